@@ -4,7 +4,9 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdint>
 #include <cstdlib>
+#include <cstring>
 #include <iterator>
 
 #include "app/store/JournalSchema.h"
@@ -69,6 +71,15 @@ std::string CJournalDb::Statement::Text(int column) const {
 int CJournalDb::Statement::Int(int column) const {
     const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(m_stmt, column));
     return text ? IdFromText(text) : 0;
+}
+
+int CJournalDb::Statement::Index(const char* name) const {
+    const int count = ColumnCount();
+    for (int i = 0; i < count; ++i) {
+        const char* column = sqlite3_column_name(m_stmt, i);
+        if (column && std::strcmp(column, name) == 0) return i;
+    }
+    return -1;
 }
 
 CJournalDb::CJournalDb() = default;
@@ -200,4 +211,15 @@ int CJournalDb::Execute(const std::string& sql) {
     while ((step = st.Step()) == SQLITE_ROW) {
     }
     return step == SQLITE_DONE ? SQLITE_OK : step;
+}
+
+bool CJournalDb::Write(const std::string& sql, const char* failure) {
+    if (Execute(sql) == SQLITE_OK) return true;
+    m_lastError = SqlFormat(failure, GetFullPath().c_str(), sql.c_str());
+    return false;
+}
+
+int CJournalDb::LastInsertId() const {
+    // Ids are 32-bit throughout the journal; the low half is the id.
+    return static_cast<int>(static_cast<uint32_t>(sqlite3_last_insert_rowid(m_db)));
 }

@@ -25,6 +25,10 @@ public:
     std::string Text(int column) const;
     // The column text converted like atoi.
     int Int(int column) const;
+    // The same, by column name; a missing column reads as NULL.
+    int Index(const char* name) const;
+    std::string Text(const char* name) const { return Text(Index(name)); }
+    int Int(const char* name) const { return Int(Index(name)); }
 
 private:
     sqlite3_stmt* m_stmt = nullptr;

@@ -22,3 +22,5 @@ inline constexpr char kDeleteNotStored[] = "ERROR";
 inline constexpr char kMedicineNotFound[] = "N/A";
 inline constexpr char kGeneralSideEffects[] = "General Symptoms/Side Effects";
 inline constexpr char kMoodDetailLabel[] = "Mood Entry - Should Only Be One!";
+inline constexpr char kErrTooManyColumns[] =
+    "Query error: the statement gives %d columns where %d are expected.\n";

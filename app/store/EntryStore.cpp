@@ -1,0 +1,197 @@
+// Loading, saving and marking deleted the entry records.
+#include "app/store/EntryRecords.h"
+#include "app/store/JournalDb.h"
+#include "app/store/SqlText.h"
+#include "app/store/Statement.h"
+#include "app/store/StoreTexts.h"
+
+namespace {
+
+using Statement = CJournalDb::Statement;
+
+// Fields from the columns of the same name.
+void Fill(const Statement& st, CEntry& r) {
+    r.ts = st.Text("ts");
+    r.wpl = st.Int("wpl");
+    r.apl = st.Int("apl");
+    r.lpl = st.Int("lpl");
+    r.cpl = st.Int("cpl");
+    r.sbj = st.Text("sbj");
+    r.entry = st.Text("entry");
+}
+
+void Fill(const Statement& st, CEntryActions& r) {
+    r.eid = st.Int("eid");
+    r.name = st.Text("name");
+    r.cat = st.Text("cat");
+    r.plmod = st.Int("plmod");
+    r.durmin = st.Int("durmin");
+    r.ref = st.Text("ref");
+}
+
+void Fill(const Statement& st, CEntryMeds& r) {
+    r.eid = st.Int("eid");
+    r.mid = st.Int("mid");
+    r.name = st.Text("name");
+    r.quantity = st.Int("quantity");
+    r.override = st.Int("override");
+    r.dosage = st.Text("dosage");
+    r.desc = st.Text("desc");
+}
+
+void Fill(const Statement& st, CEntryMood& r) {
+    r.eid = st.Int("eid");
+    r.act = st.Int("act");
+    r.mood = st.Int("mood");
+    r.walk = st.Int("walk");
+    r.work = st.Int("work");
+    r.relat = st.Int("relat");
+    r.sleep = st.Int("sleep");
+    r.life = st.Int("life");
+    r.concn = st.Int("concn");
+}
+
+void Fill(const Statement& st, CEntryQuestions& r) {
+    r.eid = st.Int("eid");
+    r.q = st.Text("q");
+    r.a = st.Text("a");
+    r.ref = st.Text("ref");
+}
+
+void Fill(const Statement& st, CEntrySideEff& r) {
+    r.eid = st.Int("eid");
+    r.mid = st.Int("mid");
+    r.appet = st.Int("appet");
+    r.constip = st.Int("constip");
+    r.insomn = st.Int("insomn");
+    r.itch = st.Int("itch");
+    r.nausea = st.Int("nausea");
+    r.night = st.Int("night");
+    r.sweat = st.Int("sweat");
+    r.think = st.Int("think");
+    r.tired = st.Int("tired");
+    r.vomit = st.Int("vomit");
+}
+
+}  // namespace
+
+template <typename Record, typename FillRow>
+int CJournalDb::LoadOne(const std::string& sql, int id, Record& rec, int noRowResult,
+                        FillRow fill) {
+    Statement st;
+    if (!Prepare(sql, st)) return 0;
+    const int r = st.Step();
+    if (r == SQLITE_ROW) {
+        rec.id = id;
+        fill(st, rec);
+        return 1;
+    }
+    if (r != SQLITE_DONE) SetStepError(r);
+    return r == SQLITE_DONE ? noRowResult : 0;
+}
+
+namespace {
+
+// Id texts go into the statement as they are typed, made safe.
+std::string ByIdText(const char* format, const std::string& idText) {
+    return SqlFormat(format, EscapeSqlText(idText).c_str());
+}
+
+template <typename Record>
+void FillRecord(const Statement& st, Record& rec) {
+    Fill(st, rec);
+}
+
+}  // namespace
+
+int CJournalDb::LoadEntry(const std::string& idText, CEntry& rec) {
+    // A missing entry is not an error here: the record stays as it was.
+    return LoadOne(ByIdText("select * from [entry] where id='%s';", idText), IdFromText(idText),
+                   rec, 1, FillRecord<CEntry>);
+}
+
+int CJournalDb::LoadEntryActions(const std::string& idText, CEntryActions& rec) {
+    return LoadOne(ByIdText("select * from [entry_actions] where id='%s';", idText),
+                   IdFromText(idText), rec, 0, FillRecord<CEntryActions>);
+}
+
+int CJournalDb::LoadEntryMeds(const std::string& idText, CEntryMeds& rec) {
+    return LoadOne(ByIdText("select * from [entry_meds] where id='%s';", idText),
+                   IdFromText(idText), rec, 0, FillRecord<CEntryMeds>);
+}
+
+int CJournalDb::LoadEntryMood(int id, CEntryMood& rec) {
+    if (id < 1) return 0;
+    return LoadOne(SqlFormat("select * from [entry_mood] where id=%d AND del=0;", id), id, rec, 0,
+                   FillRecord<CEntryMood>);
+}
+
+int CJournalDb::LoadEntryMoodText(const std::string& idText, CEntryMood& rec) {
+    return LoadEntryMood(IdFromText(idText), rec);
+}
+
+int CJournalDb::LoadEntryQuestionText(const std::string& idText, CEntryQuestions& rec) {
+    const int id = IdFromText(idText);
+    if (id < 1) return 0;
+    return LoadOne(SqlFormat("select * from [entry_question] where id=%d AND del=0;", id), id, rec,
+                   0, FillRecord<CEntryQuestions>);
+}
+
+int CJournalDb::LoadEntrySideEffText(const std::string& idText, CEntrySideEff& rec) {
+    const int id = IdFromText(idText);
+    if (id < 1) return 0;
+    return LoadOne(SqlFormat("select * from [entry_sideff] where id=%d AND del=0;", id), id, rec,
+                   0, FillRecord<CEntrySideEff>);
+}
+
+int CJournalDb::LoadEntryMoodByEntry(int entryId) {
+    if (entryId < 1) return 0;
+    Statement st;
+    if (!Prepare(SqlFormat("select * from [entry_mood] where eid=%d AND del=0;", entryId), st)) {
+        return 0;
+    }
+    const int r = st.Step();
+    if (r == SQLITE_ROW) return st.Int(0);
+    if (r != SQLITE_DONE) SetStepError(r);
+    return 0;
+}
+
+template <typename Record>
+int CJournalDb::SaveRecord(Record& rec, const char* failure) {
+    const bool insert = rec.id < 1;
+    const std::string sql = insert ? rec.GetInsertSql() : rec.GetUpdateSql("id", IdText(rec.id));
+    if (!Write(sql, failure)) return 0;
+    if (insert) rec.id = LastInsertId();
+    return 1;
+}
+
+int CJournalDb::SaveEntry(CEntry& rec) { return SaveRecord(rec, kErrSaveEntry); }
+int CJournalDb::SaveEntryActions(CEntryActions& rec) { return SaveRecord(rec, kErrSaveEntry); }
+int CJournalDb::SaveEntryMeds(CEntryMeds& rec) { return SaveRecord(rec, kErrSaveEntry); }
+int CJournalDb::SaveEntryMood(CEntryMood& rec) { return SaveRecord(rec, kErrSaveEntry); }
+int CJournalDb::SaveEntryQuestion(CEntryQuestions& rec) {
+    return SaveRecord(rec, kErrSaveQuestion);
+}
+int CJournalDb::SaveEntrySideEff(CEntrySideEff& rec) { return SaveRecord(rec, kErrSaveEntry); }
+
+int CJournalDb::DeleteEntry(int id) {
+    std::string sql;
+    if (id >= 1) {
+        CEntry rec;
+        rec.id = id;
+        sql = rec.GetDeleteSql(0);
+    }
+    return Write(sql, kErrDeleteEntry) ? 1 : 0;
+}
+
+template <typename Record>
+int CJournalDb::DeleteDetail(const Record& rec) {
+    if (rec.eid < 1) return -1;
+    return Write(rec.GetDeleteSql(0), kErrDeleteEntry) ? 1 : 0;
+}
+
+int CJournalDb::DeleteEntryActions(const CEntryActions& rec) { return DeleteDetail(rec); }
+int CJournalDb::DeleteEntryMeds(const CEntryMeds& rec) { return DeleteDetail(rec); }
+int CJournalDb::DeleteEntryMood(const CEntryMood& rec) { return DeleteDetail(rec); }
+int CJournalDb::DeleteEntryQuestion(const CEntryQuestions& rec) { return DeleteDetail(rec); }
+int CJournalDb::DeleteEntrySideEff(const CEntrySideEff& rec) { return DeleteDetail(rec); }
