@@ -68,18 +68,9 @@ int CJournalDb::FillDetailList(ListRows& rows, int type, int entryId) {
         m_lastError = SqlFormat(kErrStep, SQLITE_MISUSE, sqlite3_errstr(SQLITE_MISUSE));
         return 1;
     }
-    Statement st;
-    if (!Prepare(sql, st)) return 0;
-    ListRows found;
-    int r;
-    while ((r = st.Step()) == SQLITE_ROW) {
-        ListRow row;
-        row.texts = {st.Text(0), DetailLabel(type, st)};
-        found.push_back(std::move(row));
-    }
-    if (r != SQLITE_DONE) SetStepError(r);
-    rows.insert(rows.begin(), found.rbegin(), found.rend());
-    return 1;
+    return ListQuery(sql, rows, [type](const Statement& st) {
+        return ListRow{{st.Text(0), DetailLabel(type, st)}, std::nullopt};
+    });
 }
 
 std::string CJournalDb::FormatTimestamp(const JournalDateTime& when) {

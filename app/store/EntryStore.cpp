@@ -75,21 +75,6 @@ void Fill(const Statement& st, CEntrySideEff& r) {
 
 }  // namespace
 
-template <typename Record, typename FillRow>
-int CJournalDb::LoadOne(const std::string& sql, int id, Record& rec, int noRowResult,
-                        FillRow fill) {
-    Statement st;
-    if (!Prepare(sql, st)) return 0;
-    const int r = st.Step();
-    if (r == SQLITE_ROW) {
-        rec.id = id;
-        fill(st, rec);
-        return 1;
-    }
-    if (r != SQLITE_DONE) SetStepError(r);
-    return r == SQLITE_DONE ? noRowResult : 0;
-}
-
 namespace {
 
 // Id texts go into the statement as they are typed, made safe.
@@ -97,33 +82,37 @@ std::string ByIdText(const char* format, const std::string& idText) {
     return SqlFormat(format, EscapeSqlText(idText).c_str());
 }
 
+// The record takes the id it was asked for, then the row's columns.
 template <typename Record>
-void FillRecord(const Statement& st, Record& rec) {
-    Fill(st, rec);
+auto Into(Record& rec, int id) {
+    return [&rec, id](const Statement& st) {
+        rec.id = id;
+        Fill(st, rec);
+    };
 }
 
 }  // namespace
 
 int CJournalDb::LoadEntry(const std::string& idText, CEntry& rec) {
     // A missing entry is not an error here: the record stays as it was.
-    return LoadOne(ByIdText("select * from [entry] where id='%s';", idText), IdFromText(idText),
-                   rec, 1, FillRecord<CEntry>);
+    return LoadRow(ByIdText("select * from [entry] where id='%s';", idText), 1,
+                   Into(rec, IdFromText(idText)));
 }
 
 int CJournalDb::LoadEntryActions(const std::string& idText, CEntryActions& rec) {
-    return LoadOne(ByIdText("select * from [entry_actions] where id='%s';", idText),
-                   IdFromText(idText), rec, 0, FillRecord<CEntryActions>);
+    return LoadRow(ByIdText("select * from [entry_actions] where id='%s';", idText), 0,
+                   Into(rec, IdFromText(idText)));
 }
 
 int CJournalDb::LoadEntryMeds(const std::string& idText, CEntryMeds& rec) {
-    return LoadOne(ByIdText("select * from [entry_meds] where id='%s';", idText),
-                   IdFromText(idText), rec, 0, FillRecord<CEntryMeds>);
+    return LoadRow(ByIdText("select * from [entry_meds] where id='%s';", idText), 0,
+                   Into(rec, IdFromText(idText)));
 }
 
 int CJournalDb::LoadEntryMood(int id, CEntryMood& rec) {
     if (id < 1) return 0;
-    return LoadOne(SqlFormat("select * from [entry_mood] where id=%d AND del=0;", id), id, rec, 0,
-                   FillRecord<CEntryMood>);
+    return LoadRow(SqlFormat("select * from [entry_mood] where id=%d AND del=0;", id), 0,
+                   Into(rec, id));
 }
 
 int CJournalDb::LoadEntryMoodText(const std::string& idText, CEntryMood& rec) {
@@ -133,36 +122,23 @@ int CJournalDb::LoadEntryMoodText(const std::string& idText, CEntryMood& rec) {
 int CJournalDb::LoadEntryQuestionText(const std::string& idText, CEntryQuestions& rec) {
     const int id = IdFromText(idText);
     if (id < 1) return 0;
-    return LoadOne(SqlFormat("select * from [entry_question] where id=%d AND del=0;", id), id, rec,
-                   0, FillRecord<CEntryQuestions>);
+    return LoadRow(SqlFormat("select * from [entry_question] where id=%d AND del=0;", id), 0,
+                   Into(rec, id));
 }
 
 int CJournalDb::LoadEntrySideEffText(const std::string& idText, CEntrySideEff& rec) {
     const int id = IdFromText(idText);
     if (id < 1) return 0;
-    return LoadOne(SqlFormat("select * from [entry_sideff] where id=%d AND del=0;", id), id, rec,
-                   0, FillRecord<CEntrySideEff>);
+    return LoadRow(SqlFormat("select * from [entry_sideff] where id=%d AND del=0;", id), 0,
+                   Into(rec, id));
 }
 
 int CJournalDb::LoadEntryMoodByEntry(int entryId) {
     if (entryId < 1) return 0;
-    Statement st;
-    if (!Prepare(SqlFormat("select * from [entry_mood] where eid=%d AND del=0;", entryId), st)) {
-        return 0;
-    }
-    const int r = st.Step();
-    if (r == SQLITE_ROW) return st.Int(0);
-    if (r != SQLITE_DONE) SetStepError(r);
-    return 0;
-}
-
-template <typename Record>
-int CJournalDb::SaveRecord(Record& rec, const char* failure) {
-    const bool insert = rec.id < 1;
-    const std::string sql = insert ? rec.GetInsertSql() : rec.GetUpdateSql("id", IdText(rec.id));
-    if (!Write(sql, failure)) return 0;
-    if (insert) rec.id = LastInsertId();
-    return 1;
+    int moodId = 0;
+    LoadRow(SqlFormat("select * from [entry_mood] where eid=%d AND del=0;", entryId), 0,
+            [&moodId](const Statement& st) { moodId = st.Int(0); });
+    return moodId;
 }
 
 int CJournalDb::SaveEntry(CEntry& rec) { return SaveRecord(rec, kErrSaveEntry); }

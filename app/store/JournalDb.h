@@ -149,12 +149,20 @@ private:
     std::string SearchStatement(const std::string& column, const std::string& text,
                                 const char* unfiltered, const char* filtered,
                                 std::initializer_list<const char*> allowed);
-    template <typename Record, typename Fill>
-    int LoadOne(const std::string& sql, int id, Record& rec, int noRowResult, Fill fill);
+    // Reads the first row of sql with onRow and returns 1; noRowResult when
+    // there is none; 0 on failure.
+    template <typename OnRow>
+    int LoadRow(const std::string& sql, int noRowResult, OnRow onRow);
+    // INSERT when the record's id is below 1 (it then takes the new id),
+    // else UPDATE by id.
     template <typename Record>
     int SaveRecord(Record& rec, const char* failure);
     template <typename Record>
     int DeleteDetail(const Record& rec);
+    // Runs a list query; each row's makeRow result goes to the top of rows,
+    // as a list control that inserts at position 0 shows them.
+    template <typename MakeRow>
+    int ListQuery(const std::string& sql, ListRows& rows, MakeRow makeRow);
     template <typename Block>
     int EntryTextBlocks(const std::string& sql, std::vector<std::string>& out, Block block);
 

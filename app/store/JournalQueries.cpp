@@ -2,6 +2,7 @@
 // blocks of an entry's details and the rows of the entry lists.
 #include <cstdlib>
 #include <cstring>
+#include <iterator>
 
 #include "app/store/JournalDb.h"
 #include "app/store/Medicine.h"
@@ -145,7 +146,14 @@ int CJournalDb::GetEntryQuestionsText(int entryId, std::vector<std::string>& out
     return EntryTextBlocks(
         SqlFormat("SELECT id, q, a, ref from [entry_question] where eid='%d' AND del=0", entryId),
         out, [](const Statement& st) {
-            return "(" + st.Text(0) + ") Q:" + st.Text(1) + "\r\nA: " + st.Text(2) + "\r\n";
+            std::string block = "(";
+            block += st.Text(0);
+            block += ") Q:";
+            block += st.Text(1);
+            block += "\r\nA: ";
+            block += st.Text(2);
+            block += "\r\n";
+            return block;
         });
 }
 
@@ -191,18 +199,9 @@ int CJournalDb::FindEntries(std::string column, std::string text, ListRows& rows
         "SELECT id,ts,apl,sbj from [Entry] where del=0 AND %s like '%%%s%%' order by ts asc",
         kEntrySearchColumns);
     if (sql.empty()) return 0;
-    Statement st;
-    if (!Prepare(sql, st)) return 0;
-    ListRows found;
-    int r;
-    while ((r = st.Step()) == SQLITE_ROW) {
-        ListRow row;
-        row.texts = {st.Text(0), st.Text(1), st.Text(3), st.Text(2)};
-        found.push_back(std::move(row));
-    }
-    if (r != SQLITE_DONE) SetStepError(r);
-    rows.insert(rows.begin(), found.rbegin(), found.rend());
-    return 1;
+    return ListQuery(sql, rows, [](const Statement& st) {
+        return ListRow{{st.Text(0), st.Text(1), st.Text(3), st.Text(2)}, std::nullopt};
+    });
 }
 
 int CJournalDb::FillEntryList(std::string column, std::string text, ListRows& rows) {
@@ -212,18 +211,9 @@ int CJournalDb::FillEntryList(std::string column, std::string text, ListRows& ro
         "order by ts asc",
         kEntrySearchColumns);
     if (sql.empty()) return 0;
-    Statement st;
-    if (!Prepare(sql, st)) return 0;
-    ListRows found;
-    int r;
-    while ((r = st.Step()) == SQLITE_ROW) {
-        ListRow row;
-        row.texts = {ShortenTimestamp(st.Text(1)), st.Text(2), st.Text(3), st.Text(4), st.Text(5),
-                     st.Text(6)};
-        row.data = st.Int(0);
-        found.push_back(std::move(row));
-    }
-    if (r != SQLITE_DONE) SetStepError(r);
-    rows.insert(rows.begin(), found.rbegin(), found.rend());
-    return 1;
+    return ListQuery(sql, rows, [](const Statement& st) {
+        return ListRow{{ShortenTimestamp(st.Text(1)), st.Text(2), st.Text(3), st.Text(4),
+                        st.Text(5), st.Text(6)},
+                       st.Int(0)};
+    });
 }

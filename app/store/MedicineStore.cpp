@@ -37,44 +37,29 @@ std::string MedicineLabel(const std::string& name, const std::string& size,
 }  // namespace
 
 int CJournalDb::LoadMedicine(int id, CMedicine& rec) {
-    Statement st;
-    if (!Prepare(SqlFormat("select * from [medicine_cabinet] where id='%d';", id), st)) return 0;
-    const int r = st.Step();
-    if (r == SQLITE_ROW) {
-        rec.id = id;
-        FillMedicine(st, rec);
-        return 1;
-    }
-    if (r != SQLITE_DONE) SetStepError(r);
-    return 0;
+    return LoadRow(SqlFormat("select * from [medicine_cabinet] where id='%d';", id), 0,
+                   [&rec, id](const Statement& st) {
+                       rec.id = id;
+                       FillMedicine(st, rec);
+                   });
 }
 
 int CJournalDb::FindMedicine(const std::string& name, int dosSize, const std::string& measure,
                              const std::string& form, CMedicine& rec) {
-    Statement st;
     const std::string sql = SqlFormat(
         "select * from [medicine_cabinet] where name='%s' AND dos_size='%d' AND dos_msr='%s' AND "
         "dos_form='%s';",
         EscapeSqlText(name).c_str(), dosSize, EscapeSqlText(measure).c_str(),
         EscapeSqlText(form).c_str());
-    if (!Prepare(sql, st)) return 0;
-    const int r = st.Step();
-    if (r == SQLITE_ROW) {
+    return LoadRow(sql, 0, [&rec](const Statement& st) {
         rec.id = st.Int(0);
         FillMedicine(st, rec);
-        return 1;
-    }
-    if (r != SQLITE_DONE) SetStepError(r);
-    return 0;
+    });
 }
 
 int CJournalDb::SaveMedicine(CMedicine& rec) {
     // Below 1 inserts, as for the entry records: no stored medicine has id 0.
-    const bool insert = rec.id < 1;
-    const std::string sql = insert ? rec.GetInsertSql() : rec.GetUpdateSql("id", IdText(rec.id));
-    if (!Write(sql, kErrSaveEntry)) return 0;
-    if (insert) rec.id = LastInsertId();
-    return 1;
+    return SaveRecord(rec, kErrSaveEntry);
 }
 
 int CJournalDb::DeleteMedicine(CMedicine& rec) {
@@ -93,20 +78,11 @@ int CJournalDb::FillMedicineList(std::string column, std::string text, ListRows&
         "AND %s like '%%%s%%' order by name desc",
         {"name"});
     if (sql.empty()) return 0;
-    Statement st;
-    if (!Prepare(sql, st)) return 0;
-    ListRows found;
-    int r;
-    while ((r = st.Step()) == SQLITE_ROW) {
-        ListRow row;
-        row.texts = {st.Text(0), st.Text(1), st.Text(2), st.Text(3) + " " + st.Text(4),
-                     st.Text(5)};
-        found.push_back(std::move(row));
-    }
-    if (r != SQLITE_DONE) SetStepError(r);
-    // Each row goes to the top, as the list control shows them.
-    rows.insert(rows.begin(), found.rbegin(), found.rend());
-    return 1;
+    return ListQuery(sql, rows, [](const Statement& st) {
+        return ListRow{
+            {st.Text(0), st.Text(1), st.Text(2), st.Text(3) + " " + st.Text(4), st.Text(5)},
+            std::nullopt};
+    });
 }
 
 int CJournalDb::FillMedicineCombo(std::vector<std::string>& labels) {

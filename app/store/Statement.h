@@ -3,6 +3,7 @@
 // Internal to the data store.
 #include <sqlite3.h>
 
+#include <iterator>
 #include <string>
 
 #include "app/store/JournalDb.h"
@@ -33,3 +34,39 @@ public:
 private:
     sqlite3_stmt* m_stmt = nullptr;
 };
+
+template <typename MakeRow>
+int CJournalDb::ListQuery(const std::string& sql, ListRows& rows, MakeRow makeRow) {
+    Statement st;
+    if (!Prepare(sql, st)) return 0;
+    ListRows found;
+    int r;
+    while ((r = st.Step()) == SQLITE_ROW) found.push_back(makeRow(st));
+    if (r != SQLITE_DONE) SetStepError(r);
+    rows.insert(rows.begin(), std::make_move_iterator(found.rbegin()),
+                std::make_move_iterator(found.rend()));
+    return 1;
+}
+
+template <typename OnRow>
+int CJournalDb::LoadRow(const std::string& sql, int noRowResult, OnRow onRow) {
+    Statement st;
+    if (!Prepare(sql, st)) return 0;
+    const int r = st.Step();
+    if (r == SQLITE_ROW) {
+        onRow(st);
+        return 1;
+    }
+    if (r == SQLITE_DONE) return noRowResult;
+    SetStepError(r);
+    return 0;
+}
+
+template <typename Record>
+int CJournalDb::SaveRecord(Record& rec, const char* failure) {
+    const bool insert = rec.id < 1;
+    const std::string sql = insert ? rec.GetInsertSql() : rec.GetUpdateSql("id", IdText(rec.id));
+    if (!Write(sql, failure)) return 0;
+    if (insert) rec.id = LastInsertId();
+    return 1;
+}
