@@ -25,6 +25,10 @@ QFont MakeChartFont(const QString& family, int height, int width) {
         const int average = QFontMetrics(font).averageCharWidth();
         if (average > 0) font.setStretch(std::clamp(width * 100 / average, 1, 4000));
     }
+    // Rounding in the face's metrics can still leave the cell a pixel or two high.
+    for (int i = 0; i < 4 && QFontMetrics(font).height() > height && font.pixelSize() > 1; ++i) {
+        font.setPixelSize(font.pixelSize() - 1);
+    }
     return font;
 }
 
