@@ -8,9 +8,7 @@
 using namespace charts;
 
 C2DBarGraph::C2DBarGraph(int x, int y, int cx, int cy)
-    : m_axisFont(MakeChartFont(QStringLiteral("Arial"), Part(cy, 0.1))),
-      m_legendFont(MakeChartFont(QStringLiteral("Arial"), Part(cy, 0.075))),
-      m_plot{{x, y}, {cx, cy}} {}
+    : CSeriesGraph(x, y, cx, cy, QStringLiteral("Arial")) {}
 
 SeriesLayout C2DBarGraph::Layout() const {
     const bool wideStart = m_bAnimOn == 1 && (m_nAnimKind == kBarGrowSeries ||
@@ -102,20 +100,8 @@ void C2DBarGraph::DrawAnimated(QPainter& p, const QImage& surface) const {
     }
 }
 
-void C2DBarGraph::DrawLegend(QImage& surface) const {
-    std::vector<LegendRow> rows;
-    for (const Series& series : SeriesList()) rows.push_back({series.name, series.colour});
-    QPainter p(&surface);
-    PrepareChartPainter(p);
-    DrawLegendBox(p, m_plot, kSeriesLegend, m_legendFont, rows, m_crLegendText, m_crLegendBack);
-}
-
 bool C2DBarGraph::SetAnimation(int on, int kind) {
-    m_bAnimOn = on;
-    m_nAnimKind = kind;
-    m_nAnimPercent = 0;
-    m_nHoldTicks = 0;
-    m_bHolding = 0;
+    StartAnimation(on, kind);
     if (on == 1) {
         switch (kind) {
             case kBarGrowAll:
@@ -146,6 +132,7 @@ void C2DBarGraph::StepGrowing(int& shown, int count) {
             m_bHolding = 1;
             ++m_nHoldTicks;
         }
+        // The tick that makes the hold more than 20 ticks long also restarts.
         if (!m_bHolding) {
             m_nAnimPercent = 0;
         } else if (m_nHoldTicks >= kHoldTicks) {
@@ -170,16 +157,7 @@ void C2DBarGraph::StepAnimation() {
     if (m_bAnimOn != 1) return;
     switch (m_nAnimKind) {
         case kBarGrowAll:
-            if (m_nAnimPercent >= 100) {
-                if (m_nHoldTicks < kHoldTicks) {
-                    m_bHolding = 1;
-                    ++m_nHoldTicks;
-                } else {
-                    m_nAnimPercent = 0;
-                    m_nHoldTicks = 0;
-                    m_bHolding = 0;
-                }
-            }
+            if (m_nAnimPercent >= 100 && HoldFinished()) m_nAnimPercent = 0;
             if (!m_bHolding) ++m_nAnimPercent;
             break;
         case kBarGrowSegments: StepGrowing(m_nSegmentsShown, m_nSegments); break;

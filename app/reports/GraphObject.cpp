@@ -16,6 +16,13 @@ const QColor kShadowGrey(128, 128, 128);
 
 }  // namespace
 
+template <class Fn>
+void CGraphObject::WithGraph(Fn&& fn) const {
+    if (m_pBarGraph) fn(*m_pBarGraph);
+    if (m_pLineGraph) fn(*m_pLineGraph);
+    if (m_pPieGraph) fn(*m_pPieGraph);
+}
+
 CGraphObject::CGraphObject() {
     setAttribute(Qt::WA_OpaquePaintEvent);
     setAttribute(Qt::WA_NoSystemBackground);
@@ -97,9 +104,7 @@ void CGraphObject::PaintGradient() {
 }
 
 void CGraphObject::ClearGraph() {
-    if (m_pBarGraph) m_pBarGraph->Clear();
-    if (m_pLineGraph) m_pLineGraph->Clear();
-    if (m_pPieGraph) m_pPieGraph->Clear();
+    WithGraph([](auto& graph) { graph.Clear(); });
 }
 
 void CGraphObject::SetGraphTitle(const QString& title) {
@@ -157,21 +162,17 @@ void CGraphObject::Add2DPieGraphSlice(int percent, COLORREF colour, const QStrin
 }
 
 int CGraphObject::GetAnimationPercent() const {
-    if (m_pBarGraph) return m_pBarGraph->GetAnimationPercent();
-    if (m_pLineGraph) return m_pLineGraph->GetAnimationPercent();
-    if (m_pPieGraph) return m_pPieGraph->GetAnimationPercent();
-    return 0;
+    int percent = 0;
+    WithGraph([&](const auto& graph) { percent = graph.GetAnimationPercent(); });
+    return percent;
 }
 
 void CGraphObject::SetGraphAnimation(int on, int kind) {
     bool accepted = false;
-    auto start = [&](auto& graph) {
-        accepted = graph->SetAnimation(on, kind);
-        graph->StepAnimation();
-    };
-    if (m_pBarGraph) start(m_pBarGraph);
-    if (m_pLineGraph) start(m_pLineGraph);
-    if (m_pPieGraph) start(m_pPieGraph);
+    WithGraph([&](auto& graph) {
+        accepted = graph.SetAnimation(on, kind);
+        graph.StepAnimation();
+    });
     m_bAnimate = accepted ? on : 0;
     if (m_bAnimate == 1) {
         m_animationTimer.start();
@@ -181,9 +182,7 @@ void CGraphObject::SetGraphAnimation(int on, int kind) {
 }
 
 void CGraphObject::OnTimer() {
-    if (m_pBarGraph) m_pBarGraph->StepAnimation();
-    if (m_pLineGraph) m_pLineGraph->StepAnimation();
-    if (m_pPieGraph) m_pPieGraph->StepAnimation();
+    WithGraph([](auto& graph) { graph.StepAnimation(); });
     if (GetAnimationPercent() >= 100 && HasSurfaces()) {
         QPainter p(&m_drawSurface);
         FillArea(p, FinishedStepClearRect(m_szWindow), ToQColor(m_crBackground));
@@ -193,16 +192,11 @@ void CGraphObject::OnTimer() {
 }
 
 void CGraphObject::DrawGraph() {
-    if (m_pBarGraph) m_pBarGraph->Draw(m_drawSurface);
-    if (m_pLineGraph) m_pLineGraph->Draw(m_drawSurface);
-    if (m_pPieGraph) m_pPieGraph->Draw(m_drawSurface);
+    WithGraph([&](auto& graph) { graph.Draw(m_drawSurface); });
 }
 
 void CGraphObject::DrawGraphLegend() {
-    if (m_bShowLegend != 1) return;
-    if (m_pBarGraph) m_pBarGraph->DrawLegend(m_drawSurface);
-    if (m_pLineGraph) m_pLineGraph->DrawLegend(m_drawSurface);
-    if (m_pPieGraph) m_pPieGraph->DrawLegend(m_drawSurface);
+    if (m_bShowLegend == 1) WithGraph([&](const auto& graph) { graph.DrawLegend(m_drawSurface); });
 }
 
 void CGraphObject::DrawTitles(bool gradient) {

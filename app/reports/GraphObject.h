@@ -84,6 +84,9 @@ protected:
     void showEvent(QShowEvent* event) override;
 
 private:
+    // Runs `fn` on the graph of the current type, if there is one.
+    template <class Fn>
+    void WithGraph(Fn&& fn) const;
     void OnEraseBkgnd();
     void PaintGradient();
     void DrawTitles(bool gradient);

@@ -23,9 +23,7 @@ void DrawPiece(QPainter& p, Point from, Point to, COLORREF colour) {
 }  // namespace
 
 C2DLineGraph::C2DLineGraph(int x, int y, int cx, int cy)
-    : m_axisFont(MakeChartFont(QStringLiteral("Arial"), Part(cy, 0.1))),
-      m_legendFont(MakeChartFont(QStringLiteral("Times New Roman"), Part(cy, 0.075))),
-      m_plot{{x, y}, {cx, cy}} {}
+    : CSeriesGraph(x, y, cx, cy, QStringLiteral("Times New Roman")) {}
 
 SeriesLayout C2DLineGraph::Layout() const {
     return LineLayout(m_plot, m_nSegments, m_nSeries);
@@ -86,14 +84,6 @@ void C2DLineGraph::Draw(QImage& surface) {
     }
 }
 
-void C2DLineGraph::DrawLegend(QImage& surface) const {
-    std::vector<LegendRow> rows;
-    for (const Series& series : SeriesList()) rows.push_back({series.name, series.colour});
-    QPainter p(&surface);
-    PrepareChartPainter(p);
-    DrawLegendBox(p, m_plot, kSeriesLegend, m_legendFont, rows, m_crLegendText, m_crLegendBack);
-}
-
 void C2DLineGraph::ResetTracePoints() {
     m_tracePoints.assign(SeriesList().size(), Point{});
     if (m_nSegments < 1 || m_nSeries < 1) return;
@@ -105,11 +95,7 @@ void C2DLineGraph::ResetTracePoints() {
 }
 
 bool C2DLineGraph::SetAnimation(int on, int kind) {
-    m_bAnimOn = on;
-    m_nAnimKind = kind;
-    m_nAnimPercent = 0;
-    m_nHoldTicks = 0;
-    m_bHolding = 0;
+    StartAnimation(on, kind);
     if (on != 1 || (kind != kLineTraceAll && kind != kLineTraceSeries)) return true;
     const int step = m_nSegments > 0 ? 100 / m_nSegments : 0;
     if (m_nSegments < 2 || step == 0) {
@@ -124,21 +110,6 @@ bool C2DLineGraph::SetAnimation(int on, int kind) {
     return true;
 }
 
-// Holds the finished picture for kHoldTicks ticks; then says to start over.
-void C2DLineGraph::Hold(bool* restart) {
-    *restart = false;
-    if (m_nHoldTicks < kHoldTicks) {
-        m_bHolding = 1;
-        ++m_nHoldTicks;
-        return;
-    }
-    m_nAnimPercent = 0;
-    m_nTraceSegment = 0;
-    m_nHoldTicks = 0;
-    m_bHolding = 0;
-    *restart = true;
-}
-
 void C2DLineGraph::StepAnimation() {
     if (m_bAnimOn != 1 || m_nAnimStep <= 0) return;
     if (m_nAnimKind != kLineTraceAll && m_nAnimKind != kLineTraceSeries) return;
@@ -150,20 +121,24 @@ void C2DLineGraph::StepAnimation() {
     if (m_nAnimPercent >= lastSegment * e) {
         bool restart = false;
         if (m_nAnimKind == kLineTraceAll) {
-            Hold(&restart);
+            restart = HoldFinished();
         } else {
             if (!m_bHolding) {
                 m_nTraceSegment = 0;
                 ++m_nSeriesTraced;
             }
             if (m_nSeriesTraced >= m_nSeries) {
-                Hold(&restart);
-                if (restart) m_nSeriesTraced = 0;
+                restart = HoldFinished();
             } else {
                 m_nAnimPercent = 0;
             }
         }
-        if (restart) ResetTracePoints();
+        if (restart) {
+            m_nAnimPercent = 0;
+            m_nTraceSegment = 0;
+            m_nSeriesTraced = 0;
+            ResetTracePoints();
+        }
     }
     if (!m_bHolding) m_nAnimPercent += m_nAnimKind == kLineTraceAll ? 1 : 2;
 }
