@@ -47,6 +47,8 @@ bool CGraphObject::Create(const QRect& rect, QWidget* parent, int id) {
     if (parent) setParent(parent);
     if (objectName().isEmpty()) setObjectName(QString::number(id));
     setGeometry(r.left, r.top, r.Width(), r.Height());
+    // Created hidden: showing the parent does not show it, its owner does.
+    hide();
     return true;
 }
 

@@ -35,6 +35,10 @@ TEST(GraphObject, SmallRectangleMakesATwoHundredSquareWindow) {
     EXPECT_EQ(w.objectName(), "1050");
     EXPECT_EQ(w.GraphType(), kNoGraph);
     EXPECT_FALSE(w.HasSurfaces());
+    parent.show();
+    EXPECT_FALSE(w.isVisible());
+    w.show();
+    EXPECT_TRUE(w.isVisible());
 }
 
 TEST(GraphObject, TitleFontsAreFractionsOfTheWindow) {
