@@ -475,26 +475,33 @@ void ZipDeflater::genCodes(Tree& tree, int maxCode) {
   }
 }
 
-void ZipDeflater::scanTree(Tree& tree, int maxCode) {
+// Walks a tree's code lengths as the run-length code of RFC 1951 sends them,
+// handing each bit-length symbol (with its repeat bits) to `emit`.
+template <class Emit>
+void WalkCodeLengths(const std::uint16_t* len, int maxCode, Emit emit) {
   int prevLen = -1;
-  int nextLen = tree.len[0];
+  int nextLen = len[0];
   int count = 0;
   int maxCount = nextLen == 0 ? 138 : 7;
   int minCount = nextLen == 0 ? 3 : 4;
-  tree.len[maxCode + 1] = 0xFFFF;  // guard
   for (int n = 0; n <= maxCode; ++n) {
     int curLen = nextLen;
-    nextLen = tree.len[n + 1];
+    nextLen = len[n + 1];
     if (++count < maxCount && curLen == nextLen) continue;
     if (count < minCount) {
-      blTree_.freq[curLen] += count;
+      do emit(curLen, 0, 0);
+      while (--count != 0);
     } else if (curLen != 0) {
-      if (curLen != prevLen) ++blTree_.freq[curLen];
-      ++blTree_.freq[kRep3To6];
+      if (curLen != prevLen) {
+        emit(curLen, 0, 0);
+        --count;
+      }
+      assert(count >= 3 && count <= 6);
+      emit(kRep3To6, count - 3, 2);
     } else if (count <= 10) {
-      ++blTree_.freq[kRepZ3To10];
+      emit(kRepZ3To10, count - 3, 3);
     } else {
-      ++blTree_.freq[kRepZ11To138];
+      emit(kRepZ11To138, count - 11, 7);
     }
     count = 0;
     prevLen = curLen;
@@ -508,46 +515,17 @@ void ZipDeflater::scanTree(Tree& tree, int maxCode) {
   }
 }
 
+void ZipDeflater::scanTree(Tree& tree, int maxCode) {
+  tree.len[maxCode + 1] = 0xFFFF;  // guard: no run continues past the last code
+  WalkCodeLengths(tree.len, maxCode, [this](int symbol, int, int) { ++blTree_.freq[symbol]; });
+}
+
 void ZipDeflater::sendTree(const Tree& tree, int maxCode) {
-  auto sendCode = [this](int c) { sendBits(blTree_.code[c], blTree_.len[c]); };
-  int prevLen = -1;
-  int nextLen = tree.len[0];
-  int count = 0;
-  int maxCount = nextLen == 0 ? 138 : 7;
-  int minCount = nextLen == 0 ? 3 : 4;
   // scanTree left its guard behind maxCode.
-  for (int n = 0; n <= maxCode; ++n) {
-    int curLen = nextLen;
-    nextLen = tree.len[n + 1];
-    if (++count < maxCount && curLen == nextLen) continue;
-    if (count < minCount) {
-      do sendCode(curLen);
-      while (--count != 0);
-    } else if (curLen != 0) {
-      if (curLen != prevLen) {
-        sendCode(curLen);
-        --count;
-      }
-      assert(count >= 3 && count <= 6);
-      sendCode(kRep3To6);
-      sendBits(count - 3, 2);
-    } else if (count <= 10) {
-      sendCode(kRepZ3To10);
-      sendBits(count - 3, 3);
-    } else {
-      sendCode(kRepZ11To138);
-      sendBits(count - 11, 7);
-    }
-    count = 0;
-    prevLen = curLen;
-    if (nextLen == 0) {
-      maxCount = 138, minCount = 3;
-    } else if (curLen == nextLen) {
-      maxCount = 6, minCount = 3;
-    } else {
-      maxCount = 7, minCount = 4;
-    }
-  }
+  WalkCodeLengths(tree.len, maxCode, [this](int symbol, int extra, int bits) {
+    sendBits(blTree_.code[symbol], blTree_.len[symbol]);
+    if (bits) sendBits(static_cast<std::uint32_t>(extra), bits);
+  });
 }
 
 int ZipDeflater::buildBlTree() {

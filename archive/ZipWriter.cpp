@@ -46,6 +46,18 @@ bool HasStoredExtension(const std::string& name) {
   return false;
 }
 
+// The fields local and central headers share, from the method to the name length.
+void PutSharedFields(std::vector<std::uint8_t>& h, std::uint16_t method, std::uint32_t dosDateTime,
+                     std::uint32_t crc, std::uint32_t compressed, std::uint32_t uncompressed,
+                     std::size_t nameLength) {
+  PutLe16(h, method);
+  PutLe32(h, dosDateTime);
+  PutLe32(h, crc);
+  PutLe32(h, compressed);
+  PutLe32(h, uncompressed);
+  PutLe16(h, static_cast<std::uint32_t>(nameLength));
+}
+
 bool WriteAll(int fd, const std::uint8_t* data, std::size_t count, std::size_t* written) {
   *written = 0;
   while (*written < count) {
@@ -344,12 +356,8 @@ std::vector<std::uint8_t> ZipWriter::localHeader(const Record& r) const {
   PutLe32(h, kZipLocalHeaderSignature);
   PutLe16(h, kZipVersionNeeded);
   PutLe16(h, r.localFlags);
-  PutLe16(h, r.method);
-  PutLe32(h, r.dosDateTime);
-  PutLe32(h, r.crc);
-  PutLe32(h, r.compressedSize);
-  PutLe32(h, r.uncompressedSize);
-  PutLe16(h, static_cast<std::uint32_t>(r.name.size()));
+  PutSharedFields(h, r.method, r.dosDateTime, r.crc, r.compressedSize, r.uncompressedSize,
+                  r.name.size());
   PutLe16(h, kZipLocalExtraSize);
   h.insert(h.end(), r.name.begin(), r.name.end());
   h.push_back('U');
@@ -466,12 +474,8 @@ ZipResult ZipWriter::writeCentralDirectory() {
     PutLe16(h, kZipVersionMadeBy);
     PutLe16(h, kZipVersionNeeded);
     PutLe16(h, r.centralFlags);
-    PutLe16(h, r.method);
-    PutLe32(h, r.dosDateTime);
-    PutLe32(h, r.crc);
-    PutLe32(h, r.compressedSize);
-    PutLe32(h, r.uncompressedSize);
-    PutLe16(h, static_cast<std::uint32_t>(r.name.size()));
+    PutSharedFields(h, r.method, r.dosDateTime, r.crc, r.compressedSize, r.uncompressedSize,
+                    r.name.size());
     PutLe16(h, kZipCentralExtraSize);
     PutLe16(h, 0);  // comment length
     PutLe16(h, 0);  // disk number start
