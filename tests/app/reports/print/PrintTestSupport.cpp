@@ -31,31 +31,37 @@ QRgb ImageCanvas::Pixel(int x, int y) { return Finish().pixel(x, y); }
 
 bool ImageCanvas::IsDark(int x, int y) { return qGray(Pixel(x, y)) < 128; }
 
+namespace {
+Call Record(Call::Kind kind, const PrintState* s, int penWidth, double factor) {
+    return {kind, *s, penWidth, factor, s->dc->GetTextColor(), s->dc->GetBkMode()};
+}
+}  // namespace
+
 int RecordingPrinter::MeasureText(PrintState* s, double factor) {
     const int r = CPrinter::MeasureText(s, factor);
-    m_calls->push_back({Call::Measure, *s, 0, factor});
+    m_calls->push_back(Record(Call::Measure, s, 0, factor));
     return r;
 }
 
 int RecordingPrinter::OutputText(PrintState* s, double factor) {
-    m_calls->push_back({Call::Output, *s, 0, factor});
+    m_calls->push_back(Record(Call::Output, s, 0, factor));
     const int r = CPrinter::OutputText(s, factor);
-    m_calls->back().state = *s;
+    m_calls->back().state = *s;  // with the rectangle the text took
     return r;
 }
 
 void RecordingPrinter::DrawLine(PrintState* s, int penWidth) {
-    m_calls->push_back({Call::Line, *s, penWidth, 0.0});
+    m_calls->push_back(Record(Call::Line, s, penWidth, 0.0));
     CPrinter::DrawLine(s, penWidth);
 }
 
 void RecordingPrinter::DrawBox(PrintState* s, int penWidth) {
-    m_calls->push_back({Call::Box, *s, penWidth, 0.0});
+    m_calls->push_back(Record(Call::Box, s, penWidth, 0.0));
     CPrinter::DrawBox(s, penWidth);
 }
 
 void RecordingPrinter::FillArea(PrintState* s) {
-    m_calls->push_back({Call::Fill, *s, 0, 0.0});
+    m_calls->push_back(Record(Call::Fill, s, 0, 0.0));
     CPrinter::FillArea(s);
 }
 

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "app/reports/print/DeviceContext.h"
+#include "app/reports/print/Page.h"
 #include "app/reports/print/Printer.h"
 
 namespace printtest {
@@ -38,6 +39,8 @@ struct Call {
     PrintState state;  // as handed over
     int penWidth = 0;
     double factor = 0.0;
+    QColor textColor;  // of the device context when handed over
+    int bkMode = 0;
 };
 
 class RecordingPrinter : public CPrinter {
@@ -76,5 +79,22 @@ QByteArray Run(const QString& program, const QStringList& args, int* exitCode = 
 
 // A temporary folder for the test's files (under TMPDIR).
 QString TempPath(const QString& name);
+
+}  // namespace printtest
+
+namespace printtest {
+
+// A page on a small 600 dpi image whose print area is that of Letter with
+// half-inch margins (the page only computes beyond the image's edge).
+struct RecordedPage {
+    explicit RecordedPage(int mapMode = 1, PrintRect rect = {300, 300, 4800, 6300}, int dpi = 600,
+                          int imageSize = 64)
+        : canvas(imageSize, imageSize, dpi),
+          page(rect, canvas.Dc(), mapMode, std::make_unique<RecordingPrinter>(&calls)) {}
+    std::vector<Call> Outputs() const { return CallsOf(calls, Call::Output); }
+    std::vector<Call> calls;
+    ImageCanvas canvas;
+    CPage page;
+};
 
 }  // namespace printtest
