@@ -52,6 +52,12 @@ TEST(GraphObject, TitleFontsAreFractionsOfTheWindow) {
 }
 
 TEST(GraphObject, NothingIsDrawnBeforeTheSurfacesExist) {
+    CGraphObject plain;
+    plain.Create(QRect(0, 0, kWidth, kHeight), nullptr, 1);
+    plain.SetGraphType(kPieGraph);  // the default gradient, dark to light blue
+    EXPECT_EQ(plain.BackSurface().pixelColor(100, 0), QColor(0, 0, 64));
+    EXPECT_EQ(plain.BackSurface().pixelColor(100, kHeight - 1), QColor(0, 0, 216));
+
     CGraphObject w;
     w.Create(QRect(0, 0, kWidth, kHeight), nullptr, 1);
     w.SetGraphGradientColors(Rgb(1, 2, 3), Rgb(4, 5, 6));  // only stored
@@ -62,14 +68,6 @@ TEST(GraphObject, NothingIsDrawnBeforeTheSurfacesExist) {
     EXPECT_EQ(w.DrawSurface().size(), QSize(kWidth, kHeight));
     EXPECT_EQ(w.BackSurface().pixelColor(5, 0), QColor(1, 2, 3));
     EXPECT_EQ(w.BackSurface().pixelColor(5, kHeight - 1), QColor(4, 5, 6));
-}
-
-TEST(GraphObject, DefaultGradientRunsFromDarkToLightBlue) {
-    CGraphObject w;
-    w.Create(QRect(0, 0, kWidth, kHeight), nullptr, 1);
-    w.SetGraphType(kPieGraph);
-    EXPECT_EQ(w.BackSurface().pixelColor(100, 0), QColor(0, 0, 64));
-    EXPECT_EQ(w.BackSurface().pixelColor(100, kHeight - 1), QColor(0, 0, 216));
 }
 
 TEST(GraphObject, GraphTypeChoosesTheGraphAndReplacesTheOldOne) {
