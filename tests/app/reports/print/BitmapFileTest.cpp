@@ -280,3 +280,25 @@ TEST(BitmapPrint, StretchesIntoTheRectangleAndReportsSuccess) {
 }
 
 }  // namespace
+
+namespace {
+
+// The fuzz harness's seeds are all readable bitmaps of each layout.
+TEST(BitmapFile, SeedCorpusFilesAreRead) {
+    const QDir folder(QString(GRV_TEST_DATA_DIR) + "/fuzz/fuzz_bitmap_file");
+    const QStringList files = folder.entryList({"*.bmp"}, QDir::Files);
+    ASSERT_GE(files.size(), 6);
+    for (const QString& name : files) {
+        const QImage image = ReadBitmapImage(folder.filePath(name));
+        EXPECT_FALSE(image.isNull()) << name.toStdString();
+    }
+    const QImage core = ReadBitmapImage(folder.filePath("core4.bmp"));
+    ASSERT_EQ(core.size(), QSize(3, 2));
+    EXPECT_EQ(core.pixel(0, 0), qRgb(5, 4, 3));  // colour 1 of the widened table
+    const QImage bare = ReadBitmapImage(folder.filePath("bare16.bmp"));
+    ASSERT_EQ(bare.size(), QSize(2, 2));
+    EXPECT_EQ(bare.pixel(0, 0), qRgb(255, 255, 255));  // 0x7fff
+    EXPECT_EQ(bare.pixel(1, 0), qRgb(255, 0, 0));      // 0x7c00
+}
+
+}  // namespace
