@@ -22,12 +22,6 @@ int TruncToInt(double value) {
     return static_cast<int>(value);
 }
 
-std::string FormatArgs(std::size_t capacity, const char* fmt, va_list args)
-    __attribute__((format(printf, 2, 0)));
-std::string FormatArgs(std::size_t capacity, const char* fmt, va_list args) {
-    return print::FormatText(capacity, fmt, args);
-}
-
 // Background and colour of text printed over a region's fill; put back when
 // the object goes.
 class RegionInk {
@@ -195,7 +189,7 @@ int CPage::PrintData(int row, int column, int flags, int pointSize, std::uint32_
 double CPage::Print(double row, double column, const char* fmt, ...) {
     va_list args;
     va_start(args, fmt);
-    const std::string text = FormatArgs(kFormatChars, fmt, args);
+    const std::string text = print::FormatText(kFormatChars, fmt, args);
     va_end(args);
     ConvertPosition(row, column);
     return ConvertToInches(PrintFormatted(TruncToInt(row), TruncToInt(column), m_state.flags,
@@ -206,7 +200,7 @@ double CPage::Print(double row, double column, const char* fmt, ...) {
 int CPage::Print(int row, int column, const char* fmt, ...) {
     va_list args;
     va_start(args, fmt);
-    const std::string text = FormatArgs(kFormatChars, fmt, args);
+    const std::string text = print::FormatText(kFormatChars, fmt, args);
     va_end(args);
     return PrintFormatted(row, column, m_state.flags, m_state.pointSize, text.c_str());
 }
@@ -214,7 +208,7 @@ int CPage::Print(int row, int column, const char* fmt, ...) {
 double CPage::Print(double row, double* column, int flags, int pointSize, const char* fmt, ...) {
     va_list args;
     va_start(args, fmt);
-    const std::string text = FormatArgs(kFormatChars, fmt, args);
+    const std::string text = print::FormatText(kFormatChars, fmt, args);
     va_end(args);
     double col = column ? *column : 0.0;
     ConvertPosition(row, col);
@@ -227,7 +221,7 @@ double CPage::Print(double row, double* column, int flags, int pointSize, const 
 double CPage::Print(double row, double column, int flags, int pointSize, const char* fmt, ...) {
     va_list args;
     va_start(args, fmt);
-    const std::string text = FormatArgs(kFormatChars, fmt, args);
+    const std::string text = print::FormatText(kFormatChars, fmt, args);
     va_end(args);
     ConvertPosition(row, column);
     return ConvertToInches(
@@ -238,7 +232,7 @@ double CPage::Print(double row, double column, int flags, int pointSize, const c
 int CPage::Print(int row, int* column, int flags, int pointSize, const char* fmt, ...) {
     va_list args;
     va_start(args, fmt);
-    const std::string text = FormatArgs(kFormatChars, fmt, args);
+    const std::string text = print::FormatText(kFormatChars, fmt, args);
     va_end(args);
     const int below = PrintFormatted(row, column ? *column : 0, flags, pointSize, text.c_str());
     if (column) *column = TruncToInt(GetNextColumn(false, false));
@@ -248,7 +242,7 @@ int CPage::Print(int row, int* column, int flags, int pointSize, const char* fmt
 int CPage::Print(int row, int column, int flags, int pointSize, const char* fmt, ...) {
     va_list args;
     va_start(args, fmt);
-    const std::string text = FormatArgs(kFormatChars, fmt, args);
+    const std::string text = print::FormatText(kFormatChars, fmt, args);
     va_end(args);
     return PrintFormatted(row, column, flags, pointSize, text.c_str());
 }
@@ -292,7 +286,7 @@ double CPage::PrintInRegion(CPrintRegion* region, double row, double column, int
                             int pointSize, const char* fmt, ...) {
     va_list args;
     va_start(args, fmt);
-    const std::string text = FormatArgs(kFormatChars, fmt, args);
+    const std::string text = print::FormatText(kFormatChars, fmt, args);
     va_end(args);
     ConvertPosition(row, column);
     return ConvertToInches(PrintTextInRegion(region, TruncToInt(row), TruncToInt(column), flags,
@@ -304,7 +298,7 @@ int CPage::PrintInRegion(CPrintRegion* region, int row, int column, int flags, i
                          const char* fmt, ...) {
     va_list args;
     va_start(args, fmt);
-    const std::string text = FormatArgs(kFormatChars, fmt, args);
+    const std::string text = print::FormatText(kFormatChars, fmt, args);
     va_end(args);
     return PrintTextInRegion(region, row, column, flags, pointSize, text.c_str());
 }
@@ -624,7 +618,7 @@ void CPage::PrintCell(PrintTableHeader* header, int row, int column, int pointSi
     if (row < 0 || column < 0 || column >= header->columns) return;
     va_list args;
     va_start(args, fmt);
-    const std::string text = FormatArgs(kCellChars, fmt, args);
+    const std::string text = print::FormatText(kCellChars, fmt, args);
     va_end(args);
     SaveState();
     if (header->plain) header->table->PrintCellPlain(text.c_str(), row, column, pointSize, flags);
