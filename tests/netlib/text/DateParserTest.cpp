@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdio>
 #include <string>
 
 #include "TextTestSupport.h"
@@ -17,13 +16,7 @@ namespace {
 const char* const kZones[] = {"UTC", "America/Los_Angeles", "Asia/Kolkata", "Australia/Lord_Howe"};
 
 // "YYYY-MM-DD HH:MM:SS W" (W: weekday) or "invalid".
-std::string describe(bool ok, const SysTimeValue& v) {
-    if (!ok) return "invalid";
-    char text[48];
-    std::snprintf(text, sizeof text, "%04d-%02d-%02d %02d:%02d:%02d %d", v.year, v.month, v.day,
-                  v.hour, v.minute, v.second, v.dayOfWeek);
-    return text;
-}
+std::string describe(bool ok, const SysTimeValue& v) { return ok ? texttest::describe(v) : "invalid"; }
 
 std::string parse(const char* text) {
     SysTimeValue v;

@@ -7,6 +7,7 @@
 #include <sstream>
 
 #include "TextTestSupport.h"
+#include "platform/WinTime.h"
 
 using tessik::FileTimeValue;
 using tessik::OleDateFields;
@@ -92,6 +93,24 @@ TEST(OleDate, FileTimesAgreeWithPythonDatetime) {
     }
 }
 
+TEST(OleDate, FileTimesComeBackAsTheSameFields) {
+    for (const OleVector& o : oleVectors()) {
+        if (o.fileTime < 0) continue;
+        const platform::FILETIME ft{static_cast<DWORD>(o.fileTime),
+                                    static_cast<DWORD>(o.fileTime >> 32)};
+        platform::SYSTEMTIME st{};
+        ASSERT_TRUE(platform::FileTimeToSystemTime(&ft, &st));
+        EXPECT_EQ(st.wYear, o.year);
+        EXPECT_EQ(st.wMonth, o.month);
+        EXPECT_EQ(st.wDay, o.day);
+        EXPECT_EQ(st.wHour, o.hour);
+        EXPECT_EQ(st.wMinute, o.minute);
+        EXPECT_EQ(st.wSecond, o.second);
+        EXPECT_EQ(st.wDayOfWeek, o.weekday);
+        EXPECT_EQ(st.wMilliseconds, 0);
+    }
+}
+
 TEST(OleDate, InvalidFieldsGiveTwoPointZero) {
     struct Case {
         int year, month, day;
@@ -115,19 +134,12 @@ TEST(OleDate, OutOfRangeClockFieldsCountAsZero) {
 TEST(OleDate, RoundsToTheNearestSecond) {
     SysTimeValue v;
     v.setFromOleDate(36585.99999999);
-    EXPECT_EQ(v.year, 2000);
-    EXPECT_EQ(v.month, 3);
-    EXPECT_EQ(v.day, 1);
-    EXPECT_EQ(v.hour + v.minute + v.second, 0);
+    EXPECT_EQ(texttest::describe(v), "2000-03-01 00:00:00 3");
     v.setFromOleDate(-1.25);
-    EXPECT_EQ(v.year, 1899);
-    EXPECT_EQ(v.month, 12);
-    EXPECT_EQ(v.day, 29);
-    EXPECT_EQ(v.hour, 6);
+    EXPECT_EQ(texttest::describe(v), "1899-12-29 06:00:00 5");
     // -0.25 and 0.25 both name 06:00 of day 0.
     v.setFromOleDate(-0.25);
-    EXPECT_EQ(v.day, 30);
-    EXPECT_EQ(v.hour, 6);
+    EXPECT_EQ(texttest::describe(v), "1899-12-30 06:00:00 6");
 }
 
 TEST(OleDate, RangeEndsAndOutside) {
@@ -149,12 +161,7 @@ TEST(OleDate, OutOfRangeTakesTheCurrentUtcTime) {
     SysTimeValue v;
     v.isLocal = 1;
     v.setFromOleDate(2958466.0);
-    EXPECT_EQ(v.year, 2012);
-    EXPECT_EQ(v.month, 7);
-    EXPECT_EQ(v.day, 4);
-    EXPECT_EQ(v.hour, 15);
-    EXPECT_EQ(v.minute, 30);
-    EXPECT_EQ(v.dayOfWeek, 3);
+    EXPECT_EQ(texttest::describe(v), "2012-07-04 15:30:45 3");
     EXPECT_EQ(v.isLocal, 0);
 }
 
@@ -172,23 +179,15 @@ TEST(SysTime, AddDays) {
     SysTimeValue v = record(2012, 2, 28, 13, 14, 15);
     v.milliseconds = 999;
     v.addDays(1);
-    EXPECT_EQ(v.month, 2);
-    EXPECT_EQ(v.day, 29);
-    EXPECT_EQ(v.dayOfWeek, 3);
-    EXPECT_EQ(v.hour, 13);
-    EXPECT_EQ(v.second, 15);
+    EXPECT_EQ(texttest::describe(v), "2012-02-29 13:14:15 3");
     EXPECT_EQ(v.milliseconds, 0);
     v.addDays(-60);
-    EXPECT_EQ(v.year, 2011);
-    EXPECT_EQ(v.month, 12);
-    EXPECT_EQ(v.day, 31);
+    EXPECT_EQ(texttest::describe(v), "2011-12-31 13:14:15 6");
 
     // An invalid record counts from 1900-01-01.
     SysTimeValue bad = record(2013, 2, 29);
     bad.addDays(3);
-    EXPECT_EQ(bad.year, 1900);
-    EXPECT_EQ(bad.month, 1);
-    EXPECT_EQ(bad.day, 4);
+    EXPECT_EQ(texttest::describe(bad), "1900-01-04 00:00:00 4");
 }
 
 TEST(SysTime, IsInRangeIncludesBothEndsAtTwoOClock) {
@@ -216,15 +215,9 @@ TEST(SysTime, CurrentTimesFollowTheClockAndZone) {
     utc.setCurrentUtc();
     local.setCurrentLocal();
     EXPECT_EQ(utc.isLocal, 0);
-    EXPECT_EQ(utc.day, 31);
-    EXPECT_EQ(utc.hour, 20);
+    EXPECT_EQ(texttest::describe(utc), "2012-12-31 20:00:05 1");
     EXPECT_EQ(local.isLocal, 1);
-    EXPECT_EQ(local.year, 2013);
-    EXPECT_EQ(local.day, 1);
-    EXPECT_EQ(local.hour, 1);
-    EXPECT_EQ(local.minute, 30);
-    EXPECT_EQ(local.second, 5);
-    EXPECT_EQ(local.dayOfWeek, 2);
+    EXPECT_EQ(texttest::describe(local), "2013-01-01 01:30:05 2");
 }
 
 TEST(FileTime, LocalFileTimeUsesTheOffsetOfThatInstant) {

@@ -1,10 +1,12 @@
 #include "TextTestSupport.h"
 
+#include <cstdio>
 #include <cstdlib>
 #include <ctime>
 #include <fstream>
 #include <stdexcept>
 
+#include "netlib/text/DateTimeValue.h"
 #include "platform/WinTime.h"
 
 namespace texttest {
@@ -20,6 +22,13 @@ std::vector<std::string> readDataLines(const std::string& name) {
         lines.push_back(line);
     }
     return lines;
+}
+
+std::string describe(const tessik::SysTimeValue& v) {
+    char text[48];
+    std::snprintf(text, sizeof text, "%04d-%02d-%02d %02d:%02d:%02d %d", v.year, v.month, v.day,
+                  v.hour, v.minute, v.second, v.dayOfWeek);
+    return text;
 }
 
 ScopedTimeZone::ScopedTimeZone(const char* zone) {

@@ -3,7 +3,14 @@
 #include <string>
 #include <vector>
 
+namespace tessik {
+struct SysTimeValue;
+}
+
 namespace texttest {
+
+// "YYYY-MM-DD HH:MM:SS W" of a record, W its day of the week.
+std::string describe(const tessik::SysTimeValue& v);
 
 // Lines of tests/data/text/<name>, without comments ('#') and line ends.
 std::vector<std::string> readDataLines(const std::string& name);
