@@ -242,6 +242,16 @@ TEST(FileTime, ClearAndWords) {
     EXPECT_EQ(ft.getHighWord(), 0u);
     SysTimeValue zero;
     EXPECT_FALSE(zero.toFileTime(ft));
+    EXPECT_EQ(ft.ticks(), 0u);
+
+    // Milliseconds count; isLocal does not.
+    SysTimeValue v = record(1601, 1, 1);
+    v.milliseconds = 250;
+    v.isLocal = 1;
+    ASSERT_TRUE(v.toFileTime(ft));
+    EXPECT_EQ(ft.ticks(), 2500000u);
+    v.milliseconds = 1000;
+    EXPECT_FALSE(v.toFileTime(ft));
 }
 
 TEST(DaylightSavingShift, ComparesTheClockWithTheGivenDate) {
