@@ -248,6 +248,14 @@ TEST_F(MainWindowTest, HiddenByTrayStaysHiddenUntilShowOrNewEntry) {
 
     dlg.m_bWindowVisible = 0;
     dlg.hide();
+    dlg.OnTrayNotify(QSystemTrayIcon::Trigger);
+    EXPECT_FALSE(dlg.isVisible()) << "a single click does nothing";
+    dlg.OnTrayNotify(QSystemTrayIcon::DoubleClick);
+    EXPECT_TRUE(dlg.isVisible());
+    EXPECT_EQ(dlg.m_bWindowVisible, 1);
+
+    dlg.m_bWindowVisible = 0;
+    dlg.hide();
     dlg.OnCommand(ID_TRAY_NEW_ENTRY);
     EXPECT_TRUE(dlg.isVisible());
     EXPECT_EQ(dlg.focusWidget(), dlg.findChild<QWidget*>("1013"));
