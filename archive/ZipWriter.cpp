@@ -1,6 +1,7 @@
 #include "archive/ZipWriter.h"
 
 #include <fcntl.h>
+#include <strings.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
