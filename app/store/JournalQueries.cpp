@@ -1,7 +1,6 @@
 // Questions the windows ask of the journal: counts, pain levels, the text
 // blocks of an entry's details and the rows of the entry lists.
 #include <cstdlib>
-#include <cstring>
 #include <iterator>
 
 #include "app/store/JournalDb.h"

@@ -71,7 +71,7 @@ std::optional<JournalDateTime> SplitTimestampText(std::string_view ts) {
     when.hour = FieldAt(ts, 11, 2);
     when.minute = FieldAt(ts, 14, 2);
     when.second = FieldAt(ts, 17, 2);
-    // The ranges the calendar-time class of the journal's first home accepted.
+    // The dates and times a journal entry can hold: years from 1900 on.
     if (when.year < 1900 || when.month < 1 || when.month > 12 || when.day < 1 || when.day > 31 ||
         when.hour < 0 || when.hour > 23 || when.minute < 0 || when.minute > 59 ||
         when.second < 0 || when.second > 59) {
