@@ -113,6 +113,9 @@ public:
     void RefreshEntryList();
     // Runs the first-run wizard; true with the journal it made or chose.
     virtual bool RunFirstTimeWizard(QString& fileName, QString& folder);
+    // Closes the journal and empties the window as Database Close does;
+    // false when the journal is still open afterwards.
+    bool CloseJournalAsDatabaseClose();
 
     void setVisible(bool visible) override;
 

@@ -26,8 +26,6 @@ void CGRVDlg::OnDetailsQuestions() {}
 void CGRVDlg::OnDatabaseNew() {}
 void CGRVDlg::OnDatabaseOpen() {}
 void CGRVDlg::OnDatabaseClose() {}
-void CGRVDlg::OnBackup() {}
-void CGRVDlg::OnRestore() {}
 void CGRVDlg::OnFilePrint() {}
 void CGRVDlg::ShowGraph() {}
 void CGRVDlg::HideGraph() {}
@@ -49,4 +47,3 @@ int CGRVDlg::RefreshTrend() { return 0; }
 void CGRVDlg::InitEntryList() {}
 void CGRVDlg::ClearForm(int) {}
 void CGRVDlg::RefreshEntryList() {}
-bool CGRVDlg::RunFirstTimeWizard(QString&, QString&) { return false; }

@@ -102,5 +102,10 @@ constexpr int ID_RANGE_KIND3 = 32881;
 constexpr int IDS_ABOUTBOX = 101;
 constexpr int IDS_TRAY_TIP = 102;
 constexpr int IDP_SOCKETS_INIT_FAILED = 103;
+// Page texts of the first-run wizard.
+constexpr int IDS_WIZ_WELCOME = 104;
+constexpr int IDS_WIZ_NAME = 105;
+constexpr int IDS_WIZ_FOLDER = 106;
+constexpr int IDS_WIZ_DONE = 107;
 
 }  // namespace grv

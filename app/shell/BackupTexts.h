@@ -1,0 +1,73 @@
+#pragma once
+// Texts of the backup and restore dialog and of the first-run wizard. Tests
+// compare against these, so they are never retyped.
+
+namespace grv {
+
+// Backup and restore.
+inline constexpr char kBackupCaption[] = "GRV";
+inline constexpr char kBackupButton[] = "Backup";
+inline constexpr char kRestoreButton[] = "Restore";
+inline constexpr char kBackupCurrentQuestion[] = "Do you wish to backup the current database?";
+inline constexpr char kBackupCurrentTitle[] = "Backup current database?";
+inline constexpr char kReopenFailed[] = "We were unable to open the Database.\nError: %1\n";
+inline constexpr char kReopenFailedTitle[] = "GRV - Error Opening Database";
+inline constexpr char kRestoreDoneText[] = "You can open the restored database from the File Menu";
+inline constexpr char kRestoreDoneTitle[] = "GRV - Restore Complete";
+inline constexpr char kNoFileSelected[] =
+    "It appears you canceled selecting a filename.  Remember to backup or restore a database "
+    "you must select the source and destination.";
+inline constexpr char kNoFileSelectedTitle[] = "GRV - Backup - No File Selected";
+inline constexpr char kBackupFailed[] =
+    "It appears there was a problem creating the backup. Please check your information and try "
+    "again.";
+inline constexpr char kBackupErrorTitle[] = "GRV Backup - Error";
+inline constexpr char kWrongPassword[] =
+    "It appears the password to restore is incorrect, please try again.";
+inline constexpr char kWrongPasswordTitle[] = "GRV Backup - Password Error";
+inline constexpr char kOperationComplete[] = "Backup/Restore Operation Complete!";
+inline constexpr char kOperationCompleteTitle[] = "GRV - Backup";
+// Failures the dialog once passed over in silence.
+inline constexpr char kRestoreCannotOpen[] =
+    "It appears the backup could not be opened or is not a backup file. Please check your "
+    "information and try again.";
+inline constexpr char kRestoreEmpty[] = "It appears the backup holds no database to restore.";
+inline constexpr char kRestoreDamaged[] =
+    "It appears the backup is damaged, so the database could not be restored from it.";
+inline constexpr char kRestoreCannotWrite[] =
+    "It appears the restored database could not be written where you chose. Please check your "
+    "information and try again.";
+inline constexpr char kSameFile[] =
+    "It appears the source and the destination are the same file. Please choose another "
+    "destination.";
+inline constexpr char kTargetIsOpenJournal[] =
+    "It appears the destination is the database that is open now. Please choose another "
+    "destination.";
+inline constexpr char kRestoreCloseFailed[] =
+    "The database that is open now could not be closed, so it was not replaced.";
+
+inline constexpr char kDbFilter[] = "Gorvane DB (*.grv)|*.grv";
+inline constexpr char kArchiveFilter[] = "Gorvane DB (*.grz)|*.grz";
+inline constexpr char kDbPattern[] = "*.grv";
+inline constexpr char kArchivePattern[] = "*.grz";
+
+// First-run wizard.
+inline constexpr char kWizardCaption[] = "First time running wizard";
+inline constexpr char kWizardTitle[] = "First Time Database Creation";
+inline constexpr char kWizardFinish[] = "Finish";
+inline constexpr char kWizardClose[] = "Close";
+inline constexpr char kWizardBrowse[] = "Click HERE to Browse Folders";
+inline constexpr char kWizardPage3Title[] = "First Time Run Wizard";
+inline constexpr char kWizardPeriod[] =
+    "It appears you tried adding an extension '.XXX' or a period, so we have removed it.";
+inline constexpr char kWizardPeriodTitle[] = "No File Extensions or Periods";
+inline constexpr char kWizardProposed[] = "%1.grv";
+inline constexpr char kWizardNoFile[] = "No File Selected";
+inline constexpr char kWizardFolderEmpty[] = "The folder name is empty.";
+inline constexpr char kWizardFileEmpty[] = "The filename is empty.";
+inline constexpr char kWizardCreated[] = "Database created successfully!";
+inline constexpr char kWizardCreatedTitle[] = "Success";
+inline constexpr char kWizardCreateFailed[] = "Error creating database: %1";
+inline constexpr char kWizardCreateFailedTitle[] = "Error";
+
+}  // namespace grv

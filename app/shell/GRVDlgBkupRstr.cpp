@@ -1,0 +1,333 @@
+#include "app/shell/GRVDlgBkupRstr.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <QCheckBox>
+#include <QDir>
+#include <QEvent>
+#include <QFile>
+#include <QFileInfo>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QVBoxLayout>
+#include <cstdlib>
+
+#include "app/shell/BackupTexts.h"
+#include "app/shell/Resource.h"
+#include "app/store/JournalDb.h"
+#include "archive/ZipArchive.h"
+#include "platform/ui/Seams.h"
+
+using namespace grv;
+using platform::ui::FileMode;
+using platform::ui::FileRequest;
+using platform::ui::GetFileChooser;
+using platform::ui::GetPrompter;
+
+namespace grv {
+
+void SplitPath(const QString& path, QString& folder, QString& fileName) {
+    QString p = path;
+    p.replace(QLatin1Char('\\'), QLatin1Char('/'));
+    const qsizetype slash = p.lastIndexOf(QLatin1Char('/'));
+    folder = p.left(slash + 1);
+    fileName = p.mid(slash + 1);
+}
+
+bool IsSameFile(const QString& a, const QString& b) {
+    struct stat sa {}, sb {};
+    if (a.isEmpty() || b.isEmpty()) return false;
+    if (::stat(QFile::encodeName(a).constData(), &sa) != 0) return false;
+    if (::stat(QFile::encodeName(b).constData(), &sb) != 0) return false;
+    return sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
+}
+
+}  // namespace grv
+
+namespace {
+
+QString IdName(int id) { return QString::number(id); }
+
+QString Absolute(const QString& folder, const QString& fileName) {
+    if (fileName.isEmpty()) return {};
+    // Relative paths would otherwise follow whatever folder is current.
+    return QFileInfo(folder + fileName).absoluteFilePath();
+}
+
+mode_t CurrentUmask() {
+    const mode_t mask = ::umask(0);
+    ::umask(mask);
+    return mask;
+}
+
+// An unused name beside the target for the archive being written, so an
+// older backup there survives a failed one. Empty when none can be made.
+QString MakePartFile(const QString& target) {
+    const QFileInfo info(target);
+    QByteArray pattern =
+        QFile::encodeName(info.absolutePath() + QStringLiteral("/.") + info.fileName()) +
+        ".part-XXXXXX";
+    const int fd = ::mkstemp(pattern.data());
+    if (fd < 0) return {};
+    ::fchmod(fd, 0666 & ~CurrentUmask());
+    ::close(fd);
+    return QFile::decodeName(pattern);
+}
+
+}  // namespace
+
+CGRVDlgBkupRstr::CGRVDlgBkupRstr(int mode, QWidget* parent) : QDialog(parent), m_nMode(mode) {
+    setObjectName(IdName(IDD_BKUP_RSTR));
+    setWindowTitle(QString::fromLatin1(kBackupCaption));
+    auto* top = new QVBoxLayout(this);
+
+    auto* details = new QGroupBox(QStringLiteral("Backup Database Details"), this);
+    details->setObjectName(IdName(IDC_BR_DETAILS_GROUP));
+    auto* grid = new QGridLayout(details);
+    auto addPathRow = [&](int row, int textId, const char* text, int editId, int buttonId,
+                          QLineEdit*& edit) {
+        auto* label = new QLabel(QString::fromLatin1(text), details);
+        label->setObjectName(IdName(textId));
+        label->setWordWrap(true);
+        grid->addWidget(label, row, 0, 1, 2);
+        edit = new QLineEdit(details);
+        edit->setObjectName(IdName(editId));
+        edit->installEventFilter(this);
+        grid->addWidget(edit, row + 1, 0);
+        auto* browse = new QPushButton(QStringLiteral("Browse"), details);
+        browse->setObjectName(IdName(buttonId));
+        browse->setAutoDefault(false);
+        grid->addWidget(browse, row + 1, 1);
+        return browse;
+    };
+    QPushButton* browseSource =
+        addPathRow(0, IDC_BR_SOURCE_TEXT, "Select the file that you wish to backup.",
+                   IDC_BR_SOURCE, IDC_BR_BROWSE_SOURCE, m_ctlSource);
+    QPushButton* browseTarget = addPathRow(
+        2, IDC_BR_TARGET_TEXT,
+        "Browse for the folder where you want to restore the database file to.", IDC_BR_TARGET,
+        IDC_BR_BROWSE_TARGET, m_ctlTarget);
+    top->addWidget(details);
+
+    auto* security = new QGroupBox(QStringLiteral("Security Details"), this);
+    security->setObjectName(IdName(IDC_BR_SECURITY_GROUP));
+    auto* secBox = new QVBoxLayout(security);
+    auto* secText = new QLabel(
+        QStringLiteral("To make your backup more secure, use a password to encrypt it.  You "
+                       "must use the same password when you restore a previous backup, so "
+                       "don't forget it."),
+        security);
+    secText->setObjectName(IdName(IDC_BR_SECURITY_TEXT));
+    secText->setWordWrap(true);
+    secBox->addWidget(secText);
+    auto* pwRow = new QHBoxLayout;
+    pwRow->addWidget(new QLabel(QStringLiteral("Password for Encryption:"), security));
+    m_ctlPassword = new QLineEdit(security);
+    m_ctlPassword->setObjectName(IdName(IDC_BR_PASSWORD));
+    m_ctlPassword->setEchoMode(QLineEdit::Password);
+    pwRow->addWidget(m_ctlPassword, 1);
+    m_ctlShowPassword = new QCheckBox(QStringLiteral("Show Password"), security);
+    m_ctlShowPassword->setObjectName(IdName(IDC_BR_SHOW_PASSWORD));
+    pwRow->addWidget(m_ctlShowPassword);
+    secBox->addLayout(pwRow);
+    top->addWidget(security);
+
+    auto* buttons = new QHBoxLayout;
+    buttons->addStretch(1);
+    m_btnAction = new QPushButton(QString::fromLatin1(kBackupButton), this);
+    m_btnAction->setObjectName(IdName(IDC_BR_ACTION));
+    m_btnAction->setAutoDefault(false);
+    buttons->addWidget(m_btnAction);
+    auto* ok = new QPushButton(QStringLiteral("OK"), this);
+    ok->setObjectName(IdName(IDOK));
+    ok->hide();
+    auto* cancel = new QPushButton(QStringLiteral("Cancel"), this);
+    cancel->setObjectName(IdName(IDCANCEL));
+    cancel->setAutoDefault(false);
+    buttons->addWidget(cancel);
+    top->addLayout(buttons);
+
+    connect(browseSource, &QPushButton::clicked, this, &CGRVDlgBkupRstr::OnBrowseSource);
+    connect(browseTarget, &QPushButton::clicked, this, &CGRVDlgBkupRstr::OnBrowseTarget);
+    connect(m_btnAction, &QPushButton::clicked, this, &CGRVDlgBkupRstr::OnBackupRestore);
+    connect(m_ctlShowPassword, &QCheckBox::clicked, this, &CGRVDlgBkupRstr::OnShowPassword);
+    connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
+}
+
+void CGRVDlgBkupRstr::showEvent(QShowEvent* event) {
+    QDialog::showEvent(event);
+    OnShowWindow();
+}
+
+bool CGRVDlgBkupRstr::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() == QEvent::FocusOut) {
+        if (watched == m_ctlSource) OnKillFocusSource();
+        if (watched == m_ctlTarget) OnKillFocusTarget();
+    }
+    return QDialog::eventFilter(watched, event);
+}
+
+void CGRVDlgBkupRstr::OnShowWindow() {
+    if (m_nMode == kModeBackup) {
+        m_btnAction->setText(QString::fromLatin1(kBackupButton));
+        m_ctlSource->setText(m_strSourceFolder + m_strSourceFile);
+    } else {
+        m_btnAction->setText(QString::fromLatin1(kRestoreButton));
+    }
+}
+
+void CGRVDlgBkupRstr::OnBrowseSource() { Browse(true); }
+void CGRVDlgBkupRstr::OnBrowseTarget() { Browse(false); }
+
+void CGRVDlgBkupRstr::Browse(bool source) {
+    const bool backup = m_nMode == kModeBackup;
+    // The source is the journal when backing up and the archive when
+    // restoring; the target the other one.
+    const bool journal = source == backup;
+    FileRequest request;
+    request.mode = source ? FileMode::Open : FileMode::Save;
+    request.initialPath = QString::fromLatin1(journal ? kDbPattern : kArchivePattern);
+    request.filter = QString::fromLatin1(journal ? kDbFilter : kArchiveFilter);
+    request.defaultSuffix = journal ? QStringLiteral("grv") : QStringLiteral("grz");
+    request.confirmOverwrite = source;
+    const QString chosen = GetFileChooser().Choose(nullptr, request);
+    if (chosen.isEmpty()) {
+        GetPrompter().Tell(this, QString::fromLatin1(kNoFileSelected),
+                           QString::fromLatin1(kNoFileSelectedTitle));
+        return;
+    }
+    QString& folder = source ? m_strSourceFolder : m_strTargetFolder;
+    QString& fileName = source ? m_strSourceFile : m_strTargetFile;
+    SplitPath(chosen, folder, fileName);
+    (source ? m_ctlSource : m_ctlTarget)->setText(folder + fileName);
+}
+
+void CGRVDlgBkupRstr::TakePath(QLineEdit* edit, QString& folder, QString& fileName) {
+    SplitPath(edit->text(), folder, fileName);
+}
+
+void CGRVDlgBkupRstr::OnKillFocusSource() {
+    TakePath(m_ctlSource, m_strSourceFolder, m_strSourceFile);
+}
+
+void CGRVDlgBkupRstr::OnKillFocusTarget() {
+    TakePath(m_ctlTarget, m_strTargetFolder, m_strTargetFile);
+}
+
+void CGRVDlgBkupRstr::OnShowPassword() {
+    m_ctlPassword->setEchoMode(m_ctlShowPassword->isChecked() ? QLineEdit::Normal
+                                                              : QLineEdit::Password);
+    m_ctlPassword->update();
+}
+
+QString CGRVDlgBkupRstr::SourcePath() const { return Absolute(m_strSourceFolder, m_strSourceFile); }
+QString CGRVDlgBkupRstr::TargetPath() const { return Absolute(m_strTargetFolder, m_strTargetFile); }
+
+bool CGRVDlgBkupRstr::IsOpenJournal(const QString& path) const {
+    return m_pDb && m_pDb->IsOpen() &&
+           IsSameFile(path, QString::fromStdString(m_pDb->GetFullPath()));
+}
+
+void CGRVDlgBkupRstr::ShowError(const char* text, const char* title) {
+    GetPrompter().Tell(this, QString::fromLatin1(text), QString::fromLatin1(title));
+}
+
+void CGRVDlgBkupRstr::OnBackupRestore() {
+    // What the edits show is what runs, typed or browsed.
+    OnKillFocusSource();
+    OnKillFocusTarget();
+    // Passwords are taken as their UTF-8 bytes.
+    const QByteArray password = m_ctlPassword->text().toUtf8();
+    const bool finished = m_nMode == kModeBackup ? RunBackup(password) : RunRestore(password);
+    if (!finished) return;
+    GetPrompter().Tell(this, QString::fromLatin1(kOperationComplete),
+                       QString::fromLatin1(kOperationCompleteTitle));
+    done(IDOK);
+}
+
+bool CGRVDlgBkupRstr::RunBackup(const QByteArray& password) {
+    const QString source = SourcePath();
+    const QString target = TargetPath();
+    if (source.isEmpty() || target.isEmpty()) {
+        ShowError(kBackupFailed, kBackupErrorTitle);
+        return false;
+    }
+    // The archive replaces its target, so it must never land on the journal.
+    if (IsSameFile(source, target)) {
+        ShowError(kSameFile, kBackupErrorTitle);
+        return false;
+    }
+    if (IsOpenJournal(target)) {
+        ShowError(kTargetIsOpenJournal, kBackupErrorTitle);
+        return false;
+    }
+    const QString part = MakePartFile(target);
+    if (part.isEmpty()) {
+        ShowError(kBackupFailed, kBackupErrorTitle);
+        return false;
+    }
+    const QByteArray partName = QFile::encodeName(part);
+    ZipHandle* zip = CreateZipArchive(partName.constData(), password.constData());
+    ZipResult added = ZipResult::BadArguments;
+    ZipResult closed = ZipResult::BadArguments;
+    if (zip) {
+        added = AddFileToZipArchive(zip, m_strSourceFile.toUtf8().constData(),
+                                    QFile::encodeName(source).constData());
+        // Closed on every road: it writes the central directory and frees the handle.
+        closed = CloseZipWriter(zip);
+    }
+    if (added != ZipResult::Ok || closed != ZipResult::Ok ||
+        ::rename(partName.constData(), QFile::encodeName(target).constData()) != 0) {
+        ::unlink(partName.constData());
+        ShowError(kBackupFailed, kBackupErrorTitle);
+        return false;
+    }
+    return true;
+}
+
+bool CGRVDlgBkupRstr::RunRestore(const QByteArray& password) {
+    const QString source = SourcePath();
+    const QString target = TargetPath();
+    ZipHandle* zip =
+        source.isEmpty()
+            ? nullptr
+            : OpenZipArchive(QFile::encodeName(source).constData(), password.constData());
+    if (!zip) {
+        ShowError(kRestoreCannotOpen, kBackupErrorTitle);
+        return false;
+    }
+    // The reader handle is closed on every road out.
+    auto fail = [&](const char* text, const char* title) {
+        CloseZipReader(zip);
+        ShowError(text, title);
+        return false;
+    };
+    if (target.isEmpty()) return fail(kRestoreCannotWrite, kBackupErrorTitle);
+    if (IsSameFile(source, target)) return fail(kSameFile, kBackupErrorTitle);
+    ZipEntryInfo record;
+    if (GetZipArchiveEntry(zip, -1, &record) != ZipResult::Ok)
+        return fail(kRestoreDamaged, kBackupErrorTitle);
+    const int count = record.index;
+    if (count <= 0) return fail(kRestoreEmpty, kBackupErrorTitle);
+    if (IsOpenJournal(target) && !(m_closeOpenJournal && m_closeOpenJournal()))
+        return fail(kRestoreCloseFailed, kBackupErrorTitle);
+    const QByteArray targetName = QFile::encodeName(target);
+    for (int i = 0; i < count; ++i) {
+        if (GetZipArchiveEntry(zip, i, &record) != ZipResult::Ok)
+            return fail(kRestoreDamaged, kBackupErrorTitle);
+        switch (ExtractZipEntryToFile(zip, i, targetName.constData())) {
+            case ZipResult::Ok: break;
+            case ZipResult::WrongPassword: return fail(kWrongPassword, kWrongPasswordTitle);
+            case ZipResult::CannotOpen:
+            case ZipResult::WriteError: return fail(kRestoreCannotWrite, kBackupErrorTitle);
+            default: return fail(kRestoreDamaged, kBackupErrorTitle);
+        }
+    }
+    CloseZipReader(zip);
+    return true;
+}

@@ -1,0 +1,87 @@
+#pragma once
+// The backup and restore dialog: writes the journal file into a zip archive
+// (optionally encrypted) or extracts an archive into a journal file.
+#include <QDialog>
+#include <QString>
+#include <functional>
+
+class CJournalDb;
+class QCheckBox;
+class QLineEdit;
+class QPushButton;
+
+namespace grv {
+
+constexpr int IDD_BKUP_RSTR = 175;
+constexpr int IDC_BR_DETAILS_GROUP = 1091;
+constexpr int IDC_BR_SOURCE_TEXT = 1093;
+constexpr int IDC_BR_SOURCE = 1027;
+constexpr int IDC_BR_BROWSE_SOURCE = 1031;
+constexpr int IDC_BR_TARGET_TEXT = 1094;
+constexpr int IDC_BR_TARGET = 1028;
+constexpr int IDC_BR_BROWSE_TARGET = 1032;
+constexpr int IDC_BR_SECURITY_GROUP = 1095;
+constexpr int IDC_BR_SECURITY_TEXT = 1096;
+constexpr int IDC_BR_PASSWORD = 1090;
+constexpr int IDC_BR_SHOW_PASSWORD = 1025;
+constexpr int IDC_BR_ACTION = 1034;
+
+// Splits a path into its folder (ending with its separator, empty when there
+// is none) and its file name. Backslashes count as separators.
+void SplitPath(const QString& path, QString& folder, QString& fileName);
+// True when both paths name one existing file (links included).
+bool IsSameFile(const QString& a, const QString& b);
+
+}  // namespace grv
+
+class CGRVDlgBkupRstr : public QDialog {
+    Q_OBJECT
+
+public:
+    static constexpr int kModeRestore = 0;
+    static constexpr int kModeBackup = 1;
+
+    explicit CGRVDlgBkupRstr(int mode, QWidget* parent = nullptr);
+
+    int m_nMode;
+    QString m_strSourceFolder;
+    QString m_strSourceFile;
+    QString m_strTargetFolder;
+    QString m_strTargetFile;
+
+    // Lent by the main window: its data store, so nothing is written over
+    // the open journal unawares, and its way of closing that journal as
+    // Database Close does (false when the journal stayed open).
+    CJournalDb* m_pDb = nullptr;
+    std::function<bool()> m_closeOpenJournal;
+
+    void OnShowWindow();
+    void OnBrowseSource();
+    void OnBrowseTarget();
+    void OnBackupRestore();
+    void OnShowPassword();
+    void OnKillFocusSource();
+    void OnKillFocusTarget();
+
+protected:
+    void showEvent(QShowEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    void Browse(bool source);
+    void TakePath(QLineEdit* edit, QString& folder, QString& fileName);
+    // True once the archive is completely written (backup) or the journal
+    // completely extracted (restore); otherwise the failure was shown.
+    bool RunBackup(const QByteArray& password);
+    bool RunRestore(const QByteArray& password);
+    void ShowError(const char* text, const char* title);
+    QString SourcePath() const;
+    QString TargetPath() const;
+    bool IsOpenJournal(const QString& path) const;
+
+    QPushButton* m_btnAction = nullptr;
+    QCheckBox* m_ctlShowPassword = nullptr;
+    QLineEdit* m_ctlPassword = nullptr;
+    QLineEdit* m_ctlSource = nullptr;
+    QLineEdit* m_ctlTarget = nullptr;
+};
