@@ -21,6 +21,12 @@ namespace {
 
 class MainWindowTest : public ShellTest {
 protected:
+    // The real first-run wizard would wait for a user; tests that want it
+    // turn it back on.
+    void SetUp() override {
+        ShellTest::SetUp();
+        WriteProfileInt(kSectionPrefs, kFirstTimeWiz, 0);
+    }
     // Shows the window and lets its queued start-up work run.
     static void ShowAndSettle(CGRVDlg& dlg) {
         dlg.show();
@@ -394,6 +400,7 @@ public:
 };
 
 TEST_F(JournalAtStartTest, FirstRunWizardIsOfferedOnceAndItsJournalOpened) {
+    WriteProfileInt(kSectionPrefs, kFirstTimeWiz, 1);
     WizardWindow dlg;
     dlg.wizardFile = "pain.grv";
     dlg.wizardFolder = dir.path();
