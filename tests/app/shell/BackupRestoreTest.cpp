@@ -8,7 +8,6 @@
 #include <QTemporaryDir>
 #include <QTimer>
 #include <functional>
-#include <ostream>
 
 #include "ShellTestSupport.h"
 #include "app/shell/BackupTexts.h"
@@ -17,9 +16,6 @@
 #include "app/shell/Resource.h"
 #include "app/shell/ShellTexts.h"
 #include "app/store/JournalDb.h"
-
-// Readable failures: QString as its text.
-void PrintTo(const QString& s, std::ostream* os) { *os << '"' << s.toStdString() << '"'; }
 
 using namespace grv;
 using platform::ui::Answer;

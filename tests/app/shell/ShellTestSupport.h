@@ -6,8 +6,12 @@
 #include <QStandardPaths>
 #include <QString>
 #include <memory>
+#include <ostream>
 
 #include "platform/ui/Scripted.h"
+
+// Failures print a QString as its text.
+inline void PrintTo(const QString& s, std::ostream* os) { *os << '"' << s.toStdString() << '"'; }
 
 class ShellTest : public ::testing::Test {
 protected:
