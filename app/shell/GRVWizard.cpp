@@ -1,6 +1,7 @@
 #include "app/shell/GRVWizard.h"
 
 #include <QEvent>
+#include <QFrame>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
@@ -148,6 +149,10 @@ CGRVFirstTimeWiz::CGRVFirstTimeWiz(const QString& caption, QWidget* parent, int 
     m_pages->addWidget(new CGRVWizPgEdtBut(this));
     m_pages->addWidget(new CGRVWizPgTxt(IDS_WIZ_DONE, 1, this));
     top->addWidget(m_pages, 1);
+    auto* rule = new QFrame(this);
+    rule->setFrameShape(QFrame::HLine);
+    rule->setFrameShadow(QFrame::Sunken);
+    top->addWidget(rule);
 
     auto* buttons = new QHBoxLayout;
     auto makeButton = [&](int id, const QString& text) {
