@@ -561,8 +561,8 @@ bool makeTempFileName(XString& baseName, XString& dir, XString& outPath, LogBase
     std::string::size_type dot = base.find_last_of('.');
     std::string stem = base.substr(0, dot);
     std::string ext = base.substr(dot);
-    std::string d = dir.getUtf8();
-    if (!d.empty() && d.back() != '/' && d.back() != '\\') d += '/';
+    std::string d = pathOf(dir);
+    if (!d.empty() && d.back() != '/') d += '/';
     XString dirX;
     dirX.setFromUtf8(d.c_str());
 
