@@ -70,6 +70,13 @@ bool loadOpened(DataBuffer& db, TessikHandle& h, XString& path, bool wideForm, L
     return true;
 }
 
+bool loadPath(DataBuffer& db, XString& path, bool wideForm, LogBase* log) {
+    TessikHandle h;
+    int kind = 0;
+    if (!openFileForRead(h, path, kind, log)) return false;
+    return loadOpened(db, h, path, wideForm, log);
+}
+
 }  // namespace
 
 bool DataBuffer::loadFileUtf8(const char* path, LogBase* log) {
@@ -86,10 +93,7 @@ bool DataBuffer::loadFileAnsi(const char* path, LogBase* log) {
     if (!path) return false;
     XString p;
     p.setFromAnsi(path);
-    TessikHandle h;
-    int kind = 0;
-    if (!openFileForRead(h, p, kind, log)) return false;
-    return loadOpened(*this, h, p, false, log);
+    return loadPath(*this, p, false, log);
 }
 
 bool DataBuffer::loadFileWide(const std::uint16_t* path, LogBase* log) {
@@ -98,10 +102,7 @@ bool DataBuffer::loadFileWide(const std::uint16_t* path, LogBase* log) {
     if (!path) return false;
     XString p;
     p.setFromUtf16(path);
-    TessikHandle h;
-    int kind = 0;
-    if (!openFileForRead(h, p, kind, log)) return false;
-    return loadOpened(*this, h, p, true, log);
+    return loadPath(*this, p, true, log);
 }
 
 bool DataBuffer::loadFileWithHeader(const char* path, DataBuffer& header, unsigned int maxHeaderSize, LogBase* log) {

@@ -92,46 +92,32 @@ bool TessikHandle::seekToEnd(LogBase* log) {
     return false;
 }
 
-bool TessikHandle::seekAbsolute64(std::int64_t position, LogBase* log) {
+// Moves by `distance` from the start or the current place; the stream path
+// takes the whole 64-bit value, not only its low word.
+bool TessikHandle::seekLogged(std::int64_t distance, bool fromStart, LogBase* log) {
     if (m_handle != platform::INVALID_HANDLE_VALUE) {
-        if (seekHandle(position, platform::FILE_BEGIN, nullptr)) return true;
+        if (seekHandle(distance, fromStart ? platform::FILE_BEGIN : platform::FILE_CURRENT, nullptr)) return true;
         DWORD err = platform::GetLastError();
-        logErr(log, "Failed to SetFilePointer to absolute file position");
+        logErr(log, fromStart ? "Failed to SetFilePointer to absolute file position"
+                              : "Failed to SetFilePointer to relative file position");
         if (log) {
             log->logWindowsError(err);
-            log->logDataInt64("position", position);
+            log->logDataInt64("position", distance);
         }
         return false;
     }
     if (m_stream) {
-        // The whole 64-bit position, not only its low word.
-        if (::fseeko(m_stream, static_cast<off_t>(position), SEEK_SET) == 0) return true;
-        logErr(log, "Failed to fseek to absolute file position");
-        if (log) log->logDataInt64("position", position);
+        if (::fseeko(m_stream, static_cast<off_t>(distance), fromStart ? SEEK_SET : SEEK_CUR) == 0) return true;
+        logErr(log, fromStart ? "Failed to fseek to absolute file position" : "Failed to fseek to relative file position");
+        if (log) log->logDataInt64("position", distance);
         return false;
     }
     return false;
 }
 
-bool TessikHandle::seekRelative64(std::int64_t offset, LogBase* log) {
-    if (m_handle != platform::INVALID_HANDLE_VALUE) {
-        if (seekHandle(offset, platform::FILE_CURRENT, nullptr)) return true;
-        DWORD err = platform::GetLastError();
-        logErr(log, "Failed to SetFilePointer to relative file position");
-        if (log) {
-            log->logWindowsError(err);
-            log->logDataInt64("position", offset);
-        }
-        return false;
-    }
-    if (m_stream) {
-        if (::fseeko(m_stream, static_cast<off_t>(offset), SEEK_CUR) == 0) return true;
-        logErr(log, "Failed to fseek to relative file position");
-        if (log) log->logDataInt64("position", offset);
-        return false;
-    }
-    return false;
-}
+bool TessikHandle::seekAbsolute64(std::int64_t position, LogBase* log) { return seekLogged(position, true, log); }
+
+bool TessikHandle::seekRelative64(std::int64_t offset, LogBase* log) { return seekLogged(offset, false, log); }
 
 std::int64_t TessikHandle::getPosition64(LogBase* log) {
     if (m_handle != platform::INVALID_HANDLE_VALUE) {

@@ -47,6 +47,7 @@ public:
 
 private:
     bool seekHandle(std::int64_t distance, DWORD method, std::int64_t* newPosition);
+    bool seekLogged(std::int64_t distance, bool fromStart, LogBase* log);
     std::int64_t handleSize();
     std::int64_t streamSize();
 

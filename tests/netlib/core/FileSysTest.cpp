@@ -259,15 +259,10 @@ TEST_F(FileTree, HeaderFilesRoundTripAndMatchTheLayout) {
     ASSERT_TRUE(writeWholeFileWithHeader(p, head.data(), static_cast<std::uint32_t>(head.size()), body.data(),
                                          body.size(), nullptr));
     // python3 reads the layout independently.
-    std::string cmd = "/usr/bin/python3 -c \"import struct,sys; d=open(sys.argv[1],'rb').read(); "
-                      "n=struct.unpack('<I',d[:4])[0]; print(n, d[4:n].decode(), len(d)-n, set(d[n:]) == {98})\" '" +
-                      path("cache.bin") + "'";
-    FILE* py = ::popen(cmd.c_str(), "r");
-    ASSERT_NE(py, nullptr);
-    char line[200] = {};
-    ASSERT_NE(std::fgets(line, sizeof line, py), nullptr);
-    ::pclose(py);
-    EXPECT_EQ(std::string(line), "14 HDR-fields 70000 True\n");
+    EXPECT_EQ(python3Line("import struct,sys; d=open(sys.argv[1],'rb').read(); n=struct.unpack('<I',d[:4])[0]; "
+                          "print(n, d[4:n].decode(), len(d)-n, set(d[n:]) == {98})",
+                          path("cache.bin")),
+              "14 HDR-fields 70000 True");
 
     DataBuffer loadedHeader, loadedBody;
     ASSERT_TRUE(loadedBody.loadFileWithHeader(path("cache.bin").c_str(), loadedHeader, 1000, nullptr));

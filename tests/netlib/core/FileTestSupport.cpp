@@ -86,6 +86,19 @@ bool TempTree::exists(const std::string& name) const {
     return ::lstat(path(name).c_str(), &st) == 0;
 }
 
+std::string python3Line(const std::string& script, const std::string& arg) {
+    std::string cmd = "/usr/bin/python3 -c \"" + script + "\" '" + arg + "'";
+    FILE* py = ::popen(cmd.c_str(), "r");
+    if (!py) return "<no output>";
+    char line[512] = {};
+    bool got = std::fgets(line, sizeof line, py) != nullptr;
+    ::pclose(py);
+    if (!got) return "<no output>";
+    std::string out = line;
+    if (!out.empty() && out.back() == '\n') out.pop_back();
+    return out;
+}
+
 bool isNobodyRun() { return std::getenv(kSharedEnv) != nullptr && ::geteuid() != 0; }
 
 std::string sharedFolderFromRoot() {

@@ -42,6 +42,10 @@ protected:
     std::string dir;  // ends in '/'
 };
 
+// The first output line (without its end) of a python3 script given one
+// argument; "<no output>" when it printed nothing.
+std::string python3Line(const std::string& script, const std::string& arg);
+
 // The user the privilege-dropped runs take.
 constexpr unsigned kNobodyId = 65534;
 

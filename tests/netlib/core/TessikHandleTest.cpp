@@ -137,14 +137,8 @@ TEST_F(Handle, PositionsBeyondFourGiBOnASparseFile) {
     EXPECT_TRUE(seekLog.has("Q:position=-5"));
     h.close();
     // python3 sees the same file.
-    std::string cmd = "/usr/bin/python3 -c \"import os,sys; print(os.path.getsize(sys.argv[1]))\" '" +
-                      path("sparse.bin") + "'";
-    FILE* py = ::popen(cmd.c_str(), "r");
-    ASSERT_NE(py, nullptr);
-    char line[64] = {};
-    ASSERT_NE(std::fgets(line, sizeof line, py), nullptr);
-    ::pclose(py);
-    EXPECT_EQ(std::string(line), std::to_string(kFiveGiB + 4) + "\n");
+    EXPECT_EQ(python3Line("import os,sys; print(os.path.getsize(sys.argv[1]))", path("sparse.bin")),
+              std::to_string(kFiveGiB + 4));
 }
 
 TEST_F(Handle, StdioStreamsSeekTheWholePosition) {
