@@ -203,6 +203,7 @@ void CGRVDlg::BuildControls() {
     m_ctlEntryList->setRootIsDecorated(false);
     m_ctlEntryList->setSelectionMode(QAbstractItemView::SingleSelection);
     m_ctlEntryList->setSelectionBehavior(QAbstractItemView::SelectRows);
+    m_ctlEntryList->setHeaderLabel(QString());  // the columns come with the list's filling
     m_ctlEntryList->setMinimumHeight(120);
     entriesBox->addWidget(m_ctlEntryList);
     top->addWidget(m_ctlEntriesGroup, 1);
