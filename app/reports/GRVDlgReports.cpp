@@ -12,7 +12,6 @@
 #include <QPushButton>
 #include <QTreeWidget>
 #include <QVBoxLayout>
-
 #include <algorithm>
 
 #include "app/reports/ChartGeometry.h"
@@ -36,13 +35,15 @@ constexpr charts::COLORREF kGradientEnd = 50372;
 constexpr charts::COLORREF kSubtitleColour = 0xC4C4C4;
 constexpr charts::COLORREF kTextColour = 0xFFFFFF;
 
-const char* const kLifeSegments[] = {"Act", "Mood", "Walk", "Work", "Relat", "Sleep", "Life", "Con"};
+const char* const kLifeSegments[] = {"Act",   "Mood",  "Walk", "Work",
+                                     "Relat", "Sleep", "Life", "Con"};
 const char* const kSideEffectSegments[] = {"Appet", "Constip", "Insomn", "Itch",  "Nausea",
                                            "Night", "Sweat",   "Think",  "Tired", "Vomit"};
 
 QDateTime NowToTheSecond() {
     const QDateTime now = QDateTime::currentDateTime();
-    return QDateTime(now.date(), QTime(now.time().hour(), now.time().minute(), now.time().second()));
+    return QDateTime(now.date(),
+                     QTime(now.time().hour(), now.time().minute(), now.time().second()));
 }
 
 JournalDateTime ToJournal(const QDateTime& t) {
@@ -136,8 +137,7 @@ void CGRVDlgReports::BuildControls() {
     connect(m_btnPrint, &QPushButton::clicked, this, &CGRVDlgReports::OnBnClickedPrint);
     connect(m_ctlFrom, &QDateTimeEdit::dateTimeChanged, this,
             &CGRVDlgReports::OnDtnDatetimechangeFrom);
-    connect(m_ctlTo, &QDateTimeEdit::dateTimeChanged, this,
-            &CGRVDlgReports::OnDtnDatetimechangeTo);
+    connect(m_ctlTo, &QDateTimeEdit::dateTimeChanged, this, &CGRVDlgReports::OnDtnDatetimechangeTo);
 }
 
 void CGRVDlgReports::OnInitDialog() {
@@ -292,65 +292,79 @@ int CGRVDlgReports::SetupChart() {
     return 1;
 }
 
+bool CGRVDlgReports::IsBarChart() const {
+    return KindInfo(m_nReportType).graphType == charts::kBarGraph;
+}
+
+void CGRVDlgReports::AddSegment(const QString& label) {
+    if (IsBarChart()) {
+        m_pGraph->Add2DBarGraphSegment(label);
+    } else {
+        m_pGraph->Add2DLineGraphSegment(label);
+    }
+}
+
+void CGRVDlgReports::AddSeries(const QString& name, charts::COLORREF colour) {
+    if (IsBarChart()) {
+        m_pGraph->Add2DBarGraphSeries(name, colour);
+    } else {
+        m_pGraph->Add2DLineGraphSeries(name, colour);
+    }
+}
+
+void CGRVDlgReports::SetValue(int segment, int series, int value) {
+    if (IsBarChart()) {
+        m_pGraph->Set2DBarGraphValue(segment, series, value);
+    } else {
+        m_pGraph->Set2DLineGraphValue(segment, series, value);
+    }
+}
+
 int CGRVDlgReports::AddChartSegments() {
-    auto add = [this](const QString& label) {
-        if (KindInfo(m_nReportType).graphType == charts::kBarGraph) {
-            m_pGraph->Add2DBarGraphSegment(label);
-        } else {
-            m_pGraph->Add2DLineGraphSegment(label);
-        }
-    };
     switch (m_nReportType) {
         case kPainVsActions:
         case kPainVsMedications:
-            for (const ReportRow& row : m_summaryRows) add(TextOf(row, 5));
+            for (const ReportRow& row : m_summaryRows) AddSegment(TextOf(row, 5));
             break;
         case kPainVsTime:
-            for (const ReportRow& row : m_summaryRows) add(TextOf(row, 0));
+            for (const ReportRow& row : m_summaryRows) AddSegment(TextOf(row, 0));
             break;
         case kPainVsLife:
-            for (const char* label : kLifeSegments) add(QString::fromLatin1(label));
+            for (const char* label : kLifeSegments) AddSegment(QString::fromLatin1(label));
             break;
         default:
-            for (const char* label : kSideEffectSegments) add(QString::fromLatin1(label));
+            for (const char* label : kSideEffectSegments) AddSegment(QString::fromLatin1(label));
             break;
     }
     return 1;
 }
 
 int CGRVDlgReports::AddChartSeries() {
-    auto add = [this](const QString& name, charts::COLORREF colour) {
-        if (KindInfo(m_nReportType).graphType == charts::kBarGraph) {
-            m_pGraph->Add2DBarGraphSeries(name, colour);
-        } else {
-            m_pGraph->Add2DLineGraphSeries(name, colour);
-        }
-    };
     switch (m_nReportType) {
         case kPainVsActions:
         case kPainVsMedications:
         case kPainVsTime:
-            add(QStringLiteral("Pain Max"), kRed);
-            add(QStringLiteral("Pain Avg"), kYellow);
-            add(QStringLiteral("Pain Min"), kBlue);
-            add(QStringLiteral("Pain Cur"), kGrey);
+            AddSeries(QStringLiteral("Pain Max"), kRed);
+            AddSeries(QStringLiteral("Pain Avg"), kYellow);
+            AddSeries(QStringLiteral("Pain Min"), kBlue);
+            AddSeries(QStringLiteral("Pain Cur"), kGrey);
             break;
         case kPainVsLife:
-            add(QStringLiteral("Pain Min"), kBlue);
-            add(QStringLiteral("Pain Avg"), kYellow);
-            add(QStringLiteral("Pain Max"), kRed);
+            AddSeries(QStringLiteral("Pain Min"), kBlue);
+            AddSeries(QStringLiteral("Pain Avg"), kYellow);
+            AddSeries(QStringLiteral("Pain Max"), kRed);
             break;
         case kSideEffectsOverTime:
-            add(QStringLiteral("Min"), kYellow);
-            add(QStringLiteral("Avg"), kBlue);
-            add(QStringLiteral("Max"), kRed);
+            AddSeries(QStringLiteral("Min"), kYellow);
+            AddSeries(QStringLiteral("Avg"), kBlue);
+            AddSeries(QStringLiteral("Max"), kRed);
             break;
         case kMedicinesVsSideEffects: {
             const int series = std::min(kMaxMedicineSeries, m_nSummaryRowCount);
             for (int r = 1; r <= series; ++r) {
                 const ReportRow& row = m_summaryRows[static_cast<size_t>(r - 1)];
-                add(QStringLiteral("%1 %2").arg(TextOf(row, 0), TextOf(row, 1)),
-                    charts::GetChartColor(r));
+                AddSeries(QStringLiteral("%1 %2").arg(TextOf(row, 0), TextOf(row, 1)),
+                          charts::GetChartColor(r));
             }
             break;
         }
@@ -359,21 +373,15 @@ int CGRVDlgReports::AddChartSeries() {
 }
 
 int CGRVDlgReports::SetChartValues() {
-    auto set = [this](int segment, int series, int value) {
-        if (KindInfo(m_nReportType).graphType == charts::kBarGraph) {
-            m_pGraph->Set2DBarGraphValue(segment, series, value);
-        } else {
-            m_pGraph->Set2DLineGraphValue(segment, series, value);
-        }
-    };
     switch (m_nReportType) {
         case kPainVsActions:
         case kPainVsMedications:
         case kPainVsTime:
             for (int i = 1; i <= m_nSummaryRowCount; ++i) {
                 for (int k = 1; k <= 4; ++k) {
-                    set(i, k, ValueOf(m_summaryRows[static_cast<size_t>(i - 1)],
-                                      static_cast<size_t>(k)));
+                    SetValue(
+                        i, k,
+                        ValueOf(m_summaryRows[static_cast<size_t>(i - 1)], static_cast<size_t>(k)));
                 }
             }
             break;
@@ -382,7 +390,8 @@ int CGRVDlgReports::SetChartValues() {
             const int segments = m_nReportType == kPainVsLife ? 8 : 10;
             const ReportRow& row = m_summaryRows.front();
             for (int g = 1; g <= segments; ++g) {
-                for (int s = 1; s <= 3; ++s) set(g, s, ValueOf(row, static_cast<size_t>(3 * (g - 1) + s)));
+                for (int s = 1; s <= 3; ++s)
+                    SetValue(g, s, ValueOf(row, static_cast<size_t>(3 * (g - 1) + s)));
             }
             break;
         }
@@ -390,8 +399,9 @@ int CGRVDlgReports::SetChartValues() {
             const int series = std::min(kMaxMedicineSeries, m_nSummaryRowCount);
             for (int r = 1; r <= series; ++r) {
                 for (int j = 1; j <= 10; ++j) {
-                    set(j, r, ValueOf(m_summaryRows[static_cast<size_t>(r - 1)],
-                                      static_cast<size_t>(j + 3)));
+                    SetValue(j, r,
+                             ValueOf(m_summaryRows[static_cast<size_t>(r - 1)],
+                                     static_cast<size_t>(j + 3)));
                 }
             }
             break;

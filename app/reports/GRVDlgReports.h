@@ -6,6 +6,7 @@
 #include <QDialog>
 #include <QRect>
 #include <QString>
+#include <cstdint>
 
 #include "app/store/JournalTypes.h"
 
@@ -20,8 +21,8 @@ class QTreeWidget;
 namespace reports_texts {
 
 inline const QString kSameTimesTitle = QStringLiteral("Date/Time Issue");
-inline const QString kSameTimesMessage = QStringLiteral(
-    "Your beginning and end time are the same.  Please choose dates further apart.");
+inline const QString kSameTimesMessage =
+    QStringLiteral("Your beginning and end time are the same.  Please choose dates further apart.");
 inline const QString kReversedTimesMessage = QStringLiteral(
     "Your end date is older then your beginning date.  Please choose beginning time older then "
     "end time.");
@@ -35,8 +36,8 @@ inline const QString kNoFileMessage = QStringLiteral(
     "Please try again if this is a mistake.");
 inline const QString kNoFileTitle = QStringLiteral("Gorvane - No File Selected");
 // %1 the file, %2 the system's reason.
-inline const QString kWriteFailedMessage = QStringLiteral(
-    "The report could not be written to %1 (%2).  No data was exported.");
+inline const QString kWriteFailedMessage =
+    QStringLiteral("The report could not be written to %1 (%2).  No data was exported.");
 inline const QString kWriteFailedTitle = QStringLiteral("Gorvane - Export Failed");
 
 }  // namespace reports_texts
@@ -102,6 +103,11 @@ private:
     void UpdateData(bool fromControls);
     // A sorted drop-down: every text goes in at its alphabetical place.
     void AddSortedComboItem(const QString& text);
+    // The kind's graph takes bars, else lines.
+    bool IsBarChart() const;
+    void AddSegment(const QString& label);
+    void AddSeries(const QString& name, std::uint32_t colour);
+    void SetValue(int segment, int series, int value);
 
     QComboBox* m_ctlReportType = nullptr;
     QDateTimeEdit* m_ctlFrom = nullptr;

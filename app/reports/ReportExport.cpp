@@ -37,8 +37,8 @@ std::string FormatReportCsv(int kind, const ReportRows& rows) {
     std::string out = std::string(info.exportTitle) + kLineEnd;
     out += kLineEnd;
     out += kLineEnd;
-    out += QuotedLine(std::vector<std::string>(info.exportHeadings.begin(),
-                                               info.exportHeadings.end()));
+    out += QuotedLine(
+        std::vector<std::string>(info.exportHeadings.begin(), info.exportHeadings.end()));
     for (const ReportRow& row : rows) out += QuotedLine(row);
     return out;
 }

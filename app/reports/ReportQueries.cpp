@@ -26,12 +26,12 @@ std::vector<ListColumn> EqualWidth(std::vector<const char*> headings, int width)
 }
 
 const std::vector<const char*> kSideEffectListHeadings = {
-    "Appetite", "Constipation", "Insomnia", "Itching", "Nausea",
-    "Nightmares", "Sweat", "Thinking", "Tired", "Vomit"};
+    "Appetite",   "Constipation", "Insomnia", "Itching", "Nausea",
+    "Nightmares", "Sweat",        "Thinking", "Tired",   "Vomit"};
 
 const std::vector<const char*> kSideEffectExportHeadings = {
-    "Appetite", "Constipation", "Insomnia", "Itching", "Nausea",
-    "Nightmares", "Sweating", "Thinking", "Tired", "Vomiting"};
+    "Appetite",   "Constipation", "Insomnia", "Itching", "Nausea",
+    "Nightmares", "Sweating",     "Thinking", "Tired",   "Vomiting"};
 
 std::vector<const char*> PainHeadingsAnd(std::vector<const char*> own) {
     std::vector<const char*> all = {"Date", "Max", "Avg", "Min", "Cur"};
@@ -41,22 +41,23 @@ std::vector<const char*> PainHeadingsAnd(std::vector<const char*> own) {
 
 std::vector<ReportKindInfo> MakeKinds() {
     std::vector<ReportKindInfo> kinds;
-    kinds.push_back({"Pain vs. Actions", charts::kLineGraph, "Pain vs. Activities",
-                     "Showing Activity Effects on Pain Level", "Pain Compared to Actions",
-                     PainHeadingsAnd({"Action", "Name", "Category", "Inc/Dec", "Duration"}),
-                     PainColumnsAnd({{"Action", 50}, {"Name", 180}, {"Category", 80},
-                                     {"Inc/Dec", 60}, {"Time", 60}})});
-    kinds.push_back({"Pain vs. Medications", charts::kLineGraph, "Pain vs. Medications",
-                     "Showing Medication Effects on Pain Level", "Pain Compared to Medicines",
-                     PainHeadingsAnd({"Med ID", "Medicine", "Quantity", "Dosage"}),
-                     PainColumnsAnd({{"Med ID", 50}, {"Medicine", 240}, {"Qty", 40},
-                                     {"Dosage", 140}})});
+    kinds.push_back(
+        {"Pain vs. Actions", charts::kLineGraph, "Pain vs. Activities",
+         "Showing Activity Effects on Pain Level", "Pain Compared to Actions",
+         PainHeadingsAnd({"Action", "Name", "Category", "Inc/Dec", "Duration"}),
+         PainColumnsAnd(
+             {{"Action", 50}, {"Name", 180}, {"Category", 80}, {"Inc/Dec", 60}, {"Time", 60}})});
+    kinds.push_back(
+        {"Pain vs. Medications", charts::kLineGraph, "Pain vs. Medications",
+         "Showing Medication Effects on Pain Level", "Pain Compared to Medicines",
+         PainHeadingsAnd({"Med ID", "Medicine", "Quantity", "Dosage"}),
+         PainColumnsAnd({{"Med ID", 50}, {"Medicine", 240}, {"Qty", 40}, {"Dosage", 140}})});
     kinds.push_back({"Pain vs. Life", charts::kBarGraph, "Pain vs. Life",
                      "Showing Pain Level Effects on Aspects of Life", "Pains Effects on Life",
                      PainHeadingsAnd({"Activity", "Mood", "Walking", "Work", "Relations", "Sleep",
                                       "Life", "Concentration"}),
-                     PainColumnsAnd(EqualWidth({"Activity", "Mood", "Walking", "Work",
-                                                "Relations", "Sleep", "Life", "Concen"},
+                     PainColumnsAnd(EqualWidth({"Activity", "Mood", "Walking", "Work", "Relations",
+                                                "Sleep", "Life", "Concen"},
                                                60))});
     kinds.push_back({"Side Effects Over Time", charts::kBarGraph, "Side Effects Over Time",
                      "Showing the level of side effects experienced over time.",
@@ -66,8 +67,8 @@ std::vector<ReportKindInfo> MakeKinds() {
         std::vector<const char*> headings = {"Medicine", "Dose", "Type", "Quantity"};
         headings.insert(headings.end(), kSideEffectExportHeadings.begin(),
                         kSideEffectExportHeadings.end());
-        std::vector<ListColumn> columns = {{"Medicine", 100}, {"Dose", 60}, {"Type", 60},
-                                           {"Qty", 40}};
+        std::vector<ListColumn> columns = {
+            {"Medicine", 100}, {"Dose", 60}, {"Type", 60}, {"Qty", 40}};
         for (const ListColumn& c : EqualWidth(kSideEffectListHeadings, 50)) columns.push_back(c);
         kinds.push_back({"Medicines vs. Side Effects", charts::kLineGraph,
                          "Medication vs. Side Effects",
@@ -92,8 +93,8 @@ std::int64_t DaysFromCivil(std::int64_t y, int m, int d) {
 }
 
 std::int64_t WallClockSeconds(const JournalDateTime& t) {
-    return DaysFromCivil(t.year, t.month, t.day) * kSecondsPerDay + t.hour * 3600 +
-           t.minute * 60 + t.second;
+    return DaysFromCivil(t.year, t.month, t.day) * kSecondsPerDay + t.hour * 3600 + t.minute * 60 +
+           t.second;
 }
 
 // " e.ts < 'to' AND e.ts > 'from' ": both ends excluded.
@@ -120,8 +121,8 @@ int KindFromComboText(const std::string& text) {
 
 const std::array<const char*, kReportKindCount>& ComboTextsInAddOrder() {
     static const std::array<const char*, kReportKindCount> order = {
-        "Medicines vs. Side Effects", "Pain vs. Actions",       "Pain vs. Medications",
-        "Pain vs. Life",              "Side Effects Over Time", "Pain vs. Time"};
+        "Medicines vs. Side Effects", "Pain vs. Actions", "Pain vs. Medications", "Pain vs. Life",
+        "Side Effects Over Time",     "Pain vs. Time"};
     return order;
 }
 
@@ -144,21 +145,25 @@ int CompareDateTimes(const JournalDateTime& a, const JournalDateTime& b) {
 
 ReportStatements BuildReportStatements(int kind, const JournalDateTime& from,
                                        const JournalDateTime& to) {
-    const std::string F = DateFilter(CJournalDb::FormatTimestamp(from),
-                                     CJournalDb::FormatTimestamp(to));
+    const std::string F =
+        DateFilter(CJournalDb::FormatTimestamp(from), CJournalDb::FormatTimestamp(to));
     const std::string O = kOrder;
     ReportStatements s;
     switch (kind) {
         case kPainVsActions: {
             const std::string body =
                 "from [entry] as e, [entry_actions] as ea "
-                "where e.id=ea.eid AND e.del=0 AND ea.del=0 AND " + F;
-            s.detail = "select e.ts, e.wpl, e.apl, e.lpl, e.cpl, ea.id, ea.name, ea.cat, "
-                       "ea.plmod, ea.durmin, e.sbj " + body + O;
-            s.summary = "select e.ts, round(avg(e.wpl),1), round(avg(e.apl),1), "
-                        "round(avg(e.lpl),1), round(avg(e.cpl),1), ea.id, ea.name, ea.cat, "
-                        "round(avg(ea.plmod),1), round(avg(ea.durmin),1), e.sbj " + body +
-                        "group by ea.name, ea.cat " + O;
+                "where e.id=ea.eid AND e.del=0 AND ea.del=0 AND " +
+                F;
+            s.detail =
+                "select e.ts, e.wpl, e.apl, e.lpl, e.cpl, ea.id, ea.name, ea.cat, "
+                "ea.plmod, ea.durmin, e.sbj " +
+                body + O;
+            s.summary =
+                "select e.ts, round(avg(e.wpl),1), round(avg(e.apl),1), "
+                "round(avg(e.lpl),1), round(avg(e.cpl),1), ea.id, ea.name, ea.cat, "
+                "round(avg(ea.plmod),1), round(avg(ea.durmin),1), e.sbj " +
+                body + "group by ea.name, ea.cat " + O;
             s.detailCols = 11;
             s.summaryCols = 11;
             break;
@@ -166,13 +171,17 @@ ReportStatements BuildReportStatements(int kind, const JournalDateTime& from,
         case kPainVsMedications: {
             const std::string body =
                 "from [entry] as e, [entry_meds] as em "
-                "where e.id=em.eid AND e.del=0 AND em.del=0 AND " + F;
-            s.detail = "select e.ts, e.wpl, e.apl, e.lpl, e.cpl, em.id, em.name, em.quantity, "
-                       "em.dosage, em.desc, e.sbj " + body + O;
-            s.summary = "select e.ts,  round(avg(e.wpl),1), round(avg(e.apl),1), "
-                        "round(avg(e.lpl),1), round(avg(e.cpl),1), em.id, em.name, "
-                        "em.quantity, em.dosage, em.desc " + body +
-                        "group by em.name, em.dosage " + O;
+                "where e.id=em.eid AND e.del=0 AND em.del=0 AND " +
+                F;
+            s.detail =
+                "select e.ts, e.wpl, e.apl, e.lpl, e.cpl, em.id, em.name, em.quantity, "
+                "em.dosage, em.desc, e.sbj " +
+                body + O;
+            s.summary =
+                "select e.ts,  round(avg(e.wpl),1), round(avg(e.apl),1), "
+                "round(avg(e.lpl),1), round(avg(e.cpl),1), em.id, em.name, "
+                "em.quantity, em.dosage, em.desc " +
+                body + "group by em.name, em.dosage " + O;
             s.detailCols = 11;
             s.summaryCols = 10;
             break;
@@ -180,16 +189,20 @@ ReportStatements BuildReportStatements(int kind, const JournalDateTime& from,
         case kPainVsLife: {
             const std::string body =
                 "from [entry] as e, [entry_mood] as em "
-                "where e.id=em.eid AND e.del=0 AND em.del=0 AND " + F;
-            s.detail = "select e.ts, e.wpl, e.apl, e.lpl, e.cpl, em.act, em.mood, em.walk, "
-                       "em.work, em.relat, em.sleep, em.life, em.concn, e.sbj " + body + O;
+                "where e.id=em.eid AND e.del=0 AND em.del=0 AND " +
+                F;
+            s.detail =
+                "select e.ts, e.wpl, e.apl, e.lpl, e.cpl, em.act, em.mood, em.walk, "
+                "em.work, em.relat, em.sleep, em.life, em.concn, e.sbj " +
+                body + O;
             s.summary =
                 "select e.ts, min(em.act), round(avg(em.act),1), max(em.act), min(em.mood), "
                 "round(avg(em.mood),1), max(em.mood), min(em.walk), round(avg(em.walk),1), "
                 "max(em.walk), min(em.work), round(avg(em.work),1), max(em.work), "
                 " min(em.relat), round(avg(em.relat),1), max(em.relat), min(em.sleep), "
                 "round(avg(em.sleep),1), max(em.sleep), min(em.life), round(avg(em.life),1), "
-                "max(em.life), min(em.concn), round(avg(em.concn),1), max(em.concn) " + body + O;
+                "max(em.life), min(em.concn), round(avg(em.concn),1), max(em.concn) " +
+                body + O;
             s.detailCols = 14;
             s.summaryCols = 25;
             break;
@@ -197,10 +210,13 @@ ReportStatements BuildReportStatements(int kind, const JournalDateTime& from,
         case kSideEffectsOverTime: {
             const std::string body =
                 "from [entry] as e, [entry_sideff] as es "
-                "where e.id = es.eid AND e.del=0 AND es.del=0 AND " + F;
-            s.detail = "select e.ts, e.wpl, e.apl, e.lpl, e.cpl, es.appet, es.constip, "
-                       "es.insomn, es.itch, es.nausea, es.night, es.sweat, es.think, es.tired, "
-                       "es.vomit, e.sbj " + body + O;
+                "where e.id = es.eid AND e.del=0 AND es.del=0 AND " +
+                F;
+            s.detail =
+                "select e.ts, e.wpl, e.apl, e.lpl, e.cpl, es.appet, es.constip, "
+                "es.insomn, es.itch, es.nausea, es.night, es.sweat, es.think, es.tired, "
+                "es.vomit, e.sbj " +
+                body + O;
             s.summary =
                 "select e.ts, min(es.appet), round(avg(es.appet),1), max(es.appet), "
                 "min(es.constip), round(avg(es.constip),1), max(es.constip), "
@@ -210,7 +226,8 @@ ReportStatements BuildReportStatements(int kind, const JournalDateTime& from,
                 "round(avg(es.night),1), max(es.night), min(es.sweat), round(avg(es.sweat),1), "
                 "max(es.sweat), min(es.think), round(avg(es.think),1), max(es.think), "
                 "min(es.tired), round(avg(es.tired),1), max(es.tired), "
-                "min(es.vomit), round(avg(es.vomit),1), max(es.vomit) " + body + O;
+                "min(es.vomit), round(avg(es.vomit),1), max(es.vomit) " +
+                body + O;
             s.detailCols = 18;
             s.summaryCols = 31;
             break;
@@ -234,29 +251,32 @@ ReportStatements BuildReportStatements(int kind, const JournalDateTime& from,
         }
         case kPainVsTime: {
             const std::int64_t span = WallClockSpanSeconds(from, to);
-            s.detail = "select e.ts, e.wpl, e.apl, e.lpl, e.cpl, e.sbj "
-                       "from [entry] as e where e.del=0 AND " + F + O;
+            s.detail =
+                "select e.ts, e.wpl, e.apl, e.lpl, e.cpl, e.sbj "
+                "from [entry] as e where e.del=0 AND " +
+                F + O;
             s.detailCols = 6;
             switch (PainTimeGrouping(span)) {
                 case TimeGrouping::Plain:
-                    s.detail = "select e.ts, e.wpl, e.apl, e.lpl, e.cpl, e.sbj "
-                               " from [entry] as e where e.del=0 AND " + F + O;
+                    // Under a week the entries themselves are the summary.
                     s.summary = s.detail;
                     s.summaryCols = 6;
                     break;
                 case TimeGrouping::Weekly:
-                    s.summary = "select strftime('%Y-%W', e.ts) AS w, round(avg(e.wpl),1), "
-                                "round(avg(e.apl),1), round(avg(e.lpl),1), round(avg(e.cpl),1), "
-                                "e.sbj, e.ts from [entry] as e where e.del=0 AND " + F +
-                                "group by w order by e.ts ASC ";
+                    s.summary =
+                        "select strftime('%Y-%W', e.ts) AS w, round(avg(e.wpl),1), "
+                        "round(avg(e.apl),1), round(avg(e.lpl),1), round(avg(e.cpl),1), "
+                        "e.sbj, e.ts from [entry] as e where e.del=0 AND " +
+                        F + "group by w order by e.ts ASC ";
                     s.summaryCols = 7;
                     break;
                 case TimeGrouping::Monthly:
-                    s.summary = "select strftime('%m', e.ts) AS ms, round(avg(e.wpl),1), "
-                                "round(avg(e.apl),1), round(avg(e.lpl),1), round(avg(e.cpl),1), "
-                                "e.sbj, e.ts, strftime('%Y-%m', e.ts) AS m "
-                                "from [entry] as e where e.del=0 AND " + F +
-                                "group by m order by e.ts ASC ";
+                    s.summary =
+                        "select strftime('%m', e.ts) AS ms, round(avg(e.wpl),1), "
+                        "round(avg(e.apl),1), round(avg(e.lpl),1), round(avg(e.cpl),1), "
+                        "e.sbj, e.ts, strftime('%Y-%m', e.ts) AS m "
+                        "from [entry] as e where e.del=0 AND " +
+                        F + "group by m order by e.ts ASC ";
                     s.summaryCols = 8;
                     break;
             }

@@ -74,7 +74,8 @@ void CGRVDlgDateRange::BuildControls() {
     QPushButton* ok = buttons->addButton(QStringLiteral("OK"), QDialogButtonBox::AcceptRole);
     ok->setObjectName(QStringLiteral("1"));
     ok->setDefault(true);
-    QPushButton* cancel = buttons->addButton(QStringLiteral("Cancel"), QDialogButtonBox::RejectRole);
+    QPushButton* cancel =
+        buttons->addButton(QStringLiteral("Cancel"), QDialogButtonBox::RejectRole);
     cancel->setObjectName(QStringLiteral("2"));
     QPushButton* reset = buttons->addButton(QStringLiteral("Reset"), QDialogButtonBox::ResetRole);
     reset->setObjectName(QStringLiteral("3"));
@@ -104,11 +105,17 @@ void CGRVDlgDateRange::BuildCalendarMenu() {
             sub->addAction(QString::fromLatin1(item.text))->setObjectName(QString::number(item.id));
         }
     };
-    addSub("Weeks", {{32887, "Last 7 Days"}, {32888, "Last 14 Days"}, {32889, "Last 21 Days"},
+    addSub("Weeks", {{32887, "Last 7 Days"},
+                     {32888, "Last 14 Days"},
+                     {32889, "Last 21 Days"},
                      {32890, "Last 28 Days"}});
-    addSub("Month", {{32891, "Last Month"}, {32892, "Last 3 Months"}, {32893, "Last 6 Months"},
+    addSub("Month", {{32891, "Last Month"},
+                     {32892, "Last 3 Months"},
+                     {32893, "Last 6 Months"},
                      {32894, "Last 9 Months"}});
-    addSub("Year", {{32895, "Last Year"}, {32896, "Last 2 Years"}, {32897, "Last 5 Years"},
+    addSub("Year", {{32895, "Last Year"},
+                    {32896, "Last 2 Years"},
+                    {32897, "Last 5 Years"},
                     {32898, "Last 10 Years"}});
     m_pCalendarMenu->addSeparator();
     m_pCalendarMenu->addAction(QStringLiteral("All"))->setObjectName(QStringLiteral("32885"));

@@ -56,8 +56,7 @@ TEST(ReportRange, PainTimeGroupingAtItsBoundaries) {
 
 TEST(ReportRange, SpanCountsWallClockDaysAcrossDaylightSaving) {
     // Berlin moves its clocks on 29 March 2026; a week is still seven days.
-    EXPECT_EQ(WallClockSpanSeconds(At(2026, 3, 22, 12), At(2026, 3, 29, 12)),
-              7 * kSecondsPerDay);
+    EXPECT_EQ(WallClockSpanSeconds(At(2026, 3, 22, 12), At(2026, 3, 29, 12)), 7 * kSecondsPerDay);
     EXPECT_EQ(WallClockSpanSeconds(At(2025, 12, 31, 23, 59, 59), At(2026, 1, 1)), 1);
     EXPECT_EQ(WallClockSpanSeconds(At(2024, 2, 28), At(2024, 3, 1)), 2 * kSecondsPerDay);
     EXPECT_EQ(WallClockSpanSeconds(At(2026, 3, 10), At(2026, 3, 3)), -7 * kSecondsPerDay);
@@ -72,9 +71,9 @@ TEST(ReportRange, CompareOrdersByEveryField) {
 TEST(ReportStatementsShape, EveryStatementFiltersDeletedRows) {
     const char* detailDel[] = {"ea.del=0", "em.del=0", "em.del=0", "es.del=0", "es.del=0"};
     for (int k = 0; k < kReportKindCount; ++k) {
-        for (auto [from, to] : {std::pair{At(2026, 3, 1), At(2026, 3, 2)},
-                                std::pair{At(2026, 3, 1), At(2026, 3, 20)},
-                                std::pair{At(2026, 1, 1), At(2026, 6, 1)}}) {
+        for (auto [from, to] :
+             {std::pair{At(2026, 3, 1), At(2026, 3, 2)}, std::pair{At(2026, 3, 1), At(2026, 3, 20)},
+              std::pair{At(2026, 1, 1), At(2026, 6, 1)}}) {
             const ReportStatements s = BuildReportStatements(k, from, to);
             for (const std::string& sql : {s.summary, s.detail}) {
                 EXPECT_NE(sql.find("e.del=0"), std::string::npos) << sql;

@@ -6,7 +6,6 @@
 #include <QComboBox>
 #include <QDateTimeEdit>
 #include <QTreeWidget>
-
 #include <algorithm>
 #include <memory>
 
@@ -286,9 +285,8 @@ TEST_F(ReportsDialogTest, ChartFollowsTheSummaryRowsPerKind) {
     // Stretching: worst 7 and 6 average 6.5, plotted as 6.
     ASSERT_EQ(Run(kPainVsActions), 1);
     const auto& segments = Chart().Segments();
-    const auto stretching = std::find_if(segments.begin(), segments.end(), [](const QString& s) {
-        return s == "1" || s == "4";
-    });
+    const auto stretching = std::find_if(segments.begin(), segments.end(),
+                                         [](const QString& s) { return s == "1" || s == "4"; });
     ASSERT_NE(stretching, segments.end());
     EXPECT_EQ(Chart().Value(static_cast<int>(stretching - segments.begin()) + 1, 1), 6);
 }
@@ -298,7 +296,7 @@ TEST_F(ReportsDialogTest, LifeAndSideEffectChartsAreBarsOfMinAvgMax) {
     ASSERT_NE(m_dlg->m_pGraph->BarGraph(), nullptr);
     const CSeriesModel& life = Chart();
     EXPECT_EQ(life.Segments(), (std::vector<QString>{"Act", "Mood", "Walk", "Work", "Relat",
-                                                      "Sleep", "Life", "Con"}));
+                                                     "Sleep", "Life", "Con"}));
     ASSERT_EQ(life.SeriesCount(), 3);
     EXPECT_EQ(life.SeriesList()[0].name, "Pain Min");
     EXPECT_EQ(life.SeriesList()[0].colour, 0xFF0000u);
@@ -392,13 +390,13 @@ TEST_F(ReportsExportTest, ExportsEqualTheGoldenFilesAndParseAsCsv) {
             "rows=list(csv.reader(open(sys.argv[1],newline='',encoding='utf-8')))\n"
             "sys.stdout.write('\\x1e'.join('\\x1f'.join(r) for r in rows))\n";
         int status = 0;
-        const std::string parsed =
-            RunCommand("/usr/bin/python3 -c " + ShellQuote(script) + " " + ShellQuote(out), &status);
+        const std::string parsed = RunCommand(
+            "/usr/bin/python3 -c " + ShellQuote(script) + " " + ShellQuote(out), &status);
         ASSERT_EQ(status, 0) << parsed;
         ReportRows rows = SplitRecords(parsed, 0);
         const std::vector<const char*>& heads = KindInfo(kind).exportHeadings;
-        ReportRows expected = {{KindInfo(kind).exportTitle}, {""}, {""},
-                               ReportRow(heads.begin(), heads.end())};
+        ReportRows expected = {
+            {KindInfo(kind).exportTitle}, {""}, {""}, ReportRow(heads.begin(), heads.end())};
         expected.insert(expected.end(), m_dlg->m_detailRows.begin(), m_dlg->m_detailRows.end());
         EXPECT_EQ(rows, expected);
     }
@@ -419,7 +417,8 @@ TEST_F(ReportsExportTest, CancelledChooserWritesNothing) {
 
 TEST_F(ReportsExportTest, FailedReportAsksForNoFile) {
     m_dlg->OnBnClickedExport();  // equal times
-    EXPECT_EQ(m_prompter->Texts(), (std::vector<QString>{kSameTimesMessage, kRequestFailedMessage}));
+    EXPECT_EQ(m_prompter->Texts(),
+              (std::vector<QString>{kSameTimesMessage, kRequestFailedMessage}));
     EXPECT_EQ(m_prompter->Prompts()[1].title, kRequestFailedTitle);
     EXPECT_TRUE(m_files->Requests().empty());
 }

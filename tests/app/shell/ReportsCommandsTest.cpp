@@ -68,7 +68,8 @@ TEST_F(ReportsCommandsTest, ReportsLendsTheJournalAndReportsItsLabelFirst) {
 
 TEST_F(ReportsCommandsTest, RangeCommandsSetTheKindAndOneAsksForDates) {
     CGRVDlg dlg;
-    const std::pair<int, int> plain[] = {{ID_RANGE_KIND2, 2}, {ID_RANGE_KIND3, 3}, {ID_RANGE_KIND0, 0}};
+    const std::pair<int, int> plain[] = {
+        {ID_RANGE_KIND2, 2}, {ID_RANGE_KIND3, 3}, {ID_RANGE_KIND0, 0}};
     for (auto [id, kind] : plain) {
         ASSERT_TRUE(dlg.OnCommand(id));
         EXPECT_EQ(dlg.m_nRangeKind, kind);
