@@ -83,18 +83,24 @@ void CGRVDlgReports::BuildControls() {
 
     auto* details = new QGroupBox(QStringLiteral("Select Reporting Details"), this);
     auto* row = new QHBoxLayout(details);
+    row->setContentsMargins(8, 2, 8, 2);
     row->addWidget(new QLabel(QStringLiteral("Report Type:"), details));
     m_ctlReportType = new QComboBox(details);
     m_ctlReportType->setObjectName(QStringLiteral("m_ctlReportType"));
-    m_ctlReportType->setMinimumWidth(190);
+    m_ctlReportType->setMinimumWidth(170);
     row->addWidget(m_ctlReportType);
-    const QString shortDate = QLocale().dateFormat(QLocale::ShortFormat);
+    // The short date, but never with a two-digit year.
+    QString shortDate = QLocale().dateFormat(QLocale::ShortFormat);
+    if (!shortDate.contains(QLatin1String("yyyy"))) {
+        shortDate.replace(QLatin1String("yy"), QLatin1String("yyyy"));
+    }
     auto makePicker = [&](const char* caption, const char* name) {
         row->addWidget(new QLabel(QString::fromLatin1(caption), details));
         auto* picker = new QDateTimeEdit(details);
         picker->setObjectName(QString::fromLatin1(name));
         picker->setDisplayFormat(shortDate);
         picker->setCalendarPopup(true);
+        picker->setMinimumWidth(105);
         row->addWidget(picker);
         return picker;
     };
