@@ -337,6 +337,13 @@ TEST_F(ReportsDialogTest, MedicineChartHasOneSeriesPerMedicineUpToFourteen) {
         EXPECT_EQ(chart.Value(j + 1, 2), tramadol[j]);
     }
 
+    // The kind covers every date: a range holding no entry changes nothing.
+    const ReportRows all = m_dlg->m_detailRows;
+    ASSERT_EQ(Run(kMedicinesVsSideEffects, QDateTime(QDate(2020, 1, 1), QTime(0, 0)),
+                  QDateTime(QDate(2020, 1, 2), QTime(0, 0))),
+              1);
+    EXPECT_EQ(m_dlg->m_detailRows, all);
+
     std::string more;
     for (int m = 0; m < 15; ++m) {
         more += "insert into medicine_cabinet (id, name, dos_size, dos_msr) values (" +
