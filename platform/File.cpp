@@ -42,6 +42,13 @@ DWORD pathError(int err, const std::string& path) {
     return WinErrorFromErrno(err);
 }
 
+// Windows answers an empty path with "path not found".
+bool refusedEmpty(const char* path) {
+    if (path && *path) return false;
+    SetLastError(ERROR_PATH_NOT_FOUND);
+    return true;
+}
+
 BOOL failPath(int err, const std::string& path) {
     SetLastError(pathError(err, path));
     return FALSE;
@@ -230,10 +237,7 @@ DWORD GetFileAttributes(const char* path) {
 }
 
 BOOL SetFileAttributes(const char* path, DWORD attributes) {
-    if (!path || !*path) {
-        SetLastError(ERROR_PATH_NOT_FOUND);
-        return FALSE;
-    }
+    if (refusedEmpty(path)) return FALSE;
     std::string p = NormalizeSeparators(path);
     struct stat st;
     if (::stat(p.c_str(), &st) != 0) return failPath(errno, p);
@@ -244,10 +248,7 @@ BOOL SetFileAttributes(const char* path, DWORD attributes) {
 }
 
 BOOL DeleteFile(const char* path) {
-    if (!path || !*path) {
-        SetLastError(ERROR_PATH_NOT_FOUND);
-        return FALSE;
-    }
+    if (refusedEmpty(path)) return FALSE;
     std::string p = NormalizeSeparators(path);
     if (::unlink(p.c_str()) != 0) {
         // Deleting a folder as a file is refused as it is there.
@@ -292,10 +293,7 @@ BOOL MoveFile(const char* from, const char* to) {
 }
 
 BOOL CreateDirectory(const char* path) {
-    if (!path || !*path) {
-        SetLastError(ERROR_PATH_NOT_FOUND);
-        return FALSE;
-    }
+    if (refusedEmpty(path)) return FALSE;
     std::string p = NormalizeSeparators(path);
     while (p.size() > 1 && p.back() == '/') p.pop_back();
     if (::mkdir(p.c_str(), 0777) != 0) {
@@ -309,10 +307,7 @@ BOOL CreateDirectory(const char* path) {
 }
 
 BOOL CreateNewPrivateFile(const char* path) {
-    if (!path || !*path) {
-        SetLastError(ERROR_PATH_NOT_FOUND);
-        return FALSE;
-    }
+    if (refusedEmpty(path)) return FALSE;
     std::string p = NormalizeSeparators(path);
     int fd = ::open(p.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
     if (fd < 0) {
