@@ -39,6 +39,19 @@ struct Base64Table {
 };
 constexpr Base64Table kBase64Decode;
 
+// Two characters for every 12 bits, for the bulk of long inputs.
+struct PairTable {
+    char c[4096][2];
+    constexpr explicit PairTable(const char* alphabet) : c() {
+        for (int i = 0; i < 4096; ++i) {
+            c[i][0] = alphabet[i >> 6];
+            c[i][1] = alphabet[i & 63];
+        }
+    }
+};
+constexpr PairTable kBase64Pairs(kBase64);
+constexpr PairTable kBase64UrlPairs(kBase64Url);
+
 struct Base32Table {
     unsigned char v[256];
     constexpr Base32Table() : v() {
@@ -248,22 +261,33 @@ void ContentCoding::encodeBase64(const void* bytes, unsigned int n, StringBuffer
     const unsigned char* p = bytesOf(bytes);
     std::uint64_t chars = (static_cast<std::uint64_t>(n) + 2) / 3 * 4;
     out.reserveExtra(clampToInt(chars + chars / static_cast<unsigned int>(m_lineLength) * 2 + 4));
-    TextRun<4096> run(out);
-    char q[4];
-    int column = 0;
+    char block[4096];
+    unsigned int fill = 0;
+    std::int64_t column = 0;  // a line length near INT_MAX must not overflow it
     unsigned int i = 0;
     for (; n - i >= 3; i += 3) {
-        encodeGroup(p + i, kBase64, q);
-        run.put(q, 4);
+        std::uint32_t v = static_cast<std::uint32_t>(p[i]) << 16 | p[i + 1] << 8 | p[i + 2];
+        std::memcpy(block + fill, kBase64Pairs.c[v >> 12], 2);
+        std::memcpy(block + fill + 2, kBase64Pairs.c[v & 0xFFF], 2);
+        fill += 4;
         column += 4;
         if (column >= m_lineLength) {
-            run.put("\r\n", 2);
+            block[fill++] = '\r';
+            block[fill++] = '\n';
             column = 0;
         }
+        if (fill > sizeof block - 6) {
+            out.appendBytes(block, static_cast<int>(fill));
+            fill = 0;
+        }
     }
-    run.put(q, static_cast<unsigned int>(encodeTail(p + i, n - i, kBase64, q)));
+    fill += static_cast<unsigned int>(encodeTail(p + i, n - i, kBase64, block + fill));
     // A line just broken after the last group needs no second break.
-    if (column != 0 || i < n) run.put("\r\n", 2);
+    if (column != 0 || i < n) {
+        block[fill++] = '\r';
+        block[fill++] = '\n';
+    }
+    out.appendBytes(block, static_cast<int>(fill));
 }
 
 void ContentCoding::encodeBase64NoCrlf(const void* bytes, unsigned int n, StringBuffer& out) {
@@ -279,14 +303,26 @@ void ContentCoding::encodeBase64Alphabet(const void* bytes, unsigned int n, cons
     if (!bytes || n == 0 || !alphabet) return;
     const unsigned char* p = bytesOf(bytes);
     out.reserveExtra(clampToInt((static_cast<std::uint64_t>(n) + 2) / 3 * 4 + 1));
-    TextRun<4096> run(out);
-    char q[4];
+    const PairTable* pairs = alphabet == kBase64 ? &kBase64Pairs : alphabet == kBase64Url ? &kBase64UrlPairs : nullptr;
+    char block[4096];
+    unsigned int fill = 0;
     unsigned int i = 0;
     for (; n - i >= 3; i += 3) {
-        encodeGroup(p + i, alphabet, q);
-        run.put(q, 4);
+        if (pairs) {
+            std::uint32_t v = static_cast<std::uint32_t>(p[i]) << 16 | p[i + 1] << 8 | p[i + 2];
+            std::memcpy(block + fill, pairs->c[v >> 12], 2);
+            std::memcpy(block + fill + 2, pairs->c[v & 0xFFF], 2);
+        } else {
+            encodeGroup(p + i, alphabet, block + fill);
+        }
+        fill += 4;
+        if (fill == sizeof block) {
+            out.appendBytes(block, static_cast<int>(fill));
+            fill = 0;
+        }
     }
-    run.put(q, static_cast<unsigned int>(encodeTail(p + i, n - i, alphabet, q)));
+    fill += static_cast<unsigned int>(encodeTail(p + i, n - i, alphabet, block + fill));
+    if (fill) out.appendBytes(block, static_cast<int>(fill));
 }
 
 char* ContentCoding::encodeBase64Ptr(const void* bytes, unsigned int n, unsigned int* lengthOut) {
