@@ -242,6 +242,16 @@ void decodeWords(const StringBuffer& text, WordsMode mode, DataBuffer& out, bool
     out.append(s + textFrom, n - textFrom);
 }
 
+// Hands a decoded block to the buffer; an empty result leaves it empty.
+void replaceContent(DataBuffer& out, unsigned char* block, unsigned int len) {
+    if (len == 0) {
+        memFree(block);
+        out.clear();
+        return;
+    }
+    out.adoptData(block, len);
+}
+
 void replaceWith(StringBuffer& text, DataBuffer& decoded) {
     text.clear();
     text.appendBytes(decoded.getData(), clampToInt(decoded.getSize()));
@@ -409,12 +419,7 @@ bool ContentCoding::decodeBase64(const char* text, unsigned int n, DataBuffer& o
     bool ok = false;
     unsigned char* decoded = decodeBase64Checked(text, n, &len, &ok);
     if (!ok) return false;
-    if (len == 0) {
-        memFree(decoded);
-        out.clear();
-        return true;
-    }
-    out.adoptData(decoded, len);
+    replaceContent(out, decoded, len);
     return true;
 }
 
@@ -594,12 +599,7 @@ bool ContentCoding::decodeQuotedPrintable(const char* text, unsigned int n, Data
     unsigned int len = 0;
     unsigned char* decoded = decodeQuotedPrintablePtr(text, n, &len);
     if (!decoded) return false;
-    if (len == 0) {
-        memFree(decoded);
-        out.clear();
-        return true;
-    }
-    out.adoptData(decoded, len);
+    replaceContent(out, decoded, len);
     return true;
 }
 
