@@ -11,6 +11,7 @@
 #include <new>
 
 #include "archive/ZipBytes.h"
+#include "archive/ZipHandleSupport.h"
 #include "archive/ZipTime.h"
 #include "archive/ZipWriter.h"
 
@@ -371,15 +372,7 @@ using archive::ZipReader;
 namespace {
 
 ZipReader* ReaderOf(ZipHandle* handle, ZipResult* refusal) {
-  if (!handle) {
-    *refusal = ZipResult::BadArguments;
-    return nullptr;
-  }
-  if (handle->kind != ZipHandleKind::Reader) {
-    *refusal = ZipResult::WrongHandleKind;
-    return nullptr;
-  }
-  return static_cast<ZipReader*>(handle->object);
+  return archive::ObjectOf<ZipReader>(handle, ZipHandleKind::Reader, refusal);
 }
 
 }  // namespace
@@ -391,12 +384,7 @@ ZipHandle* openZipReader(const void* source, std::uint64_t length, int kind, con
     return nullptr;
   }
   ZipResult r = reader->open(source, length, kind);
-  ZipHandle* handle = nullptr;
-  if (r == ZipResult::Ok) {
-    handle = new (std::nothrow) ZipHandle{ZipHandleKind::Reader, reader};
-    if (!handle) r = ZipResult::NoMemory;
-  }
-  if (!handle) delete reader;
+  ZipHandle* handle = archive::WrapInHandle(reader, ZipHandleKind::Reader, &r);
   archive::StoreReaderResult(r);
   return handle;
 }
@@ -411,7 +399,7 @@ ZipResult GetZipArchiveEntry(ZipHandle* handle, int index, ZipEntryInfo* record)
     record->name[0] = '\0';
     record->uncompressedSize = 0;
   }
-  ZipResult refusal;
+  ZipResult refusal = ZipResult::Ok;
   ZipReader* reader = ReaderOf(handle, &refusal);
   if (!reader) return archive::StoreReaderResult(refusal);
   if (!record) return archive::StoreReaderResult(ZipResult::BadArguments);
@@ -420,7 +408,7 @@ ZipResult GetZipArchiveEntry(ZipHandle* handle, int index, ZipEntryInfo* record)
 
 ZipResult extractZipEntry(ZipHandle* handle, int index, const void* target, std::uint64_t length,
                           int kind) {
-  ZipResult refusal;
+  ZipResult refusal = ZipResult::Ok;
   ZipReader* reader = ReaderOf(handle, &refusal);
   if (!reader) return archive::StoreReaderResult(refusal);
   return archive::StoreReaderResult(reader->extract(index, target, length, kind));
@@ -431,7 +419,7 @@ ZipResult ExtractZipEntryToFile(ZipHandle* handle, int index, const char* target
 }
 
 ZipResult CloseZipReader(ZipHandle* handle) {
-  ZipResult refusal;
+  ZipResult refusal = ZipResult::Ok;
   ZipReader* reader = ReaderOf(handle, &refusal);
   if (!reader) return archive::StoreReaderResult(refusal);
   ZipResult r = reader->close();
