@@ -12,6 +12,7 @@
 #include "CodingPeer.h"
 #include "netlib/core/DataBuffer.h"
 #include "netlib/core/EncodingConvert.h"
+#include "netlib/core/Memory.h"
 #include "netlib/core/StringBuffer.h"
 
 using codingpeer::Bytes;
@@ -185,7 +186,7 @@ TEST(Base64Decode, SkipsWhitespaceAndForeignCharactersAndStopsAtPad) {
     EXPECT_EQ(base64Decoded(withNul), "ABC");
 }
 
-TEST(Base64Decode, EmptyAndMissingArguments) {
+TEST(Base64Decode, EmptyMissingArgumentsAndNoMemory) {
     unsigned int len = 5;
     bool ok = false;
     EXPECT_EQ(ContentCoding::decodeBase64Checked("", 0, &len, &ok), nullptr);
@@ -206,6 +207,11 @@ TEST(Base64Decode, EmptyAndMissingArguments) {
     StringBuffer sb("x");
     ContentCoding::decodeBase64ToSb(sb, "QUJD");
     EXPECT_STREQ(sb.getString(), "xABC");
+
+    tessik::testing::failAllocationAfter(0);
+    EXPECT_FALSE(ContentCoding::decodeBase64("REVG", 4, db));
+    tessik::testing::failAllocationAfter(-1);
+    EXPECT_EQ(str(db), "DEF");
 }
 
 TEST(Base64Peers, EqualsPythonByteForByte) {
