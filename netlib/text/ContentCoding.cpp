@@ -191,8 +191,10 @@ void decodeWords(const StringBuffer& text, WordsMode mode, DataBuffer& out, bool
         const char* q1 = static_cast<const char*>(std::memchr(s + csFrom, '?', n - csFrom));
         unsigned int letterAt = q1 ? static_cast<unsigned int>(q1 - s) + 1 : n;
         const char* close = nullptr;
-        if (letterAt + 2 < n && s[letterAt + 1] == '?')
+        if (letterAt + 2 < n && s[letterAt + 1] == '?') {
             close = static_cast<const char*>(memmem(s + letterAt + 2, n - letterAt - 2, "?=", 2));
+            if (!close) break;  // no later word can close either
+        }
         if (!close) {
             pos = start + 2;
             continue;

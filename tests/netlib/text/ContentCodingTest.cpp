@@ -503,6 +503,11 @@ TEST(EncodedWords, MalformedEncodedWordKeepsRestOfText) {
     EXPECT_EQ(wordsToUtf8("a =?utf-8?Q b =?utf-8?q?c?="), "a =?utf-8?Q b c");
     EXPECT_EQ(wordsToUtf8("x=?"), "x=?");
     EXPECT_EQ(wordsToUtf8("=?utf-8?q?"), "=?utf-8?q?");
+
+    // Many openings without a close are one pass, not one scan each.
+    std::string open;
+    for (int i = 0; i < 100000; ++i) open += "=?x?q?a";
+    EXPECT_EQ(wordsToUtf8(open), open);
 }
 
 namespace {
