@@ -8,7 +8,6 @@
 #include <cstring>
 #include <memory>
 #include <new>
-#include <vector>
 
 namespace bz2 {
 namespace {
@@ -34,12 +33,12 @@ struct CompressState : EngineState {
     std::uint32_t nblockMax = 0;
     int workFactor = kDefaultWorkFactor;
     bool randomise = false;
+    bool outOfMemory = false;  // a block could not be sorted; the stream is lost
 
-    std::vector<std::uint8_t> block;
-    std::vector<std::uint32_t> ptr;
-    std::vector<std::uint32_t> work;
-    std::vector<std::uint8_t> doubled;
-    std::vector<std::uint8_t> zbuf;
+    RawArray<std::uint8_t> block;
+    RawArray<std::uint32_t> ptr;
+    SortScratch sort;
+    RawArray<std::uint8_t> zbuf;
 
     std::uint32_t nblock = 0;
     std::uint32_t stateInCh = kNoByte;
@@ -449,15 +448,18 @@ void sendMtfValues(CompressState* s, const std::uint16_t* mtfv)
     }
 }
 
-void compressBlock(CompressState* s, bool lastBlock)
+bool compressBlock(CompressState* s, bool lastBlock)
 {
     if (s->nblock > 0) {
         s->blockCrc = ~s->blockCrc;
         s->combinedCrc = ((s->combinedCrc << 1) | (s->combinedCrc >> 31)) ^ s->blockCrc;
         if (s->randomise)
             randomiseBlock(s);
-        s->origPtr = blockSort(s->block.data(), s->nblock, s->ptr.data(), s->work.data(),
-                               s->doubled.data(), s->workFactor);
+        std::int64_t origin = blockSort(s->block.data(), s->nblock, s->ptr.data(), s->sort,
+                                        s->workFactor);
+        if (origin < 0)
+            return false;
+        s->origPtr = static_cast<std::uint32_t>(origin);
     }
     s->numZ = 0;
     if (s->blockNo == 1) {
@@ -473,7 +475,7 @@ void compressBlock(CompressState* s, bool lastBlock)
         s->putBits(1, s->randomise ? 1 : 0);
         s->putBits(24, s->origPtr);
         // The sort scratch is free again: it holds the coded symbols now.
-        auto* mtfv = reinterpret_cast<std::uint16_t*>(s->work.data());
+        auto* mtfv = reinterpret_cast<std::uint16_t*>(s->sort.work.data());
         generateMtfValues(s, mtfv);
         sendMtfValues(s, mtfv);
     }
@@ -483,6 +485,7 @@ void compressBlock(CompressState* s, bool lastBlock)
         s->putWord(s->combinedCrc);
         s->finishBits();
     }
+    return true;
 }
 
 bool handleCompress(CompressState* s)
@@ -505,10 +508,16 @@ bool handleCompress(CompressState* s)
             progressIn |= copyInput(s);
             if (s->mode != kRunning && s->availInExpect == 0) {
                 flushRun(s);
-                compressBlock(s, s->mode == kFinishing);
+                if (!compressBlock(s, s->mode == kFinishing)) {
+                    s->outOfMemory = true;
+                    return false;
+                }
                 s->ioState = kOutput;
             } else if (s->nblock >= s->nblockMax) {
-                compressBlock(s, false);
+                if (!compressBlock(s, false)) {
+                    s->outOfMemory = true;
+                    return false;
+                }
                 s->ioState = kOutput;
             } else if (strm->availIn == 0) {
                 break;
@@ -539,19 +548,15 @@ int compressInit(Stream* strm, int blockSize100k, int verbosity, int workFactor)
     if (!s)
         return kMemError;
     const std::uint32_t blockBytes = kBlockUnit * static_cast<std::uint32_t>(blockSize100k);
-    try {
-        s->block.resize(blockBytes + 20);
-        s->ptr.resize(blockBytes);
-        s->work.resize(std::max<std::uint32_t>(65537, blockBytes + blockBytes / 32 + 64));
-        s->doubled.resize(2 * static_cast<std::size_t>(blockBytes) + 8);
-        // Room for the largest block the coder can write: every symbol at the
-        // longest code, every selector at its longest, every table delta.
-        std::size_t maxBits = static_cast<std::size_t>(kCompressorMaxCodeLen) * (blockBytes + 1) +
-                              7u * kMaxSelectors + kMaxGroups * kMaxAlphaSize * 41u + 4096;
-        s->zbuf.resize(maxBits / 8 + 64);
-    } catch (const std::bad_alloc&) {
+    // Room for the largest block the coder can write: every symbol at the
+    // longest code, every selector at its longest, every table delta.
+    const std::size_t maxBits = static_cast<std::size_t>(kCompressorMaxCodeLen) * (blockBytes + 1) +
+                                7u * kMaxSelectors + kMaxGroups * kMaxAlphaSize * 41u + 4096;
+    if (!s->block.allocate(blockBytes + 20) || !s->ptr.allocate(blockBytes) ||
+        !s->sort.work.allocate(std::max<std::uint32_t>(65537, blockBytes + blockBytes / 32 + 64)) ||
+        !s->sort.doubled.allocate(2 * static_cast<std::size_t>(blockBytes) + 8) ||
+        !s->zbuf.allocate(maxBits / 8 + 64))
         return kMemError;
-    }
     s->blockSize100k = blockSize100k;
     s->nblockMax = blockBytes - 19;
     s->workFactor = workFactor;
@@ -569,12 +574,11 @@ int compressInit(Stream* strm, int blockSize100k, int verbosity, int workFactor)
     return kOk;
 }
 
-int compress(Stream* strm, int action)
-{
-    CompressState* s = stateOf(strm);
-    if (s == nullptr)
-        return kParamError;
+namespace {
 
+int compressStep(CompressState* s, int action)
+{
+    Stream* strm = s->strm;
     for (;;) {
         switch (s->mode) {
         case kIdle:
@@ -614,6 +618,17 @@ int compress(Stream* strm, int action)
             return kParamError;
         }
     }
+}
+
+}  // namespace
+
+int compress(Stream* strm, int action)
+{
+    CompressState* s = stateOf(strm);
+    if (s == nullptr || s->outOfMemory)
+        return s == nullptr ? kParamError : kMemError;
+    int r = compressStep(s, action);
+    return s->outOfMemory ? kMemError : r;
 }
 
 int compressEnd(Stream* strm)
