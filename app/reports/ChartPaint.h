@@ -1,0 +1,58 @@
+#pragma once
+// Drawing helpers shared by the graphs: the rectangle, line and text calls
+// the chart geometry is written for, on a QPainter with antialiasing off.
+#include <QColor>
+#include <QFont>
+#include <QString>
+
+#include <functional>
+#include <vector>
+
+#include "app/reports/ChartGeometry.h"
+
+class QImage;
+class QPainter;
+
+namespace charts {
+
+QColor ToQColor(COLORREF c);
+
+// A font whose cell (ascent plus descent) is `height` pixels and whose average
+// character is `width` pixels wide (0: the face's own). Text is not smoothed.
+QFont MakeChartFont(const QString& family, int height, int width = 0);
+
+// Plain painting: black one-pixel pen, no brush, no smoothing.
+void PrepareChartPainter(QPainter& p);
+
+enum class TextAlign { LeftTop, RightTop, CentreTop };
+// Draws `text` with its reference point at (x, y); the background stays.
+void DrawTextAt(QPainter& p, int x, int y, const QString& text, TextAlign align = TextAlign::LeftTop);
+// Height of one text row in the painter's font.
+int TextRowHeight(const QPainter& p);
+
+void FillArea(QPainter& p, const Rect& r, QColor colour);
+// Fills `r` with `fill` and outlines it with the current pen; right and bottom
+// are exclusive. A rectangle of no height is a flat outline.
+void DrawOutlinedRect(QPainter& p, Rect r, QColor fill);
+void DrawLine(QPainter& p, Point from, Point to);
+
+void DrawAxes(QPainter& p, const PlotRect& plot);
+void DrawAxisNumbers(QPainter& p, const PlotRect& plot, const SeriesLayout& layout, int maxValue,
+                     const QFont& font, COLORREF colour);
+void DrawSegmentLabel(QPainter& p, const PlotRect& plot, const SeriesLayout& layout, int s,
+                      int groupX, const QString& label, COLORREF colour);
+
+struct LegendRow {
+    QString text;
+    COLORREF colour = 0;
+};
+void DrawLegendBox(QPainter& p, const PlotRect& plot, const LegendShape& shape, const QFont& font,
+                   const std::vector<LegendRow>& rows, COLORREF textColour, COLORREF backColour);
+
+// Blends what `draw` paints (in surface coordinates) into the plot rectangle
+// of `surface` with constant alpha percent * 255 / 100; pixels that come out
+// in the colour found at the plot origin are left as they were.
+void FadeIn(QPainter& p, const QImage& surface, const PlotRect& plot, int percent,
+            const std::function<void(QPainter&)>& draw);
+
+}  // namespace charts

@@ -1,0 +1,45 @@
+#pragma once
+// What the bar and line graphs share beyond their data: plot rectangle,
+// colours, fonts, the legend naming the series and the hold at the end of an
+// animation.
+#include <QFont>
+
+#include "app/reports/ChartGeometry.h"
+#include "app/reports/SeriesModel.h"
+
+class QImage;
+
+class CSeriesGraph : public CSeriesModel {
+public:
+    CSeriesGraph(int x, int y, int cx, int cy, const QString& legendFamily);
+    virtual ~CSeriesGraph() = default;
+
+    void SetWindowSize(int cx, int cy) { m_szWindow = {cx, cy}; }
+    void SetTextColor(charts::COLORREF colour) { m_crText = colour; }
+    void DrawLegend(QImage& surface) const;
+
+    int GetAnimationPercent() const { return m_nAnimPercent; }
+    bool IsAnimating() const { return m_bAnimOn == 1; }
+    bool IsHolding() const { return m_bHolding != 0; }
+    int HoldTicks() const { return m_nHoldTicks; }
+    const charts::PlotRect& Plot() const { return m_plot; }
+
+protected:
+    void StartAnimation(int on, int kind);
+    // Counts one tick of holding the finished picture; true once it has been
+    // held long enough and the animation starts over (hold cleared).
+    bool HoldFinished();
+
+    charts::COLORREF m_crLegendText = charts::Rgb(0, 0, 0);
+    charts::COLORREF m_crLegendBack = charts::Rgb(255, 255, 255);
+    charts::COLORREF m_crText = charts::Rgb(0, 0, 0);
+    int m_bHolding = 0;
+    int m_nHoldTicks = 0;
+    int m_nAnimKind = 0;
+    int m_nAnimPercent = 0;
+    int m_bAnimOn = 0;
+    QFont m_axisFont;
+    QFont m_legendFont;
+    charts::Size m_szWindow;
+    charts::PlotRect m_plot;
+};

@@ -1,0 +1,60 @@
+#include "app/reports/print/PrintJob.h"
+
+#include <QFile>
+#include <QPrinter>
+
+PrintJob::PrintJob(QPrinter* printer) : m_printer(printer) {}
+
+PrintJob::~PrintJob() {
+    if (m_painter.isActive()) AbortDoc();
+}
+
+int PrintJob::StartDoc(const QString& docName) {
+    if (m_painter.isActive()) return 0;
+    m_printer->setDocName(docName);
+    if (!m_painter.begin(m_printer)) return 0;
+    m_dc = std::make_unique<DeviceContext>(&m_painter);
+    m_pagesStarted = 0;
+    return 1;
+}
+
+int PrintJob::StartPage() {
+    if (!m_painter.isActive() || m_inPage) return 0;
+    // The painter opens on the first page; later pages are new sheets.
+    if (m_pagesStarted > 0 && !m_printer->newPage()) return 0;
+    ++m_pagesStarted;
+    m_inPage = true;
+    return 1;
+}
+
+int PrintJob::EndPage() {
+    if (!m_painter.isActive() || !m_inPage) return 0;
+    m_inPage = false;
+    return m_printer->printerState() == QPrinter::Error ? 0 : 1;
+}
+
+int PrintJob::EndDoc() {
+    if (!m_painter.isActive()) return 0;
+    m_dc.reset();
+    return m_painter.end() ? 1 : 0;
+}
+
+void PrintJob::AbortDoc() {
+    if (!m_painter.isActive()) return;
+    m_printer->abort();
+    m_dc.reset();
+    m_painter.end();
+    // A file printer keeps no half-written document.
+    if (m_printer->outputFormat() == QPrinter::PdfFormat && !m_printer->outputFileName().isEmpty())
+        QFile::remove(m_printer->outputFileName());
+}
+
+PrintRect PrintJob::DrawingRect() const {
+    return {0, 0, m_printer->width(), m_printer->height()};
+}
+
+void UseSmallestMargins(QPrinter* printer) {
+    QPageLayout layout = printer->pageLayout();
+    printer->setFullPage(false);
+    printer->setPageMargins(layout.minimumMargins(), layout.units());
+}

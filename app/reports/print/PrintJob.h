@@ -1,0 +1,43 @@
+#pragma once
+// A print job on a QPrinter, driven the way the printouts expect: start the
+// document, start and end each page, end or abort the document. The device
+// context of the pages lives as long as the job.
+#include <QPainter>
+#include <QString>
+#include <memory>
+
+#include "app/reports/print/DeviceContext.h"
+
+class QPrinter;
+
+class PrintJob {
+public:
+    explicit PrintJob(QPrinter* printer);
+    ~PrintJob();  // aborts a document that was not ended
+    PrintJob(const PrintJob&) = delete;
+    PrintJob& operator=(const PrintJob&) = delete;
+
+    // A positive job number when the document started, else 0.
+    int StartDoc(const QString& docName);
+    int StartPage();
+    // Positive when the page was accepted.
+    int EndPage();
+    int EndDoc();
+    void AbortDoc();
+
+    // Valid between StartDoc and EndDoc/AbortDoc.
+    DeviceContext* Dc() { return m_dc.get(); }
+    // The printable area in device pixels: (0, 0, HORZRES, VERTRES).
+    PrintRect DrawingRect() const;
+
+private:
+    QPrinter* m_printer;
+    QPainter m_painter;
+    std::unique_ptr<DeviceContext> m_dc;
+    int m_pagesStarted = 0;
+    bool m_inPage = false;
+};
+
+// Sets the printer's margins to the smallest it allows, so the printable
+// area holds a 7.5-inch layout on A4 and Letter.
+void UseSmallestMargins(QPrinter* printer);

@@ -1,0 +1,197 @@
+#pragma once
+// The main window: entry form, entries list, pain-trend strip, menus,
+// toolbar and tray icon. It runs modally for the life of the program and
+// hides to the tray instead of closing when asked to.
+#include <QDateTime>
+#include <QDialog>
+#include <QIcon>
+#include <QString>
+#include <QSystemTrayIcon>
+#include <map>
+
+#include "app/shell/UsageWorkers.h"
+#include "app/store/JournalDb.h"
+
+class QAction;
+class QComboBox;
+class QFrame;
+class QGroupBox;
+class QLineEdit;
+class QMenu;
+class QMenuBar;
+class QPushButton;
+class QDateEdit;
+class QTimeEdit;
+class QToolBar;
+class QTreeWidget;
+
+class CGRVDlg : public QDialog {
+    Q_OBJECT
+
+public:
+    explicit CGRVDlg(QWidget* parent = nullptr);
+    ~CGRVDlg() override;
+
+    // Hands the label to the usage reporter on a worker of its own.
+    void SendUsageStat(QString label);
+
+    // The action of a command id; null when the window has none.
+    QAction* CommandAction(int id) const;
+    // Runs the handler of a command, as choosing it does; false when the
+    // command is unknown or disabled.
+    bool OnCommand(int id);
+    QMenu* TrayMenu() const { return m_pTrayMenu; }
+    QMenu* EntriesContextMenu() const { return m_pEntriesMenu; }
+    QToolBar* ToolBar() const { return m_wndToolBar; }
+    bool HasTrayIcon() const { return m_pTrayIcon != nullptr; }
+    CJournalDb& Db() { return m_db; }
+    const QString& UsageLabel() const { return m_strUsageLabel; }
+
+    // Tool tip text of a command: its string, cut to 79 characters.
+    static QString OnToolTipText(int id);
+
+    // Handlers of this window's frame.
+    void OnClose();
+    void QuitApp();
+    void OnExit();
+    void OnTrayShow();
+    void OnTrayHide();
+    void OnTrayNewEntry();
+    void OnTrayNotify(QSystemTrayIcon::ActivationReason reason);
+    void ShowTrayMenu();
+    void OnContextMenu(const QPoint& globalPos);
+    void OnHiddenDetailsButton();
+    void OnPreferences();
+    void SetAutoStart(int flag);
+
+    // Handlers that other parts of the window fill; their commands stay
+    // disabled until they do.
+    void OnNewEntry();
+    void OnFindEntry();
+    void OnSaveEntry();
+    void OnCloseEntry();
+    void OnDeleteEntry();
+    void OnToolbarMedicineCabinet();
+    void OnMedicineCabinet();
+    void OnActionDetails();
+    void OnMoodDetails();
+    void OnMedicineDetails();
+    void OnSideEffectDetails();
+    void OnQuestionDetails();
+    void OnNewPainScore();
+    void OnEditEntryText();
+    void OnDetailsActions();
+    void OnDetailsJournal();
+    void OnDetailsMedicines();
+    void OnDetailsMood();
+    void OnDetailsSideEffects();
+    void OnDetailsQuestions();
+    void OnDatabaseNew();
+    void OnDatabaseOpen();
+    void OnDatabaseClose();
+    void OnBackup();
+    void OnRestore();
+    void OnFilePrint();
+    void ShowGraph();
+    void HideGraph();
+    void OnToggleGraph();
+    void OnTrendCurrent();
+    void OnTrendAverage();
+    void OnTrendLowest();
+    void OnTrendWorst();
+    void OnAbout();
+    void OnHelpContents();
+    void OnReports();
+    void OnRangeKind0();
+    void OnRangeKindDates();
+    void OnRangeKind2();
+    void OnRangeKind3();
+    int RefreshTrend();
+    void InitEntryList();
+    void ClearForm(int summary);
+    void RefreshEntryList();
+    // Runs the first-run wizard; true with the journal it made or chose.
+    virtual bool RunFirstTimeWizard(QString& fileName, QString& folder);
+
+    void setVisible(bool visible) override;
+
+    // Preferences, as last read from the profile.
+    int m_nOpenLastUsedDB = 1;
+    int m_nClearAfterSave = 0;
+    int m_nAutoSaveEntry = 0;
+    int m_nFirstTimeWiz = 1;
+    int m_nCloseToTray = 0;
+    int m_nAutoStartWin = 0;
+    int m_nDisAnonStats = 0;
+    QString m_strDefaultType;
+    // Never set: only DisAnonStats decides whether reports are sent.
+    int m_bStatsSecondFlag = 0;
+
+    int m_bNewEntry = 0;
+    int m_nEntryType = 0;
+    int m_nTrendMode = -1;
+
+    int m_bWindowVisible = 1;
+    int m_bQuitting = 0;
+
+public slots:
+    // Enter and Esc end nothing.
+    void accept() override {}
+    void reject() override {}
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+    void contextMenuEvent(QContextMenuEvent* event) override;
+
+private:
+    using Handler = void (CGRVDlg::*)();
+    struct Route {
+        int id;
+        Handler handler;
+        bool built;
+    };
+    static const Route kRoutes[];
+
+    void BuildControls();
+    void BuildMenus(QMenuBar* bar);
+    void CreateToolBar();
+    void CreateTrayMenu();
+    void CreateEntriesMenu();
+    QAction* MakeCommand(int id, const QString& text);
+    void OnInitDialog();
+    void OnShowWindow();
+    int AddTrayIcon();
+    void RemoveTrayIcon();
+    void ReadPreferences();
+    bool OpenJournal(const QString& fileName, const QString& folder);
+    // Away to the tray, or minimised where there is no tray.
+    void HideWindow();
+    void ShowAndRaise();
+
+    QIcon m_hIcon;
+    QTreeWidget* m_ctlEntryList = nullptr;
+    CJournalDb m_db;
+    QToolBar* m_wndToolBar = nullptr;
+    QComboBox* m_ctlTypeList = nullptr;
+    QLineEdit* m_ctlWorstPain = nullptr;
+    QLineEdit* m_ctlAveragePain = nullptr;
+    QLineEdit* m_ctlLowestPain = nullptr;
+    QLineEdit* m_ctlCurrentPain = nullptr;
+    QGroupBox* m_ctlEntriesGroup = nullptr;
+    QGroupBox* m_ctlTrendGroup = nullptr;
+    QFrame* m_ctlTrendFrame = nullptr;
+    QDateEdit* m_ctlDate = nullptr;
+    QTimeEdit* m_ctlTime = nullptr;
+    QDateTime m_dtDate;
+    QDateTime m_dtTime;
+    QPushButton* m_btnHiddenDetails = nullptr;
+    QString m_strUsageLabel;
+
+    std::map<int, QAction*> m_actions;
+    QMenu* m_pTrayMenu = nullptr;
+    QMenu* m_pEntriesMenu = nullptr;
+    QSystemTrayIcon* m_pTrayIcon = nullptr;
+    bool m_bInitialised = false;
+    bool m_bShownOnce = false;
+    CUsageWorkers m_usageWorkers;
+};

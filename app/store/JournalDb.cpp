@@ -1,0 +1,225 @@
+#include "app/store/JournalDb.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <iterator>
+
+#include "app/store/JournalSchema.h"
+#include "app/store/JournalTypes.h"
+#include "app/store/SqlText.h"
+#include "app/store/Statement.h"
+#include "app/store/StoreTexts.h"
+#include "app/store/StoredText.h"
+#include "platform/Paths.h"
+
+namespace {
+
+constexpr int kOpenFlags = SQLITE_OPEN_READWRITE | SQLITE_OPEN_FULLMUTEX;
+constexpr int kCreateFlags = SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_FULLMUTEX;
+
+constexpr const char* kResultCodeTexts[] = {
+    nullptr,
+    " SQL error or missing database ",
+    " Internal logic error in SQLite ",
+    " Access permission denied ",
+    " Callback routine requested an abort ",
+    " The database file is locked ",
+    " A table in the database is locked ",
+    " A malloc() failed ",
+    " Attempt to write a readonly database ",
+    " Operation terminated by sqlite3_interrupt()",
+    " Some kind of disk I/O error occurred ",
+    " The database disk image is malformed ",
+    " NOT USED. Table or record not found ",
+    " Insertion failed because database is full ",
+    " Unable to open the database file ",
+    " Database lock protocol error ",
+    " Database is empty ",
+    " The database schema changed ",
+    " String or BLOB exceeds size limit ",
+    " Abort due to constraint violation ",
+    " Data type mismatch ",
+    " Library used incorrectly ",
+    " Uses OS features not supported on host ",
+    " Authorization denied ",
+    " Auxiliary database format error ",
+    " 2nd parameter to sqlite3_bind out of range ",
+    " File opened that is not a database file ",
+};
+
+bool IsOnlyBlanks(const char* text) {
+    for (; text && *text; ++text) {
+        if (*text != ' ' && (*text < '\t' || *text > '\r')) return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+std::string CJournalDb::Statement::Text(int column) const {
+    const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(m_stmt, column));
+    if (!text) return {};
+    const int bytes = sqlite3_column_bytes(m_stmt, column);
+    return StoredTextToUtf8(std::string_view(text, static_cast<size_t>(bytes)));
+}
+
+int CJournalDb::Statement::Int(int column) const {
+    const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(m_stmt, column));
+    return text ? IdFromText(text) : 0;
+}
+
+int CJournalDb::Statement::Index(const char* name) const {
+    const int count = ColumnCount();
+    for (int i = 0; i < count; ++i) {
+        const char* column = sqlite3_column_name(m_stmt, i);
+        if (column && std::strcmp(column, name) == 0) return i;
+    }
+    return -1;
+}
+
+CJournalDb::CJournalDb() = default;
+
+CJournalDb::~CJournalDb() { ReleaseConnection(); }
+
+void CJournalDb::SetFileName(std::string name) { m_fileName = std::move(name); }
+std::string CJournalDb::GetFileName() const { return m_fileName; }
+void CJournalDb::SetFolder(std::string folder) { m_folder = std::move(folder); }
+std::string CJournalDb::GetFolder() const { return m_folder; }
+
+std::string CJournalDb::GetFullPath() const {
+    return m_folder + platform::kPathSeparator + m_fileName;
+}
+
+int CJournalDb::IsOpen() const { return m_open; }
+std::string CJournalDb::GetLastErrorText() const { return m_lastError; }
+
+std::string CJournalDb::GetResultCodeText(int code) {
+    constexpr int kLastTabled = static_cast<int>(std::size(kResultCodeTexts)) - 1;
+    if (code >= 1 && code <= kLastTabled) return kResultCodeTexts[code];
+    if (code == SQLITE_ROW) return " sqlite3_step() has another row ready ";
+    if (code == SQLITE_DONE) return " sqlite3_step() has finished executing ";
+    return kUnknownDbError;
+}
+
+void CJournalDb::ReleaseConnection() {
+    // close_v2 releases the handle even if a statement were still pending.
+    sqlite3_close_v2(m_db);
+    m_db = nullptr;
+}
+
+int CJournalDb::Open(int create) {
+    if (m_db) Close();
+    const std::string path = GetFullPath();
+    if (create) {
+        m_lastError = SqlFormat(kErrCreatingDb, path.c_str());
+        if (CreateSchema()) {
+            m_open = 1;
+            return 1;
+        }
+        m_lastError += "\n\n";
+        m_lastError += SqlFormat(kErrFatalCreate, path.c_str());
+        m_open = 0;
+        return 0;
+    }
+    const int r = sqlite3_open_v2(path.c_str(), &m_db, kOpenFlags, nullptr);
+    if (r == SQLITE_OK) {
+        m_open = 1;
+        return 1;
+    }
+    m_lastError = GetResultCodeText(r);
+    ReleaseConnection();
+    m_open = 0;
+    return 0;
+}
+
+int CJournalDb::CreateSchema() {
+    const std::string path = GetFullPath();
+    // Made exclusively, so a create request can never write into a journal
+    // (or any other file) that is already there.
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (fd < 0) {
+        m_lastError =
+            SqlFormat(errno == EEXIST ? kErrCreateOverExisting : kErrCantCreateDb, path.c_str());
+        return 0;
+    }
+    ::close(fd);
+    // What this call made is removed again when it fails, so the user can retry.
+    auto fail = [&](std::string text) {
+        m_lastError = std::move(text);
+        ReleaseConnection();
+        ::unlink(path.c_str());
+        return 0;
+    };
+    if (sqlite3_open_v2(path.c_str(), &m_db, kCreateFlags, nullptr) != SQLITE_OK) {
+        return fail(SqlFormat(kErrCantCreateDb, path.c_str()));
+    }
+    for (const SchemaStatement& table : JournalSchemaStatements()) {
+        if (Execute(table.sql) != SQLITE_OK) {
+            return fail(SqlFormat(table.failure.c_str(), path.c_str()));
+        }
+    }
+    return 1;
+}
+
+int CJournalDb::Close() {
+    if (!m_db) {
+        m_open = 0;
+        return 1;
+    }
+    if (sqlite3_close(m_db) == SQLITE_OK) {
+        m_db = nullptr;
+        m_open = 0;
+        return 1;
+    }
+    m_lastError = SqlFormat(kErrCantCloseDb, GetFullPath().c_str());
+    // The handle is released anyway and the flag follows it, so no caller
+    // goes on using a journal that has no connection.
+    ReleaseConnection();
+    m_open = 0;
+    return 0;
+}
+
+bool CJournalDb::Prepare(const std::string& sql, Statement& st) {
+    const int r = m_db ? sqlite3_prepare_v2(m_db, sql.c_str(), -1, st.Out(), nullptr)
+                       : SQLITE_MISUSE;
+    if (r == SQLITE_OK && st.Get()) return true;
+    // An empty statement prepares to nothing; for a query that is an error.
+    const int code = r == SQLITE_OK ? SQLITE_MISUSE : r;
+    m_lastError = SqlFormat(kErrPrepare, code, GetResultCodeText(code).c_str());
+    return false;
+}
+
+void CJournalDb::SetStepError(int code) {
+    m_lastError = SqlFormat(kErrStep, code, sqlite3_errmsg(m_db));
+}
+
+int CJournalDb::Execute(const std::string& sql) {
+    if (!m_db) return SQLITE_MISUSE;
+    Statement st;
+    const char* tail = nullptr;
+    const int r = sqlite3_prepare_v2(m_db, sql.c_str(), -1, st.Out(), &tail);
+    if (r != SQLITE_OK) return r;
+    // One statement per call: text smuggled in after it is never run.
+    if (!IsOnlyBlanks(tail)) return SQLITE_ERROR;
+    if (!st.Get()) return SQLITE_OK;
+    int step;
+    while ((step = st.Step()) == SQLITE_ROW) {
+    }
+    return step == SQLITE_DONE ? SQLITE_OK : step;
+}
+
+bool CJournalDb::Write(const std::string& sql, const char* failure) {
+    if (Execute(sql) == SQLITE_OK) return true;
+    m_lastError = SqlFormat(failure, GetFullPath().c_str(), sql.c_str());
+    return false;
+}
+
+int CJournalDb::LastInsertId() const {
+    // Ids are 32-bit throughout the journal; the low half is the id.
+    return static_cast<int>(static_cast<uint32_t>(sqlite3_last_insert_rowid(m_db)));
+}

@@ -1,0 +1,739 @@
+#include "netlib/core/DataBuffer.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+
+#include "netlib/core/CStringUtil.h"
+#include "netlib/core/Memory.h"
+#include "netlib/core/StringBuffer.h"
+#include "netlib/core/WideCase.h"
+#include "netlib/core/LogBase.h"
+#include "platform/WinErr.h"
+
+using tessik::StringBuffer;
+using tessik::memAlloc;
+using tessik::memAllocZeroed;
+using tessik::memFree;
+
+namespace {
+constexpr std::uint64_t kMax32 = 0xFFFFFFFFull;
+
+// The stepped growth rule: big buffers grow by big steps.
+std::uint64_t steppedCapacity(std::uint64_t size, std::uint64_t n) {
+    static const std::uint64_t kSteps[] = {12000000, 8000000, 4000000, 3000000, 2000000, 1000000, 100000, 50000};
+    for (std::uint64_t step : kSteps)
+        if (n < step && size >= step) return size + step;
+    return size + std::max<std::uint64_t>(n, 20000);
+}
+
+// Base64, quoted-printable and URL coding belong to the text layer above the
+// core; until it is wired in, these names decode and encode nothing (false).
+bool appendEncodedText(const char*, const char*) { return false; }
+void encodeBytesToText(const char*, const void*, unsigned int, StringBuffer&) {}
+}  // namespace
+
+DataBuffer::DataBuffer() : m_magic(0xDB), m_borrowed(false), m_data(nullptr), m_size(0), m_capacity(0) {}
+
+DataBuffer::DataBuffer(void* data, unsigned int size)
+    : m_magic(0xDB), m_borrowed(false), m_data(static_cast<unsigned char*>(data)), m_size(size), m_capacity(size) {
+    if (!m_data) m_size = m_capacity = 0;
+}
+
+DataBuffer::DataBuffer(unsigned int capacity) : m_magic(0xDB), m_borrowed(false), m_size(0) {
+    m_data = static_cast<unsigned char*>(memAllocZeroed(capacity));
+    m_capacity = m_data ? capacity : 0;
+}
+
+DataBuffer::~DataBuffer() {
+    m_magic = 0;
+    if (!m_borrowed) memFree(m_data);
+    m_data = nullptr;
+    m_size = m_capacity = 0;
+}
+
+void DataBuffer::check(const char* op) const {
+    if (m_magic != 0xDB) tessik::fatalBadObject("DataBuffer", op);
+}
+
+void DataBuffer::release() {
+    if (!m_borrowed) memFree(m_data);
+    m_data = nullptr;
+    m_size = m_capacity = 0;
+    m_borrowed = false;
+}
+
+// ---------------------------------------------------------------- ownership
+
+void DataBuffer::adoptData(void* data, unsigned int size) {
+    check("adoptData");
+    release();
+    m_data = static_cast<unsigned char*>(data);
+    m_size = m_capacity = m_data ? size : 0;
+}
+
+void DataBuffer::borrowData(const void* data, unsigned int size) {
+    check("borrowData");
+    release();
+    if (!data) return;
+    m_data = static_cast<unsigned char*>(const_cast<void*>(data));
+    m_size = m_capacity = size;
+    m_borrowed = true;
+}
+
+void DataBuffer::takeFrom(DataBuffer& other) {
+    check("takeFrom");
+    other.check("takeFrom");
+    if (&other == this) return;
+    release();
+    m_data = other.m_data;
+    m_size = other.m_size;
+    m_capacity = other.m_capacity;
+    m_borrowed = other.m_borrowed;
+    other.m_data = nullptr;
+    other.m_size = other.m_capacity = 0;
+    other.m_borrowed = false;
+}
+
+void DataBuffer::takeFromOrEmpty(DataBuffer* other) {
+    check("takeFromOrEmpty");
+    if (other)
+        takeFrom(*other);
+    else
+        m_size = 0;
+}
+
+void* DataBuffer::takeData() {
+    check("takeData");
+    void* p = m_data;
+    if (m_borrowed && p) {
+        // The caller will free what it gets: hand over a copy, never borrowed memory.
+        p = memAlloc(m_size ? m_size : 1);
+        if (p && m_size) std::memcpy(p, m_data, m_size);
+    }
+    m_data = nullptr;
+    m_size = m_capacity = 0;
+    m_borrowed = false;
+    return p;
+}
+
+void DataBuffer::detachData() {
+    check("detachData");
+    m_data = nullptr;
+    m_size = m_capacity = 0;
+    m_borrowed = false;
+}
+
+void DataBuffer::clear() {
+    check("clear");
+    m_size = 0;
+}
+
+void DataBuffer::secureClear() {
+    check("secureClear");
+    if (m_data && m_size) {
+        volatile unsigned char* p = m_data;
+        for (std::uint32_t i = 0; i < m_size; ++i) p[i] = 0;
+    }
+    m_size = 0;
+}
+
+void DataBuffer::setSize(unsigned int n) {
+    check("setSize");
+    m_size = std::min(n, m_capacity);
+}
+
+void DataBuffer::shorten(unsigned int n) {
+    check("shorten");
+    m_size -= std::min(n, m_size);
+}
+
+bool DataBuffer::ensureCapacity(unsigned int n) {
+    check("ensureCapacity");
+    if (m_capacity < n) reallocate(n);
+    return m_data != nullptr;
+}
+
+void DataBuffer::shrinkToFit() {
+    check("shrinkToFit");
+    if (m_capacity > static_cast<std::uint64_t>(m_size) + 4) reallocate(m_size + 4);
+}
+
+// A failed reallocation keeps the buffer as it was: callers go on using it.
+bool DataBuffer::reallocate(unsigned int n) {
+    check("reallocate");
+    if (n == 0) {
+        release();
+        return true;
+    }
+    unsigned char* block = static_cast<unsigned char*>(memAlloc(n));
+    if (!block) return false;
+    std::uint32_t keep = std::min(m_size, n);
+    if (keep) std::memcpy(block, m_data, keep);
+    if (!m_borrowed) memFree(m_data);
+    m_data = block;
+    m_size = keep;
+    m_capacity = n;
+    m_borrowed = false;
+    return true;
+}
+
+bool DataBuffer::growFor(std::uint64_t needed, std::uint64_t newCapacity) {
+    if (needed <= m_capacity) return true;
+    if (needed > kMax32) return false;
+    if (newCapacity > kMax32) newCapacity = kMax32;
+    return reallocate(static_cast<unsigned int>(newCapacity));
+}
+
+// ---------------------------------------------------------------- appending
+
+bool DataBuffer::append(const void* data, unsigned int n) {
+    check("append");
+    if (!data || n == 0) return true;
+    std::uint64_t needed = static_cast<std::uint64_t>(m_size) + n;
+    if (needed > m_capacity) {
+        // The source may lie inside this buffer: keep it valid across the move.
+        const unsigned char* src = static_cast<const unsigned char*>(data);
+        bool inside = m_data && src >= m_data && src < m_data + m_capacity;
+        std::size_t offset = inside ? static_cast<std::size_t>(src - m_data) : 0;
+        if (inside) {
+            if (needed > kMax32) return false;
+            std::uint64_t cap = std::min(steppedCapacity(m_size, n), kMax32);
+            unsigned char* block = static_cast<unsigned char*>(memAlloc(cap));
+            if (!block) return false;
+            std::memcpy(block, m_data, m_size);
+            std::memcpy(block + m_size, m_data + offset, n);
+            if (!m_borrowed) memFree(m_data);
+            m_data = block;
+            m_capacity = static_cast<std::uint32_t>(cap);
+            m_borrowed = false;
+            m_size += n;
+            return true;
+        }
+        if (!growFor(needed, steppedCapacity(m_size, n))) return false;
+    }
+    std::memmove(m_data + m_size, data, n);
+    m_size += n;
+    return true;
+}
+
+bool DataBuffer::appendExact(const void* data, unsigned int n) {
+    check("appendExact");
+    if (!data || n == 0) return true;
+    std::uint64_t needed = static_cast<std::uint64_t>(m_size) + n;
+    if (m_data && static_cast<const unsigned char*>(data) >= m_data &&
+        static_cast<const unsigned char*>(data) < m_data + m_capacity && needed > m_capacity)
+        return append(data, n);
+    if (!growFor(needed, needed)) return false;
+    std::memmove(m_data + m_size, data, n);
+    m_size += n;
+    return true;
+}
+
+bool DataBuffer::appendChar(unsigned char c) {
+    check("appendChar");
+    std::uint64_t needed = static_cast<std::uint64_t>(m_size) + 1;
+    if (!growFor(needed, static_cast<std::uint64_t>(m_size) + 10000)) return false;
+    m_data[m_size++] = c;
+    return true;
+}
+
+bool DataBuffer::appendCharRepeated(unsigned char c, unsigned int n) {
+    check("appendCharRepeated");
+    if (n == 0) return true;
+    std::uint64_t needed = static_cast<std::uint64_t>(m_size) + n;
+    if (!growFor(needed, needed + 10000)) return false;
+    std::memset(m_data + m_size, c, n);
+    m_size += n;
+    return true;
+}
+
+int DataBuffer::appendCharUtf8(std::uint16_t unit) {
+    check("appendCharUtf8");
+    unsigned char b[3];
+    int n;
+    if (unit < 0x80) {
+        b[0] = static_cast<unsigned char>(unit);
+        n = 1;
+    } else if (unit < 0x800) {
+        b[0] = static_cast<unsigned char>(0xC0 | (unit >> 6));
+        b[1] = static_cast<unsigned char>(0x80 | (unit & 0x3F));
+        n = 2;
+    } else {
+        b[0] = static_cast<unsigned char>(0xE0 | (unit >> 12));
+        b[1] = static_cast<unsigned char>(0x80 | ((unit >> 6) & 0x3F));
+        b[2] = static_cast<unsigned char>(0x80 | (unit & 0x3F));
+        n = 3;
+    }
+    std::uint64_t needed = static_cast<std::uint64_t>(m_size) + n;
+    if (!growFor(needed, static_cast<std::uint64_t>(m_size) + 20000)) return 0;
+    std::memcpy(m_data + m_size, b, static_cast<std::size_t>(n));
+    m_size += static_cast<std::uint32_t>(n);
+    return n;
+}
+
+bool DataBuffer::appendStr(const char* text) {
+    check("appendStr");
+    if (!text) return true;
+    std::size_t n = std::strlen(text);
+    if (n > kMax32) return false;
+    return append(text, static_cast<unsigned int>(n));
+}
+
+bool DataBuffer::appendWideStr(const std::uint16_t* text) {
+    check("appendWideStr");
+    static const unsigned char kZero[2] = {0, 0};
+    if (!text) return append(kZero, 2);
+    std::size_t n = 0;
+    while (text[n]) ++n;
+    if ((n + 1) * 2 > kMax32) return false;
+    return append(text, static_cast<unsigned int>((n + 1) * 2));
+}
+
+bool DataBuffer::appendSb(const StringBuffer& sb) {
+    check("appendSb");
+    if (sb.getSize() <= 0) return true;
+    return append(sb.getString(), static_cast<unsigned int>(sb.getSize()));
+}
+
+bool DataBuffer::appendDb(const DataBuffer& other) {
+    check("appendDb");
+    other.check("appendDb");
+    if (other.m_size == 0) return true;
+    return append(other.m_data, other.m_size);
+}
+
+bool DataBuffer::appendDbRange(const DataBuffer& other, unsigned int offset, unsigned int n) {
+    check("appendDbRange");
+    other.check("appendDbRange");
+    if (offset >= other.m_size) return true;
+    unsigned int avail = other.m_size - offset;
+    return append(other.m_data + offset, std::min(n, avail));
+}
+
+bool DataBuffer::appendPadding(int scheme, int blockSize) {
+    check("appendPadding");
+    unsigned int bs = blockSize == 8 ? 8 : 16;
+    unsigned int r = m_size % bs;
+    unsigned int pad = bs - r;  // schemes 0 and 1: a whole block when r is 0
+    unsigned char bytes[16];
+    switch (scheme) {
+    case 0:
+        std::memset(bytes, static_cast<int>(pad), pad);
+        return append(bytes, pad);
+    case 1:
+        for (unsigned int i = 0; i + 1 < pad; ++i) bytes[i] = static_cast<unsigned char>(std::rand() & 0xFF);
+        bytes[pad - 1] = static_cast<unsigned char>(pad);
+        return append(bytes, pad);
+    case 2:
+    case 3:
+    case 4:
+        if (r == 0) return true;
+        for (unsigned int i = 0; i < pad; ++i)
+            bytes[i] = scheme == 2 ? static_cast<unsigned char>(std::rand() & 0xFF) : (scheme == 3 ? 0 : 0x20);
+        return append(bytes, pad);
+    default:
+        return true;
+    }
+}
+
+bool DataBuffer::appendEncoded(const char* text, const char* encodingName) {
+    check("appendEncoded");
+    if (!text || !encodingName) return true;
+    StringBuffer name(encodingName);
+    name.trimWhitespace();
+    if (name.equalsNoCase("hex") || name.equalsNoCase("hexidecimal")) {
+        StringBuffer t(text);
+        t.trimWhitespace();
+        DataBuffer decoded;
+        t.decodeHex(decoded);
+        return appendDb(decoded);
+    }
+    if (name.equalsNoCase("base64") || name.equalsNoCase("base-64") || name.equalsNoCase("qp") ||
+        name.equalsNoCase("quoted-printable") || name.equalsNoCase("url"))
+        return appendEncodedText(text, name.getString());  // nothing appended yet
+    return true;
+}
+
+// ---------------------------------------------------------------- editing
+
+void DataBuffer::replaceChar(unsigned char a, unsigned char b) {
+    check("replaceChar");
+    for (std::uint32_t i = 0; i < m_size; ++i)
+        if (m_data[i] == a) m_data[i] = b;
+}
+
+void DataBuffer::reverseBytes() {
+    check("reverseBytes");
+    if (m_size < 2) return;
+    std::reverse(m_data, m_data + m_size);
+}
+
+void DataBuffer::byteSwap32() {
+    check("byteSwap32");
+    std::uint32_t i = 0;
+    for (; i + 4 <= m_size; i += 4) {
+        std::swap(m_data[i], m_data[i + 3]);
+        std::swap(m_data[i + 1], m_data[i + 2]);
+    }
+    std::uint32_t tail = m_size - i;
+    if (tail == 2) std::swap(m_data[i], m_data[i + 1]);
+    if (tail == 3) std::swap(m_data[i], m_data[i + 2]);
+}
+
+void DataBuffer::removeChunk(int offset, int n) {
+    check("removeChunk");
+    if (offset < 0 || n <= 0 || static_cast<std::uint32_t>(offset) >= m_size) return;
+    std::uint64_t end = static_cast<std::uint64_t>(offset) + static_cast<std::uint64_t>(n);
+    if (end >= m_size) {
+        m_size = static_cast<std::uint32_t>(offset);
+        return;
+    }
+    std::memmove(m_data + offset, m_data + end, m_size - end);
+    m_size -= static_cast<std::uint32_t>(n);
+}
+
+void DataBuffer::removeFront(unsigned int n) {
+    check("removeFront");
+    if (n == 0) return;
+    if (n >= m_size) {
+        m_size = 0;
+        return;
+    }
+    std::memmove(m_data, m_data + n, m_size - n);
+    m_size -= n;
+}
+
+bool DataBuffer::removePadding(int scheme) {
+    check("removePadding");
+    if ((scheme == 0 || scheme == 1) && m_size > 0) m_size -= std::min<std::uint32_t>(m_data[m_size - 1], m_size);
+    return true;
+}
+
+bool DataBuffer::removePadding(int scheme, int, LogBase&) { return removePadding(scheme); }
+
+bool DataBuffer::setXorOf(const DataBuffer& a, const DataBuffer& b) {
+    check("setXorOf");
+    a.check("setXorOf");
+    b.check("setXorOf");
+    if (a.m_size != b.m_size) return false;
+    unsigned int n = a.m_size;
+    if (n == 0) {
+        m_size = 0;
+        return true;
+    }
+    unsigned char* block = static_cast<unsigned char*>(memAlloc(n));
+    if (!block) return false;
+    for (unsigned int i = 0; i < n; ++i) block[i] = a.m_data[i] ^ b.m_data[i];
+    adoptData(block, n);
+    return true;
+}
+
+void DataBuffer::chopAtWideChar(std::uint16_t unit) {
+    check("chopAtWideChar");
+    if (unit == 0) return;
+    std::uint32_t units = m_size / 2;
+    for (std::uint32_t i = 0; i < units; ++i) {
+        std::uint16_t u = static_cast<std::uint16_t>(m_data[2 * i] | (m_data[2 * i + 1] << 8));
+        if (u == unit) {
+            m_data[2 * i] = m_data[2 * i + 1] = 0;
+            m_size = 2 * (i + 1);
+            return;
+        }
+    }
+    m_size = units * 2;
+}
+
+void DataBuffer::replaceWideChar(std::uint16_t a, std::uint16_t b) {
+    check("replaceWideChar");
+    if (a == 0 || b == 0) return;
+    for (std::uint32_t i = 0; i + 1 < m_size; i += 2) {
+        std::uint16_t u = static_cast<std::uint16_t>(m_data[i] | (m_data[i + 1] << 8));
+        if (u == a) {
+            m_data[i] = static_cast<unsigned char>(b & 0xFF);
+            m_data[i + 1] = static_cast<unsigned char>(b >> 8);
+        }
+    }
+}
+
+void DataBuffer::toLowerCaseWide() {
+    check("toLowerCaseWide");
+    for (std::uint32_t i = 0; i + 1 < m_size; i += 2) {
+        std::uint16_t u = wideToLower(static_cast<std::uint16_t>(m_data[i] | (m_data[i + 1] << 8)));
+        m_data[i] = static_cast<unsigned char>(u & 0xFF);
+        m_data[i + 1] = static_cast<unsigned char>(u >> 8);
+    }
+}
+
+void DataBuffer::toUpperCaseWide() {
+    check("toUpperCaseWide");
+    for (std::uint32_t i = 0; i + 1 < m_size; i += 2) {
+        std::uint16_t u = wideToUpper(static_cast<std::uint16_t>(m_data[i] | (m_data[i + 1] << 8)));
+        m_data[i] = static_cast<unsigned char>(u & 0xFF);
+        m_data[i + 1] = static_cast<unsigned char>(u >> 8);
+    }
+}
+
+// ---------------------------------------------------------------- queries
+
+unsigned char* DataBuffer::getDataAt(unsigned int i) const {
+    check("getDataAt");
+    return (m_size == 0 || i >= m_size) ? nullptr : m_data + i;
+}
+
+unsigned char DataBuffer::getFirstByte() const {
+    check("getFirstByte");
+    return m_size ? m_data[0] : 0;
+}
+
+unsigned char DataBuffer::getLastByte() const {
+    check("getLastByte");
+    return m_size ? m_data[m_size - 1] : 0;
+}
+
+bool DataBuffer::is7bit() const {
+    check("is7bit");
+    for (std::uint32_t i = 0; i < m_size; ++i)
+        if (m_data[i] >= 0x80) return false;
+    return true;
+}
+
+bool DataBuffer::equalsDb(const DataBuffer& other) const {
+    check("equalsDb");
+    other.check("equalsDb");
+    return equalsBytes(other.m_data, other.m_size);
+}
+
+bool DataBuffer::equalsBytes(const void* data, unsigned int n) const {
+    check("equalsBytes");
+    if (n != m_size) return false;
+    if (n == 0) return true;
+    if (!data) return false;
+    return std::memcmp(m_data, data, n) == 0;
+}
+
+unsigned int DataBuffer::findBytes(const void* pattern, unsigned int n, bool& found) const {
+    unsigned char* p = findBytesPtr(pattern, n);
+    found = p != nullptr;
+    return p ? static_cast<unsigned int>(p - m_data) : 0;
+}
+
+unsigned char* DataBuffer::findBytesPtr(const void* pattern, unsigned int n) const {
+    check("findBytesPtr");
+    if (!pattern || n == 0 || m_size == 0 || n > m_size) return nullptr;
+    const unsigned char* pat = static_cast<const unsigned char*>(pattern);
+    for (std::uint32_t i = 0; i + n <= m_size; ++i)
+        if (m_data[i] == pat[0] && std::memcmp(m_data + i, pat, n) == 0) return m_data + i;
+    return nullptr;
+}
+
+// ---------------------------------------------------------------- encoding
+
+void DataBuffer::encodeHexToSb(StringBuffer& out) const {
+    check("encodeHexToSb");
+    encodeHexBytes(m_data, m_size, out);
+}
+
+void DataBuffer::encodeToSb(const char* encodingName, StringBuffer& out) const {
+    check("encodeToSb");
+    encodeBytesToSb(encodingName, m_data, m_size, out);
+}
+
+void encodeHexBytes(const void* bytes, unsigned int n, StringBuffer& out) {
+    // In pieces, so that a count beyond the text's signed limit is not cut.
+    const unsigned char* p = static_cast<const unsigned char*>(bytes);
+    while (p && n) {
+        unsigned int chunk = std::min(n, 1u << 20);
+        out.appendHex(p, static_cast<int>(chunk));
+        p += chunk;
+        n -= chunk;
+    }
+}
+
+void encodeBytesToSb(const char* encodingName, const void* bytes, unsigned int n, StringBuffer& out) {
+    StringBuffer name(encodingName);
+    name.trimWhitespace();
+    if (name.equalsNoCase("hex") || name.equalsNoCase("hexidecimal")) {
+        encodeHexBytes(bytes, n, out);
+    } else if (name.equalsNoCase("asc") || name.equalsNoCase("ansi")) {
+        if (bytes && n) out.appendBytes(bytes, static_cast<int>(std::min<unsigned int>(n, 0x7FFFFFFF)));
+    } else if (name.equalsNoCase("base64") || name.equalsNoCase("base-64") || name.equalsNoCase("qp") ||
+               name.equalsNoCase("quoted-printable") || name.equalsNoCase("url")) {
+        encodeBytesToText(name.getString(), bytes, n, out);
+    } else {
+        out.clear();
+    }
+}
+
+bool extractXmlEncoding(const char* text, StringBuffer& out) {
+    out.clear();
+    const char* p = findSubstringNoCase(text, "encoding");
+    if (!p) return false;
+    p = std::strchr(p + 8, '=');
+    if (!p) return false;
+    ++p;
+    while (*p == ' ' || *p == '\t' || *p == '\r' || *p == '\n') ++p;
+    if (*p == '"' || *p == '\'') ++p;
+    const char* end = p;
+    while (*end && *end != '"' && *end != '\'') ++end;
+    if (!*end) return false;
+    out.appendBytes(p, static_cast<int>(end - p));
+    return out.getSize() > 0;
+}
+
+// ---------------------------------------------------------------- files
+
+namespace {
+
+struct FileReader {
+    int fd = -1;
+    ~FileReader() {
+        if (fd >= 0) ::close(fd);
+    }
+    bool open(const char* path) {
+        fd = path ? ::open(path, O_RDONLY | O_CLOEXEC) : -1;
+        if (fd < 0) platform::SetLastErrorFromErrno(errno);
+        return fd >= 0;
+    }
+    bool size(std::uint64_t& out) {
+        struct stat st;
+        if (::fstat(fd, &st) != 0) return false;
+        out = static_cast<std::uint64_t>(st.st_size);
+        return true;
+    }
+    // Bytes read, stopping early only at end of file or on an error.
+    std::uint64_t read(void* dst, std::uint64_t n, bool& failed) {
+        failed = false;
+        std::uint64_t done = 0;
+        while (done < n) {
+            ssize_t r = ::read(fd, static_cast<char*>(dst) + done, static_cast<std::size_t>(std::min<std::uint64_t>(n - done, 1u << 30)));
+            if (r < 0) {
+                if (errno == EINTR) continue;
+                platform::SetLastErrorFromErrno(errno);
+                failed = true;
+                break;
+            }
+            if (r == 0) break;
+            done += static_cast<std::uint64_t>(r);
+        }
+        return done;
+    }
+};
+
+void logErr(LogBase* log, const char* text) {
+    if (log) log->logError(text);
+}
+void logStr(LogBase* log, const char* tag, const char* value) {
+    if (log) log->logData(tag, value);
+}
+
+}  // namespace
+
+// File names on this system are UTF-8 bytes: the ANSI and wide forms come here.
+bool DataBuffer::loadFileUtf8(const char* path, LogBase* log) {
+    check("loadFileUtf8");
+    release();
+    FileReader f;
+    if (!f.open(path)) return false;
+    std::uint64_t size = 0;
+    if (!f.size(size)) return false;
+    if (size == 0) return true;
+    if (size > kMax32 - 4) {
+        logErr(log, "Out of memory for data buffer");
+        if (log) log->logDataInt64("fileSize", static_cast<std::int64_t>(size));
+        return false;
+    }
+    unsigned char* block = static_cast<unsigned char*>(memAllocZeroed(size + 4));
+    if (!block) {
+        logErr(log, "Out of memory");
+        if (log) log->logDataInt64("fileSize", static_cast<std::int64_t>(size));
+        return false;
+    }
+    m_data = block;
+    m_capacity = static_cast<std::uint32_t>(size + 4);
+    m_size = static_cast<std::uint32_t>(size);
+    bool failed = false;
+    std::uint64_t got = f.read(m_data, size, failed);
+    if (failed) {
+        logStr(log, "filename", path);
+        char cwd[4096];
+        logStr(log, "current_dir", ::getcwd(cwd, sizeof cwd) ? cwd : "");
+        m_size = 0;
+        return false;
+    }
+    if (got != size) {
+        logErr(log, "Failed to read the entire file");
+        m_size = static_cast<std::uint32_t>(got);
+        return false;
+    }
+    return true;
+}
+
+bool DataBuffer::loadFileWithHeader(const char* path, DataBuffer& header, unsigned int maxHeaderSize, LogBase* log) {
+    check("loadFileWithHeader");
+    header.check("loadFileWithHeader");
+    release();
+    FileReader f;
+    if (!f.open(path)) return false;
+    std::uint64_t fileSize = 0;
+    if (!f.size(fileSize)) return false;
+    if (fileSize < 4) {
+        // Nothing usable: an error, not an empty success.
+        logErr(log, "File is empty or too small");
+        header.clear();
+        return false;
+    }
+    unsigned char nBytes[4];
+    bool failed = false;
+    if (f.read(nBytes, 4, failed) != 4) return false;
+    std::uint32_t n = static_cast<std::uint32_t>(nBytes[0]) | (static_cast<std::uint32_t>(nBytes[1]) << 8) |
+                      (static_cast<std::uint32_t>(nBytes[2]) << 16) | (static_cast<std::uint32_t>(nBytes[3]) << 24);
+    if (n < 5 || n > maxHeaderSize) {
+        logErr(log, "Invalid header size");
+        logStr(log, "filename", path);
+        return false;
+    }
+    unsigned char* hdr = static_cast<unsigned char*>(memAlloc(n - 4));
+    if (!hdr) {
+        logErr(log, "Out of memory for header.");
+        return false;
+    }
+    if (f.read(hdr, n - 4, failed) != n - 4) {
+        memFree(hdr);
+        logErr(log, "Failed to read the entire header");
+        logStr(log, "filename", path);
+        return false;
+    }
+    header.clear();
+    bool ok = header.append(hdr, n - 4);
+    memFree(hdr);
+    if (!ok) return false;
+    std::uint64_t bodySize = fileSize - n;
+    if (bodySize > kMax32 - 4) {
+        logErr(log, "Out of memory reading file after header");
+        return false;
+    }
+    unsigned char* body = static_cast<unsigned char*>(memAllocZeroed(bodySize + 4));
+    if (!body) {
+        logErr(log, "Out of memory reading file after header");
+        return false;
+    }
+    m_data = body;
+    m_capacity = static_cast<std::uint32_t>(bodySize + 4);
+    std::uint64_t got = f.read(m_data, bodySize, failed);
+    m_size = static_cast<std::uint32_t>(got);
+    if (failed) {
+        logStr(log, "filename", path);
+        return false;
+    }
+    if (got != bodySize) {
+        logErr(log, "Failed to read the entire file");
+        return false;
+    }
+    return true;
+}

@@ -1,0 +1,430 @@
+#include <QAction>
+#include <QComboBox>
+#include <QMenu>
+#include <QMenuBar>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+#include <QToolBar>
+#include <QTreeWidget>
+
+#include "ShellTestSupport.h"
+#include "app/shell/GRVDlg.h"
+#include "app/shell/Profile.h"
+#include "app/shell/Resource.h"
+#include "app/shell/TypeList.h"
+
+using namespace grv;
+using platform::ui::Answer;
+
+namespace {
+
+class MainWindowTest : public ShellTest {
+protected:
+    // Shows the window and lets its queued start-up work run.
+    static void ShowAndSettle(CGRVDlg& dlg) {
+        dlg.show();
+        QCoreApplication::processEvents();
+        QCoreApplication::processEvents();
+    }
+};
+
+enum class Place { Menu, Toolbar, Tray, Context };
+
+struct CommandCase {
+    int id;
+    Place place;
+    const char* text;  // menu text, or the tool tip of a toolbar button
+    bool enabled;      // false: its handler is not written yet
+};
+
+const CommandCase kCommands[] = {
+    {32824, Place::Menu, "New Entry", false},
+    {32825, Place::Menu, "Find Entry", false},
+    {32829, Place::Menu, "Save Entry", false},
+    {32827, Place::Menu, "Close Entry", false},
+    {32819, Place::Menu, "New", false},
+    {32820, Place::Menu, "Open", false},
+    {32828, Place::Menu, "Close", false},
+    {32822, Place::Menu, "Backup", false},
+    {32823, Place::Menu, "Restore", false},
+    {57607, Place::Menu, "Print", false},
+    {32774, Place::Menu, "E&xit", true},
+    {32775, Place::Menu, "Undo", true},
+    {32776, Place::Menu, "Redo", true},
+    {32777, Place::Menu, "Cut", true},
+    {32778, Place::Menu, "Copy", true},
+    {32779, Place::Menu, "Paste", true},
+    {32780, Place::Menu, "Preferences", true},
+    {32848, Place::Menu, "Find Entries", false},
+    {32833, Place::Menu, "Medicine Cabinet", false},
+    {32850, Place::Menu, "Show", false},
+    {32851, Place::Menu, "Hide", false},
+    {32853, Place::Menu, "Current Pain Level", false},
+    {32852, Place::Menu, "Average Pain Level", false},
+    {32854, Place::Menu, "Lowest Pain Level", false},
+    {32855, Place::Menu, "Worst Pain Level", false},
+    {32900, Place::Menu, "Reports", false},
+    {32781, Place::Menu, "Contents", false},
+    {32782, Place::Menu, "About", false},
+    {32795, Place::Toolbar, "Create a new entry.", false},
+    {32796, Place::Toolbar, "Save the current entry.", false},
+    {32863, Place::Toolbar, "Delete the current entry.", false},
+    {32816, Place::Toolbar, "Find/Search for an entry.", false},
+    {32792, Place::Toolbar, "Medicine Cabinet - a list of all medicines and treatments.", false},
+    {32865, Place::Toolbar, "Add action details to your entry.", false},
+    {32814, Place::Toolbar, "Add side effect and symptom details to your entry.", false},
+    {32842, Place::Toolbar, "Add a question or answer to an entry.", false},
+    {32813, Place::Toolbar, "Add medications taken to your entry.", false},
+    {32793, Place::Toolbar, "Add your mood to your entry.", false},
+    {32797, Place::Toolbar, "Print the current entry.", false},
+    {32864, Place::Toolbar, "Hide or Show the lower graph.", false},
+    {32799, Place::Tray, "New Entry", true},
+    {32832, Place::Tray, "New Pain Score", false},
+    {32802, Place::Tray, "Hide", true},
+    {32800, Place::Tray, "Show", true},
+    {32801, Place::Tray, "Exit", true},
+    {32866, Place::Context, "Edit", false},
+    {32872, Place::Context, "Actions", false},
+    {32873, Place::Context, "Journal", false},
+    {32874, Place::Context, "Medicines", false},
+    {32875, Place::Context, "Mood", false},
+    {32847, Place::Context, "Questions", false},
+    {32876, Place::Context, "Side Effects", false},
+    {32871, Place::Context, "Delete", false},
+};
+
+// Every action reachable from a menu, its submenus included.
+QList<QAction*> ActionsUnder(const QList<QAction*>& top) {
+    QList<QAction*> all;
+    for (QAction* a : top) {
+        all << a;
+        if (a->menu()) all << ActionsUnder(a->menu()->actions());
+    }
+    return all;
+}
+
+TEST_F(MainWindowTest, EveryCommandIsInItsPlaceWithItsTextAndState) {
+    CGRVDlg dlg;
+    QList<QAction*> menuBar;
+    for (QAction* a : dlg.findChild<QMenuBar*>()->actions()) menuBar << a;
+    const QList<QAction*> inMenus = ActionsUnder(menuBar);
+    const QList<QAction*> inTray = ActionsUnder(dlg.TrayMenu()->actions());
+    const QList<QAction*> inContext = ActionsUnder(dlg.EntriesContextMenu()->actions());
+    const QList<QAction*> onToolbar = dlg.ToolBar()->actions();
+    for (const CommandCase& c : kCommands) {
+        SCOPED_TRACE(c.id);
+        QAction* a = dlg.CommandAction(c.id);
+        ASSERT_NE(a, nullptr);
+        EXPECT_EQ(a->data().toInt(), c.id);
+        EXPECT_EQ(a->isEnabled(), c.enabled);
+        switch (c.place) {
+            case Place::Menu:
+                EXPECT_TRUE(inMenus.contains(a));
+                EXPECT_EQ(a->text(), c.text);
+                break;
+            case Place::Toolbar:
+                EXPECT_TRUE(onToolbar.contains(a));
+                EXPECT_EQ(a->toolTip(), c.text);
+                EXPECT_EQ(CGRVDlg::OnToolTipText(c.id), c.text);
+                EXPECT_FALSE(a->icon().isNull());
+                break;
+            case Place::Tray:
+                EXPECT_TRUE(inTray.contains(a));
+                EXPECT_EQ(a->text(), c.text);
+                break;
+            case Place::Context:
+                EXPECT_TRUE(inContext.contains(a));
+                EXPECT_EQ(a->text(), c.text);
+                break;
+        }
+    }
+}
+
+TEST_F(MainWindowTest, ToolbarHasTwelveButtonsInOrder) {
+    CGRVDlg dlg;
+    QList<int> ids;
+    for (QAction* a : dlg.ToolBar()->actions()) ids << a->data().toInt();
+    EXPECT_EQ(ids, (QList<int>{32795, 32796, 32863, 32816, 32792, 32865, 32814, 32842, 32813,
+                               32793, 32797, 32864}));
+    EXPECT_EQ(dlg.ToolBar()->iconSize(), QSize(24, 24));
+}
+
+TEST_F(MainWindowTest, DisabledCommandsDoNothingWhenInvoked) {
+    CGRVDlg dlg;
+    EXPECT_FALSE(dlg.OnCommand(ID_FILE_NEW_ENTRY));
+    EXPECT_FALSE(dlg.OnCommand(12345));
+    EXPECT_TRUE(dlg.OnCommand(ID_EDIT_COPY));  // does nothing, as it always has
+    EXPECT_TRUE(usage->Labels().empty());
+    EXPECT_TRUE(prompter->Prompts().empty());
+}
+
+TEST_F(MainWindowTest, EnterAndEscDoNotCloseTheWindow) {
+    CGRVDlg dlg;
+    ShowAndSettle(dlg);
+    for (int key : {Qt::Key_Return, Qt::Key_Enter, Qt::Key_Escape}) {
+        QTest::keyClick(&dlg, Qt::Key(key));
+        QTest::keyClick(dlg.findChild<QWidget*>("1015"), Qt::Key(key));
+        EXPECT_TRUE(dlg.isVisible()) << key;
+    }
+    EXPECT_TRUE(prompter->Prompts().empty());
+}
+
+TEST_F(MainWindowTest, QuitAsksThenReportsCloseAppOnlyAfterYes) {
+    CGRVDlg dlg;
+    ShowAndSettle(dlg);
+    prompter->Queue(Answer::No);
+    ASSERT_TRUE(dlg.OnCommand(ID_FILE_EXIT));
+    EXPECT_TRUE(dlg.isVisible());
+    EXPECT_EQ(dlg.m_bQuitting, 0);
+    EXPECT_FALSE(usage->WaitFor(1, 200));
+
+    prompter->Queue(Answer::Yes);
+    ASSERT_TRUE(dlg.OnCommand(ID_TRAY_EXIT));
+    EXPECT_FALSE(dlg.isVisible());
+    EXPECT_EQ(dlg.result(), IDOK);
+    EXPECT_EQ(dlg.m_bQuitting, 1);
+    ASSERT_TRUE(usage->WaitFor(1, 5000));
+    EXPECT_EQ(usage->Labels(), std::vector<std::string>{"Close App"});
+    ASSERT_EQ(prompter->Prompts().size(), 2u);
+    for (const auto& p : prompter->Prompts()) {
+        EXPECT_EQ(p.text, "Are you sure you wish to quit?");
+        EXPECT_EQ(p.title, "Quit the Program");
+        EXPECT_EQ(p.buttons, platform::ui::Buttons::YesNo);
+    }
+}
+
+TEST_F(MainWindowTest, DisAnonStatsSilencesEveryReport) {
+    WriteProfileInt(kSectionPrefs, kDisAnonStats, 1);
+    {
+        CGRVDlg dlg;
+        ShowAndSettle(dlg);
+        dlg.OnCommand(ID_TRAY_NEW_ENTRY);
+        prompter->Queue(Answer::Yes);
+        dlg.OnCommand(ID_FILE_EXIT);
+        EXPECT_EQ(dlg.UsageLabel(), "Close App");
+    }  // the window's end waits for any worker it started
+    EXPECT_TRUE(usage->Labels().empty());
+}
+
+TEST_F(MainWindowTest, TitleBarCloseAsksToQuitWithoutCloseToTray) {
+    CGRVDlg dlg;
+    ShowAndSettle(dlg);
+    dlg.close();  // answered No by the script
+    EXPECT_TRUE(dlg.isVisible());
+    ASSERT_EQ(prompter->Texts(), std::vector<QString>{"Are you sure you wish to quit?"});
+}
+
+TEST_F(MainWindowTest, CloseToTrayWithoutTrayMinimisesInsteadOfHiding) {
+    WriteProfileInt(kSectionPrefs, kCloseToTray, 1);
+    CGRVDlg dlg;
+    ShowAndSettle(dlg);
+    ASSERT_FALSE(dlg.HasTrayIcon());  // offscreen has no tray
+    dlg.close();
+    EXPECT_TRUE(dlg.isVisible());
+    EXPECT_TRUE(dlg.isMinimized());
+    EXPECT_TRUE(prompter->Prompts().empty());
+    dlg.OnCommand(ID_TRAY_SHOW);
+    EXPECT_FALSE(dlg.isMinimized());
+}
+
+TEST_F(MainWindowTest, TrayHideWithoutTrayNeverStrandsTheWindow) {
+    CGRVDlg dlg;
+    ShowAndSettle(dlg);
+    dlg.OnCommand(ID_TRAY_HIDE);
+    EXPECT_TRUE(dlg.isVisible());
+    EXPECT_EQ(dlg.m_bWindowVisible, 1);
+}
+
+TEST_F(MainWindowTest, HiddenByTrayStaysHiddenUntilShowOrNewEntry) {
+    CGRVDlg dlg;
+    ShowAndSettle(dlg);
+    dlg.m_bWindowVisible = 0;  // as the tray's Hide leaves it
+    dlg.hide();
+    dlg.show();
+    dlg.setVisible(true);
+    EXPECT_FALSE(dlg.isVisible());
+    dlg.OnCommand(ID_TRAY_SHOW);
+    EXPECT_TRUE(dlg.isVisible());
+
+    dlg.m_bWindowVisible = 0;
+    dlg.hide();
+    dlg.OnTrayNotify(QSystemTrayIcon::Trigger);
+    EXPECT_FALSE(dlg.isVisible()) << "a single click does nothing";
+    dlg.OnTrayNotify(QSystemTrayIcon::DoubleClick);
+    EXPECT_TRUE(dlg.isVisible());
+    EXPECT_EQ(dlg.m_bWindowVisible, 1);
+
+    dlg.m_bWindowVisible = 0;
+    dlg.hide();
+    dlg.OnCommand(ID_TRAY_NEW_ENTRY);
+    EXPECT_TRUE(dlg.isVisible());
+    EXPECT_EQ(dlg.focusWidget(), dlg.findChild<QWidget*>("1013"));
+    ASSERT_TRUE(usage->WaitFor(1, 5000));
+    EXPECT_EQ(usage->Labels(), std::vector<std::string>{"TM NewEntry"});
+}
+
+TEST_F(MainWindowTest, EntriesContextMenuOnlyOverTheList) {
+    CGRVDlg dlg;
+    dlg.resize(500, 700);
+    ShowAndSettle(dlg);
+    auto* list = dlg.findChild<QTreeWidget*>("1072");
+    ASSERT_NE(list, nullptr);
+    dlg.OnContextMenu(dlg.mapToGlobal(QPoint(2, 2)));
+    EXPECT_FALSE(dlg.EntriesContextMenu()->isVisible());
+    dlg.OnContextMenu(list->mapToGlobal(list->rect().center()));
+    EXPECT_TRUE(dlg.EntriesContextMenu()->isVisible());
+    dlg.EntriesContextMenu()->hide();
+}
+
+TEST_F(MainWindowTest, DefaultTypeSelectsByPrefixAfterTheFirstItem) {
+    struct Case {
+        const char* stored;
+        const char* selected;  // empty: nothing selected
+    };
+    const Case cases[] = {
+        {"Journal", "Journal"},   {"journal", "Journal"},        {"Side", "Side Effects"},
+        {"M", "Medicine"},        {"a", "Action"},               {"Question", "Question"},
+        {"Questions", "Question"}, {"Nothing like it", ""},
+    };
+    for (const Case& c : cases) {
+        WriteProfileString(kSectionPrefs, kDefaultType, c.stored);
+        CGRVDlg dlg;
+        ShowAndSettle(dlg);
+        auto* types = dlg.findChild<QComboBox*>("1013");
+        ASSERT_EQ(types->count(), 6);
+        EXPECT_EQ(types->currentIndex() < 0 ? QString() : types->currentText(),
+                  QString(c.selected))
+            << c.stored;
+    }
+}
+
+TEST_F(MainWindowTest, TypeListCarriesTheTypeCodes) {
+    QComboBox list;
+    FillTypeList(&list);
+    const char* names[] = {"Action", "Journal", "Medicine", "Mood", "Question", "Side Effects"};
+    for (int i = 0; i < 6; ++i) {
+        EXPECT_EQ(list.itemText(i), names[i]);
+        EXPECT_EQ(list.itemData(i).toInt(), i + 1);
+    }
+}
+
+class JournalAtStartTest : public MainWindowTest {
+protected:
+    void SetUp() override {
+        MainWindowTest::SetUp();
+        ASSERT_TRUE(dir.isValid());
+        CJournalDb db;
+        db.SetFileName("pain.grv");
+        db.SetFolder(dir.path().toStdString());
+        ASSERT_EQ(db.Open(1), 1) << db.GetLastErrorText();
+        db.Close();
+    }
+    QTemporaryDir dir;
+};
+
+TEST_F(JournalAtStartTest, OpenLastUsedDbReopensTheLastJournal) {
+    WriteProfileString(kSectionMru, kLastFile, "pain.grv");
+    WriteProfileString(kSectionMru, kLastPath, dir.path());
+    CGRVDlg dlg;
+    ShowAndSettle(dlg);
+    EXPECT_EQ(dlg.windowTitle(), "Gorvane - pain.grv");
+    EXPECT_TRUE(dlg.Db().IsOpen());
+    EXPECT_EQ(dlg.m_nTrendMode, 3);
+    EXPECT_TRUE(prompter->Prompts().empty());
+}
+
+TEST_F(JournalAtStartTest, ProfileKeepsOddFolderNamesExactly) {
+    const char* folders[] = {"/home/u/My Journals; 2024, old", "  leading/and trailing  ",
+                             "/tmp/#hash=equals", "/tmp/\"quoted\"\\back", "/tmp/\xc3\xa9t\xc3\xa9"};
+    for (const char* f : folders) {
+        ASSERT_TRUE(WriteProfileString(kSectionMru, kLastPath, QString::fromUtf8(f)));
+        EXPECT_EQ(GetProfileString(kSectionMru, kLastPath), QString::fromUtf8(f));
+    }
+}
+
+TEST_F(JournalAtStartTest, PreferencesOkRemembersTheOpenJournal) {
+    WriteProfileString(kSectionMru, kLastFile, "pain.grv");
+    WriteProfileString(kSectionMru, kLastPath, dir.path());
+    CGRVDlg dlg;
+    ShowAndSettle(dlg);
+    ASSERT_TRUE(dlg.Db().IsOpen());
+    WriteProfileString(kSectionMru, kLastFile, "changed.grv");
+    QTimer::singleShot(0, [] {
+        ASSERT_NE(QApplication::activeModalWidget(), nullptr);
+        QMetaObject::invokeMethod(QApplication::activeModalWidget(), "accept");
+    });
+    dlg.OnCommand(ID_EDIT_PREFERENCES);
+    EXPECT_EQ(GetProfileString(kSectionMru, kLastFile), "pain.grv");
+    EXPECT_EQ(GetProfileString(kSectionMru, kLastPath), dir.path());
+}
+
+TEST_F(JournalAtStartTest, NoJournalOpenedWhenTurnedOffOrIncomplete) {
+    struct Case {
+        int openLast;
+        const char* file;
+        bool withPath;
+    };
+    const Case cases[] = {{0, "pain.grv", true}, {1, "", true}, {1, "pain.grv", false},
+                          {1, "missing.grv", true}};
+    for (const Case& c : cases) {
+        WriteProfileInt(kSectionPrefs, kOpenLastUsedDB, c.openLast);
+        WriteProfileString(kSectionMru, kLastFile, c.file);
+        WriteProfileString(kSectionMru, kLastPath, c.withPath ? dir.path() : QString());
+        CGRVDlg dlg;
+        ShowAndSettle(dlg);
+        EXPECT_EQ(dlg.windowTitle(), "Gorvane") << c.file;
+        EXPECT_FALSE(dlg.Db().IsOpen());
+    }
+    EXPECT_TRUE(prompter->Prompts().empty());
+    EXPECT_FALSE(QFile::exists(dir.filePath("missing.grv"))) << "never created at start";
+}
+
+// Counts the wizard runs and hands back a journal like the wizard would.
+class WizardWindow : public CGRVDlg {
+public:
+    bool RunFirstTimeWizard(QString& fileName, QString& folder) override {
+        ++runs;
+        fileName = wizardFile;
+        folder = wizardFolder;
+        return true;
+    }
+    int runs = 0;
+    QString wizardFile, wizardFolder;
+};
+
+TEST_F(JournalAtStartTest, FirstRunWizardIsOfferedOnceAndItsJournalOpened) {
+    WizardWindow dlg;
+    dlg.wizardFile = "pain.grv";
+    dlg.wizardFolder = dir.path();
+    ShowAndSettle(dlg);
+    EXPECT_EQ(dlg.runs, 1);
+    EXPECT_EQ(dlg.windowTitle(), "Gorvane - pain.grv");
+    EXPECT_EQ(GetProfileInt(kSectionPrefs, kFirstTimeWiz, 1), 0);
+    for (int i = 0; i < 3; ++i) {
+        dlg.hide();
+        ShowAndSettle(dlg);
+    }
+    EXPECT_EQ(dlg.runs, 1);
+}
+
+TEST_F(JournalAtStartTest, WizardNotOfferedWhenTurnedOffAndFlagKeptWhenItFails) {
+    {
+        WriteProfileInt(kSectionPrefs, kFirstTimeWiz, 0);
+        WizardWindow dlg;
+        ShowAndSettle(dlg);
+        EXPECT_EQ(dlg.runs, 0);
+    }
+    {
+        WriteProfileInt(kSectionPrefs, kFirstTimeWiz, 1);
+        WizardWindow dlg;
+        dlg.wizardFile = "missing.grv";
+        dlg.wizardFolder = dir.path();
+        ShowAndSettle(dlg);
+        EXPECT_EQ(dlg.runs, 1);
+        EXPECT_EQ(dlg.windowTitle(), "Gorvane");
+        EXPECT_EQ(GetProfileInt(kSectionPrefs, kFirstTimeWiz, 0), 1);
+    }
+}
+
+}  // namespace

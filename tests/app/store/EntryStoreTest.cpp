@@ -1,0 +1,440 @@
+#include <gtest/gtest.h>
+#include <sqlite3.h>
+#include <unistd.h>
+
+#include <string>
+
+#include "app/store/EntryRecords.h"
+#include "app/store/JournalDb.h"
+#include "app/store/SqlText.h"
+#include "app/store/StoreTexts.h"
+#include "tests/app/store/StoreTestSupport.h"
+
+namespace {
+
+using storetest::StoreTest;
+
+class EntryStoreTest : public StoreTest {
+protected:
+    CEntry NewEntry(const char* ts, const char* sbj, int cpl = 3) {
+        CEntry e;
+        e.ts = ts;
+        e.sbj = sbj;
+        e.entry = "text";
+        e.wpl = 7;
+        e.apl = 5;
+        e.lpl = 1;
+        e.cpl = cpl;
+        EXPECT_EQ(m_db.SaveEntry(e), 1) << m_db.GetLastErrorText();
+        return e;
+    }
+    std::string Row(const std::string& table, const std::string& columns, int id) {
+        return Cli("SELECT " + columns + " FROM " + table + " WHERE id=" + std::to_string(id) + ";");
+    }
+};
+
+TEST_F(EntryStoreTest, EntryRoundTripsThroughTheFile) {
+    CEntry e = NewEntry("2024-03-05 09:07:30", "Knee", 4);
+    EXPECT_EQ(e.id, 1);
+    EXPECT_EQ(Row("entry", "*", e.id), "1|2024-03-05 09:07:30|7|5|1|4|Knee|text|0\n");
+
+    CEntry back;
+    ASSERT_EQ(m_db.LoadEntry("1", back), 1);
+    EXPECT_EQ(back.id, 1);
+    EXPECT_EQ(back.ts, e.ts);
+    EXPECT_EQ(back.wpl, 7);
+    EXPECT_EQ(back.apl, 5);
+    EXPECT_EQ(back.lpl, 1);
+    EXPECT_EQ(back.cpl, 4);
+    EXPECT_EQ(back.sbj, "Knee");
+    EXPECT_EQ(back.entry, "text");
+
+    back.sbj = "Left knee";
+    back.cpl = 6;
+    ASSERT_EQ(m_db.SaveEntry(back), 1);
+    EXPECT_EQ(back.id, 1);
+    EXPECT_EQ(Row("entry", "sbj, cpl", 1), "Left knee|6\n");
+    EXPECT_EQ(Cli("SELECT count(*) FROM entry;"), "1\n");
+}
+
+TEST_F(EntryStoreTest, DetailRecordsRoundTripThroughTheFile) {
+    CEntryActions act;
+    act.eid = 1;
+    act.name = "Walk";
+    act.cat = "Exercise";
+    act.plmod = -3;
+    act.durmin = 45;
+    act.ref = "physio";
+    ASSERT_EQ(m_db.SaveEntryActions(act), 1);
+    EXPECT_EQ(Row("entry_actions", "*", act.id), "1|1|Walk|Exercise|-3|45|physio|0\n");
+    CEntryActions actBack;
+    ASSERT_EQ(m_db.LoadEntryActions("1", actBack), 1);
+    EXPECT_EQ(actBack.eid, 1);
+    EXPECT_EQ(actBack.name, "Walk");
+    EXPECT_EQ(actBack.cat, "Exercise");
+    EXPECT_EQ(actBack.plmod, -3);
+    EXPECT_EQ(actBack.durmin, 45);
+    EXPECT_EQ(actBack.ref, "physio");
+
+    CEntryMeds meds;
+    meds.eid = 1;
+    meds.mid = 2;
+    meds.name = "Ibuprofen (200 mg) Tablet";
+    meds.quantity = 2;
+    meds.override = 1;
+    meds.dosage = "400 mg";
+    meds.desc = "with food";
+    ASSERT_EQ(m_db.SaveEntryMeds(meds), 1);
+    EXPECT_EQ(Row("entry_meds", "*", meds.id),
+              "1|1|2|Ibuprofen (200 mg) Tablet|2|1|400 mg|with food|0\n");
+    CEntryMeds medsBack;
+    ASSERT_EQ(m_db.LoadEntryMeds("1", medsBack), 1);
+    EXPECT_EQ(medsBack.mid, 2);
+    EXPECT_EQ(medsBack.quantity, 2);
+    EXPECT_EQ(medsBack.override, 1);
+    EXPECT_EQ(medsBack.dosage, "400 mg");
+    EXPECT_EQ(medsBack.desc, "with food");
+
+    CEntryMood mood;
+    mood.eid = 1;
+    mood.act = 1, mood.mood = 2, mood.walk = 3, mood.work = 4;
+    mood.relat = 5, mood.sleep = 6, mood.life = 7, mood.concn = 8;
+    ASSERT_EQ(m_db.SaveEntryMood(mood), 1);
+    EXPECT_EQ(Row("entry_mood", "*", mood.id), "1|1|1|2|3|4|5|6|7|8|0\n");
+    CEntryMood moodBack;
+    ASSERT_EQ(m_db.LoadEntryMood(mood.id, moodBack), 1);
+    EXPECT_EQ(moodBack.walk, 3);
+    EXPECT_EQ(moodBack.life, 7);
+    EXPECT_EQ(moodBack.concn, 8);
+
+    CEntryQuestions q;
+    q.eid = 1;
+    q.q = "Dose?";
+    q.a = "Same";
+    q.ref = "GP";
+    ASSERT_EQ(m_db.SaveEntryQuestion(q), 1);
+    EXPECT_EQ(Row("entry_question", "*", q.id), "1|1|Dose?|Same|GP|0\n");
+    CEntryQuestions qBack;
+    ASSERT_EQ(m_db.LoadEntryQuestionText("1", qBack), 1);
+    EXPECT_EQ(qBack.q, "Dose?");
+    EXPECT_EQ(qBack.a, "Same");
+    EXPECT_EQ(qBack.ref, "GP");
+
+    CEntrySideEff s;
+    s.eid = 1;
+    s.mid = 2;
+    s.appet = 1, s.constip = 2, s.insomn = 3, s.itch = 4, s.nausea = 5;
+    s.night = 6, s.sweat = 7, s.think = 8, s.tired = 9, s.vomit = 10;
+    ASSERT_EQ(m_db.SaveEntrySideEff(s), 1);
+    EXPECT_EQ(Row("entry_sideff", "*", s.id), "1|1|2|1|2|3|4|5|6|7|8|9|10|0\n");
+    CEntrySideEff sBack;
+    ASSERT_EQ(m_db.LoadEntrySideEffText("1", sBack), 1);
+    EXPECT_EQ(sBack.id, 1);
+    EXPECT_EQ(sBack.eid, 1);
+    EXPECT_EQ(sBack.mid, 2);
+    EXPECT_EQ(sBack.appet, 1);
+    EXPECT_EQ(sBack.insomn, 3);
+    EXPECT_EQ(sBack.vomit, 10);
+}
+
+TEST_F(EntryStoreTest, AwkwardTextsRoundTripAndResavingStoresTheSameText) {
+    const std::string text = "it's \\ back\\slash\r\nnew line\ttab caf\xC3\xA9 \xE2\x82\xAC '' \"q\"";
+    const std::string stored = "it's \\ back\\slash\r\nnew line\ttab caf\xC3\xA9 \xE2\x82\xAC '' q";
+    CEntry e;
+    e.ts = "2024-01-01 08:00:00";
+    e.sbj = text;
+    e.entry = text;
+    for (int i = 0; i < 3; ++i) ASSERT_EQ(m_db.SaveEntry(e), 1) << i << m_db.GetLastErrorText();
+    EXPECT_EQ(e.sbj, text);
+    EXPECT_EQ(Cli("SELECT count(*) FROM entry;"), "1\n");
+    std::string hex;
+    for (unsigned char c : stored) {
+        char buf[3];
+        std::snprintf(buf, sizeof buf, "%02X", c);
+        hex += buf;
+    }
+    EXPECT_EQ(Cli("SELECT hex(sbj), hex(entry) FROM entry;"), hex + "|" + hex + "\n");
+    CEntry back;
+    ASSERT_EQ(m_db.LoadEntry("1", back), 1);
+    EXPECT_EQ(back.sbj, stored);
+    EXPECT_EQ(back.entry, stored);
+
+    CEntryQuestions q;
+    q.eid = 1;
+    q.q = text;
+    q.a = text;
+    q.ref = text;
+    ASSERT_EQ(m_db.SaveEntryQuestion(q), 1);
+    ASSERT_EQ(m_db.SaveEntryQuestion(q), 1);
+    CEntryQuestions qBack;
+    ASSERT_EQ(m_db.LoadEntryQuestionText("1", qBack), 1);
+    EXPECT_EQ(qBack.q, stored);
+    EXPECT_EQ(qBack.ref, stored);
+}
+
+TEST_F(EntryStoreTest, TextsWrittenOnWindowsAreReadAsCp1252) {
+    Cli("INSERT INTO entry (ts, sbj, entry) VALUES ('2024-01-01 08:00:00', "
+        "CAST(X'436166E9' AS TEXT), CAST(X'80207072696365' AS TEXT));");
+    CEntry back;
+    ASSERT_EQ(m_db.LoadEntry("1", back), 1);
+    EXPECT_EQ(back.sbj, "Caf\xC3\xA9");
+    EXPECT_EQ(back.entry, "\xE2\x82\xAC price");
+}
+
+TEST_F(EntryStoreTest, LoadsOfMissingAndDeletedRows) {
+    CEntry untouched;
+    untouched.sbj = "keep";
+    EXPECT_EQ(m_db.LoadEntry("99", untouched), 1);
+    EXPECT_EQ(untouched.sbj, "keep");
+    EXPECT_EQ(untouched.id, -1);
+    CEntryActions act;
+    EXPECT_EQ(m_db.LoadEntryActions("99", act), 0);
+    CEntryMeds meds;
+    EXPECT_EQ(m_db.LoadEntryMeds("99", meds), 0);
+
+    CEntry e = NewEntry("2024-01-01 08:00:00", "gone");
+    act.eid = e.id;
+    act.name = "Walk";
+    ASSERT_EQ(m_db.SaveEntryActions(act), 1);
+    meds.eid = e.id;
+    ASSERT_EQ(m_db.SaveEntryMeds(meds), 1);
+    CEntryMood mood;
+    mood.eid = e.id;
+    ASSERT_EQ(m_db.SaveEntryMood(mood), 1);
+    CEntryQuestions q;
+    q.eid = e.id;
+    ASSERT_EQ(m_db.SaveEntryQuestion(q), 1);
+    CEntrySideEff s;
+    s.eid = e.id;
+    ASSERT_EQ(m_db.SaveEntrySideEff(s), 1);
+    Cli("UPDATE entry SET del=1; UPDATE entry_actions SET del=1; UPDATE entry_meds SET del=1;"
+        "UPDATE entry_mood SET del=1; UPDATE entry_question SET del=1; UPDATE entry_sideff SET del=1;");
+
+    // Entries, actions and medicines taken load although marked deleted.
+    CEntry eBack;
+    EXPECT_EQ(m_db.LoadEntry("1", eBack), 1);
+    EXPECT_EQ(eBack.sbj, "gone");
+    CEntryActions aBack;
+    EXPECT_EQ(m_db.LoadEntryActions("1", aBack), 1);
+    CEntryMeds mBack;
+    EXPECT_EQ(m_db.LoadEntryMeds("1", mBack), 1);
+    // Mood, questions and side effects do not.
+    CEntryMood moodBack;
+    EXPECT_EQ(m_db.LoadEntryMood(1, moodBack), 0);
+    EXPECT_EQ(moodBack.id, -1);
+    CEntryQuestions qBack;
+    EXPECT_EQ(m_db.LoadEntryQuestionText("1", qBack), 0);
+    CEntrySideEff sBack;
+    EXPECT_EQ(m_db.LoadEntrySideEffText("1", sBack), 0);
+}
+
+TEST_F(EntryStoreTest, IdTextsWithoutAStoredIdAreNotLookedUp) {
+    ASSERT_EQ(m_db.Close(), 1);  // any statement would now fail and say so
+    const std::string before = m_db.GetLastErrorText();
+    for (const char* text : {"0", "-3", "abc", ""}) {
+        CEntryMood mood;
+        EXPECT_EQ(m_db.LoadEntryMoodText(text, mood), 0) << text;
+        CEntryQuestions q;
+        EXPECT_EQ(m_db.LoadEntryQuestionText(text, q), 0) << text;
+        CEntrySideEff s;
+        EXPECT_EQ(m_db.LoadEntrySideEffText(text, s), 0) << text;
+    }
+    EXPECT_EQ(m_db.LoadEntryMoodByEntry(0), 0);
+    EXPECT_EQ(m_db.GetLastErrorText(), before);
+}
+
+TEST_F(EntryStoreTest, LoadedRecordTakesTheRequestedIdAndTheRowsEntryId) {
+    NewEntry("2024-01-01 08:00:00", "a");
+    CEntryActions act;
+    act.eid = 1;
+    act.name = "Rest";
+    ASSERT_EQ(m_db.SaveEntryActions(act), 1);
+    CEntryActions back;
+    ASSERT_EQ(m_db.LoadEntryActions("1", back), 1);
+    EXPECT_EQ(back.id, 1);
+    EXPECT_EQ(back.eid, 1);
+
+    CEntryMood mood;
+    mood.eid = 1;
+    ASSERT_EQ(m_db.SaveEntryMood(mood), 1);
+    CEntryMood moodBack;
+    ASSERT_EQ(m_db.LoadEntryMoodText(" 1x", moodBack), 1);  // converted like atoi
+    EXPECT_EQ(moodBack.id, 1);
+    EXPECT_EQ(moodBack.eid, 1);
+}
+
+TEST_F(EntryStoreTest, QuotesInAnIdTextCannotWidenTheLoad) {
+    NewEntry("2024-01-01 08:00:00", "first");
+    NewEntry("2024-01-02 08:00:00", "second");
+    CEntry e;
+    e.sbj = "untouched";
+    EXPECT_EQ(m_db.LoadEntry("9' OR '1'='1", e), 1);
+    EXPECT_EQ(e.sbj, "untouched");
+    CEntryActions act;
+    EXPECT_EQ(m_db.LoadEntryActions("9' OR '1'='1", act), 0);
+}
+
+TEST_F(EntryStoreTest, IdsBelowOneInsertAndStoredIdsUpdate) {
+    CEntry e;
+    e.id = 0;
+    e.ts = "2024-01-01 08:00:00";
+    ASSERT_EQ(m_db.SaveEntry(e), 1);
+    EXPECT_EQ(e.id, 1);
+    CEntryActions act;
+    act.eid = e.id;
+    act.name = "Walk";
+    ASSERT_EQ(m_db.SaveEntryActions(act), 1);
+    EXPECT_EQ(act.id, 1);
+
+    // A new entry moves the last inserted id; an update must not take it.
+    CEntry second = NewEntry("2024-01-02 08:00:00", "b");
+    EXPECT_EQ(second.id, 2);
+    act.name = "Long walk";
+    ASSERT_EQ(m_db.SaveEntryActions(act), 1);
+    EXPECT_EQ(act.id, 1);
+    EXPECT_EQ(Cli("SELECT id, name FROM entry_actions;"), "1|Long walk\n");
+}
+
+TEST_F(EntryStoreTest, DeletesMarkRowsAndNeverRemoveThem) {
+    CEntry e = NewEntry("2024-01-01 08:00:00", "a");
+    EXPECT_EQ(m_db.DeleteEntry(0), 1);
+    EXPECT_EQ(m_db.DeleteEntry(-5), 1);
+    EXPECT_EQ(Cli("SELECT del FROM entry;"), "0\n");
+    EXPECT_EQ(m_db.DeleteEntry(e.id), 1);
+    EXPECT_EQ(Cli("SELECT id, del FROM entry;"), "1|1\n");
+
+    CEntryActions act;
+    act.eid = 0;
+    act.id = 1;
+    EXPECT_EQ(m_db.DeleteEntryActions(act), -1);
+    act.eid = e.id;
+    act.id = -1;
+    ASSERT_EQ(m_db.SaveEntryActions(act), 1);
+    EXPECT_EQ(m_db.DeleteEntryActions(act), 1);
+    EXPECT_EQ(Cli("SELECT id, del FROM entry_actions;"), "1|1\n");
+
+    CEntryMeds meds;
+    meds.eid = e.id;
+    ASSERT_EQ(m_db.SaveEntryMeds(meds), 1);
+    EXPECT_EQ(m_db.DeleteEntryMeds(meds), 1);
+    CEntryMood mood;
+    mood.eid = e.id;
+    ASSERT_EQ(m_db.SaveEntryMood(mood), 1);
+    EXPECT_EQ(m_db.DeleteEntryMood(mood), 1);
+    CEntryQuestions q;
+    q.eid = e.id;
+    ASSERT_EQ(m_db.SaveEntryQuestion(q), 1);
+    EXPECT_EQ(m_db.DeleteEntryQuestion(q), 1);
+    CEntrySideEff s;
+    s.eid = e.id;
+    ASSERT_EQ(m_db.SaveEntrySideEff(s), 1);
+    EXPECT_EQ(m_db.DeleteEntrySideEff(s), 1);
+    EXPECT_EQ(Cli("SELECT (SELECT del FROM entry_meds) || (SELECT del FROM entry_mood) || "
+                  "(SELECT del FROM entry_question) || (SELECT del FROM entry_sideff);"),
+              "1111\n");
+
+    // An unstored detail has no delete statement: that is a failure.
+    CEntrySideEff unstored;
+    unstored.eid = e.id;
+    EXPECT_EQ(m_db.DeleteEntrySideEff(unstored), 0);
+    EXPECT_EQ(m_db.GetLastErrorText(),
+              SqlFormat(kErrDeleteEntry, m_db.GetFullPath().c_str(), "ERROR"));
+    EXPECT_EQ(m_db.IsOpen(), 1);
+}
+
+TEST_F(EntryStoreTest, MoodOfAnEntryIsFoundByEntryId) {
+    EXPECT_EQ(m_db.LoadEntryMoodByEntry(1), 0);
+    CEntryMood first;
+    first.eid = 4;
+    ASSERT_EQ(m_db.SaveEntryMood(first), 1);
+    CEntryMood second;
+    second.eid = 4;
+    ASSERT_EQ(m_db.SaveEntryMood(second), 1);
+    EXPECT_EQ(m_db.LoadEntryMoodByEntry(4), first.id);
+    Cli("UPDATE entry_mood SET del=1 WHERE id=1;");
+    EXPECT_EQ(m_db.LoadEntryMoodByEntry(4), second.id);
+}
+
+TEST_F(EntryStoreTest, FailedSaveKeepsTheConnectionAndTheRecord) {
+    NewEntry("2024-01-01 08:00:00", "before");
+    Cli("CREATE TRIGGER refuse BEFORE INSERT ON entry BEGIN SELECT RAISE(ABORT, 'forced'); END;");
+    CEntry e;
+    e.ts = "2024-01-02 08:00:00";
+    e.sbj = "it's";
+    EXPECT_EQ(m_db.SaveEntry(e), 0);
+    EXPECT_EQ(e.id, -1);
+    EXPECT_EQ(e.sbj, "it's");
+    EXPECT_EQ(m_db.GetLastErrorText(),
+              SqlFormat(kErrSaveEntry, JournalPath().c_str(), e.GetInsertSql().c_str()));
+    EXPECT_EQ(m_db.IsOpen(), 1);
+
+    // The journal stays usable: the next load and save work.
+    CEntry back;
+    ASSERT_EQ(m_db.LoadEntry("1", back), 1);
+    EXPECT_EQ(back.sbj, "before");
+    back.sbj = "after";
+    EXPECT_EQ(m_db.SaveEntry(back), 1);
+    EXPECT_EQ(Cli("SELECT sbj FROM entry;"), "after\n");
+}
+
+TEST_F(EntryStoreTest, WritesRefusedByAReadOnlyJournalLeaveItReadable) {
+    NewEntry("2024-01-01 08:00:00", "kept");
+    std::vector<std::string> ignored;
+    ASSERT_EQ(m_db.QueryFirstColumn("PRAGMA query_only=1", ignored), 1);
+
+    CEntryQuestions q;
+    q.eid = 1;
+    EXPECT_EQ(m_db.SaveEntryQuestion(q), 0);
+    EXPECT_EQ(m_db.GetLastErrorText(),
+              SqlFormat(kErrSaveQuestion, JournalPath().c_str(), q.GetInsertSql().c_str()));
+    EXPECT_EQ(m_db.DeleteEntry(1), 0);
+    EXPECT_EQ(m_db.GetLastErrorText(),
+              SqlFormat(kErrDeleteEntry, JournalPath().c_str(),
+                        "UPDATE entry SET del='1' WHERE id='1'"));
+
+    CEntry back;
+    ASSERT_EQ(m_db.LoadEntry("1", back), 1);
+    EXPECT_EQ(back.sbj, "kept");
+    EXPECT_EQ(m_db.IsOpen(), 1);
+}
+
+TEST_F(EntryStoreTest, WriteRefusedWhileAnotherProgramLocksTheJournal) {
+    sqlite3* other = nullptr;
+    ASSERT_EQ(sqlite3_open(JournalPath().c_str(), &other), SQLITE_OK);
+    ASSERT_EQ(sqlite3_exec(other, "BEGIN EXCLUSIVE", nullptr, nullptr, nullptr), SQLITE_OK);
+    CEntry e;
+    e.ts = "2024-01-01 08:00:00";
+    EXPECT_EQ(m_db.SaveEntry(e), 0);
+    EXPECT_EQ(e.id, -1);
+    sqlite3_exec(other, "ROLLBACK", nullptr, nullptr, nullptr);
+    sqlite3_close(other);
+
+    EXPECT_EQ(m_db.SaveEntry(e), 1) << m_db.GetLastErrorText();
+    EXPECT_EQ(e.id, 1);
+}
+
+TEST_F(EntryStoreTest, ReadOnlyFileOpensAndRefusesWrites) {
+    if (geteuid() == 0) GTEST_SKIP() << "file modes do not bind the superuser";
+    NewEntry("2024-01-01 08:00:00", "kept");
+    ASSERT_EQ(m_db.Close(), 1);
+    ASSERT_EQ(chmod(JournalPath().c_str(), 0444), 0);
+    ASSERT_EQ(m_db.Open(0), 1);
+    CEntry e;
+    e.ts = "2024-01-02 08:00:00";
+    EXPECT_EQ(m_db.SaveEntry(e), 0);
+    CEntry back;
+    EXPECT_EQ(m_db.LoadEntry("1", back), 1);
+    EXPECT_EQ(back.sbj, "kept");
+}
+
+TEST_F(EntryStoreTest, StatementsWithoutAConnectionFailCleanly) {
+    ASSERT_EQ(m_db.Close(), 1);
+    CEntry e;
+    e.ts = "2024-01-01 08:00:00";
+    EXPECT_EQ(m_db.SaveEntry(e), 0);
+    CEntryActions act;
+    EXPECT_EQ(m_db.LoadEntryActions("1", act), 0);
+    EXPECT_EQ(m_db.GetLastErrorText(), "SQL Error: 21 :  Library used incorrectly \n");
+}
+
+}  // namespace

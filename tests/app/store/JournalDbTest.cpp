@@ -1,0 +1,208 @@
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <string>
+
+#include "app/store/JournalDb.h"
+#include "app/store/JournalSchema.h"
+#include "app/store/SqlText.h"
+#include "app/store/StoreTexts.h"
+#include "tests/app/store/StoreTestSupport.h"
+
+namespace {
+
+using storetest::FileExists;
+using storetest::ReadFile;
+using storetest::RunCommand;
+using storetest::ShellQuote;
+using storetest::SqliteCli;
+using storetest::StoreTest;
+using storetest::TempDir;
+
+std::string Fmt(const char* format, const std::string& path) {
+    return SqlFormat(format, path.c_str());
+}
+
+// Whether this process holds an open descriptor on path.
+bool ProcessHoldsFile(const std::string& path) {
+    const auto target = std::filesystem::canonical(path);
+    for (const auto& fd : std::filesystem::directory_iterator("/proc/self/fd")) {
+        std::error_code ec;
+        if (std::filesystem::read_symlink(fd.path(), ec) == target) return true;
+    }
+    return false;
+}
+
+TEST(JournalDbPaths, FullPathJoinsFolderAndName) {
+    CJournalDb db;
+    db.SetFolder("/data");
+    db.SetFileName("x.grv");
+    EXPECT_EQ(db.GetFullPath(), "/data/x.grv");
+    EXPECT_EQ(db.GetFolder(), "/data");
+    EXPECT_EQ(db.GetFileName(), "x.grv");
+    db.SetFolder("");
+    EXPECT_EQ(db.GetFullPath(), "/x.grv");
+}
+
+TEST(JournalDbPaths, NewStoreIsClosedWithoutError) {
+    CJournalDb db;
+    EXPECT_EQ(db.IsOpen(), 0);
+    EXPECT_EQ(db.GetLastErrorText(), "");
+    EXPECT_EQ(db.Close(), 1);
+    EXPECT_EQ(db.IsOpen(), 0);
+}
+
+TEST(JournalDbResultCodes, EachCodeHasItsFixedText) {
+    struct Case { int code; const char* text; };
+    const Case cases[] = {
+        {1, " SQL error or missing database "},
+        {9, " Operation terminated by sqlite3_interrupt()"},
+        {14, " Unable to open the database file "},
+        {26, " File opened that is not a database file "},
+        {100, " sqlite3_step() has another row ready "},
+        {101, " sqlite3_step() has finished executing "},
+        {0, "Unknown Error with Database"},
+        {27, "Unknown Error with Database"},
+        {99, "Unknown Error with Database"},
+        {102, "Unknown Error with Database"},
+        {-1, "Unknown Error with Database"},
+        {266, "Unknown Error with Database"},
+    };
+    for (const auto& c : cases) EXPECT_EQ(CJournalDb::GetResultCodeText(c.code), c.text) << c.code;
+}
+
+TEST_F(StoreTest, NewJournalHoldsExactlyTheSchema) {
+    EXPECT_EQ(m_db.IsOpen(), 1);
+    EXPECT_EQ(m_db.GetLastErrorText(), Fmt(kErrCreatingDb, JournalPath()));
+    ASSERT_EQ(m_db.Close(), 1);
+    EXPECT_EQ(m_db.IsOpen(), 0);
+
+    const std::string golden = ReadFile(GRV_TEST_DATA_DIR "/store/schema-master.txt");
+    ASSERT_FALSE(golden.empty());
+    int status = -1;
+    const std::string viaPython = RunCommand(
+        "/usr/bin/python3 -c 'import sqlite3, sys; c = sqlite3.connect(sys.argv[1]); "
+        "print(\"\\n\".join(r[0] for r in c.execute(\"SELECT sql FROM sqlite_master\")))' " +
+            ShellQuote(JournalPath()),
+        &status);
+    EXPECT_EQ(status, 0);
+    EXPECT_EQ(viaPython, golden);
+
+    EXPECT_EQ(Cli("PRAGMA integrity_check;"), "ok\n");
+    EXPECT_EQ(Cli("SELECT name FROM sqlite_master WHERE name <> 'sqlite_sequence' ORDER BY rowid;"),
+              "prefs\nentry\nentry_actions\nentry_meds\nentry_mood\nentry_question\n"
+              "entry_sideff\nmedicine_cabinet\n");
+}
+
+TEST_F(StoreTest, ColumnDefaultsAndIdsAreNeverReused) {
+    ASSERT_EQ(m_db.Close(), 1);
+    EXPECT_EQ(Cli("INSERT INTO entry (ts) VALUES ('2024-01-01 10:00:00');"
+                  "SELECT wpl, apl, lpl, cpl, '<' || sbj || '>', '<' || entry || '>', del FROM entry;"),
+              "0|0|0|0|< >|< >|0\n");
+    EXPECT_EQ(Cli("INSERT INTO medicine_cabinet (name) VALUES ('A');"
+                  "SELECT id, dos_size, del FROM medicine_cabinet;"),
+              "1|100|0\n");
+    EXPECT_EQ(Cli("DELETE FROM medicine_cabinet; INSERT INTO medicine_cabinet (name) VALUES ('B');"
+                  "SELECT id FROM medicine_cabinet;"),
+              "2\n");
+}
+
+TEST_F(StoreTest, CreationStatementsLeaveAnExistingSchemaAlone) {
+    ASSERT_EQ(m_db.Close(), 1);
+    const std::string before = Cli("SELECT sql FROM sqlite_master;");
+    Cli("INSERT INTO entry (ts) VALUES ('2024-01-01 10:00:00');");
+    std::string all;
+    for (const auto& s : JournalSchemaStatements()) all += s.sql;
+    int status = -1;
+    SqliteCli(JournalPath(), all, &status);
+    EXPECT_EQ(status, 0);
+    EXPECT_EQ(Cli("SELECT sql FROM sqlite_master;"), before);
+    EXPECT_EQ(Cli("SELECT count(*) FROM entry;"), "1\n");
+}
+
+TEST_F(StoreTest, CreateNeverTouchesAnExistingFile) {
+    ASSERT_EQ(m_db.Close(), 1);
+    Cli("INSERT INTO entry (ts, sbj) VALUES ('2024-01-01 10:00:00', 'keep me');");
+    const std::string journalBytes = ReadFile(JournalPath());
+
+    const std::string other = m_dir.File("notes.txt");
+    std::ofstream(other) << "not a journal\n";
+
+    struct Case { std::string name; std::string bytes; };
+    const Case cases[] = {{"journal.grv", journalBytes}, {"notes.txt", "not a journal\n"}};
+    for (const auto& c : cases) {
+        CJournalDb db;
+        db.SetFolder(m_dir.Path());
+        db.SetFileName(c.name);
+        EXPECT_EQ(db.Open(1), 0) << c.name;
+        EXPECT_EQ(db.IsOpen(), 0);
+        const std::string path = m_dir.File(c.name);
+        EXPECT_EQ(db.GetLastErrorText(),
+                  Fmt(kErrCreateOverExisting, path) + "\n\n" + Fmt(kErrFatalCreate, path));
+        EXPECT_NE(db.GetLastErrorText().find(path), std::string::npos);
+        EXPECT_EQ(ReadFile(path), c.bytes) << c.name;
+    }
+    EXPECT_EQ(Cli("SELECT sbj FROM entry;"), "keep me\n");
+}
+
+TEST(JournalDbOpen, CreateInAMissingFolderFailsAndLeavesNothing) {
+    TempDir dir;
+    CJournalDb db;
+    db.SetFolder(dir.File("missing"));
+    db.SetFileName("j.grv");
+    EXPECT_EQ(db.Open(1), 0);
+    EXPECT_EQ(db.IsOpen(), 0);
+    const std::string path = db.GetFullPath();
+    EXPECT_EQ(db.GetLastErrorText(),
+              Fmt(kErrCantCreateDb, path) + "\n\n" + Fmt(kErrFatalCreate, path));
+    EXPECT_FALSE(FileExists(dir.File("missing")));
+}
+
+TEST(JournalDbOpen, OpeningAMissingFileFailsAndCreatesNothing) {
+    TempDir dir;
+    CJournalDb db;
+    db.SetFolder(dir.Path());
+    db.SetFileName("absent.grv");
+    EXPECT_EQ(db.Open(0), 0);
+    EXPECT_EQ(db.IsOpen(), 0);
+    EXPECT_EQ(db.GetLastErrorText(), " Unable to open the database file ");
+    EXPECT_FALSE(FileExists(dir.File("absent.grv")));
+    EXPECT_EQ(db.Close(), 1);
+}
+
+TEST_F(StoreTest, ReopenKeepsTheErrorTextAndOpensTheFile) {
+    ASSERT_EQ(m_db.Close(), 1);
+    const std::string before = m_db.GetLastErrorText();
+    ASSERT_EQ(m_db.Open(0), 1);
+    EXPECT_EQ(m_db.IsOpen(), 1);
+    EXPECT_EQ(m_db.GetLastErrorText(), before);
+}
+
+TEST_F(StoreTest, OpenClosesTheConnectionItReplaces) {
+    ASSERT_TRUE(ProcessHoldsFile(JournalPath()));
+    m_db.SetFileName("second.grv");
+    ASSERT_EQ(m_db.Open(1), 1) << m_db.GetLastErrorText();
+    EXPECT_FALSE(ProcessHoldsFile(JournalPath()));
+    EXPECT_TRUE(ProcessHoldsFile(m_dir.File("second.grv")));
+
+    // A failed open also leaves no connection to the earlier journal.
+    m_db.SetFileName("absent.grv");
+    EXPECT_EQ(m_db.Open(0), 0);
+    EXPECT_EQ(m_db.IsOpen(), 0);
+    EXPECT_FALSE(ProcessHoldsFile(m_dir.File("second.grv")));
+}
+
+TEST_F(StoreTest, DestructionReleasesTheConnection) {
+    {
+        CJournalDb other;
+        other.SetFolder(m_dir.Path());
+        other.SetFileName("other.grv");
+        ASSERT_EQ(other.Open(1), 1);
+        ASSERT_TRUE(ProcessHoldsFile(m_dir.File("other.grv")));
+    }
+    EXPECT_FALSE(ProcessHoldsFile(m_dir.File("other.grv")));
+}
+
+}  // namespace

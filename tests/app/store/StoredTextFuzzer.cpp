@@ -1,0 +1,29 @@
+// Texts read from journal files of any origin: whatever the bytes, what the
+// store hands on is UTF-8, and what it puts into statements stays quoted.
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+#include <string>
+#include <string_view>
+
+#include "app/store/SqlText.h"
+#include "app/store/StoredText.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    const std::string_view bytes(reinterpret_cast<const char*>(data), size);
+    const std::string text = StoredTextToUtf8(bytes);
+    if (!IsValidUtf8(text)) std::abort();
+    if (IsValidUtf8(bytes) && text != bytes) std::abort();
+    if (text.size() > 3 * size) std::abort();
+
+    // Inside single quotes the escaped text never ends the literal early.
+    const std::string escaped = EscapeSqlText(text);
+    for (size_t i = 0; i < escaped.size(); ++i) {
+        if (escaped[i] == '"' || escaped[i] == '\0') std::abort();
+        if (escaped[i] == '\'') {
+            if (i + 1 >= escaped.size() || escaped[i + 1] != '\'') std::abort();
+            ++i;
+        }
+    }
+    return 0;
+}

@@ -1,0 +1,486 @@
+#include <gtest/gtest.h>
+
+#include <climits>
+#include <string>
+#include <vector>
+
+#include "netlib/core/DataBuffer.h"
+#include "netlib/core/ExtPtrArray.h"
+#include "netlib/core/Memory.h"
+#include "netlib/core/StringBuffer.h"
+
+using tessik::StringBuffer;
+
+namespace {
+
+std::string str(const StringBuffer& sb) { return std::string(sb.getString(), static_cast<size_t>(sb.getSize())); }
+
+std::vector<std::string> pieces(ExtPtrArray& a) {
+    std::vector<std::string> out;
+    for (int i = 0; i < a.getCount(); ++i) out.push_back(str(*static_cast<StringBuffer*>(a.elementAt(i))));
+    return out;
+}
+
+TEST(StringBufferGrowth, ConstructorsSetCapacityAndStep) {
+    struct Case {
+        const char* name;
+        StringBuffer sb;
+        int capacity, growBy, length;
+    };
+    Case cases[] = {
+        {"default", StringBuffer(), 202, 202, 0},
+        {"c-string", StringBuffer("abc"), 4, 200, 3},
+        {"null c-string", StringBuffer(static_cast<const char*>(nullptr)), 4, 200, 0},
+        {"bytes", StringBuffer("xyz", 2u, 0u), 3, 200, 2},
+        {"bytes with step", StringBuffer("xyz", 3u, 17u), 4, 17, 3},
+        {"initial size", StringBuffer(64u), 64, 64, 0},
+        {"initial size 0", StringBuffer(0u), 200, 200, 0},
+    };
+    for (auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        EXPECT_EQ(c.sb.getCapacity(), c.capacity);
+        EXPECT_EQ(c.sb.getGrowBy(), c.growBy);
+        EXPECT_EQ(c.sb.getSize(), c.length);
+        EXPECT_EQ(c.sb.getString()[c.length], '\0');
+        EXPECT_TRUE(c.sb.isValid());
+    }
+}
+
+TEST(StringBufferGrowth, FollowsTheHalvingStep) {
+    StringBuffer sb;
+    std::string big(300, 'x');
+    sb.append(big.c_str());
+    EXPECT_EQ(sb.getCapacity(), 503);
+    EXPECT_EQ(sb.getGrowBy(), 251);
+
+    StringBuffer three("abc");
+    three.appendChar('d');
+    EXPECT_EQ(three.getCapacity(), 204);
+    EXPECT_EQ(three.getGrowBy(), 102);
+    EXPECT_EQ(str(three), "abcd");
+
+    StringBuffer viaBytes("abc");
+    viaBytes.appendBytes("defg", 4);
+    EXPECT_EQ(viaBytes.getCapacity(), 200 + 3 + 4);
+
+    // The step stops at 500000.
+    StringBuffer large;
+    std::string chunk(400000, 'y');
+    for (int i = 0; i < 6; ++i) large.appendBytes(chunk.data(), static_cast<int>(chunk.size()));
+    EXPECT_EQ(large.getGrowBy(), 500000);
+    int cap = large.getCapacity();
+    large.appendBytes(chunk.data(), 400000);
+    large.appendBytes(chunk.data(), 400000);
+    EXPECT_EQ(large.getGrowBy(), 500000);
+    EXPECT_GT(large.getCapacity(), cap);
+    EXPECT_EQ(large.getSize(), 8 * 400000);
+}
+
+TEST(StringBufferGrowth, PrependDoesNotChangeTheStep) {
+    StringBuffer sb("world");
+    sb.prepend("hello ");
+    EXPECT_EQ(str(sb), "hello world");
+    EXPECT_EQ(sb.getCapacity(), 200 + 11 + 1);
+    EXPECT_EQ(sb.getGrowBy(), 200);
+    sb.prepend(sb.getPtrAt(6));  // own text
+    EXPECT_EQ(str(sb), "worldhello world");
+}
+
+TEST(StringBufferGrowth, FailedGrowthKeepsTheText) {
+    StringBuffer sb("keep");
+    tessik::testing::failAllocationAfter(0);
+    sb.append(" more text that needs room");
+    EXPECT_EQ(str(sb), "keep");
+    tessik::testing::failAllocationAfter(0);
+    EXPECT_FALSE(sb.reserveExtra(100));
+    EXPECT_EQ(str(sb), "keep");
+    tessik::testing::failAllocationAfter(0);
+    EXPECT_EQ(sb.replaceAll("e", "EEEEEEEE"), 0);
+    EXPECT_EQ(str(sb), "keep");
+    tessik::testing::failAllocationAfter(-1);
+    // Past the signed 32-bit limit: refused without touching the heap.
+    static const char kByte = 'z';
+    sb.appendBytes(&kByte, INT_MAX);
+    EXPECT_EQ(str(sb), "keep");
+    EXPECT_FALSE(sb.reserveExtra(INT_MAX));
+    EXPECT_TRUE(sb.reserveExtra(1000));
+    EXPECT_GE(sb.getCapacity(), 1005);
+}
+
+TEST(StringBufferGrowth, AllocationFailureFallsBackToSharedEmpty) {
+    tessik::testing::failAllocationAfter(0);
+    StringBuffer small("abc");
+    EXPECT_EQ(small.getSize(), 0);
+    EXPECT_STREQ(small.getString(), "");
+    small.append("later");  // grows out of the shared empty text
+    EXPECT_EQ(str(small), "later");
+
+    tessik::testing::failAllocationAfter(0);
+    StringBuffer fallback;  // 202 fails, 4 bytes succeed
+    EXPECT_EQ(fallback.getCapacity(), 4);
+    fallback.clear();
+    fallback.append("ok");
+    EXPECT_EQ(str(fallback), "ok");
+}
+
+TEST(StringBufferGrowth, AppendOfOwnTextSurvivesReallocation) {
+    StringBuffer sb("abc");
+    sb.append(sb.getString());
+    EXPECT_EQ(str(sb), "abcabc");
+    sb.setString(sb.getPtrAt(3));
+    EXPECT_EQ(str(sb), "abc");
+}
+
+TEST(StringBufferAdopt, TakeDataHandsOverTheBlock) {
+    StringBuffer sb("payload");
+    int len = -1;
+    char* block = sb.takeData(&len);
+    ASSERT_NE(block, nullptr);
+    EXPECT_EQ(len, 7);
+    EXPECT_STREQ(block, "payload");
+    tessik::memFree(block);
+    EXPECT_EQ(sb.getSize(), 0);
+    EXPECT_EQ(sb.getCapacity(), 200);
+    sb.append("again");
+    EXPECT_EQ(str(sb), "again");
+}
+
+TEST(StringBufferAdopt, TakeFromDbAdoptsTheBlock) {
+    DataBuffer db;
+    db.appendStr("hello");
+    db.appendChar(0);
+    unsigned char* block = db.getData();
+    StringBuffer sb("old");
+    sb.takeFromDb(db);
+    EXPECT_EQ(str(sb), "hello");
+    EXPECT_EQ(reinterpret_cast<const unsigned char*>(sb.getString()), block);
+    EXPECT_EQ(sb.getGrowBy(), 1024);
+    EXPECT_EQ(db.getSize(), 0u);
+    EXPECT_EQ(db.getData(), nullptr);
+
+    DataBuffer one;
+    one.appendChar('x');
+    sb.takeFromDb(one);
+    EXPECT_EQ(sb.getSize(), 0);
+    EXPECT_EQ(one.getSize(), 1u);
+
+    // Borrowed memory is copied, never adopted.
+    const char text[] = "borrowed";
+    DataBuffer borrowed;
+    borrowed.borrowData(text, sizeof text);
+    sb.takeFromDb(borrowed);
+    EXPECT_EQ(str(sb), "borrowed");
+    EXPECT_NE(sb.getString(), text);
+}
+
+TEST(StringBufferDecimal, AppendsNumbers) {
+    struct Case {
+        long long value;
+        int kind;  // 0 int, 1 uint32, 2 int64
+        const char* want;
+    } cases[] = {
+        {INT_MIN, 0, "-2147483648"},    {0, 0, "0"},
+        {42, 0, "42"},                  {-7, 0, "-7"},
+        {4294967295LL, 1, "4294967295"}, {0, 1, "0"},
+        {LLONG_MIN, 2, "-9223372036854775808"}, {LLONG_MAX, 2, "9223372036854775807"},
+    };
+    for (const auto& c : cases) {
+        StringBuffer sb("n=");
+        if (c.kind == 0) sb.appendInt(static_cast<int>(c.value));
+        if (c.kind == 1) sb.appendUint32(static_cast<unsigned>(c.value));
+        if (c.kind == 2) sb.appendInt64(c.value);
+        EXPECT_EQ(str(sb), std::string("n=") + c.want);
+    }
+    struct Parse {
+        const char* text;
+        int want;
+    } parses[] = {{"", 0}, {"abc", 0}, {"  -17xyz", -17}, {"123", 123}, {"+5", 5}};
+    for (const auto& p : parses) EXPECT_EQ(StringBuffer(p.text).intValue(), p.want) << p.text;
+}
+
+TEST(StringBufferTrim, TrimsAndCuts) {
+    struct Case {
+        const char* name;
+        const char* in;
+        void (*op)(StringBuffer&);
+        const char* want;
+    } cases[] = {
+        {"spaces+tabs", " \t ab c\t ", [](StringBuffer& s) { s.trimSpacesAndTabs(); }, "ab c"},
+        {"spaces+tabs keeps CR", "\r ab \n", [](StringBuffer& s) { s.trimSpacesAndTabs(); }, "\r ab \n"},
+        {"whitespace", "\r\n\t ab c \r\n", [](StringBuffer& s) { s.trimWhitespace(); }, "ab c"},
+        {"whitespace only", " \t\r\n ", [](StringBuffer& s) { s.trimWhitespace(); }, ""},
+        {"tabs only", " \t ", [](StringBuffer& s) { s.trimSpacesAndTabs(); }, ""},
+        {"collapse", "a \r\n\tb   c", [](StringBuffer& s) { s.collapseWhitespace(); }, "a b c"},
+        {"chop substring", "key=value", [](StringBuffer& s) { s.chopAtSubstring("=", false); }, "key"},
+        {"chop keep", "key=value", [](StringBuffer& s) { s.chopAtSubstring("=v", true); }, "key=v"},
+        {"chop absent", "key", [](StringBuffer& s) { s.chopAtSubstring("=", false); }, "key"},
+        {"chop empty", "key", [](StringBuffer& s) { s.chopAtSubstring("", false); }, "key"},
+        {"chop first", "a/b/c", [](StringBuffer& s) { s.chopAtFirstChar('/'); }, "a"},
+        {"chop last", "a/b/c", [](StringBuffer& s) { s.chopAtLastChar('/'); }, "a/b"},
+        {"chop none", "abc", [](StringBuffer& s) { s.chopAtLastChar('/'); }, "abc"},
+        {"shorten", "abcdef", [](StringBuffer& s) { s.shorten(2); }, "abcd"},
+        {"shorten past", "abc", [](StringBuffer& s) { s.shorten(10); }, ""},
+        {"remove chunk", "abcdef", [](StringBuffer& s) { s.removeChunk(1, 3); }, "aef"},
+        {"remove chunk to end", "abcdef", [](StringBuffer& s) { s.removeChunk(3, 3); }, "abc"},
+        {"remove chunk past", "abcdef", [](StringBuffer& s) { s.removeChunk(3, 4); }, "abcdef"},
+        {"remove chunk index", "abc", [](StringBuffer& s) { s.removeChunk(3, 0); }, "abc"},
+        {"remove char", "a-b-c", [](StringBuffer& s) { s.removeChar('-'); }, "abc"},
+        {"remove char from", "a-b-c", [](StringBuffer& s) { s.removeCharFrom('-', 2); }, "a-bc"},
+        {"xml name chars", "a b<c>.d-e_f:g!h\xC3\xA9", [](StringBuffer& s) { s.keepXmlNameChars(); }, "abc.d-e_f:g!h\xC3\xA9"},
+        {"to CRLF", "a\r\nb\nc\r", [](StringBuffer& s) { s.toCRLF(); }, "a\r\nb\r\nc"},
+        {"to LF", "a\r\nb\r\rc", [](StringBuffer& s) { s.toLF(); }, "a\nb\r\rc"},
+        {"entities", "<a href=\"x\">&</a>", [](StringBuffer& s) { s.encodeXmlEntities(); },
+         "&lt;a href=&quot;x&quot;&gt;&amp;&lt;/a&gt;"},
+        {"zero if odd", "abc", [](StringBuffer& s) { s.prependZeroIfOddLength(); }, "0abc"},
+        {"zero if even", "ab", [](StringBuffer& s) { s.prependZeroIfOddLength(); }, "ab"},
+        {"replace char", "a.b.c", [](StringBuffer& s) { s.replaceChar('.', '/'); }, "a/b/c"},
+        {"five chars", "a<b>c&d\"e'f", [](StringBuffer& s) { s.replaceAnyOfFiveChars("<>&\"'", '_'); }, "a_b_c_d_e_f"},
+        {"secure clear", "secret", [](StringBuffer& s) { s.secureClear(); }, ""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        StringBuffer sb(c.in);
+        c.op(sb);
+        EXPECT_EQ(str(sb), c.want);
+        EXPECT_EQ(sb.getString()[sb.getSize()], '\0');
+    }
+}
+
+TEST(StringBufferReplace, ReplaceFirstAndAll) {
+    struct Case {
+        const char* text;
+        const char* find;
+        const char* repl;
+        int count;
+        const char* want;
+    } all[] = {
+        {"aaa", "a", "aa", 3, "aaaaaa"},
+        {"a-b-c", "-", nullptr, 2, "abc"},
+        {"a-b-c", "-", "", 2, "abc"},
+        {"abc", "x", "y", 0, "abc"},
+        {"abc", "", "y", 0, "abc"},
+        {"abab", "ab", "ba", 2, "baba"},
+        {"xyz", "xyz", "123456", 1, "123456"},
+    };
+    for (const auto& c : all) {
+        StringBuffer sb(c.text);
+        EXPECT_EQ(sb.replaceAll(c.find, c.repl), c.count) << c.text;
+        EXPECT_EQ(str(sb), c.want) << c.text;
+    }
+    struct First {
+        const char* text;
+        const char* find;
+        const char* repl;
+        bool ok;
+        const char* want;
+    } first[] = {
+        {"a-b-c", "-", "+", true, "a+b-c"},
+        {"a-b-c", "-", nullptr, true, "a-b-c"},
+        {"a-b-c", "x", "+", false, "a-b-c"},
+        {"a-b-c", "", "+", false, "a-b-c"},
+        {"a-b-c", nullptr, "+", false, "a-b-c"},
+        {"abc", "b", "much longer text than before", true, "amuch longer text than beforec"},
+    };
+    for (const auto& c : first) {
+        StringBuffer sb(c.text);
+        EXPECT_EQ(sb.replaceFirst(c.find, c.repl), c.ok) << c.text;
+        EXPECT_EQ(str(sb), c.want) << c.text;
+    }
+}
+
+TEST(StringBufferCase, ByteRulesLeaveSignsAndUnpairedLettersAlone) {
+    struct Case {
+        unsigned char in, lower, upper;
+    } cases[] = {
+        {'A', 'a', 'A'},   {'z', 'z', 'Z'},   {0xC9, 0xE9, 0xC9}, {0xE9, 0xE9, 0xC9},
+        {0xD7, 0xD7, 0xD7}, {0xF7, 0xF7, 0xF7}, {0xDF, 0xDF, 0xDF}, {0xFF, 0xFF, 0xFF},
+        {0xB5, 0xB5, 0xB5}, {0xC0, 0xE0, 0xC0}, {0xDE, 0xFE, 0xDE}, {0xFE, 0xFE, 0xDE},
+        {'1', '1', '1'},
+    };
+    for (const auto& c : cases) {
+        char in[2] = {static_cast<char>(c.in), 0};
+        StringBuffer lo(in), up(in);
+        lo.toLowerCase();
+        up.toUpperCase();
+        EXPECT_EQ(static_cast<unsigned char>(lo.charAt(0)), c.lower) << int(c.in);
+        EXPECT_EQ(static_cast<unsigned char>(up.charAt(0)), c.upper) << int(c.in);
+    }
+}
+
+TEST(StringBufferQuery, Comparisons) {
+    StringBuffer sb("Content-Type");
+    EXPECT_TRUE(sb.beginsWith("Content"));
+    EXPECT_TRUE(sb.beginsWith(""));
+    EXPECT_FALSE(sb.beginsWith(nullptr));
+    EXPECT_FALSE(sb.beginsWith("content"));
+    EXPECT_TRUE(sb.beginsWithNoCase("content-t"));
+    EXPECT_TRUE(sb.endsWith("Type"));
+    EXPECT_TRUE(sb.endsWith(""));
+    EXPECT_FALSE(sb.endsWith(nullptr));
+    EXPECT_FALSE(sb.endsWith("XContent-Type"));
+    EXPECT_TRUE(sb.equals("Content-Type"));
+    EXPECT_FALSE(sb.equals("Content-Typ"));
+    EXPECT_TRUE(sb.equalsNoCase("CONTENT-type"));
+    EXPECT_TRUE(StringBuffer().equals(nullptr));
+    EXPECT_TRUE(StringBuffer().equalsNoCase(nullptr));
+    EXPECT_FALSE(sb.equals(nullptr));
+    EXPECT_TRUE(sb.containsSubstring("nt-T"));
+    EXPECT_FALSE(sb.containsSubstring(nullptr));
+    EXPECT_TRUE(sb.containsSubstringNoCase("NT-t"));
+    EXPECT_FALSE(sb.containsSubstringNoCase(nullptr));
+    EXPECT_TRUE(sb.equalsSb(StringBuffer("Content-Type")));
+    EXPECT_TRUE(sb.equalsNoCaseSb(StringBuffer("content-type")));
+    EXPECT_FALSE(sb.equalsSb(StringBuffer("Content-Typ")));
+    EXPECT_EQ(sb.compare("Content-Type"), 0);
+    EXPECT_EQ(StringBuffer("a").compare("b"), -1);
+    EXPECT_EQ(StringBuffer("\xE0").compare("a"), 1);  // unsigned bytes
+    EXPECT_EQ(sb.countChar('t'), 2);
+    EXPECT_TRUE(sb.containsChar('-'));
+    EXPECT_EQ(sb.charAt(-1), 0);
+    EXPECT_EQ(sb.charAt(12), 0);
+    EXPECT_EQ(sb.charAt(0), 'C');
+    EXPECT_EQ(sb.lastChar(), 'e');
+    EXPECT_EQ(StringBuffer().lastChar(), 0);
+    EXPECT_TRUE(StringBuffer("abc\x80").is7bit(3));
+    EXPECT_FALSE(StringBuffer("abc\x80").is7bit(0));
+    EXPECT_TRUE(StringBuffer().is7bit(0));
+}
+
+TEST(StringBufferQuery, ParamsAndNameValue) {
+    StringBuffer hdr("text/html; charset=utf-8; q=1");
+    StringBuffer v("junk");
+    EXPECT_TRUE(hdr.getParamValue(" charset ", v));
+    EXPECT_EQ(str(v), "utf-8");
+    EXPECT_TRUE(hdr.getParamValue("q", v));
+    EXPECT_EQ(str(v), "1");
+    EXPECT_FALSE(hdr.getParamValue("boundary", v));
+    EXPECT_EQ(v.getSize(), 0);
+
+    StringBuffer name, value;
+    EXPECT_TRUE(StringBuffer("  realm =  \"my realm\" ").parseNameValue(name, value));
+    EXPECT_EQ(str(name), "realm");
+    EXPECT_EQ(str(value), "my realm");
+    EXPECT_FALSE(StringBuffer("novalue").parseNameValue(name, value));
+}
+
+TEST(StringBufferSplit, SplitsWithQuotesAndEscapes) {
+    struct Case {
+        const char* text;
+        char sep;
+        bool quotes, escapes;
+        std::vector<std::string> want;
+    } cases[] = {
+        {"a,\"b,c\",d\\,e,", ',', true, true, {"a", "\"b,c\"", "d\\,e", ""}},
+        {"a,\"b,c\",d\\,e,", ',', false, false, {"a", "\"b", "c\"", "d\\", "e", ""}},
+        {"a,,b", ',', false, false, {"a", "", "b"}},
+        {"", ',', true, true, {}},
+        {"abc", ',', true, true, {"abc"}},
+        {"CN=x\\=y,O=\"a=b\"", '=', true, true, {"CN", "x\\=y,O", "\"a=b\""}},
+    };
+    for (const auto& c : cases) {
+        ExtPtrArray out;
+        out.setOwnsObjects(true);
+        EXPECT_TRUE(StringBuffer(c.text).split(out, c.sep, c.quotes, c.escapes));
+        EXPECT_EQ(pieces(out), c.want) << c.text;
+    }
+}
+
+TEST(StringBufferSplit, SplitsOnSubstring) {
+    struct Case {
+        const char* text;
+        const char* sep;
+        int max;
+        std::vector<std::string> want;
+    } cases[] = {
+        {"--a----b--", "--", 0, {"a", "b"}},
+        {"a--b--c", "--", 2, {"a", "b"}},
+        {"a\r\nb\r\n\r\nc", "\r\n", 0, {"a", "b", "c"}},
+        {"abc", "", 0, {}},
+        {"", "--", 0, {}},
+        {"abc", "x", 0, {"abc"}},
+    };
+    for (const auto& c : cases) {
+        ExtPtrArray out;
+        out.setOwnsObjects(true);
+        StringBuffer(c.text).splitOnSubstring(StringBuffer(c.sep), out, c.max);
+        EXPECT_EQ(pieces(out), c.want) << c.text;
+    }
+}
+
+TEST(StringBufferHex, EncodesAndDecodes) {
+    const unsigned char bytes[] = {0x00, 0x01, 0xAB, 0xFF};
+    StringBuffer hex, dump;
+    hex.appendHex(bytes, 4);
+    dump.appendHexDump(bytes, 4);
+    EXPECT_EQ(str(hex), "0001ABFF");
+    EXPECT_EQ(str(dump), "00 01 ab ff ");
+
+    unsigned char seq[34];
+    for (int i = 0; i < 34; ++i) seq[i] = static_cast<unsigned char>(i);
+    struct Grouped {
+        int n;
+        const char* want;
+    } grouped[] = {
+        {1, "00"},
+        {2, "0001 "},
+        {17, "0001 0203 0405 0607 0809 0A0B 0C0D 0E0F\n10"},
+        {16, "0001 0203 0405 0607 0809 0A0B 0C0D 0E0F\n"},
+        {33, "0001 0203 0405 0607 0809 0A0B 0C0D 0E0F\n1011 1213 1415 1617 1819 1A1B 1C1D 1E1F\n20"},
+    };
+    for (const auto& g : grouped) {
+        StringBuffer sb;
+        sb.appendHexGrouped(seq, g.n);
+        EXPECT_EQ(str(sb), g.want) << g.n;
+    }
+
+    struct Decode {
+        const char* text;
+        std::vector<unsigned char> want;
+    } decodes[] = {
+        {"abc", {0x0A, 0xBC}},
+        {"7", {0x07}},
+        {"", {}},
+        {"0001abFF", {0x00, 0x01, 0xAB, 0xFF}},
+        {"zz", {0x73}},  // unvalidated: 'z' counts as 0x7A - 55 = 67; 67 * 17 mod 256
+        {"g0", {0x00}},  // 'g' = 48; 48 * 16 = 768, kept modulo 256
+    };
+    for (const auto& d : decodes) {
+        DataBuffer out;
+        StringBuffer(d.text).decodeHex(out);
+        std::vector<unsigned char> got(out.getData(), out.getData() + out.getSize());
+        EXPECT_EQ(got, d.want) << d.text;
+    }
+    // Longer than one 500-byte collection block.
+    std::string longHex;
+    for (int i = 0; i < 1234; ++i) longHex += "5a";
+    DataBuffer out;
+    StringBuffer(longHex.c_str()).decodeHex(out);
+    ASSERT_EQ(out.getSize(), 1234u);
+    EXPECT_EQ(out.getData()[1233], 0x5A);
+}
+
+TEST(StringBufferScramble, ShortTextsStay) {
+    for (const char* in : {"", "x"}) {
+        StringBuffer sb(in);
+        sb.scrambleBytes();
+        EXPECT_EQ(str(sb), in);
+    }
+}
+
+TEST(StringBufferMagic, OverwrittenMarkerIsFatal) {
+    EXPECT_DEATH(
+        {
+            // Overwrite the marker the way a stray write would.
+            StringBuffer sb("x");
+            auto* raw = reinterpret_cast<unsigned char*>(&sb);
+            for (size_t i = sizeof(TessikObject); i < sizeof sb; ++i)
+                if (raw[i] == 0xAA) {
+                    raw[i] = 0;
+                    break;
+                }
+            sb.appendChar('y');
+        },
+        "StringBuffer::appendChar");
+}
+
+}  // namespace
