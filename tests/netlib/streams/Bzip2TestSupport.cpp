@@ -239,13 +239,13 @@ const std::vector<CorpusFile>& corpus()
     static const std::vector<CorpusFile> files = [] {
         std::vector<CorpusFile> c;
         c.push_back({"empty", {}});
-        c.push_back({"text", makeText(230000)});
+        c.push_back({"text", makeText(140000)});
         Bytes self = readFile("/proc/self/exe");
-        if (self.size() > 260000)
-            self.resize(260000);
+        if (self.size() > 150000)
+            self.resize(150000);
         c.push_back({"binary", self});
         c.push_back({"database", makeDatabase()});
-        Bytes noise(150000);
+        Bytes noise(110000);
         std::mt19937 rng(99);
         for (auto& b : noise)
             b = static_cast<std::uint8_t>(rng());
@@ -253,7 +253,7 @@ const std::vector<CorpusFile>& corpus()
         Bytes same(300000, 'x');
         c.push_back({"repetitive", same});
         Bytes pattern;
-        for (int i = 0; i < 70000; i++)
+        for (int i = 0; i < 40000; i++)
             for (char ch : {'a', 'b', 'c'})
                 pattern.push_back(static_cast<std::uint8_t>(ch));
         c.push_back({"periodic", pattern});
