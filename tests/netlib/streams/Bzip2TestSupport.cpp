@@ -1,5 +1,10 @@
 #include "Bzip2TestSupport.h"
 
+#include "netlib/streams/Bzip2Engine.h"
+#include "netlib/streams/TessikBzip2.h"
+
+#include <gtest/gtest.h>
+
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -164,6 +169,33 @@ Bytes streamOf(const BlockSpec& b, int blockSize)
     writeBlock(w, b);
     writeEnd(w, b.crc);  // one block: the combined CRC equals the block CRC
     return w.finish();
+}
+
+Bytes compressBytes(const Bytes& in, int blockSize)
+{
+    TessikBzip2 z;
+    Bytes out(in.size() + in.size() / 99 + 800);
+    unsigned int len = static_cast<unsigned int>(out.size());
+    static const std::uint8_t none = 0;
+    EXPECT_TRUE(z.compressBuffer(out.data(), &len, in.empty() ? &none : in.data(),
+                                 static_cast<unsigned int>(in.size()), blockSize));
+    out.resize(len);
+    return out;
+}
+
+int decodeAll(const Bytes& z, Bytes* out, std::size_t room)
+{
+    bz2::Stream s;
+    EXPECT_EQ(bz2::decompressInit(&s), bz2::kOk);
+    out->assign(room, 0);
+    s.nextIn = z.data();
+    s.availIn = static_cast<std::uint32_t>(z.size());
+    s.nextOut = out->data();
+    s.availOut = static_cast<std::uint32_t>(room);
+    int r = bz2::decompress(&s);
+    out->resize(s.totalOutLo32);
+    bz2::decompressEnd(&s);
+    return r;
 }
 
 Bytes readFile(const std::string& path)
