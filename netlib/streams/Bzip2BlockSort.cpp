@@ -410,6 +410,11 @@ bool MainSorter::run(std::uint32_t* ftab)
             if (!bigDone[c1])
                 m_ptr[--copyEnd[c1]] = k;
         }
+        // Rotations made of ss alone follow from nothing: only a block of one
+        // byte value has them, and its order is the fallback sort's.
+        for (int j = 0; j < 256; j++)
+            if (!bigDone[j] && copyStart[j] != copyEnd[j])
+                return false;
         for (int j = 0; j < 256; j++)
             sorted[(j << 8) + ss] = 1;
         bigDone[ss] = true;
