@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <random>
+#include <thread>
 
 using namespace bz2test;
 
@@ -171,6 +172,37 @@ TEST(Bzip2Blob, OutputMayBeTheInputBuffer)
     EXPECT_EQ(bytesOf(buf), blobOf(data));
     ASSERT_TRUE(TessikBzip2().decompressMemory(buf, buf));
     EXPECT_EQ(bytesOf(buf), data);
+}
+
+TEST(Bzip2Blob, ThreadsOnDistinctBuffersGetTheSameResults)
+{
+    // No state is shared between calls but the constant tables.
+    std::vector<Bytes> inputs;
+    for (int t = 0; t < 4; t++) {
+        Bytes b = sampleText(30000 + 7000 * static_cast<std::size_t>(t));
+        b[static_cast<std::size_t>(t)] = static_cast<std::uint8_t>('A' + t);
+        inputs.push_back(b);
+    }
+    std::vector<Bytes> expect;
+    for (const Bytes& in : inputs)
+        expect.push_back(blobOf(in));
+    std::vector<int> failures(inputs.size(), 0);
+    std::vector<std::thread> threads;
+    for (std::size_t t = 0; t < inputs.size(); t++) {
+        threads.emplace_back([&, t] {
+            for (int round = 0; round < 3; round++) {
+                DataBuffer in, blob, out;
+                fill(in, inputs[t]);
+                if (!TessikBzip2().compressMemory(in, blob) || bytesOf(blob) != expect[t] ||
+                    !TessikBzip2().decompressMemory(blob, out) || bytesOf(out) != inputs[t])
+                    failures[t]++;
+            }
+        });
+    }
+    for (auto& th : threads)
+        th.join();
+    for (std::size_t t = 0; t < inputs.size(); t++)
+        EXPECT_EQ(failures[t], 0) << "thread " << t;
 }
 
 }  // namespace
