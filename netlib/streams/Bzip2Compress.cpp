@@ -38,6 +38,7 @@ struct CompressState : EngineState {
     RawArray<std::uint8_t> block;
     RawArray<std::uint32_t> ptr;
     SortScratch sort;
+    RawArray<std::uint16_t> mtfv;  // the coded symbols of a block
     RawArray<std::uint8_t> zbuf;
 
     std::uint32_t nblock = 0;
@@ -474,10 +475,8 @@ bool compressBlock(CompressState* s, bool lastBlock)
         s->putWord(s->blockCrc);
         s->putBits(1, s->randomise ? 1 : 0);
         s->putBits(24, s->origPtr);
-        // The sort scratch is free again: it holds the coded symbols now.
-        auto* mtfv = reinterpret_cast<std::uint16_t*>(s->sort.work.data());
-        generateMtfValues(s, mtfv);
-        sendMtfValues(s, mtfv);
+        generateMtfValues(s, s->mtfv.data());
+        sendMtfValues(s, s->mtfv.data());
     }
     if (lastBlock) {
         for (std::uint8_t b : {0x17, 0x72, 0x45, 0x38, 0x50, 0x90})
@@ -527,55 +526,6 @@ bool handleCompress(CompressState* s)
     return progressIn || progressOut;
 }
 
-}  // namespace
-
-void setRandomisedForTesting(Stream* strm)
-{
-    if (CompressState* s = stateOf(strm))
-        s->randomise = true;
-}
-
-int compressInit(Stream* strm, int blockSize100k, int verbosity, int workFactor)
-{
-    (void)verbosity;  // the engine reports nothing
-    if (strm == nullptr || blockSize100k < 1 || blockSize100k > 9 || workFactor < 0 ||
-        workFactor > kMaxWorkFactor)
-        return kParamError;
-    if (workFactor == 0)
-        workFactor = kDefaultWorkFactor;
-
-    std::unique_ptr<CompressState> s(new (std::nothrow) CompressState(strm));
-    if (!s)
-        return kMemError;
-    const std::uint32_t blockBytes = kBlockUnit * static_cast<std::uint32_t>(blockSize100k);
-    // Room for the largest block the coder can write: every symbol at the
-    // longest code, every selector at its longest, every table delta.
-    const std::size_t maxBits = static_cast<std::size_t>(kCompressorMaxCodeLen) * (blockBytes + 1) +
-                                7u * kMaxSelectors + kMaxGroups * kMaxAlphaSize * 41u + 4096;
-    if (!s->block.allocate(blockBytes + 20) || !s->ptr.allocate(blockBytes) ||
-        !s->sort.work.allocate(std::max<std::uint32_t>(65537, blockBytes + blockBytes / 32 + 64)) ||
-        !s->sort.doubled.allocate(2 * static_cast<std::size_t>(blockBytes) + 8) ||
-        !s->zbuf.allocate(maxBits / 8 + 64))
-        return kMemError;
-    s->blockSize100k = blockSize100k;
-    s->nblockMax = blockBytes - 19;
-    s->workFactor = workFactor;
-    s->mode = kRunning;
-    s->ioState = kInput;
-    s->combinedCrc = 0;
-    s->blockNo = 0;
-    s->stateInCh = kNoByte;
-    s->stateInLen = 0;
-    prepareNewBlock(s.get());
-
-    strm->totalInLo32 = strm->totalInHi32 = 0;
-    strm->totalOutLo32 = strm->totalOutHi32 = 0;
-    strm->state = static_cast<EngineState*>(s.release());
-    return kOk;
-}
-
-namespace {
-
 int compressStep(CompressState* s, int action)
 {
     Stream* strm = s->strm;
@@ -621,6 +571,51 @@ int compressStep(CompressState* s, int action)
 }
 
 }  // namespace
+
+void setRandomisedForTesting(Stream* strm)
+{
+    if (CompressState* s = stateOf(strm))
+        s->randomise = true;
+}
+
+int compressInit(Stream* strm, int blockSize100k, int verbosity, int workFactor)
+{
+    (void)verbosity;  // the engine reports nothing
+    if (strm == nullptr || blockSize100k < 1 || blockSize100k > 9 || workFactor < 0 ||
+        workFactor > kMaxWorkFactor)
+        return kParamError;
+    if (workFactor == 0)
+        workFactor = kDefaultWorkFactor;
+
+    std::unique_ptr<CompressState> s(new (std::nothrow) CompressState(strm));
+    if (!s)
+        return kMemError;
+    const std::uint32_t blockBytes = kBlockUnit * static_cast<std::uint32_t>(blockSize100k);
+    // Room for the largest block the coder can write: every symbol at the
+    // longest code, every selector at its longest, every table delta.
+    const std::size_t maxBits = static_cast<std::size_t>(kCompressorMaxCodeLen) * (blockBytes + 1) +
+                                7u * kMaxSelectors + kMaxGroups * kMaxAlphaSize * 41u + 4096;
+    if (!s->block.allocate(blockBytes + 20) || !s->ptr.allocate(blockBytes) ||
+        !s->sort.work.allocate(std::max<std::uint32_t>(65537, blockBytes + blockBytes / 32 + 64)) ||
+        !s->sort.doubled.allocate(2 * static_cast<std::size_t>(blockBytes) + 8) ||
+        !s->mtfv.allocate(blockBytes + 1) || !s->zbuf.allocate(maxBits / 8 + 64))
+        return kMemError;
+    s->blockSize100k = blockSize100k;
+    s->nblockMax = blockBytes - 19;
+    s->workFactor = workFactor;
+    s->mode = kRunning;
+    s->ioState = kInput;
+    s->combinedCrc = 0;
+    s->blockNo = 0;
+    s->stateInCh = kNoByte;
+    s->stateInLen = 0;
+    prepareNewBlock(s.get());
+
+    strm->totalInLo32 = strm->totalInHi32 = 0;
+    strm->totalOutLo32 = strm->totalOutHi32 = 0;
+    strm->state = static_cast<EngineState*>(s.release());
+    return kOk;
+}
 
 int compress(Stream* strm, int action)
 {
