@@ -81,13 +81,13 @@ const CGRVDlg::Route CGRVDlg::kRoutes[] = {
     {ID_TREND_AVERAGE, &CGRVDlg::OnTrendAverage, false},
     {ID_TREND_LOWEST, &CGRVDlg::OnTrendLowest, false},
     {ID_TREND_WORST, &CGRVDlg::OnTrendWorst, false},
-    {ID_HELP_ABOUT, &CGRVDlg::OnAbout, false},
-    {ID_HELP_CONTENTS, &CGRVDlg::OnHelpContents, false},
-    {ID_TOOLS_REPORTS, &CGRVDlg::OnReports, false},
-    {ID_RANGE_KIND0, &CGRVDlg::OnRangeKind0, false},
-    {ID_RANGE_KIND_DATES, &CGRVDlg::OnRangeKindDates, false},
-    {ID_RANGE_KIND2, &CGRVDlg::OnRangeKind2, false},
-    {ID_RANGE_KIND3, &CGRVDlg::OnRangeKind3, false},
+    {ID_HELP_ABOUT, &CGRVDlg::OnAbout, true},
+    {ID_HELP_CONTENTS, &CGRVDlg::OnHelpContents, true},
+    {ID_TOOLS_REPORTS, &CGRVDlg::OnReports, true},
+    {ID_RANGE_KIND0, &CGRVDlg::OnRangeKind0, true},
+    {ID_RANGE_KIND_DATES, &CGRVDlg::OnRangeKindDates, true},
+    {ID_RANGE_KIND2, &CGRVDlg::OnRangeKind2, true},
+    {ID_RANGE_KIND3, &CGRVDlg::OnRangeKind3, true},
 };
 
 namespace {
@@ -349,17 +349,7 @@ void CGRVDlg::setVisible(bool visible) {
     }
 }
 
-void CGRVDlg::ReadPreferences() {
-    const Prefs p = ReadPrefs();
-    m_nOpenLastUsedDB = p.openLastUsedDB;
-    m_nClearAfterSave = p.clearAfterSave;
-    m_nAutoSaveEntry = p.autoSaveEntry;
-    m_strDefaultType = p.defaultType;
-    m_nFirstTimeWiz = p.firstTimeWiz;
-    m_nCloseToTray = p.closeToTray;
-    m_nAutoStartWin = p.autoStartWin;
-    m_nDisAnonStats = p.disAnonStats;
-}
+void CGRVDlg::ReadPreferences() { m_prefs = ReadPrefs(); }
 
 bool CGRVDlg::OpenJournal(const QString& fileName, const QString& folder) {
     m_db.SetFileName(fileName.toStdString());
@@ -376,22 +366,22 @@ void CGRVDlg::OnInitDialog() {
     ReadPreferences();
     const QString lastFile = GetProfileString(kSectionMru, kLastFile);
     const QString lastPath = GetProfileString(kSectionMru, kLastPath);
-    if (!lastFile.isEmpty() && !lastPath.isEmpty() && m_nOpenLastUsedDB)
+    if (!lastFile.isEmpty() && !lastPath.isEmpty() && m_prefs.openLastUsedDB)
         OpenJournal(lastFile, lastPath);  // a failure leaves the window without a journal
     AddTrayIcon();
     FillTypeList(m_ctlTypeList);
-    SelectTypeByPrefix(m_ctlTypeList, m_strDefaultType);
+    SelectTypeByPrefix(m_ctlTypeList, m_prefs.defaultType);
     InitEntryList();
     ClearForm(1);
 }
 
 void CGRVDlg::OnShowWindow() {
     // Offered once, at the first show of a run.
-    if (m_nFirstTimeWiz) {
+    if (m_prefs.firstTimeWiz) {
         QString fileName, folder;
         if (RunFirstTimeWizard(fileName, folder) && !fileName.isEmpty() && !folder.isEmpty() &&
             OpenJournal(fileName, folder)) {
-            m_nFirstTimeWiz = 0;
+            m_prefs.firstTimeWiz = 0;
             WriteProfileInt(kSectionPrefs, kFirstTimeWiz, 0);
         }
     }
@@ -469,7 +459,7 @@ void CGRVDlg::closeEvent(QCloseEvent* event) {
 }
 
 void CGRVDlg::OnClose() {
-    if (m_nCloseToTray && !m_bQuitting)
+    if (m_prefs.closeToTray && !m_bQuitting)
         HideWindow();
     else
         QuitApp();
@@ -507,6 +497,6 @@ void CGRVDlg::OnHiddenDetailsButton() {
 void CGRVDlg::SendUsageStat(QString label) {
     m_strUsageLabel = label;
     // DisAnonStats alone silences every report.
-    if (m_nDisAnonStats != 0) return;
+    if (m_prefs.disAnonStats != 0) return;
     m_usageWorkers.Start(label.toStdString(), platform::ui::GetUsageSink());
 }

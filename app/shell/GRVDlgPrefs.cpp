@@ -116,7 +116,7 @@ void CGRVDlg::OnPreferences() {
     // "OpenLastUsedDB" and "FirstTimeWiz" on.
     const Prefs before = ReadPrefs();
     dlg.SetValues(before);
-    m_nFirstTimeWiz = before.firstTimeWiz;
+    m_prefs.firstTimeWiz = before.firstTimeWiz;
 
     if (dlg.exec() == IDOK) {
         const bool open = m_db.IsOpen();
@@ -127,7 +127,7 @@ void CGRVDlg::OnPreferences() {
         WritePrefs(dlg.Values());
     }
     ReadPreferences();
-    SetAutoStart(m_nAutoStartWin);
+    SetAutoStart(m_prefs.autoStartWin);
 }
 
 void CGRVDlg::SetAutoStart(int flag) {
