@@ -110,7 +110,10 @@ CGRVDlg::CGRVDlg(QWidget* parent) : QDialog(parent) {
     BuildControls();
 }
 
-CGRVDlg::~CGRVDlg() { RemoveTrayIcon(); }
+CGRVDlg::~CGRVDlg() {
+    UnwireEntryForm();
+    RemoveTrayIcon();
+}
 
 QAction* CGRVDlg::MakeCommand(int id, const QString& text) {
     auto* action = new QAction(text, this);

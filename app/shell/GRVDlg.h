@@ -186,6 +186,8 @@ private:
     void HideWindow();
     // Entry form, list and strip chart: controls and signals.
     void WireEntryForm();
+    // The dialog's own end moves the focus: no handler may run then.
+    void UnwireEntryForm();
     void CreateTrendChart();
     void TakeFormIntoMembers();
     // Puts the current entry's time and pain levels into the form.

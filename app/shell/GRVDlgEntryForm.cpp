@@ -57,6 +57,11 @@ void CGRVDlg::WireEntryForm() {
     connect(m_ctlEntryList, &QTreeWidget::itemSelectionChanged, this, &CGRVDlg::OnEntryListChanged);
 }
 
+void CGRVDlg::UnwireEntryForm() {
+    for (QObject* sender : std::initializer_list<QObject*>{m_ctlTypeList, m_ctlDate, m_ctlEntryList})
+        disconnect(sender, nullptr, this, nullptr);
+}
+
 void CGRVDlg::InitEntryList() {
     QStringList headings;
     for (const ListColumn& c : kEntryColumns) headings << QString::fromLatin1(c.heading);
@@ -159,10 +164,13 @@ void CGRVDlg::ResetEntryRecords() {
 }
 
 void CGRVDlg::OnTypeSelChange() {
-    if (m_ctlTypeList->currentIndex() < 0) return;
-    const QString text = m_ctlTypeList->currentText();
-    m_prefs.defaultType = text;
-    if (const int code = TypeCodeOf(text)) m_nEntryType = code;
+    // Also runs for the list's filling at start, so the type shown is the
+    // type saved; an empty list shows none.
+    if (m_ctlTypeList->currentIndex() < 0) {
+        m_nEntryType = 0;
+        return;
+    }
+    if (const int code = TypeCodeOf(m_ctlTypeList->currentText())) m_nEntryType = code;
 }
 
 void CGRVDlg::OnNewEntry() {
