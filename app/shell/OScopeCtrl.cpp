@@ -73,6 +73,7 @@ void COScopeCtrl::SetPlotColor(QColor color) {
 void COScopeCtrl::Reset() { RedrawControl(); }
 
 double COScopeCtrl::AppendPoint(double value) {
+    SyncSize();
     const double before = m_dCurrentPosition;
     m_dCurrentPosition = value;
     m_history.push_back(value);
@@ -94,7 +95,12 @@ void COScopeCtrl::OnSize() {
 
 void COScopeCtrl::resizeEvent(QResizeEvent* event) {
     QWidget::resizeEvent(event);
-    OnSize();
+    SyncSize();
+}
+
+void COScopeCtrl::SyncSize() {
+    // A hidden window hears of its new size only when shown.
+    if (std::max(width(), 1) == m_clientWidth && std::max(height(), 1) == m_clientHeight) return;
     // The images follow the window's size; the trace is drawn again on them.
     const std::deque<double> points = m_history;
     const double current = m_dCurrentPosition;
@@ -108,6 +114,7 @@ void COScopeCtrl::resizeEvent(QResizeEvent* event) {
 }
 
 void COScopeCtrl::RedrawControl() {
+    OnSize();
     const QSize size(m_clientWidth, m_clientHeight);
     if (m_imgGrid.size() != size) m_imgGrid = QImage(size, QImage::Format_RGB32);
     if (m_imgPlot.size() != size) m_imgPlot = QImage(size, QImage::Format_RGB32);

@@ -46,6 +46,8 @@ protected:
 
 private:
     void OnSize();
+    // Images, plot and trace follow the window's current size.
+    void SyncSize();
     void DrawPoint();
     void DrawGrid();
 
