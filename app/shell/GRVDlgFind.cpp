@@ -203,8 +203,12 @@ bool CGRVDlgFind::eventFilter(QObject* watched, QEvent* event) {
         const auto type = event->type();
         if (type == QEvent::MouseButtonRelease || type == QEvent::MouseButtonDblClick) {
             const auto* mouse = static_cast<QMouseEvent*>(event);
-            // A click beside every row takes the selection away.
-            if (!m_ctlResults->indexAt(mouse->position().toPoint()).isValid())
+            // The row under the pointer is the one picked; a click beside
+            // every row takes the selection away.
+            const QModelIndex at = m_ctlResults->indexAt(mouse->position().toPoint());
+            if (at.isValid())
+                m_ctlResults->selectRow(at.row());
+            else
                 m_ctlResults->clearSelection();
             if (type == QEvent::MouseButtonRelease)
                 OnClickResults();
