@@ -82,6 +82,8 @@ void CGRVDlg::InitEntryList() {
         if (i == 0) width = std::max(width, dateWidth);
         if (c.align == Qt::AlignHCenter) width = std::max(width, levelWidth);
         header->resizeSection(i, width);
+        // The subject takes what the list's width leaves, so every level shows.
+        if (i == 1) header->setSectionResizeMode(i, QHeaderView::Stretch);
         m_ctlEntryList->headerItem()->setTextAlignment(i, c.align | Qt::AlignVCenter);
     }
 }
