@@ -53,6 +53,10 @@ public:
         dlg.show();
         QCoreApplication::processEvents();
     }
+    void Open() {
+        files->Queue(g_journal);
+        dlg.OnCommand(grv::ID_DATABASE_OPEN);
+    }
     std::shared_ptr<platform::ui::ScriptedPrompter> prompter =
         std::make_shared<platform::ui::ScriptedPrompter>();
     std::shared_ptr<platform::ui::ScriptedFileChooser> files =
@@ -63,10 +67,7 @@ public:
 
 void BM_DatabaseOpenFillsTheList(benchmark::State& state) {
     Window w;
-    for (auto _ : state) {
-        w.files->Queue(g_journal);
-        w.dlg.OnCommand(grv::ID_DATABASE_OPEN);
-    }
+    for (auto _ : state) w.Open();
     auto* list = w.dlg.findChild<QTreeWidget*>(QString::number(grv::IDC_ENTRY_LIST));
     if (!w.dlg.Db().IsOpen() || list->topLevelItemCount() != kEntries)
         state.SkipWithError("the list does not hold every entry");
@@ -76,16 +77,14 @@ BENCHMARK(BM_DatabaseOpenFillsTheList)->Unit(benchmark::kMillisecond);
 
 void BM_RefreshEntryList(benchmark::State& state) {
     Window w;
-    w.files->Queue(g_journal);
-    w.dlg.OnCommand(grv::ID_DATABASE_OPEN);
+    w.Open();
     for (auto _ : state) w.dlg.RefreshEntryList();
 }
 BENCHMARK(BM_RefreshEntryList)->Unit(benchmark::kMillisecond);
 
 void BM_RefreshTrend(benchmark::State& state) {
     Window w;
-    w.files->Queue(g_journal);
-    w.dlg.OnCommand(grv::ID_DATABASE_OPEN);
+    w.Open();
     for (auto _ : state) w.dlg.RefreshTrend();
 }
 BENCHMARK(BM_RefreshTrend)->Unit(benchmark::kMicrosecond);
