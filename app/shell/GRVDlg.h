@@ -139,6 +139,8 @@ public:
     int m_bNewEntry = 0;
     int m_nEntryType = 0;
     int m_nTrendMode = -1;
+    // Set by the range commands; nothing reads it.
+    int m_nRangeKind = 0;
 
     // The entry being edited and one record of each detail kind.
     CEntry m_entry;

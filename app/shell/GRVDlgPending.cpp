@@ -22,12 +22,5 @@ void CGRVDlg::OnDetailsQuestions() {}
 void CGRVDlg::OnBackup() {}
 void CGRVDlg::OnRestore() {}
 void CGRVDlg::OnFilePrint() {}
-void CGRVDlg::OnAbout() {}
-void CGRVDlg::OnHelpContents() {}
-void CGRVDlg::OnReports() {}
-void CGRVDlg::OnRangeKind0() {}
-void CGRVDlg::OnRangeKindDates() {}
-void CGRVDlg::OnRangeKind2() {}
-void CGRVDlg::OnRangeKind3() {}
 
 bool CGRVDlg::RunFirstTimeWizard(QString&, QString&) { return false; }
