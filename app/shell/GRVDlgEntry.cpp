@@ -1,0 +1,73 @@
+#include "app/shell/GRVDlgEntry.h"
+
+#include <QDialogButtonBox>
+#include <QGroupBox>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+#include "app/shell/DetailResource.h"
+#include "app/shell/DetailTexts.h"
+#include "app/shell/DlgControls.h"
+#include "app/shell/Resource.h"
+#include "app/store/JournalDb.h"
+#include "platform/ui/Seams.h"
+
+using namespace grv;
+
+CGRVDlgEntry::CGRVDlgEntry(QWidget* parent) : QDialog(parent) {
+    setWindowTitle(QStringLiteral("Entry Dialog"));
+    auto* top = new QVBoxLayout(this);
+    auto* subjectBox = new QGroupBox(QStringLiteral("Subject"), this);
+    m_ctlSubject = new QLineEdit(subjectBox);
+    m_ctlSubject->setObjectName(ControlName(IDC_ENTRY_SUBJECT));
+    (new QVBoxLayout(subjectBox))->addWidget(m_ctlSubject);
+    top->addWidget(subjectBox);
+    auto* bodyBox = new QGroupBox(QStringLiteral("Body"), this);
+    m_ctlBody = new QPlainTextEdit(bodyBox);
+    m_ctlBody->setObjectName(ControlName(IDC_ENTRY_BODY));
+    (new QVBoxLayout(bodyBox))->addWidget(m_ctlBody);
+    top->addWidget(bodyBox, 1);
+    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
+    buttons->button(QDialogButtonBox::Ok)->setObjectName(ControlName(IDOK));
+    buttons->button(QDialogButtonBox::Cancel)->setObjectName(ControlName(IDCANCEL));
+    connect(buttons, &QDialogButtonBox::accepted, this, &CGRVDlgEntry::OnBnClickedOk);
+    connect(buttons, &QDialogButtonBox::rejected, this, &CGRVDlgEntry::OnBnClickedCancel);
+    top->addWidget(buttons);
+    resize(460, 320);
+}
+
+void CGRVDlgEntry::setVisible(bool visible) {
+    if (visible) OnShowWindow();
+    QDialog::setVisible(visible);
+}
+
+void CGRVDlgEntry::DoDataExchange(bool save) {
+    if (save) {
+        m_strSubject = m_ctlSubject->text();
+        m_strBody = m_ctlBody->toPlainText();
+    } else {
+        m_ctlSubject->setText(m_strSubject);
+        m_ctlBody->setPlainText(m_strBody);
+    }
+}
+
+void CGRVDlgEntry::OnShowWindow() {
+    DoDataExchange(false);
+    DoDataExchange(true);
+}
+
+void CGRVDlgEntry::OnBnClickedOk() {
+    DoDataExchange(true);
+    m_entry.sbj = m_strSubject.toStdString();
+    m_entry.entry = m_strBody.toStdString();
+    DoDataExchange(false);
+    if (m_pDb && m_pDb->IsOpen())
+        m_pDb->SaveEntry(m_entry);
+    else
+        platform::ui::GetPrompter().Tell(this, QString::fromLatin1(kNeedOpenDb));
+    done(IDOK);
+}
+
+void CGRVDlgEntry::OnBnClickedCancel() { done(IDCANCEL); }

@@ -1,0 +1,38 @@
+#pragma once
+// Records the current pain level, typed or set with a slider, with a
+// one-line description, and hands them back to the caller.
+#include <QDialog>
+#include <QString>
+
+class QLineEdit;
+class QSlider;
+
+class CGRVDlgRecCPL : public QDialog {
+    Q_OBJECT
+
+public:
+    explicit CGRVDlgRecCPL(QWidget* parent = nullptr);
+
+    QString m_strPain;
+    QString m_strDescription;
+    int m_nMin = 1;
+    int m_nMax = 10;
+    int m_nPain = 0;  // the accepted level, set by OK only
+
+    void OnBnClickedOk();
+    void OnHScroll(QSlider* slider);
+    void setVisible(bool visible) override;
+
+public slots:
+    void accept() override { OnBnClickedOk(); }
+    void reject() override;
+
+private:
+    void DoDataExchange(bool save);
+    int OnInitDialog();
+
+    QLineEdit* m_ctlPain = nullptr;
+    QSlider* m_ctlSlider = nullptr;
+    QLineEdit* m_ctlDescription = nullptr;
+    bool m_bInitialised = false;
+};
