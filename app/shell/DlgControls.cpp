@@ -1,7 +1,11 @@
 #include "app/shell/DlgControls.h"
 
+#include <cassert>
+
 #include <QAbstractItemView>
 #include <QComboBox>
+#include <QDialogButtonBox>
+#include <QPushButton>
 #include <QGridLayout>
 #include <QLabel>
 #include <QHeaderView>
@@ -10,6 +14,7 @@
 #include <QSlider>
 #include <QTreeWidget>
 
+#include "app/shell/Resource.h"
 #include "app/store/JournalTypes.h"
 
 namespace grv {
@@ -122,23 +127,66 @@ void SetupReportList(QTreeWidget* list, const QStringList& headings, const QList
         list->setColumnWidth(i, widths[i]);
 }
 
-RatingRow AddRatingRow(QGridLayout* grid, int row, const char* label, int editId, int sliderId,
-                       bool digitsOnly) {
+QDialogButtonBox* MakeOkCancel(QWidget* parent) {
+    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, parent);
+    buttons->button(QDialogButtonBox::Ok)->setObjectName(ControlName(IDOK));
+    buttons->button(QDialogButtonBox::Cancel)->setObjectName(ControlName(IDCANCEL));
+    return buttons;
+}
+
+void RatingRows::Add(QGridLayout* grid, const char* label, int editId, int sliderId,
+                     bool digitsOnly) {
     QWidget* parent = grid->parentWidget();
+    const int row = Count();
     auto* text = new QLabel(QString::fromLatin1(label), parent);
     text->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
-    RatingRow r;
-    r.edit = new QLineEdit(parent);
-    r.edit->setObjectName(ControlName(editId));
-    r.edit->setFixedWidth(36);
-    r.edit->setAlignment(Qt::AlignCenter);
-    if (digitsOnly) MakeDigitEdit(r.edit);
-    r.slider = MakeScaleSlider(parent, 0, 10, sliderId);
-    r.slider->setMinimumWidth(300);
+    auto* edit = new QLineEdit(parent);
+    edit->setObjectName(ControlName(editId));
+    edit->setFixedWidth(36);
+    edit->setAlignment(Qt::AlignCenter);
+    if (digitsOnly) MakeDigitEdit(edit);
+    QSlider* slider = MakeScaleSlider(parent, 0, 10, sliderId);
+    slider->setMinimumWidth(300);
     grid->addWidget(text, row, 0);
-    grid->addWidget(r.edit, row, 1);
-    grid->addWidget(r.slider, row, 2);
-    return r;
+    grid->addWidget(edit, row, 1);
+    grid->addWidget(slider, row, 2);
+    m_sliders.push_back(slider);
+    m_edits.push_back(edit);
+    m_texts.emplace_back();
+}
+
+void RatingRows::Exchange(bool save, const std::vector<int*>& scales) {
+    assert(scales.size() == m_sliders.size());
+    for (size_t i = 0; i < m_sliders.size(); ++i) {
+        if (save) {
+            *scales[i] = m_sliders[i]->value();
+            m_texts[i] = m_edits[i]->text();
+        } else {
+            m_sliders[i]->setValue(*scales[i]);
+            m_edits[i]->setText(m_texts[i]);
+        }
+    }
+}
+
+void RatingRows::Show(const std::vector<int*>& scales) {
+    for (size_t i = 0; i < m_texts.size(); ++i) m_texts[i] = QString::number(*scales[i]);
+    Exchange(false, scales);
+    Exchange(true, scales);
+}
+
+bool RatingRows::ShowPosition(const QSlider* slider) {
+    for (size_t i = 0; i < m_sliders.size(); ++i) {
+        if (m_sliders[i] == slider) {
+            m_edits[i]->setText(QString::number(slider->sliderPosition()));
+            return true;
+        }
+    }
+    return false;
+}
+
+void RatingRows::Settle(const std::vector<int*>& scales) {
+    Exchange(true, scales);
+    for (size_t i = 0; i < m_texts.size(); ++i) *scales[i] = RatingValue(*scales[i], m_texts[i]);
 }
 
 }  // namespace grv

@@ -4,8 +4,11 @@
 // (a slider with a number box) and digits-only edits.
 #include <QString>
 #include <functional>
+#include <vector>
 
 class QComboBox;
+class QDialogButtonBox;
+class QGridLayout;
 class QLineEdit;
 class QSlider;
 class QTreeWidget;
@@ -62,19 +65,34 @@ void SetupReportList(QTreeWidget* list, const QStringList& headings, const QList
 // The object name every control carries: its control id.
 inline QString ControlName(int id) { return QString::number(id); }
 
-}  // namespace grv
+// "OK" and "Cancel", named by their result codes.
+QDialogButtonBox* MakeOkCancel(QWidget* parent);
 
-class QGridLayout;
+// The rows of a rating grid, each a right-aligned label, a small number
+// edit and a slider over 0..10, with the edits' texts; exchanged with the
+// dialog's scale members, given in row order.
+class RatingRows {
+public:
+    void Add(QGridLayout* grid, const char* label, int editId, int sliderId, bool digitsOnly);
+    int Count() const { return static_cast<int>(m_sliders.size()); }
+    QSlider* Slider(int row) const { return m_sliders[row]; }
 
-namespace grv {
+    // Scales into the sliders and texts into the edits, or with save set,
+    // slider positions into the scales and the edits into the texts.
+    void Exchange(bool save, const std::vector<int*>& scales);
+    // Each edit shows its scale and each slider stands at it.
+    void Show(const std::vector<int*>& scales);
+    // Shows the slider's position in its own row's edit; false when the
+    // slider is none of these rows'.
+    bool ShowPosition(const QSlider* slider);
+    // Each scale becomes its row's rating: the slider unless at 0, then
+    // the typed number. Reads the controls first.
+    void Settle(const std::vector<int*>& scales);
 
-// One row of a rating grid: a right-aligned label, a small number edit and
-// a slider over 0..10, added to grid row `row`.
-struct RatingRow {
-    QLineEdit* edit = nullptr;
-    QSlider* slider = nullptr;
+private:
+    std::vector<QSlider*> m_sliders;
+    std::vector<QLineEdit*> m_edits;
+    std::vector<QString> m_texts;
 };
-RatingRow AddRatingRow(QGridLayout* grid, int row, const char* label, int editId, int sliderId,
-                       bool digitsOnly);
 
 }  // namespace grv

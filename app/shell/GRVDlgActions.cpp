@@ -53,13 +53,15 @@ QComboBox* MakeEditableCombo(QWidget* parent, int id) {
     combo->setObjectName(ControlName(id));
     combo->setEditable(true);
     combo->setInsertPolicy(QComboBox::NoInsert);
+    // Typing "Walk" beside "Walking" must give "Walk": no inline completion.
+    combo->setCompleter(nullptr);
     combo->setMinimumWidth(200);
     return combo;
 }
 
 }  // namespace
 
-CGRVDlgActions::CGRVDlgActions(QWidget* parent) : QDialog(parent) {
+CGRVDlgActions::CGRVDlgActions(QWidget* parent) : CDialogBase(parent) {
     setWindowTitle(QStringLiteral("Actions Effect on Pain"));
     auto* top = new QVBoxLayout(this);
     auto* columns = new QHBoxLayout;
@@ -111,9 +113,7 @@ CGRVDlgActions::CGRVDlgActions(QWidget* parent) : QDialog(parent) {
     m_ctlContinue = new QCheckBox(QStringLiteral("Continue adding actions..."), this);
     m_ctlContinue->setObjectName(ControlName(IDC_ACT_CONTINUE));
     bottom->addWidget(m_ctlContinue);
-    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
-    buttons->button(QDialogButtonBox::Ok)->setObjectName(ControlName(IDOK));
-    buttons->button(QDialogButtonBox::Cancel)->setObjectName(ControlName(IDCANCEL));
+    auto* buttons = MakeOkCancel(this);
     bottom->addWidget(buttons);
     top->addLayout(bottom);
 
@@ -122,15 +122,6 @@ CGRVDlgActions::CGRVDlgActions(QWidget* parent) : QDialog(parent) {
     connect(m_ctlCategory, &QComboBox::activated, this, &CGRVDlgActions::OnCbnSelchangeCategory);
     connect(m_ctlName, &QComboBox::activated, this, &CGRVDlgActions::OnCbnSelchangeName);
     OnUserScroll(m_ctlPainSlider, this, [this](QSlider* s) { OnHScroll(s); });
-}
-
-void CGRVDlgActions::setVisible(bool visible) {
-    if (visible && !m_bInitialised) {
-        m_bInitialised = true;
-        OnInitDialog();
-    }
-    QDialog::setVisible(visible);
-    if (visible) OnShowWindow();
 }
 
 void CGRVDlgActions::DoDataExchange(bool save) {

@@ -1,9 +1,9 @@
 #pragma once
 // One action (a walk, a treatment …) as a detail of the current entry: its
 // name, category, effect on the pain, duration and a reference text.
-#include <QDialog>
 #include <QString>
 
+#include "app/shell/DialogBase.h"
 #include "app/store/EntryRecords.h"
 
 class CJournalDb;
@@ -13,7 +13,7 @@ class QLineEdit;
 class QPlainTextEdit;
 class QSlider;
 
-class CGRVDlgActions : public QDialog {
+class CGRVDlgActions : public CDialogBase {
     Q_OBJECT
 
 public:
@@ -41,7 +41,6 @@ public:
     void OnCbnSelchangeName() {}
     void OnHScroll(QSlider* slider);
     void OnBnClickedOk();
-    void setVisible(bool visible) override;
 
 public slots:
     void accept() override { OnBnClickedOk(); }
@@ -49,8 +48,8 @@ public slots:
 
 private:
     void DoDataExchange(bool save);
-    int OnInitDialog();
-    void OnShowWindow();
+    int OnInitDialog() override;
+    void OnShowWindow() override;
     int FillCombo(QComboBox* combo, const std::string& statement);
 
     QComboBox* m_ctlName = nullptr;
@@ -61,5 +60,4 @@ private:
     QLineEdit* m_ctlHours = nullptr;
     QLineEdit* m_ctlMinutes = nullptr;
     QPlainTextEdit* m_ctlReference = nullptr;
-    bool m_bInitialised = false;
 };

@@ -15,7 +15,7 @@
 
 using namespace grv;
 
-CGRVDlgDetEntList::CGRVDlgDetEntList(QWidget* parent) : QDialog(parent) {
+CGRVDlgDetEntList::CGRVDlgDetEntList(QWidget* parent) : CDialogBase(parent) {
     auto* top = new QVBoxLayout(this);
     m_ctlDetails = new QTreeWidget(this);
     m_ctlDetails->setObjectName(ControlName(IDC_DETAILS));
@@ -32,9 +32,7 @@ CGRVDlgDetEntList::CGRVDlgDetEntList(QWidget* parent) : QDialog(parent) {
     m_btnDelete = button(IDC_DETAILS_DELETE, "Delete");
     m_btnDeleteAll = button(IDC_DETAILS_DELETE_ALL, "Delete All");
     row->addStretch();
-    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
-    buttons->button(QDialogButtonBox::Ok)->setObjectName(ControlName(IDOK));
-    buttons->button(QDialogButtonBox::Cancel)->setObjectName(ControlName(IDCANCEL));
+    auto* buttons = MakeOkCancel(this);
     row->addWidget(buttons);
     top->addLayout(row);
     resize(480, 240);
@@ -46,15 +44,6 @@ CGRVDlgDetEntList::CGRVDlgDetEntList(QWidget* parent) : QDialog(parent) {
     connect(m_btnDeleteAll, &QPushButton::clicked, this, &CGRVDlgDetEntList::OnBnClickedDeleteAll);
     connect(m_ctlDetails, &QTreeWidget::itemSelectionChanged, this,
             &CGRVDlgDetEntList::OnItemchangedDetails);
-}
-
-void CGRVDlgDetEntList::setVisible(bool visible) {
-    if (visible && !m_bInitialised) {
-        m_bInitialised = true;
-        OnInitDialog();
-    }
-    QDialog::setVisible(visible);
-    if (visible) OnShowWindow();
 }
 
 int CGRVDlgDetEntList::OnInitDialog() {

@@ -2,16 +2,16 @@
 // The details of one kind that an entry already has: delete one or all of
 // them, pick one to edit, or ask for a new one. Adding and editing are the
 // caller's; it reads the answer after OK.
-#include <QDialog>
 #include <QString>
 
+#include "app/shell/DialogBase.h"
 #include "app/store/EntryRecords.h"
 
 class CJournalDb;
 class QPushButton;
 class QTreeWidget;
 
-class CGRVDlgDetEntList : public QDialog {
+class CGRVDlgDetEntList : public CDialogBase {
     Q_OBJECT
 
 public:
@@ -42,19 +42,17 @@ public:
     void OnBnClickedDeleteAll();
     void OnBnClickedAdd();
 
-    void setVisible(bool visible) override;
 
 public slots:
     void accept() override;
     void reject() override;
 
 private:
-    int OnInitDialog();
-    void OnShowWindow();
+    int OnInitDialog() override;
+    void OnShowWindow() override;
 
     QTreeWidget* m_ctlDetails = nullptr;
     QPushButton* m_btnAdd = nullptr;
     QPushButton* m_btnDelete = nullptr;
     QPushButton* m_btnDeleteAll = nullptr;
-    bool m_bInitialised = false;
 };

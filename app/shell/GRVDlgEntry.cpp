@@ -16,7 +16,7 @@
 
 using namespace grv;
 
-CGRVDlgEntry::CGRVDlgEntry(QWidget* parent) : QDialog(parent) {
+CGRVDlgEntry::CGRVDlgEntry(QWidget* parent) : CDialogBase(parent) {
     setWindowTitle(QStringLiteral("Entry Dialog"));
     auto* top = new QVBoxLayout(this);
     auto* subjectBox = new QGroupBox(QStringLiteral("Subject"), this);
@@ -29,18 +29,11 @@ CGRVDlgEntry::CGRVDlgEntry(QWidget* parent) : QDialog(parent) {
     m_ctlBody->setObjectName(ControlName(IDC_ENTRY_BODY));
     (new QVBoxLayout(bodyBox))->addWidget(m_ctlBody);
     top->addWidget(bodyBox, 1);
-    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
-    buttons->button(QDialogButtonBox::Ok)->setObjectName(ControlName(IDOK));
-    buttons->button(QDialogButtonBox::Cancel)->setObjectName(ControlName(IDCANCEL));
+    auto* buttons = MakeOkCancel(this);
     connect(buttons, &QDialogButtonBox::accepted, this, &CGRVDlgEntry::OnBnClickedOk);
     connect(buttons, &QDialogButtonBox::rejected, this, &CGRVDlgEntry::OnBnClickedCancel);
     top->addWidget(buttons);
     resize(460, 320);
-}
-
-void CGRVDlgEntry::setVisible(bool visible) {
-    if (visible) OnShowWindow();
-    QDialog::setVisible(visible);
 }
 
 void CGRVDlgEntry::DoDataExchange(bool save) {

@@ -1,15 +1,15 @@
 #pragma once
 // Subject and body of a journal entry; OK saves the entry itself.
-#include <QDialog>
 #include <QString>
 
+#include "app/shell/DialogBase.h"
 #include "app/store/EntryRecords.h"
 
 class CJournalDb;
 class QLineEdit;
 class QPlainTextEdit;
 
-class CGRVDlgEntry : public QDialog {
+class CGRVDlgEntry : public CDialogBase {
     Q_OBJECT
 
 public:
@@ -22,7 +22,6 @@ public:
 
     void OnBnClickedOk();
     void OnBnClickedCancel();
-    void setVisible(bool visible) override;
 
 public slots:
     void accept() override { OnBnClickedOk(); }
@@ -30,7 +29,7 @@ public slots:
 
 private:
     void DoDataExchange(bool save);
-    void OnShowWindow();
+    void OnShowWindow() override;
 
     QLineEdit* m_ctlSubject = nullptr;
     QPlainTextEdit* m_ctlBody = nullptr;

@@ -58,7 +58,7 @@ QString Selected(const QComboBox* combo) {
 
 }  // namespace
 
-CGRVDlgMedCab::CGRVDlgMedCab(QWidget* parent) : QDialog(parent) {
+CGRVDlgMedCab::CGRVDlgMedCab(QWidget* parent) : CDialogBase(parent) {
     setWindowTitle(QStringLiteral("Medicine Cabinet"));
     auto* top = new QVBoxLayout(this);
     m_ctlMedList = new QTreeWidget(this);
@@ -149,15 +149,6 @@ CGRVDlgMedCab::CGRVDlgMedCab(QWidget* parent) : QDialog(parent) {
     connect(m_ctlMedList, &QTreeWidget::itemClicked, this, &CGRVDlgMedCab::OnNMClickMedList);
     connect(m_ctlMedList, &QTreeWidget::itemDoubleClicked, this,
             &CGRVDlgMedCab::OnNMClickMedList);
-}
-
-void CGRVDlgMedCab::setVisible(bool visible) {
-    if (visible && !m_bInitialised) {
-        m_bInitialised = true;
-        OnInitDialog();
-    }
-    QDialog::setVisible(visible);
-    if (visible) OnShowWindow();
 }
 
 void CGRVDlgMedCab::DoDataExchange(bool save) {

@@ -1,9 +1,9 @@
 #pragma once
 // The medicine cabinet: every medicine in a list, one in the form below.
 // New, Save and Delete act on the form's medicine and write at once.
-#include <QDialog>
 #include <QString>
 
+#include "app/shell/DialogBase.h"
 #include "app/store/Medicine.h"
 
 class CJournalDb;
@@ -15,7 +15,7 @@ class QPlainTextEdit;
 class QPushButton;
 class QTreeWidget;
 
-class CGRVDlgMedCab : public QDialog {
+class CGRVDlgMedCab : public CDialogBase {
     Q_OBJECT
 
 public:
@@ -48,7 +48,6 @@ public:
     void OnBnClickedCancel();
     void OnNMClickMedList();
     void OnCbnSelchangeForm();
-    void setVisible(bool visible) override;
 
 public slots:
     void accept() override { OnBnClickedOk(); }
@@ -56,8 +55,8 @@ public slots:
 
 private:
     void DoDataExchange(bool save);
-    int OnInitDialog();
-    void OnShowWindow();
+    int OnInitDialog() override;
+    void OnShowWindow() override;
 
     QTreeWidget* m_ctlMedList = nullptr;
     QLineEdit* m_ctlName = nullptr;
@@ -76,5 +75,4 @@ private:
     QLabel* m_ctlQtyForm = nullptr;
     QPushButton* m_btnSave = nullptr;
     QCheckBox* m_ctlSchedule = nullptr;
-    bool m_bInitialised = false;
 };

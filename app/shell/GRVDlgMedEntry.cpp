@@ -25,7 +25,7 @@ namespace {
 constexpr int kQuantityDigits = 9;
 }
 
-CGRVDlgMedEntry::CGRVDlgMedEntry(QWidget* parent) : QDialog(parent) {
+CGRVDlgMedEntry::CGRVDlgMedEntry(QWidget* parent) : CDialogBase(parent) {
     setWindowTitle(QStringLiteral("Medicine Entry"));
     auto* top = new QVBoxLayout(this);
     auto* form = new QFormLayout;
@@ -57,9 +57,7 @@ CGRVDlgMedEntry::CGRVDlgMedEntry(QWidget* parent) : QDialog(parent) {
     m_ctlContinue = new QCheckBox(QStringLiteral("Continue adding medicines..."), this);
     m_ctlContinue->setObjectName(ControlName(IDC_ME_CONTINUE));
     bottom->addWidget(m_ctlContinue);
-    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
-    buttons->button(QDialogButtonBox::Ok)->setObjectName(ControlName(IDOK));
-    buttons->button(QDialogButtonBox::Cancel)->setObjectName(ControlName(IDCANCEL));
+    auto* buttons = MakeOkCancel(this);
     bottom->addWidget(buttons);
     top->addLayout(bottom);
     resize(500, 260);
@@ -68,15 +66,6 @@ CGRVDlgMedEntry::CGRVDlgMedEntry(QWidget* parent) : QDialog(parent) {
     connect(buttons, &QDialogButtonBox::rejected, this, &CGRVDlgMedEntry::reject);
     connect(m_ctlOverride, &QPushButton::clicked, this, &CGRVDlgMedEntry::OnBnClickedOverride);
     connect(m_ctlMedicine, &QComboBox::activated, this, &CGRVDlgMedEntry::OnCbnSelchangeMedicine);
-}
-
-void CGRVDlgMedEntry::setVisible(bool visible) {
-    if (visible && !m_bInitialised) {
-        m_bInitialised = true;
-        OnInitDialog();
-    }
-    QDialog::setVisible(visible);
-    if (visible) OnShowWindow();
 }
 
 void CGRVDlgMedEntry::DoDataExchange(bool save) {

@@ -1,8 +1,8 @@
 #pragma once
 // A medicine from the cabinet taken as a detail of the current entry.
-#include <QDialog>
 #include <QString>
 
+#include "app/shell/DialogBase.h"
 #include "app/store/EntryRecords.h"
 #include "app/store/Medicine.h"
 
@@ -13,7 +13,7 @@ class QLineEdit;
 class QPlainTextEdit;
 class QPushButton;
 
-class CGRVDlgMedEntry : public QDialog {
+class CGRVDlgMedEntry : public CDialogBase {
     Q_OBJECT
 
 public:
@@ -33,7 +33,6 @@ public:
     void OnCbnSelchangeMedicine();
     void OnBnClickedOverride();
     void OnBnClickedOk();
-    void setVisible(bool visible) override;
 
 public slots:
     void accept() override { OnBnClickedOk(); }
@@ -41,8 +40,8 @@ public slots:
 
 private:
     void DoDataExchange(bool save);
-    int OnInitDialog();
-    void OnShowWindow();
+    int OnInitDialog() override;
+    void OnShowWindow() override;
 
     QComboBox* m_ctlMedicine = nullptr;
     QLineEdit* m_ctlDosage = nullptr;
@@ -50,5 +49,4 @@ private:
     QPushButton* m_ctlOverride = nullptr;
     QPlainTextEdit* m_ctlDesc = nullptr;
     QCheckBox* m_ctlContinue = nullptr;
-    bool m_bInitialised = false;
 };

@@ -29,7 +29,7 @@ const CGRVDlgMood::Row CGRVDlgMood::kRowTable[kRows] = {
     {"Walking", &CGRVDlgMood::m_nWalking, &CEntryMood::walk},
 };
 
-CGRVDlgMood::CGRVDlgMood(QWidget* parent) : QDialog(parent) {
+CGRVDlgMood::CGRVDlgMood(QWidget* parent) : CDialogBase(parent) {
     setWindowTitle(QStringLiteral("How is Pain Interfering with..."));
     auto* top = new QVBoxLayout(this);
     auto* help = new QGroupBox(QStringLiteral("Instructions"), this);
@@ -40,75 +40,43 @@ CGRVDlgMood::CGRVDlgMood(QWidget* parent) : QDialog(parent) {
     auto* rows = new QWidget(this);
     auto* grid = new QGridLayout(rows);
     for (int i = 0; i < kRows; ++i) {
-        const RatingRow r = AddRatingRow(grid, i, kRowTable[i].label, IDC_MOOD_EDIT_FIRST + i,
-                                         IDC_MOOD_SLIDER_FIRST + i, true);
-        m_ctlEdits[i] = r.edit;
-        m_ctlSliders[i] = r.slider;
-        OnUserScroll(r.slider, this, [this](QSlider* s) { OnHScroll(s); });
+        m_rows.Add(grid, kRowTable[i].label, IDC_MOOD_EDIT_FIRST + i, IDC_MOOD_SLIDER_FIRST + i, true);
+        OnUserScroll(m_rows.Slider(i), this, [this](QSlider* s) { OnHScroll(s); });
     }
     top->addWidget(rows);
-    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
-    buttons->button(QDialogButtonBox::Ok)->setObjectName(ControlName(IDOK));
-    buttons->button(QDialogButtonBox::Cancel)->setObjectName(ControlName(IDCANCEL));
+    auto* buttons = MakeOkCancel(this);
     connect(buttons, &QDialogButtonBox::accepted, this, &CGRVDlgMood::OnBnClickedOk);
     connect(buttons, &QDialogButtonBox::rejected, this, &CGRVDlgMood::reject);
     top->addWidget(buttons);
 }
 
-void CGRVDlgMood::setVisible(bool visible) {
-    if (visible && !m_bInitialised) {
-        m_bInitialised = true;
-        OnInitDialog();
-    }
-    QDialog::setVisible(visible);
-    if (visible) OnShowWindow();
+std::vector<int*> CGRVDlgMood::Scales() {
+    std::vector<int*> scales;
+    for (const Row& row : kRowTable) scales.push_back(&(this->*row.scale));
+    return scales;
 }
 
-void CGRVDlgMood::DoDataExchange(bool save) {
-    for (int i = 0; i < kRows; ++i) {
-        int& scale = this->*kRowTable[i].scale;
-        if (save) {
-            scale = m_ctlSliders[i]->value();
-            m_strEdits[i] = m_ctlEdits[i]->text();
-        } else {
-            m_ctlSliders[i]->setValue(scale);
-            m_ctlEdits[i]->setText(m_strEdits[i]);
-        }
-    }
-}
+void CGRVDlgMood::DoDataExchange(bool save) { m_rows.Exchange(save, Scales()); }
 
 int CGRVDlgMood::OnInitDialog() {
     if (!m_pDb || !m_pDb->IsOpen())
         platform::ui::GetPrompter().Tell(this, QString::fromLatin1(kNeedOpenDb));
     DoDataExchange(false);
-    for (QSlider* slider : m_ctlSliders) slider->setRange(0, 10);
+    for (int i = 0; i < m_rows.Count(); ++i) m_rows.Slider(i)->setRange(0, 10);
     DoDataExchange(true);
     return 1;
 }
 
 void CGRVDlgMood::OnShowWindow() {
-    for (int i = 0; i < kRows; ++i) m_strEdits[i] = QString::number(this->*kRowTable[i].scale);
-    DoDataExchange(false);
-    DoDataExchange(true);
+    m_rows.Show(Scales());
 }
 
-void CGRVDlgMood::OnHScroll(QSlider* slider) {
-    for (int i = 0; i < kRows; ++i) {
-        if (m_ctlSliders[i] == slider) {
-            m_ctlEdits[i]->setText(QString::number(slider->sliderPosition()));
-            return;
-        }
-    }
-}
+void CGRVDlgMood::OnHScroll(QSlider* slider) { m_rows.ShowPosition(slider); }
 
 void CGRVDlgMood::OnBnClickedOk() {
-    DoDataExchange(true);
+    m_rows.Settle(Scales());
     m_mood.eid = TextToInt(m_strEntryId);
-    for (int i = 0; i < kRows; ++i) {
-        int& scale = this->*kRowTable[i].scale;
-        scale = RatingValue(scale, m_strEdits[i]);
-        m_mood.*kRowTable[i].field = scale;
-    }
+    for (const Row& row : kRowTable) m_mood.*row.field = this->*row.scale;
     DoDataExchange(false);
     if (m_pDb && m_pDb->IsOpen())
         m_pDb->SaveEntryMood(m_mood);

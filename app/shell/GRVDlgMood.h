@@ -1,17 +1,17 @@
 #pragma once
 // How much the pain interfered with eight areas of life, each 0 to 10, for
 // the current entry; OK writes one mood record.
-#include <QDialog>
 #include <QString>
-#include <array>
+#include <vector>
 
+#include "app/shell/DialogBase.h"
+#include "app/shell/DlgControls.h"
 #include "app/store/EntryRecords.h"
 
 class CJournalDb;
-class QLineEdit;
 class QSlider;
 
-class CGRVDlgMood : public QDialog {
+class CGRVDlgMood : public CDialogBase {
     Q_OBJECT
 
 public:
@@ -33,7 +33,6 @@ public:
 
     void OnHScroll(QSlider* slider);
     void OnBnClickedOk();
-    void setVisible(bool visible) override;
 
 public slots:
     void accept() override { OnBnClickedOk(); }
@@ -47,12 +46,11 @@ private:
     };
     static const Row kRowTable[kRows];
 
+    // The scale members in row order.
+    std::vector<int*> Scales();
     void DoDataExchange(bool save);
-    int OnInitDialog();
-    void OnShowWindow();
+    int OnInitDialog() override;
+    void OnShowWindow() override;
 
-    std::array<QSlider*, kRows> m_ctlSliders{};
-    std::array<QLineEdit*, kRows> m_ctlEdits{};
-    std::array<QString, kRows> m_strEdits;
-    bool m_bInitialised = false;
+    grv::RatingRows m_rows;
 };

@@ -27,27 +27,22 @@ Edit* Boxed(QWidget* parent, QVBoxLayout* top, const char* title, int id, int st
 
 }  // namespace
 
-CGRVDlgQnA::CGRVDlgQnA(QWidget* parent) : QDialog(parent) {
+CGRVDlgQnA::CGRVDlgQnA(QWidget* parent) : CDialogBase(parent) {
     setWindowTitle(QStringLiteral("Questions I want to ask Next Appointment"));
     auto* top = new QVBoxLayout(this);
     m_ctlQuestion = Boxed<QPlainTextEdit>(this, top, "Question to Ask?", IDC_QNA_QUESTION, 1);
     m_ctlAnswer = Boxed<QPlainTextEdit>(this, top, "Answer", IDC_QNA_ANSWER, 1);
     m_ctlReference = Boxed<QLineEdit>(this, top, "Reference", IDC_QNA_REFERENCE, 0);
-    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
-    buttons->button(QDialogButtonBox::Ok)->setObjectName(ControlName(IDOK));
-    buttons->button(QDialogButtonBox::Cancel)->setObjectName(ControlName(IDCANCEL));
+    auto* buttons = MakeOkCancel(this);
     connect(buttons, &QDialogButtonBox::accepted, this, &CGRVDlgQnA::OnBnClickedOk);
     connect(buttons, &QDialogButtonBox::rejected, this, &CGRVDlgQnA::reject);
     top->addWidget(buttons);
     resize(630, 350);
 }
 
-void CGRVDlgQnA::setVisible(bool visible) {
-    if (visible && !m_bInitialised) {
-        m_bInitialised = true;
-        DoDataExchange(false);
-    }
-    QDialog::setVisible(visible);
+int CGRVDlgQnA::OnInitDialog() {
+    DoDataExchange(false);
+    return 1;
 }
 
 void CGRVDlgQnA::DoDataExchange(bool save) {

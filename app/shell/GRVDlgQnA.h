@@ -1,16 +1,16 @@
 #pragma once
 // A question for the next appointment with its answer and a reference. The
 // dialog saves nothing; the caller takes the texts or the record after OK.
-#include <QDialog>
 #include <QString>
 
+#include "app/shell/DialogBase.h"
 #include "app/store/EntryRecords.h"
 
 class CJournalDb;
 class QLineEdit;
 class QPlainTextEdit;
 
-class CGRVDlgQnA : public QDialog {
+class CGRVDlgQnA : public CDialogBase {
     Q_OBJECT
 
 public:
@@ -24,7 +24,6 @@ public:
     QString m_strReference;
 
     void OnBnClickedOk();
-    void setVisible(bool visible) override;
 
 public slots:
     void accept() override { OnBnClickedOk(); }
@@ -32,9 +31,9 @@ public slots:
 
 private:
     void DoDataExchange(bool save);
+    int OnInitDialog() override;
 
     QPlainTextEdit* m_ctlQuestion = nullptr;
     QPlainTextEdit* m_ctlAnswer = nullptr;
     QLineEdit* m_ctlReference = nullptr;
-    bool m_bInitialised = false;
 };

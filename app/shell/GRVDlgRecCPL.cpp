@@ -21,7 +21,7 @@ namespace {
 constexpr int kPainDigits = 2;
 }
 
-CGRVDlgRecCPL::CGRVDlgRecCPL(QWidget* parent) : QDialog(parent) {
+CGRVDlgRecCPL::CGRVDlgRecCPL(QWidget* parent) : CDialogBase(parent) {
     setWindowTitle(QStringLiteral("Record Current Pain Level"));
     auto* top = new QVBoxLayout(this);
     auto* row = new QHBoxLayout;
@@ -43,21 +43,11 @@ CGRVDlgRecCPL::CGRVDlgRecCPL(QWidget* parent) : QDialog(parent) {
     m_ctlDescription->setObjectName(ControlName(IDC_CPL_DESCRIPTION));
     (new QVBoxLayout(descBox))->addWidget(m_ctlDescription);
     top->addWidget(descBox);
-    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
-    buttons->button(QDialogButtonBox::Ok)->setObjectName(ControlName(IDOK));
-    buttons->button(QDialogButtonBox::Cancel)->setObjectName(ControlName(IDCANCEL));
+    auto* buttons = MakeOkCancel(this);
     connect(buttons, &QDialogButtonBox::accepted, this, &CGRVDlgRecCPL::OnBnClickedOk);
     connect(buttons, &QDialogButtonBox::rejected, this, &CGRVDlgRecCPL::reject);
     top->addWidget(buttons);
     OnUserScroll(m_ctlSlider, this, [this](QSlider* s) { OnHScroll(s); });
-}
-
-void CGRVDlgRecCPL::setVisible(bool visible) {
-    if (visible && !m_bInitialised) {
-        m_bInitialised = true;
-        OnInitDialog();
-    }
-    QDialog::setVisible(visible);
 }
 
 void CGRVDlgRecCPL::DoDataExchange(bool save) {

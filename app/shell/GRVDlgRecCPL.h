@@ -1,13 +1,14 @@
 #pragma once
 // Records the current pain level, typed or set with a slider, with a
 // one-line description, and hands them back to the caller.
-#include <QDialog>
 #include <QString>
+
+#include "app/shell/DialogBase.h"
 
 class QLineEdit;
 class QSlider;
 
-class CGRVDlgRecCPL : public QDialog {
+class CGRVDlgRecCPL : public CDialogBase {
     Q_OBJECT
 
 public:
@@ -21,7 +22,6 @@ public:
 
     void OnBnClickedOk();
     void OnHScroll(QSlider* slider);
-    void setVisible(bool visible) override;
 
 public slots:
     void accept() override { OnBnClickedOk(); }
@@ -29,10 +29,9 @@ public slots:
 
 private:
     void DoDataExchange(bool save);
-    int OnInitDialog();
+    int OnInitDialog() override;
 
     QLineEdit* m_ctlPain = nullptr;
     QSlider* m_ctlSlider = nullptr;
     QLineEdit* m_ctlDescription = nullptr;
-    bool m_bInitialised = false;
 };

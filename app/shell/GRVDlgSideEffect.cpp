@@ -34,7 +34,7 @@ const CGRVDlgSideEffect::Row CGRVDlgSideEffect::kRowTable[kRows] = {
     {"Insomnia", 1053, &CGRVDlgSideEffect::m_nInsomnia, &CEntrySideEff::insomn},
 };
 
-CGRVDlgSideEffect::CGRVDlgSideEffect(QWidget* parent) : QDialog(parent) {
+CGRVDlgSideEffect::CGRVDlgSideEffect(QWidget* parent) : CDialogBase(parent) {
     setWindowTitle(QStringLiteral("Side Effects or Symptoms"));
     auto* top = new QVBoxLayout(this);
     auto* help = new QGroupBox(QStringLiteral("Instructions"), this);
@@ -50,16 +50,11 @@ CGRVDlgSideEffect::CGRVDlgSideEffect(QWidget* parent) : QDialog(parent) {
     auto* rows = new QWidget(this);
     auto* grid = new QGridLayout(rows);
     for (int i = 0; i < kRows; ++i) {
-        const RatingRow r = AddRatingRow(grid, i, kRowTable[i].label, IDC_SE_EDIT_FIRST + i,
-                                         kRowTable[i].sliderId, false);
-        m_ctlEdits[i] = r.edit;
-        m_ctlSliders[i] = r.slider;
-        OnUserScroll(r.slider, this, [this](QSlider* s) { OnHScroll(s); });
+        m_rows.Add(grid, kRowTable[i].label, IDC_SE_EDIT_FIRST + i, kRowTable[i].sliderId, false);
+        OnUserScroll(m_rows.Slider(i), this, [this](QSlider* s) { OnHScroll(s); });
     }
     top->addWidget(rows);
-    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
-    buttons->button(QDialogButtonBox::Ok)->setObjectName(ControlName(IDOK));
-    buttons->button(QDialogButtonBox::Cancel)->setObjectName(ControlName(IDCANCEL));
+    auto* buttons = MakeOkCancel(this);
     connect(buttons, &QDialogButtonBox::accepted, this, &CGRVDlgSideEffect::OnBnClickedOk);
     connect(buttons, &QDialogButtonBox::rejected, this, &CGRVDlgSideEffect::reject);
     connect(m_ctlMedicine, &QComboBox::activated, this,
@@ -67,27 +62,13 @@ CGRVDlgSideEffect::CGRVDlgSideEffect(QWidget* parent) : QDialog(parent) {
     top->addWidget(buttons);
 }
 
-void CGRVDlgSideEffect::setVisible(bool visible) {
-    if (visible && !m_bInitialised) {
-        m_bInitialised = true;
-        OnInitDialog();
-    }
-    QDialog::setVisible(visible);
-    if (visible) OnShowWindow();
+std::vector<int*> CGRVDlgSideEffect::Scales() {
+    std::vector<int*> scales;
+    for (const Row& row : kRowTable) scales.push_back(&(this->*row.scale));
+    return scales;
 }
 
-void CGRVDlgSideEffect::DoDataExchange(bool save) {
-    for (int i = 0; i < kRows; ++i) {
-        int& scale = this->*kRowTable[i].scale;
-        if (save) {
-            scale = m_ctlSliders[i]->value();
-            m_strEdits[i] = m_ctlEdits[i]->text();
-        } else {
-            m_ctlSliders[i]->setValue(scale);
-            m_ctlEdits[i]->setText(m_strEdits[i]);
-        }
-    }
-}
+void CGRVDlgSideEffect::DoDataExchange(bool save) { m_rows.Exchange(save, Scales()); }
 
 int CGRVDlgSideEffect::OnInitDialog() {
     if (m_pDb && m_pDb->IsOpen()) {
@@ -98,15 +79,13 @@ int CGRVDlgSideEffect::OnInitDialog() {
         platform::ui::GetPrompter().Tell(this, QString::fromLatin1(kNeedOpenDb));
     }
     DoDataExchange(false);
-    for (QSlider* slider : m_ctlSliders) slider->setRange(0, 10);
+    for (int i = 0; i < m_rows.Count(); ++i) m_rows.Slider(i)->setRange(0, 10);
     DoDataExchange(true);
     return 1;
 }
 
 void CGRVDlgSideEffect::OnShowWindow() {
-    for (int i = 0; i < kRows; ++i) m_strEdits[i] = QString::number(this->*kRowTable[i].scale);
-    DoDataExchange(false);
-    DoDataExchange(true);
+    m_rows.Show(Scales());
     // The row's medicine by its id: labels of different medicines may
     // begin alike. None (general symptoms, or since removed) selects none.
     SelectComboData(m_ctlMedicine, m_mid);
@@ -123,24 +102,13 @@ void CGRVDlgSideEffect::OnCbnSelchangeMedicine() {
     }
 }
 
-void CGRVDlgSideEffect::OnHScroll(QSlider* slider) {
-    for (int i = 0; i < kRows; ++i) {
-        if (m_ctlSliders[i] == slider) {
-            m_ctlEdits[i]->setText(QString::number(slider->sliderPosition()));
-            return;
-        }
-    }
-}
+void CGRVDlgSideEffect::OnHScroll(QSlider* slider) { m_rows.ShowPosition(slider); }
 
 void CGRVDlgSideEffect::OnBnClickedOk() {
-    DoDataExchange(true);
+    m_rows.Settle(Scales());
     m_sideEff.eid = TextToInt(m_strEntryId);
     m_sideEff.mid = m_mid;
-    for (int i = 0; i < kRows; ++i) {
-        int& scale = this->*kRowTable[i].scale;
-        scale = RatingValue(scale, m_strEdits[i]);
-        m_sideEff.*kRowTable[i].field = scale;
-    }
+    for (const Row& row : kRowTable) m_sideEff.*row.field = this->*row.scale;
     DoDataExchange(false);
     if (m_pDb && m_pDb->IsOpen())
         m_pDb->SaveEntrySideEff(m_sideEff);

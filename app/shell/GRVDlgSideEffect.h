@@ -1,19 +1,19 @@
 #pragma once
 // Side effects or symptoms of one cabinet medicine for the current entry,
 // on ten scales from 0 to 10; OK writes one side-effects record.
-#include <QDialog>
 #include <QString>
-#include <array>
+#include <vector>
 
+#include "app/shell/DialogBase.h"
+#include "app/shell/DlgControls.h"
 #include "app/store/EntryRecords.h"
 #include "app/store/Medicine.h"
 
 class CJournalDb;
 class QComboBox;
-class QLineEdit;
 class QSlider;
 
-class CGRVDlgSideEffect : public QDialog {
+class CGRVDlgSideEffect : public CDialogBase {
     Q_OBJECT
 
 public:
@@ -40,7 +40,6 @@ public:
     void OnCbnSelchangeMedicine();
     void OnHScroll(QSlider* slider);
     void OnBnClickedOk();
-    void setVisible(bool visible) override;
 
 public slots:
     void accept() override { OnBnClickedOk(); }
@@ -55,13 +54,12 @@ private:
     };
     static const Row kRowTable[kRows];
 
+    // The scale members in row order.
+    std::vector<int*> Scales();
     void DoDataExchange(bool save);
-    int OnInitDialog();
-    void OnShowWindow();
+    int OnInitDialog() override;
+    void OnShowWindow() override;
 
     QComboBox* m_ctlMedicine = nullptr;
-    std::array<QLineEdit*, kRows> m_ctlEdits{};
-    std::array<QSlider*, kRows> m_ctlSliders{};
-    std::array<QString, kRows> m_strEdits;
-    bool m_bInitialised = false;
+    grv::RatingRows m_rows;
 };

@@ -106,6 +106,22 @@ TEST_F(ActionsDialogTest, PainEffectAndDurationFollowTheSliderAndTheEdits) {
     }
 }
 
+TEST_F(ActionsDialogTest, TypedNameIsNotCompletedToALongerOne) {
+    const int eid = AddEntry();
+    AddAction(eid, "Walking", "Exercise");
+    CGRVDlgActions dlg;
+    OpenNew(dlg, eid);
+    dlg.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&dlg));
+    Names(&dlg)->setFocus();
+    QTest::keyClicks(Names(&dlg)->lineEdit(), "Walk");
+    Categories(&dlg)->setFocus();
+    QTest::keyClicks(Categories(&dlg)->lineEdit(), "Exer");
+    Press(&dlg, IDOK);
+    EXPECT_EQ(Cli("SELECT name,cat FROM entry_actions ORDER BY id;"),
+              "Walking|Exercise\nWalk|Exer\n");
+}
+
 TEST_F(ActionsDialogTest, CancelWritesNothing) {
     const int eid = AddEntry();
     CGRVDlgActions dlg;
