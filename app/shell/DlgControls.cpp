@@ -1,18 +1,17 @@
 #include "app/shell/DlgControls.h"
 
-#include <cassert>
-
 #include <QAbstractItemView>
 #include <QComboBox>
 #include <QDialogButtonBox>
-#include <QPushButton>
 #include <QGridLayout>
-#include <QLabel>
 #include <QHeaderView>
+#include <QLabel>
 #include <QLineEdit>
+#include <QPushButton>
 #include <QRegularExpressionValidator>
 #include <QSlider>
 #include <QTreeWidget>
+#include <cassert>
 
 #include "app/shell/Resource.h"
 #include "app/store/JournalTypes.h"

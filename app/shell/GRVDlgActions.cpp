@@ -1,8 +1,5 @@
 #include "app/shell/GRVDlgActions.h"
 
-#include <algorithm>
-#include <climits>
-
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDialogButtonBox>
@@ -15,6 +12,8 @@
 #include <QPushButton>
 #include <QSlider>
 #include <QVBoxLayout>
+#include <algorithm>
+#include <climits>
 
 #include "app/shell/DetailResource.h"
 #include "app/shell/DetailTexts.h"
@@ -186,7 +185,8 @@ int CGRVDlgActions::FillCategoryCombo() {
 
 int CGRVDlgActions::FillNameCombo(const QString& category) {
     if (category.isEmpty())
-        return FillCombo(m_ctlName, "SELECT name from [entry_actions] where del=0 order by name asc");
+        return FillCombo(m_ctlName,
+                         "SELECT name from [entry_actions] where del=0 order by name asc");
     return FillCombo(m_ctlName,
                      SqlFormat("SELECT name from [entry_actions] where cat like '%s' ESCAPE '\\' "
                                "AND del=0 group by name order by name asc",

@@ -42,7 +42,6 @@ public:
     void OnBnClickedDeleteAll();
     void OnBnClickedAdd();
 
-
 public slots:
     void accept() override;
     void reject() override;

@@ -24,7 +24,7 @@ using namespace grv;
 
 namespace {
 
-const char* const kMeasures[] = {"g",  "kg",   "mg", "ug",    "l",  "cc",   "cl",  "ml",
+const char* const kMeasures[] = {"g",  "kg",   "mg",  "ug",  "l",     "cc", "cl",   "ml",
                                  "ul", "tbsp", "tsp", "ozs", "fl.oz", "gr", "dram", "gtts"};
 const char* const kForms[] = {"Capsules", "Cream", "Drops", "Gel",   "Injection",
                               "Liquid",   "Other", "Pills", "Syrup", "Tablet"};
@@ -147,15 +147,14 @@ CGRVDlgMedCab::CGRVDlgMedCab(QWidget* parent) : CDialogBase(parent) {
     connect(btnCancel, &QPushButton::clicked, this, &CGRVDlgMedCab::OnBnClickedCancel);
     connect(m_ctlForm, &QComboBox::activated, this, &CGRVDlgMedCab::OnCbnSelchangeForm);
     connect(m_ctlMedList, &QTreeWidget::itemClicked, this, &CGRVDlgMedCab::OnNMClickMedList);
-    connect(m_ctlMedList, &QTreeWidget::itemDoubleClicked, this,
-            &CGRVDlgMedCab::OnNMClickMedList);
+    connect(m_ctlMedList, &QTreeWidget::itemDoubleClicked, this, &CGRVDlgMedCab::OnNMClickMedList);
 }
 
 void CGRVDlgMedCab::DoDataExchange(bool save) {
     const std::pair<QLineEdit*, QString*> edits[] = {
-        {m_ctlName, &m_strName},         {m_ctlDosage, &m_strDosage}, {m_ctlTake, &m_strTake},
-        {m_ctlEvery, &m_strEvery},       {m_ctlQuantity, &m_strQuantity},
-        {m_ctlSpan, &m_strSpan},         {m_ctlUrl, &m_strUrl}};
+        {m_ctlName, &m_strName},   {m_ctlDosage, &m_strDosage},     {m_ctlTake, &m_strTake},
+        {m_ctlEvery, &m_strEvery}, {m_ctlQuantity, &m_strQuantity}, {m_ctlSpan, &m_strSpan},
+        {m_ctlUrl, &m_strUrl}};
     for (auto [edit, text] : edits) {
         if (save)
             *text = edit->text();

@@ -124,15 +124,14 @@ void CGRVDlgMedEntry::OnCbnSelchangeMedicine() {
     DoDataExchange(true);
     if (!m_bOverride) {
         m_strQuantity = QString::number(m_medicine.dos_qty);
-        m_strDosage = QString::number(m_medicine.dos_size) + QString::fromStdString(m_medicine.dos_msr);
+        m_strDosage =
+            QString::number(m_medicine.dos_size) + QString::fromStdString(m_medicine.dos_msr);
         m_strDesc = QString::fromStdString(m_medicine.desc);
     }
     DoDataExchange(false);
 }
 
-void CGRVDlgMedEntry::OnBnClickedOverride() {
-    m_bOverride = m_ctlOverride->isChecked() ? 1 : 0;
-}
+void CGRVDlgMedEntry::OnBnClickedOverride() { m_bOverride = m_ctlOverride->isChecked() ? 1 : 0; }
 
 void CGRVDlgMedEntry::OnBnClickedOk() {
     if (m_medicine.id < 1) {

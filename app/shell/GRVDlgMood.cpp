@@ -40,7 +40,8 @@ CGRVDlgMood::CGRVDlgMood(QWidget* parent) : CDialogBase(parent) {
     auto* rows = new QWidget(this);
     auto* grid = new QGridLayout(rows);
     for (int i = 0; i < kRows; ++i) {
-        m_rows.Add(grid, kRowTable[i].label, IDC_MOOD_EDIT_FIRST + i, IDC_MOOD_SLIDER_FIRST + i, true);
+        m_rows.Add(grid, kRowTable[i].label, IDC_MOOD_EDIT_FIRST + i, IDC_MOOD_SLIDER_FIRST + i,
+                   true);
         OnUserScroll(m_rows.Slider(i), this, [this](QSlider* s) { OnHScroll(s); });
     }
     top->addWidget(rows);
@@ -67,9 +68,7 @@ int CGRVDlgMood::OnInitDialog() {
     return 1;
 }
 
-void CGRVDlgMood::OnShowWindow() {
-    m_rows.Show(Scales());
-}
+void CGRVDlgMood::OnShowWindow() { m_rows.Show(Scales()); }
 
 void CGRVDlgMood::OnHScroll(QSlider* slider) { m_rows.ShowPosition(slider); }
 

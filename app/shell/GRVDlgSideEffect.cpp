@@ -57,8 +57,7 @@ CGRVDlgSideEffect::CGRVDlgSideEffect(QWidget* parent) : CDialogBase(parent) {
     auto* buttons = MakeOkCancel(this);
     connect(buttons, &QDialogButtonBox::accepted, this, &CGRVDlgSideEffect::OnBnClickedOk);
     connect(buttons, &QDialogButtonBox::rejected, this, &CGRVDlgSideEffect::reject);
-    connect(m_ctlMedicine, &QComboBox::activated, this,
-            &CGRVDlgSideEffect::OnCbnSelchangeMedicine);
+    connect(m_ctlMedicine, &QComboBox::activated, this, &CGRVDlgSideEffect::OnCbnSelchangeMedicine);
     top->addWidget(buttons);
 }
 

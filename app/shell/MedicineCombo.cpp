@@ -19,7 +19,7 @@ int FillMedicineCombo(CJournalDb& db, QComboBox* combo) {
         ids.size() != labels.size())
         return 0;
     for (size_t i = 0; i < labels.size(); ++i)
-        AddSortedString(combo, QString::fromStdString(labels[i]), TextToInt(QString::fromStdString(ids[i][0])));
+        AddSortedString(combo, QString::fromStdString(labels[i]), IdFromText(ids[i][0]));
     combo->setCurrentIndex(-1);
     return 1;
 }

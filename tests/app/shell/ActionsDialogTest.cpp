@@ -86,10 +86,10 @@ TEST_F(ActionsDialogTest, PainEffectAndDurationFollowTheSliderAndTheEdits) {
         const char* minutes;
         const char* row;
     } cases[] = {
-        {0, "7", "", "", "7|0"},          // slider at 0: the typed number
-        {-3, "7", "0", "45", "-3|45"},    // a moved slider wins over the text
-        {10, "", "2", "", "10|120"},      //
-        {0, "", "", "", "0|0"},           // nothing at all
+        {0, "7", "", "", "7|0"},        // slider at 0: the typed number
+        {-3, "7", "0", "45", "-3|45"},  // a moved slider wins over the text
+        {10, "", "2", "", "10|120"},    //
+        {0, "", "", "", "0|0"},         // nothing at all
         {0, "-", "99999", "99999", "0|6099939"},
     };
     for (const Case& c : cases) {
@@ -165,7 +165,8 @@ TEST_F(ActionsDialogTest, NameListFollowsTheChosenCategory) {
         CEntryActions a;
         m_db.LoadEntryActions("7", a);
         return a;
-    }()), 1);
+    }()),
+              1);
     CGRVDlgActions dlg;
     OpenNew(dlg, eid);
     // Before any category: every name of every undeleted action, repeats too.

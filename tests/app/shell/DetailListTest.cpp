@@ -31,9 +31,7 @@ protected:
             out << list->topLevelItem(i)->text(0) + ": " + list->topLevelItem(i)->text(1);
         return out;
     }
-    static void Pick(QWidget* d, int line) {
-        List(d)->setCurrentItem(List(d)->topLevelItem(line));
-    }
+    static void Pick(QWidget* d, int line) { List(d)->setCurrentItem(List(d)->topLevelItem(line)); }
     int AddAction(int eid, const char* name, const char* cat) {
         CEntryActions a;
         a.eid = eid;
@@ -63,7 +61,7 @@ TEST_F(DetailListTest, ListsTheEntrysActionsHighestIdFirst) {
     Open(dlg, kEntryTypeAction, eid);
     EXPECT_EQ(dlg.windowTitle(), "Actions");
     EXPECT_EQ(Lines(&dlg), (QStringList{"4: Tea [St. John's Wort]", "3: Swim [Exercise]",
-                                         "1: Walk [Exercise]"}));
+                                        "1: Walk [Exercise]"}));
     dlg.RefreshList();
     dlg.RefreshList();
     EXPECT_EQ(List(&dlg)->columnCount(), 2);
@@ -128,8 +126,8 @@ TEST_F(DetailListTest, DeletingAPickedMoodMarksOnlyThatRecord) {
     EXPECT_EQ(Cli("SELECT id,del FROM entry_mood;"), "1|0\n2|1\n3|0\n");
     EXPECT_EQ(Told(), (QStringList{kAskDeleteDetail, kDetailDeleted}));
     EXPECT_EQ(prompter->Prompts()[0].title, kAskDeleteDetailTitle);
-    EXPECT_EQ(Lines(&dlg), (QStringList{QString("3: ") + kMoodDetailLabel,
-                                         QString("1: ") + kMoodDetailLabel}));
+    EXPECT_EQ(Lines(&dlg),
+              (QStringList{QString("3: ") + kMoodDetailLabel, QString("1: ") + kMoodDetailLabel}));
 }
 
 TEST_F(DetailListTest, AnsweringNoDeletesNothing) {
@@ -189,8 +187,9 @@ TEST_F(DetailListTest, DeleteWithNothingPickedReportsTheError) {
         Press(&dlg, IDC_DETAILS_DELETE);
         EXPECT_EQ(Told(), (QStringList{kAskDeleteDetail, kErrorDeleting}));
     }
-    EXPECT_EQ(Cli("SELECT (SELECT sum(del) FROM entry) || ',' || (SELECT sum(del) FROM entry_actions);"),
-              "0,0\n");
+    EXPECT_EQ(
+        Cli("SELECT (SELECT sum(del) FROM entry) || ',' || (SELECT sum(del) FROM entry_actions);"),
+        "0,0\n");
 }
 
 TEST_F(DetailListTest, JournalTypeListsEveryEntryAndDeletesThePickedOne) {

@@ -21,7 +21,9 @@
 #include "tests/app/store/StoreTestSupport.h"
 
 // Readable failure messages for Qt's texts.
-inline void PrintTo(const QString& text, std::ostream* os) { *os << '"' << text.toStdString() << '"'; }
+inline void PrintTo(const QString& text, std::ostream* os) {
+    *os << '"' << text.toStdString() << '"';
+}
 inline void PrintTo(const QStringList& texts, std::ostream* os) {
     *os << "{ " << texts.join(QStringLiteral(" | ")).toStdString() << " }";
 }
@@ -52,8 +54,9 @@ protected:
         EXPECT_EQ(m_db.SaveEntry(e), 1) << m_db.GetLastErrorText();
         return e.id;
     }
-    CMedicine AddMedicine(const std::string& name, int size = 100, const std::string& measure = "mg",
-                          const std::string& form = "Tablet", int take = 2) {
+    CMedicine AddMedicine(const std::string& name, int size = 100,
+                          const std::string& measure = "mg", const std::string& form = "Tablet",
+                          int take = 2) {
         CMedicine m;
         m.name = name;
         m.dos_size = size;

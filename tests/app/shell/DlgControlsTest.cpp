@@ -42,15 +42,15 @@ TEST(DlgControls, PrefixSearchStartsAfterTheStartAndWrapsAround) {
         int prefix;
         int exact;
     } cases[] = {
-        {0, "walk", 1, 0},      // item 0 is looked at last
-        {-1, "walk", 0, 0},     // from the top
-        {1, "WALK", 3, 0},      // after item 1, then wrapping
-        {3, "walk", 0, 0},      // from the last item round to the top
-        {0, "sw", 2, -1},       //
-        {0, "Walkabout", 3, 3}, //
-        {0, "run", -1, -1},     //
-        {0, "", 1, -1},         // every text begins with the empty one
-        {7, "swim", 2, 2},      // a start beyond the list looks from the top
+        {0, "walk", 1, 0},       // item 0 is looked at last
+        {-1, "walk", 0, 0},      // from the top
+        {1, "WALK", 3, 0},       // after item 1, then wrapping
+        {3, "walk", 0, 0},       // from the last item round to the top
+        {0, "sw", 2, -1},      
+        {0, "Walkabout", 3, 3},
+        {0, "run", -1, -1},    
+        {0, "", 1, -1},          // every text begins with the empty one
+        {7, "swim", 2, 2},       // a start beyond the list looks from the top
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(std::string(c.text) + " after " + std::to_string(c.start));
@@ -62,18 +62,19 @@ TEST(DlgControls, PrefixSearchStartsAfterTheStartAndWrapsAround) {
 }
 
 TEST(DlgControls, SettingAComboFromTextPrefersTheExactItem) {
-    auto combo = Combo({"Walk", "Walking", "Aspirin (100 mg) Tablet", "Aspirin (100 mg) Tablet Extra"});
+    auto combo =
+        Combo({"Walk", "Walking", "Aspirin (100 mg) Tablet", "Aspirin (100 mg) Tablet Extra"});
     struct Case {
         const char* text;
         int selected;
     } cases[] = {
-        {"Walk", 0},      // a prefix search from item 0 would take "Walking"
-        {"walking", 1},   //
-        {"Wa", 1},        // no exact item: the combo's own prefix search
+        {"Walk", 0},     // a prefix search from item 0 would take "Walking"
+        {"walking", 1},
+        {"Wa", 1},       // no exact item: the combo's own prefix search
         {"Aspirin (100 mg) Tablet", 2},
         {"aspirin (100 mg) tablet extra", 3},
         {"Run", -1},
-        {"", -1},         // nothing stored selects nothing
+        {"", -1},  // nothing stored selects nothing
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.text);
@@ -108,8 +109,10 @@ TEST(DlgControls, RatingScaleSliderCountsUnlessAtZero) {
         const char* edit;
         int value;
     } cases[] = {
-        {0, "7", 7},   {-3, "7", -3}, {4, "7", 4},  {0, "", 0},
-        {0, "15", 15}, {0, "abc", 0}, {0, "-4", -4}, {10, "", 10},
+        {0, "7", 7},     {-3, "7", -3},
+        {4, "7", 4},     {0, "", 0},
+        {0, "15", 15},   {0, "abc", 0},
+        {0, "-4", -4},   {10, "", 10},
         {0, " 12x", 12}, {0, "99999999999999", 2147483647},
     };
     for (const Case& c : cases) {
@@ -125,12 +128,8 @@ TEST(DlgControls, DigitEditsTakeDigitsOnlyUpToTheirLimit) {
         const char* typed;
         const char* shown;
     } cases[] = {
-        {0, false, "1a2-3 4", "1234"},
-        {2, false, "123", "12"},
-        {0, false, "-4", "4"},
-        {0, true, "-4", "-4"},
-        {0, true, "4-", "4"},
-        {3, true, "-123", "-12"},
+        {0, false, "1a2-3 4", "1234"}, {2, false, "123", "12"}, {0, false, "-4", "4"},
+        {0, true, "-4", "-4"},         {0, true, "4-", "4"},    {3, true, "-123", "-12"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.typed);

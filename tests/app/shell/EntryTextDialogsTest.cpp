@@ -112,8 +112,8 @@ using CurrentPainDialogTest = DetailTest;
 
 TEST_F(CurrentPainDialogTest, SliderAndNumberDecideTheLevel) {
     struct Case {
-        int slider;          // -1: not moved
-        const char* typed;   // nullptr: the number is left as it is
+        int slider;         // -1: not moved
+        const char* typed;  // nullptr: the number is left as it is
         bool accepted;
         int pain;
     } cases[] = {
@@ -121,10 +121,7 @@ TEST_F(CurrentPainDialogTest, SliderAndNumberDecideTheLevel) {
         {7, nullptr, true, 7},    // the slider writes its position into the number
         {7, "3", true, 3},        // a typed number wins
         {7, "", true, 7},         // a cleared number leaves the slider
-        {-1, "11", false, 0},
-        {-1, "10", true, 10},
-        {-1, "0", false, 0},
-        {-1, "1", true, 1},
+        {-1, "11", false, 0},    {-1, "10", true, 10}, {-1, "0", false, 0}, {-1, "1", true, 1},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(std::to_string(c.slider) + " " + (c.typed ? c.typed : "-"));

@@ -64,7 +64,8 @@ TEST_F(MedCabDialogTest, ChoiceListsAreSortedAndTheListHasItsColumns) {
               (QStringList{"Capsules", "Cream", "Drops", "Gel", "Injection", "Liquid", "Other",
                            "Pills", "Syrup", "Tablet"}));
     for (int id : {IDC_MC_EVERY_INTERVAL, IDC_MC_SPAN_INTERVAL})
-        EXPECT_EQ(Items(Ctl<QComboBox>(&dlg, id)), (QStringList{"Days", "Hours", "Months", "Weeks"}));
+        EXPECT_EQ(Items(Ctl<QComboBox>(&dlg, id)),
+                  (QStringList{"Days", "Hours", "Months", "Weeks"}));
     for (int id : {IDC_MC_MEASURE, IDC_MC_FORM, IDC_MC_EVERY_INTERVAL, IDC_MC_SPAN_INTERVAL})
         EXPECT_EQ(Ctl<QComboBox>(&dlg, id)->currentIndex(), -1);
     QStringList heads;
@@ -77,9 +78,8 @@ TEST_F(MedCabDialogTest, ChoiceListsAreSortedAndTheListHasItsColumns) {
 TEST_F(MedCabDialogTest, ValidationNamesTheFirstMissingPartInOrder) {
     CGRVDlgMedCab dlg;
     Open(dlg);
-    const char* const messages[] = {kMedNeedsName,  kMedNeedsDosage, kMedNeedsMeasure,
-                                    kMedNeedsForm,  kMedNeedsTake,   kMedNeedsEvery,
-                                    kMedNeedsInterval};
+    const char* const messages[] = {kMedNeedsName, kMedNeedsDosage, kMedNeedsMeasure, kMedNeedsForm,
+                                    kMedNeedsTake, kMedNeedsEvery,  kMedNeedsInterval};
     for (int missing = 7; missing >= 1; --missing) {
         SCOPED_TRACE(missing);
         dlg.ClearForm();
@@ -187,8 +187,8 @@ TEST_F(MedCabDialogTest, ApostropheNamedMedicineWorksEndToEnd) {
     Press(&dlg, IDC_MC_NEW);
     EXPECT_EQ(Cli("SELECT id,name,dos_form FROM medicine_cabinet ORDER BY id;"),
               "1|Aspirin|Tablet\n2|St. John's Wort|Capsules\n");
-    EXPECT_EQ(Lines(&dlg), (QStringList{"1|Aspirin|2|100 mg|Tablet",
-                                         "2|St. John's Wort|2|200 mg|Capsules"}));
+    EXPECT_EQ(Lines(&dlg),
+              (QStringList{"1|Aspirin|2|100 mg|Tablet", "2|St. John's Wort|2|200 mg|Capsules"}));
     // Selected again from the list, changed and saved in place.
     Click(&dlg, "St. John's Wort");
     EXPECT_EQ(dlg.m_medicine.id, 2);

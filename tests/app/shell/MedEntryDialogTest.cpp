@@ -41,7 +41,8 @@ protected:
     static const char* kRow;
 };
 
-const char* MedEntryDialogTest::kRow = "SELECT id,eid,mid,name,dosage,quantity,override,desc,del FROM entry_meds ORDER BY id;";
+const char* MedEntryDialogTest::kRow =
+    "SELECT id,eid,mid,name,dosage,quantity,override,desc,del FROM entry_meds ORDER BY id;";
 
 TEST_F(MedEntryDialogTest, ChoosingAMedicineShowsItsDefaultsAndOkWritesTheRow) {
     const int eid = AddEntry();
@@ -135,8 +136,7 @@ TEST_F(MedEntryDialogTest, AlikeLabelsStillNameTheirOwnMedicine) {
     }
     EXPECT_EQ(Quantity(&dlg), "3");
     Press(&dlg, IDOK);
-    EXPECT_EQ(Cli("SELECT mid,name,quantity FROM entry_meds;"),
-              "3|Aspirin (100 mg) Tablet|3\n");
+    EXPECT_EQ(Cli("SELECT mid,name,quantity FROM entry_meds;"), "3|Aspirin (100 mg) Tablet|3\n");
 
     // A label with parentheses in the name is found as well.
     CGRVDlgMedEntry coated;

@@ -27,7 +27,9 @@ protected:
     static QSlider* Slider(QWidget* d, int row) {
         return Ctl<QSlider>(d, IDC_MOOD_SLIDER_FIRST + row);
     }
-    static QLineEdit* Edit(QWidget* d, int row) { return Ctl<QLineEdit>(d, IDC_MOOD_EDIT_FIRST + row); }
+    static QLineEdit* Edit(QWidget* d, int row) {
+        return Ctl<QLineEdit>(d, IDC_MOOD_EDIT_FIRST + row);
+    }
     static QStringList Edits(QWidget* d) {
         QStringList out;
         for (int r = 0; r < CGRVDlgMood::kRows; ++r) out << Edit(d, r)->text();
@@ -50,10 +52,10 @@ TEST_F(MoodDialogTest, NewRecordOpensAtZeroAndOkWritesTheRow) {
     EXPECT_EQ(Edits(&dlg), QStringList(8, "0"));
     Drag(Slider(&dlg, kActivity), 3);
     Drag(Slider(&dlg, kSleep), 4);
-    Type(Edit(&dlg, kSleep), "7");        // the slider stands: 4
-    Type(Edit(&dlg, kWork), "7");         // slider at 0: the typed 7
-    Type(Edit(&dlg, kWalking), "15");     // typed values know no limit
-    Type(Edit(&dlg, kLife), "-2x");       // digits only: 2
+    Type(Edit(&dlg, kSleep), "7");     // the slider stands: 4
+    Type(Edit(&dlg, kWork), "7");      // slider at 0: the typed 7
+    Type(Edit(&dlg, kWalking), "15");  // typed values know no limit
+    Type(Edit(&dlg, kLife), "-2x");    // digits only: 2
     QTest::keyClick(Slider(&dlg, kRelations), Qt::Key_End);
     Press(&dlg, IDOK);
     EXPECT_TRUE(EndedWith(dlg, IDOK));
@@ -135,7 +137,9 @@ protected:
         dlg.show();
     }
     static QSlider* Slider(QWidget* d, int row) { return Ctl<QSlider>(d, kSideEffectSliders[row]); }
-    static QLineEdit* Edit(QWidget* d, int row) { return Ctl<QLineEdit>(d, IDC_SE_EDIT_FIRST + row); }
+    static QLineEdit* Edit(QWidget* d, int row) {
+        return Ctl<QLineEdit>(d, IDC_SE_EDIT_FIRST + row);
+    }
     static QComboBox* Medicines(QWidget* d) { return Ctl<QComboBox>(d, IDC_SE_MEDICINE); }
     static const char* kRow;
 };
@@ -154,11 +158,11 @@ TEST_F(SideEffectDialogTest, NewRowWithoutMedicineAndTheScalesRules) {
         EXPECT_EQ(Slider(&dlg, r)->value(), 0);
         EXPECT_EQ(Edit(&dlg, r)->text(), "0");
     }
-    Type(Edit(&dlg, kItching), "6");      // slider at 0: 6
+    Type(Edit(&dlg, kItching), "6");  // slider at 0: 6
     Drag(Slider(&dlg, kTired), 3);
-    Type(Edit(&dlg, kTired), "6");        // slider at 3: 3
-    Type(Edit(&dlg, kNausea), "12");      // no limit
-    Type(Edit(&dlg, kVomiting), "abc");   // any text; letters count 0
+    Type(Edit(&dlg, kTired), "6");       // slider at 3: 3
+    Type(Edit(&dlg, kNausea), "12");     // no limit
+    Type(Edit(&dlg, kVomiting), "abc");  // any text; letters count 0
     Drag(Slider(&dlg, 9), 10);
     EXPECT_EQ(Edit(&dlg, 9)->text(), "10");
     Press(&dlg, IDOK);
