@@ -1,6 +1,7 @@
 #include "archive/ZipWriter.h"
 
 #include <fcntl.h>
+#include <strings.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -15,6 +16,7 @@
 #include "archive/ZipBytes.h"
 #include "archive/ZipCrc32.h"
 #include "archive/ZipDeflater.h"
+#include "archive/ZipHandleSupport.h"
 #include "archive/ZipTime.h"
 
 namespace archive {
@@ -528,22 +530,16 @@ ZipHandle* createZipWriter(const void* target, std::uint64_t size, int kind,
     return nullptr;
   }
   ZipResult r = writer->openOutput(target, size, kind);
-  ZipHandle* handle = nullptr;
-  if (r == ZipResult::Ok) {
-    handle = new (std::nothrow) ZipHandle{ZipHandleKind::Writer, writer};
-    if (!handle) r = ZipResult::NoMemory;
-  }
-  if (!handle) delete writer;
+  ZipHandle* handle = archive::WrapInHandle(writer, ZipHandleKind::Writer, &r);
   archive::StoreWriterResult(r);
   return handle;
 }
 
 ZipResult addZipEntry(ZipHandle* handle, const char* nameInArchive, const void* source,
                       std::uint64_t length, int kind) {
-  if (!handle) return archive::StoreWriterResult(ZipResult::BadArguments);
-  if (handle->kind != ZipHandleKind::Writer)
-    return archive::StoreWriterResult(ZipResult::WrongHandleKind);
-  auto* writer = static_cast<ZipWriter*>(handle->object);
+  ZipResult refusal = ZipResult::Ok;
+  auto* writer = archive::ObjectOf<ZipWriter>(handle, ZipHandleKind::Writer, &refusal);
+  if (!writer) return archive::StoreWriterResult(refusal);
   return archive::StoreWriterResult(writer->addEntry(nameInArchive, source, length, kind));
 }
 
@@ -557,10 +553,9 @@ ZipResult AddFileToZipArchive(ZipHandle* handle, const char* nameInArchive,
 }
 
 ZipResult CloseZipWriter(ZipHandle* handle) {
-  if (!handle) return archive::StoreWriterResult(ZipResult::BadArguments);
-  if (handle->kind != ZipHandleKind::Writer)
-    return archive::StoreWriterResult(ZipResult::WrongHandleKind);
-  auto* writer = static_cast<ZipWriter*>(handle->object);
+  ZipResult refusal = ZipResult::Ok;
+  auto* writer = archive::ObjectOf<ZipWriter>(handle, ZipHandleKind::Writer, &refusal);
+  if (!writer) return archive::StoreWriterResult(refusal);
   ZipResult r = writer->finish();
   delete writer;
   delete handle;

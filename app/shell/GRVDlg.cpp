@@ -203,6 +203,7 @@ void CGRVDlg::BuildControls() {
     m_ctlEntryList->setRootIsDecorated(false);
     m_ctlEntryList->setSelectionMode(QAbstractItemView::SingleSelection);
     m_ctlEntryList->setSelectionBehavior(QAbstractItemView::SelectRows);
+    m_ctlEntryList->setHeaderLabel(QString());  // the columns come with the list's filling
     m_ctlEntryList->setMinimumHeight(120);
     entriesBox->addWidget(m_ctlEntryList);
     top->addWidget(m_ctlEntriesGroup, 1);
@@ -348,17 +349,7 @@ void CGRVDlg::setVisible(bool visible) {
     }
 }
 
-void CGRVDlg::ReadPreferences() {
-    const Prefs p = ReadPrefs();
-    m_nOpenLastUsedDB = p.openLastUsedDB;
-    m_nClearAfterSave = p.clearAfterSave;
-    m_nAutoSaveEntry = p.autoSaveEntry;
-    m_strDefaultType = p.defaultType;
-    m_nFirstTimeWiz = p.firstTimeWiz;
-    m_nCloseToTray = p.closeToTray;
-    m_nAutoStartWin = p.autoStartWin;
-    m_nDisAnonStats = p.disAnonStats;
-}
+void CGRVDlg::ReadPreferences() { m_prefs = ReadPrefs(); }
 
 bool CGRVDlg::OpenJournal(const QString& fileName, const QString& folder) {
     m_db.SetFileName(fileName.toStdString());
@@ -375,22 +366,22 @@ void CGRVDlg::OnInitDialog() {
     ReadPreferences();
     const QString lastFile = GetProfileString(kSectionMru, kLastFile);
     const QString lastPath = GetProfileString(kSectionMru, kLastPath);
-    if (!lastFile.isEmpty() && !lastPath.isEmpty() && m_nOpenLastUsedDB)
+    if (!lastFile.isEmpty() && !lastPath.isEmpty() && m_prefs.openLastUsedDB)
         OpenJournal(lastFile, lastPath);  // a failure leaves the window without a journal
     AddTrayIcon();
     FillTypeList(m_ctlTypeList);
-    SelectTypeByPrefix(m_ctlTypeList, m_strDefaultType);
+    SelectTypeByPrefix(m_ctlTypeList, m_prefs.defaultType);
     InitEntryList();
     ClearForm(1);
 }
 
 void CGRVDlg::OnShowWindow() {
     // Offered once, at the first show of a run.
-    if (m_nFirstTimeWiz) {
+    if (m_prefs.firstTimeWiz) {
         QString fileName, folder;
         if (RunFirstTimeWizard(fileName, folder) && !fileName.isEmpty() && !folder.isEmpty() &&
             OpenJournal(fileName, folder)) {
-            m_nFirstTimeWiz = 0;
+            m_prefs.firstTimeWiz = 0;
             WriteProfileInt(kSectionPrefs, kFirstTimeWiz, 0);
         }
     }
@@ -468,7 +459,7 @@ void CGRVDlg::closeEvent(QCloseEvent* event) {
 }
 
 void CGRVDlg::OnClose() {
-    if (m_nCloseToTray && !m_bQuitting)
+    if (m_prefs.closeToTray && !m_bQuitting)
         HideWindow();
     else
         QuitApp();
@@ -506,6 +497,6 @@ void CGRVDlg::OnHiddenDetailsButton() {
 void CGRVDlg::SendUsageStat(QString label) {
     m_strUsageLabel = label;
     // DisAnonStats alone silences every report.
-    if (m_nDisAnonStats != 0) return;
+    if (m_prefs.disAnonStats != 0) return;
     m_usageWorkers.Start(label.toStdString(), platform::ui::GetUsageSink());
 }

@@ -9,6 +9,7 @@
 #include <QSystemTrayIcon>
 #include <map>
 
+#include "app/shell/Profile.h"
 #include "app/shell/UsageWorkers.h"
 #include "app/store/JournalDb.h"
 
@@ -115,15 +116,9 @@ public:
 
     void setVisible(bool visible) override;
 
-    // Preferences, as last read from the profile.
-    int m_nOpenLastUsedDB = 1;
-    int m_nClearAfterSave = 0;
-    int m_nAutoSaveEntry = 0;
-    int m_nFirstTimeWiz = 1;
-    int m_nCloseToTray = 0;
-    int m_nAutoStartWin = 0;
-    int m_nDisAnonStats = 0;
-    QString m_strDefaultType;
+    // Preferences, as last read from the profile. Its defaultType also holds
+    // the type text chosen in the form.
+    grv::Prefs m_prefs;
     // Never set: only DisAnonStats decides whether reports are sent.
     int m_bStatsSecondFlag = 0;
 

@@ -85,21 +85,38 @@ void CGRVDlgPrefs::OnOK() {
 
 void CGRVDlgPrefs::reject() { done(IDCANCEL); }
 
+void CGRVDlgPrefs::SetValues(const Prefs& p) {
+    m_bOpenLastUsedDB = p.openLastUsedDB;
+    m_bClearAfterSave = p.clearAfterSave;
+    m_bAutoSaveEntry = p.autoSaveEntry;
+    m_strDefaultType = p.defaultType;
+    m_bFirstTimeWiz = p.firstTimeWiz;
+    m_bCloseToTray = p.closeToTray;
+    m_bAutoStartWin = p.autoStartWin;
+    m_bDisAnonStats = p.disAnonStats;
+}
+
+Prefs CGRVDlgPrefs::Values() const {
+    Prefs p;
+    p.openLastUsedDB = m_bOpenLastUsedDB;
+    p.clearAfterSave = m_bClearAfterSave;
+    p.autoSaveEntry = m_bAutoSaveEntry;
+    p.defaultType = m_strDefaultType;
+    p.firstTimeWiz = m_bFirstTimeWiz;
+    p.closeToTray = m_bCloseToTray;
+    p.autoStartWin = m_bAutoStartWin;
+    p.disAnonStats = m_bDisAnonStats;
+    return p;
+}
+
 void CGRVDlg::OnPreferences() {
     CGRVDlgPrefs dlg;
     SendUsageStat(QString::fromLatin1(kUsagePreferences));
     // Read with the defaults of start-up, so OK on a fresh profile keeps
     // "OpenLastUsedDB" and "FirstTimeWiz" on.
     const Prefs before = ReadPrefs();
-    dlg.m_bOpenLastUsedDB = before.openLastUsedDB;
-    dlg.m_bClearAfterSave = before.clearAfterSave;
-    dlg.m_bAutoSaveEntry = before.autoSaveEntry;
-    dlg.m_strDefaultType = before.defaultType;
-    dlg.m_bFirstTimeWiz = before.firstTimeWiz;
-    dlg.m_bCloseToTray = before.closeToTray;
-    dlg.m_bAutoStartWin = before.autoStartWin;
-    dlg.m_bDisAnonStats = before.disAnonStats;
-    m_nFirstTimeWiz = before.firstTimeWiz;
+    dlg.SetValues(before);
+    m_prefs.firstTimeWiz = before.firstTimeWiz;
 
     if (dlg.exec() == IDOK) {
         const bool open = m_db.IsOpen();
@@ -107,19 +124,10 @@ void CGRVDlg::OnPreferences() {
                            open ? QString::fromStdString(m_db.GetFileName()) : QString());
         WriteProfileString(kSectionMru, kLastPath,
                            open ? QString::fromStdString(m_db.GetFolder()) : QString());
-        Prefs chosen;
-        chosen.openLastUsedDB = dlg.m_bOpenLastUsedDB;
-        chosen.clearAfterSave = dlg.m_bClearAfterSave;
-        chosen.autoSaveEntry = dlg.m_bAutoSaveEntry;
-        chosen.defaultType = dlg.m_strDefaultType;
-        chosen.firstTimeWiz = dlg.m_bFirstTimeWiz;
-        chosen.closeToTray = dlg.m_bCloseToTray;
-        chosen.autoStartWin = dlg.m_bAutoStartWin;
-        chosen.disAnonStats = dlg.m_bDisAnonStats;
-        WritePrefs(chosen);
+        WritePrefs(dlg.Values());
     }
     ReadPreferences();
-    SetAutoStart(m_nAutoStartWin);
+    SetAutoStart(m_prefs.autoStartWin);
 }
 
 void CGRVDlg::SetAutoStart(int flag) {

@@ -3,6 +3,8 @@
 #include <QDialog>
 #include <QString>
 
+#include "app/shell/Profile.h"
+
 class QCheckBox;
 class QComboBox;
 
@@ -21,6 +23,9 @@ public:
     int m_bCloseToTray = 0;
     int m_bAutoStartWin = 0;
     int m_bDisAnonStats = 0;
+
+    void SetValues(const grv::Prefs& prefs);
+    grv::Prefs Values() const;
 
     void setVisible(bool visible) override;
 

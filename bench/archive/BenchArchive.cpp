@@ -1,9 +1,14 @@
 // Our compressor beside zlib at the same level (8) over one corpus: speed as
-// bytes per second and the compressed size of each, side by side.
+// bytes per second and the compressed size of each, side by side. Then
+// extraction of one archive entry beside `unzip -p` of the same entry.
 #include <benchmark/benchmark.h>
 #include <zlib.h>
 
+#include <unistd.h>
+
 #include <algorithm>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <iterator>
@@ -12,6 +17,7 @@
 #include <string>
 #include <vector>
 
+#include "archive/ZipArchive.h"
 #include "archive/ZipDeflater.h"
 
 namespace {
@@ -121,6 +127,66 @@ void CorpusArgs(benchmark::internal::Benchmark* b) {
 
 BENCHMARK(BM_OurDeflate)->Apply(CorpusArgs)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_ZlibDeflate)->Apply(CorpusArgs)->Unit(benchmark::kMillisecond);
+
+// One archive holding the whole corpus as one entry, written by our writer.
+struct ExtractSetup {
+  std::string folder;
+  std::string zip;
+  std::size_t size = 0;
+  ExtractSetup() {
+    char templ[] = "/tmp/grv-bench-archive.XXXXXX";
+    folder = mkdtemp(templ) ? templ : "/tmp";
+    std::string data = folder + "/corpus.bin";
+    {
+      std::ofstream out(data, std::ios::binary);
+      for (int round = 0; round < 4; ++round) {
+        for (auto& f : TheCorpus().files) {
+          out.write(reinterpret_cast<const char*>(f.second.data()),
+                    static_cast<std::streamsize>(f.second.size()));
+          size += f.second.size();
+        }
+      }
+    }
+    zip = folder + "/corpus.zip";
+    ZipHandle* h = CreateZipArchive(zip.c_str(), nullptr);
+    AddFileToZipArchive(h, "corpus.bin", data.c_str());
+    CloseZipWriter(h);
+    std::remove(data.c_str());
+  }
+  ~ExtractSetup() {
+    std::remove(zip.c_str());
+    std::remove((folder + "/out.bin").c_str());
+    rmdir(folder.c_str());
+  }
+};
+
+const ExtractSetup& TheArchive() {
+  static const ExtractSetup setup;
+  return setup;
+}
+
+void BM_OurExtract(benchmark::State& state) {
+  const auto& a = TheArchive();
+  ZipHandle* h = OpenZipArchive(a.zip.c_str(), nullptr);
+  std::string target = a.folder + "/out.bin";
+  for (auto _ : state) {
+    if (ExtractZipEntryToFile(h, 0, target.c_str()) != ZipResult::Ok) state.SkipWithError("extract");
+  }
+  CloseZipReader(h);
+  state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * static_cast<int64_t>(a.size));
+}
+
+void BM_UnzipPipe(benchmark::State& state) {
+  const auto& a = TheArchive();
+  std::string cmd = "unzip -p '" + a.zip + "' corpus.bin > /dev/null";
+  for (auto _ : state) {
+    if (std::system(cmd.c_str()) != 0) state.SkipWithError("unzip -p");
+  }
+  state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * static_cast<int64_t>(a.size));
+}
+
+BENCHMARK(BM_OurExtract)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_UnzipPipe)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 }  // namespace
 

@@ -634,14 +634,9 @@ void logStr(LogBase* log, const char* tag, const char* value) {
 
 }  // namespace
 
+// File names on this system are UTF-8 bytes: the ANSI and wide forms come here.
 bool DataBuffer::loadFileUtf8(const char* path, LogBase* log) {
     check("loadFileUtf8");
-    // File names here are UTF-8 bytes already: no ANSI or wide detour needed.
-    return loadFileAnsi(path, log);
-}
-
-bool DataBuffer::loadFileAnsi(const char* path, LogBase* log) {
-    check("loadFileAnsi");
     release();
     FileReader f;
     if (!f.open(path)) return false;

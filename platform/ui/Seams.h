@@ -2,6 +2,11 @@
 // The seams every window reaches its surroundings through. The Qt ones are
 // in force until something else is installed; tests install scripted ones
 // (Scripted.h) with ScopedSeams.
+//
+//   In a dialog:  if (!GetPrompter().AskYesNo(this, text, title)) return;
+//   In a test:    auto p = std::make_shared<ScriptedPrompter>();
+//                 p->Queue(Answer::Yes);
+//                 ScopedSeams seams({p, nullptr, nullptr, nullptr});
 #include <memory>
 
 #include "platform/ui/FileChooser.h"

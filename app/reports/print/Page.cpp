@@ -22,12 +22,6 @@ int TruncToInt(double value) {
     return static_cast<int>(value);
 }
 
-std::string FormatArgs(std::size_t capacity, const char* fmt, va_list args)
-    __attribute__((format(printf, 2, 0)));
-std::string FormatArgs(std::size_t capacity, const char* fmt, va_list args) {
-    return print::FormatText(capacity, fmt, args);
-}
-
 // Background and colour of text printed over a region's fill; put back when
 // the object goes.
 class RegionInk {
@@ -70,10 +64,7 @@ CPage::CPage(const PrintRect& rect, DeviceContext* dc, int mapMode,
         m_state.right = m_state.bottom = print::kAnisotropicExtent;
         m_state.pageWidth = m_state.pageHeight = print::kAnisotropicExtent;
     } else {
-        m_state.left = rect.left;
-        m_state.top = rect.top;
-        m_state.right = rect.right;
-        m_state.bottom = rect.bottom;
+        m_state.SetRect(rect.left, rect.top, rect.right, rect.bottom);
         m_state.pageWidth = rect.right;
         m_state.pageHeight = rect.bottom;
     }
@@ -198,7 +189,7 @@ int CPage::PrintData(int row, int column, int flags, int pointSize, std::uint32_
 double CPage::Print(double row, double column, const char* fmt, ...) {
     va_list args;
     va_start(args, fmt);
-    const std::string text = FormatArgs(kFormatChars, fmt, args);
+    const std::string text = print::FormatText(kFormatChars, fmt, args);
     va_end(args);
     ConvertPosition(row, column);
     return ConvertToInches(PrintFormatted(TruncToInt(row), TruncToInt(column), m_state.flags,
@@ -209,7 +200,7 @@ double CPage::Print(double row, double column, const char* fmt, ...) {
 int CPage::Print(int row, int column, const char* fmt, ...) {
     va_list args;
     va_start(args, fmt);
-    const std::string text = FormatArgs(kFormatChars, fmt, args);
+    const std::string text = print::FormatText(kFormatChars, fmt, args);
     va_end(args);
     return PrintFormatted(row, column, m_state.flags, m_state.pointSize, text.c_str());
 }
@@ -217,7 +208,7 @@ int CPage::Print(int row, int column, const char* fmt, ...) {
 double CPage::Print(double row, double* column, int flags, int pointSize, const char* fmt, ...) {
     va_list args;
     va_start(args, fmt);
-    const std::string text = FormatArgs(kFormatChars, fmt, args);
+    const std::string text = print::FormatText(kFormatChars, fmt, args);
     va_end(args);
     double col = column ? *column : 0.0;
     ConvertPosition(row, col);
@@ -230,7 +221,7 @@ double CPage::Print(double row, double* column, int flags, int pointSize, const 
 double CPage::Print(double row, double column, int flags, int pointSize, const char* fmt, ...) {
     va_list args;
     va_start(args, fmt);
-    const std::string text = FormatArgs(kFormatChars, fmt, args);
+    const std::string text = print::FormatText(kFormatChars, fmt, args);
     va_end(args);
     ConvertPosition(row, column);
     return ConvertToInches(
@@ -241,7 +232,7 @@ double CPage::Print(double row, double column, int flags, int pointSize, const c
 int CPage::Print(int row, int* column, int flags, int pointSize, const char* fmt, ...) {
     va_list args;
     va_start(args, fmt);
-    const std::string text = FormatArgs(kFormatChars, fmt, args);
+    const std::string text = print::FormatText(kFormatChars, fmt, args);
     va_end(args);
     const int below = PrintFormatted(row, column ? *column : 0, flags, pointSize, text.c_str());
     if (column) *column = TruncToInt(GetNextColumn(false, false));
@@ -251,7 +242,7 @@ int CPage::Print(int row, int* column, int flags, int pointSize, const char* fmt
 int CPage::Print(int row, int column, int flags, int pointSize, const char* fmt, ...) {
     va_list args;
     va_start(args, fmt);
-    const std::string text = FormatArgs(kFormatChars, fmt, args);
+    const std::string text = print::FormatText(kFormatChars, fmt, args);
     va_end(args);
     return PrintFormatted(row, column, flags, pointSize, text.c_str());
 }
@@ -295,7 +286,7 @@ double CPage::PrintInRegion(CPrintRegion* region, double row, double column, int
                             int pointSize, const char* fmt, ...) {
     va_list args;
     va_start(args, fmt);
-    const std::string text = FormatArgs(kFormatChars, fmt, args);
+    const std::string text = print::FormatText(kFormatChars, fmt, args);
     va_end(args);
     ConvertPosition(row, column);
     return ConvertToInches(PrintTextInRegion(region, TruncToInt(row), TruncToInt(column), flags,
@@ -307,7 +298,7 @@ int CPage::PrintInRegion(CPrintRegion* region, int row, int column, int flags, i
                          const char* fmt, ...) {
     va_list args;
     va_start(args, fmt);
-    const std::string text = FormatArgs(kFormatChars, fmt, args);
+    const std::string text = print::FormatText(kFormatChars, fmt, args);
     va_end(args);
     return PrintTextInRegion(region, row, column, flags, pointSize, text.c_str());
 }
@@ -321,10 +312,7 @@ void CPage::PrintTextInRect(int top, int left, int bottom, int right, int flags,
     m_state.text = print::DecodeText(text);
     if (pointSize > 0) m_state.pointSize = pointSize;
     if (flags != print::kKeepFlags) m_state.flags = flags;
-    m_state.left = left;
-    m_state.top = top;
-    m_state.right = right;
-    m_state.bottom = bottom;
+    m_state.SetRect(left, top, right, bottom);
     m_printer->OutputText(&m_state, m_lineSpacing);
     m_nextColumn = m_state.lastEndColumn;
     RestoreState();
@@ -351,10 +339,7 @@ void CPage::PrintTextInRegionRect(CPrintRegion* region, int top, int left, int b
         m_state.text = print::DecodeText(text);
         if (pointSize > 0) m_state.pointSize = pointSize;
         if (flags != print::kKeepFlags) m_state.flags = flags;
-        m_state.left = r.left;
-        m_state.top = r.top;
-        m_state.right = r.right;
-        m_state.bottom = r.bottom;
+        m_state.SetRect(r.left, r.top, r.right, r.bottom);
         m_printer->OutputText(&m_state, m_lineSpacing);
     }
     if (setNextColumn) m_nextColumn = m_state.lastEndColumn;
@@ -441,32 +426,36 @@ int CPage::SetFontSize(int points) {
     return old;
 }
 
-int CPage::SetRightMargin(int units) {
-    const int old = m_state.right;
-    if (units > 0) m_state.right = units;
-    else if (units == -1) m_state.right = m_state.pageWidth;
+namespace {
+
+// Moves one edge of the print area; gives the old edge.
+int MoveEdge(int& edge, int units, bool backToPage, int pageExtent) {
+    const int old = edge;
+    if (units > 0) edge = units;
+    else if (backToPage) edge = pageExtent;
     return old;
+}
+
+}  // namespace
+
+int CPage::SetRightMargin(int units) {
+    return MoveEdge(m_state.right, units, units == -1, m_state.pageWidth);
 }
 
 double CPage::SetRightMargin(double inches) {
-    const int old = m_state.right;
-    if (inches > 0.0) m_state.right = ConvertToUnits(inches, print::kHorizontal);
-    else if (inches == -1.0) m_state.right = m_state.pageWidth;
-    return ConvertToInches(old, print::kHorizontal);
+    const int units = ConvertToUnits(inches, print::kHorizontal);
+    return ConvertToInches(MoveEdge(m_state.right, units, inches == -1.0, m_state.pageWidth),
+                           print::kHorizontal);
 }
 
 int CPage::SetBottomMargin(int units) {
-    const int old = m_state.bottom;
-    if (units > 0) m_state.bottom = units;
-    else if (units == -1) m_state.bottom = m_state.pageHeight;
-    return old;
+    return MoveEdge(m_state.bottom, units, units == -1, m_state.pageHeight);
 }
 
 double CPage::SetBottomMargin(double inches) {
-    const int old = m_state.bottom;
-    if (inches > 0.0) m_state.bottom = ConvertToUnits(inches, print::kVertical);
-    else if (inches == -1.0) m_state.bottom = m_state.pageHeight;
-    return ConvertToInches(old, print::kVertical);
+    const int units = ConvertToUnits(inches, print::kVertical);
+    return ConvertToInches(MoveEdge(m_state.bottom, units, inches == -1.0, m_state.pageHeight),
+                           print::kVertical);
 }
 
 // ---- Lines and boxes
@@ -474,10 +463,7 @@ double CPage::SetBottomMargin(double inches) {
 void CPage::Line(int top, int left, int bottom, int right, int penWidth, int lineStyle) {
     SaveState();
     if (lineStyle != print::kKeepFlags) m_state.lineStyle = lineStyle;
-    m_state.left = left;
-    m_state.top = top;
-    m_state.right = right;
-    m_state.bottom = bottom;
+    m_state.SetRect(left, top, right, bottom);
     m_printer->DrawLine(&m_state, penWidth);
     RestoreState();
 }
@@ -508,10 +494,7 @@ void CPage::Box(int top, int left, int bottom, int right, int penWidth, int fill
     SaveState();
     if (lineStyle != print::kKeepFlags) m_state.lineStyle = lineStyle;
     if (fill != print::kKeepFlags) m_state.fillCode = fill;
-    m_state.left = left;
-    m_state.top = top;
-    m_state.right = right;
-    m_state.bottom = bottom;
+    m_state.SetRect(left, top, right, bottom);
     m_printer->DrawBox(&m_state, penWidth);
     RestoreState();
 }
@@ -635,7 +618,7 @@ void CPage::PrintCell(PrintTableHeader* header, int row, int column, int pointSi
     if (row < 0 || column < 0 || column >= header->columns) return;
     va_list args;
     va_start(args, fmt);
-    const std::string text = FormatArgs(kCellChars, fmt, args);
+    const std::string text = print::FormatText(kCellChars, fmt, args);
     va_end(args);
     SaveState();
     if (header->plain) header->table->PrintCellPlain(text.c_str(), row, column, pointSize, flags);
@@ -684,10 +667,7 @@ CPrintRegion* CPage::CreateRegionScaled(CPrintRegion* parent, double top, double
 
 void CPage::PrintBitmap(int top, int left, int bottom, int right, const char* fileName) {
     SaveState();
-    m_state.left = left;
-    m_state.top = top;
-    m_state.right = right;
-    m_state.bottom = bottom;
+    m_state.SetRect(left, top, right, bottom);
     m_state.text = print::DecodeText(fileName);
     PrintBitmapFile(&m_state);
     RestoreState();

@@ -22,10 +22,7 @@ int CPrintRegion::Create(CPage* page, int top, int left, int right, int bottom, 
     m_nContentRow = m_nTop + 1;
     m_nContentColumn = m_nLeft + 1;
     page->SaveState();
-    state.left = m_nLeft;
-    state.top = m_nTop;
-    state.right = m_nRight;
-    state.bottom = m_nBottom;
+    state.SetRect(m_nLeft, m_nTop, m_nRight, m_nBottom);
     state.fillCode = fill;
     page->Printer().FillArea(&state);
     page->RestoreState();
@@ -36,10 +33,7 @@ void CPrintRegion::DrawBorder() {
     if (!m_pPage) return;
     PrintState& state = m_pPage->State();
     m_pPage->SaveState();
-    state.left = m_nLeft;
-    state.top = m_nTop;
-    state.right = m_nRight;
-    state.bottom = m_nBottom;
+    state.SetRect(m_nLeft, m_nTop, m_nRight, m_nBottom);
     m_pPage->Printer().DrawBox(&state, 1);
     m_pPage->RestoreState();
 }
@@ -48,10 +42,7 @@ void CPrintRegion::SetTitle(const char* text, int pointSize, int flags, int fill
     if (!m_pPage) return;
     PrintState& state = m_pPage->State();
     m_pPage->SaveState();
-    state.left = m_nLeft;
-    state.top = m_nTop;
-    state.right = m_nRight;
-    state.bottom = m_nBottom;
+    state.SetRect(m_nLeft, m_nTop, m_nRight, m_nBottom);
     state.text = print::DecodeText(text);
     state.pointSize = pointSize;
     state.flags = flags | print::kSingleLine | print::kVCentred;

@@ -95,4 +95,11 @@ struct PrintState {
     PrintRect lastRect;
     int offset = 0;  // added to every left and right that is drawn
     TextMetrics* metrics = nullptr;
+
+    void SetRect(int newLeft, int newTop, int newRight, int newBottom) {
+        left = newLeft;
+        top = newTop;
+        right = newRight;
+        bottom = newBottom;
+    }
 };

@@ -78,10 +78,7 @@ void CPrintTable::PrintHeadings() {
         std::snprintf(numbered, sizeof numbered, "Col %d", c + 1);
         const std::string& heading = h.column[c].heading;
         m_state->text = print::DecodeText(heading.empty() ? numbered : heading.c_str());
-        m_state->left = x;
-        m_state->top = top;
-        m_state->right = Trunc(x + h.column[c].width);
-        m_state->bottom = top + band;
+        m_state->SetRect(x, top, Trunc(x + h.column[c].width), top + band);
         m_state->flags = print::kBold | print::kFramed | print::kCentred | print::kVCentred;
         m_state->fillCode = h.headingFill;
         const QColor oldColor = h.headingFill > 2 ? dc->SetTextColor(kWhite) : QColor();

@@ -4,6 +4,7 @@
 #include <QMenuBar>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
 #include <QToolBar>
 #include <QTreeWidget>
 
@@ -248,6 +249,14 @@ TEST_F(MainWindowTest, HiddenByTrayStaysHiddenUntilShowOrNewEntry) {
 
     dlg.m_bWindowVisible = 0;
     dlg.hide();
+    dlg.OnTrayNotify(QSystemTrayIcon::Trigger);
+    EXPECT_FALSE(dlg.isVisible()) << "a single click does nothing";
+    dlg.OnTrayNotify(QSystemTrayIcon::DoubleClick);
+    EXPECT_TRUE(dlg.isVisible());
+    EXPECT_EQ(dlg.m_bWindowVisible, 1);
+
+    dlg.m_bWindowVisible = 0;
+    dlg.hide();
     dlg.OnCommand(ID_TRAY_NEW_ENTRY);
     EXPECT_TRUE(dlg.isVisible());
     EXPECT_EQ(dlg.focusWidget(), dlg.findChild<QWidget*>("1013"));
@@ -323,6 +332,31 @@ TEST_F(JournalAtStartTest, OpenLastUsedDbReopensTheLastJournal) {
     EXPECT_TRUE(dlg.Db().IsOpen());
     EXPECT_EQ(dlg.m_nTrendMode, 3);
     EXPECT_TRUE(prompter->Prompts().empty());
+}
+
+TEST_F(JournalAtStartTest, ProfileKeepsOddFolderNamesExactly) {
+    const char* folders[] = {"/home/u/My Journals; 2024, old", "  leading/and trailing  ",
+                             "/tmp/#hash=equals", "/tmp/\"quoted\"\\back", "/tmp/\xc3\xa9t\xc3\xa9"};
+    for (const char* f : folders) {
+        ASSERT_TRUE(WriteProfileString(kSectionMru, kLastPath, QString::fromUtf8(f)));
+        EXPECT_EQ(GetProfileString(kSectionMru, kLastPath), QString::fromUtf8(f));
+    }
+}
+
+TEST_F(JournalAtStartTest, PreferencesOkRemembersTheOpenJournal) {
+    WriteProfileString(kSectionMru, kLastFile, "pain.grv");
+    WriteProfileString(kSectionMru, kLastPath, dir.path());
+    CGRVDlg dlg;
+    ShowAndSettle(dlg);
+    ASSERT_TRUE(dlg.Db().IsOpen());
+    WriteProfileString(kSectionMru, kLastFile, "changed.grv");
+    QTimer::singleShot(0, [] {
+        ASSERT_NE(QApplication::activeModalWidget(), nullptr);
+        QMetaObject::invokeMethod(QApplication::activeModalWidget(), "accept");
+    });
+    dlg.OnCommand(ID_EDIT_PREFERENCES);
+    EXPECT_EQ(GetProfileString(kSectionMru, kLastFile), "pain.grv");
+    EXPECT_EQ(GetProfileString(kSectionMru, kLastPath), dir.path());
 }
 
 TEST_F(JournalAtStartTest, NoJournalOpenedWhenTurnedOffOrIncomplete) {

@@ -86,8 +86,8 @@ TEST_F(PrefsTest, OkOnFreshProfileKeepsOpenLastAndWizardOn) {
         {"Prefs/AutoStartWin", "0"},   {"Prefs/DisAnonStats", "0"},
     };
     EXPECT_EQ(v, expected);
-    EXPECT_EQ(dlg.m_nOpenLastUsedDB, 1);
-    EXPECT_EQ(dlg.m_nFirstTimeWiz, 1);
+    EXPECT_EQ(dlg.m_prefs.openLastUsedDB, 1);
+    EXPECT_EQ(dlg.m_prefs.firstTimeWiz, 1);
 }
 
 TEST_F(PrefsTest, ChoicesRoundTripThroughTheProfile) {
@@ -113,10 +113,10 @@ TEST_F(PrefsTest, ChoicesRoundTripThroughTheProfile) {
     EXPECT_EQ(v["Prefs/AutoStartWin"], "0");
     EXPECT_EQ(v["Prefs/DisAnonStats"], "1");
     // The running window took them over at once.
-    EXPECT_EQ(dlg.m_nCloseToTray, 1);
-    EXPECT_EQ(dlg.m_nDisAnonStats, 1);
-    EXPECT_EQ(dlg.m_nClearAfterSave, 1);
-    EXPECT_EQ(dlg.m_strDefaultType, "Side Effects");
+    EXPECT_EQ(dlg.m_prefs.closeToTray, 1);
+    EXPECT_EQ(dlg.m_prefs.disAnonStats, 1);
+    EXPECT_EQ(dlg.m_prefs.clearAfterSave, 1);
+    EXPECT_EQ(dlg.m_prefs.defaultType, "Side Effects");
 
     // And what another program writes is read back.
     const QByteArray edit =
@@ -161,7 +161,7 @@ TEST_F(PrefsTest, CancelStoresNothingButReappliesTheStoredStartAtLogin) {
     });
     EXPECT_EQ(ProfileBytes(), before);
     EXPECT_TRUE(QFile::exists(AutostartFile()));
-    EXPECT_EQ(dlg.m_nCloseToTray, 0);
+    EXPECT_EQ(dlg.m_prefs.closeToTray, 0);
 
     WriteProfileInt(kSectionPrefs, kAutoStartWin, 0);
     RunPrefs(dlg, [](CGRVDlgPrefs& d) { d.reject(); });

@@ -26,7 +26,7 @@ void Put32(std::vector<std::uint8_t>& b, std::size_t at, std::uint32_t v) {
 }
 
 // A well-formed file: file header, 40-byte header, colour table, rows.
-struct BmpSpec {
+struct BmpShape {
     std::int32_t width = 4;
     std::int32_t height = 3;
     std::uint16_t bits = 8;
@@ -35,7 +35,7 @@ struct BmpSpec {
     bool core = false;
 };
 
-std::vector<std::uint8_t> MakeBmp(const BmpSpec& s) {
+std::vector<std::uint8_t> MakeBmp(const BmpShape& s) {
     const std::uint32_t headerSize = s.core ? 12 : 40;
     std::uint32_t colors = s.colors;
     if (colors == 0 && s.bits <= 8) colors = 1u << s.bits;
@@ -92,7 +92,7 @@ QString WriteFile(const QString& name, const std::vector<std::uint8_t>& bytes) {
 }
 
 TEST(BitmapHeader, EightBitWithoutFileHeaderReadsItsFullColourTable) {
-    BmpSpec s;
+    BmpShape s;
     s.fileHeader = false;
     bitmap::Layout layout;
     ASSERT_EQ(Parse(MakeBmp(s), &layout), Error::None);
@@ -107,7 +107,7 @@ TEST(BitmapHeader, EightBitWithoutFileHeaderReadsItsFullColourTable) {
 }
 
 TEST(BitmapHeader, CoreHeaderWidensToFourByteEntries) {
-    BmpSpec s;
+    BmpShape s;
     s.core = true;
     s.bits = 4;
     const std::vector<std::uint8_t> b = MakeBmp(s);
@@ -135,7 +135,7 @@ TEST(BitmapHeader, ColourCountFollowsBitsUnlessTheHeaderGivesOne) {
     } cases[] = {{1, 0, 2}, {4, 0, 16}, {8, 0, 256}, {8, 20, 20},
                  {16, 0, 0}, {24, 0, 0}, {24, 5, 5}, {32, 0, 0}};
     for (const auto& c : cases) {
-        BmpSpec s;
+        BmpShape s;
         s.bits = c.bits;
         s.colors = c.used;
         bitmap::Layout layout;
@@ -146,7 +146,7 @@ TEST(BitmapHeader, ColourCountFollowsBitsUnlessTheHeaderGivesOne) {
 }
 
 TEST(BitmapHeader, MalformedFilesAreRefused) {
-    const BmpSpec good;
+    const BmpShape good;
     const std::vector<std::uint8_t> base = MakeBmp(good);
     auto with = [&](auto change) {
         std::vector<std::uint8_t> b = base;
@@ -191,7 +191,7 @@ TEST(BitmapHeader, MalformedFilesAreRefused) {
         EXPECT_TRUE(ReadBitmapImage(WriteFile("bad.bmp", c.bytes)).isNull()) << c.name;
     }
     {
-        BmpSpec s;
+        BmpShape s;
         s.bits = 1;
         s.colors = 3;
         EXPECT_EQ(Parse(MakeBmp(s)), Error::BadColorCount);
@@ -250,7 +250,7 @@ for name, img in (("rgb", rgb), ("pal", pal), ("bw", bw), ("gray", gray)):
 }
 
 TEST(BitmapPrint, StretchesIntoTheRectangleAndReportsSuccess) {
-    BmpSpec s;
+    BmpShape s;
     s.bits = 24;
     s.width = 2;
     s.height = 2;
@@ -277,6 +277,28 @@ TEST(BitmapPrint, StretchesIntoTheRectangleAndReportsSuccess) {
     EXPECT_TRUE(canvas.IsDark(170, 170));
     EXPECT_FALSE(canvas.IsDark(10, 10));
     EXPECT_FALSE(canvas.IsDark(125, 60));
+}
+
+}  // namespace
+
+namespace {
+
+// The fuzz harness's seeds are all readable bitmaps of each layout.
+TEST(BitmapFile, SeedCorpusFilesAreRead) {
+    const QDir folder(QString(GRV_TEST_DATA_DIR) + "/fuzz/fuzz_bitmap_file");
+    const QStringList files = folder.entryList({"*.bmp"}, QDir::Files);
+    ASSERT_GE(files.size(), 6);
+    for (const QString& name : files) {
+        const QImage image = ReadBitmapImage(folder.filePath(name));
+        EXPECT_FALSE(image.isNull()) << name.toStdString();
+    }
+    const QImage core = ReadBitmapImage(folder.filePath("core4.bmp"));
+    ASSERT_EQ(core.size(), QSize(3, 2));
+    EXPECT_EQ(core.pixel(0, 0), qRgb(5, 4, 3));  // colour 1 of the widened table
+    const QImage bare = ReadBitmapImage(folder.filePath("bare16.bmp"));
+    ASSERT_EQ(bare.size(), QSize(2, 2));
+    EXPECT_EQ(bare.pixel(0, 0), qRgb(255, 255, 255));  // 0x7fff
+    EXPECT_EQ(bare.pixel(1, 0), qRgb(255, 0, 0));      // 0x7c00
 }
 
 }  // namespace

@@ -252,3 +252,49 @@ INSTANTIATE_TEST_SUITE_P(Papers, PdfOutput,
                          [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace
+
+namespace {
+
+TEST(PrintJobRun, PagesOnlyInsideADocument) {
+    const QString file = TempPath("job.pdf");
+    QPrinter printer(QPrinter::HighResolution);
+    SetUpPdfPrinter(printer, file, QPageSize::A4);
+    PrintJob job(&printer);
+    EXPECT_EQ(job.StartPage(), 0);
+    EXPECT_EQ(job.EndDoc(), 0);
+    ASSERT_GT(job.StartDoc("three"), 0);
+    EXPECT_EQ(job.StartDoc("again"), 0);
+    for (int i = 0; i < 3; ++i) {
+        ASSERT_GT(job.StartPage(), 0);
+        EXPECT_EQ(job.StartPage(), 0);  // already in a page
+        EXPECT_GT(job.EndPage(), 0);
+    }
+    EXPECT_GT(job.EndDoc(), 0);
+    EXPECT_EQ(PdfInfo(file, "Pages").toInt(), 3);
+    EXPECT_EQ(PdfInfo(file, "Title"), "three");
+}
+
+TEST(PrintJobRun, AbortedDocumentLeavesNoFile) {
+    const QString file = TempPath("aborted.pdf");
+    QPrinter printer(QPrinter::HighResolution);
+    SetUpPdfPrinter(printer, file, QPageSize::Letter);
+    {
+        PrintJob job(&printer);
+        ASSERT_GT(job.StartDoc("aborted"), 0);
+        ASSERT_GT(job.StartPage(), 0);
+        // Ends without EndDoc: the job is aborted.
+    }
+    EXPECT_FALSE(QFile::exists(file));
+}
+
+TEST(PrintJobRun, SmallestMarginsWidenThePrintableArea) {
+    QPrinter printer(QPrinter::HighResolution);
+    SetUpPdfPrinter(printer, TempPath("margins.pdf"), QPageSize::A4);
+    printer.setPageMargins(QMarginsF(20, 20, 20, 20), QPageLayout::Millimeter);
+    EXPECT_LT(printer.width(), 4500);
+    UseSmallestMargins(&printer);
+    EXPECT_NEAR(printer.width(), 4960, 2);  // 210 mm at 600 dpi, from whole points
+    EXPECT_GE(printer.height(), 7015);
+}
+
+}  // namespace

@@ -1,0 +1,195 @@
+#include "netlib/core/EncodingConvert.h"
+
+#include <atomic>
+
+#include "netlib/core/DataBuffer.h"
+#include "netlib/core/Utf.h"
+#include "platform/CodePage.h"
+
+namespace {
+
+std::atomic<const CodePageEngine*> g_engine{nullptr};
+
+const unsigned char* bytePtr(const void* p) { return static_cast<const unsigned char*>(p); }
+
+// Swaps the bytes of every pair into `out`; an odd last byte is dropped.
+void swapPairs(const unsigned char* p, unsigned int n, DataBuffer& out) {
+    unsigned char block[512];
+    unsigned fill = 0;
+    for (unsigned int i = 0; i + 1 < n; i += 2) {
+        block[fill++] = p[i + 1];
+        block[fill++] = p[i];
+        if (fill == sizeof block) {
+            out.append(block, fill);
+            fill = 0;
+        }
+    }
+    if (fill) out.append(block, fill);
+}
+
+}  // namespace
+
+EncodingConvert::EncodingConvert() : m_fromCodePage(0), m_toCodePage(0) {}
+EncodingConvert::~EncodingConvert() = default;
+
+void EncodingConvert::installEngine(const CodePageEngine* engine) { g_engine.store(engine); }
+
+int EncodingConvert::charsetToCodePage(const char* name) {
+    const CodePageEngine* e = g_engine.load();
+    if (!name || !e || !e->charsetNameToCodePage) return 0;
+    return e->charsetNameToCodePage(name);
+}
+
+bool EncodingConvert::utf8ToUtf16(const void* bytes, unsigned int count, DataBuffer& out) {
+    return ::utf8ToUtf16(bytePtr(bytes), count, out);
+}
+
+bool EncodingConvert::utf16ToUtf8(const void* bytes, unsigned int count, DataBuffer& out) {
+    return ::utf16ToUtf8(bytePtr(bytes), count, out);
+}
+
+bool EncodingConvert::codePageToUtf16(int page, const void* bytes, unsigned int count, DataBuffer& out) {
+    if (!bytes || count == 0) return true;
+    const CodePageEngine* e = g_engine.load();
+    if (!e || !e->codePageToUtf16) return false;
+    return e->codePageToUtf16(page, bytePtr(bytes), count, out);
+}
+
+bool EncodingConvert::utf16ToCodePage(int page, const void* bytes, unsigned int count, DataBuffer& out) {
+    if (!bytes || count == 0) return true;
+    const CodePageEngine* e = g_engine.load();
+    if (!e || !e->utf16ToCodePage) return false;
+    return e->utf16ToCodePage(page, bytePtr(bytes), count, out);
+}
+
+bool EncodingConvert::convert(int from, int to, const void* bytes, unsigned int count, DataBuffer& out) {
+    if (to == 0) to = from;
+    if (from == 0 || from == to) return out.append(bytes, count);
+    m_fromCodePage = from;
+    m_toCodePage = to;
+    switch (to) {
+    case 65005:
+    case 65006: {
+        DataBuffer utf8;
+        if (!convertViaUtf16(from, 65001, bytes, count, utf8)) return false;
+        return to == 65005 ? utf8ToUtf32LE(utf8, out) : utf8ToUtf32BE(utf8, out);
+    }
+    case 1201: {
+        DataBuffer le;
+        convertViaUtf16(from, 1200, bytes, count, le);
+        if (le.getSize() >= 2) swapPairs(le.getData(), le.getSize(), out);
+        return true;
+    }
+    default:
+        return convertViaUtf16(from, to, bytes, count, out);
+    }
+}
+
+bool EncodingConvert::convertFromAnsi(int to, const void* bytes, unsigned int count, DataBuffer& out) {
+    return convert(static_cast<int>(platform::GetACP()), to, bytes, count, out);
+}
+
+bool EncodingConvert::convertToAnsi(int from, const void* bytes, unsigned int count, DataBuffer& out) {
+    return convert(from, static_cast<int>(platform::GetACP()), bytes, count, out);
+}
+
+bool EncodingConvert::convertBetweenCharsetNames(const char* fromName, const char* toName, const void* bytes,
+                                                 unsigned int count, DataBuffer& out) {
+    int from = charsetToCodePage(fromName);
+    int to = charsetToCodePage(toName);
+    if (from == 0 || to == 0) return false;
+    return convert(from, to, bytes, count, out);
+}
+
+bool EncodingConvert::convertFromCharsetName(const char* fromName, int to, const void* bytes, unsigned int count,
+                                             DataBuffer& out) {
+    int from = charsetToCodePage(fromName);
+    if (from == 0) return false;
+    return convert(from, to, bytes, count, out);
+}
+
+bool EncodingConvert::convertToCharsetName(int from, const char* toName, const void* bytes, unsigned int count,
+                                           DataBuffer& out) {
+    int to = charsetToCodePage(toName);
+    if (to == 0) return false;
+    return convert(from, to, bytes, count, out);
+}
+
+bool EncodingConvert::convertWithPreamble(int from, int to, const void* bytes, unsigned int count, DataBuffer& out) {
+    if (to == 0) to = from;
+    if (to == 65001) out.append("\xEF\xBB\xBF", 3);
+    if (to == 1200) out.append("\xFF\xFE", 2);
+    if (to == 1201) out.append("\xFE\xFF", 2);
+    return convert(from, to, bytes, count, out);
+}
+
+bool EncodingConvert::convertViaUtf16(int from, int to, const void* bytes, unsigned int count, DataBuffer& out) {
+    const unsigned char* p = bytePtr(bytes);
+    if (!p || count == 0) return true;
+    // Byte-order marks decide over the page number.
+    if (from == 65001 && count >= 3 && p[0] == 0xEF && p[1] == 0xBB && p[2] == 0xBF) {
+        p += 3;
+        count -= 3;
+    } else if ((from == 1200 || from == 1201) && count >= 2) {
+        if (p[0] == 0xFE && p[1] == 0xFF) {
+            from = 1201;
+            p += 2;
+            count -= 2;
+        } else if (p[0] == 0xFF && p[1] == 0xFE) {
+            from = 1200;
+            p += 2;
+            count -= 2;
+        }
+    }
+    if (count == 0) return true;
+    if (from == to) return out.append(p, count);
+
+    // To a hub.
+    DataBuffer hubBytes;
+    bool viaHub = true;
+    if (from == 1201) {
+        if (count < 2) return true;
+        swapPairs(p, count, hubBytes);
+        from = 1200;
+    } else if (from == 65005 || from == 65006) {
+        if (count < 4) return true;
+        DataBuffer units;
+        if (from == 65006) {
+            for (unsigned int i = 0; i + 4 <= count; i += 4) {
+                unsigned char r[4] = {p[i + 3], p[i + 2], p[i + 1], p[i]};
+                units.append(r, 4);
+            }
+        } else {
+            units.append(p, count);
+        }
+        utf32ToUtf8(units, hubBytes);
+        from = 65001;
+    } else {
+        viaHub = false;
+    }
+    if (viaHub) {
+        p = hubBytes.getData();
+        count = hubBytes.getSize();
+        if (count == 0) return true;
+    }
+    if (from == to) return out.append(p, count);
+
+    if (from == 1200) {
+        out.ensureCapacity(out.getSize() + count / 2 + 4);
+        if (to == 65001) return ::utf16ToUtf8(p, count, out);
+        return utf16ToCodePage(to, p, count, out);
+    }
+    if (to == 1200) {
+        out.ensureCapacity(out.getSize() + 2 * count);
+        if (from == 65001) return ::utf8ToUtf16(p, count, out);
+        return codePageToUtf16(from, p, count, out);
+    }
+    DataBuffer utf16;
+    if (from == 65001) {
+        ::utf8ToUtf16(p, count, utf16);
+    } else if (!codePageToUtf16(from, p, count, utf16)) {
+        return false;
+    }
+    if (to == 65001) return ::utf16ToUtf8(utf16.getData(), utf16.getSize(), out);
+    return utf16ToCodePage(to, utf16.getData(), utf16.getSize(), out);
+}

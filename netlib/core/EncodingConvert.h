@@ -1,0 +1,48 @@
+#pragma once
+// Converts byte strings between Windows code pages. The UTF family (1200,
+// 1201, 65001, 65005, 65006) is built in; the table pages, UTF-7 and the
+// ISO-2022 forms come from the code-page engine once it is installed.
+#include <cstdint>
+
+class DataBuffer;
+
+// What the code-page engine supplies. Every member may be null.
+struct CodePageEngine {
+    // A page's bytes to UTF-16LE and back; false for a page it cannot convert.
+    bool (*codePageToUtf16)(int page, const unsigned char* bytes, unsigned int count, DataBuffer& out);
+    bool (*utf16ToCodePage)(int page, const unsigned char* bytes, unsigned int count, DataBuffer& out);
+    // A charset name's code page, 0 when unknown.
+    int (*charsetNameToCodePage)(const char* name);
+};
+
+class EncodingConvert {
+public:
+    EncodingConvert();
+    virtual ~EncodingConvert();
+
+    // Every conversion appends to `out` and never clears it.
+    bool convert(int fromCodePage, int toCodePage, const void* bytes, unsigned int count, DataBuffer& out);
+    bool convertFromAnsi(int toCodePage, const void* bytes, unsigned int count, DataBuffer& out);
+    bool convertToAnsi(int fromCodePage, const void* bytes, unsigned int count, DataBuffer& out);
+    bool convertBetweenCharsetNames(const char* fromName, const char* toName, const void* bytes, unsigned int count,
+                                    DataBuffer& out);
+    bool convertFromCharsetName(const char* fromName, int toCodePage, const void* bytes, unsigned int count,
+                                DataBuffer& out);
+    bool convertToCharsetName(int fromCodePage, const char* toName, const void* bytes, unsigned int count,
+                              DataBuffer& out);
+    bool convertWithPreamble(int fromCodePage, int toCodePage, const void* bytes, unsigned int count, DataBuffer& out);
+    bool convertViaUtf16(int fromCodePage, int toCodePage, const void* bytes, unsigned int count, DataBuffer& out);
+    bool codePageToUtf16(int page, const void* bytes, unsigned int count, DataBuffer& out);
+    bool utf16ToCodePage(int page, const void* bytes, unsigned int count, DataBuffer& out);
+
+    static bool utf8ToUtf16(const void* bytes, unsigned int count, DataBuffer& out);
+    static bool utf16ToUtf8(const void* bytes, unsigned int count, DataBuffer& out);
+
+    // Installed once by the code-page engine; a null engine removes it.
+    static void installEngine(const CodePageEngine* engine);
+    static int charsetToCodePage(const char* name);
+
+private:
+    int m_fromCodePage;
+    int m_toCodePage;
+};

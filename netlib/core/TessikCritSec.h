@@ -1,0 +1,30 @@
+#pragma once
+// The library's lock: re-entrant for the thread that holds it.
+#include <mutex>
+
+class TessikCritSec {
+public:
+    TessikCritSec() = default;
+    virtual ~TessikCritSec();
+
+    TessikCritSec(const TessikCritSec&) = delete;
+    TessikCritSec& operator=(const TessikCritSec&) = delete;
+
+    void enterCriticalSection() { m_mutex.lock(); }
+    void leaveCriticalSection() { m_mutex.unlock(); }
+
+private:
+    std::recursive_mutex m_mutex;
+};
+
+// Holds a TessikCritSec for a scope.
+class CritSecExitor {
+public:
+    explicit CritSecExitor(TessikCritSec& cs) : m_cs(cs) { m_cs.enterCriticalSection(); }
+    ~CritSecExitor() { m_cs.leaveCriticalSection(); }
+    CritSecExitor(const CritSecExitor&) = delete;
+    CritSecExitor& operator=(const CritSecExitor&) = delete;
+
+private:
+    TessikCritSec& m_cs;
+};

@@ -1,0 +1,197 @@
+#include "netlib/core/Utf.h"
+
+#include "netlib/core/DataBuffer.h"
+
+namespace {
+
+int trailingBytes(unsigned char lead) {
+    if (lead < 0xC0) return 0;
+    if (lead < 0xE0) return 1;
+    if (lead < 0xF0) return 2;
+    if (lead < 0xF8) return 3;
+    if (lead < 0xFC) return 4;
+    return 5;
+}
+
+constexpr std::uint32_t kOffsets[4] = {0x00000000u, 0x00003080u, 0x000E2080u, 0x03C82080u};
+
+// Output gathered in small blocks rather than byte by byte.
+class Stager {
+public:
+    explicit Stager(DataBuffer& out) : m_out(out) {}
+    ~Stager() { flush(); }
+    void put(unsigned char b) {
+        if (m_fill == sizeof m_block) flush();
+        m_block[m_fill++] = b;
+    }
+    void unit16(std::uint16_t u) {
+        put(static_cast<unsigned char>(u & 0xFF));
+        put(static_cast<unsigned char>(u >> 8));
+    }
+    void flush() {
+        if (m_fill) m_out.append(m_block, m_fill);
+        m_fill = 0;
+    }
+
+private:
+    DataBuffer& m_out;
+    unsigned char m_block[512];
+    unsigned m_fill = 0;
+};
+
+void putUtf8(Stager& s, std::uint32_t v) {
+    if (v < 0x80) {
+        s.put(static_cast<unsigned char>(v));
+    } else if (v < 0x800) {
+        s.put(static_cast<unsigned char>(0xC0 | (v >> 6)));
+        s.put(static_cast<unsigned char>(0x80 | (v & 0x3F)));
+    } else if (v < 0x10000) {
+        s.put(static_cast<unsigned char>(0xE0 | (v >> 12)));
+        s.put(static_cast<unsigned char>(0x80 | ((v >> 6) & 0x3F)));
+        s.put(static_cast<unsigned char>(0x80 | (v & 0x3F)));
+    } else if (v < 0x200000) {
+        s.put(static_cast<unsigned char>(0xF0 | (v >> 18)));
+        s.put(static_cast<unsigned char>(0x80 | ((v >> 12) & 0x3F)));
+        s.put(static_cast<unsigned char>(0x80 | ((v >> 6) & 0x3F)));
+        s.put(static_cast<unsigned char>(0x80 | (v & 0x3F)));
+    } else {
+        s.put(0xEF);
+        s.put(0xBF);
+        s.put(0xBD);
+    }
+}
+
+bool utf8ToUtf32(const DataBuffer& in, DataBuffer& out, bool bigEndian) {
+    const unsigned char* p = in.getData();
+    unsigned int n = in.getSize();
+    Stager s(out);
+    unsigned int i = 0;
+    while (i < n) {
+        int t = trailingBytes(p[i]);
+        if (static_cast<unsigned>(t) >= n - i || !isLegalUtf8(p + i, t + 1)) return false;
+        std::uint32_t v = 0;
+        for (int k = 0; k <= t; ++k) {
+            v += p[i + k];
+            if (k < t) v <<= 6;
+        }
+        v -= kOffsets[t];
+        if (v >= 0x80000000u) v = 0xFFFD;
+        for (int k = 0; k < 4; ++k) s.put(static_cast<unsigned char>(v >> (bigEndian ? 24 - 8 * k : 8 * k)));
+        i += static_cast<unsigned>(t) + 1;
+    }
+    return true;
+}
+
+}  // namespace
+
+bool isLegalUtf8(const unsigned char* p, int length) {
+    if (!p || length < 1 || length > 4) return false;
+    if (length >= 4 && (p[3] < 0x80 || p[3] > 0xBF)) return false;
+    if (length >= 3 && (p[2] < 0x80 || p[2] > 0xBF)) return false;
+    if (length >= 2) {
+        unsigned char a = p[1];
+        if (a > 0xBF) return false;
+        switch (p[0]) {
+        case 0xE0: if (a < 0xA0) return false; break;
+        case 0xF0: if (a < 0x90) return false; break;
+        case 0xF4: if (a > 0x8F || a < 0x80) return false; break;
+        default: if (a < 0x80) return false;
+        }
+    }
+    if (p[0] >= 0x80 && p[0] < 0xC2) return false;
+    if (p[0] > 0xF4) return false;
+    // The lead must announce exactly this many bytes.
+    return trailingBytes(p[0]) + 1 == length;
+}
+
+int decodeUtf8Char(const unsigned char* p, unsigned int available, std::uint16_t& unit) {
+    if (available == 0) return -2;
+    unsigned char lead = p[0];
+    if (lead < 0x80) {
+        unit = lead;
+        return 1;
+    }
+    if (lead < 0xC2 || lead >= 0xF0) return -1;
+    if (lead < 0xE0) {
+        if (available < 2) return -2;
+        if (p[1] < 0x80 || p[1] > 0xBF) return -1;
+        unit = static_cast<std::uint16_t>(((lead & 0x1F) << 6) | (p[1] & 0x3F));
+        return 2;
+    }
+    if (available < 3) return -2;
+    if (p[1] < 0x80 || p[1] > 0xBF || p[2] < 0x80 || p[2] > 0xBF) return -1;
+    if (lead == 0xE0 && p[1] < 0xA0) return -1;
+    unit = static_cast<std::uint16_t>(((lead & 0x0F) << 12) | ((p[1] & 0x3F) << 6) | (p[2] & 0x3F));
+    return 3;
+}
+
+bool utf8ToUtf16(const unsigned char* bytes, unsigned int count, DataBuffer& out) {
+    if (!bytes || count == 0) return true;
+    Stager s(out);
+    unsigned int i = 0;
+    while (i < count) {
+        unsigned char b = bytes[i];
+        if (b < 0x80) {
+            s.unit16(b);
+            ++i;
+            continue;
+        }
+        if (b >= 0xF0 && count - i >= 4 && isLegalUtf8(bytes + i, 4)) {
+            // Beyond the Basic Multilingual Plane: a surrogate pair, never dropped.
+            std::uint32_t v = (static_cast<std::uint32_t>(b & 0x07) << 18) | ((bytes[i + 1] & 0x3Fu) << 12) |
+                              ((bytes[i + 2] & 0x3Fu) << 6) | (bytes[i + 3] & 0x3Fu);
+            v -= 0x10000;
+            s.unit16(static_cast<std::uint16_t>(0xD800 | (v >> 10)));
+            s.unit16(static_cast<std::uint16_t>(0xDC00 | (v & 0x3FF)));
+            i += 4;
+            continue;
+        }
+        std::uint16_t unit = 0;
+        int used = decodeUtf8Char(bytes + i, count - i, unit);
+        if (used > 0) {
+            s.unit16(unit);
+            i += static_cast<unsigned>(used);
+        } else {
+            ++i;
+        }
+    }
+    return true;
+}
+
+bool utf16ToUtf8(const unsigned char* bytes, unsigned int count, DataBuffer& out) {
+    if (!bytes || count == 0) return true;
+    bool ok = (count % 2) == 0;
+    unsigned int units = count / 2;
+    Stager s(out);
+    for (unsigned int i = 0; i < units; ++i) {
+        std::uint16_t u = static_cast<std::uint16_t>(bytes[2 * i] | (bytes[2 * i + 1] << 8));
+        if (u == 0) continue;
+        if (u >= 0xD800 && u <= 0xDBFF && i + 1 < units) {
+            std::uint16_t lo = static_cast<std::uint16_t>(bytes[2 * i + 2] | (bytes[2 * i + 3] << 8));
+            if (lo >= 0xDC00 && lo <= 0xDFFF) {
+                putUtf8(s, 0x10000 + ((static_cast<std::uint32_t>(u - 0xD800) << 10) | (lo - 0xDC00u)));
+                ++i;
+                continue;
+            }
+        }
+        putUtf8(s, u);
+    }
+    return ok;
+}
+
+bool utf8ToUtf32LE(const DataBuffer& in, DataBuffer& out) { return utf8ToUtf32(in, out, false); }
+bool utf8ToUtf32BE(const DataBuffer& in, DataBuffer& out) { return utf8ToUtf32(in, out, true); }
+
+bool utf32ToUtf8(const DataBuffer& in, DataBuffer& out) {
+    unsigned int n = in.getSize();
+    if (n == 0) return true;
+    if (n < 4) return false;
+    const unsigned char* p = in.getData();
+    Stager s(out);
+    for (unsigned int i = 0; i + 4 <= n; i += 4) {
+        std::uint32_t v = static_cast<std::uint32_t>(p[i]) | (static_cast<std::uint32_t>(p[i + 1]) << 8) |
+                          (static_cast<std::uint32_t>(p[i + 2]) << 16) | (static_cast<std::uint32_t>(p[i + 3]) << 24);
+        putUtf8(s, v);
+    }
+    return true;
+}

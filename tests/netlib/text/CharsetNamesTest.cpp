@@ -1,0 +1,175 @@
+#include "netlib/text/CharsetNames.h"
+
+#include <gtest/gtest.h>
+
+#include <cctype>
+#include <map>
+#include <set>
+#include <sstream>
+#include <string>
+
+#include "TextTestSupport.h"
+#include "netlib/core/StringBuffer.h"
+#include "platform/CodePage.h"
+
+using tessik::charsetNameToCodePage;
+using tessik::codePageToCharsetName;
+using tessik::isKnownCharset;
+
+namespace {
+
+struct CharsetLists {
+    std::map<std::uint32_t, std::string> canonical;  // page -> name
+    std::map<std::string, std::uint32_t> aliases;    // name -> page
+};
+
+// charsets.txt holds the published lists: "page N name" and "alias N name"
+// (a name may hold a blank).
+const CharsetLists& lists() {
+    static const CharsetLists loaded = [] {
+        CharsetLists l;
+        for (const std::string& line : texttest::readDataLines("charsets.txt")) {
+            std::istringstream in(line);
+            std::string kind;
+            std::uint32_t page = 0;
+            in >> kind >> page;
+            std::string name;
+            std::getline(in >> std::ws, name);
+            if (kind == "page") l.canonical[page] = name;
+            else l.aliases[name] = page;
+        }
+        return l;
+    }();
+    return loaded;
+}
+
+std::string upper(std::string s) {
+    for (char& c : s) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    return s;
+}
+
+std::string underscored(std::string s) {
+    for (char& c : s) {
+        if (c == '-') c = '_';
+    }
+    return s;
+}
+
+std::string nameOf(std::uint32_t page, bool* found = nullptr) {
+    tessik::StringBuffer out;
+    out.append("stale");
+    const bool ok = codePageToCharsetName(page, out);
+    if (found) *found = ok;
+    return out.getString();
+}
+
+}  // namespace
+
+TEST(CharsetNames, ListsHaveTheirPublishedSizes) {
+    EXPECT_EQ(lists().canonical.size(), 140u);
+    EXPECT_EQ(lists().aliases.size(), 413u);
+}
+
+TEST(CharsetNames, EveryAliasGivesItsPageInAnySpelling) {
+    for (const auto& [name, page] : lists().aliases) {
+        SCOPED_TRACE(name);
+        EXPECT_EQ(charsetNameToCodePage(name.c_str()), page);
+        EXPECT_EQ(charsetNameToCodePage(upper(name).c_str()), page);
+        EXPECT_EQ(charsetNameToCodePage(underscored(upper(name)).c_str()), page);
+        EXPECT_EQ(charsetNameToCodePage((" \t" + name + "\r\n ").c_str()), page);
+        EXPECT_TRUE(isKnownCharset(name.c_str()));
+    }
+}
+
+TEST(CharsetNames, NoPrefixOrExtensionOfAnAliasMatches) {
+    const auto& aliases = lists().aliases;
+    for (const auto& [name, page] : aliases) {
+        SCOPED_TRACE(name);
+        const std::string longer = name + "x";
+        const std::string shorter = name.substr(0, name.size() - 1);
+        if (!aliases.count(longer)) {
+            EXPECT_EQ(charsetNameToCodePage(longer.c_str()), 0u);
+        }
+        if (!aliases.count(shorter)) {
+            EXPECT_EQ(charsetNameToCodePage(shorter.c_str()), 0u);
+        }
+    }
+}
+
+TEST(CharsetNames, EveryPageGivesItsCanonicalNameAndOthersNone) {
+    const auto& canonical = lists().canonical;
+    for (std::uint32_t page = 0; page <= 70000; ++page) {
+        bool found = false;
+        const std::string name = nameOf(page, &found);
+        const auto it = canonical.find(page);
+        if (it == canonical.end()) {
+            ASSERT_FALSE(found) << page;
+            ASSERT_EQ(name, "") << page;
+        } else {
+            ASSERT_TRUE(found) << page;
+            ASSERT_EQ(name, it->second) << page;
+        }
+    }
+    EXPECT_EQ(nameOf(0xFFFFFFFFu), "");
+}
+
+TEST(CharsetNames, TablesAreNotInversesOfEachOther) {
+    struct Case {
+        std::uint32_t page;
+        const char* name;
+        std::uint32_t nameGives;
+    };
+    const Case cases[] = {
+        {50221, "csiso2022jp", 50220}, {54936, "gb18030", 936},   {50222, "iso-2022-jp", 50220},
+        {20932, "euc-jp", 51932},      {874, "windows-874", 874}, {866, "cp866", 866},
+        {1200, "unicode", 1200},       {1201, "unicodefffe", 1201}, {65001, "utf-8", 65001},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.page);
+        EXPECT_EQ(nameOf(c.page), c.name);
+        EXPECT_EQ(charsetNameToCodePage(c.name), c.nameGives);
+    }
+}
+
+TEST(CharsetNames, NamedEdgeCases) {
+    const std::pair<const char*, std::uint32_t> cases[] = {
+        {"iso-8859-8 visual", 28598}, {"visual", 28598},         {"logical", 28598},
+        {"hebrew", 28598},            {"iso-8859-8-i", 38598},   {"iso-8859-11", 874},
+        {"tis-620", 874},             {"dos-874", 874},          {"gb18030", 936},
+        {"iso-2022-jp-1", 50221},     {"iso-2022-jp-2", 50222},  {"x-user-defined", 50000},
+        {"asmo-449", 709},            {"asmo-449+", 709},        {"ebcdic", 37},
+        {"irv", 20105},               {"ibm866", 866},           {"cp866", 866},
+        {"  UTF-16LE  ", 1200},       {"utf-16be", 1201},        {"SHIFT-JIS", 932},
+        {" shift_jis ", 932},         {"KS_C_5601-1987", 949},   {"UTF8", 65001},
+        {"iso_8859-1", 28591},        {"x-cp1250", 1250},        {"x-cp1251", 1251},
+        {"cp1252", 0},                {"windows-1259", 0},       {"windows-125", 0},
+        {"iso-8859-8  visual", 0},    {"utf-8;", 0},
+    };
+    for (const auto& [name, page] : cases) {
+        EXPECT_EQ(charsetNameToCodePage(name), page) << name;
+    }
+}
+
+TEST(CharsetNames, ShiftJisNeedsNoUnderscoreInTheTable) {
+    // The alias list spells it with a hyphen; the underscore form reaches it.
+    EXPECT_EQ(charsetNameToCodePage("Shift_JIS"), 932u);
+    EXPECT_EQ(charsetNameToCodePage("\tshift-jis\n"), 932u);
+}
+
+TEST(CharsetNames, ShortAndMissingNamesGiveZero) {
+    EXPECT_EQ(charsetNameToCodePage(nullptr), 0u);
+    EXPECT_FALSE(isKnownCharset(nullptr));
+    for (const char* name : {"", "   ", "\t\r\n", "ab", " ab ", "us", "l1", "l9", "xyz"}) {
+        EXPECT_EQ(charsetNameToCodePage(name), 0u) << "'" << name << "'";
+        EXPECT_FALSE(isKnownCharset(name)) << "'" << name << "'";
+    }
+}
+
+TEST(CharsetNames, AnsiGivesTheProcessCodePageOfTheMoment) {
+    EXPECT_EQ(charsetNameToCodePage("ansi"), platform::GetACP());
+    platform::SetAnsiCodePageOverride(1252);
+    EXPECT_EQ(charsetNameToCodePage(" ANSI "), 1252u);
+    EXPECT_TRUE(isKnownCharset("Ansi"));
+    platform::SetAnsiCodePageOverride(0);
+    EXPECT_EQ(charsetNameToCodePage("ansi"), 65001u);
+}
