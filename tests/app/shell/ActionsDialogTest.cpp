@@ -88,7 +88,7 @@ TEST_F(ActionsDialogTest, PainEffectAndDurationFollowTheSliderAndTheEdits) {
     } cases[] = {
         {0, "7", "", "", "7|0"},        // slider at 0: the typed number
         {-3, "7", "0", "45", "-3|45"},  // a moved slider wins over the text
-        {10, "", "2", "", "10|120"},    //
+        {10, "", "2", "", "10|120"},
         {0, "", "", "", "0|0"},         // nothing at all
         {0, "-", "99999", "99999", "0|6099939"},
     };
