@@ -98,7 +98,9 @@ int CGRVDlgMedEntry::OnInitDialog() {
 void CGRVDlgMedEntry::OnShowWindow() {
     if (TextToInt(m_strEntryId) < 1) {
         platform::ui::GetPrompter().Tell(this, QString::fromLatin1(kNeedActiveEntryForMeds));
-        reject();
+        // Ended from the event loop: a modal run that ended while it was
+        // still being shown would never return.
+        QMetaObject::invokeMethod(this, &CGRVDlgMedEntry::reject, Qt::QueuedConnection);
         return;
     }
     if (m_meds.id < 1 && m_meds.name.empty()) return;

@@ -3,6 +3,7 @@
 #include <QCheckBox>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QTimer>
 #include <QTreeWidget>
 
 #include "DetailTestSupport.h"
@@ -96,8 +97,20 @@ TEST_F(MedEntryDialogTest, WithoutAnActiveEntryTheDialogCancelsItself) {
     AddMedicine("Aspirin");
     CGRVDlgMedEntry dlg;
     OpenNew(dlg, -1);
+    EXPECT_TRUE(QTest::qWaitFor([&dlg] { return !dlg.isVisible(); }, 2000));
     EXPECT_TRUE(EndedWith(dlg, IDCANCEL));
     EXPECT_EQ(Told(), QStringList{kNeedActiveEntryForMeds});
+
+    // Run modally, as the main window does, it ends by itself as well.
+    CGRVDlgMedEntry modal;
+    modal.m_pDb = &m_db;
+    bool stuck = false;
+    QTimer::singleShot(3000, &modal, [&] {
+        stuck = true;
+        QCoreApplication::exit(0);  // leaves every running event loop
+    });
+    EXPECT_EQ(modal.exec(), IDCANCEL);
+    EXPECT_FALSE(stuck);
 }
 
 TEST_F(MedEntryDialogTest, EditingSelectsTheRowsMedicineAndShowsItsPresentDefaults) {
