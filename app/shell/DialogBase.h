@@ -3,6 +3,9 @@
 // told each time it is shown, ended with the class library's result codes.
 #include <QDialog>
 
+#include "app/shell/Resource.h"
+#include "app/store/JournalDb.h"
+
 class CDialogBase : public QDialog {
     Q_OBJECT
 
@@ -15,6 +18,20 @@ protected:
     virtual int OnInitDialog() { return 1; }
     // Runs after the window became visible.
     virtual void OnShowWindow() {}
+
+    // Saves the record through the store when a journal is open, otherwise
+    // tells the user; then ends the dialog with OK either way. The save's
+    // own failure is left in the store's error text.
+    template <typename Record>
+    void SaveAndEnd(CJournalDb* db, Record& rec, int (CJournalDb::*save)(Record&)) {
+        if (db && db->IsOpen())
+            (db->*save)(rec);
+        else
+            TellNoJournal();
+        done(grv::IDOK);
+    }
+    // "Need to open a database first."
+    void TellNoJournal();
 
 private:
     bool m_bInitialised = false;

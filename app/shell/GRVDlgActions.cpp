@@ -16,12 +16,10 @@
 #include <climits>
 
 #include "app/shell/DetailResource.h"
-#include "app/shell/DetailTexts.h"
 #include "app/shell/DlgControls.h"
 #include "app/shell/Resource.h"
 #include "app/store/JournalDb.h"
 #include "app/store/SqlText.h"
-#include "platform/ui/Seams.h"
 
 using namespace grv;
 
@@ -147,7 +145,7 @@ void CGRVDlgActions::DoDataExchange(bool save) {
 
 int CGRVDlgActions::OnInitDialog() {
     if (!m_pDb || !m_pDb->IsOpen())
-        platform::ui::GetPrompter().Tell(this, QString::fromLatin1(kNeedOpenDb));
+        TellNoJournal();
     DoDataExchange(false);
     m_ctlPainSlider->setRange(-10, 10);
     m_ctlPainSlider->setValue(0);
@@ -212,11 +210,7 @@ void CGRVDlgActions::OnBnClickedOk() {
     m_action.durmin = DurationMinutes(m_strHours, m_strMinutes);
     m_action.ref = m_strReference.toStdString();
     DoDataExchange(false);
-    if (m_pDb && m_pDb->IsOpen())
-        m_pDb->SaveEntryActions(m_action);
-    else
-        platform::ui::GetPrompter().Tell(this, QString::fromLatin1(kNeedOpenDb));
-    done(IDOK);
+    SaveAndEnd(m_pDb, m_action, &CJournalDb::SaveEntryActions);
 }
 
 void CGRVDlgActions::reject() { done(IDCANCEL); }

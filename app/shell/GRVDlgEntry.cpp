@@ -8,11 +8,9 @@
 #include <QVBoxLayout>
 
 #include "app/shell/DetailResource.h"
-#include "app/shell/DetailTexts.h"
 #include "app/shell/DlgControls.h"
 #include "app/shell/Resource.h"
 #include "app/store/JournalDb.h"
-#include "platform/ui/Seams.h"
 
 using namespace grv;
 
@@ -56,11 +54,7 @@ void CGRVDlgEntry::OnBnClickedOk() {
     m_entry.sbj = m_strSubject.toStdString();
     m_entry.entry = m_strBody.toStdString();
     DoDataExchange(false);
-    if (m_pDb && m_pDb->IsOpen())
-        m_pDb->SaveEntry(m_entry);
-    else
-        platform::ui::GetPrompter().Tell(this, QString::fromLatin1(kNeedOpenDb));
-    done(IDOK);
+    SaveAndEnd(m_pDb, m_entry, &CJournalDb::SaveEntry);
 }
 
 void CGRVDlgEntry::OnBnClickedCancel() { done(IDCANCEL); }

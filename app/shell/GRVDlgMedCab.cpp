@@ -249,7 +249,7 @@ void CGRVDlgMedCab::OnBnClickedSave() {
         m_pDb->SaveMedicine(m_medicine);
         RefreshList();
     } else {
-        platform::ui::GetPrompter().Tell(this, QString::fromLatin1(kNeedOpenDb));
+        TellNoJournal();
     }
 }
 

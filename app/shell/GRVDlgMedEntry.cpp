@@ -90,7 +90,7 @@ int CGRVDlgMedEntry::OnInitDialog() {
         FillMedicineCombo(*m_pDb, m_ctlMedicine);
         DoDataExchange(true);
     } else {
-        platform::ui::GetPrompter().Tell(this, QString::fromLatin1(kNeedOpenDb));
+        TellNoJournal();
     }
     return 1;
 }
@@ -150,11 +150,7 @@ void CGRVDlgMedEntry::OnBnClickedOk() {
     m_meds.override = m_bOverride;
     m_meds.desc = m_strDesc.toStdString();
     DoDataExchange(false);
-    if (m_pDb && m_pDb->IsOpen())
-        m_pDb->SaveEntryMeds(m_meds);
-    else
-        platform::ui::GetPrompter().Tell(this, QString::fromLatin1(kNeedOpenDb));
-    done(IDOK);
+    SaveAndEnd(m_pDb, m_meds, &CJournalDb::SaveEntryMeds);
 }
 
 void CGRVDlgMedEntry::reject() { done(IDCANCEL); }

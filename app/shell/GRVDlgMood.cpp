@@ -14,7 +14,6 @@
 #include "app/shell/DlgControls.h"
 #include "app/shell/Resource.h"
 #include "app/store/JournalDb.h"
-#include "platform/ui/Seams.h"
 
 using namespace grv;
 
@@ -61,7 +60,7 @@ void CGRVDlgMood::DoDataExchange(bool save) { m_rows.Exchange(save, Scales()); }
 
 int CGRVDlgMood::OnInitDialog() {
     if (!m_pDb || !m_pDb->IsOpen())
-        platform::ui::GetPrompter().Tell(this, QString::fromLatin1(kNeedOpenDb));
+        TellNoJournal();
     DoDataExchange(false);
     for (int i = 0; i < m_rows.Count(); ++i) m_rows.Slider(i)->setRange(0, 10);
     DoDataExchange(true);
@@ -77,11 +76,7 @@ void CGRVDlgMood::OnBnClickedOk() {
     m_mood.eid = TextToInt(m_strEntryId);
     for (const Row& row : kRowTable) m_mood.*row.field = this->*row.scale;
     DoDataExchange(false);
-    if (m_pDb && m_pDb->IsOpen())
-        m_pDb->SaveEntryMood(m_mood);
-    else
-        platform::ui::GetPrompter().Tell(this, QString::fromLatin1(kNeedOpenDb));
-    done(IDOK);
+    SaveAndEnd(m_pDb, m_mood, &CJournalDb::SaveEntryMood);
 }
 
 void CGRVDlgMood::reject() { done(IDCANCEL); }

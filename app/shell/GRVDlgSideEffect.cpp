@@ -17,7 +17,6 @@
 #include "app/shell/MedicineCombo.h"
 #include "app/shell/Resource.h"
 #include "app/store/JournalDb.h"
-#include "platform/ui/Seams.h"
 
 using namespace grv;
 
@@ -75,7 +74,7 @@ int CGRVDlgSideEffect::OnInitDialog() {
         FillMedicineCombo(*m_pDb, m_ctlMedicine);
         DoDataExchange(true);
     } else {
-        platform::ui::GetPrompter().Tell(this, QString::fromLatin1(kNeedOpenDb));
+        TellNoJournal();
     }
     DoDataExchange(false);
     for (int i = 0; i < m_rows.Count(); ++i) m_rows.Slider(i)->setRange(0, 10);
@@ -109,11 +108,7 @@ void CGRVDlgSideEffect::OnBnClickedOk() {
     m_sideEff.mid = m_mid;
     for (const Row& row : kRowTable) m_sideEff.*row.field = this->*row.scale;
     DoDataExchange(false);
-    if (m_pDb && m_pDb->IsOpen())
-        m_pDb->SaveEntrySideEff(m_sideEff);
-    else
-        platform::ui::GetPrompter().Tell(this, QString::fromLatin1(kNeedOpenDb));
-    done(IDOK);
+    SaveAndEnd(m_pDb, m_sideEff, &CJournalDb::SaveEntrySideEff);
 }
 
 void CGRVDlgSideEffect::reject() { done(IDCANCEL); }
