@@ -1,11 +1,7 @@
 #include "netlib/core/DataBuffer.h"
 
 #include <algorithm>
-<<<<<<< HEAD
-=======
 #include <atomic>
-#include <cerrno>
->>>>>>> codings
 #include <cstdlib>
 #include <cstring>
 
