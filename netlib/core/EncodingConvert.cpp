@@ -64,7 +64,7 @@ bool EncodingConvert::utf16ToCodePage(int page, const void* bytes, unsigned int 
 
 bool EncodingConvert::convert(int from, int to, const void* bytes, unsigned int count, DataBuffer& out) {
     if (to == 0) to = from;
-    if (from == 0 || from == to) return out.append(bytes, count) || count == 0;
+    if (from == 0 || from == to) return out.append(bytes, count);
     m_fromCodePage = from;
     m_toCodePage = to;
     switch (to) {

@@ -1,7 +1,9 @@
 #include "netlib/core/LogBase.h"
 
 #include <cstdio>
+#include <cstring>
 
+#include "netlib/core/DataBuffer.h"
 #include "netlib/core/StringBuffer.h"
 #include "platform/Ticks.h"
 #include "platform/WinErr.h"
@@ -36,6 +38,12 @@ void LogBase::logBinaryData(const char* tag, const void* bytes, unsigned int cou
         return;
     }
     logDataHex(tag, bytes, count);
+}
+
+void LogBase::logDataQuotedPrintable(const char* tag, const char* text) {
+    tessik::StringBuffer sb;
+    if (text) encodeBytesToSb("qp", text, static_cast<unsigned>(std::strlen(text)), sb);
+    logData(tag, sb.getString());
 }
 
 void LogBase::logElapsedMs(const char* tag, DWORD startTick) {

@@ -311,34 +311,22 @@ void Logger::getLogText(StringBuffer& out) {
     if (m_log.root()) m_log.root()->renderText(out, 0);
 }
 
-bool Logger::logError(const char* text) {
+bool Logger::addLine(char kind, const char* text, bool doEcho) {
     if (!text) return true;
     CritSecExitor lock(*this);
     LogEntry2* e = new (std::nothrow) LogEntry2();
-    if (e && e->setError(text)) m_log.addEntry(e);
-    else delete e;
-    echo("%s%s\n%s", text, "");
+    bool made = e && (kind == 'E' ? e->setError(text) : kind == 'I' ? e->setInfo(text) : e->setXml(text));
+    if (made)
+        m_log.addEntry(e);
+    else
+        delete e;
+    if (doEcho) echo("%s%s\n%s", text, "");
     return true;
 }
 
-bool Logger::logInfo(const char* text) {
-    if (!text) return true;
-    CritSecExitor lock(*this);
-    LogEntry2* e = new (std::nothrow) LogEntry2();
-    if (e && e->setInfo(text)) m_log.addEntry(e);
-    else delete e;
-    echo("%s%s\n%s", text, "");
-    return true;
-}
-
-bool Logger::logXml(const char* fragment) {
-    if (!fragment) return true;
-    CritSecExitor lock(*this);
-    LogEntry2* e = new (std::nothrow) LogEntry2();
-    if (e && e->setXml(fragment)) m_log.addEntry(e);
-    else delete e;
-    return true;
-}
+bool Logger::logError(const char* text) { return addLine('E', text, true); }
+bool Logger::logInfo(const char* text) { return addLine('I', text, true); }
+bool Logger::logXml(const char* fragment) { return addLine('X', fragment, false); }
 
 bool Logger::clearLog() {
     CritSecExitor lock(*this);
@@ -350,8 +338,10 @@ bool Logger::clearLog() {
 bool Logger::enterContext(const char* name, bool) {
     CritSecExitor lock(*this);
     LogEntry2* e = new (std::nothrow) LogEntry2();
-    if (e && e->setContext(name)) m_log.pushContext(e);
-    else delete e;
+    if (e && e->setContext(name))
+        m_log.pushContext(e);
+    else
+        delete e;
     echo("%s%s:\n%s", name, "");
     ++m_depth;
     return true;
@@ -371,8 +361,10 @@ bool Logger::addTagged(const char* tag, const char* value, bool doEcho) {
     if (t.getSize() == 0) return false;
     CritSecExitor lock(*this);
     LogEntry2* e = new (std::nothrow) LogEntry2();
-    if (e && e->setTagValue(t.getString(), value)) m_log.addEntry(e);
-    else delete e;
+    if (e && e->setTagValue(t.getString(), value))
+        m_log.addEntry(e);
+    else
+        delete e;
     if (doEcho) echo("%s%s: %s\n", t.getString(), value);
     return true;
 }

@@ -86,6 +86,7 @@ public:
 
 private:
     bool addTagged(const char* tag, const char* value, bool echo);
+    bool addLine(char kind, const char* text, bool echo);
     void echo(const char* format, const char* a, const char* b);
 
     ErrorLog m_log;

@@ -231,12 +231,7 @@ void StringBuffer::appendUint32(unsigned int value) {
 
 void StringBuffer::appendInt64(std::int64_t value) {
     check("appendInt64");
-    char buf[72];
-    if (value < 0)
-        int64ToText(static_cast<std::uint64_t>(value), buf, 10, true);
-    else
-        int64ToText(static_cast<std::uint64_t>(value), buf, 10, false);
-    append(buf);
+    appendInt64Decimal(value, *this);
 }
 
 void StringBuffer::prepend(const char* text) {
@@ -829,64 +824,49 @@ bool StringBuffer::splitOnSubstring(const StringBuffer& separator, ExtPtrArray& 
 
 // ---------------------------------------------------------------- hex
 
-void StringBuffer::appendHex(const void* bytes, int count) {
-    check("appendHex");
-    if (!bytes || count <= 0) return;
-    static const char kDigits[] = "0123456789ABCDEF";
+namespace {
+enum class HexLayout { Plain, Spaced, Grouped };
+
+// Hex digits gathered in a small block and appended a block at a time.
+void appendHexLayout(StringBuffer& sb, const void* bytes, int count, const char* digits, HexLayout layout) {
     const unsigned char* p = static_cast<const unsigned char*>(bytes);
-    char block[128];
+    char block[255];
     int fill = 0;
     for (int i = 0; i < count; ++i) {
-        block[fill++] = kDigits[p[i] >> 4];
-        block[fill++] = kDigits[p[i] & 15];
-        if (fill == sizeof block) {
-            appendBytes(block, fill);
+        block[fill++] = digits[p[i] >> 4];
+        block[fill++] = digits[p[i] & 15];
+        if (layout == HexLayout::Spaced) {
+            block[fill++] = ' ';
+        } else if (layout == HexLayout::Grouped) {
+            // A space after every second byte, a line feed after the sixteenth.
+            int inLine = i % 16 + 1;
+            if (inLine == 16)
+                block[fill++] = '\n';
+            else if (inLine % 2 == 0)
+                block[fill++] = ' ';
+        }
+        if (fill + 3 > static_cast<int>(sizeof block)) {
+            sb.appendBytes(block, fill);
             fill = 0;
         }
     }
-    if (fill) appendBytes(block, fill);
+    if (fill) sb.appendBytes(block, fill);
+}
+}  // namespace
+
+void StringBuffer::appendHex(const void* bytes, int count) {
+    check("appendHex");
+    if (bytes && count > 0) appendHexLayout(*this, bytes, count, "0123456789ABCDEF", HexLayout::Plain);
 }
 
 void StringBuffer::appendHexDump(const void* bytes, int count) {
     check("appendHexDump");
-    if (!bytes || count <= 0) return;
-    static const char kDigits[] = "0123456789abcdef";
-    const unsigned char* p = static_cast<const unsigned char*>(bytes);
-    char block[255];
-    int fill = 0;
-    for (int i = 0; i < count; ++i) {
-        block[fill++] = kDigits[p[i] >> 4];
-        block[fill++] = kDigits[p[i] & 15];
-        block[fill++] = ' ';
-        if (fill + 3 > static_cast<int>(sizeof block)) {
-            appendBytes(block, fill);
-            fill = 0;
-        }
-    }
-    if (fill) appendBytes(block, fill);
+    if (bytes && count > 0) appendHexLayout(*this, bytes, count, "0123456789abcdef", HexLayout::Spaced);
 }
 
 void StringBuffer::appendHexGrouped(const void* bytes, int count) {
     check("appendHexGrouped");
-    if (!bytes || count <= 0) return;
-    static const char kDigits[] = "0123456789ABCDEF";
-    const unsigned char* p = static_cast<const unsigned char*>(bytes);
-    char block[255];
-    int fill = 0;
-    for (int i = 0; i < count; ++i) {
-        block[fill++] = kDigits[p[i] >> 4];
-        block[fill++] = kDigits[p[i] & 15];
-        int inLine = i % 16 + 1;
-        if (inLine == 16)
-            block[fill++] = '\n';
-        else if (inLine % 2 == 0)
-            block[fill++] = ' ';
-        if (fill + 3 > static_cast<int>(sizeof block)) {
-            appendBytes(block, fill);
-            fill = 0;
-        }
-    }
-    if (fill) appendBytes(block, fill);
+    if (bytes && count > 0) appendHexLayout(*this, bytes, count, "0123456789ABCDEF", HexLayout::Grouped);
 }
 
 void StringBuffer::decodeHex(DataBuffer& out) const {

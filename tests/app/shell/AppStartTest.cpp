@@ -3,7 +3,6 @@
 #include "ShellTestSupport.h"
 #include "app/shell/GRVApp.h"
 #include "app/shell/GRVDlg.h"
-#include "app/shell/Profile.h"
 #include "app/shell/Resource.h"
 
 using platform::ui::Answer;
@@ -27,7 +26,6 @@ TEST_F(AppStartTest, SocketFailureShowsTheMessageAndEnds) {
 TEST_F(AppStartTest, SplashThenMainWindowThenClosedOkAfterConfirmedQuit) {
     CGRVApp app;
     app.m_nSplashMs = 50;
-    grv::WriteProfileInt(grv::kSectionPrefs, grv::kFirstTimeWiz, 0);  // no user for the wizard
     bool splashGoneWhenWindowRan = false;
     app.m_pfnMainWindowStarted = [&](CGRVDlg& dlg) {
         splashGoneWhenWindowRan = true;

@@ -41,6 +41,10 @@ Values ReadWithConfigparser(const QString& file) {
 
 class PrefsTest : public ShellTest {
 protected:
+    void SetUp() override {
+        ShellTest::SetUp();
+        FreshProfile();
+    }
     // Runs Edit > Preferences; act works the dialog and ends it.
     void RunPrefs(CGRVDlg& dlg, std::function<void(CGRVDlgPrefs&)> act) {
         bool ran = false;

@@ -8,6 +8,7 @@
 #include <memory>
 #include <ostream>
 
+#include "app/shell/Profile.h"
 #include "platform/ui/Scripted.h"
 
 // Failures print a QString as its text.
@@ -18,7 +19,12 @@ protected:
     void SetUp() override {
         QDir(ConfigHome() + "/Bravenor").removeRecursively();
         QDir(ConfigHome() + "/autostart").removeRecursively();
+        // No user answers the first-run wizard in a test; the tests of the
+        // wizard and of a fresh profile start from FreshProfile() instead.
+        grv::WriteProfileInt(grv::kSectionPrefs, grv::kFirstTimeWiz, 0);
     }
+    // Nothing stored at all, as on a first start.
+    static void FreshProfile() { QDir(ConfigHome() + "/Bravenor").removeRecursively(); }
     void TearDown() override {
         // No report of one test may reach the next one's sink.
         QDir(ConfigHome() + "/Bravenor").removeRecursively();

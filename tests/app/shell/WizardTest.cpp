@@ -27,6 +27,10 @@ QString Text(const char* text) { return QString::fromLatin1(text); }
 
 class WizardTest : public ShellTest {
 protected:
+    void SetUp() override {
+        ShellTest::SetUp();
+        FreshProfile();
+    }
     QString Path(const QString& name) const { return tmp.filePath(name); }
 
     static QPushButton* Button(QWidget& w, int id) {

@@ -150,6 +150,41 @@ TEST(Utf, AgreesWithPythonCodecs) {
             Bytes u32 = convert(65001, 65005, s.utf8);
             EXPECT_EQ(peer::toHex(u32.data(), u32.size()), w32);
         }
+        // The same through the text value's lazy forms.
+        XString x;
+        x.setFromUtf8Bytes(reinterpret_cast<const char*>(s.utf8.data()), static_cast<unsigned>(s.utf8.size()));
+        x.getUtf16();
+        const DataBuffer& f16 = x.getUtf16Db();
+        EXPECT_EQ(peer::toHex(f16.getData(), f16.getSize() - 2), w16);
+        XString y;
+        y.setFromUtf16Chars(reinterpret_cast<const std::uint16_t*>(u16.data()), static_cast<unsigned>(u16.size() / 2));
+        EXPECT_EQ(peer::toHex(reinterpret_cast<const unsigned char*>(y.getUtf8()), static_cast<size_t>(y.getSizeUtf8())), w8);
+    }
+}
+
+TEST(Utf, Utf16WithByteOrderMarksAgreesWithPython) {
+    const Bytes samples[] = {
+        {0xFF, 0xFE, 'h', 0, 0xE9, 0, 0x3D, 0xD8, 0x00, 0xDE},
+        {0xFE, 0xFF, 0, 'h', 0, 0xE9, 0xD8, 0x3D, 0xDE, 0x00},
+        {0xFF, 0xFE},
+    };
+    std::string input;
+    for (const auto& b : samples) input += peer::toHex(b.data(), b.size()) + "\n";
+    int status = 0;
+    std::string out = peer::run(
+        "/usr/bin/python3 -c \"import sys\n"
+        "for l in sys.stdin: print(bytes.fromhex(l.strip()).decode('utf-16').encode('utf-8').hex() or '-')\"",
+        input, status);
+    ASSERT_EQ(status, 0);
+    std::istringstream lines(out);
+    for (const auto& b : samples) {
+        std::string want;
+        ASSERT_TRUE(lines >> want);
+        if (want == "-") want.clear();
+        for (int page : {1200, 1201}) {  // the mark decides, whatever the page said
+            Bytes got = convert(page, 65001, b);
+            EXPECT_EQ(peer::toHex(got.data(), got.size()), want) << page;
+        }
     }
 }
 
