@@ -3,22 +3,6 @@
 // toolbar or the tray until it is written and its route marked built.
 #include "app/shell/GRVDlg.h"
 
-void CGRVDlg::OnDeleteEntry() {}
-void CGRVDlg::OnToolbarMedicineCabinet() {}
-void CGRVDlg::OnMedicineCabinet() {}
-void CGRVDlg::OnActionDetails() {}
-void CGRVDlg::OnMoodDetails() {}
-void CGRVDlg::OnMedicineDetails() {}
-void CGRVDlg::OnSideEffectDetails() {}
-void CGRVDlg::OnQuestionDetails() {}
-void CGRVDlg::OnNewPainScore() {}
-void CGRVDlg::OnEditEntryText() {}
-void CGRVDlg::OnDetailsActions() {}
-void CGRVDlg::OnDetailsJournal() {}
-void CGRVDlg::OnDetailsMedicines() {}
-void CGRVDlg::OnDetailsMood() {}
-void CGRVDlg::OnDetailsSideEffects() {}
-void CGRVDlg::OnDetailsQuestions() {}
 void CGRVDlg::OnBackup() {}
 void CGRVDlg::OnRestore() {}
 void CGRVDlg::OnFilePrint() {}
