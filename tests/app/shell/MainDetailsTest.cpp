@@ -3,7 +3,9 @@
 // save's offer, the tray's New Pain Score and Delete.
 #include <QAbstractButton>
 #include <QCheckBox>
+#include <QCursor>
 #include <QFocusEvent>
+#include <QMenu>
 #include <QPlainTextEdit>
 #include <QSlider>
 #include <QTest>
@@ -443,9 +445,14 @@ TEST_F(MainDetailsTest, LeavingCurrentPainSavesAndOffersTheTypesDialog) {
     EXPECT_EQ(Q("SELECT id,wpl,apl,lpl,cpl,sbj FROM entry WHERE id=2"), "2|8|5|2|6|Side Effects");
     EXPECT_EQ(Q("SELECT eid,nausea FROM entry_sideff"), "2|2");
 
-    // Leaving again updates the entry and offers nothing.
+    // Leaving again, by the keyboard, updates the entry and offers nothing.
+    dlg.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&dlg));
+    Edit(dlg, IDC_CURRENT_PAIN)->setFocus(Qt::MouseFocusReason);
+    ASSERT_TRUE(Edit(dlg, IDC_CURRENT_PAIN)->hasFocus());
     Edit(dlg, IDC_CURRENT_PAIN)->setText("3");
-    FocusLeaves(dlg, Qt::MouseFocusReason);
+    QTest::keyClick(Edit(dlg, IDC_CURRENT_PAIN), Qt::Key_Tab);
+    EXPECT_FALSE(Edit(dlg, IDC_CURRENT_PAIN)->hasFocus());
     EXPECT_EQ(m_opened.size(), 1);
     EXPECT_EQ(Q("SELECT count(*),max(cpl) FROM entry WHERE id=2"), "1|3");
     EXPECT_EQ(m_unexpected, 0);
@@ -557,6 +564,29 @@ TEST_F(MainDetailsTest, MedicineCabinetFromToolbarAndMenu) {
     std::vector<std::string> labels = usage->Labels();
     std::sort(labels.begin(), labels.end());
     EXPECT_EQ(labels, (std::vector<std::string>{"TB MedsCab", "Tools MedsCab", "Tools MedsCab"}));
+}
+
+// Activating a row loads its entry and shows the entries menu at the cursor.
+TEST_F(MainDetailsTest, ActivatingARowLoadsItAndShowsTheEntriesMenu) {
+    CGRVDlg dlg;
+    OpenTwoEntries(dlg, 2);
+    QTreeWidget* list = List(dlg);
+    QTreeWidgetItem* first = nullptr;
+    for (int i = 0; i < list->topLevelItemCount(); ++i)
+        if (list->topLevelItem(i)->text(1) == "First") first = list->topLevelItem(i);
+    ASSERT_NE(first, nullptr);
+    {
+        // Selected quietly, so only the activation loads it.
+        const QSignalBlocker quiet(list);
+        list->setCurrentItem(first);
+    }
+    ASSERT_EQ(dlg.m_entry.id, 2);
+    QCursor::setPos(list->viewport()->mapToGlobal(list->visualItemRect(first).center()));
+    emit list->itemActivated(first, 0);
+    EXPECT_EQ(dlg.m_entry.id, 1);
+    EXPECT_EQ(Edit(dlg, IDC_CURRENT_PAIN)->text(), "4");
+    EXPECT_TRUE(dlg.EntriesContextMenu()->isVisible());
+    dlg.EntriesContextMenu()->hide();
 }
 
 TEST_F(MainDetailsTest, TypeCodeFromName) {
