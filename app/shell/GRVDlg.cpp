@@ -81,13 +81,13 @@ const CGRVDlg::Route CGRVDlg::kRoutes[] = {
     {ID_TREND_AVERAGE, &CGRVDlg::OnTrendAverage, false},
     {ID_TREND_LOWEST, &CGRVDlg::OnTrendLowest, false},
     {ID_TREND_WORST, &CGRVDlg::OnTrendWorst, false},
-    {ID_HELP_ABOUT, &CGRVDlg::OnAbout, false},
-    {ID_HELP_CONTENTS, &CGRVDlg::OnHelpContents, false},
-    {ID_TOOLS_REPORTS, &CGRVDlg::OnReports, false},
-    {ID_RANGE_KIND0, &CGRVDlg::OnRangeKind0, false},
-    {ID_RANGE_KIND_DATES, &CGRVDlg::OnRangeKindDates, false},
-    {ID_RANGE_KIND2, &CGRVDlg::OnRangeKind2, false},
-    {ID_RANGE_KIND3, &CGRVDlg::OnRangeKind3, false},
+    {ID_HELP_ABOUT, &CGRVDlg::OnAbout, true},
+    {ID_HELP_CONTENTS, &CGRVDlg::OnHelpContents, true},
+    {ID_TOOLS_REPORTS, &CGRVDlg::OnReports, true},
+    {ID_RANGE_KIND0, &CGRVDlg::OnRangeKind0, true},
+    {ID_RANGE_KIND_DATES, &CGRVDlg::OnRangeKindDates, true},
+    {ID_RANGE_KIND2, &CGRVDlg::OnRangeKind2, true},
+    {ID_RANGE_KIND3, &CGRVDlg::OnRangeKind3, true},
 };
 
 namespace {

@@ -125,6 +125,8 @@ public:
     int m_bNewEntry = 0;
     int m_nEntryType = 0;
     int m_nTrendMode = -1;
+    // Set by the range commands; nothing reads it.
+    int m_nRangeKind = 0;
 
     int m_bWindowVisible = 1;
     int m_bQuitting = 0;

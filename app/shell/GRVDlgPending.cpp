@@ -36,13 +36,6 @@ void CGRVDlg::OnTrendCurrent() {}
 void CGRVDlg::OnTrendAverage() {}
 void CGRVDlg::OnTrendLowest() {}
 void CGRVDlg::OnTrendWorst() {}
-void CGRVDlg::OnAbout() {}
-void CGRVDlg::OnHelpContents() {}
-void CGRVDlg::OnReports() {}
-void CGRVDlg::OnRangeKind0() {}
-void CGRVDlg::OnRangeKindDates() {}
-void CGRVDlg::OnRangeKind2() {}
-void CGRVDlg::OnRangeKind3() {}
 
 // Called from the frame's own start-up; they do their part once written.
 int CGRVDlg::RefreshTrend() { return 0; }

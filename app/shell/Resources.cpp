@@ -2,7 +2,10 @@
 
 #include <mutex>
 
-static void InitGorvaneQrc() { Q_INIT_RESOURCE(gorvane); }
+static void InitGorvaneQrc() {
+    Q_INIT_RESOURCE(gorvane);
+    Q_INIT_RESOURCE(version);
+}
 
 namespace grv {
 

@@ -10,6 +10,8 @@ inline constexpr char kQuitTitle[] = "Quit the Program";
 inline constexpr char kClosedOk[] = "Closed OK";
 inline constexpr char kCancelled[] = "Cancelled";
 inline constexpr char kRunValueName[] = "Gorvane";
+// The maker's help page, opened in the browser by Help > Contents.
+inline constexpr char kHelpPageUrl[] = "https://www.gorvane.invalid/help/";
 
 // Usage report labels.
 inline constexpr char kUsageNewEntry[] = "New Entry";

@@ -1,0 +1,120 @@
+#pragma once
+// The reports dialog: a report kind and a date range, the kind's detail rows
+// in a list and its summary rows as a chart. The journal is lent by the
+// main window; the dialog never opens or closes it.
+#include <QDateTime>
+#include <QDialog>
+#include <QRect>
+#include <QString>
+#include <cstdint>
+
+#include "app/store/JournalTypes.h"
+
+class CGraphObject;
+class CJournalDb;
+class QComboBox;
+class QDateTimeEdit;
+class QFrame;
+class QPushButton;
+class QTreeWidget;
+
+namespace reports_texts {
+
+inline const QString kSameTimesTitle = QStringLiteral("Date/Time Issue");
+inline const QString kSameTimesMessage =
+    QStringLiteral("Your beginning and end time are the same.  Please choose dates further apart.");
+inline const QString kReversedTimesMessage = QStringLiteral(
+    "Your end date is older then your beginning date.  Please choose beginning time older then "
+    "end time.");
+inline const QString kTooLittleDataMessage = QStringLiteral(
+    "There does not appear to be enough data to graph.  Are you sure you have made enough "
+    "entries for the time span you are trying to report on?");
+inline const QString kRequestFailedMessage = QStringLiteral("Error Processing Your Request");
+inline const QString kRequestFailedTitle = QStringLiteral("Error");
+inline const QString kNoFileMessage = QStringLiteral(
+    "It appears that you canceled instead of picking a file name.  No data will be exported.  "
+    "Please try again if this is a mistake.");
+inline const QString kNoFileTitle = QStringLiteral("Gorvane - No File Selected");
+// %1 the file, %2 the system's reason.
+inline const QString kWriteFailedMessage =
+    QStringLiteral("The report could not be written to %1 (%2).  No data was exported.");
+inline const QString kWriteFailedTitle = QStringLiteral("Gorvane - Export Failed");
+
+}  // namespace reports_texts
+
+class CGRVDlgReports : public QDialog {
+    Q_OBJECT
+
+public:
+    static constexpr int kRowsPerPage = 60;
+    static constexpr int kChartControlId = 1104;
+
+    explicit CGRVDlgReports(QWidget* parent = nullptr);
+    ~CGRVDlgReports() override;
+
+    int RunReport();
+    int BuildQueries();
+    int LoadReportRows();
+    int SetupListColumns();
+    int FillResultList();
+    int SetupChart();
+    int AddChartSegments();
+    int AddChartSeries();
+    int SetChartValues();
+
+    void OnCbnSelchangeReportType();
+    void OnDtnDatetimechangeFrom();
+    void OnDtnDatetimechangeTo();
+    void OnBnClickedCreate();
+    void OnBnClickedExport();
+    // Report printing is not built yet; its button stays disabled.
+    void OnBnClickedPrint();
+
+    CJournalDb* m_pDb = nullptr;
+    QRect m_rcGraph;
+    int m_nPageCount = 0;
+    int m_nRowsPerPage = kRowsPerPage;
+    int m_nLastPageRows = 0;
+    int m_nNextPrintRow = 0;
+    CGraphObject* m_pGraph = nullptr;
+    QDateTime m_dtFrom;
+    QDateTime m_dtTo;
+    qint64 m_spanRange = 0;  // seconds, To minus From, for the pain-versus-time kind
+    int m_nReportType = 5;
+    QString m_strReportType;
+    std::string m_strSummarySql;
+    std::string m_strDetailSql;
+    int m_nSummaryCols = 0;
+    int m_nDetailCols = 0;
+    int m_nSummaryRowCount = 0;
+    int m_nDetailRowCount = 0;
+    ReportRows m_summaryRows;
+    ReportRows m_detailRows;
+
+    QComboBox* ReportTypeCombo() const { return m_ctlReportType; }
+    QDateTimeEdit* FromPicker() const { return m_ctlFrom; }
+    QDateTimeEdit* ToPicker() const { return m_ctlTo; }
+    QTreeWidget* ResultList() const { return m_ctlResultList; }
+
+private:
+    void BuildControls();
+    void OnInitDialog();
+    // Moves the pickers' values into the members (true) or back (false).
+    void UpdateData(bool fromControls);
+    // A sorted drop-down: every text goes in at its alphabetical place.
+    void AddSortedComboItem(const QString& text);
+    // The kind's graph takes bars, else lines.
+    bool IsBarChart() const;
+    void AddSegment(const QString& label);
+    void AddSeries(const QString& name, std::uint32_t colour);
+    void SetValue(int segment, int series, int value);
+
+    QComboBox* m_ctlReportType = nullptr;
+    QDateTimeEdit* m_ctlFrom = nullptr;
+    QDateTimeEdit* m_ctlTo = nullptr;
+    QFrame* m_ctlChartFrame = nullptr;
+    QTreeWidget* m_ctlResultList = nullptr;
+    QPushButton* m_btnCreate = nullptr;
+    QPushButton* m_btnExport = nullptr;
+    QPushButton* m_btnPrint = nullptr;
+};

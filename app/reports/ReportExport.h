@@ -1,0 +1,22 @@
+#pragma once
+// A report's detail rows as comma-separated text: the kind's title, two
+// empty lines, the quoted heading fields, then one quoted line per row,
+// every line ended by CR LF. Qt-free.
+#include <string>
+
+#include "app/store/JournalTypes.h"
+
+namespace reports {
+
+// One field between double quotes; a double quote inside is doubled so
+// that readers of comma-separated text get the field back unchanged.
+std::string QuoteCsvField(const std::string& text);
+
+// The whole file's bytes for rows of the kind, in the rows' order.
+std::string FormatReportCsv(int kind, const ReportRows& rows);
+
+// Creates (or truncates) the file and writes the bytes. False with a
+// reason in `error` when the file cannot be created or written whole.
+bool WriteReportFile(const std::string& path, const std::string& bytes, std::string& error);
+
+}  // namespace reports

@@ -1,0 +1,445 @@
+// The reports dialog over a fixture journal: its rows against the sqlite3
+// shell running the same statements, its messages, its chart and its export
+// against hand-written files and python's csv reader.
+#include <gtest/gtest.h>
+
+#include <QComboBox>
+#include <QDateTimeEdit>
+#include <QTreeWidget>
+#include <algorithm>
+#include <memory>
+
+#include "app/reports/BarGraph.h"
+#include "app/reports/GRVDlgReports.h"
+#include "app/reports/GraphObject.h"
+#include "app/reports/LineGraph.h"
+#include "app/reports/ReportQueries.h"
+#include "app/store/JournalDb.h"
+#include "platform/ui/Scripted.h"
+#include "tests/app/store/StoreTestSupport.h"
+
+using namespace reports;
+using namespace reports_texts;
+using platform::ui::ScopedSeams;
+using platform::ui::ScriptedFileChooser;
+using platform::ui::ScriptedPrompter;
+using storetest::ReadFile;
+using storetest::RunCommand;
+using storetest::ShellQuote;
+
+namespace {
+
+const std::string kDataDir = std::string(GRV_TEST_DATA_DIR) + "/reports";
+const QDateTime kMarchFrom(QDate(2026, 3, 1), QTime(0, 0, 0));
+const QDateTime kMarchTo(QDate(2026, 3, 31), QTime(0, 0, 0));
+
+// Rows written with unit and record separators, each padded to `columns`.
+ReportRows SplitRecords(const std::string& out, int columns) {
+    ReportRows rows;
+    size_t start = 0;
+    while (start < out.size()) {
+        size_t end = out.find('\x1e', start);
+        if (end == std::string::npos) end = out.size();
+        ReportRow row;
+        const std::string record = out.substr(start, end - start);
+        size_t f = 0;
+        while (true) {
+            const size_t sep = record.find('\x1f', f);
+            row.push_back(record.substr(f, sep == std::string::npos ? std::string::npos : sep - f));
+            if (sep == std::string::npos) break;
+            f = sep + 1;
+        }
+        while (static_cast<int>(row.size()) < columns) row.emplace_back();
+        rows.push_back(row);
+        start = end + 1;
+    }
+    return rows;
+}
+
+bool AnyTextContains(const ReportRows& rows, const std::string& part) {
+    for (const ReportRow& row : rows) {
+        for (const std::string& text : row) {
+            if (text.find(part) != std::string::npos) return true;
+        }
+    }
+    return false;
+}
+
+class ReportsDialogTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        m_db.SetFolder(m_dir.Path());
+        m_db.SetFileName("journal.grv");
+        ASSERT_EQ(m_db.Open(1), 1) << m_db.GetLastErrorText();
+        Cli(".read " + kDataDir + "/fixture.sql");
+        m_dlg = std::make_unique<CGRVDlgReports>();
+        m_dlg->m_pDb = &m_db;
+    }
+
+    std::string Path() const { return m_dir.File("journal.grv"); }
+
+    std::string Cli(const std::string& sql) {
+        int status = 0;
+        const std::string out = storetest::SqliteCli(Path(), sql, &status);
+        EXPECT_EQ(status, 0) << out;
+        return out;
+    }
+
+    // The statement's rows as the sqlite3 shell gives them.
+    ReportRows CliRows(const std::string& sql, int columns) {
+        int status = 0;
+        const std::string out =
+            RunCommand("sqlite3 -batch -bail -noheader -nullvalue '' -separator " +
+                           ShellQuote("\x1f") + " -newline " + ShellQuote("\x1e") + " " +
+                           ShellQuote(Path()) + " " + ShellQuote(sql),
+                       &status);
+        EXPECT_EQ(status, 0) << out;
+        return SplitRecords(out, columns);
+    }
+
+    void ChooseKind(int kind) {
+        QComboBox* combo = m_dlg->ReportTypeCombo();
+        combo->setCurrentIndex(combo->findText(QString::fromLatin1(KindInfo(kind).comboText)));
+        ASSERT_EQ(m_dlg->m_nReportType, kind);
+    }
+
+    void SetRange(const QDateTime& from, const QDateTime& to) {
+        m_dlg->FromPicker()->setDateTime(from);
+        m_dlg->ToPicker()->setDateTime(to);
+    }
+
+    int Run(int kind, const QDateTime& from = kMarchFrom, const QDateTime& to = kMarchTo) {
+        ChooseKind(kind);
+        SetRange(from, to);
+        return m_dlg->RunReport();
+    }
+
+    const CSeriesModel& Chart() const {
+        const CGraphObject* g = m_dlg->m_pGraph;
+        if (g->BarGraph()) return *g->BarGraph();
+        return *g->LineGraph();
+    }
+
+    storetest::TempDir m_dir;
+    CJournalDb m_db;
+    std::shared_ptr<ScriptedPrompter> m_prompter = std::make_shared<ScriptedPrompter>();
+    std::shared_ptr<ScriptedFileChooser> m_files = std::make_shared<ScriptedFileChooser>();
+    ScopedSeams m_seams{{m_prompter, m_files, nullptr, nullptr}};
+    std::unique_ptr<CGRVDlgReports> m_dlg;
+};
+
+TEST_F(ReportsDialogTest, FixtureHoldsDeletedRecordsOfEveryKind) {
+    EXPECT_EQ(Cli("select count(*) from entry where del=1;"), "1\n");
+    for (const char* table : {"entry_actions", "entry_meds", "entry_mood", "entry_sideff"}) {
+        EXPECT_EQ(Cli(std::string("select count(*) from ") + table + " where del=1;"), "1\n")
+            << table;
+        EXPECT_EQ(Cli(std::string("select count(*) from ") + table + " where eid=4 and del=0;"),
+                  table == std::string("entry_sideff") ? "2\n" : "1\n")
+            << table;
+    }
+}
+
+TEST_F(ReportsDialogTest, RowsEqualTheShellsRowsForEveryKindWithoutDeletedRecords) {
+    const int detailRows[] = {4, 3, 2, 3, 2, 4};
+    for (int kind = 0; kind < kReportKindCount; ++kind) {
+        SCOPED_TRACE(kind);
+        ASSERT_EQ(Run(kind), 1) << m_prompter->Texts().size();
+        EXPECT_EQ(m_dlg->m_summaryRows, CliRows(m_dlg->m_strSummarySql, m_dlg->m_nSummaryCols));
+        EXPECT_EQ(m_dlg->m_detailRows, CliRows(m_dlg->m_strDetailSql, m_dlg->m_nDetailCols));
+        EXPECT_EQ(static_cast<int>(m_dlg->m_detailRows.size()), detailRows[kind]);
+        EXPECT_EQ(m_dlg->m_nDetailRowCount, detailRows[kind]);
+        EXPECT_EQ(m_dlg->m_nSummaryRowCount, static_cast<int>(m_dlg->m_summaryRows.size()));
+        for (const ReportRows* rows : {&m_dlg->m_summaryRows, &m_dlg->m_detailRows}) {
+            EXPECT_FALSE(AnyTextContains(*rows, "(gone)"));
+            EXPECT_FALSE(AnyTextContains(*rows, "At the very"));  // the range's own ends
+            EXPECT_FALSE(AnyTextContains(*rows, "Before the range"));
+        }
+    }
+    EXPECT_TRUE(m_prompter->Prompts().empty());
+}
+
+TEST_F(ReportsDialogTest, DeletedMoodAndSideEffectsLeaveTheAggregatesAlone) {
+    ASSERT_EQ(Run(kPainVsLife), 1);
+    ASSERT_EQ(m_dlg->m_summaryRows.size(), 1u);
+    // Activity: 4 and 7 live; the deleted 10 and the deleted entry's 0 do not count.
+    const ReportRow& life = m_dlg->m_summaryRows[0];
+    EXPECT_EQ((std::vector<std::string>{life[1], life[2], life[3]}),
+              (std::vector<std::string>{"4", "5.5", "7"}));
+    ASSERT_EQ(Run(kSideEffectsOverTime), 1);
+    const ReportRow& side = m_dlg->m_summaryRows[0];
+    EXPECT_EQ((std::vector<std::string>{side[1], side[2], side[3]}),
+              (std::vector<std::string>{"2", "4.0", "6"}));
+}
+
+TEST_F(ReportsDialogTest, ListShowsTheKindsColumnsNewestFirst) {
+    ASSERT_EQ(Run(kPainVsMedications), 1);
+    QTreeWidget* list = m_dlg->ResultList();
+    ASSERT_EQ(list->columnCount(), 9);
+    EXPECT_EQ(list->headerItem()->text(5), "Med ID");
+    EXPECT_EQ(list->headerItem()->text(8), "Dosage");
+    EXPECT_EQ(list->columnWidth(6), 240);
+    ASSERT_EQ(list->topLevelItemCount(), 3);
+    const ReportRow& newest = m_dlg->m_detailRows.back();
+    for (int c = 0; c < 9; ++c) {
+        EXPECT_EQ(list->topLevelItem(0)->text(c).toStdString(), newest[static_cast<size_t>(c)]);
+    }
+    EXPECT_EQ(list->topLevelItem(2)->text(0), "2026-03-02 08:00:00");
+
+    ASSERT_EQ(Run(kPainVsTime), 1);
+    ASSERT_EQ(list->columnCount(), 6);
+    EXPECT_EQ(list->headerItem()->text(5), "Subject");
+    EXPECT_EQ(list->topLevelItemCount(), 4);
+    EXPECT_EQ(list->topLevelItem(0)->text(0), "2026-03-20 10:00:00");
+}
+
+TEST_F(ReportsDialogTest, EqualAndReversedTimesStopWithTheirMessages) {
+    // Both pickers start at the same second.
+    EXPECT_EQ(m_dlg->RunReport(), 0);
+    SetRange(kMarchTo, kMarchFrom);
+    EXPECT_EQ(m_dlg->RunReport(), 0);
+    SetRange(kMarchFrom, kMarchFrom.addSecs(-1));
+    EXPECT_EQ(m_dlg->RunReport(), 0);
+    ASSERT_EQ(m_prompter->Prompts().size(), 3u);
+    EXPECT_EQ(m_prompter->Prompts()[0].text, kSameTimesMessage);
+    EXPECT_EQ(m_prompter->Prompts()[1].text, kReversedTimesMessage);
+    EXPECT_EQ(m_prompter->Prompts()[2].text, kReversedTimesMessage);
+    for (const auto& p : m_prompter->Prompts()) EXPECT_EQ(p.title, "Date/Time Issue");
+    EXPECT_TRUE(m_dlg->m_strDetailSql.empty()) << "nothing ran";
+    EXPECT_TRUE(m_dlg->m_pGraph->isHidden());
+}
+
+TEST_F(ReportsDialogTest, RangeEndsAreExcludedToTheSecond) {
+    const QDateTime e1(QDate(2026, 3, 2), QTime(8, 0, 0));
+    ASSERT_EQ(Run(kPainVsTime, e1.addSecs(-1), e1.addSecs(1)), 1);
+    ASSERT_EQ(m_dlg->m_detailRows.size(), 1u);
+    EXPECT_EQ(m_dlg->m_detailRows[0][0], "2026-03-02 08:00:00");
+    for (auto [from, to] : {std::pair{e1, e1.addSecs(1)}, std::pair{e1.addSecs(-1), e1}}) {
+        m_prompter->Clear();
+        EXPECT_EQ(Run(kPainVsTime, from, to), 0);
+        EXPECT_EQ(m_prompter->Texts(), std::vector<QString>{kTooLittleDataMessage});
+    }
+}
+
+TEST_F(ReportsDialogTest, PainTimeSpanChoosesTheSummaryAtExactBoundaries) {
+    // Spans are wall-clock days: the range crosses the change to summer time.
+    const QDateTime from = kMarchFrom;
+    struct Case {
+        int days;
+        int seconds;
+        int summaryCols;
+    } cases[] = {
+        {7, -3600, 6}, {7, -1, 6}, {7, 0, 7}, {70, -1, 7}, {70, 0, 8}, {120, 0, 8},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.days * 86400 + c.seconds);
+        m_prompter->Clear();
+        const QDateTime to = QDateTime(from.date().addDays(c.days), from.time()).addSecs(c.seconds);
+        Run(kPainVsTime, from, to);
+        EXPECT_EQ(m_dlg->m_nSummaryCols, c.summaryCols);
+        EXPECT_EQ(m_dlg->m_nDetailCols, 6);
+        EXPECT_EQ(m_dlg->m_spanRange, c.days * 86400 + c.seconds);
+        EXPECT_EQ(m_dlg->m_summaryRows, CliRows(m_dlg->m_strSummarySql, m_dlg->m_nSummaryCols));
+        EXPECT_FALSE(AnyTextContains(m_dlg->m_summaryRows, "(gone)"));
+    }
+}
+
+TEST_F(ReportsDialogTest, WeeklyAndMonthlyGroupsAreLabelledAndSkipDeletedEntries) {
+    ASSERT_EQ(Run(kPainVsTime), 1);  // 30 days: weekly
+    const CSeriesModel& weekly = Chart();
+    EXPECT_EQ(weekly.Segments(), (std::vector<QString>{"2026-09", "2026-10", "2026-11"}));
+    // Week 10 holds the deleted entry (all 10s) beside entry 3 (6, 4, 2, 3).
+    EXPECT_EQ(weekly.Value(2, 1), 6);
+    EXPECT_EQ(weekly.Value(2, 4), 3);
+    // Week 9: worst 7 and 8 average 7.5, plotted as 7.
+    EXPECT_EQ(weekly.Value(1, 1), 7);
+
+    ASSERT_EQ(Run(kPainVsTime, QDateTime(QDate(2025, 12, 1), QTime(0, 0)), kMarchTo), 1);
+    const CSeriesModel& monthly = Chart();
+    EXPECT_EQ(monthly.Segments(), (std::vector<QString>{"02", "03"}));
+    EXPECT_EQ(monthly.Value(1, 1), 3);
+}
+
+TEST_F(ReportsDialogTest, ChartFollowsTheSummaryRowsPerKind) {
+    const charts::COLORREF painColours[] = {0x0000FF, 0x00FFFF, 0xFF0000, 0x808080};
+    const char* painNames[] = {"Pain Max", "Pain Avg", "Pain Min", "Pain Cur"};
+    for (int kind : {kPainVsActions, kPainVsMedications, kPainVsTime}) {
+        SCOPED_TRACE(kind);
+        ASSERT_EQ(Run(kind), 1);
+        EXPECT_NE(m_dlg->m_pGraph->LineGraph(), nullptr);
+        const ReportRows rows = CliRows(m_dlg->m_strSummarySql, m_dlg->m_nSummaryCols);
+        const CSeriesModel& chart = Chart();
+        ASSERT_EQ(chart.SegmentCount(), static_cast<int>(rows.size()));
+        ASSERT_EQ(chart.SeriesCount(), 4);
+        const size_t label = kind == kPainVsTime ? 0 : 5;
+        for (size_t i = 0; i < rows.size(); ++i) {
+            EXPECT_EQ(chart.Segments()[i].toStdString(), rows[i][label]);
+            for (int k = 1; k <= 4; ++k) {
+                EXPECT_EQ(chart.Value(static_cast<int>(i) + 1, k), std::atoi(rows[i][k].c_str()));
+            }
+        }
+        for (int k = 0; k < 4; ++k) {
+            EXPECT_EQ(chart.SeriesList()[k].name, painNames[k]);
+            EXPECT_EQ(chart.SeriesList()[k].colour, painColours[k]);
+        }
+    }
+    // Stretching: worst 7 and 6 average 6.5, plotted as 6.
+    ASSERT_EQ(Run(kPainVsActions), 1);
+    const auto& segments = Chart().Segments();
+    const auto stretching = std::find_if(segments.begin(), segments.end(),
+                                         [](const QString& s) { return s == "1" || s == "4"; });
+    ASSERT_NE(stretching, segments.end());
+    EXPECT_EQ(Chart().Value(static_cast<int>(stretching - segments.begin()) + 1, 1), 6);
+}
+
+TEST_F(ReportsDialogTest, LifeAndSideEffectChartsAreBarsOfMinAvgMax) {
+    ASSERT_EQ(Run(kPainVsLife), 1);
+    ASSERT_NE(m_dlg->m_pGraph->BarGraph(), nullptr);
+    const CSeriesModel& life = Chart();
+    EXPECT_EQ(life.Segments(), (std::vector<QString>{"Act", "Mood", "Walk", "Work", "Relat",
+                                                     "Sleep", "Life", "Con"}));
+    ASSERT_EQ(life.SeriesCount(), 3);
+    EXPECT_EQ(life.SeriesList()[0].name, "Pain Min");
+    EXPECT_EQ(life.SeriesList()[0].colour, 0xFF0000u);
+    EXPECT_EQ(life.SeriesList()[2].name, "Pain Max");
+    // Min, average (truncated), max of each aspect over entries 1 and 3.
+    const int expected[8][3] = {{4, 5, 7}, {6, 7, 8}, {3, 6, 9}, {5, 5, 6},
+                                {2, 2, 3}, {4, 5, 7}, {5, 6, 8}, {6, 7, 9}};
+    for (int g = 0; g < 8; ++g) {
+        for (int s = 0; s < 3; ++s) EXPECT_EQ(life.Value(g + 1, s + 1), expected[g][s]) << g << s;
+    }
+
+    ASSERT_EQ(Run(kSideEffectsOverTime), 1);
+    const CSeriesModel& side = Chart();
+    ASSERT_EQ(side.SegmentCount(), 10);
+    EXPECT_EQ(side.Segments()[9], "Vomit");
+    EXPECT_EQ(side.SeriesList()[0].name, "Min");
+    EXPECT_EQ(side.SeriesList()[0].colour, 0x00FFFFu);
+    EXPECT_EQ(side.SeriesList()[1].colour, 0xFF0000u);
+    // Tiredness 5, 8, 7: min 5, average 6.7 plotted as 6, max 8.
+    EXPECT_EQ(side.Value(9, 1), 5);
+    EXPECT_EQ(side.Value(9, 2), 6);
+    EXPECT_EQ(side.Value(9, 3), 8);
+}
+
+TEST_F(ReportsDialogTest, MedicineChartHasOneSeriesPerMedicineUpToFourteen) {
+    ASSERT_EQ(Run(kMedicinesVsSideEffects), 1);
+    const CSeriesModel& chart = Chart();
+    ASSERT_EQ(chart.SegmentCount(), 10);
+    ASSERT_EQ(chart.SeriesCount(), 2);
+    EXPECT_EQ(chart.SeriesList()[0].name, "Ibuprofen 200mg");
+    EXPECT_EQ(chart.SeriesList()[0].colour, charts::GetChartColor(1));
+    EXPECT_EQ(chart.SeriesList()[1].name, "Tramadol 50mg");
+    EXPECT_EQ(chart.SeriesList()[1].colour, charts::GetChartColor(2));
+    const int ibuprofen[10] = {3, 2, 1, 0, 4, 0, 0, 2, 6, 0};
+    const int tramadol[10] = {6, 8, 0, 2, 3, 4, 1, 6, 8, 2};
+    for (int j = 0; j < 10; ++j) {
+        EXPECT_EQ(chart.Value(j + 1, 1), ibuprofen[j]);
+        EXPECT_EQ(chart.Value(j + 1, 2), tramadol[j]);
+    }
+
+    // The kind covers every date: a range holding no entry changes nothing.
+    const ReportRows all = m_dlg->m_detailRows;
+    ASSERT_EQ(Run(kMedicinesVsSideEffects, QDateTime(QDate(2020, 1, 1), QTime(0, 0)),
+                  QDateTime(QDate(2020, 1, 2), QTime(0, 0))),
+              1);
+    EXPECT_EQ(m_dlg->m_detailRows, all);
+
+    std::string more;
+    for (int m = 0; m < 15; ++m) {
+        more += "insert into medicine_cabinet (id, name, dos_size, dos_msr) values (" +
+                std::to_string(100 + m) + ", 'Med" + std::to_string(10 + m) + "', 5, 'mg');";
+        more += "insert into entry_sideff (eid, mid, appet) values (1, " + std::to_string(100 + m) +
+                ", 1);";
+    }
+    Cli(more);
+    ASSERT_EQ(Run(kMedicinesVsSideEffects), 1);
+    EXPECT_EQ(m_dlg->m_detailRows.size(), 17u);
+    EXPECT_EQ(m_dlg->ResultList()->topLevelItemCount(), 17);
+    EXPECT_EQ(Chart().SeriesCount(), kMaxMedicineSeries);
+    EXPECT_TRUE(m_prompter->Prompts().empty());
+}
+
+TEST_F(ReportsDialogTest, TooLittleDataAndFailingStatementsAreShown) {
+    // Entry 2 alone: its mood record is deleted, the summary still gives a row.
+    EXPECT_EQ(Run(kPainVsLife, QDateTime(QDate(2026, 3, 4), QTime(0, 0)),
+                  QDateTime(QDate(2026, 3, 6), QTime(0, 0))),
+              0);
+    EXPECT_EQ(m_dlg->m_nSummaryRowCount, 1);
+    EXPECT_EQ(m_dlg->m_nDetailRowCount, 0);
+    EXPECT_EQ(m_prompter->Texts(), std::vector<QString>{kTooLittleDataMessage});
+
+    m_prompter->Clear();
+    Cli("drop table entry_mood;");
+    EXPECT_EQ(Run(kPainVsLife), 0);
+    ASSERT_EQ(m_prompter->Prompts().size(), 1u);
+    EXPECT_EQ(m_prompter->Prompts()[0].text.toStdString(), m_db.GetLastErrorText());
+    EXPECT_FALSE(m_db.GetLastErrorText().empty());
+}
+
+class ReportsExportTest : public ReportsDialogTest {};
+
+TEST_F(ReportsExportTest, ExportsEqualTheGoldenFilesAndParseAsCsv) {
+    for (int kind = 0; kind < kReportKindCount; ++kind) {
+        SCOPED_TRACE(kind);
+        ChooseKind(kind);
+        SetRange(kMarchFrom, kMarchTo);
+        const std::string out = m_dir.File("kind" + std::to_string(kind) + ".csv");
+        m_files->Queue(QString::fromStdString(out));
+        m_dlg->OnBnClickedExport();
+        ASSERT_TRUE(m_prompter->Prompts().empty()) << m_prompter->Texts()[0].toStdString();
+        EXPECT_EQ(ReadFile(out),
+                  ReadFile(kDataDir + "/export-kind" + std::to_string(kind) + ".csv"));
+
+        // python's csv reader gets back the title, two empty lines, the heading
+        // and exactly the dialog's rows.
+        const char* script =
+            "import csv,sys\n"
+            "rows=list(csv.reader(open(sys.argv[1],newline='',encoding='utf-8')))\n"
+            "sys.stdout.write('\\x1e'.join('\\x1f'.join(r) for r in rows))\n";
+        int status = 0;
+        const std::string parsed = RunCommand(
+            "/usr/bin/python3 -c " + ShellQuote(script) + " " + ShellQuote(out), &status);
+        ASSERT_EQ(status, 0) << parsed;
+        ReportRows rows = SplitRecords(parsed, 0);
+        const std::vector<const char*>& heads = KindInfo(kind).exportHeadings;
+        ReportRows expected = {
+            {KindInfo(kind).exportTitle}, {""}, {""}, ReportRow(heads.begin(), heads.end())};
+        expected.insert(expected.end(), m_dlg->m_detailRows.begin(), m_dlg->m_detailRows.end());
+        EXPECT_EQ(rows, expected);
+    }
+    EXPECT_EQ(m_files->Requests().size(), 6u);
+    EXPECT_TRUE(m_files->Requests()[0].filter.isEmpty());
+    EXPECT_TRUE(m_files->Requests()[0].defaultSuffix.isEmpty());
+    EXPECT_TRUE(m_files->Requests()[0].confirmOverwrite);
+}
+
+TEST_F(ReportsExportTest, CancelledChooserWritesNothing) {
+    ChooseKind(kPainVsTime);
+    SetRange(kMarchFrom, kMarchTo);
+    m_dlg->OnBnClickedExport();
+    ASSERT_EQ(m_prompter->Prompts().size(), 1u);
+    EXPECT_EQ(m_prompter->Prompts()[0].text, kNoFileMessage);
+    EXPECT_EQ(m_prompter->Prompts()[0].title, kNoFileTitle);
+}
+
+TEST_F(ReportsExportTest, FailedReportAsksForNoFile) {
+    m_dlg->OnBnClickedExport();  // equal times
+    EXPECT_EQ(m_prompter->Texts(),
+              (std::vector<QString>{kSameTimesMessage, kRequestFailedMessage}));
+    EXPECT_EQ(m_prompter->Prompts()[1].title, kRequestFailedTitle);
+    EXPECT_TRUE(m_files->Requests().empty());
+}
+
+TEST_F(ReportsExportTest, UnwritableFileIsReportedNotPassedOver) {
+    ChooseKind(kPainVsTime);
+    SetRange(kMarchFrom, kMarchTo);
+    const QString missing = QString::fromStdString(m_dir.File("no-such-folder/out.csv"));
+    m_files->Queue(missing);
+    m_dlg->OnBnClickedExport();
+    ASSERT_EQ(m_prompter->Prompts().size(), 1u);
+    EXPECT_EQ(m_prompter->Prompts()[0].title, kWriteFailedTitle);
+    EXPECT_TRUE(m_prompter->Prompts()[0].text.contains(missing));
+    EXPECT_FALSE(storetest::FileExists(missing.toStdString()));
+}
+
+}  // namespace
