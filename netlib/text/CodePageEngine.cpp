@@ -55,30 +55,32 @@ bool singleByteToUtf16(const UnicodeLookup& lookup, const unsigned char* p, unsi
 }
 
 bool multiByteToUtf16(const HashConvert& table, const unsigned char* p, unsigned int n, DataBuffer& out) {
+    Staging s(out);
     bool ok = true;
+    unsigned int longest = table.maxKeyLength() < 4 ? table.maxKeyLength() : 4;
     unsigned int i = 0;
     while (i < n) {
         unsigned int left = n - i, length = 0;
         const unsigned char* v = nullptr;
         unsigned int used = 0;
-        for (unsigned int k = 2; k <= 4 && k <= left && !v; ++k) {
+        // Longer codes first; a table without them is not asked for them.
+        for (unsigned int k = 2; k <= longest && k <= left && !v; ++k) {
             v = table.find(p + i, k, length);
             used = k;
         }
         if (v) {
-            out.append(v, length);
+            s.put(v, length);
             i += used;
             continue;
         }
         unsigned char c = p[i++];
         if (c == 0 || (c < 0x80 && table.asciiCompatible)) {
-            unsigned char unit[2] = {c, 0};
-            out.append(unit, 2);
+            s.putUnit(c);
             continue;
         }
         v = table.find(&c, 1, length);
         if (v)
-            out.append(v, length);
+            s.put(v, length);
         else
             ok = false;
     }

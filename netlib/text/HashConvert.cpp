@@ -13,6 +13,7 @@ void HashConvert::setBucketCount(unsigned int n) {
 }
 
 void HashConvert::clear() {
+    m_maxKeyLength = 0;
     m_buckets.clear();
     m_buckets.shrink_to_fit();
 }
@@ -26,6 +27,7 @@ unsigned int HashConvert::bucketOf(const unsigned char* key, unsigned int keyLen
 void HashConvert::insert(const unsigned char* key, unsigned int keyLength, const unsigned char* value,
                          unsigned int valueLength) {
     if (m_buckets.empty() || keyLength == 0 || keyLength > 255 || valueLength > 255) return;
+    if (keyLength > m_maxKeyLength) m_maxKeyLength = keyLength;
     std::vector<unsigned char>& b = m_buckets[bucketOf(key, keyLength)];
     if (!b.empty()) b.pop_back();
     b.push_back(static_cast<unsigned char>(keyLength));

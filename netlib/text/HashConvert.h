@@ -33,6 +33,8 @@ public:
     unsigned int bucketSize(unsigned int bucket) const;
     void clear();
     unsigned int bucketCount() const { return static_cast<unsigned int>(m_buckets.size()); }
+    // The longest key inserted since the buckets were made.
+    unsigned int maxKeyLength() const { return m_maxKeyLength; }
 
     bool asciiCompatible = false;
 
@@ -41,6 +43,7 @@ private:
 
     // Each block: key length, key, value length, value, ..., ended by 0.
     std::vector<std::vector<unsigned char>> m_buckets;
+    unsigned int m_maxKeyLength = 0;
 };
 
 class UnicodeLookup {
