@@ -1,8 +1,8 @@
 #pragma once
 // The code-page engine behind EncodingConvert: the table pages, the ISO-2022
-// forms and Arabic visual order. installCodePageEngine() hands it to
-// EncodingConvert; the library's component base calls it, and so must any
-// program that converts table pages without one. Calling it again is harmless.
+// forms and Arabic visual order. Every program that links grv_text has it
+// installed before main (CodePageEngineInstall.cpp); installCodePageEngine()
+// is for code that runs earlier, and calling it again is harmless.
 
 class DataBuffer;
 

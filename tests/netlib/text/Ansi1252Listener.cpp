@@ -1,10 +1,9 @@
 // The library core's text tests run here a second time with the ANSI page
-// set to 1252 and the code-page engine installed.
+// set to 1252, where the code-page engine is linked in.
 #include <gtest/gtest.h>
 
 #include <cstring>
 
-#include "netlib/text/CodePageEngine.h"
 #include "platform/CodePage.h"
 
 namespace {
@@ -15,7 +14,6 @@ class Ansi1252 : public ::testing::EmptyTestEventListener {
         return f && std::strstr(f, "core/TextTest.cpp") != nullptr;
     }
     void OnTestStart(const ::testing::TestInfo& t) override {
-        tessik::installCodePageEngine();
         if (isCoreTextTest(t)) platform::SetAnsiCodePageOverride(1252);
     }
     void OnTestEnd(const ::testing::TestInfo& t) override {

@@ -15,10 +15,18 @@ namespace {
 
 using Bytes = std::vector<unsigned char>;
 
-class Engine : public ::testing::Test {
-protected:
-    void SetUp() override { tessik::installCodePageEngine(); }
-};
+using Engine = ::testing::Test;
+
+// Linking grv_text is enough: nobody here called installCodePageEngine().
+TEST(EngineInstall, PresentBeforeAnyCall) {
+    EXPECT_TRUE(EncodingConvert::isSupportedPage(1252));
+    EXPECT_TRUE(EncodingConvert::isSupportedPage(50225));
+    EXPECT_FALSE(EncodingConvert::isSupportedPage(12345));
+    EXPECT_FALSE(EncodingConvert::isSupportedPage(65000));  // UTF-7 is not in this engine yet
+    EXPECT_EQ(EncodingConvert::charsetToCodePage("iso-2022-jp"), 50220);
+    tessik::installCodePageEngine();  // again: harmless
+    EXPECT_TRUE(EncodingConvert::isSupportedPage(932));
+}
 
 Bytes convert(int from, int to, const Bytes& in, bool* ok = nullptr) {
     DataBuffer out;
