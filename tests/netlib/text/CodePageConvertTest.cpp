@@ -8,6 +8,8 @@
 #include "../core/PeerTools.h"
 #include "netlib/core/DataBuffer.h"
 #include "netlib/core/EncodingConvert.h"
+#include "netlib/core/StringBuffer.h"
+#include "netlib/core/XString.h"
 #include "netlib/text/CodePageEngine.h"
 #include "netlib/text/Iso2022.h"
 
@@ -108,6 +110,35 @@ TEST_F(Engine, CharsetNamesAndAnsi) {
     out.clear();
     EXPECT_TRUE(ec.convertWithPreamble(1252, 1200, "\xE9", 1, out));
     EXPECT_TRUE(out.equalsBytes("\xFF\xFE\xE9\x00", 4));
+}
+
+// The buffers' and text value's conversions reach the table pages.
+TEST_F(Engine, CoreOperationsThroughTheEngine) {
+    DataBuffer sjis;
+    sjis.append("\x93\xFA\x96\x7B", 4);  // 日本
+    XString x;
+    EXPECT_TRUE(sjis.decodeCharsetToX("Shift_JIS", x));
+    EXPECT_STREQ(x.getUtf8(), "\xE6\x97\xA5\xE6\x9C\xAC");
+    EXPECT_TRUE(sjis.decodeCharsetToX("no-such-charset", x));  // page 0: the bytes as UTF-16
+    EXPECT_EQ(x.getSizeUtf16(), 4);
+
+    tessik::StringBuffer sb("\xD0\x9F\xD1\x80\xD0\xB8");  // При
+    EXPECT_TRUE(sb.convertEncoding(65001, 1251));
+    EXPECT_STREQ(sb.getString(), "\xCF\xF0\xE8");
+    EXPECT_TRUE(sb.convertEncoding(1251, 20866));
+    EXPECT_STREQ(sb.getString(), "\xF0\xD2\xC9");
+    EXPECT_FALSE(sb.convertEncoding(20866, 12345));
+
+    XString y;
+    y.setFromUtf8("caf\xC3\xA9 \xE2\x82\xAC");
+    DataBuffer out;
+    EXPECT_TRUE(y.getConvertedToCodePage(1252, false, out));
+    EXPECT_TRUE(out.equalsBytes("caf\xE9 \x80", 6));
+    out.clear();
+    EXPECT_FALSE(y.getConvertedToCodePage(37, false, out));  // EBCDIC without the euro sign
+    EXPECT_TRUE(out.equalsBytes("\x83\x81\x86\x51\x40", 5));
+    EXPECT_TRUE(y.appendFromCharset(" \xE4", "iso-8859-1"));
+    EXPECT_STREQ(y.getUtf8(), "caf\xC3\xA9 \xE2\x82\xAC \xC3\xA4");
 }
 
 TEST_F(Engine, KatakanaMarksAndForms) {
