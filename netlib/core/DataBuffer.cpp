@@ -1,11 +1,13 @@
 #include "netlib/core/DataBuffer.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cstdlib>
 #include <cstring>
 
 #include "netlib/core/CStringUtil.h"
 #include "netlib/core/Memory.h"
+#include "netlib/core/NamedCodings.h"
 #include "netlib/core/StringBuffer.h"
 #include "netlib/core/WideCase.h"
 #include "netlib/core/LogBase.h"
@@ -26,11 +28,20 @@ std::uint64_t steppedCapacity(std::uint64_t size, std::uint64_t n) {
     return size + std::max<std::uint64_t>(n, 20000);
 }
 
-// Base64, quoted-printable and URL coding belong to the text layer above the
-// core; until it is wired in, these names decode and encode nothing (false).
-bool appendEncodedText(const char*, const char*) { return false; }
-void encodeBytesToText(const char*, const void*, unsigned int, StringBuffer&) {}
+std::atomic<const NamedCodings*> g_namedCodings{nullptr};
+
+bool appendEncodedText(const char* name, const char* text, DataBuffer& out) {
+    const NamedCodings* c = g_namedCodings.load();
+    return c && c->decode && c->decode(name, text, out);
+}
+
+void encodeBytesToText(const char* name, const void* bytes, unsigned int n, StringBuffer& out) {
+    const NamedCodings* c = g_namedCodings.load();
+    if (c && c->encode) c->encode(name, bytes, n, out);
+}
 }  // namespace
+
+void installNamedCodings(const NamedCodings* codings) { g_namedCodings.store(codings); }
 
 DataBuffer::DataBuffer() : m_magic(0xDB), m_borrowed(false), m_data(nullptr), m_size(0), m_capacity(0) {}
 
@@ -350,7 +361,7 @@ bool DataBuffer::appendEncoded(const char* text, const char* encodingName) {
     }
     if (name.equalsNoCase("base64") || name.equalsNoCase("base-64") || name.equalsNoCase("qp") ||
         name.equalsNoCase("quoted-printable") || name.equalsNoCase("url"))
-        return appendEncodedText(text, name.getString());  // nothing appended yet
+        return appendEncodedText(name.getString(), text, *this);
     return true;
 }
 

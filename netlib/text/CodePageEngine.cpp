@@ -8,6 +8,7 @@
 #include "netlib/text/CodePageTables.h"
 #include "netlib/text/HashConvert.h"
 #include "netlib/text/Iso2022.h"
+#include "netlib/text/Utf7.h"
 
 namespace tessik {
 namespace {
@@ -167,19 +168,14 @@ bool supportsPage(int page) { return isTablePage(page) || backEndPage(page) != 0
 
 int charsetName(const char* name) { return static_cast<int>(charsetNameToCodePage(name)); }
 
-const CodePageEngine kEngine = {tablePageToUtf16, utf16ToTablePage, charsetName, supportsPage,
-                                frontEnd,         backEndPage,      backEnd,     nullptr,
-                                nullptr};
+const CodePageEngine kEngine = {tablePageToUtf16, utf16ToTablePage, charsetName, supportsPage, frontEnd,
+                                backEndPage,      backEnd,          utf7ToUtf16, utf16ToUtf7};
+
+const bool kInstalled = (installCodePageEngine(), true);
 
 }  // namespace
 
-void installCodePageEngine() {
-    static const bool installed = [] {
-        EncodingConvert::installEngine(&kEngine);
-        return true;
-    }();
-    (void)installed;
-}
+void installCodePageEngine() { EncodingConvert::installEngine(&kEngine); }
 
 void arabicVisualToLogical(const unsigned char* p, unsigned int n, DataBuffer& outBuffer) {
     if (!p || !n) return;
@@ -242,3 +238,5 @@ bool utf16ToTablePage(int page, const unsigned char* p, unsigned int n, DataBuff
 }
 
 }  // namespace tessik
+
+extern "C" const bool* grvTextCodePageEngineAnchor() { return &tessik::kInstalled; }

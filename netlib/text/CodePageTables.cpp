@@ -11,6 +11,7 @@
 #include "netlib/core/StringBuffer.h"
 #include "netlib/streams/TessikBzip2.h"
 #include "netlib/text/CodePageTableText.h"
+#include "netlib/text/ContentCoding.h"
 #include "netlib/text/HashConvert.h"
 
 namespace tessik {
@@ -64,45 +65,6 @@ template <class T, class Build>
 const T* once(Slot<T>& slot, Build build) {
     std::call_once(slot.once, [&] { slot.table.store(build().release(), std::memory_order_release); });
     return slot.table.load(std::memory_order_acquire);
-}
-
-int base64Value(unsigned char c) {
-    if (c >= 'A' && c <= 'Z') return c - 'A';
-    if (c >= 'a' && c <= 'z') return c - 'a' + 26;
-    if (c >= '0' && c <= '9') return c - '0' + 52;
-    if (c == '+') return 62;
-    if (c == '/') return 63;
-    return -1;
-}
-
-// The stored texts are plain unbroken base64 of fixed data.
-void decodeBase64(const char* text, DataBuffer& out) {
-    unsigned int bits = 0;
-    int have = 0;
-    for (const unsigned char* p = reinterpret_cast<const unsigned char*>(text); *p; ++p) {
-        int v = base64Value(*p);
-        if (v < 0) continue;
-        bits = (bits << 6) | static_cast<unsigned>(v);
-        have += 6;
-        if (have >= 8) {
-            have -= 8;
-            out.appendChar(static_cast<unsigned char>(bits >> have));
-        }
-    }
-}
-
-// Magic E1 A7 94 B3, 32-bit length, bzip2 stream.
-bool unpackBlob(const DataBuffer& in, DataBuffer& out) {
-    const unsigned char* p = in.getData();
-    if (in.getSize() < 8 || p[0] != 0xE1 || p[1] != 0xA7 || p[2] != 0x94 || p[3] != 0xB3) return false;
-    unsigned int length = p[4] | (p[5] << 8) | (p[6] << 16) | (static_cast<unsigned int>(p[7]) << 24);
-    if (length == 0) return true;
-    if (!out.ensureCapacity(length + 20)) return false;
-    unsigned int room = length + 20;
-    TessikBzip2 bz;
-    if (!bz.decompressBuffer(out.getData(), &room, p + 8, in.getSize() - 8)) return false;
-    out.setSize(room);
-    return true;
 }
 
 unsigned int le16(const unsigned char* p) { return p[0] | (p[1] << 8); }
@@ -187,11 +149,13 @@ bool appendTableText(int page, StringBuffer& out) {
 bool loadTableText(const char* text, HashConvert& target, TableDirection direction) {
     if (!text || !*text) return false;
     DataBuffer decoded;
-    decodeBase64(text + 1, decoded);
+    unsigned int length = static_cast<unsigned int>(std::strlen(text + 1));
+    if (!ContentCoding::decodeBase64(text + 1, length, decoded)) return false;
     DataBuffer unpacked;
     const DataBuffer* table = &decoded;
     if (text[0] != 'x') {
-        if (!unpackBlob(decoded, unpacked)) return false;
+        TessikBzip2 bz;
+        if (!bz.decompressMemory(decoded, unpacked)) return false;
         table = &unpacked;
     }
     if (table->getSize() < 2) return false;
@@ -260,7 +224,8 @@ const HashConvert* multiByteToUnicodeTable(int page) {
 const unsigned char* jisExtensionTable() {
     static const DataBuffer* table = [] {
         auto* db = new DataBuffer;
-        decodeBase64(cptext::kJisExtension, *db);
+        ContentCoding::decodeBase64(cptext::kJisExtension, static_cast<unsigned int>(std::strlen(cptext::kJisExtension)),
+                                    *db);
         return db;
     }();
     return table->getData();

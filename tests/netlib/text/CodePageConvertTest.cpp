@@ -24,7 +24,7 @@ TEST(EngineInstall, PresentBeforeAnyCall) {
     EXPECT_TRUE(EncodingConvert::isSupportedPage(1252));
     EXPECT_TRUE(EncodingConvert::isSupportedPage(50225));
     EXPECT_FALSE(EncodingConvert::isSupportedPage(12345));
-    EXPECT_FALSE(EncodingConvert::isSupportedPage(65000));  // UTF-7 is not in this engine yet
+    EXPECT_TRUE(EncodingConvert::isSupportedPage(65000));
     EXPECT_EQ(EncodingConvert::charsetToCodePage("iso-2022-jp"), 50220);
     tessik::installCodePageEngine();  // again: harmless
     EXPECT_TRUE(EncodingConvert::isSupportedPage(932));
@@ -79,6 +79,10 @@ TEST_F(Engine, TablePageConversions) {
         {"kanji around CR LF", 932, 50220, {0x88, 0x9F, '\r', '\n', 0x88, 0x9F},
          {ESC, '$', 'B', 0x30, 0x21, ESC, '(', 'B', '\r', '\n', ESC, '$', 'B', 0x30, 0x21, ESC, '(', 'B'}, true},
         {"empty ISO-2022 result", 50220, 65001, {ESC, '$', 'B'}, {}, true},
+        {"to UTF-7", 65001, 65000, str("Hi Mom -\xE2\x98\xBA-!"), str("Hi Mom -+Jjo--+ACE-"), true},
+        {"UTF-7 to 1252", 65000, 1252, str("+AKM-1 +IKw-"), {0xA3, '1', ' ', 0x80}, true},
+        {"UTF-7 to ISO-2022-JP", 65000, 50220, str("+ZeVnLIqe-"),
+         {ESC, '$', 'B', 0x46, 0x7C, 0x4B, 0x5C, 0x38, 0x6C, ESC, '(', 'B'}, true},
         // Unsupported pages: false and nothing written, whichever side.
         {"unsupported source", 12345, 1200, {'a'}, {}, false},
         {"unsupported destination", 1252, 12345, {'a'}, {}, false},
