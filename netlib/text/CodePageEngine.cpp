@@ -4,6 +4,7 @@
 
 #include "netlib/core/DataBuffer.h"
 #include "netlib/core/EncodingConvert.h"
+#include "netlib/text/ByteStaging.h"
 #include "netlib/text/CharsetNames.h"
 #include "netlib/text/CodePageTables.h"
 #include "netlib/text/HashConvert.h"
@@ -13,30 +14,7 @@
 namespace tessik {
 namespace {
 
-class Staging {
-public:
-    explicit Staging(DataBuffer& out) : m_out(out) {}
-    ~Staging() { flush(); }
-    void put(const unsigned char* p, unsigned int n) {
-        if (m_fill + n > sizeof m_area) flush();
-        std::memcpy(m_area + m_fill, p, n);
-        m_fill += n;
-    }
-    void put(unsigned char c) { put(&c, 1); }
-    void putUnit(unsigned int u) {
-        unsigned char b[2] = {static_cast<unsigned char>(u), static_cast<unsigned char>(u >> 8)};
-        put(b, 2);
-    }
-    void flush() {
-        if (m_fill) m_out.append(m_area, m_fill);
-        m_fill = 0;
-    }
-
-private:
-    DataBuffer& m_out;
-    unsigned char m_area[512];
-    unsigned int m_fill = 0;
-};
+using Staging = ByteStaging<512>;
 
 bool singleByteToUtf16(const UnicodeLookup& lookup, const unsigned char* p, unsigned int n, DataBuffer& out) {
     Staging s(out);

@@ -1,6 +1,7 @@
 #include "netlib/text/Iso2022.h"
 
 #include "netlib/core/DataBuffer.h"
+#include "netlib/text/ByteStaging.h"
 #include "netlib/text/CodePageTables.h"
 
 namespace tessik {
@@ -8,34 +9,7 @@ namespace {
 
 constexpr unsigned char ESC = 0x1B, SO = 0x0E, SI = 0x0F;
 
-// Gathers output in a small area and appends it in chunks.
-class Staging {
-public:
-    explicit Staging(DataBuffer& out) : m_out(out) {}
-    ~Staging() { flush(); }
-    void put(unsigned char c) {
-        if (m_fill == sizeof m_area) flush();
-        m_area[m_fill++] = c;
-    }
-    void put(unsigned char a, unsigned char b) {
-        put(a);
-        put(b);
-    }
-    void put3(unsigned char a, unsigned char b, unsigned char c) {
-        put(a);
-        put(b);
-        put(c);
-    }
-    void flush() {
-        if (m_fill) m_out.append(m_area, m_fill);
-        m_fill = 0;
-    }
-
-private:
-    DataBuffer& m_out;
-    unsigned char m_area[200];
-    unsigned int m_fill = 0;
-};
+using Staging = ByteStaging<200>;
 
 // Page 932 codes of the full-width forms of half-width katakana A1-DF.
 const unsigned short kFullWidthKatakana[63] = {
@@ -60,11 +34,11 @@ class KanjiWriter {
 public:
     explicit KanjiWriter(Staging& out) : m_out(out) {}
     void enter() {
-        if (!m_on) m_out.put3(ESC, '$', 'B');
+        if (!m_on) escape('$');
         m_on = true;
     }
     void leave() {
-        if (m_on) m_out.put3(ESC, '(', 'B');
+        if (m_on) escape('(');
         m_on = false;
     }
     void pair(unsigned char j1, unsigned char j2) {
@@ -74,6 +48,11 @@ public:
     bool on() const { return m_on; }
 
 private:
+    void escape(unsigned char set) {
+        m_out.put(ESC, set);
+        m_out.put('B');
+    }
+
     Staging& m_out;
     bool m_on = false;
 };
