@@ -158,15 +158,29 @@ def npm_dir():
 _npm_cache = {}
 
 
+EXTRACT = os.path.join(os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__)))),
+                       'tests', 'data', 'text', 'codepage-npm.json')
+
+
 def _npm_dec(page):
+    """The package's decoding list of a page; without the package, the
+    extract of it kept in tests/data/text."""
     if page not in _npm_cache:
         d = npm_dir()
-        if d is None:
-            raise LookupError('npm package codepage not installed (see scripts/codepages/README.md)')
-        js = 'const t=require(%s)[%d];process.stdout.write(JSON.stringify(t.dec));' % (json.dumps(d), page)
-        out = subprocess.run(['node', '-e', js], capture_output=True, check=True).stdout
-        dec = json.loads(out)
-        _npm_cache[page] = dec
+        if d is not None:
+            js = 'const t=require(%s)[%d];process.stdout.write(JSON.stringify(t.dec));' % (json.dumps(d), page)
+            out = subprocess.run(['node', '-e', js], capture_output=True, check=True).stdout
+            _npm_cache[page] = json.loads(out)
+        else:
+            with open(EXTRACT) as f:
+                pairs = json.load(f).get(str(page))
+            if pairs is None:
+                raise LookupError('page %d: neither the npm package codepage nor its extract' % page)
+            size = max(int(k, 16) for k in pairs) + 1
+            dec = [None] * size
+            for k, v in pairs.items():
+                dec[int(k, 16)] = chr(int(v, 16))
+            _npm_cache[page] = dec
     return _npm_cache[page]
 
 
