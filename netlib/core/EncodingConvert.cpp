@@ -162,6 +162,7 @@ bool EncodingConvert::convertToCharsetName(int from, const char* toName, const v
 
 bool EncodingConvert::convertWithPreamble(int from, int to, const void* bytes, unsigned int count, DataBuffer& out) {
     if (to == 0) to = from;
+    if (from != 0 && from != to && (!isSupportedPage(from) || !isSupportedPage(to))) return false;
     if (to == 65001) out.append("\xEF\xBB\xBF", 3);
     if (to == 1200) out.append("\xFF\xFE", 2);
     if (to == 1201) out.append("\xFE\xFF", 2);

@@ -114,6 +114,9 @@ TEST_F(Engine, CharsetNamesAndAnsi) {
     out.clear();
     EXPECT_TRUE(ec.convertWithPreamble(1252, 1200, "\xE9", 1, out));
     EXPECT_TRUE(out.equalsBytes("\xFF\xFE\xE9\x00", 4));
+    out.clear();
+    EXPECT_FALSE(ec.convertWithPreamble(12345, 65001, "a", 1, out));  // no mark for a text never written
+    EXPECT_EQ(out.getSize(), 0u);
 }
 
 // The buffers' and text value's conversions reach the table pages.
