@@ -98,6 +98,9 @@ QByteArray Run(const QString& program, const QStringList& args, int* exitCode) {
 namespace {
 
 QString Unescape(QString text) {
+    // The fonts set some letter pairs as one ligature glyph.
+    text.replace(QChar(0xFB00), "ff").replace(QChar(0xFB01), "fi").replace(QChar(0xFB02), "fl");
+    text.replace(QChar(0xFB03), "ffi").replace(QChar(0xFB04), "ffl");
     text.replace("&lt;", "<").replace("&gt;", ">").replace("&quot;", "\"").replace("&apos;", "'");
     return text.replace("&amp;", "&");
 }
