@@ -27,6 +27,15 @@ struct Paper {
     QPageSize::PageSizeId id;
 };
 
+void SaveQuestion(CJournalDb& db, const CEntry& entry, const char* q, const char* a) {
+    CEntryQuestions question;
+    question.eid = entry.id;
+    question.ts = entry.ts;
+    question.q = q;
+    question.a = a;
+    ASSERT_EQ(db.SaveEntryQuestion(question), 1) << db.GetLastErrorText();
+}
+
 class EntryPrintoutTest : public ::testing::TestWithParam<Paper> {
 protected:
     void SetUp() override {
@@ -54,14 +63,7 @@ protected:
         meds.override = 0;
         meds.desc = "with food";
         ASSERT_EQ(m_db.SaveEntryMeds(meds), 1);
-        for (const char* q : {"Does it swell?", "Ice or heat?"}) {
-            CEntryQuestions question;
-            question.eid = m_entry.id;
-            question.ts = m_entry.ts;
-            question.q = q;
-            question.a = "Ask";
-            ASSERT_EQ(m_db.SaveEntryQuestion(question), 1);
-        }
+        for (const char* q : {"Does it swell?", "Ice or heat?"}) SaveQuestion(m_db, m_entry, q, "Ask");
         CEntryMood mood;
         mood.eid = m_entry.id;
         mood.ts = m_entry.ts;
@@ -95,13 +97,6 @@ protected:
 // printer without margins leave the origin at the paper's corner).
 constexpr int kOuterTop = 600, kOuterLeft = 450, kOuterBottom = 6000, kOuterRight = 4500;
 
-// The first dark pixel at or below y in column x of the image, or -1.
-int FirstDarkBelow(const QImage& image, int x, int y, int limit) {
-    for (const int end = y + limit; y < end && y < image.height(); ++y)
-        if (qGray(image.pixel(x, y)) < 128) return y;
-    return -1;
-}
-
 TEST_P(EntryPrintoutTest, EverythingStandsInItsSection) {
     AddDetails();
     const QString pdf = PrintOn(GetParam().id, QString("entry-%1").arg(GetParam().name));
@@ -122,21 +117,14 @@ TEST_P(EntryPrintoutTest, EverythingStandsInItsSection) {
 
     // The outline of the block and the caption's frame, found on the paper.
     const int cropX = 400, cropY = 550;
-    const QImage page = RenderPdf(pdf, 1, kDpi, cropX, cropY, 4200, 5500);
-    ASSERT_FALSE(page.isNull());
-    auto dark = [&](int x, int y) { return qGray(page.pixel(x - cropX, y - cropY)) < 128; };
-    auto darkNear = [&](int x, int y) {
-        for (int d = -1; d <= 1; ++d)
-            if (dark(x, y + d) || dark(x + d, y)) return true;
-        return false;
-    };
-    EXPECT_TRUE(darkNear(2000, kOuterTop));
-    EXPECT_TRUE(darkNear(2000, kOuterBottom));
-    EXPECT_TRUE(darkNear(kOuterLeft, 3000));
-    EXPECT_TRUE(darkNear(kOuterRight, 3000));
-    EXPECT_FALSE(dark(kOuterLeft - 10, 3000));
-    const int captionLine =
-        FirstDarkBelow(page, 700 - cropX, kOuterTop + 3 - cropY, 400) + cropY;
+    const PdfCrop page(pdf, 1, kDpi, cropX, cropY, 4200, 5500);
+    ASSERT_FALSE(page.IsNull());
+    EXPECT_TRUE(page.DarkNear(2000, kOuterTop));
+    EXPECT_TRUE(page.DarkNear(2000, kOuterBottom));
+    EXPECT_TRUE(page.DarkNear(kOuterLeft, 3000));
+    EXPECT_TRUE(page.DarkNear(kOuterRight, 3000));
+    EXPECT_FALSE(page.Dark(kOuterLeft - 10, 3000));
+    const int captionLine = page.FirstDarkBelow(700, kOuterTop + 3, 400);
     ASSERT_GT(captionLine, kOuterTop + 20);
     const int content = captionLine + 2;  // one below the caption's bottom edge
 
@@ -162,11 +150,11 @@ TEST_P(EntryPrintoutTest, EverythingStandsInItsSection) {
         const int left = kOuterLeft + 1 + Px(e.left);
         const int rightEdge = std::min(kOuterLeft + 1 + Px(e.right), kOuterRight);
         const int mid = (left + rightEdge) / 2;
-        EXPECT_TRUE(darkNear(left + 30, top));
-        EXPECT_TRUE(darkNear(left + 30, bottom));
-        EXPECT_TRUE(darkNear(left, (top + bottom) / 2));
-        EXPECT_TRUE(darkNear(rightEdge, (top + bottom) / 2));
-        const int sectionCaption = FirstDarkBelow(page, left + 30 - cropX, top + 3 - cropY, 400) + cropY;
+        EXPECT_TRUE(page.DarkNear(left + 30, top));
+        EXPECT_TRUE(page.DarkNear(left + 30, bottom));
+        EXPECT_TRUE(page.DarkNear(left, (top + bottom) / 2));
+        EXPECT_TRUE(page.DarkNear(rightEdge, (top + bottom) / 2));
+        const int sectionCaption = page.FirstDarkBelow(left + 30, top + 3, 400);
         ASSERT_GT(sectionCaption, top + 20);
         PdfWord w;
         ASSERT_TRUE(FindLine(words, e.caption, &w, Pt(content)));
@@ -281,14 +269,7 @@ TEST(EntryPrintoutBlocks, DetailTextsAreLinesThenABlankLine) {
     CEntryPrintout printout(&db, entry, "", "");
     EXPECT_EQ(printout.DetailBlock(CEntryPrintout::kQuestions), "");
     EXPECT_EQ(printout.DetailBlock(CEntryPrintout::kMedicines), "");
-    for (const char* q : {"First?", "Second?"}) {
-        CEntryQuestions question;
-        question.eid = entry.id;
-        question.ts = entry.ts;
-        question.q = q;
-        question.a = "yes";
-        ASSERT_EQ(db.SaveEntryQuestion(question), 1);
-    }
+    for (const char* q : {"First?", "Second?"}) SaveQuestion(db, entry, q, "yes");
     EXPECT_EQ(printout.DetailBlock(CEntryPrintout::kQuestions),
               "Items to ask your Doctor/Practitioner.\r\n"
               "(1) Q:First?\r\nA: yes\r\n\r\n"

@@ -243,22 +243,16 @@ TEST_P(ReportPrintTest, RulesFrameEveryRowOfTheTable) {
     const int band = 3 * static_cast<int>(7 / 72.0 * kDpi);
     const int firstRowTop = 300 + band;
     const int cropX = 250, cropY = 250, cropW = 4400, cropH = band + 3 * rowHeight + 150;
-    const QImage crop = RenderPdf(pdf, 1, kDpi, cropX, cropY, cropW, cropH);
-    ASSERT_FALSE(crop.isNull());
-    auto dark = [&](int x, int y) { return qGray(crop.pixel(x - cropX, y - cropY)) < 128; };
-    auto darkNear = [&](int x, int y) {
-        for (int d = -1; d <= 1; ++d)
-            if (dark(x, y + d) || dark(x + d, y)) return true;
-        return false;
-    };
-    for (int r = 0; r <= 3; ++r) EXPECT_TRUE(darkNear(3000, firstRowTop + r * rowHeight)) << r;
-    EXPECT_TRUE(darkNear(3000, 300));  // the heading band's top edge
+    const PdfCrop crop(pdf, 1, kDpi, cropX, cropY, cropW, cropH);
+    ASSERT_FALSE(crop.IsNull());
+    for (int r = 0; r <= 3; ++r) EXPECT_TRUE(crop.DarkNear(3000, firstRowTop + r * rowHeight)) << r;
+    EXPECT_TRUE(crop.DarkNear(3000, 300));  // the heading band's top edge
     for (int x : {300, 960, 1200, 1440, 1680, 1920, 4500})
-        EXPECT_TRUE(darkNear(x, firstRowTop + rowHeight / 2)) << x;
+        EXPECT_TRUE(crop.DarkNear(x, firstRowTop + rowHeight / 2)) << x;
     // Paper outside the table and inside an empty stretch of a cell.
-    EXPECT_FALSE(dark(280, firstRowTop + 20));
-    EXPECT_FALSE(dark(4400, firstRowTop + rowHeight / 2));
-    EXPECT_FALSE(darkNear(3000, firstRowTop + 3 * rowHeight + 60));
+    EXPECT_FALSE(crop.Dark(280, firstRowTop + 20));
+    EXPECT_FALSE(crop.Dark(4400, firstRowTop + rowHeight / 2));
+    EXPECT_FALSE(crop.DarkNear(3000, firstRowTop + 3 * rowHeight + 60));
 }
 
 TEST_P(ReportPrintTest, KindNotChosenGivesAnUnnamedDocument) {

@@ -163,6 +163,26 @@ QImage RenderPdf(const QString& pdf, int page, int dpi, int x, int y, int w, int
     return image;
 }
 
+PdfCrop::PdfCrop(const QString& pdf, int page, int dpi, int x, int y, int w, int h)
+    : m_image(RenderPdf(pdf, page, dpi, x, y, w, h)), m_x(x), m_y(y) {}
+
+bool PdfCrop::Dark(int x, int y) const {
+    if (!m_image.valid(x - m_x, y - m_y)) return false;
+    return qGray(m_image.pixel(x - m_x, y - m_y)) < 128;
+}
+
+bool PdfCrop::DarkNear(int x, int y) const {
+    for (int d = -1; d <= 1; ++d)
+        if (Dark(x, y + d) || Dark(x + d, y)) return true;
+    return false;
+}
+
+int PdfCrop::FirstDarkBelow(int x, int y, int limit) const {
+    for (const int end = y + limit; y < end; ++y)
+        if (Dark(x, y)) return y;
+    return -1;
+}
+
 QString TempPath(const QString& name) {
     static QTemporaryDir dir(QDir::tempPath() + "/grv-print-XXXXXX");
     // GRV_KEEP_PRINTOUTS=1 keeps the files for a look.
