@@ -1,20 +1,16 @@
 #include "netlib/core/DataBuffer.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <cerrno>
+#include <atomic>
 #include <cstdlib>
 #include <cstring>
 
 #include "netlib/core/CStringUtil.h"
 #include "netlib/core/Memory.h"
+#include "netlib/core/NamedCodings.h"
 #include "netlib/core/StringBuffer.h"
 #include "netlib/core/WideCase.h"
 #include "netlib/core/LogBase.h"
-#include "platform/WinErr.h"
 
 using tessik::StringBuffer;
 using tessik::memAlloc;
@@ -32,11 +28,20 @@ std::uint64_t steppedCapacity(std::uint64_t size, std::uint64_t n) {
     return size + std::max<std::uint64_t>(n, 20000);
 }
 
-// Base64, quoted-printable and URL coding belong to the text layer above the
-// core; until it is wired in, these names decode and encode nothing (false).
-bool appendEncodedText(const char*, const char*) { return false; }
-void encodeBytesToText(const char*, const void*, unsigned int, StringBuffer&) {}
+std::atomic<const NamedCodings*> g_namedCodings{nullptr};
+
+bool appendEncodedText(const char* name, const char* text, DataBuffer& out) {
+    const NamedCodings* c = g_namedCodings.load();
+    return c && c->decode && c->decode(name, text, out);
+}
+
+void encodeBytesToText(const char* name, const void* bytes, unsigned int n, StringBuffer& out) {
+    const NamedCodings* c = g_namedCodings.load();
+    if (c && c->encode) c->encode(name, bytes, n, out);
+}
 }  // namespace
+
+void installNamedCodings(const NamedCodings* codings) { g_namedCodings.store(codings); }
 
 DataBuffer::DataBuffer() : m_magic(0xDB), m_borrowed(false), m_data(nullptr), m_size(0), m_capacity(0) {}
 
@@ -356,7 +361,7 @@ bool DataBuffer::appendEncoded(const char* text, const char* encodingName) {
     }
     if (name.equalsNoCase("base64") || name.equalsNoCase("base-64") || name.equalsNoCase("qp") ||
         name.equalsNoCase("quoted-printable") || name.equalsNoCase("url"))
-        return appendEncodedText(text, name.getString());  // nothing appended yet
+        return appendEncodedText(name.getString(), text, *this);
     return true;
 }
 
@@ -584,156 +589,4 @@ bool extractXmlEncoding(const char* text, StringBuffer& out) {
     if (!*end) return false;
     out.appendBytes(p, static_cast<int>(end - p));
     return out.getSize() > 0;
-}
-
-// ---------------------------------------------------------------- files
-
-namespace {
-
-struct FileReader {
-    int fd = -1;
-    ~FileReader() {
-        if (fd >= 0) ::close(fd);
-    }
-    bool open(const char* path) {
-        fd = path ? ::open(path, O_RDONLY | O_CLOEXEC) : -1;
-        if (fd < 0) platform::SetLastErrorFromErrno(errno);
-        return fd >= 0;
-    }
-    bool size(std::uint64_t& out) {
-        struct stat st;
-        if (::fstat(fd, &st) != 0) return false;
-        out = static_cast<std::uint64_t>(st.st_size);
-        return true;
-    }
-    // Bytes read, stopping early only at end of file or on an error.
-    std::uint64_t read(void* dst, std::uint64_t n, bool& failed) {
-        failed = false;
-        std::uint64_t done = 0;
-        while (done < n) {
-            ssize_t r = ::read(fd, static_cast<char*>(dst) + done, static_cast<std::size_t>(std::min<std::uint64_t>(n - done, 1u << 30)));
-            if (r < 0) {
-                if (errno == EINTR) continue;
-                platform::SetLastErrorFromErrno(errno);
-                failed = true;
-                break;
-            }
-            if (r == 0) break;
-            done += static_cast<std::uint64_t>(r);
-        }
-        return done;
-    }
-};
-
-void logErr(LogBase* log, const char* text) {
-    if (log) log->logError(text);
-}
-void logStr(LogBase* log, const char* tag, const char* value) {
-    if (log) log->logData(tag, value);
-}
-
-}  // namespace
-
-// File names on this system are UTF-8 bytes: the ANSI and wide forms come here.
-bool DataBuffer::loadFileUtf8(const char* path, LogBase* log) {
-    check("loadFileUtf8");
-    release();
-    FileReader f;
-    if (!f.open(path)) return false;
-    std::uint64_t size = 0;
-    if (!f.size(size)) return false;
-    if (size == 0) return true;
-    if (size > kMax32 - 4) {
-        logErr(log, "Out of memory for data buffer");
-        if (log) log->logDataInt64("fileSize", static_cast<std::int64_t>(size));
-        return false;
-    }
-    unsigned char* block = static_cast<unsigned char*>(memAllocZeroed(size + 4));
-    if (!block) {
-        logErr(log, "Out of memory");
-        if (log) log->logDataInt64("fileSize", static_cast<std::int64_t>(size));
-        return false;
-    }
-    m_data = block;
-    m_capacity = static_cast<std::uint32_t>(size + 4);
-    m_size = static_cast<std::uint32_t>(size);
-    bool failed = false;
-    std::uint64_t got = f.read(m_data, size, failed);
-    if (failed) {
-        logStr(log, "filename", path);
-        char cwd[4096];
-        logStr(log, "current_dir", ::getcwd(cwd, sizeof cwd) ? cwd : "");
-        m_size = 0;
-        return false;
-    }
-    if (got != size) {
-        logErr(log, "Failed to read the entire file");
-        m_size = static_cast<std::uint32_t>(got);
-        return false;
-    }
-    return true;
-}
-
-bool DataBuffer::loadFileWithHeader(const char* path, DataBuffer& header, unsigned int maxHeaderSize, LogBase* log) {
-    check("loadFileWithHeader");
-    header.check("loadFileWithHeader");
-    release();
-    FileReader f;
-    if (!f.open(path)) return false;
-    std::uint64_t fileSize = 0;
-    if (!f.size(fileSize)) return false;
-    if (fileSize < 4) {
-        // Nothing usable: an error, not an empty success.
-        logErr(log, "File is empty or too small");
-        header.clear();
-        return false;
-    }
-    unsigned char nBytes[4];
-    bool failed = false;
-    if (f.read(nBytes, 4, failed) != 4) return false;
-    std::uint32_t n = static_cast<std::uint32_t>(nBytes[0]) | (static_cast<std::uint32_t>(nBytes[1]) << 8) |
-                      (static_cast<std::uint32_t>(nBytes[2]) << 16) | (static_cast<std::uint32_t>(nBytes[3]) << 24);
-    if (n < 5 || n > maxHeaderSize) {
-        logErr(log, "Invalid header size");
-        logStr(log, "filename", path);
-        return false;
-    }
-    unsigned char* hdr = static_cast<unsigned char*>(memAlloc(n - 4));
-    if (!hdr) {
-        logErr(log, "Out of memory for header.");
-        return false;
-    }
-    if (f.read(hdr, n - 4, failed) != n - 4) {
-        memFree(hdr);
-        logErr(log, "Failed to read the entire header");
-        logStr(log, "filename", path);
-        return false;
-    }
-    header.clear();
-    bool ok = header.append(hdr, n - 4);
-    memFree(hdr);
-    if (!ok) return false;
-    std::uint64_t bodySize = fileSize - n;
-    if (bodySize > kMax32 - 4) {
-        logErr(log, "Out of memory reading file after header");
-        return false;
-    }
-    unsigned char* body = static_cast<unsigned char*>(memAllocZeroed(bodySize + 4));
-    if (!body) {
-        logErr(log, "Out of memory reading file after header");
-        return false;
-    }
-    m_data = body;
-    m_capacity = static_cast<std::uint32_t>(bodySize + 4);
-    std::uint64_t got = f.read(m_data, bodySize, failed);
-    m_size = static_cast<std::uint32_t>(got);
-    if (failed) {
-        logStr(log, "filename", path);
-        return false;
-    }
-    if (got != bodySize) {
-        logErr(log, "Failed to read the entire file");
-        return false;
-    }
-    return true;
 }

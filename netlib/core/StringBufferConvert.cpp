@@ -84,27 +84,8 @@ bool DataBuffer::decodeCharsetToX(const char* charsetName, XString& out) const {
     return ok;
 }
 
-bool DataBuffer::loadFileWide(const std::uint16_t* path, LogBase* log) {
-    check("loadFileWide");
-    if (!path) {
-        release();
-        return false;
-    }
-    XString p;
-    p.setFromUtf16(path);
-    return loadFileUtf8(p.getUtf8(), log);
-}
-
 void LogBase::logDataAnsi(const char* tag, const char* ansiText) {
     XString x;
     x.setFromAnsi(ansiText);
     logData(tag, x.getUtf8());
-}
-
-bool DataBuffer::loadFileAnsi(const char* path, LogBase* log) {
-    check("loadFileAnsi");
-    if (!path || platform::GetACP() == 65001) return loadFileUtf8(path, log);
-    XString p;
-    p.setFromAnsi(path);
-    return loadFileUtf8(p.getUtf8(), log);
 }

@@ -8,10 +8,12 @@
 // length each pass, then sorts the block. Equal rotations keep the order the
 // fallback sort leaves them in, which decides the origin pointer written.
 #include "netlib/streams/Bzip2Internal.h"
+#include "netlib/streams/SuffixArray.h"
 
 #include <algorithm>
 #include <array>
 #include <cstring>
+#include <new>
 #include <vector>
 
 namespace bz2 {
@@ -408,6 +410,11 @@ bool MainSorter::run(std::uint32_t* ftab)
             if (!bigDone[c1])
                 m_ptr[--copyEnd[c1]] = k;
         }
+        // Rotations made of ss alone follow from nothing: only a block of one
+        // byte value has them, and its order is the fallback sort's.
+        for (int j = 0; j < 256; j++)
+            if (!bigDone[j] && copyStart[j] != copyEnd[j])
+                return false;
         for (int j = 0; j < 256; j++)
             sorted[(j << 8) + ss] = 1;
         bigDone[ss] = true;
@@ -415,21 +422,56 @@ bool MainSorter::run(std::uint32_t* ftab)
     return true;
 }
 
+// A block that equals one of its own rotations (a word repeated): its equal
+// rotations must keep the fallback sort's order.
+bool isPeriodic(const std::uint8_t* block, std::uint32_t n, std::uint32_t* border)
+{
+    border[0] = 0;
+    for (std::uint32_t i = 1; i < n; i++) {
+        std::uint32_t k = border[i - 1];
+        while (k > 0 && block[i] != block[k])
+            k = border[k - 1];
+        if (block[i] == block[k])
+            k++;
+        border[i] = k;
+    }
+    std::uint32_t period = n - border[n - 1];
+    return period < n && n % period == 0;
+}
+
 }  // namespace
 
-std::uint32_t blockSort(const std::uint8_t* block, std::uint32_t n, std::uint32_t* ptr,
-                        std::uint32_t* work, std::uint8_t* doubled, int workFactor)
+std::int64_t blockSort(const std::uint8_t* block, std::uint32_t n, std::uint32_t* ptr,
+                       SortScratch& scratch, int workFactor)
 {
     constexpr std::uint32_t kFallbackBelow = 10000;
+    std::uint32_t* work = scratch.work.data();
     bool done = false;
     if (n >= kFallbackBelow) {
+        std::uint8_t* doubled = scratch.doubled.data();
         std::memcpy(doubled, block, n);
         std::memcpy(doubled + n, block, n);
         std::memset(doubled + 2 * n, 0, 8);
         int wf = std::clamp(workFactor, 1, 100);
-        std::int64_t budget = static_cast<std::int64_t>(n) * ((wf - 1) / 3) * 8;
+        std::int64_t budget = static_cast<std::int64_t>(n) * ((wf - 1) / 3) * 2;
         MainSorter sorter(doubled, n, ptr, budget);
         done = sorter.run(work);
+
+        if (!done && !isPeriodic(block, n, work)) {
+            // Repetitive but not periodic: every rotation differs within n
+            // bytes, so the order of the suffixes of the doubled block that
+            // start in its first half is the order of the rotations.
+            if (!scratch.suffixes.allocate(2 * static_cast<std::size_t>(n)))
+                return -1;
+            std::int32_t* sa = scratch.suffixes.data();
+            if (!buildSuffixArray(doubled, sa, static_cast<std::int32_t>(2 * n)))
+                return -1;
+            std::uint32_t k = 0;
+            for (std::uint32_t i = 0; i < 2 * n; i++)
+                if (static_cast<std::uint32_t>(sa[i]) < n)
+                    ptr[k++] = static_cast<std::uint32_t>(sa[i]);
+            done = true;
+        }
     }
     if (!done) {
         // The bit table follows the equivalence classes in `work`.

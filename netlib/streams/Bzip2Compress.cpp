@@ -8,7 +8,6 @@
 #include <cstring>
 #include <memory>
 #include <new>
-#include <vector>
 
 namespace bz2 {
 namespace {
@@ -34,12 +33,13 @@ struct CompressState : EngineState {
     std::uint32_t nblockMax = 0;
     int workFactor = kDefaultWorkFactor;
     bool randomise = false;
+    bool outOfMemory = false;  // a block could not be sorted; the stream is lost
 
-    std::vector<std::uint8_t> block;
-    std::vector<std::uint32_t> ptr;
-    std::vector<std::uint32_t> work;
-    std::vector<std::uint8_t> doubled;
-    std::vector<std::uint8_t> zbuf;
+    RawArray<std::uint8_t> block;
+    RawArray<std::uint32_t> ptr;
+    SortScratch sort;
+    RawArray<std::uint16_t> mtfv;  // the coded symbols of a block
+    RawArray<std::uint8_t> zbuf;
 
     std::uint32_t nblock = 0;
     std::uint32_t stateInCh = kNoByte;
@@ -449,15 +449,18 @@ void sendMtfValues(CompressState* s, const std::uint16_t* mtfv)
     }
 }
 
-void compressBlock(CompressState* s, bool lastBlock)
+bool compressBlock(CompressState* s, bool lastBlock)
 {
     if (s->nblock > 0) {
         s->blockCrc = ~s->blockCrc;
         s->combinedCrc = ((s->combinedCrc << 1) | (s->combinedCrc >> 31)) ^ s->blockCrc;
         if (s->randomise)
             randomiseBlock(s);
-        s->origPtr = blockSort(s->block.data(), s->nblock, s->ptr.data(), s->work.data(),
-                               s->doubled.data(), s->workFactor);
+        std::int64_t origin = blockSort(s->block.data(), s->nblock, s->ptr.data(), s->sort,
+                                        s->workFactor);
+        if (origin < 0)
+            return false;
+        s->origPtr = static_cast<std::uint32_t>(origin);
     }
     s->numZ = 0;
     if (s->blockNo == 1) {
@@ -472,10 +475,8 @@ void compressBlock(CompressState* s, bool lastBlock)
         s->putWord(s->blockCrc);
         s->putBits(1, s->randomise ? 1 : 0);
         s->putBits(24, s->origPtr);
-        // The sort scratch is free again: it holds the coded symbols now.
-        auto* mtfv = reinterpret_cast<std::uint16_t*>(s->work.data());
-        generateMtfValues(s, mtfv);
-        sendMtfValues(s, mtfv);
+        generateMtfValues(s, s->mtfv.data());
+        sendMtfValues(s, s->mtfv.data());
     }
     if (lastBlock) {
         for (std::uint8_t b : {0x17, 0x72, 0x45, 0x38, 0x50, 0x90})
@@ -483,6 +484,7 @@ void compressBlock(CompressState* s, bool lastBlock)
         s->putWord(s->combinedCrc);
         s->finishBits();
     }
+    return true;
 }
 
 bool handleCompress(CompressState* s)
@@ -505,10 +507,16 @@ bool handleCompress(CompressState* s)
             progressIn |= copyInput(s);
             if (s->mode != kRunning && s->availInExpect == 0) {
                 flushRun(s);
-                compressBlock(s, s->mode == kFinishing);
+                if (!compressBlock(s, s->mode == kFinishing)) {
+                    s->outOfMemory = true;
+                    return false;
+                }
                 s->ioState = kOutput;
             } else if (s->nblock >= s->nblockMax) {
-                compressBlock(s, false);
+                if (!compressBlock(s, false)) {
+                    s->outOfMemory = true;
+                    return false;
+                }
                 s->ioState = kOutput;
             } else if (strm->availIn == 0) {
                 break;
@@ -518,63 +526,9 @@ bool handleCompress(CompressState* s)
     return progressIn || progressOut;
 }
 
-}  // namespace
-
-void setRandomisedForTesting(Stream* strm)
+int compressStep(CompressState* s, int action)
 {
-    if (CompressState* s = stateOf(strm))
-        s->randomise = true;
-}
-
-int compressInit(Stream* strm, int blockSize100k, int verbosity, int workFactor)
-{
-    (void)verbosity;  // the engine reports nothing
-    if (strm == nullptr || blockSize100k < 1 || blockSize100k > 9 || workFactor < 0 ||
-        workFactor > kMaxWorkFactor)
-        return kParamError;
-    if (workFactor == 0)
-        workFactor = kDefaultWorkFactor;
-
-    std::unique_ptr<CompressState> s(new (std::nothrow) CompressState(strm));
-    if (!s)
-        return kMemError;
-    const std::uint32_t blockBytes = kBlockUnit * static_cast<std::uint32_t>(blockSize100k);
-    try {
-        s->block.resize(blockBytes + 20);
-        s->ptr.resize(blockBytes);
-        s->work.resize(std::max<std::uint32_t>(65537, blockBytes + blockBytes / 32 + 64));
-        s->doubled.resize(2 * static_cast<std::size_t>(blockBytes) + 8);
-        // Room for the largest block the coder can write: every symbol at the
-        // longest code, every selector at its longest, every table delta.
-        std::size_t maxBits = static_cast<std::size_t>(kCompressorMaxCodeLen) * (blockBytes + 1) +
-                              7u * kMaxSelectors + kMaxGroups * kMaxAlphaSize * 41u + 4096;
-        s->zbuf.resize(maxBits / 8 + 64);
-    } catch (const std::bad_alloc&) {
-        return kMemError;
-    }
-    s->blockSize100k = blockSize100k;
-    s->nblockMax = blockBytes - 19;
-    s->workFactor = workFactor;
-    s->mode = kRunning;
-    s->ioState = kInput;
-    s->combinedCrc = 0;
-    s->blockNo = 0;
-    s->stateInCh = kNoByte;
-    s->stateInLen = 0;
-    prepareNewBlock(s.get());
-
-    strm->totalInLo32 = strm->totalInHi32 = 0;
-    strm->totalOutLo32 = strm->totalOutHi32 = 0;
-    strm->state = static_cast<EngineState*>(s.release());
-    return kOk;
-}
-
-int compress(Stream* strm, int action)
-{
-    CompressState* s = stateOf(strm);
-    if (s == nullptr)
-        return kParamError;
-
+    Stream* strm = s->strm;
     for (;;) {
         switch (s->mode) {
         case kIdle:
@@ -614,6 +568,62 @@ int compress(Stream* strm, int action)
             return kParamError;
         }
     }
+}
+
+}  // namespace
+
+void setRandomisedForTesting(Stream* strm)
+{
+    if (CompressState* s = stateOf(strm))
+        s->randomise = true;
+}
+
+int compressInit(Stream* strm, int blockSize100k, int verbosity, int workFactor)
+{
+    (void)verbosity;  // the engine reports nothing
+    if (strm == nullptr || blockSize100k < 1 || blockSize100k > 9 || workFactor < 0 ||
+        workFactor > kMaxWorkFactor)
+        return kParamError;
+    if (workFactor == 0)
+        workFactor = kDefaultWorkFactor;
+
+    std::unique_ptr<CompressState> s(new (std::nothrow) CompressState(strm));
+    if (!s)
+        return kMemError;
+    const std::uint32_t blockBytes = kBlockUnit * static_cast<std::uint32_t>(blockSize100k);
+    // Room for the largest block the coder can write: every symbol at the
+    // longest code, every selector at its longest, every table delta.
+    const std::size_t maxBits = static_cast<std::size_t>(kCompressorMaxCodeLen) * (blockBytes + 1) +
+                                7u * kMaxSelectors + kMaxGroups * kMaxAlphaSize * 41u + 4096;
+    if (!s->block.allocate(blockBytes + 20) || !s->ptr.allocate(blockBytes) ||
+        !s->sort.work.allocate(std::max<std::uint32_t>(65537, blockBytes + blockBytes / 32 + 64)) ||
+        !s->sort.doubled.allocate(2 * static_cast<std::size_t>(blockBytes) + 8) ||
+        !s->mtfv.allocate(blockBytes + 1) || !s->zbuf.allocate(maxBits / 8 + 64))
+        return kMemError;
+    s->blockSize100k = blockSize100k;
+    s->nblockMax = blockBytes - 19;
+    s->workFactor = workFactor;
+    s->mode = kRunning;
+    s->ioState = kInput;
+    s->combinedCrc = 0;
+    s->blockNo = 0;
+    s->stateInCh = kNoByte;
+    s->stateInLen = 0;
+    prepareNewBlock(s.get());
+
+    strm->totalInLo32 = strm->totalInHi32 = 0;
+    strm->totalOutLo32 = strm->totalOutHi32 = 0;
+    strm->state = static_cast<EngineState*>(s.release());
+    return kOk;
+}
+
+int compress(Stream* strm, int action)
+{
+    CompressState* s = stateOf(strm);
+    if (s == nullptr || s->outOfMemory)
+        return s == nullptr ? kParamError : kMemError;
+    int r = compressStep(s, action);
+    return s->outOfMemory ? kMemError : r;
 }
 
 int compressEnd(Stream* strm)

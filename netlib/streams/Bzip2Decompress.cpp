@@ -9,7 +9,6 @@
 #include <cstring>
 #include <memory>
 #include <new>
-#include <vector>
 
 namespace bz2 {
 namespace {
@@ -134,7 +133,7 @@ struct DecodeState : EngineState {
 
     int blockSize100k = 0;
     std::uint32_t nblockMax = 0;
-    std::vector<std::uint32_t> tt;
+    RawArray<std::uint32_t> tt;
 
     std::uint32_t storedBlockCrc = 0;
     std::uint32_t storedCombinedCrc = 0;
@@ -459,11 +458,8 @@ int run(DecodeState* s)
                 return kHeaderBlockSize;
             s->blockSize100k = static_cast<int>(c - '0');
             s->nblockMax = kBlockUnit * static_cast<std::uint32_t>(s->blockSize100k);
-            try {
-                s->tt.resize(s->nblockMax);
-            } catch (const std::bad_alloc&) {
+            if (!s->tt.allocate(s->nblockMax))
                 return kMemError;
-            }
             s->state = sBlockMagic1;
             break;
         }

@@ -5,6 +5,9 @@
 
 #include <array>
 #include <cstdint>
+#include <cstddef>
+#include <memory>
+#include <new>
 
 namespace bz2 {
 
@@ -44,10 +47,41 @@ inline std::uint32_t crcUpdate(std::uint32_t crc, std::uint8_t byte)
 // Gaps between flipped bytes in the (old) randomised blocks.
 extern const std::uint16_t kRandNums[512];
 
-// Sorts the rotations of block[0..n) into ptr. `work` holds n + 64 words of
-// scratch; `doubled` holds 2n + 8 bytes. Returns the origin pointer.
-std::uint32_t blockSort(const std::uint8_t* block, std::uint32_t n, std::uint32_t* ptr,
-                        std::uint32_t* work, std::uint8_t* doubled, int workFactor);
+// An uninitialised heap array: the engine writes every element before it
+// reads it, and zeroing megabytes per call costs more than compressing a
+// small input takes.
+template <typename T>
+class RawArray {
+public:
+    bool allocate(std::size_t n)
+    {
+        if (n <= m_size)
+            return true;
+        m_data.reset(new (std::nothrow) T[n]);
+        m_size = m_data ? n : 0;
+        return m_data != nullptr;
+    }
+    T* data() { return m_data.get(); }
+    const T* data() const { return m_data.get(); }
+    std::size_t size() const { return m_size; }
+    T& operator[](std::size_t i) { return m_data[i]; }
+
+private:
+    std::unique_ptr<T[]> m_data;
+    std::size_t m_size = 0;
+};
+
+// Scratch memory of the block sort, kept by the compressor between blocks.
+struct SortScratch {
+    RawArray<std::uint32_t> work;     // n + n/32 + 64 words, at least 65,537
+    RawArray<std::uint8_t> doubled;   // the block twice, and 8 bytes
+    RawArray<std::int32_t> suffixes;  // 2n entries, taken when first needed
+};
+
+// Sorts the rotations of block[0..n) into ptr; returns the origin pointer,
+// or -1 when scratch memory could not be had.
+std::int64_t blockSort(const std::uint8_t* block, std::uint32_t n, std::uint32_t* ptr,
+                       SortScratch& scratch, int workFactor);
 
 // Code lengths (1..maxLen) for `alphaSize` symbols with the given
 // frequencies; zero frequencies count as 1 so every symbol gets a code.

@@ -19,4 +19,20 @@ public:
     // on success *destLen becomes the bytes written, on failure 0.
     bool decompressBuffer(unsigned char* dest, unsigned int* destLen, const unsigned char* src,
                           unsigned int srcLen);
+
+    // Replaces `output` with the blob of `input`: the magic E1 A7 94 B3, the
+    // length (32-bit little-endian) and a block-size-3 stream (absent for
+    // empty input).
+    bool compressMemory(const DataBuffer& input, DataBuffer& output);
+
+    // Replaces `output` with the data of a blob. The stored length sizes the
+    // room (length + 20 bytes); data that needs more fails. After a failure
+    // the output is empty.
+    bool decompressMemory(const DataBuffer& input, DataBuffer& output);
 };
+
+// Blob layout.
+constexpr unsigned int kBzip2BlobMagic = 0xB394A7E1u;
+constexpr unsigned int kBzip2BlobHeaderSize = 8;
+constexpr int kBzip2BlobBlockSize = 3;
+constexpr unsigned int kBzip2BlobSlack = 20;

@@ -13,34 +13,6 @@ using namespace bz2test;
 
 namespace {
 
-Bytes compressBytes(const Bytes& in, int blockSize)
-{
-    TessikBzip2 z;
-    Bytes out(in.size() + in.size() / 99 + 800);
-    unsigned int len = static_cast<unsigned int>(out.size());
-    static const std::uint8_t none = 0;
-    EXPECT_TRUE(z.compressBuffer(out.data(), &len, in.empty() ? &none : in.data(),
-                                 static_cast<unsigned int>(in.size()), blockSize));
-    out.resize(len);
-    return out;
-}
-
-// Decodes through the engine; returns its last result.
-int decodeWhole(const Bytes& in, Bytes* out, std::size_t room)
-{
-    bz2::Stream s;
-    EXPECT_EQ(bz2::decompressInit(&s), bz2::kOk);
-    out->assign(room, 0);
-    s.nextIn = in.data();
-    s.availIn = static_cast<std::uint32_t>(in.size());
-    s.nextOut = out->data();
-    s.availOut = static_cast<std::uint32_t>(room);
-    int r = bz2::decompress(&s);
-    out->resize(s.totalOutLo32);
-    bz2::decompressEnd(&s);
-    return r;
-}
-
 // Input with no runs at all: every byte differs from the one before.
 Bytes noRuns(std::size_t n)
 {
@@ -70,7 +42,7 @@ TEST(Bzip2Format, EmptyInputIsHeaderEndMagicAndZeroCrc)
     const Bytes expect = {'B', 'Z', 'h', '9', 0x17, 0x72, 0x45, 0x38, 0x50, 0x90, 0, 0, 0, 0};
     EXPECT_EQ(z, expect);
     Bytes out;
-    EXPECT_EQ(decodeWhole(z, &out, 10), bz2::kStreamEnd);
+    EXPECT_EQ(decodeAll(z, &out, 10), bz2::kStreamEnd);
     EXPECT_TRUE(out.empty());
 }
 
@@ -121,11 +93,11 @@ TEST(Bzip2Format, FullBlockClosesAndTheNextInputStartsASecondBlock)
         // The combined CRC covers every block.
         for (const Bytes* z : {&once, &runFirst}) {
             Bytes out;
-            ASSERT_EQ(decodeWhole(*z, &out, in.size()), bz2::kStreamEnd);
+            ASSERT_EQ(decodeAll(*z, &out, in.size()), bz2::kStreamEnd);
             EXPECT_EQ(out, in);
             Bytes bad = *z;
             bad.back() ^= 0x80;  // the top bit of the last byte is a CRC bit
-            EXPECT_EQ(decodeWhole(bad, &out, in.size()), bz2::kStreamCrcError);
+            EXPECT_EQ(decodeAll(bad, &out, in.size()), bz2::kStreamCrcError);
         }
     }
 }
@@ -136,7 +108,7 @@ TEST(Bzip2Format, MillionEqualBytesRoundTrip)
     Bytes z = compressBytes(same, 9);
     EXPECT_LT(z.size(), 100u);
     Bytes out;
-    ASSERT_EQ(decodeWhole(z, &out, same.size()), bz2::kStreamEnd);
+    ASSERT_EQ(decodeAll(z, &out, same.size()), bz2::kStreamEnd);
     EXPECT_EQ(out, same);
 }
 
@@ -149,7 +121,7 @@ TEST(Bzip2Format, RunsAcrossTheLengthLimitRoundTrip)
         in.insert(in.end(), 1 + rng() % 600, static_cast<std::uint8_t>(rng() % 4));
     for (int bs : {1, 9}) {
         Bytes out;
-        ASSERT_EQ(decodeWhole(compressBytes(in, bs), &out, in.size()), bz2::kStreamEnd);
+        ASSERT_EQ(decodeAll(compressBytes(in, bs), &out, in.size()), bz2::kStreamEnd);
         EXPECT_EQ(out, in);
     }
 }
@@ -175,12 +147,12 @@ TEST(Bzip2Format, HeaderAndTrailerErrorsAreNamed)
         Bytes bad = z;
         bad[c.offset] = c.value;
         Bytes out;
-        EXPECT_EQ(decodeWhole(bad, &out, 100), c.expect) << c.what;
+        EXPECT_EQ(decodeAll(bad, &out, 100), c.expect) << c.what;
     }
     Bytes badCrc = z;
     badCrc.back() ^= 0x80;  // the low bits of the last byte may be padding
     Bytes out;
-    EXPECT_EQ(decodeWhole(badCrc, &out, 100), bz2::kStreamCrcError);
+    EXPECT_EQ(decodeAll(badCrc, &out, 100), bz2::kStreamCrcError);
 }
 
 TEST(Bzip2Format, EndMagicBytesAreChecked)
@@ -192,7 +164,7 @@ TEST(Bzip2Format, EndMagicBytesAreChecked)
         Bytes bad = empty;
         bad[5 + i] ^= 0x10;
         Bytes out;
-        EXPECT_EQ(decodeWhole(bad, &out, 10), expect[i]) << i;
+        EXPECT_EQ(decodeAll(bad, &out, 10), expect[i]) << i;
     }
 }
 
@@ -202,7 +174,7 @@ TEST(Bzip2Format, BlockCrcMismatchIsReported)
     Bytes bad = z;
     bad[10] ^= 0x80;  // first byte of the stored block CRC
     Bytes out;
-    EXPECT_EQ(decodeWhole(bad, &out, 100), bz2::kBlockCrcError);
+    EXPECT_EQ(decodeAll(bad, &out, 100), bz2::kBlockCrcError);
 }
 
 TEST(Bzip2Buffers, DestinationOneByteTooSmallFails)
@@ -361,7 +333,7 @@ TEST(Bzip2Streaming, FlushEndsTheBlockAndTheStreamStillDecodes)
     Bytes expect = a;
     expect.insert(expect.end(), b.begin(), b.end());
     Bytes got;
-    ASSERT_EQ(decodeWhole(out, &got, expect.size()), bz2::kStreamEnd);
+    ASSERT_EQ(decodeAll(out, &got, expect.size()), bz2::kStreamEnd);
     EXPECT_EQ(got, expect);
 }
 

@@ -1,5 +1,10 @@
 #include "Bzip2TestSupport.h"
 
+#include "netlib/streams/Bzip2Engine.h"
+#include "netlib/streams/TessikBzip2.h"
+
+#include <gtest/gtest.h>
+
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -166,6 +171,33 @@ Bytes streamOf(const BlockSpec& b, int blockSize)
     return w.finish();
 }
 
+Bytes compressBytes(const Bytes& in, int blockSize)
+{
+    TessikBzip2 z;
+    Bytes out(in.size() + in.size() / 99 + 800);
+    unsigned int len = static_cast<unsigned int>(out.size());
+    static const std::uint8_t none = 0;
+    EXPECT_TRUE(z.compressBuffer(out.data(), &len, in.empty() ? &none : in.data(),
+                                 static_cast<unsigned int>(in.size()), blockSize));
+    out.resize(len);
+    return out;
+}
+
+int decodeAll(const Bytes& z, Bytes* out, std::size_t room)
+{
+    bz2::Stream s;
+    EXPECT_EQ(bz2::decompressInit(&s), bz2::kOk);
+    out->assign(room, 0);
+    s.nextIn = z.data();
+    s.availIn = static_cast<std::uint32_t>(z.size());
+    s.nextOut = out->data();
+    s.availOut = static_cast<std::uint32_t>(room);
+    int r = bz2::decompress(&s);
+    out->resize(s.totalOutLo32);
+    bz2::decompressEnd(&s);
+    return r;
+}
+
 Bytes readFile(const std::string& path)
 {
     std::ifstream f(path, std::ios::binary);
@@ -239,13 +271,13 @@ const std::vector<CorpusFile>& corpus()
     static const std::vector<CorpusFile> files = [] {
         std::vector<CorpusFile> c;
         c.push_back({"empty", {}});
-        c.push_back({"text", makeText(230000)});
+        c.push_back({"text", makeText(140000)});
         Bytes self = readFile("/proc/self/exe");
-        if (self.size() > 260000)
-            self.resize(260000);
+        if (self.size() > 150000)
+            self.resize(150000);
         c.push_back({"binary", self});
         c.push_back({"database", makeDatabase()});
-        Bytes noise(150000);
+        Bytes noise(110000);
         std::mt19937 rng(99);
         for (auto& b : noise)
             b = static_cast<std::uint8_t>(rng());
@@ -253,7 +285,7 @@ const std::vector<CorpusFile>& corpus()
         Bytes same(300000, 'x');
         c.push_back({"repetitive", same});
         Bytes pattern;
-        for (int i = 0; i < 70000; i++)
+        for (int i = 0; i < 40000; i++)
             for (char ch : {'a', 'b', 'c'})
                 pattern.push_back(static_cast<std::uint8_t>(ch));
         c.push_back({"periodic", pattern});

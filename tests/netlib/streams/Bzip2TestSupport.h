@@ -46,6 +46,11 @@ void writeEnd(BitWriter& w, std::uint32_t combinedCrc);
 BlockSpec blockForA();
 Bytes streamOf(const BlockSpec& b, int blockSize = 1);
 
+// Whole-buffer compression that must succeed.
+Bytes compressBytes(const Bytes& in, int blockSize);
+// Decodes through the engine into `room` bytes; returns the engine's result.
+int decodeAll(const Bytes& z, Bytes* out, std::size_t room);
+
 Bytes readFile(const std::string& path);
 void writeFile(const std::string& path, const Bytes& data);
 std::string tempPath(const std::string& name);

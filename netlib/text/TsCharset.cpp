@@ -1,0 +1,62 @@
+#include "netlib/text/TsCharset.h"
+
+#include <cstring>
+
+#include "netlib/core/XString.h"
+#include "netlib/text/CharsetNames.h"
+#include "platform/CodePage.h"
+
+_tsCharset::_tsCharset() : m_codePage(0) { m_name.shrinkToFit(); }
+
+_tsCharset::~_tsCharset() = default;
+
+void _tsCharset::copyFrom(const _tsCharset& other) {
+    if (&other == this) return;
+    m_codePage = other.m_codePage;
+    m_name.setSb(other.m_name);
+}
+
+void _tsCharset::clear() {
+    m_codePage = 0;
+    m_name.clear();
+}
+
+void _tsCharset::setByCodePage(int codePage) {
+    if (codePage <= 0 || !tessik::codePageToCharsetName(static_cast<std::uint32_t>(codePage), m_name)) {
+        clear();
+        return;
+    }
+    m_codePage = codePage;
+}
+
+void _tsCharset::setByName(const char* name) {
+    if (!name) return;
+    if (std::strcmp(name, "default") == 0 || std::strcmp(name, "x-user-defined") == 0) {
+        clear();
+        return;
+    }
+    tessik::StringBuffer n(name);
+    if (n.equalsNoCase("ansi")) {
+        setByCodePage(static_cast<int>(platform::GetACP()));
+        return;
+    }
+    if (n.equalsNoCase("oem")) {
+        setByCodePage(static_cast<int>(platform::GetOEMCP()));
+        return;
+    }
+    if (tessik::isKnownCharset(name)) {
+        setByCodePage(static_cast<int>(tessik::charsetNameToCodePage(name)));
+        return;
+    }
+    clear();
+}
+
+// The text value's conversions to a charset live here, beside the holder,
+// since the core library cannot see charset names.
+bool XString::getConverted(const _tsCharset& charset, DataBuffer& out) {
+    return getConvertedToCodePage(charset.getCodePage(), false, out);
+}
+
+bool XString::getConvertedWithBom(const _tsCharset& charset, DataBuffer& out) {
+    return getConvertedToCodePage(charset.getCodePage(), true, out);
+}

@@ -1,0 +1,374 @@
+#include "platform/File.h"
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <vector>
+
+#include "platform/Paths.h"
+#include "platform/WinErr.h"
+
+namespace platform {
+
+namespace {
+
+BOOL fail(int err) {
+    SetLastErrorFromErrno(err);
+    return FALSE;
+}
+
+std::string parentOf(const std::string& path) {
+    std::string::size_type slash = path.find_last_of('/');
+    if (slash == std::string::npos) return ".";
+    if (slash == 0) return "/";
+    return path.substr(0, slash);
+}
+
+// Windows tells a missing file (2) from a missing folder on the way (3).
+DWORD missingCode(const std::string& path) {
+    struct stat st;
+    std::string parent = parentOf(path);
+    if (::stat(parent.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) return ERROR_PATH_NOT_FOUND;
+    return ERROR_FILE_NOT_FOUND;
+}
+
+DWORD pathError(int err, const std::string& path) {
+    if (err == ENOENT) return missingCode(path);
+    return WinErrorFromErrno(err);
+}
+
+// Windows answers an empty path with "path not found".
+bool refusedEmpty(const char* path) {
+    if (path && *path) return false;
+    SetLastError(ERROR_PATH_NOT_FOUND);
+    return true;
+}
+
+BOOL failPath(int err, const std::string& path) {
+    SetLastError(pathError(err, path));
+    return FALSE;
+}
+
+FILETIME fromTimespec(std::int64_t sec, std::uint32_t nsec) {
+    INT64 ticks = sec * 10000000LL + nsec / 100 + kFileTimeUnixEpoch;
+    if (ticks < 0) ticks = 0;
+    FILETIME ft;
+    ft.dwLowDateTime = static_cast<DWORD>(static_cast<UINT64>(ticks) & 0xFFFFFFFFu);
+    ft.dwHighDateTime = static_cast<DWORD>(static_cast<UINT64>(ticks) >> 32);
+    return ft;
+}
+
+}  // namespace
+
+HANDLE CreateFile(const char* path, DWORD access, DWORD shareMode, DWORD disposition, DWORD flagsAndAttributes) {
+    if (!path || !*path) {
+        SetLastError(ERROR_PATH_NOT_FOUND);
+        return INVALID_HANDLE_VALUE;
+    }
+    std::string p = NormalizeSeparators(path);
+    bool wantWrite = (access & GENERIC_WRITE) != 0;
+    bool wantRead = (access & GENERIC_READ) != 0 || !wantWrite;
+    int flags = O_CLOEXEC;
+    if (flagsAndAttributes & FILE_FLAG_BACKUP_SEMANTICS) {
+        flags |= O_RDONLY | O_DIRECTORY;
+        if (disposition != OPEN_EXISTING) {
+            SetLastError(ERROR_INVALID_PARAMETER);
+            return INVALID_HANDLE_VALUE;
+        }
+    } else {
+        flags |= wantWrite ? (wantRead ? O_RDWR : O_WRONLY) : O_RDONLY;
+    }
+    switch (disposition) {
+    case CREATE_NEW: flags |= O_CREAT | O_EXCL | O_NOFOLLOW; break;
+    case CREATE_ALWAYS:
+    case OPEN_ALWAYS: flags |= O_CREAT; break;
+    case OPEN_EXISTING:
+    case TRUNCATE_EXISTING: break;
+    default: SetLastError(ERROR_INVALID_PARAMETER); return INVALID_HANDLE_VALUE;
+    }
+    struct stat st;
+    bool existed = ::stat(p.c_str(), &st) == 0;
+    if (existed && wantWrite && !S_ISDIR(st.st_mode) && !(st.st_mode & S_IWUSR)) {
+        SetLastError(ERROR_ACCESS_DENIED);
+        return INVALID_HANDLE_VALUE;
+    }
+    if (existed && S_ISDIR(st.st_mode) && !(flagsAndAttributes & FILE_FLAG_BACKUP_SEMANTICS)) {
+        SetLastError(ERROR_ACCESS_DENIED);
+        return INVALID_HANDLE_VALUE;
+    }
+    // Files are created without the owner write bit only when asked for the
+    // read-only attribute; the umask decides the rest.
+    mode_t mode = (flagsAndAttributes & FILE_ATTRIBUTE_READONLY) ? 0444 : 0666;
+    int fd = ::open(p.c_str(), flags, mode);
+    if (fd < 0) {
+        if (errno == EEXIST)
+            SetLastError(ERROR_FILE_EXISTS);
+        else
+            failPath(errno, p);
+        return INVALID_HANDLE_VALUE;
+    }
+    // The lock is taken before truncating, so a refused open changes nothing.
+    int lockOp = (shareMode == 0 ? LOCK_EX : LOCK_SH) | LOCK_NB;
+    if (::flock(fd, lockOp) != 0) {
+        int err = errno;
+        ::close(fd);
+        SetLastError(err == EWOULDBLOCK ? ERROR_SHARING_VIOLATION : WinErrorFromErrno(err));
+        return INVALID_HANDLE_VALUE;
+    }
+    if ((disposition == CREATE_ALWAYS || disposition == TRUNCATE_EXISTING) && ::ftruncate(fd, 0) != 0) {
+        int err = errno;
+        ::close(fd);
+        fail(err);
+        return INVALID_HANDLE_VALUE;
+    }
+    // Windows reports an existing file opened by CREATE_ALWAYS / OPEN_ALWAYS.
+    SetLastError(existed && (disposition == CREATE_ALWAYS || disposition == OPEN_ALWAYS) ? ERROR_ALREADY_EXISTS
+                                                                                        : ERROR_SUCCESS);
+    return fd;
+}
+
+BOOL CloseHandle(HANDLE h) {
+    if (h < 0) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return FALSE;
+    }
+    if (::close(static_cast<int>(h)) != 0 && errno != EINTR) return fail(errno);
+    return TRUE;
+}
+
+BOOL ReadFile(HANDLE h, void* buffer, DWORD count, DWORD* read) {
+    if (read) *read = 0;
+    DWORD done = 0;
+    while (done < count) {
+        ssize_t r = ::read(static_cast<int>(h), static_cast<char*>(buffer) + done, count - done);
+        if (r < 0) {
+            if (errno == EINTR) continue;
+            if (read) *read = done;
+            return fail(errno);
+        }
+        if (r == 0) break;
+        done += static_cast<DWORD>(r);
+    }
+    if (read) *read = done;
+    return TRUE;
+}
+
+BOOL WriteFile(HANDLE h, const void* buffer, DWORD count, DWORD* written) {
+    if (written) *written = 0;
+    DWORD done = 0;
+    while (done < count) {
+        ssize_t r = ::write(static_cast<int>(h), static_cast<const char*>(buffer) + done, count - done);
+        if (r < 0) {
+            if (errno == EINTR) continue;
+            if (written) *written = done;
+            return fail(errno);
+        }
+        done += static_cast<DWORD>(r);
+    }
+    if (written) *written = done;
+    return TRUE;
+}
+
+DWORD SetFilePointer(HANDLE h, LONG distanceLow, LONG* distanceHigh, DWORD method) {
+    std::int64_t distance;
+    if (distanceHigh)
+        distance = static_cast<std::int64_t>((static_cast<UINT64>(static_cast<DWORD>(*distanceHigh)) << 32) |
+                                             static_cast<DWORD>(distanceLow));
+    else
+        distance = distanceLow;
+    int whence = method == FILE_BEGIN ? SEEK_SET : method == FILE_CURRENT ? SEEK_CUR : method == FILE_END ? SEEK_END : -1;
+    if (whence < 0) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return INVALID_SET_FILE_POINTER;
+    }
+    off_t pos = ::lseek(static_cast<int>(h), static_cast<off_t>(distance), whence);
+    if (pos < 0) {
+        SetLastError(errno == EINVAL ? ERROR_NEGATIVE_SEEK : WinErrorFromErrno(errno));
+        return INVALID_SET_FILE_POINTER;
+    }
+    if (distanceHigh) *distanceHigh = static_cast<LONG>(static_cast<UINT64>(pos) >> 32);
+    SetLastError(ERROR_SUCCESS);
+    return static_cast<DWORD>(static_cast<UINT64>(pos) & 0xFFFFFFFFu);
+}
+
+DWORD GetFileSize(HANDLE h, DWORD* sizeHigh) {
+    struct stat st;
+    if (::fstat(static_cast<int>(h), &st) != 0) {
+        fail(errno);
+        return INVALID_FILE_SIZE;
+    }
+    UINT64 size = static_cast<UINT64>(st.st_size);
+    if (sizeHigh) *sizeHigh = static_cast<DWORD>(size >> 32);
+    SetLastError(ERROR_SUCCESS);
+    return static_cast<DWORD>(size & 0xFFFFFFFFu);
+}
+
+BOOL GetFileTime(HANDLE h, FILETIME* creation, FILETIME* lastAccess, FILETIME* lastWrite) {
+    struct statx sx;
+    if (::statx(static_cast<int>(h), "", AT_EMPTY_PATH, STATX_BASIC_STATS | STATX_BTIME, &sx) != 0) return fail(errno);
+    FILETIME write = fromTimespec(sx.stx_mtime.tv_sec, sx.stx_mtime.tv_nsec);
+    if (lastWrite) *lastWrite = write;
+    if (lastAccess) *lastAccess = fromTimespec(sx.stx_atime.tv_sec, sx.stx_atime.tv_nsec);
+    if (creation)
+        *creation = (sx.stx_mask & STATX_BTIME) ? fromTimespec(sx.stx_btime.tv_sec, sx.stx_btime.tv_nsec) : write;
+    return TRUE;
+}
+
+DWORD GetFileAttributes(const char* path) {
+    if (!path || !*path) {
+        SetLastError(ERROR_PATH_NOT_FOUND);
+        return INVALID_FILE_ATTRIBUTES;
+    }
+    std::string p = NormalizeSeparators(path);
+    struct stat st;
+    if (::stat(p.c_str(), &st) != 0) {
+        failPath(errno, p);
+        return INVALID_FILE_ATTRIBUTES;
+    }
+    DWORD attrs = 0;
+    if (S_ISDIR(st.st_mode)) attrs |= FILE_ATTRIBUTE_DIRECTORY;
+    if (!(st.st_mode & S_IWUSR)) attrs |= FILE_ATTRIBUTE_READONLY;
+    return attrs ? attrs : FILE_ATTRIBUTE_NORMAL;
+}
+
+BOOL SetFileAttributes(const char* path, DWORD attributes) {
+    if (refusedEmpty(path)) return FALSE;
+    std::string p = NormalizeSeparators(path);
+    struct stat st;
+    if (::stat(p.c_str(), &st) != 0) return failPath(errno, p);
+    mode_t mode = st.st_mode & 07777;
+    mode = (attributes & FILE_ATTRIBUTE_READONLY) ? (mode & ~static_cast<mode_t>(0222)) : (mode | S_IWUSR);
+    if (mode != (st.st_mode & 07777) && ::chmod(p.c_str(), mode) != 0) return failPath(errno, p);
+    return TRUE;
+}
+
+BOOL DeleteFile(const char* path) {
+    if (refusedEmpty(path)) return FALSE;
+    std::string p = NormalizeSeparators(path);
+    if (::unlink(p.c_str()) != 0) {
+        // Deleting a folder as a file is refused as it is there.
+        if (errno == EISDIR) {
+            SetLastError(ERROR_ACCESS_DENIED);
+            return FALSE;
+        }
+        return failPath(errno, p);
+    }
+    return TRUE;
+}
+
+BOOL MoveFile(const char* from, const char* to) {
+    if (!from || !*from || !to || !*to) {
+        SetLastError(ERROR_PATH_NOT_FOUND);
+        return FALSE;
+    }
+    std::string a = NormalizeSeparators(from);
+    std::string b = NormalizeSeparators(to);
+    if (::renameat2(AT_FDCWD, a.c_str(), AT_FDCWD, b.c_str(), RENAME_NOREPLACE) == 0) return TRUE;
+    int err = errno;
+    if (err == EEXIST) {
+        SetLastError(ERROR_ALREADY_EXISTS);
+        return FALSE;
+    }
+    if (err == EINVAL) {
+        // A file system without the no-replace flag: link and unlink keep the
+        // target safe the same way.
+        if (::link(a.c_str(), b.c_str()) == 0) {
+            if (::unlink(a.c_str()) == 0) return TRUE;
+            int e = errno;
+            ::unlink(b.c_str());
+            return fail(e);
+        }
+        err = errno;
+        if (err == EEXIST) {
+            SetLastError(ERROR_ALREADY_EXISTS);
+            return FALSE;
+        }
+    }
+    return failPath(err, err == ENOENT && ::access(a.c_str(), F_OK) == 0 ? b : a);
+}
+
+BOOL CreateDirectory(const char* path) {
+    if (refusedEmpty(path)) return FALSE;
+    std::string p = NormalizeSeparators(path);
+    while (p.size() > 1 && p.back() == '/') p.pop_back();
+    if (::mkdir(p.c_str(), 0777) != 0) {
+        if (errno == ENOENT) {
+            SetLastError(ERROR_PATH_NOT_FOUND);
+            return FALSE;
+        }
+        return failPath(errno, p);
+    }
+    return TRUE;
+}
+
+BOOL CreateNewPrivateFile(const char* path) {
+    if (refusedEmpty(path)) return FALSE;
+    std::string p = NormalizeSeparators(path);
+    int fd = ::open(p.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    if (fd < 0) {
+        if (errno == EEXIST) {
+            SetLastError(ERROR_FILE_EXISTS);
+            return FALSE;
+        }
+        return failPath(errno, p);
+    }
+    ::close(fd);
+    return TRUE;
+}
+
+std::string GetCurrentDirectory() {
+    std::vector<char> buf(4096);
+    while (!::getcwd(buf.data(), buf.size())) {
+        if (errno != ERANGE || buf.size() > (1u << 20)) {
+            fail(errno);
+            return {};
+        }
+        buf.resize(buf.size() * 2);
+    }
+    return buf.data();
+}
+
+std::string GetFullPathName(std::string_view path) {
+    if (path.empty()) {
+        SetLastError(ERROR_INVALID_NAME);
+        return {};
+    }
+    std::string p = NormalizeSeparators(path);
+    if (p.front() != '/') {
+        std::string cwd = GetCurrentDirectory();
+        if (cwd.empty()) return {};
+        p = cwd + "/" + p;
+    }
+    std::vector<std::string> parts;
+    std::string::size_type i = 0;
+    while (i <= p.size()) {
+        std::string::size_type j = p.find('/', i);
+        if (j == std::string::npos) j = p.size();
+        std::string part = p.substr(i, j - i);
+        if (part == "..") {
+            if (!parts.empty()) parts.pop_back();
+        } else if (!part.empty() && part != ".") {
+            parts.push_back(part);
+        }
+        i = j + 1;
+    }
+    std::string out;
+    for (const auto& part : parts) out += "/" + part;
+    // A trailing separator names a folder; keep it as Windows does.
+    if (out.empty() || p.back() == '/') out += "/";
+    return out;
+}
+
+std::string GetTempPath() {
+    const char* dir = std::getenv("TMPDIR");
+    std::string out = (dir && *dir) ? NormalizeSeparators(dir) : std::string("/tmp");
+    if (out.back() != '/') out += '/';
+    return out;
+}
+
+}  // namespace platform

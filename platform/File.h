@@ -1,0 +1,79 @@
+#pragma once
+// Files and directories in the shape of the Win32 calls the library is
+// written against, over POSIX. Paths are UTF-8 with '\' taken as '/'.
+// Failures set the thread's last error to the Windows code.
+#include <string>
+#include <string_view>
+
+#include "platform/WinTime.h"
+#include "platform/WinTypes.h"
+
+namespace platform {
+
+// A handle is the file descriptor.
+using HANDLE = long;
+constexpr HANDLE INVALID_HANDLE_VALUE = -1;
+
+constexpr DWORD GENERIC_READ = 0x80000000u;
+constexpr DWORD GENERIC_WRITE = 0x40000000u;
+
+constexpr DWORD FILE_SHARE_READ = 1;
+constexpr DWORD FILE_SHARE_WRITE = 2;
+
+constexpr DWORD CREATE_NEW = 1;
+constexpr DWORD CREATE_ALWAYS = 2;
+constexpr DWORD OPEN_EXISTING = 3;
+constexpr DWORD OPEN_ALWAYS = 4;
+constexpr DWORD TRUNCATE_EXISTING = 5;
+
+constexpr DWORD FILE_ATTRIBUTE_READONLY = 0x1;
+constexpr DWORD FILE_ATTRIBUTE_HIDDEN = 0x2;
+constexpr DWORD FILE_ATTRIBUTE_DIRECTORY = 0x10;
+constexpr DWORD FILE_ATTRIBUTE_NORMAL = 0x80;
+constexpr DWORD INVALID_FILE_ATTRIBUTES = 0xFFFFFFFFu;
+constexpr DWORD FILE_FLAG_BACKUP_SEMANTICS = 0x02000000u;
+
+constexpr DWORD FILE_BEGIN = 0;
+constexpr DWORD FILE_CURRENT = 1;
+constexpr DWORD FILE_END = 2;
+constexpr DWORD INVALID_SET_FILE_POINTER = 0xFFFFFFFFu;
+constexpr DWORD INVALID_FILE_SIZE = 0xFFFFFFFFu;
+
+// Sharing is kept between opens through whole-file advisory locks: a handle
+// opened without sharing holds an exclusive lock, any other a shared one, so
+// a conflicting open fails with ERROR_SHARING_VIOLATION as it would there.
+// A file without its owner write bit is read-only: opening it for writing
+// fails with ERROR_ACCESS_DENIED even for root. FILE_FLAG_BACKUP_SEMANTICS
+// opens a directory. Security attributes and templates are not used.
+HANDLE CreateFile(const char* path, DWORD access, DWORD shareMode, DWORD disposition, DWORD flagsAndAttributes);
+BOOL CloseHandle(HANDLE h);
+BOOL ReadFile(HANDLE h, void* buffer, DWORD count, DWORD* read);
+BOOL WriteFile(HANDLE h, const void* buffer, DWORD count, DWORD* written);
+// The low word of the new position; INVALID_SET_FILE_POINTER with the last
+// error set on failure (the last error is cleared on success, since a valid
+// position may have the same low word).
+DWORD SetFilePointer(HANDLE h, LONG distanceLow, LONG* distanceHigh, DWORD method);
+DWORD GetFileSize(HANDLE h, DWORD* sizeHigh);
+BOOL GetFileTime(HANDLE h, FILETIME* creation, FILETIME* lastAccess, FILETIME* lastWrite);
+
+DWORD GetFileAttributes(const char* path);
+// Only the read-only bit changes anything.
+BOOL SetFileAttributes(const char* path, DWORD attributes);
+BOOL DeleteFile(const char* path);
+// Fails with ERROR_ALREADY_EXISTS when the target exists.
+BOOL MoveFile(const char* from, const char* to);
+BOOL CreateDirectory(const char* path);
+// Creates an empty file readable and writable by its owner only, refusing an
+// existing name and symbolic links (ERROR_FILE_EXISTS), so the name is ours
+// once this succeeds.
+BOOL CreateNewPrivateFile(const char* path);
+
+// The absolute path with "." and ".." resolved and repeated separators
+// collapsed; empty (and the last error set) when the current directory is
+// unknown or the path is empty.
+std::string GetFullPathName(std::string_view path);
+std::string GetCurrentDirectory();
+// TMPDIR, else /tmp, with a trailing '/'.
+std::string GetTempPath();
+
+}  // namespace platform

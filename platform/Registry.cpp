@@ -1,0 +1,259 @@
+#include "platform/Registry.h"
+
+#include <cctype>
+#include <cstdlib>
+#include <cstring>
+#include <map>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "platform/WinErr.h"
+
+namespace platform {
+
+namespace {
+
+struct Value {
+    DWORD type = REG_SZ;
+    std::vector<BYTE> data;
+};
+
+struct Store {
+    std::mutex lock;
+    // Full key path in lower case → its values (names in lower case).
+    std::map<std::string, std::map<std::string, Value>> keys;
+    // Open handle → full key path.
+    std::map<HKEY, std::string> open;
+    HKEY nextHandle = 0x1000;
+};
+
+Store& store() {
+    static Store s;
+    return s;
+}
+
+std::string lower(std::string s) {
+    for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return s;
+}
+
+const char* rootName(HKEY key) {
+    switch (key) {
+    case HKEY_CLASSES_ROOT: return "hkcr";
+    case HKEY_CURRENT_USER: return "hkcu";
+    case HKEY_LOCAL_MACHINE: return "hklm";
+    case HKEY_USERS: return "hku";
+    default: return nullptr;
+    }
+}
+
+// The full path of key\subKey, or false for an unknown handle. Caller locks.
+bool resolve(Store& s, HKEY key, const char* subKey, std::string& out) {
+    if (const char* root = rootName(key)) {
+        out = root;
+    } else {
+        auto it = s.open.find(key);
+        if (it == s.open.end()) return false;
+        out = it->second;
+    }
+    std::string sub = subKey ? subKey : "";
+    for (char& c : sub)
+        if (c == '/') c = '\\';
+    std::string::size_type i = 0;
+    while (i < sub.size()) {
+        std::string::size_type j = sub.find('\\', i);
+        if (j == std::string::npos) j = sub.size();
+        if (j > i) out += "\\" + lower(sub.substr(i, j - i));
+        i = j + 1;
+    }
+    return true;
+}
+
+const char* envEither(const char* lowerName, const char* upperName) {
+    const char* v = std::getenv(lowerName);
+    if (!v || !*v) v = std::getenv(upperName);
+    return (v && *v) ? v : nullptr;
+}
+
+// "http://user:pw@host:3128/" → "host:3128".
+std::string hostPort(const char* url) {
+    std::string s = url;
+    std::string::size_type scheme = s.find("://");
+    if (scheme != std::string::npos) s.erase(0, scheme + 3);
+    std::string::size_type slash = s.find('/');
+    if (slash != std::string::npos) s.erase(slash);
+    std::string::size_type at = s.rfind('@');
+    if (at != std::string::npos) s.erase(0, at + 1);
+    return s;
+}
+
+// "localhost,.example.com, 10.0.0.1" → "localhost;*.example.com;10.0.0.1".
+std::string overrideList(const char* noProxy) {
+    std::string out;
+    std::string s = noProxy;
+    std::string::size_type i = 0;
+    while (i <= s.size()) {
+        std::string::size_type j = s.find(',', i);
+        if (j == std::string::npos) j = s.size();
+        std::string item = s.substr(i, j - i);
+        while (!item.empty() && std::isspace(static_cast<unsigned char>(item.front()))) item.erase(0, 1);
+        while (!item.empty() && std::isspace(static_cast<unsigned char>(item.back()))) item.pop_back();
+        if (!item.empty()) {
+            if (item.front() == '.') item.insert(0, "*");
+            if (!out.empty()) out += ';';
+            out += item;
+        }
+        i = j + 1;
+    }
+    return out;
+}
+
+Value textValue(const std::string& text) {
+    Value v;
+    v.type = REG_SZ;
+    v.data.assign(text.begin(), text.end());
+    v.data.push_back(0);
+    return v;
+}
+
+// The proxy values of the Internet Settings key; false for other names.
+bool proxyValue(const std::string& name, Value& out) {
+    const char* http = envEither("http_proxy", "HTTP_PROXY");
+    const char* https = envEither("https_proxy", "HTTPS_PROXY");
+    if (name == "proxyenable") {
+        DWORD on = (http || https) ? 1 : 0;
+        out.type = REG_DWORD;
+        out.data.assign(reinterpret_cast<BYTE*>(&on), reinterpret_cast<BYTE*>(&on) + 4);
+        return true;
+    }
+    if (name == "proxyserver") {
+        if (!http && !https) return false;
+        std::string server;
+        if (http) server = "http=" + hostPort(http);
+        if (https) server += std::string(server.empty() ? "" : ";") + "https=" + hostPort(https);
+        out = textValue(server);
+        return true;
+    }
+    if (name == "proxyoverride") {
+        const char* no = envEither("no_proxy", "NO_PROXY");
+        if (!no) return false;
+        out = textValue(overrideList(no));
+        return true;
+    }
+    return false;
+}
+
+const std::string& internetSettingsPath() {
+    static const std::string path = [] {
+        std::string p;
+        Store unused;
+        resolve(unused, HKEY_CURRENT_USER, kInternetSettingsKey, p);
+        return p;
+    }();
+    return path;
+}
+
+bool exists(Store& s, const std::string& path) { return path == internetSettingsPath() || s.keys.count(path) != 0; }
+
+HKEY openHandle(Store& s, const std::string& path) {
+    HKEY h = s.nextHandle++;
+    s.open[h] = path;
+    return h;
+}
+
+}  // namespace
+
+LONG RegOpenKeyExA(HKEY key, const char* subKey, DWORD, DWORD, HKEY* result) {
+    if (!result) return static_cast<LONG>(ERROR_INVALID_PARAMETER);
+    *result = 0;
+    Store& s = store();
+    std::lock_guard<std::mutex> guard(s.lock);
+    std::string path;
+    if (!resolve(s, key, subKey, path)) return static_cast<LONG>(ERROR_INVALID_HANDLE);
+    if (!rootName(key) || path != rootName(key)) {
+        if (!exists(s, path)) return static_cast<LONG>(ERROR_FILE_NOT_FOUND);
+    }
+    *result = openHandle(s, path);
+    return static_cast<LONG>(ERROR_SUCCESS);
+}
+
+LONG RegCreateKeyExA(HKEY key, const char* subKey, DWORD, char*, DWORD, DWORD, const void*, HKEY* result,
+                     DWORD* disposition) {
+    if (!result) return static_cast<LONG>(ERROR_INVALID_PARAMETER);
+    *result = 0;
+    Store& s = store();
+    std::lock_guard<std::mutex> guard(s.lock);
+    std::string path;
+    if (!resolve(s, key, subKey, path)) return static_cast<LONG>(ERROR_INVALID_HANDLE);
+    bool existed = exists(s, path) || (rootName(key) && path == rootName(key));
+    // Every missing level comes into being, as a created key's parents do.
+    for (std::string::size_type i = path.find('\\'); i != std::string::npos; i = path.find('\\', i + 1))
+        s.keys[path.substr(0, i)];
+    s.keys[path];
+    if (disposition) *disposition = existed ? REG_OPENED_EXISTING_KEY : REG_CREATED_NEW_KEY;
+    *result = openHandle(s, path);
+    return static_cast<LONG>(ERROR_SUCCESS);
+}
+
+LONG RegQueryValueExA(HKEY key, const char* valueName, DWORD*, DWORD* type, BYTE* data, DWORD* size) {
+    Store& s = store();
+    std::lock_guard<std::mutex> guard(s.lock);
+    std::string path;
+    if (!resolve(s, key, nullptr, path)) return static_cast<LONG>(ERROR_INVALID_HANDLE);
+    std::string name = lower(valueName ? valueName : "");
+    Value v;
+    if (path == internetSettingsPath() && proxyValue(name, v)) {
+        // The environment decides.
+    } else {
+        auto k = s.keys.find(path);
+        if (k == s.keys.end()) return static_cast<LONG>(ERROR_FILE_NOT_FOUND);
+        auto it = k->second.find(name);
+        if (it == k->second.end()) return static_cast<LONG>(ERROR_FILE_NOT_FOUND);
+        v = it->second;
+    }
+    if (type) *type = v.type;
+    DWORD need = static_cast<DWORD>(v.data.size());
+    if (!size) return static_cast<LONG>(data ? ERROR_INVALID_PARAMETER : ERROR_SUCCESS);
+    if (!data) {
+        *size = need;
+        return static_cast<LONG>(ERROR_SUCCESS);
+    }
+    if (*size < need) {
+        *size = need;
+        return static_cast<LONG>(ERROR_MORE_DATA);
+    }
+    if (need) std::memcpy(data, v.data.data(), need);
+    *size = need;
+    return static_cast<LONG>(ERROR_SUCCESS);
+}
+
+LONG RegSetValueExA(HKEY key, const char* valueName, DWORD, DWORD type, const BYTE* data, DWORD size) {
+    if (!data && size) return static_cast<LONG>(ERROR_INVALID_PARAMETER);
+    Store& s = store();
+    std::lock_guard<std::mutex> guard(s.lock);
+    if (rootName(key)) return static_cast<LONG>(ERROR_ACCESS_DENIED);
+    std::string path;
+    if (!resolve(s, key, nullptr, path)) return static_cast<LONG>(ERROR_INVALID_HANDLE);
+    Value v;
+    v.type = type;
+    if (size) v.data.assign(data, data + size);
+    s.keys[path][lower(valueName ? valueName : "")] = std::move(v);
+    return static_cast<LONG>(ERROR_SUCCESS);
+}
+
+LONG RegCloseKey(HKEY key) {
+    if (rootName(key)) return static_cast<LONG>(ERROR_SUCCESS);
+    Store& s = store();
+    std::lock_guard<std::mutex> guard(s.lock);
+    return static_cast<LONG>(s.open.erase(key) ? ERROR_SUCCESS : ERROR_INVALID_HANDLE);
+}
+
+void RegResetForTest() {
+    Store& s = store();
+    std::lock_guard<std::mutex> guard(s.lock);
+    s.keys.clear();
+    s.open.clear();
+}
+
+}  // namespace platform

@@ -1,0 +1,133 @@
+#include "FileTestSupport.h"
+
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <climits>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+
+namespace {
+constexpr const char* kSharedEnv = "GRV_NOBODY_FOLDER";
+}
+
+bool RecordingLog::logError(const char* text) {
+    lines.push_back(std::string("E:") + text);
+    return true;
+}
+bool RecordingLog::logInfo(const char* text) {
+    lines.push_back(std::string("I:") + text);
+    return true;
+}
+bool RecordingLog::logData(const char* tag, const char* value) {
+    lines.push_back(std::string("D:") + tag + "=" + (value ? value : "(NULL)"));
+    return true;
+}
+bool RecordingLog::logDataLong(const char* tag, int value) {
+    lines.push_back(std::string("L:") + tag + "=" + std::to_string(value));
+    return true;
+}
+bool RecordingLog::logDataInt64(const char* tag, std::int64_t value) {
+    lines.push_back(std::string("Q:") + tag + "=" + std::to_string(value));
+    return true;
+}
+bool RecordingLog::logHex(const char* tag, unsigned int value) {
+    char buf[16];
+    std::snprintf(buf, sizeof buf, "%x", value);
+    lines.push_back(std::string("H:") + tag + "=" + buf);
+    return true;
+}
+bool RecordingLog::has(const std::string& line) const {
+    for (const auto& l : lines)
+        if (l == line) return true;
+    return false;
+}
+std::string RecordingLog::data(const std::string& tag) const {
+    std::string prefix = "D:" + tag + "=";
+    for (const auto& l : lines)
+        if (l.rfind(prefix, 0) == 0) return l.substr(prefix.size());
+    return "<none>";
+}
+std::string RecordingLog::all() const {
+    std::string out;
+    for (const auto& l : lines) out += l + "\n";
+    return out;
+}
+
+void TempTree::SetUp() {
+    const char* t = std::getenv("TMPDIR");
+    std::string tmpl = std::string(t && *t ? t : "/tmp") + "/ft.XXXXXX";
+    ASSERT_NE(::mkdtemp(tmpl.data()), nullptr);
+    dir = tmpl + "/";
+}
+
+void TempTree::TearDown() {
+    std::system(("chmod -R u+rwx '" + dir + "' 2>/dev/null; rm -rf '" + dir + "'").c_str());
+}
+
+void TempTree::put(const std::string& name, const std::string& content) const {
+    std::ofstream f(path(name), std::ios::binary);
+    f << content;
+    ASSERT_TRUE(f.good()) << name;
+}
+
+std::string TempTree::get(const std::string& name) const {
+    std::ifstream f(path(name), std::ios::binary);
+    std::stringstream ss;
+    ss << f.rdbuf();
+    return ss.str();
+}
+
+bool TempTree::exists(const std::string& name) const {
+    struct stat st;
+    return ::lstat(path(name).c_str(), &st) == 0;
+}
+
+std::string python3Line(const std::string& script, const std::string& arg) {
+    std::string cmd = "/usr/bin/python3 -c \"" + script + "\" '" + arg + "'";
+    FILE* py = ::popen(cmd.c_str(), "r");
+    if (!py) return "<no output>";
+    char line[512] = {};
+    bool got = std::fgets(line, sizeof line, py) != nullptr;
+    ::pclose(py);
+    if (!got) return "<no output>";
+    std::string out = line;
+    if (!out.empty() && out.back() == '\n') out.pop_back();
+    return out;
+}
+
+bool isNobodyRun() { return std::getenv(kSharedEnv) != nullptr && ::geteuid() != 0; }
+
+std::string sharedFolderFromRoot() {
+    const char* s = std::getenv(kSharedEnv);
+    return s ? s : "";
+}
+
+bool reranAsNobody(const std::string& shared) {
+    if (::geteuid() != 0) return false;
+    const ::testing::TestInfo* info = ::testing::UnitTest::GetInstance()->current_test_info();
+    std::string filter = std::string("--gtest_filter=") + info->test_suite_name() + "." + info->name();
+    char exe[PATH_MAX];
+    ssize_t n = ::readlink("/proc/self/exe", exe, sizeof exe - 1);
+    EXPECT_GT(n, 0);
+    if (n <= 0) return true;
+    exe[n] = '\0';
+    std::string out = shared + "/.nobody-run.txt";
+    std::string cmd = std::string("env ") + kSharedEnv + "='" + shared + "' setpriv --reuid=" +
+                      std::to_string(kNobodyId) + " --regid=" + std::to_string(kNobodyId) +
+                      " --clear-groups '" + exe + "' '" + filter + "' >'" + out + "' 2>&1";
+    int status = std::system(cmd.c_str());
+    std::ifstream f(out);
+    std::stringstream ss;
+    ss << f.rdbuf();
+    std::remove(out.c_str());
+    std::string text = ss.str();
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << text;
+    // The child must really have run the body, not skipped it.
+    EXPECT_NE(text.find("[  PASSED  ] 1 test"), std::string::npos) << text;
+    EXPECT_EQ(text.find("SKIPPED"), std::string::npos) << text;
+    return true;
+}

@@ -1,0 +1,603 @@
+#include "netlib/text/ContentCoding.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "CodingPeer.h"
+#include "netlib/core/DataBuffer.h"
+#include "netlib/core/EncodingConvert.h"
+#include "netlib/core/Memory.h"
+#include "netlib/core/StringBuffer.h"
+
+using codingpeer::Bytes;
+using tessik::ContentCoding;
+using tessik::StringBuffer;
+
+namespace {
+
+struct FreeBlock {
+    void operator()(void* p) const { std::free(p); }
+};
+using Block = std::unique_ptr<unsigned char, FreeBlock>;
+
+std::string str(const StringBuffer& sb) { return std::string(sb.getString(), static_cast<std::size_t>(sb.getSize())); }
+std::string str(const DataBuffer& db) {
+    return std::string(reinterpret_cast<const char*>(db.getData()), db.getSize());
+}
+
+std::string base64Lines(const std::string& in, int lineLength = 76) {
+    ContentCoding cc;
+    cc.setLineLength(lineLength);
+    StringBuffer out;
+    cc.encodeBase64(in.data(), static_cast<unsigned int>(in.size()), out);
+    return str(out);
+}
+
+std::string base64Plain(const std::string& in) {
+    StringBuffer out;
+    ContentCoding::encodeBase64NoCrlf(in.data(), static_cast<unsigned int>(in.size()), out);
+    return str(out);
+}
+
+// Decodes from an exact-size heap copy, so reading past the text is caught.
+std::string base64Decoded(const std::string& text) {
+    std::vector<char> exact(text.begin(), text.end());
+    unsigned int len = 99;
+    Block p(ContentCoding::decodeBase64Ptr(exact.data(), static_cast<unsigned int>(exact.size()), &len));
+    if (!p) return text.empty() && len == 0 ? "" : "<null>";  // empty text gives no block
+    return std::string(reinterpret_cast<const char*>(p.get()), len);
+}
+
+std::string base32Decoded(const std::string& text) {
+    std::unique_ptr<char[]> exact(new char[text.size() + 1]);
+    std::memcpy(exact.get(), text.data(), text.size());
+    DataBuffer out;
+    EXPECT_TRUE(ContentCoding::decodeBase32(exact.get(), static_cast<unsigned int>(text.size()), out));
+    return str(out);
+}
+
+std::string qpEncoded(const std::string& in, int lineLength = 76) {
+    ContentCoding cc;
+    cc.setLineLength(lineLength);
+    StringBuffer out;
+    cc.encodeQuotedPrintable(in.data(), static_cast<unsigned int>(in.size()), out);
+    return str(out);
+}
+
+std::string qpDecoded(const std::string& text) {
+    std::vector<char> exact(text.begin(), text.end());
+    unsigned int len = 0;
+    Block p(ContentCoding::decodeQuotedPrintablePtr(exact.data(), static_cast<unsigned int>(exact.size()), &len));
+    return p ? std::string(reinterpret_cast<const char*>(p.get()), len) : "<null>";
+}
+
+std::string qEncoded(const std::string& in, bool commas = false) {
+    unsigned int len = 0;
+    Block p(reinterpret_cast<unsigned char*>(
+        commas ? ContentCoding::encodeQCommasPtr(in.data(), static_cast<unsigned int>(in.size()), &len)
+               : ContentCoding::encodeQPtr(in.data(), static_cast<unsigned int>(in.size()), &len)));
+    return p ? std::string(reinterpret_cast<const char*>(p.get()), len) : "<null>";
+}
+
+std::string qDecoded(const std::string& text) {
+    std::vector<char> exact(text.begin(), text.end());
+    unsigned int len = 0;
+    Block p(reinterpret_cast<unsigned char*>(
+        ContentCoding::decodeQPtr(exact.data(), static_cast<int>(exact.size()), &len)));
+    if (!p) return "<null>";
+    EXPECT_EQ(p.get()[len], 0);
+    return std::string(reinterpret_cast<const char*>(p.get()), len);
+}
+
+std::string wordsToUtf8(const std::string& text) {
+    StringBuffer sb;
+    sb.appendBytes(text.data(), static_cast<int>(text.size()));
+    ContentCoding::decodeEncodedWordsToUtf8(sb);
+    EXPECT_EQ(sb.getStringKind(), 2);
+    return str(sb);
+}
+
+std::vector<std::string> linesOf(const std::string& s) {
+    std::vector<std::string> lines;
+    std::size_t at = 0;
+    for (std::size_t e; (e = s.find("\r\n", at)) != std::string::npos; at = e + 2) lines.push_back(s.substr(at, e - at));
+    lines.push_back(s.substr(at));
+    return lines;
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------- base64
+
+TEST(Base64Encode, TailsLinesAndLineLength) {
+    EXPECT_EQ(base64Lines("a"), "YQ==\r\n");
+    EXPECT_EQ(base64Lines("ab"), "YWI=\r\n");
+    EXPECT_EQ(base64Lines("abc"), "YWJj\r\n");
+    EXPECT_EQ(base64Lines(""), "");
+
+    std::vector<std::string> lines = linesOf(base64Lines(std::string(111, 'x')));
+    ASSERT_EQ(lines.size(), 3u);
+    EXPECT_EQ(lines[0].size(), 76u);
+    EXPECT_EQ(lines[1].size(), 72u);
+    EXPECT_EQ(lines[2], "");
+
+    for (int requested : {4, 11}) {
+        std::vector<std::string> l = linesOf(base64Lines(std::string(30, 'y'), requested));
+        ASSERT_EQ(l.size(), 5u) << requested;  // 40 characters: 12 + 12 + 12 + 4
+        EXPECT_EQ(l[0].size(), 12u);
+        EXPECT_EQ(l[3].size(), 4u);
+    }
+    ContentCoding cc;
+    cc.setLineLength(-5);
+    EXPECT_EQ(cc.getLineLength(), 10);
+}
+
+TEST(Base64Encode, FullLastLineEndsWithOneBreak) {
+    // 57 bytes fill one 76-character line exactly.
+    std::string out = base64Lines(std::string(57, 'z'));
+    EXPECT_EQ(out.size(), 78u);
+    EXPECT_EQ(out.substr(76), "\r\n");
+}
+
+TEST(Base64Encode, UrlSafeAlphabetKeepsPadding) {
+    const unsigned char in[] = {0xFB, 0xFF, 0xBF, 0xFE};
+    StringBuffer url;
+    ContentCoding::encodeBase64Url(in, sizeof in, url);
+    EXPECT_STREQ(url.getString(), "-_-__g==");
+    StringBuffer std64;
+    ContentCoding::encodeBase64NoCrlf(in, sizeof in, std64);
+    EXPECT_STREQ(std64.getString(), "+/+//g==");
+
+    unsigned int len = 7;
+    Block p(reinterpret_cast<unsigned char*>(ContentCoding::encodeBase64Ptr(in, sizeof in, &len)));
+    ASSERT_TRUE(p);
+    EXPECT_EQ(len, 8u);
+    EXPECT_STREQ(reinterpret_cast<const char*>(p.get()), "+/+//g==");
+    EXPECT_EQ(ContentCoding::encodeBase64Ptr(nullptr, 3, &len), nullptr);
+    EXPECT_EQ(len, 0u);
+}
+
+TEST(Base64Decode, SkipsWhitespaceAndForeignCharactersAndStopsAtPad) {
+    struct Case {
+        const char* in;
+        std::string out;
+    } cases[] = {
+        {"QUJD\r\nREVG", "ABCDEF"},
+        {" Q U\tJ D ", "ABC"},
+        {"QUJD=REVG", "ABC"},
+        {"QQ", "A"},
+        {"QUI", "AB"},
+        {"Q", ""},
+        {"QU*JD", "ABC"},        // below '+'
+        {"QU{JD", "ABC"},        // above 'z'
+        {"QU.J:D", "ABC"},       // inside the range, outside the alphabet
+        {"QU\xC3\xA9JD", "ABC"}, // 8-bit bytes
+        {"-_-_", ""},            // URL-safe letters are not standard base64
+    };
+    for (const Case& c : cases) EXPECT_EQ(base64Decoded(c.in), c.out) << c.in;
+
+    std::string withNul("QUJD\0REVG", 9);
+    EXPECT_EQ(base64Decoded(withNul), "ABC");
+}
+
+TEST(Base64Decode, EmptyMissingArgumentsAndNoMemory) {
+    unsigned int len = 5;
+    bool ok = false;
+    EXPECT_EQ(ContentCoding::decodeBase64Checked("", 0, &len, &ok), nullptr);
+    EXPECT_TRUE(ok);
+    EXPECT_EQ(len, 0u);
+    EXPECT_EQ(ContentCoding::decodeBase64Ptr("QUJD", 4, nullptr), nullptr);
+
+    DataBuffer db;
+    db.append("old", 3);
+    EXPECT_TRUE(ContentCoding::decodeBase64("", 0, db));
+    EXPECT_EQ(db.getSize(), 0u);
+
+    EXPECT_TRUE(ContentCoding::decodeBase64("QUJD", 4, db));
+    EXPECT_EQ(str(db), "ABC");
+    EXPECT_TRUE(ContentCoding::decodeBase64("REVG", 4, db));
+    EXPECT_EQ(str(db), "DEF");  // replaced, not appended
+
+    StringBuffer sb("x");
+    ContentCoding::decodeBase64ToSb(sb, "QUJD");
+    EXPECT_STREQ(sb.getString(), "xABC");
+
+    tessik::testing::failAllocationAfter(0);
+    EXPECT_FALSE(ContentCoding::decodeBase64("REVG", 4, db));
+    tessik::testing::failAllocationAfter(-1);
+    EXPECT_EQ(str(db), "DEF");
+}
+
+TEST(Base64Peers, EqualsPythonByteForByte) {
+    std::mt19937 rng(3);
+    std::vector<Bytes> inputs;
+    for (std::size_t n : {0, 1, 2, 3, 56, 57, 58, 114, 171, 1000}) inputs.push_back(codingpeer::randomBytes(rng, n));
+    for (int i = 0; i < 60; ++i) inputs.push_back(codingpeer::randomBytes(rng, rng() % 400));
+
+    std::vector<Bytes> lines = codingpeer::python("out = base64.encodebytes(data).replace(b'\\n', b'\\r\\n')", inputs);
+    std::vector<Bytes> plain = codingpeer::python("out = base64.b64encode(data)", inputs);
+    std::vector<Bytes> url = codingpeer::python("out = base64.urlsafe_b64encode(data)", inputs);
+    ASSERT_EQ(lines.size(), inputs.size());
+    ASSERT_EQ(plain.size(), inputs.size());
+    ASSERT_EQ(url.size(), inputs.size());
+    for (std::size_t i = 0; i < inputs.size(); ++i) {
+        std::string in = codingpeer::textOf(inputs[i]);
+        EXPECT_EQ(base64Lines(in), codingpeer::textOf(lines[i])) << i;
+        EXPECT_EQ(base64Plain(in), codingpeer::textOf(plain[i])) << i;
+        StringBuffer u;
+        ContentCoding::encodeBase64Url(in.data(), static_cast<unsigned int>(in.size()), u);
+        EXPECT_EQ(str(u), codingpeer::textOf(url[i])) << i;
+        EXPECT_EQ(base64Decoded(codingpeer::textOf(lines[i])), in) << i;
+        EXPECT_EQ(base64Decoded(codingpeer::textOf(plain[i])), in) << i;
+    }
+}
+
+// ---------------------------------------------------------------- base32
+
+TEST(Base32, PaddingAndCase) {
+    struct Case {
+        const char* text;
+        std::string bytes;
+    } cases[] = {
+        {"ME======", "a"},
+        {"MFRA====", "ab"},
+        {"MFRGG===", "abc"},
+        {"mfrgg===", "abc"},
+        {"MFRGGZA=", "abcd"},
+        {"MFRGGZDF", "abcde"},
+        {"MFRGGZDFMY======", "abcdef"},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(base32Decoded(c.text), c.bytes) << c.text;
+        if (c.text[0] == 'M') {
+            StringBuffer enc;
+            ContentCoding::encodeBase32(c.bytes.data(), static_cast<unsigned int>(c.bytes.size()), enc);
+            EXPECT_STREQ(enc.getString(), c.text);
+        }
+    }
+}
+
+TEST(Base32, DecodingNeverReadsPastItsInput) {
+    // Each text sits in an exact-size block: a read past it is an ASan report.
+    EXPECT_EQ(base32Decoded("MFRGG"), "abc");  // missing pads count as padding
+    EXPECT_EQ(base32Decoded("ME"), "a");
+    EXPECT_EQ(base32Decoded("MFRGGZDFMY"), "abcdef");
+    EXPECT_EQ(base32Decoded("M"), "");
+}
+
+TEST(Base32, CharactersOutsideTheAlphabetAreSkipped) {
+    EXPECT_EQ(base32Decoded("MFRG\r\nGZDF"), "abcde");
+    EXPECT_EQ(base32Decoded("MF RG-GZ.DF"), "abcde");
+    EXPECT_EQ(base32Decoded("01890189"), "");
+    // 0xCD has the low bits of 'M': an 8-bit byte is not a letter.
+    EXPECT_EQ(base32Decoded("\xCD" "ME======"), "a");
+}
+
+TEST(Base32, EqualsPython) {
+    std::mt19937 rng(5);
+    std::vector<Bytes> inputs;
+    for (int i = 0; i < 80; ++i) inputs.push_back(codingpeer::randomBytes(rng, rng() % 64));
+    std::vector<Bytes> enc = codingpeer::python("out = base64.b32encode(data)", inputs);
+    ASSERT_EQ(enc.size(), inputs.size());
+    for (std::size_t i = 0; i < inputs.size(); ++i) {
+        StringBuffer ours;
+        ContentCoding::encodeBase32(inputs[i].data(), static_cast<unsigned int>(inputs[i].size()), ours);
+        EXPECT_EQ(str(ours), codingpeer::textOf(enc[i])) << i;
+        EXPECT_EQ(base32Decoded(codingpeer::textOf(enc[i])), codingpeer::textOf(inputs[i])) << i;
+    }
+}
+
+// ---------------------------------------------------------------- quoted-printable
+
+TEST(QuotedPrintableEncode, LineStartsSpacesAndEscapes) {
+    struct Case {
+        std::string in;
+        std::string out;
+    } cases[] = {
+        {".x", "=2Ex"},
+        {"a\r\n.b", "a\r\n=2Eb"},
+        {"From me", "=46rom me"},
+        {"Fro", "Fro"},
+        {"From", "From"},
+        {"a \r\nb", "a=20\r\nb"},
+        {"a\t", "a=09"},
+        {"a b", "a b"},
+        {"a\nb", "a=0Ab"},
+        {"a\rb", "a=0Db"},
+        {"a=b", "a=3Db"},
+        {std::string("\0\xE9\x7F", 3), "=00=E9=7F"},
+        // Not "=FFFFFFE9", which decoders read as one sign-extended byte.
+        {"\xFF" "FFFFE9", "=FF=46FFFE9"},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(qpEncoded(c.in), c.out) << c.in;
+        EXPECT_EQ(qpDecoded(c.out), c.in) << c.out;
+    }
+}
+
+TEST(QuotedPrintableEncode, NoLineLongerThanTheLimit) {
+    std::mt19937 rng(9);
+    for (int round = 0; round < 50; ++round) {
+        Bytes in = codingpeer::randomBytes(rng, 300, round % 2 ? "ab =\xE9\t.\r\n" : "");
+        for (const std::string& line : linesOf(qpEncoded(codingpeer::textOf(in)))) EXPECT_LE(line.size(), 76u);
+    }
+    for (const std::string& line : linesOf(qpEncoded(std::string(100, '\xFF'), 20))) EXPECT_LE(line.size(), 20u);
+}
+
+TEST(QuotedPrintableDecode, SoftBreaksEscapesAndTrailingSpace) {
+    struct Case {
+        std::string in;
+        std::string out;
+    } cases[] = {
+        {"a=\r\nb", "ab"},
+        {"a=3Db", "a=b"},
+        {"a=3db", "a=b"},
+        {"a=ZZ", "a=ZZ"},
+        {"a=3", "a=3"},
+        {"x  \r\ny", "x\r\ny"},
+        {"x\ny", "x\r\ny"},
+        {"=FFFFFFE9", "\xE9"},
+        {"=ffFFFFE9", "\xE9"},
+        {"=FF", "\xFF"},
+        {"last=", "last"},
+        {"a\r\n", "a\r\n"},
+    };
+    for (const Case& c : cases) EXPECT_EQ(qpDecoded(c.in), c.out) << c.in;
+}
+
+TEST(QuotedPrintableDecode, EightBitBytesAtLineEndAreKept) {
+    // U+00E0 in UTF-8 ends in 0xA0, which is a space only without its high bit.
+    EXPECT_EQ(qpDecoded("voil\xC3\xA0\r\nx"), "voil\xC3\xA0\r\nx");
+    // 0xBD is not '='.
+    EXPECT_EQ(qpDecoded("\xBD" "41"), "\xBD" "41");
+}
+
+TEST(QuotedPrintableDecode, EmptyInputAndStopAtNul) {
+    DataBuffer db;
+    db.append("old", 3);
+    EXPECT_FALSE(ContentCoding::decodeQuotedPrintable("", 0, db));
+    EXPECT_FALSE(ContentCoding::decodeQuotedPrintable(nullptr, 3, db));
+    EXPECT_TRUE(ContentCoding::decodeQuotedPrintable("a=3Db", 5, db));
+    EXPECT_EQ(str(db), "a=b");
+    EXPECT_EQ(qpDecoded(std::string("ab\0cd", 5)), "ab");
+}
+
+TEST(QuotedPrintablePeers, CrossDecodeWithPythonQuopri) {
+    std::mt19937 rng(13);
+    std::vector<Bytes> inputs;
+    for (int i = 0; i < 80; ++i) {
+        // CR only before LF: quopri takes a lone LF as a line end too.
+        std::string s = codingpeer::textOf(codingpeer::randomBytes(rng, rng() % 300, i % 3 ? "" : "aB .=\t\xE9\n"));
+        std::string t;
+        for (char c : s) {
+            if (c == '\r') continue;
+            if (c == '\n') t += "\r\n";
+            else t += c;
+        }
+        if (i % 5 == 0) t = "From here\r\n.dot\r\n" + t + " ";
+        inputs.push_back(codingpeer::bytesOf(t));
+    }
+    std::vector<Bytes> ours;
+    for (const Bytes& b : inputs) ours.push_back(codingpeer::bytesOf(qpEncoded(codingpeer::textOf(b))));
+    std::vector<Bytes> byPython = codingpeer::python("out = quopri.decodestring(data)", ours);
+    std::vector<Bytes> pythonEncoded = codingpeer::python("out = quopri.encodestring(data)", inputs);
+    ASSERT_EQ(byPython.size(), inputs.size());
+    ASSERT_EQ(pythonEncoded.size(), inputs.size());
+    for (std::size_t i = 0; i < inputs.size(); ++i) {
+        EXPECT_EQ(byPython[i], inputs[i]) << i;
+        EXPECT_EQ(qpDecoded(codingpeer::textOf(pythonEncoded[i])), codingpeer::textOf(inputs[i])) << i;
+        EXPECT_EQ(qpDecoded(codingpeer::textOf(ours[i])), codingpeer::textOf(inputs[i])) << i;
+    }
+}
+
+// ---------------------------------------------------------------- Q encoding
+
+TEST(QEncoding, EncodeAndDecode) {
+    EXPECT_EQ(qEncoded("a b?"), "a_b=3F");
+    EXPECT_EQ(qEncoded("x=_\xE9,"), "x=3D=5F=E9,");
+    EXPECT_EQ(qEncoded("a,b", true), "a=2Cb");
+    EXPECT_EQ(qEncoded(""), "<null>");
+
+    EXPECT_EQ(qDecoded("a_b=3F"), "a b?");
+    EXPECT_EQ(qDecoded("=e9=E9"), "\xE9\xE9");
+    EXPECT_EQ(qDecoded("a=4"), "a=4");
+    EXPECT_EQ(qDecoded("a?b\x01\x85" "c d\xA0"), "abc d\xA0");
+    EXPECT_EQ(qDecoded(""), "<null>");
+    unsigned int len = 0;
+    Block p(reinterpret_cast<unsigned char*>(ContentCoding::decodeQPtr("ab_c", 0, &len)));
+    ASSERT_TRUE(p);
+    EXPECT_EQ(len, 4u);
+    EXPECT_STREQ(reinterpret_cast<const char*>(p.get()), "ab c");
+}
+
+// ---------------------------------------------------------------- encoded words
+
+TEST(EncodedWords, SingleWordsAndAutomaticChoice) {
+    ContentCoding cc;
+    StringBuffer out;
+    cc.encodeEncodedWordAuto("caf\xE9", 4, "iso-8859-1", out);
+    EXPECT_STREQ(out.getString(), "=?iso-8859-1?Q?caf=E9?=");
+
+    out.clear();
+    cc.encodeEncodedWordAuto("\xA4\xA4", 2, "BIG5", out);
+    EXPECT_STREQ(out.getString(), "=?BIG5?B?pKQ=?=");
+
+    out.clear();
+    cc.encodeEncodedWordAuto("=?x?q?y?=", 9, "utf-8", out);
+    EXPECT_STREQ(out.getString(), "=?x?q?y?=");
+
+    out.clear();
+    cc.setEscapeCommas(true);
+    cc.encodeQEncodedWord("a,b", 3, nullptr, out);
+    EXPECT_STREQ(out.getString(), "=?utf-8?Q?a=2Cb?=");
+
+    out.clear();
+    ContentCoding::encodeBEncodedWord("abc", 3, nullptr, out);
+    ContentCoding::encodeBEncodedWord(nullptr, 3, "utf-8", out);
+    EXPECT_EQ(out.getSize(), 0);
+}
+
+TEST(EncodedWords, FoldingSplitsLongTextAtSpaces) {
+    ContentCoding cc;
+    std::string text;
+    for (int i = 0; i < 12; ++i) text += "s\xC3\xBC\xC3\x9F word ";
+    StringBuffer b;
+    cc.encodeBEncodedWords(text.data(), static_cast<unsigned int>(text.size()), 0, "utf-8", b);
+    std::string folded = str(b);
+    EXPECT_NE(folded.find("?=\r\n\t=?utf-8?B?"), std::string::npos);
+    EXPECT_EQ(wordsToUtf8(folded), text);
+
+    StringBuffer q;
+    cc.encodeQEncodedWords(text.data(), static_cast<unsigned int>(text.size()), 65001, "utf-8", q);
+    EXPECT_NE(str(q).find("?=\r\n\t=?utf-8?Q?"), std::string::npos);
+    EXPECT_EQ(wordsToUtf8(str(q)), text);
+
+    // Plain ASCII needs no B word; blanks are never encoded.
+    StringBuffer plain;
+    cc.encodeBEncodedWords("hello", 5, 65001, "utf-8", plain);
+    cc.encodeQEncodedWords(" \t", 2, 65001, "utf-8", plain);
+    EXPECT_STREQ(plain.getString(), "hello \t");
+    StringBuffer iso;
+    cc.encodeBEncodedWords("\x1b$B", 3, 50220, "iso-2022-jp", iso);
+    EXPECT_STREQ(iso.getString(), "=?iso-2022-jp?B?GyRC?=");
+}
+
+TEST(EncodedWords, DecodeFormsAndCharsets) {
+    EXPECT_EQ(wordsToUtf8("Re: =?utf-8?Q?caf=C3=A9?= ok"), "Re: caf\xC3\xA9 ok");
+    EXPECT_EQ(wordsToUtf8("=?UTF-8?b?Y2Fmw6k=?="), "caf\xC3\xA9");
+    EXPECT_EQ(wordsToUtf8("=?8bit?q?x?="), "x");
+    EXPECT_EQ(wordsToUtf8("a =?utf-8?q?" "?= b"), "a  b");  // empty word
+    EXPECT_EQ(wordsToUtf8("no words"), "no words");
+
+    StringBuffer latin("=?iso-8859-1?q?caf=E9?=");
+    DataBuffer raw;
+    ContentCoding::decodeEncodedWordsRaw(latin, raw);
+    EXPECT_EQ(str(raw), "caf\xE9");
+
+    StringBuffer names("=?utf-8?q?Doe=2C_Jane?=, bob");
+    bool replaced = false;
+    ContentCoding::decodeEncodedWordsProtectCommas(names, replaced);
+    EXPECT_STREQ(names.getString(), "Doe_COMMA_ Jane, bob");
+    EXPECT_TRUE(replaced);
+    StringBuffer none("=?utf-8?q?Jane?=, bob");
+    ContentCoding::decodeEncodedWordsProtectCommas(none, replaced);
+    EXPECT_FALSE(replaced);
+}
+
+TEST(EncodedWords, WhitespaceBetweenAdjacentWordsIsDropped) {
+    EXPECT_EQ(wordsToUtf8("=?utf-8?q?a?= =?utf-8?q?b?="), "ab");
+    EXPECT_EQ(wordsToUtf8("=?utf-8?q?a?=\r\n\t=?utf-8?q?b?="), "ab");
+    EXPECT_EQ(wordsToUtf8("=?utf-8?q?a?= x =?utf-8?q?b?="), "a x b");
+    EXPECT_EQ(wordsToUtf8("=?utf-8?q?a_?= =?utf-8?q?b?="), "a b");
+}
+
+TEST(EncodedWords, MalformedEncodedWordKeepsRestOfText) {
+    EXPECT_EQ(wordsToUtf8("Hello =?utf-8?Q?abc"), "Hello =?utf-8?Q?abc");
+    EXPECT_EQ(wordsToUtf8("=?utf-8?q?ok?= then =?broken"), "ok then =?broken");
+    EXPECT_EQ(wordsToUtf8("a =?utf-8?Q b =?utf-8?q?c?="), "a =?utf-8?Q b c");
+    EXPECT_EQ(wordsToUtf8("x=?"), "x=?");
+    EXPECT_EQ(wordsToUtf8("=?utf-8?q?"), "=?utf-8?q?");
+
+    // Many openings without a close are one pass, not one scan each.
+    std::string open;
+    for (int i = 0; i < 100000; ++i) open += "=?x?q?a";
+    EXPECT_EQ(wordsToUtf8(open), open);
+}
+
+namespace {
+
+// Latin-1 only, to see the word decoder hand other charsets to the converter.
+bool latin1ToUtf16(int page, const unsigned char* p, unsigned int n, DataBuffer& out) {
+    if (page != 28591) return false;
+    for (unsigned int i = 0; i < n; ++i) {
+        unsigned char u[2] = {p[i], 0};
+        out.append(u, 2);
+    }
+    return true;
+}
+
+bool utf16ToLatin1(int page, const unsigned char* p, unsigned int n, DataBuffer& out) {
+    if (page != 28591) return false;
+    for (unsigned int i = 0; i + 1 < n; i += 2) out.appendChar(p[i + 1] ? '?' : p[i]);
+    return true;
+}
+
+}  // namespace
+
+TEST(EncodedWords, OtherCharsetsConvertThroughTheEngine) {
+    static const CodePageEngine latin1 = {latin1ToUtf16, utf16ToLatin1, nullptr};
+    EncodingConvert::installEngine(&latin1);
+    EXPECT_EQ(wordsToUtf8("=?ISO-8859-1?Q?caf=E9?="), "caf\xC3\xA9");
+    ContentCoding cc;
+    std::string text;
+    for (int i = 0; i < 10; ++i) text += "caf\xE9 cr\xE8me ";
+    StringBuffer words;
+    cc.encodeQEncodedWords(text.data(), static_cast<unsigned int>(text.size()), 28591, "iso-8859-1", words);
+    EncodingConvert::installEngine(nullptr);
+
+    EXPECT_NE(str(words).find("\r\n\t"), std::string::npos);
+    StringBuffer sb(str(words).c_str());
+    DataBuffer raw;
+    ContentCoding::decodeEncodedWordsRaw(sb, raw);
+    EXPECT_EQ(str(raw), text);
+    // Without a converter the word's bytes come through unchanged.
+    EXPECT_EQ(wordsToUtf8("=?iso-8859-1?q?caf=E9?="), "caf\xE9");
+}
+
+TEST(EncodedWordsPeers, CrossDecodeWithPythonEmailHeader) {
+    std::mt19937 rng(17);
+    const std::vector<std::string> pieces = {"a", "Z", " ", "caf\xC3\xA9", "\xE6\x97\xA5\xE6\x9C\xAC", "?", "=",
+                                             "_", ",", "\xF0\x9F\x98\x80", "word", "\t"};
+    std::vector<std::string> texts;
+    for (int i = 0; i < 60; ++i) {
+        std::string t;
+        std::size_t n = 1 + rng() % 40;
+        for (std::size_t k = 0; k < n; ++k) t += pieces[rng() % pieces.size()];
+        texts.push_back(t);
+    }
+    std::vector<Bytes> ours;
+    ContentCoding cc;
+    for (std::size_t i = 0; i < texts.size(); ++i) {
+        const std::string& t = texts[i];
+        StringBuffer w;
+        unsigned int n = static_cast<unsigned int>(t.size());
+        if (i % 3 == 0) cc.encodeBEncodedWords(t.data(), n, 65001, "utf-8", w);
+        else if (i % 3 == 1) cc.encodeQEncodedWords(t.data(), n, 65001, "utf-8", w);
+        else cc.encodeEncodedWordAuto(t.data(), n, "utf-8", w);
+        ours.push_back(codingpeer::bytesOf(str(w)));
+    }
+    std::vector<Bytes> byPython = codingpeer::python(
+        "out = str(email.header.make_header(email.header.decode_header(data.decode('ascii')))).encode('utf-8')", ours);
+    ASSERT_EQ(byPython.size(), texts.size());
+    for (std::size_t i = 0; i < texts.size(); ++i) {
+        // Python drops the white space of text that needed no word.
+        if (texts[i].find_first_not_of(" \t") == std::string::npos) continue;
+        EXPECT_EQ(codingpeer::textOf(byPython[i]), texts[i]) << codingpeer::textOf(ours[i]);
+    }
+
+    std::vector<Bytes> inputs;
+    for (const std::string& t : texts) inputs.push_back(codingpeer::bytesOf(t));
+    std::vector<Bytes> pyB = codingpeer::python(
+        "out = email.header.Header(data.decode('utf-8'), 'utf-8', maxlinelen=40).encode().encode('ascii')", inputs);
+    ASSERT_EQ(pyB.size(), texts.size());
+    for (std::size_t i = 0; i < texts.size(); ++i) EXPECT_EQ(wordsToUtf8(codingpeer::textOf(pyB[i])), texts[i]);
+
+    // Q words in another charset, taken back as that charset's bytes.
+    std::vector<Bytes> latin;
+    for (int i = 0; i < 30; ++i) latin.push_back(codingpeer::randomBytes(rng, 1 + rng() % 90, "ab ?=_,.\xE9\xFC\t"));
+    std::vector<Bytes> pyQ = codingpeer::python(
+        "out = email.header.Header(data.decode('latin-1'), 'iso-8859-1').encode().encode('ascii')", latin);
+    ASSERT_EQ(pyQ.size(), latin.size());
+    for (std::size_t i = 0; i < latin.size(); ++i) {
+        StringBuffer sb(codingpeer::textOf(pyQ[i]).c_str());
+        DataBuffer raw;
+        ContentCoding::decodeEncodedWordsRaw(sb, raw);
+        EXPECT_EQ(str(raw), codingpeer::textOf(latin[i])) << codingpeer::textOf(pyQ[i]);
+    }
+}

@@ -1,0 +1,35 @@
+// Header text with RFC 2047 words, as any mail or HTTP peer may send it.
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+#include <string>
+
+#include "netlib/core/DataBuffer.h"
+#include "netlib/core/StringBuffer.h"
+#include "netlib/text/ContentCoding.h"
+
+using tessik::ContentCoding;
+using tessik::StringBuffer;
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    StringBuffer text;
+    text.appendBytes(data, static_cast<int>(size));
+
+    StringBuffer utf8(text);
+    ContentCoding::decodeEncodedWordsToUtf8(utf8);
+    StringBuffer commas(text);
+    bool replaced = false;
+    ContentCoding::decodeEncodedWordsProtectCommas(commas, replaced);
+    const std::string protectedText(commas.getString(), static_cast<std::size_t>(commas.getSize()));
+    if (replaced && protectedText.find("_COMMA_") == std::string::npos) std::abort();
+    DataBuffer raw;
+    ContentCoding::decodeEncodedWordsRaw(text, raw);
+    // Words only shrink: "=?c?B?x?=" never decodes to more than it took.
+    if (raw.getSize() > size) std::abort();
+
+    StringBuffer words;
+    ContentCoding cc;
+    cc.encodeBEncodedWords(data, static_cast<unsigned int>(size), 65001, "utf-8", words);
+    cc.encodeEncodedWordAuto(data, static_cast<unsigned int>(size), "big5", words);
+    return 0;
+}
