@@ -42,14 +42,14 @@ const CGRVDlg::Route CGRVDlg::kRoutes[] = {
     {ID_TRAY_SHOW, &CGRVDlg::OnTrayShow, true},
     {ID_TRAY_HIDE, &CGRVDlg::OnTrayHide, true},
     {ID_EDIT_PREFERENCES, &CGRVDlg::OnPreferences, true},
-    {ID_FILE_NEW_ENTRY, &CGRVDlg::OnNewEntry, false},
-    {ID_TB_NEW_ENTRY, &CGRVDlg::OnNewEntry, false},
-    {ID_FILE_FIND_ENTRY, &CGRVDlg::OnFindEntry, false},
-    {ID_TB_FIND, &CGRVDlg::OnFindEntry, false},
-    {ID_TOOLS_FIND_ENTRIES, &CGRVDlg::OnFindEntry, false},
-    {ID_FILE_SAVE_ENTRY, &CGRVDlg::OnSaveEntry, false},
-    {ID_TB_SAVE_ENTRY, &CGRVDlg::OnSaveEntry, false},
-    {ID_FILE_CLOSE_ENTRY, &CGRVDlg::OnCloseEntry, false},
+    {ID_FILE_NEW_ENTRY, &CGRVDlg::OnNewEntry, true},
+    {ID_TB_NEW_ENTRY, &CGRVDlg::OnNewEntry, true},
+    {ID_FILE_FIND_ENTRY, &CGRVDlg::OnFindEntry, true},
+    {ID_TB_FIND, &CGRVDlg::OnFindEntry, true},
+    {ID_TOOLS_FIND_ENTRIES, &CGRVDlg::OnFindEntry, true},
+    {ID_FILE_SAVE_ENTRY, &CGRVDlg::OnSaveEntry, true},
+    {ID_TB_SAVE_ENTRY, &CGRVDlg::OnSaveEntry, true},
+    {ID_FILE_CLOSE_ENTRY, &CGRVDlg::OnCloseEntry, true},
     {ID_TB_DELETE_ENTRY, &CGRVDlg::OnDeleteEntry, false},
     {ID_ENTRY_DELETE, &CGRVDlg::OnDeleteEntry, false},
     {ID_TB_MEDICINE_CABINET, &CGRVDlg::OnToolbarMedicineCabinet, false},
@@ -67,20 +67,20 @@ const CGRVDlg::Route CGRVDlg::kRoutes[] = {
     {ID_DETAILS_MOOD, &CGRVDlg::OnDetailsMood, false},
     {ID_DETAILS_SIDE_EFFECTS, &CGRVDlg::OnDetailsSideEffects, false},
     {ID_DETAILS_QUESTIONS, &CGRVDlg::OnDetailsQuestions, false},
-    {ID_DATABASE_NEW, &CGRVDlg::OnDatabaseNew, false},
-    {ID_DATABASE_OPEN, &CGRVDlg::OnDatabaseOpen, false},
-    {ID_DATABASE_CLOSE, &CGRVDlg::OnDatabaseClose, false},
+    {ID_DATABASE_NEW, &CGRVDlg::OnDatabaseNew, true},
+    {ID_DATABASE_OPEN, &CGRVDlg::OnDatabaseOpen, true},
+    {ID_DATABASE_CLOSE, &CGRVDlg::OnDatabaseClose, true},
     {ID_DATABASE_BACKUP, &CGRVDlg::OnBackup, false},
     {ID_DATABASE_RESTORE, &CGRVDlg::OnRestore, false},
     {ID_FILE_PRINT, &CGRVDlg::OnFilePrint, false},
     {ID_TB_PRINT, &CGRVDlg::OnFilePrint, false},
-    {ID_GRAPH_SHOW, &CGRVDlg::ShowGraph, false},
-    {ID_GRAPH_HIDE, &CGRVDlg::HideGraph, false},
-    {ID_TB_TOGGLE_GRAPH, &CGRVDlg::OnToggleGraph, false},
-    {ID_TREND_CURRENT, &CGRVDlg::OnTrendCurrent, false},
-    {ID_TREND_AVERAGE, &CGRVDlg::OnTrendAverage, false},
-    {ID_TREND_LOWEST, &CGRVDlg::OnTrendLowest, false},
-    {ID_TREND_WORST, &CGRVDlg::OnTrendWorst, false},
+    {ID_GRAPH_SHOW, &CGRVDlg::ShowGraph, true},
+    {ID_GRAPH_HIDE, &CGRVDlg::HideGraph, true},
+    {ID_TB_TOGGLE_GRAPH, &CGRVDlg::OnToggleGraph, true},
+    {ID_TREND_CURRENT, &CGRVDlg::OnTrendCurrent, true},
+    {ID_TREND_AVERAGE, &CGRVDlg::OnTrendAverage, true},
+    {ID_TREND_LOWEST, &CGRVDlg::OnTrendLowest, true},
+    {ID_TREND_WORST, &CGRVDlg::OnTrendWorst, true},
     {ID_HELP_ABOUT, &CGRVDlg::OnAbout, true},
     {ID_HELP_CONTENTS, &CGRVDlg::OnHelpContents, true},
     {ID_TOOLS_REPORTS, &CGRVDlg::OnReports, true},
@@ -110,7 +110,10 @@ CGRVDlg::CGRVDlg(QWidget* parent) : QDialog(parent) {
     BuildControls();
 }
 
-CGRVDlg::~CGRVDlg() { RemoveTrayIcon(); }
+CGRVDlg::~CGRVDlg() {
+    UnwireEntryForm();
+    RemoveTrayIcon();
+}
 
 QAction* CGRVDlg::MakeCommand(int id, const QString& text) {
     auto* action = new QAction(text, this);
@@ -233,6 +236,7 @@ void CGRVDlg::BuildControls() {
 
     CreateTrayMenu();
     CreateEntriesMenu();
+    WireEntryForm();
 }
 
 void CGRVDlg::BuildMenus(QMenuBar* bar) {

@@ -11,8 +11,11 @@
 
 #include "app/shell/Profile.h"
 #include "app/shell/UsageWorkers.h"
+#include "app/store/EntryRecords.h"
 #include "app/store/JournalDb.h"
+#include "app/store/Medicine.h"
 
+class COScopeCtrl;
 class QAction;
 class QComboBox;
 class QFrame;
@@ -47,6 +50,7 @@ public:
     bool HasTrayIcon() const { return m_pTrayIcon != nullptr; }
     CJournalDb& Db() { return m_db; }
     const QString& UsageLabel() const { return m_strUsageLabel; }
+    COScopeCtrl* TrendChart() const { return m_wndGraph; }
 
     // Tool tip text of a command: its string, cut to 79 characters.
     static QString OnToolTipText(int id);
@@ -111,6 +115,16 @@ public:
     void InitEntryList();
     void ClearForm(int summary);
     void RefreshEntryList();
+    // Entry form (GRVDlgEntryForm.cpp).
+    void OnTypeSelChange();
+    void OnDateChange();
+    void OnDateKillFocus();
+    void OnEntryListChanged();
+    // 1 when the store saved the form's entry; a failure has been shown.
+    int SaveFormEntry();
+    int RefreshDetails();
+    QString GetDateText();
+    QString GetTimeText();
     // Runs the first-run wizard; true with the journal it made or chose.
     virtual bool RunFirstTimeWizard(QString& fileName, QString& folder);
 
@@ -127,6 +141,15 @@ public:
     int m_nTrendMode = -1;
     // Set by the range commands; nothing reads it.
     int m_nRangeKind = 0;
+
+    // The entry being edited and one record of each detail kind.
+    CEntry m_entry;
+    CEntryActions m_entryActions;
+    CEntryMeds m_entryMeds;
+    CEntryMood m_entryMood;
+    CEntryQuestions m_entryQuestions;
+    CEntrySideEff m_entrySideEff;
+    CMedicine m_medicine;
 
     int m_bWindowVisible = 1;
     int m_bQuitting = 0;
@@ -163,6 +186,21 @@ private:
     bool OpenJournal(const QString& fileName, const QString& folder);
     // Away to the tray, or minimised where there is no tray.
     void HideWindow();
+    // Entry form, list and strip chart: controls and signals.
+    void WireEntryForm();
+    // The dialog's own end moves the focus: no handler may run then.
+    void UnwireEntryForm();
+    void CreateTrendChart();
+    void TakeFormIntoMembers();
+    // Puts the current entry's time and pain levels into the form.
+    void ShowEntryInForm();
+    void ResetEntryRecords();
+    // The window of a journal just opened, or of none.
+    void ShowOpenedJournal();
+    void ShowNoJournal();
+    // Opens folder/fileName in place of the current journal, which stays
+    // open when the new one cannot be made or opened; the failure is shown.
+    bool SwitchJournal(const QString& folder, const QString& fileName, int create);
     void ShowAndRaise();
 
     QIcon m_hIcon;
@@ -183,6 +221,7 @@ private:
     QDateTime m_dtTime;
     QPushButton* m_btnHiddenDetails = nullptr;
     QString m_strUsageLabel;
+    COScopeCtrl* m_wndGraph = nullptr;
 
     std::map<int, QAction*> m_actions;
     QMenu* m_pTrayMenu = nullptr;

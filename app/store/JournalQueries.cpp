@@ -15,7 +15,7 @@ constexpr const char* kPainTrendColumns[] = {"lpl", "wpl", "apl", "cpl"};
 constexpr int kPainTrendPoints = 81;
 
 // The entry columns the find dialog and the entries list search in.
-constexpr std::initializer_list<const char*> kEntrySearchColumns = {"ts", "sbj", "entry"};
+constexpr std::initializer_list<const char*> kEntrySearchColumns = {"ts", "sbj", "entry", "apl"};
 
 }  // namespace
 

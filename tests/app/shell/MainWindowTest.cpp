@@ -39,13 +39,13 @@ struct CommandCase {
 };
 
 const CommandCase kCommands[] = {
-    {32824, Place::Menu, "New Entry", false},
-    {32825, Place::Menu, "Find Entry", false},
-    {32829, Place::Menu, "Save Entry", false},
-    {32827, Place::Menu, "Close Entry", false},
-    {32819, Place::Menu, "New", false},
-    {32820, Place::Menu, "Open", false},
-    {32828, Place::Menu, "Close", false},
+    {32824, Place::Menu, "New Entry", true},
+    {32825, Place::Menu, "Find Entry", true},
+    {32829, Place::Menu, "Save Entry", true},
+    {32827, Place::Menu, "Close Entry", true},
+    {32819, Place::Menu, "New", true},
+    {32820, Place::Menu, "Open", true},
+    {32828, Place::Menu, "Close", true},
     {32822, Place::Menu, "Backup", false},
     {32823, Place::Menu, "Restore", false},
     {57607, Place::Menu, "Print", false},
@@ -56,21 +56,21 @@ const CommandCase kCommands[] = {
     {32778, Place::Menu, "Copy", true},
     {32779, Place::Menu, "Paste", true},
     {32780, Place::Menu, "Preferences", true},
-    {32848, Place::Menu, "Find Entries", false},
+    {32848, Place::Menu, "Find Entries", true},
     {32833, Place::Menu, "Medicine Cabinet", false},
-    {32850, Place::Menu, "Show", false},
-    {32851, Place::Menu, "Hide", false},
-    {32853, Place::Menu, "Current Pain Level", false},
-    {32852, Place::Menu, "Average Pain Level", false},
-    {32854, Place::Menu, "Lowest Pain Level", false},
-    {32855, Place::Menu, "Worst Pain Level", false},
+    {32850, Place::Menu, "Show", true},
+    {32851, Place::Menu, "Hide", true},
+    {32853, Place::Menu, "Current Pain Level", true},
+    {32852, Place::Menu, "Average Pain Level", true},
+    {32854, Place::Menu, "Lowest Pain Level", true},
+    {32855, Place::Menu, "Worst Pain Level", true},
     {32900, Place::Menu, "Reports", true},
     {32781, Place::Menu, "Contents", true},
     {32782, Place::Menu, "About", true},
-    {32795, Place::Toolbar, "Create a new entry.", false},
-    {32796, Place::Toolbar, "Save the current entry.", false},
+    {32795, Place::Toolbar, "Create a new entry.", true},
+    {32796, Place::Toolbar, "Save the current entry.", true},
     {32863, Place::Toolbar, "Delete the current entry.", false},
-    {32816, Place::Toolbar, "Find/Search for an entry.", false},
+    {32816, Place::Toolbar, "Find/Search for an entry.", true},
     {32792, Place::Toolbar, "Medicine Cabinet - a list of all medicines and treatments.", false},
     {32865, Place::Toolbar, "Add action details to your entry.", false},
     {32814, Place::Toolbar, "Add side effect and symptom details to your entry.", false},
@@ -78,7 +78,7 @@ const CommandCase kCommands[] = {
     {32813, Place::Toolbar, "Add medications taken to your entry.", false},
     {32793, Place::Toolbar, "Add your mood to your entry.", false},
     {32797, Place::Toolbar, "Print the current entry.", false},
-    {32864, Place::Toolbar, "Hide or Show the lower graph.", false},
+    {32864, Place::Toolbar, "Hide or Show the lower graph.", true},
     {32799, Place::Tray, "New Entry", true},
     {32832, Place::Tray, "New Pain Score", false},
     {32802, Place::Tray, "Hide", true},
@@ -152,7 +152,7 @@ TEST_F(MainWindowTest, ToolbarHasTwelveButtonsInOrder) {
 
 TEST_F(MainWindowTest, DisabledCommandsDoNothingWhenInvoked) {
     CGRVDlg dlg;
-    EXPECT_FALSE(dlg.OnCommand(ID_FILE_NEW_ENTRY));
+    EXPECT_FALSE(dlg.OnCommand(ID_TB_MOOD));
     EXPECT_FALSE(dlg.OnCommand(12345));
     EXPECT_TRUE(dlg.OnCommand(ID_EDIT_COPY));  // does nothing, as it always has
     EXPECT_TRUE(usage->Labels().empty());

@@ -1,0 +1,38 @@
+#pragma once
+// The life of a journal dialog: initialised once before it is first shown,
+// told each time it is shown, ended with the class library's result codes.
+#include <QDialog>
+
+#include "app/shell/Resource.h"
+#include "app/store/JournalDb.h"
+
+class CDialogBase : public QDialog {
+    Q_OBJECT
+
+public:
+    explicit CDialogBase(QWidget* parent = nullptr) : QDialog(parent) {}
+
+    void setVisible(bool visible) override;
+
+protected:
+    virtual int OnInitDialog() { return 1; }
+    // Runs after the window became visible.
+    virtual void OnShowWindow() {}
+
+    // Saves the record through the store when a journal is open, otherwise
+    // tells the user; then ends the dialog with OK either way. The save's
+    // own failure is left in the store's error text.
+    template <typename Record>
+    void SaveAndEnd(CJournalDb* db, Record& rec, int (CJournalDb::*save)(Record&)) {
+        if (db && db->IsOpen())
+            (db->*save)(rec);
+        else
+            TellNoJournal();
+        done(grv::IDOK);
+    }
+    // "Need to open a database first."
+    void TellNoJournal();
+
+private:
+    bool m_bInitialised = false;
+};

@@ -1,0 +1,78 @@
+#pragma once
+// The medicine cabinet: every medicine in a list, one in the form below.
+// New, Save and Delete act on the form's medicine and write at once.
+#include <QString>
+
+#include "app/shell/DialogBase.h"
+#include "app/store/Medicine.h"
+
+class CJournalDb;
+class QCheckBox;
+class QComboBox;
+class QLabel;
+class QLineEdit;
+class QPlainTextEdit;
+class QPushButton;
+class QTreeWidget;
+
+class CGRVDlgMedCab : public CDialogBase {
+    Q_OBJECT
+
+public:
+    explicit CGRVDlgMedCab(QWidget* parent = nullptr);
+
+    CJournalDb* m_pDb = nullptr;  // lent by the caller
+    CMedicine m_medicine;         // the form's medicine; id -1 until stored
+    QString m_strName;
+    QString m_strDosage;
+    QString m_strTake;
+    QString m_strEvery;
+    QString m_strQuantity;
+    QString m_strSpan;
+    QString m_strDesc;
+    QString m_strUrl;
+    QString m_strTakeForm;
+    QString m_strQtyForm;
+    int m_bSchedule = 0;
+
+    // 1 when the form holds a complete medicine; with messages set, the
+    // first missing part is named in a message box.
+    int ValidateMedicine(int messages);
+    void ClearForm();
+    void RefreshList();
+
+    void OnBnClickedSave();
+    void OnBnClickedNew();
+    void OnBnClickedDelete();
+    void OnBnClickedOk();
+    void OnBnClickedCancel();
+    void OnNMClickMedList();
+    void OnCbnSelchangeForm();
+
+public slots:
+    void accept() override { OnBnClickedOk(); }
+    void reject() override { OnBnClickedCancel(); }
+
+private:
+    void DoDataExchange(bool save);
+    int OnInitDialog() override;
+    void OnShowWindow() override;
+
+    QTreeWidget* m_ctlMedList = nullptr;
+    QLineEdit* m_ctlName = nullptr;
+    QLineEdit* m_ctlDosage = nullptr;
+    QComboBox* m_ctlMeasure = nullptr;
+    QComboBox* m_ctlForm = nullptr;
+    QLineEdit* m_ctlTake = nullptr;
+    QLineEdit* m_ctlEvery = nullptr;
+    QComboBox* m_ctlEveryInterval = nullptr;
+    QLineEdit* m_ctlQuantity = nullptr;
+    QLineEdit* m_ctlSpan = nullptr;
+    QComboBox* m_ctlSpanInterval = nullptr;
+    QPlainTextEdit* m_ctlDesc = nullptr;
+    QLineEdit* m_ctlUrl = nullptr;
+    QLabel* m_ctlTakeForm = nullptr;
+    QLabel* m_ctlQtyForm = nullptr;
+    QPushButton* m_btnSave = nullptr;
+    QCheckBox* m_ctlSchedule = nullptr;
+};

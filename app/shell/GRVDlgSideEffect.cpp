@@ -1,0 +1,114 @@
+#include "app/shell/GRVDlgSideEffect.h"
+
+#include <QComboBox>
+#include <QDialogButtonBox>
+#include <QFormLayout>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QSlider>
+#include <QVBoxLayout>
+
+#include "app/shell/DetailResource.h"
+#include "app/shell/DetailTexts.h"
+#include "app/shell/DlgControls.h"
+#include "app/shell/MedicineCombo.h"
+#include "app/shell/Resource.h"
+#include "app/store/JournalDb.h"
+
+using namespace grv;
+
+const CGRVDlgSideEffect::Row CGRVDlgSideEffect::kRowTable[kRows] = {
+    {"Nausea", 1054, &CGRVDlgSideEffect::m_nNausea, &CEntrySideEff::nausea},
+    {"Vomiting", 1045, &CGRVDlgSideEffect::m_nVomiting, &CEntrySideEff::vomit},
+    {"Constipation", 1046, &CGRVDlgSideEffect::m_nConstipation, &CEntrySideEff::constip},
+    {"Lack of Appetite", 1047, &CGRVDlgSideEffect::m_nAppetite, &CEntrySideEff::appet},
+    {"Tired", 1048, &CGRVDlgSideEffect::m_nTired, &CEntrySideEff::tired},
+    {"Itching", 1049, &CGRVDlgSideEffect::m_nItching, &CEntrySideEff::itch},
+    {"Nightmares", 1050, &CGRVDlgSideEffect::m_nNightmares, &CEntrySideEff::night},
+    {"Sweating", 1051, &CGRVDlgSideEffect::m_nSweating, &CEntrySideEff::sweat},
+    {"Difficulty Thinking", 1052, &CGRVDlgSideEffect::m_nThinking, &CEntrySideEff::think},
+    {"Insomnia", 1053, &CGRVDlgSideEffect::m_nInsomnia, &CEntrySideEff::insomn},
+};
+
+CGRVDlgSideEffect::CGRVDlgSideEffect(QWidget* parent) : CDialogBase(parent) {
+    setWindowTitle(QStringLiteral("Side Effects or Symptoms"));
+    auto* top = new QVBoxLayout(this);
+    auto* help = new QGroupBox(QStringLiteral("Instructions"), this);
+    auto* helpText = new QLabel(QString::fromLatin1(kSideEffectInstructions), help);
+    helpText->setWordWrap(true);
+    (new QVBoxLayout(help))->addWidget(helpText);
+    top->addWidget(help);
+    auto* medRow = new QFormLayout;
+    m_ctlMedicine = new QComboBox(this);
+    m_ctlMedicine->setObjectName(ControlName(IDC_SE_MEDICINE));
+    medRow->addRow(QStringLiteral("Medicine in Specific:"), m_ctlMedicine);
+    top->addLayout(medRow);
+    auto* rows = new QWidget(this);
+    auto* grid = new QGridLayout(rows);
+    for (int i = 0; i < kRows; ++i) {
+        m_rows.Add(grid, kRowTable[i].label, IDC_SE_EDIT_FIRST + i, kRowTable[i].sliderId, false);
+        OnUserScroll(m_rows.Slider(i), this, [this](QSlider* s) { OnHScroll(s); });
+    }
+    top->addWidget(rows);
+    auto* buttons = MakeOkCancel(this);
+    connect(buttons, &QDialogButtonBox::accepted, this, &CGRVDlgSideEffect::OnBnClickedOk);
+    connect(buttons, &QDialogButtonBox::rejected, this, &CGRVDlgSideEffect::reject);
+    connect(m_ctlMedicine, &QComboBox::activated, this, &CGRVDlgSideEffect::OnCbnSelchangeMedicine);
+    top->addWidget(buttons);
+}
+
+std::vector<int*> CGRVDlgSideEffect::Scales() {
+    std::vector<int*> scales;
+    for (const Row& row : kRowTable) scales.push_back(&(this->*row.scale));
+    return scales;
+}
+
+void CGRVDlgSideEffect::DoDataExchange(bool save) { m_rows.Exchange(save, Scales()); }
+
+int CGRVDlgSideEffect::OnInitDialog() {
+    if (m_pDb && m_pDb->IsOpen()) {
+        DoDataExchange(false);
+        FillMedicineCombo(*m_pDb, m_ctlMedicine);
+        DoDataExchange(true);
+    } else {
+        TellNoJournal();
+    }
+    DoDataExchange(false);
+    for (int i = 0; i < m_rows.Count(); ++i) m_rows.Slider(i)->setRange(0, 10);
+    DoDataExchange(true);
+    return 1;
+}
+
+void CGRVDlgSideEffect::OnShowWindow() {
+    m_rows.Show(Scales());
+    // The row's medicine by its id: labels of different medicines may
+    // begin alike. None (general symptoms, or since removed) selects none.
+    SelectComboData(m_ctlMedicine, m_mid);
+}
+
+void CGRVDlgSideEffect::OnCbnSelchangeMedicine() {
+    const int id = SelectedComboData(m_ctlMedicine);
+    if (id >= 1 && m_pDb && m_pDb->LoadMedicine(id, m_medicine)) {
+        m_medicine.id = id;
+        m_mid = id;
+    } else {
+        m_medicine.Reset();
+        m_mid = 0;
+    }
+}
+
+void CGRVDlgSideEffect::OnHScroll(QSlider* slider) { m_rows.ShowPosition(slider); }
+
+void CGRVDlgSideEffect::OnBnClickedOk() {
+    m_rows.Settle(Scales());
+    m_sideEff.eid = TextToInt(m_strEntryId);
+    m_sideEff.mid = m_mid;
+    for (const Row& row : kRowTable) m_sideEff.*row.field = this->*row.scale;
+    DoDataExchange(false);
+    SaveAndEnd(m_pDb, m_sideEff, &CJournalDb::SaveEntrySideEff);
+}
+
+void CGRVDlgSideEffect::reject() { done(IDCANCEL); }

@@ -1,0 +1,114 @@
+#pragma once
+// Shared set-up of the detail dialog tests: scripted seams, a new journal in
+// a folder of its own, read back through the sqlite3 shell, and the user's
+// gestures on the dialogs' controls.
+#include <QAbstractButton>
+#include <QComboBox>
+#include <QDialog>
+#include <QLineEdit>
+#include <QSlider>
+#include <QString>
+#include <QTest>
+#include <ostream>
+#include <string>
+
+#include "ShellTestSupport.h"
+#include "app/shell/DlgControls.h"
+#include "app/shell/Resource.h"
+#include "app/store/EntryRecords.h"
+#include "app/store/JournalDb.h"
+#include "app/store/Medicine.h"
+#include "tests/app/store/StoreTestSupport.h"
+
+// Readable failure messages for Qt's texts.
+inline void PrintTo(const QString& text, std::ostream* os) {
+    *os << '"' << text.toStdString() << '"';
+}
+inline void PrintTo(const QStringList& texts, std::ostream* os) {
+    *os << "{ " << texts.join(QStringLiteral(" | ")).toStdString() << " }";
+}
+
+class DetailTest : public ShellTest {
+protected:
+    void SetUp() override {
+        ShellTest::SetUp();
+        m_db.SetFolder(m_dir.Path());
+        m_db.SetFileName("journal.grv");
+        ASSERT_EQ(m_db.Open(1), 1) << m_db.GetLastErrorText();
+    }
+
+    // The journal as the sqlite3 shell reads it ('|' between columns).
+    std::string Cli(const std::string& sql) {
+        return storetest::SqliteCli(m_dir.File("journal.grv"), sql);
+    }
+    // A stored entry; its id.
+    int AddEntry(const std::string& subject = "Morning") {
+        CEntry e;
+        e.ts = "2024-03-05 09:07:30";
+        e.sbj = subject;
+        e.entry = "body";
+        e.wpl = 7;
+        e.apl = 5;
+        e.lpl = 2;
+        e.cpl = 4;
+        EXPECT_EQ(m_db.SaveEntry(e), 1) << m_db.GetLastErrorText();
+        return e.id;
+    }
+    CMedicine AddMedicine(const std::string& name, int size = 100,
+                          const std::string& measure = "mg", const std::string& form = "Tablet",
+                          int take = 2) {
+        CMedicine m;
+        m.name = name;
+        m.dos_size = size;
+        m.dos_msr = measure;
+        m.dos_form = form;
+        m.dos_qty = take;
+        m.dos_dur_size = 4;
+        m.dos_dur_form = "Hours";
+        m.qty_per_span = 0;
+        m.span_length = 0;
+        m.desc = name + " notes";
+        EXPECT_EQ(m_db.SaveMedicine(m), 1) << m_db.GetLastErrorText();
+        return m;
+    }
+
+    template <typename T>
+    static T* Ctl(QWidget* dlg, int id) {
+        T* w = dlg->findChild<T*>(grv::ControlName(id));
+        EXPECT_NE(w, nullptr) << "no control " << id;
+        return w;
+    }
+    static void Press(QWidget* dlg, int id) { Ctl<QAbstractButton>(dlg, id)->click(); }
+    // Replaces the edit's text by typing, so its validator and limit apply.
+    static void Type(QLineEdit* edit, const QString& text) {
+        edit->selectAll();
+        QTest::keyClick(edit, Qt::Key_Delete);
+        QTest::keyClicks(edit, text);
+    }
+    // Drags the slider to a position, as the user's mouse does.
+    static void Drag(QSlider* slider, int position) { slider->setSliderPosition(position); }
+    // Picks an item from the list, as the user does.
+    static void Choose(QComboBox* combo, const QString& text) {
+        const int index = combo->findText(text);
+        ASSERT_GE(index, 0) << text.toStdString();
+        combo->setCurrentIndex(index);
+        emit combo->activated(index);
+    }
+    static QStringList Items(const QComboBox* combo) {
+        QStringList out;
+        for (int i = 0; i < combo->count(); ++i) out << combo->itemText(i);
+        return out;
+    }
+    // Whether the dialog ended, and with which result.
+    static bool EndedWith(const QDialog& dlg, int result) {
+        return !dlg.isVisible() && dlg.result() == result;
+    }
+    QStringList Told() const {
+        QStringList out;
+        for (const QString& t : prompter->Texts()) out << t;
+        return out;
+    }
+
+    storetest::TempDir m_dir;
+    CJournalDb m_db;
+};

@@ -1,0 +1,329 @@
+#include <QPushButton>
+#include <QTableWidget>
+#include <QTest>
+
+#include "JournalWindowSupport.h"
+#include "app/shell/FormTexts.h"
+#include "app/shell/GRVDlgFind.h"
+#include "app/shell/Profile.h"
+#include "app/shell/Resource.h"
+
+using namespace grv;
+using platform::ui::Answer;
+
+namespace {
+
+class EntryFormTest : public JournalWindowTest {
+protected:
+    // Picks the first result row of the Find dialog whose subject is sbj
+    // (every row when sbj is null), after searching field for text.
+    static void FindAndSelect(QWidget* modal, const QString& field, const QString& text,
+                              const char* sbj, QStringList* shown = nullptr) {
+        auto* find = qobject_cast<CGRVDlgFind*>(modal);
+        ASSERT_NE(find, nullptr);
+        auto* fields = find->findChild<QComboBox*>("1013");
+        fields->setCurrentIndex(fields->findText(field));
+        find->findChild<QLineEdit*>("1022")->setText(text);
+        QTest::mouseClick(find->findChild<QPushButton*>("1023"), Qt::LeftButton);
+        auto* results = find->findChild<QTableWidget*>("1024");
+        for (int r = 0; r < results->rowCount(); ++r) {
+            if (shown) *shown << results->item(r, 2)->text();
+            if (sbj && results->item(r, 2)->text() == sbj && find->m_strSelectedId.isEmpty()) {
+                results->selectRow(r);
+                find->OnClickResults();
+            }
+        }
+        QTest::mouseClick(find->findChild<QPushButton*>("1"), Qt::LeftButton);
+    }
+};
+
+// The main road from an empty profile: a new journal, an entry written,
+// listed, found, and a second journal that never receives the first one's entry.
+TEST_F(EntryFormTest, NewJournalSaveListFindAndSwitchJournals) {
+    CGRVDlg dlg;
+    ShowAndSettle(dlg);
+    const QString first = PathOf("first.grv");
+    files->Queue(first);
+    ASSERT_TRUE(dlg.OnCommand(ID_DATABASE_NEW));
+    EXPECT_EQ(prompter->Texts().back(), QString(kDbCreated));
+    EXPECT_EQ(dlg.windowTitle(), "Gorvane - first.grv");
+    EXPECT_EQ(Sql(first, "SELECT name FROM sqlite_master WHERE type='table' AND name NOT LIKE "
+                         "'sqlite_%' ORDER BY name"),
+              "entry\nentry_actions\nentry_meds\nentry_mood\nentry_question\nentry_sideff\n"
+              "medicine_cabinet\nprefs");
+
+    SetFormTime(dlg, QDateTime(QDate(2026, 3, 7), QTime(9, 5, 3)));
+    SetPain(dlg, "8", "5", "2", "4");
+    ASSERT_TRUE(dlg.OnCommand(ID_FILE_SAVE_ENTRY));
+    EXPECT_EQ(Sql(first, "SELECT id,ts,wpl,apl,lpl,cpl,sbj,del FROM entry"),
+              "1|2026-03-07 09:05:03|8|5|2|4|Journal|0");
+    EXPECT_EQ(dlg.m_entry.id, 1);
+    EXPECT_EQ(dlg.m_bNewEntry, 0);
+
+    // Two more, with subjects of their own written in by the store.
+    for (auto [day, sbj, apl] : {std::tuple{8, "Knee's bad day", 7}, std::tuple{9, "Walk", 3}}) {
+        dlg.OnCommand(ID_FILE_NEW_ENTRY);
+        dlg.m_entry.sbj = sbj;
+        SetFormTime(dlg, QDateTime(QDate(2026, 3, day), QTime(20, 0, 0)));
+        SetPain(dlg, "9", QByteArray::number(apl).constData(), "1", "6");
+        ASSERT_TRUE(dlg.OnCommand(ID_FILE_SAVE_ENTRY));
+    }
+    EXPECT_EQ(ListColumn(dlg, 0), QStringList({"03-09 20:00", "03-08 20:00", "03-07 09:05"}));
+    EXPECT_EQ(ListColumn(dlg, 1), QStringList({"Walk", "Knee's bad day", "Journal"}));
+    EXPECT_EQ(ListColumn(dlg, 4), QStringList({"3", "7", "5"}));
+
+    // Picking the oldest row loads it into the form.
+    List(dlg)->setCurrentItem(List(dlg)->topLevelItem(2));
+    EXPECT_EQ(dlg.m_entry.id, 1);
+    EXPECT_EQ(Child<QDateEdit>(dlg, IDC_DATE)->date(), QDate(2026, 3, 7));
+    EXPECT_EQ(Child<QTimeEdit>(dlg, IDC_TIME)->time(), QTime(9, 5, 3));
+    EXPECT_EQ(Edit(dlg, IDC_WORST_PAIN)->text(), "8");
+    EXPECT_EQ(Edit(dlg, IDC_AVERAGE_PAIN)->text(), "5");
+    EXPECT_EQ(Edit(dlg, IDC_LOWEST_PAIN)->text(), "2");
+    EXPECT_EQ(Edit(dlg, IDC_CURRENT_PAIN)->text(), "4");
+
+    // Find by a subject with an apostrophe, then by average pain.
+    WhenModal([](QWidget* m) { FindAndSelect(m, "Subject", "Knee's", "Knee's bad day"); });
+    ASSERT_TRUE(dlg.OnCommand(ID_FILE_FIND_ENTRY));
+    EXPECT_EQ(dlg.m_entry.sbj, "Knee's bad day");
+    EXPECT_EQ(Edit(dlg, IDC_AVERAGE_PAIN)->text(), "7");
+    QStringList byAverage;
+    WhenModal([&](QWidget* m) { FindAndSelect(m, "AVG Pain", "3", "Walk", &byAverage); });
+    ASSERT_TRUE(dlg.OnCommand(ID_TOOLS_FIND_ENTRIES));
+    EXPECT_EQ(byAverage, QStringList({"Walk"}));
+    EXPECT_EQ(dlg.m_entry.sbj, "Walk");
+    EXPECT_EQ(Child<QDateEdit>(dlg, IDC_DATE)->date(), QDate(2026, 3, 9));
+
+    // A second journal: the form is cleared and the next save adds a row there.
+    const QString second = MakeJournal("second.grv", {{"2026-01-01 08:00:00", "Old", 3, 3, 3, 3}});
+    OpenThroughMenu(dlg, second);
+    EXPECT_EQ(dlg.windowTitle(), "Gorvane - second.grv");
+    EXPECT_EQ(dlg.m_entry.id, -1);
+    EXPECT_TRUE(Edit(dlg, IDC_CURRENT_PAIN)->text().isEmpty());
+    EXPECT_EQ(ListColumn(dlg, 1), QStringList({"Old"}));
+    SetPain(dlg, "4", "4", "4", "4");
+    ASSERT_TRUE(dlg.OnCommand(ID_FILE_SAVE_ENTRY));
+    EXPECT_EQ(Sql(second, "SELECT id,sbj,cpl FROM entry ORDER BY id"), "1|Old|3\n2|Journal|4");
+    EXPECT_EQ(Sql(first, "SELECT count(*) FROM entry"), "3");
+    EXPECT_EQ(Sql(first, "SELECT sbj,cpl FROM entry WHERE id=3"), "Walk|6");
+
+    // Close: an empty list and the bare title.
+    ASSERT_TRUE(dlg.OnCommand(ID_DATABASE_CLOSE));
+    EXPECT_FALSE(dlg.Db().IsOpen());
+    EXPECT_EQ(List(dlg)->topLevelItemCount(), 0);
+    EXPECT_EQ(dlg.windowTitle(), "Gorvane");
+    for (int id : {IDC_WORST_PAIN, IDC_AVERAGE_PAIN, IDC_LOWEST_PAIN, IDC_CURRENT_PAIN})
+        EXPECT_TRUE(Edit(dlg, id)->text().isEmpty()) << id;
+}
+
+TEST_F(EntryFormTest, TimestampTextPadsEveryPartButTheYear) {
+    CGRVDlg dlg;
+    SetFormTime(dlg, QDateTime(QDate(2026, 3, 7), QTime(9, 5, 3)));
+    EXPECT_EQ(dlg.GetDateText(), "2026-03-07");
+    EXPECT_EQ(dlg.GetTimeText(), "09:05:03");
+    SetFormTime(dlg, QDateTime(QDate(2025, 12, 31), QTime(23, 59, 58)));
+    EXPECT_EQ(dlg.GetDateText(), "2025-12-31");
+    EXPECT_EQ(dlg.GetTimeText(), "23:59:58");
+}
+
+TEST_F(EntryFormTest, NewEntryFillsThePainSummary) {
+    const QString path = MakeJournal("j.grv", {{"2026-05-01 10:00:00", "a", 8, 5, 2, 4},
+                                               {"2026-05-02 10:00:00", "b", 6, 5, 3, 5},
+                                               {"2026-05-03 10:00:00", "c", 9, 5, 4, 6}});
+    CGRVDlg dlg;
+    ShowAndSettle(dlg);
+    OpenThroughMenu(dlg, path);
+    Edit(dlg, IDC_CURRENT_PAIN)->setText("7");
+    ASSERT_TRUE(dlg.OnCommand(ID_TB_NEW_ENTRY));
+    EXPECT_EQ(Edit(dlg, IDC_WORST_PAIN)->text(), "9.0");
+    EXPECT_EQ(Edit(dlg, IDC_LOWEST_PAIN)->text(), "2.0");
+    EXPECT_EQ(Edit(dlg, IDC_AVERAGE_PAIN)->text(), "5.0");
+    EXPECT_TRUE(Edit(dlg, IDC_CURRENT_PAIN)->text().isEmpty());
+    EXPECT_EQ(dlg.m_bNewEntry, 1);
+    EXPECT_TRUE(usage->WaitFor(1, 5000));
+    EXPECT_EQ(usage->Labels().back(), "New Entry");
+    // Newest first, 3 May on top.
+    EXPECT_EQ(ListColumn(dlg, 0).first(), "05-03 10:00");
+}
+
+TEST_F(EntryFormTest, WithoutAJournalEveryCommandSaysWhatIsMissing) {
+    CGRVDlg dlg;
+    ShowAndSettle(dlg);
+    SetPain(dlg, "3", "3", "3", "3");
+    struct Case {
+        int command;
+        const char* text;
+        const char* title;
+    };
+    const Case cases[] = {
+        {ID_FILE_SAVE_ENTRY, kNeedDbForSave, kTitleGorvane},
+        {ID_FILE_CLOSE_ENTRY, kNeedDbForClose, ""},
+        {ID_FILE_FIND_ENTRY, kNeedDbForFind, ""},
+        {ID_FILE_NEW_ENTRY, kNeedDbForNewEntry, ""},
+    };
+    for (const Case& c : cases) {
+        prompter->Clear();
+        ASSERT_TRUE(dlg.OnCommand(c.command));
+        ASSERT_EQ(prompter->Prompts().size(), 1u) << c.command;
+        EXPECT_EQ(prompter->Prompts()[0].text, c.text);
+        EXPECT_EQ(prompter->Prompts()[0].title, c.title);
+    }
+    // New Entry clears only the current level when there is no summary.
+    EXPECT_EQ(Edit(dlg, IDC_WORST_PAIN)->text(), "3");
+    EXPECT_TRUE(Edit(dlg, IDC_CURRENT_PAIN)->text().isEmpty());
+}
+
+TEST_F(EntryFormTest, EmptySubjectTakesTheTypesDisplayNameAndSavingTwiceUpdates) {
+    const QString path = MakeJournal("j.grv", {});
+    CGRVDlg dlg;
+    ShowAndSettle(dlg);
+    OpenThroughMenu(dlg, path);
+    auto* types = Child<QComboBox>(dlg, IDC_ENTRY_TYPE);
+    types->setCurrentIndex(types->findText("Medicine"));
+    EXPECT_EQ(dlg.m_nEntryType, 3);
+    SetPain(dlg, "7.0", "x", "", "12");
+    ASSERT_TRUE(dlg.OnCommand(ID_TB_SAVE_ENTRY));
+    EXPECT_EQ(Sql(path, "SELECT id,sbj,wpl,apl,lpl,cpl FROM entry"), "1|Medicines|7|0|0|12");
+    SetPain(dlg, "6", "6", "6", "6");
+    ASSERT_TRUE(dlg.OnCommand(ID_TB_SAVE_ENTRY));
+    EXPECT_EQ(Sql(path, "SELECT id,sbj,wpl,apl,lpl,cpl FROM entry"), "1|Medicines|6|6|6|6");
+}
+
+TEST_F(EntryFormTest, TheTypeShownAtStartIsTheTypeSaved) {
+    WriteProfileString(kSectionPrefs, kDefaultType, "Mood");
+    CGRVDlg dlg;
+    ShowAndSettle(dlg);
+    EXPECT_EQ(dlg.m_nEntryType, 4);
+}
+
+TEST_F(EntryFormTest, FailedSaveShowsTheStoresErrorAndReportsFailure) {
+    const QString path = MakeJournal("j.grv", {});
+    CGRVDlg dlg;
+    ShowAndSettle(dlg);
+    OpenThroughMenu(dlg, path);
+    // The table goes away behind the window's back.
+    Sql(path, "DROP TABLE entry");
+    prompter->Clear();
+    EXPECT_EQ(dlg.SaveFormEntry(), 0);
+    ASSERT_EQ(prompter->Prompts().size(), 1u);
+    EXPECT_EQ(prompter->Prompts()[0].title, kTitleGorvane);
+    EXPECT_EQ(prompter->Prompts()[0].text.toStdString(), dlg.Db().GetLastErrorText());
+    EXPECT_TRUE(prompter->Prompts()[0].text.startsWith("Can't save entry to database"));
+    EXPECT_EQ(dlg.m_entry.id, -1);
+    // The command keeps the new-entry state it had.
+    dlg.m_bNewEntry = 1;
+    ASSERT_TRUE(dlg.OnCommand(ID_FILE_SAVE_ENTRY));
+    EXPECT_EQ(dlg.m_bNewEntry, 1);
+}
+
+TEST_F(EntryFormTest, ClearAfterSaveClearsTheFormOnlyWhenSet) {
+    const QString path = MakeJournal("j.grv", {});
+    for (int clear : {0, 1}) {
+        WriteProfileInt(kSectionPrefs, kClearAfterSave, clear);
+        CGRVDlg dlg;
+        ShowAndSettle(dlg);
+        OpenThroughMenu(dlg, path);
+        SetPain(dlg, "5", "5", "5", "5");
+        ASSERT_TRUE(dlg.OnCommand(ID_FILE_SAVE_ENTRY));
+        EXPECT_EQ(dlg.m_entry.id < 1, clear == 1) << clear;
+        EXPECT_EQ(Edit(dlg, IDC_CURRENT_PAIN)->text().isEmpty(), clear == 1) << clear;
+        EXPECT_EQ(dlg.m_bNewEntry, clear) << clear;
+    }
+    EXPECT_EQ(Sql(path, "SELECT count(*) FROM entry"), "2");
+}
+
+TEST_F(EntryFormTest, CloseEntryStoresOnlyWhatWasStoredBefore) {
+    const QString path = MakeJournal("j.grv", {{"2026-05-01 10:00:00", "kept", 5, 5, 5, 5}});
+    CGRVDlg dlg;
+    ShowAndSettle(dlg);
+    OpenThroughMenu(dlg, path);
+    // A new entry is only cleared away: no row of -1 levels appears.
+    SetPain(dlg, "2", "2", "2", "2");
+    ASSERT_TRUE(dlg.OnCommand(ID_FILE_CLOSE_ENTRY));
+    EXPECT_EQ(Sql(path, "SELECT count(*) FROM entry"), "1");
+    EXPECT_TRUE(Edit(dlg, IDC_CURRENT_PAIN)->text().isEmpty());
+    EXPECT_EQ(dlg.m_bNewEntry, 1);
+    // A loaded entry keeps what the form shows, then the form is cleared.
+    List(dlg)->setCurrentItem(List(dlg)->topLevelItem(0));
+    ASSERT_EQ(dlg.m_entry.id, 1);
+    Edit(dlg, IDC_CURRENT_PAIN)->setText("9");
+    ASSERT_TRUE(dlg.OnCommand(ID_FILE_CLOSE_ENTRY));
+    EXPECT_EQ(Sql(path, "SELECT id,ts,cpl,sbj FROM entry"), "1|2026-05-01 10:00:00|9|kept");
+    EXPECT_EQ(dlg.m_entry.id, -1);
+    EXPECT_TRUE(Edit(dlg, IDC_CURRENT_PAIN)->text().isEmpty());
+}
+
+TEST_F(EntryFormTest, AnUnreadableTimestampLeavesThePickersAsTheyAre) {
+    const QString path = MakeJournal("j.grv", {});
+    Sql(path, "INSERT INTO entry (ts,wpl,apl,lpl,cpl,sbj) VALUES ('not a time',7,6,5,4,'odd')");
+    CGRVDlg dlg;
+    ShowAndSettle(dlg);
+    OpenThroughMenu(dlg, path);
+    const QDateTime before(QDate(2024, 2, 29), QTime(12, 30, 0));
+    SetFormTime(dlg, before);
+    List(dlg)->setCurrentItem(List(dlg)->topLevelItem(0));
+    EXPECT_EQ(dlg.m_entry.sbj, "odd");
+    EXPECT_EQ(Child<QDateEdit>(dlg, IDC_DATE)->date(), before.date());
+    EXPECT_EQ(Child<QTimeEdit>(dlg, IDC_TIME)->time(), before.time());
+    EXPECT_EQ(Edit(dlg, IDC_WORST_PAIN)->text(), "7");
+}
+
+TEST_F(EntryFormTest, FutureDateWarningComparesRealDates) {
+    const QString path = MakeJournal("j.grv", {});
+    CGRVDlg dlg;
+    ShowAndSettle(dlg);
+    const QDate today = QDate::currentDate();
+    struct Case {
+        QDate date;
+        bool warns;
+    };
+    // The first of next month is in the future, whatever the day numbers say.
+    const QDate firstOfNext = QDate(today.year(), today.month(), 1).addMonths(1);
+    const Case cases[] = {{today, false},          {today.addDays(-40), false},
+                          {today.addDays(1), true}, {firstOfNext, true},
+                          {today.addYears(1), true}};
+    auto* date = Child<QDateEdit>(dlg, IDC_DATE);
+    // No journal open: no warning at all.
+    date->setDate(today.addDays(3));
+    dlg.OnDateKillFocus();
+    EXPECT_TRUE(prompter->Prompts().empty());
+    OpenThroughMenu(dlg, path);
+    for (const Case& c : cases) {
+        prompter->Clear();
+        date->setDate(c.date);
+        emit date->editingFinished();
+        EXPECT_EQ(prompter->Prompts().size(), c.warns ? 1u : 0u) << c.date.toString().toStdString();
+        if (c.warns) {
+            EXPECT_EQ(prompter->Prompts()[0].text, kFutureDate);
+            EXPECT_EQ(prompter->Prompts()[0].title, kTitleGorvane);
+        }
+    }
+}
+
+TEST_F(EntryFormTest, FindCancelledOrWithoutAPickLeavesTheEntryAlone) {
+    const QString path = MakeJournal("j.grv", {{"2026-05-01 10:00:00", "one", 5, 5, 5, 5}});
+    CGRVDlg dlg;
+    ShowAndSettle(dlg);
+    OpenThroughMenu(dlg, path);
+    int rows = -1;
+    WhenModal([&](QWidget* m) {
+        // Opened from the window, it lists every entry at once.
+        rows = m->findChild<QTableWidget*>("1024")->rowCount();
+        QTest::mouseClick(m->findChild<QPushButton*>("1"), Qt::LeftButton);
+    });
+    ASSERT_TRUE(dlg.OnCommand(ID_TB_FIND));
+    EXPECT_EQ(rows, 1);
+    EXPECT_EQ(dlg.m_entry.id, -1);
+    // Cancel after a pick: nothing is loaded.
+    WhenModal([](QWidget* m) {
+        auto* find = qobject_cast<CGRVDlgFind*>(m);
+        find->findChild<QTableWidget*>("1024")->selectRow(0);
+        find->OnClickResults();
+        EXPECT_EQ(find->m_strSelectedId, "1");
+        QTest::mouseClick(find->findChild<QPushButton*>("2"), Qt::LeftButton);
+    });
+    ASSERT_TRUE(dlg.OnCommand(ID_TB_FIND));
+    EXPECT_EQ(dlg.m_entry.id, -1);
+}
+
+}  // namespace
