@@ -17,6 +17,7 @@ struct PrintInfo;
 namespace entry_print_texts {
 
 constexpr char kProduct[] = "Gorvane";
+constexpr char kNoEntryLoaded[] = "You must have a Entry Loaded to Print!";
 constexpr char kDocNameFormat[] = "Gorvane - %1";
 constexpr char kCaptionFormat[] = "Entry for the %1 entered at %2";
 constexpr char kQuestionsIntro[] = "Items to ask your Doctor/Practitioner.\r\n";
