@@ -7,6 +7,7 @@
 #include "app/reports/print/Page.h"
 #include "app/reports/print/PrintJob.h"
 #include "app/reports/print/PrintRegion.h"
+#include "app/reports/print/PrintText.h"
 #include "app/store/JournalDb.h"
 
 using namespace entry_print_texts;
@@ -42,7 +43,7 @@ CEntryPrintout::CEntryPrintout(CJournalDb* db, const CEntry& entry, QString date
     : m_pDb(db), m_entry(entry), m_strDate(std::move(dateText)), m_strTime(std::move(timeText)) {}
 
 QString CEntryPrintout::DocumentName() const {
-    return QString::fromLatin1(kDocNameFormat).arg(QString::fromStdString(m_entry.sbj));
+    return QString::fromLatin1(kDocNameFormat).arg(print::DecodeText(m_entry.sbj.c_str()));
 }
 
 int CEntryPrintout::Print(QPrinter& printer) {

@@ -279,6 +279,10 @@ TEST(EntryPrintoutBlocks, DetailTextsAreLinesThenABlankLine) {
     CEntryPrintout noJournal(nullptr, entry, "", "");
     EXPECT_EQ(noJournal.DetailBlock(CEntryPrintout::kQuestions), "");
     EXPECT_EQ(noJournal.DocumentName(), "Gorvane - Two questions");
+    // A subject written elsewhere in cp1252 names the document as it reads.
+    entry.sbj = "Caf\xe9 %s";
+    EXPECT_EQ(CEntryPrintout(nullptr, entry, "", "").DocumentName(),
+              QString::fromUtf8("Gorvane - Caf\xc3\xa9 %s"));
 }
 
 }  // namespace
