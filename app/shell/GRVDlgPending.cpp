@@ -21,6 +21,5 @@ void CGRVDlg::OnDetailsSideEffects() {}
 void CGRVDlg::OnDetailsQuestions() {}
 void CGRVDlg::OnBackup() {}
 void CGRVDlg::OnRestore() {}
-void CGRVDlg::OnFilePrint() {}
 
 bool CGRVDlg::RunFirstTimeWizard(QString&, QString&) { return false; }
