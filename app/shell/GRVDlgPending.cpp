@@ -5,6 +5,5 @@
 
 void CGRVDlg::OnBackup() {}
 void CGRVDlg::OnRestore() {}
-void CGRVDlg::OnFilePrint() {}
 
 bool CGRVDlg::RunFirstTimeWizard(QString&, QString&) { return false; }
