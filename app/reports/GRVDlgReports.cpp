@@ -116,7 +116,6 @@ void CGRVDlgReports::BuildControls() {
     m_btnCreate = makeButton("Create", "1032");
     m_btnExport = makeButton("Export", "1033");
     m_btnPrint = makeButton("Print", "1031");
-    m_btnPrint->setEnabled(false);
 
     // The chart window is placed over this frame's area by its rectangle.
     m_ctlChartFrame = new QFrame(this);
@@ -438,5 +437,3 @@ void CGRVDlgReports::OnBnClickedExport() {
                       platform::ui::Icon::Error);
     }
 }
-
-void CGRVDlgReports::OnBnClickedPrint() {}

@@ -12,6 +12,9 @@
 
 class CGraphObject;
 class CJournalDb;
+class CPage;
+class DeviceContext;
+struct PrintInfo;
 class QComboBox;
 class QDateTimeEdit;
 class QFrame;
@@ -67,8 +70,16 @@ public:
     void OnDtnDatetimechangeTo();
     void OnBnClickedCreate();
     void OnBnClickedExport();
-    // Report printing is not built yet; its button stays disabled.
     void OnBnClickedPrint();
+
+    void BeginPrinting(DeviceContext* dc, PrintInfo* info);
+    void PrintPage(DeviceContext* dc, PrintInfo* info);
+    void PrintActionsPage(CPage* page, int pageNumber);
+    void PrintMedicinesPage(CPage* page, int pageNumber);
+    void PrintLifePage(CPage* page, int pageNumber);
+    void PrintSideEffectsPage(CPage* page, int pageNumber);
+    void PrintMedicineSideEffectsPage(CPage* page, int pageNumber);
+    void PrintPainTimePage(CPage* page, int pageNumber);
 
     CJournalDb* m_pDb = nullptr;
     QRect m_rcGraph;
@@ -108,6 +119,8 @@ private:
     void AddSegment(const QString& label);
     void AddSeries(const QString& name, std::uint32_t colour);
     void SetValue(int segment, int series, int value);
+    // The layout of kind: the page's share of the detail rows.
+    void PrintKindPage(CPage* page, int pageNumber, int kind);
 
     QComboBox* m_ctlReportType = nullptr;
     QDateTimeEdit* m_ctlFrom = nullptr;

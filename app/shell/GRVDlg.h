@@ -125,6 +125,19 @@ public:
     int RefreshDetails();
     QString GetDateText();
     QString GetTimeText();
+    // Entry details (GRVDlgDetails.cpp).
+    void OnCurrentPainKillFocus();
+    // 1..6 for the six type names; 0 for any other text.
+    static int TypeCodeFromName(const QString& name);
+    void OnEntryListActivate();
+    int OfferTypeDetails();
+    // edit 0: a new record; 1: this window's record of that kind.
+    int OpenActionsDialog(int edit);
+    int OpenEntryTextDialog(int edit);
+    int OpenMedicineDialog(int edit);
+    int OpenMoodDialog(int edit);
+    int OpenQuestionDialog(int edit);
+    int OpenSideEffectDialog(int edit);
     // Runs the first-run wizard; true with the journal it made or chose.
     virtual bool RunFirstTimeWizard(QString& fileName, QString& folder);
     // Closes the journal and empties the window as Database Close does;
@@ -194,6 +207,17 @@ private:
     // The dialog's own end moves the focus: no handler may run then.
     void UnwireEntryForm();
     void CreateTrendChart();
+    void WireDetails();
+    void UnwireDetails();
+    // A journal open and the current entry stored, else the type's refusal.
+    bool CanAddDetails(int type);
+    // The toolbar's check: with AutoSaveEntry on, the form is saved first.
+    bool ToolbarGuard(int type);
+    // One run of each kind's dialog; true when it asks to be opened again.
+    bool RunActionsDialog(int edit);
+    bool RunMedicineDialog(int edit);
+    // The detail list of a kind when the entry has some, else a new record.
+    void EditDetailsOfType(int type);
     void TakeFormIntoMembers();
     // Puts the current entry's time and pain levels into the form.
     void ShowEntryInForm();

@@ -32,15 +32,6 @@ const ListColumn kEntryColumns[] = {
 };
 constexpr int kEntryIdRole = Qt::UserRole;
 
-// The form's entry types by their list text; 0 for any other text.
-int TypeCodeOf(const QString& text) {
-    static const char* const kNames[] = {"Action", "Journal",  "Medicine",
-                                         "Mood",   "Question", "Side Effects"};
-    for (int i = 0; i < 6; ++i)
-        if (text == QLatin1String(kNames[i])) return i + 1;
-    return 0;
-}
-
 JournalDateTime FromQt(const QDate& date, const QTime& time) {
     return {date.year(), date.month(), date.day(), time.hour(), time.minute(), time.second()};
 }
@@ -55,11 +46,13 @@ void CGRVDlg::WireEntryForm() {
     connect(m_ctlDate, &QDateEdit::dateChanged, this, &CGRVDlg::OnDateChange);
     connect(m_ctlDate, &QDateEdit::editingFinished, this, &CGRVDlg::OnDateKillFocus);
     connect(m_ctlEntryList, &QTreeWidget::itemSelectionChanged, this, &CGRVDlg::OnEntryListChanged);
+    WireDetails();
 }
 
 void CGRVDlg::UnwireEntryForm() {
     for (QObject* sender : std::initializer_list<QObject*>{m_ctlTypeList, m_ctlDate, m_ctlEntryList})
         disconnect(sender, nullptr, this, nullptr);
+    UnwireDetails();
 }
 
 void CGRVDlg::InitEntryList() {
@@ -172,7 +165,7 @@ void CGRVDlg::OnTypeSelChange() {
         m_nEntryType = 0;
         return;
     }
-    if (const int code = TypeCodeOf(m_ctlTypeList->currentText())) m_nEntryType = code;
+    if (const int code = TypeCodeFromName(m_ctlTypeList->currentText())) m_nEntryType = code;
 }
 
 void CGRVDlg::OnNewEntry() {

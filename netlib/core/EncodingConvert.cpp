@@ -34,6 +34,25 @@ EncodingConvert::~EncodingConvert() = default;
 
 void EncodingConvert::installEngine(const CodePageEngine* engine) { g_engine.store(engine); }
 
+bool EncodingConvert::isSupportedPage(int page) {
+    switch (page) {
+    case 1200:
+    case 1201:
+    case 65001:
+    case 65005:
+    case 65006:
+        return true;
+    case 65000: {
+        const CodePageEngine* e = g_engine.load();
+        return e && e->utf7ToUtf16 && e->utf16ToUtf7;
+    }
+    default: {
+        const CodePageEngine* e = g_engine.load();
+        return e && e->supportsPage && e->supportsPage(page);
+    }
+    }
+}
+
 int EncodingConvert::charsetToCodePage(const char* name) {
     const CodePageEngine* e = g_engine.load();
     if (!name || !e || !e->charsetNameToCodePage) return 0;
@@ -65,9 +84,35 @@ bool EncodingConvert::utf16ToCodePage(int page, const void* bytes, unsigned int 
 bool EncodingConvert::convert(int from, int to, const void* bytes, unsigned int count, DataBuffer& out) {
     if (to == 0) to = from;
     if (from == 0 || from == to) return out.append(bytes, count);
+    if (!isSupportedPage(from) || !isSupportedPage(to)) return false;
+    const CodePageEngine* e = g_engine.load();
+    DataBuffer front;
+    if (e && e->frontEnd && bytes && count) {
+        int via = e->frontEnd(from, bytePtr(bytes), count, front);
+        if (via != 0 && via != from) {
+            if (front.getSize() == 0) return true;
+            return convert(via, to, front.getData(), front.getSize(), out);
+        }
+        if (via == from) {
+            bytes = front.getData();
+            count = front.getSize();
+        }
+    }
     m_fromCodePage = from;
     m_toCodePage = to;
+    int backVia = e && e->backEndPage && e->backEnd ? e->backEndPage(to) : 0;
+    if (backVia != 0) {
+        DataBuffer mid;
+        bool ok = convertViaUtf16(from, backVia, bytes, count, mid);
+        if (mid.getSize()) e->backEnd(to, mid.getData(), mid.getSize(), out);
+        return ok;
+    }
     switch (to) {
+    case 65000: {
+        DataBuffer utf16;
+        if (!convertViaUtf16(from, 1200, bytes, count, utf16)) return false;
+        return e->utf16ToUtf7(utf16, out);
+    }
     case 65005:
     case 65006: {
         DataBuffer utf8;
@@ -117,6 +162,7 @@ bool EncodingConvert::convertToCharsetName(int from, const char* toName, const v
 
 bool EncodingConvert::convertWithPreamble(int from, int to, const void* bytes, unsigned int count, DataBuffer& out) {
     if (to == 0) to = from;
+    if (from != 0 && from != to && (!isSupportedPage(from) || !isSupportedPage(to))) return false;
     if (to == 65001) out.append("\xEF\xBB\xBF", 3);
     if (to == 1200) out.append("\xFF\xFE", 2);
     if (to == 1201) out.append("\xFE\xFF", 2);
@@ -124,6 +170,7 @@ bool EncodingConvert::convertWithPreamble(int from, int to, const void* bytes, u
 }
 
 bool EncodingConvert::convertViaUtf16(int from, int to, const void* bytes, unsigned int count, DataBuffer& out) {
+    if (from != to && (!isSupportedPage(from) || !isSupportedPage(to))) return false;
     const unsigned char* p = bytePtr(bytes);
     if (!p || count == 0) return true;
     // Byte-order marks decide over the page number.
@@ -164,6 +211,11 @@ bool EncodingConvert::convertViaUtf16(int from, int to, const void* bytes, unsig
         }
         utf32ToUtf8(units, hubBytes);
         from = 65001;
+    } else if (from == 65000) {
+        DataBuffer in;
+        in.borrowData(p, count);
+        g_engine.load()->utf7ToUtf16(in, hubBytes);
+        from = 1200;
     } else {
         viaHub = false;
     }
@@ -184,12 +236,13 @@ bool EncodingConvert::convertViaUtf16(int from, int to, const void* bytes, unsig
         if (from == 65001) return ::utf8ToUtf16(p, count, out);
         return codePageToUtf16(from, p, count, out);
     }
+    // Only the second step's result counts: bytes the source lacks are dropped
+    // without failing a conversion that wrote the rest.
     DataBuffer utf16;
-    if (from == 65001) {
+    if (from == 65001)
         ::utf8ToUtf16(p, count, utf16);
-    } else if (!codePageToUtf16(from, p, count, utf16)) {
-        return false;
-    }
+    else
+        codePageToUtf16(from, p, count, utf16);
     if (to == 65001) return ::utf16ToUtf8(utf16.getData(), utf16.getSize(), out);
     return utf16ToCodePage(to, utf16.getData(), utf16.getSize(), out);
 }

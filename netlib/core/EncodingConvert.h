@@ -1,7 +1,9 @@
 #pragma once
 // Converts byte strings between Windows code pages. The UTF family (1200,
 // 1201, 65001, 65005, 65006) is built in; the table pages, UTF-7 and the
-// ISO-2022 forms come from the code-page engine once it is installed.
+// ISO-2022 forms come from the code-page engine once it is installed
+// (tessik::installCodePageEngine in netlib/text). A conversion from or to a
+// page nobody supports gives false and writes nothing.
 #include <cstdint>
 
 class DataBuffer;
@@ -13,6 +15,18 @@ struct CodePageEngine {
     bool (*utf16ToCodePage)(int page, const unsigned char* bytes, unsigned int count, DataBuffer& out);
     // A charset name's code page, 0 when unknown.
     int (*charsetNameToCodePage)(const char* name);
+    // Whether the engine converts from and to the page.
+    bool (*supportsPage)(int page);
+    // Source pages with a byte-level front end: appends the bytes in the form
+    // of the page returned (which may be the page itself), 0 when none.
+    int (*frontEnd)(int page, const unsigned char* bytes, unsigned int count, DataBuffer& out);
+    // Destination pages produced from another page's bytes: that page or 0,
+    // and the transform from it.
+    int (*backEndPage)(int page);
+    void (*backEnd)(int page, const unsigned char* bytes, unsigned int count, DataBuffer& out);
+    // UTF-7 (65000) through UTF-16LE.
+    bool (*utf7ToUtf16)(const DataBuffer& in, DataBuffer& out);
+    bool (*utf16ToUtf7)(const DataBuffer& in, DataBuffer& out);
 };
 
 class EncodingConvert {
@@ -41,6 +55,7 @@ public:
     // Installed once by the code-page engine; a null engine removes it.
     static void installEngine(const CodePageEngine* engine);
     static int charsetToCodePage(const char* name);
+    static bool isSupportedPage(int page);
 
 private:
     int m_fromCodePage;

@@ -42,6 +42,7 @@ bool ScriptedPrinterChooser::Choose(QWidget*, QPrinter& printer) {
     if (path.isEmpty()) return false;
     printer.setOutputFormat(QPrinter::PdfFormat);
     printer.setOutputFileName(path);
+    if (setUp_) setUp_(printer);
     return true;
 }
 

@@ -4,6 +4,7 @@
 #include <QString>
 #include <condition_variable>
 #include <deque>
+#include <functional>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -48,11 +49,14 @@ private:
 class ScriptedPrinterChooser : public PrinterChooser {
 public:
     void Queue(const QString& pdfPath) { paths_.push_back(pdfPath); }
+    // Runs on each chosen printer, as the user's paper and resolution.
+    void SetUp(std::function<void(QPrinter&)> setUp) { setUp_ = std::move(setUp); }
     bool Choose(QWidget* parent, QPrinter& printer) override;
     std::size_t Calls() const { return calls_; }
 
 private:
     std::deque<QString> paths_;
+    std::function<void(QPrinter&)> setUp_;
     std::size_t calls_ = 0;
 };
 

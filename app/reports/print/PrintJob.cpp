@@ -58,3 +58,29 @@ void UseSmallestMargins(QPrinter* printer) {
     printer->setFullPage(false);
     printer->setPageMargins(layout.minimumMargins(), layout.units());
 }
+
+PrintRect WithHalfInchMargins(const PrintRect& area, const DeviceContext* dc) {
+    const int x = dc->GetDeviceCaps(print::kLogPixelsX) / 2;
+    const int y = dc->GetDeviceCaps(print::kLogPixelsY) / 2;
+    return {area.left + x, area.top + y, area.right - x, area.bottom - y};
+}
+
+int RunPrintJob(PrintJob& job, const QString& docName, PrintInfo& info,
+                const std::function<void(DeviceContext*, PrintInfo*)>& begin,
+                const std::function<void(DeviceContext*, PrintInfo*)>& printPage) {
+    bool printing = job.StartDoc(docName) > 0;
+    if (printing) {
+        info.drawRect = job.DrawingRect();
+        begin(job.Dc(), &info);
+        for (int page = info.minPage; page <= info.maxPage && printing; ++page) {
+            printing = job.StartPage() > 0;
+            if (!printing) break;
+            info.curPage = page;
+            printPage(job.Dc(), &info);
+            printing = job.EndPage() > 0;
+        }
+    }
+    if (printing) return job.EndDoc() > 0 ? 1 : 0;
+    job.AbortDoc();
+    return 0;
+}

@@ -4,6 +4,7 @@
 // context of the pages lives as long as the job.
 #include <QPainter>
 #include <QString>
+#include <functional>
 #include <memory>
 
 #include "app/reports/print/DeviceContext.h"
@@ -41,3 +42,23 @@ private:
 // Sets the printer's margins to the smallest it allows, so the printable
 // area holds a 7.5-inch layout on A4 and Letter.
 void UseSmallestMargins(QPrinter* printer);
+
+// What a print loop tells the page it prints: the page range, the page in
+// hand and the drawing rectangle.
+struct PrintInfo {
+    int minPage = 1;
+    int maxPage = 1;
+    int curPage = 1;
+    PrintRect drawRect;
+};
+
+// The drawing rectangle less half an inch (whole pixels) on every side.
+PrintRect WithHalfInchMargins(const PrintRect& area, const DeviceContext* dc);
+
+// Starts the document, prints every page of the range while printing goes
+// on and ends the document, or aborts it when it did not start or a page
+// was refused. begin runs once the document has started and sets the range;
+// printPage prints info.curPage. Returns 1 when the document was ended.
+int RunPrintJob(PrintJob& job, const QString& docName, PrintInfo& info,
+                const std::function<void(DeviceContext*, PrintInfo*)>& begin,
+                const std::function<void(DeviceContext*, PrintInfo*)>& printPage);

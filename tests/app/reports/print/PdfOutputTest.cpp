@@ -183,27 +183,21 @@ TEST_P(PdfOutput, FillsAndRulesAreOnThePaper) {
     const int firstRowTop = 300 + band;
     // Probe a crop holding the table's first rows at 600 dpi.
     const int cropX = 250, cropY = 250, cropW = 4400, cropH = band + 3 * rowHeight + 150;
-    const QImage crop = RenderPdf(pdf, 1, kDpi, cropX, cropY, cropW, cropH);
-    ASSERT_FALSE(crop.isNull());
-    auto dark = [&](int x, int y) { return qGray(crop.pixel(x - cropX, y - cropY)) < 128; };
-    auto darkNear = [&](int x, int y) {
-        for (int d = -1; d <= 1; ++d)
-            if (dark(x, y + d) || dark(x + d, y)) return true;
-        return false;
-    };
+    const PdfCrop crop(pdf, 1, kDpi, cropX, cropY, cropW, cropH);
+    ASSERT_FALSE(crop.IsNull());
     // The black column (column 4) is filled between its rules.
     const int col4 = 300 + 660 + 3 * 240;
-    EXPECT_TRUE(dark(col4 + 60, firstRowTop + rowHeight + 10));
+    EXPECT_TRUE(crop.Dark(col4 + 60, firstRowTop + rowHeight + 10));
     // Left of the table and inside an unfilled cell away from its text: paper.
-    EXPECT_FALSE(dark(280, firstRowTop + 20));
-    EXPECT_FALSE(dark(300 + 20, firstRowTop + rowHeight / 2));
+    EXPECT_FALSE(crop.Dark(280, firstRowTop + 20));
+    EXPECT_FALSE(crop.Dark(300 + 20, firstRowTop + rowHeight / 2));
     // Row rules under every row, the frame's left and right edges, a column rule.
-    for (int r = 0; r <= 3; ++r) EXPECT_TRUE(darkNear(2000, firstRowTop + r * rowHeight)) << r;
-    EXPECT_TRUE(darkNear(300, firstRowTop + rowHeight / 2));
-    EXPECT_TRUE(darkNear(4500, firstRowTop + rowHeight / 2));
-    EXPECT_TRUE(darkNear(300 + 660, firstRowTop + rowHeight / 2));
+    for (int r = 0; r <= 3; ++r) EXPECT_TRUE(crop.DarkNear(2000, firstRowTop + r * rowHeight)) << r;
+    EXPECT_TRUE(crop.DarkNear(300, firstRowTop + rowHeight / 2));
+    EXPECT_TRUE(crop.DarkNear(4500, firstRowTop + rowHeight / 2));
+    EXPECT_TRUE(crop.DarkNear(300 + 660, firstRowTop + rowHeight / 2));
     // The heading band's top edge.
-    EXPECT_TRUE(darkNear(2000, 300));
+    EXPECT_TRUE(crop.DarkNear(2000, 300));
 }
 
 TEST_P(PdfOutput, RegionFillAndWhiteCaptionOnBlack) {

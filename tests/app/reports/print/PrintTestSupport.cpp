@@ -98,6 +98,9 @@ QByteArray Run(const QString& program, const QStringList& args, int* exitCode) {
 namespace {
 
 QString Unescape(QString text) {
+    // The fonts set some letter pairs as one ligature glyph.
+    text.replace(QChar(0xFB00), "ff").replace(QChar(0xFB01), "fi").replace(QChar(0xFB02), "fl");
+    text.replace(QChar(0xFB03), "ffi").replace(QChar(0xFB04), "ffl");
     text.replace("&lt;", "<").replace("&gt;", ">").replace("&quot;", "\"").replace("&apos;", "'");
     return text.replace("&amp;", "&");
 }
@@ -158,6 +161,26 @@ QImage RenderPdf(const QString& pdf, int page, int dpi, int x, int y, int w, int
     QImage image(base + ".png");
     QFile::remove(base + ".png");
     return image;
+}
+
+PdfCrop::PdfCrop(const QString& pdf, int page, int dpi, int x, int y, int w, int h)
+    : m_image(RenderPdf(pdf, page, dpi, x, y, w, h)), m_x(x), m_y(y) {}
+
+bool PdfCrop::Dark(int x, int y) const {
+    if (!m_image.valid(x - m_x, y - m_y)) return false;
+    return qGray(m_image.pixel(x - m_x, y - m_y)) < 128;
+}
+
+bool PdfCrop::DarkNear(int x, int y) const {
+    for (int d = -1; d <= 1; ++d)
+        if (Dark(x, y + d) || Dark(x + d, y)) return true;
+    return false;
+}
+
+int PdfCrop::FirstDarkBelow(int x, int y, int limit) const {
+    for (const int end = y + limit; y < end; ++y)
+        if (Dark(x, y)) return y;
+    return -1;
 }
 
 QString TempPath(const QString& name) {

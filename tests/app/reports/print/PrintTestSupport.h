@@ -74,6 +74,21 @@ bool FindLine(const std::vector<PdfWord>& words, const QString& line, PdfWord* b
 QString PdfInfo(const QString& pdf, const QString& field);
 // Renders a crop of a page at the given resolution (no anti-aliasing).
 QImage RenderPdf(const QString& pdf, int page, int dpi, int x, int y, int w, int h);
+// A crop of a rendered page, probed in the page's own pixel coordinates.
+class PdfCrop {
+public:
+    PdfCrop(const QString& pdf, int page, int dpi, int x, int y, int w, int h);
+    bool IsNull() const { return m_image.isNull(); }
+    bool Dark(int x, int y) const;
+    // Dark at the point or one pixel beside it (rules land on whole pixels).
+    bool DarkNear(int x, int y) const;
+    // The first dark row at or below y in column x, looking at most limit rows; -1 if none.
+    int FirstDarkBelow(int x, int y, int limit) const;
+
+private:
+    QImage m_image;
+    int m_x, m_y;
+};
 // Runs a program; its standard output, empty when it failed.
 QByteArray Run(const QString& program, const QStringList& args, int* exitCode = nullptr);
 

@@ -1,0 +1,20 @@
+// File > Print and the toolbar's Print: the entry in the form on one sheet.
+#include <QPrinter>
+
+#include "app/reports/EntryPrintout.h"
+#include "app/reports/print/PrintJob.h"
+#include "app/shell/GRVDlg.h"
+#include "app/shell/ShellTexts.h"
+#include "platform/ui/Seams.h"
+
+void CGRVDlg::OnFilePrint() {
+    if (m_entry.id < 1) {
+        platform::ui::GetPrompter().Tell(this, QString::fromLatin1(entry_print_texts::kNoEntryLoaded),
+                                         QString::fromLatin1(grv::kAppCaption));
+        return;
+    }
+    QPrinter printer(QPrinter::HighResolution);
+    if (!platform::ui::GetPrinterChooser().Choose(this, printer)) return;
+    UseSmallestMargins(&printer);
+    CEntryPrintout(&m_db, m_entry, GetDateText(), GetTimeText()).Print(printer);
+}

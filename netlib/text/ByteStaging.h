@@ -1,0 +1,48 @@
+#pragma once
+// Gathers converter output in a small local area and appends it to the
+// buffer in chunks rather than byte by byte.
+#include <cstring>
+
+#include "netlib/core/DataBuffer.h"
+
+namespace tessik {
+
+template <unsigned int Size>
+class ByteStaging {
+public:
+    explicit ByteStaging(DataBuffer& out) : m_out(out) {}
+    ~ByteStaging() { flush(); }
+    ByteStaging(const ByteStaging&) = delete;
+    ByteStaging& operator=(const ByteStaging&) = delete;
+
+    void put(const unsigned char* p, unsigned int n) {
+        if (m_fill + n > Size) flush();
+        if (n > Size) {
+            m_out.append(p, n);
+            return;
+        }
+        std::memcpy(m_area + m_fill, p, n);
+        m_fill += n;
+    }
+    void put(unsigned char c) {
+        if (m_fill == Size) flush();
+        m_area[m_fill++] = c;
+    }
+    void put(unsigned char a, unsigned char b) {
+        put(a);
+        put(b);
+    }
+    // A UTF-16 code unit, low byte first.
+    void putUnit(unsigned int u) { put(static_cast<unsigned char>(u), static_cast<unsigned char>(u >> 8)); }
+    void flush() {
+        if (m_fill) m_out.append(m_area, m_fill);
+        m_fill = 0;
+    }
+
+private:
+    DataBuffer& m_out;
+    unsigned char m_area[Size];
+    unsigned int m_fill = 0;
+};
+
+}  // namespace tessik

@@ -1,0 +1,22 @@
+#pragma once
+// The code-page engine behind EncodingConvert: the table pages, the ISO-2022
+// forms, UTF-7 and Arabic visual order. Every program that links grv_text has
+// it installed before main (an anchor symbol keeps the object linked);
+// installCodePageEngine() is for code that runs earlier, and calling it
+// again is harmless.
+
+class DataBuffer;
+
+namespace tessik {
+
+void installCodePageEngine();
+
+// Table page <-> UTF-16LE. Unmappable bytes or units are skipped and make
+// the result false; a page without tables gives false and writes nothing.
+bool tablePageToUtf16(int page, const unsigned char* bytes, unsigned int count, DataBuffer& out);
+bool utf16ToTablePage(int page, const unsigned char* bytes, unsigned int count, DataBuffer& out);
+
+// Page 10004 text in visual order to logical order, appended to `out`.
+void arabicVisualToLogical(const unsigned char* bytes, unsigned int count, DataBuffer& out);
+
+}  // namespace tessik

@@ -1,0 +1,34 @@
+#pragma once
+// The process-wide code-page tables, each built once on first use from its
+// stored text and then only read, from any thread.
+#include <cstdint>
+
+namespace tessik {
+
+class HashConvert;
+class StringBuffer;
+class UnicodeLookup;
+
+enum class TableDirection { ToUnicode, FromUnicode };
+
+bool isSingleByteTablePage(int page);
+bool isMultiByteTablePage(int page);
+inline bool isTablePage(int page) { return isSingleByteTablePage(page) || isMultiByteTablePage(page); }
+
+// Null for a page without tables.
+const HashConvert* fromUnicodeTable(int page);
+const UnicodeLookup* singleByteToUnicodeTable(int page);
+const HashConvert* multiByteToUnicodeTable(int page);
+
+// The 503 page 932 codes (2 bytes each) of ISO-2022-JP rows 0x79 to 0x7C.
+const unsigned char* jisExtensionTable();
+
+// Appends a page's stored text; false for a page without one.
+bool appendTableText(int page, StringBuffer& out);
+// Decodes a stored text into `target` in one direction; false when the text
+// is not a stored table.
+bool loadTableText(const char* text, HashConvert& target, TableDirection direction);
+// Single-byte lookup from a to-Unicode map.
+void fillSingleByteLookup(const HashConvert& source, UnicodeLookup& target);
+
+}  // namespace tessik

@@ -1,0 +1,335 @@
+// The reports dialog's Print button over real journals, printed to PDF at
+// 600 dpi on A4 and Letter and judged by poppler: pdftotext finds every
+// text where the layout puts it, pdfinfo counts the pages and names the
+// document, pdftoppm finds the rules of the tables.
+#include <gtest/gtest.h>
+
+#include <QComboBox>
+#include <QDateTimeEdit>
+#include <QFile>
+#include <QPushButton>
+#include <memory>
+
+#include "app/reports/GRVDlgReports.h"
+#include "app/reports/ReportPrint.h"
+#include "app/reports/ReportQueries.h"
+#include "app/store/JournalDb.h"
+#include "platform/ui/Scripted.h"
+#include "tests/app/reports/print/PrintTestSupport.h"
+#include "tests/app/store/StoreTestSupport.h"
+
+using namespace reports;
+using namespace reports_texts;
+using namespace printtest;
+using platform::ui::ScopedSeams;
+using platform::ui::ScriptedPrinterChooser;
+using platform::ui::ScriptedPrompter;
+
+namespace {
+
+constexpr int kDpi = 600;
+constexpr double kTolerance = 1.0;  // points
+double Pt(int pixels) { return pixels * 72.0 / kDpi; }
+int Px(double inches) { return static_cast<int>(inches * kDpi); }
+
+const std::string kDataDir = std::string(GRV_TEST_DATA_DIR) + "/reports";
+const QDateTime kMarchFrom(QDate(2026, 3, 1), QTime(0, 0, 0));
+const QDateTime kMarchTo(QDate(2026, 3, 31), QTime(0, 0, 0));
+
+struct Paper {
+    const char* name;
+    QPageSize::PageSizeId id;
+};
+
+class ReportPrintTest : public ::testing::TestWithParam<Paper> {
+protected:
+    void SetUp() override {
+        m_db.SetFolder(m_dir.Path());
+        m_db.SetFileName("journal.grv");
+        ASSERT_EQ(m_db.Open(1), 1) << m_db.GetLastErrorText();
+        m_dlg = std::make_unique<CGRVDlgReports>();
+        m_dlg->m_pDb = &m_db;
+        const QPageSize::PageSizeId paper = GetParam().id;
+        m_printers->SetUp([paper](QPrinter& printer) {
+            printer.setResolution(kDpi);
+            printer.setPageSize(QPageSize(paper));
+            printer.setPageOrientation(QPageLayout::Portrait);
+        });
+    }
+
+    void Sql(const std::string& sql) {
+        int status = 0;
+        const std::string out = storetest::SqliteCli(m_dir.File("journal.grv"), sql, &status);
+        ASSERT_EQ(status, 0) << out;
+    }
+
+    void LoadFixture() { Sql(".read " + kDataDir + "/fixture.sql"); }
+
+    // Entries "Row <first>" ... one minute apart inside March.
+    void AddRows(int count, int first = 0) {
+        Sql("WITH RECURSIVE n(i) AS (SELECT " + std::to_string(first) +
+            " UNION ALL SELECT i + 1 FROM n WHERE i + 1 < " + std::to_string(first + count) +
+            ") INSERT INTO entry (ts, wpl, apl, lpl, cpl, sbj, entry, del) SELECT "
+            "printf('2026-03-02 %02d:%02d:00', i / 60, i % 60), 9, 6, 2, 5, 'Row ' || i, '', 0 "
+            "FROM n;");
+    }
+
+    void ChooseKind(int kind) {
+        QComboBox* combo = m_dlg->ReportTypeCombo();
+        combo->setCurrentIndex(-1);  // so that choosing the kind shown counts too
+        combo->setCurrentIndex(combo->findText(QString::fromLatin1(KindInfo(kind).comboText)));
+    }
+
+    // Presses Print for the kind (chosen in the combo unless it is -1).
+    QString PrintKind(int kind, const QString& name) {
+        if (kind >= 0) ChooseKind(kind);
+        m_dlg->FromPicker()->setDateTime(kMarchFrom);
+        m_dlg->ToPicker()->setDateTime(kMarchTo);
+        const QString pdf = TempPath(QString("%1-%2.pdf").arg(GetParam().name, name));
+        m_printers->Queue(pdf);
+        m_dlg->findChild<QPushButton*>("1031")->click();
+        return pdf;
+    }
+
+    // The right edge of the page's print area in pixels: the paper less
+    // half an inch (the PDF printer has no margins).
+    int RightEdge() const {
+        return qRound(QPageSize(GetParam().id).sizePoints().width() / 72.0 * kDpi) - kDpi / 2;
+    }
+
+    storetest::TempDir m_dir;
+    CJournalDb m_db;
+    std::shared_ptr<ScriptedPrompter> m_prompter = std::make_shared<ScriptedPrompter>();
+    std::shared_ptr<ScriptedPrinterChooser> m_printers = std::make_shared<ScriptedPrinterChooser>();
+    ScopedSeams m_seams{{m_prompter, nullptr, m_printers, nullptr}};
+    std::unique_ptr<CGRVDlgReports> m_dlg;
+};
+
+TEST_P(ReportPrintTest, PageCountsFollowTheRowsAndTheKindNamesTheDocument) {
+    const struct {
+        int rows;
+        int pages;
+    } cases[] = {{1, 1}, {60, 1}, {61, 2}, {120, 2}};
+    int added = 0;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.rows);
+        AddRows(c.rows - added, added);
+        added = c.rows;
+        const QString timePdf = PrintKind(kPainVsTime, QString("time-%1").arg(c.rows));
+        EXPECT_EQ(m_dlg->m_nPageCount, c.pages);
+        EXPECT_EQ(PdfInfo(timePdf, "Pages").toInt(), c.pages);
+        EXPECT_EQ(PdfInfo(timePdf, "Title"), "Pain vs. Time");
+
+        // Every row once, 60 to a page.
+        for (int p = 1; p <= c.pages; ++p) {
+            const std::vector<PdfWord> words = PdfWords(timePdf, p);
+            int found = 0;
+            for (int r = (p - 1) * 60; r < std::min(c.rows, p * 60); ++r) {
+                PdfWord cell;
+                ASSERT_TRUE(FindLine(words, QString("Row %1").arg(r), &cell)) << r;
+                ++found;
+            }
+            EXPECT_EQ(found, std::min(60, c.rows - (p - 1) * 60));
+            PdfWord other;
+            EXPECT_FALSE(FindLine(words, QString("Row %1").arg(p * 60), &other));
+        }
+    }
+    EXPECT_TRUE(m_prompter->Prompts().empty());
+}
+
+TEST_P(ReportPrintTest, TextsStandWhereTheLayoutPutsThem) {
+    AddRows(3);
+    Sql("UPDATE entry SET sbj = 'Up 50%d or %s' WHERE sbj = 'Row 1';");
+    const QString pdf = PrintKind(kPainVsTime, "positions");
+    const std::vector<PdfWord> words = PdfWords(pdf, 1);
+    ASSERT_FALSE(words.empty());
+    const int right = RightEdge();
+
+    PdfWord heading;
+    ASSERT_TRUE(FindLine(words, "Pain vs. Time", &heading));
+    EXPECT_NEAR((heading.xMin + heading.xMax) / 2, Pt(right) / 2, kTolerance);
+    EXPECT_NEAR(heading.yMin, 0.0, 2.0);
+
+    PdfWord foot;
+    ASSERT_TRUE(FindLine(words, kPrintFootNotice, &foot));
+    EXPECT_NEAR((foot.xMin + foot.xMax) / 2, (Pt(Px(1.0)) + Pt(right)) / 2, kTolerance);
+    EXPECT_NEAR(foot.yMin, Pt(Px(10.0)), 2.0);
+
+    // Columns: 1.1 inch, four of 0.4, and the subject up to 7.5 inches.
+    const int rowHeight = static_cast<int>(7 / 72.0 * kDpi * 1.5);
+    const int band = 3 * static_cast<int>(7 / 72.0 * kDpi);
+    const int firstRowTop = Px(0.5) + band;
+    const int lefts[] = {300, 960, 1200, 1440, 1680, 1920, 4500};
+    const char* const values[] = {"2026-03-02 00:00:00", "9", "6", "2", "5", "Row 0"};
+    double previousY = -1.0;
+    for (int c = 0; c < 6; ++c) {
+        PdfWord cell;
+        ASSERT_TRUE(FindLine(words, values[c], &cell, previousY)) << values[c];
+        const double cy = Pt(firstRowTop + rowHeight / 2);
+        EXPECT_NEAR((cell.yMin + cell.yMax) / 2, cy, kTolerance) << values[c];
+        if (c == 5) {
+            EXPECT_NEAR(cell.xMin, Pt(lefts[c] + 2), kTolerance);  // not centred
+        } else {
+            EXPECT_NEAR((cell.xMin + cell.xMax) / 2, Pt((lefts[c] + lefts[c + 1]) / 2), kTolerance)
+                << values[c];
+        }
+        previousY = cell.yMin - 2;
+    }
+    // A percent sign in a text is printed, not taken as a format.
+    PdfWord literal;
+    ASSERT_TRUE(FindLine(words, "Up 50%d or %s", &literal));
+    EXPECT_NEAR((literal.yMin + literal.yMax) / 2, Pt(firstRowTop + rowHeight + rowHeight / 2),
+                kTolerance);
+
+    // Headings that begin with a line break stand on the second and third lines.
+    const int line = static_cast<int>(7 / 72.0 * kDpi);
+    PdfWord date, subject, pain;
+    ASSERT_TRUE(FindLine(words, "Date", &date));
+    ASSERT_TRUE(FindLine(words, "Subject", &subject));
+    ASSERT_TRUE(FindLine(words, "Pain", &pain, Pt(Px(0.5)) - kTolerance));
+    EXPECT_NEAR(date.yMin, subject.yMin, 0.1);
+    EXPECT_GT(date.yMin, pain.yMin + Pt(line) / 2);
+    EXPECT_LT(date.yMax, Pt(Px(0.5) + band) + kTolerance);
+}
+
+TEST_P(ReportPrintTest, EveryKindPrintsItsColumnsAndNoMore) {
+    LoadFixture();
+    const struct {
+        int kind;
+        const char* heading;
+        std::vector<QString> columnWords;
+        QString firstCell;      // text 0 of the first detail row
+        QString beyondColumns;  // a text of the row past the last column, if any
+    } cases[] = {
+        {kPainVsActions, "Pain vs. Actions", {"Inc/Dec", "Duration", "Minutes", "Category"},
+         "Stretching", "Morning"},
+        {kPainVsMedications, "Pain vs. Medicines", {"Quantity", "Dosage"}, "Ibuprofen", "Morning"},
+        {kPainVsLife, "Pain vs. Life", {"Relati", "onship", "Concen", "tration"}, "", ""},
+        {kSideEffectsOverTime, "Pain vs. Side Effects", {"Appe", "tite", "Vomit"}, "", ""},
+        {kMedicinesVsSideEffects, "Medicines vs. Side Effects", {"Qty", "Vomit"}, "Ibuprofen", ""},
+        {kPainVsTime, "Pain vs. Time", {"Subject"}, "Morning", ""},
+    };
+    double timeHeading = 0.0;
+    double medicineHeading = 0.0;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.heading);
+        const QString pdf = PrintKind(c.kind, QString("kind%1").arg(c.kind));
+        EXPECT_EQ(PdfInfo(pdf, "Pages").toInt(), 1);
+        const std::vector<PdfWord> words = PdfWords(pdf, 1);
+        PdfWord w;
+        ASSERT_TRUE(FindLine(words, c.heading, &w));
+        (c.kind == kMedicinesVsSideEffects ? medicineHeading : timeHeading) = w.yMax - w.yMin;
+        for (const QString& word : c.columnWords) EXPECT_TRUE(FindLine(words, word, &w)) << word.toStdString();
+        if (!c.firstCell.isEmpty()) {
+            EXPECT_TRUE(FindLine(words, c.firstCell, &w));
+        }
+        if (!c.beyondColumns.isEmpty()) {
+            EXPECT_FALSE(FindLine(words, c.beyondColumns, &w));
+        }
+        // Every detail row's first text is on the page.
+        for (const ReportRow& row : m_dlg->m_detailRows) {
+            const QString first = QString::fromStdString(row[0]).split(' ').first();
+            EXPECT_TRUE(FindLine(words, first, &w)) << row[0];
+        }
+    }
+    // The medicines heading is 20 points, the others 24.
+    EXPECT_NEAR(medicineHeading / timeHeading, 20.0 / 24.0, 0.03);
+}
+
+TEST_P(ReportPrintTest, RulesFrameEveryRowOfTheTable) {
+    AddRows(3);
+    const QString pdf = PrintKind(kPainVsTime, "rules");
+    const int rowHeight = static_cast<int>(7 / 72.0 * kDpi * 1.5);
+    const int band = 3 * static_cast<int>(7 / 72.0 * kDpi);
+    const int firstRowTop = 300 + band;
+    const int cropX = 250, cropY = 250, cropW = 4400, cropH = band + 3 * rowHeight + 150;
+    const PdfCrop crop(pdf, 1, kDpi, cropX, cropY, cropW, cropH);
+    ASSERT_FALSE(crop.IsNull());
+    for (int r = 0; r <= 3; ++r) EXPECT_TRUE(crop.DarkNear(3000, firstRowTop + r * rowHeight)) << r;
+    EXPECT_TRUE(crop.DarkNear(3000, 300));  // the heading band's top edge
+    for (int x : {300, 960, 1200, 1440, 1680, 1920, 4500})
+        EXPECT_TRUE(crop.DarkNear(x, firstRowTop + rowHeight / 2)) << x;
+    // Paper outside the table and inside an empty stretch of a cell.
+    EXPECT_FALSE(crop.Dark(280, firstRowTop + 20));
+    EXPECT_FALSE(crop.Dark(4400, firstRowTop + rowHeight / 2));
+    EXPECT_FALSE(crop.DarkNear(3000, firstRowTop + 3 * rowHeight + 60));
+}
+
+TEST_P(ReportPrintTest, KindNotChosenGivesAnUnnamedDocument) {
+    AddRows(2);
+    const QString pdf = PrintKind(-1, "unnamed");
+    EXPECT_EQ(PdfInfo(pdf, "Pages").toInt(), 1);
+    EXPECT_EQ(PdfInfo(pdf, "Title"), "");
+}
+
+INSTANTIATE_TEST_SUITE_P(Papers, ReportPrintTest,
+                         ::testing::Values(Paper{"A4", QPageSize::A4},
+                                           Paper{"Letter", QPageSize::Letter}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+class ReportPrintRefusalTest : public ReportPrintTest {};
+
+TEST_P(ReportPrintRefusalTest, FailedReportAsksForNoPrinter) {
+    // An empty journal: too little data, then the request fails.
+    const QString pdf = PrintKind(kPainVsTime, "failed");
+    EXPECT_EQ(m_printers->Calls(), 0u);
+    EXPECT_FALSE(QFile::exists(pdf));
+    ASSERT_EQ(m_prompter->Prompts().size(), 2u);
+    EXPECT_EQ(m_prompter->Texts()[0], kTooLittleDataMessage);
+    EXPECT_EQ(m_prompter->Prompts()[1].text, kRequestFailedMessage);
+    EXPECT_EQ(m_prompter->Prompts()[1].title, kRequestFailedTitle);
+}
+
+TEST_P(ReportPrintRefusalTest, CancelledPrinterChoiceEndsQuietly) {
+    AddRows(2);
+    ChooseKind(kPainVsTime);
+    m_dlg->FromPicker()->setDateTime(kMarchFrom);
+    m_dlg->ToPicker()->setDateTime(kMarchTo);
+    m_printers->Queue("");
+    m_dlg->OnBnClickedPrint();
+    EXPECT_EQ(m_printers->Calls(), 1u);
+    EXPECT_TRUE(m_prompter->Prompts().empty());
+    EXPECT_EQ(m_dlg->m_nPageCount, 0);
+}
+
+TEST_P(ReportPrintRefusalTest, UnwritableOutputPrintsNoPage) {
+    AddRows(2);
+    ChooseKind(kPainVsTime);
+    m_dlg->FromPicker()->setDateTime(kMarchFrom);
+    m_dlg->ToPicker()->setDateTime(kMarchTo);
+    m_printers->Queue(QString::fromStdString(m_dir.File("no-such-folder/out.pdf")));
+    m_dlg->OnBnClickedPrint();
+    EXPECT_EQ(m_dlg->m_nPageCount, 0);  // the document never started
+    EXPECT_FALSE(QFile::exists(QString::fromStdString(m_dir.File("no-such-folder/out.pdf"))));
+}
+
+INSTANTIATE_TEST_SUITE_P(Papers, ReportPrintRefusalTest,
+                         ::testing::Values(Paper{"A4", QPageSize::A4}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST(ReportPaging, PagesAndRowsOfTheLastPage) {
+    const struct {
+        int rows, pages, last;
+    } cases[] = {{0, 0, 0}, {1, 1, 1}, {59, 1, 59}, {60, 1, 60}, {61, 2, 1}, {120, 2, 60}, {121, 3, 1}};
+    for (const auto& c : cases) {
+        EXPECT_EQ(PrintPageCount(c.rows), c.pages) << c.rows;
+        if (c.pages > 0) {
+            EXPECT_EQ(RowsOnPrintPage(c.pages, c.pages, c.rows % 60), c.last) << c.rows;
+            if (c.pages > 1) {
+                EXPECT_EQ(RowsOnPrintPage(1, c.pages, c.rows % 60), 60);
+            }
+        }
+    }
+}
+
+TEST(ReportPaging, LayoutsHaveTheKindsColumnCounts) {
+    const int counts[] = {10, 9, 13, 15, 14, 6};
+    for (int kind = 0; kind < 6; ++kind) {
+        const ReportPrintLayout& layout = PrintLayoutOf(kind);
+        EXPECT_EQ(static_cast<int>(layout.columns.size()), counts[kind]) << kind;
+    }
+    EXPECT_EQ(PrintLayoutOf(4).headingPoints, 20);
+    EXPECT_EQ(PrintLayoutOf(5).leftAlignedColumn, 5);
+}
+
+}  // namespace

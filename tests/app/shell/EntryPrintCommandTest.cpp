@@ -1,0 +1,74 @@
+// File > Print and the toolbar's Print over a real journal: the entry in the
+// form goes to a PDF named after its subject; without one the user is told.
+#include "JournalWindowSupport.h"
+#include "app/reports/EntryPrintout.h"
+#include "app/shell/Resource.h"
+#include "app/shell/ShellTexts.h"
+#include "tests/app/reports/print/PrintTestSupport.h"
+
+using namespace grv;
+
+namespace {
+
+class EntryPrintCommandTest : public JournalWindowTest {
+protected:
+    void SetUp() override {
+        JournalWindowTest::SetUp();
+        printers->SetUp([](QPrinter& printer) {
+            printer.setResolution(600);
+            printer.setPageSize(QPageSize(QPageSize::A4));
+        });
+    }
+
+    std::shared_ptr<platform::ui::ScriptedPrinterChooser> printers =
+        std::make_shared<platform::ui::ScriptedPrinterChooser>();
+    platform::ui::ScopedSeams printerSeam{{nullptr, nullptr, printers, nullptr}};
+};
+
+TEST_F(EntryPrintCommandTest, NoEntryLoadedIsToldAndAsksForNoPrinter) {
+    CGRVDlg dlg;
+    ShowAndSettle(dlg);
+    OpenThroughMenu(dlg, MakeJournal("j.grv", {}));
+    prompter->Clear();
+    for (int id : {ID_FILE_PRINT, ID_TB_PRINT}) {
+        ASSERT_TRUE(dlg.OnCommand(id)) << id;
+        ASSERT_EQ(prompter->Prompts().size(), 1u) << id;
+        EXPECT_EQ(prompter->Prompts()[0].text, QString(entry_print_texts::kNoEntryLoaded));
+        EXPECT_EQ(prompter->Prompts()[0].title, "Gorvane");
+        prompter->Clear();
+    }
+    EXPECT_EQ(printers->Calls(), 0u);
+}
+
+TEST_F(EntryPrintCommandTest, BothCommandsPrintTheFormsEntryOnOneSheet) {
+    CGRVDlg dlg;
+    ShowAndSettle(dlg);
+    OpenThroughMenu(dlg, MakeJournal("j.grv", {}));
+    SetFormTime(dlg, QDateTime(QDate(2026, 3, 7), QTime(9, 5, 3)));
+    SetPain(dlg, "8", "5", "2", "4");
+    ASSERT_TRUE(dlg.OnCommand(ID_FILE_SAVE_ENTRY));
+    ASSERT_GT(dlg.m_entry.id, 0);
+    const QString subject = QString::fromStdString(dlg.m_entry.sbj);
+    prompter->Clear();
+
+    int n = 0;
+    for (int id : {ID_FILE_PRINT, ID_TB_PRINT}) {
+        const QString pdf = PathOf(QString("entry-%1.pdf").arg(n++));
+        printers->Queue(pdf);
+        ASSERT_TRUE(dlg.OnCommand(id)) << id;
+        EXPECT_EQ(printtest::PdfInfo(pdf, "Pages"), "1");
+        EXPECT_EQ(printtest::PdfInfo(pdf, "Title"), "Gorvane - " + subject);
+        const std::vector<printtest::PdfWord> words = printtest::PdfWords(pdf, 1);
+        printtest::PdfWord w;
+        EXPECT_TRUE(printtest::FindLine(words, "Entry for the 2026-03-07 entered at 09:05:03", &w));
+        for (const char* caption : entry_print_texts::kCaptions)
+            EXPECT_TRUE(printtest::FindLine(words, caption, &w)) << caption;
+        EXPECT_TRUE(printtest::FindLine(words, "Pain Level at its Worst:", &w));
+    }
+    // Cancel in the printer dialog prints nothing and says nothing.
+    printers->Queue("");
+    ASSERT_TRUE(dlg.OnCommand(ID_FILE_PRINT));
+    EXPECT_TRUE(prompter->Prompts().empty());
+}
+
+}  // namespace

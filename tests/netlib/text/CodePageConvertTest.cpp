@@ -1,0 +1,251 @@
+// Conversions through the code-page engine, the ISO-2022 transforms and
+// their agreement with python3 and iconv.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "../core/PeerTools.h"
+#include "netlib/core/DataBuffer.h"
+#include "netlib/core/EncodingConvert.h"
+#include "netlib/core/StringBuffer.h"
+#include "netlib/core/XString.h"
+#include "netlib/text/CodePageEngine.h"
+#include "netlib/text/Iso2022.h"
+
+namespace {
+
+using Bytes = std::vector<unsigned char>;
+
+using Engine = ::testing::Test;
+
+// Linking grv_text is enough: nobody here called installCodePageEngine().
+TEST(EngineInstall, PresentBeforeAnyCall) {
+    EXPECT_TRUE(EncodingConvert::isSupportedPage(1252));
+    EXPECT_TRUE(EncodingConvert::isSupportedPage(50225));
+    EXPECT_FALSE(EncodingConvert::isSupportedPage(12345));
+    EXPECT_TRUE(EncodingConvert::isSupportedPage(65000));
+    EXPECT_EQ(EncodingConvert::charsetToCodePage("iso-2022-jp"), 50220);
+    tessik::installCodePageEngine();  // again: harmless
+    EXPECT_TRUE(EncodingConvert::isSupportedPage(932));
+}
+
+Bytes convert(int from, int to, const Bytes& in, bool* ok = nullptr) {
+    DataBuffer out;
+    EncodingConvert ec;
+    bool r = ec.convert(from, to, in.data(), static_cast<unsigned>(in.size()), out);
+    if (ok) *ok = r;
+    return Bytes(out.getData(), out.getData() + out.getSize());
+}
+
+Bytes str(const std::string& s) { return Bytes(s.begin(), s.end()); }
+constexpr unsigned char ESC = 0x1B;
+
+TEST_F(Engine, TablePageConversions) {
+    struct Case {
+        const char* name;
+        int from, to;
+        Bytes in, want;
+        bool ok;
+    } cases[] = {
+        {"euro from utf8", 65001, 1252, {0xE2, 0x82, 0xAC}, {0x80}, true},
+        {"euro to utf8", 1252, 65001, {0x80}, {0xE2, 0x82, 0xAC}, true},
+        {"byte the page lacks, to utf8", 1252, 65001, {'a', 0x81, 'b'}, {'a', 'b'}, true},
+        {"byte the page lacks, to utf16", 1252, 1200, {0x81}, {}, false},
+        {"unmappable unit", 1200, 1252, {'a', 0, 0x00, 0x30, 'b', 0}, {'a', 'b'}, false},
+        {"Arabic-Indic digit on 28596", 1200, 28596, {0x63, 0x06}, {0x33}, true},
+        {"extended digit on 1256", 1200, 1256, {0xF5, 0x06}, {0x35}, true},
+        {"visual order 10004", 10004, 1200, {0xB1, 0xB2, 0xB3}, {'3', 0, '2', 0, '1', 0}, true},
+        {"visual run closed by a space", 10004, 65001, {0xB1, 0xB2, ' ', 0xB3}, {'2', '1', ' ', '3'}, true},
+        {"shift_jis to utf16", 932, 1200, {0x88, 0x9F, 'A'}, {0x9C, 0x4E, 'A', 0}, true},
+        {"shift_jis lone lead", 932, 1200, {'A', 0x88}, {'A', 0}, false},
+        {"table page to table page", 1251, 866, {0xC0}, {0x80}, true},
+        {"byte 0 passes", 37, 1200, {0x00, 0xC1}, {0, 0, 'A', 0}, true},
+        {"utf16 to utf16be odd byte", 1200, 1201, {0x41, 0x00, 0x42}, {0x00, 0x41}, true},
+        {"ISO-2022-KR to 949", 50225, 949, {ESC, '$', ')', 'C', 0x0E, 0x30, 0x21, 0x0F, 0x41}, {0xB0, 0xA1, 0x41}, true},
+        {"949 to ISO-2022-KR", 949, 50225, {0xB0, 0xA1, 0x41}, {ESC, '$', ')', 'C', 0x0E, 0x30, 0x21, 0x0F, 0x41}, true},
+        {"949 ending double", 949, 50225, {0xB0, 0xA1}, {ESC, '$', ')', 'C', 0x0E, 0x30, 0x21}, true},
+        {"ISO-2022-JP to 932", 50220, 932, {ESC, '$', 'B', 0x30, 0x21, ESC, '(', 'B', 0x41}, {0x88, 0x9F, 0x41}, true},
+        {"50221 alike", 50221, 932, {ESC, '$', 'B', 0x30, 0x21, ESC, '(', 'B', 0x41}, {0x88, 0x9F, 0x41}, true},
+        {"932 to 50222", 932, 50222, {0x88, 0x9F, 0x41}, {ESC, '$', 'B', 0x30, 0x21, ESC, '(', 'B', 0x41}, true},
+        {"katakana set", 50220, 932, {ESC, '(', 'I', 0x31}, {0xB1}, true},
+        {"half-width to full-width", 932, 50220, {0xB1}, {ESC, '$', 'B', 0x25, 0x22, ESC, '(', 'B'}, true},
+        {"voiced mark combines", 932, 50220, {0xB6, 0xDE}, {ESC, '$', 'B', 0x25, 0x2C, ESC, '(', 'B'}, true},
+        {"voiced mark alone", 932, 50220, {0xB1, 0xDE},
+         {ESC, '$', 'B', 0x25, 0x22, 0x21, 0x2B, ESC, '(', 'B'}, true},
+        {"IBM extension FA40", 932, 50220, {0xFA, 0x40}, {ESC, '$', 'B', 0x7C, 0x71, ESC, '(', 'B'}, true},
+        {"IBM extension FC4B", 932, 50220, {0xFC, 0x4B}, {ESC, '$', 'B', 0x7C, 0x6E, ESC, '(', 'B'}, true},
+        {"extension row back", 50220, 932, {ESC, '$', 'B', 0x79, 0x21}, {0xFA, 0x5C}, true},
+        {"kanji around CR LF", 932, 50220, {0x88, 0x9F, '\r', '\n', 0x88, 0x9F},
+         {ESC, '$', 'B', 0x30, 0x21, ESC, '(', 'B', '\r', '\n', ESC, '$', 'B', 0x30, 0x21, ESC, '(', 'B'}, true},
+        {"empty ISO-2022 result", 50220, 65001, {ESC, '$', 'B'}, {}, true},
+        {"to UTF-7", 65001, 65000, str("Hi Mom -\xE2\x98\xBA-!"), str("Hi Mom -+Jjo--+ACE-"), true},
+        {"UTF-7 to 1252", 65000, 1252, str("+AKM-1 +IKw-"), {0xA3, '1', ' ', 0x80}, true},
+        {"UTF-7 to ISO-2022-JP", 65000, 50220, str("+ZeVnLIqe-"),
+         {ESC, '$', 'B', 0x46, 0x7C, 0x4B, 0x5C, 0x38, 0x6C, ESC, '(', 'B'}, true},
+        // Unsupported pages: false and nothing written, whichever side.
+        {"unsupported source", 12345, 1200, {'a'}, {}, false},
+        {"unsupported destination", 1252, 12345, {'a'}, {}, false},
+        {"unsupported source, two steps", 12345, 65001, {'a'}, {}, false},
+        {"unsupported to table page", 12345, 1252, {'a'}, {}, false},
+        {"same unsupported page copies", 12345, 12345, {'a'}, {'a'}, true},
+        {"page 0 copies", 0, 1252, {0xFF, 0xFE}, {0xFF, 0xFE}, true},
+        {"destination 0 copies", 1252, 0, {0x80}, {0x80}, true},
+    };
+    for (const auto& c : cases) {
+        bool ok = !c.ok;
+        EXPECT_EQ(convert(c.from, c.to, c.in, &ok), c.want) << c.name;
+        EXPECT_EQ(ok, c.ok) << c.name;
+    }
+}
+
+TEST_F(Engine, CharsetNamesAndAnsi) {
+    DataBuffer out;
+    EncodingConvert ec;
+    EXPECT_TRUE(ec.convertBetweenCharsetNames("windows-1252", "utf-8", "\x80", 1, out));
+    EXPECT_TRUE(out.equalsBytes("\xE2\x82\xAC", 3));
+    out.clear();
+    EXPECT_FALSE(ec.convertBetweenCharsetNames("no-such-charset", "utf-8", "a", 1, out));
+    EXPECT_FALSE(ec.convertFromCharsetName("no-such-charset", 65001, "a", 1, out));
+    EXPECT_FALSE(ec.convertToCharsetName(65001, "no-such-charset", "a", 1, out));
+    EXPECT_EQ(out.getSize(), 0u);
+    EXPECT_TRUE(ec.convertToCharsetName(65001, "shift_jis", "\xE4\xBA\x9C", 3, out));
+    EXPECT_TRUE(out.equalsBytes("\x88\x9F", 2));
+    out.clear();
+    EXPECT_TRUE(ec.convertWithPreamble(1252, 1200, "\xE9", 1, out));
+    EXPECT_TRUE(out.equalsBytes("\xFF\xFE\xE9\x00", 4));
+    out.clear();
+    EXPECT_FALSE(ec.convertWithPreamble(12345, 65001, "a", 1, out));  // no mark for a text never written
+    EXPECT_EQ(out.getSize(), 0u);
+}
+
+// The buffers' and text value's conversions reach the table pages.
+TEST_F(Engine, CoreOperationsThroughTheEngine) {
+    DataBuffer sjis;
+    sjis.append("\x93\xFA\x96\x7B", 4);  // 日本
+    XString x;
+    EXPECT_TRUE(sjis.decodeCharsetToX("Shift_JIS", x));
+    EXPECT_STREQ(x.getUtf8(), "\xE6\x97\xA5\xE6\x9C\xAC");
+    EXPECT_TRUE(sjis.decodeCharsetToX("no-such-charset", x));  // page 0: the bytes as UTF-16
+    EXPECT_EQ(x.getSizeUtf16(), 4);
+
+    tessik::StringBuffer sb("\xD0\x9F\xD1\x80\xD0\xB8");  // При
+    EXPECT_TRUE(sb.convertEncoding(65001, 1251));
+    EXPECT_STREQ(sb.getString(), "\xCF\xF0\xE8");
+    EXPECT_TRUE(sb.convertEncoding(1251, 20866));
+    EXPECT_STREQ(sb.getString(), "\xF0\xD2\xC9");
+    EXPECT_FALSE(sb.convertEncoding(20866, 12345));
+
+    XString y;
+    y.setFromUtf8("caf\xC3\xA9 \xE2\x82\xAC");
+    DataBuffer out;
+    EXPECT_TRUE(y.getConvertedToCodePage(1252, false, out));
+    EXPECT_TRUE(out.equalsBytes("caf\xE9 \x80", 6));
+    out.clear();
+    EXPECT_FALSE(y.getConvertedToCodePage(37, false, out));  // EBCDIC without the euro sign
+    EXPECT_TRUE(out.equalsBytes("\x83\x81\x86\x51\x40", 5));
+    EXPECT_TRUE(y.appendFromCharset(" \xE4", "iso-8859-1"));
+    EXPECT_STREQ(y.getUtf8(), "caf\xC3\xA9 \xE2\x82\xAC \xC3\xA4");
+}
+
+TEST_F(Engine, KatakanaMarksAndForms) {
+    tessik::Japanese j;
+    struct Case {
+        unsigned char letter;
+        Bytes following;
+        int form;
+        unsigned consumed;
+        unsigned char first, second;
+    } cases[] = {
+        {0xB3, {0xDE}, 5, 1, 0x83, 0x94},        // U -> VU
+        {0xCA, {0xDF}, 5, 1, 0x83, 0x70},        // HA -> PA
+        {0xCA, {0xDE}, 5, 1, 0x83, 0x6F},        // HA -> BA
+        {0xC4, {0x8E, 0xDE}, 4, 2, 0x83, 0x68},  // TO -> DO, EUC-JP form
+        {0xB1, {0xDF}, 5, 0, 0x83, 0x41},        // A takes no mark
+        {0xDD, {}, 5, 0, 0x83, 0x93},            // last byte of the input
+        {0xA1, {}, 5, 0, 0x81, 0x42},
+    };
+    for (const auto& c : cases) {
+        unsigned char first = c.letter, second = 0;
+        unsigned n = j.halfWidthKatakanaToFullWidth(c.following.data(), static_cast<unsigned>(c.following.size()),
+                                                    first, second, c.form);
+        EXPECT_EQ(n, c.consumed) << int(c.letter);
+        EXPECT_EQ(first, c.first) << int(c.letter);
+        EXPECT_EQ(second, c.second) << int(c.letter);
+    }
+}
+
+// Every half-width katakana letter becomes the full-width letter python3's
+// NFKC normalisation gives, as page 932 writes it (the sound marks as the
+// spacing marks, which NFKC gives in their combining forms).
+TEST_F(Engine, HalfWidthTableAgreesWithPython) {
+    int status = 0;
+    std::string hex = peer::run("/usr/bin/python3 -c \"import unicodedata,sys;"
+                                "f=lambda s:s.replace(chr(0x3099),chr(0x309B)).replace(chr(0x309A),chr(0x309C));"
+                                "sys.stdout.write(''.join(f(unicodedata.normalize('NFKC',bytes([b]).decode('cp932')))"
+                                ".encode('cp932').hex() for b in range(0xA1,0xE0)))\"",
+                                "", status);
+    ASSERT_EQ(status, 0);
+    ASSERT_EQ(hex.size(), 63u * 4);
+    tessik::Japanese j;
+    for (unsigned b = 0xA1; b <= 0xDF; ++b) {
+        unsigned char first = static_cast<unsigned char>(b), second = 0;
+        j.halfWidthKatakanaToFullWidth(nullptr, 0, first, second, 5);
+        unsigned want = static_cast<unsigned>(std::stoul(hex.substr((b - 0xA1) * 4, 4), nullptr, 16));
+        EXPECT_EQ((first << 8) | second, want) << std::hex << b;
+    }
+}
+
+const char* kJapanese = "Gorvane 日本語のテキスト、カタカナ。\r\n漢字かな交じり文 ＡＢＣ ABC\n";
+const char* kKorean = "한국어 텍스트 ABC 가나다\r\n둘째 줄";
+
+std::string utf8Of(int page, const std::string& bytes) {
+    Bytes b = convert(page, 65001, str(bytes));
+    return std::string(b.begin(), b.end());
+}
+
+std::string fromUtf8(int page, const std::string& text, bool* ok = nullptr) {
+    Bytes b = convert(65001, page, str(text), ok);
+    return std::string(b.begin(), b.end());
+}
+
+TEST_F(Engine, Iso2022CrossDecodesWithPythonAndIconv) {
+    struct Case {
+        int page;
+        const char* text;
+        const char* python;
+        const char* iconv;
+    } cases[] = {
+        {50220, kJapanese, "iso2022_jp", "ISO-2022-JP"},
+        {50222, "日本語 ABC\n", "iso2022_jp", "ISO-2022-JP"},
+        {50225, kKorean, "iso2022_kr", "ISO-2022-KR"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.python);
+        bool ok = false;
+        std::string ours = fromUtf8(c.page, c.text, &ok);
+        EXPECT_TRUE(ok);
+        int status = 0;
+        // python3 decodes ours and encodes the text for us to decode.
+        std::string py = peer::run(std::string("/usr/bin/python3 -c \"import sys;sys.stdout.buffer.write("
+                                               "sys.stdin.buffer.read().decode('") +
+                                       c.python + "').encode('utf-8'))\"",
+                                   ours, status);
+        EXPECT_EQ(status, 0);
+        EXPECT_EQ(py, c.text);
+        std::string pyEncoded = peer::run(std::string("/usr/bin/python3 -c \"import sys;sys.stdout.buffer.write("
+                                                      "sys.stdin.buffer.read().decode('utf-8').encode('") +
+                                              c.python + "'))\"",
+                                          c.text, status);
+        EXPECT_EQ(status, 0);
+        EXPECT_EQ(utf8Of(c.page, pyEncoded), c.text);
+        std::string ic = peer::run(std::string("iconv -f ") + c.iconv + " -t UTF-8", ours, status);
+        EXPECT_EQ(status, 0);
+        EXPECT_EQ(ic, c.text);
+        std::string icEncoded = peer::run(std::string("iconv -f UTF-8 -t ") + c.iconv, c.text, status);
+        EXPECT_EQ(status, 0);
+        EXPECT_EQ(utf8Of(c.page, icEncoded), c.text);
+    }
+}
+
+}  // namespace

@@ -1,0 +1,297 @@
+// The in-memory tables, their loading, and every stored page against the
+// reference its generator read (python3 codecs, iconv, ICU, npm codepage).
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <fstream>
+#include <map>
+#include <set>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "netlib/core/DataBuffer.h"
+#include "netlib/core/StringBuffer.h"
+#include "netlib/text/CodePageEngine.h"
+#include "netlib/text/CodePageTables.h"
+#include "netlib/text/HashConvert.h"
+
+using tessik::HashConvert;
+
+namespace {
+
+using Bytes = std::vector<unsigned char>;
+
+Bytes valueOf(const HashConvert& h, const Bytes& key) {
+    unsigned char v[255];
+    unsigned int n = 0;
+    h.lookup(key.data(), static_cast<unsigned>(key.size()), v, n);
+    return Bytes(v, v + n);
+}
+
+void put(HashConvert& h, const Bytes& k, const Bytes& v) {
+    h.insert(k.data(), static_cast<unsigned>(k.size()), v.data(), static_cast<unsigned>(v.size()));
+}
+
+TEST(HashConvert, InsertLookupRemoveInverse) {
+    HashConvert none;
+    put(none, {1}, {2});
+    EXPECT_TRUE(valueOf(none, {1}).empty());
+    EXPECT_EQ(none.bucketSize(0), 0u);
+
+    HashConvert h;
+    h.setBucketCount(7);
+    put(h, {0x41}, {0x41, 0x00});
+    put(h, {0x41}, {0x99, 0x00});  // shadowed
+    put(h, {0x48}, {0x01});         // same bucket as 0x41 (0x48 - 0x41 = 7)
+    put(h, {0x81, 0x40}, {0x00, 0x30});
+    EXPECT_EQ(valueOf(h, {0x41}), (Bytes{0x41, 0x00}));
+    EXPECT_EQ(valueOf(h, {0x48}), (Bytes{0x01}));
+    EXPECT_EQ(valueOf(h, {0x81, 0x40}), (Bytes{0x00, 0x30}));
+    EXPECT_TRUE(valueOf(h, {0x81}).empty());  // length is part of the key
+    EXPECT_EQ(h.bucketSize(0x41 % 7), 2u * 5 + 4 + 1);
+    h.removeKey(Bytes{0x41}.data(), 1);
+    EXPECT_TRUE(valueOf(h, {0x41}).empty());
+    EXPECT_EQ(valueOf(h, {0x48}), (Bytes{0x01}));
+    h.removeKey(Bytes{0x48}.data(), 1);
+    EXPECT_EQ(h.bucketSize(0x41 % 7), 0u);  // an emptied bucket is none
+
+    HashConvert dup;
+    dup.setBucketCount(1);  // one bucket: A -> X comes first
+    put(dup, {'A'}, {'X'});
+    put(dup, {'B'}, {'X'});
+    HashConvert inv;
+    inv.setBucketCount(5);
+    dup.buildInverse(inv);
+    EXPECT_EQ(valueOf(inv, {'X'}), (Bytes{'A'}));
+
+    h.setBucketCount(0);
+    EXPECT_TRUE(valueOf(h, {0x81, 0x40}).empty());
+}
+
+TEST(CodePageTables, LoadsStoredFormsAndOverrides) {
+    // 'x' marker: plain base64 of "am" + records 0x41->U+0041, 0x80->U+20AC, end, end.
+    // Bytes: 61 6D | 41 41 00 | 3F 6B 20 | 00 | 00 00
+    const char* plain = "xYW1BQQA/ayAAAAA=";
+    HashConvert to;
+    to.setBucketCount(283);
+    ASSERT_TRUE(tessik::loadTableText(plain, to, tessik::TableDirection::ToUnicode));
+    EXPECT_TRUE(to.asciiCompatible);
+    EXPECT_EQ(valueOf(to, {0x80}), (Bytes{0xAC, 0x20}));
+    tessik::UnicodeLookup lookup;
+    tessik::fillSingleByteLookup(to, lookup);
+    EXPECT_EQ(lookup.units[0x41], 0x41);
+    EXPECT_EQ(lookup.units[0x80], 0x20AC);
+    EXPECT_EQ(lookup.units[0x81], 0);
+    EXPECT_EQ(lookup.units[0], 0);
+
+    // Override table: remove U+20AC, then U+00E9 -> 0x82, then U+3000 -> 81 40.
+    // "-d" AC 20 00 00 | 82 E9 00 | 00 | 81 40 00 30 | 00 00
+    const char* overrides = "xLWSsIAAAgukAAIFAADAAAA==";
+    HashConvert from;
+    from.setBucketCount(269);
+    ASSERT_TRUE(tessik::loadTableText(plain, from, tessik::TableDirection::FromUnicode));
+    EXPECT_EQ(valueOf(from, {0xAC, 0x20}), (Bytes{0x80}));
+    ASSERT_TRUE(tessik::loadTableText(overrides, from, tessik::TableDirection::FromUnicode));
+    EXPECT_FALSE(from.asciiCompatible);
+    EXPECT_TRUE(valueOf(from, {0xAC, 0x20}).empty());
+    EXPECT_EQ(valueOf(from, {0xE9, 0x00}), (Bytes{0x82}));
+    EXPECT_EQ(valueOf(from, {0x00, 0x30}), (Bytes{0x81, 0x40}));
+    HashConvert ignored;
+    ignored.setBucketCount(7);
+    ASSERT_TRUE(tessik::loadTableText(overrides, ignored, tessik::TableDirection::ToUnicode));
+    EXPECT_TRUE(valueOf(ignored, {0x82}).empty());
+    EXPECT_FALSE(tessik::loadTableText("", ignored, tessik::TableDirection::ToUnicode));
+}
+
+TEST(CodePageTables, BuiltOnceAndShared) {
+    const tessik::UnicodeLookup* a = tessik::singleByteToUnicodeTable(1252);
+    ASSERT_NE(a, nullptr);
+    EXPECT_EQ(tessik::singleByteToUnicodeTable(1252), a);
+    EXPECT_EQ(a->units[0x80], 0x20AC);
+    EXPECT_EQ(tessik::fromUnicodeTable(1252), tessik::fromUnicodeTable(1252));
+    EXPECT_EQ(tessik::fromUnicodeTable(12345), nullptr);
+    EXPECT_EQ(tessik::multiByteToUnicodeTable(1252), nullptr);
+    tessik::StringBuffer text;
+    EXPECT_FALSE(tessik::appendTableText(12345, text));
+    EXPECT_TRUE(tessik::appendTableText(932, text));
+    EXPECT_GT(text.getSize(), 1000);  // many blocks, assembled in order
+}
+
+// Eight threads meet on the first use of one table; under -DGRV_TSAN=ON
+// ThreadSanitizer checks that none sees it half built.
+TEST(CodePageTables, FirstUseRace) {
+    std::vector<const void*> seen(8);
+    std::vector<int> units(8);
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 8; ++t) {
+        threads.emplace_back([t, &seen, &units] {
+            const HashConvert* h = tessik::multiByteToUnicodeTable(950);
+            seen[t] = h;
+            unsigned int n = 0;
+            const unsigned char key[2] = {0xA4, 0x40};  // 一
+            const unsigned char* v = h->find(key, 2, n);
+            units[t] = n == 2 ? v[0] | (v[1] << 8) : -1;
+        });
+    }
+    for (auto& th : threads) th.join();
+    for (int t = 0; t < 8; ++t) {
+        EXPECT_EQ(seen[t], seen[0]);
+        EXPECT_EQ(units[t], 0x4E00);
+    }
+}
+
+std::string hexOf(const unsigned char* p, unsigned n) {
+    std::string s;
+    char b[3];
+    for (unsigned i = 0; i < n; ++i) {
+        std::snprintf(b, sizeof b, "%02X", p[i]);
+        s += b;
+    }
+    return s;
+}
+
+Bytes fromHex(const std::string& h) {
+    Bytes b;
+    for (size_t i = 0; i + 1 < h.size(); i += 2) b.push_back(static_cast<unsigned char>(std::stoi(h.substr(i, 2), nullptr, 16)));
+    return b;
+}
+
+struct Reference {
+    std::map<Bytes, unsigned> decode;
+    std::map<unsigned, std::string> encode;
+};
+
+// Runs the reference dumper once for all pages.
+const std::map<int, Reference>& references(std::vector<std::string>& skipped) {
+    static std::map<int, Reference> refs;
+    static std::vector<std::string> skips;
+    static bool done = false;
+    if (!done) {
+        done = true;
+        std::string out = std::string(std::getenv("TMPDIR") ? std::getenv("TMPDIR") : "/tmp") + "/cp-reference.txt";
+        std::string cmd = "/usr/bin/python3 " GRV_SOURCE_DIR "/scripts/codepages/reference.py > '" + out + "'";
+        if (std::system(cmd.c_str()) == 0) {
+            std::ifstream f(out);
+            std::string kind, a, b;
+            Reference* cur = nullptr;
+            std::string line;
+            while (std::getline(f, line)) {
+                std::istringstream ls(line);
+                ls >> kind >> a;
+                if (kind == "P") {
+                    cur = &refs[std::stoi(a)];
+                } else if (kind == "S") {
+                    skips.push_back(line);
+                } else if (cur && kind == "D") {
+                    ls >> b;
+                    cur->decode[fromHex(a)] = static_cast<unsigned>(std::stoul(b, nullptr, 16));
+                } else if (cur && kind == "E") {
+                    ls >> b;
+                    cur->encode[static_cast<unsigned>(std::stoul(a, nullptr, 16))] = b;
+                }
+            }
+        }
+    }
+    skipped = skips;
+    return refs;
+}
+
+// Deliberate differences: "PAGE encode U+XXXX ours=.. ref=.." and
+// "PAGE longer-codes-not-kept N".
+struct Differences {
+    std::map<std::pair<int, unsigned>, std::pair<std::string, std::string>> encode;
+    std::map<int, int> longerCodes;
+};
+
+Differences differences() {
+    Differences d;
+    std::ifstream f(GRV_SOURCE_DIR "/scripts/codepages/differences.txt");
+    std::string line;
+    while (std::getline(f, line)) {
+        if (line.empty() || line[0] == '#') continue;
+        std::istringstream ls(line);
+        int page;
+        std::string what;
+        ls >> page >> what;
+        if (what == "encode") {
+            std::string cp, ours, ref;
+            ls >> cp >> ours >> ref;
+            auto strip = [](std::string s) {
+                s = s.substr(s.find('=') + 1);
+                return s == "none" ? std::string() : s;
+            };
+            d.encode[{page, static_cast<unsigned>(std::stoul(cp.substr(2), nullptr, 16))}] = {strip(ours), strip(ref)};
+        } else if (what == "longer-codes-not-kept") {
+            ls >> d.longerCodes[page];
+        }
+    }
+    return d;
+}
+
+TEST(CodePageTables, EveryPageMatchesItsReference) {
+    std::vector<std::string> skipped;
+    const auto& refs = references(skipped);
+    EXPECT_TRUE(skipped.empty()) << skipped.front();
+    ASSERT_EQ(refs.size(), 103u) << "the reference dumper did not run";
+    Differences diffs = differences();
+    std::set<std::pair<int, unsigned>> usedDiffs;
+    DataBuffer out;
+    for (const auto& [page, ref] : refs) {
+        SCOPED_TRACE(page);
+        // Decoding: every code the reference decodes, and every single byte.
+        int decodeMismatches = 0;
+        for (unsigned b = 1; b < 256; ++b) {
+            unsigned char c = static_cast<unsigned char>(b);
+            out.clear();
+            bool ok = tessik::tablePageToUtf16(page, &c, 1, out);
+            auto it = ref.decode.find(Bytes{c});
+            unsigned want = it == ref.decode.end() ? 0 : it->second;
+            unsigned got = out.getSize() == 2 ? out.getData()[0] | (out.getData()[1] << 8) : 0;
+            bool isLead = tessik::isMultiByteTablePage(page) && want == 0;
+            if (isLead) continue;  // a lone lead byte
+            if (got != want || ok != (want != 0)) ++decodeMismatches;
+        }
+        for (const auto& [code, cp] : ref.decode) {
+            if (code.size() != 2) continue;
+            out.clear();
+            tessik::tablePageToUtf16(page, code.data(), 2, out);
+            if (out.getSize() != 2 || static_cast<unsigned>(out.getData()[0] | (out.getData()[1] << 8)) != cp) {
+                ++decodeMismatches;
+                ADD_FAILURE() << "decode " << hexOf(code.data(), 2);
+            }
+        }
+        EXPECT_EQ(decodeMismatches, 0);
+
+        // Encoding: every BMP code point.
+        int encodeMismatches = 0, longer = 0;
+        for (unsigned cp = 1; cp < 0x10000; ++cp) {
+            if (cp >= 0xD800 && cp <= 0xDFFF) continue;
+            unsigned char unit[2] = {static_cast<unsigned char>(cp), static_cast<unsigned char>(cp >> 8)};
+            out.clear();
+            tessik::utf16ToTablePage(page, unit, 2, out);
+            std::string got = hexOf(out.getData(), out.getSize());
+            auto it = ref.encode.find(cp);
+            std::string want = it == ref.encode.end() ? "" : it->second;
+            if (got == want) continue;
+            auto d = diffs.encode.find({page, cp});
+            if (d != diffs.encode.end() && d->second.first == got && d->second.second == want) {
+                usedDiffs.insert(d->first);
+                continue;
+            }
+            if (got.empty() && want.size() > 4) {
+                ++longer;
+                continue;
+            }
+            if (++encodeMismatches < 5) {
+                ADD_FAILURE() << "encode U+" << std::hex << cp << " got " << got << " want " << want;
+            }
+        }
+        EXPECT_EQ(encodeMismatches, 0);
+        EXPECT_EQ(longer, diffs.longerCodes.count(page) ? diffs.longerCodes[page] : 0);
+    }
+    EXPECT_EQ(usedDiffs.size(), diffs.encode.size()) << "a listed difference no longer occurs";
+}
+
+}  // namespace
