@@ -265,13 +265,25 @@ int CGRVFirstTimeWiz::CreateDatabase(const QString& folder, const QString& fileN
 }
 
 bool CGRVDlg::RunFirstTimeWizard(QString& fileName, QString& folder) {
+    // The wizard can be turned on again while a journal is open; a creation
+    // that fails must not leave the window without it.
+    const bool hadJournal = Db().IsOpen();
+    const std::string oldFolder = Db().GetFolder();
+    const std::string oldFile = Db().GetFileName();
     CGRVFirstTimeWiz wiz(QString::fromLatin1(kWizardCaption), this);
     wiz.m_pDb = &Db();
-    if (wiz.exec() != 0) return false;
-    // The window opens what the wizard made as it opens any journal, so the
-    // wizard's connection goes first: one connection at a time.
-    if (wiz.HasCreated()) Db().Close();
-    fileName = wiz.m_strFileName;
-    folder = wiz.StoreFolder();
-    return true;
+    if (wiz.exec() == 0 && wiz.HasCreated()) {
+        // The window opens what the wizard made as it opens any journal, so
+        // the wizard's connection goes first: one connection at a time.
+        Db().Close();
+        fileName = wiz.m_strFileName;
+        folder = wiz.StoreFolder();
+        return true;
+    }
+    if (hadJournal && !Db().IsOpen()) {
+        Db().SetFolder(oldFolder);
+        Db().SetFileName(oldFile);
+        Db().Open(0);
+    }
+    return false;
 }

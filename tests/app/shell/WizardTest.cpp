@@ -308,4 +308,24 @@ TEST_F(WizardTest, WizardLeftWithoutJournalComesBackOnlyAtNextStart) {
     EXPECT_EQ(ShowWithWizard(next, [](CGRVFirstTimeWiz&) {}), 1);
 }
 
+TEST_F(WizardTest, RefusedCreationKeepsTheJournalThatWasOpen) {
+    ASSERT_TRUE(QFile::copy(QStringLiteral(GRV_TEST_DATA_DIR "/shell/journal.grv"), Path("old.grv")));
+    ASSERT_TRUE(QFile::copy(QStringLiteral(GRV_TEST_DATA_DIR "/shell/journal.grv"), Path("taken.grv")));
+    WriteProfileString(kSectionMru, kLastFile, "old.grv");
+    WriteProfileString(kSectionMru, kLastPath, tmp.path());
+    CGRVDlg win;
+    EXPECT_EQ(ShowWithWizard(win, [&](CGRVFirstTimeWiz& w) {
+                  EXPECT_EQ(win.Db().IsOpen(), 1);
+                  Walk(w, "taken", Path("taken.grv"));
+              }),
+              1);
+    ASSERT_EQ(prompter->Prompts().size(), 1u);
+    EXPECT_EQ(prompter->Prompts()[0].title, "Error");
+    EXPECT_EQ(win.Db().IsOpen(), 1);
+    EXPECT_EQ(win.Db().GetFileName(), "old.grv");
+    EXPECT_EQ(win.windowTitle(), "Gorvane - old.grv");
+    EXPECT_NE(GetProfileString(kSectionPrefs, kFirstTimeWiz), "0");
+    win.Db().Close();
+}
+
 }  // namespace
