@@ -17,6 +17,7 @@ inline constexpr char kTitleGorvane[] = "Gorvane";
 inline constexpr char kNeedDbForNewEntry[] =
     "You must create a database before an entry can be saved!";
 inline constexpr char kNeedDbForSave[] = "Need to open a database first.";
+inline constexpr char kPainOutOfRange[] = "Pain levels run from 0 to 10.  Please correct the entry.";
 inline constexpr char kNeedDbForFind[] = "You must open a database before you can use this feature.";
 inline constexpr char kNeedDbForClose[] =
     "You have an entry started, however you need to open a database first.";

@@ -187,6 +187,15 @@ int CGRVDlg::SaveFormEntry() {
     m_entry.lpl = IdFromText(m_ctlLowestPain->text().toStdString());
     m_entry.apl = IdFromText(m_ctlAveragePain->text().toStdString());
     m_entry.cpl = IdFromText(m_ctlCurrentPain->text().toStdString());
+    // Reports, charts and summaries all read levels as 0 to 10; a typed
+    // 9999 would skew every one of them.
+    for (int level : {m_entry.wpl, m_entry.lpl, m_entry.apl, m_entry.cpl}) {
+        if (level < 0 || level > 10) {
+            GetPrompter().Tell(this, QString::fromLatin1(kPainOutOfRange),
+                               QString::fromLatin1(kTitleGorvane));
+            return 0;
+        }
+    }
     if (m_entry.sbj.empty()) m_entry.sbj = CJournalDb::GetTypeDisplayName(m_nEntryType);
     if (m_db.SaveEntry(m_entry)) return 1;
     GetPrompter().Tell(this, QString::fromStdString(m_db.GetLastErrorText()),

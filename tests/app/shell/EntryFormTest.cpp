@@ -181,9 +181,9 @@ TEST_F(EntryFormTest, EmptySubjectTakesTheTypesDisplayNameAndSavingTwiceUpdates)
     auto* types = Child<QComboBox>(dlg, IDC_ENTRY_TYPE);
     types->setCurrentIndex(types->findText("Medicine"));
     EXPECT_EQ(dlg.m_nEntryType, 3);
-    SetPain(dlg, "7.0", "x", "", "12");
+    SetPain(dlg, "7.0", "x", "", "9");
     ASSERT_TRUE(dlg.OnCommand(ID_TB_SAVE_ENTRY));
-    EXPECT_EQ(Sql(path, "SELECT id,sbj,wpl,apl,lpl,cpl FROM entry"), "1|Medicines|7|0|0|12");
+    EXPECT_EQ(Sql(path, "SELECT id,sbj,wpl,apl,lpl,cpl FROM entry"), "1|Medicines|7|0|0|9");
     SetPain(dlg, "6", "6", "6", "6");
     ASSERT_TRUE(dlg.OnCommand(ID_TB_SAVE_ENTRY));
     EXPECT_EQ(Sql(path, "SELECT id,sbj,wpl,apl,lpl,cpl FROM entry"), "1|Medicines|6|6|6|6");
@@ -214,6 +214,24 @@ TEST_F(EntryFormTest, FailedSaveShowsTheStoresErrorAndReportsFailure) {
     dlg.m_bNewEntry = 1;
     ASSERT_TRUE(dlg.OnCommand(ID_FILE_SAVE_ENTRY));
     EXPECT_EQ(dlg.m_bNewEntry, 1);
+}
+
+TEST_F(EntryFormTest, PainLevelAboveTenIsRefusedAndNothingIsStored) {
+    const QString path = MakeJournal("j.grv", {});
+    CGRVDlg dlg;
+    ShowAndSettle(dlg);
+    OpenThroughMenu(dlg, path);
+    SetPain(dlg, "9999", "5", "5", "5");
+    prompter->Clear();
+    EXPECT_EQ(dlg.SaveFormEntry(), 0);
+    ASSERT_EQ(prompter->Prompts().size(), 1u);
+    EXPECT_EQ(prompter->Prompts()[0].text, QString::fromLatin1(kPainOutOfRange));
+    EXPECT_EQ(dlg.m_entry.id, -1);
+    EXPECT_EQ(Sql(path, "SELECT count(*) FROM entry"), "0");
+    // The edge of the scale is a level like any other.
+    SetPain(dlg, "10.0", "0", "5", "10");
+    EXPECT_EQ(dlg.SaveFormEntry(), 1);
+    EXPECT_EQ(Sql(path, "SELECT wpl, lpl, apl, cpl FROM entry"), "10|5|0|10");
 }
 
 TEST_F(EntryFormTest, ClearAfterSaveClearsTheFormOnlyWhenSet) {
