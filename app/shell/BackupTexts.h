@@ -1,6 +1,7 @@
 #pragma once
 // Texts of the backup and restore dialog and of the first-run wizard. Tests
-// compare against these, so they are never retyped.
+// compare against these, so they are never retyped. Those the Database
+// commands show as well are theirs (FormTexts.h).
 
 namespace grv {
 
@@ -10,7 +11,6 @@ inline constexpr char kBackupButton[] = "Backup";
 inline constexpr char kRestoreButton[] = "Restore";
 inline constexpr char kBackupCurrentQuestion[] = "Do you wish to backup the current database?";
 inline constexpr char kBackupCurrentTitle[] = "Backup current database?";
-inline constexpr char kReopenFailed[] = "We were unable to open the Database.\nError: %1\n";
 inline constexpr char kReopenFailedTitle[] = "GRV - Error Opening Database";
 inline constexpr char kRestoreDoneText[] = "You can open the restored database from the File Menu";
 inline constexpr char kRestoreDoneTitle[] = "GRV - Restore Complete";
@@ -46,7 +46,6 @@ inline constexpr char kTargetIsOpenJournal[] =
 inline constexpr char kRestoreCloseFailed[] =
     "The database that is open now could not be closed, so it was not replaced.";
 
-inline constexpr char kDbFilter[] = "Gorvane DB (*.grv)|*.grv";
 inline constexpr char kArchiveFilter[] = "Gorvane DB (*.grz)|*.grz";
 inline constexpr char kDbPattern[] = "*.grv";
 inline constexpr char kArchivePattern[] = "*.grz";
@@ -62,10 +61,8 @@ inline constexpr char kWizardPeriod[] =
     "It appears you tried adding an extension '.XXX' or a period, so we have removed it.";
 inline constexpr char kWizardPeriodTitle[] = "No File Extensions or Periods";
 inline constexpr char kWizardProposed[] = "%1.grv";
-inline constexpr char kWizardNoFile[] = "No File Selected";
 inline constexpr char kWizardFolderEmpty[] = "The folder name is empty.";
 inline constexpr char kWizardFileEmpty[] = "The filename is empty.";
-inline constexpr char kWizardCreated[] = "Database created successfully!";
 inline constexpr char kWizardCreatedTitle[] = "Success";
 inline constexpr char kWizardCreateFailed[] = "Error creating database: %1";
 inline constexpr char kWizardCreateFailedTitle[] = "Error";

@@ -1,5 +1,6 @@
 // The main window's Backup and Restore commands.
 #include "app/shell/BackupTexts.h"
+#include "app/shell/FormTexts.h"
 #include "app/shell/GRVDlg.h"
 #include "app/shell/GRVDlgBkupRstr.h"
 #include "app/shell/Resource.h"
@@ -37,7 +38,7 @@ void CGRVDlg::OnBackup() {
         return;
     }
     GetPrompter().Tell(this,
-                       QString::fromLatin1(kReopenFailed)
+                       QString::fromLatin1(kDbOpenFailed)
                            .arg(QString::fromStdString(m_db.GetLastErrorText())),
                        QString::fromLatin1(kReopenFailedTitle));
     // No journal is open now: the window must not go on showing one.

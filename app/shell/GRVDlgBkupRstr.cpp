@@ -18,6 +18,7 @@
 #include <cstdlib>
 
 #include "app/shell/BackupTexts.h"
+#include "app/shell/FormTexts.h"
 #include "app/shell/Resource.h"
 #include "app/store/JournalDb.h"
 #include "archive/ZipArchive.h"

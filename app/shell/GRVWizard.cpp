@@ -10,6 +10,7 @@
 #include <QVBoxLayout>
 
 #include "app/shell/BackupTexts.h"
+#include "app/shell/FormTexts.h"
 #include "app/shell/GRVDlg.h"
 #include "app/shell/GRVDlgBkupRstr.h"
 #include "app/shell/Profile.h"
@@ -58,7 +59,7 @@ void CGRVWizPgTxt::OnSetActive() {
     m_pSheet->SetWizardButtons(true, false);
     const int result = m_pSheet->CreateDatabase(m_pSheet->m_strFolder, m_pSheet->m_strFileName);
     if (result == 1)
-        GetPrompter().Tell(this, QString::fromLatin1(kWizardCreated),
+        GetPrompter().Tell(this, QString::fromLatin1(kDbCreated),
                            QString::fromLatin1(kWizardCreatedTitle));
     else
         GetPrompter().Tell(this, QString::fromLatin1(kWizardCreateFailed).arg(m_pSheet->m_strError),
@@ -129,7 +130,7 @@ void CGRVWizPgEdtBut::OnBrowse() {
     request.confirmOverwrite = true;
     const QString chosen = platform::ui::GetFileChooser().Choose(nullptr, request);
     if (chosen.isEmpty()) {
-        GetPrompter().Tell(this, QString::fromLatin1(kWizardNoFile));
+        GetPrompter().Tell(this, QString::fromLatin1(kDbOpenCancelled));
         return;
     }
     SplitPath(chosen, m_strFolder, m_strFileName);

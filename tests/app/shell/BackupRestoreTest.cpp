@@ -11,6 +11,7 @@
 
 #include "ShellTestSupport.h"
 #include "app/shell/BackupTexts.h"
+#include "app/shell/FormTexts.h"
 #include "app/shell/GRVDlg.h"
 #include "app/shell/GRVDlgBkupRstr.h"
 #include "app/shell/Resource.h"
@@ -263,7 +264,7 @@ TEST_F(BackupRestoreTest, ReopenFailureAfterBackupIsShownAndLeavesNoJournal) {
     });
     ASSERT_EQ(prompter->Prompts().size(), 2u);
     EXPECT_EQ(prompter->Prompts()[1].text,
-              Text(kReopenFailed).arg(" Unable to open the database file "));
+              Text(kDbOpenFailed).arg(" Unable to open the database file "));
     EXPECT_EQ(Titles()[1], Text(kReopenFailedTitle));
     EXPECT_EQ(win.Db().IsOpen(), 0);
     EXPECT_FALSE(QFile::exists(Path("pain.grv"))) << "a reopen never creates a journal";

@@ -11,6 +11,7 @@
 
 #include "ShellTestSupport.h"
 #include "app/shell/BackupTexts.h"
+#include "app/shell/FormTexts.h"
 #include "app/shell/GRVDlg.h"
 #include "app/shell/GRVWizard.h"
 #include "app/shell/Profile.h"
@@ -114,7 +115,7 @@ TEST_F(WizardTest, WizardWalkCreatesFirstJournalAndRemembersIt) {
     Button(*w.GetPage(2), IDC_WIZ_BROWSE)->click();
     ASSERT_EQ(files->Requests().size(), 1u);
     EXPECT_EQ(files->Requests()[0].initialPath, "pain.grv");
-    EXPECT_EQ(files->Requests()[0].filter, "Gorvane DB (*.grv)|*.grv");
+    EXPECT_EQ(files->Requests()[0].filter, Text(kDbFilter));
     EXPECT_EQ(files->Requests()[0].mode, platform::ui::FileMode::Save);
     EXPECT_EQ(PageEdit(w, 2)->text(), Path("pain.grv"));
     EXPECT_EQ(w.m_strFolder, tmp.path() + "/");
@@ -124,7 +125,7 @@ TEST_F(WizardTest, WizardWalkCreatesFirstJournalAndRemembersIt) {
     EXPECT_EQ(w.GetActiveIndex(), 3);
     EXPECT_EQ(PageText(w, 3), LoadResourceString(IDS_WIZ_DONE));
     EXPECT_EQ(Buttons(w), std::make_pair(true, false));
-    ASSERT_EQ(prompter->Texts(), std::vector<QString>{Text(kWizardCreated)});
+    ASSERT_EQ(prompter->Texts(), std::vector<QString>{Text(kDbCreated)});
     EXPECT_EQ(prompter->Prompts()[0].title, "Success");
     EXPECT_EQ(db.IsOpen(), 1);
     EXPECT_EQ(w.m_strTitle, "Gorvane - pain.grv");
@@ -155,7 +156,7 @@ TEST_F(WizardTest, BackAndNextAfterCreationRaisesNoFalseError) {
         EXPECT_EQ(w.GetActiveIndex(), 2);
         Next(w);
     }
-    EXPECT_EQ(prompter->Texts(), std::vector<QString>(4, Text(kWizardCreated)));
+    EXPECT_EQ(prompter->Texts(), std::vector<QString>(4, Text(kDbCreated)));
     EXPECT_EQ(db.IsOpen(), 1);
     EXPECT_EQ(w.CreateDatabase(w.m_strFolder, w.m_strFileName), 1);
 
@@ -165,7 +166,7 @@ TEST_F(WizardTest, BackAndNextAfterCreationRaisesNoFalseError) {
     files->Queue(Path("second.grv"));
     Button(*w.GetPage(2), IDC_WIZ_BROWSE)->click();
     Next(w);
-    EXPECT_EQ(prompter->Texts().back(), Text(kWizardCreated));
+    EXPECT_EQ(prompter->Texts().back(), Text(kDbCreated));
     EXPECT_EQ(db.GetFileName(), "second.grv");
     EXPECT_TRUE(QFile::exists(Path("second.grv")));
     EXPECT_EQ(GetProfileString(kSectionMru, kLastFile), "second.grv");
