@@ -1,0 +1,401 @@
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <map>
+#include <random>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "PeerTools.h"
+#include "netlib/core/HashMap.h"
+#include "netlib/core/StringBuffer.h"
+
+using tessik::StringBuffer;
+
+namespace {
+
+// A value that knows how many of its kind are alive, to see what was deleted.
+struct Tracked : TessikObject {
+    explicit Tracked(int id) : id(id) { ++live; }
+    ~Tracked() override { --live; }
+    int id;
+    static int live;
+};
+int Tracked::live = 0;
+
+int idOf(const TS_ListItem* item) { return static_cast<const Tracked*>(item->getObject())->id; }
+
+// Ids from newest to oldest, after checking that both directions agree with the count.
+std::vector<int> walk(const TS_List& list) {
+    std::vector<int> newestFirst, oldestFirst;
+    for (TS_ListItem* i = list.getNewest(); i; i = i->getPrevious()) newestFirst.push_back(idOf(i));
+    for (TS_ListItem* i = list.getOldest(); i; i = i->getNext()) oldestFirst.insert(oldestFirst.begin(), idOf(i));
+    EXPECT_EQ(newestFirst, oldestFirst);
+    EXPECT_EQ(static_cast<int>(newestFirst.size()), list.getCount());
+    return newestFirst;
+}
+
+StringBuffer sb(const std::string& s) { return StringBuffer(s.data(), static_cast<unsigned>(s.size()), 0u); }
+
+std::string str(const StringBuffer& b) { return std::string(b.getString(), static_cast<size_t>(b.getSize())); }
+
+class ListTest : public ::testing::Test {
+protected:
+    void SetUp() override { Tracked::live = 0; }
+    void TearDown() override { EXPECT_EQ(Tracked::live, 0); }
+
+    void fill(TS_List& list, int n) {
+        for (int i = 1; i <= n; ++i) list.appendObject(new Tracked(i));
+    }
+};
+
+TEST_F(ListTest, AppendMakesNewestAndIgnoresNull) {
+    TS_List list;
+    EXPECT_EQ(list.getCount(), 0);
+    EXPECT_EQ(list.getNewest(), nullptr);
+    EXPECT_EQ(list.getOldest(), nullptr);
+    list.appendObject(nullptr);
+    EXPECT_EQ(list.getCount(), 0);
+    list.appendObject(new Tracked(1));
+    EXPECT_EQ(list.getNewest(), list.getOldest());
+    fill(list, 3);
+    EXPECT_EQ(walk(list), (std::vector<int>{3, 2, 1, 1}));
+    EXPECT_EQ(Tracked::live, 4);
+}
+
+TEST_F(ListTest, RemoveEachPosition) {
+    struct Case {
+        const char* what;
+        int items;
+        int removeId;
+        std::vector<int> left;
+    } cases[] = {
+        {"only item", 1, 1, {}},
+        {"newest of three", 3, 3, {2, 1}},
+        {"oldest of three", 3, 1, {3, 2}},
+        {"middle of three", 3, 2, {3, 1}},
+        {"middle of five", 5, 4, {5, 3, 2, 1}},
+    };
+    for (const auto& c : cases) {
+        TS_List list;
+        fill(list, c.items);
+        TS_ListItem* target = list.getNewest();
+        while (idOf(target) != c.removeId) target = target->getPrevious();
+        list.removeItem(target);
+        EXPECT_EQ(walk(list), c.left) << c.what;
+        EXPECT_EQ(Tracked::live, c.items - 1) << c.what;
+        if (c.left.empty()) {
+            EXPECT_EQ(list.getNewest(), nullptr);
+            EXPECT_EQ(list.getOldest(), nullptr);
+        } else {
+            EXPECT_EQ(list.getNewest()->getNext(), nullptr) << c.what;
+            EXPECT_EQ(list.getOldest()->getPrevious(), nullptr) << c.what;
+        }
+    }
+}
+
+TEST_F(ListTest, RemoveNullOrFromEmptyDoesNothing) {
+    TS_List list;
+    list.removeItem(nullptr);
+    fill(list, 2);
+    list.removeItem(nullptr);
+    EXPECT_EQ(walk(list), (std::vector<int>{2, 1}));
+    list.removeItem(list.getNewest());
+    list.removeItem(list.getNewest());
+    EXPECT_EQ(list.getCount(), 0);
+    list.removeItem(nullptr);
+    EXPECT_EQ(list.getCount(), 0);
+}
+
+TEST_F(ListTest, NamedObjectOwnsNameAndValue) {
+    std::string source = "Set-Cookie";
+    {
+        NamedObject entry(source.c_str(), new Tracked(1));
+        source[0] = 'X';
+        EXPECT_STREQ(entry.getKey(), "Set-Cookie");
+        ASSERT_NE(entry.getNameBuf(), nullptr);
+        EXPECT_EQ(entry.getNameBuf()->getSize(), 10);
+
+        TessikObject* held = entry.getValue();
+        entry.setValue(held);
+        EXPECT_EQ(Tracked::live, 1);
+        entry.setValue(new Tracked(2));
+        EXPECT_EQ(Tracked::live, 1);
+        EXPECT_EQ(static_cast<Tracked*>(entry.getValue())->id, 2);
+        entry.setValue(nullptr);
+        EXPECT_EQ(Tracked::live, 0);
+        entry.setValue(new Tracked(3));
+    }
+    NamedObject unnamed(static_cast<const char*>(nullptr), nullptr);
+    EXPECT_STREQ(unnamed.getKey(), "");
+
+    NamedObject withZero(sb(std::string("a\0b", 3)), nullptr);
+    ASSERT_NE(withZero.getNameBuf(), nullptr);
+    EXPECT_EQ(str(*withZero.getNameBuf()), std::string("a\0b", 3));
+}
+
+class MapTest : public ListTest {};
+
+TEST_F(MapTest, BucketCount) {
+    EXPECT_EQ(HashMap(0).getBucketCount(), 100u);
+    EXPECT_EQ(HashMap(7).getBucketCount(), 7u);
+    HashMap m(1);
+    EXPECT_NE(m.getBucket(0), nullptr);
+    EXPECT_EQ(m.getBucket(1), nullptr);
+}
+
+TEST_F(MapTest, SecondInsertReplacesValueInPlace) {
+    HashMap m(1);
+    m.insertSb(sb("a"), new Tracked(1));
+    m.insertSb(sb("b"), new Tracked(2));
+    m.insertSb(sb("c"), new Tracked(3));
+    m.insertSb(sb("a"), new Tracked(4));
+    EXPECT_EQ(Tracked::live, 3);
+    const TS_List* bucket = m.getBucket(0);
+    ASSERT_EQ(bucket->getCount(), 3);
+    // "a" keeps its place as the oldest entry.
+    auto* oldest = static_cast<NamedObject*>(bucket->getOldest()->getObject());
+    EXPECT_STREQ(oldest->getKey(), "a");
+    EXPECT_EQ(static_cast<Tracked*>(oldest->getValue())->id, 4);
+    EXPECT_EQ(static_cast<Tracked*>(m.lookupSb(sb("a")))->id, 4);
+}
+
+TEST_F(MapTest, KeysAreExactBytes) {
+    HashMap m(0);
+    m.insertSb(sb("Cookie"), new Tracked(1));
+    m.insertSb(sb("cookie"), new Tracked(2));
+    m.insertSb(sb(std::string("Cookie\0x", 8)), new Tracked(3));
+    m.insertSb(sb(""), new Tracked(4));
+    EXPECT_EQ(Tracked::live, 4);
+    EXPECT_EQ(static_cast<Tracked*>(m.lookupSb(sb("Cookie")))->id, 1);
+    EXPECT_EQ(static_cast<Tracked*>(m.lookupSb(sb("cookie")))->id, 2);
+    EXPECT_EQ(static_cast<Tracked*>(m.lookupSb(sb(std::string("Cookie\0x", 8))))->id, 3);
+    EXPECT_EQ(static_cast<Tracked*>(m.lookupSb(sb("")))->id, 4);
+    EXPECT_EQ(m.lookupSb(sb("COOKIE")), nullptr);
+    EXPECT_EQ(m.lookupSb(sb("Cookie ")), nullptr);
+    m.removeSb(sb("Cookie"));
+    EXPECT_FALSE(m.containsKey("Cookie"));
+    EXPECT_TRUE(m.containsKey("cookie"));
+    EXPECT_TRUE(m.containsKey(""));
+    EXPECT_EQ(Tracked::live, 3);
+}
+
+TEST_F(MapTest, StringValuesAndSetMembers) {
+    HashMap m(13);
+    StringBuffer out("stale");
+    EXPECT_FALSE(m.lookupString("missing", out));
+    EXPECT_EQ(out.getSize(), 0);
+
+    m.insertString("Host", "example.org");
+    m.insertString("Empty", nullptr);
+    m.addKey("member");
+    m.insertString(nullptr, "x");
+    m.addKey(nullptr);
+
+    out.setString("stale");
+    EXPECT_TRUE(m.lookupString("Host", out));
+    EXPECT_STREQ(out.getString(), "example.org");
+    EXPECT_TRUE(m.lookupString("Empty", out));
+    EXPECT_EQ(out.getSize(), 0);
+    // A set member holds no text: reading it as text must not misread the object.
+    out.setString("stale");
+    EXPECT_FALSE(m.lookupString("member", out));
+    EXPECT_EQ(out.getSize(), 0);
+    EXPECT_TRUE(m.containsKey("member"));
+    EXPECT_NE(m.lookupSb(sb("member")), nullptr);
+    EXPECT_FALSE(m.lookupString(nullptr, out));
+    EXPECT_FALSE(m.containsKey(nullptr));
+
+    m.insertString("Host", "example.net");
+    EXPECT_TRUE(m.lookupString("Host", out));
+    EXPECT_STREQ(out.getString(), "example.net");
+    // A set member can become text and back.
+    m.insertString("member", "now text");
+    EXPECT_TRUE(m.lookupString("member", out));
+    m.addKey("member");
+    EXPECT_FALSE(m.lookupString("member", out));
+
+    m.remove(nullptr);
+    m.remove("Host");
+    m.remove("Host");
+    EXPECT_FALSE(m.containsKey("Host"));
+    EXPECT_TRUE(m.containsKey("Empty"));
+}
+
+TEST_F(MapTest, RemovingTheOnlyEntryEmptiesItsBucket) {
+    HashMap m(50);
+    std::uint32_t index = 999;
+    EXPECT_EQ(m.findEntry(sb("Accept"), &index), nullptr);
+    ASSERT_LT(index, 50u);
+    m.insertSb(sb("Accept"), new Tracked(1));
+    std::uint32_t again = 999;
+    NamedObject* entry = m.findEntry(sb("Accept"), &again);
+    ASSERT_NE(entry, nullptr);
+    EXPECT_EQ(again, index);
+    EXPECT_EQ(m.getBucket(index)->getCount(), 1);
+    m.removeSb(sb("Accept"));
+    EXPECT_EQ(m.getBucket(index)->getCount(), 0);
+    EXPECT_EQ(m.getBucket(index)->getNewest(), nullptr);
+    EXPECT_EQ(Tracked::live, 0);
+}
+
+TEST_F(MapTest, DestructionDeletesEveryValue) {
+    {
+        HashMap m(3);
+        for (int i = 0; i < 40; ++i) m.insertSb(sb("key" + std::to_string(i)), new Tracked(i));
+        m.insertSb(sb("null value"), nullptr);
+        EXPECT_EQ(Tracked::live, 40);
+        EXPECT_TRUE(m.containsKey("null value"));
+        EXPECT_EQ(m.lookupSb(sb("null value")), nullptr);
+    }
+    EXPECT_EQ(Tracked::live, 0);
+}
+
+// The bucket of a key is CRC-32 of MD5 of its bytes, modulo the count, as
+// python's zlib and hashlib compute them.
+TEST(HashMapPeer, BucketIndexesMatchPython) {
+    std::vector<std::string> keys = {"", "a", "Cookie", "cookie", "www.example.com",
+                                     "Schmerz-\xC3\x9C" "bersicht", std::string("a\0b", 3)};
+    std::mt19937 rng(122);
+    for (int i = 0; i < 300; ++i) {
+        std::string k(rng() % 80, '\0');
+        for (auto& c : k) c = static_cast<char>(rng());
+        keys.push_back(k);
+    }
+    const std::vector<std::uint32_t> counts = {1, 7, 100, 4096, 65521, 1000003};
+
+    std::string script = peer::tempPath("bucket.py");
+    peer::writeFile(script,
+                    "import sys, zlib, hashlib\n"
+                    "counts = [int(c) for c in sys.argv[1:]]\n"
+                    "for line in sys.stdin.read().split('\\n'):\n"
+                    "    if not line.startswith('k'):\n"
+                    "        continue\n"
+                    "    c = zlib.crc32(hashlib.md5(bytes.fromhex(line[1:])).digest())\n"
+                    "    print(c, *[c % n for n in counts])\n");
+    std::string input, command = "/usr/bin/python3 '" + script + "'";
+    for (const auto& k : keys) input += "k" + peer::toHex(reinterpret_cast<const unsigned char*>(k.data()), k.size()) + "\n";
+    for (auto n : counts) command += " " + std::to_string(n);
+    int status = -1;
+    std::istringstream lines(peer::run(command, input, status));
+    ASSERT_EQ(status, 0);
+
+    std::vector<HashMap*> maps;
+    for (auto n : counts) maps.push_back(new HashMap(n));
+    size_t checked = 0;
+    for (const auto& k : keys) {
+        std::uint64_t crc = 0;
+        ASSERT_TRUE(lines >> crc);
+        StringBuffer key = sb(k);
+        EXPECT_EQ(HashMap::keyHash(key), crc);
+        for (size_t i = 0; i < counts.size(); ++i) {
+            std::uint32_t want = 0, got = 0xFFFFFFFFu;
+            ASSERT_TRUE(lines >> want);
+            maps[i]->findEntry(key, &got);
+            EXPECT_EQ(got, want) << "count " << counts[i];
+            ++checked;
+        }
+    }
+    EXPECT_EQ(checked, keys.size() * counts.size());
+    for (auto* m : maps) delete m;
+}
+
+// A long random run of insertions, look-ups and removals against std::map.
+TEST(HashMapOracle, AgreesWithStdMap) {
+    struct Value {
+        bool text;
+        std::string s;
+    };
+    std::vector<std::string> universe = {"", "Host", "host", "HOST", std::string("Ho\0st", 5), "\xFF\xFE"};
+    for (int i = 0; i < 60; ++i) universe.push_back("k" + std::to_string(i));
+
+    std::mt19937 rng(5122);
+    for (std::uint32_t buckets : {1u, 7u, 0u}) {
+        HashMap m(buckets);
+        const std::uint32_t count = m.getBucketCount();
+        std::map<std::string, Value> oracle;
+
+        auto verifyAll = [&] {
+            size_t total = 0;
+            for (std::uint32_t b = 0; b < count; ++b) {
+                const TS_List* list = m.getBucket(b);
+                ASSERT_NE(list, nullptr);
+                int n = 0;
+                const TS_ListItem* newer = nullptr;
+                for (TS_ListItem* i = list->getNewest(); i; i = i->getPrevious(), ++n) {
+                    ASSERT_EQ(i->getNext(), newer);
+                    newer = i;
+                    auto* e = static_cast<NamedObject*>(i->getObject());
+                    std::string k = str(*e->getNameBuf());
+                    ASSERT_EQ(HashMap::keyHash(*e->getNameBuf()) % count, b);
+                    ASSERT_TRUE(oracle.count(k)) << k;
+                }
+                ASSERT_EQ(newer, list->getOldest());
+                ASSERT_EQ(n, list->getCount());
+                total += static_cast<size_t>(n);
+            }
+            ASSERT_EQ(total, oracle.size());
+        };
+
+        for (int step = 0; step < 8000; ++step) {
+            const std::string& k = universe[rng() % universe.size()];
+            const bool plain = k.find('\0') == std::string::npos;
+            StringBuffer key = sb(k);
+            std::string v = "v" + std::to_string(rng() % 1000);
+            switch (rng() % 8) {
+            case 0:
+                if (plain) {
+                    m.insertString(k.c_str(), v.c_str());
+                    oracle[k] = {true, v};
+                }
+                break;
+            case 1:
+                m.insertSb(key, new StringBuffer(v.c_str()));
+                oracle[k] = {true, v};
+                break;
+            case 2:
+                if (plain) {
+                    m.addKey(k.c_str());
+                    oracle[k] = {false, ""};
+                }
+                break;
+            case 3:
+                if (plain) m.remove(k.c_str());
+                else m.removeSb(key);
+                oracle.erase(k);
+                break;
+            case 4:
+                m.removeSb(key);
+                oracle.erase(k);
+                break;
+            default: {
+                auto it = oracle.find(k);
+                NamedObject* e = m.findEntry(key, nullptr);
+                ASSERT_EQ(e != nullptr, it != oracle.end()) << k;
+                if (plain) {
+                    ASSERT_EQ(m.containsKey(k.c_str()), it != oracle.end());
+                }
+                if (!e) break;
+                ASSERT_EQ(str(*e->getNameBuf()), k);
+                auto* value = dynamic_cast<StringBuffer*>(m.lookupSb(key));
+                ASSERT_EQ(value != nullptr, it->second.text);
+                if (value) {
+                    ASSERT_EQ(str(*value), it->second.s);
+                }
+                if (plain) {
+                    StringBuffer out;
+                    ASSERT_EQ(m.lookupString(k.c_str(), out), it->second.text);
+                    ASSERT_EQ(str(out), it->second.s);
+                }
+            }
+            }
+            if (step % 400 == 0) {
+                ASSERT_NO_FATAL_FAILURE(verifyAll());
+            }
+        }
+        ASSERT_NO_FATAL_FAILURE(verifyAll());
+    }
+}
+
+}  // namespace
