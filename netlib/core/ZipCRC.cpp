@@ -42,9 +42,13 @@ std::uint32_t load32le(const unsigned char* p) {
            static_cast<std::uint32_t>(p[2]) << 16 | static_cast<std::uint32_t>(p[3]) << 24;
 }
 
-std::uint32_t update(std::uint32_t crc, const unsigned char* p, std::uint32_t n) {
+// With counts, also tallies each byte value in the same pass.
+template <bool kCount>
+std::uint32_t update(std::uint32_t crc, const unsigned char* p, std::uint32_t n, std::uint32_t* counts) {
     const auto& t = tables().t;
     while (n >= 16) {
+        if constexpr (kCount)
+            for (int i = 0; i < 16; ++i) ++counts[p[i]];
         std::uint32_t a = crc ^ load32le(p);
         crc = t[15][a & 0xFFu] ^ t[14][(a >> 8) & 0xFFu] ^ t[13][(a >> 16) & 0xFFu] ^ t[12][a >> 24] ^
               t[11][p[4]] ^ t[10][p[5]] ^ t[9][p[6]] ^ t[8][p[7]] ^ t[7][p[8]] ^ t[6][p[9]] ^
@@ -52,7 +56,10 @@ std::uint32_t update(std::uint32_t crc, const unsigned char* p, std::uint32_t n)
         p += 16;
         n -= 16;
     }
-    while (n--) crc = t[0][(crc ^ *p++) & 0xFFu] ^ (crc >> 8);
+    for (; n; --n, ++p) {
+        if constexpr (kCount) ++counts[*p];
+        crc = t[0][(crc ^ *p) & 0xFFu] ^ (crc >> 8);
+    }
     return crc;
 }
 
@@ -70,7 +77,7 @@ void ZipCRC::beginStream() { m_value = 0xFFFFFFFFu; }
 
 void ZipCRC::moreData(const void* data, std::uint32_t length) {
     if (!data || length == 0) return;
-    m_value = update(m_value, static_cast<const unsigned char*>(data), length);
+    m_value = update<false>(m_value, static_cast<const unsigned char*>(data), length, nullptr);
 }
 
 std::uint32_t ZipCRC::endStream() const { return ~m_value; }
@@ -79,16 +86,10 @@ std::uint32_t ZipCRC::crc32WithBinaryFlag(const void* data, std::uint32_t length
                                           std::uint16_t* binaryFlag) {
     if (!data || length == 0) return 0;
     const auto* p = static_cast<const unsigned char*>(data);
-    if (!binaryFlag) return ~update(0xFFFFFFFFu, p, length);
+    if (!binaryFlag) return ~update<false>(0xFFFFFFFFu, p, length, nullptr);
 
-    // One pass: CRC and byte-value counts together.
-    const auto& t = tables().t;
     std::uint32_t counts[256] = {};
-    std::uint32_t crc = 0xFFFFFFFFu;
-    for (std::uint32_t i = 0; i < length; ++i) {
-        ++counts[p[i]];
-        crc = t[0][(crc ^ p[i]) & 0xFFu] ^ (crc >> 8);
-    }
+    std::uint32_t crc = update<true>(0xFFFFFFFFu, p, length, counts);
     std::uint64_t text = 0, binary = 0;
     for (int v = 0; v < 256; ++v) (isTextByte(static_cast<unsigned char>(v)) ? text : binary) += counts[v];
     *binaryFlag = binary > text / 4 ? 1 : 0;
