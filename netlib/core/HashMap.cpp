@@ -3,6 +3,7 @@
 #include <new>
 
 #include "netlib/core/Md5.h"
+#include "netlib/core/Memory.h"
 #include "netlib/core/StringBuffer.h"
 #include "netlib/core/ZipCRC.h"
 
@@ -93,12 +94,20 @@ void NamedObject::setValue(TessikObject* value) {
     m_value = value;
 }
 
-HashMap::HashMap(std::uint32_t bucketCount)
-    : m_bucketCount(bucketCount ? bucketCount : 100u),
-      m_buckets(new (std::nothrow) TS_List[m_bucketCount]) {}
+// The bucket array comes from the library heap, which refuses sizes beyond
+// 32 bits instead of trying them.
+HashMap::HashMap(std::uint32_t bucketCount) : m_bucketCount(bucketCount ? bucketCount : 100u), m_buckets(nullptr) {
+    void* block = tessik::memAlloc(static_cast<std::uint64_t>(m_bucketCount) * sizeof(TS_List));
+    if (!block) return;
+    m_buckets = static_cast<TS_List*>(block);
+    for (std::uint32_t i = 0; i < m_bucketCount; ++i) new (&m_buckets[i]) TS_List();
+}
 
 HashMap::~HashMap() {
-    delete[] m_buckets;
+    if (m_buckets) {
+        for (std::uint32_t i = 0; i < m_bucketCount; ++i) m_buckets[i].~TS_List();
+        tessik::memFree(m_buckets);
+    }
     m_buckets = nullptr;
     m_bucketCount = 0;
 }

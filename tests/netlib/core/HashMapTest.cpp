@@ -9,6 +9,7 @@
 
 #include "PeerTools.h"
 #include "netlib/core/HashMap.h"
+#include "netlib/core/Memory.h"
 #include "netlib/core/StringBuffer.h"
 
 using tessik::StringBuffer;
@@ -250,6 +251,37 @@ TEST_F(MapTest, DestructionDeletesEveryValue) {
         EXPECT_EQ(m.lookupSb(sb("null value")), nullptr);
     }
     EXPECT_EQ(Tracked::live, 0);
+}
+
+TEST_F(MapTest, FailedAllocationsStoreNothingAndLoseNothing) {
+    tessik::testing::failAllocationAfter(0);
+    HashMap none(10);
+    tessik::testing::failAllocationAfter(-1);
+    EXPECT_EQ(none.getBucketCount(), 10u);
+    EXPECT_EQ(none.getBucket(0), nullptr);
+    none.insertSb(sb("a"), new Tracked(1));
+    none.insertString("b", "text");
+    none.addKey("c");
+    EXPECT_EQ(Tracked::live, 0);
+    std::uint32_t index = 99;
+    EXPECT_EQ(none.findEntry(sb("a"), &index), nullptr);
+    EXPECT_EQ(index, HashMap::keyHash(sb("a")) % 10);
+    EXPECT_FALSE(none.containsKey("b"));
+    none.remove("c");
+
+    // An entry whose name could not be copied would sit under the wrong key.
+    HashMap one(1);
+    StringBuffer referer = sb("Referer");
+    auto* value = new Tracked(2);
+    tessik::testing::failAllocationAfter(0);
+    one.insertSb(referer, value);
+    tessik::testing::failAllocationAfter(-1);
+    EXPECT_EQ(Tracked::live, 0);
+    EXPECT_EQ(one.getBucket(0)->getCount(), 0);
+    EXPECT_FALSE(one.containsKey("Referer"));
+    EXPECT_FALSE(one.containsKey(""));
+    one.insertSb(sb("Referer"), new Tracked(3));
+    EXPECT_TRUE(one.containsKey("Referer"));
 }
 
 // The bucket of a key is CRC-32 of MD5 of its bytes, modulo the count, as
