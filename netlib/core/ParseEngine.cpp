@@ -15,11 +15,15 @@ bool inSet(char c, const char* set, int n) {
 }
 }  // namespace
 
-ParseEngine::ParseEngine() : m_data(nullptr), m_cursor(0) { refreshData(); }
+ParseEngine::ParseEngine() : m_data(nullptr), m_end(0), m_cursor(0) {
+    refreshData();
+    measure();
+}
 
 ParseEngine::ParseEngine(const DataBuffer& bytes)
-    : m_text(reinterpret_cast<const char*>(bytes.getData()), bytes.getSize(), 0), m_data(nullptr), m_cursor(0) {
+    : m_text(reinterpret_cast<const char*>(bytes.getData()), bytes.getSize(), 0), m_data(nullptr), m_end(0), m_cursor(0) {
     refreshData();
+    measure();
 }
 
 ParseEngine::~ParseEngine() = default;
@@ -30,21 +34,26 @@ void ParseEngine::refreshData() {
     if (!m_data) m_data = "";
 }
 
+void ParseEngine::measure() { m_end = static_cast<std::uint32_t>(std::strlen(m_data)); }
+
 void ParseEngine::setString(const char* text) {
     m_text.setString(text ? text : "");
     refreshData();
+    measure();
     m_cursor = 0;
 }
 
 void ParseEngine::appendString(const char* text) {
     if (!text) return;
+    // Appended text holds no zero byte, so only an end at the old size moves.
+    bool endIsSize = static_cast<int>(m_end) == m_text.getSize();
     m_text.append(text);
     refreshData();
+    if (endIsSize) m_end = static_cast<std::uint32_t>(m_text.getSize());
 }
 
 void ParseEngine::setCursor(std::uint32_t pos) {
-    std::uint32_t end = static_cast<std::uint32_t>(std::strlen(m_data));
-    m_cursor = pos > end ? end : pos;
+    m_cursor = pos > m_end ? m_end : pos;
 }
 
 void ParseEngine::takeFrom(std::uint32_t start, StringBuffer& out) {

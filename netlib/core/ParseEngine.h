@@ -52,8 +52,10 @@ private:
     void captureToAnyOfN(const char* set, tessik::StringBuffer& out);
     void takeFrom(std::uint32_t start, tessik::StringBuffer& out);
     void refreshData();
+    void measure();
 
     tessik::StringBuffer m_text;
     const char* m_data;
+    std::uint32_t m_end;  // the first zero byte
     std::uint32_t m_cursor;
 };

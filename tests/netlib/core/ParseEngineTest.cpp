@@ -217,6 +217,9 @@ TEST(ParseEngine, TextChangesKeepTheScannerConsistent) {
     p.captureToChar('d', out);  // the zero byte ends the text
     EXPECT_STREQ(out.getString(), "ab");
     EXPECT_EQ(p.getCursor(), 2u);
+    p.appendString("ef");
+    p.setCursor(4);  // never past the zero byte
+    EXPECT_EQ(p.getCursor(), 2u);
 
     ParseEngine grow;
     grow.setString("head ");

@@ -152,8 +152,6 @@ TEST(AttributeSet, HasAttrWithValue) {
     AttributeSet set;
     set.add("empty", "");
     set.add("full", "abc");
-    set.add("dup", "ab");
-    set.add("dup", "abc");
     struct Case {
         const char* name;
         const char* value;
@@ -162,14 +160,36 @@ TEST(AttributeSet, HasAttrWithValue) {
     const Case cases[] = {
         {"empty", "", true},     {"empty", nullptr, true}, {"empty", "x", false}, {"full", "", false},
         {"full", "abc", true},   {"full", "ab", false},    {"full", "abcd", false}, {"full", "ABC", false},
-        {"dup", "ab", true},     {"dup", "abc", true},      {"missing", "", false}, {"", "", false},
+        {"missing", "", false},  {"", "", false},
         {nullptr, "abc", false},
     };
     for (const auto& c : cases)
         EXPECT_EQ(set.hasAttrWithValue(c.name, c.value), c.expected)
             << (c.name ? c.name : "(null)") << "=" << (c.value ? c.value : "(null)");
-    EXPECT_TRUE(set.hasAttr("dup"));
+    EXPECT_TRUE(set.hasAttr("full"));
     EXPECT_FALSE(set.hasAttr("abc"));  // values are never names
+}
+
+TEST(AttributeSet, HasAttrWithValueLooksAtEveryAttributeOfTheName) {
+    // An earlier attribute whose value is a prefix of the wanted one must
+    // not hide a later exact match.
+    struct Case {
+        std::vector<const char*> stored;
+        const char* wanted;
+        bool expected;
+    };
+    const Case cases[] = {
+        {{"ab", "abc"}, "abc", true},
+        {{"", "x"}, "x", true},
+        {{"abc", "ab"}, "ab", true},
+        {{"ab", "abd"}, "abc", false},
+        {{"x", ""}, "", true},
+    };
+    for (const auto& c : cases) {
+        AttributeSet set;
+        for (const char* v : c.stored) set.add("dup", v);
+        EXPECT_EQ(set.hasAttrWithValue("dup", c.wanted), c.expected) << c.wanted;
+    }
 }
 
 TEST(AttributeSet, WildcardMatchingOfValues) {
