@@ -1,0 +1,618 @@
+#include "netlib/core/TreeNode.h"
+
+#include <cstring>
+#include <new>
+#include <vector>
+
+#include "netlib/core/CStringUtil.h"
+#include "netlib/core/DataBuffer.h"
+#include "netlib/core/StringBuffer.h"
+#include "netlib/core/StringPair.h"
+
+using tessik::StringBuffer;
+using xmltree::kAlive;
+using xmltree::kDead;
+
+namespace {
+
+bool isLive(const TreeNode* n) { return n && n->getMagic() == kAlive; }
+bool isLive(const TreeInfo* r) { return r && r->getMagic() == kAlive; }
+
+TreeNode* nodeAt(const ExtPtrArray* a, int i) { return a ? static_cast<TreeNode*>(a->elementAt(i)) : nullptr; }
+
+// Values up to this size are matched from a stack copy.
+constexpr int kLocalValueSize = 500;
+// One call removes at most this many attributes of a name.
+constexpr int kMaxRemovals = 101;
+// A node's binary content is an index into the caller's list when it is this short.
+constexpr int kMaxExtIndexSize = 7;
+
+}  // namespace
+
+void appendXmlAttrValueEscaped(const char* value, int n, StringBuffer& out) {
+    if (!value) return;
+    for (int i = 0; i < n && value[i] != 0; ++i) {
+        char c = value[i];
+        switch (c) {
+            case '"': out.append("&quot;"); break;
+            case '<': out.append("&lt;"); break;
+            case '>': out.append("&gt;"); break;
+            case '\'': out.append("&apos;"); break;
+            case '&': {
+                bool charRef = i + 2 < n && value[i + 1] == '#' &&
+                               ((value[i + 2] >= '0' && value[i + 2] <= '9') || value[i + 2] == 'x');
+                out.append(charRef ? "&" : "&amp;");
+                break;
+            }
+            default: out.appendChar(c);
+        }
+    }
+}
+
+// ---------------------------------------------------------------- AttributeSet
+
+AttributeSet::AttributeSet() : m_lengths(nullptr), m_bytes(nullptr) {}
+
+AttributeSet::~AttributeSet() {
+    delete m_lengths;
+    delete m_bytes;
+}
+
+bool AttributeSet::ensureStorage() {
+    if (!m_lengths) m_lengths = new (std::nothrow) ExtIntArray(6, 15);
+    if (!m_bytes) m_bytes = new (std::nothrow) StringBuffer(50u);
+    return m_lengths && m_bytes;
+}
+
+int AttributeSet::getCount() const { return m_lengths ? m_lengths->getCount() / 2 : 0; }
+
+int AttributeSet::offsetOf(int index) const {
+    int offset = 0;
+    for (int i = 0; i < index * 2; ++i) offset += m_lengths->elementAt(i);
+    return offset;
+}
+
+int AttributeSet::find(const char* name, int from, int& offset) const {
+    offset = 0;
+    if (!name || !*name || !m_lengths || !m_bytes) return -1;
+    int wantLen = static_cast<int>(std::strlen(name));
+    int count = getCount();
+    int pos = offsetOf(from);
+    for (int i = from; i < count; ++i) {
+        int nameLen = m_lengths->elementAt(2 * i);
+        if (nameLen == wantLen && std::memcmp(m_bytes->getPtrAt(pos), name, wantLen) == 0) {
+            offset = pos;
+            return i;
+        }
+        pos += nameLen + m_lengths->elementAt(2 * i + 1);
+    }
+    return -1;
+}
+
+void AttributeSet::add(const char* name, const char* value) {
+    if (!name || !*name) return;
+    if (!value) value = "";
+    if (!ensureStorage()) return;
+    int nameLen = static_cast<int>(std::strlen(name));
+    int valueLen = static_cast<int>(std::strlen(value));
+    // Both lengths or neither, so names stay at even positions.
+    if (!m_lengths->append(nameLen)) return;
+    if (!m_lengths->append(valueLen)) {
+        m_lengths->removeAt(m_lengths->getCount() - 1);
+        return;
+    }
+    m_bytes->appendBytes(name, nameLen);
+    m_bytes->appendBytes(value, valueLen);
+}
+
+bool AttributeSet::getValue(const char* name, StringBuffer& out) const {
+    out.clear();
+    int offset;
+    int i = find(name, 0, offset);
+    if (i < 0) return false;
+    out.appendBytes(m_bytes->getPtrAt(offset + m_lengths->elementAt(2 * i)), m_lengths->elementAt(2 * i + 1));
+    return true;
+}
+
+bool AttributeSet::hasAttr(const char* name) const {
+    int offset;
+    return find(name, 0, offset) >= 0;
+}
+
+bool AttributeSet::hasAttrWithValue(const char* name, const char* value) const {
+    if (!value) value = "";
+    int wantLen = static_cast<int>(std::strlen(value));
+    int offset;
+    for (int i = find(name, 0, offset); i >= 0; i = find(name, i + 1, offset)) {
+        int valueLen = m_lengths->elementAt(2 * i + 1);
+        const char* stored = m_bytes->getPtrAt(offset + m_lengths->elementAt(2 * i));
+        if (valueLen == wantLen && std::memcmp(stored, value, valueLen) == 0) return true;
+    }
+    return false;
+}
+
+bool AttributeSet::hasAttrMatching(const char* name, const char* pattern) const {
+    if (!pattern) pattern = "";
+    int offset;
+    for (int i = find(name, 0, offset); i >= 0; i = find(name, i + 1, offset)) {
+        int valueLen = m_lengths->elementAt(2 * i + 1);
+        const char* stored = m_bytes->getPtrAt(offset + m_lengths->elementAt(2 * i));
+        bool match;
+        if (valueLen < kLocalValueSize) {
+            char local[kLocalValueSize];
+            std::memcpy(local, stored, valueLen);
+            local[valueLen] = 0;
+            match = wildcardMatch(local, pattern, true);
+        } else {
+            std::vector<char> heap(stored, stored + valueLen);
+            heap.push_back(0);
+            match = wildcardMatch(heap.data(), pattern, true);
+        }
+        if (match) return true;
+    }
+    return false;
+}
+
+void AttributeSet::remove(const char* name) {
+    int offset;
+    for (int removed = 0; removed < kMaxRemovals; ++removed) {
+        int i = find(name, 0, offset);
+        if (i < 0) return;
+        int n = m_lengths->elementAt(2 * i) + m_lengths->elementAt(2 * i + 1);
+        if (n > 0) m_bytes->removeChunk(offset, n);
+        m_lengths->removeAt(2 * i + 1);
+        m_lengths->removeAt(2 * i);
+    }
+}
+
+void AttributeSet::serialize(StringBuffer& out) const {
+    if (!m_lengths || !m_bytes) return;
+    int pos = 0;
+    for (int i = 0; i < getCount(); ++i) {
+        int nameLen = m_lengths->elementAt(2 * i);
+        int valueLen = m_lengths->elementAt(2 * i + 1);
+        out.appendChar(' ');
+        out.appendBytes(m_bytes->getPtrAt(pos), nameLen);
+        out.append("=\"");
+        appendXmlAttrValueEscaped(m_bytes->getPtrAt(pos + nameLen), valueLen, out);
+        out.appendChar('"');
+        pos += nameLen + valueLen;
+    }
+}
+
+// ---------------------------------------------------------------- TreeInfo
+
+TreeInfo::TreeInfo(TreeNode* root)
+    : m_magic(kAlive), m_root(root), m_declaration(nullptr), m_piText(nullptr), m_docTypeText(nullptr),
+      m_refCount(0) {}
+
+TreeInfo::~TreeInfo() {
+    m_magic = kDead;
+    delete m_docTypeText;
+    delete m_piText;
+    if (isLive(m_declaration)) delete m_declaration;
+    for (int i = 0; i < m_stylesheets.getCount(); ++i) {
+        TreeNode* n = nodeAt(&m_stylesheets, i);
+        if (isLive(n)) delete n;
+    }
+    // The root outlives its record; its tree must not keep pointing at it.
+    if (isLive(m_root) && m_root->m_document == this) m_root->setDocument(nullptr);
+}
+
+// ---------------------------------------------------------------- TreeNode
+
+TreeNode::TreeNode()
+    : m_document(nullptr), m_tag(nullptr), m_attributes(nullptr), m_content(nullptr), m_isCdata(0),
+      m_children(nullptr), m_parent(nullptr), m_next(nullptr), m_prev(nullptr), m_magic(kAlive) {}
+
+TreeNode::~TreeNode() {
+    m_magic = kDead;
+    delete m_tag;
+    delete m_content;
+    delete m_attributes;
+    m_tag = m_content = nullptr;
+    m_attributes = nullptr;
+    unlinkFromParent();
+
+    // Descendants go without recursion, so a deep document cannot exhaust the stack.
+    std::vector<TreeNode*> pending;
+    auto takeChildren = [&pending](TreeNode* n) {
+        if (!n->m_children) return;
+        for (int i = n->m_children->getCount() - 1; i >= 0; --i) {
+            TreeNode* c = nodeAt(n->m_children, i);
+            if (!isLive(c)) continue;
+            c->m_parent = c->m_next = c->m_prev = nullptr;
+            pending.push_back(c);
+        }
+        delete n->m_children;
+        n->m_children = nullptr;
+    };
+    takeChildren(this);
+    while (!pending.empty()) {
+        TreeNode* c = pending.back();
+        pending.pop_back();
+        takeChildren(c);
+        delete c;
+    }
+
+    if (isLive(m_document) && m_document->m_root == this) {
+        TreeInfo* record = m_document;
+        m_document = nullptr;
+        delete record;
+    }
+    m_document = nullptr;
+}
+
+// A node deleted on its own leaves its parent and siblings consistent.
+void TreeNode::unlinkFromParent() {
+    if (m_prev) m_prev->m_next = m_next;
+    if (m_next) m_next->m_prev = m_prev;
+    if (isLive(m_parent) && m_parent->m_children) {
+        ExtPtrArray* siblings = m_parent->m_children;
+        for (int i = 0; i < siblings->getCount(); ++i) {
+            if (siblings->elementAt(i) == this) {
+                siblings->removeAt(i);
+                break;
+            }
+        }
+    }
+    m_parent = m_next = m_prev = nullptr;
+}
+
+TreeNode* TreeNode::createRoot(const char* tag) {
+    TreeNode* node = new (std::nothrow) TreeNode();
+    if (!node) return nullptr;
+    node->m_document = new (std::nothrow) TreeInfo(node);
+    if (!node->m_document) {
+        delete node;
+        return nullptr;
+    }
+    if (tag && *tag) node->setTag(tag);
+    return node;
+}
+
+TreeNode* TreeNode::createNode(TreeNode* parent, const char* tag) {
+    if (!parent) return createRoot(tag);
+    if (!isLive(parent)) return nullptr;
+    TreeNode* node = new (std::nothrow) TreeNode();
+    if (!node) return nullptr;
+    if (tag && *tag) node->setTag(tag);
+    if (!parent->appendChild(node)) {
+        delete node;
+        return nullptr;
+    }
+    return node;
+}
+
+bool TreeNode::appendChild(TreeNode* child) {
+    if (!alive() || !isLive(child)) return false;
+    if (child->m_parent && child->m_parent != this) return false;
+    TreeInfo* childRecord = isLive(child->m_document) ? child->m_document : nullptr;
+    unsigned int carried = childRecord ? childRecord->m_refCount : 0;
+    if (child->m_document == m_document) return false;
+
+    if (!m_children) {
+        int capacity = 5;
+        if (isLive(m_prev) && m_prev->m_children && m_prev->m_children->getCount() > 0)
+            capacity = m_prev->m_children->getCount();
+        m_children = new (std::nothrow) ExtPtrArray(capacity, 5);
+        if (!m_children) return false;
+    }
+    TreeNode* last = nodeAt(m_children, m_children->getCount() - 1);
+    if (!m_children->appendPtr(child)) return false;
+
+    // The record of a former root goes, with its declaration and texts.
+    if (childRecord) {
+        child->m_document = nullptr;
+        delete childRecord;
+    }
+    if (last) last->m_next = child;
+    child->m_prev = last;
+    child->m_next = nullptr;
+    child->m_parent = this;
+    child->setDocument(m_document);
+    if (isLive(m_document)) m_document->m_refCount += carried;
+    return true;
+}
+
+void TreeNode::setDocument(TreeInfo* record) {
+    if (!alive()) return;
+    if (!m_children || m_children->getCount() == 0) {
+        m_document = record;
+        return;
+    }
+    ExtPtrArray stack;
+    stack.appendPtr(this);
+    while (stack.getCount() > 0) {
+        TreeNode* n = static_cast<TreeNode*>(stack.popLast());
+        n->m_document = record;
+        for (int i = 0; n->m_children && i < n->m_children->getCount(); ++i) {
+            TreeNode* c = nodeAt(n->m_children, i);
+            if (isLive(c)) stack.appendPtr(c);
+        }
+    }
+}
+
+void TreeNode::deleteTree() {
+    if (!alive()) return;
+    TreeNode* root = getRoot();
+    if (isLive(root)) delete root;
+}
+
+TreeInfo* TreeNode::getDocument() const { return alive() && isLive(m_document) ? m_document : nullptr; }
+
+// ---------------------------------------------------------------- tag and content
+
+const char* TreeNode::getTag() const { return alive() && m_tag ? m_tag->getString() : ""; }
+
+void TreeNode::setTag(const char* tag) {
+    if (!alive()) return;
+    if (m_tag) {
+        m_tag->setString(tag ? tag : "");
+        m_tag->shrinkToFit();
+    } else {
+        if (!tag) return;
+        m_tag = new (std::nothrow) StringBuffer(tag);
+        if (!m_tag) return;
+    }
+    m_tag->keepXmlNameChars();
+}
+
+bool TreeNode::tagEquals(const char* tag) const { return tag && std::strcmp(getTag(), tag) == 0; }
+
+const char* TreeNode::getContent() const { return alive() && m_content ? m_content->getString() : ""; }
+
+int TreeNode::getContentSize() const { return alive() && m_content ? m_content->getSize() : 0; }
+
+int TreeNode::getContentInt() const { return alive() && m_content ? m_content->intValue() : 0; }
+
+bool TreeNode::hasContent() const { return getContentSize() > 0; }
+
+void TreeNode::setContent(const char* text) {
+    if (!alive()) return;
+    if (!text) {
+        if (m_content) m_content->clear();
+        return;
+    }
+    if (m_content)
+        m_content->setString(text);
+    else
+        m_content = new (std::nothrow) StringBuffer(text);
+}
+
+StringBuffer* TreeNode::getContentSb() {
+    if (!alive()) return nullptr;
+    if (!m_content) m_content = new (std::nothrow) StringBuffer(120u);
+    return m_content;
+}
+
+// ---------------------------------------------------------------- attributes
+
+void TreeNode::addAttribute(const char* name, const char* value) {
+    if (!alive() || !name || !*name) return;
+    StringBuffer stored;
+    // A name must not start with a digit, '-' or '.'.
+    if ((name[0] >= '0' && name[0] <= '9') || name[0] == '-' || name[0] == '.') stored.appendChar('A');
+    stored.append(name);
+    stored.keepXmlNameChars();
+    if (!m_attributes) m_attributes = new (std::nothrow) AttributeSet();
+    if (m_attributes) m_attributes->add(stored.getString(), value);
+}
+
+void TreeNode::updateAttribute(const char* name, const char* value) {
+    if (!alive()) return;
+    if (!m_attributes) m_attributes = new (std::nothrow) AttributeSet();
+    if (!m_attributes) return;
+    if (m_attributes->hasAttr(name)) m_attributes->remove(name);
+    m_attributes->add(name, value);
+}
+
+bool TreeNode::getAttrValue(const char* name, StringBuffer& out) const {
+    if (!alive() || !m_attributes) return false;
+    return m_attributes->getValue(name, out);
+}
+
+bool TreeNode::hasAttrWithValue(const char* name, const char* value) const {
+    return alive() && m_attributes && m_attributes->hasAttrWithValue(name, value);
+}
+
+// ---------------------------------------------------------------- children and navigation
+
+int TreeNode::getNumChildren() const { return alive() && m_children ? m_children->getCount() : 0; }
+
+TreeNode* TreeNode::getChild(int index) const { return alive() ? nodeAt(m_children, index) : nullptr; }
+
+TreeNode* TreeNode::getFirstChild() const { return getChild(0); }
+
+TreeNode* TreeNode::findChild(int n, const char* tag) const {
+    for (int i = 0; i < getNumChildren(); ++i) {
+        TreeNode* c = getChild(i);
+        if (isLive(c) && c->tagEquals(tag) && n-- == 0) return c;
+    }
+    return nullptr;
+}
+
+TreeNode* TreeNode::findChildByContent(int n, const char* text) const {
+    if (!text) text = "";
+    for (int i = 0; i < getNumChildren(); ++i) {
+        TreeNode* c = getChild(i);
+        if (isLive(c) && std::strcmp(c->getContent(), text) == 0 && n-- == 0) return c;
+    }
+    return nullptr;
+}
+
+TreeNode* TreeNode::findChildWithAttrPair(const char* tag, const StringPair* pair) const {
+    for (int i = 0; i < getNumChildren(); ++i) {
+        TreeNode* c = getChild(i);
+        if (!isLive(c) || !c->tagEquals(tag)) continue;
+        if (!pair || c->hasAttrWithValue(pair->getKey(), pair->getValue())) return c;
+    }
+    return nullptr;
+}
+
+TreeNode* TreeNode::findChildWithAttrMatch(const char* tag, const char* attrName, const char* pattern) const {
+    for (int i = 0; i < getNumChildren(); ++i) {
+        TreeNode* c = getChild(i);
+        if (isLive(c) && c->tagEquals(tag) && c->m_attributes && c->m_attributes->hasAttrMatching(attrName, pattern))
+            return c;
+    }
+    return nullptr;
+}
+
+TreeNode* TreeNode::getParentPointerMember() const { return alive() && isLive(m_parent) ? m_parent : nullptr; }
+
+TreeNode* TreeNode::getIntMember() const { return alive() && isLive(m_next) ? m_next : nullptr; }
+
+TreeNode* TreeNode::getRoot() const {
+    TreeInfo* record = getDocument();
+    return record && isLive(record->m_root) ? record->m_root : nullptr;
+}
+
+// ---------------------------------------------------------------- breadth-first walks
+
+// Level order: a node's children are queued once every node queued before
+// them has been visited. Nodes up to and including `after` are not tested.
+template <class Match>
+TreeNode* TreeNode::walkBreadthFirst(const TreeNode* after, Match match) {
+    if (!alive()) return nullptr;
+    tessik::_tsQueue pending;
+    tessik::_tsQueue parents;
+    bool testing = after == nullptr;
+    if (!pending.push(this)) return nullptr;
+    while (pending.hasItems()) {
+        TreeNode* node = static_cast<TreeNode*>(pending.pop());
+        if (testing && match(node)) return node;
+        if (node == after) testing = true;
+        if (node->getNumChildren() > 0) parents.push(node);
+        if (!pending.hasItems() && parents.hasItems()) {
+            TreeNode* parent = static_cast<TreeNode*>(parents.pop());
+            for (int i = 0; i < parent->getNumChildren(); ++i) {
+                TreeNode* c = parent->getChild(i);
+                if (isLive(c)) pending.push(c);
+            }
+        }
+    }
+    return nullptr;
+}
+
+TreeNode* TreeNode::searchTag(const TreeNode* after, const char* tag) {
+    return walkBreadthFirst(after, [tag](TreeNode* n) { return n->tagEquals(tag); });
+}
+
+TreeNode* TreeNode::searchTagAttr(const TreeNode* after, const char* tag, const char* attrName, const char* pattern) {
+    return walkBreadthFirst(after, [&](TreeNode* n) {
+        return n->tagEquals(tag) && n->m_attributes && n->m_attributes->hasAttrMatching(attrName, pattern);
+    });
+}
+
+TreeNode* TreeNode::searchTagContent(const TreeNode* after, const char* tag, const char* pattern) {
+    if (!tag) return nullptr;
+    return walkBreadthFirst(after, [&](TreeNode* n) {
+        return n->tagEquals(tag) && wildcardMatch(n->getContent(), pattern ? pattern : "", true);
+    });
+}
+
+void TreeNode::collectBinaryContent(DataBuffer& out, const ExtPtrArray* list) {
+    walkBreadthFirst(nullptr, [&](TreeNode* n) {
+        if (n->getContentSize() <= kMaxExtIndexSize && list && n->hasAttrWithValue("src", "ext")) {
+            auto* part = dynamic_cast<DataBuffer*>(list->elementAt(n->getContentInt()));
+            if (part) out.appendDb(*part);
+        } else {
+            out.appendEncoded(n->getContent(), "base64");
+        }
+        return false;
+    });
+}
+
+// ---------------------------------------------------------------- document and declaration
+
+void TreeNode::addRef() {
+    TreeInfo* record = getDocument();
+    if (record) ++record->m_refCount;
+}
+
+void TreeNode::release() {
+    TreeInfo* record = getDocument();
+    if (record && record->m_refCount >= 1) --record->m_refCount;
+}
+
+unsigned int TreeNode::getDocRefCount() const {
+    TreeInfo* record = getDocument();
+    return record ? record->m_refCount : 0;
+}
+
+bool TreeNode::getDeclAttr(const char* name, StringBuffer& out) const {
+    TreeInfo* record = getDocument();
+    if (!record || !isLive(record->m_declaration)) return false;
+    return record->m_declaration->getAttrValue(name, out);
+}
+
+bool TreeNode::getDeclEncoding(StringBuffer& out) const { return getDeclAttr("encoding", out); }
+
+bool TreeNode::getStandalone(StringBuffer& out) const { return getDeclAttr("standalone", out); }
+
+void TreeNode::setDeclEncoding(const char* encoding) {
+    TreeInfo* record = getDocument();
+    if (!record) return;
+    if (!isLive(record->m_declaration)) {
+        record->m_declaration = createRoot("xml");
+        if (!record->m_declaration) return;
+        record->m_declaration->addAttribute("version", "1.0");
+    }
+    TreeNode* decl = record->m_declaration;
+    if (decl->m_attributes) decl->m_attributes->remove("encoding");
+    decl->addAttribute("encoding", encoding);
+}
+
+namespace {
+void replaceText(StringBuffer*& field, const char* text) {
+    delete field;
+    field = nullptr;
+    if (text && *text) field = new (std::nothrow) StringBuffer(text);
+}
+}  // namespace
+
+void TreeNode::setDocTypeText(const char* text) {
+    TreeInfo* record = getDocument();
+    if (record) replaceText(record->m_docTypeText, text);
+}
+
+void TreeNode::setPiText(const char* text) {
+    TreeInfo* record = getDocument();
+    if (record) replaceText(record->m_piText, text);
+}
+
+// ---------------------------------------------------------------- queue
+
+namespace tessik {
+
+_tsQueue::~_tsQueue() {
+    while (m_head) {
+        QueuedObject* next = m_head->next;
+        delete m_head;
+        m_head = next;
+    }
+}
+
+bool _tsQueue::push(void* value) {
+    auto* item = new (std::nothrow) QueuedObject(value);
+    if (!item) return false;
+    if (m_tail)
+        m_tail->next = item;
+    else
+        m_head = item;
+    m_tail = item;
+    return true;
+}
+
+void* _tsQueue::pop() {
+    if (!m_head) return nullptr;
+    QueuedObject* item = m_head;
+    m_head = item->next;
+    if (!m_head) m_tail = nullptr;
+    void* value = item->value;
+    delete item;
+    return value;
+}
+
+}  // namespace tessik

@@ -1,0 +1,201 @@
+#pragma once
+// The in-memory XML document: element nodes, the record every node of one
+// tree shares, the flat attribute store, and the queue the breadth-first
+// walks use. All text is 8-bit (UTF-8 as the parser uses it) and compared
+// byte by byte.
+#include <cstdint>
+
+#include "netlib/core/ExtPtrArray.h"
+#include "netlib/core/TessikObject.h"
+
+class DataBuffer;
+class StringPair;
+class TreeInfo;
+namespace tessik {
+class StringBuffer;
+}
+
+namespace xmltree {
+constexpr std::uint8_t kAlive = 0xCE;
+constexpr std::uint8_t kDead = 0x31;
+}  // namespace xmltree
+
+// Appends an attribute value escaped for a double-quoted attribute; a zero
+// byte ends the value.
+void appendXmlAttrValueEscaped(const char* value, int n, tessik::StringBuffer& out);
+
+// Names and values packed into one byte buffer, their lengths into one list
+// (name 0, value 0, name 1, ...). Names may repeat; order is kept.
+class AttributeSet {
+public:
+    AttributeSet();
+    virtual ~AttributeSet();
+
+    AttributeSet(const AttributeSet&) = delete;
+    AttributeSet& operator=(const AttributeSet&) = delete;
+
+    void add(const char* name, const char* value);
+    bool getValue(const char* name, tessik::StringBuffer& out) const;
+    bool hasAttr(const char* name) const;
+    bool hasAttrWithValue(const char* name, const char* value) const;
+    bool hasAttrMatching(const char* name, const char* pattern) const;
+    void remove(const char* name);
+    int getCount() const;
+    void serialize(tessik::StringBuffer& out) const;
+
+private:
+    bool ensureStorage();
+    // Index of the first attribute of that name at or after `from`, or -1;
+    // `offset` receives the byte offset of its name.
+    int find(const char* name, int from, int& offset) const;
+    int offsetOf(int index) const;
+
+    ExtIntArray* m_lengths;
+    tessik::StringBuffer* m_bytes;
+};
+
+class TreeNode : public TessikObject {
+public:
+    ~TreeNode() override;
+
+    TreeNode(const TreeNode&) = delete;
+    TreeNode& operator=(const TreeNode&) = delete;
+
+    static TreeNode* createRoot(const char* tag);
+    static TreeNode* createNode(TreeNode* parent, const char* tag);
+
+    bool appendChild(TreeNode* child);
+    void setDocument(TreeInfo* record);
+    void deleteTree();
+
+    std::uint8_t getMagic() const { return m_magic; }
+    TreeInfo* getDocument() const;
+
+    // Tag and content
+    const char* getTag() const;
+    void setTag(const char* tag);
+    const char* getContent() const;
+    int getContentSize() const;
+    int getContentInt() const;
+    bool hasContent() const;
+    void setContent(const char* text);
+    tessik::StringBuffer* getContentSb();
+    bool isCdata() const { return m_isCdata != 0; }
+    void setCdata() { m_isCdata = 1; }
+
+    // Attributes
+    void addAttribute(const char* name, const char* value);
+    void updateAttribute(const char* name, const char* value);
+    bool getAttrValue(const char* name, tessik::StringBuffer& out) const;
+    bool hasAttrWithValue(const char* name, const char* value) const;
+    AttributeSet* getAttributes() const { return m_attributes; }
+
+    // Children and navigation
+    int getNumChildren() const;
+    TreeNode* getChild(int index) const;
+    TreeNode* getFirstChild() const;
+    TreeNode* findChild(int n, const char* tag) const;
+    TreeNode* findChildByContent(int n, const char* text) const;
+    TreeNode* findChildWithAttrPair(const char* tag, const StringPair* pair) const;
+    TreeNode* findChildWithAttrMatch(const char* tag, const char* attrName, const char* pattern) const;
+    TreeNode* getParentPointerMember() const;
+    TreeNode* getIntMember() const;  // the next sibling
+    TreeNode* getRoot() const;
+
+    // Breadth-first searches; the start node is tested first.
+    TreeNode* searchTag(const TreeNode* after, const char* tag);
+    TreeNode* searchTagAttr(const TreeNode* after, const char* tag, const char* attrName, const char* pattern);
+    TreeNode* searchTagContent(const TreeNode* after, const char* tag, const char* pattern);
+
+    // Document and declaration
+    void addRef();
+    void release();
+    unsigned int getDocRefCount() const;
+    bool getDeclEncoding(tessik::StringBuffer& out) const;
+    bool getStandalone(tessik::StringBuffer& out) const;
+    void setDeclEncoding(const char* encoding);
+    void setDocTypeText(const char* text);
+    void setPiText(const char* text);
+    void collectBinaryContent(DataBuffer& out, const ExtPtrArray* list);
+
+private:
+    friend class TreeInfo;
+    TreeNode();
+    bool alive() const { return m_magic == xmltree::kAlive; }
+    bool tagEquals(const char* tag) const;
+    bool getDeclAttr(const char* name, tessik::StringBuffer& out) const;
+    template <class Match>
+    TreeNode* walkBreadthFirst(const TreeNode* after, Match match);
+    void unlinkFromParent();
+
+    TreeInfo* m_document;
+    tessik::StringBuffer* m_tag;
+    AttributeSet* m_attributes;
+    tessik::StringBuffer* m_content;
+    std::uint8_t m_isCdata;
+    ExtPtrArray* m_children;
+    TreeNode* m_parent;
+    TreeNode* m_next;
+    TreeNode* m_prev;
+    std::uint8_t m_magic;
+};
+
+class TreeInfo : public TessikObject {
+public:
+    ~TreeInfo() override;
+
+    TreeInfo(const TreeInfo&) = delete;
+    TreeInfo& operator=(const TreeInfo&) = delete;
+
+    std::uint8_t getMagic() const { return m_magic; }
+    TreeNode* getRoot() const { return m_root; }
+    TreeNode* getDeclaration() const { return m_declaration; }
+    // Owned "xml-stylesheet" nodes, in document order.
+    ExtPtrArray& getStylesheets() { return m_stylesheets; }
+    const tessik::StringBuffer* getPiText() const { return m_piText; }
+    const tessik::StringBuffer* getDocTypeText() const { return m_docTypeText; }
+    unsigned int getRefCount() const { return m_refCount; }
+
+private:
+    friend class TreeNode;
+    explicit TreeInfo(TreeNode* root);
+
+    std::uint8_t m_magic;
+    TreeNode* m_root;
+    TreeNode* m_declaration;
+    ExtPtrArray m_stylesheets;
+    tessik::StringBuffer* m_piText;
+    tessik::StringBuffer* m_docTypeText;
+    unsigned int m_refCount;
+};
+
+namespace tessik {
+
+class QueuedObject {
+public:
+    explicit QueuedObject(void* value) : value(value), next(nullptr) {}
+    virtual ~QueuedObject() = default;
+
+    void* value;
+    QueuedObject* next;
+};
+
+// First in, first out; the pointers are not owned.
+class _tsQueue {
+public:
+    _tsQueue() = default;
+    virtual ~_tsQueue();
+
+    _tsQueue(const _tsQueue&) = delete;
+    _tsQueue& operator=(const _tsQueue&) = delete;
+
+    bool push(void* value);
+    void* pop();
+    bool hasItems() const { return m_head != nullptr; }
+
+private:
+    QueuedObject* m_head = nullptr;
+    QueuedObject* m_tail = nullptr;
+};
+
+}  // namespace tessik

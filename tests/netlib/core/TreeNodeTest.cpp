@@ -1,0 +1,595 @@
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "netlib/core/DataBuffer.h"
+#include "netlib/core/NamedCodings.h"
+#include "netlib/core/StringBuffer.h"
+#include "netlib/core/StringPair.h"
+#include "netlib/core/TreeNode.h"
+
+using tessik::StringBuffer;
+
+namespace {
+
+struct TreeDeleter {
+    void operator()(TreeNode* n) const { n->deleteTree(); }
+};
+using Tree = std::unique_ptr<TreeNode, TreeDeleter>;
+
+std::string attrsOf(const TreeNode* n) {
+    StringBuffer out;
+    if (n->getAttributes()) n->getAttributes()->serialize(out);
+    return out.getString();
+}
+
+std::string attrValue(const TreeNode* n, const char* name) {
+    StringBuffer out("stale");
+    return n->getAttrValue(name, out) ? out.getString() : "<absent>";
+}
+
+// Stands in for the text layer's decoders so the tree's calls can be seen:
+// each decode appends "[name:text]".
+bool recordDecode(const char* name, const char* text, DataBuffer& out) {
+    std::string s = std::string("[") + name + ":" + text + "]";
+    return out.append(s.data(), static_cast<unsigned>(s.size()));
+}
+const NamedCodings kRecordingCodings = {recordDecode, nullptr};
+
+class RecordingCodings : public ::testing::Test {
+protected:
+    void SetUp() override { installNamedCodings(&kRecordingCodings); }
+    void TearDown() override { installNamedCodings(nullptr); }
+    static std::string collected(TreeNode* start, const ExtPtrArray* list) {
+        DataBuffer out;
+        start->collectBinaryContent(out, list);
+        return std::string(reinterpret_cast<const char*>(out.getData()), out.getSize());
+    }
+};
+
+// root(a(c), b(d)), each node's content its own tag.
+Tree smallTree() {
+    Tree root(TreeNode::createRoot("root"));
+    TreeNode* a = TreeNode::createNode(root.get(), "a");
+    TreeNode* b = TreeNode::createNode(root.get(), "b");
+    TreeNode* c = TreeNode::createNode(a, "c");
+    TreeNode* d = TreeNode::createNode(b, "d");
+    for (TreeNode* n : {root.get(), a, b, c, d}) n->setContent(n->getTag());
+    return root;
+}
+
+TEST(TreeNodeTag, NamesKeepOnlyNameCharacters) {
+    Tree root(TreeNode::createRoot(nullptr));
+    EXPECT_STREQ(root->getTag(), "");
+    root->setTag(nullptr);  // no buffer yet: nothing changes
+    EXPECT_STREQ(root->getTag(), "");
+    root->setTag("my tag");
+    EXPECT_STREQ(root->getTag(), "mytag");
+    root->setTag("ns:a-b_c.d!\xC3\xA9<>/");
+    EXPECT_STREQ(root->getTag(), "ns:a-b_c.d!\xC3\xA9");
+    root->setTag(nullptr);
+    EXPECT_STREQ(root->getTag(), "");
+
+    Tree named(TreeNode::createRoot("x y"));
+    EXPECT_STREQ(named->getTag(), "xy");
+}
+
+TEST(TreeNodeContent, SetGetAndNumbers) {
+    Tree root(TreeNode::createRoot("r"));
+    EXPECT_STREQ(root->getContent(), "");
+    EXPECT_EQ(root->getContentSize(), 0);
+    EXPECT_EQ(root->getContentInt(), 0);
+    EXPECT_FALSE(root->hasContent());
+    root->setContent(nullptr);  // no buffer: stays absent
+    EXPECT_FALSE(root->hasContent());
+
+    root->setContent("-42");
+    EXPECT_EQ(root->getContentInt(), -42);
+    EXPECT_EQ(root->getContentSize(), 3);
+    EXPECT_TRUE(root->hasContent());
+    StringBuffer* sb = root->getContentSb();
+    ASSERT_NE(sb, nullptr);
+    sb->append("7");
+    EXPECT_STREQ(root->getContent(), "-427");
+    root->setContent(nullptr);  // empties, keeps the buffer
+    EXPECT_EQ(root->getContentSb(), sb);
+    EXPECT_FALSE(root->hasContent());
+
+    Tree other(TreeNode::createRoot("o"));
+    StringBuffer* fresh = other->getContentSb();
+    ASSERT_NE(fresh, nullptr);
+    EXPECT_EQ(fresh->getSize(), 0);
+    EXPECT_FALSE(other->isCdata());
+    other->setCdata();
+    EXPECT_TRUE(other->isCdata());
+}
+
+TEST(TreeNodeAttributes, AddedNamesAreMadeValid) {
+    struct Case {
+        const char* given;
+        const char* stored;
+    };
+    const Case cases[] = {
+        {"1st", "A1st"}, {"-dash", "A-dash"}, {".dot", "A.dot"}, {"name", "name"},
+        {"has space", "hasspace"}, {"ns:x", "ns:x"}, {"_u", "_u"},
+    };
+    for (const auto& c : cases) {
+        Tree n(TreeNode::createRoot("e"));
+        n->addAttribute(c.given, "v");
+        EXPECT_EQ(attrsOf(n.get()), std::string(" ") + c.stored + "=\"v\"") << c.given;
+    }
+
+    Tree n(TreeNode::createRoot("e"));
+    n->addAttribute(nullptr, "v");
+    n->addAttribute("", "v");
+    EXPECT_EQ(n->getAttributes(), nullptr);
+    EXPECT_EQ(attrValue(n.get(), "x"), "<absent>");
+    n->addAttribute("empty", nullptr);
+    EXPECT_EQ(attrsOf(n.get()), " empty=\"\"");
+}
+
+TEST(TreeNodeAttributes, RepeatedNamesAndUpdate) {
+    Tree n(TreeNode::createRoot("e"));
+    n->addAttribute("k", "first");
+    n->addAttribute("other", "o");
+    n->addAttribute("k", "second");
+    EXPECT_EQ(n->getAttributes()->getCount(), 3);
+    EXPECT_EQ(attrValue(n.get(), "k"), "first");
+    EXPECT_EQ(attrValue(n.get(), "missing"), "<absent>");
+    EXPECT_EQ(attrValue(n.get(), "K"), "<absent>");  // names are case-sensitive
+
+    n->updateAttribute("k", "third");
+    EXPECT_EQ(attrsOf(n.get()), " other=\"o\" k=\"third\"");
+
+    Tree fresh(TreeNode::createRoot("e"));
+    fresh->updateAttribute("1x", "v");  // update does not rename
+    EXPECT_EQ(attrsOf(fresh.get()), " 1x=\"v\"");
+}
+
+TEST(AttributeSet, HasAttrWithValue) {
+    AttributeSet set;
+    set.add("empty", "");
+    set.add("full", "abc");
+    struct Case {
+        const char* name;
+        const char* value;
+        bool expected;
+    };
+    const Case cases[] = {
+        {"empty", "", true},     {"empty", nullptr, true}, {"empty", "x", false}, {"full", "", false},
+        {"full", "abc", true},   {"full", "ab", false},    {"full", "abcd", false}, {"full", "ABC", false},
+        {"missing", "", false},  {"", "", false},
+        {nullptr, "abc", false},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(set.hasAttrWithValue(c.name, c.value), c.expected)
+            << (c.name ? c.name : "(null)") << "=" << (c.value ? c.value : "(null)");
+    EXPECT_TRUE(set.hasAttr("full"));
+    EXPECT_FALSE(set.hasAttr("abc"));  // values are never names
+}
+
+TEST(AttributeSet, HasAttrWithValueLooksAtEveryAttributeOfTheName) {
+    // An earlier attribute whose value is a prefix of the wanted one must
+    // not hide a later exact match.
+    struct Case {
+        std::vector<const char*> stored;
+        const char* wanted;
+        bool expected;
+    };
+    const Case cases[] = {
+        {{"ab", "abc"}, "abc", true},
+        {{"", "x"}, "x", true},
+        {{"abc", "ab"}, "ab", true},
+        {{"ab", "abd"}, "abc", false},
+        {{"x", ""}, "", true},
+    };
+    for (const auto& c : cases) {
+        AttributeSet set;
+        for (const char* v : c.stored) set.add("dup", v);
+        EXPECT_EQ(set.hasAttrWithValue("dup", c.wanted), c.expected) << c.wanted;
+    }
+}
+
+TEST(AttributeSet, WildcardMatchingOfValues) {
+    AttributeSet set;
+    std::string longValue = std::string(600, 'z') + "end";
+    set.add("id", "cert-0042");
+    set.add("id", "key-7");
+    set.add("big", longValue.c_str());
+    set.add("none", "");
+    EXPECT_TRUE(set.hasAttrMatching("id", "cert-*"));
+    EXPECT_TRUE(set.hasAttrMatching("id", "key-*"));
+    EXPECT_FALSE(set.hasAttrMatching("id", "CERT-*"));
+    EXPECT_TRUE(set.hasAttrMatching("big", "*end"));
+    EXPECT_FALSE(set.hasAttrMatching("big", "*enD"));
+    EXPECT_TRUE(set.hasAttrMatching("none", nullptr));
+    EXPECT_FALSE(set.hasAttrMatching("id", nullptr));
+    EXPECT_FALSE(set.hasAttrMatching("absent", "*"));
+}
+
+TEST(AttributeSet, RemoveTakesEveryAttributeOfTheName) {
+    AttributeSet set;
+    set.add("a", "1");
+    set.add("b", "");
+    set.add("a", "22");
+    set.add("c", "333");
+    set.remove("a");
+    EXPECT_EQ(set.getCount(), 2);
+    StringBuffer out;
+    set.serialize(out);
+    EXPECT_STREQ(out.getString(), " b=\"\" c=\"333\"");
+    set.remove("b");
+    set.remove("nothing");
+    set.remove(nullptr);
+    out.clear();
+    set.serialize(out);
+    EXPECT_STREQ(out.getString(), " c=\"333\"");
+
+    // One call removes at most 101.
+    AttributeSet many;
+    for (int i = 0; i < 105; ++i) many.add("r", std::to_string(i).c_str());
+    many.remove("r");
+    EXPECT_EQ(many.getCount(), 4);
+    StringBuffer v;
+    EXPECT_TRUE(many.getValue("r", v));
+    EXPECT_STREQ(v.getString(), "101");
+}
+
+TEST(AttributeSet, SerializeEscapesValues) {
+    struct Case {
+        const char* value;
+        const char* written;
+    };
+    const Case cases[] = {
+        {"plain", "plain"},
+        {"a\"b'c<d>e", "a&quot;b&apos;c&lt;d&gt;e"},
+        {"x & y", "x &amp; y"},
+        {"&#38;", "&#38;"},
+        {"&#x26;", "&#x26;"},
+        {"&amp;", "&amp;amp;"},
+        {"&#", "&amp;#"},  // too short to be a reference
+        {"&#a;", "&amp;#a;"},
+    };
+    for (const auto& c : cases) {
+        AttributeSet set;
+        set.add("v", c.value);
+        StringBuffer out;
+        set.serialize(out);
+        EXPECT_EQ(std::string(out.getString()), std::string(" v=\"") + c.written + "\"") << c.value;
+    }
+    AttributeSet empty;
+    StringBuffer out("keep");
+    empty.serialize(out);
+    EXPECT_STREQ(out.getString(), "keep");
+}
+
+TEST(TreeNodeChildren, NavigationAndFinding) {
+    Tree root(TreeNode::createRoot("root"));
+    TreeNode* a1 = TreeNode::createNode(root.get(), "item");
+    TreeNode* b = TreeNode::createNode(root.get(), "other");
+    TreeNode* a2 = TreeNode::createNode(root.get(), "item");
+    a1->setContent("one");
+    b->setContent("one");
+    a1->addAttribute("type", "cert");
+    a2->addAttribute("type", "key");
+
+    EXPECT_EQ(root->getNumChildren(), 3);
+    EXPECT_EQ(root->getFirstChild(), a1);
+    EXPECT_EQ(root->getChild(2), a2);
+    EXPECT_EQ(root->getChild(3), nullptr);
+    EXPECT_EQ(root->getChild(-1), nullptr);
+    EXPECT_EQ(a1->getIntMember(), b);
+    EXPECT_EQ(a2->getIntMember(), nullptr);
+    EXPECT_EQ(b->getParentPointerMember(), root.get());
+    EXPECT_EQ(root->getParentPointerMember(), nullptr);
+    EXPECT_EQ(a2->getRoot(), root.get());
+    EXPECT_EQ(a1->getNumChildren(), 0);
+    EXPECT_EQ(a1->getFirstChild(), nullptr);
+
+    EXPECT_EQ(root->findChild(0, "item"), a1);
+    EXPECT_EQ(root->findChild(1, "item"), a2);
+    EXPECT_EQ(root->findChild(2, "item"), nullptr);
+    EXPECT_EQ(root->findChild(0, nullptr), nullptr);
+    EXPECT_EQ(root->findChildByContent(0, "one"), a1);
+    EXPECT_EQ(root->findChildByContent(1, "one"), b);
+    EXPECT_EQ(root->findChildByContent(0, ""), a2);
+    EXPECT_EQ(root->findChildByContent(0, nullptr), a2);
+
+    StringPair key("type", "key");
+    StringPair partial("type", "ke");
+    EXPECT_EQ(root->findChildWithAttrPair("item", nullptr), a1);
+    EXPECT_EQ(root->findChildWithAttrPair("item", &key), a2);
+    EXPECT_EQ(root->findChildWithAttrPair("item", &partial), nullptr);
+    EXPECT_EQ(root->findChildWithAttrPair("other", &key), nullptr);
+    EXPECT_EQ(root->findChildWithAttrMatch("item", "type", "k*"), a2);
+    EXPECT_EQ(root->findChildWithAttrMatch("other", "type", "*"), nullptr);
+}
+
+TEST(TreeNodeSearch, BreadthFirstOrder) {
+    // The node at depth 1 is found before the one deeper in the first branch.
+    Tree root(TreeNode::createRoot("root"));
+    TreeNode* a = TreeNode::createNode(root.get(), "a");
+    TreeNode* deep = TreeNode::createNode(TreeNode::createNode(a, "mid"), "x");
+    TreeNode* shallow = TreeNode::createNode(root.get(), "x");
+    TreeNode* last = TreeNode::createNode(shallow, "x");
+    EXPECT_EQ(root->searchTag(nullptr, "x"), shallow);
+    // Levels: root; a, x; mid, x; x.
+    EXPECT_EQ(root->searchTag(shallow, "x"), last);
+    EXPECT_EQ(root->searchTag(last, "x"), deep);
+    EXPECT_EQ(root->searchTag(deep, "x"), nullptr);
+    EXPECT_EQ(a->searchTag(nullptr, "x"), deep);  // only the subtree
+    EXPECT_EQ(root->searchTag(nullptr, "root"), root.get());
+    EXPECT_EQ(shallow->searchTag(nullptr, "x"), shallow);
+    EXPECT_EQ(root->searchTag(nullptr, "none"), nullptr);
+    EXPECT_EQ(root->searchTag(nullptr, nullptr), nullptr);
+
+    shallow->addAttribute("kind", "leaf-1");
+    deep->addAttribute("kind", "leaf-2");
+    deep->setContent("payload");
+    EXPECT_EQ(root->searchTagAttr(nullptr, "x", "kind", "leaf-*"), shallow);
+    EXPECT_EQ(root->searchTagAttr(nullptr, "x", "kind", "*2"), deep);
+    EXPECT_EQ(root->searchTagAttr(nullptr, "x", "other", "*"), nullptr);
+    EXPECT_EQ(root->searchTagContent(nullptr, "x", "pay*"), deep);
+    EXPECT_EQ(root->searchTagContent(nullptr, "x", ""), shallow);
+    EXPECT_EQ(root->searchTagContent(nullptr, "x", nullptr), shallow);
+    EXPECT_EQ(root->searchTagContent(nullptr, nullptr, "*"), nullptr);
+}
+
+TEST_F(RecordingCodings, WalkVisitsLevelByLevel) {
+    Tree root = smallTree();
+    EXPECT_EQ(collected(root.get(), nullptr),
+              "[base64:root][base64:a][base64:b][base64:c][base64:d]");
+    EXPECT_EQ(collected(root->getChild(1), nullptr), "[base64:b][base64:d]");
+}
+
+TEST_F(RecordingCodings, BinaryContentFromListOrBase64) {
+    std::vector<std::unique_ptr<DataBuffer>> parts;
+    ExtPtrArray list;
+    for (int i = 0; i < 5; ++i) {
+        parts.push_back(std::make_unique<DataBuffer>());
+        std::string s = "<part" + std::to_string(i) + ">";
+        parts.back()->append(s.data(), static_cast<unsigned>(s.size()));
+        list.appendPtr(parts.back().get());
+    }
+    struct Case {
+        const char* name;
+        const char* content;  // null: none
+        const char* src;      // null: no attribute
+        bool withList;
+        const char* expected;
+    };
+    const Case cases[] = {
+        {"index into list", "3", "ext", true, "<part3>"},
+        {"no list decodes", "3", "ext", false, "[base64:3]"},
+        {"no content is index 0", nullptr, "ext", true, "<part0>"},
+        {"out of range", "9", "ext", true, ""},
+        {"negative", "-1", "ext", true, ""},
+        {"seven bytes", "0000004", "ext", true, "<part4>"},
+        {"eight bytes decodes", "00000004", "ext", true, "[base64:00000004]"},
+        {"other src", "3", "EXT", true, "[base64:3]"},
+        {"no src", "QUJD", nullptr, true, "[base64:QUJD]"},
+        {"no content decodes empty", nullptr, nullptr, true, "[base64:]"},
+    };
+    for (const auto& c : cases) {
+        Tree n(TreeNode::createRoot("bin"));
+        if (c.content) n->setContent(c.content);
+        if (c.src) n->addAttribute("src", c.src);
+        EXPECT_EQ(collected(n.get(), c.withList ? &list : nullptr), c.expected) << c.name;
+    }
+
+    // Parts are gathered in walk order.
+    Tree root(TreeNode::createRoot("bin"));
+    root->setContent("AAAA");
+    TreeNode* a = TreeNode::createNode(root.get(), "p");
+    TreeNode* b = TreeNode::createNode(root.get(), "p");
+    TreeNode::createNode(a, "p")->setContent("BBBB");
+    a->setContent("1");
+    a->addAttribute("src", "ext");
+    b->setContent("2");
+    b->addAttribute("src", "ext");
+    EXPECT_EQ(collected(root.get(), &list), "[base64:AAAA]<part1><part2>[base64:BBBB]");
+}
+
+TEST(TreeNodeBinary, NothingDecodedWithoutTheTextLayer) {
+    // Without decoders installed nothing is appended and nothing breaks.
+    Tree root(TreeNode::createRoot("bin"));
+    root->setContent("QUJD");
+    DataBuffer out;
+    root->collectBinaryContent(out, nullptr);
+    EXPECT_EQ(out.getSize(), 0u);
+}
+
+TEST(TreeNodeAppend, Refusals) {
+    Tree root(TreeNode::createRoot("root"));
+    TreeNode* a = TreeNode::createNode(root.get(), "a");
+    TreeNode* b = TreeNode::createNode(a, "b");
+    Tree other(TreeNode::createRoot("other"));
+    TreeNode* foreign = TreeNode::createNode(other.get(), "f");
+
+    struct Case {
+        const char* name;
+        TreeNode* parent;
+        TreeNode* child;
+    };
+    const Case cases[] = {
+        {"own child again", root.get(), a},
+        {"grandchild", root.get(), b},
+        {"ancestor", b, root.get()},
+        {"itself", a, a},
+        {"child of another tree", root.get(), foreign},
+        {"null", root.get(), nullptr},
+    };
+    for (const auto& c : cases) {
+        EXPECT_FALSE(c.parent->appendChild(c.child)) << c.name;
+        EXPECT_EQ(root->getNumChildren(), 1) << c.name;
+        EXPECT_EQ(a->getNumChildren(), 1) << c.name;
+        EXPECT_EQ(b->getNumChildren(), 0) << c.name;
+        EXPECT_EQ(a->getParentPointerMember(), root.get()) << c.name;
+        EXPECT_EQ(foreign->getRoot(), other.get()) << c.name;
+    }
+    TreeNode* lone = TreeNode::createNode(nullptr, "lone");
+    EXPECT_EQ(lone->getRoot(), lone);
+    lone->deleteTree();
+}
+
+TEST(TreeNodeAppend, MovingARootAcrossCarriesItsReferences) {
+    Tree target(TreeNode::createRoot("target"));
+    TreeNode* first = TreeNode::createNode(target.get(), "first");
+    target->addRef();
+
+    TreeNode* moved = TreeNode::createRoot("moved");
+    TreeNode* inner = TreeNode::createNode(moved, "inner");
+    moved->setDeclEncoding("utf-8");  // its record's declaration goes with the record
+    moved->setDocTypeText("<!DOCTYPE moved>");
+    moved->addRef();
+    moved->addRef();
+    ASSERT_EQ(moved->getDocRefCount(), 2u);
+
+    ASSERT_TRUE(target->appendChild(moved));
+    EXPECT_EQ(target->getDocRefCount(), 3u);
+    EXPECT_EQ(inner->getDocRefCount(), 3u);
+    EXPECT_EQ(inner->getRoot(), target.get());
+    EXPECT_EQ(moved->getDocument(), target->getDocument());
+    EXPECT_EQ(moved->getParentPointerMember(), target.get());
+    EXPECT_EQ(first->getIntMember(), moved);
+    EXPECT_EQ(target->getChild(1), moved);
+    StringBuffer enc;
+    EXPECT_FALSE(moved->getDeclEncoding(enc));  // the target has no declaration
+    EXPECT_EQ(target->getDocument()->getDocTypeText(), nullptr);
+
+    // Once in the tree it cannot be appended again.
+    EXPECT_FALSE(first->appendChild(moved));
+}
+
+TEST(TreeNodeAppend, ChildArraySizedFromPreviousSibling) {
+    Tree root(TreeNode::createRoot("root"));
+    TreeNode* a = TreeNode::createNode(root.get(), "a");
+    for (int i = 0; i < 12; ++i) TreeNode::createNode(a, "x");
+    TreeNode* b = TreeNode::createNode(root.get(), "b");
+    TreeNode::createNode(b, "y");
+    EXPECT_EQ(b->getNumChildren(), 1);
+    TreeNode* c = TreeNode::createNode(root.get(), "c");
+    for (int i = 0; i < 3; ++i) TreeNode::createNode(c, "z");
+    EXPECT_EQ(c->getNumChildren(), 3);
+    EXPECT_EQ(root->getNumChildren(), 3);
+}
+
+TEST(TreeNodeLifetime, DeletingTheRootDeletesTheRecordNotTheOtherWay) {
+    // Leaks or double frees here are reported by the sanitizer.
+    TreeNode* root = TreeNode::createRoot("root");
+    TreeNode::createNode(root, "a");
+    root->setDeclEncoding("utf-8");
+    root->setPiText("<?pi x?>");
+    TreeNode* sheet = TreeNode::createRoot("xml-stylesheet");
+    sheet->addAttribute("href", "s.xsl");
+    root->getDocument()->getStylesheets().appendPtr(sheet);
+    delete root;
+
+    TreeNode* survivor = TreeNode::createRoot("survivor");
+    TreeNode* child = TreeNode::createNode(survivor, "child");
+    delete survivor->getDocument();
+    EXPECT_EQ(survivor->getMagic(), xmltree::kAlive);
+    EXPECT_STREQ(survivor->getTag(), "survivor");
+    EXPECT_EQ(survivor->getDocument(), nullptr);
+    EXPECT_EQ(child->getDocument(), nullptr);
+    EXPECT_EQ(survivor->getDocRefCount(), 0u);
+    EXPECT_EQ(child->getRoot(), nullptr);
+    EXPECT_EQ(survivor->getFirstChild(), child);
+    delete survivor;
+}
+
+TEST(TreeNodeLifetime, DeletingTreeFromAnyNode) {
+    TreeNode* root = TreeNode::createRoot("root");
+    TreeNode* leaf = TreeNode::createNode(TreeNode::createNode(root, "a"), "leaf");
+    leaf->deleteTree();  // the sanitizer reports anything left behind
+    SUCCEED();
+}
+
+TEST(TreeNodeLifetime, DeletingAChildUnlinksIt) {
+    Tree root(TreeNode::createRoot("root"));
+    TreeNode* a = TreeNode::createNode(root.get(), "a");
+    TreeNode* b = TreeNode::createNode(root.get(), "b");
+    TreeNode* c = TreeNode::createNode(root.get(), "c");
+    TreeNode::createNode(b, "under-b");
+    delete b;
+    EXPECT_EQ(root->getNumChildren(), 2);
+    EXPECT_EQ(root->getChild(1), c);
+    EXPECT_EQ(a->getIntMember(), c);
+    EXPECT_EQ(root->searchTag(nullptr, "under-b"), nullptr);
+}
+
+TEST(TreeNodeLifetime, DeepTreeIsWalkedAndDeletedWithoutRecursion) {
+    constexpr int kDepth = 200000;
+    TreeNode* root = TreeNode::createRoot("d");
+    TreeNode* n = root;
+    for (int i = 0; i < kDepth; ++i) n = TreeNode::createNode(n, "d");
+    n->setTag("bottom");
+    EXPECT_EQ(root->searchTag(nullptr, "bottom"), n);
+    Tree other(TreeNode::createRoot("other"));
+    ASSERT_TRUE(other->appendChild(root));  // re-points every node at the new record
+    EXPECT_EQ(n->getRoot(), other.get());
+}
+
+TEST(TreeNodeDocument, ReferenceCounts) {
+    Tree root(TreeNode::createRoot("r"));
+    TreeNode* a = TreeNode::createNode(root.get(), "a");
+    EXPECT_EQ(a->getDocRefCount(), 0u);
+    a->release();  // never below zero
+    EXPECT_EQ(a->getDocRefCount(), 0u);
+    a->addRef();
+    root->addRef();
+    EXPECT_EQ(root->getDocRefCount(), 2u);
+    a->release();
+    EXPECT_EQ(root->getDocRefCount(), 1u);
+}
+
+TEST(TreeNodeDocument, DeclarationAndTexts) {
+    Tree root(TreeNode::createRoot("r"));
+    TreeNode* a = TreeNode::createNode(root.get(), "a");
+    StringBuffer out("stale");
+    EXPECT_FALSE(a->getDeclEncoding(out));
+    EXPECT_FALSE(a->getStandalone(out));
+
+    a->setDeclEncoding("iso-8859-1");
+    a->setDeclEncoding("utf-8");
+    EXPECT_TRUE(root->getDeclEncoding(out));
+    EXPECT_STREQ(out.getString(), "utf-8");
+    EXPECT_FALSE(root->getStandalone(out));
+    TreeNode* decl = root->getDocument()->getDeclaration();
+    ASSERT_NE(decl, nullptr);
+    EXPECT_STREQ(decl->getTag(), "xml");
+    EXPECT_EQ(attrsOf(decl), " version=\"1.0\" encoding=\"utf-8\"");
+    decl->addAttribute("standalone", "yes");
+    EXPECT_TRUE(a->getStandalone(out));
+    EXPECT_STREQ(out.getString(), "yes");
+
+    TreeInfo* record = root->getDocument();
+    a->setDocTypeText("<!DOCTYPE r>");
+    a->setPiText("<?app go?>");
+    ASSERT_NE(record->getDocTypeText(), nullptr);
+    EXPECT_STREQ(record->getDocTypeText()->getString(), "<!DOCTYPE r>");
+    EXPECT_STREQ(record->getPiText()->getString(), "<?app go?>");
+    a->setDocTypeText("");
+    a->setPiText(nullptr);
+    EXPECT_EQ(record->getDocTypeText(), nullptr);
+    EXPECT_EQ(record->getPiText(), nullptr);
+}
+
+TEST(TsQueue, FirstInFirstOut) {
+    tessik::_tsQueue q;
+    int values[3] = {1, 2, 3};
+    EXPECT_FALSE(q.hasItems());
+    EXPECT_EQ(q.pop(), nullptr);
+    for (int& v : values) q.push(&v);
+    EXPECT_EQ(q.pop(), &values[0]);
+    q.push(&values[0]);
+    EXPECT_EQ(q.pop(), &values[1]);
+    EXPECT_EQ(q.pop(), &values[2]);
+    EXPECT_EQ(q.pop(), &values[0]);
+    EXPECT_FALSE(q.hasItems());
+    q.push(&values[1]);  // left for the destructor, which frees only its items
+}
+
+}  // namespace
