@@ -556,7 +556,7 @@ void appendRandomNameChars(StringBuffer& out) {
 
 bool makeTempFileName(XString& baseName, XString& dir, XString& outPath, LogBase* log) {
     std::string base = baseName.getUtf8();
-    if (base.empty()) base = "x";
+    if (base.empty()) base.push_back('x');  // push_back: GCC 12 misreads operator= here (-Wrestrict)
     if (base.find('.') == std::string::npos) base += ".tmp";
     std::string::size_type dot = base.find_last_of('.');
     std::string stem = base.substr(0, dot);
