@@ -1,6 +1,12 @@
 #include <gtest/gtest.h>
 #include <sqlite3.h>
+#include <grp.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
 
 #include <string>
 
@@ -413,18 +419,49 @@ TEST_F(EntryStoreTest, WriteRefusedWhileAnotherProgramLocksTheJournal) {
     EXPECT_EQ(e.id, 1);
 }
 
-TEST_F(EntryStoreTest, ReadOnlyFileOpensAndRefusesWrites) {
-    if (geteuid() == 0) GTEST_SKIP() << "file modes do not bind the superuser";
-    NewEntry("2024-01-01 08:00:00", "kept");
-    ASSERT_EQ(m_db.Close(), 1);
-    ASSERT_EQ(chmod(JournalPath().c_str(), 0444), 0);
-    ASSERT_EQ(m_db.Open(0), 1);
+// Opens a read-only copy of the journal, tries a save and a load, and
+// answers 0 when the save was refused and the load still worked.
+int CheckReadOnlyJournal(const std::string& folder) {
+    CJournalDb db;
+    db.SetFolder(folder);
+    db.SetFileName("ro.grv");
+    if (db.Open(0) != 1) return 1;
     CEntry e;
     e.ts = "2024-01-02 08:00:00";
-    EXPECT_EQ(m_db.SaveEntry(e), 0);
+    if (db.SaveEntry(e) != 0) return 2;
     CEntry back;
-    EXPECT_EQ(m_db.LoadEntry("1", back), 1);
-    EXPECT_EQ(back.sbj, "kept");
+    if (db.LoadEntry("1", back) != 1 || back.sbj != "kept") return 3;
+    return 0;
+}
+
+TEST_F(EntryStoreTest, ReadOnlyFileOpensAndRefusesWrites) {
+    NewEntry("2024-01-01 08:00:00", "kept");
+    ASSERT_EQ(m_db.Close(), 1);
+    // Under /tmp, readable by all: the test's own folder is closed to others.
+    std::string folder = "/tmp/grv-ro.XXXXXX";
+    ASSERT_NE(mkdtemp(folder.data()), nullptr);
+    ASSERT_EQ(chmod(folder.c_str(), 0777), 0);  // only the file mode may refuse
+    const std::string copy = folder + "/ro.grv";
+    ASSERT_EQ(std::system(("cp '" + JournalPath() + "' '" + copy + "'").c_str()), 0);
+    ASSERT_EQ(chmod(copy.c_str(), 0444), 0);
+    int result = -1;
+    if (geteuid() == 0) {
+        // File modes do not bind the superuser: check as nobody.
+        const pid_t pid = fork();
+        ASSERT_NE(pid, -1);
+        if (pid == 0) {
+            if (setgroups(0, nullptr) != 0 || setgid(65534) != 0 || setuid(65534) != 0) _exit(9);
+            _exit(CheckReadOnlyJournal(folder));
+        }
+        int status = 0;
+        ASSERT_EQ(waitpid(pid, &status, 0), pid);
+        ASSERT_TRUE(WIFEXITED(status));
+        result = WEXITSTATUS(status);
+    } else {
+        result = CheckReadOnlyJournal(folder);
+    }
+    std::filesystem::remove_all(folder);
+    EXPECT_EQ(result, 0) << "1: open failed, 2: save not refused, 3: load failed, 9: no privilege drop";
 }
 
 TEST_F(EntryStoreTest, StatementsWithoutAConnectionFailCleanly) {
