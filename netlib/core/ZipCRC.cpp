@@ -82,6 +82,10 @@ void ZipCRC::moreData(const void* data, std::uint32_t length) {
 
 std::uint32_t ZipCRC::endStream() const { return ~m_value; }
 
+std::uint32_t ZipCRC::stepByte(std::uint32_t reg, unsigned char byte) {
+    return tables().t[0][(reg ^ byte) & 0xFFu] ^ (reg >> 8);
+}
+
 std::uint32_t ZipCRC::crc32WithBinaryFlag(const void* data, std::uint32_t length,
                                           std::uint16_t* binaryFlag) {
     if (!data || length == 0) return 0;
