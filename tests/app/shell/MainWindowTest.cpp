@@ -1,5 +1,7 @@
 #include <QAction>
+#include <QApplication>
 #include <QComboBox>
+#include <QFontInfo>
 #include <QMenu>
 #include <QMenuBar>
 #include <QTemporaryDir>
@@ -7,6 +9,7 @@
 #include <QTimer>
 #include <QToolBar>
 #include <QTreeWidget>
+#include <utility>
 
 #include "ShellTestSupport.h"
 #include "app/shell/GRVDlg.h"
@@ -148,6 +151,22 @@ TEST_F(MainWindowTest, ToolbarHasTwelveButtonsInOrder) {
     EXPECT_EQ(ids, (QList<int>{32795, 32796, 32863, 32816, 32792, 32865, 32814, 32842, 32813,
                                32793, 32797, 32864}));
     EXPECT_EQ(dlg.ToolBar()->iconSize(), QSize(24, 24));
+}
+
+// A machine with only monospaced fonts would draw every menu and label in one;
+// setup installs a proportional family so the default font resolves to it.
+TEST_F(MainWindowTest, DefaultFontIsProportional) {
+    CGRVDlg dlg;
+    ShowAndSettle(dlg);
+    const std::pair<const char*, QFont> fonts[] = {
+        {"application", QApplication::font()},
+        {"window", dlg.font()},
+        {"menu bar", dlg.findChild<QMenuBar*>()->font()},
+    };
+    for (const auto& [where, font] : fonts) {
+        const QFontInfo info(font);
+        EXPECT_FALSE(info.fixedPitch()) << where << " font resolves to " << info.family().toStdString();
+    }
 }
 
 TEST_F(MainWindowTest, DisabledCommandsDoNothingWhenInvoked) {
