@@ -133,6 +133,8 @@ RunResult RunProgram(const std::vector<std::string>& argv, const RunOptions& opt
     posix_spawn_file_actions_adddup2(&actions, in.fd[0], STDIN_FILENO);
     posix_spawn_file_actions_adddup2(&actions, out.fd[1], STDOUT_FILENO);
     posix_spawn_file_actions_adddup2(&actions, options.mergeStderr ? out.fd[1] : err.fd[1], STDERR_FILENO);
+    if (!options.workDir.empty())
+        posix_spawn_file_actions_addchdir_np(&actions, options.workDir.c_str());
 
     std::vector<char*> args;
     for (const std::string& a : argv)
@@ -216,10 +218,15 @@ RunResult RunProgram(const std::vector<std::string>& argv, const RunOptions& opt
     return result;
 }
 
-RunResult SqliteCli(const std::string& file, const std::string& sql) {
+RunResult RunPeer(const std::vector<std::string>& argv, const std::string& input) {
     RunOptions options;
+    options.input = input;
     options.mergeStderr = true;
-    return RunProgram({"sqlite3", "-batch", "-bail", file, sql}, options);
+    return RunProgram(argv, options);
+}
+
+RunResult SqliteCli(const std::string& file, const std::string& sql) {
+    return RunPeer({"sqlite3", "-batch", "-bail", file, sql});
 }
 
 RunResult Python(const std::string& script, const std::vector<std::string>& args, const std::string& input) {

@@ -46,6 +46,7 @@ struct RunOptions {
     bool mergeStderr = false; // stderr goes into out, in order
     std::chrono::milliseconds timeout{std::chrono::minutes(2)};
     std::vector<std::string> env; // extra NAME=value pairs
+    std::string workDir;          // where it starts; ours when empty
 };
 
 struct RunResult {
@@ -59,6 +60,9 @@ struct RunResult {
 
 // Runs argv[0] (searched on PATH) with argv, no shell in between.
 RunResult RunProgram(const std::vector<std::string>& argv, const RunOptions& options = {});
+
+// RunProgram with stderr folded into out, as a peer's verdict is read whole.
+RunResult RunPeer(const std::vector<std::string>& argv, const std::string& input = {});
 
 // The sqlite3 shell on file, in list mode ('|' between columns); stderr
 // follows stdout.

@@ -16,6 +16,12 @@ RunOptions Fed(const std::string& input) {
     return o;
 }
 
+RunOptions In(const std::string& folder) {
+    RunOptions o;
+    o.workDir = folder;
+    return o;
+}
+
 RunOptions Merged() {
     RunOptions o;
     o.mergeStderr = true;
@@ -41,6 +47,7 @@ TEST(RunProgram, PassesArgumentsAndStreamsUntouched) {
         {{"printf", "%s", odd}, {}, 0, odd, ""},
         {{"cat"}, Fed(big), 0, big, ""},
         {{"false"}, {}, 1, "", ""},
+        {{"pwd"}, In("/usr/share"), 0, "/usr/share\n", ""},
         {{"/usr/bin/python3", "-c", "import sys; sys.stdout.write('o'); sys.stderr.write('e'); sys.exit(3)"},
          {},
          3,
