@@ -296,14 +296,14 @@ bool InflateRaw(const Bytes& compressed, Bytes* out) {
     return ok;
 }
 
-bool MakeJournalDatabase(const std::string& path) {
+std::string MakeJournalDatabase(const std::string& path) {
     const std::string sql = "CREATE TABLE entry(id INTEGER PRIMARY KEY, ts TEXT, subject TEXT, worst INT, avg INT,"
                             " low INT, cur INT, journal TEXT);"
                             "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i+1 FROM n WHERE i < 3000)"
                             " INSERT INTO entry SELECT i, printf('2026-%02d-%02d %02d:%02d:00', i%12+1, i%28+1,"
                             " i%24, i%60), 'Entry ' || i, i%11, (i*7)%11, (i*3)%11, (i*5)%11,"
                             " 'Slept ' || (i%9) || ' hours; knee pain after walking ' || (i%5) || ' km.' FROM n;";
-    return RunProgram({"sqlite3", path, sql}).Ok();
+    return RunProgram({"sqlite3", path, sql}).Ok() ? path : std::string();
 }
 
 } // namespace grvtest

@@ -81,7 +81,7 @@ std::string ToHex(std::string_view data);
 bool InflateRaw(const Bytes& compressed, Bytes* out);
 
 // A journal-sized SQLite database at path (3000 entry rows), built by the
-// sqlite3 shell; false when the shell failed.
-bool MakeJournalDatabase(const std::string& path);
+// sqlite3 shell; path, or "" when the shell failed.
+std::string MakeJournalDatabase(const std::string& path);
 
 } // namespace grvtest

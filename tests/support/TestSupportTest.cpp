@@ -107,7 +107,7 @@ TEST(TempDir, LivesUnderTmpdirAndLeavesNothing) {
 TEST(Fixtures, JournalDatabaseAndDeflateJudge) {
     TempDir dir;
     const std::string db = dir.File("journal.db");
-    ASSERT_TRUE(MakeJournalDatabase(db));
+    ASSERT_EQ(MakeJournalDatabase(db), db);
     EXPECT_EQ(SqliteCli(db, "SELECT count(*), max(id) FROM entry;").out, "3000|3000\n");
 
     // zlib's own raw deflate must come back whole; a cut stream must not.
