@@ -31,8 +31,8 @@ std::string TempRoot() {
     return base && *base ? base : "/tmp";
 }
 
-TempDir::TempDir(std::string_view prefix) {
-    std::string pattern = TempRoot() + "/" + std::string(prefix) + ".XXXXXX";
+TempDir::TempDir(std::string_view prefix, std::string_view parent) {
+    std::string pattern = (parent.empty() ? TempRoot() : std::string(parent)) + "/" + std::string(prefix) + ".XXXXXX";
     if (::mkdtemp(pattern.data()) == nullptr)
         throw std::runtime_error("mkdtemp " + pattern + ": " + std::strerror(errno));
     m_path = pattern;
@@ -140,11 +140,17 @@ RunResult RunProgram(const std::vector<std::string>& argv, const RunOptions& opt
     for (const std::string& a : argv)
         args.push_back(const_cast<char*>(a.c_str()));
     args.push_back(nullptr);
-    std::vector<std::string> envText;
-    for (char** e = environ; *e; ++e)
-        envText.emplace_back(*e);
-    for (const std::string& e : options.env)
-        envText.push_back(e);
+    // The given pairs replace inherited ones of the same name.
+    std::vector<std::string> envText = options.env;
+    for (char** e = environ; *e; ++e) {
+        const std::string_view pair(*e);
+        const std::string_view name = pair.substr(0, pair.find('=') + 1);
+        bool replaced = false;
+        for (const std::string& given : options.env)
+            replaced = replaced || given.rfind(name, 0) == 0;
+        if (!replaced)
+            envText.emplace_back(pair);
+    }
     std::vector<char*> envp;
     for (std::string& e : envText)
         envp.push_back(e.data());

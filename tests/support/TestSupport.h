@@ -12,11 +12,11 @@ namespace grvtest {
 
 using Bytes = std::vector<std::uint8_t>;
 
-// A fresh folder under the test's TMPDIR, removed with everything in it
-// (read-only leftovers included) when the object goes.
+// A fresh folder under the test's TMPDIR (or under `parent`), removed with
+// everything in it (read-only leftovers included) when the object goes.
 class TempDir {
 public:
-    explicit TempDir(std::string_view prefix = "grv");
+    explicit TempDir(std::string_view prefix = "grv", std::string_view parent = {});
     ~TempDir();
     TempDir(const TempDir&) = delete;
     TempDir& operator=(const TempDir&) = delete;
