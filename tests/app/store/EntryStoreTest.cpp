@@ -14,11 +14,11 @@
 #include "app/store/JournalDb.h"
 #include "app/store/SqlText.h"
 #include "app/store/StoreTexts.h"
-#include "tests/app/store/StoreTestSupport.h"
+#include "tests/support/JournalFixture.h"
 
 namespace {
 
-using storetest::StoreTest;
+using StoreTest = grvtest::JournalTest;
 
 class EntryStoreTest : public StoreTest {
 protected:
@@ -438,11 +438,11 @@ TEST_F(EntryStoreTest, ReadOnlyFileOpensAndRefusesWrites) {
     NewEntry("2024-01-01 08:00:00", "kept");
     ASSERT_EQ(m_db.Close(), 1);
     // Under /tmp, readable by all: the test's own folder is closed to others.
-    std::string folder = "/tmp/grv-ro.XXXXXX";
-    ASSERT_NE(mkdtemp(folder.data()), nullptr);
+    grvtest::TempDir shared("grv-ro", "/tmp");
+    const std::string folder = shared.Path();
     ASSERT_EQ(chmod(folder.c_str(), 0777), 0);  // only the file mode may refuse
     const std::string copy = folder + "/ro.grv";
-    ASSERT_EQ(std::system(("cp '" + JournalPath() + "' '" + copy + "'").c_str()), 0);
+    ASSERT_TRUE(std::filesystem::copy_file(JournalPath(), copy));
     ASSERT_EQ(chmod(copy.c_str(), 0444), 0);
     int result = -1;
     if (geteuid() == 0) {
@@ -460,7 +460,6 @@ TEST_F(EntryStoreTest, ReadOnlyFileOpensAndRefusesWrites) {
     } else {
         result = CheckReadOnlyJournal(folder);
     }
-    std::filesystem::remove_all(folder);
     EXPECT_EQ(result, 0) << "1: open failed, 2: save not refused, 3: load failed, 9: no privilege drop";
 }
 

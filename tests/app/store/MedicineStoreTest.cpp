@@ -7,11 +7,11 @@
 #include "app/store/Medicine.h"
 #include "app/store/SqlText.h"
 #include "app/store/StoreTexts.h"
-#include "tests/app/store/StoreTestSupport.h"
+#include "tests/support/JournalFixture.h"
 
 namespace {
 
-using storetest::StoreTest;
+using StoreTest = grvtest::JournalTest;
 
 class MedicineStoreTest : public StoreTest {
 protected:

@@ -9,11 +9,11 @@
 #include "app/store/Medicine.h"
 #include "app/store/SqlText.h"
 #include "app/store/StoreTexts.h"
-#include "tests/app/store/StoreTestSupport.h"
+#include "tests/support/JournalFixture.h"
 
 namespace {
 
-using storetest::StoreTest;
+using StoreTest = grvtest::JournalTest;
 using Texts = std::vector<std::string>;
 
 class QueriesTest : public StoreTest {
@@ -324,7 +324,7 @@ TEST(JournalDbTimestamp, FormatTimestampGivesTimestampText) {
 }
 
 TEST(JournalDbOpen, AFileThatIsNotAJournalFailsAtTheFirstStatement) {
-    storetest::TempDir dir;
+    grvtest::TempDir dir;
     std::ofstream(dir.File("notes.grv")) << std::string(4096, 'x');
     CJournalDb db;
     db.SetFolder(dir.Path());

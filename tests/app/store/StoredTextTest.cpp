@@ -3,7 +3,7 @@
 #include <string>
 
 #include "app/store/StoredText.h"
-#include "tests/app/store/StoreTestSupport.h"
+#include "tests/support/TestSupport.h"
 
 namespace {
 
@@ -36,13 +36,10 @@ TEST(StoredText, Cp1252MatchesPythonCodec) {
         std::snprintf(buf, sizeof buf, "%02x", b);
         hex += buf;
     }
-    int status = 0;
-    const std::string expected = storetest::RunCommand(
-        "/usr/bin/python3 -c 'import sys; sys.stdout.buffer.write(bytes.fromhex(\"" + hex +
-            "\").decode(\"cp1252\").encode(\"utf-8\"))'",
-        &status);
-    ASSERT_EQ(status, 0);
-    EXPECT_EQ(Cp1252ToUtf8(bytes), expected);
+    const auto expected = grvtest::Python(
+        "import sys; sys.stdout.buffer.write(bytes.fromhex(sys.argv[1]).decode('cp1252').encode('utf-8'))", {hex});
+    ASSERT_EQ(expected.status, 0) << expected.err;
+    EXPECT_EQ(Cp1252ToUtf8(bytes), expected.out);
 }
 
 TEST(StoredText, UndefinedCp1252BytesBecomeControlCharacters) {

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "../core/PeerTools.h"
+#include "tests/support/TestSupport.h"
 #include "netlib/core/DataBuffer.h"
 #include "netlib/core/EncodingConvert.h"
 #include "netlib/core/StringBuffer.h"
@@ -179,13 +179,13 @@ TEST_F(Engine, KatakanaMarksAndForms) {
 // NFKC normalisation gives, as page 932 writes it (the sound marks as the
 // spacing marks, which NFKC gives in their combining forms).
 TEST_F(Engine, HalfWidthTableAgreesWithPython) {
-    int status = 0;
-    std::string hex = peer::run("/usr/bin/python3 -c \"import unicodedata,sys;"
-                                "f=lambda s:s.replace(chr(0x3099),chr(0x309B)).replace(chr(0x309A),chr(0x309C));"
-                                "sys.stdout.write(''.join(f(unicodedata.normalize('NFKC',bytes([b]).decode('cp932')))"
-                                ".encode('cp932').hex() for b in range(0xA1,0xE0)))\"",
-                                "", status);
-    ASSERT_EQ(status, 0);
+    const auto peer = grvtest::Python(
+        "import unicodedata,sys;"
+        "f=lambda s:s.replace(chr(0x3099),chr(0x309B)).replace(chr(0x309A),chr(0x309C));"
+        "sys.stdout.write(''.join(f(unicodedata.normalize('NFKC',bytes([b]).decode('cp932')))"
+        ".encode('cp932').hex() for b in range(0xA1,0xE0)))");
+    ASSERT_EQ(peer.status, 0) << peer.err;
+    const std::string& hex = peer.out;
     ASSERT_EQ(hex.size(), 63u * 4);
     tessik::Japanese j;
     for (unsigned b = 0xA1; b <= 0xDF; ++b) {
@@ -225,26 +225,21 @@ TEST_F(Engine, Iso2022CrossDecodesWithPythonAndIconv) {
         bool ok = false;
         std::string ours = fromUtf8(c.page, c.text, &ok);
         EXPECT_TRUE(ok);
-        int status = 0;
         // python3 decodes ours and encodes the text for us to decode.
-        std::string py = peer::run(std::string("/usr/bin/python3 -c \"import sys;sys.stdout.buffer.write("
-                                               "sys.stdin.buffer.read().decode('") +
-                                       c.python + "').encode('utf-8'))\"",
-                                   ours, status);
-        EXPECT_EQ(status, 0);
-        EXPECT_EQ(py, c.text);
-        std::string pyEncoded = peer::run(std::string("/usr/bin/python3 -c \"import sys;sys.stdout.buffer.write("
-                                                      "sys.stdin.buffer.read().decode('utf-8').encode('") +
-                                              c.python + "'))\"",
-                                          c.text, status);
-        EXPECT_EQ(status, 0);
-        EXPECT_EQ(utf8Of(c.page, pyEncoded), c.text);
-        std::string ic = peer::run(std::string("iconv -f ") + c.iconv + " -t UTF-8", ours, status);
-        EXPECT_EQ(status, 0);
-        EXPECT_EQ(ic, c.text);
-        std::string icEncoded = peer::run(std::string("iconv -f UTF-8 -t ") + c.iconv, c.text, status);
-        EXPECT_EQ(status, 0);
-        EXPECT_EQ(utf8Of(c.page, icEncoded), c.text);
+        const std::string recode = "import sys;sys.stdout.buffer.write(sys.stdin.buffer.read().decode(sys.argv[1])"
+                                   ".encode(sys.argv[2]))";
+        auto peer = grvtest::Python(recode, {c.python, "utf-8"}, ours);
+        EXPECT_EQ(peer.status, 0) << peer.err;
+        EXPECT_EQ(peer.out, c.text);
+        peer = grvtest::Python(recode, {"utf-8", c.python}, c.text);
+        EXPECT_EQ(peer.status, 0) << peer.err;
+        EXPECT_EQ(utf8Of(c.page, peer.out), c.text);
+        peer = grvtest::RunPeer({"iconv", "-f", c.iconv, "-t", "UTF-8"}, ours);
+        EXPECT_EQ(peer.status, 0) << peer.out;
+        EXPECT_EQ(peer.out, c.text);
+        peer = grvtest::RunPeer({"iconv", "-f", "UTF-8", "-t", c.iconv}, c.text);
+        EXPECT_EQ(peer.status, 0) << peer.out;
+        EXPECT_EQ(utf8Of(c.page, peer.out), c.text);
     }
 }
 

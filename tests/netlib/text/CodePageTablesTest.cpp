@@ -16,6 +16,7 @@
 #include "netlib/text/CodePageEngine.h"
 #include "netlib/text/CodePageTables.h"
 #include "netlib/text/HashConvert.h"
+#include "tests/support/TestSupport.h"
 
 using tessik::HashConvert;
 
@@ -170,10 +171,9 @@ const std::map<int, Reference>& references(std::vector<std::string>& skipped) {
     static bool done = false;
     if (!done) {
         done = true;
-        std::string out = std::string(std::getenv("TMPDIR") ? std::getenv("TMPDIR") : "/tmp") + "/cp-reference.txt";
-        std::string cmd = "/usr/bin/python3 " GRV_SOURCE_DIR "/scripts/codepages/reference.py > '" + out + "'";
-        if (std::system(cmd.c_str()) == 0) {
-            std::ifstream f(out);
+        const auto dump = grvtest::RunProgram({"/usr/bin/python3", GRV_SOURCE_DIR "/scripts/codepages/reference.py"});
+        if (dump.status == 0) {
+            std::istringstream f(dump.out);
             std::string kind, a, b;
             Reference* cur = nullptr;
             std::string line;
