@@ -15,6 +15,7 @@ import os
 import struct
 import sys
 
+import judges
 import sources
 
 HERE = os.path.dirname(os.path.abspath(__file__))
@@ -63,6 +64,8 @@ def build(page):
                                                          codes_text(want)))
     if long_codes:
         diffs.append('longer-codes-not-kept %d' % long_codes)
+    diffs += round_trip_exceptions(dec, enc)
+    diffs += judged_differences(page, dec)
     if page in (1256, 28596):
         # The converter writes Arabic-Indic digits as ASCII digits on these pages.
         for cp in list(range(0x660, 0x66A)) + list(range(0x6F0, 0x6FA)):
@@ -99,6 +102,44 @@ def build(page):
         code, cpv = v, cp
     body += b'\0\0'
     return stored_text(bytes(body)), diffs
+
+
+def round_trip_exceptions(dec, enc):
+    """Codes that do not come back from their code point: a single byte that
+    is not written as itself, or a two-byte code written as a code that
+    decodes to something else or as another code of a character it alone has."""
+    count = {}
+    for cp in dec.values():
+        count[cp] = count.get(cp, 0) + 1
+    out = []
+    for code, cp in sorted(dec.items(), key=lambda kv: (len(kv[0]), kv[0])):
+        back = enc(cp)
+        if back == code or (len(code) == 2 and count[cp] > 1 and back is not None and dec.get(back) == cp):
+            continue
+        out.append('roundtrip %s U+%04X writes=%s' % (codes_text(code).replace(' ', ''), cp,
+                                                      codes_text(back).replace(' ', '') if back else 'none'))
+    return out
+
+
+def judged_differences(page, dec):
+    """Codes on which the table agrees with none of the page's independent
+    judges (judges.py)."""
+    decoders = [judges.decoder(kind, name) for kind, name in judges.JUDGES.get(page, [])]
+    if not decoders:
+        return []
+    out = []
+    for code in sources.candidates(page):
+        ours = dec.get(code)
+        theirs = [judges.single_char(d(code)) for d in decoders]
+        if ours in theirs:
+            continue
+        out.append('judged %s ours=%s judges=%s' % (code.hex().upper(), cp_text(ours),
+                                                    ','.join(cp_text(t) for t in theirs)))
+    return out
+
+
+def cp_text(cp):
+    return 'none' if cp is None else 'U+%04X' % cp
 
 
 def stored_text(body):
@@ -140,6 +181,10 @@ def main():
                  '#   PAGE encode U+XXXX ours=BYTES|none ref=BYTES|none',
                  '#   PAGE longer-codes-not-kept N: N code points the reference writes in more than two',
                  '#        bytes (JIS X 0212 in EUC-JP) are unmappable here; the tables hold 1- and 2-byte codes.',
+                 '#   PAGE roundtrip CODE U+XXXX writes=BYTES|none: a code that does not come back from',
+                 '#        its code point (several bytes of the page decode to it).',
+                 '#   PAGE judged CODE ours=U+XXXX|none judges=...: a code on which the table agrees with',
+                 '#        none of the independent judges of the page (judges.py); see the notes there.',
                  '']
     index = []
     for page in sources.SINGLE_BYTE + sources.MULTI_BYTE:

@@ -181,7 +181,22 @@ def _npm_dec(page):
             for k, v in pairs.items():
                 dec[int(k, 16)] = chr(int(v, 16))
             _npm_cache[page] = dec
+        _npm_cache[page] = _mend_npm(page, _npm_cache[page])
     return _npm_cache[page]
+
+
+# The package gives bytes 0x00 and 0x01 of some pages the character of 0xFF,
+# or nothing; in every page they are NUL and SOH (python, iconv and ICU agree
+# wherever they have the page).
+C0_KEPT = {0x00: '\x00', 0x01: '\x01'}
+
+
+def _mend_npm(page, dec):
+    dec = list(dec)
+    for code, ch in C0_KEPT.items():
+        if dec[code] != ch:
+            dec[code] = ch
+    return dec
 
 
 # ---- one page ---------------------------------------------------------------
