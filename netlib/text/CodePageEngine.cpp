@@ -7,6 +7,7 @@
 #include "netlib/text/ByteStaging.h"
 #include "netlib/text/CharsetNames.h"
 #include "netlib/text/CodePageTables.h"
+#include "netlib/text/Gb18030.h"
 #include "netlib/text/HashConvert.h"
 #include "netlib/text/Iso2022.h"
 #include "netlib/text/Utf7.h"
@@ -15,6 +16,9 @@ namespace tessik {
 namespace {
 
 using Staging = ByteStaging<512>;
+
+// Its four-byte codes are computed, not stored.
+constexpr int kGb18030Page = 54936;
 
 bool singleByteToUtf16(const UnicodeLookup& lookup, const unsigned char* p, unsigned int n, DataBuffer& out) {
     Staging s(out);
@@ -191,6 +195,7 @@ bool tablePageToUtf16(int page, const unsigned char* p, unsigned int n, DataBuff
     }
     if (isMultiByteTablePage(page)) {
         if (!p || !n) return true;
+        if (page == kGb18030Page) return gb18030ToUtf16(*multiByteToUnicodeTable(page), p, n, out);
         return multiByteToUtf16(*multiByteToUnicodeTable(page), p, n, out);
     }
     return false;
@@ -200,6 +205,7 @@ bool utf16ToTablePage(int page, const unsigned char* p, unsigned int n, DataBuff
     const HashConvert* table = isTablePage(page) ? fromUnicodeTable(page) : nullptr;
     if (!table) return false;
     if (!p || !n) return true;
+    if (page == kGb18030Page) return utf16ToGb18030(*table, p, n, out);
     if (page != 28596 && page != 1256) return utf16ToMultiByte(*table, p, n, out);
     // Arabic-Indic digits are written as ASCII digits on these pages.
     DataBuffer copy;

@@ -55,7 +55,8 @@ def build(page):
                 first.add(want)
             continue
         if len(want) > 2:
-            long_codes += 1
+            if page not in sources.FOUR_BYTE:
+                long_codes += 1
             continue
         if want in dec:
             extra.append((want, cp))
@@ -168,6 +169,28 @@ def jis_extension():
     return base64.b64encode(bytes(table)).decode()
 
 
+def gb18030_ranges():
+    """GB18030's four-byte codes of the BMP as runs (first linear index, first
+    code point): linear index = ((b1-0x81)*10 + b2-0x30)*126 + b3-0x81)*10 + b4-0x30,
+    read from the page's source converter."""
+    cnv = sources.Icu(sources.ICU[54936])
+    runs, last = [], None
+    for i in range(GB18030_BMP_CODES):
+        rest, b4 = divmod(i, 10)
+        rest, b3 = divmod(rest, 126)
+        b1, b2 = divmod(rest, 10)
+        s = cnv.decode(bytes([0x81 + b1, 0x30 + b2, 0x81 + b3, 0x30 + b4]))
+        assert s is not None and len(s) == 1, i
+        cp = ord(s)
+        if last is None or cp != last + 1:
+            runs.append((i, cp))
+        last = cp
+    return runs
+
+
+GB18030_BMP_CODES = 39420
+
+
 def c_blocks(text):
     return ['"%s"' % text[i:i + BLOCK] for i in range(0, len(text), BLOCK)]
 
@@ -205,6 +228,13 @@ def main():
     out.append('const char kJisExtension[] =')
     out += ['    %s' % b for b in c_blocks(jis_extension())]
     out[-1] += ';'
+    out += ['', '// GB18030 four-byte codes of the BMP: (first linear index, first code point) of',
+            '// each run; %s' % sources.source_name(54936) + '.',
+            'const Gb18030Run kGb18030Runs[] = {']
+    runs = gb18030_ranges()
+    for i in range(0, len(runs), 6):
+        out.append('    ' + ' '.join('{%d, 0x%04X},' % r for r in runs[i:i + 6]))
+    out += ['};', 'const int kGb18030RunCount = %d;' % len(runs)]
     out += ['', '}  // namespace tessik::cptext', '']
     with open(os.path.join(ROOT, 'netlib/text/CodePageTableText.cpp'), 'w') as f:
         f.write('\n'.join(out))
