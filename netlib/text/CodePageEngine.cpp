@@ -29,10 +29,12 @@ bool singleByteToUtf16(const UnicodeLookup& lookup, const unsigned char* p, unsi
             continue;
         }
         unsigned int u = lookup.units[p[i]];
-        if (u == 0)
+        if (u == 0) {
             ok = false;
-        else
+            noteDroppedInput(1);
+        } else {
             s.putUnit(u);
+        }
     }
     return ok;
 }
@@ -62,10 +64,12 @@ bool multiByteToUtf16(const HashConvert& table, const unsigned char* p, unsigned
             continue;
         }
         v = table.find(&c, 1, length);
-        if (v)
+        if (v) {
             s.put(v, length);
-        else
+        } else {
             ok = false;
+            noteDroppedInput(1);
+        }
     }
     return ok;
 }
@@ -83,12 +87,14 @@ bool utf16ToMultiByte(const HashConvert& table, const unsigned char* p, unsigned
         }
         unsigned int length = 0;
         const unsigned char* v = table.find(p + i, 2, length);
-        if (v)
+        if (v) {
             s.put(v, length);
-        else if (u == 0)
+        } else if (u == 0) {
             s.put(0);
-        else
+        } else {
             ok = false;
+            noteDroppedInput(2);
+        }
     }
     return ok;
 }

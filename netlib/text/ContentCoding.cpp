@@ -159,12 +159,20 @@ char* encodeQ(const void* bytes, unsigned int n, bool commas, unsigned int* leng
     return data;
 }
 
-// Bytes of the named charset to UTF-8 where the charset is known and not
-// UTF-8 already; bytes that cannot be converted go through as they are.
+// Bytes of the named charset to UTF-8. A charset nobody knows, or bytes its
+// converter cannot take, are read as Latin-1: every byte maps, and the
+// output stays UTF-8.
 void appendAsUtf8(const char* charset, const unsigned char* bytes, unsigned int n, DataBuffer& out) {
-    std::uint32_t page = 0;
-    if (!sameNoCase(charset, "utf-8") && isKnownCharset(charset)) page = charsetNameToCodePage(charset);
-    if (page != 0 && page != 65001) {
+    if (sameNoCase(charset, "utf-8")) {
+        out.append(bytes, n);
+        return;
+    }
+    const std::uint32_t page = isKnownCharset(charset) ? charsetNameToCodePage(charset) : 0;
+    if (page == 65001) {
+        out.append(bytes, n);
+        return;
+    }
+    if (page != 0) {
         DataBuffer converted;
         EncodingConvert conv;
         if (conv.convert(static_cast<int>(page), 65001, bytes, n, converted) && converted.getSize() > 0) {
@@ -172,7 +180,12 @@ void appendAsUtf8(const char* charset, const unsigned char* bytes, unsigned int 
             return;
         }
     }
-    out.append(bytes, n);
+    DataBuffer utf16;
+    for (unsigned int i = 0; i < n; ++i) {
+        const unsigned char unit[2] = {bytes[i], 0};
+        utf16.append(unit, 2);
+    }
+    EncodingConvert::utf16ToUtf8(utf16.getData(), utf16.getSize(), out);
 }
 
 enum class WordsMode { Raw, Utf8, ProtectCommas };

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "netlib/core/DataBuffer.h"
+#include "netlib/core/EncodingConvert.h"
 #include "netlib/text/ByteStaging.h"
 #include "netlib/text/CodePageTableText.h"
 #include "netlib/text/HashConvert.h"
@@ -27,6 +28,7 @@ constexpr long kBmpCodes = 39420;
 constexpr long kSupplementaryStart = (0x90 - kLeadFirst) * kDigitSpan * kLeadSpan * kDigitSpan;
 constexpr unsigned long kFirstSupplementary = 0x10000;
 constexpr unsigned long kLastCodePoint = 0x10FFFF;
+constexpr unsigned int kFourBytes = 4;
 
 bool isLead(unsigned char c) {
     return c >= kLeadFirst && c <= kLeadLast;
@@ -54,7 +56,7 @@ void putFourBytes(long linear, ByteStaging<512>& s) {
     linear /= kLeadSpan;
     b[1] = static_cast<unsigned char>(kDigitFirst + linear % kDigitSpan);
     b[0] = static_cast<unsigned char>(kLeadFirst + linear / kDigitSpan);
-    s.put(b, 4);
+    s.put(b, kFourBytes);
 }
 
 long runEnd(int r) {
@@ -103,19 +105,21 @@ bool gb18030ToUtf16(const HashConvert& table, const unsigned char* p, unsigned i
             // one loses its lead byte only.
             if (i + 3 >= n || !isLead(p[i + 2]) || !isDigit(p[i + 3])) {
                 ok = false;
+                noteDroppedInput(1);
                 ++i;
                 continue;
             }
             const unsigned long cp = fromLinear(linearIndex(p + i));
             if (cp == 0) {
                 ok = false;
+                noteDroppedInput(kFourBytes);
             } else if (cp < kFirstSupplementary) {
                 s.putUnit(cp);
             } else {
                 s.putUnit(0xD800 + ((cp - kFirstSupplementary) >> 10));
                 s.putUnit(0xDC00 + ((cp - kFirstSupplementary) & 0x3FF));
             }
-            i += 4;
+            i += kFourBytes;
             continue;
         }
         unsigned int length = 0;
@@ -126,10 +130,12 @@ bool gb18030ToUtf16(const HashConvert& table, const unsigned char* p, unsigned i
             continue;
         }
         v = table.find(p + i, 1, length);
-        if (v)
+        if (v) {
             s.put(v, length);
-        else
+        } else {
             ok = false;
+            noteDroppedInput(1);
+        }
         ++i;
     }
     return ok;
@@ -161,10 +167,12 @@ bool utf16ToGb18030(const HashConvert& table, const unsigned char* p, unsigned i
             continue;
         }
         const long linear = isHighSurrogate(u) || isLowSurrogate(u) ? -1 : bmpLinear(u);
-        if (linear >= 0)
+        if (linear >= 0) {
             putFourBytes(linear, s);
-        else
+        } else {
             ok = false;
+            noteDroppedInput(2);
+        }
     }
     return ok;
 }

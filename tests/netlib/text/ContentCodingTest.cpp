@@ -524,9 +524,12 @@ TEST(EncodedWords, OtherCharsetsConvertThroughTheEngine) {
     DataBuffer raw;
     ContentCoding::decodeEncodedWordsRaw(sb, raw);
     EXPECT_EQ(str(raw), text);
-    // Without a converter the word's bytes come through unchanged.
+    // Without a converter, or in a charset nobody knows, a word is read as
+    // Latin-1: the text stays UTF-8 and no byte is lost.
+    EXPECT_EQ(wordsToUtf8("=?x-unknown?q?caf=E9?= =?x-unknown?b?/w==?="), "caf\xC3\xA9\xC3\xBF");
+    EXPECT_EQ(wordsToUtf8("=?us-ascii?q?caf=E9?="), "caf");
     EncodingConvert::installEngine(nullptr);
-    EXPECT_EQ(wordsToUtf8("=?iso-8859-1?q?caf=E9?="), "caf\xE9");
+    EXPECT_EQ(wordsToUtf8("=?iso-8859-1?q?caf=E9?="), "caf\xC3\xA9");
     tessik::installCodePageEngine();
     EXPECT_EQ(wordsToUtf8("=?iso-8859-1?q?caf=E9?="), "caf\xC3\xA9");
 }
