@@ -15,7 +15,7 @@
 #include "app/store/SqlText.h"
 #include "app/store/Statement.h"
 #include "app/store/StoreTexts.h"
-#include "app/store/StoredText.h"
+#include "platform/Cp1252Text.h"
 #include "platform/Paths.h"
 
 namespace {
@@ -66,7 +66,7 @@ std::string CJournalDb::Statement::Text(int column) const {
     const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(m_stmt, column));
     if (!text) return {};
     const int bytes = sqlite3_column_bytes(m_stmt, column);
-    return StoredTextToUtf8(std::string_view(text, static_cast<size_t>(bytes)));
+    return platform::Utf8OrCp1252ToUtf8(std::string_view(text, static_cast<size_t>(bytes)));
 }
 
 int CJournalDb::Statement::Int(int column) const {

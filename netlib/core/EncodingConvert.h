@@ -2,7 +2,7 @@
 // Converts byte strings between Windows code pages. The UTF family (1200,
 // 1201, 65001, 65005, 65006) is built in; the table pages, UTF-7 and the
 // ISO-2022 forms come from the code-page engine once it is installed
-// (tessik::installCodePageEngine in netlib/text). A conversion from or to a
+// (tessik::installTextServices in netlib/text). A conversion from or to a
 // page nobody supports gives false and writes nothing.
 #include <cstdint>
 
@@ -68,7 +68,7 @@ public:
     // for none.
     void setVerboseLog(LogBase* log) { m_verboseLog = log; }
 
-    // Installed once by the code-page engine; a null engine removes it.
+    // Set by the text layer at the library's start; a null engine removes it.
     static void installEngine(const CodePageEngine* engine);
     static int charsetToCodePage(const char* name);
     static bool isSupportedPage(int page);

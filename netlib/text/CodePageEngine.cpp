@@ -159,8 +159,6 @@ int charsetName(const char* name) { return static_cast<int>(charsetNameToCodePag
 const CodePageEngine kEngine = {tablePageToUtf16, utf16ToTablePage, charsetName, supportsPage, frontEnd,
                                 backEndPage,      backEnd,          utf7ToUtf16, utf16ToUtf7};
 
-const bool kInstalled = (installCodePageEngine(), true);
-
 }  // namespace
 
 void installCodePageEngine() { EncodingConvert::installEngine(&kEngine); }
@@ -228,5 +226,3 @@ bool utf16ToTablePage(int page, const unsigned char* p, unsigned int n, DataBuff
 }
 
 }  // namespace tessik
-
-extern "C" const bool* grvTextCodePageEngineAnchor() { return &tessik::kInstalled; }

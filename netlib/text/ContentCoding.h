@@ -87,8 +87,8 @@ private:
     bool m_escapeCommas;
 };
 
-// Lets DataBuffer's named encodings "base64", "qp" and "url" reach this layer.
-// Linking grv_text installs them already; calling it again is harmless.
+// Lets DataBuffer's named encodings "base64", "qp" and "url" reach this layer
+// (part of installTextServices()); calling it again is harmless.
 void installTextNamedCodings();
 
 }  // namespace tessik

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "netlib/core/DataBuffer.h"
-#include "netlib/core/NamedCodings.h"
+#include "netlib/core/NamedCodingsHook.h"
 #include "netlib/core/StringBuffer.h"
 #include "netlib/core/StringPair.h"
 #include "netlib/core/TreeNode.h"

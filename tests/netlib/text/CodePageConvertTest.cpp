@@ -15,7 +15,7 @@
 #include "netlib/core/Logger.h"
 #include "netlib/core/StringBuffer.h"
 #include "netlib/core/XString.h"
-#include "netlib/text/CodePageEngine.h"
+#include "netlib/text/TextServices.h"
 #include "netlib/text/Iso2022.h"
 
 namespace {
@@ -24,15 +24,19 @@ using Bytes = std::vector<unsigned char>;
 
 using Engine = ::testing::Test;
 
-// Linking grv_text is enough: nobody here called installCodePageEngine().
-TEST(EngineInstall, PresentBeforeAnyCall) {
+// The core converts the UTF family on its own; the rest arrives with the
+// text services, and installing them twice changes nothing.
+TEST(EngineInstall, OnlyTheTextServicesBringTablePages) {
+    EncodingConvert::installEngine(nullptr);
+    EXPECT_FALSE(EncodingConvert::isSupportedPage(1252));
+    EXPECT_TRUE(EncodingConvert::isSupportedPage(65001));
+    tessik::installTextServices();
+    tessik::installTextServices();
     EXPECT_TRUE(EncodingConvert::isSupportedPage(1252));
     EXPECT_TRUE(EncodingConvert::isSupportedPage(50225));
     EXPECT_FALSE(EncodingConvert::isSupportedPage(12345));
     EXPECT_TRUE(EncodingConvert::isSupportedPage(65000));
     EXPECT_EQ(EncodingConvert::charsetToCodePage("iso-2022-jp"), 50220);
-    tessik::installCodePageEngine();  // again: harmless
-    EXPECT_TRUE(EncodingConvert::isSupportedPage(932));
 }
 
 Bytes convert(int from, int to, const Bytes& in, bool* ok = nullptr) {

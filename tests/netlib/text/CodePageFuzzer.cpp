@@ -6,7 +6,7 @@
 
 #include "netlib/core/DataBuffer.h"
 #include "netlib/core/EncodingConvert.h"
-#include "netlib/text/CodePageEngine.h"
+#include "netlib/text/TextServices.h"
 #include "netlib/text/Iso2022.h"
 
 namespace {
@@ -17,7 +17,7 @@ constexpr std::size_t kCount = sizeof kPages / sizeof kPages[0];
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     if (size < 2) return 0;
-    tessik::installCodePageEngine();
+    tessik::installTextServices();
     int from = kPages[data[0] % kCount];
     int to = kPages[data[1] % kCount];
     const unsigned char* text = data + 2;

@@ -14,7 +14,7 @@
 #include "netlib/core/EncodingConvert.h"
 #include "netlib/core/Memory.h"
 #include "netlib/core/StringBuffer.h"
-#include "netlib/text/CodePageEngine.h"
+#include "netlib/text/TextServices.h"
 
 using codingpeer::Bytes;
 using tessik::ContentCoding;
@@ -530,7 +530,7 @@ TEST(EncodedWords, OtherCharsetsConvertThroughTheEngine) {
     EXPECT_EQ(wordsToUtf8("=?us-ascii?q?caf=E9?="), "caf");
     EncodingConvert::installEngine(nullptr);
     EXPECT_EQ(wordsToUtf8("=?iso-8859-1?q?caf=E9?="), "caf\xC3\xA9");
-    tessik::installCodePageEngine();
+    tessik::installTextServices();
     EXPECT_EQ(wordsToUtf8("=?iso-8859-1?q?caf=E9?="), "caf\xC3\xA9");
 }
 
