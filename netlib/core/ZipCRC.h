@@ -20,6 +20,10 @@ public:
     static std::uint32_t crc32WithBinaryFlag(const void* data, std::uint32_t length,
                                              std::uint16_t* binaryFlag);
 
+    // One byte through the bare register (no preset, no final complement),
+    // the step the traditional zip cipher drives its keys with.
+    static std::uint32_t stepByte(std::uint32_t reg, unsigned char byte);
+
 private:
     std::uint32_t m_value;
 };

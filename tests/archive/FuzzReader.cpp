@@ -1,37 +1,24 @@
 // Any bytes as an archive: opening, listing and extracting every entry must
 // stay clean under the sanitizers and never write outside the target folder.
-#include <stdlib.h>
-#include <unistd.h>
-
 #include <cstdint>
 #include <cstdlib>
 #include <filesystem>
 #include <string>
 
 #include "archive/ZipReader.h"
+#include "tests/support/TestSupport.h"
 
 namespace {
 
 constexpr std::uint32_t kMaxExtract = 8u << 20;
 
 struct Folders {
-  std::string parent;
-  std::string target;
-  Folders() {
-    char templ[] = "/tmp/grv-fuzz-reader.XXXXXX";
-    if (!mkdtemp(templ)) std::abort();
-    parent = templ;
-    target = parent + "/out";
-  }
+  grvtest::TempDir parent{"grv-fuzz-reader"};
+  std::string target = parent.File("out");
 };
 
 const Folders& TheFolders() {
   static const Folders folders;
-  static const int cleanup = std::atexit([] {
-    std::error_code ec;
-    std::filesystem::remove_all(TheFolders().parent, ec);
-  });
-  (void)cleanup;
   return folders;
 }
 
@@ -60,15 +47,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     CloseZipReader(h);
   }
   // Only the target folder may exist beside nothing else.
-  for (const auto& e : std::filesystem::directory_iterator(f.parent)) {
+  for (const auto& e : std::filesystem::directory_iterator(f.parent.Path())) {
     if (e.path() != f.target) std::abort();
   }
-  std::error_code ec;
-  std::filesystem::permissions(f.target, std::filesystem::perms::owner_all,
-                               std::filesystem::perm_options::add, ec);
-  for (const auto& e : std::filesystem::recursive_directory_iterator(f.target, ec))
-    std::filesystem::permissions(e.path(), std::filesystem::perms::owner_all,
-                                 std::filesystem::perm_options::add, ec);
-  std::filesystem::remove_all(f.target, ec);
+  grvtest::RemoveTree(f.target);
   return 0;
 }

@@ -11,7 +11,7 @@
 namespace {
 
 using archive::ZipDeflater;
-using archive_test::Bytes;
+using grvtest::Bytes;
 
 struct Compressed {
   Bytes data;
@@ -51,31 +51,31 @@ void ExpectRoundTrip(ZipDeflater& d, const Bytes& input, const std::string& what
   ASSERT_EQ(c.error, nullptr) << what;
   EXPECT_EQ(c.reported, c.data.size()) << what;
   Bytes back;
-  ASSERT_TRUE(archive_test::InflateRaw(c.data, &back)) << what << ": zlib refused the stream";
+  ASSERT_TRUE(grvtest::InflateRaw(c.data, &back)) << what << ": zlib refused the stream";
   ASSERT_EQ(back.size(), input.size()) << what;
   EXPECT_TRUE(back == input) << what << ": inflated bytes differ";
 }
 
 Bytes Mixed(std::size_t size, std::uint32_t seed) {
   // Text with bursts of noise, so blocks change type along the way.
-  Bytes b = archive_test::TextLike(size, seed);
-  Bytes noise = archive_test::RandomBytes(size / 8 + 4096, seed + 1);
+  Bytes b = grvtest::TextLike(size, seed);
+  Bytes noise = grvtest::RandomBytes(size / 8 + 4096, seed + 1);
   for (std::size_t i = 0; i + 2000 < size; i += 9000)
     std::memcpy(b.data() + i, noise.data() + (i / 8) % (noise.size() - 2000), 2000);
   return b;
 }
 
 TEST(ZipDeflater, CorpusOfRealFilesRoundTripsThroughZlib) {
-  archive_test::TempDir dir;
+  grvtest::TempDir dir;
   struct Case {
     std::string name;
     Bytes data;
   } cases[] = {
-      {"license text", archive_test::ReadFile("/usr/share/common-licenses/GPL-3")},
-      {"binary", archive_test::ReadFile("/usr/bin/bash")},
+      {"license text", grvtest::ReadBytes("/usr/share/common-licenses/GPL-3")},
+      {"binary", grvtest::ReadBytes("/usr/bin/bash")},
       {"journal database",
-       archive_test::ReadFile(archive_test::MakeJournalDatabase(dir / "journal.grv"))},
-      {"random", archive_test::RandomBytes(300000, 1)},
+       grvtest::ReadBytes(grvtest::MakeJournalDatabase(dir.File("journal.grv")))},
+      {"random", grvtest::RandomBytes(300000, 1)},
       {"zeros", Bytes(1 << 20, 0)},
       {"empty", Bytes()},
       {"one byte", Bytes{0x41}},
@@ -96,7 +96,7 @@ TEST(ZipDeflater, SizesAroundWindowEdgesRoundTrip) {
       std::size_t size = base + delta;
       ExpectRoundTrip(d, Mixed(size, static_cast<std::uint32_t>(size)),
                       "mixed " + std::to_string(size));
-      ExpectRoundTrip(d, archive_test::RandomBytes(size, static_cast<std::uint32_t>(size)),
+      ExpectRoundTrip(d, grvtest::RandomBytes(size, static_cast<std::uint32_t>(size)),
                       "random " + std::to_string(size));
     }
   }
@@ -109,17 +109,17 @@ TEST(ZipDeflater, ShortReadsAndSmallOutputBufferStillRoundTrip) {
   ExpectRoundTrip(d, text, "reads of 100", 100);
   ExpectRoundTrip(d, text, "reads of 1", 1);
   ExpectRoundTrip(d, text, "output of 64", SIZE_MAX, 64);
-  ExpectRoundTrip(d, archive_test::RandomBytes(150000, 3), "random, output 64", 777, 64);
+  ExpectRoundTrip(d, grvtest::RandomBytes(150000, 3), "random, output 64", 777, 64);
 }
 
 TEST(ZipDeflater, LongRepeatsUseMaximalMatches) {
   ZipDeflater d;
   Bytes data;
-  Bytes unit = archive_test::RandomBytes(300, 9);
+  Bytes unit = grvtest::RandomBytes(300, 9);
   for (int i = 0; i < 4000; ++i) data.insert(data.end(), unit.begin(), unit.end());
   Compressed c = Deflate(d, data);
   Bytes back;
-  ASSERT_TRUE(archive_test::InflateRaw(c.data, &back));
+  ASSERT_TRUE(grvtest::InflateRaw(c.data, &back));
   EXPECT_EQ(back, data);
   // 1.2 MB of a 300-byte unit: matches of 258 bytes at 300 bytes' distance.
   EXPECT_LT(c.data.size(), 10000u);
@@ -134,7 +134,7 @@ TEST(ZipDeflater, EmptyInputIsOneFixedBlock) {
 
 TEST(ZipDeflater, IncompressibleDataIsStoredWithSmallOverhead) {
   ZipDeflater d;
-  Bytes data = archive_test::RandomBytes(200000, 5);
+  Bytes data = grvtest::RandomBytes(200000, 5);
   Compressed c = Deflate(d, data);
   // Each stored block costs 5 bytes and holds at most 65,535 bytes; blocks
   // end at least every 32,767 items here, so count generously.
@@ -148,14 +148,14 @@ TEST(ZipDeflater, IncompressibleDataIsStoredWithSmallOverhead) {
 
 TEST(ZipDeflater, LevelBitsAndBadLevel) {
   ZipDeflater d;
-  Bytes text = archive_test::TextLike(5000, 2);
+  Bytes text = grvtest::TextLike(5000, 2);
   EXPECT_EQ(Deflate(d, text, SIZE_MAX, 16384, 8).flags, 0x2);
   EXPECT_EQ(Deflate(d, text, SIZE_MAX, 16384, 5).flags, 0x0);
   EXPECT_EQ(Deflate(d, text, SIZE_MAX, 16384, 1).flags, 0x4);
   for (int level : {1, 3, 4, 6}) {
     Compressed c = Deflate(d, text, SIZE_MAX, 16384, level);
     Bytes back;
-    ASSERT_TRUE(archive_test::InflateRaw(c.data, &back)) << "level " << level;
+    ASSERT_TRUE(grvtest::InflateRaw(c.data, &back)) << "level " << level;
     EXPECT_EQ(back, text) << "level " << level;
   }
   std::uint16_t flags = 0;

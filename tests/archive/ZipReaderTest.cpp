@@ -19,10 +19,9 @@
 
 namespace {
 
-using archive_test::Bytes;
-using archive_test::Quote;
-using archive_test::RunCommand;
-using archive_test::TempDir;
+using grvtest::Bytes;
+using grvtest::RunPeer;
+using grvtest::TempDir;
 
 const std::string kFixtures = std::string(GRV_TEST_DATA_DIR) + "/archive/";
 
@@ -34,7 +33,7 @@ std::map<std::string, Bytes> TreeOf(const std::string& root) {
     if (e.is_directory())
       tree[rel + "/"] = {};
     else
-      tree[rel] = archive_test::ReadFile(e.path().string());
+      tree[rel] = grvtest::ReadBytes(e.path().string());
   }
   return tree;
 }
@@ -59,10 +58,10 @@ std::vector<PyEntry> PythonInfoList(const std::string& zip) {
       "for i in zipfile.ZipFile(sys.argv[1]).infolist():\n"
       "    t = int(time.mktime(i.date_time + (0, 0, -1)))\n"
       "    print(i.file_size, i.compress_size, t, i.filename, sep='\\t')\n";
-  std::string out;
-  EXPECT_EQ(RunCommand("/usr/bin/python3 -c " + Quote(py) + " " + Quote(zip), &out), 0) << out;
+  const auto peer = RunPeer({"/usr/bin/python3", "-c", py, zip});
+  EXPECT_EQ(peer.status, 0) << peer.out;
   std::vector<PyEntry> list;
-  std::istringstream lines(out);
+  std::istringstream lines(peer.out);
   std::string line;
   while (std::getline(lines, line)) {
     PyEntry e;
@@ -78,10 +77,10 @@ std::vector<PyEntry> PythonInfoList(const std::string& zip) {
 void MakeSourceTree(const std::string& root) {
   ::mkdir(root.c_str(), 0755);
   ::mkdir((root + "/sub").c_str(), 0755);
-  archive_test::WriteFile(root + "/journal.grv", archive_test::TextLike(120000, 1));
-  archive_test::WriteFile(root + "/noise.bin", archive_test::RandomBytes(50000, 2));
-  archive_test::WriteFile(root + "/empty.txt", {});
-  archive_test::WriteFile(root + "/sub/notes.txt", archive_test::TextLike(3000, 3));
+  grvtest::WriteFile(root + "/journal.grv", grvtest::TextLike(120000, 1));
+  grvtest::WriteFile(root + "/noise.bin", grvtest::RandomBytes(50000, 2));
+  grvtest::WriteFile(root + "/empty.txt", Bytes{});
+  grvtest::WriteFile(root + "/sub/notes.txt", grvtest::TextLike(3000, 3));
   // Odd seconds: DOS times round them, "UT" fields keep them.
   for (const char* f : {"journal.grv", "noise.bin", "empty.txt", "sub/notes.txt", "sub"}) {
     struct timespec t[2] = {{1772366401, 0}, {1772366401, 0}};
@@ -91,8 +90,10 @@ void MakeSourceTree(const std::string& root) {
 
 struct PeerCase {
   const char* label;
-  const char* command;  // run in the source folder; %s is the archive path
+  std::vector<std::string> argv;  // run in the source folder; "%s" is the archive path
   const char* password;
+  bool toStdout = false;  // the archive comes on stdout, which is a pipe
+  std::string input = {};
 };
 
 class ReaderPeers : public ::testing::TestWithParam<PeerCase> {};
@@ -100,13 +101,20 @@ class ReaderPeers : public ::testing::TestWithParam<PeerCase> {};
 TEST_P(ReaderPeers, ListsAndExtractsWhatPeersWrote) {
   const PeerCase& c = GetParam();
   TempDir dir;
-  const std::string src = dir / "src";
+  const std::string src = dir.File("src");
   MakeSourceTree(src);
-  const std::string zip = dir / "peer.zip";
-  std::string cmd = c.command;
-  cmd.replace(cmd.find("%s"), 2, Quote(zip));
-  std::string out;
-  ASSERT_EQ(RunCommand("cd " + Quote(src) + " && " + cmd, &out), 0) << out;
+  const std::string zip = dir.File("peer.zip");
+  std::vector<std::string> argv = c.argv;
+  for (std::string& a : argv)
+    if (a == "%s") a = zip;
+  grvtest::RunOptions options;
+  options.workDir = src;
+  options.input = c.input;
+  const auto peer = grvtest::RunProgram(argv, options);
+  ASSERT_EQ(peer.status, 0) << peer.out << peer.err;
+  if (c.toStdout) {
+    ASSERT_TRUE(grvtest::WriteFile(zip, peer.out));
+  }
 
   auto expected = TreeOf(src);
   auto python = PythonInfoList(zip);
@@ -115,7 +123,7 @@ TEST_P(ReaderPeers, ListsAndExtractsWhatPeersWrote) {
   ZipEntryInfo rec;
   ASSERT_EQ(GetZipArchiveEntry(h, -1, &rec), ZipResult::Ok);
   ASSERT_EQ(static_cast<std::size_t>(rec.index), python.size());
-  const std::string outDir = dir / "out";
+  const std::string outDir = dir.File("out");
   int files = 0;
   for (int i = 0; i < static_cast<int>(python.size()); ++i) {
     SCOPED_TRACE(python[i].name);
@@ -138,10 +146,9 @@ TEST_P(ReaderPeers, ListsAndExtractsWhatPeersWrote) {
     }
     ++files;
     ASSERT_TRUE(expected.count(name)) << "unexpected entry";
-    archive_test::WriteFile(dir / "expected", expected[name]);
-    EXPECT_EQ(RunCommand("cmp " + Quote(dir / "expected") + " " + Quote(outDir + "/" + name), &out),
-              0)
-        << out;
+    grvtest::WriteFile(dir.File("expected"), expected[name]);
+    const auto cmp = RunPeer({"cmp", dir.File("expected"), outDir + "/" + name});
+    EXPECT_EQ(cmp.status, 0) << cmp.out;
   }
   EXPECT_EQ(files, 4);
   EXPECT_EQ(CloseZipReader(h), ZipResult::Ok);
@@ -150,25 +157,31 @@ TEST_P(ReaderPeers, ListsAndExtractsWhatPeersWrote) {
 INSTANTIATE_TEST_SUITE_P(
     Peers, ReaderPeers,
     ::testing::Values(
-        PeerCase{"zip stored", "zip -q -0 -r %s .", nullptr},
-        PeerCase{"zip best", "zip -q -9 -r %s .", nullptr},
-        PeerCase{"zip password", "zip -q -P 'pw 1' -r %s .", "pw 1"},
-        PeerCase{"zip comment",
-                 "head -c 2000 /usr/share/common-licenses/GPL-3 | zip -q -z -r %s .", nullptr},
-        PeerCase{"zip without extra fields", "zip -q -X -r %s .", nullptr},
-        PeerCase{"python", "/usr/bin/python3 -c \"import sys, zipfile, os\n"
-                           "with zipfile.ZipFile(sys.argv[1], 'w', zipfile.ZIP_DEFLATED) as z:\n"
-                           "    for d, ds, fs in os.walk('.'):\n"
-                           "        for n in ds + fs: z.write(os.path.join(d, n))\" %s",
+        PeerCase{"zip stored", {"zip", "-q", "-0", "-r", "%s", "."}, nullptr},
+        PeerCase{"zip best", {"zip", "-q", "-9", "-r", "%s", "."}, nullptr},
+        PeerCase{"zip password", {"zip", "-q", "-P", "pw 1", "-r", "%s", "."}, "pw 1"},
+        PeerCase{"zip comment", {"zip", "-q", "-z", "-r", "%s", "."}, nullptr, false,
+                 grvtest::ReadFile("/usr/share/common-licenses/GPL-3").substr(0, 2000)},
+        PeerCase{"zip without extra fields", {"zip", "-q", "-X", "-r", "%s", "."}, nullptr},
+        PeerCase{"python",
+                 {"/usr/bin/python3", "-c",
+                  "import sys, zipfile, os\n"
+                  "with zipfile.ZipFile(sys.argv[1], 'w', zipfile.ZIP_DEFLATED) as z:\n"
+                  "    for d, ds, fs in os.walk('.'):\n"
+                  "        for n in ds + fs: z.write(os.path.join(d, n))",
+                  "%s"},
                  nullptr},
         PeerCase{"python unseekable",
-                 "/usr/bin/python3 -c \"import sys, zipfile, os\n"
-                 "with zipfile.ZipFile(sys.stdout.buffer, 'w', zipfile.ZIP_DEFLATED) as z:\n"
-                 "    for d, ds, fs in os.walk('.'):\n"
-                 "        for n in ds + fs: z.write(os.path.join(d, n))\" | cat > %s",
-                 nullptr},
-        PeerCase{"7z zipcrypto", "7z a -bd -tzip -mem=ZipCrypto -pseven %s . >/dev/null", "seven"},
-        PeerCase{"bsdtar", "bsdtar --format zip -cf %s *", nullptr}),
+                 {"/usr/bin/python3", "-c",
+                  "import sys, zipfile, os\n"
+                  "with zipfile.ZipFile(sys.stdout.buffer, 'w', zipfile.ZIP_DEFLATED) as z:\n"
+                  "    for d, ds, fs in os.walk('.'):\n"
+                  "        for n in ds + fs: z.write(os.path.join(d, n))"},
+                 nullptr, true},
+        PeerCase{"7z zipcrypto", {"7z", "a", "-bd", "-tzip", "-mem=ZipCrypto", "-pseven", "%s", "."}, "seven"},
+        PeerCase{"bsdtar",
+                 {"bsdtar", "--format", "zip", "-cf", "%s", "empty.txt", "journal.grv", "noise.bin", "sub"},
+                 nullptr}),
     [](const auto& info) {
       std::string n = info.param.label;
       for (char& ch : n)
@@ -184,13 +197,9 @@ Bytes PythonRead(const std::string& zip, const std::string& entry, const std::st
       "import sys, zipfile\n"
       "z = zipfile.ZipFile(sys.argv[1])\n"
       "open(sys.argv[4], 'wb').write(z.read(sys.argv[2], pwd=sys.argv[3].encode()))\n";
-  std::string out;
-  EXPECT_EQ(RunCommand("/usr/bin/python3 -c " + Quote(py) + " " + Quote(zip) + " " + Quote(entry) +
-                           " " + Quote(password) + " " + Quote(dir / "x"),
-                       &out),
-            0)
-      << out;
-  return archive_test::ReadFile(dir / "x");
+  const auto peer = RunPeer({"/usr/bin/python3", "-c", py, zip, entry, password, dir.File("x")});
+  EXPECT_EQ(peer.status, 0) << peer.out;
+  return grvtest::ReadBytes(dir.File("x"));
 }
 
 TEST(ZipReaderFixtures, WrongPasswordKeepsExistingTarget) {
@@ -204,28 +213,28 @@ TEST(ZipReaderFixtures, WrongPasswordKeepsExistingTarget) {
   for (int i = 0; i < 2; ++i) {
     ASSERT_EQ(GetZipArchiveEntry(h, i, &rec), ZipResult::Ok);
     SCOPED_TRACE(rec.name);
-    const std::string target = dir / rec.name;
-    archive_test::WriteFile(target, precious);
+    const std::string target = dir.File(rec.name);
+    grvtest::WriteFile(target, precious);
     // The empty entry too: its 12-byte header is still checked.
     EXPECT_EQ(ExtractZipEntryToFile(h, i, target.c_str()), ZipResult::WrongPassword);
     EXPECT_EQ(LastZipReaderResult(), ZipResult::WrongPassword);
-    EXPECT_EQ(archive_test::ReadFile(target), precious);
+    EXPECT_EQ(grvtest::ReadBytes(target), precious);
     // A target that did not exist is not created.
-    EXPECT_EQ(ExtractZipEntryToFile(h, i, (dir / "new/" + rec.name).c_str()),
+    EXPECT_EQ(ExtractZipEntryToFile(h, i, (dir.File("new/") + rec.name).c_str()),
               ZipResult::WrongPassword);
-    EXPECT_FALSE(archive_test::FileExists(dir / "new"));
+    EXPECT_FALSE(grvtest::FileExists(dir.File("new")));
   }
-  EXPECT_EQ(FilesIn(dir.path()).size(), 2u) << "no temporary file is left";
+  EXPECT_EQ(FilesIn(dir.Path()).size(), 2u) << "no temporary file is left";
   EXPECT_EQ(CloseZipReader(h), ZipResult::Ok);
 
   h = OpenZipArchive(FixturePath("password.zip").c_str(), "right");
   ASSERT_NE(h, nullptr);
-  const std::string target = dir / "journal.grv";
+  const std::string target = dir.File("journal.grv");
   EXPECT_EQ(ExtractZipEntryToFile(h, 0, target.c_str()), ZipResult::Ok);
-  EXPECT_EQ(archive_test::ReadFile(target),
+  EXPECT_EQ(grvtest::ReadBytes(target),
             PythonRead(FixturePath("password.zip"), "journal.grv", "right"));
-  EXPECT_EQ(ExtractZipEntryToFile(h, 1, (dir / "empty.txt").c_str()), ZipResult::Ok);
-  EXPECT_EQ(archive_test::ReadFile(dir / "empty.txt").size(), 0u);
+  EXPECT_EQ(ExtractZipEntryToFile(h, 1, (dir.File("empty.txt")).c_str()), ZipResult::Ok);
+  EXPECT_EQ(grvtest::ReadBytes(dir.File("empty.txt")).size(), 0u);
   EXPECT_EQ(CloseZipReader(h), ZipResult::Ok);
 }
 
@@ -237,15 +246,15 @@ TEST(ZipReaderFixtures, CorruptedEntryLeavesNoFile) {
     ASSERT_NE(h, nullptr);
     ZipEntryInfo rec;
     ASSERT_EQ(GetZipArchiveEntry(h, 0, &rec), ZipResult::Ok);
-    EXPECT_EQ(ExtractZipEntryToFile(h, 0, (dir / "journal.grv").c_str()),
+    EXPECT_EQ(ExtractZipEntryToFile(h, 0, (dir.File("journal.grv")).c_str()),
               ZipResult::DecompressError);
-    EXPECT_TRUE(FilesIn(dir.path()).empty()) << "neither target nor temporary file";
+    EXPECT_TRUE(FilesIn(dir.Path()).empty()) << "neither target nor temporary file";
     // An existing target stays as it was.
-    archive_test::WriteFile(dir / "journal.grv", {'o', 'l', 'd'});
-    EXPECT_EQ(ExtractZipEntryToFile(h, 0, (dir / "journal.grv").c_str()),
+    grvtest::WriteFile(dir.File("journal.grv"), {'o', 'l', 'd'});
+    EXPECT_EQ(ExtractZipEntryToFile(h, 0, (dir.File("journal.grv")).c_str()),
               ZipResult::DecompressError);
-    EXPECT_EQ(archive_test::ReadFile(dir / "journal.grv"), (Bytes{'o', 'l', 'd'}));
-    EXPECT_EQ(FilesIn(dir.path()).size(), 1u);
+    EXPECT_EQ(grvtest::ReadBytes(dir.File("journal.grv")), (Bytes{'o', 'l', 'd'}));
+    EXPECT_EQ(FilesIn(dir.Path()).size(), 1u);
     CloseZipReader(h);
   }
 }
@@ -254,7 +263,7 @@ TEST(ZipReaderFixtures, UnreadableArchivesFailOnOpen) {
   TempDir dir;
   for (const std::string& path :
        {FixturePath("truncated.zip"), FixturePath("not-a-zip.zip"), FixturePath("zip64.zip"),
-        dir / "missing.zip", dir.path()}) {
+        dir.File("missing.zip"), dir.Path()}) {
     SCOPED_TRACE(path);
     EXPECT_EQ(OpenZipArchive(path.c_str(), nullptr), nullptr);
     EXPECT_EQ(LastZipReaderResult(), ZipResult::CannotOpen);
@@ -284,7 +293,7 @@ ZipHandle* OpenMemory(const Bytes& zip, const char* password = nullptr) {
 }
 
 TEST(ZipReader, ResultCodeTable) {
-  const Bytes data = archive_test::TextLike(3000, 1);
+  const Bytes data = grvtest::TextLike(3000, 1);
   Bytes zip = OwnArchive({{"a.txt", data}, {"b.txt", data}});
 
   // Null handles: the record's index is cleared first.
@@ -302,7 +311,7 @@ TEST(ZipReader, ResultCodeTable) {
 
   // Handles of the other kind are refused, and stay usable.
   TempDir dir;
-  ZipHandle* writer = CreateZipArchive((dir / "w.zip").c_str(), nullptr);
+  ZipHandle* writer = CreateZipArchive((dir.File("w.zip")).c_str(), nullptr);
   ZipHandle* reader = OpenMemory(zip);
   ASSERT_NE(reader, nullptr);
   EXPECT_EQ(GetZipArchiveEntry(writer, -1, &rec), ZipResult::WrongHandleKind);
@@ -321,9 +330,9 @@ TEST(ZipReader, ResultCodeTable) {
   } listing[] = {{-2, ZipResult::BadArguments}, {-1, ZipResult::Ok}, {0, ZipResult::Ok},
                  {1, ZipResult::Ok},           {2, ZipResult::BadArguments}};
   for (const auto& c : listing) EXPECT_EQ(GetZipArchiveEntry(reader, c.index, &rec), c.expected) << c.index;
-  EXPECT_EQ(ExtractZipEntryToFile(reader, 2, (dir / "x").c_str()), ZipResult::BadArguments);
-  EXPECT_EQ(ExtractZipEntryToFile(reader, -1, (dir / "x").c_str()), ZipResult::BadArguments);
-  EXPECT_EQ(extractZipEntry(reader, 0, (dir / "x").c_str(), 0, 4), ZipResult::BadArguments);
+  EXPECT_EQ(ExtractZipEntryToFile(reader, 2, (dir.File("x")).c_str()), ZipResult::BadArguments);
+  EXPECT_EQ(ExtractZipEntryToFile(reader, -1, (dir.File("x")).c_str()), ZipResult::BadArguments);
+  EXPECT_EQ(extractZipEntry(reader, 0, (dir.File("x")).c_str(), 0, 4), ZipResult::BadArguments);
   EXPECT_EQ(GetZipArchiveEntry(reader, 0, nullptr), ZipResult::BadArguments);
   EXPECT_EQ(CloseZipReader(reader), ZipResult::Ok);
   EXPECT_EQ(LastZipReaderResult(), ZipResult::Ok);
@@ -353,8 +362,8 @@ TEST(ZipReader, ResultCodeTable) {
     ASSERT_NE(h, nullptr) << d.what;
     EXPECT_EQ(GetZipArchiveEntry(h, 0, &rec), ZipResult::Ok) << d.what;
     EXPECT_EQ(GetZipArchiveEntry(h, 1, &rec), d.expected) << d.what;
-    EXPECT_EQ(ExtractZipEntryToFile(h, 1, (dir / "y").c_str()), d.expected) << d.what;
-    EXPECT_FALSE(archive_test::FileExists(dir / "y")) << d.what;
+    EXPECT_EQ(ExtractZipEntryToFile(h, 1, (dir.File("y")).c_str()), d.expected) << d.what;
+    EXPECT_FALSE(grvtest::FileExists(dir.File("y"))) << d.what;
     CloseZipReader(h);
   }
 
@@ -406,15 +415,15 @@ TEST(ZipReader, NameCleaning) {
 
 TEST(ZipReader, TraversingNamesAreRefusedAndNothingLandsOutside) {
   TempDir dir;
-  const std::string zip = dir / "evil.zip";
+  const std::string zip = dir.File("evil.zip");
   std::string py =
       "import sys, zipfile\n"
       "with zipfile.ZipFile(sys.argv[1], 'w') as z:\n"
       "    for n in ['../escape.txt', 'a/../../escape2.txt', '/abs/inside.txt', 'ok/./fine.txt']:\n"
       "        z.writestr(n, 'x')\n";
-  std::string out;
-  ASSERT_EQ(RunCommand("/usr/bin/python3 -c " + Quote(py) + " " + Quote(zip), &out), 0) << out;
-  ::mkdir((dir / "target").c_str(), 0755);
+  const auto peer = RunPeer({"/usr/bin/python3", "-c", py, zip});
+  ASSERT_EQ(peer.status, 0) << peer.out;
+  ::mkdir((dir.File("target")).c_str(), 0755);
   ZipHandle* h = OpenZipArchive(zip.c_str(), nullptr);
   ASSERT_NE(h, nullptr);
   const ZipResult expected[] = {ZipResult::BadArguments, ZipResult::BadArguments, ZipResult::Ok,
@@ -425,11 +434,11 @@ TEST(ZipReader, TraversingNamesAreRefusedAndNothingLandsOutside) {
     EXPECT_EQ(GetZipArchiveEntry(h, i, &rec), expected[i]) << i;
     EXPECT_STREQ(rec.name, names[i]);
     // The restore loop joins folder and name; a refused entry is not written.
-    std::string target = dir / "target/" + rec.name;
+    std::string target = dir.File("target/") + rec.name;
     EXPECT_EQ(ExtractZipEntryToFile(h, i, target.c_str()), expected[i]) << i;
   }
   CloseZipReader(h);
-  auto all = TreeOf(dir.path());
+  auto all = TreeOf(dir.Path());
   for (const auto& [path, bytes] : all) {
     EXPECT_TRUE(path == "evil.zip" || path.rfind("target/", 0) == 0) << path << " is outside";
   }
@@ -454,27 +463,31 @@ TEST(ZipReader, AttributesFromHostAndBits) {
 TEST(ZipReader, TimesFromUtFieldOrLocalDosTime) {
   TempDir dir;
   // 2026-03-01 12:00:01 UTC is 13:00:01 in Berlin; DOS keeps 13:00:00 or :02.
-  const std::string src = dir / "f.txt";
-  archive_test::WriteFile(src, {'a'});
+  const std::string src = dir.File("f.txt");
+  grvtest::WriteFile(src, {'a'});
   struct timespec t[2] = {{1772366401, 0}, {1772366401, 0}};
   ASSERT_EQ(::utimensat(AT_FDCWD, src.c_str(), t, 0), 0);
-  std::string out;
-  ASSERT_EQ(RunCommand("cd " + Quote(dir.path()) + " && zip -q -X plain.zip f.txt && zip -q ut.zip f.txt", &out), 0)
-      << out;
+  grvtest::RunOptions here;
+  here.workDir = dir.Path();
+  for (const std::vector<std::string>& argv :
+       {std::vector<std::string>{"zip", "-q", "-X", "plain.zip", "f.txt"}, {"zip", "-q", "ut.zip", "f.txt"}}) {
+    const auto peer = grvtest::RunProgram(argv, here);
+    ASSERT_EQ(peer.status, 0) << peer.err;
+  }
   ZipEntryInfo rec;
-  ZipHandle* h = OpenZipArchive((dir / "plain.zip").c_str(), nullptr);
+  ZipHandle* h = OpenZipArchive((dir.File("plain.zip")).c_str(), nullptr);
   ASSERT_EQ(GetZipArchiveEntry(h, 0, &rec), ZipResult::Ok);
   std::int64_t dosTime = archive::FileTimeToUnix(rec.lastWriteTime);
   EXPECT_LE(std::llabs(dosTime - 1772366401), 1) << "DOS time read as local time";
   EXPECT_EQ(archive::FileTimeToUnix(rec.accessTime), dosTime);
   CloseZipReader(h);
 
-  h = OpenZipArchive((dir / "ut.zip").c_str(), nullptr);
+  h = OpenZipArchive((dir.File("ut.zip")).c_str(), nullptr);
   ASSERT_EQ(GetZipArchiveEntry(h, 0, &rec), ZipResult::Ok);
   EXPECT_EQ(archive::FileTimeToUnix(rec.lastWriteTime), 1772366401) << "from the UT field";
-  ASSERT_EQ(ExtractZipEntryToFile(h, 0, (dir / "x/f.txt").c_str()), ZipResult::Ok);
+  ASSERT_EQ(ExtractZipEntryToFile(h, 0, (dir.File("x/f.txt")).c_str()), ZipResult::Ok);
   struct stat st;
-  ASSERT_EQ(::stat((dir / "x/f.txt").c_str(), &st), 0);
+  ASSERT_EQ(::stat((dir.File("x/f.txt")).c_str(), &st), 0);
   EXPECT_EQ(st.st_mtime, 1772366401) << "the extracted file takes the entry's time";
   CloseZipReader(h);
 }
@@ -482,7 +495,7 @@ TEST(ZipReader, TimesFromUtFieldOrLocalDosTime) {
 TEST(ZipReader, LargeLocalExtraFieldIsReadWhole) {
   // 40,000 bytes of another block before the "UT" block.
   TempDir dir;
-  const std::string zip = dir / "extra.zip";
+  const std::string zip = dir.File("extra.zip");
   std::string py =
       "import sys, zipfile, struct\n"
       "i = zipfile.ZipInfo('e.txt', (2020, 1, 1, 0, 0, 0))\n"
@@ -490,15 +503,15 @@ TEST(ZipReader, LargeLocalExtraFieldIsReadWhole) {
       "struct.pack('<HHBi', 0x5455, 5, 1, 1600000000)\n"
       "with zipfile.ZipFile(sys.argv[1], 'w') as z:\n"
       "    z.writestr(i, 'extra')\n";
-  std::string out;
-  ASSERT_EQ(RunCommand("/usr/bin/python3 -c " + Quote(py) + " " + Quote(zip), &out), 0) << out;
+  const auto peer = RunPeer({"/usr/bin/python3", "-c", py, zip});
+  ASSERT_EQ(peer.status, 0) << peer.out;
   ZipHandle* h = OpenZipArchive(zip.c_str(), nullptr);
   ASSERT_NE(h, nullptr);
   ZipEntryInfo rec;
   ASSERT_EQ(GetZipArchiveEntry(h, 0, &rec), ZipResult::Ok);
   EXPECT_EQ(archive::FileTimeToUnix(rec.lastWriteTime), 1600000000);
-  EXPECT_EQ(ExtractZipEntryToFile(h, 0, (dir / "e.txt").c_str()), ZipResult::Ok);
-  EXPECT_EQ(archive_test::ReadFile(dir / "e.txt"), (Bytes{'e', 'x', 't', 'r', 'a'}));
+  EXPECT_EQ(ExtractZipEntryToFile(h, 0, (dir.File("e.txt")).c_str()), ZipResult::Ok);
+  EXPECT_EQ(grvtest::ReadBytes(dir.File("e.txt")), (Bytes{'e', 'x', 't', 'r', 'a'}));
   CloseZipReader(h);
 }
 
@@ -539,7 +552,7 @@ TEST(ZipReader, EndRecordEdges) {
 }
 
 TEST(ZipReader, StoredEntryShorterThanAnnouncedFails) {
-  Bytes zip = OwnArchive({{"a.zip", archive_test::TextLike(1000, 1)}});
+  Bytes zip = OwnArchive({{"a.zip", grvtest::TextLike(1000, 1)}});
   auto e = archive_test::ParseArchive(zip).entries[0];
   ASSERT_EQ(e.method, 0);
   // Claim 2000 bytes in both headers: the data runs out first.
@@ -548,14 +561,14 @@ TEST(ZipReader, StoredEntryShorterThanAnnouncedFails) {
   TempDir dir;
   ZipHandle* h = OpenMemory(zip);
   ASSERT_NE(h, nullptr);
-  EXPECT_EQ(ExtractZipEntryToFile(h, 0, (dir / "a.zip").c_str()), ZipResult::DecompressError);
-  EXPECT_FALSE(archive_test::FileExists(dir / "a.zip"));
+  EXPECT_EQ(ExtractZipEntryToFile(h, 0, (dir.File("a.zip")).c_str()), ZipResult::DecompressError);
+  EXPECT_FALSE(grvtest::FileExists(dir.File("a.zip")));
   CloseZipReader(h);
 }
 
 TEST(ZipReader, RoundTripThroughOwnWriter) {
-  const Bytes big = archive_test::TextLike(300000, 9);
-  const Bytes noise = archive_test::RandomBytes(70000, 9);
+  const Bytes big = grvtest::TextLike(300000, 9);
+  const Bytes noise = grvtest::RandomBytes(70000, 9);
   for (const char* password : {static_cast<const char*>(nullptr), "round trip"}) {
     SCOPED_TRACE(password ? password : "no password");
     for (int output : {static_cast<int>(archive::kZipOutputMemory), 0}) {
@@ -601,12 +614,12 @@ TEST(ZipReader, RoundTripThroughOwnWriter) {
       EXPECT_EQ(calls, 5);
       // To a descriptor.
       TempDir dir;
-      int fd = ::open((dir / "noise").c_str(), O_CREAT | O_WRONLY, 0644);
+      int fd = ::open((dir.File("noise")).c_str(), O_CREAT | O_WRONLY, 0644);
       EXPECT_EQ(extractZipEntry(h, 1, &fd, 0, archive::kZipTargetHandle), ZipResult::Ok);
       ::close(fd);
-      EXPECT_EQ(archive_test::ReadFile(dir / "noise"), noise);
-      EXPECT_EQ(ExtractZipEntryToFile(h, 2, (dir / "one").c_str()), ZipResult::Ok);
-      EXPECT_EQ(archive_test::ReadFile(dir / "one"), (Bytes{42}));
+      EXPECT_EQ(grvtest::ReadBytes(dir.File("noise")), noise);
+      EXPECT_EQ(ExtractZipEntryToFile(h, 2, (dir.File("one")).c_str()), ZipResult::Ok);
+      EXPECT_EQ(grvtest::ReadBytes(dir.File("one")), (Bytes{42}));
       CloseZipReader(h);
     }
   }
@@ -616,16 +629,16 @@ TEST(ZipReader, RestoreAsTheDialogDoesIt) {
   // Backup and restore through the eight functions, relative targets taken
   // under the folder that was current when the archive was opened.
   TempDir dir;
-  const std::string db = archive_test::MakeJournalDatabase(dir / "journal.grv");
+  const std::string db = grvtest::MakeJournalDatabase(dir.File("journal.grv"));
   ::chmod(db.c_str(), 0444);
-  ZipHandle* w = CreateZipArchive((dir / "backup.grz").c_str(), "pässword");
+  ZipHandle* w = CreateZipArchive((dir.File("backup.grz")).c_str(), "pässword");
   ASSERT_EQ(AddFileToZipArchive(w, "journal.grv", db.c_str()), ZipResult::Ok);
   ASSERT_EQ(addZipEntry(w, "docs", nullptr, 0, archive::kZipSourceFolder), ZipResult::Ok);
   ASSERT_EQ(CloseZipWriter(w), ZipResult::Ok);
 
   char old[4096];
   ASSERT_NE(::getcwd(old, sizeof old), nullptr);
-  ASSERT_EQ(::chdir(dir.path().c_str()), 0);
+  ASSERT_EQ(::chdir(dir.Path().c_str()), 0);
   ZipHandle* h = OpenZipArchive("backup.grz", "pässword");
   ASSERT_EQ(::chdir(old), 0);
   ASSERT_NE(h, nullptr);
@@ -642,25 +655,23 @@ TEST(ZipReader, RestoreAsTheDialogDoesIt) {
   EXPECT_EQ(ExtractZipEntryToFile(h, 1, "restored/docs/"), ZipResult::Ok);
   EXPECT_EQ(CloseZipReader(h), ZipResult::Ok);
 
-  const std::string restored = dir / "restored/new folder/journal.grv";
-  EXPECT_EQ(archive_test::ReadFile(restored), archive_test::ReadFile(db));
+  const std::string restored = dir.File("restored/new folder/journal.grv");
+  EXPECT_EQ(grvtest::ReadBytes(restored), grvtest::ReadBytes(db));
   struct stat st;
   ASSERT_EQ(::stat(restored.c_str(), &st), 0);
   EXPECT_EQ(st.st_mode & 0222, 0u) << "read-only comes back read-only";
-  EXPECT_TRUE(std::filesystem::is_directory(dir / "restored/docs"));
-  std::string out;
-  EXPECT_EQ(RunCommand("sqlite3 " + Quote(restored) + " 'SELECT count(*) FROM entry'", &out), 0);
-  EXPECT_EQ(out, "3000\n");
+  EXPECT_TRUE(std::filesystem::is_directory(dir.File("restored/docs")));
+  EXPECT_EQ(grvtest::SqliteCli(restored, "SELECT count(*) FROM entry").out, "3000\n");
 }
 
 TEST(ZipReader, TargetThatIsAFolderFailsCleanly) {
   TempDir dir;
   Bytes zip = OwnArchive({{"a.txt", {1, 2, 3}}});
-  ::mkdir((dir / "a.txt").c_str(), 0755);
+  ::mkdir((dir.File("a.txt")).c_str(), 0755);
   ZipHandle* h = OpenMemory(zip);
-  EXPECT_EQ(ExtractZipEntryToFile(h, 0, (dir / "a.txt").c_str()), ZipResult::CannotOpen);
-  EXPECT_EQ(FilesIn(dir.path()).size(), 1u) << "no temporary file is left";
-  EXPECT_EQ(ExtractZipEntryToFile(h, 0, (dir / "missing/deeper/").c_str()), ZipResult::CannotOpen);
+  EXPECT_EQ(ExtractZipEntryToFile(h, 0, (dir.File("a.txt")).c_str()), ZipResult::CannotOpen);
+  EXPECT_EQ(FilesIn(dir.Path()).size(), 1u) << "no temporary file is left";
+  EXPECT_EQ(ExtractZipEntryToFile(h, 0, (dir.File("missing/deeper/")).c_str()), ZipResult::CannotOpen);
   CloseZipReader(h);
 }
 

@@ -19,10 +19,9 @@
 
 namespace {
 
-using archive_test::Bytes;
-using archive_test::Quote;
-using archive_test::RunCommand;
-using archive_test::TempDir;
+using grvtest::Bytes;
+using grvtest::RunPeer;
+using grvtest::TempDir;
 
 void SetMtime(const std::string& path, std::time_t mtime) {
   struct timespec times[2] = {{mtime, 0}, {mtime, 0}};
@@ -95,36 +94,42 @@ class PipeSink {
 void ExpectPeersAccept(const std::string& zip, const std::string& password,
                        const std::map<std::string, Bytes>& files, const std::string& what) {
   SCOPED_TRACE(what);
-  std::string out;
-  std::string pw = password.empty() ? "" : " -P " + Quote(password);
-  EXPECT_EQ(RunCommand("unzip -t" + pw + " " + Quote(zip), &out), 0) << out;
+  auto unzip = [&](std::vector<std::string> argv) {
+    if (!password.empty()) argv.insert(argv.begin() + 1, {"-P", password});
+    return RunPeer(argv);
+  };
+  auto peer = unzip({"unzip", "-t", zip});
+  EXPECT_EQ(peer.status, 0) << peer.out;
   std::string py =
       "import sys, zipfile\n"
       "z = zipfile.ZipFile(sys.argv[1])\n"
       "z.setpassword(sys.argv[2].encode())\n"
       "sys.exit(1 if z.testzip() is not None else 0)\n";
-  EXPECT_EQ(RunCommand("/usr/bin/python3 -c " + Quote(py) + " " + Quote(zip) + " " + Quote(password), &out), 0)
-      << out;
-  EXPECT_EQ(RunCommand("7z t -p" + Quote(password) + " " + Quote(zip), &out), 0) << out;
-  EXPECT_EQ(RunCommand("bsdtar -tvf " + Quote(zip), &out), 0) << out;
+  peer = RunPeer({"/usr/bin/python3", "-c", py, zip, password});
+  EXPECT_EQ(peer.status, 0) << peer.out;
+  peer = RunPeer({"7z", "t", "-p" + password, zip});
+  EXPECT_EQ(peer.status, 0) << peer.out;
+  peer = RunPeer({"bsdtar", "-tvf", zip});
+  EXPECT_EQ(peer.status, 0) << peer.out;
   for (const auto& [name, data] : files) {
     if (name.back() != '/') {
-      EXPECT_NE(out.find(name), std::string::npos) << "bsdtar lists " << name;
+      EXPECT_NE(peer.out.find(name), std::string::npos) << "bsdtar lists " << name;
     }
   }
 
   TempDir dir;
-  ASSERT_EQ(RunCommand("unzip -q -o" + pw + " " + Quote(zip) + " -d " + Quote(dir.path()), &out), 0) << out;
+  peer = unzip({"unzip", "-q", "-o", zip, "-d", dir.Path()});
+  ASSERT_EQ(peer.status, 0) << peer.out;
   for (const auto& [name, data] : files) {
     if (name.back() == '/') {
       struct stat st;
-      EXPECT_EQ(::stat((dir / name).c_str(), &st), 0) << name;
+      EXPECT_EQ(::stat((dir.File(name)).c_str(), &st), 0) << name;
       EXPECT_TRUE(S_ISDIR(st.st_mode)) << name;
       continue;
     }
-    archive_test::WriteFile(dir / "expected", data);
-    EXPECT_EQ(RunCommand("cmp " + Quote(dir / "expected") + " " + Quote(dir / name), &out), 0)
-        << name << " extracts changed: " << out;
+    grvtest::WriteFile(dir.File("expected"), data);
+    peer = RunPeer({"cmp", dir.File("expected"), dir.File(name)});
+    EXPECT_EQ(peer.status, 0) << name << " extracts changed: " << peer.out;
   }
 }
 
@@ -139,14 +144,14 @@ TEST_P(WriterPeers, ArchivesFromEverySourcePassEveryPeer) {
   const int sourceKind = std::get<0>(GetParam());
   const std::string password = std::get<1>(GetParam());
   TempDir dir;
-  const Bytes text = archive_test::TextLike(150000, 4);
-  const Bytes noise = archive_test::RandomBytes(70000, 8);
-  archive_test::WriteFile(dir / "text.src", text);
-  archive_test::WriteFile(dir / "noise.src", noise);
+  const Bytes text = grvtest::TextLike(150000, 4);
+  const Bytes noise = grvtest::RandomBytes(70000, 8);
+  grvtest::WriteFile(dir.File("text.src"), text);
+  grvtest::WriteFile(dir.File("noise.src"), noise);
   std::map<std::string, Bytes> files = {
       {"notes/text.txt", text}, {"noise.gz", noise}, {"empty.txt", {}}, {"docs/", {}}};
 
-  std::string zip = dir / "out.grz";
+  std::string zip = dir.File("out.grz");
   ZipHandle* h = createZipWriter(zip.c_str(), 0, archive::kZipOutputFileName, password.c_str());
   ASSERT_NE(h, nullptr);
   auto add = [&](const std::string& name, const std::string& file, const Bytes& data) {
@@ -162,13 +167,13 @@ TEST_P(WriterPeers, ArchivesFromEverySourcePassEveryPeer) {
       }
     }
   };
-  EXPECT_EQ(add("notes\\text.txt", dir / "text.src", text), ZipResult::Ok);
-  EXPECT_EQ(add("noise.gz", dir / "noise.src", noise), ZipResult::Ok);
-  archive_test::WriteFile(dir / "empty.src", {});
+  EXPECT_EQ(add("notes\\text.txt", dir.File("text.src"), text), ZipResult::Ok);
+  EXPECT_EQ(add("noise.gz", dir.File("noise.src"), noise), ZipResult::Ok);
+  grvtest::WriteFile(dir.File("empty.src"), Bytes{});
   if (sourceKind == archive::kZipSourceMemory)
     files.erase("empty.txt");
   else
-    EXPECT_EQ(add("empty.txt", dir / "empty.src", {}), ZipResult::Ok);
+    EXPECT_EQ(add("empty.txt", dir.File("empty.src"), {}), ZipResult::Ok);
   EXPECT_EQ(addZipEntry(h, "docs", nullptr, 0, archive::kZipSourceFolder), ZipResult::Ok);
   EXPECT_EQ(CloseZipWriter(h), ZipResult::Ok);
   ExpectPeersAccept(zip, password, files, "source kind " + std::to_string(sourceKind));
@@ -183,7 +188,7 @@ INSTANTIATE_TEST_SUITE_P(SourcesAndPasswords, WriterPeers,
 TEST(ZipWriter, UnseekableOutputUsesDescriptorsAndPassesPeers) {
   for (std::string password : {"", "pw"}) {
     TempDir dir;
-    const Bytes text = archive_test::TextLike(90000, 2);
+    const Bytes text = grvtest::TextLike(90000, 2);
     PipeSink sink;
     ZipHandle* h = createZipWriter(sink.fd(), 0, archive::kZipOutputHandle, password.c_str());
     ASSERT_NE(h, nullptr);
@@ -193,7 +198,7 @@ TEST(ZipWriter, UnseekableOutputUsesDescriptorsAndPassesPeers) {
     EXPECT_EQ(addZipEntry(h, "b.zip", text.data(), 1000, archive::kZipSourceMemory), ZipResult::Ok);
     EXPECT_EQ(CloseZipWriter(h), ZipResult::Ok);
     Bytes zip = sink.finish();
-    archive_test::WriteFile(dir / "pipe.zip", zip);
+    grvtest::WriteFile(dir.File("pipe.zip"), zip);
 
     auto layout = archive_test::ParseArchive(zip);
     ASSERT_TRUE(layout.ok);
@@ -203,7 +208,7 @@ TEST(ZipWriter, UnseekableOutputUsesDescriptorsAndPassesPeers) {
       EXPECT_EQ(e.flags & 0x8, 0x8) << e.name;
       EXPECT_EQ(e.localCrc, 0u) << e.name;
     }
-    ExpectPeersAccept(dir / "pipe.zip", password,
+    ExpectPeersAccept(dir.File("pipe.zip"), password,
                       {{"a.txt", text}, {"b.zip", Bytes(text.begin(), text.begin() + 1000)}},
                       "pipe output, password '" + password + "'");
   }
@@ -213,7 +218,7 @@ TEST(ZipWriter, StoredPipeOfUnknownSizeCannotBeStreamed) {
   PipeSink sink;
   ZipHandle* h = createZipWriter(sink.fd(), 0, archive::kZipOutputHandle, nullptr);
   ASSERT_NE(h, nullptr);
-  PipeSource pipe(archive_test::TextLike(5000, 1));
+  PipeSource pipe(grvtest::TextLike(5000, 1));
   EXPECT_EQ(addZipEntry(h, "x.gz", pipe.fd(), 0, archive::kZipSourceHandle),
             ZipResult::EntryUnfinished);
   EXPECT_EQ(CloseZipWriter(h), ZipResult::Ok);
@@ -224,22 +229,22 @@ TEST(ZipWriter, StoredPipeOfUnknownSizeCannotBeStreamed) {
 
 TEST(ZipWriter, ZipinfoShowsTheFieldsAsWritten) {
   TempDir dir;
-  archive_test::WriteFile(dir / "journal.grv", archive_test::TextLike(40000, 3));
-  ::chmod((dir / "journal.grv").c_str(), 0644);
-  archive_test::WriteFile(dir / "ro.bin", archive_test::TextLike(100, 3));
-  ::chmod((dir / "ro.bin").c_str(), 0444);
+  grvtest::WriteFile(dir.File("journal.grv"), grvtest::TextLike(40000, 3));
+  ::chmod((dir.File("journal.grv")).c_str(), 0644);
+  grvtest::WriteFile(dir.File("ro.bin"), grvtest::TextLike(100, 3));
+  ::chmod((dir.File("ro.bin")).c_str(), 0444);
 
   for (std::string password : {"", "secret"}) {
     SCOPED_TRACE("password '" + password + "'");
-    std::string zip = dir / ("z" + password + ".grz");
+    std::string zip = dir.File("z" + password + ".grz");
     ZipHandle* h = CreateZipArchive(zip.c_str(), password.c_str());
     ASSERT_NE(h, nullptr);
-    ASSERT_EQ(AddFileToZipArchive(h, "journal.grv", (dir / "journal.grv").c_str()), ZipResult::Ok);
-    ASSERT_EQ(AddFileToZipArchive(h, "data.ZIP", (dir / "journal.grv").c_str()), ZipResult::Ok);
-    ASSERT_EQ(AddFileToZipArchive(h, "ro.bin", (dir / "ro.bin").c_str()), ZipResult::Ok);
+    ASSERT_EQ(AddFileToZipArchive(h, "journal.grv", (dir.File("journal.grv")).c_str()), ZipResult::Ok);
+    ASSERT_EQ(AddFileToZipArchive(h, "data.ZIP", (dir.File("journal.grv")).c_str()), ZipResult::Ok);
+    ASSERT_EQ(AddFileToZipArchive(h, "ro.bin", (dir.File("ro.bin")).c_str()), ZipResult::Ok);
     ASSERT_EQ(CloseZipWriter(h), ZipResult::Ok);
 
-    auto layout = archive_test::ParseArchive(archive_test::ReadFile(zip));
+    auto layout = archive_test::ParseArchive(grvtest::ReadBytes(zip));
     ASSERT_TRUE(layout.ok);
     ASSERT_EQ(layout.entries.size(), 3u);
     const auto& deflated = layout.entries[0];
@@ -271,8 +276,9 @@ TEST(ZipWriter, ZipinfoShowsTheFieldsAsWritten) {
     EXPECT_EQ(deflated.localExtra.size(), 17u);
     EXPECT_EQ(deflated.extra.size(), 9u);
 
-    std::string info;
-    ASSERT_EQ(RunCommand("zipinfo -v " + Quote(zip), &info), 0) << info;
+    const auto zipinfo = RunPeer({"zipinfo", "-v", zip});
+    const std::string& info = zipinfo.out;
+    ASSERT_EQ(zipinfo.status, 0) << info;
     EXPECT_NE(info.find("file system or operating system of origin:      NTFS"), std::string::npos);
     EXPECT_NE(info.find("version of encoding software:                   2.3"), std::string::npos);
     EXPECT_NE(info.find("ID 0x5455 (universal time)"), std::string::npos);
@@ -293,20 +299,20 @@ TEST(ZipWriter, ZipinfoShowsTheFieldsAsWritten) {
       EXPECT_NE(info.find("extended local header:                          yes"), std::string::npos);
     }
     ExpectPeersAccept(zip, password,
-                      {{"journal.grv", archive_test::ReadFile(dir / "journal.grv")},
-                       {"ro.bin", archive_test::ReadFile(dir / "ro.bin")}},
+                      {{"journal.grv", grvtest::ReadBytes(dir.File("journal.grv"))},
+                       {"ro.bin", grvtest::ReadBytes(dir.File("ro.bin"))}},
                       "zipinfo archive");
   }
 }
 
 TEST(ZipWriter, FolderEntriesAreStoredWithFolderAttributesAndNeverEncrypted) {
   TempDir dir;
-  std::string zip = dir / "f.zip";
+  std::string zip = dir.File("f.zip");
   ZipHandle* h = createZipWriter(zip.c_str(), 0, archive::kZipOutputFileName, "pw");
   ASSERT_EQ(addZipEntry(h, "docs", nullptr, 0, archive::kZipSourceFolder), ZipResult::Ok);
   ASSERT_EQ(addZipEntry(h, "more/", nullptr, 0, archive::kZipSourceFolder), ZipResult::Ok);
   ASSERT_EQ(CloseZipWriter(h), ZipResult::Ok);
-  auto layout = archive_test::ParseArchive(archive_test::ReadFile(zip));
+  auto layout = archive_test::ParseArchive(grvtest::ReadBytes(zip));
   ASSERT_EQ(layout.entries.size(), 2u);
   EXPECT_EQ(layout.entries[0].name, "docs/");
   EXPECT_EQ(layout.entries[1].name, "more/");
@@ -320,15 +326,15 @@ TEST(ZipWriter, FolderEntriesAreStoredWithFolderAttributesAndNeverEncrypted) {
 
 TEST(ZipWriter, StoredExtensionsByLastDot) {
   TempDir dir;
-  archive_test::WriteFile(dir / "src", archive_test::TextLike(3000, 1));
-  std::string zip = dir / "e.zip";
+  grvtest::WriteFile(dir.File("src"), grvtest::TextLike(3000, 1));
+  std::string zip = dir.File("e.zip");
   ZipHandle* h = CreateZipArchive(zip.c_str(), "");
   const std::pair<const char*, int> cases[] = {
       {"data.ZIP", 0}, {"data.zipx", 8}, {"a.TGZ", 0}, {"a.gz.txt", 8},
       {"x.Z", 0},      {"x.z", 0},       {"arc", 8},   {"dir.gz/file", 8}};
-  for (const auto& c : cases) ASSERT_EQ(AddFileToZipArchive(h, c.first, (dir / "src").c_str()), ZipResult::Ok);
+  for (const auto& c : cases) ASSERT_EQ(AddFileToZipArchive(h, c.first, (dir.File("src")).c_str()), ZipResult::Ok);
   ASSERT_EQ(CloseZipWriter(h), ZipResult::Ok);
-  auto layout = archive_test::ParseArchive(archive_test::ReadFile(zip));
+  auto layout = archive_test::ParseArchive(grvtest::ReadBytes(zip));
   ASSERT_EQ(layout.entries.size(), std::size(cases));
   for (std::size_t i = 0; i < std::size(cases); ++i)
     EXPECT_EQ(layout.entries[i].method, cases[i].second) << cases[i].first;
@@ -336,11 +342,11 @@ TEST(ZipWriter, StoredExtensionsByLastDot) {
 
 TEST(ZipWriter, EmptyArchiveIsOnlyTheEndRecord) {
   TempDir dir;
-  std::string zip = dir / "empty.zip";
+  std::string zip = dir.File("empty.zip");
   ZipHandle* h = CreateZipArchive(zip.c_str(), "pw");
   ASSERT_NE(h, nullptr);
   EXPECT_EQ(CloseZipWriter(h), ZipResult::Ok);
-  Bytes bytes = archive_test::ReadFile(zip);
+  Bytes bytes = grvtest::ReadBytes(zip);
   Bytes expected(22, 0);
   expected[0] = 'P', expected[1] = 'K', expected[2] = 5, expected[3] = 6;
   EXPECT_EQ(bytes, expected);
@@ -370,14 +376,14 @@ TEST(ZipWriter, DosTimesAreLocalAndUnixTimesAreUtc) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.mtime);
-    std::string src = dir / "src";
-    archive_test::WriteFile(src, {1, 2, 3});
+    std::string src = dir.File("src");
+    grvtest::WriteFile(src, {1, 2, 3});
     SetMtime(src, c.mtime);
-    std::string zip = dir / "t.zip";
+    std::string zip = dir.File("t.zip");
     ZipHandle* h = CreateZipArchive(zip.c_str(), nullptr);
     ASSERT_EQ(AddFileToZipArchive(h, "f", src.c_str()), ZipResult::Ok);
     ASSERT_EQ(CloseZipWriter(h), ZipResult::Ok);
-    auto layout = archive_test::ParseArchive(archive_test::ReadFile(zip));
+    auto layout = archive_test::ParseArchive(grvtest::ReadBytes(zip));
     ASSERT_EQ(layout.entries.size(), 1u);
     const auto& e = layout.entries[0];
     EXPECT_EQ(DosYear(e.dosDateTime), c.year);
@@ -394,36 +400,36 @@ TEST(ZipWriter, DosTimesAreLocalAndUnixTimesAreUtc) {
 
 TEST(ZipWriter, SourceOfFourGibibytesIsRefusedBeforeWriting) {
   TempDir dir;
-  std::string big = dir / "big.grv";
+  std::string big = dir.File("big.grv");
   int fd = ::open(big.c_str(), O_CREAT | O_WRONLY, 0644);
   ASSERT_GE(fd, 0);
   ASSERT_EQ(::ftruncate(fd, 0x100000000LL), 0);  // sparse: costs no disk
   ::close(fd);
-  std::string zip = dir / "big.zip";
+  std::string zip = dir.File("big.zip");
   ZipHandle* h = CreateZipArchive(zip.c_str(), nullptr);
   EXPECT_EQ(AddFileToZipArchive(h, "big.grv", big.c_str()), ZipResult::CannotOpen);
   EXPECT_EQ(LastZipWriterResult(), ZipResult::CannotOpen);
-  EXPECT_EQ(archive_test::ReadFile(zip).size(), 0u) << "nothing written";
+  EXPECT_EQ(grvtest::ReadBytes(zip).size(), 0u) << "nothing written";
   EXPECT_EQ(CloseZipWriter(h), ZipResult::Ok);
-  EXPECT_EQ(archive_test::ParseArchive(archive_test::ReadFile(zip)).entryCount, 0);
+  EXPECT_EQ(archive_test::ParseArchive(grvtest::ReadBytes(zip)).entryCount, 0);
 }
 
 TEST(ZipWriter, EncryptionHeadersComeFromTheRandomSource) {
   TempDir dir;
-  const Bytes data = archive_test::TextLike(2000, 5);
+  const Bytes data = grvtest::TextLike(2000, 5);
   auto headerOf = [](const Bytes& zip, const archive_test::CentralEntry& e) {
     return Bytes(zip.begin() + static_cast<long>(e.dataOffset),
                  zip.begin() + static_cast<long>(e.dataOffset + 12));
   };
   // The system source: one password, same data, still different headers.
   {
-    std::string zip = dir / "sys.zip";
+    std::string zip = dir.File("sys.zip");
     ZipHandle* h = CreateZipArchive(zip.c_str(), "same");
-    archive_test::WriteFile(dir / "d", data);
-    ASSERT_EQ(AddFileToZipArchive(h, "a", (dir / "d").c_str()), ZipResult::Ok);
-    ASSERT_EQ(AddFileToZipArchive(h, "b", (dir / "d").c_str()), ZipResult::Ok);
+    grvtest::WriteFile(dir.File("d"), data);
+    ASSERT_EQ(AddFileToZipArchive(h, "a", (dir.File("d")).c_str()), ZipResult::Ok);
+    ASSERT_EQ(AddFileToZipArchive(h, "b", (dir.File("d")).c_str()), ZipResult::Ok);
     ASSERT_EQ(CloseZipWriter(h), ZipResult::Ok);
-    Bytes bytes = archive_test::ReadFile(zip);
+    Bytes bytes = grvtest::ReadBytes(zip);
     auto layout = archive_test::ParseArchive(bytes);
     ASSERT_EQ(layout.entries.size(), 2u);
     EXPECT_NE(headerOf(bytes, layout.entries[0]), headerOf(bytes, layout.entries[1]));
@@ -459,9 +465,9 @@ TEST(ZipWriter, EncryptionHeadersComeFromTheRandomSource) {
 
 TEST(ZipWriter, FailedWriteLeavesEarlierAndLaterEntriesReadable) {
   TempDir dir;
-  const Bytes small = archive_test::TextLike(3000, 1);
-  const Bytes large = archive_test::RandomBytes(300000, 2);
-  std::string zip = dir / "part.zip";
+  const Bytes small = grvtest::TextLike(3000, 1);
+  const Bytes large = grvtest::RandomBytes(300000, 2);
+  std::string zip = dir.File("part.zip");
   ZipHandle* h = CreateZipArchive(zip.c_str(), nullptr);
   ASSERT_EQ(addZipEntry(h, "first.txt", small.data(), small.size(), archive::kZipSourceMemory),
             ZipResult::Ok);
@@ -481,16 +487,16 @@ TEST(ZipWriter, FailedWriteLeavesEarlierAndLaterEntriesReadable) {
   ASSERT_EQ(addZipEntry(h, "last.txt", small.data(), small.size(), archive::kZipSourceMemory),
             ZipResult::Ok);
   ASSERT_EQ(CloseZipWriter(h), ZipResult::Ok);
-  auto layout = archive_test::ParseArchive(archive_test::ReadFile(zip));
+  auto layout = archive_test::ParseArchive(grvtest::ReadBytes(zip));
   ASSERT_EQ(layout.entries.size(), 2u);
-  std::string out;
-  EXPECT_EQ(RunCommand("unzip -t " + Quote(zip), &out), 0) << out;
+  const auto peer = RunPeer({"unzip", "-t", zip});
+  EXPECT_EQ(peer.status, 0) << peer.out;
 }
 
 TEST(ZipWriter, ResultCodes) {
   TempDir dir;
-  archive_test::WriteFile(dir / "src", {1, 2, 3});
-  const std::string src = dir / "src";
+  grvtest::WriteFile(dir.File("src"), {1, 2, 3});
+  const std::string src = dir.File("src");
 
   // Null handles and handles of the wrong kind, which are left untouched.
   EXPECT_EQ(AddFileToZipArchive(nullptr, "a", src.c_str()), ZipResult::BadArguments);
@@ -507,14 +513,14 @@ TEST(ZipWriter, ResultCodes) {
   EXPECT_FALSE(IsZipReaderHandle(nullptr));
 
   // Creating in a folder that does not exist.
-  EXPECT_EQ(CreateZipArchive((dir / "missing/x.zip").c_str(), "pw"), nullptr);
+  EXPECT_EQ(CreateZipArchive((dir.File("missing/x.zip")).c_str(), "pw"), nullptr);
   EXPECT_EQ(LastZipWriterResult(), ZipResult::CannotOpen);
   EXPECT_EQ(createZipWriter(src.c_str(), 0, 9, nullptr), nullptr);
   EXPECT_EQ(LastZipWriterResult(), ZipResult::BadArguments);
   EXPECT_EQ(createZipWriter(nullptr, 0, archive::kZipOutputMemory, nullptr), nullptr);
   EXPECT_EQ(LastZipWriterResult(), ZipResult::OutputTooSmall);
 
-  ZipHandle* h = CreateZipArchive((dir / "r.zip").c_str(), nullptr);
+  ZipHandle* h = CreateZipArchive((dir.File("r.zip")).c_str(), nullptr);
   ASSERT_NE(h, nullptr);
   EXPECT_EQ(LastZipWriterResult(), ZipResult::Ok);
   EXPECT_FALSE(IsZipReaderHandle(h));
@@ -528,9 +534,9 @@ TEST(ZipWriter, ResultCodes) {
     int kind;
     ZipResult expected;
   } cases[] = {
-      {"missing source", "a", (dir / "nope").c_str(), 0, archive::kZipSourceFileName,
+      {"missing source", "a", (dir.File("nope")).c_str(), 0, archive::kZipSourceFileName,
        ZipResult::CannotOpen},
-      {"folder as file", "a", dir.path().c_str(), 0, archive::kZipSourceFileName,
+      {"folder as file", "a", dir.Path().c_str(), 0, archive::kZipSourceFileName,
        ZipResult::CannotOpen},
       {"null source name", "a", nullptr, 0, archive::kZipSourceFileName, ZipResult::BadArguments},
       {"empty name", "", src.c_str(), 0, archive::kZipSourceFileName, ZipResult::BadArguments},
@@ -549,14 +555,14 @@ TEST(ZipWriter, ResultCodes) {
     EXPECT_EQ(LastZipWriterResult(), c.expected) << c.what;
   }
   EXPECT_EQ(CloseZipWriter(h), ZipResult::Ok);
-  auto layout = archive_test::ParseArchive(archive_test::ReadFile(dir / "r.zip"));
+  auto layout = archive_test::ParseArchive(grvtest::ReadBytes(dir.File("r.zip")));
   ASSERT_EQ(layout.entries.size(), 1u) << "only the good entry is listed";
   EXPECT_EQ(layout.entries[0].name, longestName);
 }
 
 TEST(ZipWriter, MemoryOutputTooSmallIsSticky) {
   Bytes block(200);
-  Bytes data = archive_test::RandomBytes(1000, 1);
+  Bytes data = grvtest::RandomBytes(1000, 1);
   ZipHandle* h = createZipWriter(block.data(), block.size(), archive::kZipOutputMemory, nullptr);
   ASSERT_NE(h, nullptr);
   EXPECT_EQ(addZipEntry(h, "a", data.data(), data.size(), archive::kZipSourceMemory),
@@ -572,7 +578,7 @@ TEST(ZipWriter, WriterLifecycle) {
   // a memory block it maps itself.
   TempDir dir;
   archive::ZipWriter w(nullptr, {});
-  std::string zip = dir / "w.zip";
+  std::string zip = dir.File("w.zip");
   ASSERT_EQ(w.openOutput(zip.c_str(), 0, archive::kZipOutputFileName), ZipResult::Ok);
   EXPECT_EQ(w.openOutput(zip.c_str(), 0, archive::kZipOutputFileName), ZipResult::NotReady);
   std::uint8_t byte = 7;
@@ -580,7 +586,7 @@ TEST(ZipWriter, WriterLifecycle) {
   EXPECT_EQ(w.finish(), ZipResult::Ok);
   EXPECT_EQ(w.addEntry("b", &byte, 1, archive::kZipSourceMemory), ZipResult::AlreadyFinished);
   EXPECT_EQ(w.finish(), ZipResult::Ok) << "a second finish only releases";
-  EXPECT_EQ(archive_test::ParseArchive(archive_test::ReadFile(zip)).entries.size(), 1u);
+  EXPECT_EQ(archive_test::ParseArchive(grvtest::ReadBytes(zip)).entries.size(), 1u);
 
   ZipHandle* h = createZipWriter(nullptr, 4096, archive::kZipOutputMemory, nullptr);
   ASSERT_NE(h, nullptr);

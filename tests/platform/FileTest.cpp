@@ -4,11 +4,12 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <cstdlib>
+#include <optional>
 #include <string>
 
 #include "platform/File.h"
 #include "platform/WinErr.h"
+#include "tests/support/TestSupport.h"
 
 namespace {
 
@@ -17,11 +18,10 @@ using namespace platform;
 class PlatformFile : public ::testing::Test {
 protected:
     void SetUp() override {
-        std::string t = GetTempPath() + "pf.XXXXXX";
-        ASSERT_NE(::mkdtemp(t.data()), nullptr);
-        dir = t + "/";
+        folder.emplace("pf");
+        dir = folder->Path() + "/";
     }
-    void TearDown() override { std::system(("rm -rf '" + dir + "'").c_str()); }
+    void TearDown() override { folder.reset(); }
     std::string put(const char* name, const std::string& content) {
         std::string p = dir + name;
         int fd = ::open(p.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
@@ -30,6 +30,7 @@ protected:
         ::close(fd);
         return p;
     }
+    std::optional<grvtest::TempDir> folder;
     std::string dir;
 };
 

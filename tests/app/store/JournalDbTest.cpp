@@ -9,17 +9,14 @@
 #include "app/store/JournalSchema.h"
 #include "app/store/SqlText.h"
 #include "app/store/StoreTexts.h"
-#include "tests/app/store/StoreTestSupport.h"
+#include "tests/support/JournalFixture.h"
 
 namespace {
 
-using storetest::FileExists;
-using storetest::ReadFile;
-using storetest::RunCommand;
-using storetest::ShellQuote;
-using storetest::SqliteCli;
-using storetest::StoreTest;
-using storetest::TempDir;
+using grvtest::FileExists;
+using grvtest::ReadFile;
+using grvtest::TempDir;
+using StoreTest = grvtest::JournalTest;
 
 std::string Fmt(const char* format, const std::string& path) {
     return SqlFormat(format, path.c_str());
@@ -74,21 +71,19 @@ TEST(JournalDbResultCodes, EachCodeHasItsFixedText) {
 }
 
 TEST_F(StoreTest, NewJournalHoldsExactlyTheSchema) {
-    EXPECT_EQ(m_db.IsOpen(), 1);
+    EXPECT_TRUE(m_db.IsOpen());
+    EXPECT_TRUE(m_db.ReadsAsDatabase());
     EXPECT_EQ(m_db.GetLastErrorText(), Fmt(kErrCreatingDb, JournalPath()));
     ASSERT_EQ(m_db.Close(), 1);
     EXPECT_EQ(m_db.IsOpen(), 0);
 
     const std::string golden = ReadFile(GRV_TEST_DATA_DIR "/store/schema-master.txt");
     ASSERT_FALSE(golden.empty());
-    int status = -1;
-    const std::string viaPython = RunCommand(
-        "/usr/bin/python3 -c 'import sqlite3, sys; c = sqlite3.connect(sys.argv[1]); "
-        "print(\"\\n\".join(r[0] for r in c.execute(\"SELECT sql FROM sqlite_master\")))' " +
-            ShellQuote(JournalPath()),
-        &status);
-    EXPECT_EQ(status, 0);
-    EXPECT_EQ(viaPython, golden);
+    const auto viaPython = grvtest::Python("import sqlite3, sys; c = sqlite3.connect(sys.argv[1]); "
+                                           "print(\"\\n\".join(r[0] for r in c.execute(\"SELECT sql FROM sqlite_master\")))",
+                                           {JournalPath()});
+    EXPECT_EQ(viaPython.status, 0) << viaPython.err;
+    EXPECT_EQ(viaPython.out, golden);
 
     EXPECT_EQ(Cli("PRAGMA integrity_check;"), "ok\n");
     EXPECT_EQ(Cli("SELECT name FROM sqlite_master WHERE name <> 'sqlite_sequence' ORDER BY rowid;"),
@@ -115,9 +110,8 @@ TEST_F(StoreTest, CreationStatementsLeaveAnExistingSchemaAlone) {
     Cli("INSERT INTO entry (ts) VALUES ('2024-01-01 10:00:00');");
     std::string all;
     for (const auto& s : JournalSchemaStatements()) all += s.sql;
-    int status = -1;
-    SqliteCli(JournalPath(), all, &status);
-    EXPECT_EQ(status, 0);
+    const auto cli = grvtest::SqliteCli(JournalPath(), all);
+    EXPECT_EQ(cli.status, 0) << cli.out;
     EXPECT_EQ(Cli("SELECT sql FROM sqlite_master;"), before);
     EXPECT_EQ(Cli("SELECT count(*) FROM entry;"), "1\n");
 }

@@ -8,7 +8,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <fstream>
-#include <sstream>
+#include <optional>
 #include <string>
 
 #include "FileTestSupport.h"
@@ -32,11 +32,10 @@ protected:
         // tests/run-test.sh leaves these out for a runner that is not root.
         ASSERT_EQ(::geteuid(), 0u) << "only root can prepare files of another user";
         // Under /tmp: the test's own temp folder is closed to other users.
-        std::string t = "/tmp/grv-perm.XXXXXX";
-        ASSERT_NE(::mkdtemp(t.data()), nullptr);
-        shared = t;
-        dir = t + "/";
-        ASSERT_EQ(::chmod(t.c_str(), 0755), 0);
+        sharedDir.emplace("grv-perm", "/tmp");
+        shared = sharedDir->Path();
+        dir = shared + "/";
+        ASSERT_EQ(::chmod(shared.c_str(), 0755), 0);
         makeDir("locked", 0755, 0);
         makeFile("locked/secret.txt", "secret", 0600, 0);
         makeFile("locked/public.txt", "public", 0644, 0);
@@ -45,9 +44,6 @@ protected:
         makeFile("closed/f.txt", "f", 0644, 0);
         makeDir("mine", 0755, kNobodyId);
         makeFile("mine/ro.txt", "old", 0444, kNobodyId);
-    }
-    void TearDown() override {
-        if (!shared.empty()) std::system(("rm -rf '" + shared + "'").c_str());
     }
     bool delegated() { return reranAsNobody(shared); }
 
@@ -64,18 +60,14 @@ protected:
         ASSERT_EQ(::chmod((dir + name).c_str(), mode), 0);
         ASSERT_EQ(::chown((dir + name).c_str(), owner, owner), 0);
     }
-    std::string contents(const std::string& name) {
-        std::ifstream f(dir + name, std::ios::binary);
-        std::stringstream ss;
-        ss << f.rdbuf();
-        return ss.str();
-    }
+    std::string contents(const std::string& name) { return grvtest::ReadFile(dir + name); }
     mode_t modeOf(const std::string& name) {
         struct stat st;
         EXPECT_EQ(::stat((dir + name).c_str(), &st), 0);
         return st.st_mode & 07777;
     }
 
+    std::optional<grvtest::TempDir> sharedDir;
     std::string shared;
     std::string dir;
 };

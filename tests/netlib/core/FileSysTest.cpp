@@ -3,11 +3,13 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <regex>
 #include <set>
 #include <string>
+#include <thread>
 
 #include "FileTestSupport.h"
 #include "netlib/core/DataBuffer.h"
@@ -369,13 +371,20 @@ TEST_F(FileTree, OpenRetriesWhileAnotherProcessHoldsTheFile) {
         {0.08, true, 50, 1500},
     };
     for (const auto& c : cases) {
-        std::string cmd = "/usr/bin/python3 -c \"import fcntl,sys,time; f=open(sys.argv[1],'rb'); "
-                          "fcntl.flock(f, fcntl.LOCK_EX); print('held', flush=True); time.sleep(" +
-                          std::to_string(c.holdSeconds) + ")\" '" + path("held.txt") + "'";
-        FILE* holder = ::popen(cmd.c_str(), "r");
-        ASSERT_NE(holder, nullptr);
-        char line[16] = {};
-        ASSERT_NE(std::fgets(line, sizeof line, holder), nullptr);
+        std::remove(path("held.flag").c_str());
+        std::atomic<bool> ended{false};
+        std::thread holder([&] {
+            grvtest::Python("import fcntl,sys,time; f=open(sys.argv[1],'rb'); "
+                            "fcntl.flock(f, fcntl.LOCK_EX); open(sys.argv[2], 'w').close(); time.sleep(" +
+                                std::to_string(c.holdSeconds) + ")",
+                            {path("held.txt"), path("held.flag")});
+            ended = true;
+        });
+        while (!exists("held.flag") && !ended) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        if (!exists("held.flag")) {
+            holder.join();
+            FAIL() << "the holder never took the lock";
+        }
         XPath p(path("held.txt"));
         int kind = 0;
         RecordingLog log;
@@ -390,7 +399,7 @@ TEST_F(FileTree, OpenRetriesWhileAnotherProcessHoldsTheFile) {
             EXPECT_EQ(kind, kOpenOtherError);
         }
         delete h;
-        ::pclose(holder);
+        holder.join();
     }
 }
 

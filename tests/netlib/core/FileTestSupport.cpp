@@ -58,45 +58,24 @@ std::string RecordingLog::all() const {
 }
 
 void TempTree::SetUp() {
-    const char* t = std::getenv("TMPDIR");
-    std::string tmpl = std::string(t && *t ? t : "/tmp") + "/ft.XXXXXX";
-    ASSERT_NE(::mkdtemp(tmpl.data()), nullptr);
-    dir = tmpl + "/";
+    folder.emplace("ft");
+    dir = folder->Path() + "/";
 }
 
-void TempTree::TearDown() {
-    std::system(("chmod -R u+rwx '" + dir + "' 2>/dev/null; rm -rf '" + dir + "'").c_str());
-}
+void TempTree::TearDown() { folder.reset(); }
 
 void TempTree::put(const std::string& name, const std::string& content) const {
-    std::ofstream f(path(name), std::ios::binary);
-    f << content;
-    ASSERT_TRUE(f.good()) << name;
+    ASSERT_TRUE(grvtest::WriteFile(path(name), content)) << name;
 }
 
-std::string TempTree::get(const std::string& name) const {
-    std::ifstream f(path(name), std::ios::binary);
-    std::stringstream ss;
-    ss << f.rdbuf();
-    return ss.str();
-}
+std::string TempTree::get(const std::string& name) const { return grvtest::ReadFile(path(name)); }
 
-bool TempTree::exists(const std::string& name) const {
-    struct stat st;
-    return ::lstat(path(name).c_str(), &st) == 0;
-}
+bool TempTree::exists(const std::string& name) const { return grvtest::FileExists(path(name)); }
 
 std::string python3Line(const std::string& script, const std::string& arg) {
-    std::string cmd = "/usr/bin/python3 -c \"" + script + "\" '" + arg + "'";
-    FILE* py = ::popen(cmd.c_str(), "r");
-    if (!py) return "<no output>";
-    char line[512] = {};
-    bool got = std::fgets(line, sizeof line, py) != nullptr;
-    ::pclose(py);
-    if (!got) return "<no output>";
-    std::string out = line;
-    if (!out.empty() && out.back() == '\n') out.pop_back();
-    return out;
+    const std::string out = grvtest::Python(script, {arg}).out;
+    if (out.empty()) return "<no output>";
+    return out.substr(0, out.find('\n'));
 }
 
 bool isNobodyRun() { return std::getenv(kSharedEnv) != nullptr && ::geteuid() != 0; }
@@ -115,17 +94,14 @@ bool reranAsNobody(const std::string& shared) {
     EXPECT_GT(n, 0);
     if (n <= 0) return true;
     exe[n] = '\0';
-    std::string out = shared + "/.nobody-run.txt";
-    std::string cmd = std::string("env ") + kSharedEnv + "='" + shared + "' setpriv --reuid=" +
-                      std::to_string(kNobodyId) + " --regid=" + std::to_string(kNobodyId) +
-                      " --clear-groups '" + exe + "' '" + filter + "' >'" + out + "' 2>&1";
-    int status = std::system(cmd.c_str());
-    std::ifstream f(out);
-    std::stringstream ss;
-    ss << f.rdbuf();
-    std::remove(out.c_str());
-    std::string text = ss.str();
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << text;
+    grvtest::RunOptions options;
+    options.mergeStderr = true;
+    options.env = {std::string(kSharedEnv) + "=" + shared};
+    const auto run = grvtest::RunProgram({"setpriv", "--reuid=" + std::to_string(kNobodyId),
+                                          "--regid=" + std::to_string(kNobodyId), "--clear-groups", exe, filter},
+                                         options);
+    const std::string& text = run.out;
+    EXPECT_EQ(run.status, 0) << text;
     // The child must really have run the body, not skipped it.
     EXPECT_NE(text.find("[  PASSED  ] 1 test"), std::string::npos) << text;
     EXPECT_EQ(text.find("SKIPPED"), std::string::npos) << text;

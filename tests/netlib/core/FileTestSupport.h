@@ -4,11 +4,13 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "netlib/core/LogBase.h"
 #include "netlib/core/XString.h"
+#include "tests/support/TestSupport.h"
 
 // A path given as UTF-8.
 struct XPath : XString {
@@ -39,6 +41,7 @@ protected:
     void put(const std::string& name, const std::string& content) const;
     std::string get(const std::string& name) const;
     bool exists(const std::string& name) const;
+    std::optional<grvtest::TempDir> folder;
     std::string dir;  // ends in '/'
 };
 

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "PeerTools.h"
+#include "tests/support/TestSupport.h"
 #include "netlib/core/HashMap.h"
 #include "netlib/core/Memory.h"
 #include "netlib/core/StringBuffer.h"
@@ -297,21 +297,21 @@ TEST(HashMapPeer, BucketIndexesMatchPython) {
     }
     const std::vector<std::uint32_t> counts = {1, 7, 100, 4096, 65521, 1000003};
 
-    std::string script = peer::tempPath("bucket.py");
-    peer::writeFile(script,
+    const std::string script =
                     "import sys, zlib, hashlib\n"
                     "counts = [int(c) for c in sys.argv[1:]]\n"
                     "for line in sys.stdin.read().split('\\n'):\n"
                     "    if not line.startswith('k'):\n"
                     "        continue\n"
                     "    c = zlib.crc32(hashlib.md5(bytes.fromhex(line[1:])).digest())\n"
-                    "    print(c, *[c % n for n in counts])\n");
-    std::string input, command = "/usr/bin/python3 '" + script + "'";
-    for (const auto& k : keys) input += "k" + peer::toHex(reinterpret_cast<const unsigned char*>(k.data()), k.size()) + "\n";
-    for (auto n : counts) command += " " + std::to_string(n);
-    int status = -1;
-    std::istringstream lines(peer::run(command, input, status));
-    ASSERT_EQ(status, 0);
+                    "    print(c, *[c % n for n in counts])\n";
+    std::string input;
+    std::vector<std::string> args;
+    for (const auto& k : keys) input += "k" + grvtest::ToHex(reinterpret_cast<const unsigned char*>(k.data()), k.size()) + "\n";
+    for (auto n : counts) args.push_back(std::to_string(n));
+    const auto peer = grvtest::Python(script, args, input);
+    ASSERT_EQ(peer.status, 0) << peer.err;
+    std::istringstream lines(peer.out);
 
     std::vector<HashMap*> maps;
     for (auto n : counts) maps.push_back(new HashMap(n));

@@ -5,9 +5,9 @@
 #include <thread>
 #include <vector>
 
-#include "PeerTools.h"
 #include "netlib/core/Logger.h"
 #include "netlib/core/StringBuffer.h"
+#include "tests/support/TestSupport.h"
 
 using tessik::StringBuffer;
 
@@ -37,8 +37,8 @@ TEST(Logger, FreshLogRenderings) {
 }
 
 TEST(Logger, WorkedExampleIsByteExact) {
-    std::string session = peer::tempPath("session.log");
-    std::remove(session.c_str());
+    grvtest::TempDir tmp;
+    const std::string session = tmp.File("session.log");
     Logger log;
     log.setSessionLogPath(session.c_str());
     log.enterContext("SaveFile", true);
@@ -51,12 +51,12 @@ TEST(Logger, WorkedExampleIsByteExact) {
               "</TessikLog>\r\n");
     EXPECT_EQ(html(log), "TessikLog:<blockquote>\r\nSaveFile:<blockquote>\r\nlocal_path: v<br>\r\nt<br>\r\n"
                          "</blockquote>\r\n</blockquote>\r\n");
-    EXPECT_EQ(peer::readFile(session), "SaveFile:\n    local_path: v\n    t\n    (leaveContext)\n");
+    EXPECT_EQ(grvtest::ReadFile(session), "SaveFile:\n    local_path: v\n    t\n    (leaveContext)\n");
 }
 
 TEST(Logger, TagsValuesAndEcho) {
-    std::string session = peer::tempPath("echo.log");
-    std::remove(session.c_str());
+    grvtest::TempDir tmp;
+    const std::string session = tmp.File("echo.log");
     Logger log;
     log.setSessionLogPath(session.c_str());
     EXPECT_TRUE(log.logData("  my tag  ", nullptr));
@@ -75,10 +75,10 @@ TEST(Logger, TagsValuesAndEcho) {
     EXPECT_NE(t.find("  note\r\n  <raw a=\"1\"/>\r\n"), std::string::npos);
     EXPECT_NE(xml(log).find("<raw a=\"1\"/>\r\n"), std::string::npos);
     // Only data, long, error, info, enter and leave are echoed.
-    EXPECT_EQ(peer::readFile(session), "my_tag: (NULL)\nn: -5\nnote\n");
+    EXPECT_EQ(grvtest::ReadFile(session), "my_tag: (NULL)\nn: -5\nnote\n");
     log.clearLog();
     EXPECT_EQ(text(log), "TessikLog:\r\n");
-    EXPECT_EQ(peer::readFile(session), "my_tag: (NULL)\nn: -5\nnote\n");  // not truncated
+    EXPECT_EQ(grvtest::ReadFile(session), "my_tag: (NULL)\nn: -5\nnote\n");  // not truncated
 }
 
 TEST(Logger, CdataRules) {
@@ -154,11 +154,12 @@ TEST(LogBase, HelpersAndSilentLogs) {
 TEST(Logger, SavesXml) {
     Logger log;
     log.logInfo("saved");
-    std::string path = peer::tempPath("log.xml");
+    grvtest::TempDir tmp;
+    std::string path = tmp.File("log.xml");
     EXPECT_TRUE(log.saveLogXml(path.c_str()));
-    EXPECT_EQ(peer::readFile(path), xml(log));
+    EXPECT_EQ(grvtest::ReadFile(path), xml(log));
     EXPECT_FALSE(log.saveLogXml(""));
-    EXPECT_FALSE(log.saveLogXml(peer::tempPath("no/such/dir/log.xml").c_str()));
+    EXPECT_FALSE(log.saveLogXml(tmp.File("no/such/dir/log.xml").c_str()));
 }
 
 // Random trees with hostile texts and tags: xmllint must accept every rendering.
@@ -184,11 +185,11 @@ TEST(Logger, RandomTreesRenderWellFormedXml) {
             case 5: log.logDataLong(randomText().c_str(), static_cast<int>(rng())); break;
             }
         }
-        std::string path = peer::tempPath("random-" + std::to_string(round) + ".xml");
-        ASSERT_TRUE(peer::writeFile(path, xml(log)));
-        int status = 0;
-        std::string out = peer::run("xmllint --noout '" + path + "' 2>&1", "", status);
-        EXPECT_EQ(status, 0) << out << "\n" << xml(log);
+        grvtest::TempDir tmp;
+        const std::string path = tmp.File("random.xml");
+        ASSERT_TRUE(grvtest::WriteFile(path, xml(log)));
+        const auto lint = grvtest::RunPeer({"xmllint", "--noout", path});
+        EXPECT_EQ(lint.status, 0) << lint.out << "\n" << xml(log);
     }
 }
 

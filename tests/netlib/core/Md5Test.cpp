@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "PeerTools.h"
+#include "tests/support/TestSupport.h"
 #include "netlib/core/DataBuffer.h"
 #include "netlib/core/Md5.h"
 #include "netlib/core/StringBuffer.h"
@@ -19,7 +19,7 @@ std::string md5Hex(const std::string& msg) {
     Md5 md5;
     unsigned char d[16];
     md5.digestBytes(msg.data(), static_cast<std::uint32_t>(msg.size()), d);
-    return peer::toHex(d, 16);
+    return grvtest::ToHex(d, 16);
 }
 
 TEST(Md5, Rfc1321Suite) {
@@ -46,15 +46,15 @@ TEST(Md5, OneShotFormsAgree) {
     md5.digestSb(sb, a);
     md5.digestDb(db, b);
     md5.digestBytes(nullptr, 0, c);
-    EXPECT_EQ(peer::toHex(a, 16), "d41d8cd98f00b204e9800998ecf8427e");
-    EXPECT_EQ(peer::toHex(b, 16), "d41d8cd98f00b204e9800998ecf8427e");
-    EXPECT_EQ(peer::toHex(c, 16), "d41d8cd98f00b204e9800998ecf8427e");
+    EXPECT_EQ(grvtest::ToHex(a, 16), "d41d8cd98f00b204e9800998ecf8427e");
+    EXPECT_EQ(grvtest::ToHex(b, 16), "d41d8cd98f00b204e9800998ecf8427e");
+    EXPECT_EQ(grvtest::ToHex(c, 16), "d41d8cd98f00b204e9800998ecf8427e");
 
     // The buffer's length counts, zero bytes included.
     const char withZero[] = {'a', 0, 'b'};
     StringBuffer z(withZero, 3u, 0u);
     md5.digestSb(z, a);
-    EXPECT_EQ(peer::toHex(a, 16), md5Hex(std::string(withZero, 3)));
+    EXPECT_EQ(grvtest::ToHex(a, 16), md5Hex(std::string(withZero, 3)));
 }
 
 TEST(Md5, PiecesAndSnapshots) {
@@ -74,7 +74,7 @@ TEST(Md5, PiecesAndSnapshots) {
         }
         unsigned char d[16];
         md5.final(d);
-        EXPECT_EQ(peer::toHex(d, 16), whole);
+        EXPECT_EQ(grvtest::ToHex(d, 16), whole);
     }
 
     Md5 running;
@@ -83,10 +83,10 @@ TEST(Md5, PiecesAndSnapshots) {
     copy.copyState(running);
     unsigned char d[16];
     copy.final(d);
-    EXPECT_EQ(peer::toHex(d, 16), md5Hex(msg.substr(0, 100)));
+    EXPECT_EQ(grvtest::ToHex(d, 16), md5Hex(msg.substr(0, 100)));
     running.update(msg.data() + 100, 600);
     running.final(d);
-    EXPECT_EQ(peer::toHex(d, 16), whole);
+    EXPECT_EQ(grvtest::ToHex(d, 16), whole);
 }
 
 TEST(Md5, AgreesWithPythonOnEveryLengthUpTo1000) {
@@ -96,16 +96,14 @@ TEST(Md5, AgreesWithPythonOnEveryLengthUpTo1000) {
     for (int len = 0; len <= 1000; ++len) {
         std::string m(static_cast<size_t>(len), '\0');
         for (auto& ch : m) ch = static_cast<char>(rng() & 0xFF);
-        input += peer::toHex(reinterpret_cast<const unsigned char*>(m.data()), m.size()) + "\n";
+        input += grvtest::ToHex(reinterpret_cast<const unsigned char*>(m.data()), m.size()) + "\n";
         messages.push_back(std::move(m));
     }
-    int status = 0;
-    std::string out = peer::run(
-        "/usr/bin/python3 -c \"import sys,hashlib\n"
-        "for l in sys.stdin: print(hashlib.md5(bytes.fromhex(l.strip())).hexdigest())\"",
-        input, status);
-    ASSERT_EQ(status, 0);
-    std::istringstream lines(out);
+    const auto peer = grvtest::Python("import sys,hashlib\n"
+                                      "for l in sys.stdin: print(hashlib.md5(bytes.fromhex(l.strip())).hexdigest())",
+                                      {}, input);
+    ASSERT_EQ(peer.status, 0) << peer.err;
+    std::istringstream lines(peer.out);
     std::string want;
     for (const auto& m : messages) {
         ASSERT_TRUE(std::getline(lines, want));
@@ -122,18 +120,19 @@ TEST(Scramble, AgreesWithPythonModel) {
         texts.push_back(t);
     }
     std::string input;
-    for (const auto& t : texts) input += peer::toHex(reinterpret_cast<const unsigned char*>(t.data()), t.size()) + "\n";
-    int status = 0;
-    std::string out = peer::run("/usr/bin/python3 '" + std::string(GRV_TEST_DATA_DIR) + "/core/scramble_reference.py'",
-                                input, status);
-    ASSERT_EQ(status, 0);
-    std::istringstream lines(out);
+    for (const auto& t : texts) input += grvtest::ToHex(reinterpret_cast<const unsigned char*>(t.data()), t.size()) + "\n";
+    grvtest::RunOptions fed;
+    fed.input = input;
+    const auto peer = grvtest::RunProgram(
+        {"/usr/bin/python3", std::string(GRV_TEST_DATA_DIR) + "/core/scramble_reference.py"}, fed);
+    ASSERT_EQ(peer.status, 0) << peer.err;
+    std::istringstream lines(peer.out);
     std::string want;
     for (const auto& t : texts) {
         ASSERT_TRUE(std::getline(lines, want));
         StringBuffer sb(t.c_str());
         sb.scrambleBytes();
-        EXPECT_EQ(peer::toHex(reinterpret_cast<const unsigned char*>(sb.getString()), static_cast<size_t>(sb.getSize())), want);
+        EXPECT_EQ(grvtest::ToHex(reinterpret_cast<const unsigned char*>(sb.getString()), static_cast<size_t>(sb.getSize())), want);
         // Same bytes, other order, and the same order every time.
         std::string got(sb.getString(), static_cast<size_t>(sb.getSize()));
         std::string a = got, b = t;

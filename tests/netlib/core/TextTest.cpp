@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "PeerTools.h"
+#include "tests/support/TestSupport.h"
 #include "netlib/core/DataBuffer.h"
 #include "netlib/core/EncodingConvert.h"
 #include "netlib/core/StringBuffer.h"
@@ -137,41 +137,40 @@ TEST(Utf, AgreesWithPythonCodecs) {
     };
     std::string input;
     for (const auto& s : samples)
-        input += std::string(s.errors) + " " + peer::toHex(s.utf8.data(), s.utf8.size()) + "\n";
-    int status = 0;
-    std::string out = peer::run(
-        "/usr/bin/python3 -c \"import sys\n"
+        input += std::string(s.errors) + " " + grvtest::ToHex(s.utf8.data(), s.utf8.size()) + "\n";
+    const auto peer = grvtest::Python(
+        "import sys\n"
         "for l in sys.stdin:\n"
         "  e, h = l.split()\n"
         "  b = bytes.fromhex(h)\n"
-        "  if b.startswith(b'\\\\xef\\\\xbb\\\\xbf'): b = b[3:]\n"
+        "  if b.startswith(b'\\xef\\xbb\\xbf'): b = b[3:]\n"
         "  t = b.decode('utf-8', e)\n"
         "  u16 = t.encode('utf-16-le', 'surrogatepass')\n"
         "  back = u16.decode('utf-16-le', 'surrogatepass').encode('utf-8', 'surrogatepass')\n"
-        "  print(u16.hex(), back.hex(), t.encode('utf-32-le', 'surrogatepass').hex())\"",
-        input, status);
-    ASSERT_EQ(status, 0);
-    std::istringstream lines(out);
+        "  print(u16.hex(), back.hex(), t.encode('utf-32-le', 'surrogatepass').hex())",
+        {}, input);
+    ASSERT_EQ(peer.status, 0) << peer.err;
+    std::istringstream lines(peer.out);
     for (const auto& s : samples) {
         std::string w16, w8, w32;
         ASSERT_TRUE(lines >> w16 >> w8 >> w32);
         Bytes u16 = convert(65001, 1200, s.utf8);
-        EXPECT_EQ(peer::toHex(u16.data(), u16.size()), w16) << s.errors;
+        EXPECT_EQ(grvtest::ToHex(u16.data(), u16.size()), w16) << s.errors;
         Bytes back = convert(1200, 65001, u16);
-        EXPECT_EQ(peer::toHex(back.data(), back.size()), w8) << s.errors;
+        EXPECT_EQ(grvtest::ToHex(back.data(), back.size()), w8) << s.errors;
         if (std::string(s.errors) == "strict") {
             Bytes u32 = convert(65001, 65005, s.utf8);
-            EXPECT_EQ(peer::toHex(u32.data(), u32.size()), w32);
+            EXPECT_EQ(grvtest::ToHex(u32.data(), u32.size()), w32);
         }
         // The same through the text value's lazy forms.
         XString x;
         x.setFromUtf8Bytes(reinterpret_cast<const char*>(s.utf8.data()), static_cast<unsigned>(s.utf8.size()));
         x.getUtf16();
         const DataBuffer& f16 = x.getUtf16Db();
-        EXPECT_EQ(peer::toHex(f16.getData(), f16.getSize() - 2), w16);
+        EXPECT_EQ(grvtest::ToHex(f16.getData(), f16.getSize() - 2), w16);
         XString y;
         y.setFromUtf16Chars(reinterpret_cast<const std::uint16_t*>(u16.data()), static_cast<unsigned>(u16.size() / 2));
-        EXPECT_EQ(peer::toHex(reinterpret_cast<const unsigned char*>(y.getUtf8()), static_cast<size_t>(y.getSizeUtf8())), w8);
+        EXPECT_EQ(grvtest::ToHex(reinterpret_cast<const unsigned char*>(y.getUtf8()), static_cast<size_t>(y.getSizeUtf8())), w8);
     }
 }
 
@@ -182,21 +181,20 @@ TEST(Utf, Utf16WithByteOrderMarksAgreesWithPython) {
         {0xFF, 0xFE},
     };
     std::string input;
-    for (const auto& b : samples) input += peer::toHex(b.data(), b.size()) + "\n";
-    int status = 0;
-    std::string out = peer::run(
-        "/usr/bin/python3 -c \"import sys\n"
-        "for l in sys.stdin: print(bytes.fromhex(l.strip()).decode('utf-16').encode('utf-8').hex() or '-')\"",
-        input, status);
-    ASSERT_EQ(status, 0);
-    std::istringstream lines(out);
+    for (const auto& b : samples) input += grvtest::ToHex(b.data(), b.size()) + "\n";
+    const auto peer = grvtest::Python(
+        "import sys\n"
+        "for l in sys.stdin: print(bytes.fromhex(l.strip()).decode('utf-16').encode('utf-8').hex() or '-')", {},
+        input);
+    ASSERT_EQ(peer.status, 0) << peer.err;
+    std::istringstream lines(peer.out);
     for (const auto& b : samples) {
         std::string want;
         ASSERT_TRUE(lines >> want);
         if (want == "-") want.clear();
         for (int page : {1200, 1201}) {  // the mark decides, whatever the page said
             Bytes got = convert(page, 65001, b);
-            EXPECT_EQ(peer::toHex(got.data(), got.size()), want) << page;
+            EXPECT_EQ(grvtest::ToHex(got.data(), got.size()), want) << page;
         }
     }
 }

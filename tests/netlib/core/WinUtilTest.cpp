@@ -2,25 +2,25 @@
 
 #include <string>
 
-#include "PeerTools.h"
 #include "netlib/core/StringBuffer.h"
 #include "netlib/core/WinUtil.h"
 #include "platform/Identity.h"
 #include "platform/WinErr.h"
+#include "tests/support/TestSupport.h"
 
 namespace {
 
 std::string firstLine(const std::string& s) { return s.substr(0, s.find('\n')); }
 
 TEST(WinUtil, NamesMatchTheSystemTools) {
-    int status = 0;
-    std::string user = firstLine(peer::run("id -un", "", status));
-    ASSERT_EQ(status, 0);
+    const auto id = grvtest::RunProgram({"id", "-un"});
+    ASSERT_EQ(id.status, 0) << id.err;
+    std::string user = firstLine(id.out);
     tessik::StringBuffer sb("u=");
     getUserNameSb(sb);
     EXPECT_EQ(std::string(sb.getString()), "u=" + user);
 
-    std::string host = firstLine(peer::run("hostname", "", status));
+    std::string host = firstLine(grvtest::RunProgram({"hostname"}).out);
     tessik::StringBuffer hb;
     getComputerNameSb(hb);
     EXPECT_EQ(std::string(hb.getString()), host.substr(0, host.find('.')));

@@ -28,19 +28,16 @@ class Bzip2Peers : public ::testing::TestWithParam<std::size_t> {};
 TEST_P(Bzip2Peers, RoundTripsWithTheBzip2CommandAtEveryBlockSize)
 {
     const CorpusFile& f = corpus()[GetParam()];
-    const std::string base = tempPath("bz2-cmd-" + f.name);
-    writeFile(base, f.data);
     int identical = 0;
     for (int bs = 1; bs <= 9; bs++) {
         SCOPED_TRACE(f.name + " block size " + std::to_string(bs));
         Bytes ours = compressBytes(f.data, bs);
-        const std::string oursPath = base + ".ours.bz2", refPath = base + ".ref.bz2";
-        writeFile(oursPath, ours);
-        ASSERT_EQ(run("bzip2 -dc '" + oursPath + "' > '" + base + ".back'"), 0);
-        EXPECT_EQ(readFile(base + ".back"), f.data);
+        int status = 0;
+        EXPECT_EQ(bzip2Tool({"-dc"}, ours, status), f.data);
+        ASSERT_EQ(status, 0);
 
-        ASSERT_EQ(run("bzip2 -c -" + std::to_string(bs) + " '" + base + "' > '" + refPath + "'"), 0);
-        Bytes ref = readFile(refPath);
+        Bytes ref = bzip2Tool({"-c", "-" + std::to_string(bs)}, f.data, status);
+        ASSERT_EQ(status, 0);
         Bytes back;
         ASSERT_TRUE(ourDecompress(ref, f.data.size(), &back));
         EXPECT_EQ(back, f.data);
@@ -54,10 +51,11 @@ TEST_P(Bzip2Peers, RoundTripsWithTheBzip2CommandAtEveryBlockSize)
 TEST_P(Bzip2Peers, RoundTripsWithPythonBz2AtEveryBlockSize)
 {
     const CorpusFile& f = corpus()[GetParam()];
-    const std::string base = tempPath("bz2-py-" + f.name);
-    writeFile(base, f.data);
+    grvtest::TempDir dir;
+    const std::string base = dir.File(f.name);
+    grvtest::WriteFile(base, f.data);
     for (int bs = 1; bs <= 9; bs++)
-        writeFile(base + ".ours" + std::to_string(bs), compressBytes(f.data, bs));
+        grvtest::WriteFile(base + ".ours" + std::to_string(bs), compressBytes(f.data, bs));
     // python writes its own streams and checks ours in one run.
     const std::string script =
         "import bz2,sys\n"
@@ -66,12 +64,12 @@ TEST_P(Bzip2Peers, RoundTripsWithPythonBz2AtEveryBlockSize)
         "for n in range(1,10):\n"
         "    open(b+'.py%d'%n,'wb').write(bz2.compress(data,n))\n"
         "    assert bz2.decompress(open(b+'.ours%d'%n,'rb').read())==data, n\n";
-    writeFile(base + ".py", Bytes(script.begin(), script.end()));
-    ASSERT_EQ(run("/usr/bin/python3 '" + base + ".py' '" + base + "'"), 0);
+    const grvtest::RunResult python = grvtest::Python(script, {base});
+    ASSERT_EQ(python.status, 0) << python.err;
     for (int bs = 1; bs <= 9; bs++) {
         SCOPED_TRACE(f.name + " block size " + std::to_string(bs));
         Bytes back;
-        ASSERT_TRUE(ourDecompress(readFile(base + ".py" + std::to_string(bs)), f.data.size(), &back));
+        ASSERT_TRUE(ourDecompress(grvtest::ReadBytes(base + ".py" + std::to_string(bs)), f.data.size(), &back));
         EXPECT_EQ(back, f.data);
     }
 }

@@ -198,32 +198,15 @@ int decodeAll(const Bytes& z, Bytes* out, std::size_t room)
     return r;
 }
 
-Bytes readFile(const std::string& path)
+Bytes bzip2Tool(const std::vector<std::string>& args, const Bytes& input, int& status)
 {
-    std::ifstream f(path, std::ios::binary);
-    if (!f)
-        throw std::runtime_error("cannot read " + path);
-    return Bytes(std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>());
-}
-
-void writeFile(const std::string& path, const Bytes& data)
-{
-    std::ofstream f(path, std::ios::binary | std::ios::trunc);
-    f.write(reinterpret_cast<const char*>(data.data()), static_cast<std::streamsize>(data.size()));
-    if (!f)
-        throw std::runtime_error("cannot write " + path);
-}
-
-std::string tempPath(const std::string& name)
-{
-    const char* dir = std::getenv("TMPDIR");
-    return std::string(dir != nullptr && *dir != '\0' ? dir : "/tmp") + "/" + name;
-}
-
-int run(const std::string& command)
-{
-    int status = std::system(command.c_str());
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    std::vector<std::string> argv = {"bzip2"};
+    argv.insert(argv.end(), args.begin(), args.end());
+    grvtest::RunOptions options;
+    options.input.assign(input.begin(), input.end());
+    const grvtest::RunResult run = grvtest::RunProgram(argv, options);
+    status = run.status;
+    return Bytes(run.out.begin(), run.out.end());
 }
 
 namespace {
@@ -246,22 +229,11 @@ Bytes makeText(std::size_t size)
 
 Bytes makeDatabase()
 {
-    // A journal-like SQLite file made by the sqlite3 tool.
-    std::string db = tempPath("bz2-corpus.grv");
-    std::remove(db.c_str());
-    std::string sql =
-        "CREATE TABLE entries(id INTEGER PRIMARY KEY, ts TEXT, subject TEXT, worst INT, "
-        "average INT, lowest INT, current INT, journal TEXT, del INT DEFAULT 0);"
-        "WITH RECURSIVE c(x) AS (SELECT 1 UNION ALL SELECT x + 1 FROM c LIMIT 1500) "
-        "INSERT INTO entries(ts, subject, worst, average, lowest, current, journal) "
-        "SELECT printf('2024-%02d-%02d %02d:%02d:00', x % 12 + 1, x % 28 + 1, x % 24, x % 60), "
-        "'entry ' || x, x % 11, x % 7, x % 3, x % 10, "
-        "'felt ' || hex(randomblob(12)) || ' after walking ' || x || ' minutes' FROM c;";
-    if (run("sqlite3 '" + db + "' \"" + sql + "\"") != 0)
+    grvtest::TempDir dir;
+    const std::string db = grvtest::MakeJournalDatabase(dir.File("corpus.grv"));
+    if (db.empty())
         throw std::runtime_error("sqlite3 failed");
-    Bytes data = readFile(db);
-    std::remove(db.c_str());
-    return data;
+    return grvtest::ReadBytes(db);
 }
 
 }  // namespace
@@ -272,7 +244,7 @@ const std::vector<CorpusFile>& corpus()
         std::vector<CorpusFile> c;
         c.push_back({"empty", {}});
         c.push_back({"text", makeText(140000)});
-        Bytes self = readFile("/proc/self/exe");
+        Bytes self = grvtest::ReadBytes("/proc/self/exe");
         if (self.size() > 150000)
             self.resize(150000);
         c.push_back({"binary", self});

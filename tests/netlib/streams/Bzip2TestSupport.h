@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/TestSupport.h"
+
 namespace bz2test {
 
 using Bytes = std::vector<std::uint8_t>;
@@ -51,18 +53,16 @@ Bytes compressBytes(const Bytes& in, int blockSize);
 // Decodes through the engine into `room` bytes; returns the engine's result.
 int decodeAll(const Bytes& z, Bytes* out, std::size_t room);
 
-Bytes readFile(const std::string& path);
-void writeFile(const std::string& path, const Bytes& data);
-std::string tempPath(const std::string& name);
-// Runs a shell command; returns its exit status.
-int run(const std::string& command);
+// The reference bzip2 tool with args, from `input` on stdin to what it
+// writes on stdout; its exit status in `status`.
+Bytes bzip2Tool(const std::vector<std::string>& args, const Bytes& input, int& status);
 
 // Corpus entries: name and contents.
 struct CorpusFile {
     std::string name;
     Bytes data;
 };
-// Built on first use (the database through the sqlite3 tool).
+// Built on first use (the database through the shared journal fixture).
 const std::vector<CorpusFile>& corpus();
 inline constexpr const char* kCorpusNames[] = {"empty",  "text",   "binary",    "database",
                                                "random", "repetitive", "periodic"};

@@ -66,10 +66,10 @@ TEST(Bzip2Blob, HeaderThenABlockSize3StreamTheReferenceToolReads)
     std::uint32_t stored = blob[4] | blob[5] << 8 | blob[6] << 16 | static_cast<std::uint32_t>(blob[7]) << 24;
     EXPECT_EQ(stored, data.size());
 
-    std::string path = tempPath("bz2-blob");
-    writeFile(path, data);
-    ASSERT_EQ(run("bzip2 -3 -c '" + path + "' > '" + path + ".bz2'"), 0);
-    EXPECT_EQ(Bytes(blob.begin() + 8, blob.end()), readFile(path + ".bz2"));
+    int status = 0;
+    const Bytes reference = bzip2Tool({"-3", "-c"}, data, status);
+    ASSERT_EQ(status, 0);
+    EXPECT_EQ(Bytes(blob.begin() + 8, blob.end()), reference);
 
     DataBuffer in, out;
     ASSERT_TRUE(TessikBzip2().decompressMemory(fill(in, blob), out));

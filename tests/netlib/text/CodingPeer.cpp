@@ -1,40 +1,12 @@
 #include "CodingPeer.h"
 
-#include <cstdlib>
-#include <fstream>
 #include <sstream>
 
+#include "tests/support/TestSupport.h"
+
 namespace codingpeer {
-namespace {
 
-std::string tempPath(const std::string& name) {
-    const char* dir = std::getenv("TMPDIR");
-    return std::string(dir && *dir ? dir : "/tmp") + "/" + name;
-}
-
-void writeFile(const std::string& path, const std::string& content) {
-    std::ofstream f(path, std::ios::binary);
-    f << content;
-}
-
-std::string readFile(const std::string& path) {
-    std::ifstream f(path, std::ios::binary);
-    std::ostringstream ss;
-    ss << f.rdbuf();
-    return ss.str();
-}
-
-}  // namespace
-
-std::string toHex(const Bytes& b) {
-    static const char* d = "0123456789abcdef";
-    std::string s;
-    for (unsigned char c : b) {
-        s += d[c >> 4];
-        s += d[c & 15];
-    }
-    return s;
-}
+std::string toHex(const Bytes& b) { return grvtest::ToHex(b.data(), b.size()); }
 
 Bytes fromHex(const std::string& hex) {
     Bytes b;
@@ -46,36 +18,29 @@ Bytes bytesOf(const std::string& s) { return Bytes(s.begin(), s.end()); }
 std::string textOf(const Bytes& b) { return std::string(b.begin(), b.end()); }
 
 std::vector<Bytes> python(const std::string& body, const std::vector<Bytes>& inputs) {
-    std::string script = tempPath("coding-peer.py");
-    std::string in = tempPath("coding-peer.in");
-    std::string out = tempPath("coding-peer.out");
     std::string indented;
     std::istringstream lines(body);
-    for (std::string line; std::getline(lines, line);) indented += "        " + line + "\n";
-    writeFile(script,
-              "import sys, base64, binascii, quopri, codecs, urllib.parse, email.header\n"
-              "with open(sys.argv[1]) as f, open(sys.argv[2], 'w') as o:\n"
-              "    for line in f:\n"
-              "        data = bytes.fromhex(line.strip())\n" +
-                  indented + "        o.write(out.hex() + '\\n')\n");
+    for (std::string line; std::getline(lines, line);) indented += "    " + line + "\n";
+    const std::string script = "import sys, base64, binascii, quopri, codecs, urllib.parse, email.header\n"
+                               "for line in sys.stdin:\n"
+                               "    data = bytes.fromhex(line.strip())\n" +
+                               indented + "    sys.stdout.write(out.hex() + '\\n')\n";
     std::string all;
     for (const Bytes& b : inputs) all += toHex(b) + "\n";
-    writeFile(in, all);
-    std::remove(out.c_str());
-    std::string cmd = "/usr/bin/python3 '" + script + "' '" + in + "' '" + out + "'";
-    if (std::system(cmd.c_str()) != 0) return {};
+    const auto peer = grvtest::Python(script, {}, all);
+    if (peer.status != 0) return {};
     std::vector<Bytes> result;
-    std::istringstream got(readFile(out));
+    std::istringstream got(peer.out);
     for (std::string line; std::getline(got, line);) result.push_back(fromHex(line));
     return result;
 }
 
-Bytes runTool(const std::string& command, const Bytes& input, int& status) {
-    std::string in = tempPath("coding-tool.in");
-    std::string out = tempPath("coding-tool.out");
-    writeFile(in, textOf(input));
-    status = std::system((command + " < '" + in + "' > '" + out + "'").c_str());
-    return bytesOf(readFile(out));
+Bytes runTool(const std::vector<std::string>& argv, const Bytes& input, int& status) {
+    grvtest::RunOptions options;
+    options.input = textOf(input);
+    const auto run = grvtest::RunProgram(argv, options);
+    status = run.status;
+    return bytesOf(run.out);
 }
 
 Bytes randomBytes(std::mt19937& rng, std::size_t n, const std::string& alphabet) {

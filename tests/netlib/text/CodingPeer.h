@@ -19,8 +19,8 @@ std::string textOf(const Bytes& b);
 // bytes; it must leave its result (bytes) in `out`. Empty on failure.
 std::vector<Bytes> python(const std::string& body, const std::vector<Bytes>& inputs);
 
-// Runs a shell command with `input` on stdin and returns stdout.
-Bytes runTool(const std::string& command, const Bytes& input, int& status);
+// Runs a program with `input` on stdin and returns stdout.
+Bytes runTool(const std::vector<std::string>& argv, const Bytes& input, int& status);
 
 // Random bytes; `alphabet` empty means any byte.
 Bytes randomBytes(std::mt19937& rng, std::size_t n, const std::string& alphabet = std::string());

@@ -151,7 +151,7 @@ TEST(Utf7Peers, OurTextDecodesWithPythonAndIconv) {
 
     for (std::size_t i = 0; i < 20; ++i) {
         int status = 0;
-        Bytes viaIconv = codingpeer::runTool("iconv -f UTF-7 -t UTF-16LE", encoded[i], status);
+        Bytes viaIconv = codingpeer::runTool({"iconv", "-f", "UTF-7", "-t", "UTF-16LE"}, encoded[i], status);
         ASSERT_EQ(status, 0);
         EXPECT_EQ(viaIconv, utf16le(texts[i])) << i;
     }
@@ -175,7 +175,7 @@ TEST(Utf7Peers, PythonAndIconvTextDecodesHere) {
     }
     for (std::size_t i = 0; i < 20; ++i) {
         int status = 0;
-        Bytes viaIconv = codingpeer::runTool("iconv -f UTF-16LE -t UTF-7", inputs[i], status);
+        Bytes viaIconv = codingpeer::runTool({"iconv", "-f", "UTF-16LE", "-t", "UTF-7"}, inputs[i], status);
         ASSERT_EQ(status, 0);
         bool ok = false;
         EXPECT_EQ(decode(codingpeer::textOf(viaIconv), ok), texts[i]) << codingpeer::textOf(viaIconv);

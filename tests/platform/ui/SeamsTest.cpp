@@ -8,11 +8,11 @@
 #include <QPainter>
 #include <QPrinter>
 #include <QPushButton>
-#include <QTemporaryDir>
 #include <QTimer>
 #include <thread>
 
 #include "platform/ui/Scripted.h"
+#include "tests/support/TestSupport.h"
 
 using namespace platform::ui;
 
@@ -87,8 +87,8 @@ TEST(ScriptedFileChooser, RecordsRequestsAndCancelsWhenEmpty) {
 }
 
 TEST(ScriptedPrinterChooser, SendsTheJobToAPdfFile) {
-    QTemporaryDir dir;
-    const QString pdf = dir.filePath("out.pdf");
+    grvtest::TempDir dir;
+    const QString pdf = QString::fromStdString(dir.File("out.pdf"));
     ScriptedPrinterChooser c;
     c.Queue(pdf);
     QPrinter printer;
@@ -142,9 +142,9 @@ TEST(QtPrompter, MapsTheButtonsPressed) {
 }
 
 TEST(QtFileChooser, ReturnsTheAcceptedPathAndEmptyOnCancel) {
-    QTemporaryDir dir;
+    grvtest::TempDir dir;
     QtFileChooser chooser;
-    const FileRequest save{FileMode::Save, "Save Journal", dir.path(),
+    const FileRequest save{FileMode::Save, "Save Journal", QString::fromStdString(dir.Path()),
                            "Gorvane DB (*.grv)|*.grv|", "grv"};
     QTimer::singleShot(0, [] {
         auto* d = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
@@ -153,7 +153,7 @@ TEST(QtFileChooser, ReturnsTheAcceptedPathAndEmptyOnCancel) {
         d->selectFile("journal");
         QMetaObject::invokeMethod(d, "accept");
     });
-    EXPECT_EQ(chooser.Choose(nullptr, save), dir.filePath("journal.grv"));
+    EXPECT_EQ(chooser.Choose(nullptr, save), QString::fromStdString(dir.File("journal.grv")));
     QTimer::singleShot(0, [] {
         auto* d = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
         ASSERT_NE(d, nullptr);

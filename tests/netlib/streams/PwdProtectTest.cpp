@@ -1,0 +1,207 @@
+// Traditional zip encryption judged by peers: entries this library encrypts
+// must open in unzip and python's zipfile, and entries zip encrypts must
+// decrypt here, with and without a data descriptor.
+#include <gtest/gtest.h>
+
+#include <map>
+#include <string>
+#include <vector>
+
+#include "netlib/core/ZipCRC.h"
+#include "netlib/streams/PwdProtect.h"
+#include "tests/netlib/core/FileTestSupport.h"
+#include "tests/netlib/core/PeerTools.h"
+
+using namespace tessik;
+
+namespace {
+
+constexpr std::uint16_t kDosTime = 0x6000; // 12:00:00
+constexpr std::uint16_t kDosDate = 0x5821; // 2024-01-01
+constexpr std::uint16_t kFlagEncrypted = 0x1;
+constexpr std::uint16_t kFlagDescriptor = 0x8;
+
+void put16(std::string& s, std::uint32_t v) {
+    s += static_cast<char>(v);
+    s += static_cast<char>(v >> 8);
+}
+void put32(std::string& s, std::uint32_t v) {
+    put16(s, v);
+    put16(s, v >> 16);
+}
+std::uint32_t get16(const std::string& s, std::size_t at) {
+    return static_cast<unsigned char>(s[at]) | static_cast<unsigned char>(s[at + 1]) << 8;
+}
+std::uint32_t get32(const std::string& s, std::size_t at) {
+    return get16(s, at) | get16(s, at + 2) << 16;
+}
+
+struct Entry {
+    std::string name;
+    std::string data;
+    bool descriptor;
+};
+
+// A stored, encrypted entry's local header, header bytes, data and optional
+// data descriptor; its central record goes into `central`.
+std::string packEntry(const Entry& e, const char* password, std::uint32_t offset, std::string& central) {
+    std::uint32_t crc = ZipCRC::crc32WithBinaryFlag(e.data.data(), static_cast<std::uint32_t>(e.data.size()), nullptr);
+    std::uint32_t size = static_cast<std::uint32_t>(e.data.size());
+    std::uint32_t packed = size + kZipCryptHeaderLength;
+    std::uint16_t flags = kFlagEncrypted | (e.descriptor ? kFlagDescriptor : 0);
+    PwdProtect enc;
+    enc.setPassword(password);
+    LogNull log;
+    std::string body(kZipCryptHeaderLength, '\0');
+    EXPECT_TRUE(enc.makeHeader(e.descriptor ? std::uint32_t{kDosTime} << 16 : crc,
+                               reinterpret_cast<unsigned char*>(body.data()), log));
+    std::string data = e.data;
+    enc.encryptBytes(reinterpret_cast<unsigned char*>(data.data()), size);
+    body += data;
+
+    std::string fields; // flags to the sizes, shared by both records
+    put16(fields, flags), put16(fields, 0), put16(fields, kDosTime), put16(fields, kDosDate);
+    std::string local;
+    put32(local, 0x04034b50), put16(local, 20);
+    local += fields;
+    put32(local, e.descriptor ? 0 : crc), put32(local, e.descriptor ? 0 : packed),
+        put32(local, e.descriptor ? 0 : size);
+    put16(local, static_cast<std::uint32_t>(e.name.size())), put16(local, 0);
+    local += e.name + body;
+    if (e.descriptor)
+        put32(local, 0x08074b50), put32(local, crc), put32(local, packed), put32(local, size);
+
+    put32(central, 0x02014b50), put16(central, 20), put16(central, 20);
+    central += fields;
+    put32(central, crc), put32(central, packed), put32(central, size);
+    put16(central, static_cast<std::uint32_t>(e.name.size()));
+    put32(central, 0), put32(central, 0), put32(central, 0), put32(central, offset);
+    central += e.name;
+    return local;
+}
+
+std::string packArchive(const std::vector<Entry>& entries, const char* password) {
+    std::string archive, central;
+    for (const Entry& e : entries)
+        archive += packEntry(e, password, static_cast<std::uint32_t>(archive.size()), central);
+    std::uint32_t count = static_cast<std::uint32_t>(entries.size());
+    std::string end;
+    put32(end, 0x06054b50), put32(end, 0), put16(end, count), put16(end, count);
+    put32(end, static_cast<std::uint32_t>(central.size())), put32(end, static_cast<std::uint32_t>(archive.size()));
+    put16(end, 0);
+    return archive + central + end;
+}
+
+// Decrypts every entry of a stored archive through its central directory:
+// name -> plain bytes, or "<bad header>". `flagsSeen` ORs the entries' flags.
+std::map<std::string, std::string> decryptArchive(const std::string& zip, const char* password,
+                                                  std::uint16_t& flagsSeen) {
+    std::map<std::string, std::string> out;
+    flagsSeen = 0;
+    if (zip.size() < 22)
+        return out;
+    std::size_t endAt = zip.size() - 22;
+    std::size_t at = get32(zip, endAt + 16);
+    for (std::uint32_t i = 0; i < get16(zip, endAt + 10); ++i) {
+        std::uint16_t flags = static_cast<std::uint16_t>(get16(zip, at + 8));
+        std::uint32_t time = get16(zip, at + 12), crc = get32(zip, at + 16), packed = get32(zip, at + 20);
+        std::uint32_t nameLen = get16(zip, at + 28), local = get32(zip, at + 42);
+        std::string name = zip.substr(at + 46, nameLen);
+        at += 46 + nameLen + get16(zip, at + 30) + get16(zip, at + 32);
+        flagsSeen |= flags;
+        std::string body = zip.substr(local + 30 + get16(zip, local + 26) + get16(zip, local + 28), packed);
+        PwdProtect dec;
+        dec.setPassword(password);
+        LogNull log;
+        dec.initKeys(log);
+        if (body.size() < kZipCryptHeaderLength || !dec.checkHeader(reinterpret_cast<const unsigned char*>(body.data()),
+                                                                    time, crc, flags & kFlagDescriptor, log)) {
+            out[name] = "<bad header>";
+            continue;
+        }
+        std::string plain = body.substr(kZipCryptHeaderLength);
+        dec.decryptBytes(reinterpret_cast<unsigned char*>(plain.data()), static_cast<std::uint32_t>(plain.size()));
+        out[name] = plain;
+    }
+    return out;
+}
+
+std::string binary(std::size_t n) {
+    std::string s;
+    for (std::size_t i = 0; i < n; ++i)
+        s += static_cast<char>((i * 131) ^ (i >> 3));
+    return s;
+}
+
+} // namespace
+
+class PwdProtectPeerTest : public TempTree {
+protected:
+    std::vector<Entry> entries = {{"plain.txt", "Pain level 4 after the walk.\n", false},
+                                  {"empty.bin", "", false},
+                                  {"desc.bin", binary(5000), true},
+                                  {"desc2.txt", std::string(700, 'q'), true}};
+};
+
+TEST_F(PwdProtectPeerTest, EncryptedEntriesPassUnzipAndPythonZipfile) {
+    put("ours.zip", packArchive(entries, "s3cr\xc3\xa9t"));
+    for (const Entry& e : entries)
+        put(e.name, e.data);
+    int status = 0;
+    std::string report = peer::run("unzip -P 's3cr\xc3\xa9t' -t '" + path("ours.zip") + "'", "", status);
+    EXPECT_EQ(status, 0) << report;
+    EXPECT_NE(report.find("No errors detected"), std::string::npos) << report;
+    std::string verdict = python3Line(
+        "import sys,os,zipfile; z=zipfile.ZipFile(sys.argv[1]+'ours.zip'); z.setpassword('s3cr\xc3\xa9t'.encode()); "
+        "print(sum(z.read(n)==open(sys.argv[1]+n,'rb').read() for n in z.namelist()))",
+        dir);
+    EXPECT_EQ(verdict, std::to_string(entries.size()));
+}
+
+// zip -P always writes a data descriptor; 7z's ZipCrypto writes none.
+TEST_F(PwdProtectPeerTest, PeerEncryptedEntriesDecryptWithAndWithoutDataDescriptor) {
+    for (const Entry& e : entries)
+        put(e.name, e.data);
+    struct Case {
+        const char* command;
+        const char* archive;
+        bool descriptor;
+    } cases[] = {{"zip -q -X -0 -P pw - plain.txt empty.bin desc.bin > zip.zip", "zip.zip", true},
+                 {"7z a -tzip -ppw -mem=ZipCrypto -mx0 7z.zip plain.txt empty.bin desc.bin", "7z.zip", false}};
+    for (const Case& c : cases) {
+        int status = 0;
+        peer::run("(cd '" + dir + "' && " + c.command + ")", "", status);
+        ASSERT_EQ(status, 0) << c.command;
+        std::uint16_t flags = 0;
+        auto plain = decryptArchive(get(c.archive), "pw", flags);
+        EXPECT_EQ(flags & kFlagDescriptor, c.descriptor ? kFlagDescriptor : 0) << c.command;
+        EXPECT_EQ(plain.size(), 3u) << c.command;
+        for (std::size_t i = 0; i < 3; ++i)
+            EXPECT_EQ(plain[entries[i].name], entries[i].data) << c.command;
+    }
+}
+
+TEST(PwdProtect, HeadersForOnePasswordDifferAndStillCheck) {
+    LogNull log;
+    const std::uint32_t crc = 0xA1B2C3D4;
+    unsigned char h1[kZipCryptHeaderLength], h2[kZipCryptHeaderLength];
+    for (const char* password : {"same", ""}) {
+        PwdProtect a, b;
+        a.setPassword(password);
+        b.setPassword(password);
+        ASSERT_TRUE(a.makeHeader(crc, h1, log));
+        ASSERT_TRUE(b.makeHeader(crc, h2, log));
+        EXPECT_NE(std::string(h1, h1 + 12), std::string(h2, h2 + 12)) << password;
+        for (const unsigned char* h : {h1, h2}) {
+            PwdProtect check;
+            check.setPassword(password);
+            check.initKeys(log);
+            EXPECT_TRUE(check.checkHeader(h, 0, crc, false, log));
+        }
+    }
+    PwdProtect other; // h1 was made for "" and `crc`: another CRC must fail
+    other.initKeys(log);
+    RecordingLog rec;
+    EXPECT_FALSE(other.checkHeader(h1, 0, crc ^ 0xFF000000u, false, rec));
+    EXPECT_TRUE(rec.has("H:crc32=5eb2c3d4")) << rec.all();
+}

@@ -1,0 +1,315 @@
+#include "tests/support/TestSupport.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <zlib.h>
+
+#include <array>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <random>
+#include <sstream>
+#include <stdexcept>
+
+extern char** environ;
+
+namespace grvtest {
+
+namespace fs = std::filesystem;
+
+std::string TempRoot() {
+    const char* base = std::getenv("TMPDIR");
+    return base && *base ? base : "/tmp";
+}
+
+TempDir::TempDir(std::string_view prefix, std::string_view parent) {
+    std::string pattern = (parent.empty() ? TempRoot() : std::string(parent)) + "/" + std::string(prefix) + ".XXXXXX";
+    if (::mkdtemp(pattern.data()) == nullptr)
+        throw std::runtime_error("mkdtemp " + pattern + ": " + std::strerror(errno));
+    m_path = pattern;
+}
+
+TempDir::~TempDir() {
+    RemoveTree(m_path);
+}
+
+std::string TempDir::File(std::string_view name) const {
+    return m_path + "/" + std::string(name);
+}
+
+namespace {
+
+// Directories first get owner rights, so a test that took them away cannot
+// keep its leftovers from being listed and removed.
+void OpenUp(const fs::path& dir) {
+    std::error_code ec;
+    fs::permissions(dir, fs::perms::owner_all, fs::perm_options::add, ec);
+    for (fs::directory_iterator it(dir, ec), end; !ec && it != end; it.increment(ec)) {
+        if (it->is_directory(ec) && !it->is_symlink(ec))
+            OpenUp(it->path());
+    }
+}
+
+} // namespace
+
+void RemoveTree(const std::string& path) {
+    if (path.empty())
+        return;
+    std::error_code ec;
+    if (fs::is_directory(fs::symlink_status(path, ec)))
+        OpenUp(path);
+    fs::remove_all(path, ec);
+}
+
+std::string ReadFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+Bytes ReadBytes(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+bool WriteFile(const std::string& path, std::string_view content) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(content.data(), static_cast<std::streamsize>(content.size()));
+    return static_cast<bool>(out);
+}
+
+bool WriteFile(const std::string& path, const Bytes& content) {
+    return WriteFile(path, std::string_view(reinterpret_cast<const char*>(content.data()), content.size()));
+}
+
+bool FileExists(const std::string& path) {
+    struct stat st;
+    return ::lstat(path.c_str(), &st) == 0;
+}
+
+namespace {
+
+constexpr std::size_t kPipeChunk = 65536;
+
+struct Pipe {
+    int fd[2] = {-1, -1};
+    bool Open() { return ::pipe2(fd, O_CLOEXEC) == 0; }
+    void Close(int end) {
+        if (fd[end] >= 0)
+            ::close(fd[end]);
+        fd[end] = -1;
+    }
+    ~Pipe() {
+        Close(0);
+        Close(1);
+    }
+};
+
+} // namespace
+
+RunResult RunProgram(const std::vector<std::string>& argv, const RunOptions& options) {
+    RunResult result;
+    if (argv.empty()) {
+        result.err = "RunProgram: no program";
+        return result;
+    }
+    Pipe in, out, err;
+    if (!in.Open() || !out.Open() || !err.Open()) {
+        result.err = std::string("pipe: ") + std::strerror(errno);
+        return result;
+    }
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, in.fd[0], STDIN_FILENO);
+    posix_spawn_file_actions_adddup2(&actions, out.fd[1], STDOUT_FILENO);
+    posix_spawn_file_actions_adddup2(&actions, options.mergeStderr ? out.fd[1] : err.fd[1], STDERR_FILENO);
+    if (!options.workDir.empty())
+        posix_spawn_file_actions_addchdir_np(&actions, options.workDir.c_str());
+
+    std::vector<char*> args;
+    for (const std::string& a : argv)
+        args.push_back(const_cast<char*>(a.c_str()));
+    args.push_back(nullptr);
+    // The given pairs replace inherited ones of the same name.
+    std::vector<std::string> envText = options.env;
+    for (char** e = environ; *e; ++e) {
+        const std::string_view pair(*e);
+        const std::string_view name = pair.substr(0, pair.find('=') + 1);
+        bool replaced = false;
+        for (const std::string& given : options.env)
+            replaced = replaced || given.rfind(name, 0) == 0;
+        if (!replaced)
+            envText.emplace_back(pair);
+    }
+    std::vector<char*> envp;
+    for (std::string& e : envText)
+        envp.push_back(e.data());
+    envp.push_back(nullptr);
+
+    pid_t pid = -1;
+    const int rc = ::posix_spawnp(&pid, args[0], &actions, nullptr, args.data(), envp.data());
+    posix_spawn_file_actions_destroy(&actions);
+    if (rc != 0) {
+        result.err = "cannot run " + argv[0] + ": " + std::strerror(rc);
+        return result;
+    }
+    in.Close(0);
+    out.Close(1);
+    err.Close(1);
+    if (options.input.empty())
+        in.Close(1);
+    else
+        ::fcntl(in.fd[1], F_SETFL, O_NONBLOCK);
+
+    // A child that stops reading must not stall us with a full pipe.
+    struct sigaction ignore {
+    }, old{};
+    ignore.sa_handler = SIG_IGN;
+    ::sigaction(SIGPIPE, &ignore, &old);
+
+    const auto deadline = std::chrono::steady_clock::now() + options.timeout;
+    std::size_t written = 0;
+    std::array<char, kPipeChunk> buf;
+    while (out.fd[0] >= 0 || err.fd[0] >= 0 || in.fd[1] >= 0) {
+        const auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+        if (left.count() <= 0) {
+            result.timedOut = true;
+            ::kill(pid, SIGKILL);
+            break;
+        }
+        std::array<pollfd, 3> fds = {pollfd{out.fd[0], POLLIN, 0}, pollfd{err.fd[0], POLLIN, 0},
+                                     pollfd{in.fd[1], POLLOUT, 0}};
+        const int n = ::poll(fds.data(), fds.size(), static_cast<int>(left.count()));
+        if (n < 0 && errno != EINTR)
+            break;
+        if (n <= 0)
+            continue;
+        for (int i = 0; i < 2; ++i) {
+            if (fds[i].fd < 0 || fds[i].revents == 0)
+                continue;
+            const ssize_t got = ::read(fds[i].fd, buf.data(), buf.size());
+            if (got > 0) {
+                (i == 0 ? result.out : result.err).append(buf.data(), static_cast<std::size_t>(got));
+            } else if (got == 0 || errno != EINTR) {
+                (i == 0 ? out : err).Close(0);
+            }
+        }
+        if (fds[2].fd >= 0 && fds[2].revents != 0) {
+            const ssize_t put = ::write(in.fd[1], options.input.data() + written, options.input.size() - written);
+            if (put > 0)
+                written += static_cast<std::size_t>(put);
+            if ((put < 0 && errno != EAGAIN && errno != EINTR) || written == options.input.size())
+                in.Close(1);
+        }
+    }
+    int wstatus = 0;
+    while (::waitpid(pid, &wstatus, 0) < 0 && errno == EINTR) {
+    }
+    ::sigaction(SIGPIPE, &old, nullptr);
+    if (WIFEXITED(wstatus) && !result.timedOut)
+        result.status = WEXITSTATUS(wstatus);
+    if (WIFSIGNALED(wstatus))
+        result.signal = WTERMSIG(wstatus);
+    return result;
+}
+
+RunResult RunPeer(const std::vector<std::string>& argv, const std::string& input) {
+    RunOptions options;
+    options.input = input;
+    options.mergeStderr = true;
+    return RunProgram(argv, options);
+}
+
+RunResult SqliteCli(const std::string& file, const std::string& sql) {
+    return RunPeer({"sqlite3", "-batch", "-bail", file, sql});
+}
+
+RunResult Python(const std::string& script, const std::vector<std::string>& args, const std::string& input) {
+    std::vector<std::string> argv = {"/usr/bin/python3", "-c", script};
+    argv.insert(argv.end(), args.begin(), args.end());
+    RunOptions options;
+    options.input = input;
+    return RunProgram(argv, options);
+}
+
+Bytes RandomBytes(std::size_t size, std::uint32_t seed) {
+    std::mt19937 rng(seed);
+    Bytes b(size);
+    for (auto& x : b)
+        x = static_cast<std::uint8_t>(rng());
+    return b;
+}
+
+Bytes TextLike(std::size_t size, std::uint32_t seed) {
+    static const char* const kWords[] = {"pain ",  "level ", "morning ", "ibuprofen ", "walked ",
+                                         "slept ", "badly ", "the ",     "and ",       "headache ",
+                                         "knee\n", "7 ",     "2026-01-", "mood, ",     "tired. "};
+    std::mt19937 rng(seed);
+    Bytes b;
+    b.reserve(size);
+    while (b.size() < size) {
+        const char* w = kWords[rng() % std::size(kWords)];
+        for (const char* p = w; *p && b.size() < size; ++p)
+            b.push_back(static_cast<std::uint8_t>(*p));
+    }
+    return b;
+}
+
+std::string ToHex(const unsigned char* data, std::size_t size) {
+    static const char kDigits[] = "0123456789abcdef";
+    std::string s;
+    s.reserve(size * 2);
+    for (std::size_t i = 0; i < size; ++i) {
+        s += kDigits[data[i] >> 4];
+        s += kDigits[data[i] & 0xF];
+    }
+    return s;
+}
+
+std::string ToHex(std::string_view data) {
+    return ToHex(reinterpret_cast<const unsigned char*>(data.data()), data.size());
+}
+
+bool InflateRaw(const Bytes& compressed, Bytes* out) {
+    constexpr int kRawWindowBits = -15;
+    out->clear();
+    z_stream zs{};
+    if (inflateInit2(&zs, kRawWindowBits) != Z_OK)
+        return false;
+    zs.next_in = const_cast<Bytef*>(compressed.data());
+    zs.avail_in = static_cast<uInt>(compressed.size());
+    std::vector<std::uint8_t> buf(kPipeChunk);
+    int rc;
+    do {
+        zs.next_out = buf.data();
+        zs.avail_out = static_cast<uInt>(buf.size());
+        rc = inflate(&zs, Z_NO_FLUSH);
+        out->insert(out->end(), buf.data(), buf.data() + (buf.size() - zs.avail_out));
+    } while (rc == Z_OK);
+    const bool ok = rc == Z_STREAM_END && zs.avail_in == 0;
+    inflateEnd(&zs);
+    return ok;
+}
+
+std::string MakeJournalDatabase(const std::string& path) {
+    const std::string sql = "CREATE TABLE entry(id INTEGER PRIMARY KEY, ts TEXT, subject TEXT, worst INT, avg INT,"
+                            " low INT, cur INT, journal TEXT);"
+                            "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i+1 FROM n WHERE i < 3000)"
+                            " INSERT INTO entry SELECT i, printf('2026-%02d-%02d %02d:%02d:00', i%12+1, i%28+1,"
+                            " i%24, i%60), 'Entry ' || i, i%11, (i*7)%11, (i*3)%11, (i*5)%11,"
+                            " 'Slept ' || (i%9) || ' hours; knee pain after walking ' || (i%5) || ' km.' FROM n;";
+    return RunProgram({"sqlite3", path, sql}).Ok() ? path : std::string();
+}
+
+} // namespace grvtest

@@ -1,0 +1,87 @@
+#pragma once
+// What every test folder shares: a private temporary folder, running a peer
+// program without a shell, reading and writing whole files, and the data and
+// file fixtures several suites build from.
+#include <chrono>
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace grvtest {
+
+using Bytes = std::vector<std::uint8_t>;
+
+// A fresh folder under the test's TMPDIR (or under `parent`), removed with
+// everything in it (read-only leftovers included) when the object goes.
+class TempDir {
+public:
+    explicit TempDir(std::string_view prefix = "grv", std::string_view parent = {});
+    ~TempDir();
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+
+    const std::string& Path() const { return m_path; }
+    // A name inside the folder.
+    std::string File(std::string_view name) const;
+
+private:
+    std::string m_path;
+};
+
+// The test's TMPDIR (the runner gives each test executable its own).
+std::string TempRoot();
+// Removes a folder tree, making read-only parts writable first.
+void RemoveTree(const std::string& path);
+
+std::string ReadFile(const std::string& path);
+Bytes ReadBytes(const std::string& path);
+bool WriteFile(const std::string& path, std::string_view content);
+bool WriteFile(const std::string& path, const Bytes& content);
+// Whether something (a link included) stands at path.
+bool FileExists(const std::string& path);
+
+struct RunOptions {
+    std::string input;        // fed to the program's stdin, then closed
+    bool mergeStderr = false; // stderr goes into out, in order
+    std::chrono::milliseconds timeout{std::chrono::minutes(2)};
+    std::vector<std::string> env; // extra NAME=value pairs
+    std::string workDir;          // where it starts; ours when empty
+};
+
+struct RunResult {
+    int status = -1;       // exit status; -1 when it could not start or was killed
+    int signal = 0;        // the signal that ended it, if one did
+    bool timedOut = false; // killed for running past the timeout
+    std::string out;
+    std::string err; // also says why it could not start
+    bool Ok() const { return status == 0; }
+};
+
+// Runs argv[0] (searched on PATH) with argv, no shell in between.
+RunResult RunProgram(const std::vector<std::string>& argv, const RunOptions& options = {});
+
+// RunProgram with stderr folded into out, as a peer's verdict is read whole.
+RunResult RunPeer(const std::vector<std::string>& argv, const std::string& input = {});
+
+// The sqlite3 shell on file, in list mode ('|' between columns); stderr
+// follows stdout.
+RunResult SqliteCli(const std::string& file, const std::string& sql);
+// /usr/bin/python3 -c script args...
+RunResult Python(const std::string& script, const std::vector<std::string>& args = {}, const std::string& input = {});
+
+// Deterministic filler: random bytes, and text that reads like a journal.
+Bytes RandomBytes(std::size_t size, std::uint32_t seed);
+Bytes TextLike(std::size_t size, std::uint32_t seed);
+std::string ToHex(const unsigned char* data, std::size_t size);
+std::string ToHex(std::string_view data);
+
+// Inflates raw deflate data (window bits -15); false when zlib refuses it or
+// the stream does not end exactly where the data does.
+bool InflateRaw(const Bytes& compressed, Bytes* out);
+
+// A journal-sized SQLite database at path (3000 entry rows), built by the
+// sqlite3 shell; path, or "" when the shell failed.
+std::string MakeJournalDatabase(const std::string& path);
+
+} // namespace grvtest
