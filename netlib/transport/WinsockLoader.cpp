@@ -44,7 +44,7 @@ void logStartupFailure(int code, LogBase& log) {
                      "Sockets implementation.");
         break;
     case platform::WSAEINPROGRESS: log.logError("A blocking Windows Sockets 1.1 operation is in progress."); break;
-    case 10067:
+    case platform::WSAEPROCLIM:
         log.logError("Limit on the number of tasks supported by the Windows Sockets implementation has been reached.");
         break;
     case platform::WSAEFAULT: log.logError("The lpWSAData is not a valid pointer."); break;

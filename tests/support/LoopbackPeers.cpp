@@ -34,7 +34,7 @@ constexpr auto kStopGrace = 5s;
 constexpr auto kPollStep = 20ms;
 constexpr std::size_t kLogTail = 4000;
 constexpr mode_t kReachableByServices = 0755;
-constexpr mode_t kPrivateKeyMode = 0600;
+constexpr mode_t kReadableByServices = 0644;
 
 // Peers that run as root drop to service accounts (www-data, proxy) which
 // must read their configuration, so their folder is world-traversable and
@@ -221,7 +221,6 @@ std::string LoopbackPeers::Certificate() {
     if (!FileExists(cert)) {
         Run({"openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-subj", "/CN=localhost", "-days", "2",
              "-keyout", m_folder + "/localhost.key", "-out", cert});
-        chmod((m_folder + "/localhost.key").c_str(), 0644);
     }
     return cert;
 }
@@ -235,7 +234,7 @@ std::string LoopbackPeers::HtpasswdFile() {
     std::string path = m_folder + "/htpasswd";
     if (!FileExists(path)) {
         Run({"htpasswd", "-bc", path, kPeerUser, kPeerPassword});
-        chmod(path.c_str(), 0644);
+        chmod(path.c_str(), kReadableByServices);
     }
     return path;
 }
@@ -261,7 +260,7 @@ void LoopbackPeers::Launch(Running peer, const std::vector<std::string>& argv, c
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 1, peer.log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    posix_spawn_file_actions_addopen(&actions, 1, peer.log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, kReadableByServices);
     posix_spawn_file_actions_adddup2(&actions, 1, 2);
     posix_spawn_file_actions_addchdir_np(&actions, peer.folder.c_str());
     posix_spawnattr_t attr;
