@@ -11,6 +11,13 @@
 
 namespace grvtest {
 
+// The one temporary folder, answering in Qt's strings as QTemporaryDir does.
+class QtTempDir : public TempDir {
+public:
+    QString path() const { return QString::fromStdString(Path()); }
+    QString filePath(const QString& name) const { return QString::fromStdString(File(name.toStdString())); }
+};
+
 inline RunResult RunProgram(const QString& program, const QStringList& args, const QByteArray& input = {}) {
     std::vector<std::string> argv = {program.toStdString()};
     for (const QString& a : args)

@@ -18,26 +18,20 @@
 #include "app/store/EntryRecords.h"
 #include "app/store/JournalDb.h"
 #include "app/store/Medicine.h"
-#include "tests/app/store/StoreTestSupport.h"
+#include "tests/support/JournalFixture.h"
 
 // Readable failure messages for Qt's lists (texts: ShellTestSupport.h).
 inline void PrintTo(const QStringList& texts, std::ostream* os) {
     *os << "{ " << texts.join(QStringLiteral(" | ")).toStdString() << " }";
 }
 
-class DetailTest : public ShellTest {
+class DetailTest : public ShellTest, protected grvtest::Journal {
 protected:
     void SetUp() override {
         ShellTest::SetUp();
-        m_db.SetFolder(m_dir.Path());
-        m_db.SetFileName("journal.grv");
-        ASSERT_EQ(m_db.Open(1), 1) << m_db.GetLastErrorText();
+        OpenJournal();
     }
 
-    // The journal as the sqlite3 shell reads it ('|' between columns).
-    std::string Cli(const std::string& sql) {
-        return storetest::SqliteCli(m_dir.File("journal.grv"), sql);
-    }
     // A stored entry; its id.
     int AddEntry(const std::string& subject = "Morning") {
         CEntry e;
@@ -105,7 +99,4 @@ protected:
         for (const QString& t : prompter->Texts()) out << t;
         return out;
     }
-
-    storetest::TempDir m_dir;
-    CJournalDb m_db;
 };

@@ -2,7 +2,6 @@
 #include <QComboBox>
 #include <QMenu>
 #include <QMenuBar>
-#include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
 #include <QToolBar>
@@ -318,14 +317,13 @@ class JournalAtStartTest : public MainWindowTest {
 protected:
     void SetUp() override {
         MainWindowTest::SetUp();
-        ASSERT_TRUE(dir.isValid());
         CJournalDb db;
         db.SetFileName("pain.grv");
         db.SetFolder(dir.path().toStdString());
         ASSERT_EQ(db.Open(1), 1) << db.GetLastErrorText();
         db.Close();
     }
-    QTemporaryDir dir;
+    grvtest::QtTempDir dir;
 };
 
 TEST_F(JournalAtStartTest, OpenLastUsedDbReopensTheLastJournal) {
