@@ -32,37 +32,6 @@ protected:
         OpenJournal();
     }
 
-    // A stored entry; its id.
-    int AddEntry(const std::string& subject = "Morning") {
-        CEntry e;
-        e.ts = "2024-03-05 09:07:30";
-        e.sbj = subject;
-        e.entry = "body";
-        e.wpl = 7;
-        e.apl = 5;
-        e.lpl = 2;
-        e.cpl = 4;
-        EXPECT_EQ(m_db.SaveEntry(e), 1) << m_db.GetLastErrorText();
-        return e.id;
-    }
-    CMedicine AddMedicine(const std::string& name, int size = 100,
-                          const std::string& measure = "mg", const std::string& form = "Tablet",
-                          int take = 2) {
-        CMedicine m;
-        m.name = name;
-        m.dos_size = size;
-        m.dos_msr = measure;
-        m.dos_form = form;
-        m.dos_qty = take;
-        m.dos_dur_size = 4;
-        m.dos_dur_form = "Hours";
-        m.qty_per_span = 0;
-        m.span_length = 0;
-        m.desc = name + " notes";
-        EXPECT_EQ(m_db.SaveMedicine(m), 1) << m_db.GetLastErrorText();
-        return m;
-    }
-
     template <typename T>
     static T* Ctl(QWidget* dlg, int id) {
         T* w = dlg->findChild<T*>(grv::ControlName(id));
