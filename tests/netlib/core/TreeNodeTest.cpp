@@ -11,7 +11,7 @@
 #include "netlib/core/StringBuffer.h"
 #include "netlib/core/StringPair.h"
 #include "netlib/core/TreeNode.h"
-#include "PeerTools.h"
+#include "tests/support/TestSupport.h"
 
 using tessik::StringBuffer;
 
@@ -294,18 +294,17 @@ TEST(AttributeSet, SerializedValuesParseBackWithPython) {
         set.serialize(out);
         doc += std::string("<e") + out.getString() + "/>\n";
     }
-    int status = 0;
-    std::string got = peer::run("/usr/bin/python3 -c \"import sys,xml.etree.ElementTree as E\n"
-                                "for l in sys.stdin.buffer:\n"
-                                "  try: print(E.fromstring(l).get('v').encode().hex())\n"
-                                "  except E.ParseError: print('ill-formed')\"",
-                                doc, status);
-    ASSERT_EQ(status, 0);
-    std::istringstream lines(got);
+    const auto parsed = grvtest::Python("import sys,xml.etree.ElementTree as E\n"
+                                        "for l in sys.stdin.buffer:\n"
+                                        "  try: print(E.fromstring(l).get('v').encode().hex())\n"
+                                        "  except E.ParseError: print('ill-formed')",
+                                        {}, doc);
+    ASSERT_EQ(parsed.status, 0) << parsed.err;
+    std::istringstream lines(parsed.out);
     for (const auto& c : kEscapeCases) {
         std::string line;
         std::getline(lines, line);
-        EXPECT_EQ(line, peer::toHex(reinterpret_cast<const unsigned char*>(c.parsed), std::strlen(c.parsed)))
+        EXPECT_EQ(line, grvtest::ToHex(reinterpret_cast<const unsigned char*>(c.parsed), std::strlen(c.parsed)))
             << c.value;
     }
 }

@@ -10,7 +10,7 @@
 #include "netlib/streams/DataSource.h"
 #include "netlib/streams/StreamConstants.h"
 #include "tests/netlib/core/FileTestSupport.h"
-#include "tests/netlib/core/PeerTools.h"
+#include "tests/support/TestSupport.h"
 
 using namespace tessik;
 
@@ -21,8 +21,8 @@ constexpr std::uint32_t kEndRecordSig = 0x06054b50;
 
 // Local header offsets in archive order, then the end record's offset.
 std::vector<std::int64_t> zipinfoOffsets(const std::string& zip) {
-    int status = 0;
-    std::istringstream out(peer::run("zipinfo -v '" + zip + "'", "", status));
+    const auto listed = grvtest::RunProgram({"zipinfo", "-v", zip});
+    std::istringstream out(listed.out);
     std::vector<std::int64_t> offsets;
     std::int64_t end = -1;
     for (std::string line; std::getline(out, line);) {
@@ -33,7 +33,7 @@ std::vector<std::int64_t> zipinfoOffsets(const std::string& zip) {
         if (auto at = line.find(endRec); at != std::string::npos)
             end = std::stoll(line.substr(at + endRec.size()));
     }
-    EXPECT_EQ(status, 0);
+    EXPECT_EQ(listed.status, 0) << listed.err;
     offsets.push_back(end);
     return offsets;
 }
@@ -145,10 +145,12 @@ protected:
         std::size_t first = 19000;
         for (int attempt = 0; attempt < 2; ++attempt) {
             put("a.bin", std::string(first, 'x'));
-            int status = 0;
             std::remove(path("t.zip").c_str());
-            peer::run("cd '" + dir + "' && zip -q -X -0 t.zip a.bin b.txt c.bin d.txt", "", status);
-            ASSERT_EQ(status, 0);
+            grvtest::RunOptions inDir;
+            inDir.workDir = dir;
+            const auto zipped =
+                grvtest::RunProgram({"zip", "-q", "-X", "-0", "t.zip", "a.bin", "b.txt", "c.bin", "d.txt"}, inDir);
+            ASSERT_EQ(zipped.status, 0) << zipped.err;
             expected = zipinfoOffsets(path("t.zip"));
             ASSERT_EQ(expected.size(), 5u);
             first += kStraddle - expected[1];

@@ -10,7 +10,7 @@
 #include "netlib/core/ZipCRC.h"
 #include "netlib/streams/PwdProtect.h"
 #include "tests/netlib/core/FileTestSupport.h"
-#include "tests/netlib/core/PeerTools.h"
+#include "tests/support/TestSupport.h"
 
 using namespace tessik;
 
@@ -147,9 +147,9 @@ TEST_F(PwdProtectPeerTest, EncryptedEntriesPassUnzipAndPythonZipfile) {
     put("ours.zip", packArchive(entries, "s3cr\xc3\xa9t"));
     for (const Entry& e : entries)
         put(e.name, e.data);
-    int status = 0;
-    std::string report = peer::run("unzip -P 's3cr\xc3\xa9t' -t '" + path("ours.zip") + "'", "", status);
-    EXPECT_EQ(status, 0) << report;
+    const auto tested = grvtest::RunPeer({"unzip", "-P", "s3cr\xc3\xa9t", "-t", path("ours.zip")});
+    const std::string& report = tested.out;
+    EXPECT_EQ(tested.status, 0) << report;
     EXPECT_NE(report.find("No errors detected"), std::string::npos) << report;
     std::string verdict = python3Line(
         "import sys,os,zipfile; z=zipfile.ZipFile(sys.argv[1]+'ours.zip'); z.setpassword('s3cr\xc3\xa9t'.encode()); "
@@ -163,21 +163,24 @@ TEST_F(PwdProtectPeerTest, PeerEncryptedEntriesDecryptWithAndWithoutDataDescript
     for (const Entry& e : entries)
         put(e.name, e.data);
     struct Case {
-        const char* command;
+        std::vector<std::string> command;
         const char* archive;
         bool descriptor;
-    } cases[] = {{"zip -q -X -0 -P pw - plain.txt empty.bin desc.bin > zip.zip", "zip.zip", true},
-                 {"7z a -tzip -ppw -mem=ZipCrypto -mx0 7z.zip plain.txt empty.bin desc.bin", "7z.zip", false}};
+    } cases[] = {{{"zip", "-q", "-X", "-0", "-P", "pw", "zip.zip", "plain.txt", "empty.bin", "desc.bin"}, "zip.zip", true},
+                 {{"7z", "a", "-tzip", "-ppw", "-mem=ZipCrypto", "-mx0", "7z.zip", "plain.txt", "empty.bin", "desc.bin"},
+                  "7z.zip",
+                  false}};
     for (const Case& c : cases) {
-        int status = 0;
-        peer::run("(cd '" + dir + "' && " + c.command + ")", "", status);
-        ASSERT_EQ(status, 0) << c.command;
+        grvtest::RunOptions inDir;
+        inDir.workDir = dir;
+        const auto made = grvtest::RunProgram(c.command, inDir);
+        ASSERT_EQ(made.status, 0) << c.archive << ": " << made.err;
         std::uint16_t flags = 0;
         auto plain = decryptArchive(get(c.archive), "pw", flags);
-        EXPECT_EQ(flags & kFlagDescriptor, c.descriptor ? kFlagDescriptor : 0) << c.command;
-        EXPECT_EQ(plain.size(), 3u) << c.command;
+        EXPECT_EQ(flags & kFlagDescriptor, c.descriptor ? kFlagDescriptor : 0) << c.archive;
+        EXPECT_EQ(plain.size(), 3u) << c.archive;
         for (std::size_t i = 0; i < 3; ++i)
-            EXPECT_EQ(plain[entries[i].name], entries[i].data) << c.command;
+            EXPECT_EQ(plain[entries[i].name], entries[i].data) << c.archive;
     }
 }
 

@@ -16,6 +16,7 @@
 #include "netlib/core/StringBuffer.h"
 #include "netlib/core/XString.h"
 #include "netlib/text/TextServices.h"
+#include "netlib/text/CodePageEngine.h"
 #include "netlib/text/Iso2022.h"
 
 namespace {
@@ -256,7 +257,7 @@ TEST_F(Engine, Iso2022CrossDecodesWithPythonAndIconv) {
 
 namespace {
 
-std::string hexOf(const Bytes& b) { return peer::toHex(b.data(), b.size()); }
+std::string hexOf(const Bytes& b) { return grvtest::ToHex(b.data(), b.size()); }
 
 Bytes utf16Of(unsigned long cp) {
     if (cp < 0x10000) return {static_cast<unsigned char>(cp), static_cast<unsigned char>(cp >> 8)};
@@ -280,7 +281,7 @@ TEST_F(Engine, Gb18030AgreesWithPythonOrIconv) {
     EXPECT_EQ(std::string(reinterpret_cast<const char*>(text.getData()), text.getSize()),
               "\xE4\xB8\xAD\xE6\x96\x87\xF0\xA0\x80\x80");
 
-    std::string script = "/usr/bin/python3 -c \"import sys; sys.path.insert(0, '" GRV_SOURCE_DIR
+    std::string script = "import sys; sys.path.insert(0, '" GRV_SOURCE_DIR
                          "/scripts/codepages'); import sources\n"
                          "iv = sources.Iconv('GB18030', 'UTF-32LE'); ivd = sources.Iconv('UTF-32LE', 'GB18030')\n"
                          "def py(f):\n"
@@ -292,7 +293,7 @@ TEST_F(Engine, Gb18030AgreesWithPythonOrIconv) {
                          "(iv.run(c.encode('utf-32-le')) or b'').hex() or '-')\n"
                          "  else: b = bytes.fromhex(v); r = (py(lambda: b.decode('gb18030').encode('utf-16-le')), "
                          "(ivd.run(b) or b'').decode('utf-32-le').encode('utf-16-le').hex() or '-')\n"
-                         "  print(*r)\"";
+                         "  print(*r)";
     std::vector<unsigned long> points;
     for (unsigned long cp = 0x80; cp < 0x10000; ++cp) {
         if (cp < 0xD800 || cp > 0xDFFF) points.push_back(cp);
@@ -314,9 +315,9 @@ TEST_F(Engine, Gb18030AgreesWithPythonOrIconv) {
         input += line;
     }
     for (const Bytes& c : codes) input += "D " + hexOf(c) + "\n";
-    int status = 0;
-    std::istringstream peers(peer::run(script, input, status));
-    ASSERT_EQ(status, 0);
+    const auto judged = grvtest::Python(script, {}, input);
+    ASSERT_EQ(judged.status, 0) << judged.err;
+    std::istringstream peers(judged.out);
 
     int mismatches = 0;
     auto judge = [&](const std::string& what, const std::string& ours) {
@@ -358,8 +359,7 @@ TEST_F(Engine, DroppedInputIsCountedAsPythonCountsIt) {
     }
     std::string input;
     for (const Sample& s : samples) input += (s.page == 65001 ? "utf-8 " : "cp1252 ") + hexOf(s.bytes) + "\n";
-    int status = 0;
-    std::istringstream peers(peer::run("/usr/bin/python3 -c \"import sys, codecs\n"
+    const auto judged = grvtest::Python("import sys, codecs\n"
                                        "n = [0]\n"
                                        "def count(e):\n"
                                        "  n[0] += e.end - e.start\n"
@@ -369,9 +369,10 @@ TEST_F(Engine, DroppedInputIsCountedAsPythonCountsIt) {
                                        "  enc, data = l.split(); n[0] = 0\n"
                                        "  text = bytes.fromhex(data).decode(enc, 'count')\n"
                                        "  print((text.encode('utf-16-le') if enc == 'utf-8' else "
-                                       "text.encode('utf-8')).hex() or '-', n[0])\"",
-                                       input, status));
-    ASSERT_EQ(status, 0);
+                                       "text.encode('utf-8')).hex() or '-', n[0])",
+                                       {}, input);
+    ASSERT_EQ(judged.status, 0) << judged.err;
+    std::istringstream peers(judged.out);
     for (const Sample& s : samples) {
         std::string text;
         std::uint64_t dropped = 0;

@@ -7,8 +7,8 @@
 #include <sstream>
 #include <string>
 
-#include "../core/PeerTools.h"
 #include "TextTestSupport.h"
+#include "tests/support/TestSupport.h"
 #include "platform/WinTime.h"
 
 using tessik::FileTimeValue;
@@ -211,15 +211,13 @@ TEST(SysTime, AddDaysAcrossDayZeroKeepsTheTimeOfDay) {
             got += texttest::describe(v) + "\n";
         }
     }
-    int status = 0;
-    const std::string want = peer::run(
-        "/usr/bin/python3 -c \"import sys,datetime as d\n"
-        "for l in sys.stdin:\n"
-        "  y,m,D,h,M,s,n=map(int,l.split()); t=d.datetime(y,m,D,h,M,s)+d.timedelta(days=n)\n"
-        "  print(t.strftime('%Y-%m-%d %H:%M:%S'), t.isoweekday()%7)\"",
-        input, status);
-    ASSERT_EQ(status, 0);
-    EXPECT_EQ(got, want);
+    const auto want = grvtest::Python("import sys,datetime as d\n"
+                                      "for l in sys.stdin:\n"
+                                      "  y,m,D,h,M,s,n=map(int,l.split()); t=d.datetime(y,m,D,h,M,s)+d.timedelta(days=n)\n"
+                                      "  print(t.strftime('%Y-%m-%d %H:%M:%S'), t.isoweekday()%7)",
+                                      {}, input);
+    ASSERT_EQ(want.status, 0) << want.err;
+    EXPECT_EQ(got, want.out);
 }
 
 TEST(SysTime, IsInRangeIncludesBothEndsAtTwoOClock) {
