@@ -12,10 +12,7 @@
 #include "netlib/core/WideCase.h"
 #include "netlib/core/LogBase.h"
 
-using tessik::StringBuffer;
-using tessik::memAlloc;
-using tessik::memAllocZeroed;
-using tessik::memFree;
+namespace tessik {
 
 namespace {
 constexpr std::uint64_t kMax32 = 0xFFFFFFFFull;
@@ -590,3 +587,5 @@ bool extractXmlEncoding(const char* text, StringBuffer& out) {
     out.appendBytes(p, static_cast<int>(end - p));
     return out.getSize() > 0;
 }
+
+}  // namespace tessik

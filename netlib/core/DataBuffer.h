@@ -5,11 +5,11 @@
 
 #include "netlib/core/TessikObject.h"
 
+namespace tessik {
+
 class LogBase;
 class XString;
-namespace tessik {
 class StringBuffer;
-}
 
 class DataBuffer : public TessikObject {
 public:
@@ -110,3 +110,5 @@ void encodeBytesToSb(const char* encodingName, const void* bytes, unsigned int n
 void encodeHexBytes(const void* bytes, unsigned int n, tessik::StringBuffer& out);
 // The value of the encoding="..." of an XML declaration.
 bool extractXmlEncoding(const char* text, tessik::StringBuffer& out);
+
+}  // namespace tessik

@@ -6,6 +6,8 @@
 // page nobody supports gives false and writes nothing.
 #include <cstdint>
 
+namespace tessik {
+
 class DataBuffer;
 
 // What the code-page engine supplies. Every member may be null.
@@ -61,3 +63,5 @@ private:
     int m_fromCodePage;
     int m_toCodePage;
 };
+
+}  // namespace tessik

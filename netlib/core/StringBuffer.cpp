@@ -14,6 +14,7 @@
 #include "platform/WinErr.h"
 
 namespace tessik {
+
 namespace {
 
 // Where a buffer points when it could not allocate anything; never written
@@ -919,8 +920,6 @@ void StringBuffer::scrambleBytes() {
     memFree(perm);
 }
 
-}  // namespace tessik
-
 // ---------------------------------------------------------------- free functions
 
 namespace {
@@ -954,3 +953,5 @@ void decodeHexBytes(const char* text, unsigned int count, DataBuffer& out) {
     }
     if (fill) out.append(block, fill);
 }
+
+}  // namespace tessik

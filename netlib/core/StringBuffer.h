@@ -6,10 +6,10 @@
 #include "netlib/core/TessikObject.h"
 #include "platform/WinTypes.h"
 
+namespace tessik {
+
 class DataBuffer;
 class ExtPtrArray;
-
-namespace tessik {
 
 class StringBuffer : public TessikObject {
 public:
@@ -132,7 +132,7 @@ private:
     int m_growBy;
 };
 
-}  // namespace tessik
-
 // Decodes hexadecimal text (see StringBuffer::decodeHex); characters are not validated.
 void decodeHexBytes(const char* text, unsigned int count, DataBuffer& out);
+
+}  // namespace tessik

@@ -2,6 +2,8 @@
 
 #include "netlib/core/DataBuffer.h"
 
+namespace tessik {
+
 namespace {
 
 int trailingBytes(unsigned char lead) {
@@ -195,3 +197,5 @@ bool utf32ToUtf8(const DataBuffer& in, DataBuffer& out) {
     }
     return true;
 }
+
+}  // namespace tessik

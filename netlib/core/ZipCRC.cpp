@@ -2,6 +2,8 @@
 
 #include "platform/Crc32.h"
 
+namespace tessik {
+
 namespace {
 
 bool isTextByte(unsigned char b) { return b >= 7 && b <= 127; }
@@ -38,3 +40,5 @@ std::uint32_t ZipCRC::crc32WithBinaryFlag(const void* data, std::uint32_t length
     *binaryFlag = binary > text / 4 ? 1 : 0;
     return crc;
 }
+
+}  // namespace tessik

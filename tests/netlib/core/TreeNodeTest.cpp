@@ -10,7 +10,7 @@
 #include "netlib/core/StringPair.h"
 #include "netlib/core/TreeNode.h"
 
-using tessik::StringBuffer;
+using namespace tessik;
 
 namespace {
 

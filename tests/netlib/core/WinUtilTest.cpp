@@ -8,6 +8,8 @@
 #include "platform/Identity.h"
 #include "platform/WinErr.h"
 
+using namespace tessik;
+
 namespace {
 
 std::string firstLine(const std::string& s) { return s.substr(0, s.find('\n')); }

@@ -13,6 +13,8 @@
 #include "netlib/text/TextServices.h"
 #include "netlib/text/Iso2022.h"
 
+using namespace tessik;
+
 namespace {
 
 using Bytes = std::vector<unsigned char>;

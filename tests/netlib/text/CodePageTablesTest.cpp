@@ -17,7 +17,7 @@
 #include "netlib/text/CodePageTables.h"
 #include "netlib/text/HashConvert.h"
 
-using tessik::HashConvert;
+using namespace tessik;
 
 namespace {
 

@@ -9,9 +9,7 @@
 #include "TextTestSupport.h"
 #include "platform/WinTime.h"
 
-using tessik::FileTimeValue;
-using tessik::OleDateFields;
-using tessik::SysTimeValue;
+using namespace tessik;
 
 namespace {
 
