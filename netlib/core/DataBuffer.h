@@ -90,6 +90,9 @@ public:
     bool loadFileWide(const std::uint16_t* path, LogBase* log);
     bool loadFileWithHeader(const char* path, DataBuffer& header, unsigned int maxHeaderSize, LogBase* log);
 
+    // Set while the buffer lives; the destructor clears it.
+    static constexpr std::uint8_t kAliveMarker = 0xDB;
+
 private:
     friend class tessik::StringBuffer;
 

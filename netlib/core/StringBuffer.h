@@ -79,7 +79,7 @@ public:
     const char* getPtrAt(int index) const { return m_data + index; }
     char charAt(int index) const;
     char lastChar() const;
-    bool isValid() const { return m_magic == 0xAA; }
+    bool isValid() const { return m_magic == kAliveMarker; }
     bool containsChar(char c) const;
     int countChar(char c) const;
     bool containsSubstring(const char* sub) const;
@@ -113,6 +113,13 @@ public:
     void appendWindowsErrorText(DWORD code);
     void appendLastError();
     void scrambleBytes();
+
+    // Set while the buffer lives; the destructor clears it.
+    static constexpr std::uint8_t kAliveMarker = 0xAA;
+    // The block and growth step of a buffer made empty, and the growth step
+    // of one made from text.
+    static constexpr int kDefaultCapacity = 202;
+    static constexpr int kDefaultGrowBy = 200;
 
 private:
     void check(const char* op) const;

@@ -413,7 +413,7 @@ TEST(DataBufferMagic, OverwrittenMarkerIsFatal) {
             DataBuffer db;
             auto* raw = reinterpret_cast<unsigned char*>(&db);
             for (size_t i = sizeof(TessikObject); i < sizeof db; ++i)
-                if (raw[i] == 0xDB) {
+                if (raw[i] == DataBuffer::kAliveMarker) {
                     raw[i] = 0;
                     break;
                 }

@@ -474,7 +474,7 @@ TEST(StringBufferMagic, OverwrittenMarkerIsFatal) {
             StringBuffer sb("x");
             auto* raw = reinterpret_cast<unsigned char*>(&sb);
             for (size_t i = sizeof(TessikObject); i < sizeof sb; ++i)
-                if (raw[i] == 0xAA) {
+                if (raw[i] == StringBuffer::kAliveMarker) {
                     raw[i] = 0;
                     break;
                 }
