@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+namespace tessik {
+
 int asciiCompareNoCase(const char* a, const char* b, unsigned long n) {
     for (unsigned long i = 0; i < n; ++i) {
         unsigned char ca = static_cast<unsigned char>(asciiToUpper(a[i]));
@@ -73,3 +75,5 @@ bool wildcardMatch(const char* text, const char* pattern, bool caseSensitive) {
         pi = partEnd;
     }
 }
+
+}  // namespace tessik

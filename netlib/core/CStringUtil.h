@@ -3,6 +3,8 @@
 
 // First place in `text` where `pattern` occurs, ASCII letters compared without
 // case; null when either is null or empty, or on no match.
+namespace tessik {
+
 const char* findSubstringNoCase(const char* text, const char* pattern);
 
 // "*" stands for any run of bytes; false when text or pattern is null.
@@ -13,3 +15,5 @@ inline char asciiToLower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<c
 inline char asciiToUpper(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 32) : c; }
 // 0 when the first n bytes are equal without regard to ASCII case.
 int asciiCompareNoCase(const char* a, const char* b, unsigned long n);
+
+}  // namespace tessik

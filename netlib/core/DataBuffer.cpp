@@ -12,20 +12,21 @@
 #include "netlib/core/WideCase.h"
 #include "netlib/core/LogBase.h"
 
-using tessik::StringBuffer;
-using tessik::memAlloc;
-using tessik::memAllocZeroed;
-using tessik::memFree;
+namespace tessik {
 
 namespace {
 constexpr std::uint64_t kMax32 = 0xFFFFFFFFull;
+// Growth below the stepped sizes: at least this much, and this much spare
+// room for appends of single bytes.
+constexpr std::uint64_t kMinGrowStep = 20000;
+constexpr std::uint64_t kByteAppendSlack = 10000;
 
 // The stepped growth rule: big buffers grow by big steps.
 std::uint64_t steppedCapacity(std::uint64_t size, std::uint64_t n) {
     static const std::uint64_t kSteps[] = {12000000, 8000000, 4000000, 3000000, 2000000, 1000000, 100000, 50000};
     for (std::uint64_t step : kSteps)
         if (n < step && size >= step) return size + step;
-    return size + std::max<std::uint64_t>(n, 20000);
+    return size + std::max<std::uint64_t>(n, kMinGrowStep);
 }
 
 std::atomic<const NamedCodings*> g_namedCodings{nullptr};
@@ -43,14 +44,14 @@ void encodeBytesToText(const char* name, const void* bytes, unsigned int n, Stri
 
 void installNamedCodings(const NamedCodings* codings) { g_namedCodings.store(codings); }
 
-DataBuffer::DataBuffer() : m_magic(0xDB), m_borrowed(false), m_data(nullptr), m_size(0), m_capacity(0) {}
+DataBuffer::DataBuffer() : m_magic(kAliveMarker), m_borrowed(false), m_data(nullptr), m_size(0), m_capacity(0) {}
 
 DataBuffer::DataBuffer(void* data, unsigned int size)
-    : m_magic(0xDB), m_borrowed(false), m_data(static_cast<unsigned char*>(data)), m_size(size), m_capacity(size) {
+    : m_magic(kAliveMarker), m_borrowed(false), m_data(static_cast<unsigned char*>(data)), m_size(size), m_capacity(size) {
     if (!m_data) m_size = m_capacity = 0;
 }
 
-DataBuffer::DataBuffer(unsigned int capacity) : m_magic(0xDB), m_borrowed(false), m_size(0) {
+DataBuffer::DataBuffer(unsigned int capacity) : m_magic(kAliveMarker), m_borrowed(false), m_size(0) {
     m_data = static_cast<unsigned char*>(memAllocZeroed(capacity));
     m_capacity = m_data ? capacity : 0;
 }
@@ -63,7 +64,7 @@ DataBuffer::~DataBuffer() {
 }
 
 void DataBuffer::check(const char* op) const {
-    if (m_magic != 0xDB) tessik::fatalBadObject("DataBuffer", op);
+    if (m_magic != kAliveMarker) tessik::fatalBadObject("DataBuffer", op);
 }
 
 void DataBuffer::release() {
@@ -243,7 +244,7 @@ bool DataBuffer::appendExact(const void* data, unsigned int n) {
 bool DataBuffer::appendChar(unsigned char c) {
     check("appendChar");
     std::uint64_t needed = static_cast<std::uint64_t>(m_size) + 1;
-    if (!growFor(needed, static_cast<std::uint64_t>(m_size) + 10000)) return false;
+    if (!growFor(needed, static_cast<std::uint64_t>(m_size) + kByteAppendSlack)) return false;
     m_data[m_size++] = c;
     return true;
 }
@@ -252,7 +253,7 @@ bool DataBuffer::appendCharRepeated(unsigned char c, unsigned int n) {
     check("appendCharRepeated");
     if (n == 0) return true;
     std::uint64_t needed = static_cast<std::uint64_t>(m_size) + n;
-    if (!growFor(needed, needed + 10000)) return false;
+    if (!growFor(needed, needed + kByteAppendSlack)) return false;
     std::memset(m_data + m_size, c, n);
     m_size += n;
     return true;
@@ -276,7 +277,7 @@ int DataBuffer::appendCharUtf8(std::uint16_t unit) {
         n = 3;
     }
     std::uint64_t needed = static_cast<std::uint64_t>(m_size) + n;
-    if (!growFor(needed, static_cast<std::uint64_t>(m_size) + 20000)) return 0;
+    if (!growFor(needed, static_cast<std::uint64_t>(m_size) + kMinGrowStep)) return 0;
     std::memcpy(m_data + m_size, b, static_cast<std::size_t>(n));
     m_size += static_cast<std::uint32_t>(n);
     return n;
@@ -590,3 +591,5 @@ bool extractXmlEncoding(const char* text, StringBuffer& out) {
     out.appendBytes(p, static_cast<int>(end - p));
     return out.getSize() > 0;
 }
+
+}  // namespace tessik

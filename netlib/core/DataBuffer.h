@@ -5,11 +5,11 @@
 
 #include "netlib/core/TessikObject.h"
 
+namespace tessik {
+
 class LogBase;
 class XString;
-namespace tessik {
 class StringBuffer;
-}
 
 class DataBuffer : public TessikObject {
 public:
@@ -90,6 +90,9 @@ public:
     bool loadFileWide(const std::uint16_t* path, LogBase* log);
     bool loadFileWithHeader(const char* path, DataBuffer& header, unsigned int maxHeaderSize, LogBase* log);
 
+    // Set while the buffer lives; the destructor clears it.
+    static constexpr std::uint8_t kAliveMarker = 0xDB;
+
 private:
     friend class tessik::StringBuffer;
 
@@ -110,3 +113,5 @@ void encodeBytesToSb(const char* encodingName, const void* bytes, unsigned int n
 void encodeHexBytes(const void* bytes, unsigned int n, tessik::StringBuffer& out);
 // The value of the encoding="..." of an XML declaration.
 bool extractXmlEncoding(const char* text, tessik::StringBuffer& out);
+
+}  // namespace tessik

@@ -7,6 +7,8 @@
 #include "netlib/core/TessikHandle.h"
 #include "netlib/core/XString.h"
 
+namespace tessik {
+
 namespace {
 
 constexpr std::uint64_t kMax32 = 0xFFFFFFFFull;
@@ -167,3 +169,5 @@ bool DataBuffer::loadFileWithHeader(const char* path, DataBuffer& header, unsign
     }
     return true;
 }
+
+}  // namespace tessik

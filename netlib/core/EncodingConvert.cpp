@@ -7,6 +7,8 @@
 #include "netlib/core/Utf.h"
 #include "platform/CodePage.h"
 
+namespace tessik {
+
 namespace {
 
 std::atomic<const CodePageEngine*> g_engine{nullptr};
@@ -88,11 +90,11 @@ int EncodingConvert::charsetToCodePage(const char* name) {
 }
 
 bool EncodingConvert::utf8ToUtf16(const void* bytes, unsigned int count, DataBuffer& out) {
-    return ::utf8ToUtf16(bytePtr(bytes), count, out);
+    return tessik::utf8ToUtf16(bytePtr(bytes), count, out);
 }
 
 bool EncodingConvert::utf16ToUtf8(const void* bytes, unsigned int count, DataBuffer& out) {
-    return ::utf16ToUtf8(bytePtr(bytes), count, out);
+    return tessik::utf16ToUtf8(bytePtr(bytes), count, out);
 }
 
 bool EncodingConvert::codePageToUtf16(int page, const void* bytes, unsigned int count, DataBuffer& out) {
@@ -266,21 +268,23 @@ bool EncodingConvert::convertViaUtf16(int from, int to, const void* bytes, unsig
 
     if (from == 1200) {
         out.ensureCapacity(out.getSize() + count / 2 + 4);
-        if (to == 65001) return ::utf16ToUtf8(p, count, out);
+        if (to == 65001) return tessik::utf16ToUtf8(p, count, out);
         return utf16ToCodePage(to, p, count, out);
     }
     if (to == 1200) {
         out.ensureCapacity(out.getSize() + 2 * count);
-        if (from == 65001) return ::utf8ToUtf16(p, count, out);
+        if (from == 65001) return tessik::utf8ToUtf16(p, count, out);
         return codePageToUtf16(from, p, count, out);
     }
     // Only the second step's result counts: bytes the source lacks are dropped
     // without failing a conversion that wrote the rest.
     DataBuffer utf16;
     if (from == 65001)
-        ::utf8ToUtf16(p, count, utf16);
+        tessik::utf8ToUtf16(p, count, utf16);
     else
         codePageToUtf16(from, p, count, utf16);
-    if (to == 65001) return ::utf16ToUtf8(utf16.getData(), utf16.getSize(), out);
+    if (to == 65001) return tessik::utf16ToUtf8(utf16.getData(), utf16.getSize(), out);
     return utf16ToCodePage(to, utf16.getData(), utf16.getSize(), out);
 }
+
+}  // namespace tessik

@@ -6,6 +6,8 @@
 // page nobody supports gives false and writes nothing.
 #include <cstdint>
 
+namespace tessik {
+
 class DataBuffer;
 class LogBase;
 
@@ -83,3 +85,5 @@ private:
     int m_depth;  // public conversions under way, nested ones included
     std::uint64_t m_tallyAtStart;
 };
+
+}  // namespace tessik

@@ -7,8 +7,7 @@
 #include "netlib/core/Memory.h"
 #include "netlib/core/StringBuffer.h"
 
-using tessik::memAllocZeroed;
-using tessik::memFree;
+namespace tessik {
 
 namespace {
 constexpr int kPtrGrowLimit = 100000;
@@ -161,3 +160,5 @@ void ExtIntArray::removeAt(int index) {
     std::memmove(m_items + index, m_items + index + 1, static_cast<std::size_t>(m_count - index - 1) * sizeof(int));
     --m_count;
 }
+
+}  // namespace tessik

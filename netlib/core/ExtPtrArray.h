@@ -2,6 +2,8 @@
 // Growable arrays of object pointers and of 32-bit integers.
 #include "netlib/core/TessikObject.h"
 
+namespace tessik {
+
 class LogBase;
 
 class ExtPtrArray {
@@ -64,3 +66,5 @@ private:
     int m_count;
     int* m_items;
 };
+
+}  // namespace tessik

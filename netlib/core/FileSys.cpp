@@ -12,7 +12,7 @@
 #include "platform/Ticks.h"
 #include "platform/WinErr.h"
 
-using tessik::StringBuffer;
+namespace tessik {
 
 namespace {
 
@@ -614,3 +614,5 @@ bool getTempFilenameInDir(const char* utf8BaseName, const char* utf8Dir, StringB
     out.append(path.getUtf8());
     return true;
 }
+
+}  // namespace tessik

@@ -7,13 +7,13 @@
 #include "platform/File.h"
 #include "platform/WinTypes.h"
 
+namespace tessik {
+
 class ExtPtrArray;
 class LogBase;
 class TessikHandle;
 class XString;
-namespace tessik {
 class StringBuffer;
-}
 
 // Error kind of a failed open.
 enum FileOpenError : int {
@@ -105,3 +105,5 @@ void appendRandomNameChars(tessik::StringBuffer& out);
 bool makeTempFileName(XString& baseName, XString& dir, XString& outPath, LogBase* log);
 bool getTempFilename(const char* utf8BaseName, tessik::StringBuffer& out, LogBase* log);
 bool getTempFilenameInDir(const char* utf8BaseName, const char* utf8Dir, tessik::StringBuffer& out, LogBase* log);
+
+}  // namespace tessik

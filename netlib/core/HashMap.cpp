@@ -7,7 +7,7 @@
 #include "netlib/core/StringBuffer.h"
 #include "netlib/core/ZipCRC.h"
 
-using tessik::StringBuffer;
+namespace tessik {
 
 TS_ListItem::~TS_ListItem() { delete m_object; }
 
@@ -210,3 +210,5 @@ void HashMap::remove(const char* key) {
     StringBuffer k(key);
     removeSb(k);
 }
+
+}  // namespace tessik

@@ -5,8 +5,8 @@
 #include "netlib/core/TessikObject.h"
 
 namespace tessik {
+
 class StringBuffer;
-}
 
 class TS_ListItem {
 public:
@@ -108,3 +108,5 @@ private:
     std::uint32_t m_bucketCount;
     TS_List* m_buckets;
 };
+
+}  // namespace tessik

@@ -4,6 +4,8 @@
 
 #include "netlib/core/StringBuffer.h"
 
+namespace tessik {
+
 std::int64_t parseInt64(const char* text) {
     if (!text) return 0;
     return std::strtoll(text, nullptr, 10);
@@ -35,3 +37,5 @@ void appendInt64Decimal(std::int64_t value, tessik::StringBuffer& out) {
     int64ToText(static_cast<std::uint64_t>(value), buf, 10, value < 0);
     out.append(buf);
 }
+
+}  // namespace tessik

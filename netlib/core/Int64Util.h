@@ -3,8 +3,8 @@
 #include <cstdint>
 
 namespace tessik {
+
 class StringBuffer;
-}
 
 std::int64_t parseInt64(const char* text);
 inline std::int64_t makeInt64(std::uint32_t low, std::uint32_t high) {
@@ -22,3 +22,5 @@ inline std::uint32_t clampToUint32(std::int64_t v) { return isOver32Bits(v) ? 0x
 // must hold 66 bytes; with `negative` the value is negated first and "-" leads.
 void int64ToText(std::uint64_t value, char* out, unsigned radix, bool negative);
 void appendInt64Decimal(std::int64_t value, tessik::StringBuffer& out);
+
+}  // namespace tessik

@@ -8,6 +8,8 @@
 #include "platform/Ticks.h"
 #include "platform/WinErr.h"
 
+namespace tessik {
+
 LogBase::~LogBase() = default;
 
 void LogBase::getLogXml(tessik::StringBuffer&) {}
@@ -70,3 +72,5 @@ void LogBase::logWindowsError(DWORD code) {
 }
 
 LogNull::~LogNull() = default;
+
+}  // namespace tessik

@@ -5,8 +5,8 @@
 #include "platform/WinTypes.h"
 
 namespace tessik {
+
 class StringBuffer;
-}
 
 class LogBase {
 public:
@@ -42,3 +42,5 @@ class LogNull : public LogBase {
 public:
     ~LogNull() override;
 };
+
+}  // namespace tessik

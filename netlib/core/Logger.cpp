@@ -7,7 +7,7 @@
 #include "netlib/core/StringBuffer.h"
 #include "platform/Ticks.h"
 
-using tessik::StringBuffer;
+namespace tessik {
 
 namespace {
 
@@ -408,3 +408,5 @@ bool Logger::saveLogXml(const char* path) {
     ok = (std::fclose(f) == 0) && ok;
     return ok;
 }
+
+}  // namespace tessik

@@ -8,8 +8,8 @@
 #include "netlib/core/XString.h"
 
 namespace tessik {
+
 class StringBuffer;
-}
 
 class LogEntry2 : public TessikObject {
 public:
@@ -93,3 +93,5 @@ private:
     int m_depth;
     XString m_sessionLogPath;
 };
+
+}  // namespace tessik

@@ -5,6 +5,8 @@
 #include "netlib/core/DataBuffer.h"
 #include "netlib/core/StringBuffer.h"
 
+namespace tessik {
+
 namespace {
 constexpr std::uint32_t kT[64] = {
     0xd76aa478, 0xe8c7b756, 0x242070db, 0xc1bdceee, 0xf57c0faf, 0x4787c62a, 0xa8304613, 0xfd469501,
@@ -125,3 +127,5 @@ void Md5::digestSb(const tessik::StringBuffer& text, unsigned char digest[16]) {
 void Md5::digestDb(const DataBuffer& bytes, unsigned char digest[16]) {
     digestBytes(bytes.getData(), bytes.getSize(), digest);
 }
+
+}  // namespace tessik

@@ -2,10 +2,10 @@
 // MD5 digest (RFC 1321).
 #include <cstdint>
 
-class DataBuffer;
 namespace tessik {
+
+class DataBuffer;
 class StringBuffer;
-}
 
 class Md5 {
 public:
@@ -29,3 +29,5 @@ private:
     std::uint32_t m_bitsLow, m_bitsHigh;
     unsigned char m_block[64];
 };
+
+}  // namespace tessik

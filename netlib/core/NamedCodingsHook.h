@@ -3,10 +3,10 @@
 // ("base64", "qp", "url"), which live in the text layer above the core;
 // netlib/text/NamedCodingsInstaller.cpp fills it. Until then those names
 // decode and encode nothing.
-class DataBuffer;
 namespace tessik {
+
+class DataBuffer;
 class StringBuffer;
-}
 
 struct NamedCodings {
     // `name` is trimmed; `text` as the caller gave it. False when the
@@ -17,3 +17,5 @@ struct NamedCodings {
 
 // Set by the text layer at the library's start; null removes them.
 void installNamedCodings(const NamedCodings* codings);
+
+}  // namespace tessik

@@ -5,7 +5,7 @@
 #include "netlib/core/CStringUtil.h"
 #include "netlib/core/DataBuffer.h"
 
-using tessik::StringBuffer;
+namespace tessik {
 
 namespace {
 bool inSet(char c, const char* set, int n) {
@@ -168,3 +168,5 @@ bool ParseEngine::captureThroughSubstringNoCase(const char* sub, StringBuffer& o
     takeFrom(start, out);
     return true;
 }
+
+}  // namespace tessik

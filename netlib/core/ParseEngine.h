@@ -6,6 +6,8 @@
 
 #include "netlib/core/StringBuffer.h"
 
+namespace tessik {
+
 class DataBuffer;
 
 class ParseEngine {
@@ -59,3 +61,5 @@ private:
     std::uint32_t m_end;  // the first zero byte
     std::uint32_t m_cursor;
 };
+
+}  // namespace tessik

@@ -8,6 +8,8 @@
 #include "netlib/core/StringPair.h"
 #include "platform/Ticks.h"
 
+namespace tessik {
+
 namespace {
 inline void clearFlag(bool* abort) {
     if (abort) *abort = false;
@@ -313,3 +315,5 @@ void ProgressMonitor::progressInfoInt64(const char* name, std::int64_t value) {
     appendInt64Decimal(value, sb);
     m_sink->ProgressInfo(name, sb.getString());
 }
+
+}  // namespace tessik

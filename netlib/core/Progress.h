@@ -8,6 +8,8 @@
 #include "netlib/core/TessikCritSec.h"
 #include "platform/WinTypes.h"
 
+namespace tessik {
+
 // Every slot does nothing by default; an abort out-flag is cleared.
 class ProgressEvent {
 public:
@@ -190,3 +192,5 @@ private:
     bool m_hold100;
     TickFn m_ticks;
 };
+
+}  // namespace tessik

@@ -14,6 +14,7 @@
 #include "platform/WinErr.h"
 
 namespace tessik {
+
 namespace {
 
 // Where a buffer points when it could not allocate anything; never written
@@ -22,6 +23,15 @@ char g_sharedEmpty[1] = {0};
 
 constexpr std::int64_t kMaxCapacity = INT_MAX;
 constexpr int kGrowByLimit = 500000;
+// The smallest block worth asking for once the default one was refused.
+constexpr int kFallbackCapacity = 4;
+// The growth step of a buffer that took over a byte buffer's block.
+constexpr int kTakenOverGrowBy = 1024;
+// What a destroyed buffer's pointer and counts are overwritten with.
+constexpr unsigned char kDeadFill = 0xDD;
+// Output and input blocks of the hex routines.
+constexpr int kHexOutBlock = 255;
+constexpr unsigned kHexInBlock = 500;
 
 bool isSpaceTab(char c) { return c == ' ' || c == '\t'; }
 bool isWhite(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
@@ -31,7 +41,7 @@ bool isWhite(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
 // ---------------------------------------------------------------- lifecycle
 
 void StringBuffer::initFromBytes(const char* bytes, std::int64_t n, int growBy) {
-    m_magic = 0xAA;
+    m_magic = kAliveMarker;
     m_kind = 0;
     m_length = 0;
     m_growBy = growBy;
@@ -47,12 +57,12 @@ void StringBuffer::initFromBytes(const char* bytes, std::int64_t n, int growBy) 
     m_data[n] = 0;
 }
 
-StringBuffer::StringBuffer() : m_magic(0xAA), m_kind(0), m_length(0), m_growBy(202) {
-    m_data = static_cast<char*>(memAlloc(202));
-    m_capacity = 202;
+StringBuffer::StringBuffer() : m_magic(kAliveMarker), m_kind(0), m_length(0), m_growBy(kDefaultCapacity) {
+    m_data = static_cast<char*>(memAlloc(kDefaultCapacity));
+    m_capacity = kDefaultCapacity;
     if (!m_data) {
-        m_data = static_cast<char*>(memAlloc(4));
-        m_capacity = 4;
+        m_data = static_cast<char*>(memAlloc(kFallbackCapacity));
+        m_capacity = kFallbackCapacity;
     }
     if (!m_data) {
         m_data = g_sharedEmpty;
@@ -64,36 +74,36 @@ StringBuffer::StringBuffer() : m_magic(0xAA), m_kind(0), m_length(0), m_growBy(2
 
 StringBuffer::StringBuffer(const char* text) {
     if (!text) {
-        initFromBytes("", 0, 200);
+        initFromBytes("", 0, kDefaultGrowBy);
         if (m_data != g_sharedEmpty) {
-            // A 4-byte block holding the empty text.
-            char* block = static_cast<char*>(memAlloc(4));
+            // A small block holding the empty text.
+            char* block = static_cast<char*>(memAlloc(kFallbackCapacity));
             if (block) {
                 memFree(m_data);
                 m_data = block;
                 m_data[0] = 0;
-                m_capacity = 4;
+                m_capacity = kFallbackCapacity;
             }
         }
         return;
     }
-    initFromBytes(text, static_cast<std::int64_t>(std::strlen(text)), 200);
+    initFromBytes(text, static_cast<std::int64_t>(std::strlen(text)), kDefaultGrowBy);
 }
 
 StringBuffer::StringBuffer(const StringBuffer& other) : TessikObject(other) {
     other.check("StringBuffer");
-    initFromBytes(other.m_data, other.m_length, 200);
+    initFromBytes(other.m_data, other.m_length, kDefaultGrowBy);
     m_kind = other.m_kind;
 }
 
 StringBuffer::StringBuffer(const char* bytes, unsigned int length, unsigned int growBy) {
-    int gb = (growBy == 0 || growBy > static_cast<unsigned>(INT_MAX)) ? 200 : static_cast<int>(growBy);
+    int gb = (growBy == 0 || growBy > static_cast<unsigned>(INT_MAX)) ? kDefaultGrowBy : static_cast<int>(growBy);
     initFromBytes(bytes, bytes ? static_cast<std::int64_t>(length) : 0, gb);
 }
 
-StringBuffer::StringBuffer(unsigned int initialSize) : m_magic(0xAA), m_kind(0), m_length(0) {
-    std::int64_t size = initialSize == 0 ? 200 : initialSize;
-    m_growBy = size > kMaxCapacity ? 200 : static_cast<int>(size);
+StringBuffer::StringBuffer(unsigned int initialSize) : m_magic(kAliveMarker), m_kind(0), m_length(0) {
+    std::int64_t size = initialSize == 0 ? kDefaultGrowBy : initialSize;
+    m_growBy = size > kMaxCapacity ? kDefaultGrowBy : static_cast<int>(size);
     m_data = size <= kMaxCapacity ? static_cast<char*>(memAlloc(static_cast<std::uint64_t>(size))) : nullptr;
     if (!m_data) {
         m_data = g_sharedEmpty;
@@ -107,8 +117,8 @@ StringBuffer::StringBuffer(unsigned int initialSize) : m_magic(0xAA), m_kind(0),
 StringBuffer::~StringBuffer() {
     m_magic = 0;
     releaseBlock();
-    std::memset(static_cast<void*>(&m_data), 0xDD, sizeof m_data);
-    m_capacity = m_length = m_growBy = static_cast<int>(0xDDDDDDDDu);
+    std::memset(static_cast<void*>(&m_data), kDeadFill, sizeof m_data);
+    m_capacity = m_length = m_growBy = static_cast<int>(0x01010101u * kDeadFill);
 }
 
 StringBuffer& StringBuffer::operator=(const StringBuffer& other) {
@@ -117,7 +127,7 @@ StringBuffer& StringBuffer::operator=(const StringBuffer& other) {
 }
 
 void StringBuffer::check(const char* op) const {
-    if (m_magic != 0xAA) fatalBadObject("StringBuffer", op);
+    if (m_magic != kAliveMarker) fatalBadObject("StringBuffer", op);
 }
 
 void StringBuffer::releaseBlock() {
@@ -324,7 +334,7 @@ void StringBuffer::takeFromDb(DataBuffer& db) {
     m_capacity = static_cast<int>(db.m_capacity);
     m_length = static_cast<int>(size - 1);
     m_data[m_length] = 0;
-    m_growBy = 1024;
+    m_growBy = kTakenOverGrowBy;
     db.m_data = nullptr;
     db.m_size = db.m_capacity = 0;
     db.m_borrowed = false;
@@ -830,7 +840,7 @@ enum class HexLayout { Plain, Spaced, Grouped };
 // Hex digits gathered in a small block and appended a block at a time.
 void appendHexLayout(StringBuffer& sb, const void* bytes, int count, const char* digits, HexLayout layout) {
     const unsigned char* p = static_cast<const unsigned char*>(bytes);
-    char block[255];
+    char block[kHexOutBlock];
     int fill = 0;
     for (int i = 0; i < count; ++i) {
         block[fill++] = digits[p[i] >> 4];
@@ -919,8 +929,6 @@ void StringBuffer::scrambleBytes() {
     memFree(perm);
 }
 
-}  // namespace tessik
-
 // ---------------------------------------------------------------- free functions
 
 namespace {
@@ -937,7 +945,7 @@ int hexDigitValue(unsigned char c) {
 void decodeHexBytes(const char* text, unsigned int count, DataBuffer& out) {
     if (!text || count == 0) return;
     const unsigned char* p = reinterpret_cast<const unsigned char*>(text);
-    unsigned char block[500];
+    unsigned char block[kHexInBlock];
     unsigned fill = 0;
     unsigned i = 0;
     if (count % 2 == 1) {
@@ -954,3 +962,5 @@ void decodeHexBytes(const char* text, unsigned int count, DataBuffer& out) {
     }
     if (fill) out.append(block, fill);
 }
+
+}  // namespace tessik

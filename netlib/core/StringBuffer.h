@@ -6,10 +6,10 @@
 #include "netlib/core/TessikObject.h"
 #include "platform/WinTypes.h"
 
+namespace tessik {
+
 class DataBuffer;
 class ExtPtrArray;
-
-namespace tessik {
 
 class StringBuffer : public TessikObject {
 public:
@@ -79,7 +79,7 @@ public:
     const char* getPtrAt(int index) const { return m_data + index; }
     char charAt(int index) const;
     char lastChar() const;
-    bool isValid() const { return m_magic == 0xAA; }
+    bool isValid() const { return m_magic == kAliveMarker; }
     bool containsChar(char c) const;
     int countChar(char c) const;
     bool containsSubstring(const char* sub) const;
@@ -114,6 +114,13 @@ public:
     void appendLastError();
     void scrambleBytes();
 
+    // Set while the buffer lives; the destructor clears it.
+    static constexpr std::uint8_t kAliveMarker = 0xAA;
+    // The block and growth step of a buffer made empty, and the growth step
+    // of one made from text.
+    static constexpr int kDefaultCapacity = 202;
+    static constexpr int kDefaultGrowBy = 200;
+
 private:
     void check(const char* op) const;
     bool growTo(std::int64_t newCapacity, bool adjustGrowBy);
@@ -132,7 +139,7 @@ private:
     int m_growBy;
 };
 
-}  // namespace tessik
-
 // Decodes hexadecimal text (see StringBuffer::decodeHex); characters are not validated.
 void decodeHexBytes(const char* text, unsigned int count, DataBuffer& out);
+
+}  // namespace tessik

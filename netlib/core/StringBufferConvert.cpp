@@ -59,8 +59,6 @@ void StringBuffer::replaceCharUtf8(std::uint16_t from, std::uint16_t to) {
     appendDb(utf8);
 }
 
-}  // namespace tessik
-
 bool DataBuffer::decodeCharsetToX(const char* charsetName, XString& out) const {
     check("decodeCharsetToX");
     out.clear();
@@ -89,3 +87,5 @@ void LogBase::logDataAnsi(const char* tag, const char* ansiText) {
     x.setFromAnsi(ansiText);
     logData(tag, x.getUtf8());
 }
+
+}  // namespace tessik

@@ -4,7 +4,7 @@
 
 #include "netlib/core/StringBuffer.h"
 
-using tessik::StringBuffer;
+namespace tessik {
 
 StringPair::StringPair(const char* key, const char* value) : m_key(nullptr), m_value(nullptr) {
     if (key && *key) m_key = new (std::nothrow) StringBuffer(key);
@@ -28,3 +28,5 @@ StringBuffer* StringPair::getValueBuf() {
     if (!m_value) m_value = new (std::nothrow) StringBuffer(100u);
     return m_value;
 }
+
+}  // namespace tessik

@@ -3,8 +3,8 @@
 #include "netlib/core/TessikObject.h"
 
 namespace tessik {
+
 class StringBuffer;
-}
 
 class StringPair : public TessikObject {
 public:
@@ -23,3 +23,5 @@ private:
     tessik::StringBuffer* m_key;
     tessik::StringBuffer* m_value;
 };
+
+}  // namespace tessik

@@ -2,6 +2,8 @@
 // The library's lock: re-entrant for the thread that holds it.
 #include <mutex>
 
+namespace tessik {
+
 class TessikCritSec {
 public:
     TessikCritSec() = default;
@@ -28,3 +30,5 @@ public:
 private:
     TessikCritSec& m_cs;
 };
+
+}  // namespace tessik

@@ -11,6 +11,8 @@
 #include "netlib/core/StringBuffer.h"
 #include "platform/WinErr.h"
 
+namespace tessik {
+
 namespace {
 
 std::atomic<std::uint64_t> g_writeCalls{0};
@@ -259,3 +261,5 @@ std::uint64_t TessikHandle::writeCallCountForTest() { return g_writeCalls.load()
 WindowsVersion::WindowsVersion() : m_major(10), m_minor(0) {}
 
 WindowsVersion::~WindowsVersion() = default;
+
+}  // namespace tessik

@@ -7,6 +7,8 @@
 #include "platform/File.h"
 #include "platform/WinTime.h"
 
+namespace tessik {
+
 class LogBase;
 
 class TessikHandle {
@@ -70,3 +72,5 @@ private:
     DWORD m_major;
     DWORD m_minor;
 };
+
+}  // namespace tessik

@@ -2,6 +2,8 @@
 
 #include <atomic>
 
+namespace tessik {
+
 namespace {
 // Objects are created on many threads; a plain counter would hand out
 // duplicate serials.
@@ -16,3 +18,5 @@ TessikObject::TessikObject(const TessikObject&) : TessikObject() {}
 TessikObject::~TessikObject() = default;
 
 TessikInt::~TessikInt() = default;
+
+}  // namespace tessik

@@ -1,6 +1,8 @@
 #pragma once
 #include <cstdint>
 
+namespace tessik {
+
 // Root of the library's objects: owning containers delete through the virtual
 // destructor, and every object carries a creation serial for diagnostics.
 class TessikObject {
@@ -25,3 +27,5 @@ public:
 
     int value;
 };
+
+}  // namespace tessik

@@ -6,6 +6,8 @@
 #include "netlib/core/DataBuffer.h"
 #include "platform/CryptProv.h"
 
+namespace tessik {
+
 bool cryptGenRandomBytes(int count, unsigned char* buffer) {
     if (count < 0 || !buffer) return false;
     return platform::SystemRandomBytes(buffer, static_cast<std::size_t>(count));
@@ -74,3 +76,5 @@ std::uint32_t TessikRand::randomIntRange(std::uint32_t low, std::uint32_t high) 
 }
 
 void TessikRand::reseed(std::uint32_t seed) { std::srand(seed); }
+
+}  // namespace tessik

@@ -4,6 +4,8 @@
 // Diffie-Hellman exponents.
 #include <cstdint>
 
+namespace tessik {
+
 class DataBuffer;
 
 // Fills `count` bytes from the system's cryptographic generator; false for a
@@ -22,3 +24,5 @@ public:
     // Seeds the C runtime's rand, which a few legacy paddings still draw from.
     static void reseed(std::uint32_t seed);
 };
+
+}  // namespace tessik

@@ -9,7 +9,8 @@
 #include "netlib/core/StringBuffer.h"
 #include "netlib/core/StringPair.h"
 
-using tessik::StringBuffer;
+namespace tessik {
+
 using xmltree::kAlive;
 using xmltree::kDead;
 
@@ -631,8 +632,6 @@ void TreeNode::setPiText(const char* text) {
 }
 
 // ---------------------------------------------------------------- queue
-
-namespace tessik {
 
 _tsQueue::~_tsQueue() {
     while (m_head) {

@@ -8,12 +8,12 @@
 #include "netlib/core/ExtPtrArray.h"
 #include "netlib/core/TessikObject.h"
 
+namespace tessik {
+
 class DataBuffer;
 class StringPair;
 class TreeInfo;
-namespace tessik {
 class StringBuffer;
-}
 
 namespace xmltree {
 constexpr std::uint8_t kAlive = 0xCE;
@@ -168,8 +168,6 @@ private:
     tessik::StringBuffer* m_docTypeText;
     unsigned int m_refCount;
 };
-
-namespace tessik {
 
 class QueuedObject {
 public:

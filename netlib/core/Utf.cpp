@@ -3,6 +3,8 @@
 #include "netlib/core/DataBuffer.h"
 #include "netlib/core/EncodingConvert.h"
 
+namespace tessik {
+
 namespace {
 
 int trailingBytes(unsigned char lead) {
@@ -201,3 +203,5 @@ bool utf32ToUtf8(const DataBuffer& in, DataBuffer& out) {
     }
     return true;
 }
+
+}  // namespace tessik

@@ -3,6 +3,8 @@
 // (little-endian) order; byte-order marks are the caller's business.
 #include <cstdint>
 
+namespace tessik {
+
 class DataBuffer;
 
 // True when the 1 to 4 bytes are one well-formed UTF-8 sequence (encoded
@@ -24,3 +26,5 @@ bool utf16ToUtf8(const unsigned char* bytes, unsigned int count, DataBuffer& out
 bool utf8ToUtf32LE(const DataBuffer& in, DataBuffer& out);
 bool utf8ToUtf32BE(const DataBuffer& in, DataBuffer& out);
 bool utf32ToUtf8(const DataBuffer& in, DataBuffer& out);
+
+}  // namespace tessik

@@ -1,5 +1,6 @@
 #include "netlib/core/WideCase.h"
 
+namespace tessik {
 
 namespace {
 #include "netlib/core/WideCaseTables.inc"
@@ -30,3 +31,5 @@ std::uint16_t wideToUpper(std::uint16_t c) {
     if (c >= 0xE0 && c <= 0xFE && c != 0xF7) return static_cast<std::uint16_t>(c - 0x20);
     return lookup(kUpperTable, c);
 }
+
+}  // namespace tessik

@@ -5,6 +5,8 @@
 #include "platform/FormatMessage.h"
 #include "platform/Ticks.h"
 
+namespace tessik {
+
 void sleepMs(DWORD milliseconds) { platform::Sleep(milliseconds); }
 
 void getUserNameSb(tessik::StringBuffer& out) {
@@ -53,3 +55,5 @@ platform::HCRYPTPROV acquireBaseCryptProvider() {
     }
     return 0;
 }
+
+}  // namespace tessik

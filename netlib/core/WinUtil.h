@@ -7,8 +7,8 @@
 #include "platform/WinTypes.h"
 
 namespace tessik {
+
 class StringBuffer;
-}
 
 void sleepMs(DWORD milliseconds);
 // Append the name; nothing when the call fails.
@@ -28,3 +28,5 @@ BOOL cryptAcquireContext(platform::HCRYPTPROV* prov, const char* container, cons
 // A verify context of the base provider (full RSA, no key container): the
 // first of four flag sets that works; 0 when none does.
 platform::HCRYPTPROV acquireBaseCryptProvider();
+
+}  // namespace tessik

@@ -7,7 +7,7 @@
 #include "netlib/core/WideCase.h"
 #include "platform/CodePage.h"
 
-using tessik::StringBuffer;
+namespace tessik {
 
 namespace {
 
@@ -486,3 +486,5 @@ bool XString::getConvertedToCodePage(int codePage, bool withBom, DataBuffer& out
     return withBom ? ec.convertWithPreamble(65001, codePage, m_utf8.getString(), n, out)
                    : ec.convert(65001, codePage, m_utf8.getString(), n, out);
 }
+
+}  // namespace tessik

@@ -8,6 +8,8 @@
 #include "netlib/core/StringBuffer.h"
 #include "netlib/core/TessikObject.h"
 
+namespace tessik {
+
 class _tsCharset;
 
 class XString : public TessikObject {
@@ -88,3 +90,5 @@ private:
     tessik::StringBuffer m_ansi;
     tessik::StringBuffer m_utf8;
 };
+
+}  // namespace tessik

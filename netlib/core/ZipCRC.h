@@ -2,6 +2,8 @@
 // CRC-32 of zip and gzip (reflected 0x04C11DB7, preset and final complement).
 #include <cstdint>
 
+namespace tessik {
+
 class ZipCRC {
 public:
     ZipCRC();
@@ -27,3 +29,5 @@ public:
 private:
     std::uint32_t m_value;
 };
+
+}  // namespace tessik

@@ -16,7 +16,7 @@
 #include <new>
 #include <vector>
 
-namespace bz2 {
+namespace tessik::bz2 {
 namespace {
 
 // ---- fallback sort --------------------------------------------------------
@@ -483,4 +483,4 @@ std::int64_t blockSort(const std::uint8_t* block, std::uint32_t n, std::uint32_t
     return 0;
 }
 
-}  // namespace bz2
+}  // namespace tessik::bz2

@@ -9,7 +9,7 @@
 #include <memory>
 #include <new>
 
-namespace bz2 {
+namespace tessik::bz2 {
 namespace {
 
 enum Mode { kIdle = 1, kRunning = 2, kFlushing = 3, kFinishing = 4 };
@@ -636,4 +636,4 @@ int compressEnd(Stream* strm)
     return kOk;
 }
 
-}  // namespace bz2
+}  // namespace tessik::bz2

@@ -10,7 +10,7 @@
 #include <memory>
 #include <new>
 
-namespace bz2 {
+namespace tessik::bz2 {
 namespace {
 
 enum State {
@@ -708,4 +708,4 @@ int decompressEnd(Stream* strm)
     return kOk;
 }
 
-}  // namespace bz2
+}  // namespace tessik::bz2

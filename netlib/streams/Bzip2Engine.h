@@ -4,7 +4,7 @@
 // and resume at any byte of input or output. Reached through TessikBzip2.
 #include <cstdint>
 
-namespace bz2 {
+namespace tessik::bz2 {
 
 enum Action : int { kRun = 0, kFlush = 1, kFinish = 2 };
 
@@ -87,4 +87,4 @@ int decompressInit(Stream* strm);
 int decompress(Stream* strm);
 int decompressEnd(Stream* strm);
 
-}  // namespace bz2
+}  // namespace tessik::bz2

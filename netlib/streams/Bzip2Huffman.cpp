@@ -5,7 +5,7 @@
 
 #include <cassert>
 
-namespace bz2 {
+namespace tessik::bz2 {
 namespace {
 
 // Weights carry the frequency in the upper 24 bits and the subtree depth in
@@ -100,4 +100,4 @@ void makeCodeLengths(std::uint8_t* len, const std::int32_t* freq, int alphaSize,
     }
 }
 
-}  // namespace bz2
+}  // namespace tessik::bz2

@@ -9,7 +9,7 @@
 #include <memory>
 #include <new>
 
-namespace bz2 {
+namespace tessik::bz2 {
 
 // Base of the compressor's and the decoder's state, so that each end
 // function can tell whether a stream is its own.
@@ -87,4 +87,4 @@ std::int64_t blockSort(const std::uint8_t* block, std::uint32_t n, std::uint32_t
 // frequencies; zero frequencies count as 1 so every symbol gets a code.
 void makeCodeLengths(std::uint8_t* len, const std::int32_t* freq, int alphaSize, int maxLen);
 
-}  // namespace bz2
+}  // namespace tessik::bz2

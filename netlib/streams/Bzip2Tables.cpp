@@ -1,7 +1,7 @@
 // Constant tables of the bzip2 format.
 #include "netlib/streams/Bzip2Internal.h"
 
-namespace bz2 {
+namespace tessik::bz2 {
 
 const std::uint16_t kRandNums[512] = {
     619, 720, 127, 481, 931, 816, 813, 233, 566, 247, 985, 724, 205, 454, 863, 491,
@@ -38,4 +38,4 @@ const std::uint16_t kRandNums[512] = {
     203, 50, 668, 108, 645, 990, 626, 197, 510, 357, 358, 850, 858, 364, 936, 638,
 };
 
-}  // namespace bz2
+}  // namespace tessik::bz2

@@ -7,7 +7,7 @@
 #include <new>
 #include <vector>
 
-namespace bz2 {
+namespace tessik::bz2 {
 namespace {
 
 template <typename Sym>
@@ -172,4 +172,4 @@ bool buildSuffixArray(const std::uint8_t* text, std::int32_t* sa, std::int32_t n
     return true;
 }
 
-}  // namespace bz2
+}  // namespace tessik::bz2

@@ -3,10 +3,10 @@
 // repetitive the text is).
 #include <cstdint>
 
-namespace bz2 {
+namespace tessik::bz2 {
 
 // Sorts the suffixes of text[0..n) into sa[0..n). `sa` needs n entries.
 // Returns false when scratch memory could not be had.
 bool buildSuffixArray(const std::uint8_t* text, std::int32_t* sa, std::int32_t n);
 
-}  // namespace bz2
+}  // namespace tessik::bz2

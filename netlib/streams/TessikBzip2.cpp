@@ -6,6 +6,8 @@
 #include <algorithm>
 #include <cstdint>
 
+namespace tessik {
+
 TessikBzip2::~TessikBzip2() = default;
 
 bool TessikBzip2::compressBuffer(unsigned char* dest, unsigned int* destLen,
@@ -159,3 +161,5 @@ bool TessikBzip2::decompressMemory(const DataBuffer& input, DataBuffer& output)
     }
     return true;
 }
+
+}  // namespace tessik

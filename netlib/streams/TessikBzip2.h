@@ -2,6 +2,8 @@
 // Whole-buffer bzip2 compression and decompression, and the self-describing
 // blob form (magic, uncompressed length, bzip2 stream) kept in DataBuffers.
 
+namespace tessik {
+
 class DataBuffer;
 
 class TessikBzip2 {
@@ -36,3 +38,5 @@ constexpr unsigned int kBzip2BlobMagic = 0xB394A7E1u;
 constexpr unsigned int kBzip2BlobHeaderSize = 8;
 constexpr int kBzip2BlobBlockSize = 3;
 constexpr unsigned int kBzip2BlobSlack = 20;
+
+}  // namespace tessik

@@ -3,9 +3,9 @@
 // forms, UTF-7 and Arabic visual order. installTextServices() (TextServices.h)
 // installs it; calling installCodePageEngine() again is harmless.
 
-class DataBuffer;
-
 namespace tessik {
+
+class DataBuffer;
 
 void installCodePageEngine();
 

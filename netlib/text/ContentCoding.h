@@ -4,9 +4,9 @@
 // Returned buffers are malloc blocks the caller frees.
 #include <cstdint>
 
-class DataBuffer;
-
 namespace tessik {
+
+class DataBuffer;
 
 class StringBuffer;
 

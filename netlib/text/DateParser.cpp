@@ -565,7 +565,7 @@ int TessikTimeZone::getCurrentBias() const {
     return isDaylight ? info.Bias + info.DaylightBias : info.Bias;
 }
 
-void appendCurrentFileTime(::DataBuffer& out) {
+void appendCurrentFileTime(DataBuffer& out) {
     platform::FILETIME ft{};
     platform::GetSystemTimeAsFileTime(&ft);
     unsigned char bytes[8];

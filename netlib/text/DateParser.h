@@ -6,9 +6,9 @@
 #include "netlib/text/DateTimeValue.h"
 #include "platform/WinTime.h"
 
-class DataBuffer;
-
 namespace tessik {
+
+class DataBuffer;
 
 class StringBuffer;
 
@@ -57,6 +57,6 @@ int dayOfWeekFromDate(int year, int month, int day);
 
 // Empties the buffer, then writes the current UTC time as a FILETIME, low
 // word first, each little-endian.
-void appendCurrentFileTime(::DataBuffer& out);
+void appendCurrentFileTime(DataBuffer& out);
 
 }  // namespace tessik

@@ -3,9 +3,9 @@
 // pages they are converted through: ISO-2022-KR and page 949, ISO-2022-JP and
 // page 932. Malformed input is handled, never reported; output is appended.
 
-class DataBuffer;
-
 namespace tessik {
+
+class DataBuffer;
 
 class Korean {
 public:

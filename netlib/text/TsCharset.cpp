@@ -6,6 +6,8 @@
 #include "netlib/text/CharsetNames.h"
 #include "platform/CodePage.h"
 
+namespace tessik {
+
 _tsCharset::_tsCharset() : m_codePage(0) { m_name.shrinkToFit(); }
 
 _tsCharset::~_tsCharset() = default;
@@ -60,3 +62,5 @@ bool XString::getConverted(const _tsCharset& charset, DataBuffer& out) {
 bool XString::getConvertedWithBom(const _tsCharset& charset, DataBuffer& out) {
     return getConvertedToCodePage(charset.getCodePage(), true, out);
 }
+
+}  // namespace tessik

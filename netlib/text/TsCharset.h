@@ -3,6 +3,8 @@
 // page is 0 and the name empty ("default").
 #include "netlib/core/StringBuffer.h"
 
+namespace tessik {
+
 class _tsCharset {
 public:
     _tsCharset();
@@ -25,3 +27,5 @@ private:
     tessik::StringBuffer m_name;
     int m_codePage;
 };
+
+}  // namespace tessik

@@ -1,9 +1,9 @@
 #pragma once
 // Form URL coding ("application/x-www-form-urlencoded"): letters and digits
 // stay, a space becomes '+', every other byte %XX.
-class DataBuffer;
-
 namespace tessik {
+
+class DataBuffer;
 
 class StringBuffer;
 

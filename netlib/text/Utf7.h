@@ -1,8 +1,8 @@
 #pragma once
 // UTF-7 (code page 65000), reached only through UTF-16LE.
-class DataBuffer;
-
 namespace tessik {
+
+class DataBuffer;
 
 // Appends the UTF-7 form of the UTF-16LE units; an odd last byte is ignored,
 // a leading U+FEFF dropped. Always true.

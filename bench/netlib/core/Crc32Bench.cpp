@@ -10,6 +10,8 @@
 #include <random>
 #include <vector>
 
+using namespace tessik;
+
 namespace {
 
 std::vector<unsigned char> randomBytes(size_t n) {

@@ -13,6 +13,8 @@
 #include <string>
 #include <vector>
 
+using namespace tessik;
+
 namespace {
 
 using Bytes = std::vector<unsigned char>;

@@ -16,8 +16,7 @@
 #include "netlib/core/StringBuffer.h"
 #include "netlib/text/ContentCoding.h"
 
-using tessik::ContentCoding;
-using tessik::StringBuffer;
+using namespace tessik;
 
 namespace {
 

@@ -10,6 +10,8 @@
 #include "netlib/core/EncodingConvert.h"
 #include "netlib/text/TextServices.h"
 
+using namespace tessik;
+
 namespace {
 
 constexpr size_t kSize = 16u << 20;

@@ -16,7 +16,7 @@
 #include "netlib/core/TessikObject.h"
 #include "netlib/core/WideCase.h"
 
-using tessik::StringBuffer;
+using namespace tessik;
 
 namespace {
 

@@ -9,7 +9,7 @@
 #include "netlib/core/StringBuffer.h"
 #include "netlib/core/Utf.h"
 
-using tessik::StringBuffer;
+using namespace tessik;
 
 namespace {
 void require(bool ok) {

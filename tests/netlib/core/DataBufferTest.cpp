@@ -11,7 +11,7 @@
 #include "netlib/core/StringBuffer.h"
 #include "tests/support/TestSupport.h"
 
-using tessik::StringBuffer;
+using namespace tessik;
 
 namespace {
 
@@ -410,7 +410,7 @@ TEST(DataBufferMagic, OverwrittenMarkerIsFatal) {
             DataBuffer db;
             auto* raw = reinterpret_cast<unsigned char*>(&db);
             for (size_t i = sizeof(TessikObject); i < sizeof db; ++i)
-                if (raw[i] == 0xDB) {
+                if (raw[i] == DataBuffer::kAliveMarker) {
                     raw[i] = 0;
                     break;
                 }

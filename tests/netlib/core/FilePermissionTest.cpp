@@ -19,8 +19,9 @@
 #include "netlib/core/TessikHandle.h"
 #include "netlib/core/XString.h"
 
-namespace {
+using namespace tessik;
 
+namespace {
 
 class AsNobody : public ::testing::Test {
 protected:

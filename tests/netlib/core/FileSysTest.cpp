@@ -20,10 +20,9 @@
 #include "netlib/core/XString.h"
 #include "platform/WinErr.h"
 
+using namespace tessik;
+
 namespace {
-
-using tessik::StringBuffer;
-
 
 std::string full(XString& path) {
     XString out;

@@ -13,12 +13,12 @@
 #include "tests/support/TestSupport.h"
 
 // A path given as UTF-8.
-struct XPath : XString {
+struct XPath : tessik::XString {
     explicit XPath(const std::string& utf8) { setFromUtf8(utf8.c_str()); }
 };
 
 // Lines as "E:text", "I:text", "D:tag=value", "L:tag=n", "Q:tag=n", "H:tag=hex".
-class RecordingLog : public LogBase {
+class RecordingLog : public tessik::LogBase {
 public:
     bool logError(const char* text) override;
     bool logInfo(const char* text) override;

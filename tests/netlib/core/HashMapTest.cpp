@@ -12,7 +12,7 @@
 #include "netlib/core/Memory.h"
 #include "netlib/core/StringBuffer.h"
 
-using tessik::StringBuffer;
+using namespace tessik;
 
 namespace {
 

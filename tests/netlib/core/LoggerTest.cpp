@@ -9,7 +9,7 @@
 #include "netlib/core/StringBuffer.h"
 #include "tests/support/TestSupport.h"
 
-using tessik::StringBuffer;
+using namespace tessik;
 
 namespace {
 

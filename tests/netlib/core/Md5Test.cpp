@@ -11,7 +11,7 @@
 #include "netlib/core/Md5.h"
 #include "netlib/core/StringBuffer.h"
 
-using tessik::StringBuffer;
+using namespace tessik;
 
 namespace {
 

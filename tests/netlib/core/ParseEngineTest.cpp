@@ -8,7 +8,7 @@
 #include "netlib/core/ParseEngine.h"
 #include "netlib/core/StringBuffer.h"
 
-using tessik::StringBuffer;
+using namespace tessik;
 
 namespace {
 

@@ -11,6 +11,8 @@
 #include "netlib/core/TessikCritSec.h"
 #include "netlib/core/TessikRand.h"
 
+using namespace tessik;
+
 namespace {
 
 DWORD g_now = 0;

@@ -9,7 +9,7 @@
 #include "netlib/core/Memory.h"
 #include "netlib/core/StringBuffer.h"
 
-using tessik::StringBuffer;
+using namespace tessik;
 
 namespace {
 
@@ -474,7 +474,7 @@ TEST(StringBufferMagic, OverwrittenMarkerIsFatal) {
             StringBuffer sb("x");
             auto* raw = reinterpret_cast<unsigned char*>(&sb);
             for (size_t i = sizeof(TessikObject); i < sizeof sb; ++i)
-                if (raw[i] == 0xAA) {
+                if (raw[i] == StringBuffer::kAliveMarker) {
                     raw[i] = 0;
                     break;
                 }

@@ -10,10 +10,11 @@
 #include "netlib/core/TessikHandle.h"
 #include "netlib/core/XString.h"
 
+using namespace tessik;
+
 namespace {
 
 constexpr std::int64_t kFiveGiB = 5LL << 30;
-
 
 class Handle : public TempTree {
 protected:

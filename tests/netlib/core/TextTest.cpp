@@ -13,7 +13,8 @@
 #include "netlib/core/XString.h"
 #include "platform/CodePage.h"
 
-using tessik::StringBuffer;
+using namespace tessik;
+
 using Bytes = std::vector<unsigned char>;
 
 namespace {

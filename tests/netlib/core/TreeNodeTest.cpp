@@ -13,7 +13,7 @@
 #include "netlib/core/TreeNode.h"
 #include "tests/support/TestSupport.h"
 
-using tessik::StringBuffer;
+using namespace tessik;
 
 namespace {
 

@@ -8,6 +8,8 @@
 #include "platform/WinErr.h"
 #include "tests/support/TestSupport.h"
 
+using namespace tessik;
+
 namespace {
 
 std::string firstLine(const std::string& s) { return s.substr(0, s.find('\n')); }

@@ -8,6 +8,8 @@
 #include "platform/FormatMessage.h"
 #include "platform/WinErr.h"
 
+using namespace tessik;
+
 namespace {
 
 TEST(WinWrappers, BaseProviderGivesRandomBytes) {

@@ -9,6 +9,8 @@
 
 #include "netlib/core/ZipCRC.h"
 
+using namespace tessik;
+
 namespace {
 
 std::uint32_t oneShot(const std::string& s, std::uint16_t* flag = nullptr) {

@@ -9,6 +9,8 @@
 #include <cstring>
 #include <vector>
 
+using namespace tessik;
+
 namespace {
 
 constexpr std::size_t kMaxRoom = 1 << 20;

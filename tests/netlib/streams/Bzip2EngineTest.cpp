@@ -9,6 +9,8 @@
 
 #include <random>
 
+using namespace tessik;
+
 using namespace bz2test;
 
 namespace {

@@ -9,6 +9,8 @@
 #include <cstdio>
 #include <iterator>
 
+using namespace tessik;
+
 using namespace bz2test;
 
 namespace {

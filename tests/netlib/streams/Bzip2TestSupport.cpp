@@ -12,6 +12,8 @@
 #include <random>
 #include <stdexcept>
 
+using namespace tessik;
+
 namespace bz2test {
 
 std::uint32_t slowCrc(const Bytes& data)

@@ -12,6 +12,8 @@
 #include <random>
 #include <string>
 
+using namespace tessik;
+
 using namespace bz2test;
 
 namespace {

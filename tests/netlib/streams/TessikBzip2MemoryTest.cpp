@@ -8,6 +8,8 @@
 #include <random>
 #include <thread>
 
+using namespace tessik;
+
 using namespace bz2test;
 
 namespace {

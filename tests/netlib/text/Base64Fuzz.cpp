@@ -9,7 +9,7 @@
 #include "netlib/core/StringBuffer.h"
 #include "netlib/text/ContentCoding.h"
 
-using tessik::ContentCoding;
+using namespace tessik;
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     const char* text = reinterpret_cast<const char*>(data);

@@ -12,9 +12,7 @@
 #include "netlib/core/StringBuffer.h"
 #include "platform/CodePage.h"
 
-using tessik::charsetNameToCodePage;
-using tessik::codePageToCharsetName;
-using tessik::isKnownCharset;
+using namespace tessik;
 
 namespace {
 

@@ -19,6 +19,8 @@
 #include "netlib/text/CodePageEngine.h"
 #include "netlib/text/Iso2022.h"
 
+using namespace tessik;
+
 namespace {
 
 using Bytes = std::vector<unsigned char>;

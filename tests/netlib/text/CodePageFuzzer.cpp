@@ -9,6 +9,8 @@
 #include "netlib/text/TextServices.h"
 #include "netlib/text/Iso2022.h"
 
+using namespace tessik;
+
 namespace {
 const int kPages[] = {932, 936, 949, 950, 1361, 10001, 51932, 51936, 51949, 1252, 10004,
                       28596, 1256, 37, 50220, 50222, 50225, 65001, 1200, 1201, 65005, 65006, 54936};

@@ -20,7 +20,7 @@
 #include "netlib/text/HashConvert.h"
 #include "tests/support/TestSupport.h"
 
-using tessik::HashConvert;
+using namespace tessik;
 
 namespace {
 

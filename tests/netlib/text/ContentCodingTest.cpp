@@ -16,9 +16,9 @@
 #include "netlib/core/StringBuffer.h"
 #include "netlib/text/TextServices.h"
 
+using namespace tessik;
+
 using codingpeer::Bytes;
-using tessik::ContentCoding;
-using tessik::StringBuffer;
 
 namespace {
 

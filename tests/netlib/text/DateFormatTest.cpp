@@ -8,6 +8,8 @@
 #include "TextTestSupport.h"
 #include "netlib/text/DateParser.h"
 
+using namespace tessik;
+
 namespace {
 
 std::string ours(const char* format, const std::tm& t, std::size_t room = 256) {

@@ -8,6 +8,8 @@
 #include "netlib/text/CharsetNames.h"
 #include "netlib/text/DateParser.h"
 
+using namespace tessik;
+
 namespace {
 
 void requireValid(const tessik::SysTimeValue& v) {

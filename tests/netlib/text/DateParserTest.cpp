@@ -8,8 +8,7 @@
 #include "netlib/core/DataBuffer.h"
 #include "netlib/core/StringBuffer.h"
 
-using tessik::DateParser;
-using tessik::SysTimeValue;
+using namespace tessik;
 
 namespace {
 

@@ -11,9 +11,7 @@
 #include "tests/support/TestSupport.h"
 #include "platform/WinTime.h"
 
-using tessik::FileTimeValue;
-using tessik::OleDateFields;
-using tessik::SysTimeValue;
+using namespace tessik;
 
 namespace {
 

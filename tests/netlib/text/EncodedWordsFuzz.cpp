@@ -9,8 +9,7 @@
 #include "netlib/text/ContentCoding.h"
 #include "netlib/text/TextServices.h"
 
-using tessik::ContentCoding;
-using tessik::StringBuffer;
+using namespace tessik;
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     tessik::installTextServices();

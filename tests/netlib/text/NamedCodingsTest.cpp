@@ -6,7 +6,7 @@
 #include "netlib/core/DataBuffer.h"
 #include "netlib/core/StringBuffer.h"
 
-using tessik::StringBuffer;
+using namespace tessik;
 
 namespace {
 

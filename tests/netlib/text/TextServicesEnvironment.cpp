@@ -4,6 +4,8 @@
 
 #include "netlib/text/TextServices.h"
 
+using namespace tessik;
+
 namespace {
 
 class TextServices : public ::testing::Environment {

@@ -9,6 +9,8 @@
 #include "netlib/text/DateTimeValue.h"
 #include "platform/WinTime.h"
 
+using namespace tessik;
+
 namespace texttest {
 
 std::vector<std::string> readDataLines(const std::string& name) {

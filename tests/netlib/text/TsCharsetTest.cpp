@@ -7,6 +7,8 @@
 #include "netlib/text/TsCharset.h"
 #include "platform/CodePage.h"
 
+using namespace tessik;
+
 namespace {
 
 struct AnsiPage {

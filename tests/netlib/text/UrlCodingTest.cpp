@@ -10,8 +10,9 @@
 #include "netlib/core/DataBuffer.h"
 #include "netlib/core/StringBuffer.h"
 
+using namespace tessik;
+
 using codingpeer::Bytes;
-using tessik::StringBuffer;
 
 namespace {
 

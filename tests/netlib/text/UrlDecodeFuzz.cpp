@@ -8,6 +8,8 @@
 #include "netlib/core/StringBuffer.h"
 #include "netlib/text/UrlCoding.h"
 
+using namespace tessik;
+
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     const std::string text(reinterpret_cast<const char*>(data), size);
     DataBuffer decoded;

@@ -6,6 +6,8 @@
 #include "netlib/core/DataBuffer.h"
 #include "netlib/text/Utf7.h"
 
+using namespace tessik;
+
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     DataBuffer in;
     in.append(data, static_cast<unsigned int>(size));

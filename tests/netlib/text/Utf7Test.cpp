@@ -9,6 +9,8 @@
 #include "CodingPeer.h"
 #include "netlib/core/DataBuffer.h"
 
+using namespace tessik;
+
 using codingpeer::Bytes;
 using Units = std::vector<std::uint16_t>;
 
