@@ -17,10 +17,18 @@ struct HashName {
 
 // The order is the strict parser's order of comparison.
 constexpr HashName kStrictNames[] = {
-    {kHashSha1, "sha1"},           {kHashSha256, "sha256"},       {kHashSha384, "sha384"},
-    {kHashSha512, "sha512"},       {kHashMd2, "md2"},             {kHashMd4, "md4"},
-    {kHashMd5, "md5"},             {kHashRipemd128, "ripemd128"}, {kHashRipemd160, "ripemd160"},
-    {kHashRipemd256, "ripemd256"}, {kHashRipemd320, "ripemd320"}, {kHashHaval, "haval"},
+    {kHashSha1, "sha1"},
+    {kHashSha256, "sha256"},
+    {kHashSha384, "sha384"},
+    {kHashSha512, "sha512"},
+    {kHashMd2, "md2"},
+    {kHashMd4, "md4"},
+    {kHashMd5, "md5"},
+    {kHashRipemd128, "ripemd128"},
+    {kHashRipemd160, "ripemd160"},
+    {kHashRipemd256, "ripemd256"},
+    {kHashRipemd320, "ripemd320"},
+    {kHashHaval, "haval"},
 };
 
 // The lenient parser's substrings, first hit wins.
@@ -30,14 +38,14 @@ constexpr HashName kLenientNames[] = {
 };
 
 constexpr const char* kIdNames[] = {
-    "sha1",      "sha384",    "sha512",    "md2",       "md5", "haval", "sha256", "md4",
-    "ripemd128", "ripemd160", "ripemd256", "ripemd320", "GOST R 34.11-94",
+    "sha1", "sha384",    "sha512",    "md2",       "md5",       "haval",           "sha256",
+    "md4",  "ripemd128", "ripemd160", "ripemd256", "ripemd320", "GOST R 34.11-94",
 };
 
 constexpr int kFirstId = kHashSha1;
 constexpr int kLastId = kHashGost;
 
-}  // namespace
+} // namespace
 
 int hashNameToId(const char* name) {
     StringBuffer sb(name ? name : "");
@@ -119,4 +127,4 @@ void hashBytes(const void* data, std::uint32_t length, int id, DataBuffer& out) 
     }
 }
 
-}  // namespace tessik
+} // namespace tessik

@@ -49,4 +49,4 @@ int hashDigestLength(int id);
 // code of their own hash with SHA-1.
 void hashBytes(const void* data, std::uint32_t length, int id, DataBuffer& out);
 
-}  // namespace tessik
+} // namespace tessik

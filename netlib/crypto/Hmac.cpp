@@ -10,7 +10,7 @@ namespace tessik {
 namespace {
 
 constexpr int kBlockSize = 64;
-constexpr int kWideBlockSize = 128;  // SHA-384 and SHA-512
+constexpr int kWideBlockSize = 128; // SHA-384 and SHA-512
 constexpr unsigned char kInnerPad = 0x36;
 constexpr unsigned char kOuterPad = 0x5c;
 
@@ -35,7 +35,7 @@ void hashPadded(const unsigned char* keyBlock, int blockSize, unsigned char padB
     input.secureClear();
 }
 
-}  // namespace
+} // namespace
 
 void Hmac::doHmac(const void* data, std::uint32_t dataLength, const void* key, int keyLength, int hashId,
                   DataBuffer& out) {
@@ -75,4 +75,4 @@ void Hmac::hmacSha1(const void* key, int keyLength, const void* data, std::uint3
     std::memcpy(mac, out.getData(), kSha1DigestSize);
 }
 
-}  // namespace tessik
+} // namespace tessik

@@ -21,4 +21,4 @@ public:
     void hmacSha1(const void* key, int keyLength, const void* data, std::uint32_t dataLength, unsigned char* mac);
 };
 
-}  // namespace tessik
+} // namespace tessik

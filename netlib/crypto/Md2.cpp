@@ -24,7 +24,7 @@ constexpr unsigned char kPiSubst[256] = {
     59,  0,   29,  57,  242, 239, 183, 14,  102, 88,  208, 228, 166, 119, 114, 248, 235, 117, 75,  10,  49,  68,
     80,  180, 143, 237, 31,  26,  219, 153, 141, 51,  159, 17,  131, 20};
 
-}  // namespace
+} // namespace
 
 void Md2::initialize() {
     std::memset(m_checksum, 0, sizeof m_checksum);
@@ -80,7 +80,9 @@ void Md2::final(DataBuffer& out) {
     out.append(m_state, kDigestSize);
 }
 
-void Md2::digestDb(const DataBuffer& bytes, DataBuffer& out) { digestBytes(bytes.getData(), bytes.getSize(), out); }
+void Md2::digestDb(const DataBuffer& bytes, DataBuffer& out) {
+    digestBytes(bytes.getData(), bytes.getSize(), out);
+}
 
 void Md2::digestBytes(const void* data, std::uint32_t length, DataBuffer& out) {
     initialize();
@@ -88,4 +90,4 @@ void Md2::digestBytes(const void* data, std::uint32_t length, DataBuffer& out) {
     final(out);
 }
 
-}  // namespace tessik
+} // namespace tessik

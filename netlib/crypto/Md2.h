@@ -34,4 +34,4 @@ private:
     std::uint32_t m_fill;
 };
 
-}  // namespace tessik
+} // namespace tessik

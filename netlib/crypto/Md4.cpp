@@ -7,7 +7,9 @@ namespace {
 constexpr std::uint32_t kRound2 = 0x5a827999;
 constexpr std::uint32_t kRound3 = 0x6ed9eba1;
 
-inline std::uint32_t rotl(std::uint32_t x, int n) { return (x << n) | (x >> (32 - n)); }
+inline std::uint32_t rotl(std::uint32_t x, int n) {
+    return (x << n) | (x >> (32 - n));
+}
 
 inline void step1(std::uint32_t& a, std::uint32_t b, std::uint32_t c, std::uint32_t d, std::uint32_t x, int s) {
     a = rotl(a + (d ^ (b & (c ^ d))) + x, s);
@@ -19,7 +21,7 @@ inline void step3(std::uint32_t& a, std::uint32_t b, std::uint32_t c, std::uint3
     a = rotl(a + (b ^ c ^ d) + x + kRound3, s);
 }
 
-}  // namespace
+} // namespace
 
 void Md4::compress(const unsigned char block[64]) {
     std::uint32_t x[16];
@@ -54,7 +56,7 @@ void Md4::compress(const unsigned char block[64]) {
 
 void Md4::digestUtf16(XString& text, DataBuffer& out) {
     const std::uint16_t* units = text.getUtf16();
-    const int count = text.getSizeUtf16() / 2;  // the terminator is left out
+    const int count = text.getSizeUtf16() / 2; // the terminator is left out
     initialize();
     for (int i = 0; i < count; ++i) {
         const unsigned char le[2] = {static_cast<unsigned char>(units[i]), static_cast<unsigned char>(units[i] >> 8)};
@@ -65,4 +67,4 @@ void Md4::digestUtf16(XString& text, DataBuffer& out) {
     out.append(digest, kDigestSize);
 }
 
-}  // namespace tessik
+} // namespace tessik

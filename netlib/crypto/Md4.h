@@ -26,4 +26,4 @@ private:
     void compress(const unsigned char block[64]) override;
 };
 
-}  // namespace tessik
+} // namespace tessik

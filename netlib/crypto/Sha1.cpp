@@ -11,7 +11,7 @@ namespace {
 constexpr std::uint32_t kInitial[5] = {0x67452301, 0xefcdab89, 0x98badcfe, 0x10325476, 0xc3d2e1f0};
 constexpr unsigned kLengthOffset = Sha1::kBlockSize - 8;
 constexpr unsigned kBlockBits = Sha1::kBlockSize * 8;
-}  // namespace
+} // namespace
 
 Sha1::Sha1() : m_bitCount(0), m_h{}, m_fill(0), m_block{} {}
 
@@ -81,6 +81,8 @@ void Sha1::digestBytes(const void* data, std::uint32_t length, DataBuffer& out) 
     out.append(digest, kDigestSize);
 }
 
-void Sha1::digestDb(const DataBuffer& bytes, DataBuffer& out) { digestBytes(bytes.getData(), bytes.getSize(), out); }
+void Sha1::digestDb(const DataBuffer& bytes, DataBuffer& out) {
+    digestBytes(bytes.getData(), bytes.getSize(), out);
+}
 
-}  // namespace tessik
+} // namespace tessik

@@ -27,10 +27,10 @@ public:
     void digestDb(const DataBuffer& bytes, DataBuffer& out);
 
 private:
-    std::uint64_t m_bitCount;  // bits of whole blocks compressed so far
+    std::uint64_t m_bitCount; // bits of whole blocks compressed so far
     std::uint32_t m_h[5];
     std::uint32_t m_fill;
     unsigned char m_block[kBlockSize];
 };
 
-}  // namespace tessik
+} // namespace tessik

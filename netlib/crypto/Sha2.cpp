@@ -49,7 +49,9 @@ constexpr std::uint64_t kK512[80] = {
     0x113f9804bef90dae, 0x1b710b35131c471b, 0x28db77f523047d84, 0x32caab7b40c72493, 0x3c9ebe0a15c9bebc,
     0x431d67c49c100d4c, 0x4cc5d4becb3e42b6, 0x597f299cfc657e2a, 0x5fcb6fab3ad6faec, 0x6c44198c4a475817};
 
-inline std::uint64_t rotr64(std::uint64_t x, int n) { return (x >> n) | (x << (64 - n)); }
+inline std::uint64_t rotr64(std::uint64_t x, int n) {
+    return (x >> n) | (x << (64 - n));
+}
 
 inline void sha512Step(std::uint64_t a, std::uint64_t b, std::uint64_t c, std::uint64_t& d, std::uint64_t e,
                        std::uint64_t f, std::uint64_t g, std::uint64_t& h, std::uint64_t kw) {
@@ -92,17 +94,25 @@ void sha512Compress(std::uint64_t state[8], const unsigned char* data, std::size
     }
 }
 
-}  // namespace
+} // namespace
 
 Sha2::Sha2(Type type)
     : m_type(type), m_h256{}, m_bitsLow(0), m_bitsHigh(0), m_block{}, m_h512{}, m_bits512Low(0), m_bits512High(0) {
     initialize();
 }
 
-Sha2* Sha2::create(Type type) { return new (std::nothrow) Sha2(type); }
-Sha2* Sha2::newSha256() { return create(kSha256); }
-Sha2* Sha2::newSha384() { return create(kSha384); }
-Sha2* Sha2::newSha512() { return create(kSha512); }
+Sha2* Sha2::create(Type type) {
+    return new (std::nothrow) Sha2(type);
+}
+Sha2* Sha2::newSha256() {
+    return create(kSha256);
+}
+Sha2* Sha2::newSha384() {
+    return create(kSha384);
+}
+Sha2* Sha2::newSha512() {
+    return create(kSha512);
+}
 
 void Sha2::initialize() {
     switch (m_type) {
@@ -245,4 +255,4 @@ void Sha2::digestSha512Db(const DataBuffer& bytes, DataBuffer& out) {
     digest(kSha512, bytes.getData(), bytes.getSize(), out);
 }
 
-}  // namespace tessik
+} // namespace tessik

@@ -45,4 +45,4 @@ private:
     std::uint64_t m_bits512Low, m_bits512High;
 };
 
-}  // namespace tessik
+} // namespace tessik

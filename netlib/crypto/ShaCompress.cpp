@@ -14,8 +14,12 @@ namespace {
 
 constexpr std::size_t kBlock = 64;
 
-inline std::uint32_t rotl(std::uint32_t x, int n) { return (x << n) | (x >> (32 - n)); }
-inline std::uint32_t rotr(std::uint32_t x, int n) { return (x >> n) | (x << (32 - n)); }
+inline std::uint32_t rotl(std::uint32_t x, int n) {
+    return (x << n) | (x >> (32 - n));
+}
+inline std::uint32_t rotr(std::uint32_t x, int n) {
+    return (x >> n) | (x << (32 - n));
+}
 
 constexpr std::uint32_t kSha1K[4] = {0x5a827999, 0x6ed9eba1, 0x8f1bbcdc, 0xca62c1d6};
 
@@ -68,7 +72,7 @@ inline void sha256Step(std::uint32_t a, std::uint32_t b, std::uint32_t c, std::u
     h = t1 + t2;
 }
 
-}  // namespace
+} // namespace
 
 void sha1Portable(std::uint32_t state[5], const unsigned char* data, std::size_t blocks) {
     for (; blocks > 0; --blocks, data += kBlock) {
@@ -184,7 +188,7 @@ GRV_SHA_TARGET inline void sha256Groups(__m128i& s0, __m128i& s1, __m128i (&m)[4
     (sha256Group<G>(s0, s1, m, data, mask), ...);
 }
 
-}  // namespace
+} // namespace
 
 GRV_SHA_TARGET void sha1Hardware(std::uint32_t state[5], const unsigned char* data, std::size_t blocks) {
     const __m128i mask = _mm_set_epi64x(0x0001020304050607LL, 0x08090a0b0c0d0e0fLL);
@@ -246,7 +250,9 @@ void sha1Hardware(std::uint32_t state[5], const unsigned char* data, std::size_t
 void sha256Hardware(std::uint32_t state[8], const unsigned char* data, std::size_t blocks) {
     sha256Portable(state, data, blocks);
 }
-bool hardwareAvailable() { return false; }
+bool hardwareAvailable() {
+    return false;
+}
 
 #endif
 
@@ -260,4 +266,4 @@ void sha256(std::uint32_t state[8], const unsigned char* data, std::size_t block
     fn(state, data, blocks);
 }
 
-}  // namespace tessik::shacompress
+} // namespace tessik::shacompress

@@ -36,4 +36,4 @@ inline void storeBe64(unsigned char* p, std::uint64_t v) {
     storeBe32(p + 4, static_cast<std::uint32_t>(v));
 }
 
-}  // namespace tessik::shacompress
+} // namespace tessik::shacompress
