@@ -8,18 +8,42 @@
 #define GRV_SHA_X86 1
 #endif
 
+// SHA-512 has no instructions of its own here; the same code built for newer
+// processors (rotations without a copy) is picked at run time where it fits.
+#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__)
+#define GRV_SHA512_CLONES __attribute__((target_clones("arch=x86-64-v3", "default"), flatten))
+#else
+#define GRV_SHA512_CLONES
+#endif
+
 namespace tessik::shacompress {
 
 namespace {
 
 constexpr std::size_t kBlock = 64;
+constexpr std::size_t kSha512Block = 128;
 
 inline std::uint32_t rotl(std::uint32_t x, int n) {
     return (x << n) | (x >> (32 - n));
 }
-inline std::uint32_t rotr(std::uint32_t x, int n) {
-    return (x >> n) | (x << (32 - n));
-}
+
+constexpr std::uint64_t kSha512K[80] = {
+    0x428a2f98d728ae22, 0x7137449123ef65cd, 0xb5c0fbcfec4d3b2f, 0xe9b5dba58189dbbc, 0x3956c25bf348b538,
+    0x59f111f1b605d019, 0x923f82a4af194f9b, 0xab1c5ed5da6d8118, 0xd807aa98a3030242, 0x12835b0145706fbe,
+    0x243185be4ee4b28c, 0x550c7dc3d5ffb4e2, 0x72be5d74f27b896f, 0x80deb1fe3b1696b1, 0x9bdc06a725c71235,
+    0xc19bf174cf692694, 0xe49b69c19ef14ad2, 0xefbe4786384f25e3, 0x0fc19dc68b8cd5b5, 0x240ca1cc77ac9c65,
+    0x2de92c6f592b0275, 0x4a7484aa6ea6e483, 0x5cb0a9dcbd41fbd4, 0x76f988da831153b5, 0x983e5152ee66dfab,
+    0xa831c66d2db43210, 0xb00327c898fb213f, 0xbf597fc7beef0ee4, 0xc6e00bf33da88fc2, 0xd5a79147930aa725,
+    0x06ca6351e003826f, 0x142929670a0e6e70, 0x27b70a8546d22ffc, 0x2e1b21385c26c926, 0x4d2c6dfc5ac42aed,
+    0x53380d139d95b3df, 0x650a73548baf63de, 0x766a0abb3c77b2a8, 0x81c2c92e47edaee6, 0x92722c851482353b,
+    0xa2bfe8a14cf10364, 0xa81a664bbc423001, 0xc24b8b70d0f89791, 0xc76c51a30654be30, 0xd192e819d6ef5218,
+    0xd69906245565a910, 0xf40e35855771202a, 0x106aa07032bbd1b8, 0x19a4c116b8d2d0c8, 0x1e376c085141ab53,
+    0x2748774cdf8eeb99, 0x34b0bcb5e19b48a8, 0x391c0cb3c5c95a63, 0x4ed8aa4ae3418acb, 0x5b9cca4f7763e373,
+    0x682e6ff3d6b2b8a3, 0x748f82ee5defb2fc, 0x78a5636f43172f60, 0x84c87814a1f0ab72, 0x8cc702081a6439ec,
+    0x90befffa23631e28, 0xa4506cebde82bde9, 0xbef9a3f7b2c67915, 0xc67178f2e372532b, 0xca273eceea26619c,
+    0xd186b8c721c0c207, 0xeada7dd6cde0eb1e, 0xf57d4f7fee6ed178, 0x06f067aa72176fba, 0x0a637dc5a2c898a6,
+    0x113f9804bef90dae, 0x1b710b35131c471b, 0x28db77f523047d84, 0x32caab7b40c72493, 0x3c9ebe0a15c9bebc,
+    0x431d67c49c100d4c, 0x4cc5d4becb3e42b6, 0x597f299cfc657e2a, 0x5fcb6fab3ad6faec, 0x6c44198c4a475817};
 
 constexpr std::uint32_t kSha1K[4] = {0x5a827999, 0x6ed9eba1, 0x8f1bbcdc, 0xca62c1d6};
 
@@ -48,80 +72,130 @@ inline void sha1Step(std::uint32_t a, std::uint32_t& b, std::uint32_t c, std::ui
     b = rotl(b, 30);
 }
 
-template <int Phase>
-inline void sha1Phase(std::uint32_t s[5], const std::uint32_t* w) {
-    std::uint32_t& a = s[0];
-    std::uint32_t& b = s[1];
-    std::uint32_t& c = s[2];
-    std::uint32_t& d = s[3];
-    std::uint32_t& e = s[4];
-    for (int i = 0; i < 20; i += 5) {
-        sha1Step<Phase>(a, b, c, d, e, w[i]);
-        sha1Step<Phase>(e, a, b, c, d, w[i + 1]);
-        sha1Step<Phase>(d, e, a, b, c, w[i + 2]);
-        sha1Step<Phase>(c, d, e, a, b, w[i + 3]);
-        sha1Step<Phase>(b, c, d, e, a, w[i + 4]);
-    }
+// Word i of the message schedule, kept in a ring of sixteen.
+inline std::uint32_t sha1Word(std::uint32_t (&w)[16], int i) {
+    if (i < 16)
+        return w[i];
+    return w[i & 15] = rotl(w[(i + 13) & 15] ^ w[(i + 8) & 15] ^ w[(i + 2) & 15] ^ w[i & 15], 1);
 }
 
-inline void sha256Step(std::uint32_t a, std::uint32_t b, std::uint32_t c, std::uint32_t& d, std::uint32_t e,
-                       std::uint32_t f, std::uint32_t g, std::uint32_t& h, std::uint32_t kw) {
-    std::uint32_t t1 = h + (rotr(e, 6) ^ rotr(e, 11) ^ rotr(e, 25)) + (g ^ (e & (f ^ g))) + kw;
-    std::uint32_t t2 = (rotr(a, 2) ^ rotr(a, 13) ^ rotr(a, 22)) + ((a & b) | (c & (a | b)));
+template <int Phase>
+inline void sha1Five(std::uint32_t& a, std::uint32_t& b, std::uint32_t& c, std::uint32_t& d, std::uint32_t& e,
+                     std::uint32_t (&w)[16], int i) {
+    sha1Step<Phase>(a, b, c, d, e, sha1Word(w, i));
+    sha1Step<Phase>(e, a, b, c, d, sha1Word(w, i + 1));
+    sha1Step<Phase>(d, e, a, b, c, sha1Word(w, i + 2));
+    sha1Step<Phase>(c, d, e, a, b, sha1Word(w, i + 3));
+    sha1Step<Phase>(b, c, d, e, a, sha1Word(w, i + 4));
+}
+
+template <class Word>
+inline Word rotrT(Word x, int n) {
+    return (x >> n) | (x << (8 * sizeof(Word) - n));
+}
+
+// Rotation and shift counts of the four SHA-2 sigma functions.
+struct Sha256Sigmas {
+    static constexpr int kBig0[3] = {2, 13, 22};
+    static constexpr int kBig1[3] = {6, 11, 25};
+    static constexpr int kSmall0[3] = {7, 18, 3};
+    static constexpr int kSmall1[3] = {17, 19, 10};
+};
+struct Sha512Sigmas {
+    static constexpr int kBig0[3] = {28, 34, 39};
+    static constexpr int kBig1[3] = {14, 18, 41};
+    static constexpr int kSmall0[3] = {1, 8, 7};
+    static constexpr int kSmall1[3] = {19, 61, 6};
+};
+
+template <class Word>
+inline Word bigSigma(Word x, const int (&n)[3]) {
+    return rotrT(x, n[0]) ^ rotrT(x, n[1]) ^ rotrT(x, n[2]);
+}
+template <class Word>
+inline Word smallSigma(Word x, const int (&n)[3]) {
+    return rotrT(x, n[0]) ^ rotrT(x, n[1]) ^ (x >> n[2]);
+}
+
+// One SHA-2 round; the caller rotates the roles of the eight words.
+template <class Sig, class Word>
+inline void sha2Step(Word a, Word b, Word c, Word& d, Word e, Word f, Word g, Word& h, Word kw) {
+    Word t1 = h + bigSigma(e, Sig::kBig1) + (g ^ (e & (f ^ g))) + kw;
+    Word t2 = bigSigma(a, Sig::kBig0) + ((a & b) | (c & (a | b)));
     d += t1;
     h = t1 + t2;
+}
+
+template <class Sig, int Rounds, class Word>
+inline void sha2Block(Word (&state)[8], const unsigned char* data, const Word* k) {
+    Word w[Rounds];
+    for (int i = 0; i < 16; ++i) {
+        if constexpr (sizeof(Word) == 8)
+            w[i] = loadBe64(data + 8 * i);
+        else
+            w[i] = loadBe32(data + 4 * i);
+    }
+    for (int i = 16; i < Rounds; ++i)
+        w[i] = w[i - 16] + smallSigma(w[i - 15], Sig::kSmall0) + w[i - 7] + smallSigma(w[i - 2], Sig::kSmall1);
+    Word a = state[0], b = state[1], c = state[2], d = state[3], e = state[4], f = state[5], g = state[6], h = state[7];
+    for (int i = 0; i < Rounds; i += 8) {
+        sha2Step<Sig>(a, b, c, d, e, f, g, h, k[i] + w[i]);
+        sha2Step<Sig>(h, a, b, c, d, e, f, g, k[i + 1] + w[i + 1]);
+        sha2Step<Sig>(g, h, a, b, c, d, e, f, k[i + 2] + w[i + 2]);
+        sha2Step<Sig>(f, g, h, a, b, c, d, e, k[i + 3] + w[i + 3]);
+        sha2Step<Sig>(e, f, g, h, a, b, c, d, k[i + 4] + w[i + 4]);
+        sha2Step<Sig>(d, e, f, g, h, a, b, c, k[i + 5] + w[i + 5]);
+        sha2Step<Sig>(c, d, e, f, g, h, a, b, k[i + 6] + w[i + 6]);
+        sha2Step<Sig>(b, c, d, e, f, g, h, a, k[i + 7] + w[i + 7]);
+    }
+    state[0] += a;
+    state[1] += b;
+    state[2] += c;
+    state[3] += d;
+    state[4] += e;
+    state[5] += f;
+    state[6] += g;
+    state[7] += h;
 }
 
 } // namespace
 
 void sha1Portable(std::uint32_t state[5], const unsigned char* data, std::size_t blocks) {
     for (; blocks > 0; --blocks, data += kBlock) {
-        std::uint32_t w[80];
+        std::uint32_t w[16];
         for (int i = 0; i < 16; ++i)
             w[i] = loadBe32(data + 4 * i);
-        for (int i = 16; i < 80; ++i)
-            w[i] = rotl(w[i - 3] ^ w[i - 8] ^ w[i - 14] ^ w[i - 16], 1);
-        std::uint32_t s[5] = {state[0], state[1], state[2], state[3], state[4]};
-        sha1Phase<0>(s, w);
-        sha1Phase<1>(s, w + 20);
-        sha1Phase<2>(s, w + 40);
-        sha1Phase<3>(s, w + 60);
-        for (int i = 0; i < 5; ++i)
-            state[i] += s[i];
-    }
-}
-
-void sha256Portable(std::uint32_t state[8], const unsigned char* data, std::size_t blocks) {
-    for (; blocks > 0; --blocks, data += kBlock) {
-        std::uint32_t w[64];
-        for (int i = 0; i < 16; ++i)
-            w[i] = loadBe32(data + 4 * i);
-        for (int i = 16; i < 64; ++i) {
-            std::uint32_t s0 = rotr(w[i - 15], 7) ^ rotr(w[i - 15], 18) ^ (w[i - 15] >> 3);
-            std::uint32_t s1 = rotr(w[i - 2], 17) ^ rotr(w[i - 2], 19) ^ (w[i - 2] >> 10);
-            w[i] = w[i - 16] + s0 + w[i - 7] + s1;
-        }
-        std::uint32_t a = state[0], b = state[1], c = state[2], d = state[3];
-        std::uint32_t e = state[4], f = state[5], g = state[6], h = state[7];
-        for (int i = 0; i < 64; i += 8) {
-            sha256Step(a, b, c, d, e, f, g, h, kSha256K[i] + w[i]);
-            sha256Step(h, a, b, c, d, e, f, g, kSha256K[i + 1] + w[i + 1]);
-            sha256Step(g, h, a, b, c, d, e, f, kSha256K[i + 2] + w[i + 2]);
-            sha256Step(f, g, h, a, b, c, d, e, kSha256K[i + 3] + w[i + 3]);
-            sha256Step(e, f, g, h, a, b, c, d, kSha256K[i + 4] + w[i + 4]);
-            sha256Step(d, e, f, g, h, a, b, c, kSha256K[i + 5] + w[i + 5]);
-            sha256Step(c, d, e, f, g, h, a, b, kSha256K[i + 6] + w[i + 6]);
-            sha256Step(b, c, d, e, f, g, h, a, kSha256K[i + 7] + w[i + 7]);
-        }
+        std::uint32_t a = state[0], b = state[1], c = state[2], d = state[3], e = state[4];
+#pragma GCC unroll 4
+        for (int i = 0; i < 20; i += 5)
+            sha1Five<0>(a, b, c, d, e, w, i);
+#pragma GCC unroll 4
+        for (int i = 20; i < 40; i += 5)
+            sha1Five<1>(a, b, c, d, e, w, i);
+#pragma GCC unroll 4
+        for (int i = 40; i < 60; i += 5)
+            sha1Five<2>(a, b, c, d, e, w, i);
+#pragma GCC unroll 4
+        for (int i = 60; i < 80; i += 5)
+            sha1Five<3>(a, b, c, d, e, w, i);
         state[0] += a;
         state[1] += b;
         state[2] += c;
         state[3] += d;
         state[4] += e;
-        state[5] += f;
-        state[6] += g;
-        state[7] += h;
     }
+}
+
+void sha256Portable(std::uint32_t state[8], const unsigned char* data, std::size_t blocks) {
+    auto& s = *reinterpret_cast<std::uint32_t(*)[8]>(state);
+    for (; blocks > 0; --blocks, data += kBlock)
+        sha2Block<Sha256Sigmas, 64>(s, data, kSha256K);
+}
+
+GRV_SHA512_CLONES void sha512(std::uint64_t state[8], const unsigned char* data, std::size_t blocks) {
+    auto& s = *reinterpret_cast<std::uint64_t(*)[8]>(state);
+    for (; blocks > 0; --blocks, data += kSha512Block)
+        sha2Block<Sha512Sigmas, 80>(s, data, kSha512K);
 }
 
 #ifdef GRV_SHA_X86

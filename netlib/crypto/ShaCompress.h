@@ -1,7 +1,7 @@
 #pragma once
-// The SHA-1 and SHA-256 block functions, portable and with the processor's
-// SHA instructions, for the digest classes and for the tests that hold the
-// two to each other.
+// The SHA block functions: SHA-1 and SHA-256 portable and with the
+// processor's SHA instructions (the tests hold the two to each other), SHA-512
+// portable.
 #include <cstddef>
 #include <cstdint>
 
@@ -10,6 +10,8 @@ namespace tessik::shacompress {
 // Each compresses `blocks` consecutive 64-byte blocks into the state.
 void sha1Portable(std::uint32_t state[5], const unsigned char* data, std::size_t blocks);
 void sha256Portable(std::uint32_t state[8], const unsigned char* data, std::size_t blocks);
+// 128-byte blocks.
+void sha512(std::uint64_t state[8], const unsigned char* data, std::size_t blocks);
 // Only where hardwareAvailable() is true.
 void sha1Hardware(std::uint32_t state[5], const unsigned char* data, std::size_t blocks);
 void sha256Hardware(std::uint32_t state[8], const unsigned char* data, std::size_t blocks);
