@@ -30,6 +30,39 @@ constexpr std::uint64_t kInitial512[8] = {0x6a09e667f3bcc908, 0xbb67ae8584caa73b
                                           0xa54ff53a5f1d36f1, 0x510e527fade682d1, 0x9b05688c2b3e6c1f,
                                           0x1f83d9abfb41bd6b, 0x5be0cd19137e2179};
 
+// Completes a partial block, compresses whole blocks straight from the
+// input and keeps the rest.
+template <class Compress>
+void absorb(unsigned char* block, std::uint32_t size, std::uint32_t index, const unsigned char* p, std::uint32_t length,
+            Compress compress) {
+    if (index != 0) {
+        std::uint32_t room = size - index;
+        if (length < room) {
+            std::memcpy(block + index, p, length);
+            return;
+        }
+        std::memcpy(block + index, p, room);
+        compress(block, 1);
+        p += room;
+        length -= room;
+    }
+    std::uint32_t blocks = length / size;
+    compress(p, blocks);
+    std::memcpy(block, p + blocks * size, length % size);
+}
+
+// The marker and zeros up to the length field, which the caller fills.
+template <class Compress>
+void pad(unsigned char* block, std::uint32_t size, std::uint32_t fill, std::uint32_t lengthField, Compress compress) {
+    block[fill++] = kPadMarker;
+    if (size - fill < lengthField) {
+        std::memset(block + fill, 0, size - fill);
+        compress(block, 1);
+        fill = 0;
+    }
+    std::memset(block + fill, 0, size - lengthField - fill);
+}
+
 } // namespace
 
 Sha2::Sha2(Type type)
@@ -82,20 +115,8 @@ void Sha2::update256(const unsigned char* p, std::uint32_t length) {
     if (m_bitsLow < before)
         ++m_bitsHigh;
     m_bitsHigh += length >> 29;
-    if (index != 0) {
-        std::uint32_t room = kBlock256 - index;
-        if (length < room) {
-            std::memcpy(m_block + index, p, length);
-            return;
-        }
-        std::memcpy(m_block + index, p, room);
-        shacompress::sha256(m_h256, m_block, 1);
-        p += room;
-        length -= room;
-    }
-    std::uint32_t blocks = length / kBlock256;
-    shacompress::sha256(m_h256, p, blocks);
-    std::memcpy(m_block, p + blocks * kBlock256, length % kBlock256);
+    absorb(m_block, kBlock256, index, p, length,
+           [this](const unsigned char* d, std::size_t n) { shacompress::sha256(m_h256, d, n); });
 }
 
 void Sha2::update512(const unsigned char* p, std::uint32_t length) {
@@ -104,20 +125,8 @@ void Sha2::update512(const unsigned char* p, std::uint32_t length) {
     m_bits512Low += std::uint64_t{length} << 3;
     if (m_bits512Low < before)
         ++m_bits512High;
-    if (index != 0) {
-        std::uint32_t room = kBlock512 - index;
-        if (length < room) {
-            std::memcpy(m_block + index, p, length);
-            return;
-        }
-        std::memcpy(m_block + index, p, room);
-        shacompress::sha512(m_h512, m_block, 1);
-        p += room;
-        length -= room;
-    }
-    std::uint32_t blocks = length / kBlock512;
-    shacompress::sha512(m_h512, p, blocks);
-    std::memcpy(m_block, p + blocks * kBlock512, length % kBlock512);
+    absorb(m_block, kBlock512, index, p, length,
+           [this](const unsigned char* d, std::size_t n) { shacompress::sha512(m_h512, d, n); });
 }
 
 void Sha2::final(unsigned char* digest) {
@@ -132,14 +141,8 @@ void Sha2::final(unsigned char* digest) {
 }
 
 void Sha2::final256(unsigned char* digest) {
-    std::uint32_t fill = (m_bitsLow >> 3) % kBlock256;
-    m_block[fill++] = kPadMarker;
-    if (kBlock256 - fill < kLengthField256) {
-        std::memset(m_block + fill, 0, kBlock256 - fill);
-        shacompress::sha256(m_h256, m_block, 1);
-        fill = 0;
-    }
-    std::memset(m_block + fill, 0, kBlock256 - kLengthField256 - fill);
+    pad(m_block, kBlock256, (m_bitsLow >> 3) % kBlock256, kLengthField256,
+        [this](const unsigned char* d, std::size_t n) { shacompress::sha256(m_h256, d, n); });
     storeBe32(m_block + kBlock256 - 8, m_bitsHigh);
     storeBe32(m_block + kBlock256 - 4, m_bitsLow);
     shacompress::sha256(m_h256, m_block, 1);
@@ -148,14 +151,8 @@ void Sha2::final256(unsigned char* digest) {
 }
 
 void Sha2::final512(unsigned char* digest, unsigned words) {
-    std::uint32_t fill = static_cast<std::uint32_t>((m_bits512Low >> 3) % kBlock512);
-    m_block[fill++] = kPadMarker;
-    if (kBlock512 - fill < kLengthField512) {
-        std::memset(m_block + fill, 0, kBlock512 - fill);
-        shacompress::sha512(m_h512, m_block, 1);
-        fill = 0;
-    }
-    std::memset(m_block + fill, 0, kBlock512 - kLengthField512 - fill);
+    pad(m_block, kBlock512, static_cast<std::uint32_t>((m_bits512Low >> 3) % kBlock512), kLengthField512,
+        [this](const unsigned char* d, std::size_t n) { shacompress::sha512(m_h512, d, n); });
     storeBe64(m_block + kBlock512 - 16, m_bits512High);
     storeBe64(m_block + kBlock512 - 8, m_bits512Low);
     shacompress::sha512(m_h512, m_block, 1);

@@ -8,14 +8,6 @@
 #define GRV_SHA_X86 1
 #endif
 
-// SHA-512 has no instructions of its own here; the same code built for newer
-// processors (rotations without a copy) is picked at run time where it fits.
-#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__)
-#define GRV_SHA512_CLONES __attribute__((target_clones("arch=x86-64-v3", "default"), flatten))
-#else
-#define GRV_SHA512_CLONES
-#endif
-
 namespace tessik::shacompress {
 
 namespace {
@@ -192,7 +184,7 @@ void sha256Portable(std::uint32_t state[8], const unsigned char* data, std::size
         sha2Block<Sha256Sigmas, 64>(s, data, kSha256K);
 }
 
-GRV_SHA512_CLONES void sha512(std::uint64_t state[8], const unsigned char* data, std::size_t blocks) {
+void sha512(std::uint64_t state[8], const unsigned char* data, std::size_t blocks) {
     auto& s = *reinterpret_cast<std::uint64_t(*)[8]>(state);
     for (; blocks > 0; --blocks, data += kSha512Block)
         sha2Block<Sha512Sigmas, 80>(s, data, kSha512K);

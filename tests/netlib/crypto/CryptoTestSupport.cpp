@@ -1,5 +1,6 @@
 #include "CryptoTestSupport.h"
 
+#include <algorithm>
 #include <fstream>
 #include <sstream>
 
@@ -20,6 +21,16 @@ std::string unhex(const std::string& h) {
     for (std::size_t i = 0; i + 1 < h.size(); i += 2)
         out += static_cast<char>(std::stoi(h.substr(i, 2), nullptr, 16));
     return out;
+}
+
+std::string randomBytes(std::mt19937& rng, std::size_t n) {
+    std::string s(n, '\0');
+    for (std::size_t i = 0; i < n; i += 4) {
+        std::uint32_t r = rng();
+        for (std::size_t k = i; k < std::min(n, i + 4); ++k, r >>= 8)
+            s[k] = static_cast<char>(r);
+    }
+    return s;
 }
 
 std::string dataPath(const std::string& name) {

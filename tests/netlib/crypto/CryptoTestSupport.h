@@ -1,6 +1,7 @@
 #pragma once
 // Vector files, hex and the reference peers shared by the cryptography tests.
 #include <map>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -14,6 +15,7 @@ std::string hex(const void* p, std::size_t n);
 std::string hex(const DataBuffer& db);
 std::string unhex(const std::string& hex);
 std::string dataPath(const std::string& name);
+std::string randomBytes(std::mt19937& rng, std::size_t n);
 
 // "Name = value" files (CAVP responses, the RFC HMAC files): one record per
 // value of `last`, holding every name seen since the previous record.
