@@ -33,7 +33,7 @@ void swapPairs(const unsigned char* p, unsigned int n, DataBuffer& out) {
 
 }  // namespace
 
-void tessik::noteDroppedInput(std::uint64_t bytes) { t_droppedInput += bytes; }
+void noteDroppedInput(std::uint64_t bytes) { t_droppedInput += bytes; }
 
 // Spans one public conversion, nested ones included: the outermost sets the
 // count of what was skipped and tells the verbose log.

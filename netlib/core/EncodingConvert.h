@@ -11,12 +11,10 @@ namespace tessik {
 class DataBuffer;
 class LogBase;
 
-namespace tessik {
 // Converters that skip input (ill-formed, unmappable, or the unit 0 that UTF-8
 // text does not carry) add the bytes skipped to a tally of the thread, which
 // EncodingConvert reads around each conversion.
 void noteDroppedInput(std::uint64_t bytes);
-}  // namespace tessik
 
 // What the code-page engine supplies. Every member may be null.
 struct CodePageEngine {

@@ -17,12 +17,25 @@ constexpr std::uint32_t kT[64] = {
     0x289b7ec6, 0xeaa127fa, 0xd4ef3085, 0x04881d05, 0xd9d4d039, 0xe6db99e5, 0x1fa27cf8, 0xc4ac5665,
     0xf4292244, 0x432aff97, 0xab9423a7, 0xfc93a039, 0x655b59c3, 0x8f0ccc92, 0xffeff47d, 0x85845dd1,
     0x6fa87e4f, 0xfe2ce6e0, 0xa3014314, 0x4e0811a1, 0xf7537e82, 0xbd3af235, 0x2ad7d2bb, 0xeb86d391};
-constexpr int kS[64] = {7, 12, 17, 22, 7, 12, 17, 22, 7, 12, 17, 22, 7, 12, 17, 22,
-                        5, 9,  14, 20, 5, 9,  14, 20, 5, 9,  14, 20, 5, 9,  14, 20,
-                        4, 11, 16, 23, 4, 11, 16, 23, 4, 11, 16, 23, 4, 11, 16, 23,
-                        6, 10, 15, 21, 6, 10, 15, 21, 6, 10, 15, 21, 6, 10, 15, 21};
-
 inline std::uint32_t rotl(std::uint32_t x, int n) { return (x << n) | (x >> (32 - n)); }
+
+template <int Round>
+inline std::uint32_t mix(std::uint32_t b, std::uint32_t c, std::uint32_t d) {
+    if constexpr (Round == 0) return d ^ (b & (c ^ d));
+    else if constexpr (Round == 1) return c ^ (d & (b ^ c));
+    else if constexpr (Round == 2) return b ^ c ^ d;
+    else return c ^ (b | ~d);
+}
+
+// Four steps of one round; the caller rotates nothing, the steps do.
+template <int Round, int S0, int S1, int S2, int S3>
+inline void fourSteps(std::uint32_t& a, std::uint32_t& b, std::uint32_t& c, std::uint32_t& d, const std::uint32_t* x,
+                      int i, int g, int stride) {
+    a = b + rotl(a + mix<Round>(b, c, d) + x[g & 15] + kT[i], S0);
+    d = a + rotl(d + mix<Round>(a, b, c) + x[(g + stride) & 15] + kT[i + 1], S1);
+    c = d + rotl(c + mix<Round>(d, a, b) + x[(g + 2 * stride) & 15] + kT[i + 2], S2);
+    b = c + rotl(b + mix<Round>(c, d, a) + x[(g + 3 * stride) & 15] + kT[i + 3], S3);
+}
 }  // namespace
 
 Md5::Md5() { initialize(); }
@@ -42,28 +55,15 @@ void Md5::compress(const unsigned char block[64]) {
         x[i] = static_cast<std::uint32_t>(block[4 * i]) | (static_cast<std::uint32_t>(block[4 * i + 1]) << 8) |
                (static_cast<std::uint32_t>(block[4 * i + 2]) << 16) | (static_cast<std::uint32_t>(block[4 * i + 3]) << 24);
     std::uint32_t a = m_a, b = m_b, c = m_c, d = m_d;
-    for (int i = 0; i < 64; ++i) {
-        std::uint32_t f;
-        int g;
-        if (i < 16) {
-            f = (b & c) | (~b & d);
-            g = i;
-        } else if (i < 32) {
-            f = (b & d) | (c & ~d);
-            g = (5 * i + 1) % 16;
-        } else if (i < 48) {
-            f = b ^ c ^ d;
-            g = (3 * i + 5) % 16;
-        } else {
-            f = c ^ (b | ~d);
-            g = (7 * i) % 16;
-        }
-        std::uint32_t t = d;
-        d = c;
-        c = b;
-        b = b + rotl(a + f + kT[i] + x[g], kS[i]);
-        a = t;
-    }
+    // Message word of step i: i, 5i+1, 3i+5 and 7i (mod 16) in the four rounds.
+#pragma GCC unroll 4
+    for (int i = 0; i < 16; i += 4) fourSteps<0, 7, 12, 17, 22>(a, b, c, d, x, i, i, 1);
+#pragma GCC unroll 4
+    for (int i = 16; i < 32; i += 4) fourSteps<1, 5, 9, 14, 20>(a, b, c, d, x, i, 5 * i + 1, 5);
+#pragma GCC unroll 4
+    for (int i = 32; i < 48; i += 4) fourSteps<2, 4, 11, 16, 23>(a, b, c, d, x, i, 3 * i + 5, 3);
+#pragma GCC unroll 4
+    for (int i = 48; i < 64; i += 4) fourSteps<3, 6, 10, 15, 21>(a, b, c, d, x, i, 7 * i, 7);
     m_a += a;
     m_b += b;
     m_c += c;

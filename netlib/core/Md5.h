@@ -22,8 +22,9 @@ public:
     void digestSb(const tessik::StringBuffer& text, unsigned char digest[16]);
     void digestDb(const DataBuffer& bytes, unsigned char digest[16]);
 
-private:
-    void compress(const unsigned char block[64]);
+protected:
+    // MD4 keeps all of this and brings its own block function.
+    virtual void compress(const unsigned char block[64]);
 
     std::uint32_t m_a, m_b, m_c, m_d;
     std::uint32_t m_bitsLow, m_bitsHigh;

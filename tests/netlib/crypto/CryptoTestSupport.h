@@ -1,0 +1,30 @@
+#pragma once
+// Vector files, hex and the reference peers shared by the cryptography tests.
+#include <map>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "netlib/core/DataBuffer.h"
+
+namespace cryptotest {
+
+using Record = std::map<std::string, std::string>;
+
+std::string hex(const void* p, std::size_t n);
+std::string hex(const DataBuffer& db);
+std::string unhex(const std::string& hex);
+std::string dataPath(const std::string& name);
+std::string randomBytes(std::mt19937& rng, std::size_t n);
+
+// "Name = value" files (CAVP responses, the RFC HMAC files): one record per
+// value of `last`, holding every name seen since the previous record.
+std::vector<Record> readRecords(const std::string& file, const std::string& last);
+// "message" digest lines of the RFC 1319/1320/1321 suites.
+std::vector<std::pair<std::string, std::string>> readQuotedSuite(const std::string& file);
+
+// Hex digests of `files` by `command` (given the file names as arguments);
+// openssl's "-r" lines and nettle-hash's grouped lines are both understood.
+std::vector<std::string> peerDigests(const std::string& command, const std::vector<std::string>& files);
+
+} // namespace cryptotest
