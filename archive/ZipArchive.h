@@ -1,7 +1,7 @@
 #pragma once
 // The backup archive's public face: eight plain functions over an opaque
 // handle. Nothing here throws or prints; every outcome is a ZipResult (or a
-// null handle) and the last result of each side is kept process-wide.
+// null handle) and the last result of each side is kept per thread.
 #include <cstddef>
 #include <cstdint>
 

@@ -1,25 +1,9 @@
 #include "archive/ZipCrypto.h"
 
-#include <sys/random.h>
-
-#include <cerrno>
-
-#include "archive/ZipCrc32.h"
+#include "platform/CryptProv.h"
+#include "platform/Crc32.h"
 
 namespace archive {
-
-bool SystemRandomBytes(std::uint8_t* out, std::size_t count) {
-  while (count > 0) {
-    ssize_t n = getrandom(out, count, 0);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return false;
-    }
-    out += n;
-    count -= static_cast<std::size_t>(n);
-  }
-  return true;
-}
 
 void initZipKeys(ZipKeys& keys) {
   keys.k0 = 0x12345678u;
@@ -28,9 +12,9 @@ void initZipKeys(ZipKeys& keys) {
 }
 
 void updateZipKeys(ZipKeys& keys, std::uint8_t byte) {
-  keys.k0 = ZipCrcStep(keys.k0, byte);
+  keys.k0 = platform::Crc32Step(keys.k0, byte);
   keys.k1 = (keys.k1 + (keys.k0 & 0xFF)) * 134775813u + 1;
-  keys.k2 = ZipCrcStep(keys.k2, static_cast<std::uint8_t>(keys.k1 >> 24));
+  keys.k2 = platform::Crc32Step(keys.k2, static_cast<std::uint8_t>(keys.k1 >> 24));
 }
 
 std::uint8_t zipDecryptByte(const ZipKeys& keys) {
@@ -59,7 +43,7 @@ void keyZipKeys(ZipKeys& keys, const char* password) {
 bool makeZipCryptHeader(ZipKeys& keys, const char* password, std::uint8_t checkByte,
                         const ZipRandomSource& random, std::uint8_t header[kZipCryptHeaderSize]) {
   keyZipKeys(keys, password);
-  const ZipRandomSource& source = random ? random : ZipRandomSource(SystemRandomBytes);
+  const ZipRandomSource& source = random ? random : ZipRandomSource(platform::SystemRandomBytes);
   if (!source(header, kZipCryptHeaderSize - 1)) return false;
   header[kZipCryptHeaderSize - 1] = checkByte;
   zipEncodeBuffer(keys, header, kZipCryptHeaderSize);

@@ -13,11 +13,9 @@ struct ZipKeys {
 
 constexpr std::size_t kZipCryptHeaderSize = 12;
 
-// Fills a buffer with unpredictable bytes; false when it can't.
+// Fills a buffer with unpredictable bytes; false when it can't. An empty
+// source stands for the system's (platform::SystemRandomBytes).
 using ZipRandomSource = std::function<bool(std::uint8_t* out, std::size_t count)>;
-
-// The system's random bytes (getrandom).
-bool SystemRandomBytes(std::uint8_t* out, std::size_t count);
 
 void initZipKeys(ZipKeys& keys);
 void updateZipKeys(ZipKeys& keys, std::uint8_t byte);

@@ -5,7 +5,6 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <atomic>
 #include <cerrno>
 #include <cstring>
 #include <new>
@@ -13,7 +12,7 @@
 #include "archive/ZipBytes.h"
 #include "archive/ZipHandleSupport.h"
 #include "archive/ZipTime.h"
-#include "archive/ZipWriter.h"
+#include "archive/ZipFormat.h"
 
 namespace archive {
 namespace {
@@ -22,10 +21,12 @@ constexpr std::size_t kExtractBufferSize = 16384;
 constexpr std::uint16_t kUtTag = 0x5455;  // "UT"
 constexpr const char* kTempName = ".grv-part-XXXXXX";
 
-std::atomic<std::uint32_t> g_lastReaderResult{0};
+// Per thread, like the platform's last error: one thread's call never
+// answers for another's.
+thread_local ZipResult t_lastReaderResult = ZipResult::Ok;
 
 ZipResult StoreReaderResult(ZipResult r) {
-  g_lastReaderResult.store(ZipResultValue(r), std::memory_order_relaxed);
+  t_lastReaderResult = r;
   return r;
 }
 
@@ -429,5 +430,5 @@ ZipResult CloseZipReader(ZipHandle* handle) {
 }
 
 ZipResult LastZipReaderResult() {
-  return static_cast<ZipResult>(archive::g_lastReaderResult.load(std::memory_order_relaxed));
+  return archive::t_lastReaderResult;
 }

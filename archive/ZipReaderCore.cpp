@@ -9,7 +9,7 @@
 
 #include "archive/ZipBytes.h"
 #include "archive/ZipCrypto.h"
-#include "archive/ZipWriter.h"
+#include "archive/ZipFormat.h"
 
 namespace archive {
 namespace {
@@ -17,8 +17,6 @@ namespace {
 constexpr std::size_t kEndSearchChunk = 1028;
 // An end record may carry a comment of up to 65,535 bytes behind it.
 constexpr std::uint64_t kEndSearchLimit = 0xFFFF + kZipEndRecordSize;
-constexpr std::uint32_t kZip64LocatorSignature = 0x07064B50;
-constexpr std::size_t kZip64LocatorSize = 20;
 constexpr std::size_t kInputBufferSize = 16384;
 
 }  // namespace

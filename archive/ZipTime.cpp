@@ -2,11 +2,11 @@
 
 #include <ctime>
 
+#include "platform/WinTime.h"
+
 namespace archive {
 namespace {
 
-constexpr std::int64_t kFileTimeUnixEpoch = 116444736000000000LL;
-constexpr std::int64_t kTicksPerSecond = 10000000LL;
 constexpr int kDosFirstYear = 1980;
 constexpr int kDosLastYear = kDosFirstYear + 127;
 
@@ -58,14 +58,12 @@ bool DosDateTimeToUnix(std::uint32_t dosDateTime, std::int64_t* unixSeconds) {
 }
 
 ZipFileTime UnixToFileTime(std::int64_t unixSeconds) {
-  std::uint64_t v = static_cast<std::uint64_t>(unixSeconds * kTicksPerSecond + kFileTimeUnixEpoch);
-  return ZipFileTime{static_cast<std::uint32_t>(v), static_cast<std::uint32_t>(v >> 32)};
+  const platform::FILETIME ft = platform::FileTimeFromTicks(platform::UnixTimeToFileTimeTicks(unixSeconds));
+  return ZipFileTime{ft.dwLowDateTime, ft.dwHighDateTime};
 }
 
 std::int64_t FileTimeToUnix(ZipFileTime fileTime) {
-  std::int64_t v = static_cast<std::int64_t>(static_cast<std::uint64_t>(fileTime.high) << 32 |
-                                             fileTime.low);
-  return (v - kFileTimeUnixEpoch) / kTicksPerSecond;
+  return platform::FileTimeTicksToUnixTime(platform::FileTimeToTicks(platform::FILETIME{fileTime.low, fileTime.high}));
 }
 
 }  // namespace archive

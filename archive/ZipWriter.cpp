@@ -7,17 +7,17 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <atomic>
 #include <cerrno>
 #include <cstring>
 #include <ctime>
 #include <new>
 
 #include "archive/ZipBytes.h"
-#include "archive/ZipCrc32.h"
 #include "archive/ZipDeflater.h"
 #include "archive/ZipHandleSupport.h"
 #include "archive/ZipTime.h"
+#include "platform/Crc32.h"
+#include "platform/CryptProv.h"
 
 namespace archive {
 namespace {
@@ -74,17 +74,19 @@ bool WriteAll(int fd, const std::uint8_t* data, std::size_t count, std::size_t* 
   return true;
 }
 
-std::atomic<std::uint32_t> g_lastWriterResult{0};
+// Per thread, like the platform's last error: one thread's call never
+// answers for another's.
+thread_local ZipResult t_lastWriterResult = ZipResult::Ok;
 
 ZipResult StoreWriterResult(ZipResult r) {
-  g_lastWriterResult.store(ZipResultValue(r), std::memory_order_relaxed);
+  t_lastWriterResult = r;
   return r;
 }
 
 }  // namespace
 
 ZipWriter::ZipWriter(const char* password, ZipRandomSource random)
-    : random_(random ? std::move(random) : ZipRandomSource(SystemRandomBytes)) {
+    : random_(random ? std::move(random) : ZipRandomSource(platform::SystemRandomBytes)) {
   if (password && *password) {
     password_ = password;
     hasPassword_ = true;
@@ -323,7 +325,7 @@ long ZipWriter::readSource(std::uint8_t* buffer, std::size_t length) {
     return 0;
   }
   source_.bytesRead += n;
-  source_.crc = ZipCrc32(source_.crc, buffer, n);
+  source_.crc = platform::Crc32(source_.crc, buffer, n);
   return static_cast<long>(n);
 }
 
@@ -567,5 +569,5 @@ bool IsZipReaderHandle(const ZipHandle* handle) {
 }
 
 ZipResult LastZipWriterResult() {
-  return static_cast<ZipResult>(archive::g_lastWriterResult.load(std::memory_order_relaxed));
+  return archive::t_lastWriterResult;
 }

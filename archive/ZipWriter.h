@@ -10,6 +10,7 @@
 
 #include "archive/ZipArchive.h"
 #include "archive/ZipCrypto.h"
+#include "archive/ZipFormat.h"
 
 namespace archive {
 
@@ -27,28 +28,7 @@ enum ZipSourceKind : int {
   kZipSourceFolder = 4
 };
 
-// Sizes and values of the format as this writer writes it.
-constexpr std::uint16_t kZipVersionMadeBy = 0x0B17;
-constexpr std::uint16_t kZipVersionNeeded = 20;
-constexpr std::uint32_t kZipLocalHeaderSignature = 0x04034B50;
-constexpr std::uint32_t kZipCentralHeaderSignature = 0x02014B50;
-constexpr std::uint32_t kZipEndRecordSignature = 0x06054B50;
-constexpr std::uint32_t kZipDescriptorSignature = 0x08074B50;
-constexpr std::size_t kZipLocalHeaderSize = 30;
-constexpr std::size_t kZipCentralHeaderSize = 46;
-constexpr std::size_t kZipEndRecordSize = 22;
-constexpr std::size_t kZipDescriptorSize = 16;
-constexpr std::size_t kZipLocalExtraSize = 17;
-constexpr std::size_t kZipCentralExtraSize = 9;
-constexpr std::uint16_t kZipFlagEncrypted = 0x1;
-constexpr std::uint16_t kZipFlagDescriptor = 0x8;
-constexpr std::uint16_t kZipMethodStored = 0;
-constexpr std::uint16_t kZipMethodDeflated = 8;
-constexpr std::uint32_t kZipFolderAttributes = 0x41C00010;
-constexpr std::uint32_t kZipStreamAttributes = 0x80000000;
 constexpr std::size_t kZipIoBufferSize = 16384;
-// Without Zip64 no size or offset may reach 4 GiB.
-constexpr std::uint64_t kZipMax32 = 0xFFFFFFFFu;
 
 class ZipWriter {
  public:

@@ -81,21 +81,25 @@ BOOL CryptGenRandom(HCRYPTPROV prov, DWORD count, BYTE* buffer) {
         SetLastError(ERROR_INVALID_HANDLE);
         return FALSE;
     }
-    if (!buffer && count) {
+    return SystemRandomBytes(buffer, count) ? TRUE : FALSE;
+}
+
+bool SystemRandomBytes(std::uint8_t* out, std::size_t count) {
+    if (!out && count) {
         SetLastError(ERROR_INVALID_PARAMETER);
-        return FALSE;
+        return false;
     }
-    DWORD done = 0;
+    std::size_t done = 0;
     while (done < count) {
-        ssize_t r = ::getrandom(buffer + done, count - done, 0);
+        ssize_t r = ::getrandom(out + done, count - done, 0);
         if (r < 0) {
             if (errno == EINTR) continue;
             SetLastErrorFromErrno(errno);
-            return FALSE;
+            return false;
         }
-        done += static_cast<DWORD>(r);
+        done += static_cast<std::size_t>(r);
     }
-    return TRUE;
+    return true;
 }
 
 int CryptOpenContextCount() {

@@ -1,6 +1,7 @@
 #pragma once
 // The cryptographic provider calls the library makes. Only verify contexts
 // (no key container) exist; their random bytes come from getrandom.
+#include <cstddef>
 #include <cstdint>
 
 #include "platform/WinTypes.h"
@@ -28,6 +29,10 @@ constexpr const char* kEnhancedCryptProvider = "Microsoft Enhanced Cryptographic
 BOOL CryptAcquireContextA(HCRYPTPROV* prov, const char* container, const char* provider, DWORD provType, DWORD flags);
 BOOL CryptReleaseContext(HCRYPTPROV prov, DWORD flags);
 BOOL CryptGenRandom(HCRYPTPROV prov, DWORD count, BYTE* buffer);
+
+// The system's random source, the one place that calls getrandom: fills
+// all `count` bytes or returns false with the thread's last error set.
+bool SystemRandomBytes(std::uint8_t* out, std::size_t count);
 
 // Contexts acquired and not yet released (tests).
 int CryptOpenContextCount();

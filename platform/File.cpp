@@ -55,12 +55,8 @@ BOOL failPath(int err, const std::string& path) {
 }
 
 FILETIME fromTimespec(std::int64_t sec, std::uint32_t nsec) {
-    INT64 ticks = sec * 10000000LL + nsec / 100 + kFileTimeUnixEpoch;
-    if (ticks < 0) ticks = 0;
-    FILETIME ft;
-    ft.dwLowDateTime = static_cast<DWORD>(static_cast<UINT64>(ticks) & 0xFFFFFFFFu);
-    ft.dwHighDateTime = static_cast<DWORD>(static_cast<UINT64>(ticks) >> 32);
-    return ft;
+    const INT64 ticks = UnixTimeToFileTimeTicks(sec, nsec);
+    return FileTimeFromTicks(ticks < 0 ? 0 : ticks);
 }
 
 }  // namespace

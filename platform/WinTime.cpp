@@ -9,7 +9,6 @@ namespace {
 
 std::atomic<INT64> g_clockOverrideMs{0};
 
-constexpr INT64 kTicksPerSecond = 10000000;
 constexpr INT64 kTicksPerMs = 10000;
 
 INT64 floorDiv(INT64 a, INT64 b) { return a / b - ((a % b != 0) && ((a < 0) != (b < 0))); }
@@ -63,16 +62,6 @@ void fillSystemTime(INT64 unixMs, SYSTEMTIME* out) {
     out->wMilliseconds = static_cast<WORD>(msOfDay % 1000);
 }
 
-INT64 fileTimeTicks(const FILETIME* ft) {
-    return static_cast<INT64>((static_cast<UINT64>(ft->dwHighDateTime) << 32) | ft->dwLowDateTime);
-}
-
-void setFileTimeTicks(INT64 ticks, FILETIME* out) {
-    const UINT64 u = static_cast<UINT64>(ticks);
-    out->dwLowDateTime = static_cast<DWORD>(u);
-    out->dwHighDateTime = static_cast<DWORD>(u >> 32);
-}
-
 // Offset east of UTC in seconds in force at a Unix time.
 long offsetAt(time_t t, bool* isDst = nullptr) {
     tm local{};
@@ -109,38 +98,37 @@ void GetLocalTime(SYSTEMTIME* out) {
 }
 
 void GetSystemTimeAsFileTime(FILETIME* out) {
-    setFileTimeTicks(CurrentUnixTimeMs() * kTicksPerMs + kFileTimeUnixEpoch, out);
+    *out = FileTimeFromTicks(UnixTimeToFileTimeTicks(0) + CurrentUnixTimeMs() * kTicksPerMs);
 }
 
 BOOL SystemTimeToFileTime(const SYSTEMTIME* in, FILETIME* out) {
-    setFileTimeTicks(0, out);
+    *out = FileTimeFromTicks(0);
     if (in->wYear < 1601 || in->wYear > 30827 || in->wMonth < 1 || in->wMonth > 12 ||
         in->wDay < 1 || in->wDay > daysInMonth(in->wYear, in->wMonth) || in->wHour > 23 ||
         in->wMinute > 59 || in->wSecond > 59 || in->wMilliseconds > 999)
         return FALSE;
     const INT64 days = DaysFromCivil(in->wYear, in->wMonth, in->wDay);
     const INT64 seconds = days * 86400 + in->wHour * 3600 + in->wMinute * 60 + in->wSecond;
-    setFileTimeTicks(seconds * kTicksPerSecond + in->wMilliseconds * kTicksPerMs + kFileTimeUnixEpoch,
-                     out);
+    *out = FileTimeFromTicks(UnixTimeToFileTimeTicks(seconds) + in->wMilliseconds * kTicksPerMs);
     return TRUE;
 }
 
 BOOL FileTimeToSystemTime(const FILETIME* in, SYSTEMTIME* out) {
-    const INT64 ticks = fileTimeTicks(in);
+    const INT64 ticks = FileTimeToTicks(*in);
     if (ticks < 0) return FALSE;
     fillSystemTime(floorDiv(ticks - kFileTimeUnixEpoch, kTicksPerMs), out);
     return TRUE;
 }
 
 BOOL FileTimeToLocalFileTime(const FILETIME* in, FILETIME* out) {
-    const INT64 ticks = fileTimeTicks(in);
+    const INT64 ticks = FileTimeToTicks(*in);
     if (ticks < 0) {
-        setFileTimeTicks(0, out);
+        *out = FileTimeFromTicks(0);
         return FALSE;
     }
-    const INT64 unixSeconds = floorDiv(ticks - kFileTimeUnixEpoch, kTicksPerSecond);
+    const INT64 unixSeconds = FileTimeTicksToUnixTime(ticks);
     const long offset = offsetAt(static_cast<time_t>(unixSeconds));
-    setFileTimeTicks(ticks + static_cast<INT64>(offset) * kTicksPerSecond, out);
+    *out = FileTimeFromTicks(ticks + static_cast<INT64>(offset) * kFileTimeTicksPerSecond);
     return TRUE;
 }
 

@@ -38,8 +38,26 @@ constexpr DWORD TIME_ZONE_ID_UNKNOWN = 0;
 constexpr DWORD TIME_ZONE_ID_STANDARD = 1;
 constexpr DWORD TIME_ZONE_ID_DAYLIGHT = 2;
 
-// FILETIME count of the Unix epoch.
+// FILETIME count of the Unix epoch, and FILETIME ticks in a second.
 constexpr INT64 kFileTimeUnixEpoch = 116444736000000000LL;
+constexpr INT64 kFileTimeTicksPerSecond = 10000000;
+
+// The one home of the FILETIME <-> Unix time arithmetic.
+inline INT64 FileTimeToTicks(const FILETIME& ft) {
+    return static_cast<INT64>((static_cast<UINT64>(ft.dwHighDateTime) << 32) | ft.dwLowDateTime);
+}
+inline FILETIME FileTimeFromTicks(INT64 ticks) {
+    const UINT64 u = static_cast<UINT64>(ticks);
+    return FILETIME{static_cast<DWORD>(u), static_cast<DWORD>(u >> 32)};
+}
+inline INT64 UnixTimeToFileTimeTicks(INT64 seconds, INT64 nanoseconds = 0) {
+    return seconds * kFileTimeTicksPerSecond + nanoseconds / 100 + kFileTimeUnixEpoch;
+}
+// Rounded down, so times before 1970 keep their whole second.
+inline INT64 FileTimeTicksToUnixTime(INT64 ticks) {
+    const INT64 t = ticks - kFileTimeUnixEpoch;
+    return t / kFileTimeTicksPerSecond - (t % kFileTimeTicksPerSecond < 0 ? 1 : 0);
+}
 
 void GetSystemTime(SYSTEMTIME* out);
 void GetLocalTime(SYSTEMTIME* out);

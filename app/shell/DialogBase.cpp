@@ -15,3 +15,7 @@ void CDialogBase::setVisible(bool visible) {
 void CDialogBase::TellNoJournal() {
     platform::ui::GetPrompter().Tell(this, QString::fromLatin1(grv::kNeedOpenDb));
 }
+
+void CDialogBase::TellStoreError(const CJournalDb& db) {
+    platform::ui::GetPrompter().Tell(this, QString::fromStdString(db.GetLastErrorText()));
+}

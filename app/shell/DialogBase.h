@@ -20,18 +20,21 @@ protected:
     virtual void OnShowWindow() {}
 
     // Saves the record through the store when a journal is open, otherwise
-    // tells the user; then ends the dialog with OK either way. The save's
-    // own failure is left in the store's error text.
+    // tells the user; then ends the dialog with OK either way. A save the
+    // store refuses is shown with the store's reason: the user must not
+    // believe it stored.
     template <typename Record>
-    void SaveAndEnd(CJournalDb* db, Record& rec, int (CJournalDb::*save)(Record&)) {
-        if (db && db->IsOpen())
-            (db->*save)(rec);
-        else
+    void SaveAndEnd(CJournalDb* db, Record& rec, bool (CJournalDb::*save)(Record&)) {
+        if (!db || !db->IsOpen())
             TellNoJournal();
+        else if (!(db->*save)(rec))
+            TellStoreError(*db);
         done(grv::IDOK);
     }
     // "Need to open a database first."
     void TellNoJournal();
+    // The store's last error text.
+    void TellStoreError(const CJournalDb& db);
 
 private:
     bool m_bInitialised = false;

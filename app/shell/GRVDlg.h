@@ -123,8 +123,10 @@ public:
     // 1 when the store saved the form's entry; a failure has been shown.
     int SaveFormEntry();
     int RefreshDetails();
-    QString GetDateText();
-    QString GetTimeText();
+    // The form's date and time as Timestamp text, and its two halves.
+    std::string FormTimestamp() const;
+    QString GetDateText() const;
+    QString GetTimeText() const;
     // Entry details (GRVDlgDetails.cpp).
     void OnCurrentPainKillFocus();
     // 1..6 for the six type names; 0 for any other text.
@@ -184,7 +186,6 @@ private:
     struct Route {
         int id;
         Handler handler;
-        bool built;
     };
     static const Route kRoutes[];
 

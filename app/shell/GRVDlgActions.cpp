@@ -19,7 +19,6 @@
 #include "app/shell/DlgControls.h"
 #include "app/shell/Resource.h"
 #include "app/store/JournalDb.h"
-#include "app/store/SqlText.h"
 
 using namespace grv;
 
@@ -32,17 +31,6 @@ int DurationMinutes(const QString& hours, const QString& minutes) {
     const long long total =
         static_cast<long long>(TextToInt(hours)) * kMinutesPerHour + TextToInt(minutes);
     return static_cast<int>(std::clamp<long long>(total, INT_MIN, INT_MAX));
-}
-
-// The category as a LIKE pattern that matches itself only (still without
-// regard to case): its wildcards and quotes escaped.
-std::string CategoryPattern(const QString& category) {
-    std::string out;
-    for (char ch : category.toStdString()) {
-        if (ch == '\\' || ch == '%' || ch == '_') out += '\\';
-        out += ch;
-    }
-    return EscapeSqlText(out);
 }
 
 QComboBox* MakeEditableCombo(QWidget* parent, int id) {
@@ -165,11 +153,9 @@ void CGRVDlgActions::OnShowWindow() {
     m_ctlMinutes->setText(QString::number(m_action.durmin % kMinutesPerHour));
 }
 
-int CGRVDlgActions::FillCombo(QComboBox* combo, const std::string& statement) {
+int CGRVDlgActions::FillCombo(QComboBox* combo, const std::vector<std::string>& texts) {
     combo->clear();
     combo->setEditText(QString());
-    std::vector<std::string> texts;
-    if (m_pDb) m_pDb->QueryFirstColumn(statement, texts);
     for (const std::string& text : texts) AddSortedString(combo, QString::fromStdString(text));
     combo->setCurrentIndex(-1);
     combo->setEditText(QString());
@@ -177,18 +163,15 @@ int CGRVDlgActions::FillCombo(QComboBox* combo, const std::string& statement) {
 }
 
 int CGRVDlgActions::FillCategoryCombo() {
-    return FillCombo(m_ctlCategory,
-                     "SELECT cat from [entry_actions] where del=0 group by cat order by cat asc");
+    std::vector<std::string> categories;
+    if (m_pDb) m_pDb->GetActionCategories(categories);
+    return FillCombo(m_ctlCategory, categories);
 }
 
 int CGRVDlgActions::FillNameCombo(const QString& category) {
-    if (category.isEmpty())
-        return FillCombo(m_ctlName,
-                         "SELECT name from [entry_actions] where del=0 order by name asc");
-    return FillCombo(m_ctlName,
-                     SqlFormat("SELECT name from [entry_actions] where cat like '%s' ESCAPE '\\' "
-                               "AND del=0 group by name order by name asc",
-                               CategoryPattern(category).c_str()));
+    std::vector<std::string> names;
+    if (m_pDb) m_pDb->GetActionNames(category.toStdString(), names);
+    return FillCombo(m_ctlName, names);
 }
 
 void CGRVDlgActions::OnCbnSelchangeCategory() {

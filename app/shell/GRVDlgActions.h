@@ -2,6 +2,8 @@
 // One action (a walk, a treatment …) as a detail of the current entry: its
 // name, category, effect on the pain, duration and a reference text.
 #include <QString>
+#include <string>
+#include <vector>
 
 #include "app/shell/DialogBase.h"
 #include "app/store/EntryRecords.h"
@@ -50,7 +52,8 @@ private:
     void DoDataExchange(bool save);
     int OnInitDialog() override;
     void OnShowWindow() override;
-    int FillCombo(QComboBox* combo, const std::string& statement);
+    // The texts, sorted, as the combo's list; 1 when there was one at least.
+    static int FillCombo(QComboBox* combo, const std::vector<std::string>& texts);
 
     QComboBox* m_ctlName = nullptr;
     QComboBox* m_ctlCategory = nullptr;

@@ -45,14 +45,6 @@ FileRequest DatabaseRequest(FileMode mode, const char* filter) {
     return request;
 }
 
-// Whether the file is a database at all: a journal file of another kind
-// would open and then fail every statement.
-bool ReadsAsDatabase(CJournalDb& db) {
-    std::vector<std::string> count;
-    return db.QueryFirstColumn("SELECT count(*) FROM sqlite_master", count) == 1 &&
-           !count.empty();
-}
-
 }  // namespace
 
 bool CGRVDlg::SwitchJournal(const QString& folder, const QString& fileName, int create) {
@@ -62,7 +54,7 @@ bool CGRVDlg::SwitchJournal(const QString& folder, const QString& fileName, int 
         CJournalDb probe;
         probe.SetFolder(folder.toStdString());
         probe.SetFileName(fileName.toStdString());
-        if (!probe.Open(create) || !ReadsAsDatabase(probe)) {
+        if (!probe.Open(create) || !probe.ReadsAsDatabase()) {
             GetPrompter().Tell(this, failure.arg(QString::fromStdString(probe.GetLastErrorText())),
                                title);
             return false;

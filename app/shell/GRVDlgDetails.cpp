@@ -433,7 +433,7 @@ void CGRVDlg::OnNewPainScore() {
         m_ctlDate->setDate(now.date());
     }
     m_ctlTime->setTime(now.time());
-    const QString ts = GetDateText() + QLatin1Char(' ') + GetTimeText();
+    const std::string ts = FormTimestamp();
 
     // A journal without entries has no summary: the score stands for all four.
     const int pain = dlg.m_nPain;
@@ -447,7 +447,7 @@ void CGRVDlg::OnNewPainScore() {
 
     m_entry.Reset();
     m_entry.id = -1;
-    m_entry.ts = ts.toStdString();
+    m_entry.ts = ts;
     m_entry.cpl = pain;
     m_entry.lpl = lowest;
     m_entry.apl = average;
@@ -482,7 +482,7 @@ void CGRVDlg::OnDeleteEntry() {
     }
     const QString question = QString::fromLatin1(kAskDeleteEntry).arg(m_entry.id);
     if (!GetPrompter().AskYesNo(this, question, QString::fromLatin1(kTitleGorvane))) return;
-    if (m_db.DeleteEntry(m_entry.id) != 1) {
+    if (!m_db.DeleteEntry(m_entry.id)) {
         GetPrompter().Tell(this, Text(m_db.GetLastErrorText()), QString::fromLatin1(kTitleGorvane));
         return;
     }

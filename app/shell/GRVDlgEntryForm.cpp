@@ -7,6 +7,7 @@
 #include <QTimeEdit>
 #include <QTreeWidget>
 
+#include "app/shell/DlgControls.h"
 #include "app/shell/FormTexts.h"
 #include "app/shell/GRVDlg.h"
 #include "app/shell/GRVDlgFind.h"
@@ -32,11 +33,11 @@ const ListColumn kEntryColumns[] = {
 };
 constexpr int kEntryIdRole = Qt::UserRole;
 
-JournalDateTime FromQt(const QDate& date, const QTime& time) {
-    return {date.year(), date.month(), date.day(), time.hour(), time.minute(), time.second()};
-}
-
 QString PainText(int level) { return QString::number(level); }
+
+// The level a pain edit holds, by its leading whole number: what was typed,
+// or a level the form wrote itself ("7.0" of the summary is 7); empty is 0.
+int PainLevelOf(const QLineEdit* edit) { return TextToInt(edit->text()); }
 
 }  // namespace
 
@@ -108,15 +109,20 @@ void CGRVDlg::TakeFormIntoMembers() {
     m_dtTime = QDateTime(m_dtTime.date(), m_ctlTime->time());
 }
 
-QString CGRVDlg::GetDateText() {
-    TakeFormIntoMembers();
-    const std::string ts = MakeTimestampText(FromQt(m_dtDate.date(), m_dtTime.time()));
+std::string CGRVDlg::FormTimestamp() const {
+    const QDate date = m_ctlDate->date();
+    const QTime time = m_ctlTime->time();
+    return MakeTimestampText(
+        {date.year(), date.month(), date.day(), time.hour(), time.minute(), time.second()});
+}
+
+QString CGRVDlg::GetDateText() const {
+    const std::string ts = FormTimestamp();
     return QString::fromStdString(ts.substr(0, ts.find(' ')));
 }
 
-QString CGRVDlg::GetTimeText() {
-    TakeFormIntoMembers();
-    const std::string ts = MakeTimestampText(FromQt(m_dtDate.date(), m_dtTime.time()));
+QString CGRVDlg::GetTimeText() const {
+    const std::string ts = FormTimestamp();
     return QString::fromStdString(ts.substr(ts.find(' ') + 1));
 }
 
@@ -182,20 +188,22 @@ int CGRVDlg::SaveFormEntry() {
         return 0;
     }
     TakeFormIntoMembers();
-    m_entry.ts = (GetDateText() + QLatin1Char(' ') + GetTimeText()).toStdString();
-    m_entry.wpl = IdFromText(m_ctlWorstPain->text().toStdString());
-    m_entry.lpl = IdFromText(m_ctlLowestPain->text().toStdString());
-    m_entry.apl = IdFromText(m_ctlAveragePain->text().toStdString());
-    m_entry.cpl = IdFromText(m_ctlCurrentPain->text().toStdString());
-    // Reports, charts and summaries all read levels as 0 to 10; a typed
-    // 9999 would skew every one of them.
-    for (int level : {m_entry.wpl, m_entry.lpl, m_entry.apl, m_entry.cpl}) {
-        if (level < 0 || level > 10) {
+    // The store refuses a level outside the scale as well; the form says so
+    // in the user's words, before anything of the entry changes.
+    const int levels[] = {PainLevelOf(m_ctlWorstPain), PainLevelOf(m_ctlLowestPain),
+                          PainLevelOf(m_ctlAveragePain), PainLevelOf(m_ctlCurrentPain)};
+    for (int level : levels) {
+        if (!IsPainLevel(level)) {
             GetPrompter().Tell(this, QString::fromLatin1(kPainOutOfRange),
                                QString::fromLatin1(kTitleGorvane));
             return 0;
         }
     }
+    m_entry.ts = FormTimestamp();
+    m_entry.wpl = levels[0];
+    m_entry.lpl = levels[1];
+    m_entry.apl = levels[2];
+    m_entry.cpl = levels[3];
     if (m_entry.sbj.empty()) m_entry.sbj = CJournalDb::GetTypeDisplayName(m_nEntryType);
     if (m_db.SaveEntry(m_entry)) return 1;
     GetPrompter().Tell(this, QString::fromStdString(m_db.GetLastErrorText()),

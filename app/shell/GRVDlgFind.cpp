@@ -189,7 +189,7 @@ void CGRVDlgFind::OnBnClickedDelete() {
                                 QString::fromLatin1(kFindDeleteTitle),
                                 platform::ui::Icon::Question))
         return;
-    if (!m_pDb || m_pDb->DeleteEntry(id) != 1) {
+    if (!m_pDb || !m_pDb->DeleteEntry(id)) {
         GetPrompter().Tell(this, QString::fromLatin1(kFindDeleteFailed));
         return;
     }

@@ -62,11 +62,11 @@ std::string DetailLabel(int type, const Statement& st) {
 
 }  // namespace
 
-int CJournalDb::FillDetailList(ListRows& rows, int type, int entryId) {
+bool CJournalDb::FillDetailList(ListRows& rows, int type, int entryId) {
     const std::string sql = DetailStatement(type, entryId);
     if (sql.empty()) {
         m_lastError = SqlFormat(kErrStep, SQLITE_MISUSE, sqlite3_errstr(SQLITE_MISUSE));
-        return 1;
+        return true;
     }
     return ListQuery(sql, rows, [type](const Statement& st) {
         return ListRow{{st.Text(0), DetailLabel(type, st)}, std::nullopt};
@@ -77,13 +77,13 @@ std::string CJournalDb::FormatTimestamp(const JournalDateTime& when) {
     return MakeTimestampText(when);
 }
 
-int CJournalDb::QueryAllRows(const std::string& statement, int columns, ReportRows& rows) {
+bool CJournalDb::QueryAllRows(const std::string& statement, int columns, ReportRows& rows) {
     Statement st;
-    if (!Prepare(statement, st)) return 0;
+    if (!Prepare(statement, st)) return false;
     const int have = st.ColumnCount();
     if (have > columns) {
         m_lastError = SqlFormat(kErrTooManyColumns, have, columns);
-        return 0;
+        return false;
     }
     int r;
     while ((r = st.Step()) == SQLITE_ROW) {
@@ -94,7 +94,7 @@ int CJournalDb::QueryAllRows(const std::string& statement, int columns, ReportRo
     }
     if (r != SQLITE_DONE) {
         SetStepError(r);
-        return 0;
+        return false;
     }
-    return 1;
+    return true;
 }

@@ -16,7 +16,7 @@ public:
     // The local calendar time of ts; empty when ts holds no valid date.
     std::optional<std::time_t> ParseTimestamp() const;
 
-    // ' doubled, " removed: the text as it may stand inside single quotes.
+    // ' doubled: the text as it may stand inside single quotes.
     static std::string EscapeText(std::string text);
 
     int id = -1;   // -1 (below 1) while the record is not stored

@@ -1,4 +1,6 @@
 // Loading, saving and marking deleted the entry records.
+#include <utility>
+
 #include "app/store/EntryRecords.h"
 #include "app/store/JournalDb.h"
 #include "app/store/SqlText.h"
@@ -93,71 +95,83 @@ auto Into(Record& rec, int id) {
 
 }  // namespace
 
-int CJournalDb::LoadEntry(const std::string& idText, CEntry& rec) {
+bool CJournalDb::LoadEntry(const std::string& idText, CEntry& rec) {
     // A missing entry is not an error here: the record stays as it was.
-    return LoadRow(ByIdText("select * from [entry] where id='%s';", idText), 1,
+    return LoadRow(ByIdText("select * from [entry] where id='%s';", idText), true,
                    Into(rec, IdFromText(idText)));
 }
 
-int CJournalDb::LoadEntryActions(const std::string& idText, CEntryActions& rec) {
-    return LoadRow(ByIdText("select * from [entry_actions] where id='%s';", idText), 0,
+bool CJournalDb::LoadEntryActions(const std::string& idText, CEntryActions& rec) {
+    return LoadRow(ByIdText("select * from [entry_actions] where id='%s';", idText), false,
                    Into(rec, IdFromText(idText)));
 }
 
-int CJournalDb::LoadEntryMeds(const std::string& idText, CEntryMeds& rec) {
-    return LoadRow(ByIdText("select * from [entry_meds] where id='%s';", idText), 0,
+bool CJournalDb::LoadEntryMeds(const std::string& idText, CEntryMeds& rec) {
+    return LoadRow(ByIdText("select * from [entry_meds] where id='%s';", idText), false,
                    Into(rec, IdFromText(idText)));
 }
 
-int CJournalDb::LoadEntryMood(int id, CEntryMood& rec) {
-    if (id < 1) return 0;
-    return LoadRow(SqlFormat("select * from [entry_mood] where id=%d AND del=0;", id), 0,
+bool CJournalDb::LoadEntryMood(int id, CEntryMood& rec) {
+    if (id < 1) return false;
+    return LoadRow(SqlFormat("select * from [entry_mood] where id=%d AND del=0;", id), false,
                    Into(rec, id));
 }
 
-int CJournalDb::LoadEntryMoodText(const std::string& idText, CEntryMood& rec) {
+bool CJournalDb::LoadEntryMoodText(const std::string& idText, CEntryMood& rec) {
     return LoadEntryMood(IdFromText(idText), rec);
 }
 
-int CJournalDb::LoadEntryQuestionText(const std::string& idText, CEntryQuestions& rec) {
+bool CJournalDb::LoadEntryQuestionText(const std::string& idText, CEntryQuestions& rec) {
     const int id = IdFromText(idText);
-    if (id < 1) return 0;
-    return LoadRow(SqlFormat("select * from [entry_question] where id=%d AND del=0;", id), 0,
+    if (id < 1) return false;
+    return LoadRow(SqlFormat("select * from [entry_question] where id=%d AND del=0;", id), false,
                    Into(rec, id));
 }
 
-int CJournalDb::LoadEntrySideEffText(const std::string& idText, CEntrySideEff& rec) {
+bool CJournalDb::LoadEntrySideEffText(const std::string& idText, CEntrySideEff& rec) {
     const int id = IdFromText(idText);
-    if (id < 1) return 0;
-    return LoadRow(SqlFormat("select * from [entry_sideff] where id=%d AND del=0;", id), 0,
+    if (id < 1) return false;
+    return LoadRow(SqlFormat("select * from [entry_sideff] where id=%d AND del=0;", id), false,
                    Into(rec, id));
 }
 
 int CJournalDb::LoadEntryMoodByEntry(int entryId) {
     if (entryId < 1) return 0;
     int moodId = 0;
-    LoadRow(SqlFormat("select * from [entry_mood] where eid=%d AND del=0;", entryId), 0,
+    LoadRow(SqlFormat("select * from [entry_mood] where eid=%d AND del=0;", entryId), false,
             [&moodId](const Statement& st) { moodId = st.Int(0); });
     return moodId;
 }
 
-int CJournalDb::SaveEntry(CEntry& rec) { return SaveRecord(rec, kErrSaveEntry); }
-int CJournalDb::SaveEntryActions(CEntryActions& rec) { return SaveRecord(rec, kErrSaveEntry); }
-int CJournalDb::SaveEntryMeds(CEntryMeds& rec) { return SaveRecord(rec, kErrSaveEntry); }
-int CJournalDb::SaveEntryMood(CEntryMood& rec) { return SaveRecord(rec, kErrSaveEntry); }
-int CJournalDb::SaveEntryQuestion(CEntryQuestions& rec) {
+bool CJournalDb::SaveEntry(CEntry& rec) {
+    // Reports, charts and summaries all read levels as 0 to 10, whichever
+    // window the entry came from.
+    const std::pair<const char*, int> levels[] = {
+        {"worst", rec.wpl}, {"average", rec.apl}, {"lowest", rec.lpl}, {"current", rec.cpl}};
+    for (const auto& [name, level] : levels) {
+        if (!IsPainLevel(level)) {
+            m_lastError = SqlFormat(kErrPainLevel, name, level, kPainLevelMin, kPainLevelMax);
+            return false;
+        }
+    }
+    return SaveRecord(rec, kErrSaveEntry);
+}
+bool CJournalDb::SaveEntryActions(CEntryActions& rec) { return SaveRecord(rec, kErrSaveEntry); }
+bool CJournalDb::SaveEntryMeds(CEntryMeds& rec) { return SaveRecord(rec, kErrSaveEntry); }
+bool CJournalDb::SaveEntryMood(CEntryMood& rec) { return SaveRecord(rec, kErrSaveEntry); }
+bool CJournalDb::SaveEntryQuestion(CEntryQuestions& rec) {
     return SaveRecord(rec, kErrSaveQuestion);
 }
-int CJournalDb::SaveEntrySideEff(CEntrySideEff& rec) { return SaveRecord(rec, kErrSaveEntry); }
+bool CJournalDb::SaveEntrySideEff(CEntrySideEff& rec) { return SaveRecord(rec, kErrSaveEntry); }
 
-int CJournalDb::DeleteEntry(int id) {
+bool CJournalDb::DeleteEntry(int id) {
     std::string sql;
     if (id >= 1) {
         CEntry rec;
         rec.id = id;
         sql = rec.GetDeleteSql(0);
     }
-    return Write(sql, kErrDeleteEntry) ? 1 : 0;
+    return Write(sql, kErrDeleteEntry);
 }
 
 template <typename Record>

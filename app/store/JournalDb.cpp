@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <climits>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -14,7 +15,7 @@
 #include "app/store/SqlText.h"
 #include "app/store/Statement.h"
 #include "app/store/StoreTexts.h"
-#include "app/store/StoredText.h"
+#include "platform/Cp1252Text.h"
 #include "platform/Paths.h"
 
 namespace {
@@ -65,12 +66,14 @@ std::string CJournalDb::Statement::Text(int column) const {
     const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(m_stmt, column));
     if (!text) return {};
     const int bytes = sqlite3_column_bytes(m_stmt, column);
-    return StoredTextToUtf8(std::string_view(text, static_cast<size_t>(bytes)));
+    return platform::Utf8OrCp1252ToUtf8(std::string_view(text, static_cast<size_t>(bytes)));
 }
 
 int CJournalDb::Statement::Int(int column) const {
-    const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(m_stmt, column));
-    return text ? IdFromText(text) : 0;
+    const sqlite3_int64 value = sqlite3_column_int64(m_stmt, column);
+    if (value > INT_MAX) return INT_MAX;
+    if (value < INT_MIN) return INT_MIN;
+    return static_cast<int>(value);
 }
 
 int CJournalDb::Statement::Index(const char* name) const {
@@ -95,7 +98,7 @@ std::string CJournalDb::GetFullPath() const {
     return m_folder + platform::kPathSeparator + m_fileName;
 }
 
-int CJournalDb::IsOpen() const { return m_open; }
+bool CJournalDb::IsOpen() const { return m_open; }
 std::string CJournalDb::GetLastErrorText() const { return m_lastError; }
 
 std::string CJournalDb::GetResultCodeText(int code) {
@@ -112,32 +115,38 @@ void CJournalDb::ReleaseConnection() {
     m_db = nullptr;
 }
 
-int CJournalDb::Open(int create) {
+bool CJournalDb::Open(int create) {
     if (m_db) Close();
     const std::string path = GetFullPath();
     if (create) {
         m_lastError = SqlFormat(kErrCreatingDb, path.c_str());
-        if (CreateSchema()) {
-            m_open = 1;
-            return 1;
-        }
+        m_open = CreateSchema();
+        if (m_open) return true;
         m_lastError += "\n\n";
         m_lastError += SqlFormat(kErrFatalCreate, path.c_str());
-        m_open = 0;
-        return 0;
+        return false;
     }
     const int r = sqlite3_open_v2(path.c_str(), &m_db, kOpenFlags, nullptr);
     if (r == SQLITE_OK) {
-        m_open = 1;
-        return 1;
+        m_open = true;
+        return true;
     }
     m_lastError = GetResultCodeText(r);
     ReleaseConnection();
-    m_open = 0;
-    return 0;
+    m_open = false;
+    return false;
 }
 
-int CJournalDb::CreateSchema() {
+bool CJournalDb::ReadsAsDatabase() {
+    Statement st;
+    if (!Prepare("SELECT count(*) FROM sqlite_master", st)) return false;
+    const int r = st.Step();
+    if (r == SQLITE_ROW) return true;
+    SetStepError(r);
+    return false;
+}
+
+bool CJournalDb::CreateSchema() {
     const std::string path = GetFullPath();
     // Made exclusively, so a create request can never write into a journal
     // (or any other file) that is already there.
@@ -145,7 +154,7 @@ int CJournalDb::CreateSchema() {
     if (fd < 0) {
         m_lastError =
             SqlFormat(errno == EEXIST ? kErrCreateOverExisting : kErrCantCreateDb, path.c_str());
-        return 0;
+        return false;
     }
     ::close(fd);
     // What this call made is removed again when it fails, so the user can retry.
@@ -153,7 +162,7 @@ int CJournalDb::CreateSchema() {
         m_lastError = std::move(text);
         ReleaseConnection();
         ::unlink(path.c_str());
-        return 0;
+        return false;
     };
     if (sqlite3_open_v2(path.c_str(), &m_db, kCreateFlags, nullptr) != SQLITE_OK) {
         return fail(SqlFormat(kErrCantCreateDb, path.c_str()));
@@ -163,25 +172,25 @@ int CJournalDb::CreateSchema() {
             return fail(SqlFormat(table.failure.c_str(), path.c_str()));
         }
     }
-    return 1;
+    return true;
 }
 
-int CJournalDb::Close() {
+bool CJournalDb::Close() {
     if (!m_db) {
-        m_open = 0;
-        return 1;
+        m_open = false;
+        return true;
     }
     if (sqlite3_close(m_db) == SQLITE_OK) {
         m_db = nullptr;
-        m_open = 0;
-        return 1;
+        m_open = false;
+        return true;
     }
     m_lastError = SqlFormat(kErrCantCloseDb, GetFullPath().c_str());
     // The handle is released anyway and the flag follows it, so no caller
     // goes on using a journal that has no connection.
     ReleaseConnection();
-    m_open = 0;
-    return 0;
+    m_open = false;
+    return false;
 }
 
 bool CJournalDb::Prepare(const std::string& sql, Statement& st) {

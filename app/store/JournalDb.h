@@ -1,7 +1,13 @@
 #pragma once
 // The journal's data store: the one connection to the open journal file, its
-// name and folder, and the text of the last failure. Operations return 1 for
-// success and 0 for failure (some say otherwise) and leave the error text.
+// name and folder, and the text of the last failure. It holds every statement
+// the windows need and the rules a stored record must keep.
+//
+// Results: an operation that answers yes or no returns bool, true for done
+// and false for failed, with the reason in the last-error text. The few that
+// answer more say so beside them: CountDetails (a count, -1 on failure),
+// LoadEntryMoodByEntry (an id, 0 for none) and the detail deletes (1, 0, or
+// -1 for a record of no entry).
 #include <initializer_list>
 #include <string>
 #include <vector>
@@ -33,14 +39,17 @@ public:
     // Folder, separator, file name.
     std::string GetFullPath() const;
 
-    int IsOpen() const;
+    bool IsOpen() const;
     std::string GetLastErrorText() const;
 
     // Opens the journal at the full path. With create set, makes a new
     // journal there instead; an existing file is never touched. An open
     // journal is closed first.
-    int Open(int create);
-    int Close();
+    bool Open(int create);
+    bool Close();
+    // Whether the open file reads as a database at all: another kind of file
+    // opens and then fails every statement.
+    bool ReadsAsDatabase();
 
     // The fixed text of an SQLite result code.
     static std::string GetResultCodeText(int code);
@@ -52,49 +61,57 @@ public:
     // Undeleted details of a type for an entry; -1 on failure.
     int CountDetails(int entryId, int type);
     // Column 0 of every row of a caller-built statement.
-    int QueryFirstColumn(std::string statement, std::vector<std::string>& out);
+    bool QueryFirstColumn(std::string statement, std::vector<std::string>& out);
+    // The categories of the undeleted actions, each once, in order.
+    bool GetActionCategories(std::vector<std::string>& out);
+    // The names of the undeleted actions in order: with an empty category
+    // every action's name (repeats kept), else each name of that category
+    // once (matched without regard to ASCII case).
+    bool GetActionNames(const std::string& category, std::vector<std::string>& out);
     // The newest 81 pain levels, newest first. Mode 0 lowest, 1 worst,
     // 2 average, 3 current.
-    int GetPainTrend(int mode, std::vector<int>& out);
+    bool GetPainTrend(int mode, std::vector<int>& out);
     // Highest worst, lowest lowest, rounded average current level over all
-    // undeleted entries; 0 (outputs untouched) when there is none.
-    int GetPainSummary(float& worst, float& lowest, float& current);
-    // One text block per detail row; 1 when the array holds at least one.
-    int GetEntryMedsText(int entryId, std::vector<std::string>& out);
-    int GetEntryMoodText(int entryId, std::vector<std::string>& out);
-    int GetEntryQuestionsText(int entryId, std::vector<std::string>& out);
-    int GetEntrySideEffText(int entryId, std::vector<std::string>& out);
+    // undeleted entries; false (outputs untouched) when there is none.
+    bool GetPainSummary(float& worst, float& lowest, float& current);
+    // One text block per detail row; true when the array holds at least one.
+    bool GetEntryMedsText(int entryId, std::vector<std::string>& out);
+    bool GetEntryMoodText(int entryId, std::vector<std::string>& out);
+    bool GetEntryQuestionsText(int entryId, std::vector<std::string>& out);
+    bool GetEntrySideEffText(int entryId, std::vector<std::string>& out);
     static std::string ShortenTimestamp(std::string timestamp);
     // Entries whose column contains text (column "*": all), newest first, put
     // in front of rows as a list control shows them. Rows: id, ts, sbj, apl.
-    int FindEntries(std::string column, std::string text, ListRows& rows);
+    bool FindEntries(std::string column, std::string text, ListRows& rows);
     // As FindEntries; rows: short ts, sbj, cpl, lpl, apl, wpl, data id.
-    int FillEntryList(std::string column, std::string text, ListRows& rows);
+    bool FillEntryList(std::string column, std::string text, ListRows& rows);
 
     // --- Entry records. -----------------------------------------------------
 
-    int LoadEntry(const std::string& idText, CEntry& rec);
-    int LoadEntryActions(const std::string& idText, CEntryActions& rec);
-    int LoadEntryMeds(const std::string& idText, CEntryMeds& rec);
-    int LoadEntryMood(int id, CEntryMood& rec);
-    int LoadEntryMoodText(const std::string& idText, CEntryMood& rec);
-    int LoadEntryQuestionText(const std::string& idText, CEntryQuestions& rec);
-    int LoadEntrySideEffText(const std::string& idText, CEntrySideEff& rec);
+    // A missing entry is no failure: the record stays as it was.
+    bool LoadEntry(const std::string& idText, CEntry& rec);
+    bool LoadEntryActions(const std::string& idText, CEntryActions& rec);
+    bool LoadEntryMeds(const std::string& idText, CEntryMeds& rec);
+    bool LoadEntryMood(int id, CEntryMood& rec);
+    bool LoadEntryMoodText(const std::string& idText, CEntryMood& rec);
+    bool LoadEntryQuestionText(const std::string& idText, CEntryQuestions& rec);
+    bool LoadEntrySideEffText(const std::string& idText, CEntrySideEff& rec);
     // The id of the entry's first undeleted mood record, 0 when none.
     int LoadEntryMoodByEntry(int entryId);
 
     // INSERT when the id is below 1 (the record then takes the new id),
     // else UPDATE. A failure keeps the connection and sets the error text.
-    int SaveEntry(CEntry& rec);
-    int SaveEntryActions(CEntryActions& rec);
-    int SaveEntryMeds(CEntryMeds& rec);
-    int SaveEntryMood(CEntryMood& rec);
-    int SaveEntryQuestion(CEntryQuestions& rec);
-    int SaveEntrySideEff(CEntrySideEff& rec);
+    // An entry with a pain level outside 0 to 10 is refused unwritten.
+    bool SaveEntry(CEntry& rec);
+    bool SaveEntryActions(CEntryActions& rec);
+    bool SaveEntryMeds(CEntryMeds& rec);
+    bool SaveEntryMood(CEntryMood& rec);
+    bool SaveEntryQuestion(CEntryQuestions& rec);
+    bool SaveEntrySideEff(CEntrySideEff& rec);
 
-    // Marks rows deleted. Detail deletes return -1 when the record's eid
-    // is below 1.
-    int DeleteEntry(int id);
+    // Marks rows deleted; an id below 1 deletes nothing and succeeds.
+    bool DeleteEntry(int id);
+    // 1 marked, 0 failed, -1 when the record's eid is below 1.
     int DeleteEntryActions(const CEntryActions& rec);
     int DeleteEntryMeds(const CEntryMeds& rec);
     int DeleteEntryMood(const CEntryMood& rec);
@@ -103,34 +120,35 @@ public:
 
     // --- Medicine cabinet. --------------------------------------------------
 
-    int LoadMedicine(int id, CMedicine& rec);
-    int FindMedicine(const std::string& name, int dosSize, const std::string& measure,
+    bool LoadMedicine(int id, CMedicine& rec);
+    bool FindMedicine(const std::string& name, int dosSize, const std::string& measure,
                      const std::string& form, CMedicine& rec);
     // INSERT when the id is below 1, else UPDATE.
-    int SaveMedicine(CMedicine& rec);
+    bool SaveMedicine(CMedicine& rec);
     // Removes the row and resets the record; an unstored record only resets.
-    int DeleteMedicine(CMedicine& rec);
+    bool DeleteMedicine(CMedicine& rec);
     // Rows: id, name, dos_qty, "size measure", form, ascending by name.
-    int FillMedicineList(std::string column, std::string text, ListRows& rows);
-    // Combo labels "name (size measure) form" in id order.
-    int FillMedicineCombo(std::vector<std::string>& labels);
+    bool FillMedicineList(std::string column, std::string text, ListRows& rows);
+    // Each undeleted medicine's combo label "name (size measure) form" with
+    // its id, in id order.
+    bool FillMedicineCombo(ComboItems& items);
     // "name (size measure)"; "N/A" when there is no such medicine.
     std::string GetMedicineLabel(int id);
 
     // --- Detail lists and report rows. --------------------------------------
 
     // Rows: record id, label; highest id first.
-    int FillDetailList(ListRows& rows, int type, int entryId);
+    bool FillDetailList(ListRows& rows, int type, int entryId);
     static std::string FormatTimestamp(const JournalDateTime& when);
     // Every row of the statement as exactly `columns` texts.
-    int QueryAllRows(const std::string& statement, int columns, ReportRows& rows);
+    bool QueryAllRows(const std::string& statement, int columns, ReportRows& rows);
 
     // A prepared statement of this store (defined inside the store only).
     class Statement;
 
 private:
 
-    int CreateSchema();
+    bool CreateSchema();
     void ReleaseConnection();
 
     // Prepares sql into st; on failure sets "SQL Error" and returns false.
@@ -149,25 +167,25 @@ private:
     std::string SearchStatement(const std::string& column, const std::string& text,
                                 const char* unfiltered, const char* filtered,
                                 std::initializer_list<const char*> allowed);
-    // Reads the first row of sql with onRow and returns 1; noRowResult when
-    // there is none; 0 on failure.
+    // Reads the first row of sql with onRow and returns true; noRowResult
+    // when there is none; false on failure.
     template <typename OnRow>
-    int LoadRow(const std::string& sql, int noRowResult, OnRow onRow);
+    bool LoadRow(const std::string& sql, bool noRowResult, OnRow onRow);
     // INSERT when the record's id is below 1 (it then takes the new id),
     // else UPDATE by id.
     template <typename Record>
-    int SaveRecord(Record& rec, const char* failure);
+    bool SaveRecord(Record& rec, const char* failure);
     template <typename Record>
     int DeleteDetail(const Record& rec);
     // Runs a list query; each row's makeRow result goes to the top of rows,
     // as a list control that inserts at position 0 shows them.
     template <typename MakeRow>
-    int ListQuery(const std::string& sql, ListRows& rows, MakeRow makeRow);
+    bool ListQuery(const std::string& sql, ListRows& rows, MakeRow makeRow);
     template <typename Block>
-    int EntryTextBlocks(const std::string& sql, std::vector<std::string>& out, Block block);
+    bool EntryTextBlocks(const std::string& sql, std::vector<std::string>& out, Block block);
 
     sqlite3* m_db = nullptr;
-    int m_open = 0;
+    bool m_open = false;
     std::string m_fileName;
     std::string m_folder;
     std::string m_lastError;

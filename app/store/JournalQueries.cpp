@@ -14,6 +14,17 @@ namespace {
 constexpr const char* kPainTrendColumns[] = {"lpl", "wpl", "apl", "cpl"};
 constexpr int kPainTrendPoints = 81;
 
+// The text as a LIKE pattern that matches itself only (still without regard
+// to ASCII case), for the escape character '\'.
+std::string LikeLiteral(const std::string& text) {
+    std::string out;
+    for (char ch : text) {
+        if (ch == '\\' || ch == '%' || ch == '_') out += '\\';
+        out += ch;
+    }
+    return out;
+}
+
 // The entry columns the find dialog and the entries list search in.
 constexpr std::initializer_list<const char*> kEntrySearchColumns = {"ts", "sbj", "entry", "apl"};
 
@@ -56,16 +67,33 @@ int CJournalDb::CountDetails(int entryId, int type) {
     return count;
 }
 
-int CJournalDb::QueryFirstColumn(std::string statement, std::vector<std::string>& out) {
+bool CJournalDb::QueryFirstColumn(std::string statement, std::vector<std::string>& out) {
     Statement st;
-    if (!Prepare(statement, st)) return 0;
+    if (!Prepare(statement, st)) return false;
     int r;
     while ((r = st.Step()) == SQLITE_ROW) out.push_back(st.Text(0));
     if (r != SQLITE_DONE) SetStepError(r);
-    return 1;
+    return true;
 }
 
-int CJournalDb::GetPainTrend(int mode, std::vector<int>& out) {
+bool CJournalDb::GetActionCategories(std::vector<std::string>& out) {
+    return QueryFirstColumn(
+        "SELECT cat from [entry_actions] where del=0 group by cat order by cat asc", out);
+}
+
+bool CJournalDb::GetActionNames(const std::string& category, std::vector<std::string>& out) {
+    if (category.empty()) {
+        return QueryFirstColumn("SELECT name from [entry_actions] where del=0 order by name asc",
+                                out);
+    }
+    return QueryFirstColumn(
+        SqlFormat("SELECT name from [entry_actions] where cat like '%s' ESCAPE '\\' AND del=0 "
+                  "group by name order by name asc",
+                  EscapeSqlText(LikeLiteral(category)).c_str()),
+        out);
+}
+
+bool CJournalDb::GetPainTrend(int mode, std::vector<int>& out) {
     const char* column = mode >= 0 && mode < static_cast<int>(std::size(kPainTrendColumns))
                              ? kPainTrendColumns[mode]
                              : "";
@@ -73,7 +101,7 @@ int CJournalDb::GetPainTrend(int mode, std::vector<int>& out) {
     if (!Prepare(SqlFormat("SELECT %s from [Entry] WHERE del=0 order by ts desc limit %d", column,
                            kPainTrendPoints),
                  st)) {
-        return 0;
+        return false;
     }
     const int columns = st.ColumnCount();
     int r;
@@ -81,42 +109,42 @@ int CJournalDb::GetPainTrend(int mode, std::vector<int>& out) {
         for (int i = 0; i < columns; ++i) out.push_back(st.Int(i));
     }
     if (r != SQLITE_DONE) SetStepError(r);
-    return 1;
+    return true;
 }
 
-int CJournalDb::GetPainSummary(float& worst, float& lowest, float& current) {
-    if (!IsOpen()) return 0;
+bool CJournalDb::GetPainSummary(float& worst, float& lowest, float& current) {
+    if (!IsOpen()) return false;
     Statement st;
     if (!Prepare("select MAX(wpl), MIN(lpl), ROUND(AVG(cpl),0) from [entry] where del=0;", st)) {
-        return 0;
+        return false;
     }
     int r;
     while ((r = st.Step()) == SQLITE_ROW) {
-        if (st.IsNull(0)) return 0;  // no undeleted entry
+        if (st.IsNull(0)) return false;  // no undeleted entry
         worst = static_cast<float>(std::atof(st.Text(0).c_str()));
         lowest = static_cast<float>(std::atof(st.Text(1).c_str()));
         current = static_cast<float>(std::atof(st.Text(2).c_str()));
     }
     if (r != SQLITE_DONE) {
         SetStepError(r);
-        return 0;
+        return false;
     }
-    return 1;
+    return true;
 }
 
 template <typename Block>
-int CJournalDb::EntryTextBlocks(const std::string& sql, std::vector<std::string>& out,
-                                Block block) {
-    if (!IsOpen()) return 0;
+bool CJournalDb::EntryTextBlocks(const std::string& sql, std::vector<std::string>& out,
+                                 Block block) {
+    if (!IsOpen()) return false;
     Statement st;
-    if (!Prepare(sql, st)) return 0;
+    if (!Prepare(sql, st)) return false;
     int r;
     while ((r = st.Step()) == SQLITE_ROW) out.push_back(block(st));
     if (r != SQLITE_DONE) SetStepError(r);
-    return out.empty() ? 0 : 1;
+    return !out.empty();
 }
 
-int CJournalDb::GetEntryMedsText(int entryId, std::vector<std::string>& out) {
+bool CJournalDb::GetEntryMedsText(int entryId, std::vector<std::string>& out) {
     return EntryTextBlocks(
         SqlFormat("SELECT * from [entry_meds] where del=0 AND eid='%d'", entryId), out,
         [](const Statement& st) {
@@ -125,7 +153,7 @@ int CJournalDb::GetEntryMedsText(int entryId, std::vector<std::string>& out) {
         });
 }
 
-int CJournalDb::GetEntryMoodText(int entryId, std::vector<std::string>& out) {
+bool CJournalDb::GetEntryMoodText(int entryId, std::vector<std::string>& out) {
     return EntryTextBlocks(
         SqlFormat("SELECT * from [entry_mood] where eid='%d' AND del=0", entryId), out,
         [](const Statement& st) {
@@ -141,7 +169,7 @@ int CJournalDb::GetEntryMoodText(int entryId, std::vector<std::string>& out) {
         });
 }
 
-int CJournalDb::GetEntryQuestionsText(int entryId, std::vector<std::string>& out) {
+bool CJournalDb::GetEntryQuestionsText(int entryId, std::vector<std::string>& out) {
     return EntryTextBlocks(
         SqlFormat("SELECT id, q, a, ref from [entry_question] where eid='%d' AND del=0", entryId),
         out, [](const Statement& st) {
@@ -156,7 +184,7 @@ int CJournalDb::GetEntryQuestionsText(int entryId, std::vector<std::string>& out
         });
 }
 
-int CJournalDb::GetEntrySideEffText(int entryId, std::vector<std::string>& out) {
+bool CJournalDb::GetEntrySideEffText(int entryId, std::vector<std::string>& out) {
     return EntryTextBlocks(
         SqlFormat("SELECT * from [entry_sideff] where eid='%d' AND del=0", entryId), out,
         [this](const Statement& st) {
@@ -192,24 +220,24 @@ std::string CJournalDb::ShortenTimestamp(std::string timestamp) {
     return ShortenTimestampText(timestamp);
 }
 
-int CJournalDb::FindEntries(std::string column, std::string text, ListRows& rows) {
+bool CJournalDb::FindEntries(std::string column, std::string text, ListRows& rows) {
     const std::string sql = SearchStatement(
         column, text, "SELECT id,ts,apl,sbj from [Entry] where del=0 order by ts asc",
         "SELECT id,ts,apl,sbj from [Entry] where del=0 AND %s like '%%%s%%' order by ts asc",
         kEntrySearchColumns);
-    if (sql.empty()) return 0;
+    if (sql.empty()) return false;
     return ListQuery(sql, rows, [](const Statement& st) {
         return ListRow{{st.Text(0), st.Text(1), st.Text(3), st.Text(2)}, std::nullopt};
     });
 }
 
-int CJournalDb::FillEntryList(std::string column, std::string text, ListRows& rows) {
+bool CJournalDb::FillEntryList(std::string column, std::string text, ListRows& rows) {
     const std::string sql = SearchStatement(
         column, text, "SELECT id,ts,sbj,cpl,lpl,apl,wpl from [Entry] where del=0 order by ts asc",
         "SELECT id,ts,sbj,cpl,lpl,apl,wpl from [Entry] where del=0 AND %s like '%%%s%%' "
         "order by ts asc",
         kEntrySearchColumns);
-    if (sql.empty()) return 0;
+    if (sql.empty()) return false;
     return ListQuery(sql, rows, [](const Statement& st) {
         return ListRow{{ShortenTimestamp(st.Text(1)), st.Text(2), st.Text(3), st.Text(4),
                         st.Text(5), st.Text(6)},

@@ -18,6 +18,11 @@ enum EntryType : int {
     kEntryTypeSideEffects = 6,
 };
 
+// Pain levels run from 0 to 10.
+inline constexpr int kPainLevelMin = 0;
+inline constexpr int kPainLevelMax = 10;
+constexpr bool IsPainLevel(int level) { return level >= kPainLevelMin && level <= kPainLevelMax; }
+
 // Table of the type ("entry_actions" …), empty for an unknown code.
 std::string EntryTypeTableName(int type);
 // "Actions", "Journal" …, empty for an unknown code.
@@ -66,3 +71,10 @@ struct ListRow {
     std::optional<int> data;
 };
 using ListRows = std::vector<ListRow>;
+
+// One item of a combo box: its label and the id of the row it stands for.
+struct ComboItem {
+    std::string label;
+    int id = 0;
+};
+using ComboItems = std::vector<ComboItem>;

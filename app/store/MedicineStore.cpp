@@ -36,40 +36,40 @@ std::string MedicineLabel(const std::string& name, const std::string& size,
 
 }  // namespace
 
-int CJournalDb::LoadMedicine(int id, CMedicine& rec) {
-    return LoadRow(SqlFormat("select * from [medicine_cabinet] where id='%d';", id), 0,
+bool CJournalDb::LoadMedicine(int id, CMedicine& rec) {
+    return LoadRow(SqlFormat("select * from [medicine_cabinet] where id='%d';", id), false,
                    [&rec, id](const Statement& st) {
                        rec.id = id;
                        FillMedicine(st, rec);
                    });
 }
 
-int CJournalDb::FindMedicine(const std::string& name, int dosSize, const std::string& measure,
+bool CJournalDb::FindMedicine(const std::string& name, int dosSize, const std::string& measure,
                              const std::string& form, CMedicine& rec) {
     const std::string sql = SqlFormat(
         "select * from [medicine_cabinet] where name='%s' AND dos_size='%d' AND dos_msr='%s' AND "
         "dos_form='%s';",
         EscapeSqlText(name).c_str(), dosSize, EscapeSqlText(measure).c_str(),
         EscapeSqlText(form).c_str());
-    return LoadRow(sql, 0, [&rec](const Statement& st) {
+    return LoadRow(sql, false, [&rec](const Statement& st) {
         rec.id = st.Int(0);
         FillMedicine(st, rec);
     });
 }
 
-int CJournalDb::SaveMedicine(CMedicine& rec) {
+bool CJournalDb::SaveMedicine(CMedicine& rec) {
     // Below 1 inserts, as for the entry records: no stored medicine has id 0.
     return SaveRecord(rec, kErrSaveEntry);
 }
 
-int CJournalDb::DeleteMedicine(CMedicine& rec) {
+bool CJournalDb::DeleteMedicine(CMedicine& rec) {
     const std::string sql = rec.id >= 1 ? rec.GetDeleteSql() : std::string();
-    if (!Write(sql, kErrDeleteMedicine)) return 0;
+    if (!Write(sql, kErrDeleteMedicine)) return false;
     rec.Reset();
-    return 1;
+    return true;
 }
 
-int CJournalDb::FillMedicineList(std::string column, std::string text, ListRows& rows) {
+bool CJournalDb::FillMedicineList(std::string column, std::string text, ListRows& rows) {
     const std::string sql = SearchStatement(
         column, text,
         "SELECT id,name,dos_qty,dos_size,dos_msr,dos_form from [medicine_cabinet] where del=0 "
@@ -77,7 +77,7 @@ int CJournalDb::FillMedicineList(std::string column, std::string text, ListRows&
         "SELECT id,name,dos_qty,dos_size,dos_msr,dos_form from [medicine_cabinet] where del=0 "
         "AND %s like '%%%s%%' order by name desc",
         {"name"});
-    if (sql.empty()) return 0;
+    if (sql.empty()) return false;
     return ListQuery(sql, rows, [](const Statement& st) {
         return ListRow{
             {st.Text(0), st.Text(1), st.Text(2), st.Text(3) + " " + st.Text(4), st.Text(5)},
@@ -85,19 +85,20 @@ int CJournalDb::FillMedicineList(std::string column, std::string text, ListRows&
     });
 }
 
-int CJournalDb::FillMedicineCombo(std::vector<std::string>& labels) {
+bool CJournalDb::FillMedicineCombo(ComboItems& items) {
     Statement st;
     if (!Prepare("SELECT id,name,dos_size,dos_msr,dos_form from [medicine_cabinet] where del=0 "
                  "order by id asc",
                  st)) {
-        return 0;
+        return false;
     }
     int r;
     while ((r = st.Step()) == SQLITE_ROW) {
-        labels.push_back(MedicineLabel(st.Text(1), st.Text(2), st.Text(3)) + " " + st.Text(4));
+        items.push_back(
+            {MedicineLabel(st.Text(1), st.Text(2), st.Text(3)) + " " + st.Text(4), st.Int(0)});
     }
     if (r != SQLITE_DONE) SetStepError(r);
-    return 1;
+    return true;
 }
 
 std::string CJournalDb::GetMedicineLabel(int id) {

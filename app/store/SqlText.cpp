@@ -9,7 +9,7 @@ std::string EscapeSqlText(std::string_view text) {
     for (char ch : text) {
         if (ch == '\'') {
             out += "''";
-        } else if (ch != '"' && ch != '\0') {
+        } else if (ch != '\0') {
             out += ch;
         }
     }

@@ -4,9 +4,8 @@
 #include <string>
 #include <string_view>
 
-// A text value made safe inside single quotes: ' doubled, " removed (the
-// report export writes texts between double quotes and relies on that).
-// NUL bytes are dropped too: they would cut the statement text short.
+// A text value made safe inside single quotes: ' doubled, everything else
+// kept as typed. NUL bytes are dropped: they would cut the statement short.
 std::string EscapeSqlText(std::string_view text);
 
 // printf-style formatting into a new string.

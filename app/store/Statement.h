@@ -24,7 +24,9 @@ public:
     // The column as text; NULL gives an empty text, a text that is not
     // UTF-8 is read as Windows-1252.
     std::string Text(int column) const;
-    // The column text converted like atoi.
+    // The column's whole number, read without a text in between: a text
+    // counts by its leading digits as atoi reads them, NULL as 0, and values
+    // beyond int are clamped.
     int Int(int column) const;
     // The same, by column name; a missing column reads as NULL.
     int Index(const char* name) const;
@@ -36,37 +38,37 @@ private:
 };
 
 template <typename MakeRow>
-int CJournalDb::ListQuery(const std::string& sql, ListRows& rows, MakeRow makeRow) {
+bool CJournalDb::ListQuery(const std::string& sql, ListRows& rows, MakeRow makeRow) {
     Statement st;
-    if (!Prepare(sql, st)) return 0;
+    if (!Prepare(sql, st)) return false;
     ListRows found;
     int r;
     while ((r = st.Step()) == SQLITE_ROW) found.push_back(makeRow(st));
     if (r != SQLITE_DONE) SetStepError(r);
     rows.insert(rows.begin(), std::make_move_iterator(found.rbegin()),
                 std::make_move_iterator(found.rend()));
-    return 1;
+    return true;
 }
 
 template <typename OnRow>
-int CJournalDb::LoadRow(const std::string& sql, int noRowResult, OnRow onRow) {
+bool CJournalDb::LoadRow(const std::string& sql, bool noRowResult, OnRow onRow) {
     Statement st;
-    if (!Prepare(sql, st)) return 0;
+    if (!Prepare(sql, st)) return false;
     const int r = st.Step();
     if (r == SQLITE_ROW) {
         onRow(st);
-        return 1;
+        return true;
     }
     if (r == SQLITE_DONE) return noRowResult;
     SetStepError(r);
-    return 0;
+    return false;
 }
 
 template <typename Record>
-int CJournalDb::SaveRecord(Record& rec, const char* failure) {
+bool CJournalDb::SaveRecord(Record& rec, const char* failure) {
     const bool insert = rec.id < 1;
     const std::string sql = insert ? rec.GetInsertSql() : rec.GetUpdateSql("id", IdText(rec.id));
-    if (!Write(sql, failure)) return 0;
+    if (!Write(sql, failure)) return false;
     if (insert) rec.id = LastInsertId();
-    return 1;
+    return true;
 }

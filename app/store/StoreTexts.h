@@ -11,6 +11,9 @@ inline constexpr char kErrCantCloseDb[] = "Can't close database:  %s\n";
 inline constexpr char kErrPrepare[] = "SQL Error: %d : %s\n";
 inline constexpr char kErrStep[] = "Error: %d : %s\n";
 inline constexpr char kErrSaveEntry[] = "Can't save entry to database:  %s.\n\nSQL: %s";
+// The level's name ("worst" …), its value, then the lowest and highest level.
+inline constexpr char kErrPainLevel[] =
+    "Can't save entry: the %s pain level is %d; pain levels run from %d to %d.\n";
 inline constexpr char kErrSaveQuestion[] = "Can't save entry question to database:  %s.\n\nSQL: %s";
 inline constexpr char kErrDeleteEntry[] = "Can't delete entry from database:  %s.\n\nSQL: %s";
 inline constexpr char kErrDeleteMedicine[] =

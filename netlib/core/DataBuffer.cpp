@@ -7,7 +7,7 @@
 
 #include "netlib/core/CStringUtil.h"
 #include "netlib/core/Memory.h"
-#include "netlib/core/NamedCodings.h"
+#include "netlib/core/NamedCodingsHook.h"
 #include "netlib/core/StringBuffer.h"
 #include "netlib/core/WideCase.h"
 #include "netlib/core/LogBase.h"

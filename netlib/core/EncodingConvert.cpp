@@ -3,12 +3,14 @@
 #include <atomic>
 
 #include "netlib/core/DataBuffer.h"
+#include "netlib/core/LogBase.h"
 #include "netlib/core/Utf.h"
 #include "platform/CodePage.h"
 
 namespace {
 
 std::atomic<const CodePageEngine*> g_engine{nullptr};
+thread_local std::uint64_t t_droppedInput = 0;
 
 const unsigned char* bytePtr(const void* p) { return static_cast<const unsigned char*>(p); }
 
@@ -29,7 +31,33 @@ void swapPairs(const unsigned char* p, unsigned int n, DataBuffer& out) {
 
 }  // namespace
 
-EncodingConvert::EncodingConvert() : m_fromCodePage(0), m_toCodePage(0) {}
+void tessik::noteDroppedInput(std::uint64_t bytes) { t_droppedInput += bytes; }
+
+// Spans one public conversion, nested ones included: the outermost sets the
+// count of what was skipped and tells the verbose log.
+class EncodingConvert::DropTally {
+public:
+    explicit DropTally(EncodingConvert& ec) : m_ec(ec) {
+        if (m_ec.m_depth++ == 0) m_ec.m_tallyAtStart = t_droppedInput;
+    }
+    ~DropTally() {
+        if (--m_ec.m_depth != 0) return;
+        m_ec.m_droppedInput = t_droppedInput - m_ec.m_tallyAtStart;
+        if (m_ec.m_droppedInput == 0 || !m_ec.m_verboseLog) return;
+        m_ec.m_verboseLog->logInfo("Conversion dropped input");
+        m_ec.m_verboseLog->logDataLong("fromCodePage", m_ec.m_fromCodePage);
+        m_ec.m_verboseLog->logDataLong("toCodePage", m_ec.m_toCodePage);
+        m_ec.m_verboseLog->logDataInt64("numBytesDropped", static_cast<std::int64_t>(m_ec.m_droppedInput));
+    }
+    DropTally(const DropTally&) = delete;
+    DropTally& operator=(const DropTally&) = delete;
+
+private:
+    EncodingConvert& m_ec;
+};
+
+EncodingConvert::EncodingConvert()
+    : m_fromCodePage(0), m_toCodePage(0), m_droppedInput(0), m_verboseLog(nullptr), m_depth(0), m_tallyAtStart(0) {}
 EncodingConvert::~EncodingConvert() = default;
 
 void EncodingConvert::installEngine(const CodePageEngine* engine) { g_engine.store(engine); }
@@ -68,6 +96,7 @@ bool EncodingConvert::utf16ToUtf8(const void* bytes, unsigned int count, DataBuf
 }
 
 bool EncodingConvert::codePageToUtf16(int page, const void* bytes, unsigned int count, DataBuffer& out) {
+    DropTally tally(*this);
     if (!bytes || count == 0) return true;
     const CodePageEngine* e = g_engine.load();
     if (!e || !e->codePageToUtf16) return false;
@@ -75,6 +104,7 @@ bool EncodingConvert::codePageToUtf16(int page, const void* bytes, unsigned int 
 }
 
 bool EncodingConvert::utf16ToCodePage(int page, const void* bytes, unsigned int count, DataBuffer& out) {
+    DropTally tally(*this);
     if (!bytes || count == 0) return true;
     const CodePageEngine* e = g_engine.load();
     if (!e || !e->utf16ToCodePage) return false;
@@ -82,6 +112,7 @@ bool EncodingConvert::utf16ToCodePage(int page, const void* bytes, unsigned int 
 }
 
 bool EncodingConvert::convert(int from, int to, const void* bytes, unsigned int count, DataBuffer& out) {
+    DropTally tally(*this);
     if (to == 0) to = from;
     if (from == 0 || from == to) return out.append(bytes, count);
     if (!isSupportedPage(from) || !isSupportedPage(to)) return false;
@@ -131,15 +162,18 @@ bool EncodingConvert::convert(int from, int to, const void* bytes, unsigned int 
 }
 
 bool EncodingConvert::convertFromAnsi(int to, const void* bytes, unsigned int count, DataBuffer& out) {
+    DropTally tally(*this);
     return convert(static_cast<int>(platform::GetACP()), to, bytes, count, out);
 }
 
 bool EncodingConvert::convertToAnsi(int from, const void* bytes, unsigned int count, DataBuffer& out) {
+    DropTally tally(*this);
     return convert(from, static_cast<int>(platform::GetACP()), bytes, count, out);
 }
 
 bool EncodingConvert::convertBetweenCharsetNames(const char* fromName, const char* toName, const void* bytes,
                                                  unsigned int count, DataBuffer& out) {
+    DropTally tally(*this);
     int from = charsetToCodePage(fromName);
     int to = charsetToCodePage(toName);
     if (from == 0 || to == 0) return false;
@@ -148,6 +182,7 @@ bool EncodingConvert::convertBetweenCharsetNames(const char* fromName, const cha
 
 bool EncodingConvert::convertFromCharsetName(const char* fromName, int to, const void* bytes, unsigned int count,
                                              DataBuffer& out) {
+    DropTally tally(*this);
     int from = charsetToCodePage(fromName);
     if (from == 0) return false;
     return convert(from, to, bytes, count, out);
@@ -155,12 +190,14 @@ bool EncodingConvert::convertFromCharsetName(const char* fromName, int to, const
 
 bool EncodingConvert::convertToCharsetName(int from, const char* toName, const void* bytes, unsigned int count,
                                            DataBuffer& out) {
+    DropTally tally(*this);
     int to = charsetToCodePage(toName);
     if (to == 0) return false;
     return convert(from, to, bytes, count, out);
 }
 
 bool EncodingConvert::convertWithPreamble(int from, int to, const void* bytes, unsigned int count, DataBuffer& out) {
+    DropTally tally(*this);
     if (to == 0) to = from;
     if (from != 0 && from != to && (!isSupportedPage(from) || !isSupportedPage(to))) return false;
     if (to == 65001) out.append("\xEF\xBB\xBF", 3);
@@ -170,6 +207,7 @@ bool EncodingConvert::convertWithPreamble(int from, int to, const void* bytes, u
 }
 
 bool EncodingConvert::convertViaUtf16(int from, int to, const void* bytes, unsigned int count, DataBuffer& out) {
+    DropTally tally(*this);
     if (from != to && (!isSupportedPage(from) || !isSupportedPage(to))) return false;
     const unsigned char* p = bytePtr(bytes);
     if (!p || count == 0) return true;

@@ -2,11 +2,19 @@
 // Converts byte strings between Windows code pages. The UTF family (1200,
 // 1201, 65001, 65005, 65006) is built in; the table pages, UTF-7 and the
 // ISO-2022 forms come from the code-page engine once it is installed
-// (tessik::installCodePageEngine in netlib/text). A conversion from or to a
+// (tessik::installTextServices in netlib/text). A conversion from or to a
 // page nobody supports gives false and writes nothing.
 #include <cstdint>
 
 class DataBuffer;
+class LogBase;
+
+namespace tessik {
+// Converters that skip input (ill-formed, unmappable, or the unit 0 that UTF-8
+// text does not carry) add the bytes skipped to a tally of the thread, which
+// EncodingConvert reads around each conversion.
+void noteDroppedInput(std::uint64_t bytes);
+}  // namespace tessik
 
 // What the code-page engine supplies. Every member may be null.
 struct CodePageEngine {
@@ -52,12 +60,26 @@ public:
     static bool utf8ToUtf16(const void* bytes, unsigned int count, DataBuffer& out);
     static bool utf16ToUtf8(const void* bytes, unsigned int count, DataBuffer& out);
 
-    // Installed once by the code-page engine; a null engine removes it.
+    // Bytes of input the last conversion could not convert (skipped, or in
+    // UTF-7 an 8-bit byte passed through as Latin-1), counted in the input of
+    // the step concerned; the output and result are what they always were.
+    std::uint64_t getDroppedCount() const { return m_droppedInput; }
+    // A log that is told how many bytes each conversion skipped, when any; null
+    // for none.
+    void setVerboseLog(LogBase* log) { m_verboseLog = log; }
+
+    // Set by the text layer at the library's start; a null engine removes it.
     static void installEngine(const CodePageEngine* engine);
     static int charsetToCodePage(const char* name);
     static bool isSupportedPage(int page);
 
 private:
+    class DropTally;
+
     int m_fromCodePage;
     int m_toCodePage;
+    std::uint64_t m_droppedInput;
+    LogBase* m_verboseLog;
+    int m_depth;  // public conversions under way, nested ones included
+    std::uint64_t m_tallyAtStart;
 };

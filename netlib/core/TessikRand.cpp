@@ -1,25 +1,14 @@
 #include "netlib/core/TessikRand.h"
 
-#include <sys/random.h>
-
-#include <cerrno>
 #include <cstdlib>
 #include <cstring>
 
 #include "netlib/core/DataBuffer.h"
+#include "platform/CryptProv.h"
 
 bool cryptGenRandomBytes(int count, unsigned char* buffer) {
     if (count < 0 || !buffer) return false;
-    std::size_t done = 0;
-    while (done < static_cast<std::size_t>(count)) {
-        ssize_t r = getrandom(buffer + done, static_cast<std::size_t>(count) - done, 0);
-        if (r < 0) {
-            if (errno == EINTR) continue;
-            return false;
-        }
-        done += static_cast<std::size_t>(r);
-    }
-    return true;
+    return platform::SystemRandomBytes(buffer, static_cast<std::size_t>(count));
 }
 
 namespace {

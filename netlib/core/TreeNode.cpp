@@ -26,6 +26,45 @@ constexpr int kLocalValueSize = 500;
 constexpr int kMaxRemovals = 101;
 // A node's binary content is an index into the caller's list when it is this short.
 constexpr int kMaxExtIndexSize = 7;
+// The largest code point a character reference may name.
+constexpr unsigned long kMaxCodePoint = 0x10FFFF;
+
+}  // namespace
+
+namespace {
+
+bool isXmlChar(unsigned long c) {
+    return c == 0x9 || c == 0xA || c == 0xD || (c >= 0x20 && c <= 0xD7FF) || (c >= 0xE000 && c <= 0xFFFD) ||
+           (c >= 0x10000 && c <= 0x10FFFF);
+}
+
+// Length of the character reference ("&#N;" or "&#xH;") at value[i], or 0
+// when none is complete there or it names no character XML allows.
+int charRefLength(const char* value, int i, int n) {
+    int j = i + 2;
+    if (j >= n || value[i + 1] != '#') return 0;
+    bool hex = value[j] == 'x';
+    if (hex) ++j;
+    const int digitsStart = j;
+    unsigned long code = 0;
+    for (; j < n; ++j) {
+        char c = value[j];
+        int d;
+        if (c >= '0' && c <= '9') {
+            d = c - '0';
+        } else if (hex && c >= 'a' && c <= 'f') {
+            d = c - 'a' + 10;
+        } else if (hex && c >= 'A' && c <= 'F') {
+            d = c - 'A' + 10;
+        } else {
+            break;
+        }
+        code = code * (hex ? 16 : 10) + d;
+        if (code > kMaxCodePoint) return 0;
+    }
+    if (j == digitsStart || j >= n || value[j] != ';' || !isXmlChar(code)) return 0;
+    return j + 1 - i;
+}
 
 }  // namespace
 
@@ -38,10 +77,19 @@ void appendXmlAttrValueEscaped(const char* value, int n, StringBuffer& out) {
             case '<': out.append("&lt;"); break;
             case '>': out.append("&gt;"); break;
             case '\'': out.append("&apos;"); break;
+            // A parser turns these into blanks unless they are written as references.
+            case '\t': out.append("&#9;"); break;
+            case '\n': out.append("&#10;"); break;
+            case '\r': out.append("&#13;"); break;
             case '&': {
-                bool charRef = i + 2 < n && value[i + 1] == '#' &&
-                               ((value[i + 2] >= '0' && value[i + 2] <= '9') || value[i + 2] == 'x');
-                out.append(charRef ? "&" : "&amp;");
+                // Only a complete reference may stand; anything else would not parse.
+                int refLen = charRefLength(value, i, n);
+                if (refLen > 0) {
+                    out.appendBytes(value + i, refLen);
+                    i += refLen - 1;
+                } else {
+                    out.append("&amp;");
+                }
                 break;
             }
             default: out.appendChar(c);

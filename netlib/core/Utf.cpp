@@ -1,6 +1,7 @@
 #include "netlib/core/Utf.h"
 
 #include "netlib/core/DataBuffer.h"
+#include "netlib/core/EncodingConvert.h"
 
 namespace {
 
@@ -152,6 +153,7 @@ bool utf8ToUtf16(const unsigned char* bytes, unsigned int count, DataBuffer& out
             s.unit16(unit);
             i += static_cast<unsigned>(used);
         } else {
+            tessik::noteDroppedInput(1);
             ++i;
         }
     }
@@ -161,11 +163,15 @@ bool utf8ToUtf16(const unsigned char* bytes, unsigned int count, DataBuffer& out
 bool utf16ToUtf8(const unsigned char* bytes, unsigned int count, DataBuffer& out) {
     if (!bytes || count == 0) return true;
     bool ok = (count % 2) == 0;
+    if (!ok) tessik::noteDroppedInput(1);
     unsigned int units = count / 2;
     Stager s(out);
     for (unsigned int i = 0; i < units; ++i) {
         std::uint16_t u = static_cast<std::uint16_t>(bytes[2 * i] | (bytes[2 * i + 1] << 8));
-        if (u == 0) continue;
+        if (u == 0) {
+            tessik::noteDroppedInput(2);
+            continue;
+        }
         if (u >= 0xD800 && u <= 0xDBFF && i + 1 < units) {
             std::uint16_t lo = static_cast<std::uint16_t>(bytes[2 * i + 2] | (bytes[2 * i + 3] << 8));
             if (lo >= 0xDC00 && lo <= 0xDFFF) {

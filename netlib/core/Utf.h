@@ -12,11 +12,13 @@ bool isLegalUtf8(const unsigned char* p, int length);
 // ill-formed (4-byte leads included), -2 when truncated.
 int decodeUtf8Char(const unsigned char* p, unsigned int available, std::uint16_t& unit);
 
-// UTF-8 to UTF-16LE; ill-formed bytes are skipped one at a time, characters
-// beyond the Basic Multilingual Plane become surrogate pairs. Always true.
+// UTF-8 to UTF-16LE; ill-formed bytes are skipped one at a time (and noted as
+// dropped input), characters beyond the Basic Multilingual Plane become
+// surrogate pairs. Always true.
 bool utf8ToUtf16(const unsigned char* bytes, unsigned int count, DataBuffer& out);
 // UTF-16LE to UTF-8; surrogate pairs become 4-byte sequences, lone surrogates
-// are encoded by themselves, the unit 0 is dropped. False for an odd count.
+// are encoded by themselves, the unit 0 is dropped (and noted). False for an
+// odd count.
 bool utf16ToUtf8(const unsigned char* bytes, unsigned int count, DataBuffer& out);
 
 bool utf8ToUtf32LE(const DataBuffer& in, DataBuffer& out);

@@ -7,6 +7,7 @@
 #include "netlib/text/ByteStaging.h"
 #include "netlib/text/CharsetNames.h"
 #include "netlib/text/CodePageTables.h"
+#include "netlib/text/Gb18030.h"
 #include "netlib/text/HashConvert.h"
 #include "netlib/text/Iso2022.h"
 #include "netlib/text/Utf7.h"
@@ -15,6 +16,9 @@ namespace tessik {
 namespace {
 
 using Staging = ByteStaging<512>;
+
+// Its four-byte codes are computed, not stored.
+constexpr int kGb18030Page = 54936;
 
 bool singleByteToUtf16(const UnicodeLookup& lookup, const unsigned char* p, unsigned int n, DataBuffer& out) {
     Staging s(out);
@@ -25,10 +29,12 @@ bool singleByteToUtf16(const UnicodeLookup& lookup, const unsigned char* p, unsi
             continue;
         }
         unsigned int u = lookup.units[p[i]];
-        if (u == 0)
+        if (u == 0) {
             ok = false;
-        else
+            noteDroppedInput(1);
+        } else {
             s.putUnit(u);
+        }
     }
     return ok;
 }
@@ -58,10 +64,12 @@ bool multiByteToUtf16(const HashConvert& table, const unsigned char* p, unsigned
             continue;
         }
         v = table.find(&c, 1, length);
-        if (v)
+        if (v) {
             s.put(v, length);
-        else
+        } else {
             ok = false;
+            noteDroppedInput(1);
+        }
     }
     return ok;
 }
@@ -79,12 +87,14 @@ bool utf16ToMultiByte(const HashConvert& table, const unsigned char* p, unsigned
         }
         unsigned int length = 0;
         const unsigned char* v = table.find(p + i, 2, length);
-        if (v)
+        if (v) {
             s.put(v, length);
-        else if (u == 0)
+        } else if (u == 0) {
             s.put(0);
-        else
+        } else {
             ok = false;
+            noteDroppedInput(2);
+        }
     }
     return ok;
 }
@@ -149,8 +159,6 @@ int charsetName(const char* name) { return static_cast<int>(charsetNameToCodePag
 const CodePageEngine kEngine = {tablePageToUtf16, utf16ToTablePage, charsetName, supportsPage, frontEnd,
                                 backEndPage,      backEnd,          utf7ToUtf16, utf16ToUtf7};
 
-const bool kInstalled = (installCodePageEngine(), true);
-
 }  // namespace
 
 void installCodePageEngine() { EncodingConvert::installEngine(&kEngine); }
@@ -191,6 +199,7 @@ bool tablePageToUtf16(int page, const unsigned char* p, unsigned int n, DataBuff
     }
     if (isMultiByteTablePage(page)) {
         if (!p || !n) return true;
+        if (page == kGb18030Page) return gb18030ToUtf16(*multiByteToUnicodeTable(page), p, n, out);
         return multiByteToUtf16(*multiByteToUnicodeTable(page), p, n, out);
     }
     return false;
@@ -200,6 +209,7 @@ bool utf16ToTablePage(int page, const unsigned char* p, unsigned int n, DataBuff
     const HashConvert* table = isTablePage(page) ? fromUnicodeTable(page) : nullptr;
     if (!table) return false;
     if (!p || !n) return true;
+    if (page == kGb18030Page) return utf16ToGb18030(*table, p, n, out);
     if (page != 28596 && page != 1256) return utf16ToMultiByte(*table, p, n, out);
     // Arabic-Indic digits are written as ASCII digits on these pages.
     DataBuffer copy;
@@ -216,5 +226,3 @@ bool utf16ToTablePage(int page, const unsigned char* p, unsigned int n, DataBuff
 }
 
 }  // namespace tessik
-
-extern "C" const bool* grvTextCodePageEngineAnchor() { return &tessik::kInstalled; }

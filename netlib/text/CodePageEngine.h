@@ -1,9 +1,7 @@
 #pragma once
 // The code-page engine behind EncodingConvert: the table pages, the ISO-2022
-// forms, UTF-7 and Arabic visual order. Every program that links grv_text has
-// it installed before main (an anchor symbol keeps the object linked);
-// installCodePageEngine() is for code that runs earlier, and calling it
-// again is harmless.
+// forms, UTF-7 and Arabic visual order. installTextServices() (TextServices.h)
+// installs it; calling installCodePageEngine() again is harmless.
 
 class DataBuffer;
 

@@ -14,4 +14,14 @@ extern const PageText kPageTexts[];
 // Base64 of the 503 two-byte page 932 codes of ISO-2022-JP rows 0x79-0x7C.
 extern const char kJisExtension[];
 
+// A run of GB18030 four-byte codes of the BMP: consecutive linear indexes
+// mapping to consecutive code points. Sorted by index; the last run ends at
+// index 39419.
+struct Gb18030Run {
+    int first;
+    unsigned int codePoint;
+};
+extern const Gb18030Run kGb18030Runs[];
+extern const int kGb18030RunCount;
+
 }  // namespace tessik::cptext

@@ -32,7 +32,8 @@ struct MultiBytePage {
 };
 const MultiBytePage kMultiBytePages[] = {{932, 7669, 4919},   {936, 7649, 7649},   {949, 7669, 7669},
                                          {950, 7649, 7649},   {1361, 7669, 7669},  {10001, 4919, 4919},
-                                         {51932, 4919, 4919}, {51936, 7649, 7649}, {51949, 7669, 7669}};
+                                         {51932, 4919, 4919}, {51936, 7649, 7649}, {51949, 7669, 7669},
+                                         {54936, 7649, 7649}};
 
 constexpr std::size_t kSingleCount = std::size(kSingleBytePages);
 constexpr std::size_t kMultiCount = std::size(kMultiBytePages);

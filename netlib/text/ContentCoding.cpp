@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <climits>
 #include <cstring>
+#include <vector>
 
 #include "netlib/core/CStringUtil.h"
 #include "netlib/core/DataBuffer.h"
@@ -21,6 +22,9 @@ constexpr char kHex[] = "0123456789ABCDEF";
 constexpr int kDefaultLineLength = 76;
 constexpr int kMinLineLength = 10;
 constexpr unsigned int kOneWordLimit = 60;  // bytes of text (UTF-16 bytes when split)
+constexpr int kMaxWordLength = 75;          // RFC 2047's limit for one encoded word
+constexpr int kUtf8Page = 65001;
+constexpr int kUtf16Page = 1200;
 
 // Decoder classes of a text byte.
 constexpr unsigned char kSkip = 0x80;
@@ -155,12 +159,20 @@ char* encodeQ(const void* bytes, unsigned int n, bool commas, unsigned int* leng
     return data;
 }
 
-// Bytes of the named charset to UTF-8 where the charset is known and not
-// UTF-8 already; bytes that cannot be converted go through as they are.
+// Bytes of the named charset to UTF-8. A charset nobody knows, or bytes its
+// converter cannot take, are read as Latin-1: every byte maps, and the
+// output stays UTF-8.
 void appendAsUtf8(const char* charset, const unsigned char* bytes, unsigned int n, DataBuffer& out) {
-    std::uint32_t page = 0;
-    if (!sameNoCase(charset, "utf-8") && isKnownCharset(charset)) page = charsetNameToCodePage(charset);
-    if (page != 0 && page != 65001) {
+    if (sameNoCase(charset, "utf-8")) {
+        out.append(bytes, n);
+        return;
+    }
+    const std::uint32_t page = isKnownCharset(charset) ? charsetNameToCodePage(charset) : 0;
+    if (page == 65001) {
+        out.append(bytes, n);
+        return;
+    }
+    if (page != 0) {
         DataBuffer converted;
         EncodingConvert conv;
         if (conv.convert(static_cast<int>(page), 65001, bytes, n, converted) && converted.getSize() > 0) {
@@ -168,7 +180,12 @@ void appendAsUtf8(const char* charset, const unsigned char* bytes, unsigned int 
             return;
         }
     }
-    out.append(bytes, n);
+    DataBuffer utf16;
+    for (unsigned int i = 0; i < n; ++i) {
+        const unsigned char unit[2] = {bytes[i], 0};
+        utf16.append(unit, 2);
+    }
+    EncodingConvert::utf16ToUtf8(utf16.getData(), utf16.getSize(), out);
 }
 
 enum class WordsMode { Raw, Utf8, ProtectCommas };
@@ -699,15 +716,11 @@ void ContentCoding::encodeWords(bool bForm, const void* bytes, unsigned int n, s
             return;
         }
     }
-    auto word = [&](const unsigned char* w, unsigned int len) {
-        if (bForm) encodeBEncodedWord(w, len, charset, out);
-        else encodeQEncodedWord(w, len, charset, out);
-    };
     EncodingConvert conv;
     DataBuffer utf16;
     if (n <= kOneWordLimit || !conv.convert(static_cast<int>(codePage), 1200, p, n, utf16) || utf16.getSize() == 0) {
-        // Short text, or text the converter cannot split safely: one word.
-        word(p, n);
+        // Short text, or text the converter cannot split safely.
+        appendFittingWords(bForm, p, n, static_cast<int>(codePage), charset, out);
         return;
     }
     const unsigned char* u = utf16.getData();
@@ -729,8 +742,67 @@ void ContentCoding::encodeWords(bool bForm, const void* bytes, unsigned int n, s
         first = false;
         DataBuffer piece;
         conv.convert(1200, static_cast<int>(codePage), u + at, take, piece);
-        if (piece.getSize()) word(piece.getData(), piece.getSize());
+        if (piece.getSize())
+            appendFittingWords(bForm, piece.getData(), piece.getSize(), static_cast<int>(codePage), charset, out);
         at += take;
+    }
+}
+
+void ContentCoding::appendWord(bool bForm, const void* bytes, unsigned int n, const char* charset,
+                               StringBuffer& out) const {
+    if (bForm) encodeBEncodedWord(bytes, n, charset, out);
+    else encodeQEncodedWord(bytes, n, charset, out);
+}
+
+// Words longer than RFC 2047 allows are cut between characters of the code
+// page into several, each a whole text of its own (an ISO-2022 word ends back
+// in ASCII). Text that cannot be converted has no known character
+// boundaries and stays one word; so does a single character too long alone.
+void ContentCoding::appendFittingWords(bool bForm, const unsigned char* p, unsigned int n, int codePage,
+                                       const char* charset, StringBuffer& out) const {
+    StringBuffer whole;
+    appendWord(bForm, p, n, charset, whole);
+    EncodingConvert conv;
+    DataBuffer utf16;
+    if (whole.getSize() <= kMaxWordLength || !conv.convert(codePage, kUtf16Page, p, n, utf16) ||
+        utf16.getSize() < 2) {
+        out.appendSb(whole);
+        return;
+    }
+    const unsigned char* u = utf16.getData();
+    const unsigned int total = utf16.getSize() & ~1u;
+    std::vector<unsigned int> ends;  // offset after each character
+    for (unsigned int at = 0; at < total;) {
+        const unsigned int unit = u[at] | u[at + 1] << 8;
+        at += (unit >= 0xD800 && unit <= 0xDBFF && at + 4 <= total) ? 4 : 2;
+        ends.push_back(at);
+    }
+    auto build = [&](unsigned int from, unsigned int to, StringBuffer& word) {
+        DataBuffer piece;
+        word.clear();
+        conv.convert(kUtf16Page, codePage, u + from, to - from, piece);
+        if (piece.getSize()) appendWord(bForm, piece.getData(), piece.getSize(), charset, word);
+    };
+    StringBuffer word;
+    unsigned int from = 0;
+    bool wrote = false;
+    for (std::size_t first = 0; first < ends.size();) {
+        // The longest run of characters whose word still fits; at least one.
+        std::size_t lo = first, hi = ends.size() - 1;
+        while (lo < hi) {
+            const std::size_t mid = lo + (hi - lo + 1) / 2;
+            build(from, ends[mid], word);
+            if (word.getSize() <= kMaxWordLength) lo = mid;
+            else hi = mid - 1;
+        }
+        build(from, ends[lo], word);
+        if (word.getSize()) {
+            if (wrote) out.append("\r\n\t");
+            out.appendSb(word);
+            wrote = true;
+        }
+        from = ends[lo];
+        first = lo + 1;
     }
 }
 
@@ -747,13 +819,14 @@ void ContentCoding::encodeEncodedWordAuto(const void* bytes, unsigned int n, con
         "gb2312",    "hz-gb-2312",  "euc-cn",      "cp-936",      "euc-tw",       "big5",       "cp-950",
         "cp-932",    "tis-620",     "windows-874", "iso-8859-9",  "windows-1254", "iso-8859-6", "windows-1256",
         "cp-1256"};
+    const int codePage = charset && *charset ? EncodingConvert::charsetToCodePage(charset) : kUtf8Page;
     for (const char* name : kBCharsets) {
         if (charset && sameNoCase(charset, name)) {
-            encodeBEncodedWord(bytes, n, charset, out);
+            appendFittingWords(true, bytesOf(bytes), n, codePage, charset, out);
             return;
         }
     }
-    encodeQEncodedWord(bytes, n, charset, out);
+    appendFittingWords(false, bytesOf(bytes), n, codePage, charset, out);
 }
 
 void ContentCoding::decodeEncodedWordsToUtf8(StringBuffer& text) {

@@ -26,14 +26,16 @@ public:
     void encodeBase64(const void* bytes, unsigned int n, StringBuffer& out) const;
     void encodeQuotedPrintable(const void* bytes, unsigned int n, StringBuffer& out) const;
 
-    // Folded RFC 2047 words of text in `codePage` (0 = UTF-8).
+    // Folded RFC 2047 words of text in `codePage` (0 = UTF-8), none longer
+    // than 75 characters.
     void encodeBEncodedWords(const void* bytes, unsigned int n, std::uint32_t codePage, const char* charset,
                              StringBuffer& out) const;
     void encodeQEncodedWords(const void* bytes, unsigned int n, std::uint32_t codePage, const char* charset,
                              StringBuffer& out) const;
     void encodeQEncodedWord(const void* bytes, unsigned int n, const char* charset, StringBuffer& out) const;
-    // A B word for the East Asian and a few other charsets, else a Q word;
-    // text that already holds a word goes out unchanged.
+    // B words for the East Asian and a few other charsets, else Q words (as
+    // many as keep each within 75 characters); text that already holds a word
+    // goes out unchanged.
     void encodeEncodedWordAuto(const void* bytes, unsigned int n, const char* charset, StringBuffer& out) const;
 
     // Replaces the buffer's content; false only when memory ran out.
@@ -75,6 +77,9 @@ public:
     static void decodeEncodedWordsProtectCommas(StringBuffer& text, bool& replaced);
 
 private:
+    void appendWord(bool bForm, const void* bytes, unsigned int n, const char* charset, StringBuffer& out) const;
+    void appendFittingWords(bool bForm, const unsigned char* p, unsigned int n, int codePage, const char* charset,
+                            StringBuffer& out) const;
     void encodeWords(bool bForm, const void* bytes, unsigned int n, std::uint32_t codePage, const char* charset,
                      StringBuffer& out) const;
 
@@ -82,8 +87,8 @@ private:
     bool m_escapeCommas;
 };
 
-// Lets DataBuffer's named encodings "base64", "qp" and "url" reach this layer.
-// Linking grv_text installs them already; calling it again is harmless.
+// Lets DataBuffer's named encodings "base64", "qp" and "url" reach this layer
+// (part of installTextServices()); calling it again is harmless.
 void installTextNamedCodings();
 
 }  // namespace tessik

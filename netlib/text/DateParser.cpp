@@ -45,6 +45,8 @@ constexpr int kCumulativeDays[13] = {0, 31, 59, 90, 120, 151, 181, 212, 243, 273
 
 // Large enough to be rejected, small enough never to overflow.
 constexpr long long kNumberCap = 1000000000LL;
+// Years written with at most this many digits take the century rule.
+constexpr std::ptrdiff_t kMaxShortYearDigits = 2;
 
 bool isBlank(char c) { return c == ' ' || c == '\t'; }
 bool isScanSpace(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
@@ -209,8 +211,12 @@ bool parseRfc822(const char* p, SysTimeValue& out) {
     int day = 0, year = 0;
     char monthWord[kWorkSize];
     const char* s = p;
-    if (!scanInt(s, 0, day) || !scanWord(s, monthWord, sizeof monthWord) || !scanInt(s, 0, year))
-        return false;
+    if (!scanInt(s, 0, day) || !scanWord(s, monthWord, sizeof monthWord)) return false;
+    while (isScanSpace(*s)) ++s;
+    const char* yearText = s;
+    if (!scanInt(s, 0, year)) return false;
+    if (*yearText == '+' || *yearText == '-') ++yearText;
+    const bool shortYear = s - yearText <= kMaxShortYearDigits;
     for (int i = 0; i < 3; ++i) {
         skipWord(p);
         skipBlanks(p);
@@ -218,8 +224,8 @@ bool parseRfc822(const char* p, SysTimeValue& out) {
 
     const int month = monthFromWord(monthWord);
     if (month == 0 || year < 0) return false;
-    // RFC 5322's rule for old two- and three-digit years.
-    if (year < 1900) year += year < 50 ? 2000 : 1900;
+    // Only a one- or two-digit year names a century by itself; 1800 stays 1800.
+    if (shortYear) year += year < 50 ? 2000 : 1900;
 
     int hms[3] = {0, 0, 0};
     if (scanInts(p, ':', 0, hms, 3) != 3) {

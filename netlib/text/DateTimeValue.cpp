@@ -155,7 +155,15 @@ void SysTimeValue::setFromOleDate(double oleDate) {
     milliseconds = 0;
 }
 
-void SysTimeValue::addDays(int n) { setFromOleDate(toOleDate() + n); }
+// The day count and the time of day move apart: before day 0 the fraction
+// is subtracted, so plain addition would turn the clock back.
+void SysTimeValue::addDays(int n) {
+    const double ole = toOleDate();
+    const double day = std::trunc(ole);
+    const double timeOfDay = std::fabs(ole - day);
+    const double moved = day + n;
+    setFromOleDate(moved >= 0 ? moved + timeOfDay : moved - timeOfDay);
+}
 
 bool SysTimeValue::isInRange(int month1, int day1, int year1, int month2, int day2,
                              int year2) const {

@@ -4,6 +4,7 @@
 #include <mutex>
 
 #include "netlib/core/DataBuffer.h"
+#include "netlib/core/EncodingConvert.h"
 
 namespace tessik {
 namespace {
@@ -117,8 +118,15 @@ bool utf7ToUtf16(const DataBuffer& in, DataBuffer& out) {
     while (i < n) {
         unsigned char c = p[i++];
         if (c != '+') {
-            if (c >= 0x80) ok = false;
-            if (c != 0) run.putUnit(c);
+            // An 8-bit byte has no place in UTF-7; it goes through as Latin-1.
+            if (c >= 0x80) {
+                ok = false;
+                noteDroppedInput(1);
+            }
+            if (c != 0)
+                run.putUnit(c);
+            else
+                noteDroppedInput(1);
             continue;
         }
         // A run: 6 bits per alphabet character, a unit per 16 bits.
@@ -126,6 +134,7 @@ bool utf7ToUtf16(const DataBuffer& in, DataBuffer& out) {
         int bitCount = 0;
         bool sawAlphabet = false;
         bool wroteUnit = false;
+        const unsigned int runStart = i;
         while (i < n && p[i] < 0x80 && t.value[p[i]] >= 0) {
             bits = (bits << 6) | static_cast<std::uint32_t>(t.value[p[i]]);
             bitCount += 6;
@@ -140,8 +149,15 @@ bool utf7ToUtf16(const DataBuffer& in, DataBuffer& out) {
         }
         if (bits != 0) ok = false;
         bool plusMinus = !sawAlphabet && i < n && p[i] == '-';
-        if (plusMinus) run.putUnit('+');
-        else if (!wroteUnit) ok = false;
+        if (plusMinus) {
+            run.putUnit('+');
+        } else if (!wroteUnit) {
+            // A run that makes no unit is lost, its '+' included.
+            ok = false;
+            noteDroppedInput(i - runStart + 1);
+        } else if (bits != 0) {
+            noteDroppedInput(1);  // the character holding the bits left over
+        }
         if (i < n && (p[i] == '-' || p[i] == '+')) ++i;
     }
     return ok;

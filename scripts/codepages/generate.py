@@ -15,6 +15,7 @@ import os
 import struct
 import sys
 
+import judges
 import sources
 
 HERE = os.path.dirname(os.path.abspath(__file__))
@@ -54,7 +55,8 @@ def build(page):
                 first.add(want)
             continue
         if len(want) > 2:
-            long_codes += 1
+            if page not in sources.FOUR_BYTE:
+                long_codes += 1
             continue
         if want in dec:
             extra.append((want, cp))
@@ -63,6 +65,8 @@ def build(page):
                                                          codes_text(want)))
     if long_codes:
         diffs.append('longer-codes-not-kept %d' % long_codes)
+    diffs += round_trip_exceptions(dec, enc)
+    diffs += judged_differences(page, dec)
     if page in (1256, 28596):
         # The converter writes Arabic-Indic digits as ASCII digits on these pages.
         for cp in list(range(0x660, 0x66A)) + list(range(0x6F0, 0x6FA)):
@@ -101,6 +105,44 @@ def build(page):
     return stored_text(bytes(body)), diffs
 
 
+def round_trip_exceptions(dec, enc):
+    """Codes that do not come back from their code point: a single byte that
+    is not written as itself, or a two-byte code written as a code that
+    decodes to something else or as another code of a character it alone has."""
+    count = {}
+    for cp in dec.values():
+        count[cp] = count.get(cp, 0) + 1
+    out = []
+    for code, cp in sorted(dec.items(), key=lambda kv: (len(kv[0]), kv[0])):
+        back = enc(cp)
+        if back == code or (len(code) == 2 and count[cp] > 1 and back is not None and dec.get(back) == cp):
+            continue
+        out.append('roundtrip %s U+%04X writes=%s' % (codes_text(code).replace(' ', ''), cp,
+                                                      codes_text(back).replace(' ', '') if back else 'none'))
+    return out
+
+
+def judged_differences(page, dec):
+    """Codes on which the table agrees with none of the page's independent
+    judges (judges.py)."""
+    decoders = [judges.decoder(kind, name) for kind, name in judges.JUDGES.get(page, [])]
+    if not decoders:
+        return []
+    out = []
+    for code in sources.candidates(page):
+        ours = dec.get(code)
+        theirs = [judges.single_char(d(code)) for d in decoders]
+        if ours in theirs:
+            continue
+        out.append('judged %s ours=%s judges=%s' % (code.hex().upper(), cp_text(ours),
+                                                    ','.join(cp_text(t) for t in theirs)))
+    return out
+
+
+def cp_text(cp):
+    return 'none' if cp is None else 'U+%04X' % cp
+
+
 def stored_text(body):
     packed = struct.pack('<II', 0xB394A7E1, len(body)) + bz2.compress(body, 3)
     if len(packed) < len(body):
@@ -127,6 +169,28 @@ def jis_extension():
     return base64.b64encode(bytes(table)).decode()
 
 
+def gb18030_ranges():
+    """GB18030's four-byte codes of the BMP as runs (first linear index, first
+    code point): linear index = ((b1-0x81)*10 + b2-0x30)*126 + b3-0x81)*10 + b4-0x30,
+    read from the page's source converter."""
+    cnv = sources.Icu(sources.ICU[54936])
+    runs, last = [], None
+    for i in range(GB18030_BMP_CODES):
+        rest, b4 = divmod(i, 10)
+        rest, b3 = divmod(rest, 126)
+        b1, b2 = divmod(rest, 10)
+        s = cnv.decode(bytes([0x81 + b1, 0x30 + b2, 0x81 + b3, 0x30 + b4]))
+        assert s is not None and len(s) == 1, i
+        cp = ord(s)
+        if last is None or cp != last + 1:
+            runs.append((i, cp))
+        last = cp
+    return runs
+
+
+GB18030_BMP_CODES = 39420
+
+
 def c_blocks(text):
     return ['"%s"' % text[i:i + BLOCK] for i in range(0, len(text), BLOCK)]
 
@@ -140,6 +204,10 @@ def main():
                  '#   PAGE encode U+XXXX ours=BYTES|none ref=BYTES|none',
                  '#   PAGE longer-codes-not-kept N: N code points the reference writes in more than two',
                  '#        bytes (JIS X 0212 in EUC-JP) are unmappable here; the tables hold 1- and 2-byte codes.',
+                 '#   PAGE roundtrip CODE U+XXXX writes=BYTES|none: a code that does not come back from',
+                 '#        its code point (several bytes of the page decode to it).',
+                 '#   PAGE judged CODE ours=U+XXXX|none judges=...: a code on which the table agrees with',
+                 '#        none of the independent judges of the page (judges.py); see the notes there.',
                  '']
     index = []
     for page in sources.SINGLE_BYTE + sources.MULTI_BYTE:
@@ -160,6 +228,13 @@ def main():
     out.append('const char kJisExtension[] =')
     out += ['    %s' % b for b in c_blocks(jis_extension())]
     out[-1] += ';'
+    out += ['', '// GB18030 four-byte codes of the BMP: (first linear index, first code point) of',
+            '// each run; %s' % sources.source_name(54936) + '.',
+            'const Gb18030Run kGb18030Runs[] = {']
+    runs = gb18030_ranges()
+    for i in range(0, len(runs), 6):
+        out.append('    ' + ' '.join('{%d, 0x%04X},' % r for r in runs[i:i + 6]))
+    out += ['};', 'const int kGb18030RunCount = %d;' % len(runs)]
     out += ['', '}  // namespace tessik::cptext', '']
     with open(os.path.join(ROOT, 'netlib/text/CodePageTableText.cpp'), 'w') as f:
         f.write('\n'.join(out))

@@ -21,7 +21,10 @@ SINGLE_BYTE = [37, 437, 500, 708, 720, 737, 775, 850, 852, 855, 857, 858, 860, 8
                20278, 20280, 20284, 20285, 20290, 20297, 20420, 20423, 20424, 20838, 20866, 20871, 20880, 20905,
                20924, 21025, 21866, 28591, 28592, 28593, 28594, 28595, 28596, 28597, 28598, 28599, 28603, 28605,
                38598]
-MULTI_BYTE = [932, 936, 949, 950, 1361, 10001, 51932, 51936, 51949]
+MULTI_BYTE = [932, 936, 949, 950, 1361, 10001, 51932, 51936, 51949, 54936]
+# Pages whose four-byte codes the engine computes (GB18030: the BMP ranges and
+# the supplementary planes); their tables hold the 1- and 2-byte codes.
+FOUR_BYTE = [54936]
 
 PY = {37: 'cp037', 437: 'cp437', 500: 'cp500', 720: 'cp720', 737: 'cp737', 775: 'cp775', 850: 'cp850',
       852: 'cp852', 855: 'cp855', 857: 'cp857', 858: 'cp858', 860: 'cp860', 861: 'cp861', 862: 'cp862',
@@ -40,7 +43,7 @@ ICONV = {870: 'IBM870', 1047: 'IBM1047', 1141: 'IBM1141', 1142: 'IBM1142', 1143:
          20285: 'IBM285', 20290: 'IBM290', 20297: 'IBM297', 20420: 'IBM420', 20423: 'IBM423',
          20424: 'IBM424', 20871: 'IBM871', 20880: 'IBM880', 20905: 'IBM905', 21025: 'IBM1025',
          51932: 'EUC-JP-MS', 51949: 'EUC-KR'}
-ICU = {936: 'windows-936-2000'}
+ICU = {936: 'windows-936-2000', 54936: 'gb18030'}
 NPM = [708, 10004, 10005, 10017, 10021, 20105, 20106, 20107, 20108, 20261, 20269, 20838, 20924, 10001]
 # ICU's Windows converters: the judge of which code a code point shared by
 # several codes is written as.
@@ -181,7 +184,22 @@ def _npm_dec(page):
             for k, v in pairs.items():
                 dec[int(k, 16)] = chr(int(v, 16))
             _npm_cache[page] = dec
+        _npm_cache[page] = _mend_npm(page, _npm_cache[page])
     return _npm_cache[page]
+
+
+# The package gives bytes 0x00 and 0x01 of some pages the character of 0xFF,
+# or nothing; in every page they are NUL and SOH (python, iconv and ICU agree
+# wherever they have the page).
+C0_KEPT = {0x00: '\x00', 0x01: '\x01'}
+
+
+def _mend_npm(page, dec):
+    dec = list(dec)
+    for code, ch in C0_KEPT.items():
+        if dec[code] != ch:
+            dec[code] = ch
+    return dec
 
 
 # ---- one page ---------------------------------------------------------------

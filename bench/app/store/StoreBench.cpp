@@ -52,7 +52,7 @@ CEntry EntryNumber(int i) {
 bool OpenStore(CJournalDb& db, const std::string& name, int create) {
     db.SetFolder(BenchFolder());
     db.SetFileName(name);
-    return db.Open(create) == 1;
+    return db.Open(create);
 }
 
 sqlite3* OpenDirect(const std::string& name, bool create) {

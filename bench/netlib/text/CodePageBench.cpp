@@ -8,7 +8,7 @@
 
 #include "netlib/core/DataBuffer.h"
 #include "netlib/core/EncodingConvert.h"
-#include "netlib/text/CodePageEngine.h"
+#include "netlib/text/TextServices.h"
 
 namespace {
 
@@ -30,7 +30,7 @@ const std::string& westernUtf8() {
 // Japanese text with kana, kanji, ASCII and half-width katakana.
 const std::string& shiftJis() {
     static const std::string text = [] {
-        tessik::installCodePageEngine();
+        tessik::installTextServices();
         const std::string utf8 = "今日の痛みは少し軽い。朝に散歩をして、薬を飲んだ。Level 3/10 ｶﾀｶﾅ\r\n";
         DataBuffer sj;
         EncodingConvert ec;
@@ -44,7 +44,7 @@ const std::string& shiftJis() {
 }
 
 void ours(benchmark::State& state, int from, int to, const std::string& in) {
-    tessik::installCodePageEngine();
+    tessik::installTextServices();
     for (auto _ : state) {
         DataBuffer out;
         EncodingConvert ec;

@@ -265,6 +265,7 @@ TEST(EntryPrintoutBlocks, DetailTextsAreLinesThenABlankLine) {
     CEntry entry;
     entry.ts = "2026-03-04 09:15:00";
     entry.sbj = "Two questions";
+    entry.wpl = entry.apl = entry.lpl = entry.cpl = 3;
     ASSERT_EQ(db.SaveEntry(entry), 1);
     CEntryPrintout printout(&db, entry, "", "");
     EXPECT_EQ(printout.DetailBlock(CEntryPrintout::kQuestions), "");

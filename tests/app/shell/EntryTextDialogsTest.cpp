@@ -40,7 +40,7 @@ TEST_F(EntryDialogTest, OkStoresSubjectAndBodyInTheEntrysRow) {
     Press(&dlg, IDOK);
     EXPECT_TRUE(EndedWith(dlg, IDOK));
     EXPECT_EQ(Cli("SELECT id,ts,wpl,apl,lpl,cpl,sbj,entry,del FROM entry ORDER BY id;"),
-              "1|2024-03-05 09:07:30|7|5|2|9|St. John's Wort day|Line one\nLine two|0\n"
+              "1|2024-03-05 09:07:30|7|5|2|9|St. John's \"Wort\" day|Line one\nLine two|0\n"
               "2|2024-03-05 09:07:30|7|5|2|4|Other|body|0\n");
 }
 
@@ -73,6 +73,20 @@ TEST_F(EntryDialogTest, WithNoJournalOpenTheUserIsToldAndNothingIsStored) {
     EXPECT_TRUE(EndedWith(dlg, IDOK));
     EXPECT_EQ(Told(), QStringList{kNeedOpenDb});
     EXPECT_EQ(Cli("SELECT sbj FROM entry;"), "Morning\n");
+}
+
+TEST_F(EntryDialogTest, ASaveTheStoreRefusesIsShownNotSwallowed) {
+    // Older journals hold entries whose levels were never set.
+    Cli("INSERT INTO entry (ts, wpl, apl, lpl, cpl, sbj) VALUES ('2024-01-01 08:00:00', -1, -1, -1, -1, 'Old');");
+    CGRVDlgEntry dlg;
+    Open(dlg, 1);
+    Type(Ctl<QLineEdit>(&dlg, IDC_ENTRY_SUBJECT), "Kept by the caller");
+    Press(&dlg, IDOK);
+    EXPECT_TRUE(EndedWith(dlg, IDOK));
+    EXPECT_EQ(dlg.m_entry.sbj, "Kept by the caller");
+    EXPECT_EQ(Told(), QStringList{QString::fromStdString(m_db.GetLastErrorText())});
+    EXPECT_TRUE(Told()[0].startsWith("Can't save entry: the worst pain level is -1"));
+    EXPECT_EQ(Cli("SELECT sbj, wpl FROM entry;"), "Old|-1\n");
 }
 
 using QuestionDialogTest = DetailTest;

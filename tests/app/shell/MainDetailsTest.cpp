@@ -14,7 +14,9 @@
 
 #include "JournalWindowSupport.h"
 #include "app/shell/DetailResource.h"
+#include "app/shell/DetailTexts.h"
 #include "app/shell/FormTexts.h"
+#include "app/shell/GRVDlgRecCPL.h"
 #include "app/shell/LauncherTexts.h"
 #include "app/shell/Resource.h"
 #include "app/shell/ShellTexts.h"
@@ -522,6 +524,42 @@ TEST_F(MainDetailsTest, NewPainScoreCancelledOrWithoutJournalStoresNothing) {
     EXPECT_EQ(Q("SELECT count(*) FROM entry"), "0");
     EXPECT_TRUE(Told().isEmpty());
     EXPECT_EQ(m_opened, QStringList({"CGRVDlgRecCPL", "CGRVDlgRecCPL"}));
+}
+
+// 11 and -1 never reach the file: the dialog refuses them, and a level that
+// got past a dialog is refused by the store, whose reason is shown.
+TEST_F(MainDetailsTest, NewPainScoreOutsideTheScaleStoresNothing) {
+    CGRVDlg dlg;
+    ShowAndSettle(dlg);
+    m_path = MakeJournal("pain.grv", {{"2026-03-01 08:00:00", "A", 8, 5, 2, 4}});
+    OpenThroughMenu(dlg, m_path);
+    for (const char* bad : {"11", "-1"}) {
+        SCOPED_TRACE(bad);
+        prompter->Clear();
+        Then([bad](QWidget* d) {
+            SetText(d, IDC_CPL_NUMBER, bad);
+            Ok(d);
+            EXPECT_TRUE(d->isVisible());
+            static_cast<QDialog*>(d)->reject();
+        });
+        ASSERT_TRUE(dlg.OnCommand(ID_TRAY_NEW_PAIN_SCORE));
+        EXPECT_EQ(Told(), QStringList{kInvalidPainScore});
+
+        prompter->Clear();
+        Then([bad](QWidget* d) {
+            auto* widened = static_cast<CGRVDlgRecCPL*>(d);
+            widened->m_nMin = -1;
+            widened->m_nMax = 11;
+            SetText(d, IDC_CPL_NUMBER, bad);
+            Ok(d);
+        });
+        ASSERT_TRUE(dlg.OnCommand(ID_TRAY_NEW_PAIN_SCORE));
+        ASSERT_EQ(Told().size(), 1);
+        EXPECT_EQ(Told()[0].toStdString(), dlg.Db().GetLastErrorText());
+        EXPECT_TRUE(Told()[0].startsWith("Can't save entry: the current pain level is "));
+    }
+    EXPECT_EQ(Q("SELECT count(*) FROM entry"), "1");
+    EXPECT_EQ(m_unexpected, 0);
 }
 
 // No keeps the entry; Yes flags it, drops it from the list and clears the form.

@@ -5,6 +5,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <climits>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 
@@ -12,6 +14,7 @@
 
 #include "app/store/EntryRecords.h"
 #include "app/store/JournalDb.h"
+#include "app/store/Medicine.h"
 #include "app/store/SqlText.h"
 #include "app/store/StoreTexts.h"
 #include "tests/support/JournalFixture.h"
@@ -19,6 +22,14 @@
 namespace {
 
 using StoreTest = grvtest::JournalTest;
+
+// An unsaved entry whose pain levels the store accepts.
+CEntry AtTime(const char* ts) {
+    CEntry e;
+    e.ts = ts;
+    e.wpl = e.apl = e.lpl = e.cpl = 5;
+    return e;
+}
 
 class EntryStoreTest : public StoreTest {
 protected:
@@ -143,39 +154,129 @@ TEST_F(EntryStoreTest, DetailRecordsRoundTripThroughTheFile) {
     EXPECT_EQ(sBack.vomit, 10);
 }
 
-TEST_F(EntryStoreTest, AwkwardTextsRoundTripAndResavingStoresTheSameText) {
-    const std::string text = "it's \\ back\\slash\r\nnew line\ttab caf\xC3\xA9 \xE2\x82\xAC '' \"q\"";
-    const std::string stored = "it's \\ back\\slash\r\nnew line\ttab caf\xC3\xA9 \xE2\x82\xAC '' q";
-    CEntry e;
-    e.ts = "2024-01-01 08:00:00";
-    e.sbj = text;
-    e.entry = text;
-    for (int i = 0; i < 3; ++i) ASSERT_EQ(m_db.SaveEntry(e), 1) << i << m_db.GetLastErrorText();
-    EXPECT_EQ(e.sbj, text);
-    EXPECT_EQ(Cli("SELECT count(*) FROM entry;"), "1\n");
+// Everything a user may type: quotes of both kinds, backslashes, CR LF,
+// control characters short of NUL, emoji, right-to-left script, blanks at
+// both ends and SQL that must stay text.
+const std::string kHostileText =
+    " it's \"quoted\" \\ back\\slash\r\nCR LF\t\x01\x07\x08\x0b\x0c\x1b\x1f\x7f "
+    "\xF0\x9F\x98\x80 \xF0\x9F\x91\x8D\xF0\x9F\x8F\xBD "
+    "\xD7\xA9\xD7\x9C\xD7\x95\xD7\x9D \xD9\x85\xD8\xB1\xD8\xAD\xD8\xA8\xD8\xA7\xE2\x80\x8F "
+    "'' \"\" %_ '); DROP TABLE entry; -- \r\n";
+
+std::string Hex(const std::string& bytes) {
     std::string hex;
-    for (unsigned char c : stored) {
+    for (unsigned char c : bytes) {
         char buf[3];
         std::snprintf(buf, sizeof buf, "%02X", c);
         hex += buf;
     }
-    EXPECT_EQ(Cli("SELECT hex(sbj), hex(entry) FROM entry;"), hex + "|" + hex + "\n");
-    CEntry back;
-    ASSERT_EQ(m_db.LoadEntry("1", back), 1);
-    EXPECT_EQ(back.sbj, stored);
-    EXPECT_EQ(back.entry, stored);
+    return hex;
+}
 
+template <typename Record>
+struct TextField {
+    const char* column;
+    std::string Record::*field;
+};
+
+class HostileTextTest : public EntryStoreTest {
+protected:
+    // Puts the text into every text field, saves three times (an insert,
+    // then two updates), and checks the file with the sqlite3 shell and the
+    // record read back through the store.
+    template <typename Record, typename Save, typename Load>
+    void RoundTrip(Record rec, const char* table, std::initializer_list<TextField<Record>> fields,
+                   Save save, Load load) {
+        SCOPED_TRACE(table);
+        for (const auto& f : fields) rec.*(f.field) = kHostileText;
+        for (int i = 0; i < 3; ++i) ASSERT_TRUE(save(rec)) << i << m_db.GetLastErrorText();
+        for (const auto& f : fields) {
+            EXPECT_EQ(rec.*(f.field), kHostileText) << f.column;
+            EXPECT_EQ(Row(table, std::string("hex(") + f.column + ")", rec.id), Hex(kHostileText) + "\n")
+                << f.column;
+        }
+        EXPECT_EQ(Cli(std::string("SELECT count(*) FROM ") + table + ";"), "1\n");
+        Record back;
+        ASSERT_TRUE(load(back, IdText(rec.id))) << m_db.GetLastErrorText();
+        for (const auto& f : fields) EXPECT_EQ(back.*(f.field), kHostileText) << f.column;
+    }
+};
+
+// Mood and side-effect records carry numbers only.
+TEST_F(HostileTextTest, TypedTextsRoundTripExactlyThroughEveryRecordKind) {
+    RoundTrip<CEntry>(
+        AtTime("2024-01-01 08:00:00"), "entry", {{"sbj", &CEntry::sbj}, {"entry", &CEntry::entry}},
+        [&](CEntry& r) { return m_db.SaveEntry(r); },
+        [&](CEntry& r, const std::string& id) { return m_db.LoadEntry(id, r); });
+    CEntryActions act;
+    act.eid = 1;
+    RoundTrip<CEntryActions>(
+        act, "entry_actions",
+        {{"name", &CEntryActions::name}, {"cat", &CEntryActions::cat}, {"ref", &CEntryActions::ref}},
+        [&](CEntryActions& r) { return m_db.SaveEntryActions(r); },
+        [&](CEntryActions& r, const std::string& id) { return m_db.LoadEntryActions(id, r); });
+    CEntryMeds meds;
+    meds.eid = 1;
+    RoundTrip<CEntryMeds>(
+        meds, "entry_meds",
+        {{"name", &CEntryMeds::name}, {"dosage", &CEntryMeds::dosage}, {"desc", &CEntryMeds::desc}},
+        [&](CEntryMeds& r) { return m_db.SaveEntryMeds(r); },
+        [&](CEntryMeds& r, const std::string& id) { return m_db.LoadEntryMeds(id, r); });
     CEntryQuestions q;
     q.eid = 1;
-    q.q = text;
-    q.a = text;
-    q.ref = text;
-    ASSERT_EQ(m_db.SaveEntryQuestion(q), 1);
-    ASSERT_EQ(m_db.SaveEntryQuestion(q), 1);
-    CEntryQuestions qBack;
-    ASSERT_EQ(m_db.LoadEntryQuestionText("1", qBack), 1);
-    EXPECT_EQ(qBack.q, stored);
-    EXPECT_EQ(qBack.ref, stored);
+    RoundTrip<CEntryQuestions>(
+        q, "entry_question",
+        {{"q", &CEntryQuestions::q}, {"a", &CEntryQuestions::a}, {"ref", &CEntryQuestions::ref}},
+        [&](CEntryQuestions& r) { return m_db.SaveEntryQuestion(r); },
+        [&](CEntryQuestions& r, const std::string& id) { return m_db.LoadEntryQuestionText(id, r); });
+    RoundTrip<CMedicine>(
+        CMedicine(), "medicine_cabinet",
+        {{"name", &CMedicine::name},
+         {"dos_msr", &CMedicine::dos_msr},
+         {"dos_form", &CMedicine::dos_form},
+         {"dos_dur_form", &CMedicine::dos_dur_form},
+         {"span_form", &CMedicine::span_form},
+         {"dosage_text", &CMedicine::dosage_text},
+         {"desc", &CMedicine::desc},
+         {"url", &CMedicine::url}},
+        [&](CMedicine& r) { return m_db.SaveMedicine(r); },
+        [&](CMedicine& r, const std::string& id) { return m_db.LoadMedicine(IdFromText(id), r); });
+    // The medicine is found again by what was typed.
+    CMedicine found;
+    EXPECT_TRUE(m_db.FindMedicine(kHostileText, -1, kHostileText, kHostileText, found));
+    EXPECT_EQ(found.id, 1);
+    EXPECT_EQ(Cli("SELECT count(*) FROM sqlite_master WHERE type='table';"), "9\n");
+}
+
+TEST_F(EntryStoreTest, PainLevelsOutsideZeroToTenAreRefusedUnwritten) {
+    struct Level {
+        const char* name;
+        int CEntry::*field;
+    };
+    const Level levels[] = {
+        {"worst", &CEntry::wpl}, {"average", &CEntry::apl}, {"lowest", &CEntry::lpl}, {"current", &CEntry::cpl}};
+    CEntry stored = NewEntry("2024-01-01 08:00:00", "kept");
+    const std::string before = Cli("SELECT * FROM entry;");
+    for (const Level& l : levels) {
+        for (int bad : {11, -1, INT_MIN}) {
+            SCOPED_TRACE(std::string(l.name) + " " + std::to_string(bad));
+            CEntry fresh = AtTime("2024-01-02 08:00:00");
+            fresh.*(l.field) = bad;
+            EXPECT_FALSE(m_db.SaveEntry(fresh));
+            EXPECT_EQ(fresh.id, -1);
+            EXPECT_EQ(m_db.GetLastErrorText(), SqlFormat(kErrPainLevel, l.name, bad, 0, 10));
+            CEntry changed = stored;
+            changed.*(l.field) = bad;
+            EXPECT_FALSE(m_db.SaveEntry(changed));
+            EXPECT_EQ(Cli("SELECT * FROM entry;"), before);
+        }
+    }
+    // Both ends of the scale are levels.
+    CEntry ends = AtTime("2024-01-03 08:00:00");
+    ends.wpl = ends.cpl = 10;
+    ends.apl = ends.lpl = 0;
+    ASSERT_TRUE(m_db.SaveEntry(ends)) << m_db.GetLastErrorText();
+    EXPECT_EQ(Row("entry", "wpl, apl, lpl, cpl", ends.id), "10|0|0|10\n");
 }
 
 TEST_F(EntryStoreTest, TextsWrittenOnWindowsAreReadAsCp1252) {
@@ -281,9 +382,8 @@ TEST_F(EntryStoreTest, QuotesInAnIdTextCannotWidenTheLoad) {
 }
 
 TEST_F(EntryStoreTest, IdsBelowOneInsertAndStoredIdsUpdate) {
-    CEntry e;
+    CEntry e = AtTime("2024-01-01 08:00:00");
     e.id = 0;
-    e.ts = "2024-01-01 08:00:00";
     ASSERT_EQ(m_db.SaveEntry(e), 1);
     EXPECT_EQ(e.id, 1);
     CEntryActions act;
@@ -364,8 +464,7 @@ TEST_F(EntryStoreTest, MoodOfAnEntryIsFoundByEntryId) {
 TEST_F(EntryStoreTest, FailedSaveKeepsTheConnectionAndTheRecord) {
     NewEntry("2024-01-01 08:00:00", "before");
     Cli("CREATE TRIGGER refuse BEFORE INSERT ON entry BEGIN SELECT RAISE(ABORT, 'forced'); END;");
-    CEntry e;
-    e.ts = "2024-01-02 08:00:00";
+    CEntry e = AtTime("2024-01-02 08:00:00");
     e.sbj = "it's";
     EXPECT_EQ(m_db.SaveEntry(e), 0);
     EXPECT_EQ(e.id, -1);
@@ -408,8 +507,7 @@ TEST_F(EntryStoreTest, WriteRefusedWhileAnotherProgramLocksTheJournal) {
     sqlite3* other = nullptr;
     ASSERT_EQ(sqlite3_open(JournalPath().c_str(), &other), SQLITE_OK);
     ASSERT_EQ(sqlite3_exec(other, "BEGIN EXCLUSIVE", nullptr, nullptr, nullptr), SQLITE_OK);
-    CEntry e;
-    e.ts = "2024-01-01 08:00:00";
+    CEntry e = AtTime("2024-01-01 08:00:00");
     EXPECT_EQ(m_db.SaveEntry(e), 0);
     EXPECT_EQ(e.id, -1);
     sqlite3_exec(other, "ROLLBACK", nullptr, nullptr, nullptr);
@@ -426,8 +524,7 @@ int CheckReadOnlyJournal(const std::string& folder) {
     db.SetFolder(folder);
     db.SetFileName("ro.grv");
     if (db.Open(0) != 1) return 1;
-    CEntry e;
-    e.ts = "2024-01-02 08:00:00";
+    CEntry e = AtTime("2024-01-02 08:00:00");
     if (db.SaveEntry(e) != 0) return 2;
     CEntry back;
     if (db.LoadEntry("1", back) != 1 || back.sbj != "kept") return 3;
@@ -465,8 +562,7 @@ TEST_F(EntryStoreTest, ReadOnlyFileOpensAndRefusesWrites) {
 
 TEST_F(EntryStoreTest, StatementsWithoutAConnectionFailCleanly) {
     ASSERT_EQ(m_db.Close(), 1);
-    CEntry e;
-    e.ts = "2024-01-01 08:00:00";
+    CEntry e = AtTime("2024-01-01 08:00:00");
     EXPECT_EQ(m_db.SaveEntry(e), 0);
     CEntryActions act;
     EXPECT_EQ(m_db.LoadEntryActions("1", act), 0);

@@ -71,7 +71,8 @@ TEST(JournalDbResultCodes, EachCodeHasItsFixedText) {
 }
 
 TEST_F(StoreTest, NewJournalHoldsExactlyTheSchema) {
-    EXPECT_EQ(m_db.IsOpen(), 1);
+    EXPECT_TRUE(m_db.IsOpen());
+    EXPECT_TRUE(m_db.ReadsAsDatabase());
     EXPECT_EQ(m_db.GetLastErrorText(), Fmt(kErrCreatingDb, JournalPath()));
     ASSERT_EQ(m_db.Close(), 1);
     EXPECT_EQ(m_db.IsOpen(), 0);

@@ -81,9 +81,9 @@ TEST_F(MedicineStoreTest, QuotedTextsSaveUpdateAndFind) {
     m.desc = "it's";
     for (int i = 0; i < 3; ++i) ASSERT_EQ(m_db.SaveMedicine(m), 1) << m_db.GetLastErrorText();
     EXPECT_EQ(Cli("SELECT name, dos_msr, dos_form, desc FROM medicine_cabinet;"),
-              "Dr's Best|m'l|Syr'up|it's\n");
+              "Dr's \"Best\"|m'l|Syr'up|it's\n");
     CMedicine found;
-    ASSERT_EQ(m_db.FindMedicine("Dr's Best", 5, "m'l", "Syr'up", found), 1)
+    ASSERT_EQ(m_db.FindMedicine("Dr's \"Best\"", 5, "m'l", "Syr'up", found), 1)
         << m_db.GetLastErrorText();
     EXPECT_EQ(found.id, m.id);
     EXPECT_EQ(found.desc, "it's");
@@ -118,10 +118,15 @@ TEST_F(MedicineStoreTest, CabinetListComboAndLabels) {
     EXPECT_EQ(rows[2].texts, (std::vector<std::string>{"3", "Cc", "1", "250 ml", "Liquid"}));
     EXPECT_FALSE(rows[2].data.has_value());
 
-    std::vector<std::string> combo;
-    ASSERT_EQ(m_db.FillMedicineCombo(combo), 1);
-    EXPECT_EQ(combo, (std::vector<std::string>{"Bb (100 mg) Tablet", "Aa (100 mg) Tablet",
-                                               "Cc (250 ml) Liquid"}));
+    // Labels and ids come together, in id order; a deleted id is not offered.
+    Add("Dd");
+    Cli("DELETE FROM medicine_cabinet WHERE name='Aa';");
+    ComboItems combo;
+    ASSERT_TRUE(m_db.FillMedicineCombo(combo));
+    std::vector<std::pair<std::string, int>> got;
+    for (const ComboItem& item : combo) got.emplace_back(item.label, item.id);
+    EXPECT_EQ(got, (std::vector<std::pair<std::string, int>>{
+                       {"Bb (100 mg) Tablet", 1}, {"Cc (250 ml) Liquid", 3}, {"Dd (100 mg) Tablet", 4}}));
 
     EXPECT_EQ(m_db.GetMedicineLabel(3), "Cc (250 ml)");
     EXPECT_EQ(m_db.GetMedicineLabel(99), "N/A");

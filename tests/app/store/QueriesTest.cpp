@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <climits>
 #include <fstream>
 #include <string>
 #include <vector>
@@ -79,6 +80,42 @@ TEST_F(QueriesTest, QueryFirstColumnAppendsEveryRow) {
     EXPECT_EQ(nulls, Texts{""});
     EXPECT_EQ(m_db.QueryFirstColumn("SELEC nothing", nulls), 0);
     EXPECT_EQ(m_db.GetLastErrorText(), "SQL Error: 1 :  SQL error or missing database \n");
+}
+
+TEST_F(QueriesTest, ActionCategoriesAndNamesForTheActionsDialog) {
+    Cli("INSERT INTO entry_actions (eid, name, cat, del) VALUES (1, 'Walk', 'Rest', 0), "
+        "(1, 'Walk', 'rest', 0), (1, 'Nap', 'Rest', 0), (1, 'Gone', 'Rest', 1), "
+        "(1, 'Sale', '50%_off', 0), (1, 'Plain', '50xyoff', 0), (1, 'Slash', 'a\\b''c', 0);");
+    Texts cats;
+    ASSERT_TRUE(m_db.GetActionCategories(cats));
+    EXPECT_EQ(cats, (Texts{"50%_off", "50xyoff", "Rest", "a\\b'c", "rest"}));
+    struct Case {
+        const char* category;
+        Texts names;
+    };
+    const Case cases[] = {
+        {"", {"Nap", "Plain", "Sale", "Slash", "Walk", "Walk"}},  // every name, repeats kept
+        {"REST", {"Nap", "Walk"}},                                // ASCII case ignored, each once
+        {"50%_off", {"Sale"}},                                    // wildcards are plain text
+        {"a\\b'c", {"Slash"}},
+        {"%", {}},
+    };
+    for (const Case& c : cases) {
+        Texts names;
+        ASSERT_TRUE(m_db.GetActionNames(c.category, names)) << m_db.GetLastErrorText();
+        EXPECT_EQ(names, c.names) << c.category;
+    }
+}
+
+TEST_F(QueriesTest, NumbersAreReadAsTheirLeadingIntegerLikeAtoi) {
+    Cli("INSERT INTO entry (ts, wpl, apl, lpl, cpl) VALUES "
+        "('2024-01-01 08:00:00', ' 7x', '7.9', '-3', '99999999999');");
+    CEntry e;
+    ASSERT_TRUE(m_db.LoadEntry("1", e));
+    EXPECT_EQ(e.wpl, 7);
+    EXPECT_EQ(e.apl, 7);
+    EXPECT_EQ(e.lpl, -3);
+    EXPECT_EQ(e.cpl, INT_MAX);
 }
 
 TEST_F(QueriesTest, PainTrendGivesTheNewest81NewestFirst) {
@@ -334,6 +371,7 @@ TEST(JournalDbOpen, AFileThatIsNotAJournalFailsAtTheFirstStatement) {
     EXPECT_EQ(db.QueryFirstColumn("SELECT id FROM entry", out), 0);
     EXPECT_EQ(db.GetLastErrorText(),
               "SQL Error: 26 :  File opened that is not a database file \n");
+    EXPECT_FALSE(db.ReadsAsDatabase());
     EXPECT_EQ(db.Close(), 1);
 }
 

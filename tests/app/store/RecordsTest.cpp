@@ -237,7 +237,7 @@ TEST(StatementBuilders, TextsAreEscapedIntoTheStatementOnly) {
     e.sbj = "it's \"bad\"";
     e.entry = "O'Neil's";
     const std::string insert = e.GetInsertSql();
-    EXPECT_NE(insert.find("'it''s bad', 'O''Neil''s'"), std::string::npos) << insert;
+    EXPECT_NE(insert.find("'it''s \"bad\"', 'O''Neil''s'"), std::string::npos) << insert;
     EXPECT_EQ(e.sbj, "it's \"bad\"");
     EXPECT_EQ(e.entry, "O'Neil's");
     // Building again gives the same statement: nothing was doubled twice.
@@ -251,7 +251,7 @@ TEST(StatementBuilders, TextsAreEscapedIntoTheStatementOnly) {
     const std::string update = m.GetUpdateSql("id", "7");
     EXPECT_NE(update.find("name = 'Dr''s'"), std::string::npos) << update;
     EXPECT_NE(update.find("dos_form = 'Tab''let'"), std::string::npos) << update;
-    EXPECT_NE(update.find("dos_msr = 'mg'"), std::string::npos) << update;
+    EXPECT_NE(update.find("dos_msr = 'm\"g'"), std::string::npos) << update;
     EXPECT_EQ(m.name, "Dr's");
     EXPECT_EQ(m.dos_form, "Tab'let");
     EXPECT_EQ(m.GetInsertSql(), m.GetInsertSql());
@@ -264,8 +264,8 @@ TEST(StatementBuilders, KeyValueIsEscaped) {
 }
 
 TEST(StatementBuilders, EscapeTextOfBothRecordKinds) {
-    EXPECT_EQ(CEntryBase::EscapeText("it's a \"word\""), "it''s a word");
-    EXPECT_EQ(CMedicine::EscapeText("it's a \"word\""), "it''s a word");
+    EXPECT_EQ(CEntryBase::EscapeText("it's a \"word\""), "it''s a \"word\"");
+    EXPECT_EQ(CMedicine::EscapeText("it's a \"word\""), "it''s a \"word\"");
 }
 
 TEST(Records, ResetRestoresStartValues) {

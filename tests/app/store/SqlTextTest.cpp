@@ -6,14 +6,14 @@
 
 namespace {
 
-TEST(SqlText, EscapingDoublesSingleQuotesAndDropsDoubleQuotes) {
+TEST(SqlText, EscapingDoublesSingleQuotesAndKeepsDoubleQuotes) {
     struct Case { std::string in; std::string out; };
     const Case cases[] = {
         {"", ""},
         {"plain", "plain"},
-        {"it's a \"big\" day", "it''s a big day"},
+        {"it's a \"big\" day", "it''s a \"big\" day"},
         {"''", "''''"},
-        {"\"\"\"", ""},
+        {"\"\"\"", "\"\"\""},
         {"back\\slash\r\nline\ttab", "back\\slash\r\nline\ttab"},
         {"caf\xC3\xA9", "caf\xC3\xA9"},
         {std::string("cut\0here", 8), "cuthere"},

@@ -7,13 +7,13 @@
 #include <string_view>
 
 #include "app/store/SqlText.h"
-#include "app/store/StoredText.h"
+#include "platform/Cp1252Text.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const std::string_view bytes(reinterpret_cast<const char*>(data), size);
-    const std::string text = StoredTextToUtf8(bytes);
-    if (!IsValidUtf8(text)) std::abort();
-    if (IsValidUtf8(bytes) && text != bytes) std::abort();
+    const std::string text = platform::Utf8OrCp1252ToUtf8(bytes);
+    if (!platform::IsValidUtf8(text)) std::abort();
+    if (platform::IsValidUtf8(bytes) && text != bytes) std::abort();
     if (text.size() > 3 * size) std::abort();
 
     // Inside single quotes the escaped text never ends the literal early.

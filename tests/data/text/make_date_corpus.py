@@ -132,6 +132,16 @@ INVALID = [
     "2012-05-06T24:30:00Z", "2012-05-06T10:61:00Z",
 ]
 
+# Years written in full before 1900, and instants whose zone moves them across
+# 1899-12-30 (day 0 of the OLE dates the library counts in).
+OLD_YEARS = [
+    "Wed, 01 Jan 1800 00:00:00 GMT", "01 Jan 1800 00:00:00 +0000", "31 Dec 1899 23:59:59 GMT",
+    "01 Jan 1000 12:00:00 GMT", "Fri, 15 Oct 1582 00:00:00 GMT", "01 Jan 150 00:00:00 GMT",
+    "01 Jan 999 10:00:00 GMT", "Sat, 30 Dec 1899 00:30:00 +0100", "29 Dec 1899 23:30:00 -0100",
+    "30 Dec 1899 23:59:00 -0001", "1899-12-30T00:30:00+01:00", "1899-12-29T23:30:00-01:00",
+    "1899-12-30T00:00:00+00:01", "1899-12-31T00:10:00+02:00", "1800-03-01T00:10:00+00:30",
+]
+
 
 def main():
     out_path = os.path.join(os.path.dirname(os.path.abspath(__file__)), "date-corpus.tsv")
@@ -142,7 +152,7 @@ def main():
     for _ in range(80):
         d = random_instant() if rng.random() < 0.6 else edge_instant()
         cases.append((iso_text(d), True))
-    cases += [(t, "T" in t and "-" in t[:8]) for t in INVALID]
+    cases += [(t, "T" in t and "-" in t[:8]) for t in INVALID + OLD_YEARS]
 
     lines, dropped = [], []
     seen = set()

@@ -170,9 +170,7 @@ TEST_F(Handle, FileTimes) {
     platform::FILETIME created{}, accessed{}, written{};
     ASSERT_TRUE(h.getFileTimes(&created, &accessed, &written));
     auto seconds = [](const platform::FILETIME& ft) {
-        std::int64_t ticks = static_cast<std::int64_t>((static_cast<std::uint64_t>(ft.dwHighDateTime) << 32) |
-                                                       ft.dwLowDateTime);
-        return (ticks - platform::kFileTimeUnixEpoch) / 10000000;
+        return platform::FileTimeTicksToUnixTime(platform::FileTimeToTicks(ft));
     };
     std::int64_t now = std::time(nullptr);
     EXPECT_LE(std::abs(seconds(written) - now), 5);

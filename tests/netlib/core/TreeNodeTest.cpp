@@ -1,14 +1,17 @@
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <memory>
+#include <sstream>
 #include <string>
 #include <vector>
 
 #include "netlib/core/DataBuffer.h"
-#include "netlib/core/NamedCodings.h"
+#include "netlib/core/NamedCodingsHook.h"
 #include "netlib/core/StringBuffer.h"
 #include "netlib/core/StringPair.h"
 #include "netlib/core/TreeNode.h"
+#include "PeerTools.h"
 
 using tessik::StringBuffer;
 
@@ -237,22 +240,37 @@ TEST(AttributeSet, RemoveTakesEveryAttributeOfTheName) {
     EXPECT_STREQ(v.getString(), "101");
 }
 
+// `parsed` is what an XML parser must read back from the written value.
+struct EscapeCase {
+    const char* value;
+    const char* written;
+    const char* parsed;
+};
+const EscapeCase kEscapeCases[] = {
+    {"plain", "plain", "plain"},
+    {"a\"b'c<d>e", "a&quot;b&apos;c&lt;d&gt;e", "a\"b'c<d>e"},
+    {"x & y", "x &amp; y", "x & y"},
+    {"&#38;", "&#38;", "&"},
+    {"&#x26;", "&#x26;", "&"},
+    {"&#xe9;&#x1F600;", "&#xe9;&#x1F600;", "\xC3\xA9\xF0\x9F\x98\x80"},
+    {"&amp;", "&amp;amp;", "&amp;"},
+    {"&#", "&amp;#", "&#"},
+    {"&#a;", "&amp;#a;", "&#a;"},
+    // An '&' is kept only before a complete reference to a character XML allows.
+    {"&#1x", "&amp;#1x", "&#1x"},
+    {"&#xZZ;", "&amp;#xZZ;", "&#xZZ;"},
+    {"&#1 ", "&amp;#1 ", "&#1 "},
+    {"&#x;", "&amp;#x;", "&#x;"},
+    {"&#12", "&amp;#12", "&#12"},
+    {"&#0;", "&amp;#0;", "&#0;"},
+    {"&#x110000;", "&amp;#x110000;", "&#x110000;"},
+    {"&#99999999999999999999;", "&amp;#99999999999999999999;", "&#99999999999999999999;"},
+    // Whitespace a parser would normalise to blanks.
+    {"a\tb\nc\r\nd", "a&#9;b&#10;c&#13;&#10;d", "a\tb\nc\r\nd"},
+};
+
 TEST(AttributeSet, SerializeEscapesValues) {
-    struct Case {
-        const char* value;
-        const char* written;
-    };
-    const Case cases[] = {
-        {"plain", "plain"},
-        {"a\"b'c<d>e", "a&quot;b&apos;c&lt;d&gt;e"},
-        {"x & y", "x &amp; y"},
-        {"&#38;", "&#38;"},
-        {"&#x26;", "&#x26;"},
-        {"&amp;", "&amp;amp;"},
-        {"&#", "&amp;#"},  // too short to be a reference
-        {"&#a;", "&amp;#a;"},
-    };
-    for (const auto& c : cases) {
+    for (const auto& c : kEscapeCases) {
         AttributeSet set;
         set.add("v", c.value);
         StringBuffer out;
@@ -263,6 +281,33 @@ TEST(AttributeSet, SerializeEscapesValues) {
     StringBuffer out("keep");
     empty.serialize(out);
     EXPECT_STREQ(out.getString(), "keep");
+}
+
+// python's XML parser reads every written value back as what was meant; an
+// ill-formed attribute fails to parse.
+TEST(AttributeSet, SerializedValuesParseBackWithPython) {
+    std::string doc;
+    for (const auto& c : kEscapeCases) {
+        AttributeSet set;
+        set.add("v", c.value);
+        StringBuffer out;
+        set.serialize(out);
+        doc += std::string("<e") + out.getString() + "/>\n";
+    }
+    int status = 0;
+    std::string got = peer::run("/usr/bin/python3 -c \"import sys,xml.etree.ElementTree as E\n"
+                                "for l in sys.stdin.buffer:\n"
+                                "  try: print(E.fromstring(l).get('v').encode().hex())\n"
+                                "  except E.ParseError: print('ill-formed')\"",
+                                doc, status);
+    ASSERT_EQ(status, 0);
+    std::istringstream lines(got);
+    for (const auto& c : kEscapeCases) {
+        std::string line;
+        std::getline(lines, line);
+        EXPECT_EQ(line, peer::toHex(reinterpret_cast<const unsigned char*>(c.parsed), std::strlen(c.parsed)))
+            << c.value;
+    }
 }
 
 TEST(TreeNodeChildren, NavigationAndFinding) {

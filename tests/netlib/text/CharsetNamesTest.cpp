@@ -120,7 +120,7 @@ TEST(CharsetNames, TablesAreNotInversesOfEachOther) {
         std::uint32_t nameGives;
     };
     const Case cases[] = {
-        {50221, "csiso2022jp", 50220}, {54936, "gb18030", 936},   {50222, "iso-2022-jp", 50220},
+        {50221, "csiso2022jp", 50220}, {54936, "gb18030", 54936}, {50222, "iso-2022-jp", 50220},
         {20932, "euc-jp", 51932},      {874, "windows-874", 874}, {866, "cp866", 866},
         {1200, "unicode", 1200},       {1201, "unicodefffe", 1201}, {65001, "utf-8", 65001},
     };
@@ -135,7 +135,7 @@ TEST(CharsetNames, NamedEdgeCases) {
     const std::pair<const char*, std::uint32_t> cases[] = {
         {"iso-8859-8 visual", 28598}, {"visual", 28598},         {"logical", 28598},
         {"hebrew", 28598},            {"iso-8859-8-i", 38598},   {"iso-8859-11", 874},
-        {"tis-620", 874},             {"dos-874", 874},          {"gb18030", 936},
+        {"tis-620", 874},             {"dos-874", 874},          {"gb18030", 54936},
         {"iso-2022-jp-1", 50221},     {"iso-2022-jp-2", 50222},  {"x-user-defined", 50000},
         {"asmo-449", 709},            {"asmo-449+", 709},        {"ebcdic", 37},
         {"irv", 20105},               {"ibm866", 866},           {"cp866", 866},

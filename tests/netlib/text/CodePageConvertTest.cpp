@@ -2,15 +2,20 @@
 // their agreement with python3 and iconv.
 #include <gtest/gtest.h>
 
+#include <cstdint>
+#include <cstdio>
+#include <random>
+#include <sstream>
 #include <string>
 #include <vector>
 
 #include "tests/support/TestSupport.h"
 #include "netlib/core/DataBuffer.h"
 #include "netlib/core/EncodingConvert.h"
+#include "netlib/core/Logger.h"
 #include "netlib/core/StringBuffer.h"
 #include "netlib/core/XString.h"
-#include "netlib/text/CodePageEngine.h"
+#include "netlib/text/TextServices.h"
 #include "netlib/text/Iso2022.h"
 
 namespace {
@@ -19,15 +24,19 @@ using Bytes = std::vector<unsigned char>;
 
 using Engine = ::testing::Test;
 
-// Linking grv_text is enough: nobody here called installCodePageEngine().
-TEST(EngineInstall, PresentBeforeAnyCall) {
+// The core converts the UTF family on its own; the rest arrives with the
+// text services, and installing them twice changes nothing.
+TEST(EngineInstall, OnlyTheTextServicesBringTablePages) {
+    EncodingConvert::installEngine(nullptr);
+    EXPECT_FALSE(EncodingConvert::isSupportedPage(1252));
+    EXPECT_TRUE(EncodingConvert::isSupportedPage(65001));
+    tessik::installTextServices();
+    tessik::installTextServices();
     EXPECT_TRUE(EncodingConvert::isSupportedPage(1252));
     EXPECT_TRUE(EncodingConvert::isSupportedPage(50225));
     EXPECT_FALSE(EncodingConvert::isSupportedPage(12345));
     EXPECT_TRUE(EncodingConvert::isSupportedPage(65000));
     EXPECT_EQ(EncodingConvert::charsetToCodePage("iso-2022-jp"), 50220);
-    tessik::installCodePageEngine();  // again: harmless
-    EXPECT_TRUE(EncodingConvert::isSupportedPage(932));
 }
 
 Bytes convert(int from, int to, const Bytes& in, bool* ok = nullptr) {
@@ -244,3 +253,176 @@ TEST_F(Engine, Iso2022CrossDecodesWithPythonAndIconv) {
 }
 
 }  // namespace
+
+namespace {
+
+std::string hexOf(const Bytes& b) { return peer::toHex(b.data(), b.size()); }
+
+Bytes utf16Of(unsigned long cp) {
+    if (cp < 0x10000) return {static_cast<unsigned char>(cp), static_cast<unsigned char>(cp >> 8)};
+    const unsigned long v = cp - 0x10000, hi = 0xD800 + (v >> 10), lo = 0xDC00 + (v & 0x3FF);
+    return {static_cast<unsigned char>(hi), static_cast<unsigned char>(hi >> 8), static_cast<unsigned char>(lo),
+            static_cast<unsigned char>(lo >> 8)};
+}
+
+}  // namespace
+
+// "gb18030" is GB18030, four-byte codes included: every BMP character and a
+// spread of supplementary ones are written as python's codec or glibc's iconv
+// writes them (they follow different editions of the standard, so either
+// decides), and every four-byte code is read as one of them reads it.
+TEST_F(Engine, Gb18030AgreesWithPythonOrIconv) {
+    EXPECT_EQ(EncodingConvert::charsetToCodePage("gb18030"), 54936);
+    DataBuffer text;
+    EncodingConvert ec;
+    const std::string mixed = "\xD6\xD0\xCE\xC4\x95\x32\x82\x36";  // 中文𠀀
+    EXPECT_TRUE(ec.convertFromCharsetName("gb18030", 65001, mixed.data(), 8, text));
+    EXPECT_EQ(std::string(reinterpret_cast<const char*>(text.getData()), text.getSize()),
+              "\xE4\xB8\xAD\xE6\x96\x87\xF0\xA0\x80\x80");
+
+    std::string script = "/usr/bin/python3 -c \"import sys; sys.path.insert(0, '" GRV_SOURCE_DIR
+                         "/scripts/codepages'); import sources\n"
+                         "iv = sources.Iconv('GB18030', 'UTF-32LE'); ivd = sources.Iconv('UTF-32LE', 'GB18030')\n"
+                         "def py(f):\n"
+                         "  try: return f().hex()\n"
+                         "  except UnicodeError: return '-'\n"
+                         "for l in sys.stdin:\n"
+                         "  k, v = l.split()\n"
+                         "  if k == 'E': c = chr(int(v, 16)); r = (py(lambda: c.encode('gb18030')), "
+                         "(iv.run(c.encode('utf-32-le')) or b'').hex() or '-')\n"
+                         "  else: b = bytes.fromhex(v); r = (py(lambda: b.decode('gb18030').encode('utf-16-le')), "
+                         "(ivd.run(b) or b'').decode('utf-32-le').encode('utf-16-le').hex() or '-')\n"
+                         "  print(*r)\"";
+    std::vector<unsigned long> points;
+    for (unsigned long cp = 0x80; cp < 0x10000; ++cp) {
+        if (cp < 0xD800 || cp > 0xDFFF) points.push_back(cp);
+    }
+    for (unsigned long cp = 0x10000; cp <= 0x10FFFF; cp += 0x1357) points.push_back(cp);
+    points.push_back(0x10FFFF);
+    std::vector<Bytes> codes;
+    for (long i = 0; i < 39420 + 10; ++i) {  // the BMP codes and a few past them
+        codes.push_back({static_cast<unsigned char>(0x81 + i / 12600), static_cast<unsigned char>(0x30 + i / 1260 % 10),
+                         static_cast<unsigned char>(0x81 + i / 10 % 126), static_cast<unsigned char>(0x30 + i % 10)});
+    }
+    for (const Bytes& c : std::vector<Bytes>{{0x90, 0x30, 0x81, 0x30}, {0xE3, 0x32, 0x9A, 0x35},
+                                             {0xE3, 0x32, 0x9A, 0x36}, {0x85, 0x30, 0x81, 0x30}})
+        codes.push_back(c);
+    std::string input;
+    char line[32];
+    for (unsigned long cp : points) {
+        std::snprintf(line, sizeof line, "E %lx\n", cp);
+        input += line;
+    }
+    for (const Bytes& c : codes) input += "D " + hexOf(c) + "\n";
+    int status = 0;
+    std::istringstream peers(peer::run(script, input, status));
+    ASSERT_EQ(status, 0);
+
+    int mismatches = 0;
+    auto judge = [&](const std::string& what, const std::string& ours) {
+        std::string py, iv;
+        peers >> py >> iv;
+        if (ours == py || ours == iv) return;
+        if (++mismatches <= 5) ADD_FAILURE() << what << ": ours " << ours << ", python " << py << ", iconv " << iv;
+    };
+    // The engine itself: a converter from 1200 would take U+FEFF for a byte-order mark.
+    auto engine = [](bool (*f)(int, const unsigned char*, unsigned int, DataBuffer&), const Bytes& in) {
+        DataBuffer out;
+        const bool ok = f(54936, in.data(), static_cast<unsigned>(in.size()), out);
+        return ok ? hexOf(Bytes(out.getData(), out.getData() + out.getSize())) : std::string("-");
+    };
+    for (unsigned long cp : points) judge("U+" + hexOf(utf16Of(cp)), engine(tessik::utf16ToTablePage, utf16Of(cp)));
+    for (const Bytes& c : codes) judge(hexOf(c), engine(tessik::tablePageToUtf16, c));
+    EXPECT_EQ(mismatches, 0);
+}
+
+// Lost input is counted, not hidden: python's decoders, with an error handler
+// that drops and counts, write the same text and count the same bytes for
+// ill-formed UTF-8 and for the bytes page 1252 lacks (dropped on the way to
+// UTF-8, where the conversion still reports success).
+TEST_F(Engine, DroppedInputIsCountedAsPythonCountsIt) {
+    std::mt19937 rng(27);
+    const Bytes utf8Alphabet = {'a', ' ', 0xC3, 0xA9, 0xE2, 0x82, 0xAC, 0x80, 0xBF, 0xF0,
+                                0x9F, 0x98, 0xC0, 0xE0, 0xA0, 0xF4, 0x90, 0xF8, 0xFF};
+    const Bytes cp1252Alphabet = {'a', 0x81, 0x8D, 0x8F, 0x90, 0x9D, 0x80, 0xE9, 0x9F};
+    struct Sample {
+        int page;
+        Bytes bytes;
+    };
+    std::vector<Sample> samples;
+    for (int i = 0; i < 200; ++i) {
+        const Bytes& alphabet = i % 2 ? cp1252Alphabet : utf8Alphabet;
+        Bytes b(1 + rng() % 24);
+        for (auto& c : b) c = alphabet[rng() % alphabet.size()];
+        samples.push_back({i % 2 ? 1252 : 65001, b});
+    }
+    std::string input;
+    for (const Sample& s : samples) input += (s.page == 65001 ? "utf-8 " : "cp1252 ") + hexOf(s.bytes) + "\n";
+    int status = 0;
+    std::istringstream peers(peer::run("/usr/bin/python3 -c \"import sys, codecs\n"
+                                       "n = [0]\n"
+                                       "def count(e):\n"
+                                       "  n[0] += e.end - e.start\n"
+                                       "  return ('', e.end)\n"
+                                       "codecs.register_error('count', count)\n"
+                                       "for l in sys.stdin:\n"
+                                       "  enc, data = l.split(); n[0] = 0\n"
+                                       "  text = bytes.fromhex(data).decode(enc, 'count')\n"
+                                       "  print((text.encode('utf-16-le') if enc == 'utf-8' else "
+                                       "text.encode('utf-8')).hex() or '-', n[0])\"",
+                                       input, status));
+    ASSERT_EQ(status, 0);
+    for (const Sample& s : samples) {
+        std::string text;
+        std::uint64_t dropped = 0;
+        peers >> text >> dropped;
+        EncodingConvert ec;
+        DataBuffer out;
+        EXPECT_TRUE(ec.convert(s.page, s.page == 65001 ? 1200 : 65001, s.bytes.data(),
+                               static_cast<unsigned>(s.bytes.size()), out));
+        const Bytes ours(out.getData(), out.getData() + out.getSize());
+        EXPECT_EQ(ours.empty() ? "-" : hexOf(ours), text) << s.page << " " << hexOf(s.bytes);
+        EXPECT_EQ(ec.getDroppedCount(), dropped) << s.page << " " << hexOf(s.bytes);
+    }
+}
+
+// What python has no like for: the unit 0 that UTF-8 text does not carry,
+// units a page lacks, UTF-7 that does not decode. The output stays as it was;
+// the count and the verbose log tell.
+TEST_F(Engine, DroppedInputIsCountedAndLogged) {
+    struct Case {
+        const char* name;
+        int from, to;
+        Bytes in, want;
+        std::uint64_t dropped;
+    } cases[] = {
+        {"unit 0 to utf8", 1200, 65001, {'a', 0, 0, 0, 'b', 0}, {'a', 'b'}, 2},
+        {"odd last byte", 1200, 65001, {'a', 0, 'b'}, {'a'}, 1},
+        {"unit 1252 lacks", 1200, 1252, {'a', 0, 0x00, 0x30, 'b', 0}, {'a', 'b'}, 2},
+        {"utf8 character 1252 lacks", 65001, 1252, {0xE3, 0x80, 0x80, 'x'}, {'x'}, 2},
+        {"utf7 8-bit byte", 65000, 1200, {'a', 0xE9}, {'a', 0, 0xE9, 0}, 1},
+        {"utf7 run making no unit", 65000, 65001, {'a', '+', 'A', 'A', '-', 'b'}, {'a', 'b'}, 3},
+        {"utf7 bits left over", 65000, 1200, {'+', 'A', 'G', 'E', 'B', '-'}, {'a', 0}, 1},
+        {"utf7 nul byte", 65000, 1200, {'a', 0, 'b'}, {'a', 0, 'b', 0}, 1},
+        {"gb18030 code past the BMP codes", 54936, 1200, {0x84, 0x31, 0xA5, 0x30, 'x'}, {'x', 0}, 4},
+        {"nothing lost", 65001, 1252, {0xE2, 0x82, 0xAC}, {0x80}, 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        EncodingConvert ec;
+        Logger log;
+        ec.setVerboseLog(&log);
+        DataBuffer out;
+        ec.convert(c.from, c.to, c.in.data(), static_cast<unsigned>(c.in.size()), out);
+        EXPECT_EQ(Bytes(out.getData(), out.getData() + out.getSize()), c.want);
+        EXPECT_EQ(ec.getDroppedCount(), c.dropped);
+        tessik::StringBuffer text;
+        log.getLogText(text);
+        const std::string logged = text.getString();
+        if (c.dropped == 0) {
+            EXPECT_EQ(logged.find("numBytesDropped"), std::string::npos) << logged;
+        } else {
+            EXPECT_NE(logged.find("numBytesDropped: " + std::to_string(c.dropped)), std::string::npos) << logged;
+        }
+    }
+}

@@ -6,18 +6,18 @@
 
 #include "netlib/core/DataBuffer.h"
 #include "netlib/core/EncodingConvert.h"
-#include "netlib/text/CodePageEngine.h"
+#include "netlib/text/TextServices.h"
 #include "netlib/text/Iso2022.h"
 
 namespace {
 const int kPages[] = {932, 936, 949, 950, 1361, 10001, 51932, 51936, 51949, 1252, 10004,
-                      28596, 1256, 37, 50220, 50222, 50225, 65001, 1200, 1201, 65005, 65006};
+                      28596, 1256, 37, 50220, 50222, 50225, 65001, 1200, 1201, 65005, 65006, 54936};
 constexpr std::size_t kCount = sizeof kPages / sizeof kPages[0];
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     if (size < 2) return 0;
-    tessik::installCodePageEngine();
+    tessik::installTextServices();
     int from = kPages[data[0] % kCount];
     int to = kPages[data[1] % kCount];
     const unsigned char* text = data + 2;

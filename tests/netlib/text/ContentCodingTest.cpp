@@ -14,7 +14,7 @@
 #include "netlib/core/EncodingConvert.h"
 #include "netlib/core/Memory.h"
 #include "netlib/core/StringBuffer.h"
-#include "netlib/text/CodePageEngine.h"
+#include "netlib/text/TextServices.h"
 
 using codingpeer::Bytes;
 using tessik::ContentCoding;
@@ -524,10 +524,13 @@ TEST(EncodedWords, OtherCharsetsConvertThroughTheEngine) {
     DataBuffer raw;
     ContentCoding::decodeEncodedWordsRaw(sb, raw);
     EXPECT_EQ(str(raw), text);
-    // Without a converter the word's bytes come through unchanged.
+    // Without a converter, or in a charset nobody knows, a word is read as
+    // Latin-1: the text stays UTF-8 and no byte is lost.
+    EXPECT_EQ(wordsToUtf8("=?x-unknown?q?caf=E9?= =?x-unknown?b?/w==?="), "caf\xC3\xA9\xC3\xBF");
+    EXPECT_EQ(wordsToUtf8("=?us-ascii?q?caf=E9?="), "caf");
     EncodingConvert::installEngine(nullptr);
-    EXPECT_EQ(wordsToUtf8("=?iso-8859-1?q?caf=E9?="), "caf\xE9");
-    tessik::installCodePageEngine();
+    EXPECT_EQ(wordsToUtf8("=?iso-8859-1?q?caf=E9?="), "caf\xC3\xA9");
+    tessik::installTextServices();
     EXPECT_EQ(wordsToUtf8("=?iso-8859-1?q?caf=E9?="), "caf\xC3\xA9");
 }
 
@@ -581,4 +584,60 @@ TEST(EncodedWordsPeers, CrossDecodeWithPythonEmailHeader) {
         ContentCoding::decodeEncodedWordsRaw(sb, raw);
         EXPECT_EQ(str(raw), codingpeer::textOf(latin[i])) << codingpeer::textOf(pyQ[i]);
     }
+}
+
+// RFC 2047 allows 75 characters per word; longer text becomes several words,
+// each of whole characters, and python's email package reads them back.
+TEST(EncodedWordsPeers, LongWordsAreSplitWithinSeventyFiveCharacters) {
+    enum Form { kB, kQ, kAuto };
+    struct Case {
+        Form form;
+        std::string utf8;  // the text; converted to the page first
+        int page;
+        const char* charset;
+    };
+    auto times = [](const std::string& s, int n) {
+        std::string r;
+        for (int i = 0; i < n; ++i) r += s;
+        return r;
+    };
+    const std::string nihon = "\xE6\x97\xA5\xE6\x9C\xAC", chinese = "\xE4\xB8\xAD\xE6\x96\x87";
+    const Case cases[] = {
+        {kQ, times("x", 200), 65001, "utf-8"},
+        {kB, times("s\xC3\xBC", 80), 65001, "utf-8"},
+        {kB, times("\xC3\xA9", 30), 65001, "utf-8"},  // 60 bytes: short, yet too long for one word
+        {kQ, times(nihon, 50), 65001, "utf-8"},
+        {kB, times("\xF0\x9F\x98\x80", 40), 65001, "utf-8"},
+        {kB, times(nihon + " ", 40), 65001, "utf-8"},
+        {kB, times(nihon, 40), 50220, "iso-2022-jp"},
+        {kQ, times("caf\xC3\xA9", 40), 28591, "iso-8859-1"},
+        {kAuto, times(chinese, 40), 950, "big5"},
+        {kAuto, times(nihon, 40), 932, "shift_jis"},
+        {kAuto, times("\xC3\xA9", 100), 28591, "iso-8859-1"},
+        {kAuto, times("ab" + nihon, 60), 65001, "utf-8"},
+    };
+    ContentCoding cc;
+    std::vector<Bytes> ours;
+    for (const Case& c : cases) {
+        DataBuffer text;
+        EncodingConvert conv;
+        ASSERT_TRUE(conv.convert(65001, c.page, c.utf8.data(), static_cast<unsigned>(c.utf8.size()), text));
+        StringBuffer w;
+        if (c.form == kB) cc.encodeBEncodedWords(text.getData(), text.getSize(), c.page, c.charset, w);
+        else if (c.form == kQ) cc.encodeQEncodedWords(text.getData(), text.getSize(), c.page, c.charset, w);
+        else cc.encodeEncodedWordAuto(text.getData(), text.getSize(), c.charset, w);
+        const std::string words = str(w);
+        for (std::size_t at = words.find("=?"); at != std::string::npos; at = words.find("=?", at + 2)) {
+            const std::size_t end = words.find("?=", words.find('?', words.find('?', at + 2) + 1) + 1);
+            ASSERT_NE(end, std::string::npos) << words;
+            EXPECT_LE(end + 2 - at, 75u) << c.charset << ": " << words.substr(at, end + 2 - at);
+            at = end;
+        }
+        ours.push_back(codingpeer::bytesOf(words));
+    }
+    std::vector<Bytes> byPython = codingpeer::python(
+        "out = str(email.header.make_header(email.header.decode_header(data.decode('ascii')))).encode('utf-8')", ours);
+    ASSERT_EQ(byPython.size(), std::size(cases));
+    for (std::size_t i = 0; i < byPython.size(); ++i)
+        EXPECT_EQ(codingpeer::textOf(byPython[i]), cases[i].utf8) << codingpeer::textOf(ours[i]);
 }

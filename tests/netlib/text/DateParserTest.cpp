@@ -90,11 +90,13 @@ TEST(ParseDate, Rfc822Forms) {
         {"Sun, 06 Nov 1994 20:49:37 Y", "1994-11-06 08:49:37 0"},
         // A wrong day name does not outvote the date.
         {"Mon, 06 Nov 1994 08:49:37 GMT", "1994-11-06 08:49:37 0"},
-        // RFC 5322's years: below 50 in this century, three digits plus 1900.
+        // One- and two-digit years: below 50 in this century; longer years as written.
         {"1 Jan 49 00:00:00 GMT", "2049-01-01 00:00:00 5"},
         {"1 Jan 50 00:00:00 GMT", "1950-01-01 00:00:00 0"},
-        {"1 Jan 150 00:00:00 GMT", "2050-01-01 00:00:00 6"},
         {"1 Jan 0 00:00:00 GMT", "2000-01-01 00:00:00 6"},
+        {"1 Jan 150 00:00:00 GMT", "0150-01-01 00:00:00 4"},
+        {"1 Jan 1800 00:00:00 GMT", "1800-01-01 00:00:00 3"},
+        {"31 Dec 1899 23:59:59 +0100", "1899-12-31 22:59:59 0"},
         // Day carry over month, year and leap day ends.
         {"Tue, 31 Dec 2013 23:30:00 -0100", "2014-01-01 00:30:00 3"},
         {"Wed, 01 Jan 2014 00:10:00 +0100", "2013-12-31 23:10:00 2"},
@@ -116,6 +118,8 @@ TEST(ParseDate, RejectsWhatIsNoDate) {
         "Sun, 06 Nov 1994 08:49:37 +0160", "Sun, 06 Nov 1994 08:49:37 +530",
         "Sun, 06 Nov 1994 08:49:37 -x", "99999999999999999999 Nov 1994 08:49:37 GMT",
         "Sun, 06 Nov 1994 99999999999:00:00 GMT",
+        // Years the record cannot hold, written with three or four digits.
+        "01 Jan 099 00:00:00 GMT", "01 Jan 0049 00:00:00 GMT", "01 Jan 000 00:00:00 GMT",
     };
     for (const char* text : cases) EXPECT_EQ(parse(text), "invalid") << "'" << text << "'";
     SysTimeValue v;

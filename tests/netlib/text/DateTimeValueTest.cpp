@@ -5,7 +5,9 @@
 #include <cmath>
 #include <limits>
 #include <sstream>
+#include <string>
 
+#include "../core/PeerTools.h"
 #include "TextTestSupport.h"
 #include "platform/WinTime.h"
 
@@ -188,6 +190,36 @@ TEST(SysTime, AddDays) {
     SysTimeValue bad = record(2013, 2, 29);
     bad.addDays(3);
     EXPECT_EQ(texttest::describe(bad), "1900-01-04 00:00:00 4");
+}
+
+// Python's datetime + timedelta judges every move, most of them across
+// 1899-12-30, where the OLE fraction changes direction.
+TEST(SysTime, AddDaysAcrossDayZeroKeepsTheTimeOfDay) {
+    const int starts[][6] = {
+        {1899, 12, 30, 0, 30, 0}, {1899, 12, 30, 23, 59, 59}, {1899, 12, 29, 6, 0, 0}, {1899, 12, 31, 12, 0, 1},
+        {1899, 12, 28, 0, 0, 0},  {1900, 1, 1, 18, 45, 0},    {1899, 11, 30, 1, 2, 3}, {1800, 3, 1, 0, 10, 0},
+    };
+    const int moves[] = {-400, -3, -2, -1, 1, 2, 3, 400};
+    std::string input, got;
+    for (const auto& s : starts) {
+        for (int n : moves) {
+            input += std::to_string(s[0]) + " " + std::to_string(s[1]) + " " + std::to_string(s[2]) + " " +
+                     std::to_string(s[3]) + " " + std::to_string(s[4]) + " " + std::to_string(s[5]) + " " +
+                     std::to_string(n) + "\n";
+            SysTimeValue v = record(s[0], s[1], s[2], s[3], s[4], s[5]);
+            v.addDays(n);
+            got += texttest::describe(v) + "\n";
+        }
+    }
+    int status = 0;
+    const std::string want = peer::run(
+        "/usr/bin/python3 -c \"import sys,datetime as d\n"
+        "for l in sys.stdin:\n"
+        "  y,m,D,h,M,s,n=map(int,l.split()); t=d.datetime(y,m,D,h,M,s)+d.timedelta(days=n)\n"
+        "  print(t.strftime('%Y-%m-%d %H:%M:%S'), t.isoweekday()%7)\"",
+        input, status);
+    ASSERT_EQ(status, 0);
+    EXPECT_EQ(got, want);
 }
 
 TEST(SysTime, IsInRangeIncludesBothEndsAtTwoOClock) {

@@ -7,11 +7,13 @@
 #include "netlib/core/DataBuffer.h"
 #include "netlib/core/StringBuffer.h"
 #include "netlib/text/ContentCoding.h"
+#include "netlib/text/TextServices.h"
 
 using tessik::ContentCoding;
 using tessik::StringBuffer;
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    tessik::installTextServices();
     StringBuffer text;
     text.appendBytes(data, static_cast<int>(size));
 

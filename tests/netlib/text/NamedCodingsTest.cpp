@@ -1,4 +1,4 @@
-// The byte buffer's named encodings reach the text layer once it is linked.
+// The byte buffer's named encodings reach the text layer once its services are installed.
 #include <gtest/gtest.h>
 
 #include <string>

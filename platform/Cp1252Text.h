@@ -1,8 +1,11 @@
 #pragma once
-// Texts as they come out of a journal file. Journals written on Windows hold
-// their texts in the Windows Western code page; they are shown, never dropped.
+// Texts as they come out of files written on Windows (journals among them),
+// which may hold the Windows Western code page: they are shown, never dropped.
+// The one home of "UTF-8, else cp1252".
 #include <string>
 #include <string_view>
+
+namespace platform {
 
 bool IsValidUtf8(std::string_view text);
 
@@ -11,4 +14,6 @@ bool IsValidUtf8(std::string_view text);
 std::string Cp1252ToUtf8(std::string_view text);
 
 // UTF-8 text unchanged; anything else read as Windows-1252.
-std::string StoredTextToUtf8(std::string_view text);
+std::string Utf8OrCp1252ToUtf8(std::string_view text);
+
+} // namespace platform

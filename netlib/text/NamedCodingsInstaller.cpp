@@ -1,7 +1,6 @@
-// Wires the byte buffer's named encodings to this layer. The anchor symbol is
-// kept by a linker option on grv_text, so the registration below runs in
-// every program that links the library.
-#include "netlib/core/NamedCodings.h"
+// Installs this layer's codings into the byte buffer's named-encodings hook
+// (netlib/core/NamedCodingsHook.h).
+#include "netlib/core/NamedCodingsHook.h"
 
 #include "netlib/core/DataBuffer.h"
 #include "netlib/core/StringBuffer.h"
@@ -47,12 +46,8 @@ void encodeNamed(const char* nameText, const void* bytes, unsigned int n, String
 
 const NamedCodings kTextCodings = {decodeNamed, encodeNamed};
 
-const bool kInstalled = (installTextNamedCodings(), true);
-
 }  // namespace
 
 void installTextNamedCodings() { installNamedCodings(&kTextCodings); }
 
 }  // namespace tessik
-
-extern "C" const bool* grvTextNamedCodingsAnchor() { return &tessik::kInstalled; }

@@ -1,6 +1,7 @@
 #pragma once
-// The byte buffer's named encodings ("base64", "qp", "url") live in the text
-// layer above the core; it installs them here. Without them those names
+// The hook through which the byte buffer reaches its named encodings
+// ("base64", "qp", "url"), which live in the text layer above the core;
+// netlib/text/NamedCodingsInstaller.cpp fills it. Until then those names
 // decode and encode nothing.
 class DataBuffer;
 namespace tessik {
@@ -14,5 +15,5 @@ struct NamedCodings {
     void (*encode)(const char* name, const void* bytes, unsigned int n, tessik::StringBuffer& out);
 };
 
-// Installed once by the text layer; null removes them.
+// Set by the text layer at the library's start; null removes them.
 void installNamedCodings(const NamedCodings* codings);

@@ -1,15 +1,15 @@
-#include "app/store/StoredText.h"
+#include "platform/Cp1252Text.h"
 
 #include <cstdint>
 
+namespace platform {
 namespace {
 
 // Windows-1252 0x80..0x9F; the rest of the page equals Latin-1.
 constexpr char16_t kCp1252High[32] = {
-    0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021,
-    0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0x008D, 0x017D, 0x008F,
-    0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
-    0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178,
+    0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
+    0x2039, 0x0152, 0x008D, 0x017D, 0x008F, 0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
+    0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178,
 };
 
 void AppendUtf8(std::string& out, char32_t cp) {
@@ -25,7 +25,7 @@ void AppendUtf8(std::string& out, char32_t cp) {
     }
 }
 
-}  // namespace
+} // namespace
 
 bool IsValidUtf8(std::string_view text) {
     size_t i = 0;
@@ -50,15 +50,16 @@ bool IsValidUtf8(std::string_view text) {
         } else {
             return false;
         }
-        if (n - i < len) return false;
+        if (n - i < len)
+            return false;
         for (size_t k = 1; k < len; ++k) {
             const auto c = static_cast<uint8_t>(text[i + k]);
-            if ((c & 0xC0) != 0x80) return false;
+            if ((c & 0xC0) != 0x80)
+                return false;
             cp = (cp << 6) | (c & 0x3F);
         }
         // Overlong forms, surrogates and values past U+10FFFF are not UTF-8.
-        if ((len == 3 && cp < 0x800) || (len == 4 && cp < 0x10000) || cp > 0x10FFFF ||
-            (cp >= 0xD800 && cp <= 0xDFFF)) {
+        if ((len == 3 && cp < 0x800) || (len == 4 && cp < 0x10000) || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) {
             return false;
         }
         i += len;
@@ -80,7 +81,10 @@ std::string Cp1252ToUtf8(std::string_view text) {
     return out;
 }
 
-std::string StoredTextToUtf8(std::string_view text) {
-    if (IsValidUtf8(text)) return std::string(text);
+std::string Utf8OrCp1252ToUtf8(std::string_view text) {
+    if (IsValidUtf8(text))
+        return std::string(text);
     return Cp1252ToUtf8(text);
 }
+
+} // namespace platform
