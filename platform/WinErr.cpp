@@ -59,6 +59,13 @@ DWORD WsaErrorFromErrno(int err) {
     case ENOTSOCK:
     case EBADF: return WSAENOTSOCK;
     case EMSGSIZE: return WSAEMSGSIZE;
+    case EMFILE:
+    case ENFILE: return WSAEMFILE;
+    case EFAULT: return WSAEFAULT;
+    case EPROTOTYPE: return WSAEPROTOTYPE;
+    case EPROTONOSUPPORT: return WSAEPROTONOSUPPORT;
+    case ESOCKTNOSUPPORT: return WSAESOCKTNOSUPPORT;
+    case EAFNOSUPPORT: return WSAEAFNOSUPPORT;
     case EADDRINUSE: return WSAEADDRINUSE;
     case EADDRNOTAVAIL: return WSAEADDRNOTAVAIL;
     case ENETDOWN: return WSAENETDOWN;

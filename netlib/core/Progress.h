@@ -158,6 +158,8 @@ public:
     void pollAbort(unsigned int intervalMs, unsigned int unused);
     bool abortCheckDefault();
     bool isAborted() const { return m_aborted; }
+    // The application's sink, or the monitor's own when none was given.
+    ProgressEvent* getEventSink() const { return m_sink; }
     void progressInfo(const char* name, const char* value);
     void progressInfoInt(const char* name, int value);
     void progressInfoInt64(const char* name, std::int64_t value);

@@ -1,0 +1,190 @@
+// Every loopback peer starts, answers a client that speaks its legacy
+// settings, and is gone after the test.
+#include "tests/support/LoopbackPeers.h"
+#include "tests/support/TestSupport.h"
+
+#include <gtest/gtest.h>
+#include <signal.h>
+
+#include <string>
+#include <vector>
+
+namespace grvtest {
+namespace {
+
+std::string Url(int port, const std::string& path) {
+    return "http://127.0.0.1:" + std::to_string(port) + path;
+}
+
+bool EndsWith(const std::string& text, const std::string& tail) {
+    return text.size() >= tail.size() && text.compare(text.size() - tail.size(), tail.size(), tail) == 0;
+}
+
+std::string Credentials() {
+    return std::string(kPeerUser) + ":" + kPeerPassword;
+}
+
+// curl's body (stdout only) and its exit status.
+RunResult Curl(std::vector<std::string> args) {
+    args.insert(args.begin(), {"curl", "-sS", "--max-time", "20"});
+    return RunProgram(args);
+}
+
+std::vector<std::string> SshOptions(const SshPeer& peer) {
+    return {"ssh",
+            "-p",
+            std::to_string(peer.port),
+            "-i",
+            peer.clientKey,
+            "-o",
+            "BatchMode=yes",
+            "-o",
+            "StrictHostKeyChecking=no",
+            "-o",
+            "UserKnownHostsFile=/dev/null",
+            "-o",
+            "HostKeyAlgorithms=ssh-rsa",
+            "-o",
+            "ConnectTimeout=20"};
+}
+
+TEST_F(LoopbackPeerTest, NginxServesPlainGzipChunkedBasicAndTls10) {
+    NginxPeer nginx = peers.StartNginx();
+    EXPECT_EQ(Curl({Url(nginx.httpPort, "/")}).out, "hello\n");
+    RunResult big = Curl({"--compressed", "-D", "/dev/stderr", Url(nginx.httpPort, "/big.txt")});
+    EXPECT_EQ(big.out, ReadFile(nginx.docRoot + "/big.txt"));
+    EXPECT_NE(big.err.find("Content-Encoding: gzip"), std::string::npos) << big.err;
+    EXPECT_NE(big.err.find("Transfer-Encoding: chunked"), std::string::npos) << big.err;
+    EXPECT_NE(Curl({"-o", "/dev/null", "-w", "%{http_code}", Url(nginx.httpPort, "/basic/")}).out, "200");
+    EXPECT_EQ(Curl({"-u", Credentials(), Url(nginx.httpPort, "/basic/")}).out, "basic-ok\n");
+    RunResult tls = RunPeer({"openssl", "s_client", "-connect", "127.0.0.1:" + std::to_string(nginx.tlsPort), "-tls1",
+                             "-cipher", "AES128-SHA:@SECLEVEL=0"});
+    EXPECT_NE(tls.out.find("Protocol  : TLSv1\n"), std::string::npos) << tls.out;
+    EXPECT_NE(tls.out.find("Cipher    : AES128-SHA\n"), std::string::npos) << tls.out;
+}
+
+TEST_F(LoopbackPeerTest, ApacheAnswersDigestAndNtlm) {
+    ApachePeer apache = peers.StartApache();
+    EXPECT_EQ(Curl({"--digest", "-u", Credentials(), Url(apache.port, "/digest/")}).out, "digest-ok\n");
+    EXPECT_EQ(Curl({"-o", "/dev/null", "-w", "%{http_code}", "--digest", "-u", std::string(kPeerUser) + ":wrong",
+                    Url(apache.port, "/digest/")})
+                  .out,
+              "401");
+    RunOptions legacyMd4;
+    legacyMd4.env = {"OPENSSL_CONF=" + std::string(GRV_SOURCE_DIR) + "/tests/peers/openssl-legacy.cnf"};
+    const std::string script = std::string(GRV_SOURCE_DIR) + "/tests/peers/ntlm_get.py";
+    for (auto [password, expected] : {std::pair{kPeerPassword, "200\nntlm-ok\n"}, std::pair{"wrong", "401\n"}}) {
+        RunResult ntlm = RunProgram({"/usr/bin/python3", script, "127.0.0.1", std::to_string(apache.port), "/ntlm/",
+                                     kPeerNtlmDomain, kPeerUser, password},
+                                    legacyMd4);
+        EXPECT_EQ(ntlm.out.substr(0, std::string(expected).size()), expected) << ntlm.out << ntlm.err;
+    }
+}
+
+TEST_F(LoopbackPeerTest, ProxiesNeedBasicAuthAndTunnel) {
+    int target = peers.StartCaptureServer();
+    for (int proxy : {peers.StartSquid(), peers.StartTinyproxy()}) {
+        std::string via = "http://127.0.0.1:" + std::to_string(proxy);
+        EXPECT_EQ(Curl({"-x", via, "-U", Credentials(), Url(target, "/plain")}).out, "ok");
+        EXPECT_EQ(Curl({"-p", "-x", via, "-U", Credentials(), Url(target, "/tunnel")}).out, "ok");
+        EXPECT_EQ(Curl({"-o", "/dev/null", "-w", "%{http_code}", "-x", via, Url(target, "/")}).out, "407");
+    }
+    std::vector<std::string> seen = peers.CapturedRequests(target);
+    ASSERT_EQ(seen.size(), 4u);
+    EXPECT_EQ(seen[1].substr(0, 16), "GET /tunnel HTTP");
+}
+
+TEST_F(LoopbackPeerTest, SocksPeersRelayWithUsernameMethod) {
+    int target = peers.StartCaptureServer();
+    int microsocks = peers.StartMicrosocks();
+    int dante = peers.StartDante();
+    auto via = [](const std::string& scheme, const std::string& user, int port) {
+        return scheme + "://" + user + "127.0.0.1:" + std::to_string(port);
+    };
+    std::string withPassword = std::string(":") + kPeerPassword + "@";
+    EXPECT_EQ(Curl({"-x", via("socks5", kPeerUser + withPassword, microsocks), Url(target, "/")}).out, "ok");
+    EXPECT_NE(Curl({"-x", via("socks5", "", microsocks), Url(target, "/")}).status, 0);
+    EXPECT_EQ(Curl({"-x", via("socks5", peers.DanteUser() + withPassword, dante), Url(target, "/")}).out, "ok");
+    EXPECT_NE(Curl({"-x", via("socks5", peers.DanteUser() + ":wrong@", dante), Url(target, "/")}).status, 0);
+    EXPECT_EQ(Curl({"-x", via("socks4", "", dante), Url(target, "/")}).out, "ok");
+    EXPECT_EQ(peers.CapturedRequests(target).size(), 3u);
+}
+
+TEST_F(LoopbackPeerTest, OpensslServerSpeaksTls10) {
+    int port = peers.StartOpensslServer();
+    RunResult tls = RunPeer({"openssl", "s_client", "-connect", "127.0.0.1:" + std::to_string(port), "-tls1", "-cipher",
+                             "AES128-SHA:@SECLEVEL=0"});
+    EXPECT_NE(tls.out.find("Cipher    : AES128-SHA\n"), std::string::npos) << tls.out;
+}
+
+TEST_F(LoopbackPeerTest, GnutlsServerSpeaksTls10With3desAndRc4) {
+    const std::vector<std::pair<const char*, const char*>> cases = {
+        {kGnutls3des, "(TLS1.0-X.509)-(RSA)-(3DES-CBC)-(SHA1)"},
+        {kGnutlsRc4Sha, "(TLS1.0-X.509)-(RSA)-(ARCFOUR-128)-(SHA1)"},
+        {kGnutlsRc4Md5, "(TLS1.0-X.509)-(RSA)-(ARCFOUR-128)-(MD5)"},
+    };
+    for (auto [priority, description] : cases) {
+        int port = peers.StartGnutlsServer(priority);
+        RunResult tls =
+            RunPeer({"gnutls-cli", "--insecure", "--priority", priority, "-p", std::to_string(port), "127.0.0.1"});
+        EXPECT_NE(tls.out.find(description), std::string::npos) << tls.out;
+        peers.Stop(port);
+    }
+}
+
+TEST_F(LoopbackPeerTest, SshdTakesSha1KexAndCbc) {
+    SshPeer sshd = peers.StartSshd();
+    std::vector<std::string> ssh = SshOptions(sshd);
+    ssh.insert(ssh.end(), {"-o", "KexAlgorithms=diffie-hellman-group14-sha1", "-o", "Ciphers=aes128-cbc",
+                           sshd.user + "@127.0.0.1", "echo", "reached"});
+    RunResult r = RunPeer(ssh);
+    EXPECT_NE(r.out.find("reached\n"), std::string::npos) << r.out;
+}
+
+TEST_F(LoopbackPeerTest, ParamikoServerTakesGroupExchangeAndZlib) {
+    SshPeer paramiko = peers.StartParamikoServer();
+    std::vector<std::string> ssh = SshOptions(paramiko);
+    ssh.insert(ssh.end(), {"-v", "-o", "KexAlgorithms=diffie-hellman-group-exchange-sha1", "-o", "Compression=yes",
+                           paramiko.user + "@127.0.0.1", "hello"});
+    RunResult r = RunPeer(ssh);
+    EXPECT_NE(r.out.find("exec: hello\n"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("compression: zlib"), std::string::npos) << r.out;
+}
+
+TEST_F(LoopbackPeerTest, S3rverStoresAndReturnsSignedObjects) {
+    int port = peers.StartS3rver();
+    RunResult list = Python("import botocore.session, sys\n"
+                            "s = botocore.session.get_session().create_client('s3', region_name='us-east-1',"
+                            " endpoint_url=sys.argv[1], aws_access_key_id=sys.argv[2],"
+                            " aws_secret_access_key=sys.argv[3])\n"
+                            "s.put_object(Bucket=sys.argv[4], Key='k.txt', Body=b'stored')\n"
+                            "print(s.get_object(Bucket=sys.argv[4], Key='k.txt')['Body'].read().decode())",
+                            {"http://127.0.0.1:" + std::to_string(port), kS3AccessKey, kS3SecretKey, kS3Bucket});
+    EXPECT_EQ(list.out, "stored\n") << list.err;
+}
+
+TEST_F(LoopbackPeerTest, CaptureServerKeepsRequestsWhole) {
+    int port = peers.StartCaptureServer("HTTP/1.1 201 Created\r\nContent-Length: 4\r\n\r\nmade");
+    EXPECT_EQ(Curl({"-d", "a=1&b=2", Url(port, "/form")}).out, "made");
+    EXPECT_EQ(Curl({"-H", "Transfer-Encoding: chunked", "-d", "zzz", Url(port, "/chunks")}).out, "made");
+    std::vector<std::string> seen = peers.CapturedRequests(port);
+    ASSERT_EQ(seen.size(), 2u);
+    EXPECT_EQ(seen[0].substr(0, 15), "POST /form HTTP");
+    EXPECT_TRUE(EndsWith(seen[0], "\r\n\r\na=1&b=2")) << seen[0];
+    EXPECT_TRUE(EndsWith(seen[1], "\r\n\r\n3\r\nzzz\r\n0\r\n\r\n")) << seen[1];
+}
+
+TEST(LoopbackPeers, NoPeerSurvivesItsOwner) {
+    int port = 0;
+    std::string folder;
+    {
+        LoopbackPeers peers;
+        folder = peers.Folder();
+        port = peers.StartMicrosocks();
+    }
+    EXPECT_FALSE(FileExists(folder));
+    EXPECT_FALSE(LoopbackAccepts(port));
+}
+
+} // namespace
+} // namespace grvtest

@@ -1,0 +1,121 @@
+#!/usr/bin/python3
+"""HTTP capture peer: keeps every request exactly as it arrived and answers
+each with one canned response.
+
+Request N of the run is written to DIR/request-N.bin (head and body bytes as
+received, N from 1). The body is read by Content-Length or, for chunked
+requests, up to the last chunk and its trailer, so keep-alive clients can send
+several requests on one connection. Listens on 127.0.0.1 only.
+"""
+import argparse
+import os
+import socket
+import threading
+
+DEFAULT_RESPONSE = b"HTTP/1.1 200 OK\r\nContent-Type: text/plain\r\nContent-Length: 2\r\n\r\nok"
+MAX_REQUEST = 64 * 1024 * 1024
+READ_SIZE = 65536
+
+
+class Reader:
+    def __init__(self, conn):
+        self.conn = conn
+        self.buf = b""
+        self.raw = b""
+
+    def fill(self):
+        data = self.conn.recv(READ_SIZE)
+        if not data:
+            raise EOFError
+        self.buf += data
+        if len(self.raw) + len(self.buf) > MAX_REQUEST:
+            raise EOFError
+
+    def until(self, marker):
+        while marker not in self.buf:
+            self.fill()
+        end = self.buf.index(marker) + len(marker)
+        return self.take(end)
+
+    def exactly(self, n):
+        while len(self.buf) < n:
+            self.fill()
+        return self.take(n)
+
+    def take(self, n):
+        part, self.buf = self.buf[:n], self.buf[n:]
+        self.raw += part
+        return part
+
+
+def read_request(reader):
+    head = reader.until(b"\r\n\r\n")
+    fields = {}
+    for line in head.split(b"\r\n")[1:]:
+        name, _, value = line.partition(b":")
+        fields[name.strip().lower()] = value.strip()
+    if b"chunked" in fields.get(b"transfer-encoding", b"").lower():
+        while True:
+            size = int(reader.until(b"\r\n").split(b";")[0], 16)
+            if size == 0:
+                while reader.until(b"\r\n") != b"\r\n":
+                    pass
+                break
+            reader.exactly(size + 2)
+    else:
+        reader.exactly(int(fields.get(b"content-length", b"0")))
+    return fields
+
+
+class Server:
+    def __init__(self, folder, response):
+        self.folder = folder
+        self.response = response
+        self.count = 0
+        self.lock = threading.Lock()
+
+    def store(self, raw):
+        with self.lock:
+            self.count += 1
+            name = os.path.join(self.folder, "request-%d.bin" % self.count)
+        with open(name + ".part", "wb") as f:
+            f.write(raw)
+        os.rename(name + ".part", name)
+
+    def serve(self, conn):
+        with conn:
+            try:
+                while True:
+                    reader = Reader(conn)
+                    fields = read_request(reader)
+                    self.store(reader.raw)
+                    conn.sendall(self.response)
+                    closing = b"connection: close" in self.response.lower()
+                    if closing or fields.get(b"connection", b"").lower() == b"close":
+                        return
+            except (EOFError, ConnectionError, ValueError):
+                return
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--port", type=int, required=True)
+    parser.add_argument("--dir", required=True)
+    parser.add_argument("--response", help="file holding the whole response")
+    args = parser.parse_args()
+    response = DEFAULT_RESPONSE
+    if args.response:
+        with open(args.response, "rb") as f:
+            response = f.read()
+    server = Server(args.dir, response)
+    listener = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
+    listener.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
+    listener.bind(("127.0.0.1", args.port))
+    listener.listen(16)
+    while True:
+        conn, _ = listener.accept()
+        threading.Thread(target=server.serve, args=(conn,), daemon=True).start()
+
+
+if __name__ == "__main__":
+    main()

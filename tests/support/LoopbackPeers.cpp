@@ -1,0 +1,648 @@
+#include "tests/support/LoopbackPeers.h"
+
+#include "tests/support/TestSupport.h"
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <net/if.h>
+#include <netinet/in.h>
+#include <sched.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/ioctl.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstring>
+#include <stdexcept>
+#include <thread>
+
+extern char** environ;
+
+namespace grvtest {
+namespace {
+
+using namespace std::chrono_literals;
+using Clock = std::chrono::steady_clock;
+
+constexpr auto kStartLimit = 30s;
+constexpr auto kStopGrace = 5s;
+constexpr auto kPollStep = 20ms;
+constexpr std::size_t kLogTail = 4000;
+constexpr mode_t kReachableByServices = 0755;
+constexpr mode_t kReadableByServices = 0644;
+
+// Peers that run as root drop to service accounts (www-data, proxy) which
+// must read their configuration, so their folder is world-traversable and
+// does not live inside the test runner's private (0700) temporary tree.
+constexpr const char* kPeersParent = "/tmp";
+
+// Peers running in this process, so the network namespace is not changed
+// under them.
+std::atomic<int> g_runningPeers{0};
+
+std::string PeerScript(const std::string& name) {
+    return std::string(GRV_SOURCE_DIR) + "/tests/peers/" + name;
+}
+
+bool IsRoot() {
+    return geteuid() == 0;
+}
+
+std::string LogTail(const std::string& path) {
+    std::string text = ReadFile(path);
+    return text.size() > kLogTail ? text.substr(text.size() - kLogTail) : text;
+}
+
+void Fail(const std::string& what) {
+    throw std::runtime_error(what);
+}
+
+void Run(const std::vector<std::string>& argv) {
+    RunResult r = RunPeer(argv);
+    if (!r.Ok()) {
+        Fail(argv[0] + " failed: " + r.out + r.err);
+    }
+}
+
+} // namespace
+
+bool LoopbackAccepts(int port) {
+    int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0) {
+        return false;
+    }
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_port = htons(static_cast<uint16_t>(port));
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    bool ok = connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0;
+    close(fd);
+    return ok;
+}
+
+namespace {
+
+// Exited without reaping it, so its process group id stays taken until the
+// stragglers are killed.
+bool HasExited(pid_t pid) {
+    siginfo_t info{};
+    return waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED | WNOHANG | WNOWAIT) == 0 && info.si_pid == pid;
+}
+
+std::string Join(const std::vector<std::string>& lines) {
+    std::string text;
+    for (const std::string& line : lines) {
+        text += line;
+        text += '\n';
+    }
+    return text;
+}
+
+} // namespace
+
+std::vector<int> FreeLoopbackPorts(std::size_t count) {
+    // All sockets stay bound until every port is chosen, so the ports differ.
+    std::vector<int> fds;
+    std::vector<int> ports;
+    std::string error;
+    while (ports.size() < count && error.empty()) {
+        int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_in addr{};
+        addr.sin_family = AF_INET;
+        addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t len = sizeof addr;
+        if (fd < 0 || bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 ||
+            getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len) != 0) {
+            error = strerror(errno);
+        } else {
+            ports.push_back(ntohs(addr.sin_port));
+        }
+        if (fd >= 0) {
+            fds.push_back(fd);
+        }
+    }
+    for (int fd : fds) {
+        close(fd);
+    }
+    if (!error.empty()) {
+        Fail("no free port on 127.0.0.1: " + error);
+    }
+    return ports;
+}
+
+int FreeLoopbackPort() {
+    return FreeLoopbackPorts(1)[0];
+}
+
+bool LoopbackPeers::EnterPrivateNetwork(std::string* why) {
+    static bool entered = false;
+    if (entered) {
+        return true;
+    }
+    if (g_runningPeers.load() != 0) {
+        *why = "peers already run outside the private network";
+        return false;
+    }
+    if (IsRoot()) {
+        if (unshare(CLONE_NEWNET) != 0) {
+            *why = "unshare(CLONE_NEWNET): " + std::string(strerror(errno));
+            return false;
+        }
+    } else {
+        uid_t uid = getuid();
+        gid_t gid = getgid();
+        if (unshare(CLONE_NEWUSER | CLONE_NEWNET) != 0) {
+            *why = "unshare(CLONE_NEWUSER | CLONE_NEWNET): " + std::string(strerror(errno));
+            return false;
+        }
+        WriteFile("/proc/self/setgroups", "deny");
+        WriteFile("/proc/self/uid_map", std::to_string(uid) + " " + std::to_string(uid) + " 1");
+        WriteFile("/proc/self/gid_map", std::to_string(gid) + " " + std::to_string(gid) + " 1");
+    }
+    int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    ifreq req{};
+    std::strncpy(req.ifr_name, "lo", IFNAMSIZ - 1);
+    bool up = fd >= 0 && ioctl(fd, SIOCGIFFLAGS, &req) == 0;
+    req.ifr_flags = static_cast<short>(req.ifr_flags | IFF_UP);
+    up = up && ioctl(fd, SIOCSIFFLAGS, &req) == 0;
+    if (fd >= 0) {
+        close(fd);
+    }
+    if (!up) {
+        *why = "cannot bring the loopback interface up: " + std::string(strerror(errno));
+        return false;
+    }
+    entered = true;
+    return true;
+}
+
+LoopbackPeers::LoopbackPeers() {
+    std::string pattern = std::string(kPeersParent) + "/grv-peers.XXXXXX";
+    if (mkdtemp(pattern.data()) == nullptr) {
+        Fail("mkdtemp: " + std::string(strerror(errno)));
+    }
+    m_folder = pattern;
+    chmod(m_folder.c_str(), kReachableByServices);
+}
+
+LoopbackPeers::~LoopbackPeers() {
+    for (Running& peer : m_running) {
+        StopPeer(peer);
+    }
+    m_running.clear();
+    if (!m_account.empty()) {
+        RunPeer({"/usr/sbin/userdel", m_account});
+    }
+    RemoveTree(m_folder);
+}
+
+std::string LoopbackPeers::MakeFolder(const std::string& name) {
+    std::string folder = m_folder + "/" + name + "-" + std::to_string(++m_serial);
+    mkdir(folder.c_str(), kReachableByServices);
+    chmod(folder.c_str(), kReachableByServices);
+    return folder;
+}
+
+std::string LoopbackPeers::WriteConfig(const std::string& folder, const std::string& name, const std::string& text) {
+    std::string path = folder + "/" + name;
+    if (!WriteFile(path, text)) {
+        Fail("cannot write " + path);
+    }
+    return path;
+}
+
+std::string LoopbackPeers::Certificate() {
+    std::string cert = m_folder + "/localhost.pem";
+    if (!FileExists(cert)) {
+        Run({"openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-subj", "/CN=localhost", "-days", "2",
+             "-keyout", m_folder + "/localhost.key", "-out", cert});
+    }
+    return cert;
+}
+
+std::string LoopbackPeers::CertificateKey() {
+    Certificate();
+    return m_folder + "/localhost.key";
+}
+
+std::string LoopbackPeers::HtpasswdFile() {
+    std::string path = m_folder + "/htpasswd";
+    if (!FileExists(path)) {
+        Run({"htpasswd", "-bc", path, kPeerUser, kPeerPassword});
+        chmod(path.c_str(), kReadableByServices);
+    }
+    return path;
+}
+
+void LoopbackPeers::Launch(Running peer, const std::vector<std::string>& argv, const std::vector<std::string>& env) {
+    peer.log = peer.folder + "/output.log";
+    std::vector<std::string> envText;
+    for (char** e = environ; *e != nullptr; ++e) {
+        envText.emplace_back(*e);
+    }
+    envText.insert(envText.end(), env.begin(), env.end());
+    std::vector<char*> args;
+    for (const std::string& a : argv) {
+        args.push_back(const_cast<char*>(a.c_str()));
+    }
+    args.push_back(nullptr);
+    std::vector<char*> envp;
+    for (std::string& e : envText) {
+        envp.push_back(e.data());
+    }
+    envp.push_back(nullptr);
+
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 1, peer.log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, kReadableByServices);
+    posix_spawn_file_actions_adddup2(&actions, 1, 2);
+    posix_spawn_file_actions_addchdir_np(&actions, peer.folder.c_str());
+    posix_spawnattr_t attr;
+    posix_spawnattr_init(&attr);
+    // A group of its own, so the stop reaches the workers it forks.
+    posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETPGROUP);
+    posix_spawnattr_setpgroup(&attr, 0);
+    int rc = posix_spawnp(&peer.pid, args[0], &actions, &attr, args.data(), envp.data());
+    posix_spawn_file_actions_destroy(&actions);
+    posix_spawnattr_destroy(&attr);
+    if (rc != 0) {
+        Fail(peer.name + ": cannot start " + argv[0] + ": " + strerror(rc));
+    }
+    ++g_runningPeers;
+    m_running.push_back(peer);
+    Running& started = m_running.back();
+
+    auto deadline = Clock::now() + kStartLimit;
+    for (int port : started.ports) {
+        while (!LoopbackAccepts(port)) {
+            if (HasExited(started.pid) || Clock::now() > deadline) {
+                std::string why =
+                    started.name + " did not come up on port " + std::to_string(port) + ":\n" + LogTail(started.log);
+                StopPeer(started);
+                m_running.pop_back();
+                Fail(why);
+            }
+            std::this_thread::sleep_for(kPollStep);
+        }
+    }
+}
+
+void LoopbackPeers::StopPeer(Running& peer) {
+    if (peer.pid == 0) {
+        return;
+    }
+    kill(-peer.pid, SIGTERM);
+    auto deadline = Clock::now() + kStopGrace;
+    while (!HasExited(peer.pid) && Clock::now() < deadline) {
+        std::this_thread::sleep_for(kPollStep);
+    }
+    // The leader is a zombie or still running: its id is still the group's.
+    kill(-peer.pid, SIGKILL);
+    waitpid(peer.pid, nullptr, 0);
+    peer.pid = 0;
+    --g_runningPeers;
+}
+
+void LoopbackPeers::Stop(int port) {
+    for (auto it = m_running.begin(); it != m_running.end(); ++it) {
+        for (int p : it->ports) {
+            if (p == port) {
+                StopPeer(*it);
+                m_running.erase(it);
+                return;
+            }
+        }
+    }
+}
+
+NginxPeer LoopbackPeers::StartNginx() {
+    Running peer{"nginx", 0, FreeLoopbackPorts(2), {}, MakeFolder("nginx")};
+    const std::string& dir = peer.folder;
+    NginxPeer result{peer.ports[0], peer.ports[1], dir + "/www"};
+    mkdir(result.docRoot.c_str(), kReachableByServices);
+    mkdir((result.docRoot + "/basic").c_str(), kReachableByServices);
+    WriteFile(result.docRoot + "/index.html", "hello\n");
+    WriteFile(result.docRoot + "/basic/index.html", "basic-ok\n");
+    std::string big;
+    for (int i = 0; i < 2000; ++i) {
+        big += "line " + std::to_string(i) + " of a text that compresses well\n";
+    }
+    WriteFile(result.docRoot + "/big.txt", big);
+    std::string conf = WriteConfig(dir, "nginx.conf",
+                                   Join({
+                                       "pid " + dir + "/nginx.pid;",
+                                       "error_log " + dir + "/error.log;",
+                                       "events { worker_connections 64; }",
+                                       "http {",
+                                       "  access_log " + dir + "/access.log;",
+                                       "  client_body_temp_path " + dir + "/body;",
+                                       "  proxy_temp_path " + dir + "/proxy;",
+                                       "  fastcgi_temp_path " + dir + "/fastcgi;",
+                                       "  uwsgi_temp_path " + dir + "/uwsgi;",
+                                       "  scgi_temp_path " + dir + "/scgi;",
+                                       "  types { text/html html; text/plain txt; }",
+                                       "  gzip on; gzip_min_length 1; gzip_types text/plain;",
+                                       "  chunked_transfer_encoding on;",
+                                       "  server {",
+                                       "    listen 127.0.0.1:" + std::to_string(result.httpPort) + ";",
+                                       "    listen 127.0.0.1:" + std::to_string(result.tlsPort) + " ssl;",
+                                       "    ssl_certificate " + Certificate() + ";",
+                                       "    ssl_certificate_key " + CertificateKey() + ";",
+                                       "    ssl_protocols TLSv1;",
+                                       "    ssl_ciphers AES128-SHA:@SECLEVEL=0;",
+                                       "    root " + result.docRoot + ";",
+                                       "    location /basic/ {",
+                                       "      auth_basic \"Gorvane test\";",
+                                       "      auth_basic_user_file " + HtpasswdFile() + ";",
+                                       "    }",
+                                       "  }",
+                                       "}",
+                                   }));
+    // One process: nothing to hand over to workers running as nobody.
+    Launch(peer, {"/usr/sbin/nginx", "-p", dir, "-c", conf, "-e", dir + "/error.log", "-g",
+                  "daemon off; master_process off;"});
+    return result;
+}
+
+ApachePeer LoopbackPeers::StartApache() {
+    Running peer{"apache2", 0, {FreeLoopbackPort()}, {}, MakeFolder("apache2")};
+    const std::string& dir = peer.folder;
+    std::string www = dir + "/www";
+    for (const char* sub : {"", "/digest", "/ntlm"}) {
+        mkdir((www + sub).c_str(), kReachableByServices);
+    }
+    WriteFile(www + "/index.html", "hello\n");
+    WriteFile(www + "/digest/index.html", "digest-ok\n");
+    WriteFile(www + "/ntlm/index.html", "ntlm-ok\n");
+    RunResult digest = Python("import hashlib,sys; u,r,p=sys.argv[1:4]; "
+                              "print(f'{u}:{r}:' + hashlib.md5(f'{u}:{r}:{p}'.encode()).hexdigest())",
+                              {kPeerUser, kApacheDigestRealm, kPeerPassword});
+    if (!digest.Ok()) {
+        Fail("htdigest line: " + digest.err);
+    }
+    std::string htdigest = WriteConfig(dir, "htdigest", digest.out);
+    // gss-ntlmssp takes the accounts it accepts from this file.
+    std::string ntlmUsers =
+        WriteConfig(dir, "ntlm-users", std::string(kPeerNtlmDomain) + ":" + kPeerUser + ":" + kPeerPassword + "\n");
+    const std::string modules = "/usr/lib/apache2/modules/";
+    std::vector<std::string> lines = {
+        "ServerRoot " + dir,
+        "ServerName localhost",
+        "Listen 127.0.0.1:" + std::to_string(peer.ports[0]),
+        "PidFile " + dir + "/apache.pid",
+        "ErrorLog " + dir + "/error.log",
+        "DefaultRuntimeDir " + dir,
+        "Mutex file:" + dir,
+        "LoadModule mpm_event_module " + modules + "mod_mpm_event.so",
+        "LoadModule authn_core_module " + modules + "mod_authn_core.so",
+        "LoadModule authn_file_module " + modules + "mod_authn_file.so",
+        "LoadModule authz_core_module " + modules + "mod_authz_core.so",
+        "LoadModule authz_user_module " + modules + "mod_authz_user.so",
+        "LoadModule auth_digest_module " + modules + "mod_auth_digest.so",
+        "LoadModule auth_gssapi_module " + modules + "mod_auth_gssapi.so",
+        "LoadModule dir_module " + modules + "mod_dir.so",
+        "DocumentRoot " + www,
+        "DirectoryIndex index.html",
+        "<Directory />",
+        "  AllowOverride None",
+        "</Directory>",
+        "<Location /digest/>",
+        "  AuthType Digest",
+        std::string("  AuthName \"") + kApacheDigestRealm + "\"",
+        "  AuthDigestDomain /digest/",
+        "  AuthUserFile " + htdigest,
+        "  Require valid-user",
+        "</Location>",
+        "<Location /ntlm/>",
+        "  AuthType GSSAPI",
+        "  AuthName \"Gorvane NTLM\"",
+        "  GssapiAllowedMech ntlmssp",
+        // NTLM's three messages must stay on one connection.
+        "  GssapiConnectionBound On",
+        "  Require valid-user",
+        "</Location>",
+    };
+    if (IsRoot()) {
+        lines.insert(lines.begin() + 2, {"User www-data", "Group www-data"});
+    }
+    std::string conf = WriteConfig(dir, "apache2.conf", Join(lines));
+    Launch(peer, {"/usr/sbin/apache2", "-f", conf, "-DFOREGROUND"}, {"NTLM_USER_FILE=" + ntlmUsers});
+    return {peer.ports[0]};
+}
+
+int LoopbackPeers::StartSquid() {
+    Running peer{"squid", 0, {FreeLoopbackPort()}, {}, MakeFolder("squid")};
+    const std::string& dir = peer.folder;
+    std::string conf = WriteConfig(dir, "squid.conf",
+                                   Join({
+                                       "http_port 127.0.0.1:" + std::to_string(peer.ports[0]),
+                                       "pid_filename " + dir + "/squid.pid",
+                                       "cache_log " + dir + "/cache.log",
+                                       "access_log none",
+                                       "cache deny all",
+                                       "cache_mem 8 MB",
+                                       "coredump_dir " + dir,
+                                       "netdb_filename none",
+                                       "pinger_enable off",
+                                       "shutdown_lifetime 0 seconds",
+                                       "auth_param basic program /usr/lib/squid/basic_ncsa_auth " + HtpasswdFile(),
+                                       "auth_param basic realm Gorvane proxy",
+                                       "acl authed proxy_auth REQUIRED",
+                                       "http_access allow authed",
+                                       "http_access deny all",
+                                   }));
+    if (IsRoot()) {
+        // Squid writes its logs as its service account.
+        Run({"chown", "proxy", dir});
+    }
+    Launch(peer, {"/usr/sbin/squid", "-N", "-f", conf});
+    return peer.ports[0];
+}
+
+int LoopbackPeers::StartTinyproxy() {
+    Running peer{"tinyproxy", 0, {FreeLoopbackPort()}, {}, MakeFolder("tinyproxy")};
+    const std::string& dir = peer.folder;
+    std::string conf = WriteConfig(dir, "tinyproxy.conf",
+                                   Join({
+                                       "Port " + std::to_string(peer.ports[0]),
+                                       "Listen 127.0.0.1",
+                                       "Timeout 30",
+                                       "MaxClients 20",
+                                       "PidFile \"" + dir + "/tinyproxy.pid\"",
+                                       "LogLevel Info",
+                                       "Allow 127.0.0.1",
+                                       std::string("BasicAuth ") + kPeerUser + " " + kPeerPassword,
+                                   }));
+    Launch(peer, {"/usr/bin/tinyproxy", "-d", "-c", conf});
+    return peer.ports[0];
+}
+
+int LoopbackPeers::StartMicrosocks() {
+    Running peer{"microsocks", 0, {FreeLoopbackPort()}, {}, MakeFolder("microsocks")};
+    Launch(peer, {"/usr/bin/microsocks", "-i", "127.0.0.1", "-p", std::to_string(peer.ports[0]), "-u", kPeerUser, "-P",
+                  kPeerPassword});
+    return peer.ports[0];
+}
+
+int LoopbackPeers::StartDante() {
+    if (!IsRoot()) {
+        Fail("dante checks system accounts: the test must run as root");
+    }
+    if (m_account.empty()) {
+        std::string name = "grvpeer" + std::to_string(getpid());
+        RunResult hash = RunPeer({"openssl", "passwd", "-6", kPeerPassword});
+        if (!hash.Ok()) {
+            Fail("openssl passwd: " + hash.out);
+        }
+        hash.out.erase(hash.out.find_last_not_of("\r\n") + 1);
+        Run({"/usr/sbin/useradd", "-M", "-s", "/usr/sbin/nologin", "-p", hash.out, name});
+        m_account = name;
+    }
+    Running peer{"dante", 0, {FreeLoopbackPort()}, {}, MakeFolder("dante")};
+    const std::string& dir = peer.folder;
+    std::string conf = WriteConfig(dir, "sockd.conf",
+                                   Join({
+                                       "logoutput: " + dir + "/sockd.log",
+                                       "internal: 127.0.0.1 port = " + std::to_string(peer.ports[0]),
+                                       "external: 127.0.0.1",
+                                       // SOCKS4 has no methods: "none" lets it in, and so SOCKS5 clients
+                                       // that offer no credentials.
+                                       "socksmethod: username none",
+                                       "clientmethod: none",
+                                       "user.privileged: root",
+                                       "user.unprivileged: nobody",
+                                       "client pass {",
+                                       "  from: 127.0.0.0/8 to: 0.0.0.0/0",
+                                       "}",
+                                       "socks pass {",
+                                       "  from: 127.0.0.0/8 to: 127.0.0.0/8",
+                                       "  command: connect",
+                                       "  socksmethod: username",
+                                       "}",
+                                       "socks pass {",
+                                       "  from: 127.0.0.0/8 to: 127.0.0.0/8",
+                                       "  command: connect",
+                                       "  socksmethod: none",
+                                       "}",
+                                   }));
+    Launch(peer, {"/usr/sbin/danted", "-f", conf, "-p", dir + "/sockd.pid", "-N", "1"});
+    return peer.ports[0];
+}
+
+int LoopbackPeers::StartOpensslServer(const std::string& ciphers) {
+    Running peer{"openssl s_server", 0, {FreeLoopbackPort()}, {}, MakeFolder("s_server")};
+    Launch(peer, {"openssl", "s_server", "-accept", "127.0.0.1:" + std::to_string(peer.ports[0]), "-cert",
+                  Certificate(), "-key", CertificateKey(), "-tls1", "-cipher", ciphers, "-www", "-quiet"});
+    return peer.ports[0];
+}
+
+int LoopbackPeers::StartGnutlsServer(const std::string& priority) {
+    std::string why;
+    if (!EnterPrivateNetwork(&why)) {
+        Fail("gnutls-serv binds every interface and needs a private network: " + why);
+    }
+    Running peer{"gnutls-serv", 0, {FreeLoopbackPort()}, {}, MakeFolder("gnutls-serv")};
+    Launch(peer, {"/usr/bin/gnutls-serv", "-a", "--http", "--priority", priority, "-p", std::to_string(peer.ports[0]),
+                  "--x509certfile", Certificate(), "--x509keyfile", CertificateKey()});
+    return peer.ports[0];
+}
+
+void LoopbackPeers::MakeClientKey(SshPeer* peer) {
+    peer->clientKey = m_folder + "/client_ed25519";
+    if (!FileExists(peer->clientKey)) {
+        Run({"ssh-keygen", "-q", "-t", "ed25519", "-N", "", "-C", "grv-peers", "-f", peer->clientKey});
+    }
+}
+
+SshPeer LoopbackPeers::StartSshd() {
+    if (!IsRoot()) {
+        Fail("sshd runs as root: the test must run as root");
+    }
+    Running peer{"sshd", 0, {FreeLoopbackPort()}, {}, MakeFolder("sshd")};
+    const std::string& dir = peer.folder;
+    SshPeer result{peer.ports[0], "root", {}};
+    MakeClientKey(&result);
+    // The privilege separation directory; Debian makes it only at boot.
+    mkdir("/run/sshd", kReachableByServices);
+    Run({"ssh-keygen", "-q", "-t", "rsa", "-b", "2048", "-N", "", "-f", dir + "/host_rsa"});
+    Run({"ssh-keygen", "-q", "-t", "dsa", "-N", "", "-f", dir + "/host_dsa"});
+    std::string conf = WriteConfig(dir, "sshd_config",
+                                   Join({
+                                       "ListenAddress 127.0.0.1:" + std::to_string(result.port),
+                                       "HostKey " + dir + "/host_rsa",
+                                       "HostKey " + dir + "/host_dsa",
+                                       "HostKeyAlgorithms ssh-rsa,ssh-dss",
+                                       "KexAlgorithms diffie-hellman-group14-sha1,diffie-hellman-group1-sha1",
+                                       "Ciphers aes256-cbc,aes128-cbc,3des-cbc",
+                                       "MACs hmac-sha1,hmac-md5",
+                                       "UsePAM no",
+                                       "PidFile " + dir + "/sshd.pid",
+                                       "AuthorizedKeysFile " + result.clientKey + ".pub",
+                                       // The key lives in the shared temporary tree, not in a home folder.
+                                       "StrictModes no",
+                                       "PermitRootLogin prohibit-password",
+                                       "PasswordAuthentication no",
+                                   }));
+    Launch(peer, {"/usr/sbin/sshd", "-D", "-e", "-f", conf});
+    return result;
+}
+
+SshPeer LoopbackPeers::StartParamikoServer() {
+    Running peer{"paramiko", 0, {FreeLoopbackPort()}, {}, MakeFolder("paramiko")};
+    const std::string& dir = peer.folder;
+    SshPeer result{peer.ports[0], kPeerUser, {}};
+    MakeClientKey(&result);
+    Run({"ssh-keygen", "-q", "-t", "rsa", "-b", "2048", "-m", "PEM", "-N", "", "-f", dir + "/host_rsa"});
+    std::string publicKey = ReadFile(result.clientKey + ".pub");
+    std::size_t start = publicKey.find(' ') + 1;
+    std::string base64 = publicKey.substr(start, publicKey.find(' ', start) - start);
+    Launch(peer,
+           {"/usr/bin/python3", PeerScript("paramiko_server.py"), "--port", std::to_string(result.port), "--host-key",
+            dir + "/host_rsa", "--user", kPeerUser, "--password", kPeerPassword, "--authorized-key", base64});
+    return result;
+}
+
+int LoopbackPeers::StartS3rver() {
+    Running peer{"s3rver", 0, {FreeLoopbackPort()}, {}, MakeFolder("s3rver")};
+    mkdir((peer.folder + "/data").c_str(), kReachableByServices);
+    Launch(peer, {"s3rver", "-d", peer.folder + "/data", "-a", "127.0.0.1", "-p", std::to_string(peer.ports[0]),
+                  "--no-vhost-buckets", "--configure-bucket", kS3Bucket});
+    return peer.ports[0];
+}
+
+int LoopbackPeers::StartCaptureServer(const std::string& response) {
+    Running peer{"capture", 0, {FreeLoopbackPort()}, {}, MakeFolder("capture")};
+    std::vector<std::string> argv = {
+        "/usr/bin/python3", PeerScript("capture_server.py"), "--port", std::to_string(peer.ports[0]), "--dir",
+        peer.folder};
+    if (!response.empty()) {
+        argv.push_back("--response");
+        argv.push_back(WriteConfig(peer.folder, "response.bin", response));
+    }
+    Launch(peer, argv);
+    return peer.ports[0];
+}
+
+std::vector<std::string> LoopbackPeers::CapturedRequests(int port) const {
+    std::vector<std::string> requests;
+    for (const Running& peer : m_running) {
+        if (peer.name == "capture" && peer.ports[0] == port) {
+            for (int n = 1;; ++n) {
+                std::string path = peer.folder + "/request-" + std::to_string(n) + ".bin";
+                if (!FileExists(path)) {
+                    break;
+                }
+                requests.push_back(ReadFile(path));
+            }
+        }
+    }
+    return requests;
+}
+
+} // namespace grvtest

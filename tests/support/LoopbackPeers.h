@@ -1,0 +1,143 @@
+#pragma once
+// Reference servers for the network tests. Each peer runs in the foreground
+// on a free port of 127.0.0.1 with a configuration generated into the peers'
+// private folder, is waited for until it accepts connections, and is stopped
+// by its process id (with its whole process group) when the owner goes.
+#include <gtest/gtest.h>
+#include <sys/types.h>
+
+#include <string>
+#include <vector>
+
+namespace grvtest {
+
+// Credentials every peer that asks for them accepts.
+inline constexpr const char* kPeerUser = "grvuser";
+inline constexpr const char* kPeerPassword = "Pw-1234";
+inline constexpr const char* kPeerNtlmDomain = "GRVTEST";
+
+// s3rver's fixed credentials and the bucket it starts with.
+inline constexpr const char* kS3AccessKey = "S3RVER";
+inline constexpr const char* kS3SecretKey = "S3RVER";
+inline constexpr const char* kS3Bucket = "grv-bucket";
+
+// Cipher list of the legacy TLS peers.
+inline constexpr const char* kOpensslLegacyCiphers = "AES256-SHA:AES128-SHA:@SECLEVEL=0";
+// Priority strings of the other toolkit's TLS peer: TLS 1.0, RSA key exchange.
+inline constexpr const char* kGnutls3des = "NONE:+VERS-TLS1.0:+RSA:+3DES-CBC:+SHA1:+COMP-NULL:+SIGN-ALL:%COMPAT";
+inline constexpr const char* kGnutlsRc4Sha = "NONE:+VERS-TLS1.0:+RSA:+ARCFOUR-128:+SHA1:+COMP-NULL:+SIGN-ALL:%COMPAT";
+inline constexpr const char* kGnutlsRc4Md5 = "NONE:+VERS-TLS1.0:+RSA:+ARCFOUR-128:+MD5:+COMP-NULL:+SIGN-ALL:%COMPAT";
+
+// nginx: "/" serves index.html ("hello\n"), "/big.txt" a text that goes out
+// gzip-compressed and chunked to clients that accept gzip, "/basic/" needs
+// Basic authentication. The TLS port speaks TLS 1.0 with AES128-SHA only.
+struct NginxPeer {
+    int httpPort = 0;
+    int tlsPort = 0;
+    std::string docRoot;
+};
+
+// apache2: "/digest/" needs Digest authentication (realm kApacheDigestRealm),
+// "/ntlm/" NTLM (domain kPeerNtlmDomain); each answers with one line of text.
+inline constexpr const char* kApacheDigestRealm = "Gorvane digest";
+struct ApachePeer {
+    int port = 0;
+};
+
+// An SSH server and the client key it accepts for user.
+struct SshPeer {
+    int port = 0;
+    std::string user;
+    std::string clientKey; // private key file (ed25519, no passphrase)
+};
+
+class LoopbackPeers {
+public:
+    LoopbackPeers();
+    ~LoopbackPeers();
+    LoopbackPeers(const LoopbackPeers&) = delete;
+    LoopbackPeers& operator=(const LoopbackPeers&) = delete;
+
+    const std::string& Folder() const { return m_folder; }
+    // A self-signed certificate for "localhost" and its key (PEM), made on
+    // first use and served by every TLS peer.
+    std::string Certificate();
+    std::string CertificateKey();
+
+    // Each Start... returns once the peer accepts connections; a peer that
+    // cannot start throws std::runtime_error with the end of its log.
+    NginxPeer StartNginx();
+    ApachePeer StartApache();
+    // HTTP proxies with Basic proxy authentication; CONNECT to any port.
+    int StartSquid();
+    int StartTinyproxy();
+    // SOCKS5 with the username method.
+    int StartMicrosocks();
+    // SOCKS4 and SOCKS5; SOCKS5 checks user names and passwords against the
+    // system accounts, so this makes a throwaway account (DanteUser(),
+    // kPeerPassword) that goes with the peers. Needs root.
+    int StartDante();
+    const std::string& DanteUser() const { return m_account; }
+    // openssl s_server with -tls1 and -www (a status page for GET).
+    int StartOpensslServer(const std::string& ciphers = kOpensslLegacyCiphers);
+    // gnutls-serv (-a, --http) with a priority string. It cannot be told a
+    // listen address, so it runs only in a private network namespace: the
+    // first call moves the whole test process into one (see
+    // EnterPrivateNetwork), which must happen before any other peer starts.
+    int StartGnutlsServer(const std::string& priority);
+    // OpenSSH with RSA and DSA host keys and SHA-1 era algorithms only. Root.
+    SshPeer StartSshd();
+    // paramiko: group exchange and zlib; password kPeerPassword or the key.
+    SshPeer StartParamikoServer();
+    // s3rver (object storage) with the empty bucket kS3Bucket; path-style
+    // requests, signatures checked against kS3AccessKey / kS3SecretKey.
+    int StartS3rver();
+    // Keeps each request whole as CapturedRequests; answers every one with
+    // response (a default 200 "ok" when empty).
+    int StartCaptureServer(const std::string& response = {});
+    std::vector<std::string> CapturedRequests(int port) const;
+
+    // Stops the peer listening on port (all its ports go with it).
+    void Stop(int port);
+
+    // Moves this process into a network namespace of its own with only the
+    // loopback interface up, so a peer that binds every interface is still
+    // reachable from nowhere else. Idempotent; false with a reason when the
+    // kernel refuses or peers are already running.
+    static bool EnterPrivateNetwork(std::string* why);
+
+private:
+    struct Running {
+        std::string name;
+        pid_t pid = 0;
+        std::vector<int> ports;
+        std::string log;
+        std::string folder;
+    };
+
+    std::string MakeFolder(const std::string& name);
+    void Launch(Running peer, const std::vector<std::string>& argv, const std::vector<std::string>& env = {});
+    void StopPeer(Running& peer);
+    std::string WriteConfig(const std::string& folder, const std::string& name, const std::string& text);
+    void MakeClientKey(SshPeer* peer);
+    std::string HtpasswdFile();
+
+    std::string m_folder;
+    std::string m_account;
+    std::vector<Running> m_running;
+    int m_serial = 0;
+};
+
+// Ports of 127.0.0.1 that were free a moment ago, all different.
+int FreeLoopbackPort();
+std::vector<int> FreeLoopbackPorts(std::size_t count);
+// Whether something accepts TCP connections on 127.0.0.1:port.
+bool LoopbackAccepts(int port);
+
+// Fixture for tests that talk to peers: every peer stops at TearDown.
+class LoopbackPeerTest : public ::testing::Test {
+protected:
+    LoopbackPeers peers;
+};
+
+} // namespace grvtest
