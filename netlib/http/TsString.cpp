@@ -1,6 +1,13 @@
 #include "netlib/http/TsString.h"
 
+#include "netlib/text/TextServices.h"
+
 namespace tessik {
+
+// Any facade object may be the application's first contact with the library.
+TsObject::TsObject() {
+    installTextServices();
+}
 
 TsObject::~TsObject() = default;
 
