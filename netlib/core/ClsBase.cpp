@@ -20,9 +20,8 @@ struct Binding {
 };
 
 constexpr Binding kBindings[] = {
-    {1, ".NET 1.*"},      {2, ".NET 2.0"},     {264, ".NET 2.0 / x64"}, {4, ".NET 4.0"},
-    {464, ".NET 4.0 / x64"}, {3, "ActiveX"},   {10, "Windows Ruby"},   {11, "Windows Python"},
-    {12, "Windows Perl"}, {13, "Windows Java"},
+    {1, ".NET 1.*"}, {2, ".NET 2.0"},      {264, ".NET 2.0 / x64"}, {4, ".NET 4.0"},      {464, ".NET 4.0 / x64"},
+    {3, "ActiveX"},  {10, "Windows Ruby"}, {11, "Windows Python"},  {12, "Windows Perl"}, {13, "Windows Java"},
 };
 constexpr const char* kDefaultLanguage = "Visual C++ 10.0";
 

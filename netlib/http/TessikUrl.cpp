@@ -28,7 +28,7 @@ constexpr SchemePrefix kSchemes[] = {
     {"ftp://", Scheme::Ftp},
 };
 
-constexpr const char* kGenericTopLevel[] = {"com", "org",  "edu",  "net",  "mil",   "biz",
+constexpr const char* kGenericTopLevel[] = {"com",  "org",  "edu",  "net",  "mil",   "biz",
                                             "info", "coop", "name", "aero", "museum"};
 constexpr const char* kCountrySecondLevel[] = {"co", "com", "edu", "org", "net"};
 constexpr const char* kBlogHosts[] = {"blogspot", "typepad",   "blogs",     "weblogs",    "tripod",

@@ -121,8 +121,13 @@ TEST_F(ComponentFrame, ConvertsIntoNamedCharsets) {
     } cases[] = {
         {"iso-8859-1", "\xE2\x82\xAC caf\xC3\xA9", false, "\x80 caf\xE9"},
         {"windows-1252", "\xE2\x80\x9Cq\xE2\x80\x9D", false, "\x93q\x94"},
-        {"utf-8", "A\xC3\xA9", true, "\xEF\xBB\xBF" "A\xC3\xA9"},
-        {"utf-16le", "A", true, std::string("\xFF\xFE" "A\0", 4)},
+        {"utf-8", "A\xC3\xA9", true,
+         "\xEF\xBB\xBF"
+         "A\xC3\xA9"},
+        {"utf-16le", "A", true,
+         std::string("\xFF\xFE"
+                     "A\0",
+                     4)},
         {"utf-16be", "A", true, std::string("\xFE\xFF\0A", 4)},
         {"iso-8859-2", "A", true, "A"},
     };

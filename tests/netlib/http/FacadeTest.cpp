@@ -97,8 +97,7 @@ TEST(BodyStr, ReadsWindows1252UnlessAUtf8PreambleSaysOtherwise) {
         if (b != 0x7F && b != 0x81 && b != 0x8D && b != 0x8F && b != 0x90 && b != 0x9D)
             printable += static_cast<char>(b);
     grvtest::RunResult peer = grvtest::Python(
-        "import sys; sys.stdout.buffer.write(sys.stdin.buffer.read().decode('cp1252').encode('utf-8'))", {},
-        printable);
+        "import sys; sys.stdout.buffer.write(sys.stdin.buffer.read().decode('cp1252').encode('utf-8'))", {}, printable);
     ASSERT_TRUE(peer.Ok()) << peer.err;
 
     struct Case {
@@ -107,7 +106,9 @@ TEST(BodyStr, ReadsWindows1252UnlessAUtf8PreambleSaysOtherwise) {
         const char* charsetLine;
     } cases[] = {
         {printable, peer.out, "charset: windows-1252"},
-        {"\xEF\xBB\xBF" "A", "A", "charset: utf-8"},
+        {"\xEF\xBB\xBF"
+         "A",
+         "A", "charset: utf-8"},
         {"\xEF\xBB\xBF", "\xC3\xAF\xC2\xBB\xC2\xBF", "charset: windows-1252"},
         {"", "", "charset: windows-1252"},
     };
