@@ -2,7 +2,6 @@
 // The application's receiver of an HTTP component's progress events. Every
 // slot does nothing unless overridden; setting an abort flag asks the
 // running request to stop.
-#include "netlib/http/TsObject.h"
 
 namespace tessik {
 
