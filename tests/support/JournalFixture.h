@@ -5,7 +5,9 @@
 
 #include <string>
 
+#include "app/store/EntryRecords.h"
 #include "app/store/JournalDb.h"
+#include "app/store/Medicine.h"
 #include "tests/support/TestSupport.h"
 
 namespace grvtest {
@@ -21,6 +23,36 @@ protected:
     std::string JournalPath() const { return m_dir.File("journal.grv"); }
     // The journal as the sqlite3 shell reads it ('|' between columns).
     std::string Cli(const std::string& sql) const { return SqliteCli(JournalPath(), sql).out; }
+
+    // Builders of stored records. An entry; its id.
+    int AddEntry(const std::string& subject = "Morning") {
+        CEntry e;
+        e.ts = "2024-03-05 09:07:30";
+        e.sbj = subject;
+        e.entry = "body";
+        e.wpl = 7;
+        e.apl = 5;
+        e.lpl = 2;
+        e.cpl = 4;
+        EXPECT_EQ(m_db.SaveEntry(e), 1) << m_db.GetLastErrorText();
+        return e.id;
+    }
+    CMedicine AddMedicine(const std::string& name, int size = 100, const std::string& measure = "mg",
+                          const std::string& form = "Tablet", int take = 2) {
+        CMedicine m;
+        m.name = name;
+        m.dos_size = size;
+        m.dos_msr = measure;
+        m.dos_form = form;
+        m.dos_qty = take;
+        m.dos_dur_size = 4;
+        m.dos_dur_form = "Hours";
+        m.qty_per_span = 0;
+        m.span_length = 0;
+        m.desc = name + " notes";
+        EXPECT_EQ(m_db.SaveMedicine(m), 1) << m_db.GetLastErrorText();
+        return m;
+    }
 
     TempDir m_dir; // outlives the connection below
     CJournalDb m_db;

@@ -22,11 +22,14 @@ public:
     TempDir& operator=(const TempDir&) = delete;
 
     const std::string& Path() const { return m_path; }
+    // Leaves the folder in place, for a look at what a test wrote.
+    void Keep() { m_keep = true; }
     // A name inside the folder.
     std::string File(std::string_view name) const;
 
 private:
     std::string m_path;
+    bool m_keep = false;
 };
 
 // The test's TMPDIR (the runner gives each test executable its own).

@@ -10,7 +10,7 @@
 #include "app/reports/EntryPrintout.h"
 #include "app/store/JournalDb.h"
 #include "tests/app/reports/print/PrintTestSupport.h"
-#include "tests/app/store/StoreTestSupport.h"
+#include "tests/support/JournalFixture.h"
 
 using namespace printtest;
 using namespace entry_print_texts;
@@ -36,12 +36,10 @@ void SaveQuestion(CJournalDb& db, const CEntry& entry, const char* q, const char
     ASSERT_EQ(db.SaveEntryQuestion(question), 1) << db.GetLastErrorText();
 }
 
-class EntryPrintoutTest : public ::testing::TestWithParam<Paper> {
+class EntryPrintoutTest : public ::testing::TestWithParam<Paper>, protected grvtest::Journal {
 protected:
     void SetUp() override {
-        m_db.SetFolder(m_dir.Path());
-        m_db.SetFileName("journal.grv");
-        ASSERT_EQ(m_db.Open(1), 1) << m_db.GetLastErrorText();
+        OpenJournal();
         m_entry.ts = "2026-03-04 09:15:00";
         m_entry.sbj = "Knee 100%d";
         m_entry.entry = "Walked to the shop and back, then rested.";
@@ -88,8 +86,6 @@ protected:
         return pdf;
     }
 
-    storetest::TempDir m_dir;
-    CJournalDb m_db;
     CEntry m_entry;
 };
 
@@ -257,7 +253,7 @@ INSTANTIATE_TEST_SUITE_P(Sizes, EntryPrintoutPaperTest,
                          [](const auto& info) { return std::string(info.param.name); });
 
 TEST(EntryPrintoutBlocks, DetailTextsAreLinesThenABlankLine) {
-    storetest::TempDir dir;
+    grvtest::TempDir dir;
     CJournalDb db;
     db.SetFolder(dir.Path());
     db.SetFileName("journal.grv");

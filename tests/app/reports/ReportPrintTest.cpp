@@ -16,7 +16,7 @@
 #include "app/store/JournalDb.h"
 #include "platform/ui/Scripted.h"
 #include "tests/app/reports/print/PrintTestSupport.h"
-#include "tests/app/store/StoreTestSupport.h"
+#include "tests/support/JournalFixture.h"
 
 using namespace reports;
 using namespace reports_texts;
@@ -41,12 +41,10 @@ struct Paper {
     QPageSize::PageSizeId id;
 };
 
-class ReportPrintTest : public ::testing::TestWithParam<Paper> {
+class ReportPrintTest : public ::testing::TestWithParam<Paper>, protected grvtest::Journal {
 protected:
     void SetUp() override {
-        m_db.SetFolder(m_dir.Path());
-        m_db.SetFileName("journal.grv");
-        ASSERT_EQ(m_db.Open(1), 1) << m_db.GetLastErrorText();
+        OpenJournal();
         m_dlg = std::make_unique<CGRVDlgReports>();
         m_dlg->m_pDb = &m_db;
         const QPageSize::PageSizeId paper = GetParam().id;
@@ -58,9 +56,8 @@ protected:
     }
 
     void Sql(const std::string& sql) {
-        int status = 0;
-        const std::string out = storetest::SqliteCli(m_dir.File("journal.grv"), sql, &status);
-        ASSERT_EQ(status, 0) << out;
+        const auto cli = grvtest::SqliteCli(JournalPath(), sql);
+        ASSERT_EQ(cli.status, 0) << cli.out;
     }
 
     void LoadFixture() { Sql(".read " + kDataDir + "/fixture.sql"); }
@@ -97,8 +94,6 @@ protected:
         return qRound(QPageSize(GetParam().id).sizePoints().width() / 72.0 * kDpi) - kDpi / 2;
     }
 
-    storetest::TempDir m_dir;
-    CJournalDb m_db;
     std::shared_ptr<ScriptedPrompter> m_prompter = std::make_shared<ScriptedPrompter>();
     std::shared_ptr<ScriptedPrinterChooser> m_printers = std::make_shared<ScriptedPrinterChooser>();
     ScopedSeams m_seams{{m_prompter, nullptr, m_printers, nullptr}};

@@ -6,7 +6,7 @@
 
 #include "app/reports/ReportExport.h"
 #include "app/reports/ReportQueries.h"
-#include "tests/app/store/StoreTestSupport.h"
+#include "tests/support/TestSupport.h"
 
 using namespace reports;
 
@@ -109,7 +109,7 @@ TEST(ReportExportFormat, NoRowsGivesTitleBlankLinesAndHeading) {
 }
 
 TEST(ReportExportFile, UnwritableFilesAreReported) {
-    storetest::TempDir dir;
+    grvtest::TempDir dir;
     std::string error;
     EXPECT_FALSE(WriteReportFile(dir.File("missing/out.csv"), "x", error));
     EXPECT_FALSE(error.empty());
@@ -123,12 +123,12 @@ TEST(ReportExportFile, UnwritableFilesAreReported) {
 }
 
 TEST(ReportExportFile, ReplacesAnExistingFileWhole) {
-    storetest::TempDir dir;
+    grvtest::TempDir dir;
     const std::string path = dir.File("out.csv");
     std::string error;
     ASSERT_TRUE(WriteReportFile(path, std::string(500, 'a'), error)) << error;
     ASSERT_TRUE(WriteReportFile(path, "short\r\n", error)) << error;
-    EXPECT_EQ(storetest::ReadFile(path), "short\r\n");
+    EXPECT_EQ(grvtest::ReadFile(path), "short\r\n");
 }
 
 }  // namespace

@@ -16,16 +16,14 @@
 #include "app/reports/ReportQueries.h"
 #include "app/store/JournalDb.h"
 #include "platform/ui/Scripted.h"
-#include "tests/app/store/StoreTestSupport.h"
+#include "tests/support/JournalFixture.h"
 
 using namespace reports;
 using namespace reports_texts;
 using platform::ui::ScopedSeams;
 using platform::ui::ScriptedFileChooser;
 using platform::ui::ScriptedPrompter;
-using storetest::ReadFile;
-using storetest::RunCommand;
-using storetest::ShellQuote;
+using grvtest::ReadFile;
 
 namespace {
 
@@ -65,36 +63,27 @@ bool AnyTextContains(const ReportRows& rows, const std::string& part) {
     return false;
 }
 
-class ReportsDialogTest : public ::testing::Test {
+class ReportsDialogTest : public ::testing::Test, protected grvtest::Journal {
 protected:
     void SetUp() override {
-        m_db.SetFolder(m_dir.Path());
-        m_db.SetFileName("journal.grv");
-        ASSERT_EQ(m_db.Open(1), 1) << m_db.GetLastErrorText();
+        OpenJournal();
         Cli(".read " + kDataDir + "/fixture.sql");
         m_dlg = std::make_unique<CGRVDlgReports>();
         m_dlg->m_pDb = &m_db;
     }
 
-    std::string Path() const { return m_dir.File("journal.grv"); }
-
     std::string Cli(const std::string& sql) {
-        int status = 0;
-        const std::string out = storetest::SqliteCli(Path(), sql, &status);
-        EXPECT_EQ(status, 0) << out;
-        return out;
+        const auto cli = grvtest::SqliteCli(JournalPath(), sql);
+        EXPECT_EQ(cli.status, 0) << cli.out;
+        return cli.out;
     }
 
     // The statement's rows as the sqlite3 shell gives them.
     ReportRows CliRows(const std::string& sql, int columns) {
-        int status = 0;
-        const std::string out =
-            RunCommand("sqlite3 -batch -bail -noheader -nullvalue '' -separator " +
-                           ShellQuote("\x1f") + " -newline " + ShellQuote("\x1e") + " " +
-                           ShellQuote(Path()) + " " + ShellQuote(sql),
-                       &status);
-        EXPECT_EQ(status, 0) << out;
-        return SplitRecords(out, columns);
+        const auto cli = grvtest::RunProgram({"sqlite3", "-batch", "-bail", "-noheader", "-nullvalue", "",
+                                              "-separator", "\x1f", "-newline", "\x1e", JournalPath(), sql});
+        EXPECT_EQ(cli.status, 0) << cli.err;
+        return SplitRecords(cli.out, columns);
     }
 
     void ChooseKind(int kind) {
@@ -120,8 +109,6 @@ protected:
         return *g->LineGraph();
     }
 
-    storetest::TempDir m_dir;
-    CJournalDb m_db;
     std::shared_ptr<ScriptedPrompter> m_prompter = std::make_shared<ScriptedPrompter>();
     std::shared_ptr<ScriptedFileChooser> m_files = std::make_shared<ScriptedFileChooser>();
     ScopedSeams m_seams{{m_prompter, m_files, nullptr, nullptr}};
@@ -396,11 +383,9 @@ TEST_F(ReportsExportTest, ExportsEqualTheGoldenFilesAndParseAsCsv) {
             "import csv,sys\n"
             "rows=list(csv.reader(open(sys.argv[1],newline='',encoding='utf-8')))\n"
             "sys.stdout.write('\\x1e'.join('\\x1f'.join(r) for r in rows))\n";
-        int status = 0;
-        const std::string parsed = RunCommand(
-            "/usr/bin/python3 -c " + ShellQuote(script) + " " + ShellQuote(out), &status);
-        ASSERT_EQ(status, 0) << parsed;
-        ReportRows rows = SplitRecords(parsed, 0);
+        const auto parsed = grvtest::Python(script, {out});
+        ASSERT_EQ(parsed.status, 0) << parsed.err;
+        ReportRows rows = SplitRecords(parsed.out, 0);
         const std::vector<const char*>& heads = KindInfo(kind).exportHeadings;
         ReportRows expected = {
             {KindInfo(kind).exportTitle}, {""}, {""}, ReportRow(heads.begin(), heads.end())};
@@ -439,7 +424,7 @@ TEST_F(ReportsExportTest, UnwritableFileIsReportedNotPassedOver) {
     ASSERT_EQ(m_prompter->Prompts().size(), 1u);
     EXPECT_EQ(m_prompter->Prompts()[0].title, kWriteFailedTitle);
     EXPECT_TRUE(m_prompter->Prompts()[0].text.contains(missing));
-    EXPECT_FALSE(storetest::FileExists(missing.toStdString()));
+    EXPECT_FALSE(grvtest::FileExists(missing.toStdString()));
 }
 
 }  // namespace

@@ -5,7 +5,6 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRegularExpression>
-#include <QTemporaryDir>
 #include <QTimer>
 #include <functional>
 
@@ -99,7 +98,7 @@ protected:
         return titles;
     }
 
-    QTemporaryDir tmp;
+    grvtest::QtTempDir tmp;
 };
 
 QString Text(const char* text) { return QString::fromLatin1(text); }

@@ -18,55 +18,18 @@
 #include "app/store/EntryRecords.h"
 #include "app/store/JournalDb.h"
 #include "app/store/Medicine.h"
-#include "tests/app/store/StoreTestSupport.h"
+#include "tests/support/JournalFixture.h"
 
 // Readable failure messages for Qt's lists (texts: ShellTestSupport.h).
 inline void PrintTo(const QStringList& texts, std::ostream* os) {
     *os << "{ " << texts.join(QStringLiteral(" | ")).toStdString() << " }";
 }
 
-class DetailTest : public ShellTest {
+class DetailTest : public ShellTest, protected grvtest::Journal {
 protected:
     void SetUp() override {
         ShellTest::SetUp();
-        m_db.SetFolder(m_dir.Path());
-        m_db.SetFileName("journal.grv");
-        ASSERT_EQ(m_db.Open(1), 1) << m_db.GetLastErrorText();
-    }
-
-    // The journal as the sqlite3 shell reads it ('|' between columns).
-    std::string Cli(const std::string& sql) {
-        return storetest::SqliteCli(m_dir.File("journal.grv"), sql);
-    }
-    // A stored entry; its id.
-    int AddEntry(const std::string& subject = "Morning") {
-        CEntry e;
-        e.ts = "2024-03-05 09:07:30";
-        e.sbj = subject;
-        e.entry = "body";
-        e.wpl = 7;
-        e.apl = 5;
-        e.lpl = 2;
-        e.cpl = 4;
-        EXPECT_EQ(m_db.SaveEntry(e), 1) << m_db.GetLastErrorText();
-        return e.id;
-    }
-    CMedicine AddMedicine(const std::string& name, int size = 100,
-                          const std::string& measure = "mg", const std::string& form = "Tablet",
-                          int take = 2) {
-        CMedicine m;
-        m.name = name;
-        m.dos_size = size;
-        m.dos_msr = measure;
-        m.dos_form = form;
-        m.dos_qty = take;
-        m.dos_dur_size = 4;
-        m.dos_dur_form = "Hours";
-        m.qty_per_span = 0;
-        m.span_length = 0;
-        m.desc = name + " notes";
-        EXPECT_EQ(m_db.SaveMedicine(m), 1) << m_db.GetLastErrorText();
-        return m;
+        OpenJournal();
     }
 
     template <typename T>
@@ -105,7 +68,4 @@ protected:
         for (const QString& t : prompter->Texts()) out << t;
         return out;
     }
-
-    storetest::TempDir m_dir;
-    CJournalDb m_db;
 };

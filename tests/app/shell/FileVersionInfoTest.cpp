@@ -1,5 +1,4 @@
 #include <QFile>
-#include <QTemporaryDir>
 
 #include "ShellTestSupport.h"
 #include "app/shell/FileVersionInfo.h"
@@ -19,7 +18,7 @@ TEST(FileVersionInfo, TheProgramCarriesItsVersion) {
     EXPECT_EQ(info.Fixed().dwSignature, 0u);
 }
 
-QString WriteRecord(const QTemporaryDir& dir, const char* name, const QByteArray& text) {
+QString WriteRecord(const grvtest::QtTempDir& dir, const char* name, const QByteArray& text) {
     const QString path = dir.filePath(name);
     QFile f(path);
     f.open(QIODevice::WriteOnly);
@@ -40,7 +39,7 @@ QByteArray Record(const std::vector<const char*>& translations) {
 }
 
 TEST(FileVersionInfo, TranslationFallsBackExactPrimaryNeutralEnglishFirst) {
-    QTemporaryDir dir;
+    grvtest::QtTempDir dir;
     struct Case {
         std::vector<const char*> table;
         std::uint16_t user;
@@ -64,7 +63,7 @@ TEST(FileVersionInfo, TranslationFallsBackExactPrimaryNeutralEnglishFirst) {
 }
 
 TEST(FileVersionInfo, MissingOrBrokenRecordsFailAndLeaveNothing) {
-    QTemporaryDir dir;
+    grvtest::QtTempDir dir;
     CFileVersionInfo info;
     ASSERT_EQ(info.Create(), 1);
     EXPECT_EQ(info.CreateFromFile(dir.filePath("none.ini"), 0x0409), 0);

@@ -5,7 +5,6 @@
 #include <QComboBox>
 #include <QDateEdit>
 #include <QLineEdit>
-#include <QTemporaryDir>
 #include <QTimeEdit>
 #include <QTimer>
 #include <QTreeWidget>
@@ -48,5 +47,5 @@ protected:
     static void SetPain(CGRVDlg& dlg, const char* worst, const char* average, const char* lowest,
                         const char* current);
 
-    QTemporaryDir dir;
+    grvtest::QtTempDir dir;
 };

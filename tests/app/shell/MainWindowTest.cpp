@@ -7,7 +7,6 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QRegularExpression>
-#include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
 #include <QToolBar>
@@ -333,14 +332,13 @@ class JournalAtStartTest : public MainWindowTest {
 protected:
     void SetUp() override {
         MainWindowTest::SetUp();
-        ASSERT_TRUE(dir.isValid());
         CJournalDb db;
         db.SetFileName("pain.grv");
         db.SetFolder(dir.path().toStdString());
         ASSERT_EQ(db.Open(1), 1) << db.GetLastErrorText();
         db.Close();
     }
-    QTemporaryDir dir;
+    grvtest::QtTempDir dir;
 };
 
 TEST_F(JournalAtStartTest, OpenLastUsedDbReopensTheLastJournal) {

@@ -10,6 +10,7 @@
 
 #include "app/shell/Profile.h"
 #include "platform/ui/Scripted.h"
+#include "tests/support/QtTestSupport.h"
 
 // Failures print a QString as its text.
 inline void PrintTo(const QString& s, std::ostream* os) { *os << '"' << s.toStdString() << '"'; }
@@ -45,6 +46,6 @@ protected:
     platform::ui::ScopedSeams seams{{prompter, files, nullptr, usage}};
 };
 
-// Runs a program and returns its exit code; its standard output in out.
+// grvtest::RunProgram's exit code, its standard output in out.
 int RunProgram(const QString& program, const QStringList& args, QByteArray* out = nullptr,
                const QByteArray& input = {});

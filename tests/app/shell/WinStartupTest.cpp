@@ -1,6 +1,5 @@
 #include <QCoreApplication>
 #include <QFile>
-#include <QTemporaryDir>
 
 #include "ShellTestSupport.h"
 #include "app/shell/WinStartup.h"
@@ -33,7 +32,7 @@ TEST_F(WinStartupTest, ExecValueQuotesAndEscapesReservedCharacters) {
 TEST_F(WinStartupTest, EveryEntryValidatesAndItsExecRunsTheProgram) {
     // The program behind each odd path is a script that prints its own path;
     // the entry's Exec, unescaped as a launcher does, must start exactly it.
-    QTemporaryDir dir;
+    grvtest::QtTempDir dir;
     const char* folders[] = {"plain", "with space", "dollar$sign", "quote\"d", "per%cent",
                              "back\\slash", "tick`s", "apo'strophe"};
     CWinStartup startup;

@@ -4,7 +4,6 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
-#include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
 #include <functional>
@@ -85,7 +84,7 @@ protected:
         return seen;
     }
 
-    QTemporaryDir tmp;
+    grvtest::QtTempDir tmp;
     CJournalDb db;
 };
 

@@ -9,6 +9,7 @@
 #include "netlib/core/LogBase.h"
 #include "netlib/core/Memory.h"
 #include "netlib/core/StringBuffer.h"
+#include "tests/support/TestSupport.h"
 
 using tessik::StringBuffer;
 
@@ -335,15 +336,11 @@ TEST(DataBufferEncode, ExtractXmlEncoding) {
 
 class DataBufferFiles : public ::testing::Test {
 protected:
-    std::string path(const char* name) { return std::string(std::getenv("TMPDIR") ? std::getenv("TMPDIR") : "/tmp") + "/" + name; }
+    std::string path(const char* name) { return m_dir.File(name); }
     void write(const std::string& p, const std::vector<unsigned char>& content) {
-        FILE* f = std::fopen(p.c_str(), "wb");
-        ASSERT_NE(f, nullptr);
-        if (!content.empty()) {
-            ASSERT_EQ(std::fwrite(content.data(), 1, content.size(), f), content.size());
-        }
-        std::fclose(f);
+        ASSERT_TRUE(grvtest::WriteFile(p, content));
     }
+    grvtest::TempDir m_dir;
 };
 
 TEST_F(DataBufferFiles, LoadsWholeFiles) {

@@ -1,9 +1,9 @@
 #include "PrintTestSupport.h"
 
 #include <QDir>
-#include <QProcess>
 #include <QRegularExpression>
-#include <QTemporaryDir>
+
+#include "tests/support/QtTestSupport.h"
 
 namespace printtest {
 
@@ -83,16 +83,9 @@ void SetUpPdfPrinter(QPrinter& printer, const QString& file, QPageSize::PageSize
 }
 
 QByteArray Run(const QString& program, const QStringList& args, int* exitCode) {
-    QProcess process;
-    process.start(program, args);
-    if (!process.waitForFinished(60000)) {
-        if (exitCode) *exitCode = -1;
-        return {};
-    }
-    if (exitCode) *exitCode = process.exitCode();
-    return process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0
-               ? process.readAllStandardOutput()
-               : QByteArray();
+    const grvtest::RunResult run = grvtest::RunProgram(program, args);
+    if (exitCode) *exitCode = run.status;
+    return run.Ok() ? QByteArray::fromStdString(run.out) : QByteArray();
 }
 
 namespace {
@@ -184,10 +177,10 @@ int PdfCrop::FirstDarkBelow(int x, int y, int limit) const {
 }
 
 QString TempPath(const QString& name) {
-    static QTemporaryDir dir(QDir::tempPath() + "/grv-print-XXXXXX");
+    static grvtest::TempDir dir("grv-print");
     // GRV_KEEP_PRINTOUTS=1 keeps the files for a look.
-    dir.setAutoRemove(qEnvironmentVariableIntValue("GRV_KEEP_PRINTOUTS") == 0);
-    return dir.filePath(name);
+    if (qEnvironmentVariableIntValue("GRV_KEEP_PRINTOUTS") != 0) dir.Keep();
+    return QString::fromStdString(dir.File(name.toStdString()));
 }
 
 }  // namespace printtest
