@@ -23,8 +23,12 @@ struct Store {
     std::mutex lock;
     // Full key path in lower case → its values (names in lower case).
     std::map<std::string, std::map<std::string, Value>> keys;
-    // Open handle → full key path.
-    std::map<HKEY, std::string> open;
+    // Open handle → full key path and the access it was opened with.
+    struct OpenKey {
+        std::string path;
+        DWORD access;
+    };
+    std::map<HKEY, OpenKey> open;
     HKEY nextHandle = 0x1000;
 };
 
@@ -55,7 +59,7 @@ bool resolve(Store& s, HKEY key, const char* subKey, std::string& out) {
     } else {
         auto it = s.open.find(key);
         if (it == s.open.end()) return false;
-        out = it->second;
+        out = it->second.path;
     }
     std::string sub = subKey ? subKey : "";
     for (char& c : sub)
@@ -154,17 +158,24 @@ const std::string& internetSettingsPath() {
     return path;
 }
 
-bool exists(Store& s, const std::string& path) { return path == internetSettingsPath() || s.keys.count(path) != 0; }
+// The Internet Settings key and the keys above it are always there, as on
+// any Windows machine, so a path can be opened to it level by level.
+bool exists(Store& s, const std::string& path) {
+    const std::string& settings = internetSettingsPath();
+    if (path == settings || (settings.compare(0, path.size() + 1, path + "\\") == 0))
+        return true;
+    return s.keys.count(path) != 0;
+}
 
-HKEY openHandle(Store& s, const std::string& path) {
+HKEY openHandle(Store& s, const std::string& path, DWORD access) {
     HKEY h = s.nextHandle++;
-    s.open[h] = path;
+    s.open[h] = Store::OpenKey{path, access};
     return h;
 }
 
 }  // namespace
 
-LONG RegOpenKeyExA(HKEY key, const char* subKey, DWORD, DWORD, HKEY* result) {
+LONG RegOpenKeyExA(HKEY key, const char* subKey, DWORD, DWORD samDesired, HKEY* result) {
     if (!result) return static_cast<LONG>(ERROR_INVALID_PARAMETER);
     *result = 0;
     Store& s = store();
@@ -174,11 +185,11 @@ LONG RegOpenKeyExA(HKEY key, const char* subKey, DWORD, DWORD, HKEY* result) {
     if (!rootName(key) || path != rootName(key)) {
         if (!exists(s, path)) return static_cast<LONG>(ERROR_FILE_NOT_FOUND);
     }
-    *result = openHandle(s, path);
+    *result = openHandle(s, path, samDesired);
     return static_cast<LONG>(ERROR_SUCCESS);
 }
 
-LONG RegCreateKeyExA(HKEY key, const char* subKey, DWORD, char*, DWORD, DWORD, const void*, HKEY* result,
+LONG RegCreateKeyExA(HKEY key, const char* subKey, DWORD, char*, DWORD, DWORD samDesired, const void*, HKEY* result,
                      DWORD* disposition) {
     if (!result) return static_cast<LONG>(ERROR_INVALID_PARAMETER);
     *result = 0;
@@ -192,7 +203,7 @@ LONG RegCreateKeyExA(HKEY key, const char* subKey, DWORD, char*, DWORD, DWORD, c
         s.keys[path.substr(0, i)];
     s.keys[path];
     if (disposition) *disposition = existed ? REG_OPENED_EXISTING_KEY : REG_CREATED_NEW_KEY;
-    *result = openHandle(s, path);
+    *result = openHandle(s, path, samDesired);
     return static_cast<LONG>(ERROR_SUCCESS);
 }
 
@@ -235,6 +246,8 @@ LONG RegSetValueExA(HKEY key, const char* valueName, DWORD, DWORD type, const BY
     if (rootName(key)) return static_cast<LONG>(ERROR_ACCESS_DENIED);
     std::string path;
     if (!resolve(s, key, nullptr, path)) return static_cast<LONG>(ERROR_INVALID_HANDLE);
+    // A key opened only for reading refuses writes, as Windows does.
+    if (!(s.open[key].access & KEY_SET_VALUE)) return static_cast<LONG>(ERROR_ACCESS_DENIED);
     Value v;
     v.type = type;
     if (size) v.data.assign(data, data + size);

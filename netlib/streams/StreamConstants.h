@@ -29,6 +29,10 @@ constexpr const char* kRelativeSeekFailed = "Failed to seek to relative offset i
 constexpr const char* kCopyAborted = "Copy-to-output aborted in application event callback.";
 constexpr const char* kCopyWriteFailed = "Failed to write data to output.";
 constexpr const char* kFileNotFound = "File does not exist.";
+constexpr const char* kBeyondDataLength = "Address is beyond data length";
+constexpr const char* kNotEnoughRemaining = "Not enough bytes remaining to fulfill memory-data request.";
+constexpr const char* kFileAccessNoData = "File access error: no data available.";
+constexpr const char* kFileAccessShortRead = "File access error: did not read full requested amount of data.";
 constexpr const char* kNoRandomBytes = "Failed to get random bytes for the encryption header.";
 } // namespace stream_msg
 

@@ -1,0 +1,90 @@
+#include "netlib/core/ClsBase.h"
+
+#include <bit>
+
+#include "netlib/core/Checkpoints.h"
+#include "netlib/core/StringBuffer.h"
+#include "netlib/core/WinUtil.h"
+
+namespace tessik {
+
+namespace {
+
+// The library's build date as the frame reports it.
+constexpr const char* kDllDate = "Jun 16 2011";
+constexpr int kCppBinding = 0;
+
+struct Binding {
+    int number;
+    const char* language;
+};
+
+constexpr Binding kBindings[] = {
+    {1, ".NET 1.*"}, {2, ".NET 2.0"},      {264, ".NET 2.0 / x64"}, {4, ".NET 4.0"},      {464, ".NET 4.0 / x64"},
+    {3, "ActiveX"},  {10, "Windows Ruby"}, {11, "Windows Python"},  {12, "Windows Perl"}, {13, "Windows Java"},
+};
+constexpr const char* kDefaultLanguage = "Visual C++ 10.0";
+
+void appendArchitecture(StringBuffer& out) {
+    out.append(std::endian::native == std::endian::big ? "Big Endian; " : "Little Endian; ");
+    out.append(sizeof(void*) == 8 ? "64-bit" : "32-bit");
+}
+
+} // namespace
+
+const char* bindingLanguageName(int binding) {
+    for (const Binding& b : kBindings)
+        if (b.number == binding)
+            return b.language;
+    return kDefaultLanguage;
+}
+
+ClsBase::ClsBase() : m_magic(kClsBaseMagic) {}
+
+ClsBase::~ClsBase() {
+    m_magic = 0;
+}
+
+void ClsBase::enterMethod(const char* methodName) {
+    enterMethodLog(methodName, m_log);
+}
+
+void ClsBase::enterMethodLog(const char* methodName, LogBase& log) {
+    resetCheckpoints();
+    log.clearLog();
+    log.enterContext(methodName, true);
+    log.logData("DllDate", kDllDate);
+
+    StringBuffer user;
+    getComputerNameSb(user);
+    if (user.getSize() > 0)
+        user.appendChar(':');
+    getUserNameSb(user);
+    log.logData("Username", user.getString());
+
+    StringBuffer arch;
+    appendArchitecture(arch);
+    log.logData("Architecture", arch.getString());
+    log.logData("Language", bindingLanguageName(kCppBinding));
+}
+
+void ClsBase::logSuccessOrFailed(bool ok) {
+    logSuccessOrFailed(ok, m_log);
+}
+
+void ClsBase::logSuccessOrFailed(bool ok, LogBase& log) {
+    if (ok)
+        log.logInfo(cls_msg::kSuccess);
+    else
+        log.logError(cls_msg::kFailed);
+}
+
+void ClsBase::getLastErrorText(XString& out, bool normaliseLineEnds) {
+    StringBuffer text;
+    m_log.getLogText(text);
+    if (normaliseLineEnds)
+        text.toCRLF();
+    out.setFromUtf8(text.getString());
+}
+
+} // namespace tessik

@@ -1,0 +1,232 @@
+#include "netlib/http/TessikUrl.h"
+
+#include <cstring>
+#include <string>
+#include <string_view>
+
+#include "netlib/core/ExtPtrArray.h"
+
+namespace tessik {
+
+namespace {
+
+constexpr int kHttpPort = 80;
+constexpr int kHttpsPort = 443;
+constexpr int kMaxPort = 65535;
+
+enum class Scheme { None, Http, Https, File, Ftp };
+
+struct SchemePrefix {
+    const char* text;
+    Scheme scheme;
+};
+
+constexpr SchemePrefix kSchemes[] = {
+    {"http://", Scheme::Http},
+    {"https://", Scheme::Https},
+    {"file:///", Scheme::File},
+    {"ftp://", Scheme::Ftp},
+};
+
+constexpr const char* kGenericTopLevel[] = {"com",  "org",  "edu",  "net",  "mil",   "biz",
+                                            "info", "coop", "name", "aero", "museum"};
+constexpr const char* kCountrySecondLevel[] = {"co", "com", "edu", "org", "net"};
+constexpr const char* kBlogHosts[] = {"blogspot", "typepad",   "blogs",     "weblogs",    "tripod",
+                                      "f2s",      "geocities", "wordpress", "lockergnome"};
+
+bool startsNoCase(std::string_view s, const char* prefix) {
+    std::size_t n = std::strlen(prefix);
+    if (s.size() < n)
+        return false;
+    for (std::size_t i = 0; i < n; ++i) {
+        char a = s[i];
+        if (a >= 'A' && a <= 'Z')
+            a = static_cast<char>(a - 'A' + 'a');
+        if (a != prefix[i])
+            return false;
+    }
+    return true;
+}
+
+template <std::size_t N>
+bool isOneOf(const StringBuffer& s, const char* const (&list)[N]) {
+    for (const char* item : list)
+        if (s.equals(item))
+            return true;
+    return false;
+}
+
+// Trimmed, cut before anything that cannot be part of a host name, trimmed.
+void cleanHostText(StringBuffer& host) {
+    host.trimWhitespace();
+    for (char c : {':', '%', '&', '?', '=', ' '})
+        host.chopAtFirstChar(c);
+    host.trimWhitespace();
+}
+
+// The decimal number at the start of text; false when there is none or it
+// is no port number.
+bool readPort(std::string_view text, int& port) {
+    int value = 0;
+    std::size_t i = 0;
+    for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) {
+        value = value * 10 + (text[i] - '0');
+        if (value > kMaxPort)
+            return false;
+    }
+    if (i == 0)
+        return false;
+    port = value;
+    return true;
+}
+
+void assign(StringBuffer& out, std::string_view text) {
+    out.clear();
+    out.appendBytes(text.data(), static_cast<int>(text.size()));
+}
+
+} // namespace
+
+TessikUrl::~TessikUrl() = default;
+
+bool TessikUrl::crackUrl(const char* url, StringBuffer& host, int& port, StringBuffer& user, StringBuffer& password,
+                         StringBuffer& path, StringBuffer& query, StringBuffer& fragment) {
+    host.clear();
+    user.clear();
+    password.clear();
+    path.clear();
+    query.clear();
+    fragment.clear();
+    port = kHttpPort;
+    if (!url)
+        return false;
+
+    std::string copy(url);
+    for (char& c : copy)
+        if (c == '\\')
+            c = '/';
+    std::string_view rest(copy);
+
+    Scheme scheme = Scheme::None;
+    for (const SchemePrefix& s : kSchemes) {
+        if (startsNoCase(rest, s.text)) {
+            scheme = s.scheme;
+            rest.remove_prefix(std::strlen(s.text));
+            break;
+        }
+    }
+    if (scheme == Scheme::Https)
+        port = kHttpsPort;
+
+    // The authority runs to the first '/', '?' or '#', so an '@' or ':' in a
+    // query or fragment never reaches the host.
+    std::size_t authorityEnd = rest.find_first_of("/?#");
+    if (authorityEnd == std::string_view::npos)
+        authorityEnd = rest.size();
+    std::string_view authority = rest.substr(0, authorityEnd);
+    std::string_view tail = rest.substr(authorityEnd);
+
+    std::string_view userInfo;
+    std::string_view hostPort = authority;
+    std::size_t at = authority.rfind('@');
+    if (at != std::string_view::npos) {
+        userInfo = authority.substr(0, at);
+        hostPort = authority.substr(at + 1);
+    }
+
+    std::size_t colon = hostPort.find(':');
+    bool driveLetter = colon == 1 && (scheme == Scheme::File || scheme == Scheme::None);
+    if (driveLetter) {
+        // "c:/dir": no host; the path starts at the slash.
+    } else if (colon != std::string_view::npos) {
+        assign(host, hostPort.substr(0, colon));
+        readPort(hostPort.substr(colon + 1), port);
+    } else {
+        assign(host, hostPort);
+    }
+
+    if (!userInfo.empty()) {
+        std::size_t sep = userInfo.find(':');
+        assign(user, userInfo.substr(0, sep));
+        if (sep != std::string_view::npos)
+            assign(password, userInfo.substr(sep + 1));
+    }
+
+    std::size_t hash = tail.find('#');
+    if (hash != std::string_view::npos) {
+        assign(fragment, tail.substr(hash + 1));
+        tail = tail.substr(0, hash);
+    }
+    std::size_t question = tail.find('?');
+    if (question != std::string_view::npos) {
+        assign(query, tail.substr(question + 1));
+        tail = tail.substr(0, question);
+    }
+    if (tail.empty())
+        path.setString("/");
+    else
+        assign(path, tail);
+
+    host.toLowerCase();
+    cleanHostText(host);
+    path.trimWhitespace();
+    return true;
+}
+
+bool TessikUrl::crackUrlHostOnly(const char* url, StringBuffer& host) {
+    int port = 0;
+    StringBuffer user, password, path, query, fragment;
+    return crackUrl(url, host, port, user, password, path, query, fragment);
+}
+
+void TessikUrl::getBaseDomain(const char* hostName, StringBuffer& domain) {
+    domain.clear();
+    if (!hostName)
+        return;
+    StringBuffer h(hostName);
+    cleanHostText(h);
+
+    ExtPtrArray labels;
+    labels.setOwnsObjects(true);
+    if (h.containsChar('.'))
+        h.split(labels, '.', false, false);
+    int n = labels.getCount();
+    if (n < 2) {
+        domain.setSb(h);
+        return;
+    }
+    auto label = [&labels](int i) -> const StringBuffer& { return *static_cast<StringBuffer*>(labels.elementAt(i)); };
+    const StringBuffer& last = label(n - 1);
+    const StringBuffer& second = label(n - 2);
+    StringBuffer none;
+    const StringBuffer& third = n >= 3 ? label(n - 3) : none;
+
+    bool keepThree = false;
+    if (n > 2 && !isOneOf(last, kGenericTopLevel)) {
+        if (last.equals("us")) {
+            // Locality names under us ("ci.boston.ma.us") are registered whole.
+            if (second.getSize() == 2 || second.equals("dni") || second.equals("fed")) {
+                domain.setSb(h);
+                if (domain.beginsWith("www."))
+                    domain.removeChunk(0, 4);
+                return;
+            }
+        } else if (isOneOf(second, kCountrySecondLevel)) {
+            keepThree = true;
+        } else if (second.equals("gov") && last.getSize() == 2 && third.getSize() > 0) {
+            keepThree = true;
+        }
+    } else if (n == 3 && (last.equals("com") || last.equals("net")) && isOneOf(second, kBlogHosts)) {
+        keepThree = true;
+    }
+
+    if (keepThree) {
+        domain.appendSb(third);
+        domain.appendChar('.');
+    }
+    domain.appendSb(second);
+    domain.appendChar('.');
+    domain.appendSb(last);
+}
+
+} // namespace tessik
