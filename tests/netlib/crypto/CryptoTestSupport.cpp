@@ -4,15 +4,15 @@
 #include <fstream>
 #include <sstream>
 
-#include "tests/netlib/core/PeerTools.h"
+#include "tests/support/TestSupport.h"
 
 namespace cryptotest {
 
 std::string hex(const void* p, std::size_t n) {
-    return peer::toHex(static_cast<const unsigned char*>(p), n);
+    return grvtest::ToHex(static_cast<const unsigned char*>(p), n);
 }
 
-std::string hex(const DataBuffer& db) {
+std::string hex(const tessik::DataBuffer& db) {
     return hex(db.getData(), db.getSize());
 }
 
@@ -69,14 +69,16 @@ std::vector<std::pair<std::string, std::string>> readQuotedSuite(const std::stri
 }
 
 std::vector<std::string> peerDigests(const std::string& command, const std::vector<std::string>& files) {
-    std::string cmd = command;
-    for (const auto& f : files)
-        cmd += " '" + f + "'";
-    int status = 0;
-    std::istringstream out(peer::run(cmd, "", status));
+    std::vector<std::string> argv;
+    std::istringstream words(command);
+    for (std::string word; words >> word;)
+        argv.push_back(word);
+    argv.insert(argv.end(), files.begin(), files.end());
+    const auto run = grvtest::RunProgram(argv);
     std::vector<std::string> digests;
-    if (status != 0)
+    if (run.status != 0)
         return digests;
+    std::istringstream out(run.out);
     std::string line;
     while (std::getline(out, line)) {
         std::string digest;

@@ -12,7 +12,7 @@ namespace cryptotest {
 using Record = std::map<std::string, std::string>;
 
 std::string hex(const void* p, std::size_t n);
-std::string hex(const DataBuffer& db);
+std::string hex(const tessik::DataBuffer& db);
 std::string unhex(const std::string& hex);
 std::string dataPath(const std::string& name);
 std::string randomBytes(std::mt19937& rng, std::size_t n);

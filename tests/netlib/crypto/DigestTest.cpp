@@ -17,7 +17,7 @@
 #include "netlib/crypto/Sha1.h"
 #include "netlib/crypto/Sha2.h"
 #include "netlib/crypto/ShaCompress.h"
-#include "tests/netlib/core/PeerTools.h"
+#include "tests/support/TestSupport.h"
 
 using namespace tessik;
 using cryptotest::hex;
@@ -203,11 +203,12 @@ TEST(DigestIncremental, Md4OfUtf16PasswordHashesLittleEndianUnits) {
 // Random messages of every length up to 1,000 bytes, one peer run per algorithm.
 TEST(DigestPeers, EveryLengthUpTo1000) {
     std::mt19937 rng(2024);
+    grvtest::TempDir dir;
     std::vector<std::string> messages, files;
     for (std::size_t len = 0; len <= 1000; ++len) {
         messages.push_back(randomBytes(rng, len));
-        files.push_back(peer::tempPath("msg-" + std::to_string(len)));
-        ASSERT_TRUE(peer::writeFile(files.back(), messages.back()));
+        files.push_back(dir.File("msg-" + std::to_string(len)));
+        ASSERT_TRUE(grvtest::WriteFile(files.back(), messages.back()));
     }
     for (const Algo& a : kAlgos) {
         std::vector<std::string> want = cryptotest::peerDigests(a.peer, files);
@@ -221,8 +222,9 @@ TEST(DigestPeers, HundredMegabyteFileInUnevenPieces) {
     constexpr std::size_t kFileSize = 100u << 20;
     std::mt19937 rng(100);
     std::string big = randomBytes(rng, kFileSize);
-    std::string file = peer::tempPath("big.bin");
-    ASSERT_TRUE(peer::writeFile(file, big));
+    grvtest::TempDir dir;
+    std::string file = dir.File("big.bin");
+    ASSERT_TRUE(grvtest::WriteFile(file, big));
     Pieces pieces;
     for (std::size_t pos = 0, step = 1 << 20; pos < big.size(); pos += pieces.back().size(), step += 4099)
         pieces.push_back(std::string_view(big).substr(pos, step));
@@ -239,13 +241,17 @@ TEST(DigestPeers, BitCountCarriesPast32Bits) {
     constexpr int kChunks = 513;
     const std::string zeros(kChunk, '\0');
     const Pieces pieces(kChunks, zeros);
+    const std::string allZeros(kChunk * kChunks, '\0');
     for (const Algo& a : kAlgos) {
         if (a.id == kHashMd2 || a.id == kHashMd5 || a.id == kHashSha384)
             continue; // MD2 counts no bits; MD5 and SHA-384 share MD4's and SHA-512's count
-        int status = 0;
-        std::string want =
-            peer::run("{ head -c " + std::to_string(kChunk * kChunks) + " /dev/zero | " + a.peer + "; }", "", status);
-        ASSERT_EQ(status, 0) << a.peer;
+        std::vector<std::string> argv;
+        std::istringstream words(a.peer);
+        for (std::string word; words >> word;)
+            argv.push_back(word);
+        const auto run = grvtest::RunProgram(argv, {.input = allZeros});
+        ASSERT_EQ(run.status, 0) << a.peer << ": " << run.err;
+        const std::string& want = run.out;
         EXPECT_EQ(a.pieces(pieces), want.substr(0, want.find(' '))) << a.name;
     }
 }

@@ -8,7 +8,7 @@
 #include "CryptoTestSupport.h"
 #include "netlib/crypto/HashAlgorithms.h"
 #include "netlib/crypto/Hmac.h"
-#include "tests/netlib/core/PeerTools.h"
+#include "tests/support/TestSupport.h"
 
 using namespace tessik;
 using cryptotest::hex;
@@ -56,13 +56,13 @@ TEST(HmacPeers, RandomKeysAndMessagesMatchPython) {
             ours.push_back(mac(id, key, msg));
         }
     }
-    int status = 0;
-    std::istringstream out(peer::run("/usr/bin/python3 -c \"import sys,hmac\n"
-                                     "for l in sys.stdin:\n"
-                                     "  h,k,m=(l.split(' ')+[''])[:3]\n"
-                                     "  print(hmac.new(bytes.fromhex(k),bytes.fromhex(m.strip()),h).hexdigest())\"",
-                                     input, status));
-    ASSERT_EQ(status, 0);
+    const auto judged = grvtest::Python("import sys,hmac\n"
+                                        "for l in sys.stdin:\n"
+                                        "  h,k,m=(l.split(' ')+[''])[:3]\n"
+                                        "  print(hmac.new(bytes.fromhex(k),bytes.fromhex(m.strip()),h).hexdigest())",
+                                        {}, input);
+    ASSERT_EQ(judged.status, 0) << judged.err;
+    std::istringstream out(judged.out);
     std::string want;
     for (const std::string& got : ours) {
         ASSERT_TRUE(std::getline(out, want));
@@ -76,11 +76,12 @@ TEST(HmacPeers, HmacMd4MatchesOpenssl) {
     for (std::size_t keyLength : {0u, 16u, 64u, 65u, 200u}) {
         std::string key = randomBytes(rng, keyLength);
         std::string msg = randomBytes(rng, 1 + rng() % 300);
-        int status = 0;
-        std::string out = peer::run("openssl mac -provider legacy -provider default -digest MD4 -macopt hexkey:" +
-                                        (key.empty() ? std::string("00") : hex(key.data(), key.size())) + " HMAC",
-                                    msg, status);
-        ASSERT_EQ(status, 0);
+        const auto run = grvtest::RunProgram(
+            {"openssl", "mac", "-provider", "legacy", "-provider", "default", "-digest", "MD4", "-macopt",
+             "hexkey:" + (key.empty() ? std::string("00") : hex(key.data(), key.size())), "HMAC"},
+            {.input = msg});
+        ASSERT_EQ(run.status, 0) << run.err;
+        const std::string& out = run.out;
         // A one-byte zero key pads to the same block as the empty key.
         std::string want = out.substr(0, out.find_first_of("\r\n"));
         for (char& c : want)
