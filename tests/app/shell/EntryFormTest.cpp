@@ -1,3 +1,4 @@
+#include <QProcess>
 #include <QPushButton>
 #include <QTableWidget>
 #include <QTest>
@@ -7,6 +8,7 @@
 #include "app/shell/GRVDlgFind.h"
 #include "app/shell/Profile.h"
 #include "app/shell/Resource.h"
+#include "app/store/StoreTexts.h"
 
 using namespace grv;
 using platform::ui::Answer;
@@ -351,6 +353,68 @@ TEST_F(EntryFormTest, FindCancelledOrWithoutAPickLeavesTheEntryAlone) {
     });
     ASSERT_TRUE(dlg.OnCommand(ID_TB_FIND));
     EXPECT_EQ(dlg.m_entry.id, -1);
+}
+
+// A failed save showed the whole INSERT statement (a long entry made a
+// message box of megabytes) and not why it failed. It says why in words,
+// after the start of the statement, and nothing is stored.
+TEST_F(EntryFormTest, FailedSaveSaysWhyInWordsWithOnlyTheStartOfTheStatement) {
+    using Arrange = std::function<void(CGRVDlg&, QProcess&)>;
+    // File modes do not bind the superuser, so the connection stands in for
+    // a journal the user may not write, and for a disk with no room left.
+    const Arrange readOnly = [](CGRVDlg& dlg, QProcess&) {
+        std::vector<std::string> rows;
+        ASSERT_TRUE(dlg.Db().QueryFirstColumn("PRAGMA query_only=1", rows));
+    };
+    const Arrange noRoom = [](CGRVDlg& dlg, QProcess&) {
+        std::vector<std::string> pages;
+        ASSERT_TRUE(dlg.Db().QueryFirstColumn("PRAGMA page_count", pages));
+        ASSERT_TRUE(dlg.Db().QueryFirstColumn("PRAGMA max_page_count=" + pages.at(0), pages));
+    };
+    struct Case {
+        const char* name;
+        Arrange arrange;
+        const char* reason;
+    };
+    const Case cases[] = {
+        {"read-only", readOnly, kReasonReadOnly},
+        {"disk full", noRoom, kReasonDiskFull},
+        {"locked",
+         [](CGRVDlg& dlg, QProcess& other) {
+             // Another program holds the journal while the user saves.
+             other.start("sqlite3", {QString::fromStdString(dlg.Db().GetFullPath())});
+             ASSERT_TRUE(other.waitForStarted());
+             other.write("BEGIN EXCLUSIVE; SELECT 'held';\n");
+             while (!other.readAllStandardOutput().contains("held"))
+                 ASSERT_TRUE(other.waitForReadyRead(5000));
+         },
+         kReasonLocked},
+    };
+    std::string body;
+    while (body.size() < (1u << 20)) body += "a long day, ";
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const QString path = MakeJournal(QString(c.name) + ".grv", {});
+        CGRVDlg dlg;
+        ShowAndSettle(dlg);
+        OpenThroughMenu(dlg, path);
+        QProcess other;
+        c.arrange(dlg, other);
+        dlg.m_entry.entry = body;
+        SetPain(dlg, "5", "5", "5", "5");
+        prompter->Clear();
+        ASSERT_TRUE(dlg.OnCommand(ID_FILE_SAVE_ENTRY));
+        ASSERT_EQ(prompter->Prompts().size(), 1u);
+        const QString told = prompter->Prompts()[0].text;
+        EXPECT_EQ(prompter->Prompts()[0].title, kTitleGorvane);
+        EXPECT_TRUE(told.startsWith(QString("Can't save entry to database:  %1.\n\nSQL: INSERT").arg(path)))
+            << told.toStdString();
+        EXPECT_TRUE(told.contains(QString::fromLatin1(c.reason))) << told.toStdString();
+        EXPECT_LT(told.size(), 600);
+        other.closeWriteChannel();
+        other.waitForFinished();
+        EXPECT_EQ(Sql(path, "SELECT count(*) FROM entry"), "0");
+    }
 }
 
 }  // namespace
