@@ -33,6 +33,9 @@ inline constexpr char kMedNeedsInterval[] =
     "Your medicine must have a interval defined in the drop down (hours, days, etc).";
 inline constexpr char kAskDeleteMedicine[] = "Are you sure you wish to delete %1?";
 
+// Mood and side-effect ratings; the row's label.
+inline constexpr char kRatingOutOfScale[] = "Ratings run from 0 to 10.  Please correct \"%1\".";
+
 // Medicine entry.
 inline constexpr char kNeedActiveEntryForMeds[] =
     "You must have an active entry to add medicines to.";

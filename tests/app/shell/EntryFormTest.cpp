@@ -170,9 +170,9 @@ TEST_F(EntryFormTest, WithoutAJournalEveryCommandSaysWhatIsMissing) {
         EXPECT_EQ(prompter->Prompts()[0].text, c.text);
         EXPECT_EQ(prompter->Prompts()[0].title, c.title);
     }
-    // New Entry clears only the current level when there is no summary.
-    EXPECT_EQ(Edit(dlg, IDC_WORST_PAIN)->text(), "3");
-    EXPECT_TRUE(Edit(dlg, IDC_CURRENT_PAIN)->text().isEmpty());
+    // Without a journal there is no summary: New Entry empties every level.
+    for (int id : {IDC_WORST_PAIN, IDC_AVERAGE_PAIN, IDC_LOWEST_PAIN, IDC_CURRENT_PAIN})
+        EXPECT_TRUE(Edit(dlg, id)->text().isEmpty()) << id;
 }
 
 TEST_F(EntryFormTest, EmptySubjectTakesTheTypesDisplayNameAndSavingTwiceUpdates) {
@@ -183,7 +183,7 @@ TEST_F(EntryFormTest, EmptySubjectTakesTheTypesDisplayNameAndSavingTwiceUpdates)
     auto* types = Child<QComboBox>(dlg, IDC_ENTRY_TYPE);
     types->setCurrentIndex(types->findText("Medicine"));
     EXPECT_EQ(dlg.m_nEntryType, 3);
-    SetPain(dlg, "7.0", "x", "", "9");
+    SetPain(dlg, "7.0", "", "", "9");
     ASSERT_TRUE(dlg.OnCommand(ID_TB_SAVE_ENTRY));
     EXPECT_EQ(Sql(path, "SELECT id,sbj,wpl,apl,lpl,cpl FROM entry"), "1|Medicines|7|0|0|9");
     SetPain(dlg, "6", "6", "6", "6");
@@ -353,6 +353,74 @@ TEST_F(EntryFormTest, FindCancelledOrWithoutAPickLeavesTheEntryAlone) {
     });
     ASSERT_TRUE(dlg.OnCommand(ID_TB_FIND));
     EXPECT_EQ(dlg.m_entry.id, -1);
+}
+
+// A new or newly opened journal showed the summary of the journal before it,
+// and a save of only "right NOW" stored that summary as the entry's levels.
+TEST_F(EntryFormTest, ANewOrNewlyOpenedJournalShowsNoOtherJournalsSummary) {
+    const QString full = MakeJournal("full.grv", {{"2026-05-01 10:00:00", "a", 9, 5, 2, 4}});
+    struct Road {
+        const char* name;
+        QString path;
+        int command;
+    };
+    const Road roads[] = {{"Database New", PathOf("new.grv"), ID_DATABASE_NEW},
+                          {"Database Open", MakeJournal("empty.grv", {}), ID_DATABASE_OPEN}};
+    for (const Road& road : roads) {
+        SCOPED_TRACE(road.name);
+        CGRVDlg dlg;
+        ShowAndSettle(dlg);
+        OpenThroughMenu(dlg, full);
+        ASSERT_EQ(Edit(dlg, IDC_WORST_PAIN)->text(), "9.0");
+        files->Queue(road.path);
+        ASSERT_TRUE(dlg.OnCommand(road.command));
+        ASSERT_EQ(QString::fromStdString(dlg.Db().GetFullPath()), road.path);
+        for (int id : {IDC_WORST_PAIN, IDC_AVERAGE_PAIN, IDC_LOWEST_PAIN})
+            EXPECT_TRUE(Edit(dlg, id)->text().isEmpty()) << id;
+        QTest::keyClicks(Edit(dlg, IDC_CURRENT_PAIN), "6");
+        ASSERT_TRUE(dlg.OnCommand(ID_FILE_SAVE_ENTRY));
+        EXPECT_EQ(Sql(road.path, "SELECT wpl,apl,lpl,cpl FROM entry"), "0|0|0|6");
+    }
+}
+
+// Once a level edit held the summary's "9.0", letters could be typed (and
+// were saved as 0); in an empty edit "5.5" became 55. Keys go in only while
+// they can still make a whole number 0 to 10, with or without ".0".
+TEST_F(EntryFormTest, LevelEditsTakeOnlyWhatCanBeALevel) {
+    const QString path = MakeJournal("j.grv", {{"2026-05-01 10:00:00", "a", 9, 5, 2, 4}});
+    CGRVDlg dlg;
+    ShowAndSettle(dlg);
+    OpenThroughMenu(dlg, path);
+    struct Case {
+        const char* before;
+        const char* keys;
+        const char* shown;
+    };
+    const Case cases[] = {
+        {"9.0", "abc", "9.0"}, {"", "5.5", "5."}, {"", "55", "5"},   {"", "10", "10"},
+        {"", "11", "1"},       {"", "7.0", "7.0"}, {"", "-3", "3"},  {"", "x", ""},
+    };
+    QLineEdit* lowest = Edit(dlg, IDC_LOWEST_PAIN);
+    for (const Case& c : cases) {
+        lowest->setText(c.before);
+        lowest->end(false);
+        QTest::keyClicks(lowest, c.keys);
+        EXPECT_EQ(lowest->text(), c.shown) << c.before << " + " << c.keys;
+    }
+    // What is left half typed is refused with the form's message.
+    QTest::keyClicks(Edit(dlg, IDC_WORST_PAIN), "abc");
+    Edit(dlg, IDC_AVERAGE_PAIN)->clear();
+    QTest::keyClicks(Edit(dlg, IDC_AVERAGE_PAIN), "5.5");
+    lowest->clear();
+    QTest::keyClicks(lowest, "2");
+    QTest::keyClicks(Edit(dlg, IDC_CURRENT_PAIN), "3");
+    prompter->Clear();
+    ASSERT_TRUE(dlg.OnCommand(ID_FILE_SAVE_ENTRY));
+    EXPECT_EQ(prompter->Texts(), std::vector<QString>{kPainOutOfRange});
+    EXPECT_EQ(Sql(path, "SELECT count(*) FROM entry"), "1");
+    QTest::keyClick(Edit(dlg, IDC_AVERAGE_PAIN), Qt::Key_Backspace);
+    ASSERT_TRUE(dlg.OnCommand(ID_FILE_SAVE_ENTRY));
+    EXPECT_EQ(Sql(path, "SELECT wpl,apl,lpl,cpl FROM entry WHERE id=2"), "9|5|2|3");
 }
 
 // A failed save showed the whole INSERT statement (a long entry made a
