@@ -66,5 +66,9 @@ inline constexpr char kWizardFileEmpty[] = "The filename is empty.";
 inline constexpr char kWizardCreatedTitle[] = "Success";
 inline constexpr char kWizardCreateFailed[] = "Error creating database: %1";
 inline constexpr char kWizardCreateFailedTitle[] = "Error";
+// The closing page after a failed creation, in place of its congratulations;
+// the reason follows.
+inline constexpr char kWizardNotCreated[] =
+    "Your database was not created.\n\n%1\n\nClick Back to choose another folder or name.";
 
 }  // namespace grv

@@ -32,6 +32,12 @@ inline constexpr char kMedNeedsEvery[] = "Your medicine must have a interval (li
 inline constexpr char kMedNeedsInterval[] =
     "Your medicine must have a interval defined in the drop down (hours, days, etc).";
 inline constexpr char kAskDeleteMedicine[] = "Are you sure you wish to delete %1?";
+// A save or delete the journal refused: the store's reason follows.
+inline constexpr char kMedSaveFailed[] = "Your medicine was not saved.\n\n%1";
+inline constexpr char kMedDeleteFailed[] = "Your medicine was not deleted.\n\n%1";
+
+// Mood and side-effect ratings; the row's label.
+inline constexpr char kRatingOutOfScale[] = "Ratings run from 0 to 10.  Please correct \"%1\".";
 
 // Medicine entry.
 inline constexpr char kNeedActiveEntryForMeds[] =

@@ -85,6 +85,18 @@ int RatingValue(int sliderPosition, const QString& editText) {
     return sliderPosition != 0 ? sliderPosition : TextToInt(editText);
 }
 
+std::optional<int> ScaleNumber(const QString& text, int min, int max) {
+    if (text.isEmpty()) {
+        if (min <= 0 && max >= 0) return 0;
+        return std::nullopt;
+    }
+    static const QRegularExpression kWhole(QStringLiteral("^-?[0-9]{1,9}(\\.0)?$"));
+    if (!kWhole.match(text).hasMatch()) return std::nullopt;
+    const int value = TextToInt(text);
+    if (value < min || value > max) return std::nullopt;
+    return value;
+}
+
 void MakeDigitEdit(QLineEdit* edit, int maxLength, bool allowSign) {
     const QString pattern = allowSign ? QStringLiteral("-?[0-9]*") : QStringLiteral("[0-9]*");
     edit->setValidator(new QRegularExpressionValidator(QRegularExpression(pattern), edit));
@@ -183,9 +195,20 @@ bool RatingRows::ShowPosition(const QSlider* slider) {
     return false;
 }
 
-void RatingRows::Settle(const std::vector<int*>& scales) {
+int RatingRows::Settle(const std::vector<int*>& scales) {
     Exchange(true, scales);
-    for (size_t i = 0; i < m_texts.size(); ++i) *scales[i] = RatingValue(*scales[i], m_texts[i]);
+    for (size_t i = 0; i < m_texts.size(); ++i) {
+        // A slider away from 0 decides; what its edit holds does not count.
+        if (*scales[i] != 0) continue;
+        const std::optional<int> typed = ScaleNumber(m_texts[i], kRatingMin, kRatingMax);
+        if (!typed) {
+            m_edits[i]->setFocus();
+            m_edits[i]->selectAll();
+            return static_cast<int>(i);
+        }
+        *scales[i] = *typed;
+    }
+    return -1;
 }
 
 }  // namespace grv

@@ -4,6 +4,7 @@
 // (a slider with a number box) and digits-only edits.
 #include <QString>
 #include <functional>
+#include <optional>
 #include <vector>
 
 class QComboBox;
@@ -44,6 +45,11 @@ int SelectedComboData(const QComboBox* combo);
 // Rating scale: the slider counts unless it stands at 0, then the number
 // typed into its edit does.
 int RatingValue(int sliderPosition, const QString& editText);
+
+// A number edit's text as a whole number from min to max: digits with an
+// optional leading minus and an optional ".0" (as the pain summary writes
+// levels); an empty text is 0. None for anything else, letters included.
+std::optional<int> ScaleNumber(const QString& text, int min, int max);
 
 // Lets only digits be typed (and a leading minus when signed); at most
 // maxLength characters when it is above 0. Text set by the program is not
@@ -86,8 +92,10 @@ public:
     // slider is none of these rows'.
     bool ShowPosition(const QSlider* slider);
     // Each scale becomes its row's rating: the slider unless at 0, then
-    // the typed number. Reads the controls first.
-    void Settle(const std::vector<int*>& scales);
+    // the typed number. Reads the controls first. The first row whose typed
+    // text counts but is no rating from 0 to 10, or -1 when every row has one;
+    // that row's edit then has the focus.
+    int Settle(const std::vector<int*>& scales);
 
 private:
     std::vector<QSlider*> m_sliders;

@@ -176,13 +176,17 @@ void CGRVDlg::BuildControls() {
     // The four pain levels.
     auto* painGroup = new QGroupBox(QStringLiteral("Pain Assessment"), this);
     auto* painForm = new QFormLayout(painGroup);
-    const auto digits = new QRegularExpressionValidator(QRegularExpression(QStringLiteral("[0-9]*")), this);
+    // A level is a whole number 0 to 10, typed with or without the ".0" the
+    // pain summary writes; keys that lead anywhere else are refused, also
+    // after the summary filled the edit.
+    const auto levels = new QRegularExpressionValidator(
+        QRegularExpression(QStringLiteral("(?:10|[0-9])(?:\\.0)?")), this);
     auto makePain = [&](int id, const char* question) {
         auto* edit = new QLineEdit(painGroup);
         edit->setObjectName(IdName(id));
         edit->setMaxLength(4);
         edit->setAlignment(Qt::AlignCenter);
-        edit->setValidator(digits);
+        edit->setValidator(levels);
         edit->setFixedWidth(48);
         painForm->addRow(QString::fromLatin1(question), edit);
         return edit;

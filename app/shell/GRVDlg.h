@@ -120,7 +120,8 @@ public:
     void OnDateChange();
     void OnDateKillFocus();
     void OnEntryListChanged();
-    // 1 when the store saved the form's entry; a failure has been shown.
+    // 1 when the store saved the form's entry, which the strip chart then
+    // shows; a failure has been shown.
     int SaveFormEntry();
     int RefreshDetails();
     // The form's date and time as Timestamp text, and its two halves.

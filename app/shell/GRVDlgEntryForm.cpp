@@ -6,6 +6,7 @@
 #include <QLineEdit>
 #include <QTimeEdit>
 #include <QTreeWidget>
+#include <optional>
 
 #include "app/shell/DlgControls.h"
 #include "app/shell/FormTexts.h"
@@ -35,9 +36,11 @@ constexpr int kEntryIdRole = Qt::UserRole;
 
 QString PainText(int level) { return QString::number(level); }
 
-// The level a pain edit holds, by its leading whole number: what was typed,
-// or a level the form wrote itself ("7.0" of the summary is 7); empty is 0.
-int PainLevelOf(const QLineEdit* edit) { return TextToInt(edit->text()); }
+// The level a pain edit holds: what was typed, or a level the form wrote
+// itself ("7.0" of the summary is 7); empty is 0. None for any other text.
+std::optional<int> PainLevelOf(const QLineEdit* edit) {
+    return ScaleNumber(edit->text(), kPainLevelMin, kPainLevelMax);
+}
 
 }  // namespace
 
@@ -131,11 +134,16 @@ void CGRVDlg::ClearForm(int summary) {
     TakeFormIntoMembers();
     if (summary) {
         float worst = 0, lowest = 0, current = 0;
-        // No journal or no entries: the three levels stay as they are.
-        if (m_db.GetPainSummary(worst, lowest, current)) {
+        if (m_db.IsOpen() && m_db.GetPainSummary(worst, lowest, current)) {
             m_ctlWorstPain->setText(QString::asprintf("%.1f", worst));
             m_ctlAveragePain->setText(QString::asprintf("%.1f", current));
             m_ctlLowestPain->setText(QString::asprintf("%.1f", lowest));
+        } else {
+            // No journal or no entries: no summary, and none of another
+            // journal's either, or the next save would store it as this entry's.
+            m_ctlWorstPain->clear();
+            m_ctlAveragePain->clear();
+            m_ctlLowestPain->clear();
         }
     } else {
         m_ctlWorstPain->clear();
@@ -190,22 +198,27 @@ int CGRVDlg::SaveFormEntry() {
     TakeFormIntoMembers();
     // The store refuses a level outside the scale as well; the form says so
     // in the user's words, before anything of the entry changes.
-    const int levels[] = {PainLevelOf(m_ctlWorstPain), PainLevelOf(m_ctlLowestPain),
-                          PainLevelOf(m_ctlAveragePain), PainLevelOf(m_ctlCurrentPain)};
-    for (int level : levels) {
-        if (!IsPainLevel(level)) {
+    const std::optional<int> levels[] = {PainLevelOf(m_ctlWorstPain), PainLevelOf(m_ctlLowestPain),
+                                         PainLevelOf(m_ctlAveragePain), PainLevelOf(m_ctlCurrentPain)};
+    for (const std::optional<int>& level : levels) {
+        if (!level) {
             GetPrompter().Tell(this, QString::fromLatin1(kPainOutOfRange),
                                QString::fromLatin1(kTitleGorvane));
             return 0;
         }
     }
     m_entry.ts = FormTimestamp();
-    m_entry.wpl = levels[0];
-    m_entry.lpl = levels[1];
-    m_entry.apl = levels[2];
-    m_entry.cpl = levels[3];
+    m_entry.wpl = *levels[0];
+    m_entry.lpl = *levels[1];
+    m_entry.apl = *levels[2];
+    m_entry.cpl = *levels[3];
     if (m_entry.sbj.empty()) m_entry.sbj = CJournalDb::GetTypeDisplayName(m_nEntryType);
-    if (m_db.SaveEntry(m_entry)) return 1;
+    if (m_db.SaveEntry(m_entry)) {
+        // Every road that saves the form (Save, Close, the automatic save on
+        // leaving "right NOW", the toolbar's) shows the entry in the chart.
+        RefreshTrend();
+        return 1;
+    }
     GetPrompter().Tell(this, QString::fromStdString(m_db.GetLastErrorText()),
                        QString::fromLatin1(kTitleGorvane));
     return 0;
@@ -214,7 +227,6 @@ int CGRVDlg::SaveFormEntry() {
 void CGRVDlg::OnSaveEntry() {
     if (!SaveFormEntry()) return;
     m_bNewEntry = 0;
-    RefreshTrend();
     RefreshEntryList();
     if (m_prefs.clearAfterSave) ClearForm(1);
 }
@@ -228,7 +240,6 @@ void CGRVDlg::OnCloseEntry() {
     // to be stored by closing it.
     if (m_entry.id >= 1) {
         if (!SaveFormEntry()) return;
-        RefreshTrend();
         RefreshEntryList();
     }
     ClearForm(1);

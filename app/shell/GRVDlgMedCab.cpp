@@ -226,8 +226,8 @@ int CGRVDlgMedCab::ValidateMedicine(int messages) {
     return 1;
 }
 
-void CGRVDlgMedCab::OnBnClickedSave() {
-    if (!ValidateMedicine(1)) return;
+bool CGRVDlgMedCab::OnBnClickedSave() {
+    if (!ValidateMedicine(1)) return true;
     DoDataExchange(true);
     auto take = [](const QComboBox* combo, std::string& field) {
         if (combo->currentIndex() >= 0) field = combo->currentText().toStdString();
@@ -245,16 +245,24 @@ void CGRVDlgMedCab::OnBnClickedSave() {
     m_medicine.desc = m_strDesc.toStdString();
     m_medicine.url = m_strUrl.toStdString();
     DoDataExchange(false);
-    if (m_pDb && m_pDb->IsOpen()) {
-        m_pDb->SaveMedicine(m_medicine);
-        RefreshList();
-    } else {
+    if (!m_pDb || !m_pDb->IsOpen()) {
         TellNoJournal();
+        return true;
     }
+    const bool saved = m_pDb->SaveMedicine(m_medicine);
+    RefreshList();
+    if (!saved) TellRefused(kMedSaveFailed);
+    return saved;
+}
+
+void CGRVDlgMedCab::TellRefused(const char* what) {
+    platform::ui::GetPrompter().Tell(
+        this, QString::fromLatin1(what).arg(QString::fromStdString(m_pDb->GetLastErrorText())),
+        QString::fromLatin1(kMedCabErrorTitle));
 }
 
 void CGRVDlgMedCab::OnBnClickedNew() {
-    if (ValidateMedicine(0)) OnBnClickedSave();
+    if (ValidateMedicine(0) && !OnBnClickedSave()) return;
     ClearForm();
     m_medicine.Reset();
 }
@@ -274,7 +282,7 @@ void CGRVDlgMedCab::OnBnClickedDelete() {
         QString::fromLatin1(kAskDeleteMedicine).arg(QString::fromStdString(m_medicine.name));
     if (platform::ui::GetPrompter().AskYesNo(this, question, QString::fromLatin1(kAppCaption))) {
         m_ctlMedList->clear();
-        if (m_pDb) m_pDb->DeleteMedicine(m_medicine);
+        if (m_pDb && !m_pDb->DeleteMedicine(m_medicine)) TellRefused(kMedDeleteFailed);
     }
     RefreshList();
 }
@@ -309,7 +317,8 @@ void CGRVDlgMedCab::OnCbnSelchangeForm() {
 }
 
 void CGRVDlgMedCab::OnBnClickedOk() {
-    if (ValidateMedicine(0)) OnBnClickedSave();
+    // A medicine the journal refused stays in the open dialog, not lost.
+    if (ValidateMedicine(0) && !OnBnClickedSave()) return;
     done(IDOK);
 }
 

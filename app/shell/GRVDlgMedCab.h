@@ -41,7 +41,9 @@ public:
     void ClearForm();
     void RefreshList();
 
-    void OnBnClickedSave();
+    // False only when the journal refused the save, which has been shown;
+    // the form then keeps what was typed.
+    bool OnBnClickedSave();
     void OnBnClickedNew();
     void OnBnClickedDelete();
     void OnBnClickedOk();
@@ -55,6 +57,8 @@ public slots:
 
 private:
     void DoDataExchange(bool save);
+    // Says the journal refused: what (kMedSaveFailed …) with the store's reason.
+    void TellRefused(const char* what);
     int OnInitDialog() override;
     void OnShowWindow() override;
 

@@ -14,6 +14,7 @@
 #include "app/shell/DlgControls.h"
 #include "app/shell/Resource.h"
 #include "app/store/JournalDb.h"
+#include "platform/ui/Seams.h"
 
 using namespace grv;
 
@@ -72,7 +73,14 @@ void CGRVDlgMood::OnShowWindow() { m_rows.Show(Scales()); }
 void CGRVDlgMood::OnHScroll(QSlider* slider) { m_rows.ShowPosition(slider); }
 
 void CGRVDlgMood::OnBnClickedOk() {
-    m_rows.Settle(Scales());
+    // A typed rating off the scale is refused: nothing is stored and the
+    // dialog stays, the row's edit ready for the correction.
+    const int bad = m_rows.Settle(Scales());
+    if (bad >= 0) {
+        platform::ui::GetPrompter().Tell(
+            this, QString::fromLatin1(kRatingOutOfScale).arg(QString::fromLatin1(kRowTable[bad].label)));
+        return;
+    }
     m_mood.eid = TextToInt(m_strEntryId);
     for (const Row& row : kRowTable) m_mood.*row.field = this->*row.scale;
     DoDataExchange(false);

@@ -17,6 +17,7 @@
 #include "app/shell/MedicineCombo.h"
 #include "app/shell/Resource.h"
 #include "app/store/JournalDb.h"
+#include "platform/ui/Seams.h"
 
 using namespace grv;
 
@@ -103,7 +104,14 @@ void CGRVDlgSideEffect::OnCbnSelchangeMedicine() {
 void CGRVDlgSideEffect::OnHScroll(QSlider* slider) { m_rows.ShowPosition(slider); }
 
 void CGRVDlgSideEffect::OnBnClickedOk() {
-    m_rows.Settle(Scales());
+    // A typed rating off the scale is refused: nothing is stored and the
+    // dialog stays, the row's edit ready for the correction.
+    const int bad = m_rows.Settle(Scales());
+    if (bad >= 0) {
+        platform::ui::GetPrompter().Tell(
+            this, QString::fromLatin1(kRatingOutOfScale).arg(QString::fromLatin1(kRowTable[bad].label)));
+        return;
+    }
     m_sideEff.eid = TextToInt(m_strEntryId);
     m_sideEff.mid = m_mid;
     for (const Row& row : kRowTable) m_sideEff.*row.field = this->*row.scale;

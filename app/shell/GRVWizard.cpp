@@ -58,12 +58,15 @@ void CGRVWizPgTxt::OnSetActive() {
     }
     m_pSheet->SetWizardButtons(true, false);
     const int result = m_pSheet->CreateDatabase(m_pSheet->m_strFolder, m_pSheet->m_strFileName);
-    if (result == 1)
+    if (result == 1) {
         GetPrompter().Tell(this, QString::fromLatin1(kDbCreated),
                            QString::fromLatin1(kWizardCreatedTitle));
-    else
-        GetPrompter().Tell(this, QString::fromLatin1(kWizardCreateFailed).arg(m_pSheet->m_strError),
-                           QString::fromLatin1(kWizardCreateFailedTitle));
+        return;
+    }
+    // The page must not congratulate on a journal that does not exist.
+    m_ctlText->setText(QString::fromLatin1(kWizardNotCreated).arg(m_pSheet->m_strError.trimmed()));
+    GetPrompter().Tell(this, QString::fromLatin1(kWizardCreateFailed).arg(m_pSheet->m_strError),
+                       QString::fromLatin1(kWizardCreateFailedTitle));
 }
 
 CGRVWizPgEdit::CGRVWizPgEdit(CGRVFirstTimeWiz* sheet) : CGRVWizPage(IDD_WIZ_EDIT, sheet) {

@@ -3,12 +3,15 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <iterator>
+#include <utility>
+#include <vector>
 
 #include "app/store/JournalSchema.h"
 #include "app/store/JournalTypes.h"
@@ -52,6 +55,54 @@ constexpr const char* kResultCodeTexts[] = {
     " 2nd parameter to sqlite3_bind out of range ",
     " File opened that is not a database file ",
 };
+
+// The columns of every table the application reads or writes, as the
+// creation statements make them; read from a journal built in memory so
+// the schema has one home.
+using TableColumns = std::vector<std::pair<std::string, std::vector<std::string>>>;
+
+std::vector<std::string> ColumnsOf(sqlite3* db, const std::string& table, int* code) {
+    std::vector<std::string> columns;
+    sqlite3_stmt* st = nullptr;
+    const std::string sql = "PRAGMA table_info([" + table + "])";
+    int r = sqlite3_prepare_v2(db, sql.c_str(), -1, &st, nullptr);
+    if (r == SQLITE_OK) {
+        while ((r = sqlite3_step(st)) == SQLITE_ROW) {
+            const auto* name = reinterpret_cast<const char*>(sqlite3_column_text(st, 1));
+            if (name) columns.emplace_back(name);
+        }
+    }
+    sqlite3_finalize(st);
+    *code = r == SQLITE_DONE ? SQLITE_OK : r;
+    return columns;
+}
+
+const TableColumns& JournalColumns() {
+    static const TableColumns tables = [] {
+        TableColumns out;
+        sqlite3* db = nullptr;
+        if (sqlite3_open_v2(":memory:", &db, SQLITE_OPEN_READWRITE, nullptr) == SQLITE_OK) {
+            for (const SchemaStatement& table : JournalSchemaStatements()) {
+                sqlite3_exec(db, table.sql.c_str(), nullptr, nullptr, nullptr);
+                // Nothing reads or writes prefs: a journal may do without it.
+                if (table.table == "prefs") continue;
+                int code = SQLITE_OK;
+                out.emplace_back(table.table, ColumnsOf(db, table.table, &code));
+            }
+        }
+        sqlite3_close(db);
+        return out;
+    }();
+    return tables;
+}
+
+// At most the first bytes of a statement, cut between two UTF-8 characters.
+std::string StatementStart(const std::string& sql) {
+    if (sql.size() <= kShownStatementBytes) return sql;
+    size_t end = kShownStatementBytes;
+    while (end > 0 && (static_cast<unsigned char>(sql[end]) & 0xC0) == 0x80) --end;
+    return sql.substr(0, end) + kStatementCut;
+}
 
 bool IsOnlyBlanks(const char* text) {
     for (; text && *text; ++text) {
@@ -127,14 +178,77 @@ bool CJournalDb::Open(int create) {
         return false;
     }
     const int r = sqlite3_open_v2(path.c_str(), &m_db, kOpenFlags, nullptr);
-    if (r == SQLITE_OK) {
+    if (r == SQLITE_OK && HoldsJournalTables()) {
         m_open = true;
         return true;
+    }
+    if (r == SQLITE_OK) {
+        ReleaseConnection();
+        m_open = false;
+        return false;
     }
     m_lastError = GetResultCodeText(r);
     ReleaseConnection();
     m_open = false;
     return false;
+}
+
+bool CJournalDb::HoldsJournalTables() {
+    const std::string path = GetFullPath();
+    int code = SQLITE_OK;
+    {
+        // SQLite takes an empty file for an empty database.
+        Statement st;
+        code = sqlite3_prepare_v2(m_db, "PRAGMA page_count", -1, st.Out(), nullptr);
+        if (code == SQLITE_OK) code = st.Step();
+        if (code == SQLITE_ROW && st.Int(0) == 0) {
+            m_lastError = SqlFormat(kErrNotJournal, path.c_str(), kNotJournalEmpty);
+            return false;
+        }
+    }
+    for (const auto& [table, wanted] : JournalColumns()) {
+        if (code != SQLITE_OK && code != SQLITE_ROW) break;
+        const std::vector<std::string> have = ColumnsOf(m_db, table, &code);
+        if (code != SQLITE_OK) break;
+        if (have.empty()) {
+            const std::string what = SqlFormat(kNotJournalNoTable, table.c_str());
+            m_lastError = SqlFormat(kErrNotJournal, path.c_str(), what.c_str());
+            return false;
+        }
+        for (const std::string& column : wanted) {
+            if (std::find(have.begin(), have.end(), column) != have.end()) continue;
+            const std::string what = SqlFormat(kNotJournalNoColumn, table.c_str(), column.c_str());
+            m_lastError = SqlFormat(kErrNotJournal, path.c_str(), what.c_str());
+            return false;
+        }
+    }
+    if (code == SQLITE_OK || code == SQLITE_ROW) return true;
+    if ((code & 0xff) == SQLITE_NOTADB) {
+        m_lastError = SqlFormat(kErrNotJournal, path.c_str(), kNotJournalNotDatabase);
+    } else {
+        m_lastError = SqlFormat(kErrCantReadJournal, path.c_str(), FailureReason(code).c_str());
+    }
+    return false;
+}
+
+std::string CJournalDb::FailureReason(int code) const {
+    switch (code & 0xff) {
+        case SQLITE_READONLY: return kReasonReadOnly;
+        case SQLITE_FULL: return kReasonDiskFull;
+        case SQLITE_BUSY:
+        case SQLITE_LOCKED: return kReasonLocked;
+        case SQLITE_IOERR: return kReasonDiskError;
+        case SQLITE_PERM:
+        case SQLITE_CANTOPEN: return kReasonNoAccess;
+        case SQLITE_CORRUPT:
+        case SQLITE_NOTADB: return kReasonDamaged;
+        default: break;
+    }
+    if (!m_db) return kReasonNotOpen;
+    // The connection's own message when it is about this failure.
+    const char* message =
+        sqlite3_errcode(m_db) == code ? sqlite3_errmsg(m_db) : sqlite3_errstr(code);
+    return SqlFormat(kReasonOther, message ? message : "");
 }
 
 bool CJournalDb::ReadsAsDatabase() {
@@ -223,8 +337,10 @@ int CJournalDb::Execute(const std::string& sql) {
 }
 
 bool CJournalDb::Write(const std::string& sql, const char* failure) {
-    if (Execute(sql) == SQLITE_OK) return true;
-    m_lastError = SqlFormat(failure, GetFullPath().c_str(), sql.c_str());
+    const int r = Execute(sql);
+    if (r == SQLITE_OK) return true;
+    m_lastError = SqlFormat(failure, GetFullPath().c_str(), StatementStart(sql).c_str());
+    m_lastError += SqlFormat(kErrReason, FailureReason(r).c_str());
     return false;
 }
 

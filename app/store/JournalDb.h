@@ -44,7 +44,8 @@ public:
 
     // Opens the journal at the full path. With create set, makes a new
     // journal there instead; an existing file is never touched. An open
-    // journal is closed first.
+    // journal is closed first. A file without the journal's tables and
+    // columns (an empty file, another program's database) is refused.
     bool Open(int create);
     bool Close();
     // Whether the open file reads as a database at all: another kind of file
@@ -150,6 +151,11 @@ private:
 
     bool CreateSchema();
     void ReleaseConnection();
+    // Whether the file just opened holds every table and column a journal
+    // has; otherwise sets the last error to what is missing.
+    bool HoldsJournalTables();
+    // Why a statement failed with code, in the user's words.
+    std::string FailureReason(int code) const;
 
     // Prepares sql into st; on failure sets "SQL Error" and returns false.
     bool Prepare(const std::string& sql, Statement& st);

@@ -1,6 +1,7 @@
 #pragma once
 // Texts the data store leaves as its last error or hands to the windows.
 // Callers and tests compare against these, so they are never retyped.
+#include <cstddef>
 
 inline constexpr char kErrCreatingDb[] = "Creating DB: %s\n";
 inline constexpr char kErrCantCreateDb[] = "Can't create database:  %s\n";
@@ -18,6 +19,27 @@ inline constexpr char kErrSaveQuestion[] = "Can't save entry question to databas
 inline constexpr char kErrDeleteEntry[] = "Can't delete entry from database:  %s.\n\nSQL: %s";
 inline constexpr char kErrDeleteMedicine[] =
     "Can't delete medicine from database:  %s.\n\nSQL: %s";
+// A failed save or delete shows only the start of its statement (a journal
+// text can be megabytes long), then why it failed in words.
+inline constexpr std::size_t kShownStatementBytes = 120;
+inline constexpr char kStatementCut[] = " ...";
+inline constexpr char kErrReason[] = "\n\nReason: %s\n";
+inline constexpr char kReasonReadOnly[] = "the journal file is read-only, so nothing can be saved in it.";
+inline constexpr char kReasonDiskFull[] = "the disk is full.";
+inline constexpr char kReasonLocked[] = "another program is using the journal and has locked it.";
+inline constexpr char kReasonDiskError[] = "the disk reported an error while the journal was written.";
+inline constexpr char kReasonNoAccess[] = "the journal file cannot be opened for writing.";
+inline constexpr char kReasonDamaged[] = "the journal file is damaged.";
+inline constexpr char kReasonNotOpen[] = "the journal is not open.";
+inline constexpr char kReasonOther[] = "the database answered \"%s\".";
+// Opening a file that is not a journal: the path, then what is wrong with it.
+inline constexpr char kErrNotJournal[] = "%s is not a Gorvane journal: %s.\n";
+inline constexpr char kNotJournalEmpty[] = "the file is empty";
+inline constexpr char kNotJournalNotDatabase[] = "it is not a database file";
+inline constexpr char kNotJournalNoTable[] = "it has no table \"%s\"";
+inline constexpr char kNotJournalNoColumn[] = "its table \"%s\" has no column \"%s\"";
+// The file could not be read to check it: the path and the reason in words.
+inline constexpr char kErrCantReadJournal[] = "Can't read %s: %s\n";
 inline constexpr char kErrUnknownSearchField[] = "Can't search by \"%s\": not a searchable field.\n";
 inline constexpr char kUnknownDbError[] = "Unknown Error with Database";
 

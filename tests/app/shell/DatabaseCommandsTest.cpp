@@ -6,6 +6,8 @@
 #include "app/shell/OScopeCtrl.h"
 #include "app/shell/Profile.h"
 #include "app/shell/Resource.h"
+#include "app/store/SqlText.h"
+#include "app/store/StoreTexts.h"
 
 using namespace grv;
 
@@ -153,6 +155,46 @@ TEST_F(DatabaseCommandsTest, CloseEmptiesTheWindow) {
     // Saving now says a journal is needed.
     ASSERT_TRUE(dlg.OnCommand(ID_FILE_SAVE_ENTRY));
     EXPECT_EQ(prompter->Texts().back(), kNeedDbForSave);
+}
+
+// An empty file or another program's database opened silently, and the first
+// save failed with an INSERT statement as its only explanation. Opening says
+// what the file is not, and leaves it and the open journal as they were.
+TEST_F(DatabaseCommandsTest, OpeningAFileThatIsNoJournalIsRefusedAndLeftAlone) {
+    struct Case {
+        const char* name;
+        const char* sql;  // run by the sqlite3 shell; none: an empty file
+        std::string why;
+    };
+    const Case cases[] = {
+        {"empty.grv", nullptr, kNotJournalEmpty},
+        {"addresses.grv", "CREATE TABLE people(name, street); INSERT INTO people VALUES('A', 'B');",
+         SqlFormat(kNotJournalNoTable, "entry")},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const QString path = PathOf(c.name);
+        QFile f(path);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.close();
+        if (c.sql) Sql(path, c.sql);
+        const QByteArray before = Digest(path);
+        prompter->Clear();
+        files->Queue(path);
+        ASSERT_TRUE(dlg.OnCommand(ID_DATABASE_OPEN));
+        const std::string text = SqlFormat(kErrNotJournal, path.toStdString().c_str(), c.why.c_str());
+        EXPECT_EQ(prompter->Texts(),
+                  std::vector<QString>{QString::fromLatin1(kDbOpenFailed).arg(QString::fromStdString(text))});
+        EXPECT_EQ(Digest(path), before);
+        ExpectCurrentStillOpen();
+    }
+    // Nor is such a file opened at the next start, where a failure says nothing.
+    CGRVDlg next;
+    prompter->Clear();
+    ShowAndSettle(next);
+    EXPECT_FALSE(next.Db().IsOpen());
+    EXPECT_TRUE(prompter->Prompts().empty());
+    EXPECT_EQ(next.windowTitle(), "Gorvane");
 }
 
 }  // namespace

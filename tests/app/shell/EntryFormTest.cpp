@@ -1,3 +1,4 @@
+#include <QProcess>
 #include <QPushButton>
 #include <QTableWidget>
 #include <QTest>
@@ -7,6 +8,7 @@
 #include "app/shell/GRVDlgFind.h"
 #include "app/shell/Profile.h"
 #include "app/shell/Resource.h"
+#include "app/store/StoreTexts.h"
 
 using namespace grv;
 using platform::ui::Answer;
@@ -168,9 +170,9 @@ TEST_F(EntryFormTest, WithoutAJournalEveryCommandSaysWhatIsMissing) {
         EXPECT_EQ(prompter->Prompts()[0].text, c.text);
         EXPECT_EQ(prompter->Prompts()[0].title, c.title);
     }
-    // New Entry clears only the current level when there is no summary.
-    EXPECT_EQ(Edit(dlg, IDC_WORST_PAIN)->text(), "3");
-    EXPECT_TRUE(Edit(dlg, IDC_CURRENT_PAIN)->text().isEmpty());
+    // Without a journal there is no summary: New Entry empties every level.
+    for (int id : {IDC_WORST_PAIN, IDC_AVERAGE_PAIN, IDC_LOWEST_PAIN, IDC_CURRENT_PAIN})
+        EXPECT_TRUE(Edit(dlg, id)->text().isEmpty()) << id;
 }
 
 TEST_F(EntryFormTest, EmptySubjectTakesTheTypesDisplayNameAndSavingTwiceUpdates) {
@@ -181,7 +183,7 @@ TEST_F(EntryFormTest, EmptySubjectTakesTheTypesDisplayNameAndSavingTwiceUpdates)
     auto* types = Child<QComboBox>(dlg, IDC_ENTRY_TYPE);
     types->setCurrentIndex(types->findText("Medicine"));
     EXPECT_EQ(dlg.m_nEntryType, 3);
-    SetPain(dlg, "7.0", "x", "", "9");
+    SetPain(dlg, "7.0", "", "", "9");
     ASSERT_TRUE(dlg.OnCommand(ID_TB_SAVE_ENTRY));
     EXPECT_EQ(Sql(path, "SELECT id,sbj,wpl,apl,lpl,cpl FROM entry"), "1|Medicines|7|0|0|9");
     SetPain(dlg, "6", "6", "6", "6");
@@ -351,6 +353,136 @@ TEST_F(EntryFormTest, FindCancelledOrWithoutAPickLeavesTheEntryAlone) {
     });
     ASSERT_TRUE(dlg.OnCommand(ID_TB_FIND));
     EXPECT_EQ(dlg.m_entry.id, -1);
+}
+
+// A new or newly opened journal showed the summary of the journal before it,
+// and a save of only "right NOW" stored that summary as the entry's levels.
+TEST_F(EntryFormTest, ANewOrNewlyOpenedJournalShowsNoOtherJournalsSummary) {
+    const QString full = MakeJournal("full.grv", {{"2026-05-01 10:00:00", "a", 9, 5, 2, 4}});
+    struct Road {
+        const char* name;
+        QString path;
+        int command;
+    };
+    const Road roads[] = {{"Database New", PathOf("new.grv"), ID_DATABASE_NEW},
+                          {"Database Open", MakeJournal("empty.grv", {}), ID_DATABASE_OPEN}};
+    for (const Road& road : roads) {
+        SCOPED_TRACE(road.name);
+        CGRVDlg dlg;
+        ShowAndSettle(dlg);
+        OpenThroughMenu(dlg, full);
+        ASSERT_EQ(Edit(dlg, IDC_WORST_PAIN)->text(), "9.0");
+        files->Queue(road.path);
+        ASSERT_TRUE(dlg.OnCommand(road.command));
+        ASSERT_EQ(QString::fromStdString(dlg.Db().GetFullPath()), road.path);
+        for (int id : {IDC_WORST_PAIN, IDC_AVERAGE_PAIN, IDC_LOWEST_PAIN})
+            EXPECT_TRUE(Edit(dlg, id)->text().isEmpty()) << id;
+        QTest::keyClicks(Edit(dlg, IDC_CURRENT_PAIN), "6");
+        ASSERT_TRUE(dlg.OnCommand(ID_FILE_SAVE_ENTRY));
+        EXPECT_EQ(Sql(road.path, "SELECT wpl,apl,lpl,cpl FROM entry"), "0|0|0|6");
+    }
+}
+
+// Once a level edit held the summary's "9.0", letters could be typed (and
+// were saved as 0); in an empty edit "5.5" became 55. Keys go in only while
+// they can still make a whole number 0 to 10, with or without ".0".
+TEST_F(EntryFormTest, LevelEditsTakeOnlyWhatCanBeALevel) {
+    const QString path = MakeJournal("j.grv", {{"2026-05-01 10:00:00", "a", 9, 5, 2, 4}});
+    CGRVDlg dlg;
+    ShowAndSettle(dlg);
+    OpenThroughMenu(dlg, path);
+    struct Case {
+        const char* before;
+        const char* keys;
+        const char* shown;
+    };
+    const Case cases[] = {
+        {"9.0", "abc", "9.0"}, {"", "5.5", "5."}, {"", "55", "5"},   {"", "10", "10"},
+        {"", "11", "1"},       {"", "7.0", "7.0"}, {"", "-3", "3"},  {"", "x", ""},
+    };
+    QLineEdit* lowest = Edit(dlg, IDC_LOWEST_PAIN);
+    for (const Case& c : cases) {
+        lowest->setText(c.before);
+        lowest->end(false);
+        QTest::keyClicks(lowest, c.keys);
+        EXPECT_EQ(lowest->text(), c.shown) << c.before << " + " << c.keys;
+    }
+    // What is left half typed is refused with the form's message.
+    QTest::keyClicks(Edit(dlg, IDC_WORST_PAIN), "abc");
+    Edit(dlg, IDC_AVERAGE_PAIN)->clear();
+    QTest::keyClicks(Edit(dlg, IDC_AVERAGE_PAIN), "5.5");
+    lowest->clear();
+    QTest::keyClicks(lowest, "2");
+    QTest::keyClicks(Edit(dlg, IDC_CURRENT_PAIN), "3");
+    prompter->Clear();
+    ASSERT_TRUE(dlg.OnCommand(ID_FILE_SAVE_ENTRY));
+    EXPECT_EQ(prompter->Texts(), std::vector<QString>{kPainOutOfRange});
+    EXPECT_EQ(Sql(path, "SELECT count(*) FROM entry"), "1");
+    QTest::keyClick(Edit(dlg, IDC_AVERAGE_PAIN), Qt::Key_Backspace);
+    ASSERT_TRUE(dlg.OnCommand(ID_FILE_SAVE_ENTRY));
+    EXPECT_EQ(Sql(path, "SELECT wpl,apl,lpl,cpl FROM entry WHERE id=2"), "9|5|2|3");
+}
+
+// A failed save showed the whole INSERT statement (a long entry made a
+// message box of megabytes) and not why it failed. It says why in words,
+// after the start of the statement, and nothing is stored.
+TEST_F(EntryFormTest, FailedSaveSaysWhyInWordsWithOnlyTheStartOfTheStatement) {
+    using Arrange = std::function<void(CGRVDlg&, QProcess&)>;
+    // File modes do not bind the superuser, so the connection stands in for
+    // a journal the user may not write, and for a disk with no room left.
+    const Arrange readOnly = [](CGRVDlg& dlg, QProcess&) {
+        std::vector<std::string> rows;
+        ASSERT_TRUE(dlg.Db().QueryFirstColumn("PRAGMA query_only=1", rows));
+    };
+    const Arrange noRoom = [](CGRVDlg& dlg, QProcess&) {
+        std::vector<std::string> pages;
+        ASSERT_TRUE(dlg.Db().QueryFirstColumn("PRAGMA page_count", pages));
+        ASSERT_TRUE(dlg.Db().QueryFirstColumn("PRAGMA max_page_count=" + pages.at(0), pages));
+    };
+    struct Case {
+        const char* name;
+        Arrange arrange;
+        const char* reason;
+    };
+    const Case cases[] = {
+        {"read-only", readOnly, kReasonReadOnly},
+        {"disk full", noRoom, kReasonDiskFull},
+        {"locked",
+         [](CGRVDlg& dlg, QProcess& other) {
+             // Another program holds the journal while the user saves.
+             other.start("sqlite3", {QString::fromStdString(dlg.Db().GetFullPath())});
+             ASSERT_TRUE(other.waitForStarted());
+             other.write("BEGIN EXCLUSIVE; SELECT 'held';\n");
+             while (!other.readAllStandardOutput().contains("held"))
+                 ASSERT_TRUE(other.waitForReadyRead(5000));
+         },
+         kReasonLocked},
+    };
+    std::string body;
+    while (body.size() < (1u << 20)) body += "a long day, ";
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const QString path = MakeJournal(QString(c.name) + ".grv", {});
+        CGRVDlg dlg;
+        ShowAndSettle(dlg);
+        OpenThroughMenu(dlg, path);
+        QProcess other;
+        c.arrange(dlg, other);
+        dlg.m_entry.entry = body;
+        SetPain(dlg, "5", "5", "5", "5");
+        prompter->Clear();
+        ASSERT_TRUE(dlg.OnCommand(ID_FILE_SAVE_ENTRY));
+        ASSERT_EQ(prompter->Prompts().size(), 1u);
+        const QString told = prompter->Prompts()[0].text;
+        EXPECT_EQ(prompter->Prompts()[0].title, kTitleGorvane);
+        EXPECT_TRUE(told.startsWith(QString("Can't save entry to database:  %1.\n\nSQL: INSERT").arg(path)))
+            << told.toStdString();
+        EXPECT_TRUE(told.contains(QString::fromLatin1(c.reason))) << told.toStdString();
+        EXPECT_LT(told.size(), 600);
+        other.closeWriteChannel();
+        other.waitForFinished();
+        EXPECT_EQ(Sql(path, "SELECT count(*) FROM entry"), "0");
+    }
 }
 
 }  // namespace

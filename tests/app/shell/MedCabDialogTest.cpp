@@ -11,6 +11,7 @@
 #include "app/shell/DetailTexts.h"
 #include "app/shell/GRVDlgMedCab.h"
 #include "app/shell/ShellTexts.h"
+#include "app/store/StoreTexts.h"
 
 using namespace grv;
 using platform::ui::Answer;
@@ -236,6 +237,37 @@ TEST_F(MedCabDialogTest, Screenshot) {
     if (!dir.isEmpty()) {
         EXPECT_TRUE(shot.save(QString::fromUtf8(dir) + "/medicine-cabinet.png"));
     }
+}
+
+// A medicine typed while the journal could not be written was silently lost:
+// Save, New and OK went on as if it were stored. Each says so and keeps the
+// dialog with what was typed.
+TEST_F(MedCabDialogTest, RefusedSaveIsToldAndKeepsTheDialogAndTheForm) {
+    CGRVDlgMedCab dlg;
+    Open(dlg);
+    // The superuser writes any file: the connection stands in for a
+    // journal the user may not write.
+    std::vector<std::string> rows;
+    ASSERT_TRUE(m_db.QueryFirstColumn("PRAGMA query_only=1", rows));
+    for (int button : {IDC_MC_SAVE, IDC_MC_NEW, IDOK}) {
+        SCOPED_TRACE(button);
+        prompter->Clear();
+        FillRequired(&dlg, "Morphine");
+        Press(&dlg, button);
+        EXPECT_TRUE(dlg.isVisible());
+        ASSERT_EQ(Told().size(), 1);
+        EXPECT_TRUE(Told()[0].startsWith("Your medicine was not saved.\n\nCan't save entry to database:"));
+        EXPECT_TRUE(Told()[0].contains(kReasonReadOnly)) << Told()[0].toStdString();
+        EXPECT_EQ(Ctl<QLineEdit>(&dlg, IDC_MC_NAME)->text(), "Morphine");
+        EXPECT_EQ(Ctl<QComboBox>(&dlg, IDC_MC_EVERY_INTERVAL)->currentText(), "Hours");
+    }
+    EXPECT_EQ(Cli("SELECT count(*) FROM medicine_cabinet;"), "0\n");
+    // Once the journal takes it, OK stores what was kept and closes.
+    ASSERT_TRUE(m_db.QueryFirstColumn("PRAGMA query_only=0", rows));
+    Press(&dlg, IDOK);
+    EXPECT_TRUE(EndedWith(dlg, IDOK));
+    EXPECT_EQ(Cli("SELECT name, dos_size, dos_msr, dos_form FROM medicine_cabinet;"),
+              "Morphine|200|mg|Tablet\n");
 }
 
 }  // namespace

@@ -54,13 +54,13 @@ TEST_F(MoodDialogTest, NewRecordOpensAtZeroAndOkWritesTheRow) {
     Drag(Slider(&dlg, kSleep), 4);
     Type(Edit(&dlg, kSleep), "7");     // the slider stands: 4
     Type(Edit(&dlg, kWork), "7");      // slider at 0: the typed 7
-    Type(Edit(&dlg, kWalking), "15");  // typed values know no limit
+    Type(Edit(&dlg, kWalking), "9");   // slider at 0: the typed 9
     Type(Edit(&dlg, kLife), "-2x");    // digits only: 2
     QTest::keyClick(Slider(&dlg, kRelations), Qt::Key_End);
     Press(&dlg, IDOK);
     EXPECT_TRUE(EndedWith(dlg, IDOK));
-    EXPECT_EQ(Cli(kRow), "1|" + std::to_string(eid) + "|3|0|7|4|2|0|10|15|0\n");
-    EXPECT_EQ(dlg.m_nWalking, 15);
+    EXPECT_EQ(Cli(kRow), "1|" + std::to_string(eid) + "|3|0|7|4|2|0|10|9|0\n");
+    EXPECT_EQ(dlg.m_nWalking, 9);
     EXPECT_EQ(dlg.m_nSleep, 4);
     EXPECT_TRUE(prompter->Prompts().empty());
 }
@@ -74,6 +74,29 @@ TEST_F(MoodDialogTest, MovingASliderWritesOnlyItsOwnEdit) {
     // Typing never moves a slider.
     Type(Edit(&dlg, kWork), "9");
     EXPECT_EQ(Slider(&dlg, kWork)->value(), 0);
+}
+
+// A rating typed off the 0 to 10 scale was stored and printed as it stood.
+// It is refused with the row named; the dialog stays with what was typed.
+TEST_F(MoodDialogTest, TypedRatingOffTheScaleIsRefusedAndNothingIsStored) {
+    const int eid = AddEntry();
+    CGRVDlgMood dlg;
+    Open(dlg, eid);
+    for (const char* typed : {"15", "11", "999"}) {
+        prompter->Clear();
+        Type(Edit(&dlg, kWalking), typed);
+        Press(&dlg, IDOK);
+        EXPECT_TRUE(dlg.isVisible()) << typed;
+        EXPECT_EQ(Told(), QStringList{QString::fromLatin1(kRatingOutOfScale).arg("Walking")});
+        EXPECT_EQ(Edit(&dlg, kWalking)->text(), typed);
+    }
+    EXPECT_EQ(Cli("SELECT count(*) FROM entry_mood;"), "0\n");
+    // A slider away from 0 decides; the edit beside it does not count.
+    Drag(Slider(&dlg, kWalking), 2);
+    Type(Edit(&dlg, kSleep), "10");
+    Press(&dlg, IDOK);
+    EXPECT_TRUE(EndedWith(dlg, IDOK));
+    EXPECT_EQ(Cli("SELECT sleep, walk FROM entry_mood;"), "10|2\n");
 }
 
 TEST_F(MoodDialogTest, ExistingRecordIsShownAndUpdatedInPlace) {
@@ -161,14 +184,33 @@ TEST_F(SideEffectDialogTest, NewRowWithoutMedicineAndTheScalesRules) {
     Type(Edit(&dlg, kItching), "6");  // slider at 0: 6
     Drag(Slider(&dlg, kTired), 3);
     Type(Edit(&dlg, kTired), "6");       // slider at 3: 3
-    Type(Edit(&dlg, kNausea), "12");     // no limit
-    Type(Edit(&dlg, kVomiting), "abc");  // any text; letters count 0
+    Type(Edit(&dlg, kNausea), "8");
+    Type(Edit(&dlg, kVomiting), "");  // nothing typed counts 0
     Drag(Slider(&dlg, 9), 10);
     EXPECT_EQ(Edit(&dlg, 9)->text(), "10");
     Press(&dlg, IDOK);
     EXPECT_TRUE(EndedWith(dlg, IDOK));
-    EXPECT_EQ(Cli(kRow), "1|" + std::to_string(eid) + "|0|12|0|0|0|3|6|0|0|0|10|0\n");
+    EXPECT_EQ(Cli(kRow), "1|" + std::to_string(eid) + "|0|8|0|0|0|3|6|0|0|0|10|0\n");
     EXPECT_EQ(dlg.m_mid, 0);
+}
+
+// The side-effect edits take any text; what counts must be a rating.
+TEST_F(SideEffectDialogTest, TypedRatingOffTheScaleIsRefusedAndNothingIsStored) {
+    const int eid = AddEntry();
+    CGRVDlgSideEffect dlg;
+    Open(dlg, eid);
+    for (const char* typed : {"12", "-1", "abc", "5.5"}) {
+        prompter->Clear();
+        Type(Edit(&dlg, kConstipation), typed);
+        Press(&dlg, IDOK);
+        EXPECT_TRUE(dlg.isVisible()) << typed;
+        EXPECT_EQ(Told(), QStringList{QString::fromLatin1(kRatingOutOfScale).arg("Constipation")});
+    }
+    EXPECT_EQ(Cli("SELECT count(*) FROM entry_sideff;"), "0\n");
+    Type(Edit(&dlg, kConstipation), "10.0");  // as a level is written
+    Press(&dlg, IDOK);
+    EXPECT_TRUE(EndedWith(dlg, IDOK));
+    EXPECT_EQ(Cli("SELECT constip FROM entry_sideff;"), "10\n");
 }
 
 TEST_F(SideEffectDialogTest, LastChosenMedicineIsTheOneStored) {

@@ -1,4 +1,6 @@
+#include <QFocusEvent>
 #include <QGroupBox>
+#include <cstdlib>
 
 #include "JournalWindowSupport.h"
 #include "app/shell/FormTexts.h"
@@ -112,6 +114,44 @@ TEST_F(TrendWindowTest, HideShowAndToggleGiveTheListTheChartsRoom) {
     for (bool hiddenAfter : {true, false, true, false}) {
         ASSERT_TRUE(dlg.OnCommand(ID_TB_TOGGLE_GRAPH));
         EXPECT_EQ(TrendGroup()->isHidden(), hiddenAfter);
+    }
+}
+
+// The automatic save on leaving "right NOW" (and the toolbar's save before a
+// detail dialog) stored the entry, but the chart missed it until a later Save.
+TEST_F(TrendWindowTest, EveryRoadThatSavesAnEntryPutsItOnTheChart) {
+    struct Road {
+        const char* name;
+        int level;
+        std::function<void()> save;
+    };
+    const Road roads[] = {
+        {"leaving right NOW", 0,
+         [this] {
+             QFocusEvent out(QEvent::FocusOut, Qt::TabFocusReason);
+             QCoreApplication::sendEvent(Edit(dlg, IDC_CURRENT_PAIN), &out);
+         }},
+        {"toolbar with AutoSaveEntry", 8,
+         [this] {
+             dlg.m_prefs.autoSaveEntry = 1;
+             ASSERT_TRUE(dlg.OnCommand(ID_TB_MOOD));
+         }},
+    };
+    int day = 4;
+    for (const Road& road : roads) {
+        SCOPED_TRACE(road.name);
+        ASSERT_TRUE(dlg.OnCommand(ID_FILE_NEW_ENTRY));
+        SetFormTime(dlg, QDateTime(QDate(2026, 2, day++), QTime(8, 0, 0)));
+        SetPain(dlg, "5", "5", "5", QByteArray::number(road.level).constData());
+        // The type's dialog offered after the save is cancelled.
+        WhenModal([](QWidget* m) { static_cast<QDialog*>(m)->reject(); });
+        road.save();
+        EXPECT_EQ(Sql(path, "SELECT cpl FROM entry ORDER BY id DESC LIMIT 1"),
+                  QString::number(road.level));
+        // The newest segment ends at the right edge on the new level.
+        const auto [top, bottom] = RedSpan(NewestX());
+        const int y = Chart()->ValueToY(road.level);
+        EXPECT_TRUE(std::abs(top - y) <= 1 || std::abs(bottom - y) <= 1) << top << ".." << bottom;
     }
 }
 

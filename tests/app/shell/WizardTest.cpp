@@ -328,4 +328,44 @@ TEST_F(WizardTest, RefusedCreationKeepsTheJournalThatWasOpen) {
     win.Db().Close();
 }
 
+// After "Fatal: Unable to create DB" the closing page still congratulated the
+// user on the first database. It says the journal was not made, and why.
+TEST_F(WizardTest, ClosingPageAfterAFailureSaysTheJournalWasNotCreated) {
+    {
+        QFile f(Path("taken.grv"));
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    }
+    struct Case {
+        const char* name;
+        QString chosen;      // empty: page 3 passed without browsing
+        const char* reason;  // a part of what the page says
+    };
+    const Case cases[] = {
+        {"folder missing", Path("gone/pain.grv"), "Fatal: Unable to create DB"},
+        {"file exists", Path("taken.grv"), "already exists"},
+        {"no browsing", QString(), kWizardFolderEmpty},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        CGRVFirstTimeWiz w(Text(kWizardCaption));
+        w.m_pDb = &db;
+        w.show();
+        Walk(w, "pain", c.chosen);
+        ASSERT_EQ(w.GetActiveIndex(), 3);
+        const QString page = PageText(w, 3);
+        EXPECT_TRUE(page.startsWith("Your database was not created.")) << page.toStdString();
+        EXPECT_TRUE(page.contains(c.reason)) << page.toStdString();
+        EXPECT_FALSE(page.contains("Congratulations"));
+        EXPECT_EQ(db.IsOpen(), 0);
+        // Back to choose a file that can be made: the page congratulates.
+        Back(w);
+        files->Queue(Path(QString(c.name).replace(' ', '-') + ".grv"));
+        Button(*w.GetPage(2), IDC_WIZ_BROWSE)->click();
+        Next(w);
+        EXPECT_EQ(PageText(w, 3), LoadResourceString(IDS_WIZ_DONE));
+        EXPECT_EQ(db.IsOpen(), 1);
+        db.Close();
+    }
+}
+
 }  // namespace

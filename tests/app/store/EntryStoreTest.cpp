@@ -17,6 +17,7 @@
 #include "app/store/Medicine.h"
 #include "app/store/SqlText.h"
 #include "app/store/StoreTexts.h"
+#include "app/store/StoredText.h"
 #include "tests/support/JournalFixture.h"
 
 namespace {
@@ -29,6 +30,14 @@ CEntry AtTime(const char* ts) {
     e.ts = ts;
     e.wpl = e.apl = e.lpl = e.cpl = 5;
     return e;
+}
+
+// A failed write's last error: the start of its statement, then the reason.
+std::string WriteFailure(const char* format, const std::string& path, const std::string& sql,
+                         const std::string& reason) {
+    const std::string start =
+        sql.size() <= kShownStatementBytes ? sql : sql.substr(0, kShownStatementBytes) + kStatementCut;
+    return SqlFormat(format, path.c_str(), start.c_str()) + SqlFormat(kErrReason, reason.c_str());
 }
 
 class EntryStoreTest : public StoreTest {
@@ -444,7 +453,8 @@ TEST_F(EntryStoreTest, DeletesMarkRowsAndNeverRemoveThem) {
     unstored.eid = e.id;
     EXPECT_EQ(m_db.DeleteEntrySideEff(unstored), 0);
     EXPECT_EQ(m_db.GetLastErrorText(),
-              SqlFormat(kErrDeleteEntry, m_db.GetFullPath().c_str(), "ERROR"));
+              WriteFailure(kErrDeleteEntry, m_db.GetFullPath(), "ERROR",
+                           SqlFormat(kReasonOther, "near \"ERROR\": syntax error")));
     EXPECT_EQ(m_db.IsOpen(), 1);
 }
 
@@ -469,8 +479,8 @@ TEST_F(EntryStoreTest, FailedSaveKeepsTheConnectionAndTheRecord) {
     EXPECT_EQ(m_db.SaveEntry(e), 0);
     EXPECT_EQ(e.id, -1);
     EXPECT_EQ(e.sbj, "it's");
-    EXPECT_EQ(m_db.GetLastErrorText(),
-              SqlFormat(kErrSaveEntry, JournalPath().c_str(), e.GetInsertSql().c_str()));
+    EXPECT_EQ(m_db.GetLastErrorText(), WriteFailure(kErrSaveEntry, JournalPath(), e.GetInsertSql(),
+                                                    SqlFormat(kReasonOther, "forced")));
     EXPECT_EQ(m_db.IsOpen(), 1);
 
     // The journal stays usable: the next load and save work.
@@ -482,6 +492,32 @@ TEST_F(EntryStoreTest, FailedSaveKeepsTheConnectionAndTheRecord) {
     EXPECT_EQ(Cli("SELECT sbj FROM entry;"), "after\n");
 }
 
+// A journal text of megabytes must not become a message of megabytes: the
+// message holds the start of the statement, cut between characters.
+TEST_F(EntryStoreTest, FailedSaveOfAHugeEntryShowsOnlyTheStartOfItsStatement) {
+    NewEntry("2024-01-01 08:00:00", "before");
+    // The journal may not grow: as on a full disk.
+    std::vector<std::string> pages;
+    ASSERT_EQ(m_db.QueryFirstColumn("PRAGMA page_count", pages), 1);
+    ASSERT_EQ(m_db.QueryFirstColumn("PRAGMA max_page_count=" + pages.at(0), pages), 1);
+    std::string body;
+    while (body.size() < (1u << 20)) body += "Schmerz \xc3\xbc" "berall; ";
+    // Three-byte characters shifted by 0, 1 and 2: one cut falls inside one.
+    for (const char* pad : {"", "a", "aa"}) {
+        CEntry e = AtTime("2024-01-02 08:00:00");
+        e.sbj = pad;
+        for (int i = 0; i < 80; ++i) e.sbj += "\xe2\x82\xac";
+        e.entry = body;
+        EXPECT_EQ(m_db.SaveEntry(e), 0);
+        const std::string text = m_db.GetLastErrorText();
+        EXPECT_LT(text.size(), 600u);
+        EXPECT_TRUE(IsValidUtf8(text)) << pad;
+        EXPECT_NE(text.find(kStatementCut), std::string::npos);
+        EXPECT_NE(text.find(kReasonDiskFull), std::string::npos) << text;
+    }
+    EXPECT_EQ(Cli("SELECT count(*) FROM entry;"), "1\n");
+}
+
 TEST_F(EntryStoreTest, WritesRefusedByAReadOnlyJournalLeaveItReadable) {
     NewEntry("2024-01-01 08:00:00", "kept");
     std::vector<std::string> ignored;
@@ -491,11 +527,11 @@ TEST_F(EntryStoreTest, WritesRefusedByAReadOnlyJournalLeaveItReadable) {
     q.eid = 1;
     EXPECT_EQ(m_db.SaveEntryQuestion(q), 0);
     EXPECT_EQ(m_db.GetLastErrorText(),
-              SqlFormat(kErrSaveQuestion, JournalPath().c_str(), q.GetInsertSql().c_str()));
+              WriteFailure(kErrSaveQuestion, JournalPath(), q.GetInsertSql(), kReasonReadOnly));
     EXPECT_EQ(m_db.DeleteEntry(1), 0);
-    EXPECT_EQ(m_db.GetLastErrorText(),
-              SqlFormat(kErrDeleteEntry, JournalPath().c_str(),
-                        "UPDATE entry SET del='1' WHERE id='1'"));
+    EXPECT_EQ(m_db.GetLastErrorText(), WriteFailure(kErrDeleteEntry, JournalPath(),
+                                                    "UPDATE entry SET del='1' WHERE id='1'",
+                                                    kReasonReadOnly));
 
     CEntry back;
     ASSERT_EQ(m_db.LoadEntry("1", back), 1);
@@ -510,6 +546,8 @@ TEST_F(EntryStoreTest, WriteRefusedWhileAnotherProgramLocksTheJournal) {
     CEntry e = AtTime("2024-01-01 08:00:00");
     EXPECT_EQ(m_db.SaveEntry(e), 0);
     EXPECT_EQ(e.id, -1);
+    EXPECT_EQ(m_db.GetLastErrorText(),
+              WriteFailure(kErrSaveEntry, JournalPath(), e.GetInsertSql(), kReasonLocked));
     sqlite3_exec(other, "ROLLBACK", nullptr, nullptr, nullptr);
     sqlite3_close(other);
 
@@ -526,6 +564,7 @@ int CheckReadOnlyJournal(const std::string& folder) {
     if (db.Open(0) != 1) return 1;
     CEntry e = AtTime("2024-01-02 08:00:00");
     if (db.SaveEntry(e) != 0) return 2;
+    if (db.GetLastErrorText().find(kReasonReadOnly) == std::string::npos) return 4;
     CEntry back;
     if (db.LoadEntry("1", back) != 1 || back.sbj != "kept") return 3;
     return 0;
@@ -557,7 +596,8 @@ TEST_F(EntryStoreTest, ReadOnlyFileOpensAndRefusesWrites) {
     } else {
         result = CheckReadOnlyJournal(folder);
     }
-    EXPECT_EQ(result, 0) << "1: open failed, 2: save not refused, 3: load failed, 9: no privilege drop";
+    EXPECT_EQ(result, 0) << "1: open failed, 2: save not refused, 3: load failed, "
+                            "4: not said to be read-only, 9: no privilege drop";
 }
 
 TEST_F(EntryStoreTest, StatementsWithoutAConnectionFailCleanly) {

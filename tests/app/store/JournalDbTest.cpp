@@ -166,6 +166,56 @@ TEST(JournalDbOpen, OpeningAMissingFileFailsAndCreatesNothing) {
     EXPECT_EQ(db.Close(), 1);
 }
 
+// SQLite opens any file; a journal must hold the journal's tables with
+// their columns. Whatever is refused is left byte for byte as it was.
+TEST(JournalDbOpen, FilesThatAreNotJournalsAreRefusedUntouched) {
+    struct Case {
+        const char* name;
+        std::string content;  // the file's bytes, or
+        const char* sql;      // what the sqlite3 shell makes of a new journal
+        std::string why;
+    };
+    const Case cases[] = {
+        {"empty", "", nullptr, kNotJournalEmpty},
+        {"text", std::string(4096, 'x'), nullptr, kNotJournalNotDatabase},
+        {"other database", "", "DROP TABLE entry; CREATE TABLE notes(x);",
+         SqlFormat(kNotJournalNoTable, "entry")},
+        {"column missing", "", "ALTER TABLE entry_mood DROP COLUMN walk;",
+         SqlFormat(kNotJournalNoColumn, "entry_mood", "walk")},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        TempDir dir;
+        const std::string path = dir.File("x.grv");
+        if (c.sql) {
+            CJournalDb made;
+            made.SetFolder(dir.Path());
+            made.SetFileName("x.grv");
+            ASSERT_EQ(made.Open(1), 1);
+            made.Close();
+            ASSERT_TRUE(grvtest::SqliteCli(path, c.sql).Ok());
+        } else {
+            ASSERT_TRUE(grvtest::WriteFile(path, c.content));
+        }
+        const std::string before = ReadFile(path);
+        CJournalDb db;
+        db.SetFolder(dir.Path());
+        db.SetFileName("x.grv");
+        EXPECT_EQ(db.Open(0), 0);
+        EXPECT_EQ(db.IsOpen(), 0);
+        EXPECT_EQ(db.GetLastErrorText(), SqlFormat(kErrNotJournal, path.c_str(), c.why.c_str()));
+        EXPECT_FALSE(ProcessHoldsFile(path));
+        EXPECT_EQ(ReadFile(path), before);
+    }
+}
+
+// Nothing reads or writes prefs: a journal without it opens.
+TEST_F(StoreTest, AJournalWithoutPrefsOpens) {
+    ASSERT_EQ(m_db.Close(), 1);
+    Cli("DROP TABLE prefs;");
+    EXPECT_EQ(m_db.Open(0), 1) << m_db.GetLastErrorText();
+}
+
 TEST_F(StoreTest, ReopenKeepsTheErrorTextAndOpensTheFile) {
     ASSERT_EQ(m_db.Close(), 1);
     const std::string before = m_db.GetLastErrorText();

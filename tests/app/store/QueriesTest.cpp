@@ -1,7 +1,6 @@
 #include <gtest/gtest.h>
 
 #include <climits>
-#include <fstream>
 #include <string>
 #include <vector>
 
@@ -358,21 +357,6 @@ TEST(JournalDbTimestamp, FormatTimestampGivesTimestampText) {
     EXPECT_EQ(CJournalDb::FormatTimestamp({2012, 1, 1, 0, 0, 5}), "2012-01-01 00:00:05");
     EXPECT_EQ(CJournalDb::FormatTimestamp({2012, 3, 5, 7, 4, 9}), "2012-03-05 07:04:09");
     EXPECT_EQ(CJournalDb::ShortenTimestamp("2024-03-05 09:07:30"), "03-05 09:07");
-}
-
-TEST(JournalDbOpen, AFileThatIsNotAJournalFailsAtTheFirstStatement) {
-    grvtest::TempDir dir;
-    std::ofstream(dir.File("notes.grv")) << std::string(4096, 'x');
-    CJournalDb db;
-    db.SetFolder(dir.Path());
-    db.SetFileName("notes.grv");
-    ASSERT_EQ(db.Open(0), 1);
-    Texts out;
-    EXPECT_EQ(db.QueryFirstColumn("SELECT id FROM entry", out), 0);
-    EXPECT_EQ(db.GetLastErrorText(),
-              "SQL Error: 26 :  File opened that is not a database file \n");
-    EXPECT_FALSE(db.ReadsAsDatabase());
-    EXPECT_EQ(db.Close(), 1);
 }
 
 }  // namespace
