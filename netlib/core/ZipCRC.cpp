@@ -24,7 +24,7 @@ void ZipCRC::moreData(const void* data, std::uint32_t length) {
 std::uint32_t ZipCRC::endStream() const { return ~m_value; }
 
 std::uint32_t ZipCRC::stepByte(std::uint32_t reg, unsigned char byte) {
-    return tables().t[0][(reg ^ byte) & 0xFFu] ^ (reg >> 8);
+    return platform::Crc32Step(reg, byte);
 }
 
 std::uint32_t ZipCRC::crc32WithBinaryFlag(const void* data, std::uint32_t length,
