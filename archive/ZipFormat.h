@@ -24,6 +24,9 @@ constexpr std::size_t kZipLocalExtraSize = 17;
 constexpr std::size_t kZipCentralExtraSize = 9;
 constexpr std::uint16_t kZipFlagEncrypted = 0x1;
 constexpr std::uint16_t kZipFlagDescriptor = 0x8;
+// The name (and comment) are UTF-8; without it readers take them as an old
+// code page.
+constexpr std::uint16_t kZipFlagUtf8 = 0x800;
 constexpr std::uint16_t kZipMethodStored = 0;
 constexpr std::uint16_t kZipMethodDeflated = 8;
 constexpr std::uint32_t kZipFolderAttributes = 0x41C00010;

@@ -13,6 +13,7 @@
 #include "archive/ZipHandleSupport.h"
 #include "archive/ZipTime.h"
 #include "archive/ZipFormat.h"
+#include "platform/Cp1252Text.h"
 
 namespace archive {
 namespace {
@@ -71,6 +72,8 @@ mode_t CurrentUmask() {
 }  // namespace
 
 bool CleanEntryName(const std::string& stored, std::string* cleaned) {
+  // A NUL would cut the name short wherever it is used as a C string.
+  if (stored.find('\0') != std::string::npos) return false;
   // The old rules first: they decide what a listing has always shown.
   std::size_t start = 0;
   for (bool changed = true; changed && start < stored.size();) {
@@ -194,14 +197,25 @@ ZipResult ZipReader::getEntry(int index, ZipEntryInfo* record) {
       (!extra.empty() && src.read(extra.data(), extra.size(), 1) != 1))
     return ZipResult::ReadError;
 
+  // Flagged names are UTF-8 and must be; others are what older writers
+  // (this one among them) left: UTF-8, else the Windows code page.
+  if (c.flags & kZipFlagUtf8) {
+    if (!platform::IsValidUtf8(stored)) return ZipResult::BadArguments;
+  } else {
+    stored = platform::Utf8OrCp1252ToUtf8(stored);
+  }
   std::string name;
-  if (stored.size() >= kZipMaxPath || !CleanEntryName(stored, &name) || name.size() >= kZipMaxPath)
+  if (stored.size() >= kZipMaxPath || !CleanEntryName(stored, &name) || name.empty() ||
+      name.size() >= kZipMaxPath)
     return ZipResult::BadArguments;
 
   ZipEntryInfo info{};
   info.index = index;
   std::memcpy(info.name, name.c_str(), name.size() + 1);
-  info.attributes = EntryAttributes(c.versionMadeBy, c.externalAttributes);
+  // A folder is a name ending in '/', as every peer judges it: a stray
+  // directory bit must not turn a file's data into an empty folder unread.
+  info.attributes = EntryAttributes(c.versionMadeBy, c.externalAttributes) & ~kZipAttrDirectory;
+  if (name.back() == '/') info.attributes |= kZipAttrDirectory;
   info.compressedSize = c.compressedSize;
   info.uncompressedSize = c.uncompressedSize;
   std::int64_t unixTime;
@@ -257,9 +271,7 @@ ZipResult ZipReader::extract(int index, const void* target, std::uint64_t length
   ZipEntryInfo record;
   ZipResult listed = getEntry(index, &record);
   if (listed != ZipResult::Ok) return listed;
-  std::size_t nameLength = std::strlen(record.name);
-  bool folder = (record.attributes & kZipAttrDirectory) ||
-                (nameLength > 0 && record.name[nameLength - 1] == '/');
+  const bool folder = (record.attributes & kZipAttrDirectory) != 0;
 
   // The record may have come from the cache: put the core on the entry.
   if (!positionOn(index)) return ZipResult::Corrupt;

@@ -17,8 +17,8 @@ enum ZipTargetKind : int { kZipTargetHandle = 1, kZipTargetFileName = 2, kZipTar
 
 // Cleans a stored name for listing: drive letters, leading separators and
 // everything up to a "/../" are dropped (the old rules), then "." parts go
-// and '\' becomes '/'. False when a ".." part is left: such a name could
-// reach outside the folder it is extracted into.
+// and '\' becomes '/'. False when a ".." part is left, as such a name could
+// reach outside the folder it is extracted into, or when it holds a NUL.
 bool CleanEntryName(const std::string& stored, std::string* cleaned);
 
 // Windows attribute bits from the central record's host and attributes.

@@ -16,6 +16,7 @@
 #include "archive/ZipDeflater.h"
 #include "archive/ZipHandleSupport.h"
 #include "archive/ZipTime.h"
+#include "platform/Cp1252Text.h"
 #include "platform/Crc32.h"
 #include "platform/CryptProv.h"
 
@@ -380,7 +381,9 @@ ZipResult ZipWriter::addEntry(const char* name, const void* source, std::uint64_
   if (finished_) return ZipResult::AlreadyFinished;
   if (!name || !*name) return ZipResult::BadArguments;
   Record rec;
-  rec.name = name;
+  // Names are written as UTF-8; a name that is not is read as the Windows
+  // code page, as every other text from Windows is.
+  rec.name = platform::Utf8OrCp1252ToUtf8(name);
   std::replace(rec.name.begin(), rec.name.end(), '\\', '/');
   const bool folder = kind == kZipSourceFolder;
   if (folder && rec.name.back() != '/') rec.name += '/';
@@ -396,6 +399,10 @@ ZipResult ZipWriter::addEntry(const char* name, const void* source, std::uint64_
   const std::uint64_t headerExtra = encrypted ? kZipCryptHeaderSize : 0;
   rec.localFlags = rec.centralFlags =
       encrypted ? (kZipFlagDescriptor | kZipFlagEncrypted) : kZipFlagDescriptor;
+  // Readers take unflagged names as an old DOS code page.
+  if (std::any_of(rec.name.begin(), rec.name.end(),
+                  [](char ch) { return static_cast<unsigned char>(ch) >= 0x80; }))
+    rec.localFlags = rec.centralFlags = static_cast<std::uint16_t>(rec.localFlags | kZipFlagUtf8);
   rec.dosDateTime = source_.dosDateTime;
   rec.crc = 0;
   // With bit 3 set, an unknown size stays 0 here and follows in the descriptor.

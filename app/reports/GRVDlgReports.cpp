@@ -424,6 +424,8 @@ void CGRVDlgReports::OnBnClickedExport() {
     }
     platform::ui::FileRequest request;
     request.mode = platform::ui::FileMode::Save;
+    request.initialPath = platform::ui::ChooserStartFolder(
+        {m_pDb && m_pDb->IsOpen() ? QString::fromStdString(m_pDb->GetFolder()) : QString()});
     request.confirmOverwrite = true;
     const QString path = platform::ui::GetFileChooser().Choose(this, request);
     if (path.isEmpty()) {

@@ -43,12 +43,12 @@ inline constexpr char kSameFile[] =
 inline constexpr char kTargetIsOpenJournal[] =
     "It appears the destination is the database that is open now. Please choose another "
     "destination.";
+inline constexpr char kReplaceQuestion[] = "%1 already exists.\nDo you want to replace it?";
+inline constexpr char kReplaceTitle[] = "GRV - Replace File";
 inline constexpr char kRestoreCloseFailed[] =
     "The database that is open now could not be closed, so it was not replaced.";
 
 inline constexpr char kArchiveFilter[] = "Gorvane DB (*.grz)|*.grz";
-inline constexpr char kDbPattern[] = "*.grv";
-inline constexpr char kArchivePattern[] = "*.grz";
 
 // First-run wizard.
 inline constexpr char kWizardCaption[] = "First time running wizard";

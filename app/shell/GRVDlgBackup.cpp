@@ -15,9 +15,18 @@ bool CGRVDlg::CloseJournalAsDatabaseClose() {
     return !m_db.IsOpen();
 }
 
+namespace {
+
+QString JournalFolder(const CJournalDb& db) {
+    return db.IsOpen() ? QString::fromStdString(db.GetFolder()) : QString();
+}
+
+}  // namespace
+
 void CGRVDlg::OnBackup() {
     CGRVDlgBkupRstr dlg(CGRVDlgBkupRstr::kModeBackup, this);
     dlg.m_pDb = &m_db;
+    dlg.m_strJournalFolder = JournalFolder(m_db);
     bool closed = false;
     // The journal's file must not be in use while it is read.
     if (m_db.IsOpen() && GetPrompter().AskYesNo(this, QString::fromLatin1(kBackupCurrentQuestion),
@@ -48,6 +57,7 @@ void CGRVDlg::OnBackup() {
 void CGRVDlg::OnRestore() {
     CGRVDlgBkupRstr dlg(CGRVDlgBkupRstr::kModeRestore, this);
     dlg.m_pDb = &m_db;
+    dlg.m_strJournalFolder = JournalFolder(m_db);
     dlg.m_closeOpenJournal = [this] { return CloseJournalAsDatabaseClose(); };
     if (dlg.exec() == IDOK)
         GetPrompter().Tell(this, QString::fromLatin1(kRestoreDoneText),

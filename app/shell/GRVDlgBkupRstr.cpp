@@ -80,6 +80,30 @@ QString MakePartFile(const QString& target) {
     return QFile::decodeName(pattern);
 }
 
+// The folders made for a target that did not have one yet; removed again,
+// while empty, unless the restore that needed them succeeded.
+class CreatedFolders {
+public:
+    explicit CreatedFolders(const QString& folder) {
+        for (QString f = QDir::cleanPath(folder); !f.isEmpty() && !QFileInfo::exists(f);) {
+            m_folders.prepend(f);
+            const QString up = QFileInfo(f).path();
+            if (up == f) break;
+            f = up;
+        }
+        QDir().mkpath(folder);
+    }
+    ~CreatedFolders() {
+        for (auto it = m_folders.crbegin(); it != m_folders.crend(); ++it) QDir().rmdir(*it);
+    }
+    CreatedFolders(const CreatedFolders&) = delete;
+    CreatedFolders& operator=(const CreatedFolders&) = delete;
+    void Keep() { m_folders.clear(); }
+
+private:
+    QStringList m_folders;  // outermost first
+};
+
 }  // namespace
 
 CGRVDlgBkupRstr::CGRVDlgBkupRstr(int mode, QWidget* parent) : QDialog(parent), m_nMode(mode) {
@@ -192,10 +216,12 @@ void CGRVDlgBkupRstr::Browse(bool source) {
     const bool journal = source == backup;
     FileRequest request;
     request.mode = source ? FileMode::Open : FileMode::Save;
-    request.initialPath = QString::fromLatin1(journal ? kDbPattern : kArchivePattern);
+    // The pattern is the filter's; the name box starts empty.
+    request.initialPath = platform::ui::ChooserStartFolder({m_strJournalFolder});
     request.filter = QString::fromLatin1(journal ? kDbFilter : kArchiveFilter);
     request.defaultSuffix = journal ? QStringLiteral("grv") : QStringLiteral("grz");
-    request.confirmOverwrite = source;
+    // Only a target is written, so only a target can be replaced.
+    request.confirmOverwrite = !source;
     const QString chosen = GetFileChooser().Choose(nullptr, request);
     if (chosen.isEmpty()) {
         GetPrompter().Tell(this, QString::fromLatin1(kNoFileSelected),
@@ -206,6 +232,7 @@ void CGRVDlgBkupRstr::Browse(bool source) {
     QString& fileName = source ? m_strSourceFile : m_strTargetFile;
     SplitPath(chosen, folder, fileName);
     (source ? m_ctlSource : m_ctlTarget)->setText(folder + fileName);
+    if (!source) m_strConfirmedTarget = TargetPath();
 }
 
 void CGRVDlgBkupRstr::TakePath(QLineEdit* edit, QString& folder, QString& fileName) {
@@ -232,6 +259,15 @@ QString CGRVDlgBkupRstr::TargetPath() const { return Absolute(m_strTargetFolder,
 bool CGRVDlgBkupRstr::IsOpenJournal(const QString& path) const {
     return m_pDb && m_pDb->IsOpen() &&
            IsSameFile(path, QString::fromStdString(m_pDb->GetFullPath()));
+}
+
+bool CGRVDlgBkupRstr::ConfirmReplace(const QString& target) {
+    if (!QFileInfo::exists(target) || target == m_strConfirmedTarget) return true;
+    if (!GetPrompter().AskYesNo(this, QString::fromLatin1(kReplaceQuestion).arg(target),
+                                QString::fromLatin1(kReplaceTitle), platform::ui::Icon::Warning))
+        return false;
+    m_strConfirmedTarget = target;
+    return true;
 }
 
 void CGRVDlgBkupRstr::ShowError(const char* text, const char* title) {
@@ -267,6 +303,7 @@ bool CGRVDlgBkupRstr::RunBackup(const QByteArray& password) {
         ShowError(kTargetIsOpenJournal, kBackupErrorTitle);
         return false;
     }
+    if (!ConfirmReplace(target)) return false;
     const QString part = MakePartFile(target);
     if (part.isEmpty()) {
         ShowError(kBackupFailed, kBackupErrorTitle);
@@ -291,9 +328,32 @@ bool CGRVDlgBkupRstr::RunBackup(const QByteArray& password) {
     return true;
 }
 
+bool CGRVDlgBkupRstr::ExtractJournal(ZipHandle* zip, int count, const QString& part) {
+    const QByteArray partName = QFile::encodeName(part);
+    bool wrote = false;
+    ZipEntryInfo record;
+    // Every file entry goes to the one journal file; folders are no journal.
+    for (int i = 0; i < count; ++i) {
+        if (GetZipArchiveEntry(zip, i, &record) != ZipResult::Ok) {
+            ShowError(kRestoreDamaged, kBackupErrorTitle);
+            return false;
+        }
+        if (record.attributes & kZipAttrDirectory) continue;
+        switch (ExtractZipEntryToFile(zip, i, partName.constData())) {
+            case ZipResult::Ok: wrote = true; break;
+            case ZipResult::WrongPassword: ShowError(kWrongPassword, kWrongPasswordTitle); return false;
+            case ZipResult::CannotOpen:
+            case ZipResult::WriteError: ShowError(kRestoreCannotWrite, kBackupErrorTitle); return false;
+            default: ShowError(kRestoreDamaged, kBackupErrorTitle); return false;
+        }
+    }
+    if (!wrote) ShowError(kRestoreEmpty, kBackupErrorTitle);
+    return wrote;
+}
+
 bool CGRVDlgBkupRstr::RunRestore(const QByteArray& password) {
     const QString source = SourcePath();
-    const QString target = TargetPath();
+    QString target = TargetPath();
     ZipHandle* zip =
         source.isEmpty()
             ? nullptr
@@ -303,32 +363,56 @@ bool CGRVDlgBkupRstr::RunRestore(const QByteArray& password) {
         return false;
     }
     // The reader handle is closed on every road out.
-    auto fail = [&](const char* text, const char* title) {
-        CloseZipReader(zip);
-        ShowError(text, title);
+    struct Closer {
+        ZipHandle* zip;
+        ~Closer() { CloseZipReader(zip); }
+    } closer{zip};
+    if (target.isEmpty()) {
+        ShowError(kRestoreCannotWrite, kBackupErrorTitle);
         return false;
-    };
-    if (target.isEmpty()) return fail(kRestoreCannotWrite, kBackupErrorTitle);
-    if (IsSameFile(source, target)) return fail(kSameFile, kBackupErrorTitle);
-    ZipEntryInfo record;
-    if (GetZipArchiveEntry(zip, -1, &record) != ZipResult::Ok)
-        return fail(kRestoreDamaged, kBackupErrorTitle);
-    const int count = record.index;
-    if (count <= 0) return fail(kRestoreEmpty, kBackupErrorTitle);
-    if (IsOpenJournal(target) && !(m_closeOpenJournal && m_closeOpenJournal()))
-        return fail(kRestoreCloseFailed, kBackupErrorTitle);
-    const QByteArray targetName = QFile::encodeName(target);
-    for (int i = 0; i < count; ++i) {
-        if (GetZipArchiveEntry(zip, i, &record) != ZipResult::Ok)
-            return fail(kRestoreDamaged, kBackupErrorTitle);
-        switch (ExtractZipEntryToFile(zip, i, targetName.constData())) {
-            case ZipResult::Ok: break;
-            case ZipResult::WrongPassword: return fail(kWrongPassword, kWrongPasswordTitle);
-            case ZipResult::CannotOpen:
-            case ZipResult::WriteError: return fail(kRestoreCannotWrite, kBackupErrorTitle);
-            default: return fail(kRestoreDamaged, kBackupErrorTitle);
-        }
     }
-    CloseZipReader(zip);
+    if (IsSameFile(source, target)) {
+        ShowError(kSameFile, kBackupErrorTitle);
+        return false;
+    }
+    ZipEntryInfo record;
+    if (GetZipArchiveEntry(zip, -1, &record) != ZipResult::Ok) {
+        ShowError(kRestoreDamaged, kBackupErrorTitle);
+        return false;
+    }
+    const int count = record.index;
+    if (count <= 0) {
+        ShowError(kRestoreEmpty, kBackupErrorTitle);
+        return false;
+    }
+    if (!ConfirmReplace(target)) return false;
+    // A link is followed, so the file it names is what gets replaced.
+    const QFileInfo targetInfo(target);
+    if (targetInfo.isSymLink() && targetInfo.exists()) target = targetInfo.canonicalFilePath();
+
+    // The journal is written beside the target first: a wrong password, a
+    // damaged backup or a full disk leaves the target, open or not, as it was.
+    CreatedFolders folders(QFileInfo(target).absolutePath());
+    const QString part = MakePartFile(target);
+    if (part.isEmpty()) {
+        ShowError(kRestoreCannotWrite, kBackupErrorTitle);
+        return false;
+    }
+    const QByteArray partName = QFile::encodeName(part);
+    if (!ExtractJournal(zip, count, part)) {
+        ::unlink(partName.constData());
+        return false;
+    }
+    if (IsOpenJournal(target) && !(m_closeOpenJournal && m_closeOpenJournal())) {
+        ::unlink(partName.constData());
+        ShowError(kRestoreCloseFailed, kBackupErrorTitle);
+        return false;
+    }
+    if (::rename(partName.constData(), QFile::encodeName(target).constData()) != 0) {
+        ::unlink(partName.constData());
+        ShowError(kRestoreCannotWrite, kBackupErrorTitle);
+        return false;
+    }
+    folders.Keep();
     return true;
 }

@@ -6,6 +6,7 @@
 #include <functional>
 
 class CJournalDb;
+struct ZipHandle;
 class QCheckBox;
 class QLineEdit;
 class QPushButton;
@@ -54,6 +55,9 @@ public:
     // Database Close does (false when the journal stayed open).
     CJournalDb* m_pDb = nullptr;
     std::function<bool()> m_closeOpenJournal;
+    // The folder of the journal the main window has open (or closed for
+    // this backup), where the file choosers start; empty when none.
+    QString m_strJournalFolder;
 
     void OnShowWindow();
     void OnBrowseSource();
@@ -78,10 +82,17 @@ private:
     QString SourcePath() const;
     QString TargetPath() const;
     bool IsOpenJournal(const QString& path) const;
+    // True when the target may be written: it does not exist, was confirmed
+    // in the chooser, or the user agrees now to replace it.
+    bool ConfirmReplace(const QString& target);
+    // Extracts the archive's journal into part; false once the failure was shown.
+    bool ExtractJournal(ZipHandle* zip, int count, const QString& part);
 
     QPushButton* m_btnAction = nullptr;
     QCheckBox* m_ctlShowPassword = nullptr;
     QLineEdit* m_ctlPassword = nullptr;
     QLineEdit* m_ctlSource = nullptr;
     QLineEdit* m_ctlTarget = nullptr;
+    // The target the user already agreed to replace.
+    QString m_strConfirmedTarget;
 };

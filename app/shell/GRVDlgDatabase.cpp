@@ -34,10 +34,12 @@ ChosenFile TakeChosenPath(const QString& path) {
     return chosen;
 }
 
-FileRequest DatabaseRequest(FileMode mode, const char* filter) {
+FileRequest DatabaseRequest(FileMode mode, const char* filter, const CJournalDb& db) {
     FileRequest request;
     request.mode = mode;
-    request.initialPath = GetProfileString(kSectionMru, kLastPath);
+    request.initialPath = platform::ui::ChooserStartFolder(
+        {db.IsOpen() ? QString::fromStdString(db.GetFolder()) : QString(),
+         GetProfileString(kSectionMru, kLastPath)});
     request.filter = QString::fromLatin1(filter);
     request.defaultSuffix = QStringLiteral("grv");
     // New never writes over a file: the store refuses and says so.
@@ -89,7 +91,7 @@ void CGRVDlg::ShowNoJournal() {
 }
 
 void CGRVDlg::OnDatabaseNew() {
-    const QString path = GetFileChooser().Choose(this, DatabaseRequest(FileMode::Save, kDbFilter));
+    const QString path = GetFileChooser().Choose(this, DatabaseRequest(FileMode::Save, kDbFilter, m_db));
     if (path.isEmpty()) {
         GetPrompter().Tell(this, QString::fromLatin1(kDbNewCancelled),
                            QString::fromLatin1(kDbNewCancelledTitle));
@@ -108,7 +110,7 @@ void CGRVDlg::OnDatabaseNew() {
 void CGRVDlg::OnDatabaseOpen() {
     // The journal open now stays open until another one is chosen.
     const QString path =
-        GetFileChooser().Choose(this, DatabaseRequest(FileMode::Open, kDbOpenFilter));
+        GetFileChooser().Choose(this, DatabaseRequest(FileMode::Open, kDbOpenFilter, m_db));
     if (path.isEmpty()) {
         GetPrompter().Tell(this, QString::fromLatin1(kDbOpenCancelled),
                            QString::fromLatin1(kTitleGorvane));

@@ -127,7 +127,8 @@ void CGRVWizPgEdtBut::OnSetActive() {
 void CGRVWizPgEdtBut::OnBrowse() {
     platform::ui::FileRequest request;
     request.mode = platform::ui::FileMode::Save;
-    request.initialPath = QString::fromLatin1(kWizardProposed).arg(m_pSheet->m_strFileName);
+    request.initialPath = platform::ui::ChooserStartFolder() + QLatin1Char('/') +
+                          QString::fromLatin1(kWizardProposed).arg(m_pSheet->m_strFileName);
     request.filter = QString::fromLatin1(kDbFilter);
     request.defaultSuffix = QStringLiteral("grv");
     request.confirmOverwrite = true;

@@ -1,9 +1,23 @@
 #include "platform/ui/FileChooser.h"
 
+#include <QDir>
 #include <QFileDialog>
+#include <QFileInfo>
+#include <QStandardPaths>
 #include <QStringList>
 
 namespace platform::ui {
+
+QString ChooserStartFolder(const QStringList& preferred) {
+    QStringList candidates = preferred;
+    candidates << QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
+    for (const QString& folder : candidates) {
+        if (folder.isEmpty()) continue;
+        const QFileInfo info(folder);
+        if (info.isAbsolute() && info.isDir()) return QDir::cleanPath(info.absoluteFilePath());
+    }
+    return QDir::homePath();
+}
 
 QString QtFilterFromPipes(const QString& filter) {
     const QStringList parts = filter.split(QLatin1Char('|'));

@@ -664,6 +664,84 @@ TEST(ZipReader, RestoreAsTheDialogDoesIt) {
   EXPECT_EQ(grvtest::SqliteCli(restored, "SELECT count(*) FROM entry").out, "3000\n");
 }
 
+// A folder is what every peer calls one, a name ending in '/': a directory
+// bit flipped on the journal's entry neither hides its data nor skips its CRC.
+TEST(ZipReader, DirectoryBitOnAFileEntryIsReadAsAFile) {
+  TempDir dir;
+  grvtest::WriteFile(dir.File("journal.grv"), grvtest::TextLike(50000, 4));
+  const std::string zip = dir.File("flipped.grz");
+  ZipHandle* w = CreateZipArchive(zip.c_str(), nullptr);
+  ASSERT_EQ(AddFileToZipArchive(w, "journal.grv", dir.File("journal.grv").c_str()), ZipResult::Ok);
+  ASSERT_EQ(CloseZipWriter(w), ZipResult::Ok);
+  Bytes bytes = grvtest::ReadBytes(zip);
+  const auto layout = archive_test::ParseArchive(bytes);
+  bytes.at(layout.directoryOffset + 38) |= kZipAttrDirectory;
+  ASSERT_TRUE(grvtest::WriteFile(zip, bytes));
+  const auto peer = RunPeer({"/usr/bin/python3", "-c",
+                             "import sys, zipfile\n"
+                             "i = zipfile.ZipFile(sys.argv[1]).infolist()[0]\n"
+                             "print(i.external_attr & 0x10, i.is_dir())",
+                             zip});
+  EXPECT_EQ(peer.out, "16 False\n") << "the bit is set, and it is still a file";
+
+  ZipHandle* h = OpenZipArchive(zip.c_str(), nullptr);
+  ASSERT_NE(h, nullptr);
+  ZipEntryInfo rec;
+  ASSERT_EQ(GetZipArchiveEntry(h, 0, &rec), ZipResult::Ok);
+  EXPECT_EQ(rec.attributes & kZipAttrDirectory, 0u);
+  ASSERT_EQ(ExtractZipEntryToFile(h, 0, dir.File("restored.grv").c_str()), ZipResult::Ok);
+  CloseZipReader(h);
+  const auto unzipped = RunPeer({"unzip", "-p", zip, "journal.grv"});
+  EXPECT_TRUE(grvtest::ReadFile(dir.File("restored.grv")) == unzipped.out) << "as unzip reads it";
+  EXPECT_EQ(RunPeer({"cmp", dir.File("restored.grv"), dir.File("journal.grv")}).status, 0);
+
+  // Damaged data behind the flipped bit fails its check and leaves nothing.
+  bytes.at(layout.entries[0].dataOffset + 100) ^= 0x55;
+  h = OpenMemory(bytes);
+  ASSERT_NE(h, nullptr);
+  EXPECT_EQ(ExtractZipEntryToFile(h, 0, dir.File("damaged.grv").c_str()), ZipResult::DecompressError);
+  EXPECT_FALSE(grvtest::FileExists(dir.File("damaged.grv")));
+  CloseZipReader(h);
+}
+
+// Names flagged UTF-8 (bit 11) are UTF-8; unflagged ones are what older
+// writers left, this one's UTF-8 or the Windows code page. A NUL anywhere
+// is refused like a ".." part.
+TEST(ZipReader, StoredNamesByTheirUtf8Flag) {
+  struct Case {
+    std::string stored;
+    bool flagged;
+    const char* listed;  // null: refused
+  } cases[] = {
+      {"J\xc3\xbcrgen.grv", true, "J\xc3\xbcrgen.grv"},
+      {"J\xc3\xbcrgen.grv", false, "J\xc3\xbcrgen.grv"},
+      {"J\xfcrgen.grv", false, "J\xc3\xbcrgen.grv"},
+      {"J\xfcrgen.grv", true, nullptr},
+      {std::string("journal.grv\0../x", 16), false, nullptr},
+      {std::string("journal.grv\0", 12), true, nullptr},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(grvtest::ToHex(c.stored));
+    Bytes zip = OwnArchive({{std::string(c.stored.size(), 'n'), {1, 2, 3}}});
+    const auto e = archive_test::ParseArchive(zip);
+    const std::size_t central = e.directoryOffset, local = e.entries[0].localOffset;
+    for (std::size_t name : {central + 46, local + 30})
+      std::copy(c.stored.begin(), c.stored.end(), zip.begin() + static_cast<long>(name));
+    if (c.flagged)
+      for (std::size_t flags : {central + 8, local + 6}) zip.at(flags + 1) |= 0x08;
+    TempDir dir;
+    ZipHandle* h = OpenMemory(zip);
+    ASSERT_NE(h, nullptr);
+    ZipEntryInfo rec;
+    const ZipResult expected = c.listed ? ZipResult::Ok : ZipResult::BadArguments;
+    EXPECT_EQ(GetZipArchiveEntry(h, 0, &rec), expected);
+    EXPECT_STREQ(rec.name, c.listed ? c.listed : "");
+    EXPECT_EQ(ExtractZipEntryToFile(h, 0, dir.File("t.grv").c_str()), expected);
+    EXPECT_EQ(grvtest::FileExists(dir.File("t.grv")), c.listed != nullptr);
+    CloseZipReader(h);
+  }
+}
+
 TEST(ZipReader, TargetThatIsAFolderFailsCleanly) {
   TempDir dir;
   Bytes zip = OwnArchive({{"a.txt", {1, 2, 3}}});

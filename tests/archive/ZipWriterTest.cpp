@@ -324,6 +324,42 @@ TEST(ZipWriter, FolderEntriesAreStoredWithFolderAttributesAndNeverEncrypted) {
   }
 }
 
+// Names that are not plain ASCII go out as UTF-8 with bit 11 set, so peers
+// read them as written; a name in the Windows code page is made UTF-8 first.
+TEST(ZipWriter, NonAsciiNamesAreWrittenAsFlaggedUtf8) {
+  TempDir dir;
+  const Bytes data = grvtest::TextLike(2000, 5);
+  const std::string zip = dir.File("names.grz");
+  ZipHandle* h = CreateZipArchive(zip.c_str(), nullptr);
+  for (const char* name : {"journal.grv", "J\xc3\xbcrgen.grv", "Schmerz/\xe6\x97\xa5\xe8\xa8\x98.grv",
+                           "Ren\xe9" "e.grv"})
+    ASSERT_EQ(addZipEntry(h, name, data.data(), data.size(), archive::kZipSourceMemory), ZipResult::Ok);
+  ASSERT_EQ(CloseZipWriter(h), ZipResult::Ok);
+
+  const std::string expected =
+      "0 journal.grv\n"
+      "2048 J\xc3\xbcrgen.grv\n"
+      "2048 Schmerz/\xe6\x97\xa5\xe8\xa8\x98.grv\n"
+      "2048 Ren\xc3\xa9" "e.grv\n";
+  const auto python = RunPeer({"/usr/bin/python3", "-c",
+                               "import sys, zipfile\n"
+                               "for i in zipfile.ZipFile(sys.argv[1]).infolist():\n"
+                               "    print(i.flag_bits & 0x800, i.filename)",
+                               zip});
+  EXPECT_EQ(python.out, expected);
+  std::string names;
+  for (const auto& e : archive_test::ParseArchive(grvtest::ReadBytes(zip)).entries) {
+    EXPECT_EQ(e.localFlags & 0x800, e.flags & 0x800) << e.name;
+    names += std::to_string(e.flags & 0x800) + " " + e.name + "\n";
+  }
+  EXPECT_EQ(names, expected);
+  EXPECT_EQ(RunPeer({"zipinfo", "-1", zip}).out,
+            "journal.grv\nJ\xc3\xbcrgen.grv\nSchmerz/\xe6\x97\xa5\xe8\xa8\x98.grv\nRen\xc3\xa9" "e.grv\n");
+  ExpectPeersAccept(zip, "",
+                    {{"J\xc3\xbcrgen.grv", data}, {"Schmerz/\xe6\x97\xa5\xe8\xa8\x98.grv", data}},
+                    "non-ASCII names");
+}
+
 TEST(ZipWriter, StoredExtensionsByLastDot) {
   TempDir dir;
   grvtest::WriteFile(dir.File("src"), grvtest::TextLike(3000, 1));

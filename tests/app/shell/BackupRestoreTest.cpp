@@ -2,7 +2,9 @@
 #include <QCheckBox>
 #include <QDir>
 #include <QFile>
+#include <QFileDialog>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QTimer>
@@ -16,6 +18,7 @@
 #include "app/shell/Resource.h"
 #include "app/shell/ShellTexts.h"
 #include "app/store/JournalDb.h"
+#include "archive/ZipArchive.h"
 
 using namespace grv;
 using platform::ui::Answer;
@@ -33,6 +36,12 @@ QByteArray Bytes(const QString& path) {
 bool WriteBytes(const QString& path, const QByteArray& data) {
     QFile f(path);
     return f.open(QIODevice::WriteOnly) && f.write(data) == data.size();
+}
+
+quint32 Le32(const QByteArray& b, qsizetype at) {
+    quint32 v = 0;
+    for (int i = 3; i >= 0; --i) v = v << 8 | static_cast<quint8>(b.at(at + i));
+    return v;
 }
 
 class BackupRestoreTest : public ShellTest {
@@ -96,6 +105,14 @@ protected:
         std::vector<QString> titles;
         for (const auto& p : prompter->Prompts()) titles.push_back(p.title);
         return titles;
+    }
+
+    // The question before an existing target is replaced.
+    QString Replace(const QString& name) const { return QString::fromLatin1(kReplaceQuestion).arg(Path(name)); }
+    QByteArray Sha256(const QString& name) const {
+        QByteArray out;
+        EXPECT_EQ(RunProgram("sha256sum", {Path(name)}, &out), 0);
+        return out.left(64);
     }
 
     grvtest::QtTempDir tmp;
@@ -191,6 +208,7 @@ TEST_F(BackupRestoreTest, FailedBackupKeepsOlderBackupAndLeavesNoPartialArchive)
     CGRVDlg win;
     ASSERT_TRUE(QFile::copy(Fixture("journal.grv"), Path("pain.grv")));
     ASSERT_TRUE(WriteBytes(Path("old.grz"), "last week's backup"));
+    prompter->Queue(Answer::Yes);  // replace old.grz, asked once
     bool ended = RunDialog(win, ID_DATABASE_BACKUP, [&](CGRVDlgBkupRstr& d) {
         Run(d, Path("missing.grv"), Path("old.grz"), "");
         EXPECT_TRUE(d.isVisible()) << "the dialog stays open after a failure";
@@ -200,9 +218,9 @@ TEST_F(BackupRestoreTest, FailedBackupKeepsOlderBackupAndLeavesNoPartialArchive)
         Run(d, Path("pain.grv"), Path("old.grz"), "");
     });
     EXPECT_TRUE(ended);
-    EXPECT_EQ(prompter->Texts(),
-              (std::vector<QString>{Text(kBackupFailed), Text(kOperationComplete)}));
-    EXPECT_EQ(Titles()[0], Text(kBackupErrorTitle));
+    EXPECT_EQ(prompter->Texts(), (std::vector<QString>{Replace("old.grz"), Text(kBackupFailed),
+                                                       Text(kOperationComplete)}));
+    EXPECT_EQ(Titles()[1], Text(kBackupErrorTitle));
     EXPECT_EQ(RunProgram("unzip", {"-t", Path("old.grz")}), 0);
     EXPECT_TRUE(Leftovers().isEmpty());
 }
@@ -310,9 +328,10 @@ TEST_P(RestoreFixtureTest, RestoreWithWrongPasswordKeepsExistingFile) {
     const QString archive = Fixture(GetParam());
     EXPECT_FALSE(Restore(win, archive, Path("fresh.grv"), "wrong"));
     ASSERT_TRUE(WriteBytes(Path("kept.grv"), "an older journal"));
+    prompter->Queue(Answer::Yes);
     EXPECT_FALSE(Restore(win, archive, Path("kept.grv"), "wrong"));
-    EXPECT_EQ(prompter->Texts(),
-              (std::vector<QString>{Text(kWrongPassword), Text(kWrongPassword)}));
+    EXPECT_EQ(prompter->Texts(), (std::vector<QString>{Text(kWrongPassword), Replace("kept.grv"),
+                                                       Text(kWrongPassword)}));
     EXPECT_EQ(Titles()[0], Text(kWrongPasswordTitle));
     EXPECT_FALSE(QFile::exists(Path("fresh.grv")));
     EXPECT_EQ(Bytes(Path("kept.grv")), "an older journal");
@@ -379,19 +398,21 @@ TEST_F(BackupRestoreTest, RelativeRestoreTargetIsTakenFromCurrentFolder) {
     EXPECT_EQ(Bytes(Path("sub/restored.grv")), Bytes(Fixture("journal.grv")));
 }
 
-TEST_F(BackupRestoreTest, RestoreOntoOpenJournalClosesItFirst) {
+TEST_F(BackupRestoreTest, RestoreOntoOpenJournalClosesItOnceRestored) {
     CGRVDlg win;
     // An empty new journal is open; the backup holds three entries.
     win.Db().SetFolder(tmp.path().toStdString());
     win.Db().SetFileName("pain.grv");
     ASSERT_EQ(win.Db().Open(1), 1);
     win.setWindowTitle("Gorvane - pain.grv");
+    prompter->Queue(Answer::Yes);
     EXPECT_TRUE(Restore(win, Fixture("zip-stored.grz"), Path("pain.grv"), "right"));
     EXPECT_EQ(win.Db().IsOpen(), 0);
     EXPECT_EQ(win.windowTitle(), "Gorvane");
-    EXPECT_EQ(Bytes(Path("pain.grv")), Bytes(Fixture("journal.grv")));
-    EXPECT_EQ(prompter->Texts(),
-              (std::vector<QString>{Text(kOperationComplete), Text(kRestoreDoneText)}));
+    EXPECT_EQ(RunProgram("cmp", {Path("pain.grv"), Fixture("journal.grv")}), 0);
+    EXPECT_EQ(prompter->Texts(), (std::vector<QString>{Replace("pain.grv"), Text(kOperationComplete),
+                                                       Text(kRestoreDoneText)}));
+    EXPECT_TRUE(Leftovers().isEmpty());
 }
 
 TEST_F(BackupRestoreTest, RestoreCancelledShowsNoCompletion) {
@@ -434,6 +455,284 @@ TEST_F(BackupRestoreTest, OwnEncryptedBackupRestoresOnlyWithItsPassword) {
     EXPECT_EQ(Bytes(Path("r.grv")), Bytes(Path("pain.grv")));
 }
 
+// --- Replacing, failing and folders --------------------------------------------
+
+enum class Road { Typed, Browsed };
+
+struct ReplaceCase {
+    const char* name;
+    int mode;
+    Road road;
+    Answer answer;  // to the dialog's own question, when it asks
+};
+
+class ReplaceTest : public BackupRestoreTest, public ::testing::WithParamInterface<ReplaceCase> {};
+
+// A password-protected backup was once silently replaced by a plain one.
+TEST_P(ReplaceTest, ExistingTargetIsReplacedOnlyWhenTheUserAgrees) {
+    const ReplaceCase c = GetParam();
+    const bool backup = c.mode == CGRVDlgBkupRstr::kModeBackup;
+    CGRVDlg win;
+    ASSERT_TRUE(QFile::copy(Fixture("journal.grv"), Path("pain.grv")));
+    const QString target = backup ? QStringLiteral("week1.grz") : QStringLiteral("kept.grv");
+    ASSERT_TRUE(backup ? QFile::copy(Fixture("zip-deflated.grz"), Path(target))
+                       : WriteBytes(Path(target), "an older journal"));
+    const QByteArray before = Sha256(target);
+    prompter->Queue(c.answer);
+    if (c.road == Road::Browsed) files->Queue(Path(target));
+    const bool ended = RunDialog(win, backup ? ID_DATABASE_BACKUP : ID_DATABASE_RESTORE, [&](CGRVDlgBkupRstr& d) {
+        Edit(d, IDC_BR_SOURCE)->setText(backup ? Path("pain.grv") : Fixture("zip-deflated.grz"));
+        if (c.road == Road::Browsed) {
+            Button(d, IDC_BR_BROWSE_TARGET)->click();
+        } else {
+            Edit(d, IDC_BR_TARGET)->setText(Path(target));
+        }
+        Edit(d, IDC_BR_PASSWORD)->setText(backup ? "" : "right");
+        Button(d, IDC_BR_ACTION)->click();
+    });
+    // The chooser asks for itself (see the real one below); a typed path is asked here.
+    const bool asked = c.road == Road::Typed;
+    const bool replaced = !asked || c.answer == Answer::Yes;
+    std::vector<QString> texts;
+    if (asked) texts.push_back(Replace(target));
+    if (replaced) texts.push_back(Text(kOperationComplete));
+    if (replaced && !backup) texts.push_back(Text(kRestoreDoneText));
+    EXPECT_EQ(prompter->Texts(), texts);
+    if (asked) {
+        EXPECT_EQ(Titles()[0], Text(kReplaceTitle));
+    }
+    if (c.road == Road::Browsed) {
+        ASSERT_EQ(files->Requests().size(), 1u);
+        EXPECT_TRUE(files->Requests()[0].confirmOverwrite);
+    }
+    EXPECT_EQ(ended, replaced);
+    EXPECT_EQ(Sha256(target) == before, !replaced);
+    if (replaced && backup) {
+        QByteArray info;
+        ASSERT_EQ(RunProgram("zipinfo", {"-v", Path(target)}, &info), 0);
+        EXPECT_TRUE(info.contains("file security status:                           not encrypted"));
+    }
+    if (replaced && !backup) {
+        EXPECT_EQ(RunProgram("cmp", {Path(target), Fixture("journal.grv")}), 0);
+    }
+    EXPECT_TRUE(Leftovers().isEmpty());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Targets, ReplaceTest,
+    ::testing::Values(ReplaceCase{"BackupTypedNo", CGRVDlgBkupRstr::kModeBackup, Road::Typed, Answer::No},
+                      ReplaceCase{"BackupTypedYes", CGRVDlgBkupRstr::kModeBackup, Road::Typed, Answer::Yes},
+                      ReplaceCase{"BackupBrowsed", CGRVDlgBkupRstr::kModeBackup, Road::Browsed, Answer::No},
+                      ReplaceCase{"RestoreTypedNo", CGRVDlgBkupRstr::kModeRestore, Road::Typed, Answer::No},
+                      ReplaceCase{"RestoreTypedYes", CGRVDlgBkupRstr::kModeRestore, Road::Typed, Answer::Yes},
+                      ReplaceCase{"RestoreBrowsed", CGRVDlgBkupRstr::kModeRestore, Road::Browsed, Answer::No}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// The chooser the user really meets: it starts in the journal's folder with
+// an empty name box, filters by the pattern and asks before replacing.
+TEST_F(BackupRestoreTest, RealTargetChooserStartsInTheJournalsFolderAndAsksBeforeReplacing) {
+    CGRVDlg win;
+    OpenJournal(win, QStringLiteral("pain.grv"));
+    ASSERT_TRUE(QFile::copy(Fixture("zip-deflated.grz"), Path("week1.grz")));
+    platform::ui::ScopedSeams real({nullptr, std::make_shared<platform::ui::QtFileChooser>(), nullptr, nullptr});
+    prompter->Queue(Answer::No);  // not the current journal
+    QString folder, nameBox, question;
+    QStringList filters;
+    bool confirms = false;
+    RunDialog(win, ID_DATABASE_BACKUP, [&](CGRVDlgBkupRstr& d) {
+        QTimer::singleShot(0, [&] {
+            auto* chooser = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+            ASSERT_NE(chooser, nullptr);
+            folder = chooser->directory().absolutePath();
+            nameBox = chooser->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"))->text();
+            filters = chooser->nameFilters();
+            confirms = !chooser->testOption(QFileDialog::DontConfirmOverwrite);
+            chooser->selectFile(Path("week1.grz"));
+            QTimer::singleShot(0, [&] {
+                auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+                ASSERT_NE(box, nullptr);
+                question = box->text();
+                box->button(QMessageBox::No)->click();
+            });
+            QMetaObject::invokeMethod(chooser, "accept");  // asks, hears No and stays
+            chooser->reject();
+        });
+        Button(d, IDC_BR_BROWSE_TARGET)->click();
+    });
+    EXPECT_EQ(folder, tmp.path());
+    EXPECT_EQ(nameBox, "");
+    EXPECT_EQ(filters, QStringList{"Gorvane DB (*.grz)"});
+    EXPECT_TRUE(confirms);
+    EXPECT_TRUE(question.contains("week1.grz")) << question.toStdString();
+    EXPECT_EQ(prompter->Texts(), (std::vector<QString>{Text(kBackupCurrentQuestion), Text(kNoFileSelected)}));
+    EXPECT_EQ(Bytes(Path("week1.grz")), Bytes(Fixture("zip-deflated.grz")));
+}
+
+struct StartCase {
+    const char* name;
+    bool journalOpen;
+    bool documents;
+};
+
+class ChooserStartTest : public BackupRestoreTest, public ::testing::WithParamInterface<StartCase> {
+protected:
+    void TearDown() override {
+        QDir(Documents()).removeRecursively();
+        BackupRestoreTest::TearDown();
+    }
+    static QString Documents() { return QDir::homePath() + "/Documents"; }
+};
+
+// Never the process's working folder: the journal's, else Documents, else home.
+TEST_P(ChooserStartTest, EveryChooserStartsInTheJournalsFolderElseDocumentsElseHome) {
+    const StartCase c = GetParam();
+    CGRVDlg win;
+    if (c.journalOpen) {
+        ASSERT_TRUE(QDir().mkpath(Path("journals")));
+        ASSERT_TRUE(QFile::copy(Fixture("journal.grv"), Path("journals/pain.grv")));
+        win.Db().SetFolder(Path("journals").toStdString());
+        win.Db().SetFileName("pain.grv");
+        ASSERT_EQ(win.Db().Open(0), 1);
+    }
+    if (c.documents) {
+        ASSERT_TRUE(QDir().mkpath(Documents()));
+    }
+    auto browseBoth = [](CGRVDlgBkupRstr& d) {
+        d.OnBrowseSource();
+        d.OnBrowseTarget();
+    };
+    RunDialog(win, ID_DATABASE_BACKUP, browseBoth);  // "backup the current journal?" No
+    RunDialog(win, ID_DATABASE_RESTORE, browseBoth);
+    win.OnCommand(ID_DATABASE_NEW);
+    win.OnCommand(ID_DATABASE_OPEN);
+    const QString expected = c.journalOpen ? Path("journals") : c.documents ? Documents() : QDir::homePath();
+    ASSERT_EQ(files->Requests().size(), 6u);
+    for (const auto& r : files->Requests()) EXPECT_EQ(r.initialPath, expected) << r.filter.toStdString();
+}
+
+INSTANTIATE_TEST_SUITE_P(Folders, ChooserStartTest,
+                         ::testing::Values(StartCase{"Journal", true, true}, StartCase{"Documents", false, true},
+                                           StartCase{"Home", false, false}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+// Archives with folder entries, a flipped directory bit, damage and a NUL in
+// a name: a restore writes the journal or says why not, and never leaves a
+// folder where the journal should be.
+class FolderArchiveTest : public BackupRestoreTest, public ::testing::WithParamInterface<const char*> {
+protected:
+    // Our own backup of the fixture journal under the given name, unencrypted.
+    QString OwnBackup(const QString& name, const char* entryName = "journal.grv") {
+        const QString zip = Path(name);
+        ZipHandle* h = CreateZipArchive(QFile::encodeName(zip).constData(), nullptr);
+        EXPECT_EQ(AddFileToZipArchive(h, entryName, QFile::encodeName(Fixture("journal.grv")).constData()),
+                  ZipResult::Ok);
+        EXPECT_EQ(CloseZipWriter(h), ZipResult::Ok);
+        return zip;
+    }
+    // Changes the archive's bytes in place.
+    void Patch(const QString& zip, const std::function<void(QByteArray&)>& change) {
+        QByteArray b = Bytes(zip);
+        change(b);
+        ASSERT_TRUE(WriteBytes(zip, b));
+    }
+    static qsizetype CentralHeader(const QByteArray& b) { return Le32(b, b.size() - 22 + 16); }
+
+    static QString Outcome(const QString& kind) {
+        if (kind == "ZipR" || kind == "Flipped") return Text(kOperationComplete);
+        if (kind == "FoldersOnly") return Text(kRestoreEmpty);
+        return Text(kind == "WrongPassword" ? kWrongPassword : kRestoreDamaged);
+    }
+    QString Make(const QString& kind) {
+        if (kind == "WrongPassword") return Fixture("zip-deflated.grz");
+        if (kind == "ZipR" || kind == "FoldersOnly") {
+            const QString folder = Path("backups");
+            EXPECT_TRUE(QDir().mkpath(folder));
+            if (kind == "ZipR") {
+                EXPECT_TRUE(QFile::copy(Fixture("journal.grv"), folder + "/journal.grv"));
+            }
+            EXPECT_EQ(RunProgram("zip", {"-q", "-r", Path("r.grz"), folder}), 0);
+            return Path("r.grz");
+        }
+        const QString zip = OwnBackup("own.grz", kind == "NulName" ? "journal.grv_" : "journal.grv");
+        Patch(zip, [&](QByteArray& b) {
+            const qsizetype central = CentralHeader(b);
+            if (kind == "NulName") {
+                b[30 + 11] = '\0';
+                b[central + 46 + 11] = '\0';
+                return;
+            }
+            b[central + 38] = static_cast<char>(b[central + 38] | kZipAttrDirectory);
+            if (kind == "FlippedDamaged") b[30 + 11 + 17 + 100] = static_cast<char>(b[30 + 11 + 17 + 100] ^ 0x55);
+        });
+        return zip;
+    }
+};
+
+TEST_P(FolderArchiveTest, RestoreWritesTheJournalOrSaysWhy) {
+    const QString kind = QString::fromLatin1(GetParam());
+    CGRVDlg win;
+    const QString archive = Make(kind);
+    const bool good = kind == "ZipR" || kind == "Flipped";
+    EXPECT_EQ(Restore(win, archive, Path("restored.grv"), "wrong"), good);
+    EXPECT_EQ(prompter->Texts().at(0), Outcome(kind));
+    const QFileInfo restored(Path("restored.grv"));
+    EXPECT_FALSE(restored.isDir()) << "a folder stands where the journal should be";
+    EXPECT_EQ(restored.exists(), good);
+    if (good) {
+        EXPECT_EQ(RunProgram("cmp", {Path("restored.grv"), Fixture("journal.grv")}), 0);
+    }
+    EXPECT_TRUE(Leftovers().isEmpty());
+}
+
+INSTANTIATE_TEST_SUITE_P(Archives, FolderArchiveTest,
+                         ::testing::Values("ZipR", "FoldersOnly", "Flipped", "FlippedDamaged", "NulName",
+                                           "WrongPassword"));
+
+// The journal that is open stays open and untouched unless the restore succeeded.
+TEST_P(FolderArchiveTest, FailedRestoreOntoTheOpenJournalLeavesItOpenAndUntouched) {
+    const QString kind = QString::fromLatin1(GetParam());
+    if (kind == "ZipR" || kind == "Flipped") GTEST_SKIP() << "these restore";
+    CGRVDlg win;
+    OpenJournal(win, QStringLiteral("pain.grv"));
+    const QByteArray before = Sha256("pain.grv");
+    prompter->Queue(Answer::Yes);  // replace pain.grv
+    EXPECT_FALSE(Restore(win, Make(kind), Path("pain.grv"), "wrong"));
+    EXPECT_EQ(prompter->Texts().at(0), Replace("pain.grv"));
+    EXPECT_EQ(prompter->Texts().at(1), Outcome(kind));
+    EXPECT_EQ(win.Db().IsOpen(), 1);
+    EXPECT_EQ(win.windowTitle(), "Gorvane - pain.grv");
+    EXPECT_EQ(Sha256("pain.grv"), before);
+    EXPECT_TRUE(Leftovers().isEmpty());
+}
+
+// Peers show the name as it was written, not as DOS code-page mojibake.
+TEST_F(BackupRestoreTest, BackupOfNonAsciiJournalNameIsFlaggedUtf8) {
+    const QString name = QString::fromUtf8("J\xc3\xbcrgen.grv");
+    CGRVDlg win;
+    OpenJournal(win, name);
+    prompter->Queue(Answer::Yes);
+    EXPECT_TRUE(RunDialog(win, ID_DATABASE_BACKUP, [&](CGRVDlgBkupRstr& d) {
+        Run(d, Path(name), Path("j.grz"), "pw");
+    }));
+    QByteArray out;
+    ASSERT_EQ(RunProgram("/usr/bin/python3",
+                         {"-c",
+                          "import sys, zipfile\n"
+                          "i = zipfile.ZipFile(sys.argv[1]).infolist()[0]\n"
+                          "print(i.flag_bits & 0x800, i.filename)",
+                          Path("j.grz")},
+                         &out),
+              0);
+    EXPECT_EQ(QString::fromUtf8(out), "2048 " + name + "\n");
+    ASSERT_EQ(RunProgram("zipinfo", {"-1", Path("j.grz")}, &out), 0);
+    EXPECT_EQ(QString::fromUtf8(out), name + "\n");
+    ASSERT_EQ(RunProgram("unzip", {"-p", "-P", "pw", Path("j.grz"), name}, &out), 0);
+    EXPECT_TRUE(out == Bytes(Path(name))) << "unzip finds the entry by its name";
+    prompter->Clear();
+    EXPECT_TRUE(Restore(win, Path("j.grz"), Path("back.grv"), "pw"));
+    EXPECT_EQ(RunProgram("cmp", {Path("back.grv"), Path(name)}), 0);
+}
+
 // --- The dialog's controls ----------------------------------------------------
 
 struct TypedPath {
@@ -470,8 +769,9 @@ struct BrowseCase {
     int mode;
     bool source;
     FileMode fileMode;
-    const char* initial;
     const char* filter;
+    const char* suffix;
+    bool confirmOverwrite;
 };
 
 class BrowseTest : public BackupRestoreTest, public ::testing::WithParamInterface<BrowseCase> {};
@@ -487,8 +787,11 @@ TEST_P(BrowseTest, BrowseAsksForTheRightFileAndCancelKeepsMembers) {
     ASSERT_EQ(files->Requests().size(), 1u);
     const auto& r = files->Requests()[0];
     EXPECT_EQ(r.mode, c.fileMode);
-    EXPECT_EQ(r.initialPath, c.initial);
+    // No journal, no Documents folder: home, with an empty name box.
+    EXPECT_EQ(r.initialPath, QDir::homePath());
     EXPECT_EQ(r.filter, c.filter);
+    EXPECT_EQ(r.defaultSuffix, c.suffix);
+    EXPECT_EQ(r.confirmOverwrite, c.confirmOverwrite) << "only a target is replaced";
     EXPECT_EQ(folder, "/data/backups/");
     EXPECT_EQ(fileName, "pain.grz");
     EXPECT_EQ(Edit(d, c.source ? IDC_BR_SOURCE : IDC_BR_TARGET)->text(), "/data/backups/pain.grz");
@@ -504,10 +807,10 @@ TEST_P(BrowseTest, BrowseAsksForTheRightFileAndCancelKeepsMembers) {
 INSTANTIATE_TEST_SUITE_P(
     Choosers, BrowseTest,
     ::testing::Values(
-        BrowseCase{CGRVDlgBkupRstr::kModeBackup, true, FileMode::Open, "*.grv", kDbFilter},
-        BrowseCase{CGRVDlgBkupRstr::kModeBackup, false, FileMode::Save, "*.grz", kArchiveFilter},
-        BrowseCase{CGRVDlgBkupRstr::kModeRestore, true, FileMode::Open, "*.grz", kArchiveFilter},
-        BrowseCase{CGRVDlgBkupRstr::kModeRestore, false, FileMode::Save, "*.grv", kDbFilter}));
+        BrowseCase{CGRVDlgBkupRstr::kModeBackup, true, FileMode::Open, kDbFilter, "grv", false},
+        BrowseCase{CGRVDlgBkupRstr::kModeBackup, false, FileMode::Save, kArchiveFilter, "grz", true},
+        BrowseCase{CGRVDlgBkupRstr::kModeRestore, true, FileMode::Open, kArchiveFilter, "grz", false},
+        BrowseCase{CGRVDlgBkupRstr::kModeRestore, false, FileMode::Save, kDbFilter, "grv", true}));
 
 TEST_F(BackupRestoreTest, ShowPasswordTogglesPlainText) {
     CGRVDlgBkupRstr d(CGRVDlgBkupRstr::kModeBackup);

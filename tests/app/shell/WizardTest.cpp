@@ -113,7 +113,8 @@ TEST_F(WizardTest, WizardWalkCreatesFirstJournalAndRemembersIt) {
     files->Queue(Path("pain.grv"));
     Button(*w.GetPage(2), IDC_WIZ_BROWSE)->click();
     ASSERT_EQ(files->Requests().size(), 1u);
-    EXPECT_EQ(files->Requests()[0].initialPath, "pain.grv");
+    // No journal and no Documents folder yet: the chooser starts at home.
+    EXPECT_EQ(files->Requests()[0].initialPath, QDir::homePath() + "/pain.grv");
     EXPECT_EQ(files->Requests()[0].filter, Text(kDbFilter));
     EXPECT_EQ(files->Requests()[0].mode, platform::ui::FileMode::Save);
     EXPECT_EQ(PageEdit(w, 2)->text(), Path("pain.grv"));
@@ -235,7 +236,7 @@ TEST_P(WizardNameTest, NameLosesEverythingFromItsFirstPeriod) {
     }
     Button(*w.GetPage(2), IDC_WIZ_BROWSE)->click();  // cancelled
     ASSERT_EQ(files->Requests().size(), 1u);
-    EXPECT_EQ(files->Requests()[0].initialPath, c.proposed);
+    EXPECT_EQ(files->Requests()[0].initialPath, QDir::homePath() + '/' + c.proposed);
     EXPECT_EQ(prompter->Texts().back(), "No File Selected");
 }
 
