@@ -17,7 +17,7 @@
 #include "app/store/Medicine.h"
 #include "app/store/SqlText.h"
 #include "app/store/StoreTexts.h"
-#include "app/store/StoredText.h"
+#include "platform/Cp1252Text.h"
 #include "tests/support/JournalFixture.h"
 
 namespace {
@@ -511,7 +511,7 @@ TEST_F(EntryStoreTest, FailedSaveOfAHugeEntryShowsOnlyTheStartOfItsStatement) {
         EXPECT_EQ(m_db.SaveEntry(e), 0);
         const std::string text = m_db.GetLastErrorText();
         EXPECT_LT(text.size(), 600u);
-        EXPECT_TRUE(IsValidUtf8(text)) << pad;
+        EXPECT_TRUE(platform::IsValidUtf8(text)) << pad;
         EXPECT_NE(text.find(kStatementCut), std::string::npos);
         EXPECT_NE(text.find(kReasonDiskFull), std::string::npos) << text;
     }
