@@ -166,6 +166,13 @@ public:
 private:
     // Clears the outcome and cleans the host name; false (reason 1) without one.
     bool startConnect(const char* host, bool stripUrl, bool* dnsFailed, StringBuffer& name, LogBase& log);
+    // The TCP connect to a SOCKS proxy, with the bind address the caller gives.
+    bool connectToProxy(const StringBuffer& proxy, int proxyPort, const char* bindIp, unsigned int heartbeatMs,
+                        unsigned int timeoutMs, LogBase& log, bool* dnsFailed, ProgressMonitor* pm, int* failureReason,
+                        const char* failText);
+    // After the proxy connect: greeting, authentication and the connect request.
+    bool socks5Handshake(bool withCredentials, const StringBuffer& user, const DataBuffer& passwordRequest,
+                         const DataBuffer& connectRequest, unsigned int heartbeatMs, LogBase& log, ProgressMonitor* pm);
     bool connectAddrInfo(const char* host, int port, unsigned int heartbeatMs, bool threaded, LogBase& log,
                          bool* dnsFailed, bool* retryIpv4, ProgressMonitor* pm);
     bool connectIpv4(const char* host, int port, unsigned int heartbeatMs, bool threaded, LogBase& log, bool* dnsFailed,

@@ -35,6 +35,13 @@ def recv_all(c):
 args = sys.argv[2:]
 )PY";
 
+// Takes one connection and saves all it sends to the file args[0].
+inline constexpr const char* kScriptSaveUpload = R"PY(
+s = listen()
+c, a = s.accept()
+open(args[0], 'wb').write(recv_all(c))
+)PY";
+
 class ScriptPeer {
 public:
     explicit ScriptPeer(const std::string& script, std::vector<std::string> args = {})

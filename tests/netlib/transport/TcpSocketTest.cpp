@@ -297,12 +297,7 @@ for i in range(4):
 TEST(TcpSocket, SendThrottleHoldsTenKilobytesPerSecond) {
     grvtest::TempDir dir;
     const std::string file = dir.File("got.bin");
-    ScriptPeer peer(R"PY(
-s = listen()
-c, a = s.accept()
-open(args[0], 'wb').write(recv_all(c))
-)PY",
-                    {file});
+    ScriptPeer peer(grvtest::kScriptSaveUpload, {file});
     const grvtest::Bytes data = grvtest::RandomBytes(30000, 10);
     TessikSocket socket;
     Logger log;
