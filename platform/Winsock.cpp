@@ -192,6 +192,22 @@ bool SocketShutdownSend(SOCKET s) {
     return true;
 }
 
+bool SocketShutdownBoth(SOCKET s) {
+    if (shutdown(s, SHUT_RDWR) != 0) {
+        FailWithErrno();
+        return false;
+    }
+    return true;
+}
+
+bool SocketBind(SOCKET s, const sockaddr* address, socklen_t length) {
+    if (bind(s, address, length) != 0) {
+        FailWithErrno();
+        return false;
+    }
+    return true;
+}
+
 bool SocketLocalAddress(SOCKET s, sockaddr_storage* address) {
     socklen_t size = sizeof *address;
     if (getsockname(s, reinterpret_cast<sockaddr*>(address), &size) != 0) {

@@ -58,6 +58,8 @@ WaitResult SocketWait(SOCKET s, WaitFor what, DWORD timeoutMs);
 long SocketSend(SOCKET s, const void* data, std::size_t size);
 long SocketRecv(SOCKET s, void* data, std::size_t size);
 bool SocketShutdownSend(SOCKET s);
+bool SocketShutdownBoth(SOCKET s);
+bool SocketBind(SOCKET s, const sockaddr* address, socklen_t length);
 bool SocketLocalAddress(SOCKET s, sockaddr_storage* address);
 
 // Name lookups. Both go through the test resolver when one is set.

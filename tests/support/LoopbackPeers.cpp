@@ -483,10 +483,13 @@ int LoopbackPeers::StartTinyproxy() {
     return peer.ports[0];
 }
 
-int LoopbackPeers::StartMicrosocks() {
+int LoopbackPeers::StartMicrosocks(bool requireCredentials) {
     Running peer{"microsocks", 0, {FreeLoopbackPort()}, {}, MakeFolder("microsocks")};
-    Launch(peer, {"/usr/bin/microsocks", "-i", "127.0.0.1", "-p", std::to_string(peer.ports[0]), "-u", kPeerUser, "-P",
-                  kPeerPassword});
+    std::vector<std::string> argv = {"/usr/bin/microsocks", "-i", "127.0.0.1", "-p", std::to_string(peer.ports[0])};
+    if (requireCredentials) {
+        argv.insert(argv.end(), {"-u", kPeerUser, "-P", kPeerPassword});
+    }
+    Launch(peer, argv);
     return peer.ports[0];
 }
 

@@ -71,8 +71,8 @@ public:
     // HTTP proxies with Basic proxy authentication; CONNECT to any port.
     int StartSquid();
     int StartTinyproxy();
-    // SOCKS5 with the username method.
-    int StartMicrosocks();
+    // SOCKS5 with the username method, or with no authentication at all.
+    int StartMicrosocks(bool requireCredentials = true);
     // SOCKS4 and SOCKS5; SOCKS5 checks user names and passwords against the
     // system accounts, so this makes a throwaway account (DanteUser(),
     // kPeerPassword) that goes with the peers. Needs root.

@@ -1,0 +1,87 @@
+#pragma once
+// A small python server for one test: the script gets `listen(host,
+// backlog)`, which binds a free port of host and publishes it, and runs on a
+// thread of its own until it ends by itself (every socket has a time-out, so
+// a test that fails early cannot hang it).
+#include <chrono>
+#include <stdexcept>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "tests/support/TestSupport.h"
+
+namespace grvtest {
+
+inline constexpr const char* kScriptPeerPrelude = R"PY(
+import os, socket, sys, time
+socket.setdefaulttimeout(20)
+def listen(host='127.0.0.1', backlog=5):
+    s = socket.socket(socket.AF_INET6 if ':' in host else socket.AF_INET)
+    s.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
+    s.bind((host, 0))
+    s.listen(backlog)
+    with open(sys.argv[1] + '.tmp', 'w') as f:
+        f.write(str(s.getsockname()[1]))
+    os.rename(sys.argv[1] + '.tmp', sys.argv[1])
+    return s
+def recv_all(c):
+    data = b''
+    while True:
+        b = c.recv(65536)
+        if not b:
+            return data
+        data += b
+args = sys.argv[2:]
+)PY";
+
+// Takes one connection and saves all it sends to the file args[0].
+inline constexpr const char* kScriptSaveUpload = R"PY(
+s = listen()
+c, a = s.accept()
+open(args[0], 'wb').write(recv_all(c))
+)PY";
+
+class ScriptPeer {
+public:
+    explicit ScriptPeer(const std::string& script, std::vector<std::string> args = {})
+        : m_portFile(m_dir.File("port")) {
+        args.insert(args.begin(), m_portFile);
+        m_thread = std::thread([this, script, args] { m_result = Python(kScriptPeerPrelude + script, args); });
+        auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+        while (!FileExists(m_portFile)) {
+            if (std::chrono::steady_clock::now() > deadline) {
+                m_thread.join();
+                throw std::runtime_error("script peer did not start: " + m_result.err);
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+        port = std::stoi(ReadFile(m_portFile));
+    }
+    ~ScriptPeer() {
+        if (m_thread.joinable()) {
+            m_thread.join();
+        }
+    }
+    ScriptPeer(const ScriptPeer&) = delete;
+    ScriptPeer& operator=(const ScriptPeer&) = delete;
+
+    // Waits for the script to end: what it printed (stderr after stdout).
+    std::string Finish() {
+        if (m_thread.joinable()) {
+            m_thread.join();
+        }
+        return m_result.out + m_result.err;
+    }
+    std::string Folder() const { return m_dir.Path(); }
+
+    int port = 0;
+
+private:
+    TempDir m_dir{"peer"};
+    std::string m_portFile;
+    RunResult m_result;
+    std::thread m_thread;
+};
+
+} // namespace grvtest
