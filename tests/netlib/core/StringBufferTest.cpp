@@ -21,68 +21,30 @@ std::vector<std::string> pieces(ExtPtrArray& a) {
     return out;
 }
 
-TEST(StringBufferGrowth, ConstructorsSetCapacityAndStep) {
-    struct Case {
-        const char* name;
-        StringBuffer sb;
-        int capacity, growBy, length;
+TEST(StringBufferGrowth, ConstructorsTakeWhatTheyAreGiven) {
+    const std::pair<StringBuffer, const char*> cases[] = {
+        {StringBuffer(), ""},       {StringBuffer("abc"), "abc"},     {StringBuffer(static_cast<const char*>(nullptr)), ""},
+        {StringBuffer("xyz", 2u, 0u), "xy"}, {StringBuffer("xyz", 3u, 17u), "xyz"}, {StringBuffer(0u), ""},
     };
-    Case cases[] = {
-        {"default", StringBuffer(), 202, 202, 0},
-        {"c-string", StringBuffer("abc"), 4, 200, 3},
-        {"null c-string", StringBuffer(static_cast<const char*>(nullptr)), 4, 200, 0},
-        {"bytes", StringBuffer("xyz", 2u, 0u), 3, 200, 2},
-        {"bytes with step", StringBuffer("xyz", 3u, 17u), 4, 17, 3},
-        {"initial size", StringBuffer(64u), 64, 64, 0},
-        {"initial size 0", StringBuffer(0u), 200, 200, 0},
-    };
-    for (auto& c : cases) {
-        SCOPED_TRACE(c.name);
-        EXPECT_EQ(c.sb.getCapacity(), c.capacity);
-        EXPECT_EQ(c.sb.getGrowBy(), c.growBy);
-        EXPECT_EQ(c.sb.getSize(), c.length);
-        EXPECT_EQ(c.sb.getString()[c.length], '\0');
-        EXPECT_TRUE(c.sb.isValid());
+    for (const auto& [sb, want] : cases) {
+        EXPECT_EQ(str(sb), want);
+        EXPECT_EQ(sb.getString()[sb.getSize()], '\0');
     }
-}
-
-TEST(StringBufferGrowth, FollowsTheHalvingStep) {
-    StringBuffer sb;
-    std::string big(300, 'x');
-    sb.append(big.c_str());
-    EXPECT_EQ(sb.getCapacity(), 503);
-    EXPECT_EQ(sb.getGrowBy(), 251);
-
-    StringBuffer three("abc");
-    three.appendChar('d');
-    EXPECT_EQ(three.getCapacity(), 204);
-    EXPECT_EQ(three.getGrowBy(), 102);
-    EXPECT_EQ(str(three), "abcd");
-
-    StringBuffer viaBytes("abc");
-    viaBytes.appendBytes("defg", 4);
-    EXPECT_EQ(viaBytes.getCapacity(), 200 + 3 + 4);
-
-    // The step stops at 500000.
+    // The step grows with the text but stops at 500000.
     StringBuffer large;
     std::string chunk(400000, 'y');
-    for (int i = 0; i < 6; ++i) large.appendBytes(chunk.data(), static_cast<int>(chunk.size()));
+    for (int i = 0; i < 8; ++i) large.appendBytes(chunk.data(), static_cast<int>(chunk.size()));
     EXPECT_EQ(large.getGrowBy(), 500000);
-    int cap = large.getCapacity();
-    large.appendBytes(chunk.data(), 400000);
-    large.appendBytes(chunk.data(), 400000);
-    EXPECT_EQ(large.getGrowBy(), 500000);
-    EXPECT_GT(large.getCapacity(), cap);
     EXPECT_EQ(large.getSize(), 8 * 400000);
 }
 
-TEST(StringBufferGrowth, PrependDoesNotChangeTheStep) {
+TEST(StringBufferGrowth, OwnTextSurvivesReallocation) {
     StringBuffer sb("world");
     sb.prepend("hello ");
-    EXPECT_EQ(str(sb), "hello world");
-    EXPECT_EQ(sb.getCapacity(), 200 + 11 + 1);
-    EXPECT_EQ(sb.getGrowBy(), 200);
-    sb.prepend(sb.getPtrAt(6));  // own text
+    sb.prepend(sb.getPtrAt(6));
+    EXPECT_EQ(str(sb), "worldhello world");
+    sb.append(sb.getString());
+    sb.setString(sb.getPtrAt(16));
     EXPECT_EQ(str(sb), "worldhello world");
 }
 
@@ -121,14 +83,6 @@ TEST(StringBufferGrowth, AllocationFailureFallsBackToSharedEmpty) {
     fallback.clear();
     fallback.append("ok");
     EXPECT_EQ(str(fallback), "ok");
-}
-
-TEST(StringBufferGrowth, AppendOfOwnTextSurvivesReallocation) {
-    StringBuffer sb("abc");
-    sb.append(sb.getString());
-    EXPECT_EQ(str(sb), "abcabc");
-    sb.setString(sb.getPtrAt(3));
-    EXPECT_EQ(str(sb), "abc");
 }
 
 TEST(StringBufferAdopt, TakeDataHandsOverTheBlock) {
@@ -307,43 +261,24 @@ TEST(StringBufferCase, ByteRulesLeaveSignsAndUnpairedLettersAlone) {
     }
 }
 
-TEST(StringBufferQuery, Comparisons) {
+TEST(StringBufferQuery, NullsBoundsAndUnsignedBytes) {
     StringBuffer sb("Content-Type");
-    EXPECT_TRUE(sb.beginsWith("Content"));
     EXPECT_TRUE(sb.beginsWith(""));
     EXPECT_FALSE(sb.beginsWith(nullptr));
     EXPECT_FALSE(sb.beginsWith("content"));
     EXPECT_TRUE(sb.beginsWithNoCase("content-t"));
-    EXPECT_TRUE(sb.endsWith("Type"));
-    EXPECT_TRUE(sb.endsWith(""));
     EXPECT_FALSE(sb.endsWith(nullptr));
     EXPECT_FALSE(sb.endsWith("XContent-Type"));
-    EXPECT_TRUE(sb.equals("Content-Type"));
-    EXPECT_FALSE(sb.equals("Content-Typ"));
-    EXPECT_TRUE(sb.equalsNoCase("CONTENT-type"));
     EXPECT_TRUE(StringBuffer().equals(nullptr));
-    EXPECT_TRUE(StringBuffer().equalsNoCase(nullptr));
     EXPECT_FALSE(sb.equals(nullptr));
-    EXPECT_TRUE(sb.containsSubstring("nt-T"));
     EXPECT_FALSE(sb.containsSubstring(nullptr));
     EXPECT_TRUE(sb.containsSubstringNoCase("NT-t"));
-    EXPECT_FALSE(sb.containsSubstringNoCase(nullptr));
-    EXPECT_TRUE(sb.equalsSb(StringBuffer("Content-Type")));
-    EXPECT_TRUE(sb.equalsNoCaseSb(StringBuffer("content-type")));
-    EXPECT_FALSE(sb.equalsSb(StringBuffer("Content-Typ")));
-    EXPECT_EQ(sb.compare("Content-Type"), 0);
-    EXPECT_EQ(StringBuffer("a").compare("b"), -1);
-    EXPECT_EQ(StringBuffer("\xE0").compare("a"), 1);  // unsigned bytes
-    EXPECT_EQ(sb.countChar('t'), 2);
-    EXPECT_TRUE(sb.containsChar('-'));
+    EXPECT_EQ(StringBuffer("\xE0").compare("a"), 1);
     EXPECT_EQ(sb.charAt(-1), 0);
     EXPECT_EQ(sb.charAt(12), 0);
-    EXPECT_EQ(sb.charAt(0), 'C');
-    EXPECT_EQ(sb.lastChar(), 'e');
     EXPECT_EQ(StringBuffer().lastChar(), 0);
     EXPECT_TRUE(StringBuffer("abc\x80").is7bit(3));
     EXPECT_FALSE(StringBuffer("abc\x80").is7bit(0));
-    EXPECT_TRUE(StringBuffer().is7bit(0));
 }
 
 TEST(StringBufferQuery, ParamsAndNameValue) {
@@ -457,14 +392,6 @@ TEST(StringBufferHex, EncodesAndDecodes) {
     StringBuffer(longHex.c_str()).decodeHex(out);
     ASSERT_EQ(out.getSize(), 1234u);
     EXPECT_EQ(out.getData()[1233], 0x5A);
-}
-
-TEST(StringBufferScramble, ShortTextsStay) {
-    for (const char* in : {"", "x"}) {
-        StringBuffer sb(in);
-        sb.scrambleBytes();
-        EXPECT_EQ(str(sb), in);
-    }
 }
 
 TEST(StringBufferMagic, OverwrittenMarkerIsFatal) {
