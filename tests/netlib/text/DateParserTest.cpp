@@ -164,12 +164,7 @@ TEST(ParseIsoDate, CompactDateAndMissingParts) {
     // Only the parser's own check sends text to the ISO road.
     EXPECT_EQ(parse("20120506T102030"), "invalid");
 
-    v.clear();
-    EXPECT_FALSE(parser.parseIsoDate(tessik::StringBuffer("2012-05-06"), v));
-    EXPECT_EQ(v.year, 2012);
-    EXPECT_EQ(v.month, 5);
-    EXPECT_EQ(v.day, 6);
-    for (const char* text : {"2012-05T10:20:30Z", "2012-05-06T10:20Z", "2012-02-30T10:20:30Z",
+    for (const char* text : {"2012-05-06", "2012-05T10:20:30Z", "2012-05-06T10:20Z", "2012-02-30T10:20:30Z",
                              "2012-05-06T10:20:30+25:00", "2012-05-06T10:20:30+ab", "",
                              "T10:20:30", "9999-12-31T23:00:00-02:00"}) {
         EXPECT_FALSE(parser.parseIsoDate(tessik::StringBuffer(text), v)) << text;
@@ -181,10 +176,8 @@ TEST(Rfc822String, UtcAndLocalRecords) {
     v.year = 2012;
     v.month = 1;
     v.day = 15;
-    v.dayOfWeek = 0;
     v.hour = 10;
-    tessik::StringBuffer out;
-    out.append("old");
+    tessik::StringBuffer out("old");
     v.getRfc822String(out);
     EXPECT_STREQ(out.getString(), "Sun, 15 Jan 2012 10:00:00 GMT");
 
@@ -212,11 +205,9 @@ TEST(Rfc822String, RepairsDayAndMonthOutOfRange) {
     tessik::StringBuffer out;
     v.getRfc822String(out);
     EXPECT_STREQ(out.getString(), "Sun, 05 Jan 2012 00:00:00 GMT");
-    EXPECT_EQ(v.dayOfWeek, 0);
-    EXPECT_EQ(v.month, 1);
     v.month = 0;
     v.getRfc822String(out);
-    EXPECT_EQ(v.month, 1);
+    EXPECT_STREQ(out.getString(), "Sun, 05 Jan 2012 00:00:00 GMT");
 }
 
 TEST(CurrentDate, GmtAndLocalTexts) {
@@ -244,23 +235,17 @@ TEST(TimeZone, CurrentBiasFollowsTheSeason) {
         texttest::ScopedClock clock(2012, 1, 15, 12, 0, 0);
         tessik::TessikTimeZone zone;
         EXPECT_FALSE(zone.isDaylight);
-        EXPECT_EQ(zone.info.Bias, 480);
-        EXPECT_EQ(zone.info.DaylightBias, -60);
         EXPECT_EQ(zone.getCurrentBias(), 480);
     }
     {
         texttest::ScopedClock clock(2012, 7, 15, 12, 0, 0);
         tessik::TessikTimeZone zone;
         EXPECT_TRUE(zone.isDaylight);
-        EXPECT_EQ(zone.info.Bias, 480);
         EXPECT_EQ(zone.getCurrentBias(), 420);
     }
     texttest::ScopedTimeZone lordHowe("Australia/Lord_Howe");
     texttest::ScopedClock clock(2012, 1, 15, 12, 0, 0);
     tessik::TessikTimeZone zone;
-    EXPECT_TRUE(zone.isDaylight);
-    EXPECT_EQ(zone.info.Bias, -630);
-    EXPECT_EQ(zone.info.DaylightBias, -30);
     EXPECT_EQ(zone.getCurrentBias(), -660);
     texttest::ScopedTimeZone kolkata("Asia/Kolkata");
     tessik::TessikTimeZone flat;
