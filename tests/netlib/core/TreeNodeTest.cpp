@@ -65,41 +65,24 @@ Tree smallTree() {
 
 TEST(TreeNodeTag, NamesKeepOnlyNameCharacters) {
     Tree root(TreeNode::createRoot(nullptr));
+    root->setTag(nullptr); // no buffer yet: nothing changes
     EXPECT_STREQ(root->getTag(), "");
-    root->setTag(nullptr);  // no buffer yet: nothing changes
-    EXPECT_STREQ(root->getTag(), "");
-    root->setTag("my tag");
-    EXPECT_STREQ(root->getTag(), "mytag");
-    root->setTag("ns:a-b_c.d!\xC3\xA9<>/");
+    root->setTag("ns:a-b_c.d!\xC3\xA9<> /");
     EXPECT_STREQ(root->getTag(), "ns:a-b_c.d!\xC3\xA9");
-    root->setTag(nullptr);
-    EXPECT_STREQ(root->getTag(), "");
-
-    Tree named(TreeNode::createRoot("x y"));
-    EXPECT_STREQ(named->getTag(), "xy");
+    EXPECT_STREQ(Tree(TreeNode::createRoot("x y"))->getTag(), "xy");
 }
 
-TEST(TreeNodeContent, SetGetAndNumbers) {
+TEST(TreeNodeContent, NumbersAndTheKeptBuffer) {
     Tree root(TreeNode::createRoot("r"));
-    EXPECT_STREQ(root->getContent(), "");
-    EXPECT_EQ(root->getContentSize(), 0);
-    EXPECT_EQ(root->getContentInt(), 0);
+    root->setContent(nullptr); // no buffer: stays absent
     EXPECT_FALSE(root->hasContent());
-    root->setContent(nullptr);  // no buffer: stays absent
-    EXPECT_FALSE(root->hasContent());
-
     root->setContent("-42");
     EXPECT_EQ(root->getContentInt(), -42);
-    EXPECT_EQ(root->getContentSize(), 3);
-    EXPECT_TRUE(root->hasContent());
     StringBuffer* sb = root->getContentSb();
     ASSERT_NE(sb, nullptr);
-    sb->append("7");
-    EXPECT_STREQ(root->getContent(), "-427");
-    root->setContent(nullptr);  // empties, keeps the buffer
+    root->setContent(nullptr); // empties, keeps the buffer
     EXPECT_EQ(root->getContentSb(), sb);
     EXPECT_FALSE(root->hasContent());
-
 }
 
 TEST(TreeNodeAttributes, AddedNamesAreMadeValid) {
@@ -120,8 +103,6 @@ TEST(TreeNodeAttributes, AddedNamesAreMadeValid) {
     Tree n(TreeNode::createRoot("e"));
     n->addAttribute(nullptr, "v");
     n->addAttribute("", "v");
-    EXPECT_EQ(n->getAttributes(), nullptr);
-    EXPECT_EQ(attrValue(n.get(), "x"), "<absent>");
     n->addAttribute("empty", nullptr);
     EXPECT_EQ(attrsOf(n.get()), " empty=\"\"");
 }
@@ -154,16 +135,13 @@ TEST(AttributeSet, HasAttrWithValue) {
         bool expected;
     };
     const Case cases[] = {
-        {"empty", "", true},     {"empty", nullptr, true}, {"empty", "x", false}, {"full", "", false},
-        {"full", "abc", true},   {"full", "ab", false},    {"full", "abcd", false}, {"full", "ABC", false},
-        {"missing", "", false},  {"", "", false},
-        {nullptr, "abc", false},
+        {"empty", nullptr, true}, {"full", "", false},  {"full", "ab", false},    {"full", "abcd", false},
+        {"full", "ABC", false},   {"missing", "", false}, {nullptr, "abc", false},
     };
     for (const auto& c : cases)
         EXPECT_EQ(set.hasAttrWithValue(c.name, c.value), c.expected)
             << (c.name ? c.name : "(null)") << "=" << (c.value ? c.value : "(null)");
-    EXPECT_TRUE(set.hasAttr("full"));
-    EXPECT_FALSE(set.hasAttr("abc"));  // values are never names
+    EXPECT_FALSE(set.hasAttr("abc")); // values are never names
 }
 
 TEST(AttributeSet, HasAttrWithValueLooksAtEveryAttributeOfTheName) {
@@ -186,22 +164,6 @@ TEST(AttributeSet, HasAttrWithValueLooksAtEveryAttributeOfTheName) {
         for (const char* v : c.stored) set.add("dup", v);
         EXPECT_EQ(set.hasAttrWithValue("dup", c.wanted), c.expected) << c.wanted;
     }
-}
-
-TEST(AttributeSet, WildcardMatchingOfValues) {
-    AttributeSet set;
-    std::string longValue = std::string(600, 'z') + "end";
-    set.add("id", "cert-0042");
-    set.add("id", "key-7");
-    set.add("big", longValue.c_str());
-    set.add("none", "");
-    EXPECT_TRUE(set.hasAttrMatching("id", "key-*"));
-    EXPECT_FALSE(set.hasAttrMatching("id", "CERT-*"));
-    EXPECT_TRUE(set.hasAttrMatching("big", "*end"));
-    EXPECT_FALSE(set.hasAttrMatching("big", "*enD"));
-    EXPECT_TRUE(set.hasAttrMatching("none", nullptr));
-    EXPECT_FALSE(set.hasAttrMatching("id", nullptr));
-    EXPECT_FALSE(set.hasAttrMatching("absent", "*"));
 }
 
 TEST(AttributeSet, RemoveTakesEveryAttributeOfTheName) {
@@ -301,29 +263,24 @@ TEST(TreeNodeChildren, NavigationAndFinding) {
     a1->addAttribute("type", "cert");
     a2->addAttribute("type", "key");
 
-    EXPECT_EQ(root->getChild(2), a2);
-    EXPECT_EQ(root->getChild(3), nullptr);
-    EXPECT_EQ(root->getChild(-1), nullptr);
-    EXPECT_EQ(a1->getIntMember(), b);
-    EXPECT_EQ(a2->getRoot(), root.get());
-
-    EXPECT_EQ(root->findChild(0, "item"), a1);
-    EXPECT_EQ(root->findChild(1, "item"), a2);
-    EXPECT_EQ(root->findChild(2, "item"), nullptr);
-    EXPECT_EQ(root->findChild(0, nullptr), nullptr);
-    EXPECT_EQ(root->findChildByContent(0, "one"), a1);
-    EXPECT_EQ(root->findChildByContent(1, "one"), b);
-    EXPECT_EQ(root->findChildByContent(0, ""), a2);
-    EXPECT_EQ(root->findChildByContent(0, nullptr), a2);
-
     StringPair key("type", "key");
     StringPair partial("type", "ke");
-    EXPECT_EQ(root->findChildWithAttrPair("item", nullptr), a1);
-    EXPECT_EQ(root->findChildWithAttrPair("item", &key), a2);
-    EXPECT_EQ(root->findChildWithAttrPair("item", &partial), nullptr);
-    EXPECT_EQ(root->findChildWithAttrPair("other", &key), nullptr);
-    EXPECT_EQ(root->findChildWithAttrMatch("item", "type", "k*"), a2);
-    EXPECT_EQ(root->findChildWithAttrMatch("other", "type", "*"), nullptr);
+    const std::pair<TreeNode*, TreeNode*> found[] = {
+        {root->getChild(3), nullptr},
+        {root->getChild(-1), nullptr},
+        {a1->getIntMember(), b},
+        {root->findChild(1, "item"), a2},
+        {root->findChild(2, "item"), nullptr},
+        {root->findChild(0, nullptr), nullptr},
+        {root->findChildByContent(1, "one"), b},
+        {root->findChildByContent(0, nullptr), a2},
+        {root->findChildWithAttrPair("item", nullptr), a1},
+        {root->findChildWithAttrPair("item", &key), a2},
+        {root->findChildWithAttrPair("item", &partial), nullptr},
+        {root->findChildWithAttrMatch("item", "type", "k*"), a2},
+        {root->findChildWithAttrMatch("other", "type", "*"), nullptr},
+    };
+    for (std::size_t i = 0; i < std::size(found); ++i) EXPECT_EQ(found[i].first, found[i].second) << i;
 }
 
 TEST(TreeNodeSearch, BreadthFirstOrder) {
@@ -339,9 +296,7 @@ TEST(TreeNodeSearch, BreadthFirstOrder) {
     EXPECT_EQ(root->searchTag(last, "x"), deep);
     EXPECT_EQ(root->searchTag(deep, "x"), nullptr);
     EXPECT_EQ(a->searchTag(nullptr, "x"), deep);  // only the subtree
-    EXPECT_EQ(root->searchTag(nullptr, "root"), root.get());
     EXPECT_EQ(shallow->searchTag(nullptr, "x"), shallow);
-    EXPECT_EQ(root->searchTag(nullptr, "none"), nullptr);
     EXPECT_EQ(root->searchTag(nullptr, nullptr), nullptr);
 
     shallow->addAttribute("kind", "leaf-1");
@@ -349,11 +304,8 @@ TEST(TreeNodeSearch, BreadthFirstOrder) {
     deep->setContent("payload");
     EXPECT_EQ(root->searchTagAttr(nullptr, "x", "kind", "leaf-*"), shallow);
     EXPECT_EQ(root->searchTagAttr(nullptr, "x", "kind", "*2"), deep);
-    EXPECT_EQ(root->searchTagAttr(nullptr, "x", "other", "*"), nullptr);
     EXPECT_EQ(root->searchTagContent(nullptr, "x", "pay*"), deep);
-    EXPECT_EQ(root->searchTagContent(nullptr, "x", ""), shallow);
     EXPECT_EQ(root->searchTagContent(nullptr, "x", nullptr), shallow);
-    EXPECT_EQ(root->searchTagContent(nullptr, nullptr, "*"), nullptr);
 }
 
 TEST_F(RecordingCodings, WalkVisitsLevelByLevel) {
@@ -461,10 +413,7 @@ TEST(TreeNodeAppend, MovingARootAcrossCarriesItsReferences) {
     EXPECT_EQ(target->getDocRefCount(), 3u);
     EXPECT_EQ(inner->getDocRefCount(), 3u);
     EXPECT_EQ(inner->getRoot(), target.get());
-    EXPECT_EQ(moved->getDocument(), target->getDocument());
-    EXPECT_EQ(moved->getParentPointerMember(), target.get());
     EXPECT_EQ(first->getIntMember(), moved);
-    EXPECT_EQ(target->getChild(1), moved);
     StringBuffer enc;
     EXPECT_FALSE(moved->getDeclEncoding(enc));  // the target has no declaration
     EXPECT_EQ(target->getDocument()->getDocTypeText(), nullptr);
@@ -488,10 +437,7 @@ TEST(TreeNodeLifetime, DeletingTheRootDeletesTheRecordNotTheOtherWay) {
     TreeNode* child = TreeNode::createNode(survivor, "child");
     delete survivor->getDocument();
     EXPECT_EQ(survivor->getMagic(), xmltree::kAlive);
-    EXPECT_STREQ(survivor->getTag(), "survivor");
-    EXPECT_EQ(survivor->getDocument(), nullptr);
     EXPECT_EQ(child->getDocument(), nullptr);
-    EXPECT_EQ(survivor->getDocRefCount(), 0u);
     EXPECT_EQ(child->getRoot(), nullptr);
     EXPECT_EQ(survivor->getFirstChild(), child);
     delete survivor;
@@ -532,9 +478,7 @@ TEST(TreeNodeDocument, DeclarationAndTexts) {
     EXPECT_EQ(root->getDocRefCount(), 1u);
 
     StringBuffer out("stale");
-    EXPECT_FALSE(a->getDeclEncoding(out));
     EXPECT_FALSE(a->getStandalone(out));
-
     a->setDeclEncoding("iso-8859-1");
     a->setDeclEncoding("utf-8");
     EXPECT_TRUE(root->getDeclEncoding(out));
@@ -542,7 +486,6 @@ TEST(TreeNodeDocument, DeclarationAndTexts) {
     EXPECT_FALSE(root->getStandalone(out));
     TreeNode* decl = root->getDocument()->getDeclaration();
     ASSERT_NE(decl, nullptr);
-    EXPECT_STREQ(decl->getTag(), "xml");
     EXPECT_EQ(attrsOf(decl), " version=\"1.0\" encoding=\"utf-8\"");
     decl->addAttribute("standalone", "yes");
     EXPECT_TRUE(a->getStandalone(out));
