@@ -6,6 +6,7 @@
 #include <thread>
 #include <vector>
 
+#include "FileTestSupport.h"
 #include "netlib/core/CStringUtil.h"
 #include "netlib/core/ExtPtrArray.h"
 #include "netlib/core/Int64Util.h"
@@ -136,20 +137,14 @@ TEST(ExtPtrArray, OwnershipAndFailures) {
 }
 
 TEST(ExtPtrArray, LogsStringElements) {
-    struct Log : LogBase {
-        bool logData(const char* tag, const char* value) override {
-            got.push_back(std::string(tag) + "=" + value);
-            return true;
-        }
-        std::vector<std::string> got;
-    } log;
+    RecordingLog log;
     ExtPtrArray a;
     a.setOwnsObjects(true);
     a.appendPtr(new StringBuffer("one"));
     a.appendPtr(nullptr);
     a.appendPtr(new StringBuffer("two"));
     a.logStringElements("item", log);
-    EXPECT_EQ(log.got, (std::vector<std::string>{"item=one", "item=two"}));
+    EXPECT_EQ(log.lines, (std::vector<std::string>{"D:item=one", "D:item=two"}));
 }
 
 TEST(ExtIntArray, GrowsAndRemoves) {

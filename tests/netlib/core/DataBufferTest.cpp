@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "FileTestSupport.h"
 #include "netlib/core/DataBuffer.h"
 #include "netlib/core/LogBase.h"
 #include "netlib/core/Memory.h"
@@ -23,28 +24,6 @@ void fill(DataBuffer& db, unsigned n, unsigned char v = 0x11) {
     std::vector<unsigned char> tmp(n, v);
     ASSERT_TRUE(db.appendExact(tmp.data(), n));
 }
-
-// Records what a loader logs, to check the exact texts.
-class RecordingLog : public LogBase {
-public:
-    bool logError(const char* text) override {
-        lines.push_back(std::string("E:") + text);
-        return true;
-    }
-    bool logData(const char* tag, const char* value) override {
-        lines.push_back(std::string("D:") + tag + "=" + (value ? value : "(NULL)"));
-        return true;
-    }
-    bool logDataLong(const char* tag, int value) override {
-        lines.push_back(std::string("L:") + tag + "=" + std::to_string(value));
-        return true;
-    }
-    bool logDataInt64(const char* tag, std::int64_t value) override {
-        lines.push_back(std::string("Q:") + tag + "=" + std::to_string(value));
-        return true;
-    }
-    std::vector<std::string> lines;
-};
 
 TEST(DataBufferGrowth, SteppedRule) {
     struct Case {
