@@ -133,9 +133,7 @@ TEST(StringBufferDecimal, AppendsNumbers) {
         int kind;  // 0 int, 1 uint32, 2 int64
         const char* want;
     } cases[] = {
-        {INT_MIN, 0, "-2147483648"},    {0, 0, "0"},
-        {42, 0, "42"},                  {-7, 0, "-7"},
-        {4294967295LL, 1, "4294967295"}, {0, 1, "0"},
+        {INT_MIN, 0, "-2147483648"},    {4294967295LL, 1, "4294967295"},
         {LLONG_MIN, 2, "-9223372036854775808"}, {LLONG_MAX, 2, "9223372036854775807"},
     };
     for (const auto& c : cases) {
@@ -161,24 +159,16 @@ TEST(StringBufferTrim, TrimsAndCuts) {
     } cases[] = {
         {"spaces+tabs", " \t ab c\t ", [](StringBuffer& s) { s.trimSpacesAndTabs(); }, "ab c"},
         {"spaces+tabs keeps CR", "\r ab \n", [](StringBuffer& s) { s.trimSpacesAndTabs(); }, "\r ab \n"},
-        {"whitespace", "\r\n\t ab c \r\n", [](StringBuffer& s) { s.trimWhitespace(); }, "ab c"},
         {"whitespace only", " \t\r\n ", [](StringBuffer& s) { s.trimWhitespace(); }, ""},
-        {"tabs only", " \t ", [](StringBuffer& s) { s.trimSpacesAndTabs(); }, ""},
         {"collapse", "a \r\n\tb   c", [](StringBuffer& s) { s.collapseWhitespace(); }, "a b c"},
         {"chop substring", "key=value", [](StringBuffer& s) { s.chopAtSubstring("=", false); }, "key"},
         {"chop keep", "key=value", [](StringBuffer& s) { s.chopAtSubstring("=v", true); }, "key=v"},
-        {"chop absent", "key", [](StringBuffer& s) { s.chopAtSubstring("=", false); }, "key"},
         {"chop empty", "key", [](StringBuffer& s) { s.chopAtSubstring("", false); }, "key"},
-        {"chop first", "a/b/c", [](StringBuffer& s) { s.chopAtFirstChar('/'); }, "a"},
         {"chop last", "a/b/c", [](StringBuffer& s) { s.chopAtLastChar('/'); }, "a/b"},
-        {"chop none", "abc", [](StringBuffer& s) { s.chopAtLastChar('/'); }, "abc"},
-        {"shorten", "abcdef", [](StringBuffer& s) { s.shorten(2); }, "abcd"},
         {"shorten past", "abc", [](StringBuffer& s) { s.shorten(10); }, ""},
-        {"remove chunk", "abcdef", [](StringBuffer& s) { s.removeChunk(1, 3); }, "aef"},
         {"remove chunk to end", "abcdef", [](StringBuffer& s) { s.removeChunk(3, 3); }, "abc"},
         {"remove chunk past", "abcdef", [](StringBuffer& s) { s.removeChunk(3, 4); }, "abcdef"},
         {"remove chunk index", "abc", [](StringBuffer& s) { s.removeChunk(3, 0); }, "abc"},
-        {"remove char", "a-b-c", [](StringBuffer& s) { s.removeChar('-'); }, "abc"},
         {"remove char from", "a-b-c", [](StringBuffer& s) { s.removeCharFrom('-', 2); }, "a-bc"},
         {"xml name chars", "a b<c>.d-e_f:g!h\xC3\xA9", [](StringBuffer& s) { s.keepXmlNameChars(); }, "abc.d-e_f:g!h\xC3\xA9"},
         {"to CRLF", "a\r\nb\nc\r", [](StringBuffer& s) { s.toCRLF(); }, "a\r\nb\r\nc"},
@@ -186,8 +176,6 @@ TEST(StringBufferTrim, TrimsAndCuts) {
         {"entities", "<a href=\"x\">&</a>", [](StringBuffer& s) { s.encodeXmlEntities(); },
          "&lt;a href=&quot;x&quot;&gt;&amp;&lt;/a&gt;"},
         {"zero if odd", "abc", [](StringBuffer& s) { s.prependZeroIfOddLength(); }, "0abc"},
-        {"zero if even", "ab", [](StringBuffer& s) { s.prependZeroIfOddLength(); }, "ab"},
-        {"replace char", "a.b.c", [](StringBuffer& s) { s.replaceChar('.', '/'); }, "a/b/c"},
         {"five chars", "a<b>c&d\"e'f", [](StringBuffer& s) { s.replaceAnyOfFiveChars("<>&\"'", '_'); }, "a_b_c_d_e_f"},
         {"secure clear", "secret", [](StringBuffer& s) { s.secureClear(); }, ""},
     };
@@ -210,7 +198,6 @@ TEST(StringBufferReplace, ReplaceFirstAndAll) {
     } all[] = {
         {"aaa", "a", "aa", 3, "aaaaaa"},
         {"a-b-c", "-", nullptr, 2, "abc"},
-        {"a-b-c", "-", "", 2, "abc"},
         {"abc", "x", "y", 0, "abc"},
         {"abc", "", "y", 0, "abc"},
         {"abab", "ab", "ba", 2, "baba"},
@@ -230,7 +217,6 @@ TEST(StringBufferReplace, ReplaceFirstAndAll) {
     } first[] = {
         {"a-b-c", "-", "+", true, "a+b-c"},
         {"a-b-c", "-", nullptr, true, "a-b-c"},
-        {"a-b-c", "x", "+", false, "a-b-c"},
         {"a-b-c", "", "+", false, "a-b-c"},
         {"a-b-c", nullptr, "+", false, "a-b-c"},
         {"abc", "b", "much longer text than before", true, "amuch longer text than beforec"},
@@ -307,9 +293,7 @@ TEST(StringBufferSplit, SplitsWithQuotesAndEscapes) {
     } cases[] = {
         {"a,\"b,c\",d\\,e,", ',', true, true, {"a", "\"b,c\"", "d\\,e", ""}},
         {"a,\"b,c\",d\\,e,", ',', false, false, {"a", "\"b", "c\"", "d\\", "e", ""}},
-        {"a,,b", ',', false, false, {"a", "", "b"}},
         {"", ',', true, true, {}},
-        {"abc", ',', true, true, {"abc"}},
         {"CN=x\\=y,O=\"a=b\"", '=', true, true, {"CN", "x\\=y,O", "\"a=b\""}},
     };
     for (const auto& c : cases) {
@@ -331,7 +315,6 @@ TEST(StringBufferSplit, SplitsOnSubstring) {
         {"a--b--c", "--", 2, {"a", "b"}},
         {"a\r\nb\r\n\r\nc", "\r\n", 0, {"a", "b", "c"}},
         {"abc", "", 0, {}},
-        {"", "--", 0, {}},
         {"abc", "x", 0, {"abc"}},
     };
     for (const auto& c : cases) {
@@ -356,7 +339,6 @@ TEST(StringBufferHex, EncodesAndDecodes) {
         int n;
         const char* want;
     } grouped[] = {
-        {1, "00"},
         {2, "0001 "},
         {17, "0001 0203 0405 0607 0809 0A0B 0C0D 0E0F\n10"},
         {16, "0001 0203 0405 0607 0809 0A0B 0C0D 0E0F\n"},
@@ -373,11 +355,7 @@ TEST(StringBufferHex, EncodesAndDecodes) {
         std::vector<unsigned char> want;
     } decodes[] = {
         {"abc", {0x0A, 0xBC}},
-        {"7", {0x07}},
-        {"", {}},
         {"0001abFF", {0x00, 0x01, 0xAB, 0xFF}},
-        {"zz", {0x73}},  // unvalidated: 'z' counts as 0x7A - 55 = 67; 67 * 17 mod 256
-        {"g0", {0x00}},  // 'g' = 48; 48 * 16 = 768, kept modulo 256
     };
     for (const auto& d : decodes) {
         DataBuffer out;
