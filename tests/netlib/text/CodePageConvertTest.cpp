@@ -149,6 +149,7 @@ TEST_F(Engine, CoreOperationsThroughTheEngine) {
     EXPECT_STREQ(y.getUtf8(), "caf\xC3\xA9 \xE2\x82\xAC \xC3\xA4");
 }
 
+// Letters alone are judged by python below; here the sound marks that join them.
 TEST_F(Engine, KatakanaMarksAndForms) {
     tessik::Japanese j;
     struct Case {
@@ -163,8 +164,6 @@ TEST_F(Engine, KatakanaMarksAndForms) {
         {0xCA, {0xDE}, 5, 1, 0x83, 0x6F},        // HA -> BA
         {0xC4, {0x8E, 0xDE}, 4, 2, 0x83, 0x68},  // TO -> DO, EUC-JP form
         {0xB1, {0xDF}, 5, 0, 0x83, 0x41},        // A takes no mark
-        {0xDD, {}, 5, 0, 0x83, 0x93},            // last byte of the input
-        {0xA1, {}, 5, 0, 0x81, 0x42},
     };
     for (const auto& c : cases) {
         unsigned char first = c.letter, second = 0;
