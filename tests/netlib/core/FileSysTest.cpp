@@ -267,19 +267,6 @@ TEST_F(FileTree, HeaderFilesRoundTripAndMatchTheLayout) {
     EXPECT_FALSE(writeWholeFileWithHeader(none, "h", 1, "d", 1, nullptr));
 }
 
-TEST_F(FileTree, ReadOnlyFileIsClearedAndWritten) {
-    put("ro.txt", "old");
-    ASSERT_EQ(::chmod(path("ro.txt").c_str(), 0444), 0);
-    XPath p(path("ro.txt"));
-    DWORD attrs = 0, err = 0;
-    ASSERT_TRUE(GetAttributes(p, attrs, err, nullptr));
-    EXPECT_EQ(attrs, platform::FILE_ATTRIBUTE_READONLY);
-    RecordingLog log;
-    ASSERT_TRUE(writeWholeFile(p, "new", 3, &log)) << log.all();
-    EXPECT_EQ(get("ro.txt"), "new");
-    EXPECT_NE(modeOf(path("ro.txt")) & S_IWUSR, 0u);
-}
-
 TEST_F(FileTree, DeletingAMissingFileSucceeds) {
     put("d.txt", "x");
     RecordingLog log;
