@@ -39,9 +39,8 @@ TEST(Cp1252Text, Cp1252MatchesPythonCodec) {
     for (int b = 1; b < 256; ++b)
         if (b != 0x81 && b != 0x8D && b != 0x8F && b != 0x90 && b != 0x9D)
             bytes += static_cast<char>(b);
-    const auto python =
-        grvtest::Python("import sys; sys.stdout.buffer.write(sys.stdin.buffer.read().decode('cp1252').encode())", {},
-                        bytes);
+    const auto python = grvtest::Python(
+        "import sys; sys.stdout.buffer.write(sys.stdin.buffer.read().decode('cp1252').encode())", {}, bytes);
     ASSERT_TRUE(python.Ok()) << python.err;
     EXPECT_EQ(Cp1252ToUtf8(bytes), python.out);
 }

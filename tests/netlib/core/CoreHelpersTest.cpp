@@ -149,7 +149,8 @@ TEST(ExtPtrArray, LogsStringElements) {
 
 TEST(ExtIntArray, GrowsAndRemoves) {
     ExtIntArray a;
-    for (int i = 0; i < 300; ++i) ASSERT_TRUE(a.append(i * 2));
+    for (int i = 0; i < 300; ++i)
+        ASSERT_TRUE(a.append(i * 2));
     EXPECT_EQ(a.elementAt(299), 598);
     EXPECT_EQ(a.elementAt(300), 0);
     EXPECT_EQ(a.elementAt(-1), 0);

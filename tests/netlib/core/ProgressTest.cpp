@@ -44,7 +44,8 @@ TEST(ProgressMonitor, Percentages) {
         long long done, total;
         int want;
     } cases[] = {{5, 0, 100}, {0, -3, 100}, {999999, 10000000, 9}, {1, 3, 33}};
-    for (const auto& c : cases) EXPECT_EQ(ProgressMonitor::computePercent(c.done, c.total), c.want) << c.done;
+    for (const auto& c : cases)
+        EXPECT_EQ(ProgressMonitor::computePercent(c.done, c.total), c.want) << c.done;
 }
 
 TEST(ProgressMonitor, EachPercentOnce) {
@@ -207,7 +208,7 @@ TEST(EventHistorian, RecordsAndForwards) {
     h.setTarget(nullptr);
     redirect = true;
     h.RedirectCheck("a", "b", &redirect);
-    EXPECT_TRUE(redirect);  // left as the caller set it
+    EXPECT_TRUE(redirect); // left as the caller set it
 }
 
 TEST(TessikRand, BytesAndRanges) {

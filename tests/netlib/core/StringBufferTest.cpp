@@ -23,8 +23,12 @@ std::vector<std::string> pieces(ExtPtrArray& a) {
 
 TEST(StringBufferGrowth, ConstructorsTakeWhatTheyAreGiven) {
     const std::pair<StringBuffer, const char*> cases[] = {
-        {StringBuffer(), ""},       {StringBuffer("abc"), "abc"},     {StringBuffer(static_cast<const char*>(nullptr)), ""},
-        {StringBuffer("xyz", 2u, 0u), "xy"}, {StringBuffer("xyz", 3u, 17u), "xyz"}, {StringBuffer(0u), ""},
+        {StringBuffer(), ""},
+        {StringBuffer("abc"), "abc"},
+        {StringBuffer(static_cast<const char*>(nullptr)), ""},
+        {StringBuffer("xyz", 2u, 0u), "xy"},
+        {StringBuffer("xyz", 3u, 17u), "xyz"},
+        {StringBuffer(0u), ""},
     };
     for (const auto& [sb, want] : cases) {
         EXPECT_EQ(str(sb), want);
@@ -32,7 +36,8 @@ TEST(StringBufferGrowth, ConstructorsTakeWhatTheyAreGiven) {
     }
     StringBuffer large;
     std::string chunk(400000, 'y');
-    for (int i = 0; i < 8; ++i) large.appendBytes(chunk.data(), static_cast<int>(chunk.size()));
+    for (int i = 0; i < 8; ++i)
+        large.appendBytes(chunk.data(), static_cast<int>(chunk.size()));
     EXPECT_EQ(large.getSize(), 8 * 400000);
     EXPECT_EQ(large.getString()[large.getSize()], '\0');
 }
@@ -132,8 +137,10 @@ TEST(StringBufferDecimal, AppendsNumbers) {
         int kind;  // 0 int, 1 uint32, 2 int64
         const char* want;
     } cases[] = {
-        {INT_MIN, 0, "-2147483648"},    {4294967295LL, 1, "4294967295"},
-        {LLONG_MIN, 2, "-9223372036854775808"}, {LLONG_MAX, 2, "9223372036854775807"},
+        {INT_MIN, 0, "-2147483648"},
+        {4294967295LL, 1, "4294967295"},
+        {LLONG_MIN, 2, "-9223372036854775808"},
+        {LLONG_MAX, 2, "9223372036854775807"},
     };
     for (const auto& c : cases) {
         StringBuffer sb("n=");
@@ -169,7 +176,8 @@ TEST(StringBufferTrim, TrimsAndCuts) {
         {"remove chunk past", "abcdef", [](StringBuffer& s) { s.removeChunk(3, 4); }, "abcdef"},
         {"remove chunk index", "abc", [](StringBuffer& s) { s.removeChunk(3, 0); }, "abc"},
         {"remove char from", "a-b-c", [](StringBuffer& s) { s.removeCharFrom('-', 2); }, "a-bc"},
-        {"xml name chars", "a b<c>.d-e_f:g!h\xC3\xA9", [](StringBuffer& s) { s.keepXmlNameChars(); }, "abc.d-e_f:g!h\xC3\xA9"},
+        {"xml name chars", "a b<c>.d-e_f:g!h\xC3\xA9", [](StringBuffer& s) { s.keepXmlNameChars(); },
+         "abc.d-e_f:g!h\xC3\xA9"},
         {"to CRLF", "a\r\nb\nc\r", [](StringBuffer& s) { s.toCRLF(); }, "a\r\nb\r\nc"},
         {"to LF", "a\r\nb\r\rc", [](StringBuffer& s) { s.toLF(); }, "a\nb\r\rc"},
         {"entities", "<a href=\"x\">&</a>", [](StringBuffer& s) { s.encodeXmlEntities(); },
@@ -195,12 +203,8 @@ TEST(StringBufferReplace, ReplaceFirstAndAll) {
         int count;
         const char* want;
     } all[] = {
-        {"aaa", "a", "aa", 3, "aaaaaa"},
-        {"a-b-c", "-", nullptr, 2, "abc"},
-        {"abc", "x", "y", 0, "abc"},
-        {"abc", "", "y", 0, "abc"},
-        {"abab", "ab", "ba", 2, "baba"},
-        {"xyz", "xyz", "123456", 1, "123456"},
+        {"aaa", "a", "aa", 3, "aaaaaa"}, {"a-b-c", "-", nullptr, 2, "abc"}, {"abc", "x", "y", 0, "abc"},
+        {"abc", "", "y", 0, "abc"},      {"abab", "ab", "ba", 2, "baba"},   {"xyz", "xyz", "123456", 1, "123456"},
     };
     for (const auto& c : all) {
         StringBuffer sb(c.text);

@@ -239,7 +239,6 @@ TEST(XString, FormsAgree) {
     a.setFromAnsi("\xC3\xA9t\xC3\xA9");
     EXPECT_EQ(a.getNumChars(), 5);  // ANSI byte length while the ANSI form is valid
     EXPECT_EQ(a.getAnsiState(), 1);
-
 }
 
 TEST(XString, AppendsAndEdits) {
@@ -289,7 +288,8 @@ TEST(XString, Comparisons) {
     XString y;
     y.setFromUtf8("\xF0\x9F\x98\x80\xC3\xA9z");
     EXPECT_EQ(y.indexOfUtf8("z"), 3);  // counted in UTF-16 units
-    EXPECT_TRUE(x.equalsUtf8("\xEF\xBB\xBF" "abc"));
+    EXPECT_TRUE(x.equalsUtf8("\xEF\xBB\xBF"
+                             "abc"));
     EXPECT_TRUE(XString().equalsUtf8(nullptr));
     XString e;
     e.setFromUtf8("\xC3\x89T\xC3\x89");

@@ -135,7 +135,7 @@ TEST(AttributeSet, HasAttrWithValue) {
         bool expected;
     };
     const Case cases[] = {
-        {"empty", nullptr, true}, {"full", "", false},  {"full", "ab", false},    {"full", "abcd", false},
+        {"empty", nullptr, true}, {"full", "", false},    {"full", "ab", false},   {"full", "abcd", false},
         {"full", "ABC", false},   {"missing", "", false}, {nullptr, "abc", false},
     };
     for (const auto& c : cases)
@@ -280,7 +280,8 @@ TEST(TreeNodeChildren, NavigationAndFinding) {
         {root->findChildWithAttrMatch("item", "type", "k*"), a2},
         {root->findChildWithAttrMatch("other", "type", "*"), nullptr},
     };
-    for (std::size_t i = 0; i < std::size(found); ++i) EXPECT_EQ(found[i].first, found[i].second) << i;
+    for (std::size_t i = 0; i < std::size(found); ++i)
+        EXPECT_EQ(found[i].first, found[i].second) << i;
 }
 
 TEST(TreeNodeSearch, BreadthFirstOrder) {
@@ -295,7 +296,7 @@ TEST(TreeNodeSearch, BreadthFirstOrder) {
     EXPECT_EQ(root->searchTag(shallow, "x"), last);
     EXPECT_EQ(root->searchTag(last, "x"), deep);
     EXPECT_EQ(root->searchTag(deep, "x"), nullptr);
-    EXPECT_EQ(a->searchTag(nullptr, "x"), deep);  // only the subtree
+    EXPECT_EQ(a->searchTag(nullptr, "x"), deep); // only the subtree
     EXPECT_EQ(shallow->searchTag(nullptr, "x"), shallow);
     EXPECT_EQ(root->searchTag(nullptr, nullptr), nullptr);
 

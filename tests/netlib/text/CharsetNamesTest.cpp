@@ -115,10 +115,11 @@ TEST(CharsetNames, EveryPageGivesItsCanonicalNameAndOthersNone) {
 // not inverses: a page's name may lead to another page); here near misses.
 TEST(CharsetNames, NearMissesGiveZero) {
     const std::pair<const char*, std::uint32_t> cases[] = {
-        {"UTF8", 65001},  {"cp1252", 0},           {"windows-1259", 0},
-        {"windows-125", 0}, {"iso-8859-8  visual", 0}, {"utf-8;", 0},
+        {"UTF8", 65001},           {"cp1252", 0}, {"windows-1259", 0}, {"windows-125", 0},
+        {"iso-8859-8  visual", 0}, {"utf-8;", 0},
     };
-    for (const auto& [name, page] : cases) EXPECT_EQ(charsetNameToCodePage(name), page) << name;
+    for (const auto& [name, page] : cases)
+        EXPECT_EQ(charsetNameToCodePage(name), page) << name;
 }
 
 TEST(CharsetNames, ShortAndMissingNamesGiveZero) {

@@ -72,24 +72,36 @@ TEST_F(Engine, TablePageConversions) {
         {"shift_jis lone lead", 932, 1200, {'A', 0x88}, {'A', 0}, false},
         {"byte 0 passes", 37, 1200, {0x00, 0xC1}, {0, 0, 'A', 0}, true},
         {"utf16 to utf16be odd byte", 1200, 1201, {0x41, 0x00, 0x42}, {0x00, 0x41}, true},
-        {"949 to ISO-2022-KR", 949, 50225, {0xB0, 0xA1, 0x41}, {ESC, '$', ')', 'C', 0x0E, 0x30, 0x21, 0x0F, 0x41}, true},
+        {"949 to ISO-2022-KR",
+         949,
+         50225,
+         {0xB0, 0xA1, 0x41},
+         {ESC, '$', ')', 'C', 0x0E, 0x30, 0x21, 0x0F, 0x41},
+         true},
         {"949 ending double", 949, 50225, {0xB0, 0xA1}, {ESC, '$', ')', 'C', 0x0E, 0x30, 0x21}, true},
         {"50221 alike", 50221, 932, {ESC, '$', 'B', 0x30, 0x21, ESC, '(', 'B', 0x41}, {0x88, 0x9F, 0x41}, true},
         {"932 to 50222", 932, 50222, {0x88, 0x9F, 0x41}, {ESC, '$', 'B', 0x30, 0x21, ESC, '(', 'B', 0x41}, true},
         {"katakana set", 50220, 932, {ESC, '(', 'I', 0x31}, {0xB1}, true},
         {"half-width to full-width", 932, 50220, {0xB1}, {ESC, '$', 'B', 0x25, 0x22, ESC, '(', 'B'}, true},
         {"voiced mark combines", 932, 50220, {0xB6, 0xDE}, {ESC, '$', 'B', 0x25, 0x2C, ESC, '(', 'B'}, true},
-        {"voiced mark alone", 932, 50220, {0xB1, 0xDE},
-         {ESC, '$', 'B', 0x25, 0x22, 0x21, 0x2B, ESC, '(', 'B'}, true},
+        {"voiced mark alone", 932, 50220, {0xB1, 0xDE}, {ESC, '$', 'B', 0x25, 0x22, 0x21, 0x2B, ESC, '(', 'B'}, true},
         {"IBM extension FA40", 932, 50220, {0xFA, 0x40}, {ESC, '$', 'B', 0x7C, 0x71, ESC, '(', 'B'}, true},
         {"IBM extension FC4B", 932, 50220, {0xFC, 0x4B}, {ESC, '$', 'B', 0x7C, 0x6E, ESC, '(', 'B'}, true},
         {"extension row back", 50220, 932, {ESC, '$', 'B', 0x79, 0x21}, {0xFA, 0x5C}, true},
-        {"kanji around CR LF", 932, 50220, {0x88, 0x9F, '\r', '\n', 0x88, 0x9F},
-         {ESC, '$', 'B', 0x30, 0x21, ESC, '(', 'B', '\r', '\n', ESC, '$', 'B', 0x30, 0x21, ESC, '(', 'B'}, true},
+        {"kanji around CR LF",
+         932,
+         50220,
+         {0x88, 0x9F, '\r', '\n', 0x88, 0x9F},
+         {ESC, '$', 'B', 0x30, 0x21, ESC, '(', 'B', '\r', '\n', ESC, '$', 'B', 0x30, 0x21, ESC, '(', 'B'},
+         true},
         {"empty ISO-2022 result", 50220, 65001, {ESC, '$', 'B'}, {}, true},
         {"UTF-7 to 1252", 65000, 1252, str("+AKM-1 +IKw-"), {0xA3, '1', ' ', 0x80}, true},
-        {"UTF-7 to ISO-2022-JP", 65000, 50220, str("+ZeVnLIqe-"),
-         {ESC, '$', 'B', 0x46, 0x7C, 0x4B, 0x5C, 0x38, 0x6C, ESC, '(', 'B'}, true},
+        {"UTF-7 to ISO-2022-JP",
+         65000,
+         50220,
+         str("+ZeVnLIqe-"),
+         {ESC, '$', 'B', 0x46, 0x7C, 0x4B, 0x5C, 0x38, 0x6C, ESC, '(', 'B'},
+         true},
         // Unsupported pages: false and nothing written, whichever side.
         {"unsupported source", 12345, 1200, {'a'}, {}, false},
         {"unsupported destination", 1252, 12345, {'a'}, {}, false},
@@ -159,11 +171,11 @@ TEST_F(Engine, KatakanaMarksAndForms) {
         unsigned consumed;
         unsigned char first, second;
     } cases[] = {
-        {0xB3, {0xDE}, 5, 1, 0x83, 0x94},        // U -> VU
-        {0xCA, {0xDF}, 5, 1, 0x83, 0x70},        // HA -> PA
-        {0xCA, {0xDE}, 5, 1, 0x83, 0x6F},        // HA -> BA
-        {0xC4, {0x8E, 0xDE}, 4, 2, 0x83, 0x68},  // TO -> DO, EUC-JP form
-        {0xB1, {0xDF}, 5, 0, 0x83, 0x41},        // A takes no mark
+        {0xB3, {0xDE}, 5, 1, 0x83, 0x94},       // U -> VU
+        {0xCA, {0xDF}, 5, 1, 0x83, 0x70},       // HA -> PA
+        {0xCA, {0xDE}, 5, 1, 0x83, 0x6F},       // HA -> BA
+        {0xC4, {0x8E, 0xDE}, 4, 2, 0x83, 0x68}, // TO -> DO, EUC-JP form
+        {0xB1, {0xDF}, 5, 0, 0x83, 0x41},       // A takes no mark
     };
     for (const auto& c : cases) {
         unsigned char first = c.letter, second = 0;

@@ -297,7 +297,8 @@ using JudgeMaps = std::map<int, std::vector<std::map<Bytes, unsigned>>>;
 JudgeMaps judgeMaps() {
     JudgeMaps judges;
     const auto run = grvtest::RunProgram({"/usr/bin/python3", GRV_SOURCE_DIR "/scripts/codepages/judges.py"});
-    if (!run.Ok()) return judges;
+    if (!run.Ok())
+        return judges;
     std::istringstream f(run.out);
     std::string line, kind, a, b;
     std::map<Bytes, unsigned>* cur = nullptr;

@@ -187,10 +187,13 @@ TEST(Base64Decode, EmptyMissingArgumentsAndNoMemory) {
 TEST(Base64Peers, EqualsPythonByteForByte) {
     std::mt19937 rng(3);
     std::vector<Bytes> inputs;
-    for (std::size_t n : {0, 1, 2, 3, 56, 57, 58, 114, 171, 1000}) inputs.push_back(texttest::randomText(rng, n));
-    for (int i = 0; i < 60; ++i) inputs.push_back(texttest::randomText(rng, rng() % 400));
+    for (std::size_t n : {0, 1, 2, 3, 56, 57, 58, 114, 171, 1000})
+        inputs.push_back(texttest::randomText(rng, n));
+    for (int i = 0; i < 60; ++i)
+        inputs.push_back(texttest::randomText(rng, rng() % 400));
 
-    std::vector<Bytes> lines = texttest::pythonEach("out = base64.encodebytes(data).replace(b'\\n', b'\\r\\n')", inputs);
+    std::vector<Bytes> lines =
+        texttest::pythonEach("out = base64.encodebytes(data).replace(b'\\n', b'\\r\\n')", inputs);
     std::vector<Bytes> plain = texttest::pythonEach("out = base64.b64encode(data)", inputs);
     std::vector<Bytes> url = texttest::pythonEach("out = base64.urlsafe_b64encode(data)", inputs);
     ASSERT_EQ(lines.size(), inputs.size());
@@ -215,17 +218,27 @@ TEST(Base64Peers, EqualsPythonByteForByte) {
 // of 'M') are skipped.
 TEST(Base32, DecodesLooseText) {
     const std::pair<const char*, const char*> cases[] = {
-        {"mfrgg===", "abc"},   {"MFRGG", "abc"},      {"ME", "a"},           {"MFRGGZDFMY", "abcdef"},
-        {"M", ""},             {"MFRG\r\nGZDF", "abcde"}, {"MF RG-GZ.DF", "abcde"}, {"01890189", ""},
-        {"\xCD" "ME======", "a"},
+        {"mfrgg===", "abc"},
+        {"MFRGG", "abc"},
+        {"ME", "a"},
+        {"MFRGGZDFMY", "abcdef"},
+        {"M", ""},
+        {"MFRG\r\nGZDF", "abcde"},
+        {"MF RG-GZ.DF", "abcde"},
+        {"01890189", ""},
+        {"\xCD"
+         "ME======",
+         "a"},
     };
-    for (const auto& [text, bytes] : cases) EXPECT_EQ(base32Decoded(text), bytes) << text;
+    for (const auto& [text, bytes] : cases)
+        EXPECT_EQ(base32Decoded(text), bytes) << text;
 }
 
 TEST(Base32, EqualsPython) {
     std::mt19937 rng(5);
     std::vector<Bytes> inputs;
-    for (int i = 0; i < 80; ++i) inputs.push_back(texttest::randomText(rng, rng() % 64));
+    for (int i = 0; i < 80; ++i)
+        inputs.push_back(texttest::randomText(rng, rng() % 64));
     std::vector<Bytes> enc = texttest::pythonEach("out = base64.b32encode(data)", inputs);
     ASSERT_EQ(enc.size(), inputs.size());
     for (std::size_t i = 0; i < inputs.size(); ++i) {
@@ -268,7 +281,8 @@ TEST(QuotedPrintableEncode, NoLineLongerThanTheLimit) {
     std::mt19937 rng(9);
     for (int round = 0; round < 50; ++round) {
         Bytes in = texttest::randomText(rng, 300, round % 2 ? "ab =\xE9\t.\r\n" : "");
-        for (const std::string& line : linesOf(qpEncoded(in))) EXPECT_LE(line.size(), 76u);
+        for (const std::string& line : linesOf(qpEncoded(in)))
+            EXPECT_LE(line.size(), 76u);
     }
     for (const std::string& line : linesOf(qpEncoded(std::string(100, '\xFF'), 20))) EXPECT_LE(line.size(), 20u);
 }
@@ -327,7 +341,8 @@ TEST(QuotedPrintablePeers, CrossDecodeWithPythonQuopri) {
         inputs.push_back(t);
     }
     std::vector<Bytes> ours;
-    for (const Bytes& b : inputs) ours.push_back(qpEncoded(b));
+    for (const Bytes& b : inputs)
+        ours.push_back(qpEncoded(b));
     std::vector<Bytes> byPython = texttest::pythonEach("out = quopri.decodestring(data)", ours);
     std::vector<Bytes> pythonEncoded = texttest::pythonEach("out = quopri.encodestring(data)", inputs);
     ASSERT_EQ(byPython.size(), inputs.size());
@@ -398,7 +413,9 @@ TEST(EncodedWords, PlainTextStaysPlain) {
 TEST(EncodedWords, DecodeFormsAndCharsets) {
     EXPECT_EQ(wordsToUtf8("=?UTF-8?b?Y2Fmw6k=?="), "caf\xC3\xA9");
     EXPECT_EQ(wordsToUtf8("=?8bit?q?x?="), "x");
-    EXPECT_EQ(wordsToUtf8("a =?utf-8?q?" "?= b"), "a  b");  // empty word
+    EXPECT_EQ(wordsToUtf8("a =?utf-8?q?"
+                          "?= b"),
+              "a  b"); // empty word
 
     StringBuffer names("=?utf-8?q?Doe=2C_Jane?=, bob");
     bool replaced = false;
@@ -485,15 +502,18 @@ TEST(EncodedWordsPeers, CrossDecodeWithPythonEmailHeader) {
     }
 
     std::vector<Bytes> inputs;
-    for (const std::string& t : texts) inputs.push_back(t);
+    for (const std::string& t : texts)
+        inputs.push_back(t);
     std::vector<Bytes> pyB = texttest::pythonEach(
         "out = email.header.Header(data.decode('utf-8'), 'utf-8', maxlinelen=40).encode().encode('ascii')", inputs);
     ASSERT_EQ(pyB.size(), texts.size());
-    for (std::size_t i = 0; i < texts.size(); ++i) EXPECT_EQ(wordsToUtf8(pyB[i]), texts[i]);
+    for (std::size_t i = 0; i < texts.size(); ++i)
+        EXPECT_EQ(wordsToUtf8(pyB[i]), texts[i]);
 
     // Q words in another charset, taken back as that charset's bytes.
     std::vector<Bytes> latin;
-    for (int i = 0; i < 30; ++i) latin.push_back(texttest::randomText(rng, 1 + rng() % 90, "ab ?=_,.\xE9\xFC\t"));
+    for (int i = 0; i < 30; ++i)
+        latin.push_back(texttest::randomText(rng, 1 + rng() % 90, "ab ?=_,.\xE9\xFC\t"));
     std::vector<Bytes> pyQ = texttest::pythonEach(
         "out = email.header.Header(data.decode('latin-1'), 'iso-8859-1').encode().encode('ascii')", latin);
     ASSERT_EQ(pyQ.size(), latin.size());

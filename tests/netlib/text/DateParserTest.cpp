@@ -92,12 +92,27 @@ TEST(ParseDate, FormsTheJudgesReadOtherwise) {
 
 TEST(ParseDate, RejectsWhatTheJudgesAcceptOrDisputes) {
     const char* const cases[] = {
-        "", "   ", "Sun,", "Sun, ", "Mo, 07 Nov 1994 00:30:00 GMT", "Nov 06 1994 08:49:37 GMT", "06 Nov 1994",
-        "06 Nov 1994 GMT", "06 Nov 1994 8 GMT", "Sun, 06 Nov 1994 08:60:00 GMT", "06 Nov -94 08:49:37 GMT",
-        "06 Nov 10000 08:49:37 GMT", "Fri, 31 Dec 9999 23:59:59 -0100", "Sun, 06 Nov 1994 08:49:37 +2400",
-        "Sun, 06 Nov 1994 08:49:37 +0160", "Sun, 06 Nov 1994 08:49:37 +530", "Sun, 06 Nov 1994 08:49:37 -x",
+        "",
+        "   ",
+        "Sun,",
+        "Sun, ",
+        "Mo, 07 Nov 1994 00:30:00 GMT",
+        "Nov 06 1994 08:49:37 GMT",
+        "06 Nov 1994",
+        "06 Nov 1994 GMT",
+        "06 Nov 1994 8 GMT",
+        "Sun, 06 Nov 1994 08:60:00 GMT",
+        "06 Nov -94 08:49:37 GMT",
+        "06 Nov 10000 08:49:37 GMT",
+        "Fri, 31 Dec 9999 23:59:59 -0100",
+        "Sun, 06 Nov 1994 08:49:37 +2400",
+        "Sun, 06 Nov 1994 08:49:37 +0160",
+        "Sun, 06 Nov 1994 08:49:37 +530",
+        "Sun, 06 Nov 1994 08:49:37 -x",
         // Years the record cannot hold, written with three or four digits.
-        "01 Jan 099 00:00:00 GMT", "01 Jan 0049 00:00:00 GMT", "01 Jan 000 00:00:00 GMT",
+        "01 Jan 099 00:00:00 GMT",
+        "01 Jan 0049 00:00:00 GMT",
+        "01 Jan 000 00:00:00 GMT",
     };
     for (const char* text : cases) EXPECT_EQ(parse(text), "invalid") << "'" << text << "'";
     SysTimeValue v;
@@ -143,9 +158,9 @@ TEST(ParseIsoDate, CompactDateAndMissingParts) {
     // Only the parser's own check sends text to the ISO road.
     EXPECT_EQ(parse("20120506T102030"), "invalid");
 
-    for (const char* text : {"2012-05-06", "2012-05T10:20:30Z", "2012-05-06T10:20Z", "2012-02-30T10:20:30Z",
-                             "2012-05-06T10:20:30+25:00", "2012-05-06T10:20:30+ab", "",
-                             "T10:20:30", "9999-12-31T23:00:00-02:00"}) {
+    for (const char* text :
+         {"2012-05-06", "2012-05T10:20:30Z", "2012-05-06T10:20Z", "2012-02-30T10:20:30Z", "2012-05-06T10:20:30+25:00",
+          "2012-05-06T10:20:30+ab", "", "T10:20:30", "9999-12-31T23:00:00-02:00"}) {
         EXPECT_FALSE(parser.parseIsoDate(tessik::StringBuffer(text), v)) << text;
     }
 }

@@ -31,15 +31,18 @@ std::vector<std::string> readDataLines(const std::string& name) {
 std::vector<std::string> pythonEach(const std::string& body, const std::vector<std::string>& inputs) {
     std::string indented;
     std::istringstream lines(body);
-    for (std::string line; std::getline(lines, line);) indented += "    " + line + "\n";
+    for (std::string line; std::getline(lines, line);)
+        indented += "    " + line + "\n";
     const std::string script = "import sys, base64, quopri, urllib.parse, email.header\n"
                                "for line in sys.stdin:\n"
                                "    data = bytes.fromhex(line.strip())\n" +
                                indented + "    sys.stdout.write(out.hex() + '\\n')\n";
     std::string all;
-    for (const std::string& in : inputs) all += grvtest::ToHex(in) + "\n";
+    for (const std::string& in : inputs)
+        all += grvtest::ToHex(in) + "\n";
     const auto peer = grvtest::Python(script, {}, all);
-    if (!peer.Ok()) return {};
+    if (!peer.Ok())
+        return {};
     std::vector<std::string> result;
     std::istringstream got(peer.out);
     for (std::string hex; std::getline(got, hex);) {
@@ -53,7 +56,8 @@ std::vector<std::string> pythonEach(const std::string& body, const std::vector<s
 
 std::string randomText(std::mt19937& rng, std::size_t n, const std::string& alphabet) {
     std::string s(n, '\0');
-    for (char& c : s) c = alphabet.empty() ? static_cast<char>(rng() & 0xFF) : alphabet[rng() % alphabet.size()];
+    for (char& c : s)
+        c = alphabet.empty() ? static_cast<char>(rng() & 0xFF) : alphabet[rng() % alphabet.size()];
     return s;
 }
 

@@ -60,12 +60,15 @@ TEST(UrlCoding, DecodeAppends) {
 TEST(UrlCodingPeers, RoundTripsWithUrllibParse) {
     std::mt19937 rng(23);
     std::vector<Bytes> inputs;
-    for (int i = 0; i < 100; ++i) inputs.push_back(texttest::randomText(rng, rng() % 60));
+    for (int i = 0; i < 100; ++i)
+        inputs.push_back(texttest::randomText(rng, rng() % 60));
     std::vector<Bytes> ours;
-    for (const Bytes& b : inputs) ours.push_back(encoded(b));
+    for (const Bytes& b : inputs)
+        ours.push_back(encoded(b));
     std::vector<Bytes> byPython =
         texttest::pythonEach("out = urllib.parse.unquote_to_bytes(data.decode('ascii').replace('+', ' '))", ours);
-    std::vector<Bytes> pythonEncoded = texttest::pythonEach("out = urllib.parse.quote_plus(data).encode('ascii')", inputs);
+    std::vector<Bytes> pythonEncoded =
+        texttest::pythonEach("out = urllib.parse.quote_plus(data).encode('ascii')", inputs);
     ASSERT_EQ(byPython.size(), inputs.size());
     ASSERT_EQ(pythonEncoded.size(), inputs.size());
     for (std::size_t i = 0; i < inputs.size(); ++i) {
