@@ -11,28 +11,7 @@ namespace {
 
 using namespace platform;
 
-TEST(WinErr, ErrnoMapsToTheCodesTheLibraryTests) {
-    struct Case { int err; DWORD code; };
-    const Case cases[] = {
-        {0, ERROR_SUCCESS},          {ENOENT, ERROR_FILE_NOT_FOUND},
-        {ENOTDIR, ERROR_PATH_NOT_FOUND}, {EACCES, ERROR_ACCESS_DENIED},
-        {EPERM, ERROR_ACCESS_DENIED}, {EROFS, ERROR_ACCESS_DENIED},
-        {ENXIO, ERROR_NOT_READY},    {EBUSY, ERROR_SHARING_VIOLATION},
-        {EEXIST, ERROR_ALREADY_EXISTS}, {ENOSPC, ERROR_DISK_FULL},
-        {ENAMETOOLONG, ERROR_FILENAME_EXCED_RANGE}, {ENOTEMPTY, ERROR_DIR_NOT_EMPTY},
-        {EISDIR, ERROR_DIRECTORY},   {EINVAL, ERROR_INVALID_PARAMETER},
-    };
-    for (const auto& c : cases) EXPECT_EQ(WinErrorFromErrno(c.err), c.code) << c.err;
-}
-
-TEST(WinErr, SocketErrnoMapsToWinsockCodes) {
-    EXPECT_EQ(WsaErrorFromErrno(ECONNREFUSED), 10061u);
-    EXPECT_EQ(WsaErrorFromErrno(EAGAIN), 10035u);
-    EXPECT_EQ(WsaErrorFromErrno(ETIMEDOUT), 10060u);
-    EXPECT_EQ(WsaErrorFromErrno(ECONNRESET), 10054u);
-    EXPECT_EQ(WsaErrorFromErrno(EINPROGRESS), 10036u);
-}
-
+// Real failures, not the mapping table restated.
 TEST(WinErr, RealFailuresSetLastError) {
     ASSERT_EQ(::open("/nonexistent-dir-for-grv/file", O_RDONLY), -1);
     EXPECT_EQ(SetLastErrorFromErrno(errno), ERROR_FILE_NOT_FOUND);
@@ -55,8 +34,6 @@ TEST(WinErr, LastErrorIsPerThread) {
 }
 
 TEST(WinErr, TextsNameTheFailure) {
-    EXPECT_EQ(WinErrorText(ERROR_FILE_NOT_FOUND), "The system cannot find the file specified.");
-    EXPECT_EQ(WinErrorText(ERROR_ACCESS_DENIED), "Access is denied.");
     EXPECT_EQ(WinErrorText(WSAECONNREFUSED),
               "No connection could be made because the target machine actively refused it.");
     EXPECT_EQ(WinErrorText(424242), "Unknown error 424242.");

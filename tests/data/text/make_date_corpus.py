@@ -42,7 +42,10 @@ def python_result(text, iso):
     if d is None:
         return "invalid"
     if d.tzinfo is not None:
-        d = d.astimezone(datetime.timezone.utc)
+        try:
+            d = d.astimezone(datetime.timezone.utc)
+        except OverflowError:  # the instant lies past year 9999
+            return "invalid"
     return utc_text(d)
 
 
@@ -142,6 +145,29 @@ OLD_YEARS = [
     "1899-12-30T00:00:00+00:01", "1899-12-31T00:10:00+02:00", "1800-03-01T00:10:00+00:30",
 ]
 
+# Forms, zones, year rules and refusals the parser's tests once listed by hand;
+# the peers judge them here instead (those they disagree on are left out).
+# Kept out, as the parser reads them otherwise on purpose: German month names,
+# two-digit 50 as 1950, a month before the day, minutes past 59 and three-digit
+# offsets.
+HAND = [
+    "Sun, 06 Nov 1994 08:49:37 GMT", "06 Nov 1994 08:49:37 +0100", "Mon, 7 Nov 1994 00:30:00 +0100",
+    "Tue, 15 Nov 94 08:12 EST", "Sunday, 06 November 1994 08:49:37 GMT", "Sun, 06 Nov 1994 08:49:37 +01:30",
+    "Sun, 06 Nov 1994 08:49:37 +5", "Sun, 06 Nov 1994 08:49:37 -0000",
+    "Sun, 06 Nov 1994 08:49:37 +0000 (UTC)", "Sun, 06 Nov 1994 08:49:37 UTC", "Sun, 06 Nov 1994 08:49:37 CET",
+    "Sun, 06 Nov 1994 08:49:37 whatever", "Sun, 06 Nov 1994 08:49:37 A", "Sun, 06 Nov 1994 08:49:37 M",
+    "Sun, 06 Nov 1994 08:49:37 N", "Sun, 06 Nov 1994 20:49:37 Y", "Mon, 06 Nov 1994 08:49:37 GMT",
+    "1 Jan 49 00:00:00 GMT", "1 Jan 0 00:00:00 GMT", "1 Jan 150 00:00:00 GMT", "1 Jan 1800 00:00:00 GMT",
+    "31 Dec 1899 23:59:59 +0100", "Tue, 31 Dec 2013 23:30:00 -0100", "Wed, 01 Jan 2014 00:10:00 +0100",
+    "Tue, 28 Feb 2012 23:59:59 -2359", "Thu, 01 Mar 2012 00:00:00 +2359", "Fri, 31 Dec 9999 23:59:59 GMT",
+    "Sun,", "Sun, ", "06 No 1994 08:49:37 GMT", "06 Nov 1994", "06 Nov 1994 GMT", "06 Nov 1994 8 GMT",
+    "Sun, 06 Nov 1994 24:00:00 GMT", "Sun, 06 Nov 1994 08:49:60 GMT", "29 Feb 2013 10:00:00 GMT",
+    "0 Jan 2012 10:00:00 GMT", "06 Nov -94 08:49:37 GMT", "06 Nov 10000 08:49:37 GMT",
+    "Fri, 31 Dec 9999 23:59:59 -0100", "Sun, 06 Nov 1994 08:49:37 +2400", "Sun, 06 Nov 1994 08:49:37 -x",
+    "99999999999999999999 Nov 1994 08:49:37 GMT", "Sun, 06 Nov 1994 99999999999:00:00 GMT",
+    "01 Jan 099 00:00:00 GMT", "01 Jan 0049 00:00:00 GMT", "01 Jan 000 00:00:00 GMT",
+]
+
 
 def main():
     out_path = os.path.join(os.path.dirname(os.path.abspath(__file__)), "date-corpus.tsv")
@@ -152,7 +178,7 @@ def main():
     for _ in range(80):
         d = random_instant() if rng.random() < 0.6 else edge_instant()
         cases.append((iso_text(d), True))
-    cases += [(t, "T" in t and "-" in t[:8]) for t in INVALID + OLD_YEARS]
+    cases += [(t, "T" in t and "-" in t[:8]) for t in INVALID + OLD_YEARS + HAND]
 
     lines, dropped = [], []
     seen = set()

@@ -25,18 +25,6 @@ struct Tracked : TessikObject {
 };
 int Tracked::live = 0;
 
-int idOf(const TS_ListItem* item) { return static_cast<const Tracked*>(item->getObject())->id; }
-
-// Ids from newest to oldest, after checking that both directions agree with the count.
-std::vector<int> walk(const TS_List& list) {
-    std::vector<int> newestFirst, oldestFirst;
-    for (TS_ListItem* i = list.getNewest(); i; i = i->getPrevious()) newestFirst.push_back(idOf(i));
-    for (TS_ListItem* i = list.getOldest(); i; i = i->getNext()) oldestFirst.insert(oldestFirst.begin(), idOf(i));
-    EXPECT_EQ(newestFirst, oldestFirst);
-    EXPECT_EQ(static_cast<int>(newestFirst.size()), list.getCount());
-    return newestFirst;
-}
-
 StringBuffer sb(const std::string& s) { return StringBuffer(s.data(), static_cast<unsigned>(s.size()), 0u); }
 
 std::string str(const StringBuffer& b) { return std::string(b.getString(), static_cast<size_t>(b.getSize())); }
@@ -45,69 +33,7 @@ class ListTest : public ::testing::Test {
 protected:
     void SetUp() override { Tracked::live = 0; }
     void TearDown() override { EXPECT_EQ(Tracked::live, 0); }
-
-    void fill(TS_List& list, int n) {
-        for (int i = 1; i <= n; ++i) list.appendObject(new Tracked(i));
-    }
 };
-
-TEST_F(ListTest, AppendMakesNewestAndIgnoresNull) {
-    TS_List list;
-    EXPECT_EQ(list.getCount(), 0);
-    EXPECT_EQ(list.getNewest(), nullptr);
-    EXPECT_EQ(list.getOldest(), nullptr);
-    list.appendObject(nullptr);
-    EXPECT_EQ(list.getCount(), 0);
-    list.appendObject(new Tracked(1));
-    EXPECT_EQ(list.getNewest(), list.getOldest());
-    fill(list, 3);
-    EXPECT_EQ(walk(list), (std::vector<int>{3, 2, 1, 1}));
-    EXPECT_EQ(Tracked::live, 4);
-}
-
-TEST_F(ListTest, RemoveEachPosition) {
-    struct Case {
-        const char* what;
-        int items;
-        int removeId;
-        std::vector<int> left;
-    } cases[] = {
-        {"only item", 1, 1, {}},
-        {"newest of three", 3, 3, {2, 1}},
-        {"oldest of three", 3, 1, {3, 2}},
-        {"middle of three", 3, 2, {3, 1}},
-        {"middle of five", 5, 4, {5, 3, 2, 1}},
-    };
-    for (const auto& c : cases) {
-        TS_List list;
-        fill(list, c.items);
-        TS_ListItem* target = list.getNewest();
-        while (idOf(target) != c.removeId) target = target->getPrevious();
-        list.removeItem(target);
-        EXPECT_EQ(walk(list), c.left) << c.what;
-        EXPECT_EQ(Tracked::live, c.items - 1) << c.what;
-        if (c.left.empty()) {
-            EXPECT_EQ(list.getNewest(), nullptr);
-            EXPECT_EQ(list.getOldest(), nullptr);
-        } else {
-            EXPECT_EQ(list.getNewest()->getNext(), nullptr) << c.what;
-            EXPECT_EQ(list.getOldest()->getPrevious(), nullptr) << c.what;
-        }
-    }
-}
-
-TEST_F(ListTest, RemoveNullOrFromEmptyDoesNothing) {
-    TS_List list;
-    list.removeItem(nullptr);
-    fill(list, 2);
-    list.removeItem(nullptr);
-    EXPECT_EQ(walk(list), (std::vector<int>{2, 1}));
-    list.removeItem(list.getNewest());
-    list.removeItem(list.getNewest());
-    EXPECT_EQ(list.getCount(), 0);
-    list.removeItem(nullptr);
-    EXPECT_EQ(list.getCount(), 0);
-}
 
 TEST_F(ListTest, NamedObjectOwnsNameAndValue) {
     std::string source = "Set-Cookie";
@@ -115,8 +41,6 @@ TEST_F(ListTest, NamedObjectOwnsNameAndValue) {
         NamedObject entry(source.c_str(), new Tracked(1));
         source[0] = 'X';
         EXPECT_STREQ(entry.getKey(), "Set-Cookie");
-        ASSERT_NE(entry.getNameBuf(), nullptr);
-        EXPECT_EQ(entry.getNameBuf()->getSize(), 10);
 
         TessikObject* held = entry.getValue();
         entry.setValue(held);
@@ -138,14 +62,6 @@ TEST_F(ListTest, NamedObjectOwnsNameAndValue) {
 
 class MapTest : public ListTest {};
 
-TEST_F(MapTest, BucketCount) {
-    EXPECT_EQ(HashMap(0).getBucketCount(), 100u);
-    EXPECT_EQ(HashMap(7).getBucketCount(), 7u);
-    HashMap m(1);
-    EXPECT_NE(m.getBucket(0), nullptr);
-    EXPECT_EQ(m.getBucket(1), nullptr);
-}
-
 TEST_F(MapTest, SecondInsertReplacesValueInPlace) {
     HashMap m(1);
     m.insertSb(sb("a"), new Tracked(1));
@@ -162,83 +78,23 @@ TEST_F(MapTest, SecondInsertReplacesValueInPlace) {
     EXPECT_EQ(static_cast<Tracked*>(m.lookupSb(sb("a")))->id, 4);
 }
 
-TEST_F(MapTest, KeysAreExactBytes) {
-    HashMap m(0);
-    m.insertSb(sb("Cookie"), new Tracked(1));
-    m.insertSb(sb("cookie"), new Tracked(2));
-    m.insertSb(sb(std::string("Cookie\0x", 8)), new Tracked(3));
-    m.insertSb(sb(""), new Tracked(4));
-    EXPECT_EQ(Tracked::live, 4);
-    EXPECT_EQ(static_cast<Tracked*>(m.lookupSb(sb("Cookie")))->id, 1);
-    EXPECT_EQ(static_cast<Tracked*>(m.lookupSb(sb("cookie")))->id, 2);
-    EXPECT_EQ(static_cast<Tracked*>(m.lookupSb(sb(std::string("Cookie\0x", 8))))->id, 3);
-    EXPECT_EQ(static_cast<Tracked*>(m.lookupSb(sb("")))->id, 4);
-    EXPECT_EQ(m.lookupSb(sb("COOKIE")), nullptr);
-    EXPECT_EQ(m.lookupSb(sb("Cookie ")), nullptr);
-    m.removeSb(sb("Cookie"));
-    EXPECT_FALSE(m.containsKey("Cookie"));
-    EXPECT_TRUE(m.containsKey("cookie"));
-    EXPECT_TRUE(m.containsKey(""));
-    EXPECT_EQ(Tracked::live, 3);
-}
-
-TEST_F(MapTest, StringValuesAndSetMembers) {
+// The oracle run below covers text values and set members; here null names
+// and a set member read as text, which once misread the object.
+TEST_F(MapTest, NullNamesAndSetMembersReadAsText) {
     HashMap m(13);
-    StringBuffer out("stale");
-    EXPECT_FALSE(m.lookupString("missing", out));
-    EXPECT_EQ(out.getSize(), 0);
-
-    m.insertString("Host", "example.org");
-    m.insertString("Empty", nullptr);
-    m.addKey("member");
     m.insertString(nullptr, "x");
     m.addKey(nullptr);
-
-    out.setString("stale");
-    EXPECT_TRUE(m.lookupString("Host", out));
-    EXPECT_STREQ(out.getString(), "example.org");
-    EXPECT_TRUE(m.lookupString("Empty", out));
-    EXPECT_EQ(out.getSize(), 0);
-    // A set member holds no text: reading it as text must not misread the object.
-    out.setString("stale");
-    EXPECT_FALSE(m.lookupString("member", out));
-    EXPECT_EQ(out.getSize(), 0);
-    EXPECT_TRUE(m.containsKey("member"));
-    EXPECT_NE(m.lookupSb(sb("member")), nullptr);
+    m.remove(nullptr);
+    StringBuffer out("stale");
     EXPECT_FALSE(m.lookupString(nullptr, out));
     EXPECT_FALSE(m.containsKey(nullptr));
-
-    m.insertString("Host", "example.net");
-    EXPECT_TRUE(m.lookupString("Host", out));
-    EXPECT_STREQ(out.getString(), "example.net");
-    // A set member can become text and back.
+    m.addKey("member");
+    out.setString("stale");
+    EXPECT_FALSE(m.lookupString("member", out));
+    EXPECT_EQ(out.getSize(), 0);
     m.insertString("member", "now text");
     EXPECT_TRUE(m.lookupString("member", out));
-    m.addKey("member");
-    EXPECT_FALSE(m.lookupString("member", out));
-
-    m.remove(nullptr);
-    m.remove("Host");
-    m.remove("Host");
-    EXPECT_FALSE(m.containsKey("Host"));
-    EXPECT_TRUE(m.containsKey("Empty"));
-}
-
-TEST_F(MapTest, RemovingTheOnlyEntryEmptiesItsBucket) {
-    HashMap m(50);
-    std::uint32_t index = 999;
-    EXPECT_EQ(m.findEntry(sb("Accept"), &index), nullptr);
-    ASSERT_LT(index, 50u);
-    m.insertSb(sb("Accept"), new Tracked(1));
-    std::uint32_t again = 999;
-    NamedObject* entry = m.findEntry(sb("Accept"), &again);
-    ASSERT_NE(entry, nullptr);
-    EXPECT_EQ(again, index);
-    EXPECT_EQ(m.getBucket(index)->getCount(), 1);
-    m.removeSb(sb("Accept"));
-    EXPECT_EQ(m.getBucket(index)->getCount(), 0);
-    EXPECT_EQ(m.getBucket(index)->getNewest(), nullptr);
-    EXPECT_EQ(Tracked::live, 0);
+    EXPECT_STREQ(out.getString(), "now text");
 }
 
 TEST_F(MapTest, DestructionDeletesEveryValue) {
@@ -333,7 +189,8 @@ TEST(HashMapPeer, BucketIndexesMatchPython) {
     for (auto* m : maps) delete m;
 }
 
-// A long random run of insertions, look-ups and removals against std::map.
+// A long random run of insertions, look-ups and removals against std::map;
+// with one bucket every position of the bucket's list is removed from.
 TEST(HashMapOracle, AgreesWithStdMap) {
     struct Value {
         bool text;

@@ -43,8 +43,9 @@ TEST(ProgressMonitor, Percentages) {
     struct Case {
         long long done, total;
         int want;
-    } cases[] = {{0, 0, 100}, {5, 0, 100}, {0, -3, 100}, {999999, 10000000, 9}, {1, 3, 33}, {50, 100, 50}, {100, 100, 100}};
-    for (const auto& c : cases) EXPECT_EQ(ProgressMonitor::computePercent(c.done, c.total), c.want) << c.done << "/" << c.total;
+    } cases[] = {{5, 0, 100}, {0, -3, 100}, {999999, 10000000, 9}, {1, 3, 33}};
+    for (const auto& c : cases)
+        EXPECT_EQ(ProgressMonitor::computePercent(c.done, c.total), c.want) << c.done;
 }
 
 TEST(ProgressMonitor, EachPercentOnce) {
@@ -157,10 +158,6 @@ TEST(ProgressMonitor, AbortIsStickyUntilNewTotal) {
     m.setAmountDone(30, &abort);
     EXPECT_EQ(sink.percents.back(), 40);
 
-    EXPECT_FALSE(m.abortCheckDefault());
-    m.setDefaultHeartbeatMs(10);
-    g_now += 100;
-    m.abortCheckDefault();
     m.progressInfo("HttpInfo", "Reading chunked response.");
     m.progressInfoInt("n", -3);
     m.progressInfoInt64("big", 5000000000LL);
@@ -211,25 +208,13 @@ TEST(EventHistorian, RecordsAndForwards) {
     h.setTarget(nullptr);
     redirect = true;
     h.RedirectCheck("a", "b", &redirect);
-    EXPECT_TRUE(redirect);  // left as the caller set it
-    h.clearEvents();
-    EXPECT_EQ(h.history().events().getCount(), 0);
-
-    ProgressEvent plain;
-    abort = true;
-    plain.Event17(1, &abort);
-    EXPECT_FALSE(abort);
-    EXPECT_FALSE(plain.QueryFlag());
+    EXPECT_TRUE(redirect); // left as the caller set it
 }
 
 TEST(TessikRand, BytesAndRanges) {
     DataBuffer out;
-    out.appendStr("x");
-    EXPECT_TRUE(TessikRand::randomBytes(5, out));
-    EXPECT_EQ(out.getSize(), 6u);
-    EXPECT_TRUE(TessikRand::randomBytes(0, out));
     EXPECT_TRUE(TessikRand::randomBytes(-3, out));
-    EXPECT_EQ(out.getSize(), 6u);
+    EXPECT_EQ(out.getSize(), 0u);
     DataBuffer nz;
     EXPECT_TRUE(TessikRand::randomNonZeroBytes(4000, nz));
     ASSERT_EQ(nz.getSize(), 4000u);
@@ -243,9 +228,7 @@ TEST(TessikRand, BytesAndRanges) {
     }
     EXPECT_EQ(seen.size(), 10u);
     unsigned char a[16], b[16];
-    EXPECT_FALSE(cryptGenRandomBytes(-1, a));
     EXPECT_FALSE(cryptGenRandomBytes(4, nullptr));
-    EXPECT_TRUE(cryptGenRandomBytes(0, a));
     ASSERT_TRUE(cryptGenRandomBytes(16, a));
     ASSERT_TRUE(cryptGenRandomBytes(16, b));
     EXPECT_NE(std::string(reinterpret_cast<char*>(a), 16), std::string(reinterpret_cast<char*>(b), 16));

@@ -21,68 +21,34 @@ std::vector<std::string> pieces(ExtPtrArray& a) {
     return out;
 }
 
-TEST(StringBufferGrowth, ConstructorsSetCapacityAndStep) {
-    struct Case {
-        const char* name;
-        StringBuffer sb;
-        int capacity, growBy, length;
+TEST(StringBufferGrowth, ConstructorsTakeWhatTheyAreGiven) {
+    const std::pair<StringBuffer, const char*> cases[] = {
+        {StringBuffer(), ""},
+        {StringBuffer("abc"), "abc"},
+        {StringBuffer(static_cast<const char*>(nullptr)), ""},
+        {StringBuffer("xyz", 2u, 0u), "xy"},
+        {StringBuffer("xyz", 3u, 17u), "xyz"},
+        {StringBuffer(0u), ""},
     };
-    Case cases[] = {
-        {"default", StringBuffer(), 202, 202, 0},
-        {"c-string", StringBuffer("abc"), 4, 200, 3},
-        {"null c-string", StringBuffer(static_cast<const char*>(nullptr)), 4, 200, 0},
-        {"bytes", StringBuffer("xyz", 2u, 0u), 3, 200, 2},
-        {"bytes with step", StringBuffer("xyz", 3u, 17u), 4, 17, 3},
-        {"initial size", StringBuffer(64u), 64, 64, 0},
-        {"initial size 0", StringBuffer(0u), 200, 200, 0},
-    };
-    for (auto& c : cases) {
-        SCOPED_TRACE(c.name);
-        EXPECT_EQ(c.sb.getCapacity(), c.capacity);
-        EXPECT_EQ(c.sb.getGrowBy(), c.growBy);
-        EXPECT_EQ(c.sb.getSize(), c.length);
-        EXPECT_EQ(c.sb.getString()[c.length], '\0');
-        EXPECT_TRUE(c.sb.isValid());
+    for (const auto& [sb, want] : cases) {
+        EXPECT_EQ(str(sb), want);
+        EXPECT_EQ(sb.getString()[sb.getSize()], '\0');
     }
-}
-
-TEST(StringBufferGrowth, FollowsTheHalvingStep) {
-    StringBuffer sb;
-    std::string big(300, 'x');
-    sb.append(big.c_str());
-    EXPECT_EQ(sb.getCapacity(), 503);
-    EXPECT_EQ(sb.getGrowBy(), 251);
-
-    StringBuffer three("abc");
-    three.appendChar('d');
-    EXPECT_EQ(three.getCapacity(), 204);
-    EXPECT_EQ(three.getGrowBy(), 102);
-    EXPECT_EQ(str(three), "abcd");
-
-    StringBuffer viaBytes("abc");
-    viaBytes.appendBytes("defg", 4);
-    EXPECT_EQ(viaBytes.getCapacity(), 200 + 3 + 4);
-
-    // The step stops at 500000.
     StringBuffer large;
     std::string chunk(400000, 'y');
-    for (int i = 0; i < 6; ++i) large.appendBytes(chunk.data(), static_cast<int>(chunk.size()));
-    EXPECT_EQ(large.getGrowBy(), 500000);
-    int cap = large.getCapacity();
-    large.appendBytes(chunk.data(), 400000);
-    large.appendBytes(chunk.data(), 400000);
-    EXPECT_EQ(large.getGrowBy(), 500000);
-    EXPECT_GT(large.getCapacity(), cap);
+    for (int i = 0; i < 8; ++i)
+        large.appendBytes(chunk.data(), static_cast<int>(chunk.size()));
     EXPECT_EQ(large.getSize(), 8 * 400000);
+    EXPECT_EQ(large.getString()[large.getSize()], '\0');
 }
 
-TEST(StringBufferGrowth, PrependDoesNotChangeTheStep) {
+TEST(StringBufferGrowth, OwnTextSurvivesReallocation) {
     StringBuffer sb("world");
     sb.prepend("hello ");
-    EXPECT_EQ(str(sb), "hello world");
-    EXPECT_EQ(sb.getCapacity(), 200 + 11 + 1);
-    EXPECT_EQ(sb.getGrowBy(), 200);
-    sb.prepend(sb.getPtrAt(6));  // own text
+    sb.prepend(sb.getPtrAt(6));
+    EXPECT_EQ(str(sb), "worldhello world");
+    sb.append(sb.getString());
+    sb.setString(sb.getPtrAt(16));
     EXPECT_EQ(str(sb), "worldhello world");
 }
 
@@ -121,14 +87,6 @@ TEST(StringBufferGrowth, AllocationFailureFallsBackToSharedEmpty) {
     fallback.clear();
     fallback.append("ok");
     EXPECT_EQ(str(fallback), "ok");
-}
-
-TEST(StringBufferGrowth, AppendOfOwnTextSurvivesReallocation) {
-    StringBuffer sb("abc");
-    sb.append(sb.getString());
-    EXPECT_EQ(str(sb), "abcabc");
-    sb.setString(sb.getPtrAt(3));
-    EXPECT_EQ(str(sb), "abc");
 }
 
 TEST(StringBufferAdopt, TakeDataHandsOverTheBlock) {
@@ -179,10 +137,10 @@ TEST(StringBufferDecimal, AppendsNumbers) {
         int kind;  // 0 int, 1 uint32, 2 int64
         const char* want;
     } cases[] = {
-        {INT_MIN, 0, "-2147483648"},    {0, 0, "0"},
-        {42, 0, "42"},                  {-7, 0, "-7"},
-        {4294967295LL, 1, "4294967295"}, {0, 1, "0"},
-        {LLONG_MIN, 2, "-9223372036854775808"}, {LLONG_MAX, 2, "9223372036854775807"},
+        {INT_MIN, 0, "-2147483648"},
+        {4294967295LL, 1, "4294967295"},
+        {LLONG_MIN, 2, "-9223372036854775808"},
+        {LLONG_MAX, 2, "9223372036854775807"},
     };
     for (const auto& c : cases) {
         StringBuffer sb("n=");
@@ -207,33 +165,24 @@ TEST(StringBufferTrim, TrimsAndCuts) {
     } cases[] = {
         {"spaces+tabs", " \t ab c\t ", [](StringBuffer& s) { s.trimSpacesAndTabs(); }, "ab c"},
         {"spaces+tabs keeps CR", "\r ab \n", [](StringBuffer& s) { s.trimSpacesAndTabs(); }, "\r ab \n"},
-        {"whitespace", "\r\n\t ab c \r\n", [](StringBuffer& s) { s.trimWhitespace(); }, "ab c"},
         {"whitespace only", " \t\r\n ", [](StringBuffer& s) { s.trimWhitespace(); }, ""},
-        {"tabs only", " \t ", [](StringBuffer& s) { s.trimSpacesAndTabs(); }, ""},
         {"collapse", "a \r\n\tb   c", [](StringBuffer& s) { s.collapseWhitespace(); }, "a b c"},
         {"chop substring", "key=value", [](StringBuffer& s) { s.chopAtSubstring("=", false); }, "key"},
         {"chop keep", "key=value", [](StringBuffer& s) { s.chopAtSubstring("=v", true); }, "key=v"},
-        {"chop absent", "key", [](StringBuffer& s) { s.chopAtSubstring("=", false); }, "key"},
         {"chop empty", "key", [](StringBuffer& s) { s.chopAtSubstring("", false); }, "key"},
-        {"chop first", "a/b/c", [](StringBuffer& s) { s.chopAtFirstChar('/'); }, "a"},
         {"chop last", "a/b/c", [](StringBuffer& s) { s.chopAtLastChar('/'); }, "a/b"},
-        {"chop none", "abc", [](StringBuffer& s) { s.chopAtLastChar('/'); }, "abc"},
-        {"shorten", "abcdef", [](StringBuffer& s) { s.shorten(2); }, "abcd"},
         {"shorten past", "abc", [](StringBuffer& s) { s.shorten(10); }, ""},
-        {"remove chunk", "abcdef", [](StringBuffer& s) { s.removeChunk(1, 3); }, "aef"},
         {"remove chunk to end", "abcdef", [](StringBuffer& s) { s.removeChunk(3, 3); }, "abc"},
         {"remove chunk past", "abcdef", [](StringBuffer& s) { s.removeChunk(3, 4); }, "abcdef"},
         {"remove chunk index", "abc", [](StringBuffer& s) { s.removeChunk(3, 0); }, "abc"},
-        {"remove char", "a-b-c", [](StringBuffer& s) { s.removeChar('-'); }, "abc"},
         {"remove char from", "a-b-c", [](StringBuffer& s) { s.removeCharFrom('-', 2); }, "a-bc"},
-        {"xml name chars", "a b<c>.d-e_f:g!h\xC3\xA9", [](StringBuffer& s) { s.keepXmlNameChars(); }, "abc.d-e_f:g!h\xC3\xA9"},
+        {"xml name chars", "a b<c>.d-e_f:g!h\xC3\xA9", [](StringBuffer& s) { s.keepXmlNameChars(); },
+         "abc.d-e_f:g!h\xC3\xA9"},
         {"to CRLF", "a\r\nb\nc\r", [](StringBuffer& s) { s.toCRLF(); }, "a\r\nb\r\nc"},
         {"to LF", "a\r\nb\r\rc", [](StringBuffer& s) { s.toLF(); }, "a\nb\r\rc"},
         {"entities", "<a href=\"x\">&</a>", [](StringBuffer& s) { s.encodeXmlEntities(); },
          "&lt;a href=&quot;x&quot;&gt;&amp;&lt;/a&gt;"},
         {"zero if odd", "abc", [](StringBuffer& s) { s.prependZeroIfOddLength(); }, "0abc"},
-        {"zero if even", "ab", [](StringBuffer& s) { s.prependZeroIfOddLength(); }, "ab"},
-        {"replace char", "a.b.c", [](StringBuffer& s) { s.replaceChar('.', '/'); }, "a/b/c"},
         {"five chars", "a<b>c&d\"e'f", [](StringBuffer& s) { s.replaceAnyOfFiveChars("<>&\"'", '_'); }, "a_b_c_d_e_f"},
         {"secure clear", "secret", [](StringBuffer& s) { s.secureClear(); }, ""},
     };
@@ -254,13 +203,8 @@ TEST(StringBufferReplace, ReplaceFirstAndAll) {
         int count;
         const char* want;
     } all[] = {
-        {"aaa", "a", "aa", 3, "aaaaaa"},
-        {"a-b-c", "-", nullptr, 2, "abc"},
-        {"a-b-c", "-", "", 2, "abc"},
-        {"abc", "x", "y", 0, "abc"},
-        {"abc", "", "y", 0, "abc"},
-        {"abab", "ab", "ba", 2, "baba"},
-        {"xyz", "xyz", "123456", 1, "123456"},
+        {"aaa", "a", "aa", 3, "aaaaaa"}, {"a-b-c", "-", nullptr, 2, "abc"}, {"abc", "x", "y", 0, "abc"},
+        {"abc", "", "y", 0, "abc"},      {"abab", "ab", "ba", 2, "baba"},   {"xyz", "xyz", "123456", 1, "123456"},
     };
     for (const auto& c : all) {
         StringBuffer sb(c.text);
@@ -276,7 +220,6 @@ TEST(StringBufferReplace, ReplaceFirstAndAll) {
     } first[] = {
         {"a-b-c", "-", "+", true, "a+b-c"},
         {"a-b-c", "-", nullptr, true, "a-b-c"},
-        {"a-b-c", "x", "+", false, "a-b-c"},
         {"a-b-c", "", "+", false, "a-b-c"},
         {"a-b-c", nullptr, "+", false, "a-b-c"},
         {"abc", "b", "much longer text than before", true, "amuch longer text than beforec"},
@@ -307,43 +250,24 @@ TEST(StringBufferCase, ByteRulesLeaveSignsAndUnpairedLettersAlone) {
     }
 }
 
-TEST(StringBufferQuery, Comparisons) {
+TEST(StringBufferQuery, NullsBoundsAndUnsignedBytes) {
     StringBuffer sb("Content-Type");
-    EXPECT_TRUE(sb.beginsWith("Content"));
     EXPECT_TRUE(sb.beginsWith(""));
     EXPECT_FALSE(sb.beginsWith(nullptr));
     EXPECT_FALSE(sb.beginsWith("content"));
     EXPECT_TRUE(sb.beginsWithNoCase("content-t"));
-    EXPECT_TRUE(sb.endsWith("Type"));
-    EXPECT_TRUE(sb.endsWith(""));
     EXPECT_FALSE(sb.endsWith(nullptr));
     EXPECT_FALSE(sb.endsWith("XContent-Type"));
-    EXPECT_TRUE(sb.equals("Content-Type"));
-    EXPECT_FALSE(sb.equals("Content-Typ"));
-    EXPECT_TRUE(sb.equalsNoCase("CONTENT-type"));
     EXPECT_TRUE(StringBuffer().equals(nullptr));
-    EXPECT_TRUE(StringBuffer().equalsNoCase(nullptr));
     EXPECT_FALSE(sb.equals(nullptr));
-    EXPECT_TRUE(sb.containsSubstring("nt-T"));
     EXPECT_FALSE(sb.containsSubstring(nullptr));
     EXPECT_TRUE(sb.containsSubstringNoCase("NT-t"));
-    EXPECT_FALSE(sb.containsSubstringNoCase(nullptr));
-    EXPECT_TRUE(sb.equalsSb(StringBuffer("Content-Type")));
-    EXPECT_TRUE(sb.equalsNoCaseSb(StringBuffer("content-type")));
-    EXPECT_FALSE(sb.equalsSb(StringBuffer("Content-Typ")));
-    EXPECT_EQ(sb.compare("Content-Type"), 0);
-    EXPECT_EQ(StringBuffer("a").compare("b"), -1);
-    EXPECT_EQ(StringBuffer("\xE0").compare("a"), 1);  // unsigned bytes
-    EXPECT_EQ(sb.countChar('t'), 2);
-    EXPECT_TRUE(sb.containsChar('-'));
+    EXPECT_EQ(StringBuffer("\xE0").compare("a"), 1);
     EXPECT_EQ(sb.charAt(-1), 0);
     EXPECT_EQ(sb.charAt(12), 0);
-    EXPECT_EQ(sb.charAt(0), 'C');
-    EXPECT_EQ(sb.lastChar(), 'e');
     EXPECT_EQ(StringBuffer().lastChar(), 0);
     EXPECT_TRUE(StringBuffer("abc\x80").is7bit(3));
     EXPECT_FALSE(StringBuffer("abc\x80").is7bit(0));
-    EXPECT_TRUE(StringBuffer().is7bit(0));
 }
 
 TEST(StringBufferQuery, ParamsAndNameValue) {
@@ -372,9 +296,7 @@ TEST(StringBufferSplit, SplitsWithQuotesAndEscapes) {
     } cases[] = {
         {"a,\"b,c\",d\\,e,", ',', true, true, {"a", "\"b,c\"", "d\\,e", ""}},
         {"a,\"b,c\",d\\,e,", ',', false, false, {"a", "\"b", "c\"", "d\\", "e", ""}},
-        {"a,,b", ',', false, false, {"a", "", "b"}},
         {"", ',', true, true, {}},
-        {"abc", ',', true, true, {"abc"}},
         {"CN=x\\=y,O=\"a=b\"", '=', true, true, {"CN", "x\\=y,O", "\"a=b\""}},
     };
     for (const auto& c : cases) {
@@ -396,7 +318,6 @@ TEST(StringBufferSplit, SplitsOnSubstring) {
         {"a--b--c", "--", 2, {"a", "b"}},
         {"a\r\nb\r\n\r\nc", "\r\n", 0, {"a", "b", "c"}},
         {"abc", "", 0, {}},
-        {"", "--", 0, {}},
         {"abc", "x", 0, {"abc"}},
     };
     for (const auto& c : cases) {
@@ -421,7 +342,6 @@ TEST(StringBufferHex, EncodesAndDecodes) {
         int n;
         const char* want;
     } grouped[] = {
-        {1, "00"},
         {2, "0001 "},
         {17, "0001 0203 0405 0607 0809 0A0B 0C0D 0E0F\n10"},
         {16, "0001 0203 0405 0607 0809 0A0B 0C0D 0E0F\n"},
@@ -438,11 +358,7 @@ TEST(StringBufferHex, EncodesAndDecodes) {
         std::vector<unsigned char> want;
     } decodes[] = {
         {"abc", {0x0A, 0xBC}},
-        {"7", {0x07}},
-        {"", {}},
         {"0001abFF", {0x00, 0x01, 0xAB, 0xFF}},
-        {"zz", {0x73}},  // unvalidated: 'z' counts as 0x7A - 55 = 67; 67 * 17 mod 256
-        {"g0", {0x00}},  // 'g' = 48; 48 * 16 = 768, kept modulo 256
     };
     for (const auto& d : decodes) {
         DataBuffer out;
@@ -457,14 +373,6 @@ TEST(StringBufferHex, EncodesAndDecodes) {
     StringBuffer(longHex.c_str()).decodeHex(out);
     ASSERT_EQ(out.getSize(), 1234u);
     EXPECT_EQ(out.getData()[1233], 0x5A);
-}
-
-TEST(StringBufferScramble, ShortTextsStay) {
-    for (const char* in : {"", "x"}) {
-        StringBuffer sb(in);
-        sb.scrambleBytes();
-        EXPECT_EQ(str(sb), in);
-    }
 }
 
 TEST(StringBufferMagic, OverwrittenMarkerIsFatal) {

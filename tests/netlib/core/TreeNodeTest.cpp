@@ -65,48 +65,24 @@ Tree smallTree() {
 
 TEST(TreeNodeTag, NamesKeepOnlyNameCharacters) {
     Tree root(TreeNode::createRoot(nullptr));
+    root->setTag(nullptr); // no buffer yet: nothing changes
     EXPECT_STREQ(root->getTag(), "");
-    root->setTag(nullptr);  // no buffer yet: nothing changes
-    EXPECT_STREQ(root->getTag(), "");
-    root->setTag("my tag");
-    EXPECT_STREQ(root->getTag(), "mytag");
-    root->setTag("ns:a-b_c.d!\xC3\xA9<>/");
+    root->setTag("ns:a-b_c.d!\xC3\xA9<> /");
     EXPECT_STREQ(root->getTag(), "ns:a-b_c.d!\xC3\xA9");
-    root->setTag(nullptr);
-    EXPECT_STREQ(root->getTag(), "");
-
-    Tree named(TreeNode::createRoot("x y"));
-    EXPECT_STREQ(named->getTag(), "xy");
+    EXPECT_STREQ(Tree(TreeNode::createRoot("x y"))->getTag(), "xy");
 }
 
-TEST(TreeNodeContent, SetGetAndNumbers) {
+TEST(TreeNodeContent, NumbersAndTheKeptBuffer) {
     Tree root(TreeNode::createRoot("r"));
-    EXPECT_STREQ(root->getContent(), "");
-    EXPECT_EQ(root->getContentSize(), 0);
-    EXPECT_EQ(root->getContentInt(), 0);
+    root->setContent(nullptr); // no buffer: stays absent
     EXPECT_FALSE(root->hasContent());
-    root->setContent(nullptr);  // no buffer: stays absent
-    EXPECT_FALSE(root->hasContent());
-
     root->setContent("-42");
     EXPECT_EQ(root->getContentInt(), -42);
-    EXPECT_EQ(root->getContentSize(), 3);
-    EXPECT_TRUE(root->hasContent());
     StringBuffer* sb = root->getContentSb();
     ASSERT_NE(sb, nullptr);
-    sb->append("7");
-    EXPECT_STREQ(root->getContent(), "-427");
-    root->setContent(nullptr);  // empties, keeps the buffer
+    root->setContent(nullptr); // empties, keeps the buffer
     EXPECT_EQ(root->getContentSb(), sb);
     EXPECT_FALSE(root->hasContent());
-
-    Tree other(TreeNode::createRoot("o"));
-    StringBuffer* fresh = other->getContentSb();
-    ASSERT_NE(fresh, nullptr);
-    EXPECT_EQ(fresh->getSize(), 0);
-    EXPECT_FALSE(other->isCdata());
-    other->setCdata();
-    EXPECT_TRUE(other->isCdata());
 }
 
 TEST(TreeNodeAttributes, AddedNamesAreMadeValid) {
@@ -127,8 +103,6 @@ TEST(TreeNodeAttributes, AddedNamesAreMadeValid) {
     Tree n(TreeNode::createRoot("e"));
     n->addAttribute(nullptr, "v");
     n->addAttribute("", "v");
-    EXPECT_EQ(n->getAttributes(), nullptr);
-    EXPECT_EQ(attrValue(n.get(), "x"), "<absent>");
     n->addAttribute("empty", nullptr);
     EXPECT_EQ(attrsOf(n.get()), " empty=\"\"");
 }
@@ -161,16 +135,13 @@ TEST(AttributeSet, HasAttrWithValue) {
         bool expected;
     };
     const Case cases[] = {
-        {"empty", "", true},     {"empty", nullptr, true}, {"empty", "x", false}, {"full", "", false},
-        {"full", "abc", true},   {"full", "ab", false},    {"full", "abcd", false}, {"full", "ABC", false},
-        {"missing", "", false},  {"", "", false},
-        {nullptr, "abc", false},
+        {"empty", nullptr, true}, {"full", "", false},    {"full", "ab", false},   {"full", "abcd", false},
+        {"full", "ABC", false},   {"missing", "", false}, {nullptr, "abc", false},
     };
     for (const auto& c : cases)
         EXPECT_EQ(set.hasAttrWithValue(c.name, c.value), c.expected)
             << (c.name ? c.name : "(null)") << "=" << (c.value ? c.value : "(null)");
-    EXPECT_TRUE(set.hasAttr("full"));
-    EXPECT_FALSE(set.hasAttr("abc"));  // values are never names
+    EXPECT_FALSE(set.hasAttr("abc")); // values are never names
 }
 
 TEST(AttributeSet, HasAttrWithValueLooksAtEveryAttributeOfTheName) {
@@ -193,23 +164,6 @@ TEST(AttributeSet, HasAttrWithValueLooksAtEveryAttributeOfTheName) {
         for (const char* v : c.stored) set.add("dup", v);
         EXPECT_EQ(set.hasAttrWithValue("dup", c.wanted), c.expected) << c.wanted;
     }
-}
-
-TEST(AttributeSet, WildcardMatchingOfValues) {
-    AttributeSet set;
-    std::string longValue = std::string(600, 'z') + "end";
-    set.add("id", "cert-0042");
-    set.add("id", "key-7");
-    set.add("big", longValue.c_str());
-    set.add("none", "");
-    EXPECT_TRUE(set.hasAttrMatching("id", "cert-*"));
-    EXPECT_TRUE(set.hasAttrMatching("id", "key-*"));
-    EXPECT_FALSE(set.hasAttrMatching("id", "CERT-*"));
-    EXPECT_TRUE(set.hasAttrMatching("big", "*end"));
-    EXPECT_FALSE(set.hasAttrMatching("big", "*enD"));
-    EXPECT_TRUE(set.hasAttrMatching("none", nullptr));
-    EXPECT_FALSE(set.hasAttrMatching("id", nullptr));
-    EXPECT_FALSE(set.hasAttrMatching("absent", "*"));
 }
 
 TEST(AttributeSet, RemoveTakesEveryAttributeOfTheName) {
@@ -240,48 +194,33 @@ TEST(AttributeSet, RemoveTakesEveryAttributeOfTheName) {
     EXPECT_STREQ(v.getString(), "101");
 }
 
-// `parsed` is what an XML parser must read back from the written value.
+// What an XML parser must read back from each written value; an '&' is kept
+// only before a complete reference to a character XML allows, and whitespace a
+// parser would turn into blanks is written as references.
 struct EscapeCase {
     const char* value;
-    const char* written;
     const char* parsed;
 };
 const EscapeCase kEscapeCases[] = {
-    {"plain", "plain", "plain"},
-    {"a\"b'c<d>e", "a&quot;b&apos;c&lt;d&gt;e", "a\"b'c<d>e"},
-    {"x & y", "x &amp; y", "x & y"},
-    {"&#38;", "&#38;", "&"},
-    {"&#x26;", "&#x26;", "&"},
-    {"&#xe9;&#x1F600;", "&#xe9;&#x1F600;", "\xC3\xA9\xF0\x9F\x98\x80"},
-    {"&amp;", "&amp;amp;", "&amp;"},
-    {"&#", "&amp;#", "&#"},
-    {"&#a;", "&amp;#a;", "&#a;"},
-    // An '&' is kept only before a complete reference to a character XML allows.
-    {"&#1x", "&amp;#1x", "&#1x"},
-    {"&#xZZ;", "&amp;#xZZ;", "&#xZZ;"},
-    {"&#1 ", "&amp;#1 ", "&#1 "},
-    {"&#x;", "&amp;#x;", "&#x;"},
-    {"&#12", "&amp;#12", "&#12"},
-    {"&#0;", "&amp;#0;", "&#0;"},
-    {"&#x110000;", "&amp;#x110000;", "&#x110000;"},
-    {"&#99999999999999999999;", "&amp;#99999999999999999999;", "&#99999999999999999999;"},
-    // Whitespace a parser would normalise to blanks.
-    {"a\tb\nc\r\nd", "a&#9;b&#10;c&#13;&#10;d", "a\tb\nc\r\nd"},
+    {"plain", "plain"},
+    {"a\"b'c<d>e", "a\"b'c<d>e"},
+    {"x & y", "x & y"},
+    {"&#38;", "&"},
+    {"&#x26;", "&"},
+    {"&#xe9;&#x1F600;", "\xC3\xA9\xF0\x9F\x98\x80"},
+    {"&amp;", "&amp;"},
+    {"&#", "&#"},
+    {"&#a;", "&#a;"},
+    {"&#1x", "&#1x"},
+    {"&#xZZ;", "&#xZZ;"},
+    {"&#1 ", "&#1 "},
+    {"&#x;", "&#x;"},
+    {"&#12", "&#12"},
+    {"&#0;", "&#0;"},
+    {"&#x110000;", "&#x110000;"},
+    {"&#99999999999999999999;", "&#99999999999999999999;"},
+    {"a\tb\nc\r\nd", "a\tb\nc\r\nd"},
 };
-
-TEST(AttributeSet, SerializeEscapesValues) {
-    for (const auto& c : kEscapeCases) {
-        AttributeSet set;
-        set.add("v", c.value);
-        StringBuffer out;
-        set.serialize(out);
-        EXPECT_EQ(std::string(out.getString()), std::string(" v=\"") + c.written + "\"") << c.value;
-    }
-    AttributeSet empty;
-    StringBuffer out("keep");
-    empty.serialize(out);
-    EXPECT_STREQ(out.getString(), "keep");
-}
 
 // python's XML parser reads every written value back as what was meant; an
 // ill-formed attribute fails to parse.
@@ -294,6 +233,11 @@ TEST(AttributeSet, SerializedValuesParseBackWithPython) {
         set.serialize(out);
         doc += std::string("<e") + out.getString() + "/>\n";
     }
+    AttributeSet empty;
+    StringBuffer out("keep");
+    empty.serialize(out);
+    EXPECT_STREQ(out.getString(), "keep");
+
     const auto parsed = grvtest::Python("import sys,xml.etree.ElementTree as E\n"
                                         "for l in sys.stdin.buffer:\n"
                                         "  try: print(E.fromstring(l).get('v').encode().hex())\n"
@@ -319,36 +263,25 @@ TEST(TreeNodeChildren, NavigationAndFinding) {
     a1->addAttribute("type", "cert");
     a2->addAttribute("type", "key");
 
-    EXPECT_EQ(root->getNumChildren(), 3);
-    EXPECT_EQ(root->getFirstChild(), a1);
-    EXPECT_EQ(root->getChild(2), a2);
-    EXPECT_EQ(root->getChild(3), nullptr);
-    EXPECT_EQ(root->getChild(-1), nullptr);
-    EXPECT_EQ(a1->getIntMember(), b);
-    EXPECT_EQ(a2->getIntMember(), nullptr);
-    EXPECT_EQ(b->getParentPointerMember(), root.get());
-    EXPECT_EQ(root->getParentPointerMember(), nullptr);
-    EXPECT_EQ(a2->getRoot(), root.get());
-    EXPECT_EQ(a1->getNumChildren(), 0);
-    EXPECT_EQ(a1->getFirstChild(), nullptr);
-
-    EXPECT_EQ(root->findChild(0, "item"), a1);
-    EXPECT_EQ(root->findChild(1, "item"), a2);
-    EXPECT_EQ(root->findChild(2, "item"), nullptr);
-    EXPECT_EQ(root->findChild(0, nullptr), nullptr);
-    EXPECT_EQ(root->findChildByContent(0, "one"), a1);
-    EXPECT_EQ(root->findChildByContent(1, "one"), b);
-    EXPECT_EQ(root->findChildByContent(0, ""), a2);
-    EXPECT_EQ(root->findChildByContent(0, nullptr), a2);
-
     StringPair key("type", "key");
     StringPair partial("type", "ke");
-    EXPECT_EQ(root->findChildWithAttrPair("item", nullptr), a1);
-    EXPECT_EQ(root->findChildWithAttrPair("item", &key), a2);
-    EXPECT_EQ(root->findChildWithAttrPair("item", &partial), nullptr);
-    EXPECT_EQ(root->findChildWithAttrPair("other", &key), nullptr);
-    EXPECT_EQ(root->findChildWithAttrMatch("item", "type", "k*"), a2);
-    EXPECT_EQ(root->findChildWithAttrMatch("other", "type", "*"), nullptr);
+    const std::pair<TreeNode*, TreeNode*> found[] = {
+        {root->getChild(3), nullptr},
+        {root->getChild(-1), nullptr},
+        {a1->getIntMember(), b},
+        {root->findChild(1, "item"), a2},
+        {root->findChild(2, "item"), nullptr},
+        {root->findChild(0, nullptr), nullptr},
+        {root->findChildByContent(1, "one"), b},
+        {root->findChildByContent(0, nullptr), a2},
+        {root->findChildWithAttrPair("item", nullptr), a1},
+        {root->findChildWithAttrPair("item", &key), a2},
+        {root->findChildWithAttrPair("item", &partial), nullptr},
+        {root->findChildWithAttrMatch("item", "type", "k*"), a2},
+        {root->findChildWithAttrMatch("other", "type", "*"), nullptr},
+    };
+    for (std::size_t i = 0; i < std::size(found); ++i)
+        EXPECT_EQ(found[i].first, found[i].second) << i;
 }
 
 TEST(TreeNodeSearch, BreadthFirstOrder) {
@@ -363,10 +296,8 @@ TEST(TreeNodeSearch, BreadthFirstOrder) {
     EXPECT_EQ(root->searchTag(shallow, "x"), last);
     EXPECT_EQ(root->searchTag(last, "x"), deep);
     EXPECT_EQ(root->searchTag(deep, "x"), nullptr);
-    EXPECT_EQ(a->searchTag(nullptr, "x"), deep);  // only the subtree
-    EXPECT_EQ(root->searchTag(nullptr, "root"), root.get());
+    EXPECT_EQ(a->searchTag(nullptr, "x"), deep); // only the subtree
     EXPECT_EQ(shallow->searchTag(nullptr, "x"), shallow);
-    EXPECT_EQ(root->searchTag(nullptr, "none"), nullptr);
     EXPECT_EQ(root->searchTag(nullptr, nullptr), nullptr);
 
     shallow->addAttribute("kind", "leaf-1");
@@ -374,11 +305,8 @@ TEST(TreeNodeSearch, BreadthFirstOrder) {
     deep->setContent("payload");
     EXPECT_EQ(root->searchTagAttr(nullptr, "x", "kind", "leaf-*"), shallow);
     EXPECT_EQ(root->searchTagAttr(nullptr, "x", "kind", "*2"), deep);
-    EXPECT_EQ(root->searchTagAttr(nullptr, "x", "other", "*"), nullptr);
     EXPECT_EQ(root->searchTagContent(nullptr, "x", "pay*"), deep);
-    EXPECT_EQ(root->searchTagContent(nullptr, "x", ""), shallow);
     EXPECT_EQ(root->searchTagContent(nullptr, "x", nullptr), shallow);
-    EXPECT_EQ(root->searchTagContent(nullptr, nullptr, "*"), nullptr);
 }
 
 TEST_F(RecordingCodings, WalkVisitsLevelByLevel) {
@@ -436,15 +364,6 @@ TEST_F(RecordingCodings, BinaryContentFromListOrBase64) {
     EXPECT_EQ(collected(root.get(), &list), "[base64:AAAA]<part1><part2>[base64:BBBB]");
 }
 
-TEST(TreeNodeBinary, NothingDecodedWithoutTheTextLayer) {
-    // Without decoders installed nothing is appended and nothing breaks.
-    Tree root(TreeNode::createRoot("bin"));
-    root->setContent("QUJD");
-    DataBuffer out;
-    root->collectBinaryContent(out, nullptr);
-    EXPECT_EQ(out.getSize(), 0u);
-}
-
 TEST(TreeNodeAppend, Refusals) {
     Tree root(TreeNode::createRoot("root"));
     TreeNode* a = TreeNode::createNode(root.get(), "a");
@@ -495,29 +414,13 @@ TEST(TreeNodeAppend, MovingARootAcrossCarriesItsReferences) {
     EXPECT_EQ(target->getDocRefCount(), 3u);
     EXPECT_EQ(inner->getDocRefCount(), 3u);
     EXPECT_EQ(inner->getRoot(), target.get());
-    EXPECT_EQ(moved->getDocument(), target->getDocument());
-    EXPECT_EQ(moved->getParentPointerMember(), target.get());
     EXPECT_EQ(first->getIntMember(), moved);
-    EXPECT_EQ(target->getChild(1), moved);
     StringBuffer enc;
     EXPECT_FALSE(moved->getDeclEncoding(enc));  // the target has no declaration
     EXPECT_EQ(target->getDocument()->getDocTypeText(), nullptr);
 
     // Once in the tree it cannot be appended again.
     EXPECT_FALSE(first->appendChild(moved));
-}
-
-TEST(TreeNodeAppend, ChildArraySizedFromPreviousSibling) {
-    Tree root(TreeNode::createRoot("root"));
-    TreeNode* a = TreeNode::createNode(root.get(), "a");
-    for (int i = 0; i < 12; ++i) TreeNode::createNode(a, "x");
-    TreeNode* b = TreeNode::createNode(root.get(), "b");
-    TreeNode::createNode(b, "y");
-    EXPECT_EQ(b->getNumChildren(), 1);
-    TreeNode* c = TreeNode::createNode(root.get(), "c");
-    for (int i = 0; i < 3; ++i) TreeNode::createNode(c, "z");
-    EXPECT_EQ(c->getNumChildren(), 3);
-    EXPECT_EQ(root->getNumChildren(), 3);
 }
 
 TEST(TreeNodeLifetime, DeletingTheRootDeletesTheRecordNotTheOtherWay) {
@@ -535,20 +438,10 @@ TEST(TreeNodeLifetime, DeletingTheRootDeletesTheRecordNotTheOtherWay) {
     TreeNode* child = TreeNode::createNode(survivor, "child");
     delete survivor->getDocument();
     EXPECT_EQ(survivor->getMagic(), xmltree::kAlive);
-    EXPECT_STREQ(survivor->getTag(), "survivor");
-    EXPECT_EQ(survivor->getDocument(), nullptr);
     EXPECT_EQ(child->getDocument(), nullptr);
-    EXPECT_EQ(survivor->getDocRefCount(), 0u);
     EXPECT_EQ(child->getRoot(), nullptr);
     EXPECT_EQ(survivor->getFirstChild(), child);
     delete survivor;
-}
-
-TEST(TreeNodeLifetime, DeletingTreeFromAnyNode) {
-    TreeNode* root = TreeNode::createRoot("root");
-    TreeNode* leaf = TreeNode::createNode(TreeNode::createNode(root, "a"), "leaf");
-    leaf->deleteTree();  // the sanitizer reports anything left behind
-    SUCCEED();
 }
 
 TEST(TreeNodeLifetime, DeletingAChildUnlinksIt) {
@@ -576,26 +469,17 @@ TEST(TreeNodeLifetime, DeepTreeIsWalkedAndDeletedWithoutRecursion) {
     EXPECT_EQ(n->getRoot(), other.get());
 }
 
-TEST(TreeNodeDocument, ReferenceCounts) {
-    Tree root(TreeNode::createRoot("r"));
-    TreeNode* a = TreeNode::createNode(root.get(), "a");
-    EXPECT_EQ(a->getDocRefCount(), 0u);
-    a->release();  // never below zero
-    EXPECT_EQ(a->getDocRefCount(), 0u);
-    a->addRef();
-    root->addRef();
-    EXPECT_EQ(root->getDocRefCount(), 2u);
-    a->release();
-    EXPECT_EQ(root->getDocRefCount(), 1u);
-}
-
 TEST(TreeNodeDocument, DeclarationAndTexts) {
     Tree root(TreeNode::createRoot("r"));
     TreeNode* a = TreeNode::createNode(root.get(), "a");
-    StringBuffer out("stale");
-    EXPECT_FALSE(a->getDeclEncoding(out));
-    EXPECT_FALSE(a->getStandalone(out));
+    a->release(); // never below zero
+    a->addRef();
+    root->addRef();
+    a->release();
+    EXPECT_EQ(root->getDocRefCount(), 1u);
 
+    StringBuffer out("stale");
+    EXPECT_FALSE(a->getStandalone(out));
     a->setDeclEncoding("iso-8859-1");
     a->setDeclEncoding("utf-8");
     EXPECT_TRUE(root->getDeclEncoding(out));
@@ -603,7 +487,6 @@ TEST(TreeNodeDocument, DeclarationAndTexts) {
     EXPECT_FALSE(root->getStandalone(out));
     TreeNode* decl = root->getDocument()->getDeclaration();
     ASSERT_NE(decl, nullptr);
-    EXPECT_STREQ(decl->getTag(), "xml");
     EXPECT_EQ(attrsOf(decl), " version=\"1.0\" encoding=\"utf-8\"");
     decl->addAttribute("standalone", "yes");
     EXPECT_TRUE(a->getStandalone(out));

@@ -21,28 +21,6 @@ std::uint32_t reference(const unsigned char* p, size_t n) {
     return static_cast<std::uint32_t>(::crc32(::crc32(0L, Z_NULL, 0), p, static_cast<uInt>(n)));
 }
 
-TEST(ZipCRC, KnownValues) {
-    struct Case {
-        std::string data;
-        std::uint32_t crc;
-    } cases[] = {
-        {"123456789", 0xCBF43926u},
-        {"abc", 0x352441C2u},
-        {"The quick brown fox jumps over the lazy dog", 0x414FA339u},
-        {std::string(1, '\x01'), 0xA505DF1Bu},
-    };
-    for (const auto& c : cases) {
-        EXPECT_EQ(oneShot(c.data), c.crc) << c.data;
-        ZipCRC crc;
-        crc.beginStream();
-        crc.moreData(c.data.data(), static_cast<std::uint32_t>(c.data.size()));
-        EXPECT_EQ(crc.endStream(), c.crc) << c.data;
-    }
-    ZipCRC empty;
-    empty.beginStream();
-    EXPECT_EQ(empty.endStream(), 0u);
-}
-
 TEST(ZipCRC, EveryByteValueMatchesZlib) {
     for (int v = 0; v < 256; ++v) {
         unsigned char b = static_cast<unsigned char>(v);

@@ -16,10 +16,9 @@ namespace {
 constexpr std::size_t kMaxRoom = 1 << 20;
 constexpr std::uint8_t kGuard = 0xA5;
 
-}  // namespace
+} // namespace
 
-extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
-{
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     if (size < 2)
         return 0;
     // The first two bytes pick the output room.
@@ -34,7 +33,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     bool ok = bz.decompressBuffer(whole.data(), &len, data, static_cast<unsigned int>(size));
     for (std::size_t i = room; i < whole.size(); i++)
         if (whole[i] != kGuard)
-            std::abort();  // wrote past the room
+            std::abort(); // wrote past the room
     if (!ok && len != 0)
         std::abort();
 
@@ -58,7 +57,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         if (r != bz2::kOk)
             break;
         if (inChunk == s.availIn && s.totalOutLo32 == outPos)
-            break;  // no progress: input used up or room full
+            break; // no progress: input used up or room full
     }
     bool pieceOk = r == bz2::kStreamEnd;
     if (pieceOk != ok)

@@ -15,15 +15,13 @@ using namespace bz2test;
 
 namespace {
 
-bool peerDecodes(const Bytes& z, const Bytes& expect)
-{
+bool peerDecodes(const Bytes& z, const Bytes& expect) {
     int status = 0;
     const Bytes out = bzip2Tool({"-dc"}, z, status);
     return status == 0 && out == expect;
 }
 
-TEST(Bzip2HandMade, TheHandMadeStreamIsValid)
-{
+TEST(Bzip2HandMade, TheHandMadeStreamIsValid) {
     // Guards the builder: the reference tool and the engine both accept it.
     Bytes z = streamOf(blockForA());
     EXPECT_TRUE(peerDecodes(z, Bytes{'a'}));
@@ -32,8 +30,7 @@ TEST(Bzip2HandMade, TheHandMadeStreamIsValid)
     EXPECT_EQ(out, Bytes{'a'});
 }
 
-TEST(Bzip2HandMade, SelectorCountBeyondTheLimitIsClampedNotOverrun)
-{
+TEST(Bzip2HandMade, SelectorCountBeyondTheLimitIsClampedNotOverrun) {
     // The selector count field allows 32767; the format never needs more
     // than 18002. The extra selectors are read and dropped.
     BlockSpec b = blockForA();
@@ -45,23 +42,19 @@ TEST(Bzip2HandMade, SelectorCountBeyondTheLimitIsClampedNotOverrun)
     EXPECT_TRUE(peerDecodes(streamOf(b), Bytes{'a'}));
 }
 
-TEST(Bzip2HandMade, FieldErrors)
-{
+TEST(Bzip2HandMade, FieldErrors) {
     struct Case {
         const char* what;
         void (*edit)(BlockSpec&);
         int expect;
     } cases[] = {
-        {"origin pointer past the block size", [](BlockSpec& b) { b.origPtr = 100011; },
-         bz2::kOrigPtrHigh},
-        {"origin pointer past the decoded block", [](BlockSpec& b) { b.origPtr = 1; },
-         bz2::kOrigPtrPastBlock},
+        {"origin pointer past the block size", [](BlockSpec& b) { b.origPtr = 100011; }, bz2::kOrigPtrHigh},
+        {"origin pointer past the decoded block", [](BlockSpec& b) { b.origPtr = 1; }, bz2::kOrigPtrPastBlock},
         {"no byte in use", [](BlockSpec& b) { b.used.clear(); }, bz2::kNoBytesUsed},
         {"one table", [](BlockSpec& b) { b.nGroups = 1; }, bz2::kGroupCount},
         {"seven tables", [](BlockSpec& b) { b.nGroups = 7; }, bz2::kGroupCount},
         {"no selectors", [](BlockSpec& b) { b.nSelectors = 0; }, bz2::kNoSelectors},
-        {"selector beyond the tables", [](BlockSpec& b) { b.selectorMtf = {2}; },
-         bz2::kSelectorValue},
+        {"selector beyond the tables", [](BlockSpec& b) { b.selectorMtf = {2}; }, bz2::kSelectorValue},
         {"code length 0", [](BlockSpec& b) { b.rawLengthStart = {0}; }, bz2::kCodeLength},
         {"code length 21", [](BlockSpec& b) { b.rawLengthStart = {21}; }, bz2::kCodeLength},
         {"more symbols than selectors",
@@ -72,7 +65,10 @@ TEST(Bzip2HandMade, FieldErrors)
              b.symbols.push_back(3);
          },
          bz2::kSelectorRange},
-        {"oversubscribed code", [](BlockSpec& b) { b.lengths = {{1, 1, 1}, {1, 2, 2}}; },
+        {"oversubscribed code",
+         [](BlockSpec& b) {
+             b.lengths = {{1, 1, 1}, {1, 2, 2}};
+         },
          bz2::kBadCode},
     };
     for (const Case& c : cases) {
@@ -83,8 +79,7 @@ TEST(Bzip2HandMade, FieldErrors)
     }
 }
 
-TEST(Bzip2HandMade, UnusedCodeOfAnIncompleteTableIsInvalid)
-{
+TEST(Bzip2HandMade, UnusedCodeOfAnIncompleteTableIsInvalid) {
     // Lengths {2,2,2}: code 11 is no symbol. The stream ends in it.
     BlockSpec b = blockForA();
     b.lengths = {{2, 2, 2}, {2, 2, 2}};
@@ -98,8 +93,7 @@ TEST(Bzip2HandMade, UnusedCodeOfAnIncompleteTableIsInvalid)
     EXPECT_EQ(decodeAll(w.finish(), &out, 1 << 20), bz2::kBadCode);
 }
 
-TEST(Bzip2HandMade, RunsAndSymbolsPastTheBlockSizeAreRefused)
-{
+TEST(Bzip2HandMade, RunsAndSymbolsPastTheBlockSizeAreRefused) {
     // RUNB digits double the run each time: 17 of them pass 100,000.
     BlockSpec run = blockForA();
     run.nSelectors = 1;
@@ -113,8 +107,8 @@ TEST(Bzip2HandMade, RunsAndSymbolsPastTheBlockSizeAreRefused)
     BlockSpec two = blockForA();
     two.used = {'a', 'b'};
     two.lengths = {{2, 2, 2, 2}, {2, 2, 2, 2}};
-    two.symbols.assign(15, 1);  // 65534 'a'
-    two.symbols.push_back(2);   // 'b'
+    two.symbols.assign(15, 1); // 65534 'a'
+    two.symbols.push_back(2);  // 'b'
     two.symbols.insert(two.symbols.end(), 15, 1);
     two.symbols.push_back(3);
     two.nSelectors = 1;
@@ -130,8 +124,7 @@ TEST(Bzip2HandMade, RunsAndSymbolsPastTheBlockSizeAreRefused)
     EXPECT_EQ(decodeAll(streamOf(many), &out, 1 << 20), bz2::kSymbolPastBlock);
 }
 
-TEST(Bzip2HandMade, RandomisedBlocksMatchTheReferenceTool)
-{
+TEST(Bzip2HandMade, RandomisedBlocksMatchTheReferenceTool) {
     // The compressor never writes them; a test-only switch does, so the
     // decoder's path for old streams is checked against the reference.
     Bytes in;
@@ -156,8 +149,7 @@ TEST(Bzip2HandMade, RandomisedBlocksMatchTheReferenceTool)
     EXPECT_EQ(out, in);
 }
 
-TEST(Bzip2HandMade, CorruptedStreamsNeverOverrunOrCrash)
-{
+TEST(Bzip2HandMade, CorruptedStreamsNeverOverrunOrCrash) {
     Bytes in;
     std::mt19937 rng(8);
     for (int i = 0; i < 20000; i++)
@@ -177,11 +169,11 @@ TEST(Bzip2HandMade, CorruptedStreamsNeverOverrunOrCrash)
         bool ok = bz.decompressBuffer(out.data(), &len, bad.data(), static_cast<unsigned int>(bad.size()));
         for (std::size_t i = in.size(); i < out.size(); i++)
             ASSERT_EQ(out[i], 0xEE);
-        if (ok) {  // a flip the CRCs cannot see must still give the input
+        if (ok) { // a flip the CRCs cannot see must still give the input
             out.resize(len);
             EXPECT_EQ(out, in);
         }
     }
 }
 
-}  // namespace
+} // namespace

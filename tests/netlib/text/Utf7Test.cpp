@@ -6,12 +6,13 @@
 #include <string>
 #include <vector>
 
-#include "CodingPeer.h"
+#include "TextTestSupport.h"
 #include "netlib/core/DataBuffer.h"
+#include "tests/support/TestSupport.h"
 
 using namespace tessik;
 
-using codingpeer::Bytes;
+using Bytes = std::string;
 using Units = std::vector<std::uint16_t>;
 
 namespace {
@@ -57,8 +58,8 @@ Units decode(const std::string& s, bool& ok) {
 Bytes utf16le(const Units& u) {
     Bytes b;
     for (std::uint16_t x : u) {
-        b.push_back(static_cast<unsigned char>(x & 0xFF));
-        b.push_back(static_cast<unsigned char>(x >> 8));
+        b.push_back(static_cast<char>(x & 0xFF));
+        b.push_back(static_cast<char>(x >> 8));
     }
     return b;
 }
@@ -138,49 +139,40 @@ TEST(Utf7Decode, PublishedAndEdgeCases) {
     }
 }
 
-TEST(Utf7Peers, OurTextDecodesWithPythonAndIconv) {
+// Both ways with python and iconv: what we write decodes there, what they
+// write decodes here.
+TEST(Utf7Peers, RoundTripsWithPythonAndIconv) {
     std::mt19937 rng(7);
     std::vector<Units> texts;
-    std::vector<Bytes> encoded;
+    std::vector<Bytes> ours, utf16;
     for (int i = 0; i < 200; ++i) {
         texts.push_back(randomText(rng));
-        encoded.push_back(codingpeer::bytesOf(encode(texts.back())));
+        ours.push_back(encode(texts.back()));
+        utf16.push_back(utf16le(texts.back()));
     }
-    std::vector<Bytes> decoded =
-        codingpeer::python("out = data.decode('utf-7').encode('utf-16-le', 'surrogatepass')", encoded);
+    const std::vector<Bytes> decoded =
+        texttest::pythonEach("out = data.decode('utf-7').encode('utf-16-le', 'surrogatepass')", ours);
+    const std::vector<Bytes> theirs =
+        texttest::pythonEach("out = data.decode('utf-16-le', 'surrogatepass').encode('utf-7')", utf16);
     ASSERT_EQ(decoded.size(), texts.size());
-    for (std::size_t i = 0; i < texts.size(); ++i) EXPECT_EQ(decoded[i], utf16le(texts[i])) << i;
-
-    for (std::size_t i = 0; i < 20; ++i) {
-        int status = 0;
-        Bytes viaIconv = codingpeer::runTool({"iconv", "-f", "UTF-7", "-t", "UTF-16LE"}, encoded[i], status);
-        ASSERT_EQ(status, 0);
-        EXPECT_EQ(viaIconv, utf16le(texts[i])) << i;
-    }
-}
-
-TEST(Utf7Peers, PythonAndIconvTextDecodesHere) {
-    std::mt19937 rng(11);
-    std::vector<Units> texts;
-    std::vector<Bytes> inputs;
-    for (int i = 0; i < 200; ++i) {
-        texts.push_back(randomText(rng));
-        inputs.push_back(utf16le(texts.back()));
-    }
-    std::vector<Bytes> encoded =
-        codingpeer::python("out = data.decode('utf-16-le', 'surrogatepass').encode('utf-7')", inputs);
-    ASSERT_EQ(encoded.size(), texts.size());
+    ASSERT_EQ(theirs.size(), texts.size());
     for (std::size_t i = 0; i < texts.size(); ++i) {
+        EXPECT_EQ(decoded[i], utf16[i]) << ours[i];
         bool ok = false;
-        EXPECT_EQ(decode(codingpeer::textOf(encoded[i]), ok), texts[i]) << codingpeer::textOf(encoded[i]);
+        EXPECT_EQ(decode(theirs[i], ok), texts[i]) << theirs[i];
         EXPECT_TRUE(ok);
     }
     for (std::size_t i = 0; i < 20; ++i) {
-        int status = 0;
-        Bytes viaIconv = codingpeer::runTool({"iconv", "-f", "UTF-16LE", "-t", "UTF-7"}, inputs[i], status);
-        ASSERT_EQ(status, 0);
+        grvtest::RunOptions feed;
+        feed.input = ours[i];
+        const auto back = grvtest::RunProgram({"iconv", "-f", "UTF-7", "-t", "UTF-16LE"}, feed);
+        ASSERT_TRUE(back.Ok()) << back.err;
+        EXPECT_EQ(back.out, utf16[i]) << i;
+        feed.input = utf16[i];
+        const auto iconv = grvtest::RunProgram({"iconv", "-f", "UTF-16LE", "-t", "UTF-7"}, feed);
+        ASSERT_TRUE(iconv.Ok()) << iconv.err;
         bool ok = false;
-        EXPECT_EQ(decode(codingpeer::textOf(viaIconv), ok), texts[i]) << codingpeer::textOf(viaIconv);
+        EXPECT_EQ(decode(iconv.out, ok), texts[i]) << iconv.out;
         EXPECT_TRUE(ok);
     }
 }
