@@ -16,14 +16,24 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (platform::IsValidUtf8(bytes) && text != bytes) std::abort();
     if (text.size() > 3 * size) std::abort();
 
-    // Inside single quotes the escaped text never ends the literal early.
+    // Inside single quotes the escaped text never ends the literal early, and
+    // it keeps every other byte, double quotes included.
     const std::string escaped = EscapeSqlText(text);
     for (size_t i = 0; i < escaped.size(); ++i) {
-        if (escaped[i] == '"' || escaped[i] == '\0') std::abort();
+        if (escaped[i] == '\0') std::abort();
         if (escaped[i] == '\'') {
             if (i + 1 >= escaped.size() || escaped[i + 1] != '\'') std::abort();
             ++i;
         }
     }
+    std::string unescaped;
+    for (size_t i = 0; i < escaped.size(); ++i) {
+        unescaped += escaped[i];
+        if (escaped[i] == '\'') ++i;
+    }
+    std::string withoutNul;
+    for (char c : text)
+        if (c != '\0') withoutNul += c;
+    if (unescaped != withoutNul) std::abort();
     return 0;
 }
