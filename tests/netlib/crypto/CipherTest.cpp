@@ -448,32 +448,6 @@ TEST(CipherFramework, PasswordKeyNamesAndPaddingRules) {
     };
     for (auto [name, id] : names)
         EXPECT_EQ(parseCipherAlgorithmName(name), id) << name;
-
-    // The checked padding removal: the count must lie in 1..block and within
-    // the data, and scheme 0's pad bytes must all equal it.
-    struct Pad {
-        const char* hexData;
-        int scheme, block;
-        bool ok;
-        unsigned left;
-    } pads[] = {
-        {"4142430303", 0, 8, false, 5},
-        {"41424303030303", 0, 8, true, 4},
-        {"0808080808080808", 0, 8, true, 0},
-        {"09090909090909090909", 0, 8, false, 10},
-        {"0909090909090909090909", 0, 12, true, 2},
-        {"4100", 0, 16, false, 2},
-        {"41ff02", 1, 16, true, 1},
-        {"4103", 1, 16, false, 2},
-        {"41ff", 3, 16, true, 2},
-        {"", 0, 16, true, 0},
-    };
-    for (const auto& p : pads) {
-        Bytes db(unhex(p.hexData));
-        LogNull log;
-        EXPECT_EQ(db.removePadding(p.scheme, p.block, log), p.ok) << p.hexData;
-        EXPECT_EQ(db.getSize(), p.left) << p.hexData;
-    }
 }
 
 } // namespace
