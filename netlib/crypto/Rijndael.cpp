@@ -7,15 +7,18 @@
 
 #include "netlib/core/LogBase.h"
 #include "netlib/crypto/AesHardware.h"
+#include "netlib/crypto/ShaCompress.h"
 #include "netlib/crypto/SymmetricCipher.h"
 
 namespace tessik {
 
 namespace {
 
+using shacompress::loadBe32;
+using shacompress::storeBe32;
+
 constexpr int kBlock = kAesBlockSize;
 constexpr int kBlockBits = 8 * kBlock;
-constexpr unsigned int kOutputSlack = 32;
 
 struct AesTables {
     std::uint8_t sbox[256];
@@ -91,26 +94,9 @@ bool useHardware() {
     return g_hardwareAllowed.load(std::memory_order_relaxed) && aesHardwarePresent();
 }
 
-std::uint32_t getU32(const unsigned char* p) {
-    return (std::uint32_t(p[0]) << 24) | (std::uint32_t(p[1]) << 16) | (std::uint32_t(p[2]) << 8) | p[3];
-}
-
-void putU32(unsigned char* p, std::uint32_t v) {
-    p[0] = static_cast<unsigned char>(v >> 24);
-    p[1] = static_cast<unsigned char>(v >> 16);
-    p[2] = static_cast<unsigned char>(v >> 8);
-    p[3] = static_cast<unsigned char>(v);
-}
-
 void xorBlock(unsigned char* dst, const unsigned char* a, const unsigned char* b) {
     for (int i = 0; i < kBlock; ++i)
         dst[i] = static_cast<unsigned char>(a[i] ^ b[i]);
-}
-
-DataBuffer* newBuffer(unsigned int size) {
-    auto* out = new DataBuffer(size + kOutputSlack);
-    out->appendCharRepeated(0, size);
-    return out;
 }
 
 } // namespace
@@ -201,7 +187,7 @@ void RijndaelContext::makeKey(unsigned int mode, unsigned int direction) {
     const int words = 4 * (m_rounds + 1);
     std::uint32_t* rk = m_roundKeys;
     for (int i = 0; i < nk; ++i)
-        rk[i] = getU32(key + 4 * i);
+        rk[i] = loadBe32(key + 4 * i);
     for (int i = nk; i < words; ++i) {
         std::uint32_t w = rk[i - 1];
         auto sub = [&t](std::uint32_t x) {
@@ -227,7 +213,7 @@ void RijndaelContext::makeKey(unsigned int mode, unsigned int direction) {
         }
     }
     for (int i = 0; i < words; ++i)
-        putU32(m_roundKeyBytes + 4 * i, rk[i]);
+        storeBe32(m_roundKeyBytes + 4 * i, rk[i]);
     std::memset(key, 0, sizeof key);
     m_notKeyed = false;
 }
@@ -239,8 +225,8 @@ void RijndaelContext::makeKeyCtr() {
 void RijndaelContext::encryptBlock(const unsigned char in[16], unsigned char out[16]) const {
     const AesTables& t = tables();
     const std::uint32_t* rk = m_roundKeys;
-    std::uint32_t s0 = getU32(in) ^ rk[0], s1 = getU32(in + 4) ^ rk[1], s2 = getU32(in + 8) ^ rk[2],
-                  s3 = getU32(in + 12) ^ rk[3];
+    std::uint32_t s0 = loadBe32(in) ^ rk[0], s1 = loadBe32(in + 4) ^ rk[1], s2 = loadBe32(in + 8) ^ rk[2],
+                  s3 = loadBe32(in + 12) ^ rk[3];
     for (int r = 1; r < m_rounds; ++r) {
         rk += 4;
         std::uint32_t t0 =
@@ -262,17 +248,17 @@ void RijndaelContext::encryptBlock(const unsigned char in[16], unsigned char out
         return (std::uint32_t(S[a >> 24]) << 24) | (std::uint32_t(S[(b >> 16) & 0xFF]) << 16) |
                (std::uint32_t(S[(c >> 8) & 0xFF]) << 8) | S[d & 0xFF];
     };
-    putU32(out, last(s0, s1, s2, s3) ^ rk[0]);
-    putU32(out + 4, last(s1, s2, s3, s0) ^ rk[1]);
-    putU32(out + 8, last(s2, s3, s0, s1) ^ rk[2]);
-    putU32(out + 12, last(s3, s0, s1, s2) ^ rk[3]);
+    storeBe32(out, last(s0, s1, s2, s3) ^ rk[0]);
+    storeBe32(out + 4, last(s1, s2, s3, s0) ^ rk[1]);
+    storeBe32(out + 8, last(s2, s3, s0, s1) ^ rk[2]);
+    storeBe32(out + 12, last(s3, s0, s1, s2) ^ rk[3]);
 }
 
 void RijndaelContext::decryptBlock(const unsigned char in[16], unsigned char out[16]) const {
     const AesTables& t = tables();
     const std::uint32_t* rk = m_roundKeys;
-    std::uint32_t s0 = getU32(in) ^ rk[0], s1 = getU32(in + 4) ^ rk[1], s2 = getU32(in + 8) ^ rk[2],
-                  s3 = getU32(in + 12) ^ rk[3];
+    std::uint32_t s0 = loadBe32(in) ^ rk[0], s1 = loadBe32(in + 4) ^ rk[1], s2 = loadBe32(in + 8) ^ rk[2],
+                  s3 = loadBe32(in + 12) ^ rk[3];
     for (int r = 1; r < m_rounds; ++r) {
         rk += 4;
         std::uint32_t t0 =
@@ -294,10 +280,10 @@ void RijndaelContext::decryptBlock(const unsigned char in[16], unsigned char out
         return (std::uint32_t(S[a >> 24]) << 24) | (std::uint32_t(S[(b >> 16) & 0xFF]) << 16) |
                (std::uint32_t(S[(c >> 8) & 0xFF]) << 8) | S[d & 0xFF];
     };
-    putU32(out, last(s0, s3, s2, s1) ^ rk[0]);
-    putU32(out + 4, last(s1, s0, s3, s2) ^ rk[1]);
-    putU32(out + 8, last(s2, s1, s0, s3) ^ rk[2]);
-    putU32(out + 12, last(s3, s2, s1, s0) ^ rk[3]);
+    storeBe32(out, last(s0, s3, s2, s1) ^ rk[0]);
+    storeBe32(out + 4, last(s1, s0, s3, s2) ^ rk[1]);
+    storeBe32(out + 8, last(s2, s1, s0, s3) ^ rk[2]);
+    storeBe32(out + 12, last(s3, s2, s1, s0) ^ rk[3]);
 }
 
 // ECB, or CBC chained from iv (left holding the last ciphertext block).
@@ -422,7 +408,7 @@ DataBuffer* RijndaelContext::encryptDbNew(DataBuffer& in, LogBase& log) {
     if (padded % kBlock != 0) {
         log.logError(cipher_msg::kNotWholeBlocks);
     } else {
-        out = newBuffer(padded);
+        out = newCipherOutput(padded);
         if (blockEncrypt(in.getData(), static_cast<int>(padded * 8), out->getData()) <= 0)
             out->clear();
     }
@@ -449,7 +435,7 @@ bool RijndaelContext::decryptDb(const DataBuffer& in, DataBuffer& out, LogBase& 
         return false;
     }
     makeKey(m_mode, kAesDecrypt);
-    std::unique_ptr<DataBuffer> plain(newBuffer(in.getSize()));
+    std::unique_ptr<DataBuffer> plain(newCipherOutput(in.getSize()));
     int rc = blockDecrypt(in.getData(), static_cast<int>(in.getSize() * 8), plain->getData());
     if (rc <= 0) {
         log.logError(cipher_msg::kDecryptionFailed);
@@ -474,7 +460,7 @@ DataBuffer* RijndaelContext::encryptFirstChunk(const DataBuffer& in, LogBase& lo
     }
     makeKey(m_mode, kAesEncrypt);
     DataBuffer scratch;
-    DataBuffer* out = newBuffer(in.getSize());
+    DataBuffer* out = newCipherOutput(in.getSize());
     if (blockEncryptIv(in.getData(), static_cast<int>(in.getSize() * 8), out->getData(), scratch, true) <= 0)
         out->clear();
     return out;
@@ -487,7 +473,7 @@ DataBuffer* RijndaelContext::encryptNextChunk(const DataBuffer& in, DataBuffer& 
         log.logError(cipher_msg::kNotWholeBlocks);
         return nullptr;
     }
-    DataBuffer* out = newBuffer(in.getSize());
+    DataBuffer* out = newCipherOutput(in.getSize());
     if (blockEncryptIv(in.getData(), static_cast<int>(in.getSize() * 8), out->getData(), carriedIv, false) <= 0)
         out->clear();
     return out;
@@ -511,7 +497,7 @@ DataBuffer* RijndaelContext::decryptChunk(const DataBuffer& in, unsigned char* i
         log.logError(cipher_msg::kNotWholeBlocks);
         return nullptr;
     }
-    std::unique_ptr<DataBuffer> out(newBuffer(in.getSize()));
+    std::unique_ptr<DataBuffer> out(newCipherOutput(in.getSize()));
     if (blockDecryptIv(in.getData(), static_cast<int>(in.getSize() * 8), out->getData(), ivArea, keepIv) <= 0)
         return new DataBuffer();
     if (last) {

@@ -8,6 +8,13 @@
 
 namespace tessik {
 
+DataBuffer* newCipherOutput(unsigned int size) {
+    constexpr unsigned int kSlack = 32;
+    auto* out = new DataBuffer(size + kSlack);
+    out->appendCharRepeated(0, size);
+    return out;
+}
+
 int cipherBlockSize(int algorithmId) {
     switch (algorithmId) {
     case kCipherAes:

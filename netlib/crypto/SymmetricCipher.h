@@ -48,6 +48,9 @@ constexpr const char* kDecryptionFailed = "Decryption failed";
 constexpr const char* kErrorCode = "error_code";
 } // namespace cipher_msg
 
+// A zero-filled output buffer of size bytes with room for a padding block.
+DataBuffer* newCipherOutput(unsigned int size);
+
 // Block size in bytes of an algorithm id; 0 for the ids that only work on
 // whole buffers.
 int cipherBlockSize(int algorithmId);

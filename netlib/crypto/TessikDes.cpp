@@ -4,14 +4,17 @@
 #include <memory>
 
 #include "netlib/core/LogBase.h"
+#include "netlib/crypto/ShaCompress.h"
 #include "netlib/crypto/SymmetricCipher.h"
 
 namespace tessik {
 
 namespace {
 
+using shacompress::loadBe32;
+using shacompress::storeBe32;
+
 constexpr unsigned int kBlock = kDesBlockSize;
-constexpr unsigned int kOutputSlack = 32;
 constexpr int kRounds = 16;
 
 // FIPS 46-3 tables, bit 1 the most significant.
@@ -79,17 +82,6 @@ const DesTables& tables() {
         return t;
     }();
     return *built;
-}
-
-std::uint32_t getU32(const unsigned char* p) {
-    return (std::uint32_t(p[0]) << 24) | (std::uint32_t(p[1]) << 16) | (std::uint32_t(p[2]) << 8) | p[3];
-}
-
-void putU32(unsigned char* p, std::uint32_t v) {
-    p[0] = static_cast<unsigned char>(v >> 24);
-    p[1] = static_cast<unsigned char>(v >> 16);
-    p[2] = static_cast<unsigned char>(v >> 8);
-    p[3] = static_cast<unsigned char>(v);
 }
 
 // IP as bit swaps; leaves both halves rotated left by one.
@@ -161,12 +153,6 @@ void xor8(unsigned char* dst, const unsigned char* a, const unsigned char* b) {
         dst[i] = static_cast<unsigned char>(a[i] ^ b[i]);
 }
 
-DataBuffer* newBuffer(unsigned int size) {
-    auto* out = new DataBuffer(size + kOutputSlack);
-    out->appendCharRepeated(0, size);
-    return out;
-}
-
 } // namespace
 
 TessikDes::TessikDes()
@@ -204,26 +190,26 @@ void TessikDes::desSetKey(const unsigned char key[8], std::uint32_t subkeys[kSet
 
 void TessikDes::cryptBlock(const std::uint32_t subkeys[kSetWords], const unsigned char in[8], unsigned char out[8]) {
     const DesTables& t = tables();
-    std::uint32_t x = getU32(in), y = getU32(in + 4);
+    std::uint32_t x = loadBe32(in), y = loadBe32(in + 4);
     initialPermutation(x, y);
     rounds(t, subkeys, x, y);
     finalPermutation(y, x);
-    putU32(out, y);
-    putU32(out + 4, x);
+    storeBe32(out, y);
+    storeBe32(out + 4, x);
 }
 
 void TessikDes::crypt3Block(const std::uint32_t schedule[kScheduleWords], const unsigned char in[8],
                             unsigned char out[8]) {
     const DesTables& t = tables();
-    std::uint32_t x = getU32(in), y = getU32(in + 4);
+    std::uint32_t x = loadBe32(in), y = loadBe32(in + 4);
     initialPermutation(x, y);
     // The FP/IP pairs between the passes cancel; only the halves swap.
     rounds(t, schedule, x, y);
     rounds(t, schedule + kSetWords, y, x);
     rounds(t, schedule + 2 * kSetWords, x, y);
     finalPermutation(y, x);
-    putU32(out, y);
-    putU32(out + 4, x);
+    storeBe32(out, y);
+    storeBe32(out + 4, x);
 }
 
 void TessikDes::setKeySingle(const unsigned char* k) {
@@ -360,7 +346,7 @@ DataBuffer* TessikDes::encryptDbNew(DataBuffer& in, LogBase& log) {
     if (padded % kBlock != 0) {
         log.logError(cipher_msg::kNotWholeBlocks);
     } else {
-        out = newBuffer(padded);
+        out = newCipherOutput(padded);
         run(true, m_iv, in.getData(), out->getData(), padded);
     }
     in.shorten(padded - original);
@@ -374,7 +360,7 @@ DataBuffer* TessikDes::decryptDbNew(const DataBuffer& in, LogBase& log) {
         log.logError(cipher_msg::kNotWholeBlocks);
         return nullptr;
     }
-    std::unique_ptr<DataBuffer> out(newBuffer(in.getSize()));
+    std::unique_ptr<DataBuffer> out(newCipherOutput(in.getSize()));
     run(false, m_iv, in.getData(), out->getData(), in.getSize());
     if (!out->removePadding(static_cast<int>(m_paddingScheme), kBlock, log))
         return nullptr;
@@ -392,7 +378,7 @@ DataBuffer* TessikDes::encryptChunk(const DataBuffer& in, DataBuffer& carriedIv,
         carriedIv.appendCharRepeated(0, kBlock - carriedIv.getSize());
     if (first)
         std::memcpy(carriedIv.getData(), m_iv, kBlock);
-    DataBuffer* out = newBuffer(in.getSize());
+    DataBuffer* out = newCipherOutput(in.getSize());
     run(true, carriedIv.getData(), in.getData(), out->getData(), in.getSize());
     return out;
 }
@@ -426,7 +412,7 @@ DataBuffer* TessikDes::decryptChunk(const DataBuffer& in, unsigned char* ivArea,
         return new DataBuffer();
     if (first && m_mode != kDesModeEcb)
         std::memcpy(ivArea, m_iv, kBlock);
-    std::unique_ptr<DataBuffer> out(newBuffer(in.getSize()));
+    std::unique_ptr<DataBuffer> out(newCipherOutput(in.getSize()));
     run(false, ivArea, in.getData(), out->getData(), in.getSize());
     if (last && !out->removePadding(static_cast<int>(m_paddingScheme), kBlock, log))
         return nullptr;
