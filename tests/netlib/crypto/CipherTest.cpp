@@ -419,6 +419,55 @@ TEST(CipherFailures, BadPaddingAndTruncatedInputFail) {
     EXPECT_EQ(str(&out), "kept");
 }
 
+TEST(AesUsers, KeyLengthsAndPasswordKeyedDecryption) {
+    const std::pair<int, int> lengths[] = {{0, 128},   {-5, 128},  {128, 128}, {129, 192},
+                                           {192, 192}, {193, 256}, {1024, 256}};
+    for (auto [given, used] : lengths)
+        EXPECT_EQ(RijndaelContext().setKeyLength(given), used) << given;
+    // Short keys are zero-extended, long ones cut.
+    const std::string ten = "0123456789", forty(40, 'k');
+    EXPECT_EQ(crypt(true, {kCipherAes, 128, kAesModeEcb}, ten, "", "block", kPadPkcs5),
+              crypt(true, {kCipherAes, 128, kAesModeEcb}, ten + std::string(6, '\0'), "", "block", kPadPkcs5));
+    EXPECT_EQ(crypt(true, {kCipherAes, 256, kAesModeEcb}, forty, "", "block", kPadPkcs5),
+              crypt(true, {kCipherAes, 256, kAesModeEcb}, forty.substr(0, 32), "", "block", kPadPkcs5));
+
+    // Stored private keys: openssl's AES-128-CBC (zero IV) over data already
+    // padded once, under the password key.
+    DataBuffer key;
+    keyFromPassword("hunter2", key);
+    const std::string data = "-----private key bytes-----";
+    std::string padded = data + std::string(16 - data.size() % 16, static_cast<char>(16 - data.size() % 16));
+    auto run = runWithInput(
+        {"openssl", "enc", "-aes-128-cbc", "-K", hex(key.getData(), 16), "-iv", std::string(32, '0')}, padded);
+    ASSERT_TRUE(run.Ok()) << run.err;
+    LogNull log;
+    Bytes out("stale");
+    EXPECT_TRUE(
+        symmetricDecryptBytes(128, "hunter2", run.out.data(), static_cast<unsigned int>(run.out.size()), out, log));
+    EXPECT_EQ(str(&out), data);
+    EXPECT_TRUE(symmetricDecryptBytes(128, "hunter2", run.out.data(), 0, out, log));
+    EXPECT_EQ(out.getSize(), 0u);
+
+    // Password-protected content: AES-128-CBC, zero IV, one layer of padding.
+    AesCrypt holder;
+    holder.setPassword("hunter2");
+    Bytes in(run.out), plain("stale");
+    ASSERT_TRUE(holder.decryptDb(in, plain));
+    EXPECT_EQ(str(&plain), padded.substr(0, 32));
+    AesCrypt wrong;
+    wrong.setPassword("hunter3");
+    Bytes kept("kept");
+    EXPECT_FALSE(wrong.decryptDb(in, kept)) << "a wrong key shows as bad padding";
+    EXPECT_EQ(str(&kept), "kept");
+
+    // The byte swap on decryption reverses every 4-byte group before unpadding.
+    auto swapped = aes({kCipherAes, 128, kAesModeEcb}, ten, "", kPadZeros);
+    swapped->setByteSwapOnDecrypt(true);
+    Bytes cipherText(crypt(true, {kCipherAes, 128, kAesModeEcb}, ten, "", "ABCDEFGHIJKLMNOP", kPadZeros));
+    std::unique_ptr<DataBuffer> back(swapped->decryptDbNew(cipherText, log));
+    EXPECT_EQ(str(back.get()), "DCBAHGFELKJIPONM");
+}
+
 TEST(CipherFramework, PasswordKeyNamesAndPaddingRules) {
     DataBuffer k;
     keyFromPassword("", k);
