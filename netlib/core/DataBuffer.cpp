@@ -421,7 +421,21 @@ bool DataBuffer::removePadding(int scheme) {
     return true;
 }
 
-bool DataBuffer::removePadding(int scheme, int, LogBase&) { return removePadding(scheme); }
+bool DataBuffer::removePadding(int scheme, int blockSize, LogBase& log) {
+    check("removePadding");
+    if ((scheme != 0 && scheme != 1) || m_size == 0) return true;
+    const unsigned int bs = blockSize == 8 ? 8 : 16;
+    const unsigned int v = m_data[m_size - 1];
+    bool ok = v >= 1 && v <= bs && v <= m_size;
+    // Scheme 1 pads with random bytes: only its count can be checked.
+    for (unsigned int i = 1; ok && scheme == 0 && i < v; ++i) ok = m_data[m_size - 1 - i] == v;
+    if (!ok) {
+        log.logError(kInvalidPaddingMessage);
+        return false;
+    }
+    m_size -= v;
+    return true;
+}
 
 bool DataBuffer::setXorOf(const DataBuffer& a, const DataBuffer& b) {
     check("setXorOf");

@@ -57,7 +57,11 @@ public:
     void removeChunk(int offset, int n);
     void removeFront(unsigned int n);
     bool removePadding(int scheme);
+    // Checked: a scheme 0 or 1 pad whose count is 0, above the block size or
+    // the data, or (scheme 0) whose bytes differ, logs kInvalidPaddingMessage
+    // and gives false with the buffer unchanged.
     bool removePadding(int scheme, int blockSize, LogBase& log);
+    static constexpr const char* kInvalidPaddingMessage = "Invalid padding";
     bool setXorOf(const DataBuffer& a, const DataBuffer& b);
     void chopAtWideChar(std::uint16_t unit);
     void replaceWideChar(std::uint16_t a, std::uint16_t b);

@@ -148,6 +148,35 @@ TEST(DataBufferPadding, SchemesAddAndRemove) {
     EXPECT_TRUE(empty.removePadding(0));
 }
 
+// The checked removal: the count must lie in 1..block and within the data,
+// and scheme 0's pad bytes must all equal it; a refusal changes nothing.
+TEST(DataBufferPadding, CheckedRemovalRefusesBadPadding) {
+    struct Pad {
+        std::string data;
+        int scheme, block;
+        bool ok;
+        unsigned left;
+    } pads[] = {
+        {"ABC\3\3", 0, 8, false, 5},
+        {"ABC\3\3\3\3", 0, 8, true, 4},
+        {std::string(8, '\x08'), 0, 8, true, 0},
+        {std::string(10, '\x09'), 0, 8, false, 10},
+        {std::string(11, '\x09'), 0, 12, true, 2},
+        {std::string("A\0", 2), 0, 16, false, 2},
+        {"A\xff\x02", 1, 16, true, 1},
+        {"A\x03", 1, 16, false, 2},
+        {"A\xff", 3, 16, true, 2},
+        {"", 0, 16, true, 0},
+    };
+    for (const auto& p : pads) {
+        DataBuffer db;
+        db.append(p.data.data(), static_cast<unsigned>(p.data.size()));
+        LogNull log;
+        EXPECT_EQ(db.removePadding(p.scheme, p.block, log), p.ok) << p.data;
+        EXPECT_EQ(db.getSize(), p.left) << p.data;
+    }
+}
+
 TEST(DataBufferEdit, InPlaceEdits) {
     struct Case {
         const char* name;

@@ -34,6 +34,8 @@ std::string randomBytes(std::mt19937& rng, std::size_t n) {
 }
 
 std::string dataPath(const std::string& name) {
+    if (!name.empty() && name[0] == '/')
+        return name;
     return std::string(GRV_TEST_DATA_DIR) + "/crypto/" + name;
 }
 
@@ -96,6 +98,41 @@ std::vector<std::string> peerDigests(const std::string& command, const std::vect
         digests.push_back(digest);
     }
     return digests;
+}
+
+std::string cipherVectorPath(const std::string& relative) {
+    return "/usr/lib/python3/dist-packages/cryptography_vectors/ciphers/" + relative;
+}
+
+std::vector<Record> readCavp(const std::string& file) {
+    std::ifstream in(dataPath(file));
+    std::vector<Record> records;
+    Record current;
+    std::string section, line;
+    auto flush = [&] {
+        if (current.count("COUNT"))
+            records.push_back(current);
+        current.clear();
+        current["section"] = section;
+    };
+    while (std::getline(in, line)) {
+        if (!line.empty() && line.back() == '\r')
+            line.pop_back();
+        if (!line.empty() && line[0] == '[') {
+            flush();
+            section = line.substr(1, line.find(']') - 1);
+            current["section"] = section;
+            continue;
+        }
+        std::size_t eq = line.find(" = ");
+        if (line.empty() || line[0] == '#' || eq == std::string::npos)
+            continue;
+        if (line.substr(0, eq) == "COUNT")
+            flush();
+        current[line.substr(0, eq)] = line.substr(eq + 3);
+    }
+    flush();
+    return records;
 }
 
 } // namespace cryptotest

@@ -28,3 +28,14 @@ std::vector<std::pair<std::string, std::string>> readQuotedSuite(const std::stri
 std::vector<std::string> peerDigests(const std::string& command, const std::vector<std::string>& files);
 
 } // namespace cryptotest
+
+namespace cryptotest {
+
+// NIST CAVP cipher responses (AESAVS, TMOVS): one record per COUNT, with the
+// section ("ENCRYPT" or "DECRYPT") under the name "section". An absolute
+// path is read as it is; others are under tests/data/crypto.
+std::vector<Record> readCavp(const std::string& file);
+// The installed python3-cryptography-vectors cipher files.
+std::string cipherVectorPath(const std::string& relative);
+
+} // namespace cryptotest

@@ -1,0 +1,114 @@
+#pragma once
+// The crypt component: every setting of one symmetric, password-based or
+// public-key encryption, and the state of a chunked run. The operations on
+// these settings live with the encryption and decryption code.
+#include <cstdint>
+#include <memory>
+
+#include "netlib/core/ClsBase.h"
+#include "netlib/core/DataBuffer.h"
+#include "netlib/core/ExtPtrArray.h"
+#include "netlib/core/StringBuffer.h"
+#include "netlib/core/TessikCritSec.h"
+#include "netlib/core/XString.h"
+#include "netlib/crypto/ClsEncode.h"
+#include "netlib/crypto/CryptoAlg.h"
+#include "netlib/crypto/CryptoPtr.h"
+#include "netlib/text/TsCharset.h"
+
+namespace tessik {
+
+class LogBase;
+
+constexpr int kMaxIvSize = 16;
+constexpr int kDefaultCryptKeyLength = 128;
+constexpr int kDefaultPbesIterations = 1024;
+
+class ClsCrypt : public ClsEncode, public TessikCritSec, public ClsBase {
+public:
+    ClsCrypt();
+    ~ClsCrypt() override;
+
+    // '-' removed, trimmed and lower-cased; the id through the name parser.
+    void setCryptAlgorithm(const char* name);
+    void setAlgorithmId(int id) { m_algorithmId = id; }
+    int getAlgorithmId() const { return m_algorithmId; }
+    const StringBuffer& getAlgorithmName() const { return m_algorithmName; }
+    void setKeyLength(int bits) { m_keyLength = bits; }
+    int getKeyLength() const { return m_keyLength; }
+    void setRc2EffectiveKeyLength(int bits) { m_rc2EffectiveKeyLength = bits; }
+    int getRc2EffectiveKeyLength() const { return m_rc2EffectiveKeyLength; }
+    void setHashAlgorithm(const char* name);
+    int getHashAlgorithmId() const { return m_hashAlgorithmId; }
+    void getHashAlgorithmName(XString& out) const;
+    void setCipherMode(int mode) { m_cipherMode = mode; }
+    int getCipherMode() const { return m_cipherMode; }
+    void setPaddingScheme(int scheme) { m_paddingScheme = scheme; }
+    int getPaddingScheme() const { return m_paddingScheme; }
+    void setFirstChunk(bool on) { m_firstChunk = on; }
+    bool getFirstChunk() const { return m_firstChunk; }
+    void setLastChunk(bool on) { m_lastChunk = on; }
+    bool getLastChunk() const { return m_lastChunk; }
+    // RC4 drops the first 1536 keystream bytes after keying (arcfour128/256).
+    void setRc4Drop(bool on) { m_rc4Drop = on; }
+    bool getRc4Drop() const { return m_rc4Drop; }
+
+    void setSecretKey(const DataBuffer& key);
+    void setSecretKeyBytes(const void* key, unsigned int n);
+    // At most the first 16 bytes are kept; the IV counts as set from then on.
+    void setIV(const DataBuffer& iv);
+    void setIVBytes(const void* iv, unsigned int n);
+    // Empty unless an IV was set.
+    void getIV(DataBuffer& out) const;
+    // Public method: the key of HmacBytes.
+    void SetHmacKeyBytes(const DataBuffer& key);
+
+    int getBlockSize() const;
+    // Unknown ids become public-key encryption.
+    void setNameFromAlgorithmId();
+    const StringBuffer& getDisplayName() const { return m_displayName; }
+    const _tsCharset& getCharset() const { return m_charset; }
+
+    void logEncryptionParams(const DataBuffer& input, LogBase& log);
+
+protected:
+    CryptoSettings2 m_cryptoSettings;
+    // Certificate objects (system stores, recipients, the decrypting
+    // certificate) come from the certificate layer above this one; held
+    // through their library base so they are destroyed properly.
+    std::unique_ptr<TessikObject> m_systemCerts;
+    bool m_verboseLog;
+    StringBuffer m_algorithmName;
+    int m_keyLength;
+    int m_rc2EffectiveKeyLength;
+    int m_algorithmId;
+    int m_hashAlgorithmId;
+    int m_cipherMode;
+    bool m_decryptByteSwap;
+    bool m_firstChunk;
+    bool m_lastChunk;
+    bool m_chunkInProgress;
+    CryptoPtr m_chunkCipher;
+    DataBuffer m_carriedIv;
+    DataBuffer m_heldBack;
+    int m_pkcs7ContentEncAlgId;
+    _tsCharset m_charset;
+    ExtPtrArray m_encryptCerts;
+    std::unique_ptr<TessikObject> m_decryptCert;
+    DataBuffer m_privateKey;
+    std::unique_ptr<TessikObject> m_lastDecryptCert;
+    XString m_password;
+    XString m_pbesAlgorithm;
+    DataBuffer m_salt;
+    int m_iterationCount;
+    bool m_ivSet;
+    DataBuffer m_iv;
+    int m_paddingScheme;
+    DataBuffer m_hmacKey;
+    DataBuffer m_secretKey;
+    StringBuffer m_displayName;
+    XString m_lastCertSubject;
+    bool m_rc4Drop;
+};
+
+} // namespace tessik

@@ -1,0 +1,47 @@
+#pragma once
+// Holds the one cipher object a chunked encryption or decryption keeps from
+// its first chunk to its last. At most one object is held; asking for another
+// kind destroys the held one.
+#include <memory>
+
+namespace tessik {
+
+class LogBase;
+class RijndaelContext;
+class TessikDes;
+
+namespace cipher_msg {
+constexpr const char* kCipherNotBuilt = "This cipher is not available in this build of the library.";
+} // namespace cipher_msg
+
+class CryptoPtr {
+public:
+    CryptoPtr();
+    // Creates the object of that algorithm id; ids without one hold nothing.
+    explicit CryptoPtr(int algorithmId);
+    virtual ~CryptoPtr();
+    CryptoPtr(const CryptoPtr&) = delete;
+    CryptoPtr& operator=(const CryptoPtr&) = delete;
+
+    void clear();
+    // The held object of that kind, else a fresh one with default settings.
+    RijndaelContext* getAes();
+    TessikDes* getDes();
+    // The legacy ciphers (Blowfish, Blowfish2, Twofish, RC2, RC4) are not part
+    // of this build yet: these clear the holder, log why and give null.
+    void* getBlowfish(LogBase& log);
+    void* getBlowfish2(LogBase& log);
+    void* getTwofish(LogBase& log);
+    void* getRc2(LogBase& log);
+    void* getRc4(LogBase& log);
+
+    bool isEmpty() const { return !m_aes && !m_des; }
+
+private:
+    void* notBuilt(const char* name, LogBase& log);
+
+    std::unique_ptr<RijndaelContext> m_aes;
+    std::unique_ptr<TessikDes> m_des;
+};
+
+} // namespace tessik

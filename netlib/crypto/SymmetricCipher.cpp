@@ -1,0 +1,50 @@
+#include "netlib/crypto/SymmetricCipher.h"
+
+#include <cstring>
+
+#include "netlib/core/Md5.h"
+#include "netlib/core/StringBuffer.h"
+#include "netlib/text/ContentCoding.h"
+
+namespace tessik {
+
+DataBuffer* newCipherOutput(unsigned int size) {
+    constexpr unsigned int kSlack = 32;
+    auto* out = new DataBuffer(size + kSlack);
+    out->appendCharRepeated(0, size);
+    return out;
+}
+
+int cipherBlockSize(int algorithmId) {
+    switch (algorithmId) {
+    case kCipherAes:
+    case kCipherTwofish: return kAesBlockSize;
+    case kCipherBlowfish:
+    case kCipherBlowfish2:
+    case kCipherDes:
+    case kCipherRc2: return kDesBlockSize;
+    case kCipherRc4: return 1;
+    default: return 0;
+    }
+}
+
+void keyFromPasswordBytes(const DataBuffer& password, DataBuffer& out) {
+    out.clear();
+    unsigned char digest[16];
+    Md5 md5;
+    md5.digestBytes(password.getData(), password.getSize(), digest);
+    out.append(digest, sizeof digest);
+    StringBuffer b64;
+    ContentCoding::encodeBase64NoCrlf(password.getData(), password.getSize(), b64);
+    md5.digestBytes(b64.getString(), static_cast<std::uint32_t>(b64.getSize()), digest);
+    out.append(digest, sizeof digest);
+}
+
+void keyFromPassword(const char* password, DataBuffer& out) {
+    DataBuffer bytes;
+    if (password)
+        bytes.borrowData(password, static_cast<unsigned int>(std::strlen(password)));
+    keyFromPasswordBytes(bytes, out);
+}
+
+} // namespace tessik

@@ -1,0 +1,215 @@
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "netlib/core/Logger.h"
+#include "netlib/core/StringBuffer.h"
+#include "netlib/crypto/ClsCrypt.h"
+#include "netlib/crypto/CryptoAlg.h"
+#include "netlib/crypto/CryptoPtr.h"
+#include "netlib/crypto/Rijndael.h"
+#include "netlib/crypto/SymmetricCipher.h"
+#include "netlib/crypto/TessikDes.h"
+#include "platform/CodePage.h"
+#include "tests/support/TestSupport.h"
+
+using namespace tessik;
+
+namespace {
+
+struct Bytes : DataBuffer {
+    explicit Bytes(const std::string& s) { append(s.data(), static_cast<unsigned int>(s.size())); }
+};
+
+std::string ivHex(const ClsCrypt& c) {
+    DataBuffer iv;
+    c.getIV(iv);
+    return grvtest::ToHex(iv.getData(), iv.getSize());
+}
+
+TEST(CryptComponent, ConstructsWithItsDefaults) {
+    ClsCrypt c;
+    EXPECT_EQ(c.getAlgorithmId(), kCipherAes);
+    EXPECT_STREQ(c.getAlgorithmName().getString(), "aes");
+    EXPECT_EQ(c.getBlockSize(), 16);
+    EXPECT_EQ(c.getKeyLength(), 128);
+    EXPECT_EQ(c.getRc2EffectiveKeyLength(), 128);
+    EXPECT_EQ(c.getHashAlgorithmId(), 1);
+    XString hash;
+    c.getHashAlgorithmName(hash);
+    EXPECT_STREQ(hash.getUtf8(), "sha1");
+    EXPECT_EQ(c.getCipherMode(), kCipherModeCbc);
+    EXPECT_EQ(c.getPaddingScheme(), 0);
+    EXPECT_TRUE(c.getFirstChunk());
+    EXPECT_TRUE(c.getLastChunk());
+    EXPECT_FALSE(c.getRc4Drop());
+    EXPECT_EQ(ivHex(c), "");
+    EXPECT_STREQ(c.getDisplayName().getString(), "rijndael");
+    EXPECT_EQ(c.getEncodingMode(), kEncodeBase64);
+    EXPECT_TRUE(c.isAlive());
+    _tsCharset acp;
+    acp.setByCodePage(static_cast<int>(platform::GetACP()));
+    EXPECT_STREQ(c.getCharset().getName(), acp.getName());
+}
+
+TEST(CryptComponent, SettersStoreWhatTheyAreGiven) {
+    ClsCrypt c;
+    c.setCryptAlgorithm(" Triple-DES ");
+    EXPECT_STREQ(c.getAlgorithmName().getString(), "tripledes");
+    EXPECT_EQ(c.getAlgorithmId(), kCipherDes);
+    EXPECT_EQ(c.getBlockSize(), 8);
+    c.setCryptAlgorithm("Blowfish2");
+    EXPECT_EQ(c.getAlgorithmId(), kCipherBlowfish2);
+    c.setCryptAlgorithm("Serpent-X");
+    EXPECT_EQ(c.getAlgorithmId(), kCipherAes);
+    EXPECT_STREQ(c.getAlgorithmName().getString(), "serpentx");
+    for (int id : {1, 5, 10, 11}) {
+        c.setAlgorithmId(id);
+        EXPECT_EQ(c.getBlockSize(), 0) << id;
+    }
+    c.setAlgorithmId(kCipherRc4);
+    EXPECT_EQ(c.getBlockSize(), 1);
+    c.setHashAlgorithm("sha256");
+    XString hash;
+    c.getHashAlgorithmName(hash);
+    EXPECT_STREQ(hash.getUtf8(), "sha256");
+
+    const std::string twenty = "0123456789abcdefghij";
+    c.setIV(Bytes(twenty));
+    EXPECT_EQ(ivHex(c), grvtest::ToHex(twenty.substr(0, 16)));
+    c.setIVBytes(twenty.data(), 8);
+    EXPECT_EQ(ivHex(c), grvtest::ToHex(twenty.substr(0, 8)));
+    c.setRc4Drop(true);
+    EXPECT_TRUE(c.getRc4Drop());
+    c.setRc4Drop(false);
+    EXPECT_FALSE(c.getRc4Drop());
+
+    // Display names by id; unknown ids turn into public-key encryption.
+    const std::pair<int, const char*> names[] = {{2, "rijndael"}, {3, "blowfish"}, {6, "blowfish2"}, {4, "twofish"},
+                                                 {10, "pbes1"},   {11, "pbes2"},   {1, "pki"}};
+    for (auto [id, name] : names) {
+        c.setAlgorithmId(id);
+        c.setNameFromAlgorithmId();
+        EXPECT_STREQ(c.getDisplayName().getString(), name);
+    }
+    c.setAlgorithmId(kCipherDes);
+    c.setNameFromAlgorithmId();
+    EXPECT_EQ(c.getAlgorithmId(), kCipherPki);
+    EXPECT_STREQ(c.getDisplayName().getString(), "pki");
+}
+
+TEST(CryptComponent, ParameterLog) {
+    ClsCrypt c;
+    c.setSecretKeyBytes("\x01\xAB", 2);
+    c.setIVBytes("\x10\x20", 2);
+    for (int mode : {0, 1, 2, 3}) {
+        c.setCipherMode(mode);
+        Logger log;
+        c.logEncryptionParams(Bytes(std::string(1000, 'A')), log);
+        StringBuffer text;
+        log.getLogText(text);
+        const std::string t = text.getString();
+        EXPECT_NE(t.find(mode == 0 ? "cbc" : mode == 2 ? "cfb" : "ecb"), std::string::npos) << t;
+        EXPECT_NE(t.find("01AB"), std::string::npos) << t;
+        EXPECT_NE(t.find("1020"), std::string::npos) << t;
+        EXPECT_NE(t.find("1000"), std::string::npos) << t;
+        int bytesLogged = 0; // 'A' is 41: the only 41s in the log are input bytes
+        for (std::size_t at = t.find("41"); at != std::string::npos; at = t.find("41", at + 2))
+            ++bytesLogged;
+        EXPECT_EQ(bytesLogged, 256) << t;
+    }
+    c.SetHmacKeyBytes(Bytes("k"));
+    StringBuffer text;
+    c.getLog().getLogText(text);
+    EXPECT_TRUE(text.containsSubstring("SetHmacKeyBytes")) << text.getString();
+}
+
+TEST(CryptoRecords, OidsFollowTheTables) {
+    struct Case {
+        std::uint32_t algId;
+        std::uint32_t bits;
+        const char* name;
+        const char* oid;
+        bool known;
+    } cases[] = {
+        {0x8004, 160, "SHA-1", "1.3.14.3.2.26", true},
+        {0x8004, 160, "sha", "1.3.14.3.2.18", true},
+        {0x8003, 128, "MD5", "1.2.840.113549.2.5", true},
+        {0x8002, 128, "md4", "1.2.840.113549.2.4", true},
+        {0x8001, 128, "md2", "1.2.840.113549.2.2", true},
+        {0x801E, 256, "GOST R 34.11-94", "1.2.643.2.2.9", true},
+        {0x800C, 256, "whatever", "2.16.840.1.101.3.4.2.1", true},
+        {0x800D, 384, "x", "2.16.840.1.101.3.4.2.2", true},
+        {0x800E, 512, "x", "2.16.840.1.101.3.4.2.3", true},
+        {0x8099, 0, "unknown", "1.3.14.3.2.26", false},
+        {0x6601, 56, "DES", "1.3.14.3.2.7", true},
+        {0x6603, 168, "3des", "1.2.840.113549.3.7", true},
+        {0x6609, 112, "3DES TWO KEY", "1.2.840.113549.3.7", true},
+        {0x6602, 128, "RC2", "1.2.840.113549.3.2", true},
+        {0x6801, 128, "RC4", "1.2.840.113549.3.4", true},
+        {0x6801, 128, "arc4", "1.2.840.113549.3.4", true},
+        {0x6801, 128, "RC4 ", "1.2.840.113549.3.2", false},
+        {0x661E, 256, "GOST 28147-89", "1.2.643.2.2.21", true},
+        {0x660E, 128, "AES 128", "2.16.840.1.101.3.4.1.2", true},
+        {0x660F, 192, "aes 192", "2.16.840.1.101.3.4.1.22", true},
+        {0x6610, 256, "AES 128", "2.16.840.1.101.3.4.1.42", true},
+        {0x4610, 256, "aes", "2.16.840.1.101.3.4.1.42", true},
+        {0x6666, 64, "Skipjack", "1.2.840.113549.3.2", false},
+        {0xA400, 2048, "RSA_KEYX", "", false},
+        {0x2400, 2048, "RSA_SIGN", "", false},
+    };
+    for (const auto& c : cases) {
+        CryptoAlg alg(c.algId, c.bits, c.name);
+        StringBuffer oid;
+        EXPECT_EQ(alg.getOid(oid), c.known) << c.name;
+        EXPECT_STREQ(oid.getString(), c.oid) << c.name;
+    }
+    CryptoAlg twice(0x8003, 128, "md5");
+    StringBuffer oid;
+    twice.getOid(oid);
+    twice.getOid(oid);
+    EXPECT_STREQ(oid.getString(), "1.2.840.113549.2.51.2.840.113549.2.5");
+    CryptoSettings2 settings;
+    EXPECT_EQ(settings.m_providerName.getSize(), 0);
+    EXPECT_EQ(settings.m_containerName.getSize(), 0);
+}
+
+TEST(CipherHolder, HoldsOneCipherAtATime) {
+    CryptoPtr holder(kCipherAes);
+    RijndaelContext* aes = holder.getAes();
+    ASSERT_NE(aes, nullptr);
+    EXPECT_EQ(holder.getAes(), aes) << "the held object is kept";
+    EXPECT_NE(holder.getDes(), nullptr);
+    EXPECT_NE(holder.getAes(), nullptr) << "a fresh, unkeyed context";
+    Logger log;
+    EXPECT_EQ(holder.getRc4(log), nullptr);
+    EXPECT_TRUE(holder.isEmpty()) << "asking for another kind drops the held one";
+    StringBuffer text;
+    log.getLogText(text);
+    EXPECT_TRUE(text.containsSubstring(cipher_msg::kCipherNotBuilt));
+    EXPECT_TRUE(CryptoPtr(kCipherNone).isEmpty());
+    EXPECT_FALSE(CryptoPtr(kCipherDes).isEmpty());
+
+    // A held context keeps its key schedule and chain between chunks.
+    CryptoPtr chunks;
+    RijndaelContext* ctx = chunks.getAes();
+    ctx->setKeyLength(128);
+    ctx->setKeyBytes("0123456789abcdef", 16);
+    LogNull quiet;
+    std::unique_ptr<DataBuffer> first(ctx->encryptFirstChunk(Bytes(std::string(32, 'a')), quiet));
+    DataBuffer carried;
+    carried.append(first->getData() + 16, 16);
+    Bytes rest(std::string(16, 'a'));
+    std::unique_ptr<DataBuffer> next(chunks.getAes()->encryptNextChunk(rest, carried, quiet));
+    RijndaelContext whole;
+    whole.setKeyLength(128);
+    whole.setKeyBytes("0123456789abcdef", 16);
+    whole.setPaddingScheme(kPadZeros);
+    Bytes all(std::string(48, 'a'));
+    std::unique_ptr<DataBuffer> expect(whole.encryptDbNew(all, quiet));
+    ASSERT_EQ(expect->getSize(), 48u);
+    EXPECT_EQ(grvtest::ToHex(first->getData(), 32) + grvtest::ToHex(next->getData(), next->getSize()),
+              grvtest::ToHex(expect->getData(), 48));
+}
+
+} // namespace
