@@ -65,6 +65,17 @@ protected:
         EXPECT_EQ(m_db.SaveEntry(e), 1) << m_db.GetLastErrorText();
         return e;
     }
+    // An action of entry eid; its id.
+    int AddAction(int eid, const std::string& name, const std::string& cat, int plmod = 0, int durmin = 0) {
+        CEntryActions a;
+        a.eid = eid;
+        a.name = name;
+        a.cat = cat;
+        a.plmod = plmod;
+        a.durmin = durmin;
+        EXPECT_EQ(m_db.SaveEntryActions(a), 1) << m_db.GetLastErrorText();
+        return a.id;
+    }
     CMedicine AddMedicine(const std::string& name, int size = 100, const std::string& measure = "mg",
                           const std::string& form = "Tablet", int take = 2) {
         CMedicine m = MakeMedicine(name, size, measure, form, take);
