@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <filesystem>
 
+#include <functional>
 #include <string>
 #include <tuple>
 #include <vector>
@@ -427,25 +428,55 @@ TEST_F(EntryStoreTest, MoodOfAnEntryIsFoundByEntryId) {
     EXPECT_EQ(m_db.LoadEntryMoodByEntry(4), second.id);
 }
 
-TEST_F(EntryStoreTest, FailedSaveKeepsTheConnectionAndTheRecord) {
+// A refused write says why after the start of its statement, stores and
+// changes nothing, and leaves the journal open and readable.
+TEST_F(EntryStoreTest, RefusedSaveKeepsTheConnectionAndTheRecord) {
     AddEntry("before", "2024-01-01 08:00:00");
-    Cli("CREATE TRIGGER refuse BEFORE INSERT ON entry BEGIN SELECT RAISE(ABORT, 'forced'); END;");
-    CEntry e = AtTime("2024-01-02 08:00:00");
-    e.sbj = "it's";
-    EXPECT_EQ(m_db.SaveEntry(e), 0);
-    EXPECT_EQ(e.id, -1);
-    EXPECT_EQ(e.sbj, "it's");
-    EXPECT_EQ(m_db.GetLastErrorText(),
-              WriteFailure(kErrSaveEntry, JournalPath(), e.GetInsertSql(), SqlFormat(kReasonOther, "forced")));
-    EXPECT_EQ(m_db.IsOpen(), 1);
-
-    // The journal stays usable: the next load and save work.
-    CEntry back;
-    ASSERT_EQ(m_db.LoadEntry("1", back), 1);
-    EXPECT_EQ(back.sbj, "before");
-    back.sbj = "after";
-    EXPECT_EQ(m_db.SaveEntry(back), 1);
-    EXPECT_EQ(Cli("SELECT sbj FROM entry;"), "after\n");
+    sqlite3* other = nullptr;
+    std::vector<std::string> ignored;
+    struct Case {
+        const char* name;
+        std::function<void()> refuse, allow;
+        std::string reason;
+        bool readable = true; // while the write is refused
+    };
+    const Case cases[] = {
+        {"trigger",
+         [&] { Cli("CREATE TRIGGER refuse BEFORE INSERT ON entry BEGIN SELECT RAISE(ABORT, 'forced'); END;"); },
+         [&] { Cli("DROP TRIGGER refuse;"); }, SqlFormat(kReasonOther, "forced")},
+        {"read-only", [&] { ASSERT_EQ(m_db.QueryFirstColumn("PRAGMA query_only=1", ignored), 1); },
+         [&] { ASSERT_EQ(m_db.QueryFirstColumn("PRAGMA query_only=0", ignored), 1); }, kReasonReadOnly},
+        {"locked by another program",
+         [&] {
+             ASSERT_EQ(sqlite3_open(JournalPath().c_str(), &other), SQLITE_OK);
+             ASSERT_EQ(sqlite3_exec(other, "BEGIN EXCLUSIVE", nullptr, nullptr, nullptr), SQLITE_OK);
+         },
+         [&] {
+             sqlite3_exec(other, "ROLLBACK", nullptr, nullptr, nullptr);
+             sqlite3_close(other);
+         },
+         kReasonLocked, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        c.refuse();
+        CEntry e = AtTime("2024-01-02 08:00:00");
+        e.sbj = "it's";
+        EXPECT_EQ(m_db.SaveEntry(e), 0);
+        EXPECT_EQ(e.id, -1);
+        EXPECT_EQ(e.sbj, "it's");
+        EXPECT_EQ(m_db.GetLastErrorText(), WriteFailure(kErrSaveEntry, JournalPath(), e.GetInsertSql(), c.reason));
+        EXPECT_EQ(m_db.IsOpen(), 1);
+        CEntry back;
+        if (c.readable) {
+            EXPECT_EQ(m_db.LoadEntry("1", back), 1);
+        }
+        c.allow();
+        ASSERT_EQ(m_db.LoadEntry("1", back), 1);
+        EXPECT_EQ(back.sbj, "before");
+        EXPECT_EQ(m_db.SaveEntry(e), 1) << m_db.GetLastErrorText();
+    }
+    EXPECT_EQ(Cli("SELECT count(*) FROM entry;"), "4\n");
 }
 
 // A journal text of megabytes must not become a message of megabytes: the
@@ -475,41 +506,6 @@ TEST_F(EntryStoreTest, FailedSaveOfAHugeEntryShowsOnlyTheStartOfItsStatement) {
         EXPECT_NE(text.find(kReasonDiskFull), std::string::npos) << text;
     }
     EXPECT_EQ(Cli("SELECT count(*) FROM entry;"), "1\n");
-}
-
-TEST_F(EntryStoreTest, WritesRefusedByAReadOnlyJournalLeaveItReadable) {
-    AddEntry("kept", "2024-01-01 08:00:00");
-    std::vector<std::string> ignored;
-    ASSERT_EQ(m_db.QueryFirstColumn("PRAGMA query_only=1", ignored), 1);
-
-    CEntryQuestions q;
-    q.eid = 1;
-    EXPECT_EQ(m_db.SaveEntryQuestion(q), 0);
-    EXPECT_EQ(m_db.GetLastErrorText(),
-              WriteFailure(kErrSaveQuestion, JournalPath(), q.GetInsertSql(), kReasonReadOnly));
-    EXPECT_EQ(m_db.DeleteEntry(1), 0);
-    EXPECT_EQ(m_db.GetLastErrorText(),
-              WriteFailure(kErrDeleteEntry, JournalPath(), "UPDATE entry SET del='1' WHERE id='1'", kReasonReadOnly));
-
-    CEntry back;
-    ASSERT_EQ(m_db.LoadEntry("1", back), 1);
-    EXPECT_EQ(back.sbj, "kept");
-    EXPECT_EQ(m_db.IsOpen(), 1);
-}
-
-TEST_F(EntryStoreTest, WriteRefusedWhileAnotherProgramLocksTheJournal) {
-    sqlite3* other = nullptr;
-    ASSERT_EQ(sqlite3_open(JournalPath().c_str(), &other), SQLITE_OK);
-    ASSERT_EQ(sqlite3_exec(other, "BEGIN EXCLUSIVE", nullptr, nullptr, nullptr), SQLITE_OK);
-    CEntry e = AtTime("2024-01-01 08:00:00");
-    EXPECT_EQ(m_db.SaveEntry(e), 0);
-    EXPECT_EQ(e.id, -1);
-    EXPECT_EQ(m_db.GetLastErrorText(), WriteFailure(kErrSaveEntry, JournalPath(), e.GetInsertSql(), kReasonLocked));
-    sqlite3_exec(other, "ROLLBACK", nullptr, nullptr, nullptr);
-    sqlite3_close(other);
-
-    EXPECT_EQ(m_db.SaveEntry(e), 1) << m_db.GetLastErrorText();
-    EXPECT_EQ(e.id, 1);
 }
 
 // Opens a read-only copy of the journal, tries a save and a load, and

@@ -2,6 +2,7 @@
 
 #include <climits>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "app/store/EntryRecords.h"
@@ -86,10 +87,7 @@ TEST_F(QueriesTest, NumbersAreReadAsTheirLeadingIntegerLikeAtoi) {
         "('2024-01-01 08:00:00', ' 7x', '7.9', '-3', '99999999999');");
     CEntry e;
     ASSERT_TRUE(m_db.LoadEntry("1", e));
-    EXPECT_EQ(e.wpl, 7);
-    EXPECT_EQ(e.apl, 7);
-    EXPECT_EQ(e.lpl, -3);
-    EXPECT_EQ(e.cpl, INT_MAX);
+    EXPECT_EQ(std::tie(e.wpl, e.apl, e.lpl, e.cpl), std::make_tuple(7, 7, -3, INT_MAX));
 }
 
 TEST_F(QueriesTest, PainTrendGivesTheNewest81NewestFirst) {
@@ -137,9 +135,7 @@ TEST_F(QueriesTest, PainSummaryRoundsTheAverageCurrentLevel) {
         "UPDATE entry SET del=1 WHERE id=3;");
     float worst = 0, lowest = 0, current = 0;
     ASSERT_EQ(m_db.GetPainSummary(worst, lowest, current), 1);
-    EXPECT_EQ(worst, 8);
-    EXPECT_EQ(lowest, 1);
-    EXPECT_EQ(current, 4);
+    EXPECT_EQ(std::tie(worst, lowest, current), std::make_tuple(8.0f, 1.0f, 4.0f));
 }
 
 TEST_F(QueriesTest, EntryDetailTextBlocks) {

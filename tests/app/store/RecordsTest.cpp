@@ -40,27 +40,6 @@ TEST(StatementBuilders, DeletesMarkOrRemoveStoredRecordsOnly) {
     EXPECT_EQ(DeleteOf<CEntry>(0)(0), "UPDATE entry SET del='1' WHERE id='0'");
 }
 
-TEST(StatementBuilders, TextsAreEscapedIntoTheStatementOnly) {
-    CEntry e = grvtest::MakeEntry("it's \"bad\"");
-    e.entry = "O'Neil's";
-    const std::string insert = e.GetInsertSql();
-    EXPECT_NE(insert.find("'it''s \"bad\"', 'O''Neil''s'"), std::string::npos) << insert;
-    EXPECT_EQ(e.sbj, "it's \"bad\"");
-    EXPECT_EQ(e.entry, "O'Neil's");
-    // Building again gives the same statement: nothing was doubled twice.
-    EXPECT_EQ(e.GetInsertSql(), insert);
-    EXPECT_EQ(e.GetUpdateSql("id", "12"), e.GetUpdateSql("id", "12"));
-
-    CMedicine m = grvtest::MakeMedicine("Dr's", 100, "m\"g", "Tab'let");
-    const std::string update = m.GetUpdateSql("id", "7");
-    EXPECT_NE(update.find("name = 'Dr''s'"), std::string::npos) << update;
-    EXPECT_NE(update.find("dos_form = 'Tab''let'"), std::string::npos) << update;
-    EXPECT_NE(update.find("dos_msr = 'm\"g'"), std::string::npos) << update;
-    EXPECT_EQ(m.name, "Dr's");
-    EXPECT_EQ(m.dos_form, "Tab'let");
-    EXPECT_EQ(m.GetInsertSql(), m.GetInsertSql());
-}
-
 TEST(StatementBuilders, KeyValueIsEscaped) {
     CEntryQuestions q;
     q.eid = 12;
