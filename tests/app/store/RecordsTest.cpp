@@ -4,6 +4,7 @@
 
 #include <functional>
 #include <string>
+#include <tuple>
 
 #include "app/store/EntryRecords.h"
 #include "app/store/Medicine.h"
@@ -51,27 +52,16 @@ TEST(StatementBuilders, KeyValueIsEscaped) {
 TEST(Records, ResetRestoresStartValues) {
     CEntry e = grvtest::MakeEntry();
     e.id = e.eid = 12;
-    e.Reset();
-    EXPECT_EQ(e.GetInsertSql(), CEntry().GetInsertSql());
-    EXPECT_EQ(e.id, -1);
-    EXPECT_EQ(e.eid, -1);
-
     CEntrySideEff s;
-    s.id = 7;
-    s.eid = 12;
-    s.mid = 2;
-    s.vomit = 10;
-    CEntryBase& base = s;
-    base.Reset(); // through the base, as the dialogs hold records
-    EXPECT_EQ(s.GetInsertSql(), CEntrySideEff().GetInsertSql());
-    EXPECT_EQ(s.id, -1);
-
+    s.id = 7, s.eid = 12, s.mid = 2, s.vomit = 10;
     CMedicine m = grvtest::MakeMedicine("Ibuprofen");
     m.id = 7;
-    m.url = "http://example.invalid/ibu";
+    e.Reset();
+    static_cast<CEntryBase&>(s).Reset(); // through the base, as the dialogs hold records
     m.Reset();
-    EXPECT_EQ(m.GetInsertSql(), CMedicine().GetInsertSql());
-    EXPECT_EQ(m.id, -1);
+    EXPECT_EQ(e.GetInsertSql() + s.GetInsertSql() + m.GetInsertSql(),
+              CEntry().GetInsertSql() + CEntrySideEff().GetInsertSql() + CMedicine().GetInsertSql());
+    EXPECT_EQ(std::make_tuple(e.id, e.eid, s.id, m.id), std::make_tuple(-1, -1, -1, -1));
 }
 
 } // namespace
