@@ -106,13 +106,6 @@ TEST_F(EntryFormTest, NewJournalSaveListFindAndSwitchJournals) {
     EXPECT_EQ(Sql(second, "SELECT id,sbj,cpl FROM entry ORDER BY id"), "1|Old|3\n2|Journal|4");
     EXPECT_EQ(Sql(first, "SELECT count(*) FROM entry"), "3");
     EXPECT_EQ(Sql(first, "SELECT sbj,cpl FROM entry WHERE id=3"), "Walk|6");
-
-    // Close: an empty list and the bare title.
-    ASSERT_TRUE(dlg.OnCommand(ID_DATABASE_CLOSE));
-    EXPECT_FALSE(dlg.Db().IsOpen());
-    EXPECT_EQ(List(dlg)->topLevelItemCount(), 0);
-    EXPECT_EQ(dlg.windowTitle(), "Gorvane");
-    EXPECT_EQ(Levels(dlg), QStringList(4, ""));
 }
 
 TEST_F(EntryFormTest, TimestampTextPadsEveryPartButTheYear) {
