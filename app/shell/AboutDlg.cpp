@@ -1,5 +1,7 @@
 #include "app/shell/AboutDlg.h"
 
+#include "app/shell/Resource.h"
+
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -42,7 +44,7 @@ CAboutDlg::CAboutDlg(QWidget* parent) : QDialog(parent) {
     top->addWidget(product, 1);
 
     m_ctlVersion = new QLabel(QString::fromLatin1(kTemplateVersion), this);
-    m_ctlVersion->setObjectName(QStringLiteral("1117"));
+    m_ctlVersion->setObjectName(QString::number(grv::IDC_ABOUT_VERSION));
 
     auto* ok = new QPushButton(QStringLiteral("OK"), this);
     ok->setObjectName(QStringLiteral("1"));

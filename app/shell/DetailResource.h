@@ -68,9 +68,11 @@ constexpr int IDC_ME_CONTINUE = 1025;
 constexpr int IDC_MOOD_SLIDER_FIRST = 1044;
 constexpr int IDC_MOOD_EDIT_FIRST = 1056;
 
-// Side effects: edits 1027 to 1036 in row order; the sliders' ids are
-// listed with their rows.
+// Side effects: edits 1027 to 1036 in row order; the first row's slider is
+// 1054, the other rows' run from 1045.
 constexpr int IDC_SE_MEDICINE = 1013;
 constexpr int IDC_SE_EDIT_FIRST = 1027;
+constexpr int IDC_SE_SLIDER_FIRST_ROW = 1054;
+constexpr int IDC_SE_SLIDER_SECOND_ROW = 1045;
 
 }  // namespace grv

@@ -12,6 +12,7 @@
 #include <QVBoxLayout>
 
 #include "app/shell/FormTexts.h"
+#include "app/shell/Resource.h"
 #include "app/store/JournalDb.h"
 #include "app/store/JournalTypes.h"
 #include "platform/ui/Seams.h"
@@ -21,13 +22,13 @@ using platform::ui::GetPrompter;
 
 namespace {
 
-constexpr int kIdSearch = 1023;
-constexpr int kIdResults = 1024;
-constexpr int kIdField = 1013;
-constexpr int kIdText = 1022;
-constexpr int kIdSelect = 1;
-constexpr int kIdCancel = 2;
-constexpr int kIdDelete = 3;
+constexpr int kIdSearch = IDC_FIND_SEARCH;
+constexpr int kIdResults = IDC_FIND_RESULTS;
+constexpr int kIdField = IDC_FIND_FIELD;
+constexpr int kIdText = IDC_FIND_TEXT;
+constexpr int kIdSelect = IDOK;
+constexpr int kIdCancel = IDCANCEL;
+constexpr int kIdDelete = IDC_FIND_DELETE;
 
 struct FieldChoice {
     const char* text;

@@ -21,17 +21,21 @@
 
 using namespace grv;
 
+namespace {
+constexpr int kSecondRow = IDC_SE_SLIDER_SECOND_ROW;
+}  // namespace
+
 const CGRVDlgSideEffect::Row CGRVDlgSideEffect::kRowTable[kRows] = {
-    {"Nausea", 1054, &CGRVDlgSideEffect::m_nNausea, &CEntrySideEff::nausea},
-    {"Vomiting", 1045, &CGRVDlgSideEffect::m_nVomiting, &CEntrySideEff::vomit},
-    {"Constipation", 1046, &CGRVDlgSideEffect::m_nConstipation, &CEntrySideEff::constip},
-    {"Lack of Appetite", 1047, &CGRVDlgSideEffect::m_nAppetite, &CEntrySideEff::appet},
-    {"Tired", 1048, &CGRVDlgSideEffect::m_nTired, &CEntrySideEff::tired},
-    {"Itching", 1049, &CGRVDlgSideEffect::m_nItching, &CEntrySideEff::itch},
-    {"Nightmares", 1050, &CGRVDlgSideEffect::m_nNightmares, &CEntrySideEff::night},
-    {"Sweating", 1051, &CGRVDlgSideEffect::m_nSweating, &CEntrySideEff::sweat},
-    {"Difficulty Thinking", 1052, &CGRVDlgSideEffect::m_nThinking, &CEntrySideEff::think},
-    {"Insomnia", 1053, &CGRVDlgSideEffect::m_nInsomnia, &CEntrySideEff::insomn},
+    {"Nausea", IDC_SE_SLIDER_FIRST_ROW, &CGRVDlgSideEffect::m_nNausea, &CEntrySideEff::nausea},
+    {"Vomiting", kSecondRow, &CGRVDlgSideEffect::m_nVomiting, &CEntrySideEff::vomit},
+    {"Constipation", kSecondRow + 1, &CGRVDlgSideEffect::m_nConstipation, &CEntrySideEff::constip},
+    {"Lack of Appetite", kSecondRow + 2, &CGRVDlgSideEffect::m_nAppetite, &CEntrySideEff::appet},
+    {"Tired", kSecondRow + 3, &CGRVDlgSideEffect::m_nTired, &CEntrySideEff::tired},
+    {"Itching", kSecondRow + 4, &CGRVDlgSideEffect::m_nItching, &CEntrySideEff::itch},
+    {"Nightmares", kSecondRow + 5, &CGRVDlgSideEffect::m_nNightmares, &CEntrySideEff::night},
+    {"Sweating", kSecondRow + 6, &CGRVDlgSideEffect::m_nSweating, &CEntrySideEff::sweat},
+    {"Difficulty Thinking", kSecondRow + 7, &CGRVDlgSideEffect::m_nThinking, &CEntrySideEff::think},
+    {"Insomnia", kSecondRow + 8, &CGRVDlgSideEffect::m_nInsomnia, &CEntrySideEff::insomn},
 };
 
 CGRVDlgSideEffect::CGRVDlgSideEffect(QWidget* parent) : CDialogBase(parent) {

@@ -31,6 +31,16 @@ constexpr int IDC_PREF_CLOSE_TO_TRAY = 1029;
 constexpr int IDC_PREF_AUTO_START = 1085;
 constexpr int IDC_PREF_NO_STATS = 1101;
 
+// The About box's version line.
+constexpr int IDC_ABOUT_VERSION = 1117;
+
+// Controls of the Find dialog; Select and Cancel are IDOK and IDCANCEL.
+constexpr int IDC_FIND_FIELD = 1013;
+constexpr int IDC_FIND_TEXT = 1022;
+constexpr int IDC_FIND_SEARCH = 1023;
+constexpr int IDC_FIND_RESULTS = 1024;
+constexpr int IDC_FIND_DELETE = 3;
+
 // Commands: main menu.
 constexpr int ID_FILE_NEW_ENTRY = 32824;
 constexpr int ID_FILE_FIND_ENTRY = 32825;

@@ -14,18 +14,6 @@ namespace {
 
 class ActionsDialogTest : public DetailTest {
 protected:
-    // A stored action of entry eid; its id.
-    int AddAction(int eid, const char* name, const char* cat, int plmod = 0, int durmin = 0) {
-        CEntryActions a;
-        a.eid = eid;
-        a.name = name;
-        a.cat = cat;
-        a.plmod = plmod;
-        a.durmin = durmin;
-        a.ref = "";
-        EXPECT_EQ(m_db.SaveEntryActions(a), 1) << m_db.GetLastErrorText();
-        return a.id;
-    }
     // The dialog as the main window opens it for a new action of entry eid.
     void OpenNew(CGRVDlgActions& dlg, int eid) {
         dlg.m_pDb = &m_db;
@@ -53,6 +41,11 @@ protected:
     static QLineEdit* Effect(QWidget* d) { return Ctl<QLineEdit>(d, IDC_ACT_PAIN_EFFECT); }
     static QLineEdit* Hours(QWidget* d) { return Ctl<QLineEdit>(d, IDC_ACT_HOURS); }
     static QLineEdit* Minutes(QWidget* d) { return Ctl<QLineEdit>(d, IDC_ACT_MINUTES); }
+    // Slider, effect, hours and minutes as shown.
+    static QString Shown(QWidget* d) {
+        return QStringList{QString::number(Slider(d)->value()), Effect(d)->text(), Hours(d)->text(), Minutes(d)->text()}
+            .join('|');
+    }
 };
 
 TEST_F(ActionsDialogTest, OkWritesExactlyTheActionRow) {
@@ -60,8 +53,7 @@ TEST_F(ActionsDialogTest, OkWritesExactlyTheActionRow) {
     CGRVDlgActions dlg;
     OpenNew(dlg, eid);
     EXPECT_EQ(dlg.windowTitle(), "Actions Effect on Pain");
-    EXPECT_EQ(Slider(&dlg)->minimum(), -10);
-    EXPECT_EQ(Slider(&dlg)->maximum(), 10);
+    EXPECT_EQ(std::make_pair(Slider(&dlg)->minimum(), Slider(&dlg)->maximum()), std::make_pair(-10, 10));
     QTest::keyClicks(Names(&dlg)->lineEdit(), "Walk");
     QTest::keyClicks(Categories(&dlg)->lineEdit(), "Exercise");
     Drag(Slider(&dlg), -3);
@@ -139,10 +131,7 @@ TEST_F(ActionsDialogTest, EditingShowsTheStoredActionAndUpdatesItsRow) {
     const int id = AddAction(eid, "Walk", "Exercise", -4, 135);
     CGRVDlgActions dlg;
     OpenEdit(dlg, eid, id);
-    EXPECT_EQ(Slider(&dlg)->value(), -4);
-    EXPECT_EQ(Effect(&dlg)->text(), "-4");
-    EXPECT_EQ(Hours(&dlg)->text(), "2");
-    EXPECT_EQ(Minutes(&dlg)->text(), "15");
+    EXPECT_EQ(Shown(&dlg), "-4|-4|2|15");
     // "Walk" stays "Walk" beside its "Walking" sibling.
     EXPECT_EQ(Names(&dlg)->currentText(), "Walk");
     EXPECT_EQ(Categories(&dlg)->currentText(), "Exercise");
@@ -161,12 +150,7 @@ TEST_F(ActionsDialogTest, NameListFollowsTheChosenCategory) {
     AddAction(eid, "Read", "a_c");
     AddAction(eid, "Sing", "abc");
     AddAction(eid, "Run", "Exercise");
-    ASSERT_EQ(m_db.DeleteEntryActions([&] {
-        CEntryActions a;
-        m_db.LoadEntryActions("7", a);
-        return a;
-    }()),
-              1);
+    Cli("UPDATE entry_actions SET del=1 WHERE id=7;");
     CGRVDlgActions dlg;
     OpenNew(dlg, eid);
     // Before any category: every name of every undeleted action, repeats too.

@@ -4,10 +4,12 @@
 #include <QCoreApplication>
 #include <QLabel>
 #include <QMenu>
+#include <tuple>
 
 #include "ShellTestSupport.h"
 #include "app/shell/AboutDlg.h"
 #include "app/shell/GRVDlgDateRange.h"
+#include "app/shell/Resource.h"
 
 namespace {
 
@@ -24,6 +26,12 @@ protected:
         combo->setCurrentIndex(at);
     }
 
+    // Start and end as the calendars show them and as the dialog answers them.
+    std::tuple<QDate, QDate, QDate, QDate> Shown() {
+        return {dlg.StartCalendar()->selectedDate(), dlg.EndCalendar()->selectedDate(),
+                QDateTime::fromSecsSinceEpoch(dlg.m_tStart).date(), QDateTime::fromSecsSinceEpoch(dlg.m_tEnd).date()};
+    }
+
     QDateTime now{QDate(2026, 3, 10), QTime(14, 30, 5)};
     CGRVDlgDateRange dlg;
 };
@@ -34,9 +42,7 @@ TEST_F(DateRangeTest, PresetsAreListedSortedWithNothingChosen) {
     EXPECT_EQ(items, (QStringList{"Last 14 Days", "Last 180 Days", "Last 28 Days", "Last 60 Days",
                                   "Last 7 Days", "Last 90 Days", "Last Year"}));
     EXPECT_EQ(dlg.PresetCombo()->currentIndex(), -1);
-    EXPECT_EQ(dlg.m_tStart, 0);
-    EXPECT_EQ(dlg.m_tEnd, 0);
-    EXPECT_EQ(dlg.m_tThird, 0);
+    EXPECT_EQ(std::tie(dlg.m_tStart, dlg.m_tEnd, dlg.m_tThird), std::make_tuple(0, 0, 0));
     EXPECT_EQ(dlg.windowTitle(), "Set Date Range");
 }
 
@@ -61,10 +67,7 @@ TEST_F(DateRangeTest, PresetsSelectTheirSpanEndingToday) {
         now = QDateTime(c.today, QTime(9, 15, 0));
         dlg.PresetCombo()->setCurrentIndex(-1);
         Choose(c.preset);
-        EXPECT_EQ(dlg.StartCalendar()->selectedDate(), c.start);
-        EXPECT_EQ(dlg.EndCalendar()->selectedDate(), c.today);
-        EXPECT_EQ(QDateTime::fromSecsSinceEpoch(dlg.m_tStart).date(), c.start);
-        EXPECT_EQ(QDateTime::fromSecsSinceEpoch(dlg.m_tEnd).date(), c.today);
+        EXPECT_EQ(Shown(), std::make_tuple(c.start, c.today, c.start, c.today));
     }
 }
 
@@ -72,10 +75,8 @@ TEST_F(DateRangeTest, ResetSelectsTodayOnBothCalendars) {
     Choose("Last 90 Days");
     now = now.addDays(2);
     dlg.OnReset();
-    EXPECT_EQ(dlg.StartCalendar()->selectedDate(), now.date());
-    EXPECT_EQ(dlg.EndCalendar()->selectedDate(), now.date());
-    EXPECT_EQ(dlg.m_tStart, now.toSecsSinceEpoch());
-    EXPECT_EQ(dlg.m_tEnd, now.toSecsSinceEpoch());
+    EXPECT_EQ(Shown(), std::make_tuple(now.date(), now.date(), now.date(), now.date()));
+    EXPECT_EQ(std::tie(dlg.m_tStart, dlg.m_tEnd), std::make_tuple(now.toSecsSinceEpoch(), now.toSecsSinceEpoch()));
 }
 
 TEST_F(DateRangeTest, OkTakesTheCalendarsDaysEvenWhenReversed) {
@@ -116,7 +117,7 @@ TEST_F(DateRangeTest, CalendarMenuShowsOnlyOverACalendarAndChangesNothing) {
 TEST_F(ShellTest, AboutBoxShowsTheBuildsVersion) {
     CAboutDlg about;
     EXPECT_EQ(about.windowTitle(), "About GRV");
-    EXPECT_EQ(about.VersionStatic()->objectName(), "1117");
+    EXPECT_EQ(about.VersionStatic()->objectName(), QString::number(grv::IDC_ABOUT_VERSION));
     EXPECT_EQ(about.VersionStatic()->text(), QStringLiteral("Version: " GRV_PROJECT_VERSION_QUAD));
 }
 

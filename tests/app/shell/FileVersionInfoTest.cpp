@@ -8,11 +8,12 @@ namespace {
 TEST(FileVersionInfo, TheProgramCarriesItsVersion) {
     CFileVersionInfo info;
     ASSERT_EQ(info.Create(), 1);
-    EXPECT_EQ(info.GetProductVersion(), "2.1.3.0");
+    EXPECT_EQ(info.GetProductVersion(), GRV_PROJECT_VERSION_QUAD);
     EXPECT_EQ(info.GetString(6), "Gorvane");
     EXPECT_EQ(info.Fixed().dwSignature, FixedFileInfo::kSignature);
-    EXPECT_EQ(info.Fixed().dwProductVersionMS, 0x00020001u);
-    EXPECT_EQ(info.Fixed().dwProductVersionLS, 0x00030000u);
+    const QStringList v = QStringLiteral(GRV_PROJECT_VERSION_QUAD).split('.');
+    EXPECT_EQ(info.Fixed().dwProductVersionMS, (v[0].toUInt() << 16) | v[1].toUInt());
+    EXPECT_EQ(info.Fixed().dwProductVersionLS, (v[2].toUInt() << 16) | v[3].toUInt());
     info.Reset();
     EXPECT_TRUE(info.GetProductVersion().isEmpty());
     EXPECT_EQ(info.Fixed().dwSignature, 0u);
@@ -76,17 +77,6 @@ TEST(FileVersionInfo, MissingOrBrokenRecordsFailAndLeaveNothing) {
     ASSERT_EQ(info.CreateFromFile(WriteRecord(dir, "f.ini", badFixed), 0x0409), 1);
     EXPECT_EQ(info.Fixed().dwSignature, 0u);
     EXPECT_EQ(info.GetString(6), "040904B0");
-}
-
-TEST(FileVersionInfo, FindTranslationMatchesWholeThenPrimaryLanguage) {
-    const std::vector<std::uint32_t> table = {0x04E40407, 0x04B00809};
-    std::uint32_t found = 0;
-    EXPECT_TRUE(CFileVersionInfo::FindTranslation(table, 0x0809, false, found));
-    EXPECT_EQ(found, 0x04B00809u);
-    EXPECT_FALSE(CFileVersionInfo::FindTranslation(table, 0x0409, false, found));
-    EXPECT_TRUE(CFileVersionInfo::FindTranslation(table, 0x0409, true, found));
-    EXPECT_EQ(found, 0x04B00809u);
-    EXPECT_FALSE(CFileVersionInfo::FindTranslation({}, 0x0409, true, found));
 }
 
 }  // namespace

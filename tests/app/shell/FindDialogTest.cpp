@@ -1,10 +1,12 @@
 #include <QPushButton>
 #include <QTableWidget>
 #include <QTest>
+#include <tuple>
 
 #include "JournalWindowSupport.h"
 #include "app/shell/FormTexts.h"
 #include "app/shell/GRVDlgFind.h"
+#include "app/shell/Resource.h"
 #include "app/store/JournalDb.h"
 
 using namespace grv;
@@ -26,8 +28,9 @@ protected:
         find.setAttribute(Qt::WA_DontShowOnScreen);
     }
 
-    QTableWidget* Results() { return find.findChild<QTableWidget*>("1024"); }
-    QComboBox* Fields() { return find.findChild<QComboBox*>("1013"); }
+    QTableWidget* Results() { return find.findChild<QTableWidget*>(QString::number(IDC_FIND_RESULTS)); }
+    QComboBox* Fields() { return find.findChild<QComboBox*>(QString::number(IDC_FIND_FIELD)); }
+    void Click(int id) { QTest::mouseClick(find.findChild<QPushButton*>(QString::number(id)), Qt::LeftButton); }
     QStringList Column(int c) {
         QStringList texts;
         for (int r = 0; r < Results()->rowCount(); ++r) texts << Results()->item(r, c)->text();
@@ -35,8 +38,8 @@ protected:
     }
     void Search(const QString& field, const QString& text) {
         Fields()->setCurrentIndex(Fields()->findText(field));
-        find.findChild<QLineEdit*>("1022")->setText(text);
-        QTest::mouseClick(find.findChild<QPushButton*>("1023"), Qt::LeftButton);
+        find.findChild<QLineEdit*>(QString::number(IDC_FIND_TEXT))->setText(text);
+        Click(IDC_FIND_SEARCH);
     }
     void ClickRow(int row) {
         const QRect cell = Results()->visualRect(Results()->model()->index(row, 1));
@@ -60,24 +63,22 @@ TEST_F(FindDialogTest, FieldsAreSortedWithAllEntriesChosen) {
     EXPECT_EQ(headings, QStringList({"ID", "Timestamp", "Subject", "APL"}));
 }
 
-TEST_F(FindDialogTest, FieldsSearchTheirOwnColumns) {
-    struct Case {
-        const char* field;
-        const char* column;
-    };
-    const Case cases[] = {{"Timestamp", "ts"}, {"Subject", "sbj"},  {"Entry", "entry"},
-                          {"AVG Pain", "apl"}, {"All Entries", "sbj"}, {"", "sbj"}};
-    for (const Case& c : cases) EXPECT_STREQ(CGRVDlgFind::ColumnOfField(c.field), c.column) << c.field;
+TEST_F(FindDialogTest, UnknownFieldsSearchTheSubject) {
+    EXPECT_STREQ(CGRVDlgFind::ColumnOfField(""), "sbj");
+    EXPECT_STREQ(CGRVDlgFind::ColumnOfField("Nothing"), "sbj");
 }
 
 TEST_F(FindDialogTest, SearchOnShowListsEveryEntryNewestFirst) {
     find.m_bSearchOnShow = 1;
     find.show();
-    EXPECT_EQ(Column(0), QStringList({"2", "3", "1"}));
-    EXPECT_EQ(Column(1), QStringList({"2026-05-03 10:00:00", "2026-05-02 10:00:00",
-                                      "2026-05-01 10:00:00"}));
-    EXPECT_EQ(Column(2), QStringList({"Back 5 hours", "Walk", "Knee's ache"}));
-    EXPECT_EQ(Column(3), QStringList({"2", "5", "5"}));
+    QStringList rows;
+    for (int r = 0; r < Results()->rowCount(); ++r) {
+        QStringList cells;
+        for (int c = 0; c < Results()->columnCount(); ++c) cells << Results()->item(r, c)->text();
+        rows << cells.join('|');
+    }
+    EXPECT_EQ(rows, QStringList({"2|2026-05-03 10:00:00|Back 5 hours|2", "3|2026-05-02 10:00:00|Walk|5",
+                                 "1|2026-05-01 10:00:00|Knee's ache|5"}));
 }
 
 TEST_F(FindDialogTest, InitialFieldAndTextAreSearchedOnShow) {
@@ -120,7 +121,7 @@ TEST_F(FindDialogTest, ClicksPickTheIdAndAClickBesideTheRowsSaysNoneWasPicked) {
 
 TEST_F(FindDialogTest, SelectWithoutAPickEndsWithOkAndNoId) {
     find.show();
-    QTest::mouseClick(find.findChild<QPushButton*>("1"), Qt::LeftButton);
+    Click(IDOK);
     EXPECT_EQ(find.result(), QDialog::Accepted);
     EXPECT_TRUE(find.m_strSelectedId.isEmpty());
 }
@@ -129,23 +130,23 @@ TEST_F(FindDialogTest, DeleteAsksAndMarksTheEntryDeletedThenForgetsIt) {
     find.m_bSearchOnShow = 1;
     find.show();
     // Nothing picked: nothing touched.
-    QTest::mouseClick(find.findChild<QPushButton*>("3"), Qt::LeftButton);
+    Click(IDC_FIND_DELETE);
     EXPECT_EQ(prompter->Texts(), std::vector<QString>({kFindDeleteWhich}));
 
     ClickRow(1);
     ASSERT_EQ(find.m_strSelectedId, "3");
     prompter->Clear();
     prompter->Queue(Answer::No);
-    QTest::mouseClick(find.findChild<QPushButton*>("3"), Qt::LeftButton);
+    Click(IDC_FIND_DELETE);
     EXPECT_EQ(Sql(path, "SELECT del FROM entry WHERE id=3"), "0");
     ASSERT_EQ(prompter->Prompts().size(), 1u);
-    EXPECT_EQ(prompter->Prompts()[0].text, kFindDeleteQuestion);
-    EXPECT_EQ(prompter->Prompts()[0].title, kFindDeleteTitle);
-    EXPECT_EQ(prompter->Prompts()[0].buttons, platform::ui::Buttons::YesNo);
-    EXPECT_EQ(prompter->Prompts()[0].icon, platform::ui::Icon::Question);
+    const auto& asked = prompter->Prompts()[0];
+    EXPECT_EQ(std::tie(asked.text, asked.title, asked.buttons, asked.icon),
+              std::make_tuple(QString(kFindDeleteQuestion), QString(kFindDeleteTitle), platform::ui::Buttons::YesNo,
+                              platform::ui::Icon::Question));
 
     prompter->Queue(Answer::Yes);
-    QTest::mouseClick(find.findChild<QPushButton*>("3"), Qt::LeftButton);
+    Click(IDC_FIND_DELETE);
     EXPECT_EQ(Sql(path, "SELECT id,del FROM entry ORDER BY id"), "1|0\n2|0\n3|1");
     EXPECT_EQ(Column(0), QStringList({"2", "1"}));
     // Select now hands back no id of a deleted entry.
@@ -158,7 +159,7 @@ TEST_F(FindDialogTest, AFailedDeleteIsReported) {
     ClickRow(0);
     db.Close();
     prompter->Queue(Answer::Yes);
-    QTest::mouseClick(find.findChild<QPushButton*>("3"), Qt::LeftButton);
+    Click(IDC_FIND_DELETE);
     EXPECT_EQ(prompter->Texts().back(), kFindDeleteFailed);
     EXPECT_EQ(find.m_strSelectedId, "2");
 }

@@ -21,6 +21,7 @@
 #include "app/shell/Resource.h"
 #include "app/shell/ShellTexts.h"
 #include "app/store/Medicine.h"
+#include "tests/support/JournalFixture.h"
 
 using namespace grv;
 using platform::ui::Answer;
@@ -190,7 +191,7 @@ TEST_F(MainDetailsTest, ToolbarMoodAndSideEffectsStoreOneRecordPerUse) {
         });
         ASSERT_TRUE(dlg.OnCommand(ID_TB_MOOD));
         Then([level](QWidget* d) {
-            Slide(d, 1045, level + 1);  // the second row: vomiting
+            Slide(d, IDC_SE_SLIDER_SECOND_ROW, level + 1);  // vomiting
             Ok(d);
         });
         ASSERT_TRUE(dlg.OnCommand(ID_TB_SIDE_EFFECTS));
@@ -212,14 +213,7 @@ TEST_F(MainDetailsTest, ToolbarMoodAndSideEffectsStoreOneRecordPerUse) {
 TEST_F(MainDetailsTest, ToolbarActionsMedicinesAndQuestion) {
     CGRVDlg dlg;
     OpenTwoEntries(dlg, 2);
-    CMedicine med;
-    med.name = "Ibuprofen";
-    med.dos_size = 200;
-    med.dos_msr = "mg";
-    med.dos_form = "Tablet";
-    med.dos_qty = 1;
-    med.dos_dur_size = 6;
-    med.dos_dur_form = "Hours";
+    CMedicine med = grvtest::MakeMedicine("Ibuprofen", 200);
     ASSERT_EQ(dlg.Db().SaveMedicine(med), 1);
 
     Then([](QWidget* d) {
@@ -366,10 +360,8 @@ TEST_F(MainDetailsTest, ContextMoodAndActionsEditStoredRecords) {
     CEntryActions a;
     a.eid = 2;
     a.name = "Walk";
-    a.cat = "Exercise";
     a.plmod = -3;
     a.durmin = 30;
-    a.ref = "park";
     ASSERT_EQ(dlg.Db().SaveEntryActions(a), 1);
     // One action: Details > Actions lists it; picking it opens it for change.
     QString name;
@@ -438,7 +430,7 @@ TEST_F(MainDetailsTest, LeavingCurrentPainSavesAndOffersTheTypesDialog) {
     FocusLeaves(dlg, Qt::ActiveWindowFocusReason);
     EXPECT_EQ(Q("SELECT count(*) FROM entry"), "1");
     Then([](QWidget* d) {
-        Slide(d, 1054, 2);
+        Slide(d, IDC_SE_SLIDER_FIRST_ROW, 2);  // nausea
         Ok(d);
     });
     FocusLeaves(dlg, Qt::TabFocusReason);
@@ -625,15 +617,6 @@ TEST_F(MainDetailsTest, ActivatingARowLoadsItAndShowsTheEntriesMenu) {
     EXPECT_EQ(Edit(dlg, IDC_CURRENT_PAIN)->text(), "4");
     EXPECT_TRUE(dlg.EntriesContextMenu()->isVisible());
     dlg.EntriesContextMenu()->hide();
-}
-
-TEST_F(MainDetailsTest, TypeCodeFromName) {
-    const std::pair<const char*, int> cases[] = {
-        {"Action", 1},   {"Journal", 2},      {"Medicine", 3}, {"Mood", 4},
-        {"Question", 5}, {"Side Effects", 6}, {"", 0},         {"mood", 0},
-        {"Actions", 0},
-    };
-    for (auto [name, code] : cases) EXPECT_EQ(CGRVDlg::TypeCodeFromName(name), code) << name;
 }
 
 }  // namespace

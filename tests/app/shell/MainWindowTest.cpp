@@ -17,7 +17,6 @@
 #include "app/shell/GRVDlg.h"
 #include "app/shell/Profile.h"
 #include "app/shell/Resource.h"
-#include "app/shell/TypeList.h"
 
 using namespace grv;
 using platform::ui::Answer;
@@ -43,59 +42,59 @@ struct CommandCase {
 };
 
 const CommandCase kCommands[] = {
-    {32824, Place::Menu, "New Entry"},
-    {32825, Place::Menu, "Find Entry"},
-    {32829, Place::Menu, "Save Entry"},
-    {32827, Place::Menu, "Close Entry"},
-    {32819, Place::Menu, "New"},
-    {32820, Place::Menu, "Open"},
-    {32828, Place::Menu, "Close"},
-    {32822, Place::Menu, "Backup"},
-    {32823, Place::Menu, "Restore"},
-    {57607, Place::Menu, "Print"},
-    {32774, Place::Menu, "E&xit"},
-    {32775, Place::Menu, "Undo"},
-    {32776, Place::Menu, "Redo"},
-    {32777, Place::Menu, "Cut"},
-    {32778, Place::Menu, "Copy"},
-    {32779, Place::Menu, "Paste"},
-    {32780, Place::Menu, "Preferences"},
-    {32848, Place::Menu, "Find Entries"},
-    {32833, Place::Menu, "Medicine Cabinet"},
-    {32850, Place::Menu, "Show"},
-    {32851, Place::Menu, "Hide"},
-    {32853, Place::Menu, "Current Pain Level"},
-    {32852, Place::Menu, "Average Pain Level"},
-    {32854, Place::Menu, "Lowest Pain Level"},
-    {32855, Place::Menu, "Worst Pain Level"},
-    {32900, Place::Menu, "Reports"},
-    {32781, Place::Menu, "Contents"},
-    {32782, Place::Menu, "About"},
-    {32795, Place::Toolbar, "Create a new entry."},
-    {32796, Place::Toolbar, "Save the current entry."},
-    {32863, Place::Toolbar, "Delete the current entry."},
-    {32816, Place::Toolbar, "Find/Search for an entry."},
-    {32792, Place::Toolbar, "Medicine Cabinet - a list of all medicines and treatments."},
-    {32865, Place::Toolbar, "Add action details to your entry."},
-    {32814, Place::Toolbar, "Add side effect and symptom details to your entry."},
-    {32842, Place::Toolbar, "Add a question or answer to an entry."},
-    {32813, Place::Toolbar, "Add medications taken to your entry."},
-    {32793, Place::Toolbar, "Add your mood to your entry."},
-    {32797, Place::Toolbar, "Print the current entry."},
-    {32864, Place::Toolbar, "Hide or Show the lower graph."},
-    {32799, Place::Tray, "New Entry"},
-    {32832, Place::Tray, "New Pain Score"},
-    {32802, Place::Tray, "Hide"},
-    {32800, Place::Tray, "Show"},
-    {32801, Place::Tray, "Exit"},
-    {32866, Place::Context, "Edit"},
-    {32872, Place::Context, "Actions"},
-    {32873, Place::Context, "Journal"},
-    {32874, Place::Context, "Medicines"},
-    {32875, Place::Context, "Mood"},
-    {32847, Place::Context, "Questions"},
-    {32876, Place::Context, "Side Effects"},
-    {32871, Place::Context, "Delete"},
+    {ID_FILE_NEW_ENTRY, Place::Menu, "New Entry"},
+    {ID_FILE_FIND_ENTRY, Place::Menu, "Find Entry"},
+    {ID_FILE_SAVE_ENTRY, Place::Menu, "Save Entry"},
+    {ID_FILE_CLOSE_ENTRY, Place::Menu, "Close Entry"},
+    {ID_DATABASE_NEW, Place::Menu, "New"},
+    {ID_DATABASE_OPEN, Place::Menu, "Open"},
+    {ID_DATABASE_CLOSE, Place::Menu, "Close"},
+    {ID_DATABASE_BACKUP, Place::Menu, "Backup"},
+    {ID_DATABASE_RESTORE, Place::Menu, "Restore"},
+    {ID_FILE_PRINT, Place::Menu, "Print"},
+    {ID_FILE_EXIT, Place::Menu, "E&xit"},
+    {ID_EDIT_UNDO, Place::Menu, "Undo"},
+    {ID_EDIT_REDO, Place::Menu, "Redo"},
+    {ID_EDIT_CUT, Place::Menu, "Cut"},
+    {ID_EDIT_COPY, Place::Menu, "Copy"},
+    {ID_EDIT_PASTE, Place::Menu, "Paste"},
+    {ID_EDIT_PREFERENCES, Place::Menu, "Preferences"},
+    {ID_TOOLS_FIND_ENTRIES, Place::Menu, "Find Entries"},
+    {ID_TOOLS_MEDICINE_CABINET, Place::Menu, "Medicine Cabinet"},
+    {ID_GRAPH_SHOW, Place::Menu, "Show"},
+    {ID_GRAPH_HIDE, Place::Menu, "Hide"},
+    {ID_TREND_CURRENT, Place::Menu, "Current Pain Level"},
+    {ID_TREND_AVERAGE, Place::Menu, "Average Pain Level"},
+    {ID_TREND_LOWEST, Place::Menu, "Lowest Pain Level"},
+    {ID_TREND_WORST, Place::Menu, "Worst Pain Level"},
+    {ID_TOOLS_REPORTS, Place::Menu, "Reports"},
+    {ID_HELP_CONTENTS, Place::Menu, "Contents"},
+    {ID_HELP_ABOUT, Place::Menu, "About"},
+    {ID_TB_NEW_ENTRY, Place::Toolbar, "Create a new entry."},
+    {ID_TB_SAVE_ENTRY, Place::Toolbar, "Save the current entry."},
+    {ID_TB_DELETE_ENTRY, Place::Toolbar, "Delete the current entry."},
+    {ID_TB_FIND, Place::Toolbar, "Find/Search for an entry."},
+    {ID_TB_MEDICINE_CABINET, Place::Toolbar, "Medicine Cabinet - a list of all medicines and treatments."},
+    {ID_TB_ACTIONS, Place::Toolbar, "Add action details to your entry."},
+    {ID_TB_SIDE_EFFECTS, Place::Toolbar, "Add side effect and symptom details to your entry."},
+    {ID_TB_QUESTION, Place::Toolbar, "Add a question or answer to an entry."},
+    {ID_TB_MEDICINES, Place::Toolbar, "Add medications taken to your entry."},
+    {ID_TB_MOOD, Place::Toolbar, "Add your mood to your entry."},
+    {ID_TB_PRINT, Place::Toolbar, "Print the current entry."},
+    {ID_TB_TOGGLE_GRAPH, Place::Toolbar, "Hide or Show the lower graph."},
+    {ID_TRAY_NEW_ENTRY, Place::Tray, "New Entry"},
+    {ID_TRAY_NEW_PAIN_SCORE, Place::Tray, "New Pain Score"},
+    {ID_TRAY_HIDE, Place::Tray, "Hide"},
+    {ID_TRAY_SHOW, Place::Tray, "Show"},
+    {ID_TRAY_EXIT, Place::Tray, "Exit"},
+    {ID_ENTRY_EDIT, Place::Context, "Edit"},
+    {ID_DETAILS_ACTIONS, Place::Context, "Actions"},
+    {ID_DETAILS_JOURNAL, Place::Context, "Journal"},
+    {ID_DETAILS_MEDICINES, Place::Context, "Medicines"},
+    {ID_DETAILS_MOOD, Place::Context, "Mood"},
+    {ID_DETAILS_QUESTIONS, Place::Context, "Questions"},
+    {ID_DETAILS_SIDE_EFFECTS, Place::Context, "Side Effects"},
+    {ID_ENTRY_DELETE, Place::Context, "Delete"},
 };
 
 // Every action reachable from a menu, its submenus included.
@@ -149,8 +148,9 @@ TEST_F(MainWindowTest, ToolbarHasTwelveButtonsInOrder) {
     CGRVDlg dlg;
     QList<int> ids;
     for (QAction* a : dlg.ToolBar()->actions()) ids << a->data().toInt();
-    EXPECT_EQ(ids, (QList<int>{32795, 32796, 32863, 32816, 32792, 32865, 32814, 32842, 32813,
-                               32793, 32797, 32864}));
+    EXPECT_EQ(ids, (QList<int>{ID_TB_NEW_ENTRY, ID_TB_SAVE_ENTRY, ID_TB_DELETE_ENTRY, ID_TB_FIND,
+                               ID_TB_MEDICINE_CABINET, ID_TB_ACTIONS, ID_TB_SIDE_EFFECTS, ID_TB_QUESTION,
+                               ID_TB_MEDICINES, ID_TB_MOOD, ID_TB_PRINT, ID_TB_TOGGLE_GRAPH}));
     EXPECT_EQ(dlg.ToolBar()->iconSize(), QSize(24, 24));
 }
 
@@ -183,7 +183,7 @@ TEST_F(MainWindowTest, EnterAndEscDoNotCloseTheWindow) {
     ShowAndSettle(dlg);
     for (int key : {Qt::Key_Return, Qt::Key_Enter, Qt::Key_Escape}) {
         QTest::keyClick(&dlg, Qt::Key(key));
-        QTest::keyClick(dlg.findChild<QWidget*>("1015"), Qt::Key(key));
+        QTest::keyClick(dlg.findChild<QWidget*>(QString::number(IDC_WORST_PAIN)), Qt::Key(key));
         EXPECT_TRUE(dlg.isVisible()) << key;
     }
     EXPECT_TRUE(prompter->Prompts().empty());
@@ -278,7 +278,7 @@ TEST_F(MainWindowTest, HiddenByTrayStaysHiddenUntilShowOrNewEntry) {
     dlg.hide();
     dlg.OnCommand(ID_TRAY_NEW_ENTRY);
     EXPECT_TRUE(dlg.isVisible());
-    EXPECT_EQ(dlg.focusWidget(), dlg.findChild<QWidget*>("1013"));
+    EXPECT_EQ(dlg.focusWidget(), dlg.findChild<QWidget*>(QString::number(IDC_ENTRY_TYPE)));
     ASSERT_TRUE(usage->WaitFor(1, 5000));
     EXPECT_EQ(usage->Labels(), std::vector<std::string>{"TM NewEntry"});
 }
@@ -287,7 +287,7 @@ TEST_F(MainWindowTest, EntriesContextMenuOnlyOverTheList) {
     CGRVDlg dlg;
     dlg.resize(500, 700);
     ShowAndSettle(dlg);
-    auto* list = dlg.findChild<QTreeWidget*>("1072");
+    auto* list = dlg.findChild<QTreeWidget*>(QString::number(IDC_ENTRY_LIST));
     ASSERT_NE(list, nullptr);
     dlg.OnContextMenu(dlg.mapToGlobal(QPoint(2, 2)));
     EXPECT_FALSE(dlg.EntriesContextMenu()->isVisible());
@@ -310,21 +310,11 @@ TEST_F(MainWindowTest, DefaultTypeSelectsByPrefixAfterTheFirstItem) {
         WriteProfileString(kSectionPrefs, kDefaultType, c.stored);
         CGRVDlg dlg;
         ShowAndSettle(dlg);
-        auto* types = dlg.findChild<QComboBox*>("1013");
+        auto* types = dlg.findChild<QComboBox*>(QString::number(IDC_ENTRY_TYPE));
         ASSERT_EQ(types->count(), 6);
         EXPECT_EQ(types->currentIndex() < 0 ? QString() : types->currentText(),
                   QString(c.selected))
             << c.stored;
-    }
-}
-
-TEST_F(MainWindowTest, TypeListCarriesTheTypeCodes) {
-    QComboBox list;
-    FillTypeList(&list);
-    const char* names[] = {"Action", "Journal", "Medicine", "Mood", "Question", "Side Effects"};
-    for (int i = 0; i < 6; ++i) {
-        EXPECT_EQ(list.itemText(i), names[i]);
-        EXPECT_EQ(list.itemData(i).toInt(), i + 1);
     }
 }
 

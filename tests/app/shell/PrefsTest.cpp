@@ -6,6 +6,7 @@
 #include <QTimer>
 #include <functional>
 #include <map>
+#include <tuple>
 
 #include "ShellTestSupport.h"
 #include "app/shell/GRVDlg.h"
@@ -107,19 +108,17 @@ TEST_F(PrefsTest, ChoicesRoundTripThroughTheProfile) {
         Types(d)->setCurrentIndex(Types(d)->findText("Side Effects"));
         Press(d, IDOK);
     });
-    Values v = ReadWithConfigparser(ProfileFile());
-    EXPECT_EQ(v["Prefs/OpenLastUsedDB"], "0");
-    EXPECT_EQ(v["Prefs/ClearAfterSave"], "1");
-    EXPECT_EQ(v["Prefs/AutoSaveEntry"], "1");
-    EXPECT_EQ(v["Prefs/DefaultType"], "Side Effects");
-    EXPECT_EQ(v["Prefs/FirstTimeWiz"], "0");
-    EXPECT_EQ(v["Prefs/CloseToTray"], "1");
-    EXPECT_EQ(v["Prefs/AutoStartWin"], "0");
-    EXPECT_EQ(v["Prefs/DisAnonStats"], "1");
+    const Values expected = {
+        {"MRU/LastFile", ""},          {"MRU/LastPath", ""},
+        {"Prefs/OpenLastUsedDB", "0"}, {"Prefs/ClearAfterSave", "1"},
+        {"Prefs/AutoSaveEntry", "1"},  {"Prefs/DefaultType", "Side Effects"},
+        {"Prefs/FirstTimeWiz", "0"},   {"Prefs/CloseToTray", "1"},
+        {"Prefs/AutoStartWin", "0"},   {"Prefs/DisAnonStats", "1"},
+    };
+    EXPECT_EQ(ReadWithConfigparser(ProfileFile()), expected);
     // The running window took them over at once.
-    EXPECT_EQ(dlg.m_prefs.closeToTray, 1);
-    EXPECT_EQ(dlg.m_prefs.disAnonStats, 1);
-    EXPECT_EQ(dlg.m_prefs.clearAfterSave, 1);
+    EXPECT_EQ(std::tie(dlg.m_prefs.closeToTray, dlg.m_prefs.disAnonStats, dlg.m_prefs.clearAfterSave),
+              std::make_tuple(1, 1, 1));
     EXPECT_EQ(dlg.m_prefs.defaultType, "Side Effects");
 
     // And what another program writes is read back.
@@ -135,9 +134,8 @@ TEST_F(PrefsTest, ChoicesRoundTripThroughTheProfile) {
     ASSERT_EQ(RunProgram("/usr/bin/python3", {"-c", QString::fromUtf8(edit), ProfileFile()}), 0);
     const Prefs p = ReadPrefs();
     EXPECT_EQ(p.defaultType, "Mood");
-    EXPECT_EQ(p.closeToTray, 0);
-    EXPECT_EQ(p.disAnonStats, 0) << "unreadable numbers read as the default";
-    EXPECT_EQ(p.clearAfterSave, 1);
+    // Unreadable numbers read as the default.
+    EXPECT_EQ(std::tie(p.closeToTray, p.disAnonStats, p.clearAfterSave), std::make_tuple(0, 0, 1));
 }
 
 TEST_F(PrefsTest, TypeListOffersQuestionAndStoredQuestionsSelectsIt) {

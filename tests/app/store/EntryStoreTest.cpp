@@ -1,16 +1,18 @@
+#include <grp.h>
 #include <gtest/gtest.h>
 #include <sqlite3.h>
-#include <grp.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <climits>
 #include <cstdio>
-#include <cstdlib>
 #include <filesystem>
 
+#include <functional>
 #include <string>
+#include <tuple>
+#include <vector>
 
 #include "app/store/EntryRecords.h"
 #include "app/store/JournalDb.h"
@@ -40,127 +42,149 @@ std::string WriteFailure(const char* format, const std::string& path, const std:
     return SqlFormat(format, path.c_str(), start.c_str()) + SqlFormat(kErrReason, reason.c_str());
 }
 
+// One overload per record kind, so each check below is written once.
+bool Save(CJournalDb& db, CEntry& r) {
+    return db.SaveEntry(r);
+}
+bool Save(CJournalDb& db, CEntryActions& r) {
+    return db.SaveEntryActions(r);
+}
+bool Save(CJournalDb& db, CEntryMeds& r) {
+    return db.SaveEntryMeds(r);
+}
+bool Save(CJournalDb& db, CEntryMood& r) {
+    return db.SaveEntryMood(r);
+}
+bool Save(CJournalDb& db, CEntryQuestions& r) {
+    return db.SaveEntryQuestion(r);
+}
+bool Save(CJournalDb& db, CEntrySideEff& r) {
+    return db.SaveEntrySideEff(r);
+}
+bool Save(CJournalDb& db, CMedicine& r) {
+    return db.SaveMedicine(r);
+}
+bool Load(CJournalDb& db, const std::string& id, CEntry& r) {
+    return db.LoadEntry(id, r);
+}
+bool Load(CJournalDb& db, const std::string& id, CEntryActions& r) {
+    return db.LoadEntryActions(id, r);
+}
+bool Load(CJournalDb& db, const std::string& id, CEntryMeds& r) {
+    return db.LoadEntryMeds(id, r);
+}
+bool Load(CJournalDb& db, const std::string& id, CEntryMood& r) {
+    return db.LoadEntryMood(IdFromText(id), r);
+}
+bool Load(CJournalDb& db, const std::string& id, CEntryQuestions& r) {
+    return db.LoadEntryQuestionText(id, r);
+}
+bool Load(CJournalDb& db, const std::string& id, CEntrySideEff& r) {
+    return db.LoadEntrySideEffText(id, r);
+}
+bool Load(CJournalDb& db, const std::string& id, CMedicine& r) {
+    return db.LoadMedicine(IdFromText(id), r);
+}
+int Delete(CJournalDb& db, const CEntryActions& r) {
+    return db.DeleteEntryActions(r);
+}
+int Delete(CJournalDb& db, const CEntryMeds& r) {
+    return db.DeleteEntryMeds(r);
+}
+int Delete(CJournalDb& db, const CEntryMood& r) {
+    return db.DeleteEntryMood(r);
+}
+int Delete(CJournalDb& db, const CEntryQuestions& r) {
+    return db.DeleteEntryQuestion(r);
+}
+int Delete(CJournalDb& db, const CEntrySideEff& r) {
+    return db.DeleteEntrySideEff(r);
+}
+
+template <typename Record>
+Record OfEntry(int eid) {
+    Record r;
+    r.eid = eid;
+    return r;
+}
+
 class EntryStoreTest : public StoreTest {
 protected:
-    CEntry NewEntry(const char* ts, const char* sbj, int cpl = 3) {
-        CEntry e;
-        e.ts = ts;
-        e.sbj = sbj;
-        e.entry = "text";
-        e.wpl = 7;
-        e.apl = 5;
-        e.lpl = 1;
-        e.cpl = cpl;
-        EXPECT_EQ(m_db.SaveEntry(e), 1) << m_db.GetLastErrorText();
-        return e;
-    }
     std::string Row(const std::string& table, const std::string& columns, int id) {
         return Cli("SELECT " + columns + " FROM " + table + " WHERE id=" + std::to_string(id) + ";");
     }
+    template <typename Record>
+    void SaveOk(Record& r) {
+        ASSERT_TRUE(Save(m_db, r)) << m_db.GetLastErrorText();
+    }
+    template <typename Record>
+    void SaveAndDelete(Record r) {
+        SaveOk(r);
+        EXPECT_EQ(Delete(m_db, r), 1);
+    }
+    // Saves rec, reads its row with the sqlite3 shell, loads it back and
+    // saves what was loaded: the row must not change, so every column loads.
+    template <typename Record>
+    void RoundTrip(Record rec, const char* table, const std::string& row) {
+        SCOPED_TRACE(table);
+        ASSERT_TRUE(Save(m_db, rec)) << m_db.GetLastErrorText();
+        EXPECT_EQ(Row(table, "*", rec.id), row);
+        Record back;
+        ASSERT_TRUE(Load(m_db, IdText(rec.id), back));
+        EXPECT_EQ(back.id, rec.id);
+        ASSERT_TRUE(Save(m_db, back));
+        EXPECT_EQ(back.id, rec.id);
+        EXPECT_EQ(Cli(std::string("SELECT * FROM ") + table + ";"), row);
+    }
 };
 
-TEST_F(EntryStoreTest, EntryRoundTripsThroughTheFile) {
-    CEntry e = NewEntry("2024-03-05 09:07:30", "Knee", 4);
-    EXPECT_EQ(e.id, 1);
-    EXPECT_EQ(Row("entry", "*", e.id), "1|2024-03-05 09:07:30|7|5|1|4|Knee|text|0\n");
-
-    CEntry back;
-    ASSERT_EQ(m_db.LoadEntry("1", back), 1);
-    EXPECT_EQ(back.id, 1);
-    EXPECT_EQ(back.ts, e.ts);
-    EXPECT_EQ(back.wpl, 7);
-    EXPECT_EQ(back.apl, 5);
-    EXPECT_EQ(back.lpl, 1);
-    EXPECT_EQ(back.cpl, 4);
-    EXPECT_EQ(back.sbj, "Knee");
-    EXPECT_EQ(back.entry, "text");
-
-    back.sbj = "Left knee";
-    back.cpl = 6;
-    ASSERT_EQ(m_db.SaveEntry(back), 1);
-    EXPECT_EQ(back.id, 1);
-    EXPECT_EQ(Row("entry", "sbj, cpl", 1), "Left knee|6\n");
-    EXPECT_EQ(Cli("SELECT count(*) FROM entry;"), "1\n");
-}
-
-TEST_F(EntryStoreTest, DetailRecordsRoundTripThroughTheFile) {
-    CEntryActions act;
-    act.eid = 1;
+TEST_F(EntryStoreTest, EveryRecordKindRoundTripsThroughTheFile) {
+    RoundTrip(grvtest::MakeEntry("Knee"), "entry", "1|2024-03-05 09:07:30|7|5|2|4|Knee|body|0\n");
+    CEntryActions act = OfEntry<CEntryActions>(1);
     act.name = "Walk";
     act.cat = "Exercise";
     act.plmod = -3;
     act.durmin = 45;
     act.ref = "physio";
-    ASSERT_EQ(m_db.SaveEntryActions(act), 1);
-    EXPECT_EQ(Row("entry_actions", "*", act.id), "1|1|Walk|Exercise|-3|45|physio|0\n");
-    CEntryActions actBack;
-    ASSERT_EQ(m_db.LoadEntryActions("1", actBack), 1);
-    EXPECT_EQ(actBack.eid, 1);
-    EXPECT_EQ(actBack.name, "Walk");
-    EXPECT_EQ(actBack.cat, "Exercise");
-    EXPECT_EQ(actBack.plmod, -3);
-    EXPECT_EQ(actBack.durmin, 45);
-    EXPECT_EQ(actBack.ref, "physio");
-
-    CEntryMeds meds;
-    meds.eid = 1;
+    RoundTrip(act, "entry_actions", "1|1|Walk|Exercise|-3|45|physio|0\n");
+    CEntryMeds meds = OfEntry<CEntryMeds>(1);
     meds.mid = 2;
     meds.name = "Ibuprofen (200 mg) Tablet";
     meds.quantity = 2;
     meds.override = 1;
     meds.dosage = "400 mg";
     meds.desc = "with food";
-    ASSERT_EQ(m_db.SaveEntryMeds(meds), 1);
-    EXPECT_EQ(Row("entry_meds", "*", meds.id),
-              "1|1|2|Ibuprofen (200 mg) Tablet|2|1|400 mg|with food|0\n");
-    CEntryMeds medsBack;
-    ASSERT_EQ(m_db.LoadEntryMeds("1", medsBack), 1);
-    EXPECT_EQ(medsBack.mid, 2);
-    EXPECT_EQ(medsBack.quantity, 2);
-    EXPECT_EQ(medsBack.override, 1);
-    EXPECT_EQ(medsBack.dosage, "400 mg");
-    EXPECT_EQ(medsBack.desc, "with food");
-
-    CEntryMood mood;
-    mood.eid = 1;
+    RoundTrip(meds, "entry_meds", "1|1|2|Ibuprofen (200 mg) Tablet|2|1|400 mg|with food|0\n");
+    CEntryMood mood = OfEntry<CEntryMood>(1);
     mood.act = 1, mood.mood = 2, mood.walk = 3, mood.work = 4;
     mood.relat = 5, mood.sleep = 6, mood.life = 7, mood.concn = 8;
-    ASSERT_EQ(m_db.SaveEntryMood(mood), 1);
-    EXPECT_EQ(Row("entry_mood", "*", mood.id), "1|1|1|2|3|4|5|6|7|8|0\n");
-    CEntryMood moodBack;
-    ASSERT_EQ(m_db.LoadEntryMood(mood.id, moodBack), 1);
-    EXPECT_EQ(moodBack.walk, 3);
-    EXPECT_EQ(moodBack.life, 7);
-    EXPECT_EQ(moodBack.concn, 8);
-
-    CEntryQuestions q;
-    q.eid = 1;
+    RoundTrip(mood, "entry_mood", "1|1|1|2|3|4|5|6|7|8|0\n");
+    CEntryQuestions q = OfEntry<CEntryQuestions>(1);
     q.q = "Dose?";
     q.a = "Same";
     q.ref = "GP";
-    ASSERT_EQ(m_db.SaveEntryQuestion(q), 1);
-    EXPECT_EQ(Row("entry_question", "*", q.id), "1|1|Dose?|Same|GP|0\n");
-    CEntryQuestions qBack;
-    ASSERT_EQ(m_db.LoadEntryQuestionText("1", qBack), 1);
-    EXPECT_EQ(qBack.q, "Dose?");
-    EXPECT_EQ(qBack.a, "Same");
-    EXPECT_EQ(qBack.ref, "GP");
-
-    CEntrySideEff s;
-    s.eid = 1;
+    RoundTrip(q, "entry_question", "1|1|Dose?|Same|GP|0\n");
+    CEntrySideEff s = OfEntry<CEntrySideEff>(1);
     s.mid = 2;
     s.appet = 1, s.constip = 2, s.insomn = 3, s.itch = 4, s.nausea = 5;
     s.night = 6, s.sweat = 7, s.think = 8, s.tired = 9, s.vomit = 10;
-    ASSERT_EQ(m_db.SaveEntrySideEff(s), 1);
-    EXPECT_EQ(Row("entry_sideff", "*", s.id), "1|1|2|1|2|3|4|5|6|7|8|9|10|0\n");
-    CEntrySideEff sBack;
-    ASSERT_EQ(m_db.LoadEntrySideEffText("1", sBack), 1);
-    EXPECT_EQ(sBack.id, 1);
-    EXPECT_EQ(sBack.eid, 1);
-    EXPECT_EQ(sBack.mid, 2);
-    EXPECT_EQ(sBack.appet, 1);
-    EXPECT_EQ(sBack.insomn, 3);
-    EXPECT_EQ(sBack.vomit, 10);
+    RoundTrip(s, "entry_sideff", "1|1|2|1|2|3|4|5|6|7|8|9|10|0\n");
+    // The refill count is always stored as 0.
+    CMedicine m = grvtest::MakeMedicine("Ibuprofen", 200);
+    m.span_form = "Months";
+    m.refill_cnt = 3;
+    m.dosage_text = "2 every 4 hours";
+    m.url = "http://example.invalid/i";
+    RoundTrip(m, "medicine_cabinet",
+              "1|Ibuprofen|200|mg|Tablet|2|4|Hours|0|0|Months|0|2 every 4 hours|Ibuprofen notes|"
+              "http://example.invalid/i|0\n");
+
+    CEntry changed;
+    ASSERT_TRUE(m_db.LoadEntry("1", changed));
+    changed.sbj = "Left knee";
+    changed.cpl = 6;
+    ASSERT_TRUE(m_db.SaveEntry(changed));
+    EXPECT_EQ(Row("entry", "id, sbj, cpl", 1), "1|Left knee|6\n");
 }
 
 // Everything a user may type: quotes of both kinds, backslashes, CR LF,
@@ -193,63 +217,45 @@ protected:
     // Puts the text into every text field, saves three times (an insert,
     // then two updates), and checks the file with the sqlite3 shell and the
     // record read back through the store.
-    template <typename Record, typename Save, typename Load>
-    void RoundTrip(Record rec, const char* table, std::initializer_list<TextField<Record>> fields,
-                   Save save, Load load) {
+    template <typename Record>
+    void RoundTrip(Record rec, const char* table, std::initializer_list<TextField<Record>> fields) {
         SCOPED_TRACE(table);
-        for (const auto& f : fields) rec.*(f.field) = kHostileText;
-        for (int i = 0; i < 3; ++i) ASSERT_TRUE(save(rec)) << i << m_db.GetLastErrorText();
+        for (const auto& f : fields)
+            rec.*(f.field) = kHostileText;
+        for (int i = 0; i < 3; ++i)
+            ASSERT_TRUE(Save(m_db, rec)) << i << m_db.GetLastErrorText();
         for (const auto& f : fields) {
             EXPECT_EQ(rec.*(f.field), kHostileText) << f.column;
-            EXPECT_EQ(Row(table, std::string("hex(") + f.column + ")", rec.id), Hex(kHostileText) + "\n")
-                << f.column;
+            EXPECT_EQ(Row(table, std::string("hex(") + f.column + ")", rec.id), Hex(kHostileText) + "\n") << f.column;
         }
         EXPECT_EQ(Cli(std::string("SELECT count(*) FROM ") + table + ";"), "1\n");
         Record back;
-        ASSERT_TRUE(load(back, IdText(rec.id))) << m_db.GetLastErrorText();
-        for (const auto& f : fields) EXPECT_EQ(back.*(f.field), kHostileText) << f.column;
+        ASSERT_TRUE(Load(m_db, IdText(rec.id), back)) << m_db.GetLastErrorText();
+        for (const auto& f : fields)
+            EXPECT_EQ(back.*(f.field), kHostileText) << f.column;
     }
 };
 
 // Mood and side-effect records carry numbers only.
 TEST_F(HostileTextTest, TypedTextsRoundTripExactlyThroughEveryRecordKind) {
-    RoundTrip<CEntry>(
-        AtTime("2024-01-01 08:00:00"), "entry", {{"sbj", &CEntry::sbj}, {"entry", &CEntry::entry}},
-        [&](CEntry& r) { return m_db.SaveEntry(r); },
-        [&](CEntry& r, const std::string& id) { return m_db.LoadEntry(id, r); });
-    CEntryActions act;
-    act.eid = 1;
+    RoundTrip<CEntry>(AtTime("2024-01-01 08:00:00"), "entry", {{"sbj", &CEntry::sbj}, {"entry", &CEntry::entry}});
     RoundTrip<CEntryActions>(
-        act, "entry_actions",
-        {{"name", &CEntryActions::name}, {"cat", &CEntryActions::cat}, {"ref", &CEntryActions::ref}},
-        [&](CEntryActions& r) { return m_db.SaveEntryActions(r); },
-        [&](CEntryActions& r, const std::string& id) { return m_db.LoadEntryActions(id, r); });
-    CEntryMeds meds;
-    meds.eid = 1;
-    RoundTrip<CEntryMeds>(
-        meds, "entry_meds",
-        {{"name", &CEntryMeds::name}, {"dosage", &CEntryMeds::dosage}, {"desc", &CEntryMeds::desc}},
-        [&](CEntryMeds& r) { return m_db.SaveEntryMeds(r); },
-        [&](CEntryMeds& r, const std::string& id) { return m_db.LoadEntryMeds(id, r); });
-    CEntryQuestions q;
-    q.eid = 1;
+        OfEntry<CEntryActions>(1), "entry_actions",
+        {{"name", &CEntryActions::name}, {"cat", &CEntryActions::cat}, {"ref", &CEntryActions::ref}});
+    RoundTrip<CEntryMeds>(OfEntry<CEntryMeds>(1), "entry_meds",
+                          {{"name", &CEntryMeds::name}, {"dosage", &CEntryMeds::dosage}, {"desc", &CEntryMeds::desc}});
     RoundTrip<CEntryQuestions>(
-        q, "entry_question",
-        {{"q", &CEntryQuestions::q}, {"a", &CEntryQuestions::a}, {"ref", &CEntryQuestions::ref}},
-        [&](CEntryQuestions& r) { return m_db.SaveEntryQuestion(r); },
-        [&](CEntryQuestions& r, const std::string& id) { return m_db.LoadEntryQuestionText(id, r); });
-    RoundTrip<CMedicine>(
-        CMedicine(), "medicine_cabinet",
-        {{"name", &CMedicine::name},
-         {"dos_msr", &CMedicine::dos_msr},
-         {"dos_form", &CMedicine::dos_form},
-         {"dos_dur_form", &CMedicine::dos_dur_form},
-         {"span_form", &CMedicine::span_form},
-         {"dosage_text", &CMedicine::dosage_text},
-         {"desc", &CMedicine::desc},
-         {"url", &CMedicine::url}},
-        [&](CMedicine& r) { return m_db.SaveMedicine(r); },
-        [&](CMedicine& r, const std::string& id) { return m_db.LoadMedicine(IdFromText(id), r); });
+        OfEntry<CEntryQuestions>(1), "entry_question",
+        {{"q", &CEntryQuestions::q}, {"a", &CEntryQuestions::a}, {"ref", &CEntryQuestions::ref}});
+    RoundTrip<CMedicine>(CMedicine(), "medicine_cabinet",
+                         {{"name", &CMedicine::name},
+                          {"dos_msr", &CMedicine::dos_msr},
+                          {"dos_form", &CMedicine::dos_form},
+                          {"dos_dur_form", &CMedicine::dos_dur_form},
+                          {"span_form", &CMedicine::span_form},
+                          {"dosage_text", &CMedicine::dosage_text},
+                          {"desc", &CMedicine::desc},
+                          {"url", &CMedicine::url}});
     // The medicine is found again by what was typed.
     CMedicine found;
     EXPECT_TRUE(m_db.FindMedicine(kHostileText, -1, kHostileText, kHostileText, found));
@@ -264,7 +270,7 @@ TEST_F(EntryStoreTest, PainLevelsOutsideZeroToTenAreRefusedUnwritten) {
     };
     const Level levels[] = {
         {"worst", &CEntry::wpl}, {"average", &CEntry::apl}, {"lowest", &CEntry::lpl}, {"current", &CEntry::cpl}};
-    CEntry stored = NewEntry("2024-01-01 08:00:00", "kept");
+    CEntry stored = Stored(grvtest::MakeEntry("kept"));
     const std::string before = Cli("SELECT * FROM entry;");
     for (const Level& l : levels) {
         for (int bad : {11, -1, INT_MIN}) {
@@ -308,44 +314,28 @@ TEST_F(EntryStoreTest, LoadsOfMissingAndDeletedRows) {
     CEntryMeds meds;
     EXPECT_EQ(m_db.LoadEntryMeds("99", meds), 0);
 
-    CEntry e = NewEntry("2024-01-01 08:00:00", "gone");
-    act.eid = e.id;
-    act.name = "Walk";
-    ASSERT_EQ(m_db.SaveEntryActions(act), 1);
-    meds.eid = e.id;
-    ASSERT_EQ(m_db.SaveEntryMeds(meds), 1);
-    CEntryMood mood;
-    mood.eid = e.id;
-    ASSERT_EQ(m_db.SaveEntryMood(mood), 1);
-    CEntryQuestions q;
-    q.eid = e.id;
-    ASSERT_EQ(m_db.SaveEntryQuestion(q), 1);
-    CEntrySideEff s;
-    s.eid = e.id;
-    ASSERT_EQ(m_db.SaveEntrySideEff(s), 1);
+    AddEntry("gone");
+    auto stored = std::make_tuple(OfEntry<CEntryActions>(1), OfEntry<CEntryMeds>(1), OfEntry<CEntryMood>(1),
+                                  OfEntry<CEntryQuestions>(1), OfEntry<CEntrySideEff>(1));
+    std::apply([&](auto&... r) { (SaveOk(r), ...); }, stored);
     Cli("UPDATE entry SET del=1; UPDATE entry_actions SET del=1; UPDATE entry_meds SET del=1;"
         "UPDATE entry_mood SET del=1; UPDATE entry_question SET del=1; UPDATE entry_sideff SET del=1;");
 
-    // Entries, actions and medicines taken load although marked deleted.
+    // Entries, actions and medicines taken load although marked deleted;
+    // mood, questions and side effects do not.
     CEntry eBack;
     EXPECT_EQ(m_db.LoadEntry("1", eBack), 1);
     EXPECT_EQ(eBack.sbj, "gone");
-    CEntryActions aBack;
-    EXPECT_EQ(m_db.LoadEntryActions("1", aBack), 1);
-    CEntryMeds mBack;
-    EXPECT_EQ(m_db.LoadEntryMeds("1", mBack), 1);
-    // Mood, questions and side effects do not.
-    CEntryMood moodBack;
-    EXPECT_EQ(m_db.LoadEntryMood(1, moodBack), 0);
-    EXPECT_EQ(moodBack.id, -1);
-    CEntryQuestions qBack;
-    EXPECT_EQ(m_db.LoadEntryQuestionText("1", qBack), 0);
-    CEntrySideEff sBack;
-    EXPECT_EQ(m_db.LoadEntrySideEffText("1", sBack), 0);
+    std::apply(
+        [&](auto... r) {
+            const std::vector<bool> loaded{Load(m_db, "1", r)...};
+            EXPECT_EQ(loaded, (std::vector<bool>{true, true, false, false, false}));
+        },
+        std::make_tuple(CEntryActions(), CEntryMeds(), CEntryMood(), CEntryQuestions(), CEntrySideEff()));
 }
 
 TEST_F(EntryStoreTest, IdTextsWithoutAStoredIdAreNotLookedUp) {
-    ASSERT_EQ(m_db.Close(), 1);  // any statement would now fail and say so
+    ASSERT_EQ(m_db.Close(), 1); // any statement would now fail and say so
     const std::string before = m_db.GetLastErrorText();
     for (const char* text : {"0", "-3", "abc", ""}) {
         CEntryMood mood;
@@ -359,29 +349,18 @@ TEST_F(EntryStoreTest, IdTextsWithoutAStoredIdAreNotLookedUp) {
     EXPECT_EQ(m_db.GetLastErrorText(), before);
 }
 
-TEST_F(EntryStoreTest, LoadedRecordTakesTheRequestedIdAndTheRowsEntryId) {
-    NewEntry("2024-01-01 08:00:00", "a");
-    CEntryActions act;
-    act.eid = 1;
-    act.name = "Rest";
-    ASSERT_EQ(m_db.SaveEntryActions(act), 1);
-    CEntryActions back;
-    ASSERT_EQ(m_db.LoadEntryActions("1", back), 1);
-    EXPECT_EQ(back.id, 1);
-    EXPECT_EQ(back.eid, 1);
-
-    CEntryMood mood;
-    mood.eid = 1;
+TEST_F(EntryStoreTest, MoodIdTextIsConvertedLikeAtoi) {
+    CEntryMood mood = OfEntry<CEntryMood>(1);
     ASSERT_EQ(m_db.SaveEntryMood(mood), 1);
     CEntryMood moodBack;
-    ASSERT_EQ(m_db.LoadEntryMoodText(" 1x", moodBack), 1);  // converted like atoi
+    ASSERT_EQ(m_db.LoadEntryMoodText(" 1x", moodBack), 1);
     EXPECT_EQ(moodBack.id, 1);
     EXPECT_EQ(moodBack.eid, 1);
 }
 
 TEST_F(EntryStoreTest, QuotesInAnIdTextCannotWidenTheLoad) {
-    NewEntry("2024-01-01 08:00:00", "first");
-    NewEntry("2024-01-02 08:00:00", "second");
+    AddEntry("first", "2024-01-01 08:00:00");
+    AddEntry("second", "2024-01-02 08:00:00");
     CEntry e;
     e.sbj = "untouched";
     EXPECT_EQ(m_db.LoadEntry("9' OR '1'='1", e), 1);
@@ -402,8 +381,7 @@ TEST_F(EntryStoreTest, IdsBelowOneInsertAndStoredIdsUpdate) {
     EXPECT_EQ(act.id, 1);
 
     // A new entry moves the last inserted id; an update must not take it.
-    CEntry second = NewEntry("2024-01-02 08:00:00", "b");
-    EXPECT_EQ(second.id, 2);
+    EXPECT_EQ(AddEntry("b"), 2);
     act.name = "Long walk";
     ASSERT_EQ(m_db.SaveEntryActions(act), 1);
     EXPECT_EQ(act.id, 1);
@@ -411,50 +389,29 @@ TEST_F(EntryStoreTest, IdsBelowOneInsertAndStoredIdsUpdate) {
 }
 
 TEST_F(EntryStoreTest, DeletesMarkRowsAndNeverRemoveThem) {
-    CEntry e = NewEntry("2024-01-01 08:00:00", "a");
+    const int id = AddEntry("a");
     EXPECT_EQ(m_db.DeleteEntry(0), 1);
     EXPECT_EQ(m_db.DeleteEntry(-5), 1);
     EXPECT_EQ(Cli("SELECT del FROM entry;"), "0\n");
-    EXPECT_EQ(m_db.DeleteEntry(e.id), 1);
+    EXPECT_EQ(m_db.DeleteEntry(id), 1);
     EXPECT_EQ(Cli("SELECT id, del FROM entry;"), "1|1\n");
 
     CEntryActions act;
     act.eid = 0;
     act.id = 1;
     EXPECT_EQ(m_db.DeleteEntryActions(act), -1);
-    act.eid = e.id;
-    act.id = -1;
-    ASSERT_EQ(m_db.SaveEntryActions(act), 1);
-    EXPECT_EQ(m_db.DeleteEntryActions(act), 1);
-    EXPECT_EQ(Cli("SELECT id, del FROM entry_actions;"), "1|1\n");
-
-    CEntryMeds meds;
-    meds.eid = e.id;
-    ASSERT_EQ(m_db.SaveEntryMeds(meds), 1);
-    EXPECT_EQ(m_db.DeleteEntryMeds(meds), 1);
-    CEntryMood mood;
-    mood.eid = e.id;
-    ASSERT_EQ(m_db.SaveEntryMood(mood), 1);
-    EXPECT_EQ(m_db.DeleteEntryMood(mood), 1);
-    CEntryQuestions q;
-    q.eid = e.id;
-    ASSERT_EQ(m_db.SaveEntryQuestion(q), 1);
-    EXPECT_EQ(m_db.DeleteEntryQuestion(q), 1);
-    CEntrySideEff s;
-    s.eid = e.id;
-    ASSERT_EQ(m_db.SaveEntrySideEff(s), 1);
-    EXPECT_EQ(m_db.DeleteEntrySideEff(s), 1);
-    EXPECT_EQ(Cli("SELECT (SELECT del FROM entry_meds) || (SELECT del FROM entry_mood) || "
-                  "(SELECT del FROM entry_question) || (SELECT del FROM entry_sideff);"),
-              "1111\n");
+    std::apply([&](auto... r) { (SaveAndDelete(r), ...); },
+               std::make_tuple(OfEntry<CEntryActions>(id), OfEntry<CEntryMeds>(id), OfEntry<CEntryMood>(id),
+                               OfEntry<CEntryQuestions>(id), OfEntry<CEntrySideEff>(id)));
+    EXPECT_EQ(Cli("SELECT (SELECT group_concat(id || del) FROM entry_actions) || (SELECT id || del FROM "
+                  "entry_meds) || (SELECT id || del FROM entry_mood) || (SELECT id || del FROM entry_question) "
+                  "|| (SELECT id || del FROM entry_sideff);"),
+              "1111111111\n");
 
     // An unstored detail has no delete statement: that is a failure.
-    CEntrySideEff unstored;
-    unstored.eid = e.id;
-    EXPECT_EQ(m_db.DeleteEntrySideEff(unstored), 0);
-    EXPECT_EQ(m_db.GetLastErrorText(),
-              WriteFailure(kErrDeleteEntry, m_db.GetFullPath(), "ERROR",
-                           SqlFormat(kReasonOther, "near \"ERROR\": syntax error")));
+    EXPECT_EQ(m_db.DeleteEntrySideEff(OfEntry<CEntrySideEff>(id)), 0);
+    EXPECT_EQ(m_db.GetLastErrorText(), WriteFailure(kErrDeleteEntry, m_db.GetFullPath(), "ERROR",
+                                                    SqlFormat(kReasonOther, "near \"ERROR\": syntax error")));
     EXPECT_EQ(m_db.IsOpen(), 1);
 }
 
@@ -471,42 +428,75 @@ TEST_F(EntryStoreTest, MoodOfAnEntryIsFoundByEntryId) {
     EXPECT_EQ(m_db.LoadEntryMoodByEntry(4), second.id);
 }
 
-TEST_F(EntryStoreTest, FailedSaveKeepsTheConnectionAndTheRecord) {
-    NewEntry("2024-01-01 08:00:00", "before");
-    Cli("CREATE TRIGGER refuse BEFORE INSERT ON entry BEGIN SELECT RAISE(ABORT, 'forced'); END;");
-    CEntry e = AtTime("2024-01-02 08:00:00");
-    e.sbj = "it's";
-    EXPECT_EQ(m_db.SaveEntry(e), 0);
-    EXPECT_EQ(e.id, -1);
-    EXPECT_EQ(e.sbj, "it's");
-    EXPECT_EQ(m_db.GetLastErrorText(), WriteFailure(kErrSaveEntry, JournalPath(), e.GetInsertSql(),
-                                                    SqlFormat(kReasonOther, "forced")));
-    EXPECT_EQ(m_db.IsOpen(), 1);
-
-    // The journal stays usable: the next load and save work.
-    CEntry back;
-    ASSERT_EQ(m_db.LoadEntry("1", back), 1);
-    EXPECT_EQ(back.sbj, "before");
-    back.sbj = "after";
-    EXPECT_EQ(m_db.SaveEntry(back), 1);
-    EXPECT_EQ(Cli("SELECT sbj FROM entry;"), "after\n");
+// A refused write says why after the start of its statement, stores and
+// changes nothing, and leaves the journal open and readable.
+TEST_F(EntryStoreTest, RefusedSaveKeepsTheConnectionAndTheRecord) {
+    AddEntry("before", "2024-01-01 08:00:00");
+    sqlite3* other = nullptr;
+    std::vector<std::string> ignored;
+    struct Case {
+        const char* name;
+        std::function<void()> refuse, allow;
+        std::string reason;
+        bool readable = true; // while the write is refused
+    };
+    const Case cases[] = {
+        {"trigger",
+         [&] { Cli("CREATE TRIGGER refuse BEFORE INSERT ON entry BEGIN SELECT RAISE(ABORT, 'forced'); END;"); },
+         [&] { Cli("DROP TRIGGER refuse;"); }, SqlFormat(kReasonOther, "forced")},
+        {"read-only", [&] { ASSERT_EQ(m_db.QueryFirstColumn("PRAGMA query_only=1", ignored), 1); },
+         [&] { ASSERT_EQ(m_db.QueryFirstColumn("PRAGMA query_only=0", ignored), 1); }, kReasonReadOnly},
+        {"locked by another program",
+         [&] {
+             ASSERT_EQ(sqlite3_open(JournalPath().c_str(), &other), SQLITE_OK);
+             ASSERT_EQ(sqlite3_exec(other, "BEGIN EXCLUSIVE", nullptr, nullptr, nullptr), SQLITE_OK);
+         },
+         [&] {
+             sqlite3_exec(other, "ROLLBACK", nullptr, nullptr, nullptr);
+             sqlite3_close(other);
+         },
+         kReasonLocked, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        c.refuse();
+        CEntry e = AtTime("2024-01-02 08:00:00");
+        e.sbj = "it's";
+        EXPECT_EQ(m_db.SaveEntry(e), 0);
+        EXPECT_EQ(e.id, -1);
+        EXPECT_EQ(e.sbj, "it's");
+        EXPECT_EQ(m_db.GetLastErrorText(), WriteFailure(kErrSaveEntry, JournalPath(), e.GetInsertSql(), c.reason));
+        EXPECT_EQ(m_db.IsOpen(), 1);
+        CEntry back;
+        if (c.readable) {
+            EXPECT_EQ(m_db.LoadEntry("1", back), 1);
+        }
+        c.allow();
+        ASSERT_EQ(m_db.LoadEntry("1", back), 1);
+        EXPECT_EQ(back.sbj, "before");
+        EXPECT_EQ(m_db.SaveEntry(e), 1) << m_db.GetLastErrorText();
+    }
+    EXPECT_EQ(Cli("SELECT count(*) FROM entry;"), "4\n");
 }
 
 // A journal text of megabytes must not become a message of megabytes: the
 // message holds the start of the statement, cut between characters.
 TEST_F(EntryStoreTest, FailedSaveOfAHugeEntryShowsOnlyTheStartOfItsStatement) {
-    NewEntry("2024-01-01 08:00:00", "before");
+    AddEntry("before", "2024-01-01 08:00:00");
     // The journal may not grow: as on a full disk.
     std::vector<std::string> pages;
     ASSERT_EQ(m_db.QueryFirstColumn("PRAGMA page_count", pages), 1);
     ASSERT_EQ(m_db.QueryFirstColumn("PRAGMA max_page_count=" + pages.at(0), pages), 1);
     std::string body;
-    while (body.size() < (1u << 20)) body += "Schmerz \xc3\xbc" "berall; ";
+    while (body.size() < (1u << 20))
+        body += "Schmerz \xc3\xbc"
+                "berall; ";
     // Three-byte characters shifted by 0, 1 and 2: one cut falls inside one.
     for (const char* pad : {"", "a", "aa"}) {
         CEntry e = AtTime("2024-01-02 08:00:00");
         e.sbj = pad;
-        for (int i = 0; i < 80; ++i) e.sbj += "\xe2\x82\xac";
+        for (int i = 0; i < 80; ++i)
+            e.sbj += "\xe2\x82\xac";
         e.entry = body;
         EXPECT_EQ(m_db.SaveEntry(e), 0);
         const std::string text = m_db.GetLastErrorText();
@@ -518,65 +508,32 @@ TEST_F(EntryStoreTest, FailedSaveOfAHugeEntryShowsOnlyTheStartOfItsStatement) {
     EXPECT_EQ(Cli("SELECT count(*) FROM entry;"), "1\n");
 }
 
-TEST_F(EntryStoreTest, WritesRefusedByAReadOnlyJournalLeaveItReadable) {
-    NewEntry("2024-01-01 08:00:00", "kept");
-    std::vector<std::string> ignored;
-    ASSERT_EQ(m_db.QueryFirstColumn("PRAGMA query_only=1", ignored), 1);
-
-    CEntryQuestions q;
-    q.eid = 1;
-    EXPECT_EQ(m_db.SaveEntryQuestion(q), 0);
-    EXPECT_EQ(m_db.GetLastErrorText(),
-              WriteFailure(kErrSaveQuestion, JournalPath(), q.GetInsertSql(), kReasonReadOnly));
-    EXPECT_EQ(m_db.DeleteEntry(1), 0);
-    EXPECT_EQ(m_db.GetLastErrorText(), WriteFailure(kErrDeleteEntry, JournalPath(),
-                                                    "UPDATE entry SET del='1' WHERE id='1'",
-                                                    kReasonReadOnly));
-
-    CEntry back;
-    ASSERT_EQ(m_db.LoadEntry("1", back), 1);
-    EXPECT_EQ(back.sbj, "kept");
-    EXPECT_EQ(m_db.IsOpen(), 1);
-}
-
-TEST_F(EntryStoreTest, WriteRefusedWhileAnotherProgramLocksTheJournal) {
-    sqlite3* other = nullptr;
-    ASSERT_EQ(sqlite3_open(JournalPath().c_str(), &other), SQLITE_OK);
-    ASSERT_EQ(sqlite3_exec(other, "BEGIN EXCLUSIVE", nullptr, nullptr, nullptr), SQLITE_OK);
-    CEntry e = AtTime("2024-01-01 08:00:00");
-    EXPECT_EQ(m_db.SaveEntry(e), 0);
-    EXPECT_EQ(e.id, -1);
-    EXPECT_EQ(m_db.GetLastErrorText(),
-              WriteFailure(kErrSaveEntry, JournalPath(), e.GetInsertSql(), kReasonLocked));
-    sqlite3_exec(other, "ROLLBACK", nullptr, nullptr, nullptr);
-    sqlite3_close(other);
-
-    EXPECT_EQ(m_db.SaveEntry(e), 1) << m_db.GetLastErrorText();
-    EXPECT_EQ(e.id, 1);
-}
-
 // Opens a read-only copy of the journal, tries a save and a load, and
 // answers 0 when the save was refused and the load still worked.
 int CheckReadOnlyJournal(const std::string& folder) {
     CJournalDb db;
     db.SetFolder(folder);
     db.SetFileName("ro.grv");
-    if (db.Open(0) != 1) return 1;
+    if (db.Open(0) != 1)
+        return 1;
     CEntry e = AtTime("2024-01-02 08:00:00");
-    if (db.SaveEntry(e) != 0) return 2;
-    if (db.GetLastErrorText().find(kReasonReadOnly) == std::string::npos) return 4;
+    if (db.SaveEntry(e) != 0)
+        return 2;
+    if (db.GetLastErrorText().find(kReasonReadOnly) == std::string::npos)
+        return 4;
     CEntry back;
-    if (db.LoadEntry("1", back) != 1 || back.sbj != "kept") return 3;
+    if (db.LoadEntry("1", back) != 1 || back.sbj != "kept")
+        return 3;
     return 0;
 }
 
 TEST_F(EntryStoreTest, ReadOnlyFileOpensAndRefusesWrites) {
-    NewEntry("2024-01-01 08:00:00", "kept");
+    AddEntry("kept", "2024-01-01 08:00:00");
     ASSERT_EQ(m_db.Close(), 1);
     // Under /tmp, readable by all: the test's own folder is closed to others.
     grvtest::TempDir shared("grv-ro", "/tmp");
     const std::string folder = shared.Path();
-    ASSERT_EQ(chmod(folder.c_str(), 0777), 0);  // only the file mode may refuse
+    ASSERT_EQ(chmod(folder.c_str(), 0777), 0); // only the file mode may refuse
     const std::string copy = folder + "/ro.grv";
     ASSERT_TRUE(std::filesystem::copy_file(JournalPath(), copy));
     ASSERT_EQ(chmod(copy.c_str(), 0444), 0);
@@ -586,7 +543,8 @@ TEST_F(EntryStoreTest, ReadOnlyFileOpensAndRefusesWrites) {
         const pid_t pid = fork();
         ASSERT_NE(pid, -1);
         if (pid == 0) {
-            if (setgroups(0, nullptr) != 0 || setgid(65534) != 0 || setuid(65534) != 0) _exit(9);
+            if (setgroups(0, nullptr) != 0 || setgid(65534) != 0 || setuid(65534) != 0)
+                _exit(9);
             _exit(CheckReadOnlyJournal(folder));
         }
         int status = 0;
@@ -609,4 +567,4 @@ TEST_F(EntryStoreTest, StatementsWithoutAConnectionFailCleanly) {
     EXPECT_EQ(m_db.GetLastErrorText(), "SQL Error: 21 :  Library used incorrectly \n");
 }
 
-}  // namespace
+} // namespace

@@ -2,6 +2,7 @@
 
 #include <climits>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "app/store/EntryRecords.h"
@@ -20,34 +21,10 @@ class QueriesTest : public StoreTest {
 protected:
     // Entries 1..n, one a day from 2024-01-01, current pain = day % 11.
     void AddEntries(int n) {
-        Cli("WITH RECURSIVE d(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM d WHERE i < " +
-            std::to_string(n) +
+        Cli("WITH RECURSIVE d(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM d WHERE i < " + std::to_string(n) +
             ") INSERT INTO entry (ts, wpl, apl, lpl, cpl, sbj, entry) "
             "SELECT strftime('%Y-%m-%d %H:%M:%S', '2024-01-01 08:00:00', '+' || (i - 1) || ' days'),"
             " 10, 5, 0, i % 11, 'day ' || i, 'text' FROM d;");
-    }
-    int AddEntry(const char* ts, const char* sbj, int cpl = 0) {
-        CEntry e;
-        e.ts = ts;
-        e.sbj = sbj;
-        e.wpl = e.apl = e.lpl = 0;
-        e.cpl = cpl;
-        EXPECT_EQ(m_db.SaveEntry(e), 1) << m_db.GetLastErrorText();
-        return e.id;
-    }
-    int AddMedicine(const char* name, int size, const char* measure) {
-        CMedicine m;
-        m.name = name;
-        m.dos_size = size;
-        m.dos_msr = measure;
-        m.dos_form = "Tablet";
-        EXPECT_EQ(m_db.SaveMedicine(m), 1);
-        return m.id;
-    }
-    static Texts Column(const ListRows& rows, size_t column) {
-        Texts out;
-        for (const auto& row : rows) out.push_back(row.texts.at(column));
-        return out;
     }
 };
 
@@ -70,8 +47,7 @@ TEST_F(QueriesTest, CountDetailsCountsUndeletedRowsOfTheEntry) {
 TEST_F(QueriesTest, QueryFirstColumnAppendsEveryRow) {
     Cli("INSERT INTO entry_actions (eid, cat) VALUES (1, 'Rest'), (1, 'Exercise'), (2, 'Rest');");
     Texts out{"kept"};
-    ASSERT_EQ(m_db.QueryFirstColumn(
-                  "SELECT cat from [entry_actions] where del=0 group by cat order by cat asc", out),
+    ASSERT_EQ(m_db.QueryFirstColumn("SELECT cat from [entry_actions] where del=0 group by cat order by cat asc", out),
               1);
     EXPECT_EQ(out, (Texts{"kept", "Exercise", "Rest"}));
     Texts nulls;
@@ -93,9 +69,9 @@ TEST_F(QueriesTest, ActionCategoriesAndNamesForTheActionsDialog) {
         Texts names;
     };
     const Case cases[] = {
-        {"", {"Nap", "Plain", "Sale", "Slash", "Walk", "Walk"}},  // every name, repeats kept
-        {"REST", {"Nap", "Walk"}},                                // ASCII case ignored, each once
-        {"50%_off", {"Sale"}},                                    // wildcards are plain text
+        {"", {"Nap", "Plain", "Sale", "Slash", "Walk", "Walk"}}, // every name, repeats kept
+        {"REST", {"Nap", "Walk"}},                               // ASCII case ignored, each once
+        {"50%_off", {"Sale"}},                                   // wildcards are plain text
         {"a\\b'c", {"Slash"}},
         {"%", {}},
     };
@@ -111,10 +87,7 @@ TEST_F(QueriesTest, NumbersAreReadAsTheirLeadingIntegerLikeAtoi) {
         "('2024-01-01 08:00:00', ' 7x', '7.9', '-3', '99999999999');");
     CEntry e;
     ASSERT_TRUE(m_db.LoadEntry("1", e));
-    EXPECT_EQ(e.wpl, 7);
-    EXPECT_EQ(e.apl, 7);
-    EXPECT_EQ(e.lpl, -3);
-    EXPECT_EQ(e.cpl, INT_MAX);
+    EXPECT_EQ(std::tie(e.wpl, e.apl, e.lpl, e.cpl), std::make_tuple(7, 7, -3, INT_MAX));
 }
 
 TEST_F(QueriesTest, PainTrendGivesTheNewest81NewestFirst) {
@@ -130,7 +103,10 @@ TEST_F(QueriesTest, PainTrendGivesTheNewest81NewestFirst) {
     EXPECT_EQ(current.front(), 99 % 11);
     EXPECT_EQ(current.back(), 19 % 11);
 
-    struct Case { int mode; int value; };
+    struct Case {
+        int mode;
+        int value;
+    };
     for (const Case c : {Case{0, 0}, Case{1, 10}, Case{2, 5}}) {
         std::vector<int> out;
         ASSERT_EQ(m_db.GetPainTrend(c.mode, out), 1);
@@ -159,9 +135,7 @@ TEST_F(QueriesTest, PainSummaryRoundsTheAverageCurrentLevel) {
         "UPDATE entry SET del=1 WHERE id=3;");
     float worst = 0, lowest = 0, current = 0;
     ASSERT_EQ(m_db.GetPainSummary(worst, lowest, current), 1);
-    EXPECT_EQ(worst, 8);
-    EXPECT_EQ(lowest, 1);
-    EXPECT_EQ(current, 4);
+    EXPECT_EQ(std::tie(worst, lowest, current), std::make_tuple(8.0f, 1.0f, 4.0f));
 }
 
 TEST_F(QueriesTest, EntryDetailTextBlocks) {
@@ -189,7 +163,7 @@ TEST_F(QueriesTest, EntryDetailTextBlocks) {
     Texts questions;
     ASSERT_EQ(m_db.GetEntryQuestionsText(1, questions), 1);
     EXPECT_EQ(questions, Texts{"(1) Q:Why?\r\nA: Because\r\n"});
-    EXPECT_EQ(m_db.GetEntryQuestionsText(2, questions), 1);  // the array already holds one
+    EXPECT_EQ(m_db.GetEntryQuestionsText(2, questions), 1); // the array already holds one
 
     ASSERT_EQ(m_db.Close(), 1);
     Texts closed;
@@ -199,36 +173,35 @@ TEST_F(QueriesTest, EntryDetailTextBlocks) {
 
 TEST_F(QueriesTest, SideEffectBlocksNameGeneralKnownAndRemovedMedicines) {
     AddMedicine("Filler", 1, "g");
-    const int aspirin = AddMedicine("Aspirin", 100, "mg");
-    const int removed = AddMedicine("Gone", 5, "ml");
+    const int aspirin = AddMedicine("Aspirin", 100, "mg").id;
+    const int removed = AddMedicine("Gone", 5, "ml").id;
     Cli("DELETE FROM medicine_cabinet WHERE id=" + std::to_string(removed) + ";");
     Cli("INSERT INTO entry_sideff (eid, mid, appet, constip, insomn, itch, nausea, night, sweat,"
         " think, tired, vomit) VALUES (1, 0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10), (1, " +
-        std::to_string(aspirin) + ", 0, 0, 0, 0, 0, 0, 0, 0, 0, 0), (1, " +
-        std::to_string(removed) + ", 0, 0, 0, 0, 0, 0, 0, 0, 0, 0);");
+        std::to_string(aspirin) + ", 0, 0, 0, 0, 0, 0, 0, 0, 0, 0), (1, " + std::to_string(removed) +
+        ", 0, 0, 0, 0, 0, 0, 0, 0, 0, 0);");
     Texts blocks;
     ASSERT_EQ(m_db.GetEntrySideEffText(1, blocks), 1);
     ASSERT_EQ(blocks.size(), 3u);
-    EXPECT_EQ(blocks[0],
-              "General Symptoms/Side Effects\r\nAppetite:\t\t\t1\r\nConstipation:\t\t2\r\n"
-              "Insomnia:\t\t3\r\nItching:\t\t\t4\r\nNausea:\t\t\t5\r\nNightmares:\t\t6\r\n"
-              "Sweating:\t\t\t7\r\nThinking:\t\t\t8\r\nTired:\t\t\t9\r\nVomitting:\t\t10\r\n");
+    EXPECT_EQ(blocks[0], "General Symptoms/Side Effects\r\nAppetite:\t\t\t1\r\nConstipation:\t\t2\r\n"
+                         "Insomnia:\t\t3\r\nItching:\t\t\t4\r\nNausea:\t\t\t5\r\nNightmares:\t\t6\r\n"
+                         "Sweating:\t\t\t7\r\nThinking:\t\t\t8\r\nTired:\t\t\t9\r\nVomitting:\t\t10\r\n");
     EXPECT_EQ(blocks[1].substr(0, blocks[1].find("\r\n")), "Medicine Name:\t\tAspirin 100mg");
     EXPECT_EQ(blocks[2].substr(0, blocks[2].find("\r\n")), "Medicine Name:\t\tN/A");
 }
 
 TEST_F(QueriesTest, EntryListShowsNewestFirstWithShortTimes) {
-    AddEntry("2024-03-05 09:07:30", "Knee pain", 3);
-    AddEntry("2024-03-07 10:00:00", "Back", 4);
-    AddEntry("2024-03-06 11:30:00", "KNEE again", 5);
-    const int gone = AddEntry("2024-03-08 12:00:00", "knee gone");
+    AddEntry("Knee pain", "2024-03-05 09:07:30", 3);
+    AddEntry("Back", "2024-03-07 10:00:00", 4);
+    AddEntry("KNEE again", "2024-03-06 11:30:00", 5);
+    const int gone = AddEntry("knee gone", "2024-03-08 12:00:00", 0);
     ASSERT_EQ(m_db.DeleteEntry(gone), 1);
 
     ListRows rows{ListRow{{"older row"}, std::nullopt}};
     ASSERT_EQ(m_db.FillEntryList("*", "", rows), 1);
     ASSERT_EQ(rows.size(), 4u);
     EXPECT_EQ(Column(rows, 0), (Texts{"03-07 10:00", "03-06 11:30", "03-05 09:07", "older row"}));
-    EXPECT_EQ(rows[0].texts, (Texts{"03-07 10:00", "Back", "4", "0", "0", "0"}));
+    EXPECT_EQ(rows[0].texts, (Texts{"03-07 10:00", "Back", "4", "2", "5", "7"}));
     EXPECT_EQ(rows[0].data, 2);
     EXPECT_EQ(rows[2].data, 1);
 
@@ -238,15 +211,15 @@ TEST_F(QueriesTest, EntryListShowsNewestFirstWithShortTimes) {
 }
 
 TEST_F(QueriesTest, FindEntriesSearchesSafely) {
-    AddEntry("2024-03-05 09:07:30", "it's sore", 3);
-    AddEntry("2024-03-06 09:00:00", "fine");
-    const int gone = AddEntry("2024-03-07 09:00:00", "deleted it's");
+    AddEntry("it's sore", "2024-03-05 09:07:30", 3);
+    AddEntry("fine", "2024-03-06 09:00:00", 0);
+    const int gone = AddEntry("deleted it's", "2024-03-07 09:00:00", 0);
     ASSERT_EQ(m_db.DeleteEntry(gone), 1);
 
     ListRows found;
     ASSERT_EQ(m_db.FindEntries("sbj", "it's", found), 1) << m_db.GetLastErrorText();
     ASSERT_EQ(found.size(), 1u);
-    EXPECT_EQ(found[0].texts, (Texts{"1", "2024-03-05 09:07:30", "it's sore", "0"}));
+    EXPECT_EQ(found[0].texts, (Texts{"1", "2024-03-05 09:07:30", "it's sore", "5"}));
     EXPECT_FALSE(found[0].data.has_value());
 
     ListRows injected;
@@ -273,13 +246,11 @@ TEST_F(QueriesTest, DetailListsShowTheHighestIdFirst) {
         "(11, 1, 'Gone', 'x'); UPDATE entry_actions SET del=1 WHERE id=11;");
     ListRows actions;
     ASSERT_EQ(m_db.FillDetailList(actions, 1, 1), 1);
-    ASSERT_EQ(actions.size(), 3u);
-    EXPECT_EQ(actions[0].texts, (Texts{"9", "Swim [Exercise]"}));
-    EXPECT_EQ(actions[1].texts, (Texts{"7", "Nap [Rest]"}));
-    EXPECT_EQ(actions[2].texts, (Texts{"4", "Walk [Exercise]"}));
+    EXPECT_EQ(Column(actions, 0), (Texts{"9", "7", "4"}));
+    EXPECT_EQ(Column(actions, 1), (Texts{"Swim [Exercise]", "Nap [Rest]", "Walk [Exercise]"}));
 
-    AddEntry("2024-01-01 08:00:00", "one");
-    AddEntry("2024-01-02 08:00:00", "two");
+    AddEntry("one", "2024-01-01 08:00:00", 0);
+    AddEntry("two", "2024-01-02 08:00:00", 0);
     ListRows journal;
     ASSERT_EQ(m_db.FillDetailList(journal, 2, 12345), 1);
     EXPECT_EQ(Column(journal, 1), (Texts{"two", "one"}));
@@ -303,22 +274,22 @@ TEST_F(QueriesTest, DetailListsShowTheHighestIdFirst) {
 }
 
 TEST_F(QueriesTest, SideEffectDetailListShowsEveryRecord) {
-    const int ibu = AddMedicine("Ibuprofen", 200, "mg");
-    const int removed = AddMedicine("Gone", 5, "ml");
-    Cli("DELETE FROM medicine_cabinet WHERE id=" + std::to_string(removed) + ";"
-        "INSERT INTO entry_sideff (eid, mid) VALUES (1, 0), (1, " + std::to_string(ibu) + "), (1, " +
-        std::to_string(removed) + "), (1, -1), (2, " + std::to_string(ibu) + ");");
+    const int ibu = AddMedicine("Ibuprofen", 200, "mg").id;
+    const int removed = AddMedicine("Gone", 5, "ml").id;
+    Cli("DELETE FROM medicine_cabinet WHERE id=" + std::to_string(removed) +
+        ";"
+        "INSERT INTO entry_sideff (eid, mid) VALUES (1, 0), (1, " +
+        std::to_string(ibu) + "), (1, " + std::to_string(removed) + "), (1, -1), (2, " + std::to_string(ibu) + ");");
     ListRows rows;
     ASSERT_EQ(m_db.FillDetailList(rows, 6, 1), 1);
     ASSERT_EQ(rows.size(), 4u);
     EXPECT_EQ(Column(rows, 0), (Texts{"4", "3", "2", "1"}));
-    EXPECT_EQ(Column(rows, 1), (Texts{kGeneralSideEffects, "N/A", "Ibuprofen 200mg",
-                                      kGeneralSideEffects}));
+    EXPECT_EQ(Column(rows, 1), (Texts{kGeneralSideEffects, "N/A", "Ibuprofen 200mg", kGeneralSideEffects}));
 }
 
 TEST_F(QueriesTest, QueryAllRowsGivesExactlyTheWantedColumns) {
-    AddEntry("2024-01-01 08:00:00", "one", 3);
-    AddEntry("2024-01-02 08:00:00", "two", 4);
+    AddEntry("one", "2024-01-01 08:00:00", 3);
+    AddEntry("two", "2024-01-02 08:00:00", 4);
     ReportRows rows{{"earlier"}};
     ASSERT_EQ(m_db.QueryAllRows("SELECT id, sbj, NULL FROM entry ORDER BY id", 5, rows), 1);
     ASSERT_EQ(rows.size(), 3u);
@@ -340,8 +311,8 @@ TEST_F(QueriesTest, QueryAllRowsGivesExactlyTheWantedColumns) {
 }
 
 TEST_F(QueriesTest, QueryAllRowsStopsAtAFailingStep) {
-    AddEntry("2024-01-01 08:00:00", "one");
-    AddEntry("2024-01-02 08:00:00", "two");
+    AddEntry("one", "2024-01-01 08:00:00", 0);
+    AddEntry("two", "2024-01-02 08:00:00", 0);
     ReportRows rows;
     // abs() of the smallest integer overflows when the second row is read.
     EXPECT_EQ(m_db.QueryAllRows("SELECT CASE id WHEN 1 THEN sbj ELSE abs(-9223372036854775807 - 1) "
@@ -352,11 +323,4 @@ TEST_F(QueriesTest, QueryAllRowsStopsAtAFailingStep) {
     EXPECT_EQ(m_db.GetLastErrorText(), "Error: 1 : integer overflow\n");
 }
 
-TEST(JournalDbTimestamp, FormatTimestampGivesTimestampText) {
-    EXPECT_EQ(CJournalDb::FormatTimestamp({2011, 12, 31, 23, 59, 0}), "2011-12-31 23:59:00");
-    EXPECT_EQ(CJournalDb::FormatTimestamp({2012, 1, 1, 0, 0, 5}), "2012-01-01 00:00:05");
-    EXPECT_EQ(CJournalDb::FormatTimestamp({2012, 3, 5, 7, 4, 9}), "2012-03-05 07:04:09");
-    EXPECT_EQ(CJournalDb::ShortenTimestamp("2024-03-05 09:07:30"), "03-05 09:07");
-}
-
-}  // namespace
+} // namespace

@@ -7,7 +7,10 @@
 namespace {
 
 TEST(SqlText, EscapingDoublesSingleQuotesAndKeepsDoubleQuotes) {
-    struct Case { std::string in; std::string out; };
+    struct Case {
+        std::string in;
+        std::string out;
+    };
     const Case cases[] = {
         {"", ""},
         {"plain", "plain"},
@@ -18,7 +21,8 @@ TEST(SqlText, EscapingDoublesSingleQuotesAndKeepsDoubleQuotes) {
         {"caf\xC3\xA9", "caf\xC3\xA9"},
         {std::string("cut\0here", 8), "cuthere"},
     };
-    for (const auto& c : cases) EXPECT_EQ(EscapeSqlText(c.in), c.out) << c.in;
+    for (const auto& c : cases)
+        EXPECT_EQ(EscapeSqlText(c.in), c.out) << c.in;
 }
 
 TEST(SqlText, FormatsLikePrintf) {
@@ -34,4 +38,4 @@ TEST(SqlText, TrimsWhiteSpaceAtBothEnds) {
     EXPECT_EQ(TrimText("x"), "x");
 }
 
-}  // namespace
+} // namespace
