@@ -207,18 +207,6 @@ TEST_P(EntryPrintoutTest, EverythingStandsInItsSection) {
     expectAt("Vomitting:", 5);
 }
 
-TEST_P(EntryPrintoutTest, EntryWithoutDetailsShowsCaptionsJournalAndPainLevels) {
-    const QString pdf = PrintOn(GetParam().id, QString("bare-%1").arg(GetParam().name));
-    const std::vector<PdfWord> words = PdfWords(pdf, 1);
-    PdfWord w;
-    for (const char* caption : kCaptions) EXPECT_TRUE(FindLine(words, caption, &w)) << caption;
-    EXPECT_TRUE(FindLine(words, "Walked to the shop and back, then rested.", &w));
-    EXPECT_TRUE(FindLine(words, kWorst, &w));
-    EXPECT_FALSE(FindLine(words, "Items to ask your Doctor/Practitioner.", &w));
-    EXPECT_FALSE(FindLine(words, "How does the Pain", &w));
-    EXPECT_FALSE(FindLine(words, "Appetite:", &w));
-}
-
 INSTANTIATE_TEST_SUITE_P(Papers, EntryPrintoutTest,
                          ::testing::Values(Paper{"A4", QPageSize::A4},
                                            Paper{"Letter", QPageSize::Letter}),
