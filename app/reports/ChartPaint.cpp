@@ -102,14 +102,54 @@ void DrawAxisNumbers(QPainter& p, const PlotRect& plot, const SeriesLayout& layo
     p.restore();
 }
 
-void DrawSegmentLabel(QPainter& p, const PlotRect& plot, const SeriesLayout& layout, int s,
-                      int groupX, const QString& label, COLORREF colour) {
+namespace {
+
+constexpr int kLabelGap = 2; // pixels kept clear between two segment labels
+
+QFont SegmentLabelFont(const SeriesLayout& layout) {
+    return MakeChartFont(QStringLiteral("Arial"), layout.F);
+}
+
+// Where DrawTextAt puts a centred text, taking in ink that overhangs its advance.
+Rect CentredTextBox(const QFontMetrics& fm, Point at, const QString& text) {
+    const int left = at.x - fm.horizontalAdvance(text) / 2;
+    const QRect ink = fm.boundingRect(text);
+    return {std::min(left, left + ink.left()), at.y,
+            std::max(left + fm.horizontalAdvance(text), left + ink.right() + 1), at.y + fm.height()};
+}
+
+} // namespace
+
+Rect DrawSegmentLabel(QPainter& p, const PlotRect& plot, const SeriesLayout& layout, int s, int groupX,
+                      const QString& label, COLORREF colour) {
     const Point at = SegmentLabelPoint(plot, layout, s, groupX);
     p.save();
-    p.setFont(MakeChartFont(QStringLiteral("Arial"), layout.F));
+    p.setFont(SegmentLabelFont(layout));
     p.setPen(ToQColor(colour));
     DrawTextAt(p, at.x, at.y, label, TextAlign::CentreTop);
+    const Rect box = CentredTextBox(QFontMetrics(p.font()), at, label);
     p.restore();
+    return box;
+}
+
+int SegmentLabelStride(const PlotRect& plot, const SeriesLayout& layout, int s, const std::vector<QString>& labels) {
+    const QFontMetrics fm(SegmentLabelFont(layout));
+    std::vector<Rect> boxes;
+    int x = layout.startX;
+    for (const QString& label : labels) {
+        boxes.push_back(CentredTextBox(fm, SegmentLabelPoint(plot, layout, s, x), label));
+        x += layout.B + layout.G;
+    }
+    const int n = static_cast<int>(boxes.size());
+    for (int stride = 1; stride < n; ++stride) {
+        bool clear = true;
+        for (int i = 0; i + stride < n && clear; i += stride) {
+            clear = boxes[static_cast<size_t>(i)].right + kLabelGap <= boxes[static_cast<size_t>(i + stride)].left;
+        }
+        if (clear)
+            return stride;
+    }
+    return std::max(n, 1);
 }
 
 void DrawLegendBox(QPainter& p, const PlotRect& plot, const LegendShape& shape, const QFont& font,

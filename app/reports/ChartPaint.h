@@ -39,8 +39,17 @@ void DrawLine(QPainter& p, Point from, Point to);
 void DrawAxes(QPainter& p, const PlotRect& plot);
 void DrawAxisNumbers(QPainter& p, const PlotRect& plot, const SeriesLayout& layout, int maxValue,
                      const QFont& font, COLORREF colour);
-void DrawSegmentLabel(QPainter& p, const PlotRect& plot, const SeriesLayout& layout, int s,
-                      int groupX, const QString& label, COLORREF colour);
+// Draws the label under the group that starts at groupX; returns the box its
+// text covers.
+Rect DrawSegmentLabel(QPainter& p, const PlotRect& plot, const SeriesLayout& layout, int s, int groupX,
+                      const QString& label, COLORREF colour);
+// Labels of many segments (a pain report's timestamps) would run into each
+// other: only the first and every stride-th after it are drawn, with the
+// smallest stride that leaves a gap between every two drawn labels.
+int SegmentLabelStride(const PlotRect& plot, const SeriesLayout& layout, int s, const std::vector<QString>& labels);
+inline bool ShowsSegmentLabel(int segment, int stride) {
+    return (segment - 1) % stride == 0;
+}
 
 struct LegendRow {
     QString text;

@@ -58,15 +58,18 @@ void C2DLineGraph::Draw(QImage& surface) {
     QPainter p(&surface);
     PrepareChartPainter(p);
     DrawAxes(p, m_plot);
+    m_labelBoxes.clear();
     if (m_bAnimOn != 0 && m_bAnimOn != 1) return;
     const bool tracing = m_bAnimOn == 1;
     if (tracing && m_nAnimKind != kLineTraceAll && m_nAnimKind != kLineTraceSeries) return;
     if (m_nSegments < 2 || m_nSeries < 1) return;
     const SeriesLayout l = Layout();
     DrawAxisNumbers(p, m_plot, l, MaxValue(), m_axisFont, m_crText);
+    const int stride = SegmentLabelStride(m_plot, l, m_nSeries, Segments());
     int x = l.startX;
-    for (const QString& label : Segments()) {
-        DrawSegmentLabel(p, m_plot, l, m_nSeries, x, label, m_crText);
+    for (int k = 1; k <= m_nSegments; ++k) {
+        if (ShowsSegmentLabel(k, stride))
+            m_labelBoxes.push_back(DrawSegmentLabel(p, m_plot, l, m_nSeries, x, Segments()[k - 1], m_crText));
         x += l.B + l.G;
     }
     if (!tracing) {
