@@ -41,16 +41,6 @@ TEST(GraphObject, SmallRectangleMakesATwoHundredSquareWindow) {
     EXPECT_TRUE(w.isVisible());
 }
 
-TEST(GraphObject, TitleFontsAreFractionsOfTheWindow) {
-    CGraphObject w;
-    w.Create(QRect(0, 0, kWidth, kHeight), nullptr, 1);
-    EXPECT_EQ(w.TitleFont().family(), "Arial");
-    EXPECT_LE(QFontMetrics(w.TitleFont()).height(), 29);
-    EXPECT_GE(QFontMetrics(w.TitleFont()).height(), 25);
-    EXPECT_LE(QFontMetrics(w.SubtitleFont()).height(), 14);
-    EXPECT_GE(QFontMetrics(w.SubtitleFont()).height(), 11);
-}
-
 TEST(GraphObject, NothingIsDrawnBeforeTheSurfacesExist) {
     CGraphObject plain;
     plain.Create(QRect(0, 0, kWidth, kHeight), nullptr, 1);
@@ -121,14 +111,6 @@ TEST(GraphObject, DataEntryMessagesGoThroughTheSink) {
     w.Add2DBarGraphSeries("early", 1);
     EXPECT_EQ(told, (QStringList{"No graph segments...", "Segments index is out of bounds...",
                                  "Series index is out of bounds...", "No graph segments..."}));
-}
-
-TEST(GraphObject, FillTypeElevenIsGradientAnythingElseSolid) {
-    CGraphObject w;
-    for (int type : {11, 10, 12, 0, -1}) {
-        w.SetGraphFillType(type);
-        EXPECT_EQ(w.FillType(), type == 11 ? kFillGradient : kFillSolid) << type;
-    }
 }
 
 TEST(GraphObject, SolidBackgroundDrawsTitlesOnlyAfterAnEraseOrATitleChange) {

@@ -242,14 +242,6 @@ TEST(PageState, SetFontReturnsAValueOfItsOwn) {
     EXPECT_EQ(a.page.State().faceName.size(), print::kMaxFaceNameChars);
 }
 
-TEST(PageState, SetColorAndFontSizeReturnTheOldValues) {
-    RecordedPage p;
-    EXPECT_EQ(p.page.SetColor(QColor(255, 0, 0)), QColor(Qt::black));
-    EXPECT_EQ(p.page.SetColor(QColor(0, 0, 255)), QColor(255, 0, 0));
-    EXPECT_EQ(p.page.SetFontSize(14), 10);
-    EXPECT_EQ(p.page.SetFontSize(0), 14);
-}
-
 TEST(PageDrawing, LinesAndBoxesKeepTheState) {
     RecordedPage p;
     p.page.Line(100, 200, 300, 400, 3, print::kDashed);
