@@ -5,6 +5,8 @@
 #include <QPainter>
 
 #include <algorithm>
+#include <optional>
+#include <set>
 #include <utility>
 
 namespace charts {
@@ -104,7 +106,8 @@ void DrawAxisNumbers(QPainter& p, const PlotRect& plot, const SeriesLayout& layo
 
 namespace {
 
-constexpr int kLabelGap = 2; // pixels kept clear between two segment labels
+constexpr int kMinLabelGap = 2;    // pixels kept clear between two segment labels, at least
+constexpr int kMinElidedChars = 3; // an elided label keeps at least this many characters
 
 QFont SegmentLabelFont(const SeriesLayout& layout) {
     return MakeChartFont(QStringLiteral("Arial"), layout.F);
@@ -132,24 +135,49 @@ Rect DrawSegmentLabel(QPainter& p, const PlotRect& plot, const SeriesLayout& lay
     return box;
 }
 
-int SegmentLabelStride(const PlotRect& plot, const SeriesLayout& layout, int s, const std::vector<QString>& labels) {
+std::vector<QString> FitSegmentLabels(const PlotRect& plot, const SeriesLayout& layout, int s, int pitch,
+                                      const std::vector<QString>& labels) {
     const QFontMetrics fm(SegmentLabelFont(layout));
-    std::vector<Rect> boxes;
-    int x = layout.startX;
-    for (const QString& label : labels) {
-        boxes.push_back(CentredTextBox(fm, SegmentLabelPoint(plot, layout, s, x), label));
-        x += layout.B + layout.G;
-    }
-    const int n = static_cast<int>(boxes.size());
-    for (int stride = 1; stride < n; ++stride) {
-        bool clear = true;
-        for (int i = 0; i + stride < n && clear; i += stride) {
-            clear = boxes[static_cast<size_t>(i)].right + kLabelGap <= boxes[static_cast<size_t>(i + stride)].left;
+    // Labels closer than half a character read as one.
+    const int gap = std::max(kMinLabelGap, fm.averageCharWidth() / 2);
+    auto apart = [&](const std::vector<QString>& shown) {
+        std::optional<Rect> previous;
+        int x = layout.startX;
+        for (const QString& label : shown) {
+            if (!label.isEmpty()) {
+                const Rect box = CentredTextBox(fm, SegmentLabelPoint(plot, layout, s, x), label);
+                if (previous && previous->right + gap > box.left)
+                    return false;
+                previous = box;
+            }
+            x += pitch;
         }
-        if (clear)
-            return stride;
+        return true;
+    };
+    if (apart(labels))
+        return labels;
+    // Cut to the distance between segments while every label keeps enough to
+    // be read and told apart from the others.
+    std::vector<QString> elided;
+    for (const QString& label : labels) {
+        elided.push_back(fm.elidedText(label, Qt::ElideRight, pitch - gap));
+        const QString& e = elided.back();
+        if (e != label && e.size() - 1 < kMinElidedChars)
+            break;
     }
-    return std::max(n, 1);
+    const auto distinct = [](const std::vector<QString>& texts) {
+        return std::set<QString>(texts.begin(), texts.end()).size();
+    };
+    if (elided.size() == labels.size() && distinct(elided) == distinct(labels) && apart(elided))
+        return elided;
+    // Else whole labels, every stride-th one.
+    for (int stride = 2;; ++stride) {
+        std::vector<QString> thinned(labels.size());
+        for (size_t k = 0; k < labels.size(); k += static_cast<size_t>(stride))
+            thinned[k] = labels[k];
+        if (apart(thinned) || static_cast<size_t>(stride) >= labels.size())
+            return thinned;
+    }
 }
 
 void DrawLegendBox(QPainter& p, const PlotRect& plot, const LegendShape& shape, const QFont& font,

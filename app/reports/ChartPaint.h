@@ -43,13 +43,14 @@ void DrawAxisNumbers(QPainter& p, const PlotRect& plot, const SeriesLayout& layo
 // text covers.
 Rect DrawSegmentLabel(QPainter& p, const PlotRect& plot, const SeriesLayout& layout, int s, int groupX,
                       const QString& label, COLORREF colour);
-// Labels of many segments (a pain report's timestamps) would run into each
-// other: only the first and every stride-th after it are drawn, with the
-// smallest stride that leaves a gap between every two drawn labels.
-int SegmentLabelStride(const PlotRect& plot, const SeriesLayout& layout, int s, const std::vector<QString>& labels);
-inline bool ShowsSegmentLabel(int segment, int stride) {
-    return (segment - 1) % stride == 0;
-}
+// The label each segment shows, segments `pitch` pixels apart, so that no
+// two labels meet: the labels as
+// they are when they fit; else cut short with an ellipsis to the distance
+// between segments when every one keeps a few characters; else whole labels
+// on every n-th segment (a week of entries labelled by timestamp) and empty
+// texts between.
+std::vector<QString> FitSegmentLabels(const PlotRect& plot, const SeriesLayout& layout, int s, int pitch,
+                                      const std::vector<QString>& labels);
 
 struct LegendRow {
     QString text;

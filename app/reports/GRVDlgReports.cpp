@@ -282,6 +282,13 @@ int CGRVDlgReports::FillResultList() {
         }
         m_ctlResultList->insertTopLevelItem(0, item);
     }
+    // Nor are texts cut short: a timestamp is wider than its 120 pixels here.
+    for (int c = 0; c < shown; ++c) {
+        const int given = m_ctlResultList->columnWidth(c);
+        m_ctlResultList->resizeColumnToContents(c);
+        if (m_ctlResultList->columnWidth(c) < given)
+            m_ctlResultList->setColumnWidth(c, given);
+    }
     return 1;
 }
 

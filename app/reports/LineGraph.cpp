@@ -65,11 +65,10 @@ void C2DLineGraph::Draw(QImage& surface) {
     if (m_nSegments < 2 || m_nSeries < 1) return;
     const SeriesLayout l = Layout();
     DrawAxisNumbers(p, m_plot, l, MaxValue(), m_axisFont, m_crText);
-    const int stride = SegmentLabelStride(m_plot, l, m_nSeries, Segments());
     int x = l.startX;
-    for (int k = 1; k <= m_nSegments; ++k) {
-        if (ShowsSegmentLabel(k, stride))
-            m_labelBoxes.push_back(DrawSegmentLabel(p, m_plot, l, m_nSeries, x, Segments()[k - 1], m_crText));
+    for (const QString& text : FitSegmentLabels(m_plot, l, m_nSeries, l.B + l.G, Segments())) {
+        if (!text.isEmpty())
+            m_labelBoxes.push_back(DrawSegmentLabel(p, m_plot, l, m_nSeries, x, text, m_crText));
         x += l.B + l.G;
     }
     if (!tracing) {

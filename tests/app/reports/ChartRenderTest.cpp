@@ -189,28 +189,35 @@ TEST(LineRender, OneSegmentDrawsOnlyTheAxes) {
 // every entry with its timestamp). On the render: every label pixel (white)
 // under the horizontal axis lies in one box, no two boxes meet, each box
 // holds ink.
-TEST(SegmentLabels, LabelsThatWouldOverlapAreThinned) {
+TEST(SegmentLabels, LabelsThatWouldOverlapAreElidedOrThinned) {
+    const QStringList sideEffects = {"Appet", "Constip", "Insomn", "Itch",  "Nausea",
+                                     "Night", "Sweat",   "Think",  "Tired", "Vomit"};
     const struct {
         const char* name;
         int type;
         int segments;
-        const char* format; // %1: the segment's number
+        const char* format; // %1: the segment's number, else a side effect's name
         bool allShown;
     } cases[] = {
         {"40 timestamps", kLineGraph, 40, "2026-03-02 %1:00:00", false},
         {"12 months", kLineGraph, 12, "%1", true},
+        {"10 side effects, 3 series", kBarGraph, 10, nullptr, true},
         {"15 long bar labels", kBarGraph, 15, "Constipation %1", false},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         auto w = MakeReportWindow(c.type);
         for (int k = 1; k <= c.segments; ++k) {
-            const std::string label = QString(c.format).arg(k, 2, 10, QChar('0')).toStdString();
+            const QString label = c.format ? QString(c.format).arg(k, 2, 10, QChar('0')) : sideEffects[k - 1];
             if (c.type == kLineGraph) {
-                w->Add2DLineGraphSegment(label.c_str());
+                w->Add2DLineGraphSegment(label);
             } else {
-                w->Add2DBarGraphSegment(label.c_str());
+                w->Add2DBarGraphSegment(label);
             }
+        }
+        if (c.type == kBarGraph) {
+            w->Add2DBarGraphSeries("Min", GetChartColor(4));
+            w->Add2DBarGraphSeries("Avg", GetChartColor(5));
         }
         if (c.type == kLineGraph) {
             w->Add2DLineGraphSeries("Max", GetChartColor(3));

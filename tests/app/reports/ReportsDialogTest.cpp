@@ -170,8 +170,9 @@ TEST_F(ReportsDialogTest, ListShowsTheKindsColumnsNewestFirst) {
     EXPECT_EQ(list->topLevelItem(0)->text(0), "2026-03-20 10:00:00");
 }
 
-// "Constipation" showed as "onstipatic" in its 60-pixel column.
-TEST_F(ReportsDialogTest, EveryHeadingFitsItsColumn) {
+// "Constipation" showed as "onstipatic" in its 60-pixel column, and dates
+// as "2026-03-02 08:0...".
+TEST_F(ReportsDialogTest, EveryHeadingAndTextFitsItsColumn) {
     QTreeWidget* list = m_dlg->ResultList();
     const QFontMetrics fm(list->header()->font());
     const int margins = 2 * list->style()->pixelMetric(QStyle::PM_HeaderMargin, nullptr, list->header());
@@ -182,6 +183,11 @@ TEST_F(ReportsDialogTest, EveryHeadingFitsItsColumn) {
             const QString heading = list->headerItem()->text(c);
             EXPECT_GE(list->columnWidth(c), fm.horizontalAdvance(heading) + margins) << kind << " " << c;
             EXPECT_GE(list->columnWidth(c), columns[static_cast<size_t>(c)].width) << kind << " " << c;
+            for (int r = 0; r < list->topLevelItemCount(); ++r) {
+                const QTreeWidgetItem* item = list->topLevelItem(r);
+                EXPECT_GE(list->columnWidth(c), QFontMetrics(item->font(c)).horizontalAdvance(item->text(c)))
+                    << kind << " " << c << " " << item->text(c).toStdString();
+            }
         }
     }
 }
