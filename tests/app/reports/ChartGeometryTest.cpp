@@ -90,6 +90,9 @@ TEST(BarGeometry, LabelFontUsesTwoSegmentsForOne) {
     EXPECT_EQ(BarLayout(kBarPlot, 12, 1).F, 10);
     EXPECT_EQ(BarLayout({{0, 0}, {100, 100}}, 1, 1).F, 11);  // 60 / 2 * 0.38 + 0.5
     EXPECT_EQ(BarLayout({{0, 0}, {100, 100}}, 2, 1).F, 11);
+    // Lines add a quarter, not a half.
+    EXPECT_EQ(LineLayout(kBarPlot, 10, 1).F, 12);            // 331 / 10 * 0.38 + 0.25 = 12.83
+    EXPECT_EQ(LineLayout({{0, 0}, {200, 100}}, 4, 1).F, 12); // 130 / 4 * 0.38 + 0.25 = 12.6
 }
 
 TEST(BarGeometry, BarHeightsTruncateTowardZero) {
@@ -137,12 +140,6 @@ TEST(LineGeometry, TwoSegmentsOneSeriesRisesFromFourToEight) {
     const SeriesLayout round = LineLayout({{0, 0}, {400, 100}}, 2, 1);
     EXPECT_EQ(round.zeroY - LinePoint(round, 1, 4, 8).y, 40);
     EXPECT_EQ(round.zeroY - LinePoint(round, 2, 8, 8).y, 80);
-}
-
-TEST(LineGeometry, LabelFontAddsAQuarter) {
-    EXPECT_EQ(LineLayout(kBarPlot, 3, 1).F, 30);
-    EXPECT_EQ(LineLayout(kBarPlot, 10, 1).F, 12);  // 331 / 10 * 0.38 + 0.25 = 12.83
-    EXPECT_EQ(LineLayout({{0, 0}, {200, 100}}, 4, 1).F, 12);  // 130 / 4 * 0.38 + 0.25 = 12.6
 }
 
 TEST(LineGeometry, TracePartialPointFollowsThePiece) {

@@ -92,22 +92,6 @@ protected:
     PrintRect area;
 };
 
-TEST_P(PdfOutput, PrintableAreaHoldsTheSevenAndAHalfInchLayout) {
-    QPrinter printer(QPrinter::HighResolution);
-    SetUpPdfPrinter(printer, TempPath("area.pdf"), GetParam().id);
-    PrintJob job(&printer);
-    ASSERT_GT(job.StartDoc("area"), 0);
-    const PrintRect rect = PageRect(job.DrawingRect());
-    CPage page(rect, job.Dc(), print::kMapText);
-    EXPECT_EQ(page.LogPixelsX(), kDpi);
-    EXPECT_EQ(page.LogPixelsY(), kDpi);
-    EXPECT_GE(page.SetRightMargin(0), page.ConvertToUnits(7.5, print::kHorizontal));
-    EXPECT_GE(page.SetBottomMargin(0), page.ConvertToUnits(10.0, print::kVertical));
-    EXPECT_EQ(page.State().offset, 0);
-    EXPECT_NE(page.CreateRegion(1.0, 0.75, 10.0, 7.5, 0), nullptr);
-    job.EndDoc();
-}
-
 // Where texts stand, page counts and the rules of every row are judged on
 // the real report printouts (ReportPrintTest); here, a filled column.
 TEST_P(PdfOutput, FilledCellsAreBlackBetweenTheirRules) {

@@ -85,10 +85,7 @@ TEST(PrintRegionTitle, FramedCaptionIsMeasuredTextPlusTen) {
     const Call drawn = p.Outputs().at(0);
     const int captionBottom = measured.state.lastRect.bottom + 10;
     EXPECT_EQ(drawn.state.flags, 0x91 | 0x200 | 0x800);
-    EXPECT_EQ(drawn.state.top, 600);
-    EXPECT_EQ(drawn.state.left, 450);
-    EXPECT_EQ(drawn.state.right, 4500);
-    EXPECT_EQ(drawn.state.bottom, captionBottom);
+    EXPECT_EQ(Area(drawn.state), (Sides{450, 600, 4500, captionBottom}));
     EXPECT_EQ(drawn.factor, 1.0);
     EXPECT_EQ(r->m_nContentRow, captionBottom + 1);
     EXPECT_GT(captionBottom, 600 + 10);
@@ -114,10 +111,7 @@ TEST(PrintRegionBorder, BoxOverTheOuterRectangle) {
     r->DrawBorder();
     const Call box = CallsOf(p.calls, Call::Box).at(0);
     EXPECT_EQ(box.penWidth, 1);
-    EXPECT_EQ(box.state.top, 600);
-    EXPECT_EQ(box.state.left, 450);
-    EXPECT_EQ(box.state.bottom, 6000);
-    EXPECT_EQ(box.state.right, 4500);
+    EXPECT_EQ(Area(box.state), (Sides{450, 600, 4500, 6000}));
     EXPECT_EQ(box.state.fillCode, 0);
 }
 
