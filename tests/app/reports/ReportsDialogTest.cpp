@@ -69,10 +69,11 @@ class ReportsDialogTest : public ::testing::Test, protected grvtest::Journal {
 protected:
     void SetUp() override {
         OpenJournal();
-        Cli(".read " + kDataDir + "/fixture.sql");
+        Cli(".read " + kDataDir + "/" + Fixture());
         m_dlg = std::make_unique<CGRVDlgReports>();
         m_dlg->m_pDb = &m_db;
     }
+    virtual std::string Fixture() const { return "fixture.sql"; }
 
     std::string Cli(const std::string& sql) {
         const auto cli = grvtest::SqliteCli(JournalPath(), sql);
@@ -380,11 +381,9 @@ TEST_F(ReportsDialogTest, TooLittleDataAndFailingStatementsAreShown) {
 // keeps a picture of the dialog for each.
 class ReportsYearTest : public ReportsDialogTest {
 protected:
+    std::string Fixture() const override { return "year.sql"; }
     void SetUp() override {
-        OpenJournal();
-        Cli(".read " + kDataDir + "/year.sql");
-        m_dlg = std::make_unique<CGRVDlgReports>();
-        m_dlg->m_pDb = &m_db;
+        ReportsDialogTest::SetUp();
         m_dlg->resize(1100, 820);
         m_dlg->show();
     }
