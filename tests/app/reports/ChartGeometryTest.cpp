@@ -28,12 +28,6 @@ TEST(ChartColors, TableEntriesAndIndicesOutsideIt) {
         EXPECT_EQ(GetChartColor(c.index), c.colour) << c.index;
 }
 
-TEST(ChartWindowGeometry, SmallRectangleGrowsToTwoHundredKeepingItsCorner) {
-    EXPECT_EQ(AdjustWindowRect({10, 20, 160, 140}), (Rect{10, 20, 210, 220}));
-    EXPECT_EQ(AdjustWindowRect({10, 20, 739, 315}), (Rect{10, 20, 739, 315}));
-    EXPECT_EQ(AdjustWindowRect({0, 0, 300, 50}), (Rect{0, 0, 300, 200}));
-}
-
 TEST(ChartWindowGeometry, FontsAreFractionsOfTheWindow) {
     EXPECT_EQ(TitleFontSize(kReportWindow).height, 29);
     EXPECT_EQ(TitleFontSize(kReportWindow).width, 14);

@@ -188,7 +188,7 @@ TEST(LineRender, OneSegmentDrawsOnlyTheAxes) {
 // Segment labels were drawn over each other (a week of pain entries labels
 // every entry with its timestamp). On the render: every label pixel (white)
 // under the horizontal axis lies in one box, no two boxes meet, each box
-// holds ink.
+// holds ink (so the window's text colour reaches both graphs).
 TEST(SegmentLabels, LabelsThatWouldOverlapAreElidedOrThinned) {
     const QStringList sideEffects = {"Appet", "Constip", "Insomn", "Itch",  "Nausea",
                                      "Night", "Sweat",   "Think",  "Tired", "Vomit"};

@@ -243,24 +243,4 @@ TEST(GraphObject, TimerTickStepsTheGraphAndClearsAfterAFinishedStep) {
     w.SetGraphAnimation(0, 0);
 }
 
-TEST(GraphObject, TextColourReachesBarAndLineGraphs) {
-    for (int type : {int{kBarGraph}, int{kLineGraph}}) {
-        CGraphObject w;
-        w.Create(QRect(0, 0, kWidth, kHeight), nullptr, 1);
-        w.SetGraphType(type);
-        w.SetGraphFillType(kFillGradient);
-        w.SetGraphTextColor(Rgb(255, 0, 0));
-        for (int k = 0; k < 2; ++k) {
-            type == kBarGraph ? w.Add2DBarGraphSegment("WWW") : w.Add2DLineGraphSegment("WWW");
-        }
-        type == kBarGraph ? w.Add2DBarGraphSeries("s", 0) : w.Add2DLineGraphSeries("s", 0);
-        w.ComposeFrame();
-        int red = 0;
-        for (int y = 243; y < 290; ++y) {
-            for (int x = 100; x < 520; ++x) red += w.DrawSurface().pixelColor(x, y) == QColor(255, 0, 0);
-        }
-        EXPECT_GT(red, 50) << type;
-    }
-}
-
 }  // namespace
