@@ -20,9 +20,13 @@ SeriesLayout C2DBarGraph::Layout() const {
 void C2DBarGraph::DrawGroups(QPainter& p, const SeriesLayout& l, const ShowFn& show,
                              const LabelFn& label) const {
     const int most = MaxValue();
+    const std::vector<QString> shown = FitSegmentLabels(m_plot, l, m_nSeries, GroupPitch(l, m_nSeries), Segments());
+    m_labelBoxes.clear();
     int x = l.startX;
     for (int k = 1; k <= m_nSegments; ++k) {
-        if (label(k)) DrawSegmentLabel(p, m_plot, l, m_nSeries, x, Segments()[k - 1], m_crText);
+        const QString& text = shown[static_cast<size_t>(k - 1)];
+        if (label(k) && !text.isEmpty())
+            m_labelBoxes.push_back(DrawSegmentLabel(p, m_plot, l, m_nSeries, x, text, m_crText));
         for (const Series& series : SeriesList()) {
             const Show how = show(k, series.index);
             if (how != Show::Hidden) {
@@ -40,6 +44,7 @@ void C2DBarGraph::Draw(QImage& surface) const {
     QPainter p(&surface);
     PrepareChartPainter(p);
     DrawAxes(p, m_plot);
+    m_labelBoxes.clear();
     if (m_bAnimOn == 1) {
         DrawAnimated(p, surface);
         return;

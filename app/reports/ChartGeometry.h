@@ -140,6 +140,10 @@ AxisNumbers AxisNumberLayout(const PlotRect& plot, const SeriesLayout& layout, i
 
 // Centre-top point of a segment label whose group starts at `groupX`.
 Point SegmentLabelPoint(const PlotRect& plot, const SeriesLayout& layout, int s, int groupX);
+// From the start of one bar group to the next: s bars, the gaps between them, G.
+inline int GroupPitch(const SeriesLayout& layout, int s) {
+    return s * layout.w + (s - 1) * layout.g + layout.G;
+}
 // Height of a bar of value v under the largest value M (0 when M is 0).
 int BarHeight(int v, int maxValue, const SeriesLayout& layout);
 // The grown part of a bar of full height h at animation progress P.

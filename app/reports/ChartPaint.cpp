@@ -5,6 +5,8 @@
 #include <QPainter>
 
 #include <algorithm>
+#include <optional>
+#include <set>
 #include <utility>
 
 namespace charts {
@@ -102,14 +104,80 @@ void DrawAxisNumbers(QPainter& p, const PlotRect& plot, const SeriesLayout& layo
     p.restore();
 }
 
-void DrawSegmentLabel(QPainter& p, const PlotRect& plot, const SeriesLayout& layout, int s,
-                      int groupX, const QString& label, COLORREF colour) {
+namespace {
+
+constexpr int kMinLabelGap = 2;    // pixels kept clear between two segment labels, at least
+constexpr int kMinElidedChars = 3; // an elided label keeps at least this many characters
+
+QFont SegmentLabelFont(const SeriesLayout& layout) {
+    return MakeChartFont(QStringLiteral("Arial"), layout.F);
+}
+
+// Where DrawTextAt puts a centred text, taking in ink that overhangs its advance.
+Rect CentredTextBox(const QFontMetrics& fm, Point at, const QString& text) {
+    const int left = at.x - fm.horizontalAdvance(text) / 2;
+    const QRect ink = fm.boundingRect(text);
+    return {std::min(left, left + ink.left()), at.y,
+            std::max(left + fm.horizontalAdvance(text), left + ink.right() + 1), at.y + fm.height()};
+}
+
+} // namespace
+
+Rect DrawSegmentLabel(QPainter& p, const PlotRect& plot, const SeriesLayout& layout, int s, int groupX,
+                      const QString& label, COLORREF colour) {
     const Point at = SegmentLabelPoint(plot, layout, s, groupX);
     p.save();
-    p.setFont(MakeChartFont(QStringLiteral("Arial"), layout.F));
+    p.setFont(SegmentLabelFont(layout));
     p.setPen(ToQColor(colour));
     DrawTextAt(p, at.x, at.y, label, TextAlign::CentreTop);
+    const Rect box = CentredTextBox(QFontMetrics(p.font()), at, label);
     p.restore();
+    return box;
+}
+
+std::vector<QString> FitSegmentLabels(const PlotRect& plot, const SeriesLayout& layout, int s, int pitch,
+                                      const std::vector<QString>& labels) {
+    const QFontMetrics fm(SegmentLabelFont(layout));
+    // Labels closer than half a character read as one.
+    const int gap = std::max(kMinLabelGap, fm.averageCharWidth() / 2);
+    auto apart = [&](const std::vector<QString>& shown) {
+        std::optional<Rect> previous;
+        int x = layout.startX;
+        for (const QString& label : shown) {
+            if (!label.isEmpty()) {
+                const Rect box = CentredTextBox(fm, SegmentLabelPoint(plot, layout, s, x), label);
+                if (previous && previous->right + gap > box.left)
+                    return false;
+                previous = box;
+            }
+            x += pitch;
+        }
+        return true;
+    };
+    if (apart(labels))
+        return labels;
+    // Cut to the distance between segments while every label keeps enough to
+    // be read and told apart from the others.
+    std::vector<QString> elided;
+    for (const QString& label : labels) {
+        elided.push_back(fm.elidedText(label, Qt::ElideRight, pitch - gap));
+        const QString& e = elided.back();
+        if (e != label && e.size() - 1 < kMinElidedChars)
+            break;
+    }
+    const auto distinct = [](const std::vector<QString>& texts) {
+        return std::set<QString>(texts.begin(), texts.end()).size();
+    };
+    if (elided.size() == labels.size() && distinct(elided) == distinct(labels) && apart(elided))
+        return elided;
+    // Else whole labels, every stride-th one.
+    for (int stride = 2;; ++stride) {
+        std::vector<QString> thinned(labels.size());
+        for (size_t k = 0; k < labels.size(); k += static_cast<size_t>(stride))
+            thinned[k] = labels[k];
+        if (apart(thinned) || static_cast<size_t>(stride) >= labels.size())
+            return thinned;
+    }
 }
 
 void DrawLegendBox(QPainter& p, const PlotRect& plot, const LegendShape& shape, const QFont& font,

@@ -39,8 +39,18 @@ void DrawLine(QPainter& p, Point from, Point to);
 void DrawAxes(QPainter& p, const PlotRect& plot);
 void DrawAxisNumbers(QPainter& p, const PlotRect& plot, const SeriesLayout& layout, int maxValue,
                      const QFont& font, COLORREF colour);
-void DrawSegmentLabel(QPainter& p, const PlotRect& plot, const SeriesLayout& layout, int s,
-                      int groupX, const QString& label, COLORREF colour);
+// Draws the label under the group that starts at groupX; returns the box its
+// text covers.
+Rect DrawSegmentLabel(QPainter& p, const PlotRect& plot, const SeriesLayout& layout, int s, int groupX,
+                      const QString& label, COLORREF colour);
+// The label each segment shows, segments `pitch` pixels apart, so that no
+// two labels meet: the labels as
+// they are when they fit; else cut short with an ellipsis to the distance
+// between segments when every one keeps a few characters; else whole labels
+// on every n-th segment (a week of entries labelled by timestamp) and empty
+// texts between.
+std::vector<QString> FitSegmentLabels(const PlotRect& plot, const SeriesLayout& layout, int s, int pitch,
+                                      const std::vector<QString>& labels);
 
 struct LegendRow {
     QString text;

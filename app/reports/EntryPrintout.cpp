@@ -46,13 +46,15 @@ QString CEntryPrintout::DocumentName() const {
     return QString::fromLatin1(kDocNameFormat).arg(print::DecodeText(m_entry.sbj.c_str()));
 }
 
-int CEntryPrintout::Print(QPrinter& printer) {
+int CEntryPrintout::Print(QPrinter& printer, QString* failure) {
     PrintJob job(&printer);
     PrintInfo info;
-    return RunPrintJob(
-        job, DocumentName(), info,
-        [this](DeviceContext* dc, PrintInfo* i) { OnBeginPrinting(dc, i); },
+    const int printed = RunPrintJob(
+        job, DocumentName(), info, [this](DeviceContext* dc, PrintInfo* i) { OnBeginPrinting(dc, i); },
         [this](DeviceContext* dc, PrintInfo* i) { OnPrint(dc, i); });
+    if (failure)
+        *failure = job.FailureReason();
+    return printed;
 }
 
 void CEntryPrintout::OnBeginPrinting(DeviceContext* dc, PrintInfo* info) {

@@ -38,8 +38,9 @@ public:
     // (year-MM-DD and HH:MM:SS). The journal is lent for the detail texts.
     CEntryPrintout(CJournalDb* db, const CEntry& entry, QString dateText, QString timeText);
 
-    // The whole job on a chosen printer; 1 when the document was printed.
-    int Print(QPrinter& printer);
+    // The whole job on a chosen printer; 1 when the document was printed,
+    // else 0 with the reason in failure (when given).
+    int Print(QPrinter& printer, QString* failure = nullptr);
     QString DocumentName() const;
 
     void OnBeginPrinting(DeviceContext* dc, PrintInfo* info);

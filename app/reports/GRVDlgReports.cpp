@@ -260,7 +260,11 @@ int CGRVDlgReports::SetupListColumns() {
     for (int c = 0; c < static_cast<int>(columns.size()); ++c) {
         header->setText(c, QString::fromLatin1(columns[static_cast<size_t>(c)].heading));
         header->setTextAlignment(c, Qt::AlignCenter);
-        m_ctlResultList->setColumnWidth(c, columns[static_cast<size_t>(c)].width);
+    }
+    // The given widths are a floor: a heading wider than its column would be clipped.
+    for (int c = 0; c < static_cast<int>(columns.size()); ++c) {
+        const int hint = m_ctlResultList->header()->sectionSizeHint(c);
+        m_ctlResultList->setColumnWidth(c, std::max(columns[static_cast<size_t>(c)].width, hint));
     }
     m_ctlResultList->setSelectionBehavior(QAbstractItemView::SelectRows);
     return 1;
@@ -277,6 +281,13 @@ int CGRVDlgReports::FillResultList() {
             item->setTextAlignment(k, Qt::AlignCenter);
         }
         m_ctlResultList->insertTopLevelItem(0, item);
+    }
+    // Nor are texts cut short: a timestamp is wider than its 120 pixels here.
+    for (int c = 0; c < shown; ++c) {
+        const int given = m_ctlResultList->columnWidth(c);
+        m_ctlResultList->resizeColumnToContents(c);
+        if (m_ctlResultList->columnWidth(c) < given)
+            m_ctlResultList->setColumnWidth(c, given);
     }
     return 1;
 }

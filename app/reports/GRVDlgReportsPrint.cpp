@@ -19,14 +19,18 @@ void CGRVDlgReports::OnBnClickedPrint() {
         return;
     }
     QPrinter printer(QPrinter::HighResolution);
-    if (!platform::ui::GetPrinterChooser().Choose(this, printer)) return;
+    platform::ui::PrintRequest request;
+    request.docName = m_strReportType;
+    if (!platform::ui::GetPrinterChooser().Choose(this, printer, request))
+        return;
     UseSmallestMargins(&printer);
     PrintJob job(&printer);
     PrintInfo info;
-    RunPrintJob(
-        job, m_strReportType, info,
-        [this](DeviceContext* dc, PrintInfo* i) { BeginPrinting(dc, i); },
+    const int printed = RunPrintJob(
+        job, m_strReportType, info, [this](DeviceContext* dc, PrintInfo* i) { BeginPrinting(dc, i); },
         [this](DeviceContext* dc, PrintInfo* i) { PrintPage(dc, i); });
+    if (!printed)
+        platform::ui::GetPrompter().Tell(this, PrintFailedMessage(job.FailureReason()), kRequestFailedTitle);
 }
 
 void CGRVDlgReports::BeginPrinting(DeviceContext* dc, PrintInfo* info) {

@@ -58,6 +58,7 @@ void C2DLineGraph::Draw(QImage& surface) {
     QPainter p(&surface);
     PrepareChartPainter(p);
     DrawAxes(p, m_plot);
+    m_labelBoxes.clear();
     if (m_bAnimOn != 0 && m_bAnimOn != 1) return;
     const bool tracing = m_bAnimOn == 1;
     if (tracing && m_nAnimKind != kLineTraceAll && m_nAnimKind != kLineTraceSeries) return;
@@ -65,8 +66,9 @@ void C2DLineGraph::Draw(QImage& surface) {
     const SeriesLayout l = Layout();
     DrawAxisNumbers(p, m_plot, l, MaxValue(), m_axisFont, m_crText);
     int x = l.startX;
-    for (const QString& label : Segments()) {
-        DrawSegmentLabel(p, m_plot, l, m_nSeries, x, label, m_crText);
+    for (const QString& text : FitSegmentLabels(m_plot, l, m_nSeries, l.B + l.G, Segments())) {
+        if (!text.isEmpty())
+            m_labelBoxes.push_back(DrawSegmentLabel(p, m_plot, l, m_nSeries, x, text, m_crText));
         x += l.B + l.G;
     }
     if (!tracing) {

@@ -1,5 +1,6 @@
 #include "app/reports/ReportExport.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -39,7 +40,14 @@ std::string FormatReportCsv(int kind, const ReportRows& rows) {
     out += kLineEnd;
     out += QuotedLine(
         std::vector<std::string>(info.exportHeadings.begin(), info.exportHeadings.end()));
-    for (const ReportRow& row : rows) out += QuotedLine(row);
+    // A row holds as many fields as the heading names: the texts the data
+    // store pads rows with are not columns of the report.
+    const size_t fields = info.exportHeadings.size();
+    for (const ReportRow& row : rows) {
+        ReportRow line(row.begin(), row.begin() + std::min(fields, row.size()));
+        line.resize(fields);
+        out += QuotedLine(line);
+    }
     return out;
 }
 

@@ -12,7 +12,8 @@ namespace reports {
 // that readers of comma-separated text get the field back unchanged.
 std::string QuoteCsvField(const std::string& text);
 
-// The whole file's bytes for rows of the kind, in the rows' order.
+// The whole file's bytes for rows of the kind, in the rows' order; every
+// row has exactly the fields the heading names.
 std::string FormatReportCsv(int kind, const ReportRows& rows);
 
 // Creates (or truncates) the file and writes the bytes. False with a

@@ -39,30 +39,31 @@ std::vector<const char*> PainHeadingsAnd(std::vector<const char*> own) {
     return all;
 }
 
+std::vector<const char*> SideEffectHeadingsAnd(std::vector<const char*> own) {
+    std::vector<const char*> all = PainHeadingsAnd(kSideEffectExportHeadings);
+    all.insert(all.end(), own.begin(), own.end());
+    return all;
+}
+
 std::vector<ReportKindInfo> MakeKinds() {
     std::vector<ReportKindInfo> kinds;
-    kinds.push_back(
-        {"Pain vs. Actions", charts::kLineGraph, "Pain vs. Activities",
-         "Showing Activity Effects on Pain Level", "Pain Compared to Actions",
-         PainHeadingsAnd({"Action", "Name", "Category", "Inc/Dec", "Duration"}),
-         PainColumnsAnd(
-             {{"Action", 50}, {"Name", 180}, {"Category", 80}, {"Inc/Dec", 60}, {"Time", 60}})});
-    kinds.push_back(
-        {"Pain vs. Medications", charts::kLineGraph, "Pain vs. Medications",
-         "Showing Medication Effects on Pain Level", "Pain Compared to Medicines",
-         PainHeadingsAnd({"Med ID", "Medicine", "Quantity", "Dosage"}),
-         PainColumnsAnd({{"Med ID", 50}, {"Medicine", 240}, {"Qty", 40}, {"Dosage", 140}})});
+    kinds.push_back({"Pain vs. Actions", charts::kLineGraph, "Pain vs. Activities",
+                     "Showing Activity Effects on Pain Level", "Pain Compared to Actions",
+                     PainHeadingsAnd({"Action", "Name", "Category", "Inc/Dec", "Duration", "Subject"}),
+                     PainColumnsAnd({{"Action", 50}, {"Name", 180}, {"Category", 80}, {"Inc/Dec", 60}, {"Time", 60}})});
+    kinds.push_back({"Pain vs. Medications", charts::kLineGraph, "Pain vs. Medications",
+                     "Showing Medication Effects on Pain Level", "Pain Compared to Medicines",
+                     PainHeadingsAnd({"Med ID", "Medicine", "Quantity", "Dosage", "Description", "Subject"}),
+                     PainColumnsAnd({{"Med ID", 50}, {"Medicine", 240}, {"Qty", 40}, {"Dosage", 140}})});
     kinds.push_back({"Pain vs. Life", charts::kBarGraph, "Pain vs. Life",
                      "Showing Pain Level Effects on Aspects of Life", "Pains Effects on Life",
-                     PainHeadingsAnd({"Activity", "Mood", "Walking", "Work", "Relations", "Sleep",
-                                      "Life", "Concentration"}),
-                     PainColumnsAnd(EqualWidth({"Activity", "Mood", "Walking", "Work", "Relations",
-                                                "Sleep", "Life", "Concen"},
-                                               60))});
+                     PainHeadingsAnd({"Activity", "Mood", "Walking", "Work", "Relations", "Sleep", "Life",
+                                      "Concentration", "Subject"}),
+                     PainColumnsAnd(EqualWidth(
+                         {"Activity", "Mood", "Walking", "Work", "Relations", "Sleep", "Life", "Concen"}, 60))});
     kinds.push_back({"Side Effects Over Time", charts::kBarGraph, "Side Effects Over Time",
-                     "Showing the level of side effects experienced over time.",
-                     "Pain Compared to Site Effects", PainHeadingsAnd(kSideEffectExportHeadings),
-                     PainColumnsAnd(EqualWidth(kSideEffectListHeadings, 60))});
+                     "Showing the level of side effects experienced over time.", "Pain Compared to Site Effects",
+                     SideEffectHeadingsAnd({"Subject"}), PainColumnsAnd(EqualWidth(kSideEffectListHeadings, 60))});
     {
         std::vector<const char*> headings = {"Medicine", "Dose", "Type", "Quantity"};
         headings.insert(headings.end(), kSideEffectExportHeadings.begin(),

@@ -31,6 +31,7 @@ struct ReportKindInfo {
     const char* chartTitle;
     const char* chartSubtitle;
     const char* exportTitle;
+    // One name for every column the detail statement returns.
     std::vector<const char*> exportHeadings;
     std::vector<ListColumn> listColumns;
 };

@@ -3,6 +3,7 @@
 // colours, fonts, the legend naming the series and the hold at the end of an
 // animation.
 #include <QFont>
+#include <vector>
 
 #include "app/reports/ChartGeometry.h"
 #include "app/reports/SeriesModel.h"
@@ -23,6 +24,8 @@ public:
     bool IsHolding() const { return m_bHolding != 0; }
     int HoldTicks() const { return m_nHoldTicks; }
     const charts::PlotRect& Plot() const { return m_plot; }
+    // Boxes of the segment labels the last Draw wrote, left to right.
+    const std::vector<charts::Rect>& LabelBoxes() const { return m_labelBoxes; }
 
 protected:
     void StartAnimation(int on, int kind);
@@ -42,4 +45,5 @@ protected:
     QFont m_legendFont;
     charts::Size m_szWindow;
     charts::PlotRect m_plot;
+    mutable std::vector<charts::Rect> m_labelBoxes;
 };

@@ -13,8 +13,15 @@ void CGRVDlg::OnFilePrint() {
                                          QString::fromLatin1(grv::kAppCaption));
         return;
     }
+    CEntryPrintout printout(&m_db, m_entry, GetDateText(), GetTimeText());
     QPrinter printer(QPrinter::HighResolution);
-    if (!platform::ui::GetPrinterChooser().Choose(this, printer)) return;
+    platform::ui::PrintRequest request;
+    request.docName = printout.DocumentName();
+    if (!platform::ui::GetPrinterChooser().Choose(this, printer, request))
+        return;
     UseSmallestMargins(&printer);
-    CEntryPrintout(&m_db, m_entry, GetDateText(), GetTimeText()).Print(printer);
+    QString failure;
+    if (!printout.Print(printer, &failure)) {
+        platform::ui::GetPrompter().Tell(this, PrintFailedMessage(failure), QString::fromLatin1(grv::kAppCaption));
+    }
 }

@@ -5,11 +5,12 @@
 
 namespace platform::ui {
 
-bool QtPrinterChooser::Choose(QWidget* parent, QPrinter& printer) {
+bool QtPrinterChooser::Choose(QWidget* parent, QPrinter& printer, const PrintRequest& request) {
+    printer.setDocName(request.docName);
     QPrintDialog dialog(&printer, parent);
-    dialog.setOption(QAbstractPrintDialog::PrintPageRange, false);
-    dialog.setOption(QAbstractPrintDialog::PrintSelection, false);
-    dialog.setOption(QAbstractPrintDialog::PrintToFile, false);
+    dialog.setOption(QAbstractPrintDialog::PrintPageRange, request.pageRange);
+    dialog.setOption(QAbstractPrintDialog::PrintSelection, request.selection);
+    dialog.setOption(QAbstractPrintDialog::PrintToFile, request.printToFile);
     return dialog.exec() == QDialog::Accepted;
 }
 

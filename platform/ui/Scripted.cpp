@@ -34,8 +34,8 @@ QString ScriptedFileChooser::Choose(QWidget*, const FileRequest& request) {
     return path;
 }
 
-bool ScriptedPrinterChooser::Choose(QWidget*, QPrinter& printer) {
-    ++calls_;
+bool ScriptedPrinterChooser::Choose(QWidget*, QPrinter& printer, const PrintRequest& request) {
+    requests_.push_back(request);
     if (paths_.empty()) return false;
     const QString path = paths_.front();
     paths_.pop_front();

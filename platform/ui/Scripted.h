@@ -51,13 +51,14 @@ public:
     void Queue(const QString& pdfPath) { paths_.push_back(pdfPath); }
     // Runs on each chosen printer, as the user's paper and resolution.
     void SetUp(std::function<void(QPrinter&)> setUp) { setUp_ = std::move(setUp); }
-    bool Choose(QWidget* parent, QPrinter& printer) override;
-    std::size_t Calls() const { return calls_; }
+    bool Choose(QWidget* parent, QPrinter& printer, const PrintRequest& request) override;
+    std::size_t Calls() const { return requests_.size(); }
+    const std::vector<PrintRequest>& Requests() const { return requests_; }
 
 private:
     std::deque<QString> paths_;
     std::function<void(QPrinter&)> setUp_;
-    std::size_t calls_ = 0;
+    std::vector<PrintRequest> requests_;
 };
 
 class RecordingUsageSink : public UsageSink {

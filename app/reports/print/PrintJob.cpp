@@ -1,6 +1,7 @@
 #include "app/reports/print/PrintJob.h"
 
 #include <QFile>
+#include <QFileInfo>
 #include <QPrinter>
 
 PrintJob::PrintJob(QPrinter* printer) : m_printer(printer) {}
@@ -12,7 +13,11 @@ PrintJob::~PrintJob() {
 int PrintJob::StartDoc(const QString& docName) {
     if (m_painter.isActive()) return 0;
     m_printer->setDocName(docName);
-    if (!m_painter.begin(m_printer)) return 0;
+    m_failure.clear();
+    if (!m_painter.begin(m_printer)) {
+        m_failure = StartFailureReason();
+        return 0;
+    }
     m_dc = std::make_unique<DeviceContext>(&m_painter);
     m_pagesStarted = 0;
     return 1;
@@ -30,13 +35,38 @@ int PrintJob::StartPage() {
 int PrintJob::EndPage() {
     if (!m_painter.isActive() || !m_inPage) return 0;
     m_inPage = false;
-    return m_printer->printerState() == QPrinter::Error ? 0 : 1;
+    if (m_printer->printerState() != QPrinter::Error)
+        return 1;
+    m_failure = QString::fromLatin1(print_texts::kPageRefused).arg(m_pagesStarted);
+    return 0;
 }
 
 int PrintJob::EndDoc() {
     if (!m_painter.isActive()) return 0;
     m_dc.reset();
-    return m_painter.end() ? 1 : 0;
+    if (m_painter.end() && m_printer->printerState() != QPrinter::Error)
+        return 1;
+    m_failure = QString::fromLatin1(print_texts::kNotFinished);
+    return 0;
+}
+
+QString PrintJob::StartFailureReason() const {
+    using namespace print_texts;
+    // Without a print system Qt turns a printer into a PDF writer with no file.
+    const QString path = m_printer->outputFileName();
+    if (m_printer->outputFormat() == QPrinter::PdfFormat && !path.isEmpty()) {
+        // Qt does not say why; opening the file the same way does.
+        const bool existed = QFileInfo::exists(path);
+        QFile probe(path);
+        QString why = probe.open(QIODevice::Append) ? QString::fromLatin1(kUnknownReason) : probe.errorString();
+        probe.close();
+        if (!existed)
+            QFile::remove(path);
+        return QString::fromLatin1(kFileNotWritable).arg(path, why);
+    }
+    if (m_printer->printerName().isEmpty() || !m_printer->isValid())
+        return QString::fromLatin1(kNoPrinter);
+    return QString::fromLatin1(kPrinterRefused).arg(m_printer->printerName());
 }
 
 void PrintJob::AbortDoc() {
@@ -83,4 +113,8 @@ int RunPrintJob(PrintJob& job, const QString& docName, PrintInfo& info,
     if (printing) return job.EndDoc() > 0 ? 1 : 0;
     job.AbortDoc();
     return 0;
+}
+
+QString PrintFailedMessage(const QString& reason) {
+    return QString::fromLatin1(print_texts::kPrintFailedFormat).arg(reason);
 }

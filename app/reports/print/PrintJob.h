@@ -11,6 +11,21 @@
 
 class QPrinter;
 
+namespace print_texts {
+
+// Shown in a message box when a job fails, with the reason in place of %1.
+constexpr char kPrintFailedFormat[] = "The document was not printed. %1";
+constexpr char kNoPrinter[] =
+    "No printer is available. To keep the document as a PDF file, choose \"Print to File (PDF)\" in the print "
+    "dialog.";
+constexpr char kPrinterRefused[] = "The printer \"%1\" did not accept the document.";
+constexpr char kFileNotWritable[] = "The file \"%1\" cannot be written: %2.";
+constexpr char kPageRefused[] = "The printer stopped at page %1.";
+constexpr char kNotFinished[] = "The document could not be finished.";
+constexpr char kUnknownReason[] = "reason unknown";
+
+} // namespace print_texts
+
 class PrintJob {
 public:
     explicit PrintJob(QPrinter* printer);
@@ -31,12 +46,18 @@ public:
     // The printable area in device pixels: (0, 0, HORZRES, VERTRES).
     PrintRect DrawingRect() const;
 
+    // Why the job stopped, in words for the user; empty while nothing failed.
+    const QString& FailureReason() const { return m_failure; }
+
 private:
+    QString StartFailureReason() const;
+
     QPrinter* m_printer;
     QPainter m_painter;
     std::unique_ptr<DeviceContext> m_dc;
     int m_pagesStarted = 0;
     bool m_inPage = false;
+    QString m_failure;
 };
 
 // Sets the printer's margins to the smallest it allows, so the printable
@@ -58,7 +79,11 @@ PrintRect WithHalfInchMargins(const PrintRect& area, const DeviceContext* dc);
 // Starts the document, prints every page of the range while printing goes
 // on and ends the document, or aborts it when it did not start or a page
 // was refused. begin runs once the document has started and sets the range;
-// printPage prints info.curPage. Returns 1 when the document was ended.
+// printPage prints info.curPage. Returns 1 when the document was ended, else
+// 0 with the job's FailureReason set.
 int RunPrintJob(PrintJob& job, const QString& docName, PrintInfo& info,
                 const std::function<void(DeviceContext*, PrintInfo*)>& begin,
                 const std::function<void(DeviceContext*, PrintInfo*)>& printPage);
+
+// The message for a failed job: the failure text with the reason.
+QString PrintFailedMessage(const QString& reason);

@@ -51,31 +51,30 @@ void Fill(Graph& g, int segments, int series) {
     }
 }
 
-TEST(BarAnimation, AllBarsGrowOnePercentATickThenHoldTwentyOneTicks) {
-    C2DBarGraph g(36, 103, 510, 147);
-    Fill(g, 3, 2);
-    const auto expected = Join({Ramp(1, 100, 1), Repeat(100, 21), {1, 2}});
-    EXPECT_EQ(Ticks(g, kBarGrowAll, expected.size()), expected);
+// Each growing or fading part takes 50 ticks of two percent.
+std::vector<int> Parts(int n) {
+    std::vector<int> v;
+    for (int i = 0; i < n; ++i)
+        v = Join({v, Ramp(2, 100, 2)});
+    return v;
 }
 
-TEST(BarAnimation, GrowingKindsTakeTwoPercentATickPerPartThenHoldTwenty) {
-    struct Case {
-        int kind;
-        int segments;
-        int series;
-        int parts;
+TEST(BarAnimation, ProgressPerTickHoldAndRestartPerKind) {
+    const struct {
+        int kind, segments, series;
+        std::vector<int> expected;
     } cases[] = {
-        {kBarGrowSegments, 3, 2, 3},
-        {kBarGrowSeries, 2, 4, 4},
-        {kBarGrowSegments, 1, 1, 1},
+        {kBarGrowAll, 3, 2, Join({Ramp(1, 100, 1), Repeat(100, 21), {1, 2}})},
+        {kBarGrowSegments, 3, 2, Join({Parts(3), Repeat(100, 20), {2, 4}})},
+        {kBarGrowSeries, 2, 4, Join({Parts(4), Repeat(100, 20), {2, 4}})},
+        {kBarGrowSegments, 1, 1, Join({Parts(1), Repeat(100, 20), {2, 4}})},
+        {kBarFadeSegments, 3, 2, Parts(4)}, // fading kinds cycle without holding
+        {kBarFadeSeries, 2, 2, Parts(3)},
     };
-    for (const Case& c : cases) {
+    for (const auto& c : cases) {
         C2DBarGraph g(36, 103, 510, 147);
         Fill(g, c.segments, c.series);
-        std::vector<int> expected;
-        for (int i = 0; i < c.parts; ++i) expected = Join({expected, Ramp(2, 100, 2)});
-        expected = Join({expected, Repeat(100, 20), {2, 4}});
-        EXPECT_EQ(Ticks(g, c.kind, expected.size()), expected) << c.kind;
+        EXPECT_EQ(Ticks(g, c.kind, c.expected.size()), c.expected) << c.kind;
     }
 }
 
@@ -91,41 +90,6 @@ TEST(BarAnimation, GrowingSegmentsCountsFinishedSegments) {
     // Ticks 0, 50, 100, 150, 169 and 170: one more segment each 50 ticks, the
     // held picture shows all three, and the restart begins from none.
     EXPECT_EQ(done, (std::vector<int>{0, 1, 2, 3, 3, 0}));
-}
-
-TEST(BarAnimation, FadingKindsCycleWithoutHolding) {
-    struct Case {
-        int kind;
-        int segments;
-        int series;
-        int parts;
-    } cases[] = {{kBarFadeSegments, 3, 2, 3}, {kBarFadeSeries, 2, 2, 2}};
-    for (const Case& c : cases) {
-        C2DBarGraph g(36, 103, 510, 147);
-        Fill(g, c.segments, c.series);
-        std::vector<int> expected, parts;
-        for (int i = 0; i <= c.parts; ++i) expected = Join({expected, Ramp(2, 100, 2)});
-        g.SetAnimation(1, c.kind);
-        for (size_t i = 0; i < expected.size(); ++i) {
-            g.StepAnimation();
-            ASSERT_EQ(g.GetAnimationPercent(), expected[i]) << c.kind << " tick " << i;
-            EXPECT_FALSE(g.IsHolding());
-            if (i % 50 == 0) parts.push_back(g.CompletedParts());
-        }
-        std::vector<int> cycle;
-        for (int i = 0; i < c.parts; ++i) cycle.push_back(i);
-        cycle.push_back(0);
-        EXPECT_EQ(parts, cycle) << c.kind;
-    }
-}
-
-TEST(BarAnimation, StepDoesNothingWhileOff) {
-    C2DBarGraph g(36, 103, 510, 147);
-    Fill(g, 2, 2);
-    g.SetAnimation(0, kBarGrowAll);
-    g.StepAnimation();
-    EXPECT_EQ(g.GetAnimationPercent(), 0);
-    EXPECT_FALSE(g.IsAnimating());
 }
 
 TEST(BarAnimation, EveryKindDrawsThroughAWholeCycle) {
@@ -188,35 +152,21 @@ TEST(BarAnimation, FadingSegmentIsBlendedWithWhatLiesBeneath) {
     EXPECT_EQ(surface.pixelColor(l.startX + l.B + l.G + l.w / 2, l.yb - 30), QColor(Qt::white));
 }
 
-TEST(LineAnimation, TraceAllOnePercentATickToLastSegmentThenHoldTwentyOne) {
-    C2DLineGraph g(36, 103, 510, 147);
-    Fill(g, 4, 2);
-    // Step 100 / 4 = 25; the trace is complete at (4 - 1) * 25 = 75.
-    const auto expected = Join({Ramp(1, 75, 1), Repeat(75, 21), {1, 2}});
-    EXPECT_EQ(Ticks(g, kLineTraceAll, expected.size()), expected);
-    EXPECT_EQ(g.AnimationStep(), 25);
-}
-
-TEST(LineAnimation, TraceSeriesTwoPercentATickPerSeriesThenHoldTwentyOne) {
-    C2DLineGraph g(36, 103, 510, 147);
-    Fill(g, 3, 2);
-    // Step 33: each series is traced from 2 to 66.
-    const auto expected = Join({Ramp(2, 66, 2), Ramp(2, 66, 2), Repeat(66, 21), {2, 4}});
-    EXPECT_EQ(Ticks(g, kLineTraceSeries, expected.size()), expected);
-}
-
-TEST(LineAnimation, TraceSegmentAdvancesEveryStepUnitsAndStopsAtTheLast) {
-    C2DLineGraph g(36, 103, 510, 147);
-    Fill(g, 4, 1);
-    g.SetAnimation(1, kLineTraceAll);
-    std::vector<int> segments;
-    for (int tick = 0; tick < 96; ++tick) {
-        g.StepAnimation();
-        if (tick == 24 || tick == 25 || tick == 50 || tick == 75 || tick == 95) {
-            segments.push_back(g.TraceSegment());
-        }
+TEST(LineAnimation, ProgressPerTickHoldAndRestartPerKind) {
+    const struct {
+        int kind, segments;
+        std::vector<int> expected;
+    } cases[] = {
+        // Step 100 / 4 = 25; the trace is complete at (4 - 1) * 25 = 75.
+        {kLineTraceAll, 4, Join({Ramp(1, 75, 1), Repeat(75, 21), {1, 2}})},
+        // Step 33: each series is traced from 2 to 66.
+        {kLineTraceSeries, 3, Join({Ramp(2, 66, 2), Ramp(2, 66, 2), Repeat(66, 21), {2, 4}})},
+    };
+    for (const auto& c : cases) {
+        C2DLineGraph g(36, 103, 510, 147);
+        Fill(g, c.segments, 2);
+        EXPECT_EQ(Ticks(g, c.kind, c.expected.size()), c.expected) << c.kind;
     }
-    EXPECT_EQ(segments, (std::vector<int>{0, 1, 2, 3, 3}));
 }
 
 TEST(LineAnimation, AnimationWithZeroStepsIsRefused) {
@@ -309,14 +259,6 @@ TEST(LineAnimation, TraceSeriesHidesSeriesNotYetBegun) {
     EXPECT_EQ(surface.pixelColor(reached + 5, low.y), QColor(Qt::white));
 }
 
-TEST(PieAnimation, SweepCountsToOneHundredAndOneThenRestarts) {
-    C2DPieGraph g(36, 103, 364, 147);
-    g.AddSlice(50, GetChartColor(3), "a");
-    g.AddSlice(50, GetChartColor(7), "b");
-    const auto expected = Join({Ramp(1, 101, 1), {1, 2}});
-    EXPECT_EQ(Ticks(g, kPieSweep, expected.size()), expected);
-}
-
 TEST(PieAnimation, SweepDrawsSlicesUpToItsAngle) {
     C2DPieGraph g(36, 103, 364, 147);
     g.AddSlice(50, GetChartColor(3), "a");
@@ -333,18 +275,23 @@ TEST(PieAnimation, SweepDrawsSlicesUpToItsAngle) {
     EXPECT_EQ(surface.pixelColor(300, 200), QColor(Qt::white));         // not yet swept
 }
 
-TEST(PieAnimation, SliceFadeShowsOneMoreSliceEveryFiftyTicks) {
+TEST(PieAnimation, SweepToOneHundredAndOneSliceFadeOneSliceEveryFiftyTicks) {
+    C2DPieGraph sweep(36, 103, 364, 147);
+    sweep.AddSlice(50, GetChartColor(3), "a");
+    sweep.AddSlice(50, GetChartColor(7), "b");
+    const auto swept = Join({Ramp(1, 101, 1), {1, 2}});
+    EXPECT_EQ(Ticks(sweep, kPieSweep, swept.size()), swept);
+
     C2DPieGraph g(36, 103, 364, 147);
     for (int i = 0; i < 3; ++i) g.AddSlice(30, GetChartColor(i + 3), "s");
-    const auto expected = Join({Ramp(2, 100, 2), Ramp(2, 100, 2), Ramp(2, 100, 2), {2}});
+    const auto expected = Join({Parts(3), {2}});
     g.SetAnimation(1, kPieSliceFade);
     std::vector<int> seen, shown;
     for (size_t i = 0; i < expected.size(); ++i) {
         g.StepAnimation();
         seen.push_back(g.GetAnimationPercent());
-        if (i % 50 == 0) shown.push_back(g.SlicesShown());
-        QImage surface(kWidth, kHeight, QImage::Format_RGB32);
-        if (i % 10 == 0) g.Draw(surface);
+        if (i % 50 == 0)
+            shown.push_back(g.SlicesShown());
     }
     EXPECT_EQ(seen, expected);
     EXPECT_EQ(shown, (std::vector<int>{0, 1, 2, 0}));

@@ -185,6 +185,82 @@ TEST(LineRender, OneSegmentDrawsOnlyTheAxes) {
     EXPECT_EQ(PixelAt(image, 112, 200), kBlack);
 }
 
+// Segment labels were drawn over each other (a week of pain entries labels
+// every entry with its timestamp). On the render: every label pixel (white)
+// under the horizontal axis lies in one box, no two boxes meet, each box
+// holds ink (so the window's text colour reaches both graphs).
+TEST(SegmentLabels, LabelsThatWouldOverlapAreElidedOrThinned) {
+    const QStringList sideEffects = {"Appet", "Constip", "Insomn", "Itch",  "Nausea",
+                                     "Night", "Sweat",   "Think",  "Tired", "Vomit"};
+    const struct {
+        const char* name;
+        int type;
+        int segments;
+        const char* format; // %1: the segment's number, else a side effect's name
+        bool allShown;
+    } cases[] = {
+        {"40 timestamps", kLineGraph, 40, "2026-03-02 %1:00:00", false},
+        {"12 months", kLineGraph, 12, "%1", true},
+        {"10 side effects, 3 series", kBarGraph, 10, nullptr, true},
+        {"15 long bar labels", kBarGraph, 15, "Constipation %1", false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        auto w = MakeReportWindow(c.type);
+        for (int k = 1; k <= c.segments; ++k) {
+            const QString label = c.format ? QString(c.format).arg(k, 2, 10, QChar('0')) : sideEffects[k - 1];
+            if (c.type == kLineGraph) {
+                w->Add2DLineGraphSegment(label);
+            } else {
+                w->Add2DBarGraphSegment(label);
+            }
+        }
+        if (c.type == kBarGraph) {
+            w->Add2DBarGraphSeries("Min", GetChartColor(4));
+            w->Add2DBarGraphSeries("Avg", GetChartColor(5));
+        }
+        if (c.type == kLineGraph) {
+            w->Add2DLineGraphSeries("Max", GetChartColor(3));
+            for (int k = 1; k <= c.segments; ++k)
+                w->Set2DLineGraphValue(k, 1, k % 7);
+        } else {
+            w->Add2DBarGraphSeries("Max", GetChartColor(3));
+            for (int k = 1; k <= c.segments; ++k)
+                w->Set2DBarGraphValue(k, 1, k % 7);
+        }
+        w->ComposeFrame();
+        const QImage& image = w->DrawSurface();
+        const std::vector<Rect>& boxes =
+            c.type == kLineGraph ? w->LineGraph()->LabelBoxes() : w->BarGraph()->LabelBoxes();
+        ASSERT_GE(boxes.size(), 2u);
+        if (c.allShown) {
+            EXPECT_EQ(boxes.size(), static_cast<size_t>(c.segments));
+        } else {
+            EXPECT_LT(boxes.size(), static_cast<size_t>(c.segments));
+        }
+        for (size_t i = 1; i < boxes.size(); ++i)
+            EXPECT_LT(boxes[i - 1].right, boxes[i].left) << i;
+        // Right of the vertical axis: the axis number "0" stands left of it.
+        const int x0 = (c.type == kLineGraph ? w->LineGraph()->Layout() : w->BarGraph()->Layout()).x0;
+        std::vector<int> inkPerBox(boxes.size());
+        for (int y = boxes[0].top; y < boxes[0].bottom; ++y) {
+            for (int x = x0 + 1; x < boxes.back().right + 20 && x < kWidth; ++x) {
+                if (PixelAt(image, x, y) != kWhite)
+                    continue;
+                size_t hit = 0;
+                while (hit < boxes.size() && !(x >= boxes[hit].left && x < boxes[hit].right))
+                    ++hit;
+                ASSERT_LT(hit, boxes.size()) << "label ink outside every box at " << x << "," << y;
+                ++inkPerBox[hit];
+            }
+        }
+        for (size_t i = 0; i < boxes.size(); ++i)
+            EXPECT_GT(inkPerBox[i], 0) << i;
+        if (c.segments == 40)
+            KeepSample(image, "chart-labels-thinned.png");
+    }
+}
+
 // A point inside the slice spanning percent `from` to `to`, 0.6 of the way out.
 QPoint InsideSlice(const PlotRect& plot, int from, int to) {
     const double a = (from + to) / 2.0 / 100.0 * kTwoPi;

@@ -41,16 +41,6 @@ TEST(GraphObject, SmallRectangleMakesATwoHundredSquareWindow) {
     EXPECT_TRUE(w.isVisible());
 }
 
-TEST(GraphObject, TitleFontsAreFractionsOfTheWindow) {
-    CGraphObject w;
-    w.Create(QRect(0, 0, kWidth, kHeight), nullptr, 1);
-    EXPECT_EQ(w.TitleFont().family(), "Arial");
-    EXPECT_LE(QFontMetrics(w.TitleFont()).height(), 29);
-    EXPECT_GE(QFontMetrics(w.TitleFont()).height(), 25);
-    EXPECT_LE(QFontMetrics(w.SubtitleFont()).height(), 14);
-    EXPECT_GE(QFontMetrics(w.SubtitleFont()).height(), 11);
-}
-
 TEST(GraphObject, NothingIsDrawnBeforeTheSurfacesExist) {
     CGraphObject plain;
     plain.Create(QRect(0, 0, kWidth, kHeight), nullptr, 1);
@@ -121,14 +111,6 @@ TEST(GraphObject, DataEntryMessagesGoThroughTheSink) {
     w.Add2DBarGraphSeries("early", 1);
     EXPECT_EQ(told, (QStringList{"No graph segments...", "Segments index is out of bounds...",
                                  "Series index is out of bounds...", "No graph segments..."}));
-}
-
-TEST(GraphObject, FillTypeElevenIsGradientAnythingElseSolid) {
-    CGraphObject w;
-    for (int type : {11, 10, 12, 0, -1}) {
-        w.SetGraphFillType(type);
-        EXPECT_EQ(w.FillType(), type == 11 ? kFillGradient : kFillSolid) << type;
-    }
 }
 
 TEST(GraphObject, SolidBackgroundDrawsTitlesOnlyAfterAnEraseOrATitleChange) {
@@ -259,26 +241,6 @@ TEST(GraphObject, TimerTickStepsTheGraphAndClearsAfterAFinishedStep) {
     EXPECT_FALSE(w.NeedsFullRedraw());
     EXPECT_EQ(w.DrawSurface().pixelColor(inBar), QColor(Qt::white));
     w.SetGraphAnimation(0, 0);
-}
-
-TEST(GraphObject, TextColourReachesBarAndLineGraphs) {
-    for (int type : {int{kBarGraph}, int{kLineGraph}}) {
-        CGraphObject w;
-        w.Create(QRect(0, 0, kWidth, kHeight), nullptr, 1);
-        w.SetGraphType(type);
-        w.SetGraphFillType(kFillGradient);
-        w.SetGraphTextColor(Rgb(255, 0, 0));
-        for (int k = 0; k < 2; ++k) {
-            type == kBarGraph ? w.Add2DBarGraphSegment("WWW") : w.Add2DLineGraphSegment("WWW");
-        }
-        type == kBarGraph ? w.Add2DBarGraphSeries("s", 0) : w.Add2DLineGraphSeries("s", 0);
-        w.ComposeFrame();
-        int red = 0;
-        for (int y = 243; y < 290; ++y) {
-            for (int x = 100; x < 520; ++x) red += w.DrawSurface().pixelColor(x, y) == QColor(255, 0, 0);
-        }
-        EXPECT_GT(red, 50) << type;
-    }
 }
 
 }  // namespace

@@ -13,6 +13,7 @@
 #include "app/reports/GRVDlgReports.h"
 #include "app/reports/ReportPrint.h"
 #include "app/reports/ReportQueries.h"
+#include "app/reports/print/PrintJob.h"
 #include "app/store/JournalDb.h"
 #include "platform/ui/Scripted.h"
 #include "tests/app/reports/print/PrintTestSupport.h"
@@ -130,6 +131,12 @@ TEST_P(ReportPrintTest, PageCountsFollowTheRowsAndTheKindNamesTheDocument) {
         }
     }
     EXPECT_TRUE(m_prompter->Prompts().empty());
+    // The dialog offers a PDF file, named after the report.
+    for (const platform::ui::PrintRequest& r : m_printers->Requests()) {
+        EXPECT_EQ(r.docName, "Pain vs. Time");
+        EXPECT_TRUE(r.printToFile);
+        EXPECT_FALSE(r.pageRange || r.selection);
+    }
 }
 
 TEST_P(ReportPrintTest, TextsStandWhereTheLayoutPutsThem) {
@@ -287,44 +294,25 @@ TEST_P(ReportPrintRefusalTest, CancelledPrinterChoiceEndsQuietly) {
     EXPECT_EQ(m_dlg->m_nPageCount, 0);
 }
 
-TEST_P(ReportPrintRefusalTest, UnwritableOutputPrintsNoPage) {
+// A job that could not start said nothing; now the user is told why.
+TEST_P(ReportPrintRefusalTest, UnwritableOutputPrintsNoPageAndSaysWhy) {
     AddRows(2);
+    const QString missing = TempPath("no-such-folder/out.pdf");
+    m_printers->Queue(missing);
     ChooseKind(kPainVsTime);
     m_dlg->FromPicker()->setDateTime(kMarchFrom);
     m_dlg->ToPicker()->setDateTime(kMarchTo);
-    m_printers->Queue(QString::fromStdString(m_dir.File("no-such-folder/out.pdf")));
     m_dlg->OnBnClickedPrint();
     EXPECT_EQ(m_dlg->m_nPageCount, 0);  // the document never started
-    EXPECT_FALSE(QFile::exists(QString::fromStdString(m_dir.File("no-such-folder/out.pdf"))));
+    EXPECT_FALSE(QFile::exists(missing));
+    ASSERT_EQ(m_prompter->Prompts().size(), 1u);
+    EXPECT_EQ(m_prompter->Prompts()[0].text,
+              PrintFailedMessage(QString(print_texts::kFileNotWritable).arg(missing, "No such file or directory")));
+    EXPECT_EQ(m_prompter->Prompts()[0].title, kRequestFailedTitle);
 }
 
 INSTANTIATE_TEST_SUITE_P(Papers, ReportPrintRefusalTest,
                          ::testing::Values(Paper{"A4", QPageSize::A4}),
                          [](const auto& info) { return std::string(info.param.name); });
-
-TEST(ReportPaging, PagesAndRowsOfTheLastPage) {
-    const struct {
-        int rows, pages, last;
-    } cases[] = {{0, 0, 0}, {1, 1, 1}, {59, 1, 59}, {60, 1, 60}, {61, 2, 1}, {120, 2, 60}, {121, 3, 1}};
-    for (const auto& c : cases) {
-        EXPECT_EQ(PrintPageCount(c.rows), c.pages) << c.rows;
-        if (c.pages > 0) {
-            EXPECT_EQ(RowsOnPrintPage(c.pages, c.pages, c.rows % 60), c.last) << c.rows;
-            if (c.pages > 1) {
-                EXPECT_EQ(RowsOnPrintPage(1, c.pages, c.rows % 60), 60);
-            }
-        }
-    }
-}
-
-TEST(ReportPaging, LayoutsHaveTheKindsColumnCounts) {
-    const int counts[] = {10, 9, 13, 15, 14, 6};
-    for (int kind = 0; kind < 6; ++kind) {
-        const ReportPrintLayout& layout = PrintLayoutOf(kind);
-        EXPECT_EQ(static_cast<int>(layout.columns.size()), counts[kind]) << kind;
-    }
-    EXPECT_EQ(PrintLayoutOf(4).headingPoints, 20);
-    EXPECT_EQ(PrintLayoutOf(5).leftAlignedColumn, 5);
-}
 
 }  // namespace

@@ -1,5 +1,6 @@
-// Report kinds, range arithmetic, statement shapes and the export's bytes,
-// without a journal or a window.
+// Report kinds, range arithmetic and the export file, without a journal or
+// a window (the statements and the export's bytes are judged over a journal
+// in ReportsDialogTest).
 #include <gtest/gtest.h>
 
 #include <string>
@@ -25,17 +26,6 @@ TEST(ReportKinds, ComboTextsNameEachKindOnce) {
     int seen = 0;
     for (const char* text : ComboTextsInAddOrder()) seen |= 1 << KindFromComboText(text);
     EXPECT_EQ(seen, 0x3f);
-}
-
-TEST(ReportKinds, ListShowsFewerColumnsThanSomeRowsCarry) {
-    // The subject (and for kind 1 the description) has no list column.
-    const int texts[] = {11, 11, 14, 18, 17, 6};
-    const size_t columns[] = {10, 9, 13, 15, 14, 6};
-    for (int k = 0; k < kReportKindCount; ++k) {
-        EXPECT_EQ(KindInfo(k).listColumns.size(), columns[k]) << k;
-        const ReportStatements s = BuildReportStatements(k, At(2026, 1, 1), At(2026, 1, 2));
-        EXPECT_EQ(s.detailCols, texts[k]) << k;
-    }
 }
 
 TEST(ReportRange, PainTimeGroupingAtItsBoundaries) {
@@ -66,46 +56,6 @@ TEST(ReportRange, CompareOrdersByEveryField) {
     EXPECT_EQ(CompareDateTimes(At(2026, 3, 1, 8), At(2026, 3, 1, 8)), 0);
     EXPECT_EQ(CompareDateTimes(At(2026, 3, 1, 8, 0, 0), At(2026, 3, 1, 8, 0, 1)), -1);
     EXPECT_EQ(CompareDateTimes(At(2027, 1, 1), At(2026, 12, 31, 23, 59, 59)), 1);
-}
-
-TEST(ReportStatementsShape, EveryStatementFiltersDeletedRows) {
-    const char* detailDel[] = {"ea.del=0", "em.del=0", "em.del=0", "es.del=0", "es.del=0"};
-    for (int k = 0; k < kReportKindCount; ++k) {
-        for (auto [from, to] :
-             {std::pair{At(2026, 3, 1), At(2026, 3, 2)}, std::pair{At(2026, 3, 1), At(2026, 3, 20)},
-              std::pair{At(2026, 1, 1), At(2026, 6, 1)}}) {
-            const ReportStatements s = BuildReportStatements(k, from, to);
-            for (const std::string& sql : {s.summary, s.detail}) {
-                EXPECT_NE(sql.find("e.del=0"), std::string::npos) << sql;
-                if (k < 5) {
-                    EXPECT_NE(sql.find(detailDel[k]), std::string::npos) << sql;
-                }
-            }
-        }
-    }
-}
-
-TEST(ReportStatementsShape, DateFilterExcludesBothEnds) {
-    const ReportStatements s =
-        BuildReportStatements(kPainVsActions, At(2026, 3, 1, 7, 5, 9), At(2026, 3, 31));
-    EXPECT_NE(s.detail.find(" e.ts < '2026-03-31 00:00:00' AND e.ts > '2026-03-01 07:05:09' "),
-              std::string::npos);
-    const ReportStatements k4 =
-        BuildReportStatements(kMedicinesVsSideEffects, At(2026, 3, 1), At(2026, 3, 31));
-    EXPECT_EQ(k4.detail.find("e.ts <"), std::string::npos) << "kind 4 covers every date";
-}
-
-TEST(ReportExportFormat, QuotesAndDoublesInnerQuotes) {
-    EXPECT_EQ(QuoteCsvField(""), "\"\"");
-    EXPECT_EQ(QuoteCsvField("a,b"), "\"a,b\"");
-    EXPECT_EQ(QuoteCsvField("say \"hi\""), "\"say \"\"hi\"\"\"");
-    EXPECT_EQ(QuoteCsvField("\""), "\"\"\"\"");
-    EXPECT_EQ(QuoteCsvField("two\r\nlines"), "\"two\r\nlines\"");
-}
-
-TEST(ReportExportFormat, NoRowsGivesTitleBlankLinesAndHeading) {
-    EXPECT_EQ(FormatReportCsv(kPainVsTime, {}),
-              "Pain Over Time\r\n\r\n\r\n\"Date\",\"Max\",\"Avg\",\"Min\",\"Cur\",\"Subject\"\r\n");
 }
 
 TEST(ReportExportFile, UnwritableFilesAreReported) {

@@ -1,11 +1,9 @@
-// The series model shared by the bar and line graphs, and its three
-// data-entry messages.
+// The series model shared by the bar and line graphs (its messages reach
+// the user through the chart window: GraphObjectTest).
 #include <gtest/gtest.h>
 
 #include <QStringList>
 
-#include "app/reports/BarGraph.h"
-#include "app/reports/LineGraph.h"
 #include "app/reports/SeriesModel.h"
 
 namespace {
@@ -16,15 +14,6 @@ struct Recorder {
         return [this](const QString& text) { messages << text; };
     }
 };
-
-TEST(SeriesModel, SeriesBeforeAnySegmentIsRefused) {
-    Recorder r;
-    CSeriesModel m;
-    m.SetMessageSink(r.Sink());
-    m.AddSeries("Pain", charts::GetChartColor(1));
-    EXPECT_EQ(m.SeriesCount(), 0);
-    EXPECT_EQ(r.messages, QStringList{"No graph segments..."});
-}
 
 TEST(SeriesModel, SegmentAddedLaterGivesEverySeriesItsOwnZero) {
     Recorder r;
@@ -94,18 +83,6 @@ TEST(SeriesModel, ClearEmptiesAndIndicesStartAgain) {
     m.AddSegment("b");
     m.AddSeries("t", 0);
     EXPECT_EQ(m.SeriesList().front().index, 1);
-}
-
-TEST(SeriesModel, BothGraphsCarryTheModelAndItsMessages) {
-    Recorder r;
-    C2DBarGraph bar(0, 0, 100, 100);
-    C2DLineGraph line(0, 0, 100, 100);
-    bar.SetMessageSink(r.Sink());
-    line.SetMessageSink(r.Sink());
-    bar.AddSeries("x", 0);
-    line.AddSegment("a");
-    line.SetValue(1, 1, 2);
-    EXPECT_EQ(r.messages, (QStringList{"No graph segments...", "Series index is out of bounds..."}));
 }
 
 }  // namespace

@@ -2,6 +2,7 @@
 // form goes to a PDF named after its subject; without one the user is told.
 #include "JournalWindowSupport.h"
 #include "app/reports/EntryPrintout.h"
+#include "app/reports/print/PrintJob.h"
 #include "app/shell/Resource.h"
 #include "app/shell/ShellTexts.h"
 #include "tests/app/reports/print/PrintTestSupport.h"
@@ -64,11 +65,55 @@ TEST_F(EntryPrintCommandTest, BothCommandsPrintTheFormsEntryOnOneSheet) {
         for (const char* caption : entry_print_texts::kCaptions)
             EXPECT_TRUE(printtest::FindLine(words, caption, &w)) << caption;
         EXPECT_TRUE(printtest::FindLine(words, "Pain Level at its Worst:", &w));
+        // No details: their sections show only their captions.
+        for (const char* detail : {"Items to ask your Doctor/Practitioner.", "How does the Pain", "Appetite:"})
+            EXPECT_FALSE(printtest::FindLine(words, detail, &w)) << detail;
     }
+    // The dialog offers a PDF file, since many desktops have no printer.
+    ASSERT_EQ(printers->Requests().size(), 2u);
+    for (const platform::ui::PrintRequest& r : printers->Requests()) {
+        EXPECT_EQ(r.docName, "Gorvane - " + subject);
+        EXPECT_TRUE(r.printToFile);
+        EXPECT_FALSE(r.pageRange || r.selection);
+    }
+    EXPECT_TRUE(prompter->Prompts().empty());
     // Cancel in the printer dialog prints nothing and says nothing.
     printers->Queue("");
     ASSERT_TRUE(dlg.OnCommand(ID_FILE_PRINT));
     EXPECT_TRUE(prompter->Prompts().empty());
+}
+
+TEST_F(EntryPrintCommandTest, PrintingThatCannotStartSaysWhy) {
+    CGRVDlg dlg;
+    ShowAndSettle(dlg);
+    OpenThroughMenu(dlg, MakeJournal("j.grv", {}));
+    ASSERT_TRUE(dlg.OnCommand(ID_FILE_SAVE_ENTRY));
+    const QString unwritable = PathOf("no-such-folder/entry.pdf");
+    struct Case {
+        const char* name;
+        std::function<void(QPrinter&)> setUp;
+        QString reason;
+    } cases[] = {
+        {"pdf in a missing folder", [](QPrinter&) {},
+         QString(print_texts::kFileNotWritable).arg(unwritable, "No such file or directory")},
+        {"no printer installed",
+         [](QPrinter& p) {
+             p.setOutputFileName({});
+             p.setOutputFormat(QPrinter::NativeFormat);
+             p.setPrinterName({});
+         },
+         QString(print_texts::kNoPrinter)},
+    };
+    for (const Case& c : cases) {
+        prompter->Clear();
+        printers->SetUp(c.setUp);
+        printers->Queue(unwritable);
+        ASSERT_TRUE(dlg.OnCommand(ID_FILE_PRINT)) << c.name;
+        ASSERT_EQ(prompter->Prompts().size(), 1u) << c.name;
+        EXPECT_EQ(prompter->Prompts()[0].text, PrintFailedMessage(c.reason)) << c.name;
+        EXPECT_EQ(prompter->Prompts()[0].title, "Gorvane") << c.name;
+        EXPECT_FALSE(QFileInfo::exists(unwritable)) << c.name;
+    }
 }
 
 }  // namespace

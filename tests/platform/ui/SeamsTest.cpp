@@ -92,7 +92,7 @@ TEST(ScriptedPrinterChooser, SendsTheJobToAPdfFile) {
     ScriptedPrinterChooser c;
     c.Queue(pdf);
     QPrinter printer;
-    ASSERT_TRUE(c.Choose(nullptr, printer));
+    ASSERT_TRUE(c.Choose(nullptr, printer, {}));
     {
         QPainter painter(&printer);
         painter.drawText(100, 100, "Gorvane");
@@ -101,7 +101,7 @@ TEST(ScriptedPrinterChooser, SendsTheJobToAPdfFile) {
     ASSERT_TRUE(f.open(QIODevice::ReadOnly));
     EXPECT_EQ(f.read(5), QByteArray("%PDF-"));
     QPrinter second;
-    EXPECT_FALSE(c.Choose(nullptr, second));
+    EXPECT_FALSE(c.Choose(nullptr, second, {}));
     EXPECT_EQ(c.Calls(), 2u);
 }
 

@@ -97,10 +97,7 @@ TEST(PageText, PrintReturnsTheRowBelowAndTheNextColumn) {
     RecordedPage p;
     const int below = p.page.Print(600, 300, 0x200, 10, "%s", "First");
     const Call first = p.Outputs().at(0);
-    EXPECT_EQ(first.state.left, 300);
-    EXPECT_EQ(first.state.top, 600);
-    EXPECT_EQ(first.state.right, 4800);
-    EXPECT_EQ(first.state.bottom, 6300);
+    EXPECT_EQ(Area(first.state), (Sides{300, 600, 4800, 6300}));
     EXPECT_EQ(below, first.state.lastRect.bottom);
     EXPECT_GT(below, 600);
     EXPECT_EQ(p.page.GetNextColumn(false, false), first.state.lastEndColumn);
@@ -178,10 +175,7 @@ TEST(PageText, RectanglesKeepTheStateAndSetTheNextColumn) {
     p.page.Print(600, 300, 0x200, 10, "%s", "Before");
     p.page.PrintInRect(1000, 500, 1500, 2500, 0x10, 12, "Framed %d");
     const Call framed = p.Outputs().at(1);
-    EXPECT_EQ(framed.state.left, 500);
-    EXPECT_EQ(framed.state.top, 1000);
-    EXPECT_EQ(framed.state.right, 2500);
-    EXPECT_EQ(framed.state.bottom, 1500);
+    EXPECT_EQ(Area(framed.state), (Sides{500, 1000, 2500, 1500}));
     EXPECT_EQ(framed.state.text, "Framed %d");  // a text, not a format
     EXPECT_EQ(p.page.GetNextColumn(false, false), framed.state.lastEndColumn);
     EXPECT_EQ(p.page.State().flags, 0x200);
@@ -242,14 +236,6 @@ TEST(PageState, SetFontReturnsAValueOfItsOwn) {
     EXPECT_EQ(a.page.State().faceName.size(), print::kMaxFaceNameChars);
 }
 
-TEST(PageState, SetColorAndFontSizeReturnTheOldValues) {
-    RecordedPage p;
-    EXPECT_EQ(p.page.SetColor(QColor(255, 0, 0)), QColor(Qt::black));
-    EXPECT_EQ(p.page.SetColor(QColor(0, 0, 255)), QColor(255, 0, 0));
-    EXPECT_EQ(p.page.SetFontSize(14), 10);
-    EXPECT_EQ(p.page.SetFontSize(0), 14);
-}
-
 TEST(PageDrawing, LinesAndBoxesKeepTheState) {
     RecordedPage p;
     p.page.Line(100, 200, 300, 400, 3, print::kDashed);
@@ -281,10 +267,7 @@ TEST(PageCheckBox, LabelFirstThenSquareAndCross) {
     const int c = outputs[0].state.lastEndColumn + p.page.Metrics().maxCharWidth;
     const auto boxes = CallsOf(p.calls, Call::Box);
     ASSERT_EQ(boxes.size(), 1u);
-    EXPECT_EQ(boxes[0].state.left, c);
-    EXPECT_EQ(boxes[0].state.top, 600);
-    EXPECT_EQ(boxes[0].state.right, c + w);
-    EXPECT_EQ(boxes[0].state.bottom, 600 + h);
+    EXPECT_EQ(Area(boxes[0].state), (Sides{c, 600, c + w, 600 + h}));
     EXPECT_EQ(boxes[0].state.fillCode, 0);
     const auto lines = CallsOf(p.calls, Call::Line);
     ASSERT_EQ(lines.size(), 2u);
@@ -333,10 +316,7 @@ TEST(PageRegions, RegionTextIsRelativeAndInkFollowsTheFill) {
     ASSERT_NE(dark, nullptr);
     const int below = p.page.PrintInRegion(dark, 60, 60, 0x200, 10, "%s", "White");
     const Call out = p.Outputs().at(0);
-    EXPECT_EQ(out.state.top, 1001 + 60);
-    EXPECT_EQ(out.state.left, 401 + 60);
-    EXPECT_EQ(out.state.right, 3000);
-    EXPECT_EQ(out.state.bottom, 2000);
+    EXPECT_EQ(Area(out.state), (Sides{401 + 60, 1001 + 60, 3000, 2000}));
     EXPECT_EQ(below, out.state.lastRect.bottom - 1001);
     EXPECT_EQ(out.textColor, QColor(255, 255, 255));
     EXPECT_EQ(out.bkMode, print::kTransparent);
@@ -348,10 +328,7 @@ TEST(PageRegions, RegionTextIsRelativeAndInkFollowsTheFill) {
     // to the region's right and bottom.
     p.page.PrintInRegionRect(dark, 100, 100, 5000, 5000, 0, 10, "Cut");
     const Call cut = p.Outputs().at(1);
-    EXPECT_EQ(cut.state.top, 1101);
-    EXPECT_EQ(cut.state.left, 501);
-    EXPECT_EQ(cut.state.bottom, 2000);
-    EXPECT_EQ(cut.state.right, 3000);
+    EXPECT_EQ(Area(cut.state), (Sides{501, 1101, 3000, 2000}));
     p.page.LineInRegion(dark, 0, 0, 5000, 5000, 1, 0);
     const Call line = CallsOf(p.calls, Call::Line).at(0);
     EXPECT_EQ(line.state.left, 401);

@@ -1,5 +1,6 @@
 // Print regions: placing them on the page, sub-regions, borders and
-// captions, and regions that do not fit.
+// captions, and regions that do not fit (the entry sheet on small paper is
+// judged on its PDF in EntryPrintoutTest).
 #include <gtest/gtest.h>
 
 #include "PrintTestSupport.h"
@@ -20,8 +21,7 @@ TEST(PrintRegionCreate, PlacedCutAndFilled) {
     EXPECT_EQ(r->m_nContentColumn, 451);
     const Call fill = CallsOf(p.calls, Call::Fill).at(0);
     EXPECT_EQ(fill.state.fillCode, print::kFillGray);
-    EXPECT_EQ(fill.state.top, 600);
-    EXPECT_EQ(fill.state.right, 4800);
+    EXPECT_EQ(Area(fill.state), (Sides{450, 600, 4800, 6300}));
     EXPECT_EQ(p.page.State().fillCode, 0);
 
     // Within the page but past a margin: cut to the margin.
@@ -85,10 +85,7 @@ TEST(PrintRegionTitle, FramedCaptionIsMeasuredTextPlusTen) {
     const Call drawn = p.Outputs().at(0);
     const int captionBottom = measured.state.lastRect.bottom + 10;
     EXPECT_EQ(drawn.state.flags, 0x91 | 0x200 | 0x800);
-    EXPECT_EQ(drawn.state.top, 600);
-    EXPECT_EQ(drawn.state.left, 450);
-    EXPECT_EQ(drawn.state.right, 4500);
-    EXPECT_EQ(drawn.state.bottom, captionBottom);
+    EXPECT_EQ(Area(drawn.state), (Sides{450, 600, 4500, captionBottom}));
     EXPECT_EQ(drawn.factor, 1.0);
     EXPECT_EQ(r->m_nContentRow, captionBottom + 1);
     EXPECT_GT(captionBottom, 600 + 10);
@@ -114,39 +111,8 @@ TEST(PrintRegionBorder, BoxOverTheOuterRectangle) {
     r->DrawBorder();
     const Call box = CallsOf(p.calls, Call::Box).at(0);
     EXPECT_EQ(box.penWidth, 1);
-    EXPECT_EQ(box.state.top, 600);
-    EXPECT_EQ(box.state.left, 450);
-    EXPECT_EQ(box.state.bottom, 6000);
-    EXPECT_EQ(box.state.right, 4500);
+    EXPECT_EQ(Area(box.state), (Sides{450, 600, 4500, 6000}));
     EXPECT_EQ(box.state.fillCode, 0);
-}
-
-// The sheet of a single entry on paper too small for it: the regions that do
-// not fit are not made, and printing into them is harmless.
-TEST(PrintRegionFit, EntrySheetOnSmallPaperPrintsWhatFits) {
-    const PrintRect papers[] = {{300, 300, 2800, 4000},   // A6-like
-                                {300, 300, 4800, 6300},   // Letter
-                                {300, 300, 600, 600}};    // a label
-    for (const PrintRect& rect : papers) {
-        RecordedPage p(1, rect);
-        p.page.Print(0.0, 0.0, 0x81, 20, "%s", "Gorvane");
-        CPrintRegion* outer = p.page.CreateRegion(1.0, 0.75, 10.0, 7.5, 0);
-        if (outer) {
-            outer->DrawBorder();
-            outer->SetTitle("Entry", 10, 0x91, 0);
-        }
-        const double sections[][4] = {{0.25, 0.1, 4.6, 3.4}, {4.7, 0.1, 8.5, 3.4},
-                                      {0.25, 3.6, 1.7, 6.9}, {1.8, 3.6, 5.6, 6.9},
-                                      {5.7, 3.6, 8.5, 5.2},  {5.7, 5.4, 8.5, 6.9}};
-        int made = 0;
-        for (const auto& s : sections) {
-            CPrintRegion* r = p.page.CreateRegionScaled(outer, s[0], s[1], s[2], s[3], 0);
-            made += r != nullptr;
-            p.page.PrintInRegion(r, 0.1, 0.1, 0, 9, "%s", "text");
-        }
-        EXPECT_EQ(made, rect.right == 4800 ? 6 : 0) << rect.right;
-        EXPECT_EQ(p.page.SavedStates(), 0u);
-    }
 }
 
 }  // namespace

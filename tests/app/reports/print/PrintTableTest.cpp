@@ -161,10 +161,8 @@ TEST(PrintTableCells, TextInTheInsetCell) {
     EXPECT_EQ(cell.state.pointSize, 7);  // cut to the header's
     EXPECT_EQ(cell.state.flags, 0x80 | 0xA00);
     const int rowHeight = 87, left = 300 + 4 * 840;
-    EXPECT_EQ(cell.state.left, left + 2);
-    EXPECT_EQ(cell.state.right, 4500 - 2);
-    EXPECT_EQ(cell.state.top, h.table->FirstRowTop() + rowHeight + 2);
-    EXPECT_EQ(cell.state.bottom, h.table->FirstRowTop() + 2 * rowHeight - 2);
+    EXPECT_EQ(Area(cell.state), (Sides{left + 2, h.table->FirstRowTop() + rowHeight + 2, 4500 - 2,
+                                       h.table->FirstRowTop() + 2 * rowHeight - 2}));
     EXPECT_EQ(cell.textColor, QColor(255, 255, 255));
     EXPECT_EQ(cell.bkMode, print::kTransparent);
     EXPECT_EQ(p.page.GetNextColumn(false, false), cell.state.lastEndColumn);

@@ -7,6 +7,7 @@
 #include <QPrinter>
 #include <QString>
 #include <QStringList>
+#include <array>
 #include <memory>
 #include <vector>
 
@@ -91,6 +92,12 @@ private:
 };
 // Runs a program; its standard output, empty when it failed.
 QByteArray Run(const QString& program, const QStringList& args, int* exitCode = nullptr);
+
+// Left, top, right and bottom of a state, to compare in one go.
+using Sides = std::array<int, 4>;
+inline Sides Area(const PrintState& s) {
+    return {s.left, s.top, s.right, s.bottom};
+}
 
 // A temporary folder for the test's files (under TMPDIR).
 QString TempPath(const QString& name);
