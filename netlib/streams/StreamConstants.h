@@ -30,6 +30,25 @@ constexpr const char* kCopyAborted = "Copy-to-output aborted in application even
 constexpr const char* kCopyWriteFailed = "Failed to write data to output.";
 constexpr const char* kFileNotFound = "File does not exist.";
 constexpr const char* kNoRandomBytes = "Failed to get random bytes for the encryption header.";
+// Deflate stream and data pipelines.
+constexpr const char* kUnexpectedPendingZlib = "Unexpected pending output in Zlib compression stream.";
+constexpr const char* kZlibStreamError2 = "Zlib compression stream error (2).";
+constexpr const char* kPipelineFailure1 = "Data pipeline failure (1)";
+constexpr const char* kPipelineFailure2 = "Data pipeline failure (2)";
+constexpr const char* kPipelineAborted = "Application aborted data pipeline.";
+constexpr const char* kPipelineStalled = "Data pipeline stalled: no bytes moved.";
+constexpr const char* kPipelineEmpty = "Data pipeline has no stages.";
+constexpr const char* kDeflateNoMemory = "Failed to allocate the deflate stream.";
+constexpr const char* kDeflateStepFailed = "Deflate step failed.";
+constexpr const char* kNoMemoryForStage = "Failed to allocate a pipeline stage buffer.";
 } // namespace stream_msg
+
+// Pipeline stages: a 50000-byte ring between stages, a 25000-byte deflate
+// output buffer.
+constexpr std::uint32_t kStageRingSize = 50000;
+constexpr std::uint32_t kDeflateOutputSize = 25000;
+// A pipeline whose passes move no byte this many times in a row has a sink
+// that never takes anything.
+constexpr int kPipelineMaxIdlePasses = 1000;
 
 } // namespace tessik
