@@ -85,6 +85,7 @@ void DeflateEngine::reset(int level) {
     m_level = ClampLevel(level);
     loadParameters(m_level);
     m_finishing = false;
+    m_fullFlushWritten = false;
     m_lastFlush = static_cast<int>(Flush::kNone);
     clearHash();
     m_blockStart = 0;
@@ -147,6 +148,7 @@ DeflateEngine::Result DeflateEngine::deflate(Flush flush) {
         return Result::kBufError;
 
     if (m_io.availIn != 0 || m_lookahead != 0 || (flush != Flush::kNone && !m_finishing)) {
+        m_fullFlushWritten = false;
         Outcome outcome = runRoutine(flush);
         if (outcome == Outcome::kFinishStarted || outcome == Outcome::kFinishDone)
             m_finishing = true;
@@ -161,6 +163,7 @@ DeflateEngine::Result DeflateEngine::deflate(Flush flush) {
                 // hash keeps what follows from reaching back.
                 storedBlock(nullptr, 0, false);
                 clearHash();
+                m_fullFlushWritten = true;
             }
             flushPending();
             if (m_io.availOut == 0) {
@@ -321,7 +324,9 @@ DeflateEngine::Outcome DeflateEngine::deflateStored(Flush flush) {
             GRV_FLUSH_BLOCK(false);
     }
     bool last = flush == Flush::kFinish;
-    GRV_FLUSH_BLOCK(last);
+    // A flush with nothing gathered adds no empty block of its own.
+    if (last || static_cast<long>(m_strStart) > m_blockStart)
+        GRV_FLUSH_BLOCK(last);
     return last ? Outcome::kFinishDone : Outcome::kBlockDone;
 }
 
@@ -371,7 +376,8 @@ DeflateEngine::Outcome DeflateEngine::deflateFast(Flush flush) {
             GRV_FLUSH_BLOCK(false);
     }
     bool last = flush == Flush::kFinish;
-    GRV_FLUSH_BLOCK(last);
+    if (last || m_lastLit > 0)
+        GRV_FLUSH_BLOCK(last);
     return last ? Outcome::kFinishDone : Outcome::kBlockDone;
 }
 
@@ -424,7 +430,8 @@ DeflateEngine::Outcome DeflateEngine::deflateSlow(Flush flush) {
         m_matchAvailable = false;
     }
     bool last = flush == Flush::kFinish;
-    GRV_FLUSH_BLOCK(last);
+    if (last || m_lastLit > 0)
+        GRV_FLUSH_BLOCK(last);
     return last ? Outcome::kFinishDone : Outcome::kBlockDone;
 }
 

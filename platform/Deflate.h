@@ -59,6 +59,9 @@ public:
     // A finish has begun: only finish steps are accepted from now on.
     bool finishing() const { return m_finishing; }
     std::size_t pending() const { return m_pendingEnd - m_pendingStart; }
+    // The last step ended its block on a full flush; what remains is only
+    // the pending output.
+    bool fullFlushWritten() const { return m_fullFlushWritten; }
     // Moves what fits of the pending output to io.nextOut.
     void flushPending();
 
@@ -175,6 +178,7 @@ private:
     DeflateIo& m_io;
     int m_level = kDefaultLevel;
     bool m_finishing = false;
+    bool m_fullFlushWritten = false;
     int m_lastFlush = 0;
 
     // Matching.

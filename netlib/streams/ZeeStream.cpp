@@ -51,14 +51,20 @@ bool ZeeStream::deflateFlushedChunk(LogBase& log) {
         }
         state->setLevel(availIn >= kMinCompressedChunk ? kChunkLevel : 0);
     }
+    if (m_chunkFlushing && state->fullFlushWritten()) {
+        // Only output of the finished flush is left to hand over; input
+        // given meanwhile is the next chunk's.
+        state->flushPending();
+        m_chunkFlushing = state->pending() != 0;
+        return true;
+    }
     Engine::Result result = state->deflate(Engine::Flush::kFull);
     syncStatus();
     if (result == Engine::Result::kStreamError) {
         log.logError(stream_msg::kZlibStreamError2);
         return false;
     }
-    // With no room left over, the flush may not be complete yet.
-    m_chunkFlushing = availOut == 0;
+    m_chunkFlushing = !(availIn == 0 && state->fullFlushWritten() && state->pending() == 0);
     return true;
 }
 

@@ -41,6 +41,8 @@ public:
     // When the output room runs out first, call again with more room: the
     // flush continues where it stopped.
     bool deflateFlushedChunk(LogBase& log);
+    // A flushed chunk is not yet out whole: call deflateFlushedChunk again.
+    bool chunkFlushPending() const { return m_chunkFlushing; }
     void flushPending();
 
     static std::uint32_t updateChecksum(std::uint32_t running, const void* bytes, std::uint32_t length);

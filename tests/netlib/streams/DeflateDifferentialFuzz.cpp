@@ -71,7 +71,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         out.insert(out.end(), buf.data(), buf.data() + (room - z.availOut));
         if (!ok)
             std::abort();
-        if (chunks && at == input.size() && z.availIn == 0 && z.availOut != 0)
+        if (chunks && at == input.size() && z.availIn == 0 && !z.chunkFlushPending())
             break;
     }
     bool ended = false;

@@ -190,7 +190,7 @@ Bytes flushedChunk(ZeeStream& z, const Bytes& chunk, std::size_t room, LogBase& 
         z.availOut = static_cast<std::uint32_t>(room);
         EXPECT_TRUE(z.deflateFlushedChunk(log));
         out.insert(out.end(), buf.data(), buf.data() + (room - z.availOut));
-    } while (z.availIn != 0 || z.availOut == 0);
+    } while (z.availIn != 0 || z.chunkFlushPending());
     return out;
 }
 
@@ -212,20 +212,25 @@ TEST(ZeeStream, FlushedChunksAreStoredBelow64BytesAndEachEndsOnAFullFlush) {
     EXPECT_NE((c2[0] >> 1) & 3, 0) << "64 bytes take the fast routine, not a stored block";
     EXPECT_TRUE(std::equal(tail.begin(), tail.end(), c2.end() - 4));
 
-    // A chunk far larger than the output room continues call after call.
+    // A chunk far larger than the output room continues call after call,
+    // and a room of one byte ends when the flush is out, not before or after.
     Bytes big = randomBytes(120000, 8);
     Bytes c3 = flushedChunk(z, big, 1000, log);
+    Bytes c4 = flushedChunk(z, small, 1, log);
+    EXPECT_EQ(c4, expect);
     EXPECT_TRUE(std::equal(tail.begin(), tail.end(), c3.end() - 4));
 
     Bytes stream = c1, back;
     stream.insert(stream.end(), c2.begin(), c2.end());
     stream.insert(stream.end(), c3.begin(), c3.end());
+    stream.insert(stream.end(), c4.begin(), c4.end());
     bool complete = true;
     ASSERT_TRUE(zpeer::inflate(stream, &back, false, &complete));
     EXPECT_FALSE(complete) << "flushed chunks never end the stream";
     Bytes all = small;
     all.insert(all.end(), 64, 'a');
     all.insert(all.end(), big.begin(), big.end());
+    all.insert(all.end(), small.begin(), small.end());
     EXPECT_TRUE(back == all);
 }
 
