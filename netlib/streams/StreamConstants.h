@@ -41,6 +41,32 @@ constexpr const char* kPipelineEmpty = "Data pipeline has no stages.";
 constexpr const char* kDeflateNoMemory = "Failed to allocate the deflate stream.";
 constexpr const char* kDeflateStepFailed = "Deflate step failed.";
 constexpr const char* kNoMemoryForStage = "Failed to allocate a pipeline stage buffer.";
+// Inflate.
+constexpr const char* kNoDataToInflate = "No data to inflate.";
+constexpr const char* kInflateNoMemory = "Failed to allocate memory for inflating.";
+constexpr const char* kInflateSourceInternal = "Internal error occurred when inflating from data source.";
+constexpr const char* kInflateSourceFailed = "Inflate from data source failed.";
+constexpr const char* kInflateAbortedByCallback = "Inflate aborted by application event callback.";
+// Pipeline routines.
+constexpr const char* kCrcNullData = "Cannot scan to find CRC, data is NULL.";
+constexpr const char* kCrcHandleNotOpen = "Failed to scan for CRC, file handle is not open.";
+constexpr const char* kPipelineIncomplete = "Data pipeline did not complete!";
+constexpr const char* kInflateNoFilename = "Inflate failed: no input filename";
+constexpr const char* kInflateAborted = "Inflate aborted by application.";
+constexpr const char* kInflateOutputFailed = "Inflate failed to write to output file";
+constexpr const char* kInflateSourceFailed2 = "Failed to inflate from data source (2)";
+constexpr const char* kInflateAbortedSource = "Inflate aborted by application..";
+constexpr const char* kInflateSinkFailed = "Failed to inflate from data source because sink write failed.";
+constexpr const char* kInflateFailed = "Inflate failed.";
+constexpr const char* kNoInputData = "No input data";
+constexpr const char* kHuffmanError = "Internal error in huffman decoding.";
+constexpr const char* kSinkWriteFailed = "Sink write failed.";
+// Zlib framing.
+constexpr const char* kDeflateNotInitialized = "Deflate not initialized.";
+constexpr const char* kDeflateAborted2 = "Deflate aborted by application (2)";
+constexpr const char* kZlibTooShort = "Not enough data for beginning Zlib decompression.";
+constexpr const char* kZlibTooShortDict = "Not enough data for beginning Zlib decompression with dict.";
+constexpr const char* kDeflatedEndedEarly = "Deflated data ended prematurely.";
 } // namespace stream_msg
 
 // Pipeline stages: a 50000-byte ring between stages, a 25000-byte deflate

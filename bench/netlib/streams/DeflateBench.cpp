@@ -1,7 +1,8 @@
 // Our deflate beside zlib's at levels 1, 6, 8 and 9 on one corpus of real
 // files (text, C headers, programs, a journal database, random bytes): MB/s
-// and compressed size of each, per file, then a closing line per level over
-// the whole corpus with the ratios.
+// and compressed size of each, per file; then our inflate beside zlib's on
+// the same files deflated by zlib at level 6. Closing lines give the ratios
+// over the whole corpus.
 #include <benchmark/benchmark.h>
 #include <zlib.h>
 
@@ -16,6 +17,7 @@
 #include <string>
 #include <vector>
 
+#include "netlib/streams/InflateState2.h"
 #include "netlib/streams/ZeeStream.h"
 
 namespace {
@@ -145,6 +147,77 @@ void corpusArgs(benchmark::internal::Benchmark* b) {
 BENCHMARK_TEMPLATE(BM_Deflate, ourDeflate)->Name("Deflate/ours")->Apply(corpusArgs)->Unit(benchmark::kMillisecond);
 BENCHMARK_TEMPLATE(BM_Deflate, zlibDeflate)->Name("Deflate/zlib")->Apply(corpusArgs)->Unit(benchmark::kMillisecond);
 
+// ---- Inflate: the same files as zlib deflates them at level 6.
+constexpr int kInflateLevel = 6;
+
+const std::vector<Bytes>& deflatedCorpus() {
+    static const std::vector<Bytes> streams = [] {
+        std::vector<Bytes> all;
+        for (const auto& f : theCorpus().files) {
+            Bytes z(compressBound(static_cast<uLong>(f.second.size())) + 64);
+            z_stream zs{};
+            deflateInit2(&zs, kInflateLevel, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY);
+            zs.next_in = const_cast<Bytef*>(f.second.data());
+            zs.avail_in = static_cast<uInt>(f.second.size());
+            zs.next_out = z.data();
+            zs.avail_out = static_cast<uInt>(z.size());
+            deflate(&zs, Z_FINISH);
+            z.resize(zs.total_out);
+            deflateEnd(&zs);
+            all.push_back(std::move(z));
+        }
+        return all;
+    }();
+    return streams;
+}
+
+std::size_t ourInflate(const Bytes& z) {
+    tessik::NullDataSink sink;
+    tessik::InflateState2 inflater;
+    inflater.setSink(&sink);
+    LogNull log;
+    if (!inflater.inflateDataB(z.data(), static_cast<std::uint32_t>(z.size()), log, false))
+        std::abort();
+    return sink.getNumBytesWritten64();
+}
+
+std::size_t zlibInflate(const Bytes& z) {
+    z_stream zs{};
+    inflateInit2(&zs, -15);
+    Bytes& out = outBuffer();
+    zs.next_in = const_cast<Bytef*>(z.data());
+    zs.avail_in = static_cast<uInt>(z.size());
+    int rc;
+    do {
+        zs.next_out = out.data();
+        zs.avail_out = static_cast<uInt>(out.size());
+        rc = inflate(&zs, Z_NO_FLUSH);
+    } while (rc == Z_OK);
+    std::size_t produced = zs.total_out;
+    inflateEnd(&zs);
+    return produced;
+}
+
+template <std::size_t (*Inflate)(const Bytes&)>
+void BM_Inflate(benchmark::State& state) {
+    auto i = static_cast<std::size_t>(state.range(0));
+    const auto& f = theCorpus().files[i];
+    const Bytes& z = deflatedCorpus()[i];
+    std::size_t out = 0;
+    for (auto _ : state)
+        out = Inflate(z);
+    state.SetLabel(f.first);
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * static_cast<int64_t>(out));
+}
+
+void fileArgs(benchmark::internal::Benchmark* b) {
+    for (std::size_t i = 0; i < theCorpus().files.size(); ++i)
+        b->Arg(static_cast<int64_t>(i));
+}
+
+BENCHMARK_TEMPLATE(BM_Inflate, ourInflate)->Name("Inflate/ours")->Apply(fileArgs)->Unit(benchmark::kMillisecond);
+BENCHMARK_TEMPLATE(BM_Inflate, zlibInflate)->Name("Inflate/zlib")->Apply(fileArgs)->Unit(benchmark::kMillisecond);
+
 struct Timing {
     double seconds = 1e300;
     std::size_t size = 0;
@@ -173,6 +246,22 @@ void summarise(int level) {
                 100.0 * (static_cast<double>(ours.size) / static_cast<double>(zlib.size) - 1.0));
 }
 
+void summariseInflate() {
+    using Clock = std::chrono::steady_clock;
+    double best[2] = {1e300, 1e300};
+    for (int round = 0; round < kSummaryRounds; ++round) {
+        for (int side = 0; side < 2; ++side) {
+            auto start = Clock::now();
+            for (const Bytes& z : deflatedCorpus())
+                side == 0 ? ourInflate(z) : zlibInflate(z);
+            best[side] = std::min(best[side], std::chrono::duration<double>(Clock::now() - start).count());
+        }
+    }
+    double mb = static_cast<double>(theCorpus().totalSize()) / 1e6;
+    std::printf("inflate of zlib level %d streams, %.1f MB out: ours %.1f MB/s; zlib %.1f MB/s; speed %.2fx zlib\n",
+                kInflateLevel, mb, mb / best[0], mb / best[1], best[1] / best[0]);
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -183,5 +272,6 @@ int main(int argc, char** argv) {
     benchmark::Shutdown();
     for (int level : kLevels)
         summarise(level);
+    summariseInflate();
     return 0;
 }

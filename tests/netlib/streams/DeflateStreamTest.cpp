@@ -15,6 +15,7 @@
 
 using namespace tessik;
 using zpeer::Bytes;
+using zpeer::randomBytes;
 
 namespace {
 
@@ -43,14 +44,6 @@ Bytes ourDeflate(const Bytes& in, int level, std::size_t feed = SIZE_MAX, std::s
         }
     }
     return out;
-}
-
-Bytes randomBytes(std::size_t n, unsigned seed) {
-    Bytes b(n);
-    std::mt19937 rng(seed);
-    for (auto& x : b)
-        x = static_cast<std::uint8_t>(rng());
-    return b;
 }
 
 const std::vector<bz2test::CorpusFile>& realFiles() {

@@ -2,6 +2,8 @@
 
 #include <zlib.h>
 
+#include <random>
+
 namespace zpeer {
 
 namespace {
@@ -66,6 +68,14 @@ Bytes deflate(const Bytes& in, int level, int strategy, bool zlibFramed, const s
     }
     deflateEnd(&zs);
     return out;
+}
+
+Bytes randomBytes(std::size_t n, unsigned seed) {
+    Bytes b(n);
+    std::mt19937 rng(seed);
+    for (auto& x : b)
+        x = static_cast<std::uint8_t>(rng());
+    return b;
 }
 
 } // namespace zpeer

@@ -21,4 +21,7 @@ struct Piece {
 // piece with each piece's flush (a missing tail is fed with Z_FINISH).
 Bytes deflate(const Bytes& in, int level, int strategy, bool zlibFramed, const std::vector<Piece>& pieces = {});
 
+// Bytes from a seeded generator: incompressible, and the same every run.
+Bytes randomBytes(std::size_t n, unsigned seed);
+
 } // namespace zpeer
