@@ -34,6 +34,51 @@ constexpr const char* kNotEnoughRemaining = "Not enough bytes remaining to fulfi
 constexpr const char* kFileAccessNoData = "File access error: no data available.";
 constexpr const char* kFileAccessShortRead = "File access error: did not read full requested amount of data.";
 constexpr const char* kNoRandomBytes = "Failed to get random bytes for the encryption header.";
+// Deflate stream and data pipelines.
+constexpr const char* kUnexpectedPendingZlib = "Unexpected pending output in Zlib compression stream.";
+constexpr const char* kZlibStreamError2 = "Zlib compression stream error (2).";
+constexpr const char* kPipelineFailure1 = "Data pipeline failure (1)";
+constexpr const char* kPipelineFailure2 = "Data pipeline failure (2)";
+constexpr const char* kPipelineAborted = "Application aborted data pipeline.";
+constexpr const char* kPipelineStalled = "Data pipeline stalled: no bytes moved.";
+constexpr const char* kPipelineEmpty = "Data pipeline has no stages.";
+constexpr const char* kDeflateNoMemory = "Failed to allocate the deflate stream.";
+constexpr const char* kDeflateStepFailed = "Deflate step failed.";
+constexpr const char* kNoMemoryForStage = "Failed to allocate a pipeline stage buffer.";
+// Inflate.
+constexpr const char* kNoDataToInflate = "No data to inflate.";
+constexpr const char* kInflateNoMemory = "Failed to allocate memory for inflating.";
+constexpr const char* kInflateSourceInternal = "Internal error occurred when inflating from data source.";
+constexpr const char* kInflateSourceFailed = "Inflate from data source failed.";
+constexpr const char* kInflateAbortedByCallback = "Inflate aborted by application event callback.";
+// Pipeline routines.
+constexpr const char* kCrcNullData = "Cannot scan to find CRC, data is NULL.";
+constexpr const char* kCrcHandleNotOpen = "Failed to scan for CRC, file handle is not open.";
+constexpr const char* kPipelineIncomplete = "Data pipeline did not complete!";
+constexpr const char* kInflateNoFilename = "Inflate failed: no input filename";
+constexpr const char* kInflateAborted = "Inflate aborted by application.";
+constexpr const char* kInflateOutputFailed = "Inflate failed to write to output file";
+constexpr const char* kInflateSourceFailed2 = "Failed to inflate from data source (2)";
+constexpr const char* kInflateAbortedSource = "Inflate aborted by application..";
+constexpr const char* kInflateSinkFailed = "Failed to inflate from data source because sink write failed.";
+constexpr const char* kInflateFailed = "Inflate failed.";
+constexpr const char* kNoInputData = "No input data";
+constexpr const char* kHuffmanError = "Internal error in huffman decoding.";
+constexpr const char* kSinkWriteFailed = "Sink write failed.";
+// Zlib framing.
+constexpr const char* kDeflateNotInitialized = "Deflate not initialized.";
+constexpr const char* kDeflateAborted2 = "Deflate aborted by application (2)";
+constexpr const char* kZlibTooShort = "Not enough data for beginning Zlib decompression.";
+constexpr const char* kZlibTooShortDict = "Not enough data for beginning Zlib decompression with dict.";
+constexpr const char* kDeflatedEndedEarly = "Deflated data ended prematurely.";
 } // namespace stream_msg
+
+// Pipeline stages: a 50000-byte ring between stages, a 25000-byte deflate
+// output buffer.
+constexpr std::uint32_t kStageRingSize = 50000;
+constexpr std::uint32_t kDeflateOutputSize = 25000;
+// A pipeline whose passes move no byte this many times in a row has a sink
+// that never takes anything.
+constexpr int kPipelineMaxIdlePasses = 1000;
 
 } // namespace tessik

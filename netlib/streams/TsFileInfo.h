@@ -7,7 +7,7 @@
 #include "netlib/core/StringBuffer.h"
 #include "netlib/core/TessikObject.h"
 #include "netlib/core/XString.h"
-#include "netlib/text/DateTimeValue.h"
+#include "netlib/core/FileTimeValue.h"
 
 namespace tessik {
 

@@ -176,14 +176,6 @@ bool SysTimeValue::isInRange(int month1, int day1, int year1, int month2, int da
     return lo <= v && v <= hi;
 }
 
-bool FileTimeValue::toLocalFileTime(FileTimeValue& out) const {
-    const platform::FILETIME in{low, high};
-    platform::FILETIME local{};
-    const bool ok = platform::FileTimeToLocalFileTime(&in, &local) != FALSE;
-    out.setFromFileTime(local.dwLowDateTime, local.dwHighDateTime);
-    return ok;
-}
-
 int daylightSavingShift(int year, int month, int day, int hour) {
     SysTimeValue now;
     now.setCurrentLocal();

@@ -3,10 +3,11 @@
 // OLE Automation date (days since 1899-12-30) their arithmetic goes through.
 #include <cstdint>
 
+#include "netlib/core/FileTimeValue.h"
+
 namespace tessik {
 
 class StringBuffer;
-struct FileTimeValue;
 
 // An OLE date of invalid fields, 1900-01-01 00:00.
 constexpr double kInvalidOleDate = 2.0;
@@ -40,22 +41,6 @@ struct SysTimeValue {
     // Replaces the text with e.g. "Sun, 15 Jan 2012 10:00:00 GMT"; a local
     // record carries the offset in force at its own date.
     void getRfc822String(StringBuffer& out);
-};
-
-struct FileTimeValue {
-    std::uint32_t low = 0;
-    std::uint32_t high = 0;
-
-    FileTimeValue() = default;
-    void clear() { low = high = 0; }
-    void setFromFileTime(std::uint32_t lowWord, std::uint32_t highWord) {
-        low = lowWord;
-        high = highWord;
-    }
-    std::uint32_t getLowWord() const { return low; }
-    std::uint32_t getHighWord() const { return high; }
-    std::uint64_t ticks() const { return (static_cast<std::uint64_t>(high) << 32) | low; }
-    bool toLocalFileTime(FileTimeValue& out) const;
 };
 
 // Fields of an OLE date; dayOfWeek 1 = Sunday to 7, dayOfYear 1 to 366.

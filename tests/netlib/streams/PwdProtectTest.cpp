@@ -10,31 +10,17 @@
 #include "netlib/core/ZipCRC.h"
 #include "netlib/streams/PwdProtect.h"
 #include "tests/netlib/core/FileTestSupport.h"
+#include "tests/netlib/streams/ZipTestSupport.h"
 #include "tests/support/TestSupport.h"
 
 using namespace tessik;
 
 namespace {
 
-constexpr std::uint16_t kDosTime = 0x6000; // 12:00:00
-constexpr std::uint16_t kDosDate = 0x5821; // 2024-01-01
-constexpr std::uint16_t kFlagEncrypted = 0x1;
-constexpr std::uint16_t kFlagDescriptor = 0x8;
-
-void put16(std::string& s, std::uint32_t v) {
-    s += static_cast<char>(v);
-    s += static_cast<char>(v >> 8);
-}
-void put32(std::string& s, std::uint32_t v) {
-    put16(s, v);
-    put16(s, v >> 16);
-}
-std::uint32_t get16(const std::string& s, std::size_t at) {
-    return static_cast<unsigned char>(s[at]) | static_cast<unsigned char>(s[at + 1]) << 8;
-}
-std::uint32_t get32(const std::string& s, std::size_t at) {
-    return get16(s, at) | get16(s, at + 2) << 16;
-}
+using ziptest::get16;
+using ziptest::get32;
+using ziptest::kDosTime;
+using ziptest::kFlagDescriptor;
 
 struct Entry {
     std::string name;
@@ -42,13 +28,11 @@ struct Entry {
     bool descriptor;
 };
 
-// A stored, encrypted entry's local header, header bytes, data and optional
-// data descriptor; its central record goes into `central`.
-std::string packEntry(const Entry& e, const char* password, std::uint32_t offset, std::string& central) {
+// A stored, encrypted entry: header bytes and data, with a data descriptor
+// when asked.
+ziptest::Entry encryptEntry(const Entry& e, const char* password) {
     std::uint32_t crc = ZipCRC::crc32WithBinaryFlag(e.data.data(), static_cast<std::uint32_t>(e.data.size()), nullptr);
     std::uint32_t size = static_cast<std::uint32_t>(e.data.size());
-    std::uint32_t packed = size + kZipCryptHeaderLength;
-    std::uint16_t flags = kFlagEncrypted | (e.descriptor ? kFlagDescriptor : 0);
     PwdProtect enc;
     enc.setPassword(password);
     LogNull log;
@@ -58,38 +42,15 @@ std::string packEntry(const Entry& e, const char* password, std::uint32_t offset
     std::string data = e.data;
     enc.encryptBytes(reinterpret_cast<unsigned char*>(data.data()), size);
     body += data;
-
-    std::string fields; // flags to the sizes, shared by both records
-    put16(fields, flags), put16(fields, 0), put16(fields, kDosTime), put16(fields, kDosDate);
-    std::string local;
-    put32(local, 0x04034b50), put16(local, 20);
-    local += fields;
-    put32(local, e.descriptor ? 0 : crc), put32(local, e.descriptor ? 0 : packed),
-        put32(local, e.descriptor ? 0 : size);
-    put16(local, static_cast<std::uint32_t>(e.name.size())), put16(local, 0);
-    local += e.name + body;
-    if (e.descriptor)
-        put32(local, 0x08074b50), put32(local, crc), put32(local, packed), put32(local, size);
-
-    put32(central, 0x02014b50), put16(central, 20), put16(central, 20);
-    central += fields;
-    put32(central, crc), put32(central, packed), put32(central, size);
-    put16(central, static_cast<std::uint32_t>(e.name.size()));
-    put32(central, 0), put32(central, 0), put32(central, 0), put32(central, offset);
-    central += e.name;
-    return local;
+    std::uint16_t flags = ziptest::kFlagEncrypted | (e.descriptor ? kFlagDescriptor : 0);
+    return {e.name, ziptest::kMethodStored, flags, crc, body, size};
 }
 
 std::string packArchive(const std::vector<Entry>& entries, const char* password) {
-    std::string archive, central;
+    std::vector<ziptest::Entry> packed;
     for (const Entry& e : entries)
-        archive += packEntry(e, password, static_cast<std::uint32_t>(archive.size()), central);
-    std::uint32_t count = static_cast<std::uint32_t>(entries.size());
-    std::string end;
-    put32(end, 0x06054b50), put32(end, 0), put16(end, count), put16(end, count);
-    put32(end, static_cast<std::uint32_t>(central.size())), put32(end, static_cast<std::uint32_t>(archive.size()));
-    put16(end, 0);
-    return archive + central + end;
+        packed.push_back(encryptEntry(e, password));
+    return ziptest::packZip(packed);
 }
 
 // Decrypts every entry of a stored archive through its central directory:

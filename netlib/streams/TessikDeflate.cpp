@@ -1,0 +1,119 @@
+#include "netlib/streams/TessikDeflate.h"
+
+#include <new>
+
+#include "netlib/streams/StreamConstants.h"
+
+namespace tessik {
+
+namespace {
+
+// Deflate, 32 KiB window, default level, no dictionary; check bits valid.
+constexpr unsigned char kZlibHeader[2] = {0x78, 0x9C};
+constexpr std::uint32_t kZlibHeaderSize = 2;
+constexpr std::uint32_t kDictIdSize = 4;
+constexpr unsigned char kDictFlag = 0x20;
+
+} // namespace
+
+TessikDeflate::TessikDeflate() : m_level(kDefaultLevel), m_work(new (std::nothrow) unsigned char[kWorkSize]) {}
+
+TessikDeflate::~TessikDeflate() = default;
+
+bool TessikDeflate::beginCompress(DataBuffer& out) {
+    m_stream.reset();
+    if (!out.append(kZlibHeader, kZlibHeaderSize))
+        return false;
+    m_stream.reset(new (std::nothrow) ZeeStream(m_level, false));
+    if (m_stream)
+        m_stream->setLevel(m_level);
+    return true;
+}
+
+bool TessikDeflate::compressChunk(const DataBuffer& in, DataBuffer& out, LogBase& log, ProgressMonitor* monitor) {
+    if (!m_stream || !m_stream->isReady() || !m_work) {
+        log.logError(stream_msg::kDeflateNotInitialized);
+        return false;
+    }
+    if (in.getSize() == 0)
+        return true;
+    m_stream->nextIn = in.getData();
+    m_stream->availIn = in.getSize();
+    // Round after round until the chunk and its flush are out, whatever the
+    // size of the work buffer.
+    do {
+        m_stream->nextOut = m_work.get();
+        m_stream->availOut = kWorkSize;
+        if (!m_stream->deflateFlushedChunk(log))
+            return false;
+        if (!out.append(m_work.get(), kWorkSize - m_stream->availOut))
+            return false;
+        if (monitor && monitor->abortCheckDefault()) {
+            log.logError(stream_msg::kDeflateAborted2);
+            return false;
+        }
+    } while (m_stream->availIn != 0 || m_stream->chunkFlushPending());
+    return true;
+}
+
+bool TessikDeflate::inflateFrom(const unsigned char* data, std::uint32_t size, DataBuffer& out, LogBase& log) {
+    m_inflate.reset(new (std::nothrow) InflateState2());
+    if (!m_inflate)
+        return false;
+    m_inflate->reset(InflateState2::kWindowSize);
+    OutputDataBuffer output(&out);
+    bool finished = false;
+    int code = 0;
+    if (m_inflate->inflateBytes(data, size, false, output, finished, log, code, 0) != 1) {
+        log.logDataLong("deflateError", code);
+        return false;
+    }
+    // Stopping between blocks is a flushed stream; inside a block, a cut one.
+    if (code == inflate_code::kChunkMidBlock) {
+        log.logError(stream_msg::kDeflatedEndedEarly);
+        return false;
+    }
+    return true;
+}
+
+bool TessikDeflate::zlibDecompress(const DataBuffer& in, DataBuffer& out, LogBase& log) {
+    std::uint32_t size = in.getSize();
+    if (size < kZlibHeaderSize) {
+        log.logError(stream_msg::kZlibTooShort);
+        return false;
+    }
+    std::uint32_t skip = kZlibHeaderSize;
+    if (in.getData()[1] & kDictFlag) {
+        if (size < kZlibHeaderSize + kDictIdSize) {
+            log.logError(stream_msg::kZlibTooShortDict);
+            return false;
+        }
+        skip += kDictIdSize;
+    }
+    return inflateFrom(in.getData() + skip, size - skip, out, log);
+}
+
+bool TessikDeflate::inflateRaw(const DataBuffer& in, DataBuffer& out, LogBase& log) {
+    if (in.getSize() == 0)
+        return true;
+    return inflateFrom(in.getData(), in.getSize(), out, log);
+}
+
+bool TessikDeflate::inflateFromSource(const DataBuffer& in, DataBuffer& out, LogBase& log) {
+    InflateState2 inflater;
+    inflater.reset(InflateState2::kWindowSize);
+    OutputDataBuffer output(&out);
+    bool finished = false;
+    int code = 0;
+    if (inflater.inflateDataBuffer(in, true, output, finished, log, code) != 1) {
+        log.logDataLong("deflateError", code);
+        return false;
+    }
+    if (!finished) {
+        log.logError(stream_msg::kDeflatedEndedEarly);
+        return false;
+    }
+    return true;
+}
+
+} // namespace tessik

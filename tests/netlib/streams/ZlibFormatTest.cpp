@@ -1,0 +1,250 @@
+// The zlib-format wrapper judged by zlib and python3's zlib.decompressobj,
+// and the pipeline routines by round trips through zlib and the CRC of
+// "123456789".
+#include <gtest/gtest.h>
+
+#include <zlib.h>
+
+#include <random>
+
+#include "netlib/core/DataBuffer.h"
+#include "netlib/core/FileSys.h"
+#include "netlib/streams/PipelineHelp.h"
+#include "netlib/streams/StreamConstants.h"
+#include "netlib/streams/TessikDeflate.h"
+#include "tests/netlib/core/FileTestSupport.h"
+#include "tests/netlib/streams/Bzip2TestSupport.h"
+#include "tests/support/TestSupport.h"
+#include "tests/netlib/streams/ZlibPeer.h"
+
+using namespace tessik;
+using zpeer::Bytes;
+using zpeer::randomBytes;
+
+namespace {
+
+Bytes bytesOf(const DataBuffer& db) {
+    return Bytes(db.getData(), db.getData() + db.getSize());
+}
+
+void fill(DataBuffer& db, const Bytes& b) {
+    db.clear();
+    db.append(b.data(), static_cast<unsigned>(b.size()));
+}
+
+TEST(TessikDeflate, ChunksOfOneStreamDecodeWithPythonAndWithUs) {
+    TessikDeflate z;
+    DataBuffer out, in;
+    LogNull log;
+    ASSERT_TRUE(z.beginCompress(out));
+    // Ten bytes: a stored block and the empty one of the flush.
+    fill(in, Bytes{'p', 'a', 'i', 'n', ' ', 'l', 'e', 'v', 'e', 'l'});
+    ASSERT_TRUE(z.compressChunk(in, out, log, nullptr));
+    Bytes first = {0x78, 0x9C, 0x00, 0x0A, 0x00, 0xF5, 0xFF, 'p',  'a',  'i',  'n',
+                   ' ',  'l',  'e',  'v',  'e',  'l',  0x00, 0x00, 0x00, 0xFF, 0xFF};
+    EXPECT_EQ(bytesOf(out), first);
+
+    // A thousand bytes take the fast routine; no second header.
+    Bytes text = bz2test::corpus()[1].data;
+    text.resize(1000);
+    Bytes noise = randomBytes(150000, 5); // far more than the 60,000-byte work buffer
+    Bytes all = {'p', 'a', 'i', 'n', ' ', 'l', 'e', 'v', 'e', 'l'};
+    for (const Bytes* chunk : {&text, &noise, &text}) {
+        fill(in, *chunk);
+        std::uint32_t before = out.getSize();
+        ASSERT_TRUE(z.compressChunk(in, out, log, nullptr));
+        EXPECT_NE(out.getData()[before], 0x78);
+        EXPECT_TRUE(bytesOf(out).back() == 0xFF);
+        all.insert(all.end(), chunk->begin(), chunk->end());
+    }
+    EXPECT_NE((out.getData()[first.size()] >> 1) & 3, 0) << "1000 bytes of text are compressed, not stored";
+
+    grvtest::TempDir temp("zlib-format");
+    const std::string& dir = temp.Path();
+    ASSERT_TRUE(grvtest::WriteFile(dir + "/stream", bytesOf(out)));
+    ASSERT_TRUE(grvtest::WriteFile(dir + "/plain", all));
+    EXPECT_EQ(python3Line("import sys,zlib; d=sys.argv[1]; "
+                          "print(zlib.decompressobj().decompress(open(d+'/stream','rb').read())=="
+                          "open(d+'/plain','rb').read())",
+                          dir),
+              "True");
+
+    DataBuffer back;
+    ASSERT_TRUE(z.zlibDecompress(out, back, log));
+    EXPECT_TRUE(bytesOf(back) == all);
+}
+
+TEST(TessikDeflate, ZlibsOwnStreamsDecode) {
+    for (const auto& f : bz2test::corpus()) {
+        for (int level : {0, 1, 9}) {
+            DataBuffer in, back;
+            fill(in, zpeer::deflate(f.data, level, Z_DEFAULT_STRATEGY, true));
+            TessikDeflate z;
+            LogNull log;
+            ASSERT_TRUE(z.zlibDecompress(in, back, log)) << f.name << " level " << level;
+            EXPECT_TRUE(bytesOf(back) == f.data) << f.name << " level " << level;
+            DataBuffer raw, rawBack;
+            fill(raw, zpeer::deflate(f.data, level, Z_DEFAULT_STRATEGY, false));
+            ASSERT_TRUE(TessikDeflate::inflateFromSource(raw, rawBack, log));
+            EXPECT_TRUE(bytesOf(rawBack) == f.data);
+            rawBack.clear();
+            ASSERT_TRUE(z.inflateRaw(raw, rawBack, log));
+            EXPECT_TRUE(bytesOf(rawBack) == f.data);
+        }
+    }
+}
+
+TEST(TessikDeflate, ShortCutAndUnstartedInputsFail) {
+    TessikDeflate z;
+    DataBuffer in, out;
+    RecordingLog log;
+    fill(in, Bytes{0x78});
+    EXPECT_FALSE(z.zlibDecompress(in, out, log));
+    EXPECT_TRUE(log.has(std::string("E:") + stream_msg::kZlibTooShort));
+    fill(in, Bytes{0x78, 0xBB, 0, 0, 0});
+    EXPECT_FALSE(z.zlibDecompress(in, out, log));
+    EXPECT_TRUE(log.has(std::string("E:") + stream_msg::kZlibTooShortDict));
+
+    DataBuffer empty;
+    EXPECT_FALSE(TessikDeflate::inflateFromSource(empty, out, log));
+    EXPECT_TRUE(log.has(std::string("E:") + stream_msg::kDeflatedEndedEarly));
+
+    // Cut between blocks (after a full flush) and inside a block.
+    Bytes text = bz2test::corpus()[1].data;
+    Bytes stream = zpeer::deflate(text, 6, Z_DEFAULT_STRATEGY, false, {{20000, Z_FULL_FLUSH}});
+    Bytes marker = {0x00, 0x00, 0xFF, 0xFF};
+    auto flushEnd = std::search(stream.begin(), stream.end(), marker.begin(), marker.end()) + 4;
+    Bytes between(stream.begin(), flushEnd), inside(stream.begin(), flushEnd + 100);
+    RecordingLog cut;
+    fill(in, between);
+    EXPECT_FALSE(TessikDeflate::inflateFromSource(in, out, cut));
+    EXPECT_EQ(cut.data("deflateError"), "<none>");
+    EXPECT_TRUE(cut.has("L:deflateError=1")) << cut.all();
+    out.clear();
+    EXPECT_TRUE(z.inflateRaw(in, out, log)) << "a flushed stream may stop between blocks";
+    EXPECT_TRUE(bytesOf(out) == Bytes(text.begin(), text.begin() + 20000));
+    fill(in, inside);
+    EXPECT_FALSE(z.inflateRaw(in, out, log)) << "but not inside one";
+    EXPECT_FALSE(TessikDeflate::inflateFromSource(in, out, log));
+
+    TessikDeflate unstarted;
+    fill(in, text);
+    RecordingLog none;
+    EXPECT_FALSE(unstarted.compressChunk(in, out, none, nullptr));
+    EXPECT_TRUE(none.has(std::string("E:") + stream_msg::kDeflateNotInitialized));
+}
+
+// An output that fails from its first write.
+class BrokenOutput : public Output {
+public:
+    std::uint32_t writeBytes(const void*, std::uint32_t, std::uint32_t, ProgressMonitor*, LogBase&) override {
+        return 0;
+    }
+};
+
+TEST(PipelineHelp, DeflateAndInflateRoutinesRoundTripWithTheirCrcs) {
+    PipelineHelp help;
+    LogNull log;
+    std::uint32_t crc = 0;
+    static const char kCheck[] = "123456789";
+    ASSERT_TRUE(help.crcOfMemory(kCheck, 9, &crc, log));
+    EXPECT_EQ(crc, 0xCBF43926u);
+
+    for (const auto& f : bz2test::corpus()) {
+        SCOPED_TRACE(f.name);
+        DataBuffer packed;
+        OutputDataBuffer out(&packed);
+        PipelineHelp::Deflated d;
+        // A null block is refused; an empty one is not.
+        const void* data = f.data.empty() ? static_cast<const void*>("") : f.data.data();
+        ASSERT_TRUE(help.deflateMemoryToOutput(data, f.data.size(), 6, true, out, d, log));
+        EXPECT_EQ(d.uncompressedSize, f.data.size());
+        EXPECT_EQ(d.compressedSize, packed.getSize());
+        EXPECT_EQ(d.crc, static_cast<std::uint32_t>(crc32(0, f.data.data(), static_cast<uInt>(f.data.size()))));
+        Bytes back;
+        ASSERT_TRUE(zpeer::inflate(bytesOf(packed), &back));
+        EXPECT_TRUE(back == f.data);
+
+        DataBuffer plain;
+        OutputDataBuffer plainOut(&plain);
+        std::uint32_t inflatedCrc = 0;
+        ASSERT_TRUE(help.inflateMemoryToOutput(packed.getData(), packed.getSize(), plainOut, &inflatedCrc, log, false));
+        EXPECT_TRUE(bytesOf(plain) == f.data);
+        EXPECT_EQ(inflatedCrc, d.crc);
+    }
+
+    // Empty input: nothing in, the end-of-stream bytes out, CRC 0.
+    DataBuffer packed;
+    PipelineHelp::Deflated d;
+    ASSERT_TRUE(help.deflateMemoryToDb("", 0, 6, true, packed, d, log));
+    EXPECT_EQ(d.uncompressedSize, 0u);
+    EXPECT_EQ(d.crc, 0u);
+    EXPECT_EQ(bytesOf(packed), (Bytes{0x03, 0x00}));
+
+    // An output that fails at once: false, and nothing reported.
+    BrokenOutput broken;
+    const Bytes& text = bz2test::corpus()[1].data;
+    EXPECT_FALSE(help.deflateMemoryToOutput(text.data(), text.size(), 6, true, broken, d, log));
+    EXPECT_FALSE(help.copyMemoryWithCrc(text.data(), text.size(), broken, &crc, log));
+}
+
+class PipelineHelpFiles : public TempTree {};
+
+TEST_F(PipelineHelpFiles, InflatingAFileTakesMemoryUpTo4000000BytesAndStreamsAbove) {
+    Bytes data = randomBytes(3000000, 9);
+    data.insert(data.end(), bz2test::corpus()[1].data.begin(), bz2test::corpus()[1].data.end());
+    Bytes stream = zpeer::deflate(data, 1, Z_DEFAULT_STRATEGY, false);
+    ASSERT_LT(stream.size(), 4000000u);
+    std::uint32_t crcs[2] = {};
+    for (std::size_t size : {4000000u, 4000001u}) {
+        Bytes file = stream;
+        file.resize(size, 0xEE); // bytes after the final block are never read as data
+        std::string name = "entry-" + std::to_string(size);
+        put(name, std::string(file.begin(), file.end()));
+        DataBuffer plain;
+        OutputDataBuffer out(&plain);
+        PipelineHelp help;
+        LogNull log;
+        std::uint32_t crc = 0;
+        ASSERT_TRUE(help.inflateFileToOutput(path(name).c_str(), out, &crc, log, false)) << size;
+        EXPECT_TRUE(bytesOf(plain) == data) << size;
+        crcs[size & 1] = crc;
+    }
+    EXPECT_EQ(crcs[0], crcs[1]);
+    EXPECT_EQ(crcs[0], static_cast<std::uint32_t>(crc32(0, data.data(), static_cast<uInt>(data.size()))));
+}
+
+TEST_F(PipelineHelpFiles, EncryptedCopyDecodesBackThroughTheDecryptionRoutine) {
+    const Bytes& data = bz2test::corpus()[2].data;
+    put("entry", std::string(data.begin(), data.end()));
+    std::uint32_t crc = static_cast<std::uint32_t>(crc32(0, data.data(), static_cast<uInt>(data.size())));
+    PipelineHelp help;
+    help.password.setString(" journal ");
+    help.passwordProtect = true;
+    help.checkCrc = crc;
+    XPath p(path("entry"));
+    TessikHandle handle;
+    LogNull log;
+    int errorKind = 0;
+    ASSERT_TRUE(openFileForRead(handle, p, errorKind, &log));
+    DataBuffer sealed;
+    OutputDataBuffer out(&sealed);
+    std::uint32_t gotCrc = 0;
+    std::uint64_t in = 0, written = 0;
+    ASSERT_TRUE(help.zipCrcFileHandleToOutput(&handle, out, &gotCrc, &in, &written, log));
+    EXPECT_EQ(gotCrc, crc);
+    EXPECT_EQ(in, data.size());
+    EXPECT_EQ(written, data.size() + kZipCryptHeaderLength);
+
+    PwdProtect cipher;
+    cipher.setPassword(" journal ");
+    cipher.initKeys(log);
+    ASSERT_TRUE(cipher.checkHeader(sealed.getData(), 0, crc, false, log));
+    DataBuffer plain;
+    OutputDataBuffer plainOut(&plain);
+    ASSERT_TRUE(help.decodeMemoryToOutput(sealed.getData() + kZipCryptHeaderLength,
+                                          sealed.getSize() - kZipCryptHeaderLength, &cipher, plainOut, log));
+    EXPECT_TRUE(bytesOf(plain) == data);
+}
+
+} // namespace
