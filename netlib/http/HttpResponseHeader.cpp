@@ -1,5 +1,6 @@
 #include "netlib/http/HttpResponseHeader.h"
 
+#include <cstdint>
 #include <cstring>
 
 #include "netlib/core/CStringUtil.h"
@@ -10,15 +11,18 @@ namespace tessik {
 namespace {
 
 constexpr const char* kContentLengthMarker = "\r\nContent-Length:";
-constexpr std::int64_t kMaxContentLength = INT64_MAX / 10;
 
 std::int64_t readDecimal(const char* p) {
     while (*p == ' ' || *p == '\t')
         ++p;
     std::int64_t n = 0;
-    // Digits beyond what 64 bits hold are not taken.
-    while (*p >= '0' && *p <= '9' && n < kMaxContentLength)
-        n = n * 10 + (*p++ - '0');
+    for (; *p >= '0' && *p <= '9'; ++p) {
+        const int d = *p - '0';
+        // A length past 64 bits saturates rather than wrapping.
+        if (n > (INT64_MAX - d) / 10)
+            return INT64_MAX;
+        n = n * 10 + d;
+    }
     return n;
 }
 

@@ -28,6 +28,11 @@ public:
     MimeHeader& header() { return m_header; }
     ExtPtrArray& parts() { return m_parts; }
     _tsCharset& charset() { return m_charset; }
+    // The part's two flags and two numbers, for the writers that set them.
+    std::uint16_t getFlag(int i) const { return i == 0 ? m_flagA : m_flagB; }
+    void setFlag(int i, std::uint16_t v) { (i == 0 ? m_flagA : m_flagB) = v; }
+    std::uint32_t getNumber(int i) const { return i == 0 ? m_valueA : m_valueB; }
+    void setNumber(int i, std::uint32_t v) { (i == 0 ? m_valueA : m_valueB) = v; }
 
 private:
     DataBuffer m_body;

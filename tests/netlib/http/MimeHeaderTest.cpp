@@ -79,6 +79,62 @@ TEST_F(MimeTest, StatusLineWithoutReasonKeepsItsFields) {
     EXPECT_EQ(head.getContentLength(), 7);
 }
 
+struct StatusCase {
+    const char* text;
+    const char* dump; // code|reason|status line|content length|has it|field count
+};
+
+TEST_F(MimeTest, StatusLinesAndContentLength) {
+    const StatusCase table[] = {
+        {"HTTP/1.1 200 OK\r\nContent-Length: 123\r\nX: y\r\n\r\n", "200|OK|HTTP/1.1 200 OK|123|1|2"},
+        {"HTTP/1.0 404 Not Found\r\ncontent-length:77\r\n\r\n", "404|Not Found|HTTP/1.0 404 Not Found|77|1|1"},
+        {"HTTP/1.1 200 OK\r\nX: a\r\nContent-Length: 5\r\nContent-Length: 9\r\n\r\n", "200|OK|HTTP/1.1 200 OK|5|1|3"},
+        {"FTP 200 OK\r\nX: y\r\n\r\n", "0||FTP 200 OK|0|0|0"},
+        {"HTTP/1.1\r\nX: y\r\n\r\n", "0||HTTP/1.1|0|0|0"},
+        {"HTTP/1.1 abc\r\n\r\n", "0||HTTP/1.1 abc|0|0|0"},
+        {"HTTP/1.1 200 OK\r\nContent-Length: 99999999999999999999999\r\n\r\n",
+         "200|OK|HTTP/1.1 200 OK|9223372036854775807|1|1"},
+    };
+    for (const StatusCase& c : table) {
+        HttpResponseHeader h;
+        h.parse(c.text, log);
+        std::string dump = std::to_string(h.getStatusCode()) + "|" + h.getStatusText().getString() + "|" +
+                           h.getStatusLine().getString() + "|" + std::to_string(h.getContentLength()) + "|" +
+                           (h.hasContentLength() ? "1" : "0") + "|" + std::to_string(h.getFields().getCount());
+        EXPECT_EQ(dump, c.dump) << c.text;
+    }
+    HttpResponseHeader h;
+    h.parse("HTTP/1.1 401 No\r\nWWW-Authenticate: Negotiate abc\r\nWWW-Authenticate: ntlm\r\n"
+            "Content-Type: text/plain; charset=\"utf-8\"\r\n\r\n",
+            log);
+    EXPECT_TRUE(h.offersNtlm());
+    EXPECT_FALSE(h.offersNegotiate());
+    StringBuffer cs;
+    h.getCharset(cs);
+    EXPECT_STREQ(cs.getString(), "utf-8");
+    h.resetTo200();
+    EXPECT_EQ(h.getStatusCode(), 200u);
+    EXPECT_STREQ(h.getStatusLine().getString(), "HTTP/1.1 401 No");
+}
+
+TEST_F(MimeTest, SevenBitValuesFoldAtBlanksAfterColumn61) {
+    std::string value;
+    for (int i = 0; value.size() < 100; ++i)
+        value += "word" + std::to_string(i) + " ";
+    value.resize(100);
+    MimeField f;
+    f.setNameValue("X-Words", value.c_str());
+    StringBuffer out;
+    f.render(out, "us-ascii", log, false);
+    std::string text = out.getString();
+    std::size_t fold = text.find("\r\n ");
+    ASSERT_NE(fold, std::string::npos);
+    EXPECT_GE(fold, 61u);
+    EXPECT_LT(fold, 79u);
+    text.erase(fold, 2);
+    EXPECT_EQ(text, "X-Words: " + value);
+}
+
 struct RoundTrip {
     const char* name;
     const char* value;
