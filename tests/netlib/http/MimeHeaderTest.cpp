@@ -29,6 +29,16 @@ std::vector<std::string> headFiles() {
     return files;
 }
 
+// python3 reads each head file named on its command line into r.
+constexpr const char* kReadHeads = R"(
+import http.client, http.cookies, io, sys
+class Sock:
+    def __init__(self, b): self.b = b
+    def makefile(self, *a, **k): return io.BytesIO(self.b)
+for path in sys.argv[1:]:
+    r = http.client.HTTPResponse(Sock(open(path, 'rb').read()))
+    r.begin())";
+
 class MimeTest : public ::testing::Test {
 protected:
     void SetUp() override { installTextServices(); }
@@ -37,14 +47,7 @@ protected:
 
 // Status, reason, first Content-Length and every field in order.
 TEST_F(MimeTest, ResponseHeadsParseAsHttpClientReadsThem) {
-    const char* peer = R"(
-import http.client, io, sys
-class Sock:
-    def __init__(self, b): self.b = b
-    def makefile(self, *a, **k): return io.BytesIO(self.b)
-for path in sys.argv[1:]:
-    r = http.client.HTTPResponse(Sock(open(path, 'rb').read()))
-    r.begin()
+    const std::string peer = std::string(kReadHeads) + R"(
     print(path, r.status, r.reason.strip(), r.msg.get('Content-Length', '-'))
     for k, v in r.msg.items():
         print(' ', k + ':', v.replace('\r\n', '').strip())
@@ -227,14 +230,7 @@ for v in sys.argv[1:]:
 
 // Every Set-Cookie field of the captured heads, as SimpleCookie reads it.
 TEST_F(MimeTest, SetCookieFieldsFillCookiesAsSimpleCookieReadsThem) {
-    const char* peer = R"(
-import sys, http.client, io, http.cookies
-class Sock:
-    def __init__(self, b): self.b = b
-    def makefile(self, *a, **k): return io.BytesIO(self.b)
-for path in sys.argv[1:]:
-    r = http.client.HTTPResponse(Sock(open(path, 'rb').read()))
-    r.begin()
+    const std::string peer = std::string(kReadHeads) + R"(
     for v in r.msg.get_all('Set-Cookie') or []:
         c = http.cookies.SimpleCookie()
         c.load(v)
