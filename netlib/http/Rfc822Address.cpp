@@ -11,6 +11,10 @@ namespace tessik {
 
 namespace {
 
+constexpr const char* kIso2022JpEscape = "\x1b$B";
+constexpr int kCodePageIso2022Jp = 50220;
+constexpr int kCodePageUtf8 = 65001;
+
 bool hasX400Part(const StringBuffer& text) {
     return text.containsSubstring("C=") || text.containsSubstring("O=") || text.containsSubstring("CN=") ||
            text.containsSubstring("P=");
@@ -107,6 +111,9 @@ void Rfc822Address::parseMailbox(const StringBuffer& text) {
         m_name.clear();
         m_name.appendDb(raw);
     }
+    // A raw ISO-2022-JP name reads back in UTF-8, as an encoded word would.
+    if (m_name.containsSubstring(kIso2022JpEscape))
+        m_name.convertEncoding(kCodePageIso2022Jp, kCodePageUtf8);
     m_address.removeChar(' ');
 }
 

@@ -199,6 +199,7 @@ TEST_F(MimeTest, AddressListsAgreeWithGetaddresses) {
         "Ann <ann@x.org>,\r\n\tBob <bob@y.org>",
         "  spaced@x.org  ,   Tab Name <tab@x.org>",
         "Grüße <g@x.de>",
+        "=?utf-8?B?SsO2aG4=?= <j@x.org>",
     };
     std::vector<std::string> args;
     std::string ours;
@@ -217,9 +218,10 @@ TEST_F(MimeTest, AddressListsAgreeWithGetaddresses) {
         ours += "--\n";
     }
     grvtest::RunResult py = grvtest::Python(R"(
-import sys, email.utils
+import sys, email.utils, email.header
 for v in sys.argv[1:]:
     for name, addr in email.utils.getaddresses([v]):
+        name = str(email.header.make_header(email.header.decode_header(name)))
         print(name + '|' + addr)
     print('--')
 )",
@@ -283,6 +285,9 @@ TEST_F(MimeTest, HeadsParseIntoFieldsAndCodePage) {
         {"Content-Type: text/plain; charset=windows-1251\r\nX-T: \xcf\xf0\xe8\r\n\r\n",
          "Content-Type=text/plain; charset=windows-1251;X-T=При;", 1251},
         {"X-T: caf\xc3\xa9\r\n\r\n", "X-T=café;", 65001},
+        {"X-J: \x1b$B$3$s\x1b(B\r\n\r\n", "X-J=こん;", 65001},
+        {"X-L: \xe9t\xe9\r\nContent-Type: text/plain; charset=iso-8859-1\r\n\r\n",
+         "X-L=été;Content-Type=text/plain; charset=iso-8859-1;", 28591},
         {"My Header:value\r\nX-B:  two\r\nFrom someone\r\n\r\n", "My-Header=value;X-B=two;", 0},
     };
     for (const HeadCase& c : table) {
@@ -359,6 +364,10 @@ TEST_F(MimeTest, AddressFieldsWithEncodedWordsAreRebuilt) {
     EXPECT_EQ(parseAddressList("x@y.z, undisclosed-recipients:;, X@Y.Z, CN=Ann O=Org", false, list, true, 0), 3);
     ASSERT_EQ(list.getCount(), 2);
     EXPECT_STREQ(static_cast<StringBuffer*>(list.elementAt(1))->getString(), "CN=Ann O=Org");
+    Rfc822Address jis("\x1b$B$3$s\x1b(B <j@x.jp>", 0);
+    StringBuffer name;
+    jis.getName(name);
+    EXPECT_STREQ(name.getString(), "こん");
 }
 
 } // namespace
