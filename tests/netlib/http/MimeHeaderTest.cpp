@@ -288,7 +288,8 @@ TEST_F(MimeTest, HeadsParseIntoFieldsAndCodePage) {
         {"X-J: \x1b$B$3$s\x1b(B\r\n\r\n", "X-J=こん;", 65001},
         {"X-L: \xe9t\xe9\r\nContent-Type: text/plain; charset=iso-8859-1\r\n\r\n",
          "X-L=été;Content-Type=text/plain; charset=iso-8859-1;", 28591},
-        {"My Header:value\r\nX-B:  two\r\nFrom someone\r\n\r\n", "My-Header=value;X-B=two;", 0},
+        {"My Header:value\r\nX-B:  two \r\nFrom someone\r\nSubject:  hi \r\n\r\n",
+         "My-Header=value;X-B=two;Subject= hi ;", 0},
     };
     for (const HeadCase& c : table) {
         MimeHeader h;
