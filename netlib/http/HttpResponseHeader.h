@@ -1,0 +1,82 @@
+#pragma once
+// The parsed head of one HTTP response, and the bookkeeping of one
+// request/response exchange around it.
+#include <cstdint>
+
+#include "netlib/core/DataBuffer.h"
+#include "netlib/core/StringBuffer.h"
+#include "netlib/http/MimeHeader.h"
+
+namespace tessik {
+
+class ExtPtrArray;
+class LogBase;
+
+class HttpResponseHeader {
+public:
+    HttpResponseHeader();
+    virtual ~HttpResponseHeader();
+    HttpResponseHeader(const HttpResponseHeader&) = delete;
+    HttpResponseHeader& operator=(const HttpResponseHeader&) = delete;
+
+    void parse(const char* text, LogBase& log);
+    void parseBytes(const DataBuffer& bytes, LogBase& log);
+    void clear();
+    void resetTo200();
+    void copyFrom(const HttpResponseHeader& other);
+
+    std::uint32_t getStatusCode() const { return m_statusCode; }
+    const StringBuffer& getStatusText() const { return m_statusText; }
+    const StringBuffer& getStatusLine() const { return m_statusLine; }
+    std::int64_t getContentLength() const { return m_contentLength; }
+    bool hasContentLength() const { return m_hasContentLength != 0; }
+    const MimeHeader& getFields() const { return m_fields; }
+
+    bool getField(const char* name, StringBuffer& out) const;
+    bool hasField(const char* name) const { return m_fields.hasField(name); }
+    bool getFieldParam(const char* name, const char* paramName, StringBuffer& out) const;
+    void getCharset(StringBuffer& out) const;
+    bool fieldMatches(const char* name, const char* pattern) const;
+    bool offersNtlm() const { return m_fields.fieldValueEquals("WWW-Authenticate", "NTLM"); }
+    bool offersNegotiate() const { return m_fields.fieldValueEquals("WWW-Authenticate", "Negotiate"); }
+    void getSetCookies(ExtPtrArray& list, const char* domain) const { m_fields.getSetCookies(list, domain); }
+
+    void getFullHeader(StringBuffer& out, const char* charset, LogBase& log, bool verbose) const;
+    void getFieldsText(StringBuffer& out, const char* charset, LogBase& log, bool verbose) const;
+    void getFieldsTextUtf8(StringBuffer& out, LogBase& log, bool verbose) const;
+
+private:
+    std::uint32_t m_statusCode;
+    StringBuffer m_statusText;
+    StringBuffer m_statusLine;
+    MimeHeader m_fields;
+    std::int64_t m_contentLength;
+    std::uint8_t m_hasContentLength;
+};
+
+class HttpResult {
+public:
+    HttpResult();
+    virtual ~HttpResult();
+    HttpResult(const HttpResult&) = delete;
+    HttpResult& operator=(const HttpResult&) = delete;
+
+    void clear();
+    void clearForRetry();
+    void copyFrom(const HttpResult& other);
+
+    std::uint8_t redirectPending;
+    StringBuffer redirectUrl;
+    std::uint32_t redirectFailed;
+    std::uint32_t cacheState; // 0 none, 1 entry found, 2 negative entry found
+    std::uint32_t driverCount;
+    std::uint8_t fromCache;
+    std::uint8_t connectionFailed;
+    std::uint8_t spareFlags[2];
+    HttpResponseHeader responseHeader;
+    StringBuffer keptText;
+    StringBuffer requestHeaderText;
+    std::uint8_t exchangeFlags[4];
+};
+
+} // namespace tessik

@@ -1,0 +1,56 @@
+#pragma once
+// One header field: name and UTF-8 value, read from an unfolded line and
+// rendered for the wire (charset, encoded words, folding).
+#include <cstdint>
+
+#include "netlib/core/StringBuffer.h"
+#include "netlib/core/TessikObject.h"
+
+namespace tessik {
+
+class Cookie;
+class LogBase;
+
+class MimeField : public TessikObject {
+public:
+    MimeField();
+    ~MimeField() override;
+    MimeField(const MimeField&) = delete;
+    MimeField& operator=(const MimeField&) = delete;
+
+    void setNameValue(const char* name, const char* value);
+    // False for a line without ':'.
+    bool parse(const char* line, LogBase& log, bool verbose);
+    MimeField* clone() const;
+
+    bool nameEquals(const char* name) const;
+    const StringBuffer& getName() const { return m_name; }
+    const StringBuffer& getValueSb() const { return m_value; }
+    void getValue(StringBuffer& out) const { out.appendSb(m_value); }
+    void getNameAnsi(StringBuffer& out) const;
+    void getValueAnsi(StringBuffer& out) const;
+    bool getNoFold() const { return m_noFold != 0; }
+
+    // Appends "name: value" with the value encoded for `charset`.
+    void render(StringBuffer& out, const char* charset, LogBase& log, bool verbose) const;
+
+    // Fills the cookie from a Set-Cookie value; its version is kept.
+    void loadCookie(Cookie& cookie) const;
+
+private:
+    enum class WordKind { Q, B };
+    struct RenderCtx;
+
+    void encodeWithParams(RenderCtx& ctx, const StringBuffer& value, StringBuffer& out) const;
+    void encodeText(RenderCtx& ctx, const StringBuffer& text, bool isParamValue, StringBuffer& out) const;
+    void encodeAddressText(RenderCtx& ctx, const StringBuffer& text, StringBuffer& out) const;
+    void appendWords(RenderCtx& ctx, const StringBuffer& text, StringBuffer& out) const;
+    void fold(const StringBuffer& text, int column, bool sevenBitCase, StringBuffer& out, LogBase& log) const;
+    void rebuildAddressList(bool commasProtected);
+
+    std::uint8_t m_noFold;
+    StringBuffer m_name;
+    StringBuffer m_value;
+};
+
+} // namespace tessik

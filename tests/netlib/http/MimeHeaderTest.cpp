@@ -1,0 +1,374 @@
+// Header fields, response heads, address lists and Set-Cookie records,
+// judged by python3's http.client, email and http.cookies on whole outputs.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "netlib/core/ExtPtrArray.h"
+#include "netlib/core/LogBase.h"
+#include "netlib/http/Cookie.h"
+#include "netlib/http/HttpResponseHeader.h"
+#include "netlib/http/MimeField.h"
+#include "netlib/http/MimeHeader.h"
+#include "netlib/http/Rfc822Address.h"
+#include "netlib/text/TextServices.h"
+#include "tests/support/TestSupport.h"
+
+using namespace tessik;
+
+namespace {
+
+std::vector<std::string> headFiles() {
+    std::vector<std::string> files;
+    for (const auto& e : std::filesystem::directory_iterator(std::string(GRV_TEST_DATA_DIR) + "/http/heads"))
+        files.push_back(e.path().string());
+    std::sort(files.begin(), files.end());
+    return files;
+}
+
+// python3 reads each head file named on its command line into r.
+constexpr const char* kReadHeads = R"(
+import http.client, http.cookies, io, sys
+class Sock:
+    def __init__(self, b): self.b = b
+    def makefile(self, *a, **k): return io.BytesIO(self.b)
+for path in sys.argv[1:]:
+    r = http.client.HTTPResponse(Sock(open(path, 'rb').read()))
+    r.begin())";
+
+class MimeTest : public ::testing::Test {
+protected:
+    void SetUp() override { installTextServices(); }
+    LogNull log;
+};
+
+// Status, reason, first Content-Length and every field in order.
+TEST_F(MimeTest, ResponseHeadsParseAsHttpClientReadsThem) {
+    const std::string peer = std::string(kReadHeads) + R"(
+    print(path, r.status, r.reason.strip(), r.msg.get('Content-Length', '-'))
+    for k, v in r.msg.items():
+        print(' ', k + ':', v.replace('\r\n', '').strip())
+)";
+    std::vector<std::string> files = headFiles();
+    ASSERT_GE(files.size(), 9u);
+    std::string ours;
+    for (const std::string& path : files) {
+        HttpResponseHeader head;
+        head.parse(grvtest::ReadFile(path).c_str(), log);
+        ours += path + " " + std::to_string(head.getStatusCode()) + " " + head.getStatusText().getString() + " " +
+                (head.hasContentLength() ? std::to_string(head.getContentLength()) : "-") + "\n";
+        for (int i = 0; i < head.getFields().getCount(); ++i) {
+            StringBuffer name, value;
+            head.getFields().getNameAt(i, name);
+            head.getFields().getValueAt(i, value);
+            ours += std::string("  ") + name.getString() + ": " + value.getString() + "\n";
+        }
+    }
+    grvtest::RunResult py = grvtest::Python(peer, files);
+    ASSERT_TRUE(py.Ok()) << py.err;
+    EXPECT_EQ(ours, py.out);
+}
+
+TEST_F(MimeTest, StatusLineWithoutReasonKeepsItsFields) {
+    HttpResponseHeader head;
+    head.parse("HTTP/1.1 204\r\nX-After: kept\r\nContent-Length: 7\r\n\r\n", log);
+    StringBuffer v;
+    EXPECT_EQ(head.getStatusCode(), 204u);
+    EXPECT_STREQ(head.getStatusText().getString(), "");
+    EXPECT_TRUE(head.getField("X-After", v));
+    EXPECT_EQ(head.getContentLength(), 7);
+}
+
+struct StatusCase {
+    const char* text;
+    const char* dump; // code|reason|status line|content length|has it|field count
+};
+
+TEST_F(MimeTest, StatusLinesAndContentLength) {
+    const StatusCase table[] = {
+        {"HTTP/1.1 200 OK\r\nContent-Length: 123\r\nX: y\r\n\r\n", "200|OK|HTTP/1.1 200 OK|123|1|2"},
+        {"HTTP/1.0 404 Not Found\r\ncontent-length:77\r\n\r\n", "404|Not Found|HTTP/1.0 404 Not Found|77|1|1"},
+        {"HTTP/1.1 200 OK\r\nX: a\r\nContent-Length: 5\r\nContent-Length: 9\r\n\r\n", "200|OK|HTTP/1.1 200 OK|5|1|3"},
+        {"FTP 200 OK\r\nX: y\r\n\r\n", "0||FTP 200 OK|0|0|0"},
+        {"HTTP/1.1\r\nX: y\r\n\r\n", "0||HTTP/1.1|0|0|0"},
+        {"HTTP/1.1 abc\r\n\r\n", "0||HTTP/1.1 abc|0|0|0"},
+        {"HTTP/1.1 200 OK\r\nContent-Length: 99999999999999999999999\r\n\r\n",
+         "200|OK|HTTP/1.1 200 OK|9223372036854775807|1|1"},
+    };
+    for (const StatusCase& c : table) {
+        HttpResponseHeader h;
+        h.parse(c.text, log);
+        std::string dump = std::to_string(h.getStatusCode()) + "|" + h.getStatusText().getString() + "|" +
+                           h.getStatusLine().getString() + "|" + std::to_string(h.getContentLength()) + "|" +
+                           (h.hasContentLength() ? "1" : "0") + "|" + std::to_string(h.getFields().getCount());
+        EXPECT_EQ(dump, c.dump) << c.text;
+    }
+    HttpResponseHeader h;
+    h.parse("HTTP/1.1 401 No\r\nWWW-Authenticate: Negotiate abc\r\nWWW-Authenticate: ntlm\r\n"
+            "Content-Type: text/plain; charset=\"utf-8\"\r\n\r\n",
+            log);
+    EXPECT_TRUE(h.offersNtlm());
+    EXPECT_FALSE(h.offersNegotiate());
+    StringBuffer cs;
+    h.getCharset(cs);
+    EXPECT_STREQ(cs.getString(), "utf-8");
+    h.resetTo200();
+    EXPECT_EQ(h.getStatusCode(), 200u);
+    EXPECT_STREQ(h.getStatusLine().getString(), "HTTP/1.1 401 No");
+}
+
+TEST_F(MimeTest, SevenBitValuesFoldAtBlanksAfterColumn61) {
+    std::string value;
+    for (int i = 0; value.size() < 100; ++i)
+        value += "word" + std::to_string(i) + " ";
+    value.resize(100);
+    MimeField f;
+    f.setNameValue("X-Words", value.c_str());
+    StringBuffer out;
+    f.render(out, "us-ascii", log, false);
+    std::string text = out.getString();
+    std::size_t fold = text.find("\r\n ");
+    ASSERT_NE(fold, std::string::npos);
+    EXPECT_GE(fold, 61u);
+    EXPECT_LT(fold, 79u);
+    text.erase(fold, 2);
+    EXPECT_EQ(text, "X-Words: " + value);
+}
+
+struct RoundTrip {
+    const char* name;
+    const char* value;
+    const char* charset;
+};
+
+// Rendered in a charset, the values read back through email.header.
+TEST_F(MimeTest, EncodedAndFoldedValuesDecodeBackThroughEmailHeader) {
+    const RoundTrip table[] = {
+        {"Subject", "Grüße aus Köln – a week of notes", "utf-8"},
+        {"Subject", "Prière de lire ceci avant la réunion de demain matin, merci beaucoup à tous", "iso-8859-1"},
+        {"X-Note", "Сводка за неделю", "windows-1251"},
+        {"X-Note", "日本語のテキストとそのまま続く長めの文章です。ここまでで六十バイトを超えます。", "utf-8"},
+        {"X-Note", "Ελληνικά", "iso-8859-7"},
+        {"Comments", "naïve café", "us-ascii"},
+        {"X-Plain", "a plain value", "utf-8"},
+        {"X-Long", "word one two three four five six seven eight nine ten eleven twelve thirteen fourteen fifteen",
+         "us-ascii"},
+        {"Content-Type", "multipart/form-data; boundary=------------------------3f1a9c7e5b2d; charset=utf-8", "utf-8"},
+        {"Subject",
+         "A subject long enough to be folded at a space somewhere after column sixty nine, twice over "
+         "for good measure",
+         "us-ascii"},
+    };
+    MimeHeader header;
+    std::string expected;
+    for (const RoundTrip& r : table) {
+        MimeHeader one;
+        one.setField(r.name, r.value);
+        StringBuffer text;
+        one.AssembleMimeHeader(text, nullptr, r.charset, false, log, false);
+        expected += std::string(r.name) + "\t" + r.value + "\n";
+        std::string block = std::string(text.getString()) + "\r\n\r\n";
+        grvtest::RunResult py = grvtest::Python(R"(
+import sys, re, email.parser, email.policy, email.header
+msg = email.parser.HeaderParser(policy=email.policy.compat32).parsestr(sys.stdin.read())
+for k, v in msg.items():
+    s = str(email.header.make_header(email.header.decode_header(v)))
+    print(k + '\t' + re.sub(r'\r?\n', '', s))
+)",
+                                                {}, block);
+        ASSERT_TRUE(py.Ok()) << py.err;
+        EXPECT_EQ(py.out, std::string(r.name) + "\t" + r.value + "\n") << block;
+        // Our own parser reads the same text back.
+        one.ParseMimeHeader(block.c_str(), log, false);
+        StringBuffer back;
+        EXPECT_TRUE(one.getFieldValueSilent(r.name, back));
+        EXPECT_STREQ(back.getString(), r.value) << block;
+    }
+}
+
+TEST_F(MimeTest, AddressListsAgreeWithGetaddresses) {
+    const char* values[] = {
+        "John Doe <jd@example.com>",
+        "jd@example.com",
+        "\"Doe, John\" <jd@example.com>, Mary <m@x.org>",
+        "a@b.c, <d@e.f>, \"Q. Public\" <qp@host.example>",
+        "\"Back \\\"slash\\\" name\" <bs@x.org>",
+        "Ann <ann@x.org>,\r\n\tBob <bob@y.org>",
+        "  spaced@x.org  ,   Tab Name <tab@x.org>",
+        "Grüße <g@x.de>",
+        "=?utf-8?B?SsO2aG4=?= <j@x.org>",
+    };
+    std::vector<std::string> args;
+    std::string ours;
+    for (const char* v : values) {
+        args.emplace_back(v);
+        ExtPtrArray list;
+        list.setOwnsObjects(true);
+        parseAddressList(v, true, list, false, 0);
+        for (int i = 0; i < list.getCount(); ++i) {
+            auto* a = static_cast<Rfc822Address*>(list.elementAt(i));
+            StringBuffer name, address;
+            a->getName(name);
+            a->getAddress(address);
+            ours += std::string(name.getString()) + "|" + address.getString() + "\n";
+        }
+        ours += "--\n";
+    }
+    grvtest::RunResult py = grvtest::Python(R"(
+import sys, email.utils, email.header
+for v in sys.argv[1:]:
+    for name, addr in email.utils.getaddresses([v]):
+        name = str(email.header.make_header(email.header.decode_header(name)))
+        print(name + '|' + addr)
+    print('--')
+)",
+                                            args);
+    ASSERT_TRUE(py.Ok()) << py.err;
+    EXPECT_EQ(ours, py.out);
+}
+
+// Every Set-Cookie field of the captured heads, as SimpleCookie reads it.
+TEST_F(MimeTest, SetCookieFieldsFillCookiesAsSimpleCookieReadsThem) {
+    const std::string peer = std::string(kReadHeads) + R"(
+    for v in r.msg.get_all('Set-Cookie') or []:
+        c = http.cookies.SimpleCookie()
+        c.load(v)
+        for name, m in c.items():
+            print('|'.join([m['version'] or '0', name + '=' + m.value, (m['domain'] or 'default.test').split(':')[0],
+                            m['path'], m['expires'], str(int(m['max-age'] or 0)), '1' if m['secure'] else '0']))
+)";
+    std::vector<std::string> files;
+    std::string ours;
+    for (const std::string& path : headFiles()) {
+        HttpResponseHeader head;
+        head.parse(grvtest::ReadFile(path).c_str(), log);
+        ExtPtrArray cookies;
+        cookies.setOwnsObjects(true);
+        head.getSetCookies(cookies, "default.test");
+        if (cookies.getCount() == 0)
+            continue;
+        files.push_back(path);
+        for (int i = 0; i < cookies.getCount(); ++i) {
+            auto* c = static_cast<Cookie*>(cookies.elementAt(i));
+            // A bare word is a pair to us; SimpleCookie refuses the field.
+            StringBuffer name, value;
+            c->getPairName(0, name);
+            c->getPairValue(0, value);
+            if (c->getNumPairs() == 1 && value.getSize() == 0)
+                continue;
+            ASSERT_EQ(c->getNumPairs(), 1) << path;
+            ours += std::to_string(c->getVersion()) + "|" + name.getString() + "=" + value.getString() + "|" +
+                    c->getDomain().getString() + "|" + c->getPath().getString() + "|" + c->getExpire().getString() +
+                    "|" + std::to_string(c->getMaxAge()) + "|" + (c->isSecure() ? "1" : "0") + "\n";
+        }
+    }
+    ASSERT_GE(files.size(), 2u);
+    grvtest::RunResult py = grvtest::Python(peer, files);
+    ASSERT_TRUE(py.Ok()) << py.err;
+    EXPECT_EQ(ours, py.out);
+}
+
+struct HeadCase {
+    const char* text;
+    const char* dump; // fields as name=value, ';' after each
+    unsigned codePage;
+};
+
+TEST_F(MimeTest, HeadsParseIntoFieldsAndCodePage) {
+    const HeadCase table[] = {
+        {"X-A: 1\nX-A: 2\n\nbody", "X-A=1;X-A=2;", 0},
+        {"Content-Type: a\r\nX: y\r\nContent-Type: b\r\n\r\n", "X=y;Content-Type=b;", 0},
+        {"Subject: =?utf-8?B?w6k=?=\r\n =?utf-8?B?w6k=?=\r\nX: a\r\n\tmore\r\n\r\n", "Subject=éé;X=a\tmore;", 65001},
+        {"Content-Type: text/plain; charset=windows-1251\r\nX-T: \xcf\xf0\xe8\r\n\r\n",
+         "Content-Type=text/plain; charset=windows-1251;X-T=При;", 1251},
+        {"X-T: caf\xc3\xa9\r\n\r\n", "X-T=café;", 65001},
+        {"X-J: \x1b$B$3$s\x1b(B\r\n\r\n", "X-J=こん;", 65001},
+        {"X-L: \xe9t\xe9\r\nContent-Type: text/plain; charset=iso-8859-1\r\n\r\n",
+         "X-L=été;Content-Type=text/plain; charset=iso-8859-1;", 28591},
+        {"My Header:value\r\nX-B:  two \r\nFrom someone\r\nSubject:  hi \r\n\r\n",
+         "My-Header=value;X-B=two;Subject= hi ;", 0},
+    };
+    for (const HeadCase& c : table) {
+        MimeHeader h;
+        h.ParseMimeHeader(c.text, log, false);
+        std::string dump;
+        for (int i = 0; i < h.getCount(); ++i) {
+            StringBuffer n, v;
+            h.getNameAt(i, n);
+            h.getValueAt(i, v);
+            dump += std::string(n.getString()) + "=" + v.getString() + ";";
+        }
+        EXPECT_EQ(dump, c.dump) << c.text;
+        EXPECT_EQ(h.getCodePage(), c.codePage) << c.text;
+    }
+}
+
+TEST_F(MimeTest, SettingAndRenderingFields) {
+    MimeHeader h;
+    h.setField("X-A", "1");
+    h.setField("Content-Type", "application/x-www-form-urlencoded");
+    h.setField("X-B", "2");
+    h.setField("x-a", "3");
+    h.setField("Content-Length", "12");
+    h.setField("Host", "a-thirty-character-host.example");
+    StringBuffer out;
+    h.getMimeHeaderHttp(out, "windows-1252", log, false);
+    EXPECT_STREQ(out.getString(), "X-B: 2\r\nx-a: 3\r\nHost: a-thirty-character-host.example");
+    out.clear();
+    h.AssembleMimeHeader(out, "x-", "utf-8", false, log, false);
+    EXPECT_STREQ(out.getString(), "Content-Type: application/x-www-form-urlencoded\r\nContent-Length: 12\r\n"
+                                  "Host: a-thirty-character-host.example");
+    MimeHeader only;
+    only.setField("Content-Type", "text/plain");
+    only.setField("Content-Length", "0");
+    out.clear();
+    only.getMimeHeaderHttp(out, "utf-8", log, false);
+    EXPECT_STREQ(out.getString(), "");
+}
+
+TEST_F(MimeTest, SetCookieAttributesAndVersions) {
+    MimeHeader h;
+    h.ParseMimeHeader("Set-Cookie: a=1; Secure; Path=/; Max-Age=60; HttpOnly\r\n"
+                      "Set-Cookie2: b=2; Version=2; Domain=h.example:81\r\n"
+                      "Set-Cookie2: c=3; Version=0\r\nSet-CookieX: d=4\r\nSet-Cookie: e=5\r\n\r\n",
+                      log, false);
+    ExtPtrArray list;
+    list.setOwnsObjects(true);
+    h.getSetCookies(list, nullptr);
+    ASSERT_EQ(list.getCount(), 1);
+    list.removeAllObjects();
+    h.getSetCookies(list, ".d.example");
+    ASSERT_EQ(list.getCount(), 4);
+    std::string dump;
+    for (int i = 0; i < list.getCount(); ++i) {
+        auto* c = static_cast<Cookie*>(list.elementAt(i));
+        StringBuffer n, v;
+        c->getPairName(0, n);
+        c->getPairValue(0, v);
+        dump += std::string(n.getString()) + "=" + v.getString() + " v" + std::to_string(c->getVersion()) + " " +
+                c->getDomain().getString() + c->getPath().getString() + " " + std::to_string(c->getMaxAge()) +
+                (c->isSecure() ? " s" : "") + " pairs" + std::to_string(c->getNumPairs()) + ";";
+    }
+    EXPECT_EQ(dump, "a=1 v0 .d.example/ 60 s pairs1;b=2 v1 h.example 0 pairs1;c=3 v0 .d.example 0 pairs1;"
+                    "e=5 v0 .d.example 0 pairs1;");
+}
+
+TEST_F(MimeTest, AddressFieldsWithEncodedWordsAreRebuilt) {
+    MimeField f;
+    ASSERT_TRUE(f.parse("To: =?utf-8?Q?Doe=2C_J=C3=B6hn?= <jd@x.org>; \"Ann\" <a@x.org>", log, false));
+    EXPECT_STREQ(f.getValueSb().getString(), "\"Doe, Jöhn\" <jd@x.org>,Ann <a@x.org>");
+    ExtPtrArray list;
+    list.setOwnsObjects(true);
+    EXPECT_EQ(parseAddressList("x@y.z, undisclosed-recipients:;, X@Y.Z, CN=Ann O=Org", false, list, true, 0), 3);
+    ASSERT_EQ(list.getCount(), 2);
+    EXPECT_STREQ(static_cast<StringBuffer*>(list.elementAt(1))->getString(), "CN=Ann O=Org");
+    Rfc822Address jis("\x1b$B$3$s\x1b(B <j@x.jp>", 0);
+    StringBuffer name;
+    jis.getName(name);
+    EXPECT_STREQ(name.getString(), "こん");
+}
+
+} // namespace
