@@ -39,9 +39,9 @@ bool isXmlChar(unsigned long c) {
            (c >= 0x10000 && c <= 0x10FFFF);
 }
 
-// Length of the character reference ("&#N;" or "&#xH;") at value[i], or 0
-// when none is complete there or it names no character XML allows.
-int charRefLength(const char* value, int i, int n) {
+}  // namespace
+
+int xmlCharRefLength(const char* value, int i, int n, unsigned long* codeOut) {
     int j = i + 2;
     if (j >= n || value[i + 1] != '#') return 0;
     bool hex = value[j] == 'x';
@@ -64,10 +64,9 @@ int charRefLength(const char* value, int i, int n) {
         if (code > kMaxCodePoint) return 0;
     }
     if (j == digitsStart || j >= n || value[j] != ';' || !isXmlChar(code)) return 0;
+    if (codeOut) *codeOut = code;
     return j + 1 - i;
 }
-
-}  // namespace
 
 void appendXmlAttrValueEscaped(const char* value, int n, StringBuffer& out) {
     if (!value) return;
@@ -84,7 +83,7 @@ void appendXmlAttrValueEscaped(const char* value, int n, StringBuffer& out) {
             case '\r': out.append("&#13;"); break;
             case '&': {
                 // Only a complete reference may stand; anything else would not parse.
-                int refLen = charRefLength(value, i, n);
+                int refLen = xmlCharRefLength(value, i, n, nullptr);
                 if (refLen > 0) {
                     out.appendBytes(value + i, refLen);
                     i += refLen - 1;
