@@ -114,6 +114,17 @@ bool AttributeSet::ensureStorage() {
 
 int AttributeSet::getCount() const { return m_lengths ? m_lengths->getCount() / 2 : 0; }
 
+bool AttributeSet::getAt(int index, StringBuffer& name, StringBuffer& value) const {
+    name.clear();
+    value.clear();
+    if (index < 0 || index >= getCount()) return false;
+    const int offset = offsetOf(index);
+    const int nameLen = m_lengths->elementAt(2 * index);
+    name.appendBytes(m_bytes->getPtrAt(offset), nameLen);
+    value.appendBytes(m_bytes->getPtrAt(offset + nameLen), m_lengths->elementAt(2 * index + 1));
+    return true;
+}
+
 int AttributeSet::offsetOf(int index) const {
     int offset = 0;
     for (int i = 0; i < index * 2; ++i) offset += m_lengths->elementAt(i);

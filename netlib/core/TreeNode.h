@@ -46,6 +46,8 @@ public:
     bool hasAttrMatching(const char* name, const char* pattern) const;
     void remove(const char* name);
     int getCount() const;
+    // The attribute at index in stored order; false when out of range.
+    bool getAt(int index, tessik::StringBuffer& name, tessik::StringBuffer& value) const;
     void serialize(tessik::StringBuffer& out) const;
 
 private:
