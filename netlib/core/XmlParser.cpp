@@ -299,11 +299,15 @@ bool XmlReader::readComment() {
     return true;
 }
 
+// An unbalanced DOCTYPE is not kept: written out again it would swallow the
+// document that follows it.
 void XmlReader::readDocType() {
+    const int before = m_docType.getSize();
     m_docType.appendChar('<');
     if (!m_engine.captureBalanced('<', '>', 1, m_docType)) {
         m_log.logError(xml_msg::kFailedDtd);
-        m_engine.setCursor(static_cast<std::uint32_t>(std::strlen(m_engine.getData())));
+        m_docType.shorten(m_docType.getSize() - before);
+        return;
     }
     m_docType.appendChar('\n');
 }
@@ -313,13 +317,14 @@ void XmlReader::readInstruction() {
     const bool isDecl = startsWithNoCase(at(), "xml ");
     const bool isStyle = !isDecl && startsWithNoCase(at(), kStylesheet);
     if (!isDecl && !isStyle) {
-        m_piText.append("<?");
+        // An unterminated instruction is dropped for the same reason.
         const char* close = std::strstr(at(), "?>");
         if (close) {
+            m_piText.append("<?");
             m_piText.appendBytes(at(), static_cast<int>(close + 2 - at()));
+            m_piText.appendChar('\n');
             advance(static_cast<std::uint32_t>(close + 2 - at()));
         }
-        m_piText.appendChar('\n');
         return;
     }
     StringBuffer name;
