@@ -447,15 +447,31 @@ StringBuffer* TreeNode::getContentSb() {
 
 // ---------------------------------------------------------------- attributes
 
+namespace {
+bool isXmlNameByte(unsigned char c) {
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '.' || c == '-' ||
+           c == '_' || c == ':' || c == '!' || c >= 0x80;
+}
+}  // namespace
+
 void TreeNode::addAttribute(const char* name, const char* value) {
     if (!alive() || !name || !*name) return;
-    StringBuffer stored;
+    if (!m_attributes) m_attributes = new (std::nothrow) AttributeSet();
+    if (!m_attributes) return;
+    // The parser's names are nearly always stored as given: no copy for them.
+    const char* p = name;
+    while (isXmlNameByte(static_cast<unsigned char>(*p))) ++p;
     // A name must not start with a digit, '-' or '.'.
-    if ((name[0] >= '0' && name[0] <= '9') || name[0] == '-' || name[0] == '.') stored.appendChar('A');
+    const bool startsBad = (name[0] >= '0' && name[0] <= '9') || name[0] == '-' || name[0] == '.';
+    if (*p == 0 && !startsBad) {
+        m_attributes->add(name, value);
+        return;
+    }
+    StringBuffer stored;
+    if (startsBad) stored.appendChar('A');
     stored.append(name);
     stored.keepXmlNameChars();
-    if (!m_attributes) m_attributes = new (std::nothrow) AttributeSet();
-    if (m_attributes) m_attributes->add(stored.getString(), value);
+    m_attributes->add(stored.getString(), value);
 }
 
 void TreeNode::updateAttribute(const char* name, const char* value) {

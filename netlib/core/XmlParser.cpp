@@ -136,7 +136,10 @@ private:
     ExtPtrArray m_pendingStyles;
     StringBuffer m_docType;
     StringBuffer m_piText;
+    // Reused for every tag, attribute name and value, text run.
+    StringBuffer m_tag;
     StringBuffer m_scratch;
+    StringBuffer m_run;
     bool m_stop = false;
 };
 
@@ -207,14 +210,21 @@ TreeNode* XmlReader::run() {
 // Each run is decoded on its own as it is added, so text already decoded is
 // never decoded a second time.
 void XmlReader::addRun(StringBuffer& held, const char* run, int n) {
+    // A first run becomes the content at its exact size.
+    if (!m_open->hasContent()) {
+        m_run.clear();
+        if (!m_trim)
+            m_run.appendSb(held);
+        appendXmlDecoded(run, n, m_run);
+        m_open->setContent(m_run.getString());
+        return;
+    }
     StringBuffer* content = m_open->getContentSb();
     if (!content)
         return;
-    const bool had = content->getSize() > 0;
     if (!m_trim)
         content->appendSb(held);
-    if (had)
-        content->appendChar(' ');
+    content->appendChar(' ');
     appendXmlDecoded(run, n, *content);
 }
 
@@ -361,7 +371,8 @@ void XmlReader::readClosingTag() {
 }
 
 bool XmlReader::readStartTag() {
-    StringBuffer tag;
+    StringBuffer& tag = m_tag;
+    tag.clear();
     m_engine.captureToAnyOf7(" \t\r\n/>>", tag);
     if (atEnd())
         return false;
@@ -385,7 +396,7 @@ bool XmlReader::readStartTag() {
 }
 
 void XmlReader::readAttributes(TreeNode* node, bool& selfClosing) {
-    StringBuffer name;
+    StringBuffer& name = m_tag;
     StringBuffer& value = m_scratch;
     while (cur() != '>' && !atEnd()) {
         name.clear();
