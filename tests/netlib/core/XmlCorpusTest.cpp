@@ -98,6 +98,14 @@ TEST(XmlCorpus, SaveConvertsToTheDeclaredCharsetOrWritesNothing) {
     EXPECT_EQ(peer.out, "gr\xc3\xbc\xc3\x9f"
                         "e\n");
 
+    // A short text ending in ".XML" without a "<" names a file.
+    ClsXml byName;
+    const std::string named = dir.File("n.XML");
+    ASSERT_LT(named.size(), 100u);
+    ASSERT_TRUE(grvtest::WriteFile(named, "<n>file</n>"));
+    ASSERT_TRUE(byName.LoadXml((" " + named + " ").c_str(), true));
+    EXPECT_TRUE(byName.contentEquals("file"));
+
     ASSERT_TRUE(xml.setContent("\xe6\x97\xa5"));
     const std::string lost = dir.File("lost.xml");
     EXPECT_FALSE(xml.SaveXml(lost.c_str()));

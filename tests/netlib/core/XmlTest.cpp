@@ -2,7 +2,8 @@
 // queries and the byte contents of the XML component.
 #include <gtest/gtest.h>
 
-#include <zlib.h>
+#include <memory>
+#include <vector>
 
 #include "netlib/core/ClsXml.h"
 #include "netlib/core/DataBuffer.h"
@@ -178,6 +179,99 @@ TEST(XmlPath, QueriesOfTheCertificateCodeAndTheEdgeCases) {
     EXPECT_STREQ(out.getUtf8(), "Example CA");
 }
 
+// The certificate code's path forms, on a tree built node by node: each row
+// is a node's depth, tag, content and an optional attribute.
+TEST(XmlPath, CertificateFormsOnAHandBuiltTree) {
+    struct Row {
+        int depth;
+        const char* tag;
+        const char* content;
+        const char* attr; // "name=value" or null
+    } rows[] = {
+        {1, "sequence", "", nullptr},
+        {2, "int", "7", nullptr},
+        {2, "sequence", "", nullptr},
+        {2, "sequence", "", nullptr},
+        {3, "set", "", nullptr},
+        {4, "sequence", "", nullptr},
+        {5, "oid", "2.5.4.3", nullptr},
+        {5, "printable", "CN", nullptr},
+        {4, "sequence", "", nullptr},
+        {5, "oid", "2.5.4.10", nullptr},
+        {5, "utf8", "Org", nullptr},
+        {4, "sequence", "", nullptr},
+        {5, "oid", "2.5.4.11", nullptr},
+        {5, "ia5", "OU", nullptr},
+        {4, "sequence", "", nullptr},
+        {5, "oid", "2.5.4.7", nullptr},
+        {5, "t61", "L", nullptr},
+        {4, "sequence", "", nullptr},
+        {5, "oid", "2.5.4.8", nullptr},
+        {5, "universal", "ST", nullptr},
+        {4, "sequence", "", nullptr},
+        {5, "oid", "1.2.3", nullptr},
+        {5, "octets", "AQI=", nullptr},
+        {2, "sequence", "", nullptr},
+        {2, "sequence", "", nullptr},
+        {3, "bits", "0101", nullptr},
+        {2, "contextSpecific", "", "tag=3"},
+        {3, "sequence", "", nullptr},
+        {4, "ext", "e", nullptr},
+        {1, "contextSpecific", "", "tag=0"},
+        {2, "sequence", "", nullptr},
+        {3, "contextSpecific", "", nullptr},
+        {4, "sequence", "", nullptr},
+        {5, "deep", "d", nullptr},
+    };
+    ClsXml root;
+    root.setTag("sequence");
+    std::vector<ClsXml*> open{&root};
+    std::vector<std::unique_ptr<ClsXml>> owned;
+    for (const Row& r : rows) {
+        open.resize(r.depth);
+        ClsXml* node = open.back()->newChild(r.tag, r.content);
+        ASSERT_NE(node, nullptr);
+        owned.emplace_back(node);
+        if (r.attr) {
+            std::string a(r.attr);
+            node->addAttribute(a.substr(0, a.find('=')).c_str(), a.substr(a.find('=') + 1).c_str());
+        }
+        open.push_back(node);
+    }
+    struct Query {
+        const char* path;
+        const char* out;
+        const char* firstChildTag; // of the node "$" moved to
+    } queries[] = {
+        {"sequence|int|*", "7", nullptr},
+        {"sequence|sequence[1]|$", "", "set"},
+        {"sequence|sequence[3]|$", "", "bits"},
+        {"sequence|sequence[3]|bits|*", "0101", nullptr},
+        {"sequence|/A/contextSpecific,tag,3|sequence|$", "", "ext"},
+        {"contextSpecific|sequence|contextSpecific|sequence|$", "", "deep"},
+        {"/C/oid,2.5.4.3|..|printable|*", "CN", nullptr},
+        {"/C/oid,2.5.4.10|..|utf8|*", "Org", nullptr},
+        {"/C/oid,2.5.4.11|..|ia5|*", "OU", nullptr},
+        {"/C/oid,2.5.4.7|..|t61|*", "L", nullptr},
+        {"/C/oid,2.5.4.8|..|universal|*", "ST", nullptr},
+        {"/C/oid,1.2.3|..|octets|*", "AQI=", nullptr},
+    };
+    for (const Query& q : queries) {
+        ClsXml* x = root.newRefToSelf();
+        XString path, out;
+        path.setFromUtf8(q.path);
+        EXPECT_TRUE(x->TessikPath(path, out)) << q.path;
+        EXPECT_STREQ(out.getUtf8(), q.out) << q.path;
+        if (q.firstChildTag) {
+            ClsXml* child = x->getFirstChild();
+            ASSERT_NE(child, nullptr) << q.path;
+            EXPECT_STREQ(child->getTagPtr(), q.firstChildTag) << q.path;
+            delete child;
+        }
+        delete x;
+    }
+}
+
 TEST(XmlComponent, SharedTreeLivesUntilTheLastHolderGoes) {
     auto* xml = new ClsXml();
     ASSERT_TRUE(xml->LoadXml("<r><a>1</a><b>2</b></r>", true));
@@ -206,16 +300,14 @@ bool zlibInflate(const DataBuffer& in, DataBuffer& out, LogBase& log) {
 
 TEST(XmlComponent, GetBinaryContentDecodesAndInflatesThroughItsHooks) {
     const std::string text = "payload payload payload payload";
-    grvtest::Bytes deflated(128);
-    z_stream z{};
-    ASSERT_EQ(deflateInit2(&z, 9, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY), Z_OK);
-    z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(text.data()));
-    z.avail_in = static_cast<uInt>(text.size());
-    z.next_out = deflated.data();
-    z.avail_out = static_cast<uInt>(deflated.size());
-    ASSERT_EQ(deflate(&z, Z_FINISH), Z_STREAM_END);
-    deflated.resize(z.total_out);
-    deflateEnd(&z);
+    // python's zlib deflates, raw (window bits -15).
+    auto peer = grvtest::Python("import sys,zlib\nc=zlib.compressobj(9,zlib.DEFLATED,-15)\n"
+                                "sys.stdout.write((c.compress(sys.argv[1].encode())+c.flush()).hex())",
+                                {text});
+    ASSERT_TRUE(peer.Ok()) << peer.err;
+    grvtest::Bytes deflated;
+    for (size_t i = 0; i + 1 < peer.out.size(); i += 2)
+        deflated.push_back(static_cast<std::uint8_t>(std::stoi(peer.out.substr(i, 2), nullptr, 16)));
 
     ClsXml xml;
     DataBuffer bytes;
