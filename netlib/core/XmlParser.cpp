@@ -136,6 +136,9 @@ private:
     ExtPtrArray m_pendingStyles;
     StringBuffer m_docType;
     StringBuffer m_piText;
+    int m_completedDocTypeLen = 0;
+    int m_completedPiLen = 0;
+    bool m_noPiEnd = false;
     // Reused for every tag, attribute name and value, text run.
     StringBuffer m_tag;
     StringBuffer m_scratch;
@@ -204,6 +207,12 @@ TreeNode* XmlReader::run() {
         m_progress->endProgress(0);
     TreeNode* root = m_completed;
     m_completed = nullptr;
+    if (root) {
+        m_docType.shorten(m_docType.getSize() - m_completedDocTypeLen);
+        m_piText.shorten(m_piText.getSize() - m_completedPiLen);
+        root->setDocTypeText(m_docType.getString());
+        root->setPiText(m_piText.getString());
+    }
     return root;
 }
 
@@ -327,8 +336,10 @@ void XmlReader::readInstruction() {
     const bool isDecl = startsWithNoCase(at(), "xml ");
     const bool isStyle = !isDecl && startsWithNoCase(at(), kStylesheet);
     if (!isDecl && !isStyle) {
-        // An unterminated instruction is dropped for the same reason.
-        const char* close = std::strstr(at(), "?>");
+        // An unterminated instruction is dropped for the same reason. Once
+        // no "?>" follows, none follows any later one either.
+        const char* close = m_noPiEnd ? nullptr : std::strstr(at(), "?>");
+        m_noPiEnd = close == nullptr;
         if (close) {
             m_piText.append("<?");
             m_piText.appendBytes(at(), static_cast<int>(close + 2 - at()));
@@ -449,9 +460,11 @@ void XmlReader::closeOpen() {
                 if (!record->getStylesheets().appendPtr(m_pendingStyles.elementAt(i)))
                     delete static_cast<TreeNode*>(m_pendingStyles.elementAt(i));
             m_pendingStyles.removeAll();
-            node->setDocTypeText(m_docType.getString());
-            node->setPiText(m_piText.getString());
         }
+        // Only the last completed root is kept: its texts are what was read
+        // before it ended, given to it once the parse is over.
+        m_completedDocTypeLen = m_docType.getSize();
+        m_completedPiLen = m_piText.getSize();
         delete m_completed;
         m_completed = node;
     }

@@ -102,6 +102,8 @@ TEST(XmlWriter, FixedLayout) {
         {"<?xml standalone='yes' version='1.0'?><?xml-stylesheet href='s.xsl'?><!DOCTYPE a><?app go?><a/>",
          "<?xml version=\"1.0\" standalone=\"yes\" ?>\r\n<?xml-stylesheet href=\"s.xsl\" ?>\r\n<!DOCTYPE a>\n\r\n"
          "<?app go?>\n\r\n\r\n<a />\r\n"},
+        // The last root keeps the instructions read before it ended.
+        {"<?a?><x/><?b?><y/><?c?><?open", "<?a?>\n<?b?>\n\r\n\r\n<y />\r\n"},
         // "]]>" inside a CDATA content splits the section; nothing is dropped.
         {"<a><![CDATA[x]]]]><![CDATA[>y]]></a>", "\r\n<a><![CDATA[x]]]]><![CDATA[>y]]></a>\r\n"},
     };
