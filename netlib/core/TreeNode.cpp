@@ -39,9 +39,9 @@ bool isXmlChar(unsigned long c) {
            (c >= 0x10000 && c <= 0x10FFFF);
 }
 
-// Length of the character reference ("&#N;" or "&#xH;") at value[i], or 0
-// when none is complete there or it names no character XML allows.
-int charRefLength(const char* value, int i, int n) {
+}  // namespace
+
+int xmlCharRefLength(const char* value, int i, int n, unsigned long* codeOut) {
     int j = i + 2;
     if (j >= n || value[i + 1] != '#') return 0;
     bool hex = value[j] == 'x';
@@ -64,10 +64,9 @@ int charRefLength(const char* value, int i, int n) {
         if (code > kMaxCodePoint) return 0;
     }
     if (j == digitsStart || j >= n || value[j] != ';' || !isXmlChar(code)) return 0;
+    if (codeOut) *codeOut = code;
     return j + 1 - i;
 }
-
-}  // namespace
 
 void appendXmlAttrValueEscaped(const char* value, int n, StringBuffer& out) {
     if (!value) return;
@@ -84,7 +83,7 @@ void appendXmlAttrValueEscaped(const char* value, int n, StringBuffer& out) {
             case '\r': out.append("&#13;"); break;
             case '&': {
                 // Only a complete reference may stand; anything else would not parse.
-                int refLen = charRefLength(value, i, n);
+                int refLen = xmlCharRefLength(value, i, n, nullptr);
                 if (refLen > 0) {
                     out.appendBytes(value + i, refLen);
                     i += refLen - 1;
@@ -114,6 +113,17 @@ bool AttributeSet::ensureStorage() {
 }
 
 int AttributeSet::getCount() const { return m_lengths ? m_lengths->getCount() / 2 : 0; }
+
+bool AttributeSet::getAt(int index, StringBuffer& name, StringBuffer& value) const {
+    name.clear();
+    value.clear();
+    if (index < 0 || index >= getCount()) return false;
+    const int offset = offsetOf(index);
+    const int nameLen = m_lengths->elementAt(2 * index);
+    name.appendBytes(m_bytes->getPtrAt(offset), nameLen);
+    value.appendBytes(m_bytes->getPtrAt(offset + nameLen), m_lengths->elementAt(2 * index + 1));
+    return true;
+}
 
 int AttributeSet::offsetOf(int index) const {
     int offset = 0;
@@ -437,15 +447,31 @@ StringBuffer* TreeNode::getContentSb() {
 
 // ---------------------------------------------------------------- attributes
 
+namespace {
+bool isXmlNameByte(unsigned char c) {
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '.' || c == '-' ||
+           c == '_' || c == ':' || c == '!' || c >= 0x80;
+}
+}  // namespace
+
 void TreeNode::addAttribute(const char* name, const char* value) {
     if (!alive() || !name || !*name) return;
-    StringBuffer stored;
+    if (!m_attributes) m_attributes = new (std::nothrow) AttributeSet();
+    if (!m_attributes) return;
+    // The parser's names are nearly always stored as given: no copy for them.
+    const char* p = name;
+    while (isXmlNameByte(static_cast<unsigned char>(*p))) ++p;
     // A name must not start with a digit, '-' or '.'.
-    if ((name[0] >= '0' && name[0] <= '9') || name[0] == '-' || name[0] == '.') stored.appendChar('A');
+    const bool startsBad = (name[0] >= '0' && name[0] <= '9') || name[0] == '-' || name[0] == '.';
+    if (*p == 0 && !startsBad) {
+        m_attributes->add(name, value);
+        return;
+    }
+    StringBuffer stored;
+    if (startsBad) stored.appendChar('A');
     stored.append(name);
     stored.keepXmlNameChars();
-    if (!m_attributes) m_attributes = new (std::nothrow) AttributeSet();
-    if (m_attributes) m_attributes->add(stored.getString(), value);
+    m_attributes->add(stored.getString(), value);
 }
 
 void TreeNode::updateAttribute(const char* name, const char* value) {

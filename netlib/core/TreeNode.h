@@ -24,6 +24,11 @@ constexpr std::uint8_t kDead = 0x31;
 // byte ends the value.
 void appendXmlAttrValueEscaped(const char* value, int n, tessik::StringBuffer& out);
 
+// Length of the character reference ("&#N;" or "&#xH;") at value[i], or 0
+// when none is complete there or it names no character XML allows; the code
+// point goes to codeOut when given.
+int xmlCharRefLength(const char* value, int i, int n, unsigned long* codeOut);
+
 // Names and values packed into one byte buffer, their lengths into one list
 // (name 0, value 0, name 1, ...). Names may repeat; order is kept.
 class AttributeSet {
@@ -41,6 +46,8 @@ public:
     bool hasAttrMatching(const char* name, const char* pattern) const;
     void remove(const char* name);
     int getCount() const;
+    // The attribute at index in stored order; false when out of range.
+    bool getAt(int index, tessik::StringBuffer& name, tessik::StringBuffer& value) const;
     void serialize(tessik::StringBuffer& out) const;
 
 private:
@@ -118,6 +125,11 @@ public:
     void setPiText(const char* text);
     void collectBinaryContent(DataBuffer& out, const ExtPtrArray* list);
 
+    // Writes the node and its subtree: CR LF line ends, four blanks per
+    // level; at a record's root the declaration (unless noDeclaration),
+    // stylesheets, DOCTYPE and instruction texts come first.
+    void serialize(tessik::StringBuffer& out, int index, int depth, bool noDeclaration);
+
 private:
     friend class TreeInfo;
     TreeNode();
@@ -127,6 +139,12 @@ private:
     template <class Match>
     TreeNode* walkBreadthFirst(const TreeNode* after, Match match);
     void unlinkFromParent();
+    void emitDocumentHead(tessik::StringBuffer& out, bool noDeclaration);
+    void emitStylesheets(tessik::StringBuffer& out);
+    // False when the node was written whole as an empty-element tag.
+    bool emitStartTag(tessik::StringBuffer& out, int depth) const;
+    void emitContent(tessik::StringBuffer& out) const;
+    void emitEndTag(tessik::StringBuffer& out, int depth) const;
 
     TreeInfo* m_document;
     tessik::StringBuffer* m_tag;
@@ -155,6 +173,8 @@ public:
     const tessik::StringBuffer* getPiText() const { return m_piText; }
     const tessik::StringBuffer* getDocTypeText() const { return m_docTypeText; }
     unsigned int getRefCount() const { return m_refCount; }
+    // Takes ownership; a former declaration is deleted.
+    void setDeclaration(TreeNode* declaration);
 
 private:
     friend class TreeNode;

@@ -1,0 +1,41 @@
+#pragma once
+// The lenient XML reader that builds TreeNode trees, and the byte preparation
+// that brings a file's text to UTF-8 first. The writer is TreeNode::serialize.
+#include "netlib/core/StringBuffer.h"
+
+namespace tessik {
+
+class DataBuffer;
+class LogBase;
+class ParseEngine;
+class ProgressMonitor;
+class TreeNode;
+
+// Texts of the parser's log lines that callers and tests match exactly.
+namespace xml_msg {
+constexpr const char* kUnclosedComment = "Unclosed comment";
+constexpr const char* kFailedDtd = "Failed to parse DTD";
+constexpr const char* kClosingTagError = "Error in closing tag";
+constexpr const char* kErrorTag = "error_tag";
+} // namespace xml_msg
+
+// Parses from the engine's cursor. False only for a null outRoot; otherwise
+// *outRoot is the last completed root (or the unfinished one), null when no
+// element was read. The caller owns the tree.
+bool parseXml(ParseEngine& engine, LogBase* log, ProgressMonitor* progress, TreeNode** outRoot, bool trimContent);
+bool parseXmlText(const tessik::StringBuffer& text, LogBase* log, ProgressMonitor* progress, TreeNode** outRoot,
+                  bool trimContent);
+// Loads, converts to UTF-8, parses; a declared UTF-16 encoding becomes utf-8.
+bool parseXmlFile(const char* path, LogBase* log, ProgressMonitor* progress, TreeNode** outRoot, bool trimContent);
+// UTF-16 with a byte-order mark and declared charsets become UTF-8; a UTF-8
+// mark is dropped. False only for no bytes.
+bool prepareXmlBytes(DataBuffer& bytes);
+// The pseudo-attributes of a declaration or stylesheet instruction.
+void parseDeclAttributes(ParseEngine& engine, TreeNode* node, LogBase* log);
+
+// Appends text with the five named entities and character references
+// decoded, in one pass, so an escaped "&amp;lt;" stays "&lt;". A reference
+// that is incomplete or names no XML character stays as it is.
+void appendXmlDecoded(const char* text, int n, tessik::StringBuffer& out);
+
+} // namespace tessik
