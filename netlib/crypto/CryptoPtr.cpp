@@ -5,7 +5,9 @@
 #include "netlib/core/LogBase.h"
 #include "netlib/crypto/Rijndael.h"
 #include "netlib/crypto/SymmetricCipher.h"
+#include "netlib/crypto/TessikArc4.h"
 #include "netlib/crypto/TessikDes.h"
+#include "netlib/crypto/TessikRc2.h"
 
 namespace tessik {
 
@@ -16,6 +18,10 @@ CryptoPtr::CryptoPtr(int algorithmId) {
         getAes();
     else if (algorithmId == kCipherDes)
         getDes();
+    else if (algorithmId == kCipherRc2)
+        getRc2();
+    else if (algorithmId == kCipherRc4)
+        getRc4();
 }
 
 CryptoPtr::~CryptoPtr() {
@@ -24,6 +30,8 @@ CryptoPtr::~CryptoPtr() {
 
 void CryptoPtr::clear() {
     m_aes.reset();
+    m_rc2.reset();
+    m_rc4.reset();
     m_des.reset();
 }
 
@@ -43,6 +51,22 @@ TessikDes* CryptoPtr::getDes() {
     return m_des.get();
 }
 
+TessikRc2* CryptoPtr::getRc2() {
+    if (!m_rc2) {
+        clear();
+        m_rc2.reset(new (std::nothrow) TessikRc2());
+    }
+    return m_rc2.get();
+}
+
+TessikArc4* CryptoPtr::getRc4() {
+    if (!m_rc4) {
+        clear();
+        m_rc4.reset(new (std::nothrow) TessikArc4());
+    }
+    return m_rc4.get();
+}
+
 void* CryptoPtr::notBuilt(const char* name, LogBase& log) {
     clear();
     log.logError(cipher_msg::kCipherNotBuilt);
@@ -58,12 +82,6 @@ void* CryptoPtr::getBlowfish2(LogBase& log) {
 }
 void* CryptoPtr::getTwofish(LogBase& log) {
     return notBuilt("twofish", log);
-}
-void* CryptoPtr::getRc2(LogBase& log) {
-    return notBuilt("rc2", log);
-}
-void* CryptoPtr::getRc4(LogBase& log) {
-    return notBuilt("arc4", log);
 }
 
 } // namespace tessik

@@ -8,7 +8,9 @@ namespace tessik {
 
 class LogBase;
 class RijndaelContext;
+class TessikArc4;
 class TessikDes;
+class TessikRc2;
 
 namespace cipher_msg {
 constexpr const char* kCipherNotBuilt = "This cipher is not available in this build of the library.";
@@ -27,20 +29,22 @@ public:
     // The held object of that kind, else a fresh one with default settings.
     RijndaelContext* getAes();
     TessikDes* getDes();
-    // The legacy ciphers (Blowfish, Blowfish2, Twofish, RC2, RC4) are not part
-    // of this build yet: these clear the holder, log why and give null.
+    TessikRc2* getRc2();
+    TessikArc4* getRc4();
+    // Blowfish, Blowfish2 and Twofish are not part of this build yet: these
+    // clear the holder, log why and give null.
     void* getBlowfish(LogBase& log);
     void* getBlowfish2(LogBase& log);
     void* getTwofish(LogBase& log);
-    void* getRc2(LogBase& log);
-    void* getRc4(LogBase& log);
 
-    bool isEmpty() const { return !m_aes && !m_des; }
+    bool isEmpty() const { return !m_aes && !m_des && !m_rc2 && !m_rc4; }
 
 private:
     void* notBuilt(const char* name, LogBase& log);
 
     std::unique_ptr<RijndaelContext> m_aes;
+    std::unique_ptr<TessikRc2> m_rc2;
+    std::unique_ptr<TessikArc4> m_rc4;
     std::unique_ptr<TessikDes> m_des;
 };
 

@@ -182,7 +182,7 @@ TEST(CipherHolder, HoldsOneCipherAtATime) {
     EXPECT_NE(holder.getDes(), nullptr);
     EXPECT_NE(holder.getAes(), nullptr) << "a fresh, unkeyed context";
     Logger log;
-    EXPECT_EQ(holder.getRc4(log), nullptr);
+    EXPECT_EQ(holder.getTwofish(log), nullptr);
     EXPECT_TRUE(holder.isEmpty()) << "asking for another kind drops the held one";
     StringBuffer text;
     log.getLogText(text);
