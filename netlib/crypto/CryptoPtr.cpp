@@ -3,6 +3,7 @@
 #include <new>
 
 #include "netlib/core/LogBase.h"
+#include "netlib/crypto/Blowfish.h"
 #include "netlib/crypto/Rijndael.h"
 #include "netlib/crypto/SymmetricCipher.h"
 #include "netlib/crypto/TessikArc4.h"
@@ -18,6 +19,10 @@ CryptoPtr::CryptoPtr(int algorithmId) {
         getAes();
     else if (algorithmId == kCipherDes)
         getDes();
+    else if (algorithmId == kCipherBlowfish)
+        getBlowfish();
+    else if (algorithmId == kCipherBlowfish2)
+        getBlowfish2();
     else if (algorithmId == kCipherRc2)
         getRc2();
     else if (algorithmId == kCipherRc4)
@@ -30,6 +35,8 @@ CryptoPtr::~CryptoPtr() {
 
 void CryptoPtr::clear() {
     m_aes.reset();
+    m_blowfish.reset();
+    m_blowfish2.reset();
     m_rc2.reset();
     m_rc4.reset();
     m_des.reset();
@@ -49,6 +56,22 @@ TessikDes* CryptoPtr::getDes() {
         m_des.reset(new (std::nothrow) TessikDes());
     }
     return m_des.get();
+}
+
+Blowfish* CryptoPtr::getBlowfish() {
+    if (!m_blowfish) {
+        clear();
+        m_blowfish.reset(new (std::nothrow) Blowfish());
+    }
+    return m_blowfish.get();
+}
+
+Blowfish2* CryptoPtr::getBlowfish2() {
+    if (!m_blowfish2) {
+        clear();
+        m_blowfish2.reset(new (std::nothrow) Blowfish2());
+    }
+    return m_blowfish2.get();
 }
 
 TessikRc2* CryptoPtr::getRc2() {
@@ -74,12 +97,6 @@ void* CryptoPtr::notBuilt(const char* name, LogBase& log) {
     return nullptr;
 }
 
-void* CryptoPtr::getBlowfish(LogBase& log) {
-    return notBuilt("blowfish", log);
-}
-void* CryptoPtr::getBlowfish2(LogBase& log) {
-    return notBuilt("blowfish2", log);
-}
 void* CryptoPtr::getTwofish(LogBase& log) {
     return notBuilt("twofish", log);
 }

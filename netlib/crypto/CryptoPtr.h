@@ -6,6 +6,8 @@
 
 namespace tessik {
 
+class Blowfish;
+class Blowfish2;
 class LogBase;
 class RijndaelContext;
 class TessikArc4;
@@ -31,18 +33,20 @@ public:
     TessikDes* getDes();
     TessikRc2* getRc2();
     TessikArc4* getRc4();
-    // Blowfish, Blowfish2 and Twofish are not part of this build yet: these
-    // clear the holder, log why and give null.
-    void* getBlowfish(LogBase& log);
-    void* getBlowfish2(LogBase& log);
+    Blowfish* getBlowfish();
+    Blowfish2* getBlowfish2();
+    // Twofish is not part of this build yet: this clears the holder, logs why
+    // and gives null.
     void* getTwofish(LogBase& log);
 
-    bool isEmpty() const { return !m_aes && !m_des && !m_rc2 && !m_rc4; }
+    bool isEmpty() const { return !m_aes && !m_blowfish && !m_blowfish2 && !m_rc2 && !m_rc4 && !m_des; }
 
 private:
     void* notBuilt(const char* name, LogBase& log);
 
     std::unique_ptr<RijndaelContext> m_aes;
+    std::unique_ptr<Blowfish> m_blowfish;
+    std::unique_ptr<Blowfish2> m_blowfish2;
     std::unique_ptr<TessikRc2> m_rc2;
     std::unique_ptr<TessikArc4> m_rc4;
     std::unique_ptr<TessikDes> m_des;
