@@ -2,13 +2,13 @@
 
 #include <new>
 
-#include "netlib/core/LogBase.h"
 #include "netlib/crypto/Blowfish.h"
 #include "netlib/crypto/Rijndael.h"
 #include "netlib/crypto/SymmetricCipher.h"
 #include "netlib/crypto/TessikArc4.h"
 #include "netlib/crypto/TessikDes.h"
 #include "netlib/crypto/TessikRc2.h"
+#include "netlib/crypto/TwoFish.h"
 
 namespace tessik {
 
@@ -23,6 +23,8 @@ CryptoPtr::CryptoPtr(int algorithmId) {
         getBlowfish();
     else if (algorithmId == kCipherBlowfish2)
         getBlowfish2();
+    else if (algorithmId == kCipherTwofish)
+        getTwofish();
     else if (algorithmId == kCipherRc2)
         getRc2();
     else if (algorithmId == kCipherRc4)
@@ -37,6 +39,7 @@ void CryptoPtr::clear() {
     m_aes.reset();
     m_blowfish.reset();
     m_blowfish2.reset();
+    m_twofish.reset();
     m_rc2.reset();
     m_rc4.reset();
     m_des.reset();
@@ -90,15 +93,12 @@ TessikArc4* CryptoPtr::getRc4() {
     return m_rc4.get();
 }
 
-void* CryptoPtr::notBuilt(const char* name, LogBase& log) {
-    clear();
-    log.logError(cipher_msg::kCipherNotBuilt);
-    log.logData("cipher", name);
-    return nullptr;
-}
-
-void* CryptoPtr::getTwofish(LogBase& log) {
-    return notBuilt("twofish", log);
+TwoFish* CryptoPtr::getTwofish() {
+    if (!m_twofish) {
+        clear();
+        m_twofish.reset(new (std::nothrow) TwoFish());
+    }
+    return m_twofish.get();
 }
 
 } // namespace tessik

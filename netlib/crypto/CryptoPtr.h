@@ -8,15 +8,11 @@ namespace tessik {
 
 class Blowfish;
 class Blowfish2;
-class LogBase;
 class RijndaelContext;
 class TessikArc4;
 class TessikDes;
 class TessikRc2;
-
-namespace cipher_msg {
-constexpr const char* kCipherNotBuilt = "This cipher is not available in this build of the library.";
-} // namespace cipher_msg
+class TwoFish;
 
 class CryptoPtr {
 public:
@@ -35,18 +31,15 @@ public:
     TessikArc4* getRc4();
     Blowfish* getBlowfish();
     Blowfish2* getBlowfish2();
-    // Twofish is not part of this build yet: this clears the holder, logs why
-    // and gives null.
-    void* getTwofish(LogBase& log);
+    TwoFish* getTwofish();
 
-    bool isEmpty() const { return !m_aes && !m_blowfish && !m_blowfish2 && !m_rc2 && !m_rc4 && !m_des; }
+    bool isEmpty() const { return !m_aes && !m_blowfish && !m_blowfish2 && !m_twofish && !m_rc2 && !m_rc4 && !m_des; }
 
 private:
-    void* notBuilt(const char* name, LogBase& log);
-
     std::unique_ptr<RijndaelContext> m_aes;
     std::unique_ptr<Blowfish> m_blowfish;
     std::unique_ptr<Blowfish2> m_blowfish2;
+    std::unique_ptr<TwoFish> m_twofish;
     std::unique_ptr<TessikRc2> m_rc2;
     std::unique_ptr<TessikArc4> m_rc4;
     std::unique_ptr<TessikDes> m_des;

@@ -10,6 +10,7 @@ extern "C" {
 #include <nettle/arcfour.h>
 #include <nettle/arctwo.h>
 #include <nettle/blowfish.h>
+#include <nettle/twofish.h>
 }
 #define OPENSSL_SUPPRESS_DEPRECATED
 #include <openssl/rc2.h>
@@ -23,6 +24,7 @@ extern "C" {
 #include "netlib/crypto/SymmetricCipher.h"
 #include "netlib/crypto/TessikArc4.h"
 #include "netlib/crypto/TessikRc2.h"
+#include "netlib/crypto/TwoFish.h"
 #include "tests/support/TestSupport.h"
 
 using namespace tessik;
@@ -100,6 +102,18 @@ std::unique_ptr<Blowfish> makeBf(const Case& s) {
     return c;
 }
 
+std::unique_ptr<TwoFish> makeTwofish(const Case& s) {
+    auto c = std::make_unique<TwoFish>();
+    c->setKeyLength(s.bits ? s.bits : static_cast<int>(s.key.size() * 8));
+    if (!s.key.empty())
+        c->setKey(Bytes(s.key));
+    if (s.iv.size() == 16)
+        c->setIv(u8(s.iv));
+    s.mode == kCipherModeEcb ? c->setModeEcb() : (void)c->setModeCbc();
+    c->setPaddingScheme(s.scheme);
+    return c;
+}
+
 // The older Blowfish's chunk calls, shaped as the others' (it has no IV).
 struct BfChunks {
     Blowfish& c;
@@ -136,6 +150,11 @@ std::string whole(bool encrypt, const Case& s, const std::string& data) {
     case kCipherRc4: out.reset(makeRc4(s)->transformDbNew(in)); break;
     case kCipherBlowfish2: {
         auto c = makeBf2(s);
+        out.reset(encrypt ? c->encryptDbNew(in, log) : c->decryptDbNew(in, log));
+        break;
+    }
+    case kCipherTwofish: {
+        auto c = makeTwofish(s);
         out.reset(encrypt ? c->encryptDbNew(in, log) : c->decryptDbNew(in, log));
         break;
     }
@@ -195,6 +214,7 @@ std::string chunked(bool encrypt, const Case& s, const std::string& data, const 
     switch (s.id) {
     case kCipherRc2: return chunkedBlocks(*makeRc2(s), encrypt, 8, data, cuts);
     case kCipherBlowfish2: return chunkedBlocks(*makeBf2(s), encrypt, 8, data, cuts);
+    case kCipherTwofish: return chunkedBlocks(*makeTwofish(s), encrypt, 16, data, cuts);
     case kCipherBlowfish: {
         auto c = makeBf(s);
         BfChunks shaped{*c};
@@ -283,6 +303,29 @@ TEST(LegacyVectors, BlowfishPublished) {
         Case s{kCipherBlowfish2, unhex(r["KEY"]), unhex(r["IV"]), mode, 0, kPadZeros};
         EXPECT_EQ(hex(whole(true, s, p.substr(0, n))), hex(c.substr(0, n))) << file;
         EXPECT_EQ(hex(whole(false, s, c.substr(0, n))), hex(p.substr(0, n))) << file;
+    }
+}
+
+TEST(LegacyVectors, TwofishKnownAnswers) {
+    auto records = cryptotest::readCavp("twofish-kat.txt");
+    ASSERT_EQ(records.size(), 9u);
+    for (auto& r : records) {
+        std::string key, plain(16, '\0'), cipher;
+        if (r["section"] == "EXAMPLE") {
+            key = unhex(r["KEY"]);
+            plain = unhex(r["PLAINTEXT"]);
+        } else {
+            const std::size_t keyBytes = std::stoul(r["KEYBITS"]) / 8;
+            key.assign(keyBytes, '\0');
+            for (int row = 1; row < std::stoi(r["ROW"]); ++row) {
+                cipher = whole(true, {kCipherTwofish, key, "", kCipherModeEcb, 0, kPadZeros}, plain);
+                key = (plain + key).substr(0, keyBytes);
+                plain = cipher;
+            }
+        }
+        Case s{kCipherTwofish, key, "", kCipherModeEcb, 0, kPadZeros};
+        EXPECT_EQ(hex(whole(true, s, plain)), hex(unhex(r["CIPHERTEXT"]))) << r["COUNT"];
+        EXPECT_EQ(whole(false, s, unhex(r["CIPHERTEXT"])), plain) << r["COUNT"];
     }
 }
 
@@ -412,6 +455,75 @@ TEST(LegacyEdges, BlowfishRules) {
     EXPECT_EQ(chunkedBlocks(shaped, false, 8, ct, cuts), str(&swapped));
 }
 
+TEST(LegacyEdges, TwofishRules) {
+    const std::pair<int, int> lengths[] = {{0, 128},   {100, 128}, {128, 128}, {129, 192},  {160, 192},
+                                           {192, 192}, {193, 256}, {256, 256}, {1000, 256}, {-5, 128}};
+    for (auto [given, kept] : lengths) {
+        TwoFish c;
+        c.setKeyLength(given);
+        EXPECT_EQ(c.getKeyLength(), kept) << given;
+    }
+    const std::string block(16, 'b'), key40 = std::string(32, 'K') + "tail-cut";
+    auto ecb = [&](const std::string& key, int bits) {
+        return whole(true, {kCipherTwofish, key, "", kCipherModeEcb, bits, kPadZeros}, block);
+    };
+    EXPECT_EQ(ecb("0123456789", 128), ecb(std::string("0123456789\0\0\0\0\0\0", 16), 128));
+    EXPECT_EQ(ecb(key40, 256), ecb(key40.substr(0, 32), 256));
+    EXPECT_EQ(ecb("", 192), ecb(std::string(24, '\0'), 192));
+
+    const std::string key = "twofish key 16b!", iv = "iv of 16 bytes..";
+    Case cbc{kCipherTwofish, key, iv, kCipherModeCbc, 128};
+    EXPECT_EQ(whole(true, cbc, block).size(), 32u);
+    EXPECT_EQ(whole(false, cbc, whole(true, cbc, block)), block);
+    EXPECT_EQ(whole(true, {kCipherTwofish, key, iv, kCipherModeCbc, 128, kPadSpaces}, "12345").size(), 16u);
+    LogNull log;
+    auto one = makeTwofish(cbc);
+    Bytes in(block);
+    std::unique_ptr<DataBuffer> a(one->encryptDbNew(in, log)), b(one->encryptDbNew(in, log));
+    EXPECT_EQ(str(a.get()), str(b.get())) << "the object's IV does not advance";
+
+    // Chunks agree with whole buffers, in both modes, on the Part's 32+32+5
+    // split and on random ones.
+    std::mt19937 rng(4);
+    const std::string data = cryptotest::randomBytes(rng, 69);
+    for (int mode : {kCipherModeEcb, kCipherModeCbc}) {
+        Case s{kCipherTwofish, key, iv, mode, 256};
+        const std::string ct = whole(true, s, data);
+        EXPECT_EQ(hex(chunked(true, s, data, {32, 64})), hex(ct));
+        EXPECT_EQ(hex(chunked(false, s, ct, {32, 64})), hex(data));
+        const std::string big = cryptotest::randomBytes(rng, 3001);
+        const std::vector<std::size_t> cuts = {7, 100, 101, 1500, 2990};
+        EXPECT_EQ(chunked(false, s, chunked(true, s, big, cuts), {50, 1000}), big);
+    }
+
+    // ECB hands on a zero chaining value; a null carried area starts from zero.
+    auto e = makeTwofish({kCipherTwofish, key, "", kCipherModeEcb, 128});
+    DataBuffer carried;
+    carried.append("something", 9);
+    std::unique_ptr<DataBuffer> first(e->encryptFirstChunk(Bytes(std::string(32, 'x')), carried, log));
+    EXPECT_EQ(str(&carried), std::string(16, '\0'));
+    auto z = makeTwofish(cbc);
+    const std::string ct = whole(true, {kCipherTwofish, key, std::string(16, '\0'), kCipherModeCbc, 128}, block);
+    first.reset(z->decryptFirstChunk(Bytes(std::string(16, 'y')), nullptr, log));
+    std::unique_ptr<DataBuffer> next(z->decryptNextChunk(Bytes(ct.substr(0, 16)), nullptr, log));
+    EXPECT_EQ(str(next.get()), block);
+
+    // The byte swap after decryption, a short tail included.
+    auto swap = makeTwofish(cbc);
+    swap->setByteSwapOnDecrypt(true);
+    std::unique_ptr<DataBuffer> plain(swap->decryptDbNew(Bytes(whole(true, cbc, "abcdef")), log));
+    EXPECT_EQ(str(plain.get()), "dcbafe");
+
+    // A key set between chunks waits for the next first chunk.
+    auto k = makeTwofish(cbc);
+    DataBuffer chain;
+    Bytes part1(data.substr(0, 32)), part2(data.substr(32));
+    std::unique_ptr<DataBuffer> c1(k->encryptFirstChunk(part1, chain, log));
+    k->setKey(Bytes("another key....."));
+    std::unique_ptr<DataBuffer> c2(k->encryptLastChunk(part2, chain, log));
+    EXPECT_EQ(str(c1.get()) + str(c2.get()), whole(true, cbc, data));
+}
+
 struct PeerCase {
     const char* name; // openssl enc cipher
     int id;
@@ -537,6 +649,21 @@ TEST(LegacyPeers, NettleDifferentialBlowfish) {
     }
 }
 
+TEST(LegacyPeers, NettleDifferentialTwofish) {
+    std::mt19937 rng(128);
+    for (int n = 0; n < kDifferentialCases; ++n) {
+        const std::string key = cryptotest::randomBytes(rng, TWOFISH_MIN_KEY_SIZE + 8 * (rng() % 3));
+        const std::string data = cryptotest::randomBytes(rng, 16 * (1 + rng() % 4));
+        twofish_ctx ref;
+        twofish_set_key(&ref, key.size(), u8(key));
+        std::string expected(data.size(), '\0');
+        twofish_encrypt(&ref, data.size(), reinterpret_cast<std::uint8_t*>(expected.data()), u8(data));
+        Case s{kCipherTwofish, key, "", kCipherModeEcb, 0, kPadZeros};
+        ASSERT_EQ(hex(whole(true, s, data)), hex(expected)) << "twofish " << key.size();
+        ASSERT_EQ(whole(false, s, expected), data);
+    }
+}
+
 // Each getter makes its cipher, keeps it across calls and drops the other kind.
 TEST(LegacyHolder, GettersKeepTheirCipherAndDropOthers) {
     CryptoPtr holder(kCipherRc2);
@@ -553,6 +680,9 @@ TEST(LegacyHolder, GettersKeepTheirCipherAndDropOthers) {
     Blowfish2* bf2 = holder.getBlowfish2();
     ASSERT_NE(bf2, nullptr);
     EXPECT_EQ(holder.getBlowfish2(), bf2);
+    TwoFish* tf = holder.getTwofish();
+    ASSERT_NE(tf, nullptr);
+    EXPECT_EQ(holder.getTwofish(), tf);
     holder.clear();
     EXPECT_TRUE(holder.isEmpty());
     EXPECT_FALSE(CryptoPtr(kCipherRc4).isEmpty());
