@@ -1,7 +1,6 @@
 #include "netlib/crypto/TessikRc2.h"
 
 #include <cstring>
-#include <memory>
 
 #include "netlib/core/LogBase.h"
 #include "netlib/crypto/SymmetricCipher.h"
@@ -48,9 +47,7 @@ constexpr int kShift[4] = {1, 2, 3, 5};
 
 } // namespace
 
-TessikRc2::TessikRc2()
-    : m_key{}, m_iv{}, m_keyLength(kDefaultKeyBytes), m_effectiveBits(kDefaultEffectiveBits), m_ecb(false),
-      m_paddingScheme(kPadPkcs5) {}
+TessikRc2::TessikRc2() : m_key{}, m_keyLength(kDefaultKeyBytes), m_effectiveBits(kDefaultEffectiveBits), m_ecb(false) {}
 
 TessikRc2::~TessikRc2() {
     std::memset(m_key, 0, sizeof m_key);
@@ -168,100 +165,6 @@ void TessikRc2::run(bool encrypt, unsigned char* iv, const unsigned char* in, un
         encrypt ? ecbEncrypt(in, out, n) : ecbDecrypt(in, out, n);
     else
         encrypt ? cbcEncrypt(iv, in, out, n) : cbcDecrypt(iv, in, out, n);
-}
-
-DataBuffer* TessikRc2::encryptDbNew(DataBuffer& in, LogBase& log) {
-    if (in.getSize() == 0)
-        return new DataBuffer();
-    const unsigned int original = in.getSize();
-    in.appendPadding(static_cast<int>(m_paddingScheme), kBlock);
-    const unsigned int padded = in.getSize();
-    DataBuffer* out = nullptr;
-    if (padded % kBlock != 0) {
-        log.logError(cipher_msg::kNotWholeBlocks);
-    } else {
-        out = newCipherOutput(padded);
-        run(true, m_iv, in.getData(), out->getData(), padded);
-    }
-    in.shorten(padded - original);
-    return out;
-}
-
-DataBuffer* TessikRc2::decryptDbNew(const DataBuffer& in, LogBase& log) {
-    if (in.getSize() == 0)
-        return new DataBuffer();
-    if (in.getSize() % kBlock != 0) {
-        log.logError(cipher_msg::kNotWholeBlocks);
-        return nullptr;
-    }
-    std::unique_ptr<DataBuffer> out(newCipherOutput(in.getSize()));
-    run(false, m_iv, in.getData(), out->getData(), in.getSize());
-    if (!out->removePadding(static_cast<int>(m_paddingScheme), kBlock, log))
-        return nullptr;
-    return out.release();
-}
-
-DataBuffer* TessikRc2::encryptChunk(const DataBuffer& in, DataBuffer& carriedIv, bool first, LogBase& log) {
-    if (in.getSize() == 0)
-        return new DataBuffer();
-    if (in.getSize() % kBlock != 0) {
-        log.logError(cipher_msg::kNotWholeBlocks);
-        return nullptr;
-    }
-    if (carriedIv.getSize() < kBlock)
-        carriedIv.appendCharRepeated(0, kBlock - carriedIv.getSize());
-    if (first)
-        std::memcpy(carriedIv.getData(), m_iv, kBlock);
-    DataBuffer* out = newCipherOutput(in.getSize());
-    run(true, carriedIv.getData(), in.getData(), out->getData(), in.getSize());
-    return out;
-}
-
-DataBuffer* TessikRc2::encryptFirstChunk(const DataBuffer& in, DataBuffer& carriedIv, LogBase& log) {
-    return encryptChunk(in, carriedIv, true, log);
-}
-
-DataBuffer* TessikRc2::encryptNextChunk(const DataBuffer& in, DataBuffer& carriedIv, LogBase& log) {
-    return encryptChunk(in, carriedIv, false, log);
-}
-
-DataBuffer* TessikRc2::encryptLastChunk(DataBuffer& in, DataBuffer& carriedIv, LogBase& log) {
-    // An empty last chunk still gets its padding block, as in DES.
-    const unsigned int original = in.getSize();
-    in.appendPadding(static_cast<int>(m_paddingScheme), kBlock);
-    DataBuffer* out = encryptChunk(in, carriedIv, false, log);
-    in.shorten(in.getSize() - original);
-    return out;
-}
-
-DataBuffer* TessikRc2::decryptChunk(const DataBuffer& in, unsigned char* ivArea, bool first, bool last, LogBase& log) {
-    if (in.getSize() == 0)
-        return new DataBuffer();
-    if (in.getSize() % kBlock != 0) {
-        log.logError(cipher_msg::kNotWholeBlocks);
-        return nullptr;
-    }
-    if (!m_ecb && !ivArea)
-        return new DataBuffer();
-    if (first && !m_ecb)
-        std::memcpy(ivArea, m_iv, kBlock);
-    std::unique_ptr<DataBuffer> out(newCipherOutput(in.getSize()));
-    run(false, ivArea, in.getData(), out->getData(), in.getSize());
-    if (last && !out->removePadding(static_cast<int>(m_paddingScheme), kBlock, log))
-        return nullptr;
-    return out.release();
-}
-
-DataBuffer* TessikRc2::decryptFirstChunk(const DataBuffer& in, unsigned char* ivArea, LogBase& log) {
-    return decryptChunk(in, ivArea, true, false, log);
-}
-
-DataBuffer* TessikRc2::decryptNextChunk(const DataBuffer& in, unsigned char* ivArea, LogBase& log) {
-    return decryptChunk(in, ivArea, false, false, log);
-}
-
-DataBuffer* TessikRc2::decryptLastChunk(const DataBuffer& in, unsigned char* ivArea, LogBase& log) {
-    return decryptChunk(in, ivArea, false, true, log);
 }
 
 } // namespace tessik
