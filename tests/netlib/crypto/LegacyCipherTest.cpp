@@ -28,29 +28,13 @@ extern "C" {
 #include "tests/support/TestSupport.h"
 
 using namespace tessik;
+using cryptotest::Bytes;
+using cryptotest::hex;
+using cryptotest::kFailed;
+using cryptotest::str;
 using cryptotest::unhex;
 
 namespace {
-
-std::string hex(const std::string& s) {
-    return grvtest::ToHex(s);
-}
-std::string hex(const void* p, std::size_t n) {
-    return cryptotest::hex(p, n);
-}
-std::string hex(const DataBuffer& db) {
-    return cryptotest::hex(db);
-}
-
-const std::string kFailed = "<failed>";
-
-std::string str(const DataBuffer* db) {
-    return db ? std::string(reinterpret_cast<const char*>(db->getData()), db->getSize()) : kFailed;
-}
-
-struct Bytes : DataBuffer {
-    explicit Bytes(const std::string& s) { append(s.data(), static_cast<unsigned int>(s.size())); }
-};
 
 const auto* u8(const std::string& s) {
     return reinterpret_cast<const std::uint8_t*>(s.data());
