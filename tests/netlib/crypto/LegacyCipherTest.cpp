@@ -669,6 +669,18 @@ TEST(LegacyHolder, GettersKeepTheirCipherAndDropOthers) {
     EXPECT_EQ(holder.getTwofish(), tf);
     holder.clear();
     EXPECT_TRUE(holder.isEmpty());
+
+    // The held RC4 runs its keystream on across calls; a switch to another
+    // kind and back gives a fresh, unkeyed object.
+    CryptoPtr chunks;
+    chunks.getRc4()->setKey(Bytes("key"), 3);
+    std::unique_ptr<DataBuffer> a(chunks.getRc4()->transformDbNew(Bytes("abc")));
+    std::unique_ptr<DataBuffer> b(chunks.getRc4()->transformDbNew(Bytes("def")));
+    EXPECT_EQ(str(a.get()) + str(b.get()), whole(true, {kCipherRc4, "key", "", 0}, "abcdef"));
+    chunks.getRc2()->setKey(Bytes("k"), 1, 8);
+    EXPECT_EQ(chunks.getRc2()->getKeyLength(), 1u);
+    chunks.getTwofish();
+    EXPECT_EQ(chunks.getRc2()->getKeyLength(), 16u);
     EXPECT_FALSE(CryptoPtr(kCipherRc4).isEmpty());
 }
 
