@@ -179,13 +179,17 @@ unsigned int Blowfish2::cbcEncrypt(const unsigned char* in, unsigned char* out, 
                                    unsigned char* iv) const {
     if (!blockArgsOk(in, out, n, nullptr))
         return 0;
-    std::memcpy(out, in, n);
+    // The chain stays in two words: each block waits on the one before.
+    std::uint32_t l = loadBe32(iv), r = loadBe32(iv + 4);
     for (unsigned int i = 0; i < n; i += kBlock) {
-        for (unsigned int b = 0; b < kBlock; ++b)
-            out[i + b] ^= iv[b];
-        encryptBlock(out + i, out + i + 4);
-        std::memcpy(iv, out + i, kBlock);
+        l ^= loadBe32(in + i);
+        r ^= loadBe32(in + i + 4);
+        encryptPair(m_schedule, l, r);
+        storeBe32(out + i, l);
+        storeBe32(out + i + 4, r);
     }
+    storeBe32(iv, l);
+    storeBe32(iv + 4, r);
     return n;
 }
 
@@ -193,13 +197,16 @@ unsigned int Blowfish2::cfbEncrypt(const unsigned char* in, unsigned char* out, 
                                    unsigned char* iv) const {
     if (!blockArgsOk(in, out, n, nullptr))
         return 0;
-    std::memcpy(out, in, n);
+    std::uint32_t l = loadBe32(iv), r = loadBe32(iv + 4);
     for (unsigned int i = 0; i < n; i += kBlock) {
-        encryptBlock(iv, iv + 4);
-        for (unsigned int b = 0; b < kBlock; ++b)
-            out[i + b] ^= iv[b];
-        std::memcpy(iv, out + i, kBlock);
+        encryptPair(m_schedule, l, r);
+        l ^= loadBe32(in + i);
+        r ^= loadBe32(in + i + 4);
+        storeBe32(out + i, l);
+        storeBe32(out + i + 4, r);
     }
+    storeBe32(iv, l);
+    storeBe32(iv + 4, r);
     return n;
 }
 
