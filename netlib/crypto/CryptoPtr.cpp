@@ -2,10 +2,13 @@
 
 #include <new>
 
-#include "netlib/core/LogBase.h"
+#include "netlib/crypto/Blowfish.h"
 #include "netlib/crypto/Rijndael.h"
 #include "netlib/crypto/SymmetricCipher.h"
+#include "netlib/crypto/TessikArc4.h"
 #include "netlib/crypto/TessikDes.h"
+#include "netlib/crypto/TessikRc2.h"
+#include "netlib/crypto/TwoFish.h"
 
 namespace tessik {
 
@@ -16,6 +19,16 @@ CryptoPtr::CryptoPtr(int algorithmId) {
         getAes();
     else if (algorithmId == kCipherDes)
         getDes();
+    else if (algorithmId == kCipherBlowfish)
+        getBlowfish();
+    else if (algorithmId == kCipherBlowfish2)
+        getBlowfish2();
+    else if (algorithmId == kCipherTwofish)
+        getTwofish();
+    else if (algorithmId == kCipherRc2)
+        getRc2();
+    else if (algorithmId == kCipherRc4)
+        getRc4();
 }
 
 CryptoPtr::~CryptoPtr() {
@@ -24,6 +37,11 @@ CryptoPtr::~CryptoPtr() {
 
 void CryptoPtr::clear() {
     m_aes.reset();
+    m_blowfish.reset();
+    m_blowfish2.reset();
+    m_twofish.reset();
+    m_rc2.reset();
+    m_rc4.reset();
     m_des.reset();
 }
 
@@ -43,27 +61,44 @@ TessikDes* CryptoPtr::getDes() {
     return m_des.get();
 }
 
-void* CryptoPtr::notBuilt(const char* name, LogBase& log) {
-    clear();
-    log.logError(cipher_msg::kCipherNotBuilt);
-    log.logData("cipher", name);
-    return nullptr;
+Blowfish* CryptoPtr::getBlowfish() {
+    if (!m_blowfish) {
+        clear();
+        m_blowfish.reset(new (std::nothrow) Blowfish());
+    }
+    return m_blowfish.get();
 }
 
-void* CryptoPtr::getBlowfish(LogBase& log) {
-    return notBuilt("blowfish", log);
+Blowfish2* CryptoPtr::getBlowfish2() {
+    if (!m_blowfish2) {
+        clear();
+        m_blowfish2.reset(new (std::nothrow) Blowfish2());
+    }
+    return m_blowfish2.get();
 }
-void* CryptoPtr::getBlowfish2(LogBase& log) {
-    return notBuilt("blowfish2", log);
+
+TessikRc2* CryptoPtr::getRc2() {
+    if (!m_rc2) {
+        clear();
+        m_rc2.reset(new (std::nothrow) TessikRc2());
+    }
+    return m_rc2.get();
 }
-void* CryptoPtr::getTwofish(LogBase& log) {
-    return notBuilt("twofish", log);
+
+TessikArc4* CryptoPtr::getRc4() {
+    if (!m_rc4) {
+        clear();
+        m_rc4.reset(new (std::nothrow) TessikArc4());
+    }
+    return m_rc4.get();
 }
-void* CryptoPtr::getRc2(LogBase& log) {
-    return notBuilt("rc2", log);
-}
-void* CryptoPtr::getRc4(LogBase& log) {
-    return notBuilt("arc4", log);
+
+TwoFish* CryptoPtr::getTwofish() {
+    if (!m_twofish) {
+        clear();
+        m_twofish.reset(new (std::nothrow) TwoFish());
+    }
+    return m_twofish.get();
 }
 
 } // namespace tessik

@@ -6,13 +6,13 @@
 
 namespace tessik {
 
-class LogBase;
+class Blowfish;
+class Blowfish2;
 class RijndaelContext;
+class TessikArc4;
 class TessikDes;
-
-namespace cipher_msg {
-constexpr const char* kCipherNotBuilt = "This cipher is not available in this build of the library.";
-} // namespace cipher_msg
+class TessikRc2;
+class TwoFish;
 
 class CryptoPtr {
 public:
@@ -27,20 +27,21 @@ public:
     // The held object of that kind, else a fresh one with default settings.
     RijndaelContext* getAes();
     TessikDes* getDes();
-    // The legacy ciphers (Blowfish, Blowfish2, Twofish, RC2, RC4) are not part
-    // of this build yet: these clear the holder, log why and give null.
-    void* getBlowfish(LogBase& log);
-    void* getBlowfish2(LogBase& log);
-    void* getTwofish(LogBase& log);
-    void* getRc2(LogBase& log);
-    void* getRc4(LogBase& log);
+    TessikRc2* getRc2();
+    TessikArc4* getRc4();
+    Blowfish* getBlowfish();
+    Blowfish2* getBlowfish2();
+    TwoFish* getTwofish();
 
-    bool isEmpty() const { return !m_aes && !m_des; }
+    bool isEmpty() const { return !m_aes && !m_blowfish && !m_blowfish2 && !m_twofish && !m_rc2 && !m_rc4 && !m_des; }
 
 private:
-    void* notBuilt(const char* name, LogBase& log);
-
     std::unique_ptr<RijndaelContext> m_aes;
+    std::unique_ptr<Blowfish> m_blowfish;
+    std::unique_ptr<Blowfish2> m_blowfish2;
+    std::unique_ptr<TwoFish> m_twofish;
+    std::unique_ptr<TessikRc2> m_rc2;
+    std::unique_ptr<TessikArc4> m_rc4;
     std::unique_ptr<TessikDes> m_des;
 };
 

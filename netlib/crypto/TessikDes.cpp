@@ -155,9 +155,7 @@ void xor8(unsigned char* dst, const unsigned char* a, const unsigned char* b) {
 
 } // namespace
 
-TessikDes::TessikDes()
-    : m_encrypt{}, m_decrypt{}, m_iv{}, m_keyLength(kDesThreeKeyBits), m_mode(kDesModeEcb), m_paddingScheme(kPadPkcs5) {
-}
+TessikDes::TessikDes() : m_encrypt{}, m_decrypt{}, m_keyLength(kDesThreeKeyBits), m_mode(kDesModeEcb) {}
 
 TessikDes::~TessikDes() {
     std::memset(m_encrypt, 0, sizeof m_encrypt);
@@ -334,101 +332,6 @@ void TessikDes::run(bool encrypt, unsigned char* iv, const unsigned char* in, un
     } else {
         encrypt ? cbcEncrypt(iv, in, out, n) : cbcDecrypt(iv, in, out, n);
     }
-}
-
-DataBuffer* TessikDes::encryptDbNew(DataBuffer& in, LogBase& log) {
-    if (in.getSize() == 0)
-        return new DataBuffer();
-    const unsigned int original = in.getSize();
-    in.appendPadding(static_cast<int>(m_paddingScheme), kBlock);
-    const unsigned int padded = in.getSize();
-    DataBuffer* out = nullptr;
-    if (padded % kBlock != 0) {
-        log.logError(cipher_msg::kNotWholeBlocks);
-    } else {
-        out = newCipherOutput(padded);
-        run(true, m_iv, in.getData(), out->getData(), padded);
-    }
-    in.shorten(padded - original);
-    return out;
-}
-
-DataBuffer* TessikDes::decryptDbNew(const DataBuffer& in, LogBase& log) {
-    if (in.getSize() == 0)
-        return new DataBuffer();
-    if (in.getSize() % kBlock != 0) {
-        log.logError(cipher_msg::kNotWholeBlocks);
-        return nullptr;
-    }
-    std::unique_ptr<DataBuffer> out(newCipherOutput(in.getSize()));
-    run(false, m_iv, in.getData(), out->getData(), in.getSize());
-    if (!out->removePadding(static_cast<int>(m_paddingScheme), kBlock, log))
-        return nullptr;
-    return out.release();
-}
-
-DataBuffer* TessikDes::encryptChunk(const DataBuffer& in, DataBuffer& carriedIv, bool first, LogBase& log) {
-    if (in.getSize() == 0)
-        return new DataBuffer();
-    if (in.getSize() % kBlock != 0) {
-        log.logError(cipher_msg::kNotWholeBlocks);
-        return nullptr;
-    }
-    if (carriedIv.getSize() < kBlock)
-        carriedIv.appendCharRepeated(0, kBlock - carriedIv.getSize());
-    if (first)
-        std::memcpy(carriedIv.getData(), m_iv, kBlock);
-    DataBuffer* out = newCipherOutput(in.getSize());
-    run(true, carriedIv.getData(), in.getData(), out->getData(), in.getSize());
-    return out;
-}
-
-DataBuffer* TessikDes::encryptFirstChunk(const DataBuffer& in, DataBuffer& carriedIv, LogBase& log) {
-    return encryptChunk(in, carriedIv, true, log);
-}
-
-DataBuffer* TessikDes::encryptNextChunk(const DataBuffer& in, DataBuffer& carriedIv, LogBase& log) {
-    return encryptChunk(in, carriedIv, false, log);
-}
-
-DataBuffer* TessikDes::encryptLastChunk(DataBuffer& in, DataBuffer& carriedIv, LogBase& log) {
-    // An empty last chunk still gets its padding block, so that chunked and
-    // whole-buffer encryption agree.
-    const unsigned int original = in.getSize();
-    in.appendPadding(static_cast<int>(m_paddingScheme), kBlock);
-    DataBuffer* out = encryptChunk(in, carriedIv, false, log);
-    in.shorten(in.getSize() - original);
-    return out;
-}
-
-DataBuffer* TessikDes::decryptChunk(const DataBuffer& in, unsigned char* ivArea, bool first, bool last, LogBase& log) {
-    if (in.getSize() == 0)
-        return new DataBuffer();
-    if (in.getSize() % kBlock != 0) {
-        log.logError(cipher_msg::kNotWholeBlocks);
-        return nullptr;
-    }
-    if (m_mode != kDesModeEcb && !ivArea)
-        return new DataBuffer();
-    if (first && m_mode != kDesModeEcb)
-        std::memcpy(ivArea, m_iv, kBlock);
-    std::unique_ptr<DataBuffer> out(newCipherOutput(in.getSize()));
-    run(false, ivArea, in.getData(), out->getData(), in.getSize());
-    if (last && !out->removePadding(static_cast<int>(m_paddingScheme), kBlock, log))
-        return nullptr;
-    return out.release();
-}
-
-DataBuffer* TessikDes::decryptFirstChunk(const DataBuffer& in, unsigned char* ivArea, LogBase& log) {
-    return decryptChunk(in, ivArea, true, false, log);
-}
-
-DataBuffer* TessikDes::decryptNextChunk(const DataBuffer& in, unsigned char* ivArea, LogBase& log) {
-    return decryptChunk(in, ivArea, false, false, log);
-}
-
-DataBuffer* TessikDes::decryptLastChunk(const DataBuffer& in, unsigned char* ivArea, LogBase& log) {
-    return decryptChunk(in, ivArea, false, true, log);
 }
 
 } // namespace tessik

@@ -5,6 +5,7 @@
 #include <cstdint>
 
 #include "netlib/core/DataBuffer.h"
+#include "netlib/crypto/ChainedBlockCipher.h"
 
 namespace tessik {
 
@@ -16,13 +17,13 @@ constexpr unsigned int kDesSingleBits = 56;
 constexpr unsigned int kDesTwoKeyBits = 112;
 constexpr unsigned int kDesThreeKeyBits = 168;
 
-class TessikDes {
+class TessikDes : public ChainedBlockCipher {
 public:
     static constexpr int kScheduleWords = 96;
     static constexpr int kSetWords = 32;
 
     TessikDes();
-    virtual ~TessikDes();
+    ~TessikDes() override;
     TessikDes(const TessikDes&) = delete;
     TessikDes& operator=(const TessikDes&) = delete;
 
@@ -30,22 +31,8 @@ public:
     // A short IV is zero-extended; bytes past the eighth are ignored.
     void setIv(const DataBuffer& iv);
     void clearIv();
-    void setPaddingScheme(unsigned int scheme) { m_paddingScheme = scheme; }
     void setCipherMode(unsigned int mode) { m_mode = mode; }
     unsigned int getKeyLength() const { return m_keyLength; }
-    const unsigned char* getIv() const { return m_iv; }
-
-    // Each returns a new buffer the caller owns; null when the input breaks
-    // the block rule or its padding does not check.
-    DataBuffer* encryptDbNew(DataBuffer& in, LogBase& log);
-    DataBuffer* decryptDbNew(const DataBuffer& in, LogBase& log);
-
-    DataBuffer* encryptFirstChunk(const DataBuffer& in, DataBuffer& carriedIv, LogBase& log);
-    DataBuffer* encryptNextChunk(const DataBuffer& in, DataBuffer& carriedIv, LogBase& log);
-    DataBuffer* encryptLastChunk(DataBuffer& in, DataBuffer& carriedIv, LogBase& log);
-    DataBuffer* decryptFirstChunk(const DataBuffer& in, unsigned char* ivArea, LogBase& log);
-    DataBuffer* decryptNextChunk(const DataBuffer& in, unsigned char* ivArea, LogBase& log);
-    DataBuffer* decryptLastChunk(const DataBuffer& in, unsigned char* ivArea, LogBase& log);
 
     // One 8-byte key into 32 subkey words (16 rounds, two words each).
     static void desSetKey(const unsigned char key[8], std::uint32_t subkeys[kSetWords]);
@@ -65,17 +52,14 @@ private:
     void cbcDecrypt(unsigned char* iv, const unsigned char* in, unsigned char* out, unsigned int n) const;
     void cfbEncrypt(unsigned char* iv, const unsigned char* in, unsigned char* out, unsigned int n) const;
     void cfbDecrypt(unsigned char* iv, const unsigned char* in, unsigned char* out, unsigned int n) const;
-    // Runs the mode over whole blocks; iv may be null only in ECB.
-    void run(bool encrypt, unsigned char* iv, const unsigned char* in, unsigned char* out, unsigned int n) const;
-    DataBuffer* decryptChunk(const DataBuffer& in, unsigned char* ivArea, bool first, bool last, LogBase& log);
-    DataBuffer* encryptChunk(const DataBuffer& in, DataBuffer& carriedIv, bool first, LogBase& log);
+    void run(bool encrypt, unsigned char* iv, const unsigned char* in, unsigned char* out,
+             unsigned int n) const override;
+    bool chained() const override { return m_mode != kDesModeEcb; }
 
     std::uint32_t m_encrypt[kScheduleWords];
     std::uint32_t m_decrypt[kScheduleWords];
-    unsigned char m_iv[8];
     unsigned int m_keyLength;
     unsigned int m_mode;
-    unsigned int m_paddingScheme;
 };
 
 } // namespace tessik

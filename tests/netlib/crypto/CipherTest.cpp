@@ -16,35 +16,19 @@
 #include "tests/support/TestSupport.h"
 
 using namespace tessik;
+using cryptotest::Bytes;
+using cryptotest::hex;
+using cryptotest::kFailed;
+using cryptotest::str;
 using cryptotest::unhex;
 
 namespace {
-
-std::string hex(const std::string& s) {
-    return grvtest::ToHex(s);
-}
-std::string hex(const void* p, std::size_t n) {
-    return cryptotest::hex(p, n);
-}
-std::string hex(const DataBuffer& db) {
-    return cryptotest::hex(db);
-}
 
 grvtest::RunResult runWithInput(const std::vector<std::string>& argv, const std::string& input) {
     grvtest::RunOptions options;
     options.input = input;
     return grvtest::RunProgram(argv, options);
 }
-
-const std::string kFailed = "<failed>";
-
-std::string str(const DataBuffer* db) {
-    return db ? std::string(reinterpret_cast<const char*>(db->getData()), db->getSize()) : kFailed;
-}
-
-struct Bytes : DataBuffer {
-    explicit Bytes(const std::string& s) { append(s.data(), static_cast<unsigned int>(s.size())); }
-};
 
 struct Spec {
     int cipher;    // kCipherAes or kCipherDes

@@ -16,6 +16,14 @@ std::string hex(const tessik::DataBuffer& db) {
     return hex(db.getData(), db.getSize());
 }
 
+std::string hex(const std::string& bytes) {
+    return grvtest::ToHex(bytes);
+}
+
+std::string str(const tessik::DataBuffer* db) {
+    return db ? std::string(reinterpret_cast<const char*>(db->getData()), db->getSize()) : kFailed;
+}
+
 std::string unhex(const std::string& h) {
     std::string out;
     for (std::size_t i = 0; i + 1 < h.size(); i += 2)

@@ -13,9 +13,19 @@ using Record = std::map<std::string, std::string>;
 
 std::string hex(const void* p, std::size_t n);
 std::string hex(const tessik::DataBuffer& db);
+std::string hex(const std::string& bytes);
 std::string unhex(const std::string& hex);
 std::string dataPath(const std::string& name);
 std::string randomBytes(std::mt19937& rng, std::size_t n);
+
+// What the cipher helpers give for a call that returned no buffer.
+inline const std::string kFailed = "<failed>";
+// The bytes of a cipher's result, kFailed for null.
+std::string str(const tessik::DataBuffer* db);
+
+struct Bytes : tessik::DataBuffer {
+    explicit Bytes(const std::string& s) { append(s.data(), static_cast<unsigned int>(s.size())); }
+};
 
 // "Name = value" files (CAVP responses, the RFC HMAC files): one record per
 // value of `last`, holding every name seen since the previous record.
