@@ -8,6 +8,7 @@
 #include "netlib/core/LogBase.h"
 #include "netlib/core/StringBuffer.h"
 #include "netlib/core/TreeNode.h"
+#include "netlib/core/XString.h"
 #include "netlib/pki/Asn1.h"
 #include "netlib/pki/AsnItem.h"
 #include "netlib/pki/DistinguishedName.h"
