@@ -385,67 +385,6 @@ bool Asn1::encodeDer(DataBuffer& out, bool allowIndefinite, StringBuffer* trace,
 namespace {
 
 bool decodeBerLevel(const unsigned char* data, std::uint32_t length, ExtPtrArray& out, int maxItems, bool deep,
-                    std::uint32_t& consumed, StringBuffer* trace, LogBase& log, int depth);
-
-// Reads identifier and length; every header byte counts as consumed.
-bool readBerHeader(const unsigned char* p, std::uint32_t n, Asn1& node, bool& indefinite, std::uint32_t& len,
-                   std::uint32_t& size, LogBase& log) {
-    node.tagClass = p[0] >> 6;
-    node.primitive = (p[0] & kConstructedBit) ? 0 : 1;
-    std::uint32_t pos = 1;
-    if ((p[0] & 0x1F) == kHighTagNumber) {
-        if (n < 2) {
-            log.logError(asn_msg::kPrematureA);
-            return false;
-        }
-        std::uint32_t t = 0;
-        for (unsigned int k = 0;; ++k) {
-            if (pos >= n) {
-                log.logError(asn_msg::kPrematureB);
-                return false;
-            }
-            if (k == kMaxTagBytes - 1 && (p[pos] & 0x80)) {
-                log.logError(asn_msg::kTagTooLong);
-                return false;
-            }
-            t = (t << 7) | (p[pos] & 0x7F);
-            if (!(p[pos++] & 0x80))
-                break;
-        }
-        node.tag = t;
-    } else {
-        node.tag = p[0] & 0x1F;
-    }
-    if (pos >= n) {
-        log.logError(asn_msg::kPrematureC);
-        return false;
-    }
-    unsigned char l = p[pos++];
-    indefinite = l == kIndefiniteLength;
-    len = 0;
-    if (l < 0x80) {
-        len = l;
-    } else if (!indefinite) {
-        unsigned int count = l & 0x7F;
-        if (count > kMaxLengthBytes) {
-            log.logError(asn_msg::kLengthTooLongBer);
-            for (const char* line : asn_msg::kLengthHints)
-                log.logError(line);
-            return false;
-        }
-        for (unsigned int k = 0; k < count; ++k) {
-            if (pos >= n) {
-                log.logError(asn_msg::kPrematureD);
-                return false;
-            }
-            len = (len << 8) | p[pos++];
-        }
-    }
-    size = pos;
-    return true;
-}
-
-bool decodeBerLevel(const unsigned char* data, std::uint32_t length, ExtPtrArray& out, int maxItems, bool deep,
                     std::uint32_t& consumed, StringBuffer* trace, LogBase& log, int depth) {
     consumed = 0;
     if (!data) {
@@ -481,12 +420,16 @@ bool decodeBerLevel(const unsigned char* data, std::uint32_t length, ExtPtrArray
         Asn1* node = new (std::nothrow) Asn1();
         if (!node)
             return false;
-        bool indefinite = false;
-        std::uint32_t len = 0, size = 0;
-        if (!readBerHeader(p, remaining, *node, indefinite, len, size, log)) {
+        AsnHeader h;
+        if (!readAsnHeader(p, remaining, h, log, asn_msg::kLengthTooLongBer)) {
             delete node;
             return false;
         }
+        node->tagClass = h.cls;
+        node->primitive = h.constructed ? 0 : 1;
+        node->tag = h.tag;
+        bool indefinite = h.indefinite;
+        std::uint32_t len = h.length, size = h.size;
         traceLine(trace, node->primitive ? "len=%d\n" : "totalLen=%d\n", len);
         consumed += size;
         p += size;

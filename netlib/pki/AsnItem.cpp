@@ -259,26 +259,13 @@ void appendOidText(const unsigned char* p, std::uint32_t n, StringBuffer& out) {
 
 // ---------------------------------------------------------------- decoding
 
-namespace {
-
-struct Header {
-    std::uint8_t cls = 0;
-    bool constructed = false;
-    std::uint32_t tag = 0;
-    bool indefinite = false;
-    std::uint32_t length = 0;
-    std::uint32_t size = 0; // identifier and length bytes
-};
-
-void logLengthTooLong(LogBase& log, const char* first) {
+static void logLengthTooLong(LogBase& log, const char* first) {
     log.logError(first);
     for (const char* line : asn_msg::kLengthHints)
         log.logError(line);
 }
 
-// Reads identifier and length at p (n bytes, n >= 1, p[0] != 0). On failure
-// logs the reason and returns false.
-bool readHeader(const unsigned char* p, std::uint32_t n, Header& h, LogBase& log, const char* tooLongText) {
+bool readAsnHeader(const unsigned char* p, std::uint32_t n, AsnHeader& h, LogBase& log, const char* tooLongText) {
     h.cls = p[0] >> 6;
     h.constructed = (p[0] & kConstructedBit) != 0;
     std::uint32_t pos = 1;
@@ -335,6 +322,8 @@ bool readHeader(const unsigned char* p, std::uint32_t n, Header& h, LogBase& log
     h.size = pos;
     return true;
 }
+
+namespace {
 
 void logQp(LogBase& log, const unsigned char* p, std::uint32_t n) {
     std::string text(reinterpret_cast<const char*>(p), n);
@@ -488,8 +477,8 @@ ExtPtrArray* decodeLevel(const unsigned char* data, std::uint32_t length, std::u
             log.logError(asn_msg::kZeroTagDer);
             return list;
         }
-        Header h;
-        if (!readHeader(p, remaining, h, log, asn_msg::kLengthTooLongDer)) {
+        AsnHeader h;
+        if (!readAsnHeader(p, remaining, h, log, asn_msg::kLengthTooLongDer)) {
             log.logError(asn_msg::kHeaderFailed);
             return list;
         }

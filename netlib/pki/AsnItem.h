@@ -95,6 +95,20 @@ bool derToXml(const DataBuffer& der, StringBuffer& out, ExtPtrArray* ext, LogBas
 // The same decoding, built as an element tree (caller owns the root).
 TreeNode* derToTree(const DataBuffer& der, LogBase& log, bool verbose);
 
+// Identifier and length octets of one item.
+struct AsnHeader {
+    std::uint8_t cls = 0;
+    bool constructed = false;
+    std::uint32_t tag = 0;
+    bool indefinite = false;
+    std::uint32_t length = 0;
+    std::uint32_t size = 0; // identifier and length bytes
+};
+// Reads the header at p (n >= 1 bytes, p[0] not 0); false, with the reason
+// logged (tooLongText for a length of more than 4 bytes), when it is cut
+// short or malformed.
+bool readAsnHeader(const unsigned char* p, std::uint32_t n, AsnHeader& h, LogBase& log, const char* tooLongText);
+
 // Friendly names of PKCS#7, PKCS#9 and PKCS#12 OIDs; null when unknown.
 const char* getOidFriendlyName(const char* oid);
 
