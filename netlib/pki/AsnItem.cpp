@@ -366,10 +366,9 @@ void logPrimitiveVerbose(LogBase& log, const AsnItem& item, const unsigned char*
         log.logDataLong("numBytes", static_cast<int>(n));
         break;
     }
-    if (item.tag == kTagUtf8String || item.tag == kTagPrintableString || item.tag == kTagIa5String ||
-        item.tag == kTagT61String || item.tag == kTagUtcTime || (item.tag > kTagUtcTime) ||
-        (item.tag != kTagBoolean && item.tag != kTagInteger && item.tag != kTagBitString &&
-         item.tag != kTagOctetString && item.tag != kTagNull && item.tag != kTagOid))
+    bool hasOwnLines = item.tag == kTagBoolean || item.tag == kTagInteger || item.tag == kTagBitString ||
+                       item.tag == kTagOctetString || item.tag == kTagNull || item.tag == kTagOid;
+    if (!hasOwnLines)
         logQp(log, p, n);
 }
 

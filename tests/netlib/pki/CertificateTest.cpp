@@ -374,8 +374,9 @@ TEST(Certificate, NamesSerialsAndBags) {
     TessikX509 cert;
     Logger log;
     ASSERT_TRUE(cert.loadFromBytes(reinterpret_cast<const unsigned char*>(bag.data()),
-                                   static_cast<std::uint32_t>(bag.size()), log, false));
+                                   static_cast<std::uint32_t>(bag.size()), log, true));
     EXPECT_NE(logText(log).find(x509_msg::kLoadingP7b), std::string::npos);
+    EXPECT_NE(logText(log).find("1.2.840.113549.1.7.2 (PKCS7 SignedData)"), std::string::npos);
     XString dn, serial, asIs;
     cert.getDnText(true, true, dn, log);
     EXPECT_STREQ(dn.getUtf8(), "C=US, O=\"Acme, Inc\", OID.2.5.4.43=odd, CN=host");
