@@ -12,6 +12,7 @@
 #include "netlib/core/TreeNode.h"
 #include "netlib/pki/Asn1.h"
 #include "netlib/pki/AsnItem.h"
+#include "netlib/pki/AsnTreePath.h"
 #include "netlib/pki/PkiConstants.h"
 
 using namespace tessik;
@@ -319,6 +320,53 @@ TEST(BerDecoder, DeepNestingStopsWithoutCrashing) {
     StringBuffer xml;
     derToXml(*in, xml, nullptr, log, false);
     EXPECT_NE(logText(log).find(asn_msg::kTooDeep), std::string::npos);
+}
+
+} // namespace
+
+namespace {
+
+TEST(AsnTreePath, EveryFormTheCertificateCodeUses) {
+    // <sequence><int>05</int><set><oid>2.5.4.3</oid><printable>x</printable></set>
+    //   <contextSpecific tag="3" constructed="1"><int>07</int></contextSpecific><int>09</int></sequence>
+    Logger log;
+    TreeNode* root = derToTree(*fromHex("301502010531080603550403130178a303020107020109"), log, false);
+    ASSERT_NE(root, nullptr);
+    struct Case {
+        const char* path;
+        bool ok;
+        const char* out;
+        const char* landsOn; // tag of the current node afterwards
+    } cases[] = {
+        {"int|*", true, "05", "sequence"},
+        {"int[1]|*", true, "09", "sequence"},
+        {"int[2]|*", false, "", "sequence"},
+        {"/T/oid|*", true, "2.5.4.3", "sequence"},
+        {"/C/oid,2.5.4.3|..|printable|*", true, "x", "sequence"},
+        {"/C/oid,2.5.4.4|..|printable|*", false, "", "sequence"},
+        {"/A/contextSpecific,tag,3|int|*", true, "07", "sequence"},
+        {"/A/contextSpecific,tag|int|*", false, "", "sequence"},
+        {"/A/contextSpecific,tag,3|(constructed)", true, "1", "sequence"},
+        {"||int|", true, "", "sequence"},
+        {"set|$", true, "", "set"},
+        {"..|$", false, "", "sequence"},
+        {"int|?", false, "", "sequence"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.path);
+        TreeNode* current = root;
+        StringBuffer out("stale");
+        EXPECT_EQ(resolveTreePath(current, c.path, out, log), c.ok);
+        EXPECT_STREQ(out.getString(), c.out);
+        EXPECT_STREQ(current->getTag(), c.landsOn);
+    }
+    EXPECT_NE(logText(log).find(x509_msg::kInvalidCmd), std::string::npos);
+    TreeNode* copy = copyAsnElement(root->getChild(2), nullptr);
+    ASSERT_NE(copy, nullptr);
+    EXPECT_TRUE(copy->hasAttrWithValue("tag", "3"));
+    EXPECT_STREQ(copy->getChild(0)->getContent(), "07");
+    copy->deleteTree();
+    root->deleteTree();
 }
 
 } // namespace
