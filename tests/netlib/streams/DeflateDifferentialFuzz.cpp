@@ -55,7 +55,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (!z.isReady())
         return 0;
     Bytes out, buf(room);
-    LogNull log;
+    tessik::LogNull log;
     std::size_t at = 0;
     bool finished = false;
     while (!finished) {
