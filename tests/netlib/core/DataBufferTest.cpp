@@ -58,6 +58,7 @@ TEST(DataBufferGrowth, SteppedRule) {
         {150000, 10, 250000},
         {1500000, 10, 2500000},
         {12500000, 10, 24500000},
+        {30000000, 10, 45000000},  // past the largest step: half the size again
     };
     for (const auto& c : cases) {
         DataBuffer db;
@@ -83,6 +84,10 @@ TEST(DataBufferGrowth, SingleByteAndExactSteps) {
     EXPECT_EQ(u.appendCharUtf8(0x20AC), 3);
     EXPECT_EQ(u.getCapacity(), 20000u);
     EXPECT_EQ(bytes(u), (std::vector<unsigned char>{0xE2, 0x82, 0xAC}));
+    DataBuffer big;
+    fill(big, 100000);
+    ASSERT_TRUE(big.appendChar('z'));
+    EXPECT_EQ(big.getCapacity(), 150000u);  // a single byte at a time never grows linearly
     EXPECT_EQ(u.appendCharUtf8(0x41), 1);
     EXPECT_EQ(u.appendCharUtf8(0xE9), 2);
     EXPECT_EQ(u.appendCharUtf8(0xD800), 3);  // a lone surrogate unit by itself

@@ -76,6 +76,26 @@ TEST(StringBufferGrowth, FollowsTheHalvingStep) {
     EXPECT_EQ(large.getSize(), 8 * 400000);
 }
 
+TEST(StringBufferGrowth, LargeBuffersGrowByHalfTheirText) {
+    // Byte by byte past a few megabytes: each growth adds at least half the
+    // text, not the fixed 500000 step, so the number of moves stays small.
+    StringBuffer sb;
+    int moves = 0, cap = sb.getCapacity();
+    for (int i = 0; i < 8000000; ++i) {
+        sb.appendChar('q');
+        if (sb.getCapacity() != cap) {
+            if (sb.getSize() > 1000000) {
+                EXPECT_GE(sb.getCapacity(), sb.getSize() + sb.getSize() / 2);
+            }
+            cap = sb.getCapacity();
+            ++moves;
+        }
+    }
+    EXPECT_EQ(sb.getSize(), 8000000);
+    EXPECT_LT(moves, 30);
+    EXPECT_EQ(sb.getGrowBy(), 500000);
+}
+
 TEST(StringBufferGrowth, PrependDoesNotChangeTheStep) {
     StringBuffer sb("world");
     sb.prepend("hello ");
