@@ -107,27 +107,6 @@ bool isLegalUtf8(const unsigned char* p, int length) {
     return trailingBytes(p[0]) + 1 == length;
 }
 
-int decodeUtf8Char(const unsigned char* p, unsigned int available, std::uint16_t& unit) {
-    if (available == 0) return -2;
-    unsigned char lead = p[0];
-    if (lead < 0x80) {
-        unit = lead;
-        return 1;
-    }
-    if (lead < 0xC2 || lead >= 0xF0) return -1;
-    if (lead < 0xE0) {
-        if (available < 2) return -2;
-        if (p[1] < 0x80 || p[1] > 0xBF) return -1;
-        unit = static_cast<std::uint16_t>(((lead & 0x1F) << 6) | (p[1] & 0x3F));
-        return 2;
-    }
-    if (available < 3) return -2;
-    if (p[1] < 0x80 || p[1] > 0xBF || p[2] < 0x80 || p[2] > 0xBF) return -1;
-    if (lead == 0xE0 && p[1] < 0xA0) return -1;
-    unit = static_cast<std::uint16_t>(((lead & 0x0F) << 12) | ((p[1] & 0x3F) << 6) | (p[2] & 0x3F));
-    return 3;
-}
-
 bool utf8ToUtf16(const unsigned char* bytes, unsigned int count, DataBuffer& out) {
     if (!bytes || count == 0) return true;
     Stager s(out);

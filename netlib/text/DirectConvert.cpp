@@ -1,0 +1,282 @@
+#include "netlib/text/DirectConvert.h"
+
+#include <algorithm>
+#include <cstdint>
+#include <cstring>
+#include <iterator>
+
+#include "netlib/core/DataBuffer.h"
+#include "netlib/core/EncodingConvert.h"
+#include "netlib/core/Utf.h"
+#include "netlib/text/CodePageTables.h"
+#include "netlib/text/DirectTables.h"
+
+namespace tessik {
+namespace {
+
+constexpr int kUtf8Page = 65001;
+// Pages whose encoders do more than a table lookup.
+constexpr int kArabicPages[] = {1256, 28596};
+
+// Input taken per round; the output room for a round is made beforehand.
+constexpr unsigned kRound = 1u << 16;
+// Worst output per input byte: UTF-8 from a page, and a page's codes.
+constexpr unsigned kUtf8PerByte = 3;
+constexpr unsigned kCodePerByte = 2;
+// Slack for a character straddling the end of a round and whole-word stores.
+constexpr unsigned kRoundSlack = 16;
+
+constexpr std::uint64_t kHighBits = 0x8080808080808080ull;
+constexpr std::uint64_t kLowBits = 0x0101010101010101ull;
+constexpr unsigned kWord = 8;
+
+std::uint64_t load64(const unsigned char* p) {
+    std::uint64_t v;
+    std::memcpy(&v, p, sizeof v);
+    return v;
+}
+
+bool hasZeroByte(std::uint64_t v) {
+    return ((v - kLowBits) & ~v & kHighBits) != 0;
+}
+
+// Output written straight into the buffer's block, room made round by round
+// and grown geometrically.
+class DirectOut {
+public:
+    explicit DirectOut(DataBuffer& out) : m_out(out) {}
+    ~DirectOut() { commit(); }
+    DirectOut(const DirectOut&) = delete;
+    DirectOut& operator=(const DirectOut&) = delete;
+
+    // Room for n more bytes; false when the buffer cannot grow that far.
+    bool reserve(std::uint64_t n) {
+        if (m_w && static_cast<std::uint64_t>(m_end - m_w) >= n)
+            return true;
+        commit();
+        const std::uint64_t size = m_out.getSize();
+        const std::uint64_t need = size + n;
+        constexpr std::uint64_t kMax32 = 0xFFFFFFFFull;
+        if (need > kMax32)
+            return false;
+        if (m_out.getCapacity() < need) {
+            const std::uint64_t wanted = std::min(std::max(need, size + size / 2), kMax32);
+            if (!m_out.ensureCapacity(static_cast<unsigned int>(wanted)) || m_out.getCapacity() < need)
+                return false;
+        }
+        m_w = m_out.getData() + size;
+        m_end = m_out.getData() + m_out.getCapacity();
+        return true;
+    }
+    void commit() {
+        if (m_w)
+            m_out.setSize(static_cast<unsigned int>(m_w - m_out.getData()));
+    }
+
+    unsigned char* m_w = nullptr;
+
+private:
+    DataBuffer& m_out;
+    unsigned char* m_end = nullptr;
+};
+
+// Units to UTF-8, as the UTF-16 to UTF-8 step writes them (no surrogates
+// reach it): the unit 0 is dropped.
+struct Utf8Sink {
+    unsigned char* w;
+    std::uint64_t dropped = 0;
+    bool ok = true;
+
+    void ascii8(std::uint64_t v) {
+        std::memcpy(w, &v, kWord);
+        w += kWord;
+    }
+    void unit(std::uint16_t u) {
+        if (u < 0x80) {
+            if (u == 0) {
+                dropped += 2;
+                return;
+            }
+            *w++ = static_cast<unsigned char>(u);
+        } else if (u < 0x800) {
+            w[0] = static_cast<unsigned char>(0xC0 | (u >> 6));
+            w[1] = static_cast<unsigned char>(0x80 | (u & 0x3F));
+            w += 2;
+        } else {
+            w[0] = static_cast<unsigned char>(0xE0 | (u >> 12));
+            w[1] = static_cast<unsigned char>(0x80 | ((u >> 6) & 0x3F));
+            w[2] = static_cast<unsigned char>(0x80 | (u & 0x3F));
+            w += 3;
+        }
+    }
+};
+
+// Units to a page's codes, as the hashed encoder writes them.
+struct PageSink {
+    const DirectEncodeTable& table;
+    unsigned char* w;
+    std::uint64_t dropped = 0;
+    bool ok = true;
+
+    void ascii8(std::uint64_t v) {
+        std::memcpy(w, &v, kWord);
+        w += kWord;
+    }
+    void unit(std::uint16_t u) {
+        const std::uint32_t code = table.codes[u];
+        if (code == 0) {
+            dropped += 2;
+            ok = false;
+            return;
+        }
+        // Both bytes stored, the length decides how many count.
+        w[0] = static_cast<unsigned char>(code);
+        w[1] = static_cast<unsigned char>(code >> 8);
+        w += (code >> DirectEncodeTable::kLengthShift) & 3u;
+    }
+};
+
+// One round of page bytes from p[i] to at least p[stop]; a two-byte code may
+// end one byte beyond.
+template <class Sink>
+void decodePage(const DirectDecodeTable& t, bool asciiWords, const unsigned char* p, unsigned n, unsigned& i,
+                unsigned stop, Sink& sink, std::uint64_t& dropped) {
+    const bool hasPairs = !t.pairs.empty();
+    while (i < stop) {
+        if (asciiWords) {
+            while (stop - i >= kWord) {
+                const std::uint64_t v = load64(p + i);
+                if ((v & kHighBits) || hasZeroByte(v))
+                    break;
+                sink.ascii8(v);
+                i += kWord;
+            }
+            if (i >= stop)
+                break;
+        }
+        const unsigned c = p[i];
+        if (hasPairs && t.leadsPair[c] && i + 1 < n) {
+            const std::uint16_t u = t.pairs[(c << 8) | p[i + 1]];
+            if (u != DirectDecodeTable::kNone) {
+                sink.unit(u);
+                i += 2;
+                continue;
+            }
+        }
+        ++i;
+        const std::uint16_t u = t.single[c];
+        if (u == DirectDecodeTable::kNone)
+            ++dropped;
+        else
+            sink.unit(u);
+    }
+}
+
+// One round of UTF-8 from p[i] to at least p[stop], decoded as the UTF-8 to
+// UTF-16 step does; a sequence may end three bytes beyond.
+template <class Sink>
+void decodeUtf8(bool asciiWords, const unsigned char* p, unsigned n, unsigned& i, unsigned stop, Sink& sink,
+                std::uint64_t& dropped) {
+    while (i < stop) {
+        if (asciiWords) {
+            while (stop - i >= kWord) {
+                const std::uint64_t v = load64(p + i);
+                if (v & kHighBits)
+                    break;
+                sink.ascii8(v);
+                i += kWord;
+            }
+            if (i >= stop)
+                break;
+        }
+        const unsigned char b = p[i];
+        if (b < 0x80) {
+            sink.unit(b);
+            ++i;
+            continue;
+        }
+        if (b >= 0xF0 && n - i >= 4 && isLegalUtf8(p + i, 4)) {
+            std::uint32_t v = (static_cast<std::uint32_t>(b & 0x07) << 18) | ((p[i + 1] & 0x3Fu) << 12) |
+                              ((p[i + 2] & 0x3Fu) << 6) | (p[i + 3] & 0x3Fu);
+            v -= 0x10000;
+            sink.unit(static_cast<std::uint16_t>(0xD800 | (v >> 10)));
+            sink.unit(static_cast<std::uint16_t>(0xDC00 | (v & 0x3FF)));
+            i += 4;
+            continue;
+        }
+        std::uint16_t unit = 0;
+        const int used = decodeUtf8Char(p + i, n - i, unit);
+        if (used > 0) {
+            sink.unit(unit);
+            i += static_cast<unsigned>(used);
+        } else {
+            ++dropped;
+            ++i;
+        }
+    }
+}
+
+// Runs the rounds: `decode` consumes input from i up to a stop into the sink.
+template <class Sink, class Decode>
+bool run(unsigned n, unsigned perByte, Sink& sink, DataBuffer& out, Decode decode) {
+    DirectOut o(out);
+    std::uint64_t dropped = 0;
+    unsigned i = 0;
+    while (i < n) {
+        const unsigned round = std::min(n - i, kRound);
+        if (!o.reserve(static_cast<std::uint64_t>(round) * perByte + kRoundSlack)) {
+            noteDroppedInput(dropped + sink.dropped);
+            return false;
+        }
+        sink.w = o.m_w;
+        decode(i, i + round, dropped);
+        o.m_w = sink.w;
+    }
+    noteDroppedInput(dropped + sink.dropped);
+    return sink.ok;
+}
+
+bool isArabicPage(int page) {
+    return std::find(std::begin(kArabicPages), std::end(kArabicPages), page) != std::end(kArabicPages);
+}
+
+} // namespace
+
+int convertDirect(int from, int to, const unsigned char* p, unsigned int n, DataBuffer& out) {
+    if (from == to || from == kGb18030Page || to == kGb18030Page || isArabicPage(to))
+        return -1;
+    if ((from != kUtf8Page && !isTablePage(from)) || (to != kUtf8Page && !isTablePage(to)))
+        return -1;
+    const DirectDecodeTable* dec = from == kUtf8Page ? nullptr : directDecodeTable(from);
+    const DirectEncodeTable* enc = to == kUtf8Page ? nullptr : directEncodeTable(to);
+    if (from != kUtf8Page && (!dec || !dec->usable))
+        return -1;
+    if (to != kUtf8Page && (!enc || !enc->usable))
+        return -1;
+
+    if (from == kUtf8Page) {
+        PageSink sink{*enc, nullptr};
+        const bool words = enc->asciiTransparent;
+        return run(n, kCodePerByte, sink, out, [&](unsigned& i, unsigned stop, std::uint64_t& dropped) {
+            decodeUtf8(words, p, n, i, stop, sink, dropped);
+        });
+    }
+    if (to == kUtf8Page) {
+        // A surrogate unit would pair with its neighbour in UTF-8.
+        if (dec->yieldsSurrogates)
+            return -1;
+        Utf8Sink sink{nullptr};
+        const bool words = dec->asciiTransparent;
+        run(n, kUtf8PerByte, sink, out, [&](unsigned& i, unsigned stop, std::uint64_t& dropped) {
+            decodePage(*dec, words, p, n, i, stop, sink, dropped);
+        });
+        return 1;
+    }
+    PageSink sink{*enc, nullptr};
+    const bool words = dec->asciiTransparent && enc->asciiTransparent;
+    return run(n, kCodePerByte, sink, out, [&](unsigned& i, unsigned stop, std::uint64_t& dropped) {
+        decodePage(*dec, words, p, n, i, stop, sink, dropped);
+    });
+}
+
+} // namespace tessik
