@@ -80,35 +80,11 @@ private:
     unsigned char* m_end = nullptr;
 };
 
-// Units to UTF-8, as the UTF-16 to UTF-8 step writes them (no surrogates
-// reach it): the unit 0 is dropped.
-struct Utf8Sink {
+// Where page bytes to UTF-8 write; nothing is dropped on the way out.
+struct Utf8Writer {
     unsigned char* w;
     std::uint64_t dropped = 0;
     bool ok = true;
-
-    void ascii8(std::uint64_t v) {
-        std::memcpy(w, &v, kWord);
-        w += kWord;
-    }
-    void unit(std::uint16_t u) {
-        if (u < 0x80) {
-            if (u == 0) {
-                dropped += 2;
-                return;
-            }
-            *w++ = static_cast<unsigned char>(u);
-        } else if (u < 0x800) {
-            w[0] = static_cast<unsigned char>(0xC0 | (u >> 6));
-            w[1] = static_cast<unsigned char>(0x80 | (u & 0x3F));
-            w += 2;
-        } else {
-            w[0] = static_cast<unsigned char>(0xE0 | (u >> 12));
-            w[1] = static_cast<unsigned char>(0x80 | ((u >> 6) & 0x3F));
-            w[2] = static_cast<unsigned char>(0x80 | (u & 0x3F));
-            w += 3;
-        }
-    }
 };
 
 // Units to a page's codes, as the hashed encoder writes them.
@@ -170,6 +146,46 @@ void decodePage(const DirectDecodeTable& t, bool asciiWords, const unsigned char
         else
             sink.unit(u);
     }
+}
+
+// One round of page bytes to UTF-8 through the table's UTF-8 forms, as the
+// road through UTF-16 writes them (the unit 0 dropped); from p[i] to at
+// least p[stop], a two-byte code may end one byte beyond.
+unsigned char* pageToUtf8(const DirectDecodeTable& t, const unsigned char* p, unsigned n, unsigned& i, unsigned stop,
+                          unsigned char* w, std::uint64_t& dropped) {
+    using T = DirectDecodeTable;
+    const bool hasPairs = !t.pairsUtf8.empty();
+    const unsigned lastByte = n - 1;
+    while (i < stop) {
+        if (t.asciiTransparent) {
+            while (stop - i >= kWord) {
+                const std::uint64_t v = load64(p + i);
+                if ((v & kHighBits) || hasZeroByte(v)) break;
+                std::memcpy(w, &v, kWord);
+                w += kWord;
+                i += kWord;
+            }
+            if (i >= stop) break;
+        }
+        const unsigned c = p[i];
+        std::uint32_t e = 0;
+        if (hasPairs && t.leadsPair[c] && i < lastByte) e = t.pairsUtf8[(c << 8) | p[i + 1]];
+        if (e) {
+            i += 2;
+        } else {
+            e = t.singleUtf8[c];
+            ++i;
+            if (!e) {
+                ++dropped;
+                continue;
+            }
+        }
+        // All four bytes stored, the length decides how many count.
+        std::memcpy(w, &e, sizeof e);
+        w += (e >> T::kUtf8LengthShift) & 3u;
+        if (e & T::kUtf8ZeroUnit) dropped += 2;
+    }
+    return w;
 }
 
 // One round of UTF-8 from p[i] to at least p[stop], decoded as the UTF-8 to
@@ -265,10 +281,9 @@ int convertDirect(int from, int to, const unsigned char* p, unsigned int n, Data
         // A surrogate unit would pair with its neighbour in UTF-8.
         if (dec->yieldsSurrogates)
             return -1;
-        Utf8Sink sink{nullptr};
-        const bool words = dec->asciiTransparent;
+        Utf8Writer sink{nullptr};
         run(n, kUtf8PerByte, sink, out, [&](unsigned& i, unsigned stop, std::uint64_t& dropped) {
-            decodePage(*dec, words, p, n, i, stop, sink, dropped);
+            sink.w = pageToUtf8(*dec, p, n, i, stop, sink.w, dropped);
         });
         return 1;
     }

@@ -22,6 +22,17 @@ bool unitOf(const unsigned char* v, unsigned length, std::uint16_t& unit) {
     return unit != DirectDecodeTable::kNone;
 }
 
+std::uint32_t utf8Form(std::uint16_t u) {
+    using T = DirectDecodeTable;
+    if (u == T::kNone) return 0;
+    if (u == 0) return T::kUtf8Present | T::kUtf8ZeroUnit;
+    if (u < 0x80) return T::kUtf8Present | (1u << T::kUtf8LengthShift) | u;
+    if (u < 0x800)
+        return T::kUtf8Present | (2u << T::kUtf8LengthShift) | (0xC0u | (u >> 6)) | ((0x80u | (u & 0x3F)) << 8);
+    return T::kUtf8Present | (3u << T::kUtf8LengthShift) | (0xE0u | (u >> 12)) | ((0x80u | ((u >> 6) & 0x3F)) << 8) |
+           ((0x80u | (u & 0x3F)) << 16);
+}
+
 void finishDecode(DirectDecodeTable& t) {
     t.asciiTransparent = true;
     for (unsigned c = 1; c < kAsciiEnd; ++c)
@@ -35,6 +46,13 @@ void finishDecode(DirectDecodeTable& t) {
         note(u);
     for (std::uint16_t u : t.pairs)
         note(u);
+    if (t.yieldsSurrogates)
+        return;
+    for (unsigned b = 0; b < kByteValues; ++b)
+        t.singleUtf8[b] = utf8Form(t.single[b]);
+    t.pairsUtf8.resize(t.pairs.size());
+    for (std::size_t i = 0; i < t.pairs.size(); ++i)
+        t.pairsUtf8[i] = utf8Form(t.pairs[i]);
 }
 
 } // namespace

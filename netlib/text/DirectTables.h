@@ -26,6 +26,16 @@ struct DirectDecodeTable {
     bool yieldsSurrogates = false;
     // Bytes 0x01 to 0x7F stand for themselves and start no pair.
     bool asciiTransparent = false;
+
+    // The same characters ready as UTF-8, for pages without surrogates:
+    // 0 for none, else kUtf8Present, the length (0 to 3) at kUtf8LengthShift
+    // and the bytes from the low byte up; the unit 0, which UTF-8 text does
+    // not carry, is kUtf8Present | kUtf8ZeroUnit with no bytes.
+    static constexpr std::uint32_t kUtf8Present = 0x80000000u;
+    static constexpr std::uint32_t kUtf8ZeroUnit = 0x40000000u;
+    static constexpr int kUtf8LengthShift = 24;
+    std::uint32_t singleUtf8[256] = {};
+    std::vector<std::uint32_t> pairsUtf8;
 };
 
 // UTF-16 units to page bytes.
