@@ -154,22 +154,25 @@ void decodePage(const DirectDecodeTable& t, bool asciiWords, const unsigned char
 unsigned char* pageToUtf8(const DirectDecodeTable& t, const unsigned char* p, unsigned n, unsigned& i, unsigned stop,
                           unsigned char* w, std::uint64_t& dropped) {
     using T = DirectDecodeTable;
-    const bool hasPairs = !t.pairsUtf8.empty();
+    // Bytes that lead no pair find 0 there, so the byte alone decides.
+    const std::uint32_t* pairs = t.pairsUtf8.empty() ? nullptr : t.pairsUtf8.data();
     const unsigned lastByte = n - 1;
     while (i < stop) {
-        if (t.asciiTransparent) {
+        unsigned c = p[i];
+        if (c < 0x80 && t.asciiTransparent) {
             while (stop - i >= kWord) {
                 const std::uint64_t v = load64(p + i);
-                if ((v & kHighBits) || hasZeroByte(v)) break;
+                if ((v & kHighBits) || hasZeroByte(v))
+                    break;
                 std::memcpy(w, &v, kWord);
                 w += kWord;
                 i += kWord;
             }
-            if (i >= stop) break;
+            if (i >= stop)
+                break;
+            c = p[i];
         }
-        const unsigned c = p[i];
-        std::uint32_t e = 0;
-        if (hasPairs && t.leadsPair[c] && i < lastByte) e = t.pairsUtf8[(c << 8) | p[i + 1]];
+        std::uint32_t e = pairs && i < lastByte ? pairs[(c << 8) | p[i + 1]] : 0;
         if (e) {
             i += 2;
         } else {
@@ -183,7 +186,8 @@ unsigned char* pageToUtf8(const DirectDecodeTable& t, const unsigned char* p, un
         // All four bytes stored, the length decides how many count.
         std::memcpy(w, &e, sizeof e);
         w += (e >> T::kUtf8LengthShift) & 3u;
-        if (e & T::kUtf8ZeroUnit) dropped += 2;
+        if (e & T::kUtf8ZeroUnit)
+            dropped += 2;
     }
     return w;
 }
@@ -194,7 +198,7 @@ template <class Sink>
 void decodeUtf8(bool asciiWords, const unsigned char* p, unsigned n, unsigned& i, unsigned stop, Sink& sink,
                 std::uint64_t& dropped) {
     while (i < stop) {
-        if (asciiWords) {
+        if (asciiWords && p[i] < 0x80) {
             while (stop - i >= kWord) {
                 const std::uint64_t v = load64(p + i);
                 if (v & kHighBits)

@@ -24,9 +24,12 @@ bool unitOf(const unsigned char* v, unsigned length, std::uint16_t& unit) {
 
 std::uint32_t utf8Form(std::uint16_t u) {
     using T = DirectDecodeTable;
-    if (u == T::kNone) return 0;
-    if (u == 0) return T::kUtf8Present | T::kUtf8ZeroUnit;
-    if (u < 0x80) return T::kUtf8Present | (1u << T::kUtf8LengthShift) | u;
+    if (u == T::kNone)
+        return 0;
+    if (u == 0)
+        return T::kUtf8Present | T::kUtf8ZeroUnit;
+    if (u < 0x80)
+        return T::kUtf8Present | (1u << T::kUtf8LengthShift) | u;
     if (u < 0x800)
         return T::kUtf8Present | (2u << T::kUtf8LengthShift) | (0xC0u | (u >> 6)) | ((0x80u | (u & 0x3F)) << 8);
     return T::kUtf8Present | (3u << T::kUtf8LengthShift) | (0xE0u | (u >> 12)) | ((0x80u | ((u >> 6) & 0x3F)) << 8) |
