@@ -36,6 +36,9 @@ inline void keepFreedMemory() {
     mallopt(M_TRIM_THRESHOLD, kNever);
 }
 
+// A benchmark's own minimum time, or next to none in a smoke run.
+inline double minTime(double seconds) { return smokeRun() ? 1e-6 : seconds; }
+
 // Runs the registered benchmarks; in a smoke run each only a few times.
 inline void runRegistered(int& argc, char** argv) {
     std::string minTime = "--benchmark_min_time=0.000001";
