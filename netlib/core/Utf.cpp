@@ -109,35 +109,17 @@ bool isLegalUtf8(const unsigned char* p, int length) {
 
 bool utf8ToUtf16(const unsigned char* bytes, unsigned int count, DataBuffer& out) {
     if (!bytes || count == 0) return true;
+    struct Units {
+        Stager& s;
+        void unit(std::uint16_t u) { s.unit16(u); }
+        void ascii8(std::uint64_t) {}
+    };
     Stager s(out);
+    Units units{s};
+    std::uint64_t skipped = 0;
     unsigned int i = 0;
-    while (i < count) {
-        unsigned char b = bytes[i];
-        if (b < 0x80) {
-            s.unit16(b);
-            ++i;
-            continue;
-        }
-        if (b >= 0xF0 && count - i >= 4 && isLegalUtf8(bytes + i, 4)) {
-            // Beyond the Basic Multilingual Plane: a surrogate pair, never dropped.
-            std::uint32_t v = (static_cast<std::uint32_t>(b & 0x07) << 18) | ((bytes[i + 1] & 0x3Fu) << 12) |
-                              ((bytes[i + 2] & 0x3Fu) << 6) | (bytes[i + 3] & 0x3Fu);
-            v -= 0x10000;
-            s.unit16(static_cast<std::uint16_t>(0xD800 | (v >> 10)));
-            s.unit16(static_cast<std::uint16_t>(0xDC00 | (v & 0x3FF)));
-            i += 4;
-            continue;
-        }
-        std::uint16_t unit = 0;
-        int used = decodeUtf8Char(bytes + i, count - i, unit);
-        if (used > 0) {
-            s.unit16(unit);
-            i += static_cast<unsigned>(used);
-        } else {
-            tessik::noteDroppedInput(1);
-            ++i;
-        }
-    }
+    decodeUtf8Units(bytes, count, i, count, false, units, skipped);
+    if (skipped) tessik::noteDroppedInput(skipped);
     return true;
 }
 

@@ -192,50 +192,6 @@ unsigned char* pageToUtf8(const DirectDecodeTable& t, const unsigned char* p, un
     return w;
 }
 
-// One round of UTF-8 from p[i] to at least p[stop], decoded as the UTF-8 to
-// UTF-16 step does; a sequence may end three bytes beyond.
-template <class Sink>
-void decodeUtf8(bool asciiWords, const unsigned char* p, unsigned n, unsigned& i, unsigned stop, Sink& sink,
-                std::uint64_t& dropped) {
-    while (i < stop) {
-        if (asciiWords && p[i] < 0x80) {
-            while (stop - i >= kWord) {
-                const std::uint64_t v = load64(p + i);
-                if (v & kHighBits)
-                    break;
-                sink.ascii8(v);
-                i += kWord;
-            }
-            if (i >= stop)
-                break;
-        }
-        const unsigned char b = p[i];
-        if (b < 0x80) {
-            sink.unit(b);
-            ++i;
-            continue;
-        }
-        if (b >= 0xF0 && n - i >= 4 && isLegalUtf8(p + i, 4)) {
-            std::uint32_t v = (static_cast<std::uint32_t>(b & 0x07) << 18) | ((p[i + 1] & 0x3Fu) << 12) |
-                              ((p[i + 2] & 0x3Fu) << 6) | (p[i + 3] & 0x3Fu);
-            v -= 0x10000;
-            sink.unit(static_cast<std::uint16_t>(0xD800 | (v >> 10)));
-            sink.unit(static_cast<std::uint16_t>(0xDC00 | (v & 0x3FF)));
-            i += 4;
-            continue;
-        }
-        std::uint16_t unit = 0;
-        const int used = decodeUtf8Char(p + i, n - i, unit);
-        if (used > 0) {
-            sink.unit(unit);
-            i += static_cast<unsigned>(used);
-        } else {
-            ++dropped;
-            ++i;
-        }
-    }
-}
-
 // Runs the rounds: `decode` consumes input from i up to a stop into the sink.
 template <class Sink, class Decode>
 bool run(unsigned n, unsigned perByte, Sink& sink, DataBuffer& out, Decode decode) {
@@ -278,7 +234,7 @@ int convertDirect(int from, int to, const unsigned char* p, unsigned int n, Data
         PageSink sink{*enc, nullptr};
         const bool words = enc->asciiTransparent;
         return run(n, kCodePerByte, sink, out, [&](unsigned& i, unsigned stop, std::uint64_t& dropped) {
-            decodeUtf8(words, p, n, i, stop, sink, dropped);
+            decodeUtf8Units(p, n, i, stop, words, sink, dropped);
         });
     }
     if (to == kUtf8Page) {
