@@ -37,7 +37,9 @@ inline void keepFreedMemory() {
 }
 
 // A benchmark's own minimum time, or next to none in a smoke run.
-inline double minTime(double seconds) { return smokeRun() ? 1e-6 : seconds; }
+inline double minTime(double seconds) {
+    return smokeRun() ? 1e-6 : seconds;
+}
 
 // Runs the registered benchmarks; in a smoke run each only a few times.
 inline void runRegistered(int& argc, char** argv) {
