@@ -10,6 +10,7 @@
 #include "archive/ZipBytes.h"
 #include "archive/ZipCrypto.h"
 #include "archive/ZipFormat.h"
+#include "platform/Crc32.h"
 
 namespace archive {
 namespace {
@@ -265,7 +266,7 @@ long ZipArchiveCore::readCurrentEntry(std::uint8_t* buffer, std::size_t length, 
       std::memcpy(buffer + delivered, s.zs.next_in, n);
       s.zs.next_in += n;
       s.zs.avail_in -= static_cast<uInt>(n);
-      s.crc = static_cast<std::uint32_t>(crc32(s.crc, buffer + delivered, static_cast<uInt>(n)));
+      s.crc = platform::Crc32(s.crc, buffer + delivered, n);
       delivered += n;
       s.uncompressedLeft -= n;
       if (s.uncompressedLeft == 0) *end = true;
@@ -275,7 +276,7 @@ long ZipArchiveCore::readCurrentEntry(std::uint8_t* buffer, std::size_t length, 
     s.zs.avail_out = static_cast<uInt>(space - delivered);
     int rc = inflate(&s.zs, Z_SYNC_FLUSH);
     std::size_t produced = static_cast<std::size_t>(s.zs.next_out - (buffer + delivered));
-    s.crc = static_cast<std::uint32_t>(crc32(s.crc, buffer + delivered, static_cast<uInt>(produced)));
+    s.crc = platform::Crc32(s.crc, buffer + delivered, produced);
     delivered += produced;
     s.uncompressedLeft -= produced;
     // A stream that ends short of the announced size is damaged, not done.

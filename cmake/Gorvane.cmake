@@ -84,4 +84,10 @@ function(grv_add_benchmark name)
   target_compile_definitions(${name} PRIVATE
     GRV_TEST_DATA_DIR="${PROJECT_SOURCE_DIR}/tests/data"
     GRV_SOURCE_DIR="${PROJECT_SOURCE_DIR}")
+  # Beside the tests, one quick pass over a tiny input, so that no benchmark
+  # rots or hangs unseen.
+  if(GRV_TESTS)
+    add_test(NAME ${name} COMMAND ${GRV_TEST_RUNNER} $<TARGET_FILE:${name}> --benchmark_min_time=0.000001)
+    set_tests_properties(${name} PROPERTIES TIMEOUT 120 LABELS bench ENVIRONMENT GRV_BENCH_SMOKE=1)
+  endif()
 endfunction()

@@ -22,6 +22,12 @@ std::uint32_t Crc32Update(std::uint32_t reg, const void* data, std::size_t lengt
 
 constexpr std::uint32_t kCrc32Preset = 0xFFFFFFFFu;
 
+// The same update by byte tables alone: what Crc32Update runs on processors
+// without a carry-less multiply, kept callable so that it stays tested.
+std::uint32_t Crc32UpdateByTable(std::uint32_t reg, const void* data, std::size_t length);
+// Whether Crc32Update folds long runs with the carry-less multiply.
+bool Crc32HasCarrylessMultiply();
+
 // Continues a finished CRC-32 over more bytes; start with 0.
 inline std::uint32_t Crc32(std::uint32_t crc, const void* data, std::size_t length) {
     return ~Crc32Update(~crc, data, length);

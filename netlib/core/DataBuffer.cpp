@@ -21,12 +21,17 @@ constexpr std::uint64_t kMax32 = 0xFFFFFFFFull;
 constexpr std::uint64_t kMinGrowStep = 20000;
 constexpr std::uint64_t kByteAppendSlack = 10000;
 
-// The stepped growth rule: big buffers grow by big steps.
+// Never less than half the size again, so that filling a buffer costs
+// amortised constant time per byte however large it gets.
+std::uint64_t geometricFloor(std::uint64_t size, std::uint64_t n) { return std::max(size + size / 2, size + n); }
+
+// The stepped growth rule: big buffers grow by big steps, and beyond the
+// biggest step by half their size.
 std::uint64_t steppedCapacity(std::uint64_t size, std::uint64_t n) {
     static const std::uint64_t kSteps[] = {12000000, 8000000, 4000000, 3000000, 2000000, 1000000, 100000, 50000};
     for (std::uint64_t step : kSteps)
-        if (n < step && size >= step) return size + step;
-    return size + std::max<std::uint64_t>(n, kMinGrowStep);
+        if (n < step && size >= step) return std::max(size + step, geometricFloor(size, n));
+    return std::max(size + std::max<std::uint64_t>(n, kMinGrowStep), geometricFloor(size, n));
 }
 
 std::atomic<const NamedCodings*> g_namedCodings{nullptr};
@@ -177,11 +182,17 @@ bool DataBuffer::reallocate(unsigned int n) {
         release();
         return true;
     }
-    unsigned char* block = static_cast<unsigned char*>(memAlloc(n));
-    if (!block) return false;
     std::uint32_t keep = std::min(m_size, n);
-    if (keep) std::memcpy(block, m_data, keep);
-    if (!m_borrowed) memFree(m_data);
+    unsigned char* block;
+    if (m_data && !m_borrowed) {
+        // In place where the heap can: large blocks move without copying.
+        block = static_cast<unsigned char*>(memResize(m_data, n));
+        if (!block) return false;
+    } else {
+        block = static_cast<unsigned char*>(memAlloc(n));
+        if (!block) return false;
+        if (keep) std::memcpy(block, m_data, keep);
+    }
     m_data = block;
     m_size = keep;
     m_capacity = n;
@@ -244,7 +255,8 @@ bool DataBuffer::appendExact(const void* data, unsigned int n) {
 bool DataBuffer::appendChar(unsigned char c) {
     check("appendChar");
     std::uint64_t needed = static_cast<std::uint64_t>(m_size) + 1;
-    if (!growFor(needed, static_cast<std::uint64_t>(m_size) + kByteAppendSlack)) return false;
+    if (!growFor(needed, std::max(static_cast<std::uint64_t>(m_size) + kByteAppendSlack, geometricFloor(m_size, 1))))
+        return false;
     m_data[m_size++] = c;
     return true;
 }
@@ -253,7 +265,7 @@ bool DataBuffer::appendCharRepeated(unsigned char c, unsigned int n) {
     check("appendCharRepeated");
     if (n == 0) return true;
     std::uint64_t needed = static_cast<std::uint64_t>(m_size) + n;
-    if (!growFor(needed, needed + kByteAppendSlack)) return false;
+    if (!growFor(needed, std::max(needed + kByteAppendSlack, geometricFloor(m_size, n)))) return false;
     std::memset(m_data + m_size, c, n);
     m_size += n;
     return true;
@@ -277,7 +289,8 @@ int DataBuffer::appendCharUtf8(std::uint16_t unit) {
         n = 3;
     }
     std::uint64_t needed = static_cast<std::uint64_t>(m_size) + n;
-    if (!growFor(needed, static_cast<std::uint64_t>(m_size) + kMinGrowStep)) return 0;
+    if (!growFor(needed, std::max(static_cast<std::uint64_t>(m_size) + kMinGrowStep, geometricFloor(m_size, 3))))
+        return 0;
     std::memcpy(m_data + m_size, b, static_cast<std::size_t>(n));
     m_size += static_cast<std::uint32_t>(n);
     return n;

@@ -276,6 +276,11 @@ bool EncodingConvert::convertViaUtf16(int from, int to, const void* bytes, unsig
         if (from == 65001) return tessik::utf8ToUtf16(p, count, out);
         return codePageToUtf16(from, p, count, out);
     }
+    const CodePageEngine* e = g_engine.load();
+    if (e && e->convertDirect) {
+        const int direct = e->convertDirect(from, to, p, count, out);
+        if (direct >= 0) return direct != 0;
+    }
     // Only the second step's result counts: bytes the source lacks are dropped
     // without failing a conversion that wrote the rest.
     DataBuffer utf16;

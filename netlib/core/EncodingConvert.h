@@ -35,6 +35,10 @@ struct CodePageEngine {
     // UTF-7 (65000) through UTF-16LE.
     bool (*utf7ToUtf16)(const DataBuffer& in, DataBuffer& out);
     bool (*utf16ToUtf7)(const DataBuffer& in, DataBuffer& out);
+    // One pass between two pages other than UTF-16 (UTF-8 included), with
+    // the result the conversion through UTF-16 would give; -1 for a pair it
+    // does not convert that way.
+    int (*convertDirect)(int fromPage, int toPage, const unsigned char* bytes, unsigned int count, DataBuffer& out);
 };
 
 class EncodingConvert {

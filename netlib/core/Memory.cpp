@@ -30,6 +30,12 @@ void* memAllocZeroed(std::uint64_t size) {
     return std::calloc(1, static_cast<std::size_t>(size));
 }
 
+void* memResize(void* p, std::uint64_t size) {
+    if (size == 0 || size > 0xFFFFFFFFull) return nullptr;
+    if (injectedFailure()) return nullptr;
+    return std::realloc(p, static_cast<std::size_t>(size));
+}
+
 void memFree(void* p) { std::free(p); }
 
 void fatalBadObject(const char* className, const char* operation) {

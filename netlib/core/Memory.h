@@ -9,6 +9,9 @@ namespace tessik {
 // Null for a size of 0, for a size beyond 32 bits, or when the heap is out.
 void* memAlloc(std::uint64_t size);
 void* memAllocZeroed(std::uint64_t size);
+// Moves a block to `size` bytes keeping its contents up to the smaller size,
+// often without copying; null on failure, the old block then untouched.
+void* memResize(void* p, std::uint64_t size);
 void memFree(void* p);
 
 // Fatal internal error: an object was used after destruction or overwritten.

@@ -1,5 +1,6 @@
 #include "netlib/core/StringBuffer.h"
 
+#include <algorithm>
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
@@ -141,15 +142,35 @@ void StringBuffer::setLength(int n) {
 
 // ---------------------------------------------------------------- growth
 
-bool StringBuffer::growTo(std::int64_t newCapacity, bool adjustGrowBy) {
-    if (newCapacity > kMaxCapacity || newCapacity <= m_length) return false;
-    char* block = static_cast<char*>(memAlloc(static_cast<std::uint64_t>(newCapacity)));
-    if (!block) return false;
-    std::memcpy(block, m_data, static_cast<std::size_t>(m_length));
+// Past the largest step a buffer grows by half its text again, so that
+// filling it costs amortised constant time per byte however large it gets.
+std::int64_t StringBuffer::grownCapacity(std::int64_t stepped, std::int64_t n) const {
+    if (m_length < kGrowByLimit) return stepped;
+    const std::int64_t geometric = static_cast<std::int64_t>(m_length) + m_length / 2 + n + 1;
+    return std::max(stepped, std::min(geometric, kMaxCapacity));
+}
+
+// Moves the text to a block of newCapacity bytes; the old block is freed, or
+// resized in place where the heap can.
+bool StringBuffer::moveToBlock(std::int64_t newCapacity) {
+    char* block;
+    if (m_data == g_sharedEmpty) {
+        block = static_cast<char*>(memAlloc(static_cast<std::uint64_t>(newCapacity)));
+        if (!block) return false;
+        std::memcpy(block, m_data, static_cast<std::size_t>(m_length));
+    } else {
+        block = static_cast<char*>(memResize(m_data, static_cast<std::uint64_t>(newCapacity)));
+        if (!block) return false;
+    }
     block[m_length] = 0;
-    releaseBlock();
     m_data = block;
     m_capacity = static_cast<int>(newCapacity);
+    return true;
+}
+
+bool StringBuffer::growTo(std::int64_t newCapacity, bool adjustGrowBy) {
+    if (newCapacity > kMaxCapacity || newCapacity <= m_length) return false;
+    if (!moveToBlock(newCapacity)) return false;
     if (adjustGrowBy && m_growBy < m_capacity && m_growBy < kGrowByLimit) {
         m_growBy = m_capacity / 2;
         if (m_growBy > kGrowByLimit) m_growBy = kGrowByLimit;
@@ -159,12 +180,12 @@ bool StringBuffer::growTo(std::int64_t newCapacity, bool adjustGrowBy) {
 
 bool StringBuffer::ensureRoomFor(std::int64_t n) {
     if (static_cast<std::int64_t>(m_length) + n < m_capacity) return true;
-    return growTo(static_cast<std::int64_t>(m_growBy) + m_length + n + 1, true);
+    return growTo(grownCapacity(static_cast<std::int64_t>(m_growBy) + m_length + n + 1, n), true);
 }
 
 bool StringBuffer::ensureRoomForOneByte() {
     if (m_length + 1 < m_capacity) return true;
-    return growTo(static_cast<std::int64_t>(m_growBy) + m_length + 1, true);
+    return growTo(grownCapacity(static_cast<std::int64_t>(m_growBy) + m_length + 1, 1), true);
 }
 
 void StringBuffer::append(const char* text) {
@@ -185,14 +206,18 @@ void StringBuffer::appendImpl(const void* bytes, int count, int slack) {
     // The bytes may lie inside this buffer: keep the old block until copied.
     char* oldBlock = nullptr;
     if (static_cast<std::int64_t>(m_length) + count >= m_capacity) {
-        std::int64_t newCap = static_cast<std::int64_t>(m_growBy) + m_length + count + slack;
+        std::int64_t newCap = grownCapacity(static_cast<std::int64_t>(m_growBy) + m_length + count + slack, count);
         if (newCap > kMaxCapacity) return;
-        char* block = static_cast<char*>(memAlloc(static_cast<std::uint64_t>(newCap)));
-        if (!block) return;
-        std::memcpy(block, m_data, static_cast<std::size_t>(m_length));
-        if (m_data != g_sharedEmpty) oldBlock = m_data;
-        m_data = block;
-        m_capacity = static_cast<int>(newCap);
+        if (src >= m_data && src < m_data + m_capacity) {
+            char* block = static_cast<char*>(memAlloc(static_cast<std::uint64_t>(newCap)));
+            if (!block) return;
+            std::memcpy(block, m_data, static_cast<std::size_t>(m_length));
+            if (m_data != g_sharedEmpty) oldBlock = m_data;
+            m_data = block;
+            m_capacity = static_cast<int>(newCap);
+        } else if (!moveToBlock(newCap)) {
+            return;
+        }
         if (m_growBy < m_capacity && m_growBy < kGrowByLimit) {
             m_growBy = m_capacity / 2;
             if (m_growBy > kGrowByLimit) m_growBy = kGrowByLimit;

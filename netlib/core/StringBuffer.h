@@ -124,6 +124,8 @@ public:
 private:
     void check(const char* op) const;
     bool growTo(std::int64_t newCapacity, bool adjustGrowBy);
+    std::int64_t grownCapacity(std::int64_t stepped, std::int64_t n) const;
+    bool moveToBlock(std::int64_t newCapacity);
     bool ensureRoomFor(std::int64_t n);
     bool ensureRoomForOneByte();
     void appendImpl(const void* bytes, int count, int slack);

@@ -107,58 +107,19 @@ bool isLegalUtf8(const unsigned char* p, int length) {
     return trailingBytes(p[0]) + 1 == length;
 }
 
-int decodeUtf8Char(const unsigned char* p, unsigned int available, std::uint16_t& unit) {
-    if (available == 0) return -2;
-    unsigned char lead = p[0];
-    if (lead < 0x80) {
-        unit = lead;
-        return 1;
-    }
-    if (lead < 0xC2 || lead >= 0xF0) return -1;
-    if (lead < 0xE0) {
-        if (available < 2) return -2;
-        if (p[1] < 0x80 || p[1] > 0xBF) return -1;
-        unit = static_cast<std::uint16_t>(((lead & 0x1F) << 6) | (p[1] & 0x3F));
-        return 2;
-    }
-    if (available < 3) return -2;
-    if (p[1] < 0x80 || p[1] > 0xBF || p[2] < 0x80 || p[2] > 0xBF) return -1;
-    if (lead == 0xE0 && p[1] < 0xA0) return -1;
-    unit = static_cast<std::uint16_t>(((lead & 0x0F) << 12) | ((p[1] & 0x3F) << 6) | (p[2] & 0x3F));
-    return 3;
-}
-
 bool utf8ToUtf16(const unsigned char* bytes, unsigned int count, DataBuffer& out) {
     if (!bytes || count == 0) return true;
+    struct Units {
+        Stager& s;
+        void unit(std::uint16_t u) { s.unit16(u); }
+        void ascii8(std::uint64_t) {}
+    };
     Stager s(out);
+    Units units{s};
+    std::uint64_t skipped = 0;
     unsigned int i = 0;
-    while (i < count) {
-        unsigned char b = bytes[i];
-        if (b < 0x80) {
-            s.unit16(b);
-            ++i;
-            continue;
-        }
-        if (b >= 0xF0 && count - i >= 4 && isLegalUtf8(bytes + i, 4)) {
-            // Beyond the Basic Multilingual Plane: a surrogate pair, never dropped.
-            std::uint32_t v = (static_cast<std::uint32_t>(b & 0x07) << 18) | ((bytes[i + 1] & 0x3Fu) << 12) |
-                              ((bytes[i + 2] & 0x3Fu) << 6) | (bytes[i + 3] & 0x3Fu);
-            v -= 0x10000;
-            s.unit16(static_cast<std::uint16_t>(0xD800 | (v >> 10)));
-            s.unit16(static_cast<std::uint16_t>(0xDC00 | (v & 0x3FF)));
-            i += 4;
-            continue;
-        }
-        std::uint16_t unit = 0;
-        int used = decodeUtf8Char(bytes + i, count - i, unit);
-        if (used > 0) {
-            s.unit16(unit);
-            i += static_cast<unsigned>(used);
-        } else {
-            tessik::noteDroppedInput(1);
-            ++i;
-        }
-    }
+    decodeUtf8Units(bytes, count, i, count, false, units, skipped);
+    if (skipped) tessik::noteDroppedInput(skipped);
     return true;
 }
 

@@ -7,6 +7,7 @@
 #include "netlib/text/ByteStaging.h"
 #include "netlib/text/CharsetNames.h"
 #include "netlib/text/CodePageTables.h"
+#include "netlib/text/DirectConvert.h"
 #include "netlib/text/Gb18030.h"
 #include "netlib/text/HashConvert.h"
 #include "netlib/text/Iso2022.h"
@@ -16,9 +17,6 @@ namespace tessik {
 namespace {
 
 using Staging = ByteStaging<512>;
-
-// Its four-byte codes are computed, not stored.
-constexpr int kGb18030Page = 54936;
 
 bool singleByteToUtf16(const UnicodeLookup& lookup, const unsigned char* p, unsigned int n, DataBuffer& out) {
     Staging s(out);
@@ -157,7 +155,7 @@ bool supportsPage(int page) { return isTablePage(page) || backEndPage(page) != 0
 int charsetName(const char* name) { return static_cast<int>(charsetNameToCodePage(name)); }
 
 const CodePageEngine kEngine = {tablePageToUtf16, utf16ToTablePage, charsetName, supportsPage, frontEnd,
-                                backEndPage,      backEnd,          utf7ToUtf16, utf16ToUtf7};
+                                backEndPage,      backEnd,          utf7ToUtf16, utf16ToUtf7, convertDirect};
 
 }  // namespace
 

@@ -12,6 +12,7 @@
 #include "netlib/streams/TessikBzip2.h"
 #include "netlib/text/CodePageTableText.h"
 #include "netlib/text/ContentCoding.h"
+#include "netlib/text/DirectTables.h"
 #include "netlib/text/HashConvert.h"
 
 namespace tessik {
@@ -49,6 +50,9 @@ Slot<HashConvert> g_fromSingle[kSingleCount];
 Slot<UnicodeLookup> g_toSingle[kSingleCount];
 Slot<HashConvert> g_fromMulti[kMultiCount];
 Slot<HashConvert> g_toMulti[kMultiCount];
+// Single-byte pages first, then the multi-byte ones.
+Slot<DirectDecodeTable> g_directDecode[kSingleCount + kMultiCount];
+Slot<DirectEncodeTable> g_directEncode[kSingleCount + kMultiCount];
 
 int singleIndex(int page) {
     const int* end = kSingleBytePages + kSingleCount;
@@ -60,6 +64,13 @@ int multiIndex(int page) {
     for (std::size_t i = 0; i < kMultiCount; ++i)
         if (kMultiBytePages[i].page == page) return static_cast<int>(i);
     return -1;
+}
+
+int directIndex(int page) {
+    int i = singleIndex(page);
+    if (i >= 0) return i;
+    i = multiIndex(page);
+    return i < 0 ? -1 : static_cast<int>(kSingleCount) + i;
 }
 
 template <class T, class Build>
@@ -220,6 +231,29 @@ const HashConvert* multiByteToUnicodeTable(int page) {
         });
     }
     return once(g_toMulti[i], [&] { return loadPage(page, m.toBuckets, TableDirection::ToUnicode); });
+}
+
+const DirectDecodeTable* directDecodeTable(int page) {
+    int i = directIndex(page);
+    if (i < 0) return nullptr;
+    return once(g_directDecode[i], [&] {
+        auto direct = std::make_unique<DirectDecodeTable>();
+        if (isSingleByteTablePage(page))
+            buildDirectDecode(*singleByteToUnicodeTable(page), *direct);
+        else
+            buildDirectDecode(*multiByteToUnicodeTable(page), *direct);
+        return direct;
+    });
+}
+
+const DirectEncodeTable* directEncodeTable(int page) {
+    int i = directIndex(page);
+    if (i < 0) return nullptr;
+    return once(g_directEncode[i], [&] {
+        auto direct = std::make_unique<DirectEncodeTable>();
+        buildDirectEncode(*fromUnicodeTable(page), *direct);
+        return direct;
+    });
 }
 
 const unsigned char* jisExtensionTable() {

@@ -5,9 +5,14 @@
 
 namespace tessik {
 
+struct DirectDecodeTable;
+struct DirectEncodeTable;
 class HashConvert;
 class StringBuffer;
 class UnicodeLookup;
+
+// GB18030: its four-byte codes are computed, not stored.
+constexpr int kGb18030Page = 54936;
 
 enum class TableDirection { ToUnicode, FromUnicode };
 
@@ -19,6 +24,11 @@ inline bool isTablePage(int page) { return isSingleByteTablePage(page) || isMult
 const HashConvert* fromUnicodeTable(int page);
 const UnicodeLookup* singleByteToUnicodeTable(int page);
 const HashConvert* multiByteToUnicodeTable(int page);
+
+// The direct-indexed forms, derived once from the tables above; null for a
+// page without tables. Check `usable` before use.
+const DirectDecodeTable* directDecodeTable(int page);
+const DirectEncodeTable* directEncodeTable(int page);
 
 // The 503 page 932 codes (2 bytes each) of ISO-2022-JP rows 0x79 to 0x7C.
 const unsigned char* jisExtensionTable();

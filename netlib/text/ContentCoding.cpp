@@ -1,6 +1,7 @@
 #include "netlib/text/ContentCoding.h"
 
 #include <algorithm>
+#include <array>
 #include <climits>
 #include <cstring>
 #include <vector>
@@ -70,12 +71,18 @@ struct Base32Table {
 };
 constexpr Base32Table kBase32Decode;
 
-int hexValue(unsigned char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    return -1;
-}
+// The value of each byte as a hexadecimal digit, -1 for the others.
+constexpr std::array<signed char, 256> kHexDigits = [] {
+    std::array<signed char, 256> t{};
+    for (int c = 0; c < 256; ++c)
+        t[c] = c >= '0' && c <= '9' ? static_cast<signed char>(c - '0')
+               : c >= 'A' && c <= 'F' ? static_cast<signed char>(c - 'A' + 10)
+               : c >= 'a' && c <= 'f' ? static_cast<signed char>(c - 'a' + 10)
+                                      : -1;
+    return t;
+}();
+
+int hexValue(unsigned char c) { return kHexDigits[c]; }
 
 bool sameNoCase(const char* a, const char* b) {
     std::size_t n = std::strlen(a);
@@ -564,53 +571,58 @@ unsigned char* ContentCoding::decodeQuotedPrintablePtr(const char* text, unsigne
     const unsigned char* p = reinterpret_cast<const unsigned char*>(text);
     const unsigned char* nul = static_cast<const unsigned char*>(std::memchr(p, 0, n));
     if (nul) n = static_cast<unsigned int>(nul - p);
-    StringBuffer sb(3000u);
-    {
-        TextRun<2000> run(sb);
-        unsigned int pos = 0;
-        while (pos < n) {
-            const unsigned char* lf = static_cast<const unsigned char*>(std::memchr(p + pos, '\n', n - pos));
-            unsigned int lineEnd = lf ? static_cast<unsigned int>(lf - p) : n;
-            unsigned int e = lineEnd;
-            while (e > pos && (p[e - 1] == '\r' || p[e - 1] == ' ' || p[e - 1] == '\t')) --e;
-            bool soft = false;
-            unsigned int j = pos;
-            while (j < e) {
-                unsigned char c = p[j];
-                if (c != '=') {
-                    run.put(static_cast<char>(c));
-                    ++j;
-                    continue;
-                }
-                if (j + 1 == e) {
-                    soft = true;
-                    break;
-                }
-                // Some encoders print a sign-extended byte: =FFFFFFE9 is 0xE9.
-                if (e - j >= 9 && (p[j + 1] | 0x20) == 'f' && (p[j + 2] | 0x20) == 'f' &&
-                    std::memcmp(p + j + 3, "FFFF", 4) == 0 && hexValue(p[j + 7]) >= 0 && hexValue(p[j + 8]) >= 0) {
-                    run.put(static_cast<char>(hexValue(p[j + 7]) << 4 | hexValue(p[j + 8])));
-                    j += 9;
-                    continue;
-                }
-                int hi = e - j >= 3 ? hexValue(p[j + 1]) : -1;
-                int lo = e - j >= 3 ? hexValue(p[j + 2]) : -1;
-                if (hi >= 0 && lo >= 0) {
-                    run.put(static_cast<char>(hi << 4 | lo));
-                    j += 3;
-                } else {
-                    run.put('=');
-                    ++j;
-                }
+    // Each byte gives at most one byte and a line feed two: the result is
+    // written in place into one block of that size, cut to fit at the end.
+    auto* out = static_cast<unsigned char*>(memAlloc(2ull * n + 1));
+    if (!out) return nullptr;
+    unsigned char* w = out;
+    unsigned int pos = 0;
+    while (pos < n) {
+        const unsigned char* lf = static_cast<const unsigned char*>(std::memchr(p + pos, '\n', n - pos));
+        unsigned int lineEnd = lf ? static_cast<unsigned int>(lf - p) : n;
+        unsigned int e = lineEnd;
+        while (e > pos && (p[e - 1] == '\r' || p[e - 1] == ' ' || p[e - 1] == '\t')) --e;
+        bool soft = false;
+        unsigned int j = pos;
+        while (j < e) {
+            const unsigned char c = p[j];
+            if (c != '=') {
+                *w++ = c;
+                ++j;
+                continue;
             }
-            if (lf && !soft) run.put("\r\n", 2);
-            pos = lf ? lineEnd + 1 : n;
+            if (j + 1 == e) {
+                soft = true;
+                break;
+            }
+            // Some encoders print a sign-extended byte: =FFFFFFE9 is 0xE9.
+            if (e - j >= 9 && (p[j + 1] | 0x20) == 'f' && (p[j + 2] | 0x20) == 'f' &&
+                std::memcmp(p + j + 3, "FFFF", 4) == 0 && hexValue(p[j + 7]) >= 0 && hexValue(p[j + 8]) >= 0) {
+                *w++ = static_cast<unsigned char>(hexValue(p[j + 7]) << 4 | hexValue(p[j + 8]));
+                j += 9;
+                continue;
+            }
+            int hi = e - j >= 3 ? hexValue(p[j + 1]) : -1;
+            int lo = e - j >= 3 ? hexValue(p[j + 2]) : -1;
+            if (hi >= 0 && lo >= 0) {
+                *w++ = static_cast<unsigned char>(hi << 4 | lo);
+                j += 3;
+            } else {
+                *w++ = '=';
+                ++j;
+            }
         }
+        if (lf && !soft) {
+            *w++ = '\r';
+            *w++ = '\n';
+        }
+        pos = lf ? lineEnd + 1 : n;
     }
-    int len = 0;
-    char* data = sb.takeData(&len);
-    if (lengthOut) *lengthOut = static_cast<unsigned int>(len);
-    return reinterpret_cast<unsigned char*>(data);
+    *w = 0;
+    const auto len = static_cast<unsigned int>(w - out);
+    if (void* fitted = memResize(out, static_cast<std::uint64_t>(len) + 1)) out = static_cast<unsigned char*>(fitted);
+    if (lengthOut) *lengthOut = len;
+    return out;
 }
 
 bool ContentCoding::decodeQuotedPrintable(const char* text, unsigned int n, DataBuffer& out) {

@@ -2,8 +2,12 @@
 // source and the FILETIME arithmetic.
 #include <gtest/gtest.h>
 
+#include <zlib.h>
+
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
+#include <vector>
 
 #include "platform/Crc32.h"
 #include "platform/CryptProv.h"
@@ -20,6 +24,34 @@ TEST(Crc32, PiecesContinueWhereTheyStopped) {
     for (int i = 0; i < 9; ++i)
         reg = platform::Crc32Step(reg, static_cast<std::uint8_t>(check[i]));
     EXPECT_EQ(~reg, 0xCBF43926u);
+}
+
+// Every length around the fold's block sizes, at every alignment, through
+// the run-time path and the table path, against zlib as the judge.
+TEST(Crc32, FoldedAndTablePathsAgreeWithZlib) {
+    std::vector<unsigned char> data(70016);
+    std::uint32_t x = 0x2545F491u;
+    for (auto& b : data) {
+        x ^= x << 13, x ^= x >> 17, x ^= x << 5;
+        b = static_cast<unsigned char>(x);
+    }
+    std::vector<std::size_t> lengths = {65536, 65537, 69999};
+    for (std::size_t n = 0; n <= 300; ++n)
+        lengths.push_back(n);
+    for (std::size_t offset = 0; offset < 16; offset += 5) {
+        for (std::size_t n : lengths) {
+            const unsigned char* p = data.data() + offset;
+            const auto want = static_cast<std::uint32_t>(::crc32(0, p, static_cast<uInt>(n)));
+            ASSERT_EQ(platform::Crc32(0, p, n), want) << n << "@" << offset;
+            ASSERT_EQ(~platform::Crc32UpdateByTable(platform::kCrc32Preset, p, n), want) << n << "@" << offset;
+        }
+    }
+    // Pieces of any size continue one another across both paths.
+    const auto whole = static_cast<std::uint32_t>(::crc32(0, data.data(), static_cast<uInt>(data.size())));
+    std::uint32_t reg = platform::kCrc32Preset;
+    for (std::size_t at = 0, step = 1; at < data.size(); at += step, step = step * 3 % 997 + 1)
+        reg = platform::Crc32Update(reg, data.data() + at, std::min(step, data.size() - at));
+    EXPECT_EQ(~reg, whole);
 }
 
 TEST(SystemRandom, FillsEveryByteAndRefusesNoBuffer) {

@@ -11,13 +11,15 @@
 #include <memory>
 
 #include "app/shell/GRVDlg.h"
+#include "app/shell/Profile.h"
 #include "app/shell/Resource.h"
 #include "app/store/JournalDb.h"
+#include "bench/BenchSupport.h"
 #include "platform/ui/Scripted.h"
 
 namespace {
 
-constexpr int kEntries = 10000;
+const int kEntries = benchsupport::smokeRun() ? 50 : 10000;
 
 QString g_journal;
 
@@ -97,13 +99,14 @@ int main(int argc, char** argv) {
     qputenv("QT_QPA_PLATFORM", "offscreen");
     qputenv("XDG_CONFIG_HOME", home.path().toUtf8());
     QApplication app(argc, argv);
+    // The profile is new: without this the first-run wizard would open over
+    // the window and wait for a user who is not there.
+    grv::WriteProfileInt(grv::kSectionPrefs, grv::kFirstTimeWiz, 0);
     if (!MakeJournal(home.path())) {
         std::fprintf(stderr, "could not make the journal\n");
         return 1;
     }
     g_journal = home.filePath("big.grv");
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
+    benchsupport::runRegistered(argc, argv);
     return 0;
 }

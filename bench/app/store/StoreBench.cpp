@@ -12,10 +12,11 @@
 #include "app/store/EntryRecords.h"
 #include "app/store/JournalDb.h"
 #include "app/store/JournalSchema.h"
+#include "bench/BenchSupport.h"
 
 namespace {
 
-constexpr int kEntries = 100000;
+const int kEntries = benchsupport::smokeRun() ? 100 : 100000;
 
 // tmpfs where there is one, so the disk's flush time does not drown the rest.
 std::string BenchFolder() {
@@ -146,7 +147,7 @@ void BM_ListEntries_Store(benchmark::State& state) {
     for (auto _ : state) {
         ListRows rows;
         db.FillEntryList("*", "", rows);
-        if (rows.size() != kEntries) std::abort();
+        if (rows.size() != static_cast<std::size_t>(kEntries)) std::abort();
     }
     state.SetItemsProcessed(state.iterations() * kEntries);
 }
@@ -157,7 +158,7 @@ void BM_ListEntries_Direct(benchmark::State& state) {
     for (auto _ : state) {
         const size_t n = DirectRows(
             db, "SELECT id,ts,sbj,cpl,lpl,apl,wpl from [Entry] where del=0 order by ts asc");
-        if (n != kEntries) std::abort();
+        if (n != static_cast<std::size_t>(kEntries)) std::abort();
     }
     sqlite3_close(db);
     state.SetItemsProcessed(state.iterations() * kEntries);
@@ -170,7 +171,7 @@ void BM_SearchEntries_Store(benchmark::State& state) {
     for (auto _ : state) {
         ListRows rows;
         db.FindEntries("sbj", "it's", rows);
-        if (rows.size() != kEntries / 10 * 9) std::abort();
+        if (rows.size() != static_cast<std::size_t>(kEntries / 10 * 9)) std::abort();
     }
 }
 
@@ -181,7 +182,7 @@ void BM_SearchEntries_Direct(benchmark::State& state) {
         const size_t n = DirectRows(db,
                                     "SELECT id,ts,apl,sbj from [Entry] where del=0 AND sbj like "
                                     "'%it''s%' order by ts asc");
-        if (n != kEntries / 10 * 9) std::abort();
+        if (n != static_cast<std::size_t>(kEntries / 10 * 9)) std::abort();
     }
     sqlite3_close(db);
 }
@@ -223,9 +224,7 @@ BENCHMARK(BM_Summarise_Store)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_Summarise_Direct)->Unit(benchmark::kMillisecond);
 
 int main(int argc, char** argv) {
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
+    benchsupport::runRegistered(argc, argv);
     for (const char* name : {kSharedJournal, "save-store.grv", "save-direct.grv"}) RemoveJournal(name);
     rmdir(BenchFolder().c_str());
     return 0;

@@ -2,6 +2,8 @@
 // beside libbz2, at the same block size, on the same corpus.
 #include "netlib/streams/TessikBzip2.h"
 
+#include "bench/BenchSupport.h"
+
 #include <benchmark/benchmark.h>
 #include <bzlib.h>
 
@@ -18,6 +20,9 @@ using namespace tessik;
 namespace {
 
 using Bytes = std::vector<unsigned char>;
+
+// Bytes of each sample.
+const std::size_t kSampleBytes = benchsupport::inputSize(2000000);
 
 Bytes readFile(const std::string& path)
 {
@@ -38,11 +43,12 @@ Bytes makeText()
                                   "of", "to", "a", "in", "journal", "entry", "evening", "knee",
                                   "back", "rain", "tired", "stretching", "ibuprofen", "two"};
     std::mt19937 rng(7);
-    while (out.size() < 2000000) {
+    while (out.size() < kSampleBytes) {
         const char* w = words[rng() % std::size(words)];
         out.insert(out.end(), w, w + std::char_traits<char>::length(w));
         out.push_back(rng() % 11 == 0 ? '\n' : ' ');
     }
+    out.resize(kSampleBytes);
     return out;
 }
 
@@ -55,7 +61,7 @@ Bytes makeDatabase()
         "sqlite3 '" + db +
         "' \"CREATE TABLE entries(id INTEGER PRIMARY KEY, ts TEXT, subject TEXT, worst INT, "
         "average INT, journal TEXT, del INT DEFAULT 0);"
-        "WITH RECURSIVE c(x) AS (SELECT 1 UNION ALL SELECT x + 1 FROM c LIMIT 20000) "
+        "WITH RECURSIVE c(x) AS (SELECT 1 UNION ALL SELECT x + 1 FROM c LIMIT " + std::to_string(benchsupport::smokeRun() ? 50 : 20000) + ") "
         "INSERT INTO entries(ts, subject, worst, average, journal) "
         "SELECT printf('2024-%02d-%02d %02d:%02d:00', x % 12 + 1, x % 28 + 1, x % 24, x % 60), "
         "'entry ' || x, x % 11, x % 7, 'felt ' || hex(randomblob(8)) || ' after walking ' || x "
@@ -80,16 +86,16 @@ const std::vector<Sample>& corpus()
         Bytes bin = readFile("/proc/self/exe");
         Bytes lib = readFile("/usr/lib/x86_64-linux-gnu/libstdc++.so.6");
         bin.insert(bin.end(), lib.begin(), lib.end());
-        bin.resize(std::min<std::size_t>(bin.size(), 2000000));
+        bin.resize(std::min<std::size_t>(bin.size(), kSampleBytes));
         s.push_back({"binary", bin});
         s.push_back({"database", makeDatabase()});
-        Bytes noise(2000000);
+        Bytes noise(kSampleBytes);
         std::mt19937 rng(1);
         for (auto& b : noise)
             b = static_cast<unsigned char>(rng());
         s.push_back({"random", noise});
         Bytes rep;
-        for (int i = 0; rep.size() < 2000000; i++) {
+        for (int i = 0; rep.size() < kSampleBytes; i++) {
             const char* line = "2024-05-01 pain 4 walked 20 minutes\n";
             rep.insert(rep.end(), line, line + 36);
             if (i % 50 == 0)
@@ -206,4 +212,8 @@ const int registered = [] {
 
 }  // namespace
 
-BENCHMARK_MAIN();
+int main(int argc, char** argv)
+{
+    benchsupport::runRegistered(argc, argv);
+    return 0;
+}

@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/BenchSupport.h"
 #include "netlib/core/DataBuffer.h"
 #include "netlib/core/StringBuffer.h"
 #include "netlib/text/ContentCoding.h"
@@ -20,7 +21,7 @@ using namespace tessik;
 
 namespace {
 
-constexpr std::size_t kSize = 64u << 20;
+const std::size_t kSize = benchsupport::inputSize(64u << 20);
 
 std::string tempPath(const char* name) {
     const char* dir = std::getenv("TMPDIR");
@@ -142,12 +143,15 @@ void BM_CoreutilsDecode(benchmark::State& state) {
 
 }  // namespace
 
-BENCHMARK(BM_OursEncode)->Unit(benchmark::kMillisecond)->MinTime(1.0);
+BENCHMARK(BM_OursEncode)->Unit(benchmark::kMillisecond)->MinTime(benchsupport::minTime(1.0));
 BENCHMARK(BM_PythonBinasciiEncode)->Unit(benchmark::kMillisecond)->UseManualTime()->Iterations(3);
 BENCHMARK(BM_CoreutilsEncode)->Unit(benchmark::kMillisecond)->UseManualTime()->Iterations(3);
-BENCHMARK(BM_OursEncodeMimeLines)->Unit(benchmark::kMillisecond)->MinTime(1.0);
-BENCHMARK(BM_OursDecode)->Unit(benchmark::kMillisecond)->MinTime(1.0);
+BENCHMARK(BM_OursEncodeMimeLines)->Unit(benchmark::kMillisecond)->MinTime(benchsupport::minTime(1.0));
+BENCHMARK(BM_OursDecode)->Unit(benchmark::kMillisecond)->MinTime(benchsupport::minTime(1.0));
 BENCHMARK(BM_PythonBinasciiDecode)->Unit(benchmark::kMillisecond)->UseManualTime()->Iterations(3);
 BENCHMARK(BM_CoreutilsDecode)->Unit(benchmark::kMillisecond)->UseManualTime()->Iterations(3);
 
-BENCHMARK_MAIN();
+int main(int argc, char** argv) {
+    benchsupport::runRegistered(argc, argv);
+    return 0;
+}

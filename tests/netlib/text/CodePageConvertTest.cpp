@@ -429,3 +429,97 @@ TEST_F(Engine, DroppedInputIsCountedAndLogged) {
         }
     }
 }
+
+namespace {
+
+// Text for a page: valid characters of the page, stray bytes, zeros and
+// (from UTF-8) characters beyond the Basic Multilingual Plane.
+Bytes mixedInput(int from, std::mt19937& rng, std::size_t size) {
+    Bytes out;
+    std::uniform_int_distribution<int> pick(0, 99);
+    while (out.size() < size) {
+        int k = pick(rng);
+        if (k < 40) {
+            out.push_back(static_cast<unsigned char>(0x20 + rng() % 0x5F));
+        } else if (k < 42) {
+            out.push_back(0);
+        } else if (from == 65001 && k < 90) {
+            // A code point of any plane, surrogates included, as UTF-8.
+            std::uint32_t v = k < 60   ? 0x80 + rng() % 0x780
+                              : k < 85 ? 0x800 + rng() % 0xF800
+                                       : 0x10000 + rng() % 0x100000;
+            if (v < 0x800) {
+                out.insert(out.end(),
+                           {static_cast<unsigned char>(0xC0 | v >> 6), static_cast<unsigned char>(0x80 | (v & 0x3F))});
+            } else if (v < 0x10000) {
+                out.insert(out.end(), {static_cast<unsigned char>(0xE0 | v >> 12),
+                                       static_cast<unsigned char>(0x80 | (v >> 6 & 0x3F)),
+                                       static_cast<unsigned char>(0x80 | (v & 0x3F))});
+            } else {
+                out.insert(out.end(), {static_cast<unsigned char>(0xF0 | v >> 18),
+                                       static_cast<unsigned char>(0x80 | (v >> 12 & 0x3F)),
+                                       static_cast<unsigned char>(0x80 | (v >> 6 & 0x3F)),
+                                       static_cast<unsigned char>(0x80 | (v & 0x3F))});
+            }
+        } else {
+            out.push_back(static_cast<unsigned char>(rng()));
+        }
+    }
+    return out;
+}
+
+struct Outcome {
+    Bytes bytes;
+    bool result;
+    std::uint64_t dropped;
+};
+
+// The road through UTF-16, step by step.
+Outcome throughUtf16(int from, int to, const Bytes& in) {
+    EncodingConvert first, second;
+    DataBuffer utf16, out;
+    first.convert(from, 1200, in.data(), static_cast<unsigned>(in.size()), utf16);
+    Outcome o{{}, true, first.getDroppedCount()};
+    if (to == 65001) {
+        for (unsigned i = 0; i + 1 < utf16.getSize(); i += 2)
+            if (utf16.getData()[i] == 0 && utf16.getData()[i + 1] == 0)
+                o.dropped += 2;
+        EncodingConvert::utf16ToUtf8(utf16.getData(), utf16.getSize(), out);
+    } else {
+        o.result = second.utf16ToCodePage(to, utf16.getData(), utf16.getSize(), out);
+        o.dropped += second.getDroppedCount();
+    }
+    o.bytes.assign(out.getData(), out.getData() + out.getSize());
+    return o;
+}
+
+// Every conversion taken in one pass gives the bytes, result and dropped
+// count of the road through UTF-16, across the boundaries of its rounds.
+TEST_F(Engine, OnePassMatchesTheRoadThroughUtf16) {
+    const int pages[] = {932, 936, 949, 950, 1361, 10001, 51932, 51936, 51949, 1252, 1251, 437, 37, 10004, 28596};
+    const struct { int from, to; } crossings[] = {{932, 51932}, {936, 950}, {1252, 437}, {37, 1252}, {949, 1361}};
+    std::vector<std::pair<int, int>> pairs;
+    for (int page : pages) {
+        pairs.push_back({65001, page});
+        pairs.push_back({page, 65001});
+    }
+    for (const auto& c : crossings)
+        pairs.push_back({c.from, c.to});
+    std::mt19937 rng(28);
+    for (const auto& [from, to] : pairs) {
+        for (std::size_t size : {1u, 7u, 200000u}) {
+            Bytes in = mixedInput(from, rng, size);
+            const Outcome want = throughUtf16(from, to, in);
+            EncodingConvert ec;
+            DataBuffer out;
+            out.append("kept", 4);
+            const bool result = ec.convert(from, to, in.data(), static_cast<unsigned>(in.size()), out);
+            ASSERT_EQ(Bytes(out.getData() + 4, out.getData() + out.getSize()), want.bytes)
+                << from << "->" << to << " " << size;
+            EXPECT_EQ(result, want.result) << from << "->" << to << " " << size;
+            EXPECT_EQ(ec.getDroppedCount(), want.dropped) << from << "->" << to << " " << size;
+        }
+    }
+}
+
+} // namespace

@@ -17,6 +17,7 @@
 #include "netlib/text/CodePageEngine.h"
 #include "netlib/text/CodePageTableText.h"
 #include "netlib/text/CodePageTables.h"
+#include "netlib/text/DirectTables.h"
 #include "netlib/text/HashConvert.h"
 #include "tests/support/TestSupport.h"
 
@@ -101,6 +102,42 @@ TEST(CodePageTables, FirstUseRace) {
         EXPECT_EQ(seen[t], seen[0]);
         EXPECT_EQ(units[t], 0x4E00);
     }
+}
+
+// The direct forms: built once from the hashed tables, racing first users
+// included, and where a page does not fit the form it says so.
+TEST(CodePageTables, DirectFormsBuiltOnceAndFaithful) {
+    std::vector<const tessik::DirectDecodeTable*> decoders(8);
+    std::vector<const tessik::DirectEncodeTable*> encoders(8);
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 8; ++t)
+        threads.emplace_back([t, &decoders, &encoders] {
+            decoders[t] = tessik::directDecodeTable(949);
+            encoders[t] = tessik::directEncodeTable(949);
+        });
+    for (auto& th : threads) th.join();
+    for (int t = 0; t < 8; ++t) {
+        EXPECT_EQ(decoders[t], decoders[0]);
+        EXPECT_EQ(encoders[t], encoders[0]);
+    }
+    const tessik::DirectDecodeTable& dec = *decoders[0];
+    const tessik::DirectEncodeTable& enc = *encoders[0];
+    ASSERT_TRUE(dec.usable && enc.usable);
+    EXPECT_TRUE(dec.asciiTransparent && enc.asciiTransparent);
+    // Every code the hashed table knows reads the same from the direct one.
+    const HashConvert& hashed = *tessik::multiByteToUnicodeTable(949);
+    int pairs = 0;
+    for (unsigned code = 0x8100; code <= 0xFEFF; ++code) {
+        const unsigned char key[2] = {static_cast<unsigned char>(code >> 8), static_cast<unsigned char>(code)};
+        unsigned int n = 0;
+        const unsigned char* v = hashed.find(key, 2, n);
+        const int want = v ? v[0] | (v[1] << 8) : tessik::DirectDecodeTable::kNone;
+        ASSERT_EQ(dec.pairs[code], want) << std::hex << code;
+        pairs += v != nullptr;
+    }
+    EXPECT_GT(pairs, 8000);
+    EXPECT_EQ(tessik::directDecodeTable(12345), nullptr);
+    EXPECT_EQ(tessik::directEncodeTable(12345), nullptr);
 }
 
 std::string hexOf(const unsigned char* p, unsigned n) {

@@ -315,6 +315,14 @@ TEST(QuotedPrintableDecode, EightBitBytesAtLineEndAreKept) {
     EXPECT_EQ(qpDecoded("\xBD" "41"), "\xBD" "41");
 }
 
+TEST(QuotedPrintableDecode, BareLineFeedsGrowToLineBreaks) {
+    // The one input that decodes longer than itself: every byte a line feed.
+    std::string breaks;
+    for (int i = 0; i < 5000; ++i) breaks += "\r\n";
+    EXPECT_EQ(qpDecoded(std::string(5000, '\n')), breaks);
+    EXPECT_EQ(qpDecoded("=\n\n"), "\r\n");
+}
+
 TEST(QuotedPrintableDecode, EmptyInputAndStopAtNul) {
     DataBuffer db;
     db.append("old", 3);

@@ -1,0 +1,117 @@
+#pragma once
+// What every benchmark shares: the tiny smoke run CI makes of it, and the
+// side-by-side figures printed at its end, each side timed in turn.
+#include <benchmark/benchmark.h>
+#include <malloc.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstddef>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+namespace benchsupport {
+
+// Set by CI: one quick pass over a tiny input, so that no benchmark rots or
+// hangs unseen.
+inline bool smokeRun() {
+    static const bool smoke = std::getenv("GRV_BENCH_SMOKE") != nullptr;
+    return smoke;
+}
+
+// The full size, or the tiny one in a smoke run.
+inline std::size_t inputSize(std::size_t full, std::size_t tiny = 4096) {
+    return smokeRun() ? tiny : full;
+}
+
+// Has the C library keep freed blocks of any size for reuse. Otherwise every
+// block beyond its mapping threshold (32 MB at most) comes fresh from the
+// kernel and is paid again page by page on first touch, which would make a
+// 100 MB run measure the kernel rather than the code and its buffer growth.
+inline void keepFreedMemory() {
+    constexpr int kNever = 1 << 30;
+    mallopt(M_MMAP_THRESHOLD, kNever);
+    mallopt(M_TRIM_THRESHOLD, kNever);
+}
+
+// A benchmark's own minimum time, or next to none in a smoke run.
+inline double minTime(double seconds) {
+    return smokeRun() ? 1e-6 : seconds;
+}
+
+// Runs the registered benchmarks; in a smoke run each only a few times.
+inline void runRegistered(int& argc, char** argv) {
+    std::string minTime = "--benchmark_min_time=0.000001";
+    std::vector<char*> args(argv, argv + argc);
+    if (smokeRun())
+        args.push_back(minTime.data());
+    int n = static_cast<int>(args.size());
+    benchmark::Initialize(&n, args.data());
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+}
+
+// MB/s (10^6 bytes) of one call of `work` over `bytes` bytes: the best of
+// a few timings of at least a quarter of a second each.
+template <class Work>
+double megabytesPerSecond(std::size_t bytes, Work&& work) {
+    using Clock = std::chrono::steady_clock;
+    const auto minimum = smokeRun() ? std::chrono::milliseconds(0) : std::chrono::milliseconds(250);
+    double best = 0;
+    for (int round = 0; round < (smokeRun() ? 1 : 3); ++round) {
+        long long calls = 0;
+        const auto start = Clock::now();
+        Clock::duration spent{};
+        do {
+            work();
+            ++calls;
+            spent = Clock::now() - start;
+        } while (spent < minimum);
+        const double seconds = std::max(std::chrono::duration<double>(spent).count(), 1e-9);
+        best = std::max(best, static_cast<double>(calls) * static_cast<double>(bytes) / 1e6 / seconds);
+    }
+    return best;
+}
+
+// Ours and the peer timed in turn several times over, the best of each kept,
+// so that a slow moment of the machine does not fall on one side only.
+template <class Ours, class Peer>
+void printBeside(const std::string& what, std::size_t bytes, Ours&& ours, const char* peerName, Peer&& peer) {
+    double mine = 0, theirs = 0;
+    for (int turn = 0; turn < (smokeRun() ? 1 : 3); ++turn) {
+        mine = std::max(mine, megabytesPerSecond(bytes, ours));
+        theirs = std::max(theirs, megabytesPerSecond(bytes, peer));
+    }
+    std::printf("%-40s ours %8.0f MB/s  %-18s %8.0f MB/s  ratio %5.2fx\n", what.c_str(), mine, peerName, theirs,
+                theirs > 0 ? mine / theirs : 0.0);
+    std::fflush(stdout);
+}
+
+// The best MB/s of `work` on each input, the inputs timed in turn several
+// times over.
+template <class Input, class Work>
+std::vector<double> bestByInput(const std::vector<Input>& inputs, Work&& work) {
+    std::vector<double> best(inputs.size(), 0.0);
+    for (int turn = 0; turn < (smokeRun() ? 1 : 4); ++turn)
+        for (std::size_t k = 0; k < inputs.size(); ++k)
+            best[k] = std::max(best[k], megabytesPerSecond(inputs[k].size(), [&] { work(inputs[k]); }));
+    return best;
+}
+
+// One line of MB/s by size and the spread between the fastest and slowest.
+template <std::size_t N>
+void printBySize(const std::string& what, const std::size_t (&megabytes)[N], const std::vector<double>& rates) {
+    double low = rates.empty() ? 0 : rates[0], high = 0;
+    std::printf("%-32s", what.c_str());
+    for (std::size_t k = 0; k < N && k < rates.size(); ++k) {
+        std::printf("  %3zu MB %7.0f", megabytes[k], rates[k]);
+        low = std::min(low, rates[k]);
+        high = std::max(high, rates[k]);
+    }
+    std::printf("  spread %4.1f %%\n", high > 0 ? 100.0 * (high - low) / high : 0.0);
+    std::fflush(stdout);
+}
+
+} // namespace benchsupport

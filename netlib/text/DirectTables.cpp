@@ -1,0 +1,146 @@
+#include "netlib/text/DirectTables.h"
+
+#include "netlib/text/HashConvert.h"
+
+namespace tessik {
+namespace {
+
+constexpr unsigned kByteValues = 256;
+constexpr unsigned kUnitValues = 0x10000;
+constexpr unsigned kAsciiEnd = 0x80;
+
+bool isSurrogate(unsigned u) {
+    return u >= 0xD800 && u <= 0xDFFF;
+}
+
+// A stored UTF-16 value of a code: exactly one unit, else the page is not
+// fit for the direct form.
+bool unitOf(const unsigned char* v, unsigned length, std::uint16_t& unit) {
+    if (length != 2)
+        return false;
+    unit = static_cast<std::uint16_t>(v[0] | (v[1] << 8));
+    return unit != DirectDecodeTable::kNone;
+}
+
+std::uint32_t utf8Form(std::uint16_t u) {
+    using T = DirectDecodeTable;
+    if (u == T::kNone)
+        return 0;
+    if (u == 0)
+        return T::kUtf8Present | T::kUtf8ZeroUnit;
+    if (u < 0x80)
+        return T::kUtf8Present | (1u << T::kUtf8LengthShift) | u;
+    if (u < 0x800)
+        return T::kUtf8Present | (2u << T::kUtf8LengthShift) | (0xC0u | (u >> 6)) | ((0x80u | (u & 0x3F)) << 8);
+    return T::kUtf8Present | (3u << T::kUtf8LengthShift) | (0xE0u | (u >> 12)) | ((0x80u | ((u >> 6) & 0x3F)) << 8) |
+           ((0x80u | (u & 0x3F)) << 16);
+}
+
+void finishDecode(DirectDecodeTable& t) {
+    t.asciiTransparent = true;
+    for (unsigned c = 1; c < kAsciiEnd; ++c)
+        if (t.single[c] != c || t.leadsPair[c])
+            t.asciiTransparent = false;
+    auto note = [&](std::uint16_t u) {
+        if (u != DirectDecodeTable::kNone && isSurrogate(u))
+            t.yieldsSurrogates = true;
+    };
+    for (std::uint16_t u : t.single)
+        note(u);
+    for (std::uint16_t u : t.pairs)
+        note(u);
+    if (t.yieldsSurrogates)
+        return;
+    for (unsigned b = 0; b < kByteValues; ++b)
+        t.singleUtf8[b] = utf8Form(t.single[b]);
+    t.pairsUtf8.resize(t.pairs.size());
+    for (std::size_t i = 0; i < t.pairs.size(); ++i)
+        t.pairsUtf8[i] = utf8Form(t.pairs[i]);
+}
+
+} // namespace
+
+void buildDirectDecode(const UnicodeLookup& lookup, DirectDecodeTable& t) {
+    t.usable = true;
+    for (unsigned b = 0; b < kByteValues; ++b) {
+        std::uint16_t u = lookup.units[b];
+        if (b == 0) {
+            t.single[b] = 0;
+        } else if (u == 0) {
+            t.single[b] = DirectDecodeTable::kNone;
+        } else {
+            if (u == DirectDecodeTable::kNone)
+                t.usable = false;
+            t.single[b] = u;
+        }
+    }
+    finishDecode(t);
+}
+
+// Mirrors the hashed decoder: a two-byte code first, then the byte alone,
+// where 0 and (on ASCII pages) 0x01 to 0x7F stand for themselves.
+void buildDirectDecode(const HashConvert& table, DirectDecodeTable& t) {
+    t.usable = table.maxKeyLength() <= 2;
+    if (!t.usable)
+        return;
+    for (unsigned b = 0; b < kByteValues; ++b) {
+        if (b == 0 || (b < kAsciiEnd && table.asciiCompatible)) {
+            t.single[b] = static_cast<std::uint16_t>(b);
+            continue;
+        }
+        unsigned char key = static_cast<unsigned char>(b);
+        unsigned length = 0;
+        const unsigned char* v = table.find(&key, 1, length);
+        t.single[b] = DirectDecodeTable::kNone;
+        if (v && !unitOf(v, length, t.single[b]))
+            t.usable = false;
+    }
+    if (table.maxKeyLength() == 2) {
+        t.pairs.assign(kUnitValues, DirectDecodeTable::kNone);
+        for (unsigned code = 0; code < kUnitValues; ++code) {
+            unsigned char key[2] = {static_cast<unsigned char>(code >> 8), static_cast<unsigned char>(code)};
+            unsigned length = 0;
+            const unsigned char* v = table.find(key, 2, length);
+            if (!v)
+                continue;
+            if (!unitOf(v, length, t.pairs[code]))
+                t.usable = false;
+            t.leadsPair[code >> 8] = true;
+        }
+    }
+    finishDecode(t);
+}
+
+// Mirrors the hashed encoder: ASCII on ASCII pages, then the table, then the
+// unit 0 as the byte 0.
+void buildDirectEncode(const HashConvert& table, DirectEncodeTable& t) {
+    t.codes.assign(kUnitValues, 0);
+    t.usable = true;
+    for (unsigned u = 0; u < kUnitValues; ++u) {
+        if (u < kAsciiEnd && table.asciiCompatible) {
+            t.codes[u] = DirectEncodeTable::kPresent | (1u << DirectEncodeTable::kLengthShift) | u;
+            continue;
+        }
+        unsigned char unit[2] = {static_cast<unsigned char>(u), static_cast<unsigned char>(u >> 8)};
+        unsigned length = 0;
+        const unsigned char* v = table.find(unit, 2, length);
+        if (v) {
+            if (length > 2) {
+                t.usable = false;
+                continue;
+            }
+            std::uint32_t code = DirectEncodeTable::kPresent | (length << DirectEncodeTable::kLengthShift);
+            for (unsigned k = 0; k < length; ++k)
+                code |= static_cast<std::uint32_t>(v[k]) << (8 * k);
+            t.codes[u] = code;
+        } else if (u == 0) {
+            t.codes[u] = DirectEncodeTable::kPresent | (1u << DirectEncodeTable::kLengthShift);
+        }
+    }
+    t.asciiTransparent = true;
+    for (unsigned u = 0; u < kAsciiEnd; ++u)
+        if (t.codes[u] != (DirectEncodeTable::kPresent | (1u << DirectEncodeTable::kLengthShift) | u))
+            t.asciiTransparent = false;
+}
+
+} // namespace tessik
