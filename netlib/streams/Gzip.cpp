@@ -5,6 +5,7 @@
 #include "netlib/core/FileSys.h"
 #include "netlib/core/XString.h"
 #include "netlib/core/ZipCRC.h"
+#include "netlib/streams/InflateState2.h"
 #include "netlib/streams/OutputFile.h"
 #include "netlib/streams/PipelineHelp.h"
 #include "netlib/streams/ZipPipeline.h"
@@ -27,8 +28,8 @@ constexpr std::uint32_t kMaxReserve = 64u * 1024 * 1024;
 constexpr int kCallerMemory = 18920;
 constexpr int kCallerDeflate = 18922;
 constexpr int kCallerSource = 18923;
-// The inflater reads ahead of the deflate data in chunks smaller than this.
-constexpr std::size_t kTailKept = 256 * 1024;
+// What the inflater read past the deflate data is within its last buffer.
+constexpr std::size_t kTailKept = InflateState2::kSourceChunk;
 
 std::uint32_t le32(const unsigned char* p) {
     return static_cast<std::uint32_t>(p[0]) | static_cast<std::uint32_t>(p[1]) << 8 |
@@ -246,6 +247,10 @@ bool Gzip::unGzipSource(DataSource& source, Output& out, LogBase& log) {
     // The trailer: what the inflater read past the data, then the source.
     unsigned char trailer[kTrailerSize];
     const std::uint32_t leftOver = pipe.getBytesLeftOver();
+    if (leftOver > tail.tail().size()) {
+        log.logError(gzip_msg::kNoTrailer);
+        return false;
+    }
     const std::size_t from = tail.tail().size() - leftOver;
     const std::uint32_t have = leftOver < kTrailerSize ? leftOver : kTrailerSize;
     for (std::uint32_t i = 0; i < have; ++i)

@@ -133,6 +133,10 @@ TEST(Gzip, DamagedMembersFail) {
             }
         }
     }
+    // From a source, bytes after the member do not hide its trailer.
+    Result followed = unGzip(good + std::string(5000, 'z'), true);
+    EXPECT_TRUE(followed.ok) << followed.log;
+    EXPECT_TRUE(followed.out == plain);
     // Header and trailer only: empty data.
     const std::string empty("\x1f\x8b\x08\0\0\0\0\0\0\x03\0\0\0\0\0\0\0\0", 18);
     Result r = unGzip(empty, false);
