@@ -1,12 +1,12 @@
 #include "netlib/http/TsString.h"
 
-#include "netlib/text/TextServices.h"
+#include "netlib/crypto/CryptoServices.h"
 
 namespace tessik {
 
 // Any facade object may be the application's first contact with the library.
 TsObject::TsObject() {
-    installTextServices();
+    installCryptoServices();
 }
 
 TsObject::~TsObject() = default;

@@ -189,13 +189,8 @@ bool PipelineHelp::copyMemoryWithCrc(const void* data, std::uint64_t size, Outpu
     return crcTo(source, sink, crc, nullptr, log) && !sink.isFailed();
 }
 
-bool PipelineHelp::zipCrcFileHandleToOutput(TessikHandle* handle, Output& out, std::uint32_t* crc,
-                                            std::uint64_t* bytesIn, std::uint64_t* bytesOut, LogBase& log) {
-    *crc = 0;
-    *bytesIn = *bytesOut = 0;
-    FileDataSource source;
-    if (!handleSource(source, handle))
-        return false;
+bool PipelineHelp::zipCrcSourceToOutput(DataSource& source, Output& out, std::uint32_t* crc, std::uint64_t* bytesIn,
+                                        std::uint64_t* bytesOut, LogBase& log) {
     FileDataSink sink;
     sink.setOutput(&out);
     ZipCrcProcessor stage;
@@ -205,6 +200,22 @@ bool PipelineHelp::zipCrcFileHandleToOutput(TessikHandle* handle, Output& out, s
     *bytesIn = stage.getNumBytesWritten64();
     *bytesOut = stage.getNumBytesOut64();
     return !sink.isFailed();
+}
+
+bool PipelineHelp::zipCrcFileHandleToOutput(TessikHandle* handle, Output& out, std::uint32_t* crc,
+                                            std::uint64_t* bytesIn, std::uint64_t* bytesOut, LogBase& log) {
+    *crc = 0;
+    *bytesIn = *bytesOut = 0;
+    FileDataSource source;
+    return handleSource(source, handle) && zipCrcSourceToOutput(source, out, crc, bytesIn, bytesOut, log);
+}
+
+bool PipelineHelp::zipCrcMemoryToOutput(const void* data, std::uint64_t size, Output& out, std::uint32_t* crc,
+                                        std::uint64_t* bytesIn, std::uint64_t* bytesOut, LogBase& log) {
+    *crc = 0;
+    *bytesIn = *bytesOut = 0;
+    MemoryDataSource source;
+    return memorySource(source, data, size) && zipCrcSourceToOutput(source, out, crc, bytesIn, bytesOut, log);
 }
 
 // ---------------------------------------------------------------- decryption

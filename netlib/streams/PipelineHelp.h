@@ -62,6 +62,10 @@ public:
     // crypt parameters ask: getCrc of the stage, bytes in and out.
     bool zipCrcFileHandleToOutput(TessikHandle* handle, Output& out, std::uint32_t* crc, std::uint64_t* bytesIn,
                                   std::uint64_t* bytesOut, LogBase& log);
+    bool zipCrcSourceToOutput(DataSource& source, Output& out, std::uint32_t* crc, std::uint64_t* bytesIn,
+                              std::uint64_t* bytesOut, LogBase& log);
+    bool zipCrcMemoryToOutput(const void* data, std::uint64_t size, Output& out, std::uint32_t* crc,
+                              std::uint64_t* bytesIn, std::uint64_t* bytesOut, LogBase& log);
     bool copyFileHandleWithCrc(TessikHandle* handle, Output& out, std::uint32_t* crc, std::uint64_t* bytes,
                                LogBase& log);
     bool copyMemoryWithCrc(const void* data, std::uint64_t size, Output& out, std::uint32_t* crc, LogBase& log);
@@ -79,6 +83,7 @@ private:
     bool deflateTo(DataSource& source, int level, bool computeCrc, bool keepChecksum, DataSink& sink, Deflated& result,
                    LogBase& log);
     bool crcTo(DataSource& source, DataSink& sink, std::uint32_t* crc, std::uint64_t* bytes, LogBase& log);
+
     bool decodeTo(DataSource& source, PwdProtect* decoder, Output& out, LogBase& log);
     void watch(DataSource& source) const;
     // The inflater writes into `out` through `sink`, which keeps the CRC.

@@ -43,17 +43,19 @@ std::string packZip(const std::vector<Entry>& entries) {
         archive += fields;
         put32(archive, descriptor ? 0 : e.crc), put32(archive, descriptor ? 0 : packed),
             put32(archive, descriptor ? 0 : e.size);
-        put16(archive, static_cast<std::uint32_t>(e.name.size())), put16(archive, 0);
-        archive += e.name + e.packed;
+        put16(archive, static_cast<std::uint32_t>(e.name.size())),
+            put16(archive, static_cast<std::uint32_t>(e.extra.size()));
+        archive += e.name + e.extra + e.packed;
         if (descriptor)
             put32(archive, kDescriptorSignature), put32(archive, e.crc), put32(archive, packed), put32(archive, e.size);
 
         put32(central, kCentralSignature), put16(central, kVersion), put16(central, kVersion);
         central += fields;
         put32(central, e.crc), put32(central, packed), put32(central, e.size);
-        put16(central, static_cast<std::uint32_t>(e.name.size()));
-        put32(central, 0), put32(central, 0), put32(central, 0), put32(central, offset);
-        central += e.name;
+        put16(central, static_cast<std::uint32_t>(e.name.size())),
+            put16(central, static_cast<std::uint32_t>(e.extra.size()));
+        put16(central, 0), put32(central, 0), put32(central, 0), put32(central, offset);
+        central += e.name + e.extra;
     }
     std::uint32_t count = static_cast<std::uint32_t>(entries.size());
     std::string end;

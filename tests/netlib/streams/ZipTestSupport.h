@@ -21,6 +21,7 @@ struct Entry {
     std::uint32_t crc = 0;
     std::string packed; // the bytes as they stand in the archive
     std::uint32_t size = 0;
+    std::string extra = {}; // extra fields, in both headers
 };
 
 void put16(std::string& s, std::uint32_t v);

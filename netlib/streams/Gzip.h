@@ -1,0 +1,48 @@
+#pragma once
+// Gzip members (RFC 1952) for the HTTP layer: bodies sent with the gzip
+// content coding are un-gzipped in memory or from a stream, cached files in
+// place, and request bodies compressed. The deflate work runs through the zip
+// entry pipeline.
+#include <cstdint>
+
+#include "netlib/core/DataBuffer.h"
+#include "netlib/core/LogBase.h"
+#include "netlib/streams/DataSource.h"
+#include "netlib/streams/Output.h"
+
+namespace tessik {
+
+namespace gzip_msg {
+constexpr const char* kTooSmall = "Gzip data too small";
+constexpr const char* kBadId = "Invalid GZip ID";
+constexpr const char* kBadMethod = "Invalid GZip compression method";
+constexpr const char* kOverrun = "Buffer would have been overrun";
+constexpr const char* kNoTrailer = "Not enough data for trailing CRC32 or ISIZE";
+constexpr const char* kCrcMismatch = "Gzip CRC-32 does not match the data";
+constexpr const char* kSizeMismatch = "Gzip ISIZE does not match the data";
+constexpr const char* kNoFileName = "Failed to read original filename";
+} // namespace gzip_msg
+
+class Gzip {
+public:
+    static constexpr int kLevel = 6;
+    static constexpr std::uint32_t kHeaderSize = 10;
+    static constexpr std::uint32_t kTrailerSize = 8;
+
+    virtual ~Gzip();
+
+    // The member's data, checked against its CRC-32 and ISIZE.
+    static bool unGzipMemory(const DataBuffer& gz, DataBuffer& out, LogBase& log);
+    static bool unGzipSource(DataSource& source, Output& out, LogBase& log);
+    static bool inflateSourceToOutput(DataSource& source, Output& out, LogBase& log);
+    // Raw deflate data at level 6, no gzip framing.
+    static bool deflateSourceToOutput(DataSource& source, Output& out, std::uint64_t* inputBytes);
+    static bool deflateMemory(const DataBuffer& in, DataBuffer& out);
+    // A whole member (header, deflate data, CRC-32, ISIZE) appended to out.
+    static bool gzipMemory(const DataBuffer& in, DataBuffer& out, LogBase& log);
+    // Replaces a gzip file by its content; the file stays as it was unless
+    // its content was read whole and checked.
+    static bool unGzipFile(const char* utf8Path, LogBase& log);
+};
+
+} // namespace tessik

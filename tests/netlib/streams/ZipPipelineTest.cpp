@@ -1,0 +1,300 @@
+#include <filesystem>
+#include <gtest/gtest.h>
+#include <string>
+#include <vector>
+
+#include "netlib/core/DataBuffer.h"
+#include "netlib/core/Logger.h"
+#include "netlib/core/ZipCRC.h"
+#include "netlib/crypto/CryptoServices.h"
+#include "netlib/streams/DataSource.h"
+#include "netlib/streams/Output.h"
+#include "netlib/streams/ZipPipeline.h"
+#include "tests/netlib/streams/ZipTestSupport.h"
+#include "tests/support/TestSupport.h"
+
+using namespace tessik;
+
+namespace {
+
+constexpr std::uint16_t kMethodAes = 99;
+constexpr std::uint32_t kCentralSignature = 0x02014b50;
+
+// The first entry of an archive, from its central record.
+struct ZipEntry {
+    std::uint16_t flags = 0, method = 0, time = 0;
+    std::uint32_t crc = 0, size = 0;
+    std::string extra, data;
+};
+
+ZipEntry firstEntry(const std::string& zip) {
+    ZipEntry e;
+    const std::size_t end = zip.rfind(std::string("PK\5\6"));
+    EXPECT_NE(end, std::string::npos);
+    const std::size_t central = ziptest::get32(zip, end + 16);
+    EXPECT_EQ(ziptest::get32(zip, central), kCentralSignature);
+    e.flags = static_cast<std::uint16_t>(ziptest::get16(zip, central + 8));
+    e.method = static_cast<std::uint16_t>(ziptest::get16(zip, central + 10));
+    e.time = static_cast<std::uint16_t>(ziptest::get16(zip, central + 12));
+    e.crc = ziptest::get32(zip, central + 16);
+    const std::uint32_t packed = ziptest::get32(zip, central + 20);
+    e.size = ziptest::get32(zip, central + 24);
+    const std::size_t local = ziptest::get32(zip, central + 42);
+    const std::size_t nameLen = ziptest::get16(zip, local + 26), extraLen = ziptest::get16(zip, local + 28);
+    e.extra = zip.substr(local + 30 + nameLen, extraLen);
+    e.data = zip.substr(local + 30 + nameLen + extraLen, packed);
+    return e;
+}
+
+std::string str(const DataBuffer& d) {
+    return std::string(reinterpret_cast<const char*>(d.getData()), d.getSize());
+}
+
+std::uint32_t crcOf(const std::string& s) {
+    ZipCRC crc;
+    crc.beginStream();
+    crc.moreData(s.data(), static_cast<std::uint32_t>(s.size()));
+    return crc.endStream();
+}
+
+// A source that fails after its first bytes.
+class FailingSource : public MemoryDataSource {
+public:
+    bool readChunk(void* buffer, std::uint32_t size, std::uint32_t* bytesRead, LogBase* log) override {
+        if (m_reads++ > 0) {
+            *bytesRead = 0;
+            return false;
+        }
+        return MemoryDataSource::readChunk(buffer, size < 100 ? size : 100, bytesRead, log);
+    }
+    bool endOfStream() override { return false; }
+
+private:
+    int m_reads = 0;
+};
+
+struct Outcome {
+    bool ok = false;
+    std::uint32_t crc = 0;
+    std::string out, log;
+};
+
+class ZipPipelineTest : public ::testing::Test {
+protected:
+    void SetUp() override { installCryptoServices(); }
+    // Every temporary file a run made is gone.
+    void TearDown() override {
+        for (const auto& f : std::filesystem::directory_iterator(dir.Path()))
+            EXPECT_EQ(f.path().filename().string().find("tsZ"), std::string::npos) << f.path();
+    }
+
+    Outcome run(ZipPipeline& p) {
+        Outcome r;
+        DataBuffer out;
+        OutputDataBuffer sink(&out);
+        p.setOutput(&sink);
+        p.setTempDir(dir.Path().c_str());
+        Logger log;
+        r.ok = p.run(&r.crc, log, 1, true);
+        r.out = str(out);
+        StringBuffer text;
+        log.getLogText(text);
+        r.log = text.getString();
+        return r;
+    }
+
+    std::string zipWith(const std::vector<std::string>& options, const std::string& plain) {
+        EXPECT_TRUE(grvtest::WriteFile(dir.File("in.txt"), plain));
+        std::vector<std::string> argv = options;
+        argv.push_back(dir.File("peer.zip"));
+        argv.push_back("in.txt");
+        grvtest::RunOptions o;
+        o.workDir = dir.Path();
+        std::remove(dir.File("peer.zip").c_str());
+        auto made = grvtest::RunProgram(argv, o);
+        EXPECT_TRUE(made.Ok()) << made.err << made.out;
+        return grvtest::ReadFile(dir.File("peer.zip"));
+    }
+
+    // Our entry data in an archive, then tested and extracted by a peer.
+    std::string peerExtract(const std::vector<std::string>& tool, const ziptest::Entry& e) {
+        EXPECT_TRUE(grvtest::WriteFile(dir.File("ours.zip"), ziptest::packZip({e})));
+        std::vector<std::string> argv = tool;
+        argv.push_back(dir.File("ours.zip"));
+        auto got = grvtest::RunProgram(argv);
+        EXPECT_TRUE(got.Ok()) << got.err;
+        return got.out;
+    }
+
+    grvtest::TempDir dir{"zippipe"};
+};
+
+} // namespace
+
+// Traditional encryption in all four directions, against zip and unzip.
+TEST_F(ZipPipelineTest, TraditionalEncryptionInteroperatesWithZipAndUnzip) {
+    const grvtest::Bytes text = grvtest::TextLike(70000, 106);
+    const std::string plain(text.begin(), text.end());
+    for (bool srcCompressed : {false, true}) {
+        for (bool destCompressed : {false, true}) {
+            SCOPED_TRACE(std::to_string(srcCompressed) + std::to_string(destCompressed));
+            const ZipEntry in =
+                firstEntry(zipWith({"zip", "-q", "-X", srcCompressed ? "-6" : "-0", "-P", "old pw"}, plain));
+            ASSERT_EQ(in.method, srcCompressed ? ziptest::kMethodDeflated : ziptest::kMethodStored);
+            ZipPipeline p;
+            p.setSourceBytes(in.data.data(), in.data.size());
+            p.setSourceCompressed(srcCompressed);
+            p.setDestCompressed(destCompressed);
+            p.setSourcePasswordProtected(true, "old pw", in.crc, in.time, in.flags & ziptest::kFlagDescriptor);
+            p.passwordProtect = true;
+            p.password.setString("new pw");
+            Outcome r = run(p);
+            ASSERT_TRUE(r.ok) << r.log;
+            EXPECT_EQ(r.crc, in.crc);
+            ziptest::Entry e;
+            e.name = "in.txt";
+            e.method = destCompressed ? ziptest::kMethodDeflated : ziptest::kMethodStored;
+            e.flags = ziptest::kFlagEncrypted;
+            e.crc = r.crc;
+            e.packed = r.out;
+            e.size = static_cast<std::uint32_t>(plain.size());
+            EXPECT_TRUE(peerExtract({"unzip", "-p", "-P", "new pw"}, e) == plain);
+            EXPECT_EQ(p.getOutputByteCount(), r.out.size());
+        }
+    }
+
+    // Removing the protection only, and a wrong password.
+    const ZipEntry in = firstEntry(zipWith({"zip", "-q", "-X", "-6", "-P", "pw"}, plain));
+    for (const char* pw : {"pw", "wrong"}) {
+        ZipPipeline p;
+        MemoryDataSource source;
+        source.setData(in.data.data(), in.data.size(), false);
+        p.setSourceDataSource(&source);
+        p.setSourceCompressed(true);
+        p.setSourcePasswordProtected(true, pw, in.crc, in.time, in.flags & ziptest::kFlagDescriptor);
+        Outcome r = run(p);
+        EXPECT_EQ(r.ok, std::string(pw) == "pw") << r.log;
+        if (r.ok)
+            EXPECT_TRUE(r.out == plain);
+        else
+            EXPECT_NE(r.log.find(zippipe_msg::kPwdIncorrect), std::string::npos);
+    }
+}
+
+TEST_F(ZipPipelineTest, SourceFailingDuringCrcPassFailsTheEntry) {
+    const std::string plain(5000, 'a');
+    for (bool destCompressed : {false, true}) {
+        FailingSource source;
+        source.setData(plain.data(), plain.size(), false);
+        ZipPipeline p;
+        p.setSourceDataSource(&source);
+        p.setDestCompressed(destCompressed);
+        p.passwordProtect = true;
+        p.password.setString("pw");
+        Outcome r = run(p);
+        EXPECT_FALSE(r.ok) << destCompressed;
+        EXPECT_TRUE(r.out.empty()) << destCompressed;
+    }
+}
+
+TEST_F(ZipPipelineTest, InflatesCopiesAndCompressesPlainData) {
+    const grvtest::Bytes text = grvtest::TextLike(100000, 7);
+    const std::string plain(text.begin(), text.end());
+    const ZipEntry deflated = firstEntry(zipWith({"zip", "-q", "-X", "-9"}, plain));
+    struct Case {
+        bool fromFile, srcCompressed, destCompressed;
+    } cases[] = {{false, true, false}, {true, true, false},   {false, false, true},
+                 {true, false, true},  {false, false, false}, {false, true, true}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::to_string(c.fromFile) + std::to_string(c.srcCompressed) + std::to_string(c.destCompressed));
+        const std::string src = c.srcCompressed ? deflated.data : plain;
+        ZipPipeline p;
+        if (c.fromFile) {
+            ASSERT_TRUE(grvtest::WriteFile(dir.File("src.bin"), src));
+            p.setSourceFile(dir.File("src.bin").c_str());
+        } else {
+            p.setSourceBytes(src.data(), src.size());
+        }
+        p.setSourceCompressed(c.srcCompressed);
+        p.setDestCompressed(c.destCompressed);
+        Outcome r = run(p);
+        ASSERT_TRUE(r.ok) << r.log;
+        std::string result = r.out;
+        if (c.destCompressed && !c.srcCompressed) {
+            grvtest::Bytes inflated;
+            ASSERT_TRUE(grvtest::InflateRaw(grvtest::Bytes(r.out.begin(), r.out.end()), &inflated));
+            result.assign(inflated.begin(), inflated.end());
+        }
+        EXPECT_TRUE(result == (c.destCompressed && c.srcCompressed ? deflated.data : plain));
+        EXPECT_EQ(r.crc, crcOf(c.destCompressed && c.srcCompressed ? deflated.data : plain));
+    }
+    ZipPipeline empty;
+    empty.setSourceCompressed(true);
+    Outcome r = run(empty);
+    EXPECT_TRUE(r.ok);
+    EXPECT_EQ(r.crc, 0u);
+    EXPECT_TRUE(r.out.empty());
+}
+
+// WinZip AES entries both ways, judged by 7-Zip.
+TEST_F(ZipPipelineTest, WinZipAesEntriesInteroperateWithSevenZip) {
+    const grvtest::Bytes text = grvtest::TextLike(40000, 140);
+    const std::string plain(text.begin(), text.end());
+    for (int bits : {128, 192, 256}) {
+        for (bool compress : {false, true}) {
+            ZipPipeline p;
+            p.setSourceBytes(plain.data(), plain.size());
+            p.setDestCompressed(compress);
+            p.encryption = ZipCryptParams::kCryptWinZipAes;
+            p.keyLengthBits = bits;
+            p.password.setString("s3cret");
+            Outcome r = run(p);
+            ASSERT_TRUE(r.ok) << r.log;
+            EXPECT_EQ(r.crc, 0u);
+            EXPECT_EQ(p.getInputByteCount(), plain.size());
+            ziptest::Entry e;
+            e.name = "in.txt";
+            e.method = kMethodAes;
+            e.flags = ziptest::kFlagEncrypted;
+            e.packed = r.out;
+            e.size = static_cast<std::uint32_t>(plain.size());
+            std::string extra;
+            ziptest::put16(extra, 0x9901), ziptest::put16(extra, 7), ziptest::put16(extra, 2);
+            extra += "AE";
+            extra += static_cast<char>(bits / 64 - 1);
+            ziptest::put16(extra, compress ? ziptest::kMethodDeflated : ziptest::kMethodStored);
+            e.extra = extra;
+            EXPECT_TRUE(peerExtract({"7z", "x", "-so", "-ps3cret"}, e) == plain) << bits << compress;
+        }
+    }
+    for (const char* method : {"-mem=AES128", "-mem=AES256"}) {
+        const ZipEntry in = firstEntry(zipWith({"7z", "a", "-tzip", method, "-mx=5", "-pkey"}, plain));
+        ASSERT_EQ(in.method, kMethodAes);
+        const int strength = static_cast<unsigned char>(in.extra[8]);
+        for (const char* pw : {"key", "nope"}) {
+            ZipPipeline p;
+            p.setSourceBytes(in.data.data(), in.data.size());
+            p.setSourceEncrypted(true);
+            p.setSourceEncryption(ZipPipeline::kAlgorithmWinZipAes, 64 * (strength + 1), pw);
+            p.setSourceCompressed(true);
+            p.setActualCompressionMethod(static_cast<int>(ziptest::get16(in.extra, 9)));
+            Outcome r = run(p);
+            EXPECT_EQ(r.ok, std::string(pw) == "key") << r.log;
+            if (r.ok) {
+                EXPECT_TRUE(r.out == plain) << method;
+                EXPECT_EQ(r.crc, crcOf(plain));
+            } else {
+                EXPECT_NE(r.log.find(zippipe_msg::kInvalidPassword), std::string::npos);
+            }
+        }
+    }
+}
+
+TEST_F(ZipPipelineTest, PasswordBasedKindsFailUntilInstalled) {
+    ZipPipeline p;
+    p.setSourceBytes("abc", 3);
+    p.encryption = 2;
+    Outcome r = run(p);
+    EXPECT_FALSE(r.ok);
+    EXPECT_NE(r.log.find(zippipe_msg::kNoPasswordCrypt), std::string::npos);
+}

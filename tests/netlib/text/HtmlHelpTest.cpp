@@ -1,0 +1,170 @@
+#include <gtest/gtest.h>
+#include <string>
+#include <vector>
+
+#include "netlib/core/Logger.h"
+#include "netlib/core/StringBuffer.h"
+#include "netlib/text/HtmlHelp.h"
+#include "tests/support/TestSupport.h"
+
+using namespace tessik;
+
+namespace {
+
+std::string clean(const std::string& tag, std::string* exit = nullptr) {
+    StringBuffer out;
+    Logger log;
+    HtmlHelp::cleanTag(tag.c_str(), out, &log);
+    if (exit) {
+        StringBuffer text;
+        log.getLogText(text);
+        const std::string t = text.getString();
+        const std::size_t at = t.find("clean_tag_");
+        *exit = at == std::string::npos ? "" : t.substr(at, 11);
+    }
+    return out.getString();
+}
+
+std::string charset(const std::string& html, const char* start = "") {
+    StringBuffer out(start);
+    HtmlHelp::getCharsetFromMeta(html.c_str(), out);
+    return out.getString();
+}
+
+std::string unhex(const std::string& h) {
+    std::string s;
+    for (std::size_t i = 0; i + 1 < h.size(); i += 2)
+        s.push_back(static_cast<char>(std::stoi(h.substr(i, 2), nullptr, 16)));
+    return s;
+}
+
+} // namespace
+
+TEST(HtmlHelp, CleanTagCases) {
+    std::string many = "<x";
+    for (int i = 0; i < 105; ++i)
+        many += " a" + std::to_string(i) + "=" + std::to_string(i);
+    many += ">";
+    struct Case {
+        std::string in, out, exit;
+    } cases[] = {
+        {"<img src=a.gif alt=\"A picture\">", "<img src=\"a.gif\" alt=\"A picture\">", "clean_tag_4"},
+        {"<p title=\"say \\\"hi\\\"\">", "<p title=\"say &quot;hi&quot;\">", "clean_tag_4"},
+        {"<a href='x.html'", "<a href='x.html'>", "clean_tag_3"},
+        {"<br/>", "<br/>", "clean_tag_3"},
+        {"<v:rect v:shape=\"s1\">", "<v:rect vshape=\"s1\">", "clean_tag_4"},
+        {"  text <td\n nowrap>", "<td nowrap>", "clean_tag_6"},
+        {"<input checked value=a\"b>", "<input checked value='a\"b'>", "clean_tag_4"},
+        {"<p class=\"a\nb\"\r\n id=c>", "<p class=\"a b\" id=\"c\">", "clean_tag_4"},
+        {"<hr>", "<hr>", "clean_tag_3"},
+        {"<hr >", "<hr>", "clean_tag_2"},
+        {"no tag", "", "clean_tag_1"},
+    };
+    for (const Case& c : cases) {
+        std::string exit;
+        EXPECT_EQ(clean(c.in, &exit), c.out) << c.in;
+        EXPECT_EQ(exit, c.exit) << c.in;
+    }
+    std::string exit;
+    const std::string cut = clean(many, &exit);
+    EXPECT_EQ(exit, "clean_tag_5");
+    EXPECT_NE(cut.find("a100=\"100\""), std::string::npos);
+    EXPECT_EQ(cut.find("a101"), std::string::npos);
+    EXPECT_NE(cut.back(), '>');
+
+    StringBuffer value;
+    HtmlHelp::getAttributeValue("<a HREF=\" c:\\dir\\f.htm \">", "href", value);
+    EXPECT_STREQ(value.getString(), "c:/dir/f.htm");
+    HtmlHelp::getAttributeValue("<a href=\"open", "href", value);
+    EXPECT_STREQ(value.getString(), "");
+}
+
+TEST(HtmlHelp, CharsetFromMetaMatchesPythonWhereBothRead) {
+    const std::string meta = "<meta http-equiv=\"Content-Type\" content=\"text/html; charset=ISO-8859-1\">";
+    struct Case {
+        std::string html, expected;
+        bool pythonAgrees; // python's parser reads the same declaration
+    } cases[] = {
+        {"<html><head>" + meta + "</head></html>", "ISO-8859-1", true},
+        {"<META HTTP-EQUIV='content-type' CONTENT='text/html; charset=koi8-r'>", "koi8-r", true},
+        {"<meta\n content=\"text/html;charset=Shift_JIS\"\r\n http-equiv=\"Content-Type\">", "Shift_JIS", true},
+        {"<meta http-equiv=Content-Type content=\"text/html; charset=utf-8; x=y\">", "utf-8", true},
+        {"<meta charset=\"utf-8\">", "", false},
+        {"<meta charset=\"utf-8\"><?xml version=\"1.0\" encoding=\"windows-1251\"?>", "windows-1251", false},
+        {"<?xml version='1.0' encoding='windows-1251'?>", "", false},
+        {"<meta name=\"x\" content=\"charset=big5\"><p>", "", true},
+        {"<meta http-equiv=\"content-type\" content=\"text/html\" charset=\"gb2312\">", "gb2312", false},
+        {"<meta http-equiv=\"Content-Type\" content=\"text/html; charset=euc-jp\"", "euc-jp", false},
+    };
+    std::string input;
+    for (const Case& c : cases) {
+        EXPECT_EQ(charset(c.html), c.expected) << c.html;
+        if (c.pythonAgrees)
+            input += grvtest::ToHex(c.html) + "\n";
+    }
+    EXPECT_EQ(charset("<p>nothing</p>", "kept"), "kept");
+    // python's html.parser finds the http-equiv meta and reads the charset
+    // parameter of its content.
+    auto py = grvtest::Python(R"(import sys
+from html.parser import HTMLParser
+from email.message import Message
+class P(HTMLParser):
+    found=''
+    def handle_starttag(self,tag,attrs):
+        a={k:(v or '') for k,v in attrs}
+        if tag=='meta' and not self.found and a.get('http-equiv','').lower()=='content-type' and a.get('content'):
+            m=Message(); m['content-type']=a['content']; self.found=m.get_param('charset') or ''
+for line in sys.stdin:
+    p=P(); p.feed(bytes.fromhex(line.strip()).decode()); p.close(); print(p.found)
+)",
+                              {}, input);
+    ASSERT_TRUE(py.Ok()) << py.err;
+    std::string ours;
+    for (const Case& c : cases)
+        if (c.pythonAgrees)
+            ours += c.expected + "\n";
+    EXPECT_EQ(py.out, ours);
+}
+
+// Every start tag of the machine's HTML documentation, cleaned, reads back in
+// python's parser with the same name and attributes.
+TEST(HtmlHelp, CleansRealDocumentationTags) {
+    auto found = grvtest::Python(R"(import glob,sys
+from html.parser import HTMLParser
+class P(HTMLParser):
+    def handle_starttag(self,tag,attrs):
+        t=self.get_starttag_text()
+        if '\\' not in t and '/>' not in t: print(t.encode().hex())
+import os
+files=sorted(f for f in glob.glob('/usr/share/doc/**/*.html',recursive=True) if os.path.isfile(f))[:60]
+for f in files:
+    p=P(); p.feed(open(f,encoding='utf-8',errors='replace').read())
+)");
+    ASSERT_TRUE(found.Ok()) << found.err;
+    std::string pairs;
+    int tags = 0;
+    for (std::size_t at = 0, nl; (nl = found.out.find('\n', at)) != std::string::npos; at = nl + 1, ++tags) {
+        const std::string raw = found.out.substr(at, nl - at);
+        pairs += raw + " " + grvtest::ToHex(clean(unhex(raw))) + "\n";
+    }
+    ASSERT_GT(tags, 100) << "no documentation tags to clean";
+    auto judged = grvtest::Python(R"(import sys
+from html.parser import HTMLParser
+class P(HTMLParser):
+    tags=[]
+    def handle_starttag(self,tag,attrs):
+        self.tags.append((tag.replace(':',''),[(k.replace(':',''),' '.join((v or '').replace('\r','').split('\n'))) for k,v in attrs]))
+bad=0
+for line in sys.stdin:
+    raw,ours=(bytes.fromhex(x).decode() for x in line.split())
+    a=P(); a.tags=[]; a.feed(raw); a.close()
+    b=P(); b.tags=[]; b.feed(ours); b.close()
+    if [x[1] for x in a.tags]!=[x[1] for x in b.tags]:
+        bad+=1
+        if bad<5: print(repr(raw),'->',repr(ours))
+print('mismatches',bad)
+)",
+                                  {}, pairs);
+    ASSERT_TRUE(judged.Ok()) << judged.err;
+    EXPECT_NE(judged.out.find("mismatches 0\n"), std::string::npos) << judged.out;
+}
