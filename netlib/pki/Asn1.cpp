@@ -1,0 +1,603 @@
+#include "netlib/pki/Asn1.h"
+
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+#include <new>
+
+#include "netlib/core/DataBuffer.h"
+#include "netlib/core/LogBase.h"
+#include "netlib/core/StringBuffer.h"
+#include "netlib/core/TreeNode.h"
+#include "netlib/pki/AsnItem.h"
+#include "netlib/pki/PkiConstants.h"
+#include "netlib/text/ContentCoding.h"
+
+namespace tessik {
+
+using namespace asn;
+
+namespace {
+constexpr std::uint32_t kInlineMax = 4;
+constexpr std::size_t kUtcTimeChars = 13;
+constexpr std::uint64_t kArcMax = 0xFFFFFFFFu;
+
+void deleteNodes(ExtPtrArray* list) {
+    if (!list)
+        return;
+    list->removeAllObjects();
+    delete list;
+}
+
+void traceLine(StringBuffer* trace, const char* format, unsigned int value) {
+    if (!trace)
+        return;
+    char line[48];
+    std::snprintf(line, sizeof line, format, value);
+    trace->append(line);
+}
+
+void appendBase128(std::uint32_t value, DataBuffer& out) {
+    unsigned char groups[5];
+    int n = 0;
+    do {
+        groups[n++] = static_cast<unsigned char>(value & 0x7F);
+        value >>= 7;
+    } while (value);
+    while (n > 1)
+        out.appendChar(groups[--n] | 0x80);
+    out.appendChar(groups[0]);
+}
+
+void encodeDerLength(std::uint32_t length, DataBuffer& out) {
+    if (length < 0x80) {
+        out.appendChar(static_cast<unsigned char>(length));
+        return;
+    }
+    unsigned char bytes[4];
+    int n = 0;
+    for (std::uint32_t v = length; v; v >>= 8)
+        bytes[n++] = static_cast<unsigned char>(v & 0xFF);
+    out.appendChar(static_cast<unsigned char>(0x80 | n));
+    while (n > 0)
+        out.appendChar(bytes[--n]);
+}
+
+// Reads one decimal number; false when none is there or it passes 32 bits.
+bool readNumber(const char*& p, std::uint64_t& value) {
+    if (*p < '0' || *p > '9')
+        return false;
+    value = 0;
+    while (*p >= '0' && *p <= '9') {
+        value = value * 10 + static_cast<unsigned>(*p++ - '0');
+        if (value > kArcMax)
+            return false;
+    }
+    return true;
+}
+} // namespace
+
+Asn1::~Asn1() {
+    clear();
+}
+
+void Asn1::clear() {
+    delete content;
+    deleteNodes(children);
+    delete rawContent;
+    content = nullptr;
+    children = nullptr;
+    rawContent = nullptr;
+    tagClass = 0;
+    primitive = 1;
+    indefinite = 0;
+    tag = 0;
+    length = 0;
+    std::memset(inlineContent, 0, sizeof inlineContent);
+}
+
+bool Asn1::setContent(const unsigned char* bytes, std::uint32_t n) {
+    length = n;
+    if (n == 0)
+        return true;
+    if (n <= kInlineMax) {
+        std::memcpy(inlineContent, bytes, n);
+        return true;
+    }
+    content = new (std::nothrow) DataBuffer();
+    return content && content->append(bytes, n);
+}
+
+const unsigned char* Asn1::contentBytes() const {
+    if (length == 0)
+        return nullptr;
+    if (length <= kInlineMax)
+        return inlineContent;
+    return content && content->getSize() == length ? content->getData() : nullptr;
+}
+
+Asn1* Asn1::newPrimitive(std::uint32_t tagNumber, const unsigned char* bytes, std::uint32_t n) {
+    Asn1* node = new (std::nothrow) Asn1();
+    if (!node)
+        return nullptr;
+    node->tag = tagNumber;
+    if (!node->setContent(bytes, bytes ? n : 0)) {
+        delete node;
+        return nullptr;
+    }
+    return node;
+}
+
+Asn1* Asn1::newConstructed(std::uint32_t tagNumber, std::uint8_t cls) {
+    Asn1* node = new (std::nothrow) Asn1();
+    if (!node)
+        return nullptr;
+    node->tag = tagNumber;
+    node->tagClass = cls;
+    node->primitive = 0;
+    node->children = new (std::nothrow) ExtPtrArray();
+    if (!node->children) {
+        delete node;
+        return nullptr;
+    }
+    return node;
+}
+
+Asn1* Asn1::newBoolean(bool value) {
+    unsigned char b = value ? 0xFF : 0x00;
+    return newPrimitive(kTagBoolean, &b, 1);
+}
+
+Asn1* Asn1::newInteger(std::int32_t value) {
+    unsigned char bytes[4];
+    auto u = static_cast<std::uint32_t>(value);
+    for (int i = 0; i < 4; ++i)
+        bytes[i] = static_cast<unsigned char>(u >> (24 - 8 * i));
+    int start = 0;
+    // Drop leading bytes that only repeat the sign of the next one.
+    while (start < 3 && ((bytes[start] == 0x00 && !(bytes[start + 1] & 0x80)) ||
+                         (bytes[start] == 0xFF && (bytes[start + 1] & 0x80))))
+        ++start;
+    return newPrimitive(kTagInteger, bytes + start, static_cast<std::uint32_t>(4 - start));
+}
+
+Asn1* Asn1::newUnsignedInteger(const unsigned char* bytes, std::uint32_t n) {
+    if (!bytes || n == 0)
+        return nullptr;
+    if (bytes[0] < 0x80)
+        return newPrimitive(kTagInteger, bytes, n);
+    DataBuffer padded;
+    padded.appendChar(0);
+    padded.append(bytes, n);
+    return newPrimitive(kTagInteger, padded.getData(), padded.getSize());
+}
+
+Asn1* Asn1::newBitString(const unsigned char* bytes, std::uint32_t n) {
+    if (!bytes || n == 0)
+        return newPrimitive(kTagBitString, nullptr, 0);
+    DataBuffer withUnused;
+    withUnused.appendChar(0);
+    withUnused.append(bytes, n);
+    return newPrimitive(kTagBitString, withUnused.getData(), withUnused.getSize());
+}
+
+Asn1* Asn1::newOctetString(const unsigned char* bytes, std::uint32_t n) {
+    return newPrimitive(kTagOctetString, bytes, n);
+}
+
+Asn1* Asn1::newNull() {
+    return newPrimitive(kTagNull, nullptr, 0);
+}
+
+Asn1* Asn1::newOid(const char* text) {
+    if (!text)
+        return nullptr;
+    StringBuffer trimmed(text);
+    trimmed.trimWhitespace();
+    const char* p = trimmed.getString();
+    std::uint64_t x = 0, y = 0;
+    if (!readNumber(p, x) || *p++ != '.' || !readNumber(p, y))
+        return nullptr;
+    // Only three roots exist, and under the first two the second arc is below 40.
+    if (x > 2 || (x < 2 && y >= 40) || x * 40 + y > kArcMax)
+        return nullptr;
+    DataBuffer der;
+    appendBase128(static_cast<std::uint32_t>(x * 40 + y), der);
+    while (*p) {
+        if (*p++ != '.')
+            return nullptr;
+        std::uint64_t arc = 0;
+        if (!readNumber(p, arc))
+            return nullptr;
+        appendBase128(static_cast<std::uint32_t>(arc), der);
+    }
+    if (der.getSize() > kMaxOidContent)
+        return nullptr;
+    return newPrimitive(kTagOid, der.getData(), der.getSize());
+}
+
+Asn1* Asn1::newUtf8String(const char* text) {
+    return newPrimitive(kTagUtf8String, reinterpret_cast<const unsigned char*>(text ? text : ""),
+                        static_cast<std::uint32_t>(text ? std::strlen(text) : 0));
+}
+
+Asn1* Asn1::newPrintableString(const char* text) {
+    return newPrimitive(kTagPrintableString, reinterpret_cast<const unsigned char*>(text ? text : ""),
+                        static_cast<std::uint32_t>(text ? std::strlen(text) : 0));
+}
+
+Asn1* Asn1::newT61String(const char* text) {
+    return newPrimitive(kTagT61String, reinterpret_cast<const unsigned char*>(text ? text : ""),
+                        static_cast<std::uint32_t>(text ? std::strlen(text) : 0));
+}
+
+Asn1* Asn1::newIa5String(const char* text) {
+    return newPrimitive(kTagIa5String, reinterpret_cast<const unsigned char*>(text ? text : ""),
+                        static_cast<std::uint32_t>(text ? std::strlen(text) : 0));
+}
+
+Asn1* Asn1::newUtcTime(const char* text) {
+    if (!text || std::strlen(text) <= 4)
+        return newUtcTimeNow();
+    return newPrimitive(kTagUtcTime, reinterpret_cast<const unsigned char*>(text),
+                        static_cast<std::uint32_t>(std::strlen(text)));
+}
+
+Asn1* Asn1::newUtcTimeNow() {
+    std::time_t now = std::time(nullptr);
+    std::tm utc{};
+    gmtime_r(&now, &utc);
+    char text[64];
+    std::snprintf(text, sizeof text, "%02d%02d%02d%02d%02d%02dZ", (utc.tm_year + 1900) % 100, utc.tm_mon + 1,
+                  utc.tm_mday, utc.tm_hour, utc.tm_min, utc.tm_sec);
+    return newPrimitive(kTagUtcTime, reinterpret_cast<const unsigned char*>(text), kUtcTimeChars);
+}
+
+Asn1* Asn1::newSequence() {
+    return newConstructed(kTagSequence, kClassUniversal);
+}
+Asn1* Asn1::newSet() {
+    return newConstructed(kTagSet, kClassUniversal);
+}
+Asn1* Asn1::newContextConstructed(std::uint32_t tagNumber) {
+    return newConstructed(tagNumber, kClassContext);
+}
+
+Asn1* Asn1::newContextPrimitive(std::uint32_t tagNumber, DataBuffer* buffer) {
+    Asn1* node = new (std::nothrow) Asn1();
+    if (!node) {
+        delete buffer;
+        return nullptr;
+    }
+    node->tag = tagNumber;
+    node->tagClass = kClassContext;
+    if (!buffer)
+        return node;
+    node->length = buffer->getSize();
+    if (node->length <= kInlineMax) {
+        if (node->length)
+            std::memcpy(node->inlineContent, buffer->getData(), node->length);
+        delete buffer;
+    } else {
+        node->content = buffer;
+    }
+    return node;
+}
+
+bool Asn1::appendChild(Asn1* node) {
+    if (!node || primitive || !children)
+        return false;
+    return children->appendPtr(node) != nullptr;
+}
+
+bool Asn1::getOidString(StringBuffer& out) const {
+    out.clear();
+    if (tag != kTagOid)
+        return false;
+    const unsigned char* p = contentBytes();
+    if (p)
+        appendOidText(p, length, out);
+    return out.getSize() > 0;
+}
+
+void Asn1::getContent(DataBuffer& out) const {
+    if (const unsigned char* p = contentBytes())
+        out.append(p, length);
+}
+
+void Asn1::getUnsignedContent(DataBuffer& out) const {
+    const unsigned char* p = contentBytes();
+    if (!p)
+        return;
+    if (length >= 2 && p[0] == 0)
+        out.append(p + 1, length - 1);
+    else
+        out.append(p, length);
+}
+
+bool Asn1::encodeDer(DataBuffer& out, bool allowIndefinite, StringBuffer* trace, LogBase& log) const {
+    unsigned char id = static_cast<unsigned char>((tagClass << 6) | (primitive ? 0 : kConstructedBit));
+    if (tag < kHighTagNumber) {
+        id |= static_cast<unsigned char>(tag);
+        out.appendChar(id);
+    } else {
+        id |= kHighTagNumber;
+        out.appendChar(id);
+        appendBase128(tag, out);
+    }
+    traceLine(trace, "id[%x]\n", id);
+
+    if (primitive) {
+        encodeDerLength(length, out);
+        traceLine(trace, "len=%d\n", length);
+        if (length == 0)
+            return true;
+        if (length <= kInlineMax)
+            return out.append(inlineContent, length);
+        if (!content) {
+            log.logError(asn_msg::kNoContent);
+            return false;
+        }
+        if (content->getSize() != length) {
+            log.logError(asn_msg::kLengthDisagreement);
+            return false;
+        }
+        return out.appendDb(*content);
+    }
+
+    if (rawContent) {
+        encodeDerLength(rawContent->getSize(), out);
+        traceLine(trace, "totalLen=%d\n", rawContent->getSize());
+        return out.appendDb(*rawContent);
+    }
+    if (!children)
+        return false;
+
+    DataBuffer body;
+    StringBuffer childTrace;
+    bool ok = true;
+    for (int i = 0; i < children->getCount(); ++i) {
+        auto* child = static_cast<const Asn1*>(children->elementAt(i));
+        if (!child || !child->encodeDer(body, allowIndefinite, trace ? &childTrace : nullptr, log))
+            ok = false;
+    }
+    if (!ok)
+        return false;
+    bool indefiniteForm = indefinite && allowIndefinite;
+    if (indefiniteForm) {
+        out.appendChar(kIndefiniteLength);
+        if (trace)
+            trace->append("indefinite_length\n");
+    } else {
+        encodeDerLength(body.getSize(), out);
+        traceLine(trace, "totalLen=%d\n", body.getSize());
+    }
+    if (trace)
+        trace->appendSb(childTrace);
+    out.appendDb(body);
+    if (indefiniteForm)
+        out.appendCharRepeated(0, 2);
+    return true;
+}
+
+// ---------------------------------------------------------------- BER decoding
+
+namespace {
+
+bool decodeBerLevel(const unsigned char* data, std::uint32_t length, ExtPtrArray& out, int maxItems, bool deep,
+                    std::uint32_t& consumed, StringBuffer* trace, LogBase& log, int depth) {
+    consumed = 0;
+    if (!data) {
+        log.logError(asn_msg::kNullBer);
+        return false;
+    }
+    if (length < 2) {
+        log.logError(asn_msg::kShortBer);
+        return false;
+    }
+    if (depth > kMaxNestingDepth) {
+        log.logError(asn_msg::kTooDeep);
+        return false;
+    }
+    const unsigned char* p = data;
+    std::uint32_t remaining = length;
+    int count = 0;
+    while (remaining >= 2) {
+        traceLine(trace, "id[%x]\n", p[0]);
+        if (p[0] == 0) {
+            consumed += 1;
+            if (remaining == 1) {
+                log.logError(asn_msg::kPrematureF1);
+                return false;
+            }
+            if (p[1] == 0) {
+                consumed += 1;
+                return true;
+            }
+            log.logError(asn_msg::kZeroTagBer);
+            return false;
+        }
+        Asn1* node = new (std::nothrow) Asn1();
+        if (!node)
+            return false;
+        AsnHeader h;
+        if (!readAsnHeader(p, remaining, h, log, asn_msg::kLengthTooLongBer)) {
+            delete node;
+            return false;
+        }
+        node->tagClass = h.cls;
+        node->primitive = h.constructed ? 0 : 1;
+        node->tag = h.tag;
+        bool indefinite = h.indefinite;
+        std::uint32_t len = h.length, size = h.size;
+        traceLine(trace, node->primitive ? "len=%d\n" : "totalLen=%d\n", len);
+        consumed += size;
+        p += size;
+        remaining -= size;
+        if (remaining == 0) {
+            if (len != 0) {
+                delete node;
+                log.logError(asn_msg::kPrematureE);
+                return false;
+            }
+            node->indefinite = indefinite ? 1 : 0;
+            if (!node->primitive)
+                node->children = new (std::nothrow) ExtPtrArray();
+            out.appendPtr(node);
+            return true;
+        }
+        if (indefinite) {
+            node->indefinite = 1;
+            node->children = new (std::nothrow) ExtPtrArray();
+            out.appendPtr(node);
+            std::uint32_t used = 0;
+            if (node->children)
+                decodeBerLevel(p, remaining, *node->children, 0, deep, used, trace, log, depth + 1);
+            if (used > remaining)
+                used = remaining;
+            consumed += used;
+            p += used;
+            remaining -= used;
+        } else {
+            if (len > remaining) {
+                delete node;
+                log.logError(asn_msg::kPrematureF2);
+                log.logDataLong("length", static_cast<int>(len));
+                log.logDataLong("numBytesLeft", static_cast<int>(remaining));
+                return false;
+            }
+            bool ok = true;
+            if (node->primitive) {
+                ok = node->setContent(p, len);
+            } else if (deep) {
+                node->children = new (std::nothrow) ExtPtrArray();
+                std::uint32_t used = 0;
+                if (!node->children)
+                    ok = false;
+                else if (len > 0)
+                    decodeBerLevel(p, len, *node->children, 0, true, used, trace, log, depth + 1);
+            } else {
+                node->rawContent = new (std::nothrow) DataBuffer();
+                ok = node->rawContent && node->rawContent->append(p, len);
+            }
+            if (!ok) {
+                delete node;
+                return false;
+            }
+            out.appendPtr(node);
+            consumed += len;
+            p += len;
+            remaining -= len;
+        }
+        ++count;
+        if (maxItems != 0 && count >= maxItems)
+            return true;
+    }
+    return true;
+}
+
+} // namespace
+
+bool decodeBer(const unsigned char* data, std::uint32_t length, ExtPtrArray& out, int maxItems, bool deep,
+               std::uint32_t& consumed, StringBuffer* trace, LogBase& log) {
+    return decodeBerLevel(data, length, out, maxItems, deep, consumed, trace, log, 0);
+}
+
+Asn1* decodeBerFirst(const unsigned char* data, std::uint32_t length, StringBuffer* trace, LogBase& log) {
+    ExtPtrArray list;
+    std::uint32_t consumed = 0;
+    bool ok = decodeBer(data, length, list, 1, true, consumed, trace, log);
+    Asn1* first = ok && list.getCount() > 0 ? static_cast<Asn1*>(list.removeAt(0)) : nullptr;
+    list.removeAllObjects();
+    return first;
+}
+
+// ---------------------------------------------------------------- from the XML rendering
+
+namespace {
+
+void decodeBase64Content(const TreeNode* element, DataBuffer& out) {
+    DataBuffer scratch;
+    ContentCoding::decodeBase64(element->getContent(), static_cast<unsigned int>(element->getContentSize()), scratch);
+    out.appendDb(scratch);
+}
+
+bool appendConverted(Asn1* parent, const TreeNode* element, LogBase& log) {
+    for (int i = 0; i < element->getNumChildren(); ++i)
+        if (Asn1* child = Asn1::fromXml(element->getChild(i), log))
+            if (!parent->appendChild(child))
+                delete child;
+    return true;
+}
+
+bool is(const TreeNode* element, const char* name) {
+    return std::strcmp(element->getTag(), name) == 0;
+}
+
+} // namespace
+
+Asn1* Asn1::fromXml(const TreeNode* element, LogBase& log) {
+    if (!element)
+        return nullptr;
+    const char* text = element->getContent();
+    if (is(element, "sequence") || is(element, "set")) {
+        Asn1* node = is(element, "sequence") ? newSequence() : newSet();
+        if (node)
+            appendConverted(node, element, log);
+        return node;
+    }
+    if (is(element, "null"))
+        return newNull();
+    if (is(element, "bool"))
+        return newBoolean(element->getContentInt() != 0);
+    if (is(element, "int") || is(element, "bits")) {
+        // Both are rendered as hex.
+        DataBuffer bytes;
+        decodeHexBytes(text, static_cast<unsigned int>(element->getContentSize()), bytes);
+        if (is(element, "int"))
+            return newUnsignedInteger(bytes.getData(), bytes.getSize());
+        return newBitString(bytes.getData(), bytes.getSize());
+    }
+    if (is(element, "octets")) {
+        DataBuffer bytes;
+        decodeBase64Content(element, bytes);
+        return newOctetString(bytes.getData(), bytes.getSize());
+    }
+    if (is(element, "oid"))
+        return newOid(text);
+    if (is(element, "ia5"))
+        return newIa5String(text);
+    if (is(element, "t61"))
+        return newT61String(text);
+    if (is(element, "printable"))
+        return newPrintableString(text);
+    if (is(element, "utf8"))
+        return newUtf8String(text);
+    if (is(element, "utctime"))
+        return newUtcTime(text);
+    bool context = is(element, "contextSpecific");
+    // Universal items without an element of their own (BMPString,
+    // GeneralizedTime ...) keep their tag, so a name re-encodes whole.
+    if (context || is(element, "universal")) {
+        StringBuffer number;
+        element->getAttrValue("tag", number);
+        auto tagNumber = static_cast<std::uint32_t>(number.intValue());
+        std::uint8_t cls = context ? kClassContext : kClassUniversal;
+        if (element->hasAttrWithValue("constructed", "1")) {
+            Asn1* node = newConstructed(tagNumber, cls);
+            if (node)
+                appendConverted(node, element, log);
+            return node;
+        }
+        auto* bytes = new (std::nothrow) DataBuffer();
+        if (bytes)
+            decodeBase64Content(element, *bytes);
+        Asn1* node = newContextPrimitive(tagNumber, bytes);
+        if (node)
+            node->tagClass = cls;
+        return node;
+    }
+    return nullptr;
+}
+
+} // namespace tessik

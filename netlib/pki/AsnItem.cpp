@@ -1,0 +1,881 @@
+#include "netlib/pki/AsnItem.h"
+
+#include <cstring>
+#include <new>
+#include <string>
+
+#include "netlib/core/DataBuffer.h"
+#include "netlib/core/LogBase.h"
+#include "netlib/core/StringBuffer.h"
+#include "netlib/core/TreeNode.h"
+#include "netlib/core/Utf.h"
+#include "netlib/pki/PkiConstants.h"
+#include "netlib/text/ContentCoding.h"
+#include "platform/Cp1252Text.h"
+
+namespace tessik {
+
+using namespace asn;
+
+// ---------------------------------------------------------------- the item
+
+AsnItem::~AsnItem() {
+    clear();
+}
+
+void AsnItem::clear() {
+    if (m_children) {
+        m_children->removeAllObjects();
+        delete m_children;
+    }
+    delete[] m_arcs;
+    delete[] m_units;
+    delete[] m_bytes;
+    m_children = nullptr;
+    m_arcs = nullptr;
+    m_units = nullptr;
+    m_bytes = nullptr;
+    m_bool = false;
+    constructed = 0;
+    tagClass = 0;
+    tag = 0;
+    length = 0;
+}
+
+static unsigned char* copyBytes(const unsigned char* bytes, std::uint32_t n) {
+    if (!bytes || n == 0)
+        return nullptr;
+    unsigned char* p = new (std::nothrow) unsigned char[n];
+    if (p)
+        std::memcpy(p, bytes, n);
+    return p;
+}
+
+void AsnItem::setBool(bool value) {
+    clear();
+    tag = kTagBoolean;
+    m_bool = value;
+}
+
+void AsnItem::setInteger(const unsigned char* bytes, std::uint32_t n) {
+    clear();
+    tag = kTagInteger;
+    m_bytes = copyBytes(bytes, n);
+    length = m_bytes ? n : 0;
+}
+
+void AsnItem::setBitString(unsigned char* bits, std::uint32_t count) {
+    clear();
+    tag = kTagBitString;
+    m_bytes = bits;
+    length = bits ? count : 0;
+}
+
+void AsnItem::setNull() {
+    clear();
+    tag = kTagNull;
+}
+
+void AsnItem::setOid(std::uint32_t* arcs, std::uint32_t count) {
+    clear();
+    tag = kTagOid;
+    m_arcs = arcs;
+    length = arcs ? count : 0;
+}
+
+void AsnItem::setUtf8(std::uint16_t* units, std::uint32_t count) {
+    clear();
+    tag = kTagUtf8String;
+    m_units = units;
+    length = units ? count : 0;
+}
+
+void AsnItem::setBytesOf(std::uint32_t tagNumber, const unsigned char* bytes, std::uint32_t n) {
+    if (!bytes && n > 0)
+        return;
+    clear();
+    tag = tagNumber;
+    m_bytes = copyBytes(bytes, n);
+    length = m_bytes ? n : 0;
+}
+
+void AsnItem::setOctets(const unsigned char* b, std::uint32_t n) {
+    setBytesOf(kTagOctetString, b, n);
+}
+void AsnItem::setUtcTime(const unsigned char* b, std::uint32_t n) {
+    setBytesOf(kTagUtcTime, b, n);
+}
+void AsnItem::setIa5(const unsigned char* b, std::uint32_t n) {
+    setBytesOf(kTagIa5String, b, n);
+}
+void AsnItem::setT61(const unsigned char* b, std::uint32_t n) {
+    setBytesOf(kTagT61String, b, n);
+}
+void AsnItem::setPrintable(const unsigned char* b, std::uint32_t n) {
+    setBytesOf(kTagPrintableString, b, n);
+}
+
+void AsnItem::setConstructed(std::uint32_t tagNumber, std::uint8_t cls, ExtPtrArray* list) {
+    clear();
+    tag = tagNumber;
+    tagClass = cls;
+    constructed = 1;
+    m_children = list ? list : new (std::nothrow) ExtPtrArray();
+}
+
+void AsnItem::setSequence(ExtPtrArray* list) {
+    setConstructed(kTagSequence, kClassUniversal, list);
+}
+void AsnItem::setSet(ExtPtrArray* list) {
+    setConstructed(kTagSet, kClassUniversal, list);
+}
+
+void AsnItem::setPrimitive(std::uint32_t tagNumber, std::uint8_t cls, const unsigned char* bytes, std::uint32_t n) {
+    clear();
+    tag = tagNumber;
+    tagClass = cls;
+    m_bytes = copyBytes(bytes, n);
+    length = m_bytes ? n : 0;
+}
+
+AsnItem* AsnItem::getSubItem(int index) const {
+    if (!constructed || !m_children)
+        return nullptr;
+    return static_cast<AsnItem*>(m_children->elementAt(index));
+}
+
+int AsnItem::getNumSubItems() const {
+    return constructed && m_children ? m_children->getCount() : 0;
+}
+
+void AsnItem::getOidString(StringBuffer& out) const {
+    if (!isUniversal(kTagOid)) {
+        out.append(asn_msg::kNotAnOid);
+        return;
+    }
+    for (std::uint32_t i = 0; i < length; ++i) {
+        if (i)
+            out.appendChar('.');
+        out.appendUint32(m_arcs[i]);
+    }
+}
+
+// ---------------------------------------------------------------- content decoders
+
+bool decodeUtf8ToUtf16(const unsigned char* p, std::uint32_t n, std::uint16_t*& units, std::uint32_t& count) {
+    units = nullptr;
+    count = 0;
+    if (!p || n == 0)
+        return false;
+    // Never more units than bytes: a surrogate pair takes four bytes.
+    std::uint16_t* out = new (std::nothrow) std::uint16_t[n];
+    if (!out)
+        return false;
+    std::uint32_t i = 0, k = 0;
+    while (i < n) {
+        unsigned char lead = p[i];
+        int ones = 0;
+        while (ones < 8 && (lead & (0x80 >> ones)))
+            ++ones;
+        if (ones >= 5)
+            break;
+        std::uint32_t size = ones == 0 ? 1 : (ones <= 2 ? 2 : static_cast<std::uint32_t>(ones));
+        if (size > n - i)
+            break;
+        std::uint32_t value = lead & (0x7F >> ones);
+        bool ok = true;
+        for (std::uint32_t j = 1; j < size; ++j) {
+            if ((p[i + j] & 0xC0) != 0x80) {
+                ok = false;
+                break;
+            }
+            value = (value << 6) | (p[i + j] & 0x3F);
+        }
+        if (!ok)
+            break;
+        if (value >= 0x10000 && value <= 0x10FFFF) {
+            value -= 0x10000;
+            out[k++] = static_cast<std::uint16_t>(0xD800 + (value >> 10));
+            out[k++] = static_cast<std::uint16_t>(0xDC00 + (value & 0x3FF));
+        } else if (value >= 0x10000) {
+            break;
+        } else {
+            out[k++] = static_cast<std::uint16_t>(value);
+        }
+        i += size;
+    }
+    if (i < n) {
+        delete[] out;
+        return false;
+    }
+    units = out;
+    count = k;
+    return true;
+}
+
+// Base-128 subidentifiers; the first splits into two arcs. Returns the arc
+// count written (arcs may be null to count only).
+static std::uint32_t decodeOidArcs(const unsigned char* p, std::uint32_t n, std::uint32_t* arcs) {
+    std::uint32_t count = 0;
+    std::uint32_t value = 0;
+    bool first = true;
+    for (std::uint32_t i = 0; i < n; ++i) {
+        value = (value << 7) | (p[i] & 0x7F);
+        if (p[i] & 0x80)
+            continue;
+        if (first) {
+            std::uint32_t x = value < 40 ? 0 : (value < 80 ? 1 : 2);
+            if (arcs) {
+                arcs[count] = x;
+                arcs[count + 1] = value - 40 * x;
+            }
+            count += 2;
+            first = false;
+        } else {
+            if (arcs)
+                arcs[count] = value;
+            ++count;
+        }
+        value = 0;
+    }
+    return count;
+}
+
+void appendOidText(const unsigned char* p, std::uint32_t n, StringBuffer& out) {
+    std::uint32_t count = decodeOidArcs(p, n, nullptr);
+    if (count == 0)
+        return;
+    std::uint32_t* arcs = new (std::nothrow) std::uint32_t[count];
+    if (!arcs)
+        return;
+    decodeOidArcs(p, n, arcs);
+    for (std::uint32_t i = 0; i < count; ++i) {
+        if (i)
+            out.appendChar('.');
+        out.appendUint32(arcs[i]);
+    }
+    delete[] arcs;
+}
+
+// ---------------------------------------------------------------- decoding
+
+static void logLengthTooLong(LogBase& log, const char* first) {
+    log.logError(first);
+    for (const char* line : asn_msg::kLengthHints)
+        log.logError(line);
+}
+
+bool readAsnHeader(const unsigned char* p, std::uint32_t n, AsnHeader& h, LogBase& log, const char* tooLongText) {
+    h.cls = p[0] >> 6;
+    h.constructed = (p[0] & kConstructedBit) != 0;
+    std::uint32_t pos = 1;
+    if ((p[0] & 0x1F) == kHighTagNumber) {
+        if (n < 2) {
+            log.logError(asn_msg::kPrematureA);
+            return false;
+        }
+        std::uint32_t t = 0;
+        for (unsigned int k = 0;; ++k) {
+            if (pos >= n) {
+                log.logError(asn_msg::kPrematureB);
+                return false;
+            }
+            if (k == kMaxTagBytes - 1 && (p[pos] & 0x80)) {
+                log.logError(asn_msg::kTagTooLong);
+                return false;
+            }
+            t = (t << 7) | (p[pos] & 0x7F);
+            if (!(p[pos++] & 0x80))
+                break;
+        }
+        h.tag = t;
+    } else {
+        h.tag = p[0] & 0x1F;
+    }
+    if (pos >= n) {
+        log.logError(asn_msg::kPrematureC);
+        return false;
+    }
+    unsigned char l = p[pos++];
+    h.indefinite = false;
+    if (l == kIndefiniteLength) {
+        h.indefinite = true;
+        h.length = 0;
+    } else if (l < 0x80) {
+        h.length = l;
+    } else {
+        unsigned int count = l & 0x7F;
+        if (count > kMaxLengthBytes) {
+            logLengthTooLong(log, tooLongText);
+            return false;
+        }
+        std::uint32_t len = 0;
+        for (unsigned int k = 0; k < count; ++k) {
+            if (pos >= n) {
+                log.logError(asn_msg::kPrematureD);
+                return false;
+            }
+            len = (len << 8) | p[pos++];
+        }
+        h.length = len;
+    }
+    h.size = pos;
+    return true;
+}
+
+namespace {
+
+void logQp(LogBase& log, const unsigned char* p, std::uint32_t n) {
+    std::string text(reinterpret_cast<const char*>(p), n);
+    log.logDataQuotedPrintable("qp_string", text.c_str());
+}
+
+void logPrimitiveVerbose(LogBase& log, const AsnItem& item, const unsigned char* p, std::uint32_t n) {
+    switch (item.tag) {
+    case kTagBoolean: log.logInfo("Boolean"); break;
+    case kTagInteger:
+        log.logInfo("Integer");
+        log.logDataHex("intBytes", p, n);
+        break;
+    case kTagBitString: log.logInfo("Bit String"); break;
+    case kTagOctetString:
+        log.logInfo("OctetString");
+        log.logDataLong("length", static_cast<int>(n));
+        logQp(log, p, n);
+        break;
+    case kTagNull: log.logInfo("Null"); break;
+    case kTagOid: {
+        StringBuffer oid;
+        item.getOidString(oid);
+        if (const char* name = getOidFriendlyName(oid.getString())) {
+            oid.append(" (");
+            oid.append(name);
+            oid.append(")");
+        }
+        log.logData("Oid", oid.getString());
+        break;
+    }
+    case kTagUtf8String: log.logInfo("UTF-8 String"); break;
+    case kTagPrintableString: log.logInfo("Printable String"); break;
+    case kTagIa5String: log.logInfo("IA5 String"); break;
+    case kTagT61String: log.logInfo("T61 String"); break;
+    case kTagUtcTime: log.logInfo("UTC String"); break;
+    default:
+        log.logInfo("Primitive Universal");
+        log.logHex("tag", item.tag);
+        log.logDataLong("numBytes", static_cast<int>(n));
+        break;
+    }
+    bool hasOwnLines = item.tag == kTagBoolean || item.tag == kTagInteger || item.tag == kTagBitString ||
+                       item.tag == kTagOctetString || item.tag == kTagNull || item.tag == kTagOid;
+    if (!hasOwnLines)
+        logQp(log, p, n);
+}
+
+// Fills item from primitive universal content; false (logged) when it does
+// not decode.
+bool decodeUniversal(AsnItem& item, std::uint32_t tag, const unsigned char* p, std::uint32_t n, LogBase& log) {
+    switch (tag) {
+    case kTagBoolean:
+        if (n != 1) {
+            log.logError(asn_msg::kBadBoolean);
+            return false;
+        }
+        // BER takes any non-zero content as true.
+        item.setBool(p[0] != 0);
+        return true;
+    case kTagInteger:
+        if (n == 0) {
+            log.logError(asn_msg::kBadInteger);
+            return false;
+        }
+        item.setInteger(p, n);
+        return true;
+    case kTagBitString: {
+        if (n == 0) {
+            log.logError(asn_msg::kBadBitString);
+            return false;
+        }
+        std::uint32_t unused = p[0] & 7;
+        std::uint64_t available = static_cast<std::uint64_t>(n - 1) * 8;
+        if (unused > available) {
+            log.logError(asn_msg::kBadBitString);
+            return false;
+        }
+        std::uint32_t count = static_cast<std::uint32_t>(available - unused);
+        unsigned char* bits = count ? new (std::nothrow) unsigned char[count] : nullptr;
+        if (count && !bits)
+            return false;
+        for (std::uint32_t i = 0; i < count; ++i)
+            bits[i] = (p[1 + i / 8] >> (7 - i % 8)) & 1;
+        item.setBitString(bits, count);
+        return true;
+    }
+    case kTagNull: item.setNull(); return true;
+    case kTagOid: {
+        std::uint32_t count = decodeOidArcs(p, n, nullptr);
+        std::uint32_t* arcs = count ? new (std::nothrow) std::uint32_t[count] : nullptr;
+        if (arcs)
+            decodeOidArcs(p, n, arcs);
+        item.setOid(arcs, arcs ? count : 0);
+        return true;
+    }
+    case kTagUtf8String: {
+        std::uint16_t* units = nullptr;
+        std::uint32_t count = 0;
+        if (!decodeUtf8ToUtf16(p, n, units, count)) {
+            log.logError(asn_msg::kBadUtf8);
+            return false;
+        }
+        item.setUtf8(units, count);
+        return true;
+    }
+    default: item.setPrimitive(tag, kClassUniversal, p, n); return true;
+    }
+}
+
+// Joins the contents of the primitive children of a constructed OCTET STRING.
+void flattenOctets(AsnItem& item, ExtPtrArray* children) {
+    DataBuffer joined;
+    for (int i = 0; children && i < children->getCount(); ++i) {
+        auto* c = static_cast<AsnItem*>(children->elementAt(i));
+        if (c && !c->constructed && c->getBytes())
+            joined.append(c->getBytes(), c->length);
+    }
+    if (children) {
+        children->removeAllObjects();
+        delete children;
+    }
+    item.setOctets(joined.getData(), joined.getSize());
+}
+
+ExtPtrArray* decodeLevel(const unsigned char* data, std::uint32_t length, std::uint32_t& consumed, LogBase& log,
+                         bool verbose, int depth) {
+    consumed = 0;
+    if (!data || length == 0)
+        return nullptr;
+    ExtPtrArray* list = new (std::nothrow) ExtPtrArray();
+    if (!list)
+        return nullptr;
+    if (depth > kMaxNestingDepth) {
+        log.logError(asn_msg::kTooDeep);
+        return list;
+    }
+    const unsigned char* p = data;
+    std::uint32_t remaining = length;
+    while (remaining > 0) {
+        if (p[0] == 0) {
+            if (remaining == 1) {
+                log.logError(asn_msg::kPrematureAsnA);
+                return list;
+            }
+            if (p[1] == 0) {
+                consumed += 2;
+                return list;
+            }
+            log.logError(asn_msg::kZeroTagDer);
+            return list;
+        }
+        AsnHeader h;
+        if (!readAsnHeader(p, remaining, h, log, asn_msg::kLengthTooLongDer)) {
+            log.logError(asn_msg::kHeaderFailed);
+            return list;
+        }
+        if (remaining == h.size && h.length != 0) {
+            log.logError(asn_msg::kPrematureE);
+            log.logError(asn_msg::kHeaderFailed);
+            return list;
+        }
+        consumed += h.size;
+        p += h.size;
+        remaining -= h.size;
+
+        if (h.constructed) {
+            if (!h.indefinite && h.length > remaining) {
+                log.logError(asn_msg::kConstructedTooLong);
+                log.logDataLong("tag", static_cast<int>(h.tag));
+                log.logDataLong("idClass", h.cls);
+                log.logDataLong("bConstructed", 1);
+                log.logDataLong("headerLen", static_cast<int>(h.size));
+                log.logDataLong("dataLen", static_cast<int>(h.length));
+                log.logDataLong("inlen", static_cast<int>(remaining));
+                return list;
+            }
+            bool octets = h.cls == kClassUniversal && h.tag == kTagOctetString;
+            if (verbose) {
+                if (h.cls == kClassUniversal && h.tag == kTagSequence)
+                    log.logInfo("SEQUENCE");
+                else if (h.cls == kClassUniversal && h.tag == kTagSet)
+                    log.logInfo("SET");
+                else if (octets)
+                    log.logInfo("Constructed Octet String");
+                else
+                    log.logInfo("Tag=Constructed");
+                if (h.indefinite)
+                    log.logInfo("Indefinite length...");
+            }
+            std::uint32_t span = h.indefinite ? remaining : h.length;
+            std::uint32_t used = 0;
+            bool nestedVerbose = verbose && !octets;
+            if (nestedVerbose)
+                log.enterContext("DecodeAsnConstructed", true);
+            ExtPtrArray* children = span ? decodeLevel(p, span, used, log, nestedVerbose, depth + 1) : nullptr;
+            if (nestedVerbose)
+                log.leaveContext();
+            AsnItem* item = new (std::nothrow) AsnItem();
+            if (!item) {
+                if (children)
+                    children->removeAllObjects();
+                delete children;
+                return list;
+            }
+            if (octets)
+                flattenOctets(*item, children);
+            else
+                item->setConstructed(h.tag, h.cls, children);
+            list->appendPtr(item);
+            consumed += used;
+            p += used;
+            remaining = used > remaining ? 0 : remaining - used;
+            continue;
+        }
+
+        if (h.length > remaining) {
+            log.logError(asn_msg::kPrimitiveTooLong);
+            return list;
+        }
+        AsnItem* item = new (std::nothrow) AsnItem();
+        if (!item)
+            return list;
+        if (h.cls == kClassUniversal) {
+            item->tag = h.tag;
+            if (!decodeUniversal(*item, h.tag, p, h.length, log)) {
+                delete item;
+                return list;
+            }
+            if (verbose)
+                logPrimitiveVerbose(log, *item, p, h.length);
+        } else {
+            item->setPrimitive(h.tag, h.cls, p, h.length);
+        }
+        list->appendPtr(item);
+        consumed += h.length;
+        p += h.length;
+        remaining -= h.length;
+    }
+    return list;
+}
+
+} // namespace
+
+ExtPtrArray* decodeAsnItems(const unsigned char* data, std::uint32_t length, std::uint32_t& consumed, LogBase& log,
+                            bool verbose) {
+    return decodeLevel(data, length, consumed, log, verbose, 0);
+}
+
+AsnItem* DecodeAsn(const unsigned char* data, std::uint32_t length, LogBase& log, bool verbose) {
+    if (verbose)
+        log.enterContext("DecodeAsn", true);
+    std::uint32_t consumed = 0;
+    ExtPtrArray* list = decodeAsnItems(data, length, consumed, log, verbose);
+    AsnItem* first = nullptr;
+    if (list && list->getCount() > 0)
+        first = static_cast<AsnItem*>(list->removeAt(0));
+    if (list) {
+        list->removeAllObjects();
+        delete list;
+    }
+    if (verbose)
+        log.leaveContext();
+    return first;
+}
+
+const char* getOidFriendlyName(const char* oid) {
+    static const struct {
+        const char* oid;
+        const char* name;
+    } kNames[] = {
+        {"1.2.840.113549.1.7.1", "PKCS7 Data"},          {"1.2.840.113549.1.7.2", "PKCS7 SignedData"},
+        {"1.2.840.113549.1.7.3", "PKCS7 EnvelopedData"}, {"1.2.840.113549.1.7.4", "PKCS7 SignedAndEnvelopedData"},
+        {"1.2.840.113549.1.7.5", "PKCS7 DigestedData"},  {"1.2.840.113549.1.7.6", "PKCS7 EncryptedData"},
+        {"1.2.840.113549.1.12.1.1", "PKCS12 KeyBag"},    {"1.2.840.113549.1.12.1.2", "PKCS12 Pkcs8ShroudedKeyBag"},
+        {"1.2.840.113549.1.12.1.3", "PKCS12 CertBag"},   {"1.2.840.113549.1.12.1.4", "PKCS12 SecretBag"},
+        {"1.2.840.113549.1.12.1.5", "PKCS12 CrlBag"},    {"1.2.840.113549.1.12.1.6", "PKCS12 SafeContentsBag"},
+    };
+    if (!oid)
+        return nullptr;
+    for (const auto& row : kNames)
+        if (std::strcmp(oid, row.oid) == 0)
+            return row.name;
+    if (std::strncmp(oid, "1.2.840.113549.1.9", 18) == 0)
+        return "PKCS9 Signature Attribute";
+    return nullptr;
+}
+
+// ---------------------------------------------------------------- rendering
+
+namespace {
+
+void appendBase64(const unsigned char* p, std::uint32_t n, StringBuffer& out) {
+    ContentCoding coder;
+    coder.setLineLength(kBase64LineLength);
+    coder.encodeBase64(p, n, out);
+}
+
+// Certificate texts are escaped so no field can add elements of its own.
+void appendEscaped(const StringBuffer& text, StringBuffer& out) {
+    for (int i = 0; i < text.getSize(); ++i) {
+        char c = text.getString()[i];
+        switch (c) {
+        case '&': out.append("&amp;"); break;
+        case '<': out.append("&lt;"); break;
+        case '>': out.append("&gt;"); break;
+        case '"': out.append("&quot;"); break;
+        case '\'': out.append("&apos;"); break;
+        default: out.appendChar(c);
+        }
+    }
+}
+
+const char* className(std::uint8_t cls) {
+    static const char* kNames[] = {"universal", "application", "contextSpecific", "private"};
+    return kNames[cls & 3];
+}
+
+} // namespace
+
+bool AsnItem::elementOf(const char*& name, StringBuffer& text, bool& rawText) const {
+    rawText = true;
+    if (tagClass != kClassUniversal)
+        return false;
+    if (constructed) {
+        if (tag == kTagSequence)
+            name = "sequence";
+        else if (tag == kTagSet)
+            name = "set";
+        else
+            return false;
+        return true;
+    }
+    switch (tag) {
+    case kTagNull: name = "null"; return true;
+    case kTagBoolean:
+        name = "bool";
+        text.append(m_bool ? "1" : "0");
+        return true;
+    case kTagInteger:
+        name = "int";
+        text.appendHex(m_bytes, static_cast<int>(length));
+        return true;
+    case kTagBitString: {
+        name = "bits";
+        for (std::uint32_t i = 0; i < length; i += 8) {
+            unsigned char b = 0;
+            for (std::uint32_t j = 0; j < 8; ++j)
+                if (i + j < length && m_bytes[i + j])
+                    b |= static_cast<unsigned char>(0x80 >> j);
+            text.appendHex(&b, 1);
+        }
+        return true;
+    }
+    case kTagOctetString:
+        name = "octets";
+        appendBase64(m_bytes, length, text);
+        return true;
+    case kTagOid:
+        name = "oid";
+        getOidString(text);
+        return true;
+    case kTagUtf8String: {
+        name = "utf8";
+        rawText = false;
+        DataBuffer utf8;
+        if (m_units)
+            utf16ToUtf8(reinterpret_cast<const unsigned char*>(m_units), length * 2, utf8);
+        text.appendDb(utf8);
+        return true;
+    }
+    case kTagPrintableString:
+    case kTagIa5String:
+    case kTagUtcTime:
+        name = tag == kTagPrintableString ? "printable" : (tag == kTagIa5String ? "ia5" : "utctime");
+        rawText = false;
+        text.appendBytes(m_bytes, static_cast<int>(length));
+        return true;
+    case kTagT61String: {
+        name = "t61";
+        rawText = false;
+        // The ANSI code page is UTF-8 here; other bytes are read as cp1252.
+        std::string s = platform::Utf8OrCp1252ToUtf8(
+            std::string_view(reinterpret_cast<const char*>(m_bytes ? m_bytes : (const unsigned char*)""), length));
+        text.appendBytes(s.data(), static_cast<int>(s.size()));
+        return true;
+    }
+    default: return false;
+    }
+}
+
+void AsnItem::toXmlTagged(StringBuffer& out, ExtPtrArray* ext) const {
+    const char* name = className(tagClass);
+    out.appendChar('<');
+    out.append(name);
+    out.append(" tag=\"");
+    out.appendUint32(tag);
+    out.append("\" constructed=\"");
+    out.append(constructed ? "1" : "0");
+    out.appendChar('"');
+    bool hasBody = constructed ? m_children != nullptr : m_bytes != nullptr;
+    if (!hasBody) {
+        out.append(" />");
+        return;
+    }
+    out.appendChar('>');
+    if (constructed) {
+        for (int i = 0; i < m_children->getCount(); ++i)
+            if (auto* c = static_cast<AsnItem*>(m_children->elementAt(i)))
+                c->toXml(out, ext);
+    } else {
+        appendBase64(m_bytes, length, out);
+    }
+    out.append("</");
+    out.append(name);
+    out.appendChar('>');
+}
+
+void AsnItem::toXml(StringBuffer& out, ExtPtrArray* ext) const {
+    if (tagClass == kClassUniversal && !constructed && tag == kTagNull) {
+        out.append("<null />");
+        return;
+    }
+    if (tagClass == kClassUniversal && !constructed && tag == kTagBitString && length == 0) {
+        out.append("<bits n=\"0\" />");
+        return;
+    }
+    if (ext && tagClass == kClassUniversal && !constructed && tag == kTagOctetString && length >= kExtOctetsMin) {
+        auto* copy = new (std::nothrow) DataBuffer();
+        if (copy && copy->append(m_bytes, length)) {
+            out.append("<octets src=\"ext\">");
+            out.appendInt(ext->getCount());
+            out.append("</octets>");
+            ext->appendPtr(copy);
+            return;
+        }
+        delete copy;
+    }
+    const char* name = nullptr;
+    StringBuffer text;
+    bool rawText = true;
+    if (!elementOf(name, text, rawText)) {
+        toXmlTagged(out, ext);
+        return;
+    }
+    out.appendChar('<');
+    out.append(name);
+    if (tag == kTagBitString && !constructed) {
+        out.append(" n=\"");
+        out.appendUint32(length);
+        out.appendChar('"');
+    }
+    out.appendChar('>');
+    if (constructed) {
+        for (int i = 0; m_children && i < m_children->getCount(); ++i)
+            if (auto* c = static_cast<AsnItem*>(m_children->elementAt(i)))
+                c->toXml(out, ext);
+    } else if (rawText) {
+        out.appendSb(text);
+    } else {
+        appendEscaped(text, out);
+    }
+    out.append("</");
+    out.append(name);
+    out.appendChar('>');
+}
+
+TreeNode* AsnItem::toTree(TreeNode* parent) const {
+    const char* name = nullptr;
+    StringBuffer text;
+    bool rawText = true;
+    bool plain = elementOf(name, text, rawText);
+    TreeNode* node = TreeNode::createNode(parent, plain ? name : className(tagClass));
+    if (!node)
+        return nullptr;
+    if (!plain) {
+        StringBuffer number;
+        number.appendUint32(tag);
+        node->addAttribute("tag", number.getString());
+        node->addAttribute("constructed", constructed ? "1" : "0");
+        if (!constructed && m_bytes)
+            appendBase64(m_bytes, length, text);
+    } else if (!constructed && tag == kTagBitString) {
+        StringBuffer number;
+        number.appendUint32(length);
+        node->addAttribute("n", number.getString());
+    }
+    if (text.getSize() > 0)
+        node->setContent(text.getString());
+    for (int i = 0; constructed && m_children && i < m_children->getCount(); ++i)
+        if (auto* c = static_cast<AsnItem*>(m_children->elementAt(i)))
+            c->toTree(node);
+    return node;
+}
+
+// ---------------------------------------------------------------- DER to XML
+
+namespace {
+
+ExtPtrArray* decodeForRendering(const DataBuffer& der, LogBase& log, bool verbose) {
+    if (der.getSize() == 0) {
+        log.logError(asn_msg::kEmptyDer);
+        return nullptr;
+    }
+    std::uint32_t consumed = 0;
+    ExtPtrArray* list = decodeAsnItems(der.getData(), der.getSize(), consumed, log, verbose);
+    if (list && list->getCount() == 0) {
+        log.logError(asn_msg::kNoNodes);
+        delete list;
+        return nullptr;
+    }
+    return list;
+}
+
+void deleteList(ExtPtrArray* list) {
+    list->removeAllObjects();
+    delete list;
+}
+
+} // namespace
+
+bool derToXml(const DataBuffer& der, StringBuffer& out, ExtPtrArray* ext, LogBase& log, bool verbose) {
+    out.clear();
+    out.reserveExtra(static_cast<int>(der.getSize() * 2));
+    ExtPtrArray* list = decodeForRendering(der, log, verbose);
+    if (!list)
+        return false;
+    bool wrap = list->getCount() > 1;
+    if (wrap)
+        out.append("<sequence>");
+    for (int i = 0; i < list->getCount(); ++i)
+        static_cast<AsnItem*>(list->elementAt(i))->toXml(out, ext);
+    if (wrap)
+        out.append("</sequence>");
+    deleteList(list);
+    return true;
+}
+
+TreeNode* derToTree(const DataBuffer& der, LogBase& log, bool verbose) {
+    ExtPtrArray* list = decodeForRendering(der, log, verbose);
+    if (!list)
+        return nullptr;
+    TreeNode* root = nullptr;
+    if (list->getCount() == 1) {
+        root = static_cast<AsnItem*>(list->elementAt(0))->toTree(nullptr);
+    } else {
+        root = TreeNode::createRoot("sequence");
+        for (int i = 0; root && i < list->getCount(); ++i)
+            static_cast<AsnItem*>(list->elementAt(i))->toTree(root);
+    }
+    deleteList(list);
+    return root;
+}
+
+} // namespace tessik

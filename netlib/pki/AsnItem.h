@@ -1,0 +1,122 @@
+#pragma once
+// Decoded DER/BER items and their ASN.1 XML rendering: the element vocabulary
+// the certificate, PKCS#7 and name code query by path.
+#include <cstdint>
+
+#include "netlib/core/ExtPtrArray.h"
+#include "netlib/core/TessikObject.h"
+
+namespace tessik {
+
+class DataBuffer;
+class LogBase;
+class StringBuffer;
+class TreeNode;
+
+// One decoded item. Constructed items hold their children; primitive ones
+// hold their content by kind: BOOLEAN a value, INTEGER its bytes as they
+// stand, BIT STRING one byte (0 or 1) per bit, OBJECT IDENTIFIER its arcs,
+// UTF8String UTF-16 units, everything else bytes. `length` counts the
+// content in those units (0 for constructed items, BOOLEAN and NULL).
+// Blocks handed to the adopting setters must come from new[].
+class AsnItem : public TessikObject {
+public:
+    AsnItem() = default;
+    ~AsnItem() override;
+    AsnItem(const AsnItem&) = delete;
+    AsnItem& operator=(const AsnItem&) = delete;
+
+    void clear();
+
+    void setBool(bool value);
+    void setInteger(const unsigned char* bytes, std::uint32_t n);
+    void setBitString(unsigned char* bits, std::uint32_t count);
+    void setNull();
+    void setOid(std::uint32_t* arcs, std::uint32_t count);
+    void setUtf8(std::uint16_t* units, std::uint32_t count);
+    void setOctets(const unsigned char* bytes, std::uint32_t n);
+    void setUtcTime(const unsigned char* bytes, std::uint32_t n);
+    void setIa5(const unsigned char* bytes, std::uint32_t n);
+    void setT61(const unsigned char* bytes, std::uint32_t n);
+    void setPrintable(const unsigned char* bytes, std::uint32_t n);
+    void setSequence(ExtPtrArray* list);
+    void setSet(ExtPtrArray* list);
+    void setConstructed(std::uint32_t tagNumber, std::uint8_t cls, ExtPtrArray* list);
+    void setPrimitive(std::uint32_t tagNumber, std::uint8_t cls, const unsigned char* bytes, std::uint32_t n);
+
+    bool isUniversal(std::uint32_t tagNumber) const { return tagClass == 0 && tag == tagNumber; }
+    // The child at index (still owned here); null for a primitive item.
+    AsnItem* getSubItem(int index) const;
+    int getNumSubItems() const;
+    void getOidString(StringBuffer& out) const;
+    bool getBool() const { return m_bool; }
+    const std::uint32_t* getArcs() const { return m_arcs; }
+    const std::uint16_t* getUnits() const { return m_units; }
+    // Bytes of INTEGER, BIT STRING (one per bit) and the byte kinds.
+    const unsigned char* getBytes() const { return m_bytes; }
+    ExtPtrArray* getChildren() const { return m_children; }
+
+    // Appends the XML rendering of the item and its subtree. With ext, octet
+    // strings of 257 bytes or more are appended there and referred to by index.
+    void toXml(StringBuffer& out, ExtPtrArray* ext) const;
+    // Builds the element tree the rendering describes (texts unescaped, as a
+    // parser would give them back) under parent, or as a new root when parent
+    // is null. Returns the new element.
+    TreeNode* toTree(TreeNode* parent) const;
+
+    std::uint8_t constructed = 0;
+    std::uint8_t tagClass = 0;
+    std::uint32_t tag = 0;
+    std::uint32_t length = 0;
+
+private:
+    void setBytesOf(std::uint32_t tagNumber, const unsigned char* bytes, std::uint32_t n);
+    void toXmlTagged(StringBuffer& out, ExtPtrArray* ext) const;
+    // The element name and text of the rendering; false for items drawn by
+    // toXmlTagged. rawText is true when the text needs no escaping.
+    bool elementOf(const char*& name, StringBuffer& text, bool& rawText) const;
+
+    bool m_bool = false;
+    ExtPtrArray* m_children = nullptr;
+    std::uint32_t* m_arcs = nullptr;
+    std::uint16_t* m_units = nullptr;
+    unsigned char* m_bytes = nullptr;
+};
+
+// The top-level items of data (caller owns the list and the items); null with
+// consumed 0 for no data. Problems are logged and end the walk at that level.
+ExtPtrArray* decodeAsnItems(const unsigned char* data, std::uint32_t length, std::uint32_t& consumed, LogBase& log,
+                            bool verbose);
+// The first top-level item (caller owns it), or null.
+AsnItem* DecodeAsn(const unsigned char* data, std::uint32_t length, LogBase& log, bool verbose);
+// DER bytes to ASN.1 XML; several top-level items are wrapped in one
+// sequence element. False for empty input or nothing decoded.
+bool derToXml(const DataBuffer& der, StringBuffer& out, ExtPtrArray* ext, LogBase& log, bool verbose);
+// The same decoding, built as an element tree (caller owns the root).
+TreeNode* derToTree(const DataBuffer& der, LogBase& log, bool verbose);
+
+// Identifier and length octets of one item.
+struct AsnHeader {
+    std::uint8_t cls = 0;
+    bool constructed = false;
+    std::uint32_t tag = 0;
+    bool indefinite = false;
+    std::uint32_t length = 0;
+    std::uint32_t size = 0; // identifier and length bytes
+};
+// Reads the header at p (n >= 1 bytes, p[0] not 0); false, with the reason
+// logged (tooLongText for a length of more than 4 bytes), when it is cut
+// short or malformed.
+bool readAsnHeader(const unsigned char* p, std::uint32_t n, AsnHeader& h, LogBase& log, const char* tooLongText);
+
+// Friendly names of PKCS#7, PKCS#9 and PKCS#12 OIDs; null when unknown.
+const char* getOidFriendlyName(const char* oid);
+
+// UTF-8 to UTF-16 units, characters beyond the Basic Multilingual Plane as
+// surrogate pairs; false for empty or malformed text. units is new[] storage.
+bool decodeUtf8ToUtf16(const unsigned char* p, std::uint32_t n, std::uint16_t*& units, std::uint32_t& count);
+// Dotted arcs, the first subidentifier split as X.690 prescribes; an
+// unfinished last subidentifier is dropped.
+void appendOidText(const unsigned char* p, std::uint32_t n, StringBuffer& out);
+
+} // namespace tessik

@@ -1,0 +1,328 @@
+#include "netlib/pki/TessikX509.h"
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "netlib/core/LogBase.h"
+#include "netlib/core/StringBuffer.h"
+#include "netlib/core/TreeNode.h"
+#include "netlib/core/Utf.h"
+#include "netlib/core/XString.h"
+#include "netlib/pki/Asn1.h"
+#include "netlib/pki/AsnItem.h"
+#include "netlib/pki/AsnTreePath.h"
+#include "netlib/pki/PkiConstants.h"
+#include "netlib/text/ContentCoding.h"
+#include "platform/Cp1252Text.h"
+
+namespace tessik {
+
+namespace {
+constexpr const char* kSerialPath = "sequence|int|*";
+constexpr const char* kIssuerPath = "sequence|sequence[1]|$";
+constexpr const char* kSubjectPath = "sequence|sequence[3]|$";
+constexpr const char* kPublicKeyPath = "sequence|sequence[4]|bits|*";
+constexpr const char* kExtensionsPath = "sequence|/A/contextSpecific,tag,3|sequence|$";
+constexpr const char* kBagFirstCertPath = "contextSpecific|sequence|contextSpecific|sequence|$";
+constexpr const char* kValueEndings[] = {"|..|printable|*", "|..|utf8|*", "|..|ia5|*", "|..|t61|*", "|..|universal|*"};
+constexpr const char* kUniversalEnding = "|..|universal|*";
+
+constexpr std::uint32_t kUniversalString = 28;
+constexpr std::uint32_t kBmpString = 30;
+
+// The text of a string type without an element of its own: BMPString is
+// UTF-16 and UniversalString UTF-32, both big-endian; the others (numeric,
+// visible, general ...) are single bytes.
+void appendUniversalText(const TreeNode* value, XString& out) {
+    DataBuffer bytes;
+    ContentCoding::decodeBase64(value->getContent(), static_cast<unsigned int>(value->getContentSize()), bytes);
+    StringBuffer tagText;
+    value->getAttrValue("tag", tagText);
+    auto tag = static_cast<std::uint32_t>(tagText.intValue());
+    const unsigned char* p = bytes.getData();
+    if (tag == kBmpString) {
+        std::vector<std::uint16_t> units(bytes.getSize() / 2);
+        for (std::size_t i = 0; i < units.size(); ++i)
+            units[i] = static_cast<std::uint16_t>(p[2 * i] << 8 | p[2 * i + 1]);
+        if (!units.empty())
+            out.appendUtf16Chars(units.data(), static_cast<unsigned int>(units.size()));
+    } else if (tag == kUniversalString) {
+        DataBuffer utf32;
+        for (unsigned int i = 0; i + 4 <= bytes.getSize(); i += 4)
+            for (int k = 3; k >= 0; --k)
+                utf32.appendChar(p[i + k]);
+        DataBuffer utf8;
+        utf32ToUtf8(utf32, utf8);
+        out.appendUtf8Bytes(reinterpret_cast<const char*>(utf8.getData()), utf8.getSize());
+    } else {
+        std::string text =
+            platform::Utf8OrCp1252ToUtf8(std::string_view(reinterpret_cast<const char*>(p), bytes.getSize()));
+        out.appendUtf8Bytes(text.data(), static_cast<unsigned int>(text.size()));
+    }
+}
+
+} // namespace
+
+TessikX509::~TessikX509() {
+    dropTree();
+}
+
+void TessikX509::dropTree() {
+    if (m_tree)
+        m_tree->deleteTree();
+    m_tree = nullptr;
+}
+
+bool TessikX509::loadFromDer(const DataBuffer& der, LogBase& log, bool verbose) {
+    CritSecExitor lock(*this);
+    m_der.clear();
+    m_der.appendDb(der);
+    dropTree();
+    // The element tree is built straight from the decoded items, the same
+    // tree parsing derToXml's text would give.
+    m_tree = derToTree(der, log, verbose);
+    return m_tree != nullptr;
+}
+
+bool TessikX509::loadFromBytes(const unsigned char* bytes, std::uint32_t n, LogBase& log, bool verbose) {
+    CritSecExitor lock(*this);
+    DataBuffer der;
+    der.append(bytes, n);
+    if (!loadFromDer(der, log, verbose))
+        return false;
+    TreeNode* first = m_tree->getFirstChild();
+    if (!first || std::strcmp(first->getTag(), "oid") != 0)
+        return true;
+    TreeNode* cert = m_tree;
+    StringBuffer unused;
+    if (!resolveTreePath(cert, kBagFirstCertPath, unused, log))
+        return true;
+    log.logInfo(x509_msg::kLoadingP7b);
+    TreeNode* alone = copyAsnElement(cert, nullptr);
+    if (alone) {
+        dropTree();
+        m_tree = alone;
+    }
+    return true;
+}
+
+void TessikX509::getDer(DataBuffer& out) const {
+    out.clear();
+    out.appendDb(m_der);
+}
+
+bool TessikX509::getSerialNumberAsIs(XString& out, LogBase& log) {
+    CritSecExitor lock(*this);
+    TreeNode* node = m_tree;
+    StringBuffer hex;
+    if (!resolveTreePath(node, kSerialPath, hex, log))
+        return false;
+    out.setFromUtf8(hex.getString());
+    return true;
+}
+
+bool TessikX509::getSerialNumber(XString& out, LogBase& log) {
+    CritSecExitor lock(*this);
+    TreeNode* node = m_tree;
+    StringBuffer hex;
+    if (!resolveTreePath(node, kSerialPath, hex, log))
+        return false;
+    hex.prependZeroIfOddLength();
+    out.appendUtf8(hex.getString());
+    return true;
+}
+
+bool TessikX509::getPublicKeyDer(DataBuffer& out, LogBase& log) {
+    CritSecExitor lock(*this);
+    out.clear();
+    TreeNode* node = m_tree;
+    StringBuffer hex;
+    if (!resolveTreePath(node, kPublicKeyPath, hex, log))
+        return false;
+    hex.decodeHex(out);
+    return true;
+}
+
+TreeNode* TessikX509::nameNode(bool subject, LogBase& log) {
+    TreeNode* node = m_tree;
+    StringBuffer unused;
+    if (!resolveTreePath(node, subject ? kSubjectPath : kIssuerPath, unused, log))
+        return nullptr;
+    return node;
+}
+
+bool TessikX509::getNameAttr(bool subject, const char* oidText, XString& out, LogBase& log) {
+    CritSecExitor lock(*this);
+    out.clear();
+    TreeNode* name = nameNode(subject, log);
+    if (!name) {
+        log.logError(subject ? x509_msg::kSubjectUnreachable : x509_msg::kIssuerUnreachable);
+        return false;
+    }
+    for (const char* ending : kValueEndings) {
+        StringBuffer path("/C/oid,");
+        path.append(oidText);
+        path.append(ending);
+        StringBuffer text;
+        TreeNode* node = name;
+        if (!resolveTreePath(node, path.getString(), text, log))
+            continue;
+        if (std::strcmp(ending, kUniversalEnding) == 0) {
+            std::string valuePath = path.getString();
+            valuePath.back() = '$';
+            resolveTreePath(node, valuePath.c_str(), text, log);
+            appendUniversalText(node, out);
+            if (subject)
+                log.logData("bmpStr", out.getUtf8());
+        } else {
+            out.setFromUtf8(text.getString());
+        }
+        return true;
+    }
+    return false;
+}
+
+bool TessikX509::getIssuerAttr(const char* oidText, XString& out, LogBase& log) {
+    return getNameAttr(false, oidText, out, log);
+}
+
+bool TessikX509::getSubjectAttr(const char* oidText, XString& out, LogBase& log) {
+    return getNameAttr(true, oidText, out, log);
+}
+
+bool TessikX509::getDnText(bool subject, bool withNames, XString& out, LogBase& log) {
+    CritSecExitor lock(*this);
+    out.clear();
+    TreeNode* name = nameNode(subject, log);
+    if (!name)
+        return false;
+    for (int i = 0; i < name->getNumChildren(); ++i)
+        appendRdnText(name->getChild(i), withNames, out, log);
+    return true;
+}
+
+Asn1* TessikX509::getNameAsn1(bool subject, LogBase& log) {
+    CritSecExitor lock(*this);
+    TreeNode* name = nameNode(subject, log);
+    return name ? Asn1::fromXml(name, log) : nullptr;
+}
+
+bool TessikX509::getExtensionValue(const char* oidText, DataBuffer& out, LogBase& log) {
+    CritSecExitor lock(*this);
+    out.clear();
+    TreeNode* node = m_tree;
+    StringBuffer text;
+    if (!oidText || !resolveTreePath(node, kExtensionsPath, text, log))
+        return false;
+    StringBuffer path("/C/oid,");
+    path.append(oidText);
+    path.append("|..|octets|*");
+    if (!resolveTreePath(node, path.getString(), text, log))
+        return false;
+    DataBuffer scratch;
+    ContentCoding::decodeBase64(text.getString(), static_cast<unsigned int>(text.getSize()), scratch);
+    out.appendDb(scratch);
+    return true;
+}
+
+bool TessikX509::getExtensionXml(const char* oidText, StringBuffer& out, LogBase& log, bool verbose) {
+    CritSecExitor lock(*this);
+    out.clear();
+    DataBuffer value;
+    if (!getExtensionValue(oidText, value, log))
+        return false;
+    return derToXml(value, out, nullptr, log, verbose);
+}
+
+bool TessikX509::matchesIssuerCnAndSerial(const char* issuerCn, const char* serialHex, LogBase& log) {
+    CritSecExitor lock(*this);
+    StringBuffer wanted(serialHex ? serialHex : "");
+    wanted.prependZeroIfOddLength();
+    XString serial;
+    if (!getSerialNumber(serial, log) || !serial.getUtf8Sb().equalsNoCase(wanted.getString()))
+        return false;
+    XString cn;
+    getIssuerCN(cn, log);
+    return cn.equalsUtf8(issuerCn ? issuerCn : "");
+}
+
+// ---------------------------------------------------------------- RDN text
+
+const char* rdnAttributeName(const char* oidText) {
+    static const struct {
+        const char* oid;
+        const char* name;
+    } kNames[] = {
+        {"1.2.840.113549.1.9.1", "E"},
+        {"2.5.4.3", "CN"},
+        {"2.5.4.11", "OU"},
+        {"2.5.4.10", "O"},
+        {"2.5.4.7", "L"},
+        {"2.5.4.8", "ST"},
+        {"2.5.4.9", "STREET"},
+        {"2.5.4.6", "C"},
+        {"2.5.4.17", "PostalCode"},
+        {"2.5.4.4", "Surname"},
+        {"2.5.4.5", "SN"},
+        {"2.5.4.13", "Description"},
+        {"2.5.4.14", "SearchGuide"},
+        {"2.5.4.15", "BusinessCategory"},
+        {"2.5.4.16", "PostalAddress"},
+        {"2.5.4.18", "PostOfficeBox"},
+        {"2.5.4.19", "PhysicalDeliveryOfficeName"},
+        {"2.5.4.20", "TelephoneNumber"},
+        {"2.5.4.23", "FaxNumber"},
+        {"0.9.2342.19200300.100.1.25", "DC"},
+        {"2.5.4.12", "Title"},
+    };
+    for (const auto& row : kNames)
+        if (std::strcmp(row.oid, oidText) == 0)
+            return row.name;
+    return nullptr;
+}
+
+bool appendRdnText(const TreeNode* rdn, bool withNames, XString& out, LogBase& log) {
+    if (!rdn || std::strcmp(rdn->getTag(), "set") != 0) {
+        log.logError(x509_msg::kExpectedSet);
+        return false;
+    }
+    const TreeNode* pair = rdn->getFirstChild();
+    if (!pair || std::strcmp(pair->getTag(), "sequence") != 0) {
+        log.logError(x509_msg::kExpectedSequence);
+        return false;
+    }
+    const TreeNode* oidNode = pair->getFirstChild();
+    if (!oidNode || std::strcmp(oidNode->getTag(), "oid") != 0) {
+        log.logError(x509_msg::kExpectedOid);
+        return false;
+    }
+    const TreeNode* value = oidNode->getIntMember();
+    if (!value)
+        return true;
+    if (out.getSizeUtf8() > 0)
+        out.appendUtf8(", ");
+    if (withNames) {
+        if (const char* name = rdnAttributeName(oidNode->getContent())) {
+            out.appendUtf8(name);
+        } else {
+            out.appendUtf8("OID.");
+            out.appendUtf8(oidNode->getContent());
+        }
+        out.appendUtf8("=");
+    }
+    XString text;
+    if (std::strcmp(value->getTag(), "universal") == 0)
+        appendUniversalText(value, text);
+    else
+        text.appendUtf8(value->getContent());
+    bool quote = std::strchr(text.getUtf8(), ',') != nullptr;
+    if (quote)
+        out.appendUtf8("\"");
+    out.appendX(text);
+    if (quote)
+        out.appendUtf8("\"");
+    return true;
+}
+
+} // namespace tessik
