@@ -59,8 +59,8 @@ std::uint32_t pkcs1ModulusBytes(std::uint32_t modulusBits) {
     return modulusBits / 8 + (modulusBits % 8 != 0 ? 1 : 0);
 }
 
-bool pkcs1v15Encode(const unsigned char* message, std::uint32_t messageLength, int blockType,
-                    std::uint32_t modulusBits, DataBuffer& out, LogBase& log) {
+bool pkcs1v15Encode(const unsigned char* message, std::uint32_t messageLength, int blockType, std::uint32_t modulusBits,
+                    DataBuffer& out, LogBase& log) {
     out.clear();
     std::uint32_t k = pkcs1ModulusBytes(modulusBits);
     if (static_cast<std::uint64_t>(messageLength) + kV15Overhead > k) {
@@ -255,7 +255,8 @@ bool oaepDecode(const unsigned char* block, std::uint32_t blockLength, const uns
     if (pkcs1Mgf1(kTagDecodeDbMask, hashId, seed.getData(), seed.getSize(), k - hLen - 1, dbMask, log))
         xorInto(db, dbMask);
     DataBuffer lHash;
-    hashBytes(label != nullptr ? static_cast<const void*>(label) : "", label != nullptr ? labelLength : 0, hashId, lHash);
+    hashBytes(label != nullptr ? static_cast<const void*>(label) : "", label != nullptr ? labelLength : 0, hashId,
+              lHash);
     if (lHash.getSize() < hLen || !std::equal(db.getData(), db.getData() + hLen, lHash.getData())) {
         log.logError("OAEP padding hash mismatch");
         return false;

@@ -11,8 +11,8 @@ class LogBase;
 std::uint32_t pkcs1ModulusBytes(std::uint32_t modulusBits);
 
 // Clears out, then writes the k-byte block; false with out empty.
-bool pkcs1v15Encode(const unsigned char* message, std::uint32_t messageLength, int blockType,
-                    std::uint32_t modulusBits, DataBuffer& out, LogBase& log);
+bool pkcs1v15Encode(const unsigned char* message, std::uint32_t messageLength, int blockType, std::uint32_t modulusBits,
+                    DataBuffer& out, LogBase& log);
 // Appends the message of a block of the expected type. A block that lost its
 // leading zero byte is accepted.
 bool Pkcs1_5_decode(const unsigned char* block, std::uint32_t blockLength, int blockType, std::uint32_t modulusBits,

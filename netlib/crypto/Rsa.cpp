@@ -242,8 +242,7 @@ bool SignSslSig(const unsigned char* data, std::uint32_t length, const RsaKey& k
     return exptmodChecked(padded.getData(), padded.getSize(), kRsaPrivate, key, true, out, log);
 }
 
-bool UnsignRsa(const unsigned char* signature, std::uint32_t length, const RsaKey& key, DataBuffer& out,
-               LogBase& log) {
+bool UnsignRsa(const unsigned char* signature, std::uint32_t length, const RsaKey& key, DataBuffer& out, LogBase& log) {
     Context context(log, "UnsignRsa");
     out.clear();
     if (signature == nullptr || length == 0) {

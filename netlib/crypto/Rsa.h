@@ -53,7 +53,6 @@ bool rsaDecryptPadded(const unsigned char* input, std::uint32_t inputLength, con
 // Block type 1 over data with the private key; out is cleared first.
 bool SignSslSig(const unsigned char* data, std::uint32_t length, const RsaKey& key, DataBuffer& out, LogBase& log);
 // The signed bytes of a block type 1 signature; out is cleared first.
-bool UnsignRsa(const unsigned char* signature, std::uint32_t length, const RsaKey& key, DataBuffer& out,
-               LogBase& log);
+bool UnsignRsa(const unsigned char* signature, std::uint32_t length, const RsaKey& key, DataBuffer& out, LogBase& log);
 
 } // namespace tessik

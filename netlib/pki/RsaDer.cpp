@@ -120,9 +120,9 @@ bool rsaPrivateKeyFromAsn1(const DataBuffer& der, RsaKey& key, LogBase& log) {
         const char* failure;
     };
     const Field fields[] = {
-        {1, &key.n, "Failed to get RSA modulus from ASN.1"},   {2, &key.e, "Failed to get RSA exponent from ASN.1"},
-        {4, &key.p, "Failed to get RSA P from ASN.1"},         {5, &key.q, "Failed to get RSA Q from ASN.1"},
-        {6, &key.dP, "Failed to get RSA DP from ASN.1"},       {7, &key.dQ, "Failed to get RSA DQ from ASN.1"},
+        {1, &key.n, "Failed to get RSA modulus from ASN.1"},     {2, &key.e, "Failed to get RSA exponent from ASN.1"},
+        {4, &key.p, "Failed to get RSA P from ASN.1"},           {5, &key.q, "Failed to get RSA Q from ASN.1"},
+        {6, &key.dP, "Failed to get RSA DP from ASN.1"},         {7, &key.dQ, "Failed to get RSA DQ from ASN.1"},
         {8, &key.qInv, "Failed to get RSA InverseQ from ASN.1"}, {3, &key.d, "Failed to get RSA D from ASN.1"},
     };
     bool ok = true;
@@ -137,8 +137,8 @@ bool rsaPrivateKeyFromAsn1(const DataBuffer& der, RsaKey& key, LogBase& log) {
 
 bool rsaPublicKeyFromAsn1(const DataBuffer& der, RsaKey& key, LogBase& log) {
     std::unique_ptr<Asn1> root =
-        decodeSequence(der, "Invalid ASN.1 for RSA Public Key", "Invalid ASN.1 for RSA Public Key.",
-                       kPublicKeyChildren, "Invalid ASN.1 for RSA Public Key..", log);
+        decodeSequence(der, "Invalid ASN.1 for RSA Public Key", "Invalid ASN.1 for RSA Public Key.", kPublicKeyChildren,
+                       "Invalid ASN.1 for RSA Public Key..", log);
     if (!root)
         return false;
     key.keyType = kRsaPublic;

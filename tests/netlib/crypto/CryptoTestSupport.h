@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "netlib/core/DataBuffer.h"
+#include "netlib/core/LogBase.h"
 
 namespace cryptotest {
 
@@ -37,6 +38,7 @@ std::vector<std::pair<std::string, std::string>> readQuotedSuite(const std::stri
 // openssl's "-r" lines and nettle-hash's grouped lines are both understood.
 std::vector<std::string> peerDigests(const std::string& command, const std::vector<std::string>& files);
 
+
 } // namespace cryptotest
 
 namespace cryptotest {
@@ -47,5 +49,21 @@ namespace cryptotest {
 std::vector<Record> readCavp(const std::string& file);
 // The installed python3-cryptography-vectors cipher files.
 std::string cipherVectorPath(const std::string& relative);
+
+// Every line a routine logs, as "E:text", "I:text" or "D:tag=value".
+class LineLog : public tessik::LogBase {
+public:
+    bool logError(const char* text) override;
+    bool logInfo(const char* text) override;
+    bool logData(const char* tag, const char* value) override;
+    bool logDataLong(const char* tag, int value) override;
+    bool has(const std::string& line) const;
+    std::string all() const;
+    std::vector<std::string> lines;
+};
+
+// The "# Label:" sections of the PKCS#1 vector files, in order, each with
+// the bytes of the hex lines below it.
+std::vector<std::pair<std::string, std::string>> readLabelledHex(const std::string& file);
 
 } // namespace cryptotest
