@@ -208,7 +208,13 @@ bool rsaDecryptPadded(const unsigned char* input, std::uint32_t inputLength, con
     if (padding == kRsaPaddingOaep) {
         if (verbose)
             log.logData("padding", "OAEP");
-        ok = oaepDecode(decoded.getData(), decoded.getSize(), label, labelLength, bits, hashId, out, log);
+        // The masked seed may itself start with zero bytes, which the integer
+        // drops along with the leading zero: put them all back.
+        DataBuffer block;
+        block.appendCharRepeated(0, decoded.getSize() < k ? k - decoded.getSize() : 0);
+        block.append(decoded.getData(), decoded.getSize());
+        ok = oaepDecode(block.getData(), block.getSize(), label, labelLength, bits, hashId, out, log);
+        block.secureClear();
     } else {
         if (verbose)
             log.logData("padding", "PKCS 1.5");

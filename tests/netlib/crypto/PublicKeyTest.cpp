@@ -200,7 +200,8 @@ TEST(RsaVectors, Pkcs1V15EncryptionAndOaepDecrypt) {
                                                  file.padding, key, tessik::kRsaPublic, cipher, false, log));
             EXPECT_EQ(cipher.getSize(), c.result.size());
             ASSERT_TRUE(tessik::rsaDecryptPadded(cipher.getData(), cipher.getSize(), nullptr, 0, tessik::kHashSha1,
-                                                 file.padding, key, tessik::kRsaPrivate, back, false, log));
+                                                 file.padding, key, tessik::kRsaPrivate, back, false, log))
+                << log.all();
             EXPECT_EQ(hex(back), hex(c.message));
         }
     }
