@@ -38,7 +38,6 @@ std::vector<std::pair<std::string, std::string>> readQuotedSuite(const std::stri
 // openssl's "-r" lines and nettle-hash's grouped lines are both understood.
 std::vector<std::string> peerDigests(const std::string& command, const std::vector<std::string>& files);
 
-
 } // namespace cryptotest
 
 namespace cryptotest {
