@@ -3,6 +3,7 @@
 // responses.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <map>
 #include <random>
 #include <string>
@@ -309,8 +310,9 @@ TEST(WordBignum, BytesMpintAndSsh1Forms) {
 std::string wordHex(const std::uint32_t* x) {
     DataBuffer bytes;
     tessik::wordBignumToMpintBytes(x, bytes);
+    // Minimal hex digits, as python's format(v, 'x') writes them.
     std::string h = hex(bytes);
-    return h.rfind("00", 0) == 0 ? h.substr(2) : h;
+    return h.substr(std::min(h.find_first_not_of('0'), h.size()));
 }
 
 TEST(DiffieHellman, GroupsKeysAndSecretsMatchPython) {
