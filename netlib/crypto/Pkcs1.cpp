@@ -34,17 +34,6 @@ struct Positions {
     }
 };
 
-class Context {
-public:
-    Context(LogBase& log, const char* name) : m_log(log) { m_log.enterContext(name, true); }
-    ~Context() { m_log.leaveContext(); }
-    Context(const Context&) = delete;
-    Context& operator=(const Context&) = delete;
-
-private:
-    LogBase& m_log;
-};
-
 bool xorInto(DataBuffer& target, const DataBuffer& mask) {
     DataBuffer result;
     if (!result.setXorOf(target, mask))
@@ -91,7 +80,7 @@ bool pkcs1v15Encode(const unsigned char* message, std::uint32_t messageLength, i
 
 bool Pkcs1_5_decode(const unsigned char* block, std::uint32_t blockLength, int blockType, std::uint32_t modulusBits,
                     DataBuffer& out, LogBase& log) {
-    Context context(log, "Pkcs1_5_decode");
+    LogContext context(log, "Pkcs1_5_decode");
     if (block == nullptr || blockLength == 0) {
         log.logError("PKCS v1.5 decode NULL input.");
         return false;

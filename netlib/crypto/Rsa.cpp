@@ -16,17 +16,6 @@ constexpr int kBlockTypeSign = 1;
 constexpr int kBlockTypeEncrypt = 2;
 constexpr int kMd5Size = 16;
 
-class Context {
-public:
-    Context(LogBase& log, const char* name) : m_log(log) { m_log.enterContext(name, true); }
-    ~Context() { m_log.leaveContext(); }
-    Context(const Context&) = delete;
-    Context& operator=(const Context&) = delete;
-
-private:
-    LogBase& m_log;
-};
-
 // The exponentiation after the key checks.
 bool exptmodChecked(const unsigned char* input, std::uint32_t inputLength, int which, const RsaKey& key,
                     bool zeroExtend, DataBuffer& out, LogBase& log) {
@@ -232,7 +221,7 @@ bool rsaDecryptPadded(const unsigned char* input, std::uint32_t inputLength, con
 }
 
 bool SignSslSig(const unsigned char* data, std::uint32_t length, const RsaKey& key, DataBuffer& out, LogBase& log) {
-    Context context(log, "SignSslSig");
+    LogContext context(log, "SignSslSig");
     out.clear();
     if (data == nullptr || length == 0) {
         log.logError("Null or zero-length input");
@@ -249,7 +238,7 @@ bool SignSslSig(const unsigned char* data, std::uint32_t length, const RsaKey& k
 }
 
 bool UnsignRsa(const unsigned char* signature, std::uint32_t length, const RsaKey& key, DataBuffer& out, LogBase& log) {
-    Context context(log, "UnsignRsa");
+    LogContext context(log, "UnsignRsa");
     out.clear();
     if (signature == nullptr || length == 0) {
         log.logError("Null or zero-length input");

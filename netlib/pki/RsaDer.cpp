@@ -24,17 +24,6 @@ constexpr int kPrivateKeyChildren = 9;
 constexpr int kPublicKeyChildren = 2;
 constexpr int kBlockTypeSign = 1;
 
-class Context {
-public:
-    Context(LogBase& log, const char* name) : m_log(log) { m_log.enterContext(name, true); }
-    ~Context() { m_log.leaveContext(); }
-    Context(const Context&) = delete;
-    Context& operator=(const Context&) = delete;
-
-private:
-    LogBase& m_log;
-};
-
 // The unsigned value of an INTEGER child.
 bool getMpInt(const Asn1* node, MpInt& out) {
     if (node == nullptr || node->tag != kTagInteger || node->tagClass != 0 || !node->primitive)
@@ -174,7 +163,7 @@ bool rsaEncryptWithDerKey(const DataBuffer& publicKeyDer, const DataBuffer& inpu
 
 bool RSA_verify_SSH(const unsigned char* signature, std::uint32_t signatureLength, const unsigned char* hash,
                     std::uint32_t hashLength, bool& valid, const RsaKey& key, LogBase& log) {
-    Context context(log, "RSA_verify_SSH");
+    LogContext context(log, "RSA_verify_SSH");
     valid = false;
     if (signature == nullptr || hash == nullptr || signatureLength == 0 || hashLength == 0) {
         log.logError("Null or zero-length input");
