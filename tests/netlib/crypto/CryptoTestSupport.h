@@ -1,5 +1,6 @@
 #pragma once
 // Vector files, hex and the reference peers shared by the cryptography tests.
+#include <cstdint>
 #include <map>
 #include <random>
 #include <string>
@@ -48,6 +49,14 @@ namespace cryptotest {
 std::vector<Record> readCavp(const std::string& file);
 // The installed python3-cryptography-vectors cipher files.
 std::string cipherVectorPath(const std::string& relative);
+
+// A byte string's bytes and length, as the public-key routines take them.
+inline const unsigned char* u(const std::string& s) {
+    return reinterpret_cast<const unsigned char*>(s.data());
+}
+inline std::uint32_t len(const std::string& s) {
+    return static_cast<std::uint32_t>(s.size());
+}
 
 // Every line a routine logs, as "E:text", "I:text" or "D:tag=value".
 class LineLog : public tessik::LogBase {

@@ -21,13 +21,6 @@ using tessik::DataBuffer;
 
 namespace {
 
-const unsigned char* u(const std::string& s) {
-    return reinterpret_cast<const unsigned char*>(s.data());
-}
-std::uint32_t len(const std::string& s) {
-    return static_cast<std::uint32_t>(s.size());
-}
-
 struct V15Case {
     const char* name;
     std::string block; // as handed to the decoder

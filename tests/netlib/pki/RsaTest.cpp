@@ -14,18 +14,14 @@
 #include "tests/support/TestSupport.h"
 
 using cryptotest::hex;
+using cryptotest::len;
 using cryptotest::LineLog;
+using cryptotest::u;
 using cryptotest::unhex;
 using tessik::DataBuffer;
 
 namespace {
 
-const unsigned char* u(const std::string& s) {
-    return reinterpret_cast<const unsigned char*>(s.data());
-}
-std::uint32_t len(const std::string& s) {
-    return static_cast<std::uint32_t>(s.size());
-}
 std::string str(const DataBuffer& db) {
     return std::string(reinterpret_cast<const char*>(db.getData()), db.getSize());
 }
