@@ -37,22 +37,22 @@ public:
     void logWindowsError(DWORD code);
 };
 
-// Enters a log context and leaves it on every road out of the scope.
-class LogContextExitor {
-public:
-    LogContextExitor(LogBase& log, const char* name) : m_log(log) { m_log.enterContext(name, true); }
-    ~LogContextExitor() { m_log.leaveContext(); }
-    LogContextExitor(const LogContextExitor&) = delete;
-    LogContextExitor& operator=(const LogContextExitor&) = delete;
-
-private:
-    LogBase& m_log;
-};
-
 // The silent log.
 class LogNull : public LogBase {
 public:
     ~LogNull() override;
+};
+
+// Enters a log context and leaves it on every road out of the scope.
+class LogContext {
+public:
+    LogContext(LogBase& log, const char* name) : m_log(log) { m_log.enterContext(name, true); }
+    ~LogContext() { m_log.leaveContext(); }
+    LogContext(const LogContext&) = delete;
+    LogContext& operator=(const LogContext&) = delete;
+
+private:
+    LogBase& m_log;
 };
 
 }  // namespace tessik

@@ -187,7 +187,7 @@ bool ZipPipeline::run(std::uint32_t* crc, LogBase& log, int calledFrom, bool ver
     }
     bool ok = false;
     if (m_srcIsCompressed && m_destIsCompressed && !wasWinZipAes) {
-        LogContextExitor c(log, "c2c");
+        LogContext c(log, "c2c");
         ok = c_to_c(crc, log);
         if (!ok)
             log.logError("Compressed to compressed failed.");
@@ -200,23 +200,23 @@ bool ZipPipeline::run(std::uint32_t* crc, LogBase& log, int calledFrom, bool ver
         }
         if (ok) {
             m_srcIsCompressed = false;
-            LogContextExitor c(log, "u2c");
+            LogContext c(log, "u2c");
             ok = u_to_c(crc, log);
             if (!ok)
                 log.logError("Uncompressed to compressed failed. (after WinZip AES decryption)");
         }
     } else if (m_srcIsCompressed) {
-        LogContextExitor c(log, "c2u");
+        LogContext c(log, "c2u");
         ok = c_to_u(crc, log);
         if (!ok)
             log.logError("Compressed to uncompressed failed.");
     } else if (m_destIsCompressed) {
-        LogContextExitor c(log, "u2c");
+        LogContext c(log, "u2c");
         ok = u_to_c(crc, log);
         if (!ok)
             log.logError("Uncompressed to compressed failed.");
     } else {
-        LogContextExitor c(log, "u2u");
+        LogContext c(log, "u2u");
         ok = u_to_u(crc, log);
         if (!ok)
             log.logError("Uncompressed to uncompressed failed.");
@@ -234,7 +234,7 @@ bool ZipPipeline::removeSourceEncryption(LogBase& log) {
 }
 
 bool ZipPipeline::decryptWinZipAes(LogBase& log) {
-    LogContextExitor c(log, "DecryptWzAes");
+    LogContext c(log, "DecryptWzAes");
     if (m_verbose) {
         log.logInfo("Decrypting WZ AES data");
         log.logDataInt64("srcDataLen", static_cast<std::int64_t>(m_srcBytes.getSize()));
@@ -307,7 +307,7 @@ bool ZipPipeline::decryptPasswordBased(LogBase& log) {
 // ---------------------------------------------------------------- traditional protection
 
 bool ZipPipeline::removePasswordProtection(LogBase& log) {
-    LogContextExitor c(log, "passwordDecode");
+    LogContext c(log, "passwordDecode");
     if (m_verbose)
         log.logDataLong("m_srcPwdProt", m_srcPwdProt ? 1 : 0);
     if (!m_srcPwdProt) {
@@ -399,7 +399,7 @@ bool ZipPipeline::decodeProtected(LogBase& log) {
 }
 
 bool ZipPipeline::inflateToTemp(const char* context, LogBase& log) {
-    LogContextExitor c(log, context);
+    LogContext c(log, context);
     StringBuffer path;
     if (!newTempFile(path, log)) {
         log.logError("Failed to get temp file for inflating");
@@ -472,7 +472,7 @@ bool ZipPipeline::u_to_c(std::uint32_t* crc, LogBase& log) {
     if (m_verbose)
         log.logInfo("Encrypting...");
     {
-        LogContextExitor c(log, "compressToTemp");
+        LogContext c(log, "compressToTemp");
         if (!compressToIntermediate(log)) {
             log.logError("Failed to compress to temp for encryption.");
             return false;
@@ -486,7 +486,7 @@ bool ZipPipeline::u_to_c(std::uint32_t* crc, LogBase& log) {
         *crc = 0;
         // The entry's uncompressed size stays the input count.
         const std::uint64_t plainSize = m_inputBytes;
-        LogContextExitor c(log, "WzAesEncryptSource");
+        LogContext c(log, "WzAesEncryptSource");
         const bool ok = winZipAesToDest(log);
         m_inputBytes = plainSize;
         if (m_verbose)
@@ -652,7 +652,7 @@ bool ZipPipeline::compressToDestPwd(std::uint32_t* crc, LogBase& log) {
         log.logError("No dest output for compress PWD.");
         return false;
     }
-    LogContextExitor c(log, "CompressToDestPwd64");
+    LogContext c(log, "CompressToDestPwd64");
     std::uint32_t plainCrc = 0;
     if (!sourceCrc(&plainCrc, "Failed to compute CRC for password-protected Zip (2)",
                    "Failed to compute CRC for password-protected Zip (1)", log))

@@ -136,7 +136,7 @@ bool TessikSocket::socks4Connect(const char* targetHost, int targetPort, const c
     settings.getSocksHostname(proxy);
     settings.getSocksUsername(user);
     int proxyPort = settings.getSocksPort();
-    LogContextExitor context(log, "SOCKS4");
+    LogContext context(log, "SOCKS4");
     log.logData("socksHostname", proxy.getString());
     log.logDataLong("socksPort", proxyPort);
     log.logData("socksUsername", user.getString());
@@ -203,7 +203,7 @@ bool TessikSocket::socks5Connect(const char* targetHost, int targetPort, const c
         return false;
     }
     progressTarget(pm, "Socks5Connect", proxy, targetPort);
-    LogContextExitor context(log, "SOCKS5");
+    LogContext context(log, "SOCKS5");
     log.logData("socksHostname", proxy.getString());
     log.logDataLong("socksPort", proxyPort);
     log.logData("socksUsername", user.getString());

@@ -143,4 +143,62 @@ std::vector<Record> readCavp(const std::string& file) {
     return records;
 }
 
+bool LineLog::logError(const char* text) {
+    lines.push_back(std::string("E:") + text);
+    return true;
+}
+
+bool LineLog::logInfo(const char* text) {
+    lines.push_back(std::string("I:") + text);
+    return true;
+}
+
+bool LineLog::logData(const char* tag, const char* value) {
+    lines.push_back(std::string("D:") + tag + "=" + value);
+    return true;
+}
+
+bool LineLog::logDataLong(const char* tag, int value) {
+    return logData(tag, std::to_string(value).c_str());
+}
+
+bool LineLog::has(const std::string& line) const {
+    return std::find(lines.begin(), lines.end(), line) != lines.end();
+}
+
+std::string LineLog::all() const {
+    std::string text;
+    for (const std::string& line : lines)
+        text += line + "\n";
+    return text;
+}
+
+std::vector<std::pair<std::string, std::string>> readLabelledHex(const std::string& file) {
+    std::ifstream in(dataPath(file));
+    std::vector<std::pair<std::string, std::string>> sections;
+    std::string line;
+    bool open = false;
+    while (std::getline(in, line)) {
+        if (!line.empty() && line.back() == '\r')
+            line.pop_back();
+        if (line.rfind("# ", 0) == 0) {
+            std::size_t colon = line.find(':');
+            open = colon != std::string::npos && line.find_first_not_of(' ', colon + 1) == std::string::npos;
+            if (open)
+                sections.emplace_back(line.substr(2, colon - 2), std::string());
+            continue;
+        }
+        if (!open || line.empty() || line.find_first_not_of("0123456789abcdefABCDEF ") != std::string::npos) {
+            open = false;
+            continue;
+        }
+        std::string digits;
+        for (char c : line)
+            if (c != ' ')
+                digits += c;
+        sections.back().second += unhex(digits);
+    }
+    return sections;
+}
+
 } // namespace cryptotest

@@ -1,11 +1,13 @@
 #pragma once
 // Vector files, hex and the reference peers shared by the cryptography tests.
+#include <cstdint>
 #include <map>
 #include <random>
 #include <string>
 #include <vector>
 
 #include "netlib/core/DataBuffer.h"
+#include "netlib/core/LogBase.h"
 
 namespace cryptotest {
 
@@ -47,5 +49,29 @@ namespace cryptotest {
 std::vector<Record> readCavp(const std::string& file);
 // The installed python3-cryptography-vectors cipher files.
 std::string cipherVectorPath(const std::string& relative);
+
+// A byte string's bytes and length, as the public-key routines take them.
+inline const unsigned char* u(const std::string& s) {
+    return reinterpret_cast<const unsigned char*>(s.data());
+}
+inline std::uint32_t len(const std::string& s) {
+    return static_cast<std::uint32_t>(s.size());
+}
+
+// Every line a routine logs, as "E:text", "I:text" or "D:tag=value".
+class LineLog : public tessik::LogBase {
+public:
+    bool logError(const char* text) override;
+    bool logInfo(const char* text) override;
+    bool logData(const char* tag, const char* value) override;
+    bool logDataLong(const char* tag, int value) override;
+    bool has(const std::string& line) const;
+    std::string all() const;
+    std::vector<std::string> lines;
+};
+
+// The "# Label:" sections of the PKCS#1 vector files, in order, each with
+// the bytes of the hex lines below it.
+std::vector<std::pair<std::string, std::string>> readLabelledHex(const std::string& file);
 
 } // namespace cryptotest

@@ -1,0 +1,260 @@
+#include "netlib/crypto/Rsa.h"
+
+#include <cstdio>
+
+#include "netlib/core/DataBuffer.h"
+#include "netlib/core/LogBase.h"
+#include "netlib/core/Md5.h"
+#include "netlib/core/StringBuffer.h"
+#include "netlib/crypto/Pkcs1.h"
+
+namespace tessik {
+
+namespace {
+
+constexpr int kBlockTypeSign = 1;
+constexpr int kBlockTypeEncrypt = 2;
+constexpr int kMd5Size = 16;
+
+// The exponentiation after the key checks.
+bool exptmodChecked(const unsigned char* input, std::uint32_t inputLength, int which, const RsaKey& key,
+                    bool zeroExtend, DataBuffer& out, LogBase& log) {
+    MpInt x;
+    if (input != nullptr && inputLength != 0 && !x.setBytes(input, inputLength)) {
+        log.logError("Invalid RSA input value");
+        return false;
+    }
+    // x = n would come back as 0: no message maps to it.
+    if (mp_cmp(x, key.n) != MP_LT) {
+        log.logError("Invalid RSA input value");
+        return false;
+    }
+    MpInt m;
+    if (which == kRsaPrivate) {
+        MpInt m1, m2, h;
+        if (mp_exptmod(x, key.dP, key.p, m1) != MP_OKAY) {
+            log.logError("Modular exponentiation (1) failed");
+            return false;
+        }
+        if (mp_exptmod(x, key.dQ, key.q, m2) != MP_OKAY) {
+            log.logError("Modular exponentiation (2) failed");
+            return false;
+        }
+        if (mp_sub(m1, m2, h) != MP_OKAY) {
+            log.logError("Modular exponentiation (3) failed");
+            return false;
+        }
+        if (mp_mulmod(h, key.qInv, key.p, h) != MP_OKAY) {
+            log.logError("Modular exponentiation (4) failed");
+            return false;
+        }
+        if (mp_mul(h, key.q, h) != MP_OKAY) {
+            log.logError("Modular exponentiation (5) failed");
+            return false;
+        }
+        if (mp_add(m2, h, m) != MP_OKAY) {
+            log.logError("Modular exponentiation (6) failed");
+            return false;
+        }
+    } else if (mp_exptmod(x, key.e, key.n, m) != MP_OKAY) {
+        log.logError("Modular exponentiation (A) failed");
+        return false;
+    }
+    const unsigned int k = mpByteSize(key.n);
+    if (mpByteSize(m) > k) {
+        log.logError("Modular exponentiation output size is invalid");
+        return false;
+    }
+    DataBuffer bytes;
+    mpToUnsignedBin(m, bytes);
+    if (zeroExtend && bytes.getSize() != 0 && inputLength == k && bytes.getSize() < inputLength) {
+        log.logInfo("Zero-extending to match modulus byte length");
+        out.appendCharRepeated(0, inputLength - bytes.getSize());
+    }
+    out.append(bytes.getData(), bytes.getSize());
+    bytes.secureClear();
+    return true;
+}
+
+} // namespace
+
+unsigned int RsaKey::getModulusBitLen() const {
+    if (modulusBitLen != 0)
+        return modulusBitLen;
+    return static_cast<unsigned int>(mp_count_bits(n));
+}
+
+bool RsaKey::getSshFingerprint(StringBuffer& out) const {
+    static const unsigned char kKeyType[] = {0, 0, 0, 7, 's', 's', 'h', '-', 'r', 's', 'a'};
+    DataBuffer blob;
+    blob.append(kKeyType, sizeof kKeyType);
+    sshWriteMpint(e, blob);
+    sshWriteMpint(n, blob);
+    unsigned char digest[kMd5Size];
+    Md5().digestDb(blob, digest);
+    char text[32];
+    std::snprintf(text, sizeof text, "ssh-rsa %u ", getModulusBitLen());
+    StringBuffer result;
+    result.append(text);
+    for (int i = 0; i < kMd5Size; ++i) {
+        std::snprintf(text, sizeof text, i == 0 ? "%02x" : ":%02x", digest[i]);
+        result.append(text);
+    }
+    out.setString(result.getString());
+    return true;
+}
+
+bool rsaExptmod(const unsigned char* input, std::uint32_t inputLength, int which, const RsaKey& key, bool zeroExtend,
+                DataBuffer& out, LogBase& log) {
+    if (which == kRsaPrivate && key.keyType != kRsaPrivate) {
+        log.logError("Private key required, but not provided");
+        return false;
+    }
+    if (which != kRsaPublic && which != kRsaPrivate) {
+        log.logError("Invalid public/private key choice");
+        return false;
+    }
+    return exptmodChecked(input, inputLength, which, key, zeroExtend, out, log);
+}
+
+bool rsaEncryptPadded(const unsigned char* input, std::uint32_t inputLength, const unsigned char* label,
+                      std::uint32_t labelLength, int hashId, int padding, const RsaKey& key, int which, DataBuffer& out,
+                      bool verbose, LogBase& log) {
+    if (padding != kRsaPaddingOaep)
+        padding = kRsaPaddingV15;
+    const unsigned int bits = key.getModulusBitLen();
+    const unsigned int k = mpByteSize(key.n);
+    if (verbose)
+        log.logDataLong("modulus_bitlen", static_cast<int>(bits));
+    DataBuffer padded;
+    static const unsigned char kEmpty = 0;
+    const unsigned char* message = input != nullptr ? input : &kEmpty;
+    if (padding == kRsaPaddingOaep) {
+        if (verbose)
+            log.logData("padding", "OAEP");
+        if (!oaepEncode(message, inputLength, label, labelLength, bits, hashId, padded, log))
+            return false;
+    } else {
+        if (verbose)
+            log.logData("padding", "PKCS 1.5");
+        if (!pkcs1v15Encode(message, inputLength, kBlockTypeEncrypt, bits, padded, log))
+            return false;
+    }
+    if (verbose)
+        log.logDataHex("paddedData", padded.getData(), padded.getSize());
+    DataBuffer result;
+    bool ok = rsaExptmod(padded.getData(), padded.getSize(), which, key, true, result, log);
+    if (result.getSize() != k) {
+        log.logError("Output of RSA encryption not equal to modulus size.");
+        log.logDataLong("modulus_bytelen", static_cast<int>(k));
+        log.logDataLong("InLength", static_cast<int>(padded.getSize()));
+        log.logDataLong("OutputLength", static_cast<int>(result.getSize()));
+        padded.secureClear();
+        return false;
+    }
+    padded.secureClear();
+    out.append(result.getData(), result.getSize());
+    return ok;
+}
+
+bool rsaDecryptPadded(const unsigned char* input, std::uint32_t inputLength, const unsigned char* label,
+                      std::uint32_t labelLength, int hashId, int padding, const RsaKey& key, int which, DataBuffer& out,
+                      bool verbose, LogBase& log) {
+    if (input == nullptr || inputLength == 0) {
+        if (verbose)
+            log.logInfo("Nothing to RSA decrypt.");
+        return true;
+    }
+    if (padding != kRsaPaddingV15 && padding != kRsaPaddingOaep) {
+        log.logError("Invalid padding selection.");
+        log.logDataLong("padding", padding);
+        return false;
+    }
+    const unsigned int bits = key.getModulusBitLen();
+    if (verbose)
+        log.logDataLong("modulus_bitlen", static_cast<int>(bits));
+    const unsigned int k = mpByteSize(key.n);
+    DataBuffer block;
+    if (inputLength + 2 == k)
+        block.appendCharRepeated(0, 2);
+    else if (inputLength + 1 == k)
+        block.appendChar(0);
+    block.append(input, inputLength);
+    if (block.getSize() != k) {
+        log.logError("Input length not equal to modulus length");
+        log.logDataLong("ModulusLen", static_cast<int>(k));
+        log.logDataLong("InputLen", static_cast<int>(block.getSize()));
+        return false;
+    }
+    if (verbose)
+        log.logDataHex("encryptedData", block.getData(), block.getSize());
+    DataBuffer decoded;
+    if (!rsaExptmod(block.getData(), block.getSize(), which, key, false, decoded, log))
+        return false;
+    if (verbose)
+        log.logDataLong("exptmod_decoded_size", static_cast<int>(decoded.getSize()));
+    bool ok;
+    if (padding == kRsaPaddingOaep) {
+        if (verbose)
+            log.logData("padding", "OAEP");
+        // The masked seed may itself start with zero bytes, which the integer
+        // drops along with the leading zero: put them all back.
+        DataBuffer block;
+        block.appendCharRepeated(0, decoded.getSize() < k ? k - decoded.getSize() : 0);
+        block.append(decoded.getData(), decoded.getSize());
+        ok = oaepDecode(block.getData(), block.getSize(), label, labelLength, bits, hashId, out, log);
+        block.secureClear();
+    } else {
+        if (verbose)
+            log.logData("padding", "PKCS 1.5");
+        ok = Pkcs1_5_decode(decoded.getData(), decoded.getSize(), kBlockTypeEncrypt, bits, out, log);
+        if (!ok) {
+            StringBuffer hex;
+            decoded.encodeHexToSb(hex);
+            log.logData("Packet", hex.getString());
+        } else if (verbose) {
+            log.logDataLong("sizeAfterPkcs15_decode", static_cast<int>(out.getSize()));
+        }
+    }
+    decoded.secureClear();
+    return ok;
+}
+
+bool SignSslSig(const unsigned char* data, std::uint32_t length, const RsaKey& key, DataBuffer& out, LogBase& log) {
+    LogContext context(log, "SignSslSig");
+    out.clear();
+    if (data == nullptr || length == 0) {
+        log.logError("Null or zero-length input");
+        return false;
+    }
+    DataBuffer padded;
+    if (!pkcs1v15Encode(data, length, kBlockTypeSign, key.getModulusBitLen(), padded, log))
+        return false;
+    if (key.keyType != kRsaPrivate) {
+        log.logError("Private key required, but not provided");
+        return false;
+    }
+    return exptmodChecked(padded.getData(), padded.getSize(), kRsaPrivate, key, true, out, log);
+}
+
+bool UnsignRsa(const unsigned char* signature, std::uint32_t length, const RsaKey& key, DataBuffer& out, LogBase& log) {
+    LogContext context(log, "UnsignRsa");
+    out.clear();
+    if (signature == nullptr || length == 0) {
+        log.logError("Null or zero-length input");
+        return false;
+    }
+    DataBuffer recovered;
+    if (!rsaExptmod(signature, length, kRsaPublic, key, true, recovered, log)) {
+        log.logError("exptmod failed.");
+        return false;
+    }
+    if (!Pkcs1_5_decode(recovered.getData(), recovered.getSize(), kBlockTypeSign, key.getModulusBitLen(), out, log)) {
+        log.logError("Failed to PKCS 1.5 decode.");
+        log.logDataHex("exptmod_out", recovered.getData(), recovered.getSize());
+        return false;
+    }
+    return true;
+}
+
+} // namespace tessik

@@ -1,0 +1,58 @@
+#pragma once
+// RSA keys and operations: the raw exponentiation, PKCS#1 encryption and
+// decryption, the TLS client's signature, signature recovery and the SSH
+// fingerprint.
+#include <cstdint>
+
+#include "netlib/crypto/MpInt.h"
+
+namespace tessik {
+
+class DataBuffer;
+class LogBase;
+class StringBuffer;
+
+constexpr int kRsaPublic = 0;
+constexpr int kRsaPrivate = 1;
+constexpr int kRsaPaddingV15 = 1;
+constexpr int kRsaPaddingOaep = 2;
+
+class RsaKey {
+public:
+    RsaKey() = default;
+    RsaKey(const RsaKey&) = delete;
+    RsaKey& operator=(const RsaKey&) = delete;
+
+    // The stored bit length, else the bit count of n.
+    unsigned int getModulusBitLen() const;
+    // "ssh-rsa BITS " and the MD5 of the public-key blob as colon-joined hex.
+    bool getSshFingerprint(StringBuffer& out) const;
+
+    std::uint32_t modulusBitLen = 0;
+    int keyType = kRsaPublic;
+    MpInt e;
+    MpInt d;
+    MpInt n;
+    MpInt p;
+    MpInt q;
+    MpInt qInv;
+    MpInt dP;
+    MpInt dQ;
+};
+
+// which: kRsaPublic or kRsaPrivate. An input not below n is refused.
+bool rsaExptmod(const unsigned char* input, std::uint32_t inputLength, int which, const RsaKey& key, bool zeroExtend,
+                DataBuffer& out, LogBase& log);
+// padding kRsaPaddingOaep uses hashId and label; anything else is v1.5 type 2.
+bool rsaEncryptPadded(const unsigned char* input, std::uint32_t inputLength, const unsigned char* label,
+                      std::uint32_t labelLength, int hashId, int padding, const RsaKey& key, int which, DataBuffer& out,
+                      bool verbose, LogBase& log);
+bool rsaDecryptPadded(const unsigned char* input, std::uint32_t inputLength, const unsigned char* label,
+                      std::uint32_t labelLength, int hashId, int padding, const RsaKey& key, int which, DataBuffer& out,
+                      bool verbose, LogBase& log);
+// Block type 1 over data with the private key; out is cleared first.
+bool SignSslSig(const unsigned char* data, std::uint32_t length, const RsaKey& key, DataBuffer& out, LogBase& log);
+// The signed bytes of a block type 1 signature; out is cleared first.
+bool UnsignRsa(const unsigned char* signature, std::uint32_t length, const RsaKey& key, DataBuffer& out, LogBase& log);
+
+} // namespace tessik

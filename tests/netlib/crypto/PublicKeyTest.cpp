@@ -1,0 +1,388 @@
+// PKCS#1 padding, RSA against the published PKCS#1 vectors, word bignums,
+// Diffie-Hellman against python3's pow and DSA against the FIPS 186-2 SigVer
+// responses.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <map>
+#include <random>
+#include <string>
+
+#include "CryptoTestSupport.h"
+#include "netlib/core/StringBuffer.h"
+#include "netlib/crypto/DiffieHellman.h"
+#include "netlib/crypto/HashAlgorithms.h"
+#include "netlib/crypto/Pkcs1.h"
+#include "netlib/crypto/Rsa.h"
+#include "tests/support/TestSupport.h"
+
+using namespace cryptotest;
+using tessik::DataBuffer;
+
+namespace {
+
+struct V15Case {
+    const char* name;
+    std::string block; // as handed to the decoder
+    int type;
+    const char* result; // message hex, or the first error line
+};
+
+TEST(Pkcs1Padding, V15EncodeSizesAndPadding) {
+    LineLog log;
+    DataBuffer out;
+    std::string m117(117, 'a');
+    ASSERT_TRUE(tessik::pkcs1v15Encode(u(m117), 117, 2, 1024, out, log));
+    ASSERT_EQ(out.getSize(), 128u);
+    EXPECT_EQ(hex(out.getData(), 2), "0002");
+    EXPECT_EQ(out.getData()[10], 0);
+    for (int i = 2; i < 10; ++i)
+        EXPECT_NE(out.getData()[i], 0);
+    ASSERT_TRUE(tessik::pkcs1v15Encode(u(m117), 20, 1, 1023, out, log));
+    EXPECT_EQ(hex(out).substr(0, 4 + 2 * 105 + 2), "0001" + std::string(2 * 105, 'f') + "00");
+    std::string m118(118, 'a');
+    EXPECT_FALSE(tessik::pkcs1v15Encode(u(m118), 118, 2, 1024, out, log));
+    EXPECT_EQ(out.getSize(), 0u);
+    EXPECT_TRUE(log.has("E:PKCS v1.5 message length too large") && log.has("D:MessageLen=118") &&
+                log.has("D:ModulusLen=128"))
+        << log.all();
+}
+
+TEST(Pkcs1Padding, V15DecodeCases) {
+    const std::string ff(200, '\xff');
+    const std::string rnd(200, '\x5a');
+    const std::string msg = "hello";
+    auto block = [](const std::string& head, const std::string& ps, const std::string& rest) {
+        return head + ps + rest;
+    };
+    const V15Case cases[] = {
+        {"type 2", block(std::string("\0\2", 2), rnd.substr(0, 128 - 8), std::string("\0", 1) + msg), 2, "68656c6c6f"},
+        {"type 2 lost zero", block("\2", rnd.substr(0, 120), std::string("\0", 1) + msg), 2, "68656c6c6f"},
+        {"type 2 separator last", block(std::string("\0\2", 2), rnd.substr(0, 125), std::string("\0", 1)), 2,
+         "E:Invalid PKCS v1.5 PS length"},
+        {"type 2 short ps", block(std::string("\0\2", 2), rnd.substr(0, 7), std::string("\0", 1) + rnd.substr(0, 118)),
+         2, "D:ps_len=7"},
+        {"type 1 empty", block(std::string("\0\1", 2), ff.substr(0, 125), std::string("\0", 1)), 1, ""},
+        {"type 1 short ps", block(std::string("\0\1", 2), ff.substr(0, 7), std::string("\0", 1) + ff.substr(0, 118)), 1,
+         "E:ps_len is too short for PKCS1.5 padding."},
+        {"type 1 bad separator", block(std::string("\0\1", 2), ff.substr(0, 8), "\x07" + ff.substr(0, 117)), 1,
+         "E:Invalid PKCS v1.5 PS separator"},
+        {"type 1 short block", block(std::string("\0\1", 2), ff.substr(0, 20), ""), 1,
+         "E:Invalid PKCS v1.5 PS separator"},
+        {"type 2 short block", block(std::string("\0\2", 2), rnd.substr(0, 20), ""), 2,
+         "E:Invalid PKCS v1.5 PS length"},
+        {"too long", std::string(129, '\1'), 2, "E:Invalid PKCS v1.5 decode length"},
+    };
+    for (const V15Case& c : cases) {
+        LineLog log;
+        DataBuffer out;
+        bool ok = tessik::Pkcs1_5_decode(u(c.block), len(c.block), c.type, 1024, out, log);
+        if (std::string(c.result).rfind("E:", 0) == 0 || std::string(c.result).rfind("D:", 0) == 0) {
+            EXPECT_FALSE(ok) << c.name;
+            EXPECT_EQ(out.getSize(), 0u) << c.name;
+            EXPECT_TRUE(log.has(c.result)) << c.name << "\n" << log.all();
+        } else {
+            EXPECT_TRUE(ok) << c.name << "\n" << log.all();
+            EXPECT_EQ(hex(out), c.result) << c.name;
+        }
+    }
+}
+
+TEST(Pkcs1Padding, OaepLimitsAndRoundTrip) {
+    LineLog log;
+    DataBuffer block, back;
+    std::string m86(86, 'm'), m87(87, 'm');
+    for (std::string label : {std::string(), std::string("label")}) {
+        ASSERT_TRUE(tessik::oaepEncode(u(m86), 86, u(label), len(label), 1024, tessik::kHashSha1, block, log));
+        ASSERT_EQ(block.getSize(), 128u);
+        // A block whose leading zero was dropped decodes the same.
+        ASSERT_TRUE(
+            tessik::oaepDecode(block.getData() + 1, 127, u(label), len(label), 1024, tessik::kHashSha1, back, log))
+            << log.all();
+        EXPECT_EQ(hex(back), hex(m86));
+        back.clear();
+        std::string other = label + "x";
+        EXPECT_FALSE(
+            tessik::oaepDecode(block.getData(), 128, u(other), len(other), 1024, tessik::kHashSha1, back, log));
+    }
+    EXPECT_TRUE(log.has("E:OAEP padding hash mismatch"));
+    EXPECT_FALSE(tessik::oaepEncode(u(m87), 87, nullptr, 0, 1024, tessik::kHashSha1, block, log));
+    EXPECT_TRUE(log.has("E:Message length too large for OAEP"));
+    EXPECT_FALSE(tessik::oaepEncode(u(m86), 0, nullptr, 0, 42 * 8, tessik::kHashSha1, block, log));
+    EXPECT_TRUE(log.has("E:Encoded message size too small given hash size in OAEP"));
+    EXPECT_FALSE(tessik::oaepDecode(block.getData(), 126, nullptr, 0, 1024, tessik::kHashSha1, back, log));
+    EXPECT_TRUE(log.has("E:Invalid OAEP hash / message size"));
+    EXPECT_FALSE(tessik::pkcs1Mgf1(104, tessik::kHashSha1, u(m86), 4, 0, block, log));
+    EXPECT_TRUE(log.has("E:NULL input param in Mask Generation Function") && log.has("D:MgfError=104"));
+}
+
+// The keys and cases of one PKCS#1 vector file.
+struct VectorCase {
+    std::map<std::string, std::string> key;
+    std::string message;
+    std::string result;
+};
+
+std::vector<VectorCase> readVectors(const std::string& file, const std::string& messageLabel,
+                                    const std::string& resultLabel) {
+    std::vector<VectorCase> cases;
+    std::map<std::string, std::string> key;
+    bool privatePart = false;
+    std::string message;
+    for (const auto& [label, bytes] : readLabelledHex(file)) {
+        if (label == "Modulus") {
+            privatePart = privatePart && key.count("n") && !key.count("p");
+            key["n"] = bytes;
+        } else if (label == "Public exponent") {
+            privatePart = true;
+            key["e"] = bytes;
+        } else if (label == "Exponent") {
+            key[privatePart ? "d" : "e"] = bytes;
+        } else if (label == "Prime 1") {
+            key["p"] = bytes;
+        } else if (label == "Prime 2") {
+            key["q"] = bytes;
+        } else if (label == "Prime exponent 1") {
+            key["dP"] = bytes;
+        } else if (label == "Prime exponent 2") {
+            key["dQ"] = bytes;
+        } else if (label == "Coefficient") {
+            key["qInv"] = bytes;
+            privatePart = false;
+        } else if (label == messageLabel) {
+            message = bytes;
+        } else if (label == resultLabel) {
+            cases.push_back({key, message, bytes});
+        }
+    }
+    return cases;
+}
+
+void loadKey(const std::map<std::string, std::string>& fields, tessik::RsaKey& key) {
+    key.keyType = tessik::kRsaPrivate;
+    const std::pair<const char*, tessik::MpInt*> slots[] = {{"n", &key.n},   {"e", &key.e},      {"d", &key.d},
+                                                            {"p", &key.p},   {"q", &key.q},      {"dP", &key.dP},
+                                                            {"dQ", &key.dQ}, {"qInv", &key.qInv}};
+    for (const auto& [name, slot] : slots) {
+        const std::string& bytes = fields.at(name);
+        ASSERT_TRUE(slot->setBytes(u(bytes), len(bytes)));
+    }
+}
+
+TEST(RsaVectors, Pkcs1V15EncryptionAndOaepDecrypt) {
+    struct File {
+        const char* name;
+        int padding;
+        std::size_t count;
+    };
+    for (const File& file : {File{"pubkey/pkcs1v15crypt-vectors.txt", tessik::kRsaPaddingV15, 300},
+                             File{"pubkey/oaep-vect.txt", tessik::kRsaPaddingOaep, 60}}) {
+        auto cases = readVectors(file.name, "Message", "Encryption");
+        ASSERT_EQ(cases.size(), file.count) << file.name;
+        for (const VectorCase& c : cases) {
+            tessik::RsaKey key;
+            loadKey(c.key, key);
+            LineLog log;
+            DataBuffer plain, cipher, back;
+            ASSERT_TRUE(tessik::rsaDecryptPadded(u(c.result), len(c.result), nullptr, 0, tessik::kHashSha1,
+                                                 file.padding, key, tessik::kRsaPrivate, plain, false, log))
+                << file.name << "\n"
+                << log.all();
+            EXPECT_EQ(hex(plain), hex(c.message)) << file.name;
+            // Our own encryption under the same key comes back the same way.
+            ASSERT_TRUE(tessik::rsaEncryptPadded(u(c.message), len(c.message), nullptr, 0, tessik::kHashSha1,
+                                                 file.padding, key, tessik::kRsaPublic, cipher, false, log));
+            EXPECT_EQ(cipher.getSize(), c.result.size());
+            ASSERT_TRUE(tessik::rsaDecryptPadded(cipher.getData(), cipher.getSize(), nullptr, 0, tessik::kHashSha1,
+                                                 file.padding, key, tessik::kRsaPrivate, back, false, log))
+                << log.all();
+            EXPECT_EQ(hex(back), hex(c.message));
+        }
+    }
+}
+
+TEST(RsaVectors, Pkcs1V15SignaturesAreExact) {
+    auto cases = readVectors("pubkey/pkcs1v15sign-vectors.txt", "Message to be signed", "Signature");
+    ASSERT_EQ(cases.size(), 300u);
+    const std::string sha1Prefix = unhex("3021300906052b0e03021a05000414");
+    for (const VectorCase& c : cases) {
+        tessik::RsaKey key;
+        loadKey(c.key, key);
+        DataBuffer digest, signature, recovered;
+        tessik::hashBytes(c.message.data(), len(c.message), tessik::kHashSha1, digest);
+        std::string info = sha1Prefix + std::string(reinterpret_cast<const char*>(digest.getData()), 20);
+        LineLog log;
+        ASSERT_TRUE(tessik::SignSslSig(u(info), len(info), key, signature, log)) << log.all();
+        EXPECT_EQ(hex(signature), hex(c.result));
+        ASSERT_TRUE(tessik::UnsignRsa(u(c.result), len(c.result), key, recovered, log));
+        EXPECT_EQ(hex(recovered), hex(info));
+    }
+}
+
+TEST(RsaKeyEdges, InputRangeAndKeyChoice) {
+    auto cases = readVectors("pubkey/pkcs1v15sign-vectors.txt", "Message to be signed", "Signature");
+    tessik::RsaKey key;
+    loadKey(cases.at(0).key, key);
+    const std::string n = cases.at(0).key.at("n");
+    std::string above = n;
+    above.back() = static_cast<char>(above.back() + 1);
+    struct Case {
+        std::string input;
+        int which;
+        const char* error;
+    } table[] = {{n, tessik::kRsaPublic, "E:Invalid RSA input value"},
+                 {above, tessik::kRsaPrivate, "E:Invalid RSA input value"},
+                 {"\1", 2, "E:Invalid public/private key choice"}};
+    for (const Case& c : table) {
+        LineLog log;
+        DataBuffer out;
+        EXPECT_FALSE(tessik::rsaExptmod(u(c.input), len(c.input), c.which, key, true, out, log));
+        EXPECT_TRUE(log.has(c.error)) << log.all();
+        EXPECT_EQ(out.getSize(), 0u);
+    }
+    key.keyType = tessik::kRsaPublic;
+    LineLog log;
+    DataBuffer out;
+    EXPECT_FALSE(tessik::rsaExptmod(u(n), 1, tessik::kRsaPrivate, key, true, out, log));
+    EXPECT_TRUE(log.has("E:Private key required, but not provided"));
+    EXPECT_EQ(key.getModulusBitLen(), 1024u);
+    key.modulusBitLen = 1000;
+    EXPECT_EQ(key.getModulusBitLen(), 1000u);
+    // Decryption accepts a ciphertext that lost up to two leading zero bytes.
+    key.keyType = tessik::kRsaPrivate;
+    for (std::uint32_t size : {125u, 126u, 127u, 128u}) {
+        LineLog lengths;
+        DataBuffer plain;
+        std::string input(size, '\x11');
+        bool ok = tessik::rsaDecryptPadded(u(input), size, nullptr, 0, tessik::kHashSha1, tessik::kRsaPaddingV15, key,
+                                           tessik::kRsaPrivate, plain, false, lengths);
+        EXPECT_EQ(lengths.has("E:Input length not equal to modulus length"), size == 125) << size;
+        if (size == 125) {
+            EXPECT_FALSE(ok);
+        }
+    }
+}
+
+struct WordCase {
+    std::string bytes;
+    std::string mpint; // hex of the SSH mpint body
+    std::uint32_t words;
+};
+
+TEST(WordBignum, BytesMpintAndSsh1Forms) {
+    const WordCase cases[] = {{unhex("0000000001"), "01", 1}, {unhex("0100000000"), "0100000000", 2},
+                              {unhex("80"), "0080", 1},       {unhex("7f"), "7f", 1},
+                              {unhex("00"), "", 1},           {"", "", 0}};
+    for (const WordCase& c : cases) {
+        tessik::WordBignum x = tessik::wordBignumFromBytes(u(c.bytes), len(c.bytes));
+        ASSERT_NE(x, nullptr);
+        EXPECT_EQ(x[0], c.words) << hex(c.bytes);
+        DataBuffer body;
+        tessik::wordBignumToMpintBytes(x, body);
+        EXPECT_EQ(hex(body), c.mpint) << hex(c.bytes);
+        tessik::wordBignumFree(x);
+    }
+    tessik::WordBignum x = nullptr;
+    const std::string ssh1 = unhex("000901ff");
+    EXPECT_EQ(tessik::wordBignumFromSsh1Bytes(u(ssh1), 4, &x), 4);
+    ASSERT_NE(x, nullptr);
+    EXPECT_EQ(x[1], 0x1FFu);
+    EXPECT_EQ(tessik::wordBignumFromSsh1Bytes(u(ssh1), 3, nullptr), -1);
+    DataBuffer back;
+    EXPECT_EQ(tessik::wordBignumToSsh1Bytes(x, back), 4u);
+    EXPECT_EQ(hex(back), "000901ff");
+    tessik::WordBignum shifted = tessik::wordBignumShiftRight(x, 1);
+    tessik::WordBignum mask = tessik::wordBignumBitMask(x);
+    EXPECT_EQ(shifted[1], 0xFFu);
+    EXPECT_EQ(mask[1], 0x1FFu);
+    tessik::wordBignumFree(shifted);
+    tessik::wordBignumFree(mask);
+    tessik::wordBignumFree(x);
+}
+
+std::string wordHex(const std::uint32_t* x) {
+    DataBuffer bytes;
+    tessik::wordBignumToMpintBytes(x, bytes);
+    // Minimal hex digits, as python's format(v, 'x') writes them.
+    std::string h = hex(bytes);
+    return h.substr(std::min(h.find_first_not_of('0'), h.size()));
+}
+
+TEST(DiffieHellman, GroupsKeysAndSecretsMatchPython) {
+    tessik::DiffieHellman dh;
+    for (int group : {1, 2, 15}) {
+        dh.setGroup(group);
+        EXPECT_EQ(tessik::wordBignumBitLength(dh.q), 1023u) << group;
+    }
+    dh.setGroup(14);
+    EXPECT_EQ(tessik::wordBignumBitLength(dh.q), 2047u);
+    EXPECT_FALSE(dh.generateKeyPair(0));
+    EXPECT_FALSE(dh.generateKeyPair(10001));
+
+    std::mt19937 rng(38);
+    std::string script = "import sys\n"
+                         "p, g, x, f = (int(a, 16) for a in sys.argv[1:])\n"
+                         "print(format(pow(g, x, p), 'x'), format(pow(f, x, p), 'x'))\n";
+    for (std::uint32_t bits : {256u, 4096u}) {
+        ASSERT_TRUE(dh.generateKeyPair(bits));
+        if (bits == 256)
+            EXPECT_EQ(tessik::wordBignumBitLength(dh.x), 257u);
+        else
+            EXPECT_TRUE(tessik::wordBignumCompare(dh.x, dh.q) < 0);
+        std::string fBytes = randomBytes(rng, 200);
+        tessik::WordBignum f = tessik::wordBignumFromBytes(u(fBytes), len(fBytes));
+        ASSERT_TRUE(dh.computeSharedSecret(f));
+        auto run = grvtest::Python(script, {wordHex(dh.p), wordHex(dh.g), wordHex(dh.x), wordHex(f)});
+        ASSERT_TRUE(run.Ok()) << run.err;
+        EXPECT_EQ(run.out, wordHex(dh.e) + " " + wordHex(dh.K) + "\n");
+        tessik::wordBignumFree(f);
+    }
+    // Peer values that fix the secret, or are no member of the group.
+    tessik::WordBignum pMinusOne = tessik::wordBignumCopy(dh.p);
+    tessik::wordBignumSetBit(pMinusOne, 0, false);
+    const std::string zero = unhex("00"), one = unhex("01");
+    tessik::WordBignum bad[] = {tessik::wordBignumFromBytes(u(zero), 1), tessik::wordBignumFromBytes(u(one), 1),
+                                pMinusOne, tessik::wordBignumCopy(dh.p)};
+    const std::string secret = wordHex(dh.K);
+    for (tessik::WordBignum f : bad) {
+        EXPECT_FALSE(dh.computeSharedSecret(f));
+        EXPECT_EQ(wordHex(dh.K), secret);
+        tessik::wordBignumFree(f);
+    }
+    tessik::DiffieHellman fresh;
+    fresh.setGroup(2);
+    ASSERT_TRUE(fresh.generateKeyPair(160));
+    EXPECT_FALSE(fresh.computeSharedSecret(fresh.p));
+    EXPECT_EQ(fresh.K, nullptr);
+}
+
+TEST(Dsa, Fips186SigVerResults) {
+    auto records = readRecords("pubkey/DSA-SigVer-186-2.rsp", "Result");
+    ASSERT_EQ(records.size(), 15u);
+    std::string p, q, g;
+    int passes = 0;
+    for (auto& r : records) {
+        if (r.count("P")) {
+            p = unhex(r["P"]), q = unhex(r["Q"]), g = unhex(r["G"]);
+        }
+        tessik::DsaKey key;
+        ASSERT_TRUE(key.p.setBytes(u(p), len(p)) && key.q.setBytes(u(q), len(q)) && key.g.setBytes(u(g), len(g)));
+        std::string y = unhex(r["Y"]), rs = unhex(r["R"]), ss = unhex(r["S"]), msg = unhex(r["Msg"]);
+        ASSERT_TRUE(key.y.setBytes(u(y), len(y)));
+        tessik::MpInt rv, sv;
+        ASSERT_TRUE(rv.setBytes(u(rs), len(rs)) && sv.setBytes(u(ss), len(ss)));
+        DataBuffer digest;
+        tessik::hashBytes(msg.data(), len(msg), tessik::kHashSha1, digest);
+        LineLog log;
+        bool valid = true;
+        ASSERT_TRUE(tessik::dsaVerifySignature(rv, sv, digest.getData(), digest.getSize(), key, valid, log));
+        EXPECT_EQ(valid, r["Result"].rfind("P", 0) == 0) << r["Result"];
+        passes += valid;
+        // s = q is no signature at all.
+        EXPECT_FALSE(tessik::dsaVerifySignature(rv, key.q, digest.getData(), digest.getSize(), key, valid, log));
+        EXPECT_TRUE(log.has("E:Invalid r/s in DSA signature validation"));
+    }
+    EXPECT_GT(passes, 0);
+}
+
+} // namespace
