@@ -37,6 +37,18 @@ public:
     void logWindowsError(DWORD code);
 };
 
+// A named context of a log, left when the scope ends.
+class LogContext {
+public:
+    LogContext(LogBase& log, const char* name) : m_log(log) { m_log.enterContext(name, true); }
+    ~LogContext() { m_log.leaveContext(); }
+    LogContext(const LogContext&) = delete;
+    LogContext& operator=(const LogContext&) = delete;
+
+private:
+    LogBase& m_log;
+};
+
 // The silent log.
 class LogNull : public LogBase {
 public:

@@ -28,17 +28,6 @@ private:
     bool m_was;
 };
 
-class LogContext {
-public:
-    LogContext(LogBase& log, const char* name) : m_log(log) { m_log.enterContext(name, true); }
-    ~LogContext() { m_log.leaveContext(); }
-    LogContext(const LogContext&) = delete;
-    LogContext& operator=(const LogContext&) = delete;
-
-private:
-    LogBase& m_log;
-};
-
 unsigned int readTimeoutMs(const HttpControl& options) {
     return options.ReadTimeoutSec * http_conn::kMsPerSec;
 }
