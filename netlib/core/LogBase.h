@@ -55,4 +55,4 @@ public:
     ~LogNull() override;
 };
 
-}  // namespace tessik
+} // namespace tessik

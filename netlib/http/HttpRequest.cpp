@@ -2,6 +2,9 @@
 
 #include <cstring>
 
+#include <memory>
+
+#include "netlib/core/ClsXml.h"
 #include "netlib/core/EncodingConvert.h"
 #include "netlib/core/FileSys.h"
 #include "netlib/core/LogBase.h"
@@ -342,6 +345,27 @@ void HttpRequestItem::logItem(LogBase& log) const {
     log.leaveContext();
 }
 
+void HttpRequestItem::saveXml(ClsXml& node) {
+    node.addNewChildQp("name", name.getUtf8Sb());
+    node.addNewChildQp("filename", filePath.getUtf8Sb());
+    node.addNewChildQp("contentType", contentType);
+    node.addNewChildBase64("data", data);
+    node.addNewChildBool("strUtf8", strUtf8);
+    node.addNewChildBool("stream", stream);
+}
+
+void HttpRequestItem::loadXml(ClsXml& node) {
+    StringBuffer text;
+    node.getChildContentQpSb("name", text);
+    name.setFromUtf8(text.getString());
+    node.getChildContentQpSb("filename", text);
+    filePath.setFromUtf8(text.getString());
+    node.getChildContentQpSb("contentType", contentType);
+    node.getChildContentBase64Db("data", data);
+    node.getChildBool("strUtf8", strUtf8);
+    node.getChildBool("stream", stream);
+}
+
 // ---- HttpRequestData ----
 
 HttpRequestData::HttpRequestData() {
@@ -423,6 +447,26 @@ void HttpRequestData::logParams(LogBase& log) const {
             getItem(i)->logItem(log);
     }
     log.leaveContext();
+}
+
+void HttpRequestData::saveXml(ClsXml& node) {
+    for (int i = 0; i < getCount(); ++i) {
+        std::unique_ptr<ClsXml> child(node.newChild("item", ""));
+        if (child != nullptr && getItem(i) != nullptr)
+            getItem(i)->saveXml(*child);
+    }
+}
+
+void HttpRequestData::loadXml(ClsXml& node) {
+    const int n = node.getNumChildren();
+    for (int i = 0; i < n; ++i) {
+        std::unique_ptr<ClsXml> child(node.getChild(i));
+        if (child == nullptr)
+            continue;
+        auto* item = new HttpRequestItem;
+        item->loadXml(*child);
+        addItem(item);
+    }
 }
 
 std::uint64_t HttpRequestData::computeMultipartSize(const char* boundary, const char* charset, LogBase& log) {
@@ -776,6 +820,38 @@ void HttpRequest::logRequest(LogBase& log) const {
     log.logData("MimeHeader", header.getString());
     m_reqData.logParams(log);
     log.leaveContext();
+}
+
+void HttpRequest::saveXml(ClsXml& node, LogBase& /*log*/) {
+    node.addNewChildBase64("altBody", m_altBody);
+    node.addNewChildQp("path", m_path);
+    node.addNewChildBool("sendCharset", m_sendCharset);
+    node.addNewChildQp("charset", m_charset);
+    node.addNewChildQp("verb", m_verb);
+    node.addNewChildQp("httpVersion", m_httpVersion);
+    std::unique_ptr<ClsXml> data(node.newChild("reqData", ""));
+    if (data != nullptr)
+        m_reqData.saveXml(*data);
+    StringBuffer header;
+    LogNull quiet;
+    m_mimeHeader.AssembleMimeHeader(header, nullptr, "utf-8", false, quiet, false);
+    node.addNewChildQp("mimeHeader", header);
+}
+
+void HttpRequest::loadXml(ClsXml& node, LogBase& log) {
+    node.getChildContentBase64Db("altBody", m_altBody);
+    node.getChildContentQpSb("path", m_path);
+    node.getChildContentQpSb("charset", m_charset);
+    node.getChildContentQpSb("verb", m_verb);
+    node.getChildContentQpSb("httpVersion", m_httpVersion);
+    node.getChildBool("sendCharset", m_sendCharset);
+    std::unique_ptr<ClsXml> data(node.findChild("reqData"));
+    if (data != nullptr)
+        m_reqData.loadXml(*data);
+    StringBuffer header;
+    node.getChildContentQpSb("mimeHeader", header);
+    m_mimeHeader.clear();
+    m_mimeHeader.ParseMimeHeader(header.getString(), log, false);
 }
 
 bool HttpRequest::generateMultipartInMemory(const char* host, const char* pathPrefix, const char* authValue,

@@ -14,6 +14,7 @@
 
 namespace tessik {
 
+class ClsXml;
 class HttpControl;
 class LogBase;
 class Output;
@@ -53,6 +54,8 @@ public:
     bool loadStreamedFile(LogBase& log);
     bool writeData(Output& out, LogBase& log, ProgressMonitor* pm, std::uint64_t& counter);
     void logItem(LogBase& log) const;
+    void saveXml(ClsXml& node);
+    void loadXml(ClsXml& node);
 
     DataBuffer data;
     XString name;
@@ -81,6 +84,9 @@ public:
     // The same pairs with no encoding at all.
     void joinParamsRaw(StringBuffer& out, const char* charset) const;
     void logParams(LogBase& log) const;
+    // One "item" child per item / one item appended per child.
+    void saveXml(ClsXml& node);
+    void loadXml(ClsXml& node);
 
     // Body bytes the stream writer sends after the blank line; 0 on failure.
     std::uint64_t computeMultipartSize(const char* boundary, const char* charset, LogBase& log);
@@ -129,6 +135,8 @@ public:
     void getPathWithQuery(StringBuffer& out) const;
     void appendMimeHeader(StringBuffer& out, bool forBody, LogBase& log);
     void logRequest(LogBase& log) const;
+    void saveXml(ClsXml& node, LogBase& log);
+    void loadXml(ClsXml& node, LogBase& log);
 
     // The whole request: start line, header block, blank line and body (not
     // a body file, which the sender streams after the head).

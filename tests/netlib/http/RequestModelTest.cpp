@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "netlib/core/ClsXml.h"
 #include "netlib/core/DataBuffer.h"
 #include "netlib/core/LogBase.h"
 #include "netlib/core/StringBuffer.h"
@@ -285,4 +286,46 @@ TEST_F(RequestModel, MultipartBodiesParseWithPythonEmail) {
     const grvtest::RunResult judged2 = grvtest::Python(kMultipartJudge, {}, str(sink));
     EXPECT_EQ(judged2.out + judged2.err, expectedParts(streamedParts));
     EXPECT_EQ(str(sink).rfind(headerText.getString(), 0), 0u);
+}
+
+TEST_F(RequestModel, XmlFormRestoresTheRequest) {
+    HttpRequest req;
+    req.setVerb("PUT");
+    req.setPath("/p\xC3\xA9/x=y");
+    req.setCharset("iso-8859-1");
+    req.setSendCharset(true);
+    req.setHeader("Content-Type", "text/plain; q=1");
+    req.setHeader("X-Note", "caf\xC3\xA9 = ok");
+    req.addParam("n", "v\nw");
+    auto* typed = new HttpRequestItem;
+    typed->name.setFromUtf8("f");
+    typed->filePath.setFromUtf8("/tmp/a b.bin");
+    typed->contentType.setString("application/x-thing");
+    typed->data.appendStr("\x01\x02\xFF");
+    req.reqData().addItem(typed);
+    DataBuffer body;
+    body.appendStr("alt\r\nbody");
+    req.setAltBody(body);
+
+    ClsXml saved;
+    saved.setTag("request");
+    LogNull log;
+    req.saveXml(saved, log);
+    StringBuffer xml;
+    ASSERT_TRUE(saved.getXmlSb(xml));
+    ClsXml loaded;
+    ASSERT_TRUE(loaded.LoadXml(xml.getString(), false));
+    HttpRequest back;
+    back.loadXml(loaded, log);
+
+    ClsXml again;
+    again.setTag("request");
+    back.saveXml(again, log);
+    StringBuffer xml2;
+    ASSERT_TRUE(again.getXmlSb(xml2));
+    EXPECT_STREQ(xml2.getString(), xml.getString());
+    EXPECT_EQ(render(back), render(req));
+    ASSERT_EQ(back.reqData().getCount(), 2);
+    EXPECT_STREQ(back.reqData().getItem(1)->contentType.getString(), "application/x-thing");
+    EXPECT_TRUE(back.reqData().getItem(1)->data.equalsBytes("\x01\x02\xFF", 3));
 }
