@@ -58,6 +58,57 @@ bool checkBodyLength(const BodyFraming& framing, std::uint64_t maxSize, LogBase&
     return false;
 }
 
+namespace {
+GunzipMemoryHook g_gunzip = nullptr;
+} // namespace
+
+void installGunzipMemoryHook(GunzipMemoryHook hook) {
+    g_gunzip = hook;
+}
+
+void gunzipResponseBody(const HttpResponseHeader& header, DataBuffer& body, LogBase& log, ProgressMonitor* pm) {
+    constexpr unsigned char kId1 = 0x1F;
+    constexpr unsigned char kId2 = 0x8B;
+    if (body.getSize() <= http_body::kGzipHeaderSize || body.getData()[0] != kId1 || body.getData()[1] != kId2)
+        return;
+    StringBuffer coding;
+    header.getField("content-encoding", coding);
+    coding.trimWhitespace();
+    if (!coding.equalsNoCase("gzip"))
+        return;
+    if (pm != nullptr)
+        pm->progressInfo("HttpInfo", "UnGzipping response data");
+    DataBuffer plain;
+    if (g_gunzip == nullptr)
+        log.logInfo(http_body::kMsgNoGzipReader);
+    if (g_gunzip == nullptr || !g_gunzip(body, plain, log)) {
+        log.logError(http_body::kMsgUngzipFailed);
+        return;
+    }
+    if (pm != nullptr)
+        pm->progressInfoInt64("UnGzippedLength", static_cast<std::int64_t>(plain.getSize()));
+    body.takeFrom(plain);
+}
+
+LimitedBufferOutput::LimitedBufferOutput(DataBuffer* target, std::uint64_t limit)
+    : OutputDataBuffer(target), m_buffer(target), m_limit(limit), m_limitHit(false) {}
+
+std::uint32_t LimitedBufferOutput::writeBytes(const void* data, std::uint32_t size, std::uint32_t count,
+                                              ProgressMonitor* monitor, LogBase& log) {
+    std::uint64_t bytes = 0;
+    if (!blockByteCount(size, count, bytes))
+        return 0;
+    if (m_limit != 0 && (bytes > m_limit || m_buffer->getSize() > m_limit - bytes)) {
+        if (!m_limitHit) {
+            log.logError(http_body::kMsgResponseTooLarge);
+            log.logDataInt64("maxContentLength", static_cast<std::int64_t>(m_limit));
+        }
+        m_limitHit = true;
+        return 0;
+    }
+    return OutputDataBuffer::writeBytes(data, size, count, monitor, log);
+}
+
 ChunkedDecoder::ChunkedDecoder(std::uint64_t maxBody) : m_maxBody(maxBody) {
     reset();
 }

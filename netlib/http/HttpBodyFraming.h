@@ -5,12 +5,13 @@
 #include <cstdint>
 
 #include "netlib/core/StringBuffer.h"
+#include "netlib/streams/Output.h"
 
 namespace tessik {
 
+class DataBuffer;
 class HttpResponseHeader;
 class LogBase;
-class Output;
 class ProgressMonitor;
 
 namespace http_body {
@@ -23,6 +24,11 @@ inline constexpr int kMaxSizeDigits = 16;
 inline constexpr const char* kMsgTooLarge = "Chunked response is too large.";
 inline constexpr const char* kMsgBadChunk = "Invalid chunk framing in response body.";
 inline constexpr const char* kMsgLengthTooLarge = "Content length more than the maximum allowed.";
+inline constexpr const char* kMsgResponseTooLarge = "Response is too large.";
+inline constexpr const char* kMsgUngzipFailed = "Failed to ungzip response data.";
+inline constexpr const char* kMsgNoGzipReader = "The gzip reader is not part of this build.";
+// A gzip member is longer than its 10-byte header.
+inline constexpr unsigned int kGzipHeaderSize = 10;
 } // namespace http_body
 
 struct BodyFraming {
@@ -45,6 +51,30 @@ struct BodyFraming {
 BodyFraming decideBodyFraming(const HttpResponseHeader& header, bool headRequest);
 // False (with the log line) when a known length passes maxSize (0: none).
 bool checkBodyLength(const BodyFraming& framing, std::uint64_t maxSize, LogBase& log);
+
+// The gzip reader of the compression library, installed by whoever links
+// it: one gzip member in, its content out; false when it is not gzip or is
+// damaged (a CRC-32 mismatch included).
+using GunzipMemoryHook = bool (*)(const DataBuffer& gzip, DataBuffer& out, LogBase& log);
+void installGunzipMemoryHook(GunzipMemoryHook hook);
+// A body of more than 10 bytes that begins 1F 8B under "Content-Encoding:
+// gzip" is replaced by its content; when that fails (or there is no gzip
+// reader) it stays compressed, which is not a failure of the request.
+void gunzipResponseBody(const HttpResponseHeader& header, DataBuffer& body, LogBase& log, ProgressMonitor* pm);
+
+// An Output over a DataBuffer that refuses to grow past a limit (0: none).
+class LimitedBufferOutput : public OutputDataBuffer {
+public:
+    LimitedBufferOutput(DataBuffer* target, std::uint64_t limit);
+    std::uint32_t writeBytes(const void* data, std::uint32_t size, std::uint32_t count, ProgressMonitor* monitor,
+                             LogBase& log) override;
+    bool limitHit() const { return m_limitHit; }
+
+private:
+    DataBuffer* m_buffer;
+    std::uint64_t m_limit;
+    bool m_limitHit;
+};
 
 class ChunkedDecoder {
 public:

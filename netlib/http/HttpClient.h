@@ -13,7 +13,10 @@
 
 namespace tessik {
 
+struct BodyFraming;
 class HttpControl;
+class HttpRequest;
+class HttpResult;
 class LogBase;
 class ProgressMonitor;
 class SChannelTessik;
@@ -30,6 +33,18 @@ inline constexpr unsigned int kMsPerSec = 1000;
 inline constexpr const char* kMsgTlsNotAvailable = "TLS connections are not available in this build.";
 inline constexpr const char* kMsgProxyTunnelNotAvailable = "Proxy tunnels are not available in this build.";
 inline constexpr const char* kMsgNtlmNotAvailable = "NTLM and Negotiate are not available in this build.";
+inline constexpr const char* kMsgDigestNotAvailable = "Digest authentication is not available in this build.";
+inline constexpr const char* kMsgCookiesNotAvailable = "Cookie files are not available in this build.";
+inline constexpr unsigned int kRequestFirstChunkCount = 20;
+inline constexpr int kMaxAttempts = 2;
+// Interim responses skipped before the real head; a server that sends
+// nothing else is not waited for forever.
+inline constexpr int kMaxInterimHeads = 16;
+inline constexpr unsigned int kLoggedBodyBytes = 2048;
+inline constexpr unsigned int kUntilCloseChunk = 4096;
+inline constexpr unsigned int kReceiveChunk = 65536;
+inline constexpr std::uint32_t kShortErrorWaitSec = 4;
+inline constexpr unsigned int kShortErrorWaitMs = 3000;
 } // namespace http_conn
 
 class HttpClient : public TessikObject, public Output, public PackageExchange {
@@ -66,6 +81,21 @@ public:
     // Whether the side the current request uses (plain or TLS) is open.
     bool isConnected(bool tls);
 
+    // One request and its response on the open connection (sent, read and
+    // followed up at most twice, the second time only when asked to).
+    bool synchronousRequest(HttpControl& options, const char* domain, int port, bool tls, HttpRequest& request,
+                            HttpResult& result, DataBuffer& body, LogBase& log, ProgressMonitor* pm, bool logDetails);
+    bool sendRequestObject(HttpControl& options, bool tls, HttpRequest& request, HttpResult& result, LogBase& log,
+                           ProgressMonitor* pm, bool logDetails);
+    bool readResponse(HttpControl& options, bool tls, bool head, bool discardBody, HttpResult& result, DataBuffer& body,
+                      LogBase& log, ProgressMonitor* pm, bool logDetails);
+    bool afterResponse(HttpResult& result, DataBuffer& body, HttpControl& options, bool tls, ProgressMonitor* pm,
+                       LogBase& log, bool& retry, bool logDetails);
+    bool readEarlyResponse(const DataBuffer& received, DataBuffer& body, HttpControl& options, HttpResult& result,
+                           LogBase& log, ProgressMonitor* pm, bool& retry);
+    bool readResponseBody(HttpControl& options, HttpResult& result, const BodyFraming& framing, DataBuffer& body,
+                          LogBase& log, ProgressMonitor* pm);
+
     const StringBuffer& recordedHost() const { return m_host; }
     std::uint32_t recordedPort() const { return m_port; }
     LoggedSocket2& connection() { return m_conn; }
@@ -83,6 +113,10 @@ public:
     static void normalizeHost(const char* host, StringBuffer& out);
 
 private:
+    void closeNumbered(const char* message, LogBase& log);
+    bool readChunkedBody(HttpControl& options, Output& out, LogBase& log, ProgressMonitor* pm);
+    bool readUntilClose(unsigned int idleMs, HttpControl& options, Output& out, LogBase& log, ProgressMonitor* pm);
+
     StringBuffer m_host;
     std::uint32_t m_port;
     LoggedSocket2 m_conn;
