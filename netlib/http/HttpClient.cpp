@@ -36,7 +36,7 @@ unsigned int readTimeoutMs(const HttpControl& options) {
 
 HttpClient::HttpClient()
     : m_port(http_conn::kDefaultPort), m_sendBufferSize(http_conn::kDefaultSendBufferSize), m_exchangeTls(false),
-      m_requestTls(false), m_heartbeatMs(0), m_readTimeoutSec(http_conn::kDefaultReadTimeoutSec) {}
+      m_requestTls(false), m_pendingScanned(0), m_heartbeatMs(0), m_readTimeoutSec(http_conn::kDefaultReadTimeoutSec) {}
 
 HttpClient::~HttpClient() {
     m_host.clear();
@@ -146,7 +146,7 @@ bool HttpClient::httpConnect(HttpControl& options, const char* host, int port, b
     if (!isConnected(tls)) {
         TessikSocket& sock = m_conn.socket();
         if (!tls) {
-            sock.closeSocket();
+            dropSocket();
             sock.setConnectTimeoutSec(options.ConnectTimeoutSec);
             sock.setReadTimeoutMs(readTimeoutMs(options));
         } else {
@@ -170,7 +170,7 @@ bool HttpClient::httpConnect(HttpControl& options, const char* host, int port, b
             if (!tls) {
                 log.logDataLong("connectTimeoutSec", static_cast<int>(sock.getConnectTimeoutSec()));
                 log.logDataLong("idleTimeoutMs", static_cast<int>(sock.getReadTimeoutMs()));
-                sock.closeSocket();
+                dropSocket();
             } else {
                 LogNull quiet;
                 m_conn.sendCloseNotify(false, options.HeartbeatMs, readTimeoutMs(options), quiet, pm);
@@ -192,13 +192,13 @@ void HttpClient::closeConnection(HttpControl& options, ProgressMonitor* pm, LogB
     log.logInfo("Closing connection to HTTP server. (2)");
     if (m_conn.tlsChannel() != nullptr)
         m_conn.sendCloseNotify(false, options.HeartbeatMs, readTimeoutMs(options), log, pm);
-    m_conn.closeSocket();
+    dropSocket();
     m_host.clear();
 }
 
 void HttpClient::closeAfterSendFailure(LogBase& log) {
     log.logInfo("Closing connection to HTTP server. (1)");
-    m_conn.closeSocket();
+    dropSocket();
     m_host.clear();
 }
 

@@ -45,6 +45,10 @@ inline constexpr unsigned int kUntilCloseChunk = 4096;
 inline constexpr unsigned int kReceiveChunk = 65536;
 inline constexpr std::uint32_t kShortErrorWaitSec = 4;
 inline constexpr unsigned int kShortErrorWaitMs = 3000;
+// A response head longer than this is not taken.
+inline constexpr unsigned int kMaxHeadBytes = 1024 * 1024;
+inline constexpr const char* kMsgHeadTooLong = "Response header is too long.";
+inline constexpr const char* kMsgTrailingData = "Unexpected data after the response body.";
 } // namespace http_conn
 
 class HttpClient : public TessikObject, public Output, public PackageExchange {
@@ -114,6 +118,12 @@ public:
 
 private:
     void closeNumbered(const char* message, LogBase& log);
+    // Closes the socket; bytes read ahead go with it.
+    void dropSocket();
+    // The next response head out of the read-ahead bytes and the socket.
+    bool readHeadBytes(HttpControl& options, DataBuffer& head, LogBase& log, ProgressMonitor* pm);
+    // Up to max read-ahead bytes into out; the count taken.
+    bool takePending(std::uint64_t max, Output& out, LogBase& log, std::uint64_t& taken);
     bool readChunkedBody(HttpControl& options, Output& out, LogBase& log, ProgressMonitor* pm);
     bool readUntilClose(unsigned int idleMs, HttpControl& options, Output& out, LogBase& log, ProgressMonitor* pm);
 
@@ -129,6 +139,9 @@ private:
     bool m_exchangeTls;
     bool m_requestTls;
     DataBuffer m_receivedDuringSend;
+    // Bytes received past the last response head: the start of its body.
+    DataBuffer m_pending;
+    std::uint32_t m_pendingScanned;
     std::uint32_t m_heartbeatMs;
     std::uint32_t m_readTimeoutSec;
 };

@@ -61,7 +61,61 @@ void appendCookieLines(HttpControl& options, LogBase& log) {
 
 void HttpClient::closeNumbered(const char* message, LogBase& log) {
     log.logInfo(message);
+    dropSocket();
+}
+
+void HttpClient::dropSocket() {
     m_conn.closeSocket();
+    m_pending.clear();
+    m_pendingScanned = 0;
+}
+
+bool HttpClient::readHeadBytes(HttpControl& options, DataBuffer& head, LogBase& log, ProgressMonitor* pm) {
+    head.clear();
+    for (;;) {
+        // The head ends at an empty line: LF, then LF or CR LF.
+        const unsigned char* p = m_pending.getData();
+        const std::uint32_t n = m_pending.getSize();
+        for (std::uint32_t i = m_pendingScanned; i < n; ++i) {
+            if (p[i] != '\n')
+                continue;
+            std::uint32_t end = 0;
+            if (i + 1 < n && p[i + 1] == '\n')
+                end = i + 2;
+            else if (i + 2 < n && p[i + 1] == '\r' && p[i + 2] == '\n')
+                end = i + 3;
+            if (end == 0)
+                continue;
+            head.append(p, end);
+            m_pending.removeFront(end);
+            m_pendingScanned = 0;
+            return true;
+        }
+        m_pendingScanned = n > 2 ? n - 2 : 0;
+        if (n > http_conn::kMaxHeadBytes) {
+            log.logError(http_conn::kMsgHeadTooLong);
+            return false;
+        }
+        SocketFlags flags;
+        const std::uint32_t before = m_pending.getSize();
+        if (!m_conn.receiveSome(m_pending, http_conn::kReceiveChunk, options.HeartbeatMs, log, pm, flags) ||
+            m_pending.getSize() == before) {
+            // What came before the connection ended is still the head read.
+            head.appendDb(m_pending);
+            return false;
+        }
+    }
+}
+
+bool HttpClient::takePending(std::uint64_t max, Output& out, LogBase& log, std::uint64_t& taken) {
+    taken = m_pending.getSize() < max ? m_pending.getSize() : max;
+    if (taken == 0)
+        return true;
+    if (out.writeBytes(m_pending.getData(), static_cast<std::uint32_t>(taken), 1, nullptr, log) != 1)
+        return false;
+    m_pending.removeFront(static_cast<std::uint32_t>(taken));
+    m_pendingScanned = 0;
+    return true;
 }
 
 bool HttpClient::synchronousRequest(HttpControl& options, const char* domain, int port, bool tls, HttpRequest& request,
@@ -294,7 +348,7 @@ bool HttpClient::readResponse(HttpControl& options, bool tls, bool head, bool di
     bool ok = false;
     for (int interim = 0; interim <= http_conn::kMaxInterimHeads; ++interim) {
         headBytes.clear();
-        ok = m_conn.receiveUntilBlankLine(headBytes, options.HeartbeatMs, log, pm);
+        ok = readHeadBytes(options, headBytes, log, pm);
         if (!ok || !isInterimHead(headBytes))
             break;
         log.logInfo("Discarding 100 Continue response header..");
@@ -305,7 +359,7 @@ bool HttpClient::readResponse(HttpControl& options, bool tls, bool head, bool di
         // closed it: a failed connection, which the pool retries once.
         if (headBytes.getSize() == 0)
             result.connectionFailed = 1;
-        m_conn.closeSocket();
+        dropSocket();
         log.logError("Failed to get response header on non-SSL connection.");
         log.logError("Use the SessionLogFilename property to log the HTTP traffic to a file to examime the response.");
         return false;
@@ -373,7 +427,7 @@ bool HttpClient::readResponse(HttpControl& options, bool tls, bool head, bool di
     }
     if (status == 0) {
         log.logError("Received unexpected HTTP response");
-        m_conn.closeSocket();
+        dropSocket();
         return false;
     }
     if (pm != nullptr && header.getContentLength() > 0) {
@@ -382,6 +436,11 @@ bool HttpClient::readResponse(HttpControl& options, bool tls, bool head, bool di
     }
     if (!readResponseBody(options, result, framing, body, log, pm))
         return false;
+    if (m_pending.getSize() != 0) {
+        // Requests are not pipelined, so nothing may follow the body.
+        log.logError(http_conn::kMsgTrailingData);
+        closeNumbered("Closing connection to HTTP server. (12)", log);
+    }
     gunzipResponseBody(header, body, log, pm);
     if (hasConnection && status != kStatusContinue && connection.equalsNoCase("close")) {
         if (pm != nullptr)
@@ -402,13 +461,19 @@ bool HttpClient::readResponseBody(HttpControl& options, HttpResult& result, cons
     case BodyFraming::kLength: {
         if (!checkBodyLength(framing, options.MaxResponseSize, log)) {
             // The body is still on the wire; the connection cannot be reused.
-            m_conn.closeSocket();
+            dropSocket();
             return false;
         }
         if (framing.length == 0)
             return true;
+        std::uint64_t taken = 0;
+        if (!takePending(framing.length, out, log, taken)) {
+            dropSocket();
+            return false;
+        }
         SocketFlags flags;
-        if (!m_conn.receiveBytesToOutput64(framing.length, out, options.HeartbeatMs, log, pm, flags)) {
+        if (taken < framing.length &&
+            !m_conn.receiveBytesToOutput64(framing.length - taken, out, options.HeartbeatMs, log, pm, flags)) {
             closeNumbered("Closing connection to HTTP server. (6)", log);
             log.logError("Failed to get response data (b)");
             return false;
@@ -437,11 +502,13 @@ bool HttpClient::readChunkedBody(HttpControl& options, Output& out, LogBase& log
         pm->progressInfo("HttpInfo", "Reading chunked response.");
     ChunkedDecoder decoder(options.MaxResponseSize);
     DataBuffer piece;
+    piece.takeFrom(m_pending);
+    m_pendingScanned = 0;
     while (!decoder.isDone()) {
-        piece.clear();
         SocketFlags flags;
-        if (!m_conn.receiveSome(piece, http_conn::kReceiveChunk, options.HeartbeatMs, log, pm, flags) ||
-            piece.getSize() == 0) {
+        if (piece.getSize() == 0 &&
+            (!m_conn.receiveSome(piece, http_conn::kReceiveChunk, options.HeartbeatMs, log, pm, flags) ||
+             piece.getSize() == 0)) {
             closeNumbered("Closing connection to HTTP server. (8)", log);
             log.logError("Failed to get response data (a)");
             return false;
@@ -453,9 +520,10 @@ bool HttpClient::readChunkedBody(HttpControl& options, Output& out, LogBase& log
         }
         if (used < piece.getSize()) {
             // Requests are not pipelined, so nothing may follow the body.
-            log.logError("Unexpected data after the chunked response body.");
+            log.logError(http_conn::kMsgTrailingData);
             closeNumbered("Closing connection to HTTP server. (10)", log);
         }
+        piece.clear();
     }
     return true;
 }
@@ -467,6 +535,12 @@ bool HttpClient::readUntilClose(unsigned int idleMs, HttpControl& options, Outpu
     sock.setReadTimeoutMs(idleMs);
     bool closed = false;
     const std::int64_t before = out.getPosition64();
+    std::uint64_t taken = 0;
+    if (!takePending(UINT64_MAX, out, log, taken)) {
+        sock.setReadTimeoutMs(saved);
+        closeNumbered("Closing connection to HTTP server. (11)", log);
+        return false;
+    }
     const bool ok =
         m_conn.receiveUntilClosed(http_conn::kUntilCloseChunk, options.HeartbeatMs, pm, nullptr, out, log, &closed);
     sock.setReadTimeoutMs(saved);
@@ -539,7 +613,7 @@ bool HttpClient::readEarlyResponse(const DataBuffer& received, DataBuffer& body,
         log.logError(http_conn::kMsgDigestNotAvailable);
     // The server answered before taking the whole request: this connection
     // is done.
-    m_conn.closeSocket();
+    dropSocket();
     return true;
 }
 
