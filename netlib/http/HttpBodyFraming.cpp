@@ -1,5 +1,6 @@
 #include "netlib/http/HttpBodyFraming.h"
 
+#include "netlib/core/CStringUtil.h"
 #include "netlib/core/LogBase.h"
 #include "netlib/core/Progress.h"
 #include "netlib/http/HttpResponseHeader.h"
@@ -15,15 +16,6 @@ constexpr std::uint32_t kStatusNotModified = 304;
 constexpr std::uint32_t kStatusRedirectFirst = 300;
 constexpr std::uint32_t kStatusRedirectEnd = 400;
 
-int hexValue(char c) {
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
-}
 
 } // namespace
 
@@ -132,10 +124,10 @@ bool ChunkedDecoder::endSizeLine(LogBase& log, ProgressMonitor* pm) {
     const char* p = m_line.getString();
     std::uint64_t size = 0;
     int digits = 0;
-    for (; hexValue(*p) >= 0; ++p, ++digits) {
+    for (; asciiHexValue(*p) >= 0; ++p, ++digits) {
         if (digits == http_body::kMaxSizeDigits)
             return fail(log, http_body::kMsgBadChunk);
-        size = (size << 4) | static_cast<std::uint64_t>(hexValue(*p));
+        size = (size << 4) | static_cast<std::uint64_t>(asciiHexValue(*p));
     }
     while (*p == ' ' || *p == '\t')
         ++p;
