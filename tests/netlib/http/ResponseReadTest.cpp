@@ -282,3 +282,41 @@ TEST_F(ResponseRead, NginxKeepsTheConnectionAndSendsGzipChunks) {
     EXPECT_EQ(connects, 1); // every request after the first went on the kept-alive connection
     EXPECT_GT(big.size(), 0u);
 }
+
+TEST_F(ResponseRead, AnAnswerBeforeTheBodyIsSentIsTheResponse) {
+    // The server refuses after the head and closes while the body is still
+    // going out: the send fails, and what arrived meanwhile is the answer.
+    constexpr const char* kRefuse = R"PY(
+import socket as so
+s = listen()
+c, a = s.accept()
+req = b''
+while b'\r\n\r\n' not in req:
+    req += c.recv(65536)
+c.sendall(b'HTTP/1.1 413 Payload Too Large\r\nContent-Length: 8\r\nConnection: close\r\n\r\ntoo big!')
+time.sleep(0.3)
+c.setsockopt(so.SOL_SOCKET, so.SO_LINGER, bytes(8))
+c.close()
+)PY";
+    grvtest::ScriptPeer server(kRefuse);
+    HttpControl options;
+    options.UseIEProxy = 0;
+    options.ReadTimeoutSec = 5;
+    HttpRequest request;
+    request.setVerb("PUT");
+    DataBuffer big;
+    big.appendCharRepeated('b', 64u * 1024 * 1024);
+    request.setAltBody(big);
+    HttpResult result;
+    DataBuffer body;
+    Logger log;
+    HttpClient client;
+    bool fresh = false;
+    ASSERT_TRUE(client.httpConnect(options, "127.0.0.1", server.port, false, log, nullptr, fresh));
+    EXPECT_TRUE(client.synchronousRequest(options, "127.0.0.1", server.port, false, request, result, body, log, nullptr,
+                                          false));
+    EXPECT_EQ(result.responseHeader.getStatusCode(), 413u);
+    EXPECT_EQ(str(body), "too big!");
+    EXPECT_FALSE(client.isConnected(false));
+    server.Finish();
+}
