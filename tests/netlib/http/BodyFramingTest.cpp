@@ -2,6 +2,7 @@
 // fed whole, a byte at a time and split at every position, and must end
 // exactly at the last chunk's blank line.
 #include <gtest/gtest.h>
+#include <zlib.h>
 
 #include <string>
 
@@ -11,6 +12,7 @@
 #include "netlib/http/HttpResponseHeader.h"
 #include "netlib/streams/Output.h"
 #include "netlib/text/TextServices.h"
+#include "tests/support/TestSupport.h"
 
 using namespace tessik;
 
@@ -138,4 +140,68 @@ TEST(BodyFraming, StatusAndFieldsDecideTheBody) {
     EXPECT_FALSE(checkBodyLength(big, 1000, log));
     EXPECT_TRUE(checkBodyLength(big, 1001, log));
     EXPECT_TRUE(checkBodyLength(big, 0, log));
+}
+
+namespace {
+
+// Stands in for the library's gzip reader: zlib in gzip mode, which checks
+// the CRC-32 and the length of the member.
+bool zlibGunzip(const DataBuffer& in, DataBuffer& out, LogBase&) {
+    z_stream z{};
+    if (inflateInit2(&z, 16 + MAX_WBITS) != Z_OK)
+        return false;
+    z.next_in = in.getData();
+    z.avail_in = in.getSize();
+    unsigned char buf[4096];
+    int rc = Z_OK;
+    while (rc == Z_OK) {
+        z.next_out = buf;
+        z.avail_out = sizeof buf;
+        rc = inflate(&z, Z_NO_FLUSH);
+        out.append(buf, static_cast<unsigned int>(sizeof buf - z.avail_out));
+    }
+    inflateEnd(&z);
+    return rc == Z_STREAM_END;
+}
+
+} // namespace
+
+TEST(BodyFraming, GzipBodiesThroughTheHook) {
+    installTextServices();
+    const grvtest::RunResult made =
+        grvtest::Python("import gzip,sys; sys.stdout.buffer.write(gzip.compress(b'journal entry ' * 50))");
+    ASSERT_TRUE(made.Ok());
+    HttpResponseHeader gzipHead;
+    HttpResponseHeader plainHead;
+    LogNull log;
+    gzipHead.parse("HTTP/1.1 200 OK\r\nContent-Encoding: GZIP\r\n\r\n", log);
+    plainHead.parse("HTTP/1.1 200 OK\r\n\r\n", log);
+    std::string plain;
+    for (int i = 0; i < 50; ++i)
+        plain += "journal entry ";
+    std::string badCrc = made.out;
+    badCrc[badCrc.size() - 8] ^= 1;
+    struct Case {
+        const char* name;
+        bool hook;
+        const HttpResponseHeader* head;
+        std::string in;
+        std::string out;
+    };
+    const Case cases[] = {
+        {"decompressed", true, &gzipHead, made.out, plain},
+        {"CRC mismatch keeps the body", true, &gzipHead, badCrc, badCrc},
+        {"no gzip reader keeps the body", false, &gzipHead, made.out, made.out},
+        {"not labelled gzip", true, &plainHead, made.out, made.out},
+        {"ten bytes are too few", true, &gzipHead, made.out.substr(0, 10), made.out.substr(0, 10)},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        installGunzipMemoryHook(c.hook ? zlibGunzip : nullptr);
+        DataBuffer body;
+        body.append(c.in.data(), static_cast<unsigned int>(c.in.size()));
+        gunzipResponseBody(*c.head, body, log, nullptr);
+        EXPECT_EQ(std::string(reinterpret_cast<const char*>(body.getData()), body.getSize()), c.out);
+    }
+    installGunzipMemoryHook(nullptr);
 }
