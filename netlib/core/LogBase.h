@@ -37,13 +37,7 @@ public:
     void logWindowsError(DWORD code);
 };
 
-// The silent log.
-class LogNull : public LogBase {
-public:
-    ~LogNull() override;
-};
-
-// Enters a log context and leaves it on every road out of the scope.
+// A named context of a log, left when the scope ends.
 class LogContext {
 public:
     LogContext(LogBase& log, const char* name) : m_log(log) { m_log.enterContext(name, true); }
@@ -55,4 +49,10 @@ private:
     LogBase& m_log;
 };
 
-}  // namespace tessik
+// The silent log.
+class LogNull : public LogBase {
+public:
+    ~LogNull() override;
+};
+
+} // namespace tessik

@@ -169,6 +169,7 @@ public:
     // The owner's settings.
     void setNoHeartbeat(bool v) { m_noHeartbeat = v; }
     void setPercentOff(bool v) { m_percentOff = v; }
+    bool getPercentOff() const { return m_percentOff; }
     void setHold100(bool v) { m_hold100 = v; }
     void setDefaultHeartbeatMs(unsigned int ms) { m_defaultHeartbeatMs = ms; }
 

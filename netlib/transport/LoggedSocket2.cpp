@@ -157,6 +157,17 @@ bool LoggedSocket2::receiveBytesToOutput64(std::uint64_t count, Output& out, uns
     return m_socket.readN64ToOutput(count, out, heartbeatMs, log, this, pm, flags);
 }
 
+bool LoggedSocket2::receiveSome(DataBuffer& out, unsigned int maxBytes, unsigned int heartbeatMs, LogBase& log,
+                                ProgressMonitor* pm, SocketFlags& flags) {
+    enterDirection(kReceiving, &log);
+    const unsigned int before = out.getSize();
+    const bool ok = m_socket.receiveToOutput(out, maxBytes, heartbeatMs, log, pm, flags);
+    if (out.getSize() > before) {
+        record(out.getData() + before, out.getSize() - before, &log);
+    }
+    return ok;
+}
+
 void LoggedSocket2::closeSocket() {
     m_socket.closeSocket();
 }

@@ -67,6 +67,9 @@ public:
     bool receiveUntilBlankLine(DataBuffer& out, unsigned int heartbeatMs, LogBase& log, ProgressMonitor* pm);
     bool receiveUntilBlankLineLax(DataBuffer& out, unsigned int heartbeatMs, LogBase& log, ProgressMonitor* pm);
     bool readN(unsigned int n, DataBuffer& out, SocketReadParams& params, LogBase& log);
+    // Appends what one receive brings, at most maxBytes.
+    bool receiveSome(DataBuffer& out, unsigned int maxBytes, unsigned int heartbeatMs, LogBase& log,
+                     ProgressMonitor* pm, SocketFlags& flags);
     bool receiveUntilClosed(unsigned int chunk, unsigned int heartbeatMs, ProgressMonitor* pm, PerformanceMon* rateMon,
                             Output& out, LogBase& log, bool* closedByPeer);
     bool receiveBytesToOutput(unsigned int n, Output& out, unsigned int heartbeatMs, LogBase& log, ProgressMonitor* pm,

@@ -5,6 +5,7 @@
 #include <cstring>
 #include <mutex>
 
+#include "netlib/core/CStringUtil.h"
 #include "netlib/core/LogBase.h"
 #include "netlib/core/StringBuffer.h"
 #include "platform/WinErr.h"
@@ -94,15 +95,6 @@ constexpr SocketErrorText kSocketErrors[] = {
     {11001, "WSAHOST_NOT_FOUND No such host is known.", false},
 };
 
-int hexValue(char c) {
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
-}
 
 // Groups of hex digits separated by single ':', up to the end or a dotted
 // tail (when allowed); the number of groups read, or -1 for bad text.
@@ -117,8 +109,8 @@ int parseGroups(const char* text, std::size_t length, std::uint16_t* groups, int
     for (;;) {
         std::size_t start = i;
         unsigned value = 0;
-        while (i < length && hexValue(text[i]) >= 0 && i - start < kMaxGroupDigits + 1) {
-            value = value * 16 + static_cast<unsigned>(hexValue(text[i]));
+        while (i < length && asciiHexValue(text[i]) >= 0 && i - start < kMaxGroupDigits + 1) {
+            value = value * 16 + static_cast<unsigned>(asciiHexValue(text[i]));
             ++i;
         }
         if (i < length && text[i] == '.') {

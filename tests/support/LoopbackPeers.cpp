@@ -321,10 +321,18 @@ void LoopbackPeers::Stop(int port) {
     }
 }
 
-NginxPeer LoopbackPeers::StartNginx() {
+NginxPeer LoopbackPeers::StartNginx(const NginxOptions& options) {
     Running peer{"nginx", 0, FreeLoopbackPorts(2), {}, MakeFolder("nginx")};
     const std::string& dir = peer.folder;
-    NginxPeer result{peer.ports[0], peer.ports[1], dir + "/www"};
+    NginxPeer result{peer.ports[0], peer.ports[1], dir + "/www", dir + "/access.log"};
+    std::string extraListen;
+    for (int n = 2; n <= options.loopbackHosts; ++n) {
+        extraListen += "    listen 127.0.0." + std::to_string(n) + ":" + std::to_string(result.httpPort) + ";\n";
+    }
+    std::string keepalive;
+    if (options.keepaliveTimeoutSec != 0) {
+        keepalive = "  keepalive_timeout " + std::to_string(options.keepaliveTimeoutSec) + "s;";
+    }
     mkdir(result.docRoot.c_str(), kReachableByServices);
     mkdir((result.docRoot + "/basic").c_str(), kReachableByServices);
     WriteFile(result.docRoot + "/index.html", "hello\n");
@@ -340,7 +348,10 @@ NginxPeer LoopbackPeers::StartNginx() {
                                        "error_log " + dir + "/error.log;",
                                        "events { worker_connections 64; }",
                                        "http {",
-                                       "  access_log " + dir + "/access.log;",
+                                       "  log_format grv '$server_addr $connection $connection_requests $status "
+                                       "$request';",
+                                       "  access_log " + dir + "/access.log grv;",
+                                       keepalive,
                                        "  client_body_temp_path " + dir + "/body;",
                                        "  proxy_temp_path " + dir + "/proxy;",
                                        "  fastcgi_temp_path " + dir + "/fastcgi;",
@@ -351,7 +362,8 @@ NginxPeer LoopbackPeers::StartNginx() {
                                        "  chunked_transfer_encoding on;",
                                        "  server {",
                                        "    listen 127.0.0.1:" + std::to_string(result.httpPort) + ";",
-                                       "    listen 127.0.0.1:" + std::to_string(result.tlsPort) + " ssl;",
+                                       extraListen + "    listen 127.0.0.1:" + std::to_string(result.tlsPort) +
+                                           " ssl;",
                                        "    ssl_certificate " + Certificate() + ";",
                                        "    ssl_certificate_key " + CertificateKey() + ";",
                                        "    ssl_protocols TLSv1;",

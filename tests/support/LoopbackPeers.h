@@ -31,10 +31,20 @@ inline constexpr const char* kGnutlsRc4Md5 = "NONE:+VERS-TLS1.0:+RSA:+ARCFOUR-12
 // nginx: "/" serves index.html ("hello\n"), "/big.txt" a text that goes out
 // gzip-compressed and chunked to clients that accept gzip, "/basic/" needs
 // Basic authentication. The TLS port speaks TLS 1.0 with AES128-SHA only.
+// The access log has one line per request: "$server_addr $connection
+// $connection_requests $status $request".
 struct NginxPeer {
     int httpPort = 0;
     int tlsPort = 0;
     std::string docRoot;
+    std::string accessLog;
+};
+// More than one loopback host listens on httpPort (127.0.0.1 up to
+// 127.0.0.N, each its own listen line); a keep-alive time-out other than
+// nginx's own when not 0.
+struct NginxOptions {
+    int loopbackHosts = 1;
+    int keepaliveTimeoutSec = 0;
 };
 
 // apache2: "/digest/" needs Digest authentication (realm kApacheDigestRealm),
@@ -66,7 +76,7 @@ public:
 
     // Each Start... returns once the peer accepts connections; a peer that
     // cannot start throws std::runtime_error with the end of its log.
-    NginxPeer StartNginx();
+    NginxPeer StartNginx(const NginxOptions& options = {});
     ApachePeer StartApache();
     // HTTP proxies with Basic proxy authentication; CONNECT to any port.
     int StartSquid();

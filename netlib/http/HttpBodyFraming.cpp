@@ -1,0 +1,223 @@
+#include "netlib/http/HttpBodyFraming.h"
+
+#include "netlib/core/CStringUtil.h"
+#include "netlib/core/LogBase.h"
+#include "netlib/core/Progress.h"
+#include "netlib/http/HttpResponseHeader.h"
+#include "netlib/streams/Gzip.h"
+#include "netlib/streams/Output.h"
+
+namespace tessik {
+
+namespace {
+
+constexpr std::uint32_t kStatusInfoEnd = 200;
+constexpr std::uint32_t kStatusNoContent = 204;
+constexpr std::uint32_t kStatusNotModified = 304;
+constexpr std::uint32_t kStatusRedirectFirst = 300;
+constexpr std::uint32_t kStatusRedirectEnd = 400;
+
+
+} // namespace
+
+BodyFraming decideBodyFraming(const HttpResponseHeader& header, bool headRequest) {
+    BodyFraming f;
+    const std::uint32_t status = header.getStatusCode();
+    if (headRequest || status < kStatusInfoEnd || status == kStatusNoContent || status == kStatusNotModified)
+        return f;
+    StringBuffer te;
+    header.getField("Transfer-Encoding", te);
+    te.trimWhitespace();
+    if (te.getSize() != 0 && te.equalsNoCase("chunked")) {
+        f.kind = BodyFraming::kChunked;
+        return f;
+    }
+    if (header.hasContentLength() && header.getContentLength() >= 0) {
+        f.kind = BodyFraming::kLength;
+        f.length = static_cast<std::uint64_t>(header.getContentLength());
+        return f;
+    }
+    f.closeAfter = true;
+    f.kind =
+        status >= kStatusRedirectFirst && status < kStatusRedirectEnd ? BodyFraming::kSkip : BodyFraming::kUntilClose;
+    return f;
+}
+
+bool checkBodyLength(const BodyFraming& framing, std::uint64_t maxSize, LogBase& log) {
+    if (framing.kind != BodyFraming::kLength || maxSize == 0 || framing.length <= maxSize)
+        return true;
+    log.logError(http_body::kMsgLengthTooLarge);
+    log.logDataInt64("maxContentLength", static_cast<std::int64_t>(maxSize));
+    return false;
+}
+
+namespace {
+// The library's own reader unless a test puts another in its place.
+GunzipMemoryHook g_gunzip = &Gzip::unGzipMemory;
+} // namespace
+
+void installGunzipMemoryHook(GunzipMemoryHook hook) {
+    g_gunzip = hook ? hook : &Gzip::unGzipMemory;
+}
+
+void gunzipResponseBody(const HttpResponseHeader& header, DataBuffer& body, LogBase& log, ProgressMonitor* pm) {
+    constexpr unsigned char kId1 = 0x1F;
+    constexpr unsigned char kId2 = 0x8B;
+    if (body.getSize() <= http_body::kGzipHeaderSize || body.getData()[0] != kId1 || body.getData()[1] != kId2)
+        return;
+    StringBuffer coding;
+    header.getField("content-encoding", coding);
+    coding.trimWhitespace();
+    if (!coding.equalsNoCase("gzip"))
+        return;
+    if (pm != nullptr)
+        pm->progressInfo("HttpInfo", "UnGzipping response data");
+    DataBuffer plain;
+    if (g_gunzip == nullptr)
+        log.logInfo(http_body::kMsgNoGzipReader);
+    if (g_gunzip == nullptr || !g_gunzip(body, plain, log)) {
+        log.logError(http_body::kMsgUngzipFailed);
+        return;
+    }
+    if (pm != nullptr)
+        pm->progressInfoInt64("UnGzippedLength", static_cast<std::int64_t>(plain.getSize()));
+    body.takeFrom(plain);
+}
+
+LimitedBufferOutput::LimitedBufferOutput(DataBuffer* target, std::uint64_t limit)
+    : OutputDataBuffer(target), m_buffer(target), m_limit(limit), m_limitHit(false) {}
+
+std::uint32_t LimitedBufferOutput::writeBytes(const void* data, std::uint32_t size, std::uint32_t count,
+                                              ProgressMonitor* monitor, LogBase& log) {
+    std::uint64_t bytes = 0;
+    if (!blockByteCount(size, count, bytes))
+        return 0;
+    if (m_limit != 0 && (bytes > m_limit || m_buffer->getSize() > m_limit - bytes)) {
+        if (!m_limitHit) {
+            log.logError(http_body::kMsgResponseTooLarge);
+            log.logDataInt64("maxContentLength", static_cast<std::int64_t>(m_limit));
+        }
+        m_limitHit = true;
+        return 0;
+    }
+    return OutputDataBuffer::writeBytes(data, size, count, monitor, log);
+}
+
+ChunkedDecoder::ChunkedDecoder(std::uint64_t maxBody) : m_maxBody(maxBody) {
+    reset();
+}
+
+void ChunkedDecoder::reset() {
+    m_state = kSizeLine;
+    m_remaining = 0;
+    m_total = 0;
+    m_trailerBytes = 0;
+    m_line.clear();
+}
+
+bool ChunkedDecoder::fail(LogBase& log, const char* message) {
+    m_state = kFailed;
+    log.logError(message);
+    return false;
+}
+
+bool ChunkedDecoder::endSizeLine(LogBase& log, ProgressMonitor* pm) {
+    // Hex digits, then optional blanks and an extension after ';'.
+    const char* p = m_line.getString();
+    std::uint64_t size = 0;
+    int digits = 0;
+    for (; asciiHexValue(*p) >= 0; ++p, ++digits) {
+        if (digits == http_body::kMaxSizeDigits)
+            return fail(log, http_body::kMsgBadChunk);
+        size = (size << 4) | static_cast<std::uint64_t>(asciiHexValue(*p));
+    }
+    while (*p == ' ' || *p == '\t')
+        ++p;
+    if (digits == 0 || (*p != '\0' && *p != ';'))
+        return fail(log, http_body::kMsgBadChunk);
+    m_line.clear();
+    if (pm != nullptr)
+        pm->progressInfoInt64("ChunkSize", static_cast<std::int64_t>(size));
+    if (size == 0) {
+        m_state = kTrailer;
+        return true;
+    }
+    if (m_maxBody != 0 && (size > m_maxBody || m_total > m_maxBody - size)) {
+        log.logError(http_body::kMsgTooLarge);
+        log.logDataInt64("maxContentLength", static_cast<std::int64_t>(m_maxBody));
+        log.logDataInt64("receivedSoFar", static_cast<std::int64_t>(m_total));
+        m_state = kFailed;
+        return false;
+    }
+    m_remaining = size;
+    m_state = kData;
+    return true;
+}
+
+bool ChunkedDecoder::feed(const unsigned char* data, std::uint32_t n, Output& out, std::uint32_t& consumed,
+                          LogBase& log, ProgressMonitor* pm) {
+    consumed = 0;
+    if (m_state == kFailed)
+        return false;
+    while (consumed < n && m_state != kDone) {
+        const unsigned char c = data[consumed];
+        switch (m_state) {
+        case kSizeLine:
+        case kTrailer:
+            ++consumed;
+            if (c == '\n') {
+                if (m_line.lastChar() == '\r')
+                    m_line.shorten(1);
+                if (m_state == kSizeLine) {
+                    if (!endSizeLine(log, pm))
+                        return false;
+                } else if (m_line.getSize() == 0) {
+                    m_state = kDone;
+                } else {
+                    m_line.clear();
+                }
+                break;
+            }
+            if (m_line.getSize() >= static_cast<int>(http_body::kMaxLineLength))
+                return fail(log, http_body::kMsgBadChunk);
+            if (m_state == kTrailer && ++m_trailerBytes > http_body::kMaxTrailerBytes)
+                return fail(log, http_body::kMsgBadChunk);
+            m_line.appendChar(static_cast<char>(c));
+            break;
+        case kData: {
+            const std::uint64_t avail = n - consumed;
+            const auto take = static_cast<std::uint32_t>(avail < m_remaining ? avail : m_remaining);
+            if (out.writeBytes(data + consumed, take, 1, pm, log) != 1) {
+                m_state = kFailed;
+                return false;
+            }
+            consumed += take;
+            m_remaining -= take;
+            m_total += take;
+            if (m_remaining == 0)
+                m_state = kDataCr;
+            break;
+        }
+        case kDataCr:
+            ++consumed;
+            if (c == '\n') {
+                m_state = kSizeLine;
+            } else if (c == '\r') {
+                m_state = kDataLf;
+            } else {
+                return fail(log, http_body::kMsgBadChunk);
+            }
+            break;
+        case kDataLf:
+            ++consumed;
+            if (c != '\n')
+                return fail(log, http_body::kMsgBadChunk);
+            m_state = kSizeLine;
+            break;
+        default: return false;
+        }
+    }
+    return true;
+}
+
+} // namespace tessik

@@ -1,0 +1,107 @@
+#pragma once
+// How a response body is delimited, and an incremental decoder of chunked
+// bodies that plain and TLS connections share: bytes go in as they arrive,
+// in pieces of any size, and the decoder says where the body ends.
+#include <cstdint>
+
+#include "netlib/core/StringBuffer.h"
+#include "netlib/streams/Output.h"
+
+namespace tessik {
+
+class DataBuffer;
+class HttpResponseHeader;
+class LogBase;
+class ProgressMonitor;
+
+namespace http_body {
+// A size line or a trailer line longer than this is not HTTP.
+inline constexpr std::uint32_t kMaxLineLength = 8192;
+// All trailer lines together.
+inline constexpr std::uint32_t kMaxTrailerBytes = 65536;
+// 16 hex digits fill 64 bits.
+inline constexpr int kMaxSizeDigits = 16;
+inline constexpr const char* kMsgTooLarge = "Chunked response is too large.";
+inline constexpr const char* kMsgBadChunk = "Invalid chunk framing in response body.";
+inline constexpr const char* kMsgLengthTooLarge = "Content length more than the maximum allowed.";
+inline constexpr const char* kMsgResponseTooLarge = "Response is too large.";
+inline constexpr const char* kMsgUngzipFailed = "Failed to ungzip response data.";
+inline constexpr const char* kMsgNoGzipReader = "The gzip reader is not part of this build.";
+// A gzip member is longer than its 10-byte header.
+inline constexpr unsigned int kGzipHeaderSize = 10;
+} // namespace http_body
+
+struct BodyFraming {
+    enum Kind : int {
+        kNone = 0,       // no body at all
+        kLength = 1,     // exactly `length` bytes (0 included)
+        kChunked = 2,    // chunked transfer coding
+        kUntilClose = 3, // until the server closes the connection
+        kSkip = 4,       // a body of unknown length nobody needs: not read
+    };
+    Kind kind = kNone;
+    std::uint64_t length = 0;
+    // The connection cannot carry another response after this one.
+    bool closeAfter = false;
+};
+
+// HEAD, 1xx, 204 and 304 have no body; then chunked; then Content-Length
+// for any status; without framing, a 3xx is skipped (and the connection
+// closed) and every other status is read until the server closes.
+BodyFraming decideBodyFraming(const HttpResponseHeader& header, bool headRequest);
+// False (with the log line) when a known length passes maxSize (0: none).
+bool checkBodyLength(const BodyFraming& framing, std::uint64_t maxSize, LogBase& log);
+
+// The gzip reader: one gzip member in, its content out; false when it is not
+// gzip or is damaged (a CRC-32 mismatch included). The streams' reader is
+// the default; tests may install a stand-in (null restores the default).
+using GunzipMemoryHook = bool (*)(const DataBuffer& gzip, DataBuffer& out, LogBase& log);
+void installGunzipMemoryHook(GunzipMemoryHook hook);
+// A body of more than 10 bytes that begins 1F 8B under "Content-Encoding:
+// gzip" is replaced by its content; when that fails (or there is no gzip
+// reader) it stays compressed, which is not a failure of the request.
+void gunzipResponseBody(const HttpResponseHeader& header, DataBuffer& body, LogBase& log, ProgressMonitor* pm);
+
+// An Output over a DataBuffer that refuses to grow past a limit (0: none).
+class LimitedBufferOutput : public OutputDataBuffer {
+public:
+    LimitedBufferOutput(DataBuffer* target, std::uint64_t limit);
+    std::uint32_t writeBytes(const void* data, std::uint32_t size, std::uint32_t count, ProgressMonitor* monitor,
+                             LogBase& log) override;
+    bool limitHit() const { return m_limitHit; }
+
+private:
+    DataBuffer* m_buffer;
+    std::uint64_t m_limit;
+    bool m_limitHit;
+};
+
+class ChunkedDecoder {
+public:
+    explicit ChunkedDecoder(std::uint64_t maxBody = 0);
+
+    void reset();
+    // Decodes what it can of data into out and sets `consumed` to the bytes
+    // it took; it stops right after the body's end, so what follows belongs
+    // to the next response. False on bad framing, a body past maxBody or a
+    // failed write (each logged).
+    bool feed(const unsigned char* data, std::uint32_t n, Output& out, std::uint32_t& consumed, LogBase& log,
+              ProgressMonitor* pm);
+    bool isDone() const { return m_state == kDone; }
+    std::uint64_t bodySize() const { return m_total; }
+
+private:
+    enum State : int { kSizeLine, kData, kDataCr, kDataLf, kTrailer, kDone, kFailed };
+
+    bool fail(LogBase& log, const char* message);
+    bool endSizeLine(LogBase& log, ProgressMonitor* pm);
+
+    State m_state;
+    std::uint64_t m_maxBody;
+    std::uint64_t m_remaining;
+    std::uint64_t m_total;
+    std::uint32_t m_trailerBytes;
+    StringBuffer m_line;
+};
+
+} // namespace tessik

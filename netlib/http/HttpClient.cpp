@@ -1,0 +1,253 @@
+#include "netlib/http/HttpClient.h"
+
+#include "netlib/core/LogBase.h"
+#include "netlib/core/Progress.h"
+#include "netlib/http/HttpControl.h"
+#include "netlib/transport/TessikSocket.h"
+
+namespace tessik {
+
+namespace {
+
+// Keeps a monitor's percent reporting off for the length of a connect.
+class PercentPause {
+public:
+    explicit PercentPause(ProgressMonitor* pm) : m_pm(pm), m_was(pm != nullptr && pm->getPercentOff()) {
+        if (m_pm != nullptr)
+            m_pm->setPercentOff(true);
+    }
+    ~PercentPause() {
+        if (m_pm != nullptr)
+            m_pm->setPercentOff(m_was);
+    }
+    PercentPause(const PercentPause&) = delete;
+    PercentPause& operator=(const PercentPause&) = delete;
+
+private:
+    ProgressMonitor* m_pm;
+    bool m_was;
+};
+
+unsigned int readTimeoutMs(const HttpControl& options) {
+    return options.ReadTimeoutSec * http_conn::kMsPerSec;
+}
+
+} // namespace
+
+HttpClient::HttpClient()
+    : m_port(http_conn::kDefaultPort), m_sendBufferSize(http_conn::kDefaultSendBufferSize), m_exchangeTls(false),
+      m_requestTls(false), m_pendingScanned(0), m_heartbeatMs(0), m_readTimeoutSec(http_conn::kDefaultReadTimeoutSec) {}
+
+HttpClient::~HttpClient() {
+    m_host.clear();
+}
+
+std::uint32_t HttpClient::writeBytes(const void* data, std::uint32_t size, std::uint32_t count, ProgressMonitor* pm,
+                                     LogBase& log) {
+    std::uint64_t total = 0;
+    if (!blockByteCount(size, count, total) || total > UINT32_MAX)
+        return 0;
+    const auto n = static_cast<unsigned int>(total);
+    const auto* bytes = static_cast<const unsigned char*>(data);
+    bool ok;
+    if (!m_requestTls) {
+        m_conn.socket().setReadTimeoutMs(m_readTimeoutSec * http_conn::kMsPerSec);
+        ok = m_conn.sendBytesDuplex(bytes, n, http_conn::kFirstChunkSize, http_conn::kFirstChunkCount, m_sendBufferSize,
+                                    m_heartbeatMs, log, pm, m_receivedDuringSend);
+    } else {
+        ok = m_conn.tlsSendBytes(bytes, n, m_heartbeatMs, m_readTimeoutSec * http_conn::kMsPerSec, log, pm);
+    }
+    return ok ? count : 0;
+}
+
+std::uint32_t HttpClient::writeBytes64(const void* data, std::uint64_t size, std::uint32_t count, ProgressMonitor* pm,
+                                       LogBase& log) {
+    std::uint64_t total = 0;
+    if (!blockByteCount(size, count, total) || total > UINT32_MAX)
+        return 0;
+    return writeBytes(data, static_cast<std::uint32_t>(total), 1, pm, log) == 1 ? count : 0;
+}
+
+bool HttpClient::seekToEnd(LogBase&) {
+    return true;
+}
+bool HttpClient::seekTo(std::int64_t, LogBase&) {
+    return true;
+}
+std::int64_t HttpClient::getPosition64() {
+    return 0;
+}
+bool HttpClient::resetOutput(LogBase&) {
+    return true;
+}
+void HttpClient::getDescription(StringBuffer& out) {
+    out.setString("HTTP");
+}
+bool HttpClient::copyToDb(DataBuffer&) {
+    return true;
+}
+DataBuffer* HttpClient::getDataBuffer() {
+    return nullptr;
+}
+bool HttpClient::isHalted() {
+    return false;
+}
+bool HttpClient::ensureCapacity(std::uint32_t) {
+    return true;
+}
+
+bool HttpClient::NtlmExchangePackage(DataBuffer&, DataBuffer&, LogBase& log) {
+    log.logError(http_conn::kMsgNtlmNotAvailable);
+    return false;
+}
+
+bool HttpClient::NtlmFinal(DataBuffer&, LogBase& log) {
+    log.logError(http_conn::kMsgNtlmNotAvailable);
+    return false;
+}
+
+void HttpClient::normalizeHost(const char* host, StringBuffer& out) {
+    // ASCII only: the name is UTF-8, whose lead bytes a Latin-1 case map
+    // would corrupt.
+    out.setString(host != nullptr ? host : "");
+    for (int i = 0; i < out.getSize(); ++i) {
+        char* c = out.getPtrAt(i);
+        if (*c >= 'A' && *c <= 'Z')
+            *c = static_cast<char>(*c - 'A' + 'a');
+    }
+    out.replaceAll("http://", "");
+    out.replaceAll("https://", "");
+    out.removeChar('/');
+    out.chopAtFirstChar(':');
+    out.trimWhitespace();
+}
+
+bool HttpClient::isConnected(bool tls) {
+    // Without a TLS client there is never an open TLS side.
+    return tls ? false : m_conn.socket().isConnected();
+}
+
+bool HttpClient::httpConnect(HttpControl& options, const char* host, int port, bool tls, LogBase& log,
+                             ProgressMonitor* pm, bool& newlyConnected) {
+    newlyConnected = false;
+    LogContext ctx(log, "httpConnect");
+    log.logData("hostname", host != nullptr ? host : "");
+    log.logDataLong("port", port);
+    log.logDataLong("ssl", tls ? 1 : 0);
+    if (!tls && port == static_cast<int>(http_conn::kTlsPort))
+        log.logError("No SSL on port 443 is probably incorrect!  Normally HTTP on port 80 is non-SSL and port 443 is "
+                     "for SSL.");
+    if (tls && port == static_cast<int>(http_conn::kDefaultPort))
+        log.logError(
+            "SSL on port 80 is probably incorrect!  Normally HTTP on port 80 is non-SSL and port 443 is for SSL.");
+    normalizeHost(host, m_host);
+    m_port = static_cast<std::uint32_t>(port);
+
+    if (!isConnected(tls)) {
+        TessikSocket& sock = m_conn.socket();
+        if (!tls) {
+            dropSocket();
+            sock.setConnectTimeoutSec(options.ConnectTimeoutSec);
+            sock.setReadTimeoutMs(readTimeoutMs(options));
+        } else {
+            LogNull quiet;
+            m_conn.sendCloseNotify(false, options.HeartbeatMs, readTimeoutMs(options), quiet, pm);
+        }
+        StringBuffer proxyHost;
+        std::uint32_t proxyPort = http_opt::kDefaultProxyPort;
+        options.getProxy(tls ? "https://" : "http://", proxyHost, proxyPort, log, 0);
+        bool ok;
+        if (proxyHost.getSize() == 0) {
+            ok = tls ? connectSChannel(m_conn.tlsChannel(), host, port, options, log, pm)
+                     : connectSocket(sock, host, port, options, log, pm);
+        } else {
+            log.logData("proxyDomain", proxyHost.getString());
+            log.logDataLong("proxyPort", static_cast<int>(proxyPort));
+            ok = tls ? proxySslConnect(m_conn, host, port, options, log, pm)
+                     : connectSocket(sock, proxyHost.getString(), static_cast<int>(proxyPort), options, log, pm);
+        }
+        if (!ok) {
+            if (!tls) {
+                log.logDataLong("connectTimeoutSec", static_cast<int>(sock.getConnectTimeoutSec()));
+                log.logDataLong("idleTimeoutMs", static_cast<int>(sock.getReadTimeoutMs()));
+                dropSocket();
+            } else {
+                LogNull quiet;
+                m_conn.sendCloseNotify(false, options.HeartbeatMs, readTimeoutMs(options), quiet, pm);
+            }
+            log.logError("Failed to connect.");
+            return false;
+        }
+        newlyConnected = true;
+    }
+    if (!isConnected(tls)) {
+        log.logError("Socket not connected for HTTP request");
+        return false;
+    }
+    log.logInfo("Connected");
+    return true;
+}
+
+void HttpClient::closeConnection(HttpControl& options, ProgressMonitor* pm, LogBase& log) {
+    log.logInfo("Closing connection to HTTP server. (2)");
+    if (m_conn.tlsChannel() != nullptr)
+        m_conn.sendCloseNotify(false, options.HeartbeatMs, readTimeoutMs(options), log, pm);
+    dropSocket();
+    m_host.clear();
+}
+
+void HttpClient::closeAfterSendFailure(LogBase& log) {
+    log.logInfo("Closing connection to HTTP server. (1)");
+    dropSocket();
+    m_host.clear();
+}
+
+bool HttpClient::sendTlsCloseNotify(HttpControl& options, LogBase& log, ProgressMonitor* pm) {
+    return m_conn.sendCloseNotify(false, options.HeartbeatMs, readTimeoutMs(options), log, pm);
+}
+
+bool connectSocket(TessikSocket& socket, const char* host, int port, HttpControl& options, LogBase& log,
+                   ProgressMonitor* pm) {
+    socket.setBindIp(options.bindAddress.getString());
+    PercentPause pause(pm);
+    const char* bindIp = options.bindAddress.getSize() != 0 ? options.bindAddress.getString() : nullptr;
+    const unsigned int timeoutMs = options.ConnectTimeoutSec * http_conn::kMsPerSec;
+    bool dnsFailed = false;
+    int reason = 0;
+    bool ok;
+    switch (options.getSocksVersion()) {
+    case kSocks4Version:
+        ok = socket.socks4Connect(host, port, bindIp, options.HeartbeatMs, timeoutMs, log, &dnsFailed, pm, &reason,
+                                  options);
+        break;
+    case kSocks5Version:
+        ok = socket.socks5Connect(host, port, bindIp, options.HeartbeatMs, timeoutMs, log, &dnsFailed, pm, &reason,
+                                  options);
+        break;
+    default: ok = socket.connectSocket(host, port, options.HeartbeatMs, log, &dnsFailed, pm); break;
+    }
+    if (dnsFailed)
+        log.logError("Domain name lookup failed..");
+    if (!ok)
+        noteConnectFailure(options, host, dnsFailed);
+    return ok;
+}
+
+bool connectSChannel(SChannelTessik*, const char* host, int, HttpControl& options, LogBase& log, ProgressMonitor*) {
+    log.logError(http_conn::kMsgTlsNotAvailable);
+    noteConnectFailure(options, host, false);
+    return false;
+}
+
+bool proxySslConnect(LoggedSocket2&, const char*, int, HttpControl&, LogBase& log, ProgressMonitor*) {
+    log.logError(http_conn::kMsgProxyTunnelNotAvailable);
+    return false;
+}
+
+void noteConnectFailure(HttpControl& options, const char*, bool) {
+    // The caches keep per-host failure counts once they exist; without them
+    // there is nothing to note.
+    (void)options;
+}
+
+} // namespace tessik

@@ -1,0 +1,162 @@
+#pragma once
+// One HTTP connection of the pool: where it was opened to, its socket (with
+// the TLS channel beside it) and the per-request settings the send and read
+// steps copy in. Writing to it as an Output sends on the connection, so a
+// body source can stream a request body straight onto the wire.
+#include <cstdint>
+
+#include "netlib/core/DataBuffer.h"
+#include "netlib/core/StringBuffer.h"
+#include "netlib/core/TessikObject.h"
+#include "netlib/streams/Output.h"
+#include "netlib/transport/LoggedSocket2.h"
+
+namespace tessik {
+
+struct BodyFraming;
+class HttpControl;
+class HttpRequest;
+class HttpResult;
+class LogBase;
+class ProgressMonitor;
+class SChannelTessik;
+class TessikSocket;
+
+namespace http_conn {
+inline constexpr std::uint32_t kDefaultPort = 80;
+inline constexpr std::uint32_t kTlsPort = 443;
+inline constexpr std::uint32_t kDefaultSendBufferSize = 65535;
+inline constexpr std::uint32_t kDefaultReadTimeoutSec = 30;
+inline constexpr unsigned int kFirstChunkSize = 800;
+inline constexpr unsigned int kFirstChunkCount = 30;
+inline constexpr unsigned int kMsPerSec = 1000;
+inline constexpr const char* kMsgTlsNotAvailable = "TLS connections are not available in this build.";
+inline constexpr const char* kMsgProxyTunnelNotAvailable = "Proxy tunnels are not available in this build.";
+inline constexpr const char* kMsgNtlmNotAvailable = "NTLM and Negotiate are not available in this build.";
+inline constexpr const char* kMsgDigestNotAvailable = "Digest authentication is not available in this build.";
+inline constexpr const char* kMsgCookiesNotAvailable = "Cookie files are not available in this build.";
+inline constexpr unsigned int kRequestFirstChunkCount = 20;
+inline constexpr int kMaxAttempts = 2;
+// Interim responses skipped before the real head; a server that sends
+// nothing else is not waited for forever.
+inline constexpr int kMaxInterimHeads = 16;
+inline constexpr unsigned int kLoggedBodyBytes = 2048;
+inline constexpr unsigned int kUntilCloseChunk = 4096;
+inline constexpr unsigned int kReceiveChunk = 65536;
+inline constexpr std::uint32_t kShortErrorWaitSec = 4;
+inline constexpr unsigned int kShortErrorWaitMs = 3000;
+// A response head longer than this is not taken.
+inline constexpr unsigned int kMaxHeadBytes = 1024 * 1024;
+inline constexpr const char* kMsgHeadTooLong = "Response header is too long.";
+inline constexpr const char* kMsgTrailingData = "Unexpected data after the response body.";
+} // namespace http_conn
+
+class HttpClient : public TessikObject, public Output, public PackageExchange {
+public:
+    HttpClient();
+    ~HttpClient() override;
+    HttpClient(const HttpClient&) = delete;
+    HttpClient& operator=(const HttpClient&) = delete;
+
+    // Output: writes go onto the connection.
+    std::uint32_t writeBytes(const void* data, std::uint32_t size, std::uint32_t count, ProgressMonitor* monitor,
+                             LogBase& log) override;
+    std::uint32_t writeBytes64(const void* data, std::uint64_t size, std::uint32_t count, ProgressMonitor* monitor,
+                               LogBase& log) override;
+    bool seekToEnd(LogBase& log) override;
+    bool seekTo(std::int64_t position, LogBase& log) override;
+    std::int64_t getPosition64() override;
+    bool resetOutput(LogBase& log) override;
+    void getDescription(StringBuffer& out) override;
+    bool copyToDb(DataBuffer& out) override;
+    DataBuffer* getDataBuffer() override;
+    bool isHalted() override;
+    bool ensureCapacity(std::uint32_t n) override;
+
+    // PackageExchange: the authentication exchanges arrive with their issue.
+    bool NtlmExchangePackage(DataBuffer& outToken, DataBuffer& inToken, LogBase& log) override;
+    bool NtlmFinal(DataBuffer& finalToken, LogBase& log) override;
+
+    bool httpConnect(HttpControl& options, const char* host, int port, bool tls, LogBase& log, ProgressMonitor* pm,
+                     bool& newlyConnected);
+    void closeConnection(HttpControl& options, ProgressMonitor* pm, LogBase& log);
+    void closeAfterSendFailure(LogBase& log);
+    bool sendTlsCloseNotify(HttpControl& options, LogBase& log, ProgressMonitor* pm);
+    // Whether the side the current request uses (plain or TLS) is open.
+    bool isConnected(bool tls);
+
+    // One request and its response on the open connection (sent, read and
+    // followed up at most twice, the second time only when asked to).
+    bool synchronousRequest(HttpControl& options, const char* domain, int port, bool tls, HttpRequest& request,
+                            HttpResult& result, DataBuffer& body, LogBase& log, ProgressMonitor* pm, bool logDetails);
+    bool sendRequestObject(HttpControl& options, bool tls, HttpRequest& request, HttpResult& result, LogBase& log,
+                           ProgressMonitor* pm, bool logDetails);
+    bool readResponse(HttpControl& options, bool tls, bool head, bool discardBody, HttpResult& result, DataBuffer& body,
+                      LogBase& log, ProgressMonitor* pm, bool logDetails);
+    bool afterResponse(HttpResult& result, DataBuffer& body, HttpControl& options, bool tls, ProgressMonitor* pm,
+                       LogBase& log, bool& retry, bool logDetails);
+    bool readEarlyResponse(const DataBuffer& received, DataBuffer& body, HttpControl& options, HttpResult& result,
+                           LogBase& log, ProgressMonitor* pm, bool& retry);
+    bool readResponseBody(HttpControl& options, HttpResult& result, const BodyFraming& framing, DataBuffer& body,
+                          LogBase& log, ProgressMonitor* pm);
+
+    const StringBuffer& recordedHost() const { return m_host; }
+    std::uint32_t recordedPort() const { return m_port; }
+    LoggedSocket2& connection() { return m_conn; }
+    DataBuffer& receivedDuringSend() { return m_receivedDuringSend; }
+
+    void setSendBufferSize(std::uint32_t n) { m_sendBufferSize = n; }
+    void setRequestTls(bool on) { m_requestTls = on; }
+    void setHeartbeatMs(std::uint32_t ms) { m_heartbeatMs = ms; }
+    void setReadTimeoutSec(std::uint32_t s) { m_readTimeoutSec = s; }
+    std::uint32_t heartbeatMs() const { return m_heartbeatMs; }
+    std::uint32_t readTimeoutSec() const { return m_readTimeoutSec; }
+
+    // The host as the pool compares it: lower-case, without scheme, slashes
+    // or port, trimmed.
+    static void normalizeHost(const char* host, StringBuffer& out);
+
+private:
+    void closeNumbered(const char* message, LogBase& log);
+    // Closes the socket; bytes read ahead go with it.
+    void dropSocket();
+    // The next response head out of the read-ahead bytes and the socket.
+    bool readHeadBytes(HttpControl& options, DataBuffer& head, LogBase& log, ProgressMonitor* pm);
+    // Up to max read-ahead bytes into out; the count taken.
+    bool takePending(std::uint64_t max, Output& out, LogBase& log, std::uint64_t& taken);
+    bool readChunkedBody(HttpControl& options, Output& out, LogBase& log, ProgressMonitor* pm);
+    bool readUntilClose(unsigned int idleMs, HttpControl& options, Output& out, LogBase& log, ProgressMonitor* pm);
+
+    StringBuffer m_host;
+    std::uint32_t m_port;
+    LoggedSocket2 m_conn;
+    std::uint32_t m_sendBufferSize;
+    StringBuffer m_packageName;
+    StringBuffer m_exchangeMethod;
+    StringBuffer m_exchangeUrl;
+    StringBuffer m_ntlmText1;
+    StringBuffer m_ntlmText2;
+    bool m_exchangeTls;
+    bool m_requestTls;
+    DataBuffer m_receivedDuringSend;
+    // Bytes received past the last response head: the start of its body.
+    DataBuffer m_pending;
+    std::uint32_t m_pendingScanned;
+    std::uint32_t m_heartbeatMs;
+    std::uint32_t m_readTimeoutSec;
+};
+
+// Plain TCP connect, direct or through SOCKS 4 or 5 as the options say.
+bool connectSocket(TessikSocket& socket, const char* host, int port, HttpControl& options, LogBase& log,
+                   ProgressMonitor* pm);
+// TLS connect; fails with kMsgTlsNotAvailable until the TLS client exists.
+bool connectSChannel(SChannelTessik* channel, const char* host, int port, HttpControl& options, LogBase& log,
+                     ProgressMonitor* pm);
+// CONNECT tunnel through an HTTP proxy; fails with its log line until the
+// proxy tunnels exist.
+bool proxySslConnect(LoggedSocket2& conn, const char* host, int port, HttpControl& options, LogBase& log,
+                     ProgressMonitor* pm);
+// What the response caches learn of a failed connect; nothing without them.
+void noteConnectFailure(HttpControl& options, const char* host, bool dnsFailed);
+
+} // namespace tessik

@@ -1,0 +1,166 @@
+#pragma once
+// One HTTP request before it goes on the wire (verb, path, header fields,
+// parameters, an explicit body or a body file) and its renderings: the
+// url-encoded form, the whole request text, and multipart/form-data built in
+// memory or streamed to an Output with its length known up front.
+#include <cstdint>
+
+#include "netlib/core/DataBuffer.h"
+#include "netlib/core/ExtPtrArray.h"
+#include "netlib/core/StringBuffer.h"
+#include "netlib/core/TessikObject.h"
+#include "netlib/core/XString.h"
+#include "netlib/http/MimeHeader.h"
+
+namespace tessik {
+
+class ClsXml;
+class HttpControl;
+class LogBase;
+class Output;
+class ProgressMonitor;
+
+namespace http_req {
+inline constexpr const char* kDefaultHttpVersion = "1.1";
+inline constexpr const char* kDefaultVerb = "GET";
+inline constexpr const char* kDefaultCharset = "utf-8";
+inline constexpr const char* kOctetStream = "application/octet-stream";
+inline constexpr const char* kMultipartFormData = "multipart/form-data";
+// Placeholder of the in-memory multipart head, replaced by the body length.
+inline constexpr const char* kLengthPlaceholder = "CLENGTH";
+inline constexpr int kBoundaryDashes = 12;
+inline constexpr int kBoundaryPairs = 12;
+// Shorter text values are logged whole, longer ones by their size.
+inline constexpr unsigned int kMaxLoggedValue = 1024;
+inline constexpr int kVerboseDashes = 45;
+} // namespace http_req
+
+// Media type for a file name's extension; "application/octet-stream" when
+// it has none or none is known.
+const char* mediaTypeForPath(const char* path);
+// "------------" and twelve pairs of '0' and a random digit 0-8.
+void generateBoundary(StringBuffer& out);
+
+class HttpRequestItem : public TessikObject {
+public:
+    HttpRequestItem();
+    ~HttpRequestItem() override;
+
+    // Size of the file still to stream, else of the data; ok false when the
+    // file's size cannot be read.
+    std::uint64_t getDataSize(bool& ok);
+    // Replaces the data by the streamed file's contents; false when it cannot
+    // be read. The stream flag is cleared either way.
+    bool loadStreamedFile(LogBase& log);
+    bool writeData(Output& out, LogBase& log, ProgressMonitor* pm, std::uint64_t& counter);
+    void logItem(LogBase& log) const;
+    void saveXml(ClsXml& node);
+    void loadXml(ClsXml& node);
+
+    DataBuffer data;
+    XString name;
+    StringBuffer contentType;
+    bool stream;
+    XString filePath;
+    bool strUtf8;
+};
+
+class HttpRequestData {
+public:
+    HttpRequestData();
+    virtual ~HttpRequestData();
+    HttpRequestData(const HttpRequestData&) = delete;
+    HttpRequestData& operator=(const HttpRequestData&) = delete;
+
+    void addParam(const char* utf8Name, const char* value, bool allowDuplicates);
+    // Takes ownership.
+    void addItem(HttpRequestItem* item);
+    int getCount() const { return m_items.getCount(); }
+    HttpRequestItem* getItem(int index) const { return static_cast<HttpRequestItem*>(m_items.elementAt(index)); }
+    void removeAll();
+
+    // name=value pairs joined by '&'; names and values URL-encoded.
+    void urlEncodeParams(StringBuffer& out, const char* charset) const;
+    // The same pairs with no encoding at all.
+    void joinParamsRaw(StringBuffer& out, const char* charset) const;
+    void logParams(LogBase& log) const;
+    // One "item" child per item / one item appended per child.
+    void saveXml(ClsXml& node);
+    void loadXml(ClsXml& node);
+
+    // Body bytes the stream writer sends after the blank line; 0 on failure.
+    std::uint64_t computeMultipartSize(const char* boundary, const char* charset, LogBase& log);
+    bool streamMultipart(const char* boundary, const char* charset, Output& out, const StringBuffer& headerText,
+                         StringBuffer& headerTextOut, LogBase& log, ProgressMonitor* pm, bool verbose);
+    // Whole multipart body in memory (parts and closing line).
+    bool buildMultipartBody(const char* boundary, const char* charset, DataBuffer& out, LogBase& log);
+
+private:
+    void joinParams(StringBuffer& out, const char* charset, bool encode) const;
+
+    ExtPtrArray m_items;
+};
+
+class HttpRequest : public TessikObject {
+public:
+    HttpRequest();
+    ~HttpRequest() override;
+    HttpRequest(const HttpRequest&) = delete;
+    HttpRequest& operator=(const HttpRequest&) = delete;
+
+    void setFromUrl(const char* url, bool clearParams);
+    void setPath(const char* path);
+    void getPath(StringBuffer& out) const { out.appendSb(m_path); }
+    void getPathAnsi(StringBuffer& out) const;
+    void getVerb(StringBuffer& out) const { out.setSb(m_verb); }
+    void setVerb(const char* verb) { m_verb.setString(verb != nullptr ? verb : ""); }
+    void setHttpVersion(const char* v) { m_httpVersion.setString(v != nullptr ? v : ""); }
+    void setCharset(const char* c) { m_charset.setString(c != nullptr ? c : ""); }
+    void setSendCharset(bool on) { m_sendCharset = on; }
+    void setBodyFilePath(const char* utf8Path) { m_bodyFilePath.setFromUtf8(utf8Path); }
+    XString& bodyFilePath() { return m_bodyFilePath; }
+    const DataBuffer& altBody() const { return m_altBody; }
+    bool isHead() const { return m_verb.equalsNoCase("HEAD"); }
+    bool hasBody() const;
+    void setAltBody(const DataBuffer& body);
+    void addParam(const char* name, const char* value);
+    HttpRequestData& reqData() { return m_reqData; }
+    MimeHeader& mimeHeader() { return m_mimeHeader; }
+
+    void setHeader(const char* name, const char* value);
+    bool getHeader(const char* name, StringBuffer& out) const;
+    bool hasHeader(const char* name) const;
+    void removeHeader(const char* name);
+    bool isMultipartFormData() const;
+    void getPathWithQuery(StringBuffer& out) const;
+    void appendMimeHeader(StringBuffer& out, bool forBody, LogBase& log);
+    void logRequest(LogBase& log) const;
+    void saveXml(ClsXml& node, LogBase& log);
+    void loadXml(ClsXml& node, LogBase& log);
+
+    // The whole request: start line, header block, blank line and body (not
+    // a body file, which the sender streams after the head).
+    bool generateRequest(DataBuffer& out, StringBuffer& headerText, const char* extraLines, const char* pathPrefix,
+                         const char* authValue, LogBase& log);
+    bool sendMultipartRequest(const char* host, HttpControl& options, const StringBuffer& authLines,
+                              const StringBuffer& extraLines, const char* pathPrefix, Output& out,
+                              StringBuffer& headerText, LogBase& log, ProgressMonitor* pm, bool verbose);
+
+private:
+    bool useUrlEncoding() const;
+    void encodeParams(StringBuffer& out) const;
+    bool generateMultipartInMemory(const char* host, const char* pathPrefix, const char* authValue,
+                                   const char* extraLines, DataBuffer& out, StringBuffer& headerText, LogBase& log);
+
+    StringBuffer m_httpVersion;
+    StringBuffer m_verb;
+    StringBuffer m_path;
+    StringBuffer m_charset;
+    bool m_sendCharset;
+    MimeHeader m_mimeHeader;
+    HttpRequestData m_reqData;
+    DataBuffer m_altBody;
+    XString m_bodyFilePath;
+};
+
+} // namespace tessik
