@@ -8,7 +8,7 @@
 namespace archive {
 
 struct ZipKeys {
-  std::uint32_t k0, k1, k2;
+    std::uint32_t k0, k1, k2;
 };
 
 constexpr std::size_t kZipCryptHeaderSize = 12;
@@ -28,10 +28,10 @@ void keyZipKeys(ZipKeys& keys, const char* password);
 
 // Makes the encrypted header: random bytes 0..10, the check byte last.
 // Leaves the keys ready for the entry's data. False when no random bytes.
-bool makeZipCryptHeader(ZipKeys& keys, const char* password, std::uint8_t checkByte,
-                        const ZipRandomSource& random, std::uint8_t header[kZipCryptHeaderSize]);
+bool makeZipCryptHeader(ZipKeys& keys, const char* password, std::uint8_t checkByte, const ZipRandomSource& random,
+                        std::uint8_t header[kZipCryptHeaderSize]);
 
 void zipEncodeBuffer(ZipKeys& keys, std::uint8_t* data, std::size_t length);
 void zipDecodeBuffer(ZipKeys& keys, std::uint8_t* data, std::size_t length);
 
-}  // namespace archive
+} // namespace archive

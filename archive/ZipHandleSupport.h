@@ -11,28 +11,30 @@ namespace archive {
 // handle) the object is deleted and null returned, `result` telling why.
 template <class T>
 ZipHandle* WrapInHandle(T* object, ZipHandleKind kind, ZipResult* result) {
-  ZipHandle* handle = nullptr;
-  if (*result == ZipResult::Ok) {
-    handle = new (std::nothrow) ZipHandle{kind, object};
-    if (!handle) *result = ZipResult::NoMemory;
-  }
-  if (!handle) delete object;
-  return handle;
+    ZipHandle* handle = nullptr;
+    if (*result == ZipResult::Ok) {
+        handle = new (std::nothrow) ZipHandle{kind, object};
+        if (!handle)
+            *result = ZipResult::NoMemory;
+    }
+    if (!handle)
+        delete object;
+    return handle;
 }
 
 // The object behind a handle of the wanted kind; else null, with the
 // refusal: a null handle is faulty use, another kind the wrong handle.
 template <class T>
 T* ObjectOf(ZipHandle* handle, ZipHandleKind kind, ZipResult* refusal) {
-  if (!handle) {
-    *refusal = ZipResult::BadArguments;
-    return nullptr;
-  }
-  if (handle->kind != kind) {
-    *refusal = ZipResult::WrongHandleKind;
-    return nullptr;
-  }
-  return static_cast<T*>(handle->object);
+    if (!handle) {
+        *refusal = ZipResult::BadArguments;
+        return nullptr;
+    }
+    if (handle->kind != kind) {
+        *refusal = ZipResult::WrongHandleKind;
+        return nullptr;
+    }
+    return static_cast<T*>(handle->object);
 }
 
-}  // namespace archive
+} // namespace archive

@@ -25,42 +25,41 @@ bool CleanEntryName(const std::string& stored, std::string* cleaned);
 std::uint32_t EntryAttributes(std::uint16_t versionMadeBy, std::uint32_t externalAttributes);
 
 class ZipReader {
- public:
-  explicit ZipReader(const char* password);
-  ~ZipReader();
-  ZipReader(const ZipReader&) = delete;
-  ZipReader& operator=(const ZipReader&) = delete;
+public:
+    explicit ZipReader(const char* password);
+    ~ZipReader();
+    ZipReader(const ZipReader&) = delete;
+    ZipReader& operator=(const ZipReader&) = delete;
 
-  ZipResult open(const void* source, std::uint64_t length, int kind);
-  ZipResult getEntry(int index, ZipEntryInfo* record);
-  ZipResult extract(int index, const void* target, std::uint64_t length, int kind);
-  ZipResult close();
+    ZipResult open(const void* source, std::uint64_t length, int kind);
+    ZipResult getEntry(int index, ZipEntryInfo* record);
+    ZipResult extract(int index, const void* target, std::uint64_t length, int kind);
+    ZipResult close();
 
-  const std::string& rootFolder() const { return root_; }
+    const std::string& rootFolder() const { return root_; }
 
- private:
-  bool positionOn(int index);
-  void closeOpenEntry();
-  ZipResult extractToMemory(int index, std::uint8_t* target, std::uint64_t length);
-  ZipResult extractToFile(const ZipEntryInfo& record, const std::string& target);
-  ZipResult extractToHandle(int fd);
-  ZipResult copyEntry(int fd);
-  std::string resolve(const std::string& path) const;
+private:
+    bool positionOn(int index);
+    void closeOpenEntry();
+    ZipResult extractToMemory(int index, std::uint8_t* target, std::uint64_t length);
+    ZipResult extractToFile(const ZipEntryInfo& record, const std::string& target);
+    ZipResult extractToHandle(int fd);
+    ZipResult copyEntry(int fd);
+    std::string resolve(const std::string& path) const;
 
-  std::unique_ptr<ZipArchiveCore> core_;
-  int openIndex_ = -1;
-  ZipEntryInfo last_{};
-  int lastIndex_ = -1;
-  std::string password_;
-  bool hasPassword_ = false;
-  std::vector<std::uint8_t> buffer_;
-  std::string root_;
+    std::unique_ptr<ZipArchiveCore> core_;
+    int openIndex_ = -1;
+    ZipEntryInfo last_{};
+    int lastIndex_ = -1;
+    std::string password_;
+    bool hasPassword_ = false;
+    std::vector<std::uint8_t> buffer_;
+    std::string root_;
 };
 
-}  // namespace archive
+} // namespace archive
 
 // The reader's own interface beyond the four functions: other source and
 // target kinds (see ZipByteSourceKind and ZipTargetKind).
 ZipHandle* openZipReader(const void* source, std::uint64_t length, int kind, const char* password);
-ZipResult extractZipEntry(ZipHandle* handle, int index, const void* target, std::uint64_t length,
-                          int kind);
+ZipResult extractZipEntry(ZipHandle* handle, int index, const void* target, std::uint64_t length, int kind);

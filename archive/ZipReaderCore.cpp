@@ -20,25 +20,26 @@ constexpr std::size_t kEndSearchChunk = 1028;
 constexpr std::uint64_t kEndSearchLimit = 0xFFFF + kZipEndRecordSize;
 constexpr std::size_t kInputBufferSize = 16384;
 
-}  // namespace
+} // namespace
 
 class ZipEntryStream {
- public:
-  std::uint8_t input[kInputBufferSize];
-  z_stream zs{};
-  bool inflateReady = false;
-  bool raw = false;
-  std::uint64_t position = 0;  // of the next compressed byte, relative
-  std::uint64_t compressedLeft = 0;
-  std::uint64_t uncompressedLeft = 0;
-  std::uint32_t crc = 0;
-  std::uint32_t expectedCrc = 0;
-  bool encrypted = false;
-  ZipKeys keys{};
+public:
+    std::uint8_t input[kInputBufferSize];
+    z_stream zs{};
+    bool inflateReady = false;
+    bool raw = false;
+    std::uint64_t position = 0; // of the next compressed byte, relative
+    std::uint64_t compressedLeft = 0;
+    std::uint64_t uncompressedLeft = 0;
+    std::uint32_t crc = 0;
+    std::uint32_t expectedCrc = 0;
+    bool encrypted = false;
+    ZipKeys keys{};
 
-  ~ZipEntryStream() {
-    if (inflateReady) inflateEnd(&zs);
-  }
+    ~ZipEntryStream() {
+        if (inflateReady)
+            inflateEnd(&zs);
+    }
 };
 
 ZipArchiveCore::ZipArchiveCore(std::unique_ptr<ZipByteSource> source) : source_(std::move(source)) {}
@@ -46,259 +47,286 @@ ZipArchiveCore::ZipArchiveCore(std::unique_ptr<ZipByteSource> source) : source_(
 ZipArchiveCore::~ZipArchiveCore() = default;
 
 int ZipArchiveCore::readAt(std::uint64_t position, void* buffer, std::size_t length) {
-  if (source_->seek(static_cast<std::int64_t>(position), kZipSeekStart) != 0) return kCoreIo;
-  if (length > 0 && source_->read(buffer, length, 1) != 1) return kCoreIo;
-  return kCoreOk;
+    if (source_->seek(static_cast<std::int64_t>(position), kZipSeekStart) != 0)
+        return kCoreIo;
+    if (length > 0 && source_->read(buffer, length, 1) != 1)
+        return kCoreIo;
+    return kCoreOk;
 }
 
 namespace {
 
 // The end record nearest the end of the source, or false.
 bool FindEndRecord(ZipByteSource& source, std::uint64_t* position) {
-  if (source.seek(0, kZipSeekEnd) != 0) return false;
-  std::uint64_t size = source.tell();
-  std::uint64_t limit = std::min(size, kEndSearchLimit);
-  std::uint8_t buf[kEndSearchChunk];
-  std::uint64_t back = 4;
-  while (back < limit) {
-    back = std::min(back + (kEndSearchChunk - 4), limit);
-    std::uint64_t start = size - back;
-    std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(kEndSearchChunk, size - start));
-    if (source.seek(static_cast<std::int64_t>(start), kZipSeekStart) != 0 ||
-        source.read(buf, n, 1) != 1)
-      return false;
-    for (std::size_t i = n - 4 + 1; i-- > 0;) {
-      if (GetLe32(buf + i) == kZipEndRecordSignature) {
-        *position = start + i;
-        return true;
-      }
+    if (source.seek(0, kZipSeekEnd) != 0)
+        return false;
+    std::uint64_t size = source.tell();
+    std::uint64_t limit = std::min(size, kEndSearchLimit);
+    std::uint8_t buf[kEndSearchChunk];
+    std::uint64_t back = 4;
+    while (back < limit) {
+        back = std::min(back + (kEndSearchChunk - 4), limit);
+        std::uint64_t start = size - back;
+        std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(kEndSearchChunk, size - start));
+        if (source.seek(static_cast<std::int64_t>(start), kZipSeekStart) != 0 || source.read(buf, n, 1) != 1)
+            return false;
+        for (std::size_t i = n - 4 + 1; i-- > 0;) {
+            if (GetLe32(buf + i) == kZipEndRecordSignature) {
+                *position = start + i;
+                return true;
+            }
+        }
     }
-  }
-  return false;
+    return false;
 }
 
-}  // namespace
+} // namespace
 
 std::unique_ptr<ZipArchiveCore> ZipArchiveCore::open(std::unique_ptr<ZipByteSource> source) {
-  std::uint64_t endPos = 0;
-  if (!FindEndRecord(*source, &endPos)) return nullptr;
-  std::unique_ptr<ZipArchiveCore> core(new (std::nothrow) ZipArchiveCore(std::move(source)));
-  if (!core) return nullptr;
+    std::uint64_t endPos = 0;
+    if (!FindEndRecord(*source, &endPos))
+        return nullptr;
+    std::unique_ptr<ZipArchiveCore> core(new (std::nothrow) ZipArchiveCore(std::move(source)));
+    if (!core)
+        return nullptr;
 
-  std::uint8_t end[kZipEndRecordSize];
-  if (core->readAt(endPos, end, sizeof end) != kCoreOk) return nullptr;
-  std::uint16_t thisDisk = GetLe16(end + 4);
-  std::uint16_t directoryDisk = GetLe16(end + 6);
-  std::uint16_t entriesHere = GetLe16(end + 8);
-  std::uint16_t entriesTotal = GetLe16(end + 10);
-  std::uint32_t directorySize = GetLe32(end + 12);
-  std::uint32_t directoryOffset = GetLe32(end + 16);
-  if (entriesTotal != entriesHere || thisDisk != 0 || directoryDisk != 0) return nullptr;
+    std::uint8_t end[kZipEndRecordSize];
+    if (core->readAt(endPos, end, sizeof end) != kCoreOk)
+        return nullptr;
+    std::uint16_t thisDisk = GetLe16(end + 4);
+    std::uint16_t directoryDisk = GetLe16(end + 6);
+    std::uint16_t entriesHere = GetLe16(end + 8);
+    std::uint16_t entriesTotal = GetLe16(end + 10);
+    std::uint32_t directorySize = GetLe32(end + 12);
+    std::uint32_t directoryOffset = GetLe32(end + 16);
+    if (entriesTotal != entriesHere || thisDisk != 0 || directoryDisk != 0)
+        return nullptr;
 
-  // Zip64 is not read here: refuse it rather than misread its fields.
-  if (entriesTotal == 0xFFFF || directorySize == 0xFFFFFFFFu || directoryOffset == 0xFFFFFFFFu)
-    return nullptr;
-  if (endPos >= kZip64LocatorSize) {
-    std::uint8_t sig[4];
-    if (core->readAt(endPos - kZip64LocatorSize, sig, 4) == kCoreOk &&
-        GetLe32(sig) == kZip64LocatorSignature)
-      return nullptr;
-  }
+    // Zip64 is not read here: refuse it rather than misread its fields.
+    if (entriesTotal == 0xFFFF || directorySize == 0xFFFFFFFFu || directoryOffset == 0xFFFFFFFFu)
+        return nullptr;
+    if (endPos >= kZip64LocatorSize) {
+        std::uint8_t sig[4];
+        if (core->readAt(endPos - kZip64LocatorSize, sig, 4) == kCoreOk && GetLe32(sig) == kZip64LocatorSignature)
+            return nullptr;
+    }
 
-  std::uint64_t absoluteEnd = endPos + core->source_->baseOffset();
-  std::uint64_t directoryEnd = static_cast<std::uint64_t>(directoryOffset) + directorySize;
-  if (absoluteEnd < directoryEnd) return nullptr;
-  core->bytesBefore_ = absoluteEnd - directoryEnd;
-  core->source_->clearBaseOffset();
-  core->entryCount_ = entriesTotal;
-  core->directoryOffset_ = directoryOffset;
-  core->directorySize_ = directorySize;
-  if (entriesTotal > 0 && core->goToFirstEntry() != kCoreOk) return nullptr;
-  return core;
+    std::uint64_t absoluteEnd = endPos + core->source_->baseOffset();
+    std::uint64_t directoryEnd = static_cast<std::uint64_t>(directoryOffset) + directorySize;
+    if (absoluteEnd < directoryEnd)
+        return nullptr;
+    core->bytesBefore_ = absoluteEnd - directoryEnd;
+    core->source_->clearBaseOffset();
+    core->entryCount_ = entriesTotal;
+    core->directoryOffset_ = directoryOffset;
+    core->directorySize_ = directorySize;
+    if (entriesTotal > 0 && core->goToFirstEntry() != kCoreOk)
+        return nullptr;
+    return core;
 }
 
 int ZipArchiveCore::readCentralRecord() {
-  std::uint8_t h[kZipCentralHeaderSize];
-  int rc = readAt(currentPosition_ + bytesBefore_, h, sizeof h);
-  if (rc != kCoreOk) return rc;
-  if (GetLe32(h) != kZipCentralHeaderSignature) return kCoreBadZip;
-  ZipCentralRecord& r = current_;
-  r.versionMadeBy = GetLe16(h + 4);
-  r.versionNeeded = GetLe16(h + 6);
-  r.flags = GetLe16(h + 8);
-  r.method = GetLe16(h + 10);
-  r.dosDateTime = GetLe32(h + 12);
-  r.crc = GetLe32(h + 16);
-  r.compressedSize = GetLe32(h + 20);
-  r.uncompressedSize = GetLe32(h + 24);
-  r.nameLength = GetLe16(h + 28);
-  r.extraLength = GetLe16(h + 30);
-  r.commentLength = GetLe16(h + 32);
-  r.diskNumberStart = GetLe16(h + 34);
-  r.internalAttributes = GetLe16(h + 36);
-  r.externalAttributes = GetLe32(h + 38);
-  r.localHeaderOffset = GetLe32(h + 42);
-  currentName_.assign(r.nameLength, '\0');
-  if (r.nameLength > 0 && source_->read(currentName_.data(), r.nameLength, 1) != 1) return kCoreIo;
-  return kCoreOk;
+    std::uint8_t h[kZipCentralHeaderSize];
+    int rc = readAt(currentPosition_ + bytesBefore_, h, sizeof h);
+    if (rc != kCoreOk)
+        return rc;
+    if (GetLe32(h) != kZipCentralHeaderSignature)
+        return kCoreBadZip;
+    ZipCentralRecord& r = current_;
+    r.versionMadeBy = GetLe16(h + 4);
+    r.versionNeeded = GetLe16(h + 6);
+    r.flags = GetLe16(h + 8);
+    r.method = GetLe16(h + 10);
+    r.dosDateTime = GetLe32(h + 12);
+    r.crc = GetLe32(h + 16);
+    r.compressedSize = GetLe32(h + 20);
+    r.uncompressedSize = GetLe32(h + 24);
+    r.nameLength = GetLe16(h + 28);
+    r.extraLength = GetLe16(h + 30);
+    r.commentLength = GetLe16(h + 32);
+    r.diskNumberStart = GetLe16(h + 34);
+    r.internalAttributes = GetLe16(h + 36);
+    r.externalAttributes = GetLe32(h + 38);
+    r.localHeaderOffset = GetLe32(h + 42);
+    currentName_.assign(r.nameLength, '\0');
+    if (r.nameLength > 0 && source_->read(currentName_.data(), r.nameLength, 1) != 1)
+        return kCoreIo;
+    return kCoreOk;
 }
 
 int ZipArchiveCore::goToFirstEntry() {
-  currentPosition_ = directoryOffset_;
-  currentNumber_ = 0;
-  int rc = entryCount_ == 0 ? kCoreEndOfList : readCentralRecord();
-  currentValid_ = rc == kCoreOk;
-  return rc;
+    currentPosition_ = directoryOffset_;
+    currentNumber_ = 0;
+    int rc = entryCount_ == 0 ? kCoreEndOfList : readCentralRecord();
+    currentValid_ = rc == kCoreOk;
+    return rc;
 }
 
 int ZipArchiveCore::goToNextEntry() {
-  if (!currentValid_ || currentNumber_ + 1 >= entryCount_) return kCoreEndOfList;
-  currentPosition_ += kZipCentralHeaderSize + current_.nameLength + current_.extraLength +
-                      current_.commentLength;
-  ++currentNumber_;
-  int rc = readCentralRecord();
-  currentValid_ = rc == kCoreOk;
-  return rc;
+    if (!currentValid_ || currentNumber_ + 1 >= entryCount_)
+        return kCoreEndOfList;
+    currentPosition_ += kZipCentralHeaderSize + current_.nameLength + current_.extraLength + current_.commentLength;
+    ++currentNumber_;
+    int rc = readCentralRecord();
+    currentValid_ = rc == kCoreOk;
+    return rc;
 }
 
 int ZipArchiveCore::getCurrentEntryInfo(ZipCentralRecord* record, std::string* name) const {
-  if (!currentValid_) return kCoreBadParameter;
-  if (record) *record = current_;
-  if (name) *name = currentName_;
-  return kCoreOk;
+    if (!currentValid_)
+        return kCoreBadParameter;
+    if (record)
+        *record = current_;
+    if (name)
+        *name = currentName_;
+    return kCoreOk;
 }
 
 int ZipArchiveCore::checkLocalHeader(ZipLocalHeaderInfo* info) {
-  if (!currentValid_) return kCoreBadParameter;
-  const ZipCentralRecord& c = current_;
-  // Zip64 sizes and offsets live in extra fields this reader does not read.
-  if (c.compressedSize == 0xFFFFFFFFu || c.uncompressedSize == 0xFFFFFFFFu ||
-      c.localHeaderOffset == 0xFFFFFFFFu)
-    return kCoreBadZip;
-  std::uint8_t h[kZipLocalHeaderSize];
-  int rc = readAt(c.localHeaderOffset + bytesBefore_, h, sizeof h);
-  if (rc != kCoreOk) return rc;
-  if (GetLe32(h) != kZipLocalHeaderSignature) return kCoreBadZip;
-  std::uint16_t flags = GetLe16(h + 6);
-  std::uint16_t method = GetLe16(h + 8);
-  if (method != c.method || (method != kZipMethodStored && method != kZipMethodDeflated))
-    return kCoreBadZip;
-  if (!(flags & kZipFlagDescriptor) &&
-      (GetLe32(h + 14) != c.crc || GetLe32(h + 18) != c.compressedSize ||
-       GetLe32(h + 22) != c.uncompressedSize))
-    return kCoreBadZip;
-  std::uint16_t nameLength = GetLe16(h + 26);
-  std::uint16_t extraLength = GetLe16(h + 28);
-  if (nameLength != c.nameLength) return kCoreBadZip;
-  if (info) {
-    info->extraPosition = static_cast<std::uint64_t>(c.localHeaderOffset) + kZipLocalHeaderSize +
-                          nameLength;
-    info->extraLength = extraLength;
-    info->nameAndExtraLength = static_cast<std::uint32_t>(nameLength) + extraLength;
-  }
-  return kCoreOk;
+    if (!currentValid_)
+        return kCoreBadParameter;
+    const ZipCentralRecord& c = current_;
+    // Zip64 sizes and offsets live in extra fields this reader does not read.
+    if (c.compressedSize == 0xFFFFFFFFu || c.uncompressedSize == 0xFFFFFFFFu || c.localHeaderOffset == 0xFFFFFFFFu)
+        return kCoreBadZip;
+    std::uint8_t h[kZipLocalHeaderSize];
+    int rc = readAt(c.localHeaderOffset + bytesBefore_, h, sizeof h);
+    if (rc != kCoreOk)
+        return rc;
+    if (GetLe32(h) != kZipLocalHeaderSignature)
+        return kCoreBadZip;
+    std::uint16_t flags = GetLe16(h + 6);
+    std::uint16_t method = GetLe16(h + 8);
+    if (method != c.method || (method != kZipMethodStored && method != kZipMethodDeflated))
+        return kCoreBadZip;
+    if (!(flags & kZipFlagDescriptor) &&
+        (GetLe32(h + 14) != c.crc || GetLe32(h + 18) != c.compressedSize || GetLe32(h + 22) != c.uncompressedSize))
+        return kCoreBadZip;
+    std::uint16_t nameLength = GetLe16(h + 26);
+    std::uint16_t extraLength = GetLe16(h + 28);
+    if (nameLength != c.nameLength)
+        return kCoreBadZip;
+    if (info) {
+        info->extraPosition = static_cast<std::uint64_t>(c.localHeaderOffset) + kZipLocalHeaderSize + nameLength;
+        info->extraLength = extraLength;
+        info->nameAndExtraLength = static_cast<std::uint32_t>(nameLength) + extraLength;
+    }
+    return kCoreOk;
 }
 
 int ZipArchiveCore::openCurrentEntry(const char* password) {
-  if (!currentValid_) return kCoreBadParameter;
-  if (stream_) closeCurrentEntry();
-  ZipLocalHeaderInfo local;
-  if (checkLocalHeader(&local) != kCoreOk) return kCoreBadZip;
+    if (!currentValid_)
+        return kCoreBadParameter;
+    if (stream_)
+        closeCurrentEntry();
+    ZipLocalHeaderInfo local;
+    if (checkLocalHeader(&local) != kCoreOk)
+        return kCoreBadZip;
 
-  std::unique_ptr<ZipEntryStream> s(new (std::nothrow) ZipEntryStream());
-  if (!s) return kCoreNoMemory;
-  const ZipCentralRecord& c = current_;
-  s->raw = c.method == kZipMethodStored;
-  if (!s->raw) {
-    if (inflateInit2(&s->zs, -MAX_WBITS) != Z_OK) return kCoreNoMemory;
-    s->inflateReady = true;
-  }
-  s->expectedCrc = c.crc;
-  s->compressedLeft = c.compressedSize;
-  s->uncompressedLeft = c.uncompressedSize;
-  s->position = static_cast<std::uint64_t>(c.localHeaderOffset) + kZipLocalHeaderSize +
-                local.nameAndExtraLength;
-  s->encrypted = (c.flags & kZipFlagEncrypted) != 0;
-  if (s->encrypted) {
-    if (s->compressedLeft < kZipCryptHeaderSize) return kCoreBadZip;
-    std::uint8_t header[kZipCryptHeaderSize];
-    int rc = readAt(s->position + bytesBefore_, header, sizeof header);
-    if (rc != kCoreOk) return rc;
-    keyZipKeys(s->keys, password);
-    zipDecodeBuffer(s->keys, header, sizeof header);
-    std::uint8_t expected = (c.flags & kZipFlagDescriptor)
-                                ? static_cast<std::uint8_t>(c.dosDateTime >> 8)
-                                : static_cast<std::uint8_t>(c.crc >> 24);
-    if (header[kZipCryptHeaderSize - 1] != expected) return kCoreWrongPassword;
-    s->position += kZipCryptHeaderSize;
-    s->compressedLeft -= kZipCryptHeaderSize;
-  }
-  stream_ = std::move(s);
-  return kCoreOk;
+    std::unique_ptr<ZipEntryStream> s(new (std::nothrow) ZipEntryStream());
+    if (!s)
+        return kCoreNoMemory;
+    const ZipCentralRecord& c = current_;
+    s->raw = c.method == kZipMethodStored;
+    if (!s->raw) {
+        if (inflateInit2(&s->zs, -MAX_WBITS) != Z_OK)
+            return kCoreNoMemory;
+        s->inflateReady = true;
+    }
+    s->expectedCrc = c.crc;
+    s->compressedLeft = c.compressedSize;
+    s->uncompressedLeft = c.uncompressedSize;
+    s->position = static_cast<std::uint64_t>(c.localHeaderOffset) + kZipLocalHeaderSize + local.nameAndExtraLength;
+    s->encrypted = (c.flags & kZipFlagEncrypted) != 0;
+    if (s->encrypted) {
+        if (s->compressedLeft < kZipCryptHeaderSize)
+            return kCoreBadZip;
+        std::uint8_t header[kZipCryptHeaderSize];
+        int rc = readAt(s->position + bytesBefore_, header, sizeof header);
+        if (rc != kCoreOk)
+            return rc;
+        keyZipKeys(s->keys, password);
+        zipDecodeBuffer(s->keys, header, sizeof header);
+        std::uint8_t expected = (c.flags & kZipFlagDescriptor) ? static_cast<std::uint8_t>(c.dosDateTime >> 8)
+                                                               : static_cast<std::uint8_t>(c.crc >> 24);
+        if (header[kZipCryptHeaderSize - 1] != expected)
+            return kCoreWrongPassword;
+        s->position += kZipCryptHeaderSize;
+        s->compressedLeft -= kZipCryptHeaderSize;
+    }
+    stream_ = std::move(s);
+    return kCoreOk;
 }
 
 long ZipArchiveCore::readCurrentEntry(std::uint8_t* buffer, std::size_t length, bool* end) {
-  *end = false;
-  if (!stream_) return kCoreBadParameter;
-  ZipEntryStream& s = *stream_;
-  if (length == 0) return 0;
-  if (s.uncompressedLeft == 0) {
-    *end = true;
-    return 0;
-  }
-  const std::size_t space =
-      static_cast<std::size_t>(std::min<std::uint64_t>(length, s.uncompressedLeft));
-  std::size_t delivered = 0;
-  while (delivered < space) {
-    if (s.zs.avail_in == 0 && s.compressedLeft > 0) {
-      std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(kInputBufferSize, s.compressedLeft));
-      int rc = readAt(s.position + bytesBefore_, s.input, n);
-      if (rc != kCoreOk) return rc;
-      if (s.encrypted) zipDecodeBuffer(s.keys, s.input, n);
-      s.position += n;
-      s.compressedLeft -= n;
-      s.zs.next_in = s.input;
-      s.zs.avail_in = static_cast<uInt>(n);
+    *end = false;
+    if (!stream_)
+        return kCoreBadParameter;
+    ZipEntryStream& s = *stream_;
+    if (length == 0)
+        return 0;
+    if (s.uncompressedLeft == 0) {
+        *end = true;
+        return 0;
     }
-    if (s.raw) {
-      if (s.zs.avail_in == 0) return static_cast<long>(delivered);  // data ends early
-      std::size_t n = std::min<std::size_t>(space - delivered, s.zs.avail_in);
-      std::memcpy(buffer + delivered, s.zs.next_in, n);
-      s.zs.next_in += n;
-      s.zs.avail_in -= static_cast<uInt>(n);
-      s.crc = platform::Crc32(s.crc, buffer + delivered, n);
-      delivered += n;
-      s.uncompressedLeft -= n;
-      if (s.uncompressedLeft == 0) *end = true;
-      continue;
+    const std::size_t space = static_cast<std::size_t>(std::min<std::uint64_t>(length, s.uncompressedLeft));
+    std::size_t delivered = 0;
+    while (delivered < space) {
+        if (s.zs.avail_in == 0 && s.compressedLeft > 0) {
+            std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(kInputBufferSize, s.compressedLeft));
+            int rc = readAt(s.position + bytesBefore_, s.input, n);
+            if (rc != kCoreOk)
+                return rc;
+            if (s.encrypted)
+                zipDecodeBuffer(s.keys, s.input, n);
+            s.position += n;
+            s.compressedLeft -= n;
+            s.zs.next_in = s.input;
+            s.zs.avail_in = static_cast<uInt>(n);
+        }
+        if (s.raw) {
+            if (s.zs.avail_in == 0)
+                return static_cast<long>(delivered); // data ends early
+            std::size_t n = std::min<std::size_t>(space - delivered, s.zs.avail_in);
+            std::memcpy(buffer + delivered, s.zs.next_in, n);
+            s.zs.next_in += n;
+            s.zs.avail_in -= static_cast<uInt>(n);
+            s.crc = platform::Crc32(s.crc, buffer + delivered, n);
+            delivered += n;
+            s.uncompressedLeft -= n;
+            if (s.uncompressedLeft == 0)
+                *end = true;
+            continue;
+        }
+        s.zs.next_out = buffer + delivered;
+        s.zs.avail_out = static_cast<uInt>(space - delivered);
+        int rc = inflate(&s.zs, Z_SYNC_FLUSH);
+        std::size_t produced = static_cast<std::size_t>(s.zs.next_out - (buffer + delivered));
+        s.crc = platform::Crc32(s.crc, buffer + delivered, produced);
+        delivered += produced;
+        s.uncompressedLeft -= produced;
+        // A stream that ends short of the announced size is damaged, not done.
+        if (rc == Z_STREAM_END && s.uncompressedLeft > 0)
+            return Z_DATA_ERROR;
+        if (rc == Z_STREAM_END || s.uncompressedLeft == 0) {
+            *end = true;
+            return static_cast<long>(delivered);
+        }
+        if (rc != Z_OK)
+            return rc;
+        // No input left and nothing produced: the data ends before the entry.
+        if (produced == 0 && s.zs.avail_in == 0 && s.compressedLeft == 0)
+            return static_cast<long>(delivered);
     }
-    s.zs.next_out = buffer + delivered;
-    s.zs.avail_out = static_cast<uInt>(space - delivered);
-    int rc = inflate(&s.zs, Z_SYNC_FLUSH);
-    std::size_t produced = static_cast<std::size_t>(s.zs.next_out - (buffer + delivered));
-    s.crc = platform::Crc32(s.crc, buffer + delivered, produced);
-    delivered += produced;
-    s.uncompressedLeft -= produced;
-    // A stream that ends short of the announced size is damaged, not done.
-    if (rc == Z_STREAM_END && s.uncompressedLeft > 0) return Z_DATA_ERROR;
-    if (rc == Z_STREAM_END || s.uncompressedLeft == 0) {
-      *end = true;
-      return static_cast<long>(delivered);
-    }
-    if (rc != Z_OK) return rc;
-    // No input left and nothing produced: the data ends before the entry.
-    if (produced == 0 && s.zs.avail_in == 0 && s.compressedLeft == 0)
-      return static_cast<long>(delivered);
-  }
-  return static_cast<long>(delivered);
+    return static_cast<long>(delivered);
 }
 
 int ZipArchiveCore::closeCurrentEntry() {
-  if (!stream_) return kCoreOk;
-  int rc = stream_->uncompressedLeft == 0 && stream_->crc != stream_->expectedCrc ? kCoreCrcMismatch
-                                                                                   : kCoreOk;
-  stream_.reset();
-  return rc;
+    if (!stream_)
+        return kCoreOk;
+    int rc = stream_->uncompressedLeft == 0 && stream_->crc != stream_->expectedCrc ? kCoreCrcMismatch : kCoreOk;
+    stream_.reset();
+    return rc;
 }
 
-}  // namespace archive
+} // namespace archive

@@ -13,86 +13,86 @@
 namespace archive {
 
 enum ZipCoreError : int {
-  kCoreOk = 0,
-  kCoreIo = -1,              // a read or seek failed
-  kCoreEndOfList = -100,     // past the last entry, or no input buffer
-  kCoreBadParameter = -102,  // no open entry
-  kCoreBadZip = -103,        // not a valid (or not a readable) zip archive
-  kCoreNoMemory = -104,
-  kCoreCrcMismatch = -105,
-  kCoreWrongPassword = -106,
+    kCoreOk = 0,
+    kCoreIo = -1,             // a read or seek failed
+    kCoreEndOfList = -100,    // past the last entry, or no input buffer
+    kCoreBadParameter = -102, // no open entry
+    kCoreBadZip = -103,       // not a valid (or not a readable) zip archive
+    kCoreNoMemory = -104,
+    kCoreCrcMismatch = -105,
+    kCoreWrongPassword = -106,
 };
 
 struct ZipCentralRecord {
-  std::uint16_t versionMadeBy = 0;
-  std::uint16_t versionNeeded = 0;
-  std::uint16_t flags = 0;
-  std::uint16_t method = 0;
-  std::uint32_t dosDateTime = 0;
-  std::uint32_t crc = 0;
-  std::uint32_t compressedSize = 0;
-  std::uint32_t uncompressedSize = 0;
-  std::uint16_t nameLength = 0;
-  std::uint16_t extraLength = 0;
-  std::uint16_t commentLength = 0;
-  std::uint16_t diskNumberStart = 0;
-  std::uint16_t internalAttributes = 0;
-  std::uint32_t externalAttributes = 0;
-  std::uint32_t localHeaderOffset = 0;
+    std::uint16_t versionMadeBy = 0;
+    std::uint16_t versionNeeded = 0;
+    std::uint16_t flags = 0;
+    std::uint16_t method = 0;
+    std::uint32_t dosDateTime = 0;
+    std::uint32_t crc = 0;
+    std::uint32_t compressedSize = 0;
+    std::uint32_t uncompressedSize = 0;
+    std::uint16_t nameLength = 0;
+    std::uint16_t extraLength = 0;
+    std::uint16_t commentLength = 0;
+    std::uint16_t diskNumberStart = 0;
+    std::uint16_t internalAttributes = 0;
+    std::uint32_t externalAttributes = 0;
+    std::uint32_t localHeaderOffset = 0;
 };
 
 struct ZipLocalHeaderInfo {
-  std::uint64_t extraPosition = 0;  // relative: add bytesBefore() to seek
-  std::uint16_t extraLength = 0;
-  std::uint32_t nameAndExtraLength = 0;
+    std::uint64_t extraPosition = 0; // relative: add bytesBefore() to seek
+    std::uint16_t extraLength = 0;
+    std::uint32_t nameAndExtraLength = 0;
 };
 
 class ZipEntryStream;
 
 class ZipArchiveCore {
- public:
-  // Null when no valid end record and central directory are found.
-  static std::unique_ptr<ZipArchiveCore> open(std::unique_ptr<ZipByteSource> source);
-  ~ZipArchiveCore();
-  ZipArchiveCore(const ZipArchiveCore&) = delete;
-  ZipArchiveCore& operator=(const ZipArchiveCore&) = delete;
+public:
+    // Null when no valid end record and central directory are found.
+    static std::unique_ptr<ZipArchiveCore> open(std::unique_ptr<ZipByteSource> source);
+    ~ZipArchiveCore();
+    ZipArchiveCore(const ZipArchiveCore&) = delete;
+    ZipArchiveCore& operator=(const ZipArchiveCore&) = delete;
 
-  std::uint16_t entryCount() const { return entryCount_; }
-  int currentEntryNumber() const { return currentNumber_; }
-  std::uint64_t bytesBefore() const { return bytesBefore_; }
-  ZipByteSource& source() { return *source_; }
+    std::uint16_t entryCount() const { return entryCount_; }
+    int currentEntryNumber() const { return currentNumber_; }
+    std::uint64_t bytesBefore() const { return bytesBefore_; }
+    ZipByteSource& source() { return *source_; }
 
-  int goToFirstEntry();
-  int goToNextEntry();
-  // The current central record and its whole stored name.
-  int getCurrentEntryInfo(ZipCentralRecord* record, std::string* name) const;
-  int checkLocalHeader(ZipLocalHeaderInfo* info);
+    int goToFirstEntry();
+    int goToNextEntry();
+    // The current central record and its whole stored name.
+    int getCurrentEntryInfo(ZipCentralRecord* record, std::string* name) const;
+    int checkLocalHeader(ZipLocalHeaderInfo* info);
 
-  // Opens the current entry; an encrypted one has its header checked here,
-  // before any data is read, also when the entry is empty.
-  int openCurrentEntry(const char* password);
-  // Bytes delivered, or a negative error; `end` tells the entry is complete.
-  long readCurrentEntry(std::uint8_t* buffer, std::size_t length, bool* end);
-  // 0, or kCoreCrcMismatch when all data was read and its CRC-32 differs.
-  int closeCurrentEntry();
-  bool entryOpen() const { return stream_ != nullptr; }
+    // Opens the current entry; an encrypted one has its header checked here,
+    // before any data is read, also when the entry is empty.
+    int openCurrentEntry(const char* password);
+    // Bytes delivered, or a negative error; `end` tells the entry is complete.
+    long readCurrentEntry(std::uint8_t* buffer, std::size_t length, bool* end);
+    // 0, or kCoreCrcMismatch when all data was read and its CRC-32 differs.
+    int closeCurrentEntry();
+    bool entryOpen() const { return stream_ != nullptr; }
 
- private:
-  explicit ZipArchiveCore(std::unique_ptr<ZipByteSource> source);
-  int readCentralRecord();
-  int readAt(std::uint64_t position, void* buffer, std::size_t length);
+private:
+    explicit ZipArchiveCore(std::unique_ptr<ZipByteSource> source);
+    int readCentralRecord();
+    int readAt(std::uint64_t position, void* buffer, std::size_t length);
 
-  std::unique_ptr<ZipByteSource> source_;
-  std::uint16_t entryCount_ = 0;
-  std::uint64_t bytesBefore_ = 0;
-  std::uint64_t directoryOffset_ = 0;
-  std::uint64_t directorySize_ = 0;
-  int currentNumber_ = 0;
-  std::uint64_t currentPosition_ = 0;
-  bool currentValid_ = false;
-  ZipCentralRecord current_;
-  std::string currentName_;
-  std::unique_ptr<ZipEntryStream> stream_;
+    std::unique_ptr<ZipByteSource> source_;
+    std::uint16_t entryCount_ = 0;
+    std::uint64_t bytesBefore_ = 0;
+    std::uint64_t directoryOffset_ = 0;
+    std::uint64_t directorySize_ = 0;
+    int currentNumber_ = 0;
+    std::uint64_t currentPosition_ = 0;
+    bool currentValid_ = false;
+    ZipCentralRecord current_;
+    std::string currentName_;
+    std::unique_ptr<ZipEntryStream> stream_;
 };
 
-}  // namespace archive
+} // namespace archive

@@ -18,4 +18,4 @@ bool DosDateTimeToUnix(std::uint32_t dosDateTime, std::int64_t* unixSeconds);
 ZipFileTime UnixToFileTime(std::int64_t unixSeconds);
 std::int64_t FileTimeToUnix(ZipFileTime fileTime);
 
-}  // namespace archive
+} // namespace archive

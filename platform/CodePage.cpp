@@ -12,10 +12,12 @@ unsigned GetACP() {
     return cp ? cp : kCodePageUtf8;
 }
 
-unsigned GetOEMCP() { return kCodePageOem; }
+unsigned GetOEMCP() {
+    return kCodePageOem;
+}
 
 void SetAnsiCodePageOverride(unsigned codePage) {
     g_override.store(codePage, std::memory_order_relaxed);
 }
 
-}  // namespace platform
+} // namespace platform

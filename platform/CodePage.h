@@ -13,4 +13,4 @@ unsigned GetOEMCP();
 // 0 restores the default. Affects every thread.
 void SetAnsiCodePageOverride(unsigned codePage);
 
-}  // namespace platform
+} // namespace platform

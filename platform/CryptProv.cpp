@@ -30,16 +30,16 @@ bool isOpen(HCRYPTPROV prov) {
     return c.open.count(prov) != 0;
 }
 
-}  // namespace
+} // namespace
 
-BOOL CryptAcquireContextA(HCRYPTPROV* prov, const char* container, const char* provider, DWORD provType,
-                          DWORD flags) {
+BOOL CryptAcquireContextA(HCRYPTPROV* prov, const char* container, const char* provider, DWORD provType, DWORD flags) {
     if (!prov) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return FALSE;
     }
     *prov = 0;
-    if (provider && std::strcmp(provider, kBaseCryptProvider) != 0 && std::strcmp(provider, kEnhancedCryptProvider) != 0) {
+    if (provider && std::strcmp(provider, kBaseCryptProvider) != 0 &&
+        std::strcmp(provider, kEnhancedCryptProvider) != 0) {
         SetLastError(NTE_KEYSET_NOT_DEF);
         return FALSE;
     }
@@ -93,7 +93,8 @@ bool SystemRandomBytes(std::uint8_t* out, std::size_t count) {
     while (done < count) {
         ssize_t r = ::getrandom(out + done, count - done, 0);
         if (r < 0) {
-            if (errno == EINTR) continue;
+            if (errno == EINTR)
+                continue;
             SetLastErrorFromErrno(errno);
             return false;
         }
@@ -108,4 +109,4 @@ int CryptOpenContextCount() {
     return static_cast<int>(c.open.size());
 }
 
-}  // namespace platform
+} // namespace platform

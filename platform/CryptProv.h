@@ -37,4 +37,4 @@ bool SystemRandomBytes(std::uint8_t* out, std::size_t count);
 // Contexts acquired and not yet released (tests).
 int CryptOpenContextCount();
 
-}  // namespace platform
+} // namespace platform

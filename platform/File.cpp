@@ -24,8 +24,10 @@ BOOL fail(int err) {
 
 std::string parentOf(const std::string& path) {
     std::string::size_type slash = path.find_last_of('/');
-    if (slash == std::string::npos) return ".";
-    if (slash == 0) return "/";
+    if (slash == std::string::npos)
+        return ".";
+    if (slash == 0)
+        return "/";
     return path.substr(0, slash);
 }
 
@@ -33,18 +35,21 @@ std::string parentOf(const std::string& path) {
 DWORD missingCode(const std::string& path) {
     struct stat st;
     std::string parent = parentOf(path);
-    if (::stat(parent.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) return ERROR_PATH_NOT_FOUND;
+    if (::stat(parent.c_str(), &st) != 0 || !S_ISDIR(st.st_mode))
+        return ERROR_PATH_NOT_FOUND;
     return ERROR_FILE_NOT_FOUND;
 }
 
 DWORD pathError(int err, const std::string& path) {
-    if (err == ENOENT) return missingCode(path);
+    if (err == ENOENT)
+        return missingCode(path);
     return WinErrorFromErrno(err);
 }
 
 // Windows answers an empty path with "path not found".
 bool refusedEmpty(const char* path) {
-    if (path && *path) return false;
+    if (path && *path)
+        return false;
     SetLastError(ERROR_PATH_NOT_FOUND);
     return true;
 }
@@ -59,7 +64,7 @@ FILETIME fromTimespec(std::int64_t sec, std::uint32_t nsec) {
     return FileTimeFromTicks(ticks < 0 ? 0 : ticks);
 }
 
-}  // namespace
+} // namespace
 
 HANDLE CreateFile(const char* path, DWORD access, DWORD shareMode, DWORD disposition, DWORD flagsAndAttributes) {
     if (!path || !*path) {
@@ -124,7 +129,7 @@ HANDLE CreateFile(const char* path, DWORD access, DWORD shareMode, DWORD disposi
     }
     // Windows reports an existing file opened by CREATE_ALWAYS / OPEN_ALWAYS.
     SetLastError(existed && (disposition == CREATE_ALWAYS || disposition == OPEN_ALWAYS) ? ERROR_ALREADY_EXISTS
-                                                                                        : ERROR_SUCCESS);
+                                                                                         : ERROR_SUCCESS);
     return fd;
 }
 
@@ -133,40 +138,50 @@ BOOL CloseHandle(HANDLE h) {
         SetLastError(ERROR_INVALID_HANDLE);
         return FALSE;
     }
-    if (::close(static_cast<int>(h)) != 0 && errno != EINTR) return fail(errno);
+    if (::close(static_cast<int>(h)) != 0 && errno != EINTR)
+        return fail(errno);
     return TRUE;
 }
 
 BOOL ReadFile(HANDLE h, void* buffer, DWORD count, DWORD* read) {
-    if (read) *read = 0;
+    if (read)
+        *read = 0;
     DWORD done = 0;
     while (done < count) {
         ssize_t r = ::read(static_cast<int>(h), static_cast<char*>(buffer) + done, count - done);
         if (r < 0) {
-            if (errno == EINTR) continue;
-            if (read) *read = done;
+            if (errno == EINTR)
+                continue;
+            if (read)
+                *read = done;
             return fail(errno);
         }
-        if (r == 0) break;
+        if (r == 0)
+            break;
         done += static_cast<DWORD>(r);
     }
-    if (read) *read = done;
+    if (read)
+        *read = done;
     return TRUE;
 }
 
 BOOL WriteFile(HANDLE h, const void* buffer, DWORD count, DWORD* written) {
-    if (written) *written = 0;
+    if (written)
+        *written = 0;
     DWORD done = 0;
     while (done < count) {
         ssize_t r = ::write(static_cast<int>(h), static_cast<const char*>(buffer) + done, count - done);
         if (r < 0) {
-            if (errno == EINTR) continue;
-            if (written) *written = done;
+            if (errno == EINTR)
+                continue;
+            if (written)
+                *written = done;
             return fail(errno);
         }
         done += static_cast<DWORD>(r);
     }
-    if (written) *written = done;
+    if (written)
+        *written = done;
     return TRUE;
 }
 
@@ -177,7 +192,10 @@ DWORD SetFilePointer(HANDLE h, LONG distanceLow, LONG* distanceHigh, DWORD metho
                                              static_cast<DWORD>(distanceLow));
     else
         distance = distanceLow;
-    int whence = method == FILE_BEGIN ? SEEK_SET : method == FILE_CURRENT ? SEEK_CUR : method == FILE_END ? SEEK_END : -1;
+    int whence = method == FILE_BEGIN     ? SEEK_SET
+                 : method == FILE_CURRENT ? SEEK_CUR
+                 : method == FILE_END     ? SEEK_END
+                                          : -1;
     if (whence < 0) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return INVALID_SET_FILE_POINTER;
@@ -187,7 +205,8 @@ DWORD SetFilePointer(HANDLE h, LONG distanceLow, LONG* distanceHigh, DWORD metho
         SetLastError(errno == EINVAL ? ERROR_NEGATIVE_SEEK : WinErrorFromErrno(errno));
         return INVALID_SET_FILE_POINTER;
     }
-    if (distanceHigh) *distanceHigh = static_cast<LONG>(static_cast<UINT64>(pos) >> 32);
+    if (distanceHigh)
+        *distanceHigh = static_cast<LONG>(static_cast<UINT64>(pos) >> 32);
     SetLastError(ERROR_SUCCESS);
     return static_cast<DWORD>(static_cast<UINT64>(pos) & 0xFFFFFFFFu);
 }
@@ -199,17 +218,21 @@ DWORD GetFileSize(HANDLE h, DWORD* sizeHigh) {
         return INVALID_FILE_SIZE;
     }
     UINT64 size = static_cast<UINT64>(st.st_size);
-    if (sizeHigh) *sizeHigh = static_cast<DWORD>(size >> 32);
+    if (sizeHigh)
+        *sizeHigh = static_cast<DWORD>(size >> 32);
     SetLastError(ERROR_SUCCESS);
     return static_cast<DWORD>(size & 0xFFFFFFFFu);
 }
 
 BOOL GetFileTime(HANDLE h, FILETIME* creation, FILETIME* lastAccess, FILETIME* lastWrite) {
     struct statx sx;
-    if (::statx(static_cast<int>(h), "", AT_EMPTY_PATH, STATX_BASIC_STATS | STATX_BTIME, &sx) != 0) return fail(errno);
+    if (::statx(static_cast<int>(h), "", AT_EMPTY_PATH, STATX_BASIC_STATS | STATX_BTIME, &sx) != 0)
+        return fail(errno);
     FILETIME write = fromTimespec(sx.stx_mtime.tv_sec, sx.stx_mtime.tv_nsec);
-    if (lastWrite) *lastWrite = write;
-    if (lastAccess) *lastAccess = fromTimespec(sx.stx_atime.tv_sec, sx.stx_atime.tv_nsec);
+    if (lastWrite)
+        *lastWrite = write;
+    if (lastAccess)
+        *lastAccess = fromTimespec(sx.stx_atime.tv_sec, sx.stx_atime.tv_nsec);
     if (creation)
         *creation = (sx.stx_mask & STATX_BTIME) ? fromTimespec(sx.stx_btime.tv_sec, sx.stx_btime.tv_nsec) : write;
     return TRUE;
@@ -227,24 +250,30 @@ DWORD GetFileAttributes(const char* path) {
         return INVALID_FILE_ATTRIBUTES;
     }
     DWORD attrs = 0;
-    if (S_ISDIR(st.st_mode)) attrs |= FILE_ATTRIBUTE_DIRECTORY;
-    if (!(st.st_mode & S_IWUSR)) attrs |= FILE_ATTRIBUTE_READONLY;
+    if (S_ISDIR(st.st_mode))
+        attrs |= FILE_ATTRIBUTE_DIRECTORY;
+    if (!(st.st_mode & S_IWUSR))
+        attrs |= FILE_ATTRIBUTE_READONLY;
     return attrs ? attrs : FILE_ATTRIBUTE_NORMAL;
 }
 
 BOOL SetFileAttributes(const char* path, DWORD attributes) {
-    if (refusedEmpty(path)) return FALSE;
+    if (refusedEmpty(path))
+        return FALSE;
     std::string p = NormalizeSeparators(path);
     struct stat st;
-    if (::stat(p.c_str(), &st) != 0) return failPath(errno, p);
+    if (::stat(p.c_str(), &st) != 0)
+        return failPath(errno, p);
     mode_t mode = st.st_mode & 07777;
     mode = (attributes & FILE_ATTRIBUTE_READONLY) ? (mode & ~static_cast<mode_t>(0222)) : (mode | S_IWUSR);
-    if (mode != (st.st_mode & 07777) && ::chmod(p.c_str(), mode) != 0) return failPath(errno, p);
+    if (mode != (st.st_mode & 07777) && ::chmod(p.c_str(), mode) != 0)
+        return failPath(errno, p);
     return TRUE;
 }
 
 BOOL DeleteFile(const char* path) {
-    if (refusedEmpty(path)) return FALSE;
+    if (refusedEmpty(path))
+        return FALSE;
     std::string p = NormalizeSeparators(path);
     if (::unlink(p.c_str()) != 0) {
         // Deleting a folder as a file is refused as it is there.
@@ -264,7 +293,8 @@ BOOL MoveFile(const char* from, const char* to) {
     }
     std::string a = NormalizeSeparators(from);
     std::string b = NormalizeSeparators(to);
-    if (::renameat2(AT_FDCWD, a.c_str(), AT_FDCWD, b.c_str(), RENAME_NOREPLACE) == 0) return TRUE;
+    if (::renameat2(AT_FDCWD, a.c_str(), AT_FDCWD, b.c_str(), RENAME_NOREPLACE) == 0)
+        return TRUE;
     int err = errno;
     if (err == EEXIST) {
         SetLastError(ERROR_ALREADY_EXISTS);
@@ -274,7 +304,8 @@ BOOL MoveFile(const char* from, const char* to) {
         // A file system without the no-replace flag: link and unlink keep the
         // target safe the same way.
         if (::link(a.c_str(), b.c_str()) == 0) {
-            if (::unlink(a.c_str()) == 0) return TRUE;
+            if (::unlink(a.c_str()) == 0)
+                return TRUE;
             int e = errno;
             ::unlink(b.c_str());
             return fail(e);
@@ -289,9 +320,11 @@ BOOL MoveFile(const char* from, const char* to) {
 }
 
 BOOL CreateDirectory(const char* path) {
-    if (refusedEmpty(path)) return FALSE;
+    if (refusedEmpty(path))
+        return FALSE;
     std::string p = NormalizeSeparators(path);
-    while (p.size() > 1 && p.back() == '/') p.pop_back();
+    while (p.size() > 1 && p.back() == '/')
+        p.pop_back();
     if (::mkdir(p.c_str(), 0777) != 0) {
         if (errno == ENOENT) {
             SetLastError(ERROR_PATH_NOT_FOUND);
@@ -303,7 +336,8 @@ BOOL CreateDirectory(const char* path) {
 }
 
 BOOL CreateNewPrivateFile(const char* path) {
-    if (refusedEmpty(path)) return FALSE;
+    if (refusedEmpty(path))
+        return FALSE;
     std::string p = NormalizeSeparators(path);
     int fd = ::open(p.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
     if (fd < 0) {
@@ -337,34 +371,40 @@ std::string GetFullPathName(std::string_view path) {
     std::string p = NormalizeSeparators(path);
     if (p.front() != '/') {
         std::string cwd = GetCurrentDirectory();
-        if (cwd.empty()) return {};
+        if (cwd.empty())
+            return {};
         p = cwd + "/" + p;
     }
     std::vector<std::string> parts;
     std::string::size_type i = 0;
     while (i <= p.size()) {
         std::string::size_type j = p.find('/', i);
-        if (j == std::string::npos) j = p.size();
+        if (j == std::string::npos)
+            j = p.size();
         std::string part = p.substr(i, j - i);
         if (part == "..") {
-            if (!parts.empty()) parts.pop_back();
+            if (!parts.empty())
+                parts.pop_back();
         } else if (!part.empty() && part != ".") {
             parts.push_back(part);
         }
         i = j + 1;
     }
     std::string out;
-    for (const auto& part : parts) out += "/" + part;
+    for (const auto& part : parts)
+        out += "/" + part;
     // A trailing separator names a folder; keep it as Windows does.
-    if (out.empty() || p.back() == '/') out += "/";
+    if (out.empty() || p.back() == '/')
+        out += "/";
     return out;
 }
 
 std::string GetTempPath() {
     const char* dir = std::getenv("TMPDIR");
     std::string out = (dir && *dir) ? NormalizeSeparators(dir) : std::string("/tmp");
-    if (out.back() != '/') out += '/';
+    if (out.back() != '/')
+        out += '/';
     return out;
 }
 
-}  // namespace platform
+} // namespace platform

@@ -76,4 +76,4 @@ std::string GetCurrentDirectory();
 // TMPDIR, else /tmp, with a trailing '/'.
 std::string GetTempPath();
 
-}  // namespace platform
+} // namespace platform

@@ -38,4 +38,4 @@ void* LocalFree(void* block) {
     return nullptr;
 }
 
-}  // namespace platform
+} // namespace platform

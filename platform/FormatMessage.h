@@ -20,4 +20,4 @@ DWORD FormatMessageA(DWORD flags, const void* source, DWORD messageId, DWORD lan
                      va_list* arguments);
 void* LocalFree(void* block);
 
-}  // namespace platform
+} // namespace platform

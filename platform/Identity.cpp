@@ -29,7 +29,7 @@ BOOL copyOut(const std::string& name, char* buffer, DWORD* size, bool countNul) 
     return TRUE;
 }
 
-}  // namespace
+} // namespace
 
 BOOL GetUserNameA(char* buffer, DWORD* size) {
     struct passwd pw;
@@ -56,4 +56,4 @@ BOOL GetComputerNameA(char* buffer, DWORD* size) {
     return copyOut(name, buffer, size, false);
 }
 
-}  // namespace platform
+} // namespace platform

@@ -10,4 +10,4 @@ namespace platform {
 BOOL GetUserNameA(char* buffer, DWORD* size);
 BOOL GetComputerNameA(char* buffer, DWORD* size);
 
-}  // namespace platform
+} // namespace platform

@@ -5,9 +5,10 @@ namespace platform {
 std::string NormalizeSeparators(std::string_view path) {
     std::string out(path);
     for (char& c : out) {
-        if (c == '\\') c = '/';
+        if (c == '\\')
+            c = '/';
     }
     return out;
 }
 
-}  // namespace platform
+} // namespace platform

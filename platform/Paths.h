@@ -9,4 +9,4 @@ constexpr char kPathSeparator = '/';
 
 std::string NormalizeSeparators(std::string_view path);
 
-}  // namespace platform
+} // namespace platform

@@ -38,7 +38,8 @@ Store& store() {
 }
 
 std::string lower(std::string s) {
-    for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    for (char& c : s)
+        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
     return s;
 }
 
@@ -58,17 +59,21 @@ bool resolve(Store& s, HKEY key, const char* subKey, std::string& out) {
         out = root;
     } else {
         auto it = s.open.find(key);
-        if (it == s.open.end()) return false;
+        if (it == s.open.end())
+            return false;
         out = it->second.path;
     }
     std::string sub = subKey ? subKey : "";
     for (char& c : sub)
-        if (c == '/') c = '\\';
+        if (c == '/')
+            c = '\\';
     std::string::size_type i = 0;
     while (i < sub.size()) {
         std::string::size_type j = sub.find('\\', i);
-        if (j == std::string::npos) j = sub.size();
-        if (j > i) out += "\\" + lower(sub.substr(i, j - i));
+        if (j == std::string::npos)
+            j = sub.size();
+        if (j > i)
+            out += "\\" + lower(sub.substr(i, j - i));
         i = j + 1;
     }
     return true;
@@ -76,7 +81,8 @@ bool resolve(Store& s, HKEY key, const char* subKey, std::string& out) {
 
 const char* envEither(const char* lowerName, const char* upperName) {
     const char* v = std::getenv(lowerName);
-    if (!v || !*v) v = std::getenv(upperName);
+    if (!v || !*v)
+        v = std::getenv(upperName);
     return (v && *v) ? v : nullptr;
 }
 
@@ -84,11 +90,14 @@ const char* envEither(const char* lowerName, const char* upperName) {
 std::string hostPort(const char* url) {
     std::string s = url;
     std::string::size_type scheme = s.find("://");
-    if (scheme != std::string::npos) s.erase(0, scheme + 3);
+    if (scheme != std::string::npos)
+        s.erase(0, scheme + 3);
     std::string::size_type slash = s.find('/');
-    if (slash != std::string::npos) s.erase(slash);
+    if (slash != std::string::npos)
+        s.erase(slash);
     std::string::size_type at = s.rfind('@');
-    if (at != std::string::npos) s.erase(0, at + 1);
+    if (at != std::string::npos)
+        s.erase(0, at + 1);
     return s;
 }
 
@@ -99,13 +108,18 @@ std::string overrideList(const char* noProxy) {
     std::string::size_type i = 0;
     while (i <= s.size()) {
         std::string::size_type j = s.find(',', i);
-        if (j == std::string::npos) j = s.size();
+        if (j == std::string::npos)
+            j = s.size();
         std::string item = s.substr(i, j - i);
-        while (!item.empty() && std::isspace(static_cast<unsigned char>(item.front()))) item.erase(0, 1);
-        while (!item.empty() && std::isspace(static_cast<unsigned char>(item.back()))) item.pop_back();
+        while (!item.empty() && std::isspace(static_cast<unsigned char>(item.front())))
+            item.erase(0, 1);
+        while (!item.empty() && std::isspace(static_cast<unsigned char>(item.back())))
+            item.pop_back();
         if (!item.empty()) {
-            if (item.front() == '.') item.insert(0, "*");
-            if (!out.empty()) out += ';';
+            if (item.front() == '.')
+                item.insert(0, "*");
+            if (!out.empty())
+                out += ';';
             out += item;
         }
         i = j + 1;
@@ -132,16 +146,20 @@ bool proxyValue(const std::string& name, Value& out) {
         return true;
     }
     if (name == "proxyserver") {
-        if (!http && !https) return false;
+        if (!http && !https)
+            return false;
         std::string server;
-        if (http) server = "http=" + hostPort(http);
-        if (https) server += std::string(server.empty() ? "" : ";") + "https=" + hostPort(https);
+        if (http)
+            server = "http=" + hostPort(http);
+        if (https)
+            server += std::string(server.empty() ? "" : ";") + "https=" + hostPort(https);
         out = textValue(server);
         return true;
     }
     if (name == "proxyoverride") {
         const char* no = envEither("no_proxy", "NO_PROXY");
-        if (!no) return false;
+        if (!no)
+            return false;
         out = textValue(overrideList(no));
         return true;
     }
@@ -173,17 +191,20 @@ HKEY openHandle(Store& s, const std::string& path, DWORD access) {
     return h;
 }
 
-}  // namespace
+} // namespace
 
 LONG RegOpenKeyExA(HKEY key, const char* subKey, DWORD, DWORD samDesired, HKEY* result) {
-    if (!result) return static_cast<LONG>(ERROR_INVALID_PARAMETER);
+    if (!result)
+        return static_cast<LONG>(ERROR_INVALID_PARAMETER);
     *result = 0;
     Store& s = store();
     std::lock_guard<std::mutex> guard(s.lock);
     std::string path;
-    if (!resolve(s, key, subKey, path)) return static_cast<LONG>(ERROR_INVALID_HANDLE);
+    if (!resolve(s, key, subKey, path))
+        return static_cast<LONG>(ERROR_INVALID_HANDLE);
     if (!rootName(key) || path != rootName(key)) {
-        if (!exists(s, path)) return static_cast<LONG>(ERROR_FILE_NOT_FOUND);
+        if (!exists(s, path))
+            return static_cast<LONG>(ERROR_FILE_NOT_FOUND);
     }
     *result = openHandle(s, path, samDesired);
     return static_cast<LONG>(ERROR_SUCCESS);
@@ -191,18 +212,21 @@ LONG RegOpenKeyExA(HKEY key, const char* subKey, DWORD, DWORD samDesired, HKEY* 
 
 LONG RegCreateKeyExA(HKEY key, const char* subKey, DWORD, char*, DWORD, DWORD samDesired, const void*, HKEY* result,
                      DWORD* disposition) {
-    if (!result) return static_cast<LONG>(ERROR_INVALID_PARAMETER);
+    if (!result)
+        return static_cast<LONG>(ERROR_INVALID_PARAMETER);
     *result = 0;
     Store& s = store();
     std::lock_guard<std::mutex> guard(s.lock);
     std::string path;
-    if (!resolve(s, key, subKey, path)) return static_cast<LONG>(ERROR_INVALID_HANDLE);
+    if (!resolve(s, key, subKey, path))
+        return static_cast<LONG>(ERROR_INVALID_HANDLE);
     bool existed = exists(s, path) || (rootName(key) && path == rootName(key));
     // Every missing level comes into being, as a created key's parents do.
     for (std::string::size_type i = path.find('\\'); i != std::string::npos; i = path.find('\\', i + 1))
         s.keys[path.substr(0, i)];
     s.keys[path];
-    if (disposition) *disposition = existed ? REG_OPENED_EXISTING_KEY : REG_CREATED_NEW_KEY;
+    if (disposition)
+        *disposition = existed ? REG_OPENED_EXISTING_KEY : REG_CREATED_NEW_KEY;
     *result = openHandle(s, path, samDesired);
     return static_cast<LONG>(ERROR_SUCCESS);
 }
@@ -211,21 +235,26 @@ LONG RegQueryValueExA(HKEY key, const char* valueName, DWORD*, DWORD* type, BYTE
     Store& s = store();
     std::lock_guard<std::mutex> guard(s.lock);
     std::string path;
-    if (!resolve(s, key, nullptr, path)) return static_cast<LONG>(ERROR_INVALID_HANDLE);
+    if (!resolve(s, key, nullptr, path))
+        return static_cast<LONG>(ERROR_INVALID_HANDLE);
     std::string name = lower(valueName ? valueName : "");
     Value v;
     if (path == internetSettingsPath() && proxyValue(name, v)) {
         // The environment decides.
     } else {
         auto k = s.keys.find(path);
-        if (k == s.keys.end()) return static_cast<LONG>(ERROR_FILE_NOT_FOUND);
+        if (k == s.keys.end())
+            return static_cast<LONG>(ERROR_FILE_NOT_FOUND);
         auto it = k->second.find(name);
-        if (it == k->second.end()) return static_cast<LONG>(ERROR_FILE_NOT_FOUND);
+        if (it == k->second.end())
+            return static_cast<LONG>(ERROR_FILE_NOT_FOUND);
         v = it->second;
     }
-    if (type) *type = v.type;
+    if (type)
+        *type = v.type;
     DWORD need = static_cast<DWORD>(v.data.size());
-    if (!size) return static_cast<LONG>(data ? ERROR_INVALID_PARAMETER : ERROR_SUCCESS);
+    if (!size)
+        return static_cast<LONG>(data ? ERROR_INVALID_PARAMETER : ERROR_SUCCESS);
     if (!data) {
         *size = need;
         return static_cast<LONG>(ERROR_SUCCESS);
@@ -234,29 +263,36 @@ LONG RegQueryValueExA(HKEY key, const char* valueName, DWORD*, DWORD* type, BYTE
         *size = need;
         return static_cast<LONG>(ERROR_MORE_DATA);
     }
-    if (need) std::memcpy(data, v.data.data(), need);
+    if (need)
+        std::memcpy(data, v.data.data(), need);
     *size = need;
     return static_cast<LONG>(ERROR_SUCCESS);
 }
 
 LONG RegSetValueExA(HKEY key, const char* valueName, DWORD, DWORD type, const BYTE* data, DWORD size) {
-    if (!data && size) return static_cast<LONG>(ERROR_INVALID_PARAMETER);
+    if (!data && size)
+        return static_cast<LONG>(ERROR_INVALID_PARAMETER);
     Store& s = store();
     std::lock_guard<std::mutex> guard(s.lock);
-    if (rootName(key)) return static_cast<LONG>(ERROR_ACCESS_DENIED);
+    if (rootName(key))
+        return static_cast<LONG>(ERROR_ACCESS_DENIED);
     std::string path;
-    if (!resolve(s, key, nullptr, path)) return static_cast<LONG>(ERROR_INVALID_HANDLE);
+    if (!resolve(s, key, nullptr, path))
+        return static_cast<LONG>(ERROR_INVALID_HANDLE);
     // A key opened only for reading refuses writes, as Windows does.
-    if (!(s.open[key].access & KEY_SET_VALUE)) return static_cast<LONG>(ERROR_ACCESS_DENIED);
+    if (!(s.open[key].access & KEY_SET_VALUE))
+        return static_cast<LONG>(ERROR_ACCESS_DENIED);
     Value v;
     v.type = type;
-    if (size) v.data.assign(data, data + size);
+    if (size)
+        v.data.assign(data, data + size);
     s.keys[path][lower(valueName ? valueName : "")] = std::move(v);
     return static_cast<LONG>(ERROR_SUCCESS);
 }
 
 LONG RegCloseKey(HKEY key) {
-    if (rootName(key)) return static_cast<LONG>(ERROR_SUCCESS);
+    if (rootName(key))
+        return static_cast<LONG>(ERROR_SUCCESS);
     Store& s = store();
     std::lock_guard<std::mutex> guard(s.lock);
     return static_cast<LONG>(s.open.erase(key) ? ERROR_SUCCESS : ERROR_INVALID_HANDLE);
@@ -269,4 +305,4 @@ void RegResetForTest() {
     s.open.clear();
 }
 
-}  // namespace platform
+} // namespace platform

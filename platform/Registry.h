@@ -45,4 +45,4 @@ LONG RegCloseKey(HKEY key);
 // Empties the store (tests).
 void RegResetForTest();
 
-}  // namespace platform
+} // namespace platform

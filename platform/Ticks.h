@@ -9,4 +9,4 @@ DWORD GetTickCount();
 UINT64 GetTickCount64();
 void Sleep(DWORD milliseconds);
 
-}  // namespace platform
+} // namespace platform

@@ -8,8 +8,12 @@ namespace {
 thread_local DWORD t_lastError = ERROR_SUCCESS;
 }
 
-DWORD GetLastError() { return t_lastError; }
-void SetLastError(DWORD code) { t_lastError = code; }
+DWORD GetLastError() {
+    return t_lastError;
+}
+void SetLastError(DWORD code) {
+    t_lastError = code;
+}
 
 DWORD WinErrorFromErrno(int err) {
     switch (err) {
@@ -100,8 +104,7 @@ std::string WinErrorText(DWORD code) {
     case ERROR_TOO_MANY_OPEN_FILES: return "The system cannot open the file.";
     case ERROR_ACCESS_DENIED: return "Access is denied.";
     case ERROR_INVALID_HANDLE: return "The handle is invalid.";
-    case ERROR_NOT_ENOUGH_MEMORY:
-        return "Not enough storage is available to process this command.";
+    case ERROR_NOT_ENOUGH_MEMORY: return "Not enough storage is available to process this command.";
     case ERROR_OUTOFMEMORY: return "Not enough storage is available to complete this operation.";
     case ERROR_NOT_READY: return "The device is not ready.";
     case ERROR_WRITE_FAULT: return "The system cannot write to the specified device.";
@@ -118,8 +121,7 @@ std::string WinErrorText(DWORD code) {
     case ERROR_DISK_FULL: return "There is not enough space on the disk.";
     case ERROR_INSUFFICIENT_BUFFER: return "The data area passed to a system call is too small.";
     case ERROR_INVALID_NAME: return "The filename, directory name, or volume label syntax is incorrect.";
-    case ERROR_NEGATIVE_SEEK:
-        return "An attempt was made to move the file pointer before the beginning of the file.";
+    case ERROR_NEGATIVE_SEEK: return "An attempt was made to move the file pointer before the beginning of the file.";
     case ERROR_DIR_NOT_EMPTY: return "The directory is not empty.";
     case ERROR_BUSY: return "The requested resource is in use.";
     case ERROR_ALREADY_EXISTS: return "Cannot create a file when that file already exists.";
@@ -133,7 +135,8 @@ std::string WinErrorText(DWORD code) {
     case WSAEINVAL: return "An invalid argument was supplied.";
     case WSAEWOULDBLOCK: return "A non-blocking socket operation could not be completed immediately.";
     case WSAEINPROGRESS: return "A blocking operation is currently executing.";
-    case WSAEALREADY: return "An operation was attempted on a non-blocking socket that already had an operation in progress.";
+    case WSAEALREADY:
+        return "An operation was attempted on a non-blocking socket that already had an operation in progress.";
     case WSAENOTSOCK: return "An operation was attempted on something that is not a socket.";
     case WSAEMSGSIZE: return "A message sent on a datagram socket was larger than the internal message buffer.";
     case WSAEADDRINUSE: return "Only one usage of each socket address is normally permitted.";
@@ -142,11 +145,15 @@ std::string WinErrorText(DWORD code) {
     case WSAENETUNREACH: return "A socket operation was attempted to an unreachable network.";
     case WSAECONNABORTED: return "An established connection was aborted by the software in your host machine.";
     case WSAECONNRESET: return "An existing connection was forcibly closed by the remote host.";
-    case WSAENOBUFS: return "An operation on a socket could not be performed because the system lacked sufficient buffer space.";
+    case WSAENOBUFS:
+        return "An operation on a socket could not be performed because the system lacked sufficient buffer space.";
     case WSAEISCONN: return "A connect request was made on an already connected socket.";
     case WSAENOTCONN: return "A request to send or receive data was disallowed because the socket is not connected.";
-    case WSAESHUTDOWN: return "A request to send or receive data was disallowed because the socket had already been shut down.";
-    case WSAETIMEDOUT: return "A connection attempt failed because the connected party did not properly respond after a period of time.";
+    case WSAESHUTDOWN:
+        return "A request to send or receive data was disallowed because the socket had already been shut down.";
+    case WSAETIMEDOUT:
+        return "A connection attempt failed because the connected party did not properly respond after a period of "
+               "time.";
     case WSAECONNREFUSED: return "No connection could be made because the target machine actively refused it.";
     case WSAEHOSTUNREACH: return "A socket operation was attempted to an unreachable host.";
     case WSAHOST_NOT_FOUND: return "No such host is known.";
@@ -158,4 +165,4 @@ std::string WinErrorText(DWORD code) {
     }
 }
 
-}  // namespace platform
+} // namespace platform

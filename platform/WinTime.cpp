@@ -11,9 +11,11 @@ std::atomic<INT64> g_clockOverrideMs{0};
 
 constexpr INT64 kTicksPerMs = 10000;
 
-INT64 floorDiv(INT64 a, INT64 b) { return a / b - ((a % b != 0) && ((a < 0) != (b < 0))); }
+INT64 floorDiv(INT64 a, INT64 b) {
+    return a / b - ((a % b != 0) && ((a < 0) != (b < 0)));
+}
 
-}  // namespace
+} // namespace
 
 INT64 DaysFromCivil(INT64 y, unsigned m, unsigned d) {
     y -= m <= 2;
@@ -38,7 +40,9 @@ void CivilFromDays(INT64 z, INT64& y, unsigned& m, unsigned& d) {
 
 namespace {
 
-bool isLeap(INT64 y) { return (y % 4 == 0 && y % 100 != 0) || y % 400 == 0; }
+bool isLeap(INT64 y) {
+    return (y % 4 == 0 && y % 100 != 0) || y % 400 == 0;
+}
 
 unsigned daysInMonth(INT64 y, unsigned m) {
     static const unsigned kDays[12] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
@@ -65,21 +69,25 @@ void fillSystemTime(INT64 unixMs, SYSTEMTIME* out) {
 // Offset east of UTC in seconds in force at a Unix time.
 long offsetAt(time_t t, bool* isDst = nullptr) {
     tm local{};
-    if (!localtime_r(&t, &local)) return 0;
-    if (isDst) *isDst = local.tm_isdst > 0;
+    if (!localtime_r(&t, &local))
+        return 0;
+    if (isDst)
+        *isDst = local.tm_isdst > 0;
     return local.tm_gmtoff;
 }
 
 void copyZoneName(const char* name, char16_t (&out)[32]) {
     std::memset(out, 0, sizeof out);
-    for (int i = 0; name && name[i] && i < 31; ++i) out[i] = static_cast<unsigned char>(name[i]);
+    for (int i = 0; name && name[i] && i < 31; ++i)
+        out[i] = static_cast<unsigned char>(name[i]);
 }
 
-}  // namespace
+} // namespace
 
 INT64 CurrentUnixTimeMs() {
     const INT64 pinned = g_clockOverrideMs.load(std::memory_order_relaxed);
-    if (pinned != 0) return pinned;
+    if (pinned != 0)
+        return pinned;
     timespec ts{};
     clock_gettime(CLOCK_REALTIME, &ts);
     return static_cast<INT64>(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000;
@@ -89,7 +97,9 @@ void SetClockOverrideForTest(INT64 unixTimeMs) {
     g_clockOverrideMs.store(unixTimeMs, std::memory_order_relaxed);
 }
 
-void GetSystemTime(SYSTEMTIME* out) { fillSystemTime(CurrentUnixTimeMs(), out); }
+void GetSystemTime(SYSTEMTIME* out) {
+    fillSystemTime(CurrentUnixTimeMs(), out);
+}
 
 void GetLocalTime(SYSTEMTIME* out) {
     const INT64 nowMs = CurrentUnixTimeMs();
@@ -103,9 +113,9 @@ void GetSystemTimeAsFileTime(FILETIME* out) {
 
 BOOL SystemTimeToFileTime(const SYSTEMTIME* in, FILETIME* out) {
     *out = FileTimeFromTicks(0);
-    if (in->wYear < 1601 || in->wYear > 30827 || in->wMonth < 1 || in->wMonth > 12 ||
-        in->wDay < 1 || in->wDay > daysInMonth(in->wYear, in->wMonth) || in->wHour > 23 ||
-        in->wMinute > 59 || in->wSecond > 59 || in->wMilliseconds > 999)
+    if (in->wYear < 1601 || in->wYear > 30827 || in->wMonth < 1 || in->wMonth > 12 || in->wDay < 1 ||
+        in->wDay > daysInMonth(in->wYear, in->wMonth) || in->wHour > 23 || in->wMinute > 59 || in->wSecond > 59 ||
+        in->wMilliseconds > 999)
         return FALSE;
     const INT64 days = DaysFromCivil(in->wYear, in->wMonth, in->wDay);
     const INT64 seconds = days * 86400 + in->wHour * 3600 + in->wMinute * 60 + in->wSecond;
@@ -115,7 +125,8 @@ BOOL SystemTimeToFileTime(const SYSTEMTIME* in, FILETIME* out) {
 
 BOOL FileTimeToSystemTime(const FILETIME* in, SYSTEMTIME* out) {
     const INT64 ticks = FileTimeToTicks(*in);
-    if (ticks < 0) return FALSE;
+    if (ticks < 0)
+        return FALSE;
     fillSystemTime(floorDiv(ticks - kFileTimeUnixEpoch, kTicksPerMs), out);
     return TRUE;
 }
@@ -159,8 +170,9 @@ DWORD GetTimeZoneInformation(TIME_ZONE_INFORMATION* out) {
     out->DaylightBias = hasDaylight ? static_cast<LONG>(-(daylightOffset - standardOffset) / 60) : 0;
     copyZoneName(tzname[0], out->StandardName);
     copyZoneName(tzname[1], out->DaylightName);
-    if (!hasDaylight) return TIME_ZONE_ID_UNKNOWN;
+    if (!hasDaylight)
+        return TIME_ZONE_ID_UNKNOWN;
     return nowDst ? TIME_ZONE_ID_DAYLIGHT : TIME_ZONE_ID_STANDARD;
 }
 
-}  // namespace platform
+} // namespace platform

@@ -82,4 +82,4 @@ INT64 CurrentUnixTimeMs();
 // Tests pin the clock to a fixed instant; 0 returns to the real clock.
 void SetClockOverrideForTest(INT64 unixTimeMs);
 
-}  // namespace platform
+} // namespace platform

@@ -7,18 +7,15 @@
 
 using namespace charts;
 
-C2DBarGraph::C2DBarGraph(int x, int y, int cx, int cy)
-    : CSeriesGraph(x, y, cx, cy, QStringLiteral("Arial")) {}
+C2DBarGraph::C2DBarGraph(int x, int y, int cx, int cy) : CSeriesGraph(x, y, cx, cy, QStringLiteral("Arial")) {}
 
 SeriesLayout C2DBarGraph::Layout() const {
-    const bool wideStart = m_bAnimOn == 1 && (m_nAnimKind == kBarGrowSeries ||
-                                              m_nAnimKind == kBarFadeSegments ||
+    const bool wideStart = m_bAnimOn == 1 && (m_nAnimKind == kBarGrowSeries || m_nAnimKind == kBarFadeSegments ||
                                               m_nAnimKind == kBarFadeSeries);
     return BarLayout(m_plot, m_nSegments, m_nSeries, wideStart);
 }
 
-void C2DBarGraph::DrawGroups(QPainter& p, const SeriesLayout& l, const ShowFn& show,
-                             const LabelFn& label) const {
+void C2DBarGraph::DrawGroups(QPainter& p, const SeriesLayout& l, const ShowFn& show, const LabelFn& label) const {
     const int most = MaxValue();
     const std::vector<QString> shown = FitSegmentLabels(m_plot, l, m_nSeries, GroupPitch(l, m_nSeries), Segments());
     m_labelBoxes.clear();
@@ -31,7 +28,8 @@ void C2DBarGraph::DrawGroups(QPainter& p, const SeriesLayout& l, const ShowFn& s
             const Show how = show(k, series.index);
             if (how != Show::Hidden) {
                 int h = BarHeight(series.values[k - 1], most, l);
-                if (how == Show::Grown) h = GrownHeight(h, m_nAnimPercent);
+                if (how == Show::Grown)
+                    h = GrownHeight(h, m_nAnimPercent);
                 DrawOutlinedRect(p, {x, l.yb - h, x + l.w, l.yb}, ToQColor(series.colour));
             }
             x += series.index < m_nSeries ? l.w + l.g : l.w;
@@ -49,22 +47,25 @@ void C2DBarGraph::Draw(QImage& surface) const {
         DrawAnimated(p, surface);
         return;
     }
-    if (m_bAnimOn != 0 || m_nSegments < 1 || m_nSeries < 1) return;
+    if (m_bAnimOn != 0 || m_nSegments < 1 || m_nSeries < 1)
+        return;
     const SeriesLayout l = Layout();
     DrawAxisNumbers(p, m_plot, l, MaxValue(), m_axisFont, m_crText);
-    DrawGroups(p, l, [](int, int) { return Show::Full; }, [](int) { return true; });
+    DrawGroups(
+        p, l, [](int, int) { return Show::Full; }, [](int) { return true; });
 }
 
 void C2DBarGraph::DrawAnimated(QPainter& p, const QImage& surface) const {
     switch (m_nAnimKind) {
-        case kBarGrowAll:
-        case kBarGrowSegments:
-        case kBarGrowSeries:
-        case kBarFadeSegments:
-        case kBarFadeSeries: break;
-        default: return;
+    case kBarGrowAll:
+    case kBarGrowSegments:
+    case kBarGrowSeries:
+    case kBarFadeSegments:
+    case kBarFadeSeries: break;
+    default: return;
     }
-    if (m_nSegments < 1 || m_nSeries < 1) return;
+    if (m_nSegments < 1 || m_nSeries < 1)
+        return;
     const SeriesLayout l = Layout();
     DrawAxisNumbers(p, m_plot, l, MaxValue(), m_axisFont, m_crText);
     // Which part is complete, which one is growing or fading in; later ones stay hidden.
@@ -73,35 +74,41 @@ void C2DBarGraph::DrawAnimated(QPainter& p, const QImage& surface) const {
     };
     auto all = [](int) { return true; };
     switch (m_nAnimKind) {
-        case kBarGrowAll:
-            DrawGroups(p, l, [](int, int) { return Show::Grown; }, all);
-            break;
-        case kBarGrowSegments:
-            DrawGroups(p, l, [&](int k, int) { return stage(k, m_nSegmentsShown); },
-                       [&](int k) { return k <= m_nSegmentsShown + 1; });
-            break;
-        case kBarGrowSeries:
-            DrawGroups(p, l, [&](int, int j) { return stage(j, m_nSeriesShown); }, all);
-            break;
-        case kBarFadeSegments: {
-            const int done = m_nHighlightSegment;
-            DrawGroups(p, l, [&](int k, int) { return k <= done ? Show::Full : Show::Hidden; },
-                       [&](int k) { return k <= done; });
-            FadeIn(p, surface, m_plot, m_nAnimPercent, [&](QPainter& fp) {
-                DrawGroups(fp, l, [&](int k, int) { return k == done + 1 ? Show::Full : Show::Hidden; },
-                           [&](int k) { return k == done + 1; });
-            });
-            break;
-        }
-        case kBarFadeSeries: {
-            const int done = m_nHighlightSeries;
-            DrawGroups(p, l, [&](int, int j) { return j <= done ? Show::Full : Show::Hidden; }, all);
-            FadeIn(p, surface, m_plot, m_nAnimPercent, [&](QPainter& fp) {
-                DrawGroups(fp, l, [&](int, int j) { return j == done + 1 ? Show::Full : Show::Hidden; },
-                           [](int) { return false; });
-            });
-            break;
-        }
+    case kBarGrowAll:
+        DrawGroups(
+            p, l, [](int, int) { return Show::Grown; }, all);
+        break;
+    case kBarGrowSegments:
+        DrawGroups(
+            p, l, [&](int k, int) { return stage(k, m_nSegmentsShown); },
+            [&](int k) { return k <= m_nSegmentsShown + 1; });
+        break;
+    case kBarGrowSeries:
+        DrawGroups(
+            p, l, [&](int, int j) { return stage(j, m_nSeriesShown); }, all);
+        break;
+    case kBarFadeSegments: {
+        const int done = m_nHighlightSegment;
+        DrawGroups(
+            p, l, [&](int k, int) { return k <= done ? Show::Full : Show::Hidden; }, [&](int k) { return k <= done; });
+        FadeIn(p, surface, m_plot, m_nAnimPercent, [&](QPainter& fp) {
+            DrawGroups(
+                fp, l, [&](int k, int) { return k == done + 1 ? Show::Full : Show::Hidden; },
+                [&](int k) { return k == done + 1; });
+        });
+        break;
+    }
+    case kBarFadeSeries: {
+        const int done = m_nHighlightSeries;
+        DrawGroups(
+            p, l, [&](int, int j) { return j <= done ? Show::Full : Show::Hidden; }, all);
+        FadeIn(p, surface, m_plot, m_nAnimPercent, [&](QPainter& fp) {
+            DrawGroups(
+                fp, l, [&](int, int j) { return j == done + 1 ? Show::Full : Show::Hidden; },
+                [](int) { return false; });
+        });
+        break;
+    }
     }
 }
 
@@ -109,12 +116,12 @@ bool C2DBarGraph::SetAnimation(int on, int kind) {
     StartAnimation(on, kind);
     if (on == 1) {
         switch (kind) {
-            case kBarGrowAll:
-            case kBarGrowSegments: m_nSegmentsShown = 0; break;
-            case kBarGrowSeries: m_nSeriesShown = 0; break;
-            case kBarFadeSegments: m_nHighlightSegment = 0; break;
-            case kBarFadeSeries: m_nHighlightSeries = 0; break;
-            default: break;
+        case kBarGrowAll:
+        case kBarGrowSegments: m_nSegmentsShown = 0; break;
+        case kBarGrowSeries: m_nSeriesShown = 0; break;
+        case kBarFadeSegments: m_nHighlightSegment = 0; break;
+        case kBarFadeSeries: m_nHighlightSeries = 0; break;
+        default: break;
         }
     }
     return true;
@@ -122,17 +129,18 @@ bool C2DBarGraph::SetAnimation(int on, int kind) {
 
 int C2DBarGraph::CompletedParts() const {
     switch (m_nAnimKind) {
-        case kBarGrowSegments: return m_nSegmentsShown;
-        case kBarGrowSeries: return m_nSeriesShown;
-        case kBarFadeSegments: return m_nHighlightSegment;
-        case kBarFadeSeries: return m_nHighlightSeries;
-        default: return 0;
+    case kBarGrowSegments: return m_nSegmentsShown;
+    case kBarGrowSeries: return m_nSeriesShown;
+    case kBarFadeSegments: return m_nHighlightSegment;
+    case kBarFadeSeries: return m_nHighlightSeries;
+    default: return 0;
     }
 }
 
 void C2DBarGraph::StepGrowing(int& shown, int count) {
     if (m_nAnimPercent >= 100) {
-        if (!m_bHolding) ++shown;
+        if (!m_bHolding)
+            ++shown;
         if (shown >= count) {
             m_bHolding = 1;
             ++m_nHoldTicks;
@@ -147,28 +155,33 @@ void C2DBarGraph::StepGrowing(int& shown, int count) {
             m_nAnimPercent = 0;
         }
     }
-    if (!m_bHolding) m_nAnimPercent += 2;
+    if (!m_bHolding)
+        m_nAnimPercent += 2;
 }
 
 void C2DBarGraph::StepFading(int& shown, int count) {
     if (m_nAnimPercent >= 100) {
-        if (++shown >= count) shown = 0;
+        if (++shown >= count)
+            shown = 0;
         m_nAnimPercent = 0;
     }
     m_nAnimPercent += 2;
 }
 
 void C2DBarGraph::StepAnimation() {
-    if (m_bAnimOn != 1) return;
+    if (m_bAnimOn != 1)
+        return;
     switch (m_nAnimKind) {
-        case kBarGrowAll:
-            if (m_nAnimPercent >= 100 && HoldFinished()) m_nAnimPercent = 0;
-            if (!m_bHolding) ++m_nAnimPercent;
-            break;
-        case kBarGrowSegments: StepGrowing(m_nSegmentsShown, m_nSegments); break;
-        case kBarGrowSeries: StepGrowing(m_nSeriesShown, m_nSeries); break;
-        case kBarFadeSegments: StepFading(m_nHighlightSegment, m_nSegments); break;
-        case kBarFadeSeries: StepFading(m_nHighlightSeries, m_nSeries); break;
-        default: break;
+    case kBarGrowAll:
+        if (m_nAnimPercent >= 100 && HoldFinished())
+            m_nAnimPercent = 0;
+        if (!m_bHolding)
+            ++m_nAnimPercent;
+        break;
+    case kBarGrowSegments: StepGrowing(m_nSegmentsShown, m_nSegments); break;
+    case kBarGrowSeries: StepGrowing(m_nSeriesShown, m_nSeries); break;
+    case kBarFadeSegments: StepFading(m_nHighlightSegment, m_nSegments); break;
+    case kBarFadeSeries: StepFading(m_nHighlightSeries, m_nSeries); break;
+    default: break;
     }
 }

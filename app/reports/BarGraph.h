@@ -29,8 +29,7 @@ private:
     using ShowFn = std::function<Show(int segment, int series)>;
     using LabelFn = std::function<bool(int segment)>;
 
-    void DrawGroups(QPainter& p, const charts::SeriesLayout& layout, const ShowFn& show,
-                    const LabelFn& label) const;
+    void DrawGroups(QPainter& p, const charts::SeriesLayout& layout, const ShowFn& show, const LabelFn& label) const;
     void DrawAnimated(QPainter& p, const QImage& surface) const;
     void StepGrowing(int& shown, int count);
     void StepFading(int& shown, int count);

@@ -10,14 +10,15 @@ namespace charts {
 namespace {
 
 constexpr COLORREF kChartColors[] = {
-    Rgb(0, 128, 128), Rgb(0, 0, 0),       Rgb(0, 0, 255),     Rgb(0, 255, 255),
-    Rgb(255, 0, 255), Rgb(255, 215, 0),   Rgb(0, 128, 0),     Rgb(0, 0, 128),
-    Rgb(255, 165, 0), Rgb(255, 192, 203), Rgb(128, 0, 128),   Rgb(0, 255, 255),
-    Rgb(238, 130, 238), Rgb(255, 255, 255),
+    Rgb(0, 128, 128), Rgb(0, 0, 0),     Rgb(0, 0, 255),     Rgb(0, 255, 255),   Rgb(255, 0, 255),
+    Rgb(255, 215, 0), Rgb(0, 128, 0),   Rgb(0, 0, 128),     Rgb(255, 165, 0),   Rgb(255, 192, 203),
+    Rgb(128, 0, 128), Rgb(0, 255, 255), Rgb(238, 130, 238), Rgb(255, 255, 255),
 };
 
 // Label fonts are sized as if one segment were two, so a lone label is not huge.
-int LabelSegments(int n) { return n == 1 ? 2 : n; }
+int LabelSegments(int n) {
+    return n == 1 ? 2 : n;
+}
 
 SeriesLayout CommonLayout(const PlotRect& plot, int L, int n) {
     SeriesLayout l;
@@ -36,7 +37,7 @@ int GroupWidth(const SeriesLayout& l, int n, int s) {
     return Trunc((l.L - (n - 1) * l.G + (s - 1) * n * l.g) / static_cast<double>(n));
 }
 
-}  // namespace
+} // namespace
 
 COLORREF GetChartColor(int index) {
     if (index >= 1 && index <= static_cast<int>(std::size(kChartColors))) {
@@ -46,8 +47,10 @@ COLORREF GetChartColor(int index) {
 }
 
 Rect AdjustWindowRect(Rect r) {
-    if (r.Width() < kMinWindowSide) r.right = r.left + kMinWindowSide;
-    if (r.Height() < kMinWindowSide) r.bottom = r.top + kMinWindowSide;
+    if (r.Width() < kMinWindowSide)
+        r.right = r.left + kMinWindowSide;
+    if (r.Height() < kMinWindowSide)
+        r.bottom = r.top + kMinWindowSide;
     return r;
 }
 
@@ -62,10 +65,10 @@ FontSize SubtitleFontSize(Size window) {
 bool GraphPlotRect(int type, Size window, PlotRect* plot) {
     double width = 0;
     switch (type) {
-        case kBarGraph:
-        case kLineGraph: width = 0.7; break;
-        case kPieGraph: width = 0.5; break;
-        default: return false;
+    case kBarGraph:
+    case kLineGraph: width = 0.7; break;
+    case kPieGraph: width = 0.5; break;
+    default: return false;
     }
     plot->origin = {Part(window.cx, 0.05), Part(window.cy, 0.35)};
     plot->size = {Part(window.cx, width), Part(window.cy, 0.5)};
@@ -75,10 +78,10 @@ bool GraphPlotRect(int type, Size window, PlotRect* plot) {
 Rect PaintPlotRect(int type, Size window) {
     double fraction = 0;
     switch (type) {
-        case kBarGraph:
-        case kLineGraph: fraction = 0.6; break;
-        case kPieGraph: fraction = 0.5; break;
-        default: return {};
+    case kBarGraph:
+    case kLineGraph: fraction = 0.6; break;
+    case kPieGraph: fraction = 0.5; break;
+    default: return {};
     }
     const int left = Part(window.cx, 0.05);
     const int top = Part(window.cy, 0.35);
@@ -126,8 +129,7 @@ SeriesLayout BarLayout(const PlotRect& plot, int n, int s, bool wideStart) {
     assert(n >= 1 && s >= 1);
     SeriesLayout l = CommonLayout(plot, Part(plot.size.cx, 0.6), n);
     l.g = Trunc(l.G / 8.0 + 0.5);
-    l.F = std::min(Trunc(static_cast<double>(l.L) / LabelSegments(n) * 0.38 + 0.5),
-                   kMaxLabelFontHeight);
+    l.F = std::min(Trunc(static_cast<double>(l.L) / LabelSegments(n) * 0.38 + 0.5), kMaxLabelFontHeight);
     l.B = GroupWidth(l, n, s);
     l.w = Trunc((l.B - (s - 1) * l.g) / static_cast<double>(s));
     l.startX = l.x0 + ((n == 1 && !wideStart) ? 2 * l.g : 4 * l.g);
@@ -139,8 +141,7 @@ SeriesLayout LineLayout(const PlotRect& plot, int n, int s) {
     assert(n >= 1 && s >= 1);
     SeriesLayout l = CommonLayout(plot, Part(plot.size.cx, 0.65), n);
     l.g = Trunc(l.G / 8.0);
-    l.F = std::min(Trunc(static_cast<double>(l.L) / LabelSegments(n) * 0.38 + 0.25),
-                   kMaxLabelFontHeight);
+    l.F = std::min(Trunc(static_cast<double>(l.L) / LabelSegments(n) * 0.38 + 0.25), kMaxLabelFontHeight);
     l.B = GroupWidth(l, n, s);
     l.startX = l.x0 + (n == 1 ? 2 * l.g : 4 * l.g);
     l.zeroY = Part(plot.size.cy, 0.93) + plot.origin.y;
@@ -163,7 +164,8 @@ Point SegmentLabelPoint(const PlotRect& plot, const SeriesLayout& layout, int s,
 }
 
 int BarHeight(int v, int maxValue, const SeriesLayout& layout) {
-    if (maxValue <= 0) return 0;
+    if (maxValue <= 0)
+        return 0;
     return Trunc(static_cast<double>(v) / maxValue * layout.K);
 }
 
@@ -188,8 +190,7 @@ LegendLayout Legend(const PlotRect& plot, const LegendShape& shape, int rows, in
     const int H = plot.size.cy;
     const int t = (H - rows * rowHeight) / 2;
     LegendLayout l;
-    l.box = {Part(W, shape.boxLeft) + X, Y + t, Part(W, shape.boxRight) + X,
-             Y + Trunc((rows + 0.5) * rowHeight + t)};
+    l.box = {Part(W, shape.boxLeft) + X, Y + t, Part(W, shape.boxRight) + X, Y + Trunc((rows + 0.5) * rowHeight + t)};
     l.firstRow = {Part(W, shape.rowLeft) + X, Y + Part(H, 0.014) + t};
     l.swatchTop = Part(H, shape.swatchTop) / 2;
     l.swatchBottom = Part(H, 0.075);
@@ -220,4 +221,4 @@ double PieSweepAngle(int percent, int totalPercent) {
     return percent * (totalPercent / 100.0 * kTwoPi) / 100.0;
 }
 
-}  // namespace charts
+} // namespace charts

@@ -12,9 +12,15 @@ using COLORREF = std::uint32_t;
 constexpr COLORREF Rgb(int r, int g, int b) {
     return static_cast<COLORREF>((r & 0xff) | ((g & 0xff) << 8) | ((b & 0xff) << 16));
 }
-constexpr int RedOf(COLORREF c) { return static_cast<int>(c & 0xff); }
-constexpr int GreenOf(COLORREF c) { return static_cast<int>((c >> 8) & 0xff); }
-constexpr int BlueOf(COLORREF c) { return static_cast<int>((c >> 16) & 0xff); }
+constexpr int RedOf(COLORREF c) {
+    return static_cast<int>(c & 0xff);
+}
+constexpr int GreenOf(COLORREF c) {
+    return static_cast<int>((c >> 8) & 0xff);
+}
+constexpr int BlueOf(COLORREF c) {
+    return static_cast<int>((c >> 16) & 0xff);
+}
 
 // Series colour number `index` (1-based); outside the table the index itself.
 COLORREF GetChartColor(int index);
@@ -36,7 +42,7 @@ enum AnimationKind {
 };
 
 constexpr int kMinWindowSide = 200;
-constexpr int kHoldTicks = 21;  // ticks a finished picture is held before it restarts
+constexpr int kHoldTicks = 21; // ticks a finished picture is held before it restarts
 constexpr int kMaxLabelFontHeight = 30;
 
 struct Point {
@@ -60,13 +66,17 @@ struct Rect {
     friend bool operator==(const Rect&, const Rect&) = default;
 };
 struct PlotRect {
-    Point origin;  // X, Y
-    Size size;     // W, H
+    Point origin; // X, Y
+    Size size;    // W, H
     friend bool operator==(const PlotRect&, const PlotRect&) = default;
 };
 
-inline int Trunc(double v) { return static_cast<int>(v); }
-inline int Part(int size, double fraction) { return Trunc(size * fraction); }
+inline int Trunc(double v) {
+    return static_cast<int>(v);
+}
+inline int Part(int size, double fraction) {
+    return Trunc(size * fraction);
+}
 
 // ---- chart window -------------------------------------------------------
 
@@ -75,7 +85,7 @@ Rect AdjustWindowRect(Rect requested);
 
 struct FontSize {
     int height = 0;
-    int width = 0;  // 0: the face's own width
+    int width = 0; // 0: the face's own width
 };
 FontSize TitleFontSize(Size window);
 FontSize SubtitleFontSize(Size window);
@@ -99,7 +109,7 @@ TitleLayout TitlePositions(Size window, bool gradient);
 // ---- axes and series layout of the bar and line graphs ---------------------
 
 struct AxesGeometry {
-    Point origin;  // (x0, y0)
+    Point origin; // (x0, y0)
     Point horizontalEnd;
     Point horizontalArrowUp;
     Point horizontalArrowDown;
@@ -110,18 +120,18 @@ struct AxesGeometry {
 AxesGeometry Axes(const PlotRect& plot);
 
 struct SeriesLayout {
-    int L = 0;       // axis run the groups use
-    int G = 0;       // gap between groups
-    int g = 0;       // gap between bars (or points) of a group
-    int F = 0;       // segment label font height
-    int B = 0;       // group width
-    int w = 0;       // bar width (bar graph only)
-    int x0 = 0;      // vertical axis
-    int y0 = 0;      // horizontal axis
-    int startX = 0;  // left edge of the first group
-    int yb = 0;      // bar baseline
-    int zeroY = 0;   // line graph: height of the value 0
-    int K = 0;       // height of the largest value
+    int L = 0;      // axis run the groups use
+    int G = 0;      // gap between groups
+    int g = 0;      // gap between bars (or points) of a group
+    int F = 0;      // segment label font height
+    int B = 0;      // group width
+    int w = 0;      // bar width (bar graph only)
+    int x0 = 0;     // vertical axis
+    int y0 = 0;     // horizontal axis
+    int startX = 0; // left edge of the first group
+    int yb = 0;     // bar baseline
+    int zeroY = 0;  // line graph: height of the value 0
+    int K = 0;      // height of the largest value
 };
 // n segments and s series, both at least 1. `wideStart` puts the first group
 // at x0 + 4g even for one segment (the animated bar kinds do this).
@@ -147,7 +157,9 @@ inline int GroupPitch(const SeriesLayout& layout, int s) {
 // Height of a bar of value v under the largest value M (0 when M is 0).
 int BarHeight(int v, int maxValue, const SeriesLayout& layout);
 // The grown part of a bar of full height h at animation progress P.
-inline int GrownHeight(int h, int percent) { return h * percent / 100; }
+inline int GrownHeight(int h, int percent) {
+    return h * percent / 100;
+}
 // Where the line of a series passes over segment k (1-based).
 Point LinePoint(const SeriesLayout& layout, int k, int v, int maxValue);
 // End of a trace that has covered `fraction` of the piece from `from` to `to`.
@@ -168,10 +180,10 @@ constexpr LegendShape kPieLegend{1.1, 1.75, 1.15, 0.05, 0.1};
 struct LegendLayout {
     Rect box;
     Point firstRow;
-    int swatchTop = 0;     // below the row point
-    int swatchBottom = 0;  // below the row point
+    int swatchTop = 0;    // below the row point
+    int swatchBottom = 0; // below the row point
     int swatchWidth = 0;
-    int textOffset = 0;    // right of the row point
+    int textOffset = 0; // right of the row point
 };
 LegendLayout Legend(const PlotRect& plot, const LegendShape& shape, int rows, int rowHeight);
 
@@ -186,4 +198,4 @@ Point PieStartPoint(const PlotRect& plot);
 // Sweep angle of the pie animation at progress P of slices totalling `totalPercent`.
 double PieSweepAngle(int percent, int totalPercent);
 
-}  // namespace charts
+} // namespace charts

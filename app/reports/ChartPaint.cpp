@@ -22,10 +22,12 @@ QFont MakeChartFont(const QString& family, int height, int width) {
     font.setPixelSize(height);
     // The height is the whole cell, while a pixel size is the em alone.
     const int cell = QFontMetrics(font).height();
-    if (cell > height) font.setPixelSize(std::max(1, height * height / cell));
+    if (cell > height)
+        font.setPixelSize(std::max(1, height * height / cell));
     if (width > 0) {
         const int average = QFontMetrics(font).averageCharWidth();
-        if (average > 0) font.setStretch(std::clamp(width * 100 / average, 1, 4000));
+        if (average > 0)
+            font.setStretch(std::clamp(width * 100 / average, 1, 4000));
     }
     // Rounding in the face's metrics can still leave the cell a pixel or two high.
     for (int i = 0; i < 4 && QFontMetrics(font).height() > height && font.pixelSize() > 1; ++i) {
@@ -46,9 +48,9 @@ void DrawTextAt(QPainter& p, int x, int y, const QString& text, TextAlign align)
     const QFontMetrics fm(p.font());
     const int advance = fm.horizontalAdvance(text);
     switch (align) {
-        case TextAlign::LeftTop: break;
-        case TextAlign::RightTop: x -= advance; break;
-        case TextAlign::CentreTop: x -= advance / 2; break;
+    case TextAlign::LeftTop: break;
+    case TextAlign::RightTop: x -= advance; break;
+    case TextAlign::CentreTop: x -= advance / 2; break;
     }
     p.drawText(x, y + fm.ascent(), text);
 }
@@ -60,12 +62,15 @@ int TextRowHeight(const QPainter& p) {
 void FillArea(QPainter& p, const Rect& r, QColor colour) {
     const QRect area(QPoint(std::min(r.left, r.right), std::min(r.top, r.bottom)),
                      QSize(std::abs(r.Width()), std::abs(r.Height())));
-    if (!area.isEmpty()) p.fillRect(area, colour);
+    if (!area.isEmpty())
+        p.fillRect(area, colour);
 }
 
 void DrawOutlinedRect(QPainter& p, Rect r, QColor fill) {
-    if (r.right < r.left) std::swap(r.left, r.right);
-    if (r.bottom < r.top) std::swap(r.top, r.bottom);
+    if (r.right < r.left)
+        std::swap(r.left, r.right);
+    if (r.bottom < r.top)
+        std::swap(r.top, r.bottom);
     const int w = std::max(r.Width() - 1, 0);
     const int h = std::max(r.Height() - 1, 0);
     if (w == 0 || h == 0) {
@@ -92,8 +97,8 @@ void DrawAxes(QPainter& p, const PlotRect& plot) {
     DrawLine(p, a.verticalTop, a.verticalArrowRight);
 }
 
-void DrawAxisNumbers(QPainter& p, const PlotRect& plot, const SeriesLayout& layout, int maxValue,
-                     const QFont& font, COLORREF colour) {
+void DrawAxisNumbers(QPainter& p, const PlotRect& plot, const SeriesLayout& layout, int maxValue, const QFont& font,
+                     COLORREF colour) {
     const AxisNumbers n = AxisNumberLayout(plot, layout, maxValue);
     p.save();
     p.setFont(font);
@@ -189,8 +194,7 @@ void DrawLegendBox(QPainter& p, const PlotRect& plot, const LegendShape& shape, 
     DrawOutlinedRect(p, l.box, ToQColor(backColour));
     Point row = l.firstRow;
     for (const LegendRow& r : rows) {
-        FillArea(p, {row.x, row.y + l.swatchTop, row.x + l.swatchWidth, row.y + l.swatchBottom},
-                 ToQColor(r.colour));
+        FillArea(p, {row.x, row.y + l.swatchTop, row.x + l.swatchWidth, row.y + l.swatchBottom}, ToQColor(r.colour));
         p.setPen(ToQColor(textColour));
         DrawTextAt(p, row.x + l.textOffset, row.y, r.text);
         row.y += rowHeight;
@@ -201,7 +205,8 @@ void DrawLegendBox(QPainter& p, const PlotRect& plot, const LegendShape& shape, 
 void FadeIn(QPainter& p, const QImage& surface, const PlotRect& plot, int percent,
             const std::function<void(QPainter&)>& draw) {
     const QRect area(plot.origin.x, plot.origin.y, plot.size.cx, plot.size.cy);
-    if (area.isEmpty()) return;
+    if (area.isEmpty())
+        return;
     QImage layer = surface.copy(area);
     {
         QPainter lp(&layer);
@@ -219,10 +224,11 @@ void FadeIn(QPainter& p, const QImage& surface, const PlotRect& plot, int percen
     for (int y = 0; y < blended.height(); ++y) {
         auto* line = reinterpret_cast<QRgb*>(blended.scanLine(y));
         for (int x = 0; x < blended.width(); ++x) {
-            if (line[x] == key) line[x] = 0;
+            if (line[x] == key)
+                line[x] = 0;
         }
     }
     p.drawImage(area.topLeft(), blended);
 }
 
-}  // namespace charts
+} // namespace charts

@@ -37,8 +37,8 @@ void DrawOutlinedRect(QPainter& p, Rect r, QColor fill);
 void DrawLine(QPainter& p, Point from, Point to);
 
 void DrawAxes(QPainter& p, const PlotRect& plot);
-void DrawAxisNumbers(QPainter& p, const PlotRect& plot, const SeriesLayout& layout, int maxValue,
-                     const QFont& font, COLORREF colour);
+void DrawAxisNumbers(QPainter& p, const PlotRect& plot, const SeriesLayout& layout, int maxValue, const QFont& font,
+                     COLORREF colour);
 // Draws the label under the group that starts at groupX; returns the box its
 // text covers.
 Rect DrawSegmentLabel(QPainter& p, const PlotRect& plot, const SeriesLayout& layout, int s, int groupX,
@@ -65,4 +65,4 @@ void DrawLegendBox(QPainter& p, const PlotRect& plot, const LegendShape& shape, 
 void FadeIn(QPainter& p, const QImage& surface, const PlotRect& plot, int percent,
             const std::function<void(QPainter&)>& draw);
 
-}  // namespace charts
+} // namespace charts

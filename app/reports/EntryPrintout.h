@@ -30,7 +30,7 @@ constexpr char kCurrent[] = "Pain Level when Current:";
 constexpr const char* kCaptions[6] = {"Journal Entry", "Medicines Used", "Pain Levels",
                                       "Questions",     "Mood",           "Side Effects"};
 
-}  // namespace entry_print_texts
+} // namespace entry_print_texts
 
 class CEntryPrintout {
 public:

@@ -35,15 +35,13 @@ constexpr charts::COLORREF kGradientEnd = 50372;
 constexpr charts::COLORREF kSubtitleColour = 0xC4C4C4;
 constexpr charts::COLORREF kTextColour = 0xFFFFFF;
 
-const char* const kLifeSegments[] = {"Act",   "Mood",  "Walk", "Work",
-                                     "Relat", "Sleep", "Life", "Con"};
+const char* const kLifeSegments[] = {"Act", "Mood", "Walk", "Work", "Relat", "Sleep", "Life", "Con"};
 const char* const kSideEffectSegments[] = {"Appet", "Constip", "Insomn", "Itch",  "Nausea",
                                            "Night", "Sweat",   "Think",  "Tired", "Vomit"};
 
 QDateTime NowToTheSecond() {
     const QDateTime now = QDateTime::currentDateTime();
-    return QDateTime(now.date(),
-                     QTime(now.time().hour(), now.time().minute(), now.time().second()));
+    return QDateTime(now.date(), QTime(now.time().hour(), now.time().minute(), now.time().second()));
 }
 
 JournalDateTime ToJournal(const QDateTime& t) {
@@ -52,7 +50,9 @@ JournalDateTime ToJournal(const QDateTime& t) {
     return {d.year(), d.month(), d.day(), tm.hour(), tm.minute(), tm.second()};
 }
 
-QString FromStored(const std::string& text) { return QString::fromStdString(text); }
+QString FromStored(const std::string& text) {
+    return QString::fromStdString(text);
+}
 
 // The integer part, as the C library's atoi reads a text.
 int ValueOf(const ReportRow& row, size_t index) {
@@ -63,10 +63,9 @@ QString TextOf(const ReportRow& row, size_t index) {
     return index < row.size() ? FromStored(row[index]) : QString();
 }
 
-}  // namespace
+} // namespace
 
-CGRVDlgReports::CGRVDlgReports(QWidget* parent)
-    : QDialog(parent), m_rcGraph(QPoint(11, 65), QPoint(739, 359)) {
+CGRVDlgReports::CGRVDlgReports(QWidget* parent) : QDialog(parent), m_rcGraph(QPoint(11, 65), QPoint(739, 359)) {
     // Both ends start at the same second, so Create at once meets the check
     // on equal times.
     m_dtFrom = NowToTheSecond();
@@ -140,8 +139,7 @@ void CGRVDlgReports::BuildControls() {
     connect(m_btnCreate, &QPushButton::clicked, this, &CGRVDlgReports::OnBnClickedCreate);
     connect(m_btnExport, &QPushButton::clicked, this, &CGRVDlgReports::OnBnClickedExport);
     connect(m_btnPrint, &QPushButton::clicked, this, &CGRVDlgReports::OnBnClickedPrint);
-    connect(m_ctlFrom, &QDateTimeEdit::dateTimeChanged, this,
-            &CGRVDlgReports::OnDtnDatetimechangeFrom);
+    connect(m_ctlFrom, &QDateTimeEdit::dateTimeChanged, this, &CGRVDlgReports::OnDtnDatetimechangeFrom);
     connect(m_ctlTo, &QDateTimeEdit::dateTimeChanged, this, &CGRVDlgReports::OnDtnDatetimechangeTo);
 }
 
@@ -149,15 +147,13 @@ void CGRVDlgReports::OnInitDialog() {
     UpdateData(false);
     m_pGraph = new CGraphObject();
     m_pGraph->Create(m_rcGraph, this, kChartControlId);
-    m_pGraph->SetMessageSink(
-        [this](const QString& text) { platform::ui::GetPrompter().Tell(this, text); });
-    for (const char* text : ComboTextsInAddOrder()) AddSortedComboItem(QString::fromLatin1(text));
+    m_pGraph->SetMessageSink([this](const QString& text) { platform::ui::GetPrompter().Tell(this, text); });
+    for (const char* text : ComboTextsInAddOrder())
+        AddSortedComboItem(QString::fromLatin1(text));
     m_nReportType = kPainVsTime;
-    m_ctlReportType->setCurrentIndex(
-        m_ctlReportType->findText(QString::fromLatin1(KindInfo(kPainVsTime).comboText)));
+    m_ctlReportType->setCurrentIndex(m_ctlReportType->findText(QString::fromLatin1(KindInfo(kPainVsTime).comboText)));
     // Connected after the first selection: only the user's choice names the kind.
-    connect(m_ctlReportType, &QComboBox::currentIndexChanged, this,
-            &CGRVDlgReports::OnCbnSelchangeReportType);
+    connect(m_ctlReportType, &QComboBox::currentIndexChanged, this, &CGRVDlgReports::OnCbnSelchangeReportType);
 }
 
 void CGRVDlgReports::AddSortedComboItem(const QString& text) {
@@ -184,13 +180,20 @@ void CGRVDlgReports::UpdateData(bool fromControls) {
 void CGRVDlgReports::OnCbnSelchangeReportType() {
     m_strReportType = m_ctlReportType->currentText();
     const int kind = KindFromComboText(m_strReportType.toStdString());
-    if (kind >= 0) m_nReportType = kind;
+    if (kind >= 0)
+        m_nReportType = kind;
 }
 
-void CGRVDlgReports::OnDtnDatetimechangeFrom() { m_dtFrom = m_ctlFrom->dateTime(); }
-void CGRVDlgReports::OnDtnDatetimechangeTo() { m_dtTo = m_ctlTo->dateTime(); }
+void CGRVDlgReports::OnDtnDatetimechangeFrom() {
+    m_dtFrom = m_ctlFrom->dateTime();
+}
+void CGRVDlgReports::OnDtnDatetimechangeTo() {
+    m_dtTo = m_ctlTo->dateTime();
+}
 
-void CGRVDlgReports::OnBnClickedCreate() { RunReport(); }
+void CGRVDlgReports::OnBnClickedCreate() {
+    RunReport();
+}
 
 int CGRVDlgReports::RunReport() {
     UpdateData(true);
@@ -203,7 +206,8 @@ int CGRVDlgReports::RunReport() {
         platform::ui::GetPrompter().Tell(this, kReversedTimesMessage, kSameTimesTitle);
         return 0;
     }
-    if (!LoadReportRows()) return 0;
+    if (!LoadReportRows())
+        return 0;
     SetupListColumns();
     FillResultList();
     SetupChart();
@@ -220,7 +224,8 @@ int CGRVDlgReports::BuildQueries() {
     const JournalDateTime from = ToJournal(m_dtFrom);
     const JournalDateTime to = ToJournal(m_dtTo);
     UpdateData(false);
-    if (m_nReportType == kPainVsTime) m_spanRange = WallClockSpanSeconds(from, to);
+    if (m_nReportType == kPainVsTime)
+        m_spanRange = WallClockSpanSeconds(from, to);
     const ReportStatements s = BuildReportStatements(m_nReportType, from, to);
     m_strSummarySql = s.summary;
     m_strDetailSql = s.detail;
@@ -338,90 +343,89 @@ void CGRVDlgReports::SetValue(int segment, int series, int value) {
 
 int CGRVDlgReports::AddChartSegments() {
     switch (m_nReportType) {
-        case kPainVsActions:
-        case kPainVsMedications:
-            for (const ReportRow& row : m_summaryRows) AddSegment(TextOf(row, 5));
-            break;
-        case kPainVsTime:
-            for (const ReportRow& row : m_summaryRows) AddSegment(TextOf(row, 0));
-            break;
-        case kPainVsLife:
-            for (const char* label : kLifeSegments) AddSegment(QString::fromLatin1(label));
-            break;
-        default:
-            for (const char* label : kSideEffectSegments) AddSegment(QString::fromLatin1(label));
-            break;
+    case kPainVsActions:
+    case kPainVsMedications:
+        for (const ReportRow& row : m_summaryRows)
+            AddSegment(TextOf(row, 5));
+        break;
+    case kPainVsTime:
+        for (const ReportRow& row : m_summaryRows)
+            AddSegment(TextOf(row, 0));
+        break;
+    case kPainVsLife:
+        for (const char* label : kLifeSegments)
+            AddSegment(QString::fromLatin1(label));
+        break;
+    default:
+        for (const char* label : kSideEffectSegments)
+            AddSegment(QString::fromLatin1(label));
+        break;
     }
     return 1;
 }
 
 int CGRVDlgReports::AddChartSeries() {
     switch (m_nReportType) {
-        case kPainVsActions:
-        case kPainVsMedications:
-        case kPainVsTime:
-            AddSeries(QStringLiteral("Pain Max"), kRed);
-            AddSeries(QStringLiteral("Pain Avg"), kYellow);
-            AddSeries(QStringLiteral("Pain Min"), kBlue);
-            AddSeries(QStringLiteral("Pain Cur"), kGrey);
-            break;
-        case kPainVsLife:
-            AddSeries(QStringLiteral("Pain Min"), kBlue);
-            AddSeries(QStringLiteral("Pain Avg"), kYellow);
-            AddSeries(QStringLiteral("Pain Max"), kRed);
-            break;
-        case kSideEffectsOverTime:
-            AddSeries(QStringLiteral("Min"), kYellow);
-            AddSeries(QStringLiteral("Avg"), kBlue);
-            AddSeries(QStringLiteral("Max"), kRed);
-            break;
-        case kMedicinesVsSideEffects: {
-            const int series = std::min(kMaxMedicineSeries, m_nSummaryRowCount);
-            for (int r = 1; r <= series; ++r) {
-                const ReportRow& row = m_summaryRows[static_cast<size_t>(r - 1)];
-                AddSeries(QStringLiteral("%1 %2").arg(TextOf(row, 0), TextOf(row, 1)),
-                          charts::GetChartColor(r));
-            }
-            break;
+    case kPainVsActions:
+    case kPainVsMedications:
+    case kPainVsTime:
+        AddSeries(QStringLiteral("Pain Max"), kRed);
+        AddSeries(QStringLiteral("Pain Avg"), kYellow);
+        AddSeries(QStringLiteral("Pain Min"), kBlue);
+        AddSeries(QStringLiteral("Pain Cur"), kGrey);
+        break;
+    case kPainVsLife:
+        AddSeries(QStringLiteral("Pain Min"), kBlue);
+        AddSeries(QStringLiteral("Pain Avg"), kYellow);
+        AddSeries(QStringLiteral("Pain Max"), kRed);
+        break;
+    case kSideEffectsOverTime:
+        AddSeries(QStringLiteral("Min"), kYellow);
+        AddSeries(QStringLiteral("Avg"), kBlue);
+        AddSeries(QStringLiteral("Max"), kRed);
+        break;
+    case kMedicinesVsSideEffects: {
+        const int series = std::min(kMaxMedicineSeries, m_nSummaryRowCount);
+        for (int r = 1; r <= series; ++r) {
+            const ReportRow& row = m_summaryRows[static_cast<size_t>(r - 1)];
+            AddSeries(QStringLiteral("%1 %2").arg(TextOf(row, 0), TextOf(row, 1)), charts::GetChartColor(r));
         }
+        break;
+    }
     }
     return 1;
 }
 
 int CGRVDlgReports::SetChartValues() {
     switch (m_nReportType) {
-        case kPainVsActions:
-        case kPainVsMedications:
-        case kPainVsTime:
-            for (int i = 1; i <= m_nSummaryRowCount; ++i) {
-                for (int k = 1; k <= 4; ++k) {
-                    SetValue(
-                        i, k,
-                        ValueOf(m_summaryRows[static_cast<size_t>(i - 1)], static_cast<size_t>(k)));
-                }
+    case kPainVsActions:
+    case kPainVsMedications:
+    case kPainVsTime:
+        for (int i = 1; i <= m_nSummaryRowCount; ++i) {
+            for (int k = 1; k <= 4; ++k) {
+                SetValue(i, k, ValueOf(m_summaryRows[static_cast<size_t>(i - 1)], static_cast<size_t>(k)));
             }
-            break;
-        case kPainVsLife:
-        case kSideEffectsOverTime: {
-            const int segments = m_nReportType == kPainVsLife ? 8 : 10;
-            const ReportRow& row = m_summaryRows.front();
-            for (int g = 1; g <= segments; ++g) {
-                for (int s = 1; s <= 3; ++s)
-                    SetValue(g, s, ValueOf(row, static_cast<size_t>(3 * (g - 1) + s)));
-            }
-            break;
         }
-        case kMedicinesVsSideEffects: {
-            const int series = std::min(kMaxMedicineSeries, m_nSummaryRowCount);
-            for (int r = 1; r <= series; ++r) {
-                for (int j = 1; j <= 10; ++j) {
-                    SetValue(j, r,
-                             ValueOf(m_summaryRows[static_cast<size_t>(r - 1)],
-                                     static_cast<size_t>(j + 3)));
-                }
-            }
-            break;
+        break;
+    case kPainVsLife:
+    case kSideEffectsOverTime: {
+        const int segments = m_nReportType == kPainVsLife ? 8 : 10;
+        const ReportRow& row = m_summaryRows.front();
+        for (int g = 1; g <= segments; ++g) {
+            for (int s = 1; s <= 3; ++s)
+                SetValue(g, s, ValueOf(row, static_cast<size_t>(3 * (g - 1) + s)));
         }
+        break;
+    }
+    case kMedicinesVsSideEffects: {
+        const int series = std::min(kMaxMedicineSeries, m_nSummaryRowCount);
+        for (int r = 1; r <= series; ++r) {
+            for (int j = 1; j <= 10; ++j) {
+                SetValue(j, r, ValueOf(m_summaryRows[static_cast<size_t>(r - 1)], static_cast<size_t>(j + 3)));
+            }
+        }
+        break;
+    }
     }
     m_pGraph->SetGraphAnimation(0, charts::kLineTraceSeries);
     return 1;
@@ -444,8 +448,7 @@ void CGRVDlgReports::OnBnClickedExport() {
         return;
     }
     std::string error;
-    if (!WriteReportFile(QFile::encodeName(path).toStdString(),
-                         FormatReportCsv(m_nReportType, m_detailRows), error)) {
+    if (!WriteReportFile(QFile::encodeName(path).toStdString(), FormatReportCsv(m_nReportType, m_detailRows), error)) {
         prompter.Tell(this, kWriteFailedMessage.arg(path, FromStored(error)), kWriteFailedTitle,
                       platform::ui::Icon::Error);
     }

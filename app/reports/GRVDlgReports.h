@@ -26,24 +26,24 @@ namespace reports_texts {
 inline const QString kSameTimesTitle = QStringLiteral("Date/Time Issue");
 inline const QString kSameTimesMessage =
     QStringLiteral("Your beginning and end time are the same.  Please choose dates further apart.");
-inline const QString kReversedTimesMessage = QStringLiteral(
-    "Your end date is older then your beginning date.  Please choose beginning time older then "
-    "end time.");
-inline const QString kTooLittleDataMessage = QStringLiteral(
-    "There does not appear to be enough data to graph.  Are you sure you have made enough "
-    "entries for the time span you are trying to report on?");
+inline const QString kReversedTimesMessage =
+    QStringLiteral("Your end date is older then your beginning date.  Please choose beginning time older then "
+                   "end time.");
+inline const QString kTooLittleDataMessage =
+    QStringLiteral("There does not appear to be enough data to graph.  Are you sure you have made enough "
+                   "entries for the time span you are trying to report on?");
 inline const QString kRequestFailedMessage = QStringLiteral("Error Processing Your Request");
 inline const QString kRequestFailedTitle = QStringLiteral("Error");
-inline const QString kNoFileMessage = QStringLiteral(
-    "It appears that you canceled instead of picking a file name.  No data will be exported.  "
-    "Please try again if this is a mistake.");
+inline const QString kNoFileMessage =
+    QStringLiteral("It appears that you canceled instead of picking a file name.  No data will be exported.  "
+                   "Please try again if this is a mistake.");
 inline const QString kNoFileTitle = QStringLiteral("Gorvane - No File Selected");
 // %1 the file, %2 the system's reason.
 inline const QString kWriteFailedMessage =
     QStringLiteral("The report could not be written to %1 (%2).  No data was exported.");
 inline const QString kWriteFailedTitle = QStringLiteral("Gorvane - Export Failed");
 
-}  // namespace reports_texts
+} // namespace reports_texts
 
 class CGRVDlgReports : public QDialog {
     Q_OBJECT
@@ -90,7 +90,7 @@ public:
     CGraphObject* m_pGraph = nullptr;
     QDateTime m_dtFrom;
     QDateTime m_dtTo;
-    qint64 m_spanRange = 0;  // seconds, To minus From, for the pain-versus-time kind
+    qint64 m_spanRange = 0; // seconds, To minus From, for the pain-versus-time kind
     int m_nReportType = 5;
     QString m_strReportType;
     std::string m_strSummarySql;

@@ -44,15 +44,16 @@ void CGRVDlgReports::BeginPrinting(DeviceContext* dc, PrintInfo* info) {
 }
 
 void CGRVDlgReports::PrintPage(DeviceContext* dc, PrintInfo* info) {
-    if (info->curPage > m_nPageCount) return;
+    if (info->curPage > m_nPageCount)
+        return;
     CPage page(info->drawRect, dc, print::kMapText);
     switch (m_nReportType) {
-        case kPainVsActions: PrintActionsPage(&page, info->curPage); break;
-        case kPainVsMedications: PrintMedicinesPage(&page, info->curPage); break;
-        case kPainVsLife: PrintLifePage(&page, info->curPage); break;
-        case kSideEffectsOverTime: PrintSideEffectsPage(&page, info->curPage); break;
-        case kMedicinesVsSideEffects: PrintMedicineSideEffectsPage(&page, info->curPage); break;
-        default: PrintPainTimePage(&page, info->curPage); break;
+    case kPainVsActions: PrintActionsPage(&page, info->curPage); break;
+    case kPainVsMedications: PrintMedicinesPage(&page, info->curPage); break;
+    case kPainVsLife: PrintLifePage(&page, info->curPage); break;
+    case kSideEffectsOverTime: PrintSideEffectsPage(&page, info->curPage); break;
+    case kMedicinesVsSideEffects: PrintMedicineSideEffectsPage(&page, info->curPage); break;
+    default: PrintPainTimePage(&page, info->curPage); break;
     }
 }
 

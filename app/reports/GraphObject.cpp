@@ -14,13 +14,16 @@ namespace {
 
 const QColor kShadowGrey(128, 128, 128);
 
-}  // namespace
+} // namespace
 
 template <class Fn>
 void CGraphObject::WithGraph(Fn&& fn) const {
-    if (m_pBarGraph) fn(*m_pBarGraph);
-    if (m_pLineGraph) fn(*m_pLineGraph);
-    if (m_pPieGraph) fn(*m_pPieGraph);
+    if (m_pBarGraph)
+        fn(*m_pBarGraph);
+    if (m_pLineGraph)
+        fn(*m_pLineGraph);
+    if (m_pPieGraph)
+        fn(*m_pPieGraph);
 }
 
 CGraphObject::CGraphObject() {
@@ -34,8 +37,7 @@ CGraphObject::CGraphObject() {
 CGraphObject::~CGraphObject() = default;
 
 bool CGraphObject::Create(const QRect& rect, QWidget* parent, int id) {
-    const Rect r = AdjustWindowRect({rect.left(), rect.top(), rect.left() + rect.width(),
-                                     rect.top() + rect.height()});
+    const Rect r = AdjustWindowRect({rect.left(), rect.top(), rect.left() + rect.width(), rect.top() + rect.height()});
     m_ptOrigin = {r.left, r.top};
     m_szWindow = {r.Width(), r.Height()};
     m_crBackground = Rgb(255, 255, 255);
@@ -44,8 +46,10 @@ bool CGraphObject::Create(const QRect& rect, QWidget* parent, int id) {
     const FontSize subtitle = SubtitleFontSize(m_szWindow);
     m_titleFont = MakeChartFont(QStringLiteral("Arial"), title.height, title.width);
     m_subtitleFont = MakeChartFont(QStringLiteral("Arial"), subtitle.height, subtitle.width);
-    if (parent) setParent(parent);
-    if (objectName().isEmpty()) setObjectName(QString::number(id));
+    if (parent)
+        setParent(parent);
+    if (objectName().isEmpty())
+        setObjectName(QString::number(id));
     setGeometry(r.left, r.top, r.Width(), r.Height());
     // Created hidden: showing the parent does not show it, its owner does.
     hide();
@@ -54,8 +58,10 @@ bool CGraphObject::Create(const QRect& rect, QWidget* parent, int id) {
 
 void CGraphObject::SetMessageSink(ChartMessageSink sink) {
     m_sink = std::move(sink);
-    if (m_pBarGraph) m_pBarGraph->SetMessageSink(m_sink);
-    if (m_pLineGraph) m_pLineGraph->SetMessageSink(m_sink);
+    if (m_pBarGraph)
+        m_pBarGraph->SetMessageSink(m_sink);
+    if (m_pLineGraph)
+        m_pLineGraph->SetMessageSink(m_sink);
 }
 
 void CGraphObject::SetGraphType(int type) {
@@ -67,20 +73,20 @@ void CGraphObject::SetGraphType(int type) {
     if (GraphPlotRect(type, m_szWindow, &plot)) {
         const int x = plot.origin.x, y = plot.origin.y, cx = plot.size.cx, cy = plot.size.cy;
         switch (type) {
-            case kBarGraph:
-                m_pBarGraph = std::make_unique<C2DBarGraph>(x, y, cx, cy);
-                m_pBarGraph->SetWindowSize(m_szWindow.cx, m_szWindow.cy);
-                m_pBarGraph->SetMessageSink(m_sink);
-                break;
-            case kLineGraph:
-                m_pLineGraph = std::make_unique<C2DLineGraph>(x, y, cx, cy);
-                m_pLineGraph->SetWindowSize(m_szWindow.cx, m_szWindow.cy);
-                m_pLineGraph->SetMessageSink(m_sink);
-                break;
-            case kPieGraph:
-                m_pPieGraph = std::make_unique<C2DPieGraph>(x, y, cx, cy);
-                m_pPieGraph->SetWindowSize(m_szWindow.cx, m_szWindow.cy);
-                break;
+        case kBarGraph:
+            m_pBarGraph = std::make_unique<C2DBarGraph>(x, y, cx, cy);
+            m_pBarGraph->SetWindowSize(m_szWindow.cx, m_szWindow.cy);
+            m_pBarGraph->SetMessageSink(m_sink);
+            break;
+        case kLineGraph:
+            m_pLineGraph = std::make_unique<C2DLineGraph>(x, y, cx, cy);
+            m_pLineGraph->SetWindowSize(m_szWindow.cx, m_szWindow.cy);
+            m_pLineGraph->SetMessageSink(m_sink);
+            break;
+        case kPieGraph:
+            m_pPieGraph = std::make_unique<C2DPieGraph>(x, y, cx, cy);
+            m_pPieGraph->SetWindowSize(m_szWindow.cx, m_szWindow.cy);
+            break;
         }
     }
     const QSize size(m_szWindow.cx, m_szWindow.cy);
@@ -91,14 +97,14 @@ void CGraphObject::SetGraphType(int type) {
 }
 
 void CGraphObject::PaintGradient() {
-    if (m_backSurface.isNull()) return;
+    if (m_backSurface.isNull())
+        return;
     const double w = m_szWindow.cx;
     const double h = m_szWindow.cy;
     // Half-pixel ends, so the first and last rows (or columns) are sampled at
     // exactly the start and end colours.
-    QLinearGradient gradient = m_nGradientMode == kGradientHorizontal
-                                   ? QLinearGradient(0.5, 0, w - 0.5, 0)
-                                   : QLinearGradient(0, 0.5, 0, h - 0.5);
+    QLinearGradient gradient = m_nGradientMode == kGradientHorizontal ? QLinearGradient(0.5, 0, w - 0.5, 0)
+                                                                      : QLinearGradient(0, 0.5, 0, h - 0.5);
     gradient.setColorAt(0, ToQColor(m_crGradientStart));
     gradient.setColorAt(1, ToQColor(m_crGradientEnd));
     QPainter p(&m_backSurface);
@@ -131,36 +137,51 @@ void CGraphObject::SetGraphGradientColors(COLORREF start, COLORREF end) {
     PaintGradient();
 }
 
-void CGraphObject::SetGraphTitleShadow(int on) { m_bTitleShadow = on == 1 ? 1 : 0; }
-void CGraphObject::SetGraphSubtitleShadow(int on) { m_bSubtitleShadow = on == 1 ? 1 : 0; }
-void CGraphObject::SetGraphSubtitleColor(COLORREF colour) { m_crSubtitle = colour; }
+void CGraphObject::SetGraphTitleShadow(int on) {
+    m_bTitleShadow = on == 1 ? 1 : 0;
+}
+void CGraphObject::SetGraphSubtitleShadow(int on) {
+    m_bSubtitleShadow = on == 1 ? 1 : 0;
+}
+void CGraphObject::SetGraphSubtitleColor(COLORREF colour) {
+    m_crSubtitle = colour;
+}
 
 void CGraphObject::SetGraphTextColor(COLORREF colour) {
-    if (m_nGraphType == kBarGraph && m_pBarGraph) m_pBarGraph->SetTextColor(colour);
-    if (m_nGraphType == kLineGraph && m_pLineGraph) m_pLineGraph->SetTextColor(colour);
+    if (m_nGraphType == kBarGraph && m_pBarGraph)
+        m_pBarGraph->SetTextColor(colour);
+    if (m_nGraphType == kLineGraph && m_pLineGraph)
+        m_pLineGraph->SetTextColor(colour);
     update();
 }
 
 void CGraphObject::Add2DBarGraphSegment(const QString& label) {
-    if (m_pBarGraph) m_pBarGraph->AddSegment(label);
+    if (m_pBarGraph)
+        m_pBarGraph->AddSegment(label);
 }
 void CGraphObject::Add2DBarGraphSeries(const QString& name, COLORREF colour) {
-    if (m_pBarGraph) m_pBarGraph->AddSeries(name, colour);
+    if (m_pBarGraph)
+        m_pBarGraph->AddSeries(name, colour);
 }
 void CGraphObject::Set2DBarGraphValue(int segment, int series, int value) {
-    if (m_pBarGraph) m_pBarGraph->SetValue(segment, series, value);
+    if (m_pBarGraph)
+        m_pBarGraph->SetValue(segment, series, value);
 }
 void CGraphObject::Add2DLineGraphSegment(const QString& label) {
-    if (m_pLineGraph) m_pLineGraph->AddSegment(label);
+    if (m_pLineGraph)
+        m_pLineGraph->AddSegment(label);
 }
 void CGraphObject::Add2DLineGraphSeries(const QString& name, COLORREF colour) {
-    if (m_pLineGraph) m_pLineGraph->AddSeries(name, colour);
+    if (m_pLineGraph)
+        m_pLineGraph->AddSeries(name, colour);
 }
 void CGraphObject::Set2DLineGraphValue(int segment, int series, int value) {
-    if (m_pLineGraph) m_pLineGraph->SetValue(segment, series, value);
+    if (m_pLineGraph)
+        m_pLineGraph->SetValue(segment, series, value);
 }
 void CGraphObject::Add2DPieGraphSlice(int percent, COLORREF colour, const QString& label) {
-    if (m_pPieGraph) m_pPieGraph->AddSlice(percent, colour, label);
+    if (m_pPieGraph)
+        m_pPieGraph->AddSlice(percent, colour, label);
 }
 
 int CGraphObject::GetAnimationPercent() const {
@@ -198,7 +219,8 @@ void CGraphObject::DrawGraph() {
 }
 
 void CGraphObject::DrawGraphLegend() {
-    if (m_bShowLegend == 1) WithGraph([&](const auto& graph) { graph.DrawLegend(m_drawSurface); });
+    if (m_bShowLegend == 1)
+        WithGraph([&](const auto& graph) { graph.DrawLegend(m_drawSurface); });
 }
 
 void CGraphObject::DrawTitles(bool gradient) {
@@ -222,7 +244,8 @@ void CGraphObject::DrawTitles(bool gradient) {
 }
 
 void CGraphObject::ComposeFrame() {
-    if (!HasSurfaces()) return;
+    if (!HasSurfaces())
+        return;
     const bool gradient = m_nFillType == kFillGradient;
     {
         QPainter p(&m_drawSurface);
@@ -239,12 +262,14 @@ void CGraphObject::ComposeFrame() {
     if (gradient || m_bFullRedraw == 1) {
         DrawTitles(gradient);
         DrawGraphLegend();
-        if (!gradient) m_bFullRedraw = 0;
+        if (!gradient)
+            m_bFullRedraw = 0;
     }
 }
 
 void CGraphObject::paintEvent(QPaintEvent*) {
-    if (!HasSurfaces()) return;
+    if (!HasSurfaces())
+        return;
     ComposeFrame();
     QPainter p(this);
     p.drawImage(0, 0, m_drawSurface);
@@ -257,6 +282,7 @@ void CGraphObject::showEvent(QShowEvent* event) {
 
 void CGraphObject::OnEraseBkgnd() {
     m_bFullRedraw = 1;
-    if (!HasSurfaces()) return;
+    if (!HasSurfaces())
+        return;
     m_drawSurface.fill(ToQColor(m_crBackground));
 }

@@ -20,7 +20,7 @@ void DrawPiece(QPainter& p, Point from, Point to, COLORREF colour) {
     p.restore();
 }
 
-}  // namespace
+} // namespace
 
 C2DLineGraph::C2DLineGraph(int x, int y, int cx, int cy)
     : CSeriesGraph(x, y, cx, cy, QStringLiteral("Times New Roman")) {}
@@ -32,8 +32,8 @@ SeriesLayout C2DLineGraph::Layout() const {
 void C2DLineGraph::DrawSeries(QPainter& p, const SeriesLayout& l, const Series& series) const {
     const int most = MaxValue();
     for (int k = 1; k < m_nSegments; ++k) {
-        DrawPiece(p, LinePoint(l, k, series.values[k - 1], most),
-                  LinePoint(l, k + 1, series.values[k], most), series.colour);
+        DrawPiece(p, LinePoint(l, k, series.values[k - 1], most), LinePoint(l, k + 1, series.values[k], most),
+                  series.colour);
     }
 }
 
@@ -41,14 +41,15 @@ void C2DLineGraph::TraceSeries(QPainter& p, const SeriesLayout& l, const Series&
     const int most = MaxValue();
     const int reached = std::clamp(m_nTraceSegment, 0, m_nSegments - 1) + 1;
     for (int k = 1; k < reached; ++k) {
-        DrawPiece(p, LinePoint(l, k, series.values[k - 1], most),
-                  LinePoint(l, k + 1, series.values[k], most), series.colour);
+        DrawPiece(p, LinePoint(l, k, series.values[k - 1], most), LinePoint(l, k + 1, series.values[k], most),
+                  series.colour);
     }
     Point& trace = m_tracePoints[series.index - 1];
     trace = LinePoint(l, reached, series.values[reached - 1], most);
-    if (reached >= m_nSegments) return;
-    const double fraction = std::clamp(
-        (m_nAnimPercent - m_nTraceSegment * m_nAnimStep) / static_cast<double>(m_nAnimStep), 0.0, 1.0);
+    if (reached >= m_nSegments)
+        return;
+    const double fraction =
+        std::clamp((m_nAnimPercent - m_nTraceSegment * m_nAnimStep) / static_cast<double>(m_nAnimStep), 0.0, 1.0);
     const Point to = LinePoint(l, reached + 1, series.values[reached], most);
     const Point end = TracePartialPoint(trace, to, fraction);
     DrawPiece(p, trace, end, series.colour);
@@ -59,10 +60,13 @@ void C2DLineGraph::Draw(QImage& surface) {
     PrepareChartPainter(p);
     DrawAxes(p, m_plot);
     m_labelBoxes.clear();
-    if (m_bAnimOn != 0 && m_bAnimOn != 1) return;
+    if (m_bAnimOn != 0 && m_bAnimOn != 1)
+        return;
     const bool tracing = m_bAnimOn == 1;
-    if (tracing && m_nAnimKind != kLineTraceAll && m_nAnimKind != kLineTraceSeries) return;
-    if (m_nSegments < 2 || m_nSeries < 1) return;
+    if (tracing && m_nAnimKind != kLineTraceAll && m_nAnimKind != kLineTraceSeries)
+        return;
+    if (m_nSegments < 2 || m_nSeries < 1)
+        return;
     const SeriesLayout l = Layout();
     DrawAxisNumbers(p, m_plot, l, MaxValue(), m_axisFont, m_crText);
     int x = l.startX;
@@ -72,11 +76,13 @@ void C2DLineGraph::Draw(QImage& surface) {
         x += l.B + l.G;
     }
     if (!tracing) {
-        for (const Series& series : SeriesList()) DrawSeries(p, l, series);
+        for (const Series& series : SeriesList())
+            DrawSeries(p, l, series);
         return;
     }
     // Series may have come or gone since the animation started.
-    if (m_tracePoints.size() != SeriesList().size()) ResetTracePoints();
+    if (m_tracePoints.size() != SeriesList().size())
+        ResetTracePoints();
     for (const Series& series : SeriesList()) {
         if (m_nAnimKind == kLineTraceAll || series.index == m_nSeriesTraced + 1) {
             TraceSeries(p, l, series);
@@ -88,7 +94,8 @@ void C2DLineGraph::Draw(QImage& surface) {
 
 void C2DLineGraph::ResetTracePoints() {
     m_tracePoints.assign(SeriesList().size(), Point{});
-    if (m_nSegments < 1 || m_nSeries < 1) return;
+    if (m_nSegments < 1 || m_nSeries < 1)
+        return;
     const SeriesLayout l = Layout();
     const int most = MaxValue();
     for (const Series& series : SeriesList()) {
@@ -98,7 +105,8 @@ void C2DLineGraph::ResetTracePoints() {
 
 bool C2DLineGraph::SetAnimation(int on, int kind) {
     StartAnimation(on, kind);
-    if (on != 1 || (kind != kLineTraceAll && kind != kLineTraceSeries)) return true;
+    if (on != 1 || (kind != kLineTraceAll && kind != kLineTraceSeries))
+        return true;
     const int step = m_nSegments > 0 ? 100 / m_nSegments : 0;
     if (m_nSegments < 2 || step == 0) {
         m_bAnimOn = 0;
@@ -106,15 +114,18 @@ bool C2DLineGraph::SetAnimation(int on, int kind) {
         return false;
     }
     m_nTraceSegment = 0;
-    if (kind == kLineTraceSeries) m_nSeriesTraced = 0;
+    if (kind == kLineTraceSeries)
+        m_nSeriesTraced = 0;
     m_nAnimStep = step;
     ResetTracePoints();
     return true;
 }
 
 void C2DLineGraph::StepAnimation() {
-    if (m_bAnimOn != 1 || m_nAnimStep <= 0) return;
-    if (m_nAnimKind != kLineTraceAll && m_nAnimKind != kLineTraceSeries) return;
+    if (m_bAnimOn != 1 || m_nAnimStep <= 0)
+        return;
+    if (m_nAnimKind != kLineTraceAll && m_nAnimKind != kLineTraceSeries)
+        return;
     const int e = m_nAnimStep;
     const int lastSegment = std::max(m_nSegments - 1, 0);
     if (m_nAnimPercent >= (m_nTraceSegment + 1) * e && m_nTraceSegment < lastSegment) {
@@ -142,5 +153,6 @@ void C2DLineGraph::StepAnimation() {
             ResetTracePoints();
         }
     }
-    if (!m_bHolding) m_nAnimPercent += m_nAnimKind == kLineTraceAll ? 1 : 2;
+    if (!m_bHolding)
+        m_nAnimPercent += m_nAnimKind == kLineTraceAll ? 1 : 2;
 }

@@ -33,7 +33,7 @@ private:
     void TraceSeries(QPainter& p, const charts::SeriesLayout& layout, const Series& series);
 
     int m_nAnimStep = 0;
-    std::vector<charts::Point> m_tracePoints;  // one per series present
+    std::vector<charts::Point> m_tracePoints; // one per series present
     int m_nSeriesTraced = 0;
     int m_nTraceSegment = 0;
 };

@@ -20,11 +20,10 @@ double SliceAngle(int percent) {
     return percent / 100.0 * kTwoPi;
 }
 
-}  // namespace
+} // namespace
 
 C2DPieGraph::C2DPieGraph(int x, int y, int cx, int cy)
-    : m_legendFont(MakeChartFont(QStringLiteral("Arial"), Part(cy, 0.075))),
-      m_plot{{x, y}, {cx, cy}} {
+    : m_legendFont(MakeChartFont(QStringLiteral("Arial"), Part(cy, 0.075))), m_plot{{x, y}, {cx, cy}} {
     m_ptSweep = PieStartPoint(m_plot);
 }
 
@@ -35,7 +34,8 @@ void C2DPieGraph::Clear() {
 }
 
 bool C2DPieGraph::AddSlice(int percent, COLORREF colour, const QString& label) {
-    if (percent < 0) return false;
+    if (percent < 0)
+        return false;
     m_slices.push_back({percent, colour, label});
     ++m_nSlices;
     m_nTotalPercent += percent;
@@ -43,14 +43,14 @@ bool C2DPieGraph::AddSlice(int percent, COLORREF colour, const QString& label) {
 }
 
 QString C2DPieGraph::LegendText(const Slice& slice) {
-    return QStringLiteral("(%1%2)  %3").arg(QString::number(slice.percent), QStringLiteral("%"),
-                                            slice.label);
+    return QStringLiteral("(%1%2)  %3").arg(QString::number(slice.percent), QStringLiteral("%"), slice.label);
 }
 
 void C2DPieGraph::DrawSector(QPainter& p, double from, double to, COLORREF colour) const {
     const int start = Sixteenths(from);
     const int span = Sixteenths(to) - start;
-    if (span <= 0) return;
+    if (span <= 0)
+        return;
     p.save();
     p.setBrush(ToQColor(colour));
     p.drawPie(m_plot.origin.x, m_plot.origin.y, m_plot.size.cx - 1, m_plot.size.cy - 1, start, span);
@@ -61,8 +61,10 @@ void C2DPieGraph::Draw(QImage& surface) {
     QPainter p(&surface);
     PrepareChartPainter(p);
     if (m_bAnimOn == 1) {
-        if (m_nAnimKind == kPieSweep) DrawSweep(p);
-        if (m_nAnimKind == kPieSliceFade) DrawSliceFade(p, surface);
+        if (m_nAnimKind == kPieSweep)
+            DrawSweep(p);
+        if (m_nAnimKind == kPieSliceFade)
+            DrawSliceFade(p, surface);
         return;
     }
     int before = 0;
@@ -86,7 +88,8 @@ void C2DPieGraph::DrawSweep(QPainter& p) {
             continue;
         }
         m_ptSweep = PieSweepPoint(m_plot, m_dSweepAngle);
-        if (m_ptSweep != PieSweepPoint(m_plot, from)) DrawSector(p, from, m_dSweepAngle, slice.colour);
+        if (m_ptSweep != PieSweepPoint(m_plot, from))
+            DrawSector(p, from, m_dSweepAngle, slice.colour);
         return;
     }
 }
@@ -100,8 +103,7 @@ void C2DPieGraph::DrawSliceFade(QPainter& p, const QImage& surface) const {
         if (i < m_nSliceShown) {
             DrawSector(p, from, to, slice.colour);
         } else {
-            FadeIn(p, surface, m_plot, m_nAnimPercent,
-                   [&](QPainter& fp) { DrawSector(fp, from, to, slice.colour); });
+            FadeIn(p, surface, m_plot, m_nAnimPercent, [&](QPainter& fp) { DrawSector(fp, from, to, slice.colour); });
         }
         before += slice.percent;
     }
@@ -109,7 +111,8 @@ void C2DPieGraph::DrawSliceFade(QPainter& p, const QImage& surface) const {
 
 void C2DPieGraph::DrawLegend(QImage& surface) const {
     std::vector<LegendRow> rows;
-    for (const Slice& slice : m_slices) rows.push_back({LegendText(slice), slice.colour});
+    for (const Slice& slice : m_slices)
+        rows.push_back({LegendText(slice), slice.colour});
     QPainter p(&surface);
     PrepareChartPainter(p);
     DrawLegendBox(p, m_plot, kPieLegend, m_legendFont, rows, m_crLegendText, m_crLegendBack);
@@ -124,12 +127,14 @@ bool C2DPieGraph::SetAnimation(int on, int kind) {
         m_dSweepAngle = 0.0;
         m_nSweptPercent = 0;
     }
-    if (on == 1 && kind == kPieSliceFade) m_nSliceShown = 0;
+    if (on == 1 && kind == kPieSliceFade)
+        m_nSliceShown = 0;
     return true;
 }
 
 void C2DPieGraph::StepAnimation() {
-    if (m_bAnimOn != 1) return;
+    if (m_bAnimOn != 1)
+        return;
     if (m_nAnimKind == kPieSweep) {
         if (m_nSweptPercent > m_nTotalPercent || m_nAnimPercent >= 101) {
             m_nSweptPercent = 0;

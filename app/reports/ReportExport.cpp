@@ -16,18 +16,20 @@ constexpr const char* kLineEnd = "\r\n";
 std::string QuotedLine(const std::vector<std::string>& fields) {
     std::string line;
     for (size_t i = 0; i < fields.size(); ++i) {
-        if (i) line += ',';
+        if (i)
+            line += ',';
         line += QuoteCsvField(fields[i]);
     }
     return line + kLineEnd;
 }
 
-}  // namespace
+} // namespace
 
 std::string QuoteCsvField(const std::string& text) {
     std::string out = "\"";
     for (char c : text) {
-        if (c == '"') out += '"';
+        if (c == '"')
+            out += '"';
         out += c;
     }
     return out + '"';
@@ -38,8 +40,7 @@ std::string FormatReportCsv(int kind, const ReportRows& rows) {
     std::string out = std::string(info.exportTitle) + kLineEnd;
     out += kLineEnd;
     out += kLineEnd;
-    out += QuotedLine(
-        std::vector<std::string>(info.exportHeadings.begin(), info.exportHeadings.end()));
+    out += QuotedLine(std::vector<std::string>(info.exportHeadings.begin(), info.exportHeadings.end()));
     // A row holds as many fields as the heading names: the texts the data
     // store pads rows with are not columns of the report.
     const size_t fields = info.exportHeadings.size();
@@ -59,9 +60,12 @@ bool WriteReportFile(const std::string& path, const std::string& bytes, std::str
     }
     const size_t written = std::fwrite(bytes.data(), 1, bytes.size(), f);
     int savedErrno = written == bytes.size() ? 0 : errno;
-    if (std::fflush(f) != 0 && savedErrno == 0) savedErrno = errno ? errno : EIO;
-    if (std::fclose(f) != 0 && savedErrno == 0) savedErrno = errno ? errno : EIO;
-    if (written != bytes.size() && savedErrno == 0) savedErrno = EIO;
+    if (std::fflush(f) != 0 && savedErrno == 0)
+        savedErrno = errno ? errno : EIO;
+    if (std::fclose(f) != 0 && savedErrno == 0)
+        savedErrno = errno ? errno : EIO;
+    if (written != bytes.size() && savedErrno == 0)
+        savedErrno = EIO;
     if (savedErrno != 0) {
         error = std::strerror(savedErrno);
         return false;
@@ -69,4 +73,4 @@ bool WriteReportFile(const std::string& path, const std::string& bytes, std::str
     return true;
 }
 
-}  // namespace reports
+} // namespace reports

@@ -20,4 +20,4 @@ std::string FormatReportCsv(int kind, const ReportRows& rows);
 // reason in `error` when the file cannot be created or written whole.
 bool WriteReportFile(const std::string& path, const std::string& bytes, std::string& error);
 
-}  // namespace reports
+} // namespace reports

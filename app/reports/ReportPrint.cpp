@@ -23,16 +23,13 @@ constexpr double kFootColumn = 1.0;
 constexpr int kFootPoints = 8;
 
 const std::vector<PrintColumn> kPainColumns = {
-    {"\nDate", 1.1}, {"Pain\nMax", 0.45}, {"Pain\nAvg", 0.45}, {"Pain\nMin", 0.45},
-    {"Pain\nCur", 0.45}};
+    {"\nDate", 1.1}, {"Pain\nMax", 0.45}, {"Pain\nAvg", 0.45}, {"Pain\nMin", 0.45}, {"Pain\nCur", 0.45}};
 
 const std::vector<PrintColumn> kSideEffectColumns = {
-    {"Appe\ntite", 0.4},  {"Const\nipated", 0.4}, {"Inso\nmnia", 0.4}, {"Itch\ning", 0.4},
-    {"Naus\nea", 0.4},    {"Night\nmares", 0.4},  {"Sweat\ning", 0.4}, {"Think\ning", 0.4},
-    {"Tired", 0.4},       {"Vomit", 0.4}};
+    {"Appe\ntite", 0.4},   {"Const\nipated", 0.4}, {"Inso\nmnia", 0.4}, {"Itch\ning", 0.4}, {"Naus\nea", 0.4},
+    {"Night\nmares", 0.4}, {"Sweat\ning", 0.4},    {"Think\ning", 0.4}, {"Tired", 0.4},     {"Vomit", 0.4}};
 
-std::vector<PrintColumn> Joined(std::vector<PrintColumn> first,
-                                const std::vector<PrintColumn>& second) {
+std::vector<PrintColumn> Joined(std::vector<PrintColumn> first, const std::vector<PrintColumn>& second) {
     first.insert(first.end(), second.begin(), second.end());
     return first;
 }
@@ -46,11 +43,7 @@ const ReportPrintLayout kLayouts[] = {
                            {"Duration\nMinutes", 0.5}}),
      -1},
     {"Pain vs. Medicines", 24,
-     Joined(kPainColumns, {{"Medicine\nID", 0.5},
-                           {"Medicine\nName", 2.5},
-                           {"Quantity", 0.5},
-                           {"Dosage", 1.0}}),
-     -1},
+     Joined(kPainColumns, {{"Medicine\nID", 0.5}, {"Medicine\nName", 2.5}, {"Quantity", 0.5}, {"Dosage", 1.0}}), -1},
     {"Pain vs. Life", 24,
      Joined(kPainColumns, {{"Activity", 0.5},
                            {"Mood", 0.5},
@@ -63,10 +56,9 @@ const ReportPrintLayout kLayouts[] = {
      -1},
     {"Pain vs. Side Effects", 24, Joined(kPainColumns, kSideEffectColumns), -1},
     {"Medicines vs. Side Effects", 20,
-     Joined({{"Medicine", 1.25}, {"Dose", 0.75}, {"Type", 0.75}, {"Qty", 0.25}},
-            kSideEffectColumns),
-     -1},
-    {"Pain vs. Time", 24,
+     Joined({{"Medicine", 1.25}, {"Dose", 0.75}, {"Type", 0.75}, {"Qty", 0.25}}, kSideEffectColumns), -1},
+    {"Pain vs. Time",
+     24,
      {{"\nDate", 1.1},
       {"Pain\nMax", 0.4},
       {"Pain\nAvg", 0.4},
@@ -76,25 +68,27 @@ const ReportPrintLayout kLayouts[] = {
      5},
 };
 
-}  // namespace
+} // namespace
 
 const ReportPrintLayout& PrintLayoutOf(int kind) {
-    if (kind < kPainVsActions || kind > kPainVsTime) kind = kPainVsTime;
+    if (kind < kPainVsActions || kind > kPainVsTime)
+        kind = kPainVsTime;
     return kLayouts[kind];
 }
 
 int PrintPageCount(int detailRows) {
-    if (detailRows <= 0) return 0;
+    if (detailRows <= 0)
+        return 0;
     return detailRows / kPrintRowsPerPage + (detailRows % kPrintRowsPerPage ? 1 : 0);
 }
 
 int RowsOnPrintPage(int page, int pageCount, int lastPageRows) {
-    if (page < pageCount) return kPrintRowsPerPage;
+    if (page < pageCount)
+        return kPrintRowsPerPage;
     return lastPageRows > 0 ? lastPageRows : kPrintRowsPerPage;
 }
 
-int PrintReportPage(CPage& page, const ReportPrintLayout& layout, const ReportRows& rows,
-                    int firstRow, int rowCount) {
+int PrintReportPage(CPage& page, const ReportPrintLayout& layout, const ReportRows& rows, int firstRow, int rowCount) {
     page.SetFont(kPrintFace);
     page.Print(0.0, 0.0, kHeadingFlags, layout.headingPoints, "%s", layout.heading);
 
@@ -125,8 +119,7 @@ int PrintReportPage(CPage& page, const ReportPrintLayout& layout, const ReportRo
         const int texts = std::min(columns, static_cast<int>(row.size()));
         for (int c = 0; c < texts; ++c) {
             const int flags = c == layout.leftAlignedColumn ? kLeftCellFlags : kCellFlags;
-            page.PrintCell(&header, r - firstRow, c, kCellPoints, flags, "%s",
-                           row[static_cast<size_t>(c)].c_str());
+            page.PrintCell(&header, r - firstRow, c, kCellPoints, flags, "%s", row[static_cast<size_t>(c)].c_str());
         }
     }
 
@@ -134,4 +127,4 @@ int PrintReportPage(CPage& page, const ReportPrintLayout& layout, const ReportRo
     return std::max(end, firstRow);
 }
 
-}  // namespace reports
+} // namespace reports

@@ -10,8 +10,7 @@ namespace reports {
 
 namespace {
 
-const std::vector<ListColumn> kPainColumns = {
-    {"Date", 120}, {"Max", 35}, {"Avg", 35}, {"Min", 35}, {"Cur", 35}};
+const std::vector<ListColumn> kPainColumns = {{"Date", 120}, {"Max", 35}, {"Avg", 35}, {"Min", 35}, {"Cur", 35}};
 
 std::vector<ListColumn> PainColumnsAnd(std::vector<ListColumn> own) {
     std::vector<ListColumn> all = kPainColumns;
@@ -21,17 +20,17 @@ std::vector<ListColumn> PainColumnsAnd(std::vector<ListColumn> own) {
 
 std::vector<ListColumn> EqualWidth(std::vector<const char*> headings, int width) {
     std::vector<ListColumn> out;
-    for (const char* h : headings) out.push_back({h, width});
+    for (const char* h : headings)
+        out.push_back({h, width});
     return out;
 }
 
-const std::vector<const char*> kSideEffectListHeadings = {
-    "Appetite",   "Constipation", "Insomnia", "Itching", "Nausea",
-    "Nightmares", "Sweat",        "Thinking", "Tired",   "Vomit"};
+const std::vector<const char*> kSideEffectListHeadings = {"Appetite",   "Constipation", "Insomnia", "Itching", "Nausea",
+                                                          "Nightmares", "Sweat",        "Thinking", "Tired",   "Vomit"};
 
-const std::vector<const char*> kSideEffectExportHeadings = {
-    "Appetite",   "Constipation", "Insomnia", "Itching", "Nausea",
-    "Nightmares", "Sweating",     "Thinking", "Tired",   "Vomiting"};
+const std::vector<const char*> kSideEffectExportHeadings = {"Appetite", "Constipation", "Insomnia", "Itching",
+                                                            "Nausea",   "Nightmares",   "Sweating", "Thinking",
+                                                            "Tired",    "Vomiting"};
 
 std::vector<const char*> PainHeadingsAnd(std::vector<const char*> own) {
     std::vector<const char*> all = {"Date", "Max", "Avg", "Min", "Cur"};
@@ -66,20 +65,17 @@ std::vector<ReportKindInfo> MakeKinds() {
                      SideEffectHeadingsAnd({"Subject"}), PainColumnsAnd(EqualWidth(kSideEffectListHeadings, 60))});
     {
         std::vector<const char*> headings = {"Medicine", "Dose", "Type", "Quantity"};
-        headings.insert(headings.end(), kSideEffectExportHeadings.begin(),
-                        kSideEffectExportHeadings.end());
-        std::vector<ListColumn> columns = {
-            {"Medicine", 100}, {"Dose", 60}, {"Type", 60}, {"Qty", 40}};
-        for (const ListColumn& c : EqualWidth(kSideEffectListHeadings, 50)) columns.push_back(c);
-        kinds.push_back({"Medicines vs. Side Effects", charts::kLineGraph,
-                         "Medication vs. Side Effects",
-                         "Showing Which Medicines have the Worst Side Effects",
-                         "Medicines Compared to Side Effects", headings, columns});
+        headings.insert(headings.end(), kSideEffectExportHeadings.begin(), kSideEffectExportHeadings.end());
+        std::vector<ListColumn> columns = {{"Medicine", 100}, {"Dose", 60}, {"Type", 60}, {"Qty", 40}};
+        for (const ListColumn& c : EqualWidth(kSideEffectListHeadings, 50))
+            columns.push_back(c);
+        kinds.push_back({"Medicines vs. Side Effects", charts::kLineGraph, "Medication vs. Side Effects",
+                         "Showing Which Medicines have the Worst Side Effects", "Medicines Compared to Side Effects",
+                         headings, columns});
     }
     kinds.push_back({"Pain vs. Time", charts::kLineGraph, "Pain Levels over Time",
-                     "Showing the Maximum, Minimum, Average and Current pain levels over time.",
-                     "Pain Over Time", PainHeadingsAnd({"Subject"}),
-                     PainColumnsAnd({{"Subject", 260}})});
+                     "Showing the Maximum, Minimum, Average and Current pain levels over time.", "Pain Over Time",
+                     PainHeadingsAnd({"Subject"}), PainColumnsAnd({{"Subject", 260}})});
     return kinds;
 }
 
@@ -94,8 +90,7 @@ std::int64_t DaysFromCivil(std::int64_t y, int m, int d) {
 }
 
 std::int64_t WallClockSeconds(const JournalDateTime& t) {
-    return DaysFromCivil(t.year, t.month, t.day) * kSecondsPerDay + t.hour * 3600 + t.minute * 60 +
-           t.second;
+    return DaysFromCivil(t.year, t.month, t.day) * kSecondsPerDay + t.hour * 3600 + t.minute * 60 + t.second;
 }
 
 // " e.ts < 'to' AND e.ts > 'from' ": both ends excluded.
@@ -105,7 +100,7 @@ std::string DateFilter(const std::string& fromText, const std::string& toText) {
 
 const char* const kOrder = " order by e.ts ASC ";
 
-}  // namespace
+} // namespace
 
 const ReportKindInfo& KindInfo(int kind) {
     static const std::vector<ReportKindInfo> kinds = MakeKinds();
@@ -115,21 +110,24 @@ const ReportKindInfo& KindInfo(int kind) {
 
 int KindFromComboText(const std::string& text) {
     for (int k = 0; k < kReportKindCount; ++k) {
-        if (text == KindInfo(k).comboText) return k;
+        if (text == KindInfo(k).comboText)
+            return k;
     }
     return -1;
 }
 
 const std::array<const char*, kReportKindCount>& ComboTextsInAddOrder() {
-    static const std::array<const char*, kReportKindCount> order = {
-        "Medicines vs. Side Effects", "Pain vs. Actions", "Pain vs. Medications", "Pain vs. Life",
-        "Side Effects Over Time",     "Pain vs. Time"};
+    static const std::array<const char*, kReportKindCount> order = {"Medicines vs. Side Effects", "Pain vs. Actions",
+                                                                    "Pain vs. Medications",       "Pain vs. Life",
+                                                                    "Side Effects Over Time",     "Pain vs. Time"};
     return order;
 }
 
 TimeGrouping PainTimeGrouping(std::int64_t spanSeconds) {
-    if (spanSeconds < kWeeklyFromSeconds) return TimeGrouping::Plain;
-    if (spanSeconds < kMonthlyFromSeconds) return TimeGrouping::Weekly;
+    if (spanSeconds < kWeeklyFromSeconds)
+        return TimeGrouping::Plain;
+    if (spanSeconds < kMonthlyFromSeconds)
+        return TimeGrouping::Weekly;
     return TimeGrouping::Monthly;
 }
 
@@ -140,154 +138,135 @@ std::int64_t WallClockSpanSeconds(const JournalDateTime& from, const JournalDate
 int CompareDateTimes(const JournalDateTime& a, const JournalDateTime& b) {
     const auto ka = std::tie(a.year, a.month, a.day, a.hour, a.minute, a.second);
     const auto kb = std::tie(b.year, b.month, b.day, b.hour, b.minute, b.second);
-    if (ka < kb) return -1;
+    if (ka < kb)
+        return -1;
     return ka == kb ? 0 : 1;
 }
 
-ReportStatements BuildReportStatements(int kind, const JournalDateTime& from,
-                                       const JournalDateTime& to) {
-    const std::string F =
-        DateFilter(CJournalDb::FormatTimestamp(from), CJournalDb::FormatTimestamp(to));
+ReportStatements BuildReportStatements(int kind, const JournalDateTime& from, const JournalDateTime& to) {
+    const std::string F = DateFilter(CJournalDb::FormatTimestamp(from), CJournalDb::FormatTimestamp(to));
     const std::string O = kOrder;
     ReportStatements s;
     switch (kind) {
-        case kPainVsActions: {
-            const std::string body =
-                "from [entry] as e, [entry_actions] as ea "
-                "where e.id=ea.eid AND e.del=0 AND ea.del=0 AND " +
-                F;
-            s.detail =
-                "select e.ts, e.wpl, e.apl, e.lpl, e.cpl, ea.id, ea.name, ea.cat, "
-                "ea.plmod, ea.durmin, e.sbj " +
-                body + O;
-            s.summary =
-                "select e.ts, round(avg(e.wpl),1), round(avg(e.apl),1), "
-                "round(avg(e.lpl),1), round(avg(e.cpl),1), ea.id, ea.name, ea.cat, "
-                "round(avg(ea.plmod),1), round(avg(ea.durmin),1), e.sbj " +
-                body + "group by ea.name, ea.cat " + O;
-            s.detailCols = 11;
-            s.summaryCols = 11;
-            break;
-        }
-        case kPainVsMedications: {
-            const std::string body =
-                "from [entry] as e, [entry_meds] as em "
-                "where e.id=em.eid AND e.del=0 AND em.del=0 AND " +
-                F;
-            s.detail =
-                "select e.ts, e.wpl, e.apl, e.lpl, e.cpl, em.id, em.name, em.quantity, "
-                "em.dosage, em.desc, e.sbj " +
-                body + O;
-            s.summary =
-                "select e.ts,  round(avg(e.wpl),1), round(avg(e.apl),1), "
-                "round(avg(e.lpl),1), round(avg(e.cpl),1), em.id, em.name, "
-                "em.quantity, em.dosage, em.desc " +
-                body + "group by em.name, em.dosage " + O;
-            s.detailCols = 11;
-            s.summaryCols = 10;
-            break;
-        }
-        case kPainVsLife: {
-            const std::string body =
-                "from [entry] as e, [entry_mood] as em "
-                "where e.id=em.eid AND e.del=0 AND em.del=0 AND " +
-                F;
-            s.detail =
-                "select e.ts, e.wpl, e.apl, e.lpl, e.cpl, em.act, em.mood, em.walk, "
-                "em.work, em.relat, em.sleep, em.life, em.concn, e.sbj " +
-                body + O;
-            s.summary =
-                "select e.ts, min(em.act), round(avg(em.act),1), max(em.act), min(em.mood), "
-                "round(avg(em.mood),1), max(em.mood), min(em.walk), round(avg(em.walk),1), "
-                "max(em.walk), min(em.work), round(avg(em.work),1), max(em.work), "
-                " min(em.relat), round(avg(em.relat),1), max(em.relat), min(em.sleep), "
-                "round(avg(em.sleep),1), max(em.sleep), min(em.life), round(avg(em.life),1), "
-                "max(em.life), min(em.concn), round(avg(em.concn),1), max(em.concn) " +
-                body + O;
-            s.detailCols = 14;
-            s.summaryCols = 25;
-            break;
-        }
-        case kSideEffectsOverTime: {
-            const std::string body =
-                "from [entry] as e, [entry_sideff] as es "
-                "where e.id = es.eid AND e.del=0 AND es.del=0 AND " +
-                F;
-            s.detail =
-                "select e.ts, e.wpl, e.apl, e.lpl, e.cpl, es.appet, es.constip, "
-                "es.insomn, es.itch, es.nausea, es.night, es.sweat, es.think, es.tired, "
-                "es.vomit, e.sbj " +
-                body + O;
-            s.summary =
-                "select e.ts, min(es.appet), round(avg(es.appet),1), max(es.appet), "
-                "min(es.constip), round(avg(es.constip),1), max(es.constip), "
-                "min(es.insomn), round(avg(es.insomn),1), max(es.insomn), min(es.itch), "
-                "round(avg(es.itch),1), max(es.itch), min(es.nausea), "
-                "round(avg(es.nausea),1), max(es.nausea), min(es.night), "
-                "round(avg(es.night),1), max(es.night), min(es.sweat), round(avg(es.sweat),1), "
-                "max(es.sweat), min(es.think), round(avg(es.think),1), max(es.think), "
-                "min(es.tired), round(avg(es.tired),1), max(es.tired), "
-                "min(es.vomit), round(avg(es.vomit),1), max(es.vomit) " +
-                body + O;
-            s.detailCols = 18;
-            s.summaryCols = 31;
-            break;
-        }
-        case kMedicinesVsSideEffects: {
-            // Every side-effect rating in the journal, whatever its date, but
-            // only those still standing: neither they nor their entry deleted.
-            s.detail =
-                "select mc.name, mc.dos_size || mc.dos_msr, mc.dos_form, mc.dos_qty, "
-                "round(avg(es.appet),1), round(avg(es.constip),1), round(avg(es.insomn),1), "
-                "round(avg(es.itch),1), round(avg(es.nausea),1), round(avg(es.night),1), "
-                "round(avg(es.sweat),1), round(avg(es.think),1), round(avg(es.tired),1), "
-                "round(avg(es.vomit),1) "
-                "from [medicine_cabinet] as mc, [entry_sideff] as es, [entry] as e "
-                "where mc.id = es.mid AND es.del=0 AND e.id = es.eid AND e.del=0 "
-                "group by mc.name, mc.dos_size order by mc.name ASC";
+    case kPainVsActions: {
+        const std::string body = "from [entry] as e, [entry_actions] as ea "
+                                 "where e.id=ea.eid AND e.del=0 AND ea.del=0 AND " +
+                                 F;
+        s.detail = "select e.ts, e.wpl, e.apl, e.lpl, e.cpl, ea.id, ea.name, ea.cat, "
+                   "ea.plmod, ea.durmin, e.sbj " +
+                   body + O;
+        s.summary = "select e.ts, round(avg(e.wpl),1), round(avg(e.apl),1), "
+                    "round(avg(e.lpl),1), round(avg(e.cpl),1), ea.id, ea.name, ea.cat, "
+                    "round(avg(ea.plmod),1), round(avg(ea.durmin),1), e.sbj " +
+                    body + "group by ea.name, ea.cat " + O;
+        s.detailCols = 11;
+        s.summaryCols = 11;
+        break;
+    }
+    case kPainVsMedications: {
+        const std::string body = "from [entry] as e, [entry_meds] as em "
+                                 "where e.id=em.eid AND e.del=0 AND em.del=0 AND " +
+                                 F;
+        s.detail = "select e.ts, e.wpl, e.apl, e.lpl, e.cpl, em.id, em.name, em.quantity, "
+                   "em.dosage, em.desc, e.sbj " +
+                   body + O;
+        s.summary = "select e.ts,  round(avg(e.wpl),1), round(avg(e.apl),1), "
+                    "round(avg(e.lpl),1), round(avg(e.cpl),1), em.id, em.name, "
+                    "em.quantity, em.dosage, em.desc " +
+                    body + "group by em.name, em.dosage " + O;
+        s.detailCols = 11;
+        s.summaryCols = 10;
+        break;
+    }
+    case kPainVsLife: {
+        const std::string body = "from [entry] as e, [entry_mood] as em "
+                                 "where e.id=em.eid AND e.del=0 AND em.del=0 AND " +
+                                 F;
+        s.detail = "select e.ts, e.wpl, e.apl, e.lpl, e.cpl, em.act, em.mood, em.walk, "
+                   "em.work, em.relat, em.sleep, em.life, em.concn, e.sbj " +
+                   body + O;
+        s.summary = "select e.ts, min(em.act), round(avg(em.act),1), max(em.act), min(em.mood), "
+                    "round(avg(em.mood),1), max(em.mood), min(em.walk), round(avg(em.walk),1), "
+                    "max(em.walk), min(em.work), round(avg(em.work),1), max(em.work), "
+                    " min(em.relat), round(avg(em.relat),1), max(em.relat), min(em.sleep), "
+                    "round(avg(em.sleep),1), max(em.sleep), min(em.life), round(avg(em.life),1), "
+                    "max(em.life), min(em.concn), round(avg(em.concn),1), max(em.concn) " +
+                    body + O;
+        s.detailCols = 14;
+        s.summaryCols = 25;
+        break;
+    }
+    case kSideEffectsOverTime: {
+        const std::string body = "from [entry] as e, [entry_sideff] as es "
+                                 "where e.id = es.eid AND e.del=0 AND es.del=0 AND " +
+                                 F;
+        s.detail = "select e.ts, e.wpl, e.apl, e.lpl, e.cpl, es.appet, es.constip, "
+                   "es.insomn, es.itch, es.nausea, es.night, es.sweat, es.think, es.tired, "
+                   "es.vomit, e.sbj " +
+                   body + O;
+        s.summary = "select e.ts, min(es.appet), round(avg(es.appet),1), max(es.appet), "
+                    "min(es.constip), round(avg(es.constip),1), max(es.constip), "
+                    "min(es.insomn), round(avg(es.insomn),1), max(es.insomn), min(es.itch), "
+                    "round(avg(es.itch),1), max(es.itch), min(es.nausea), "
+                    "round(avg(es.nausea),1), max(es.nausea), min(es.night), "
+                    "round(avg(es.night),1), max(es.night), min(es.sweat), round(avg(es.sweat),1), "
+                    "max(es.sweat), min(es.think), round(avg(es.think),1), max(es.think), "
+                    "min(es.tired), round(avg(es.tired),1), max(es.tired), "
+                    "min(es.vomit), round(avg(es.vomit),1), max(es.vomit) " +
+                    body + O;
+        s.detailCols = 18;
+        s.summaryCols = 31;
+        break;
+    }
+    case kMedicinesVsSideEffects: {
+        // Every side-effect rating in the journal, whatever its date, but
+        // only those still standing: neither they nor their entry deleted.
+        s.detail = "select mc.name, mc.dos_size || mc.dos_msr, mc.dos_form, mc.dos_qty, "
+                   "round(avg(es.appet),1), round(avg(es.constip),1), round(avg(es.insomn),1), "
+                   "round(avg(es.itch),1), round(avg(es.nausea),1), round(avg(es.night),1), "
+                   "round(avg(es.sweat),1), round(avg(es.think),1), round(avg(es.tired),1), "
+                   "round(avg(es.vomit),1) "
+                   "from [medicine_cabinet] as mc, [entry_sideff] as es, [entry] as e "
+                   "where mc.id = es.mid AND es.del=0 AND e.id = es.eid AND e.del=0 "
+                   "group by mc.name, mc.dos_size order by mc.name ASC";
+        s.summary = s.detail;
+        s.detailCols = 17;
+        s.summaryCols = 17;
+        break;
+    }
+    case kPainVsTime: {
+        const std::int64_t span = WallClockSpanSeconds(from, to);
+        s.detail = "select e.ts, e.wpl, e.apl, e.lpl, e.cpl, e.sbj "
+                   "from [entry] as e where e.del=0 AND " +
+                   F + O;
+        s.detailCols = 6;
+        switch (PainTimeGrouping(span)) {
+        case TimeGrouping::Plain:
+            // Under a week the entries themselves are the summary.
             s.summary = s.detail;
-            s.detailCols = 17;
-            s.summaryCols = 17;
+            s.summaryCols = 6;
             break;
-        }
-        case kPainVsTime: {
-            const std::int64_t span = WallClockSpanSeconds(from, to);
-            s.detail =
-                "select e.ts, e.wpl, e.apl, e.lpl, e.cpl, e.sbj "
-                "from [entry] as e where e.del=0 AND " +
-                F + O;
-            s.detailCols = 6;
-            switch (PainTimeGrouping(span)) {
-                case TimeGrouping::Plain:
-                    // Under a week the entries themselves are the summary.
-                    s.summary = s.detail;
-                    s.summaryCols = 6;
-                    break;
-                case TimeGrouping::Weekly:
-                    s.summary =
-                        "select strftime('%Y-%W', e.ts) AS w, round(avg(e.wpl),1), "
+        case TimeGrouping::Weekly:
+            s.summary = "select strftime('%Y-%W', e.ts) AS w, round(avg(e.wpl),1), "
                         "round(avg(e.apl),1), round(avg(e.lpl),1), round(avg(e.cpl),1), "
                         "e.sbj, e.ts from [entry] as e where e.del=0 AND " +
                         F + "group by w order by e.ts ASC ";
-                    s.summaryCols = 7;
-                    break;
-                case TimeGrouping::Monthly:
-                    s.summary =
-                        "select strftime('%m', e.ts) AS ms, round(avg(e.wpl),1), "
+            s.summaryCols = 7;
+            break;
+        case TimeGrouping::Monthly:
+            s.summary = "select strftime('%m', e.ts) AS ms, round(avg(e.wpl),1), "
                         "round(avg(e.apl),1), round(avg(e.lpl),1), round(avg(e.cpl),1), "
                         "e.sbj, e.ts, strftime('%Y-%m', e.ts) AS m "
                         "from [entry] as e where e.del=0 AND " +
                         F + "group by m order by e.ts ASC ";
-                    s.summaryCols = 8;
-                    break;
-            }
+            s.summaryCols = 8;
             break;
         }
-        default:
-            assert(false && "unknown report kind");
-            break;
+        break;
+    }
+    default: assert(false && "unknown report kind"); break;
     }
     return s;
 }
 
-}  // namespace reports
+} // namespace reports

@@ -27,7 +27,7 @@ struct ListColumn {
 
 struct ReportKindInfo {
     const char* comboText;
-    int graphType;  // charts::GraphType
+    int graphType; // charts::GraphType
     const char* chartTitle;
     const char* chartSubtitle;
     const char* exportTitle;
@@ -65,10 +65,9 @@ struct ReportStatements {
 
 // Both statements of a kind for the range; both ends of the range are
 // excluded. Deleted entries and deleted details never take part.
-ReportStatements BuildReportStatements(int kind, const JournalDateTime& from,
-                                       const JournalDateTime& to);
+ReportStatements BuildReportStatements(int kind, const JournalDateTime& from, const JournalDateTime& to);
 
 // Medicines-versus-side-effects charts show this many medicines at most.
 constexpr int kMaxMedicineSeries = 14;
 
-}  // namespace reports
+} // namespace reports

@@ -11,12 +11,12 @@ using namespace charts;
 
 CSeriesGraph::CSeriesGraph(int x, int y, int cx, int cy, const QString& legendFamily)
     : m_axisFont(MakeChartFont(QStringLiteral("Arial"), Part(cy, 0.1))),
-      m_legendFont(MakeChartFont(legendFamily, Part(cy, 0.075))),
-      m_plot{{x, y}, {cx, cy}} {}
+      m_legendFont(MakeChartFont(legendFamily, Part(cy, 0.075))), m_plot{{x, y}, {cx, cy}} {}
 
 void CSeriesGraph::DrawLegend(QImage& surface) const {
     std::vector<LegendRow> rows;
-    for (const Series& series : SeriesList()) rows.push_back({series.name, series.colour});
+    for (const Series& series : SeriesList())
+        rows.push_back({series.name, series.colour});
     QPainter p(&surface);
     PrepareChartPainter(p);
     DrawLegendBox(p, m_plot, kSeriesLegend, m_legendFont, rows, m_crLegendText, m_crLegendBack);

@@ -15,7 +15,8 @@ void CSeriesModel::Tell(const QString& text) const {
 void CSeriesModel::AddSegment(const QString& label) {
     ++m_nSegments;
     m_segments.push_back(label);
-    for (Series& series : m_series) series.values.push_back(0);
+    for (Series& series : m_series)
+        series.values.push_back(0);
 }
 
 void CSeriesModel::AddSeries(const QString& name, charts::COLORREF colour) {
@@ -47,14 +48,16 @@ void CSeriesModel::Clear() {
 }
 
 int CSeriesModel::Value(int segment, int series) const {
-    if (segment < 1 || segment > m_nSegments || series < 1 || series > m_nSeries) return 0;
+    if (segment < 1 || segment > m_nSegments || series < 1 || series > m_nSeries)
+        return 0;
     return m_series[series - 1].values[segment - 1];
 }
 
 int CSeriesModel::MaxValue() const {
     int most = 0;
     for (const Series& series : m_series) {
-        for (int v : series.values) most = std::max(most, v);
+        for (int v : series.values)
+            most = std::max(most, v);
     }
     return most;
 }

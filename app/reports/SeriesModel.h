@@ -18,15 +18,15 @@ inline const QString kNoSegmentsMessage = QStringLiteral("No graph segments...")
 inline const QString kSegmentOutOfBoundsMessage = QStringLiteral("Segments index is out of bounds...");
 inline const QString kSeriesOutOfBoundsMessage = QStringLiteral("Series index is out of bounds...");
 
-}  // namespace charts
+} // namespace charts
 
 class CSeriesModel {
 public:
     struct Series {
-        int index = 0;  // 1-based, never reused
+        int index = 0; // 1-based, never reused
         charts::COLORREF colour = 0;
         QString name;
-        std::vector<int> values;  // one per segment, in segment order
+        std::vector<int> values; // one per segment, in segment order
     };
 
     void SetMessageSink(ChartMessageSink sink) { m_sink = std::move(sink); }
@@ -40,7 +40,7 @@ public:
     int SeriesCount() const { return m_nSeries; }
     const std::vector<QString>& Segments() const { return m_segments; }
     const std::vector<Series>& SeriesList() const { return m_series; }
-    int Value(int segment, int series) const;  // 0 outside the counts
+    int Value(int segment, int series) const; // 0 outside the counts
     // The largest value, but at least 0.
     int MaxValue() const;
 

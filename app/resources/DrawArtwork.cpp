@@ -93,7 +93,10 @@ void Plus(QPainter& p, QPointF c, QColor colour) {
 
 const Draw kButtons[12] = {
     // New entry
-    [](QPainter& p) { Page(p); Plus(p, {16.5, 17}, QColor(0x2e, 0x9e, 0x44)); },
+    [](QPainter& p) {
+        Page(p);
+        Plus(p, {16.5, 17}, QColor(0x2e, 0x9e, 0x44));
+    },
     // Save entry: a disk
     [](QPainter& p) {
         p.setPen(QPen(kInk, 1));
@@ -135,11 +138,10 @@ const Draw kButtons[12] = {
         p.setPen(Qt::NoPen);
         p.setBrush(QColor(0xe0, 0x7a, 0x1f));
         p.drawEllipse(QPointF(13, 4.5), 2.5, 2.5);
-        p.setPen(QPen(QColor(0xe0, 0x7a, 0x1f), 2.5, Qt::SolidLine, Qt::RoundCap,
-                      Qt::RoundJoin));
-        p.drawLine(QPointF(12, 8.5), QPointF(10.5, 15));   // body
-        p.drawPolyline(QPolygonF({{10.5, 15}, {13.5, 18}, {13, 22}}));  // front leg
-        p.drawPolyline(QPolygonF({{10.5, 15}, {8, 18.5}, {5, 20}}));    // back leg
+        p.setPen(QPen(QColor(0xe0, 0x7a, 0x1f), 2.5, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
+        p.drawLine(QPointF(12, 8.5), QPointF(10.5, 15));               // body
+        p.drawPolyline(QPolygonF({{10.5, 15}, {13.5, 18}, {13, 22}})); // front leg
+        p.drawPolyline(QPolygonF({{10.5, 15}, {8, 18.5}, {5, 20}}));   // back leg
         p.drawPolyline(QPolygonF({{6.5, 11}, {9, 9}, {12, 8.5}, {15, 11.5}, {18, 12}}));
     },
     // Side effects: a warning sign
@@ -249,39 +251,36 @@ QImage Splash() {
     DrawSign(p, QRectF(22, 52, 112, 112));
     p.setPen(Qt::white);
     p.setFont(Font(40, true));
-    p.drawText(QRectF(146, 62, 190, 50), Qt::AlignLeft | Qt::AlignVCenter,
-               QStringLiteral("Gorvane"));
+    p.drawText(QRectF(146, 62, 190, 50), Qt::AlignLeft | Qt::AlignVCenter, QStringLiteral("Gorvane"));
     p.setPen(QColor(0xe6, 0xf4, 0xf1));
     p.setFont(Font(17, false));
-    p.drawText(QRectF(148, 110, 190, 26), Qt::AlignLeft | Qt::AlignVCenter,
-               QStringLiteral("Pain Journal"));
+    p.drawText(QRectF(148, 110, 190, 26), Qt::AlignLeft | Qt::AlignVCenter, QStringLiteral("Pain Journal"));
     p.setFont(Font(12, false));
-    p.drawText(QRectF(148, 136, 190, 20), Qt::AlignLeft | Qt::AlignVCenter,
-               QStringLiteral("Version 2.1.3"));
+    p.drawText(QRectF(148, 136, 190, 20), Qt::AlignLeft | Qt::AlignVCenter, QStringLiteral("Version 2.1.3"));
     // A quiet trend line along the foot of the card.
     QPainterPath trend;
     const double ys[] = {212, 198, 220, 190, 204, 184, 196, 176, 188, 170, 182};
     trend.moveTo(6, ys[0]);
-    for (int i = 1; i < 11; ++i) trend.lineTo(6 + i * 33.8, ys[i]);
+    for (int i = 1; i < 11; ++i)
+        trend.lineTo(6 + i * 33.8, ys[i]);
     p.setPen(QPen(QColor(255, 255, 255, 90), 3, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
     p.drawPath(trend);
     p.setPen(QColor(0xcf, 0xe6, 0xe2));
     p.setFont(Font(11, false));
-    p.drawText(QRectF(20, 226, 310, 18), Qt::AlignLeft | Qt::AlignVCenter,
-               QStringLiteral("Bravenor"));
-    p.drawText(QRectF(20, 226, 310, 18), Qt::AlignRight | Qt::AlignVCenter,
-               QStringLiteral("Starting\u2026"));
+    p.drawText(QRectF(20, 226, 310, 18), Qt::AlignLeft | Qt::AlignVCenter, QStringLiteral("Bravenor"));
+    p.drawText(QRectF(20, 226, 310, 18), Qt::AlignRight | Qt::AlignVCenter, QStringLiteral("Starting\u2026"));
     return img.convertToFormat(QImage::Format_RGB888);
 }
 
 bool Save(const QImage& img, const QDir& dir, const char* name) {
     const QString path = dir.filePath(QString::fromLatin1(name));
-    if (img.save(path, "PNG")) return true;
+    if (img.save(path, "PNG"))
+        return true;
     std::fprintf(stderr, "cannot write %s\n", qPrintable(path));
     return false;
 }
 
-}  // namespace
+} // namespace
 
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
@@ -291,8 +290,7 @@ int main(int argc, char** argv) {
     }
     const QDir dir(QString::fromLocal8Bit(argv[1]));
     const bool ok = Save(Icon(), dir, "gorvane.png") &&
-                    Save(Icon().scaled(48, 48, Qt::KeepAspectRatio, Qt::SmoothTransformation),
-                         dir, "gorvane-48.png") &&
+                    Save(Icon().scaled(48, 48, Qt::KeepAspectRatio, Qt::SmoothTransformation), dir, "gorvane-48.png") &&
                     Save(Toolbar(), dir, "toolbar.png") && Save(Splash(), dir, "splash.png");
     return ok ? 0 : 1;
 }

@@ -25,7 +25,7 @@ QLabel* WrappedLabel(const QString& text, QWidget* parent) {
     return label;
 }
 
-}  // namespace
+} // namespace
 
 CAboutDlg::CAboutDlg(QWidget* parent) : QDialog(parent) {
     setObjectName(QStringLiteral("100"));
@@ -59,9 +59,8 @@ CAboutDlg::CAboutDlg(QWidget* parent) : QDialog(parent) {
                                                         "keeps a journal of their pain."),
                                          this),
                             this));
-    main->addWidget(TextBox(QStringLiteral("Contact"),
-                            WrappedLabel(QStringLiteral("Bravenor, makers of Gorvane"), this),
-                            this));
+    main->addWidget(
+        TextBox(QStringLiteral("Contact"), WrappedLabel(QStringLiteral("Bravenor, makers of Gorvane"), this), this));
     main->addWidget(ok, 0, Qt::AlignRight);
     OnInitDialog();
 }

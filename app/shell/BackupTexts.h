@@ -22,8 +22,7 @@ inline constexpr char kBackupFailed[] =
     "It appears there was a problem creating the backup. Please check your information and try "
     "again.";
 inline constexpr char kBackupErrorTitle[] = "GRV Backup - Error";
-inline constexpr char kWrongPassword[] =
-    "It appears the password to restore is incorrect, please try again.";
+inline constexpr char kWrongPassword[] = "It appears the password to restore is incorrect, please try again.";
 inline constexpr char kWrongPasswordTitle[] = "GRV Backup - Password Error";
 inline constexpr char kOperationComplete[] = "Backup/Restore Operation Complete!";
 inline constexpr char kOperationCompleteTitle[] = "GRV - Backup";
@@ -71,4 +70,4 @@ inline constexpr char kWizardCreateFailedTitle[] = "Error";
 inline constexpr char kWizardNotCreated[] =
     "Your database was not created.\n\n%1\n\nClick Back to choose another folder or name.";
 
-}  // namespace grv
+} // namespace grv

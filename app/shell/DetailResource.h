@@ -75,4 +75,4 @@ constexpr int IDC_SE_EDIT_FIRST = 1027;
 constexpr int IDC_SE_SLIDER_FIRST_ROW = 1054;
 constexpr int IDC_SE_SLIDER_SECOND_ROW = 1045;
 
-}  // namespace grv
+} // namespace grv

@@ -17,16 +17,14 @@ inline constexpr char kAskDeleteAllDetailsTitle[] = "Delete Entries";
 inline constexpr char kAllDetailsDeleted[] = "All Details Deleted";
 
 // Current pain.
-inline constexpr char kInvalidPainScore[] =
-    "You have not entered a valid pain score. Please try again or Cancel.";
+inline constexpr char kInvalidPainScore[] = "You have not entered a valid pain score. Please try again or Cancel.";
 
 // Medicine cabinet.
 inline constexpr char kMedCabErrorTitle[] = "Error";
 inline constexpr char kMedNeedsName[] = "Your medicine must have a name.";
 inline constexpr char kMedNeedsDosage[] = "Your medicine must have a dosage value.";
 inline constexpr char kMedNeedsMeasure[] = "Your medicine must have a dosage weight (mg, cc, etc)";
-inline constexpr char kMedNeedsForm[] =
-    "Your medicine must have a specific form (tablet, injection, etc).";
+inline constexpr char kMedNeedsForm[] = "Your medicine must have a specific form (tablet, injection, etc).";
 inline constexpr char kMedNeedsTake[] = "Your medicine must have a quantity to take.";
 inline constexpr char kMedNeedsEvery[] = "Your medicine must have a interval (like ever 4 hours).";
 inline constexpr char kMedNeedsInterval[] =
@@ -40,10 +38,8 @@ inline constexpr char kMedDeleteFailed[] = "Your medicine was not deleted.\n\n%1
 inline constexpr char kRatingOutOfScale[] = "Ratings run from 0 to 10.  Please correct \"%1\".";
 
 // Medicine entry.
-inline constexpr char kNeedActiveEntryForMeds[] =
-    "You must have an active entry to add medicines to.";
-inline constexpr char kMustSelectMedicine[] =
-    "You must select a medicine, or Cancel if you do not wish to add one";
+inline constexpr char kNeedActiveEntryForMeds[] = "You must have an active entry to add medicines to.";
+inline constexpr char kMustSelectMedicine[] = "You must select a medicine, or Cancel if you do not wish to add one";
 
 // Mood and side effects.
 inline constexpr char kMoodInstructions[] =
@@ -55,4 +51,4 @@ inline constexpr char kSideEffectInstructions[] =
     "rate how bad the side effects or symptoms are.  With the slider all the way to the right "
     "meaning that they are severe enough to stop the treatment.";
 
-}  // namespace grv
+} // namespace grv

@@ -9,7 +9,8 @@ void CDialogBase::setVisible(bool visible) {
         OnInitDialog();
     }
     QDialog::setVisible(visible);
-    if (visible && isVisible()) OnShowWindow();
+    if (visible && isVisible())
+        OnShowWindow();
 }
 
 void CDialogBase::TellNoJournal() {

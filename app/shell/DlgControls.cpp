@@ -18,7 +18,9 @@
 
 namespace grv {
 
-int TextToInt(const QString& text) { return IdFromText(text.toStdString()); }
+int TextToInt(const QString& text) {
+    return IdFromText(text.toStdString());
+}
 
 int AddSortedString(QComboBox* combo, const QString& text, int data) {
     int at = combo->count();
@@ -36,37 +38,38 @@ namespace {
 
 int Search(const QComboBox* combo, int start, const std::function<bool(const QString&)>& match) {
     const int n = combo->count();
-    if (n == 0) return -1;
+    if (n == 0)
+        return -1;
     const int first = start < 0 || start >= n ? 0 : start + 1;
     for (int k = 0; k < n; ++k) {
         const int i = (first + k) % n;
-        if (match(combo->itemText(i))) return i;
+        if (match(combo->itemText(i)))
+            return i;
     }
     return -1;
 }
 
-}  // namespace
+} // namespace
 
 int FindStringPrefix(const QComboBox* combo, int start, const QString& text) {
-    return Search(combo, start, [&text](const QString& item) {
-        return item.startsWith(text, Qt::CaseInsensitive);
-    });
+    return Search(combo, start, [&text](const QString& item) { return item.startsWith(text, Qt::CaseInsensitive); });
 }
 
 int FindStringExact(const QComboBox* combo, int start, const QString& text) {
-    return Search(combo, start, [&text](const QString& item) {
-        return QString::compare(item, text, Qt::CaseInsensitive) == 0;
-    });
+    return Search(combo, start,
+                  [&text](const QString& item) { return QString::compare(item, text, Qt::CaseInsensitive) == 0; });
 }
 
 int SelectComboText(QComboBox* combo, const QString& text) {
     int index = -1;
     if (!text.isEmpty()) {
         index = FindStringExact(combo, 0, text);
-        if (index < 0) index = FindStringPrefix(combo, 0, text);
+        if (index < 0)
+            index = FindStringPrefix(combo, 0, text);
     }
     combo->setCurrentIndex(index);
-    if (index < 0 && combo->isEditable()) combo->setEditText(text);
+    if (index < 0 && combo->isEditable())
+        combo->setEditText(text);
     return index;
 }
 
@@ -87,20 +90,24 @@ int RatingValue(int sliderPosition, const QString& editText) {
 
 std::optional<int> ScaleNumber(const QString& text, int min, int max) {
     if (text.isEmpty()) {
-        if (min <= 0 && max >= 0) return 0;
+        if (min <= 0 && max >= 0)
+            return 0;
         return std::nullopt;
     }
     static const QRegularExpression kWhole(QStringLiteral("^-?[0-9]{1,9}(\\.0)?$"));
-    if (!kWhole.match(text).hasMatch()) return std::nullopt;
+    if (!kWhole.match(text).hasMatch())
+        return std::nullopt;
     const int value = TextToInt(text);
-    if (value < min || value > max) return std::nullopt;
+    if (value < min || value > max)
+        return std::nullopt;
     return value;
 }
 
 void MakeDigitEdit(QLineEdit* edit, int maxLength, bool allowSign) {
     const QString pattern = allowSign ? QStringLiteral("-?[0-9]*") : QStringLiteral("[0-9]*");
     edit->setValidator(new QRegularExpressionValidator(QRegularExpression(pattern), edit));
-    if (maxLength > 0) edit->setMaxLength(maxLength);
+    if (maxLength > 0)
+        edit->setMaxLength(maxLength);
 }
 
 QSlider* MakeScaleSlider(QWidget* parent, int min, int max, int id) {
@@ -119,10 +126,8 @@ void OnUserScroll(QSlider* slider, QWidget* context, std::function<void(QSlider*
     // actionTriggered comes only from the user's keys, clicks, drags and
     // wheel, with the new position already in sliderPosition(); setValue()
     // by the program never emits it.
-    QObject::connect(slider, &QAbstractSlider::actionTriggered, context,
-                     [slider, handler](int) { handler(slider); });
-    QObject::connect(slider, &QAbstractSlider::sliderReleased, context,
-                     [slider, handler] { handler(slider); });
+    QObject::connect(slider, &QAbstractSlider::actionTriggered, context, [slider, handler](int) { handler(slider); });
+    QObject::connect(slider, &QAbstractSlider::sliderReleased, context, [slider, handler] { handler(slider); });
 }
 
 void SetupReportList(QTreeWidget* list, const QStringList& headings, const QList<int>& widths) {
@@ -145,8 +150,7 @@ QDialogButtonBox* MakeOkCancel(QWidget* parent) {
     return buttons;
 }
 
-void RatingRows::Add(QGridLayout* grid, const char* label, int editId, int sliderId,
-                     bool digitsOnly) {
+void RatingRows::Add(QGridLayout* grid, const char* label, int editId, int sliderId, bool digitsOnly) {
     QWidget* parent = grid->parentWidget();
     const int row = Count();
     auto* text = new QLabel(QString::fromLatin1(label), parent);
@@ -155,7 +159,8 @@ void RatingRows::Add(QGridLayout* grid, const char* label, int editId, int slide
     edit->setObjectName(ControlName(editId));
     edit->setFixedWidth(36);
     edit->setAlignment(Qt::AlignCenter);
-    if (digitsOnly) MakeDigitEdit(edit);
+    if (digitsOnly)
+        MakeDigitEdit(edit);
     QSlider* slider = MakeScaleSlider(parent, 0, 10, sliderId);
     slider->setMinimumWidth(300);
     grid->addWidget(text, row, 0);
@@ -180,7 +185,8 @@ void RatingRows::Exchange(bool save, const std::vector<int*>& scales) {
 }
 
 void RatingRows::Show(const std::vector<int*>& scales) {
-    for (size_t i = 0; i < m_texts.size(); ++i) m_texts[i] = QString::number(*scales[i]);
+    for (size_t i = 0; i < m_texts.size(); ++i)
+        m_texts[i] = QString::number(*scales[i]);
     Exchange(false, scales);
     Exchange(true, scales);
 }
@@ -199,7 +205,8 @@ int RatingRows::Settle(const std::vector<int*>& scales) {
     Exchange(true, scales);
     for (size_t i = 0; i < m_texts.size(); ++i) {
         // A slider away from 0 decides; what its edit holds does not count.
-        if (*scales[i] != 0) continue;
+        if (*scales[i] != 0)
+            continue;
         const std::optional<int> typed = ScaleNumber(m_texts[i], kRatingMin, kRatingMax);
         if (!typed) {
             m_edits[i]->setFocus();
@@ -211,4 +218,4 @@ int RatingRows::Settle(const std::vector<int*>& scales) {
     return -1;
 }
 
-}  // namespace grv
+} // namespace grv

@@ -69,7 +69,9 @@ void OnUserScroll(QSlider* slider, QWidget* context, std::function<void(QSlider*
 void SetupReportList(QTreeWidget* list, const QStringList& headings, const QList<int>& widths);
 
 // The object name every control carries: its control id.
-inline QString ControlName(int id) { return QString::number(id); }
+inline QString ControlName(int id) {
+    return QString::number(id);
+}
 
 // "OK" and "Cancel", named by their result codes.
 QDialogButtonBox* MakeOkCancel(QWidget* parent);
@@ -103,4 +105,4 @@ private:
     std::vector<QString> m_texts;
 };
 
-}  // namespace grv
+} // namespace grv

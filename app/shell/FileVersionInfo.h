@@ -31,8 +31,8 @@ public:
 
     // One 32-bit translation entry: language in the low word, code page in
     // the high word. Exact language first; with primaryOnly, the low bytes.
-    static bool FindTranslation(const std::vector<std::uint32_t>& table, std::uint16_t language,
-                                bool primaryOnly, std::uint32_t& found);
+    static bool FindTranslation(const std::vector<std::uint32_t>& table, std::uint16_t language, bool primaryOnly,
+                                std::uint32_t& found);
     // The user's language as a Windows language identifier.
     static std::uint16_t UserDefaultLanguage();
 

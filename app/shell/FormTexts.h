@@ -14,13 +14,11 @@ inline constexpr char kTitleWorstTrend[] = "Worst Pain Trend";
 
 // Entry form.
 inline constexpr char kTitleGorvane[] = "Gorvane";
-inline constexpr char kNeedDbForNewEntry[] =
-    "You must create a database before an entry can be saved!";
+inline constexpr char kNeedDbForNewEntry[] = "You must create a database before an entry can be saved!";
 inline constexpr char kNeedDbForSave[] = "Need to open a database first.";
 inline constexpr char kPainOutOfRange[] = "Pain levels run from 0 to 10.  Please correct the entry.";
 inline constexpr char kNeedDbForFind[] = "You must open a database before you can use this feature.";
-inline constexpr char kNeedDbForClose[] =
-    "You have an entry started, however you need to open a database first.";
+inline constexpr char kNeedDbForClose[] = "You have an entry started, however you need to open a database first.";
 inline constexpr char kFutureDate[] = "Your date is set to the future? Is this your intention?";
 
 // Find dialog.
@@ -47,4 +45,4 @@ inline constexpr char kDbCreated[] = "Database created successfully!";
 inline constexpr char kDbCreateFailed[] = "We were unable to create the Database.\nError: %1\n";
 inline constexpr char kDbOpenFailed[] = "We were unable to open the Database.\nError: %1\n";
 
-}  // namespace grv
+} // namespace grv

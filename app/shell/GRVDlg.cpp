@@ -92,19 +92,23 @@ const CGRVDlg::Route CGRVDlg::kRoutes[] = {
 namespace {
 
 // The five Edit items that have never done anything.
-bool IsInertEditCommand(int id) { return id >= ID_EDIT_UNDO && id <= ID_EDIT_PASTE; }
+bool IsInertEditCommand(int id) {
+    return id >= ID_EDIT_UNDO && id <= ID_EDIT_PASTE;
+}
 
-QString IdName(int id) { return QString::number(id); }
+QString IdName(int id) {
+    return QString::number(id);
+}
 
-}  // namespace
+} // namespace
 
 CGRVDlg::CGRVDlg(QWidget* parent) : QDialog(parent) {
     InitShellResources();
     m_hIcon = AppIcon();
     setWindowTitle(QString::fromLatin1(kAppCaption));
     setWindowIcon(m_hIcon);
-    setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
-                   Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
+    setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
+                   Qt::WindowCloseButtonHint);
     m_dtDate = m_dtTime = QDateTime::currentDateTime();
     BuildControls();
 }
@@ -130,7 +134,8 @@ QAction* CGRVDlg::CommandAction(int id) const {
 
 bool CGRVDlg::OnCommand(int id) {
     const QAction* action = CommandAction(id);
-    if (!action || !action->isEnabled()) return false;
+    if (!action || !action->isEnabled())
+        return false;
     for (const Route& r : kRoutes) {
         if (r.id == id) {
             (this->*r.handler)();
@@ -141,7 +146,8 @@ bool CGRVDlg::OnCommand(int id) {
 }
 
 QString CGRVDlg::OnToolTipText(int id) {
-    if (id == 0 || !HasResourceString(id)) return {};
+    if (id == 0 || !HasResourceString(id))
+        return {};
     return LoadResourceString(id).left(79);
 }
 
@@ -151,7 +157,8 @@ void CGRVDlg::BuildControls() {
     BuildMenus(bar);
     top->setMenuBar(bar);
     CreateToolBar();
-    if (m_wndToolBar) top->addWidget(m_wndToolBar);
+    if (m_wndToolBar)
+        top->addWidget(m_wndToolBar);
 
     // Date, time and type.
     auto* dateGroup = new QGroupBox(QStringLiteral("Date "), this);
@@ -179,8 +186,8 @@ void CGRVDlg::BuildControls() {
     // A level is a whole number 0 to 10, typed with or without the ".0" the
     // pain summary writes; keys that lead anywhere else are refused, also
     // after the summary filled the edit.
-    const auto levels = new QRegularExpressionValidator(
-        QRegularExpression(QStringLiteral("(?:10|[0-9])(?:\\.0)?")), this);
+    const auto levels =
+        new QRegularExpressionValidator(QRegularExpression(QStringLiteral("(?:10|[0-9])(?:\\.0)?")), this);
     auto makePain = [&](int id, const char* question) {
         auto* edit = new QLineEdit(painGroup);
         edit->setObjectName(IdName(id));
@@ -205,7 +212,7 @@ void CGRVDlg::BuildControls() {
     m_ctlEntryList->setRootIsDecorated(false);
     m_ctlEntryList->setSelectionMode(QAbstractItemView::SingleSelection);
     m_ctlEntryList->setSelectionBehavior(QAbstractItemView::SelectRows);
-    m_ctlEntryList->setHeaderLabel(QString());  // the columns come with the list's filling
+    m_ctlEntryList->setHeaderLabel(QString()); // the columns come with the list's filling
     m_ctlEntryList->setMinimumHeight(120);
     entriesBox->addWidget(m_ctlEntryList);
     top->addWidget(m_ctlEntriesGroup, 1);
@@ -292,10 +299,9 @@ void CGRVDlg::BuildMenus(QMenuBar* bar) {
 }
 
 void CGRVDlg::CreateToolBar() {
-    static const int kButtons[12] = {
-        ID_TB_NEW_ENTRY, ID_TB_SAVE_ENTRY, ID_TB_DELETE_ENTRY, ID_TB_FIND,
-        ID_TB_MEDICINE_CABINET, ID_TB_ACTIONS, ID_TB_SIDE_EFFECTS, ID_TB_QUESTION,
-        ID_TB_MEDICINES, ID_TB_MOOD, ID_TB_PRINT, ID_TB_TOGGLE_GRAPH};
+    static const int kButtons[12] = {ID_TB_NEW_ENTRY,        ID_TB_SAVE_ENTRY, ID_TB_DELETE_ENTRY, ID_TB_FIND,
+                                     ID_TB_MEDICINE_CABINET, ID_TB_ACTIONS,    ID_TB_SIDE_EFFECTS, ID_TB_QUESTION,
+                                     ID_TB_MEDICINES,        ID_TB_MOOD,       ID_TB_PRINT,        ID_TB_TOGGLE_GRAPH};
     m_wndToolBar = new QToolBar(this);
     m_wndToolBar->setObjectName(QStringLiteral("toolbar"));
     m_wndToolBar->setIconSize(QSize(24, 24));
@@ -305,7 +311,8 @@ void CGRVDlg::CreateToolBar() {
         const int id = kButtons[i];
         QAction* a = MakeCommand(id, OnToolTipText(id));
         a->setToolTip(OnToolTipText(id));
-        if (strip.width() >= 24 * 12) a->setIcon(QIcon(strip.copy(24 * i, 0, 24, 24)));
+        if (strip.width() >= 24 * 12)
+            a->setIcon(QIcon(strip.copy(24 * i, 0, 24, 24)));
         m_wndToolBar->addAction(a);
     }
 }
@@ -344,7 +351,8 @@ void CGRVDlg::setVisible(bool visible) {
     }
     // Hidden by the tray's Hide: nothing but Show, New Entry or a double
     // click brings the window back.
-    if (visible && !m_bWindowVisible) return;
+    if (visible && !m_bWindowVisible)
+        return;
     QDialog::setVisible(visible);
     if (visible && !m_bShownOnce) {
         m_bShownOnce = true;
@@ -352,14 +360,16 @@ void CGRVDlg::setVisible(bool visible) {
     }
 }
 
-void CGRVDlg::ReadPreferences() { m_prefs = ReadPrefs(); }
+void CGRVDlg::ReadPreferences() {
+    m_prefs = ReadPrefs();
+}
 
 bool CGRVDlg::OpenJournal(const QString& fileName, const QString& folder) {
     m_db.SetFileName(fileName.toStdString());
     m_db.SetFolder(folder.toStdString());
-    if (!m_db.Open(0)) return false;
-    setWindowTitle(QString::fromLatin1(kCaptionWithFile)
-                       .arg(QString::fromStdString(m_db.GetFileName())));
+    if (!m_db.Open(0))
+        return false;
+    setWindowTitle(QString::fromLatin1(kCaptionWithFile).arg(QString::fromStdString(m_db.GetFileName())));
     m_nTrendMode = 3;
     RefreshTrend();
     return true;
@@ -370,7 +380,7 @@ void CGRVDlg::OnInitDialog() {
     const QString lastFile = GetProfileString(kSectionMru, kLastFile);
     const QString lastPath = GetProfileString(kSectionMru, kLastPath);
     if (!lastFile.isEmpty() && !lastPath.isEmpty() && m_prefs.openLastUsedDB)
-        OpenJournal(lastFile, lastPath);  // a failure leaves the window without a journal
+        OpenJournal(lastFile, lastPath); // a failure leaves the window without a journal
     AddTrayIcon();
     FillTypeList(m_ctlTypeList);
     SelectTypeByPrefix(m_ctlTypeList, m_prefs.defaultType);
@@ -392,8 +402,10 @@ void CGRVDlg::OnShowWindow() {
 }
 
 int CGRVDlg::AddTrayIcon() {
-    if (m_pTrayIcon) return 1;
-    if (!QSystemTrayIcon::isSystemTrayAvailable()) return 0;
+    if (m_pTrayIcon)
+        return 1;
+    if (!QSystemTrayIcon::isSystemTrayAvailable())
+        return 0;
     m_pTrayIcon = new QSystemTrayIcon(m_hIcon, this);
     m_pTrayIcon->setToolTip(LoadResourceString(IDS_TRAY_TIP).left(127));
     m_pTrayIcon->setContextMenu(m_pTrayMenu);
@@ -416,7 +428,8 @@ void CGRVDlg::OnTrayNotify(QSystemTrayIcon::ActivationReason reason) {
 
 void CGRVDlg::ShowTrayMenu() {
     // Some trays open the menu themselves before they report the click.
-    if (!m_pTrayMenu->isVisible()) m_pTrayMenu->popup(QCursor::pos());
+    if (!m_pTrayMenu->isVisible())
+        m_pTrayMenu->popup(QCursor::pos());
 }
 
 void CGRVDlg::ShowAndRaise() {
@@ -433,10 +446,12 @@ void CGRVDlg::HideWindow() {
     if (m_pTrayIcon && m_pTrayIcon->isVisible())
         hide();
     else
-        showMinimized();  // no tray to come back from
+        showMinimized(); // no tray to come back from
 }
 
-void CGRVDlg::OnTrayShow() { ShowAndRaise(); }
+void CGRVDlg::OnTrayShow() {
+    ShowAndRaise();
+}
 
 void CGRVDlg::OnTrayHide() {
     if (m_pTrayIcon && m_pTrayIcon->isVisible()) {
@@ -453,7 +468,9 @@ void CGRVDlg::OnTrayNewEntry() {
     m_ctlTypeList->setFocus();
 }
 
-void CGRVDlg::OnExit() { QuitApp(); }
+void CGRVDlg::OnExit() {
+    QuitApp();
+}
 
 void CGRVDlg::closeEvent(QCloseEvent* event) {
     // The window ends only through QuitApp, which ends the dialog itself.
@@ -480,13 +497,16 @@ void CGRVDlg::QuitApp() {
 
 void CGRVDlg::contextMenuEvent(QContextMenuEvent* event) {
     // The keyboard's menu key has no point on the list: nothing is shown.
-    if (event->reason() != QContextMenuEvent::Keyboard) OnContextMenu(event->globalPos());
+    if (event->reason() != QContextMenuEvent::Keyboard)
+        OnContextMenu(event->globalPos());
 }
 
 void CGRVDlg::OnContextMenu(const QPoint& globalPos) {
-    if (!m_ctlEntryList->isVisible()) return;
+    if (!m_ctlEntryList->isVisible())
+        return;
     const QRect list(m_ctlEntryList->mapToGlobal(QPoint(0, 0)), m_ctlEntryList->size());
-    if (list.contains(globalPos)) m_pEntriesMenu->popup(globalPos);
+    if (list.contains(globalPos))
+        m_pEntriesMenu->popup(globalPos);
 }
 
 void CGRVDlg::OnHiddenDetailsButton() {
@@ -500,6 +520,7 @@ void CGRVDlg::OnHiddenDetailsButton() {
 void CGRVDlg::SendUsageStat(QString label) {
     m_strUsageLabel = label;
     // DisAnonStats alone silences every report.
-    if (m_prefs.disAnonStats != 0) return;
+    if (m_prefs.disAnonStats != 0)
+        return;
     m_usageWorkers.Start(label.toStdString(), platform::ui::GetUsageSink());
 }

@@ -25,11 +25,10 @@ using namespace grv;
 namespace {
 
 constexpr int kMinutesPerHour = 60;
-constexpr int kDurationDigits = 5;  // 99999 hours still fit the minutes column
+constexpr int kDurationDigits = 5; // 99999 hours still fit the minutes column
 
 int DurationMinutes(const QString& hours, const QString& minutes) {
-    const long long total =
-        static_cast<long long>(TextToInt(hours)) * kMinutesPerHour + TextToInt(minutes);
+    const long long total = static_cast<long long>(TextToInt(hours)) * kMinutesPerHour + TextToInt(minutes);
     return static_cast<int>(std::clamp<long long>(total, INT_MIN, INT_MAX));
 }
 
@@ -44,7 +43,7 @@ QComboBox* MakeEditableCombo(QWidget* parent, int id) {
     return combo;
 }
 
-}  // namespace
+} // namespace
 
 CGRVDlgActions::CGRVDlgActions(QWidget* parent) : CDialogBase(parent) {
     setWindowTitle(QStringLiteral("Actions Effect on Pain"));
@@ -144,9 +143,12 @@ int CGRVDlgActions::OnInitDialog() {
 void CGRVDlgActions::OnShowWindow() {
     FillCategoryCombo();
     FillNameCombo(QString());
-    if (!m_bEdit) return;
-    if (!m_strCategory.isEmpty()) SelectComboText(m_ctlCategory, m_strCategory);
-    if (!m_strName.isEmpty()) SelectComboText(m_ctlName, m_strName);
+    if (!m_bEdit)
+        return;
+    if (!m_strCategory.isEmpty())
+        SelectComboText(m_ctlCategory, m_strCategory);
+    if (!m_strName.isEmpty())
+        SelectComboText(m_ctlName, m_strName);
     m_ctlPainSlider->setValue(m_action.plmod);
     m_ctlPainEffect->setText(QString::number(m_action.plmod));
     m_ctlHours->setText(QString::number(m_action.durmin / kMinutesPerHour));
@@ -156,7 +158,8 @@ void CGRVDlgActions::OnShowWindow() {
 int CGRVDlgActions::FillCombo(QComboBox* combo, const std::vector<std::string>& texts) {
     combo->clear();
     combo->setEditText(QString());
-    for (const std::string& text : texts) AddSortedString(combo, QString::fromStdString(text));
+    for (const std::string& text : texts)
+        AddSortedString(combo, QString::fromStdString(text));
     combo->setCurrentIndex(-1);
     combo->setEditText(QString());
     return texts.empty() ? 0 : 1;
@@ -164,13 +167,15 @@ int CGRVDlgActions::FillCombo(QComboBox* combo, const std::vector<std::string>& 
 
 int CGRVDlgActions::FillCategoryCombo() {
     std::vector<std::string> categories;
-    if (m_pDb) m_pDb->GetActionCategories(categories);
+    if (m_pDb)
+        m_pDb->GetActionCategories(categories);
     return FillCombo(m_ctlCategory, categories);
 }
 
 int CGRVDlgActions::FillNameCombo(const QString& category) {
     std::vector<std::string> names;
-    if (m_pDb) m_pDb->GetActionNames(category.toStdString(), names);
+    if (m_pDb)
+        m_pDb->GetActionNames(category.toStdString(), names);
     return FillCombo(m_ctlName, names);
 }
 
@@ -196,4 +201,6 @@ void CGRVDlgActions::OnBnClickedOk() {
     SaveAndEnd(m_pDb, m_action, &CJournalDb::SaveEntryActions);
 }
 
-void CGRVDlgActions::reject() { done(IDCANCEL); }
+void CGRVDlgActions::reject() {
+    done(IDCANCEL);
+}

@@ -21,14 +21,14 @@ class CGRVDlgActions : public CDialogBase {
 public:
     explicit CGRVDlgActions(QWidget* parent = nullptr);
 
-    CJournalDb* m_pDb = nullptr;  // lent by the caller
-    CEntryActions m_action;       // the record OK saves
-    int m_bEdit = 0;              // 1: an existing action is shown for change
+    CJournalDb* m_pDb = nullptr; // lent by the caller
+    CEntryActions m_action;      // the record OK saves
+    int m_bEdit = 0;             // 1: an existing action is shown for change
     QString m_strEntryId;
     QString m_strName;
     QString m_strCategory;
     int m_nPainEffect = 0;
-    int m_bContinue = 0;  // asks the caller to open the dialog again
+    int m_bContinue = 0; // asks the caller to open the dialog again
     QString m_strPainEffect;
     QString m_strHours;
     QString m_strMinutes;

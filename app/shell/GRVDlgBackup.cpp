@@ -21,7 +21,7 @@ QString JournalFolder(const CJournalDb& db) {
     return db.IsOpen() ? QString::fromStdString(db.GetFolder()) : QString();
 }
 
-}  // namespace
+} // namespace
 
 void CGRVDlg::OnBackup() {
     CGRVDlgBkupRstr dlg(CGRVDlgBkupRstr::kModeBackup, this);
@@ -32,23 +32,22 @@ void CGRVDlg::OnBackup() {
     if (m_db.IsOpen() && GetPrompter().AskYesNo(this, QString::fromLatin1(kBackupCurrentQuestion),
                                                 QString::fromLatin1(kBackupCurrentTitle))) {
         dlg.m_strSourceFolder = QString::fromStdString(m_db.GetFolder());
-        if (!dlg.m_strSourceFolder.endsWith(QLatin1Char('/'))) dlg.m_strSourceFolder += '/';
+        if (!dlg.m_strSourceFolder.endsWith(QLatin1Char('/')))
+            dlg.m_strSourceFolder += '/';
         dlg.m_strSourceFile = QString::fromStdString(m_db.GetFileName());
         m_db.Close();
         closed = true;
     }
     dlg.exec();
-    if (!closed) return;
+    if (!closed)
+        return;
     if (m_db.Open(0)) {
-        setWindowTitle(QString::fromLatin1(kCaptionWithFile)
-                           .arg(QString::fromStdString(m_db.GetFileName())));
+        setWindowTitle(QString::fromLatin1(kCaptionWithFile).arg(QString::fromStdString(m_db.GetFileName())));
         RefreshEntryList();
         RefreshTrend();
         return;
     }
-    GetPrompter().Tell(this,
-                       QString::fromLatin1(kDbOpenFailed)
-                           .arg(QString::fromStdString(m_db.GetLastErrorText())),
+    GetPrompter().Tell(this, QString::fromLatin1(kDbOpenFailed).arg(QString::fromStdString(m_db.GetLastErrorText())),
                        QString::fromLatin1(kReopenFailedTitle));
     // No journal is open now: the window must not go on showing one.
     CloseJournalAsDatabaseClose();
@@ -60,6 +59,5 @@ void CGRVDlg::OnRestore() {
     dlg.m_strJournalFolder = JournalFolder(m_db);
     dlg.m_closeOpenJournal = [this] { return CloseJournalAsDatabaseClose(); };
     if (dlg.exec() == IDOK)
-        GetPrompter().Tell(this, QString::fromLatin1(kRestoreDoneText),
-                           QString::fromLatin1(kRestoreDoneTitle));
+        GetPrompter().Tell(this, QString::fromLatin1(kRestoreDoneText), QString::fromLatin1(kRestoreDoneTitle));
 }

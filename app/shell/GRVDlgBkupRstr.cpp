@@ -41,21 +41,28 @@ void SplitPath(const QString& path, QString& folder, QString& fileName) {
 }
 
 bool IsSameFile(const QString& a, const QString& b) {
-    struct stat sa {}, sb {};
-    if (a.isEmpty() || b.isEmpty()) return false;
-    if (::stat(QFile::encodeName(a).constData(), &sa) != 0) return false;
-    if (::stat(QFile::encodeName(b).constData(), &sb) != 0) return false;
+    struct stat sa {
+    }, sb{};
+    if (a.isEmpty() || b.isEmpty())
+        return false;
+    if (::stat(QFile::encodeName(a).constData(), &sa) != 0)
+        return false;
+    if (::stat(QFile::encodeName(b).constData(), &sb) != 0)
+        return false;
     return sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
 }
 
-}  // namespace grv
+} // namespace grv
 
 namespace {
 
-QString IdName(int id) { return QString::number(id); }
+QString IdName(int id) {
+    return QString::number(id);
+}
 
 QString Absolute(const QString& folder, const QString& fileName) {
-    if (fileName.isEmpty()) return {};
+    if (fileName.isEmpty())
+        return {};
     // Relative paths would otherwise follow whatever folder is current.
     return QFileInfo(folder + fileName).absoluteFilePath();
 }
@@ -71,10 +78,10 @@ mode_t CurrentUmask() {
 QString MakePartFile(const QString& target) {
     const QFileInfo info(target);
     QByteArray pattern =
-        QFile::encodeName(info.absolutePath() + QStringLiteral("/.") + info.fileName()) +
-        ".part-XXXXXX";
+        QFile::encodeName(info.absolutePath() + QStringLiteral("/.") + info.fileName()) + ".part-XXXXXX";
     const int fd = ::mkstemp(pattern.data());
-    if (fd < 0) return {};
+    if (fd < 0)
+        return {};
     ::fchmod(fd, 0666 & ~CurrentUmask());
     ::close(fd);
     return QFile::decodeName(pattern);
@@ -88,23 +95,25 @@ public:
         for (QString f = QDir::cleanPath(folder); !f.isEmpty() && !QFileInfo::exists(f);) {
             m_folders.prepend(f);
             const QString up = QFileInfo(f).path();
-            if (up == f) break;
+            if (up == f)
+                break;
             f = up;
         }
         QDir().mkpath(folder);
     }
     ~CreatedFolders() {
-        for (auto it = m_folders.crbegin(); it != m_folders.crend(); ++it) QDir().rmdir(*it);
+        for (auto it = m_folders.crbegin(); it != m_folders.crend(); ++it)
+            QDir().rmdir(*it);
     }
     CreatedFolders(const CreatedFolders&) = delete;
     CreatedFolders& operator=(const CreatedFolders&) = delete;
     void Keep() { m_folders.clear(); }
 
 private:
-    QStringList m_folders;  // outermost first
+    QStringList m_folders; // outermost first
 };
 
-}  // namespace
+} // namespace
 
 CGRVDlgBkupRstr::CGRVDlgBkupRstr(int mode, QWidget* parent) : QDialog(parent), m_nMode(mode) {
     setObjectName(IdName(IDD_BKUP_RSTR));
@@ -114,8 +123,7 @@ CGRVDlgBkupRstr::CGRVDlgBkupRstr(int mode, QWidget* parent) : QDialog(parent), m
     auto* details = new QGroupBox(QStringLiteral("Backup Database Details"), this);
     details->setObjectName(IdName(IDC_BR_DETAILS_GROUP));
     auto* grid = new QGridLayout(details);
-    auto addPathRow = [&](int row, int textId, const char* text, int editId, int buttonId,
-                          QLineEdit*& edit) {
+    auto addPathRow = [&](int row, int textId, const char* text, int editId, int buttonId, QLineEdit*& edit) {
         auto* label = new QLabel(QString::fromLatin1(text), details);
         label->setObjectName(IdName(textId));
         label->setWordWrap(true);
@@ -130,23 +138,20 @@ CGRVDlgBkupRstr::CGRVDlgBkupRstr(int mode, QWidget* parent) : QDialog(parent), m
         grid->addWidget(browse, row + 1, 1);
         return browse;
     };
-    QPushButton* browseSource =
-        addPathRow(0, IDC_BR_SOURCE_TEXT, "Select the file that you wish to backup.",
-                   IDC_BR_SOURCE, IDC_BR_BROWSE_SOURCE, m_ctlSource);
-    QPushButton* browseTarget = addPathRow(
-        2, IDC_BR_TARGET_TEXT,
-        "Browse for the folder where you want to restore the database file to.", IDC_BR_TARGET,
-        IDC_BR_BROWSE_TARGET, m_ctlTarget);
+    QPushButton* browseSource = addPathRow(0, IDC_BR_SOURCE_TEXT, "Select the file that you wish to backup.",
+                                           IDC_BR_SOURCE, IDC_BR_BROWSE_SOURCE, m_ctlSource);
+    QPushButton* browseTarget =
+        addPathRow(2, IDC_BR_TARGET_TEXT, "Browse for the folder where you want to restore the database file to.",
+                   IDC_BR_TARGET, IDC_BR_BROWSE_TARGET, m_ctlTarget);
     top->addWidget(details);
 
     auto* security = new QGroupBox(QStringLiteral("Security Details"), this);
     security->setObjectName(IdName(IDC_BR_SECURITY_GROUP));
     auto* secBox = new QVBoxLayout(security);
-    auto* secText = new QLabel(
-        QStringLiteral("To make your backup more secure, use a password to encrypt it.  You "
-                       "must use the same password when you restore a previous backup, so "
-                       "don't forget it."),
-        security);
+    auto* secText = new QLabel(QStringLiteral("To make your backup more secure, use a password to encrypt it.  You "
+                                              "must use the same password when you restore a previous backup, so "
+                                              "don't forget it."),
+                               security);
     secText->setObjectName(IdName(IDC_BR_SECURITY_TEXT));
     secText->setWordWrap(true);
     secBox->addWidget(secText);
@@ -191,8 +196,10 @@ void CGRVDlgBkupRstr::showEvent(QShowEvent* event) {
 
 bool CGRVDlgBkupRstr::eventFilter(QObject* watched, QEvent* event) {
     if (event->type() == QEvent::FocusOut) {
-        if (watched == m_ctlSource) OnKillFocusSource();
-        if (watched == m_ctlTarget) OnKillFocusTarget();
+        if (watched == m_ctlSource)
+            OnKillFocusSource();
+        if (watched == m_ctlTarget)
+            OnKillFocusTarget();
     }
     return QDialog::eventFilter(watched, event);
 }
@@ -206,8 +213,12 @@ void CGRVDlgBkupRstr::OnShowWindow() {
     }
 }
 
-void CGRVDlgBkupRstr::OnBrowseSource() { Browse(true); }
-void CGRVDlgBkupRstr::OnBrowseTarget() { Browse(false); }
+void CGRVDlgBkupRstr::OnBrowseSource() {
+    Browse(true);
+}
+void CGRVDlgBkupRstr::OnBrowseTarget() {
+    Browse(false);
+}
 
 void CGRVDlgBkupRstr::Browse(bool source) {
     const bool backup = m_nMode == kModeBackup;
@@ -224,15 +235,15 @@ void CGRVDlgBkupRstr::Browse(bool source) {
     request.confirmOverwrite = !source;
     const QString chosen = GetFileChooser().Choose(nullptr, request);
     if (chosen.isEmpty()) {
-        GetPrompter().Tell(this, QString::fromLatin1(kNoFileSelected),
-                           QString::fromLatin1(kNoFileSelectedTitle));
+        GetPrompter().Tell(this, QString::fromLatin1(kNoFileSelected), QString::fromLatin1(kNoFileSelectedTitle));
         return;
     }
     QString& folder = source ? m_strSourceFolder : m_strTargetFolder;
     QString& fileName = source ? m_strSourceFile : m_strTargetFile;
     SplitPath(chosen, folder, fileName);
     (source ? m_ctlSource : m_ctlTarget)->setText(folder + fileName);
-    if (!source) m_strConfirmedTarget = TargetPath();
+    if (!source)
+        m_strConfirmedTarget = TargetPath();
 }
 
 void CGRVDlgBkupRstr::TakePath(QLineEdit* edit, QString& folder, QString& fileName) {
@@ -248,21 +259,24 @@ void CGRVDlgBkupRstr::OnKillFocusTarget() {
 }
 
 void CGRVDlgBkupRstr::OnShowPassword() {
-    m_ctlPassword->setEchoMode(m_ctlShowPassword->isChecked() ? QLineEdit::Normal
-                                                              : QLineEdit::Password);
+    m_ctlPassword->setEchoMode(m_ctlShowPassword->isChecked() ? QLineEdit::Normal : QLineEdit::Password);
     m_ctlPassword->update();
 }
 
-QString CGRVDlgBkupRstr::SourcePath() const { return Absolute(m_strSourceFolder, m_strSourceFile); }
-QString CGRVDlgBkupRstr::TargetPath() const { return Absolute(m_strTargetFolder, m_strTargetFile); }
+QString CGRVDlgBkupRstr::SourcePath() const {
+    return Absolute(m_strSourceFolder, m_strSourceFile);
+}
+QString CGRVDlgBkupRstr::TargetPath() const {
+    return Absolute(m_strTargetFolder, m_strTargetFile);
+}
 
 bool CGRVDlgBkupRstr::IsOpenJournal(const QString& path) const {
-    return m_pDb && m_pDb->IsOpen() &&
-           IsSameFile(path, QString::fromStdString(m_pDb->GetFullPath()));
+    return m_pDb && m_pDb->IsOpen() && IsSameFile(path, QString::fromStdString(m_pDb->GetFullPath()));
 }
 
 bool CGRVDlgBkupRstr::ConfirmReplace(const QString& target) {
-    if (!QFileInfo::exists(target) || target == m_strConfirmedTarget) return true;
+    if (!QFileInfo::exists(target) || target == m_strConfirmedTarget)
+        return true;
     if (!GetPrompter().AskYesNo(this, QString::fromLatin1(kReplaceQuestion).arg(target),
                                 QString::fromLatin1(kReplaceTitle), platform::ui::Icon::Warning))
         return false;
@@ -281,9 +295,9 @@ void CGRVDlgBkupRstr::OnBackupRestore() {
     // Passwords are taken as their UTF-8 bytes.
     const QByteArray password = m_ctlPassword->text().toUtf8();
     const bool finished = m_nMode == kModeBackup ? RunBackup(password) : RunRestore(password);
-    if (!finished) return;
-    GetPrompter().Tell(this, QString::fromLatin1(kOperationComplete),
-                       QString::fromLatin1(kOperationCompleteTitle));
+    if (!finished)
+        return;
+    GetPrompter().Tell(this, QString::fromLatin1(kOperationComplete), QString::fromLatin1(kOperationCompleteTitle));
     done(IDOK);
 }
 
@@ -303,7 +317,8 @@ bool CGRVDlgBkupRstr::RunBackup(const QByteArray& password) {
         ShowError(kTargetIsOpenJournal, kBackupErrorTitle);
         return false;
     }
-    if (!ConfirmReplace(target)) return false;
+    if (!ConfirmReplace(target))
+        return false;
     const QString part = MakePartFile(target);
     if (part.isEmpty()) {
         ShowError(kBackupFailed, kBackupErrorTitle);
@@ -314,8 +329,7 @@ bool CGRVDlgBkupRstr::RunBackup(const QByteArray& password) {
     ZipResult added = ZipResult::BadArguments;
     ZipResult closed = ZipResult::BadArguments;
     if (zip) {
-        added = AddFileToZipArchive(zip, m_strSourceFile.toUtf8().constData(),
-                                    QFile::encodeName(source).constData());
+        added = AddFileToZipArchive(zip, m_strSourceFile.toUtf8().constData(), QFile::encodeName(source).constData());
         // Closed on every road: it writes the central directory and frees the handle.
         closed = CloseZipWriter(zip);
     }
@@ -338,16 +352,18 @@ bool CGRVDlgBkupRstr::ExtractJournal(ZipHandle* zip, int count, const QString& p
             ShowError(kRestoreDamaged, kBackupErrorTitle);
             return false;
         }
-        if (record.attributes & kZipAttrDirectory) continue;
+        if (record.attributes & kZipAttrDirectory)
+            continue;
         switch (ExtractZipEntryToFile(zip, i, partName.constData())) {
-            case ZipResult::Ok: wrote = true; break;
-            case ZipResult::WrongPassword: ShowError(kWrongPassword, kWrongPasswordTitle); return false;
-            case ZipResult::CannotOpen:
-            case ZipResult::WriteError: ShowError(kRestoreCannotWrite, kBackupErrorTitle); return false;
-            default: ShowError(kRestoreDamaged, kBackupErrorTitle); return false;
+        case ZipResult::Ok: wrote = true; break;
+        case ZipResult::WrongPassword: ShowError(kWrongPassword, kWrongPasswordTitle); return false;
+        case ZipResult::CannotOpen:
+        case ZipResult::WriteError: ShowError(kRestoreCannotWrite, kBackupErrorTitle); return false;
+        default: ShowError(kRestoreDamaged, kBackupErrorTitle); return false;
         }
     }
-    if (!wrote) ShowError(kRestoreEmpty, kBackupErrorTitle);
+    if (!wrote)
+        ShowError(kRestoreEmpty, kBackupErrorTitle);
     return wrote;
 }
 
@@ -355,9 +371,7 @@ bool CGRVDlgBkupRstr::RunRestore(const QByteArray& password) {
     const QString source = SourcePath();
     QString target = TargetPath();
     ZipHandle* zip =
-        source.isEmpty()
-            ? nullptr
-            : OpenZipArchive(QFile::encodeName(source).constData(), password.constData());
+        source.isEmpty() ? nullptr : OpenZipArchive(QFile::encodeName(source).constData(), password.constData());
     if (!zip) {
         ShowError(kRestoreCannotOpen, kBackupErrorTitle);
         return false;
@@ -385,10 +399,12 @@ bool CGRVDlgBkupRstr::RunRestore(const QByteArray& password) {
         ShowError(kRestoreEmpty, kBackupErrorTitle);
         return false;
     }
-    if (!ConfirmReplace(target)) return false;
+    if (!ConfirmReplace(target))
+        return false;
     // A link is followed, so the file it names is what gets replaced.
     const QFileInfo targetInfo(target);
-    if (targetInfo.isSymLink() && targetInfo.exists()) target = targetInfo.canonicalFilePath();
+    if (targetInfo.isSymLink() && targetInfo.exists())
+        target = targetInfo.canonicalFilePath();
 
     // The journal is written beside the target first: a wrong password, a
     // damaged backup or a full disk leaves the target, open or not, as it was.

@@ -33,7 +33,7 @@ void SplitPath(const QString& path, QString& folder, QString& fileName);
 // True when both paths name one existing file (links included).
 bool IsSameFile(const QString& a, const QString& b);
 
-}  // namespace grv
+} // namespace grv
 
 class CGRVDlgBkupRstr : public QDialog {
     Q_OBJECT

@@ -28,9 +28,15 @@ void CGRVDlg::OnReports() {
     reports.exec();
 }
 
-void CGRVDlg::OnRangeKind0() { m_nRangeKind = 0; }
-void CGRVDlg::OnRangeKind2() { m_nRangeKind = 2; }
-void CGRVDlg::OnRangeKind3() { m_nRangeKind = 3; }
+void CGRVDlg::OnRangeKind0() {
+    m_nRangeKind = 0;
+}
+void CGRVDlg::OnRangeKind2() {
+    m_nRangeKind = 2;
+}
+void CGRVDlg::OnRangeKind3() {
+    m_nRangeKind = 3;
+}
 
 void CGRVDlg::OnRangeKindDates() {
     m_nRangeKind = 1;

@@ -38,8 +38,7 @@ FileRequest DatabaseRequest(FileMode mode, const char* filter, const CJournalDb&
     FileRequest request;
     request.mode = mode;
     request.initialPath = platform::ui::ChooserStartFolder(
-        {db.IsOpen() ? QString::fromStdString(db.GetFolder()) : QString(),
-         GetProfileString(kSectionMru, kLastPath)});
+        {db.IsOpen() ? QString::fromStdString(db.GetFolder()) : QString(), GetProfileString(kSectionMru, kLastPath)});
     request.filter = QString::fromLatin1(filter);
     request.defaultSuffix = QStringLiteral("grv");
     // New never writes over a file: the store refuses and says so.
@@ -47,7 +46,7 @@ FileRequest DatabaseRequest(FileMode mode, const char* filter, const CJournalDb&
     return request;
 }
 
-}  // namespace
+} // namespace
 
 bool CGRVDlg::SwitchJournal(const QString& folder, const QString& fileName, int create) {
     const QString failure = QString::fromLatin1(create ? kDbCreateFailed : kDbOpenFailed);
@@ -57,8 +56,7 @@ bool CGRVDlg::SwitchJournal(const QString& folder, const QString& fileName, int 
         probe.SetFolder(folder.toStdString());
         probe.SetFileName(fileName.toStdString());
         if (!probe.Open(create) || !probe.ReadsAsDatabase()) {
-            GetPrompter().Tell(this, failure.arg(QString::fromStdString(probe.GetLastErrorText())),
-                               title);
+            GetPrompter().Tell(this, failure.arg(QString::fromStdString(probe.GetLastErrorText())), title);
             return false;
         }
         probe.Close();
@@ -66,15 +64,15 @@ bool CGRVDlg::SwitchJournal(const QString& folder, const QString& fileName, int 
     m_db.Close();
     m_db.SetFolder(folder.toStdString());
     m_db.SetFileName(fileName.toStdString());
-    if (m_db.Open(0)) return true;
+    if (m_db.Open(0))
+        return true;
     GetPrompter().Tell(this, failure.arg(QString::fromStdString(m_db.GetLastErrorText())), title);
     ShowNoJournal();
     return false;
 }
 
 void CGRVDlg::ShowOpenedJournal() {
-    setWindowTitle(QString::fromLatin1(kCaptionWithFile)
-                       .arg(QString::fromStdString(m_db.GetFileName())));
+    setWindowTitle(QString::fromLatin1(kCaptionWithFile).arg(QString::fromStdString(m_db.GetFileName())));
     // Nothing of the journal before may be saved into this one.
     ResetEntryRecords();
     ClearForm(1);
@@ -93,8 +91,7 @@ void CGRVDlg::ShowNoJournal() {
 void CGRVDlg::OnDatabaseNew() {
     const QString path = GetFileChooser().Choose(this, DatabaseRequest(FileMode::Save, kDbFilter, m_db));
     if (path.isEmpty()) {
-        GetPrompter().Tell(this, QString::fromLatin1(kDbNewCancelled),
-                           QString::fromLatin1(kDbNewCancelledTitle));
+        GetPrompter().Tell(this, QString::fromLatin1(kDbNewCancelled), QString::fromLatin1(kDbNewCancelledTitle));
         return;
     }
     const ChosenFile chosen = TakeChosenPath(path);
@@ -102,18 +99,17 @@ void CGRVDlg::OnDatabaseNew() {
         GetPrompter().Tell(this, QString::fromLatin1(kDbNoName), QString::fromLatin1(kTitleGorvane));
         return;
     }
-    if (!SwitchJournal(chosen.folder, chosen.fileName, 1)) return;
+    if (!SwitchJournal(chosen.folder, chosen.fileName, 1))
+        return;
     ShowOpenedJournal();
     GetPrompter().Tell(this, QString::fromLatin1(kDbCreated), QString::fromLatin1(kTitleGorvane));
 }
 
 void CGRVDlg::OnDatabaseOpen() {
     // The journal open now stays open until another one is chosen.
-    const QString path =
-        GetFileChooser().Choose(this, DatabaseRequest(FileMode::Open, kDbOpenFilter, m_db));
+    const QString path = GetFileChooser().Choose(this, DatabaseRequest(FileMode::Open, kDbOpenFilter, m_db));
     if (path.isEmpty()) {
-        GetPrompter().Tell(this, QString::fromLatin1(kDbOpenCancelled),
-                           QString::fromLatin1(kTitleGorvane));
+        GetPrompter().Tell(this, QString::fromLatin1(kDbOpenCancelled), QString::fromLatin1(kTitleGorvane));
         return;
     }
     const ChosenFile chosen = TakeChosenPath(path);
@@ -121,15 +117,16 @@ void CGRVDlg::OnDatabaseOpen() {
         GetPrompter().Tell(this, QString::fromLatin1(kDbNoName), QString::fromLatin1(kTitleGorvane));
         return;
     }
-    if (SwitchJournal(chosen.folder, chosen.fileName, 0)) ShowOpenedJournal();
+    if (SwitchJournal(chosen.folder, chosen.fileName, 0))
+        ShowOpenedJournal();
 }
 
 void CGRVDlg::OnDatabaseClose() {
     if (!m_db.Close()) {
-        GetPrompter().Tell(this, QString::fromStdString(m_db.GetLastErrorText()),
-                           QString::fromLatin1(kTitleGorvane));
+        GetPrompter().Tell(this, QString::fromStdString(m_db.GetLastErrorText()), QString::fromLatin1(kTitleGorvane));
         // The store lets go of a journal it could not close cleanly.
-        if (m_db.IsOpen()) return;
+        if (m_db.IsOpen())
+            return;
     }
     ShowNoJournal();
 }

@@ -23,10 +23,14 @@ const char* const kInstructions =
     "Either select your Start Date and End Date manually or you can use the Presets to select "
     "common ranges like Last 14 days.  Select your range and then press OK.";
 
-QDateTime FromTime(std::time_t t) { return QDateTime::fromSecsSinceEpoch(static_cast<qint64>(t)); }
-std::time_t ToTime(const QDateTime& t) { return static_cast<std::time_t>(t.toSecsSinceEpoch()); }
+QDateTime FromTime(std::time_t t) {
+    return QDateTime::fromSecsSinceEpoch(static_cast<qint64>(t));
+}
+std::time_t ToTime(const QDateTime& t) {
+    return static_cast<std::time_t>(t.toSecsSinceEpoch());
+}
 
-}  // namespace
+} // namespace
 
 CGRVDlgDateRange::CGRVDlgDateRange(QWidget* parent)
     : QDialog(parent), m_clock([] { return QDateTime::currentDateTime(); }) {
@@ -74,8 +78,7 @@ void CGRVDlgDateRange::BuildControls() {
     QPushButton* ok = buttons->addButton(QStringLiteral("OK"), QDialogButtonBox::AcceptRole);
     ok->setObjectName(QStringLiteral("1"));
     ok->setDefault(true);
-    QPushButton* cancel =
-        buttons->addButton(QStringLiteral("Cancel"), QDialogButtonBox::RejectRole);
+    QPushButton* cancel = buttons->addButton(QStringLiteral("Cancel"), QDialogButtonBox::RejectRole);
     cancel->setObjectName(QStringLiteral("2"));
     QPushButton* reset = buttons->addButton(QStringLiteral("Reset"), QDialogButtonBox::ResetRole);
     reset->setObjectName(QStringLiteral("3"));
@@ -105,18 +108,11 @@ void CGRVDlgDateRange::BuildCalendarMenu() {
             sub->addAction(QString::fromLatin1(item.text))->setObjectName(QString::number(item.id));
         }
     };
-    addSub("Weeks", {{32887, "Last 7 Days"},
-                     {32888, "Last 14 Days"},
-                     {32889, "Last 21 Days"},
-                     {32890, "Last 28 Days"}});
-    addSub("Month", {{32891, "Last Month"},
-                     {32892, "Last 3 Months"},
-                     {32893, "Last 6 Months"},
-                     {32894, "Last 9 Months"}});
-    addSub("Year", {{32895, "Last Year"},
-                    {32896, "Last 2 Years"},
-                    {32897, "Last 5 Years"},
-                    {32898, "Last 10 Years"}});
+    addSub("Weeks",
+           {{32887, "Last 7 Days"}, {32888, "Last 14 Days"}, {32889, "Last 21 Days"}, {32890, "Last 28 Days"}});
+    addSub("Month",
+           {{32891, "Last Month"}, {32892, "Last 3 Months"}, {32893, "Last 6 Months"}, {32894, "Last 9 Months"}});
+    addSub("Year", {{32895, "Last Year"}, {32896, "Last 2 Years"}, {32897, "Last 5 Years"}, {32898, "Last 10 Years"}});
     m_pCalendarMenu->addSeparator();
     m_pCalendarMenu->addAction(QStringLiteral("All"))->setObjectName(QStringLiteral("32885"));
     m_pCalendarMenu->addSeparator();
@@ -147,8 +143,10 @@ void CGRVDlgDateRange::UpdateData(bool fromControls) {
         m_tEnd = ToTime(m_ctlEnd->selectedDate().startOfDay());
         return;
     }
-    if (m_tStart) m_ctlStart->setSelectedDate(FromTime(m_tStart).date());
-    if (m_tEnd) m_ctlEnd->setSelectedDate(FromTime(m_tEnd).date());
+    if (m_tStart)
+        m_ctlStart->setSelectedDate(FromTime(m_tStart).date());
+    if (m_tEnd)
+        m_ctlEnd->setSelectedDate(FromTime(m_tEnd).date());
 }
 
 void CGRVDlgDateRange::OnPresetChange() {
@@ -157,7 +155,8 @@ void CGRVDlgDateRange::OnPresetChange() {
     const QString text = m_ctlPresets->currentText();
     UpdateData(false);
     for (const Preset& preset : kPresets) {
-        if (text != QLatin1String(preset.text)) continue;
+        if (text != QLatin1String(preset.text))
+            continue;
         // Whole calendar days back, at the same time of day.
         const QDateTime start = end.addDays(-preset.days);
         m_tStart = ToTime(start);
@@ -182,6 +181,7 @@ void CGRVDlgDateRange::OnOK() {
 void CGRVDlgDateRange::OnContextMenu(QWidget*, const QPoint& screenPoint) {
     for (QCalendarWidget* cal : {m_ctlStart, m_ctlEnd}) {
         const QRect onScreen(cal->mapToGlobal(QPoint(0, 0)), cal->size());
-        if (onScreen.contains(screenPoint)) m_pCalendarMenu->popup(screenPoint);
+        if (onScreen.contains(screenPoint))
+            m_pCalendarMenu->popup(screenPoint);
     }
 }

@@ -42,15 +42,13 @@ CGRVDlgDetEntList::CGRVDlgDetEntList(QWidget* parent) : CDialogBase(parent) {
     connect(m_btnAdd, &QPushButton::clicked, this, &CGRVDlgDetEntList::OnBnClickedAdd);
     connect(m_btnDelete, &QPushButton::clicked, this, &CGRVDlgDetEntList::OnBnClickedDelete);
     connect(m_btnDeleteAll, &QPushButton::clicked, this, &CGRVDlgDetEntList::OnBnClickedDeleteAll);
-    connect(m_ctlDetails, &QTreeWidget::itemSelectionChanged, this,
-            &CGRVDlgDetEntList::OnItemchangedDetails);
+    connect(m_ctlDetails, &QTreeWidget::itemSelectionChanged, this, &CGRVDlgDetEntList::OnItemchangedDetails);
 }
 
 int CGRVDlgDetEntList::OnInitDialog() {
     setWindowTitle(QString::fromStdString(CJournalDb::GetTypeDisplayName(m_nType)));
     m_nAnswer = kDetailAnswerNone;
-    SetupReportList(m_ctlDetails, {QStringLiteral("ID"), QStringLiteral("Detail Name or Subject")},
-                    {35, 250});
+    SetupReportList(m_ctlDetails, {QStringLiteral("ID"), QStringLiteral("Detail Name or Subject")}, {35, 250});
     m_ctlDetails->headerItem()->setTextAlignment(0, Qt::AlignCenter);
     RefreshList();
     return 1;
@@ -65,7 +63,8 @@ void CGRVDlgDetEntList::RefreshList() {
     // Clearing the list changes the selection; what was picked stays picked.
     const QSignalBlocker quiet(m_ctlDetails);
     m_ctlDetails->clear();
-    if (!m_pDb) return;
+    if (!m_pDb)
+        return;
     ListRows rows;
     m_pDb->FillDetailList(rows, m_nType, m_nEntryId);
     for (const ListRow& r : rows) {
@@ -93,14 +92,16 @@ namespace {
 template <typename Record, typename Load, typename Del>
 int LoadAndDelete(Record& rec, Load load, Del del) {
     rec.Reset();
-    if (!load(rec)) return 0;
+    if (!load(rec))
+        return 0;
     return del(rec) == 1 ? 1 : 0;
 }
 
-}  // namespace
+} // namespace
 
 int CGRVDlgDetEntList::DeleteSelected() {
-    if (!m_pDb) return 0;
+    if (!m_pDb)
+        return 0;
     CJournalDb& db = *m_pDb;
     const std::string id = m_strSelectedId.toStdString();
     switch (m_nType) {
@@ -130,16 +131,13 @@ int CGRVDlgDetEntList::DeleteSelected() {
         return LoadAndDelete(
             m_sideEff, [&](CEntrySideEff& r) { return db.LoadEntrySideEffText(id, r); },
             [&](CEntrySideEff& r) { return db.DeleteEntrySideEff(r); });
-    default:
-        platform::ui::GetPrompter().Tell(this, QString::fromLatin1(kUnknownTypeForDeletion));
-        return 0;
+    default: platform::ui::GetPrompter().Tell(this, QString::fromLatin1(kUnknownTypeForDeletion)); return 0;
     }
 }
 
 void CGRVDlgDetEntList::OnBnClickedDelete() {
     auto& prompter = platform::ui::GetPrompter();
-    if (!prompter.AskYesNo(this, QString::fromLatin1(kAskDeleteDetail),
-                           QString::fromLatin1(kAskDeleteDetailTitle)))
+    if (!prompter.AskYesNo(this, QString::fromLatin1(kAskDeleteDetail), QString::fromLatin1(kAskDeleteDetailTitle)))
         return;
     if (DeleteSelected()) {
         prompter.Tell(this, QString::fromLatin1(kDetailDeleted));
@@ -152,7 +150,8 @@ void CGRVDlgDetEntList::OnBnClickedDelete() {
 void CGRVDlgDetEntList::OnBnClickedDeleteAll() {
     // Nothing listed, nothing to confirm or report.
     const int count = m_ctlDetails->topLevelItemCount();
-    if (count == 0) return;
+    if (count == 0)
+        return;
     auto& prompter = platform::ui::GetPrompter();
     if (!prompter.AskYesNo(this, QString::fromLatin1(kAskDeleteAllDetails),
                            QString::fromLatin1(kAskDeleteAllDetailsTitle)))
@@ -173,5 +172,9 @@ void CGRVDlgDetEntList::OnBnClickedAdd() {
     done(IDOK);
 }
 
-void CGRVDlgDetEntList::accept() { done(IDOK); }
-void CGRVDlgDetEntList::reject() { done(IDCANCEL); }
+void CGRVDlgDetEntList::accept() {
+    done(IDOK);
+}
+void CGRVDlgDetEntList::reject() {
+    done(IDCANCEL);
+}

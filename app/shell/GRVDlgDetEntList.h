@@ -17,7 +17,7 @@ class CGRVDlgDetEntList : public CDialogBase {
 public:
     explicit CGRVDlgDetEntList(QWidget* parent = nullptr);
 
-    CJournalDb* m_pDb = nullptr;  // lent by the caller
+    CJournalDb* m_pDb = nullptr; // lent by the caller
     int m_nType = 0;
     int m_nEntryId = 0;
     // kDetailAnswerNone, kDetailAnswerEdit with m_strSelectedId, or kDetailAnswerAdd.

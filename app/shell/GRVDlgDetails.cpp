@@ -44,7 +44,8 @@ public:
     // The watch among the edit's children (they are not all watches).
     static void RemoveFrom(QObject* edit) {
         for (QObject* child : edit->children())
-            if (auto* watch = dynamic_cast<CurrentPainWatch*>(child)) delete watch;
+            if (auto* watch = dynamic_cast<CurrentPainWatch*>(child))
+                delete watch;
     }
 
     bool eventFilter(QObject* watched, QEvent* event) override {
@@ -60,9 +61,13 @@ private:
     CGRVDlg* m_dlg;
 };
 
-QString EntryIdText(int id) { return QString::asprintf("%d", id); }
+QString EntryIdText(int id) {
+    return QString::asprintf("%d", id);
+}
 
-QString Text(const std::string& s) { return QString::fromStdString(s); }
+QString Text(const std::string& s) {
+    return QString::fromStdString(s);
+}
 
 void Tell(QWidget* parent, const char* text) {
     GetPrompter().Tell(parent, QString::fromLatin1(text), QString::fromLatin1(kTitleGorvane));
@@ -71,12 +76,12 @@ void Tell(QWidget* parent, const char* text) {
 // The refusal of each kind when the entry is not stored yet.
 const char* NeedSavedText(int type) {
     switch (type) {
-        case kEntryTypeAction: return kNeedSavedForActions;
-        case kEntryTypeJournal: return kNeedSavedForJournal;
-        case kEntryTypeMedicine: return kNeedSavedForMeds;
-        case kEntryTypeMood: return kNeedSavedForMood;
-        case kEntryTypeQuestion: return kNeedSavedForQuestions;
-        default: return kNeedSavedForSideEff;
+    case kEntryTypeAction: return kNeedSavedForActions;
+    case kEntryTypeJournal: return kNeedSavedForJournal;
+    case kEntryTypeMedicine: return kNeedSavedForMeds;
+    case kEntryTypeMood: return kNeedSavedForMood;
+    case kEntryTypeQuestion: return kNeedSavedForQuestions;
+    default: return kNeedSavedForSideEff;
     }
 }
 
@@ -86,13 +91,13 @@ int SummaryLevel(float value, int fallback) {
     return level >= 0 && level <= 10 ? level : fallback;
 }
 
-}  // namespace
+} // namespace
 
 int CGRVDlg::TypeCodeFromName(const QString& name) {
-    static const char* const kNames[] = {"Action", "Journal",  "Medicine",
-                                         "Mood",   "Question", "Side Effects"};
+    static const char* const kNames[] = {"Action", "Journal", "Medicine", "Mood", "Question", "Side Effects"};
     for (int i = 0; i < 6; ++i)
-        if (name == QLatin1String(kNames[i])) return i + 1;
+        if (name == QLatin1String(kNames[i]))
+            return i + 1;
     return 0;
 }
 
@@ -102,7 +107,8 @@ void CGRVDlg::WireDetails() {
 }
 
 void CGRVDlg::UnwireDetails() {
-    if (!m_ctlCurrentPain) return;
+    if (!m_ctlCurrentPain)
+        return;
     CurrentPainWatch::RemoveFrom(m_ctlCurrentPain);
 }
 
@@ -122,9 +128,11 @@ bool CGRVDlg::CanAddDetails(int type) {
 
 void CGRVDlg::OnEntryListActivate() {
     const QList<QTreeWidgetItem*> selected = m_ctlEntryList->selectedItems();
-    if (selected.isEmpty()) return;
+    if (selected.isEmpty())
+        return;
     const int id = selected.first()->data(0, Qt::UserRole).toInt();
-    if (m_db.LoadEntry(IdText(id), m_entry)) ShowEntryInForm();
+    if (m_db.LoadEntry(IdText(id), m_entry))
+        ShowEntryInForm();
     OnContextMenu(QCursor::pos());
 }
 
@@ -133,23 +141,26 @@ void CGRVDlg::OnCurrentPainKillFocus() {
         m_nEntryType = TypeCodeFromName(m_ctlTypeList->currentText());
     // The entry stays new until a save succeeds, so its details are offered
     // once it is stored.
-    if (!SaveFormEntry()) return;
+    if (!SaveFormEntry())
+        return;
     RefreshEntryList();
-    if (!m_bNewEntry) return;
+    if (!m_bNewEntry)
+        return;
     m_bNewEntry = 0;
     OfferTypeDetails();
 }
 
 int CGRVDlg::OfferTypeDetails() {
-    if (!CanAddDetails(m_nEntryType)) return 0;
+    if (!CanAddDetails(m_nEntryType))
+        return 0;
     switch (m_nEntryType) {
-        case kEntryTypeAction: OpenActionsDialog(0); break;
-        case kEntryTypeJournal: OpenEntryTextDialog(1); break;
-        case kEntryTypeMedicine: OpenMedicineDialog(0); break;
-        case kEntryTypeMood: OpenMoodDialog(0); break;
-        case kEntryTypeQuestion: OpenQuestionDialog(0); break;
-        case kEntryTypeSideEffects: OpenSideEffectDialog(0); break;
-        default: break;
+    case kEntryTypeAction: OpenActionsDialog(0); break;
+    case kEntryTypeJournal: OpenEntryTextDialog(1); break;
+    case kEntryTypeMedicine: OpenMedicineDialog(0); break;
+    case kEntryTypeMood: OpenMoodDialog(0); break;
+    case kEntryTypeQuestion: OpenQuestionDialog(0); break;
+    case kEntryTypeSideEffects: OpenSideEffectDialog(0); break;
+    default: break;
     }
     RefreshEntryList();
     return 1;
@@ -170,8 +181,10 @@ bool CGRVDlg::RunActionsDialog(int edit) {
         dlg.m_strPainEffect = QString::number(m_entryActions.plmod);
         dlg.m_strReference = Text(m_entryActions.ref);
     }
-    if (dlg.exec() != IDOK) return false;
-    if (edit) m_entryActions = dlg.m_action;
+    if (dlg.exec() != IDOK)
+        return false;
+    if (edit)
+        m_entryActions = dlg.m_action;
     return dlg.m_bContinue != 0;
 }
 
@@ -208,8 +221,10 @@ bool CGRVDlg::RunMedicineDialog(int edit) {
         dlg.m_strDesc = Text(m_entryMeds.desc);
         dlg.m_bOverride = m_entryMeds.override == 1 ? 1 : 0;
     }
-    if (dlg.exec() != IDOK) return false;
-    if (edit) m_entryMeds = dlg.m_meds;
+    if (dlg.exec() != IDOK)
+        return false;
+    if (edit)
+        m_entryMeds = dlg.m_meds;
     return dlg.m_bContinue != 0;
 }
 
@@ -235,7 +250,8 @@ int CGRVDlg::OpenMoodDialog(int edit) {
         dlg.m_nRelations = m.relat;
         dlg.m_nWalking = m.walk;
     }
-    if (dlg.exec() == IDOK && edit) m_entryMood = dlg.m_mood;
+    if (dlg.exec() == IDOK && edit)
+        m_entryMood = dlg.m_mood;
     return 1;
 }
 
@@ -249,17 +265,21 @@ int CGRVDlg::OpenQuestionDialog(int edit) {
         dlg.m_strAnswer = Text(m_entryQuestions.a);
         dlg.m_strReference = Text(m_entryQuestions.ref);
     }
-    if (dlg.exec() != IDOK) return 1;
+    if (dlg.exec() != IDOK)
+        return 1;
     // The dialog saves nothing itself: an edited question is updated, a new
     // one goes to the current entry.
     CEntryQuestions rec = dlg.m_question;
-    if (rec.id < 1) rec.eid = m_entry.id;
+    if (rec.id < 1)
+        rec.eid = m_entry.id;
     rec.q = dlg.m_strQuestion.toStdString();
     rec.a = dlg.m_strAnswer.toStdString();
     rec.ref = dlg.m_strReference.toStdString();
-    if (rec.eid < 1) return 1;
+    if (rec.eid < 1)
+        return 1;
     if (m_db.SaveEntryQuestion(rec)) {
-        if (edit) m_entryQuestions = rec;
+        if (edit)
+            m_entryQuestions = rec;
     } else {
         GetPrompter().Tell(this, Text(m_db.GetLastErrorText()), QString::fromLatin1(kTitleGorvane));
     }
@@ -285,28 +305,33 @@ int CGRVDlg::OpenSideEffectDialog(int edit) {
         dlg.m_nThinking = s.think;
         dlg.m_nInsomnia = s.insomn;
     }
-    if (dlg.exec() == IDOK && edit) m_entrySideEff = dlg.m_sideEff;
+    if (dlg.exec() == IDOK && edit)
+        m_entrySideEff = dlg.m_sideEff;
     return 1;
 }
 
 // ---- The entries context menu ----
 
 void CGRVDlg::OnEditEntryText() {
-    if (!CanAddDetails(kEntryTypeJournal)) return;
+    if (!CanAddDetails(kEntryTypeJournal))
+        return;
     OpenEntryTextDialog(1);
     RefreshEntryList();
 }
 
-void CGRVDlg::OnDetailsJournal() { OnEditEntryText(); }
+void CGRVDlg::OnDetailsJournal() {
+    OnEditEntryText();
+}
 
 void CGRVDlg::EditDetailsOfType(int type) {
-    if (!CanAddDetails(type)) return;
+    if (!CanAddDetails(type))
+        return;
     const auto open = [this, type](int edit) {
         switch (type) {
-            case kEntryTypeAction: OpenActionsDialog(edit); break;
-            case kEntryTypeMedicine: OpenMedicineDialog(edit); break;
-            case kEntryTypeQuestion: OpenQuestionDialog(edit); break;
-            default: OpenSideEffectDialog(edit); break;
+        case kEntryTypeAction: OpenActionsDialog(edit); break;
+        case kEntryTypeMedicine: OpenMedicineDialog(edit); break;
+        case kEntryTypeQuestion: OpenQuestionDialog(edit); break;
+        default: OpenSideEffectDialog(edit); break;
         }
     };
     if (m_db.CountDetails(m_entry.id, type) < 1) {
@@ -323,27 +348,35 @@ void CGRVDlg::EditDetailsOfType(int type) {
             } else if (list.m_nAnswer == kDetailAnswerEdit) {
                 int loaded = 0;
                 switch (type) {
-                    case kEntryTypeAction: loaded = m_db.LoadEntryActions(id, m_entryActions); break;
-                    case kEntryTypeMedicine: loaded = m_db.LoadEntryMeds(id, m_entryMeds); break;
-                    case kEntryTypeQuestion:
-                        loaded = m_db.LoadEntryQuestionText(id, m_entryQuestions);
-                        break;
-                    default: loaded = m_db.LoadEntrySideEffText(id, m_entrySideEff); break;
+                case kEntryTypeAction: loaded = m_db.LoadEntryActions(id, m_entryActions); break;
+                case kEntryTypeMedicine: loaded = m_db.LoadEntryMeds(id, m_entryMeds); break;
+                case kEntryTypeQuestion: loaded = m_db.LoadEntryQuestionText(id, m_entryQuestions); break;
+                default: loaded = m_db.LoadEntrySideEffText(id, m_entrySideEff); break;
                 }
-                if (loaded) open(1);
+                if (loaded)
+                    open(1);
             }
         }
     }
     RefreshEntryList();
 }
 
-void CGRVDlg::OnDetailsActions() { EditDetailsOfType(kEntryTypeAction); }
-void CGRVDlg::OnDetailsMedicines() { EditDetailsOfType(kEntryTypeMedicine); }
-void CGRVDlg::OnDetailsQuestions() { EditDetailsOfType(kEntryTypeQuestion); }
-void CGRVDlg::OnDetailsSideEffects() { EditDetailsOfType(kEntryTypeSideEffects); }
+void CGRVDlg::OnDetailsActions() {
+    EditDetailsOfType(kEntryTypeAction);
+}
+void CGRVDlg::OnDetailsMedicines() {
+    EditDetailsOfType(kEntryTypeMedicine);
+}
+void CGRVDlg::OnDetailsQuestions() {
+    EditDetailsOfType(kEntryTypeQuestion);
+}
+void CGRVDlg::OnDetailsSideEffects() {
+    EditDetailsOfType(kEntryTypeSideEffects);
+}
 
 void CGRVDlg::OnDetailsMood() {
-    if (!CanAddDetails(kEntryTypeMood)) return;
+    if (!CanAddDetails(kEntryTypeMood))
+        return;
     const int moodId = m_db.LoadEntryMoodByEntry(m_entry.id);
     if (moodId >= 1 && m_db.LoadEntryMood(moodId, m_entryMood))
         OpenMoodDialog(1);
@@ -359,7 +392,8 @@ bool CGRVDlg::ToolbarGuard(int type) {
         Tell(this, kNeedDbForDetails);
         return false;
     }
-    if (m_prefs.autoSaveEntry && SaveFormEntry()) RefreshEntryList();
+    if (m_prefs.autoSaveEntry && SaveFormEntry())
+        RefreshEntryList();
     return CanAddDetails(type);
 }
 
@@ -382,14 +416,16 @@ void CGRVDlg::OnMedicineDetails() {
 }
 
 void CGRVDlg::OnMoodDetails() {
-    if (!ToolbarGuard(kEntryTypeMood)) return;
+    if (!ToolbarGuard(kEntryTypeMood))
+        return;
     SendUsageStat(QString::fromLatin1(kUsageToolbarMood));
     OpenMoodDialog(0);
     RefreshDetails();
 }
 
 void CGRVDlg::OnSideEffectDetails() {
-    if (!ToolbarGuard(kEntryTypeSideEffects)) return;
+    if (!ToolbarGuard(kEntryTypeSideEffects))
+        return;
     SendUsageStat(QString::fromLatin1(kUsageToolbarSideEff));
     OpenSideEffectDialog(0);
     RefreshDetails();
@@ -422,10 +458,12 @@ void CGRVDlg::OnMedicineCabinet() {
 // ---- The tray's quick pain score ----
 
 void CGRVDlg::OnNewPainScore() {
-    if (!m_db.IsOpen()) Tell(this, kNeedDbForDetails);
+    if (!m_db.IsOpen())
+        Tell(this, kNeedDbForDetails);
     SendUsageStat(QString::fromLatin1(kUsageTrayNewPainScore));
     CGRVDlgRecCPL dlg(this);
-    if (dlg.exec() != IDOK) return;
+    if (dlg.exec() != IDOK)
+        return;
 
     const QDateTime now = QDateTime::currentDateTime();
     {
@@ -452,8 +490,7 @@ void CGRVDlg::OnNewPainScore() {
     m_entry.lpl = lowest;
     m_entry.apl = average;
     m_entry.wpl = worst;
-    m_entry.sbj = dlg.m_strDescription.isEmpty() ? std::string(kQuickPainSubject)
-                                                 : dlg.m_strDescription.toStdString();
+    m_entry.sbj = dlg.m_strDescription.isEmpty() ? std::string(kQuickPainSubject) : dlg.m_strDescription.toStdString();
     m_entry.entry = kQuickPainBody;
 
     if (!m_db.IsOpen()) {
@@ -481,7 +518,8 @@ void CGRVDlg::OnDeleteEntry() {
         return;
     }
     const QString question = QString::fromLatin1(kAskDeleteEntry).arg(m_entry.id);
-    if (!GetPrompter().AskYesNo(this, question, QString::fromLatin1(kTitleGorvane))) return;
+    if (!GetPrompter().AskYesNo(this, question, QString::fromLatin1(kTitleGorvane)))
+        return;
     if (!m_db.DeleteEntry(m_entry.id)) {
         GetPrompter().Tell(this, Text(m_db.GetLastErrorText()), QString::fromLatin1(kTitleGorvane));
         return;

@@ -57,4 +57,6 @@ void CGRVDlgEntry::OnBnClickedOk() {
     SaveAndEnd(m_pDb, m_entry, &CJournalDb::SaveEntry);
 }
 
-void CGRVDlgEntry::OnBnClickedCancel() { done(IDCANCEL); }
+void CGRVDlgEntry::OnBnClickedCancel() {
+    done(IDCANCEL);
+}

@@ -15,8 +15,8 @@ class CGRVDlgEntry : public CDialogBase {
 public:
     explicit CGRVDlgEntry(QWidget* parent = nullptr);
 
-    CJournalDb* m_pDb = nullptr;  // lent by the caller
-    CEntry m_entry;               // the entry being edited, filled by the caller
+    CJournalDb* m_pDb = nullptr; // lent by the caller
+    CEntry m_entry;              // the entry being edited, filled by the caller
     QString m_strSubject;
     QString m_strBody;
 

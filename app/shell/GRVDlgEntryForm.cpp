@@ -29,12 +29,14 @@ struct ListColumn {
 };
 
 const ListColumn kEntryColumns[] = {
-    {"Date", 68, Qt::AlignLeft},   {"Subject", 195, Qt::AlignLeft}, {"C", 22, Qt::AlignHCenter},
-    {"L", 22, Qt::AlignHCenter},   {"A", 22, Qt::AlignHCenter},     {"W", 22, Qt::AlignHCenter},
+    {"Date", 68, Qt::AlignLeft}, {"Subject", 195, Qt::AlignLeft}, {"C", 22, Qt::AlignHCenter},
+    {"L", 22, Qt::AlignHCenter}, {"A", 22, Qt::AlignHCenter},     {"W", 22, Qt::AlignHCenter},
 };
 constexpr int kEntryIdRole = Qt::UserRole;
 
-QString PainText(int level) { return QString::number(level); }
+QString PainText(int level) {
+    return QString::number(level);
+}
 
 // The level a pain edit holds: what was typed, or a level the form wrote
 // itself ("7.0" of the summary is 7); empty is 0. None for any other text.
@@ -42,7 +44,7 @@ std::optional<int> PainLevelOf(const QLineEdit* edit) {
     return ScaleNumber(edit->text(), kPainLevelMin, kPainLevelMax);
 }
 
-}  // namespace
+} // namespace
 
 void CGRVDlg::WireEntryForm() {
     CreateTrendChart();
@@ -61,7 +63,8 @@ void CGRVDlg::UnwireEntryForm() {
 
 void CGRVDlg::InitEntryList() {
     QStringList headings;
-    for (const ListColumn& c : kEntryColumns) headings << QString::fromLatin1(c.heading);
+    for (const ListColumn& c : kEntryColumns)
+        headings << QString::fromLatin1(c.heading);
     m_ctlEntryList->setColumnCount(static_cast<int>(headings.size()));
     m_ctlEntryList->setHeaderLabels(headings);
     m_ctlEntryList->setUniformRowHeights(true);
@@ -76,17 +79,21 @@ void CGRVDlg::InitEntryList() {
     for (int i = 0; i < m_ctlEntryList->columnCount(); ++i) {
         const ListColumn& c = kEntryColumns[i];
         int width = c.width;
-        if (i == 0) width = std::max(width, dateWidth);
-        if (c.align == Qt::AlignHCenter) width = std::max(width, levelWidth);
+        if (i == 0)
+            width = std::max(width, dateWidth);
+        if (c.align == Qt::AlignHCenter)
+            width = std::max(width, levelWidth);
         header->resizeSection(i, width);
         // The subject takes what the list's width leaves, so every level shows.
-        if (i == 1) header->setSectionResizeMode(i, QHeaderView::Stretch);
+        if (i == 1)
+            header->setSectionResizeMode(i, QHeaderView::Stretch);
         m_ctlEntryList->headerItem()->setTextAlignment(i, c.align | Qt::AlignVCenter);
     }
 }
 
 void CGRVDlg::RefreshEntryList() {
-    if (!m_db.IsOpen()) return;
+    if (!m_db.IsOpen())
+        return;
     ListRows rows;
     m_db.FillEntryList("*", std::string(), rows);
     QList<QTreeWidgetItem*> items;
@@ -115,8 +122,7 @@ void CGRVDlg::TakeFormIntoMembers() {
 std::string CGRVDlg::FormTimestamp() const {
     const QDate date = m_ctlDate->date();
     const QTime time = m_ctlTime->time();
-    return MakeTimestampText(
-        {date.year(), date.month(), date.day(), time.hour(), time.minute(), time.second()});
+    return MakeTimestampText({date.year(), date.month(), date.day(), time.hour(), time.minute(), time.second()});
 }
 
 QString CGRVDlg::GetDateText() const {
@@ -179,20 +185,21 @@ void CGRVDlg::OnTypeSelChange() {
         m_nEntryType = 0;
         return;
     }
-    if (const int code = TypeCodeFromName(m_ctlTypeList->currentText())) m_nEntryType = code;
+    if (const int code = TypeCodeFromName(m_ctlTypeList->currentText()))
+        m_nEntryType = code;
 }
 
 void CGRVDlg::OnNewEntry() {
     ClearForm(1);
     m_bNewEntry = 1;
-    if (!m_db.IsOpen()) GetPrompter().Tell(this, QString::fromLatin1(kNeedDbForNewEntry));
+    if (!m_db.IsOpen())
+        GetPrompter().Tell(this, QString::fromLatin1(kNeedDbForNewEntry));
     SendUsageStat(QString::fromLatin1(kUsageNewEntry));
 }
 
 int CGRVDlg::SaveFormEntry() {
     if (!m_db.IsOpen()) {
-        GetPrompter().Tell(this, QString::fromLatin1(kNeedDbForSave),
-                           QString::fromLatin1(kTitleGorvane));
+        GetPrompter().Tell(this, QString::fromLatin1(kNeedDbForSave), QString::fromLatin1(kTitleGorvane));
         return 0;
     }
     TakeFormIntoMembers();
@@ -202,8 +209,7 @@ int CGRVDlg::SaveFormEntry() {
                                          PainLevelOf(m_ctlAveragePain), PainLevelOf(m_ctlCurrentPain)};
     for (const std::optional<int>& level : levels) {
         if (!level) {
-            GetPrompter().Tell(this, QString::fromLatin1(kPainOutOfRange),
-                               QString::fromLatin1(kTitleGorvane));
+            GetPrompter().Tell(this, QString::fromLatin1(kPainOutOfRange), QString::fromLatin1(kTitleGorvane));
             return 0;
         }
     }
@@ -212,23 +218,25 @@ int CGRVDlg::SaveFormEntry() {
     m_entry.lpl = *levels[1];
     m_entry.apl = *levels[2];
     m_entry.cpl = *levels[3];
-    if (m_entry.sbj.empty()) m_entry.sbj = CJournalDb::GetTypeDisplayName(m_nEntryType);
+    if (m_entry.sbj.empty())
+        m_entry.sbj = CJournalDb::GetTypeDisplayName(m_nEntryType);
     if (m_db.SaveEntry(m_entry)) {
         // Every road that saves the form (Save, Close, the automatic save on
         // leaving "right NOW", the toolbar's) shows the entry in the chart.
         RefreshTrend();
         return 1;
     }
-    GetPrompter().Tell(this, QString::fromStdString(m_db.GetLastErrorText()),
-                       QString::fromLatin1(kTitleGorvane));
+    GetPrompter().Tell(this, QString::fromStdString(m_db.GetLastErrorText()), QString::fromLatin1(kTitleGorvane));
     return 0;
 }
 
 void CGRVDlg::OnSaveEntry() {
-    if (!SaveFormEntry()) return;
+    if (!SaveFormEntry())
+        return;
     m_bNewEntry = 0;
     RefreshEntryList();
-    if (m_prefs.clearAfterSave) ClearForm(1);
+    if (m_prefs.clearAfterSave)
+        ClearForm(1);
 }
 
 void CGRVDlg::OnCloseEntry() {
@@ -239,7 +247,8 @@ void CGRVDlg::OnCloseEntry() {
     // A stored entry keeps what the form shows; a new one was never meant
     // to be stored by closing it.
     if (m_entry.id >= 1) {
-        if (!SaveFormEntry()) return;
+        if (!SaveFormEntry())
+            return;
         RefreshEntryList();
     }
     ClearForm(1);
@@ -261,13 +270,16 @@ void CGRVDlg::ShowEntryInForm() {
 
 void CGRVDlg::OnEntryListChanged() {
     const QList<QTreeWidgetItem*> selected = m_ctlEntryList->selectedItems();
-    if (selected.isEmpty()) return;
+    if (selected.isEmpty())
+        return;
     const int id = selected.first()->data(0, kEntryIdRole).toInt();
-    if (m_db.LoadEntry(IdText(id), m_entry)) ShowEntryInForm();
+    if (m_db.LoadEntry(IdText(id), m_entry))
+        ShowEntryInForm();
 }
 
 int CGRVDlg::RefreshDetails() {
-    if (!m_db.IsOpen() || m_entry.id < 1) return 0;
+    if (!m_db.IsOpen() || m_entry.id < 1)
+        return 0;
     TakeFormIntoMembers();
     return 1;
 }
@@ -283,18 +295,20 @@ void CGRVDlg::OnFindEntry() {
     if (dlg.exec() == IDOK) {
         const std::string id = dlg.m_strSelectedId.toStdString();
         // Select without a result picked hands back no id: nothing to load.
-        if (IdFromText(id) >= 1 && m_db.LoadEntry(id, m_entry)) ShowEntryInForm();
+        if (IdFromText(id) >= 1 && m_db.LoadEntry(id, m_entry))
+            ShowEntryInForm();
         RefreshDetails();
     }
     RefreshTrend();
     RefreshEntryList();
 }
 
-void CGRVDlg::OnDateChange() { TakeFormIntoMembers(); }
+void CGRVDlg::OnDateChange() {
+    TakeFormIntoMembers();
+}
 
 void CGRVDlg::OnDateKillFocus() {
     TakeFormIntoMembers();
     if (m_db.IsOpen() && m_dtDate.date() > QDate::currentDate())
-        GetPrompter().Tell(this, QString::fromLatin1(kFutureDate),
-                           QString::fromLatin1(kTitleGorvane));
+        GetPrompter().Tell(this, QString::fromLatin1(kFutureDate), QString::fromLatin1(kTitleGorvane));
 }

@@ -37,8 +37,7 @@ struct FieldChoice {
 
 // Shown sorted, as the list has always sorted them.
 const FieldChoice kFields[] = {
-    {"All Entries", "sbj"}, {"AVG Pain", "apl"}, {"Entry", "entry"},
-    {"Subject", "sbj"},     {"Timestamp", "ts"},
+    {"All Entries", "sbj"}, {"AVG Pain", "apl"}, {"Entry", "entry"}, {"Subject", "sbj"}, {"Timestamp", "ts"},
 };
 
 struct ResultColumn {
@@ -47,13 +46,16 @@ struct ResultColumn {
 };
 const ResultColumn kResultColumns[] = {{"ID", 35}, {"Timestamp", 115}, {"Subject", 220}, {"APL", 35}};
 
-QString Name(int id) { return QString::number(id); }
+QString Name(int id) {
+    return QString::number(id);
+}
 
-}  // namespace
+} // namespace
 
 const char* CGRVDlgFind::ColumnOfField(const QString& field) {
     for (const FieldChoice& f : kFields)
-        if (field == QLatin1String(f.text)) return f.column;
+        if (field == QLatin1String(f.text))
+            return f.column;
     return "sbj";
 }
 
@@ -117,7 +119,8 @@ CGRVDlgFind::CGRVDlgFind(QWidget* parent) : QDialog(parent) {
 }
 
 void CGRVDlgFind::OnInitDialog() {
-    for (const FieldChoice& f : kFields) m_ctlField->addItem(QString::fromLatin1(f.text));
+    for (const FieldChoice& f : kFields)
+        m_ctlField->addItem(QString::fromLatin1(f.text));
     m_ctlField->setCurrentIndex(m_ctlField->findText(QStringLiteral("All Entries")));
     InitResultColumns();
 }
@@ -125,16 +128,19 @@ void CGRVDlgFind::OnInitDialog() {
 void CGRVDlgFind::InitResultColumns() {
     m_ctlResults->setColumnCount(4);
     QStringList headings;
-    for (const ResultColumn& c : kResultColumns) headings << QString::fromLatin1(c.heading);
+    for (const ResultColumn& c : kResultColumns)
+        headings << QString::fromLatin1(c.heading);
     m_ctlResults->setHorizontalHeaderLabels(headings);
     m_ctlResults->setShowGrid(true);
-    for (int i = 0; i < 4; ++i) m_ctlResults->horizontalHeader()->resizeSection(i, kResultColumns[i].width);
+    for (int i = 0; i < 4; ++i)
+        m_ctlResults->horizontalHeader()->resizeSection(i, kResultColumns[i].width);
     m_ctlResults->horizontalHeader()->setStretchLastSection(true);
 }
 
 void CGRVDlgFind::showEvent(QShowEvent* event) {
     QDialog::showEvent(event);
-    if (!event->spontaneous()) OnShowWindow();
+    if (!event->spontaneous())
+        OnShowWindow();
 }
 
 void CGRVDlgFind::OnShowWindow() {
@@ -149,8 +155,10 @@ void CGRVDlgFind::OnShowWindow() {
             }
         }
     }
-    if (!m_strInitText.isEmpty()) m_ctlText->setText(m_strInitText);
-    if (m_bSearchOnShow) OnBnClickedSearch();
+    if (!m_strInitText.isEmpty())
+        m_ctlText->setText(m_strInitText);
+    if (m_bSearchOnShow)
+        OnBnClickedSearch();
 }
 
 void CGRVDlgFind::OnBnClickedSearch() {
@@ -159,7 +167,8 @@ void CGRVDlgFind::OnBnClickedSearch() {
     const std::string column = ColumnOfField(field);
     m_ctlResults->setRowCount(0);
     ListRows rows;
-    if (m_pDb) m_pDb->FindEntries(column, m_ctlText->text().toStdString(), rows);
+    if (m_pDb)
+        m_pDb->FindEntries(column, m_ctlText->text().toStdString(), rows);
     m_ctlResults->setRowCount(static_cast<int>(rows.size()));
     for (int r = 0; r < static_cast<int>(rows.size()); ++r) {
         const ListRow& row = rows[r];
@@ -178,7 +187,9 @@ void CGRVDlgFind::OnClickResults() {
     m_strSelectedId = id ? id->text() : QString();
 }
 
-void CGRVDlgFind::OnDblclkResults() { OnClickResults(); }
+void CGRVDlgFind::OnDblclkResults() {
+    OnClickResults();
+}
 
 void CGRVDlgFind::OnBnClickedDelete() {
     const int id = IdFromText(m_strSelectedId.toStdString());
@@ -186,8 +197,7 @@ void CGRVDlgFind::OnBnClickedDelete() {
         GetPrompter().Tell(this, QString::fromLatin1(kFindDeleteWhich));
         return;
     }
-    if (!GetPrompter().AskYesNo(this, QString::fromLatin1(kFindDeleteQuestion),
-                                QString::fromLatin1(kFindDeleteTitle),
+    if (!GetPrompter().AskYesNo(this, QString::fromLatin1(kFindDeleteQuestion), QString::fromLatin1(kFindDeleteTitle),
                                 platform::ui::Icon::Question))
         return;
     if (!m_pDb || !m_pDb->DeleteEntry(id)) {

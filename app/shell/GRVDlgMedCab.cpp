@@ -32,7 +32,8 @@ const char* const kIntervals[] = {"Hours", "Days", "Weeks", "Months"};
 
 template <size_t N>
 void FillChoices(QComboBox* combo, const char* const (&texts)[N]) {
-    for (const char* text : texts) AddSortedString(combo, QString::fromLatin1(text));
+    for (const char* text : texts)
+        AddSortedString(combo, QString::fromLatin1(text));
     combo->setCurrentIndex(-1);
 }
 
@@ -40,7 +41,7 @@ QLineEdit* MakeEdit(QWidget* parent, int id, bool digits) {
     auto* edit = new QLineEdit(parent);
     edit->setObjectName(ControlName(id));
     if (digits) {
-        MakeDigitEdit(edit, 9);  // beyond nine digits the numbers would not fit
+        MakeDigitEdit(edit, 9); // beyond nine digits the numbers would not fit
         edit->setAlignment(Qt::AlignCenter);
     }
     return edit;
@@ -56,7 +57,7 @@ QString Selected(const QComboBox* combo) {
     return combo->currentIndex() < 0 ? QString() : combo->currentText();
 }
 
-}  // namespace
+} // namespace
 
 CGRVDlgMedCab::CGRVDlgMedCab(QWidget* parent) : CDialogBase(parent) {
     setWindowTitle(QStringLiteral("Medicine Cabinet"));
@@ -181,19 +182,22 @@ int CGRVDlgMedCab::OnInitDialog() {
     FillChoices(m_ctlEveryInterval, kIntervals);
     FillChoices(m_ctlSpanInterval, kIntervals);
     SetupReportList(m_ctlMedList,
-                    {QStringLiteral("ID"), QStringLiteral("Name"), QStringLiteral("Take"),
-                     QStringLiteral("Dosage"), QStringLiteral("Form")},
+                    {QStringLiteral("ID"), QStringLiteral("Name"), QStringLiteral("Take"), QStringLiteral("Dosage"),
+                     QStringLiteral("Form")},
                     {40, 260, 50, 70, 70});
     m_ctlMedList->headerItem()->setTextAlignment(2, Qt::AlignCenter);
     DoDataExchange(true);
     return 1;
 }
 
-void CGRVDlgMedCab::OnShowWindow() { RefreshList(); }
+void CGRVDlgMedCab::OnShowWindow() {
+    RefreshList();
+}
 
 void CGRVDlgMedCab::RefreshList() {
     m_ctlMedList->clear();
-    if (!m_pDb) return;
+    if (!m_pDb)
+        return;
     ListRows rows;
     m_pDb->FillMedicineList("*", "", rows);
     for (const ListRow& r : rows) {
@@ -216,7 +220,8 @@ int CGRVDlgMedCab::ValidateMedicine(int messages) {
         {m_ctlEveryInterval->currentIndex() < 0, kMedNeedsInterval},
     };
     for (auto [failed, message] : tests) {
-        if (!failed) continue;
+        if (!failed)
+            continue;
         if (messages)
             platform::ui::GetPrompter().Tell(this, QString::fromLatin1(message),
                                              QString::fromLatin1(kMedCabErrorTitle));
@@ -227,10 +232,12 @@ int CGRVDlgMedCab::ValidateMedicine(int messages) {
 }
 
 bool CGRVDlgMedCab::OnBnClickedSave() {
-    if (!ValidateMedicine(1)) return true;
+    if (!ValidateMedicine(1))
+        return true;
     DoDataExchange(true);
     auto take = [](const QComboBox* combo, std::string& field) {
-        if (combo->currentIndex() >= 0) field = combo->currentText().toStdString();
+        if (combo->currentIndex() >= 0)
+            field = combo->currentText().toStdString();
     };
     m_medicine.name = m_strName.toStdString();
     m_medicine.dos_size = TextToInt(m_strDosage);
@@ -251,26 +258,28 @@ bool CGRVDlgMedCab::OnBnClickedSave() {
     }
     const bool saved = m_pDb->SaveMedicine(m_medicine);
     RefreshList();
-    if (!saved) TellRefused(kMedSaveFailed);
+    if (!saved)
+        TellRefused(kMedSaveFailed);
     return saved;
 }
 
 void CGRVDlgMedCab::TellRefused(const char* what) {
-    platform::ui::GetPrompter().Tell(
-        this, QString::fromLatin1(what).arg(QString::fromStdString(m_pDb->GetLastErrorText())),
-        QString::fromLatin1(kMedCabErrorTitle));
+    platform::ui::GetPrompter().Tell(this,
+                                     QString::fromLatin1(what).arg(QString::fromStdString(m_pDb->GetLastErrorText())),
+                                     QString::fromLatin1(kMedCabErrorTitle));
 }
 
 void CGRVDlgMedCab::OnBnClickedNew() {
-    if (ValidateMedicine(0) && !OnBnClickedSave()) return;
+    if (ValidateMedicine(0) && !OnBnClickedSave())
+        return;
     ClearForm();
     m_medicine.Reset();
 }
 
 void CGRVDlgMedCab::ClearForm() {
     DoDataExchange(true);
-    for (QString* text : {&m_strName, &m_strDosage, &m_strTake, &m_strEvery, &m_strQuantity,
-                          &m_strSpan, &m_strDesc, &m_strUrl})
+    for (QString* text :
+         {&m_strName, &m_strDosage, &m_strTake, &m_strEvery, &m_strQuantity, &m_strSpan, &m_strDesc, &m_strUrl})
         text->clear();
     for (QComboBox* combo : {m_ctlMeasure, m_ctlForm, m_ctlEveryInterval, m_ctlSpanInterval})
         combo->setCurrentIndex(-1);
@@ -278,19 +287,21 @@ void CGRVDlgMedCab::ClearForm() {
 }
 
 void CGRVDlgMedCab::OnBnClickedDelete() {
-    const QString question =
-        QString::fromLatin1(kAskDeleteMedicine).arg(QString::fromStdString(m_medicine.name));
+    const QString question = QString::fromLatin1(kAskDeleteMedicine).arg(QString::fromStdString(m_medicine.name));
     if (platform::ui::GetPrompter().AskYesNo(this, question, QString::fromLatin1(kAppCaption))) {
         m_ctlMedList->clear();
-        if (m_pDb && !m_pDb->DeleteMedicine(m_medicine)) TellRefused(kMedDeleteFailed);
+        if (m_pDb && !m_pDb->DeleteMedicine(m_medicine))
+            TellRefused(kMedDeleteFailed);
     }
     RefreshList();
 }
 
 void CGRVDlgMedCab::OnNMClickMedList() {
     const QList<QTreeWidgetItem*> picked = m_ctlMedList->selectedItems();
-    if (picked.isEmpty() || !m_pDb) return;
-    if (!m_pDb->LoadMedicine(TextToInt(picked.first()->text(0)), m_medicine)) return;
+    if (picked.isEmpty() || !m_pDb)
+        return;
+    if (!m_pDb->LoadMedicine(TextToInt(picked.first()->text(0)), m_medicine))
+        return;
     ClearForm();
     DoDataExchange(true);
     const CMedicine& m = m_medicine;
@@ -318,8 +329,11 @@ void CGRVDlgMedCab::OnCbnSelchangeForm() {
 
 void CGRVDlgMedCab::OnBnClickedOk() {
     // A medicine the journal refused stays in the open dialog, not lost.
-    if (ValidateMedicine(0) && !OnBnClickedSave()) return;
+    if (ValidateMedicine(0) && !OnBnClickedSave())
+        return;
     done(IDOK);
 }
 
-void CGRVDlgMedCab::OnBnClickedCancel() { done(IDCANCEL); }
+void CGRVDlgMedCab::OnBnClickedCancel() {
+    done(IDCANCEL);
+}

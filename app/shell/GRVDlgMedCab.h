@@ -21,8 +21,8 @@ class CGRVDlgMedCab : public CDialogBase {
 public:
     explicit CGRVDlgMedCab(QWidget* parent = nullptr);
 
-    CJournalDb* m_pDb = nullptr;  // lent by the caller
-    CMedicine m_medicine;         // the form's medicine; id -1 until stored
+    CJournalDb* m_pDb = nullptr; // lent by the caller
+    CMedicine m_medicine;        // the form's medicine; id -1 until stored
     QString m_strName;
     QString m_strDosage;
     QString m_strTake;

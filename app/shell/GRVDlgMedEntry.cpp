@@ -103,7 +103,8 @@ void CGRVDlgMedEntry::OnShowWindow() {
         QMetaObject::invokeMethod(this, &CGRVDlgMedEntry::reject, Qt::QueuedConnection);
         return;
     }
-    if (m_meds.id < 1 && m_meds.name.empty()) return;
+    if (m_meds.id < 1 && m_meds.name.empty())
+        return;
     // A stored row: its own medicine by id, else by its label.
     if (SelectComboData(m_ctlMedicine, m_meds.mid) < 0)
         SelectComboText(m_ctlMedicine, QString::fromStdString(m_meds.name));
@@ -126,14 +127,15 @@ void CGRVDlgMedEntry::OnCbnSelchangeMedicine() {
     DoDataExchange(true);
     if (!m_bOverride) {
         m_strQuantity = QString::number(m_medicine.dos_qty);
-        m_strDosage =
-            QString::number(m_medicine.dos_size) + QString::fromStdString(m_medicine.dos_msr);
+        m_strDosage = QString::number(m_medicine.dos_size) + QString::fromStdString(m_medicine.dos_msr);
         m_strDesc = QString::fromStdString(m_medicine.desc);
     }
     DoDataExchange(false);
 }
 
-void CGRVDlgMedEntry::OnBnClickedOverride() { m_bOverride = m_ctlOverride->isChecked() ? 1 : 0; }
+void CGRVDlgMedEntry::OnBnClickedOverride() {
+    m_bOverride = m_ctlOverride->isChecked() ? 1 : 0;
+}
 
 void CGRVDlgMedEntry::OnBnClickedOk() {
     if (m_medicine.id < 1) {
@@ -144,8 +146,8 @@ void CGRVDlgMedEntry::OnBnClickedOk() {
     m_meds.mid = m_medicine.id;
     m_meds.eid = TextToInt(m_strEntryId);
     m_meds.name = m_ctlMedicine->currentText().toStdString();
-    m_meds.dosage = m_bOverride ? m_strDosage.toStdString()
-                                : std::to_string(m_medicine.dos_size) + " " + m_medicine.dos_msr;
+    m_meds.dosage =
+        m_bOverride ? m_strDosage.toStdString() : std::to_string(m_medicine.dos_size) + " " + m_medicine.dos_msr;
     m_meds.quantity = TextToInt(m_strQuantity);
     m_meds.override = m_bOverride;
     m_meds.desc = m_strDesc.toStdString();
@@ -153,4 +155,6 @@ void CGRVDlgMedEntry::OnBnClickedOk() {
     SaveAndEnd(m_pDb, m_meds, &CJournalDb::SaveEntryMeds);
 }
 
-void CGRVDlgMedEntry::reject() { done(IDCANCEL); }
+void CGRVDlgMedEntry::reject() {
+    done(IDCANCEL);
+}

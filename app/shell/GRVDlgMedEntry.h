@@ -19,14 +19,14 @@ class CGRVDlgMedEntry : public CDialogBase {
 public:
     explicit CGRVDlgMedEntry(QWidget* parent = nullptr);
 
-    CJournalDb* m_pDb = nullptr;  // lent by the caller
-    CEntryMeds m_meds;            // the record OK saves
-    CMedicine m_medicine;         // the cabinet medicine now chosen; id -1: none
+    CJournalDb* m_pDb = nullptr; // lent by the caller
+    CEntryMeds m_meds;           // the record OK saves
+    CMedicine m_medicine;        // the cabinet medicine now chosen; id -1: none
     QString m_strDosage;
     QString m_strQuantity;
     QString m_strDesc;
     QString m_strEntryId;
-    int m_bContinue = 0;  // asks the caller to open the dialog again
+    int m_bContinue = 0; // asks the caller to open the dialog again
     // The row's own dosage and quantity stand instead of the cabinet's.
     int m_bOverride = 0;
 

@@ -40,8 +40,7 @@ CGRVDlgMood::CGRVDlgMood(QWidget* parent) : CDialogBase(parent) {
     auto* rows = new QWidget(this);
     auto* grid = new QGridLayout(rows);
     for (int i = 0; i < kRows; ++i) {
-        m_rows.Add(grid, kRowTable[i].label, IDC_MOOD_EDIT_FIRST + i, IDC_MOOD_SLIDER_FIRST + i,
-                   true);
+        m_rows.Add(grid, kRowTable[i].label, IDC_MOOD_EDIT_FIRST + i, IDC_MOOD_SLIDER_FIRST + i, true);
         OnUserScroll(m_rows.Slider(i), this, [this](QSlider* s) { OnHScroll(s); });
     }
     top->addWidget(rows);
@@ -53,24 +52,32 @@ CGRVDlgMood::CGRVDlgMood(QWidget* parent) : CDialogBase(parent) {
 
 std::vector<int*> CGRVDlgMood::Scales() {
     std::vector<int*> scales;
-    for (const Row& row : kRowTable) scales.push_back(&(this->*row.scale));
+    for (const Row& row : kRowTable)
+        scales.push_back(&(this->*row.scale));
     return scales;
 }
 
-void CGRVDlgMood::DoDataExchange(bool save) { m_rows.Exchange(save, Scales()); }
+void CGRVDlgMood::DoDataExchange(bool save) {
+    m_rows.Exchange(save, Scales());
+}
 
 int CGRVDlgMood::OnInitDialog() {
     if (!m_pDb || !m_pDb->IsOpen())
         TellNoJournal();
     DoDataExchange(false);
-    for (int i = 0; i < m_rows.Count(); ++i) m_rows.Slider(i)->setRange(0, 10);
+    for (int i = 0; i < m_rows.Count(); ++i)
+        m_rows.Slider(i)->setRange(0, 10);
     DoDataExchange(true);
     return 1;
 }
 
-void CGRVDlgMood::OnShowWindow() { m_rows.Show(Scales()); }
+void CGRVDlgMood::OnShowWindow() {
+    m_rows.Show(Scales());
+}
 
-void CGRVDlgMood::OnHScroll(QSlider* slider) { m_rows.ShowPosition(slider); }
+void CGRVDlgMood::OnHScroll(QSlider* slider) {
+    m_rows.ShowPosition(slider);
+}
 
 void CGRVDlgMood::OnBnClickedOk() {
     // A typed rating off the scale is refused: nothing is stored and the
@@ -82,9 +89,12 @@ void CGRVDlgMood::OnBnClickedOk() {
         return;
     }
     m_mood.eid = TextToInt(m_strEntryId);
-    for (const Row& row : kRowTable) m_mood.*row.field = this->*row.scale;
+    for (const Row& row : kRowTable)
+        m_mood.*row.field = this->*row.scale;
     DoDataExchange(false);
     SaveAndEnd(m_pDb, m_mood, &CJournalDb::SaveEntryMood);
 }
 
-void CGRVDlgMood::reject() { done(IDCANCEL); }
+void CGRVDlgMood::reject() {
+    done(IDCANCEL);
+}

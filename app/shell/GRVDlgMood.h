@@ -19,8 +19,8 @@ public:
 
     explicit CGRVDlgMood(QWidget* parent = nullptr);
 
-    CJournalDb* m_pDb = nullptr;  // lent by the caller
-    CEntryMood m_mood;            // its id decides whether OK adds or changes
+    CJournalDb* m_pDb = nullptr; // lent by the caller
+    CEntryMood m_mood;           // its id decides whether OK adds or changes
     QString m_strEntryId;
     int m_nGenActivity = 0;
     int m_nMood = 0;

@@ -29,7 +29,7 @@ CGRVDlgPrefs::CGRVDlgPrefs(QWidget* parent) : QDialog(parent) {
     m_ctlOpenLastUsedDB = check(IDC_PREF_OPEN_LAST, "Automatically open last used database.");
     m_ctlClearAfterSave = check(IDC_PREF_CLEAR_AFTER_SAVE, "Clear entry automatically after saving.");
     m_ctlAutoSaveEntry = check(IDC_PREF_AUTO_SAVE, "Automatically save entry when adding details.");
-    m_ctlAutoSaveEntry->hide();  // changed through the profile only
+    m_ctlAutoSaveEntry->hide(); // changed through the profile only
     auto* typeRow = new QFormLayout;
     m_ctlTypeList = new QComboBox(this);
     m_ctlTypeList->setObjectName(QString::number(IDC_PREF_TYPE));
@@ -83,7 +83,9 @@ void CGRVDlgPrefs::OnOK() {
     done(IDOK);
 }
 
-void CGRVDlgPrefs::reject() { done(IDCANCEL); }
+void CGRVDlgPrefs::reject() {
+    done(IDCANCEL);
+}
 
 void CGRVDlgPrefs::SetValues(const Prefs& p) {
     m_bOpenLastUsedDB = p.openLastUsedDB;
@@ -120,10 +122,8 @@ void CGRVDlg::OnPreferences() {
 
     if (dlg.exec() == IDOK) {
         const bool open = m_db.IsOpen();
-        WriteProfileString(kSectionMru, kLastFile,
-                           open ? QString::fromStdString(m_db.GetFileName()) : QString());
-        WriteProfileString(kSectionMru, kLastPath,
-                           open ? QString::fromStdString(m_db.GetFolder()) : QString());
+        WriteProfileString(kSectionMru, kLastFile, open ? QString::fromStdString(m_db.GetFileName()) : QString());
+        WriteProfileString(kSectionMru, kLastPath, open ? QString::fromStdString(m_db.GetFolder()) : QString());
         WritePrefs(dlg.Values());
     }
     ReadPreferences();

@@ -25,7 +25,7 @@ Edit* Boxed(QWidget* parent, QVBoxLayout* top, const char* title, int id, int st
     return edit;
 }
 
-}  // namespace
+} // namespace
 
 CGRVDlgQnA::CGRVDlgQnA(QWidget* parent) : CDialogBase(parent) {
     setWindowTitle(QStringLiteral("Questions I want to ask Next Appointment"));
@@ -67,4 +67,6 @@ void CGRVDlgQnA::OnBnClickedOk() {
     done(IDOK);
 }
 
-void CGRVDlgQnA::reject() { done(IDCANCEL); }
+void CGRVDlgQnA::reject() {
+    done(IDCANCEL);
+}

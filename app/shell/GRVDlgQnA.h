@@ -16,7 +16,7 @@ class CGRVDlgQnA : public CDialogBase {
 public:
     explicit CGRVDlgQnA(QWidget* parent = nullptr);
 
-    CJournalDb* m_pDb = nullptr;  // never used here
+    CJournalDb* m_pDb = nullptr; // never used here
     CEntryQuestions m_question;
     QString m_strEntryId;
     QString m_strQuestion;

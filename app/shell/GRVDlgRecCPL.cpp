@@ -67,7 +67,8 @@ int CGRVDlgRecCPL::OnInitDialog() {
 }
 
 void CGRVDlgRecCPL::OnHScroll(QSlider* slider) {
-    if (slider == m_ctlSlider) m_ctlPain->setText(QString::number(slider->sliderPosition()));
+    if (slider == m_ctlSlider)
+        m_ctlPain->setText(QString::number(slider->sliderPosition()));
 }
 
 void CGRVDlgRecCPL::OnBnClickedOk() {
@@ -81,4 +82,6 @@ void CGRVDlgRecCPL::OnBnClickedOk() {
     done(IDOK);
 }
 
-void CGRVDlgRecCPL::reject() { done(IDCANCEL); }
+void CGRVDlgRecCPL::reject() {
+    done(IDCANCEL);
+}

@@ -18,7 +18,7 @@ public:
     QString m_strDescription;
     int m_nMin = 1;
     int m_nMax = 10;
-    int m_nPain = 0;  // the accepted level, set by OK only
+    int m_nPain = 0; // the accepted level, set by OK only
 
     void OnBnClickedOk();
     void OnHScroll(QSlider* slider);

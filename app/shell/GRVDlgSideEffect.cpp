@@ -23,7 +23,7 @@ using namespace grv;
 
 namespace {
 constexpr int kSecondRow = IDC_SE_SLIDER_SECOND_ROW;
-}  // namespace
+} // namespace
 
 const CGRVDlgSideEffect::Row CGRVDlgSideEffect::kRowTable[kRows] = {
     {"Nausea", IDC_SE_SLIDER_FIRST_ROW, &CGRVDlgSideEffect::m_nNausea, &CEntrySideEff::nausea},
@@ -67,11 +67,14 @@ CGRVDlgSideEffect::CGRVDlgSideEffect(QWidget* parent) : CDialogBase(parent) {
 
 std::vector<int*> CGRVDlgSideEffect::Scales() {
     std::vector<int*> scales;
-    for (const Row& row : kRowTable) scales.push_back(&(this->*row.scale));
+    for (const Row& row : kRowTable)
+        scales.push_back(&(this->*row.scale));
     return scales;
 }
 
-void CGRVDlgSideEffect::DoDataExchange(bool save) { m_rows.Exchange(save, Scales()); }
+void CGRVDlgSideEffect::DoDataExchange(bool save) {
+    m_rows.Exchange(save, Scales());
+}
 
 int CGRVDlgSideEffect::OnInitDialog() {
     if (m_pDb && m_pDb->IsOpen()) {
@@ -82,7 +85,8 @@ int CGRVDlgSideEffect::OnInitDialog() {
         TellNoJournal();
     }
     DoDataExchange(false);
-    for (int i = 0; i < m_rows.Count(); ++i) m_rows.Slider(i)->setRange(0, 10);
+    for (int i = 0; i < m_rows.Count(); ++i)
+        m_rows.Slider(i)->setRange(0, 10);
     DoDataExchange(true);
     return 1;
 }
@@ -105,7 +109,9 @@ void CGRVDlgSideEffect::OnCbnSelchangeMedicine() {
     }
 }
 
-void CGRVDlgSideEffect::OnHScroll(QSlider* slider) { m_rows.ShowPosition(slider); }
+void CGRVDlgSideEffect::OnHScroll(QSlider* slider) {
+    m_rows.ShowPosition(slider);
+}
 
 void CGRVDlgSideEffect::OnBnClickedOk() {
     // A typed rating off the scale is refused: nothing is stored and the
@@ -118,9 +124,12 @@ void CGRVDlgSideEffect::OnBnClickedOk() {
     }
     m_sideEff.eid = TextToInt(m_strEntryId);
     m_sideEff.mid = m_mid;
-    for (const Row& row : kRowTable) m_sideEff.*row.field = this->*row.scale;
+    for (const Row& row : kRowTable)
+        m_sideEff.*row.field = this->*row.scale;
     DoDataExchange(false);
     SaveAndEnd(m_pDb, m_sideEff, &CJournalDb::SaveEntrySideEff);
 }
 
-void CGRVDlgSideEffect::reject() { done(IDCANCEL); }
+void CGRVDlgSideEffect::reject() {
+    done(IDCANCEL);
+}

@@ -21,11 +21,11 @@ public:
 
     explicit CGRVDlgSideEffect(QWidget* parent = nullptr);
 
-    CJournalDb* m_pDb = nullptr;  // lent by the caller
-    CMedicine m_medicine;         // the medicine last chosen
-    CEntrySideEff m_sideEff;      // the record OK saves
+    CJournalDb* m_pDb = nullptr; // lent by the caller
+    CMedicine m_medicine;        // the medicine last chosen
+    CEntrySideEff m_sideEff;     // the record OK saves
     QString m_strEntryId;
-    int m_mid = 0;  // 0: no medicine (general symptoms)
+    int m_mid = 0; // 0: no medicine (general symptoms)
     int m_nNausea = 0;
     int m_nVomiting = 0;
     int m_nConstipation = 0;

@@ -17,7 +17,7 @@ constexpr int kTrendWorst = 1;
 constexpr int kTrendAverage = 2;
 constexpr int kTrendCurrent = 3;
 
-}  // namespace
+} // namespace
 
 void CGRVDlg::CreateTrendChart() {
     auto* box = new QVBoxLayout(m_ctlTrendFrame);
@@ -35,11 +35,13 @@ void CGRVDlg::CreateTrendChart() {
 }
 
 int CGRVDlg::RefreshTrend() {
-    if (m_nTrendMode < kTrendLowest || m_nTrendMode > kTrendCurrent) m_nTrendMode = kTrendAverage;
+    if (m_nTrendMode < kTrendLowest || m_nTrendMode > kTrendCurrent)
+        m_nTrendMode = kTrendAverage;
     std::vector<int> values;
     // Without a journal there is nothing to ask, and the store's last error
     // is left for whoever reports it.
-    if (m_db.IsOpen()) m_db.GetPainTrend(m_nTrendMode, values);
+    if (m_db.IsOpen())
+        m_db.GetPainTrend(m_nTrendMode, values);
     m_wndGraph->Reset();
     // Newest first from the store; the newest ends at the right edge.
     for (auto it = values.rbegin(); it != values.rend(); ++it)
@@ -48,13 +50,15 @@ int CGRVDlg::RefreshTrend() {
 }
 
 void CGRVDlg::HideGraph() {
-    if (m_ctlTrendGroup->isHidden()) return;
+    if (m_ctlTrendGroup->isHidden())
+        return;
     // The entries list takes the room the chart leaves.
     m_ctlTrendGroup->hide();
 }
 
 void CGRVDlg::ShowGraph() {
-    if (!m_ctlTrendGroup->isHidden()) return;
+    if (!m_ctlTrendGroup->isHidden())
+        return;
     m_ctlTrendGroup->show();
 }
 

@@ -25,7 +25,9 @@ using platform::ui::GetPrompter;
 
 namespace {
 
-QString IdName(int id) { return QString::number(id); }
+QString IdName(int id) {
+    return QString::number(id);
+}
 
 QLabel* MakePageText(int id, QWidget* page) {
     auto* label = new QLabel(page);
@@ -35,7 +37,7 @@ QLabel* MakePageText(int id, QWidget* page) {
     return label;
 }
 
-}  // namespace
+} // namespace
 
 CGRVWizPage::CGRVWizPage(int templateId, CGRVFirstTimeWiz* sheet) : m_pSheet(sheet) {
     setProperty("template", templateId);
@@ -59,8 +61,7 @@ void CGRVWizPgTxt::OnSetActive() {
     m_pSheet->SetWizardButtons(true, false);
     const int result = m_pSheet->CreateDatabase(m_pSheet->m_strFolder, m_pSheet->m_strFileName);
     if (result == 1) {
-        GetPrompter().Tell(this, QString::fromLatin1(kDbCreated),
-                           QString::fromLatin1(kWizardCreatedTitle));
+        GetPrompter().Tell(this, QString::fromLatin1(kDbCreated), QString::fromLatin1(kWizardCreatedTitle));
         return;
     }
     // The page must not congratulate on a journal that does not exist.
@@ -85,7 +86,8 @@ void CGRVWizPgEdit::OnSetActive() {
 }
 
 bool CGRVWizPgEdit::eventFilter(QObject* watched, QEvent* event) {
-    if (watched == m_ctlName && event->type() == QEvent::FocusOut) OnKillFocusName();
+    if (watched == m_ctlName && event->type() == QEvent::FocusOut)
+        OnKillFocusName();
     return CGRVWizPage::eventFilter(watched, event);
 }
 
@@ -93,16 +95,14 @@ void CGRVWizPgEdit::OnKillFocusName() {
     QString name = m_ctlName->text();
     const qsizetype period = name.indexOf(QLatin1Char('.'));
     if (period >= 0) {
-        GetPrompter().Tell(this, QString::fromLatin1(kWizardPeriod),
-                           QString::fromLatin1(kWizardPeriodTitle));
+        GetPrompter().Tell(this, QString::fromLatin1(kWizardPeriod), QString::fromLatin1(kWizardPeriodTitle));
         name.truncate(period);
         m_ctlName->setText(name);
     }
     m_pSheet->m_strFileName = name;
 }
 
-CGRVWizPgEdtBut::CGRVWizPgEdtBut(CGRVFirstTimeWiz* sheet)
-    : CGRVWizPage(IDD_WIZ_EDIT_BUTTON, sheet) {
+CGRVWizPgEdtBut::CGRVWizPgEdtBut(CGRVFirstTimeWiz* sheet) : CGRVWizPage(IDD_WIZ_EDIT_BUTTON, sheet) {
     auto* box = new QVBoxLayout(this);
     m_ctlText = MakePageText(IDC_WIZ_BROWSE_TEXT, this);
     box->addWidget(m_ctlText, 1);
@@ -182,7 +182,8 @@ CGRVFirstTimeWiz::CGRVFirstTimeWiz(const QString& caption, QWidget* parent, int 
 
 void CGRVFirstTimeWiz::showEvent(QShowEvent* event) {
     QDialog::showEvent(event);
-    if (m_bInitialised) return;
+    if (m_bInitialised)
+        return;
     m_bInitialised = true;
     OnInitDialog();
 }
@@ -194,7 +195,9 @@ void CGRVFirstTimeWiz::OnInitDialog() {
     SetActivePage(m_nFirstPage);
 }
 
-void CGRVFirstTimeWiz::OnFinish() { done(0); }
+void CGRVFirstTimeWiz::OnFinish() {
+    done(0);
+}
 
 void CGRVFirstTimeWiz::SetWizardButtons(bool back, bool next) {
     m_btnBack->setEnabled(back);
@@ -205,22 +208,27 @@ CGRVWizPage* CGRVFirstTimeWiz::GetPage(int index) const {
     return static_cast<CGRVWizPage*>(m_pages->widget(index));
 }
 
-int CGRVFirstTimeWiz::GetActiveIndex() const { return m_pages->currentIndex(); }
+int CGRVFirstTimeWiz::GetActiveIndex() const {
+    return m_pages->currentIndex();
+}
 
 void CGRVFirstTimeWiz::SetActivePage(int index) {
-    if (index < 0 || index >= m_pages->count()) return;
+    if (index < 0 || index >= m_pages->count())
+        return;
     m_pages->setCurrentIndex(index);
     GetPage(index)->OnSetActive();
 }
 
 void CGRVFirstTimeWiz::OnBack() {
-    if (!m_btnBack->isEnabled()) return;
+    if (!m_btnBack->isEnabled())
+        return;
     GetPage(GetActiveIndex())->OnLeave();
     SetActivePage(GetActiveIndex() - 1);
 }
 
 void CGRVFirstTimeWiz::OnNext() {
-    if (!m_btnNext->isEnabled()) return;
+    if (!m_btnNext->isEnabled())
+        return;
     GetPage(GetActiveIndex())->OnLeave();
     SetActivePage(GetActiveIndex() + 1);
 }
@@ -228,13 +236,16 @@ void CGRVFirstTimeWiz::OnNext() {
 namespace {
 
 QString WithoutTrailingSeparator(QString folder) {
-    while (folder.size() > 1 && folder.endsWith(QLatin1Char('/'))) folder.chop(1);
+    while (folder.size() > 1 && folder.endsWith(QLatin1Char('/')))
+        folder.chop(1);
     return folder;
 }
 
-}  // namespace
+} // namespace
 
-QString CGRVFirstTimeWiz::StoreFolder() const { return WithoutTrailingSeparator(m_strFolder); }
+QString CGRVFirstTimeWiz::StoreFolder() const {
+    return WithoutTrailingSeparator(m_strFolder);
+}
 
 bool CGRVFirstTimeWiz::HasCreated() const {
     return m_pDb && m_pDb->IsOpen() && !m_strCreatedPath.isEmpty() &&

@@ -27,7 +27,7 @@ constexpr int ID_WIZBACK = 12323;
 constexpr int ID_WIZNEXT = 12324;
 constexpr int IDHELP = 9;
 
-}  // namespace grv
+} // namespace grv
 
 // A page of the wizard; the sheet calls OnSetActive when it comes up.
 class CGRVWizPage : public QWidget {

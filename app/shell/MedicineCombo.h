@@ -10,4 +10,4 @@ namespace grv {
 // the journal could not be read (the combo stays empty).
 int FillMedicineCombo(CJournalDb& db, QComboBox* combo);
 
-}  // namespace grv
+} // namespace grv

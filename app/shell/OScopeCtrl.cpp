@@ -16,7 +16,8 @@ QRect Edges(int left, int top, int right, int bottom) {
 
 // Digits of a limit's integer part, less one; 0 for 0.
 int Magnitude(double limit) {
-    if (limit == 0.0) return 0;
+    if (limit == 0.0)
+        return 0;
     return std::abs(static_cast<int>(std::log10(std::fabs(limit))));
 }
 
@@ -28,12 +29,14 @@ QFont AxisFont() {
     return font;
 }
 
-QString FormatLimit(double value, int decimals) { return QString::number(value, 'f', decimals); }
+QString FormatLimit(double value, int decimals) {
+    return QString::number(value, 'f', decimals);
+}
 
 // A history long enough for any sensible window; a resize never needs more.
 constexpr std::size_t kMaxHistory = 4096;
 
-}  // namespace
+} // namespace
 
 COScopeCtrl::COScopeCtrl(QWidget* parent) : QWidget(parent) {
     setAttribute(Qt::WA_OpaquePaintEvent);
@@ -70,14 +73,17 @@ void COScopeCtrl::SetPlotColor(QColor color) {
     RedrawControl();
 }
 
-void COScopeCtrl::Reset() { RedrawControl(); }
+void COScopeCtrl::Reset() {
+    RedrawControl();
+}
 
 double COScopeCtrl::AppendPoint(double value) {
     SyncSize();
     const double before = m_dCurrentPosition;
     m_dCurrentPosition = value;
     m_history.push_back(value);
-    if (m_history.size() > kMaxHistory) m_history.pop_front();
+    if (m_history.size() > kMaxHistory)
+        m_history.pop_front();
     DrawPoint();
     update();
     return before;
@@ -100,7 +106,8 @@ void COScopeCtrl::resizeEvent(QResizeEvent* event) {
 
 void COScopeCtrl::SyncSize() {
     // A hidden window hears of its new size only when shown.
-    if (std::max(width(), 1) == m_clientWidth && std::max(height(), 1) == m_clientHeight) return;
+    if (std::max(width(), 1) == m_clientWidth && std::max(height(), 1) == m_clientHeight)
+        return;
     // The images follow the window's size; the trace is drawn again on them.
     const std::deque<double> points = m_history;
     const double current = m_dCurrentPosition;
@@ -116,8 +123,10 @@ void COScopeCtrl::SyncSize() {
 void COScopeCtrl::RedrawControl() {
     OnSize();
     const QSize size(m_clientWidth, m_clientHeight);
-    if (m_imgGrid.size() != size) m_imgGrid = QImage(size, QImage::Format_RGB32);
-    if (m_imgPlot.size() != size) m_imgPlot = QImage(size, QImage::Format_RGB32);
+    if (m_imgGrid.size() != size)
+        m_imgGrid = QImage(size, QImage::Format_RGB32);
+    if (m_imgPlot.size() != size)
+        m_imgPlot = QImage(size, QImage::Format_RGB32);
     DrawGrid();
     m_imgPlot.fill(m_crBackColor);
     m_history.clear();
@@ -127,8 +136,7 @@ void COScopeCtrl::RedrawControl() {
 
 void COScopeCtrl::DrawGrid() {
     m_imgGrid.fill(m_crBackColor);
-    const int characters =
-        std::max(Magnitude(m_dUpperLimit), Magnitude(m_dLowerLimit)) + 4 + m_nYDecimals;
+    const int characters = std::max(Magnitude(m_dUpperLimit), Magnitude(m_dLowerLimit)) + 4 + m_nYDecimals;
     m_left = 6 * characters;
     const int plotWidth = m_right - m_left;
 
@@ -137,8 +145,8 @@ void COScopeCtrl::DrawGrid() {
     p.setRenderHint(QPainter::TextAntialiasing, false);
     p.setPen(QPen(m_crGridColor, 0));
     // The frame lies one pixel outside the plot on the right and bottom.
-    const QPoint corners[] = {{m_left, m_top}, {m_right + 1, m_top},
-                              {m_right + 1, m_bottom + 1}, {m_left, m_bottom + 1}};
+    const QPoint corners[] = {
+        {m_left, m_top}, {m_right + 1, m_top}, {m_right + 1, m_bottom + 1}, {m_left, m_bottom + 1}};
     p.drawPolygon(corners, 4);
 
     const int mid = (m_top + m_bottom) / 2;
@@ -146,7 +154,8 @@ void COScopeCtrl::DrawGrid() {
     const QRgb grid = m_crGridColor.rgb();
     for (int x = m_left; x < m_right; x += 4) {
         for (int y : {mid - quarter, mid, mid + quarter}) {
-            if (m_imgGrid.valid(x, y)) m_imgGrid.setPixel(x, y, grid);
+            if (m_imgGrid.valid(x, y))
+                m_imgGrid.setPixel(x, y, grid);
         }
     }
 
@@ -158,13 +167,11 @@ void COScopeCtrl::DrawGrid() {
     p.drawText(QRect(m_left - 4 - kWide, m_top, kWide, kWide), Qt::AlignRight | Qt::AlignTop, upper);
     const QString lower = FormatLimit(m_dLowerLimit, m_nYDecimals);
     p.drawText(QPoint(m_left - 4 - fm.horizontalAdvance(lower), m_bottom), lower);
-    p.drawText(QRect(m_left, m_bottom + 4, kWide, kWide), Qt::AlignLeft | Qt::AlignTop,
-               QStringLiteral("0"));
+    p.drawText(QRect(m_left, m_bottom + 4, kWide, kWide), Qt::AlignLeft | Qt::AlignTop, QStringLiteral("0"));
     p.drawText(QRect(m_right - kWide, m_bottom + 4, kWide, kWide), Qt::AlignRight | Qt::AlignTop,
                QString::number(plotWidth / m_nShiftPixels));
     const int xMid = (m_left + m_right) / 2;
-    p.drawText(QRect(xMid - kWide / 2, m_bottom + 4, kWide, kWide), Qt::AlignHCenter | Qt::AlignTop,
-               m_strXUnitsString);
+    p.drawText(QRect(xMid - kWide / 2, m_bottom + 4, kWide, kWide), Qt::AlignHCenter | Qt::AlignTop, m_strXUnitsString);
 
     // Turned a quarter counter-clockwise, centred left of the plot.
     p.translate(m_left / 2, (m_bottom + m_top) / 2);
@@ -177,7 +184,8 @@ int COScopeCtrl::ValueToY(double value) const {
 }
 
 void COScopeCtrl::DrawPoint() {
-    if (m_imgPlot.isNull() || m_right - m_left <= m_nPlotShiftPixels) return;
+    if (m_imgPlot.isNull() || m_right - m_left <= m_nPlotShiftPixels)
+        return;
     const int plotWidth = m_right - m_left;
     const int plotHeight = m_bottom - m_top;
     QPainter p(&m_imgPlot);
@@ -196,12 +204,11 @@ void COScopeCtrl::DrawPoint() {
 
     // What went beyond the plot is painted over.
     if (prevY <= m_top || currY <= m_top)
-        p.fillRect(Edges(m_right - m_nPlotShiftPixels, 0, m_right - m_nHalfShiftPixels + 1, m_top + 1),
-                   m_crBackColor);
+        p.fillRect(Edges(m_right - m_nPlotShiftPixels, 0, m_right - m_nHalfShiftPixels + 1, m_top + 1), m_crBackColor);
     if (prevY >= m_bottom || currY >= m_bottom)
-        p.fillRect(Edges(m_right - m_nPlotShiftPixels, m_bottom + 1,
-                         m_right - m_nHalfShiftPixels + 1, m_clientHeight + 1),
-                   m_crBackColor);
+        p.fillRect(
+            Edges(m_right - m_nPlotShiftPixels, m_bottom + 1, m_right - m_nHalfShiftPixels + 1, m_clientHeight + 1),
+            m_crBackColor);
 
     m_dPreviousPosition = m_dCurrentPosition;
     m_bHavePrevious = true;

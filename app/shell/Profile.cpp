@@ -22,12 +22,13 @@ bool Sync(QSettings& s) {
     return s.status() == QSettings::NoError;
 }
 
-}  // namespace
+} // namespace
 
 int GetProfileInt(const char* section, const char* key, int defaultValue) {
     ProfileSettings s;
     const QVariant v = s.value(Key(section, key));
-    if (!v.isValid()) return defaultValue;
+    if (!v.isValid())
+        return defaultValue;
     bool ok = false;
     const int n = v.toString().trimmed().toInt(&ok);
     return ok ? n : defaultValue;
@@ -72,8 +73,7 @@ bool WritePrefs(const Prefs& p) {
     s.setValue(QString::fromLatin1(kOpenLastUsedDB), p.openLastUsedDB);
     s.setValue(QString::fromLatin1(kClearAfterSave), p.clearAfterSave);
     s.setValue(QString::fromLatin1(kAutoSaveEntry), p.autoSaveEntry);
-    s.setValue(QString::fromLatin1(kDefaultType),
-               p.defaultType.isNull() ? QString(QLatin1String("")) : p.defaultType);
+    s.setValue(QString::fromLatin1(kDefaultType), p.defaultType.isNull() ? QString(QLatin1String("")) : p.defaultType);
     s.setValue(QString::fromLatin1(kFirstTimeWiz), p.firstTimeWiz);
     s.setValue(QString::fromLatin1(kCloseToTray), p.closeToTray);
     s.setValue(QString::fromLatin1(kAutoStartWin), p.autoStartWin);
@@ -82,4 +82,4 @@ bool WritePrefs(const Prefs& p) {
     return Sync(s);
 }
 
-}  // namespace grv
+} // namespace grv

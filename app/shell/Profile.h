@@ -25,8 +25,7 @@ inline constexpr char kDisAnonStats[] = "DisAnonStats";
 // A value never stored, or stored as something other than a whole number,
 // reads as the default.
 int GetProfileInt(const char* section, const char* key, int defaultValue);
-QString GetProfileString(const char* section, const char* key,
-                         const QString& defaultValue = {});
+QString GetProfileString(const char* section, const char* key, const QString& defaultValue = {});
 // False when the profile could not be written.
 bool WriteProfileInt(const char* section, const char* key, int value);
 bool WriteProfileString(const char* section, const char* key, const QString& value);
@@ -47,4 +46,4 @@ struct Prefs {
 Prefs ReadPrefs();
 bool WritePrefs(const Prefs& prefs);
 
-}  // namespace grv
+} // namespace grv

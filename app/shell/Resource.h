@@ -118,4 +118,4 @@ constexpr int IDS_WIZ_NAME = 105;
 constexpr int IDS_WIZ_FOLDER = 106;
 constexpr int IDS_WIZ_DONE = 107;
 
-}  // namespace grv
+} // namespace grv

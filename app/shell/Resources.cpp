@@ -32,4 +32,4 @@ QImage SplashImage() {
     return QImage(QStringLiteral(":/splash.png"));
 }
 
-}  // namespace grv
+} // namespace grv

@@ -15,4 +15,4 @@ QPixmap ToolbarImages();
 // 350 x 263; RGB(128, 128, 128) marks the see-through parts.
 QImage SplashImage();
 
-}  // namespace grv
+} // namespace grv

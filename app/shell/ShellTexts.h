@@ -28,4 +28,4 @@ inline constexpr char kUsagePreferences[] = "Preferences";
 inline constexpr char kUsageReports[] = "Reports";
 inline constexpr char kUsageCloseApp[] = "Close App";
 
-}  // namespace grv
+} // namespace grv

@@ -11,8 +11,8 @@ namespace {
 class SplashWindow : public QWidget {
 public:
     explicit SplashWindow(const QImage& bitmap)
-        : QWidget(nullptr, Qt::SplashScreen | Qt::FramelessWindowHint |
-                               Qt::WindowStaysOnTopHint | Qt::WindowDoesNotAcceptFocus),
+        : QWidget(nullptr,
+                  Qt::SplashScreen | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint | Qt::WindowDoesNotAcceptFocus),
           m_bitmap(bitmap) {
         setObjectName(QStringLiteral("SPLASH"));
         setWindowTitle(QStringLiteral("Banner"));
@@ -27,7 +27,8 @@ public:
 
 protected:
     void paintEvent(QPaintEvent*) override {
-        if (m_bitmap.isNull()) return;
+        if (m_bitmap.isNull())
+            return;
         QPainter p(this);
         p.drawImage(0, 0, m_bitmap);
     }
@@ -36,7 +37,7 @@ private:
     QImage m_bitmap;
 };
 
-}  // namespace
+} // namespace
 
 CSplash::CSplash(const QImage& bitmap, QRgb colorKey) {
     SetBitmap(bitmap);
@@ -48,8 +49,10 @@ CSplash::~CSplash() = default;
 int CSplash::SetBitmap(const QImage& bitmap) {
     m_bitmap = QImage();
     m_nWidth = m_nHeight = 0;
-    if (bitmap.isNull()) return 1;
-    if (bitmap.width() <= 0 || bitmap.height() <= 0) return 0;
+    if (bitmap.isNull())
+        return 1;
+    if (bitmap.width() <= 0 || bitmap.height() <= 0)
+        return 0;
     m_bitmap = bitmap;
     m_nWidth = bitmap.width();
     m_nHeight = bitmap.height();
@@ -62,11 +65,12 @@ void CSplash::SetColorKey(QRgb colorKey) {
 }
 
 int CSplash::ApplyColorKey() {
-    if (!m_pWnd || m_colorKey == 0 || m_bitmap.isNull()) return 1;
+    if (!m_pWnd || m_colorKey == 0 || m_bitmap.isNull())
+        return 1;
     // The key's pixels become 1 in the mask image, which QBitmap takes as
     // colour0: see-through.
-    const QImage mask = m_bitmap.convertToFormat(QImage::Format_RGB32)
-                            .createMaskFromColor(m_colorKey | 0xff000000u, Qt::MaskInColor);
+    const QImage mask =
+        m_bitmap.convertToFormat(QImage::Format_RGB32).createMaskFromColor(m_colorKey | 0xff000000u, Qt::MaskInColor);
     m_pWnd->setMask(QBitmap::fromImage(mask));
     return 1;
 }
@@ -77,7 +81,8 @@ QWidget* CSplash::Show() {
 }
 
 int CSplash::Hide() {
-    if (!m_pWnd) return 0;
+    if (!m_pWnd)
+        return 0;
     m_pWnd->hide();
     m_pWnd.reset();
     return 1;
@@ -92,6 +97,6 @@ QWidget* CSplash::CreateSplashWindow() {
     }
     ApplyColorKey();
     m_pWnd->show();
-    m_pWnd->repaint();  // painted at once, before start-up goes on
+    m_pWnd->repaint(); // painted at once, before start-up goes on
     return m_pWnd.get();
 }

@@ -9,4 +9,4 @@ QString LoadResourceString(int id);
 // True when the table holds a text for the id.
 bool HasResourceString(int id);
 
-}  // namespace grv
+} // namespace grv

@@ -5,11 +5,11 @@
 namespace grv {
 
 void FillTypeList(QComboBox* list) {
-    static const char* const kNames[] = {"Action", "Journal",  "Medicine",
-                                         "Mood",   "Question", "Side Effects"};
+    static const char* const kNames[] = {"Action", "Journal", "Medicine", "Mood", "Question", "Side Effects"};
     list->clear();
     int code = 1;
-    for (const char* name : kNames) list->addItem(QString::fromLatin1(name), code++);
+    for (const char* name : kNames)
+        list->addItem(QString::fromLatin1(name), code++);
 }
 
 int SelectTypeByPrefix(QComboBox* list, const QString& text) {
@@ -17,7 +17,8 @@ int SelectTypeByPrefix(QComboBox* list, const QString& text) {
     auto find = [&](const QString& prefix) {
         for (int k = 1; k <= n; ++k) {
             const int i = k % n;
-            if (list->itemText(i).startsWith(prefix, Qt::CaseInsensitive)) return i;
+            if (list->itemText(i).startsWith(prefix, Qt::CaseInsensitive))
+                return i;
         }
         return -1;
     };
@@ -28,4 +29,4 @@ int SelectTypeByPrefix(QComboBox* list, const QString& text) {
     return index;
 }
 
-}  // namespace grv
+} // namespace grv

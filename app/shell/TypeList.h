@@ -16,4 +16,4 @@ void FillTypeList(QComboBox* list);
 // selected, or -1.
 int SelectTypeByPrefix(QComboBox* list, const QString& text);
 
-}  // namespace grv
+} // namespace grv

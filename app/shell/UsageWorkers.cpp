@@ -11,11 +11,14 @@ struct CUsageWorkers::Shared {
 
 CUsageWorkers::CUsageWorkers() : m_shared(std::make_shared<Shared>()) {}
 
-CUsageWorkers::~CUsageWorkers() { WaitAll(kQuitGraceMs); }
+CUsageWorkers::~CUsageWorkers() {
+    WaitAll(kQuitGraceMs);
+}
 
 void CUsageWorkers::Start(std::string label, std::shared_ptr<platform::ui::UsageSink> sink) {
     JoinFinished();
-    if (!sink) return;
+    if (!sink)
+        return;
     auto done = std::make_shared<bool>(false);
     std::thread t([shared = m_shared, done, label = std::move(label), sink = std::move(sink)] {
         sink->Report(label);
@@ -49,13 +52,15 @@ std::size_t CUsageWorkers::WaitAll(int timeoutMs) {
         std::unique_lock lock(m_shared->mutex);
         m_shared->ended.wait_for(lock, std::chrono::milliseconds(timeoutMs), [this] {
             for (const Worker& w : m_workers)
-                if (!*w.done) return false;
+                if (!*w.done)
+                    return false;
             return true;
         });
     }
     JoinFinished();
     const std::size_t left = m_workers.size();
-    for (Worker& w : m_workers) w.thread.detach();
+    for (Worker& w : m_workers)
+        w.thread.detach();
     m_workers.clear();
     return left;
 }
@@ -64,6 +69,7 @@ std::size_t CUsageWorkers::Running() const {
     std::lock_guard lock(m_shared->mutex);
     std::size_t n = 0;
     for (const Worker& w : m_workers)
-        if (!*w.done) ++n;
+        if (!*w.done)
+            ++n;
     return n;
 }

@@ -29,7 +29,7 @@ private:
     struct Shared;
     struct Worker {
         std::thread thread;
-        std::shared_ptr<bool> done;  // guarded by Shared::mutex
+        std::shared_ptr<bool> done; // guarded by Shared::mutex
     };
     void JoinFinished();
 

@@ -13,17 +13,17 @@ constexpr char kMachineAutostart[] = "/etc/xdg/autostart";
 
 bool HasControlCharacters(const QString& s) {
     for (QChar c : s)
-        if (c.unicode() < 0x20 || c.unicode() == 0x7f) return true;
+        if (c.unicode() < 0x20 || c.unicode() == 0x7f)
+            return true;
     return false;
 }
 
-}  // namespace
+} // namespace
 
 QString CWinStartup::EntryPath(const QString& valueName, bool machine) {
-    const QString folder =
-        machine ? QString::fromLatin1(kMachineAutostart)
-                : QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) +
-                      QStringLiteral("/autostart");
+    const QString folder = machine ? QString::fromLatin1(kMachineAutostart)
+                                   : QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) +
+                                         QStringLiteral("/autostart");
     return folder + QLatin1Char('/') + valueName + QStringLiteral(".desktop");
 }
 
@@ -31,13 +31,13 @@ QString CWinStartup::ExecValue(const QString& path) {
     static const QString reserved = QStringLiteral(" \t\n\"'\\><~|&;$*?#()`");
     bool quote = false;
     for (QChar c : path)
-        if (reserved.contains(c)) quote = true;
+        if (reserved.contains(c))
+            quote = true;
     QString arg;
     if (quote) {
         arg += QLatin1Char('"');
         for (QChar c : path) {
-            if (c == QLatin1Char('"') || c == QLatin1Char('`') || c == QLatin1Char('$') ||
-                c == QLatin1Char('\\'))
+            if (c == QLatin1Char('"') || c == QLatin1Char('`') || c == QLatin1Char('$') || c == QLatin1Char('\\'))
                 arg += QLatin1Char('\\');
             arg += c;
         }
@@ -53,8 +53,7 @@ QString CWinStartup::ExecValue(const QString& path) {
 }
 
 QByteArray CWinStartup::DesktopEntry(const QString& valueName, const QString& path) {
-    if (path.isEmpty() || !QDir::isAbsolutePath(path) || HasControlCharacters(path) ||
-        HasControlCharacters(valueName))
+    if (path.isEmpty() || !QDir::isAbsolutePath(path) || HasControlCharacters(path) || HasControlCharacters(valueName))
         return {};
     QString text;
     text += QStringLiteral("[Desktop Entry]\n");
@@ -69,25 +68,29 @@ QByteArray CWinStartup::DesktopEntry(const QString& valueName, const QString& pa
 }
 
 int CWinStartup::AddApp(const QString& programPath, const QString& valueName, bool machine) {
-    const QString path =
-        programPath.isEmpty() ? QCoreApplication::applicationFilePath() : programPath;
+    const QString path = programPath.isEmpty() ? QCoreApplication::applicationFilePath() : programPath;
     return SetRunValue(valueName, path, machine);
 }
 
 int CWinStartup::SetRunValue(const QString& valueName, const QString& path, bool machine) {
-    if (valueName.isEmpty() || valueName.contains(QLatin1Char('/'))) return 0;
+    if (valueName.isEmpty() || valueName.contains(QLatin1Char('/')))
+        return 0;
     const QByteArray entry = DesktopEntry(valueName, path);
-    if (entry.isEmpty()) return 0;
+    if (entry.isEmpty())
+        return 0;
     const QString file = EntryPath(valueName, machine);
     // The per-user folder often does not exist yet on a fresh profile.
-    if (!QDir().mkpath(QFileInfo(file).absolutePath())) return 0;
+    if (!QDir().mkpath(QFileInfo(file).absolutePath()))
+        return 0;
     QSaveFile out(file);
-    if (!out.open(QIODevice::WriteOnly)) return 0;
+    if (!out.open(QIODevice::WriteOnly))
+        return 0;
     out.write(entry);
     return out.commit() ? 1 : 0;
 }
 
 int CWinStartup::RemoveApp(const QString& valueName, bool machine) {
-    if (valueName.isEmpty() || valueName.contains(QLatin1Char('/'))) return 0;
+    if (valueName.isEmpty() || valueName.contains(QLatin1Char('/')))
+        return 0;
     return QFile::remove(EntryPath(valueName, machine)) ? 1 : 0;
 }

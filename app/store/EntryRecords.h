@@ -19,8 +19,8 @@ public:
     // ' doubled: the text as it may stand inside single quotes.
     static std::string EscapeText(std::string text);
 
-    int id = -1;   // -1 (below 1) while the record is not stored
-    int eid = -1;  // the entry a detail belongs to
+    int id = -1;  // -1 (below 1) while the record is not stored
+    int eid = -1; // the entry a detail belongs to
     std::string ts;
 
 protected:
@@ -110,7 +110,7 @@ public:
     std::string GetUpdateSql(std::string keyColumn, std::string keyValue) const;
     std::string GetDeleteSql(int hard) const;
 
-    int mid = -1;  // below 1: general symptoms
+    int mid = -1; // below 1: general symptoms
     int nausea = -1;
     int vomit = -1;
     int constip = -1;

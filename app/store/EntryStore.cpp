@@ -75,7 +75,7 @@ void Fill(const Statement& st, CEntrySideEff& r) {
     r.vomit = st.Int("vomit");
 }
 
-}  // namespace
+} // namespace
 
 namespace {
 
@@ -93,12 +93,11 @@ auto Into(Record& rec, int id) {
     };
 }
 
-}  // namespace
+} // namespace
 
 bool CJournalDb::LoadEntry(const std::string& idText, CEntry& rec) {
     // A missing entry is not an error here: the record stays as it was.
-    return LoadRow(ByIdText("select * from [entry] where id='%s';", idText), true,
-                   Into(rec, IdFromText(idText)));
+    return LoadRow(ByIdText("select * from [entry] where id='%s';", idText), true, Into(rec, IdFromText(idText)));
 }
 
 bool CJournalDb::LoadEntryActions(const std::string& idText, CEntryActions& rec) {
@@ -107,14 +106,13 @@ bool CJournalDb::LoadEntryActions(const std::string& idText, CEntryActions& rec)
 }
 
 bool CJournalDb::LoadEntryMeds(const std::string& idText, CEntryMeds& rec) {
-    return LoadRow(ByIdText("select * from [entry_meds] where id='%s';", idText), false,
-                   Into(rec, IdFromText(idText)));
+    return LoadRow(ByIdText("select * from [entry_meds] where id='%s';", idText), false, Into(rec, IdFromText(idText)));
 }
 
 bool CJournalDb::LoadEntryMood(int id, CEntryMood& rec) {
-    if (id < 1) return false;
-    return LoadRow(SqlFormat("select * from [entry_mood] where id=%d AND del=0;", id), false,
-                   Into(rec, id));
+    if (id < 1)
+        return false;
+    return LoadRow(SqlFormat("select * from [entry_mood] where id=%d AND del=0;", id), false, Into(rec, id));
 }
 
 bool CJournalDb::LoadEntryMoodText(const std::string& idText, CEntryMood& rec) {
@@ -123,20 +121,21 @@ bool CJournalDb::LoadEntryMoodText(const std::string& idText, CEntryMood& rec) {
 
 bool CJournalDb::LoadEntryQuestionText(const std::string& idText, CEntryQuestions& rec) {
     const int id = IdFromText(idText);
-    if (id < 1) return false;
-    return LoadRow(SqlFormat("select * from [entry_question] where id=%d AND del=0;", id), false,
-                   Into(rec, id));
+    if (id < 1)
+        return false;
+    return LoadRow(SqlFormat("select * from [entry_question] where id=%d AND del=0;", id), false, Into(rec, id));
 }
 
 bool CJournalDb::LoadEntrySideEffText(const std::string& idText, CEntrySideEff& rec) {
     const int id = IdFromText(idText);
-    if (id < 1) return false;
-    return LoadRow(SqlFormat("select * from [entry_sideff] where id=%d AND del=0;", id), false,
-                   Into(rec, id));
+    if (id < 1)
+        return false;
+    return LoadRow(SqlFormat("select * from [entry_sideff] where id=%d AND del=0;", id), false, Into(rec, id));
 }
 
 int CJournalDb::LoadEntryMoodByEntry(int entryId) {
-    if (entryId < 1) return 0;
+    if (entryId < 1)
+        return 0;
     int moodId = 0;
     LoadRow(SqlFormat("select * from [entry_mood] where eid=%d AND del=0;", entryId), false,
             [&moodId](const Statement& st) { moodId = st.Int(0); });
@@ -156,13 +155,21 @@ bool CJournalDb::SaveEntry(CEntry& rec) {
     }
     return SaveRecord(rec, kErrSaveEntry);
 }
-bool CJournalDb::SaveEntryActions(CEntryActions& rec) { return SaveRecord(rec, kErrSaveEntry); }
-bool CJournalDb::SaveEntryMeds(CEntryMeds& rec) { return SaveRecord(rec, kErrSaveEntry); }
-bool CJournalDb::SaveEntryMood(CEntryMood& rec) { return SaveRecord(rec, kErrSaveEntry); }
+bool CJournalDb::SaveEntryActions(CEntryActions& rec) {
+    return SaveRecord(rec, kErrSaveEntry);
+}
+bool CJournalDb::SaveEntryMeds(CEntryMeds& rec) {
+    return SaveRecord(rec, kErrSaveEntry);
+}
+bool CJournalDb::SaveEntryMood(CEntryMood& rec) {
+    return SaveRecord(rec, kErrSaveEntry);
+}
 bool CJournalDb::SaveEntryQuestion(CEntryQuestions& rec) {
     return SaveRecord(rec, kErrSaveQuestion);
 }
-bool CJournalDb::SaveEntrySideEff(CEntrySideEff& rec) { return SaveRecord(rec, kErrSaveEntry); }
+bool CJournalDb::SaveEntrySideEff(CEntrySideEff& rec) {
+    return SaveRecord(rec, kErrSaveEntry);
+}
 
 bool CJournalDb::DeleteEntry(int id) {
     std::string sql;
@@ -176,12 +183,23 @@ bool CJournalDb::DeleteEntry(int id) {
 
 template <typename Record>
 int CJournalDb::DeleteDetail(const Record& rec) {
-    if (rec.eid < 1) return -1;
+    if (rec.eid < 1)
+        return -1;
     return Write(rec.GetDeleteSql(0), kErrDeleteEntry) ? 1 : 0;
 }
 
-int CJournalDb::DeleteEntryActions(const CEntryActions& rec) { return DeleteDetail(rec); }
-int CJournalDb::DeleteEntryMeds(const CEntryMeds& rec) { return DeleteDetail(rec); }
-int CJournalDb::DeleteEntryMood(const CEntryMood& rec) { return DeleteDetail(rec); }
-int CJournalDb::DeleteEntryQuestion(const CEntryQuestions& rec) { return DeleteDetail(rec); }
-int CJournalDb::DeleteEntrySideEff(const CEntrySideEff& rec) { return DeleteDetail(rec); }
+int CJournalDb::DeleteEntryActions(const CEntryActions& rec) {
+    return DeleteDetail(rec);
+}
+int CJournalDb::DeleteEntryMeds(const CEntryMeds& rec) {
+    return DeleteDetail(rec);
+}
+int CJournalDb::DeleteEntryMood(const CEntryMood& rec) {
+    return DeleteDetail(rec);
+}
+int CJournalDb::DeleteEntryQuestion(const CEntryQuestions& rec) {
+    return DeleteDetail(rec);
+}
+int CJournalDb::DeleteEntrySideEff(const CEntrySideEff& rec) {
+    return DeleteDetail(rec);
+}

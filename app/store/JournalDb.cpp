@@ -69,7 +69,8 @@ std::vector<std::string> ColumnsOf(sqlite3* db, const std::string& table, int* c
     if (r == SQLITE_OK) {
         while ((r = sqlite3_step(st)) == SQLITE_ROW) {
             const auto* name = reinterpret_cast<const char*>(sqlite3_column_text(st, 1));
-            if (name) columns.emplace_back(name);
+            if (name)
+                columns.emplace_back(name);
         }
     }
     sqlite3_finalize(st);
@@ -85,7 +86,8 @@ const TableColumns& JournalColumns() {
             for (const SchemaStatement& table : JournalSchemaStatements()) {
                 sqlite3_exec(db, table.sql.c_str(), nullptr, nullptr, nullptr);
                 // Nothing reads or writes prefs: a journal may do without it.
-                if (table.table == "prefs") continue;
+                if (table.table == "prefs")
+                    continue;
                 int code = SQLITE_OK;
                 out.emplace_back(table.table, ColumnsOf(db, table.table, &code));
             }
@@ -98,32 +100,38 @@ const TableColumns& JournalColumns() {
 
 // At most the first bytes of a statement, cut between two UTF-8 characters.
 std::string StatementStart(const std::string& sql) {
-    if (sql.size() <= kShownStatementBytes) return sql;
+    if (sql.size() <= kShownStatementBytes)
+        return sql;
     size_t end = kShownStatementBytes;
-    while (end > 0 && (static_cast<unsigned char>(sql[end]) & 0xC0) == 0x80) --end;
+    while (end > 0 && (static_cast<unsigned char>(sql[end]) & 0xC0) == 0x80)
+        --end;
     return sql.substr(0, end) + kStatementCut;
 }
 
 bool IsOnlyBlanks(const char* text) {
     for (; text && *text; ++text) {
-        if (*text != ' ' && (*text < '\t' || *text > '\r')) return false;
+        if (*text != ' ' && (*text < '\t' || *text > '\r'))
+            return false;
     }
     return true;
 }
 
-}  // namespace
+} // namespace
 
 std::string CJournalDb::Statement::Text(int column) const {
     const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(m_stmt, column));
-    if (!text) return {};
+    if (!text)
+        return {};
     const int bytes = sqlite3_column_bytes(m_stmt, column);
     return platform::Utf8OrCp1252ToUtf8(std::string_view(text, static_cast<size_t>(bytes)));
 }
 
 int CJournalDb::Statement::Int(int column) const {
     const sqlite3_int64 value = sqlite3_column_int64(m_stmt, column);
-    if (value > INT_MAX) return INT_MAX;
-    if (value < INT_MIN) return INT_MIN;
+    if (value > INT_MAX)
+        return INT_MAX;
+    if (value < INT_MIN)
+        return INT_MIN;
     return static_cast<int>(value);
 }
 
@@ -131,32 +139,50 @@ int CJournalDb::Statement::Index(const char* name) const {
     const int count = ColumnCount();
     for (int i = 0; i < count; ++i) {
         const char* column = sqlite3_column_name(m_stmt, i);
-        if (column && std::strcmp(column, name) == 0) return i;
+        if (column && std::strcmp(column, name) == 0)
+            return i;
     }
     return -1;
 }
 
 CJournalDb::CJournalDb() = default;
 
-CJournalDb::~CJournalDb() { ReleaseConnection(); }
+CJournalDb::~CJournalDb() {
+    ReleaseConnection();
+}
 
-void CJournalDb::SetFileName(std::string name) { m_fileName = std::move(name); }
-std::string CJournalDb::GetFileName() const { return m_fileName; }
-void CJournalDb::SetFolder(std::string folder) { m_folder = std::move(folder); }
-std::string CJournalDb::GetFolder() const { return m_folder; }
+void CJournalDb::SetFileName(std::string name) {
+    m_fileName = std::move(name);
+}
+std::string CJournalDb::GetFileName() const {
+    return m_fileName;
+}
+void CJournalDb::SetFolder(std::string folder) {
+    m_folder = std::move(folder);
+}
+std::string CJournalDb::GetFolder() const {
+    return m_folder;
+}
 
 std::string CJournalDb::GetFullPath() const {
     return m_folder + platform::kPathSeparator + m_fileName;
 }
 
-bool CJournalDb::IsOpen() const { return m_open; }
-std::string CJournalDb::GetLastErrorText() const { return m_lastError; }
+bool CJournalDb::IsOpen() const {
+    return m_open;
+}
+std::string CJournalDb::GetLastErrorText() const {
+    return m_lastError;
+}
 
 std::string CJournalDb::GetResultCodeText(int code) {
     constexpr int kLastTabled = static_cast<int>(std::size(kResultCodeTexts)) - 1;
-    if (code >= 1 && code <= kLastTabled) return kResultCodeTexts[code];
-    if (code == SQLITE_ROW) return " sqlite3_step() has another row ready ";
-    if (code == SQLITE_DONE) return " sqlite3_step() has finished executing ";
+    if (code >= 1 && code <= kLastTabled)
+        return kResultCodeTexts[code];
+    if (code == SQLITE_ROW)
+        return " sqlite3_step() has another row ready ";
+    if (code == SQLITE_DONE)
+        return " sqlite3_step() has finished executing ";
     return kUnknownDbError;
 }
 
@@ -167,12 +193,14 @@ void CJournalDb::ReleaseConnection() {
 }
 
 bool CJournalDb::Open(int create) {
-    if (m_db) Close();
+    if (m_db)
+        Close();
     const std::string path = GetFullPath();
     if (create) {
         m_lastError = SqlFormat(kErrCreatingDb, path.c_str());
         m_open = CreateSchema();
-        if (m_open) return true;
+        if (m_open)
+            return true;
         m_lastError += "\n\n";
         m_lastError += SqlFormat(kErrFatalCreate, path.c_str());
         return false;
@@ -200,29 +228,34 @@ bool CJournalDb::HoldsJournalTables() {
         // SQLite takes an empty file for an empty database.
         Statement st;
         code = sqlite3_prepare_v2(m_db, "PRAGMA page_count", -1, st.Out(), nullptr);
-        if (code == SQLITE_OK) code = st.Step();
+        if (code == SQLITE_OK)
+            code = st.Step();
         if (code == SQLITE_ROW && st.Int(0) == 0) {
             m_lastError = SqlFormat(kErrNotJournal, path.c_str(), kNotJournalEmpty);
             return false;
         }
     }
     for (const auto& [table, wanted] : JournalColumns()) {
-        if (code != SQLITE_OK && code != SQLITE_ROW) break;
+        if (code != SQLITE_OK && code != SQLITE_ROW)
+            break;
         const std::vector<std::string> have = ColumnsOf(m_db, table, &code);
-        if (code != SQLITE_OK) break;
+        if (code != SQLITE_OK)
+            break;
         if (have.empty()) {
             const std::string what = SqlFormat(kNotJournalNoTable, table.c_str());
             m_lastError = SqlFormat(kErrNotJournal, path.c_str(), what.c_str());
             return false;
         }
         for (const std::string& column : wanted) {
-            if (std::find(have.begin(), have.end(), column) != have.end()) continue;
+            if (std::find(have.begin(), have.end(), column) != have.end())
+                continue;
             const std::string what = SqlFormat(kNotJournalNoColumn, table.c_str(), column.c_str());
             m_lastError = SqlFormat(kErrNotJournal, path.c_str(), what.c_str());
             return false;
         }
     }
-    if (code == SQLITE_OK || code == SQLITE_ROW) return true;
+    if (code == SQLITE_OK || code == SQLITE_ROW)
+        return true;
     if ((code & 0xff) == SQLITE_NOTADB) {
         m_lastError = SqlFormat(kErrNotJournal, path.c_str(), kNotJournalNotDatabase);
     } else {
@@ -233,29 +266,31 @@ bool CJournalDb::HoldsJournalTables() {
 
 std::string CJournalDb::FailureReason(int code) const {
     switch (code & 0xff) {
-        case SQLITE_READONLY: return kReasonReadOnly;
-        case SQLITE_FULL: return kReasonDiskFull;
-        case SQLITE_BUSY:
-        case SQLITE_LOCKED: return kReasonLocked;
-        case SQLITE_IOERR: return kReasonDiskError;
-        case SQLITE_PERM:
-        case SQLITE_CANTOPEN: return kReasonNoAccess;
-        case SQLITE_CORRUPT:
-        case SQLITE_NOTADB: return kReasonDamaged;
-        default: break;
+    case SQLITE_READONLY: return kReasonReadOnly;
+    case SQLITE_FULL: return kReasonDiskFull;
+    case SQLITE_BUSY:
+    case SQLITE_LOCKED: return kReasonLocked;
+    case SQLITE_IOERR: return kReasonDiskError;
+    case SQLITE_PERM:
+    case SQLITE_CANTOPEN: return kReasonNoAccess;
+    case SQLITE_CORRUPT:
+    case SQLITE_NOTADB: return kReasonDamaged;
+    default: break;
     }
-    if (!m_db) return kReasonNotOpen;
+    if (!m_db)
+        return kReasonNotOpen;
     // The connection's own message when it is about this failure.
-    const char* message =
-        sqlite3_errcode(m_db) == code ? sqlite3_errmsg(m_db) : sqlite3_errstr(code);
+    const char* message = sqlite3_errcode(m_db) == code ? sqlite3_errmsg(m_db) : sqlite3_errstr(code);
     return SqlFormat(kReasonOther, message ? message : "");
 }
 
 bool CJournalDb::ReadsAsDatabase() {
     Statement st;
-    if (!Prepare("SELECT count(*) FROM sqlite_master", st)) return false;
+    if (!Prepare("SELECT count(*) FROM sqlite_master", st))
+        return false;
     const int r = st.Step();
-    if (r == SQLITE_ROW) return true;
+    if (r == SQLITE_ROW)
+        return true;
     SetStepError(r);
     return false;
 }
@@ -266,8 +301,7 @@ bool CJournalDb::CreateSchema() {
     // (or any other file) that is already there.
     const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
     if (fd < 0) {
-        m_lastError =
-            SqlFormat(errno == EEXIST ? kErrCreateOverExisting : kErrCantCreateDb, path.c_str());
+        m_lastError = SqlFormat(errno == EEXIST ? kErrCreateOverExisting : kErrCantCreateDb, path.c_str());
         return false;
     }
     ::close(fd);
@@ -308,9 +342,9 @@ bool CJournalDb::Close() {
 }
 
 bool CJournalDb::Prepare(const std::string& sql, Statement& st) {
-    const int r = m_db ? sqlite3_prepare_v2(m_db, sql.c_str(), -1, st.Out(), nullptr)
-                       : SQLITE_MISUSE;
-    if (r == SQLITE_OK && st.Get()) return true;
+    const int r = m_db ? sqlite3_prepare_v2(m_db, sql.c_str(), -1, st.Out(), nullptr) : SQLITE_MISUSE;
+    if (r == SQLITE_OK && st.Get())
+        return true;
     // An empty statement prepares to nothing; for a query that is an error.
     const int code = r == SQLITE_OK ? SQLITE_MISUSE : r;
     m_lastError = SqlFormat(kErrPrepare, code, GetResultCodeText(code).c_str());
@@ -322,14 +356,18 @@ void CJournalDb::SetStepError(int code) {
 }
 
 int CJournalDb::Execute(const std::string& sql) {
-    if (!m_db) return SQLITE_MISUSE;
+    if (!m_db)
+        return SQLITE_MISUSE;
     Statement st;
     const char* tail = nullptr;
     const int r = sqlite3_prepare_v2(m_db, sql.c_str(), -1, st.Out(), &tail);
-    if (r != SQLITE_OK) return r;
+    if (r != SQLITE_OK)
+        return r;
     // One statement per call: text smuggled in after it is never run.
-    if (!IsOnlyBlanks(tail)) return SQLITE_ERROR;
-    if (!st.Get()) return SQLITE_OK;
+    if (!IsOnlyBlanks(tail))
+        return SQLITE_ERROR;
+    if (!st.Get())
+        return SQLITE_OK;
     int step;
     while ((step = st.Step()) == SQLITE_ROW) {
     }
@@ -338,7 +376,8 @@ int CJournalDb::Execute(const std::string& sql) {
 
 bool CJournalDb::Write(const std::string& sql, const char* failure) {
     const int r = Execute(sql);
-    if (r == SQLITE_OK) return true;
+    if (r == SQLITE_OK)
+        return true;
     m_lastError = SqlFormat(failure, GetFullPath().c_str(), StatementStart(sql).c_str());
     m_lastError += SqlFormat(kErrReason, FailureReason(r).c_str());
     return false;

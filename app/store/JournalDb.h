@@ -122,8 +122,8 @@ public:
     // --- Medicine cabinet. --------------------------------------------------
 
     bool LoadMedicine(int id, CMedicine& rec);
-    bool FindMedicine(const std::string& name, int dosSize, const std::string& measure,
-                     const std::string& form, CMedicine& rec);
+    bool FindMedicine(const std::string& name, int dosSize, const std::string& measure, const std::string& form,
+                      CMedicine& rec);
     // INSERT when the id is below 1, else UPDATE.
     bool SaveMedicine(CMedicine& rec);
     // Removes the row and resets the record; an unstored record only resets.
@@ -148,7 +148,6 @@ public:
     class Statement;
 
 private:
-
     bool CreateSchema();
     void ReleaseConnection();
     // Whether the file just opened holds every table and column a journal
@@ -170,9 +169,8 @@ private:
     // Whether column is one the search texts may be matched against.
     bool CheckSearchColumn(const std::string& column, std::initializer_list<const char*> allowed);
     // Filtered or unfiltered ("*") search statement; empty when refused.
-    std::string SearchStatement(const std::string& column, const std::string& text,
-                                const char* unfiltered, const char* filtered,
-                                std::initializer_list<const char*> allowed);
+    std::string SearchStatement(const std::string& column, const std::string& text, const char* unfiltered,
+                                const char* filtered, std::initializer_list<const char*> allowed);
     // Reads the first row of sql with onRow and returns true; noRowResult
     // when there is none; false on failure.
     template <typename OnRow>

@@ -20,7 +20,8 @@ constexpr EntryTypeNames kEntryTypes[] = {
 };
 
 const EntryTypeNames* FindEntryType(int type) {
-    if (type < kEntryTypeAction || type > kEntryTypeSideEffects) return nullptr;
+    if (type < kEntryTypeAction || type > kEntryTypeSideEffects)
+        return nullptr;
     return &kEntryTypes[type - kEntryTypeAction];
 }
 
@@ -32,11 +33,12 @@ void AppendTwoDigits(std::string& out, int value) {
 }
 
 int FieldAt(std::string_view ts, size_t pos, size_t len) {
-    if (pos >= ts.size()) return 0;
+    if (pos >= ts.size())
+        return 0;
     return IdFromText(ts.substr(pos, len));
 }
 
-}  // namespace
+} // namespace
 
 std::string EntryTypeTableName(int type) {
     const EntryTypeNames* names = FindEntryType(type);
@@ -72,9 +74,8 @@ std::optional<JournalDateTime> SplitTimestampText(std::string_view ts) {
     when.minute = FieldAt(ts, 14, 2);
     when.second = FieldAt(ts, 17, 2);
     // The dates and times a journal entry can hold: years from 1900 on.
-    if (when.year < 1900 || when.month < 1 || when.month > 12 || when.day < 1 || when.day > 31 ||
-        when.hour < 0 || when.hour > 23 || when.minute < 0 || when.minute > 59 ||
-        when.second < 0 || when.second > 59) {
+    if (when.year < 1900 || when.month < 1 || when.month > 12 || when.day < 1 || when.day > 31 || when.hour < 0 ||
+        when.hour > 23 || when.minute < 0 || when.minute > 59 || when.second < 0 || when.second > 59) {
         return std::nullopt;
     }
     return when;
@@ -82,7 +83,8 @@ std::optional<JournalDateTime> SplitTimestampText(std::string_view ts) {
 
 std::optional<std::time_t> ParseTimestampText(std::string_view ts) {
     const std::optional<JournalDateTime> when = SplitTimestampText(ts);
-    if (!when) return std::nullopt;
+    if (!when)
+        return std::nullopt;
     std::tm tm{};
     tm.tm_year = when->year - 1900;
     tm.tm_mon = when->month - 1;
@@ -92,20 +94,25 @@ std::optional<std::time_t> ParseTimestampText(std::string_view ts) {
     tm.tm_sec = when->second;
     tm.tm_isdst = -1;
     const std::time_t t = std::mktime(&tm);
-    if (t == static_cast<std::time_t>(-1)) return std::nullopt;
+    if (t == static_cast<std::time_t>(-1))
+        return std::nullopt;
     return t;
 }
 
 std::string ShortenTimestampText(std::string_view ts) {
-    if (ts.size() <= 8) return {};
+    if (ts.size() <= 8)
+        return {};
     return std::string(ts.substr(5, ts.size() - 8));
 }
 
-std::string IdText(int id) { return std::to_string(id); }
+std::string IdText(int id) {
+    return std::to_string(id);
+}
 
 int IdFromText(std::string_view text) {
     size_t i = 0;
-    while (i < text.size() && (text[i] == ' ' || (text[i] >= '\t' && text[i] <= '\r'))) ++i;
+    while (i < text.size() && (text[i] == ' ' || (text[i] >= '\t' && text[i] <= '\r')))
+        ++i;
     bool negative = false;
     if (i < text.size() && (text[i] == '+' || text[i] == '-')) {
         negative = text[i] == '-';
@@ -114,10 +121,14 @@ int IdFromText(std::string_view text) {
     long long value = 0;
     for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) {
         value = value * 10 + (text[i] - '0');
-        if (value > static_cast<long long>(INT_MAX) + 1) break;
+        if (value > static_cast<long long>(INT_MAX) + 1)
+            break;
     }
-    if (negative) value = -value;
-    if (value > INT_MAX) return INT_MAX;
-    if (value < INT_MIN) return INT_MIN;
+    if (negative)
+        value = -value;
+    if (value > INT_MAX)
+        return INT_MAX;
+    if (value < INT_MIN)
+        return INT_MIN;
     return static_cast<int>(value);
 }

@@ -21,7 +21,9 @@ enum EntryType : int {
 // Pain levels run from 0 to 10.
 inline constexpr int kPainLevelMin = 0;
 inline constexpr int kPainLevelMax = 10;
-constexpr bool IsPainLevel(int level) { return level >= kPainLevelMin && level <= kPainLevelMax; }
+constexpr bool IsPainLevel(int level) {
+    return level >= kPainLevelMin && level <= kPainLevelMax;
+}
 // Mood and side-effect ratings run from 0 to 10 as well.
 inline constexpr int kRatingMin = 0;
 inline constexpr int kRatingMax = 10;

@@ -14,7 +14,7 @@ public:
     std::string GetUpdateSql(std::string keyColumn, std::string keyValue) const;
     std::string GetDeleteSql() const;
 
-    int id = -1;  // below 1 while the medicine is not stored
+    int id = -1; // below 1 while the medicine is not stored
     std::string name;
     int dos_size = -1;
     std::string dos_msr;
@@ -25,7 +25,7 @@ public:
     int qty_per_span = -1;
     int span_length = -1;
     std::string span_form;
-    int refill_cnt = -1;  // never stored: the file always holds 0
+    int refill_cnt = -1; // never stored: the file always holds 0
     std::string dosage_text;
     std::string desc;
     std::string url;

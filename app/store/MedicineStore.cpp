@@ -29,12 +29,11 @@ void FillMedicine(const Statement& st, CMedicine& rec) {
 }
 
 // "Ibuprofen (200 mg)", the label the dialogs show and look medicines up by.
-std::string MedicineLabel(const std::string& name, const std::string& size,
-                          const std::string& measure) {
+std::string MedicineLabel(const std::string& name, const std::string& size, const std::string& measure) {
     return name + " (" + size + " " + measure + ")";
 }
 
-}  // namespace
+} // namespace
 
 bool CJournalDb::LoadMedicine(int id, CMedicine& rec) {
     return LoadRow(SqlFormat("select * from [medicine_cabinet] where id='%d';", id), false,
@@ -44,13 +43,12 @@ bool CJournalDb::LoadMedicine(int id, CMedicine& rec) {
                    });
 }
 
-bool CJournalDb::FindMedicine(const std::string& name, int dosSize, const std::string& measure,
-                             const std::string& form, CMedicine& rec) {
-    const std::string sql = SqlFormat(
-        "select * from [medicine_cabinet] where name='%s' AND dos_size='%d' AND dos_msr='%s' AND "
-        "dos_form='%s';",
-        EscapeSqlText(name).c_str(), dosSize, EscapeSqlText(measure).c_str(),
-        EscapeSqlText(form).c_str());
+bool CJournalDb::FindMedicine(const std::string& name, int dosSize, const std::string& measure, const std::string& form,
+                              CMedicine& rec) {
+    const std::string sql =
+        SqlFormat("select * from [medicine_cabinet] where name='%s' AND dos_size='%d' AND dos_msr='%s' AND "
+                  "dos_form='%s';",
+                  EscapeSqlText(name).c_str(), dosSize, EscapeSqlText(measure).c_str(), EscapeSqlText(form).c_str());
     return LoadRow(sql, false, [&rec](const Statement& st) {
         rec.id = st.Int(0);
         FillMedicine(st, rec);
@@ -64,24 +62,24 @@ bool CJournalDb::SaveMedicine(CMedicine& rec) {
 
 bool CJournalDb::DeleteMedicine(CMedicine& rec) {
     const std::string sql = rec.id >= 1 ? rec.GetDeleteSql() : std::string();
-    if (!Write(sql, kErrDeleteMedicine)) return false;
+    if (!Write(sql, kErrDeleteMedicine))
+        return false;
     rec.Reset();
     return true;
 }
 
 bool CJournalDb::FillMedicineList(std::string column, std::string text, ListRows& rows) {
-    const std::string sql = SearchStatement(
-        column, text,
-        "SELECT id,name,dos_qty,dos_size,dos_msr,dos_form from [medicine_cabinet] where del=0 "
-        "order by name desc",
-        "SELECT id,name,dos_qty,dos_size,dos_msr,dos_form from [medicine_cabinet] where del=0 "
-        "AND %s like '%%%s%%' order by name desc",
-        {"name"});
-    if (sql.empty()) return false;
+    const std::string sql =
+        SearchStatement(column, text,
+                        "SELECT id,name,dos_qty,dos_size,dos_msr,dos_form from [medicine_cabinet] where del=0 "
+                        "order by name desc",
+                        "SELECT id,name,dos_qty,dos_size,dos_msr,dos_form from [medicine_cabinet] where del=0 "
+                        "AND %s like '%%%s%%' order by name desc",
+                        {"name"});
+    if (sql.empty())
+        return false;
     return ListQuery(sql, rows, [](const Statement& st) {
-        return ListRow{
-            {st.Text(0), st.Text(1), st.Text(2), st.Text(3) + " " + st.Text(4), st.Text(5)},
-            std::nullopt};
+        return ListRow{{st.Text(0), st.Text(1), st.Text(2), st.Text(3) + " " + st.Text(4), st.Text(5)}, std::nullopt};
     });
 }
 
@@ -94,10 +92,10 @@ bool CJournalDb::FillMedicineCombo(ComboItems& items) {
     }
     int r;
     while ((r = st.Step()) == SQLITE_ROW) {
-        items.push_back(
-            {MedicineLabel(st.Text(1), st.Text(2), st.Text(3)) + " " + st.Text(4), st.Int(0)});
+        items.push_back({MedicineLabel(st.Text(1), st.Text(2), st.Text(3)) + " " + st.Text(4), st.Int(0)});
     }
-    if (r != SQLITE_DONE) SetStepError(r);
+    if (r != SQLITE_DONE)
+        SetStepError(r);
     return true;
 }
 
@@ -110,7 +108,9 @@ std::string CJournalDb::GetMedicineLabel(int id) {
         return {};
     }
     const int r = st.Step();
-    if (r == SQLITE_ROW) return MedicineLabel(st.Text(0), st.Text(1), st.Text(2));
-    if (r != SQLITE_DONE) SetStepError(r);
+    if (r == SQLITE_ROW)
+        return MedicineLabel(st.Text(0), st.Text(1), st.Text(2));
+    if (r != SQLITE_DONE)
+        SetStepError(r);
     return kMedicineNotFound;
 }

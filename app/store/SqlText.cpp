@@ -36,7 +36,9 @@ std::string TrimText(std::string_view text) {
     auto isBlank = [](char ch) { return ch == ' ' || (ch >= '\t' && ch <= '\r'); };
     size_t first = 0;
     size_t last = text.size();
-    while (first < last && isBlank(text[first])) ++first;
-    while (last > first && isBlank(text[last - 1])) --last;
+    while (first < last && isBlank(text[first]))
+        ++first;
+    while (last > first && isBlank(text[last - 1]))
+        --last;
     return std::string(text.substr(first, last - first));
 }

@@ -40,26 +40,30 @@ private:
 template <typename MakeRow>
 bool CJournalDb::ListQuery(const std::string& sql, ListRows& rows, MakeRow makeRow) {
     Statement st;
-    if (!Prepare(sql, st)) return false;
+    if (!Prepare(sql, st))
+        return false;
     ListRows found;
     int r;
-    while ((r = st.Step()) == SQLITE_ROW) found.push_back(makeRow(st));
-    if (r != SQLITE_DONE) SetStepError(r);
-    rows.insert(rows.begin(), std::make_move_iterator(found.rbegin()),
-                std::make_move_iterator(found.rend()));
+    while ((r = st.Step()) == SQLITE_ROW)
+        found.push_back(makeRow(st));
+    if (r != SQLITE_DONE)
+        SetStepError(r);
+    rows.insert(rows.begin(), std::make_move_iterator(found.rbegin()), std::make_move_iterator(found.rend()));
     return true;
 }
 
 template <typename OnRow>
 bool CJournalDb::LoadRow(const std::string& sql, bool noRowResult, OnRow onRow) {
     Statement st;
-    if (!Prepare(sql, st)) return false;
+    if (!Prepare(sql, st))
+        return false;
     const int r = st.Step();
     if (r == SQLITE_ROW) {
         onRow(st);
         return true;
     }
-    if (r == SQLITE_DONE) return noRowResult;
+    if (r == SQLITE_DONE)
+        return noRowResult;
     SetStepError(r);
     return false;
 }
@@ -68,7 +72,9 @@ template <typename Record>
 bool CJournalDb::SaveRecord(Record& rec, const char* failure) {
     const bool insert = rec.id < 1;
     const std::string sql = insert ? rec.GetInsertSql() : rec.GetUpdateSql("id", IdText(rec.id));
-    if (!Write(sql, failure)) return false;
-    if (insert) rec.id = LastInsertId();
+    if (!Write(sql, failure))
+        return false;
+    if (insert)
+        rec.id = LastInsertId();
     return true;
 }

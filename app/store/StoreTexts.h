@@ -13,12 +13,10 @@ inline constexpr char kErrPrepare[] = "SQL Error: %d : %s\n";
 inline constexpr char kErrStep[] = "Error: %d : %s\n";
 inline constexpr char kErrSaveEntry[] = "Can't save entry to database:  %s.\n\nSQL: %s";
 // The level's name ("worst" …), its value, then the lowest and highest level.
-inline constexpr char kErrPainLevel[] =
-    "Can't save entry: the %s pain level is %d; pain levels run from %d to %d.\n";
+inline constexpr char kErrPainLevel[] = "Can't save entry: the %s pain level is %d; pain levels run from %d to %d.\n";
 inline constexpr char kErrSaveQuestion[] = "Can't save entry question to database:  %s.\n\nSQL: %s";
 inline constexpr char kErrDeleteEntry[] = "Can't delete entry from database:  %s.\n\nSQL: %s";
-inline constexpr char kErrDeleteMedicine[] =
-    "Can't delete medicine from database:  %s.\n\nSQL: %s";
+inline constexpr char kErrDeleteMedicine[] = "Can't delete medicine from database:  %s.\n\nSQL: %s";
 // A failed save or delete shows only the start of its statement (a journal
 // text can be megabytes long), then why it failed in words.
 inline constexpr std::size_t kShownStatementBytes = 120;
@@ -47,5 +45,4 @@ inline constexpr char kDeleteNotStored[] = "ERROR";
 inline constexpr char kMedicineNotFound[] = "N/A";
 inline constexpr char kGeneralSideEffects[] = "General Symptoms/Side Effects";
 inline constexpr char kMoodDetailLabel[] = "Mood Entry - Should Only Be One!";
-inline constexpr char kErrTooManyColumns[] =
-    "Query error: the statement gives %d columns where %d are expected.\n";
+inline constexpr char kErrTooManyColumns[] = "Query error: the statement gives %d columns where %d are expected.\n";

@@ -25,104 +25,110 @@ namespace {
 using Bytes = std::vector<std::uint8_t>;
 
 Bytes ReadFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    std::ifstream in(path, std::ios::binary);
+    return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
 struct Corpus {
-  std::vector<std::pair<std::string, Bytes>> files;
-  Corpus() {
-    files.emplace_back("license", ReadFile("/usr/share/common-licenses/GPL-3"));
-    files.emplace_back("binary", ReadFile("/usr/bin/bash"));
-    std::string db = "/tmp/grv-bench-journal.grv";
-    std::string sql =
-        "DROP TABLE IF EXISTS entry; CREATE TABLE entry(id INTEGER PRIMARY KEY, ts TEXT,"
-        " subject TEXT, worst INT, avg INT, low INT, cur INT, journal TEXT);"
-        "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i+1 FROM n WHERE i < 20000)"
-        " INSERT INTO entry SELECT i, printf('2026-%02d-%02d %02d:%02d:00', i%12+1, i%28+1,"
-        " i%24, i%60), 'Entry ' || i, i%11, (i*7)%11, (i*3)%11, (i*5)%11,"
-        " 'Slept ' || (i%9) || ' hours; knee pain after walking ' || (i%5) || ' km.' FROM n;";
-    std::string cmd = "sqlite3 " + db + " \"" + sql + "\" >/dev/null 2>&1";
-    if (std::system(cmd.c_str()) == 0) files.emplace_back("journal", ReadFile(db));
-    std::remove(db.c_str());
-    Bytes random(1 << 20);
-    std::mt19937 rng(1);
-    for (auto& b : random) b = static_cast<std::uint8_t>(rng());
-    files.emplace_back("random", std::move(random));
-  }
-  std::size_t totalSize() const {
-    std::size_t n = 0;
-    for (auto& f : files) n += f.second.size();
-    return n;
-  }
+    std::vector<std::pair<std::string, Bytes>> files;
+    Corpus() {
+        files.emplace_back("license", ReadFile("/usr/share/common-licenses/GPL-3"));
+        files.emplace_back("binary", ReadFile("/usr/bin/bash"));
+        std::string db = "/tmp/grv-bench-journal.grv";
+        std::string sql = "DROP TABLE IF EXISTS entry; CREATE TABLE entry(id INTEGER PRIMARY KEY, ts TEXT,"
+                          " subject TEXT, worst INT, avg INT, low INT, cur INT, journal TEXT);"
+                          "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i+1 FROM n WHERE i < 20000)"
+                          " INSERT INTO entry SELECT i, printf('2026-%02d-%02d %02d:%02d:00', i%12+1, i%28+1,"
+                          " i%24, i%60), 'Entry ' || i, i%11, (i*7)%11, (i*3)%11, (i*5)%11,"
+                          " 'Slept ' || (i%9) || ' hours; knee pain after walking ' || (i%5) || ' km.' FROM n;";
+        std::string cmd = "sqlite3 " + db + " \"" + sql + "\" >/dev/null 2>&1";
+        if (std::system(cmd.c_str()) == 0)
+            files.emplace_back("journal", ReadFile(db));
+        std::remove(db.c_str());
+        Bytes random(1 << 20);
+        std::mt19937 rng(1);
+        for (auto& b : random)
+            b = static_cast<std::uint8_t>(rng());
+        files.emplace_back("random", std::move(random));
+    }
+    std::size_t totalSize() const {
+        std::size_t n = 0;
+        for (auto& f : files)
+            n += f.second.size();
+        return n;
+    }
 };
 
 const Corpus& TheCorpus() {
-  static const Corpus corpus;
-  return corpus;
+    static const Corpus corpus;
+    return corpus;
 }
 
 std::size_t OurDeflate(archive::ZipDeflater& d, const Bytes& in) {
-  std::size_t pos = 0, produced = 0;
-  archive::ZipDeflater::ReadFn read = [&](std::uint8_t* buf, std::size_t len) -> long {
-    std::size_t n = std::min(len, in.size() - pos);
-    if (n) std::memcpy(buf, in.data() + pos, n);
-    pos += n;
-    return static_cast<long>(n);
-  };
-  archive::ZipDeflater::FlushFn flush = [&](const std::uint8_t*, std::size_t n) {
-    produced += n;
-    return true;
-  };
-  static std::uint8_t out[16384];
-  d.compress(read, flush, out, sizeof out, 8, nullptr);
-  return produced;
+    std::size_t pos = 0, produced = 0;
+    archive::ZipDeflater::ReadFn read = [&](std::uint8_t* buf, std::size_t len) -> long {
+        std::size_t n = std::min(len, in.size() - pos);
+        if (n)
+            std::memcpy(buf, in.data() + pos, n);
+        pos += n;
+        return static_cast<long>(n);
+    };
+    archive::ZipDeflater::FlushFn flush = [&](const std::uint8_t*, std::size_t n) {
+        produced += n;
+        return true;
+    };
+    static std::uint8_t out[16384];
+    d.compress(read, flush, out, sizeof out, 8, nullptr);
+    return produced;
 }
 
 std::size_t ZlibDeflate(const Bytes& in) {
-  z_stream zs{};
-  deflateInit2(&zs, 8, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY);
-  static std::uint8_t out[16384];
-  std::size_t produced = 0;
-  zs.next_in = const_cast<Bytef*>(in.data());
-  zs.avail_in = static_cast<uInt>(in.size());
-  int rc;
-  do {
-    zs.next_out = out;
-    zs.avail_out = sizeof out;
-    rc = deflate(&zs, Z_FINISH);
-    produced += sizeof out - zs.avail_out;
-  } while (rc == Z_OK);
-  deflateEnd(&zs);
-  return produced;
+    z_stream zs{};
+    deflateInit2(&zs, 8, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY);
+    static std::uint8_t out[16384];
+    std::size_t produced = 0;
+    zs.next_in = const_cast<Bytef*>(in.data());
+    zs.avail_in = static_cast<uInt>(in.size());
+    int rc;
+    do {
+        zs.next_out = out;
+        zs.avail_out = sizeof out;
+        rc = deflate(&zs, Z_FINISH);
+        produced += sizeof out - zs.avail_out;
+    } while (rc == Z_OK);
+    deflateEnd(&zs);
+    return produced;
 }
 
 void Report(benchmark::State& state, std::size_t in, std::size_t out) {
-  state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * static_cast<int64_t>(in));
-  state.counters["in_bytes"] = static_cast<double>(in);
-  state.counters["out_bytes"] = static_cast<double>(out);
-  state.counters["ratio_pct"] = 100.0 * static_cast<double>(out) / static_cast<double>(in);
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * static_cast<int64_t>(in));
+    state.counters["in_bytes"] = static_cast<double>(in);
+    state.counters["out_bytes"] = static_cast<double>(out);
+    state.counters["ratio_pct"] = 100.0 * static_cast<double>(out) / static_cast<double>(in);
 }
 
 void BM_OurDeflate(benchmark::State& state) {
-  const auto& f = TheCorpus().files[static_cast<std::size_t>(state.range(0))];
-  state.SetLabel(f.first);
-  auto d = std::make_unique<archive::ZipDeflater>();
-  std::size_t out = 0;
-  for (auto _ : state) out = OurDeflate(*d, f.second);
-  Report(state, f.second.size(), out);
+    const auto& f = TheCorpus().files[static_cast<std::size_t>(state.range(0))];
+    state.SetLabel(f.first);
+    auto d = std::make_unique<archive::ZipDeflater>();
+    std::size_t out = 0;
+    for (auto _ : state)
+        out = OurDeflate(*d, f.second);
+    Report(state, f.second.size(), out);
 }
 
 void BM_ZlibDeflate(benchmark::State& state) {
-  const auto& f = TheCorpus().files[static_cast<std::size_t>(state.range(0))];
-  state.SetLabel(f.first);
-  std::size_t out = 0;
-  for (auto _ : state) out = ZlibDeflate(f.second);
-  Report(state, f.second.size(), out);
+    const auto& f = TheCorpus().files[static_cast<std::size_t>(state.range(0))];
+    state.SetLabel(f.first);
+    std::size_t out = 0;
+    for (auto _ : state)
+        out = ZlibDeflate(f.second);
+    Report(state, f.second.size(), out);
 }
 
 void CorpusArgs(benchmark::internal::Benchmark* b) {
-  for (std::size_t i = 0; i < TheCorpus().files.size(); ++i) b->Arg(static_cast<int64_t>(i));
+    for (std::size_t i = 0; i < TheCorpus().files.size(); ++i)
+        b->Arg(static_cast<int64_t>(i));
 }
 
 BENCHMARK(BM_OurDeflate)->Apply(CorpusArgs)->Unit(benchmark::kMillisecond);
@@ -130,64 +136,66 @@ BENCHMARK(BM_ZlibDeflate)->Apply(CorpusArgs)->Unit(benchmark::kMillisecond);
 
 // One archive holding the whole corpus as one entry, written by our writer.
 struct ExtractSetup {
-  std::string folder;
-  std::string zip;
-  std::size_t size = 0;
-  ExtractSetup() {
-    char templ[] = "/tmp/grv-bench-archive.XXXXXX";
-    folder = mkdtemp(templ) ? templ : "/tmp";
-    std::string data = folder + "/corpus.bin";
-    {
-      std::ofstream out(data, std::ios::binary);
-      for (int round = 0; round < 4; ++round) {
-        for (auto& f : TheCorpus().files) {
-          out.write(reinterpret_cast<const char*>(f.second.data()),
-                    static_cast<std::streamsize>(f.second.size()));
-          size += f.second.size();
+    std::string folder;
+    std::string zip;
+    std::size_t size = 0;
+    ExtractSetup() {
+        char templ[] = "/tmp/grv-bench-archive.XXXXXX";
+        folder = mkdtemp(templ) ? templ : "/tmp";
+        std::string data = folder + "/corpus.bin";
+        {
+            std::ofstream out(data, std::ios::binary);
+            for (int round = 0; round < 4; ++round) {
+                for (auto& f : TheCorpus().files) {
+                    out.write(reinterpret_cast<const char*>(f.second.data()),
+                              static_cast<std::streamsize>(f.second.size()));
+                    size += f.second.size();
+                }
+            }
         }
-      }
+        zip = folder + "/corpus.zip";
+        ZipHandle* h = CreateZipArchive(zip.c_str(), nullptr);
+        AddFileToZipArchive(h, "corpus.bin", data.c_str());
+        CloseZipWriter(h);
+        std::remove(data.c_str());
     }
-    zip = folder + "/corpus.zip";
-    ZipHandle* h = CreateZipArchive(zip.c_str(), nullptr);
-    AddFileToZipArchive(h, "corpus.bin", data.c_str());
-    CloseZipWriter(h);
-    std::remove(data.c_str());
-  }
-  ~ExtractSetup() {
-    std::remove(zip.c_str());
-    std::remove((folder + "/out.bin").c_str());
-    rmdir(folder.c_str());
-  }
+    ~ExtractSetup() {
+        std::remove(zip.c_str());
+        std::remove((folder + "/out.bin").c_str());
+        rmdir(folder.c_str());
+    }
 };
 
 const ExtractSetup& TheArchive() {
-  static const ExtractSetup setup;
-  return setup;
+    static const ExtractSetup setup;
+    return setup;
 }
 
 void BM_OurExtract(benchmark::State& state) {
-  const auto& a = TheArchive();
-  ZipHandle* h = OpenZipArchive(a.zip.c_str(), nullptr);
-  std::string target = a.folder + "/out.bin";
-  for (auto _ : state) {
-    if (ExtractZipEntryToFile(h, 0, target.c_str()) != ZipResult::Ok) state.SkipWithError("extract");
-  }
-  CloseZipReader(h);
-  state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * static_cast<int64_t>(a.size));
+    const auto& a = TheArchive();
+    ZipHandle* h = OpenZipArchive(a.zip.c_str(), nullptr);
+    std::string target = a.folder + "/out.bin";
+    for (auto _ : state) {
+        if (ExtractZipEntryToFile(h, 0, target.c_str()) != ZipResult::Ok)
+            state.SkipWithError("extract");
+    }
+    CloseZipReader(h);
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * static_cast<int64_t>(a.size));
 }
 
 void BM_UnzipPipe(benchmark::State& state) {
-  const auto& a = TheArchive();
-  std::string cmd = "unzip -p '" + a.zip + "' corpus.bin > /dev/null";
-  for (auto _ : state) {
-    if (std::system(cmd.c_str()) != 0) state.SkipWithError("unzip -p");
-  }
-  state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * static_cast<int64_t>(a.size));
+    const auto& a = TheArchive();
+    std::string cmd = "unzip -p '" + a.zip + "' corpus.bin > /dev/null";
+    for (auto _ : state) {
+        if (std::system(cmd.c_str()) != 0)
+            state.SkipWithError("unzip -p");
+    }
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * static_cast<int64_t>(a.size));
 }
 
 BENCHMARK(BM_OurExtract)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_UnzipPipe)->Unit(benchmark::kMillisecond)->UseRealTime();
 
-}  // namespace
+} // namespace
 
 BENCHMARK_MAIN();

@@ -6,11 +6,11 @@
 #include <cstring>
 
 #include "netlib/core/CStringUtil.h"
+#include "netlib/core/LogBase.h"
 #include "netlib/core/Memory.h"
 #include "netlib/core/NamedCodingsHook.h"
 #include "netlib/core/StringBuffer.h"
 #include "netlib/core/WideCase.h"
-#include "netlib/core/LogBase.h"
 
 namespace tessik {
 
@@ -23,14 +23,17 @@ constexpr std::uint64_t kByteAppendSlack = 10000;
 
 // Never less than half the size again, so that filling a buffer costs
 // amortised constant time per byte however large it gets.
-std::uint64_t geometricFloor(std::uint64_t size, std::uint64_t n) { return std::max(size + size / 2, size + n); }
+std::uint64_t geometricFloor(std::uint64_t size, std::uint64_t n) {
+    return std::max(size + size / 2, size + n);
+}
 
 // The stepped growth rule: big buffers grow by big steps, and beyond the
 // biggest step by half their size.
 std::uint64_t steppedCapacity(std::uint64_t size, std::uint64_t n) {
     static const std::uint64_t kSteps[] = {12000000, 8000000, 4000000, 3000000, 2000000, 1000000, 100000, 50000};
     for (std::uint64_t step : kSteps)
-        if (n < step && size >= step) return std::max(size + step, geometricFloor(size, n));
+        if (n < step && size >= step)
+            return std::max(size + step, geometricFloor(size, n));
     return std::max(size + std::max<std::uint64_t>(n, kMinGrowStep), geometricFloor(size, n));
 }
 
@@ -43,17 +46,22 @@ bool appendEncodedText(const char* name, const char* text, DataBuffer& out) {
 
 void encodeBytesToText(const char* name, const void* bytes, unsigned int n, StringBuffer& out) {
     const NamedCodings* c = g_namedCodings.load();
-    if (c && c->encode) c->encode(name, bytes, n, out);
+    if (c && c->encode)
+        c->encode(name, bytes, n, out);
 }
-}  // namespace
+} // namespace
 
-void installNamedCodings(const NamedCodings* codings) { g_namedCodings.store(codings); }
+void installNamedCodings(const NamedCodings* codings) {
+    g_namedCodings.store(codings);
+}
 
 DataBuffer::DataBuffer() : m_magic(kAliveMarker), m_borrowed(false), m_data(nullptr), m_size(0), m_capacity(0) {}
 
 DataBuffer::DataBuffer(void* data, unsigned int size)
-    : m_magic(kAliveMarker), m_borrowed(false), m_data(static_cast<unsigned char*>(data)), m_size(size), m_capacity(size) {
-    if (!m_data) m_size = m_capacity = 0;
+    : m_magic(kAliveMarker), m_borrowed(false), m_data(static_cast<unsigned char*>(data)), m_size(size),
+      m_capacity(size) {
+    if (!m_data)
+        m_size = m_capacity = 0;
 }
 
 DataBuffer::DataBuffer(unsigned int capacity) : m_magic(kAliveMarker), m_borrowed(false), m_size(0) {
@@ -63,17 +71,20 @@ DataBuffer::DataBuffer(unsigned int capacity) : m_magic(kAliveMarker), m_borrowe
 
 DataBuffer::~DataBuffer() {
     m_magic = 0;
-    if (!m_borrowed) memFree(m_data);
+    if (!m_borrowed)
+        memFree(m_data);
     m_data = nullptr;
     m_size = m_capacity = 0;
 }
 
 void DataBuffer::check(const char* op) const {
-    if (m_magic != kAliveMarker) tessik::fatalBadObject("DataBuffer", op);
+    if (m_magic != kAliveMarker)
+        tessik::fatalBadObject("DataBuffer", op);
 }
 
 void DataBuffer::release() {
-    if (!m_borrowed) memFree(m_data);
+    if (!m_borrowed)
+        memFree(m_data);
     m_data = nullptr;
     m_size = m_capacity = 0;
     m_borrowed = false;
@@ -91,7 +102,8 @@ void DataBuffer::adoptData(void* data, unsigned int size) {
 void DataBuffer::borrowData(const void* data, unsigned int size) {
     check("borrowData");
     release();
-    if (!data) return;
+    if (!data)
+        return;
     m_data = static_cast<unsigned char*>(const_cast<void*>(data));
     m_size = m_capacity = size;
     m_borrowed = true;
@@ -100,7 +112,8 @@ void DataBuffer::borrowData(const void* data, unsigned int size) {
 void DataBuffer::takeFrom(DataBuffer& other) {
     check("takeFrom");
     other.check("takeFrom");
-    if (&other == this) return;
+    if (&other == this)
+        return;
     release();
     m_data = other.m_data;
     m_size = other.m_size;
@@ -125,7 +138,8 @@ void* DataBuffer::takeData() {
     if (m_borrowed && p) {
         // The caller will free what it gets: hand over a copy, never borrowed memory.
         p = memAlloc(m_size ? m_size : 1);
-        if (p && m_size) std::memcpy(p, m_data, m_size);
+        if (p && m_size)
+            std::memcpy(p, m_data, m_size);
     }
     m_data = nullptr;
     m_size = m_capacity = 0;
@@ -149,7 +163,8 @@ void DataBuffer::secureClear() {
     check("secureClear");
     if (m_data && m_size) {
         volatile unsigned char* p = m_data;
-        for (std::uint32_t i = 0; i < m_size; ++i) p[i] = 0;
+        for (std::uint32_t i = 0; i < m_size; ++i)
+            p[i] = 0;
     }
     m_size = 0;
 }
@@ -166,13 +181,15 @@ void DataBuffer::shorten(unsigned int n) {
 
 bool DataBuffer::ensureCapacity(unsigned int n) {
     check("ensureCapacity");
-    if (m_capacity < n) reallocate(n);
+    if (m_capacity < n)
+        reallocate(n);
     return m_data != nullptr;
 }
 
 void DataBuffer::shrinkToFit() {
     check("shrinkToFit");
-    if (m_capacity > static_cast<std::uint64_t>(m_size) + 4) reallocate(m_size + 4);
+    if (m_capacity > static_cast<std::uint64_t>(m_size) + 4)
+        reallocate(m_size + 4);
 }
 
 // A failed reallocation keeps the buffer as it was: callers go on using it.
@@ -187,11 +204,14 @@ bool DataBuffer::reallocate(unsigned int n) {
     if (m_data && !m_borrowed) {
         // In place where the heap can: large blocks move without copying.
         block = static_cast<unsigned char*>(memResize(m_data, n));
-        if (!block) return false;
+        if (!block)
+            return false;
     } else {
         block = static_cast<unsigned char*>(memAlloc(n));
-        if (!block) return false;
-        if (keep) std::memcpy(block, m_data, keep);
+        if (!block)
+            return false;
+        if (keep)
+            std::memcpy(block, m_data, keep);
     }
     m_data = block;
     m_size = keep;
@@ -201,9 +221,12 @@ bool DataBuffer::reallocate(unsigned int n) {
 }
 
 bool DataBuffer::growFor(std::uint64_t needed, std::uint64_t newCapacity) {
-    if (needed <= m_capacity) return true;
-    if (needed > kMax32) return false;
-    if (newCapacity > kMax32) newCapacity = kMax32;
+    if (needed <= m_capacity)
+        return true;
+    if (needed > kMax32)
+        return false;
+    if (newCapacity > kMax32)
+        newCapacity = kMax32;
     return reallocate(static_cast<unsigned int>(newCapacity));
 }
 
@@ -211,7 +234,8 @@ bool DataBuffer::growFor(std::uint64_t needed, std::uint64_t newCapacity) {
 
 bool DataBuffer::append(const void* data, unsigned int n) {
     check("append");
-    if (!data || n == 0) return true;
+    if (!data || n == 0)
+        return true;
     std::uint64_t needed = static_cast<std::uint64_t>(m_size) + n;
     if (needed > m_capacity) {
         // The source may lie inside this buffer: keep it valid across the move.
@@ -219,20 +243,24 @@ bool DataBuffer::append(const void* data, unsigned int n) {
         bool inside = m_data && src >= m_data && src < m_data + m_capacity;
         std::size_t offset = inside ? static_cast<std::size_t>(src - m_data) : 0;
         if (inside) {
-            if (needed > kMax32) return false;
+            if (needed > kMax32)
+                return false;
             std::uint64_t cap = std::min(steppedCapacity(m_size, n), kMax32);
             unsigned char* block = static_cast<unsigned char*>(memAlloc(cap));
-            if (!block) return false;
+            if (!block)
+                return false;
             std::memcpy(block, m_data, m_size);
             std::memcpy(block + m_size, m_data + offset, n);
-            if (!m_borrowed) memFree(m_data);
+            if (!m_borrowed)
+                memFree(m_data);
             m_data = block;
             m_capacity = static_cast<std::uint32_t>(cap);
             m_borrowed = false;
             m_size += n;
             return true;
         }
-        if (!growFor(needed, steppedCapacity(m_size, n))) return false;
+        if (!growFor(needed, steppedCapacity(m_size, n)))
+            return false;
     }
     std::memmove(m_data + m_size, data, n);
     m_size += n;
@@ -241,12 +269,14 @@ bool DataBuffer::append(const void* data, unsigned int n) {
 
 bool DataBuffer::appendExact(const void* data, unsigned int n) {
     check("appendExact");
-    if (!data || n == 0) return true;
+    if (!data || n == 0)
+        return true;
     std::uint64_t needed = static_cast<std::uint64_t>(m_size) + n;
     if (m_data && static_cast<const unsigned char*>(data) >= m_data &&
         static_cast<const unsigned char*>(data) < m_data + m_capacity && needed > m_capacity)
         return append(data, n);
-    if (!growFor(needed, needed)) return false;
+    if (!growFor(needed, needed))
+        return false;
     std::memmove(m_data + m_size, data, n);
     m_size += n;
     return true;
@@ -263,9 +293,11 @@ bool DataBuffer::appendChar(unsigned char c) {
 
 bool DataBuffer::appendCharRepeated(unsigned char c, unsigned int n) {
     check("appendCharRepeated");
-    if (n == 0) return true;
+    if (n == 0)
+        return true;
     std::uint64_t needed = static_cast<std::uint64_t>(m_size) + n;
-    if (!growFor(needed, std::max(needed + kByteAppendSlack, geometricFloor(m_size, n)))) return false;
+    if (!growFor(needed, std::max(needed + kByteAppendSlack, geometricFloor(m_size, n))))
+        return false;
     std::memset(m_data + m_size, c, n);
     m_size += n;
     return true;
@@ -298,39 +330,47 @@ int DataBuffer::appendCharUtf8(std::uint16_t unit) {
 
 bool DataBuffer::appendStr(const char* text) {
     check("appendStr");
-    if (!text) return true;
+    if (!text)
+        return true;
     std::size_t n = std::strlen(text);
-    if (n > kMax32) return false;
+    if (n > kMax32)
+        return false;
     return append(text, static_cast<unsigned int>(n));
 }
 
 bool DataBuffer::appendWideStr(const std::uint16_t* text) {
     check("appendWideStr");
     static const unsigned char kZero[2] = {0, 0};
-    if (!text) return append(kZero, 2);
+    if (!text)
+        return append(kZero, 2);
     std::size_t n = 0;
-    while (text[n]) ++n;
-    if ((n + 1) * 2 > kMax32) return false;
+    while (text[n])
+        ++n;
+    if ((n + 1) * 2 > kMax32)
+        return false;
     return append(text, static_cast<unsigned int>((n + 1) * 2));
 }
 
 bool DataBuffer::appendSb(const StringBuffer& sb) {
     check("appendSb");
-    if (sb.getSize() <= 0) return true;
+    if (sb.getSize() <= 0)
+        return true;
     return append(sb.getString(), static_cast<unsigned int>(sb.getSize()));
 }
 
 bool DataBuffer::appendDb(const DataBuffer& other) {
     check("appendDb");
     other.check("appendDb");
-    if (other.m_size == 0) return true;
+    if (other.m_size == 0)
+        return true;
     return append(other.m_data, other.m_size);
 }
 
 bool DataBuffer::appendDbRange(const DataBuffer& other, unsigned int offset, unsigned int n) {
     check("appendDbRange");
     other.check("appendDbRange");
-    if (offset >= other.m_size) return true;
+    if (offset >= other.m_size)
+        return true;
     unsigned int avail = other.m_size - offset;
     return append(other.m_data + offset, std::min(n, avail));
 }
@@ -339,31 +379,31 @@ bool DataBuffer::appendPadding(int scheme, int blockSize) {
     check("appendPadding");
     unsigned int bs = blockSize == 8 ? 8 : 16;
     unsigned int r = m_size % bs;
-    unsigned int pad = bs - r;  // schemes 0 and 1: a whole block when r is 0
+    unsigned int pad = bs - r; // schemes 0 and 1: a whole block when r is 0
     unsigned char bytes[16];
     switch (scheme) {
-    case 0:
-        std::memset(bytes, static_cast<int>(pad), pad);
-        return append(bytes, pad);
+    case 0: std::memset(bytes, static_cast<int>(pad), pad); return append(bytes, pad);
     case 1:
-        for (unsigned int i = 0; i + 1 < pad; ++i) bytes[i] = static_cast<unsigned char>(std::rand() & 0xFF);
+        for (unsigned int i = 0; i + 1 < pad; ++i)
+            bytes[i] = static_cast<unsigned char>(std::rand() & 0xFF);
         bytes[pad - 1] = static_cast<unsigned char>(pad);
         return append(bytes, pad);
     case 2:
     case 3:
     case 4:
-        if (r == 0) return true;
+        if (r == 0)
+            return true;
         for (unsigned int i = 0; i < pad; ++i)
             bytes[i] = scheme == 2 ? static_cast<unsigned char>(std::rand() & 0xFF) : (scheme == 3 ? 0 : 0x20);
         return append(bytes, pad);
-    default:
-        return true;
+    default: return true;
     }
 }
 
 bool DataBuffer::appendEncoded(const char* text, const char* encodingName) {
     check("appendEncoded");
-    if (!text || !encodingName) return true;
+    if (!text || !encodingName)
+        return true;
     StringBuffer name(encodingName);
     name.trimWhitespace();
     if (name.equalsNoCase("hex") || name.equalsNoCase("hexidecimal")) {
@@ -384,12 +424,14 @@ bool DataBuffer::appendEncoded(const char* text, const char* encodingName) {
 void DataBuffer::replaceChar(unsigned char a, unsigned char b) {
     check("replaceChar");
     for (std::uint32_t i = 0; i < m_size; ++i)
-        if (m_data[i] == a) m_data[i] = b;
+        if (m_data[i] == a)
+            m_data[i] = b;
 }
 
 void DataBuffer::reverseBytes() {
     check("reverseBytes");
-    if (m_size < 2) return;
+    if (m_size < 2)
+        return;
     std::reverse(m_data, m_data + m_size);
 }
 
@@ -401,13 +443,16 @@ void DataBuffer::byteSwap32() {
         std::swap(m_data[i + 1], m_data[i + 2]);
     }
     std::uint32_t tail = m_size - i;
-    if (tail == 2) std::swap(m_data[i], m_data[i + 1]);
-    if (tail == 3) std::swap(m_data[i], m_data[i + 2]);
+    if (tail == 2)
+        std::swap(m_data[i], m_data[i + 1]);
+    if (tail == 3)
+        std::swap(m_data[i], m_data[i + 2]);
 }
 
 void DataBuffer::removeChunk(int offset, int n) {
     check("removeChunk");
-    if (offset < 0 || n <= 0 || static_cast<std::uint32_t>(offset) >= m_size) return;
+    if (offset < 0 || n <= 0 || static_cast<std::uint32_t>(offset) >= m_size)
+        return;
     std::uint64_t end = static_cast<std::uint64_t>(offset) + static_cast<std::uint64_t>(n);
     if (end >= m_size) {
         m_size = static_cast<std::uint32_t>(offset);
@@ -419,7 +464,8 @@ void DataBuffer::removeChunk(int offset, int n) {
 
 void DataBuffer::removeFront(unsigned int n) {
     check("removeFront");
-    if (n == 0) return;
+    if (n == 0)
+        return;
     if (n >= m_size) {
         m_size = 0;
         return;
@@ -430,18 +476,21 @@ void DataBuffer::removeFront(unsigned int n) {
 
 bool DataBuffer::removePadding(int scheme) {
     check("removePadding");
-    if ((scheme == 0 || scheme == 1) && m_size > 0) m_size -= std::min<std::uint32_t>(m_data[m_size - 1], m_size);
+    if ((scheme == 0 || scheme == 1) && m_size > 0)
+        m_size -= std::min<std::uint32_t>(m_data[m_size - 1], m_size);
     return true;
 }
 
 bool DataBuffer::removePadding(int scheme, int blockSize, LogBase& log) {
     check("removePadding");
-    if ((scheme != 0 && scheme != 1) || m_size == 0) return true;
+    if ((scheme != 0 && scheme != 1) || m_size == 0)
+        return true;
     const unsigned int bs = blockSize == 8 ? 8 : 16;
     const unsigned int v = m_data[m_size - 1];
     bool ok = v >= 1 && v <= bs && v <= m_size;
     // Scheme 1 pads with random bytes: only its count can be checked.
-    for (unsigned int i = 1; ok && scheme == 0 && i < v; ++i) ok = m_data[m_size - 1 - i] == v;
+    for (unsigned int i = 1; ok && scheme == 0 && i < v; ++i)
+        ok = m_data[m_size - 1 - i] == v;
     if (!ok) {
         log.logError(kInvalidPaddingMessage);
         return false;
@@ -454,22 +503,26 @@ bool DataBuffer::setXorOf(const DataBuffer& a, const DataBuffer& b) {
     check("setXorOf");
     a.check("setXorOf");
     b.check("setXorOf");
-    if (a.m_size != b.m_size) return false;
+    if (a.m_size != b.m_size)
+        return false;
     unsigned int n = a.m_size;
     if (n == 0) {
         m_size = 0;
         return true;
     }
     unsigned char* block = static_cast<unsigned char*>(memAlloc(n));
-    if (!block) return false;
-    for (unsigned int i = 0; i < n; ++i) block[i] = a.m_data[i] ^ b.m_data[i];
+    if (!block)
+        return false;
+    for (unsigned int i = 0; i < n; ++i)
+        block[i] = a.m_data[i] ^ b.m_data[i];
     adoptData(block, n);
     return true;
 }
 
 void DataBuffer::chopAtWideChar(std::uint16_t unit) {
     check("chopAtWideChar");
-    if (unit == 0) return;
+    if (unit == 0)
+        return;
     std::uint32_t units = m_size / 2;
     for (std::uint32_t i = 0; i < units; ++i) {
         std::uint16_t u = static_cast<std::uint16_t>(m_data[2 * i] | (m_data[2 * i + 1] << 8));
@@ -484,7 +537,8 @@ void DataBuffer::chopAtWideChar(std::uint16_t unit) {
 
 void DataBuffer::replaceWideChar(std::uint16_t a, std::uint16_t b) {
     check("replaceWideChar");
-    if (a == 0 || b == 0) return;
+    if (a == 0 || b == 0)
+        return;
     for (std::uint32_t i = 0; i + 1 < m_size; i += 2) {
         std::uint16_t u = static_cast<std::uint16_t>(m_data[i] | (m_data[i + 1] << 8));
         if (u == a) {
@@ -532,7 +586,8 @@ unsigned char DataBuffer::getLastByte() const {
 bool DataBuffer::is7bit() const {
     check("is7bit");
     for (std::uint32_t i = 0; i < m_size; ++i)
-        if (m_data[i] >= 0x80) return false;
+        if (m_data[i] >= 0x80)
+            return false;
     return true;
 }
 
@@ -544,9 +599,12 @@ bool DataBuffer::equalsDb(const DataBuffer& other) const {
 
 bool DataBuffer::equalsBytes(const void* data, unsigned int n) const {
     check("equalsBytes");
-    if (n != m_size) return false;
-    if (n == 0) return true;
-    if (!data) return false;
+    if (n != m_size)
+        return false;
+    if (n == 0)
+        return true;
+    if (!data)
+        return false;
     return std::memcmp(m_data, data, n) == 0;
 }
 
@@ -558,10 +616,12 @@ unsigned int DataBuffer::findBytes(const void* pattern, unsigned int n, bool& fo
 
 unsigned char* DataBuffer::findBytesPtr(const void* pattern, unsigned int n) const {
     check("findBytesPtr");
-    if (!pattern || n == 0 || m_size == 0 || n > m_size) return nullptr;
+    if (!pattern || n == 0 || m_size == 0 || n > m_size)
+        return nullptr;
     const unsigned char* pat = static_cast<const unsigned char*>(pattern);
     for (std::uint32_t i = 0; i + n <= m_size; ++i)
-        if (m_data[i] == pat[0] && std::memcmp(m_data + i, pat, n) == 0) return m_data + i;
+        if (m_data[i] == pat[0] && std::memcmp(m_data + i, pat, n) == 0)
+            return m_data + i;
     return nullptr;
 }
 
@@ -594,7 +654,8 @@ void encodeBytesToSb(const char* encodingName, const void* bytes, unsigned int n
     if (name.equalsNoCase("hex") || name.equalsNoCase("hexidecimal")) {
         encodeHexBytes(bytes, n, out);
     } else if (name.equalsNoCase("asc") || name.equalsNoCase("ansi")) {
-        if (bytes && n) out.appendBytes(bytes, static_cast<int>(std::min<unsigned int>(n, 0x7FFFFFFF)));
+        if (bytes && n)
+            out.appendBytes(bytes, static_cast<int>(std::min<unsigned int>(n, 0x7FFFFFFF)));
     } else if (name.equalsNoCase("base64") || name.equalsNoCase("base-64") || name.equalsNoCase("qp") ||
                name.equalsNoCase("quoted-printable") || name.equalsNoCase("url")) {
         encodeBytesToText(name.getString(), bytes, n, out);
@@ -606,17 +667,23 @@ void encodeBytesToSb(const char* encodingName, const void* bytes, unsigned int n
 bool extractXmlEncoding(const char* text, StringBuffer& out) {
     out.clear();
     const char* p = findSubstringNoCase(text, "encoding");
-    if (!p) return false;
+    if (!p)
+        return false;
     p = std::strchr(p + 8, '=');
-    if (!p) return false;
+    if (!p)
+        return false;
     ++p;
-    while (*p == ' ' || *p == '\t' || *p == '\r' || *p == '\n') ++p;
-    if (*p == '"' || *p == '\'') ++p;
+    while (*p == ' ' || *p == '\t' || *p == '\r' || *p == '\n')
+        ++p;
+    if (*p == '"' || *p == '\'')
+        ++p;
     const char* end = p;
-    while (*end && *end != '"' && *end != '\'') ++end;
-    if (!*end) return false;
+    while (*end && *end != '"' && *end != '\'')
+        ++end;
+    if (!*end)
+        return false;
     out.appendBytes(p, static_cast<int>(end - p));
     return out.getSize() > 0;
 }
 
-}  // namespace tessik
+} // namespace tessik

@@ -14,7 +14,7 @@ class StringBuffer;
 class DataBuffer : public TessikObject {
 public:
     DataBuffer();
-    DataBuffer(void* data, unsigned int size);  // adopts a heap block
+    DataBuffer(void* data, unsigned int size); // adopts a heap block
     explicit DataBuffer(unsigned int capacity);
     ~DataBuffer() override;
 
@@ -118,4 +118,4 @@ void encodeHexBytes(const void* bytes, unsigned int n, tessik::StringBuffer& out
 // The value of the encoding="..." of an XML declaration.
 bool extractXmlEncoding(const char* text, tessik::StringBuffer& out);
 
-}  // namespace tessik
+} // namespace tessik

@@ -14,10 +14,12 @@ namespace {
 constexpr std::uint64_t kMax32 = 0xFFFFFFFFull;
 
 void logErr(LogBase* log, const char* text) {
-    if (log) log->logError(text);
+    if (log)
+        log->logError(text);
 }
 void logStr(LogBase* log, const char* tag, const char* value) {
-    if (log) log->logData(tag, value);
+    if (log)
+        log->logData(tag, value);
 }
 
 // Reads exactly `count` bytes unless the file ends or fails first.
@@ -27,9 +29,11 @@ bool readFully(TessikHandle& h, unsigned char* dst, std::uint64_t count, std::ui
         std::uint32_t piece = static_cast<std::uint32_t>(count - got > 0x40000000u ? 0x40000000u : count - got);
         std::uint32_t n = 0;
         bool eof = false;
-        if (!h.readBytes(dst + got, piece, &n, &eof, log)) return false;
+        if (!h.readBytes(dst + got, piece, &n, &eof, log))
+            return false;
         got += n;
-        if (eof || n == 0) break;
+        if (eof || n == 0)
+            break;
     }
     return true;
 }
@@ -38,24 +42,29 @@ bool readFully(TessikHandle& h, unsigned char* dst, std::uint64_t count, std::ui
 // only in what they log.
 bool loadOpened(DataBuffer& db, TessikHandle& h, XString& path, bool wideForm, LogBase* log) {
     std::int64_t size = h.getFileSize64(log);
-    if (size < 0) return false;
-    if (size == 0) return true;
+    if (size < 0)
+        return false;
+    if (size == 0)
+        return true;
     if (static_cast<std::uint64_t>(size) > kMax32 - 4) {
         logErr(log, "Out of memory for data buffer");
-        if (log) log->logDataInt64("fileSize", size);
+        if (log)
+            log->logDataInt64("fileSize", size);
         return false;
     }
     std::uint32_t n = static_cast<std::uint32_t>(size);
     if (!db.ensureCapacity(n + 4)) {
         logErr(log, wideForm ? "Out of memory when loading Unicode file into data buffer." : "Out of memory");
-        if (log) log->logDataInt64("fileSize", size);
+        if (log)
+            log->logDataInt64("fileSize", size);
         return false;
     }
     std::memset(db.getData(), 0, n + 4);
     std::uint64_t got = 0;
     if (!readFully(h, db.getData(), n, got, log)) {
         if (wideForm) {
-            if (log) log->logLastError();
+            if (log)
+                log->logLastError();
         } else {
             logStr(log, "filename", path.getUtf8());
             XString cwd;
@@ -66,7 +75,8 @@ bool loadOpened(DataBuffer& db, TessikHandle& h, XString& path, bool wideForm, L
     }
     db.setSize(static_cast<std::uint32_t>(got));
     if (got != n) {
-        if (!wideForm) logErr(log, "Failed to read the entire file");
+        if (!wideForm)
+            logErr(log, "Failed to read the entire file");
         return false;
     }
     return true;
@@ -75,24 +85,27 @@ bool loadOpened(DataBuffer& db, TessikHandle& h, XString& path, bool wideForm, L
 bool loadPath(DataBuffer& db, XString& path, bool wideForm, LogBase* log) {
     TessikHandle h;
     int kind = 0;
-    if (!openFileForRead(h, path, kind, log)) return false;
+    if (!openFileForRead(h, path, kind, log))
+        return false;
     return loadOpened(db, h, path, wideForm, log);
 }
 
-}  // namespace
+} // namespace
 
 bool DataBuffer::loadFileUtf8(const char* path, LogBase* log) {
     check("loadFileUtf8");
     XString p;
     p.setFromUtf8(path ? path : "");
-    if (p.isAnsiExact()) return loadFileAnsi(p.getAnsi(), log);
+    if (p.isAnsiExact())
+        return loadFileAnsi(p.getAnsi(), log);
     return loadFileWide(p.getUtf16(), log);
 }
 
 bool DataBuffer::loadFileAnsi(const char* path, LogBase* log) {
     check("loadFileAnsi");
     release();
-    if (!path) return false;
+    if (!path)
+        return false;
     XString p;
     p.setFromAnsi(path);
     return loadPath(*this, p, false, log);
@@ -101,7 +114,8 @@ bool DataBuffer::loadFileAnsi(const char* path, LogBase* log) {
 bool DataBuffer::loadFileWide(const std::uint16_t* path, LogBase* log) {
     check("loadFileWide");
     release();
-    if (!path) return false;
+    if (!path)
+        return false;
     XString p;
     p.setFromUtf16(path);
     return loadPath(*this, p, true, log);
@@ -111,14 +125,17 @@ bool DataBuffer::loadFileWithHeader(const char* path, DataBuffer& header, unsign
     check("loadFileWithHeader");
     header.check("loadFileWithHeader");
     release();
-    if (!path) return false;
+    if (!path)
+        return false;
     XString p;
     p.setFromUtf8(path);
     TessikHandle h;
     int kind = 0;
-    if (!openFileForRead(h, p, kind, log)) return false;
+    if (!openFileForRead(h, p, kind, log))
+        return false;
     std::int64_t fileSize = h.getFileSize64(log);
-    if (fileSize < 0) return false;
+    if (fileSize < 0)
+        return false;
     if (fileSize < 4) {
         // Nothing usable: an error, not an empty success.
         logErr(log, "File is empty or too small");
@@ -127,7 +144,8 @@ bool DataBuffer::loadFileWithHeader(const char* path, DataBuffer& header, unsign
     }
     unsigned char nBytes[4];
     std::uint64_t got = 0;
-    if (!readFully(h, nBytes, 4, got, log) || got != 4) return false;
+    if (!readFully(h, nBytes, 4, got, log) || got != 4)
+        return false;
     std::uint32_t n = static_cast<std::uint32_t>(nBytes[0]) | (static_cast<std::uint32_t>(nBytes[1]) << 8) |
                       (static_cast<std::uint32_t>(nBytes[2]) << 16) | (static_cast<std::uint32_t>(nBytes[3]) << 24);
     if (n < 5 || n > maxHeaderSize) {
@@ -147,7 +165,8 @@ bool DataBuffer::loadFileWithHeader(const char* path, DataBuffer& header, unsign
     }
     hdr.setSize(n - 4);
     header.clear();
-    if (!header.appendDb(hdr)) return false;
+    if (!header.appendDb(hdr))
+        return false;
     std::uint64_t bodySize = fileSize > n ? static_cast<std::uint64_t>(fileSize) - n : 0;
     if (bodySize > kMax32 - 4) {
         logErr(log, "Out of memory reading file after header");
@@ -170,4 +189,4 @@ bool DataBuffer::loadFileWithHeader(const char* path, DataBuffer& header, unsign
     return true;
 }
 
-}  // namespace tessik
+} // namespace tessik

@@ -14,7 +14,9 @@ namespace {
 std::atomic<const CodePageEngine*> g_engine{nullptr};
 thread_local std::uint64_t t_droppedInput = 0;
 
-const unsigned char* bytePtr(const void* p) { return static_cast<const unsigned char*>(p); }
+const unsigned char* bytePtr(const void* p) {
+    return static_cast<const unsigned char*>(p);
+}
 
 // Swaps the bytes of every pair into `out`; an odd last byte is dropped.
 void swapPairs(const unsigned char* p, unsigned int n, DataBuffer& out) {
@@ -28,24 +30,30 @@ void swapPairs(const unsigned char* p, unsigned int n, DataBuffer& out) {
             fill = 0;
         }
     }
-    if (fill) out.append(block, fill);
+    if (fill)
+        out.append(block, fill);
 }
 
-}  // namespace
+} // namespace
 
-void noteDroppedInput(std::uint64_t bytes) { t_droppedInput += bytes; }
+void noteDroppedInput(std::uint64_t bytes) {
+    t_droppedInput += bytes;
+}
 
 // Spans one public conversion, nested ones included: the outermost sets the
 // count of what was skipped and tells the verbose log.
 class EncodingConvert::DropTally {
 public:
     explicit DropTally(EncodingConvert& ec) : m_ec(ec) {
-        if (m_ec.m_depth++ == 0) m_ec.m_tallyAtStart = t_droppedInput;
+        if (m_ec.m_depth++ == 0)
+            m_ec.m_tallyAtStart = t_droppedInput;
     }
     ~DropTally() {
-        if (--m_ec.m_depth != 0) return;
+        if (--m_ec.m_depth != 0)
+            return;
         m_ec.m_droppedInput = t_droppedInput - m_ec.m_tallyAtStart;
-        if (m_ec.m_droppedInput == 0 || !m_ec.m_verboseLog) return;
+        if (m_ec.m_droppedInput == 0 || !m_ec.m_verboseLog)
+            return;
         m_ec.m_verboseLog->logInfo("Conversion dropped input");
         m_ec.m_verboseLog->logDataLong("fromCodePage", m_ec.m_fromCodePage);
         m_ec.m_verboseLog->logDataLong("toCodePage", m_ec.m_toCodePage);
@@ -62,7 +70,9 @@ EncodingConvert::EncodingConvert()
     : m_fromCodePage(0), m_toCodePage(0), m_droppedInput(0), m_verboseLog(nullptr), m_depth(0), m_tallyAtStart(0) {}
 EncodingConvert::~EncodingConvert() = default;
 
-void EncodingConvert::installEngine(const CodePageEngine* engine) { g_engine.store(engine); }
+void EncodingConvert::installEngine(const CodePageEngine* engine) {
+    g_engine.store(engine);
+}
 
 bool EncodingConvert::isSupportedPage(int page) {
     switch (page) {
@@ -70,8 +80,7 @@ bool EncodingConvert::isSupportedPage(int page) {
     case 1201:
     case 65001:
     case 65005:
-    case 65006:
-        return true;
+    case 65006: return true;
     case 65000: {
         const CodePageEngine* e = g_engine.load();
         return e && e->utf7ToUtf16 && e->utf16ToUtf7;
@@ -85,7 +94,8 @@ bool EncodingConvert::isSupportedPage(int page) {
 
 int EncodingConvert::charsetToCodePage(const char* name) {
     const CodePageEngine* e = g_engine.load();
-    if (!name || !e || !e->charsetNameToCodePage) return 0;
+    if (!name || !e || !e->charsetNameToCodePage)
+        return 0;
     return e->charsetNameToCodePage(name);
 }
 
@@ -99,31 +109,39 @@ bool EncodingConvert::utf16ToUtf8(const void* bytes, unsigned int count, DataBuf
 
 bool EncodingConvert::codePageToUtf16(int page, const void* bytes, unsigned int count, DataBuffer& out) {
     DropTally tally(*this);
-    if (!bytes || count == 0) return true;
+    if (!bytes || count == 0)
+        return true;
     const CodePageEngine* e = g_engine.load();
-    if (!e || !e->codePageToUtf16) return false;
+    if (!e || !e->codePageToUtf16)
+        return false;
     return e->codePageToUtf16(page, bytePtr(bytes), count, out);
 }
 
 bool EncodingConvert::utf16ToCodePage(int page, const void* bytes, unsigned int count, DataBuffer& out) {
     DropTally tally(*this);
-    if (!bytes || count == 0) return true;
+    if (!bytes || count == 0)
+        return true;
     const CodePageEngine* e = g_engine.load();
-    if (!e || !e->utf16ToCodePage) return false;
+    if (!e || !e->utf16ToCodePage)
+        return false;
     return e->utf16ToCodePage(page, bytePtr(bytes), count, out);
 }
 
 bool EncodingConvert::convert(int from, int to, const void* bytes, unsigned int count, DataBuffer& out) {
     DropTally tally(*this);
-    if (to == 0) to = from;
-    if (from == 0 || from == to) return out.append(bytes, count);
-    if (!isSupportedPage(from) || !isSupportedPage(to)) return false;
+    if (to == 0)
+        to = from;
+    if (from == 0 || from == to)
+        return out.append(bytes, count);
+    if (!isSupportedPage(from) || !isSupportedPage(to))
+        return false;
     const CodePageEngine* e = g_engine.load();
     DataBuffer front;
     if (e && e->frontEnd && bytes && count) {
         int via = e->frontEnd(from, bytePtr(bytes), count, front);
         if (via != 0 && via != from) {
-            if (front.getSize() == 0) return true;
+            if (front.getSize() == 0)
+                return true;
             return convert(via, to, front.getData(), front.getSize(), out);
         }
         if (via == from) {
@@ -137,29 +155,32 @@ bool EncodingConvert::convert(int from, int to, const void* bytes, unsigned int 
     if (backVia != 0) {
         DataBuffer mid;
         bool ok = convertViaUtf16(from, backVia, bytes, count, mid);
-        if (mid.getSize()) e->backEnd(to, mid.getData(), mid.getSize(), out);
+        if (mid.getSize())
+            e->backEnd(to, mid.getData(), mid.getSize(), out);
         return ok;
     }
     switch (to) {
     case 65000: {
         DataBuffer utf16;
-        if (!convertViaUtf16(from, 1200, bytes, count, utf16)) return false;
+        if (!convertViaUtf16(from, 1200, bytes, count, utf16))
+            return false;
         return e->utf16ToUtf7(utf16, out);
     }
     case 65005:
     case 65006: {
         DataBuffer utf8;
-        if (!convertViaUtf16(from, 65001, bytes, count, utf8)) return false;
+        if (!convertViaUtf16(from, 65001, bytes, count, utf8))
+            return false;
         return to == 65005 ? utf8ToUtf32LE(utf8, out) : utf8ToUtf32BE(utf8, out);
     }
     case 1201: {
         DataBuffer le;
         convertViaUtf16(from, 1200, bytes, count, le);
-        if (le.getSize() >= 2) swapPairs(le.getData(), le.getSize(), out);
+        if (le.getSize() >= 2)
+            swapPairs(le.getData(), le.getSize(), out);
         return true;
     }
-    default:
-        return convertViaUtf16(from, to, bytes, count, out);
+    default: return convertViaUtf16(from, to, bytes, count, out);
     }
 }
 
@@ -178,7 +199,8 @@ bool EncodingConvert::convertBetweenCharsetNames(const char* fromName, const cha
     DropTally tally(*this);
     int from = charsetToCodePage(fromName);
     int to = charsetToCodePage(toName);
-    if (from == 0 || to == 0) return false;
+    if (from == 0 || to == 0)
+        return false;
     return convert(from, to, bytes, count, out);
 }
 
@@ -186,7 +208,8 @@ bool EncodingConvert::convertFromCharsetName(const char* fromName, int to, const
                                              DataBuffer& out) {
     DropTally tally(*this);
     int from = charsetToCodePage(fromName);
-    if (from == 0) return false;
+    if (from == 0)
+        return false;
     return convert(from, to, bytes, count, out);
 }
 
@@ -194,25 +217,33 @@ bool EncodingConvert::convertToCharsetName(int from, const char* toName, const v
                                            DataBuffer& out) {
     DropTally tally(*this);
     int to = charsetToCodePage(toName);
-    if (to == 0) return false;
+    if (to == 0)
+        return false;
     return convert(from, to, bytes, count, out);
 }
 
 bool EncodingConvert::convertWithPreamble(int from, int to, const void* bytes, unsigned int count, DataBuffer& out) {
     DropTally tally(*this);
-    if (to == 0) to = from;
-    if (from != 0 && from != to && (!isSupportedPage(from) || !isSupportedPage(to))) return false;
-    if (to == 65001) out.append("\xEF\xBB\xBF", 3);
-    if (to == 1200) out.append("\xFF\xFE", 2);
-    if (to == 1201) out.append("\xFE\xFF", 2);
+    if (to == 0)
+        to = from;
+    if (from != 0 && from != to && (!isSupportedPage(from) || !isSupportedPage(to)))
+        return false;
+    if (to == 65001)
+        out.append("\xEF\xBB\xBF", 3);
+    if (to == 1200)
+        out.append("\xFF\xFE", 2);
+    if (to == 1201)
+        out.append("\xFE\xFF", 2);
     return convert(from, to, bytes, count, out);
 }
 
 bool EncodingConvert::convertViaUtf16(int from, int to, const void* bytes, unsigned int count, DataBuffer& out) {
     DropTally tally(*this);
-    if (from != to && (!isSupportedPage(from) || !isSupportedPage(to))) return false;
+    if (from != to && (!isSupportedPage(from) || !isSupportedPage(to)))
+        return false;
     const unsigned char* p = bytePtr(bytes);
-    if (!p || count == 0) return true;
+    if (!p || count == 0)
+        return true;
     // Byte-order marks decide over the page number.
     if (from == 65001 && count >= 3 && p[0] == 0xEF && p[1] == 0xBB && p[2] == 0xBF) {
         p += 3;
@@ -228,18 +259,22 @@ bool EncodingConvert::convertViaUtf16(int from, int to, const void* bytes, unsig
             count -= 2;
         }
     }
-    if (count == 0) return true;
-    if (from == to) return out.append(p, count);
+    if (count == 0)
+        return true;
+    if (from == to)
+        return out.append(p, count);
 
     // To a hub.
     DataBuffer hubBytes;
     bool viaHub = true;
     if (from == 1201) {
-        if (count < 2) return true;
+        if (count < 2)
+            return true;
         swapPairs(p, count, hubBytes);
         from = 1200;
     } else if (from == 65005 || from == 65006) {
-        if (count < 4) return true;
+        if (count < 4)
+            return true;
         DataBuffer units;
         if (from == 65006) {
             for (unsigned int i = 0; i + 4 <= count; i += 4) {
@@ -262,24 +297,29 @@ bool EncodingConvert::convertViaUtf16(int from, int to, const void* bytes, unsig
     if (viaHub) {
         p = hubBytes.getData();
         count = hubBytes.getSize();
-        if (count == 0) return true;
+        if (count == 0)
+            return true;
     }
-    if (from == to) return out.append(p, count);
+    if (from == to)
+        return out.append(p, count);
 
     if (from == 1200) {
         out.ensureCapacity(out.getSize() + count / 2 + 4);
-        if (to == 65001) return tessik::utf16ToUtf8(p, count, out);
+        if (to == 65001)
+            return tessik::utf16ToUtf8(p, count, out);
         return utf16ToCodePage(to, p, count, out);
     }
     if (to == 1200) {
         out.ensureCapacity(out.getSize() + 2 * count);
-        if (from == 65001) return tessik::utf8ToUtf16(p, count, out);
+        if (from == 65001)
+            return tessik::utf8ToUtf16(p, count, out);
         return codePageToUtf16(from, p, count, out);
     }
     const CodePageEngine* e = g_engine.load();
     if (e && e->convertDirect) {
         const int direct = e->convertDirect(from, to, p, count, out);
-        if (direct >= 0) return direct != 0;
+        if (direct >= 0)
+            return direct != 0;
     }
     // Only the second step's result counts: bytes the source lacks are dropped
     // without failing a conversion that wrote the rest.
@@ -288,8 +328,9 @@ bool EncodingConvert::convertViaUtf16(int from, int to, const void* bytes, unsig
         tessik::utf8ToUtf16(p, count, utf16);
     else
         codePageToUtf16(from, p, count, utf16);
-    if (to == 65001) return tessik::utf16ToUtf8(utf16.getData(), utf16.getSize(), out);
+    if (to == 65001)
+        return tessik::utf16ToUtf8(utf16.getData(), utf16.getSize(), out);
     return utf16ToCodePage(to, utf16.getData(), utf16.getSize(), out);
 }
 
-}  // namespace tessik
+} // namespace tessik

@@ -84,8 +84,8 @@ private:
     int m_toCodePage;
     std::uint64_t m_droppedInput;
     LogBase* m_verboseLog;
-    int m_depth;  // public conversions under way, nested ones included
+    int m_depth; // public conversions under way, nested ones included
     std::uint64_t m_tallyAtStart;
 };
 
-}  // namespace tessik
+} // namespace tessik

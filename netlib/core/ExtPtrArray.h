@@ -23,7 +23,7 @@ public:
     int getCapacity() const { return m_capacity; }
     int getGrowBy() const { return m_growBy; }
 
-    TessikObject* appendPtr(TessikObject* p);  // p, or null when growth failed
+    TessikObject* appendPtr(TessikObject* p); // p, or null when growth failed
     void insertAt(int index, TessikObject* p);
     void setAt(int index, TessikObject* p);
     TessikObject* elementAt(int index) const;
@@ -67,4 +67,4 @@ private:
     int* m_items;
 };
 
-}  // namespace tessik
+} // namespace tessik

@@ -23,13 +23,17 @@ constexpr DWORD kShareRetryMs = 50;
 constexpr int kTempNameTries = 200;
 
 void logErr(LogBase* log, const char* text) {
-    if (log) log->logError(text);
+    if (log)
+        log->logError(text);
 }
 void logStr(LogBase* log, const char* tag, const char* value) {
-    if (log) log->logData(tag, value);
+    if (log)
+        log->logData(tag, value);
 }
 
-std::string pathOf(XString& path) { return platform::NormalizeSeparators(path.getUtf8()); }
+std::string pathOf(XString& path) {
+    return platform::NormalizeSeparators(path.getUtf8());
+}
 
 bool isNotFound(DWORD err) {
     return err == platform::ERROR_FILE_NOT_FOUND || err == platform::ERROR_PATH_NOT_FOUND ||
@@ -37,14 +41,17 @@ bool isNotFound(DWORD err) {
 }
 
 int errorKindOf(DWORD err) {
-    if (err == platform::ERROR_ACCESS_DENIED) return kOpenAccessDenied;
-    if (err == platform::ERROR_PATH_NOT_FOUND) return kOpenPathNotFound;
+    if (err == platform::ERROR_ACCESS_DENIED)
+        return kOpenAccessDenied;
+    if (err == platform::ERROR_PATH_NOT_FOUND)
+        return kOpenPathNotFound;
     return kOpenOtherError;
 }
 
 std::string trimmed(const std::string& s) {
     std::string::size_type b = s.find_first_not_of(" \t\r\n");
-    if (b == std::string::npos) return {};
+    if (b == std::string::npos)
+        return {};
     std::string::size_type e = s.find_last_not_of(" \t\r\n");
     return s.substr(b, e - b + 1);
 }
@@ -55,28 +62,34 @@ std::string sanitizedName(std::string p) {
     std::string::size_type colon = p.find(':');
     if (colon != std::string::npos && colon != 0) {
         for (std::string::size_type i = 0; i < p.size(); ++i)
-            if (p[i] == ':' && (colon >= 8 || i != colon)) p[i] = '_';
+            if (p[i] == ':' && (colon >= 8 || i != colon))
+                p[i] = '_';
     }
     for (char& c : p)
-        if (c == '|' || c == '*' || c == '<' || c == '>' || c == '"') c = '_';
+        if (c == '|' || c == '*' || c == '<' || c == '>' || c == '"')
+            c = '_';
     return p;
 }
 
-void systemMessage(DWORD err, StringBuffer& out) { out.appendWindowsErrorText(err); }
+void systemMessage(DWORD err, StringBuffer& out) {
+    out.appendWindowsErrorText(err);
+}
 
 // The system call behind both create functions, with the sharing retries.
-platform::HANDLE openWithRetries(const std::string& path, DWORD access, DWORD shareMode, DWORD disposition,
-                                 DWORD flags, bool widenShare, DWORD& winError) {
+platform::HANDLE openWithRetries(const std::string& path, DWORD access, DWORD shareMode, DWORD disposition, DWORD flags,
+                                 bool widenShare, DWORD& winError) {
     winError = 0;
     platform::HANDLE h = platform::CreateFile(path.c_str(), access, shareMode, disposition, flags);
     for (int retry = 0; h == platform::INVALID_HANDLE_VALUE && retry < kShareRetries; ++retry) {
-        if (platform::GetLastError() != platform::ERROR_SHARING_VIOLATION) break;
+        if (platform::GetLastError() != platform::ERROR_SHARING_VIOLATION)
+            break;
         platform::Sleep(kShareRetryMs);
         if (widenShare && shareMode == platform::FILE_SHARE_READ)
             shareMode = platform::FILE_SHARE_READ | platform::FILE_SHARE_WRITE;
         h = platform::CreateFile(path.c_str(), access, shareMode, disposition, flags);
     }
-    if (h == platform::INVALID_HANDLE_VALUE) winError = platform::GetLastError();
+    if (h == platform::INVALID_HANDLE_VALUE)
+        winError = platform::GetLastError();
     return h;
 }
 
@@ -87,10 +100,12 @@ TessikHandle* wrap(platform::HANDLE h) {
 }
 
 // The ANSI call unless the path is long or the ANSI page cannot hold it.
-bool useAnsiCall(XString& path) { return path.getSizeUtf8() < static_cast<int>(kMaxPath) && path.isAnsiExact(); }
+bool useAnsiCall(XString& path) {
+    return path.getSizeUtf8() < static_cast<int>(kMaxPath) && path.isAnsiExact();
+}
 
-TessikHandle* createFileFor(XString& path, DWORD access, DWORD share, DWORD disposition, DWORD flags,
-                            DWORD& winError, LogBase* log) {
+TessikHandle* createFileFor(XString& path, DWORD access, DWORD share, DWORD disposition, DWORD flags, DWORD& winError,
+                            LogBase* log) {
     if (useAnsiCall(path))
         return createFileAnsi(0, path.getAnsi(), access, share, nullptr, disposition, flags,
                               platform::INVALID_HANDLE_VALUE, winError, log);
@@ -99,24 +114,28 @@ TessikHandle* createFileFor(XString& path, DWORD access, DWORD share, DWORD disp
 }
 
 bool fileExistsImpl(XString& path, LogBase* log) {
-    if (path.getSizeUtf8() == 0) return false;
+    if (path.getSizeUtf8() == 0)
+        return false;
     DWORD attrs = 0, err = 0;
-    if (GetAttributes(path, attrs, err, nullptr)) return true;
+    if (GetAttributes(path, attrs, err, nullptr))
+        return true;
     if (isNotFound(err)) {
-        if (log) log->logWindowsError(err);
+        if (log)
+            log->logWindowsError(err);
         return false;
     }
     return true;
 }
 
-}  // namespace
+} // namespace
 
 // ---------------------------------------------------------------- paths
 
 void getFullPathName(XString& path, XString& out) {
     std::string full = platform::GetFullPathName(pathOf(path));
     if (full.empty()) {
-        if (&out != &path) out.copyFromX(path);
+        if (&out != &path)
+            out.copyFromX(path);
         return;
     }
     out.setFromUtf8(full.c_str());
@@ -128,11 +147,17 @@ void getFullPathFilePart(XString& path, XString& out) {
     out.setFromUtf8(slash == std::string::npos ? "" : full.c_str() + slash + 1);
 }
 
-void getCurrentDirectory(XString& out) { out.setFromUtf8(platform::GetCurrentDirectory().c_str()); }
+void getCurrentDirectory(XString& out) {
+    out.setFromUtf8(platform::GetCurrentDirectory().c_str());
+}
 
-void getTempPath(XString& out) { out.setFromUtf8(platform::GetTempPath().c_str()); }
+void getTempPath(XString& out) {
+    out.setFromUtf8(platform::GetTempPath().c_str());
+}
 
-void toLongPathForm(XString& path, XString& out) { getFullPathName(path, out); }
+void toLongPathForm(XString& path, XString& out) {
+    getFullPathName(path, out);
+}
 
 void joinDirAndFileName(XString& dir, XString& fileName, XString& out) {
     std::string d = platform::NormalizeSeparators(trimmed(dir.getUtf8()));
@@ -142,7 +167,8 @@ void joinDirAndFileName(XString& dir, XString& fileName, XString& out) {
         out.copyFromX(part);
         return;
     }
-    if (d.back() != '/') d += '/';
+    if (d.back() != '/')
+        d += '/';
     d += part.getUtf8();
     out.setFromUtf8(d.c_str());
 }
@@ -166,14 +192,16 @@ bool GetAttributes(XString& path, DWORD& attributes, DWORD& winError, LogBase* l
 }
 
 bool fileExistsUtf8(const char* path, LogBase* log) {
-    if (!path || !*path) return false;
+    if (!path || !*path)
+        return false;
     XString p;
     p.setFromUtf8(path);
     return fileExistsImpl(p, log);
 }
 
 bool fileExistsAnsi(const char* path, LogBase* log) {
-    if (!path || !*path) return false;
+    if (!path || !*path)
+        return false;
     XString p;
     p.setFromAnsi(path);
     return fileExistsImpl(p, log);
@@ -186,9 +214,11 @@ bool setFileAttributesSanitized(XString& path, DWORD attributes) {
 
 bool deleteFile(XString& path, LogBase* log) {
     std::string p = pathOf(path);
-    if (platform::DeleteFile(p.c_str())) return true;
+    if (platform::DeleteFile(p.c_str()))
+        return true;
     DWORD err = platform::GetLastError();
-    if (err == platform::ERROR_FILE_NOT_FOUND) return true;
+    if (err == platform::ERROR_FILE_NOT_FOUND)
+        return true;
     if (log) {
         log->logWindowsError(err);
         log->logData("failedToDeleteFilepath", p.c_str());
@@ -212,19 +242,24 @@ bool moveFile(XString& from, XString& to, LogBase* log) {
     XString a, b;
     toLongPathForm(from, a);
     toLongPathForm(to, b);
-    if (platform::MoveFile(pathOf(a).c_str(), pathOf(b).c_str())) return true;
-    if (log) log->logLastError();
+    if (platform::MoveFile(pathOf(a).c_str(), pathOf(b).c_str()))
+        return true;
+    if (log)
+        log->logLastError();
     return false;
 }
 
-bool renameFile(XString& from, XString& to, LogBase* log) { return moveFile(from, to, log); }
+bool renameFile(XString& from, XString& to, LogBase* log) {
+    return moveFile(from, to, log);
+}
 
 // ---------------------------------------------------------------- directories
 
 bool createDirectory(XString& path, LogBase* log) {
     XString longForm;
     toLongPathForm(path, longForm);
-    if (platform::CreateDirectory(pathOf(longForm).c_str())) return true;
+    if (platform::CreateDirectory(pathOf(longForm).c_str()))
+        return true;
     if (log) {
         StringBuffer msg;
         systemMessage(platform::GetLastError(), msg);
@@ -235,25 +270,30 @@ bool createDirectory(XString& path, LogBase* log) {
 
 bool createDirectoryIfMissing(const char* utf8Path, bool& created, LogBase* log) {
     created = false;
-    if (!utf8Path || !*utf8Path || std::string(utf8Path) == ".") return true;
+    if (!utf8Path || !*utf8Path || std::string(utf8Path) == ".")
+        return true;
     XString p;
     p.setFromUtf8(utf8Path);
     DWORD attrs = 0, err = 0;
     if (GetAttributes(p, attrs, err, nullptr)) {
         // A file in the way is no directory, whatever the name says.
-        if (attrs & platform::FILE_ATTRIBUTE_DIRECTORY) return true;
+        if (attrs & platform::FILE_ATTRIBUTE_DIRECTORY)
+            return true;
         logErr(log, filesys_msg::kNotADirectory);
         return false;
     }
-    if (!createDirectory(p, log)) return false;
+    if (!createDirectory(p, log))
+        return false;
     created = true;
     return true;
 }
 
 bool ensureDirectoryTree(const char* utf8Path, ExtPtrArray* createdList, LogBase* log) {
-    if (!utf8Path) return true;
+    if (!utf8Path)
+        return true;
     std::string path = platform::NormalizeSeparators(trimmed(utf8Path));
-    if (path.empty()) return true;
+    if (path.empty())
+        return true;
 
     auto make = [&](const std::string& prefix) {
         bool created = false;
@@ -265,7 +305,8 @@ bool ensureDirectoryTree(const char* utf8Path, ExtPtrArray* createdList, LogBase
         if (created && createdList) {
             StringBuffer* sb = new StringBuffer(prefix.c_str());
             sb->appendChar('D');
-            if (!createdList->appendPtr(sb)) delete sb;
+            if (!createdList->appendPtr(sb))
+                delete sb;
         }
         return true;
     };
@@ -275,16 +316,20 @@ bool ensureDirectoryTree(const char* utf8Path, ExtPtrArray* createdList, LogBase
         if (created && createdList) {
             StringBuffer* sb = new StringBuffer(path.c_str());
             sb->appendChar('D');
-            if (!createdList->appendPtr(sb)) delete sb;
+            if (!createdList->appendPtr(sb))
+                delete sb;
         }
         return true;
     }
     std::string::size_type i = 0;
-    while (i < path.size() && path[i] == '/') ++i;
+    while (i < path.size() && path[i] == '/')
+        ++i;
     for (std::string::size_type slash = path.find('/', i); slash != std::string::npos;
          slash = path.find('/', slash + 1)) {
-        if (path[slash - 1] == '/') continue;
-        if (!make(path.substr(0, slash))) return false;
+        if (path[slash - 1] == '/')
+            continue;
+        if (!make(path.substr(0, slash)))
+            return false;
     }
     return make(path);
 }
@@ -299,9 +344,11 @@ bool ensureParentDirectory(const char* utf8FilePath, StringBuffer& work, LogBase
     work.trimWhitespace();
     std::string p = work.getString();
     std::string::size_type slash = p.find_last_of('/');
-    if (slash == std::string::npos || slash == 0) return true;
+    if (slash == std::string::npos || slash == 0)
+        return true;
     work.shorten(static_cast<int>(p.size() - slash));
-    if (work.getSize() == 0) return true;
+    if (work.getSize() == 0)
+        return true;
     return ensureDirectoryTree(work.getString(), nullptr, log);
 }
 
@@ -321,7 +368,8 @@ TessikHandle* openDirectoryForRead(XString& path, int& errorKind, LogBase* log) 
 
 bool openDirectoryHandle(TessikHandle& handle, XString& path, int& errorKind, LogBase* log) {
     TessikHandle* h = openDirectoryForRead(path, errorKind, log);
-    if (!h) return false;
+    if (!h)
+        return false;
     handle.takeFrom(*h);
     delete h;
     return true;
@@ -345,7 +393,8 @@ TessikHandle* createFileAnsi(int, const char* ansiPath, DWORD access, DWORD shar
     XString p;
     p.setFromAnsi(ansiPath ? ansiPath : "");
     platform::HANDLE h = openWithRetries(pathOf(p), access, shareMode, disposition, flagsAndAttributes, true, winError);
-    if (h != platform::INVALID_HANDLE_VALUE) return wrap(h);
+    if (h != platform::INVALID_HANDLE_VALUE)
+        return wrap(h);
     if (log) {
         StringBuffer msg;
         systemMessage(winError, msg);
@@ -365,8 +414,10 @@ TessikHandle* createFileWide(int, const std::uint16_t* path, DWORD access, DWORD
                              LogBase* log) {
     XString p;
     p.setFromUtf16(path);
-    platform::HANDLE h = openWithRetries(pathOf(p), access, shareMode, disposition, flagsAndAttributes, false, winError);
-    if (h != platform::INVALID_HANDLE_VALUE) return wrap(h);
+    platform::HANDLE h =
+        openWithRetries(pathOf(p), access, shareMode, disposition, flagsAndAttributes, false, winError);
+    if (h != platform::INVALID_HANDLE_VALUE)
+        return wrap(h);
     if (log) {
         StringBuffer msg;
         systemMessage(winError, msg);
@@ -381,7 +432,8 @@ TessikHandle* createFileWide(int, const std::uint16_t* path, DWORD access, DWORD
 TessikHandle* openFile(XString& path, bool read, bool write, bool exclusive, bool hidden, bool append, int& errorKind,
                        LogBase* log) {
     std::string clean = sanitizedName(pathOf(path));
-    if (clean.empty()) return nullptr;
+    if (clean.empty())
+        return nullptr;
     XString p;
     p.setFromUtf8(clean.c_str());
 
@@ -417,7 +469,8 @@ TessikHandle* openFile(XString& path, bool read, bool write, bool exclusive, boo
         platform::SetLastError(err);
         return nullptr;
     }
-    if (append) h->seekToEnd(log);
+    if (append)
+        h->seekToEnd(log);
     return h;
 }
 
@@ -426,7 +479,8 @@ TessikHandle* openFileForReadPtr(XString& path, int& errorKind, LogBase* log) {
 }
 
 static bool moveInto(TessikHandle* opened, TessikHandle& handle) {
-    if (!opened) return false;
+    if (!opened)
+        return false;
     handle.takeFrom(*opened);
     delete opened;
     return true;
@@ -450,9 +504,11 @@ std::int64_t getFileSize64(XString& path, LogBase* log, bool& ok) {
     ok = false;
     int kind = 0;
     TessikHandle h;
-    if (!openFileForRead(h, path, kind, log)) return 0;
+    if (!openFileForRead(h, path, kind, log))
+        return 0;
     std::int64_t size = h.getFileSize64(log);
-    if (size < 0) return 0;
+    if (size < 0)
+        return 0;
     ok = true;
     return size;
 }
@@ -469,15 +525,18 @@ std::uint32_t getFileSize32Utf8(const char* path, LogBase* log, bool& ok) {
     p.setFromUtf8(path);
     int kind = 0;
     TessikHandle h;
-    if (!openFileForRead(h, p, kind, log)) return 0;
+    if (!openFileForRead(h, p, kind, log))
+        return 0;
     std::int32_t size = h.getFileSize32(log);
-    if (size < 0) return 0;
+    if (size < 0)
+        return 0;
     ok = true;
     return static_cast<std::uint32_t>(size);
 }
 
 bool writeWholeFile(XString& path, const void* bytes, std::uint64_t count, LogBase* log) {
-    if (path.getSizeUtf8() == 0) return false;
+    if (path.getSizeUtf8() == 0)
+        return false;
     int kind = 0;
     TessikHandle* h = openFile(path, false, true, true, false, false, kind, log);
     if (!h) {
@@ -508,11 +567,14 @@ bool writeWholeFileAnsi(const char* path, const void* bytes, std::uint64_t count
 }
 
 bool appendToFile(XString& path, const void* bytes, std::uint64_t count, LogBase* log) {
-    if (count == 0) return true;
+    if (count == 0)
+        return true;
     int kind = 0;
     TessikHandle h;
-    if (!openFileReadWrite(h, path, false, kind, log)) return false;
-    if (!h.seekToEnd(log)) return false;
+    if (!openFileReadWrite(h, path, false, kind, log))
+        return false;
+    if (!h.seekToEnd(log))
+        return false;
     if (!h.writeBytes64(bytes, count, nullptr, log)) {
         logStr(log, "filename", path.getUtf8());
         logErr(log, filesys_msg::kAppendFailed);
@@ -523,10 +585,12 @@ bool appendToFile(XString& path, const void* bytes, std::uint64_t count, LogBase
 
 bool writeWholeFileWithHeader(XString& path, const void* header, std::uint32_t headerCount, const void* data,
                               std::uint64_t dataCount, LogBase* log) {
-    if (path.getSizeUtf8() == 0) return false;
+    if (path.getSizeUtf8() == 0)
+        return false;
     int kind = 0;
     TessikHandle* h = openFile(path, false, true, true, false, false, kind, log);
-    if (!h) return false;
+    if (!h)
+        return false;
     bool ok = true;
     if (header && headerCount && !h->writeBytes64(header, headerCount, nullptr, log)) {
         logErr(log, filesys_msg::kHeaderWriteFailed);
@@ -551,18 +615,22 @@ bool writeFileWithHeaderAnsi(const char* path, const void* header, std::uint32_t
 
 void appendRandomNameChars(StringBuffer& out) {
     static const char kChars[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
-    for (int i = 0; i < 4; ++i) out.appendChar(kChars[TessikRand::randomIntRange(0, 36)]);
+    for (int i = 0; i < 4; ++i)
+        out.appendChar(kChars[TessikRand::randomIntRange(0, 36)]);
 }
 
 bool makeTempFileName(XString& baseName, XString& dir, XString& outPath, LogBase* log) {
     std::string base = baseName.getUtf8();
-    if (base.empty()) base.push_back('x');  // push_back: GCC 12 misreads operator= here (-Wrestrict)
-    if (base.find('.') == std::string::npos) base += ".tmp";
+    if (base.empty())
+        base.push_back('x'); // push_back: GCC 12 misreads operator= here (-Wrestrict)
+    if (base.find('.') == std::string::npos)
+        base += ".tmp";
     std::string::size_type dot = base.find_last_of('.');
     std::string stem = base.substr(0, dot);
     std::string ext = base.substr(dot);
     std::string d = pathOf(dir);
-    if (!d.empty() && d.back() != '/') d += '/';
+    if (!d.empty() && d.back() != '/')
+        d += '/';
     XString dirX;
     dirX.setFromUtf8(d.c_str());
 
@@ -589,7 +657,8 @@ bool makeTempFileName(XString& baseName, XString& dir, XString& outPath, LogBase
         if (err != platform::ERROR_FILE_EXISTS) {
             logErr(log, filesys_msg::kTempNameFailed);
             logStr(log, "path", candidate.getUtf8());
-            if (log) log->logWindowsError(err);
+            if (log)
+                log->logWindowsError(err);
             break;
         }
     }
@@ -601,7 +670,8 @@ bool getTempFilename(const char* utf8BaseName, StringBuffer& out, LogBase* log) 
     XString base, dir, path;
     base.setFromUtf8(utf8BaseName ? utf8BaseName : "");
     getTempPath(dir);
-    if (!makeTempFileName(base, dir, path, log)) return false;
+    if (!makeTempFileName(base, dir, path, log))
+        return false;
     out.append(path.getUtf8());
     return true;
 }
@@ -610,9 +680,10 @@ bool getTempFilenameInDir(const char* utf8BaseName, const char* utf8Dir, StringB
     XString base, dir, path;
     base.setFromUtf8(utf8BaseName ? utf8BaseName : "");
     dir.setFromUtf8(utf8Dir ? utf8Dir : "");
-    if (!makeTempFileName(base, dir, path, log)) return false;
+    if (!makeTempFileName(base, dir, path, log))
+        return false;
     out.append(path.getUtf8());
     return true;
 }
 
-}  // namespace tessik
+} // namespace tessik

@@ -18,8 +18,8 @@ class StringBuffer;
 // Error kind of a failed open.
 enum FileOpenError : int {
     kOpenNoError = 0,
-    kOpenAccessDenied = 1,  // Windows error 5
-    kOpenPathNotFound = 2,  // Windows error 3
+    kOpenAccessDenied = 1, // Windows error 5
+    kOpenPathNotFound = 2, // Windows error 3
     kOpenOtherError = 3,
 };
 
@@ -37,7 +37,7 @@ constexpr const char* kHeaderWriteFailed = "Failed to write header";
 constexpr const char* kDataAfterHeaderFailed = "Failed to write file data after header.";
 constexpr const char* kNotADirectory = "Path exists but is not a directory";
 constexpr const char* kTempNameFailed = "Failed to create a temporary file";
-}  // namespace filesys_msg
+} // namespace filesys_msg
 
 // Paths
 void getFullPathName(XString& path, XString& out);
@@ -106,4 +106,4 @@ bool makeTempFileName(XString& baseName, XString& dir, XString& outPath, LogBase
 bool getTempFilename(const char* utf8BaseName, tessik::StringBuffer& out, LogBase* log);
 bool getTempFilenameInDir(const char* utf8BaseName, const char* utf8Dir, tessik::StringBuffer& out, LogBase* log);
 
-}  // namespace tessik
+} // namespace tessik

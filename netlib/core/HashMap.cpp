@@ -9,7 +9,9 @@
 
 namespace tessik {
 
-TS_ListItem::~TS_ListItem() { delete m_object; }
+TS_ListItem::~TS_ListItem() {
+    delete m_object;
+}
 
 TS_List::~TS_List() {
     TS_ListItem* item = m_newest;
@@ -23,7 +25,8 @@ TS_List::~TS_List() {
 }
 
 void TS_List::appendObject(TessikObject* object) {
-    if (!object) return;
+    if (!object)
+        return;
     auto* item = new (std::nothrow) TS_ListItem(object);
     if (!item) {
         delete object;
@@ -39,7 +42,8 @@ void TS_List::appendObject(TessikObject* object) {
 }
 
 void TS_List::removeItem(TS_ListItem* item) {
-    if (!item || m_count == 0) return;
+    if (!item || m_count == 0)
+        return;
     if (item->m_previous)
         item->m_previous->m_next = item->m_next;
     else
@@ -56,7 +60,8 @@ namespace {
 
 StringBuffer* copyName(const char* bytes, int length) {
     auto* name = new (std::nothrow) StringBuffer(bytes ? bytes : "", static_cast<unsigned int>(length), 0u);
-    if (!name) return nullptr;
+    if (!name)
+        return nullptr;
     // A copy that came out short would answer for another key.
     if (name->getSize() != length) {
         delete name;
@@ -69,11 +74,12 @@ StringBuffer* copyName(const char* bytes, int length) {
 int textLength(const char* text) {
     int n = 0;
     if (text)
-        while (text[n]) ++n;
+        while (text[n])
+            ++n;
     return n;
 }
 
-}  // namespace
+} // namespace
 
 NamedObject::NamedObject(const char* name, TessikObject* value)
     : m_name(copyName(name, textLength(name))), m_value(value) {}
@@ -86,10 +92,13 @@ NamedObject::~NamedObject() {
     delete m_value;
 }
 
-const char* NamedObject::getKey() const { return m_name ? m_name->getString() : ""; }
+const char* NamedObject::getKey() const {
+    return m_name ? m_name->getString() : "";
+}
 
 void NamedObject::setValue(TessikObject* value) {
-    if (value == m_value) return;
+    if (value == m_value)
+        return;
     delete m_value;
     m_value = value;
 }
@@ -98,14 +107,17 @@ void NamedObject::setValue(TessikObject* value) {
 // 32 bits instead of trying them.
 HashMap::HashMap(std::uint32_t bucketCount) : m_bucketCount(bucketCount ? bucketCount : 100u), m_buckets(nullptr) {
     void* block = tessik::memAlloc(static_cast<std::uint64_t>(m_bucketCount) * sizeof(TS_List));
-    if (!block) return;
+    if (!block)
+        return;
     m_buckets = static_cast<TS_List*>(block);
-    for (std::uint32_t i = 0; i < m_bucketCount; ++i) new (&m_buckets[i]) TS_List();
+    for (std::uint32_t i = 0; i < m_bucketCount; ++i)
+        new (&m_buckets[i]) TS_List();
 }
 
 HashMap::~HashMap() {
     if (m_buckets) {
-        for (std::uint32_t i = 0; i < m_bucketCount; ++i) m_buckets[i].~TS_List();
+        for (std::uint32_t i = 0; i < m_bucketCount; ++i)
+            m_buckets[i].~TS_List();
         tessik::memFree(m_buckets);
     }
     m_buckets = nullptr;
@@ -125,11 +137,14 @@ const TS_List* HashMap::getBucket(std::uint32_t index) const {
 
 TS_ListItem* HashMap::findItem(const StringBuffer& key, std::uint32_t* bucketIndex) const {
     std::uint32_t index = keyHash(key) % m_bucketCount;
-    if (bucketIndex) *bucketIndex = index;
-    if (!m_buckets) return nullptr;
+    if (bucketIndex)
+        *bucketIndex = index;
+    if (!m_buckets)
+        return nullptr;
     for (TS_ListItem* item = m_buckets[index].getNewest(); item; item = item->getPrevious()) {
         auto* entry = static_cast<NamedObject*>(item->getObject());
-        if (entry->getNameBuf() && entry->getNameBuf()->equalsSb(key)) return item;
+        if (entry->getNameBuf() && entry->getNameBuf()->equalsSb(key))
+            return item;
     }
     return nullptr;
 }
@@ -145,7 +160,8 @@ TessikObject* HashMap::lookupSb(const StringBuffer& key) const {
 }
 
 bool HashMap::containsKey(const char* key) const {
-    if (!key) return false;
+    if (!key)
+        return false;
     StringBuffer k(key);
     return findEntry(k, nullptr) != nullptr;
 }
@@ -173,42 +189,51 @@ void HashMap::insertSb(const StringBuffer& key, TessikObject* value) {
 }
 
 void HashMap::insertString(const char* key, const char* value) {
-    if (!key) return;
+    if (!key)
+        return;
     auto* text = new (std::nothrow) StringBuffer(value ? value : "");
-    if (!text) return;
+    if (!text)
+        return;
     StringBuffer k(key);
     insertSb(k, text);
 }
 
 void HashMap::addKey(const char* key) {
-    if (!key) return;
+    if (!key)
+        return;
     auto* member = new (std::nothrow) TessikObject();
-    if (!member) return;
+    if (!member)
+        return;
     StringBuffer k(key);
     insertSb(k, member);
 }
 
 bool HashMap::lookupString(const char* key, StringBuffer& valueOut) const {
     valueOut.clear();
-    if (!key) return false;
+    if (!key)
+        return false;
     StringBuffer k(key);
     NamedObject* entry = findEntry(k, nullptr);
-    if (!entry) return false;
+    if (!entry)
+        return false;
     const auto* text = dynamic_cast<const StringBuffer*>(entry->getValue());
-    if (!text) return false;
+    if (!text)
+        return false;
     valueOut.appendSb(*text);
     return true;
 }
 
 void HashMap::removeSb(const StringBuffer& key) {
     std::uint32_t index = 0;
-    if (TS_ListItem* item = findItem(key, &index)) m_buckets[index].removeItem(item);
+    if (TS_ListItem* item = findItem(key, &index))
+        m_buckets[index].removeItem(item);
 }
 
 void HashMap::remove(const char* key) {
-    if (!key) return;
+    if (!key)
+        return;
     StringBuffer k(key);
     removeSb(k);
 }
 
-}  // namespace tessik
+} // namespace tessik

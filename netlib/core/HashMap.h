@@ -109,4 +109,4 @@ private:
     TS_List* m_buckets;
 };
 
-}  // namespace tessik
+} // namespace tessik

@@ -7,13 +7,15 @@
 namespace tessik {
 
 std::int64_t parseInt64(const char* text) {
-    if (!text) return 0;
+    if (!text)
+        return 0;
     return std::strtoll(text, nullptr, 10);
 }
 
 void int64ToText(std::uint64_t value, char* out, unsigned radix, bool negative) {
     static const char kDigits[] = "0123456789abcdefghijklmnopqrstuvwxyz";
-    if (radix < 2 || radix > 36) radix = 10;
+    if (radix < 2 || radix > 36)
+        radix = 10;
     char* p = out;
     if (negative) {
         *p++ = '-';
@@ -25,7 +27,7 @@ void int64ToText(std::uint64_t value, char* out, unsigned radix, bool negative) 
         value /= radix;
     } while (value);
     *p = 0;
-    for (char* a = first, *b = p - 1; a < b; ++a, --b) {
+    for (char *a = first, *b = p - 1; a < b; ++a, --b) {
         char t = *a;
         *a = *b;
         *b = t;
@@ -38,4 +40,4 @@ void appendInt64Decimal(std::int64_t value, tessik::StringBuffer& out) {
     out.append(buf);
 }
 
-}  // namespace tessik
+} // namespace tessik

@@ -51,7 +51,7 @@ public:
     ErrorLog& operator=(const ErrorLog&) = delete;
 
     void reset();
-    void addEntry(LogEntry2* entry);  // into the current context; takes ownership
+    void addEntry(LogEntry2* entry); // into the current context; takes ownership
     void pushContext(LogEntry2* context);
     void popContext();
     const LogEntry2* root() const;
@@ -94,4 +94,4 @@ private:
     XString m_sessionLogPath;
 };
 
-}  // namespace tessik
+} // namespace tessik

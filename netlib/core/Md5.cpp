@@ -17,14 +17,20 @@ constexpr std::uint32_t kT[64] = {
     0x289b7ec6, 0xeaa127fa, 0xd4ef3085, 0x04881d05, 0xd9d4d039, 0xe6db99e5, 0x1fa27cf8, 0xc4ac5665,
     0xf4292244, 0x432aff97, 0xab9423a7, 0xfc93a039, 0x655b59c3, 0x8f0ccc92, 0xffeff47d, 0x85845dd1,
     0x6fa87e4f, 0xfe2ce6e0, 0xa3014314, 0x4e0811a1, 0xf7537e82, 0xbd3af235, 0x2ad7d2bb, 0xeb86d391};
-inline std::uint32_t rotl(std::uint32_t x, int n) { return (x << n) | (x >> (32 - n)); }
+inline std::uint32_t rotl(std::uint32_t x, int n) {
+    return (x << n) | (x >> (32 - n));
+}
 
 template <int Round>
 inline std::uint32_t mix(std::uint32_t b, std::uint32_t c, std::uint32_t d) {
-    if constexpr (Round == 0) return d ^ (b & (c ^ d));
-    else if constexpr (Round == 1) return c ^ (d & (b ^ c));
-    else if constexpr (Round == 2) return b ^ c ^ d;
-    else return c ^ (b | ~d);
+    if constexpr (Round == 0)
+        return d ^ (b & (c ^ d));
+    else if constexpr (Round == 1)
+        return c ^ (d & (b ^ c));
+    else if constexpr (Round == 2)
+        return b ^ c ^ d;
+    else
+        return c ^ (b | ~d);
 }
 
 // Four steps of one round; the caller rotates nothing, the steps do.
@@ -36,9 +42,11 @@ inline void fourSteps(std::uint32_t& a, std::uint32_t& b, std::uint32_t& c, std:
     c = d + rotl(c + mix<Round>(d, a, b) + x[(g + 2 * stride) & 15] + kT[i + 2], S2);
     b = c + rotl(b + mix<Round>(c, d, a) + x[(g + 3 * stride) & 15] + kT[i + 3], S3);
 }
-}  // namespace
+} // namespace
 
-Md5::Md5() { initialize(); }
+Md5::Md5() {
+    initialize();
+}
 Md5::~Md5() = default;
 
 void Md5::initialize() {
@@ -53,17 +61,22 @@ void Md5::compress(const unsigned char block[64]) {
     std::uint32_t x[16];
     for (int i = 0; i < 16; ++i)
         x[i] = static_cast<std::uint32_t>(block[4 * i]) | (static_cast<std::uint32_t>(block[4 * i + 1]) << 8) |
-               (static_cast<std::uint32_t>(block[4 * i + 2]) << 16) | (static_cast<std::uint32_t>(block[4 * i + 3]) << 24);
+               (static_cast<std::uint32_t>(block[4 * i + 2]) << 16) |
+               (static_cast<std::uint32_t>(block[4 * i + 3]) << 24);
     std::uint32_t a = m_a, b = m_b, c = m_c, d = m_d;
     // Message word of step i: i, 5i+1, 3i+5 and 7i (mod 16) in the four rounds.
 #pragma GCC unroll 4
-    for (int i = 0; i < 16; i += 4) fourSteps<0, 7, 12, 17, 22>(a, b, c, d, x, i, i, 1);
+    for (int i = 0; i < 16; i += 4)
+        fourSteps<0, 7, 12, 17, 22>(a, b, c, d, x, i, i, 1);
 #pragma GCC unroll 4
-    for (int i = 16; i < 32; i += 4) fourSteps<1, 5, 9, 14, 20>(a, b, c, d, x, i, 5 * i + 1, 5);
+    for (int i = 16; i < 32; i += 4)
+        fourSteps<1, 5, 9, 14, 20>(a, b, c, d, x, i, 5 * i + 1, 5);
 #pragma GCC unroll 4
-    for (int i = 32; i < 48; i += 4) fourSteps<2, 4, 11, 16, 23>(a, b, c, d, x, i, 3 * i + 5, 3);
+    for (int i = 32; i < 48; i += 4)
+        fourSteps<2, 4, 11, 16, 23>(a, b, c, d, x, i, 3 * i + 5, 3);
 #pragma GCC unroll 4
-    for (int i = 48; i < 64; i += 4) fourSteps<3, 6, 10, 15, 21>(a, b, c, d, x, i, 7 * i, 7);
+    for (int i = 48; i < 64; i += 4)
+        fourSteps<3, 6, 10, 15, 21>(a, b, c, d, x, i, 7 * i, 7);
     m_a += a;
     m_b += b;
     m_c += c;
@@ -71,19 +84,22 @@ void Md5::compress(const unsigned char block[64]) {
 }
 
 void Md5::update(const void* data, std::uint32_t length) {
-    if (!data || length == 0) return;
+    if (!data || length == 0)
+        return;
     const unsigned char* p = static_cast<const unsigned char*>(data);
     std::uint32_t index = (m_bitsLow >> 3) & 63;
     std::uint32_t before = m_bitsLow;
     m_bitsLow += length << 3;
-    if (m_bitsLow < before) ++m_bitsHigh;
+    if (m_bitsLow < before)
+        ++m_bitsHigh;
     m_bitsHigh += length >> 29;
     std::uint32_t partLen = 64 - index;
     std::uint32_t i = 0;
     if (length >= partLen) {
         std::memcpy(m_block + index, p, partLen);
         compress(m_block);
-        for (i = partLen; i + 63 < length; i += 64) compress(p + i);
+        for (i = partLen; i + 63 < length; i += 64)
+            compress(p + i);
         index = 0;
     }
     std::memcpy(m_block + index, p + i, length - i);
@@ -101,7 +117,8 @@ void Md5::final(unsigned char digest[16]) {
     update(bits, 8);
     const std::uint32_t words[4] = {m_a, m_b, m_c, m_d};
     for (int w = 0; w < 4; ++w)
-        for (int i = 0; i < 4; ++i) digest[4 * w + i] = static_cast<unsigned char>(words[w] >> (8 * i));
+        for (int i = 0; i < 4; ++i)
+            digest[4 * w + i] = static_cast<unsigned char>(words[w] >> (8 * i));
 }
 
 void Md5::copyState(const Md5& other) {
@@ -128,4 +145,4 @@ void Md5::digestDb(const DataBuffer& bytes, unsigned char digest[16]) {
     digestBytes(bytes.getData(), bytes.getSize(), digest);
 }
 
-}  // namespace tessik
+} // namespace tessik

@@ -31,4 +31,4 @@ protected:
     unsigned char m_block[64];
 };
 
-}  // namespace tessik
+} // namespace tessik

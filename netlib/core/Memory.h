@@ -21,6 +21,6 @@ namespace testing {
 // Lets the next `okCount` allocations of the calling thread succeed and the
 // one after them fail (once). -1 turns it off.
 void failAllocationAfter(int okCount);
-}  // namespace testing
+} // namespace testing
 
-}  // namespace tessik
+} // namespace tessik

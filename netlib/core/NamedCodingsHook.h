@@ -18,4 +18,4 @@ struct NamedCodings {
 // Set by the text layer at the library's start; null removes them.
 void installNamedCodings(const NamedCodings* codings);
 
-}  // namespace tessik
+} // namespace tessik

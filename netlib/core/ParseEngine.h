@@ -27,7 +27,7 @@ public:
     const char* atCursor() const { return m_data + m_cursor; }
     char currentChar() const { return m_data[m_cursor]; }
     std::uint32_t getCursor() const { return m_cursor; }
-    void setCursor(std::uint32_t pos);  // clamped to the end of the text
+    void setCursor(std::uint32_t pos); // clamped to the end of the text
 
     // Moving without capturing
     void skipChars(char a, char b, char c, char d);
@@ -58,8 +58,8 @@ private:
 
     tessik::StringBuffer m_text;
     const char* m_data;
-    std::uint32_t m_end;  // the first zero byte
+    std::uint32_t m_end; // the first zero byte
     std::uint32_t m_cursor;
 };
 
-}  // namespace tessik
+} // namespace tessik

@@ -47,8 +47,8 @@ public:
     virtual void EndSendRequest(int success);
     virtual void RedirectCheck(const char* requestedUrl, const char* redirectUrl, bool* abort);
     virtual void Event33(unsigned int a, unsigned int b, unsigned int c, unsigned int d, unsigned int e);
-    virtual void Event34(unsigned int a, unsigned int b, unsigned int c, unsigned int d, unsigned int e,
-                         unsigned int f, unsigned int g);
+    virtual void Event34(unsigned int a, unsigned int b, unsigned int c, unsigned int d, unsigned int e, unsigned int f,
+                         unsigned int g);
 };
 
 // A sink that only holds an abort flag, set by its owner from any thread.
@@ -194,4 +194,4 @@ private:
     TickFn m_ticks;
 };
 
-}  // namespace tessik
+} // namespace tessik

@@ -34,10 +34,14 @@ constexpr unsigned char kDeadFill = 0xDD;
 constexpr int kHexOutBlock = 255;
 constexpr unsigned kHexInBlock = 500;
 
-bool isSpaceTab(char c) { return c == ' ' || c == '\t'; }
-bool isWhite(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
+bool isSpaceTab(char c) {
+    return c == ' ' || c == '\t';
+}
+bool isWhite(char c) {
+    return c == ' ' || c == '\t' || c == '\r' || c == '\n';
+}
 
-}  // namespace
+} // namespace
 
 // ---------------------------------------------------------------- lifecycle
 
@@ -53,7 +57,8 @@ void StringBuffer::initFromBytes(const char* bytes, std::int64_t n, int growBy) 
         return;
     }
     m_capacity = static_cast<int>(n + 1);
-    if (n > 0 && bytes) std::memcpy(m_data, bytes, static_cast<std::size_t>(n));
+    if (n > 0 && bytes)
+        std::memcpy(m_data, bytes, static_cast<std::size_t>(n));
     m_length = static_cast<int>(n);
     m_data[n] = 0;
 }
@@ -123,21 +128,25 @@ StringBuffer::~StringBuffer() {
 }
 
 StringBuffer& StringBuffer::operator=(const StringBuffer& other) {
-    if (this != &other) setSb(other);
+    if (this != &other)
+        setSb(other);
     return *this;
 }
 
 void StringBuffer::check(const char* op) const {
-    if (m_magic != kAliveMarker) fatalBadObject("StringBuffer", op);
+    if (m_magic != kAliveMarker)
+        fatalBadObject("StringBuffer", op);
 }
 
 void StringBuffer::releaseBlock() {
-    if (m_data != g_sharedEmpty) memFree(m_data);
+    if (m_data != g_sharedEmpty)
+        memFree(m_data);
 }
 
 void StringBuffer::setLength(int n) {
     m_length = n;
-    if (m_data != g_sharedEmpty) m_data[n] = 0;
+    if (m_data != g_sharedEmpty)
+        m_data[n] = 0;
 }
 
 // ---------------------------------------------------------------- growth
@@ -145,7 +154,8 @@ void StringBuffer::setLength(int n) {
 // Past the largest step a buffer grows by half its text again, so that
 // filling it costs amortised constant time per byte however large it gets.
 std::int64_t StringBuffer::grownCapacity(std::int64_t stepped, std::int64_t n) const {
-    if (m_length < kGrowByLimit) return stepped;
+    if (m_length < kGrowByLimit)
+        return stepped;
     const std::int64_t geometric = static_cast<std::int64_t>(m_length) + m_length / 2 + n + 1;
     return std::max(stepped, std::min(geometric, kMaxCapacity));
 }
@@ -156,11 +166,13 @@ bool StringBuffer::moveToBlock(std::int64_t newCapacity) {
     char* block;
     if (m_data == g_sharedEmpty) {
         block = static_cast<char*>(memAlloc(static_cast<std::uint64_t>(newCapacity)));
-        if (!block) return false;
+        if (!block)
+            return false;
         std::memcpy(block, m_data, static_cast<std::size_t>(m_length));
     } else {
         block = static_cast<char*>(memResize(m_data, static_cast<std::uint64_t>(newCapacity)));
-        if (!block) return false;
+        if (!block)
+            return false;
     }
     block[m_length] = 0;
     m_data = block;
@@ -169,34 +181,41 @@ bool StringBuffer::moveToBlock(std::int64_t newCapacity) {
 }
 
 bool StringBuffer::growTo(std::int64_t newCapacity, bool adjustGrowBy) {
-    if (newCapacity > kMaxCapacity || newCapacity <= m_length) return false;
-    if (!moveToBlock(newCapacity)) return false;
+    if (newCapacity > kMaxCapacity || newCapacity <= m_length)
+        return false;
+    if (!moveToBlock(newCapacity))
+        return false;
     if (adjustGrowBy && m_growBy < m_capacity && m_growBy < kGrowByLimit) {
         m_growBy = m_capacity / 2;
-        if (m_growBy > kGrowByLimit) m_growBy = kGrowByLimit;
+        if (m_growBy > kGrowByLimit)
+            m_growBy = kGrowByLimit;
     }
     return true;
 }
 
 bool StringBuffer::ensureRoomFor(std::int64_t n) {
-    if (static_cast<std::int64_t>(m_length) + n < m_capacity) return true;
+    if (static_cast<std::int64_t>(m_length) + n < m_capacity)
+        return true;
     return growTo(grownCapacity(static_cast<std::int64_t>(m_growBy) + m_length + n + 1, n), true);
 }
 
 bool StringBuffer::ensureRoomForOneByte() {
-    if (m_length + 1 < m_capacity) return true;
+    if (m_length + 1 < m_capacity)
+        return true;
     return growTo(grownCapacity(static_cast<std::int64_t>(m_growBy) + m_length + 1, 1), true);
 }
 
 void StringBuffer::append(const char* text) {
     check("append");
-    if (!text || !*text) return;
+    if (!text || !*text)
+        return;
     appendImpl(text, static_cast<int>(std::min<std::size_t>(std::strlen(text), INT_MAX)), 1);
 }
 
 void StringBuffer::appendBytes(const void* bytes, int count) {
     check("appendBytes");
-    if (!bytes || count <= 0) return;
+    if (!bytes || count <= 0)
+        return;
     appendImpl(bytes, count, 0);
 }
 
@@ -207,12 +226,15 @@ void StringBuffer::appendImpl(const void* bytes, int count, int slack) {
     char* oldBlock = nullptr;
     if (static_cast<std::int64_t>(m_length) + count >= m_capacity) {
         std::int64_t newCap = grownCapacity(static_cast<std::int64_t>(m_growBy) + m_length + count + slack, count);
-        if (newCap > kMaxCapacity) return;
+        if (newCap > kMaxCapacity)
+            return;
         if (src >= m_data && src < m_data + m_capacity) {
             char* block = static_cast<char*>(memAlloc(static_cast<std::uint64_t>(newCap)));
-            if (!block) return;
+            if (!block)
+                return;
             std::memcpy(block, m_data, static_cast<std::size_t>(m_length));
-            if (m_data != g_sharedEmpty) oldBlock = m_data;
+            if (m_data != g_sharedEmpty)
+                oldBlock = m_data;
             m_data = block;
             m_capacity = static_cast<int>(newCap);
         } else if (!moveToBlock(newCap)) {
@@ -220,17 +242,20 @@ void StringBuffer::appendImpl(const void* bytes, int count, int slack) {
         }
         if (m_growBy < m_capacity && m_growBy < kGrowByLimit) {
             m_growBy = m_capacity / 2;
-            if (m_growBy > kGrowByLimit) m_growBy = kGrowByLimit;
+            if (m_growBy > kGrowByLimit)
+                m_growBy = kGrowByLimit;
         }
     }
     std::memmove(m_data + m_length, src, static_cast<std::size_t>(count));
     setLength(m_length + count);
-    if (oldBlock) memFree(oldBlock);
+    if (oldBlock)
+        memFree(oldBlock);
 }
 
 void StringBuffer::appendChar(char c) {
     check("appendChar");
-    if (!ensureRoomForOneByte()) return;
+    if (!ensureRoomForOneByte())
+        return;
     m_data[m_length] = c;
     setLength(m_length + 1);
 }
@@ -238,7 +263,8 @@ void StringBuffer::appendChar(char c) {
 void StringBuffer::appendCharRepeated(char c, int count) {
     check("appendCharRepeated");
     for (int i = 0; i < count; ++i) {
-        if (!ensureRoomForOneByte()) return;
+        if (!ensureRoomForOneByte())
+            return;
         m_data[m_length] = c;
         setLength(m_length + 1);
     }
@@ -247,16 +273,21 @@ void StringBuffer::appendCharRepeated(char c, int count) {
 void StringBuffer::appendSb(const StringBuffer& other) {
     check("appendSb");
     other.check("appendSb");
-    if (other.m_length > 0) appendImpl(other.m_data, other.m_length, 1);
+    if (other.m_length > 0)
+        appendImpl(other.m_data, other.m_length, 1);
 }
 
 void StringBuffer::appendDb(const DataBuffer& db) {
     check("appendDb");
-    if (db.getSize() > static_cast<unsigned>(INT_MAX)) return;
-    if (db.getSize() > 0) appendImpl(db.getData(), static_cast<int>(db.getSize()), 1);
+    if (db.getSize() > static_cast<unsigned>(INT_MAX))
+        return;
+    if (db.getSize() > 0)
+        appendImpl(db.getData(), static_cast<int>(db.getSize()), 1);
 }
 
-void StringBuffer::appendInt(int value) { appendInt64(value); }
+void StringBuffer::appendInt(int value) {
+    appendInt64(value);
+}
 
 void StringBuffer::appendUint32(unsigned int value) {
     char buf[32];
@@ -271,15 +302,19 @@ void StringBuffer::appendInt64(std::int64_t value) {
 
 void StringBuffer::prepend(const char* text) {
     check("prepend");
-    if (!text || !*text) return;
+    if (!text || !*text)
+        return;
     std::size_t n = std::strlen(text);
-    if (n > static_cast<std::size_t>(INT_MAX)) return;
+    if (n > static_cast<std::size_t>(INT_MAX))
+        return;
     std::int64_t need = static_cast<std::int64_t>(m_length) + static_cast<std::int64_t>(n);
     if (need >= m_capacity) {
         std::int64_t newCap = static_cast<std::int64_t>(m_growBy) + need + 1;
-        if (newCap > kMaxCapacity) return;
+        if (newCap > kMaxCapacity)
+            return;
         char* block = static_cast<char*>(memAlloc(static_cast<std::uint64_t>(newCap)));
-        if (!block) return;
+        if (!block)
+            return;
         std::memcpy(block, text, n);
         std::memcpy(block + n, m_data, static_cast<std::size_t>(m_length));
         block[need] = 0;
@@ -291,7 +326,8 @@ void StringBuffer::prepend(const char* text) {
     }
     // Room in place; the text may point into this buffer, so copy it aside first.
     char* tmp = static_cast<char*>(memAlloc(n));
-    if (!tmp) return;
+    if (!tmp)
+        return;
     std::memcpy(tmp, text, n);
     std::memmove(m_data + n, m_data, static_cast<std::size_t>(m_length));
     std::memcpy(m_data, tmp, n);
@@ -301,20 +337,24 @@ void StringBuffer::prepend(const char* text) {
 
 void StringBuffer::prependZeroIfOddLength() {
     check("prependZeroIfOddLength");
-    if (m_length % 2 == 1) prepend("0");
+    if (m_length % 2 == 1)
+        prepend("0");
 }
 
 bool StringBuffer::reserveExtra(int n) {
     check("reserveExtra");
-    if (n <= 0) return true;
+    if (n <= 0)
+        return true;
     return ensureRoomFor(n);
 }
 
 void StringBuffer::shrinkToFit() {
     check("shrinkToFit");
-    if (m_capacity <= m_length + 4) return;
+    if (m_capacity <= m_length + 4)
+        return;
     char* block = static_cast<char*>(memAlloc(static_cast<std::uint64_t>(m_length) + 1));
-    if (!block) return;
+    if (!block)
+        return;
     std::memcpy(block, m_data, static_cast<std::size_t>(m_length) + 1);
     releaseBlock();
     m_data = block;
@@ -327,10 +367,12 @@ char* StringBuffer::takeData(int* lengthOut) {
     int len = m_length;
     if (taken == g_sharedEmpty) {
         taken = static_cast<char*>(memAlloc(1));
-        if (taken) taken[0] = 0;
+        if (taken)
+            taken[0] = 0;
         len = 0;
     }
-    if (lengthOut) *lengthOut = taken ? len : 0;
+    if (lengthOut)
+        *lengthOut = taken ? len : 0;
     m_data = static_cast<char*>(memAlloc(static_cast<std::uint64_t>(m_growBy)));
     m_capacity = m_growBy;
     m_length = 0;
@@ -347,7 +389,8 @@ void StringBuffer::takeFromDb(DataBuffer& db) {
     check("takeFromDb");
     clear();
     std::uint32_t size = db.getSize();
-    if (size < 2) return;
+    if (size < 2)
+        return;
     if (db.m_borrowed || db.m_capacity > static_cast<std::uint32_t>(INT_MAX)) {
         // Memory we may not own (or cannot describe): copy instead of adopting.
         appendBytes(db.m_data, static_cast<int>(std::min<std::uint32_t>(size - 1, INT_MAX)));
@@ -374,7 +417,8 @@ void StringBuffer::clear() {
 
 void StringBuffer::secureClear() {
     check("secureClear");
-    if (m_length > 0) std::memset(m_data, ' ', static_cast<std::size_t>(m_length));
+    if (m_length > 0)
+        std::memset(m_data, ' ', static_cast<std::size_t>(m_length));
     setLength(0);
 }
 
@@ -398,9 +442,11 @@ void StringBuffer::setString(const char* text) {
 void StringBuffer::setSb(const StringBuffer& other) {
     check("setSb");
     other.check("setSb");
-    if (&other == this) return;
+    if (&other == this)
+        return;
     setLength(0);
-    if (other.m_length > 0) appendImpl(other.m_data, other.m_length, 1);
+    if (other.m_length > 0)
+        appendImpl(other.m_data, other.m_length, 1);
 }
 
 void StringBuffer::setStringKind(int kind) {
@@ -413,20 +459,26 @@ void StringBuffer::setStringKind(int kind) {
 void StringBuffer::trimSpacesAndTabs() {
     check("trimSpacesAndTabs");
     int end = m_length;
-    while (end > 0 && isSpaceTab(m_data[end - 1])) --end;
+    while (end > 0 && isSpaceTab(m_data[end - 1]))
+        --end;
     int start = 0;
-    while (start < end && isSpaceTab(m_data[start])) ++start;
-    if (start > 0) std::memmove(m_data, m_data + start, static_cast<std::size_t>(end - start));
+    while (start < end && isSpaceTab(m_data[start]))
+        ++start;
+    if (start > 0)
+        std::memmove(m_data, m_data + start, static_cast<std::size_t>(end - start));
     setLength(end - start);
 }
 
 void StringBuffer::trimWhitespace() {
     check("trimWhitespace");
     int end = m_length;
-    while (end > 0 && isWhite(m_data[end - 1])) --end;
+    while (end > 0 && isWhite(m_data[end - 1]))
+        --end;
     int start = 0;
-    while (start < end && isWhite(m_data[start])) ++start;
-    if (start > 0) std::memmove(m_data, m_data + start, static_cast<std::size_t>(end - start));
+    while (start < end && isWhite(m_data[start]))
+        ++start;
+    if (start > 0)
+        std::memmove(m_data, m_data + start, static_cast<std::size_t>(end - start));
     setLength(end - start);
 }
 
@@ -435,8 +487,10 @@ void StringBuffer::collapseWhitespace() {
     int w = 0;
     for (int r = 0; r < m_length; ++r) {
         char c = m_data[r];
-        if (c == '\r' || c == '\n' || c == '\t') c = ' ';
-        if (c == ' ' && w > 0 && m_data[w - 1] == ' ') continue;
+        if (c == '\r' || c == '\n' || c == '\t')
+            c = ' ';
+        if (c == ' ' && w > 0 && m_data[w - 1] == ' ')
+            continue;
         m_data[w++] = c;
     }
     setLength(w);
@@ -444,18 +498,22 @@ void StringBuffer::collapseWhitespace() {
 
 void StringBuffer::chopAtSubstring(const char* sub, bool keepSubstring) {
     check("chopAtSubstring");
-    if (!sub || !*sub) return;
+    if (!sub || !*sub)
+        return;
     const char* at = std::strstr(m_data, sub);
-    if (!at) return;
+    if (!at)
+        return;
     int cut = static_cast<int>(at - m_data);
-    if (keepSubstring) cut += static_cast<int>(std::strlen(sub));
+    if (keepSubstring)
+        cut += static_cast<int>(std::strlen(sub));
     setLength(cut);
 }
 
 void StringBuffer::chopAtFirstChar(char c) {
     check("chopAtFirstChar");
     const void* at = std::memchr(m_data, static_cast<unsigned char>(c), static_cast<std::size_t>(m_length));
-    if (at) setLength(static_cast<int>(static_cast<const char*>(at) - m_data));
+    if (at)
+        setLength(static_cast<int>(static_cast<const char*>(at) - m_data));
 }
 
 void StringBuffer::chopAtLastChar(char c) {
@@ -470,27 +528,35 @@ void StringBuffer::chopAtLastChar(char c) {
 
 void StringBuffer::shorten(int n) {
     check("shorten");
-    if (n <= 0) return;
+    if (n <= 0)
+        return;
     setLength(n >= m_length ? 0 : m_length - n);
 }
 
 void StringBuffer::removeChunk(int index, int n) {
     check("removeChunk");
-    if (index < 0 || n <= 0 || index >= m_length) return;
-    if (static_cast<std::int64_t>(index) + n > m_length) return;
+    if (index < 0 || n <= 0 || index >= m_length)
+        return;
+    if (static_cast<std::int64_t>(index) + n > m_length)
+        return;
     std::memmove(m_data + index, m_data + index + n, static_cast<std::size_t>(m_length - index - n));
     setLength(m_length - n);
 }
 
-void StringBuffer::removeChar(char c) { removeCharFrom(c, 0); }
+void StringBuffer::removeChar(char c) {
+    removeCharFrom(c, 0);
+}
 
 void StringBuffer::removeCharFrom(char c, int startIndex) {
     check("removeCharFrom");
-    if (startIndex < 0) startIndex = 0;
-    if (startIndex >= m_length) return;
+    if (startIndex < 0)
+        startIndex = 0;
+    if (startIndex >= m_length)
+        return;
     int w = startIndex;
     for (int r = startIndex; r < m_length; ++r)
-        if (m_data[r] != c) m_data[w++] = m_data[r];
+        if (m_data[r] != c)
+            m_data[w++] = m_data[r];
     setLength(w);
 }
 
@@ -501,7 +567,8 @@ void StringBuffer::keepXmlNameChars() {
         unsigned char c = static_cast<unsigned char>(m_data[r]);
         bool keep = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '.' ||
                     c == '-' || c == '_' || c == ':' || c == '!' || c >= 0x80;
-        if (keep) m_data[w++] = static_cast<char>(c);
+        if (keep)
+            m_data[w++] = static_cast<char>(c);
     }
     setLength(w);
 }
@@ -509,14 +576,17 @@ void StringBuffer::keepXmlNameChars() {
 void StringBuffer::replaceChar(char from, char to) {
     check("replaceChar");
     for (int i = 0; i < m_length; ++i)
-        if (m_data[i] == from) m_data[i] = to;
+        if (m_data[i] == from)
+            m_data[i] = to;
 }
 
 void StringBuffer::replaceAnyOfFiveChars(const char* fiveChars, char replacement) {
     check("replaceAnyOfFiveChars");
-    if (!fiveChars) return;
+    if (!fiveChars)
+        return;
     int n = 0;
-    while (n < 5 && fiveChars[n]) ++n;
+    while (n < 5 && fiveChars[n])
+        ++n;
     for (int i = 0; i < m_length; ++i)
         for (int k = 0; k < n; ++k)
             if (m_data[i] == fiveChars[k]) {
@@ -527,10 +597,13 @@ void StringBuffer::replaceAnyOfFiveChars(const char* fiveChars, char replacement
 
 bool StringBuffer::replaceFirst(const char* find, const char* replacement) {
     check("replaceFirst");
-    if (!find || !*find) return false;
+    if (!find || !*find)
+        return false;
     const char* at = std::strstr(m_data, find);
-    if (!at) return false;
-    if (!replacement) return true;
+    if (!at)
+        return false;
+    if (!replacement)
+        return true;
     int pos = static_cast<int>(at - m_data);
     int flen = static_cast<int>(std::strlen(find));
     std::int64_t rlen = static_cast<std::int64_t>(std::strlen(replacement));
@@ -538,10 +611,13 @@ bool StringBuffer::replaceFirst(const char* find, const char* replacement) {
     // The replacement may point into this buffer: build the result aside.
     char* block;
     std::int64_t newCap = m_capacity;
-    if (newLen >= m_capacity) newCap = static_cast<std::int64_t>(m_growBy) + newLen + 1;
-    if (newCap > kMaxCapacity) return false;
+    if (newLen >= m_capacity)
+        newCap = static_cast<std::int64_t>(m_growBy) + newLen + 1;
+    if (newCap > kMaxCapacity)
+        return false;
     block = static_cast<char*>(memAlloc(static_cast<std::uint64_t>(newCap)));
-    if (!block) return false;
+    if (!block)
+        return false;
     std::memcpy(block, m_data, static_cast<std::size_t>(pos));
     std::memcpy(block + pos, replacement, static_cast<std::size_t>(rlen));
     std::memcpy(block + pos + rlen, m_data + pos + flen, static_cast<std::size_t>(m_length - pos - flen));
@@ -555,26 +631,34 @@ bool StringBuffer::replaceFirst(const char* find, const char* replacement) {
 
 int StringBuffer::replaceAll(const char* find, const char* replacement) {
     check("replaceAll");
-    if (!find || !*find) return 0;
+    if (!find || !*find)
+        return 0;
     std::size_t flen = std::strlen(find);
     std::size_t rlen = replacement ? std::strlen(replacement) : 0;
     int count = 0;
-    for (const char* p = std::strstr(m_data, find); p; p = std::strstr(p + flen, find)) ++count;
-    if (count == 0) return 0;
-    std::int64_t newLen = static_cast<std::int64_t>(m_length) +
-                          static_cast<std::int64_t>(count) * (static_cast<std::int64_t>(rlen) - static_cast<std::int64_t>(flen));
+    for (const char* p = std::strstr(m_data, find); p; p = std::strstr(p + flen, find))
+        ++count;
+    if (count == 0)
+        return 0;
+    std::int64_t newLen =
+        static_cast<std::int64_t>(m_length) +
+        static_cast<std::int64_t>(count) * (static_cast<std::int64_t>(rlen) - static_cast<std::int64_t>(flen));
     std::int64_t newCap = m_capacity;
-    if (newLen >= m_capacity) newCap = static_cast<std::int64_t>(m_growBy) + newLen + 1;
-    if (newCap > kMaxCapacity) return 0;
+    if (newLen >= m_capacity)
+        newCap = static_cast<std::int64_t>(m_growBy) + newLen + 1;
+    if (newCap > kMaxCapacity)
+        return 0;
     char* block = static_cast<char*>(memAlloc(static_cast<std::uint64_t>(newCap)));
-    if (!block) return 0;
+    if (!block)
+        return 0;
     char* w = block;
     const char* r = m_data;
     const char* end = m_data + m_length;
     for (const char* p = std::strstr(r, find); p; p = std::strstr(r, find)) {
         std::memcpy(w, r, static_cast<std::size_t>(p - r));
         w += p - r;
-        if (rlen) std::memcpy(w, replacement, rlen);
+        if (rlen)
+            std::memcpy(w, replacement, rlen);
         w += rlen;
         r = p + flen;
     }
@@ -651,7 +735,8 @@ int StringBuffer::countChar(char c) const {
     check("countChar");
     int n = 0;
     for (int i = 0; i < m_length; ++i)
-        if (m_data[i] == c) ++n;
+        if (m_data[i] == c)
+            ++n;
     return n;
 }
 
@@ -667,35 +752,40 @@ bool StringBuffer::containsSubstringNoCase(const char* sub) const {
 
 bool StringBuffer::beginsWith(const char* prefix) const {
     check("beginsWith");
-    if (!prefix) return false;
+    if (!prefix)
+        return false;
     std::size_t n = std::strlen(prefix);
     return n <= static_cast<std::size_t>(m_length) && std::memcmp(m_data, prefix, n) == 0;
 }
 
 bool StringBuffer::beginsWithNoCase(const char* prefix) const {
     check("beginsWithNoCase");
-    if (!prefix) return false;
+    if (!prefix)
+        return false;
     std::size_t n = std::strlen(prefix);
     return n <= static_cast<std::size_t>(m_length) && asciiCompareNoCase(m_data, prefix, n) == 0;
 }
 
 bool StringBuffer::endsWith(const char* suffix) const {
     check("endsWith");
-    if (!suffix) return false;
+    if (!suffix)
+        return false;
     std::size_t n = std::strlen(suffix);
     return n <= static_cast<std::size_t>(m_length) && std::memcmp(m_data + m_length - n, suffix, n) == 0;
 }
 
 bool StringBuffer::equals(const char* text) const {
     check("equals");
-    if (!text) return m_length == 0;
+    if (!text)
+        return m_length == 0;
     std::size_t n = std::strlen(text);
     return n == static_cast<std::size_t>(m_length) && std::memcmp(m_data, text, n) == 0;
 }
 
 bool StringBuffer::equalsNoCase(const char* text) const {
     check("equalsNoCase");
-    if (!text) return m_length == 0;
+    if (!text)
+        return m_length == 0;
     std::size_t n = std::strlen(text);
     return n == static_cast<std::size_t>(m_length) && asciiCompareNoCase(m_data, text, n) == 0;
 }
@@ -709,7 +799,8 @@ bool StringBuffer::equalsSb(const StringBuffer& other) const {
 bool StringBuffer::equalsNoCaseSb(const StringBuffer& other) const {
     check("equalsNoCaseSb");
     other.check("equalsNoCaseSb");
-    return m_length == other.m_length && asciiCompareNoCase(m_data, other.m_data, static_cast<std::size_t>(m_length)) == 0;
+    return m_length == other.m_length &&
+           asciiCompareNoCase(m_data, other.m_data, static_cast<std::size_t>(m_length)) == 0;
 }
 
 int StringBuffer::compare(const char* text) const {
@@ -722,30 +813,37 @@ bool StringBuffer::is7bit(int n) const {
     check("is7bit");
     int limit = (n <= 0 || n > m_length) ? m_length : n;
     for (int i = 0; i < limit; ++i)
-        if (static_cast<unsigned char>(m_data[i]) >= 0x80) return false;
+        if (static_cast<unsigned char>(m_data[i]) >= 0x80)
+            return false;
     return true;
 }
 
 int StringBuffer::intValue() const {
     check("intValue");
-    if (m_length == 0) return 0;
+    if (m_length == 0)
+        return 0;
     char* end = nullptr;
     long long v = std::strtoll(m_data, &end, 10);
-    if (end == m_data) return 0;
-    if (v > INT_MAX) return INT_MAX;
-    if (v < INT_MIN) return INT_MIN;
+    if (end == m_data)
+        return 0;
+    if (v > INT_MAX)
+        return INT_MAX;
+    if (v < INT_MIN)
+        return INT_MIN;
     return static_cast<int>(v);
 }
 
 bool StringBuffer::getParamValue(const char* name, StringBuffer& valueOut) const {
     check("getParamValue");
     valueOut.clear();
-    if (!name) return false;
+    if (!name)
+        return false;
     StringBuffer key(name);
     key.trimWhitespace();
     key.appendChar('=');
     const char* at = std::strstr(m_data, key.getString());
-    if (!at) return false;
+    if (!at)
+        return false;
     const char* v = at + key.getSize();
     const char* semi = std::strchr(v, ';');
     std::size_t n = semi ? static_cast<std::size_t>(semi - v) : std::strlen(v);
@@ -758,17 +856,22 @@ bool StringBuffer::parseNameValue(StringBuffer& nameOut, StringBuffer& valueOut)
     nameOut.clear();
     valueOut.clear();
     const char* p = m_data;
-    while (isWhite(*p)) ++p;
+    while (isWhite(*p))
+        ++p;
     const char* eq = std::strchr(p, '=');
-    if (!eq) return false;
+    if (!eq)
+        return false;
     nameOut.appendBytes(p, static_cast<int>(eq - p));
     nameOut.trimWhitespace();
     const char* v = eq + 1;
-    while (isWhite(*v)) ++v;
-    if (*v == '"') ++v;
+    while (isWhite(*v))
+        ++v;
+    if (*v == '"')
+        ++v;
     valueOut.append(v);
     valueOut.trimWhitespace();
-    if (valueOut.lastChar() == '"') valueOut.shorten(1);
+    if (valueOut.lastChar() == '"')
+        valueOut.shorten(1);
     return true;
 }
 
@@ -776,9 +879,11 @@ bool StringBuffer::parseNameValue(StringBuffer& nameOut, StringBuffer& valueOut)
 
 bool StringBuffer::split(ExtPtrArray& out, char separator, bool quotes, bool escapes) const {
     check("split");
-    if (m_length == 0) return true;
+    if (m_length == 0)
+        return true;
     StringBuffer* piece = new (std::nothrow) StringBuffer();
-    if (!piece) return false;
+    if (!piece)
+        return false;
     bool escapePending = false;
     bool inQuotes = false;
     for (int i = 0; i < m_length; ++i) {
@@ -813,7 +918,8 @@ bool StringBuffer::split(ExtPtrArray& out, char separator, bool quotes, bool esc
                 return false;
             }
             piece = new (std::nothrow) StringBuffer();
-            if (!piece) return false;
+            if (!piece)
+                return false;
             continue;
         }
         piece->appendChar(c);
@@ -830,7 +936,8 @@ bool StringBuffer::splitOnSubstring(const StringBuffer& separator, ExtPtrArray& 
     check("splitOnSubstring");
     separator.check("splitOnSubstring");
     int slen = separator.getSize();
-    if (slen == 0) return true;  // no separator to split on: no pieces
+    if (slen == 0)
+        return true; // no separator to split on: no pieces
     StringBuffer copy(*this);
     const char* text = copy.getString();
     int n = copy.getSize();
@@ -843,16 +950,19 @@ bool StringBuffer::splitOnSubstring(const StringBuffer& separator, ExtPtrArray& 
             continue;
         }
         int j = i;
-        while (j < n && !(n - j >= slen && std::memcmp(text + j, sep, static_cast<std::size_t>(slen)) == 0)) ++j;
+        while (j < n && !(n - j >= slen && std::memcmp(text + j, sep, static_cast<std::size_t>(slen)) == 0))
+            ++j;
         StringBuffer* piece = new (std::nothrow) StringBuffer(text + i, static_cast<unsigned>(j - i), 0);
-        if (!piece) return false;
+        if (!piece)
+            return false;
         if (!out.appendPtr(piece)) {
             delete piece;
             return false;
         }
         ++taken;
         i = j;
-        if (maxPieces != 0 && taken >= maxPieces) break;
+        if (maxPieces != 0 && taken >= maxPieces)
+            break;
     }
     return true;
 }
@@ -885,23 +995,27 @@ void appendHexLayout(StringBuffer& sb, const void* bytes, int count, const char*
             fill = 0;
         }
     }
-    if (fill) sb.appendBytes(block, fill);
+    if (fill)
+        sb.appendBytes(block, fill);
 }
-}  // namespace
+} // namespace
 
 void StringBuffer::appendHex(const void* bytes, int count) {
     check("appendHex");
-    if (bytes && count > 0) appendHexLayout(*this, bytes, count, "0123456789ABCDEF", HexLayout::Plain);
+    if (bytes && count > 0)
+        appendHexLayout(*this, bytes, count, "0123456789ABCDEF", HexLayout::Plain);
 }
 
 void StringBuffer::appendHexDump(const void* bytes, int count) {
     check("appendHexDump");
-    if (bytes && count > 0) appendHexLayout(*this, bytes, count, "0123456789abcdef", HexLayout::Spaced);
+    if (bytes && count > 0)
+        appendHexLayout(*this, bytes, count, "0123456789abcdef", HexLayout::Spaced);
 }
 
 void StringBuffer::appendHexGrouped(const void* bytes, int count) {
     check("appendHexGrouped");
-    if (bytes && count > 0) appendHexLayout(*this, bytes, count, "0123456789ABCDEF", HexLayout::Grouped);
+    if (bytes && count > 0)
+        appendHexLayout(*this, bytes, count, "0123456789ABCDEF", HexLayout::Grouped);
 }
 
 void StringBuffer::decodeHex(DataBuffer& out) const {
@@ -916,16 +1030,20 @@ void StringBuffer::appendWindowsErrorText(DWORD code) {
     appendSb(text);
 }
 
-void StringBuffer::appendLastError() { appendWindowsErrorText(platform::GetLastError()); }
+void StringBuffer::appendLastError() {
+    appendWindowsErrorText(platform::GetLastError());
+}
 
 // ---------------------------------------------------------------- scramble
 
 void StringBuffer::scrambleBytes() {
     check("scrambleBytes");
-    if (m_length < 2) return;
+    if (m_length < 2)
+        return;
     std::uint32_t n = static_cast<std::uint32_t>(m_length);
     std::uint32_t* perm = static_cast<std::uint32_t*>(memAlloc(static_cast<std::uint64_t>(n) * 4));
-    if (!perm) return;
+    if (!perm)
+        return;
     std::uint64_t sum = 0;
     for (std::uint32_t i = 0; i < n; ++i) {
         perm[i] = i;
@@ -933,7 +1051,8 @@ void StringBuffer::scrambleBytes() {
     }
     std::uint64_t product = static_cast<std::uint64_t>(n) * sum;
     unsigned char le[8];
-    for (int i = 0; i < 8; ++i) le[i] = static_cast<unsigned char>(product >> (8 * i));
+    for (int i = 0; i < 8; ++i)
+        le[i] = static_cast<unsigned char>(product >> (8 * i));
     unsigned char digest[16];
     Md5 md5;
     md5.digestBytes(le, 8, digest);
@@ -958,17 +1077,22 @@ void StringBuffer::scrambleBytes() {
 
 namespace {
 int hexDigitValue(unsigned char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    if (c >= 'a' && c <= 'f')
+        return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F')
+        return c - 'A' + 10;
     // Not validated, as callers have always relied on.
-    if (c < ':' || c >= 0x80) return c - 48;
+    if (c < ':' || c >= 0x80)
+        return c - 48;
     return c - 55;
 }
-}  // namespace
+} // namespace
 
 void decodeHexBytes(const char* text, unsigned int count, DataBuffer& out) {
-    if (!text || count == 0) return;
+    if (!text || count == 0)
+        return;
     const unsigned char* p = reinterpret_cast<const unsigned char*>(text);
     unsigned char block[kHexInBlock];
     unsigned fill = 0;
@@ -985,7 +1109,8 @@ void decodeHexBytes(const char* text, unsigned int count, DataBuffer& out) {
             fill = 0;
         }
     }
-    if (fill) out.append(block, fill);
+    if (fill)
+        out.append(block, fill);
 }
 
-}  // namespace tessik
+} // namespace tessik

@@ -144,4 +144,4 @@ private:
 // Decodes hexadecimal text (see StringBuffer::decodeHex); characters are not validated.
 void decodeHexBytes(const char* text, unsigned int count, DataBuffer& out);
 
-}  // namespace tessik
+} // namespace tessik

@@ -15,20 +15,25 @@ namespace tessik {
 
 bool StringBuffer::convertEncoding(int fromCodePage, int toCodePage) {
     check("convertEncoding");
-    if (m_length == 0 || fromCodePage == 0 || toCodePage == 0) return true;
+    if (m_length == 0 || fromCodePage == 0 || toCodePage == 0)
+        return true;
     if (fromCodePage == 437 && (toCodePage == 65001 || toCodePage == 1252 || toCodePage == 28591) && is7bit(0))
         return true;
     DataBuffer out;
     EncodingConvert ec;
     bool ok = ec.convert(fromCodePage, toCodePage, m_data, static_cast<unsigned>(m_length), out);
     // Keep the text when the result cannot be held.
-    if (out.getSize() > static_cast<unsigned>(INT_MAX - 1)) return false;
+    if (out.getSize() > static_cast<unsigned>(INT_MAX - 1))
+        return false;
     clear();
-    if (out.getSize()) appendBytes(out.getData(), static_cast<int>(out.getSize()));
+    if (out.getSize())
+        appendBytes(out.getData(), static_cast<int>(out.getSize()));
     return ok;
 }
 
-bool StringBuffer::utf8ToAnsi() { return convertEncoding(65001, static_cast<int>(platform::GetACP())); }
+bool StringBuffer::utf8ToAnsi() {
+    return convertEncoding(65001, static_cast<int>(platform::GetACP()));
+}
 
 bool StringBuffer::convertToAnsi(int fromCodePage) {
     return convertEncoding(fromCodePage, static_cast<int>(platform::GetACP()));
@@ -40,7 +45,8 @@ bool StringBuffer::convertFromAnsi(int toCodePage) {
 
 void StringBuffer::replaceCharUtf8(std::uint16_t from, std::uint16_t to) {
     check("replaceCharUtf8");
-    if (from == 0 || to == 0 || m_length == 0) return;
+    if (from == 0 || to == 0 || m_length == 0)
+        return;
     if (is7bit(0) && from < 0x80 && to < 0x80) {
         replaceChar(static_cast<char>(from), static_cast<char>(to));
         return;
@@ -50,8 +56,10 @@ void StringBuffer::replaceCharUtf8(std::uint16_t from, std::uint16_t to) {
     utf8ToUtf16(reinterpret_cast<const unsigned char*>(m_data), static_cast<unsigned>(m_length), utf16);
     bool found = false;
     for (unsigned i = 0; i + 1 < utf16.getSize(); i += 2)
-        if ((utf16.getData()[i] | (utf16.getData()[i + 1] << 8)) == from) found = true;
-    if (!found) return;
+        if ((utf16.getData()[i] | (utf16.getData()[i + 1] << 8)) == from)
+            found = true;
+    if (!found)
+        return;
     utf16.replaceWideChar(from, to);
     DataBuffer utf8;
     utf16ToUtf8(utf16.getData(), utf16.getSize(), utf8);
@@ -88,4 +96,4 @@ void LogBase::logDataAnsi(const char* tag, const char* ansiText) {
     logData(tag, x.getUtf8());
 }
 
-}  // namespace tessik
+} // namespace tessik

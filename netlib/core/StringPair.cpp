@@ -7,8 +7,10 @@
 namespace tessik {
 
 StringPair::StringPair(const char* key, const char* value) : m_key(nullptr), m_value(nullptr) {
-    if (key && *key) m_key = new (std::nothrow) StringBuffer(key);
-    if (value && *value) m_value = new (std::nothrow) StringBuffer(value);
+    if (key && *key)
+        m_key = new (std::nothrow) StringBuffer(key);
+    if (value && *value)
+        m_value = new (std::nothrow) StringBuffer(value);
 }
 
 StringPair::~StringPair() {
@@ -16,17 +18,23 @@ StringPair::~StringPair() {
     delete m_value;
 }
 
-const char* StringPair::getKey() const { return m_key ? m_key->getString() : ""; }
-const char* StringPair::getValue() const { return m_value ? m_value->getString() : ""; }
+const char* StringPair::getKey() const {
+    return m_key ? m_key->getString() : "";
+}
+const char* StringPair::getValue() const {
+    return m_value ? m_value->getString() : "";
+}
 
 StringBuffer* StringPair::getKeyBuf() {
-    if (!m_key) m_key = new (std::nothrow) StringBuffer(50u);
+    if (!m_key)
+        m_key = new (std::nothrow) StringBuffer(50u);
     return m_key;
 }
 
 StringBuffer* StringPair::getValueBuf() {
-    if (!m_value) m_value = new (std::nothrow) StringBuffer(100u);
+    if (!m_value)
+        m_value = new (std::nothrow) StringBuffer(100u);
     return m_value;
 }
 
-}  // namespace tessik
+} // namespace tessik

@@ -24,4 +24,4 @@ private:
     tessik::StringBuffer* m_value;
 };
 
-}  // namespace tessik
+} // namespace tessik

@@ -8,4 +8,4 @@ TessikCritSec::~TessikCritSec() {
     m_mutex.unlock();
 }
 
-}  // namespace tessik
+} // namespace tessik

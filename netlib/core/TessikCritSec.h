@@ -31,4 +31,4 @@ private:
     TessikCritSec& m_cs;
 };
 
-}  // namespace tessik
+} // namespace tessik

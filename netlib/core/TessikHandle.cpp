@@ -18,21 +18,25 @@ namespace {
 std::atomic<std::uint64_t> g_writeCalls{0};
 
 void logErr(LogBase* log, const char* text) {
-    if (log) log->logError(text);
+    if (log)
+        log->logError(text);
 }
 
 void logLastErrorLine(LogBase* log) {
-    if (!log) return;
+    if (!log)
+        return;
     tessik::StringBuffer sb;
     sb.appendLastError();
     log->logError(sb.getString());
 }
 
-}  // namespace
+} // namespace
 
 TessikHandle::TessikHandle() : m_handle(platform::INVALID_HANDLE_VALUE), m_stream(nullptr) {}
 
-TessikHandle::~TessikHandle() { close(); }
+TessikHandle::~TessikHandle() {
+    close();
+}
 
 void TessikHandle::close() {
     if (m_handle != platform::INVALID_HANDLE_VALUE) {
@@ -45,10 +49,13 @@ void TessikHandle::close() {
     }
 }
 
-bool TessikHandle::isOpen() const { return m_handle != platform::INVALID_HANDLE_VALUE || m_stream != nullptr; }
+bool TessikHandle::isOpen() const {
+    return m_handle != platform::INVALID_HANDLE_VALUE || m_stream != nullptr;
+}
 
 void TessikHandle::takeFrom(TessikHandle& other) {
-    if (&other == this) return;
+    if (&other == this)
+        return;
     close();
     m_handle = other.m_handle;
     m_stream = other.m_stream;
@@ -71,8 +78,10 @@ void TessikHandle::attachStdioStream(FILE* stream) {
 bool TessikHandle::seekHandle(std::int64_t distance, DWORD method, std::int64_t* newPosition) {
     LONG high = static_cast<LONG>(static_cast<std::uint64_t>(distance) >> 32);
     platform::SetLastError(platform::ERROR_SUCCESS);
-    DWORD low = platform::SetFilePointer(m_handle, static_cast<LONG>(static_cast<std::uint32_t>(distance)), &high, method);
-    if (low == platform::INVALID_SET_FILE_POINTER && platform::GetLastError() != platform::ERROR_SUCCESS) return false;
+    DWORD low =
+        platform::SetFilePointer(m_handle, static_cast<LONG>(static_cast<std::uint32_t>(distance)), &high, method);
+    if (low == platform::INVALID_SET_FILE_POINTER && platform::GetLastError() != platform::ERROR_SUCCESS)
+        return false;
     if (newPosition)
         *newPosition = static_cast<std::int64_t>((static_cast<std::uint64_t>(static_cast<DWORD>(high)) << 32) | low);
     return true;
@@ -80,14 +89,17 @@ bool TessikHandle::seekHandle(std::int64_t distance, DWORD method, std::int64_t*
 
 bool TessikHandle::seekToEnd(LogBase* log) {
     if (m_handle != platform::INVALID_HANDLE_VALUE) {
-        if (seekHandle(0, platform::FILE_END, nullptr)) return true;
+        if (seekHandle(0, platform::FILE_END, nullptr))
+            return true;
         DWORD err = platform::GetLastError();
         logErr(log, "Failed to SetFilePointer to end of file.");
-        if (log) log->logWindowsError(err);
+        if (log)
+            log->logWindowsError(err);
         return false;
     }
     if (m_stream) {
-        if (::fseeko(m_stream, 0, SEEK_END) == 0) return true;
+        if (::fseeko(m_stream, 0, SEEK_END) == 0)
+            return true;
         logErr(log, "Failed to fseek to end of file");
         return false;
     }
@@ -98,7 +110,8 @@ bool TessikHandle::seekToEnd(LogBase* log) {
 // takes the whole 64-bit value, not only its low word.
 bool TessikHandle::seekLogged(std::int64_t distance, bool fromStart, LogBase* log) {
     if (m_handle != platform::INVALID_HANDLE_VALUE) {
-        if (seekHandle(distance, fromStart ? platform::FILE_BEGIN : platform::FILE_CURRENT, nullptr)) return true;
+        if (seekHandle(distance, fromStart ? platform::FILE_BEGIN : platform::FILE_CURRENT, nullptr))
+            return true;
         DWORD err = platform::GetLastError();
         logErr(log, fromStart ? "Failed to SetFilePointer to absolute file position"
                               : "Failed to SetFilePointer to relative file position");
@@ -109,28 +122,38 @@ bool TessikHandle::seekLogged(std::int64_t distance, bool fromStart, LogBase* lo
         return false;
     }
     if (m_stream) {
-        if (::fseeko(m_stream, static_cast<off_t>(distance), fromStart ? SEEK_SET : SEEK_CUR) == 0) return true;
-        logErr(log, fromStart ? "Failed to fseek to absolute file position" : "Failed to fseek to relative file position");
-        if (log) log->logDataInt64("position", distance);
+        if (::fseeko(m_stream, static_cast<off_t>(distance), fromStart ? SEEK_SET : SEEK_CUR) == 0)
+            return true;
+        logErr(log,
+               fromStart ? "Failed to fseek to absolute file position" : "Failed to fseek to relative file position");
+        if (log)
+            log->logDataInt64("position", distance);
         return false;
     }
     return false;
 }
 
-bool TessikHandle::seekAbsolute64(std::int64_t position, LogBase* log) { return seekLogged(position, true, log); }
+bool TessikHandle::seekAbsolute64(std::int64_t position, LogBase* log) {
+    return seekLogged(position, true, log);
+}
 
-bool TessikHandle::seekRelative64(std::int64_t offset, LogBase* log) { return seekLogged(offset, false, log); }
+bool TessikHandle::seekRelative64(std::int64_t offset, LogBase* log) {
+    return seekLogged(offset, false, log);
+}
 
 std::int64_t TessikHandle::getPosition64(LogBase* log) {
     if (m_handle != platform::INVALID_HANDLE_VALUE) {
         std::int64_t pos = -1;
-        if (seekHandle(0, platform::FILE_CURRENT, &pos)) return pos;
+        if (seekHandle(0, platform::FILE_CURRENT, &pos))
+            return pos;
         DWORD err = platform::GetLastError();
         logErr(log, "Failed to get file position (2)");
-        if (log) log->logWindowsError(err);
+        if (log)
+            log->logWindowsError(err);
         return -1;
     }
-    if (m_stream) return static_cast<std::int64_t>(::ftello(m_stream));
+    if (m_stream)
+        return static_cast<std::int64_t>(::ftello(m_stream));
     return -1;
 }
 
@@ -138,7 +161,8 @@ std::int64_t TessikHandle::handleSize() {
     DWORD high = 0;
     platform::SetLastError(platform::ERROR_SUCCESS);
     DWORD low = platform::GetFileSize(m_handle, &high);
-    if (low == platform::INVALID_FILE_SIZE && platform::GetLastError() != platform::ERROR_SUCCESS) return -1;
+    if (low == platform::INVALID_FILE_SIZE && platform::GetLastError() != platform::ERROR_SUCCESS)
+        return -1;
     return static_cast<std::int64_t>((static_cast<std::uint64_t>(high) << 32) | low);
 }
 
@@ -155,9 +179,11 @@ std::int64_t TessikHandle::streamSize() {
 
 std::int32_t TessikHandle::getFileSize32(LogBase* log) {
     std::int64_t size = getFileSize64(nullptr);
-    if (!isOpen()) return -1;
+    if (!isOpen())
+        return -1;
     if (size < 0 || size > INT32_MAX) {
-        if (size > INT32_MAX) platform::SetLastError(platform::ERROR_NOT_SUPPORTED);
+        if (size > INT32_MAX)
+            platform::SetLastError(platform::ERROR_NOT_SUPPORTED);
         logLastErrorLine(log);
         logErr(log, "Failed to get file size (32)");
         return -1;
@@ -180,9 +206,12 @@ std::int64_t TessikHandle::getFileSize64(LogBase* log) {
     return size;
 }
 
-bool TessikHandle::readBytes(void* buffer, std::uint32_t count, std::uint32_t* bytesRead, bool* endOfFile, LogBase* log) {
-    if (bytesRead) *bytesRead = 0;
-    if (endOfFile) *endOfFile = false;
+bool TessikHandle::readBytes(void* buffer, std::uint32_t count, std::uint32_t* bytesRead, bool* endOfFile,
+                             LogBase* log) {
+    if (bytesRead)
+        *bytesRead = 0;
+    if (endOfFile)
+        *endOfFile = false;
     if (!buffer || count == 0) {
         logErr(log, "NULL buf or bufSize");
         return false;
@@ -190,25 +219,34 @@ bool TessikHandle::readBytes(void* buffer, std::uint32_t count, std::uint32_t* b
     if (m_handle != platform::INVALID_HANDLE_VALUE) {
         DWORD got = 0;
         if (platform::ReadFile(m_handle, buffer, count, &got)) {
-            if (bytesRead) *bytesRead = got;
-            if (got == 0 && endOfFile) *endOfFile = true;
+            if (bytesRead)
+                *bytesRead = got;
+            if (got == 0 && endOfFile)
+                *endOfFile = true;
             return true;
         }
         DWORD err = platform::GetLastError();
-        if (bytesRead) *bytesRead = got;
+        if (bytesRead)
+            *bytesRead = got;
         if (err == platform::ERROR_HANDLE_EOF) {
-            if (endOfFile) *endOfFile = true;
+            if (endOfFile)
+                *endOfFile = true;
             return true;
         }
-        if (log) log->logWindowsError(err);
+        if (log)
+            log->logWindowsError(err);
         return false;
     }
     if (m_stream) {
         std::size_t got = std::fread(buffer, 1, count, m_stream);
-        if (bytesRead) *bytesRead = static_cast<std::uint32_t>(got);
-        if (got == count) return true;
-        if (std::ferror(m_stream)) return false;
-        if (endOfFile) *endOfFile = true;
+        if (bytesRead)
+            *bytesRead = static_cast<std::uint32_t>(got);
+        if (got == count)
+            return true;
+        if (std::ferror(m_stream))
+            return false;
+        if (endOfFile)
+            *endOfFile = true;
         return true;
     }
     return false;
@@ -220,10 +258,13 @@ bool TessikHandle::writeBytes64(const void* bytes, std::uint32_t countLow, std::
         logErr(log, "Failed to write because file is not open.");
         return false;
     }
-    if (written) *written = 0;
+    if (written)
+        *written = 0;
     std::uint64_t count = (static_cast<std::uint64_t>(countHigh) << 32) | countLow;
-    if (count == 0) return true;
-    if (!bytes) return false;
+    if (count == 0)
+        return true;
+    if (!bytes)
+        return false;
     const unsigned char* p = static_cast<const unsigned char*>(bytes);
     std::uint64_t done = 0;
     while (done < count) {
@@ -237,7 +278,8 @@ bool TessikHandle::writeBytes64(const void* bytes, std::uint32_t countLow, std::
                     sb.appendLastError();
                     log->logData("WriteFileError", sb.getString());
                 }
-                if (written) *written = done + n;
+                if (written)
+                    *written = done + n;
                 return false;
             }
         } else if (std::fwrite(p + done, piece, 1, m_stream) != 1) {
@@ -245,21 +287,25 @@ bool TessikHandle::writeBytes64(const void* bytes, std::uint32_t countLow, std::
             return false;
         }
         done += piece;
-        if (written) *written = done;
+        if (written)
+            *written = done;
     }
     return true;
 }
 
 bool TessikHandle::getFileTimes(platform::FILETIME* creation, platform::FILETIME* lastAccess,
                                 platform::FILETIME* lastWrite) {
-    if (m_handle == platform::INVALID_HANDLE_VALUE) return false;
+    if (m_handle == platform::INVALID_HANDLE_VALUE)
+        return false;
     return platform::GetFileTime(m_handle, creation, lastAccess, lastWrite) != FALSE;
 }
 
-std::uint64_t TessikHandle::writeCallCountForTest() { return g_writeCalls.load(); }
+std::uint64_t TessikHandle::writeCallCountForTest() {
+    return g_writeCalls.load();
+}
 
 WindowsVersion::WindowsVersion() : m_major(10), m_minor(0) {}
 
 WindowsVersion::~WindowsVersion() = default;
 
-}  // namespace tessik
+} // namespace tessik

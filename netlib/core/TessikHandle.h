@@ -73,4 +73,4 @@ private:
     DWORD m_minor;
 };
 
-}  // namespace tessik
+} // namespace tessik

@@ -8,7 +8,7 @@ namespace {
 // Objects are created on many threads; a plain counter would hand out
 // duplicate serials.
 std::atomic<std::uint64_t> g_nextSerial{100};
-}  // namespace
+} // namespace
 
 TessikObject::TessikObject() : m_serial(g_nextSerial.fetch_add(1, std::memory_order_relaxed)) {}
 
@@ -19,4 +19,4 @@ TessikObject::~TessikObject() = default;
 
 TessikInt::~TessikInt() = default;
 
-}  // namespace tessik
+} // namespace tessik

@@ -28,4 +28,4 @@ public:
     int value;
 };
 
-}  // namespace tessik
+} // namespace tessik

@@ -9,7 +9,8 @@
 namespace tessik {
 
 bool cryptGenRandomBytes(int count, unsigned char* buffer) {
-    if (count < 0 || !buffer) return false;
+    if (count < 0 || !buffer)
+        return false;
     return platform::SystemRandomBytes(buffer, static_cast<std::size_t>(count));
 }
 
@@ -17,9 +18,10 @@ namespace {
 // The system generator does not fail once initialised; should it ever, stop
 // rather than hand out predictable bytes.
 void mustFill(unsigned char* p, int n) {
-    if (!cryptGenRandomBytes(n, p)) std::abort();
+    if (!cryptGenRandomBytes(n, p))
+        std::abort();
 }
-}  // namespace
+} // namespace
 
 TessikRand::~TessikRand() = default;
 
@@ -32,34 +34,40 @@ std::uint32_t TessikRand::randomUint32() {
 }
 
 bool TessikRand::randomBytes(int n, DataBuffer& out) {
-    if (n <= 0) return true;
+    if (n <= 0)
+        return true;
     unsigned char block[256];
     while (n > 0) {
         int k = n < static_cast<int>(sizeof block) ? n : static_cast<int>(sizeof block);
         mustFill(block, k);
-        if (!out.append(block, static_cast<unsigned>(k))) return false;
+        if (!out.append(block, static_cast<unsigned>(k)))
+            return false;
         n -= k;
     }
     return true;
 }
 
 bool TessikRand::randomNonZeroBytes(int n, DataBuffer& out) {
-    if (n < 1) return true;
+    if (n < 1)
+        return true;
     unsigned char block[256];
     while (n > 0) {
         int k = n < static_cast<int>(sizeof block) ? n : static_cast<int>(sizeof block);
         mustFill(block, k);
         // Redraw zero bytes one at a time: uniform over 1..255.
         for (int i = 0; i < k; ++i)
-            while (block[i] == 0) mustFill(&block[i], 1);
-        if (!out.append(block, static_cast<unsigned>(k))) return false;
+            while (block[i] == 0)
+                mustFill(&block[i], 1);
+        if (!out.append(block, static_cast<unsigned>(k)))
+            return false;
         n -= k;
     }
     return true;
 }
 
 std::uint32_t TessikRand::randomIntRange(std::uint32_t low, std::uint32_t high) {
-    if (low == high) return low;
+    if (low == high)
+        return low;
     if (high < low) {
         std::uint32_t t = low;
         low = high;
@@ -75,6 +83,8 @@ std::uint32_t TessikRand::randomIntRange(std::uint32_t low, std::uint32_t high) 
     return low + r % span;
 }
 
-void TessikRand::reseed(std::uint32_t seed) { std::srand(seed); }
+void TessikRand::reseed(std::uint32_t seed) {
+    std::srand(seed);
+}
 
-}  // namespace tessik
+} // namespace tessik

@@ -25,4 +25,4 @@ public:
     static void reseed(std::uint32_t seed);
 };
 
-}  // namespace tessik
+} // namespace tessik

@@ -16,10 +16,16 @@ using xmltree::kDead;
 
 namespace {
 
-bool isLive(const TreeNode* n) { return n && n->getMagic() == kAlive; }
-bool isLive(const TreeInfo* r) { return r && r->getMagic() == kAlive; }
+bool isLive(const TreeNode* n) {
+    return n && n->getMagic() == kAlive;
+}
+bool isLive(const TreeInfo* r) {
+    return r && r->getMagic() == kAlive;
+}
 
-TreeNode* nodeAt(const ExtPtrArray* a, int i) { return a ? static_cast<TreeNode*>(a->elementAt(i)) : nullptr; }
+TreeNode* nodeAt(const ExtPtrArray* a, int i) {
+    return a ? static_cast<TreeNode*>(a->elementAt(i)) : nullptr;
+}
 
 // Values up to this size are matched from a stack copy.
 constexpr int kLocalValueSize = 500;
@@ -30,7 +36,7 @@ constexpr int kMaxExtIndexSize = 7;
 // The largest code point a character reference may name.
 constexpr unsigned long kMaxCodePoint = 0x10FFFF;
 
-}  // namespace
+} // namespace
 
 namespace {
 
@@ -39,13 +45,15 @@ bool isXmlChar(unsigned long c) {
            (c >= 0x10000 && c <= 0x10FFFF);
 }
 
-}  // namespace
+} // namespace
 
 int xmlCharRefLength(const char* value, int i, int n, unsigned long* codeOut) {
     int j = i + 2;
-    if (j >= n || value[i + 1] != '#') return 0;
+    if (j >= n || value[i + 1] != '#')
+        return 0;
     bool hex = value[j] == 'x';
-    if (hex) ++j;
+    if (hex)
+        ++j;
     const int digitsStart = j;
     unsigned long code = 0;
     for (; j < n; ++j) {
@@ -61,38 +69,42 @@ int xmlCharRefLength(const char* value, int i, int n, unsigned long* codeOut) {
             break;
         }
         code = code * (hex ? 16 : 10) + d;
-        if (code > kMaxCodePoint) return 0;
+        if (code > kMaxCodePoint)
+            return 0;
     }
-    if (j == digitsStart || j >= n || value[j] != ';' || !isXmlChar(code)) return 0;
-    if (codeOut) *codeOut = code;
+    if (j == digitsStart || j >= n || value[j] != ';' || !isXmlChar(code))
+        return 0;
+    if (codeOut)
+        *codeOut = code;
     return j + 1 - i;
 }
 
 void appendXmlAttrValueEscaped(const char* value, int n, StringBuffer& out) {
-    if (!value) return;
+    if (!value)
+        return;
     for (int i = 0; i < n && value[i] != 0; ++i) {
         char c = value[i];
         switch (c) {
-            case '"': out.append("&quot;"); break;
-            case '<': out.append("&lt;"); break;
-            case '>': out.append("&gt;"); break;
-            case '\'': out.append("&apos;"); break;
-            // A parser turns these into blanks unless they are written as references.
-            case '\t': out.append("&#9;"); break;
-            case '\n': out.append("&#10;"); break;
-            case '\r': out.append("&#13;"); break;
-            case '&': {
-                // Only a complete reference may stand; anything else would not parse.
-                int refLen = xmlCharRefLength(value, i, n, nullptr);
-                if (refLen > 0) {
-                    out.appendBytes(value + i, refLen);
-                    i += refLen - 1;
-                } else {
-                    out.append("&amp;");
-                }
-                break;
+        case '"': out.append("&quot;"); break;
+        case '<': out.append("&lt;"); break;
+        case '>': out.append("&gt;"); break;
+        case '\'': out.append("&apos;"); break;
+        // A parser turns these into blanks unless they are written as references.
+        case '\t': out.append("&#9;"); break;
+        case '\n': out.append("&#10;"); break;
+        case '\r': out.append("&#13;"); break;
+        case '&': {
+            // Only a complete reference may stand; anything else would not parse.
+            int refLen = xmlCharRefLength(value, i, n, nullptr);
+            if (refLen > 0) {
+                out.appendBytes(value + i, refLen);
+                i += refLen - 1;
+            } else {
+                out.append("&amp;");
             }
-            default: out.appendChar(c);
+            break;
+        }
+        default: out.appendChar(c);
         }
     }
 }
@@ -107,17 +119,22 @@ AttributeSet::~AttributeSet() {
 }
 
 bool AttributeSet::ensureStorage() {
-    if (!m_lengths) m_lengths = new (std::nothrow) ExtIntArray(6, 15);
-    if (!m_bytes) m_bytes = new (std::nothrow) StringBuffer(50u);
+    if (!m_lengths)
+        m_lengths = new (std::nothrow) ExtIntArray(6, 15);
+    if (!m_bytes)
+        m_bytes = new (std::nothrow) StringBuffer(50u);
     return m_lengths && m_bytes;
 }
 
-int AttributeSet::getCount() const { return m_lengths ? m_lengths->getCount() / 2 : 0; }
+int AttributeSet::getCount() const {
+    return m_lengths ? m_lengths->getCount() / 2 : 0;
+}
 
 bool AttributeSet::getAt(int index, StringBuffer& name, StringBuffer& value) const {
     name.clear();
     value.clear();
-    if (index < 0 || index >= getCount()) return false;
+    if (index < 0 || index >= getCount())
+        return false;
     const int offset = offsetOf(index);
     const int nameLen = m_lengths->elementAt(2 * index);
     name.appendBytes(m_bytes->getPtrAt(offset), nameLen);
@@ -127,13 +144,15 @@ bool AttributeSet::getAt(int index, StringBuffer& name, StringBuffer& value) con
 
 int AttributeSet::offsetOf(int index) const {
     int offset = 0;
-    for (int i = 0; i < index * 2; ++i) offset += m_lengths->elementAt(i);
+    for (int i = 0; i < index * 2; ++i)
+        offset += m_lengths->elementAt(i);
     return offset;
 }
 
 int AttributeSet::find(const char* name, int from, int& offset) const {
     offset = 0;
-    if (!name || !*name || !m_lengths || !m_bytes) return -1;
+    if (!name || !*name || !m_lengths || !m_bytes)
+        return -1;
     int wantLen = static_cast<int>(std::strlen(name));
     int count = getCount();
     int pos = offsetOf(from);
@@ -149,13 +168,17 @@ int AttributeSet::find(const char* name, int from, int& offset) const {
 }
 
 void AttributeSet::add(const char* name, const char* value) {
-    if (!name || !*name) return;
-    if (!value) value = "";
-    if (!ensureStorage()) return;
+    if (!name || !*name)
+        return;
+    if (!value)
+        value = "";
+    if (!ensureStorage())
+        return;
     int nameLen = static_cast<int>(std::strlen(name));
     int valueLen = static_cast<int>(std::strlen(value));
     // Both lengths or neither, so names stay at even positions.
-    if (!m_lengths->append(nameLen)) return;
+    if (!m_lengths->append(nameLen))
+        return;
     if (!m_lengths->append(valueLen)) {
         m_lengths->removeAt(m_lengths->getCount() - 1);
         return;
@@ -168,7 +191,8 @@ bool AttributeSet::getValue(const char* name, StringBuffer& out) const {
     out.clear();
     int offset;
     int i = find(name, 0, offset);
-    if (i < 0) return false;
+    if (i < 0)
+        return false;
     out.appendBytes(m_bytes->getPtrAt(offset + m_lengths->elementAt(2 * i)), m_lengths->elementAt(2 * i + 1));
     return true;
 }
@@ -179,19 +203,22 @@ bool AttributeSet::hasAttr(const char* name) const {
 }
 
 bool AttributeSet::hasAttrWithValue(const char* name, const char* value) const {
-    if (!value) value = "";
+    if (!value)
+        value = "";
     int wantLen = static_cast<int>(std::strlen(value));
     int offset;
     for (int i = find(name, 0, offset); i >= 0; i = find(name, i + 1, offset)) {
         int valueLen = m_lengths->elementAt(2 * i + 1);
         const char* stored = m_bytes->getPtrAt(offset + m_lengths->elementAt(2 * i));
-        if (valueLen == wantLen && std::memcmp(stored, value, valueLen) == 0) return true;
+        if (valueLen == wantLen && std::memcmp(stored, value, valueLen) == 0)
+            return true;
     }
     return false;
 }
 
 bool AttributeSet::hasAttrMatching(const char* name, const char* pattern) const {
-    if (!pattern) pattern = "";
+    if (!pattern)
+        pattern = "";
     int offset;
     for (int i = find(name, 0, offset); i >= 0; i = find(name, i + 1, offset)) {
         int valueLen = m_lengths->elementAt(2 * i + 1);
@@ -207,7 +234,8 @@ bool AttributeSet::hasAttrMatching(const char* name, const char* pattern) const 
             heap.push_back(0);
             match = wildcardMatch(heap.data(), pattern, true);
         }
-        if (match) return true;
+        if (match)
+            return true;
     }
     return false;
 }
@@ -216,16 +244,19 @@ void AttributeSet::remove(const char* name) {
     int offset;
     for (int removed = 0; removed < kMaxRemovals; ++removed) {
         int i = find(name, 0, offset);
-        if (i < 0) return;
+        if (i < 0)
+            return;
         int n = m_lengths->elementAt(2 * i) + m_lengths->elementAt(2 * i + 1);
-        if (n > 0) m_bytes->removeChunk(offset, n);
+        if (n > 0)
+            m_bytes->removeChunk(offset, n);
         m_lengths->removeAt(2 * i + 1);
         m_lengths->removeAt(2 * i);
     }
 }
 
 void AttributeSet::serialize(StringBuffer& out) const {
-    if (!m_lengths || !m_bytes) return;
+    if (!m_lengths || !m_bytes)
+        return;
     int pos = 0;
     for (int i = 0; i < getCount(); ++i) {
         int nameLen = m_lengths->elementAt(2 * i);
@@ -242,27 +273,29 @@ void AttributeSet::serialize(StringBuffer& out) const {
 // ---------------------------------------------------------------- TreeInfo
 
 TreeInfo::TreeInfo(TreeNode* root)
-    : m_magic(kAlive), m_root(root), m_declaration(nullptr), m_piText(nullptr), m_docTypeText(nullptr),
-      m_refCount(0) {}
+    : m_magic(kAlive), m_root(root), m_declaration(nullptr), m_piText(nullptr), m_docTypeText(nullptr), m_refCount(0) {}
 
 TreeInfo::~TreeInfo() {
     m_magic = kDead;
     delete m_docTypeText;
     delete m_piText;
-    if (isLive(m_declaration)) delete m_declaration;
+    if (isLive(m_declaration))
+        delete m_declaration;
     for (int i = 0; i < m_stylesheets.getCount(); ++i) {
         TreeNode* n = nodeAt(&m_stylesheets, i);
-        if (isLive(n)) delete n;
+        if (isLive(n))
+            delete n;
     }
     // The root outlives its record; its tree must not keep pointing at it.
-    if (isLive(m_root) && m_root->m_document == this) m_root->setDocument(nullptr);
+    if (isLive(m_root) && m_root->m_document == this)
+        m_root->setDocument(nullptr);
 }
 
 // ---------------------------------------------------------------- TreeNode
 
 TreeNode::TreeNode()
-    : m_document(nullptr), m_tag(nullptr), m_attributes(nullptr), m_content(nullptr), m_isCdata(0),
-      m_children(nullptr), m_parent(nullptr), m_next(nullptr), m_prev(nullptr), m_magic(kAlive) {}
+    : m_document(nullptr), m_tag(nullptr), m_attributes(nullptr), m_content(nullptr), m_isCdata(0), m_children(nullptr),
+      m_parent(nullptr), m_next(nullptr), m_prev(nullptr), m_magic(kAlive) {}
 
 TreeNode::~TreeNode() {
     m_magic = kDead;
@@ -276,10 +309,12 @@ TreeNode::~TreeNode() {
     // Descendants go without recursion, so a deep document cannot exhaust the stack.
     std::vector<TreeNode*> pending;
     auto takeChildren = [&pending](TreeNode* n) {
-        if (!n->m_children) return;
+        if (!n->m_children)
+            return;
         for (int i = n->m_children->getCount() - 1; i >= 0; --i) {
             TreeNode* c = nodeAt(n->m_children, i);
-            if (!isLive(c)) continue;
+            if (!isLive(c))
+                continue;
             c->m_parent = c->m_next = c->m_prev = nullptr;
             pending.push_back(c);
         }
@@ -304,8 +339,10 @@ TreeNode::~TreeNode() {
 
 // A node deleted on its own leaves its parent and siblings consistent.
 void TreeNode::unlinkFromParent() {
-    if (m_prev) m_prev->m_next = m_next;
-    if (m_next) m_next->m_prev = m_prev;
+    if (m_prev)
+        m_prev->m_next = m_next;
+    if (m_next)
+        m_next->m_prev = m_prev;
     if (isLive(m_parent) && m_parent->m_children) {
         ExtPtrArray* siblings = m_parent->m_children;
         for (int i = 0; i < siblings->getCount(); ++i) {
@@ -320,22 +357,28 @@ void TreeNode::unlinkFromParent() {
 
 TreeNode* TreeNode::createRoot(const char* tag) {
     TreeNode* node = new (std::nothrow) TreeNode();
-    if (!node) return nullptr;
+    if (!node)
+        return nullptr;
     node->m_document = new (std::nothrow) TreeInfo(node);
     if (!node->m_document) {
         delete node;
         return nullptr;
     }
-    if (tag && *tag) node->setTag(tag);
+    if (tag && *tag)
+        node->setTag(tag);
     return node;
 }
 
 TreeNode* TreeNode::createNode(TreeNode* parent, const char* tag) {
-    if (!parent) return createRoot(tag);
-    if (!isLive(parent)) return nullptr;
+    if (!parent)
+        return createRoot(tag);
+    if (!isLive(parent))
+        return nullptr;
     TreeNode* node = new (std::nothrow) TreeNode();
-    if (!node) return nullptr;
-    if (tag && *tag) node->setTag(tag);
+    if (!node)
+        return nullptr;
+    if (tag && *tag)
+        node->setTag(tag);
     if (!parent->appendChild(node)) {
         delete node;
         return nullptr;
@@ -344,38 +387,46 @@ TreeNode* TreeNode::createNode(TreeNode* parent, const char* tag) {
 }
 
 bool TreeNode::appendChild(TreeNode* child) {
-    if (!alive() || !isLive(child)) return false;
-    if (child->m_parent && child->m_parent != this) return false;
+    if (!alive() || !isLive(child))
+        return false;
+    if (child->m_parent && child->m_parent != this)
+        return false;
     TreeInfo* childRecord = isLive(child->m_document) ? child->m_document : nullptr;
     unsigned int carried = childRecord ? childRecord->m_refCount : 0;
-    if (child->m_document == m_document) return false;
+    if (child->m_document == m_document)
+        return false;
 
     if (!m_children) {
         int capacity = 5;
         if (isLive(m_prev) && m_prev->m_children && m_prev->m_children->getCount() > 0)
             capacity = m_prev->m_children->getCount();
         m_children = new (std::nothrow) ExtPtrArray(capacity, 5);
-        if (!m_children) return false;
+        if (!m_children)
+            return false;
     }
     TreeNode* last = nodeAt(m_children, m_children->getCount() - 1);
-    if (!m_children->appendPtr(child)) return false;
+    if (!m_children->appendPtr(child))
+        return false;
 
     // The record of a former root goes, with its declaration and texts.
     if (childRecord) {
         child->m_document = nullptr;
         delete childRecord;
     }
-    if (last) last->m_next = child;
+    if (last)
+        last->m_next = child;
     child->m_prev = last;
     child->m_next = nullptr;
     child->m_parent = this;
     child->setDocument(m_document);
-    if (isLive(m_document)) m_document->m_refCount += carried;
+    if (isLive(m_document))
+        m_document->m_refCount += carried;
     return true;
 }
 
 void TreeNode::setDocument(TreeInfo* record) {
-    if (!alive()) return;
+    if (!alive())
+        return;
     if (!m_children || m_children->getCount() == 0) {
         m_document = record;
         return;
@@ -387,50 +438,72 @@ void TreeNode::setDocument(TreeInfo* record) {
         n->m_document = record;
         for (int i = 0; n->m_children && i < n->m_children->getCount(); ++i) {
             TreeNode* c = nodeAt(n->m_children, i);
-            if (isLive(c)) stack.appendPtr(c);
+            if (isLive(c))
+                stack.appendPtr(c);
         }
     }
 }
 
 void TreeNode::deleteTree() {
-    if (!alive()) return;
+    if (!alive())
+        return;
     TreeNode* root = getRoot();
-    if (isLive(root)) delete root;
+    if (isLive(root))
+        delete root;
 }
 
-TreeInfo* TreeNode::getDocument() const { return alive() && isLive(m_document) ? m_document : nullptr; }
+TreeInfo* TreeNode::getDocument() const {
+    return alive() && isLive(m_document) ? m_document : nullptr;
+}
 
 // ---------------------------------------------------------------- tag and content
 
-const char* TreeNode::getTag() const { return alive() && m_tag ? m_tag->getString() : ""; }
+const char* TreeNode::getTag() const {
+    return alive() && m_tag ? m_tag->getString() : "";
+}
 
 void TreeNode::setTag(const char* tag) {
-    if (!alive()) return;
+    if (!alive())
+        return;
     if (m_tag) {
         m_tag->setString(tag ? tag : "");
         m_tag->shrinkToFit();
     } else {
-        if (!tag) return;
+        if (!tag)
+            return;
         m_tag = new (std::nothrow) StringBuffer(tag);
-        if (!m_tag) return;
+        if (!m_tag)
+            return;
     }
     m_tag->keepXmlNameChars();
 }
 
-bool TreeNode::tagEquals(const char* tag) const { return tag && std::strcmp(getTag(), tag) == 0; }
+bool TreeNode::tagEquals(const char* tag) const {
+    return tag && std::strcmp(getTag(), tag) == 0;
+}
 
-const char* TreeNode::getContent() const { return alive() && m_content ? m_content->getString() : ""; }
+const char* TreeNode::getContent() const {
+    return alive() && m_content ? m_content->getString() : "";
+}
 
-int TreeNode::getContentSize() const { return alive() && m_content ? m_content->getSize() : 0; }
+int TreeNode::getContentSize() const {
+    return alive() && m_content ? m_content->getSize() : 0;
+}
 
-int TreeNode::getContentInt() const { return alive() && m_content ? m_content->intValue() : 0; }
+int TreeNode::getContentInt() const {
+    return alive() && m_content ? m_content->intValue() : 0;
+}
 
-bool TreeNode::hasContent() const { return getContentSize() > 0; }
+bool TreeNode::hasContent() const {
+    return getContentSize() > 0;
+}
 
 void TreeNode::setContent(const char* text) {
-    if (!alive()) return;
+    if (!alive())
+        return;
     if (!text) {
-        if (m_content) m_content->clear();
+        if (m_content)
+            m_content->clear();
         return;
     }
     if (m_content)
@@ -440,8 +513,10 @@ void TreeNode::setContent(const char* text) {
 }
 
 StringBuffer* TreeNode::getContentSb() {
-    if (!alive()) return nullptr;
-    if (!m_content) m_content = new (std::nothrow) StringBuffer(120u);
+    if (!alive())
+        return nullptr;
+    if (!m_content)
+        m_content = new (std::nothrow) StringBuffer(120u);
     return m_content;
 }
 
@@ -452,15 +527,19 @@ bool isXmlNameByte(unsigned char c) {
     return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '.' || c == '-' ||
            c == '_' || c == ':' || c == '!' || c >= 0x80;
 }
-}  // namespace
+} // namespace
 
 void TreeNode::addAttribute(const char* name, const char* value) {
-    if (!alive() || !name || !*name) return;
-    if (!m_attributes) m_attributes = new (std::nothrow) AttributeSet();
-    if (!m_attributes) return;
+    if (!alive() || !name || !*name)
+        return;
+    if (!m_attributes)
+        m_attributes = new (std::nothrow) AttributeSet();
+    if (!m_attributes)
+        return;
     // The parser's names are nearly always stored as given: no copy for them.
     const char* p = name;
-    while (isXmlNameByte(static_cast<unsigned char>(*p))) ++p;
+    while (isXmlNameByte(static_cast<unsigned char>(*p)))
+        ++p;
     // A name must not start with a digit, '-' or '.'.
     const bool startsBad = (name[0] >= '0' && name[0] <= '9') || name[0] == '-' || name[0] == '.';
     if (*p == 0 && !startsBad) {
@@ -468,22 +547,28 @@ void TreeNode::addAttribute(const char* name, const char* value) {
         return;
     }
     StringBuffer stored;
-    if (startsBad) stored.appendChar('A');
+    if (startsBad)
+        stored.appendChar('A');
     stored.append(name);
     stored.keepXmlNameChars();
     m_attributes->add(stored.getString(), value);
 }
 
 void TreeNode::updateAttribute(const char* name, const char* value) {
-    if (!alive()) return;
-    if (!m_attributes) m_attributes = new (std::nothrow) AttributeSet();
-    if (!m_attributes) return;
-    if (m_attributes->hasAttr(name)) m_attributes->remove(name);
+    if (!alive())
+        return;
+    if (!m_attributes)
+        m_attributes = new (std::nothrow) AttributeSet();
+    if (!m_attributes)
+        return;
+    if (m_attributes->hasAttr(name))
+        m_attributes->remove(name);
     m_attributes->add(name, value);
 }
 
 bool TreeNode::getAttrValue(const char* name, StringBuffer& out) const {
-    if (!alive() || !m_attributes) return false;
+    if (!alive() || !m_attributes)
+        return false;
     return m_attributes->getValue(name, out);
 }
 
@@ -493,25 +578,34 @@ bool TreeNode::hasAttrWithValue(const char* name, const char* value) const {
 
 // ---------------------------------------------------------------- children and navigation
 
-int TreeNode::getNumChildren() const { return alive() && m_children ? m_children->getCount() : 0; }
+int TreeNode::getNumChildren() const {
+    return alive() && m_children ? m_children->getCount() : 0;
+}
 
-TreeNode* TreeNode::getChild(int index) const { return alive() ? nodeAt(m_children, index) : nullptr; }
+TreeNode* TreeNode::getChild(int index) const {
+    return alive() ? nodeAt(m_children, index) : nullptr;
+}
 
-TreeNode* TreeNode::getFirstChild() const { return getChild(0); }
+TreeNode* TreeNode::getFirstChild() const {
+    return getChild(0);
+}
 
 TreeNode* TreeNode::findChild(int n, const char* tag) const {
     for (int i = 0; i < getNumChildren(); ++i) {
         TreeNode* c = getChild(i);
-        if (isLive(c) && c->tagEquals(tag) && n-- == 0) return c;
+        if (isLive(c) && c->tagEquals(tag) && n-- == 0)
+            return c;
     }
     return nullptr;
 }
 
 TreeNode* TreeNode::findChildByContent(int n, const char* text) const {
-    if (!text) text = "";
+    if (!text)
+        text = "";
     for (int i = 0; i < getNumChildren(); ++i) {
         TreeNode* c = getChild(i);
-        if (isLive(c) && std::strcmp(c->getContent(), text) == 0 && n-- == 0) return c;
+        if (isLive(c) && std::strcmp(c->getContent(), text) == 0 && n-- == 0)
+            return c;
     }
     return nullptr;
 }
@@ -519,8 +613,10 @@ TreeNode* TreeNode::findChildByContent(int n, const char* text) const {
 TreeNode* TreeNode::findChildWithAttrPair(const char* tag, const StringPair* pair) const {
     for (int i = 0; i < getNumChildren(); ++i) {
         TreeNode* c = getChild(i);
-        if (!isLive(c) || !c->tagEquals(tag)) continue;
-        if (!pair || c->hasAttrWithValue(pair->getKey(), pair->getValue())) return c;
+        if (!isLive(c) || !c->tagEquals(tag))
+            continue;
+        if (!pair || c->hasAttrWithValue(pair->getKey(), pair->getValue()))
+            return c;
     }
     return nullptr;
 }
@@ -534,9 +630,13 @@ TreeNode* TreeNode::findChildWithAttrMatch(const char* tag, const char* attrName
     return nullptr;
 }
 
-TreeNode* TreeNode::getParentPointerMember() const { return alive() && isLive(m_parent) ? m_parent : nullptr; }
+TreeNode* TreeNode::getParentPointerMember() const {
+    return alive() && isLive(m_parent) ? m_parent : nullptr;
+}
 
-TreeNode* TreeNode::getIntMember() const { return alive() && isLive(m_next) ? m_next : nullptr; }
+TreeNode* TreeNode::getIntMember() const {
+    return alive() && isLive(m_next) ? m_next : nullptr;
+}
 
 TreeNode* TreeNode::getRoot() const {
     TreeInfo* record = getDocument();
@@ -549,21 +649,27 @@ TreeNode* TreeNode::getRoot() const {
 // them has been visited. Nodes up to and including `after` are not tested.
 template <class Match>
 TreeNode* TreeNode::walkBreadthFirst(const TreeNode* after, Match match) {
-    if (!alive()) return nullptr;
+    if (!alive())
+        return nullptr;
     tessik::_tsQueue pending;
     tessik::_tsQueue parents;
     bool testing = after == nullptr;
-    if (!pending.push(this)) return nullptr;
+    if (!pending.push(this))
+        return nullptr;
     while (pending.hasItems()) {
         TreeNode* node = static_cast<TreeNode*>(pending.pop());
-        if (testing && match(node)) return node;
-        if (node == after) testing = true;
-        if (node->getNumChildren() > 0) parents.push(node);
+        if (testing && match(node))
+            return node;
+        if (node == after)
+            testing = true;
+        if (node->getNumChildren() > 0)
+            parents.push(node);
         if (!pending.hasItems() && parents.hasItems()) {
             TreeNode* parent = static_cast<TreeNode*>(parents.pop());
             for (int i = 0; i < parent->getNumChildren(); ++i) {
                 TreeNode* c = parent->getChild(i);
-                if (isLive(c)) pending.push(c);
+                if (isLive(c))
+                    pending.push(c);
             }
         }
     }
@@ -581,7 +687,8 @@ TreeNode* TreeNode::searchTagAttr(const TreeNode* after, const char* tag, const 
 }
 
 TreeNode* TreeNode::searchTagContent(const TreeNode* after, const char* tag, const char* pattern) {
-    if (!tag) return nullptr;
+    if (!tag)
+        return nullptr;
     return walkBreadthFirst(after, [&](TreeNode* n) {
         return n->tagEquals(tag) && wildcardMatch(n->getContent(), pattern ? pattern : "", true);
     });
@@ -591,7 +698,8 @@ void TreeNode::collectBinaryContent(DataBuffer& out, const ExtPtrArray* list) {
     walkBreadthFirst(nullptr, [&](TreeNode* n) {
         if (n->getContentSize() <= kMaxExtIndexSize && list && n->hasAttrWithValue("src", "ext")) {
             auto* part = dynamic_cast<DataBuffer*>(list->elementAt(n->getContentInt()));
-            if (part) out.appendDb(*part);
+            if (part)
+                out.appendDb(*part);
         } else {
             out.appendEncoded(n->getContent(), "base64");
         }
@@ -603,12 +711,14 @@ void TreeNode::collectBinaryContent(DataBuffer& out, const ExtPtrArray* list) {
 
 void TreeNode::addRef() {
     TreeInfo* record = getDocument();
-    if (record) ++record->m_refCount;
+    if (record)
+        ++record->m_refCount;
 }
 
 void TreeNode::release() {
     TreeInfo* record = getDocument();
-    if (record && record->m_refCount >= 1) --record->m_refCount;
+    if (record && record->m_refCount >= 1)
+        --record->m_refCount;
 }
 
 unsigned int TreeNode::getDocRefCount() const {
@@ -618,24 +728,32 @@ unsigned int TreeNode::getDocRefCount() const {
 
 bool TreeNode::getDeclAttr(const char* name, StringBuffer& out) const {
     TreeInfo* record = getDocument();
-    if (!record || !isLive(record->m_declaration)) return false;
+    if (!record || !isLive(record->m_declaration))
+        return false;
     return record->m_declaration->getAttrValue(name, out);
 }
 
-bool TreeNode::getDeclEncoding(StringBuffer& out) const { return getDeclAttr("encoding", out); }
+bool TreeNode::getDeclEncoding(StringBuffer& out) const {
+    return getDeclAttr("encoding", out);
+}
 
-bool TreeNode::getStandalone(StringBuffer& out) const { return getDeclAttr("standalone", out); }
+bool TreeNode::getStandalone(StringBuffer& out) const {
+    return getDeclAttr("standalone", out);
+}
 
 void TreeNode::setDeclEncoding(const char* encoding) {
     TreeInfo* record = getDocument();
-    if (!record) return;
+    if (!record)
+        return;
     if (!isLive(record->m_declaration)) {
         record->m_declaration = createRoot("xml");
-        if (!record->m_declaration) return;
+        if (!record->m_declaration)
+            return;
         record->m_declaration->addAttribute("version", "1.0");
     }
     TreeNode* decl = record->m_declaration;
-    if (decl->m_attributes) decl->m_attributes->remove("encoding");
+    if (decl->m_attributes)
+        decl->m_attributes->remove("encoding");
     decl->addAttribute("encoding", encoding);
 }
 
@@ -643,18 +761,21 @@ namespace {
 void replaceText(StringBuffer*& field, const char* text) {
     delete field;
     field = nullptr;
-    if (text && *text) field = new (std::nothrow) StringBuffer(text);
+    if (text && *text)
+        field = new (std::nothrow) StringBuffer(text);
 }
-}  // namespace
+} // namespace
 
 void TreeNode::setDocTypeText(const char* text) {
     TreeInfo* record = getDocument();
-    if (record) replaceText(record->m_docTypeText, text);
+    if (record)
+        replaceText(record->m_docTypeText, text);
 }
 
 void TreeNode::setPiText(const char* text) {
     TreeInfo* record = getDocument();
-    if (record) replaceText(record->m_piText, text);
+    if (record)
+        replaceText(record->m_piText, text);
 }
 
 // ---------------------------------------------------------------- queue
@@ -669,7 +790,8 @@ _tsQueue::~_tsQueue() {
 
 bool _tsQueue::push(void* value) {
     auto* item = new (std::nothrow) QueuedObject(value);
-    if (!item) return false;
+    if (!item)
+        return false;
     if (m_tail)
         m_tail->next = item;
     else
@@ -679,13 +801,15 @@ bool _tsQueue::push(void* value) {
 }
 
 void* _tsQueue::pop() {
-    if (!m_head) return nullptr;
+    if (!m_head)
+        return nullptr;
     QueuedObject* item = m_head;
     m_head = item->next;
-    if (!m_head) m_tail = nullptr;
+    if (!m_head)
+        m_tail = nullptr;
     void* value = item->value;
     delete item;
     return value;
 }
 
-}  // namespace tessik
+} // namespace tessik

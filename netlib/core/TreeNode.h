@@ -18,7 +18,7 @@ class StringBuffer;
 namespace xmltree {
 constexpr std::uint8_t kAlive = 0xCE;
 constexpr std::uint8_t kDead = 0x31;
-}  // namespace xmltree
+} // namespace xmltree
 
 // Appends an attribute value escaped for a double-quoted attribute; a zero
 // byte ends the value.
@@ -106,7 +106,7 @@ public:
     TreeNode* findChildWithAttrPair(const char* tag, const StringPair* pair) const;
     TreeNode* findChildWithAttrMatch(const char* tag, const char* attrName, const char* pattern) const;
     TreeNode* getParentPointerMember() const;
-    TreeNode* getIntMember() const;  // the next sibling
+    TreeNode* getIntMember() const; // the next sibling
     TreeNode* getRoot() const;
 
     // Breadth-first searches; the start node is tested first.
@@ -216,4 +216,4 @@ private:
     QueuedObject* m_tail = nullptr;
 };
 
-}  // namespace tessik
+} // namespace tessik

@@ -8,11 +8,16 @@ namespace tessik {
 namespace {
 
 int trailingBytes(unsigned char lead) {
-    if (lead < 0xC0) return 0;
-    if (lead < 0xE0) return 1;
-    if (lead < 0xF0) return 2;
-    if (lead < 0xF8) return 3;
-    if (lead < 0xFC) return 4;
+    if (lead < 0xC0)
+        return 0;
+    if (lead < 0xE0)
+        return 1;
+    if (lead < 0xF0)
+        return 2;
+    if (lead < 0xF8)
+        return 3;
+    if (lead < 0xFC)
+        return 4;
     return 5;
 }
 
@@ -24,7 +29,8 @@ public:
     explicit Stager(DataBuffer& out) : m_out(out) {}
     ~Stager() { flush(); }
     void put(unsigned char b) {
-        if (m_fill == sizeof m_block) flush();
+        if (m_fill == sizeof m_block)
+            flush();
         m_block[m_fill++] = b;
     }
     void unit16(std::uint16_t u) {
@@ -32,7 +38,8 @@ public:
         put(static_cast<unsigned char>(u >> 8));
     }
     void flush() {
-        if (m_fill) m_out.append(m_block, m_fill);
+        if (m_fill)
+            m_out.append(m_block, m_fill);
         m_fill = 0;
     }
 
@@ -71,44 +78,66 @@ bool utf8ToUtf32(const DataBuffer& in, DataBuffer& out, bool bigEndian) {
     unsigned int i = 0;
     while (i < n) {
         int t = trailingBytes(p[i]);
-        if (static_cast<unsigned>(t) >= n - i || !isLegalUtf8(p + i, t + 1)) return false;
+        if (static_cast<unsigned>(t) >= n - i || !isLegalUtf8(p + i, t + 1))
+            return false;
         std::uint32_t v = 0;
         for (int k = 0; k <= t; ++k) {
             v += p[i + k];
-            if (k < t) v <<= 6;
+            if (k < t)
+                v <<= 6;
         }
         v -= kOffsets[t];
-        if (v >= 0x80000000u) v = 0xFFFD;
-        for (int k = 0; k < 4; ++k) s.put(static_cast<unsigned char>(v >> (bigEndian ? 24 - 8 * k : 8 * k)));
+        if (v >= 0x80000000u)
+            v = 0xFFFD;
+        for (int k = 0; k < 4; ++k)
+            s.put(static_cast<unsigned char>(v >> (bigEndian ? 24 - 8 * k : 8 * k)));
         i += static_cast<unsigned>(t) + 1;
     }
     return true;
 }
 
-}  // namespace
+} // namespace
 
 bool isLegalUtf8(const unsigned char* p, int length) {
-    if (!p || length < 1 || length > 4) return false;
-    if (length >= 4 && (p[3] < 0x80 || p[3] > 0xBF)) return false;
-    if (length >= 3 && (p[2] < 0x80 || p[2] > 0xBF)) return false;
+    if (!p || length < 1 || length > 4)
+        return false;
+    if (length >= 4 && (p[3] < 0x80 || p[3] > 0xBF))
+        return false;
+    if (length >= 3 && (p[2] < 0x80 || p[2] > 0xBF))
+        return false;
     if (length >= 2) {
         unsigned char a = p[1];
-        if (a > 0xBF) return false;
+        if (a > 0xBF)
+            return false;
         switch (p[0]) {
-        case 0xE0: if (a < 0xA0) return false; break;
-        case 0xF0: if (a < 0x90) return false; break;
-        case 0xF4: if (a > 0x8F || a < 0x80) return false; break;
-        default: if (a < 0x80) return false;
+        case 0xE0:
+            if (a < 0xA0)
+                return false;
+            break;
+        case 0xF0:
+            if (a < 0x90)
+                return false;
+            break;
+        case 0xF4:
+            if (a > 0x8F || a < 0x80)
+                return false;
+            break;
+        default:
+            if (a < 0x80)
+                return false;
         }
     }
-    if (p[0] >= 0x80 && p[0] < 0xC2) return false;
-    if (p[0] > 0xF4) return false;
+    if (p[0] >= 0x80 && p[0] < 0xC2)
+        return false;
+    if (p[0] > 0xF4)
+        return false;
     // The lead must announce exactly this many bytes.
     return trailingBytes(p[0]) + 1 == length;
 }
 
 bool utf8ToUtf16(const unsigned char* bytes, unsigned int count, DataBuffer& out) {
-    if (!bytes || count == 0) return true;
+    if (!bytes || count == 0)
+        return true;
     struct Units {
         Stager& s;
         void unit(std::uint16_t u) { s.unit16(u); }
@@ -119,14 +148,17 @@ bool utf8ToUtf16(const unsigned char* bytes, unsigned int count, DataBuffer& out
     std::uint64_t skipped = 0;
     unsigned int i = 0;
     decodeUtf8Units(bytes, count, i, count, false, units, skipped);
-    if (skipped) tessik::noteDroppedInput(skipped);
+    if (skipped)
+        tessik::noteDroppedInput(skipped);
     return true;
 }
 
 bool utf16ToUtf8(const unsigned char* bytes, unsigned int count, DataBuffer& out) {
-    if (!bytes || count == 0) return true;
+    if (!bytes || count == 0)
+        return true;
     bool ok = (count % 2) == 0;
-    if (!ok) tessik::noteDroppedInput(1);
+    if (!ok)
+        tessik::noteDroppedInput(1);
     unsigned int units = count / 2;
     Stager s(out);
     for (unsigned int i = 0; i < units; ++i) {
@@ -148,13 +180,19 @@ bool utf16ToUtf8(const unsigned char* bytes, unsigned int count, DataBuffer& out
     return ok;
 }
 
-bool utf8ToUtf32LE(const DataBuffer& in, DataBuffer& out) { return utf8ToUtf32(in, out, false); }
-bool utf8ToUtf32BE(const DataBuffer& in, DataBuffer& out) { return utf8ToUtf32(in, out, true); }
+bool utf8ToUtf32LE(const DataBuffer& in, DataBuffer& out) {
+    return utf8ToUtf32(in, out, false);
+}
+bool utf8ToUtf32BE(const DataBuffer& in, DataBuffer& out) {
+    return utf8ToUtf32(in, out, true);
+}
 
 bool utf32ToUtf8(const DataBuffer& in, DataBuffer& out) {
     unsigned int n = in.getSize();
-    if (n == 0) return true;
-    if (n < 4) return false;
+    if (n == 0)
+        return true;
+    if (n < 4)
+        return false;
     const unsigned char* p = in.getData();
     Stager s(out);
     for (unsigned int i = 0; i + 4 <= n; i += 4) {
@@ -165,4 +203,4 @@ bool utf32ToUtf8(const DataBuffer& in, DataBuffer& out) {
     return true;
 }
 
-}  // namespace tessik
+} // namespace tessik

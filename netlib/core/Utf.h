@@ -15,22 +15,29 @@ bool isLegalUtf8(const unsigned char* p, int length);
 // ill-formed (4-byte leads included), -2 when truncated.
 // Inline: the converters call it for every character.
 inline int decodeUtf8Char(const unsigned char* p, unsigned int available, std::uint16_t& unit) {
-    if (available == 0) return -2;
+    if (available == 0)
+        return -2;
     unsigned char lead = p[0];
     if (lead < 0x80) {
         unit = lead;
         return 1;
     }
-    if (lead < 0xC2 || lead >= 0xF0) return -1;
+    if (lead < 0xC2 || lead >= 0xF0)
+        return -1;
     if (lead < 0xE0) {
-        if (available < 2) return -2;
-        if (p[1] < 0x80 || p[1] > 0xBF) return -1;
+        if (available < 2)
+            return -2;
+        if (p[1] < 0x80 || p[1] > 0xBF)
+            return -1;
         unit = static_cast<std::uint16_t>(((lead & 0x1F) << 6) | (p[1] & 0x3F));
         return 2;
     }
-    if (available < 3) return -2;
-    if (p[1] < 0x80 || p[1] > 0xBF || p[2] < 0x80 || p[2] > 0xBF) return -1;
-    if (lead == 0xE0 && p[1] < 0xA0) return -1;
+    if (available < 3)
+        return -2;
+    if (p[1] < 0x80 || p[1] > 0xBF || p[2] < 0x80 || p[2] > 0xBF)
+        return -1;
+    if (lead == 0xE0 && p[1] < 0xA0)
+        return -1;
     unit = static_cast<std::uint16_t>(((lead & 0x0F) << 12) | ((p[1] & 0x3F) << 6) | (p[2] & 0x3F));
     return 3;
 }
@@ -50,11 +57,13 @@ void decodeUtf8Units(const unsigned char* p, unsigned int n, unsigned int& i, un
             while (stop - i >= kWord) {
                 std::uint64_t v;
                 std::memcpy(&v, p + i, kWord);
-                if (v & kHighBits) break;
+                if (v & kHighBits)
+                    break;
                 sink.ascii8(v);
                 i += kWord;
             }
-            if (i >= stop) break;
+            if (i >= stop)
+                break;
         }
         const unsigned char b = p[i];
         if (b < 0x80) {
@@ -96,4 +105,4 @@ bool utf8ToUtf32LE(const DataBuffer& in, DataBuffer& out);
 bool utf8ToUtf32BE(const DataBuffer& in, DataBuffer& out);
 bool utf32ToUtf8(const DataBuffer& in, DataBuffer& out);
 
-}  // namespace tessik
+} // namespace tessik

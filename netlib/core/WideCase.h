@@ -7,4 +7,4 @@ namespace tessik {
 std::uint16_t wideToLower(std::uint16_t c);
 std::uint16_t wideToUpper(std::uint16_t c);
 
-}  // namespace tessik
+} // namespace tessik

@@ -1,24 +1,28 @@
 #include "netlib/core/WinUtil.h"
 
 #include "netlib/core/StringBuffer.h"
-#include "platform/Identity.h"
 #include "platform/FormatMessage.h"
+#include "platform/Identity.h"
 #include "platform/Ticks.h"
 
 namespace tessik {
 
-void sleepMs(DWORD milliseconds) { platform::Sleep(milliseconds); }
+void sleepMs(DWORD milliseconds) {
+    platform::Sleep(milliseconds);
+}
 
 void getUserNameSb(tessik::StringBuffer& out) {
     char name[400];
     DWORD size = sizeof name;
-    if (platform::GetUserNameA(name, &size)) out.append(name);
+    if (platform::GetUserNameA(name, &size))
+        out.append(name);
 }
 
 void getComputerNameSb(tessik::StringBuffer& out) {
     char name[118];
     DWORD size = sizeof name;
-    if (platform::GetComputerNameA(name, &size)) out.append(name);
+    if (platform::GetComputerNameA(name, &size))
+        out.append(name);
 }
 
 LONG regOpenKey(platform::HKEY key, const char* subKey, DWORD options, DWORD samDesired, platform::HKEY* result) {
@@ -56,4 +60,4 @@ platform::HCRYPTPROV acquireBaseCryptProvider() {
     return 0;
 }
 
-}  // namespace tessik
+} // namespace tessik

@@ -29,4 +29,4 @@ BOOL cryptAcquireContext(platform::HCRYPTPROV* prov, const char* container, cons
 // first of four flag sets that works; 0 when none does.
 platform::HCRYPTPROV acquireBaseCryptProvider();
 
-}  // namespace tessik
+} // namespace tessik

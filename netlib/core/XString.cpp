@@ -11,7 +11,9 @@ namespace tessik {
 
 namespace {
 
-int ansiPage() { return static_cast<int>(platform::GetACP()); }
+int ansiPage() {
+    return static_cast<int>(platform::GetACP());
+}
 
 const char* skipBom(const char* text) {
     if (text && static_cast<unsigned char>(text[0]) == 0xEF && static_cast<unsigned char>(text[1]) == 0xBB &&
@@ -22,11 +24,12 @@ const char* skipBom(const char* text) {
 
 std::size_t wideLength(const std::uint16_t* p) {
     std::size_t n = 0;
-    while (p[n]) ++n;
+    while (p[n])
+        ++n;
     return n;
 }
 
-}  // namespace
+} // namespace
 
 XString::XString() : m_ansiState(0), m_validUtf16(true), m_validAnsi(true), m_validUtf8(true), m_ansi(""), m_utf8("") {
     resetUtf16();
@@ -90,21 +93,24 @@ void XString::onlyUtf16() {
 // ---------------------------------------------------------------- setting
 
 void XString::setFromAnsi(const char* text) {
-    if (!text || !*text) return clear();
+    if (!text || !*text)
+        return clear();
     m_ansi.setString(text);
     onlyAnsi();
     m_ansiState = 1;
 }
 
 void XString::setFromUtf8(const char* text) {
-    if (!text || !*text) return clear();
+    if (!text || !*text)
+        return clear();
     m_utf8.setString(skipBom(text));
     onlyUtf8();
     m_ansiState = 0;
 }
 
 void XString::setFromUtf8Bytes(const char* bytes, unsigned int count) {
-    if (!bytes || count == 0 || bytes[0] == 0) return clear();
+    if (!bytes || count == 0 || bytes[0] == 0)
+        return clear();
     if (count >= 3 && static_cast<unsigned char>(bytes[0]) == 0xEF && static_cast<unsigned char>(bytes[1]) == 0xBB &&
         static_cast<unsigned char>(bytes[2]) == 0xBF) {
         bytes += 3;
@@ -117,12 +123,14 @@ void XString::setFromUtf8Bytes(const char* bytes, unsigned int count) {
 }
 
 void XString::setFromUtf16(const std::uint16_t* text) {
-    if (!text || !*text) return clear();
+    if (!text || !*text)
+        return clear();
     setFromUtf16Chars(text, static_cast<unsigned>(wideLength(text)));
 }
 
 void XString::setFromUtf16Chars(const std::uint16_t* units, unsigned int count) {
-    if (!units || count == 0 || units[0] == 0) return clear();
+    if (!units || count == 0 || units[0] == 0)
+        return clear();
     m_utf16.clear();
     m_utf16.append(units, count * 2);
     m_utf16.appendCharRepeated(0, 2);
@@ -138,7 +146,8 @@ void XString::setFromAnsiOrUtf8(const char* text, bool isUtf8) {
 }
 
 void XString::copyFromX(const XString& other) {
-    if (&other == this) return;
+    if (&other == this)
+        return;
     m_validUtf16 = other.m_validUtf16;
     m_validAnsi = other.m_validAnsi;
     m_validUtf8 = other.m_validUtf8;
@@ -152,7 +161,8 @@ void XString::copyFromX(const XString& other) {
 // ---------------------------------------------------------------- forms
 
 void XString::ensureUtf16() {
-    if (m_validUtf16) return;
+    if (m_validUtf16)
+        return;
     m_utf16.clear();
     EncodingConvert ec;
     if (m_validUtf8) {
@@ -168,14 +178,16 @@ void XString::ensureUtf16() {
 }
 
 void XString::ensureAnsi() {
-    if (m_validAnsi) return;
+    if (m_validAnsi)
+        return;
     DataBuffer out;
     bool exact = true;
     EncodingConvert ec;
     if (m_validUtf8) {
         exact = ec.convert(65001, ansiPage(), m_utf8.getString(), static_cast<unsigned>(m_utf8.getSize()), out);
     } else if (m_validUtf16) {
-        if (m_utf16.getSize() > 3) exact = ec.convert(1200, ansiPage(), m_utf16.getData(), m_utf16.getSize() - 2, out);
+        if (m_utf16.getSize() > 3)
+            exact = ec.convert(1200, ansiPage(), m_utf16.getData(), m_utf16.getSize() - 2, out);
     } else {
         clear();
         return;
@@ -186,7 +198,8 @@ void XString::ensureAnsi() {
 }
 
 void XString::ensureUtf8() {
-    if (m_validUtf8) return;
+    if (m_validUtf8)
+        return;
     DataBuffer out;
     EncodingConvert ec;
     if (m_validAnsi) {
@@ -194,7 +207,8 @@ void XString::ensureUtf8() {
         out.ensureCapacity(n + n / 16 + 4);
         ec.convert(ansiPage(), 65001, m_ansi.getString(), n, out);
     } else if (m_validUtf16) {
-        if (m_utf16.getSize() > 3) ec.convert(1200, 65001, m_utf16.getData(), m_utf16.getSize() - 2, out);
+        if (m_utf16.getSize() > 3)
+            ec.convert(1200, 65001, m_utf16.getData(), m_utf16.getSize() - 2, out);
     } else {
         clear();
         return;
@@ -239,20 +253,25 @@ int XString::getSizeUtf16() {
 }
 
 int XString::getNumChars() {
-    if (m_validAnsi) return m_ansi.getSize();
+    if (m_validAnsi)
+        return m_ansi.getSize();
     ensureUtf16();
     return m_utf16.getSize() >= 2 ? static_cast<int>((m_utf16.getSize() - 2) / 2) : 0;
 }
 
 bool XString::isAnsiExact() {
-    if (m_ansiState == 1) return true;
-    if (m_ansiState == 2) return false;
-    if (!m_validUtf16 && !m_validUtf8) return true;  // only the ANSI form
+    if (m_ansiState == 1)
+        return true;
+    if (m_ansiState == 2)
+        return false;
+    if (!m_validUtf16 && !m_validUtf8)
+        return true; // only the ANSI form
     DataBuffer out;
     EncodingConvert ec;
     bool exact = true;
     if (m_validUtf16) {
-        if (m_utf16.getSize() > 3) exact = ec.convert(1200, ansiPage(), m_utf16.getData(), m_utf16.getSize() - 2, out);
+        if (m_utf16.getSize() > 3)
+            exact = ec.convert(1200, ansiPage(), m_utf16.getData(), m_utf16.getSize() - 2, out);
     } else {
         exact = ec.convert(65001, ansiPage(), m_utf8.getString(), static_cast<unsigned>(m_utf8.getSize()), out);
     }
@@ -271,14 +290,16 @@ bool XString::isAnsiExact() {
 // ---------------------------------------------------------------- appending
 
 void XString::appendUtf8(const char* text) {
-    if (!text) return;
+    if (!text)
+        return;
     ensureUtf8();
     m_utf8.append(skipBom(text));
     onlyUtf8();
 }
 
 void XString::appendUtf8Bytes(const char* bytes, unsigned int count) {
-    if (!bytes || count == 0) return;
+    if (!bytes || count == 0)
+        return;
     if (count >= 3 && static_cast<unsigned char>(bytes[0]) == 0xEF && static_cast<unsigned char>(bytes[1]) == 0xBB &&
         static_cast<unsigned char>(bytes[2]) == 0xBF) {
         bytes += 3;
@@ -290,26 +311,30 @@ void XString::appendUtf8Bytes(const char* bytes, unsigned int count) {
 }
 
 void XString::appendAnsi(const char* text) {
-    if (!text) return;
+    if (!text)
+        return;
     ensureAnsi();
     m_ansi.append(text);
     onlyAnsi();
 }
 
 void XString::appendAnsiBytes(const char* bytes, unsigned int count) {
-    if (!bytes || count == 0) return;
+    if (!bytes || count == 0)
+        return;
     ensureAnsi();
     m_ansi.appendBytes(bytes, static_cast<int>(count));
     onlyAnsi();
 }
 
 void XString::appendUtf16(const std::uint16_t* text) {
-    if (!text) return;
+    if (!text)
+        return;
     appendUtf16Chars(text, static_cast<unsigned>(wideLength(text)));
 }
 
 void XString::appendUtf16Chars(const std::uint16_t* units, unsigned int count) {
-    if (!units || count == 0) return;
+    if (!units || count == 0)
+        return;
     ensureUtf16();
     m_utf16.shorten(2);
     m_utf16.append(units, count * 2);
@@ -326,12 +351,15 @@ void XString::appendX(const XString& other) {
         return;
     }
     if (other.m_validUtf8) {
-        if (other.m_utf8.getSize() > 0) appendUtf8Bytes(other.m_utf8.getString(), static_cast<unsigned>(other.m_utf8.getSize()));
+        if (other.m_utf8.getSize() > 0)
+            appendUtf8Bytes(other.m_utf8.getString(), static_cast<unsigned>(other.m_utf8.getSize()));
     } else if (other.m_validUtf16) {
         if (other.m_utf16.getSize() > 2)
-            appendUtf16Chars(reinterpret_cast<const std::uint16_t*>(other.m_utf16.getData()), (other.m_utf16.getSize() - 2) / 2);
+            appendUtf16Chars(reinterpret_cast<const std::uint16_t*>(other.m_utf16.getData()),
+                             (other.m_utf16.getSize() - 2) / 2);
     } else if (other.m_validAnsi) {
-        if (other.m_ansi.getSize() > 0) appendAnsiBytes(other.m_ansi.getString(), static_cast<unsigned>(other.m_ansi.getSize()));
+        if (other.m_ansi.getSize() > 0)
+            appendAnsiBytes(other.m_ansi.getString(), static_cast<unsigned>(other.m_ansi.getSize()));
     }
 }
 
@@ -342,7 +370,8 @@ void XString::appendInt(int value) {
 }
 
 bool XString::appendFromCharset(const char* text, const char* charsetName) {
-    if (!text) return true;
+    if (!text)
+        return true;
     StringBuffer name(charsetName ? charsetName : "utf-8");
     name.trimWhitespace();
     if (name.getSize() == 0 || name.equalsNoCase("utf-8")) {
@@ -356,7 +385,8 @@ bool XString::appendFromCharset(const char* text, const char* charsetName) {
     DataBuffer utf8;
     EncodingConvert ec;
     bool ok = ec.convertFromCharsetName(name.getString(), 65001, text, static_cast<unsigned>(std::strlen(text)), utf8);
-    if (utf8.getSize()) appendUtf8Bytes(reinterpret_cast<const char*>(utf8.getData()), utf8.getSize());
+    if (utf8.getSize())
+        appendUtf8Bytes(reinterpret_cast<const char*>(utf8.getData()), utf8.getSize());
     return ok;
 }
 
@@ -388,7 +418,7 @@ std::uint16_t ansiCharToUnit(char c) {
     ec.convert(ansiPage(), 1200, &c, 1, out);
     return out.getSize() >= 2 ? static_cast<std::uint16_t>(out.getData()[0] | (out.getData()[1] << 8)) : 0;
 }
-}  // namespace
+} // namespace
 
 void XString::replaceChar(char from, char to) {
     std::uint16_t a = ansiCharToUnit(from), b = ansiCharToUnit(to);
@@ -405,7 +435,8 @@ void XString::chopAtFirstChar(char c) {
 }
 
 void XString::prependZeroIfOddLength() {
-    if (getNumChars() % 2 == 0) return;
+    if (getNumChars() % 2 == 0)
+        return;
     ensureUtf8();
     m_utf8.prepend("0");
     onlyUtf8();
@@ -424,19 +455,22 @@ bool XString::equalsNoCaseUtf8(const char* text) {
     ensureUtf16();
     other.ensureUtf16();
     unsigned n = m_utf16.getSize();
-    if (n != other.m_utf16.getSize()) return false;
+    if (n != other.m_utf16.getSize())
+        return false;
     const unsigned char* a = m_utf16.getData();
     const unsigned char* b = other.m_utf16.getData();
     for (unsigned i = 0; i + 1 < n; i += 2) {
         std::uint16_t ua = static_cast<std::uint16_t>(a[i] | (a[i + 1] << 8));
         std::uint16_t ub = static_cast<std::uint16_t>(b[i] | (b[i + 1] << 8));
-        if (ua != ub && wideToLower(ua) != wideToLower(ub)) return false;
+        if (ua != ub && wideToLower(ua) != wideToLower(ub))
+            return false;
     }
     return true;
 }
 
 bool XString::beginsWithUtf8(const char* text) {
-    if (!text) return false;
+    if (!text)
+        return false;
     ensureUtf8();
     return m_utf8.beginsWith(skipBom(text));
 }
@@ -448,23 +482,27 @@ bool XString::beginsWithAnsi(const char* text) {
         // A lossy form must not be taken for the text later.
         m_ansi.clear();
         m_validAnsi = false;
-        if (!m_validUtf8 && !m_validUtf16) clear();
+        if (!m_validUtf8 && !m_validUtf16)
+            clear();
     }
     return r;
 }
 
 bool XString::containsSubstringUtf8(const char* text) {
-    if (!text) return false;
+    if (!text)
+        return false;
     ensureUtf8();
     return m_utf8.containsSubstring(skipBom(text));
 }
 
 int XString::indexOfUtf8(const char* text) {
-    if (!text) return -1;
+    if (!text)
+        return -1;
     ensureUtf8();
     const char* needle = skipBom(text);
     const char* at = std::strstr(m_utf8.getString(), needle);
-    if (!at) return -1;
+    if (!at)
+        return -1;
     DataBuffer units;
     EncodingConvert::utf8ToUtf16(m_utf8.getString(), static_cast<unsigned>(at - m_utf8.getString()), units);
     return static_cast<int>(units.getSize() / 2);
@@ -476,7 +514,8 @@ bool XString::getConvertedToCodePage(int codePage, bool withBom, DataBuffer& out
     out.clear();
     EncodingConvert ec;
     if (m_validUtf16) {
-        if (m_utf16.getSize() <= 2) return true;
+        if (m_utf16.getSize() <= 2)
+            return true;
         unsigned n = m_utf16.getSize() - 2;
         return withBom ? ec.convertWithPreamble(1200, codePage, m_utf16.getData(), n, out)
                        : ec.convert(1200, codePage, m_utf16.getData(), n, out);
@@ -487,4 +526,4 @@ bool XString::getConvertedToCodePage(int codePage, bool withBom, DataBuffer& out
                    : ec.convert(65001, codePage, m_utf8.getString(), n, out);
 }
 
-}  // namespace tessik
+} // namespace tessik

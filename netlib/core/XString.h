@@ -91,4 +91,4 @@ private:
     tessik::StringBuffer m_utf8;
 };
 
-}  // namespace tessik
+} // namespace tessik

@@ -19,8 +19,7 @@ public:
 
     // CRC-32 of one buffer; 0 for an empty one. With a flag pointer, also
     // classifies the buffer: 1 = binary, 0 = text (left alone when empty).
-    static std::uint32_t crc32WithBinaryFlag(const void* data, std::uint32_t length,
-                                             std::uint16_t* binaryFlag);
+    static std::uint32_t crc32WithBinaryFlag(const void* data, std::uint32_t length, std::uint16_t* binaryFlag);
 
     // One byte through the bare register (no preset, no final complement),
     // the step the traditional zip cipher drives its keys with.
@@ -30,4 +29,4 @@ private:
     std::uint32_t m_value;
 };
 
-}  // namespace tessik
+} // namespace tessik

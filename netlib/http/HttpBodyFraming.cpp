@@ -17,7 +17,6 @@ constexpr std::uint32_t kStatusNotModified = 304;
 constexpr std::uint32_t kStatusRedirectFirst = 300;
 constexpr std::uint32_t kStatusRedirectEnd = 400;
 
-
 } // namespace
 
 BodyFraming decideBodyFraming(const HttpResponseHeader& header, bool headRequest) {

@@ -37,9 +37,7 @@ private:
 constexpr std::int32_t kFallbackSmall = 10;
 constexpr int kFallbackStack = 100;
 
-void fallbackInsertionSort(std::uint32_t* fmap, const std::uint32_t* eclass, std::int32_t lo,
-                           std::int32_t hi)
-{
+void fallbackInsertionSort(std::uint32_t* fmap, const std::uint32_t* eclass, std::int32_t lo, std::int32_t hi) {
     if (lo == hi)
         return;
     if (hi - lo > 3) {
@@ -62,15 +60,12 @@ void fallbackInsertionSort(std::uint32_t* fmap, const std::uint32_t* eclass, std
     }
 }
 
-void swapRuns(std::uint32_t* fmap, std::int32_t a, std::int32_t b, std::int32_t n)
-{
+void swapRuns(std::uint32_t* fmap, std::int32_t a, std::int32_t b, std::int32_t n) {
     for (; n > 0; n--, a++, b++)
         std::swap(fmap[a], fmap[b]);
 }
 
-void fallbackQuickSort(std::uint32_t* fmap, const std::uint32_t* eclass, std::int32_t loSt,
-                       std::int32_t hiSt)
-{
+void fallbackQuickSort(std::uint32_t* fmap, const std::uint32_t* eclass, std::int32_t loSt, std::int32_t hiSt) {
     std::int32_t stackLo[kFallbackStack];
     std::int32_t stackHi[kFallbackStack];
     int sp = 0;
@@ -130,7 +125,7 @@ void fallbackQuickSort(std::uint32_t* fmap, const std::uint32_t* eclass, std::in
             unHi--;
         }
         if (gtHi < ltLo)
-            continue;  // all equal to the pivot
+            continue; // all equal to the pivot
 
         std::int32_t n = std::min(ltLo - lo, unLo - ltLo);
         swapRuns(fmap, lo, unLo - n, n);
@@ -141,18 +136,25 @@ void fallbackQuickSort(std::uint32_t* fmap, const std::uint32_t* eclass, std::in
         m = hi - (gtHi - unHi) + 1;
         // Smaller part on top keeps the stack within its bound.
         if (n - lo > hi - m) {
-            stackLo[sp] = lo; stackHi[sp] = n; sp++;
-            stackLo[sp] = m; stackHi[sp] = hi; sp++;
+            stackLo[sp] = lo;
+            stackHi[sp] = n;
+            sp++;
+            stackLo[sp] = m;
+            stackHi[sp] = hi;
+            sp++;
         } else {
-            stackLo[sp] = m; stackHi[sp] = hi; sp++;
-            stackLo[sp] = lo; stackHi[sp] = n; sp++;
+            stackLo[sp] = m;
+            stackHi[sp] = hi;
+            sp++;
+            stackLo[sp] = lo;
+            stackHi[sp] = n;
+            sp++;
         }
     }
 }
 
-void fallbackSort(const std::uint8_t* block, std::int32_t nblock, std::uint32_t* fmap,
-                  std::uint32_t* eclass, std::uint32_t* bitWords)
-{
+void fallbackSort(const std::uint8_t* block, std::int32_t nblock, std::uint32_t* fmap, std::uint32_t* eclass,
+                  std::uint32_t* bitWords) {
     std::int32_t ftab[257];
     std::fill(std::begin(ftab), std::end(ftab), 0);
     for (std::int32_t i = 0; i < nblock; i++)
@@ -234,8 +236,7 @@ void fallbackSort(const std::uint8_t* block, std::int32_t nblock, std::uint32_t*
 
 // ---- main sort ------------------------------------------------------------
 
-inline std::uint64_t loadKey(const std::uint8_t* p)
-{
+inline std::uint64_t loadKey(const std::uint8_t* p) {
     std::uint64_t v;
     std::memcpy(&v, p, 8);
     return __builtin_bswap64(v);
@@ -246,9 +247,7 @@ constexpr std::uint32_t kSmallRange = 16;
 class MainSorter {
 public:
     MainSorter(const std::uint8_t* doubled, std::uint32_t n, std::uint32_t* ptr, std::int64_t budget)
-        : m_blk(doubled), m_n(n), m_ptr(ptr), m_budget(budget)
-    {
-    }
+        : m_blk(doubled), m_n(n), m_ptr(ptr), m_budget(budget) {}
 
     bool run(std::uint32_t* ftab);
 
@@ -271,8 +270,7 @@ private:
     std::vector<Range> m_stack;
 };
 
-bool MainSorter::lessFrom(std::uint32_t x, std::uint32_t y, std::uint32_t depth)
-{
+bool MainSorter::lessFrom(std::uint32_t x, std::uint32_t y, std::uint32_t depth) {
     for (std::uint32_t d = depth; d < m_n; d += 8) {
         std::uint64_t kx = loadKey(m_blk + x + d);
         std::uint64_t ky = loadKey(m_blk + y + d);
@@ -280,12 +278,11 @@ bool MainSorter::lessFrom(std::uint32_t x, std::uint32_t y, std::uint32_t depth)
             return kx < ky;
         m_budget--;
     }
-    m_failed = true;  // equal rotations: a periodic block
+    m_failed = true; // equal rotations: a periodic block
     return false;
 }
 
-void MainSorter::insertionSort(std::uint32_t* a, std::uint32_t count, std::uint32_t depth)
-{
+void MainSorter::insertionSort(std::uint32_t* a, std::uint32_t count, std::uint32_t depth) {
     for (std::uint32_t i = 1; i < count && !m_failed; i++) {
         std::uint32_t v = a[i];
         std::uint32_t j = i;
@@ -297,8 +294,7 @@ void MainSorter::insertionSort(std::uint32_t* a, std::uint32_t count, std::uint3
     }
 }
 
-void MainSorter::sortRange(std::uint32_t* a0, std::uint32_t count0, std::uint32_t depth0)
-{
+void MainSorter::sortRange(std::uint32_t* a0, std::uint32_t count0, std::uint32_t depth0) {
     m_stack.clear();
     m_stack.push_back({a0, count0, depth0});
     while (!m_stack.empty()) {
@@ -343,8 +339,7 @@ void MainSorter::sortRange(std::uint32_t* a0, std::uint32_t count0, std::uint32_
     }
 }
 
-bool MainSorter::run(std::uint32_t* ftab)
-{
+bool MainSorter::run(std::uint32_t* ftab) {
     const std::uint32_t n = m_n;
     std::fill(ftab, ftab + 65537, 0u);
     for (std::uint32_t i = 0; i < n; i++)
@@ -394,7 +389,7 @@ bool MainSorter::run(std::uint32_t* ftab)
         // position later, so scanning bucket ss in order fills bucket (c, ss).
         for (int j = 0; j < 256; j++) {
             copyStart[j] = ftab[(j << 8) + ss];
-            copyEnd[j] = ftab[(j << 8) + ss + 1];  // one past the end
+            copyEnd[j] = ftab[(j << 8) + ss + 1]; // one past the end
         }
         const std::uint32_t bigLo = ftab[ss << 8];
         const std::uint32_t bigHi = ftab[(ss + 1) << 8];
@@ -424,8 +419,7 @@ bool MainSorter::run(std::uint32_t* ftab)
 
 // A block that equals one of its own rotations (a word repeated): its equal
 // rotations must keep the fallback sort's order.
-bool isPeriodic(const std::uint8_t* block, std::uint32_t n, std::uint32_t* border)
-{
+bool isPeriodic(const std::uint8_t* block, std::uint32_t n, std::uint32_t* border) {
     border[0] = 0;
     for (std::uint32_t i = 1; i < n; i++) {
         std::uint32_t k = border[i - 1];
@@ -439,11 +433,10 @@ bool isPeriodic(const std::uint8_t* block, std::uint32_t n, std::uint32_t* borde
     return period < n && n % period == 0;
 }
 
-}  // namespace
+} // namespace
 
-std::int64_t blockSort(const std::uint8_t* block, std::uint32_t n, std::uint32_t* ptr,
-                       SortScratch& scratch, int workFactor)
-{
+std::int64_t blockSort(const std::uint8_t* block, std::uint32_t n, std::uint32_t* ptr, SortScratch& scratch,
+                       int workFactor) {
     constexpr std::uint32_t kFallbackBelow = 10000;
     std::uint32_t* work = scratch.work.data();
     bool done = false;
@@ -483,4 +476,4 @@ std::int64_t blockSort(const std::uint8_t* block, std::uint32_t n, std::uint32_t
     return 0;
 }
 
-}  // namespace tessik::bz2
+} // namespace tessik::bz2

@@ -33,12 +33,12 @@ struct CompressState : EngineState {
     std::uint32_t nblockMax = 0;
     int workFactor = kDefaultWorkFactor;
     bool randomise = false;
-    bool outOfMemory = false;  // a block could not be sorted; the stream is lost
+    bool outOfMemory = false; // a block could not be sorted; the stream is lost
 
     RawArray<std::uint8_t> block;
     RawArray<std::uint32_t> ptr;
     SortScratch sort;
-    RawArray<std::uint16_t> mtfv;  // the coded symbols of a block
+    RawArray<std::uint16_t> mtfv; // the coded symbols of a block
     RawArray<std::uint8_t> zbuf;
 
     std::uint32_t nblock = 0;
@@ -66,8 +66,7 @@ struct CompressState : EngineState {
     std::uint8_t selector[kMaxSelectors] = {};
     std::uint8_t selectorMtf[kMaxSelectors] = {};
 
-    void putBits(int n, std::uint32_t v)
-    {
+    void putBits(int n, std::uint32_t v) {
         bitBuf = (bitBuf << n) | v;
         bitLive += n;
         while (bitLive >= 8) {
@@ -76,21 +75,18 @@ struct CompressState : EngineState {
         }
     }
     void putByte(std::uint8_t c) { putBits(8, c); }
-    void putWord(std::uint32_t v)
-    {
+    void putWord(std::uint32_t v) {
         putBits(16, v >> 16);
         putBits(16, v & 0xffff);
     }
-    void finishBits()
-    {
+    void finishBits() {
         if (bitLive > 0)
             zbuf[numZ++] = static_cast<std::uint8_t>(bitBuf << (8 - bitLive));
         bitLive = 0;
     }
 };
 
-CompressState* stateOf(Stream* strm)
-{
+CompressState* stateOf(Stream* strm) {
     if (strm == nullptr || strm->state == nullptr)
         return nullptr;
     auto* base = static_cast<EngineState*>(strm->state);
@@ -99,8 +95,7 @@ CompressState* stateOf(Stream* strm)
     return static_cast<CompressState*>(base);
 }
 
-void prepareNewBlock(CompressState* s)
-{
+void prepareNewBlock(CompressState* s) {
     s->nblock = 0;
     s->numZ = 0;
     s->outPos = 0;
@@ -109,19 +104,29 @@ void prepareNewBlock(CompressState* s)
     s->blockNo++;
 }
 
-bool runIsEmpty(const CompressState* s) { return !(s->stateInCh < kNoByte && s->stateInLen > 0); }
+bool runIsEmpty(const CompressState* s) {
+    return !(s->stateInCh < kNoByte && s->stateInLen > 0);
+}
 
-void addPairToBlock(CompressState* s)
-{
+void addPairToBlock(CompressState* s) {
     const std::uint8_t ch = static_cast<std::uint8_t>(s->stateInCh);
     for (std::uint32_t i = 0; i < s->stateInLen; i++)
         s->blockCrc = crcUpdate(s->blockCrc, ch);
     s->inUse[ch] = true;
     std::uint8_t* b = s->block.data() + s->nblock;
     switch (s->stateInLen) {
-    case 1: b[0] = ch; s->nblock += 1; break;
-    case 2: b[0] = b[1] = ch; s->nblock += 2; break;
-    case 3: b[0] = b[1] = b[2] = ch; s->nblock += 3; break;
+    case 1:
+        b[0] = ch;
+        s->nblock += 1;
+        break;
+    case 2:
+        b[0] = b[1] = ch;
+        s->nblock += 2;
+        break;
+    case 3:
+        b[0] = b[1] = b[2] = ch;
+        s->nblock += 3;
+        break;
     default:
         s->inUse[s->stateInLen - 4] = true;
         b[0] = b[1] = b[2] = b[3] = ch;
@@ -131,8 +136,7 @@ void addPairToBlock(CompressState* s)
     }
 }
 
-void flushRun(CompressState* s)
-{
+void flushRun(CompressState* s) {
     if (s->stateInCh < kNoByte)
         addPairToBlock(s);
     s->stateInCh = kNoByte;
@@ -141,8 +145,7 @@ void flushRun(CompressState* s)
 
 // Feeds input into the block until the block is full or the input (the
 // expected input, while flushing or finishing) runs out.
-bool copyInput(CompressState* s)
-{
+bool copyInput(CompressState* s) {
     Stream* strm = s->strm;
     const bool limited = s->mode != kRunning;
     std::uint32_t avail = limited ? std::min(strm->availIn, s->availInExpect) : strm->availIn;
@@ -189,8 +192,7 @@ bool copyInput(CompressState* s)
     return used > 0;
 }
 
-bool copyOutput(CompressState* s)
-{
+bool copyOutput(CompressState* s) {
     Stream* strm = s->strm;
     std::uint32_t n = std::min(strm->availOut, s->numZ - s->outPos);
     if (n == 0)
@@ -206,8 +208,7 @@ bool copyOutput(CompressState* s)
     return true;
 }
 
-void randomiseBlock(CompressState* s)
-{
+void randomiseBlock(CompressState* s) {
     std::int32_t toGo = 0;
     int tPos = 0;
     std::fill(std::begin(s->inUse), std::end(s->inUse), false);
@@ -224,8 +225,7 @@ void randomiseBlock(CompressState* s)
 
 // Move-to-front over the used bytes of the sorted block with runs of the
 // front symbol coded as RUNA/RUNB digits; ends with the end-of-block symbol.
-void generateMtfValues(CompressState* s, std::uint16_t* mtfv)
-{
+void generateMtfValues(CompressState* s, std::uint16_t* mtfv) {
     s->nInUse = 0;
     for (int i = 0; i < 256; i++)
         if (s->inUse[i])
@@ -285,17 +285,19 @@ void generateMtfValues(CompressState* s, std::uint16_t* mtfv)
     s->nMtf = wr;
 }
 
-int groupCountFor(std::uint32_t nMtf)
-{
-    if (nMtf < 200) return 2;
-    if (nMtf < 600) return 3;
-    if (nMtf < 1200) return 4;
-    if (nMtf < 2400) return 5;
+int groupCountFor(std::uint32_t nMtf) {
+    if (nMtf < 200)
+        return 2;
+    if (nMtf < 600)
+        return 3;
+    if (nMtf < 1200)
+        return 4;
+    if (nMtf < 2400)
+        return 5;
     return 6;
 }
 
-void sendMtfValues(CompressState* s, const std::uint16_t* mtfv)
-{
+void sendMtfValues(CompressState* s, const std::uint16_t* mtfv) {
     const int alphaSize = s->nInUse + 2;
     const std::uint32_t nMtf = s->nMtf;
     for (auto& row : s->len)
@@ -449,15 +451,13 @@ void sendMtfValues(CompressState* s, const std::uint16_t* mtfv)
     }
 }
 
-bool compressBlock(CompressState* s, bool lastBlock)
-{
+bool compressBlock(CompressState* s, bool lastBlock) {
     if (s->nblock > 0) {
         s->blockCrc = ~s->blockCrc;
         s->combinedCrc = ((s->combinedCrc << 1) | (s->combinedCrc >> 31)) ^ s->blockCrc;
         if (s->randomise)
             randomiseBlock(s);
-        std::int64_t origin = blockSort(s->block.data(), s->nblock, s->ptr.data(), s->sort,
-                                        s->workFactor);
+        std::int64_t origin = blockSort(s->block.data(), s->nblock, s->ptr.data(), s->sort, s->workFactor);
         if (origin < 0)
             return false;
         s->origPtr = static_cast<std::uint32_t>(origin);
@@ -487,8 +487,7 @@ bool compressBlock(CompressState* s, bool lastBlock)
     return true;
 }
 
-bool handleCompress(CompressState* s)
-{
+bool handleCompress(CompressState* s) {
     bool progressIn = false, progressOut = false;
     Stream* strm = s->strm;
     for (;;) {
@@ -526,13 +525,11 @@ bool handleCompress(CompressState* s)
     return progressIn || progressOut;
 }
 
-int compressStep(CompressState* s, int action)
-{
+int compressStep(CompressState* s, int action) {
     Stream* strm = s->strm;
     for (;;) {
         switch (s->mode) {
-        case kIdle:
-            return kSequenceError;
+        case kIdle: return kSequenceError;
         case kRunning:
             if (action == kRun)
                 return handleCompress(s) ? kRunOk : kParamError;
@@ -564,25 +561,21 @@ int compressStep(CompressState* s, int action)
                 return kFinishOk;
             s->mode = kIdle;
             return kStreamEnd;
-        default:
-            return kParamError;
+        default: return kParamError;
         }
     }
 }
 
-}  // namespace
+} // namespace
 
-void setRandomisedForTesting(Stream* strm)
-{
+void setRandomisedForTesting(Stream* strm) {
     if (CompressState* s = stateOf(strm))
         s->randomise = true;
 }
 
-int compressInit(Stream* strm, int blockSize100k, int verbosity, int workFactor)
-{
-    (void)verbosity;  // the engine reports nothing
-    if (strm == nullptr || blockSize100k < 1 || blockSize100k > 9 || workFactor < 0 ||
-        workFactor > kMaxWorkFactor)
+int compressInit(Stream* strm, int blockSize100k, int verbosity, int workFactor) {
+    (void)verbosity; // the engine reports nothing
+    if (strm == nullptr || blockSize100k < 1 || blockSize100k > 9 || workFactor < 0 || workFactor > kMaxWorkFactor)
         return kParamError;
     if (workFactor == 0)
         workFactor = kDefaultWorkFactor;
@@ -597,8 +590,8 @@ int compressInit(Stream* strm, int blockSize100k, int verbosity, int workFactor)
                                 7u * kMaxSelectors + kMaxGroups * kMaxAlphaSize * 41u + 4096;
     if (!s->block.allocate(blockBytes + 20) || !s->ptr.allocate(blockBytes) ||
         !s->sort.work.allocate(std::max<std::uint32_t>(65537, blockBytes + blockBytes / 32 + 64)) ||
-        !s->sort.doubled.allocate(2 * static_cast<std::size_t>(blockBytes) + 8) ||
-        !s->mtfv.allocate(blockBytes + 1) || !s->zbuf.allocate(maxBits / 8 + 64))
+        !s->sort.doubled.allocate(2 * static_cast<std::size_t>(blockBytes) + 8) || !s->mtfv.allocate(blockBytes + 1) ||
+        !s->zbuf.allocate(maxBits / 8 + 64))
         return kMemError;
     s->blockSize100k = blockSize100k;
     s->nblockMax = blockBytes - 19;
@@ -617,8 +610,7 @@ int compressInit(Stream* strm, int blockSize100k, int verbosity, int workFactor)
     return kOk;
 }
 
-int compress(Stream* strm, int action)
-{
+int compress(Stream* strm, int action) {
     CompressState* s = stateOf(strm);
     if (s == nullptr || s->outOfMemory)
         return s == nullptr ? kParamError : kMemError;
@@ -626,8 +618,7 @@ int compress(Stream* strm, int action)
     return s->outOfMemory ? kMemError : r;
 }
 
-int compressEnd(Stream* strm)
-{
+int compressEnd(Stream* strm) {
     CompressState* s = stateOf(strm);
     if (s == nullptr)
         return kParamError;
@@ -636,4 +627,4 @@ int compressEnd(Stream* strm)
     return kOk;
 }
 
-}  // namespace tessik::bz2
+} // namespace tessik::bz2

@@ -53,16 +53,15 @@ constexpr int kInvalid = -2;
 // Canonical Huffman decoding: codes up to kFastBits long through one table
 // lookup, longer ones by the first code and count of each length.
 struct DecodeTable {
-    std::uint16_t fast[1 << kFastBits];  // (symbol << 5) | length; 0 = none
+    std::uint16_t fast[1 << kFastBits]; // (symbol << 5) | length; 0 = none
     std::uint32_t first[kMaxCodeLen + 1];
     std::uint32_t count[kMaxCodeLen + 1];
     std::uint32_t offset[kMaxCodeLen + 1];
     std::uint16_t perm[kMaxAlphaSize];
     int maxLen;
-    bool bad;  // lengths that no prefix code can have
+    bool bad; // lengths that no prefix code can have
 
-    void build(const std::uint8_t* len, int alphaSize)
-    {
+    void build(const std::uint8_t* len, int alphaSize) {
         std::fill(std::begin(count), std::end(count), 0u);
         for (int i = 0; i < alphaSize; i++)
             count[len[i]]++;
@@ -100,8 +99,7 @@ struct DecodeTable {
 
     // `bits` holds the next bits of the stream at its top, `avail` of them
     // real. Returns the symbol, kNeedMore or kInvalid.
-    int decode(std::uint64_t bits, int avail, int* length) const
-    {
+    int decode(std::uint64_t bits, int avail, int* length) const {
         std::uint16_t e = fast[bits >> (64 - kFastBits)];
         if (e != 0) {
             int l = e & 31;
@@ -128,7 +126,7 @@ struct DecodeState : EngineState {
     explicit DecodeState(Stream* s) : EngineState(kDecoder, s) {}
 
     int state = sMagicB;
-    std::uint64_t bitBuf = 0;  // next bits of the stream at the top
+    std::uint64_t bitBuf = 0; // next bits of the stream at the top
     int bitCount = 0;
 
     int blockSize100k = 0;
@@ -183,8 +181,7 @@ struct DecodeState : EngineState {
     int randPos = 0;
 
     // Moves whole bytes of input into the bit buffer.
-    void refill()
-    {
+    void refill() {
         Stream* s = strm;
         if (s->availIn >= 8 && bitCount <= 56) {
             std::uint64_t v;
@@ -205,8 +202,7 @@ struct DecodeState : EngineState {
         }
     }
 
-    void consume(std::uint32_t bytes)
-    {
+    void consume(std::uint32_t bytes) {
         Stream* s = strm;
         s->nextIn += bytes;
         s->availIn -= bytes;
@@ -216,15 +212,13 @@ struct DecodeState : EngineState {
         s->totalInLo32 = lo;
     }
 
-    bool need(int n)
-    {
+    bool need(int n) {
         if (bitCount < n)
             refill();
         return bitCount >= n;
     }
 
-    std::uint32_t take(int n)
-    {
+    std::uint32_t take(int n) {
         std::uint32_t v = static_cast<std::uint32_t>(bitBuf >> (64 - n));
         bitBuf <<= n;
         bitCount -= n;
@@ -236,8 +230,7 @@ struct DecodeState : EngineState {
     bool writeOutput();
 };
 
-void DecodeState::startOutput()
-{
+void DecodeState::startOutput() {
     std::uint32_t cftab[257];
     cftab[0] = 0;
     for (int i = 0; i < 256; i++)
@@ -259,8 +252,7 @@ void DecodeState::startOutput()
 
 // Undoes the first-stage run-length coding while walking the inverse
 // transform. Returns false when the output room is used up.
-bool DecodeState::writeOutput()
-{
+bool DecodeState::writeOutput() {
     Stream* s = strm;
     const std::uint32_t* t = tt.data();
     std::uint8_t* out = s->nextOut;
@@ -355,8 +347,7 @@ bool DecodeState::writeOutput()
 // Decodes Huffman symbols into the block until the end-of-block symbol.
 // Returns kOk when input ran out (resume later), kStreamEnd at the
 // end-of-block symbol, or a format error.
-int DecodeState::decodeSymbols()
-{
+int DecodeState::decodeSymbols() {
     const int eob = nInUse + 1;
     std::uint32_t* t = tt.data();
     for (;;) {
@@ -413,8 +404,7 @@ int DecodeState::decodeSymbols()
     }
 }
 
-DecodeState* stateOf(Stream* strm)
-{
+DecodeState* stateOf(Stream* strm) {
     if (strm == nullptr || strm->state == nullptr)
         return nullptr;
     auto* base = static_cast<EngineState*>(strm->state);
@@ -423,8 +413,7 @@ DecodeState* stateOf(Stream* strm)
     return static_cast<DecodeState*>(base);
 }
 
-int expectByte(DecodeState* s, std::uint8_t want, int next, int error, int* result)
-{
+int expectByte(DecodeState* s, std::uint8_t want, int next, int error, int* result) {
     if (!s->need(8)) {
         *result = kOk;
         return 0;
@@ -437,22 +426,25 @@ int expectByte(DecodeState* s, std::uint8_t want, int next, int error, int* resu
     return 1;
 }
 
-int run(DecodeState* s)
-{
+int run(DecodeState* s) {
     int r = kOk;
     for (;;) {
         switch (s->state) {
         case sMagicB:
-            if (!expectByte(s, 0x42, sMagicZ, kHeaderB, &r)) return r;
+            if (!expectByte(s, 0x42, sMagicZ, kHeaderB, &r))
+                return r;
             break;
         case sMagicZ:
-            if (!expectByte(s, 0x5A, sMagicH, kHeaderZ, &r)) return r;
+            if (!expectByte(s, 0x5A, sMagicH, kHeaderZ, &r))
+                return r;
             break;
         case sMagicH:
-            if (!expectByte(s, 0x68, sBlockSize, kHeaderH, &r)) return r;
+            if (!expectByte(s, 0x68, sBlockSize, kHeaderH, &r))
+                return r;
             break;
         case sBlockSize: {
-            if (!s->need(8)) return kOk;
+            if (!s->need(8))
+                return kOk;
             std::uint32_t c = s->take(8);
             if (c < '1' || c > '9')
                 return kHeaderBlockSize;
@@ -464,7 +456,8 @@ int run(DecodeState* s)
             break;
         }
         case sBlockMagic1: {
-            if (!s->need(8)) return kOk;
+            if (!s->need(8))
+                return kOk;
             std::uint32_t c = s->take(8);
             if (c == 0x17)
                 s->state = sEndMagic2;
@@ -475,39 +468,48 @@ int run(DecodeState* s)
             break;
         }
         case sBlockMagic2:
-            if (!expectByte(s, 0x41, sBlockMagic3, kBlockMagic2, &r)) return r;
+            if (!expectByte(s, 0x41, sBlockMagic3, kBlockMagic2, &r))
+                return r;
             break;
         case sBlockMagic3:
-            if (!expectByte(s, 0x59, sBlockMagic4, kBlockMagic3, &r)) return r;
+            if (!expectByte(s, 0x59, sBlockMagic4, kBlockMagic3, &r))
+                return r;
             break;
         case sBlockMagic4:
-            if (!expectByte(s, 0x26, sBlockMagic5, kBlockMagic4, &r)) return r;
+            if (!expectByte(s, 0x26, sBlockMagic5, kBlockMagic4, &r))
+                return r;
             break;
         case sBlockMagic5:
-            if (!expectByte(s, 0x53, sBlockMagic6, kBlockMagic5, &r)) return r;
+            if (!expectByte(s, 0x53, sBlockMagic6, kBlockMagic5, &r))
+                return r;
             break;
         case sBlockMagic6:
-            if (!expectByte(s, 0x59, sBlockCrc, kBlockMagic6, &r)) return r;
+            if (!expectByte(s, 0x59, sBlockCrc, kBlockMagic6, &r))
+                return r;
             break;
         case sBlockCrc:
-            if (!s->need(32)) return kOk;
+            if (!s->need(32))
+                return kOk;
             s->storedBlockCrc = s->take(32);
             s->state = sRandomised;
             break;
         case sRandomised:
-            if (!s->need(1)) return kOk;
+            if (!s->need(1))
+                return kOk;
             s->randomised = s->take(1) != 0;
             s->state = sOrigPtr;
             break;
         case sOrigPtr:
-            if (!s->need(24)) return kOk;
+            if (!s->need(24))
+                return kOk;
             s->origPtr = s->take(24);
             if (s->origPtr > 10 + s->nblockMax)
                 return kOrigPtrHigh;
             s->state = sMapSummary;
             break;
         case sMapSummary:
-            if (!s->need(16)) return kOk;
+            if (!s->need(16))
+                return kOk;
             s->mapSummary = s->take(16);
             std::fill(std::begin(s->inUse), std::end(s->inUse), false);
             s->mapGroup = 0;
@@ -517,7 +519,8 @@ int run(DecodeState* s)
             for (; s->mapGroup < 16; s->mapGroup++) {
                 if (!(s->mapSummary & (0x8000u >> s->mapGroup)))
                     continue;
-                if (!s->need(16)) return kOk;
+                if (!s->need(16))
+                    return kOk;
                 std::uint32_t bits = s->take(16);
                 for (int j = 0; j < 16; j++)
                     if (bits & (0x8000u >> j))
@@ -533,14 +536,16 @@ int run(DecodeState* s)
             s->state = sGroupCount;
             break;
         case sGroupCount:
-            if (!s->need(3)) return kOk;
+            if (!s->need(3))
+                return kOk;
             s->nGroups = static_cast<int>(s->take(3));
             if (s->nGroups < kMinGroups || s->nGroups > kMaxGroups)
                 return kGroupCount;
             s->state = sSelectorCount;
             break;
         case sSelectorCount:
-            if (!s->need(15)) return kOk;
+            if (!s->need(15))
+                return kOk;
             s->nSelectors = static_cast<int>(s->take(15));
             if (s->nSelectors < 1)
                 return kNoSelectors;
@@ -550,7 +555,8 @@ int run(DecodeState* s)
             break;
         case sSelectorBit:
             while (s->selIndex < s->nSelectors) {
-                if (!s->need(1)) return kOk;
+                if (!s->need(1))
+                    return kOk;
                 if (s->take(1) != 0) {
                     if (++s->selValue >= s->nGroups)
                         return kSelectorValue;
@@ -595,7 +601,8 @@ int run(DecodeState* s)
                 s->state = sSymbols;
                 break;
             }
-            if (!s->need(5)) return kOk;
+            if (!s->need(5))
+                return kOk;
             s->curLen = static_cast<int>(s->take(5));
             s->symNo = 0;
             s->state = sLengthBit;
@@ -610,19 +617,22 @@ int run(DecodeState* s)
                 }
                 if (s->curLen < 1 || s->curLen > kMaxCodeLen)
                     return kCodeLength;
-                if (!s->need(1)) return kOk;
+                if (!s->need(1))
+                    return kOk;
                 if (s->take(1) == 0) {
                     s->len[s->tableNo][s->symNo++] = static_cast<std::uint8_t>(s->curLen);
                     continue;
                 }
                 s->state = sLengthStep;
-                if (!s->need(1)) return kOk;
+                if (!s->need(1))
+                    return kOk;
                 s->curLen += s->take(1) == 0 ? 1 : -1;
                 s->state = sLengthBit;
             }
             break;
         case sLengthStep:
-            if (!s->need(1)) return kOk;
+            if (!s->need(1))
+                return kOk;
             s->curLen += s->take(1) == 0 ? 1 : -1;
             s->state = sLengthBit;
             break;
@@ -646,39 +656,42 @@ int run(DecodeState* s)
             s->state = sBlockMagic1;
             break;
         case sEndMagic2:
-            if (!expectByte(s, 0x72, sEndMagic3, kEndMagic2, &r)) return r;
+            if (!expectByte(s, 0x72, sEndMagic3, kEndMagic2, &r))
+                return r;
             break;
         case sEndMagic3:
-            if (!expectByte(s, 0x45, sEndMagic4, kEndMagic3, &r)) return r;
+            if (!expectByte(s, 0x45, sEndMagic4, kEndMagic3, &r))
+                return r;
             break;
         case sEndMagic4:
-            if (!expectByte(s, 0x38, sEndMagic5, kEndMagic4, &r)) return r;
+            if (!expectByte(s, 0x38, sEndMagic5, kEndMagic4, &r))
+                return r;
             break;
         case sEndMagic5:
-            if (!expectByte(s, 0x50, sEndMagic6, kEndMagic5, &r)) return r;
+            if (!expectByte(s, 0x50, sEndMagic6, kEndMagic5, &r))
+                return r;
             break;
         case sEndMagic6:
-            if (!expectByte(s, 0x90, sStreamCrc, kEndMagic6, &r)) return r;
+            if (!expectByte(s, 0x90, sStreamCrc, kEndMagic6, &r))
+                return r;
             break;
         case sStreamCrc:
-            if (!s->need(32)) return kOk;
+            if (!s->need(32))
+                return kOk;
             s->storedCombinedCrc = s->take(32);
             if (s->storedCombinedCrc != s->combinedCrc)
                 return kStreamCrcError;
             s->state = sDone;
             return kStreamEnd;
-        case sDone:
-            return kStreamEnd;
-        default:
-            return kSequenceError;
+        case sDone: return kStreamEnd;
+        default: return kSequenceError;
         }
     }
 }
 
-}  // namespace
+} // namespace
 
-int decompressInit(Stream* strm)
-{
+int decompressInit(Stream* strm) {
     if (strm == nullptr)
         return kParamError;
     auto* s = new (std::nothrow) DecodeState(strm);
@@ -690,16 +703,14 @@ int decompressInit(Stream* strm)
     return kOk;
 }
 
-int decompress(Stream* strm)
-{
+int decompress(Stream* strm) {
     DecodeState* s = stateOf(strm);
     if (s == nullptr)
         return kParamError;
     return run(s);
 }
 
-int decompressEnd(Stream* strm)
-{
+int decompressEnd(Stream* strm) {
     DecodeState* s = stateOf(strm);
     if (s == nullptr)
         return kParamError;
@@ -708,4 +719,4 @@ int decompressEnd(Stream* strm)
     return kOk;
 }
 
-}  // namespace tessik::bz2
+} // namespace tessik::bz2

@@ -87,4 +87,4 @@ int decompressInit(Stream* strm);
 int decompress(Stream* strm);
 int decompressEnd(Stream* strm);
 
-}  // namespace tessik::bz2
+} // namespace tessik::bz2

@@ -1,7 +1,7 @@
 // Huffman code lengths for the compressor, limited to a maximum length by
 // flattening the frequencies and rebuilding until the tree is shallow enough.
-#include "netlib/streams/Bzip2Internal.h"
 #include "netlib/streams/Bzip2Engine.h"
+#include "netlib/streams/Bzip2Internal.h"
 
 #include <cassert>
 
@@ -10,16 +10,14 @@ namespace {
 
 // Weights carry the frequency in the upper 24 bits and the subtree depth in
 // the lower 8, so that among equal frequencies the shallower tree wins.
-inline std::uint32_t addWeights(std::uint32_t a, std::uint32_t b)
-{
+inline std::uint32_t addWeights(std::uint32_t a, std::uint32_t b) {
     std::uint32_t da = a & 0xff, db = b & 0xff;
     return ((a & 0xffffff00u) + (b & 0xffffff00u)) | (1 + (da > db ? da : db));
 }
 
-}  // namespace
+} // namespace
 
-void makeCodeLengths(std::uint8_t* len, const std::int32_t* freq, int alphaSize, int maxLen)
-{
+void makeCodeLengths(std::uint8_t* len, const std::int32_t* freq, int alphaSize, int maxLen) {
     assert(alphaSize >= 2 && alphaSize <= kMaxAlphaSize);
     constexpr int kNodes = 2 * kMaxAlphaSize;
     std::int32_t heap[kMaxAlphaSize + 2];
@@ -100,4 +98,4 @@ void makeCodeLengths(std::uint8_t* len, const std::int32_t* freq, int alphaSize,
     }
 }
 
-}  // namespace tessik::bz2
+} // namespace tessik::bz2

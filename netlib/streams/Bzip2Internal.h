@@ -4,8 +4,8 @@
 #include "netlib/streams/Bzip2Engine.h"
 
 #include <array>
-#include <cstdint>
 #include <cstddef>
+#include <cstdint>
 #include <memory>
 #include <new>
 
@@ -26,8 +26,7 @@ struct EngineState {
 void setRandomisedForTesting(Stream* strm);
 
 // CRC-32 of the format: polynomial 04C11DB7, most significant bit first.
-constexpr std::array<std::uint32_t, 256> makeCrcTable()
-{
+constexpr std::array<std::uint32_t, 256> makeCrcTable() {
     std::array<std::uint32_t, 256> t{};
     for (std::uint32_t i = 0; i < 256; i++) {
         std::uint32_t c = i << 24;
@@ -39,8 +38,7 @@ constexpr std::array<std::uint32_t, 256> makeCrcTable()
 }
 inline constexpr std::array<std::uint32_t, 256> kCrcTable = makeCrcTable();
 
-inline std::uint32_t crcUpdate(std::uint32_t crc, std::uint8_t byte)
-{
+inline std::uint32_t crcUpdate(std::uint32_t crc, std::uint8_t byte) {
     return (crc << 8) ^ kCrcTable[(crc >> 24) ^ byte];
 }
 
@@ -53,8 +51,7 @@ extern const std::uint16_t kRandNums[512];
 template <typename T>
 class RawArray {
 public:
-    bool allocate(std::size_t n)
-    {
+    bool allocate(std::size_t n) {
         if (n <= m_size)
             return true;
         m_data.reset(new (std::nothrow) T[n]);
@@ -73,18 +70,18 @@ private:
 
 // Scratch memory of the block sort, kept by the compressor between blocks.
 struct SortScratch {
-    RawArray<std::uint32_t> work;     // n + n/32 + 64 words, at least 65,537
-    RawArray<std::uint8_t> doubled;   // the block twice, and 8 bytes
-    RawArray<std::int32_t> suffixes;  // 2n entries, taken when first needed
+    RawArray<std::uint32_t> work;    // n + n/32 + 64 words, at least 65,537
+    RawArray<std::uint8_t> doubled;  // the block twice, and 8 bytes
+    RawArray<std::int32_t> suffixes; // 2n entries, taken when first needed
 };
 
 // Sorts the rotations of block[0..n) into ptr; returns the origin pointer,
 // or -1 when scratch memory could not be had.
-std::int64_t blockSort(const std::uint8_t* block, std::uint32_t n, std::uint32_t* ptr,
-                       SortScratch& scratch, int workFactor);
+std::int64_t blockSort(const std::uint8_t* block, std::uint32_t n, std::uint32_t* ptr, SortScratch& scratch,
+                       int workFactor);
 
 // Code lengths (1..maxLen) for `alphaSize` symbols with the given
 // frequencies; zero frequencies count as 1 so every symbol gets a code.
 void makeCodeLengths(std::uint8_t* len, const std::int32_t* freq, int alphaSize, int maxLen);
 
-}  // namespace tessik::bz2
+} // namespace tessik::bz2

@@ -13,10 +13,7 @@ namespace {
 template <typename Sym>
 class Sorter {
 public:
-    Sorter(const Sym* s, std::int32_t* sa, std::int32_t n, std::int32_t k)
-        : m_s(s), m_sa(sa), m_n(n), m_k(k)
-    {
-    }
+    Sorter(const Sym* s, std::int32_t* sa, std::int32_t n, std::int32_t k) : m_s(s), m_sa(sa), m_n(n), m_k(k) {}
 
     void run();
 
@@ -37,8 +34,7 @@ private:
 };
 
 template <typename Sym>
-void Sorter<Sym>::bucketEnds(bool ends)
-{
+void Sorter<Sym>::bucketEnds(bool ends) {
     std::int32_t sum = 0;
     for (std::int32_t c = 0; c < m_k; c++) {
         sum += m_count[c];
@@ -47,8 +43,7 @@ void Sorter<Sym>::bucketEnds(bool ends)
 }
 
 template <typename Sym>
-void Sorter<Sym>::induce()
-{
+void Sorter<Sym>::induce() {
     const Sym* s = m_s;
     std::int32_t* sa = m_sa;
     // L-type suffixes, left to right; the last suffix is L (it is greater
@@ -70,8 +65,7 @@ void Sorter<Sym>::induce()
 }
 
 template <typename Sym>
-bool Sorter<Sym>::sameLms(std::int32_t a, std::int32_t b) const
-{
+bool Sorter<Sym>::sameLms(std::int32_t a, std::int32_t b) const {
     for (std::int32_t d = 0;; d++) {
         if (a + d == m_n || b + d == m_n)
             return false;
@@ -83,8 +77,7 @@ bool Sorter<Sym>::sameLms(std::int32_t a, std::int32_t b) const
 }
 
 template <typename Sym>
-void Sorter<Sym>::run()
-{
+void Sorter<Sym>::run() {
     const std::int32_t n = m_n;
     std::int32_t* sa = m_sa;
     if (n == 1) {
@@ -157,10 +150,9 @@ void Sorter<Sym>::run()
     induce();
 }
 
-}  // namespace
+} // namespace
 
-bool buildSuffixArray(const std::uint8_t* text, std::int32_t* sa, std::int32_t n)
-{
+bool buildSuffixArray(const std::uint8_t* text, std::int32_t* sa, std::int32_t n) {
     if (n <= 0)
         return true;
     try {
@@ -172,4 +164,4 @@ bool buildSuffixArray(const std::uint8_t* text, std::int32_t* sa, std::int32_t n
     return true;
 }
 
-}  // namespace tessik::bz2
+} // namespace tessik::bz2

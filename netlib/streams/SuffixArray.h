@@ -9,4 +9,4 @@ namespace tessik::bz2 {
 // Returns false when scratch memory could not be had.
 bool buildSuffixArray(const std::uint8_t* text, std::int32_t* sa, std::int32_t n);
 
-}  // namespace tessik::bz2
+} // namespace tessik::bz2

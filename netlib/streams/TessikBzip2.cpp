@@ -10,9 +10,8 @@ namespace tessik {
 
 TessikBzip2::~TessikBzip2() = default;
 
-bool TessikBzip2::compressBuffer(unsigned char* dest, unsigned int* destLen,
-                                 const unsigned char* src, unsigned int srcLen, int blockSize)
-{
+bool TessikBzip2::compressBuffer(unsigned char* dest, unsigned int* destLen, const unsigned char* src,
+                                 unsigned int srcLen, int blockSize) {
     if (dest == nullptr || destLen == nullptr || src == nullptr || blockSize < 1 || blockSize > 9)
         return false;
     bz2::Stream strm;
@@ -30,9 +29,8 @@ bool TessikBzip2::compressBuffer(unsigned char* dest, unsigned int* destLen,
     return ok;
 }
 
-bool TessikBzip2::decompressBuffer(unsigned char* dest, unsigned int* destLen,
-                                   const unsigned char* src, unsigned int srcLen)
-{
+bool TessikBzip2::decompressBuffer(unsigned char* dest, unsigned int* destLen, const unsigned char* src,
+                                   unsigned int srcLen) {
     if (dest == nullptr || destLen == nullptr || src == nullptr)
         return false;
     bz2::Stream strm;
@@ -55,21 +53,18 @@ bool TessikBzip2::decompressBuffer(unsigned char* dest, unsigned int* destLen,
 
 namespace {
 
-void putLe32(unsigned char* p, std::uint32_t v)
-{
+void putLe32(unsigned char* p, std::uint32_t v) {
     for (int i = 0; i < 4; i++)
         p[i] = static_cast<unsigned char>(v >> (8 * i));
 }
 
-std::uint32_t getLe32(const unsigned char* p)
-{
+std::uint32_t getLe32(const unsigned char* p) {
     return static_cast<std::uint32_t>(p[0]) | static_cast<std::uint32_t>(p[1]) << 8 |
            static_cast<std::uint32_t>(p[2]) << 16 | static_cast<std::uint32_t>(p[3]) << 24;
 }
 
 // The room a buffer really has: a failed growth leaves the old block.
-bool reserve(DataBuffer& buf, std::uint64_t n)
-{
+bool reserve(DataBuffer& buf, std::uint64_t n) {
     if (n > UINT32_MAX)
         return false;
     return buf.ensureCapacity(static_cast<unsigned int>(n)) && buf.getCapacity() >= n;
@@ -80,10 +75,9 @@ bool reserve(DataBuffer& buf, std::uint64_t n)
 // not allocated up front.
 constexpr std::uint64_t kFirstRoom = 1u << 20;
 
-}  // namespace
+} // namespace
 
-bool TessikBzip2::compressMemory(const DataBuffer& input, DataBuffer& output)
-{
+bool TessikBzip2::compressMemory(const DataBuffer& input, DataBuffer& output) {
     if (&input == &output) {
         DataBuffer result;
         if (!compressMemory(input, result))
@@ -105,8 +99,7 @@ bool TessikBzip2::compressMemory(const DataBuffer& input, DataBuffer& output)
     if (!reserve(output, room + kBzip2BlobHeaderSize) || !output.append(header, sizeof header))
         return false;
     unsigned int len = static_cast<unsigned int>(room);
-    if (!compressBuffer(output.getData() + kBzip2BlobHeaderSize, &len, input.getData(), n,
-                        kBzip2BlobBlockSize)) {
+    if (!compressBuffer(output.getData() + kBzip2BlobHeaderSize, &len, input.getData(), n, kBzip2BlobBlockSize)) {
         output.clear();
         return false;
     }
@@ -114,8 +107,7 @@ bool TessikBzip2::compressMemory(const DataBuffer& input, DataBuffer& output)
     return true;
 }
 
-bool TessikBzip2::decompressMemory(const DataBuffer& input, DataBuffer& output)
-{
+bool TessikBzip2::decompressMemory(const DataBuffer& input, DataBuffer& output) {
     if (&input == &output) {
         DataBuffer result;
         bool ok = decompressMemory(input, result);
@@ -130,7 +122,7 @@ bool TessikBzip2::decompressMemory(const DataBuffer& input, DataBuffer& output)
     if (size < kBzip2BlobHeaderSize || getLe32(in) != kBzip2BlobMagic)
         return false;
     if (size == kBzip2BlobHeaderSize)
-        return getLe32(in + 4) == 0;  // the blob of empty data carries no stream
+        return getLe32(in + 4) == 0; // the blob of empty data carries no stream
     const std::uint64_t limit =
         std::min<std::uint64_t>(static_cast<std::uint64_t>(getLe32(in + 4)) + kBzip2BlobSlack, UINT32_MAX);
 
@@ -151,7 +143,7 @@ bool TessikBzip2::decompressMemory(const DataBuffer& input, DataBuffer& output)
         r = bz2::decompress(&strm);
         output.setSize(strm.totalOutLo32);
         if (r != bz2::kOk || strm.availOut > 0 || room == limit)
-            break;  // stream end, an error, input used up, or the room is all used
+            break; // stream end, an error, input used up, or the room is all used
         room = std::min(limit, room * 2);
     }
     bz2::decompressEnd(&strm);
@@ -162,4 +154,4 @@ bool TessikBzip2::decompressMemory(const DataBuffer& input, DataBuffer& output)
     return true;
 }
 
-}  // namespace tessik
+} // namespace tessik

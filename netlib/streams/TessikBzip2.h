@@ -14,13 +14,12 @@ public:
     // Compresses srcLen bytes at blockSize (1..9, blocks of 100,000 x n bytes)
     // into dest, whose room *destLen gives; on success *destLen becomes the
     // bytes written. A destination too small is a failure.
-    bool compressBuffer(unsigned char* dest, unsigned int* destLen, const unsigned char* src,
-                        unsigned int srcLen, int blockSize);
+    bool compressBuffer(unsigned char* dest, unsigned int* destLen, const unsigned char* src, unsigned int srcLen,
+                        int blockSize);
 
     // Decodes one bzip2 stream into dest, never writing past *destLen bytes;
     // on success *destLen becomes the bytes written, on failure 0.
-    bool decompressBuffer(unsigned char* dest, unsigned int* destLen, const unsigned char* src,
-                          unsigned int srcLen);
+    bool decompressBuffer(unsigned char* dest, unsigned int* destLen, const unsigned char* src, unsigned int srcLen);
 
     // Replaces `output` with the blob of `input`: the magic E1 A7 94 B3, the
     // length (32-bit little-endian) and a block-size-3 stream (absent for
@@ -39,4 +38,4 @@ constexpr unsigned int kBzip2BlobHeaderSize = 8;
 constexpr int kBzip2BlobBlockSize = 3;
 constexpr unsigned int kBzip2BlobSlack = 20;
 
-}  // namespace tessik
+} // namespace tessik

@@ -3,11 +3,11 @@
 // three times, read in one go.
 #include <cstdint>
 
+#include "netlib/core/FileTimeValue.h"
 #include "netlib/core/LogBase.h"
 #include "netlib/core/StringBuffer.h"
 #include "netlib/core/TessikObject.h"
 #include "netlib/core/XString.h"
-#include "netlib/core/FileTimeValue.h"
 
 namespace tessik {
 

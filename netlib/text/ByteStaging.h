@@ -16,7 +16,8 @@ public:
     ByteStaging& operator=(const ByteStaging&) = delete;
 
     void put(const unsigned char* p, unsigned int n) {
-        if (m_fill + n > Size) flush();
+        if (m_fill + n > Size)
+            flush();
         if (n > Size) {
             m_out.append(p, n);
             return;
@@ -25,7 +26,8 @@ public:
         m_fill += n;
     }
     void put(unsigned char c) {
-        if (m_fill == Size) flush();
+        if (m_fill == Size)
+            flush();
         m_area[m_fill++] = c;
     }
     void put(unsigned char a, unsigned char b) {
@@ -35,7 +37,8 @@ public:
     // A UTF-16 code unit, low byte first.
     void putUnit(unsigned int u) { put(static_cast<unsigned char>(u), static_cast<unsigned char>(u >> 8)); }
     void flush() {
-        if (m_fill) m_out.append(m_area, m_fill);
+        if (m_fill)
+            m_out.append(m_area, m_fill);
         m_fill = 0;
     }
 
@@ -45,4 +48,4 @@ private:
     unsigned int m_fill = 0;
 };
 
-}  // namespace tessik
+} // namespace tessik

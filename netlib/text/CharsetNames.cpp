@@ -584,41 +584,45 @@ constexpr AliasPage kAliases[] = {
 constexpr char kAnsiName[] = "ansi";
 constexpr int kShortestName = 3;
 
-}  // namespace
+} // namespace
 
 const char* canonicalCharsetName(std::uint32_t codePage) {
     const auto* end = std::end(kCanonicalNames);
-    const auto* it = std::lower_bound(
-        std::begin(kCanonicalNames), end, codePage,
-        [](const PageName& row, std::uint32_t page) { return row.page < page; });
+    const auto* it = std::lower_bound(std::begin(kCanonicalNames), end, codePage,
+                                      [](const PageName& row, std::uint32_t page) { return row.page < page; });
     return (it != end && it->page == codePage) ? it->name : nullptr;
 }
 
 bool codePageToCharsetName(std::uint32_t codePage, StringBuffer& out) {
     out.clear();
     const char* name = canonicalCharsetName(codePage);
-    if (!name) return false;
+    if (!name)
+        return false;
     out.append(name);
     return true;
 }
 
 std::uint32_t charsetNameToCodePage(const char* name) {
-    if (!name) return 0;
+    if (!name)
+        return 0;
     StringBuffer work(name);
     work.trimWhitespace();
     work.toLowerCase();
     work.replaceChar('_', '-');
-    if (work.getSize() < kShortestName) return 0;
+    if (work.getSize() < kShortestName)
+        return 0;
     const char* key = work.getString();
-    if (std::strcmp(key, kAnsiName) == 0) return platform::GetACP();
+    if (std::strcmp(key, kAnsiName) == 0)
+        return platform::GetACP();
 
     const auto* end = std::end(kAliases);
-    const auto* it = std::lower_bound(
-        std::begin(kAliases), end, key,
-        [](const AliasPage& row, const char* k) { return std::strcmp(row.name, k) < 0; });
+    const auto* it = std::lower_bound(std::begin(kAliases), end, key,
+                                      [](const AliasPage& row, const char* k) { return std::strcmp(row.name, k) < 0; });
     return (it != end && std::strcmp(it->name, key) == 0) ? it->page : 0;
 }
 
-bool isKnownCharset(const char* name) { return charsetNameToCodePage(name) != 0; }
+bool isKnownCharset(const char* name) {
+    return charsetNameToCodePage(name) != 0;
+}
 
-}  // namespace tessik
+} // namespace tessik

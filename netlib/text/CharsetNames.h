@@ -21,4 +21,4 @@ bool isKnownCharset(const char* name);
 // The canonical name of a page, or nullptr.
 const char* canonicalCharsetName(std::uint32_t codePage);
 
-}  // namespace tessik
+} // namespace tessik

@@ -74,7 +74,8 @@ bool multiByteToUtf16(const HashConvert& table, const unsigned char* p, unsigned
 
 bool utf16ToMultiByte(const HashConvert& table, const unsigned char* p, unsigned int n, DataBuffer& out) {
     n &= ~1u;
-    if (n == 0) return false;
+    if (n == 0)
+        return false;
     Staging s(out);
     bool ok = true;
     for (unsigned int i = 0; i < n; i += 2) {
@@ -107,7 +108,8 @@ unsigned char remapVisual(unsigned char c) {
     if ((c >= 0xA0 && c <= 0xBA && c != 0xA5 && c != 0xAC) || (c >= 0xBC && c <= 0xBE) || (c >= 0xDB && c <= 0xDF) ||
         (c >= 0xFB && c <= 0xFD))
         return static_cast<unsigned char>(c - 0x80);
-    if (c == 0x81) return 0xA0;
+    if (c == 0x81)
+        return 0xA0;
     return c;
 }
 
@@ -126,17 +128,16 @@ int frontEnd(int page, const unsigned char* p, unsigned int n, DataBuffer& out) 
         k.iso2022KrToEucKr(p, n, out);
         return 949;
     }
-    case 10004:
-        arabicVisualToLogical(p, n, out);
-        return 10004;
-    default:
-        return 0;
+    case 10004: arabicVisualToLogical(p, n, out); return 10004;
+    default: return 0;
     }
 }
 
 int backEndPage(int page) {
-    if (page >= 50220 && page <= 50222) return 932;
-    if (page == 50225) return 949;
+    if (page >= 50220 && page <= 50222)
+        return 932;
+    if (page == 50225)
+        return 949;
     return 0;
 }
 
@@ -150,19 +151,26 @@ void backEnd(int page, const unsigned char* p, unsigned int n, DataBuffer& out) 
     }
 }
 
-bool supportsPage(int page) { return isTablePage(page) || backEndPage(page) != 0; }
+bool supportsPage(int page) {
+    return isTablePage(page) || backEndPage(page) != 0;
+}
 
-int charsetName(const char* name) { return static_cast<int>(charsetNameToCodePage(name)); }
+int charsetName(const char* name) {
+    return static_cast<int>(charsetNameToCodePage(name));
+}
 
 const CodePageEngine kEngine = {tablePageToUtf16, utf16ToTablePage, charsetName, supportsPage, frontEnd,
-                                backEndPage,      backEnd,          utf7ToUtf16, utf16ToUtf7, convertDirect};
+                                backEndPage,      backEnd,          utf7ToUtf16, utf16ToUtf7,  convertDirect};
 
-}  // namespace
+} // namespace
 
-void installCodePageEngine() { EncodingConvert::installEngine(&kEngine); }
+void installCodePageEngine() {
+    EncodingConvert::installEngine(&kEngine);
+}
 
 void arabicVisualToLogical(const unsigned char* p, unsigned int n, DataBuffer& outBuffer) {
-    if (!p || !n) return;
+    if (!p || !n)
+        return;
     DataBuffer copy;
     copy.append(p, n);
     unsigned char* b = copy.getData();
@@ -186,18 +194,22 @@ void arabicVisualToLogical(const unsigned char* p, unsigned int n, DataBuffer& o
         }
         b[i] = remapVisual(b[i]);
     }
-    if (inRun) reverse(runStart, n);
+    if (inRun)
+        reverse(runStart, n);
     outBuffer.append(b, n);
 }
 
 bool tablePageToUtf16(int page, const unsigned char* p, unsigned int n, DataBuffer& out) {
     if (isSingleByteTablePage(page)) {
-        if (!p || !n) return true;
+        if (!p || !n)
+            return true;
         return singleByteToUtf16(*singleByteToUnicodeTable(page), p, n, out);
     }
     if (isMultiByteTablePage(page)) {
-        if (!p || !n) return true;
-        if (page == kGb18030Page) return gb18030ToUtf16(*multiByteToUnicodeTable(page), p, n, out);
+        if (!p || !n)
+            return true;
+        if (page == kGb18030Page)
+            return gb18030ToUtf16(*multiByteToUnicodeTable(page), p, n, out);
         return multiByteToUtf16(*multiByteToUnicodeTable(page), p, n, out);
     }
     return false;
@@ -205,10 +217,14 @@ bool tablePageToUtf16(int page, const unsigned char* p, unsigned int n, DataBuff
 
 bool utf16ToTablePage(int page, const unsigned char* p, unsigned int n, DataBuffer& out) {
     const HashConvert* table = isTablePage(page) ? fromUnicodeTable(page) : nullptr;
-    if (!table) return false;
-    if (!p || !n) return true;
-    if (page == kGb18030Page) return utf16ToGb18030(*table, p, n, out);
-    if (page != 28596 && page != 1256) return utf16ToMultiByte(*table, p, n, out);
+    if (!table)
+        return false;
+    if (!p || !n)
+        return true;
+    if (page == kGb18030Page)
+        return utf16ToGb18030(*table, p, n, out);
+    if (page != 28596 && page != 1256)
+        return utf16ToMultiByte(*table, p, n, out);
     // Arabic-Indic digits are written as ASCII digits on these pages.
     DataBuffer copy;
     copy.append(p, n);
@@ -223,4 +239,4 @@ bool utf16ToTablePage(int page, const unsigned char* p, unsigned int n, DataBuff
     return utf16ToMultiByte(*table, b, n, out);
 }
 
-}  // namespace tessik
+} // namespace tessik

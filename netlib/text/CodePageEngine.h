@@ -17,4 +17,4 @@ bool utf16ToTablePage(int page, const unsigned char* bytes, unsigned int count, 
 // Page 10004 text in visual order to logical order, appended to `out`.
 void arabicVisualToLogical(const unsigned char* bytes, unsigned int count, DataBuffer& out);
 
-}  // namespace tessik
+} // namespace tessik

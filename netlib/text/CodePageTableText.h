@@ -24,4 +24,4 @@ struct Gb18030Run {
 extern const Gb18030Run kGb18030Runs[];
 extern const int kGb18030RunCount;
 
-}  // namespace tessik::cptext
+} // namespace tessik::cptext

@@ -31,10 +31,9 @@ struct MultiBytePage {
     unsigned fromBuckets;
     unsigned toBuckets;
 };
-const MultiBytePage kMultiBytePages[] = {{932, 7669, 4919},   {936, 7649, 7649},   {949, 7669, 7669},
-                                         {950, 7649, 7649},   {1361, 7669, 7669},  {10001, 4919, 4919},
-                                         {51932, 4919, 4919}, {51936, 7649, 7649}, {51949, 7669, 7669},
-                                         {54936, 7649, 7649}};
+const MultiBytePage kMultiBytePages[] = {
+    {932, 7669, 4919},   {936, 7649, 7649},   {949, 7669, 7669},   {950, 7649, 7649},   {1361, 7669, 7669},
+    {10001, 4919, 4919}, {51932, 4919, 4919}, {51936, 7649, 7649}, {51949, 7669, 7669}, {54936, 7649, 7649}};
 
 constexpr std::size_t kSingleCount = std::size(kSingleBytePages);
 constexpr std::size_t kMultiCount = std::size(kMultiBytePages);
@@ -62,13 +61,15 @@ int singleIndex(int page) {
 
 int multiIndex(int page) {
     for (std::size_t i = 0; i < kMultiCount; ++i)
-        if (kMultiBytePages[i].page == page) return static_cast<int>(i);
+        if (kMultiBytePages[i].page == page)
+            return static_cast<int>(i);
     return -1;
 }
 
 int directIndex(int page) {
     int i = singleIndex(page);
-    if (i >= 0) return i;
+    if (i >= 0)
+        return i;
     i = multiIndex(page);
     return i < 0 ? -1 : static_cast<int>(kSingleCount) + i;
 }
@@ -79,7 +80,9 @@ const T* once(Slot<T>& slot, Build build) {
     return slot.table.load(std::memory_order_acquire);
 }
 
-unsigned int le16(const unsigned char* p) { return p[0] | (p[1] << 8); }
+unsigned int le16(const unsigned char* p) {
+    return p[0] | (p[1] << 8);
+}
 
 void insertPair(HashConvert& target, TableDirection direction, const unsigned char* code, unsigned int codeLength,
                 unsigned int codePoint) {
@@ -144,38 +147,49 @@ std::unique_ptr<HashConvert> loadPage(int page, unsigned int buckets, TableDirec
     return table;
 }
 
-}  // namespace
+} // namespace
 
-bool isSingleByteTablePage(int page) { return singleIndex(page) >= 0; }
-bool isMultiByteTablePage(int page) { return multiIndex(page) >= 0; }
+bool isSingleByteTablePage(int page) {
+    return singleIndex(page) >= 0;
+}
+bool isMultiByteTablePage(int page) {
+    return multiIndex(page) >= 0;
+}
 
 bool appendTableText(int page, StringBuffer& out) {
     for (const cptext::PageText* t = cptext::kPageTexts; t->page; ++t) {
-        if (t->page != page) continue;
-        for (const char* const* b = t->blocks; *b; ++b) out.append(*b);
+        if (t->page != page)
+            continue;
+        for (const char* const* b = t->blocks; *b; ++b)
+            out.append(*b);
         return true;
     }
     return false;
 }
 
 bool loadTableText(const char* text, HashConvert& target, TableDirection direction) {
-    if (!text || !*text) return false;
+    if (!text || !*text)
+        return false;
     DataBuffer decoded;
     unsigned int length = static_cast<unsigned int>(std::strlen(text + 1));
-    if (!ContentCoding::decodeBase64(text + 1, length, decoded)) return false;
+    if (!ContentCoding::decodeBase64(text + 1, length, decoded))
+        return false;
     DataBuffer unpacked;
     const DataBuffer* table = &decoded;
     if (text[0] != 'x') {
         TessikBzip2 bz;
-        if (!bz.decompressMemory(decoded, unpacked)) return false;
+        if (!bz.decompressMemory(decoded, unpacked))
+            return false;
         table = &unpacked;
     }
-    if (table->getSize() < 2) return false;
+    if (table->getSize() < 2)
+        return false;
     const unsigned char* p = table->getData();
     const unsigned char* end = p + table->getSize();
     target.asciiCompatible = p[0] == 'a';
     if (p[1] == 'd') {
-        if (direction == TableDirection::FromUnicode) parseTableOverrides(p + 2, end, target);
+        if (direction == TableDirection::FromUnicode)
+            parseTableOverrides(p + 2, end, target);
     } else {
         parseTableRecords(p + 2, end, target, direction);
     }
@@ -197,16 +211,19 @@ void fillSingleByteLookup(const HashConvert& source, UnicodeLookup& target) {
 
 const HashConvert* fromUnicodeTable(int page) {
     int i = singleIndex(page);
-    if (i >= 0) return once(g_fromSingle[i], [&] { return loadPage(page, 269, TableDirection::FromUnicode); });
+    if (i >= 0)
+        return once(g_fromSingle[i], [&] { return loadPage(page, 269, TableDirection::FromUnicode); });
     i = multiIndex(page);
-    if (i < 0) return nullptr;
+    if (i < 0)
+        return nullptr;
     const MultiBytePage& m = kMultiBytePages[i];
     return once(g_fromMulti[i], [&] { return loadPage(page, m.fromBuckets, TableDirection::FromUnicode); });
 }
 
 const UnicodeLookup* singleByteToUnicodeTable(int page) {
     int i = singleIndex(page);
-    if (i < 0) return nullptr;
+    if (i < 0)
+        return nullptr;
     return once(g_toSingle[i], [&] {
         std::unique_ptr<HashConvert> map = loadPage(page, 283, TableDirection::ToUnicode);
         auto lookup = std::make_unique<UnicodeLookup>();
@@ -217,7 +234,8 @@ const UnicodeLookup* singleByteToUnicodeTable(int page) {
 
 const HashConvert* multiByteToUnicodeTable(int page) {
     int i = multiIndex(page);
-    if (i < 0) return nullptr;
+    if (i < 0)
+        return nullptr;
     const MultiBytePage& m = kMultiBytePages[i];
     if (page == 10001) {
         // Derived from the encoder's table, so that both directions agree.
@@ -235,7 +253,8 @@ const HashConvert* multiByteToUnicodeTable(int page) {
 
 const DirectDecodeTable* directDecodeTable(int page) {
     int i = directIndex(page);
-    if (i < 0) return nullptr;
+    if (i < 0)
+        return nullptr;
     return once(g_directDecode[i], [&] {
         auto direct = std::make_unique<DirectDecodeTable>();
         if (isSingleByteTablePage(page))
@@ -248,7 +267,8 @@ const DirectDecodeTable* directDecodeTable(int page) {
 
 const DirectEncodeTable* directEncodeTable(int page) {
     int i = directIndex(page);
-    if (i < 0) return nullptr;
+    if (i < 0)
+        return nullptr;
     return once(g_directEncode[i], [&] {
         auto direct = std::make_unique<DirectEncodeTable>();
         buildDirectEncode(*fromUnicodeTable(page), *direct);
@@ -259,11 +279,11 @@ const DirectEncodeTable* directEncodeTable(int page) {
 const unsigned char* jisExtensionTable() {
     static const DataBuffer* table = [] {
         auto* db = new DataBuffer;
-        ContentCoding::decodeBase64(cptext::kJisExtension, static_cast<unsigned int>(std::strlen(cptext::kJisExtension)),
-                                    *db);
+        ContentCoding::decodeBase64(cptext::kJisExtension,
+                                    static_cast<unsigned int>(std::strlen(cptext::kJisExtension)), *db);
         return db;
     }();
     return table->getData();
 }
 
-}  // namespace tessik
+} // namespace tessik

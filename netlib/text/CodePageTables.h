@@ -18,7 +18,9 @@ enum class TableDirection { ToUnicode, FromUnicode };
 
 bool isSingleByteTablePage(int page);
 bool isMultiByteTablePage(int page);
-inline bool isTablePage(int page) { return isSingleByteTablePage(page) || isMultiByteTablePage(page); }
+inline bool isTablePage(int page) {
+    return isSingleByteTablePage(page) || isMultiByteTablePage(page);
+}
 
 // Null for a page without tables.
 const HashConvert* fromUnicodeTable(int page);
@@ -41,4 +43,4 @@ bool loadTableText(const char* text, HashConvert& target, TableDirection directi
 // Single-byte lookup from a to-Unicode map.
 void fillSingleByteLookup(const HashConvert& source, UnicodeLookup& target);
 
-}  // namespace tessik
+} // namespace tessik

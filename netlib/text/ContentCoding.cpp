@@ -22,8 +22,8 @@ constexpr char kBase32[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZ234567=";
 constexpr char kHex[] = "0123456789ABCDEF";
 constexpr int kDefaultLineLength = 76;
 constexpr int kMinLineLength = 10;
-constexpr unsigned int kOneWordLimit = 60;  // bytes of text (UTF-16 bytes when split)
-constexpr int kMaxWordLength = 75;          // RFC 2047's limit for one encoded word
+constexpr unsigned int kOneWordLimit = 60; // bytes of text (UTF-16 bytes when split)
+constexpr int kMaxWordLength = 75;         // RFC 2047's limit for one encoded word
 constexpr int kUtf8Page = 65001;
 constexpr int kUtf16Page = 1200;
 
@@ -36,8 +36,10 @@ constexpr unsigned char kNotBase32 = 0xFF;
 struct Base64Table {
     unsigned char v[256];
     constexpr Base64Table() : v() {
-        for (int i = 0; i < 256; ++i) v[i] = kSkip;
-        for (int i = 0; i < 64; ++i) v[static_cast<unsigned char>(kBase64[i])] = static_cast<unsigned char>(i);
+        for (int i = 0; i < 256; ++i)
+            v[i] = kSkip;
+        for (int i = 0; i < 64; ++i)
+            v[static_cast<unsigned char>(kBase64[i])] = static_cast<unsigned char>(i);
         v[static_cast<unsigned char>('=')] = kEnd;
         v[0] = kEnd;
     }
@@ -60,12 +62,14 @@ constexpr PairTable kBase64UrlPairs(kBase64Url);
 struct Base32Table {
     unsigned char v[256];
     constexpr Base32Table() : v() {
-        for (int i = 0; i < 256; ++i) v[i] = kNotBase32;
+        for (int i = 0; i < 256; ++i)
+            v[i] = kNotBase32;
         for (int i = 0; i < 26; ++i) {
             v['A' + i] = static_cast<unsigned char>(i);
             v['a' + i] = static_cast<unsigned char>(i);
         }
-        for (int i = 0; i < 6; ++i) v['2' + i] = static_cast<unsigned char>(26 + i);
+        for (int i = 0; i < 6; ++i)
+            v['2' + i] = static_cast<unsigned char>(26 + i);
         v[static_cast<unsigned char>('=')] = kPad;
     }
 };
@@ -75,21 +79,25 @@ constexpr Base32Table kBase32Decode;
 constexpr std::array<signed char, 256> kHexDigits = [] {
     std::array<signed char, 256> t{};
     for (int c = 0; c < 256; ++c)
-        t[c] = c >= '0' && c <= '9' ? static_cast<signed char>(c - '0')
+        t[c] = c >= '0' && c <= '9'   ? static_cast<signed char>(c - '0')
                : c >= 'A' && c <= 'F' ? static_cast<signed char>(c - 'A' + 10)
                : c >= 'a' && c <= 'f' ? static_cast<signed char>(c - 'a' + 10)
                                       : -1;
     return t;
 }();
 
-int hexValue(unsigned char c) { return kHexDigits[c]; }
+int hexValue(unsigned char c) {
+    return kHexDigits[c];
+}
 
 bool sameNoCase(const char* a, const char* b) {
     std::size_t n = std::strlen(a);
     return n == std::strlen(b) && asciiCompareNoCase(a, b, n) == 0;
 }
 
-const unsigned char* bytesOf(const void* p) { return static_cast<const unsigned char*>(p); }
+const unsigned char* bytesOf(const void* p) {
+    return static_cast<const unsigned char*>(p);
+}
 
 // Collects characters and appends them to a StringBuffer in runs.
 template <unsigned int Size>
@@ -99,10 +107,12 @@ public:
     ~TextRun() { flush(); }
     void put(char c) {
         block_[fill_++] = c;
-        if (fill_ == Size) flush();
+        if (fill_ == Size)
+            flush();
     }
     void put(const char* s, unsigned int n) {
-        for (unsigned int i = 0; i < n; ++i) put(s[i]);
+        for (unsigned int i = 0; i < n; ++i)
+            put(s[i]);
     }
     void escape(unsigned char c) {
         put('=');
@@ -110,7 +120,8 @@ public:
         put(kHex[c & 15]);
     }
     void flush() {
-        if (fill_) out_.appendBytes(block_, static_cast<int>(fill_));
+        if (fill_)
+            out_.appendBytes(block_, static_cast<int>(fill_));
         fill_ = 0;
     }
 
@@ -129,25 +140,32 @@ void encodeGroup(const unsigned char* p, const char* alphabet, char* q) {
 
 // The last 1 or 2 bytes with their padding; returns the characters written.
 int encodeTail(const unsigned char* p, unsigned int left, const char* alphabet, char* q) {
-    if (left == 0) return 0;
+    if (left == 0)
+        return 0;
     unsigned char last[3] = {p[0], static_cast<unsigned char>(left == 2 ? p[1] : 0), 0};
     encodeGroup(last, alphabet, q);
     q[3] = '=';
-    if (left == 1) q[2] = '=';
+    if (left == 1)
+        q[2] = '=';
     return 4;
 }
 
-int clampToInt(std::uint64_t n) { return n > INT_MAX ? INT_MAX : static_cast<int>(n); }
+int clampToInt(std::uint64_t n) {
+    return n > INT_MAX ? INT_MAX : static_cast<int>(n);
+}
 
 bool isBlank(const unsigned char* p, unsigned int n) {
     for (unsigned int i = 0; i < n; ++i)
-        if (p[i] != ' ' && p[i] != '\t') return false;
+        if (p[i] != ' ' && p[i] != '\t')
+            return false;
     return true;
 }
 
 char* encodeQ(const void* bytes, unsigned int n, bool commas, unsigned int* lengthOut) {
-    if (lengthOut) *lengthOut = 0;
-    if (!bytes || n == 0) return nullptr;
+    if (lengthOut)
+        *lengthOut = 0;
+    if (!bytes || n == 0)
+        return nullptr;
     const unsigned char* p = bytesOf(bytes);
     StringBuffer sb(3000u);
     {
@@ -155,14 +173,18 @@ char* encodeQ(const void* bytes, unsigned int n, bool commas, unsigned int* leng
         for (unsigned int i = 0; i < n; ++i) {
             unsigned char c = p[i];
             bool plain = (c >= 33 && c <= 126) && c != '=' && c != '?' && c != '_' && !(commas && c == ',');
-            if (plain) run.put(static_cast<char>(c));
-            else if (c == ' ') run.put('_');
-            else run.escape(c);
+            if (plain)
+                run.put(static_cast<char>(c));
+            else if (c == ' ')
+                run.put('_');
+            else
+                run.escape(c);
         }
     }
     int len = 0;
     char* data = sb.takeData(&len);
-    if (lengthOut) *lengthOut = static_cast<unsigned int>(len);
+    if (lengthOut)
+        *lengthOut = static_cast<unsigned int>(len);
     return data;
 }
 
@@ -197,7 +219,9 @@ void appendAsUtf8(const char* charset, const unsigned char* bytes, unsigned int 
 
 enum class WordsMode { Raw, Utf8, ProtectCommas };
 
-bool isFoldingSpace(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
+bool isFoldingSpace(char c) {
+    return c == ' ' || c == '\t' || c == '\r' || c == '\n';
+}
 
 // Scans for "=?charset?X?text?=" words. A "=?" that starts no well-formed
 // word is kept as text and scanning goes on after it.
@@ -205,11 +229,12 @@ void decodeWords(const StringBuffer& text, WordsMode mode, DataBuffer& out, bool
     const char* s = text.getString();
     const unsigned int n = static_cast<unsigned int>(text.getSize());
     unsigned int pos = 0;
-    unsigned int textFrom = 0;   // start of text not yet copied
-    bool afterWord = false;      // the last thing written was a decoded word
+    unsigned int textFrom = 0; // start of text not yet copied
+    bool afterWord = false;    // the last thing written was a decoded word
     while (pos + 1 < n) {
         const char* hit = static_cast<const char*>(memmem(s + pos, n - pos, "=?", 2));
-        if (!hit) break;
+        if (!hit)
+            break;
         unsigned int start = static_cast<unsigned int>(hit - s);
         unsigned int csFrom = start + 2;
         const char* q1 = static_cast<const char*>(std::memchr(s + csFrom, '?', n - csFrom));
@@ -217,7 +242,8 @@ void decodeWords(const StringBuffer& text, WordsMode mode, DataBuffer& out, bool
         const char* close = nullptr;
         if (letterAt + 2 < n && s[letterAt + 1] == '?') {
             close = static_cast<const char*>(memmem(s + letterAt + 2, n - letterAt - 2, "?=", 2));
-            if (!close) break;  // no later word can close either
+            if (!close)
+                break; // no later word can close either
         }
         if (!close) {
             pos = start + 2;
@@ -228,11 +254,14 @@ void decodeWords(const StringBuffer& text, WordsMode mode, DataBuffer& out, bool
 
         // White space between two adjacent words belongs to the folding.
         bool gapIsFolding = afterWord;
-        for (unsigned int i = textFrom; gapIsFolding && i < start; ++i) gapIsFolding = isFoldingSpace(s[i]);
-        if (!gapIsFolding) out.append(s + textFrom, start - textFrom);
+        for (unsigned int i = textFrom; gapIsFolding && i < start; ++i)
+            gapIsFolding = isFoldingSpace(s[i]);
+        if (!gapIsFolding)
+            out.append(s + textFrom, start - textFrom);
 
         StringBuffer charset(s + csFrom, letterAt - 1 - csFrom, 0);
-        if (charset.equalsNoCase("8bit")) charset.setString("utf-8");
+        if (charset.equalsNoCase("8bit"))
+            charset.setString("utf-8");
         unsigned int decodedLen = 0;
         unsigned char* decoded = nullptr;
         if (encTo > encFrom) {
@@ -283,23 +312,26 @@ void replaceWith(StringBuffer& text, DataBuffer& decoded) {
     text.appendBytes(decoded.getData(), clampToInt(decoded.getSize()));
 }
 
-}  // namespace
+} // namespace
 
 ContentCoding::ContentCoding() : m_lineLength(kDefaultLineLength), m_escapeCommas(false) {}
 ContentCoding::~ContentCoding() = default;
 
-void ContentCoding::setLineLength(int n) { m_lineLength = n > kMinLineLength ? n : kMinLineLength; }
+void ContentCoding::setLineLength(int n) {
+    m_lineLength = n > kMinLineLength ? n : kMinLineLength;
+}
 
 // ---------------------------------------------------------------- base64
 
 void ContentCoding::encodeBase64(const void* bytes, unsigned int n, StringBuffer& out) const {
-    if (!bytes || n == 0) return;
+    if (!bytes || n == 0)
+        return;
     const unsigned char* p = bytesOf(bytes);
     std::uint64_t chars = (static_cast<std::uint64_t>(n) + 2) / 3 * 4;
     out.reserveExtra(clampToInt(chars + chars / static_cast<unsigned int>(m_lineLength) * 2 + 4));
     char block[4096];
     unsigned int fill = 0;
-    std::int64_t column = 0;  // a line length near INT_MAX must not overflow it
+    std::int64_t column = 0; // a line length near INT_MAX must not overflow it
     unsigned int i = 0;
     for (; n - i >= 3; i += 3) {
         std::uint32_t v = static_cast<std::uint32_t>(p[i]) << 16 | p[i + 1] << 8 | p[i + 2];
@@ -334,9 +366,9 @@ void ContentCoding::encodeBase64Url(const void* bytes, unsigned int n, StringBuf
     encodeBase64Alphabet(bytes, n, kBase64Url, out);
 }
 
-void ContentCoding::encodeBase64Alphabet(const void* bytes, unsigned int n, const char* alphabet,
-                                         StringBuffer& out) {
-    if (!bytes || n == 0 || !alphabet) return;
+void ContentCoding::encodeBase64Alphabet(const void* bytes, unsigned int n, const char* alphabet, StringBuffer& out) {
+    if (!bytes || n == 0 || !alphabet)
+        return;
     const unsigned char* p = bytesOf(bytes);
     out.reserveExtra(clampToInt((static_cast<std::uint64_t>(n) + 2) / 3 * 4 + 1));
     const PairTable* pairs = alphabet == kBase64 ? &kBase64Pairs : alphabet == kBase64Url ? &kBase64UrlPairs : nullptr;
@@ -358,22 +390,28 @@ void ContentCoding::encodeBase64Alphabet(const void* bytes, unsigned int n, cons
         }
     }
     fill += static_cast<unsigned int>(encodeTail(p + i, n - i, alphabet, block + fill));
-    if (fill) out.appendBytes(block, static_cast<int>(fill));
+    if (fill)
+        out.appendBytes(block, static_cast<int>(fill));
 }
 
 char* ContentCoding::encodeBase64Ptr(const void* bytes, unsigned int n, unsigned int* lengthOut) {
-    if (lengthOut) *lengthOut = 0;
-    if (!bytes || n == 0) return nullptr;
+    if (lengthOut)
+        *lengthOut = 0;
+    if (!bytes || n == 0)
+        return nullptr;
     std::uint64_t chars = (static_cast<std::uint64_t>(n) + 2) / 3 * 4;
     char* out = static_cast<char*>(memAlloc(chars + 1));
-    if (!out) return nullptr;
+    if (!out)
+        return nullptr;
     const unsigned char* p = bytesOf(bytes);
     char* q = out;
     unsigned int i = 0;
-    for (; n - i >= 3; i += 3, q += 4) encodeGroup(p + i, kBase64, q);
+    for (; n - i >= 3; i += 3, q += 4)
+        encodeGroup(p + i, kBase64, q);
     q += encodeTail(p + i, n - i, kBase64, q);
     *q = 0;
-    if (lengthOut) *lengthOut = static_cast<unsigned int>(q - out);
+    if (lengthOut)
+        *lengthOut = static_cast<unsigned int>(q - out);
     return out;
 }
 
@@ -381,15 +419,19 @@ namespace {
 
 unsigned char* decodeBase64Into(const char* text, unsigned int n, unsigned int extra, unsigned int* lengthOut,
                                 bool* ok) {
-    if (ok) *ok = false;
-    if (!lengthOut) return nullptr;
+    if (ok)
+        *ok = false;
+    if (!lengthOut)
+        return nullptr;
     *lengthOut = 0;
     if (!text || n == 0) {
-        if (ok) *ok = true;
+        if (ok)
+            *ok = true;
         return nullptr;
     }
     unsigned char* out = static_cast<unsigned char*>(memAlloc(static_cast<std::uint64_t>(n) * 3 / 4 + 4 + extra));
-    if (!out) return nullptr;
+    if (!out)
+        return nullptr;
     const unsigned char* p = reinterpret_cast<const unsigned char*>(text);
     unsigned char* q = out;
     std::uint32_t acc = 0;
@@ -400,7 +442,8 @@ unsigned char* decodeBase64Into(const char* text, unsigned int n, unsigned int e
         while (values == 0 && n - i >= 4) {
             unsigned a = kBase64Decode.v[p[i]], b = kBase64Decode.v[p[i + 1]], c = kBase64Decode.v[p[i + 2]],
                      d = kBase64Decode.v[p[i + 3]];
-            if ((a | b | c | d) >= 64) break;
+            if ((a | b | c | d) >= 64)
+                break;
             std::uint32_t v = a << 18 | b << 12 | c << 6 | d;
             q[0] = static_cast<unsigned char>(v >> 16);
             q[1] = static_cast<unsigned char>(v >> 8);
@@ -408,10 +451,13 @@ unsigned char* decodeBase64Into(const char* text, unsigned int n, unsigned int e
             q += 3;
             i += 4;
         }
-        if (i >= n) break;
+        if (i >= n)
+            break;
         unsigned char v = kBase64Decode.v[p[i++]];
-        if (v == kEnd) break;
-        if (v == kSkip) continue;
+        if (v == kEnd)
+            break;
+        if (v == kSkip)
+            continue;
         acc = acc << 6 | v;
         if (++values == 4) {
             q[0] = static_cast<unsigned char>(acc >> 16);
@@ -422,17 +468,19 @@ unsigned char* decodeBase64Into(const char* text, unsigned int n, unsigned int e
             values = 0;
         }
     }
-    if (values >= 2) *q++ = static_cast<unsigned char>(acc >> (6 * values - 8));
-    if (values == 3) *q++ = static_cast<unsigned char>(acc >> 2);
+    if (values >= 2)
+        *q++ = static_cast<unsigned char>(acc >> (6 * values - 8));
+    if (values == 3)
+        *q++ = static_cast<unsigned char>(acc >> 2);
     *lengthOut = static_cast<unsigned int>(q - out);
-    if (ok) *ok = true;
+    if (ok)
+        *ok = true;
     return out;
 }
 
-}  // namespace
+} // namespace
 
-unsigned char* ContentCoding::decodeBase64Checked(const char* text, unsigned int n, unsigned int* lengthOut,
-                                                  bool* ok) {
+unsigned char* ContentCoding::decodeBase64Checked(const char* text, unsigned int n, unsigned int* lengthOut, bool* ok) {
     return decodeBase64Into(text, n, 0, lengthOut, ok);
 }
 
@@ -444,37 +492,44 @@ bool ContentCoding::decodeBase64(const char* text, unsigned int n, DataBuffer& o
     unsigned int len = 0;
     bool ok = false;
     unsigned char* decoded = decodeBase64Checked(text, n, &len, &ok);
-    if (!ok) return false;
+    if (!ok)
+        return false;
     replaceContent(out, decoded, len);
     return true;
 }
 
 void ContentCoding::decodeBase64ToSb(StringBuffer& out, const char* text) {
-    if (!text) return;
+    if (!text)
+        return;
     unsigned int len = 0;
     unsigned char* decoded = decodeBase64Ptr(text, static_cast<unsigned int>(std::strlen(text)), &len);
-    if (decoded) out.appendBytes(decoded, clampToInt(len));
+    if (decoded)
+        out.appendBytes(decoded, clampToInt(len));
     memFree(decoded);
 }
 
 // ---------------------------------------------------------------- base32
 
 void ContentCoding::encodeBase32(const void* bytes, unsigned int n, StringBuffer& out) {
-    if (!bytes || n == 0) return;
+    if (!bytes || n == 0)
+        return;
     static const int kCharsFor[6] = {0, 2, 4, 5, 7, 8};
     const unsigned char* p = bytesOf(bytes);
     TextRun<400> run(out);
     for (unsigned int i = 0; i < n; i += 5) {
         unsigned int take = std::min(5u, n - i);
         std::uint64_t v = 0;
-        for (unsigned int k = 0; k < 5; ++k) v = v << 8 | (k < take ? p[i + k] : 0);
+        for (unsigned int k = 0; k < 5; ++k)
+            v = v << 8 | (k < take ? p[i + k] : 0);
         int chars = kCharsFor[take];
-        for (int k = 0; k < 8; ++k) run.put(k < chars ? kBase32[(v >> (35 - 5 * k)) & 31] : kBase32[32]);
+        for (int k = 0; k < 8; ++k)
+            run.put(k < chars ? kBase32[(v >> (35 - 5 * k)) & 31] : kBase32[32]);
     }
 }
 
 bool ContentCoding::decodeBase32(const char* text, unsigned int n, DataBuffer& out) {
-    if (!text || n == 0) return true;
+    if (!text || n == 0)
+        return true;
     const unsigned char* p = reinterpret_cast<const unsigned char*>(text);
     unsigned char block[500];
     unsigned int fill = 0;
@@ -488,30 +543,36 @@ bool ContentCoding::decodeBase32(const char* text, unsigned int n, DataBuffer& o
         int dataChars = -1;
         while (taken < 8 && i < n) {
             unsigned char c = kBase32Decode.v[p[i++]];
-            if (c == kNotBase32) continue;
+            if (c == kNotBase32)
+                continue;
             if (c == kPad) {
-                if (dataChars < 0) dataChars = taken;
+                if (dataChars < 0)
+                    dataChars = taken;
             } else if (dataChars < 0) {
                 v |= static_cast<std::uint64_t>(c) << (35 - 5 * taken);
             }
             ++taken;
         }
-        if (dataChars < 0) dataChars = taken;
+        if (dataChars < 0)
+            dataChars = taken;
         int bytes = dataChars * 5 / 8;
-        for (int k = 0; k < bytes; ++k) block[fill++] = static_cast<unsigned char>(v >> (32 - 8 * k));
+        for (int k = 0; k < bytes; ++k)
+            block[fill++] = static_cast<unsigned char>(v >> (32 - 8 * k));
         if (fill + 5 > sizeof block) {
             ok = out.append(block, fill) && ok;
             fill = 0;
         }
     }
-    if (fill) ok = out.append(block, fill) && ok;
+    if (fill)
+        ok = out.append(block, fill) && ok;
     return ok;
 }
 
 // ---------------------------------------------------------------- quoted-printable
 
 void ContentCoding::encodeQuotedPrintable(const void* bytes, unsigned int n, StringBuffer& out) const {
-    if (!bytes || n == 0) return;
+    if (!bytes || n == 0)
+        return;
     const unsigned char* p = bytesOf(bytes);
     const int lineLength = m_lineLength;
     out.reserveExtra(clampToInt(static_cast<std::uint64_t>(n) + n / 8 + 16));
@@ -522,7 +583,8 @@ void ContentCoding::encodeQuotedPrintable(const void* bytes, unsigned int n, Str
         column = 0;
     };
     auto escape = [&](unsigned char c) {
-        if (column >= lineLength - 3) softBreak();
+        if (column >= lineLength - 3)
+            softBreak();
         run.escape(c);
         column += 3;
     };
@@ -561,27 +623,33 @@ void ContentCoding::encodeQuotedPrintable(const void* bytes, unsigned int n, Str
             escape(c);
             ++i;
         }
-        if (column >= lineLength - 1 && !(n - i >= 2 && p[i] == '\r' && p[i + 1] == '\n')) softBreak();
+        if (column >= lineLength - 1 && !(n - i >= 2 && p[i] == '\r' && p[i + 1] == '\n'))
+            softBreak();
     }
 }
 
 unsigned char* ContentCoding::decodeQuotedPrintablePtr(const char* text, unsigned int n, unsigned int* lengthOut) {
-    if (lengthOut) *lengthOut = 0;
-    if (!text || n == 0) return nullptr;
+    if (lengthOut)
+        *lengthOut = 0;
+    if (!text || n == 0)
+        return nullptr;
     const unsigned char* p = reinterpret_cast<const unsigned char*>(text);
     const unsigned char* nul = static_cast<const unsigned char*>(std::memchr(p, 0, n));
-    if (nul) n = static_cast<unsigned int>(nul - p);
+    if (nul)
+        n = static_cast<unsigned int>(nul - p);
     // Each byte gives at most one byte and a line feed two: the result is
     // written in place into one block of that size, cut to fit at the end.
     auto* out = static_cast<unsigned char*>(memAlloc(2ull * n + 1));
-    if (!out) return nullptr;
+    if (!out)
+        return nullptr;
     unsigned char* w = out;
     unsigned int pos = 0;
     while (pos < n) {
         const unsigned char* lf = static_cast<const unsigned char*>(std::memchr(p + pos, '\n', n - pos));
         unsigned int lineEnd = lf ? static_cast<unsigned int>(lf - p) : n;
         unsigned int e = lineEnd;
-        while (e > pos && (p[e - 1] == '\r' || p[e - 1] == ' ' || p[e - 1] == '\t')) --e;
+        while (e > pos && (p[e - 1] == '\r' || p[e - 1] == ' ' || p[e - 1] == '\t'))
+            --e;
         bool soft = false;
         unsigned int j = pos;
         while (j < e) {
@@ -620,16 +688,20 @@ unsigned char* ContentCoding::decodeQuotedPrintablePtr(const char* text, unsigne
     }
     *w = 0;
     const auto len = static_cast<unsigned int>(w - out);
-    if (void* fitted = memResize(out, static_cast<std::uint64_t>(len) + 1)) out = static_cast<unsigned char*>(fitted);
-    if (lengthOut) *lengthOut = len;
+    if (void* fitted = memResize(out, static_cast<std::uint64_t>(len) + 1))
+        out = static_cast<unsigned char*>(fitted);
+    if (lengthOut)
+        *lengthOut = len;
     return out;
 }
 
 bool ContentCoding::decodeQuotedPrintable(const char* text, unsigned int n, DataBuffer& out) {
-    if (!text || n == 0) return false;
+    if (!text || n == 0)
+        return false;
     unsigned int len = 0;
     unsigned char* decoded = decodeQuotedPrintablePtr(text, n, &len);
-    if (!decoded) return false;
+    if (!decoded)
+        return false;
     replaceContent(out, decoded, len);
     return true;
 }
@@ -645,12 +717,16 @@ char* ContentCoding::encodeQCommasPtr(const void* bytes, unsigned int n, unsigne
 }
 
 char* ContentCoding::decodeQPtr(const char* text, int n, unsigned int* lengthOut) {
-    if (lengthOut) *lengthOut = 0;
-    if (!text) return nullptr;
+    if (lengthOut)
+        *lengthOut = 0;
+    if (!text)
+        return nullptr;
     std::size_t len = n > 0 ? static_cast<std::size_t>(n) : std::strlen(text);
-    if (len == 0) return nullptr;
+    if (len == 0)
+        return nullptr;
     char* out = static_cast<char*>(memAlloc(static_cast<std::uint64_t>(len) + 1));
-    if (!out) return nullptr;
+    if (!out)
+        return nullptr;
     const unsigned char* p = reinterpret_cast<const unsigned char*>(text);
     char* q = out;
     for (std::size_t i = 0; i < len; ++i) {
@@ -671,14 +747,16 @@ char* ContentCoding::decodeQPtr(const char* text, int n, unsigned int* lengthOut
         }
     }
     *q = 0;
-    if (lengthOut) *lengthOut = static_cast<unsigned int>(q - out);
+    if (lengthOut)
+        *lengthOut = static_cast<unsigned int>(q - out);
     return out;
 }
 
 // ---------------------------------------------------------------- encoded words
 
 void ContentCoding::encodeBEncodedWord(const void* bytes, unsigned int n, const char* charset, StringBuffer& out) {
-    if (!bytes || n == 0 || !charset) return;
+    if (!bytes || n == 0 || !charset)
+        return;
     out.append("=?");
     out.append(charset);
     out.append("?B?");
@@ -688,32 +766,36 @@ void ContentCoding::encodeBEncodedWord(const void* bytes, unsigned int n, const 
 
 void ContentCoding::encodeQEncodedWord(const void* bytes, unsigned int n, const char* charset,
                                        StringBuffer& out) const {
-    if (!bytes || n == 0) return;
+    if (!bytes || n == 0)
+        return;
     unsigned int len = 0;
     char* q = encodeQ(bytes, n, m_escapeCommas, &len);
     out.append("=?");
     out.append(charset && *charset ? charset : "utf-8");
     out.append("?Q?");
-    if (q) out.appendBytes(q, clampToInt(len));
+    if (q)
+        out.appendBytes(q, clampToInt(len));
     out.append("?=");
     memFree(q);
 }
 
-void ContentCoding::encodeBEncodedWords(const void* bytes, unsigned int n, std::uint32_t codePage,
-                                        const char* charset, StringBuffer& out) const {
+void ContentCoding::encodeBEncodedWords(const void* bytes, unsigned int n, std::uint32_t codePage, const char* charset,
+                                        StringBuffer& out) const {
     encodeWords(true, bytes, n, codePage, charset, out);
 }
 
-void ContentCoding::encodeQEncodedWords(const void* bytes, unsigned int n, std::uint32_t codePage,
-                                        const char* charset, StringBuffer& out) const {
+void ContentCoding::encodeQEncodedWords(const void* bytes, unsigned int n, std::uint32_t codePage, const char* charset,
+                                        StringBuffer& out) const {
     encodeWords(false, bytes, n, codePage, charset, out);
 }
 
 void ContentCoding::encodeWords(bool bForm, const void* bytes, unsigned int n, std::uint32_t codePage,
                                 const char* charset, StringBuffer& out) const {
-    if (!bytes || n == 0) return;
+    if (!bytes || n == 0)
+        return;
     const unsigned char* p = bytesOf(bytes);
-    if (codePage == 0) codePage = 65001;
+    if (codePage == 0)
+        codePage = 65001;
     if (isBlank(p, n)) {
         out.appendBytes(p, clampToInt(n));
         return;
@@ -750,7 +832,8 @@ void ContentCoding::encodeWords(bool bForm, const void* bytes, unsigned int n, s
                 }
             }
         }
-        if (!first) out.append("\r\n\t");
+        if (!first)
+            out.append("\r\n\t");
         first = false;
         DataBuffer piece;
         conv.convert(1200, static_cast<int>(codePage), u + at, take, piece);
@@ -762,8 +845,10 @@ void ContentCoding::encodeWords(bool bForm, const void* bytes, unsigned int n, s
 
 void ContentCoding::appendWord(bool bForm, const void* bytes, unsigned int n, const char* charset,
                                StringBuffer& out) const {
-    if (bForm) encodeBEncodedWord(bytes, n, charset, out);
-    else encodeQEncodedWord(bytes, n, charset, out);
+    if (bForm)
+        encodeBEncodedWord(bytes, n, charset, out);
+    else
+        encodeQEncodedWord(bytes, n, charset, out);
 }
 
 // Words longer than RFC 2047 allows are cut between characters of the code
@@ -776,14 +861,13 @@ void ContentCoding::appendFittingWords(bool bForm, const unsigned char* p, unsig
     appendWord(bForm, p, n, charset, whole);
     EncodingConvert conv;
     DataBuffer utf16;
-    if (whole.getSize() <= kMaxWordLength || !conv.convert(codePage, kUtf16Page, p, n, utf16) ||
-        utf16.getSize() < 2) {
+    if (whole.getSize() <= kMaxWordLength || !conv.convert(codePage, kUtf16Page, p, n, utf16) || utf16.getSize() < 2) {
         out.appendSb(whole);
         return;
     }
     const unsigned char* u = utf16.getData();
     const unsigned int total = utf16.getSize() & ~1u;
-    std::vector<unsigned int> ends;  // offset after each character
+    std::vector<unsigned int> ends; // offset after each character
     for (unsigned int at = 0; at < total;) {
         const unsigned int unit = u[at] | u[at + 1] << 8;
         at += (unit >= 0xD800 && unit <= 0xDBFF && at + 4 <= total) ? 4 : 2;
@@ -793,7 +877,8 @@ void ContentCoding::appendFittingWords(bool bForm, const unsigned char* p, unsig
         DataBuffer piece;
         word.clear();
         conv.convert(kUtf16Page, codePage, u + from, to - from, piece);
-        if (piece.getSize()) appendWord(bForm, piece.getData(), piece.getSize(), charset, word);
+        if (piece.getSize())
+            appendWord(bForm, piece.getData(), piece.getSize(), charset, word);
     };
     StringBuffer word;
     unsigned int from = 0;
@@ -804,12 +889,15 @@ void ContentCoding::appendFittingWords(bool bForm, const unsigned char* p, unsig
         while (lo < hi) {
             const std::size_t mid = lo + (hi - lo + 1) / 2;
             build(from, ends[mid], word);
-            if (word.getSize() <= kMaxWordLength) lo = mid;
-            else hi = mid - 1;
+            if (word.getSize() <= kMaxWordLength)
+                lo = mid;
+            else
+                hi = mid - 1;
         }
         build(from, ends[lo], word);
         if (word.getSize()) {
-            if (wrote) out.append("\r\n\t");
+            if (wrote)
+                out.append("\r\n\t");
             out.appendSb(word);
             wrote = true;
         }
@@ -820,17 +908,17 @@ void ContentCoding::appendFittingWords(bool bForm, const unsigned char* p, unsig
 
 void ContentCoding::encodeEncodedWordAuto(const void* bytes, unsigned int n, const char* charset,
                                           StringBuffer& out) const {
-    if (!bytes || n == 0) return;
+    if (!bytes || n == 0)
+        return;
     StringBuffer head(static_cast<const char*>(bytes), std::min(n, 100u), 0);
     if (head.containsSubstringNoCase("?Q?") || head.containsSubstringNoCase("?B?")) {
         out.appendBytes(bytes, clampToInt(n));
         return;
     }
     static const char* const kBCharsets[] = {
-        "shift_jis", "shift-jis",   "Windows-31J", "iso-2022-jp", "euc-jp",       "euc-kr",     "iso-2022-kr",
-        "gb2312",    "hz-gb-2312",  "euc-cn",      "cp-936",      "euc-tw",       "big5",       "cp-950",
-        "cp-932",    "tis-620",     "windows-874", "iso-8859-9",  "windows-1254", "iso-8859-6", "windows-1256",
-        "cp-1256"};
+        "shift_jis",   "shift-jis",  "Windows-31J",  "iso-2022-jp", "euc-jp",       "euc-kr", "iso-2022-kr", "gb2312",
+        "hz-gb-2312",  "euc-cn",     "cp-936",       "euc-tw",      "big5",         "cp-950", "cp-932",      "tis-620",
+        "windows-874", "iso-8859-9", "windows-1254", "iso-8859-6",  "windows-1256", "cp-1256"};
     const int codePage = charset && *charset ? EncodingConvert::charsetToCodePage(charset) : kUtf8Page;
     for (const char* name : kBCharsets) {
         if (charset && sameNoCase(charset, name)) {
@@ -859,4 +947,4 @@ void ContentCoding::decodeEncodedWordsProtectCommas(StringBuffer& text, bool& re
     replaceWith(text, out);
 }
 
-}  // namespace tessik
+} // namespace tessik

@@ -91,4 +91,4 @@ private:
 // (part of installTextServices()); calling it again is harmless.
 void installTextNamedCodings();
 
-}  // namespace tessik
+} // namespace tessik

@@ -59,4 +59,4 @@ int dayOfWeekFromDate(int year, int month, int day);
 // word first, each little-endian.
 void appendCurrentFileTime(DataBuffer& out);
 
-}  // namespace tessik
+} // namespace tessik

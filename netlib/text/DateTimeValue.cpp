@@ -39,9 +39,8 @@ constexpr DstRange kCurrentYearRanges[] = {
 
 // Ranges for a given date.
 constexpr DstRange kGivenYearRanges[] = {
-    {2006, 4, 2, 10, 28}, {2007, 3, 11, 11, 3}, {2008, 3, 9, 11, 1},  {2009, 3, 8, 10, 31},
-    {2010, 3, 14, 11, 6}, {2011, 3, 13, 11, 5}, {2012, 3, 11, 11, 3}, {2013, 3, 10, 11, 2},
-    {2014, 3, 9, 11, 1},  {2015, 3, 8, 10, 31},
+    {2006, 4, 2, 10, 28}, {2007, 3, 11, 11, 3}, {2008, 3, 9, 11, 1},  {2009, 3, 8, 10, 31}, {2010, 3, 14, 11, 6},
+    {2011, 3, 13, 11, 5}, {2012, 3, 11, 11, 3}, {2013, 3, 10, 11, 2}, {2014, 3, 9, 11, 1},  {2015, 3, 8, 10, 31},
 };
 
 template <std::size_t N>
@@ -53,30 +52,37 @@ bool inDaylightTime(const SysTimeValue& v, const DstRange (&table)[N]) {
     return false;
 }
 
-}  // namespace
+} // namespace
 
-bool isLeapYear(int year) { return year % 4 == 0 && (year % 100 != 0 || year % 400 == 0); }
+bool isLeapYear(int year) {
+    return year % 4 == 0 && (year % 100 != 0 || year % 400 == 0);
+}
 
 int daysInMonth(int year, int month) {
-    if (month < 1 || month > 12) return 0;
+    if (month < 1 || month > 12)
+        return 0;
     const int days = kCumulativeDays[month] - kCumulativeDays[month - 1];
     return (month == 2 && isLeapYear(year)) ? days + 1 : days;
 }
 
-bool oleDateFromFields(std::uint16_t year, std::uint16_t month, std::uint16_t day,
-                       std::uint16_t hour, std::uint16_t minute, std::uint16_t second,
-                       double& out) {
+bool oleDateFromFields(std::uint16_t year, std::uint16_t month, std::uint16_t day, std::uint16_t hour,
+                       std::uint16_t minute, std::uint16_t second, double& out) {
     out = kInvalidOleDate;
-    if (year > 9999 || month < 1 || month > 12) return false;
+    if (year > 9999 || month < 1 || month > 12)
+        return false;
     const bool leap = isLeapYear(year);
-    if (hour > 23) hour = 0;
-    if (minute > 59) minute = 0;
-    if (second > 59) second = 0;
-    if (day == 0 || day > daysInMonth(year, month)) return false;
+    if (hour > 23)
+        hour = 0;
+    if (minute > 59)
+        minute = 0;
+    if (second > 59)
+        second = 0;
+    if (day == 0 || day > daysInMonth(year, month))
+        return false;
 
-    long n = static_cast<long>(year) * 365 + year / 4 - year / 100 + year / 400 +
-             kCumulativeDays[month - 1] + day;
-    if (leap && month <= 2) --n;
+    long n = static_cast<long>(year) * 365 + year / 4 - year / 100 + year / 400 + kCumulativeDays[month - 1] + day;
+    if (leap && month <= 2)
+        --n;
     n -= kOleDayZero;
     const double t = (hour * 3600 + minute * 60 + second) / 86400.0;
     // Before day 0 the fraction still counts forward within the day.
@@ -85,7 +91,8 @@ bool oleDateFromFields(std::uint16_t year, std::uint16_t month, std::uint16_t da
 }
 
 bool fieldsFromOleDate(double oleDate, OleDateFields& out) {
-    if (!(oleDate >= kMinOleDate && oleDate <= kMaxOleDate)) return false;
+    if (!(oleDate >= kMinOleDate && oleDate <= kMaxOleDate))
+        return false;
     const double v = oleDate + (oleDate > 0.0 ? kHalfSecond : -kHalfSecond);
     const long days = static_cast<long>(v);
     const double absolute = std::fabs(v);
@@ -165,8 +172,7 @@ void SysTimeValue::addDays(int n) {
     setFromOleDate(moved >= 0 ? moved + timeOfDay : moved - timeOfDay);
 }
 
-bool SysTimeValue::isInRange(int month1, int day1, int year1, int month2, int day2,
-                             int year2) const {
+bool SysTimeValue::isInRange(int month1, int day1, int year1, int month2, int day2, int year2) const {
     double lo = 0, hi = 0;
     oleDateFromFields(static_cast<std::uint16_t>(year1), static_cast<std::uint16_t>(month1),
                       static_cast<std::uint16_t>(day1), 2, 0, 0, lo);
@@ -188,9 +194,11 @@ int daylightSavingShift(int year, int month, int day, int hour) {
     given.hour = static_cast<std::uint16_t>(hour);
     const bool givenInDst = inDaylightTime(given, kGivenYearRanges);
 
-    if (nowInDst && !givenInDst) return -1;
-    if (givenInDst && !nowInDst) return 1;
+    if (nowInDst && !givenInDst)
+        return -1;
+    if (givenInDst && !nowInDst)
+        return 1;
     return 0;
 }
 
-}  // namespace tessik
+} // namespace tessik

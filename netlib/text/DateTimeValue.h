@@ -11,19 +11,19 @@ class StringBuffer;
 
 // An OLE date of invalid fields, 1900-01-01 00:00.
 constexpr double kInvalidOleDate = 2.0;
-constexpr double kMinOleDate = -657434.0;  // 0100-01-01
-constexpr double kMaxOleDate = 2958465.0;  // 9999-12-31
+constexpr double kMinOleDate = -657434.0; // 0100-01-01
+constexpr double kMaxOleDate = 2958465.0; // 9999-12-31
 
 struct SysTimeValue {
     std::uint16_t year = 0;
-    std::uint16_t month = 0;      // 1-12
-    std::uint16_t dayOfWeek = 0;  // 0 = Sunday
+    std::uint16_t month = 0;     // 1-12
+    std::uint16_t dayOfWeek = 0; // 0 = Sunday
     std::uint16_t day = 0;
     std::uint16_t hour = 0;
     std::uint16_t minute = 0;
     std::uint16_t second = 0;
     std::uint16_t milliseconds = 0;
-    std::uint8_t isLocal = 0;  // 0: the fields are UTC
+    std::uint8_t isLocal = 0; // 0: the fields are UTC
 
     SysTimeValue() = default;
     void clear() { *this = SysTimeValue(); }
@@ -60,12 +60,11 @@ bool isLeapYear(int year);
 int daysInMonth(int year, int month);
 // On failure stores kInvalidOleDate. Hours, minutes or seconds out of range
 // count as 0.
-bool oleDateFromFields(std::uint16_t year, std::uint16_t month, std::uint16_t day,
-                       std::uint16_t hour, std::uint16_t minute, std::uint16_t second,
-                       double& out);
+bool oleDateFromFields(std::uint16_t year, std::uint16_t month, std::uint16_t day, std::uint16_t hour,
+                       std::uint16_t minute, std::uint16_t second, double& out);
 bool fieldsFromOleDate(double oleDate, OleDateFields& out);
 // -1, 0 or +1 hours: whether the current moment and the given hour lie on
 // different sides of a North American daylight-saving change (2006-2015).
 int daylightSavingShift(int year, int month, int day, int hour);
 
-}  // namespace tessik
+} // namespace tessik

@@ -18,8 +18,7 @@ public:
     void setBucketCount(unsigned int n);
     // Appends after the entries of the key's bucket, so an earlier entry with
     // the same key shadows this one. Ignored while there are no buckets.
-    void insert(const unsigned char* key, unsigned int keyLength, const unsigned char* value,
-                unsigned int valueLength);
+    void insert(const unsigned char* key, unsigned int keyLength, const unsigned char* value, unsigned int valueLength);
     // Copies the first matching value into `value` (room for 255 bytes);
     // valueLength becomes 0 when nothing matches.
     void lookup(const unsigned char* key, unsigned int keyLength, unsigned char* value,
@@ -54,4 +53,4 @@ public:
     std::uint16_t units[256] = {};
 };
 
-}  // namespace tessik
+} // namespace tessik

@@ -34,11 +34,13 @@ class KanjiWriter {
 public:
     explicit KanjiWriter(Staging& out) : m_out(out) {}
     void enter() {
-        if (!m_on) escape('$');
+        if (!m_on)
+            escape('$');
         m_on = true;
     }
     void leave() {
-        if (m_on) escape('(');
+        if (m_on)
+            escape('(');
         m_on = false;
     }
     void pair(unsigned char j1, unsigned char j2) {
@@ -57,13 +59,14 @@ private:
     bool m_on = false;
 };
 
-}  // namespace
+} // namespace
 
 Korean::~Korean() = default;
 Japanese::~Japanese() = default;
 
 void Korean::iso2022KrToEucKr(const unsigned char* p, unsigned int n, DataBuffer& outBuffer) {
-    if (!p || !n) return;
+    if (!p || !n)
+        return;
     Staging out(outBuffer);
     bool doubleByte = false;
     for (unsigned int i = 0; i < n; ++i) {
@@ -78,7 +81,8 @@ void Korean::iso2022KrToEucKr(const unsigned char* p, unsigned int n, DataBuffer
         } else if (c == SI) {
             doubleByte = false;
         } else if (doubleByte) {
-            if (i + 1 >= n) return;
+            if (i + 1 >= n)
+                return;
             out.put(static_cast<unsigned char>(c + 0x80), static_cast<unsigned char>(p[i + 1] + 0x80));
             ++i;
         } else {
@@ -88,7 +92,8 @@ void Korean::iso2022KrToEucKr(const unsigned char* p, unsigned int n, DataBuffer
 }
 
 void Korean::eucKrToIso2022Kr(const unsigned char* p, unsigned int n, DataBuffer& outBuffer) {
-    if (!p || !n) return;
+    if (!p || !n)
+        return;
     Staging out(outBuffer);
     out.put(ESC, '$');
     out.put(')', 'C');
@@ -96,13 +101,16 @@ void Korean::eucKrToIso2022Kr(const unsigned char* p, unsigned int n, DataBuffer
     for (unsigned int i = 0; i < n; ++i) {
         unsigned char c = p[i];
         if (c < 0x80) {
-            if (shifted) out.put(SI);
+            if (shifted)
+                out.put(SI);
             shifted = false;
             out.put(c);
             continue;
         }
-        if (i + 1 >= n) return;
-        if (!shifted) out.put(SO);
+        if (i + 1 >= n)
+            return;
+        if (!shifted)
+            out.put(SO);
         shifted = true;
         out.put(static_cast<unsigned char>(c - 0x80), static_cast<unsigned char>(p[i + 1] - 0x80));
         ++i;
@@ -110,29 +118,36 @@ void Korean::eucKrToIso2022Kr(const unsigned char* p, unsigned int n, DataBuffer
 }
 
 void Japanese::iso2022JpToShiftJis(const unsigned char* p, unsigned int n, DataBuffer& outBuffer) {
-    if (!p || !n) return;
+    if (!p || !n)
+        return;
     Staging out(outBuffer);
     enum { Ascii, Kanji, Katakana } state = Ascii;
     const unsigned char* extension = jisExtensionTable();
     for (unsigned int i = 0; i < n; ++i) {
         unsigned char c = p[i];
         if (c == ESC) {
-            if (i + 1 >= n) return;
+            if (i + 1 >= n)
+                return;
             unsigned char a = p[i + 1];
             if (a != '$' && a != '(') {
                 ++i;
                 continue;
             }
-            if (i + 2 >= n) return;
+            if (i + 2 >= n)
+                return;
             unsigned char b = p[i + 2];
-            if (a == '$' && (b == '@' || b == 'B')) state = Kanji;
-            if (a == '(' && (b == 'B' || b == 'J')) state = Ascii;
-            if (a == '(' && b == 'I') state = Katakana;
+            if (a == '$' && (b == '@' || b == 'B'))
+                state = Kanji;
+            if (a == '(' && (b == 'B' || b == 'J'))
+                state = Ascii;
+            if (a == '(' && b == 'I')
+                state = Katakana;
             i += 2;
             continue;
         }
         if (c == '\r' || c == '\n') {
-            if (state == Kanji) state = Ascii;
+            if (state == Kanji)
+                state = Ascii;
             out.put(c);
             continue;
         }
@@ -141,7 +156,8 @@ void Japanese::iso2022JpToShiftJis(const unsigned char* p, unsigned int n, DataB
         } else if (state == Katakana) {
             out.put(static_cast<unsigned char>(c + 0x80));
         } else {
-            if (i + 1 >= n) return;
+            if (i + 1 >= n)
+                return;
             unsigned char j1 = c, j2 = p[++i];
             unsigned int index = (j1 - 0x79u) * 94u + ((j2 - 0x21u) & 0xFFu);
             if (j1 >= 0x79 && j1 <= 0x7C && index < 503 && (extension[2 * index] || extension[2 * index + 1])) {
@@ -183,10 +199,11 @@ bool extensionToJis(unsigned char lead, unsigned char t, unsigned char& row, uns
     return false;
 }
 
-}  // namespace
+} // namespace
 
 void Japanese::shiftJisToIso2022Jp(const unsigned char* p, unsigned int n, DataBuffer& outBuffer) {
-    if (!p || !n) return;
+    if (!p || !n)
+        return;
     Staging out(outBuffer);
     KanjiWriter kanji(out);
     for (unsigned int i = 0; i < n; ++i) {
@@ -197,16 +214,18 @@ void Japanese::shiftJisToIso2022Jp(const unsigned char* p, unsigned int n, DataB
             continue;
         }
         if (c >= 0xFA && c <= 0xFC) {
-            if (i + 1 >= n) break;
+            if (i + 1 >= n)
+                break;
             unsigned char row, cell;
             if (extensionToJis(c, p[i + 1], row, cell)) {
                 kanji.pair(row, cell);
                 ++i;
                 continue;
             }
-            ++i;  // the trail is dropped and the lead handled on its own
+            ++i; // the trail is dropped and the lead handled on its own
         } else if ((c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xEF)) {
-            if (i + 1 >= n) break;
+            if (i + 1 >= n)
+                break;
             unsigned char t = p[++i];
             if (t >= 0x40 && t <= 0xFC) {
                 unsigned char j1, j2;
@@ -230,7 +249,8 @@ void Japanese::shiftJisToIso2022Jp(const unsigned char* p, unsigned int n, DataB
             kanji.leave();
             out.put(c);
         } else {
-            if (i + 1 >= n) break;
+            if (i + 1 >= n)
+                break;
             unsigned char j1, j2;
             shiftJisToJis(c, p[++i], j1, j2);
             out.put(j1, j2);
@@ -242,7 +262,8 @@ void Japanese::shiftJisToIso2022Jp(const unsigned char* p, unsigned int n, DataB
 unsigned int Japanese::halfWidthKatakanaToFullWidth(const unsigned char* following, unsigned int count,
                                                     unsigned char& first, unsigned char& second, int form) {
     unsigned char letter = first;
-    if (letter < 0xA1 || letter > 0xDF) return 0;
+    if (letter < 0xA1 || letter > 0xDF)
+        return 0;
     unsigned short code = kFullWidthKatakana[letter - 0xA1];
     first = static_cast<unsigned char>(code >> 8);
     second = static_cast<unsigned char>(code);
@@ -259,10 +280,11 @@ unsigned int Japanese::halfWidthKatakanaToFullWidth(const unsigned char* followi
         return markLength;
     }
     if (mark == 0xDF && letter >= 0xCA && letter <= 0xCE) {
-        if (second >= 0x6E && second <= 0x7A) second = static_cast<unsigned char>(second + 2);
+        if (second >= 0x6E && second <= 0x7A)
+            second = static_cast<unsigned char>(second + 2);
         return markLength;
     }
     return 0;
 }
 
-}  // namespace tessik
+} // namespace tessik

@@ -26,8 +26,8 @@ public:
     void shiftJisToIso2022Jp(const unsigned char* bytes, unsigned int count, DataBuffer& out);
     // `first` holds the letter (0xA1-0xDF) on entry and the page 932 lead
     // byte of its full-width form on return; returns the mark bytes consumed.
-    unsigned int halfWidthKatakanaToFullWidth(const unsigned char* following, unsigned int count,
-                                              unsigned char& first, unsigned char& second, int form);
+    unsigned int halfWidthKatakanaToFullWidth(const unsigned char* following, unsigned int count, unsigned char& first,
+                                              unsigned char& second, int form);
 };
 
-}  // namespace tessik
+} // namespace tessik

@@ -26,9 +26,10 @@ bool decodeNamed(const char* nameText, const char* text, DataBuffer& out) {
     unsigned int n = static_cast<unsigned int>(trimmed.getSize());
     DataBuffer decoded;
     if (isName(name, "base64", "base-64")) {
-        if (!ContentCoding::decodeBase64(trimmed.getString(), n, decoded)) return false;
+        if (!ContentCoding::decodeBase64(trimmed.getString(), n, decoded))
+            return false;
     } else if (isName(name, "qp", "quoted-printable")) {
-        ContentCoding::decodeQuotedPrintable(trimmed.getString(), n, decoded);  // false only for empty text
+        ContentCoding::decodeQuotedPrintable(trimmed.getString(), n, decoded); // false only for empty text
     }
     return out.appendDb(decoded);
 }
@@ -46,8 +47,10 @@ void encodeNamed(const char* nameText, const void* bytes, unsigned int n, String
 
 const NamedCodings kTextCodings = {decodeNamed, encodeNamed};
 
-}  // namespace
+} // namespace
 
-void installTextNamedCodings() { installNamedCodings(&kTextCodings); }
+void installTextNamedCodings() {
+    installNamedCodings(&kTextCodings);
+}
 
-}  // namespace tessik
+} // namespace tessik

@@ -8,12 +8,15 @@
 
 namespace tessik {
 
-_tsCharset::_tsCharset() : m_codePage(0) { m_name.shrinkToFit(); }
+_tsCharset::_tsCharset() : m_codePage(0) {
+    m_name.shrinkToFit();
+}
 
 _tsCharset::~_tsCharset() = default;
 
 void _tsCharset::copyFrom(const _tsCharset& other) {
-    if (&other == this) return;
+    if (&other == this)
+        return;
     m_codePage = other.m_codePage;
     m_name.setSb(other.m_name);
 }
@@ -32,7 +35,8 @@ void _tsCharset::setByCodePage(int codePage) {
 }
 
 void _tsCharset::setByName(const char* name) {
-    if (!name) return;
+    if (!name)
+        return;
     if (std::strcmp(name, "default") == 0 || std::strcmp(name, "x-user-defined") == 0) {
         clear();
         return;
@@ -63,4 +67,4 @@ bool XString::getConvertedWithBom(const _tsCharset& charset, DataBuffer& out) {
     return getConvertedToCodePage(charset.getCodePage(), true, out);
 }
 
-}  // namespace tessik
+} // namespace tessik

@@ -28,4 +28,4 @@ private:
     int m_codePage;
 };
 
-}  // namespace tessik
+} // namespace tessik

@@ -9,18 +9,24 @@ namespace {
 constexpr char kHex[] = "0123456789ABCDEF";
 
 int hexValue(unsigned char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    if (c >= 'A' && c <= 'F')
+        return c - 'A' + 10;
+    if (c >= 'a' && c <= 'f')
+        return c - 'a' + 10;
     return -1;
 }
 
-bool isPlain(unsigned char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9'); }
+bool isPlain(unsigned char c) {
+    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9');
+}
 
-}  // namespace
+} // namespace
 
 void urlEncodeBytes(const void* bytes, unsigned int n, StringBuffer& out) {
-    if (!bytes || n == 0) return;
+    if (!bytes || n == 0)
+        return;
     const unsigned char* p = static_cast<const unsigned char*>(bytes);
     char block[2048];
     unsigned int fill = 0;
@@ -40,10 +46,13 @@ void urlEncodeBytes(const void* bytes, unsigned int n, StringBuffer& out) {
             fill = 0;
         }
     }
-    if (fill) out.appendBytes(block, static_cast<int>(fill));
+    if (fill)
+        out.appendBytes(block, static_cast<int>(fill));
 }
 
-void urlEncodeDb(const DataBuffer& in, StringBuffer& out) { urlEncodeBytes(in.getData(), in.getSize(), out); }
+void urlEncodeDb(const DataBuffer& in, StringBuffer& out) {
+    urlEncodeBytes(in.getData(), in.getSize(), out);
+}
 
 void urlDecode(const StringBuffer& text, DataBuffer& out) {
     const unsigned char* p = reinterpret_cast<const unsigned char*>(text.getString());
@@ -54,7 +63,8 @@ void urlDecode(const StringBuffer& text, DataBuffer& out) {
         if (c == '+') {
             c = ' ';
         } else if (c == '%') {
-            if (!p[1] || !p[2]) break;
+            if (!p[1] || !p[2])
+                break;
             int hi = hexValue(p[1]), lo = hexValue(p[2]);
             if (hi >= 0 && lo >= 0) {
                 c = static_cast<unsigned char>(hi << 4 | lo);
@@ -67,7 +77,8 @@ void urlDecode(const StringBuffer& text, DataBuffer& out) {
             fill = 0;
         }
     }
-    if (fill) out.append(block, fill);
+    if (fill)
+        out.append(block, fill);
 }
 
-}  // namespace tessik
+} // namespace tessik

@@ -13,4 +13,4 @@ void urlEncodeDb(const DataBuffer& in, StringBuffer& out);
 // text ends the decoding; one followed by a non-hex character stays a '%'.
 void urlDecode(const StringBuffer& text, DataBuffer& out);
 
-}  // namespace tessik
+} // namespace tessik

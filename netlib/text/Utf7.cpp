@@ -11,8 +11,8 @@ namespace {
 
 struct Utf7Tables {
     char alphabet[64];
-    signed char value[128];  // -1 outside the alphabet
-    bool shifted[128];       // true: must go inside a base64 run
+    signed char value[128]; // -1 outside the alphabet
+    bool shifted[128];      // true: must go inside a base64 run
 };
 
 const Utf7Tables& initUtf7Tables() {
@@ -23,8 +23,8 @@ const Utf7Tables& initUtf7Tables() {
         for (int i = 0; i < 128; ++i) {
             t.value[i] = -1;
             bool alnum = (i >= 'A' && i <= 'Z') || (i >= 'a' && i <= 'z') || (i >= '0' && i <= '9');
-            bool direct = alnum || i == '\'' || i == '(' || i == ')' || i == ',' || i == '-' || i == '.' ||
-                          i == '/' || i == ':' || i == '?' || i == ' ' || i == '\t' || i == '\r' || i == '\n';
+            bool direct = alnum || i == '\'' || i == '(' || i == ')' || i == ',' || i == '-' || i == '.' || i == '/' ||
+                          i == ':' || i == '?' || i == ' ' || i == '\t' || i == '\r' || i == '\n';
             t.shifted[i] = !direct;
         }
         for (int i = 0; i < 64; ++i) {
@@ -42,14 +42,16 @@ public:
     ~ByteRun() { flush(); }
     void put(unsigned char c) {
         block_[fill_++] = c;
-        if (fill_ == sizeof block_) flush();
+        if (fill_ == sizeof block_)
+            flush();
     }
     void putUnit(std::uint16_t u) {
         put(static_cast<unsigned char>(u & 0xFF));
         put(static_cast<unsigned char>(u >> 8));
     }
     void flush() {
-        if (fill_) out_.append(block_, fill_);
+        if (fill_)
+            out_.append(block_, fill_);
         fill_ = 0;
     }
 
@@ -59,21 +61,23 @@ private:
     unsigned int fill_ = 0;
 };
 
-}  // namespace
+} // namespace
 
 bool utf16ToUtf7(const DataBuffer& in, DataBuffer& out) {
     const Utf7Tables& t = initUtf7Tables();
     const unsigned char* p = in.getData();
     unsigned int units = in.getSize() / 2;
     unsigned int i = 0;
-    if (units && (p[0] | p[1] << 8) == 0xFEFF) i = 1;
+    if (units && (p[0] | p[1] << 8) == 0xFEFF)
+        i = 1;
 
     ByteRun run(out);
     bool inRun = false;
     std::uint32_t bits = 0;
     int bitCount = 0;
     auto closeRun = [&] {
-        if (bitCount > 0) run.put(static_cast<unsigned char>(t.alphabet[(bits << (6 - bitCount)) & 0x3F]));
+        if (bitCount > 0)
+            run.put(static_cast<unsigned char>(t.alphabet[(bits << (6 - bitCount)) & 0x3F]));
         run.put('-');
         inRun = false;
         bits = 0;
@@ -82,7 +86,8 @@ bool utf16ToUtf7(const DataBuffer& in, DataBuffer& out) {
     for (; i < units; ++i) {
         std::uint16_t u = static_cast<std::uint16_t>(p[2 * i] | p[2 * i + 1] << 8);
         if (u < 0x80 && !t.shifted[u]) {
-            if (inRun) closeRun();
+            if (inRun)
+                closeRun();
             run.put(static_cast<unsigned char>(u));
             continue;
         }
@@ -103,7 +108,8 @@ bool utf16ToUtf7(const DataBuffer& in, DataBuffer& out) {
         }
         bits &= (1u << bitCount) - 1;
     }
-    if (inRun) closeRun();
+    if (inRun)
+        closeRun();
     return true;
 }
 
@@ -147,7 +153,8 @@ bool utf7ToUtf16(const DataBuffer& in, DataBuffer& out) {
             bits &= (1u << bitCount) - 1;
             ++i;
         }
-        if (bits != 0) ok = false;
+        if (bits != 0)
+            ok = false;
         bool plusMinus = !sawAlphabet && i < n && p[i] == '-';
         if (plusMinus) {
             run.putUnit('+');
@@ -156,11 +163,12 @@ bool utf7ToUtf16(const DataBuffer& in, DataBuffer& out) {
             ok = false;
             noteDroppedInput(i - runStart + 1);
         } else if (bits != 0) {
-            noteDroppedInput(1);  // the character holding the bits left over
+            noteDroppedInput(1); // the character holding the bits left over
         }
-        if (i < n && (p[i] == '-' || p[i] == '+')) ++i;
+        if (i < n && (p[i] == '-' || p[i] == '+'))
+            ++i;
     }
     return ok;
 }
 
-}  // namespace tessik
+} // namespace tessik

@@ -13,4 +13,4 @@ bool utf16ToUtf7(const DataBuffer& in, DataBuffer& out);
 // could be decoded is written all the same.
 bool utf7ToUtf16(const DataBuffer& in, DataBuffer& out);
 
-}  // namespace tessik
+} // namespace tessik

@@ -95,7 +95,6 @@ constexpr SocketErrorText kSocketErrors[] = {
     {11001, "WSAHOST_NOT_FOUND No such host is known.", false},
 };
 
-
 // Groups of hex digits separated by single ':', up to the end or a dotted
 // tail (when allowed); the number of groups read, or -1 for bad text.
 int parseGroups(const char* text, std::size_t length, std::uint16_t* groups, int maxGroups, bool tailAllowed,

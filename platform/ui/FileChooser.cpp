@@ -12,9 +12,11 @@ QString ChooserStartFolder(const QStringList& preferred) {
     QStringList candidates = preferred;
     candidates << QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
     for (const QString& folder : candidates) {
-        if (folder.isEmpty()) continue;
+        if (folder.isEmpty())
+            continue;
         const QFileInfo info(folder);
-        if (info.isAbsolute() && info.isDir()) return QDir::cleanPath(info.absoluteFilePath());
+        if (info.isAbsolute() && info.isDir())
+            return QDir::cleanPath(info.absoluteFilePath());
     }
     return QDir::homePath();
 }
@@ -25,9 +27,11 @@ QString QtFilterFromPipes(const QString& filter) {
     for (qsizetype i = 0; i + 1 < parts.size(); i += 2) {
         const QString desc = parts[i].trimmed();
         QStringList patterns = parts[i + 1].split(QLatin1Char(';'), Qt::SkipEmptyParts);
-        for (QString& p : patterns) p = p.trimmed();
+        for (QString& p : patterns)
+            p = p.trimmed();
         patterns.removeAll(QString());
-        if (desc.isEmpty() && patterns.isEmpty()) continue;
+        if (desc.isEmpty() && patterns.isEmpty())
+            continue;
         const QString joined = patterns.join(QLatin1Char(' '));
         if (joined.isEmpty())
             out << desc;
@@ -42,20 +46,22 @@ QString QtFilterFromPipes(const QString& filter) {
 }
 
 QString QtFileChooser::Choose(QWidget* parent, const FileRequest& request) {
-    QFileDialog dialog(parent, request.title, request.initialPath,
-                       QtFilterFromPipes(request.filter));
+    QFileDialog dialog(parent, request.title, request.initialPath, QtFilterFromPipes(request.filter));
     if (request.mode == FileMode::Save) {
         dialog.setAcceptMode(QFileDialog::AcceptSave);
         dialog.setFileMode(QFileDialog::AnyFile);
-        if (!request.confirmOverwrite) dialog.setOption(QFileDialog::DontConfirmOverwrite);
+        if (!request.confirmOverwrite)
+            dialog.setOption(QFileDialog::DontConfirmOverwrite);
     } else {
         dialog.setAcceptMode(QFileDialog::AcceptOpen);
         dialog.setFileMode(QFileDialog::ExistingFile);
     }
-    if (!request.defaultSuffix.isEmpty()) dialog.setDefaultSuffix(request.defaultSuffix);
-    if (dialog.exec() != QDialog::Accepted) return {};
+    if (!request.defaultSuffix.isEmpty())
+        dialog.setDefaultSuffix(request.defaultSuffix);
+    if (dialog.exec() != QDialog::Accepted)
+        return {};
     const QStringList files = dialog.selectedFiles();
     return files.isEmpty() ? QString() : files.first();
 }
 
-}  // namespace platform::ui
+} // namespace platform::ui

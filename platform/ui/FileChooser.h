@@ -11,11 +11,11 @@ enum class FileMode { Open, Save };
 
 struct FileRequest {
     FileMode mode = FileMode::Open;
-    QString title;          // empty: the chooser's own
-    QString initialPath;    // absolute folder, or folder/proposed-name (never a pattern)
-    QString filter;         // the class library's form: "Gorvane DB (*.grv)|*.grv|"
-    QString defaultSuffix;  // added to a typed name without one, e.g. "grv"
-    bool confirmOverwrite = true;  // Save only
+    QString title;                // empty: the chooser's own
+    QString initialPath;          // absolute folder, or folder/proposed-name (never a pattern)
+    QString filter;               // the class library's form: "Gorvane DB (*.grv)|*.grv|"
+    QString defaultSuffix;        // added to a typed name without one, e.g. "grv"
+    bool confirmOverwrite = true; // Save only
 };
 
 class FileChooser {
@@ -41,4 +41,4 @@ QString ChooserStartFolder(const QStringList& preferred = {});
 // since Qt reads the patterns from the parentheses.
 QString QtFilterFromPipes(const QString& filter);
 
-}  // namespace platform::ui
+} // namespace platform::ui

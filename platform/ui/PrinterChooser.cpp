@@ -14,4 +14,4 @@ bool QtPrinterChooser::Choose(QWidget* parent, QPrinter& printer, const PrintReq
     return dialog.exec() == QDialog::Accepted;
 }
 
-}  // namespace platform::ui
+} // namespace platform::ui

@@ -30,4 +30,4 @@ public:
     bool Choose(QWidget* parent, QPrinter& printer, const PrintRequest& request) override;
 };
 
-}  // namespace platform::ui
+} // namespace platform::ui

@@ -13,7 +13,7 @@ enum class Icon { None = 0, Error = 0x10, Question = 0x20, Warning = 0x30, Infor
 enum class Answer { Ok = 1, Cancel = 2, Yes = 6, No = 7 };
 
 struct Prompt {
-    QString title;  // empty: the application's own name
+    QString title; // empty: the application's own name
     QString text;
     Buttons buttons = Buttons::Ok;
     Icon icon = Icon::None;
@@ -25,11 +25,9 @@ public:
     virtual Answer Ask(QWidget* parent, const Prompt& prompt) = 0;
 
     // A plain OK box.
-    void Tell(QWidget* parent, const QString& text, const QString& title = {},
-              Icon icon = Icon::None);
+    void Tell(QWidget* parent, const QString& text, const QString& title = {}, Icon icon = Icon::None);
     // True only for Yes.
-    bool AskYesNo(QWidget* parent, const QString& text, const QString& title = {},
-                  Icon icon = Icon::Question);
+    bool AskYesNo(QWidget* parent, const QString& text, const QString& title = {}, Icon icon = Icon::Question);
 };
 
 // Modal QMessageBox.
@@ -38,4 +36,4 @@ public:
     Answer Ask(QWidget* parent, const Prompt& prompt) override;
 };
 
-}  // namespace platform::ui
+} // namespace platform::ui

@@ -14,21 +14,23 @@ Answer ScriptedPrompter::Ask(QWidget*, const Prompt& prompt) {
     }
     ++unscripted_;
     switch (prompt.buttons) {
-        case Buttons::Ok: return Answer::Ok;
-        case Buttons::YesNo: return Answer::No;
-        default: return Answer::Cancel;
+    case Buttons::Ok: return Answer::Ok;
+    case Buttons::YesNo: return Answer::No;
+    default: return Answer::Cancel;
     }
 }
 
 std::vector<QString> ScriptedPrompter::Texts() const {
     std::vector<QString> texts;
-    for (const Prompt& p : prompts_) texts.push_back(p.text);
+    for (const Prompt& p : prompts_)
+        texts.push_back(p.text);
     return texts;
 }
 
 QString ScriptedFileChooser::Choose(QWidget*, const FileRequest& request) {
     requests_.push_back(request);
-    if (paths_.empty()) return {};
+    if (paths_.empty())
+        return {};
     QString path = paths_.front();
     paths_.pop_front();
     return path;
@@ -36,13 +38,16 @@ QString ScriptedFileChooser::Choose(QWidget*, const FileRequest& request) {
 
 bool ScriptedPrinterChooser::Choose(QWidget*, QPrinter& printer, const PrintRequest& request) {
     requests_.push_back(request);
-    if (paths_.empty()) return false;
+    if (paths_.empty())
+        return false;
     const QString path = paths_.front();
     paths_.pop_front();
-    if (path.isEmpty()) return false;
+    if (path.isEmpty())
+        return false;
     printer.setOutputFormat(QPrinter::PdfFormat);
     printer.setOutputFileName(path);
-    if (setUp_) setUp_(printer);
+    if (setUp_)
+        setUp_(printer);
     return true;
 }
 
@@ -61,8 +66,7 @@ std::vector<std::string> RecordingUsageSink::Labels() const {
 
 bool RecordingUsageSink::WaitFor(std::size_t count, int timeoutMs) const {
     std::unique_lock lock(mutex_);
-    return arrived_.wait_for(lock, std::chrono::milliseconds(timeoutMs),
-                             [&] { return labels_.size() >= count; });
+    return arrived_.wait_for(lock, std::chrono::milliseconds(timeoutMs), [&] { return labels_.size() >= count; });
 }
 
-}  // namespace platform::ui
+} // namespace platform::ui

@@ -24,7 +24,11 @@ public:
     // Texts of all prompts in order, for compact assertions.
     std::vector<QString> Texts() const;
     std::size_t Unscripted() const { return unscripted_; }
-    void Clear() { prompts_.clear(); answers_.clear(); unscripted_ = 0; }
+    void Clear() {
+        prompts_.clear();
+        answers_.clear();
+        unscripted_ = 0;
+    }
 
 private:
     std::deque<Answer> answers_;
@@ -74,4 +78,4 @@ private:
     std::vector<std::string> labels_;
 };
 
-}  // namespace platform::ui
+} // namespace platform::ui

@@ -42,4 +42,4 @@ private:
     Seams previous_;
 };
 
-}  // namespace platform::ui
+} // namespace platform::ui

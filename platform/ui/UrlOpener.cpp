@@ -11,21 +11,28 @@ std::shared_ptr<UrlOpener>& Current() {
     return opener;
 }
 
-}  // namespace
+} // namespace
 
-bool QtUrlOpener::Open(const QUrl& url) { return QDesktopServices::openUrl(url); }
+bool QtUrlOpener::Open(const QUrl& url) {
+    return QDesktopServices::openUrl(url);
+}
 
 bool RecordingUrlOpener::Open(const QUrl& url) {
     opened_.push_back(url);
     return result_;
 }
 
-UrlOpener& GetUrlOpener() { return *Current(); }
-
-ScopedUrlOpener::ScopedUrlOpener(std::shared_ptr<UrlOpener> opener) : previous_(Current()) {
-    if (opener) Current() = std::move(opener);
+UrlOpener& GetUrlOpener() {
+    return *Current();
 }
 
-ScopedUrlOpener::~ScopedUrlOpener() { Current() = std::move(previous_); }
+ScopedUrlOpener::ScopedUrlOpener(std::shared_ptr<UrlOpener> opener) : previous_(Current()) {
+    if (opener)
+        Current() = std::move(opener);
+}
 
-}  // namespace platform::ui
+ScopedUrlOpener::~ScopedUrlOpener() {
+    Current() = std::move(previous_);
+}
+
+} // namespace platform::ui

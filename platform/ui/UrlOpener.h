@@ -47,4 +47,4 @@ private:
     std::shared_ptr<UrlOpener> previous_;
 };
 
-}  // namespace platform::ui
+} // namespace platform::ui

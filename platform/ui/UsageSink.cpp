@@ -10,4 +10,4 @@ void LogUsageSink::Report(const std::string& label) {
     qCInfo(lcUsage, "usage report: %s", label.c_str());
 }
 
-}  // namespace platform::ui
+} // namespace platform::ui

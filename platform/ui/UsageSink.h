@@ -18,4 +18,4 @@ public:
     void Report(const std::string& label) override;
 };
 
-}  // namespace platform::ui
+} // namespace platform::ui

@@ -13,43 +13,45 @@ namespace {
 constexpr std::uint32_t kMaxExtract = 8u << 20;
 
 struct Folders {
-  grvtest::TempDir parent{"grv-fuzz-reader"};
-  std::string target = parent.File("out");
+    grvtest::TempDir parent{"grv-fuzz-reader"};
+    std::string target = parent.File("out");
 };
 
 const Folders& TheFolders() {
-  static const Folders folders;
-  return folders;
+    static const Folders folders;
+    return folders;
 }
 
-}  // namespace
+} // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  const Folders& f = TheFolders();
-  std::filesystem::create_directory(f.target);
-  ZipHandle* h = openZipReader(data, size, archive::kZipInputMemory, "pw");
-  if (h) {
-    ZipEntryInfo rec;
-    if (GetZipArchiveEntry(h, -1, &rec) == ZipResult::Ok) {
-      const int count = rec.index;
-      for (int i = 0; i < count; ++i) {
-        if (GetZipArchiveEntry(h, i, &rec) != ZipResult::Ok) continue;
-        if (rec.uncompressedSize > kMaxExtract) continue;
-        ExtractZipEntryToFile(h, i, (f.target + "/" + rec.name).c_str());
-        std::uint8_t piece[4096];
-        for (int calls = 0; calls < 64; ++calls) {
-          if (extractZipEntry(h, i, piece, sizeof piece, archive::kZipTargetMemory) !=
-              ZipResult::MoreData)
-            break;
+    const Folders& f = TheFolders();
+    std::filesystem::create_directory(f.target);
+    ZipHandle* h = openZipReader(data, size, archive::kZipInputMemory, "pw");
+    if (h) {
+        ZipEntryInfo rec;
+        if (GetZipArchiveEntry(h, -1, &rec) == ZipResult::Ok) {
+            const int count = rec.index;
+            for (int i = 0; i < count; ++i) {
+                if (GetZipArchiveEntry(h, i, &rec) != ZipResult::Ok)
+                    continue;
+                if (rec.uncompressedSize > kMaxExtract)
+                    continue;
+                ExtractZipEntryToFile(h, i, (f.target + "/" + rec.name).c_str());
+                std::uint8_t piece[4096];
+                for (int calls = 0; calls < 64; ++calls) {
+                    if (extractZipEntry(h, i, piece, sizeof piece, archive::kZipTargetMemory) != ZipResult::MoreData)
+                        break;
+                }
+            }
         }
-      }
+        CloseZipReader(h);
     }
-    CloseZipReader(h);
-  }
-  // Only the target folder may exist beside nothing else.
-  for (const auto& e : std::filesystem::directory_iterator(f.parent.Path())) {
-    if (e.path() != f.target) std::abort();
-  }
-  grvtest::RemoveTree(f.target);
-  return 0;
+    // Only the target folder may exist beside nothing else.
+    for (const auto& e : std::filesystem::directory_iterator(f.parent.Path())) {
+        if (e.path() != f.target)
+            std::abort();
+    }
+    grvtest::RemoveTree(f.target);
+    return 0;
 }

@@ -27,131 +27,132 @@ const std::string kFixtures = std::string(GRV_TEST_DATA_DIR) + "/archive/";
 
 // Every file below a folder, by relative path, with its bytes; folders end in '/'.
 std::map<std::string, Bytes> TreeOf(const std::string& root) {
-  std::map<std::string, Bytes> tree;
-  for (auto& e : std::filesystem::recursive_directory_iterator(root)) {
-    std::string rel = e.path().string().substr(root.size() + 1);
-    if (e.is_directory())
-      tree[rel + "/"] = {};
-    else
-      tree[rel] = grvtest::ReadBytes(e.path().string());
-  }
-  return tree;
+    std::map<std::string, Bytes> tree;
+    for (auto& e : std::filesystem::recursive_directory_iterator(root)) {
+        std::string rel = e.path().string().substr(root.size() + 1);
+        if (e.is_directory())
+            tree[rel + "/"] = {};
+        else
+            tree[rel] = grvtest::ReadBytes(e.path().string());
+    }
+    return tree;
 }
 
 std::vector<std::string> FilesIn(const std::string& folder) {
-  std::vector<std::string> names;
-  for (auto& e : std::filesystem::directory_iterator(folder)) names.push_back(e.path().filename());
-  return names;
+    std::vector<std::string> names;
+    for (auto& e : std::filesystem::directory_iterator(folder))
+        names.push_back(e.path().filename());
+    return names;
 }
 
 // What python's zipfile says about an archive: one line per entry with
 // name, size, compressed size and the DOS time read as local Unix seconds.
 struct PyEntry {
-  std::string name;
-  std::uint32_t size = 0, compressed = 0;
-  std::int64_t time = 0;
+    std::string name;
+    std::uint32_t size = 0, compressed = 0;
+    std::int64_t time = 0;
 };
 
 std::vector<PyEntry> PythonInfoList(const std::string& zip) {
-  std::string py =
-      "import sys, time, zipfile\n"
-      "for i in zipfile.ZipFile(sys.argv[1]).infolist():\n"
-      "    t = int(time.mktime(i.date_time + (0, 0, -1)))\n"
-      "    print(i.file_size, i.compress_size, t, i.filename, sep='\\t')\n";
-  const auto peer = RunPeer({"/usr/bin/python3", "-c", py, zip});
-  EXPECT_EQ(peer.status, 0) << peer.out;
-  std::vector<PyEntry> list;
-  std::istringstream lines(peer.out);
-  std::string line;
-  while (std::getline(lines, line)) {
-    PyEntry e;
-    std::istringstream f(line);
-    f >> e.size >> e.compressed >> e.time;
-    f.get();
-    std::getline(f, e.name);
-    list.push_back(e);
-  }
-  return list;
+    std::string py = "import sys, time, zipfile\n"
+                     "for i in zipfile.ZipFile(sys.argv[1]).infolist():\n"
+                     "    t = int(time.mktime(i.date_time + (0, 0, -1)))\n"
+                     "    print(i.file_size, i.compress_size, t, i.filename, sep='\\t')\n";
+    const auto peer = RunPeer({"/usr/bin/python3", "-c", py, zip});
+    EXPECT_EQ(peer.status, 0) << peer.out;
+    std::vector<PyEntry> list;
+    std::istringstream lines(peer.out);
+    std::string line;
+    while (std::getline(lines, line)) {
+        PyEntry e;
+        std::istringstream f(line);
+        f >> e.size >> e.compressed >> e.time;
+        f.get();
+        std::getline(f, e.name);
+        list.push_back(e);
+    }
+    return list;
 }
 
 void MakeSourceTree(const std::string& root) {
-  ::mkdir(root.c_str(), 0755);
-  ::mkdir((root + "/sub").c_str(), 0755);
-  grvtest::WriteFile(root + "/journal.grv", grvtest::TextLike(120000, 1));
-  grvtest::WriteFile(root + "/noise.bin", grvtest::RandomBytes(50000, 2));
-  grvtest::WriteFile(root + "/empty.txt", Bytes{});
-  grvtest::WriteFile(root + "/sub/notes.txt", grvtest::TextLike(3000, 3));
-  // Odd seconds: DOS times round them, "UT" fields keep them.
-  for (const char* f : {"journal.grv", "noise.bin", "empty.txt", "sub/notes.txt", "sub"}) {
-    struct timespec t[2] = {{1772366401, 0}, {1772366401, 0}};
-    ::utimensat(AT_FDCWD, (root + "/" + f).c_str(), t, 0);
-  }
+    ::mkdir(root.c_str(), 0755);
+    ::mkdir((root + "/sub").c_str(), 0755);
+    grvtest::WriteFile(root + "/journal.grv", grvtest::TextLike(120000, 1));
+    grvtest::WriteFile(root + "/noise.bin", grvtest::RandomBytes(50000, 2));
+    grvtest::WriteFile(root + "/empty.txt", Bytes{});
+    grvtest::WriteFile(root + "/sub/notes.txt", grvtest::TextLike(3000, 3));
+    // Odd seconds: DOS times round them, "UT" fields keep them.
+    for (const char* f : {"journal.grv", "noise.bin", "empty.txt", "sub/notes.txt", "sub"}) {
+        struct timespec t[2] = {{1772366401, 0}, {1772366401, 0}};
+        ::utimensat(AT_FDCWD, (root + "/" + f).c_str(), t, 0);
+    }
 }
 
 struct PeerCase {
-  const char* label;
-  std::vector<std::string> argv;  // run in the source folder; "%s" is the archive path
-  const char* password;
-  bool toStdout = false;  // the archive comes on stdout, which is a pipe
-  std::string input = {};
+    const char* label;
+    std::vector<std::string> argv; // run in the source folder; "%s" is the archive path
+    const char* password;
+    bool toStdout = false; // the archive comes on stdout, which is a pipe
+    std::string input = {};
 };
 
 class ReaderPeers : public ::testing::TestWithParam<PeerCase> {};
 
 TEST_P(ReaderPeers, ListsAndExtractsWhatPeersWrote) {
-  const PeerCase& c = GetParam();
-  TempDir dir;
-  const std::string src = dir.File("src");
-  MakeSourceTree(src);
-  const std::string zip = dir.File("peer.zip");
-  std::vector<std::string> argv = c.argv;
-  for (std::string& a : argv)
-    if (a == "%s") a = zip;
-  grvtest::RunOptions options;
-  options.workDir = src;
-  options.input = c.input;
-  const auto peer = grvtest::RunProgram(argv, options);
-  ASSERT_EQ(peer.status, 0) << peer.out << peer.err;
-  if (c.toStdout) {
-    ASSERT_TRUE(grvtest::WriteFile(zip, peer.out));
-  }
-
-  auto expected = TreeOf(src);
-  auto python = PythonInfoList(zip);
-  ZipHandle* h = OpenZipArchive(zip.c_str(), c.password);
-  ASSERT_NE(h, nullptr) << c.label;
-  ZipEntryInfo rec;
-  ASSERT_EQ(GetZipArchiveEntry(h, -1, &rec), ZipResult::Ok);
-  ASSERT_EQ(static_cast<std::size_t>(rec.index), python.size());
-  const std::string outDir = dir.File("out");
-  int files = 0;
-  for (int i = 0; i < static_cast<int>(python.size()); ++i) {
-    SCOPED_TRACE(python[i].name);
-    ASSERT_EQ(GetZipArchiveEntry(h, i, &rec), ZipResult::Ok);
-    EXPECT_EQ(rec.index, i);
-    EXPECT_EQ(std::string(rec.name), python[i].name);
-    EXPECT_EQ(rec.uncompressedSize, python[i].size);
-    EXPECT_EQ(rec.compressedSize, python[i].compressed);
-    // A "UT" field gives the exact second, DOS time two-second steps.
-    std::int64_t t = archive::FileTimeToUnix(rec.lastWriteTime);
-    EXPECT_LE(std::llabs(t - python[i].time), 2) << t << " vs " << python[i].time;
-    EXPECT_LE(std::llabs(t - 1772366401), 2);
-
-    ASSERT_EQ(ExtractZipEntryToFile(h, i, (outDir + "/" + rec.name).c_str()), ZipResult::Ok);
-    std::string name = rec.name;
-    if (name.back() == '/') {
-      struct stat st;
-      EXPECT_EQ(::stat((outDir + "/" + name).c_str(), &st), 0);
-      continue;
+    const PeerCase& c = GetParam();
+    TempDir dir;
+    const std::string src = dir.File("src");
+    MakeSourceTree(src);
+    const std::string zip = dir.File("peer.zip");
+    std::vector<std::string> argv = c.argv;
+    for (std::string& a : argv)
+        if (a == "%s")
+            a = zip;
+    grvtest::RunOptions options;
+    options.workDir = src;
+    options.input = c.input;
+    const auto peer = grvtest::RunProgram(argv, options);
+    ASSERT_EQ(peer.status, 0) << peer.out << peer.err;
+    if (c.toStdout) {
+        ASSERT_TRUE(grvtest::WriteFile(zip, peer.out));
     }
-    ++files;
-    ASSERT_TRUE(expected.count(name)) << "unexpected entry";
-    grvtest::WriteFile(dir.File("expected"), expected[name]);
-    const auto cmp = RunPeer({"cmp", dir.File("expected"), outDir + "/" + name});
-    EXPECT_EQ(cmp.status, 0) << cmp.out;
-  }
-  EXPECT_EQ(files, 4);
-  EXPECT_EQ(CloseZipReader(h), ZipResult::Ok);
+
+    auto expected = TreeOf(src);
+    auto python = PythonInfoList(zip);
+    ZipHandle* h = OpenZipArchive(zip.c_str(), c.password);
+    ASSERT_NE(h, nullptr) << c.label;
+    ZipEntryInfo rec;
+    ASSERT_EQ(GetZipArchiveEntry(h, -1, &rec), ZipResult::Ok);
+    ASSERT_EQ(static_cast<std::size_t>(rec.index), python.size());
+    const std::string outDir = dir.File("out");
+    int files = 0;
+    for (int i = 0; i < static_cast<int>(python.size()); ++i) {
+        SCOPED_TRACE(python[i].name);
+        ASSERT_EQ(GetZipArchiveEntry(h, i, &rec), ZipResult::Ok);
+        EXPECT_EQ(rec.index, i);
+        EXPECT_EQ(std::string(rec.name), python[i].name);
+        EXPECT_EQ(rec.uncompressedSize, python[i].size);
+        EXPECT_EQ(rec.compressedSize, python[i].compressed);
+        // A "UT" field gives the exact second, DOS time two-second steps.
+        std::int64_t t = archive::FileTimeToUnix(rec.lastWriteTime);
+        EXPECT_LE(std::llabs(t - python[i].time), 2) << t << " vs " << python[i].time;
+        EXPECT_LE(std::llabs(t - 1772366401), 2);
+
+        ASSERT_EQ(ExtractZipEntryToFile(h, i, (outDir + "/" + rec.name).c_str()), ZipResult::Ok);
+        std::string name = rec.name;
+        if (name.back() == '/') {
+            struct stat st;
+            EXPECT_EQ(::stat((outDir + "/" + name).c_str(), &st), 0);
+            continue;
+        }
+        ++files;
+        ASSERT_TRUE(expected.count(name)) << "unexpected entry";
+        grvtest::WriteFile(dir.File("expected"), expected[name]);
+        const auto cmp = RunPeer({"cmp", dir.File("expected"), outDir + "/" + name});
+        EXPECT_EQ(cmp.status, 0) << cmp.out;
+    }
+    EXPECT_EQ(files, 4);
+    EXPECT_EQ(CloseZipReader(h), ZipResult::Ok);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -160,7 +161,10 @@ INSTANTIATE_TEST_SUITE_P(
         PeerCase{"zip stored", {"zip", "-q", "-0", "-r", "%s", "."}, nullptr},
         PeerCase{"zip best", {"zip", "-q", "-9", "-r", "%s", "."}, nullptr},
         PeerCase{"zip password", {"zip", "-q", "-P", "pw 1", "-r", "%s", "."}, "pw 1"},
-        PeerCase{"zip comment", {"zip", "-q", "-z", "-r", "%s", "."}, nullptr, false,
+        PeerCase{"zip comment",
+                 {"zip", "-q", "-z", "-r", "%s", "."},
+                 nullptr,
+                 false,
                  grvtest::ReadFile("/usr/share/common-licenses/GPL-3").substr(0, 2000)},
         PeerCase{"zip without extra fields", {"zip", "-q", "-X", "-r", "%s", "."}, nullptr},
         PeerCase{"python",
@@ -177,580 +181,577 @@ INSTANTIATE_TEST_SUITE_P(
                   "with zipfile.ZipFile(sys.stdout.buffer, 'w', zipfile.ZIP_DEFLATED) as z:\n"
                   "    for d, ds, fs in os.walk('.'):\n"
                   "        for n in ds + fs: z.write(os.path.join(d, n))"},
-                 nullptr, true},
+                 nullptr,
+                 true},
         PeerCase{"7z zipcrypto", {"7z", "a", "-bd", "-tzip", "-mem=ZipCrypto", "-pseven", "%s", "."}, "seven"},
         PeerCase{"bsdtar",
                  {"bsdtar", "--format", "zip", "-cf", "%s", "empty.txt", "journal.grv", "noise.bin", "sub"},
                  nullptr}),
     [](const auto& info) {
-      std::string n = info.param.label;
-      for (char& ch : n)
-        if (!isalnum(static_cast<unsigned char>(ch))) ch = '_';
-      return n;
+        std::string n = info.param.label;
+        for (char& ch : n)
+            if (!isalnum(static_cast<unsigned char>(ch)))
+                ch = '_';
+        return n;
     });
 
-std::string FixturePath(const char* name) { return kFixtures + name; }
+std::string FixturePath(const char* name) {
+    return kFixtures + name;
+}
 
 Bytes PythonRead(const std::string& zip, const std::string& entry, const std::string& password) {
-  TempDir dir;
-  std::string py =
-      "import sys, zipfile\n"
-      "z = zipfile.ZipFile(sys.argv[1])\n"
-      "open(sys.argv[4], 'wb').write(z.read(sys.argv[2], pwd=sys.argv[3].encode()))\n";
-  const auto peer = RunPeer({"/usr/bin/python3", "-c", py, zip, entry, password, dir.File("x")});
-  EXPECT_EQ(peer.status, 0) << peer.out;
-  return grvtest::ReadBytes(dir.File("x"));
+    TempDir dir;
+    std::string py = "import sys, zipfile\n"
+                     "z = zipfile.ZipFile(sys.argv[1])\n"
+                     "open(sys.argv[4], 'wb').write(z.read(sys.argv[2], pwd=sys.argv[3].encode()))\n";
+    const auto peer = RunPeer({"/usr/bin/python3", "-c", py, zip, entry, password, dir.File("x")});
+    EXPECT_EQ(peer.status, 0) << peer.out;
+    return grvtest::ReadBytes(dir.File("x"));
 }
 
 TEST(ZipReaderFixtures, WrongPasswordKeepsExistingTarget) {
-  TempDir dir;
-  const Bytes precious = {'k', 'e', 'e', 'p'};
-  ZipHandle* h = OpenZipArchive(FixturePath("password.zip").c_str(), "wrong");
-  ASSERT_NE(h, nullptr);
-  ZipEntryInfo rec;
-  ASSERT_EQ(GetZipArchiveEntry(h, -1, &rec), ZipResult::Ok);
-  ASSERT_EQ(rec.index, 2);
-  for (int i = 0; i < 2; ++i) {
-    ASSERT_EQ(GetZipArchiveEntry(h, i, &rec), ZipResult::Ok);
-    SCOPED_TRACE(rec.name);
-    const std::string target = dir.File(rec.name);
-    grvtest::WriteFile(target, precious);
-    // The empty entry too: its 12-byte header is still checked.
-    EXPECT_EQ(ExtractZipEntryToFile(h, i, target.c_str()), ZipResult::WrongPassword);
-    EXPECT_EQ(LastZipReaderResult(), ZipResult::WrongPassword);
-    EXPECT_EQ(grvtest::ReadBytes(target), precious);
-    // A target that did not exist is not created.
-    EXPECT_EQ(ExtractZipEntryToFile(h, i, (dir.File("new/") + rec.name).c_str()),
-              ZipResult::WrongPassword);
-    EXPECT_FALSE(grvtest::FileExists(dir.File("new")));
-  }
-  EXPECT_EQ(FilesIn(dir.Path()).size(), 2u) << "no temporary file is left";
-  EXPECT_EQ(CloseZipReader(h), ZipResult::Ok);
+    TempDir dir;
+    const Bytes precious = {'k', 'e', 'e', 'p'};
+    ZipHandle* h = OpenZipArchive(FixturePath("password.zip").c_str(), "wrong");
+    ASSERT_NE(h, nullptr);
+    ZipEntryInfo rec;
+    ASSERT_EQ(GetZipArchiveEntry(h, -1, &rec), ZipResult::Ok);
+    ASSERT_EQ(rec.index, 2);
+    for (int i = 0; i < 2; ++i) {
+        ASSERT_EQ(GetZipArchiveEntry(h, i, &rec), ZipResult::Ok);
+        SCOPED_TRACE(rec.name);
+        const std::string target = dir.File(rec.name);
+        grvtest::WriteFile(target, precious);
+        // The empty entry too: its 12-byte header is still checked.
+        EXPECT_EQ(ExtractZipEntryToFile(h, i, target.c_str()), ZipResult::WrongPassword);
+        EXPECT_EQ(LastZipReaderResult(), ZipResult::WrongPassword);
+        EXPECT_EQ(grvtest::ReadBytes(target), precious);
+        // A target that did not exist is not created.
+        EXPECT_EQ(ExtractZipEntryToFile(h, i, (dir.File("new/") + rec.name).c_str()), ZipResult::WrongPassword);
+        EXPECT_FALSE(grvtest::FileExists(dir.File("new")));
+    }
+    EXPECT_EQ(FilesIn(dir.Path()).size(), 2u) << "no temporary file is left";
+    EXPECT_EQ(CloseZipReader(h), ZipResult::Ok);
 
-  h = OpenZipArchive(FixturePath("password.zip").c_str(), "right");
-  ASSERT_NE(h, nullptr);
-  const std::string target = dir.File("journal.grv");
-  EXPECT_EQ(ExtractZipEntryToFile(h, 0, target.c_str()), ZipResult::Ok);
-  EXPECT_EQ(grvtest::ReadBytes(target),
-            PythonRead(FixturePath("password.zip"), "journal.grv", "right"));
-  EXPECT_EQ(ExtractZipEntryToFile(h, 1, (dir.File("empty.txt")).c_str()), ZipResult::Ok);
-  EXPECT_EQ(grvtest::ReadBytes(dir.File("empty.txt")).size(), 0u);
-  EXPECT_EQ(CloseZipReader(h), ZipResult::Ok);
+    h = OpenZipArchive(FixturePath("password.zip").c_str(), "right");
+    ASSERT_NE(h, nullptr);
+    const std::string target = dir.File("journal.grv");
+    EXPECT_EQ(ExtractZipEntryToFile(h, 0, target.c_str()), ZipResult::Ok);
+    EXPECT_EQ(grvtest::ReadBytes(target), PythonRead(FixturePath("password.zip"), "journal.grv", "right"));
+    EXPECT_EQ(ExtractZipEntryToFile(h, 1, (dir.File("empty.txt")).c_str()), ZipResult::Ok);
+    EXPECT_EQ(grvtest::ReadBytes(dir.File("empty.txt")).size(), 0u);
+    EXPECT_EQ(CloseZipReader(h), ZipResult::Ok);
 }
 
 TEST(ZipReaderFixtures, CorruptedEntryLeavesNoFile) {
-  for (const char* fixture : {"corrupt-stored.zip", "corrupt-deflated.zip"}) {
-    SCOPED_TRACE(fixture);
-    TempDir dir;
-    ZipHandle* h = OpenZipArchive(FixturePath(fixture).c_str(), nullptr);
-    ASSERT_NE(h, nullptr);
-    ZipEntryInfo rec;
-    ASSERT_EQ(GetZipArchiveEntry(h, 0, &rec), ZipResult::Ok);
-    EXPECT_EQ(ExtractZipEntryToFile(h, 0, (dir.File("journal.grv")).c_str()),
-              ZipResult::DecompressError);
-    EXPECT_TRUE(FilesIn(dir.Path()).empty()) << "neither target nor temporary file";
-    // An existing target stays as it was.
-    grvtest::WriteFile(dir.File("journal.grv"), {'o', 'l', 'd'});
-    EXPECT_EQ(ExtractZipEntryToFile(h, 0, (dir.File("journal.grv")).c_str()),
-              ZipResult::DecompressError);
-    EXPECT_EQ(grvtest::ReadBytes(dir.File("journal.grv")), (Bytes{'o', 'l', 'd'}));
-    EXPECT_EQ(FilesIn(dir.Path()).size(), 1u);
-    CloseZipReader(h);
-  }
+    for (const char* fixture : {"corrupt-stored.zip", "corrupt-deflated.zip"}) {
+        SCOPED_TRACE(fixture);
+        TempDir dir;
+        ZipHandle* h = OpenZipArchive(FixturePath(fixture).c_str(), nullptr);
+        ASSERT_NE(h, nullptr);
+        ZipEntryInfo rec;
+        ASSERT_EQ(GetZipArchiveEntry(h, 0, &rec), ZipResult::Ok);
+        EXPECT_EQ(ExtractZipEntryToFile(h, 0, (dir.File("journal.grv")).c_str()), ZipResult::DecompressError);
+        EXPECT_TRUE(FilesIn(dir.Path()).empty()) << "neither target nor temporary file";
+        // An existing target stays as it was.
+        grvtest::WriteFile(dir.File("journal.grv"), {'o', 'l', 'd'});
+        EXPECT_EQ(ExtractZipEntryToFile(h, 0, (dir.File("journal.grv")).c_str()), ZipResult::DecompressError);
+        EXPECT_EQ(grvtest::ReadBytes(dir.File("journal.grv")), (Bytes{'o', 'l', 'd'}));
+        EXPECT_EQ(FilesIn(dir.Path()).size(), 1u);
+        CloseZipReader(h);
+    }
 }
 
 TEST(ZipReaderFixtures, UnreadableArchivesFailOnOpen) {
-  TempDir dir;
-  for (const std::string& path :
-       {FixturePath("truncated.zip"), FixturePath("not-a-zip.zip"), FixturePath("zip64.zip"),
-        dir.File("missing.zip"), dir.Path()}) {
-    SCOPED_TRACE(path);
-    EXPECT_EQ(OpenZipArchive(path.c_str(), nullptr), nullptr);
-    EXPECT_EQ(LastZipReaderResult(), ZipResult::CannotOpen);
-  }
+    TempDir dir;
+    for (const std::string& path : {FixturePath("truncated.zip"), FixturePath("not-a-zip.zip"),
+                                    FixturePath("zip64.zip"), dir.File("missing.zip"), dir.Path()}) {
+        SCOPED_TRACE(path);
+        EXPECT_EQ(OpenZipArchive(path.c_str(), nullptr), nullptr);
+        EXPECT_EQ(LastZipReaderResult(), ZipResult::CannotOpen);
+    }
 }
 
 // An archive of our own writer, in memory, for patching.
-Bytes OwnArchive(const std::vector<std::pair<std::string, Bytes>>& entries,
-                 const char* password = nullptr, int output = archive::kZipOutputMemory) {
-  Bytes block(1 << 20);
-  ZipHandle* h = createZipWriter(block.data(), block.size(), output, password);
-  for (const auto& [name, data] : entries)
-    EXPECT_EQ(addZipEntry(h, name.c_str(), data.data(), data.size(), archive::kZipSourceMemory),
-              ZipResult::Ok);
-  EXPECT_EQ(CloseZipWriter(h), ZipResult::Ok);
-  auto layout = archive_test::ParseArchive(block);
-  block.resize(layout.directoryOffset + layout.directorySize + 22);
-  return block;
+Bytes OwnArchive(const std::vector<std::pair<std::string, Bytes>>& entries, const char* password = nullptr,
+                 int output = archive::kZipOutputMemory) {
+    Bytes block(1 << 20);
+    ZipHandle* h = createZipWriter(block.data(), block.size(), output, password);
+    for (const auto& [name, data] : entries)
+        EXPECT_EQ(addZipEntry(h, name.c_str(), data.data(), data.size(), archive::kZipSourceMemory), ZipResult::Ok);
+    EXPECT_EQ(CloseZipWriter(h), ZipResult::Ok);
+    auto layout = archive_test::ParseArchive(block);
+    block.resize(layout.directoryOffset + layout.directorySize + 22);
+    return block;
 }
 
 void PutLe(Bytes& b, std::size_t at, std::uint32_t v, int width) {
-  for (int i = 0; i < width; ++i) b.at(at + static_cast<std::size_t>(i)) = static_cast<std::uint8_t>(v >> (8 * i));
+    for (int i = 0; i < width; ++i)
+        b.at(at + static_cast<std::size_t>(i)) = static_cast<std::uint8_t>(v >> (8 * i));
 }
 
 ZipHandle* OpenMemory(const Bytes& zip, const char* password = nullptr) {
-  return openZipReader(zip.data(), zip.size(), archive::kZipInputMemory, password);
+    return openZipReader(zip.data(), zip.size(), archive::kZipInputMemory, password);
 }
 
 TEST(ZipReader, ResultCodeTable) {
-  const Bytes data = grvtest::TextLike(3000, 1);
-  Bytes zip = OwnArchive({{"a.txt", data}, {"b.txt", data}});
+    const Bytes data = grvtest::TextLike(3000, 1);
+    Bytes zip = OwnArchive({{"a.txt", data}, {"b.txt", data}});
 
-  // Null handles: the record's index is cleared first.
-  ZipEntryInfo rec;
-  rec.index = 77;
-  std::strcpy(rec.name, "junk");
-  rec.uncompressedSize = 5;
-  EXPECT_EQ(GetZipArchiveEntry(nullptr, -1, &rec), ZipResult::BadArguments);
-  EXPECT_EQ(rec.index, 0);
-  EXPECT_EQ(rec.name[0], '\0');
-  EXPECT_EQ(rec.uncompressedSize, 0u);
-  EXPECT_EQ(LastZipReaderResult(), ZipResult::BadArguments);
-  EXPECT_EQ(ExtractZipEntryToFile(nullptr, 0, "x"), ZipResult::BadArguments);
-  EXPECT_EQ(CloseZipReader(nullptr), ZipResult::BadArguments);
+    // Null handles: the record's index is cleared first.
+    ZipEntryInfo rec;
+    rec.index = 77;
+    std::strcpy(rec.name, "junk");
+    rec.uncompressedSize = 5;
+    EXPECT_EQ(GetZipArchiveEntry(nullptr, -1, &rec), ZipResult::BadArguments);
+    EXPECT_EQ(rec.index, 0);
+    EXPECT_EQ(rec.name[0], '\0');
+    EXPECT_EQ(rec.uncompressedSize, 0u);
+    EXPECT_EQ(LastZipReaderResult(), ZipResult::BadArguments);
+    EXPECT_EQ(ExtractZipEntryToFile(nullptr, 0, "x"), ZipResult::BadArguments);
+    EXPECT_EQ(CloseZipReader(nullptr), ZipResult::BadArguments);
 
-  // Handles of the other kind are refused, and stay usable.
-  TempDir dir;
-  ZipHandle* writer = CreateZipArchive((dir.File("w.zip")).c_str(), nullptr);
-  ZipHandle* reader = OpenMemory(zip);
-  ASSERT_NE(reader, nullptr);
-  EXPECT_EQ(GetZipArchiveEntry(writer, -1, &rec), ZipResult::WrongHandleKind);
-  EXPECT_EQ(rec.index, 0);
-  EXPECT_EQ(ExtractZipEntryToFile(writer, 0, "x"), ZipResult::WrongHandleKind);
-  EXPECT_EQ(CloseZipReader(writer), ZipResult::WrongHandleKind);
-  EXPECT_EQ(LastZipReaderResult(), ZipResult::WrongHandleKind);
-  EXPECT_EQ(CloseZipWriter(reader), ZipResult::WrongHandleKind);
-  EXPECT_EQ(GetZipArchiveEntry(reader, 1, &rec), ZipResult::Ok) << "the reader stays usable";
-  EXPECT_EQ(CloseZipWriter(writer), ZipResult::Ok);
+    // Handles of the other kind are refused, and stay usable.
+    TempDir dir;
+    ZipHandle* writer = CreateZipArchive((dir.File("w.zip")).c_str(), nullptr);
+    ZipHandle* reader = OpenMemory(zip);
+    ASSERT_NE(reader, nullptr);
+    EXPECT_EQ(GetZipArchiveEntry(writer, -1, &rec), ZipResult::WrongHandleKind);
+    EXPECT_EQ(rec.index, 0);
+    EXPECT_EQ(ExtractZipEntryToFile(writer, 0, "x"), ZipResult::WrongHandleKind);
+    EXPECT_EQ(CloseZipReader(writer), ZipResult::WrongHandleKind);
+    EXPECT_EQ(LastZipReaderResult(), ZipResult::WrongHandleKind);
+    EXPECT_EQ(CloseZipWriter(reader), ZipResult::WrongHandleKind);
+    EXPECT_EQ(GetZipArchiveEntry(reader, 1, &rec), ZipResult::Ok) << "the reader stays usable";
+    EXPECT_EQ(CloseZipWriter(writer), ZipResult::Ok);
 
-  // Indexes and target kinds.
-  struct Case {
-    int index;
-    ZipResult expected;
-  } listing[] = {{-2, ZipResult::BadArguments}, {-1, ZipResult::Ok}, {0, ZipResult::Ok},
-                 {1, ZipResult::Ok},           {2, ZipResult::BadArguments}};
-  for (const auto& c : listing) EXPECT_EQ(GetZipArchiveEntry(reader, c.index, &rec), c.expected) << c.index;
-  EXPECT_EQ(ExtractZipEntryToFile(reader, 2, (dir.File("x")).c_str()), ZipResult::BadArguments);
-  EXPECT_EQ(ExtractZipEntryToFile(reader, -1, (dir.File("x")).c_str()), ZipResult::BadArguments);
-  EXPECT_EQ(extractZipEntry(reader, 0, (dir.File("x")).c_str(), 0, 4), ZipResult::BadArguments);
-  EXPECT_EQ(GetZipArchiveEntry(reader, 0, nullptr), ZipResult::BadArguments);
-  EXPECT_EQ(CloseZipReader(reader), ZipResult::Ok);
-  EXPECT_EQ(LastZipReaderResult(), ZipResult::Ok);
+    // Indexes and target kinds.
+    struct Case {
+        int index;
+        ZipResult expected;
+    } listing[] = {{-2, ZipResult::BadArguments},
+                   {-1, ZipResult::Ok},
+                   {0, ZipResult::Ok},
+                   {1, ZipResult::Ok},
+                   {2, ZipResult::BadArguments}};
+    for (const auto& c : listing)
+        EXPECT_EQ(GetZipArchiveEntry(reader, c.index, &rec), c.expected) << c.index;
+    EXPECT_EQ(ExtractZipEntryToFile(reader, 2, (dir.File("x")).c_str()), ZipResult::BadArguments);
+    EXPECT_EQ(ExtractZipEntryToFile(reader, -1, (dir.File("x")).c_str()), ZipResult::BadArguments);
+    EXPECT_EQ(extractZipEntry(reader, 0, (dir.File("x")).c_str(), 0, 4), ZipResult::BadArguments);
+    EXPECT_EQ(GetZipArchiveEntry(reader, 0, nullptr), ZipResult::BadArguments);
+    EXPECT_EQ(CloseZipReader(reader), ZipResult::Ok);
+    EXPECT_EQ(LastZipReaderResult(), ZipResult::Ok);
 
-  // Damaged local headers: 0x700 when they disagree, 0x800 when the extra
-  // field runs past the end.
-  auto layout = archive_test::ParseArchive(zip);
-  const std::size_t second = layout.entries[1].localOffset;
-  struct Damage {
-    const char* what;
-    std::size_t at;
-    std::uint32_t value;
-    int width;
-    ZipResult expected;
-  } damage[] = {
-      {"signature", second, 0x04034B51, 4, ZipResult::Corrupt},
-      {"method", second + 8, 0, 2, ZipResult::Corrupt},
-      {"crc", second + 14, 1, 4, ZipResult::Corrupt},
-      {"size", second + 22, 1, 4, ZipResult::Corrupt},
-      {"name length", second + 26, 4, 2, ZipResult::Corrupt},
-      {"extra length", second + 28, 0xFFFF, 2, ZipResult::ReadError},
-  };
-  for (const auto& d : damage) {
-    Bytes bad = zip;
-    PutLe(bad, d.at, d.value, d.width);
-    ZipHandle* h = OpenMemory(bad);
-    ASSERT_NE(h, nullptr) << d.what;
-    EXPECT_EQ(GetZipArchiveEntry(h, 0, &rec), ZipResult::Ok) << d.what;
-    EXPECT_EQ(GetZipArchiveEntry(h, 1, &rec), d.expected) << d.what;
-    EXPECT_EQ(ExtractZipEntryToFile(h, 1, (dir.File("y")).c_str()), d.expected) << d.what;
-    EXPECT_FALSE(grvtest::FileExists(dir.File("y"))) << d.what;
-    CloseZipReader(h);
-  }
+    // Damaged local headers: 0x700 when they disagree, 0x800 when the extra
+    // field runs past the end.
+    auto layout = archive_test::ParseArchive(zip);
+    const std::size_t second = layout.entries[1].localOffset;
+    struct Damage {
+        const char* what;
+        std::size_t at;
+        std::uint32_t value;
+        int width;
+        ZipResult expected;
+    } damage[] = {
+        {"signature", second, 0x04034B51, 4, ZipResult::Corrupt},
+        {"method", second + 8, 0, 2, ZipResult::Corrupt},
+        {"crc", second + 14, 1, 4, ZipResult::Corrupt},
+        {"size", second + 22, 1, 4, ZipResult::Corrupt},
+        {"name length", second + 26, 4, 2, ZipResult::Corrupt},
+        {"extra length", second + 28, 0xFFFF, 2, ZipResult::ReadError},
+    };
+    for (const auto& d : damage) {
+        Bytes bad = zip;
+        PutLe(bad, d.at, d.value, d.width);
+        ZipHandle* h = OpenMemory(bad);
+        ASSERT_NE(h, nullptr) << d.what;
+        EXPECT_EQ(GetZipArchiveEntry(h, 0, &rec), ZipResult::Ok) << d.what;
+        EXPECT_EQ(GetZipArchiveEntry(h, 1, &rec), d.expected) << d.what;
+        EXPECT_EQ(ExtractZipEntryToFile(h, 1, (dir.File("y")).c_str()), d.expected) << d.what;
+        EXPECT_FALSE(grvtest::FileExists(dir.File("y"))) << d.what;
+        CloseZipReader(h);
+    }
 
-  // A reader opened twice, and a descriptor that can't seek.
-  archive::ZipReader r(nullptr);
-  EXPECT_EQ(r.open(zip.data(), zip.size(), archive::kZipInputMemory), ZipResult::Ok);
-  EXPECT_EQ(r.open(zip.data(), zip.size(), archive::kZipInputMemory), ZipResult::NotReady);
-  int fds[2];
-  ASSERT_EQ(::pipe(fds), 0);
-  EXPECT_EQ(openZipReader(&fds[0], 0, archive::kZipInputHandle, nullptr), nullptr);
-  EXPECT_EQ(LastZipReaderResult(), ZipResult::SeekImpossible);
-  ::close(fds[0]);
-  ::close(fds[1]);
-  EXPECT_EQ(openZipReader(zip.data(), zip.size(), 9, nullptr), nullptr);
-  EXPECT_EQ(LastZipReaderResult(), ZipResult::BadArguments);
+    // A reader opened twice, and a descriptor that can't seek.
+    archive::ZipReader r(nullptr);
+    EXPECT_EQ(r.open(zip.data(), zip.size(), archive::kZipInputMemory), ZipResult::Ok);
+    EXPECT_EQ(r.open(zip.data(), zip.size(), archive::kZipInputMemory), ZipResult::NotReady);
+    int fds[2];
+    ASSERT_EQ(::pipe(fds), 0);
+    EXPECT_EQ(openZipReader(&fds[0], 0, archive::kZipInputHandle, nullptr), nullptr);
+    EXPECT_EQ(LastZipReaderResult(), ZipResult::SeekImpossible);
+    ::close(fds[0]);
+    ::close(fds[1]);
+    EXPECT_EQ(openZipReader(zip.data(), zip.size(), 9, nullptr), nullptr);
+    EXPECT_EQ(LastZipReaderResult(), ZipResult::BadArguments);
 }
 
 TEST(ZipReader, NameCleaning) {
-  struct Case {
-    const char* stored;
-    const char* cleaned;  // null: refused
-  } cases[] = {
-      {"C:\\dir\\..\\x.txt", "x.txt"},
-      {"/a/../b/c", "b/c"},
-      {"sub/file.txt", "sub/file.txt"},
-      {"docs/", "docs/"},
-      {"./a/./b", "a/b"},
-      {"a\\b.txt", "a/b.txt"},
-      {"a//b", "a/b"},
-      {"a/..b", "a/..b"},
-      {"\\\\server\\share\\f", "server/share/f"},
-      {"../evil", nullptr},
-      {"..\\evil", nullptr},
-      {"a/../../b", nullptr},
-      {"x/..", nullptr},
-      {"..", nullptr},
-  };
-  for (const auto& c : cases) {
-    std::string out;
-    bool ok = archive::CleanEntryName(c.stored, &out);
-    if (c.cleaned) {
-      EXPECT_TRUE(ok) << c.stored;
-      EXPECT_EQ(out, c.cleaned) << c.stored;
-    } else {
-      EXPECT_FALSE(ok) << c.stored << " gave " << out;
+    struct Case {
+        const char* stored;
+        const char* cleaned; // null: refused
+    } cases[] = {
+        {"C:\\dir\\..\\x.txt", "x.txt"},
+        {"/a/../b/c", "b/c"},
+        {"sub/file.txt", "sub/file.txt"},
+        {"docs/", "docs/"},
+        {"./a/./b", "a/b"},
+        {"a\\b.txt", "a/b.txt"},
+        {"a//b", "a/b"},
+        {"a/..b", "a/..b"},
+        {"\\\\server\\share\\f", "server/share/f"},
+        {"../evil", nullptr},
+        {"..\\evil", nullptr},
+        {"a/../../b", nullptr},
+        {"x/..", nullptr},
+        {"..", nullptr},
+    };
+    for (const auto& c : cases) {
+        std::string out;
+        bool ok = archive::CleanEntryName(c.stored, &out);
+        if (c.cleaned) {
+            EXPECT_TRUE(ok) << c.stored;
+            EXPECT_EQ(out, c.cleaned) << c.stored;
+        } else {
+            EXPECT_FALSE(ok) << c.stored << " gave " << out;
+        }
     }
-  }
 }
 
 TEST(ZipReader, TraversingNamesAreRefusedAndNothingLandsOutside) {
-  TempDir dir;
-  const std::string zip = dir.File("evil.zip");
-  std::string py =
-      "import sys, zipfile\n"
-      "with zipfile.ZipFile(sys.argv[1], 'w') as z:\n"
-      "    for n in ['../escape.txt', 'a/../../escape2.txt', '/abs/inside.txt', 'ok/./fine.txt']:\n"
-      "        z.writestr(n, 'x')\n";
-  const auto peer = RunPeer({"/usr/bin/python3", "-c", py, zip});
-  ASSERT_EQ(peer.status, 0) << peer.out;
-  ::mkdir((dir.File("target")).c_str(), 0755);
-  ZipHandle* h = OpenZipArchive(zip.c_str(), nullptr);
-  ASSERT_NE(h, nullptr);
-  const ZipResult expected[] = {ZipResult::BadArguments, ZipResult::BadArguments, ZipResult::Ok,
-                                ZipResult::Ok};
-  const char* names[] = {"", "", "abs/inside.txt", "ok/fine.txt"};
-  for (int i = 0; i < 4; ++i) {
-    ZipEntryInfo rec;
-    EXPECT_EQ(GetZipArchiveEntry(h, i, &rec), expected[i]) << i;
-    EXPECT_STREQ(rec.name, names[i]);
-    // The restore loop joins folder and name; a refused entry is not written.
-    std::string target = dir.File("target/") + rec.name;
-    EXPECT_EQ(ExtractZipEntryToFile(h, i, target.c_str()), expected[i]) << i;
-  }
-  CloseZipReader(h);
-  auto all = TreeOf(dir.Path());
-  for (const auto& [path, bytes] : all) {
-    EXPECT_TRUE(path == "evil.zip" || path.rfind("target/", 0) == 0) << path << " is outside";
-  }
-  EXPECT_TRUE(all.count("target/abs/inside.txt"));
-  EXPECT_TRUE(all.count("target/ok/fine.txt"));
+    TempDir dir;
+    const std::string zip = dir.File("evil.zip");
+    std::string py = "import sys, zipfile\n"
+                     "with zipfile.ZipFile(sys.argv[1], 'w') as z:\n"
+                     "    for n in ['../escape.txt', 'a/../../escape2.txt', '/abs/inside.txt', 'ok/./fine.txt']:\n"
+                     "        z.writestr(n, 'x')\n";
+    const auto peer = RunPeer({"/usr/bin/python3", "-c", py, zip});
+    ASSERT_EQ(peer.status, 0) << peer.out;
+    ::mkdir((dir.File("target")).c_str(), 0755);
+    ZipHandle* h = OpenZipArchive(zip.c_str(), nullptr);
+    ASSERT_NE(h, nullptr);
+    const ZipResult expected[] = {ZipResult::BadArguments, ZipResult::BadArguments, ZipResult::Ok, ZipResult::Ok};
+    const char* names[] = {"", "", "abs/inside.txt", "ok/fine.txt"};
+    for (int i = 0; i < 4; ++i) {
+        ZipEntryInfo rec;
+        EXPECT_EQ(GetZipArchiveEntry(h, i, &rec), expected[i]) << i;
+        EXPECT_STREQ(rec.name, names[i]);
+        // The restore loop joins folder and name; a refused entry is not written.
+        std::string target = dir.File("target/") + rec.name;
+        EXPECT_EQ(ExtractZipEntryToFile(h, i, target.c_str()), expected[i]) << i;
+    }
+    CloseZipReader(h);
+    auto all = TreeOf(dir.Path());
+    for (const auto& [path, bytes] : all) {
+        EXPECT_TRUE(path == "evil.zip" || path.rfind("target/", 0) == 0) << path << " is outside";
+    }
+    EXPECT_TRUE(all.count("target/abs/inside.txt"));
+    EXPECT_TRUE(all.count("target/ok/fine.txt"));
 }
 
 TEST(ZipReader, AttributesFromHostAndBits) {
-  struct Case {
-    std::uint16_t madeBy;
-    std::uint32_t external, expected;
-  } cases[] = {
-      {0x0314, 0x81A40000, 0x20}, {0x0314, 0x81240000, 0x21}, {0x0314, 0x41ED0010, 0x30},
-      {0x0014, 0x00000021, 0x21}, {0x0B17, 0x81800020, 0x20}, {0x0B17, 0x41C00010, 0x10},
-      {0x0714, 0x00000006, 0x06}, {0x0E14, 0x000000FF, 0x37},
-  };
-  for (const auto& c : cases)
-    EXPECT_EQ(archive::EntryAttributes(c.madeBy, c.external), c.expected)
-        << std::hex << c.madeBy << " " << c.external;
+    struct Case {
+        std::uint16_t madeBy;
+        std::uint32_t external, expected;
+    } cases[] = {
+        {0x0314, 0x81A40000, 0x20}, {0x0314, 0x81240000, 0x21}, {0x0314, 0x41ED0010, 0x30}, {0x0014, 0x00000021, 0x21},
+        {0x0B17, 0x81800020, 0x20}, {0x0B17, 0x41C00010, 0x10}, {0x0714, 0x00000006, 0x06}, {0x0E14, 0x000000FF, 0x37},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(archive::EntryAttributes(c.madeBy, c.external), c.expected)
+            << std::hex << c.madeBy << " " << c.external;
 }
 
 TEST(ZipReader, TimesFromUtFieldOrLocalDosTime) {
-  TempDir dir;
-  // 2026-03-01 12:00:01 UTC is 13:00:01 in Berlin; DOS keeps 13:00:00 or :02.
-  const std::string src = dir.File("f.txt");
-  grvtest::WriteFile(src, {'a'});
-  struct timespec t[2] = {{1772366401, 0}, {1772366401, 0}};
-  ASSERT_EQ(::utimensat(AT_FDCWD, src.c_str(), t, 0), 0);
-  grvtest::RunOptions here;
-  here.workDir = dir.Path();
-  for (const std::vector<std::string>& argv :
-       {std::vector<std::string>{"zip", "-q", "-X", "plain.zip", "f.txt"}, {"zip", "-q", "ut.zip", "f.txt"}}) {
-    const auto peer = grvtest::RunProgram(argv, here);
-    ASSERT_EQ(peer.status, 0) << peer.err;
-  }
-  ZipEntryInfo rec;
-  ZipHandle* h = OpenZipArchive((dir.File("plain.zip")).c_str(), nullptr);
-  ASSERT_EQ(GetZipArchiveEntry(h, 0, &rec), ZipResult::Ok);
-  std::int64_t dosTime = archive::FileTimeToUnix(rec.lastWriteTime);
-  EXPECT_LE(std::llabs(dosTime - 1772366401), 1) << "DOS time read as local time";
-  EXPECT_EQ(archive::FileTimeToUnix(rec.accessTime), dosTime);
-  CloseZipReader(h);
+    TempDir dir;
+    // 2026-03-01 12:00:01 UTC is 13:00:01 in Berlin; DOS keeps 13:00:00 or :02.
+    const std::string src = dir.File("f.txt");
+    grvtest::WriteFile(src, {'a'});
+    struct timespec t[2] = {{1772366401, 0}, {1772366401, 0}};
+    ASSERT_EQ(::utimensat(AT_FDCWD, src.c_str(), t, 0), 0);
+    grvtest::RunOptions here;
+    here.workDir = dir.Path();
+    for (const std::vector<std::string>& argv :
+         {std::vector<std::string>{"zip", "-q", "-X", "plain.zip", "f.txt"}, {"zip", "-q", "ut.zip", "f.txt"}}) {
+        const auto peer = grvtest::RunProgram(argv, here);
+        ASSERT_EQ(peer.status, 0) << peer.err;
+    }
+    ZipEntryInfo rec;
+    ZipHandle* h = OpenZipArchive((dir.File("plain.zip")).c_str(), nullptr);
+    ASSERT_EQ(GetZipArchiveEntry(h, 0, &rec), ZipResult::Ok);
+    std::int64_t dosTime = archive::FileTimeToUnix(rec.lastWriteTime);
+    EXPECT_LE(std::llabs(dosTime - 1772366401), 1) << "DOS time read as local time";
+    EXPECT_EQ(archive::FileTimeToUnix(rec.accessTime), dosTime);
+    CloseZipReader(h);
 
-  h = OpenZipArchive((dir.File("ut.zip")).c_str(), nullptr);
-  ASSERT_EQ(GetZipArchiveEntry(h, 0, &rec), ZipResult::Ok);
-  EXPECT_EQ(archive::FileTimeToUnix(rec.lastWriteTime), 1772366401) << "from the UT field";
-  ASSERT_EQ(ExtractZipEntryToFile(h, 0, (dir.File("x/f.txt")).c_str()), ZipResult::Ok);
-  struct stat st;
-  ASSERT_EQ(::stat((dir.File("x/f.txt")).c_str(), &st), 0);
-  EXPECT_EQ(st.st_mtime, 1772366401) << "the extracted file takes the entry's time";
-  CloseZipReader(h);
+    h = OpenZipArchive((dir.File("ut.zip")).c_str(), nullptr);
+    ASSERT_EQ(GetZipArchiveEntry(h, 0, &rec), ZipResult::Ok);
+    EXPECT_EQ(archive::FileTimeToUnix(rec.lastWriteTime), 1772366401) << "from the UT field";
+    ASSERT_EQ(ExtractZipEntryToFile(h, 0, (dir.File("x/f.txt")).c_str()), ZipResult::Ok);
+    struct stat st;
+    ASSERT_EQ(::stat((dir.File("x/f.txt")).c_str(), &st), 0);
+    EXPECT_EQ(st.st_mtime, 1772366401) << "the extracted file takes the entry's time";
+    CloseZipReader(h);
 }
 
 TEST(ZipReader, LargeLocalExtraFieldIsReadWhole) {
-  // 40,000 bytes of another block before the "UT" block.
-  TempDir dir;
-  const std::string zip = dir.File("extra.zip");
-  std::string py =
-      "import sys, zipfile, struct\n"
-      "i = zipfile.ZipInfo('e.txt', (2020, 1, 1, 0, 0, 0))\n"
-      "i.extra = struct.pack('<HH', 0xCAFE, 40000) + bytes(40000) + "
-      "struct.pack('<HHBi', 0x5455, 5, 1, 1600000000)\n"
-      "with zipfile.ZipFile(sys.argv[1], 'w') as z:\n"
-      "    z.writestr(i, 'extra')\n";
-  const auto peer = RunPeer({"/usr/bin/python3", "-c", py, zip});
-  ASSERT_EQ(peer.status, 0) << peer.out;
-  ZipHandle* h = OpenZipArchive(zip.c_str(), nullptr);
-  ASSERT_NE(h, nullptr);
-  ZipEntryInfo rec;
-  ASSERT_EQ(GetZipArchiveEntry(h, 0, &rec), ZipResult::Ok);
-  EXPECT_EQ(archive::FileTimeToUnix(rec.lastWriteTime), 1600000000);
-  EXPECT_EQ(ExtractZipEntryToFile(h, 0, (dir.File("e.txt")).c_str()), ZipResult::Ok);
-  EXPECT_EQ(grvtest::ReadBytes(dir.File("e.txt")), (Bytes{'e', 'x', 't', 'r', 'a'}));
-  CloseZipReader(h);
+    // 40,000 bytes of another block before the "UT" block.
+    TempDir dir;
+    const std::string zip = dir.File("extra.zip");
+    std::string py = "import sys, zipfile, struct\n"
+                     "i = zipfile.ZipInfo('e.txt', (2020, 1, 1, 0, 0, 0))\n"
+                     "i.extra = struct.pack('<HH', 0xCAFE, 40000) + bytes(40000) + "
+                     "struct.pack('<HHBi', 0x5455, 5, 1, 1600000000)\n"
+                     "with zipfile.ZipFile(sys.argv[1], 'w') as z:\n"
+                     "    z.writestr(i, 'extra')\n";
+    const auto peer = RunPeer({"/usr/bin/python3", "-c", py, zip});
+    ASSERT_EQ(peer.status, 0) << peer.out;
+    ZipHandle* h = OpenZipArchive(zip.c_str(), nullptr);
+    ASSERT_NE(h, nullptr);
+    ZipEntryInfo rec;
+    ASSERT_EQ(GetZipArchiveEntry(h, 0, &rec), ZipResult::Ok);
+    EXPECT_EQ(archive::FileTimeToUnix(rec.lastWriteTime), 1600000000);
+    EXPECT_EQ(ExtractZipEntryToFile(h, 0, (dir.File("e.txt")).c_str()), ZipResult::Ok);
+    EXPECT_EQ(grvtest::ReadBytes(dir.File("e.txt")), (Bytes{'e', 'x', 't', 'r', 'a'}));
+    CloseZipReader(h);
 }
 
 TEST(ZipReader, EndRecordEdges) {
-  // Only an end record: no entries.
-  Bytes empty(22, 0);
-  empty[0] = 'P', empty[1] = 'K', empty[2] = 5, empty[3] = 6;
-  ZipHandle* h = OpenMemory(empty);
-  ASSERT_NE(h, nullptr);
-  ZipEntryInfo rec;
-  EXPECT_EQ(GetZipArchiveEntry(h, -1, &rec), ZipResult::Ok);
-  EXPECT_EQ(rec.index, 0);
-  CloseZipReader(h);
+    // Only an end record: no entries.
+    Bytes empty(22, 0);
+    empty[0] = 'P', empty[1] = 'K', empty[2] = 5, empty[3] = 6;
+    ZipHandle* h = OpenMemory(empty);
+    ASSERT_NE(h, nullptr);
+    ZipEntryInfo rec;
+    EXPECT_EQ(GetZipArchiveEntry(h, -1, &rec), ZipResult::Ok);
+    EXPECT_EQ(rec.index, 0);
+    CloseZipReader(h);
 
-  // A directory said to end beyond the end record.
-  Bytes zip = OwnArchive({{"a", {1, 2, 3}}});
-  Bytes bad = zip;
-  PutLe(bad, bad.size() - 22 + 12, archive_test::ParseArchive(zip).directorySize + 1, 4);
-  EXPECT_EQ(OpenMemory(bad), nullptr);
+    // A directory said to end beyond the end record.
+    Bytes zip = OwnArchive({{"a", {1, 2, 3}}});
+    Bytes bad = zip;
+    PutLe(bad, bad.size() - 22 + 12, archive_test::ParseArchive(zip).directorySize + 1, 4);
+    EXPECT_EQ(OpenMemory(bad), nullptr);
 
-  // Data before the archive (a self-extractor's stub) is allowed for.
-  Bytes prefixed(5000, 'x');
-  prefixed.insert(prefixed.end(), zip.begin(), zip.end());
-  h = OpenMemory(prefixed);
-  ASSERT_NE(h, nullptr);
-  Bytes got(10);
-  EXPECT_EQ(extractZipEntry(h, 0, got.data(), got.size(), archive::kZipTargetMemory), ZipResult::Ok);
-  EXPECT_EQ(Bytes(got.begin(), got.begin() + 3), (Bytes{1, 2, 3}));
-  CloseZipReader(h);
+    // Data before the archive (a self-extractor's stub) is allowed for.
+    Bytes prefixed(5000, 'x');
+    prefixed.insert(prefixed.end(), zip.begin(), zip.end());
+    h = OpenMemory(prefixed);
+    ASSERT_NE(h, nullptr);
+    Bytes got(10);
+    EXPECT_EQ(extractZipEntry(h, 0, got.data(), got.size(), archive::kZipTargetMemory), ZipResult::Ok);
+    EXPECT_EQ(Bytes(got.begin(), got.begin() + 3), (Bytes{1, 2, 3}));
+    CloseZipReader(h);
 
-  // A comment of 65,535 bytes still leaves the end record findable.
-  Bytes commented = zip;
-  PutLe(commented, commented.size() - 2, 0xFFFF, 2);
-  commented.insert(commented.end(), 0xFFFF, 'c');
-  h = OpenMemory(commented);
-  ASSERT_NE(h, nullptr);
-  CloseZipReader(h);
+    // A comment of 65,535 bytes still leaves the end record findable.
+    Bytes commented = zip;
+    PutLe(commented, commented.size() - 2, 0xFFFF, 2);
+    commented.insert(commented.end(), 0xFFFF, 'c');
+    h = OpenMemory(commented);
+    ASSERT_NE(h, nullptr);
+    CloseZipReader(h);
 }
 
 TEST(ZipReader, StoredEntryShorterThanAnnouncedFails) {
-  Bytes zip = OwnArchive({{"a.zip", grvtest::TextLike(1000, 1)}});
-  auto e = archive_test::ParseArchive(zip).entries[0];
-  ASSERT_EQ(e.method, 0);
-  // Claim 2000 bytes in both headers: the data runs out first.
-  PutLe(zip, e.localOffset + 22, 2000, 4);
-  PutLe(zip, archive_test::ParseArchive(zip).directoryOffset + 24, 2000, 4);
-  TempDir dir;
-  ZipHandle* h = OpenMemory(zip);
-  ASSERT_NE(h, nullptr);
-  EXPECT_EQ(ExtractZipEntryToFile(h, 0, (dir.File("a.zip")).c_str()), ZipResult::DecompressError);
-  EXPECT_FALSE(grvtest::FileExists(dir.File("a.zip")));
-  CloseZipReader(h);
+    Bytes zip = OwnArchive({{"a.zip", grvtest::TextLike(1000, 1)}});
+    auto e = archive_test::ParseArchive(zip).entries[0];
+    ASSERT_EQ(e.method, 0);
+    // Claim 2000 bytes in both headers: the data runs out first.
+    PutLe(zip, e.localOffset + 22, 2000, 4);
+    PutLe(zip, archive_test::ParseArchive(zip).directoryOffset + 24, 2000, 4);
+    TempDir dir;
+    ZipHandle* h = OpenMemory(zip);
+    ASSERT_NE(h, nullptr);
+    EXPECT_EQ(ExtractZipEntryToFile(h, 0, (dir.File("a.zip")).c_str()), ZipResult::DecompressError);
+    EXPECT_FALSE(grvtest::FileExists(dir.File("a.zip")));
+    CloseZipReader(h);
 }
 
 TEST(ZipReader, RoundTripThroughOwnWriter) {
-  const Bytes big = grvtest::TextLike(300000, 9);
-  const Bytes noise = grvtest::RandomBytes(70000, 9);
-  for (const char* password : {static_cast<const char*>(nullptr), "round trip"}) {
-    SCOPED_TRACE(password ? password : "no password");
-    for (int output : {static_cast<int>(archive::kZipOutputMemory), 0}) {
-      // 0: through a pipe, so every entry has a data descriptor.
-      Bytes zip;
-      if (output) {
-        zip = OwnArchive({{"big.txt", big}, {"noise.gz", noise}, {"one", {42}}}, password);
-      } else {
-        int fds[2];
-        ASSERT_EQ(::pipe(fds), 0);
-        std::thread reader([&] {
-          std::uint8_t buf[4096];
-          ssize_t n;
-          while ((n = ::read(fds[0], buf, sizeof buf)) > 0) zip.insert(zip.end(), buf, buf + n);
-        });
-        ZipHandle* w = createZipWriter(&fds[1], 0, archive::kZipOutputHandle, password);
-        for (auto& [name, data] : std::vector<std::pair<const char*, const Bytes*>>{
-                 {"big.txt", &big}, {"noise.gz", &noise}})
-          EXPECT_EQ(addZipEntry(w, name, data->data(), data->size(), archive::kZipSourceMemory),
-                    ZipResult::Ok);
-        std::uint8_t one = 42;
-        EXPECT_EQ(addZipEntry(w, "one", &one, 1, archive::kZipSourceMemory), ZipResult::Ok);
-        EXPECT_EQ(CloseZipWriter(w), ZipResult::Ok);
-        ::close(fds[1]);
-        reader.join();
-        ::close(fds[0]);
-      }
-      ZipHandle* h = OpenMemory(zip, password ? password : "ignored");
-      ASSERT_NE(h, nullptr);
-      // In memory, in pieces: 0x600 while more remains.
-      Bytes got;
-      Bytes piece(50000);
-      ZipResult r;
-      int calls = 0;
-      while ((r = extractZipEntry(h, 0, piece.data(), piece.size(), archive::kZipTargetMemory)) ==
-             ZipResult::MoreData) {
-        got.insert(got.end(), piece.begin(), piece.end());
-        ++calls;
-      }
-      ASSERT_EQ(r, ZipResult::Ok);
-      got.insert(got.end(), piece.begin(), piece.begin() + static_cast<long>(big.size() - got.size()));
-      EXPECT_EQ(got, big);
-      EXPECT_EQ(calls, 5);
-      // To a descriptor.
-      TempDir dir;
-      int fd = ::open((dir.File("noise")).c_str(), O_CREAT | O_WRONLY, 0644);
-      EXPECT_EQ(extractZipEntry(h, 1, &fd, 0, archive::kZipTargetHandle), ZipResult::Ok);
-      ::close(fd);
-      EXPECT_EQ(grvtest::ReadBytes(dir.File("noise")), noise);
-      EXPECT_EQ(ExtractZipEntryToFile(h, 2, (dir.File("one")).c_str()), ZipResult::Ok);
-      EXPECT_EQ(grvtest::ReadBytes(dir.File("one")), (Bytes{42}));
-      CloseZipReader(h);
+    const Bytes big = grvtest::TextLike(300000, 9);
+    const Bytes noise = grvtest::RandomBytes(70000, 9);
+    for (const char* password : {static_cast<const char*>(nullptr), "round trip"}) {
+        SCOPED_TRACE(password ? password : "no password");
+        for (int output : {static_cast<int>(archive::kZipOutputMemory), 0}) {
+            // 0: through a pipe, so every entry has a data descriptor.
+            Bytes zip;
+            if (output) {
+                zip = OwnArchive({{"big.txt", big}, {"noise.gz", noise}, {"one", {42}}}, password);
+            } else {
+                int fds[2];
+                ASSERT_EQ(::pipe(fds), 0);
+                std::thread reader([&] {
+                    std::uint8_t buf[4096];
+                    ssize_t n;
+                    while ((n = ::read(fds[0], buf, sizeof buf)) > 0)
+                        zip.insert(zip.end(), buf, buf + n);
+                });
+                ZipHandle* w = createZipWriter(&fds[1], 0, archive::kZipOutputHandle, password);
+                for (auto& [name, data] :
+                     std::vector<std::pair<const char*, const Bytes*>>{{"big.txt", &big}, {"noise.gz", &noise}})
+                    EXPECT_EQ(addZipEntry(w, name, data->data(), data->size(), archive::kZipSourceMemory),
+                              ZipResult::Ok);
+                std::uint8_t one = 42;
+                EXPECT_EQ(addZipEntry(w, "one", &one, 1, archive::kZipSourceMemory), ZipResult::Ok);
+                EXPECT_EQ(CloseZipWriter(w), ZipResult::Ok);
+                ::close(fds[1]);
+                reader.join();
+                ::close(fds[0]);
+            }
+            ZipHandle* h = OpenMemory(zip, password ? password : "ignored");
+            ASSERT_NE(h, nullptr);
+            // In memory, in pieces: 0x600 while more remains.
+            Bytes got;
+            Bytes piece(50000);
+            ZipResult r;
+            int calls = 0;
+            while ((r = extractZipEntry(h, 0, piece.data(), piece.size(), archive::kZipTargetMemory)) ==
+                   ZipResult::MoreData) {
+                got.insert(got.end(), piece.begin(), piece.end());
+                ++calls;
+            }
+            ASSERT_EQ(r, ZipResult::Ok);
+            got.insert(got.end(), piece.begin(), piece.begin() + static_cast<long>(big.size() - got.size()));
+            EXPECT_EQ(got, big);
+            EXPECT_EQ(calls, 5);
+            // To a descriptor.
+            TempDir dir;
+            int fd = ::open((dir.File("noise")).c_str(), O_CREAT | O_WRONLY, 0644);
+            EXPECT_EQ(extractZipEntry(h, 1, &fd, 0, archive::kZipTargetHandle), ZipResult::Ok);
+            ::close(fd);
+            EXPECT_EQ(grvtest::ReadBytes(dir.File("noise")), noise);
+            EXPECT_EQ(ExtractZipEntryToFile(h, 2, (dir.File("one")).c_str()), ZipResult::Ok);
+            EXPECT_EQ(grvtest::ReadBytes(dir.File("one")), (Bytes{42}));
+            CloseZipReader(h);
+        }
     }
-  }
 }
 
 TEST(ZipReader, RestoreAsTheDialogDoesIt) {
-  // Backup and restore through the eight functions, relative targets taken
-  // under the folder that was current when the archive was opened.
-  TempDir dir;
-  const std::string db = grvtest::MakeJournalDatabase(dir.File("journal.grv"));
-  ::chmod(db.c_str(), 0444);
-  ZipHandle* w = CreateZipArchive((dir.File("backup.grz")).c_str(), "pässword");
-  ASSERT_EQ(AddFileToZipArchive(w, "journal.grv", db.c_str()), ZipResult::Ok);
-  ASSERT_EQ(addZipEntry(w, "docs", nullptr, 0, archive::kZipSourceFolder), ZipResult::Ok);
-  ASSERT_EQ(CloseZipWriter(w), ZipResult::Ok);
+    // Backup and restore through the eight functions, relative targets taken
+    // under the folder that was current when the archive was opened.
+    TempDir dir;
+    const std::string db = grvtest::MakeJournalDatabase(dir.File("journal.grv"));
+    ::chmod(db.c_str(), 0444);
+    ZipHandle* w = CreateZipArchive((dir.File("backup.grz")).c_str(), "pässword");
+    ASSERT_EQ(AddFileToZipArchive(w, "journal.grv", db.c_str()), ZipResult::Ok);
+    ASSERT_EQ(addZipEntry(w, "docs", nullptr, 0, archive::kZipSourceFolder), ZipResult::Ok);
+    ASSERT_EQ(CloseZipWriter(w), ZipResult::Ok);
 
-  char old[4096];
-  ASSERT_NE(::getcwd(old, sizeof old), nullptr);
-  ASSERT_EQ(::chdir(dir.Path().c_str()), 0);
-  ZipHandle* h = OpenZipArchive("backup.grz", "pässword");
-  ASSERT_EQ(::chdir(old), 0);
-  ASSERT_NE(h, nullptr);
-  ZipEntryInfo rec;
-  ASSERT_EQ(GetZipArchiveEntry(h, -1, &rec), ZipResult::Ok);
-  ASSERT_EQ(rec.index, 2);
-  ASSERT_EQ(GetZipArchiveEntry(h, 0, &rec), ZipResult::Ok);
-  EXPECT_STREQ(rec.name, "journal.grv");
-  EXPECT_EQ(rec.attributes, kZipAttrArchive | kZipAttrReadOnly);
-  EXPECT_EQ(ExtractZipEntryToFile(h, 0, "restored/new folder/journal.grv"), ZipResult::Ok);
-  ASSERT_EQ(GetZipArchiveEntry(h, 1, &rec), ZipResult::Ok);
-  EXPECT_STREQ(rec.name, "docs/");
-  EXPECT_EQ(rec.attributes, kZipAttrDirectory);
-  EXPECT_EQ(ExtractZipEntryToFile(h, 1, "restored/docs/"), ZipResult::Ok);
-  EXPECT_EQ(CloseZipReader(h), ZipResult::Ok);
+    char old[4096];
+    ASSERT_NE(::getcwd(old, sizeof old), nullptr);
+    ASSERT_EQ(::chdir(dir.Path().c_str()), 0);
+    ZipHandle* h = OpenZipArchive("backup.grz", "pässword");
+    ASSERT_EQ(::chdir(old), 0);
+    ASSERT_NE(h, nullptr);
+    ZipEntryInfo rec;
+    ASSERT_EQ(GetZipArchiveEntry(h, -1, &rec), ZipResult::Ok);
+    ASSERT_EQ(rec.index, 2);
+    ASSERT_EQ(GetZipArchiveEntry(h, 0, &rec), ZipResult::Ok);
+    EXPECT_STREQ(rec.name, "journal.grv");
+    EXPECT_EQ(rec.attributes, kZipAttrArchive | kZipAttrReadOnly);
+    EXPECT_EQ(ExtractZipEntryToFile(h, 0, "restored/new folder/journal.grv"), ZipResult::Ok);
+    ASSERT_EQ(GetZipArchiveEntry(h, 1, &rec), ZipResult::Ok);
+    EXPECT_STREQ(rec.name, "docs/");
+    EXPECT_EQ(rec.attributes, kZipAttrDirectory);
+    EXPECT_EQ(ExtractZipEntryToFile(h, 1, "restored/docs/"), ZipResult::Ok);
+    EXPECT_EQ(CloseZipReader(h), ZipResult::Ok);
 
-  const std::string restored = dir.File("restored/new folder/journal.grv");
-  EXPECT_EQ(grvtest::ReadBytes(restored), grvtest::ReadBytes(db));
-  struct stat st;
-  ASSERT_EQ(::stat(restored.c_str(), &st), 0);
-  EXPECT_EQ(st.st_mode & 0222, 0u) << "read-only comes back read-only";
-  EXPECT_TRUE(std::filesystem::is_directory(dir.File("restored/docs")));
-  EXPECT_EQ(grvtest::SqliteCli(restored, "SELECT count(*) FROM entry").out, "3000\n");
+    const std::string restored = dir.File("restored/new folder/journal.grv");
+    EXPECT_EQ(grvtest::ReadBytes(restored), grvtest::ReadBytes(db));
+    struct stat st;
+    ASSERT_EQ(::stat(restored.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0222, 0u) << "read-only comes back read-only";
+    EXPECT_TRUE(std::filesystem::is_directory(dir.File("restored/docs")));
+    EXPECT_EQ(grvtest::SqliteCli(restored, "SELECT count(*) FROM entry").out, "3000\n");
 }
 
 // A folder is what every peer calls one, a name ending in '/': a directory
 // bit flipped on the journal's entry neither hides its data nor skips its CRC.
 TEST(ZipReader, DirectoryBitOnAFileEntryIsReadAsAFile) {
-  TempDir dir;
-  grvtest::WriteFile(dir.File("journal.grv"), grvtest::TextLike(50000, 4));
-  const std::string zip = dir.File("flipped.grz");
-  ZipHandle* w = CreateZipArchive(zip.c_str(), nullptr);
-  ASSERT_EQ(AddFileToZipArchive(w, "journal.grv", dir.File("journal.grv").c_str()), ZipResult::Ok);
-  ASSERT_EQ(CloseZipWriter(w), ZipResult::Ok);
-  Bytes bytes = grvtest::ReadBytes(zip);
-  const auto layout = archive_test::ParseArchive(bytes);
-  bytes.at(layout.directoryOffset + 38) |= kZipAttrDirectory;
-  ASSERT_TRUE(grvtest::WriteFile(zip, bytes));
-  const auto peer = RunPeer({"/usr/bin/python3", "-c",
-                             "import sys, zipfile\n"
-                             "i = zipfile.ZipFile(sys.argv[1]).infolist()[0]\n"
-                             "print(i.external_attr & 0x10, i.is_dir())",
-                             zip});
-  EXPECT_EQ(peer.out, "16 False\n") << "the bit is set, and it is still a file";
+    TempDir dir;
+    grvtest::WriteFile(dir.File("journal.grv"), grvtest::TextLike(50000, 4));
+    const std::string zip = dir.File("flipped.grz");
+    ZipHandle* w = CreateZipArchive(zip.c_str(), nullptr);
+    ASSERT_EQ(AddFileToZipArchive(w, "journal.grv", dir.File("journal.grv").c_str()), ZipResult::Ok);
+    ASSERT_EQ(CloseZipWriter(w), ZipResult::Ok);
+    Bytes bytes = grvtest::ReadBytes(zip);
+    const auto layout = archive_test::ParseArchive(bytes);
+    bytes.at(layout.directoryOffset + 38) |= kZipAttrDirectory;
+    ASSERT_TRUE(grvtest::WriteFile(zip, bytes));
+    const auto peer = RunPeer({"/usr/bin/python3", "-c",
+                               "import sys, zipfile\n"
+                               "i = zipfile.ZipFile(sys.argv[1]).infolist()[0]\n"
+                               "print(i.external_attr & 0x10, i.is_dir())",
+                               zip});
+    EXPECT_EQ(peer.out, "16 False\n") << "the bit is set, and it is still a file";
 
-  ZipHandle* h = OpenZipArchive(zip.c_str(), nullptr);
-  ASSERT_NE(h, nullptr);
-  ZipEntryInfo rec;
-  ASSERT_EQ(GetZipArchiveEntry(h, 0, &rec), ZipResult::Ok);
-  EXPECT_EQ(rec.attributes & kZipAttrDirectory, 0u);
-  ASSERT_EQ(ExtractZipEntryToFile(h, 0, dir.File("restored.grv").c_str()), ZipResult::Ok);
-  CloseZipReader(h);
-  const auto unzipped = RunPeer({"unzip", "-p", zip, "journal.grv"});
-  EXPECT_TRUE(grvtest::ReadFile(dir.File("restored.grv")) == unzipped.out) << "as unzip reads it";
-  EXPECT_EQ(RunPeer({"cmp", dir.File("restored.grv"), dir.File("journal.grv")}).status, 0);
+    ZipHandle* h = OpenZipArchive(zip.c_str(), nullptr);
+    ASSERT_NE(h, nullptr);
+    ZipEntryInfo rec;
+    ASSERT_EQ(GetZipArchiveEntry(h, 0, &rec), ZipResult::Ok);
+    EXPECT_EQ(rec.attributes & kZipAttrDirectory, 0u);
+    ASSERT_EQ(ExtractZipEntryToFile(h, 0, dir.File("restored.grv").c_str()), ZipResult::Ok);
+    CloseZipReader(h);
+    const auto unzipped = RunPeer({"unzip", "-p", zip, "journal.grv"});
+    EXPECT_TRUE(grvtest::ReadFile(dir.File("restored.grv")) == unzipped.out) << "as unzip reads it";
+    EXPECT_EQ(RunPeer({"cmp", dir.File("restored.grv"), dir.File("journal.grv")}).status, 0);
 
-  // Damaged data behind the flipped bit fails its check and leaves nothing.
-  bytes.at(layout.entries[0].dataOffset + 100) ^= 0x55;
-  h = OpenMemory(bytes);
-  ASSERT_NE(h, nullptr);
-  EXPECT_EQ(ExtractZipEntryToFile(h, 0, dir.File("damaged.grv").c_str()), ZipResult::DecompressError);
-  EXPECT_FALSE(grvtest::FileExists(dir.File("damaged.grv")));
-  CloseZipReader(h);
+    // Damaged data behind the flipped bit fails its check and leaves nothing.
+    bytes.at(layout.entries[0].dataOffset + 100) ^= 0x55;
+    h = OpenMemory(bytes);
+    ASSERT_NE(h, nullptr);
+    EXPECT_EQ(ExtractZipEntryToFile(h, 0, dir.File("damaged.grv").c_str()), ZipResult::DecompressError);
+    EXPECT_FALSE(grvtest::FileExists(dir.File("damaged.grv")));
+    CloseZipReader(h);
 }
 
 // Names flagged UTF-8 (bit 11) are UTF-8; unflagged ones are what older
 // writers left, this one's UTF-8 or the Windows code page. A NUL anywhere
 // is refused like a ".." part.
 TEST(ZipReader, StoredNamesByTheirUtf8Flag) {
-  struct Case {
-    std::string stored;
-    bool flagged;
-    const char* listed;  // null: refused
-  } cases[] = {
-      {"J\xc3\xbcrgen.grv", true, "J\xc3\xbcrgen.grv"},
-      {"J\xc3\xbcrgen.grv", false, "J\xc3\xbcrgen.grv"},
-      {"J\xfcrgen.grv", false, "J\xc3\xbcrgen.grv"},
-      {"J\xfcrgen.grv", true, nullptr},
-      {std::string("journal.grv\0../x", 16), false, nullptr},
-      {std::string("journal.grv\0", 12), true, nullptr},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(grvtest::ToHex(c.stored));
-    Bytes zip = OwnArchive({{std::string(c.stored.size(), 'n'), {1, 2, 3}}});
-    const auto e = archive_test::ParseArchive(zip);
-    const std::size_t central = e.directoryOffset, local = e.entries[0].localOffset;
-    for (std::size_t name : {central + 46, local + 30})
-      std::copy(c.stored.begin(), c.stored.end(), zip.begin() + static_cast<long>(name));
-    if (c.flagged)
-      for (std::size_t flags : {central + 8, local + 6}) zip.at(flags + 1) |= 0x08;
-    TempDir dir;
-    ZipHandle* h = OpenMemory(zip);
-    ASSERT_NE(h, nullptr);
-    ZipEntryInfo rec;
-    const ZipResult expected = c.listed ? ZipResult::Ok : ZipResult::BadArguments;
-    EXPECT_EQ(GetZipArchiveEntry(h, 0, &rec), expected);
-    EXPECT_STREQ(rec.name, c.listed ? c.listed : "");
-    EXPECT_EQ(ExtractZipEntryToFile(h, 0, dir.File("t.grv").c_str()), expected);
-    EXPECT_EQ(grvtest::FileExists(dir.File("t.grv")), c.listed != nullptr);
-    CloseZipReader(h);
-  }
+    struct Case {
+        std::string stored;
+        bool flagged;
+        const char* listed; // null: refused
+    } cases[] = {
+        {"J\xc3\xbcrgen.grv", true, "J\xc3\xbcrgen.grv"},       {"J\xc3\xbcrgen.grv", false, "J\xc3\xbcrgen.grv"},
+        {"J\xfcrgen.grv", false, "J\xc3\xbcrgen.grv"},          {"J\xfcrgen.grv", true, nullptr},
+        {std::string("journal.grv\0../x", 16), false, nullptr}, {std::string("journal.grv\0", 12), true, nullptr},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(grvtest::ToHex(c.stored));
+        Bytes zip = OwnArchive({{std::string(c.stored.size(), 'n'), {1, 2, 3}}});
+        const auto e = archive_test::ParseArchive(zip);
+        const std::size_t central = e.directoryOffset, local = e.entries[0].localOffset;
+        for (std::size_t name : {central + 46, local + 30})
+            std::copy(c.stored.begin(), c.stored.end(), zip.begin() + static_cast<long>(name));
+        if (c.flagged)
+            for (std::size_t flags : {central + 8, local + 6})
+                zip.at(flags + 1) |= 0x08;
+        TempDir dir;
+        ZipHandle* h = OpenMemory(zip);
+        ASSERT_NE(h, nullptr);
+        ZipEntryInfo rec;
+        const ZipResult expected = c.listed ? ZipResult::Ok : ZipResult::BadArguments;
+        EXPECT_EQ(GetZipArchiveEntry(h, 0, &rec), expected);
+        EXPECT_STREQ(rec.name, c.listed ? c.listed : "");
+        EXPECT_EQ(ExtractZipEntryToFile(h, 0, dir.File("t.grv").c_str()), expected);
+        EXPECT_EQ(grvtest::FileExists(dir.File("t.grv")), c.listed != nullptr);
+        CloseZipReader(h);
+    }
 }
 
 TEST(ZipReader, TargetThatIsAFolderFailsCleanly) {
-  TempDir dir;
-  Bytes zip = OwnArchive({{"a.txt", {1, 2, 3}}});
-  ::mkdir((dir.File("a.txt")).c_str(), 0755);
-  ZipHandle* h = OpenMemory(zip);
-  EXPECT_EQ(ExtractZipEntryToFile(h, 0, (dir.File("a.txt")).c_str()), ZipResult::CannotOpen);
-  EXPECT_EQ(FilesIn(dir.Path()).size(), 1u) << "no temporary file is left";
-  EXPECT_EQ(ExtractZipEntryToFile(h, 0, (dir.File("missing/deeper/")).c_str()), ZipResult::CannotOpen);
-  CloseZipReader(h);
+    TempDir dir;
+    Bytes zip = OwnArchive({{"a.txt", {1, 2, 3}}});
+    ::mkdir((dir.File("a.txt")).c_str(), 0755);
+    ZipHandle* h = OpenMemory(zip);
+    EXPECT_EQ(ExtractZipEntryToFile(h, 0, (dir.File("a.txt")).c_str()), ZipResult::CannotOpen);
+    EXPECT_EQ(FilesIn(dir.Path()).size(), 1u) << "no temporary file is left";
+    EXPECT_EQ(ExtractZipEntryToFile(h, 0, (dir.File("missing/deeper/")).c_str()), ZipResult::CannotOpen);
+    CloseZipReader(h);
 }
 
-}  // namespace
+} // namespace

@@ -17,4 +17,4 @@ TEST(CodePage, OverrideSwitchesAndZeroRestores) {
     EXPECT_EQ(platform::GetACP(), 65001u);
 }
 
-}  // namespace
+} // namespace

@@ -57,7 +57,8 @@ TEST_F(PlatformFile, BackslashesAreSeparators) {
     put("a.txt", "abc");
     std::string win = dir;
     for (char& c : win)
-        if (c == '/') c = '\\';
+        if (c == '/')
+            c = '\\';
     HANDLE h = CreateFile((win + "a.txt").c_str(), GENERIC_READ, 3, OPEN_EXISTING, 0);
     ASSERT_NE(h, INVALID_HANDLE_VALUE);
     char buf[8];
@@ -73,11 +74,7 @@ TEST_F(PlatformFile, SharingConflictsBetweenOpens) {
         DWORD firstShare, secondShare;
         bool secondOpens;
     } cases[] = {
-        {3, 3, true},
-        {3, 0, false},
-        {0, 3, false},
-        {0, 0, false},
-        {1, 1, true},
+        {3, 3, true}, {3, 0, false}, {0, 3, false}, {0, 0, false}, {1, 1, true},
     };
     for (const auto& c : cases) {
         HANDLE a = CreateFile(p.c_str(), GENERIC_READ, c.firstShare, OPEN_EXISTING, 0);
@@ -129,7 +126,7 @@ TEST_F(PlatformFile, PositionsBeyondFourGiBOnASparseFile) {
     DWORD sizeHigh = 0;
     EXPECT_EQ(GetFileSize(h, &sizeHigh), 0x4000000Au);
     EXPECT_EQ(sizeHigh, 1u);
-    high = -2;  // back by 5 GiB + 10, to the start
+    high = -2; // back by 5 GiB + 10, to the start
     EXPECT_EQ(SetFilePointer(h, static_cast<LONG>(0xBFFFFFF6u), &high, FILE_CURRENT), 0u);
     EXPECT_EQ(high, 0);
     high = -1;
@@ -188,7 +185,8 @@ TEST(PlatformPath, FullPathName) {
         {"/..", "/"},
         {"rel/x.txt", (cwd == "/" ? "" : cwd) + "/rel/x.txt"},
     };
-    for (const auto& c : cases) EXPECT_EQ(GetFullPathName(c.in), c.want) << c.in;
+    for (const auto& c : cases)
+        EXPECT_EQ(GetFullPathName(c.in), c.want) << c.in;
     EXPECT_EQ(GetFullPathName(""), "");
 }
 
@@ -202,4 +200,4 @@ TEST(PlatformPath, TempPathEndsInSeparator) {
     }
 }
 
-}  // namespace
+} // namespace

@@ -5,7 +5,10 @@
 namespace {
 
 TEST(Paths, BackslashesBecomeSlashes) {
-    struct Case { const char* in; const char* out; };
+    struct Case {
+        const char* in;
+        const char* out;
+    };
     const Case cases[] = {
         {"", ""},
         {"plain", "plain"},
@@ -14,7 +17,8 @@ TEST(Paths, BackslashesBecomeSlashes) {
         {"mixed\\and/both\\", "mixed/and/both/"},
         {"\\\\server\\share", "//server/share"},
     };
-    for (const auto& c : cases) EXPECT_EQ(platform::NormalizeSeparators(c.in), c.out) << c.in;
+    for (const auto& c : cases)
+        EXPECT_EQ(platform::NormalizeSeparators(c.in), c.out) << c.in;
 }
 
-}  // namespace
+} // namespace

@@ -23,4 +23,4 @@ TEST(TestEnvironment, HomeAndXdgArePrivateAndTimeZoneIsPinned) {
     EXPECT_EQ(env("QT_QPA_PLATFORM"), "offscreen");
 }
 
-}  // namespace
+} // namespace

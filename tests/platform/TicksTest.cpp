@@ -16,4 +16,4 @@ TEST(Ticks, SleepAdvancesTheMonotonicCount) {
     EXPECT_EQ(static_cast<DWORD>(after), static_cast<DWORD>(after & 0xffffffffu));
 }
 
-}  // namespace
+} // namespace

@@ -39,4 +39,4 @@ TEST(WinErr, TextsNameTheFailure) {
     EXPECT_EQ(WinErrorText(424242), "Unknown error 424242.");
 }
 
-}  // namespace
+} // namespace

@@ -362,8 +362,7 @@ NginxPeer LoopbackPeers::StartNginx(const NginxOptions& options) {
                                        "  chunked_transfer_encoding on;",
                                        "  server {",
                                        "    listen 127.0.0.1:" + std::to_string(result.httpPort) + ";",
-                                       extraListen + "    listen 127.0.0.1:" + std::to_string(result.tlsPort) +
-                                           " ssl;",
+                                       extraListen + "    listen 127.0.0.1:" + std::to_string(result.tlsPort) + " ssl;",
                                        "    ssl_certificate " + Certificate() + ";",
                                        "    ssl_certificate_key " + CertificateKey() + ";",
                                        "    ssl_protocols TLSv1;",

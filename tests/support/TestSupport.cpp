@@ -39,7 +39,8 @@ TempDir::TempDir(std::string_view prefix, std::string_view parent) {
 }
 
 TempDir::~TempDir() {
-    if (!m_keep) RemoveTree(m_path);
+    if (!m_keep)
+        RemoveTree(m_path);
 }
 
 std::string TempDir::File(std::string_view name) const {

@@ -18,8 +18,7 @@ std::uint32_t Le32(const std::uint8_t* p) {
 }
 
 std::uint32_t Rgb(std::uint8_t r, std::uint8_t g, std::uint8_t b) {
-    return 0xff000000u | (static_cast<std::uint32_t>(r) << 16) |
-           (static_cast<std::uint32_t>(g) << 8) | b;
+    return 0xff000000u | (static_cast<std::uint32_t>(r) << 16) | (static_cast<std::uint32_t>(g) << 8) | b;
 }
 
 bool KnownBitCount(std::uint16_t bits) {
@@ -28,10 +27,10 @@ bool KnownBitCount(std::uint16_t bits) {
 
 std::uint32_t ColorsOfBitCount(std::uint16_t bits) {
     switch (bits) {
-        case 1: return 2;
-        case 4: return 16;
-        case 8: return 256;
-        default: return 0;
+    case 1: return 2;
+    case 4: return 16;
+    case 8: return 256;
+    default: return 0;
     }
 }
 
@@ -65,42 +64,48 @@ InfoHeader WidenCoreHeader(const std::uint8_t* p) {
 }
 
 Error CheckHeader(const InfoHeader& h) {
-    if (h.planes != 1) return Error::BadPlanes;
-    if (!KnownBitCount(h.bitCount)) return Error::BadBitCount;
-    if (h.compression != kCompressionNone) return Error::Compressed;
-    if (h.width <= 0 || h.height <= 0) return Error::BadDimensions;
-    if (static_cast<std::uint32_t>(h.width) > kMaxDimension ||
-        static_cast<std::uint32_t>(h.height) > kMaxDimension ||
+    if (h.planes != 1)
+        return Error::BadPlanes;
+    if (!KnownBitCount(h.bitCount))
+        return Error::BadBitCount;
+    if (h.compression != kCompressionNone)
+        return Error::Compressed;
+    if (h.width <= 0 || h.height <= 0)
+        return Error::BadDimensions;
+    if (static_cast<std::uint32_t>(h.width) > kMaxDimension || static_cast<std::uint32_t>(h.height) > kMaxDimension ||
         static_cast<std::uint64_t>(h.width) * static_cast<std::uint64_t>(h.height) > kMaxPixels)
         return Error::BadDimensions;
-    if (h.clrUsed > kMaxColors) return Error::BadColorCount;
-    if (h.bitCount <= 8 && h.clrUsed > ColorsOfBitCount(h.bitCount)) return Error::BadColorCount;
+    if (h.clrUsed > kMaxColors)
+        return Error::BadColorCount;
+    if (h.bitCount <= 8 && h.clrUsed > ColorsOfBitCount(h.bitCount))
+        return Error::BadColorCount;
     return Error::None;
 }
 
-}  // namespace
+} // namespace
 
 const char* ErrorText(Error error) {
     switch (error) {
-        case Error::None: return "No error";
-        case Error::CannotOpen: return "The bitmap file cannot be opened";
-        case Error::FileTooLarge: return "The bitmap file is too large";
-        case Error::TooShort: return "The bitmap file is shorter than its headers";
-        case Error::BadHeaderSize: return "The bitmap header has an unknown size";
-        case Error::BadPlanes: return "The bitmap has more than one plane";
-        case Error::BadBitCount: return "The bitmap has an unknown number of bits per pixel";
-        case Error::Compressed: return "Compressed bitmaps are not read";
-        case Error::BadDimensions: return "The bitmap's width or height is out of range";
-        case Error::BadColorCount: return "The bitmap's colour count is out of range";
-        case Error::BadImageSize: return "The bitmap's image size is smaller than its rows";
-        case Error::BadOffset: return "The bitmap's pixel offset is out of range";
-        case Error::PixelsTruncated: return "The bitmap file ends before its last row";
+    case Error::None: return "No error";
+    case Error::CannotOpen: return "The bitmap file cannot be opened";
+    case Error::FileTooLarge: return "The bitmap file is too large";
+    case Error::TooShort: return "The bitmap file is shorter than its headers";
+    case Error::BadHeaderSize: return "The bitmap header has an unknown size";
+    case Error::BadPlanes: return "The bitmap has more than one plane";
+    case Error::BadBitCount: return "The bitmap has an unknown number of bits per pixel";
+    case Error::Compressed: return "Compressed bitmaps are not read";
+    case Error::BadDimensions: return "The bitmap's width or height is out of range";
+    case Error::BadColorCount: return "The bitmap's colour count is out of range";
+    case Error::BadImageSize: return "The bitmap's image size is smaller than its rows";
+    case Error::BadOffset: return "The bitmap's pixel offset is out of range";
+    case Error::PixelsTruncated: return "The bitmap file ends before its last row";
     }
     return "Unknown bitmap error";
 }
 
 std::uint32_t GetColorCount(const InfoHeader& header, bool coreHeader) {
-    if (!coreHeader && header.clrUsed != 0) return header.clrUsed;
+    if (!coreHeader && header.clrUsed != 0)
+        return header.clrUsed;
     return ColorsOfBitCount(header.bitCount);
 }
 
@@ -117,38 +122,48 @@ Error ReadBitmapHeader(const std::uint8_t* data, std::size_t size, Layout& out) 
     std::size_t pos = 0;
     std::uint32_t fileOffset = 0;
     if (size >= 2 && Le16(data) == kFileType) {
-        if (size < kFileHeaderBytes) return Error::TooShort;
+        if (size < kFileHeaderBytes)
+            return Error::TooShort;
         fileOffset = Le32(data + 10);
         pos = kFileHeaderBytes;
     }
-    if (size - pos < 4) return Error::TooShort;
+    if (size - pos < 4)
+        return Error::TooShort;
     const std::uint32_t headerSize = Le32(data + pos);
     if (headerSize != kInfoHeaderBytes && headerSize != kCoreHeaderBytes)
         return Error::BadHeaderSize;
-    if (size - pos < headerSize) return Error::TooShort;
+    if (size - pos < headerSize)
+        return Error::TooShort;
 
     out.coreHeader = headerSize == kCoreHeaderBytes;
     InfoHeader h = out.coreHeader ? WidenCoreHeader(data + pos) : ParseInfoHeader(data + pos);
-    if (Error e = CheckHeader(h); e != Error::None) return e;
+    if (Error e = CheckHeader(h); e != Error::None)
+        return e;
     pos += headerSize;
 
     const std::uint32_t colors = GetColorCount(h, out.coreHeader);
     const std::size_t paletteBytes = GetPaletteBytes(h, out.coreHeader);
-    if (size - pos < paletteBytes) return Error::TooShort;
+    if (size - pos < paletteBytes)
+        return Error::TooShort;
 
     const std::uint64_t stride = RowStride(static_cast<std::uint32_t>(h.width), h.bitCount);
     const std::uint64_t imageBytes = stride * static_cast<std::uint64_t>(h.height);
-    if (h.sizeImage != 0 && h.sizeImage < imageBytes) return Error::BadImageSize;
-    if (h.sizeImage == 0) h.sizeImage = static_cast<std::uint32_t>(imageBytes);
-    if (h.clrUsed == 0) h.clrUsed = colors;
+    if (h.sizeImage != 0 && h.sizeImage < imageBytes)
+        return Error::BadImageSize;
+    if (h.sizeImage == 0)
+        h.sizeImage = static_cast<std::uint32_t>(imageBytes);
+    if (h.clrUsed == 0)
+        h.clrUsed = colors;
 
     const std::size_t tableEnd = pos + paletteBytes;
     std::size_t pixels = tableEnd;
     if (fileOffset != 0) {
-        if (fileOffset < tableEnd || fileOffset > size) return Error::BadOffset;
+        if (fileOffset < tableEnd || fileOffset > size)
+            return Error::BadOffset;
         pixels = fileOffset;
     }
-    if (size - pixels < imageBytes) return Error::PixelsTruncated;
+    if (size - pixels < imageBytes)
+        return Error::PixelsTruncated;
 
     out.palette.reserve(colors);
     const std::size_t entryBytes = out.coreHeader ? 3 : 4;
@@ -162,8 +177,8 @@ Error ReadBitmapHeader(const std::uint8_t* data, std::size_t size, Layout& out) 
     return Error::None;
 }
 
-void DecodeRow(const Layout& layout, const std::uint8_t* data, std::size_t size,
-               std::uint32_t row, std::uint32_t* out) {
+void DecodeRow(const Layout& layout, const std::uint8_t* data, std::size_t size, std::uint32_t row,
+               std::uint32_t* out) {
     const InfoHeader& h = layout.header;
     const auto width = static_cast<std::uint32_t>(h.width);
     const auto height = static_cast<std::uint32_t>(h.height);
@@ -178,17 +193,17 @@ void DecodeRow(const Layout& layout, const std::uint8_t* data, std::size_t size,
     };
     for (std::uint32_t x = 0; x < width; ++x) {
         switch (h.bitCount) {
-            case 1: out[x] = paletteColor((p[x / 8] >> (7 - x % 8)) & 1); break;
-            case 4: out[x] = paletteColor((p[x / 2] >> (x % 2 ? 0 : 4)) & 0x0f); break;
-            case 8: out[x] = paletteColor(p[x]); break;
-            case 16: {
-                const std::uint16_t v = Le16(p + 2 * x);
-                auto five = [](unsigned c) { return static_cast<std::uint8_t>((c << 3) | (c >> 2)); };
-                out[x] = Rgb(five((v >> 10) & 31), five((v >> 5) & 31), five(v & 31));
-                break;
-            }
-            case 24: out[x] = Rgb(p[3 * x + 2], p[3 * x + 1], p[3 * x]); break;
-            default: out[x] = Rgb(p[4 * x + 2], p[4 * x + 1], p[4 * x]); break;
+        case 1: out[x] = paletteColor((p[x / 8] >> (7 - x % 8)) & 1); break;
+        case 4: out[x] = paletteColor((p[x / 2] >> (x % 2 ? 0 : 4)) & 0x0f); break;
+        case 8: out[x] = paletteColor(p[x]); break;
+        case 16: {
+            const std::uint16_t v = Le16(p + 2 * x);
+            auto five = [](unsigned c) { return static_cast<std::uint8_t>((c << 3) | (c >> 2)); };
+            out[x] = Rgb(five((v >> 10) & 31), five((v >> 5) & 31), five(v & 31));
+            break;
+        }
+        case 24: out[x] = Rgb(p[3 * x + 2], p[3 * x + 1], p[3 * x]); break;
+        default: out[x] = Rgb(p[4 * x + 2], p[4 * x + 1], p[4 * x]); break;
         }
     }
 }
@@ -196,10 +211,13 @@ void DecodeRow(const Layout& layout, const std::uint8_t* data, std::size_t size,
 Error ReadBitmapFile(const std::string& path, std::vector<std::uint8_t>& bytes) {
     bytes.clear();
     std::unique_ptr<FILE, int (*)(FILE*)> file(std::fopen(path.c_str(), "rb"), &std::fclose);
-    if (!file) return Error::CannotOpen;
+    if (!file)
+        return Error::CannotOpen;
     struct stat st {};
-    if (fstat(fileno(file.get()), &st) != 0 || !S_ISREG(st.st_mode)) return Error::CannotOpen;
-    if (static_cast<std::uint64_t>(st.st_size) > kMaxFileBytes) return Error::FileTooLarge;
+    if (fstat(fileno(file.get()), &st) != 0 || !S_ISREG(st.st_mode))
+        return Error::CannotOpen;
+    if (static_cast<std::uint64_t>(st.st_size) > kMaxFileBytes)
+        return Error::FileTooLarge;
     bytes.resize(static_cast<std::size_t>(st.st_size));
     const std::size_t got = bytes.empty() ? 0 : std::fread(bytes.data(), 1, bytes.size(), file.get());
     // A file that shrank while being read is judged on what was read.
@@ -207,4 +225,4 @@ Error ReadBitmapFile(const std::string& path, std::vector<std::uint8_t>& bytes) 
     return Error::None;
 }
 
-}  // namespace bitmap
+} // namespace bitmap

@@ -9,7 +9,7 @@
 
 namespace bitmap {
 
-constexpr std::uint16_t kFileType = 0x4D42;  // "BM"
+constexpr std::uint16_t kFileType = 0x4D42; // "BM"
 constexpr std::size_t kFileHeaderBytes = 14;
 constexpr std::uint32_t kInfoHeaderBytes = 40;
 constexpr std::uint32_t kCoreHeaderBytes = 12;
@@ -25,16 +25,16 @@ enum class Error {
     None,
     CannotOpen,
     FileTooLarge,
-    TooShort,         // shorter than its headers or colour table
-    BadHeaderSize,    // neither an information nor a core header
+    TooShort,      // shorter than its headers or colour table
+    BadHeaderSize, // neither an information nor a core header
     BadPlanes,
     BadBitCount,
-    Compressed,       // run-length and bit-field bitmaps are not read
-    BadDimensions,    // zero, negative (top-down) or beyond the limits
+    Compressed,    // run-length and bit-field bitmaps are not read
+    BadDimensions, // zero, negative (top-down) or beyond the limits
     BadColorCount,
-    BadImageSize,     // the header's image size is smaller than its rows
-    BadOffset,        // pixel offset inside the headers or beyond the file
-    PixelsTruncated,  // the file ends before the last row
+    BadImageSize,    // the header's image size is smaller than its rows
+    BadOffset,       // pixel offset inside the headers or beyond the file
+    PixelsTruncated, // the file ends before the last row
 };
 
 const char* ErrorText(Error error);
@@ -56,11 +56,11 @@ struct InfoHeader {
 
 // A bitmap whose header, colour table and rows were all found in the file.
 struct Layout {
-    InfoHeader header;            // image size and colour count filled in
-    bool coreHeader = false;      // the file held the older 12-byte header
-    std::vector<std::uint32_t> palette;  // 0xffRRGGBB, widened from the file
-    std::size_t pixelOffset = 0;  // first byte of the bottom row
-    std::size_t stride = 0;       // bytes of one row, padded to 4
+    InfoHeader header;                  // image size and colour count filled in
+    bool coreHeader = false;            // the file held the older 12-byte header
+    std::vector<std::uint32_t> palette; // 0xffRRGGBB, widened from the file
+    std::size_t pixelOffset = 0;        // first byte of the bottom row
+    std::size_t stride = 0;             // bytes of one row, padded to 4
 };
 
 // Colour-table entries of a header: a used-colour count when the header
@@ -77,10 +77,9 @@ Error ReadBitmapHeader(const std::uint8_t* data, std::size_t size, Layout& out);
 
 // Pixels of one row (0 = top row) as 0xffRRGGBB; out holds header.width values.
 // data/size must be the bytes ReadBitmapHeader accepted for this layout.
-void DecodeRow(const Layout& layout, const std::uint8_t* data, std::size_t size,
-               std::uint32_t row, std::uint32_t* out);
+void DecodeRow(const Layout& layout, const std::uint8_t* data, std::size_t size, std::uint32_t row, std::uint32_t* out);
 
 // Reads a whole file, refusing one larger than kMaxFileBytes before reading.
 Error ReadBitmapFile(const std::string& path, std::vector<std::uint8_t>& bytes);
 
-}  // namespace bitmap
+} // namespace bitmap

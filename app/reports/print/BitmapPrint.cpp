@@ -14,7 +14,8 @@ QImage ReadBitmapImage(const QString& path) {
     if (bitmap::ReadBitmapHeader(bytes.data(), bytes.size(), layout) != bitmap::Error::None)
         return {};
     QImage image(layout.header.width, layout.header.height, QImage::Format_RGB32);
-    if (image.isNull()) return {};  // no memory for it
+    if (image.isNull())
+        return {}; // no memory for it
     for (int y = 0; y < image.height(); ++y)
         bitmap::DecodeRow(layout, bytes.data(), bytes.size(), static_cast<std::uint32_t>(y),
                           reinterpret_cast<std::uint32_t*>(image.scanLine(y)));
@@ -24,7 +25,8 @@ QImage ReadBitmapImage(const QString& path) {
 int PrintBitmapFile(PrintState* state) {
     // The bitmap lives only for this call.
     const QImage image = ReadBitmapImage(state->text);
-    if (image.isNull()) return 0;
+    if (image.isNull())
+        return 0;
     const int width = state->right - state->left;
     const int height = state->bottom - state->top;
     state->right = width;

@@ -10,11 +10,12 @@ namespace {
 
 // Scales like the system's MulDiv: rounded, and 0 for a zero divisor.
 int ScaleRounded(int value, int numerator, int denominator) {
-    if (denominator == 0) return 0;
+    if (denominator == 0)
+        return 0;
     return static_cast<int>(std::lround(static_cast<double>(value) * numerator / denominator));
 }
 
-}  // namespace
+} // namespace
 
 DeviceContext::DeviceContext(QPainter* painter) : m_painter(painter) {
     assert(painter && painter->isActive());
@@ -28,19 +29,19 @@ DeviceContext::DeviceContext(QPainter* painter) : m_painter(painter) {
 int DeviceContext::GetDeviceCaps(int index) const {
     const QPaintDevice* device = m_painter->device();
     switch (index) {
-        case print::kLogPixelsX: return device->logicalDpiX();
-        case print::kLogPixelsY: return device->logicalDpiY();
-        case print::kHorizontal: return device->width();
-        case print::kVertical: return device->height();
-        default: return 0;
+    case print::kLogPixelsX: return device->logicalDpiX();
+    case print::kLogPixelsY: return device->logicalDpiY();
+    case print::kHorizontal: return device->width();
+    case print::kVertical: return device->height();
+    default: return 0;
     }
 }
 
 int DeviceContext::PrinterOrientation() const {
     auto* printer = dynamic_cast<QPrinter*>(m_painter->device());
-    if (!printer) return 0;
-    return printer->pageLayout().orientation() == QPageLayout::Landscape ? print::kLandscape
-                                                                         : print::kPortrait;
+    if (!printer)
+        return 0;
+    return printer->pageLayout().orientation() == QPageLayout::Landscape ? print::kLandscape : print::kPortrait;
 }
 
 int DeviceContext::SetMapMode(int mode) {
@@ -75,22 +76,26 @@ void DeviceContext::SetViewportExt(int cx, int cy) {
 }
 
 int DeviceContext::MapX(int x) const {
-    if (m_settings.mapMode != print::kMapAnisotropic) return x;
+    if (m_settings.mapMode != print::kMapAnisotropic)
+        return x;
     return m_settings.vpX + ScaleRounded(x - m_settings.winX, m_settings.vpW, m_settings.winW);
 }
 
 int DeviceContext::MapY(int y) const {
-    if (m_settings.mapMode != print::kMapAnisotropic) return y;
+    if (m_settings.mapMode != print::kMapAnisotropic)
+        return y;
     return m_settings.vpY + ScaleRounded(y - m_settings.winY, m_settings.vpH, m_settings.winH);
 }
 
 int DeviceContext::UnmapX(int x) const {
-    if (m_settings.mapMode != print::kMapAnisotropic) return x;
+    if (m_settings.mapMode != print::kMapAnisotropic)
+        return x;
     return m_settings.winX + ScaleRounded(x - m_settings.vpX, m_settings.winW, m_settings.vpW);
 }
 
 int DeviceContext::UnmapY(int y) const {
-    if (m_settings.mapMode != print::kMapAnisotropic) return y;
+    if (m_settings.mapMode != print::kMapAnisotropic)
+        return y;
     return m_settings.winY + ScaleRounded(y - m_settings.vpY, m_settings.winH, m_settings.vpH);
 }
 
@@ -103,12 +108,14 @@ PrintRect DeviceContext::DPtoLP(const PrintRect& r) const {
 }
 
 int DeviceContext::DeviceToLogicalX(int length) const {
-    if (m_settings.mapMode != print::kMapAnisotropic) return length;
+    if (m_settings.mapMode != print::kMapAnisotropic)
+        return length;
     return ScaleRounded(length, m_settings.winW, m_settings.vpW);
 }
 
 int DeviceContext::DeviceToLogicalY(int length) const {
-    if (m_settings.mapMode != print::kMapAnisotropic) return length;
+    if (m_settings.mapMode != print::kMapAnisotropic)
+        return length;
     return ScaleRounded(length, m_settings.winH, m_settings.vpH);
 }
 
@@ -131,7 +138,8 @@ void DeviceContext::SaveDC() {
 }
 
 void DeviceContext::RestoreDC() {
-    if (m_saved.empty()) return;
+    if (m_saved.empty())
+        return;
     m_settings = m_saved.back();
     m_saved.pop_back();
     m_painter->restore();
@@ -154,6 +162,5 @@ void DeviceContext::ApplyMapping() {
 }
 
 void DeviceContext::ApplyBkMode() {
-    m_painter->setBackgroundMode(m_settings.bkMode == print::kTransparent ? Qt::TransparentMode
-                                                                          : Qt::OpaqueMode);
+    m_painter->setBackgroundMode(m_settings.bkMode == print::kTransparent ? Qt::TransparentMode : Qt::OpaqueMode);
 }

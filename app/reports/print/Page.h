@@ -36,49 +36,42 @@ public:
     virtual void SetTextCallback(TextCallback callback);
     virtual int PrintText(const char* text, int column, int flags, int pointSize);
     // The text of a cell is formatted; pass "%s" and the text to print it as it is.
-    virtual void PrintCell(PrintTableHeader* header, int row, int column, int pointSize, int flags,
-                           const char* fmt, ...) GRV_PRINTF(7, 8);
-    virtual double PrintDataInRegion(CPrintRegion* region, double row, double column, int flags,
-                                     int pointSize, std::uint32_t data);
-    virtual int PrintDataInRegion(CPrintRegion* region, int row, int column, int flags,
-                                  int pointSize, std::uint32_t data);
-    virtual double PrintInRegion(CPrintRegion* region, double row, double column, int flags,
-                                 int pointSize, const char* fmt, ...) GRV_PRINTF(7, 8);
-    virtual int PrintInRegion(CPrintRegion* region, int row, int column, int flags, int pointSize,
-                              const char* fmt, ...) GRV_PRINTF(7, 8);
+    virtual void PrintCell(PrintTableHeader* header, int row, int column, int pointSize, int flags, const char* fmt,
+                           ...) GRV_PRINTF(7, 8);
+    virtual double PrintDataInRegion(CPrintRegion* region, double row, double column, int flags, int pointSize,
+                                     std::uint32_t data);
+    virtual int PrintDataInRegion(CPrintRegion* region, int row, int column, int flags, int pointSize,
+                                  std::uint32_t data);
+    virtual double PrintInRegion(CPrintRegion* region, double row, double column, int flags, int pointSize,
+                                 const char* fmt, ...) GRV_PRINTF(7, 8);
+    virtual int PrintInRegion(CPrintRegion* region, int row, int column, int flags, int pointSize, const char* fmt, ...)
+        GRV_PRINTF(7, 8);
     virtual double PrintData(double row, double column, std::uint32_t data);
     virtual int PrintData(int row, int column, std::uint32_t data);
     virtual double Print(double row, double column, const char* fmt, ...) GRV_PRINTF(4, 5);
     virtual int Print(int row, int column, const char* fmt, ...) GRV_PRINTF(4, 5);
-    virtual double PrintData(double row, double column, int flags, int pointSize,
-                             std::uint32_t data);
+    virtual double PrintData(double row, double column, int flags, int pointSize, std::uint32_t data);
     // column: in, and out where the text ended.
-    virtual double Print(double row, double* column, int flags, int pointSize, const char* fmt, ...)
-        GRV_PRINTF(6, 7);
-    virtual double Print(double row, double column, int flags, int pointSize, const char* fmt, ...)
-        GRV_PRINTF(6, 7);
+    virtual double Print(double row, double* column, int flags, int pointSize, const char* fmt, ...) GRV_PRINTF(6, 7);
+    virtual double Print(double row, double column, int flags, int pointSize, const char* fmt, ...) GRV_PRINTF(6, 7);
     virtual int PrintData(int row, int column, int flags, int pointSize, std::uint32_t data);
-    virtual int Print(int row, int* column, int flags, int pointSize, const char* fmt, ...)
-        GRV_PRINTF(6, 7);
-    virtual int Print(int row, int column, int flags, int pointSize, const char* fmt, ...)
-        GRV_PRINTF(6, 7);
-    virtual void PrintDataInRegionRect(CPrintRegion* region, double top, double left,
-                                       double bottom, double right, int flags, int pointSize,
-                                       std::uint32_t data);
-    virtual void PrintDataInRegionRect(CPrintRegion* region, int top, int left, int bottom,
-                                       int right, int flags, int pointSize, std::uint32_t data);
-    virtual void PrintInRegionRect(CPrintRegion* region, double top, double left, double bottom,
-                                   double right, int flags, int pointSize, const char* text);
-    virtual void PrintInRegionRect(CPrintRegion* region, int top, int left, int bottom, int right,
+    virtual int Print(int row, int* column, int flags, int pointSize, const char* fmt, ...) GRV_PRINTF(6, 7);
+    virtual int Print(int row, int column, int flags, int pointSize, const char* fmt, ...) GRV_PRINTF(6, 7);
+    virtual void PrintDataInRegionRect(CPrintRegion* region, double top, double left, double bottom, double right,
+                                       int flags, int pointSize, std::uint32_t data);
+    virtual void PrintDataInRegionRect(CPrintRegion* region, int top, int left, int bottom, int right, int flags,
+                                       int pointSize, std::uint32_t data);
+    virtual void PrintInRegionRect(CPrintRegion* region, double top, double left, double bottom, double right,
                                    int flags, int pointSize, const char* text);
-    virtual void PrintDataInRect(double top, double left, double bottom, double right, int flags,
-                                 int pointSize, std::uint32_t data);
-    virtual void PrintDataInRect(int top, int left, int bottom, int right, int flags,
-                                 int pointSize, std::uint32_t data);
-    virtual void PrintInRect(double top, double left, double bottom, double right, int flags,
-                             int pointSize, const char* text);
-    virtual void PrintInRect(int top, int left, int bottom, int right, int flags, int pointSize,
+    virtual void PrintInRegionRect(CPrintRegion* region, int top, int left, int bottom, int right, int flags,
+                                   int pointSize, const char* text);
+    virtual void PrintDataInRect(double top, double left, double bottom, double right, int flags, int pointSize,
+                                 std::uint32_t data);
+    virtual void PrintDataInRect(int top, int left, int bottom, int right, int flags, int pointSize,
+                                 std::uint32_t data);
+    virtual void PrintInRect(double top, double left, double bottom, double right, int flags, int pointSize,
                              const char* text);
+    virtual void PrintInRect(int top, int left, int bottom, int right, int flags, int pointSize, const char* text);
     virtual double SetLineSpacing(double factor);
     // Returns the face in use before; null keeps it.
     virtual std::string SetFont(const char* faceName);
@@ -89,44 +82,36 @@ public:
     virtual int SetRightMargin(int units);
     virtual double SetBottomMargin(double inches);
     virtual int SetBottomMargin(int units);
-    virtual void LineInRegion(CPrintRegion* region, double top, double left, double bottom,
-                              double right, int penWidth, int lineStyle);
-    virtual void LineInRegion(CPrintRegion* region, int top, int left, int bottom, int right,
-                              int penWidth, int lineStyle);
-    virtual void Line(double top, double left, double bottom, double right, int penWidth,
-                      int lineStyle);
+    virtual void LineInRegion(CPrintRegion* region, double top, double left, double bottom, double right, int penWidth,
+                              int lineStyle);
+    virtual void LineInRegion(CPrintRegion* region, int top, int left, int bottom, int right, int penWidth,
+                              int lineStyle);
+    virtual void Line(double top, double left, double bottom, double right, int penWidth, int lineStyle);
     virtual void Line(int top, int left, int bottom, int right, int penWidth, int lineStyle);
-    virtual void BoxInRegion(CPrintRegion* region, double top, double left, double bottom,
-                             double right, int penWidth, int fill, int lineStyle);
-    virtual void BoxInRegion(CPrintRegion* region, int top, int left, int bottom, int right,
-                             int penWidth, int fill, int lineStyle);
-    virtual void Box(double top, double left, double bottom, double right, int penWidth, int fill,
-                     int lineStyle);
-    virtual void Box(int top, int left, int bottom, int right, int penWidth, int fill,
-                     int lineStyle);
+    virtual void BoxInRegion(CPrintRegion* region, double top, double left, double bottom, double right, int penWidth,
+                             int fill, int lineStyle);
+    virtual void BoxInRegion(CPrintRegion* region, int top, int left, int bottom, int right, int penWidth, int fill,
+                             int lineStyle);
+    virtual void Box(double top, double left, double bottom, double right, int penWidth, int fill, int lineStyle);
+    virtual void Box(int top, int left, int bottom, int right, int penWidth, int fill, int lineStyle);
     // The label is printed as it is.
-    virtual void CheckBoxInRegion(CPrintRegion* region, const char* label, bool ticked,
-                                  double row, double column, int pointSize, bool labelFirst,
-                                  int penWidth, int fill, int flags);
-    virtual void CheckBoxInRegion(CPrintRegion* region, const char* label, bool ticked, int row,
-                                  int column, int pointSize, bool labelFirst, int penWidth,
-                                  int fill, int flags);
-    virtual void CheckBox(const char* label, bool ticked, double row, double column,
-                          int pointSize, bool labelFirst, int penWidth, int fill, int flags);
-    virtual void CheckBox(const char* label, bool ticked, int row, int column, int pointSize,
-                          bool labelFirst, int penWidth, int fill, int flags);
+    virtual void CheckBoxInRegion(CPrintRegion* region, const char* label, bool ticked, double row, double column,
+                                  int pointSize, bool labelFirst, int penWidth, int fill, int flags);
+    virtual void CheckBoxInRegion(CPrintRegion* region, const char* label, bool ticked, int row, int column,
+                                  int pointSize, bool labelFirst, int penWidth, int fill, int flags);
+    virtual void CheckBox(const char* label, bool ticked, double row, double column, int pointSize, bool labelFirst,
+                          int penWidth, int fill, int flags);
+    virtual void CheckBox(const char* label, bool ticked, int row, int column, int pointSize, bool labelFirst,
+                          int penWidth, int fill, int flags);
     virtual void Table(PrintTableHeader* header);
     virtual CPrintRegion* CreateRegion(int top, int left, int bottom, int right, int fill);
-    virtual CPrintRegion* CreateRegion(double top, double left, double bottom, double right,
-                                       int fill);
-    virtual void PrintBitmap(double top, double left, double bottom, double right,
-                             const char* fileName);
+    virtual CPrintRegion* CreateRegion(double top, double left, double bottom, double right, int fill);
+    virtual void PrintBitmap(double top, double left, double bottom, double right, const char* fileName);
     virtual void PrintBitmap(int top, int left, int bottom, int right, const char* fileName);
 
-    CPrintRegion* CreateSubRegion(CPrintRegion* parent, int top, int left, int bottom, int right,
-                                  int fill);
-    CPrintRegion* CreateRegionScaled(CPrintRegion* parent, double top, double left, double bottom,
-                                     double right, int fill);
+    CPrintRegion* CreateSubRegion(CPrintRegion* parent, int top, int left, int bottom, int right, int fill);
+    CPrintRegion* CreateRegionScaled(CPrintRegion* parent, double top, double left, double bottom, double right,
+                                     int fill);
     void SaveState();
     void RestoreState();
     int ConvertToUnits(double inches, int axis) const;
@@ -151,21 +136,18 @@ public:
 private:
     int RowAfter(int printedRow) const;
     int PrintFormatted(int row, int column, int flags, int pointSize, const char* text);
-    int PrintTextInRegion(CPrintRegion* region, int row, int column, int flags, int pointSize,
-                          const char* text);
-    void PrintTextInRect(int top, int left, int bottom, int right, int flags, int pointSize,
-                         const char* text);
-    void PrintTextInRegionRect(CPrintRegion* region, int top, int left, int bottom, int right,
-                               int flags, int pointSize, const char* text, bool setNextColumn);
-    PrintRect RegionArea(const CPrintRegion* region, int top, int left, int bottom,
-                         int right) const;
-    void DrawCheckBox(const char* label, bool ticked, int row, int column, int pointSize,
-                      bool labelFirst, int penWidth, int fill, int flags);
+    int PrintTextInRegion(CPrintRegion* region, int row, int column, int flags, int pointSize, const char* text);
+    void PrintTextInRect(int top, int left, int bottom, int right, int flags, int pointSize, const char* text);
+    void PrintTextInRegionRect(CPrintRegion* region, int top, int left, int bottom, int right, int flags, int pointSize,
+                               const char* text, bool setNextColumn);
+    PrintRect RegionArea(const CPrintRegion* region, int top, int left, int bottom, int right) const;
+    void DrawCheckBox(const char* label, bool ticked, int row, int column, int pointSize, bool labelFirst, int penWidth,
+                      int fill, int flags);
     const char* CallbackText(std::uint32_t data) const;
 
     std::unique_ptr<CPrinter> m_printer;
     PrintState m_state;
-    std::vector<PrintState> m_saved;  // grows as operations nest
+    std::vector<PrintState> m_saved; // grows as operations nest
     int m_logPixelsX = 0;
     int m_logPixelsY = 0;
     int m_nextColumn = 0;

@@ -7,11 +7,13 @@
 PrintJob::PrintJob(QPrinter* printer) : m_printer(printer) {}
 
 PrintJob::~PrintJob() {
-    if (m_painter.isActive()) AbortDoc();
+    if (m_painter.isActive())
+        AbortDoc();
 }
 
 int PrintJob::StartDoc(const QString& docName) {
-    if (m_painter.isActive()) return 0;
+    if (m_painter.isActive())
+        return 0;
     m_printer->setDocName(docName);
     m_failure.clear();
     if (!m_painter.begin(m_printer)) {
@@ -24,16 +26,19 @@ int PrintJob::StartDoc(const QString& docName) {
 }
 
 int PrintJob::StartPage() {
-    if (!m_painter.isActive() || m_inPage) return 0;
+    if (!m_painter.isActive() || m_inPage)
+        return 0;
     // The painter opens on the first page; later pages are new sheets.
-    if (m_pagesStarted > 0 && !m_printer->newPage()) return 0;
+    if (m_pagesStarted > 0 && !m_printer->newPage())
+        return 0;
     ++m_pagesStarted;
     m_inPage = true;
     return 1;
 }
 
 int PrintJob::EndPage() {
-    if (!m_painter.isActive() || !m_inPage) return 0;
+    if (!m_painter.isActive() || !m_inPage)
+        return 0;
     m_inPage = false;
     if (m_printer->printerState() != QPrinter::Error)
         return 1;
@@ -42,7 +47,8 @@ int PrintJob::EndPage() {
 }
 
 int PrintJob::EndDoc() {
-    if (!m_painter.isActive()) return 0;
+    if (!m_painter.isActive())
+        return 0;
     m_dc.reset();
     if (m_painter.end() && m_printer->printerState() != QPrinter::Error)
         return 1;
@@ -70,7 +76,8 @@ QString PrintJob::StartFailureReason() const {
 }
 
 void PrintJob::AbortDoc() {
-    if (!m_painter.isActive()) return;
+    if (!m_painter.isActive())
+        return;
     m_printer->abort();
     m_dc.reset();
     m_painter.end();
@@ -104,13 +111,15 @@ int RunPrintJob(PrintJob& job, const QString& docName, PrintInfo& info,
         begin(job.Dc(), &info);
         for (int page = info.minPage; page <= info.maxPage && printing; ++page) {
             printing = job.StartPage() > 0;
-            if (!printing) break;
+            if (!printing)
+                break;
             info.curPage = page;
             printPage(job.Dc(), &info);
             printing = job.EndPage() > 0;
         }
     }
-    if (printing) return job.EndDoc() > 0 ? 1 : 0;
+    if (printing)
+        return job.EndDoc() > 0 ? 1 : 0;
     job.AbortDoc();
     return 0;
 }

@@ -29,7 +29,7 @@ constexpr char kUnknownReason[] = "reason unknown";
 class PrintJob {
 public:
     explicit PrintJob(QPrinter* printer);
-    ~PrintJob();  // aborts a document that was not ended
+    ~PrintJob(); // aborts a document that was not ended
     PrintJob(const PrintJob&) = delete;
     PrintJob& operator=(const PrintJob&) = delete;
 

@@ -14,11 +14,13 @@ int CPrintRegion::Create(CPage* page, int top, int left, int right, int bottom, 
     m_nBottom = bottom;
     m_nFill = fill;
     PrintState& state = page->State();
-    if (top < 0 || left < 0 || right > state.pageWidth || bottom > state.pageHeight) return 0;
+    if (top < 0 || left < 0 || right > state.pageWidth || bottom > state.pageHeight)
+        return 0;
     m_nBottom = std::min(m_nBottom, state.bottom);
     m_nRight = std::min(m_nRight, state.right);
     // Cut to the print area, nothing may be left of it.
-    if (m_nBottom <= m_nTop || m_nRight <= m_nLeft) return 0;
+    if (m_nBottom <= m_nTop || m_nRight <= m_nLeft)
+        return 0;
     m_nContentRow = m_nTop + 1;
     m_nContentColumn = m_nLeft + 1;
     page->SaveState();
@@ -30,7 +32,8 @@ int CPrintRegion::Create(CPage* page, int top, int left, int right, int bottom, 
 }
 
 void CPrintRegion::DrawBorder() {
-    if (!m_pPage) return;
+    if (!m_pPage)
+        return;
     PrintState& state = m_pPage->State();
     m_pPage->SaveState();
     state.SetRect(m_nLeft, m_nTop, m_nRight, m_nBottom);
@@ -39,7 +42,8 @@ void CPrintRegion::DrawBorder() {
 }
 
 void CPrintRegion::SetTitle(const char* text, int pointSize, int flags, int fill) {
-    if (!m_pPage) return;
+    if (!m_pPage)
+        return;
     PrintState& state = m_pPage->State();
     m_pPage->SaveState();
     state.SetRect(m_nLeft, m_nTop, m_nRight, m_nBottom);

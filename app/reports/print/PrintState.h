@@ -20,7 +20,7 @@ constexpr int kSingleLine = 0x200;
 constexpr int kNoClip = 0x400;
 constexpr int kVCentred = 0x800;
 constexpr int kDefaultFlags = 0x420;
-constexpr int kKeepFlags = 0xffff;  // as a flags argument: keep the current flags
+constexpr int kKeepFlags = 0xffff; // as a flags argument: keep the current flags
 
 // Fill codes (tested bit by bit, in this order).
 constexpr int kFillGray = 1;
@@ -38,8 +38,8 @@ constexpr int kDashDotDot = 0x20;
 // Mapping modes and the axes of unit conversions.
 constexpr int kMapText = 1;
 constexpr int kMapAnisotropic = 8;
-constexpr int kHorizontal = 8;  // HORZRES
-constexpr int kVertical = 10;   // VERTRES
+constexpr int kHorizontal = 8; // HORZRES
+constexpr int kVertical = 10;  // VERTRES
 constexpr int kLogPixelsX = 88;
 constexpr int kLogPixelsY = 90;
 
@@ -56,7 +56,7 @@ constexpr int kDefaultPointSize = 10;
 constexpr int kMaxFaceNameChars = 39;
 constexpr char kDefaultFace[] = "Times New Roman";
 
-}  // namespace print
+} // namespace print
 
 // A rectangle as the page gives them: edges, right and bottom exclusive.
 struct PrintRect {
@@ -83,7 +83,7 @@ struct PrintState {
     int right = 0;
     int bottom = 0;
     int pointSize = print::kDefaultPointSize;
-    QString text;  // or the bitmap file name
+    QString text; // or the bitmap file name
     int flags = print::kDefaultFlags;
     int fillCode = 0;
     int lineStyle = print::kSolid;
@@ -93,7 +93,7 @@ struct PrintState {
     int lastEndColumn = 0;
     int lastHeight = print::kDefaultPointSize;
     PrintRect lastRect;
-    int offset = 0;  // added to every left and right that is drawn
+    int offset = 0; // added to every left and right that is drawn
     TextMetrics* metrics = nullptr;
 
     void SetRect(int newLeft, int newTop, int newRight, int newBottom) {

@@ -9,12 +9,14 @@
 
 namespace {
 
-constexpr double kCellSpacing = 2.0;  // line-spacing argument of cell and heading texts
+constexpr double kCellSpacing = 2.0; // line-spacing argument of cell and heading texts
 const QColor kWhite(255, 255, 255);
 
-int Trunc(double value) { return static_cast<int>(value); }
+int Trunc(double value) {
+    return static_cast<int>(value);
+}
 
-}  // namespace
+} // namespace
 
 CPrintTable::CPrintTable(PrintState* state, PrintTableHeader* header, CPage* page)
     : m_state(state), m_header(header), m_page(page) {}
@@ -28,13 +30,18 @@ int CPrintTable::GetRowHeight(bool dataRow) {
     return dataRow ? h.linesPerRow * Trunc(line) : Trunc(line);
 }
 
-int CPrintTable::HeadingBand() { return m_header->headingLines * GetRowHeight(false); }
+int CPrintTable::HeadingBand() {
+    return m_header->headingLines * GetRowHeight(false);
+}
 
-int CPrintTable::FirstRowTop() { return Trunc(m_header->top) + HeadingBand(); }
+int CPrintTable::FirstRowTop() {
+    return Trunc(m_header->top) + HeadingBand();
+}
 
 int CPrintTable::ColumnLeft(int column) const {
     int x = Trunc(m_header->left);
-    for (int c = 0; c < column; ++c) x += Trunc(m_header->column[c].width);
+    for (int c = 0; c < column; ++c)
+        x += Trunc(m_header->column[c].width);
     return x;
 }
 
@@ -47,20 +54,23 @@ void CPrintTable::Draw() {
     m_page->SaveState();
     if (h.equalWidths == 1) {
         const int width = Trunc(h.right - h.left) / h.columns;
-        for (int c = 0; c < h.columns; ++c) h.column[c].width = width;
+        for (int c = 0; c < h.columns; ++c)
+            h.column[c].width = width;
     }
     PrintHeadings();
     PrintFrame();
     PrintRowRules();
     PrintColumnRules();
     for (int c = 0; c < h.columns; ++c)
-        for (int r = 0; r < h.rows; ++r) FrameCell(r, c);
+        for (int r = 0; r < h.rows; ++r)
+            FrameCell(r, c);
     m_page->RestoreState();
 }
 
 void CPrintTable::PrintHeadings() {
     PrintTableHeader& h = *m_header;
-    if (h.noHeadings == 1) return;
+    if (h.noHeadings == 1)
+        return;
     m_page->SetFontSize(h.pointSize);
     const int top = Trunc(h.top);
     const int band = HeadingBand();
@@ -68,8 +78,10 @@ void CPrintTable::PrintHeadings() {
 
     const int total = ColumnLeft(h.columns);
     PrintTableColumn& last = h.column[h.columns - 1];
-    if (total < h.right) last.width += h.right - total;
-    else if (total > h.right) last.width -= total - h.right;
+    if (total < h.right)
+        last.width += h.right - total;
+    else if (total > h.right)
+        last.width -= total - h.right;
 
     DeviceContext* dc = m_state->dc;
     int x = Trunc(h.left);
@@ -83,7 +95,8 @@ void CPrintTable::PrintHeadings() {
         m_state->fillCode = h.headingFill;
         const QColor oldColor = h.headingFill > 2 ? dc->SetTextColor(kWhite) : QColor();
         m_page->Printer().OutputText(m_state, kCellSpacing);
-        if (oldColor.isValid()) dc->SetTextColor(oldColor);
+        if (oldColor.isValid())
+            dc->SetTextColor(oldColor);
         m_page->SetNextColumn(m_state->lastEndColumn);
         x = m_state->right;
     }
@@ -94,17 +107,18 @@ void CPrintTable::PrintFrame() {
     const int bottom = FirstRowTop() + h.rows * GetRowHeight(true);
     h.bottom = bottom;
     if (h.frame && h.plain != 1)
-        m_page->Box(Trunc(h.top), Trunc(h.left), bottom, Trunc(h.right), h.penWidth, 0,
-                    print::kSolid);
+        m_page->Box(Trunc(h.top), Trunc(h.left), bottom, Trunc(h.right), h.penWidth, 0, print::kSolid);
 }
 
 void CPrintTable::PrintRowRules() {
     const PrintTableHeader& h = *m_header;
-    if (h.rowRules == 0 || h.plain == 1) return;
+    if (h.rowRules == 0 || h.plain == 1)
+        return;
     const int rowHeight = GetRowHeight(true);
     const int first = h.noHeadings == 1 ? Trunc(h.top) + rowHeight : FirstRowTop();
     for (int i = 0; i < h.rows; ++i) {
-        if (h.ruleInterval > 0 && (i + 1) % h.ruleInterval != 0) continue;
+        if (h.ruleInterval > 0 && (i + 1) % h.ruleInterval != 0)
+            continue;
         const int y = first + i * rowHeight;
         m_page->Line(y, Trunc(h.left), y, Trunc(h.right), h.penWidth, print::kSolid);
     }
@@ -112,7 +126,8 @@ void CPrintTable::PrintRowRules() {
 
 void CPrintTable::PrintColumnRules() {
     const PrintTableHeader& h = *m_header;
-    if (h.columnRules == 0 || h.plain == 1) return;
+    if (h.columnRules == 0 || h.plain == 1)
+        return;
     const int top = FirstRowTop();
     const int bottom = top + h.rows * GetRowHeight(true);
     for (int c = 1; c < h.columns; ++c) {
@@ -123,15 +138,15 @@ void CPrintTable::PrintColumnRules() {
 
 void CPrintTable::FrameCell(int row, int column) {
     const PrintTableHeader& h = *m_header;
-    if (h.ruleInterval != 0) return;
+    if (h.ruleInterval != 0)
+        return;
     const int rowHeight = GetRowHeight(true);
     const int top = FirstRowTop() + row * rowHeight;
-    m_page->Box(top, ColumnLeft(column), top + rowHeight, ColumnRight(column), 1,
-                h.column[column].fillCode, print::kSolid);
+    m_page->Box(top, ColumnLeft(column), top + rowHeight, ColumnRight(column), 1, h.column[column].fillCode,
+                print::kSolid);
 }
 
-void CPrintTable::PrintCellText(const char* text, int column, int pointSize, int flags, int inset,
-                                int rowTop) {
+void CPrintTable::PrintCellText(const char* text, int column, int pointSize, int flags, int inset, int rowTop) {
     const PrintTableHeader& h = *m_header;
     const int rowHeight = GetRowHeight(true);
     m_state->left = ColumnLeft(column) + inset;
@@ -147,25 +162,31 @@ void CPrintTable::PrintCellText(const char* text, int column, int pointSize, int
     const QColor oldColor = fill > 2 ? dc->SetTextColor(kWhite) : QColor();
     const int oldBk = fill != 0 ? dc->SetBkMode(print::kTransparent) : 0;
     m_page->Printer().OutputText(m_state, kCellSpacing);
-    if (oldColor.isValid()) dc->SetTextColor(oldColor);
-    if (oldBk) dc->SetBkMode(oldBk);
+    if (oldColor.isValid())
+        dc->SetTextColor(oldColor);
+    if (oldBk)
+        dc->SetBkMode(oldBk);
     m_page->SetNextColumn(m_state->lastEndColumn);
 }
 
 void CPrintTable::PrintCell(const char* text, int row, int column, int pointSize, int flags) {
     const PrintTableHeader& h = *m_header;
-    if (row < 0 || row >= h.rows || column < 0 || column >= h.columns) return;
-    if (pointSize <= 0) pointSize = h.pointSize;
-    if (h.rowRules == 1 && h.plain != 1 && pointSize > h.pointSize) pointSize = h.pointSize;
-    if (h.linesPerRow == 1) flags |= print::kSingleLine | print::kVCentred;
-    PrintCellText(text, column, pointSize, flags, 2,
-                  FirstRowTop() + row * GetRowHeight(true));
+    if (row < 0 || row >= h.rows || column < 0 || column >= h.columns)
+        return;
+    if (pointSize <= 0)
+        pointSize = h.pointSize;
+    if (h.rowRules == 1 && h.plain != 1 && pointSize > h.pointSize)
+        pointSize = h.pointSize;
+    if (h.linesPerRow == 1)
+        flags |= print::kSingleLine | print::kVCentred;
+    PrintCellText(text, column, pointSize, flags, 2, FirstRowTop() + row * GetRowHeight(true));
 }
 
-void CPrintTable::PrintCellPlain(const char* text, int row, int column, int pointSize,
-                                 int flags) {
+void CPrintTable::PrintCellPlain(const char* text, int row, int column, int pointSize, int flags) {
     const PrintTableHeader& h = *m_header;
-    if (h.plain == 0 || row < 0 || column < 0 || column >= h.columns) return;
-    if (pointSize <= 0) pointSize = h.pointSize;
+    if (h.plain == 0 || row < 0 || column < 0 || column >= h.columns)
+        return;
+    if (pointSize <= 0)
+        pointSize = h.pointSize;
     PrintCellText(text, column, pointSize, flags, 1, FirstRowTop() + row * GetRowHeight(true));
 }

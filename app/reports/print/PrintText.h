@@ -11,7 +11,6 @@ namespace print {
 QString DecodeText(const char* bytes);
 
 // vsnprintf into at most capacity - 1 bytes; a cut never splits a character.
-std::string FormatText(std::size_t capacity, const char* fmt, va_list args)
-    __attribute__((format(printf, 2, 0)));
+std::string FormatText(std::size_t capacity, const char* fmt, va_list args) __attribute__((format(printf, 2, 0)));
 
-}  // namespace print
+} // namespace print

@@ -13,11 +13,16 @@ const QColor kWhite(255, 255, 255);
 
 // Stock brushes of the fill codes; no brush for a hollow fill.
 Qt::BrushStyle FillBrush(int fill, QColor* color) {
-    if (fill & print::kFillGray) *color = QColor(128, 128, 128);
-    else if (fill & print::kFillLightGray) *color = QColor(192, 192, 192);
-    else if (fill & print::kFillDarkGray) *color = QColor(64, 64, 64);
-    else if (fill & print::kFillBlack) *color = QColor(0, 0, 0);
-    else return Qt::NoBrush;
+    if (fill & print::kFillGray)
+        *color = QColor(128, 128, 128);
+    else if (fill & print::kFillLightGray)
+        *color = QColor(192, 192, 192);
+    else if (fill & print::kFillDarkGray)
+        *color = QColor(64, 64, 64);
+    else if (fill & print::kFillBlack)
+        *color = QColor(0, 0, 0);
+    else
+        return Qt::NoBrush;
     return Qt::SolidPattern;
 }
 
@@ -28,16 +33,22 @@ QBrush BrushOf(int fill) {
 }
 
 Qt::PenStyle LinePenStyle(int lineStyle) {
-    if (lineStyle & print::kDashed) return Qt::DashLine;
-    if (lineStyle & print::kDotted) return Qt::DotLine;
-    if (lineStyle & print::kDashDot) return Qt::DashDotLine;
-    if (lineStyle & print::kDashDotDot) return Qt::DashDotDotLine;
+    if (lineStyle & print::kDashed)
+        return Qt::DashLine;
+    if (lineStyle & print::kDotted)
+        return Qt::DotLine;
+    if (lineStyle & print::kDashDot)
+        return Qt::DashDotLine;
+    if (lineStyle & print::kDashDotDot)
+        return Qt::DashDotDotLine;
     return Qt::SolidLine;
 }
 
 Qt::PenStyle BoxPenStyle(int lineStyle) {
-    if (lineStyle & print::kDashed) return Qt::DashLine;
-    if (lineStyle & print::kDotted) return Qt::DotLine;
+    if (lineStyle & print::kDashed)
+        return Qt::DashLine;
+    if (lineStyle & print::kDotted)
+        return Qt::DotLine;
     return Qt::SolidLine;
 }
 
@@ -67,9 +78,12 @@ QFont MakeFont(const PrintState* s, const DeviceContext* dc) {
 
 int TextFormat(int flags) {
     int format = 0;
-    if (flags & print::kCentred) format |= Qt::AlignHCenter;
-    else if (flags & print::kRight) format |= Qt::AlignRight;
-    else format |= Qt::AlignLeft;
+    if (flags & print::kCentred)
+        format |= Qt::AlignHCenter;
+    else if (flags & print::kRight)
+        format |= Qt::AlignRight;
+    else
+        format |= Qt::AlignLeft;
     if (flags & print::kSingleLine) {
         format |= Qt::TextSingleLine;
         // Vertical centring applies to single lines only.
@@ -77,8 +91,10 @@ int TextFormat(int flags) {
     } else {
         format |= Qt::TextWordWrap | Qt::AlignTop;
     }
-    if (flags & print::kExpandTabs) format |= Qt::TextExpandTabs;
-    if (flags & print::kNoClip) format |= Qt::TextDontClip;
+    if (flags & print::kExpandTabs)
+        format |= Qt::TextExpandTabs;
+    if (flags & print::kNoClip)
+        format |= Qt::TextDontClip;
     return format;
 }
 
@@ -103,7 +119,8 @@ void StoreLastText(PrintState* s, const DeviceContext* dc, const PrintRect& devi
 }
 
 void StoreMetrics(PrintState* s, const DeviceContext* dc, const QFontMetrics& fm) {
-    if (!s->metrics) return;
+    if (!s->metrics)
+        return;
     s->metrics->height = dc->DeviceToLogicalY(fm.height());
     s->metrics->ascent = dc->DeviceToLogicalY(fm.ascent());
     s->metrics->descent = dc->DeviceToLogicalY(fm.descent());
@@ -115,7 +132,7 @@ int ScaledSize(const PrintState* s, double factor) {
     return static_cast<int>(s->pointSize * factor);
 }
 
-}  // namespace
+} // namespace
 
 int CPrinter::MeasureText(PrintState* s, double factor) {
     DeviceContext* dc = s->dc;
@@ -131,12 +148,14 @@ int CPrinter::MeasureText(PrintState* s, double factor) {
 }
 
 int CPrinter::OutputText(PrintState* s, double factor) {
-    if (s->text.isEmpty()) return 2 * s->pointSize;
+    if (s->text.isEmpty())
+        return 2 * s->pointSize;
     DeviceContext* dc = s->dc;
     QPainter* p = dc->Painter();
 
     PrintRect logical{s->left + s->offset, s->top, s->right + s->offset, s->bottom};
-    if (logical.right > s->pageWidth - s->offset) logical.right = s->pageWidth - s->offset;
+    if (logical.right > s->pageWidth - s->offset)
+        logical.right = s->pageWidth - s->offset;
     PrintRect work = dc->LPtoDP(logical);
 
     dc->SaveDC();
@@ -144,17 +163,18 @@ int CPrinter::OutputText(PrintState* s, double factor) {
     const QFont font = MakeFont(s, dc);
     p->setFont(font);
     const int format = TextFormat(s->flags);
-    if (s->right == 0 && s->bottom == 0) work = MeasureInto(p, work, format, s->text);
+    if (s->right == 0 && s->bottom == 0)
+        work = MeasureInto(p, work, format, s->text);
 
     PrintRect result = work;
     if (s->flags & print::kFramed) {
         if (s->fillCode & (print::kFillBlack | print::kFillLightGray | print::kFillDarkGray))
             dc->SetBkMode(print::kTransparent);
-        if (s->fillCode & (print::kFillBlack | print::kFillDarkGray)) dc->SetTextColor(kWhite);
+        if (s->fillCode & (print::kFillBlack | print::kFillDarkGray))
+            dc->SetTextColor(kWhite);
         p->setPen(QPen(Qt::black, 0));
         p->setBrush(BrushOf(s->fillCode));
-        p->drawRect(QRect(work.left, work.top, work.right - work.left - 1,
-                          work.bottom - work.top - 1));
+        p->drawRect(QRect(work.left, work.top, work.right - work.left - 1, work.bottom - work.top - 1));
     }
 
     p->setPen(dc->GetTextColor());
@@ -167,7 +187,7 @@ int CPrinter::OutputText(PrintState* s, double factor) {
     }
     result = MeasureInto(p, result, format, s->text);
     const QFontMetrics metrics = p->fontMetrics();
-    dc->RestoreDC();  // also puts back the background mode and colour
+    dc->RestoreDC(); // also puts back the background mode and colour
 
     StoreLastText(s, dc, result);
     StoreMetrics(s, dc, metrics);
@@ -189,15 +209,14 @@ void CPrinter::DrawBox(PrintState* s, int penWidth) {
     p->setPen(MakePen(s->dc, penWidth, BoxPenStyle(s->lineStyle)));
     p->setBrush(BrushOf(s->fillCode));
     const QPolygon corners({QPoint(s->left + s->offset, s->top), QPoint(s->right + s->offset, s->top),
-                            QPoint(s->right + s->offset, s->bottom),
-                            QPoint(s->left + s->offset, s->bottom)});
+                            QPoint(s->right + s->offset, s->bottom), QPoint(s->left + s->offset, s->bottom)});
     p->drawPolygon(corners);
     p->restore();
 }
 
 void CPrinter::FillArea(PrintState* s) {
     const QBrush brush = BrushOf(s->fillCode);
-    if (brush.style() == Qt::NoBrush) return;
-    s->dc->Painter()->fillRect(
-        QRect(s->left + s->offset, s->top, s->right - s->left, s->bottom - s->top), brush);
+    if (brush.style() == Qt::NoBrush)
+        return;
+    s->dc->Painter()->fillRect(QRect(s->left + s->offset, s->top, s->right - s->left, s->bottom - s->top), brush);
 }

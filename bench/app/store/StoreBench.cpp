@@ -22,9 +22,11 @@ const int kEntries = benchsupport::smokeRun() ? 100 : 100000;
 std::string BenchFolder() {
     static const std::string folder = [] {
         std::string base = access("/dev/shm", W_OK) == 0 ? "/dev/shm" : "/tmp";
-        if (const char* dir = std::getenv("GRV_BENCH_DIR")) base = dir;
+        if (const char* dir = std::getenv("GRV_BENCH_DIR"))
+            base = dir;
         std::string pattern = base + "/grv-bench.XXXXXX";
-        if (!mkdtemp(pattern.data())) std::abort();
+        if (!mkdtemp(pattern.data()))
+            std::abort();
         return pattern;
     }();
     return folder;
@@ -32,14 +34,15 @@ std::string BenchFolder() {
 
 void RemoveJournal(const std::string& name) {
     const std::string path = BenchFolder() + "/" + name;
-    for (const char* suffix : {"", "-journal", "-wal", "-shm"}) unlink((path + suffix).c_str());
+    for (const char* suffix : {"", "-journal", "-wal", "-shm"})
+        unlink((path + suffix).c_str());
 }
 
 CEntry EntryNumber(int i) {
     CEntry e;
     char ts[32];
-    std::snprintf(ts, sizeof ts, "%04d-%02d-%02d %02d:%02d:%02d", 2000 + i / 8760 % 100,
-                  1 + i / 720 % 12, 1 + i / 24 % 28, i % 24, i % 60, i * 7 % 60);
+    std::snprintf(ts, sizeof ts, "%04d-%02d-%02d %02d:%02d:%02d", 2000 + i / 8760 % 100, 1 + i / 720 % 12,
+                  1 + i / 24 % 28, i % 24, i % 60, i * 7 % 60);
     e.ts = ts;
     e.wpl = i % 11;
     e.apl = (i / 3) % 11;
@@ -58,8 +61,7 @@ bool OpenStore(CJournalDb& db, const std::string& name, int create) {
 
 sqlite3* OpenDirect(const std::string& name, bool create) {
     sqlite3* db = nullptr;
-    const int flags = SQLITE_OPEN_READWRITE | SQLITE_OPEN_FULLMUTEX |
-                      (create ? SQLITE_OPEN_CREATE : 0);
+    const int flags = SQLITE_OPEN_READWRITE | SQLITE_OPEN_FULLMUTEX | (create ? SQLITE_OPEN_CREATE : 0);
     if (sqlite3_open_v2((BenchFolder() + "/" + name).c_str(), &db, flags, nullptr) != SQLITE_OK) {
         std::abort();
     }
@@ -78,10 +80,12 @@ void EnsureSharedJournal() {
     static const bool made = [] {
         RemoveJournal(kSharedJournal);
         CJournalDb db;
-        if (!OpenStore(db, kSharedJournal, 1)) std::abort();
+        if (!OpenStore(db, kSharedJournal, 1))
+            std::abort();
         for (int i = 0; i < kEntries; ++i) {
             CEntry e = EntryNumber(i);
-            if (!db.SaveEntry(e)) std::abort();
+            if (!db.SaveEntry(e))
+                std::abort();
         }
         return true;
     }();
@@ -93,11 +97,13 @@ void BM_SaveEntries_Store(benchmark::State& state) {
         state.PauseTiming();
         RemoveJournal("save-store.grv");
         CJournalDb db;
-        if (!OpenStore(db, "save-store.grv", 1)) std::abort();
+        if (!OpenStore(db, "save-store.grv", 1))
+            std::abort();
         state.ResumeTiming();
         for (int i = 0; i < kEntries; ++i) {
             CEntry e = EntryNumber(i);
-            if (!db.SaveEntry(e)) std::abort();
+            if (!db.SaveEntry(e))
+                std::abort();
         }
     }
     state.SetItemsProcessed(state.iterations() * kEntries);
@@ -112,7 +118,8 @@ void BM_SaveEntries_Direct(benchmark::State& state) {
         for (int i = 0; i < kEntries; ++i) {
             // The statement the store runs, built the same way.
             const std::string sql = EntryNumber(i).GetInsertSql();
-            if (sqlite3_exec(db, sql.c_str(), nullptr, nullptr, nullptr) != SQLITE_OK) std::abort();
+            if (sqlite3_exec(db, sql.c_str(), nullptr, nullptr, nullptr) != SQLITE_OK)
+                std::abort();
             benchmark::DoNotOptimize(sqlite3_last_insert_rowid(db));
         }
         state.PauseTiming();
@@ -125,7 +132,8 @@ void BM_SaveEntries_Direct(benchmark::State& state) {
 // Rows of a query the way the store reads them: every column as text.
 size_t DirectRows(sqlite3* db, const char* sql) {
     sqlite3_stmt* st = nullptr;
-    if (sqlite3_prepare_v2(db, sql, -1, &st, nullptr) != SQLITE_OK) std::abort();
+    if (sqlite3_prepare_v2(db, sql, -1, &st, nullptr) != SQLITE_OK)
+        std::abort();
     const int columns = sqlite3_column_count(st);
     std::vector<std::vector<std::string>> rows;
     while (sqlite3_step(st) == SQLITE_ROW) {
@@ -143,11 +151,13 @@ size_t DirectRows(sqlite3* db, const char* sql) {
 void BM_ListEntries_Store(benchmark::State& state) {
     EnsureSharedJournal();
     CJournalDb db;
-    if (!OpenStore(db, kSharedJournal, 0)) std::abort();
+    if (!OpenStore(db, kSharedJournal, 0))
+        std::abort();
     for (auto _ : state) {
         ListRows rows;
         db.FillEntryList("*", "", rows);
-        if (rows.size() != static_cast<std::size_t>(kEntries)) std::abort();
+        if (rows.size() != static_cast<std::size_t>(kEntries))
+            std::abort();
     }
     state.SetItemsProcessed(state.iterations() * kEntries);
 }
@@ -156,9 +166,9 @@ void BM_ListEntries_Direct(benchmark::State& state) {
     EnsureSharedJournal();
     sqlite3* db = OpenDirect(kSharedJournal, false);
     for (auto _ : state) {
-        const size_t n = DirectRows(
-            db, "SELECT id,ts,sbj,cpl,lpl,apl,wpl from [Entry] where del=0 order by ts asc");
-        if (n != static_cast<std::size_t>(kEntries)) std::abort();
+        const size_t n = DirectRows(db, "SELECT id,ts,sbj,cpl,lpl,apl,wpl from [Entry] where del=0 order by ts asc");
+        if (n != static_cast<std::size_t>(kEntries))
+            std::abort();
     }
     sqlite3_close(db);
     state.SetItemsProcessed(state.iterations() * kEntries);
@@ -167,11 +177,13 @@ void BM_ListEntries_Direct(benchmark::State& state) {
 void BM_SearchEntries_Store(benchmark::State& state) {
     EnsureSharedJournal();
     CJournalDb db;
-    if (!OpenStore(db, kSharedJournal, 0)) std::abort();
+    if (!OpenStore(db, kSharedJournal, 0))
+        std::abort();
     for (auto _ : state) {
         ListRows rows;
         db.FindEntries("sbj", "it's", rows);
-        if (rows.size() != static_cast<std::size_t>(kEntries / 10 * 9)) std::abort();
+        if (rows.size() != static_cast<std::size_t>(kEntries / 10 * 9))
+            std::abort();
     }
 }
 
@@ -179,10 +191,10 @@ void BM_SearchEntries_Direct(benchmark::State& state) {
     EnsureSharedJournal();
     sqlite3* db = OpenDirect(kSharedJournal, false);
     for (auto _ : state) {
-        const size_t n = DirectRows(db,
-                                    "SELECT id,ts,apl,sbj from [Entry] where del=0 AND sbj like "
-                                    "'%it''s%' order by ts asc");
-        if (n != static_cast<std::size_t>(kEntries / 10 * 9)) std::abort();
+        const size_t n = DirectRows(db, "SELECT id,ts,apl,sbj from [Entry] where del=0 AND sbj like "
+                                        "'%it''s%' order by ts asc");
+        if (n != static_cast<std::size_t>(kEntries / 10 * 9))
+            std::abort();
     }
     sqlite3_close(db);
 }
@@ -190,10 +202,12 @@ void BM_SearchEntries_Direct(benchmark::State& state) {
 void BM_Summarise_Store(benchmark::State& state) {
     EnsureSharedJournal();
     CJournalDb db;
-    if (!OpenStore(db, kSharedJournal, 0)) std::abort();
+    if (!OpenStore(db, kSharedJournal, 0))
+        std::abort();
     for (auto _ : state) {
         float worst = 0, lowest = 0, current = 0;
-        if (!db.GetPainSummary(worst, lowest, current)) std::abort();
+        if (!db.GetPainSummary(worst, lowest, current))
+            std::abort();
         std::vector<int> trend;
         db.GetPainTrend(3, trend);
         benchmark::DoNotOptimize(trend.data());
@@ -204,15 +218,14 @@ void BM_Summarise_Direct(benchmark::State& state) {
     EnsureSharedJournal();
     sqlite3* db = OpenDirect(kSharedJournal, false);
     for (auto _ : state) {
-        benchmark::DoNotOptimize(DirectRows(
-            db, "select MAX(wpl), MIN(lpl), ROUND(AVG(cpl),0) from [entry] where del=0;"));
         benchmark::DoNotOptimize(
-            DirectRows(db, "SELECT cpl from [Entry] WHERE del=0 order by ts desc limit 81"));
+            DirectRows(db, "select MAX(wpl), MIN(lpl), ROUND(AVG(cpl),0) from [entry] where del=0;"));
+        benchmark::DoNotOptimize(DirectRows(db, "SELECT cpl from [Entry] WHERE del=0 order by ts desc limit 81"));
     }
     sqlite3_close(db);
 }
 
-}  // namespace
+} // namespace
 
 BENCHMARK(BM_SaveEntries_Store)->Iterations(1)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_SaveEntries_Direct)->Iterations(1)->Unit(benchmark::kMillisecond);
@@ -225,7 +238,8 @@ BENCHMARK(BM_Summarise_Direct)->Unit(benchmark::kMillisecond);
 
 int main(int argc, char** argv) {
     benchsupport::runRegistered(argc, argv);
-    for (const char* name : {kSharedJournal, "save-store.grv", "save-direct.grv"}) RemoveJournal(name);
+    for (const char* name : {kSharedJournal, "save-store.grv", "save-direct.grv"})
+        RemoveJournal(name);
     rmdir(BenchFolder().c_str());
     return 0;
 }

@@ -24,24 +24,22 @@ using Bytes = std::vector<unsigned char>;
 // Bytes of each sample.
 const std::size_t kSampleBytes = benchsupport::inputSize(2000000);
 
-Bytes readFile(const std::string& path)
-{
+Bytes readFile(const std::string& path) {
     std::ifstream f(path, std::ios::binary);
     return Bytes(std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>());
 }
 
-Bytes makeText()
-{
+Bytes makeText() {
     // Real prose first (the licence texts), then journal-like sentences.
     Bytes out;
     for (const char* name : {"GPL-3", "LGPL-2.1", "Apache-2.0", "MPL-2.0", "Artistic"}) {
         Bytes f = readFile(std::string("/usr/share/common-licenses/") + name);
         out.insert(out.end(), f.begin(), f.end());
     }
-    static const char* words[] = {"pain", "level", "morning", "walked", "the", "and", "slept",
-                                  "medicine", "after", "dose", "headache", "better", "worse",
-                                  "of", "to", "a", "in", "journal", "entry", "evening", "knee",
-                                  "back", "rain", "tired", "stretching", "ibuprofen", "two"};
+    static const char* words[] = {"pain",     "level", "morning", "walked",     "the",       "and",     "slept",
+                                  "medicine", "after", "dose",    "headache",   "better",    "worse",   "of",
+                                  "to",       "a",     "in",      "journal",    "entry",     "evening", "knee",
+                                  "back",     "rain",  "tired",   "stretching", "ibuprofen", "two"};
     std::mt19937 rng(7);
     while (out.size() < kSampleBytes) {
         const char* w = words[rng() % std::size(words)];
@@ -52,20 +50,20 @@ Bytes makeText()
     return out;
 }
 
-Bytes makeDatabase()
-{
+Bytes makeDatabase() {
     const char* tmp = std::getenv("TMPDIR");
     std::string db = std::string(tmp && *tmp ? tmp : "/tmp") + "/bench-bzip2.grv";
     std::remove(db.c_str());
-    std::string cmd =
-        "sqlite3 '" + db +
-        "' \"CREATE TABLE entries(id INTEGER PRIMARY KEY, ts TEXT, subject TEXT, worst INT, "
-        "average INT, journal TEXT, del INT DEFAULT 0);"
-        "WITH RECURSIVE c(x) AS (SELECT 1 UNION ALL SELECT x + 1 FROM c LIMIT " + std::to_string(benchsupport::smokeRun() ? 50 : 20000) + ") "
-        "INSERT INTO entries(ts, subject, worst, average, journal) "
-        "SELECT printf('2024-%02d-%02d %02d:%02d:00', x % 12 + 1, x % 28 + 1, x % 24, x % 60), "
-        "'entry ' || x, x % 11, x % 7, 'felt ' || hex(randomblob(8)) || ' after walking ' || x "
-        "FROM c;\"";
+    std::string cmd = "sqlite3 '" + db +
+                      "' \"CREATE TABLE entries(id INTEGER PRIMARY KEY, ts TEXT, subject TEXT, worst INT, "
+                      "average INT, journal TEXT, del INT DEFAULT 0);"
+                      "WITH RECURSIVE c(x) AS (SELECT 1 UNION ALL SELECT x + 1 FROM c LIMIT " +
+                      std::to_string(benchsupport::smokeRun() ? 50 : 20000) +
+                      ") "
+                      "INSERT INTO entries(ts, subject, worst, average, journal) "
+                      "SELECT printf('2024-%02d-%02d %02d:%02d:00', x % 12 + 1, x % 28 + 1, x % 24, x % 60), "
+                      "'entry ' || x, x % 11, x % 7, 'felt ' || hex(randomblob(8)) || ' after walking ' || x "
+                      "FROM c;\"";
     if (std::system(cmd.c_str()) != 0)
         return {};
     Bytes data = readFile(db);
@@ -78,8 +76,7 @@ struct Sample {
     Bytes data;
 };
 
-const std::vector<Sample>& corpus()
-{
+const std::vector<Sample>& corpus() {
     static const std::vector<Sample> samples = [] {
         std::vector<Sample> s;
         s.push_back({"text", makeText()});
@@ -109,18 +106,15 @@ const std::vector<Sample>& corpus()
 
 constexpr int kBlockSize = 9;
 
-Bytes oursCompressed(const Bytes& in)
-{
+Bytes oursCompressed(const Bytes& in) {
     Bytes out(in.size() + in.size() / 99 + 800);
     unsigned int len = static_cast<unsigned int>(out.size());
-    TessikBzip2().compressBuffer(out.data(), &len, in.data(), static_cast<unsigned int>(in.size()),
-                                 kBlockSize);
+    TessikBzip2().compressBuffer(out.data(), &len, in.data(), static_cast<unsigned int>(in.size()), kBlockSize);
     out.resize(len);
     return out;
 }
 
-Bytes libCompressed(const Bytes& in)
-{
+Bytes libCompressed(const Bytes& in) {
     Bytes out(in.size() + in.size() / 99 + 800);
     unsigned int len = static_cast<unsigned int>(out.size());
     BZ2_bzBuffToBuffCompress(reinterpret_cast<char*>(out.data()), &len,
@@ -130,15 +124,14 @@ Bytes libCompressed(const Bytes& in)
     return out;
 }
 
-void compressOurs(benchmark::State& state, std::size_t i)
-{
+void compressOurs(benchmark::State& state, std::size_t i) {
     const Bytes& in = corpus()[i].data;
     Bytes out(in.size() + in.size() / 99 + 800);
     unsigned int len = 0;
     for (auto _ : state) {
         len = static_cast<unsigned int>(out.size());
-        if (!TessikBzip2().compressBuffer(out.data(), &len, in.data(),
-                                          static_cast<unsigned int>(in.size()), kBlockSize))
+        if (!TessikBzip2().compressBuffer(out.data(), &len, in.data(), static_cast<unsigned int>(in.size()),
+                                          kBlockSize))
             state.SkipWithError("compression failed");
     }
     state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * in.size()));
@@ -146,8 +139,7 @@ void compressOurs(benchmark::State& state, std::size_t i)
     state.counters["ratio%"] = 100.0 * len / static_cast<double>(in.size());
 }
 
-void compressLib(benchmark::State& state, std::size_t i)
-{
+void compressLib(benchmark::State& state, std::size_t i) {
     const Bytes& in = corpus()[i].data;
     Bytes out(in.size() + in.size() / 99 + 800);
     unsigned int len = 0;
@@ -164,8 +156,7 @@ void compressLib(benchmark::State& state, std::size_t i)
 }
 
 // Both decoders read the same stream (libbz2's), so only decoding differs.
-void decompressOurs(benchmark::State& state, std::size_t i)
-{
+void decompressOurs(benchmark::State& state, std::size_t i) {
     const Bytes& in = corpus()[i].data;
     const Bytes z = libCompressed(in);
     Bytes out(in.size());
@@ -179,8 +170,7 @@ void decompressOurs(benchmark::State& state, std::size_t i)
     state.counters["identical"] = oursCompressed(in) == z ? 1 : 0;
 }
 
-void decompressLib(benchmark::State& state, std::size_t i)
-{
+void decompressLib(benchmark::State& state, std::size_t i) {
     const Bytes& in = corpus()[i].data;
     const Bytes z = libCompressed(in);
     Bytes out(in.size());
@@ -210,10 +200,9 @@ const int registered = [] {
     return 0;
 }();
 
-}  // namespace
+} // namespace
 
-int main(int argc, char** argv)
-{
+int main(int argc, char** argv) {
     benchsupport::runRegistered(argc, argv);
     return 0;
 }

@@ -32,7 +32,8 @@ const std::vector<unsigned char>& rawBytes() {
     static const std::vector<unsigned char> data = [] {
         std::vector<unsigned char> d(kSize);
         std::mt19937 rng(64);
-        for (auto& b : d) b = static_cast<unsigned char>(rng());
+        for (auto& b : d)
+            b = static_cast<unsigned char>(rng());
         std::ofstream(tempPath("bench-base64.bin"), std::ios::binary)
             .write(reinterpret_cast<const char*>(d.data()), static_cast<std::streamsize>(d.size()));
         return d;
@@ -79,7 +80,8 @@ void BM_OursDecode(benchmark::State& state) {
     for (auto _ : state) {
         DataBuffer out;
         ContentCoding::decodeBase64(text.data(), static_cast<unsigned int>(text.size()), out);
-        if (out.getSize() != kSize) state.SkipWithError("decoded size differs");
+        if (out.getSize() != kSize)
+            state.SkipWithError("decoded size differs");
         benchmark::DoNotOptimize(out.getData());
     }
     state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * kSize));
@@ -91,9 +93,9 @@ double pythonSeconds(const char* op, const std::string& file) {
     std::string cmd = std::string("/usr/bin/python3 -c \"import binascii, sys, time\n"
                                   "d = open(sys.argv[1], 'rb').read()\n"
                                   "t = time.perf_counter()\n") +
-                      op +
-                      "\nprint(time.perf_counter() - t)\" '" + file + "' > '" + out + "'";
-    if (std::system(cmd.c_str()) != 0) return -1;
+                      op + "\nprint(time.perf_counter() - t)\" '" + file + "' > '" + out + "'";
+    if (std::system(cmd.c_str()) != 0)
+        return -1;
     std::ifstream f(out);
     double s = -1;
     f >> s;
@@ -102,7 +104,8 @@ double pythonSeconds(const char* op, const std::string& file) {
 
 double processSeconds(const std::string& cmd) {
     auto t0 = std::chrono::steady_clock::now();
-    if (std::system(cmd.c_str()) != 0) return -1;
+    if (std::system(cmd.c_str()) != 0)
+        return -1;
     return std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
 }
 
@@ -123,7 +126,8 @@ void BM_PythonBinasciiEncode(benchmark::State& state) {
 
 void BM_PythonBinasciiDecode(benchmark::State& state) {
     base64Text();
-    for (auto _ : state) reportPeer(state, pythonSeconds("binascii.a2b_base64(d)", tempPath("bench-base64.txt")));
+    for (auto _ : state)
+        reportPeer(state, pythonSeconds("binascii.a2b_base64(d)", tempPath("bench-base64.txt")));
     state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * kSize));
 }
 
@@ -141,7 +145,7 @@ void BM_CoreutilsDecode(benchmark::State& state) {
     state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * kSize));
 }
 
-}  // namespace
+} // namespace
 
 BENCHMARK(BM_OursEncode)->Unit(benchmark::kMillisecond)->MinTime(benchsupport::minTime(1.0));
 BENCHMARK(BM_PythonBinasciiEncode)->Unit(benchmark::kMillisecond)->UseManualTime()->Iterations(3);

@@ -18,15 +18,19 @@ namespace {
 
 std::vector<int> Ramp(int from, int to, int step) {
     std::vector<int> v;
-    for (int p = from; p <= to; p += step) v.push_back(p);
+    for (int p = from; p <= to; p += step)
+        v.push_back(p);
     return v;
 }
 
-std::vector<int> Repeat(int value, int count) { return std::vector<int>(count, value); }
+std::vector<int> Repeat(int value, int count) {
+    return std::vector<int>(count, value);
+}
 
 std::vector<int> Join(std::initializer_list<std::vector<int>> parts) {
     std::vector<int> v;
-    for (const auto& p : parts) v.insert(v.end(), p.begin(), p.end());
+    for (const auto& p : parts)
+        v.insert(v.end(), p.begin(), p.end());
     return v;
 }
 
@@ -44,10 +48,13 @@ std::vector<int> Ticks(Graph& graph, int kind, size_t ticks) {
 
 template <class Graph>
 void Fill(Graph& g, int segments, int series) {
-    for (int k = 1; k <= segments; ++k) g.AddSegment(QString::number(k));
-    for (int j = 1; j <= series; ++j) g.AddSeries(QString::number(j), GetChartColor(j + 2));
+    for (int k = 1; k <= segments; ++k)
+        g.AddSegment(QString::number(k));
+    for (int j = 1; j <= series; ++j)
+        g.AddSeries(QString::number(j), GetChartColor(j + 2));
     for (int j = 1; j <= series; ++j) {
-        for (int k = 1; k <= segments; ++k) g.SetValue(k, j, (j * 3 + k * 5) % 9 + 1);
+        for (int k = 1; k <= segments; ++k)
+            g.SetValue(k, j, (j * 3 + k * 5) % 9 + 1);
     }
 }
 
@@ -85,7 +92,8 @@ TEST(BarAnimation, GrowingSegmentsCountsFinishedSegments) {
     std::vector<int> done;
     for (int tick = 0; tick < 171; ++tick) {
         g.StepAnimation();
-        if (tick % 50 == 0 || tick == 169 || tick == 170) done.push_back(g.CompletedParts());
+        if (tick % 50 == 0 || tick == 169 || tick == 170)
+            done.push_back(g.CompletedParts());
     }
     // Ticks 0, 50, 100, 150, 169 and 170: one more segment each 50 ticks, the
     // held picture shows all three, and the restart begins from none.
@@ -116,13 +124,14 @@ TEST(BarAnimation, GrowingBarReachesHalfHeightAtFiftyPercent) {
     g.AddSeries("S", GetChartColor(3));
     g.SetValue(1, 1, 10);
     g.SetAnimation(1, kBarGrowAll);
-    for (int i = 0; i < 50; ++i) g.StepAnimation();
+    for (int i = 0; i < 50; ++i)
+        g.StepAnimation();
     ASSERT_EQ(g.GetAnimationPercent(), 50);
     QImage surface(kWidth, kHeight, QImage::Format_RGB32);
     surface.fill(Qt::white);
     g.Draw(surface);
     const SeriesLayout l = g.Layout();
-    const int h = GrownHeight(BarHeight(10, 10, l), 50);  // 117 * 50 / 100 = 58
+    const int h = GrownHeight(BarHeight(10, 10, l), 50); // 117 * 50 / 100 = 58
     ASSERT_EQ(h, 58);
     const int mid = l.startX + l.w / 2;
     EXPECT_EQ(surface.pixelColor(mid, l.yb - h + 2), Colour(GetChartColor(3)));
@@ -138,7 +147,8 @@ TEST(BarAnimation, FadingSegmentIsBlendedWithWhatLiesBeneath) {
     g.SetValue(1, 1, 10);
     g.SetValue(2, 1, 10);
     g.SetAnimation(1, kBarFadeSegments);
-    for (int i = 0; i < 25; ++i) g.StepAnimation();
+    for (int i = 0; i < 25; ++i)
+        g.StepAnimation();
     ASSERT_EQ(g.GetAnimationPercent(), 50);
     QImage surface(kWidth, kHeight, QImage::Format_RGB32);
     surface.fill(Qt::white);
@@ -198,7 +208,8 @@ TEST(LineAnimation, TracePointStoreFollowsTheSeriesPresent) {
     g.SetValue(1, 2, 9);
     g.SetValue(2, 2, 9);
     g.SetValue(3, 2, 9);
-    for (int i = 0; i < 40; ++i) g.StepAnimation();
+    for (int i = 0; i < 40; ++i)
+        g.StepAnimation();
     QImage surface(kWidth, kHeight, QImage::Format_RGB32);
     surface.fill(Qt::white);
     g.Draw(surface);
@@ -220,7 +231,7 @@ TEST(LineAnimation, HeldTraceShowsEveryPieceInFull) {
         while (!g.IsHolding()) {
             g.StepAnimation();
             surface.fill(Qt::white);
-            g.Draw(surface);  // every stage, including the last segment
+            g.Draw(surface); // every stage, including the last segment
         }
         const SeriesLayout l = g.Layout();
         for (int j = 1; j <= 2; ++j) {
@@ -243,7 +254,8 @@ TEST(LineAnimation, TraceSeriesHidesSeriesNotYetBegun) {
     g.SetValue(1, 2, 8);
     g.SetValue(2, 2, 8);
     g.SetAnimation(1, kLineTraceSeries);
-    for (int i = 0; i < 20; ++i) g.StepAnimation();  // P = 40 of 50
+    for (int i = 0; i < 20; ++i)
+        g.StepAnimation(); // P = 40 of 50
     QImage surface(kWidth, kHeight, QImage::Format_RGB32);
     surface.fill(Qt::white);
     g.Draw(surface);
@@ -264,15 +276,16 @@ TEST(PieAnimation, SweepDrawsSlicesUpToItsAngle) {
     g.AddSlice(50, GetChartColor(3), "a");
     g.AddSlice(50, GetChartColor(7), "b");
     g.SetAnimation(1, kPieSweep);
-    for (int i = 0; i < 75; ++i) g.StepAnimation();
+    for (int i = 0; i < 75; ++i)
+        g.StepAnimation();
     EXPECT_DOUBLE_EQ(g.SweepAngle(), 0.75 * kTwoPi);
     QImage surface(kWidth, kHeight, QImage::Format_RGB32);
     surface.fill(Qt::white);
     g.Draw(surface);
     EXPECT_EQ(g.SweepPoint(), PieSweepPoint(g.Plot(), 0.75 * kTwoPi));
-    EXPECT_EQ(surface.pixelColor(218, 130), Colour(GetChartColor(3)));  // first half, done
-    EXPECT_EQ(surface.pixelColor(150, 200), Colour(GetChartColor(7)));  // swept part of the second
-    EXPECT_EQ(surface.pixelColor(300, 200), QColor(Qt::white));         // not yet swept
+    EXPECT_EQ(surface.pixelColor(218, 130), Colour(GetChartColor(3))); // first half, done
+    EXPECT_EQ(surface.pixelColor(150, 200), Colour(GetChartColor(7))); // swept part of the second
+    EXPECT_EQ(surface.pixelColor(300, 200), QColor(Qt::white));        // not yet swept
 }
 
 TEST(PieAnimation, SweepToOneHundredAndOneSliceFadeOneSliceEveryFiftyTicks) {
@@ -283,7 +296,8 @@ TEST(PieAnimation, SweepToOneHundredAndOneSliceFadeOneSliceEveryFiftyTicks) {
     EXPECT_EQ(Ticks(sweep, kPieSweep, swept.size()), swept);
 
     C2DPieGraph g(36, 103, 364, 147);
-    for (int i = 0; i < 3; ++i) g.AddSlice(30, GetChartColor(i + 3), "s");
+    for (int i = 0; i < 3; ++i)
+        g.AddSlice(30, GetChartColor(i + 3), "s");
     const auto expected = Join({Parts(3), {2}});
     g.SetAnimation(1, kPieSliceFade);
     std::vector<int> seen, shown;
@@ -311,4 +325,4 @@ TEST(PieAnimation, EmptyPieAnimatesWithoutDrawing) {
     }
 }
 
-}  // namespace
+} // namespace

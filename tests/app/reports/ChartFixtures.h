@@ -42,4 +42,4 @@ inline std::unique_ptr<CGraphObject> MakeReportWindow(int type) {
     return w;
 }
 
-}  // namespace chart_fixtures
+} // namespace chart_fixtures

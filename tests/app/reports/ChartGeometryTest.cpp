@@ -19,10 +19,9 @@ TEST(ChartColors, TableEntriesAndIndicesOutsideIt) {
         int index;
         COLORREF colour;
     } cases[] = {
-        {1, 0x808000}, {2, 0x000000}, {3, 0xFF0000}, {4, 0xFFFF00}, {5, 0xFF00FF},
-        {6, 0x00D7FF}, {7, 0x008000}, {8, 0x800000}, {9, 0x00A5FF}, {10, 0xCBC0FF},
-        {11, 0x800080}, {12, 0xFFFF00}, {13, 0xEE82EE}, {14, 0xFFFFFF},
-        {0, 0}, {15, 0x00000F}, {-1, 0xFFFFFFFF},
+        {1, 0x808000},  {2, 0x000000},  {3, 0xFF0000}, {4, 0xFFFF00},  {5, 0xFF00FF},    {6, 0x00D7FF},
+        {7, 0x008000},  {8, 0x800000},  {9, 0x00A5FF}, {10, 0xCBC0FF}, {11, 0x800080},   {12, 0xFFFF00},
+        {13, 0xEE82EE}, {14, 0xFFFFFF}, {0, 0},        {15, 0x00000F}, {-1, 0xFFFFFFFF},
     };
     for (const Case& c : cases)
         EXPECT_EQ(GetChartColor(c.index), c.colour) << c.index;
@@ -72,7 +71,7 @@ TEST(BarGeometry, PlotWidthSevenHundredOneSegmentTwoSeries) {
     EXPECT_EQ(l.g, 13);
     EXPECT_EQ(l.B, 433);
     EXPECT_EQ(l.w, 210);
-    EXPECT_EQ(l.F, 30);  // the cap
+    EXPECT_EQ(l.F, 30); // the cap
     // One segment starts at x0 + 2g unless an animated kind asks for 4g.
     EXPECT_EQ(l.startX, l.x0 + 26);
     EXPECT_EQ(BarLayout({{0, 0}, {700, 200}}, 1, 2, true).startX, l.x0 + 52);
@@ -82,7 +81,7 @@ TEST(BarGeometry, LabelFontUsesTwoSegmentsForOne) {
     // L = 306: one segment sizes like two (306 / 2 * 0.38 + 0.5 = 58.6, capped);
     // twelve segments give 306 / 12 * 0.38 + 0.5 = 10.19.
     EXPECT_EQ(BarLayout(kBarPlot, 12, 1).F, 10);
-    EXPECT_EQ(BarLayout({{0, 0}, {100, 100}}, 1, 1).F, 11);  // 60 / 2 * 0.38 + 0.5
+    EXPECT_EQ(BarLayout({{0, 0}, {100, 100}}, 1, 1).F, 11); // 60 / 2 * 0.38 + 0.5
     EXPECT_EQ(BarLayout({{0, 0}, {100, 100}}, 2, 1).F, 11);
     // Lines add a quarter, not a half.
     EXPECT_EQ(LineLayout(kBarPlot, 10, 1).F, 12);            // 331 / 10 * 0.38 + 0.25 = 12.83
@@ -91,11 +90,11 @@ TEST(BarGeometry, LabelFontUsesTwoSegmentsForOne) {
 
 TEST(BarGeometry, BarHeightsTruncateTowardZero) {
     const SeriesLayout l = BarLayout(kBarPlot, 3, 2);
-    EXPECT_EQ(BarHeight(4, 8, l), 58);    // 58.5
+    EXPECT_EQ(BarHeight(4, 8, l), 58); // 58.5
     EXPECT_EQ(BarHeight(8, 8, l), 117);
-    EXPECT_EQ(BarHeight(-4, 8, l), -58);  // downward, toward zero
+    EXPECT_EQ(BarHeight(-4, 8, l), -58); // downward, toward zero
     EXPECT_EQ(BarHeight(0, 8, l), 0);
-    EXPECT_EQ(BarHeight(5, 0, l), 0);     // no division when every value is 0
+    EXPECT_EQ(BarHeight(5, 0, l), 0); // no division when every value is 0
     EXPECT_EQ(GrownHeight(117, 50), 58);
     EXPECT_EQ(GrownHeight(-58, 50), -29);
 }
@@ -103,7 +102,7 @@ TEST(BarGeometry, BarHeightsTruncateTowardZero) {
 TEST(AxisGeometry, AxesArrowsAndNumbers) {
     const AxesGeometry a = Axes(kBarPlot);
     EXPECT_EQ(a.origin, (Point{112, 242}));
-    EXPECT_EQ(a.horizontalEnd, (Point{510, 242}));  // W from the left edge, not X + W
+    EXPECT_EQ(a.horizontalEnd, (Point{510, 242})); // W from the left edge, not X + W
     EXPECT_EQ(a.horizontalArrowUp, (Point{499, 240}));
     EXPECT_EQ(a.horizontalArrowDown, (Point{499, 244}));
     EXPECT_EQ(a.verticalTop, (Point{112, 110}));
@@ -122,13 +121,13 @@ TEST(LineGeometry, TwoSegmentsOneSeriesRisesFromFourToEight) {
     const SeriesLayout l = LineLayout(kBarPlot, 2, 1);
     EXPECT_EQ(l.L, 331);
     EXPECT_EQ(l.G, 41);
-    EXPECT_EQ(l.g, 5);  // no half added
+    EXPECT_EQ(l.g, 5); // no half added
     EXPECT_EQ(l.B, 145);
     EXPECT_EQ(l.startX, 132);
     EXPECT_EQ(l.zeroY, 239);
     EXPECT_EQ(LinePoint(l, 1, 4, 8), (Point{204, 181}));
     EXPECT_EQ(LinePoint(l, 2, 8, 8), (Point{390, 122}));
-    EXPECT_EQ(LinePoint(l, 2, 3, 0), (Point{390, 239}));  // M = 0: on the zero line
+    EXPECT_EQ(LinePoint(l, 2, 3, 0), (Point{390, 239})); // M = 0: on the zero line
 
     // With H = 100 the rise is exactly 0.4 H to 0.8 H above the zero line.
     const SeriesLayout round = LineLayout({{0, 0}, {400, 100}}, 2, 1);
@@ -137,8 +136,8 @@ TEST(LineGeometry, TwoSegmentsOneSeriesRisesFromFourToEight) {
 }
 
 TEST(LineGeometry, TracePartialPointFollowsThePiece) {
-    EXPECT_EQ(TracePartialPoint({0, 0}, {30, 40}, 0.41), (Point{12, 16}));    // 12.3, 16.4
-    EXPECT_EQ(TracePartialPoint({0, 0}, {30, -40}, 0.41), (Point{12, -16}));  // toward zero
+    EXPECT_EQ(TracePartialPoint({0, 0}, {30, 40}, 0.41), (Point{12, 16}));   // 12.3, 16.4
+    EXPECT_EQ(TracePartialPoint({0, 0}, {30, -40}, 0.41), (Point{12, -16})); // toward zero
     EXPECT_EQ(TracePartialPoint({10, 5}, {20, 5}, 0.35), (Point{13, 5}));
     EXPECT_EQ(TracePartialPoint({10, 5}, {20, 5}, 0.0), (Point{10, 5}));
     EXPECT_EQ(TracePartialPoint({7, 7}, {7, 7}, 0.5), (Point{7, 7}));
@@ -182,4 +181,4 @@ TEST(PieGeometry, SweepAngleCoversTheSlicesPresent) {
     EXPECT_DOUBLE_EQ(PieSweepAngle(40, 0), 0);
 }
 
-}  // namespace
+} // namespace

@@ -25,7 +25,8 @@ const QColor kWhite(255, 255, 255);
 // CI can keep the renders for the docs: GRV_CHART_SAMPLES=<folder>.
 void KeepSample(const QImage& image, const char* name) {
     const QByteArray dir = qgetenv("GRV_CHART_SAMPLES");
-    if (dir.isEmpty()) return;
+    if (dir.isEmpty())
+        return;
     ASSERT_TRUE(image.save(QDir(QString::fromLocal8Bit(dir)).filePath(name)));
 }
 
@@ -41,8 +42,8 @@ void ExpectGradientEnds(const QImage& image) {
 }
 
 // The legend box: black outline, white inside, one swatch per row.
-void ExpectLegend(const QImage& image, const PlotRect& plot, const LegendShape& shape,
-                  const QFont& font, const std::vector<COLORREF>& colours) {
+void ExpectLegend(const QImage& image, const PlotRect& plot, const LegendShape& shape, const QFont& font,
+                  const std::vector<COLORREF>& colours) {
     const int r = QFontMetrics(font).height();
     const LegendLayout l = Legend(plot, shape, static_cast<int>(colours.size()), r);
     const int midY = (l.box.top + l.box.bottom) / 2;
@@ -52,8 +53,7 @@ void ExpectLegend(const QImage& image, const PlotRect& plot, const LegendShape& 
     EXPECT_EQ(PixelAt(image, l.box.right - 3, midY), kWhite);
     Point row = l.firstRow;
     for (COLORREF c : colours) {
-        EXPECT_EQ(PixelAt(image, row.x + l.swatchWidth / 2, row.y + (l.swatchTop + l.swatchBottom) / 2),
-                  Colour(c));
+        EXPECT_EQ(PixelAt(image, row.x + l.swatchWidth / 2, row.y + (l.swatchTop + l.swatchBottom) / 2), Colour(c));
         row.y += r;
     }
 }
@@ -61,12 +61,14 @@ void ExpectLegend(const QImage& image, const PlotRect& plot, const LegendShape& 
 TEST(BarRender, ReportWindowShowsGradientBarsAxesAndLegend) {
     auto w = MakeReportWindow(kBarGraph);
     const char* segments[] = {"Morning", "Afternoon", "Evening"};
-    for (const char* s : segments) w->Add2DBarGraphSegment(s);
+    for (const char* s : segments)
+        w->Add2DBarGraphSegment(s);
     w->Add2DBarGraphSeries("Worst", GetChartColor(3));
     w->Add2DBarGraphSeries("Average", GetChartColor(9));
     const int values[2][3] = {{8, 4, 6}, {5, 2, 3}};
     for (int j = 0; j < 2; ++j) {
-        for (int k = 0; k < 3; ++k) w->Set2DBarGraphValue(k + 1, j + 1, values[j][k]);
+        for (int k = 0; k < 3; ++k)
+            w->Set2DBarGraphValue(k + 1, j + 1, values[j][k]);
     }
     w->SetGraphAnimation(0, 31);
     w->ComposeFrame();
@@ -78,8 +80,8 @@ TEST(BarRender, ReportWindowShowsGradientBarsAxesAndLegend) {
     // baseline at 241; "Worst" 8 of 8 reaches 117 up, "Average" 5 of 8 73 up.
     EXPECT_EQ(PixelAt(image, 145, 130), Colour(GetChartColor(3)));
     EXPECT_EQ(PixelAt(image, 190, 175), Colour(GetChartColor(9)));
-    EXPECT_NE(PixelAt(image, 190, 160), Colour(GetChartColor(9)));  // above its top at 168
-    EXPECT_EQ(PixelAt(image, 124, 200), kBlack);                    // outline of the first bar
+    EXPECT_NE(PixelAt(image, 190, 160), Colour(GetChartColor(9))); // above its top at 168
+    EXPECT_EQ(PixelAt(image, 124, 200), kBlack);                   // outline of the first bar
 
     const C2DBarGraph& bar = *w->BarGraph();
     const SeriesLayout l = bar.Layout();
@@ -103,8 +105,7 @@ TEST(BarRender, ReportWindowShowsGradientBarsAxesAndLegend) {
     EXPECT_EQ(PixelAt(image, 505, 242), kBlack);
     EXPECT_NE(PixelAt(image, 520, 242), kBlack);
 
-    ExpectLegend(image, bar.Plot(), kSeriesLegend, MakeChartFont("Arial", 11),
-                 {GetChartColor(3), GetChartColor(9)});
+    ExpectLegend(image, bar.Plot(), kSeriesLegend, MakeChartFont("Arial", 11), {GetChartColor(3), GetChartColor(9)});
 }
 
 TEST(BarRender, NegativeValueHangsBelowTheBaselineAndZeroIsFlat) {
@@ -137,12 +138,14 @@ TEST(BarRender, GraphWithoutSeriesShowsOnlyTheAxes) {
 
 TEST(LineRender, ReportWindowShowsEachSeriesAlongItsLine) {
     auto w = MakeReportWindow(kLineGraph);
-    for (const char* s : {"Week 1", "Week 2", "Week 3", "Week 4"}) w->Add2DLineGraphSegment(s);
+    for (const char* s : {"Week 1", "Week 2", "Week 3", "Week 4"})
+        w->Add2DLineGraphSegment(s);
     w->Add2DLineGraphSeries("Worst", GetChartColor(3));
     w->Add2DLineGraphSeries("Least", GetChartColor(5));
     const int values[2][4] = {{2, 6, 4, 8}, {1, 2, 1, 3}};
     for (int j = 0; j < 2; ++j) {
-        for (int k = 0; k < 4; ++k) w->Set2DLineGraphValue(k + 1, j + 1, values[j][k]);
+        for (int k = 0; k < 4; ++k)
+            w->Set2DLineGraphValue(k + 1, j + 1, values[j][k]);
     }
     w->SetGraphAnimation(0, 31);
     w->ComposeFrame();
@@ -151,7 +154,7 @@ TEST(LineRender, ReportWindowShowsEachSeriesAlongItsLine) {
 
     ExpectGradientEnds(image);
     const SeriesLayout l = w->LineGraph()->Layout();
-    ASSERT_EQ(l.startX, 120);  // x0 112 + 4g, g = 2
+    ASSERT_EQ(l.startX, 120); // x0 112 + 4g, g = 2
     ASSERT_EQ(l.B, 69);
     // By hand: "Worst" from (154, 239 - 29) to (243, 239 - 87); its middle.
     EXPECT_EQ(PixelAt(image, 198, 181), Colour(GetChartColor(3)));
@@ -159,8 +162,7 @@ TEST(LineRender, ReportWindowShowsEachSeriesAlongItsLine) {
         for (int k = 1; k < 4; ++k) {
             const Point a = LinePoint(l, k, values[j][k - 1], 8);
             const Point b = LinePoint(l, k + 1, values[j][k], 8);
-            EXPECT_EQ(PixelAt(image, (a.x + b.x) / 2, (a.y + b.y) / 2),
-                      Colour(GetChartColor(j ? 5 : 3)))
+            EXPECT_EQ(PixelAt(image, (a.x + b.x) / 2, (a.y + b.y) / 2), Colour(GetChartColor(j ? 5 : 3)))
                 << "series " << j + 1 << " piece " << k;
         }
     }
@@ -179,7 +181,8 @@ TEST(LineRender, OneSegmentDrawsOnlyTheAxes) {
     const QImage& image = w->DrawSurface();
     int coloured = 0;
     for (int y = 103; y < 250; ++y) {
-        for (int x = 36; x < 510; ++x) coloured += PixelAt(image, x, y) == Colour(GetChartColor(3));
+        for (int x = 36; x < 510; ++x)
+            coloured += PixelAt(image, x, y) == Colour(GetChartColor(3));
     }
     EXPECT_EQ(coloured, 0);
     EXPECT_EQ(PixelAt(image, 112, 200), kBlack);
@@ -283,13 +286,10 @@ TEST(PieRender, ReportWindowShowsEverySliceInItsColour) {
     ExpectGradientEnds(image);
     const PlotRect& plot = w->PieGraph()->Plot();
     ASSERT_EQ(plot, (PlotRect{{36, 103}, {364, 147}}));
-    EXPECT_EQ(PixelAt(image, 218, 132), Colour(GetChartColor(3)));  // straight up, in "Rest"
-    EXPECT_EQ(PixelAt(image, InsideSlice(plot, 0, 50).x(), InsideSlice(plot, 0, 50).y()),
-              Colour(GetChartColor(3)));
-    EXPECT_EQ(PixelAt(image, InsideSlice(plot, 50, 80).x(), InsideSlice(plot, 50, 80).y()),
-              Colour(GetChartColor(7)));
-    EXPECT_EQ(PixelAt(image, InsideSlice(plot, 80, 100).x(), InsideSlice(plot, 80, 100).y()),
-              Colour(GetChartColor(9)));
+    EXPECT_EQ(PixelAt(image, 218, 132), Colour(GetChartColor(3))); // straight up, in "Rest"
+    EXPECT_EQ(PixelAt(image, InsideSlice(plot, 0, 50).x(), InsideSlice(plot, 0, 50).y()), Colour(GetChartColor(3)));
+    EXPECT_EQ(PixelAt(image, InsideSlice(plot, 50, 80).x(), InsideSlice(plot, 50, 80).y()), Colour(GetChartColor(7)));
+    EXPECT_EQ(PixelAt(image, InsideSlice(plot, 80, 100).x(), InsideSlice(plot, 80, 100).y()), Colour(GetChartColor(9)));
     // The edge between "Rest" and "Exercise" runs from the centre to nine o'clock.
     EXPECT_EQ(PixelAt(image, 150, 176), kBlack);
     // Outside the ellipse the gradient shows.
@@ -337,4 +337,4 @@ TEST(PieRender, LegendRowText) {
     EXPECT_EQ(C2DPieGraph::LegendText({5, 0, "%1 odd"}), "(5%)  %1 odd");
 }
 
-}  // namespace
+} // namespace

@@ -18,9 +18,13 @@ using namespace entry_print_texts;
 namespace {
 
 constexpr int kDpi = 600;
-constexpr double kTolerance = 1.0;  // points
-double Pt(int pixels) { return pixels * 72.0 / kDpi; }
-int Px(double inches) { return static_cast<int>(inches * kDpi); }
+constexpr double kTolerance = 1.0; // points
+double Pt(int pixels) {
+    return pixels * 72.0 / kDpi;
+}
+int Px(double inches) {
+    return static_cast<int>(inches * kDpi);
+}
 
 struct Paper {
     const char* name;
@@ -61,7 +65,8 @@ protected:
         meds.override = 0;
         meds.desc = "with food";
         ASSERT_EQ(m_db.SaveEntryMeds(meds), 1);
-        for (const char* q : {"Does it swell?", "Ice or heat?"}) SaveQuestion(m_db, m_entry, q, "Ask");
+        for (const char* q : {"Does it swell?", "Ice or heat?"})
+            SaveQuestion(m_db, m_entry, q, "Ask");
         CEntryMood mood;
         mood.eid = m_entry.id;
         mood.ts = m_entry.ts;
@@ -122,7 +127,7 @@ TEST_P(EntryPrintoutTest, EverythingStandsInItsSection) {
     EXPECT_FALSE(page.Dark(kOuterLeft - 10, 3000));
     const int captionLine = page.FirstDarkBelow(700, kOuterTop + 3, 400);
     ASSERT_GT(captionLine, kOuterTop + 20);
-    const int content = captionLine + 2;  // one below the caption's bottom edge
+    const int content = captionLine + 2; // one below the caption's bottom edge
 
     PdfWord caption;
     ASSERT_TRUE(FindLine(words, "Entry for the 2026-03-04 entered at 09:15:00", &caption));
@@ -134,9 +139,9 @@ TEST_P(EntryPrintoutTest, EverythingStandsInItsSection) {
     struct Expect {
         const char* caption;
         double top, left, bottom, right;
-    } sections[] = {{"Journal Entry", 0.25, 0.1, 4.6, 3.4},   {"Medicines Used", 4.7, 0.1, 8.5, 3.4},
-                    {"Pain Levels", 0.25, 3.6, 1.7, 6.9},     {"Questions", 1.8, 3.6, 5.6, 6.9},
-                    {"Mood", 5.7, 3.6, 8.5, 5.2},             {"Side Effects", 5.7, 5.4, 8.5, 6.9}};
+    } sections[] = {{"Journal Entry", 0.25, 0.1, 4.6, 3.4}, {"Medicines Used", 4.7, 0.1, 8.5, 3.4},
+                    {"Pain Levels", 0.25, 3.6, 1.7, 6.9},   {"Questions", 1.8, 3.6, 5.6, 6.9},
+                    {"Mood", 5.7, 3.6, 8.5, 5.2},           {"Side Effects", 5.7, 5.4, 8.5, 6.9}};
     int textLeft[6] = {};
     int textTop[6] = {};
     for (int s = 0; s < 6; ++s) {
@@ -181,7 +186,7 @@ TEST_P(EntryPrintoutTest, EverythingStandsInItsSection) {
         {kWorst, "8"}, {kLeast, "3"}, {kAverage, "5"}, {kCurrent, "6"}};
     for (const auto& [label, value] : levels) {
         const PdfWord w = expectAt(label, 2, y + 1);
-        EXPECT_NEAR(w.yMin - y, note.yMax - note.yMin, 1.5) << label;  // the next line
+        EXPECT_NEAR(w.yMin - y, note.yMax - note.yMin, 1.5) << label; // the next line
         PdfWord v;
         EXPECT_TRUE(FindLine(words, value, &v, w.yMin - 0.5)) << label;
         EXPECT_NEAR(v.yMin, w.yMin, 0.5) << label;
@@ -208,8 +213,7 @@ TEST_P(EntryPrintoutTest, EverythingStandsInItsSection) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Papers, EntryPrintoutTest,
-                         ::testing::Values(Paper{"A4", QPageSize::A4},
-                                           Paper{"Letter", QPageSize::Letter}),
+                         ::testing::Values(Paper{"A4", QPageSize::A4}, Paper{"Letter", QPageSize::Letter}),
                          [](const auto& info) { return std::string(info.param.name); });
 
 class EntryPrintoutPaperTest : public EntryPrintoutTest {};
@@ -236,8 +240,7 @@ TEST_P(EntryPrintoutPaperTest, AnyPaperSizePrintsWithoutFault) {
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(Sizes, EntryPrintoutPaperTest,
-                         ::testing::Values(Paper{"any", QPageSize::A4}),
+INSTANTIATE_TEST_SUITE_P(Sizes, EntryPrintoutPaperTest, ::testing::Values(Paper{"any", QPageSize::A4}),
                          [](const auto& info) { return std::string(info.param.name); });
 
 // The question block's lines are judged on the printed page above.
@@ -247,4 +250,4 @@ TEST(EntryPrintoutName, SubjectWrittenInCp1252NamesTheDocumentAsItReads) {
     EXPECT_EQ(CEntryPrintout(nullptr, entry, "", "").DocumentName(), QString::fromUtf8("Gorvane - Caf\xc3\xa9 %s"));
 }
 
-}  // namespace
+} // namespace

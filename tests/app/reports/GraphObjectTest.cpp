@@ -19,7 +19,8 @@ namespace {
 int TitlePixels(const QImage& image, QColor colour) {
     int n = 0;
     for (int y = 0; y < 100; ++y) {
-        for (int x = 0; x < 400; ++x) n += image.pixelColor(x, y) == colour;
+        for (int x = 0; x < 400; ++x)
+            n += image.pixelColor(x, y) == colour;
     }
     return n;
 }
@@ -44,13 +45,13 @@ TEST(GraphObject, SmallRectangleMakesATwoHundredSquareWindow) {
 TEST(GraphObject, NothingIsDrawnBeforeTheSurfacesExist) {
     CGraphObject plain;
     plain.Create(QRect(0, 0, kWidth, kHeight), nullptr, 1);
-    plain.SetGraphType(kPieGraph);  // the default gradient, dark to light blue
+    plain.SetGraphType(kPieGraph); // the default gradient, dark to light blue
     EXPECT_EQ(plain.BackSurface().pixelColor(100, 0), QColor(0, 0, 64));
     EXPECT_EQ(plain.BackSurface().pixelColor(100, kHeight - 1), QColor(0, 0, 216));
 
     CGraphObject w;
     w.Create(QRect(0, 0, kWidth, kHeight), nullptr, 1);
-    w.SetGraphGradientColors(Rgb(1, 2, 3), Rgb(4, 5, 6));  // only stored
+    w.SetGraphGradientColors(Rgb(1, 2, 3), Rgb(4, 5, 6)); // only stored
     w.ComposeFrame();
     EXPECT_TRUE(w.DrawSurface().isNull());
     w.SetGraphType(kBarGraph);
@@ -175,7 +176,7 @@ TEST(GraphObject, GradientBackgroundDrawsTitlesOnEveryPaint) {
     w->ComposeFrame();
     EXPECT_EQ(TitlePixels(w->DrawSurface(), Qt::black), black);
     EXPECT_EQ(TitlePixels(w->DrawSurface(), QColor(128, 128, 128)), grey);
-    w->SetGraphTitleShadow(2);  // only 1 turns it on
+    w->SetGraphTitleShadow(2); // only 1 turns it on
     w->SetGraphSubtitleShadow(0);
     w->ComposeFrame();
     EXPECT_EQ(TitlePixels(w->DrawSurface(), QColor(128, 128, 128)), 0);
@@ -191,13 +192,13 @@ TEST(GraphObject, AnimationSwitchStartsAndStopsTheFiftyMillisecondTimer) {
     EXPECT_TRUE(w->IsAnimating());
     EXPECT_TRUE(w->AnimationTimer().isActive());
     EXPECT_EQ(w->AnimationTimer().interval(), 50);
-    EXPECT_EQ(w->GetAnimationPercent(), 1);  // advanced once at the switch
+    EXPECT_EQ(w->GetAnimationPercent(), 1); // advanced once at the switch
     EXPECT_TRUE(QTest::qWaitFor([&] { return w->GetAnimationPercent() >= 4; }, 3000));
     w->SetGraphAnimation(0, kBarGrowAll);
     EXPECT_FALSE(w->IsAnimating());
     EXPECT_FALSE(w->AnimationTimer().isActive());
     EXPECT_EQ(w->GetAnimationPercent(), 0);
-    w->SetGraphAnimation(2, kBarGrowAll);  // anything but 1 is off
+    w->SetGraphAnimation(2, kBarGrowAll); // anything but 1 is off
     EXPECT_FALSE(w->AnimationTimer().isActive());
 }
 
@@ -217,7 +218,7 @@ TEST(GraphObject, RefusedAnimationLeavesTheTimerOff) {
     none.SetGraphType(3);
     none.SetGraphAnimation(1, kBarGrowAll);
     EXPECT_FALSE(none.AnimationTimer().isActive());
-    none.OnTimer();  // no graph: nothing to step
+    none.OnTimer(); // no graph: nothing to step
 }
 
 TEST(GraphObject, TimerTickStepsTheGraphAndClearsAfterAFinishedStep) {
@@ -228,19 +229,20 @@ TEST(GraphObject, TimerTickStepsTheGraphAndClearsAfterAFinishedStep) {
     w.Add2DBarGraphSeries("s", GetChartColor(3));
     w.Set2DBarGraphValue(1, 1, 3);
     w.SetGraphAnimation(1, kBarGrowAll);
-    w.SetGraphAnimation(1, kBarGrowAll);  // restarting resets the progress
+    w.SetGraphAnimation(1, kBarGrowAll); // restarting resets the progress
     ASSERT_EQ(w.GetAnimationPercent(), 1);
-    for (int i = 0; i < 98; ++i) w.OnTimer();
+    for (int i = 0; i < 98; ++i)
+        w.OnTimer();
     EXPECT_EQ(w.GetAnimationPercent(), 99);
     w.ComposeFrame();
     const SeriesLayout l = w.BarGraph()->Layout();
     const QPoint inBar(l.startX + l.w / 2, l.yb - 20);
     ASSERT_EQ(w.DrawSurface().pixelColor(inBar), Colour(GetChartColor(3)));
-    w.OnTimer();  // reaches 100: the plot area is cleared to the background
+    w.OnTimer(); // reaches 100: the plot area is cleared to the background
     EXPECT_EQ(w.GetAnimationPercent(), 100);
     EXPECT_FALSE(w.NeedsFullRedraw());
     EXPECT_EQ(w.DrawSurface().pixelColor(inBar), QColor(Qt::white));
     w.SetGraphAnimation(0, 0);
 }
 
-}  // namespace
+} // namespace

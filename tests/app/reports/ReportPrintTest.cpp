@@ -29,9 +29,13 @@ using platform::ui::ScriptedPrompter;
 namespace {
 
 constexpr int kDpi = 600;
-constexpr double kTolerance = 1.0;  // points
-double Pt(int pixels) { return pixels * 72.0 / kDpi; }
-int Px(double inches) { return static_cast<int>(inches * kDpi); }
+constexpr double kTolerance = 1.0; // points
+double Pt(int pixels) {
+    return pixels * 72.0 / kDpi;
+}
+int Px(double inches) {
+    return static_cast<int>(inches * kDpi);
+}
 
 const std::string kDataDir = std::string(GRV_TEST_DATA_DIR) + "/reports";
 const QDateTime kMarchFrom(QDate(2026, 3, 1), QTime(0, 0, 0));
@@ -74,13 +78,14 @@ protected:
 
     void ChooseKind(int kind) {
         QComboBox* combo = m_dlg->ReportTypeCombo();
-        combo->setCurrentIndex(-1);  // so that choosing the kind shown counts too
+        combo->setCurrentIndex(-1); // so that choosing the kind shown counts too
         combo->setCurrentIndex(combo->findText(QString::fromLatin1(KindInfo(kind).comboText)));
     }
 
     // Presses Print for the kind (chosen in the combo unless it is -1).
     QString PrintKind(int kind, const QString& name) {
-        if (kind >= 0) ChooseKind(kind);
+        if (kind >= 0)
+            ChooseKind(kind);
         m_dlg->FromPicker()->setDateTime(kMarchFrom);
         m_dlg->ToPicker()->setDateTime(kMarchTo);
         const QString pdf = TempPath(QString("%1-%2.pdf").arg(GetParam().name, name));
@@ -91,9 +96,7 @@ protected:
 
     // The right edge of the page's print area in pixels: the paper less
     // half an inch (the PDF printer has no margins).
-    int RightEdge() const {
-        return qRound(QPageSize(GetParam().id).sizePoints().width() / 72.0 * kDpi) - kDpi / 2;
-    }
+    int RightEdge() const { return qRound(QPageSize(GetParam().id).sizePoints().width() / 72.0 * kDpi) - kDpi / 2; }
 
     std::shared_ptr<ScriptedPrompter> m_prompter = std::make_shared<ScriptedPrompter>();
     std::shared_ptr<ScriptedPrinterChooser> m_printers = std::make_shared<ScriptedPrinterChooser>();
@@ -170,18 +173,16 @@ TEST_P(ReportPrintTest, TextsStandWhereTheLayoutPutsThem) {
         const double cy = Pt(firstRowTop + rowHeight / 2);
         EXPECT_NEAR((cell.yMin + cell.yMax) / 2, cy, kTolerance) << values[c];
         if (c == 5) {
-            EXPECT_NEAR(cell.xMin, Pt(lefts[c] + 2), kTolerance);  // not centred
+            EXPECT_NEAR(cell.xMin, Pt(lefts[c] + 2), kTolerance); // not centred
         } else {
-            EXPECT_NEAR((cell.xMin + cell.xMax) / 2, Pt((lefts[c] + lefts[c + 1]) / 2), kTolerance)
-                << values[c];
+            EXPECT_NEAR((cell.xMin + cell.xMax) / 2, Pt((lefts[c] + lefts[c + 1]) / 2), kTolerance) << values[c];
         }
         previousY = cell.yMin - 2;
     }
     // A percent sign in a text is printed, not taken as a format.
     PdfWord literal;
     ASSERT_TRUE(FindLine(words, "Up 50%d or %s", &literal));
-    EXPECT_NEAR((literal.yMin + literal.yMax) / 2, Pt(firstRowTop + rowHeight + rowHeight / 2),
-                kTolerance);
+    EXPECT_NEAR((literal.yMin + literal.yMax) / 2, Pt(firstRowTop + rowHeight + rowHeight / 2), kTolerance);
 
     // Headings that begin with a line break stand on the second and third lines.
     const int line = static_cast<int>(7 / 72.0 * kDpi);
@@ -200,11 +201,10 @@ TEST_P(ReportPrintTest, EveryKindPrintsItsColumnsAndNoMore) {
         int kind;
         const char* heading;
         std::vector<QString> columnWords;
-        QString firstCell;      // text 0 of the first detail row
-        QString beyondColumns;  // a text of the row past the last column, if any
+        QString firstCell;     // text 0 of the first detail row
+        QString beyondColumns; // a text of the row past the last column, if any
     } cases[] = {
-        {kPainVsActions, "Pain vs. Actions", {"Inc/Dec", "Duration", "Minutes", "Category"},
-         "Stretching", "Morning"},
+        {kPainVsActions, "Pain vs. Actions", {"Inc/Dec", "Duration", "Minutes", "Category"}, "Stretching", "Morning"},
         {kPainVsMedications, "Pain vs. Medicines", {"Quantity", "Dosage"}, "Ibuprofen", "Morning"},
         {kPainVsLife, "Pain vs. Life", {"Relati", "onship", "Concen", "tration"}, "", ""},
         {kSideEffectsOverTime, "Pain vs. Side Effects", {"Appe", "tite", "Vomit"}, "", ""},
@@ -221,7 +221,8 @@ TEST_P(ReportPrintTest, EveryKindPrintsItsColumnsAndNoMore) {
         PdfWord w;
         ASSERT_TRUE(FindLine(words, c.heading, &w));
         (c.kind == kMedicinesVsSideEffects ? medicineHeading : timeHeading) = w.yMax - w.yMin;
-        for (const QString& word : c.columnWords) EXPECT_TRUE(FindLine(words, word, &w)) << word.toStdString();
+        for (const QString& word : c.columnWords)
+            EXPECT_TRUE(FindLine(words, word, &w)) << word.toStdString();
         if (!c.firstCell.isEmpty()) {
             EXPECT_TRUE(FindLine(words, c.firstCell, &w));
         }
@@ -247,8 +248,9 @@ TEST_P(ReportPrintTest, RulesFrameEveryRowOfTheTable) {
     const int cropX = 250, cropY = 250, cropW = 4400, cropH = band + 3 * rowHeight + 150;
     const PdfCrop crop(pdf, 1, kDpi, cropX, cropY, cropW, cropH);
     ASSERT_FALSE(crop.IsNull());
-    for (int r = 0; r <= 3; ++r) EXPECT_TRUE(crop.DarkNear(3000, firstRowTop + r * rowHeight)) << r;
-    EXPECT_TRUE(crop.DarkNear(3000, 300));  // the heading band's top edge
+    for (int r = 0; r <= 3; ++r)
+        EXPECT_TRUE(crop.DarkNear(3000, firstRowTop + r * rowHeight)) << r;
+    EXPECT_TRUE(crop.DarkNear(3000, 300)); // the heading band's top edge
     for (int x : {300, 960, 1200, 1440, 1680, 1920, 4500})
         EXPECT_TRUE(crop.DarkNear(x, firstRowTop + rowHeight / 2)) << x;
     // Paper outside the table and inside an empty stretch of a cell.
@@ -265,8 +267,7 @@ TEST_P(ReportPrintTest, KindNotChosenGivesAnUnnamedDocument) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Papers, ReportPrintTest,
-                         ::testing::Values(Paper{"A4", QPageSize::A4},
-                                           Paper{"Letter", QPageSize::Letter}),
+                         ::testing::Values(Paper{"A4", QPageSize::A4}, Paper{"Letter", QPageSize::Letter}),
                          [](const auto& info) { return std::string(info.param.name); });
 
 class ReportPrintRefusalTest : public ReportPrintTest {};
@@ -303,7 +304,7 @@ TEST_P(ReportPrintRefusalTest, UnwritableOutputPrintsNoPageAndSaysWhy) {
     m_dlg->FromPicker()->setDateTime(kMarchFrom);
     m_dlg->ToPicker()->setDateTime(kMarchTo);
     m_dlg->OnBnClickedPrint();
-    EXPECT_EQ(m_dlg->m_nPageCount, 0);  // the document never started
+    EXPECT_EQ(m_dlg->m_nPageCount, 0); // the document never started
     EXPECT_FALSE(QFile::exists(missing));
     ASSERT_EQ(m_prompter->Prompts().size(), 1u);
     EXPECT_EQ(m_prompter->Prompts()[0].text,
@@ -311,8 +312,7 @@ TEST_P(ReportPrintRefusalTest, UnwritableOutputPrintsNoPageAndSaysWhy) {
     EXPECT_EQ(m_prompter->Prompts()[0].title, kRequestFailedTitle);
 }
 
-INSTANTIATE_TEST_SUITE_P(Papers, ReportPrintRefusalTest,
-                         ::testing::Values(Paper{"A4", QPageSize::A4}),
+INSTANTIATE_TEST_SUITE_P(Papers, ReportPrintRefusalTest, ::testing::Values(Paper{"A4", QPageSize::A4}),
                          [](const auto& info) { return std::string(info.param.name); });
 
-}  // namespace
+} // namespace

@@ -24,7 +24,8 @@ TEST(ReportKinds, ComboTextsNameEachKindOnce) {
     EXPECT_EQ(KindFromComboText("Pain vs. time"), -1);
     EXPECT_EQ(KindFromComboText(""), -1);
     int seen = 0;
-    for (const char* text : ComboTextsInAddOrder()) seen |= 1 << KindFromComboText(text);
+    for (const char* text : ComboTextsInAddOrder())
+        seen |= 1 << KindFromComboText(text);
     EXPECT_EQ(seen, 0x3f);
 }
 
@@ -34,14 +35,15 @@ TEST(ReportRange, PainTimeGroupingAtItsBoundaries) {
         TimeGrouping grouping;
     } cases[] = {
         {1, TimeGrouping::Plain},
-        {7 * kSecondsPerDay - 3600, TimeGrouping::Plain},  // 6 days 23 hours
+        {7 * kSecondsPerDay - 3600, TimeGrouping::Plain}, // 6 days 23 hours
         {7 * kSecondsPerDay - 1, TimeGrouping::Plain},
         {7 * kSecondsPerDay, TimeGrouping::Weekly},
         {70 * kSecondsPerDay - 1, TimeGrouping::Weekly},
         {70 * kSecondsPerDay, TimeGrouping::Monthly},
         {400 * kSecondsPerDay, TimeGrouping::Monthly},
     };
-    for (const Case& c : cases) EXPECT_EQ(PainTimeGrouping(c.span), c.grouping) << c.span;
+    for (const Case& c : cases)
+        EXPECT_EQ(PainTimeGrouping(c.span), c.grouping) << c.span;
 }
 
 TEST(ReportRange, SpanCountsWallClockDaysAcrossDaylightSaving) {
@@ -81,4 +83,4 @@ TEST(ReportExportFile, ReplacesAnExistingFileWhole) {
     EXPECT_EQ(grvtest::ReadFile(path), "short\r\n");
 }
 
-}  // namespace
+} // namespace

@@ -22,10 +22,10 @@
 
 using namespace reports;
 using namespace reports_texts;
+using grvtest::ReadFile;
 using platform::ui::ScopedSeams;
 using platform::ui::ScriptedFileChooser;
 using platform::ui::ScriptedPrompter;
-using grvtest::ReadFile;
 
 namespace {
 
@@ -39,17 +39,20 @@ ReportRows SplitRecords(const std::string& out, int columns) {
     size_t start = 0;
     while (start < out.size()) {
         size_t end = out.find('\x1e', start);
-        if (end == std::string::npos) end = out.size();
+        if (end == std::string::npos)
+            end = out.size();
         ReportRow row;
         const std::string record = out.substr(start, end - start);
         size_t f = 0;
         while (true) {
             const size_t sep = record.find('\x1f', f);
             row.push_back(record.substr(f, sep == std::string::npos ? std::string::npos : sep - f));
-            if (sep == std::string::npos) break;
+            if (sep == std::string::npos)
+                break;
             f = sep + 1;
         }
-        while (static_cast<int>(row.size()) < columns) row.emplace_back();
+        while (static_cast<int>(row.size()) < columns)
+            row.emplace_back();
         rows.push_back(row);
         start = end + 1;
     }
@@ -59,7 +62,8 @@ ReportRows SplitRecords(const std::string& out, int columns) {
 bool AnyTextContains(const ReportRows& rows, const std::string& part) {
     for (const ReportRow& row : rows) {
         for (const std::string& text : row) {
-            if (text.find(part) != std::string::npos) return true;
+            if (text.find(part) != std::string::npos)
+                return true;
         }
     }
     return false;
@@ -83,8 +87,8 @@ protected:
 
     // The statement's rows as the sqlite3 shell gives them.
     ReportRows CliRows(const std::string& sql, int columns) {
-        const auto cli = grvtest::RunProgram({"sqlite3", "-batch", "-bail", "-noheader", "-nullvalue", "",
-                                              "-separator", "\x1f", "-newline", "\x1e", JournalPath(), sql});
+        const auto cli = grvtest::RunProgram({"sqlite3", "-batch", "-bail", "-noheader", "-nullvalue", "", "-separator",
+                                              "\x1f", "-newline", "\x1e", JournalPath(), sql});
         EXPECT_EQ(cli.status, 0) << cli.err;
         return SplitRecords(cli.out, columns);
     }
@@ -108,7 +112,8 @@ protected:
 
     const CSeriesModel& Chart() const {
         const CGraphObject* g = m_dlg->m_pGraph;
-        if (g->BarGraph()) return *g->BarGraph();
+        if (g->BarGraph())
+            return *g->BarGraph();
         return *g->LineGraph();
     }
 
@@ -130,7 +135,7 @@ TEST_F(ReportsDialogTest, RowsEqualTheShellsRowsForEveryKindWithoutDeletedRecord
         EXPECT_EQ(m_dlg->m_nSummaryRowCount, static_cast<int>(m_dlg->m_summaryRows.size()));
         for (const ReportRows* rows : {&m_dlg->m_summaryRows, &m_dlg->m_detailRows}) {
             EXPECT_FALSE(AnyTextContains(*rows, "(gone)"));
-            EXPECT_FALSE(AnyTextContains(*rows, "At the very"));  // the range's own ends
+            EXPECT_FALSE(AnyTextContains(*rows, "At the very")); // the range's own ends
             EXPECT_FALSE(AnyTextContains(*rows, "Before the range"));
         }
     }
@@ -142,12 +147,10 @@ TEST_F(ReportsDialogTest, DeletedMoodAndSideEffectsLeaveTheAggregatesAlone) {
     ASSERT_EQ(m_dlg->m_summaryRows.size(), 1u);
     // Activity: 4 and 7 live; the deleted 10 and the deleted entry's 0 do not count.
     const ReportRow& life = m_dlg->m_summaryRows[0];
-    EXPECT_EQ((std::vector<std::string>{life[1], life[2], life[3]}),
-              (std::vector<std::string>{"4", "5.5", "7"}));
+    EXPECT_EQ((std::vector<std::string>{life[1], life[2], life[3]}), (std::vector<std::string>{"4", "5.5", "7"}));
     ASSERT_EQ(Run(kSideEffectsOverTime), 1);
     const ReportRow& side = m_dlg->m_summaryRows[0];
-    EXPECT_EQ((std::vector<std::string>{side[1], side[2], side[3]}),
-              (std::vector<std::string>{"2", "4.0", "6"}));
+    EXPECT_EQ((std::vector<std::string>{side[1], side[2], side[3]}), (std::vector<std::string>{"2", "4.0", "6"}));
 }
 
 TEST_F(ReportsDialogTest, ListShowsTheKindsColumnsNewestFirst) {
@@ -204,7 +207,8 @@ TEST_F(ReportsDialogTest, EqualAndReversedTimesStopWithTheirMessages) {
     EXPECT_EQ(m_prompter->Prompts()[0].text, kSameTimesMessage);
     EXPECT_EQ(m_prompter->Prompts()[1].text, kReversedTimesMessage);
     EXPECT_EQ(m_prompter->Prompts()[2].text, kReversedTimesMessage);
-    for (const auto& p : m_prompter->Prompts()) EXPECT_EQ(p.title, "Date/Time Issue");
+    for (const auto& p : m_prompter->Prompts())
+        EXPECT_EQ(p.title, "Date/Time Issue");
     EXPECT_TRUE(m_dlg->m_strDetailSql.empty()) << "nothing ran";
     EXPECT_TRUE(m_dlg->m_pGraph->isHidden());
 }
@@ -245,7 +249,7 @@ TEST_F(ReportsDialogTest, PainTimeSpanChoosesTheSummaryAtExactBoundaries) {
 }
 
 TEST_F(ReportsDialogTest, WeeklyAndMonthlyGroupsAreLabelledAndSkipDeletedEntries) {
-    ASSERT_EQ(Run(kPainVsTime), 1);  // 30 days: weekly
+    ASSERT_EQ(Run(kPainVsTime), 1); // 30 days: weekly
     const CSeriesModel& weekly = Chart();
     EXPECT_EQ(weekly.Segments(), (std::vector<QString>{"2026-09", "2026-10", "2026-11"}));
     // Week 10 holds the deleted entry (all 10s) beside entry 3 (6, 4, 2, 3).
@@ -286,8 +290,8 @@ TEST_F(ReportsDialogTest, ChartFollowsTheSummaryRowsPerKind) {
     // Stretching: worst 7 and 6 average 6.5, plotted as 6.
     ASSERT_EQ(Run(kPainVsActions), 1);
     const auto& segments = Chart().Segments();
-    const auto stretching = std::find_if(segments.begin(), segments.end(),
-                                         [](const QString& s) { return s == "1" || s == "4"; });
+    const auto stretching =
+        std::find_if(segments.begin(), segments.end(), [](const QString& s) { return s == "1" || s == "4"; });
     ASSERT_NE(stretching, segments.end());
     EXPECT_EQ(Chart().Value(static_cast<int>(stretching - segments.begin()) + 1, 1), 6);
 }
@@ -296,17 +300,16 @@ TEST_F(ReportsDialogTest, LifeAndSideEffectChartsAreBarsOfMinAvgMax) {
     ASSERT_EQ(Run(kPainVsLife), 1);
     ASSERT_NE(m_dlg->m_pGraph->BarGraph(), nullptr);
     const CSeriesModel& life = Chart();
-    EXPECT_EQ(life.Segments(), (std::vector<QString>{"Act", "Mood", "Walk", "Work", "Relat",
-                                                     "Sleep", "Life", "Con"}));
+    EXPECT_EQ(life.Segments(), (std::vector<QString>{"Act", "Mood", "Walk", "Work", "Relat", "Sleep", "Life", "Con"}));
     ASSERT_EQ(life.SeriesCount(), 3);
     EXPECT_EQ(life.SeriesList()[0].name, "Pain Min");
     EXPECT_EQ(life.SeriesList()[0].colour, 0xFF0000u);
     EXPECT_EQ(life.SeriesList()[2].name, "Pain Max");
     // Min, average (truncated), max of each aspect over entries 1 and 3.
-    const int expected[8][3] = {{4, 5, 7}, {6, 7, 8}, {3, 6, 9}, {5, 5, 6},
-                                {2, 2, 3}, {4, 5, 7}, {5, 6, 8}, {6, 7, 9}};
+    const int expected[8][3] = {{4, 5, 7}, {6, 7, 8}, {3, 6, 9}, {5, 5, 6}, {2, 2, 3}, {4, 5, 7}, {5, 6, 8}, {6, 7, 9}};
     for (int g = 0; g < 8; ++g) {
-        for (int s = 0; s < 3; ++s) EXPECT_EQ(life.Value(g + 1, s + 1), expected[g][s]) << g << s;
+        for (int s = 0; s < 3; ++s)
+            EXPECT_EQ(life.Value(g + 1, s + 1), expected[g][s]) << g << s;
     }
 
     ASSERT_EQ(Run(kSideEffectsOverTime), 1);
@@ -347,10 +350,9 @@ TEST_F(ReportsDialogTest, MedicineChartHasOneSeriesPerMedicineUpToFourteen) {
 
     std::string more;
     for (int m = 0; m < 15; ++m) {
-        more += "insert into medicine_cabinet (id, name, dos_size, dos_msr) values (" +
-                std::to_string(100 + m) + ", 'Med" + std::to_string(10 + m) + "', 5, 'mg');";
-        more += "insert into entry_sideff (eid, mid, appet) values (1, " + std::to_string(100 + m) +
-                ", 1);";
+        more += "insert into medicine_cabinet (id, name, dos_size, dos_msr) values (" + std::to_string(100 + m) +
+                ", 'Med" + std::to_string(10 + m) + "', 5, 'mg');";
+        more += "insert into entry_sideff (eid, mid, appet) values (1, " + std::to_string(100 + m) + ", 1);";
     }
     Cli(more);
     ASSERT_EQ(Run(kMedicinesVsSideEffects), 1);
@@ -362,8 +364,7 @@ TEST_F(ReportsDialogTest, MedicineChartHasOneSeriesPerMedicineUpToFourteen) {
 
 TEST_F(ReportsDialogTest, TooLittleDataAndFailingStatementsAreShown) {
     // Entry 2 alone: its mood record is deleted, the summary still gives a row.
-    EXPECT_EQ(Run(kPainVsLife, QDateTime(QDate(2026, 3, 4), QTime(0, 0)),
-                  QDateTime(QDate(2026, 3, 6), QTime(0, 0))),
+    EXPECT_EQ(Run(kPainVsLife, QDateTime(QDate(2026, 3, 4), QTime(0, 0)), QDateTime(QDate(2026, 3, 6), QTime(0, 0))),
               0);
     EXPECT_EQ(m_dlg->m_nSummaryRowCount, 1);
     EXPECT_EQ(m_dlg->m_nDetailRowCount, 0);
@@ -443,22 +444,19 @@ TEST_F(ReportsExportTest, ExportsEqualTheGoldenFilesAndParseAsCsv) {
         m_files->Queue(QString::fromStdString(out));
         m_dlg->OnBnClickedExport();
         ASSERT_TRUE(m_prompter->Prompts().empty()) << m_prompter->Texts()[0].toStdString();
-        EXPECT_EQ(ReadFile(out),
-                  ReadFile(kDataDir + "/export-kind" + std::to_string(kind) + ".csv"));
+        EXPECT_EQ(ReadFile(out), ReadFile(kDataDir + "/export-kind" + std::to_string(kind) + ".csv"));
 
         // python's csv reader gets back the title, two empty lines, the heading
         // and the dialog's rows, each with one field per heading name: the
         // empty texts the rows are padded with are not written.
-        const char* script =
-            "import csv,sys\n"
-            "rows=list(csv.reader(open(sys.argv[1],newline='',encoding='utf-8')))\n"
-            "sys.stdout.write('\\x1e'.join('\\x1f'.join(r) for r in rows))\n";
+        const char* script = "import csv,sys\n"
+                             "rows=list(csv.reader(open(sys.argv[1],newline='',encoding='utf-8')))\n"
+                             "sys.stdout.write('\\x1e'.join('\\x1f'.join(r) for r in rows))\n";
         const auto parsed = grvtest::Python(script, {out});
         ASSERT_EQ(parsed.status, 0) << parsed.err;
         ReportRows rows = SplitRecords(parsed.out, 0);
         const std::vector<const char*>& heads = KindInfo(kind).exportHeadings;
-        ReportRows expected = {
-            {KindInfo(kind).exportTitle}, {""}, {""}, ReportRow(heads.begin(), heads.end())};
+        ReportRows expected = {{KindInfo(kind).exportTitle}, {""}, {""}, ReportRow(heads.begin(), heads.end())};
         for (ReportRow row : m_dlg->m_detailRows) {
             ASSERT_GE(row.size(), heads.size());
             EXPECT_TRUE(std::all_of(row.begin() + heads.size(), row.end(), [](auto& t) { return t.empty(); }));
@@ -483,9 +481,8 @@ TEST_F(ReportsExportTest, CancelledChooserWritesNothing) {
 }
 
 TEST_F(ReportsExportTest, FailedReportAsksForNoFile) {
-    m_dlg->OnBnClickedExport();  // equal times
-    EXPECT_EQ(m_prompter->Texts(),
-              (std::vector<QString>{kSameTimesMessage, kRequestFailedMessage}));
+    m_dlg->OnBnClickedExport(); // equal times
+    EXPECT_EQ(m_prompter->Texts(), (std::vector<QString>{kSameTimesMessage, kRequestFailedMessage}));
     EXPECT_EQ(m_prompter->Prompts()[1].title, kRequestFailedTitle);
     EXPECT_TRUE(m_files->Requests().empty());
 }
@@ -502,4 +499,4 @@ TEST_F(ReportsExportTest, UnwritableFileIsReportedNotPassedOver) {
     EXPECT_FALSE(grvtest::FileExists(missing.toStdString()));
 }
 
-}  // namespace
+} // namespace

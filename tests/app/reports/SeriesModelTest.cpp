@@ -29,7 +29,8 @@ TEST(SeriesModel, SegmentAddedLaterGivesEverySeriesItsOwnZero) {
     EXPECT_EQ(m.Value(2, 1), 7);
     EXPECT_EQ(m.Value(2, 2), 0);
     EXPECT_EQ(m.Value(1, 1), 0);
-    for (const auto& s : m.SeriesList()) EXPECT_EQ(s.values.size(), 2u);
+    for (const auto& s : m.SeriesList())
+        EXPECT_EQ(s.values.size(), 2u);
     EXPECT_EQ(m.SeriesList()[1].index, 2);
     EXPECT_EQ(m.SeriesList()[1].name, "Least");
     EXPECT_EQ(m.Segments(), (std::vector<QString>{"Mon", "Tue"}));
@@ -42,11 +43,9 @@ TEST(SeriesModel, OutOfBoundsValuesTellWhichIndexAndChangeNothing) {
         int series;
         const char* message;
     } cases[] = {
-        {0, 1, "Segments index is out of bounds..."},
-        {2, 1, "Segments index is out of bounds..."},
-        {1, 0, "Series index is out of bounds..."},
-        {1, 2, "Series index is out of bounds..."},
-        {0, 0, "Segments index is out of bounds..."},  // the segment is tested first
+        {0, 1, "Segments index is out of bounds..."}, {2, 1, "Segments index is out of bounds..."},
+        {1, 0, "Series index is out of bounds..."},   {1, 2, "Series index is out of bounds..."},
+        {0, 0, "Segments index is out of bounds..."}, // the segment is tested first
     };
     for (const Case& c : cases) {
         Recorder r;
@@ -85,4 +84,4 @@ TEST(SeriesModel, ClearEmptiesAndIndicesStartAgain) {
     EXPECT_EQ(m.SeriesList().front().index, 1);
 }
 
-}  // namespace
+} // namespace

@@ -72,29 +72,29 @@ TEST_F(ActionsDialogTest, OkWritesExactlyTheActionRow) {
 TEST_F(ActionsDialogTest, PainEffectAndDurationFollowTheSliderAndTheEdits) {
     const int eid = AddEntry();
     struct Case {
-        int slider;  // 0: not moved
+        int slider; // 0: not moved
         const char* effect;
         const char* hours;
         const char* minutes;
         const char* row;
     } cases[] = {
-        {0, "7", "", "", "7|0"},        // slider at 0: the typed number
-        {-3, "7", "0", "45", "-3|45"},  // a moved slider wins over the text
+        {0, "7", "", "", "7|0"},       // slider at 0: the typed number
+        {-3, "7", "0", "45", "-3|45"}, // a moved slider wins over the text
         {10, "", "2", "", "10|120"},
-        {0, "", "", "", "0|0"},         // nothing at all
+        {0, "", "", "", "0|0"}, // nothing at all
         {0, "-", "99999", "99999", "0|6099939"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.row);
         CGRVDlgActions dlg;
         OpenNew(dlg, eid);
-        if (c.slider != 0) Drag(Slider(&dlg), c.slider);
+        if (c.slider != 0)
+            Drag(Slider(&dlg), c.slider);
         Type(Effect(&dlg), c.effect);
         Type(Hours(&dlg), c.hours);
         Type(Minutes(&dlg), c.minutes);
         Press(&dlg, IDOK);
-        EXPECT_EQ(Cli("SELECT plmod,durmin FROM entry_actions ORDER BY id DESC LIMIT 1;"),
-                  std::string(c.row) + "\n");
+        EXPECT_EQ(Cli("SELECT plmod,durmin FROM entry_actions ORDER BY id DESC LIMIT 1;"), std::string(c.row) + "\n");
     }
 }
 
@@ -110,8 +110,7 @@ TEST_F(ActionsDialogTest, TypedNameIsNotCompletedToALongerOne) {
     Categories(&dlg)->setFocus();
     QTest::keyClicks(Categories(&dlg)->lineEdit(), "Exer");
     Press(&dlg, IDOK);
-    EXPECT_EQ(Cli("SELECT name,cat FROM entry_actions ORDER BY id;"),
-              "Walking|Exercise\nWalk|Exer\n");
+    EXPECT_EQ(Cli("SELECT name,cat FROM entry_actions ORDER BY id;"), "Walking|Exercise\nWalk|Exer\n");
 }
 
 TEST_F(ActionsDialogTest, CancelWritesNothing) {
@@ -186,8 +185,7 @@ TEST_F(ActionsDialogTest, CategoryWithAnApostropheWorksEndToEnd) {
         Choose(Names(&dlg), "Tea");
         Press(&dlg, IDOK);
     }
-    EXPECT_EQ(Cli("SELECT name,cat FROM entry_actions;"),
-              "Tea|St. John's Wort\nTea|St. John's Wort\n");
+    EXPECT_EQ(Cli("SELECT name,cat FROM entry_actions;"), "Tea|St. John's Wort\nTea|St. John's Wort\n");
     {
         CGRVDlgActions dlg;
         OpenEdit(dlg, eid, 1);
@@ -196,8 +194,7 @@ TEST_F(ActionsDialogTest, CategoryWithAnApostropheWorksEndToEnd) {
         Categories(&dlg)->setEditText("St. John's Wort tea");
         Press(&dlg, IDOK);
     }
-    EXPECT_EQ(Cli("SELECT id,cat FROM entry_actions ORDER BY id;"),
-              "1|St. John's Wort tea\n2|St. John's Wort\n");
+    EXPECT_EQ(Cli("SELECT id,cat FROM entry_actions ORDER BY id;"), "1|St. John's Wort tea\n2|St. John's Wort\n");
 }
 
 TEST_F(ActionsDialogTest, ContinueAsksTheCallerToReopen) {
@@ -221,4 +218,4 @@ TEST_F(ActionsDialogTest, WithNoJournalOpenNothingIsSavedAndTheUserIsTold) {
     EXPECT_EQ(Cli("SELECT count(*) FROM entry_actions;"), "0\n");
 }
 
-}  // namespace
+} // namespace

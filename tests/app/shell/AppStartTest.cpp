@@ -19,8 +19,7 @@ TEST_F(AppStartTest, SocketFailureShowsTheMessageAndEnds) {
     app.m_pfnMainWindowStarted = [&](CGRVDlg&) { windowRan = true; };
     EXPECT_EQ(app.InitInstance(), 0);
     EXPECT_FALSE(windowRan);
-    EXPECT_EQ(prompter->Texts(),
-              std::vector<QString>{"Windows sockets initialization failed."});
+    EXPECT_EQ(prompter->Texts(), std::vector<QString>{"Windows sockets initialization failed."});
 }
 
 TEST_F(AppStartTest, SplashThenMainWindowThenClosedOkAfterConfirmedQuit) {
@@ -30,7 +29,8 @@ TEST_F(AppStartTest, SplashThenMainWindowThenClosedOkAfterConfirmedQuit) {
     app.m_pfnMainWindowStarted = [&](CGRVDlg& dlg) {
         splashGoneWhenWindowRan = true;
         for (QWidget* w : QApplication::topLevelWidgets())
-            if (w->objectName() == "SPLASH" && w->isVisible()) splashGoneWhenWindowRan = false;
+            if (w->objectName() == "SPLASH" && w->isVisible())
+                splashGoneWhenWindowRan = false;
         EXPECT_TRUE(dlg.isVisible());
         EXPECT_EQ(dlg.windowTitle(), "Gorvane");
         prompter->Queue(Answer::No);
@@ -41,11 +41,10 @@ TEST_F(AppStartTest, SplashThenMainWindowThenClosedOkAfterConfirmedQuit) {
     EXPECT_EQ(app.InitInstance(), 0);
     EXPECT_TRUE(splashGoneWhenWindowRan);
     EXPECT_EQ(prompter->Texts(),
-              (std::vector<QString>{"Are you sure you wish to quit?",
-                                    "Are you sure you wish to quit?", "Closed OK"}));
-    EXPECT_EQ(prompter->Prompts().back().title, "");  // the application's own title
+              (std::vector<QString>{"Are you sure you wish to quit?", "Are you sure you wish to quit?", "Closed OK"}));
+    EXPECT_EQ(prompter->Prompts().back().title, ""); // the application's own title
     EXPECT_EQ(QApplication::applicationDisplayName(), "GRV");
     EXPECT_EQ(usage->Labels(), std::vector<std::string>{"Close App"});
 }
 
-}  // namespace
+} // namespace

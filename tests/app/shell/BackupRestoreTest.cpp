@@ -26,7 +26,9 @@ using platform::ui::FileMode;
 
 namespace {
 
-QString Fixture(const char* name) { return QStringLiteral(GRV_TEST_DATA_DIR "/shell/") + name; }
+QString Fixture(const char* name) {
+    return QStringLiteral(GRV_TEST_DATA_DIR "/shell/") + name;
+}
 
 QByteArray Bytes(const QString& path) {
     QFile f(path);
@@ -40,7 +42,8 @@ bool WriteBytes(const QString& path, const QByteArray& data) {
 
 quint32 Le32(const QByteArray& b, qsizetype at) {
     quint32 v = 0;
-    for (int i = 3; i >= 0; --i) v = v << 8 | static_cast<quint8>(b.at(at + i));
+    for (int i = 3; i >= 0; --i)
+        v = v << 8 | static_cast<quint8>(b.at(at + i));
     return v;
 }
 
@@ -63,26 +66,23 @@ protected:
         bool ran = false, ended = false;
         QTimer::singleShot(0, [&] {
             auto* dlg = qobject_cast<CGRVDlgBkupRstr*>(QApplication::activeModalWidget());
-            if (!dlg) return;
+            if (!dlg)
+                return;
             ran = true;
             act(*dlg);
             ended = !dlg->isVisible();
-            if (!ended) dlg->reject();
+            if (!ended)
+                dlg->reject();
         });
         EXPECT_TRUE(win.OnCommand(command));
         EXPECT_TRUE(ran);
         return ended;
     }
 
-    static QLineEdit* Edit(CGRVDlgBkupRstr& d, int id) {
-        return d.findChild<QLineEdit*>(QString::number(id));
-    }
-    static QPushButton* Button(CGRVDlgBkupRstr& d, int id) {
-        return d.findChild<QPushButton*>(QString::number(id));
-    }
+    static QLineEdit* Edit(CGRVDlgBkupRstr& d, int id) { return d.findChild<QLineEdit*>(QString::number(id)); }
+    static QPushButton* Button(CGRVDlgBkupRstr& d, int id) { return d.findChild<QPushButton*>(QString::number(id)); }
     // Types the paths and the password and presses the action button.
-    static void Run(CGRVDlgBkupRstr& d, const QString& source, const QString& target,
-                    const QString& password) {
+    static void Run(CGRVDlgBkupRstr& d, const QString& source, const QString& target, const QString& password) {
         Edit(d, IDC_BR_SOURCE)->setText(source);
         d.OnKillFocusSource();
         Edit(d, IDC_BR_TARGET)->setText(target);
@@ -91,19 +91,17 @@ protected:
         Button(d, IDC_BR_ACTION)->click();
     }
     // Restores source into target with password; true when the dialog ended.
-    bool Restore(CGRVDlg& win, const QString& source, const QString& target,
-                 const QString& password) {
-        return RunDialog(win, ID_DATABASE_RESTORE,
-                         [&](CGRVDlgBkupRstr& d) { Run(d, source, target, password); });
+    bool Restore(CGRVDlg& win, const QString& source, const QString& target, const QString& password) {
+        return RunDialog(win, ID_DATABASE_RESTORE, [&](CGRVDlgBkupRstr& d) { Run(d, source, target, password); });
     }
     // No leftover of a failed or finished write may stay in the folder.
     QStringList Leftovers() const {
-        return QDir(tmp.path()).entryList({QStringLiteral(".*part*")},
-                                          QDir::Files | QDir::Hidden);
+        return QDir(tmp.path()).entryList({QStringLiteral(".*part*")}, QDir::Files | QDir::Hidden);
     }
     std::vector<QString> Titles() const {
         std::vector<QString> titles;
-        for (const auto& p : prompter->Prompts()) titles.push_back(p.title);
+        for (const auto& p : prompter->Prompts())
+            titles.push_back(p.title);
         return titles;
     }
 
@@ -118,7 +116,9 @@ protected:
     grvtest::QtTempDir tmp;
 };
 
-QString Text(const char* text) { return QString::fromLatin1(text); }
+QString Text(const char* text) {
+    return QString::fromLatin1(text);
+}
 
 // --- Backup judged by peers -------------------------------------------------
 
@@ -148,8 +148,7 @@ TEST_P(BackupPeerTest, BackupOfOpenJournalPassesEveryPeer) {
         Button(d, IDC_BR_ACTION)->click();
     }));
     EXPECT_EQ(shownSource, Path("pain.grv"));
-    EXPECT_EQ(prompter->Texts(),
-              (std::vector<QString>{Text(kBackupCurrentQuestion), Text(kOperationComplete)}));
+    EXPECT_EQ(prompter->Texts(), (std::vector<QString>{Text(kBackupCurrentQuestion), Text(kOperationComplete)}));
     EXPECT_EQ(Titles()[1], Text(kOperationCompleteTitle));
     EXPECT_EQ(win.Db().IsOpen(), 1) << "open again after the backup";
     EXPECT_EQ(win.windowTitle(), "Gorvane - pain.grv");
@@ -164,30 +163,26 @@ TEST_P(BackupPeerTest, BackupOfOpenJournalPassesEveryPeer) {
     EXPECT_EQ(QString::fromUtf8(info).contains(encrypted), !password.isEmpty());
 
     QByteArray extracted;
-    ASSERT_EQ(RunProgram("unzip", QStringList{"-p"} + pw + QStringList{archive, "pain.grv"},
-                         &extracted),
-              0);
+    ASSERT_EQ(RunProgram("unzip", QStringList{"-p"} + pw + QStringList{archive, "pain.grv"}, &extracted), 0);
     ASSERT_TRUE(WriteBytes(Path("unzipped.grv"), extracted));
     EXPECT_EQ(RunProgram("cmp", {Path("unzipped.grv"), Path("pain.grv")}), 0);
     EXPECT_EQ(Bytes(Path("pain.grv")), journal) << "the backup leaves the journal as it was";
 
-    const QByteArray script =
-        "import sys, zipfile\n"
-        "z = zipfile.ZipFile(sys.argv[1])\n"
-        "pw = sys.argv[3].encode() or None\n"
-        "assert z.namelist() == ['pain.grv'], z.namelist()\n"
-        "z.setpassword(pw)\n"
-        "assert z.testzip() is None\n"
-        "assert z.read('pain.grv') == open(sys.argv[2], 'rb').read()\n";
-    EXPECT_EQ(RunProgram("/usr/bin/python3", {"-c", QString::fromUtf8(script), archive,
-                                              Path("pain.grv"), QString::fromUtf8(password)}),
+    const QByteArray script = "import sys, zipfile\n"
+                              "z = zipfile.ZipFile(sys.argv[1])\n"
+                              "pw = sys.argv[3].encode() or None\n"
+                              "assert z.namelist() == ['pain.grv'], z.namelist()\n"
+                              "z.setpassword(pw)\n"
+                              "assert z.testzip() is None\n"
+                              "assert z.read('pain.grv') == open(sys.argv[2], 'rb').read()\n";
+    EXPECT_EQ(RunProgram("/usr/bin/python3",
+                         {"-c", QString::fromUtf8(script), archive, Path("pain.grv"), QString::fromUtf8(password)}),
               0);
     EXPECT_EQ(RunProgram("7z", {"t", "-p" + QString::fromUtf8(password), archive}), 0);
 }
 
 INSTANTIATE_TEST_SUITE_P(Passwords, BackupPeerTest,
-                         ::testing::Values(PeerCase{"Plain", ""},
-                                           PeerCase{"Password", "correct horse 42"}),
+                         ::testing::Values(PeerCase{"Plain", ""}, PeerCase{"Password", "correct horse 42"}),
                          [](const auto& info) { return std::string(info.param.name); });
 
 // --- Backup command and its failures ----------------------------------------
@@ -208,7 +203,7 @@ TEST_F(BackupRestoreTest, FailedBackupKeepsOlderBackupAndLeavesNoPartialArchive)
     CGRVDlg win;
     ASSERT_TRUE(QFile::copy(Fixture("journal.grv"), Path("pain.grv")));
     ASSERT_TRUE(WriteBytes(Path("old.grz"), "last week's backup"));
-    prompter->Queue(Answer::Yes);  // replace old.grz, asked once
+    prompter->Queue(Answer::Yes); // replace old.grz, asked once
     bool ended = RunDialog(win, ID_DATABASE_BACKUP, [&](CGRVDlgBkupRstr& d) {
         Run(d, Path("missing.grv"), Path("old.grz"), "");
         EXPECT_TRUE(d.isVisible()) << "the dialog stays open after a failure";
@@ -218,8 +213,8 @@ TEST_F(BackupRestoreTest, FailedBackupKeepsOlderBackupAndLeavesNoPartialArchive)
         Run(d, Path("pain.grv"), Path("old.grz"), "");
     });
     EXPECT_TRUE(ended);
-    EXPECT_EQ(prompter->Texts(), (std::vector<QString>{Replace("old.grz"), Text(kBackupFailed),
-                                                       Text(kOperationComplete)}));
+    EXPECT_EQ(prompter->Texts(),
+              (std::vector<QString>{Replace("old.grz"), Text(kBackupFailed), Text(kOperationComplete)}));
     EXPECT_EQ(Titles()[1], Text(kBackupErrorTitle));
     EXPECT_EQ(RunProgram("unzip", {"-t", Path("old.grz")}), 0);
     EXPECT_TRUE(Leftovers().isEmpty());
@@ -227,12 +222,11 @@ TEST_F(BackupRestoreTest, FailedBackupKeepsOlderBackupAndLeavesNoPartialArchive)
 
 struct BackupFailure {
     const char* name;
-    const char* target;  // under the test folder
+    const char* target; // under the test folder
     const char* message;
 };
 
-class BackupFailureTest : public BackupRestoreTest,
-                          public ::testing::WithParamInterface<BackupFailure> {};
+class BackupFailureTest : public BackupRestoreTest, public ::testing::WithParamInterface<BackupFailure> {};
 
 TEST_P(BackupFailureTest, FailureNeverReportsComplete) {
     const BackupFailure c = GetParam();
@@ -240,33 +234,28 @@ TEST_P(BackupFailureTest, FailureNeverReportsComplete) {
     ASSERT_TRUE(QFile::copy(Fixture("journal.grv"), Path("pain.grv")));
     ASSERT_TRUE(WriteBytes(Path("file"), "a file, not a folder"));
     EXPECT_FALSE(RunDialog(win, ID_DATABASE_BACKUP, [&](CGRVDlgBkupRstr& d) {
-        Run(d, Path("pain.grv"), QString::fromUtf8(c.target).isEmpty() ? QString()
-                                                                        : Path(c.target),
-            "pw");
+        Run(d, Path("pain.grv"), QString::fromUtf8(c.target).isEmpty() ? QString() : Path(c.target), "pw");
     }));
     EXPECT_EQ(prompter->Texts(), std::vector<QString>{Text(c.message)});
     EXPECT_EQ(Bytes(Path("pain.grv")), Bytes(Fixture("journal.grv")));
     EXPECT_TRUE(Leftovers().isEmpty());
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Targets, BackupFailureTest,
-    ::testing::Values(BackupFailure{"NoTarget", "", kBackupFailed},
-                      BackupFailure{"FolderIsAFile", "file/week1.grz", kBackupFailed},
-                      BackupFailure{"MissingFolder", "no/such/week1.grz", kBackupFailed},
-                      BackupFailure{"OntoTheJournal", "pain.grv", kSameFile}),
-    [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Targets, BackupFailureTest,
+                         ::testing::Values(BackupFailure{"NoTarget", "", kBackupFailed},
+                                           BackupFailure{"FolderIsAFile", "file/week1.grz", kBackupFailed},
+                                           BackupFailure{"MissingFolder", "no/such/week1.grz", kBackupFailed},
+                                           BackupFailure{"OntoTheJournal", "pain.grv", kSameFile}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(BackupRestoreTest, BackupOntoOpenJournalIsRefused) {
     CGRVDlg win;
     OpenJournal(win, QStringLiteral("pain.grv"));
     ASSERT_TRUE(QFile::copy(Fixture("journal.grv"), Path("other.grv")));
     prompter->Queue(Answer::No);
-    EXPECT_FALSE(RunDialog(win, ID_DATABASE_BACKUP, [&](CGRVDlgBkupRstr& d) {
-        Run(d, Path("other.grv"), Path("pain.grv"), "");
-    }));
-    EXPECT_EQ(prompter->Texts(),
-              (std::vector<QString>{Text(kBackupCurrentQuestion), Text(kTargetIsOpenJournal)}));
+    EXPECT_FALSE(RunDialog(win, ID_DATABASE_BACKUP,
+                           [&](CGRVDlgBkupRstr& d) { Run(d, Path("other.grv"), Path("pain.grv"), ""); }));
+    EXPECT_EQ(prompter->Texts(), (std::vector<QString>{Text(kBackupCurrentQuestion), Text(kTargetIsOpenJournal)}));
     EXPECT_EQ(Bytes(Path("pain.grv")), Bytes(Fixture("journal.grv")));
     EXPECT_EQ(win.Db().IsOpen(), 1);
 }
@@ -280,8 +269,7 @@ TEST_F(BackupRestoreTest, ReopenFailureAfterBackupIsShownAndLeavesNoJournal) {
         ASSERT_TRUE(QFile::rename(Path("pain.grv"), Path("moved.grv")));
     });
     ASSERT_EQ(prompter->Prompts().size(), 2u);
-    EXPECT_EQ(prompter->Prompts()[1].text,
-              Text(kDbOpenFailed).arg(" Unable to open the database file "));
+    EXPECT_EQ(prompter->Prompts()[1].text, Text(kDbOpenFailed).arg(" Unable to open the database file "));
     EXPECT_EQ(Titles()[1], Text(kReopenFailedTitle));
     EXPECT_EQ(win.Db().IsOpen(), 0);
     EXPECT_FALSE(QFile::exists(Path("pain.grv"))) << "a reopen never creates a journal";
@@ -289,8 +277,7 @@ TEST_F(BackupRestoreTest, ReopenFailureAfterBackupIsShownAndLeavesNoJournal) {
 
 // --- Restore ------------------------------------------------------------------
 
-class RestoreFixtureTest : public BackupRestoreTest,
-                           public ::testing::WithParamInterface<const char*> {};
+class RestoreFixtureTest : public BackupRestoreTest, public ::testing::WithParamInterface<const char*> {};
 
 TEST_P(RestoreFixtureTest, RestoreGivesByteIdenticalJournal) {
     CGRVDlg win;
@@ -299,8 +286,7 @@ TEST_P(RestoreFixtureTest, RestoreGivesByteIdenticalJournal) {
         EXPECT_EQ(Button(d, IDC_BR_ACTION)->text(), "Restore");
         Run(d, archive, Path("restored.grv"), "right");
     }));
-    EXPECT_EQ(prompter->Texts(),
-              (std::vector<QString>{Text(kOperationComplete), Text(kRestoreDoneText)}));
+    EXPECT_EQ(prompter->Texts(), (std::vector<QString>{Text(kOperationComplete), Text(kRestoreDoneText)}));
     EXPECT_EQ(Titles()[1], Text(kRestoreDoneTitle));
     EXPECT_EQ(RunProgram("cmp", {Path("restored.grv"), Fixture("journal.grv")}), 0);
     EXPECT_EQ(win.Db().IsOpen(), 0) << "nothing is opened by a restore";
@@ -316,8 +302,7 @@ TEST_P(RestoreFixtureTest, RestoreGivesByteIdenticalJournal) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Archivers, RestoreFixtureTest,
-                         ::testing::Values("zip-stored.grz", "zip-deflated.grz", "7z-stored.grz",
-                                           "7z-deflated.grz"),
+                         ::testing::Values("zip-stored.grz", "zip-deflated.grz", "7z-stored.grz", "7z-deflated.grz"),
                          [](const auto& info) {
                              QString n = QString::fromLatin1(info.param);
                              return n.left(n.indexOf('.')).remove('-').toStdString();
@@ -330,8 +315,8 @@ TEST_P(RestoreFixtureTest, RestoreWithWrongPasswordKeepsExistingFile) {
     ASSERT_TRUE(WriteBytes(Path("kept.grv"), "an older journal"));
     prompter->Queue(Answer::Yes);
     EXPECT_FALSE(Restore(win, archive, Path("kept.grv"), "wrong"));
-    EXPECT_EQ(prompter->Texts(), (std::vector<QString>{Text(kWrongPassword), Replace("kept.grv"),
-                                                       Text(kWrongPassword)}));
+    EXPECT_EQ(prompter->Texts(),
+              (std::vector<QString>{Text(kWrongPassword), Replace("kept.grv"), Text(kWrongPassword)}));
     EXPECT_EQ(Titles()[0], Text(kWrongPasswordTitle));
     EXPECT_FALSE(QFile::exists(Path("fresh.grv")));
     EXPECT_EQ(Bytes(Path("kept.grv")), "an older journal");
@@ -344,8 +329,7 @@ struct BrokenCase {
     const char* message;
 };
 
-class RestoreBrokenTest : public BackupRestoreTest,
-                          public ::testing::WithParamInterface<BrokenCase> {};
+class RestoreBrokenTest : public BackupRestoreTest, public ::testing::WithParamInterface<BrokenCase> {};
 
 TEST_P(RestoreBrokenTest, BrokenArchiveShowsErrorNeverComplete) {
     const BrokenCase c = GetParam();
@@ -359,17 +343,14 @@ TEST_P(RestoreBrokenTest, BrokenArchiveShowsErrorNeverComplete) {
 
 INSTANTIATE_TEST_SUITE_P(
     Archives, RestoreBrokenTest,
-    ::testing::Values(
-        BrokenCase{"Truncated", Fixture("truncated.grz"), kRestoreCannotOpen},
-        BrokenCase{"NotAZip", Fixture("not-a-zip.grz"), kRestoreCannotOpen},
-        BrokenCase{"Missing", Fixture("no-such.grz"), kRestoreCannotOpen},
-        BrokenCase{"NoEntries", Fixture("empty.grz"), kRestoreEmpty},
-        BrokenCase{"CorruptStored",
-                   QStringLiteral(GRV_TEST_DATA_DIR "/archive/corrupt-stored.zip"),
-                   kRestoreDamaged},
-        BrokenCase{"CorruptDeflated",
-                   QStringLiteral(GRV_TEST_DATA_DIR "/archive/corrupt-deflated.zip"),
-                   kRestoreDamaged}),
+    ::testing::Values(BrokenCase{"Truncated", Fixture("truncated.grz"), kRestoreCannotOpen},
+                      BrokenCase{"NotAZip", Fixture("not-a-zip.grz"), kRestoreCannotOpen},
+                      BrokenCase{"Missing", Fixture("no-such.grz"), kRestoreCannotOpen},
+                      BrokenCase{"NoEntries", Fixture("empty.grz"), kRestoreEmpty},
+                      BrokenCase{"CorruptStored", QStringLiteral(GRV_TEST_DATA_DIR "/archive/corrupt-stored.zip"),
+                                 kRestoreDamaged},
+                      BrokenCase{"CorruptDeflated", QStringLiteral(GRV_TEST_DATA_DIR "/archive/corrupt-deflated.zip"),
+                                 kRestoreDamaged}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(BackupRestoreTest, RestoreToUnwritableTargetShowsError) {
@@ -410,8 +391,8 @@ TEST_F(BackupRestoreTest, RestoreOntoOpenJournalClosesItOnceRestored) {
     EXPECT_EQ(win.Db().IsOpen(), 0);
     EXPECT_EQ(win.windowTitle(), "Gorvane");
     EXPECT_EQ(RunProgram("cmp", {Path("pain.grv"), Fixture("journal.grv")}), 0);
-    EXPECT_EQ(prompter->Texts(), (std::vector<QString>{Replace("pain.grv"), Text(kOperationComplete),
-                                                       Text(kRestoreDoneText)}));
+    EXPECT_EQ(prompter->Texts(),
+              (std::vector<QString>{Replace("pain.grv"), Text(kOperationComplete), Text(kRestoreDoneText)}));
     EXPECT_TRUE(Leftovers().isEmpty());
 }
 
@@ -426,26 +407,22 @@ TEST_F(BackupRestoreTest, OwnEncryptedBackupRestoresOnlyWithItsPassword) {
     CGRVDlg win;
     ASSERT_TRUE(QFile::copy(Fixture("journal.grv"), Path("pain.grv")));
     const QString password = QString::fromUtf8("Schmerz-Tagebuch \xc3\xbc");
-    EXPECT_TRUE(RunDialog(win, ID_DATABASE_BACKUP, [&](CGRVDlgBkupRstr& d) {
-        Run(d, Path("pain.grv"), Path("b.grz"), password);
-    }));
+    EXPECT_TRUE(RunDialog(win, ID_DATABASE_BACKUP,
+                          [&](CGRVDlgBkupRstr& d) { Run(d, Path("pain.grv"), Path("b.grz"), password); }));
     // A wrong password passes the one-byte check once in 256; Python's
     // reader picks one that fails it.
     QByteArray wrong;
-    const QByteArray script =
-        "import sys, zipfile\n"
-        "z = zipfile.ZipFile(sys.argv[1])\n"
-        "for i in range(1000):\n"
-        "    try:\n"
-        "        z.read('pain.grv', pwd=b'wrong%d' % i)\n"
-        "    except RuntimeError:\n"
-        "        print('wrong%d' % i, end='')\n"
-        "        break\n"
-        "    except Exception:\n"
-        "        pass\n";
-    ASSERT_EQ(RunProgram("/usr/bin/python3", {"-c", QString::fromUtf8(script), Path("b.grz")},
-                         &wrong),
-              0);
+    const QByteArray script = "import sys, zipfile\n"
+                              "z = zipfile.ZipFile(sys.argv[1])\n"
+                              "for i in range(1000):\n"
+                              "    try:\n"
+                              "        z.read('pain.grv', pwd=b'wrong%d' % i)\n"
+                              "    except RuntimeError:\n"
+                              "        print('wrong%d' % i, end='')\n"
+                              "        break\n"
+                              "    except Exception:\n"
+                              "        pass\n";
+    ASSERT_EQ(RunProgram("/usr/bin/python3", {"-c", QString::fromUtf8(script), Path("b.grz")}, &wrong), 0);
     ASSERT_FALSE(wrong.isEmpty());
     prompter->Clear();
     EXPECT_FALSE(Restore(win, Path("b.grz"), Path("r.grv"), QString::fromLatin1(wrong)));
@@ -463,7 +440,7 @@ struct ReplaceCase {
     const char* name;
     int mode;
     Road road;
-    Answer answer;  // to the dialog's own question, when it asks
+    Answer answer; // to the dialog's own question, when it asks
 };
 
 class ReplaceTest : public BackupRestoreTest, public ::testing::WithParamInterface<ReplaceCase> {};
@@ -479,7 +456,8 @@ TEST_P(ReplaceTest, ExistingTargetIsReplacedOnlyWhenTheUserAgrees) {
                        : WriteBytes(Path(target), "an older journal"));
     const QByteArray before = Sha256(target);
     prompter->Queue(c.answer);
-    if (c.road == Road::Browsed) files->Queue(Path(target));
+    if (c.road == Road::Browsed)
+        files->Queue(Path(target));
     const bool ended = RunDialog(win, backup ? ID_DATABASE_BACKUP : ID_DATABASE_RESTORE, [&](CGRVDlgBkupRstr& d) {
         Edit(d, IDC_BR_SOURCE)->setText(backup ? Path("pain.grv") : Fixture("zip-deflated.grz"));
         if (c.road == Road::Browsed) {
@@ -494,9 +472,12 @@ TEST_P(ReplaceTest, ExistingTargetIsReplacedOnlyWhenTheUserAgrees) {
     const bool asked = c.road == Road::Typed;
     const bool replaced = !asked || c.answer == Answer::Yes;
     std::vector<QString> texts;
-    if (asked) texts.push_back(Replace(target));
-    if (replaced) texts.push_back(Text(kOperationComplete));
-    if (replaced && !backup) texts.push_back(Text(kRestoreDoneText));
+    if (asked)
+        texts.push_back(Replace(target));
+    if (replaced)
+        texts.push_back(Text(kOperationComplete));
+    if (replaced && !backup)
+        texts.push_back(Text(kRestoreDoneText));
     EXPECT_EQ(prompter->Texts(), texts);
     if (asked) {
         EXPECT_EQ(Titles()[0], Text(kReplaceTitle));
@@ -535,7 +516,7 @@ TEST_F(BackupRestoreTest, RealTargetChooserStartsInTheJournalsFolderAndAsksBefor
     OpenJournal(win, QStringLiteral("pain.grv"));
     ASSERT_TRUE(QFile::copy(Fixture("zip-deflated.grz"), Path("week1.grz")));
     platform::ui::ScopedSeams real({nullptr, std::make_shared<platform::ui::QtFileChooser>(), nullptr, nullptr});
-    prompter->Queue(Answer::No);  // not the current journal
+    prompter->Queue(Answer::No); // not the current journal
     QString folder, nameBox, question;
     QStringList filters;
     bool confirms = false;
@@ -554,7 +535,7 @@ TEST_F(BackupRestoreTest, RealTargetChooserStartsInTheJournalsFolderAndAsksBefor
                 question = box->text();
                 box->button(QMessageBox::No)->click();
             });
-            QMetaObject::invokeMethod(chooser, "accept");  // asks, hears No and stays
+            QMetaObject::invokeMethod(chooser, "accept"); // asks, hears No and stays
             chooser->reject();
         });
         Button(d, IDC_BR_BROWSE_TARGET)->click();
@@ -601,13 +582,14 @@ TEST_P(ChooserStartTest, EveryChooserStartsInTheJournalsFolderElseDocumentsElseH
         d.OnBrowseSource();
         d.OnBrowseTarget();
     };
-    RunDialog(win, ID_DATABASE_BACKUP, browseBoth);  // "backup the current journal?" No
+    RunDialog(win, ID_DATABASE_BACKUP, browseBoth); // "backup the current journal?" No
     RunDialog(win, ID_DATABASE_RESTORE, browseBoth);
     win.OnCommand(ID_DATABASE_NEW);
     win.OnCommand(ID_DATABASE_OPEN);
     const QString expected = c.journalOpen ? Path("journals") : c.documents ? Documents() : QDir::homePath();
     ASSERT_EQ(files->Requests().size(), 6u);
-    for (const auto& r : files->Requests()) EXPECT_EQ(r.initialPath, expected) << r.filter.toStdString();
+    for (const auto& r : files->Requests())
+        EXPECT_EQ(r.initialPath, expected) << r.filter.toStdString();
 }
 
 INSTANTIATE_TEST_SUITE_P(Folders, ChooserStartTest,
@@ -638,12 +620,15 @@ protected:
     static qsizetype CentralHeader(const QByteArray& b) { return Le32(b, b.size() - 22 + 16); }
 
     static QString Outcome(const QString& kind) {
-        if (kind == "ZipR" || kind == "Flipped") return Text(kOperationComplete);
-        if (kind == "FoldersOnly") return Text(kRestoreEmpty);
+        if (kind == "ZipR" || kind == "Flipped")
+            return Text(kOperationComplete);
+        if (kind == "FoldersOnly")
+            return Text(kRestoreEmpty);
         return Text(kind == "WrongPassword" ? kWrongPassword : kRestoreDamaged);
     }
     QString Make(const QString& kind) {
-        if (kind == "WrongPassword") return Fixture("zip-deflated.grz");
+        if (kind == "WrongPassword")
+            return Fixture("zip-deflated.grz");
         if (kind == "ZipR" || kind == "FoldersOnly") {
             const QString folder = Path("backups");
             EXPECT_TRUE(QDir().mkpath(folder));
@@ -662,7 +647,8 @@ protected:
                 return;
             }
             b[central + 38] = static_cast<char>(b[central + 38] | kZipAttrDirectory);
-            if (kind == "FlippedDamaged") b[30 + 11 + 17 + 100] = static_cast<char>(b[30 + 11 + 17 + 100] ^ 0x55);
+            if (kind == "FlippedDamaged")
+                b[30 + 11 + 17 + 100] = static_cast<char>(b[30 + 11 + 17 + 100] ^ 0x55);
         });
         return zip;
     }
@@ -691,11 +677,12 @@ INSTANTIATE_TEST_SUITE_P(Archives, FolderArchiveTest,
 // The journal that is open stays open and untouched unless the restore succeeded.
 TEST_P(FolderArchiveTest, FailedRestoreOntoTheOpenJournalLeavesItOpenAndUntouched) {
     const QString kind = QString::fromLatin1(GetParam());
-    if (kind == "ZipR" || kind == "Flipped") GTEST_SKIP() << "these restore";
+    if (kind == "ZipR" || kind == "Flipped")
+        GTEST_SKIP() << "these restore";
     CGRVDlg win;
     OpenJournal(win, QStringLiteral("pain.grv"));
     const QByteArray before = Sha256("pain.grv");
-    prompter->Queue(Answer::Yes);  // replace pain.grv
+    prompter->Queue(Answer::Yes); // replace pain.grv
     EXPECT_FALSE(Restore(win, Make(kind), Path("pain.grv"), "wrong"));
     EXPECT_EQ(prompter->Texts().at(0), Replace("pain.grv"));
     EXPECT_EQ(prompter->Texts().at(1), Outcome(kind));
@@ -711,9 +698,8 @@ TEST_F(BackupRestoreTest, BackupOfNonAsciiJournalNameIsFlaggedUtf8) {
     CGRVDlg win;
     OpenJournal(win, name);
     prompter->Queue(Answer::Yes);
-    EXPECT_TRUE(RunDialog(win, ID_DATABASE_BACKUP, [&](CGRVDlgBkupRstr& d) {
-        Run(d, Path(name), Path("j.grz"), "pw");
-    }));
+    EXPECT_TRUE(
+        RunDialog(win, ID_DATABASE_BACKUP, [&](CGRVDlgBkupRstr& d) { Run(d, Path(name), Path("j.grz"), "pw"); }));
     QByteArray out;
     ASSERT_EQ(RunProgram("/usr/bin/python3",
                          {"-c",
@@ -757,13 +743,10 @@ TEST_P(TypedPathTest, TypedPathSplitsAtLastSeparator) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Paths, TypedPathTest,
-                         ::testing::Values(TypedPath{"C:\\Backups\\week1.grz", "C:/Backups/",
-                                                     "week1.grz"},
-                                           TypedPath{"/home/ann/week1.grz", "/home/ann/",
-                                                     "week1.grz"},
+                         ::testing::Values(TypedPath{"C:\\Backups\\week1.grz", "C:/Backups/", "week1.grz"},
+                                           TypedPath{"/home/ann/week1.grz", "/home/ann/", "week1.grz"},
                                            TypedPath{"week1.grz", "", "week1.grz"},
-                                           TypedPath{"/backups/", "/backups/", ""},
-                                           TypedPath{"", "", ""}));
+                                           TypedPath{"/backups/", "/backups/", ""}, TypedPath{"", "", ""}));
 
 struct BrowseCase {
     int mode;
@@ -797,7 +780,7 @@ TEST_P(BrowseTest, BrowseAsksForTheRightFileAndCancelKeepsMembers) {
     EXPECT_EQ(Edit(d, c.source ? IDC_BR_SOURCE : IDC_BR_TARGET)->text(), "/data/backups/pain.grz");
     EXPECT_TRUE(prompter->Texts().empty());
 
-    browse();  // cancelled
+    browse(); // cancelled
     EXPECT_EQ(prompter->Texts(), std::vector<QString>{Text(kNoFileSelected)});
     EXPECT_EQ(Titles()[0], Text(kNoFileSelectedTitle));
     EXPECT_EQ(folder, "/data/backups/");
@@ -806,11 +789,10 @@ TEST_P(BrowseTest, BrowseAsksForTheRightFileAndCancelKeepsMembers) {
 
 INSTANTIATE_TEST_SUITE_P(
     Choosers, BrowseTest,
-    ::testing::Values(
-        BrowseCase{CGRVDlgBkupRstr::kModeBackup, true, FileMode::Open, kDbFilter, "grv", false},
-        BrowseCase{CGRVDlgBkupRstr::kModeBackup, false, FileMode::Save, kArchiveFilter, "grz", true},
-        BrowseCase{CGRVDlgBkupRstr::kModeRestore, true, FileMode::Open, kArchiveFilter, "grz", false},
-        BrowseCase{CGRVDlgBkupRstr::kModeRestore, false, FileMode::Save, kDbFilter, "grv", true}));
+    ::testing::Values(BrowseCase{CGRVDlgBkupRstr::kModeBackup, true, FileMode::Open, kDbFilter, "grv", false},
+                      BrowseCase{CGRVDlgBkupRstr::kModeBackup, false, FileMode::Save, kArchiveFilter, "grz", true},
+                      BrowseCase{CGRVDlgBkupRstr::kModeRestore, true, FileMode::Open, kArchiveFilter, "grz", false},
+                      BrowseCase{CGRVDlgBkupRstr::kModeRestore, false, FileMode::Save, kDbFilter, "grv", true}));
 
 TEST_F(BackupRestoreTest, ShowPasswordTogglesPlainText) {
     CGRVDlgBkupRstr d(CGRVDlgBkupRstr::kModeBackup);
@@ -823,4 +805,4 @@ TEST_F(BackupRestoreTest, ShowPasswordTogglesPlainText) {
     EXPECT_EQ(pw->echoMode(), QLineEdit::Password);
 }
 
-}  // namespace
+} // namespace

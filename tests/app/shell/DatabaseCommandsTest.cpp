@@ -46,7 +46,7 @@ TEST_F(DatabaseCommandsTest, ChoosersAskForJournalFiles) {
     dlg.OnCommand(ID_DATABASE_NEW);
     dlg.OnCommand(ID_DATABASE_OPEN);
     const auto& requests = files->Requests();
-    ASSERT_EQ(requests.size(), 3u);  // the first is SetUp's Open
+    ASSERT_EQ(requests.size(), 3u); // the first is SetUp's Open
     EXPECT_EQ(requests[1].mode, platform::ui::FileMode::Save);
     EXPECT_EQ(requests[1].filter, kDbFilter);
     EXPECT_EQ(requests[1].defaultSuffix, "grv");
@@ -140,7 +140,8 @@ TEST_F(DatabaseCommandsTest, CloseEmptiesTheWindow) {
         const QImage chart = dlg.TrendChart()->Composite();
         int n = 0;
         for (int y = 0; y < chart.height(); ++y)
-            for (int x = 0; x < chart.width(); ++x) n += chart.pixel(x, y) == qRgb(255, 0, 0);
+            for (int x = 0; x < chart.width(); ++x)
+                n += chart.pixel(x, y) == qRgb(255, 0, 0);
         return n;
     };
     ASSERT_GT(redPixels(), 0);
@@ -163,7 +164,7 @@ TEST_F(DatabaseCommandsTest, CloseEmptiesTheWindow) {
 TEST_F(DatabaseCommandsTest, OpeningAFileThatIsNoJournalIsRefusedAndLeftAlone) {
     struct Case {
         const char* name;
-        const char* sql;  // run by the sqlite3 shell; none: an empty file
+        const char* sql; // run by the sqlite3 shell; none: an empty file
         std::string why;
     };
     const Case cases[] = {
@@ -177,7 +178,8 @@ TEST_F(DatabaseCommandsTest, OpeningAFileThatIsNoJournalIsRefusedAndLeftAlone) {
         QFile f(path);
         ASSERT_TRUE(f.open(QIODevice::WriteOnly));
         f.close();
-        if (c.sql) Sql(path, c.sql);
+        if (c.sql)
+            Sql(path, c.sql);
         const QByteArray before = Digest(path);
         prompter->Clear();
         files->Queue(path);
@@ -197,4 +199,4 @@ TEST_F(DatabaseCommandsTest, OpeningAFileThatIsNoJournalIsRefusedAndLeftAlone) {
     EXPECT_EQ(next.windowTitle(), "Gorvane");
 }
 
-}  // namespace
+} // namespace

@@ -38,9 +38,10 @@ protected:
 
 TEST_F(DateRangeTest, PresetsAreListedSortedWithNothingChosen) {
     QStringList items;
-    for (int i = 0; i < dlg.PresetCombo()->count(); ++i) items << dlg.PresetCombo()->itemText(i);
-    EXPECT_EQ(items, (QStringList{"Last 14 Days", "Last 180 Days", "Last 28 Days", "Last 60 Days",
-                                  "Last 7 Days", "Last 90 Days", "Last Year"}));
+    for (int i = 0; i < dlg.PresetCombo()->count(); ++i)
+        items << dlg.PresetCombo()->itemText(i);
+    EXPECT_EQ(items, (QStringList{"Last 14 Days", "Last 180 Days", "Last 28 Days", "Last 60 Days", "Last 7 Days",
+                                  "Last 90 Days", "Last Year"}));
     EXPECT_EQ(dlg.PresetCombo()->currentIndex(), -1);
     EXPECT_EQ(std::tie(dlg.m_tStart, dlg.m_tEnd, dlg.m_tThird), std::make_tuple(0, 0, 0));
     EXPECT_EQ(dlg.windowTitle(), "Set Date Range");
@@ -60,7 +61,7 @@ TEST_F(DateRangeTest, PresetsSelectTheirSpanEndingToday) {
         {"Last 180 Days", QDate(2026, 3, 10), QDate(2025, 9, 11)},
         // A year is 365 days: 31 December 2026 goes back to 31 December 2025.
         {"Last Year", QDate(2026, 12, 31), QDate(2025, 12, 31)},
-        {"Last Year", QDate(2024, 12, 31), QDate(2024, 1, 1)},  // 2024 has 366 days
+        {"Last Year", QDate(2024, 12, 31), QDate(2024, 1, 1)}, // 2024 has 366 days
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.preset);
@@ -93,7 +94,7 @@ TEST_F(DateRangeTest, CalendarMenuShowsOnlyOverACalendarAndChangesNothing) {
     QCoreApplication::processEvents();
     QMenu* menu = dlg.CalendarMenu();
     ASSERT_NE(menu, nullptr);
-    EXPECT_EQ(menu->actions().size(), 7);  // three submenus, separator, All, separator, Reset
+    EXPECT_EQ(menu->actions().size(), 7); // three submenus, separator, All, separator, Reset
 
     dlg.OnContextMenu(&dlg, dlg.mapToGlobal(QPoint(-50, -50)));
     EXPECT_FALSE(menu->isVisible());
@@ -105,7 +106,8 @@ TEST_F(DateRangeTest, CalendarMenuShowsOnlyOverACalendarAndChangesNothing) {
     const QDate before = dlg.StartCalendar()->selectedDate();
     for (QAction* a : menu->actions()) {
         if (a->menu()) {
-            for (QAction* inner : a->menu()->actions()) inner->trigger();
+            for (QAction* inner : a->menu()->actions())
+                inner->trigger();
         } else {
             a->trigger();
         }
@@ -121,4 +123,4 @@ TEST_F(ShellTest, AboutBoxShowsTheBuildsVersion) {
     EXPECT_EQ(about.VersionStatic()->text(), QStringLiteral("Version: " GRV_PROJECT_VERSION_QUAD));
 }
 
-}  // namespace
+} // namespace

@@ -50,8 +50,7 @@ TEST_F(DetailListTest, ListsTheEntrysActionsHighestIdFirst) {
     CGRVDlgDetEntList dlg;
     Open(dlg, kEntryTypeAction, eid);
     EXPECT_EQ(dlg.windowTitle(), "Actions");
-    EXPECT_EQ(Lines(&dlg), (QStringList{"4: Tea [St. John's Wort]", "3: Swim [Exercise]",
-                                        "1: Walk [Exercise]"}));
+    EXPECT_EQ(Lines(&dlg), (QStringList{"4: Tea [St. John's Wort]", "3: Swim [Exercise]", "1: Walk [Exercise]"}));
     dlg.RefreshList();
     dlg.RefreshList();
     EXPECT_EQ(Lines(&dlg).size(), 3);
@@ -114,8 +113,7 @@ TEST_F(DetailListTest, DeletingAPickedMoodMarksOnlyThatRecord) {
     EXPECT_EQ(Cli("SELECT id,del FROM entry_mood;"), "1|0\n2|1\n3|0\n");
     EXPECT_EQ(Told(), (QStringList{kAskDeleteDetail, kDetailDeleted}));
     EXPECT_EQ(prompter->Prompts()[0].title, kAskDeleteDetailTitle);
-    EXPECT_EQ(Lines(&dlg),
-              (QStringList{QString("3: ") + kMoodDetailLabel, QString("1: ") + kMoodDetailLabel}));
+    EXPECT_EQ(Lines(&dlg), (QStringList{QString("3: ") + kMoodDetailLabel, QString("1: ") + kMoodDetailLabel}));
 }
 
 TEST_F(DetailListTest, AnsweringNoDeletesNothing) {
@@ -136,8 +134,8 @@ TEST_F(DetailListTest, DeleteAllMarksEveryListedRecord) {
     const int eid = AddEntry();
     const int other = AddEntry("Evening");
     Cli("INSERT INTO entry_question (eid, q) VALUES (" + std::to_string(eid) + ", 'Q1'), (" + std::to_string(eid) +
-        ", 'Q2'), (" + std::to_string(eid) + ", 'Q3'), (" + std::to_string(eid) + ", 'Q4'), (" +
-        std::to_string(other) + ", 'Other entry''s');");
+        ", 'Q2'), (" + std::to_string(eid) + ", 'Q3'), (" + std::to_string(eid) + ", 'Q4'), (" + std::to_string(other) +
+        ", 'Other entry''s');");
     CGRVDlgDetEntList dlg;
     Open(dlg, kEntryTypeQuestion, eid);
     EXPECT_EQ(dlg.windowTitle(), "Questions & Answers");
@@ -158,8 +156,8 @@ TEST_F(DetailListTest, DeleteAllMarksEveryListedRecord) {
 TEST_F(DetailListTest, DeleteWithNothingPickedReportsTheError) {
     const int eid = AddEntry();
     AddAction(eid, "Walk", "Exercise");
-    for (int type : {kEntryTypeAction, kEntryTypeJournal, kEntryTypeMedicine, kEntryTypeMood,
-                     kEntryTypeQuestion, kEntryTypeSideEffects}) {
+    for (int type : {kEntryTypeAction, kEntryTypeJournal, kEntryTypeMedicine, kEntryTypeMood, kEntryTypeQuestion,
+                     kEntryTypeSideEffects}) {
         SCOPED_TRACE(type);
         prompter->Clear();
         CGRVDlgDetEntList dlg;
@@ -168,9 +166,7 @@ TEST_F(DetailListTest, DeleteWithNothingPickedReportsTheError) {
         Press(&dlg, IDC_DETAILS_DELETE);
         EXPECT_EQ(Told(), (QStringList{kAskDeleteDetail, kErrorDeleting}));
     }
-    EXPECT_EQ(
-        Cli("SELECT (SELECT sum(del) FROM entry) || ',' || (SELECT sum(del) FROM entry_actions);"),
-        "0,0\n");
+    EXPECT_EQ(Cli("SELECT (SELECT sum(del) FROM entry) || ',' || (SELECT sum(del) FROM entry_actions);"), "0,0\n");
 }
 
 TEST_F(DetailListTest, JournalTypeListsEveryEntryAndDeletesThePickedOne) {
@@ -216,4 +212,4 @@ TEST_F(DetailListTest, UnknownTypeIsRefused) {
     EXPECT_EQ(Told(), QStringList{kUnknownTypeForDeletion});
 }
 
-}  // namespace
+} // namespace

@@ -56,16 +56,16 @@ protected:
     }
     static QStringList Items(const QComboBox* combo) {
         QStringList out;
-        for (int i = 0; i < combo->count(); ++i) out << combo->itemText(i);
+        for (int i = 0; i < combo->count(); ++i)
+            out << combo->itemText(i);
         return out;
     }
     // Whether the dialog ended, and with which result.
-    static bool EndedWith(const QDialog& dlg, int result) {
-        return !dlg.isVisible() && dlg.result() == result;
-    }
+    static bool EndedWith(const QDialog& dlg, int result) { return !dlg.isVisible() && dlg.result() == result; }
     QStringList Told() const {
         QStringList out;
-        for (const QString& t : prompter->Texts()) out << t;
+        for (const QString& t : prompter->Texts())
+            out << t;
         return out;
     }
 };

@@ -16,7 +16,8 @@ namespace {
 std::unique_ptr<QComboBox> Combo(std::initializer_list<const char*> texts, bool editable = false) {
     auto combo = std::make_unique<QComboBox>();
     combo->setEditable(editable);
-    for (const char* t : texts) combo->addItem(QString::fromLatin1(t));
+    for (const char* t : texts)
+        combo->addItem(QString::fromLatin1(t));
     return combo;
 }
 
@@ -26,7 +27,8 @@ TEST(DlgControls, SortedComboOrdersWithoutRegardToCaseAndKeepsItemData) {
     for (const char* t : {"walk", "Walking", "apple", "Banana", "Apple", "1 plan"})
         AddSortedString(&combo, QString::fromLatin1(t), data++);
     QStringList items;
-    for (int i = 0; i < combo.count(); ++i) items << combo.itemText(i);
+    for (int i = 0; i < combo.count(); ++i)
+        items << combo.itemText(i);
     // Equal texts keep the order they came in.
     EXPECT_EQ(items, (QStringList{"1 plan", "apple", "Apple", "Banana", "walk", "Walking"}));
     EXPECT_EQ(combo.itemData(combo.findText("Walking")).toInt(), 11);
@@ -43,15 +45,13 @@ TEST(DlgControls, PrefixSearchStartsAfterTheStartAndWrapsAround) {
         int prefix;
         int exact;
     } cases[] = {
-        {0, "walk", 1, 0},       // item 0 is looked at last
-        {-1, "walk", 0, 0},      // from the top
-        {1, "WALK", 3, 0},       // after item 1, then wrapping
-        {3, "walk", 0, 0},       // from the last item round to the top
-        {0, "sw", 2, -1},      
-        {0, "Walkabout", 3, 3},
-        {0, "run", -1, -1},    
-        {0, "", 1, -1},          // every text begins with the empty one
-        {7, "swim", 2, 2},       // a start beyond the list looks from the top
+        {0, "walk", 1, 0},  // item 0 is looked at last
+        {-1, "walk", 0, 0}, // from the top
+        {1, "WALK", 3, 0},  // after item 1, then wrapping
+        {3, "walk", 0, 0},  // from the last item round to the top
+        {0, "sw", 2, -1},   {0, "Walkabout", 3, 3},
+        {0, "run", -1, -1}, {0, "", 1, -1}, // every text begins with the empty one
+        {7, "swim", 2, 2},                  // a start beyond the list looks from the top
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(std::string(c.text) + " after " + std::to_string(c.start));
@@ -63,19 +63,18 @@ TEST(DlgControls, PrefixSearchStartsAfterTheStartAndWrapsAround) {
 }
 
 TEST(DlgControls, SettingAComboFromTextPrefersTheExactItem) {
-    auto combo =
-        Combo({"Walk", "Walking", "Aspirin (100 mg) Tablet", "Aspirin (100 mg) Tablet Extra"});
+    auto combo = Combo({"Walk", "Walking", "Aspirin (100 mg) Tablet", "Aspirin (100 mg) Tablet Extra"});
     struct Case {
         const char* text;
         int selected;
     } cases[] = {
-        {"Walk", 0},     // a prefix search from item 0 would take "Walking"
+        {"Walk", 0}, // a prefix search from item 0 would take "Walking"
         {"walking", 1},
-        {"Wa", 1},       // no exact item: the combo's own prefix search
+        {"Wa", 1}, // no exact item: the combo's own prefix search
         {"Aspirin (100 mg) Tablet", 2},
         {"aspirin (100 mg) tablet extra", 3},
         {"Run", -1},
-        {"", -1},  // nothing stored selects nothing
+        {"", -1}, // nothing stored selects nothing
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.text);
@@ -110,11 +109,8 @@ TEST(DlgControls, RatingScaleSliderCountsUnlessAtZero) {
         const char* edit;
         int value;
     } cases[] = {
-        {0, "7", 7},     {-3, "7", -3},
-        {4, "7", 4},     {0, "", 0},
-        {0, "15", 15},   {0, "abc", 0},
-        {0, "-4", -4},   {10, "", 10},
-        {0, " 12x", 12}, {0, "99999999999999", 2147483647},
+        {0, "7", 7},   {-3, "7", -3}, {4, "7", 4},  {0, "", 0},      {0, "15", 15},
+        {0, "abc", 0}, {0, "-4", -4}, {10, "", 10}, {0, " 12x", 12}, {0, "99999999999999", 2147483647},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(std::to_string(c.slider) + " / " + c.edit);
@@ -154,13 +150,13 @@ TEST(DlgControls, OnlyTheUsersSliderMovesRunTheScrollHandler) {
     std::vector<int> seen;
     OnUserScroll(slider, &owner, [&seen](QSlider* s) { seen.push_back(s->sliderPosition()); });
 
-    slider->setValue(5);  // the program
+    slider->setValue(5); // the program
     EXPECT_TRUE(seen.empty());
-    QTest::keyClick(slider, Qt::Key_Right);  // keyboard
-    slider->setSliderPosition(-3);  // a drag
+    QTest::keyClick(slider, Qt::Key_Right); // keyboard
+    slider->setSliderPosition(-3);          // a drag
     EXPECT_EQ(slider->value(), -3);
     QTest::keyClick(slider, Qt::Key_Home);
     EXPECT_EQ(seen, (std::vector<int>{6, -3, -10}));
 }
 
-}  // namespace
+} // namespace

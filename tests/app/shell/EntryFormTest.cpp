@@ -19,8 +19,7 @@ class EntryFormTest : public JournalWindowTest {
 protected:
     // Picks the first result row of the Find dialog whose subject is sbj,
     // after searching field for text.
-    static void FindAndSelect(QWidget* modal, const QString& field, const QString& text,
-                              const char* sbj) {
+    static void FindAndSelect(QWidget* modal, const QString& field, const QString& text, const char* sbj) {
         auto* find = qobject_cast<CGRVDlgFind*>(modal);
         ASSERT_NE(find, nullptr);
         auto* fields = Child<QComboBox>(*find, IDC_FIND_FIELD);
@@ -60,8 +59,7 @@ TEST_F(EntryFormTest, NewJournalSaveListFindAndSwitchJournals) {
     SetFormTime(dlg, QDateTime(QDate(2026, 3, 7), QTime(9, 5, 3)));
     SetPain(dlg, "8", "5", "2", "4");
     ASSERT_TRUE(dlg.OnCommand(ID_FILE_SAVE_ENTRY));
-    EXPECT_EQ(Sql(first, "SELECT id,ts,wpl,apl,lpl,cpl,sbj,del FROM entry"),
-              "1|2026-03-07 09:05:03|8|5|2|4|Journal|0");
+    EXPECT_EQ(Sql(first, "SELECT id,ts,wpl,apl,lpl,cpl,sbj,del FROM entry"), "1|2026-03-07 09:05:03|8|5|2|4|Journal|0");
     EXPECT_EQ(dlg.m_entry.id, 1);
     EXPECT_EQ(dlg.m_bNewEntry, 0);
 
@@ -289,8 +287,10 @@ TEST_F(EntryFormTest, FutureDateWarningComparesRealDates) {
     };
     // The first of next month is in the future, whatever the day numbers say.
     const QDate firstOfNext = QDate(today.year(), today.month(), 1).addMonths(1);
-    const Case cases[] = {{today, false},          {today.addDays(-40), false},
-                          {today.addDays(1), true}, {firstOfNext, true},
+    const Case cases[] = {{today, false},
+                          {today.addDays(-40), false},
+                          {today.addDays(1), true},
+                          {firstOfNext, true},
                           {today.addYears(1), true}};
     auto* date = Child<QDateEdit>(dlg, IDC_DATE);
     // No journal open: no warning at all.
@@ -377,8 +377,8 @@ TEST_F(EntryFormTest, LevelEditsTakeOnlyWhatCanBeALevel) {
         const char* shown;
     };
     const Case cases[] = {
-        {"9.0", "abc", "9.0"}, {"", "5.5", "5."}, {"", "55", "5"},   {"", "10", "10"},
-        {"", "11", "1"},       {"", "7.0", "7.0"}, {"", "-3", "3"},  {"", "x", ""},
+        {"9.0", "abc", "9.0"}, {"", "5.5", "5."},  {"", "55", "5"}, {"", "10", "10"},
+        {"", "11", "1"},       {"", "7.0", "7.0"}, {"", "-3", "3"}, {"", "x", ""},
     };
     QLineEdit* lowest = Edit(dlg, IDC_LOWEST_PAIN);
     for (const Case& c : cases) {
@@ -439,7 +439,8 @@ TEST_F(EntryFormTest, FailedSaveSaysWhyInWordsWithOnlyTheStartOfTheStatement) {
          kReasonLocked},
     };
     std::string body;
-    while (body.size() < (1u << 20)) body += "a long day, ";
+    while (body.size() < (1u << 20))
+        body += "a long day, ";
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         const QString path = MakeJournal(QString(c.name) + ".grv", {});
@@ -465,4 +466,4 @@ TEST_F(EntryFormTest, FailedSaveSaysWhyInWordsWithOnlyTheStartOfTheStatement) {
     }
 }
 
-}  // namespace
+} // namespace

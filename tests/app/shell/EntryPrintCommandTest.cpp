@@ -116,4 +116,4 @@ TEST_F(EntryPrintCommandTest, PrintingThatCannotStartSaysWhy) {
     }
 }
 
-}  // namespace
+} // namespace

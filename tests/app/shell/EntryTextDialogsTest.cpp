@@ -35,7 +35,7 @@ TEST_F(EntryDialogTest, OkStoresSubjectAndBodyInTheEntrysRow) {
     EXPECT_EQ(subject->text() + "|" + body->toPlainText(), "Morning|body");
     Type(subject, "St. John's \"Wort\" day");
     body->setPlainText("Line one\nLine two");
-    dlg.m_entry.cpl = 9;  // what the caller handed in is written too
+    dlg.m_entry.cpl = 9; // what the caller handed in is written too
     Press(&dlg, IDOK);
     EXPECT_TRUE(EndedWith(dlg, IDOK));
     EXPECT_EQ(Cli("SELECT id,ts,wpl,apl,lpl,cpl,sbj,entry,del FROM entry ORDER BY id;"),
@@ -90,7 +90,9 @@ TEST_F(EntryDialogTest, ASaveTheStoreRefusesIsShownNotSwallowed) {
 
 using QuestionDialogTest = DetailTest;
 
-std::string Handed(const CEntryQuestions& q) { return std::to_string(q.eid) + "|" + q.q + "|" + q.a + "|" + q.ref; }
+std::string Handed(const CEntryQuestions& q) {
+    return std::to_string(q.eid) + "|" + q.q + "|" + q.a + "|" + q.ref;
+}
 
 TEST_F(QuestionDialogTest, OkHandsTheTextsBackAndWritesNothing) {
     {
@@ -121,15 +123,15 @@ using CurrentPainDialogTest = DetailTest;
 
 TEST_F(CurrentPainDialogTest, SliderAndNumberDecideTheLevel) {
     struct Case {
-        int slider;         // -1: not moved
-        const char* typed;  // nullptr: the number is left as it is
+        int slider;        // -1: not moved
+        const char* typed; // nullptr: the number is left as it is
         bool accepted;
         int pain;
     } cases[] = {
-        {-1, nullptr, false, 0},  // OK at once: empty number, slider at 0
-        {7, nullptr, true, 7},    // the slider writes its position into the number
-        {7, "3", true, 3},        // a typed number wins
-        {7, "", true, 7},         // a cleared number leaves the slider
+        {-1, nullptr, false, 0}, // OK at once: empty number, slider at 0
+        {7, nullptr, true, 7},   // the slider writes its position into the number
+        {7, "3", true, 3},       // a typed number wins
+        {7, "", true, 7},        // a cleared number leaves the slider
         {-1, "11", false, 0},    {-1, "10", true, 10}, {-1, "0", false, 0}, {-1, "1", true, 1},
     };
     for (const Case& c : cases) {
@@ -142,7 +144,8 @@ TEST_F(CurrentPainDialogTest, SliderAndNumberDecideTheLevel) {
             Drag(Ctl<QSlider>(&dlg, IDC_CPL_SLIDER), c.slider);
             EXPECT_EQ(number->text(), QString::number(c.slider));
         }
-        if (c.typed) Type(number, QString::fromLatin1(c.typed));
+        if (c.typed)
+            Type(number, QString::fromLatin1(c.typed));
         Press(&dlg, IDOK);
         if (c.accepted) {
             EXPECT_TRUE(EndedWith(dlg, IDOK));
@@ -175,4 +178,4 @@ TEST_F(CurrentPainDialogTest, NumberTakesTwoDigitsAndTheDescriptionComesBack) {
     EXPECT_EQ(cancelled.m_nPain, 0);
 }
 
-}  // namespace
+} // namespace

@@ -30,7 +30,8 @@ QString WriteRecord(const grvtest::QtTempDir& dir, const char* name, const QByte
 // Each translation's table names its own language in ProductName.
 QByteArray Record(const std::vector<const char*>& translations) {
     QByteArray text = "[VarFileInfo]\nTranslation=";
-    for (const char* t : translations) text += QByteArray(t) + " ";
+    for (const char* t : translations)
+        text += QByteArray(t) + " ";
     text += "\n";
     for (const char* t : translations) {
         const QByteArray key = QByteArray(t).replace(" ", "").toUpper();
@@ -47,11 +48,11 @@ TEST(FileVersionInfo, TranslationFallsBackExactPrimaryNeutralEnglishFirst) {
         const char* chosen;
     };
     const Case cases[] = {
-        {{"0407 04e4", "0000 04b0", "0809 04b0"}, 0x0407, "040704E4"},  // exact
-        {{"0407 04e4", "0000 04b0", "0809 04b0"}, 0x0C07, "040704E4"},  // same primary
-        {{"0407 04e4", "0000 04b0", "0809 04b0"}, 0x0410, "000004B0"},  // neutral
-        {{"0407 04e4", "0809 04b0"}, 0x0410, "080904B0"},               // English
-        {{"040c 04e4", "0407 04e4"}, 0x0410, "040C04E4"},               // the first
+        {{"0407 04e4", "0000 04b0", "0809 04b0"}, 0x0407, "040704E4"}, // exact
+        {{"0407 04e4", "0000 04b0", "0809 04b0"}, 0x0C07, "040704E4"}, // same primary
+        {{"0407 04e4", "0000 04b0", "0809 04b0"}, 0x0410, "000004B0"}, // neutral
+        {{"0407 04e4", "0809 04b0"}, 0x0410, "080904B0"},              // English
+        {{"040c 04e4", "0407 04e4"}, 0x0410, "040C04E4"},              // the first
     };
     for (const Case& c : cases) {
         const QString file = WriteRecord(dir, "v.ini", Record(c.table));
@@ -72,11 +73,11 @@ TEST(FileVersionInfo, MissingOrBrokenRecordsFailAndLeaveNothing) {
     EXPECT_EQ(info.CreateFromFile(WriteRecord(dir, "e.ini", "[VarFileInfo]\nTranslation=zz\n"), 0x0409), 0);
     EXPECT_EQ(info.CreateFromFile(WriteRecord(dir, "big.ini", QByteArray(70000, ';')), 0x0409), 0);
     // A bad fixed version leaves the fixed part empty but keeps the strings.
-    const QByteArray badFixed = "[FixedFileInfo]\nFileVersion=1.2.3\nProductVersion=1.2.3.70000\n" +
-                                Record({"0409 04b0"});
+    const QByteArray badFixed =
+        "[FixedFileInfo]\nFileVersion=1.2.3\nProductVersion=1.2.3.70000\n" + Record({"0409 04b0"});
     ASSERT_EQ(info.CreateFromFile(WriteRecord(dir, "f.ini", badFixed), 0x0409), 1);
     EXPECT_EQ(info.Fixed().dwSignature, 0u);
     EXPECT_EQ(info.GetString(6), "040904B0");
 }
 
-}  // namespace
+} // namespace

@@ -33,7 +33,8 @@ protected:
     void Click(int id) { QTest::mouseClick(find.findChild<QPushButton*>(QString::number(id)), Qt::LeftButton); }
     QStringList Column(int c) {
         QStringList texts;
-        for (int r = 0; r < Results()->rowCount(); ++r) texts << Results()->item(r, c)->text();
+        for (int r = 0; r < Results()->rowCount(); ++r)
+            texts << Results()->item(r, c)->text();
         return texts;
     }
     void Search(const QString& field, const QString& text) {
@@ -53,7 +54,8 @@ protected:
 
 TEST_F(FindDialogTest, FieldsAreSortedWithAllEntriesChosen) {
     QStringList items;
-    for (int i = 0; i < Fields()->count(); ++i) items << Fields()->itemText(i);
+    for (int i = 0; i < Fields()->count(); ++i)
+        items << Fields()->itemText(i);
     EXPECT_EQ(items, QStringList({"All Entries", "AVG Pain", "Entry", "Subject", "Timestamp"}));
     EXPECT_EQ(Fields()->currentText(), "All Entries");
     EXPECT_EQ(find.windowTitle(), kFindTitle);
@@ -74,7 +76,8 @@ TEST_F(FindDialogTest, SearchOnShowListsEveryEntryNewestFirst) {
     QStringList rows;
     for (int r = 0; r < Results()->rowCount(); ++r) {
         QStringList cells;
-        for (int c = 0; c < Results()->columnCount(); ++c) cells << Results()->item(r, c)->text();
+        for (int c = 0; c < Results()->columnCount(); ++c)
+            cells << Results()->item(r, c)->text();
         rows << cells.join('|');
     }
     EXPECT_EQ(rows, QStringList({"2|2026-05-03 10:00:00|Back 5 hours|2", "3|2026-05-02 10:00:00|Walk|5",
@@ -164,4 +167,4 @@ TEST_F(FindDialogTest, AFailedDeleteIsReported) {
     EXPECT_EQ(find.m_strSelectedId, "2");
 }
 
-}  // namespace
+} // namespace

@@ -8,8 +8,7 @@
 
 using namespace grv;
 
-QString JournalWindowTest::MakeJournal(const QString& name,
-                                       std::initializer_list<EntrySeed> entries) {
+QString JournalWindowTest::MakeJournal(const QString& name, std::initializer_list<EntrySeed> entries) {
     CJournalDb db;
     db.SetFolder(dir.path().toStdString());
     db.SetFileName(name.toStdString());
@@ -54,12 +53,15 @@ void JournalWindowTest::WhenModal(std::function<void(QWidget*)> act) {
     });
 }
 
-QTreeWidget* JournalWindowTest::List(CGRVDlg& dlg) { return Child<QTreeWidget>(dlg, IDC_ENTRY_LIST); }
+QTreeWidget* JournalWindowTest::List(CGRVDlg& dlg) {
+    return Child<QTreeWidget>(dlg, IDC_ENTRY_LIST);
+}
 
 QStringList JournalWindowTest::ListColumn(CGRVDlg& dlg, int column) {
     QStringList texts;
     QTreeWidget* list = List(dlg);
-    for (int i = 0; i < list->topLevelItemCount(); ++i) texts << list->topLevelItem(i)->text(column);
+    for (int i = 0; i < list->topLevelItemCount(); ++i)
+        texts << list->topLevelItem(i)->text(column);
     return texts;
 }
 
@@ -68,8 +70,8 @@ void JournalWindowTest::SetFormTime(CGRVDlg& dlg, const QDateTime& when) {
     Child<QTimeEdit>(dlg, IDC_TIME)->setTime(when.time());
 }
 
-void JournalWindowTest::SetPain(CGRVDlg& dlg, const char* worst, const char* average,
-                                const char* lowest, const char* current) {
+void JournalWindowTest::SetPain(CGRVDlg& dlg, const char* worst, const char* average, const char* lowest,
+                                const char* current) {
     Edit(dlg, IDC_WORST_PAIN)->setText(worst);
     Edit(dlg, IDC_AVERAGE_PAIN)->setText(average);
     Edit(dlg, IDC_LOWEST_PAIN)->setText(lowest);

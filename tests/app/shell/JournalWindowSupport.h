@@ -44,8 +44,7 @@ protected:
     // The texts of column of every row of the entries list, top first.
     static QStringList ListColumn(CGRVDlg& dlg, int column);
     static void SetFormTime(CGRVDlg& dlg, const QDateTime& when);
-    static void SetPain(CGRVDlg& dlg, const char* worst, const char* average, const char* lowest,
-                        const char* current);
+    static void SetPain(CGRVDlg& dlg, const char* worst, const char* average, const char* lowest, const char* current);
 
     grvtest::QtTempDir dir;
 };

@@ -28,8 +28,7 @@ using platform::ui::Answer;
 
 namespace {
 
-const char* const kDetailTables[] = {"entry_actions", "entry_meds", "entry_mood", "entry_question",
-                                     "entry_sideff"};
+const char* const kDetailTables[] = {"entry_actions", "entry_meds", "entry_mood", "entry_question", "entry_sideff"};
 
 class MainDetailsTest : public JournalWindowTest {
 protected:
@@ -41,7 +40,8 @@ protected:
         m_modals.setInterval(0);
         QObject::connect(&m_modals, &QTimer::timeout, [this] {
             QWidget* modal = QApplication::activeModalWidget();
-            if (!modal || !modal->isVisible()) return;
+            if (!modal || !modal->isVisible())
+                return;
             m_opened << QString::fromLatin1(modal->metaObject()->className());
             if (m_acts.empty()) {
                 ++m_unexpected;
@@ -59,11 +59,12 @@ protected:
 
     // The window over a journal of two entries (ids 1 and 2), with entry id current.
     void OpenTwoEntries(CGRVDlg& dlg, int id = 1) {
-        m_path = MakeJournal("pain.grv", {{"2026-03-01 08:00:00", "First", 8, 5, 2, 4},
-                                          {"2026-03-02 08:00:00", "Second", 9, 6, 3, 7}});
+        m_path = MakeJournal(
+            "pain.grv", {{"2026-03-01 08:00:00", "First", 8, 5, 2, 4}, {"2026-03-02 08:00:00", "Second", 9, 6, 3, 7}});
         ShowAndSettle(dlg);
         OpenThroughMenu(dlg, m_path);
-        if (id) SelectEntry(dlg, id);
+        if (id)
+            SelectEntry(dlg, id);
     }
     static void SelectEntry(CGRVDlg& dlg, int id) {
         QTreeWidget* list = List(dlg);
@@ -104,16 +105,15 @@ protected:
         }
         In<QPlainTextEdit>(dlg, id)->setPlainText(text);
     }
-    static void Slide(QWidget* dlg, int id, int value) {
-        In<QSlider>(dlg, id)->setSliderPosition(value);
-    }
+    static void Slide(QWidget* dlg, int id, int value) { In<QSlider>(dlg, id)->setSliderPosition(value); }
     static void FocusLeaves(CGRVDlg& dlg, Qt::FocusReason reason) {
         QFocusEvent out(QEvent::FocusOut, reason);
         QCoreApplication::sendEvent(Edit(dlg, IDC_CURRENT_PAIN), &out);
     }
     QStringList Told() const {
         QStringList out;
-        for (const QString& t : prompter->Texts()) out << t;
+        for (const QString& t : prompter->Texts())
+            out << t;
         return out;
     }
 
@@ -126,24 +126,17 @@ protected:
 
 struct Refusal {
     int command;
-    const char* unsaved;  // the refusal for an entry never saved
+    const char* unsaved; // the refusal for an entry never saved
 };
 
 const Refusal kRefusals[] = {
-    {ID_TB_ACTIONS, kNeedSavedForActions},
-    {ID_TB_MOOD, kNeedSavedForMood},
-    {ID_TB_MEDICINES, kNeedSavedForMeds},
-    {ID_TB_SIDE_EFFECTS, kNeedSavedForSideEff},
-    {ID_TB_QUESTION, kNeedSavedForQuestions},
-    {ID_ENTRY_EDIT, kNeedSavedForJournal},
-    {ID_DETAILS_JOURNAL, kNeedSavedForJournal},
-    {ID_DETAILS_ACTIONS, kNeedSavedForActions},
-    {ID_DETAILS_MEDICINES, kNeedSavedForMeds},
-    {ID_DETAILS_MOOD, kNeedSavedForMood},
-    {ID_DETAILS_QUESTIONS, kNeedSavedForQuestions},
-    {ID_DETAILS_SIDE_EFFECTS, kNeedSavedForSideEff},
-    {ID_ENTRY_DELETE, kNeedSavedForDelete},
-    {ID_TB_DELETE_ENTRY, kNeedSavedForDelete},
+    {ID_TB_ACTIONS, kNeedSavedForActions},          {ID_TB_MOOD, kNeedSavedForMood},
+    {ID_TB_MEDICINES, kNeedSavedForMeds},           {ID_TB_SIDE_EFFECTS, kNeedSavedForSideEff},
+    {ID_TB_QUESTION, kNeedSavedForQuestions},       {ID_ENTRY_EDIT, kNeedSavedForJournal},
+    {ID_DETAILS_JOURNAL, kNeedSavedForJournal},     {ID_DETAILS_ACTIONS, kNeedSavedForActions},
+    {ID_DETAILS_MEDICINES, kNeedSavedForMeds},      {ID_DETAILS_MOOD, kNeedSavedForMood},
+    {ID_DETAILS_QUESTIONS, kNeedSavedForQuestions}, {ID_DETAILS_SIDE_EFFECTS, kNeedSavedForSideEff},
+    {ID_ENTRY_DELETE, kNeedSavedForDelete},         {ID_TB_DELETE_ENTRY, kNeedSavedForDelete},
 };
 
 // Without a journal every launcher refuses; with one, a new entry not yet
@@ -191,13 +184,12 @@ TEST_F(MainDetailsTest, ToolbarMoodAndSideEffectsStoreOneRecordPerUse) {
         });
         ASSERT_TRUE(dlg.OnCommand(ID_TB_MOOD));
         Then([level](QWidget* d) {
-            Slide(d, IDC_SE_SLIDER_SECOND_ROW, level + 1);  // vomiting
+            Slide(d, IDC_SE_SLIDER_SECOND_ROW, level + 1); // vomiting
             Ok(d);
         });
         ASSERT_TRUE(dlg.OnCommand(ID_TB_SIDE_EFFECTS));
     }
-    EXPECT_EQ(m_opened, QStringList({"CGRVDlgMood", "CGRVDlgSideEffect", "CGRVDlgMood",
-                                     "CGRVDlgSideEffect"}));
+    EXPECT_EQ(m_opened, QStringList({"CGRVDlgMood", "CGRVDlgSideEffect", "CGRVDlgMood", "CGRVDlgSideEffect"}));
     EXPECT_EQ(m_unexpected, 0);
     EXPECT_EQ(Q("SELECT eid,act,mood FROM entry_mood ORDER BY id"), "1|3|0\n2|5|0");
     EXPECT_EQ(Q("SELECT eid,mid,vomit,nausea FROM entry_sideff ORDER BY id"), "1|0|4|0\n2|0|6|0");
@@ -309,12 +301,13 @@ TEST_F(MainDetailsTest, ContextQuestionsAddThenListAndEdit) {
     Then([](QWidget* d) {
         auto* list = In<QTreeWidget>(d, IDC_DETAILS);
         for (int i = 0; i < list->topLevelItemCount(); ++i)
-            if (list->topLevelItem(i)->text(0) == "1") list->setCurrentItem(list->topLevelItem(i));
+            if (list->topLevelItem(i)->text(0) == "1")
+                list->setCurrentItem(list->topLevelItem(i));
         Ok(d);
     });
     Then([&shown](QWidget* d) {
-        shown = In<QPlainTextEdit>(d, IDC_QNA_QUESTION)->toPlainText() + "/" +
-                In<QLineEdit>(d, IDC_QNA_REFERENCE)->text();
+        shown =
+            In<QPlainTextEdit>(d, IDC_QNA_QUESTION)->toPlainText() + "/" + In<QLineEdit>(d, IDC_QNA_REFERENCE)->text();
         SetText(d, IDC_QNA_ANSWER, "Yes, with food");
         SetText(d, IDC_QNA_REFERENCE, "Dr. Reyes");
         Ok(d);
@@ -323,8 +316,8 @@ TEST_F(MainDetailsTest, ContextQuestionsAddThenListAndEdit) {
     EXPECT_EQ(shown, "Dose at night?/leaflet");
     EXPECT_EQ(Q("SELECT id,eid,q,a,ref FROM entry_question ORDER BY id"),
               "1|1|Dose at night?|Yes, with food|Dr. Reyes\n2|1|Ice or heat?||");
-    EXPECT_EQ(m_opened, QStringList({"CGRVDlgQnA", "CGRVDlgDetEntList", "CGRVDlgQnA",
-                                     "CGRVDlgDetEntList", "CGRVDlgQnA"}));
+    EXPECT_EQ(m_opened,
+              QStringList({"CGRVDlgQnA", "CGRVDlgDetEntList", "CGRVDlgQnA", "CGRVDlgDetEntList", "CGRVDlgQnA"}));
 
     // Cancel in the list opens nothing.
     Then([](QWidget* d) { static_cast<QDialog*>(d)->reject(); });
@@ -378,8 +371,7 @@ TEST_F(MainDetailsTest, ContextMoodAndActionsEditStoredRecords) {
     });
     ASSERT_TRUE(dlg.OnCommand(ID_DETAILS_ACTIONS));
     EXPECT_EQ(name, "Walk");
-    EXPECT_EQ(Q("SELECT id,eid,name,plmod,durmin FROM entry_actions"),
-              QStringLiteral("%1|2|Walk|-5|30").arg(a.id));
+    EXPECT_EQ(Q("SELECT id,eid,name,plmod,durmin FROM entry_actions"), QStringLiteral("%1|2|Walk|-5|30").arg(a.id));
     EXPECT_EQ(m_unexpected, 0);
     ExpectSoundRows();
 }
@@ -430,7 +422,7 @@ TEST_F(MainDetailsTest, LeavingCurrentPainSavesAndOffersTheTypesDialog) {
     FocusLeaves(dlg, Qt::ActiveWindowFocusReason);
     EXPECT_EQ(Q("SELECT count(*) FROM entry"), "1");
     Then([](QWidget* d) {
-        Slide(d, IDC_SE_SLIDER_FIRST_ROW, 2);  // nausea
+        Slide(d, IDC_SE_SLIDER_FIRST_ROW, 2); // nausea
         Ok(d);
     });
     FocusLeaves(dlg, Qt::TabFocusReason);
@@ -460,13 +452,15 @@ TEST_F(MainDetailsTest, NewPainScoreStoresAQuickEntry) {
     struct Case {
         bool withEntries;
         const char* description;
-        const char* row;  // wpl|apl|lpl|cpl|sbj|entry
+        const char* row; // wpl|apl|lpl|cpl|sbj|entry
     };
     const Case cases[] = {
-        {false, "", "7|7|7|7|Quick Pain Entry from Tray|Pain entry only performed via the Tray "
-                    "Menu or Hotkey"},
-        {true, "After lunch", "9|6|2|7|After lunch|Pain entry only performed via the Tray Menu or "
-                              "Hotkey"},
+        {false, "",
+         "7|7|7|7|Quick Pain Entry from Tray|Pain entry only performed via the Tray "
+         "Menu or Hotkey"},
+        {true, "After lunch",
+         "9|6|2|7|After lunch|Pain entry only performed via the Tray Menu or "
+         "Hotkey"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.withEntries);
@@ -485,11 +479,11 @@ TEST_F(MainDetailsTest, NewPainScoreStoresAQuickEntry) {
         ASSERT_TRUE(dlg.OnCommand(ID_TRAY_NEW_PAIN_SCORE));
         const QString id = c.withEntries ? "3" : "1";
         EXPECT_EQ(Q("SELECT wpl,apl,lpl,cpl,sbj,entry FROM entry WHERE id=" + id), c.row);
-        const QDateTime stored = QDateTime::fromString(
-            Q("SELECT ts FROM entry WHERE id=" + id), QStringLiteral("yyyy-MM-dd HH:mm:ss"));
+        const QDateTime stored =
+            QDateTime::fromString(Q("SELECT ts FROM entry WHERE id=" + id), QStringLiteral("yyyy-MM-dd HH:mm:ss"));
         EXPECT_GE(stored, before);
         EXPECT_LE(stored, QDateTime::currentDateTime().addSecs(1));
-        EXPECT_EQ(dlg.m_entry.id, -1);  // the form is cleared for the next entry
+        EXPECT_EQ(dlg.m_entry.id, -1); // the form is cleared for the next entry
         EXPECT_EQ(Edit(dlg, IDC_CURRENT_PAIN)->text(), "");
         ExpectSoundRows();
         m_opened.clear();
@@ -603,7 +597,8 @@ TEST_F(MainDetailsTest, ActivatingARowLoadsItAndShowsTheEntriesMenu) {
     QTreeWidget* list = List(dlg);
     QTreeWidgetItem* first = nullptr;
     for (int i = 0; i < list->topLevelItemCount(); ++i)
-        if (list->topLevelItem(i)->text(1) == "First") first = list->topLevelItem(i);
+        if (list->topLevelItem(i)->text(1) == "First")
+            first = list->topLevelItem(i);
     ASSERT_NE(first, nullptr);
     {
         // Selected quietly, so only the activation loads it.
@@ -619,4 +614,4 @@ TEST_F(MainDetailsTest, ActivatingARowLoadsItAndShowsTheEntriesMenu) {
     dlg.EntriesContextMenu()->hide();
 }
 
-}  // namespace
+} // namespace

@@ -38,7 +38,7 @@ enum class Place { Menu, Toolbar, Tray, Context };
 struct CommandCase {
     int id;
     Place place;
-    const char* text;  // menu text, or the tool tip of a toolbar button
+    const char* text; // menu text, or the tool tip of a toolbar button
 };
 
 const CommandCase kCommands[] = {
@@ -102,7 +102,8 @@ QList<QAction*> ActionsUnder(const QList<QAction*>& top) {
     QList<QAction*> all;
     for (QAction* a : top) {
         all << a;
-        if (a->menu()) all << ActionsUnder(a->menu()->actions());
+        if (a->menu())
+            all << ActionsUnder(a->menu()->actions());
     }
     return all;
 }
@@ -110,7 +111,8 @@ QList<QAction*> ActionsUnder(const QList<QAction*>& top) {
 TEST_F(MainWindowTest, EveryCommandIsInItsPlaceWithItsTextAndState) {
     CGRVDlg dlg;
     QList<QAction*> menuBar;
-    for (QAction* a : dlg.findChild<QMenuBar*>()->actions()) menuBar << a;
+    for (QAction* a : dlg.findChild<QMenuBar*>()->actions())
+        menuBar << a;
     const QList<QAction*> inMenus = ActionsUnder(menuBar);
     const QList<QAction*> inTray = ActionsUnder(dlg.TrayMenu()->actions());
     const QList<QAction*> inContext = ActionsUnder(dlg.EntriesContextMenu()->actions());
@@ -122,24 +124,24 @@ TEST_F(MainWindowTest, EveryCommandIsInItsPlaceWithItsTextAndState) {
         EXPECT_EQ(a->data().toInt(), c.id);
         EXPECT_TRUE(a->isEnabled());
         switch (c.place) {
-            case Place::Menu:
-                EXPECT_TRUE(inMenus.contains(a));
-                EXPECT_EQ(a->text(), c.text);
-                break;
-            case Place::Toolbar:
-                EXPECT_TRUE(onToolbar.contains(a));
-                EXPECT_EQ(a->toolTip(), c.text);
-                EXPECT_EQ(CGRVDlg::OnToolTipText(c.id), c.text);
-                EXPECT_FALSE(a->icon().isNull());
-                break;
-            case Place::Tray:
-                EXPECT_TRUE(inTray.contains(a));
-                EXPECT_EQ(a->text(), c.text);
-                break;
-            case Place::Context:
-                EXPECT_TRUE(inContext.contains(a));
-                EXPECT_EQ(a->text(), c.text);
-                break;
+        case Place::Menu:
+            EXPECT_TRUE(inMenus.contains(a));
+            EXPECT_EQ(a->text(), c.text);
+            break;
+        case Place::Toolbar:
+            EXPECT_TRUE(onToolbar.contains(a));
+            EXPECT_EQ(a->toolTip(), c.text);
+            EXPECT_EQ(CGRVDlg::OnToolTipText(c.id), c.text);
+            EXPECT_FALSE(a->icon().isNull());
+            break;
+        case Place::Tray:
+            EXPECT_TRUE(inTray.contains(a));
+            EXPECT_EQ(a->text(), c.text);
+            break;
+        case Place::Context:
+            EXPECT_TRUE(inContext.contains(a));
+            EXPECT_EQ(a->text(), c.text);
+            break;
         }
     }
 }
@@ -147,7 +149,8 @@ TEST_F(MainWindowTest, EveryCommandIsInItsPlaceWithItsTextAndState) {
 TEST_F(MainWindowTest, ToolbarHasTwelveButtonsInOrder) {
     CGRVDlg dlg;
     QList<int> ids;
-    for (QAction* a : dlg.ToolBar()->actions()) ids << a->data().toInt();
+    for (QAction* a : dlg.ToolBar()->actions())
+        ids << a->data().toInt();
     EXPECT_EQ(ids, (QList<int>{ID_TB_NEW_ENTRY, ID_TB_SAVE_ENTRY, ID_TB_DELETE_ENTRY, ID_TB_FIND,
                                ID_TB_MEDICINE_CABINET, ID_TB_ACTIONS, ID_TB_SIDE_EFFECTS, ID_TB_QUESTION,
                                ID_TB_MEDICINES, ID_TB_MOOD, ID_TB_PRINT, ID_TB_TOGGLE_GRAPH}));
@@ -173,7 +176,7 @@ TEST_F(MainWindowTest, DefaultFontIsProportional) {
 TEST_F(MainWindowTest, UnknownCommandsDoNothingWhenInvoked) {
     CGRVDlg dlg;
     EXPECT_FALSE(dlg.OnCommand(12345));
-    EXPECT_TRUE(dlg.OnCommand(ID_EDIT_COPY));  // does nothing, as it always has
+    EXPECT_TRUE(dlg.OnCommand(ID_EDIT_COPY)); // does nothing, as it always has
     EXPECT_TRUE(usage->Labels().empty());
     EXPECT_TRUE(prompter->Prompts().empty());
 }
@@ -222,14 +225,14 @@ TEST_F(MainWindowTest, DisAnonStatsSilencesEveryReport) {
         prompter->Queue(Answer::Yes);
         dlg.OnCommand(ID_FILE_EXIT);
         EXPECT_EQ(dlg.UsageLabel(), "Close App");
-    }  // the window's end waits for any worker it started
+    } // the window's end waits for any worker it started
     EXPECT_TRUE(usage->Labels().empty());
 }
 
 TEST_F(MainWindowTest, TitleBarCloseAsksToQuitWithoutCloseToTray) {
     CGRVDlg dlg;
     ShowAndSettle(dlg);
-    dlg.close();  // answered No by the script
+    dlg.close(); // answered No by the script
     EXPECT_TRUE(dlg.isVisible());
     ASSERT_EQ(prompter->Texts(), std::vector<QString>{"Are you sure you wish to quit?"});
 }
@@ -238,7 +241,7 @@ TEST_F(MainWindowTest, CloseToTrayWithoutTrayMinimisesInsteadOfHiding) {
     WriteProfileInt(kSectionPrefs, kCloseToTray, 1);
     CGRVDlg dlg;
     ShowAndSettle(dlg);
-    ASSERT_FALSE(dlg.HasTrayIcon());  // offscreen has no tray
+    ASSERT_FALSE(dlg.HasTrayIcon()); // offscreen has no tray
     dlg.close();
     EXPECT_TRUE(dlg.isVisible());
     EXPECT_TRUE(dlg.isMinimized());
@@ -258,7 +261,7 @@ TEST_F(MainWindowTest, TrayHideWithoutTrayNeverStrandsTheWindow) {
 TEST_F(MainWindowTest, HiddenByTrayStaysHiddenUntilShowOrNewEntry) {
     CGRVDlg dlg;
     ShowAndSettle(dlg);
-    dlg.m_bWindowVisible = 0;  // as the tray's Hide leaves it
+    dlg.m_bWindowVisible = 0; // as the tray's Hide leaves it
     dlg.hide();
     dlg.show();
     dlg.setVisible(true);
@@ -299,12 +302,11 @@ TEST_F(MainWindowTest, EntriesContextMenuOnlyOverTheList) {
 TEST_F(MainWindowTest, DefaultTypeSelectsByPrefixAfterTheFirstItem) {
     struct Case {
         const char* stored;
-        const char* selected;  // empty: nothing selected
+        const char* selected; // empty: nothing selected
     };
     const Case cases[] = {
-        {"Journal", "Journal"},   {"journal", "Journal"},        {"Side", "Side Effects"},
-        {"M", "Medicine"},        {"a", "Action"},               {"Question", "Question"},
-        {"Questions", "Question"}, {"Nothing like it", ""},
+        {"Journal", "Journal"}, {"journal", "Journal"},   {"Side", "Side Effects"},  {"M", "Medicine"},
+        {"a", "Action"},        {"Question", "Question"}, {"Questions", "Question"}, {"Nothing like it", ""},
     };
     for (const Case& c : cases) {
         WriteProfileString(kSectionPrefs, kDefaultType, c.stored);
@@ -312,9 +314,7 @@ TEST_F(MainWindowTest, DefaultTypeSelectsByPrefixAfterTheFirstItem) {
         ShowAndSettle(dlg);
         auto* types = dlg.findChild<QComboBox*>(QString::number(IDC_ENTRY_TYPE));
         ASSERT_EQ(types->count(), 6);
-        EXPECT_EQ(types->currentIndex() < 0 ? QString() : types->currentText(),
-                  QString(c.selected))
-            << c.stored;
+        EXPECT_EQ(types->currentIndex() < 0 ? QString() : types->currentText(), QString(c.selected)) << c.stored;
     }
 }
 
@@ -343,8 +343,8 @@ TEST_F(JournalAtStartTest, OpenLastUsedDbReopensTheLastJournal) {
 }
 
 TEST_F(JournalAtStartTest, ProfileKeepsOddFolderNamesExactly) {
-    const char* folders[] = {"/home/u/My Journals; 2024, old", "  leading/and trailing  ",
-                             "/tmp/#hash=equals", "/tmp/\"quoted\"\\back", "/tmp/\xc3\xa9t\xc3\xa9"};
+    const char* folders[] = {"/home/u/My Journals; 2024, old", "  leading/and trailing  ", "/tmp/#hash=equals",
+                             "/tmp/\"quoted\"\\back", "/tmp/\xc3\xa9t\xc3\xa9"};
     for (const char* f : folders) {
         ASSERT_TRUE(WriteProfileString(kSectionMru, kLastPath, QString::fromUtf8(f)));
         EXPECT_EQ(GetProfileString(kSectionMru, kLastPath), QString::fromUtf8(f));
@@ -373,8 +373,7 @@ TEST_F(JournalAtStartTest, NoJournalOpenedWhenTurnedOffOrIncomplete) {
         const char* file;
         bool withPath;
     };
-    const Case cases[] = {{0, "pain.grv", true}, {1, "", true}, {1, "pain.grv", false},
-                          {1, "missing.grv", true}};
+    const Case cases[] = {{0, "pain.grv", true}, {1, "", true}, {1, "pain.grv", false}, {1, "missing.grv", true}};
     for (const Case& c : cases) {
         WriteProfileInt(kSectionPrefs, kOpenLastUsedDB, c.openLast);
         WriteProfileString(kSectionMru, kLastFile, c.file);
@@ -452,11 +451,10 @@ TEST(ShellSources, HoldNoSql) {
         for (const QByteArray& text : file.readAll().split('\n')) {
             ++line;
             const QRegularExpressionMatch m = sql.match(QString::fromUtf8(text));
-            EXPECT_FALSE(m.hasMatch()) << file.fileName().toStdString() << ":" << line << ": "
-                                       << text.toStdString();
+            EXPECT_FALSE(m.hasMatch()) << file.fileName().toStdString() << ":" << line << ": " << text.toStdString();
         }
     }
     EXPECT_GT(files, 50);
 }
 
-}  // namespace
+} // namespace

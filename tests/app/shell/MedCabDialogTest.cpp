@@ -28,7 +28,8 @@ protected:
         QStringList out;
         for (int i = 0; i < List(d)->topLevelItemCount(); ++i) {
             QStringList cells;
-            for (int c = 0; c < 5; ++c) cells << List(d)->topLevelItem(i)->text(c);
+            for (int c = 0; c < 5; ++c)
+                cells << List(d)->topLevelItem(i)->text(c);
             out << cells.join('|');
         }
         return out;
@@ -54,13 +55,20 @@ protected:
     // Fills the parts every medicine needs; leave out the last `missing` of them.
     static void FillRequired(QWidget* d, const QString& name, int missing = 0) {
         const int parts = 7 - missing;
-        if (parts > 0) Type(Ctl<QLineEdit>(d, IDC_MC_NAME), name);
-        if (parts > 1) Type(Ctl<QLineEdit>(d, IDC_MC_DOSAGE), "200");
-        if (parts > 2) Choose(Ctl<QComboBox>(d, IDC_MC_MEASURE), "mg");
-        if (parts > 3) Choose(Ctl<QComboBox>(d, IDC_MC_FORM), "Tablet");
-        if (parts > 4) Type(Ctl<QLineEdit>(d, IDC_MC_TAKE), "2");
-        if (parts > 5) Type(Ctl<QLineEdit>(d, IDC_MC_EVERY), "6");
-        if (parts > 6) Choose(Ctl<QComboBox>(d, IDC_MC_EVERY_INTERVAL), "Hours");
+        if (parts > 0)
+            Type(Ctl<QLineEdit>(d, IDC_MC_NAME), name);
+        if (parts > 1)
+            Type(Ctl<QLineEdit>(d, IDC_MC_DOSAGE), "200");
+        if (parts > 2)
+            Choose(Ctl<QComboBox>(d, IDC_MC_MEASURE), "mg");
+        if (parts > 3)
+            Choose(Ctl<QComboBox>(d, IDC_MC_FORM), "Tablet");
+        if (parts > 4)
+            Type(Ctl<QLineEdit>(d, IDC_MC_TAKE), "2");
+        if (parts > 5)
+            Type(Ctl<QLineEdit>(d, IDC_MC_EVERY), "6");
+        if (parts > 6)
+            Choose(Ctl<QComboBox>(d, IDC_MC_EVERY_INTERVAL), "Hours");
     }
 };
 
@@ -76,7 +84,8 @@ TEST_F(MedCabDialogTest, ChoiceListsAreSortedAndTheListHasItsColumns) {
         EXPECT_EQ(Ctl<QComboBox>(&dlg, id)->currentIndex(), -1) << id;
     }
     QStringList heads;
-    for (int c = 0; c < List(&dlg)->columnCount(); ++c) heads << List(&dlg)->headerItem()->text(c);
+    for (int c = 0; c < List(&dlg)->columnCount(); ++c)
+        heads << List(&dlg)->headerItem()->text(c);
     EXPECT_EQ(heads, (QStringList{"ID", "Name", "Take", "Dosage", "Form"}));
     EXPECT_FALSE(Ctl<QCheckBox>(&dlg, IDC_MC_SCHEDULE)->isEnabled());
 }
@@ -116,9 +125,8 @@ TEST_F(MedCabDialogTest, SaveInsertsThenUpdatesTheSameRow) {
     Type(Ctl<QLineEdit>(&dlg, IDC_MC_URL), "http://example.invalid/ibu");
     Ctl<QPlainTextEdit>(&dlg, IDC_MC_DESC)->setPlainText("with food");
     Press(&dlg, IDC_MC_SAVE);
-    EXPECT_EQ(Cli("SELECT * FROM medicine_cabinet;"),
-              "1|Ibuprofen|200|mg|Tablet|2|6|Hours|30|1|Months|0||with food|"
-              "http://example.invalid/ibu|0\n");
+    EXPECT_EQ(Cli("SELECT * FROM medicine_cabinet;"), "1|Ibuprofen|200|mg|Tablet|2|6|Hours|30|1|Months|0||with food|"
+                                                      "http://example.invalid/ibu|0\n");
     EXPECT_EQ(Lines(&dlg), QStringList{"1|Ibuprofen|2|200 mg|Tablet"});
     EXPECT_EQ(dlg.m_medicine.id, 1);
 
@@ -191,8 +199,7 @@ TEST_F(MedCabDialogTest, ApostropheNamedMedicineWorksEndToEnd) {
     Press(&dlg, IDC_MC_NEW);
     EXPECT_EQ(Cli("SELECT id,name,dos_form FROM medicine_cabinet ORDER BY id;"),
               "1|Aspirin|Tablet\n2|St. John's Wort|Capsules\n");
-    EXPECT_EQ(Lines(&dlg),
-              (QStringList{"1|Aspirin|2|100 mg|Tablet", "2|St. John's Wort|2|200 mg|Capsules"}));
+    EXPECT_EQ(Lines(&dlg), (QStringList{"1|Aspirin|2|100 mg|Tablet", "2|St. John's Wort|2|200 mg|Capsules"}));
     // Selected again from the list, changed and saved in place.
     Click(&dlg, "St. John's Wort");
     EXPECT_EQ(dlg.m_medicine.id, 2);
@@ -200,8 +207,7 @@ TEST_F(MedCabDialogTest, ApostropheNamedMedicineWorksEndToEnd) {
     EXPECT_EQ(Ctl<QLabel>(&dlg, IDC_MC_TAKE_FORM)->text(), "Capsules");
     Type(Ctl<QLineEdit>(&dlg, IDC_MC_DOSAGE), "300");
     Press(&dlg, IDC_MC_SAVE);
-    EXPECT_EQ(Cli("SELECT id,name,dos_size FROM medicine_cabinet WHERE id=2;"),
-              "2|St. John's Wort|300\n");
+    EXPECT_EQ(Cli("SELECT id,name,dos_size FROM medicine_cabinet WHERE id=2;"), "2|St. John's Wort|300\n");
     // Deleted after the question names it.
     prompter->Queue(Answer::Yes);
     Press(&dlg, IDC_MC_DELETE);
@@ -249,8 +255,7 @@ TEST_F(MedCabDialogTest, RefusedSaveIsToldAndKeepsTheDialogAndTheForm) {
     ASSERT_TRUE(m_db.QueryFirstColumn("PRAGMA query_only=0", rows));
     Press(&dlg, IDOK);
     EXPECT_TRUE(EndedWith(dlg, IDOK));
-    EXPECT_EQ(Cli("SELECT name, dos_size, dos_msr, dos_form FROM medicine_cabinet;"),
-              "Morphine|200|mg|Tablet\n");
+    EXPECT_EQ(Cli("SELECT name, dos_size, dos_msr, dos_form FROM medicine_cabinet;"), "Morphine|200|mg|Tablet\n");
 }
 
-}  // namespace
+} // namespace

@@ -54,8 +54,7 @@ TEST_F(MedEntryDialogTest, ChoosingAMedicineShowsItsDefaultsAndOkWritesTheRow) {
     CGRVDlgMedEntry dlg;
     OpenNew(dlg, eid);
     EXPECT_EQ(dlg.windowTitle(), "Medicine Entry");
-    EXPECT_EQ(Items(Medicines(&dlg)),
-              (QStringList{"Aspirin (100 mg) Tablet", "Ibuprofen (200 mg) Tablet"}));
+    EXPECT_EQ(Items(Medicines(&dlg)), (QStringList{"Aspirin (100 mg) Tablet", "Ibuprofen (200 mg) Tablet"}));
     EXPECT_EQ(Medicines(&dlg)->currentIndex(), -1);
     Choose(Medicines(&dlg), "Aspirin (100 mg) Tablet");
     EXPECT_EQ(Shown(&dlg), "100mg|2|Aspirin notes");
@@ -107,7 +106,7 @@ TEST_F(MedEntryDialogTest, WithoutAnActiveEntryTheDialogCancelsItself) {
     bool stuck = false;
     QTimer::singleShot(3000, &modal, [&] {
         stuck = true;
-        QCoreApplication::exit(0);  // leaves every running event loop
+        QCoreApplication::exit(0); // leaves every running event loop
     });
     EXPECT_EQ(modal.exec(), IDCANCEL);
     EXPECT_FALSE(stuck);
@@ -137,12 +136,13 @@ TEST_F(MedEntryDialogTest, AlikeLabelsStillNameTheirOwnMedicine) {
     const int eid = AddEntry();
     AddMedicine("Aspirin", 100, "mg", "Tablet", 2);
     AddMedicine("Aspirin (coated)", 100, "mg", "Tablet", 1);
-    AddMedicine("Aspirin", 100, "mg", "Tablet", 3);  // the very same label again
+    AddMedicine("Aspirin", 100, "mg", "Tablet", 3); // the very same label again
     CGRVDlgMedEntry dlg;
     OpenNew(dlg, eid);
     QComboBox* combo = Medicines(&dlg);
     for (int i = 0; i < combo->count(); ++i) {
-        if (combo->itemData(i).toInt() != 3) continue;
+        if (combo->itemData(i).toInt() != 3)
+            continue;
         combo->setCurrentIndex(i);
         emit combo->activated(i);
     }
@@ -210,8 +210,7 @@ TEST_F(MedEntryDialogTest, ApostropheNamedMedicineIsStoredListedEditedAndDeleted
         Choose(Medicines(&dlg), "St. John's Wort (300 mg) Capsules");
         Press(&dlg, IDOK);
     }
-    EXPECT_EQ(Cli("SELECT name,dosage FROM entry_meds;"),
-              "St. John's Wort (300 mg) Capsules|300 mg\n");
+    EXPECT_EQ(Cli("SELECT name,dosage FROM entry_meds;"), "St. John's Wort (300 mg) Capsules|300 mg\n");
     CGRVDlgDetEntList list;
     list.m_pDb = &m_db;
     list.m_nType = kEntryTypeMedicine;
@@ -242,4 +241,4 @@ TEST_F(MedEntryDialogTest, WithNoJournalOpenTheUserIsTold) {
     EXPECT_EQ(Told(), QStringList{kNeedOpenDb});
 }
 
-}  // namespace
+} // namespace

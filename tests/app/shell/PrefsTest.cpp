@@ -22,20 +22,20 @@ using Values = std::map<std::string, std::string>;
 
 // The profile as python's configparser reads it: "Section/Key" -> value.
 Values ReadWithConfigparser(const QString& file) {
-    const QByteArray script =
-        "import configparser, sys\n"
-        "c = configparser.RawConfigParser()\n"
-        "c.optionxform = str\n"
-        "c.read(sys.argv[1], encoding='utf-8')\n"
-        "for s in c.sections():\n"
-        "    for k, v in c.items(s):\n"
-        "        print(s + '/' + k + '=' + v)\n";
+    const QByteArray script = "import configparser, sys\n"
+                              "c = configparser.RawConfigParser()\n"
+                              "c.optionxform = str\n"
+                              "c.read(sys.argv[1], encoding='utf-8')\n"
+                              "for s in c.sections():\n"
+                              "    for k, v in c.items(s):\n"
+                              "        print(s + '/' + k + '=' + v)\n";
     QByteArray out;
     EXPECT_EQ(RunProgram("/usr/bin/python3", {"-c", QString::fromUtf8(script), file}, &out), 0);
     Values values;
     for (const QByteArray& line : out.split('\n')) {
         const int eq = line.indexOf('=');
-        if (eq > 0) values[line.left(eq).toStdString()] = line.mid(eq + 1).toStdString();
+        if (eq > 0)
+            values[line.left(eq).toStdString()] = line.mid(eq + 1).toStdString();
     }
     return values;
 }
@@ -58,15 +58,9 @@ protected:
         ASSERT_TRUE(dlg.OnCommand(ID_EDIT_PREFERENCES));
         EXPECT_TRUE(ran);
     }
-    static QCheckBox* Box(CGRVDlgPrefs& d, int id) {
-        return d.findChild<QCheckBox*>(QString::number(id));
-    }
-    static QComboBox* Types(CGRVDlgPrefs& d) {
-        return d.findChild<QComboBox*>(QString::number(IDC_PREF_TYPE));
-    }
-    static void Press(CGRVDlgPrefs& d, int id) {
-        d.findChild<QPushButton*>(QString::number(id))->click();
-    }
+    static QCheckBox* Box(CGRVDlgPrefs& d, int id) { return d.findChild<QCheckBox*>(QString::number(id)); }
+    static QComboBox* Types(CGRVDlgPrefs& d) { return d.findChild<QComboBox*>(QString::number(IDC_PREF_TYPE)); }
+    static void Press(CGRVDlgPrefs& d, int id) { d.findChild<QPushButton*>(QString::number(id))->click(); }
     static QByteArray ProfileBytes() {
         QFile f(ProfileFile());
         return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
@@ -84,11 +78,10 @@ TEST_F(PrefsTest, OkOnFreshProfileKeepsOpenLastAndWizardOn) {
     });
     const Values v = ReadWithConfigparser(ProfileFile());
     const Values expected = {
-        {"MRU/LastFile", ""},          {"MRU/LastPath", ""},
-        {"Prefs/OpenLastUsedDB", "1"}, {"Prefs/ClearAfterSave", "0"},
-        {"Prefs/AutoSaveEntry", "0"},  {"Prefs/DefaultType", "Journal"},
-        {"Prefs/FirstTimeWiz", "1"},   {"Prefs/CloseToTray", "0"},
-        {"Prefs/AutoStartWin", "0"},   {"Prefs/DisAnonStats", "0"},
+        {"MRU/LastFile", ""},          {"MRU/LastPath", ""},         {"Prefs/OpenLastUsedDB", "1"},
+        {"Prefs/ClearAfterSave", "0"}, {"Prefs/AutoSaveEntry", "0"}, {"Prefs/DefaultType", "Journal"},
+        {"Prefs/FirstTimeWiz", "1"},   {"Prefs/CloseToTray", "0"},   {"Prefs/AutoStartWin", "0"},
+        {"Prefs/DisAnonStats", "0"},
     };
     EXPECT_EQ(v, expected);
     EXPECT_EQ(dlg.m_prefs.openLastUsedDB, 1);
@@ -96,7 +89,7 @@ TEST_F(PrefsTest, OkOnFreshProfileKeepsOpenLastAndWizardOn) {
 }
 
 TEST_F(PrefsTest, ChoicesRoundTripThroughTheProfile) {
-    WriteProfileInt(kSectionPrefs, kAutoSaveEntry, 1);  // only the profile changes it
+    WriteProfileInt(kSectionPrefs, kAutoSaveEntry, 1); // only the profile changes it
     CGRVDlg dlg;
     RunPrefs(dlg, [](CGRVDlgPrefs& d) {
         EXPECT_FALSE(Box(d, IDC_PREF_AUTO_SAVE)->isVisible());
@@ -109,11 +102,10 @@ TEST_F(PrefsTest, ChoicesRoundTripThroughTheProfile) {
         Press(d, IDOK);
     });
     const Values expected = {
-        {"MRU/LastFile", ""},          {"MRU/LastPath", ""},
-        {"Prefs/OpenLastUsedDB", "0"}, {"Prefs/ClearAfterSave", "1"},
-        {"Prefs/AutoSaveEntry", "1"},  {"Prefs/DefaultType", "Side Effects"},
-        {"Prefs/FirstTimeWiz", "0"},   {"Prefs/CloseToTray", "1"},
-        {"Prefs/AutoStartWin", "0"},   {"Prefs/DisAnonStats", "1"},
+        {"MRU/LastFile", ""},          {"MRU/LastPath", ""},         {"Prefs/OpenLastUsedDB", "0"},
+        {"Prefs/ClearAfterSave", "1"}, {"Prefs/AutoSaveEntry", "1"}, {"Prefs/DefaultType", "Side Effects"},
+        {"Prefs/FirstTimeWiz", "0"},   {"Prefs/CloseToTray", "1"},   {"Prefs/AutoStartWin", "0"},
+        {"Prefs/DisAnonStats", "1"},
     };
     EXPECT_EQ(ReadWithConfigparser(ProfileFile()), expected);
     // The running window took them over at once.
@@ -122,15 +114,14 @@ TEST_F(PrefsTest, ChoicesRoundTripThroughTheProfile) {
     EXPECT_EQ(dlg.m_prefs.defaultType, "Side Effects");
 
     // And what another program writes is read back.
-    const QByteArray edit =
-        "import configparser, sys\n"
-        "c = configparser.RawConfigParser()\n"
-        "c.optionxform = str\n"
-        "c.read(sys.argv[1])\n"
-        "c['Prefs']['DefaultType'] = 'Mood'\n"
-        "c['Prefs']['CloseToTray'] = '0'\n"
-        "c['Prefs']['DisAnonStats'] = 'not a number'\n"
-        "with open(sys.argv[1], 'w') as f: c.write(f)\n";
+    const QByteArray edit = "import configparser, sys\n"
+                            "c = configparser.RawConfigParser()\n"
+                            "c.optionxform = str\n"
+                            "c.read(sys.argv[1])\n"
+                            "c['Prefs']['DefaultType'] = 'Mood'\n"
+                            "c['Prefs']['CloseToTray'] = '0'\n"
+                            "c['Prefs']['DisAnonStats'] = 'not a number'\n"
+                            "with open(sys.argv[1], 'w') as f: c.write(f)\n";
     ASSERT_EQ(RunProgram("/usr/bin/python3", {"-c", QString::fromUtf8(edit), ProfileFile()}), 0);
     const Prefs p = ReadPrefs();
     EXPECT_EQ(p.defaultType, "Mood");
@@ -143,9 +134,9 @@ TEST_F(PrefsTest, TypeListOffersQuestionAndStoredQuestionsSelectsIt) {
     CGRVDlg dlg;
     RunPrefs(dlg, [](CGRVDlgPrefs& d) {
         QStringList items;
-        for (int i = 0; i < Types(d)->count(); ++i) items << Types(d)->itemText(i);
-        EXPECT_EQ(items, (QStringList{"Action", "Journal", "Medicine", "Mood", "Question",
-                                      "Side Effects"}));
+        for (int i = 0; i < Types(d)->count(); ++i)
+            items << Types(d)->itemText(i);
+        EXPECT_EQ(items, (QStringList{"Action", "Journal", "Medicine", "Mood", "Question", "Side Effects"}));
         EXPECT_EQ(Types(d)->currentText(), "Question");
         Press(d, IDOK);
     });
@@ -183,8 +174,7 @@ TEST_F(PrefsTest, StartAtLoginWritesAValidEntryAndRemovesItWhenOff) {
     ASSERT_TRUE(f.open(QIODevice::ReadOnly));
     const QByteArray text = f.readAll();
     EXPECT_TRUE(text.contains("Name=Gorvane\n"));
-    EXPECT_TRUE(text.contains("Exec=" + QCoreApplication::applicationFilePath().toUtf8() + "\n"))
-        << text.data();
+    EXPECT_TRUE(text.contains("Exec=" + QCoreApplication::applicationFilePath().toUtf8() + "\n")) << text.data();
     f.close();
 
     RunPrefs(dlg, [](CGRVDlgPrefs& d) {
@@ -216,4 +206,4 @@ TEST_F(PrefsTest, OkWithNoJournalOpenEmptiesTheLastJournal) {
     EXPECT_EQ(GetProfileString(kSectionMru, kLastPath, "x"), "");
 }
 
-}  // namespace
+} // namespace

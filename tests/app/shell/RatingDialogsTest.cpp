@@ -1,6 +1,5 @@
 #include <gtest/gtest.h>
 
-
 #include "DetailTestSupport.h"
 #include "app/shell/DetailResource.h"
 #include "app/shell/DetailTexts.h"
@@ -22,15 +21,12 @@ protected:
         dlg.m_strEntryId = QString::number(eid);
         dlg.show();
     }
-    static QSlider* Slider(QWidget* d, int row) {
-        return Ctl<QSlider>(d, IDC_MOOD_SLIDER_FIRST + row);
-    }
-    static QLineEdit* Edit(QWidget* d, int row) {
-        return Ctl<QLineEdit>(d, IDC_MOOD_EDIT_FIRST + row);
-    }
+    static QSlider* Slider(QWidget* d, int row) { return Ctl<QSlider>(d, IDC_MOOD_SLIDER_FIRST + row); }
+    static QLineEdit* Edit(QWidget* d, int row) { return Ctl<QLineEdit>(d, IDC_MOOD_EDIT_FIRST + row); }
     static QStringList Edits(QWidget* d) {
         QStringList out;
-        for (int r = 0; r < CGRVDlgMood::kRows; ++r) out << Edit(d, r)->text();
+        for (int r = 0; r < CGRVDlgMood::kRows; ++r)
+            out << Edit(d, r)->text();
         return out;
     }
     static const char* kRow;
@@ -43,14 +39,15 @@ TEST_F(MoodDialogTest, NewRecordOpensAtZeroAndOkWritesTheRow) {
     CGRVDlgMood dlg;
     Open(dlg, eid);
     EXPECT_EQ(dlg.windowTitle(), "How is Pain Interfering with...");
-    for (int r = 0; r < CGRVDlgMood::kRows; ++r) EXPECT_EQ(Slider(&dlg, r)->maximum(), 10);
+    for (int r = 0; r < CGRVDlgMood::kRows; ++r)
+        EXPECT_EQ(Slider(&dlg, r)->maximum(), 10);
     EXPECT_EQ(Edits(&dlg), QStringList(8, "0"));
     Drag(Slider(&dlg, kActivity), 3);
     Drag(Slider(&dlg, kSleep), 4);
-    Type(Edit(&dlg, kSleep), "7");     // the slider stands: 4
-    Type(Edit(&dlg, kWork), "7");      // slider at 0: the typed 7
-    Type(Edit(&dlg, kWalking), "9");   // slider at 0: the typed 9
-    Type(Edit(&dlg, kLife), "-2x");    // digits only: 2
+    Type(Edit(&dlg, kSleep), "7");   // the slider stands: 4
+    Type(Edit(&dlg, kWork), "7");    // slider at 0: the typed 7
+    Type(Edit(&dlg, kWalking), "9"); // slider at 0: the typed 9
+    Type(Edit(&dlg, kLife), "-2x");  // digits only: 2
     QTest::keyClick(Slider(&dlg, kRelations), Qt::Key_End);
     Press(&dlg, IDOK);
     EXPECT_TRUE(EndedWith(dlg, IDOK));
@@ -107,7 +104,8 @@ TEST_F(MoodDialogTest, ExistingRecordIsShownAndUpdatedInPlace) {
     dlg.m_nEnjoyLife = 5, dlg.m_nConcentrate = 6, dlg.m_nRelations = 7, dlg.m_nWalking = 8;
     Open(dlg, eid);
     EXPECT_EQ(Edits(&dlg), (QStringList{"1", "2", "3", "4", "5", "6", "7", "8"}));
-    for (int r = 0; r < CGRVDlgMood::kRows; ++r) EXPECT_EQ(Slider(&dlg, r)->value(), r + 1);
+    for (int r = 0; r < CGRVDlgMood::kRows; ++r)
+        EXPECT_EQ(Slider(&dlg, r)->value(), r + 1);
     Drag(Slider(&dlg, kWalking), 2);
     Press(&dlg, IDOK);
     EXPECT_EQ(Cli(kRow), "1|" + std::to_string(eid) + "|1|2|3|4|5|6|7|2|0\n");
@@ -148,9 +146,7 @@ protected:
             out << QString::number(Slider(d, r)->value()) + "/" + Edit(d, r)->text();
         return out;
     }
-    static QLineEdit* Edit(QWidget* d, int row) {
-        return Ctl<QLineEdit>(d, IDC_SE_EDIT_FIRST + row);
-    }
+    static QLineEdit* Edit(QWidget* d, int row) { return Ctl<QLineEdit>(d, IDC_SE_EDIT_FIRST + row); }
     static QComboBox* Medicines(QWidget* d) { return Ctl<QComboBox>(d, IDC_SE_MEDICINE); }
     static const char* kRow;
 };
@@ -166,11 +162,11 @@ TEST_F(SideEffectDialogTest, NewRowWithoutMedicineAndTheScalesRules) {
     EXPECT_EQ(dlg.windowTitle(), "Side Effects or Symptoms");
     EXPECT_EQ(Medicines(&dlg)->currentIndex(), -1);
     EXPECT_EQ(Rows(&dlg), QStringList(CGRVDlgSideEffect::kRows, "0/0"));
-    Type(Edit(&dlg, kItching), "6");  // slider at 0: 6
+    Type(Edit(&dlg, kItching), "6"); // slider at 0: 6
     Drag(Slider(&dlg, kTired), 3);
-    Type(Edit(&dlg, kTired), "6");       // slider at 3: 3
+    Type(Edit(&dlg, kTired), "6"); // slider at 3: 3
     Type(Edit(&dlg, kNausea), "8");
-    Type(Edit(&dlg, kVomiting), "");  // nothing typed counts 0
+    Type(Edit(&dlg, kVomiting), ""); // nothing typed counts 0
     Drag(Slider(&dlg, 9), 10);
     EXPECT_EQ(Edit(&dlg, 9)->text(), "10");
     Press(&dlg, IDOK);
@@ -192,7 +188,7 @@ TEST_F(SideEffectDialogTest, TypedRatingOffTheScaleIsRefusedAndNothingIsStored) 
         EXPECT_EQ(Told(), QStringList{QString::fromLatin1(kRatingOutOfScale).arg("Constipation")});
     }
     EXPECT_EQ(Cli("SELECT count(*) FROM entry_sideff;"), "0\n");
-    Type(Edit(&dlg, kConstipation), "10.0");  // as a level is written
+    Type(Edit(&dlg, kConstipation), "10.0"); // as a level is written
     Press(&dlg, IDOK);
     EXPECT_TRUE(EndedWith(dlg, IDOK));
     EXPECT_EQ(Cli("SELECT constip FROM entry_sideff;"), "10\n");
@@ -215,7 +211,7 @@ TEST_F(SideEffectDialogTest, LastChosenMedicineIsTheOneStored) {
 TEST_F(SideEffectDialogTest, ExistingRowShowsItsOwnMedicineAndValues) {
     const int eid = AddEntry();
     AddMedicine("Aspirin", 100, "mg", "Capsules");
-    AddMedicine("Aspirin", 100, "mg", "Tablet");  // its label begins like the first one's
+    AddMedicine("Aspirin", 100, "mg", "Tablet"); // its label begins like the first one's
     CEntrySideEff stored;
     stored.eid = eid;
     stored.mid = 2;
@@ -277,4 +273,4 @@ TEST_F(SideEffectDialogTest, CancelWritesNothingAndNoJournalIsReported) {
     EXPECT_EQ(Cli("SELECT count(*) FROM entry_sideff;"), "0\n");
 }
 
-}  // namespace
+} // namespace

@@ -50,8 +50,7 @@ TEST_F(ReportsCommandsTest, HelpOpensTheHelpPageAndIgnoresFailure) {
 TEST_F(ReportsCommandsTest, AboutOpensTheAboutBoxWithTheVersion) {
     CGRVDlg dlg;
     RunModal<CAboutDlg>(dlg, ID_HELP_ABOUT, [](CAboutDlg& about) {
-        EXPECT_EQ(about.VersionStatic()->text(),
-                  QStringLiteral("Version: " GRV_PROJECT_VERSION_QUAD));
+        EXPECT_EQ(about.VersionStatic()->text(), QStringLiteral("Version: " GRV_PROJECT_VERSION_QUAD));
     });
 }
 
@@ -68,8 +67,7 @@ TEST_F(ReportsCommandsTest, ReportsLendsTheJournalAndReportsItsLabelFirst) {
 
 TEST_F(ReportsCommandsTest, RangeCommandsSetTheKindAndOneAsksForDates) {
     CGRVDlg dlg;
-    const std::pair<int, int> plain[] = {
-        {ID_RANGE_KIND2, 2}, {ID_RANGE_KIND3, 3}, {ID_RANGE_KIND0, 0}};
+    const std::pair<int, int> plain[] = {{ID_RANGE_KIND2, 2}, {ID_RANGE_KIND3, 3}, {ID_RANGE_KIND0, 0}};
     for (auto [id, kind] : plain) {
         ASSERT_TRUE(dlg.OnCommand(id));
         EXPECT_EQ(dlg.m_nRangeKind, kind);
@@ -81,4 +79,4 @@ TEST_F(ReportsCommandsTest, RangeCommandsSetTheKindAndOneAsksForDates) {
     EXPECT_TRUE(usage->Labels().empty());
 }
 
-}  // namespace
+} // namespace

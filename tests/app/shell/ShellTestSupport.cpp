@@ -1,8 +1,8 @@
 #include "ShellTestSupport.h"
 
-int RunProgram(const QString& program, const QStringList& args, QByteArray* out,
-               const QByteArray& input) {
+int RunProgram(const QString& program, const QStringList& args, QByteArray* out, const QByteArray& input) {
     const grvtest::RunResult run = grvtest::RunProgram(program, args, input);
-    if (out) *out = QByteArray::fromStdString(run.out);
+    if (out)
+        *out = QByteArray::fromStdString(run.out);
     return run.status;
 }

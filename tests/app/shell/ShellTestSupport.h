@@ -13,7 +13,9 @@
 #include "tests/support/QtTestSupport.h"
 
 // Failures print a QString as its text.
-inline void PrintTo(const QString& s, std::ostream* os) { *os << '"' << s.toStdString() << '"'; }
+inline void PrintTo(const QString& s, std::ostream* os) {
+    *os << '"' << s.toStdString() << '"';
+}
 
 class ShellTest : public ::testing::Test {
 protected:
@@ -31,18 +33,13 @@ protected:
         QDir(ConfigHome() + "/Bravenor").removeRecursively();
     }
 
-    static QString ConfigHome() {
-        return QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation);
-    }
+    static QString ConfigHome() { return QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation); }
     static QString ProfileFile() { return ConfigHome() + "/Bravenor/GRV.conf"; }
     static QString AutostartFile() { return ConfigHome() + "/autostart/Gorvane.desktop"; }
 
-    std::shared_ptr<platform::ui::ScriptedPrompter> prompter =
-        std::make_shared<platform::ui::ScriptedPrompter>();
-    std::shared_ptr<platform::ui::ScriptedFileChooser> files =
-        std::make_shared<platform::ui::ScriptedFileChooser>();
-    std::shared_ptr<platform::ui::RecordingUsageSink> usage =
-        std::make_shared<platform::ui::RecordingUsageSink>();
+    std::shared_ptr<platform::ui::ScriptedPrompter> prompter = std::make_shared<platform::ui::ScriptedPrompter>();
+    std::shared_ptr<platform::ui::ScriptedFileChooser> files = std::make_shared<platform::ui::ScriptedFileChooser>();
+    std::shared_ptr<platform::ui::RecordingUsageSink> usage = std::make_shared<platform::ui::RecordingUsageSink>();
     platform::ui::ScopedSeams seams{{prompter, files, nullptr, usage}};
 };
 

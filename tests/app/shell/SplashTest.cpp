@@ -14,7 +14,8 @@ const QRgb kKey = qRgb(128, 128, 128);
 int VisibleSplashWindows() {
     int n = 0;
     for (QWidget* w : QApplication::topLevelWidgets())
-        if (w->objectName() == "SPLASH" && w->isVisible()) ++n;
+        if (w->objectName() == "SPLASH" && w->isVisible())
+            ++n;
     return n;
 }
 
@@ -80,4 +81,4 @@ TEST(Splash, NoPictureGivesAnEmptyWindowAndNoKeyNoMask) {
     EXPECT_EQ(unkeyed.ApplyColorKey(), 1);
 }
 
-}  // namespace
+} // namespace

@@ -27,14 +27,16 @@ protected:
     static std::vector<int> RedRows(const QImage& img, int x) {
         std::vector<int> rows;
         for (int y = 0; y < img.height(); ++y)
-            if (img.pixel(x, y) == kRed) rows.push_back(y);
+            if (img.pixel(x, y) == kRed)
+                rows.push_back(y);
         return rows;
     }
     static int CountRed(const QImage& img, const QRect& area) {
         int n = 0;
         for (int y = area.top(); y <= area.bottom(); ++y)
             for (int x = area.left(); x <= area.right(); ++x)
-                if (img.valid(x, y) && img.pixel(x, y) == kRed) ++n;
+                if (img.valid(x, y) && img.pixel(x, y) == kRed)
+                    ++n;
         return n;
     }
     // Where the newest point's segment ends.
@@ -66,7 +68,8 @@ TEST_F(StripChartTest, GridFrameAndLeftMarginOfTheMainWindowsRange) {
     int labelPixels = 0;
     for (int y = 0; y < img.height(); ++y)
         for (int x = 0; x < plot.left() - 2; ++x)
-            if (img.pixel(x, y) != kBlack) ++labelPixels;
+            if (img.pixel(x, y) != kBlack)
+                ++labelPixels;
     EXPECT_GT(labelPixels, 20);
     EXPECT_EQ(CountRed(img, img.rect()), 0);
 }
@@ -117,8 +120,9 @@ TEST_F(StripChartTest, ValuesOutsideTheRangeLeaveNoTraceBeyondThePlot) {
 }
 
 TEST_F(StripChartTest, EachValueScrollsTheTraceLeftByTheShift) {
-    chart.AppendPoint(10.0);  // a rise at the right edge ...
-    for (int i = 0; i < 5; ++i) chart.AppendPoint(0.0);
+    chart.AppendPoint(10.0); // a rise at the right edge ...
+    for (int i = 0; i < 5; ++i)
+        chart.AppendPoint(0.0);
     const QImage img = chart.Composite();
     // ... that moved five shifts to the left: the top of the plot is red there.
     const int x = NewestX() - 5 * chart.Shift();
@@ -141,7 +145,8 @@ TEST_F(StripChartTest, AResizeKeepsTheTraceAndDrawsAgainAtTheNewSize) {
 }
 
 TEST_F(StripChartTest, LinesAreNotAntialiased) {
-    for (double v : {1.0, 9.0, 3.0, 7.0, 2.0}) chart.AppendPoint(v);
+    for (double v : {1.0, 9.0, 3.0, 7.0, 2.0})
+        chart.AppendPoint(v);
     const QImage img = chart.Composite();
     const QRect plot = chart.PlotRect();
     for (int y = plot.top(); y < plot.top() + plot.height(); ++y)
@@ -152,4 +157,4 @@ TEST_F(StripChartTest, LinesAreNotAntialiased) {
         }
 }
 
-}  // namespace
+} // namespace

@@ -33,7 +33,8 @@ protected:
         int top = -1, bottom = -1;
         for (int y = 0; y < img.height(); ++y)
             if (img.pixel(x, y) == kRed) {
-                if (top < 0) top = y;
+                if (top < 0)
+                    top = y;
                 bottom = y;
             }
         return {top, bottom};
@@ -61,7 +62,7 @@ TEST_F(TrendWindowTest, EachKindShowsItsOwnColumn) {
         int command;
         int mode;
         const char* title;
-        int newest;  // the newest entry's level of that kind
+        int newest; // the newest entry's level of that kind
     };
     const Case cases[] = {
         {ID_TREND_WORST, 1, kTitleWorstTrend, 2},
@@ -141,8 +142,7 @@ TEST_F(TrendWindowTest, EveryRoadThatSavesAnEntryPutsItOnTheChart) {
         SetFormTime(dlg, QDateTime(QDate(2026, 2, day++), QTime(8, 0, 0)));
         SetPain(dlg, "5", "5", "5", QByteArray::number(road.level).constData());
         road.save();
-        EXPECT_EQ(Sql(path, "SELECT cpl FROM entry ORDER BY id DESC LIMIT 1"),
-                  QString::number(road.level));
+        EXPECT_EQ(Sql(path, "SELECT cpl FROM entry ORDER BY id DESC LIMIT 1"), QString::number(road.level));
         // The newest segment ends at the right edge on the new level.
         const auto [top, bottom] = RedSpan(NewestX());
         const int y = Chart()->ValueToY(road.level);
@@ -150,4 +150,4 @@ TEST_F(TrendWindowTest, EveryRoadThatSavesAnEntryPutsItOnTheChart) {
     }
 }
 
-}  // namespace
+} // namespace

@@ -34,7 +34,8 @@ TEST(UsageWorkers, EachReportKeepsTheLabelItStartedWith) {
     auto sink = std::make_shared<platform::ui::RecordingUsageSink>();
     CUsageWorkers workers;
     const std::vector<std::string> sent = {"New Entry", "TB Mood", "Reports", "Close App"};
-    for (const auto& s : sent) workers.Start(s, sink);
+    for (const auto& s : sent)
+        workers.Start(s, sink);
     EXPECT_EQ(workers.WaitAll(5000), 0u);
     auto got = sink->Labels();
     std::sort(got.begin(), got.end());
@@ -53,10 +54,10 @@ TEST(UsageWorkers, AtQuitAStuckWorkerGetsABoundedMomentAndNoCrash) {
         EXPECT_EQ(workers.Running(), 1u);
         EXPECT_EQ(workers.WaitAll(150), 1u);
         workers.Start("Close App", sink);
-    }  // the end waits kQuitGraceMs at most
+    } // the end waits kQuitGraceMs at most
     const auto waited = Clock::now() - start;
     EXPECT_LT(waited, std::chrono::milliseconds(CUsageWorkers::kQuitGraceMs + 1500));
-    sink->Open();  // the let-go workers finish on a sink they keep alive
+    sink->Open(); // the let-go workers finish on a sink they keep alive
     sink.reset();
     for (int i = 0; i < 500 && !watch.expired(); ++i)
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
@@ -70,4 +71,4 @@ TEST(UsageWorkers, NoSinkStartsNothing) {
     EXPECT_EQ(workers.WaitAll(0), 0u);
 }
 
-}  // namespace
+} // namespace

@@ -12,7 +12,7 @@ TEST_F(WinStartupTest, EveryEntryValidatesAndItsExecRunsTheProgram) {
     // The program behind each odd path is a script that prints its own path;
     // the entry's Exec, unescaped as a launcher does, must start exactly it.
     grvtest::QtTempDir dir;
-    const char* folders[] = {"plain",     "with space", "dollar$sign", "quote\"d",        "per%cent",
+    const char* folders[] = {"plain",       "with space", "dollar$sign", "quote\"d",         "per%cent",
                              "back\\slash", "tick`s",     "apo'strophe", "\xc3\xa9t\xc3\xa9"};
     CWinStartup startup;
     for (const char* folder : folders) {
@@ -31,18 +31,15 @@ TEST_F(WinStartupTest, EveryEntryValidatesAndItsExecRunsTheProgram) {
         EXPECT_EQ(RunProgram("desktop-file-validate", {AutostartFile()}, &out), 0) << out.data();
         // Read Exec as the entry format defines it: string escapes first,
         // then %% -> %, then the shell-like quoting, run by sh.
-        const QByteArray launcher =
-            "import sys, subprocess\n"
-            "for line in open(sys.argv[1], encoding='utf-8'):\n"
-            "    if line.startswith('Exec='):\n"
-            "        v = line[5:].rstrip('\\n')\n"
-            "        v = v.replace('\\\\\\\\', '\\x00').replace('\\x00', '\\\\')\n"
-            "        v = v.replace('%%', '%')\n"
-            "        sys.stdout.write(subprocess.run(['sh', '-c', 'exec ' + v],"
-            " capture_output=True, text=True).stdout)\n";
-        ASSERT_EQ(RunProgram("/usr/bin/python3", {"-c", QString::fromUtf8(launcher), AutostartFile()},
-                             &out),
-                  0);
+        const QByteArray launcher = "import sys, subprocess\n"
+                                    "for line in open(sys.argv[1], encoding='utf-8'):\n"
+                                    "    if line.startswith('Exec='):\n"
+                                    "        v = line[5:].rstrip('\\n')\n"
+                                    "        v = v.replace('\\\\\\\\', '\\x00').replace('\\x00', '\\\\')\n"
+                                    "        v = v.replace('%%', '%')\n"
+                                    "        sys.stdout.write(subprocess.run(['sh', '-c', 'exec ' + v],"
+                                    " capture_output=True, text=True).stdout)\n";
+        ASSERT_EQ(RunProgram("/usr/bin/python3", {"-c", QString::fromUtf8(launcher), AutostartFile()}, &out), 0);
         EXPECT_EQ(QString::fromUtf8(out), program);
     }
     EXPECT_EQ(startup.RemoveApp("Gorvane", false), 1);
@@ -77,4 +74,4 @@ TEST(DesktopEntry, ShippedEntryValidates) {
     EXPECT_EQ(RunProgram("desktop-file-validate", {entry}, &out), 0) << out.data();
 }
 
-}  // namespace
+} // namespace

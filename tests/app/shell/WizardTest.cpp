@@ -23,7 +23,9 @@ using namespace grv;
 
 namespace {
 
-QString Text(const char* text) { return QString::fromLatin1(text); }
+QString Text(const char* text) {
+    return QString::fromLatin1(text);
+}
 
 class WizardTest : public ShellTest {
 protected:
@@ -33,9 +35,7 @@ protected:
     }
     QString Path(const QString& name) const { return tmp.filePath(name); }
 
-    static QPushButton* Button(QWidget& w, int id) {
-        return w.findChild<QPushButton*>(QString::number(id));
-    }
+    static QPushButton* Button(QWidget& w, int id) { return w.findChild<QPushButton*>(QString::number(id)); }
     static QLineEdit* PageEdit(CGRVFirstTimeWiz& w, int page) {
         return w.GetPage(page)->findChild<QLineEdit*>(QString::number(IDC_WIZ_NAME));
     }
@@ -71,15 +71,18 @@ protected:
         poll.setInterval(5);
         QObject::connect(&poll, &QTimer::timeout, [&] {
             auto* w = qobject_cast<CGRVFirstTimeWiz*>(QApplication::activeModalWidget());
-            if (!w || w->property("worked").toBool()) return;
+            if (!w || w->property("worked").toBool())
+                return;
             w->setProperty("worked", true);
             ++seen;
             act(*w);
-            if (w->isVisible()) w->OnFinish();
+            if (w->isVisible())
+                w->OnFinish();
         });
         poll.start();
         win.show();
-        for (int i = 0; i < 5; ++i) QCoreApplication::processEvents();
+        for (int i = 0; i < 5; ++i)
+            QCoreApplication::processEvents();
         poll.stop();
         return seen;
     }
@@ -135,8 +138,8 @@ TEST_F(WizardTest, WizardWalkCreatesFirstJournalAndRemembersIt) {
     // The file is a journal by SQLite's own judgement.
     QByteArray tables;
     ASSERT_EQ(RunProgram("sqlite3", {Path("pain.grv"), ".tables"}, &tables), 0);
-    for (const char* t : {"entry", "entry_actions", "entry_meds", "entry_mood", "entry_question",
-                          "entry_sideff", "medicine_cabinet", "prefs"})
+    for (const char* t : {"entry", "entry_actions", "entry_meds", "entry_mood", "entry_question", "entry_sideff",
+                          "medicine_cabinet", "prefs"})
         EXPECT_TRUE(tables.split(' ').contains(t) || tables.contains(QByteArray(t) + ' ') ||
                     tables.contains(QByteArray(t) + '\n'))
             << t;
@@ -200,8 +203,7 @@ TEST_F(WizardTest, ReachingLastPageWithoutBrowsingReportsEmptyFolder) {
     w.m_pDb = &db;
     w.show();
     Walk(w, "pain", QString());
-    EXPECT_EQ(prompter->Texts(),
-              std::vector<QString>{"Error creating database: The folder name is empty."});
+    EXPECT_EQ(prompter->Texts(), std::vector<QString>{"Error creating database: The folder name is empty."});
     EXPECT_EQ(prompter->Prompts()[0].title, "Error");
     EXPECT_EQ(db.IsOpen(), 0);
     EXPECT_EQ(w.CreateDatabase(tmp.path() + "/", QString()), -2);
@@ -234,7 +236,7 @@ TEST_P(WizardNameTest, NameLosesEverythingFromItsFirstPeriod) {
     } else {
         EXPECT_TRUE(prompter->Texts().empty());
     }
-    Button(*w.GetPage(2), IDC_WIZ_BROWSE)->click();  // cancelled
+    Button(*w.GetPage(2), IDC_WIZ_BROWSE)->click(); // cancelled
     ASSERT_EQ(files->Requests().size(), 1u);
     EXPECT_EQ(files->Requests()[0].initialPath, QDir::homePath() + '/' + c.proposed);
     EXPECT_EQ(prompter->Texts().back(), "No File Selected");
@@ -315,10 +317,11 @@ TEST_F(WizardTest, RefusedCreationKeepsTheJournalThatWasOpen) {
     WriteProfileString(kSectionMru, kLastFile, "old.grv");
     WriteProfileString(kSectionMru, kLastPath, tmp.path());
     CGRVDlg win;
-    EXPECT_EQ(ShowWithWizard(win, [&](CGRVFirstTimeWiz& w) {
-                  EXPECT_EQ(win.Db().IsOpen(), 1);
-                  Walk(w, "taken", Path("taken.grv"));
-              }),
+    EXPECT_EQ(ShowWithWizard(win,
+                             [&](CGRVFirstTimeWiz& w) {
+                                 EXPECT_EQ(win.Db().IsOpen(), 1);
+                                 Walk(w, "taken", Path("taken.grv"));
+                             }),
               1);
     ASSERT_EQ(prompter->Prompts().size(), 1u);
     EXPECT_EQ(prompter->Prompts()[0].title, "Error");
@@ -338,8 +341,8 @@ TEST_F(WizardTest, ClosingPageAfterAFailureSaysTheJournalWasNotCreated) {
     }
     struct Case {
         const char* name;
-        QString chosen;      // empty: page 3 passed without browsing
-        const char* reason;  // a part of what the page says
+        QString chosen;     // empty: page 3 passed without browsing
+        const char* reason; // a part of what the page says
     };
     const Case cases[] = {
         {"folder missing", Path("gone/pain.grv"), "Fatal: Unable to create DB"},
@@ -369,4 +372,4 @@ TEST_F(WizardTest, ClosingPageAfterAFailureSaysTheJournalWasNotCreated) {
     }
 }
 
-}  // namespace
+} // namespace

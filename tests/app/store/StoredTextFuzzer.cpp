@@ -34,11 +34,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::string unescaped;
     for (size_t i = 0; i < escaped.size(); ++i) {
         unescaped += escaped[i];
-        if (escaped[i] == '\'') ++i;
+        if (escaped[i] == '\'')
+            ++i;
     }
     std::string withoutNul;
     for (char c : text)
-        if (c != '\0') withoutNul += c;
-    if (unescaped != withoutNul) std::abort();
+        if (c != '\0')
+            withoutNul += c;
+    if (unescaped != withoutNul)
+        std::abort();
     return 0;
 }

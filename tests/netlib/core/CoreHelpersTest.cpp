@@ -45,9 +45,11 @@ TEST(TessikObject, SerialsAreUniqueAcrossThreads) {
                 seen[t].push_back(obj.getSerial());
             }
         });
-    for (auto& th : threads) th.join();
+    for (auto& th : threads)
+        th.join();
     std::set<std::uint64_t> all;
-    for (const auto& v : seen) all.insert(v.begin(), v.end());
+    for (const auto& v : seen)
+        all.insert(v.begin(), v.end());
     EXPECT_EQ(all.size(), static_cast<size_t>(kThreads * kPerThread));
 }
 
@@ -68,7 +70,8 @@ TEST(ExtPtrArray, InsertSetRemove) {
     b.insertAt(99, &v3);
     b.insertAt(2, &v2);
     ASSERT_EQ(b.getCount(), 4);
-    for (int i = 0; i < 4; ++i) EXPECT_EQ(static_cast<TessikInt*>(b.elementAt(i))->value, i);
+    for (int i = 0; i < 4; ++i)
+        EXPECT_EQ(static_cast<TessikInt*>(b.elementAt(i))->value, i);
     EXPECT_EQ(b.elementAt(4), nullptr);
     EXPECT_EQ(b.elementAt(-1), nullptr);
     EXPECT_EQ(b.lastElement(), &v3);
@@ -86,7 +89,7 @@ TEST(ExtPtrArray, InsertSetRemove) {
     EXPECT_EQ(empty.elementAt(0), nullptr);
     EXPECT_EQ(empty.lastElement(), nullptr);
     EXPECT_EQ(empty.popLast(), nullptr);
-    EXPECT_EQ(empty.getCapacity(), 5);  // popLast makes sure slots exist
+    EXPECT_EQ(empty.getCapacity(), 5); // popLast makes sure slots exist
 }
 
 TEST(ExtPtrArray, OwnershipAndFailures) {
@@ -107,7 +110,7 @@ TEST(ExtPtrArray, OwnershipAndFailures) {
         Counted c;
         notOwning.appendPtr(&c);
     }
-    EXPECT_EQ(g_destroyed, 3);  // only the stack object itself
+    EXPECT_EQ(g_destroyed, 3); // only the stack object itself
 
     TessikInt x(1);
     ExtPtrArray failing;
@@ -116,7 +119,8 @@ TEST(ExtPtrArray, OwnershipAndFailures) {
     EXPECT_EQ(failing.getCount(), 0);
     EXPECT_EQ(failing.getCapacity(), 0);
     tessik::testing::failAllocationAfter(-1);
-    for (int i = 0; i < 5; ++i) failing.appendPtr(&x);
+    for (int i = 0; i < 5; ++i)
+        failing.appendPtr(&x);
     tessik::testing::failAllocationAfter(0);
     failing.insertAt(0, nullptr);
     tessik::testing::failAllocationAfter(0);
@@ -161,7 +165,8 @@ TEST(ExtIntArray, GrowsAndRemoves) {
     EXPECT_EQ(a.getCount(), 299);
 
     ExtIntArray small(0, 1);
-    for (int i = 0; i < 5; ++i) small.append(i);
+    for (int i = 0; i < 5; ++i)
+        small.append(i);
     EXPECT_EQ(small.getCount(), 5);
     EXPECT_EQ(small.elementAt(4), 4);
 }
@@ -192,8 +197,8 @@ TEST(WideCase, MapsSingleUnits) {
         {0x00D7, 0x00D7, 0x00D7},
         {0x00F7, 0x00F7, 0x00F7},
         {0x00A9, 0x00A9, 0x00A9},
-        {0x00DF, 0x00DF, 0x00DF},  // sharp s: no simple uppercase
-        {0x00FF, 0x00FF, 0x0178},  // y-diaeresis: uppercase outside Latin-1
+        {0x00DF, 0x00DF, 0x00DF}, // sharp s: no simple uppercase
+        {0x00FF, 0x00FF, 0x0178}, // y-diaeresis: uppercase outside Latin-1
         {0x0178, 0x00FF, 0x0178},
         {0x0130, 0x0069, 0x0130},
         {0x00B5, 0x00B5, 0x039C},
@@ -219,7 +224,7 @@ TEST(CStringUtil, FindSubstringNoCase) {
     EXPECT_EQ(findSubstringNoCase(nullptr, "a"), nullptr);
     EXPECT_EQ(findSubstringNoCase(text, nullptr), nullptr);
     EXPECT_EQ(findSubstringNoCase(text, "type: b"), nullptr);
-    EXPECT_STREQ(findSubstringNoCase("\xE9t\xC9", "\xC9"), "\xC9");  // only ASCII letters fold
+    EXPECT_STREQ(findSubstringNoCase("\xE9t\xC9", "\xC9"), "\xC9"); // only ASCII letters fold
 }
 
 TEST(CStringUtil, WildcardMatch) {
@@ -264,14 +269,16 @@ TEST(Int64Util, HalvesAndText) {
         const char* text;
         long long want;
     } parses[] = {{"  -42", -42}, {"+7", 7}, {"abc", 0}, {"", 0}, {"9223372036854775807", LLONG_MAX}, {nullptr, 0}};
-    for (const auto& p : parses) EXPECT_EQ(parseInt64(p.text), p.want);
+    for (const auto& p : parses)
+        EXPECT_EQ(parseInt64(p.text), p.want);
 
     struct Text {
         unsigned long long v;
         unsigned radix;
         bool neg;
         const char* want;
-    } texts[] = {{255, 16, false, "ff"}, {35, 36, false, "z"}, {0, 10, false, "0"}, {5, 2, false, "101"}, {7, 10, true, "-7"}};
+    } texts[] = {
+        {255, 16, false, "ff"}, {35, 36, false, "z"}, {0, 10, false, "0"}, {5, 2, false, "101"}, {7, 10, true, "-7"}};
     for (const auto& t : texts) {
         char buf[72];
         int64ToText(t.neg ? static_cast<unsigned long long>(-static_cast<long long>(t.v)) : t.v, buf, t.radix, t.neg);
@@ -282,4 +289,4 @@ TEST(Int64Util, HalvesAndText) {
     EXPECT_STREQ(sb.getString(), "-9223372036854775807");
 }
 
-}  // namespace
+} // namespace

@@ -13,12 +13,14 @@ using namespace tessik;
 
 namespace {
 void require(bool ok) {
-    if (!ok) std::abort();
+    if (!ok)
+        std::abort();
 }
-}  // namespace
+} // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    if (size > 1 << 16) return 0;
+    if (size > 1 << 16)
+        return 0;
     // UTF-8 -> UTF-16 -> UTF-8 settles after one pass.
     DataBuffer u16, u8, u16again;
     utf8ToUtf16(data, static_cast<unsigned>(size), u16);
@@ -28,7 +30,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     // The way back drops zero units; nothing else may change.
     DataBuffer nonZero;
     for (unsigned i = 0; i < u16.getSize(); i += 2)
-        if (u16.getData()[i] || u16.getData()[i + 1]) nonZero.append(u16.getData() + i, 2);
+        if (u16.getData()[i] || u16.getData()[i + 1])
+            nonZero.append(u16.getData() + i, 2);
     require(nonZero.equalsDb(u16again));
 
     DataBuffer in, u32, back;
@@ -36,7 +39,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     bool whole = utf8ToUtf32LE(in, u32);
     utf32ToUtf8(u32, back);
     require(back.getSize() <= size && (back.getSize() == 0 || std::memcmp(back.getData(), data, back.getSize()) == 0));
-    if (whole) require(back.getSize() == size);
+    if (whole)
+        require(back.getSize() == size);
 
     // Text pieces put back together give the text again.
     std::string text(reinterpret_cast<const char*>(data), size);
@@ -49,7 +53,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         require(sb.split(pieces, sep, size % 2 == 0, size % 3 == 0));
         std::string joined;
         for (int i = 0; i < pieces.getCount(); ++i) {
-            if (i) joined += sep;
+            if (i)
+                joined += sep;
             joined += static_cast<StringBuffer*>(pieces.elementAt(i))->getString();
         }
         require(joined == text);

@@ -79,10 +79,10 @@ TEST(DataBufferOwnership, AdoptBorrowTakeDetach) {
     EXPECT_FALSE(db.isBorrowed());
 
     unsigned char local[3] = {1, 2, 3};
-    db.borrowData(local, 3);  // frees the adopted block
+    db.borrowData(local, 3); // frees the adopted block
     EXPECT_TRUE(db.isBorrowed());
     EXPECT_EQ(db.getData(), local);
-    ASSERT_TRUE(db.appendChar(4));  // growing copies out of the borrowed memory
+    ASSERT_TRUE(db.appendChar(4)); // growing copies out of the borrowed memory
     EXPECT_FALSE(db.isBorrowed());
     EXPECT_NE(db.getData(), local);
     EXPECT_EQ(bytes(db), (std::vector<unsigned char>{1, 2, 3, 4}));
@@ -118,9 +118,9 @@ TEST(DataBufferPadding, SchemesAddAndRemove) {
         int scheme, block;
         unsigned size;
         unsigned added;
-        int value;  // -1: random/unchecked
+        int value; // -1: random/unchecked
     } cases[] = {
-        {0, 8, 8, 8, 8},   {0, 8, 5, 3, 3},    {0, 16, 0, 16, 16}, {0, 7, 5, 11, 11},
+        {0, 8, 8, 8, 8},   {0, 8, 5, 3, 3},     {0, 16, 0, 16, 16},  {0, 7, 5, 11, 11},
         {1, 8, 5, 3, -1},  {1, 16, 16, 16, -1}, {2, 16, 17, 15, -1}, {2, 16, 32, 0, -1},
         {3, 16, 32, 0, 0}, {3, 16, 20, 12, 0},  {4, 8, 3, 5, 0x20},  {9, 16, 3, 0, 0},
     };
@@ -130,7 +130,8 @@ TEST(DataBufferPadding, SchemesAddAndRemove) {
         EXPECT_TRUE(db.appendPadding(c.scheme, c.block));
         ASSERT_EQ(db.getSize(), c.size + c.added) << c.scheme << "/" << c.size;
         if (c.value >= 0) {
-            for (unsigned i = c.size; i < db.getSize(); ++i) EXPECT_EQ(db.getData()[i], c.value);
+            for (unsigned i = c.size; i < db.getSize(); ++i)
+                EXPECT_EQ(db.getData()[i], c.value);
         }
         if (c.scheme == 1) {
             EXPECT_EQ(db.getLastByte(), c.added);
@@ -142,7 +143,7 @@ TEST(DataBufferPadding, SchemesAddAndRemove) {
     }
     DataBuffer odd;
     odd.appendCharRepeated(200, 3);
-    odd.removePadding(0);  // claims more than it holds
+    odd.removePadding(0); // claims more than it holds
     EXPECT_EQ(odd.getSize(), 0u);
     DataBuffer empty;
     EXPECT_TRUE(empty.removePadding(0));
@@ -199,9 +200,14 @@ TEST(DataBufferEdit, InPlaceEdits) {
         {"chop wide", {'a', 0, 'b', 0, 'c', 0}, [](DataBuffer& d) { d.chopAtWideChar('b'); }, {'a', 0, 0, 0}},
         {"chop wide none", {'a', 0, 'b'}, [](DataBuffer& d) { d.chopAtWideChar('x'); }, {'a', 0}},
         {"replace wide", {'a', 0, 'b', 0}, [](DataBuffer& d) { d.replaceWideChar('b', 0x20AC); }, {'a', 0, 0xAC, 0x20}},
-        {"lower wide", {'A', 0, 0xC9, 0, 0x30, 0x01, 0xD7, 0}, [](DataBuffer& d) { d.toLowerCaseWide(); },
+        {"lower wide",
+         {'A', 0, 0xC9, 0, 0x30, 0x01, 0xD7, 0},
+         [](DataBuffer& d) { d.toLowerCaseWide(); },
          {'a', 0, 0xE9, 0, 'i', 0, 0xD7, 0}},
-        {"upper wide", {'a', 0, 0xFF, 0, 0xDF, 0}, [](DataBuffer& d) { d.toUpperCaseWide(); }, {'A', 0, 0x78, 0x01, 0xDF, 0}},
+        {"upper wide",
+         {'a', 0, 0xFF, 0, 0xDF, 0},
+         [](DataBuffer& d) { d.toUpperCaseWide(); },
+         {'A', 0, 0x78, 0x01, 0xDF, 0}},
     };
     for (const auto& c : cases) {
         DataBuffer db;
@@ -294,7 +300,8 @@ protected:
 
 TEST_F(DataBufferFiles, LoadsWholeFiles) {
     std::vector<unsigned char> content(70000);
-    for (size_t i = 0; i < content.size(); ++i) content[i] = static_cast<unsigned char>(i * 7);
+    for (size_t i = 0; i < content.size(); ++i)
+        content[i] = static_cast<unsigned char>(i * 7);
     std::string p = path("whole.bin");
     write(p, content);
     DataBuffer db;
@@ -366,4 +373,4 @@ TEST(DataBufferMagic, OverwrittenMarkerIsFatal) {
         "DataBuffer::appendChar");
 }
 
-}  // namespace
+} // namespace

@@ -74,7 +74,8 @@ protected:
 };
 
 TEST_F(AsNobody, ReadingAnotherUsersFileIsAccessDenied) {
-    if (delegated()) return;
+    if (delegated())
+        return;
     ASSERT_NE(::geteuid(), 0u);
     for (const char* name : {"locked/secret.txt", "closed/f.txt"}) {
         SCOPED_TRACE(name);
@@ -99,7 +100,8 @@ TEST_F(AsNobody, ReadingAnotherUsersFileIsAccessDenied) {
 }
 
 TEST_F(AsNobody, WritingWithoutPermissionChangesNothing) {
-    if (delegated()) return;
+    if (delegated())
+        return;
     RecordingLog log;
     XPath fresh(dir + "locked/new.txt");
     EXPECT_FALSE(writeWholeFile(fresh, "x", 1, &log));
@@ -115,7 +117,8 @@ TEST_F(AsNobody, WritingWithoutPermissionChangesNothing) {
 }
 
 TEST_F(AsNobody, ReadOnlyFileOfAnotherUserStaysReadOnly) {
-    if (delegated()) return;
+    if (delegated())
+        return;
     XPath p(dir + "locked/ro.txt");
     int kind = kOpenNoError;
     RecordingLog log;
@@ -126,7 +129,8 @@ TEST_F(AsNobody, ReadOnlyFileOfAnotherUserStaysReadOnly) {
 }
 
 TEST_F(AsNobody, OwnReadOnlyFileIsClearedAndRewritten) {
-    if (delegated()) return;
+    if (delegated())
+        return;
     XPath p(dir + "mine/ro.txt");
     RecordingLog log;
     ASSERT_TRUE(writeWholeFile(p, "new", 3, &log)) << log.all();
@@ -135,7 +139,8 @@ TEST_F(AsNobody, OwnReadOnlyFileIsClearedAndRewritten) {
 }
 
 TEST_F(AsNobody, DirectoryTreeStopsWhereWritingIsRefused) {
-    if (delegated()) return;
+    if (delegated())
+        return;
     ExtPtrArray created;
     created.setOwnsObjects(true);
     RecordingLog log;
@@ -148,7 +153,8 @@ TEST_F(AsNobody, DirectoryTreeStopsWhereWritingIsRefused) {
 }
 
 TEST_F(AsNobody, TempNameInAFolderWithoutPermission) {
-    if (delegated()) return;
+    if (delegated())
+        return;
     XPath base("t"), d(dir + "locked"), out("stale");
     RecordingLog log;
     auto start = std::chrono::steady_clock::now();
@@ -161,7 +167,8 @@ TEST_F(AsNobody, TempNameInAFolderWithoutPermission) {
 }
 
 TEST_F(AsNobody, DeletingAndMovingWithoutPermission) {
-    if (delegated()) return;
+    if (delegated())
+        return;
     RecordingLog log;
     EXPECT_FALSE(deleteFileUtf8((dir + "locked/public.txt").c_str(), &log));
     EXPECT_EQ(log.data("failedToDeleteFilepath"), dir + "locked/public.txt");
@@ -173,4 +180,4 @@ TEST_F(AsNobody, DeletingAndMovingWithoutPermission) {
     EXPECT_EQ(contents("locked/public.txt"), "public");
 }
 
-}  // namespace
+} // namespace

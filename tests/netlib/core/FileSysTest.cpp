@@ -32,7 +32,8 @@ std::string full(XString& path) {
 
 std::vector<std::string> listed(ExtPtrArray& a) {
     std::vector<std::string> out;
-    for (int i = 0; i < a.getCount(); ++i) out.push_back(static_cast<StringBuffer*>(a.elementAt(i))->getString());
+    for (int i = 0; i < a.getCount(); ++i)
+        out.push_back(static_cast<StringBuffer*>(a.elementAt(i))->getString());
     return out;
 }
 
@@ -131,11 +132,8 @@ TEST_F(FileTree, CreateDirectoryIfMissing) {
         std::string path;
         bool ok, created;
     } cases[] = {
-        {"", true, false},
-        {".", true, false},
-        {dir + "n", true, true},
-        {dir + "n", true, false},
-        {dir + "m/n", false, false},
+        {"", true, false},        {".", true, false},          {dir + "n", true, true},
+        {dir + "n", true, false}, {dir + "m/n", false, false},
     };
     for (const auto& c : cases) {
         bool created = true;
@@ -246,7 +244,8 @@ TEST_F(FileTree, HeaderFilesRoundTripAndMatchTheLayout) {
     const std::string header = "HDR-fields", body(70000, 'b');
     std::string n(4, '\0');
     std::uint32_t total = static_cast<std::uint32_t>(4 + header.size());
-    for (int i = 0; i < 4; ++i) n[i] = static_cast<char>(total >> (8 * i));
+    for (int i = 0; i < 4; ++i)
+        n[i] = static_cast<char>(total >> (8 * i));
     std::string head = n + header;
     ASSERT_TRUE(writeWholeFileWithHeader(p, head.data(), static_cast<std::uint32_t>(head.size()), body.data(),
                                          body.size(), nullptr));
@@ -319,7 +318,8 @@ TEST_F(FileTree, OpenErrorKinds) {
 
 TEST_F(FileTree, LongPathsGoThroughTheWideCall) {
     std::string deep = dir;
-    for (int i = 0; i < 6; ++i) deep += std::string(50, static_cast<char>('a' + i)) + "/";
+    for (int i = 0; i < 6; ++i)
+        deep += std::string(50, static_cast<char>('a' + i)) + "/";
     ASSERT_TRUE(ensureDirectoryTree(deep.c_str(), nullptr, nullptr));
     XPath p(deep + "missing.txt");
     int kind = 0;
@@ -355,7 +355,8 @@ TEST_F(FileTree, OpenRetriesWhileAnotherProcessHoldsTheFile) {
                             {path("held.txt"), path("held.flag")});
             ended = true;
         });
-        while (!exists("held.flag") && !ended) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        while (!exists("held.flag") && !ended)
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
         if (!exists("held.flag")) {
             holder.join();
             FAIL() << "the holder never took the lock";
@@ -365,7 +366,8 @@ TEST_F(FileTree, OpenRetriesWhileAnotherProcessHoldsTheFile) {
         RecordingLog log;
         auto start = std::chrono::steady_clock::now();
         TessikHandle* h = openFileForReadPtr(p, kind, &log);
-        auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start).count();
+        auto ms =
+            std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start).count();
         EXPECT_EQ(h != nullptr, c.opens) << log.all();
         EXPECT_GE(ms, c.minMs);
         EXPECT_LT(ms, c.maxMs);
@@ -424,7 +426,7 @@ TEST_F(FileTree, DirectoryHandles) {
 }
 
 TEST_F(FileTree, LoadersReadThroughTheHandle) {
-    std::string name = "d\xC3\xA9j\xC3\xA0 vu.bin";  // UTF-8 name
+    std::string name = "d\xC3\xA9j\xC3\xA0 vu.bin"; // UTF-8 name
     put(name, "contents");
     DataBuffer db;
     ASSERT_TRUE(db.loadFileUtf8(path(name).c_str(), nullptr));
@@ -435,4 +437,4 @@ TEST_F(FileTree, LoadersReadThroughTheHandle) {
     EXPECT_FALSE(db.loadFileAnsi(nullptr, nullptr));
 }
 
-}  // namespace
+} // namespace

@@ -42,18 +42,21 @@ bool RecordingLog::logHex(const char* tag, unsigned int value) {
 }
 bool RecordingLog::has(const std::string& line) const {
     for (const auto& l : lines)
-        if (l == line) return true;
+        if (l == line)
+            return true;
     return false;
 }
 std::string RecordingLog::data(const std::string& tag) const {
     std::string prefix = "D:" + tag + "=";
     for (const auto& l : lines)
-        if (l.rfind(prefix, 0) == 0) return l.substr(prefix.size());
+        if (l.rfind(prefix, 0) == 0)
+            return l.substr(prefix.size());
     return "<none>";
 }
 std::string RecordingLog::all() const {
     std::string out;
-    for (const auto& l : lines) out += l + "\n";
+    for (const auto& l : lines)
+        out += l + "\n";
     return out;
 }
 
@@ -62,23 +65,32 @@ void TempTree::SetUp() {
     dir = folder->Path() + "/";
 }
 
-void TempTree::TearDown() { folder.reset(); }
+void TempTree::TearDown() {
+    folder.reset();
+}
 
 void TempTree::put(const std::string& name, const std::string& content) const {
     ASSERT_TRUE(grvtest::WriteFile(path(name), content)) << name;
 }
 
-std::string TempTree::get(const std::string& name) const { return grvtest::ReadFile(path(name)); }
+std::string TempTree::get(const std::string& name) const {
+    return grvtest::ReadFile(path(name));
+}
 
-bool TempTree::exists(const std::string& name) const { return grvtest::FileExists(path(name)); }
+bool TempTree::exists(const std::string& name) const {
+    return grvtest::FileExists(path(name));
+}
 
 std::string python3Line(const std::string& script, const std::string& arg) {
     const std::string out = grvtest::Python(script, {arg}).out;
-    if (out.empty()) return "<no output>";
+    if (out.empty())
+        return "<no output>";
     return out.substr(0, out.find('\n'));
 }
 
-bool isNobodyRun() { return std::getenv(kSharedEnv) != nullptr && ::geteuid() != 0; }
+bool isNobodyRun() {
+    return std::getenv(kSharedEnv) != nullptr && ::geteuid() != 0;
+}
 
 std::string sharedFolderFromRoot() {
     const char* s = std::getenv(kSharedEnv);
@@ -86,13 +98,15 @@ std::string sharedFolderFromRoot() {
 }
 
 bool reranAsNobody(const std::string& shared) {
-    if (::geteuid() != 0) return false;
+    if (::geteuid() != 0)
+        return false;
     const ::testing::TestInfo* info = ::testing::UnitTest::GetInstance()->current_test_info();
     std::string filter = std::string("--gtest_filter=") + info->test_suite_name() + "." + info->name();
     char exe[PATH_MAX];
     ssize_t n = ::readlink("/proc/self/exe", exe, sizeof exe - 1);
     EXPECT_GT(n, 0);
-    if (n <= 0) return true;
+    if (n <= 0)
+        return true;
     exe[n] = '\0';
     grvtest::RunOptions options;
     options.mergeStderr = true;

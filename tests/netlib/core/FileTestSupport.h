@@ -42,7 +42,7 @@ protected:
     std::string get(const std::string& name) const;
     bool exists(const std::string& name) const;
     std::optional<grvtest::TempDir> folder;
-    std::string dir;  // ends in '/'
+    std::string dir; // ends in '/'
 };
 
 // The first output line (without its end) of a python3 script given one

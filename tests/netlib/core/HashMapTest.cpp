@@ -7,10 +7,10 @@
 #include <string>
 #include <vector>
 
-#include "tests/support/TestSupport.h"
 #include "netlib/core/HashMap.h"
 #include "netlib/core/Memory.h"
 #include "netlib/core/StringBuffer.h"
+#include "tests/support/TestSupport.h"
 
 using namespace tessik;
 
@@ -25,9 +25,13 @@ struct Tracked : TessikObject {
 };
 int Tracked::live = 0;
 
-StringBuffer sb(const std::string& s) { return StringBuffer(s.data(), static_cast<unsigned>(s.size()), 0u); }
+StringBuffer sb(const std::string& s) {
+    return StringBuffer(s.data(), static_cast<unsigned>(s.size()), 0u);
+}
 
-std::string str(const StringBuffer& b) { return std::string(b.getString(), static_cast<size_t>(b.getSize())); }
+std::string str(const StringBuffer& b) {
+    return std::string(b.getString(), static_cast<size_t>(b.getSize()));
+}
 
 class ListTest : public ::testing::Test {
 protected:
@@ -100,7 +104,8 @@ TEST_F(MapTest, NullNamesAndSetMembersReadAsText) {
 TEST_F(MapTest, DestructionDeletesEveryValue) {
     {
         HashMap m(3);
-        for (int i = 0; i < 40; ++i) m.insertSb(sb("key" + std::to_string(i)), new Tracked(i));
+        for (int i = 0; i < 40; ++i)
+            m.insertSb(sb("key" + std::to_string(i)), new Tracked(i));
         m.insertSb(sb("null value"), nullptr);
         EXPECT_EQ(Tracked::live, 40);
         EXPECT_TRUE(m.containsKey("null value"));
@@ -143,34 +148,43 @@ TEST_F(MapTest, FailedAllocationsStoreNothingAndLoseNothing) {
 // The bucket of a key is CRC-32 of MD5 of its bytes, modulo the count, as
 // python's zlib and hashlib compute them.
 TEST(HashMapPeer, BucketIndexesMatchPython) {
-    std::vector<std::string> keys = {"", "a", "Cookie", "cookie", "www.example.com",
-                                     "Schmerz-\xC3\x9C" "bersicht", std::string("a\0b", 3)};
+    std::vector<std::string> keys = {"",
+                                     "a",
+                                     "Cookie",
+                                     "cookie",
+                                     "www.example.com",
+                                     "Schmerz-\xC3\x9C"
+                                     "bersicht",
+                                     std::string("a\0b", 3)};
     std::mt19937 rng(122);
     for (int i = 0; i < 300; ++i) {
         std::string k(rng() % 80, '\0');
-        for (auto& c : k) c = static_cast<char>(rng());
+        for (auto& c : k)
+            c = static_cast<char>(rng());
         keys.push_back(k);
     }
     const std::vector<std::uint32_t> counts = {1, 7, 100, 4096, 65521, 1000003};
 
-    const std::string script =
-                    "import sys, zlib, hashlib\n"
-                    "counts = [int(c) for c in sys.argv[1:]]\n"
-                    "for line in sys.stdin.read().split('\\n'):\n"
-                    "    if not line.startswith('k'):\n"
-                    "        continue\n"
-                    "    c = zlib.crc32(hashlib.md5(bytes.fromhex(line[1:])).digest())\n"
-                    "    print(c, *[c % n for n in counts])\n";
+    const std::string script = "import sys, zlib, hashlib\n"
+                               "counts = [int(c) for c in sys.argv[1:]]\n"
+                               "for line in sys.stdin.read().split('\\n'):\n"
+                               "    if not line.startswith('k'):\n"
+                               "        continue\n"
+                               "    c = zlib.crc32(hashlib.md5(bytes.fromhex(line[1:])).digest())\n"
+                               "    print(c, *[c % n for n in counts])\n";
     std::string input;
     std::vector<std::string> args;
-    for (const auto& k : keys) input += "k" + grvtest::ToHex(reinterpret_cast<const unsigned char*>(k.data()), k.size()) + "\n";
-    for (auto n : counts) args.push_back(std::to_string(n));
+    for (const auto& k : keys)
+        input += "k" + grvtest::ToHex(reinterpret_cast<const unsigned char*>(k.data()), k.size()) + "\n";
+    for (auto n : counts)
+        args.push_back(std::to_string(n));
     const auto peer = grvtest::Python(script, args, input);
     ASSERT_EQ(peer.status, 0) << peer.err;
     std::istringstream lines(peer.out);
 
     std::vector<HashMap*> maps;
-    for (auto n : counts) maps.push_back(new HashMap(n));
+    for (auto n : counts)
+        maps.push_back(new HashMap(n));
     size_t checked = 0;
     for (const auto& k : keys) {
         std::uint64_t crc = 0;
@@ -186,7 +200,8 @@ TEST(HashMapPeer, BucketIndexesMatchPython) {
         }
     }
     EXPECT_EQ(checked, keys.size() * counts.size());
-    for (auto* m : maps) delete m;
+    for (auto* m : maps)
+        delete m;
 }
 
 // A long random run of insertions, look-ups and removals against std::map;
@@ -197,7 +212,8 @@ TEST(HashMapOracle, AgreesWithStdMap) {
         std::string s;
     };
     std::vector<std::string> universe = {"", "Host", "host", "HOST", std::string("Ho\0st", 5), "\xFF\xFE"};
-    for (int i = 0; i < 60; ++i) universe.push_back("k" + std::to_string(i));
+    for (int i = 0; i < 60; ++i)
+        universe.push_back("k" + std::to_string(i));
 
     std::mt19937 rng(5122);
     for (std::uint32_t buckets : {1u, 7u, 0u}) {
@@ -250,8 +266,10 @@ TEST(HashMapOracle, AgreesWithStdMap) {
                 }
                 break;
             case 3:
-                if (plain) m.remove(k.c_str());
-                else m.removeSb(key);
+                if (plain)
+                    m.remove(k.c_str());
+                else
+                    m.removeSb(key);
                 oracle.erase(k);
                 break;
             case 4:
@@ -265,7 +283,8 @@ TEST(HashMapOracle, AgreesWithStdMap) {
                 if (plain) {
                     ASSERT_EQ(m.containsKey(k.c_str()), it != oracle.end());
                 }
-                if (!e) break;
+                if (!e)
+                    break;
                 ASSERT_EQ(str(*e->getNameBuf()), k);
                 auto* value = dynamic_cast<StringBuffer*>(m.lookupSb(key));
                 ASSERT_EQ(value != nullptr, it->second.text);
@@ -287,4 +306,4 @@ TEST(HashMapOracle, AgreesWithStdMap) {
     }
 }
 
-}  // namespace
+} // namespace

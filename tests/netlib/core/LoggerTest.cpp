@@ -39,9 +39,8 @@ TEST(Logger, WorkedExampleIsByteExact) {
     log.logError("t");
     log.leaveContext();
     EXPECT_EQ(text(log), "TessikLog:\r\n  SaveFile:\r\n    local_path: v\r\n    t\r\n");
-    EXPECT_EQ(xml(log),
-              "<TessikLog>\r\n<SaveFile>\r\n<local_path>v</local_path>\r\n<error>t</error>\r\n</SaveFile>\r\n"
-              "</TessikLog>\r\n");
+    EXPECT_EQ(xml(log), "<TessikLog>\r\n<SaveFile>\r\n<local_path>v</local_path>\r\n<error>t</error>\r\n</SaveFile>\r\n"
+                        "</TessikLog>\r\n");
     EXPECT_EQ(html(log), "TessikLog:<blockquote>\r\nSaveFile:<blockquote>\r\nlocal_path: v<br>\r\nt<br>\r\n"
                          "</blockquote>\r\n</blockquote>\r\n");
     EXPECT_EQ(grvtest::ReadFile(session), "SaveFile:\n    local_path: v\n    t\n    (leaveContext)\n");
@@ -71,7 +70,7 @@ TEST(Logger, TagsValuesAndEcho) {
     EXPECT_EQ(grvtest::ReadFile(session), "my_tag: (NULL)\nn: -5\nnote\n");
     log.clearLog();
     EXPECT_EQ(text(log), "TessikLog:\r\n");
-    EXPECT_EQ(grvtest::ReadFile(session), "my_tag: (NULL)\nn: -5\nnote\n");  // not truncated
+    EXPECT_EQ(grvtest::ReadFile(session), "my_tag: (NULL)\nn: -5\nnote\n"); // not truncated
 }
 
 TEST(Logger, CdataRules) {
@@ -117,7 +116,8 @@ TEST(Logger, HtmlEncodesEntities) {
     Logger log;
     log.logError("a<b & \"c\"");
     log.logData("k", ">");
-    EXPECT_EQ(html(log), "TessikLog:<blockquote>\r\na&lt;b &amp; &quot;c&quot;<br>\r\nk: &gt;<br>\r\n</blockquote>\r\n");
+    EXPECT_EQ(html(log),
+              "TessikLog:<blockquote>\r\na&lt;b &amp; &quot;c&quot;<br>\r\nk: &gt;<br>\r\n</blockquote>\r\n");
 }
 
 TEST(LogBase, HelpersAndSilentLogs) {
@@ -128,7 +128,7 @@ TEST(LogBase, HelpersAndSilentLogs) {
     log.logBinaryData("b", nullptr, 3);
     log.logWindowsError(0);
     log.logWindowsError(2);
-    log.logElapsedMs("late", 0xFFFFFFF0u);  // a start after now: nothing
+    log.logElapsedMs("late", 0xFFFFFFF0u); // a start after now: nothing
     log.logDataAnsi("a", "x");
     std::string t = text(log);
     EXPECT_NE(t.find("  d: 01AB \r\n  e: \r\n  No binary data to log\r\n  WindowsError: "), std::string::npos) << t;
@@ -154,11 +154,13 @@ TEST(Logger, SavesXml) {
 // Random trees with hostile texts and tags: xmllint must accept every rendering.
 TEST(Logger, RandomTreesRenderWellFormedXml) {
     std::mt19937 rng(5120);
-    const char* pieces[] = {"<", ">", "&", "]]>", "<![CDATA[", "]]", "\t", "\n", "\r", "\"", "'", "x", "caf\xC3\xA9", " ", "-->", "<!--"};
+    const char* pieces[] = {"<",  ">",  "&", "]]>", "<![CDATA[",   "]]", "\t",  "\n",
+                            "\r", "\"", "'", "x",   "caf\xC3\xA9", " ",  "-->", "<!--"};
     auto randomText = [&] {
         std::string s;
         int n = static_cast<int>(rng() % 6);
-        for (int i = 0; i < n; ++i) s += pieces[rng() % (sizeof pieces / sizeof *pieces)];
+        for (int i = 0; i < n; ++i)
+            s += pieces[rng() % (sizeof pieces / sizeof *pieces)];
         return s;
     };
     for (int round = 0; round < 40; ++round) {
@@ -166,8 +168,16 @@ TEST(Logger, RandomTreesRenderWellFormedXml) {
         int depth = 0;
         for (int step = 0; step < 60; ++step) {
             switch (rng() % 6) {
-            case 0: log.enterContext(("ctx" + randomText()).c_str(), true); ++depth; break;
-            case 1: if (depth > 0) { log.leaveContext(); --depth; } break;
+            case 0:
+                log.enterContext(("ctx" + randomText()).c_str(), true);
+                ++depth;
+                break;
+            case 1:
+                if (depth > 0) {
+                    log.leaveContext();
+                    --depth;
+                }
+                break;
             case 2: log.logError(randomText().c_str()); break;
             case 3: log.logInfo(randomText().c_str()); break;
             case 4: log.logData(("tag " + randomText()).c_str(), randomText().c_str()); break;
@@ -198,16 +208,18 @@ TEST(Logger, ManyThreadsShareOneLog) {
                 }
             }
         });
-    for (auto& th : threads) th.join();
+    for (auto& th : threads)
+        th.join();
     // Contexts of different threads interleave, but no entry is lost.
     std::string t = text(log);
     auto count = [&t](const std::string& what) {
         size_t n = 0;
-        for (size_t at = t.find(what); at != std::string::npos; at = t.find(what, at + 1)) ++n;
+        for (size_t at = t.find(what); at != std::string::npos; at = t.find(what, at + 1))
+            ++n;
         return n;
     };
     EXPECT_EQ(count("thread: "), 6u * 300);
     EXPECT_EQ(count("step\r\n"), 6u * 300);
 }
 
-}  // namespace
+} // namespace

@@ -6,10 +6,10 @@
 #include <string>
 #include <vector>
 
-#include "tests/support/TestSupport.h"
 #include "netlib/core/DataBuffer.h"
 #include "netlib/core/Md5.h"
 #include "netlib/core/StringBuffer.h"
+#include "tests/support/TestSupport.h"
 
 using namespace tessik;
 
@@ -28,7 +28,8 @@ TEST(Md5, Rfc1321Suite) {
     std::string line;
     int n = 0;
     while (std::getline(f, line)) {
-        if (line.empty() || line[0] == '#') continue;
+        if (line.empty() || line[0] == '#')
+            continue;
         size_t close = line.rfind('"');
         std::string msg = line.substr(1, close - 1);
         std::string want = line.substr(close + 2);
@@ -52,7 +53,8 @@ TEST(Md5, BufferFormsCountTheirWholeLength) {
 
 TEST(Md5, PiecesAndSnapshots) {
     std::string msg;
-    for (int i = 0; i < 700; ++i) msg += static_cast<char>(i * 31 + 7);
+    for (int i = 0; i < 700; ++i)
+        msg += static_cast<char>(i * 31 + 7);
     std::string whole = md5Hex(msg);
     const std::vector<std::vector<unsigned>> plans = {{1}, {63}, {64}, {65}, {1, 63, 64, 65, 7}, {55, 1, 8}};
     for (const auto& plan : plans) {
@@ -61,8 +63,8 @@ TEST(Md5, PiecesAndSnapshots) {
         while (pos < msg.size()) {
             unsigned step = std::min<size_t>(plan[k++ % plan.size()], msg.size() - pos);
             md5.update(msg.data() + pos, step);
-            md5.update(nullptr, 5);  // ignored
-            md5.update(msg.data(), 0);  // ignored
+            md5.update(nullptr, 5);    // ignored
+            md5.update(msg.data(), 0); // ignored
             pos += step;
         }
         unsigned char d[16];
@@ -88,7 +90,8 @@ TEST(Md5, AgreesWithPythonOnEveryLengthUpTo1000) {
     std::vector<std::string> messages;
     for (int len = 0; len <= 1000; ++len) {
         std::string m(static_cast<size_t>(len), '\0');
-        for (auto& ch : m) ch = static_cast<char>(rng() & 0xFF);
+        for (auto& ch : m)
+            ch = static_cast<char>(rng() & 0xFF);
         input += grvtest::ToHex(reinterpret_cast<const unsigned char*>(m.data()), m.size()) + "\n";
         messages.push_back(std::move(m));
     }
@@ -109,15 +112,17 @@ TEST(Scramble, AgreesWithPythonModel) {
     std::vector<std::string> texts = {"ab", "ba", "hello world", "password123", std::string(300, 'z')};
     for (int i = 0; i < 200; ++i) {
         std::string t(2 + rng() % 400, '\0');
-        for (auto& ch : t) ch = static_cast<char>(1 + rng() % 255);  // a C text: no zero bytes
+        for (auto& ch : t)
+            ch = static_cast<char>(1 + rng() % 255); // a C text: no zero bytes
         texts.push_back(t);
     }
     std::string input;
-    for (const auto& t : texts) input += grvtest::ToHex(reinterpret_cast<const unsigned char*>(t.data()), t.size()) + "\n";
+    for (const auto& t : texts)
+        input += grvtest::ToHex(reinterpret_cast<const unsigned char*>(t.data()), t.size()) + "\n";
     grvtest::RunOptions fed;
     fed.input = input;
-    const auto peer = grvtest::RunProgram(
-        {"/usr/bin/python3", std::string(GRV_TEST_DATA_DIR) + "/core/scramble_reference.py"}, fed);
+    const auto peer =
+        grvtest::RunProgram({"/usr/bin/python3", std::string(GRV_TEST_DATA_DIR) + "/core/scramble_reference.py"}, fed);
     ASSERT_EQ(peer.status, 0) << peer.err;
     std::istringstream lines(peer.out);
     std::string want;
@@ -125,7 +130,9 @@ TEST(Scramble, AgreesWithPythonModel) {
         ASSERT_TRUE(std::getline(lines, want));
         StringBuffer sb(t.c_str());
         sb.scrambleBytes();
-        EXPECT_EQ(grvtest::ToHex(reinterpret_cast<const unsigned char*>(sb.getString()), static_cast<size_t>(sb.getSize())), want);
+        EXPECT_EQ(
+            grvtest::ToHex(reinterpret_cast<const unsigned char*>(sb.getString()), static_cast<size_t>(sb.getSize())),
+            want);
         // Same bytes, other order, and the same order every time.
         std::string got(sb.getString(), static_cast<size_t>(sb.getSize()));
         std::string a = got, b = t;
@@ -138,4 +145,4 @@ TEST(Scramble, AgreesWithPythonModel) {
     }
 }
 
-}  // namespace
+} // namespace

@@ -12,12 +12,14 @@ using namespace tessik;
 
 namespace {
 void require(bool ok) {
-    if (!ok) std::abort();
+    if (!ok)
+        std::abort();
 }
-}  // namespace
+} // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    if (size < 8 || size > 1 << 16) return 0;
+    if (size < 8 || size > 1 << 16)
+        return 0;
     // The first 8 bytes pick the operations; the rest is the text.
     DataBuffer text;
     text.append(data + 8, static_cast<unsigned>(size - 8));
@@ -29,18 +31,30 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         StringBuffer out;
         bool expectCopy = true;
         switch (data[i] % 12) {
-            case 0: p.captureToChar(set[0], out); break;
-            case 1: p.captureToAnyOf(set, out); break;
-            case 2: p.captureToAnyOf7(set, out); break;
-            case 3: p.captureToAnyOf2(set + 1, out); break;
-            case 4: p.captureToAnyOfUnescaped(set, out); break;
-            case 5: p.captureToCharOutsideQuotes('>', out); break;
-            case 6: p.captureBalanced('<', '>', (data[i] / 12) % 3, out); break;
-            case 7: p.captureThroughSubstringNoCase("<!--", out); break;
-            case 8: expectCopy = false; p.seekCharBefore('>', '<'); break;
-            case 9: expectCopy = false; p.seekPastSubstring("]]>"); break;
-            case 10: expectCopy = false; p.skipChars(' ', '\t', '\r', '\n'); break;
-            default: expectCopy = false; p.setCursor(data[i] * 7u); break;
+        case 0: p.captureToChar(set[0], out); break;
+        case 1: p.captureToAnyOf(set, out); break;
+        case 2: p.captureToAnyOf7(set, out); break;
+        case 3: p.captureToAnyOf2(set + 1, out); break;
+        case 4: p.captureToAnyOfUnescaped(set, out); break;
+        case 5: p.captureToCharOutsideQuotes('>', out); break;
+        case 6: p.captureBalanced('<', '>', (data[i] / 12) % 3, out); break;
+        case 7: p.captureThroughSubstringNoCase("<!--", out); break;
+        case 8:
+            expectCopy = false;
+            p.seekCharBefore('>', '<');
+            break;
+        case 9:
+            expectCopy = false;
+            p.seekPastSubstring("]]>");
+            break;
+        case 10:
+            expectCopy = false;
+            p.skipChars(' ', '\t', '\r', '\n');
+            break;
+        default:
+            expectCopy = false;
+            p.setCursor(data[i] * 7u);
+            break;
         }
         std::uint32_t after = p.getCursor();
         require(after <= end);

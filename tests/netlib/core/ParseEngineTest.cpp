@@ -24,20 +24,20 @@ struct CaptureCase {
 
 TEST(ParseEngine, CapturesStopAtTheirDelimiter) {
     const std::vector<CaptureCase> cases = {
-        {"to char", "key=value;rest", 0, [](ParseEngine& p, StringBuffer& o) { p.captureToChar(';', o); },
-         "key=value", 9},
+        {"to char", "key=value;rest", 0, [](ParseEngine& p, StringBuffer& o) { p.captureToChar(';', o); }, "key=value",
+         9},
         {"to char absent", "no delimiter", 3, [](ParseEngine& p, StringBuffer& o) { p.captureToChar(';', o); },
          "delimiter", 12},
         {"to char on it", ";x", 0, [](ParseEngine& p, StringBuffer& o) { p.captureToChar(';', o); }, "", 0},
         {"any of 7 padded", "tag attr/>", 0,
          [](ParseEngine& p, StringBuffer& o) { p.captureToAnyOf7(" \t\r\n/>>", o); }, "tag", 3},
-        {"any of 7 slash", "br/>", 0, [](ParseEngine& p, StringBuffer& o) { p.captureToAnyOf7(" \t\r\n/>>", o); },
-         "br", 2},
-        {"any of 5", "name\t= v", 0, [](ParseEngine& p, StringBuffer& o) { p.captureToAnyOf5(" \t\r\n=", o); },
-         "name", 4},
+        {"any of 7 slash", "br/>", 0, [](ParseEngine& p, StringBuffer& o) { p.captureToAnyOf7(" \t\r\n/>>", o); }, "br",
+         2},
+        {"any of 5", "name\t= v", 0, [](ParseEngine& p, StringBuffer& o) { p.captureToAnyOf5(" \t\r\n=", o); }, "name",
+         4},
         {"any of 2", "abc'def\"", 1, [](ParseEngine& p, StringBuffer& o) { p.captureToAnyOf2("\"'", o); }, "bc", 3},
-        {"any of 2 none", "abcdef", 1, [](ParseEngine& p, StringBuffer& o) { p.captureToAnyOf2("\"'", o); },
-         "bcdef", 6},
+        {"any of 2 none", "abcdef", 1, [](ParseEngine& p, StringBuffer& o) { p.captureToAnyOf2("\"'", o); }, "bcdef",
+         6},
         // A zero byte in the set never reaches past the end of the text.
         {"any of 2 with zero", "abc", 0,
          [](ParseEngine& p, StringBuffer& o) { p.captureToAnyOf2(std::string(2, '\0').c_str(), o); }, "abc", 3},
@@ -45,10 +45,10 @@ TEST(ParseEngine, CapturesStopAtTheirDelimiter) {
          [](ParseEngine& p, StringBuffer& o) { p.captureToAnyOfUnescaped("\"", o); }, R"(say \"hi\" now)", 14},
         {"unescaped at start", R"(x\"y)", 2,
          [](ParseEngine& p, StringBuffer& o) { p.captureToAnyOfUnescaped("\"", o); }, "", 2},
-        {"unescaped empty set", "abc", 0, [](ParseEngine& p, StringBuffer& o) { p.captureToAnyOfUnescaped("", o); },
+        {"unescaped empty set", "abc", 0, [](ParseEngine& p, StringBuffer& o) { p.captureToAnyOfUnescaped("", o); }, "",
+         0},
+        {"unescaped null set", "abc", 0, [](ParseEngine& p, StringBuffer& o) { p.captureToAnyOfUnescaped(nullptr, o); },
          "", 0},
-        {"unescaped null set", "abc", 0,
-         [](ParseEngine& p, StringBuffer& o) { p.captureToAnyOfUnescaped(nullptr, o); }, "", 0},
         {"outside apostrophes", "a='x>y' b>c", 0,
          [](ParseEngine& p, StringBuffer& o) { p.captureToCharOutsideQuotes('>', o); }, "a='x>y' b", 9},
         {"outside double quotes", "a=\"x>y\">", 0,
@@ -58,8 +58,8 @@ TEST(ParseEngine, CapturesStopAtTheirDelimiter) {
          [](ParseEngine& p, StringBuffer& o) { p.captureToCharOutsideQuotes('>', o); }, "a=\"it's\"", 8},
         {"only inside quotes", "a='x>y", 0,
          [](ParseEngine& p, StringBuffer& o) { p.captureToCharOutsideQuotes('>', o); }, "a='x", 4},
-        {"nowhere", "a='xy'", 1, [](ParseEngine& p, StringBuffer& o) { p.captureToCharOutsideQuotes('>', o); },
-         "='xy'", 6},
+        {"nowhere", "a='xy'", 1, [](ParseEngine& p, StringBuffer& o) { p.captureToCharOutsideQuotes('>', o); }, "='xy'",
+         6},
     };
     for (const auto& c : cases) {
         ParseEngine p;
@@ -95,7 +95,7 @@ TEST(ParseEngine, CaptureBalancedTakesThroughTheMatchingClose) {
     const char* doctype = "<!DOCTYPE a [<!ELEMENT a (#PCDATA)><!ENTITY e \"<x>\">]> <a/>";
     ParseEngine p;
     p.setString(doctype);
-    p.setCursor(1);  // past the opening "<", so depth 1
+    p.setCursor(1); // past the opening "<", so depth 1
     StringBuffer out;
     EXPECT_TRUE(p.captureBalanced('<', '>', 1, out));
     EXPECT_STREQ(out.getString(), "!DOCTYPE a [<!ELEMENT a (#PCDATA)><!ENTITY e \"<x>\">]>");
@@ -125,7 +125,7 @@ TEST(ParseEngine, SeeksMoveOnlyWhenTheyFind) {
 
     EXPECT_TRUE(p.seekPastSubstring("charset="));
     EXPECT_EQ(p.currentChar(), 'x');
-    EXPECT_FALSE(p.seekPastSubstring("CHARSET="));  // case matters here
+    EXPECT_FALSE(p.seekPastSubstring("CHARSET=")); // case matters here
     EXPECT_FALSE(p.seekPastSubstring(""));
     EXPECT_FALSE(p.seekPastSubstring(nullptr));
     EXPECT_EQ(p.currentChar(), 'x');
@@ -140,7 +140,7 @@ TEST(ParseEngine, SeeksMoveOnlyWhenTheyFind) {
 
     p.seekChar('>');
     EXPECT_EQ(p.currentChar(), '>');
-    p.seekChar('>');  // already on it
+    p.seekChar('>'); // already on it
     EXPECT_EQ(p.currentChar(), '>');
     p.seekChar('#');
     EXPECT_EQ(p.getCursor(), 35u);
@@ -153,9 +153,9 @@ TEST(ParseEngine, SeekCharBefore) {
         unsigned cursor;
     };
     const Case cases[] = {
-        {"ab<c>", false, 2},  // the stop byte comes first
+        {"ab<c>", false, 2}, // the stop byte comes first
         {"ab>c<", true, 2},
-        {"abc", true, 3},  // end of text counts as found
+        {"abc", true, 3}, // end of text counts as found
         {"", true, 0},
     };
     for (const auto& c : cases) {
@@ -214,11 +214,11 @@ TEST(ParseEngine, TextChangesKeepTheScannerConsistent) {
     bytes.append("ab\0cd", 5);
     ParseEngine p(bytes);
     StringBuffer out;
-    p.captureToChar('d', out);  // the zero byte ends the text
+    p.captureToChar('d', out); // the zero byte ends the text
     EXPECT_STREQ(out.getString(), "ab");
     EXPECT_EQ(p.getCursor(), 2u);
     p.appendString("ef");
-    p.setCursor(4);  // never past the zero byte
+    p.setCursor(4); // never past the zero byte
     EXPECT_EQ(p.getCursor(), 2u);
 
     ParseEngine grow;
@@ -238,8 +238,8 @@ TEST(ParseEngine, TextChangesKeepTheScannerConsistent) {
 
     grow.setString("new");
     EXPECT_EQ(grow.getCursor(), 0u);
-    grow.setCursor(99);  // clamped to the end
+    grow.setCursor(99); // clamped to the end
     EXPECT_EQ(grow.getCursor(), 3u);
 }
 
-}  // namespace
+} // namespace

@@ -16,7 +16,9 @@ using namespace tessik;
 namespace {
 
 DWORD g_now = 0;
-DWORD fakeTicks() { return g_now; }
+DWORD fakeTicks() {
+    return g_now;
+}
 
 // Records what the monitor sends and answers with a chosen abort.
 struct Sink : ProgressEvent {
@@ -54,10 +56,12 @@ TEST(ProgressMonitor, EachPercentOnce) {
     ProgressMonitor m(&sink, 0, fakeTicks);
     m.setTotalInt64(5000000);
     bool abort = true;
-    for (int i = 0; i < 100; ++i) EXPECT_FALSE(m.consumeProgress(50000, &abort));
+    for (int i = 0; i < 100; ++i)
+        EXPECT_FALSE(m.consumeProgress(50000, &abort));
     ASSERT_EQ(sink.percents.size(), 100u);
-    for (int i = 0; i < 100; ++i) EXPECT_EQ(sink.percents[i], i + 1);
-    m.consumeProgress(50000, &abort);  // beyond the total: capped, nothing new
+    for (int i = 0; i < 100; ++i)
+        EXPECT_EQ(sink.percents[i], i + 1);
+    m.consumeProgress(50000, &abort); // beyond the total: capped, nothing new
     EXPECT_EQ(sink.percents.size(), 100u);
 }
 
@@ -108,17 +112,17 @@ TEST(ProgressMonitor, HeartbeatsFollowTheClock) {
     }
     EXPECT_EQ(sink.abortChecks, 0);
 
-    EXPECT_FALSE(m.abortCheck(1000, 0));  // first call starts the timing
-    EXPECT_EQ(sink.heartbeats, 1);        // 10000+25000 is past the start tick 0
+    EXPECT_FALSE(m.abortCheck(1000, 0)); // first call starts the timing
+    EXPECT_EQ(sink.heartbeats, 1);       // 10000+25000 is past the start tick 0
     g_now += 500;
     EXPECT_FALSE(m.abortCheck(1000, 0));
-    EXPECT_EQ(sink.heartbeats, 1);  // within a second: asked at most once
+    EXPECT_EQ(sink.heartbeats, 1); // within a second: asked at most once
     g_now += 600;
     EXPECT_FALSE(m.abortCheck(1000, 0));
     EXPECT_EQ(sink.heartbeats, 2);
 
     g_now += 1001;
-    m.consumeProgress(1, &abort);  // no new percentage, interval passed
+    m.consumeProgress(1, &abort); // no new percentage, interval passed
     EXPECT_EQ(sink.abortChecks, 1);
     g_now += 10;
     m.consumeProgress(1, &abort);
@@ -186,7 +190,7 @@ TEST(EventHistorian, RecordsAndForwards) {
     EXPECT_TRUE(abort);
     h.AbortCheck(&abort);
     EXPECT_TRUE(abort);
-    EXPECT_EQ(h.history().events().getCount(), 0);  // not recording
+    EXPECT_EQ(h.history().events().getCount(), 0); // not recording
     h.setRecord(true);
     h.PercentDone(7, &abort);
     h.ProgressInfo("HttpRequestBegin", "x");
@@ -200,7 +204,7 @@ TEST(EventHistorian, RecordsAndForwards) {
     h.setTarget(&target);
     abort = true;
     h.PercentDone(8, &abort);
-    EXPECT_FALSE(abort);  // the target's answer
+    EXPECT_FALSE(abort); // the target's answer
     EXPECT_EQ(target.percents, std::vector<int>{8});
     bool redirect = true;
     h.RedirectCheck("a", "b", &redirect);
@@ -218,7 +222,8 @@ TEST(TessikRand, BytesAndRanges) {
     DataBuffer nz;
     EXPECT_TRUE(TessikRand::randomNonZeroBytes(4000, nz));
     ASSERT_EQ(nz.getSize(), 4000u);
-    for (unsigned i = 0; i < nz.getSize(); ++i) ASSERT_NE(nz.getData()[i], 0);
+    for (unsigned i = 0; i < nz.getSize(); ++i)
+        ASSERT_NE(nz.getData()[i], 0);
     EXPECT_EQ(TessikRand::randomIntRange(7, 7), 7u);
     std::set<unsigned> seen;
     for (int i = 0; i < 2000; ++i) {
@@ -241,18 +246,20 @@ TEST(TessikRand, ManyThreads) {
     for (int t = 0; t < 8; ++t)
         threads.emplace_back([&firsts, t] {
             DataBuffer db;
-            for (int i = 0; i < 200; ++i) TessikRand::randomBytes(37, db);
+            for (int i = 0; i < 200; ++i)
+                TessikRand::randomBytes(37, db);
             firsts[t] = TessikRand::randomUint32();
             EXPECT_EQ(db.getSize(), 200u * 37);
         });
-    for (auto& th : threads) th.join();
+    for (auto& th : threads)
+        th.join();
     EXPECT_GT(std::set<std::uint32_t>(firsts.begin(), firsts.end()).size(), 6u);
 }
 
 TEST(TessikCritSec, ReentrantAndWaitsForHolder) {
     auto* cs = new TessikCritSec;
     cs->enterCriticalSection();
-    cs->enterCriticalSection();  // the same thread again
+    cs->enterCriticalSection(); // the same thread again
     cs->leaveCriticalSection();
     cs->leaveCriticalSection();
 
@@ -264,10 +271,11 @@ TEST(TessikCritSec, ReentrantAndWaitsForHolder) {
         released = true;
         cs->leaveCriticalSection();
     });
-    while (!inside) std::this_thread::yield();
-    delete cs;  // waits until the holder leaves
+    while (!inside)
+        std::this_thread::yield();
+    delete cs; // waits until the holder leaves
     EXPECT_TRUE(released.load());
     holder.join();
 }
 
-}  // namespace
+} // namespace

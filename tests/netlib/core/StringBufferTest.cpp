@@ -13,11 +13,14 @@ using namespace tessik;
 
 namespace {
 
-std::string str(const StringBuffer& sb) { return std::string(sb.getString(), static_cast<size_t>(sb.getSize())); }
+std::string str(const StringBuffer& sb) {
+    return std::string(sb.getString(), static_cast<size_t>(sb.getSize()));
+}
 
 std::vector<std::string> pieces(ExtPtrArray& a) {
     std::vector<std::string> out;
-    for (int i = 0; i < a.getCount(); ++i) out.push_back(str(*static_cast<StringBuffer*>(a.elementAt(i))));
+    for (int i = 0; i < a.getCount(); ++i)
+        out.push_back(str(*static_cast<StringBuffer*>(a.elementAt(i))));
     return out;
 }
 
@@ -78,11 +81,11 @@ TEST(StringBufferGrowth, AllocationFailureFallsBackToSharedEmpty) {
     StringBuffer small("abc");
     EXPECT_EQ(small.getSize(), 0);
     EXPECT_STREQ(small.getString(), "");
-    small.append("later");  // grows out of the shared empty text
+    small.append("later"); // grows out of the shared empty text
     EXPECT_EQ(str(small), "later");
 
     tessik::testing::failAllocationAfter(0);
-    StringBuffer fallback;  // 202 fails, 4 bytes succeed
+    StringBuffer fallback; // 202 fails, 4 bytes succeed
     EXPECT_EQ(fallback.getCapacity(), 4);
     fallback.clear();
     fallback.append("ok");
@@ -134,7 +137,7 @@ TEST(StringBufferAdopt, TakeFromDbAdoptsTheBlock) {
 TEST(StringBufferDecimal, AppendsNumbers) {
     struct Case {
         long long value;
-        int kind;  // 0 int, 1 uint32, 2 int64
+        int kind; // 0 int, 1 uint32, 2 int64
         const char* want;
     } cases[] = {
         {INT_MIN, 0, "-2147483648"},
@@ -144,16 +147,20 @@ TEST(StringBufferDecimal, AppendsNumbers) {
     };
     for (const auto& c : cases) {
         StringBuffer sb("n=");
-        if (c.kind == 0) sb.appendInt(static_cast<int>(c.value));
-        if (c.kind == 1) sb.appendUint32(static_cast<unsigned>(c.value));
-        if (c.kind == 2) sb.appendInt64(c.value);
+        if (c.kind == 0)
+            sb.appendInt(static_cast<int>(c.value));
+        if (c.kind == 1)
+            sb.appendUint32(static_cast<unsigned>(c.value));
+        if (c.kind == 2)
+            sb.appendInt64(c.value);
         EXPECT_EQ(str(sb), std::string("n=") + c.want);
     }
     struct Parse {
         const char* text;
         int want;
     } parses[] = {{"", 0}, {"abc", 0}, {"  -17xyz", -17}, {"123", 123}, {"+5", 5}};
-    for (const auto& p : parses) EXPECT_EQ(StringBuffer(p.text).intValue(), p.want) << p.text;
+    for (const auto& p : parses)
+        EXPECT_EQ(StringBuffer(p.text).intValue(), p.want) << p.text;
 }
 
 TEST(StringBufferTrim, TrimsAndCuts) {
@@ -235,10 +242,9 @@ TEST(StringBufferCase, ByteRulesLeaveSignsAndUnpairedLettersAlone) {
     struct Case {
         unsigned char in, lower, upper;
     } cases[] = {
-        {'A', 'a', 'A'},   {'z', 'z', 'Z'},   {0xC9, 0xE9, 0xC9}, {0xE9, 0xE9, 0xC9},
-        {0xD7, 0xD7, 0xD7}, {0xF7, 0xF7, 0xF7}, {0xDF, 0xDF, 0xDF}, {0xFF, 0xFF, 0xFF},
-        {0xB5, 0xB5, 0xB5}, {0xC0, 0xE0, 0xC0}, {0xDE, 0xFE, 0xDE}, {0xFE, 0xFE, 0xDE},
-        {'1', '1', '1'},
+        {'A', 'a', 'A'},    {'z', 'z', 'Z'},    {0xC9, 0xE9, 0xC9}, {0xE9, 0xE9, 0xC9}, {0xD7, 0xD7, 0xD7},
+        {0xF7, 0xF7, 0xF7}, {0xDF, 0xDF, 0xDF}, {0xFF, 0xFF, 0xFF}, {0xB5, 0xB5, 0xB5}, {0xC0, 0xE0, 0xC0},
+        {0xDE, 0xFE, 0xDE}, {0xFE, 0xFE, 0xDE}, {'1', '1', '1'},
     };
     for (const auto& c : cases) {
         char in[2] = {static_cast<char>(c.in), 0};
@@ -337,7 +343,8 @@ TEST(StringBufferHex, EncodesAndDecodes) {
     EXPECT_EQ(str(dump), "00 01 ab ff ");
 
     unsigned char seq[34];
-    for (int i = 0; i < 34; ++i) seq[i] = static_cast<unsigned char>(i);
+    for (int i = 0; i < 34; ++i)
+        seq[i] = static_cast<unsigned char>(i);
     struct Grouped {
         int n;
         const char* want;
@@ -368,7 +375,8 @@ TEST(StringBufferHex, EncodesAndDecodes) {
     }
     // Longer than one 500-byte collection block.
     std::string longHex;
-    for (int i = 0; i < 1234; ++i) longHex += "5a";
+    for (int i = 0; i < 1234; ++i)
+        longHex += "5a";
     DataBuffer out;
     StringBuffer(longHex.c_str()).decodeHex(out);
     ASSERT_EQ(out.getSize(), 1234u);
@@ -391,4 +399,4 @@ TEST(StringBufferMagic, OverwrittenMarkerIsFatal) {
         "StringBuffer::appendChar");
 }
 
-}  // namespace
+} // namespace

@@ -30,7 +30,8 @@ TEST_F(Handle, LargeWritesGoOutInPieces) {
     TessikHandle h;
     create(h, "big.bin");
     std::vector<unsigned char> data(25000000);
-    for (size_t i = 0; i < data.size(); ++i) data[i] = static_cast<unsigned char>(i % 251);
+    for (size_t i = 0; i < data.size(); ++i)
+        data[i] = static_cast<unsigned char>(i % 251);
     std::uint64_t before = TessikHandle::writeCallCountForTest();
     std::uint64_t written = 0;
     ASSERT_TRUE(h.writeBytes64(data.data(), data.size(), &written, nullptr));
@@ -165,4 +166,4 @@ TEST_F(Handle, FileTimes) {
     EXPECT_LE(seconds(created), seconds(written));
 }
 
-}  // namespace
+} // namespace

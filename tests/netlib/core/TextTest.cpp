@@ -5,13 +5,13 @@
 #include <string>
 #include <vector>
 
-#include "tests/support/TestSupport.h"
 #include "netlib/core/DataBuffer.h"
 #include "netlib/core/EncodingConvert.h"
 #include "netlib/core/StringBuffer.h"
 #include "netlib/core/Utf.h"
 #include "netlib/core/XString.h"
 #include "platform/CodePage.h"
+#include "tests/support/TestSupport.h"
 
 using namespace tessik;
 
@@ -19,13 +19,16 @@ using Bytes = std::vector<unsigned char>;
 
 namespace {
 
-Bytes bytes(const DataBuffer& db) { return Bytes(db.getData(), db.getData() + db.getSize()); }
+Bytes bytes(const DataBuffer& db) {
+    return Bytes(db.getData(), db.getData() + db.getSize());
+}
 
 Bytes convert(int from, int to, const Bytes& in, bool* ok = nullptr) {
     DataBuffer out;
     EncodingConvert ec;
     bool r = ec.convert(from, to, in.data(), static_cast<unsigned>(in.size()), out);
-    if (ok) *ok = r;
+    if (ok)
+        *ok = r;
     return bytes(out);
 }
 
@@ -80,12 +83,19 @@ TEST(Utf, LegalSequencesAndSingleUnits) {
         Bytes b;
         bool want;
     } legal[] = {
-        {{0xF4, 0x90, 0x80, 0x80}, false}, {{0xF5, 0x80, 0x80, 0x80}, false}, {{0xF4, 0x41, 0x80, 0x80}, false},
-        {{0xC1, 0xBF}, false},             {{0xF0, 0x90, 0x80, 0x80}, true},  {{0xED, 0xA0, 0x80}, true},
-        {{0x41}, true},                    {{0x80}, false},                   {{0xE0, 0x9F, 0x80}, false},
+        {{0xF4, 0x90, 0x80, 0x80}, false},
+        {{0xF5, 0x80, 0x80, 0x80}, false},
+        {{0xF4, 0x41, 0x80, 0x80}, false},
+        {{0xC1, 0xBF}, false},
+        {{0xF0, 0x90, 0x80, 0x80}, true},
+        {{0xED, 0xA0, 0x80}, true},
+        {{0x41}, true},
+        {{0x80}, false},
+        {{0xE0, 0x9F, 0x80}, false},
         {{0xF0, 0x8F, 0x80, 0x80}, false},
     };
-    for (const auto& l : legal) EXPECT_EQ(isLegalUtf8(l.b.data(), static_cast<int>(l.b.size())), l.want) << int(l.b[0]);
+    for (const auto& l : legal)
+        EXPECT_EQ(isLegalUtf8(l.b.data(), static_cast<int>(l.b.size())), l.want) << int(l.b[0]);
     EXPECT_FALSE(isLegalUtf8(reinterpret_cast<const unsigned char*>("abcde"), 5));
 
     struct Dec {
@@ -93,9 +103,9 @@ TEST(Utf, LegalSequencesAndSingleUnits) {
         int used;
         std::uint16_t unit;
     } decs[] = {
-        {{0x41}, 1, 0x41},       {{0xC3, 0xA9}, 2, 0xE9},      {{0xE2, 0x82, 0xAC}, 3, 0x20AC},
-        {{0xC3}, -2, 0},         {{0xE2, 0x82}, -2, 0},        {{0xC0, 0x80}, -1, 0},
-        {{0xF0, 0x9F, 0x98, 0x80}, -1, 0}, {{0xC3, 0x41}, -1, 0}, {{0xE0, 0x80, 0x80}, -1, 0},
+        {{0x41}, 1, 0x41},           {{0xC3, 0xA9}, 2, 0xE9}, {{0xE2, 0x82, 0xAC}, 3, 0x20AC},   {{0xC3}, -2, 0},
+        {{0xE2, 0x82}, -2, 0},       {{0xC0, 0x80}, -1, 0},   {{0xF0, 0x9F, 0x98, 0x80}, -1, 0}, {{0xC3, 0x41}, -1, 0},
+        {{0xE0, 0x80, 0x80}, -1, 0},
     };
     for (const auto& d : decs) {
         std::uint16_t u = 0;
@@ -130,17 +140,17 @@ TEST(Utf, AgreesWithPythonCodecs) {
     std::string input;
     for (const auto& s : samples)
         input += std::string(s.errors) + " " + grvtest::ToHex(s.utf8.data(), s.utf8.size()) + "\n";
-    const auto peer = grvtest::Python(
-        "import sys\n"
-        "for l in sys.stdin:\n"
-        "  e, h = l.split()\n"
-        "  b = bytes.fromhex(h)\n"
-        "  if b.startswith(b'\\xef\\xbb\\xbf'): b = b[3:]\n"
-        "  t = b.decode('utf-8', e)\n"
-        "  u16 = t.encode('utf-16-le', 'surrogatepass')\n"
-        "  back = u16.decode('utf-16-le', 'surrogatepass').encode('utf-8', 'surrogatepass')\n"
-        "  print(u16.hex(), back.hex(), t.encode('utf-32-le', 'surrogatepass').hex())",
-        {}, input);
+    const auto peer =
+        grvtest::Python("import sys\n"
+                        "for l in sys.stdin:\n"
+                        "  e, h = l.split()\n"
+                        "  b = bytes.fromhex(h)\n"
+                        "  if b.startswith(b'\\xef\\xbb\\xbf'): b = b[3:]\n"
+                        "  t = b.decode('utf-8', e)\n"
+                        "  u16 = t.encode('utf-16-le', 'surrogatepass')\n"
+                        "  back = u16.decode('utf-16-le', 'surrogatepass').encode('utf-8', 'surrogatepass')\n"
+                        "  print(u16.hex(), back.hex(), t.encode('utf-32-le', 'surrogatepass').hex())",
+                        {}, input);
     ASSERT_EQ(peer.status, 0) << peer.err;
     std::istringstream lines(peer.out);
     for (const auto& s : samples) {
@@ -162,7 +172,9 @@ TEST(Utf, AgreesWithPythonCodecs) {
         EXPECT_EQ(grvtest::ToHex(f16.getData(), f16.getSize() - 2), w16);
         XString y;
         y.setFromUtf16Chars(reinterpret_cast<const std::uint16_t*>(u16.data()), static_cast<unsigned>(u16.size() / 2));
-        EXPECT_EQ(grvtest::ToHex(reinterpret_cast<const unsigned char*>(y.getUtf8()), static_cast<size_t>(y.getSizeUtf8())), w8);
+        EXPECT_EQ(
+            grvtest::ToHex(reinterpret_cast<const unsigned char*>(y.getUtf8()), static_cast<size_t>(y.getSizeUtf8())),
+            w8);
     }
 }
 
@@ -173,18 +185,20 @@ TEST(Utf, Utf16WithByteOrderMarksAgreesWithPython) {
         {0xFF, 0xFE},
     };
     std::string input;
-    for (const auto& b : samples) input += grvtest::ToHex(b.data(), b.size()) + "\n";
+    for (const auto& b : samples)
+        input += grvtest::ToHex(b.data(), b.size()) + "\n";
     const auto peer = grvtest::Python(
         "import sys\n"
-        "for l in sys.stdin: print(bytes.fromhex(l.strip()).decode('utf-16').encode('utf-8').hex() or '-')", {},
-        input);
+        "for l in sys.stdin: print(bytes.fromhex(l.strip()).decode('utf-16').encode('utf-8').hex() or '-')",
+        {}, input);
     ASSERT_EQ(peer.status, 0) << peer.err;
     std::istringstream lines(peer.out);
     for (const auto& b : samples) {
         std::string want;
         ASSERT_TRUE(lines >> want);
-        if (want == "-") want.clear();
-        for (int page : {1200, 1201}) {  // the mark decides, whatever the page said
+        if (want == "-")
+            want.clear();
+        for (int page : {1200, 1201}) { // the mark decides, whatever the page said
             Bytes got = convert(page, 65001, b);
             EXPECT_EQ(grvtest::ToHex(got.data(), got.size()), want) << page;
         }
@@ -204,7 +218,8 @@ TEST(Utf, PreambleAndBigInputsAcrossStagingBlocks) {
     EXPECT_EQ(bytes(out), (Bytes{0xFF, 0xFE, 'A', 0}));
 
     std::string big;
-    for (int i = 0; i < 3000; ++i) big += "\xC3\xA9\xF0\x9F\x98\x80z";
+    for (int i = 0; i < 3000; ++i)
+        big += "\xC3\xA9\xF0\x9F\x98\x80z";
     Bytes in(big.begin(), big.end());
     Bytes u16 = convert(65001, 1200, in);
     EXPECT_EQ(u16.size(), 3000u * 8);
@@ -220,7 +235,7 @@ TEST(XString, FormsAgree) {
     EXPECT_EQ(x.getUtf16()[0], 0);
     x.setFromUtf8("caf\xC3\xA9 \xF0\x9F\x98\x80");
     EXPECT_EQ(x.getSizeUtf8(), 10);
-    EXPECT_EQ(x.getSizeUtf16(), 14);  // 5 units + a surrogate pair
+    EXPECT_EQ(x.getSizeUtf16(), 14); // 5 units + a surrogate pair
     EXPECT_EQ(x.getNumChars(), 7);
     const std::uint16_t* w = x.getUtf16();
     EXPECT_EQ(w[7], 0);
@@ -230,14 +245,14 @@ TEST(XString, FormsAgree) {
     if (platform::GetACP() == 65001) {
         EXPECT_STREQ(back.getAnsi(), "caf\xC3\xA9 \xF0\x9F\x98\x80");
         EXPECT_TRUE(back.isAnsiExact());
-    } else {  // 1252: the emoji has no byte there
+    } else { // 1252: the emoji has no byte there
         EXPECT_STREQ(back.getAnsi(), "caf\xE9 ");
         EXPECT_FALSE(back.isAnsiExact());
     }
 
     XString a;
     a.setFromAnsi("\xC3\xA9t\xC3\xA9");
-    EXPECT_EQ(a.getNumChars(), 5);  // ANSI byte length while the ANSI form is valid
+    EXPECT_EQ(a.getNumChars(), 5); // ANSI byte length while the ANSI form is valid
     EXPECT_EQ(a.getAnsiState(), 1);
 }
 
@@ -247,7 +262,8 @@ TEST(XString, AppendsAndEdits) {
     const std::uint16_t cd[] = {'c', 'd', 0};
     x.setFromUtf16(ab);
     x.appendUtf16(cd);
-    x.appendUtf8("\xEF\xBB\xBF" "e");
+    x.appendUtf8("\xEF\xBB\xBF"
+                 "e");
     x.appendAnsi("f");
     x.appendAnsiBytes("gh", 1);
     x.appendUtf8Bytes("ij", 2);
@@ -287,7 +303,7 @@ TEST(XString, Comparisons) {
     EXPECT_EQ(x.indexOfUtf8(nullptr), -1);
     XString y;
     y.setFromUtf8("\xF0\x9F\x98\x80\xC3\xA9z");
-    EXPECT_EQ(y.indexOfUtf8("z"), 3);  // counted in UTF-16 units
+    EXPECT_EQ(y.indexOfUtf8("z"), 3); // counted in UTF-16 units
     EXPECT_TRUE(x.equalsUtf8("\xEF\xBB\xBF"
                              "abc"));
     EXPECT_TRUE(XString().equalsUtf8(nullptr));
@@ -344,17 +360,21 @@ TEST(StringBufferConvert, InPlaceConversions) {
     EXPECT_TRUE(sb.utf8ToAnsi());
     EXPECT_STREQ(sb.getString(), platform::GetACP() == 65001 ? "caf\xC3\xA9" : "caf\xE9");
     StringBuffer ascii("plain");
-    EXPECT_TRUE(ascii.convertEncoding(437, 65001));  // 7-bit: untouched, even without tables
+    EXPECT_TRUE(ascii.convertEncoding(437, 65001)); // 7-bit: untouched, even without tables
     EXPECT_STREQ(ascii.getString(), "plain");
 
-    StringBuffer r("a\xC3\xA9" "b\xC3\xA9");
+    StringBuffer r("a\xC3\xA9"
+                   "b\xC3\xA9");
     r.replaceCharUtf8(0xE9, 0x20AC);
-    EXPECT_STREQ(r.getString(), "a\xE2\x82\xAC" "b\xE2\x82\xAC");
+    EXPECT_STREQ(r.getString(), "a\xE2\x82\xAC"
+                                "b\xE2\x82\xAC");
     r.replaceCharUtf8('q', 'z');
-    EXPECT_STREQ(r.getString(), "a\xE2\x82\xAC" "b\xE2\x82\xAC");
+    EXPECT_STREQ(r.getString(), "a\xE2\x82\xAC"
+                                "b\xE2\x82\xAC");
     StringBuffer plain("a+b");
     plain.replaceCharUtf8('+', 0xE9);
-    EXPECT_STREQ(plain.getString(), "a\xC3\xA9" "b");
+    EXPECT_STREQ(plain.getString(), "a\xC3\xA9"
+                                    "b");
 }
 
 TEST(DataBufferConvert, DecodeCharsetToX) {
@@ -367,4 +387,4 @@ TEST(DataBufferConvert, DecodeCharsetToX) {
     EXPECT_STREQ(x.getUtf8(), "hi");
 }
 
-}  // namespace
+} // namespace

@@ -24,7 +24,8 @@ using Tree = std::unique_ptr<TreeNode, TreeDeleter>;
 
 std::string attrsOf(const TreeNode* n) {
     StringBuffer out;
-    if (n->getAttributes()) n->getAttributes()->serialize(out);
+    if (n->getAttributes())
+        n->getAttributes()->serialize(out);
     return out.getString();
 }
 
@@ -59,7 +60,8 @@ Tree smallTree() {
     TreeNode* b = TreeNode::createNode(root.get(), "b");
     TreeNode* c = TreeNode::createNode(a, "c");
     TreeNode* d = TreeNode::createNode(b, "d");
-    for (TreeNode* n : {root.get(), a, b, c, d}) n->setContent(n->getTag());
+    for (TreeNode* n : {root.get(), a, b, c, d})
+        n->setContent(n->getTag());
     return root;
 }
 
@@ -91,8 +93,8 @@ TEST(TreeNodeAttributes, AddedNamesAreMadeValid) {
         const char* stored;
     };
     const Case cases[] = {
-        {"1st", "A1st"}, {"-dash", "A-dash"}, {".dot", "A.dot"}, {"name", "name"},
-        {"has space", "hasspace"}, {"ns:x", "ns:x"}, {"_u", "_u"},
+        {"1st", "A1st"},           {"-dash", "A-dash"}, {".dot", "A.dot"}, {"name", "name"},
+        {"has space", "hasspace"}, {"ns:x", "ns:x"},    {"_u", "_u"},
     };
     for (const auto& c : cases) {
         Tree n(TreeNode::createRoot("e"));
@@ -115,13 +117,13 @@ TEST(TreeNodeAttributes, RepeatedNamesAndUpdate) {
     EXPECT_EQ(n->getAttributes()->getCount(), 3);
     EXPECT_EQ(attrValue(n.get(), "k"), "first");
     EXPECT_EQ(attrValue(n.get(), "missing"), "<absent>");
-    EXPECT_EQ(attrValue(n.get(), "K"), "<absent>");  // names are case-sensitive
+    EXPECT_EQ(attrValue(n.get(), "K"), "<absent>"); // names are case-sensitive
 
     n->updateAttribute("k", "third");
     EXPECT_EQ(attrsOf(n.get()), " other=\"o\" k=\"third\"");
 
     Tree fresh(TreeNode::createRoot("e"));
-    fresh->updateAttribute("1x", "v");  // update does not rename
+    fresh->updateAttribute("1x", "v"); // update does not rename
     EXPECT_EQ(attrsOf(fresh.get()), " 1x=\"v\"");
 }
 
@@ -153,15 +155,13 @@ TEST(AttributeSet, HasAttrWithValueLooksAtEveryAttributeOfTheName) {
         bool expected;
     };
     const Case cases[] = {
-        {{"ab", "abc"}, "abc", true},
-        {{"", "x"}, "x", true},
-        {{"abc", "ab"}, "ab", true},
-        {{"ab", "abd"}, "abc", false},
-        {{"x", ""}, "", true},
+        {{"ab", "abc"}, "abc", true},  {{"", "x"}, "x", true}, {{"abc", "ab"}, "ab", true},
+        {{"ab", "abd"}, "abc", false}, {{"x", ""}, "", true},
     };
     for (const auto& c : cases) {
         AttributeSet set;
-        for (const char* v : c.stored) set.add("dup", v);
+        for (const char* v : c.stored)
+            set.add("dup", v);
         EXPECT_EQ(set.hasAttrWithValue("dup", c.wanted), c.expected) << c.wanted;
     }
 }
@@ -186,7 +186,8 @@ TEST(AttributeSet, RemoveTakesEveryAttributeOfTheName) {
 
     // One call removes at most 101.
     AttributeSet many;
-    for (int i = 0; i < 105; ++i) many.add("r", std::to_string(i).c_str());
+    for (int i = 0; i < 105; ++i)
+        many.add("r", std::to_string(i).c_str());
     many.remove("r");
     EXPECT_EQ(many.getCount(), 4);
     StringBuffer v;
@@ -311,8 +312,7 @@ TEST(TreeNodeSearch, BreadthFirstOrder) {
 
 TEST_F(RecordingCodings, WalkVisitsLevelByLevel) {
     Tree root = smallTree();
-    EXPECT_EQ(collected(root.get(), nullptr),
-              "[base64:root][base64:a][base64:b][base64:c][base64:d]");
+    EXPECT_EQ(collected(root.get(), nullptr), "[base64:root][base64:a][base64:b][base64:c][base64:d]");
     EXPECT_EQ(collected(root->getChild(1), nullptr), "[base64:b][base64:d]");
 }
 
@@ -327,8 +327,8 @@ TEST_F(RecordingCodings, BinaryContentFromListOrBase64) {
     }
     struct Case {
         const char* name;
-        const char* content;  // null: none
-        const char* src;      // null: no attribute
+        const char* content; // null: none
+        const char* src;     // null: no attribute
         bool withList;
         const char* expected;
     };
@@ -346,8 +346,10 @@ TEST_F(RecordingCodings, BinaryContentFromListOrBase64) {
     };
     for (const auto& c : cases) {
         Tree n(TreeNode::createRoot("bin"));
-        if (c.content) n->setContent(c.content);
-        if (c.src) n->addAttribute("src", c.src);
+        if (c.content)
+            n->setContent(c.content);
+        if (c.src)
+            n->addAttribute("src", c.src);
         EXPECT_EQ(collected(n.get(), c.withList ? &list : nullptr), c.expected) << c.name;
     }
 
@@ -404,7 +406,7 @@ TEST(TreeNodeAppend, MovingARootAcrossCarriesItsReferences) {
 
     TreeNode* moved = TreeNode::createRoot("moved");
     TreeNode* inner = TreeNode::createNode(moved, "inner");
-    moved->setDeclEncoding("utf-8");  // its record's declaration goes with the record
+    moved->setDeclEncoding("utf-8"); // its record's declaration goes with the record
     moved->setDocTypeText("<!DOCTYPE moved>");
     moved->addRef();
     moved->addRef();
@@ -416,7 +418,7 @@ TEST(TreeNodeAppend, MovingARootAcrossCarriesItsReferences) {
     EXPECT_EQ(inner->getRoot(), target.get());
     EXPECT_EQ(first->getIntMember(), moved);
     StringBuffer enc;
-    EXPECT_FALSE(moved->getDeclEncoding(enc));  // the target has no declaration
+    EXPECT_FALSE(moved->getDeclEncoding(enc)); // the target has no declaration
     EXPECT_EQ(target->getDocument()->getDocTypeText(), nullptr);
 
     // Once in the tree it cannot be appended again.
@@ -461,11 +463,12 @@ TEST(TreeNodeLifetime, DeepTreeIsWalkedAndDeletedWithoutRecursion) {
     constexpr int kDepth = 200000;
     TreeNode* root = TreeNode::createRoot("d");
     TreeNode* n = root;
-    for (int i = 0; i < kDepth; ++i) n = TreeNode::createNode(n, "d");
+    for (int i = 0; i < kDepth; ++i)
+        n = TreeNode::createNode(n, "d");
     n->setTag("bottom");
     EXPECT_EQ(root->searchTag(nullptr, "bottom"), n);
     Tree other(TreeNode::createRoot("other"));
-    ASSERT_TRUE(other->appendChild(root));  // re-points every node at the new record
+    ASSERT_TRUE(other->appendChild(root)); // re-points every node at the new record
     EXPECT_EQ(n->getRoot(), other.get());
 }
 
@@ -509,14 +512,15 @@ TEST(TsQueue, FirstInFirstOut) {
     int values[3] = {1, 2, 3};
     EXPECT_FALSE(q.hasItems());
     EXPECT_EQ(q.pop(), nullptr);
-    for (int& v : values) q.push(&v);
+    for (int& v : values)
+        q.push(&v);
     EXPECT_EQ(q.pop(), &values[0]);
     q.push(&values[0]);
     EXPECT_EQ(q.pop(), &values[1]);
     EXPECT_EQ(q.pop(), &values[2]);
     EXPECT_EQ(q.pop(), &values[0]);
     EXPECT_FALSE(q.hasItems());
-    q.push(&values[1]);  // left for the destructor, which frees only its items
+    q.push(&values[1]); // left for the destructor, which frees only its items
 }
 
-}  // namespace
+} // namespace

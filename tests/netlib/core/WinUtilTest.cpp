@@ -12,7 +12,9 @@ using namespace tessik;
 
 namespace {
 
-std::string firstLine(const std::string& s) { return s.substr(0, s.find('\n')); }
+std::string firstLine(const std::string& s) {
+    return s.substr(0, s.find('\n'));
+}
 
 TEST(WinUtil, NamesMatchTheSystemTools) {
     const auto id = grvtest::RunProgram({"id", "-un"});
@@ -37,9 +39,9 @@ TEST(WinUtil, SmallBuffersReportTheNeededSize) {
     char name[256];
     DWORD needed = size;
     EXPECT_TRUE(platform::GetUserNameA(name, &size));
-    EXPECT_EQ(size, needed);  // counts the NUL
+    EXPECT_EQ(size, needed); // counts the NUL
     size = 0;
     EXPECT_FALSE(platform::GetComputerNameA(nullptr, &size));
 }
 
-}  // namespace
+} // namespace

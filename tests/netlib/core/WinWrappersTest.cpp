@@ -27,4 +27,4 @@ TEST(WinWrappers, BaseProviderGivesRandomBytes) {
     EXPECT_EQ(other, 0u);
 }
 
-}  // namespace
+} // namespace

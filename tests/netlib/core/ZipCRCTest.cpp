@@ -57,14 +57,13 @@ TEST(ZipCRC, RandomBuffersSplitAtRandomPointsMatchZlib) {
     for (int round = 0; round < 300; ++round) {
         size_t n = rng() % (round < 200 ? 100 : 70000);
         std::vector<unsigned char> buf(n);
-        for (auto& b : buf) b = static_cast<unsigned char>(rng());
+        for (auto& b : buf)
+            b = static_cast<unsigned char>(rng());
         std::uint32_t want = reference(buf.data(), n);
 
-        EXPECT_EQ(ZipCRC::crc32WithBinaryFlag(buf.data(), static_cast<std::uint32_t>(n), nullptr),
-                  n ? want : 0u);
+        EXPECT_EQ(ZipCRC::crc32WithBinaryFlag(buf.data(), static_cast<std::uint32_t>(n), nullptr), n ? want : 0u);
         std::uint16_t flag = 7;
-        EXPECT_EQ(ZipCRC::crc32WithBinaryFlag(buf.data(), static_cast<std::uint32_t>(n), &flag),
-                  n ? want : 0u);
+        EXPECT_EQ(ZipCRC::crc32WithBinaryFlag(buf.data(), static_cast<std::uint32_t>(n), &flag), n ? want : 0u);
 
         ZipCRC crc;
         crc.beginStream();
@@ -105,8 +104,7 @@ TEST(ZipCRC, BinaryFlag) {
         std::uint32_t crc = oneShot(c.data, &flag);
         EXPECT_EQ(flag, c.flag) << c.what;
         EXPECT_EQ(crc, oneShot(c.data)) << c.what;
-        EXPECT_EQ(crc, reference(reinterpret_cast<const unsigned char*>(c.data.data()), c.data.size()))
-            << c.what;
+        EXPECT_EQ(crc, reference(reinterpret_cast<const unsigned char*>(c.data.data()), c.data.size())) << c.what;
     }
 
     std::uint16_t untouched = 42;
@@ -139,4 +137,4 @@ TEST(ZipCRC, BinaryFlagOnLargeBuffersAgreesWithCounting) {
     }
 }
 
-}  // namespace
+} // namespace

@@ -249,7 +249,9 @@ TEST(DigestPeers, BitCountCarriesPast32Bits) {
         std::istringstream words(a.peer);
         for (std::string word; words >> word;)
             argv.push_back(word);
-        const auto run = grvtest::RunProgram(argv, {.input = allZeros});
+        grvtest::RunOptions feed;
+        feed.input = allZeros;
+        const auto run = grvtest::RunProgram(argv, feed);
         ASSERT_EQ(run.status, 0) << a.peer << ": " << run.err;
         const std::string& want = run.out;
         EXPECT_EQ(a.pieces(pieces), want.substr(0, want.find(' '))) << a.name;

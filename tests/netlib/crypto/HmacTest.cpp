@@ -76,10 +76,12 @@ TEST(HmacPeers, HmacMd4MatchesOpenssl) {
     for (std::size_t keyLength : {0u, 16u, 64u, 65u, 200u}) {
         std::string key = randomBytes(rng, keyLength);
         std::string msg = randomBytes(rng, 1 + rng() % 300);
+        grvtest::RunOptions feed;
+        feed.input = msg;
         const auto run = grvtest::RunProgram(
             {"openssl", "mac", "-provider", "legacy", "-provider", "default", "-digest", "MD4", "-macopt",
              "hexkey:" + (key.empty() ? std::string("00") : hex(key.data(), key.size())), "HMAC"},
-            {.input = msg});
+            feed);
         ASSERT_EQ(run.status, 0) << run.err;
         const std::string& out = run.out;
         // A one-byte zero key pads to the same block as the empty key.

@@ -12,10 +12,10 @@
 #include "netlib/streams/DeflateProcessor.h"
 #include "netlib/streams/StreamConstants.h"
 #include "tests/netlib/core/FileTestSupport.h"
-#include "tests/support/TestSupport.h"
 #include "tests/netlib/streams/Bzip2TestSupport.h"
 #include "tests/netlib/streams/ZipTestSupport.h"
 #include "tests/netlib/streams/ZlibPeer.h"
+#include "tests/support/TestSupport.h"
 
 using namespace tessik;
 using zpeer::Bytes;

@@ -127,10 +127,11 @@ TEST_F(PwdProtectPeerTest, PeerEncryptedEntriesDecryptWithAndWithoutDataDescript
         std::vector<std::string> command;
         const char* archive;
         bool descriptor;
-    } cases[] = {{{"zip", "-q", "-X", "-0", "-P", "pw", "zip.zip", "plain.txt", "empty.bin", "desc.bin"}, "zip.zip", true},
-                 {{"7z", "a", "-tzip", "-ppw", "-mem=ZipCrypto", "-mx0", "7z.zip", "plain.txt", "empty.bin", "desc.bin"},
-                  "7z.zip",
-                  false}};
+    } cases[] = {
+        {{"zip", "-q", "-X", "-0", "-P", "pw", "zip.zip", "plain.txt", "empty.bin", "desc.bin"}, "zip.zip", true},
+        {{"7z", "a", "-tzip", "-ppw", "-mem=ZipCrypto", "-mx0", "7z.zip", "plain.txt", "empty.bin", "desc.bin"},
+         "7z.zip",
+         false}};
     for (const Case& c : cases) {
         grvtest::RunOptions inDir;
         inDir.workDir = dir;

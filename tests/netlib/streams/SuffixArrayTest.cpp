@@ -1,8 +1,8 @@
 // Induced suffix sorting against plain comparison sorting, and the block
 // sort's path for repetitive blocks that are not periodic.
+#include "netlib/streams/SuffixArray.h"
 #include "Bzip2TestSupport.h"
 #include "netlib/streams/Bzip2Engine.h"
-#include "netlib/streams/SuffixArray.h"
 #include "netlib/streams/TessikBzip2.h"
 
 #include <gtest/gtest.h>
@@ -18,8 +18,7 @@ using namespace bz2test;
 
 namespace {
 
-std::vector<std::int32_t> naiveSuffixArray(const Bytes& t)
-{
+std::vector<std::int32_t> naiveSuffixArray(const Bytes& t) {
     std::vector<std::int32_t> sa(t.size());
     std::iota(sa.begin(), sa.end(), 0);
     std::sort(sa.begin(), sa.end(), [&](std::int32_t a, std::int32_t b) {
@@ -28,8 +27,7 @@ std::vector<std::int32_t> naiveSuffixArray(const Bytes& t)
     return sa;
 }
 
-TEST(SuffixArray, MatchesComparisonSortOnSmallAlphabets)
-{
+TEST(SuffixArray, MatchesComparisonSortOnSmallAlphabets) {
     std::mt19937 rng(17);
     for (int alphabet : {1, 2, 3, 4, 26, 256}) {
         for (int trial = 0; trial < 40; trial++) {
@@ -43,10 +41,14 @@ TEST(SuffixArray, MatchesComparisonSortOnSmallAlphabets)
     }
 }
 
-TEST(SuffixArray, RepeatsAndRunsNeedDeepRecursion)
-{
-    const std::string cases[] = {"mississippi", "aaaaaaaaab", "baaaaaaaaa", "abababababa",
-                                 "abcabcabcabcabd", "zyxzyxzyxwzyx", std::string(500, 'q') + "p"};
+TEST(SuffixArray, RepeatsAndRunsNeedDeepRecursion) {
+    const std::string cases[] = {"mississippi",
+                                 "aaaaaaaaab",
+                                 "baaaaaaaaa",
+                                 "abababababa",
+                                 "abcabcabcabcabd",
+                                 "zyxzyxzyxwzyx",
+                                 std::string(500, 'q') + "p"};
     for (const std::string& c : cases) {
         Bytes t(c.begin(), c.end());
         std::vector<std::int32_t> sa(t.size());
@@ -56,8 +58,7 @@ TEST(SuffixArray, RepeatsAndRunsNeedDeepRecursion)
 }
 
 // Compresses at block size 9 beside the reference tool and decodes back.
-void expectSameAsReference(const Bytes& in)
-{
+void expectSameAsReference(const Bytes& in) {
     int status = 0;
     const Bytes reference = bzip2Tool({"-9", "-c"}, in, status);
     ASSERT_EQ(status, 0);
@@ -68,8 +69,7 @@ void expectSameAsReference(const Bytes& in)
     EXPECT_EQ(back, in);
 }
 
-TEST(Bzip2BlockSort, RepetitiveBlocksThatAreNotPeriodicMatchTheReference)
-{
+TEST(Bzip2BlockSort, RepetitiveBlocksThatAreNotPeriodicMatchTheReference) {
     // Long repeats exhaust the main sort's budget; one differing byte keeps
     // the block from being periodic. The stream must equal the reference
     // tool's and decode back.
@@ -93,8 +93,7 @@ TEST(Bzip2BlockSort, RepetitiveBlocksThatAreNotPeriodicMatchTheReference)
     }
 }
 
-TEST(Bzip2BlockSort, BlockOfOneByteValueKeepsTheReferenceOrigin)
-{
+TEST(Bzip2BlockSort, BlockOfOneByteValueKeepsTheReferenceOrigin) {
     // Runs of 255 bytes FB are coded as FB FB FB FB and the count FB: the
     // block holds one byte value, every rotation equals every other, and
     // the origin pointer depends on how ties are ordered.
@@ -104,4 +103,4 @@ TEST(Bzip2BlockSort, BlockOfOneByteValueKeepsTheReferenceOrigin)
     expectSameAsReference(mixed);
 }
 
-}  // namespace
+} // namespace

@@ -14,34 +14,29 @@ using namespace bz2test;
 
 namespace {
 
-DataBuffer& fill(DataBuffer& db, const Bytes& bytes)
-{
+DataBuffer& fill(DataBuffer& db, const Bytes& bytes) {
     db.clear();
     db.append(bytes.data(), static_cast<unsigned int>(bytes.size()));
     return db;
 }
 
-Bytes bytesOf(const DataBuffer& db)
-{
+Bytes bytesOf(const DataBuffer& db) {
     return Bytes(db.getData(), db.getData() + db.getSize());
 }
 
-Bytes blobOf(const Bytes& data)
-{
+Bytes blobOf(const Bytes& data) {
     DataBuffer in, out;
     fill(in, data);
     EXPECT_TRUE(TessikBzip2().compressMemory(in, out));
     return bytesOf(out);
 }
 
-void setStoredLength(Bytes& blob, std::uint32_t n)
-{
+void setStoredLength(Bytes& blob, std::uint32_t n) {
     for (int i = 0; i < 4; i++)
         blob[4 + i] = static_cast<std::uint8_t>(n >> (8 * i));
 }
 
-Bytes sampleText(std::size_t n)
-{
+Bytes sampleText(std::size_t n) {
     Bytes b;
     std::mt19937 rng(4);
     while (b.size() < n)
@@ -49,8 +44,7 @@ Bytes sampleText(std::size_t n)
     return b;
 }
 
-TEST(Bzip2Blob, EmptyInputIsTheBareHeaderAndDecodesToNothing)
-{
+TEST(Bzip2Blob, EmptyInputIsTheBareHeaderAndDecodesToNothing) {
     Bytes blob = blobOf({});
     EXPECT_EQ(blob, (Bytes{0xE1, 0xA7, 0x94, 0xB3, 0, 0, 0, 0}));
     DataBuffer in, out;
@@ -59,9 +53,8 @@ TEST(Bzip2Blob, EmptyInputIsTheBareHeaderAndDecodesToNothing)
     EXPECT_EQ(out.getSize(), 0u);
 }
 
-TEST(Bzip2Blob, HeaderThenABlockSize3StreamTheReferenceToolReads)
-{
-    Bytes data = sampleText(400000);  // more than one 300,000-byte block
+TEST(Bzip2Blob, HeaderThenABlockSize3StreamTheReferenceToolReads) {
+    Bytes data = sampleText(400000); // more than one 300,000-byte block
     Bytes blob = blobOf(data);
     ASSERT_GT(blob.size(), 8u);
     EXPECT_EQ((Bytes{blob.begin(), blob.begin() + 4}), (Bytes{0xE1, 0xA7, 0x94, 0xB3}));
@@ -78,8 +71,7 @@ TEST(Bzip2Blob, HeaderThenABlockSize3StreamTheReferenceToolReads)
     EXPECT_EQ(bytesOf(out), data);
 }
 
-TEST(Bzip2Blob, RoundTrips)
-{
+TEST(Bzip2Blob, RoundTrips) {
     std::mt19937 rng(12);
     Bytes noise(70000);
     for (auto& b : noise)
@@ -103,8 +95,7 @@ TEST(Bzip2Blob, RoundTrips)
     }
 }
 
-TEST(Bzip2Blob, RefusedBlobsLeaveTheOutputEmpty)
-{
+TEST(Bzip2Blob, RefusedBlobsLeaveTheOutputEmpty) {
     Bytes good = blobOf(sampleText(3000));
     Bytes wrongMagic = good;
     wrongMagic[0] ^= 0x01;
@@ -130,8 +121,7 @@ TEST(Bzip2Blob, RefusedBlobsLeaveTheOutputEmpty)
     }
 }
 
-TEST(Bzip2Blob, StoredLengthBoundsTheOutputWithTwentyBytesToSpare)
-{
+TEST(Bzip2Blob, StoredLengthBoundsTheOutputWithTwentyBytesToSpare) {
     Bytes data = sampleText(5000);
     Bytes blob = blobOf(data);
     struct Case {
@@ -149,8 +139,7 @@ TEST(Bzip2Blob, StoredLengthBoundsTheOutputWithTwentyBytesToSpare)
     }
 }
 
-TEST(Bzip2Blob, HugeStoredLengthIsNotAllocatedUpFront)
-{
+TEST(Bzip2Blob, HugeStoredLengthIsNotAllocatedUpFront) {
     // The length comes from the blob: it may say 4 GB for a few bytes of
     // data. It bounds the output; memory follows what is really decoded.
     Bytes data = sampleText(100);
@@ -165,8 +154,7 @@ TEST(Bzip2Blob, HugeStoredLengthIsNotAllocatedUpFront)
     }
 }
 
-TEST(Bzip2Blob, OutputMayBeTheInputBuffer)
-{
+TEST(Bzip2Blob, OutputMayBeTheInputBuffer) {
     Bytes data = sampleText(20000);
     DataBuffer buf;
     fill(buf, data);
@@ -176,8 +164,7 @@ TEST(Bzip2Blob, OutputMayBeTheInputBuffer)
     EXPECT_EQ(bytesOf(buf), data);
 }
 
-TEST(Bzip2Blob, ThreadsOnDistinctBuffersGetTheSameResults)
-{
+TEST(Bzip2Blob, ThreadsOnDistinctBuffersGetTheSameResults) {
     // No state is shared between calls but the constant tables.
     std::vector<Bytes> inputs;
     for (int t = 0; t < 4; t++) {
@@ -207,4 +194,4 @@ TEST(Bzip2Blob, ThreadsOnDistinctBuffersGetTheSameResults)
         EXPECT_EQ(failures[t], 0) << "thread " << t;
 }
 
-}  // namespace
+} // namespace

@@ -14,8 +14,8 @@
 #include "netlib/streams/TessikDeflate.h"
 #include "tests/netlib/core/FileTestSupport.h"
 #include "tests/netlib/streams/Bzip2TestSupport.h"
-#include "tests/support/TestSupport.h"
 #include "tests/netlib/streams/ZlibPeer.h"
+#include "tests/support/TestSupport.h"
 
 using namespace tessik;
 using zpeer::Bytes;

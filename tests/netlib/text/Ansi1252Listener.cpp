@@ -14,10 +14,12 @@ class Ansi1252 : public ::testing::EmptyTestEventListener {
         return f && std::strstr(f, "core/TextTest.cpp") != nullptr;
     }
     void OnTestStart(const ::testing::TestInfo& t) override {
-        if (isCoreTextTest(t)) platform::SetAnsiCodePageOverride(1252);
+        if (isCoreTextTest(t))
+            platform::SetAnsiCodePageOverride(1252);
     }
     void OnTestEnd(const ::testing::TestInfo& t) override {
-        if (isCoreTextTest(t)) platform::SetAnsiCodePageOverride(0);
+        if (isCoreTextTest(t))
+            platform::SetAnsiCodePageOverride(0);
     }
 };
 
@@ -26,4 +28,4 @@ const bool registered = [] {
     return true;
 }();
 
-}  // namespace
+} // namespace

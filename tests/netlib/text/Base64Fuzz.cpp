@@ -17,14 +17,17 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     unsigned int len = 0;
     bool ok = false;
     unsigned char* p = ContentCoding::decodeBase64Checked(text, n, &len, &ok);
-    if (!ok || (size && !p) || len > size * 3 / 4 + 3) std::abort();
+    if (!ok || (size && !p) || len > size * 3 / 4 + 3)
+        std::abort();
 
     // What decodes must encode to text that decodes to the same bytes.
     tessik::StringBuffer again;
     ContentCoding().encodeBase64(p, len, again);
     DataBuffer back;
-    if (!ContentCoding::decodeBase64(again.getString(), static_cast<unsigned int>(again.getSize()), back)) std::abort();
-    if (back.getSize() != len || (len && std::memcmp(back.getData(), p, len) != 0)) std::abort();
+    if (!ContentCoding::decodeBase64(again.getString(), static_cast<unsigned int>(again.getSize()), back))
+        std::abort();
+    if (back.getSize() != len || (len && std::memcmp(back.getData(), p, len) != 0))
+        std::abort();
     std::free(p);
 
     std::vector<char> nulTerminated(text, text + size);

@@ -17,8 +17,8 @@ using namespace tessik;
 namespace {
 
 struct CharsetLists {
-    std::map<std::uint32_t, std::string> canonical;  // page -> name
-    std::map<std::string, std::uint32_t> aliases;    // name -> page
+    std::map<std::uint32_t, std::string> canonical; // page -> name
+    std::map<std::string, std::uint32_t> aliases;   // name -> page
 };
 
 // charsets.txt holds the published lists: "page N name" and "alias N name"
@@ -33,8 +33,10 @@ const CharsetLists& lists() {
             in >> kind >> page;
             std::string name;
             std::getline(in >> std::ws, name);
-            if (kind == "page") l.canonical[page] = name;
-            else l.aliases[name] = page;
+            if (kind == "page")
+                l.canonical[page] = name;
+            else
+                l.aliases[name] = page;
         }
         return l;
     }();
@@ -42,13 +44,15 @@ const CharsetLists& lists() {
 }
 
 std::string upper(std::string s) {
-    for (char& c : s) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    for (char& c : s)
+        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
     return s;
 }
 
 std::string underscored(std::string s) {
     for (char& c : s) {
-        if (c == '-') c = '_';
+        if (c == '-')
+            c = '_';
     }
     return s;
 }
@@ -57,11 +61,12 @@ std::string nameOf(std::uint32_t page, bool* found = nullptr) {
     tessik::StringBuffer out;
     out.append("stale");
     const bool ok = codePageToCharsetName(page, out);
-    if (found) *found = ok;
+    if (found)
+        *found = ok;
     return out.getString();
 }
 
-}  // namespace
+} // namespace
 
 TEST(CharsetNames, ListsHaveTheirPublishedSizes) {
     EXPECT_EQ(lists().canonical.size(), 140u);

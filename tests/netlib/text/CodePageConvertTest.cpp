@@ -9,15 +9,15 @@
 #include <string>
 #include <vector>
 
-#include "tests/support/TestSupport.h"
 #include "netlib/core/DataBuffer.h"
 #include "netlib/core/EncodingConvert.h"
 #include "netlib/core/Logger.h"
 #include "netlib/core/StringBuffer.h"
 #include "netlib/core/XString.h"
-#include "netlib/text/TextServices.h"
 #include "netlib/text/CodePageEngine.h"
 #include "netlib/text/Iso2022.h"
+#include "netlib/text/TextServices.h"
+#include "tests/support/TestSupport.h"
 
 using namespace tessik;
 
@@ -48,11 +48,14 @@ Bytes convert(int from, int to, const Bytes& in, bool* ok = nullptr) {
     DataBuffer out;
     EncodingConvert ec;
     bool r = ec.convert(from, to, in.data(), static_cast<unsigned>(in.size()), out);
-    if (ok) *ok = r;
+    if (ok)
+        *ok = r;
     return Bytes(out.getData(), out.getData() + out.getSize());
 }
 
-Bytes str(const std::string& s) { return Bytes(s.begin(), s.end()); }
+Bytes str(const std::string& s) {
+    return Bytes(s.begin(), s.end());
+}
 constexpr unsigned char ESC = 0x1B;
 
 TEST_F(Engine, TablePageConversions) {
@@ -130,18 +133,18 @@ TEST_F(Engine, CharsetNamesAndAnsi) {
     EXPECT_TRUE(ec.convertWithPreamble(1252, 1200, "\xE9", 1, out));
     EXPECT_TRUE(out.equalsBytes("\xFF\xFE\xE9\x00", 4));
     out.clear();
-    EXPECT_FALSE(ec.convertWithPreamble(12345, 65001, "a", 1, out));  // no mark for a text never written
+    EXPECT_FALSE(ec.convertWithPreamble(12345, 65001, "a", 1, out)); // no mark for a text never written
     EXPECT_EQ(out.getSize(), 0u);
 }
 
 // The buffers' and text value's conversions reach the table pages.
 TEST_F(Engine, CoreOperationsThroughTheEngine) {
     DataBuffer sjis;
-    sjis.append("\x93\xFA\x96\x7B", 4);  // 日本
+    sjis.append("\x93\xFA\x96\x7B", 4); // 日本
     XString x;
     EXPECT_TRUE(sjis.decodeCharsetToX("Shift_JIS", x));
     EXPECT_STREQ(x.getUtf8(), "\xE6\x97\xA5\xE6\x9C\xAC");
-    EXPECT_TRUE(sjis.decodeCharsetToX("no-such-charset", x));  // page 0: the bytes as UTF-16
+    EXPECT_TRUE(sjis.decodeCharsetToX("no-such-charset", x)); // page 0: the bytes as UTF-16
     EXPECT_EQ(x.getSizeUtf16(), 4);
 
     tessik::StringBuffer sb("\xD0\x9F\xD1\x80\xD0\xB8"); // При
@@ -155,7 +158,7 @@ TEST_F(Engine, CoreOperationsThroughTheEngine) {
     EXPECT_TRUE(y.getConvertedToCodePage(1252, false, out));
     EXPECT_TRUE(out.equalsBytes("caf\xE9 \x80", 6));
     out.clear();
-    EXPECT_FALSE(y.getConvertedToCodePage(37, false, out));  // EBCDIC without the euro sign
+    EXPECT_FALSE(y.getConvertedToCodePage(37, false, out)); // EBCDIC without the euro sign
     EXPECT_TRUE(out.equalsBytes("\x83\x81\x86\x51\x40", 5));
     EXPECT_TRUE(y.appendFromCharset(" \xE4", "iso-8859-1"));
     EXPECT_STREQ(y.getUtf8(), "caf\xC3\xA9 \xE2\x82\xAC \xC3\xA4");
@@ -191,11 +194,11 @@ TEST_F(Engine, KatakanaMarksAndForms) {
 // NFKC normalisation gives, as page 932 writes it (the sound marks as the
 // spacing marks, which NFKC gives in their combining forms).
 TEST_F(Engine, HalfWidthTableAgreesWithPython) {
-    const auto peer = grvtest::Python(
-        "import unicodedata,sys;"
-        "f=lambda s:s.replace(chr(0x3099),chr(0x309B)).replace(chr(0x309A),chr(0x309C));"
-        "sys.stdout.write(''.join(f(unicodedata.normalize('NFKC',bytes([b]).decode('cp932')))"
-        ".encode('cp932').hex() for b in range(0xA1,0xE0)))");
+    const auto peer =
+        grvtest::Python("import unicodedata,sys;"
+                        "f=lambda s:s.replace(chr(0x3099),chr(0x309B)).replace(chr(0x309A),chr(0x309C));"
+                        "sys.stdout.write(''.join(f(unicodedata.normalize('NFKC',bytes([b]).decode('cp932')))"
+                        ".encode('cp932').hex() for b in range(0xA1,0xE0)))");
     ASSERT_EQ(peer.status, 0) << peer.err;
     const std::string& hex = peer.out;
     ASSERT_EQ(hex.size(), 63u * 4);
@@ -255,20 +258,23 @@ TEST_F(Engine, Iso2022CrossDecodesWithPythonAndIconv) {
     }
 }
 
-}  // namespace
+} // namespace
 
 namespace {
 
-std::string hexOf(const Bytes& b) { return grvtest::ToHex(b.data(), b.size()); }
+std::string hexOf(const Bytes& b) {
+    return grvtest::ToHex(b.data(), b.size());
+}
 
 Bytes utf16Of(unsigned long cp) {
-    if (cp < 0x10000) return {static_cast<unsigned char>(cp), static_cast<unsigned char>(cp >> 8)};
+    if (cp < 0x10000)
+        return {static_cast<unsigned char>(cp), static_cast<unsigned char>(cp >> 8)};
     const unsigned long v = cp - 0x10000, hi = 0xD800 + (v >> 10), lo = 0xDC00 + (v & 0x3FF);
     return {static_cast<unsigned char>(hi), static_cast<unsigned char>(hi >> 8), static_cast<unsigned char>(lo),
             static_cast<unsigned char>(lo >> 8)};
 }
 
-}  // namespace
+} // namespace
 
 // "gb18030" is GB18030, four-byte codes included: every BMP character and a
 // spread of supplementary ones are written as python's codec or glibc's iconv
@@ -278,13 +284,12 @@ TEST_F(Engine, Gb18030AgreesWithPythonOrIconv) {
     EXPECT_EQ(EncodingConvert::charsetToCodePage("gb18030"), 54936);
     DataBuffer text;
     EncodingConvert ec;
-    const std::string mixed = "\xD6\xD0\xCE\xC4\x95\x32\x82\x36";  // 中文𠀀
+    const std::string mixed = "\xD6\xD0\xCE\xC4\x95\x32\x82\x36"; // 中文𠀀
     EXPECT_TRUE(ec.convertFromCharsetName("gb18030", 65001, mixed.data(), 8, text));
     EXPECT_EQ(std::string(reinterpret_cast<const char*>(text.getData()), text.getSize()),
               "\xE4\xB8\xAD\xE6\x96\x87\xF0\xA0\x80\x80");
 
-    std::string script = "import sys; sys.path.insert(0, '" GRV_SOURCE_DIR
-                         "/scripts/codepages'); import sources\n"
+    std::string script = "import sys; sys.path.insert(0, '" GRV_SOURCE_DIR "/scripts/codepages'); import sources\n"
                          "iv = sources.Iconv('GB18030', 'UTF-32LE'); ivd = sources.Iconv('UTF-32LE', 'GB18030')\n"
                          "def py(f):\n"
                          "  try: return f().hex()\n"
@@ -298,17 +303,19 @@ TEST_F(Engine, Gb18030AgreesWithPythonOrIconv) {
                          "  print(*r)";
     std::vector<unsigned long> points;
     for (unsigned long cp = 0x80; cp < 0x10000; ++cp) {
-        if (cp < 0xD800 || cp > 0xDFFF) points.push_back(cp);
+        if (cp < 0xD800 || cp > 0xDFFF)
+            points.push_back(cp);
     }
-    for (unsigned long cp = 0x10000; cp <= 0x10FFFF; cp += 0x1357) points.push_back(cp);
+    for (unsigned long cp = 0x10000; cp <= 0x10FFFF; cp += 0x1357)
+        points.push_back(cp);
     points.push_back(0x10FFFF);
     std::vector<Bytes> codes;
-    for (long i = 0; i < 39420 + 10; ++i) {  // the BMP codes and a few past them
+    for (long i = 0; i < 39420 + 10; ++i) { // the BMP codes and a few past them
         codes.push_back({static_cast<unsigned char>(0x81 + i / 12600), static_cast<unsigned char>(0x30 + i / 1260 % 10),
                          static_cast<unsigned char>(0x81 + i / 10 % 126), static_cast<unsigned char>(0x30 + i % 10)});
     }
-    for (const Bytes& c : std::vector<Bytes>{{0x90, 0x30, 0x81, 0x30}, {0xE3, 0x32, 0x9A, 0x35},
-                                             {0xE3, 0x32, 0x9A, 0x36}, {0x85, 0x30, 0x81, 0x30}})
+    for (const Bytes& c : std::vector<Bytes>{
+             {0x90, 0x30, 0x81, 0x30}, {0xE3, 0x32, 0x9A, 0x35}, {0xE3, 0x32, 0x9A, 0x36}, {0x85, 0x30, 0x81, 0x30}})
         codes.push_back(c);
     std::string input;
     char line[32];
@@ -316,7 +323,8 @@ TEST_F(Engine, Gb18030AgreesWithPythonOrIconv) {
         std::snprintf(line, sizeof line, "E %lx\n", cp);
         input += line;
     }
-    for (const Bytes& c : codes) input += "D " + hexOf(c) + "\n";
+    for (const Bytes& c : codes)
+        input += "D " + hexOf(c) + "\n";
     const auto judged = grvtest::Python(script, {}, input);
     ASSERT_EQ(judged.status, 0) << judged.err;
     std::istringstream peers(judged.out);
@@ -325,8 +333,10 @@ TEST_F(Engine, Gb18030AgreesWithPythonOrIconv) {
     auto judge = [&](const std::string& what, const std::string& ours) {
         std::string py, iv;
         peers >> py >> iv;
-        if (ours == py || ours == iv) return;
-        if (++mismatches <= 5) ADD_FAILURE() << what << ": ours " << ours << ", python " << py << ", iconv " << iv;
+        if (ours == py || ours == iv)
+            return;
+        if (++mismatches <= 5)
+            ADD_FAILURE() << what << ": ours " << ours << ", python " << py << ", iconv " << iv;
     };
     // The engine itself: a converter from 1200 would take U+FEFF for a byte-order mark.
     auto engine = [](bool (*f)(int, const unsigned char*, unsigned int, DataBuffer&), const Bytes& in) {
@@ -334,8 +344,10 @@ TEST_F(Engine, Gb18030AgreesWithPythonOrIconv) {
         const bool ok = f(54936, in.data(), static_cast<unsigned>(in.size()), out);
         return ok ? hexOf(Bytes(out.getData(), out.getData() + out.getSize())) : std::string("-");
     };
-    for (unsigned long cp : points) judge("U+" + hexOf(utf16Of(cp)), engine(tessik::utf16ToTablePage, utf16Of(cp)));
-    for (const Bytes& c : codes) judge(hexOf(c), engine(tessik::tablePageToUtf16, c));
+    for (unsigned long cp : points)
+        judge("U+" + hexOf(utf16Of(cp)), engine(tessik::utf16ToTablePage, utf16Of(cp)));
+    for (const Bytes& c : codes)
+        judge(hexOf(c), engine(tessik::tablePageToUtf16, c));
     EXPECT_EQ(mismatches, 0);
 }
 
@@ -345,7 +357,7 @@ TEST_F(Engine, Gb18030AgreesWithPythonOrIconv) {
 // UTF-8, where the conversion still reports success).
 TEST_F(Engine, DroppedInputIsCountedAsPythonCountsIt) {
     std::mt19937 rng(27);
-    const Bytes utf8Alphabet = {'a', ' ', 0xC3, 0xA9, 0xE2, 0x82, 0xAC, 0x80, 0xBF, 0xF0,
+    const Bytes utf8Alphabet = {'a',  ' ',  0xC3, 0xA9, 0xE2, 0x82, 0xAC, 0x80, 0xBF, 0xF0,
                                 0x9F, 0x98, 0xC0, 0xE0, 0xA0, 0xF4, 0x90, 0xF8, 0xFF};
     const Bytes cp1252Alphabet = {'a', 0x81, 0x8D, 0x8F, 0x90, 0x9D, 0x80, 0xE9, 0x9F};
     struct Sample {
@@ -356,23 +368,25 @@ TEST_F(Engine, DroppedInputIsCountedAsPythonCountsIt) {
     for (int i = 0; i < 200; ++i) {
         const Bytes& alphabet = i % 2 ? cp1252Alphabet : utf8Alphabet;
         Bytes b(1 + rng() % 24);
-        for (auto& c : b) c = alphabet[rng() % alphabet.size()];
+        for (auto& c : b)
+            c = alphabet[rng() % alphabet.size()];
         samples.push_back({i % 2 ? 1252 : 65001, b});
     }
     std::string input;
-    for (const Sample& s : samples) input += (s.page == 65001 ? "utf-8 " : "cp1252 ") + hexOf(s.bytes) + "\n";
+    for (const Sample& s : samples)
+        input += (s.page == 65001 ? "utf-8 " : "cp1252 ") + hexOf(s.bytes) + "\n";
     const auto judged = grvtest::Python("import sys, codecs\n"
-                                       "n = [0]\n"
-                                       "def count(e):\n"
-                                       "  n[0] += e.end - e.start\n"
-                                       "  return ('', e.end)\n"
-                                       "codecs.register_error('count', count)\n"
-                                       "for l in sys.stdin:\n"
-                                       "  enc, data = l.split(); n[0] = 0\n"
-                                       "  text = bytes.fromhex(data).decode(enc, 'count')\n"
-                                       "  print((text.encode('utf-16-le') if enc == 'utf-8' else "
-                                       "text.encode('utf-8')).hex() or '-', n[0])",
-                                       {}, input);
+                                        "n = [0]\n"
+                                        "def count(e):\n"
+                                        "  n[0] += e.end - e.start\n"
+                                        "  return ('', e.end)\n"
+                                        "codecs.register_error('count', count)\n"
+                                        "for l in sys.stdin:\n"
+                                        "  enc, data = l.split(); n[0] = 0\n"
+                                        "  text = bytes.fromhex(data).decode(enc, 'count')\n"
+                                        "  print((text.encode('utf-16-le') if enc == 'utf-8' else "
+                                        "text.encode('utf-8')).hex() or '-', n[0])",
+                                        {}, input);
     ASSERT_EQ(judged.status, 0) << judged.err;
     std::istringstream peers(judged.out);
     for (const Sample& s : samples) {

@@ -6,19 +6,20 @@
 
 #include "netlib/core/DataBuffer.h"
 #include "netlib/core/EncodingConvert.h"
-#include "netlib/text/TextServices.h"
 #include "netlib/text/Iso2022.h"
+#include "netlib/text/TextServices.h"
 
 using namespace tessik;
 
 namespace {
-const int kPages[] = {932, 936, 949, 950, 1361, 10001, 51932, 51936, 51949, 1252, 10004,
-                      28596, 1256, 37, 50220, 50222, 50225, 65001, 1200, 1201, 65005, 65006, 54936};
+const int kPages[] = {932,  936, 949,   950,   1361,  10001, 51932, 51936, 51949, 1252,  10004, 28596,
+                      1256, 37,  50220, 50222, 50225, 65001, 1200,  1201,  65005, 65006, 54936};
 constexpr std::size_t kCount = sizeof kPages / sizeof kPages[0];
-}  // namespace
+} // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    if (size < 2) return 0;
+    if (size < 2)
+        return 0;
     tessik::installTextServices();
     int from = kPages[data[0] % kCount];
     int to = kPages[data[1] % kCount];
@@ -35,6 +36,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     j.shiftJisToIso2022Jp(text, n, b);
     k.iso2022KrToEucKr(text, n, c);
     k.eucKrToIso2022Kr(text, n, d);
-    if (a.getSize() > 2u * n || b.getSize() > 8u * n + 6 || c.getSize() > n || d.getSize() > 3u * n + 4) std::abort();
+    if (a.getSize() > 2u * n || b.getSize() > 8u * n + 6 || c.getSize() > n || d.getSize() > 3u * n + 4)
+        std::abort();
     return 0;
 }

@@ -78,7 +78,7 @@ TEST(CodePageTables, BuiltOnceAndShared) {
     tessik::StringBuffer text;
     EXPECT_FALSE(tessik::appendTableText(12345, text));
     EXPECT_TRUE(tessik::appendTableText(932, text));
-    EXPECT_GT(text.getSize(), 1000);  // many blocks, assembled in order
+    EXPECT_GT(text.getSize(), 1000); // many blocks, assembled in order
 }
 
 // Eight threads meet on the first use of one table; under -DGRV_TSAN=ON
@@ -92,12 +92,13 @@ TEST(CodePageTables, FirstUseRace) {
             const HashConvert* h = tessik::multiByteToUnicodeTable(950);
             seen[t] = h;
             unsigned int n = 0;
-            const unsigned char key[2] = {0xA4, 0x40};  // 一
+            const unsigned char key[2] = {0xA4, 0x40}; // 一
             const unsigned char* v = h->find(key, 2, n);
             units[t] = n == 2 ? v[0] | (v[1] << 8) : -1;
         });
     }
-    for (auto& th : threads) th.join();
+    for (auto& th : threads)
+        th.join();
     for (int t = 0; t < 8; ++t) {
         EXPECT_EQ(seen[t], seen[0]);
         EXPECT_EQ(units[t], 0x4E00);
@@ -115,7 +116,8 @@ TEST(CodePageTables, DirectFormsBuiltOnceAndFaithful) {
             decoders[t] = tessik::directDecodeTable(949);
             encoders[t] = tessik::directEncodeTable(949);
         });
-    for (auto& th : threads) th.join();
+    for (auto& th : threads)
+        th.join();
     for (int t = 0; t < 8; ++t) {
         EXPECT_EQ(decoders[t], decoders[0]);
         EXPECT_EQ(encoders[t], encoders[0]);
@@ -152,7 +154,8 @@ std::string hexOf(const unsigned char* p, unsigned n) {
 
 Bytes fromHex(const std::string& h) {
     Bytes b;
-    for (size_t i = 0; i + 1 < h.size(); i += 2) b.push_back(static_cast<unsigned char>(std::stoi(h.substr(i, 2), nullptr, 16)));
+    for (size_t i = 0; i + 1 < h.size(); i += 2)
+        b.push_back(static_cast<unsigned char>(std::stoi(h.substr(i, 2), nullptr, 16)));
     return b;
 }
 
@@ -201,7 +204,7 @@ struct Differences {
     std::map<std::pair<int, unsigned>, std::pair<std::string, std::string>> encode;
     std::map<int, int> longerCodes;
     std::set<std::pair<int, Bytes>> roundTrip;
-    std::map<std::pair<int, Bytes>, unsigned> judged;  // our code point, 0 for none
+    std::map<std::pair<int, Bytes>, unsigned> judged; // our code point, 0 for none
 };
 
 Differences differences() {
@@ -209,7 +212,8 @@ Differences differences() {
     std::ifstream f(GRV_SOURCE_DIR "/scripts/codepages/differences.txt");
     std::string line;
     while (std::getline(f, line)) {
-        if (line.empty() || line[0] == '#') continue;
+        if (line.empty() || line[0] == '#')
+            continue;
         std::istringstream ls(line);
         int page;
         std::string what;
@@ -257,11 +261,14 @@ TEST(CodePageTables, EveryPageMatchesItsReference) {
             unsigned want = it == ref.decode.end() ? 0 : it->second;
             unsigned got = out.getSize() == 2 ? out.getData()[0] | (out.getData()[1] << 8) : 0;
             bool isLead = tessik::isMultiByteTablePage(page) && want == 0;
-            if (isLead) continue;  // a lone lead byte
-            if (got != want || ok != (want != 0)) ++decodeMismatches;
+            if (isLead)
+                continue; // a lone lead byte
+            if (got != want || ok != (want != 0))
+                ++decodeMismatches;
         }
         for (const auto& [code, cp] : ref.decode) {
-            if (code.size() != 2) continue;
+            if (code.size() != 2)
+                continue;
             out.clear();
             tessik::tablePageToUtf16(page, code.data(), 2, out);
             if (out.getSize() != 2 || static_cast<unsigned>(out.getData()[0] | (out.getData()[1] << 8)) != cp) {
@@ -274,14 +281,16 @@ TEST(CodePageTables, EveryPageMatchesItsReference) {
         // Encoding: every BMP code point.
         int encodeMismatches = 0, longer = 0;
         for (unsigned cp = 1; cp < 0x10000; ++cp) {
-            if (cp >= 0xD800 && cp <= 0xDFFF) continue;
+            if (cp >= 0xD800 && cp <= 0xDFFF)
+                continue;
             unsigned char unit[2] = {static_cast<unsigned char>(cp), static_cast<unsigned char>(cp >> 8)};
             out.clear();
             tessik::utf16ToTablePage(page, unit, 2, out);
             std::string got = hexOf(out.getData(), out.getSize());
             auto it = ref.encode.find(cp);
             std::string want = it == ref.encode.end() ? "" : it->second;
-            if (got == want) continue;
+            if (got == want)
+                continue;
             auto d = diffs.encode.find({page, cp});
             if (d != diffs.encode.end() && d->second.first == got && d->second.second == want) {
                 usedDiffs.insert(d->first);
@@ -305,7 +314,8 @@ TEST(CodePageTables, EveryPageMatchesItsReference) {
 // for a multi-byte page every lead from 0x80 with every trail from 0x21.
 std::vector<Bytes> candidateCodes(int page) {
     std::vector<Bytes> codes;
-    for (unsigned b = 1; b < 256; ++b) codes.push_back({static_cast<unsigned char>(b)});
+    for (unsigned b = 1; b < 256; ++b)
+        codes.push_back({static_cast<unsigned char>(b)});
     if (tessik::isMultiByteTablePage(page)) {
         for (unsigned lead = 0x80; lead < 256; ++lead)
             for (unsigned trail = 0x21; trail < 256; ++trail)
@@ -371,13 +381,16 @@ TEST(CodePageTables, EveryCodeAgreesWithAnIndependentJudge) {
                 auto it = m.find(code);
                 agrees = agrees || (it == m.end() ? 0 : it->second) == ours;
             }
-            if (agrees) continue;
+            if (agrees)
+                continue;
             auto listed = diffs.judged.find({page, code});
             if (listed != diffs.judged.end() && listed->second == ours) {
                 used.insert(listed->first);
                 continue;
             }
-            if (++mismatches <= 5) ADD_FAILURE() << "code " << hexOf(code.data(), static_cast<unsigned>(code.size())) << " gives U+" << std::hex << ours;
+            if (++mismatches <= 5)
+                ADD_FAILURE() << "code " << hexOf(code.data(), static_cast<unsigned>(code.size())) << " gives U+"
+                              << std::hex << ours;
         }
         EXPECT_EQ(mismatches, 0);
     }
@@ -394,7 +407,8 @@ TEST(CodePageTables, EveryCodeThatDecodesEncodesBackToItself) {
     for (const tessik::cptext::PageText* t = tessik::cptext::kPageTexts; t->page; ++t, ++pages) {
         const int page = t->page;
         SCOPED_TRACE(page);
-        for (unsigned b = 1; b <= 3; ++b) EXPECT_EQ(decodeOne(page, {static_cast<unsigned char>(b)}), b);
+        for (unsigned b = 1; b <= 3; ++b)
+            EXPECT_EQ(decodeOne(page, {static_cast<unsigned char>(b)}), b);
         std::map<Bytes, unsigned> decoded;
         std::map<unsigned, int> sharing;
         for (const Bytes& code : candidateCodes(page)) {
@@ -406,15 +420,17 @@ TEST(CodePageTables, EveryCodeThatDecodesEncodesBackToItself) {
         int failures = 0;
         for (const auto& [code, cp] : decoded) {
             const Bytes back = encodeOne(page, cp);
-            if (back == code) continue;
-            if (code.size() == 2 && sharing[cp] > 1 && decodeOne(page, back) == cp) continue;
+            if (back == code)
+                continue;
+            if (code.size() == 2 && sharing[cp] > 1 && decodeOne(page, back) == cp)
+                continue;
             if (diffs.roundTrip.count({page, code})) {
                 used.insert({page, code});
                 continue;
             }
             if (++failures <= 5)
-                ADD_FAILURE() << hexOf(code.data(), static_cast<unsigned>(code.size())) << " -> U+" << std::hex << cp << " -> "
-                              << hexOf(back.data(), static_cast<unsigned>(back.size()));
+                ADD_FAILURE() << hexOf(code.data(), static_cast<unsigned>(code.size())) << " -> U+" << std::hex << cp
+                              << " -> " << hexOf(back.data(), static_cast<unsigned>(back.size()));
         }
         EXPECT_EQ(failures, 0);
     }
@@ -422,4 +438,4 @@ TEST(CodePageTables, EveryCodeThatDecodesEncodesBackToItself) {
     EXPECT_EQ(used.size(), diffs.roundTrip.size()) << "a listed difference no longer occurs";
 }
 
-}  // namespace
+} // namespace

@@ -27,7 +27,9 @@ struct FreeBlock {
 };
 using Block = std::unique_ptr<unsigned char, FreeBlock>;
 
-std::string str(const StringBuffer& sb) { return std::string(sb.getString(), static_cast<std::size_t>(sb.getSize())); }
+std::string str(const StringBuffer& sb) {
+    return std::string(sb.getString(), static_cast<std::size_t>(sb.getSize()));
+}
 std::string str(const DataBuffer& db) {
     return std::string(reinterpret_cast<const char*>(db.getData()), db.getSize());
 }
@@ -51,7 +53,8 @@ std::string base64Decoded(const std::string& text) {
     std::vector<char> exact(text.begin(), text.end());
     unsigned int len = 99;
     Block p(ContentCoding::decodeBase64Ptr(exact.data(), static_cast<unsigned int>(exact.size()), &len));
-    if (!p) return text.empty() && len == 0 ? "" : "<null>";  // empty text gives no block
+    if (!p)
+        return text.empty() && len == 0 ? "" : "<null>"; // empty text gives no block
     return std::string(reinterpret_cast<const char*>(p.get()), len);
 }
 
@@ -91,7 +94,8 @@ std::string qDecoded(const std::string& text) {
     unsigned int len = 0;
     Block p(reinterpret_cast<unsigned char*>(
         ContentCoding::decodeQPtr(exact.data(), static_cast<int>(exact.size()), &len)));
-    if (!p) return "<null>";
+    if (!p)
+        return "<null>";
     EXPECT_EQ(p.get()[len], 0);
     return std::string(reinterpret_cast<const char*>(p.get()), len);
 }
@@ -107,12 +111,13 @@ std::string wordsToUtf8(const std::string& text) {
 std::vector<std::string> linesOf(const std::string& s) {
     std::vector<std::string> lines;
     std::size_t at = 0;
-    for (std::size_t e; (e = s.find("\r\n", at)) != std::string::npos; at = e + 2) lines.push_back(s.substr(at, e - at));
+    for (std::size_t e; (e = s.find("\r\n", at)) != std::string::npos; at = e + 2)
+        lines.push_back(s.substr(at, e - at));
     lines.push_back(s.substr(at));
     return lines;
 }
 
-}  // namespace
+} // namespace
 
 // ---------------------------------------------------------------- base64
 
@@ -156,7 +161,8 @@ TEST(Base64Decode, SkipsWhitespaceAndForeignCharactersAndStopsAtPad) {
         {"QU\xC3\xA9JD", "ABC"}, // 8-bit bytes
         {"-_-_", ""},            // URL-safe letters are not standard base64
     };
-    for (const Case& c : cases) EXPECT_EQ(base64Decoded(c.in), c.out) << c.in;
+    for (const Case& c : cases)
+        EXPECT_EQ(base64Decoded(c.in), c.out) << c.in;
 
     std::string withNul("QUJD\0REVG", 9);
     EXPECT_EQ(base64Decoded(withNul), "ABC");
@@ -269,7 +275,9 @@ TEST(QuotedPrintableEncode, LineStartsSpacesAndEscapes) {
         {"a=b", "a=3Db"},
         {std::string("\0\xE9\x7F", 3), "=00=E9=7F"},
         // Not "=FFFFFFE9", which decoders read as one sign-extended byte.
-        {"\xFF" "FFFFE9", "=FF=46FFFE9"},
+        {"\xFF"
+         "FFFFE9",
+         "=FF=46FFFE9"},
     };
     for (const Case& c : cases) {
         EXPECT_EQ(qpEncoded(c.in), c.out) << c.in;
@@ -284,7 +292,8 @@ TEST(QuotedPrintableEncode, NoLineLongerThanTheLimit) {
         for (const std::string& line : linesOf(qpEncoded(in)))
             EXPECT_LE(line.size(), 76u);
     }
-    for (const std::string& line : linesOf(qpEncoded(std::string(100, '\xFF'), 20))) EXPECT_LE(line.size(), 20u);
+    for (const std::string& line : linesOf(qpEncoded(std::string(100, '\xFF'), 20)))
+        EXPECT_LE(line.size(), 20u);
 }
 
 TEST(QuotedPrintableDecode, SoftBreaksEscapesAndTrailingSpace) {
@@ -292,33 +301,29 @@ TEST(QuotedPrintableDecode, SoftBreaksEscapesAndTrailingSpace) {
         std::string in;
         std::string out;
     } cases[] = {
-        {"a=\r\nb", "ab"},
-        {"a=3Db", "a=b"},
-        {"a=3db", "a=b"},
-        {"a=ZZ", "a=ZZ"},
-        {"a=3", "a=3"},
-        {"x  \r\ny", "x\r\ny"},
-        {"x\ny", "x\r\ny"},
-        {"=FFFFFFE9", "\xE9"},
-        {"=ffFFFFE9", "\xE9"},
-        {"=FF", "\xFF"},
-        {"last=", "last"},
-        {"a\r\n", "a\r\n"},
+        {"a=\r\nb", "ab"},     {"a=3Db", "a=b"},       {"a=3db", "a=b"},   {"a=ZZ", "a=ZZ"},
+        {"a=3", "a=3"},        {"x  \r\ny", "x\r\ny"}, {"x\ny", "x\r\ny"}, {"=FFFFFFE9", "\xE9"},
+        {"=ffFFFFE9", "\xE9"}, {"=FF", "\xFF"},        {"last=", "last"},  {"a\r\n", "a\r\n"},
     };
-    for (const Case& c : cases) EXPECT_EQ(qpDecoded(c.in), c.out) << c.in;
+    for (const Case& c : cases)
+        EXPECT_EQ(qpDecoded(c.in), c.out) << c.in;
 }
 
 TEST(QuotedPrintableDecode, EightBitBytesAtLineEndAreKept) {
     // U+00E0 in UTF-8 ends in 0xA0, which is a space only without its high bit.
     EXPECT_EQ(qpDecoded("voil\xC3\xA0\r\nx"), "voil\xC3\xA0\r\nx");
     // 0xBD is not '='.
-    EXPECT_EQ(qpDecoded("\xBD" "41"), "\xBD" "41");
+    EXPECT_EQ(qpDecoded("\xBD"
+                        "41"),
+              "\xBD"
+              "41");
 }
 
 TEST(QuotedPrintableDecode, BareLineFeedsGrowToLineBreaks) {
     // The one input that decodes longer than itself: every byte a line feed.
     std::string breaks;
-    for (int i = 0; i < 5000; ++i) breaks += "\r\n";
+    for (int i = 0; i < 5000; ++i)
+        breaks += "\r\n";
     EXPECT_EQ(qpDecoded(std::string(5000, '\n')), breaks);
     EXPECT_EQ(qpDecoded("=\n\n"), "\r\n");
 }
@@ -341,11 +346,15 @@ TEST(QuotedPrintablePeers, CrossDecodeWithPythonQuopri) {
         std::string s = texttest::randomText(rng, rng() % 300, i % 3 ? "" : "aB .=\t\xE9\n");
         std::string t;
         for (char c : s) {
-            if (c == '\r') continue;
-            if (c == '\n') t += "\r\n";
-            else t += c;
+            if (c == '\r')
+                continue;
+            if (c == '\n')
+                t += "\r\n";
+            else
+                t += c;
         }
-        if (i % 5 == 0) t = "From here\r\n.dot\r\n" + t + " ";
+        if (i % 5 == 0)
+            t = "From here\r\n.dot\r\n" + t + " ";
         inputs.push_back(t);
     }
     std::vector<Bytes> ours;
@@ -373,7 +382,9 @@ TEST(QEncoding, EncodeAndDecode) {
     EXPECT_EQ(qDecoded("a_b=3F"), "a b?");
     EXPECT_EQ(qDecoded("=e9=E9"), "\xE9\xE9");
     EXPECT_EQ(qDecoded("a=4"), "a=4");
-    EXPECT_EQ(qDecoded("a?b\x01\x85" "c d\xA0"), "abc d\xA0");
+    EXPECT_EQ(qDecoded("a?b\x01\x85"
+                       "c d\xA0"),
+              "abc d\xA0");
     EXPECT_EQ(qDecoded(""), "<null>");
     unsigned int len = 0;
     Block p(reinterpret_cast<unsigned char*>(ContentCoding::decodeQPtr("ab_c", 0, &len)));
@@ -451,7 +462,8 @@ TEST(EncodedWords, MalformedEncodedWordKeepsRestOfText) {
 
     // Many openings without a close are one pass, not one scan each.
     std::string open;
-    for (int i = 0; i < 100000; ++i) open += "=?x?q?a";
+    for (int i = 0; i < 100000; ++i)
+        open += "=?x?q?a";
     EXPECT_EQ(wordsToUtf8(open), open);
 }
 
@@ -459,7 +471,8 @@ TEST(EncodedWords, OtherCharsetsConvertThroughTheEngine) {
     EXPECT_EQ(wordsToUtf8("=?ISO-8859-1?Q?caf=E9?="), "caf\xC3\xA9");
     ContentCoding cc;
     std::string text;
-    for (int i = 0; i < 10; ++i) text += "caf\xE9 cr\xE8me ";
+    for (int i = 0; i < 10; ++i)
+        text += "caf\xE9 cr\xE8me ";
     StringBuffer words;
     cc.encodeQEncodedWords(text.data(), static_cast<unsigned int>(text.size()), 28591, "iso-8859-1", words);
 
@@ -480,13 +493,14 @@ TEST(EncodedWords, OtherCharsetsConvertThroughTheEngine) {
 
 TEST(EncodedWordsPeers, CrossDecodeWithPythonEmailHeader) {
     std::mt19937 rng(17);
-    const std::vector<std::string> pieces = {"a", "Z", " ", "caf\xC3\xA9", "\xE6\x97\xA5\xE6\x9C\xAC", "?", "=",
-                                             "_", ",", "\xF0\x9F\x98\x80", "word", "\t"};
+    const std::vector<std::string> pieces = {
+        "a", "Z", " ", "caf\xC3\xA9", "\xE6\x97\xA5\xE6\x9C\xAC", "?", "=", "_", ",", "\xF0\x9F\x98\x80", "word", "\t"};
     std::vector<std::string> texts;
     for (int i = 0; i < 60; ++i) {
         std::string t;
         std::size_t n = 1 + rng() % 40;
-        for (std::size_t k = 0; k < n; ++k) t += pieces[rng() % pieces.size()];
+        for (std::size_t k = 0; k < n; ++k)
+            t += pieces[rng() % pieces.size()];
         texts.push_back(t);
     }
     std::vector<Bytes> ours;
@@ -495,9 +509,12 @@ TEST(EncodedWordsPeers, CrossDecodeWithPythonEmailHeader) {
         const std::string& t = texts[i];
         StringBuffer w;
         unsigned int n = static_cast<unsigned int>(t.size());
-        if (i % 3 == 0) cc.encodeBEncodedWords(t.data(), n, 65001, "utf-8", w);
-        else if (i % 3 == 1) cc.encodeQEncodedWords(t.data(), n, 65001, "utf-8", w);
-        else cc.encodeEncodedWordAuto(t.data(), n, "utf-8", w);
+        if (i % 3 == 0)
+            cc.encodeBEncodedWords(t.data(), n, 65001, "utf-8", w);
+        else if (i % 3 == 1)
+            cc.encodeQEncodedWords(t.data(), n, 65001, "utf-8", w);
+        else
+            cc.encodeEncodedWordAuto(t.data(), n, "utf-8", w);
         ours.push_back(str(w));
     }
     std::vector<Bytes> byPython = texttest::pythonEach(
@@ -505,7 +522,8 @@ TEST(EncodedWordsPeers, CrossDecodeWithPythonEmailHeader) {
     ASSERT_EQ(byPython.size(), texts.size());
     for (std::size_t i = 0; i < texts.size(); ++i) {
         // Python drops the white space of text that needed no word.
-        if (texts[i].find_first_not_of(" \t") == std::string::npos) continue;
+        if (texts[i].find_first_not_of(" \t") == std::string::npos)
+            continue;
         EXPECT_EQ(byPython[i], texts[i]) << ours[i];
     }
 
@@ -539,20 +557,21 @@ TEST(EncodedWordsPeers, LongWordsAreSplitWithinSeventyFiveCharacters) {
     enum Form { kB, kQ, kAuto };
     struct Case {
         Form form;
-        std::string utf8;  // the text; converted to the page first
+        std::string utf8; // the text; converted to the page first
         int page;
         const char* charset;
     };
     auto times = [](const std::string& s, int n) {
         std::string r;
-        for (int i = 0; i < n; ++i) r += s;
+        for (int i = 0; i < n; ++i)
+            r += s;
         return r;
     };
     const std::string nihon = "\xE6\x97\xA5\xE6\x9C\xAC", chinese = "\xE4\xB8\xAD\xE6\x96\x87";
     const Case cases[] = {
         {kQ, times("x", 200), 65001, "utf-8"},
         {kB, times("s\xC3\xBC", 80), 65001, "utf-8"},
-        {kB, times("\xC3\xA9", 30), 65001, "utf-8"},  // 60 bytes: short, yet too long for one word
+        {kB, times("\xC3\xA9", 30), 65001, "utf-8"}, // 60 bytes: short, yet too long for one word
         {kQ, times(nihon, 50), 65001, "utf-8"},
         {kB, times("\xF0\x9F\x98\x80", 40), 65001, "utf-8"},
         {kB, times(nihon + " ", 40), 65001, "utf-8"},
@@ -570,9 +589,12 @@ TEST(EncodedWordsPeers, LongWordsAreSplitWithinSeventyFiveCharacters) {
         EncodingConvert conv;
         ASSERT_TRUE(conv.convert(65001, c.page, c.utf8.data(), static_cast<unsigned>(c.utf8.size()), text));
         StringBuffer w;
-        if (c.form == kB) cc.encodeBEncodedWords(text.getData(), text.getSize(), c.page, c.charset, w);
-        else if (c.form == kQ) cc.encodeQEncodedWords(text.getData(), text.getSize(), c.page, c.charset, w);
-        else cc.encodeEncodedWordAuto(text.getData(), text.getSize(), c.charset, w);
+        if (c.form == kB)
+            cc.encodeBEncodedWords(text.getData(), text.getSize(), c.page, c.charset, w);
+        else if (c.form == kQ)
+            cc.encodeQEncodedWords(text.getData(), text.getSize(), c.page, c.charset, w);
+        else
+            cc.encodeEncodedWordAuto(text.getData(), text.getSize(), c.charset, w);
         const std::string words = str(w);
         for (std::size_t at = words.find("=?"); at != std::string::npos; at = words.find("=?", at + 2)) {
             const std::size_t end = words.find("?=", words.find('?', words.find('?', at + 2) + 1) + 1);

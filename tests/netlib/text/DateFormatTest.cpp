@@ -34,8 +34,10 @@ std::vector<std::tm> sampleTimes(const char* zone) {
     for (int i = 0; i < 400; ++i) {
         const std::time_t t = static_cast<std::time_t>(anySecond(rng));
         std::tm broken{};
-        if (i % 2) localtime_r(&t, &broken);
-        else gmtime_r(&t, &broken);
+        if (i % 2)
+            localtime_r(&t, &broken);
+        else
+            gmtime_r(&t, &broken);
         times.push_back(broken);
     }
     // Year ends, where the ISO 8601 week year and the week counts turn.
@@ -56,7 +58,7 @@ std::vector<std::tm> sampleTimes(const char* zone) {
     return times;
 }
 
-}  // namespace
+} // namespace
 
 // Every directive the C library also knows, one at a time, in the C locale.
 TEST(FormatDateTime, AgreesWithStrftimeDirectiveByDirective) {
@@ -71,8 +73,7 @@ TEST(FormatDateTime, AgreesWithStrftimeDirectiveByDirective) {
         texttest::ScopedTimeZone tz(zone);
         for (const std::tm& t : times) {
             for (const char* d : directives) {
-                ASSERT_EQ(ours(d, t), glibc(d, t))
-                    << d << " at " << glibc("%Y-%m-%d %H:%M:%S %z", t);
+                ASSERT_EQ(ours(d, t), glibc(d, t)) << d << " at " << glibc("%Y-%m-%d %H:%M:%S %z", t);
             }
             const char* mixed = "<%Y/%j %H.%M.%S%z| %c |%a, %d %b %Y %H:%M:%S %z>";
             ASSERT_EQ(ours(mixed, t), glibc(mixed, t));

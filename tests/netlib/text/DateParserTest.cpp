@@ -15,7 +15,9 @@ namespace {
 const char* const kZones[] = {"UTC", "America/Los_Angeles", "Asia/Kolkata", "Australia/Lord_Howe"};
 
 // "YYYY-MM-DD HH:MM:SS W" (W: weekday) or "invalid".
-std::string describe(bool ok, const SysTimeValue& v) { return ok ? texttest::describe(v) : "invalid"; }
+std::string describe(bool ok, const SysTimeValue& v) {
+    return ok ? texttest::describe(v) : "invalid";
+}
 
 std::string parse(const char* text) {
     SysTimeValue v;
@@ -29,7 +31,7 @@ std::string parse(const char* text) {
     return describe(ok, v);
 }
 
-}  // namespace
+} // namespace
 
 // The corpus holds what Python's email.utils / datetime.fromisoformat and
 // GNU date -u -d find in each text; the result must not depend on the zone
@@ -87,7 +89,8 @@ TEST(ParseDate, FormsTheJudgesReadOtherwise) {
         {"1 Jan 50 00:00:00 GMT", "1950-01-01 00:00:00 0"},
         {"1 Jan 0 00:00:00 GMT", "2000-01-01 00:00:00 6"},
     };
-    for (const auto& [text, expected] : cases) EXPECT_EQ(parse(text), expected) << text;
+    for (const auto& [text, expected] : cases)
+        EXPECT_EQ(parse(text), expected) << text;
 }
 
 TEST(ParseDate, RejectsWhatTheJudgesAcceptOrDisputes) {
@@ -114,7 +117,8 @@ TEST(ParseDate, RejectsWhatTheJudgesAcceptOrDisputes) {
         "01 Jan 0049 00:00:00 GMT",
         "01 Jan 000 00:00:00 GMT",
     };
-    for (const char* text : cases) EXPECT_EQ(parse(text), "invalid") << "'" << text << "'";
+    for (const char* text : cases)
+        EXPECT_EQ(parse(text), "invalid") << "'" << text << "'";
     SysTimeValue v;
     EXPECT_FALSE(DateParser().parseDate(nullptr, v));
 }
@@ -131,12 +135,9 @@ TEST(ParseDate, ReadsAtMost199Bytes) {
 
 TEST(ParseIsoDate, Forms) {
     const std::pair<const char*, const char*> cases[] = {
-        {"2012-05-06T10:20:30Z", "2012-05-06 10:20:30 0"},
-        {"2012-05-06T10:20:30+02:00", "2012-05-06 08:20:30 0"},
-        {"2012-05-06T10:20:30-0530", "2012-05-06 15:50:30 0"},
-        {"2012-05-06T10:20:30.987+05", "2012-05-06 05:20:30 0"},
-        {"2012-05-06T00:20:30+01:00", "2012-05-05 23:20:30 6"},
-        {"2012-12-31T23:20:30-01:00", "2013-01-01 00:20:30 2"},
+        {"2012-05-06T10:20:30Z", "2012-05-06 10:20:30 0"},      {"2012-05-06T10:20:30+02:00", "2012-05-06 08:20:30 0"},
+        {"2012-05-06T10:20:30-0530", "2012-05-06 15:50:30 0"},  {"2012-05-06T10:20:30.987+05", "2012-05-06 05:20:30 0"},
+        {"2012-05-06T00:20:30+01:00", "2012-05-05 23:20:30 6"}, {"2012-12-31T23:20:30-01:00", "2013-01-01 00:20:30 2"},
         {"2012-05-06T10:20:30", "2012-05-06 10:20:30 0"},
     };
     for (const auto& [text, expected] : cases) {
@@ -254,7 +255,8 @@ TEST(CurrentFileTime, EightLittleEndianBytesOfTheClock) {
     tessik::appendCurrentFileTime(out);
     ASSERT_EQ(out.getSize(), 8u);
     std::uint64_t ticks = 0;
-    for (int i = 7; i >= 0; --i) ticks = (ticks << 8) | out.getData()[i];
+    for (int i = 7; i >= 0; --i)
+        ticks = (ticks << 8) | out.getData()[i];
     // Python: (datetime(2012,1,15,10) - datetime(1601,1,1)) // timedelta(microseconds=1) * 10
     EXPECT_EQ(ticks, 129710952000000000ULL);
 }

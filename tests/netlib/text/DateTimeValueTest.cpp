@@ -8,8 +8,8 @@
 #include <string>
 
 #include "TextTestSupport.h"
-#include "tests/support/TestSupport.h"
 #include "platform/WinTime.h"
+#include "tests/support/TestSupport.h"
 
 using namespace tessik;
 
@@ -18,7 +18,7 @@ namespace {
 struct OleVector {
     int year, month, day, hour, minute, second;
     double ole;
-    long long fileTime;  // -1 before 1601
+    long long fileTime; // -1 before 1601
     int weekday, yearDay;
 };
 
@@ -27,9 +27,10 @@ std::vector<OleVector> oleVectors() {
     for (const std::string& line : texttest::readDataLines("ole-vectors.tsv")) {
         std::istringstream in(line);
         OleVector o{};
-        in >> o.year >> o.month >> o.day >> o.hour >> o.minute >> o.second >> o.ole >> o.fileTime >>
-            o.weekday >> o.yearDay;
-        if (in) v.push_back(o);
+        in >> o.year >> o.month >> o.day >> o.hour >> o.minute >> o.second >> o.ole >> o.fileTime >> o.weekday >>
+            o.yearDay;
+        if (in)
+            v.push_back(o);
     }
     return v;
 }
@@ -52,14 +53,14 @@ SysTimeValue record(int year, int month, int day, int hour = 0, int minute = 0, 
     return v;
 }
 
-}  // namespace
+} // namespace
 
 TEST(OleDate, FieldsAndOleDatesAgreeWithPythonDatetime) {
     const auto vectors = oleVectors();
     ASSERT_GT(vectors.size(), 300u);
     for (const OleVector& o : vectors) {
-        SCOPED_TRACE(::testing::Message() << o.year << "-" << o.month << "-" << o.day << " "
-                                          << o.hour << ":" << o.minute << ":" << o.second);
+        SCOPED_TRACE(::testing::Message() << o.year << "-" << o.month << "-" << o.day << " " << o.hour << ":"
+                                          << o.minute << ":" << o.second);
         double ole = 0;
         ASSERT_TRUE(tessik::oleDateFromFields(o.year, o.month, o.day, o.hour, o.minute, o.second, ole));
         EXPECT_DOUBLE_EQ(ole, o.ole);
@@ -68,7 +69,8 @@ TEST(OleDate, FieldsAndOleDatesAgreeWithPythonDatetime) {
         for (double nudge : {0.0, 0.4 / 86400, -0.4 / 86400}) {
             OleDateFields f;
             const double probe = o.ole + (o.ole < 0 ? -nudge : nudge);
-            if (probe > tessik::kMaxOleDate || probe < tessik::kMinOleDate) continue;
+            if (probe > tessik::kMaxOleDate || probe < tessik::kMinOleDate)
+                continue;
             ASSERT_TRUE(tessik::fieldsFromOleDate(probe, f));
             EXPECT_EQ(row(f.year, f.month, f.day, f.hour, f.minute, f.second, f.dayOfWeek - 1, f.dayOfYear),
                       row(o.year, o.month, o.day, o.hour, o.minute, o.second, o.weekday, o.yearDay));
@@ -94,9 +96,9 @@ TEST(OleDate, FileTimesAgreeWithPythonDatetime) {
 
 TEST(OleDate, FileTimesComeBackAsTheSameFields) {
     for (const OleVector& o : oleVectors()) {
-        if (o.fileTime < 0) continue;
-        const platform::FILETIME ft{static_cast<DWORD>(o.fileTime),
-                                    static_cast<DWORD>(o.fileTime >> 32)};
+        if (o.fileTime < 0)
+            continue;
+        const platform::FILETIME ft{static_cast<DWORD>(o.fileTime), static_cast<DWORD>(o.fileTime >> 32)};
         platform::SYSTEMTIME st{};
         ASSERT_TRUE(platform::FileTimeToSystemTime(&ft, &st));
         EXPECT_EQ(row(st.wYear, st.wMonth, st.wDay, st.wHour, st.wMinute, st.wSecond, st.wDayOfWeek, st.wMilliseconds),
@@ -108,8 +110,8 @@ TEST(OleDate, InvalidFieldsGiveTwoPointZero) {
     struct Case {
         int year, month, day;
     };
-    for (const Case& c : {Case{1900, 2, 29}, Case{2013, 2, 29}, Case{2012, 0, 1}, Case{2012, 13, 1},
-                          Case{2012, 4, 31}, Case{2012, 1, 0}, Case{10000, 1, 1}, Case{0, 0, 0}}) {
+    for (const Case& c : {Case{1900, 2, 29}, Case{2013, 2, 29}, Case{2012, 0, 1}, Case{2012, 13, 1}, Case{2012, 4, 31},
+                          Case{2012, 1, 0}, Case{10000, 1, 1}, Case{0, 0, 0}}) {
         double ole = -5;
         EXPECT_FALSE(tessik::oleDateFromFields(c.year, c.month, c.day, 0, 0, 0, ole));
         EXPECT_EQ(ole, 2.0);
@@ -162,7 +164,7 @@ TEST(OleDate, SetFromOleDateKeepsIsLocalAndClearsMilliseconds) {
     v.setFromOleDate(36585.5);
     EXPECT_EQ(v.isLocal, 1);
     EXPECT_EQ(v.milliseconds, 0);
-    EXPECT_EQ(v.dayOfWeek, 2);  // 2000-02-29, a Tuesday
+    EXPECT_EQ(v.dayOfWeek, 2); // 2000-02-29, a Tuesday
 }
 
 TEST(SysTime, AddDays) {
@@ -199,11 +201,12 @@ TEST(SysTime, AddDaysAcrossDayZeroKeepsTheTimeOfDay) {
             got += texttest::describe(v) + "\n";
         }
     }
-    const auto want = grvtest::Python("import sys,datetime as d\n"
-                                      "for l in sys.stdin:\n"
-                                      "  y,m,D,h,M,s,n=map(int,l.split()); t=d.datetime(y,m,D,h,M,s)+d.timedelta(days=n)\n"
-                                      "  print(t.strftime('%Y-%m-%d %H:%M:%S'), t.isoweekday()%7)",
-                                      {}, input);
+    const auto want =
+        grvtest::Python("import sys,datetime as d\n"
+                        "for l in sys.stdin:\n"
+                        "  y,m,D,h,M,s,n=map(int,l.split()); t=d.datetime(y,m,D,h,M,s)+d.timedelta(days=n)\n"
+                        "  print(t.strftime('%Y-%m-%d %H:%M:%S'), t.isoweekday()%7)",
+                        {}, input);
     ASSERT_EQ(want.status, 0) << want.err;
     EXPECT_EQ(got, want.out);
 }
@@ -230,7 +233,7 @@ TEST(SysTime, CurrentTimesFollowTheClockAndZone) {
 
 TEST(FileTime, LocalFileTimeUsesTheOffsetOfThatInstant) {
     texttest::ScopedTimeZone zone("America/Los_Angeles");
-    texttest::ScopedClock clock(2012, 7, 15, 12, 0, 0);  // summer now
+    texttest::ScopedClock clock(2012, 7, 15, 12, 0, 0); // summer now
     FileTimeValue winter, summer, local;
     ASSERT_TRUE(record(2012, 1, 15, 12).toFileTime(winter));
     ASSERT_TRUE(record(2012, 7, 15, 12).toFileTime(summer));

@@ -22,11 +22,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     bool replaced = false;
     ContentCoding::decodeEncodedWordsProtectCommas(commas, replaced);
     const std::string protectedText(commas.getString(), static_cast<std::size_t>(commas.getSize()));
-    if (replaced && protectedText.find("_COMMA_") == std::string::npos) std::abort();
+    if (replaced && protectedText.find("_COMMA_") == std::string::npos)
+        std::abort();
     DataBuffer raw;
     ContentCoding::decodeEncodedWordsRaw(text, raw);
     // Words only shrink: "=?c?B?x?=" never decodes to more than it took.
-    if (raw.getSize() > size) std::abort();
+    if (raw.getSize() > size)
+        std::abort();
 
     StringBuffer words;
     ContentCoding cc;

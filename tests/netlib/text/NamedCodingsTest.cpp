@@ -25,10 +25,10 @@ std::string decodedAs(const char* name, const char* text, bool expectOk = true) 
     return std::string(reinterpret_cast<const char*>(db.getData()), db.getSize());
 }
 
-}  // namespace
+} // namespace
 
 TEST(NamedCodings, EncodeByName) {
-    EXPECT_EQ(encodedAs("base64", std::string(60, 'a')).size(), 81u);  // no line breaks
+    EXPECT_EQ(encodedAs("base64", std::string(60, 'a')).size(), 81u); // no line breaks
     EXPECT_EQ(encodedAs(" Base-64 ", "abc"), "<YWJj");
     EXPECT_EQ(encodedAs("qp", "a=b"), "<a=3Db");
     EXPECT_EQ(encodedAs("Quoted-Printable", ".x"), "<=2Ex");
@@ -41,7 +41,7 @@ TEST(NamedCodings, DecodeByNameAppends) {
     EXPECT_EQ(decodedAs("BASE-64", ""), "<");
     EXPECT_EQ(decodedAs("qp", " a=3Db "), "<a=b");
     EXPECT_EQ(decodedAs("quoted-printable", "   "), "<");
-    EXPECT_EQ(decodedAs("url", " a+b%26"), "< a b&");  // not trimmed
+    EXPECT_EQ(decodedAs("url", " a+b%26"), "< a b&"); // not trimmed
     EXPECT_EQ(decodedAs("hexidecimal", "0a"), "<\x0a");
     EXPECT_EQ(decodedAs("rot13", "abc"), "<");
 }

@@ -22,17 +22,20 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     ContentCoding().encodeQuotedPrintable(decoded.getData(), decoded.getSize(), again);
     DataBuffer back;
     ContentCoding::decodeQuotedPrintable(again.getString(), static_cast<unsigned int>(again.getSize()), back);
-    if (!back.equalsDb(decoded)) std::abort();
+    if (!back.equalsDb(decoded))
+        std::abort();
 
     unsigned int len = 0;
-    std::string terminated(text, size);  // a length of 0 means "up to the NUL"
+    std::string terminated(text, size); // a length of 0 means "up to the NUL"
     char* q = ContentCoding::decodeQPtr(terminated.c_str(), static_cast<int>(n), &len);
-    if (q && (len > size || q[len] != 0)) std::abort();
+    if (q && (len > size || q[len] != 0))
+        std::abort();
     std::free(q);
     char* e = ContentCoding::encodeQPtr(data, n, &len);
     char* d = ContentCoding::decodeQPtr(e, static_cast<int>(len), &len);
     // Q text drops controls and '?', so only the length is bounded here.
-    if (d && len > size) std::abort();
+    if (d && len > size)
+        std::abort();
     std::free(e);
     std::free(d);
     return 0;

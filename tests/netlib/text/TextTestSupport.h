@@ -45,4 +45,4 @@ public:
     ScopedClock& operator=(const ScopedClock&) = delete;
 };
 
-}  // namespace texttest
+} // namespace texttest

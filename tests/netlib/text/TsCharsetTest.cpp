@@ -24,7 +24,7 @@ TEST(TsCharset, SetByName) {
     } cases[] = {
         {"default", 0, ""},
         {"x-user-defined", 0, ""},
-        {"Default", 0, ""},  // not the keyword: looked up, and unknown
+        {"Default", 0, ""}, // not the keyword: looked up, and unknown
         {"utf-8", 65001, "utf-8"},
         {"  UTF_8 ", 65001, "utf-8"},
         {"csISOLatin1", 28591, "iso-8859-1"},
@@ -71,7 +71,8 @@ TEST(TsCharset, NullNameChangesNothingAndUnknownPageClears) {
 
 TEST(TsCharset, TextValueConvertsToTheHoldersPage) {
     XString x;
-    x.setFromUtf8("\xE2\x82\xAC"  "1");  // euro sign, then "1"
+    x.setFromUtf8("\xE2\x82\xAC"
+                  "1"); // euro sign, then "1"
     _tsCharset cs;
     cs.setByName("utf-16be");
     DataBuffer out;
@@ -82,4 +83,4 @@ TEST(TsCharset, TextValueConvertsToTheHoldersPage) {
               std::string("\xFE\xFF\x20\xAC\x00\x31", 6));
 }
 
-}  // namespace
+} // namespace

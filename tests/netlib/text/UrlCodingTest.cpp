@@ -29,7 +29,7 @@ std::string decoded(const std::string& text) {
     return std::string(reinterpret_cast<const char*>(out.getData()), out.getSize());
 }
 
-}  // namespace
+} // namespace
 
 TEST(UrlCoding, EncodeKeepsOnlyLettersAndDigits) {
     EXPECT_EQ(encoded("a b&c"), "a+b%26c");
@@ -51,10 +51,11 @@ TEST(UrlCoding, DecodeAppends) {
         const char* in;
         std::string out;
     } cases[] = {
-        {"a+b%26c", "[a b&c"}, {"%e9%E9", "[\xE9\xE9"}, {"ab%4", "[ab"}, {"a%", "[a"},
-        {"", "["},             {"%zz1", "[%zz1"},       {"%4g", "[%4g"}, {"100%", "[100"},
+        {"a+b%26c", "[a b&c"}, {"%e9%E9", "[\xE9\xE9"}, {"ab%4", "[ab"},  {"a%", "[a"}, {"", "["},
+        {"%zz1", "[%zz1"},     {"%4g", "[%4g"},         {"100%", "[100"},
     };
-    for (const Case& c : cases) EXPECT_EQ(decoded(c.in), c.out) << c.in;
+    for (const Case& c : cases)
+        EXPECT_EQ(decoded(c.in), c.out) << c.in;
 }
 
 TEST(UrlCodingPeers, RoundTripsWithUrllibParse) {

@@ -14,12 +14,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::string text(reinterpret_cast<const char*>(data), size);
     DataBuffer decoded;
     tessik::urlDecode(tessik::StringBuffer(text.c_str()), decoded);
-    if (decoded.getSize() > size) std::abort();
+    if (decoded.getSize() > size)
+        std::abort();
 
     tessik::StringBuffer again;
     tessik::urlEncodeDb(decoded, again);
     DataBuffer back;
     tessik::urlDecode(again, back);
-    if (!back.equalsDb(decoded)) std::abort();
+    if (!back.equalsDb(decoded))
+        std::abort();
     return 0;
 }

@@ -36,7 +36,9 @@ Units unitsOf(const DataBuffer& db) {
     return u;
 }
 
-Units asciiUnits(const std::string& s) { return Units(s.begin(), s.end()); }
+Units asciiUnits(const std::string& s) {
+    return Units(s.begin(), s.end());
+}
 
 std::string encode(const Units& u) {
     DataBuffer in;
@@ -67,8 +69,9 @@ Bytes utf16le(const Units& u) {
 // Text of every kind the encoder treats differently: direct characters,
 // optional direct ones, '+', controls, Latin, CJK, surrogate pairs.
 Units randomText(std::mt19937& rng) {
-    static const Units pool = {'a', 'Z', '7', ' ', '\t', '\r', '\n', '\'', '(', ',', '-', '.', '/', ':', '?', '!',
-                               '"', '#', '+', '=', '~', '\\', 0x01, 0x7F, 0xE9, 0x20AC, 0x65E5, 0xFFFD, 0x263A};
+    static const Units pool = {'a', 'Z',  '7',  ' ',  '\t', '\r',   '\n',   '\'',   '(',   ',',
+                               '-', '.',  '/',  ':',  '?',  '!',    '"',    '#',    '+',   '=',
+                               '~', '\\', 0x01, 0x7F, 0xE9, 0x20AC, 0x65E5, 0xFFFD, 0x263A};
     Units u;
     std::size_t n = rng() % 24;
     for (std::size_t i = 0; i < n; ++i) {
@@ -82,7 +85,7 @@ Units randomText(std::mt19937& rng) {
     return u;
 }
 
-}  // namespace
+} // namespace
 
 TEST(Utf7Encode, PublishedAndEdgeCases) {
     struct Case {
@@ -99,7 +102,8 @@ TEST(Utf7Encode, PublishedAndEdgeCases) {
         {asciiUnits("a b\r\n"), "a b\r\n"},
         {{'a', 0xE9}, "a+AOk-"},
     };
-    for (const Case& c : cases) EXPECT_EQ(encode(c.in), c.out);
+    for (const Case& c : cases)
+        EXPECT_EQ(encode(c.in), c.out);
 }
 
 TEST(Utf7Encode, OddTrailingByteIgnoredAndInputKept) {

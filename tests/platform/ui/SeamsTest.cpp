@@ -33,8 +33,7 @@ TEST(QtFilterFromPipes, ConvertsTheClassLibraryForm) {
         {"Dangling description", ""},
     };
     for (const Case& c : cases)
-        EXPECT_EQ(QtFilterFromPipes(QString::fromUtf8(c.pipes)), QString::fromUtf8(c.qt))
-            << c.pipes;
+        EXPECT_EQ(QtFilterFromPipes(QString::fromUtf8(c.pipes)), QString::fromUtf8(c.qt)) << c.pipes;
 }
 
 TEST(ScopedSeams, InstallsAndRestoresNested) {
@@ -110,10 +109,12 @@ TEST(RecordingUsageSink, CollectsLabelsFromManyThreads) {
     std::vector<std::thread> threads;
     for (int t = 0; t < 8; ++t)
         threads.emplace_back([&sink, t] {
-            for (int i = 0; i < 50; ++i) sink.Report("T" + std::to_string(t));
+            for (int i = 0; i < 50; ++i)
+                sink.Report("T" + std::to_string(t));
         });
     EXPECT_TRUE(sink.WaitFor(400, 5000));
-    for (auto& th : threads) th.join();
+    for (auto& th : threads)
+        th.join();
     EXPECT_EQ(sink.Labels().size(), 400u);
     EXPECT_FALSE(sink.WaitFor(401, 10));
 }
@@ -162,4 +163,4 @@ TEST(QtFileChooser, ReturnsTheAcceptedPathAndEmptyOnCancel) {
     EXPECT_TRUE(chooser.Choose(nullptr, save).isEmpty());
 }
 
-}  // namespace
+} // namespace

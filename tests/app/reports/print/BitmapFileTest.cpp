@@ -22,7 +22,8 @@ void Put16(std::vector<std::uint8_t>& b, std::size_t at, std::uint32_t v) {
     b[at + 1] = (v >> 8) & 0xff;
 }
 void Put32(std::vector<std::uint8_t>& b, std::size_t at, std::uint32_t v) {
-    for (int i = 0; i < 4; ++i) b[at + i] = (v >> (8 * i)) & 0xff;
+    for (int i = 0; i < 4; ++i)
+        b[at + i] = (v >> (8 * i)) & 0xff;
 }
 
 // A well-formed file: file header, 40-byte header, colour table, rows.
@@ -30,7 +31,7 @@ struct BmpShape {
     std::int32_t width = 4;
     std::int32_t height = 3;
     std::uint16_t bits = 8;
-    std::uint32_t colors = 0;  // used-colour count written to the header
+    std::uint32_t colors = 0; // used-colour count written to the header
     bool fileHeader = true;
     bool core = false;
 };
@@ -38,7 +39,8 @@ struct BmpShape {
 std::vector<std::uint8_t> MakeBmp(const BmpShape& s) {
     const std::uint32_t headerSize = s.core ? 12 : 40;
     std::uint32_t colors = s.colors;
-    if (colors == 0 && s.bits <= 8) colors = 1u << s.bits;
+    if (colors == 0 && s.bits <= 8)
+        colors = 1u << s.bits;
     const std::uint32_t entry = s.core ? 3 : 4;
     const std::uint32_t stride = ((static_cast<std::uint32_t>(s.width) * s.bits + 31) / 32) * 4;
     const std::uint32_t pre = s.fileHeader ? 14 : 0;
@@ -79,7 +81,8 @@ std::vector<std::uint8_t> MakeBmp(const BmpShape& s) {
 Error Parse(const std::vector<std::uint8_t>& b, bitmap::Layout* out = nullptr) {
     bitmap::Layout layout;
     const Error e = bitmap::ReadBitmapHeader(b.data(), b.size(), layout);
-    if (out) *out = layout;
+    if (out)
+        *out = layout;
     return e;
 }
 
@@ -99,7 +102,7 @@ TEST(BitmapHeader, EightBitWithoutFileHeaderReadsItsFullColourTable) {
     EXPECT_EQ(layout.palette.size(), 256u);
     EXPECT_EQ(layout.pixelOffset, 40u + 256 * 4);
     EXPECT_EQ(layout.header.clrUsed, 256u);
-    EXPECT_EQ(layout.header.sizeImage, 4u * 3);  // filled in
+    EXPECT_EQ(layout.header.sizeImage, 4u * 3); // filled in
     std::vector<std::uint32_t> row(4);
     bitmap::DecodeRow(layout, MakeBmp(s).data(), MakeBmp(s).size(), 0, row.data());
     // The top row is the last in the file: index 3 = red 9, green 6, blue 3.
@@ -132,8 +135,7 @@ TEST(BitmapHeader, ColourCountFollowsBitsUnlessTheHeaderGivesOne) {
         std::uint16_t bits;
         std::uint32_t used;
         std::uint32_t expected;
-    } cases[] = {{1, 0, 2}, {4, 0, 16}, {8, 0, 256}, {8, 20, 20},
-                 {16, 0, 0}, {24, 0, 0}, {24, 5, 5}, {32, 0, 0}};
+    } cases[] = {{1, 0, 2}, {4, 0, 16}, {8, 0, 256}, {8, 20, 20}, {16, 0, 0}, {24, 0, 0}, {24, 5, 5}, {32, 0, 0}};
     for (const auto& c : cases) {
         BmpShape s;
         s.bits = c.bits;
@@ -159,35 +161,34 @@ TEST(BitmapHeader, MalformedFilesAreRefused) {
         Error expected;
     } cases[] = {
         {"empty", {}, Error::TooShort},
-        {"file header only", std::vector<std::uint8_t>(base.begin(), base.begin() + 14),
-         Error::TooShort},
+        {"file header only", std::vector<std::uint8_t>(base.begin(), base.begin() + 14), Error::TooShort},
         {"header cut", std::vector<std::uint8_t>(base.begin(), base.begin() + 40), Error::TooShort},
-        {"colour table cut", std::vector<std::uint8_t>(base.begin(), base.begin() + 300),
-         Error::TooShort},
-        {"last row cut", std::vector<std::uint8_t>(base.begin(), base.end() - 1),
-         Error::PixelsTruncated},
+        {"colour table cut", std::vector<std::uint8_t>(base.begin(), base.begin() + 300), Error::TooShort},
+        {"last row cut", std::vector<std::uint8_t>(base.begin(), base.end() - 1), Error::PixelsTruncated},
         {"header size 124", with([](auto& b) { Put32(b, 14, 124); }), Error::BadHeaderSize},
         {"header size 0", with([](auto& b) { Put32(b, 14, 0); }), Error::BadHeaderSize},
         {"two planes", with([](auto& b) { Put16(b, 26, 2); }), Error::BadPlanes},
         {"3 bits", with([](auto& b) { Put16(b, 28, 3); }), Error::BadBitCount},
         {"run-length", with([](auto& b) { Put32(b, 30, 1); }), Error::Compressed},
-        {"negative height", with([](auto& b) { Put32(b, 22, static_cast<std::uint32_t>(-3)); }),
-         Error::BadDimensions},
+        {"negative height", with([](auto& b) { Put32(b, 22, static_cast<std::uint32_t>(-3)); }), Error::BadDimensions},
         {"zero width", with([](auto& b) { Put32(b, 18, 0); }), Error::BadDimensions},
         {"huge width", with([](auto& b) { Put32(b, 18, 0x7fffffff); }), Error::BadDimensions},
-        {"huge area", with([](auto& b) { Put32(b, 18, 30000); Put32(b, 22, 30000); }),
+        {"huge area", with([](auto& b) {
+             Put32(b, 18, 30000);
+             Put32(b, 22, 30000);
+         }),
          Error::BadDimensions},
         {"absurd colours", with([](auto& b) { Put32(b, 46, 0xffffffff); }), Error::BadColorCount},
         {"300 colours of 8 bits", with([](auto& b) { Put32(b, 46, 300); }), Error::BadColorCount},
         {"image size too small", with([](auto& b) { Put32(b, 34, 4); }), Error::BadImageSize},
         {"offset into the header", with([](auto& b) { Put32(b, 10, 20); }), Error::BadOffset},
         {"offset past the end", with([](auto& b) { Put32(b, 10, 1u << 30); }), Error::BadOffset},
-        {"offset leaves rows short", with([](auto& b) { Put32(b, 10, 14 + 40 + 1024 + 4); }),
-         Error::PixelsTruncated},
+        {"offset leaves rows short", with([](auto& b) { Put32(b, 10, 14 + 40 + 1024 + 4); }), Error::PixelsTruncated},
     };
     for (const auto& c : cases) {
         EXPECT_EQ(Parse(c.bytes), c.expected) << c.name;
-        if (c.bytes.empty()) continue;
+        if (c.bytes.empty())
+            continue;
         EXPECT_TRUE(ReadBitmapImage(WriteFile("bad.bmp", c.bytes)).isNull()) << c.name;
     }
     {
@@ -241,8 +242,7 @@ for name, img in (("rgb", rgb), ("pal", pal), ("bw", bw), ("gray", gray)):
         int wrong = 0;
         for (int y = 0; y < 21; ++y)
             for (int x = 0; x < 37; ++x) {
-                const auto* e = reinterpret_cast<const unsigned char*>(expected.constData()) +
-                                3 * (y * 37 + x);
+                const auto* e = reinterpret_cast<const unsigned char*>(expected.constData()) + 3 * (y * 37 + x);
                 wrong += image.pixel(x, y) != qRgb(e[0], e[1], e[2]);
             }
         EXPECT_EQ(wrong, 0) << name;
@@ -279,7 +279,7 @@ TEST(BitmapPrint, StretchesIntoTheRectangleAndReportsSuccess) {
     EXPECT_FALSE(canvas.IsDark(125, 60));
 }
 
-}  // namespace
+} // namespace
 
 namespace {
 
@@ -294,11 +294,11 @@ TEST(BitmapFile, SeedCorpusFilesAreRead) {
     }
     const QImage core = ReadBitmapImage(folder.filePath("core4.bmp"));
     ASSERT_EQ(core.size(), QSize(3, 2));
-    EXPECT_EQ(core.pixel(0, 0), qRgb(5, 4, 3));  // colour 1 of the widened table
+    EXPECT_EQ(core.pixel(0, 0), qRgb(5, 4, 3)); // colour 1 of the widened table
     const QImage bare = ReadBitmapImage(folder.filePath("bare16.bmp"));
     ASSERT_EQ(bare.size(), QSize(2, 2));
-    EXPECT_EQ(bare.pixel(0, 0), qRgb(255, 255, 255));  // 0x7fff
-    EXPECT_EQ(bare.pixel(1, 0), qRgb(255, 0, 0));      // 0x7c00
+    EXPECT_EQ(bare.pixel(0, 0), qRgb(255, 255, 255)); // 0x7fff
+    EXPECT_EQ(bare.pixel(1, 0), qRgb(255, 0, 0));     // 0x7c00
 }
 
-}  // namespace
+} // namespace

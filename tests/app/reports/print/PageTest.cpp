@@ -15,17 +15,17 @@ using namespace printtest;
 namespace {
 
 TEST(PageUnits, MappingModesAndConversions) {
-    RecordedPage text;  // MM_TEXT, 600 dpi
+    RecordedPage text; // MM_TEXT, 600 dpi
     EXPECT_EQ(text.page.ConvertToUnits(1.0, print::kHorizontal), 600);
     EXPECT_EQ(text.page.ConvertToUnits(0.0, print::kHorizontal), 0);
     EXPECT_EQ(text.page.ConvertToUnits(-2.0, print::kVertical), 0);
     EXPECT_EQ(text.page.ConvertToInches(0, print::kVertical), 0.0);
     EXPECT_DOUBLE_EQ(text.page.ConvertToInches(900, print::kVertical), 1.5);
-    EXPECT_EQ(text.page.ConvertToUnits(0.0999, print::kVertical), 59);  // truncated
+    EXPECT_EQ(text.page.ConvertToUnits(0.0999, print::kVertical), 59); // truncated
     EXPECT_DOUBLE_EQ(text.page.PageWidthInches(), 8.0);
     EXPECT_DOUBLE_EQ(text.page.PageHeightInches(), 10.5);
 
-    RecordedPage other(4);  // an unknown mode works as MM_TEXT
+    RecordedPage other(4); // an unknown mode works as MM_TEXT
     EXPECT_EQ(other.page.MapMode(), print::kMapText);
     EXPECT_EQ(other.page.State().pageWidth, 4800);
 
@@ -73,9 +73,9 @@ TEST(PageUnits, CentringOffsetOnWidePaper) {
 TEST(PageEdges, MarginSettersReturnTheOldEdge) {
     RecordedPage p;
     EXPECT_EQ(p.page.SetRightMargin(0), 4800);
-    EXPECT_EQ(p.page.SetRightMargin(0), 4800);  // 0 changes nothing
+    EXPECT_EQ(p.page.SetRightMargin(0), 4800); // 0 changes nothing
     EXPECT_EQ(p.page.SetRightMargin(3000), 4800);
-    EXPECT_EQ(p.page.SetRightMargin(-1), 3000);  // back to the page width
+    EXPECT_EQ(p.page.SetRightMargin(-1), 3000); // back to the page width
     EXPECT_EQ(p.page.SetRightMargin(0), 4800);
     EXPECT_DOUBLE_EQ(p.page.SetBottomMargin(9.0), 10.5);
     EXPECT_EQ(p.page.SetBottomMargin(0), 5400);
@@ -101,8 +101,7 @@ TEST(PageText, PrintReturnsTheRowBelowAndTheNextColumn) {
     EXPECT_EQ(below, first.state.lastRect.bottom);
     EXPECT_GT(below, 600);
     EXPECT_EQ(p.page.GetNextColumn(false, false), first.state.lastEndColumn);
-    EXPECT_EQ(p.page.GetNextColumn(false, true),
-              first.state.lastEndColumn + p.page.Metrics().maxCharWidth);
+    EXPECT_EQ(p.page.GetNextColumn(false, true), first.state.lastEndColumn + p.page.Metrics().maxCharWidth);
     EXPECT_GT(p.page.Metrics().maxCharWidth, 0);
 
     // Column -1 goes on along the same row where the last text ended.
@@ -117,8 +116,7 @@ TEST(PageText, PrintReturnsTheRowBelowAndTheNextColumn) {
     EXPECT_EQ(column, p.Outputs().at(2).state.lastEndColumn);
     double inches = 0.5;
     p.page.Print(2.5, &inches, 0x200, 10, "%s", "Fourth");
-    EXPECT_DOUBLE_EQ(inches, p.page.ConvertToInches(p.Outputs().at(3).state.lastEndColumn,
-                                                    print::kHorizontal));
+    EXPECT_DOUBLE_EQ(inches, p.page.ConvertToInches(p.Outputs().at(3).state.lastEndColumn, print::kHorizontal));
     // An empty text draws nothing and stays on its row.
     EXPECT_EQ(p.page.Print(3000, 300, "%s", ""), 3000);
     EXPECT_EQ(p.Outputs().size(), 4u);
@@ -127,12 +125,11 @@ TEST(PageText, PrintReturnsTheRowBelowAndTheNextColumn) {
 TEST(PageText, LineSpacingAddsToTheRowBelow) {
     RecordedPage p;
     EXPECT_DOUBLE_EQ(p.page.SetLineSpacing(1.5), 1.0);
-    EXPECT_DOUBLE_EQ(p.page.SetLineSpacing(0.0), 1.5);  // kept
+    EXPECT_DOUBLE_EQ(p.page.SetLineSpacing(0.0), 1.5); // kept
     const int below = p.page.Print(600, 300, 0x200, 10, "%s", "Spaced");
-    EXPECT_EQ(below, p.Outputs().at(0).state.lastRect.bottom + 41);  // trunc(83 x 0.5)
+    EXPECT_EQ(below, p.Outputs().at(0).state.lastRect.bottom + 41); // trunc(83 x 0.5)
     const double inches = p.page.Print(2.0, 0.5, 0x200, 10, "%s", "Spaced");
-    EXPECT_DOUBLE_EQ(inches, p.page.ConvertToInches(p.Outputs().at(1).state.lastRect.bottom + 41,
-                                                    print::kVertical));
+    EXPECT_DOUBLE_EQ(inches, p.page.ConvertToInches(p.Outputs().at(1).state.lastRect.bottom + 41, print::kVertical));
 }
 
 TEST(PageText, FlagsAndSizePersistExceptInRegions) {
@@ -176,7 +173,7 @@ TEST(PageText, RectanglesKeepTheStateAndSetTheNextColumn) {
     p.page.PrintInRect(1000, 500, 1500, 2500, 0x10, 12, "Framed %d");
     const Call framed = p.Outputs().at(1);
     EXPECT_EQ(Area(framed.state), (Sides{500, 1000, 2500, 1500}));
-    EXPECT_EQ(framed.state.text, "Framed %d");  // a text, not a format
+    EXPECT_EQ(framed.state.text, "Framed %d"); // a text, not a format
     EXPECT_EQ(p.page.GetNextColumn(false, false), framed.state.lastEndColumn);
     EXPECT_EQ(p.page.State().flags, 0x200);
     EXPECT_EQ(p.page.State().top, 600);
@@ -220,7 +217,7 @@ TEST(PageState, SavedStatesNestBeyondTen) {
         p.page.RestoreState();
         EXPECT_EQ(p.page.State().pointSize, i);
     }
-    p.page.RestoreState();  // empty: nothing happens
+    p.page.RestoreState(); // empty: nothing happens
     EXPECT_EQ(p.page.State().pointSize, 1);
 }
 
@@ -231,7 +228,7 @@ TEST(PageState, SetFontReturnsAValueOfItsOwn) {
     EXPECT_EQ(first, print::kDefaultFace);
     EXPECT_EQ(second, print::kDefaultFace);
     EXPECT_EQ(a.page.SetFont(nullptr), "Ariel");
-    EXPECT_EQ(first, print::kDefaultFace);  // not overwritten by later calls
+    EXPECT_EQ(first, print::kDefaultFace); // not overwritten by later calls
     a.page.SetFont(std::string(60, 'F').c_str());
     EXPECT_EQ(a.page.State().faceName.size(), print::kMaxFaceNameChars);
 }
@@ -249,7 +246,7 @@ TEST(PageDrawing, LinesAndBoxesKeepTheState) {
     EXPECT_EQ(lines[0].state.left, 200);
     EXPECT_EQ(lines[0].state.bottom, 300);
     EXPECT_EQ(boxes[0].state.fillCode, print::kFillGray);
-    EXPECT_EQ(boxes[0].state.lineStyle, print::kSolid);  // 0xffff keeps it
+    EXPECT_EQ(boxes[0].state.lineStyle, print::kSolid); // 0xffff keeps it
     EXPECT_EQ(boxes[0].state.right, 1200);
     EXPECT_EQ(p.page.State().fillCode, 0);
     EXPECT_EQ(p.page.State().lineStyle, print::kSolid);
@@ -261,7 +258,7 @@ TEST(PageCheckBox, LabelFirstThenSquareAndCross) {
     p.page.CheckBox("Done 100%d %s", true, 600, 300, 10, true, 1, 0, 0x200);
     const auto outputs = p.Outputs();
     ASSERT_EQ(outputs.size(), 1u);
-    EXPECT_EQ(outputs[0].state.text, "Done 100%d %s");  // printed as it is
+    EXPECT_EQ(outputs[0].state.text, "Done 100%d %s"); // printed as it is
     const int w = p.page.ConvertToUnits(10 / 72.0, print::kHorizontal);
     const int h = p.page.ConvertToUnits(10 / 72.0, print::kVertical);
     const int c = outputs[0].state.lastEndColumn + p.page.Metrics().maxCharWidth;
@@ -298,7 +295,7 @@ TEST(PageCheckBox, BoxFirstFilledWhenTicked) {
 
 TEST(PageRegions, OperationsOnAMissingRegionDoNothing) {
     RecordedPage p;
-    CPrintRegion* none = p.page.CreateRegion(100.0, 100.0, 200.0, 200.0, 0);  // off the page
+    CPrintRegion* none = p.page.CreateRegion(100.0, 100.0, 200.0, 200.0, 0); // off the page
     ASSERT_EQ(none, nullptr);
     EXPECT_EQ(p.page.PrintInRegion(none, 0, 0, 0, 10, "%s", "x"), 0);
     EXPECT_EQ(p.page.PrintInRegion(none, 0.1, 0.1, 0, 10, "%s", "x"), 0.0);
@@ -336,4 +333,4 @@ TEST(PageRegions, RegionTextIsRelativeAndInkFollowsTheFill) {
     EXPECT_EQ(line.state.right, 3000);
 }
 
-}  // namespace
+} // namespace

@@ -19,7 +19,7 @@ namespace {
 
 constexpr int kDpi = 600;
 constexpr double kPointsPerPixel = 72.0 / kDpi;
-constexpr double kTolerance = 1.0;  // points
+constexpr double kTolerance = 1.0; // points
 
 struct Paper {
     const char* name;
@@ -31,7 +31,9 @@ PrintRect PageRect(const PrintRect& area) {
     return {kDpi / 2, kDpi / 2, area.right - kDpi / 2, area.bottom - kDpi / 2};
 }
 
-double Pt(int pixels) { return pixels * kPointsPerPixel; }
+double Pt(int pixels) {
+    return pixels * kPointsPerPixel;
+}
 
 // A report-like page: a heading, a table with three heading lines whose rows
 // hold "r<row>c<col>", a framed column of black cells, and a foot.
@@ -65,7 +67,7 @@ struct ReportLayout {
     }
 };
 const double ReportLayout::kWidths[kColumns] = {1.1, 0.4, 0.4, 0.4, 0.4, 4.0};
-const char* const ReportLayout::kHeadings[kColumns] = {"\nDate", "Pain\nMax", "Pain\nAvg",
+const char* const ReportLayout::kHeadings[kColumns] = {"\nDate",    "Pain\nMax", "Pain\nAvg",
                                                        "Pain\nMin", "Pain\nCur", "\nSubject"};
 
 class PdfOutput : public ::testing::TestWithParam<Paper> {
@@ -127,29 +129,27 @@ TEST_P(PdfOutput, RegionFillAndWhiteCaptionOnBlack) {
     const std::vector<PdfWord> words = PdfWords(file, 1);
     PdfWord text;
     ASSERT_TRUE(FindLine(words, "Inside the gray", &text));
-    EXPECT_NEAR(text.xMin, Pt(601 + 60), kTolerance);  // content column + 0.1 inch
+    EXPECT_NEAR(text.xMin, Pt(601 + 60), kTolerance); // content column + 0.1 inch
     ASSERT_TRUE(FindLine(words, "Black Caption", &text));
 
     const QImage crop = RenderPdf(file, 1, kDpi, 0, 0, 2000, 2500);
     ASSERT_FALSE(crop.isNull());
-    EXPECT_EQ(qGray(crop.pixel(1500, 1150)), 192);  // light gray fill
-    EXPECT_EQ(qGray(crop.pixel(1700, 2350)), 0);    // black fill below the caption
+    EXPECT_EQ(qGray(crop.pixel(1500, 1150)), 192); // light gray fill
+    EXPECT_EQ(qGray(crop.pixel(1700, 2350)), 0);   // black fill below the caption
     // The caption's letters are white on black: some white inside its glyph box.
     int white = 0;
-    for (int y = static_cast<int>(text.yMin / kPointsPerPixel);
-         y < static_cast<int>(text.yMax / kPointsPerPixel); ++y)
-        for (int x = static_cast<int>(text.xMin / kPointsPerPixel);
-             x < static_cast<int>(text.xMax / kPointsPerPixel); ++x)
+    for (int y = static_cast<int>(text.yMin / kPointsPerPixel); y < static_cast<int>(text.yMax / kPointsPerPixel); ++y)
+        for (int x = static_cast<int>(text.xMin / kPointsPerPixel); x < static_cast<int>(text.xMax / kPointsPerPixel);
+             ++x)
             white += qGray(crop.pixel(x, y)) > 200;
     EXPECT_GT(white, 100);
 }
 
 INSTANTIATE_TEST_SUITE_P(Papers, PdfOutput,
-                         ::testing::Values(Paper{"A4", QPageSize::A4},
-                                           Paper{"Letter", QPageSize::Letter}),
+                         ::testing::Values(Paper{"A4", QPageSize::A4}, Paper{"Letter", QPageSize::Letter}),
                          [](const auto& info) { return std::string(info.param.name); });
 
-}  // namespace
+} // namespace
 
 namespace {
 
@@ -164,7 +164,7 @@ TEST(PrintJobRun, PagesOnlyInsideADocument) {
     EXPECT_EQ(job.StartDoc("again"), 0);
     for (int i = 0; i < 3; ++i) {
         ASSERT_GT(job.StartPage(), 0);
-        EXPECT_EQ(job.StartPage(), 0);  // already in a page
+        EXPECT_EQ(job.StartPage(), 0); // already in a page
         EXPECT_GT(job.EndPage(), 0);
     }
     EXPECT_GT(job.EndDoc(), 0);
@@ -191,8 +191,8 @@ TEST(PrintJobRun, SmallestMarginsWidenThePrintableArea) {
     printer.setPageMargins(QMarginsF(20, 20, 20, 20), QPageLayout::Millimeter);
     EXPECT_LT(printer.width(), 4500);
     UseSmallestMargins(&printer);
-    EXPECT_NEAR(printer.width(), 4960, 2);  // 210 mm at 600 dpi, from whole points
+    EXPECT_NEAR(printer.width(), 4960, 2); // 210 mm at 600 dpi, from whole points
     EXPECT_GE(printer.height(), 7015);
 }
 
-}  // namespace
+} // namespace

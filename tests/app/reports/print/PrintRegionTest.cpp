@@ -12,7 +12,7 @@ using namespace printtest;
 namespace {
 
 TEST(PrintRegionCreate, PlacedCutAndFilled) {
-    RecordedPage p;  // page 4800 x 6300 units
+    RecordedPage p; // page 4800 x 6300 units
     CPrintRegion* r = p.page.CreateRegion(600, 450, 6300, 4800, print::kFillGray);
     ASSERT_NE(r, nullptr);
     EXPECT_EQ(r->m_nTop, 600);
@@ -39,12 +39,9 @@ TEST(PrintRegionCreate, RegionsThatDoNotFitAreNotMade) {
         const char* name;
         int top, left, bottom, right;
     } cases[] = {
-        {"above the page", -1, 0, 100, 100},
-        {"left of the page", 0, -5, 100, 100},
-        {"wider than the page", 0, 0, 100, 4801},
-        {"taller than the page", 0, 0, 6301, 100},
-        {"upside down", 500, 0, 400, 100},
-        {"empty", 500, 100, 500, 200},
+        {"above the page", -1, 0, 100, 100},      {"left of the page", 0, -5, 100, 100},
+        {"wider than the page", 0, 0, 100, 4801}, {"taller than the page", 0, 0, 6301, 100},
+        {"upside down", 500, 0, 400, 100},        {"empty", 500, 100, 500, 200},
     };
     for (const auto& c : cases)
         EXPECT_EQ(p.page.CreateRegion(c.top, c.left, c.bottom, c.right, 0), nullptr) << c.name;
@@ -59,16 +56,16 @@ TEST(PrintRegionCreate, SubRegionsFollowTheirParent) {
     EXPECT_EQ(p.page.CreateSubRegion(nullptr, 0, 0, 10, 10, 0), nullptr);
     CPrintRegion* parent = p.page.CreateRegion(1.0, 0.75, 10.0, 7.5, print::kFillLightGray);
     ASSERT_NE(parent, nullptr);
-    parent->m_nContentRow = 800;  // as if below a caption
+    parent->m_nContentRow = 800; // as if below a caption
     CPrintRegion* a = p.page.CreateRegionScaled(parent, 0.25, 0.1, 4.6, 3.4, 0);
     CPrintRegion* b = p.page.CreateRegionScaled(parent, 4.7, 0.1, 8.5, 3.4, print::kFillBlack);
     ASSERT_NE(a, nullptr);
     ASSERT_NE(b, nullptr);
     EXPECT_EQ(a->m_nTop, 800 + 150);
     EXPECT_EQ(a->m_nLeft, 451 + 60);
-    EXPECT_EQ(a->m_nFill, print::kFillLightGray);  // fill 0 takes the parent's
+    EXPECT_EQ(a->m_nFill, print::kFillLightGray); // fill 0 takes the parent's
     EXPECT_EQ(b->m_nFill, print::kFillBlack);
-    EXPECT_NEAR(b->m_nTop - a->m_nBottom, 60, 1);  // 0.1 inch apart
+    EXPECT_NEAR(b->m_nTop - a->m_nBottom, 60, 1); // 0.1 inch apart
     // Cut to the parent's right and bottom; beyond them nothing is made.
     CPrintRegion* wide = p.page.CreateSubRegion(parent, 0, 0, 100, 9000, 0);
     ASSERT_NE(wide, nullptr);
@@ -99,7 +96,7 @@ TEST(PrintRegionTitle, PlainCaptionIsTwoLinesHigh) {
     ASSERT_NE(r, nullptr);
     r->SetTitle("Mood", 12, 0x1, print::kFillBlack);
     EXPECT_TRUE(CallsOf(p.calls, Call::Measure).empty());
-    EXPECT_EQ(p.Outputs().at(0).state.bottom, 600 + 200);  // 2 x 12 / 72 inches
+    EXPECT_EQ(p.Outputs().at(0).state.bottom, 600 + 200); // 2 x 12 / 72 inches
     EXPECT_EQ(p.Outputs().at(0).state.fillCode, print::kFillBlack);
     EXPECT_EQ(r->m_nContentRow, 801);
 }
@@ -115,4 +112,4 @@ TEST(PrintRegionBorder, BoxOverTheOuterRectangle) {
     EXPECT_EQ(box.state.fillCode, 0);
 }
 
-}  // namespace
+} // namespace

@@ -20,7 +20,9 @@ void InchesHeader(PrintTableHeader& h, int columns, int rows) {
     h.rows = rows;
 }
 
-std::vector<Call> Boxes(const RecordedPage& p) { return CallsOf(p.calls, Call::Box); }
+std::vector<Call> Boxes(const RecordedPage& p) {
+    return CallsOf(p.calls, Call::Box);
+}
 
 TEST(PrintTableGeometry, EqualWidthsAndHeights) {
     RecordedPage p;
@@ -28,11 +30,12 @@ TEST(PrintTableGeometry, EqualWidthsAndHeights) {
     InchesHeader(h, 10, 4);
     p.page.Table(&h);
     ASSERT_NE(h.table, nullptr);
-    for (int c = 0; c < 10; ++c) EXPECT_EQ(h.column[c].width, 420) << c;
-    EXPECT_EQ(h.table->GetRowHeight(true), 125);   // trunc(10 / 72 x 600 x 1.5)
-    EXPECT_EQ(h.table->GetRowHeight(false), 125);  // one heading line: factor 1.5
+    for (int c = 0; c < 10; ++c)
+        EXPECT_EQ(h.column[c].width, 420) << c;
+    EXPECT_EQ(h.table->GetRowHeight(true), 125);  // trunc(10 / 72 x 600 x 1.5)
+    EXPECT_EQ(h.table->GetRowHeight(false), 125); // one heading line: factor 1.5
     EXPECT_EQ(h.table->FirstRowTop(), 300 + 125);
-    EXPECT_DOUBLE_EQ(h.bottom, (425 + 4 * 125) / 600.0);  // given back in inches
+    EXPECT_DOUBLE_EQ(h.bottom, (425 + 4 * 125) / 600.0); // given back in inches
     EXPECT_EQ(h.table->ColumnLeft(3), 300 + 3 * 420);
     EXPECT_EQ(p.page.SavedStates(), 0u);
     EXPECT_EQ(p.page.State().pointSize, 10);
@@ -48,9 +51,9 @@ TEST(PrintTableGeometry, HeadingLinesAndLinesPerRow) {
     h.pointSize = 7;
     p.page.Table(&h);
     ASSERT_NE(h.table, nullptr);
-    EXPECT_EQ(h.table->GetRowHeight(false), 58);      // trunc(7 / 72 x 600), factor 1.0
+    EXPECT_EQ(h.table->GetRowHeight(false), 58); // trunc(7 / 72 x 600), factor 1.0
     EXPECT_EQ(h.table->HeadingBand(), 116);
-    EXPECT_EQ(h.table->GetRowHeight(true), 3 * 87);   // trunc(7 / 72 x 600 x 1.5)
+    EXPECT_EQ(h.table->GetRowHeight(true), 3 * 87); // trunc(7 / 72 x 600 x 1.5)
     // The heading box spans the band.
     const Call headingBox = Boxes(p).at(0);
     EXPECT_EQ(headingBox.state.top, 300);
@@ -77,7 +80,7 @@ TEST(PrintTableHeadings, NumberedWhenEmptyAndFittedToTheRight) {
         EXPECT_EQ(texts[0].state.text, "Col 1");
         EXPECT_EQ(texts[1].state.text, "Named");
         EXPECT_EQ(texts[2].state.text, "Col 3");
-        EXPECT_EQ(texts[2].state.right, 4500);  // the last column ends at the table's right
+        EXPECT_EQ(texts[2].state.right, 4500); // the last column ends at the table's right
         for (const Call& t : texts) {
             EXPECT_EQ(t.state.flags, 0x891);
             EXPECT_EQ(t.factor, 2.0);
@@ -112,8 +115,10 @@ TEST(PrintTableRules, EveryRowAndCellOrEveryNthRule) {
         p.page.Table(&h);
         int rowRules = 0, columnRules = 0;
         for (const Call& line : CallsOf(p.calls, Call::Line)) {
-            if (line.state.top == line.state.bottom) ++rowRules;
-            else ++columnRules;
+            if (line.state.top == line.state.bottom)
+                ++rowRules;
+            else
+                ++columnRules;
         }
         EXPECT_EQ(rowRules, c.rules) << c.interval << "/" << c.rows;
         EXPECT_EQ(columnRules, 3);
@@ -121,7 +126,7 @@ TEST(PrintTableRules, EveryRowAndCellOrEveryNthRule) {
         const auto boxes = Boxes(p);
         ASSERT_EQ(static_cast<int>(boxes.size()), 2 + c.cellFrames);
         if (c.cellFrames) {
-            const Call& cell = boxes[2 + 2 * c.rows + 1];  // column 2, row 1
+            const Call& cell = boxes[2 + 2 * c.rows + 1]; // column 2, row 1
             EXPECT_EQ(cell.state.fillCode, print::kFillLightGray);
             EXPECT_EQ(cell.penWidth, 1);
             EXPECT_EQ(cell.state.top, h.table->FirstRowTop() + 125);
@@ -138,10 +143,10 @@ TEST(PrintTableRules, PlainTablesHaveNoFrameOrRules) {
     h.ruleInterval = 2;
     p.page.Table(&h);
     EXPECT_TRUE(CallsOf(p.calls, Call::Line).empty());
-    EXPECT_EQ(Boxes(p).size(), 1u);  // the heading box only
+    EXPECT_EQ(Boxes(p).size(), 1u); // the heading box only
     p.page.PrintCell(&h, 7, 1, 30, 0x20, "%s", "beyond the rows");
     const Call cell = p.Outputs().back();
-    EXPECT_EQ(cell.state.pointSize, 30);  // no cut in the plain layout
+    EXPECT_EQ(cell.state.pointSize, 30); // no cut in the plain layout
     EXPECT_EQ(cell.state.flags, 0x20);
     EXPECT_EQ(cell.state.left, 300 + 1400 + 1);
     EXPECT_EQ(cell.state.top, h.table->FirstRowTop() + 7 * 125 + 1);
@@ -158,7 +163,7 @@ TEST(PrintTableCells, TextInTheInsetCell) {
     p.page.PrintCell(&h, 1, 4, 9, 0x80, "%s", "50% of 100%d");
     const Call cell = p.Outputs().at(before);
     EXPECT_EQ(cell.state.text, "50% of 100%d");
-    EXPECT_EQ(cell.state.pointSize, 7);  // cut to the header's
+    EXPECT_EQ(cell.state.pointSize, 7); // cut to the header's
     EXPECT_EQ(cell.state.flags, 0x80 | 0xA00);
     const int rowHeight = 87, left = 300 + 4 * 840;
     EXPECT_EQ(Area(cell.state), (Sides{left + 2, h.table->FirstRowTop() + rowHeight + 2, 4500 - 2,
@@ -166,7 +171,7 @@ TEST(PrintTableCells, TextInTheInsetCell) {
     EXPECT_EQ(cell.textColor, QColor(255, 255, 255));
     EXPECT_EQ(cell.bkMode, print::kTransparent);
     EXPECT_EQ(p.page.GetNextColumn(false, false), cell.state.lastEndColumn);
-    EXPECT_EQ(p.page.State().pointSize, 10);  // the page state is restored
+    EXPECT_EQ(p.page.State().pointSize, 10); // the page state is restored
 }
 
 TEST(PrintTableLimits, CellsOutsideTheTableAreIgnored) {
@@ -176,7 +181,8 @@ TEST(PrintTableLimits, CellsOutsideTheTableAreIgnored) {
     p.page.Table(&h);
     const std::size_t before = p.Outputs().size();
     const int cells[][2] = {{2, 0}, {-1, 0}, {0, 3}, {0, -1}, {0, 25}, {0, 1000}};
-    for (const auto& c : cells) p.page.PrintCell(&h, c[0], c[1], 0, 0, "%s", "outside");
+    for (const auto& c : cells)
+        p.page.PrintCell(&h, c[0], c[1], 0, 0, "%s", "outside");
     EXPECT_EQ(p.Outputs().size(), before);
     p.page.PrintCell(nullptr, 0, 0, 0, 0, "%s", "no header");
     EXPECT_EQ(p.Outputs().size(), before);
@@ -189,7 +195,7 @@ TEST(PrintTableLimits, MoreThanTwentyFiveColumnsAreClamped) {
     p.page.Table(&h);
     ASSERT_NE(h.table, nullptr);
     EXPECT_EQ(h.columns, 25);
-    EXPECT_EQ(p.Outputs().size(), 25u);  // 25 headings
+    EXPECT_EQ(p.Outputs().size(), 25u); // 25 headings
     p.page.PrintCell(&h, 0, 30, 0, 0, "%s", "col 30");
     EXPECT_EQ(p.Outputs().size(), 25u);
 
@@ -202,7 +208,7 @@ TEST(PrintTableLimits, MoreThanTwentyFiveColumnsAreClamped) {
 }
 
 TEST(PrintTableLimits, TableWiderThanThePrintAreaIsNotDrawn) {
-    RecordedPage p(1, {300, 300, 4000, 6300});  // right edge 6.67 inches
+    RecordedPage p(1, {300, 300, 4000, 6300}); // right edge 6.67 inches
     PrintTableHeader h;
     InchesHeader(h, 3, 2);
     p.page.Table(&h);
@@ -212,4 +218,4 @@ TEST(PrintTableLimits, TableWiderThanThePrintAreaIsNotDrawn) {
     EXPECT_TRUE(p.calls.empty());
 }
 
-}  // namespace
+} // namespace

@@ -25,7 +25,7 @@ public:
     DeviceContext* Dc() { return m_dc.get(); }
     // Ends painting (once) and gives the picture.
     const QImage& Finish();
-    bool IsDark(int x, int y);  // after Finish
+    bool IsDark(int x, int y); // after Finish
     QRgb Pixel(int x, int y);
 
 private:
@@ -37,10 +37,10 @@ private:
 // What a page asked its printer component to do.
 struct Call {
     enum Kind { Measure, Output, Line, Box, Fill } kind;
-    PrintState state;  // as handed over
+    PrintState state; // as handed over
     int penWidth = 0;
     double factor = 0.0;
-    QColor textColor;  // of the device context when handed over
+    QColor textColor; // of the device context when handed over
     int bkMode = 0;
 };
 
@@ -64,14 +64,13 @@ void SetUpPdfPrinter(QPrinter& printer, const QString& file, QPageSize::PageSize
 
 struct PdfWord {
     QString text;
-    double xMin, yMin, xMax, yMax;  // points from the paper's top-left corner
+    double xMin, yMin, xMax, yMax; // points from the paper's top-left corner
 };
 // The words of one page (from 1) as pdftotext -bbox finds them.
 std::vector<PdfWord> PdfWords(const QString& pdf, int page);
 // The first words at or below minY that spell the line, in order, as one
 // box; false when absent.
-bool FindLine(const std::vector<PdfWord>& words, const QString& line, PdfWord* box,
-              double minY = -1e9);
+bool FindLine(const std::vector<PdfWord>& words, const QString& line, PdfWord* box, double minY = -1e9);
 QString PdfInfo(const QString& pdf, const QString& field);
 // Renders a crop of a page at the given resolution (no anti-aliasing).
 QImage RenderPdf(const QString& pdf, int page, int dpi, int x, int y, int w, int h);
@@ -102,15 +101,14 @@ inline Sides Area(const PrintState& s) {
 // A temporary folder for the test's files (under TMPDIR).
 QString TempPath(const QString& name);
 
-}  // namespace printtest
+} // namespace printtest
 
 namespace printtest {
 
 // A page on a small 600 dpi image whose print area is that of Letter with
 // half-inch margins (the page only computes beyond the image's edge).
 struct RecordedPage {
-    explicit RecordedPage(int mapMode = 1, PrintRect rect = {300, 300, 4800, 6300}, int dpi = 600,
-                          int imageSize = 64)
+    explicit RecordedPage(int mapMode = 1, PrintRect rect = {300, 300, 4800, 6300}, int dpi = 600, int imageSize = 64)
         : canvas(imageSize, imageSize, dpi),
           page(rect, canvas.Dc(), mapMode, std::make_unique<RecordingPrinter>(&calls)) {}
     std::vector<Call> Outputs() const { return CallsOf(calls, Call::Output); }
@@ -119,4 +117,4 @@ struct RecordedPage {
     CPage page;
 };
 
-}  // namespace printtest
+} // namespace printtest

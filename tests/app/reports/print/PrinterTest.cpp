@@ -44,7 +44,7 @@ TEST(PrinterText, TextWithoutRightAndBottomTakesItsOwnSize) {
     s.metrics = &metrics;
     CPrinter printer;
     EXPECT_EQ(printer.OutputText(&s, 1.5), 15);
-    EXPECT_EQ(s.lastRect.left, 100);  // page coordinates, without the offset
+    EXPECT_EQ(s.lastRect.left, 100); // page coordinates, without the offset
     EXPECT_EQ(s.lastRect.top, 50);
     EXPECT_GT(s.lastRect.right, 100 + 40);
     EXPECT_EQ(s.lastEndColumn, s.lastRect.right);
@@ -74,7 +74,7 @@ TEST(PrinterText, WordWrapAndCentring) {
     printer.OutputText(&wrapped, 1.0);
     PrintState oneLine = StateOn(canvas, "one", {0, 0, 120, 600}, 0);
     printer.MeasureText(&oneLine, 1.0);
-    EXPECT_GE(wrapped.lastHeight, 2 * oneLine.lastHeight);  // several lines
+    EXPECT_GE(wrapped.lastHeight, 2 * oneLine.lastHeight); // several lines
     EXPECT_LE(wrapped.lastRect.right, 120);
     PrintState single = StateOn(canvas, "one two three four five six seven", {0, 300, 120, 600});
     printer.OutputText(&single, 1.0);
@@ -120,8 +120,8 @@ TEST(PrinterText, FramedTextOverEachFill) {
         EXPECT_EQ(canvas.Dc()->GetTextColor(), QColor(Qt::black));
         EXPECT_EQ(canvas.Dc()->GetBkMode(), print::kOpaque);
         EXPECT_EQ(qGray(canvas.Pixel(300, 150)), c.fillGray) << c.fill;
-        EXPECT_TRUE(canvas.IsDark(10, 100)) << c.fill;  // the frame
-        const PrintRect text{12, 12, s.lastRect.right, s.lastRect.bottom};  // inside the frame
+        EXPECT_TRUE(canvas.IsDark(10, 100)) << c.fill;                     // the frame
+        const PrintRect text{12, 12, s.lastRect.right, s.lastRect.bottom}; // inside the frame
         const int white = CountPixels(canvas, text, 250, 255);
         const int black = CountPixels(canvas, text, 0, 5);
         EXPECT_EQ(white > 20, c.whiteInk || c.whiteBehindText) << c.fill;
@@ -141,8 +141,8 @@ TEST(PrinterText, AngleTurnsOneTextOnly) {
     PrintState s = StateOn(canvas, "Upwards text", {200, 300, 0, 0});
     printer.OutputText(&s, 1.0);
     EXPECT_EQ(printer.m_nTextAngle, 0);
-    EXPECT_GT(CountPixels(canvas, {195, 200, 225, 300}, 0, 100), 20);  // above the start
-    EXPECT_EQ(CountPixels(canvas, {230, 300, 400, 330}, 0, 100), 0);   // not to the right
+    EXPECT_GT(CountPixels(canvas, {195, 200, 225, 300}, 0, 100), 20); // above the start
+    EXPECT_EQ(CountPixels(canvas, {230, 300, 400, 330}, 0, 100), 0);  // not to the right
 }
 
 TEST(PrinterDrawing, BrushesOfTheFillCodes) {
@@ -157,7 +157,7 @@ TEST(PrinterDrawing, BrushesOfTheFillCodes) {
         CPrinter printer;
         printer.FillArea(&s);
         EXPECT_EQ(qGray(canvas.Pixel(30, 30)), c.gray) << c.fill;
-        EXPECT_EQ(qGray(canvas.Pixel(50, 30)), 255) << c.fill;  // right edge excluded
+        EXPECT_EQ(qGray(canvas.Pixel(50, 30)), 255) << c.fill; // right edge excluded
     }
 }
 
@@ -179,13 +179,14 @@ TEST(PrinterDrawing, LinesAndBoxesWithPensAndOffset) {
     EXPECT_TRUE(canvas.IsDark(16, 20));
     EXPECT_TRUE(canvas.IsDark(204, 20));
     int gaps = 0;
-    for (int x = 12; x < 198; ++x) gaps += !canvas.IsDark(x, 60);
+    for (int x = 12; x < 198; ++x)
+        gaps += !canvas.IsDark(x, 60);
     EXPECT_GT(gaps, 20);
-    EXPECT_EQ(canvas.Pixel(100, 150), qRgb(255, 0, 0));  // pen in the text colour
+    EXPECT_EQ(canvas.Pixel(100, 150), qRgb(255, 0, 0)); // pen in the text colour
     EXPECT_EQ(qGray(canvas.Pixel(150, 150)), 192);
 }
 
-}  // namespace
+} // namespace
 
 namespace {
 
@@ -194,8 +195,7 @@ namespace {
 TEST(PrinterText, AnisotropicPageMapsBothWays) {
     ImageCanvas canvas(800, 600, kDpi);
     std::vector<Call> calls;
-    CPage page({0, 0, 800, 600}, canvas.Dc(), print::kMapAnisotropic,
-               std::make_unique<RecordingPrinter>(&calls));
+    CPage page({0, 0, 800, 600}, canvas.Dc(), print::kMapAnisotropic, std::make_unique<RecordingPrinter>(&calls));
     const int below = page.Print(500, 250, 0x200, 20, "%s", "Mapped");
     const Call out = CallsOf(calls, Call::Output).at(0);
     // 20 points at 100 dpi: about 32 device pixels high, 53 page units.
@@ -211,4 +211,4 @@ TEST(PrinterText, AnisotropicPageMapsBothWays) {
     EXPECT_EQ(CountPixels(canvas, {0, 0, 800, 299}, 0, 100), 0);
 }
 
-}  // namespace
+} // namespace
