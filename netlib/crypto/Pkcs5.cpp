@@ -1,14 +1,97 @@
 #include "netlib/crypto/Pkcs5.h"
 
+#include <algorithm>
 #include <cstring>
 
+#include "netlib/core/LogBase.h"
+#include "netlib/crypto/ClsCrypt.h"
 #include "netlib/crypto/HashAlgorithms.h"
 #include "netlib/crypto/Hmac.h"
+#include "netlib/crypto/SymmetricCipher.h"
 
 namespace tessik {
 
 namespace {
 constexpr unsigned int kBlockIndexSize = 4;
+constexpr int kPbes1DerivedBytes = 16;
+constexpr unsigned int kPbes1KeyBytes = 8;
+constexpr int kPbes1KeyBits = 64;
+
+bool runCipher(ClsCrypt& crypt, bool encrypt, DataBuffer& input, DataBuffer& out, LogBase& log) {
+    DataBuffer result;
+    const bool ok = encrypt ? crypt.encryptBytesToDb(input, result, nullptr, log, false)
+                            : crypt.decryptBytesToDb(input, result, log);
+    if (ok)
+        out.appendDb(result);
+    result.secureClear();
+    return ok;
+}
+
+bool pbes1(bool encrypt, const char* password, const char* hashName, const char* cipherName, const DataBuffer& salt,
+           std::uint32_t iterations, DataBuffer& input, DataBuffer& out, LogBase& log) {
+    out.clear();
+    DataBuffer derived;
+    pbkdf1(password, hashName, salt, iterations, kPbes1DerivedBytes, derived, log);
+    ClsCrypt crypt;
+    crypt.setCryptAlgorithm(cipherName);
+    if (crypt.getAlgorithmId() != kCipherDes && crypt.getAlgorithmId() != kCipherRc2) {
+        log.logInfo(encrypt ? "Using RC2.  Underlying encryption algorithm for PBES1 must be either DES or RC2."
+                            : "Using RC2.  Underlying decryption algorithm for PBES1 must be either DES or RC2.");
+        crypt.setAlgorithmId(kCipherRc2);
+    }
+    crypt.setKeyLength(kPbes1KeyBits);
+    crypt.setCipherMode(kCipherModeCbc);
+    crypt.setPaddingScheme(kPadPkcs5);
+    crypt.setRc2EffectiveKeyLength(kPbes1KeyBits);
+    // A digest shorter than 16 bytes (none here) would leave a short IV.
+    crypt.setSecretKeyBytes(derived.getData(), std::min(kPbes1KeyBytes, derived.getSize()));
+    if (derived.getSize() > kPbes1KeyBytes)
+        crypt.setIVBytes(derived.getData() + kPbes1KeyBytes, derived.getSize() - kPbes1KeyBytes);
+    derived.secureClear();
+    return runCipher(crypt, encrypt, input, out, log);
+}
+
+bool pbes2(bool encrypt, const char* password, const char* hashName, const char* cipherName, int keyLengthBits,
+           int rc2EffectiveBits, const DataBuffer& salt, std::uint32_t iterations, const DataBuffer& iv,
+           DataBuffer& input, DataBuffer& out, LogBase& log) {
+    out.clear();
+    DataBuffer derived;
+    pbkdf2(password, hashName, salt, iterations, keyLengthBits / 8, derived, log);
+    ClsCrypt crypt;
+    crypt.setCryptAlgorithm(cipherName);
+    crypt.setKeyLength(keyLengthBits);
+    crypt.setCipherMode(kCipherModeCbc);
+    crypt.setPaddingScheme(kPadPkcs5);
+    crypt.setRc2EffectiveKeyLength(rc2EffectiveBits);
+    crypt.setSecretKey(derived);
+    crypt.setIV(iv);
+    derived.secureClear();
+    return runCipher(crypt, encrypt, input, out, log);
+}
+} // namespace
+
+bool pbes1Encrypt(const char* password, const char* hashName, const char* cipherName, const DataBuffer& salt,
+                  std::uint32_t iterations, DataBuffer& input, DataBuffer& out, LogBase& log) {
+    return pbes1(true, password, hashName, cipherName, salt, iterations, input, out, log);
+}
+
+bool pbes1Decrypt(const char* password, const char* hashName, const char* cipherName, const DataBuffer& salt,
+                  std::uint32_t iterations, DataBuffer& input, DataBuffer& out, LogBase& log) {
+    return pbes1(false, password, hashName, cipherName, salt, iterations, input, out, log);
+}
+
+bool pbes2Encrypt(const char* password, const char* hashName, const char* cipherName, int keyLengthBits,
+                  int rc2EffectiveBits, const DataBuffer& salt, std::uint32_t iterations, const DataBuffer& iv,
+                  DataBuffer& input, DataBuffer& out, LogBase& log) {
+    return pbes2(true, password, hashName, cipherName, keyLengthBits, rc2EffectiveBits, salt, iterations, iv, input,
+                 out, log);
+}
+
+bool pbes2Decrypt(const char* password, const char* hashName, const char* cipherName, int keyLengthBits,
+                  int rc2EffectiveBits, const DataBuffer& salt, std::uint32_t iterations, const DataBuffer& iv,
+                  DataBuffer& input, DataBuffer& out, LogBase& log) {
+    return pbes2(false, password, hashName, cipherName, keyLengthBits, rc2EffectiveBits, salt, iterations, iv, input,
+                 out, log);
 }
 
 bool pbkdf2(const char* password, const char* hashName, const DataBuffer& salt, std::uint32_t iterations, int keyLength,
