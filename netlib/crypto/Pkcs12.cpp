@@ -2,7 +2,10 @@
 
 #include <cstdint>
 
+#include "netlib/core/LogBase.h"
+#include "netlib/crypto/ClsCrypt.h"
 #include "netlib/crypto/HashAlgorithms.h"
+#include "netlib/crypto/SymmetricCipher.h"
 
 namespace tessik {
 
@@ -85,6 +88,35 @@ bool pkcs12DeriveKey(XString& password, const DataBuffer& salt, unsigned char id
     }
     work.secureClear();
     a.secureClear();
+    return true;
+}
+
+bool pkcs12PbeDecrypt(XString& password, const char* hashName, const char* cipherName, int keyLengthBits,
+                      const DataBuffer& salt, int iterations, DataBuffer& input, DataBuffer& out, LogBase& log) {
+    out.clear();
+    ClsCrypt crypt;
+    crypt.setCryptAlgorithm(cipherName);
+    crypt.setKeyLength(keyLengthBits);
+    crypt.setRc2EffectiveKeyLength(keyLengthBits);
+    crypt.setCipherMode(kCipherModeCbc);
+    crypt.setPaddingScheme(kPadPkcs5);
+    DataBuffer key, iv;
+    if (!pkcs12DeriveKey(password, salt, kPkcs12KeyMaterial, iterations, hashName, keyLengthBits / 8, key)) {
+        log.logError("PKCS12 derive key failed.");
+        return false;
+    }
+    if (!pkcs12DeriveKey(password, salt, kPkcs12Iv, iterations, hashName, crypt.getBlockSize(), iv)) {
+        log.logError("PKCS12 derive IV failed.");
+        return false;
+    }
+    crypt.setSecretKey(key);
+    crypt.setIV(iv);
+    key.secureClear();
+    DataBuffer result;
+    if (!crypt.decryptBytesToDb(input, result, log))
+        return false;
+    out.appendDb(result);
+    result.secureClear();
     return true;
 }
 

@@ -22,4 +22,9 @@ enum Pkcs12KeyPurpose : unsigned char {
 bool pkcs12DeriveKey(XString& password, const DataBuffer& salt, unsigned char id, int iterations, const char* hashName,
                      int length, DataBuffer& out);
 
+// Derives key and IV under the hash and decrypts with the named cipher in
+// CBC with scheme-0 padding; out is cleared and receives the plaintext.
+bool pkcs12PbeDecrypt(XString& password, const char* hashName, const char* cipherName, int keyLengthBits,
+                      const DataBuffer& salt, int iterations, DataBuffer& input, DataBuffer& out, LogBase& log);
+
 } // namespace tessik
