@@ -111,6 +111,39 @@ void ClsCrypt::setNameFromAlgorithmId() {
     }
 }
 
+bool ClsCrypt::setFromContentEncAlgId(const char* oid, int keyLengthBits, const DataBuffer& iv, LogBase& log) {
+    struct Choice {
+        const char* oid;
+        const char* name;
+        int keyLength; // 0: the identifier's own
+        bool rc2;
+        bool takesIv;
+    };
+    // Single DES is keyed with 8 bytes whatever the identifier says.
+    static const Choice kChoices[] = {
+        {"1.2.840.113549.3.2", "rc2", 0, true, true},         {"2.16.840.1.101.3.4.1.2", "aes", 128, false, true},
+        {"2.16.840.1.101.3.4.1.22", "aes", 192, false, true}, {"2.16.840.1.101.3.4.1.42", "aes", 256, false, true},
+        {"1.2.840.113549.3.7", "des", 192, false, true},      {"1.3.14.3.2.7", "des", 64, false, true},
+        {"1.2.840.113549.3.4", "arc4", 0, false, false},
+    };
+    const StringBuffer text(oid ? oid : "");
+    for (const Choice& c : kChoices) {
+        if (!text.equals(c.oid))
+            continue;
+        setCipherMode(kCipherModeCbc);
+        setCryptAlgorithm(c.name);
+        setKeyLength(c.keyLength ? c.keyLength : keyLengthBits);
+        if (c.rc2)
+            setRc2EffectiveKeyLength(keyLengthBits);
+        if (c.takesIv)
+            setIV(iv);
+        return true;
+    }
+    log.logError("Unrecognized OID for symmetric encryption algorithm.");
+    log.logData("oid", text.getString());
+    return false;
+}
+
 void ClsCrypt::logEncryptionParams(const DataBuffer& input, LogBase& log) {
     log.enterContext("EncryptionParams", true);
     log.logData("algorithm", m_algorithmName.getString());

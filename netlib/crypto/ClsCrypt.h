@@ -73,6 +73,11 @@ public:
 
     void logEncryptionParams(const DataBuffer& input, LogBase& log);
 
+    // Cipher, mode, key length and IV from a PKCS#7 content-encryption
+    // algorithm (its OID, key length in bits and IV); false for an unknown OID,
+    // with the settings unchanged.
+    bool setFromContentEncAlgId(const char* oid, int keyLengthBits, const DataBuffer& iv, LogBase& log);
+
     // Settings of the password-based algorithms (PBES1 and PBES2).
     void setPassword(const char* utf8) { m_password.setFromUtf8(utf8); }
     void setSalt(const DataBuffer& salt) {
