@@ -4,6 +4,7 @@
 
 #include "netlib/core/LogBase.h"
 #include "netlib/crypto/CipherNames.h"
+#include "netlib/crypto/CipherOids.h"
 #include "netlib/crypto/HashAlgorithms.h"
 #include "netlib/crypto/SymmetricCipher.h"
 #include "platform/CodePage.h"
@@ -121,10 +122,10 @@ bool ClsCrypt::setFromContentEncAlgId(const char* oid, int keyLengthBits, const 
     };
     // Single DES is keyed with 8 bytes whatever the identifier says.
     static const Choice kChoices[] = {
-        {"1.2.840.113549.3.2", "rc2", 0, true, true},         {"2.16.840.1.101.3.4.1.2", "aes", 128, false, true},
-        {"2.16.840.1.101.3.4.1.22", "aes", 192, false, true}, {"2.16.840.1.101.3.4.1.42", "aes", 256, false, true},
-        {"1.2.840.113549.3.7", "des", 192, false, true},      {"1.3.14.3.2.7", "des", 64, false, true},
-        {"1.2.840.113549.3.4", "arc4", 0, false, false},
+        {alg_oid::kRc2Cbc, "rc2", 0, true, true},        {alg_oid::kAes128Cbc, "aes", 128, false, true},
+        {alg_oid::kAes192Cbc, "aes", 192, false, true},  {alg_oid::kAes256Cbc, "aes", 256, false, true},
+        {alg_oid::kDesEde3Cbc, "des", 192, false, true}, {alg_oid::kDesCbc, "des", 64, false, true},
+        {alg_oid::kRc4, "arc4", 0, false, false},
     };
     const StringBuffer text(oid ? oid : "");
     for (const Choice& c : kChoices) {
