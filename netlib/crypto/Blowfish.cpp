@@ -302,7 +302,7 @@ DataBuffer* Blowfish2::encryptChunk(const DataBuffer& in, DataBuffer& carriedIv,
     unsigned char iv[kBlock] = {};
     if (first)
         std::memcpy(iv, m_iv, kBlock);
-    else
+    else if (carriedIv.getSize())
         std::memcpy(iv, carriedIv.getData(), carriedIv.getSize() < kBlock ? carriedIv.getSize() : kBlock);
     std::unique_ptr<DataBuffer> out(newCipherOutput(in.getSize()));
     if (!encryptRun(in, iv, *out, log))

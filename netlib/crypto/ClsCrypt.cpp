@@ -4,6 +4,7 @@
 
 #include "netlib/core/LogBase.h"
 #include "netlib/crypto/CipherNames.h"
+#include "netlib/crypto/CipherOids.h"
 #include "netlib/crypto/HashAlgorithms.h"
 #include "netlib/crypto/SymmetricCipher.h"
 #include "platform/CodePage.h"
@@ -109,6 +110,39 @@ void ClsCrypt::setNameFromAlgorithmId() {
         m_displayName.setString("pki");
         break;
     }
+}
+
+bool ClsCrypt::setFromContentEncAlgId(const char* oid, int keyLengthBits, const DataBuffer& iv, LogBase& log) {
+    struct Choice {
+        const char* oid;
+        const char* name;
+        int keyLength; // 0: the identifier's own
+        bool rc2;
+        bool takesIv;
+    };
+    // Single DES is keyed with 8 bytes whatever the identifier says.
+    static const Choice kChoices[] = {
+        {alg_oid::kRc2Cbc, "rc2", 0, true, true},        {alg_oid::kAes128Cbc, "aes", 128, false, true},
+        {alg_oid::kAes192Cbc, "aes", 192, false, true},  {alg_oid::kAes256Cbc, "aes", 256, false, true},
+        {alg_oid::kDesEde3Cbc, "des", 192, false, true}, {alg_oid::kDesCbc, "des", 64, false, true},
+        {alg_oid::kRc4, "arc4", 0, false, false},
+    };
+    const StringBuffer text(oid ? oid : "");
+    for (const Choice& c : kChoices) {
+        if (!text.equals(c.oid))
+            continue;
+        setCipherMode(kCipherModeCbc);
+        setCryptAlgorithm(c.name);
+        setKeyLength(c.keyLength ? c.keyLength : keyLengthBits);
+        if (c.rc2)
+            setRc2EffectiveKeyLength(keyLengthBits);
+        if (c.takesIv)
+            setIV(iv);
+        return true;
+    }
+    log.logError("Unrecognized OID for symmetric encryption algorithm.");
+    log.logData("oid", text.getString());
+    return false;
 }
 
 void ClsCrypt::logEncryptionParams(const DataBuffer& input, LogBase& log) {

@@ -18,7 +18,9 @@
 
 namespace tessik {
 
+class DataSource;
 class LogBase;
+class Output;
 
 constexpr int kMaxIvSize = 16;
 constexpr int kDefaultCryptKeyLength = 128;
@@ -71,7 +73,56 @@ public:
 
     void logEncryptionParams(const DataBuffer& input, LogBase& log);
 
+    // Cipher, mode, key length and IV from a PKCS#7 content-encryption
+    // algorithm (its OID, key length in bits and IV); false for an unknown OID,
+    // with the settings unchanged.
+    bool setFromContentEncAlgId(const char* oid, int keyLengthBits, const DataBuffer& iv, LogBase& log);
+
+    // Settings of the password-based algorithms (PBES1 and PBES2).
+    void setPassword(const char* utf8) { m_password.setFromUtf8(utf8); }
+    void setSalt(const DataBuffer& salt) {
+        m_salt.clear();
+        m_salt.appendDb(salt);
+    }
+    void setIterationCount(int n) { m_iterationCount = n; }
+    void setPbesAlgorithm(const char* name) { m_pbesAlgorithm.setFromUtf8(name); }
+
+    // Whole buffers: new buffers the caller owns, null on failure. The
+    // context pointer only travels on to public-key encryption.
+    DataBuffer* encryptDbNew(DataBuffer& input, void* context, LogBase& log);
+    DataBuffer* decryptDbNew(const DataBuffer& input, LogBase& log);
+    // One piece of a chunked run through the given cipher holder and carried IV.
+    DataBuffer* encryptFirstChunk(CryptoPtr& cipher, DataBuffer& input, DataBuffer& carriedIv, LogBase& log);
+    DataBuffer* encryptNextChunk(CryptoPtr& cipher, DataBuffer& input, DataBuffer& carriedIv, LogBase& log);
+    DataBuffer* encryptLastChunk(CryptoPtr& cipher, DataBuffer& input, DataBuffer& carriedIv, LogBase& log);
+    DataBuffer* decryptFirstChunk(CryptoPtr& cipher, DataBuffer& input, DataBuffer& carriedIv, LogBase& log);
+    DataBuffer* decryptNextChunk(CryptoPtr& cipher, DataBuffer& input, DataBuffer& carriedIv, LogBase& log);
+    DataBuffer* decryptLastChunk(CryptoPtr& cipher, DataBuffer& input, DataBuffer& carriedIv, LogBase& log);
+    // Honour the first- and last-chunk flags; the caller's input is left as given.
+    DataBuffer* encryptBuffer(DataBuffer& input, void* context, LogBase& log, bool logParams);
+    DataBuffer* decryptBuffer(DataBuffer& input, LogBase& log);
+    // The output's previous content is replaced by the result.
+    bool encryptBytesToDb(DataBuffer& input, DataBuffer& out, void* context, LogBase& log, bool logParams);
+    bool decryptBytesToDb(DataBuffer& input, DataBuffer& out, LogBase& log);
+    // Public methods.
+    bool Decrypt(DataBuffer& input, DataBuffer& out);
+    // Empties the output, then writes the HMAC of the data under the HMAC key.
+    bool HmacBytes(const DataBuffer& data, DataBuffer& out);
+    // False when a read, the cipher or a write fails.
+    bool encryptSourceToOutput(DataSource& source, Output& output, void* context, LogBase& log);
+
 protected:
+    enum class ChunkStep { First, Next, Last };
+    void setupCipher(CryptoPtr& holder, bool decrypt, bool wholeEncrypt, bool logIt, LogBase& log);
+    DataBuffer* runChunk(bool encrypt, ChunkStep step, CryptoPtr& holder, DataBuffer& input, DataBuffer& carriedIv,
+                         LogBase& log);
+    DataBuffer* runBuffer(bool encrypt, DataBuffer& input, void* context, LogBase& log);
+    void warnAboutSettings(LogBase& log);
+    DataBuffer* pbesDbNew(bool encrypt, DataBuffer& input, LogBase& log);
+    // Hooks for the certificate layer; they fail with a log line until it exists.
+    DataBuffer* publicKeyEncrypt(DataBuffer& input, void* context, LogBase& log);
+    DataBuffer* publicKeyDecrypt(const DataBuffer& input, LogBase& log);
+
     CryptoSettings2 m_cryptoSettings;
     // Certificate objects (system stores, recipients, the decrypting
     // certificate) come from the certificate layer above this one; held

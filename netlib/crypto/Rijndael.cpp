@@ -7,6 +7,7 @@
 
 #include "netlib/core/LogBase.h"
 #include "netlib/crypto/AesHardware.h"
+#include "netlib/crypto/PasswordEncryption.h"
 #include "netlib/crypto/ShaCompress.h"
 #include "netlib/crypto/SymmetricCipher.h"
 
@@ -556,25 +557,7 @@ bool AesCrypt::decryptDb(const DataBuffer& in, DataBuffer& out) {
 
 bool symmetricDecryptBytes(int bits, const char* password, const void* data, unsigned int n, DataBuffer& out,
                            LogBase& log) {
-    if (n == 0) {
-        out.clear();
-        return true;
-    }
-    if (!data || !password)
-        return false;
-    RijndaelContext ctx;
-    ctx.setKeyLength(bits);
-    ctx.setModeCbc();
-    ctx.setKeyFromPassword(password);
-    ctx.setPaddingScheme(kPadPkcs5);
-    DataBuffer in;
-    in.borrowData(data, n);
-    std::unique_ptr<DataBuffer> plain(ctx.decryptDbNew(in, log));
-    if (!plain || !plain->removePadding(kPadPkcs5, kBlock, log))
-        return false;
-    out.clear();
-    out.takeFrom(*plain);
-    return true;
+    return decryptBytesWithPassword(kPasswordAes, bits, password, data, n, out, log);
 }
 
 } // namespace tessik
