@@ -37,18 +37,6 @@ public:
     void logWindowsError(DWORD code);
 };
 
-// Enters a log context for the life of a scope.
-class LogContextExitor {
-public:
-    LogContextExitor(LogBase& log, const char* name) : m_log(log) { m_log.enterContext(name, true); }
-    ~LogContextExitor() { m_log.leaveContext(); }
-    LogContextExitor(const LogContextExitor&) = delete;
-    LogContextExitor& operator=(const LogContextExitor&) = delete;
-
-private:
-    LogBase& m_log;
-};
-
 // The silent log.
 class LogNull : public LogBase {
 public:

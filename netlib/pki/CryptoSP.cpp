@@ -16,6 +16,17 @@ namespace tessik {
 
 namespace {
 
+class LogContext {
+public:
+    LogContext(LogBase& log, const char* name) : m_log(log) { m_log.enterContext(name, true); }
+    ~LogContext() { m_log.leaveContext(); }
+    LogContext(const LogContext&) = delete;
+    LogContext& operator=(const LogContext&) = delete;
+
+private:
+    LogBase& m_log;
+};
+
 struct NamedType {
     const char* name;
     std::uint32_t type;
@@ -113,7 +124,7 @@ std::uint32_t CryptoSP::providerTypeByName(const char* name) {
 }
 
 CryptoSP* CryptoSP::AcquireDefaultCSP(bool machineKeyset, bool verifyContext, LogBase& log) {
-    LogContextExitor ctx(log, "AcquireDefaultCSP");
+    LogContext ctx(log, "AcquireDefaultCSP");
     DWORD flags =
         (machineKeyset ? platform::CRYPT_MACHINE_KEYSET : 0) | (verifyContext ? platform::CRYPT_VERIFYCONTEXT : 0);
     platform::HCRYPTPROV handle = 0;
@@ -144,7 +155,7 @@ CryptoSP* CryptoSP::AcquireDefaultCSP(bool machineKeyset, bool verifyContext, Lo
 
 CryptoSP* CryptoSP::AcquireCSP(const char* providerName, const char* containerName, bool verifyContext,
                                bool machineKeyset, LogBase& log) {
-    LogContextExitor ctx(log, "AcquireCSP");
+    LogContext ctx(log, "AcquireCSP");
     log.logData("providerName", providerName ? providerName : "");
     log.logData("keyContainer", containerName ? containerName : "");
     log.logDataLong("verifyContext", verifyContext ? 1 : 0);

@@ -18,6 +18,17 @@ constexpr unsigned int kRsaPubKeySize = 12;
 constexpr unsigned int kBitLenOffset = kBlobHeaderSize + 4;
 constexpr unsigned int kPubExpOffset = kBlobHeaderSize + 8;
 
+class LogContext {
+public:
+    LogContext(LogBase& log, const char* name) : m_log(log) { m_log.enterContext(name, true); }
+    ~LogContext() { m_log.leaveContext(); }
+    LogContext(const LogContext&) = delete;
+    LogContext& operator=(const LogContext&) = delete;
+
+private:
+    LogBase& m_log;
+};
+
 std::uint32_t readLe32(const unsigned char* p) {
     return static_cast<std::uint32_t>(p[0]) | static_cast<std::uint32_t>(p[1]) << 8 |
            static_cast<std::uint32_t>(p[2]) << 16 | static_cast<std::uint32_t>(p[3]) << 24;
@@ -55,7 +66,7 @@ KeyContainer::~KeyContainer() {
 }
 
 KeyContainer* KeyContainer::openCertKeyContainer(MsCertificate& certificate, LogBase& log) {
-    LogContextExitor ctx(log, "openCertKeyContainer");
+    LogContext ctx(log, "openCertKeyContainer");
     auto container = std::make_unique<KeyContainer>();
     DWORD keySpec = 0;
     if (!certificate.acquirePrivateKey(&container->m_provider, &keySpec, log))
@@ -68,7 +79,7 @@ KeyContainer* KeyContainer::openCertKeyContainer(MsCertificate& certificate, Log
 
 bool KeyContainer::GetPrivateKeyToDER(bool exchangeKey, DataBuffer& out, bool& keyInaccessible, LogBase& log) {
     out.clear();
-    LogContextExitor ctx(log, "GetPrivateKeyToDER");
+    LogContext ctx(log, "GetPrivateKeyToDER");
     log.logDataLong("bExchangeKey", exchangeKey ? 1 : 0);
     platform::HCRYPTKEY& key = exchangeKey ? m_exchangeKey : m_signatureKey;
     if (key) {

@@ -35,6 +35,17 @@ constexpr unsigned char kKuDataEncipherment = 0x10;
 constexpr unsigned char kKuKeyCertSign = 0x04;
 constexpr unsigned char kKuCrlSign = 0x02;
 
+class LogContext {
+public:
+    LogContext(LogBase& log, const char* name) : m_log(log) { m_log.enterContext(name, true); }
+    ~LogContext() { m_log.leaveContext(); }
+    LogContext(const LogContext&) = delete;
+    LogContext& operator=(const LogContext&) = delete;
+
+private:
+    LogBase& m_log;
+};
+
 // The decoded certificate of a context, or null.
 std::unique_ptr<Asn1> decodeContext(platform::PCCERT_CONTEXT context) {
     if (!context || !context->pbCertEncoded || context->cbCertEncoded == 0)
@@ -361,7 +372,7 @@ void MsCertificate::logKeyProviderInfo(LogBase& log) {
         log.logInfo(mscert_msg::kKeyProvNotAvailable);
         return;
     }
-    LogContextExitor ctx(log, "CertKeyProvider");
+    LogContext ctx(log, "CertKeyProvider");
     log.logData("keyContainer", m_containerName.getString());
     log.logHex("providerType", m_providerType);
     log.logData("keyset", m_machineKeyset ? "machine" : "user");
@@ -384,7 +395,7 @@ bool MsCertificate::hasPrivateKey(LogBase& log) {
 }
 
 bool MsCertificate::checkPrivateKey(LogBase& log) {
-    LogContextExitor ctx(log, "checkPrivateKey");
+    LogContext ctx(log, "checkPrivateKey");
     platform::HCRYPTPROV provider = 0;
     DWORD keySpec = 0;
     BOOL mustFree = FALSE;
@@ -422,12 +433,12 @@ bool MsCertificate::exportPrivateKeyDer(bool skipKeyAccess, DataBuffer& out, boo
     }
     bool haveInfo;
     {
-        LogContextExitor ctx(log, "getKeyProviderInfo");
+        LogContext ctx(log, "getKeyProviderInfo");
         haveInfo = getKeyProviderInfo(kFromExportPrivateKeyDer, log);
     }
     std::unique_ptr<KeyContainer> container;
     {
-        LogContextExitor ctx(log, "openCertKeyContainer");
+        LogContext ctx(log, "openCertKeyContainer");
         container.reset(KeyContainer::openCertKeyContainer(*this, log));
         if (!container) {
             log.logError(mscert_msg::kNoKeyContainer);
@@ -439,7 +450,7 @@ bool MsCertificate::exportPrivateKeyDer(bool skipKeyAccess, DataBuffer& out, boo
         keyInaccessible = true;
         return haveInfo;
     }
-    LogContextExitor ctx(log, "ExportPrivateKeyToDER");
+    LogContext ctx(log, "ExportPrivateKeyToDER");
     bool ok = container->GetPrivateKeyToDER(m_forKeyExchange, out, keyInaccessible, log);
     if (!ok)
         out.clear();

@@ -14,6 +14,17 @@ constexpr unsigned int kSocksSendChunk = 2048;
 constexpr unsigned int kPortBytes = 2;
 constexpr unsigned int kIpv4Bytes = 4;
 
+class LogContext {
+public:
+    LogContext(LogBase& log, const char* name) : m_log(log) { m_log.enterContext(name, true); }
+    ~LogContext() { m_log.leaveContext(); }
+    LogContext(const LogContext&) = delete;
+    LogContext& operator=(const LogContext&) = delete;
+
+private:
+    LogBase& m_log;
+};
+
 void appendPort(int port, DataBuffer& out) {
     out.appendChar(static_cast<unsigned char>((port >> 8) & 0xFF));
     out.appendChar(static_cast<unsigned char>(port & 0xFF));
@@ -136,7 +147,7 @@ bool TessikSocket::socks4Connect(const char* targetHost, int targetPort, const c
     settings.getSocksHostname(proxy);
     settings.getSocksUsername(user);
     int proxyPort = settings.getSocksPort();
-    LogContextExitor context(log, "SOCKS4");
+    LogContext context(log, "SOCKS4");
     log.logData("socksHostname", proxy.getString());
     log.logDataLong("socksPort", proxyPort);
     log.logData("socksUsername", user.getString());
@@ -203,7 +214,7 @@ bool TessikSocket::socks5Connect(const char* targetHost, int targetPort, const c
         return false;
     }
     progressTarget(pm, "Socks5Connect", proxy, targetPort);
-    LogContextExitor context(log, "SOCKS5");
+    LogContext context(log, "SOCKS5");
     log.logData("socksHostname", proxy.getString());
     log.logDataLong("socksPort", proxyPort);
     log.logData("socksUsername", user.getString());
