@@ -43,4 +43,16 @@ public:
     ~LogNull() override;
 };
 
+// Enters a log context for the life of a scope.
+class LogContext {
+public:
+    LogContext(LogBase& log, const char* name) : m_log(log) { m_log.enterContext(name, true); }
+    ~LogContext() { m_log.leaveContext(); }
+    LogContext(const LogContext&) = delete;
+    LogContext& operator=(const LogContext&) = delete;
+
+private:
+    LogBase& m_log;
+};
+
 }  // namespace tessik

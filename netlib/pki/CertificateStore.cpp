@@ -16,17 +16,6 @@ namespace {
 constexpr const char* kCurrentUserRoot = "HKEY_CURRENT_USER";
 constexpr const char* kLocalMachineRoot = "HKEY_LOCAL_MACHINE";
 
-class LogContext {
-public:
-    LogContext(LogBase& log, const char* name) : m_log(log) { m_log.enterContext(name, true); }
-    ~LogContext() { m_log.leaveContext(); }
-    LogContext(const LogContext&) = delete;
-    LogContext& operator=(const LogContext&) = delete;
-
-private:
-    LogBase& m_log;
-};
-
 enum class SpecSetter { CurrentUserSystem, LocalMachineSystem, RegistryCurrentUser, RegistryLocalMachine };
 
 CertificateStore* openStore(DWORD provider, DWORD location, const char* name, bool readOnly, LogBase* log,

@@ -16,17 +16,6 @@ namespace tessik {
 
 namespace {
 
-class LogContext {
-public:
-    LogContext(LogBase& log, const char* name) : m_log(log) { m_log.enterContext(name, true); }
-    ~LogContext() { m_log.leaveContext(); }
-    LogContext(const LogContext&) = delete;
-    LogContext& operator=(const LogContext&) = delete;
-
-private:
-    LogBase& m_log;
-};
-
 struct NamedType {
     const char* name;
     std::uint32_t type;

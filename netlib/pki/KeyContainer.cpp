@@ -18,17 +18,6 @@ constexpr unsigned int kRsaPubKeySize = 12;
 constexpr unsigned int kBitLenOffset = kBlobHeaderSize + 4;
 constexpr unsigned int kPubExpOffset = kBlobHeaderSize + 8;
 
-class LogContext {
-public:
-    LogContext(LogBase& log, const char* name) : m_log(log) { m_log.enterContext(name, true); }
-    ~LogContext() { m_log.leaveContext(); }
-    LogContext(const LogContext&) = delete;
-    LogContext& operator=(const LogContext&) = delete;
-
-private:
-    LogBase& m_log;
-};
-
 std::uint32_t readLe32(const unsigned char* p) {
     return static_cast<std::uint32_t>(p[0]) | static_cast<std::uint32_t>(p[1]) << 8 |
            static_cast<std::uint32_t>(p[2]) << 16 | static_cast<std::uint32_t>(p[3]) << 24;

@@ -35,17 +35,6 @@ constexpr unsigned char kKuDataEncipherment = 0x10;
 constexpr unsigned char kKuKeyCertSign = 0x04;
 constexpr unsigned char kKuCrlSign = 0x02;
 
-class LogContext {
-public:
-    LogContext(LogBase& log, const char* name) : m_log(log) { m_log.enterContext(name, true); }
-    ~LogContext() { m_log.leaveContext(); }
-    LogContext(const LogContext&) = delete;
-    LogContext& operator=(const LogContext&) = delete;
-
-private:
-    LogBase& m_log;
-};
-
 // The decoded certificate of a context, or null.
 std::unique_ptr<Asn1> decodeContext(platform::PCCERT_CONTEXT context) {
     if (!context || !context->pbCertEncoded || context->cbCertEncoded == 0)

@@ -14,17 +14,6 @@ constexpr unsigned int kSocksSendChunk = 2048;
 constexpr unsigned int kPortBytes = 2;
 constexpr unsigned int kIpv4Bytes = 4;
 
-class LogContext {
-public:
-    LogContext(LogBase& log, const char* name) : m_log(log) { m_log.enterContext(name, true); }
-    ~LogContext() { m_log.leaveContext(); }
-    LogContext(const LogContext&) = delete;
-    LogContext& operator=(const LogContext&) = delete;
-
-private:
-    LogBase& m_log;
-};
-
 void appendPort(int port, DataBuffer& out) {
     out.appendChar(static_cast<unsigned char>((port >> 8) & 0xFF));
     out.appendChar(static_cast<unsigned char>(port & 0xFF));
