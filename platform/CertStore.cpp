@@ -68,6 +68,25 @@ PCCERT_CONTEXT newContext(const BYTE* der, DWORD n, HCERTSTORE store, const std:
     return c;
 }
 
+// Whether the bytes are one DER SEQUENCE whose length covers them exactly.
+bool wholeDerSequence(const BYTE* p, std::size_t n) {
+    constexpr BYTE kLongForm = 0x80;
+    constexpr std::size_t kMaxLengthBytes = 4;
+    if (n < 2 || p[0] != kDerSequence)
+        return false;
+    std::size_t header = 2, length = p[1];
+    if (p[1] & kLongForm) {
+        std::size_t count = p[1] & ~kLongForm;
+        if (count == 0 || count > kMaxLengthBytes || n < 2 + count)
+            return false;
+        length = 0;
+        for (std::size_t i = 0; i < count; ++i)
+            length = (length << 8) | p[2 + i];
+        header += count;
+    }
+    return header + length == n;
+}
+
 int base64Value(char ch) {
     if (ch >= 'A' && ch <= 'Z')
         return ch - 'A';
@@ -132,7 +151,7 @@ void addCertificateFile(CertStoreState& store, const fs::path& path, bool withSi
         if (fs::is_regular_file(side, ec))
             sidecar = side.string();
     }
-    if (static_cast<BYTE>(bytes[0]) == kDerSequence) {
+    if (wholeDerSequence(reinterpret_cast<const BYTE*>(bytes.data()), bytes.size())) {
         store.ders.push_back(std::move(bytes));
         store.keyProvFiles.push_back(sidecar);
         return;
@@ -243,7 +262,7 @@ bool PemCertificatesToDer(const std::string& text, std::vector<std::string>& out
             break;
         std::string der;
         if (decodeBase64Body(std::string_view(text).substr(body, end - body), der) &&
-            static_cast<BYTE>(der[0]) == kDerSequence) {
+            wholeDerSequence(reinterpret_cast<const BYTE*>(der.data()), der.size())) {
             out.push_back(std::move(der));
             any = true;
         }
@@ -342,6 +361,10 @@ PCCERT_CONTEXT CertCreateCertificateContext(DWORD encoding, const BYTE* encoded,
     }
     if (encoded[0] != kDerSequence) {
         SetLastError(CRYPT_E_ASN1_BADTAG);
+        return nullptr;
+    }
+    if (!wholeDerSequence(encoded, length)) {
+        SetLastError(CRYPT_E_ASN1_EOD);
         return nullptr;
     }
     return newContext(encoded, length, nullptr, std::string(), 0);

@@ -49,6 +49,7 @@ constexpr DWORD CRYPT_ACQUIRE_COMPARE_KEY_FLAG = 4;
 
 constexpr DWORD CRYPT_E_NOT_FOUND = 0x80092004u;
 constexpr DWORD CRYPT_E_ASN1_BADTAG = 0x8009310Bu;
+constexpr DWORD CRYPT_E_ASN1_EOD = 0x80093102u;
 constexpr DWORD CRYPT_E_NO_KEY_PROPERTY = 0x8009200Bu;
 
 constexpr const char* kSystemCaBundle = "/etc/ssl/certs/ca-certificates.crt";

@@ -308,6 +308,29 @@ TEST_F(CertStores, MachineRootHoldsTheSystemBundle) {
     CertCloseStore(userRoot, 0);
 }
 
+TEST(CertificateContexts, OnlyWholeDerSequencesAreTaken) {
+    struct Case {
+        std::string bytes;
+        DWORD error;
+    } cases[] = {
+        {std::string("\x30\x03\x02\x01\x05", 5), 0},
+        {std::string("\x30\x81\x03\x02\x01\x05", 6), 0},
+        {std::string("\x30\x04\x02\x01\x05", 5), CRYPT_E_ASN1_EOD},
+        {std::string("\x30\x02\x02\x01\x05", 5), CRYPT_E_ASN1_EOD},
+        {std::string("\x30\x85\x01\x00\x00\x00\x00", 7), CRYPT_E_ASN1_EOD},
+        {std::string("\x04\x01\x00", 3), CRYPT_E_ASN1_BADTAG},
+    };
+    for (const auto& c : cases) {
+        PCCERT_CONTEXT ctx = CertCreateCertificateContext(
+            X509_ASN_ENCODING, reinterpret_cast<const BYTE*>(c.bytes.data()), static_cast<DWORD>(c.bytes.size()));
+        EXPECT_EQ(ctx != nullptr, c.error == 0) << grvtest::ToHex(c.bytes);
+        if (ctx)
+            EXPECT_TRUE(CertFreeCertificateContext(ctx));
+        else
+            EXPECT_EQ(GetLastError(), c.error);
+    }
+}
+
 TEST_F(CertStores, RegistryStoresNeedTheirFolder) {
     EXPECT_EQ(CertOpenStore(CERT_STORE_PROV_REG, CERT_SYSTEM_STORE_CURRENT_USER, "Software/Certs"), nullptr);
     EXPECT_EQ(GetLastError(), ERROR_FILE_NOT_FOUND);
