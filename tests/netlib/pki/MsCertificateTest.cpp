@@ -132,7 +132,8 @@ TEST_F(PrivateKeys, ExportThroughTheCertificatesKeyContainer) {
     } cases[] = {{"user", 0, true}, {"machine", platform::CRYPT_MACHINE_KEYSET, true}, {"locked", 0, false}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        std::string pem = makeCert(c.name, {"-subj", std::string("/CN=") + c.name});
+        // A fixed serial: a random one may start with a sign byte.
+        std::string pem = makeCert(c.name, {"-subj", std::string("/CN=") + c.name, "-set_serial", "0x5EED01"});
         std::string base = addToStore(pem, platform::CERT_SYSTEM_STORE_CURRENT_USER, "MY");
         std::string want = importKey(c.name, std::string("box-") + c.name, c.flags, c.exportable);
         ASSERT_TRUE(grvtest::WriteFile(base + platform::kKeyProvSuffix,
@@ -143,6 +144,7 @@ TEST_F(PrivateKeys, ExportThroughTheCertificatesKeyContainer) {
         std::string serial = openssl({"x509", "-in", pem, "-noout", "-serial"});
         serial = serial.substr(serial.find('=') + 1);
         serial.erase(serial.find_last_not_of("\r\n") + 1);
+        ASSERT_EQ(serial, "5EED01");
         Logger log;
         std::unique_ptr<MsCertificate> cert(store->FindCertBySerialAndIssuerCN(serial.c_str(), c.name, log, true));
         ASSERT_TRUE(cert) << logText(log);
