@@ -89,4 +89,4 @@ DWORD SetLastErrorFromErrno(int err);
 // Human-readable text of a code, as the system's message table would give it.
 std::string WinErrorText(DWORD code);
 
-}  // namespace platform
+} // namespace platform

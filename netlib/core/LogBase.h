@@ -55,4 +55,4 @@ private:
     LogBase& m_log;
 };
 
-}  // namespace tessik
+} // namespace tessik

@@ -16,18 +16,22 @@ using namespace platform;
 class ProxyEnv : public ::testing::Test {
 protected:
     void SetUp() override {
-        for (const char* n : kNames) ::unsetenv(n);
+        for (const char* n : kNames)
+            ::unsetenv(n);
         RegResetForTest();
     }
     void TearDown() override {
-        for (const char* n : kNames) ::unsetenv(n);
+        for (const char* n : kNames)
+            ::unsetenv(n);
     }
     static std::string text(HKEY key, const char* name, LONG* rc = nullptr) {
         char buf[256];
         DWORD size = sizeof buf, type = 0;
         LONG r = RegQueryValueExA(key, name, nullptr, &type, reinterpret_cast<BYTE*>(buf), &size);
-        if (rc) *rc = r;
-        if (r != 0) return "<" + std::to_string(r) + ">";
+        if (rc)
+            *rc = r;
+        if (r != 0)
+            return "<" + std::to_string(r) + ">";
         EXPECT_EQ(type, REG_SZ);
         EXPECT_EQ(buf[size - 1], '\0');
         return std::string(buf);
@@ -38,8 +42,8 @@ protected:
         EXPECT_EQ(type, REG_DWORD);
         return v;
     }
-    static constexpr const char* kNames[] = {"http_proxy", "HTTP_PROXY", "https_proxy", "HTTPS_PROXY",
-                                             "no_proxy",   "NO_PROXY"};
+    static constexpr const char* kNames[] = {"http_proxy",  "HTTP_PROXY", "https_proxy",
+                                             "HTTPS_PROXY", "no_proxy",   "NO_PROXY"};
 };
 
 TEST_F(ProxyEnv, SettingsFollowTheEnvironment) {
@@ -53,15 +57,18 @@ TEST_F(ProxyEnv, SettingsFollowTheEnvironment) {
     } cases[] = {
         {nullptr, nullptr, nullptr, 0, "<2>", "<2>"},
         {"http://proxy.lan:3128/", nullptr, nullptr, 1, "http=proxy.lan:3128", "<2>"},
-        {"http://u:pw@p:8080", "https://sp:443", "localhost,.example.com, 10.0.0.1", 1,
-         "http=p:8080;https=sp:443", "localhost;*.example.com;10.0.0.1"},
+        {"http://u:pw@p:8080", "https://sp:443", "localhost,.example.com, 10.0.0.1", 1, "http=p:8080;https=sp:443",
+         "localhost;*.example.com;10.0.0.1"},
         {nullptr, "sp:8443", "*", 1, "https=sp:8443", "*"},
     };
     for (const auto& c : cases) {
         SetUp();
-        if (c.http) ::setenv("http_proxy", c.http, 1);
-        if (c.httpsUpper) ::setenv("HTTPS_PROXY", c.httpsUpper, 1);
-        if (c.noProxy) ::setenv("no_proxy", c.noProxy, 1);
+        if (c.http)
+            ::setenv("http_proxy", c.http, 1);
+        if (c.httpsUpper)
+            ::setenv("HTTPS_PROXY", c.httpsUpper, 1);
+        if (c.noProxy)
+            ::setenv("no_proxy", c.noProxy, 1);
         HKEY k = 0;
         ASSERT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, kInternetSettingsKey, 0, KEY_READ, &k), 0);
         EXPECT_EQ(dword(k, "ProxyEnable"), c.enable);
@@ -76,8 +83,8 @@ TEST_F(ProxyEnv, CreatedKeysKeepTheirValues) {
     EXPECT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, "Software\\Bravenor\\Test", 0, KEY_READ, &k),
               static_cast<LONG>(ERROR_FILE_NOT_FOUND));
     DWORD disp = 0;
-    ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, "Software\\Bravenor\\Test", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
-                              &k, &disp),
+    ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, "Software\\Bravenor\\Test", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &k,
+                              &disp),
               0);
     EXPECT_EQ(disp, REG_CREATED_NEW_KEY);
     const char value[] = "hello";
@@ -96,8 +103,8 @@ TEST_F(ProxyEnv, CreatedKeysKeepTheirValues) {
     LONG rc = 0;
     text(child, "Missing", &rc);
     EXPECT_EQ(rc, static_cast<LONG>(ERROR_FILE_NOT_FOUND));
-    ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, "Software\\Bravenor\\Test", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
-                              &k, &disp),
+    ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, "Software\\Bravenor\\Test", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &k,
+                              &disp),
               0);
     EXPECT_EQ(disp, REG_OPENED_EXISTING_KEY);
     RegCloseKey(k);
@@ -165,4 +172,4 @@ TEST(SystemMessages, TextOfAnErrorCode) {
     EXPECT_EQ(FormatMessageA(FORMAT_MESSAGE_FROM_STRING, "x", 0, 0, buf, sizeof buf, nullptr), 0u);
 }
 
-}  // namespace
+} // namespace
