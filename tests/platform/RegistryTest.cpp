@@ -114,7 +114,7 @@ TEST_F(ProxyEnv, CreatedKeysKeepTheirValues) {
     EXPECT_EQ(RegQueryValueExA(parent, "x", nullptr, nullptr, nullptr, &size), static_cast<LONG>(ERROR_INVALID_HANDLE));
 }
 
-TEST(CryptProvider, OnlyVerifyContextsExist) {
+TEST(CryptProvider, AcquireChecksNamesTypesFlagsAndContainers) {
     struct Case {
         const char* container;
         const char* provider;

@@ -1,0 +1,449 @@
+#include "netlib/pki/MsCertificate.h"
+
+#include <cstring>
+#include <memory>
+#include <vector>
+
+#include "netlib/core/LogBase.h"
+#include "netlib/core/StringPair.h"
+#include "netlib/pki/Asn1.h"
+#include "netlib/pki/KeyContainer.h"
+#include "netlib/pki/TessikX509.h"
+
+namespace tessik {
+
+namespace {
+
+constexpr std::uint8_t kClassContext = 2;
+constexpr std::uint32_t kTagInteger = 2;
+constexpr std::uint32_t kTagBitString = 3;
+constexpr std::uint32_t kTagOctetString = 4;
+constexpr std::uint32_t kTagExtensions = 3;
+constexpr std::uint32_t kTagRfc822Name = 1;
+constexpr std::uint32_t kTagKeyIdentifier = 0;
+
+constexpr const char* kOidSubjectKeyId = "2.5.29.14";
+constexpr const char* kOidKeyUsage = "2.5.29.15";
+constexpr const char* kOidSubjectAltName = "2.5.29.17";
+constexpr const char* kOidAuthorityKeyId = "2.5.29.35";
+constexpr const char* kOidExtKeyUsage = "2.5.29.37";
+
+constexpr unsigned char kKuDigitalSignature = 0x80;
+constexpr unsigned char kKuNonRepudiation = 0x40;
+constexpr unsigned char kKuKeyEncipherment = 0x20;
+constexpr unsigned char kKuDataEncipherment = 0x10;
+constexpr unsigned char kKuKeyCertSign = 0x04;
+constexpr unsigned char kKuCrlSign = 0x02;
+
+// The decoded certificate of a context, or null.
+std::unique_ptr<Asn1> decodeContext(platform::PCCERT_CONTEXT context) {
+    if (!context || !context->pbCertEncoded || context->cbCertEncoded == 0)
+        return nullptr;
+    LogNull quiet;
+    return std::unique_ptr<Asn1>(decodeBerFirst(context->pbCertEncoded, context->cbCertEncoded, nullptr, quiet));
+}
+
+// The fields of TBSCertificate after the optional version.
+const Asn1* tbsField(const Asn1* cert, int index) {
+    const Asn1* tbs = cert ? cert->getChild(0) : nullptr;
+    if (!tbs)
+        return nullptr;
+    const Asn1* first = tbs->getChild(0);
+    if (first && first->tagClass == kClassContext && first->tag == 0)
+        ++index;
+    return tbs->getChild(index);
+}
+
+struct Extension {
+    std::string oid;
+    DataBuffer value;
+};
+
+std::vector<std::unique_ptr<Extension>> extensionsOf(const Asn1* cert) {
+    std::vector<std::unique_ptr<Extension>> out;
+    const Asn1* tbs = cert ? cert->getChild(0) : nullptr;
+    if (!tbs)
+        return out;
+    for (int i = 0; i < tbs->getNumChildren(); ++i) {
+        const Asn1* wrap = tbs->getChild(i);
+        if (wrap->tagClass != kClassContext || wrap->tag != kTagExtensions)
+            continue;
+        const Asn1* list = wrap->getChild(0);
+        for (int e = 0; list && e < list->getNumChildren(); ++e) {
+            const Asn1* ext = list->getChild(e);
+            const Asn1* oid = ext->getChild(0);
+            const Asn1* value = ext->getChild(ext->getNumChildren() - 1);
+            if (!oid || !oid->isOid() || !value || value->tag != kTagOctetString)
+                continue;
+            auto item = std::make_unique<Extension>();
+            StringBuffer text;
+            oid->getOidString(text);
+            item->oid = text.getString();
+            value->getContent(item->value);
+            out.push_back(std::move(item));
+        }
+    }
+    return out;
+}
+
+std::unique_ptr<Asn1> decodeValue(const DataBuffer& value) {
+    if (value.getSize() == 0)
+        return nullptr;
+    LogNull quiet;
+    return std::unique_ptr<Asn1>(decodeBerFirst(value.getData(), value.getSize(), nullptr, quiet));
+}
+
+// Splits "NAME=value" name text into parts (see parseNames).
+void splitNameText(XString& text, bool subject, ExtPtrArray& parts) {
+    ExtPtrArray pieces;
+    pieces.setOwnsObjects(true);
+    text.getUtf8Sb().split(pieces, ',', true, true);
+    for (int i = 0; i < pieces.getCount(); ++i) {
+        auto* piece = static_cast<StringBuffer*>(pieces.elementAt(i));
+        ExtPtrArray halves;
+        halves.setOwnsObjects(true);
+        piece->split(halves, '=', true, true);
+        if (halves.getCount() < 2 || (halves.getCount() > 2 && !subject))
+            continue;
+        auto* name = static_cast<StringBuffer*>(halves.elementAt(0));
+        auto* value = static_cast<StringBuffer*>(halves.elementAt(1));
+        name->trimWhitespace();
+        name->toUpperCase();
+        if (halves.getCount() > 2 && value->containsSubstring(" + OID")) {
+            value->replaceFirst(" + OID", "=");
+            value->chopAtFirstChar('=');
+        }
+        value->trimWhitespace();
+        parts.appendPtr(new StringPair(name->getString(), value->getString()));
+    }
+}
+
+} // namespace
+
+MsCertificate::MsCertificate(platform::PCCERT_CONTEXT context, LogBase& log) : m_context(context) {
+    m_issuerParts.setOwnsObjects(true);
+    m_subjectParts.setOwnsObjects(true);
+    parseNames(log);
+}
+
+MsCertificate::MsCertificate(platform::PCCERT_CONTEXT context, LogBase& log, bool duplicate)
+    : m_context(duplicate ? platform::CertDuplicateCertificateContext(context) : context) {
+    m_issuerParts.setOwnsObjects(true);
+    m_subjectParts.setOwnsObjects(true);
+    parseNames(log);
+}
+
+MsCertificate::~MsCertificate() {
+    m_privateKeyDer.secureClear();
+    if (m_context)
+        platform::CertFreeCertificateContext(m_context);
+}
+
+MsCertificate* MsCertificate::createFromBinary(const unsigned char* bytes, unsigned int length, LogBase& log) {
+    platform::PCCERT_CONTEXT context =
+        platform::CertCreateCertificateContext(platform::X509_ASN_ENCODING, bytes, length);
+    if (!context) {
+        StringBuffer text(mscert_msg::kCreateFromBinary);
+        text.appendLastError();
+        log.logError(text.getString());
+        return nullptr;
+    }
+    return new MsCertificate(context, log);
+}
+
+MsCertificate* MsCertificate::clone() {
+    LogNull quiet;
+    auto* copy = new MsCertificate(m_context, quiet, true);
+    if (m_privateKeyDer.getSize())
+        copy->m_privateKeyDer.appendDb(m_privateKeyDer);
+    return copy;
+}
+
+void MsCertificate::setPrivateKeyDer(const unsigned char* bytes, unsigned int length) {
+    m_privateKeyDer.secureClear();
+    m_privateKeyDer.append(bytes, length);
+}
+
+bool MsCertificate::getDer(DataBuffer& out, LogBase* log) {
+    out.clear();
+    if (!m_context) {
+        if (log)
+            log->logError(mscert_msg::kNoContext);
+        return false;
+    }
+    if (!m_context->pbCertEncoded || m_context->cbCertEncoded == 0) {
+        if (log)
+            log->logError(mscert_msg::kNoEncoded);
+        return false;
+    }
+    return out.append(m_context->pbCertEncoded, m_context->cbCertEncoded);
+}
+
+void MsCertificate::serialToHex(platform::PCCERT_CONTEXT context, StringBuffer& out) {
+    out.clear();
+    std::unique_ptr<Asn1> cert = decodeContext(context);
+    const Asn1* serial = tbsField(cert.get(), 0);
+    if (!serial || serial->tag != kTagInteger || serial->tagClass != 0)
+        return;
+    DataBuffer bytes;
+    serial->getContent(bytes);
+    static const char kHex[] = "0123456789abcdef";
+    for (unsigned int i = 0; i < bytes.getSize(); ++i) {
+        unsigned char b = bytes.getData()[i];
+        char two[3] = {kHex[b >> 4], kHex[b & 0xF], 0};
+        out.append(two);
+    }
+}
+
+void MsCertificate::nameBlobToText(platform::PCCERT_CONTEXT context, bool subject, XString& out) {
+    out.clear();
+    if (!context || !context->pbCertEncoded)
+        return;
+    LogNull quiet;
+    DataBuffer der;
+    der.append(context->pbCertEncoded, context->cbCertEncoded);
+    TessikX509 cert;
+    if (cert.loadFromDer(der, quiet, false))
+        cert.getDnText(subject, true, out, quiet);
+}
+
+void MsCertificate::issuerNameText(platform::PCCERT_CONTEXT context, XString& out) {
+    nameBlobToText(context, false, out);
+}
+
+void MsCertificate::getSubjectText(XString& out, LogBase& log) {
+    (void)log;
+    nameBlobToText(m_context, true, out);
+}
+
+void MsCertificate::getKeyIdentifiers(platform::PCCERT_CONTEXT context, DataBuffer& subjectKeyId,
+                                      DataBuffer& authorityKeyId) {
+    subjectKeyId.clear();
+    authorityKeyId.clear();
+    std::unique_ptr<Asn1> cert = decodeContext(context);
+    for (const auto& ext : extensionsOf(cert.get())) {
+        std::unique_ptr<Asn1> value = decodeValue(ext->value);
+        if (!value)
+            continue;
+        if (ext->oid == kOidSubjectKeyId && value->tag == kTagOctetString) {
+            value->getContent(subjectKeyId);
+        } else if (ext->oid == kOidAuthorityKeyId) {
+            for (int i = 0; i < value->getNumChildren(); ++i) {
+                const Asn1* part = value->getChild(i);
+                if (part->tagClass == kClassContext && part->tag == kTagKeyIdentifier)
+                    part->getContent(authorityKeyId);
+            }
+        }
+    }
+}
+
+void MsCertificate::parseNames(LogBase& log) {
+    issuerNameText(m_context, m_issuerText);
+    getSubjectText(m_subjectText, log);
+    splitNameText(m_issuerText, false, m_issuerParts);
+    splitNameText(m_subjectText, true, m_subjectParts);
+    parseExtensions();
+}
+
+void MsCertificate::parseExtensions() {
+    std::unique_ptr<Asn1> cert = decodeContext(m_context);
+    for (const auto& ext : extensionsOf(cert.get())) {
+        std::unique_ptr<Asn1> value = decodeValue(ext->value);
+        if (!value)
+            continue;
+        if (ext->oid == kOidKeyUsage && value->tag == kTagBitString) {
+            DataBuffer bits;
+            value->getContent(bits);
+            // The first content byte counts the unused bits.
+            unsigned char first = bits.getSize() > 1 ? bits.getData()[1] : 0;
+            m_digitalSignature = (first & kKuDigitalSignature) != 0;
+            m_nonRepudiation = (first & kKuNonRepudiation) != 0;
+            m_keyEncipherment = (first & kKuKeyEncipherment) != 0;
+            m_dataEncipherment = (first & kKuDataEncipherment) != 0;
+            m_keyCertSign = (first & kKuKeyCertSign) != 0;
+            m_crlSign = (first & kKuCrlSign) != 0;
+        } else if (ext->oid == kOidSubjectAltName) {
+            for (int i = 0; i < value->getNumChildren(); ++i) {
+                const Asn1* name = value->getChild(i);
+                if (name->tagClass != kClassContext || name->tag != kTagRfc822Name)
+                    continue;
+                DataBuffer text;
+                name->getContent(text);
+                m_email.clear();
+                m_email.appendUtf8Bytes(reinterpret_cast<const char*>(text.getData()), text.getSize());
+            }
+        } else if (ext->oid == kOidExtKeyUsage) {
+            m_hasExtKeyUsage = true;
+            static const struct {
+                const char* oid;
+                bool MsCertificate::*flag;
+            } kUsages[] = {
+                {"1.3.6.1.5.5.7.3.1", &MsCertificate::m_serverAuth},
+                {"1.3.6.1.5.5.7.3.2", &MsCertificate::m_clientAuth},
+                {"1.3.6.1.5.5.7.3.3", &MsCertificate::m_codeSigning},
+                {"1.3.6.1.5.5.7.3.4", &MsCertificate::m_emailProtection},
+                {"1.3.6.1.5.5.7.3.8", &MsCertificate::m_timeStamping},
+            };
+            for (int i = 0; i < value->getNumChildren(); ++i) {
+                const Asn1* usage = value->getChild(i);
+                if (!usage->isOid())
+                    continue;
+                StringBuffer oid;
+                usage->getOidString(oid);
+                for (const auto& row : kUsages)
+                    if (oid.equals(row.oid))
+                        this->*row.flag = true;
+            }
+        }
+    }
+}
+
+bool MsCertificate::getKeyProviderInfo(int calledFrom, LogBase& log) {
+    if (m_keyProvLoaded)
+        return true;
+    if (m_keyProvUnavailable) {
+        log.logError(mscert_msg::kNoKeyProvInfo);
+        log.logDataLong("calledFrom", calledFrom);
+        return false;
+    }
+    log.logInfo(mscert_msg::kFetchingKeyProv);
+    log.logDataLong("calledFrom", calledFrom);
+    DWORD size = 0;
+    if (!platform::CertGetCertificateContextProperty(m_context, platform::CERT_KEY_PROV_INFO_PROP_ID, nullptr, &size)) {
+        log.logLastError();
+        log.logError(mscert_msg::kKeyProvFailed);
+        log.logDataLong("calledFrom", calledFrom);
+        m_keyProvUnavailable = true;
+        return false;
+    }
+    std::vector<unsigned char> buffer(size);
+    if (!platform::CertGetCertificateContextProperty(m_context, platform::CERT_KEY_PROV_INFO_PROP_ID, buffer.data(),
+                                                     &size)) {
+        log.logLastError();
+        log.logError(mscert_msg::kKeyProvFailed2);
+        m_keyProvUnavailable = true;
+        return false;
+    }
+    m_keyProvLoaded = true;
+    const auto* info = reinterpret_cast<const platform::CRYPT_KEY_PROV_INFO*>(buffer.data());
+    m_containerName.append(info->pwszContainerName ? info->pwszContainerName : "");
+    m_providerName.append(info->pwszProvName ? info->pwszProvName : "");
+    m_providerType = info->dwProvType;
+    m_machineKeyset = (info->dwFlags & platform::CRYPT_MACHINE_KEYSET) != 0;
+    m_silent = (info->dwFlags & platform::CRYPT_SILENT) != 0;
+    m_forKeyExchange = (info->dwKeySpec & platform::AT_KEYEXCHANGE) != 0;
+    log.logHex("dwKeySpec", info->dwKeySpec);
+    log.logDataLong("forKeyExchange", m_forKeyExchange ? 1 : 0);
+    log.logDataLong("forSignature", (info->dwKeySpec & platform::AT_SIGNATURE) ? 1 : 0);
+    log.logDataLong("silent", m_silent ? 1 : 0);
+    return true;
+}
+
+bool MsCertificate::getKeyContainerName(StringBuffer& out, LogBase& log) {
+    out.clear();
+    if (!getKeyProviderInfo(kFromGetKeyContainerName, log))
+        return false;
+    out.append(m_containerName.getString());
+    return true;
+}
+
+bool MsCertificate::isMachineKeyset(bool& out, LogBase& log) {
+    out = false;
+    if (!getKeyProviderInfo(kFromIsMachineKeyset, log))
+        return false;
+    out = m_machineKeyset;
+    return true;
+}
+
+void MsCertificate::logKeyProviderInfo(LogBase& log) {
+    getKeyProviderInfo(kFromLogKeyProviderInfo, log);
+    if (!m_keyProvLoaded) {
+        log.logInfo(mscert_msg::kKeyProvNotAvailable);
+        return;
+    }
+    LogContext ctx(log, "CertKeyProvider");
+    log.logData("keyContainer", m_containerName.getString());
+    log.logHex("providerType", m_providerType);
+    log.logData("keyset", m_machineKeyset ? "machine" : "user");
+    log.logData("silent", m_silent ? "yes" : "no");
+    log.logData("keyUsage", m_forKeyExchange ? "key exchange" : "signature");
+}
+
+bool MsCertificate::hasPrivateKey(LogBase& log) {
+    (void)log;
+    if (m_privateKeyDer.getSize())
+        return true;
+    platform::HCRYPTPROV provider = 0;
+    DWORD keySpec = 0;
+    BOOL mustFree = FALSE;
+    bool ok = platform::CryptAcquireCertificatePrivateKey(m_context, platform::CRYPT_ACQUIRE_COMPARE_KEY_FLAG, nullptr,
+                                                          &provider, &keySpec, &mustFree) != FALSE;
+    if (mustFree && provider)
+        platform::CryptReleaseContext(provider, 0);
+    return ok;
+}
+
+bool MsCertificate::checkPrivateKey(LogBase& log) {
+    LogContext ctx(log, "checkPrivateKey");
+    platform::HCRYPTPROV provider = 0;
+    DWORD keySpec = 0;
+    BOOL mustFree = FALSE;
+    if (!platform::CryptAcquireCertificatePrivateKey(m_context, platform::CRYPT_ACQUIRE_COMPARE_KEY_FLAG, nullptr,
+                                                     &provider, &keySpec, &mustFree)) {
+        log.logLastError();
+        log.logError(mscert_msg::kCannotAcquire);
+        return false;
+    }
+    if (mustFree && provider) {
+        StringBuffer name;
+        getKeyContainerName(name, log);
+        log.logData("myKeyContainer", name.getString());
+        platform::CryptReleaseContext(provider, 0);
+    }
+    return true;
+}
+
+bool MsCertificate::acquirePrivateKey(platform::HCRYPTPROV* provider, DWORD* keySpec, LogBase& log) {
+    if (!platform::CryptAcquireCertificatePrivateKey(m_context, 0, nullptr, provider, keySpec, nullptr)) {
+        log.logLastError();
+        return false;
+    }
+    return true;
+}
+
+bool MsCertificate::exportPrivateKeyDer(bool skipKeyAccess, DataBuffer& out, bool& keyInaccessible, LogBase& log) {
+    out.clear();
+    keyInaccessible = false;
+    if (m_privateKeyDer.getSize())
+        return out.appendDb(m_privateKeyDer);
+    if (!m_context) {
+        log.logError(mscert_msg::kNoCertContext);
+        return false;
+    }
+    bool haveInfo;
+    {
+        LogContext ctx(log, "getKeyProviderInfo");
+        haveInfo = getKeyProviderInfo(kFromExportPrivateKeyDer, log);
+    }
+    std::unique_ptr<KeyContainer> container;
+    {
+        LogContext ctx(log, "openCertKeyContainer");
+        container.reset(KeyContainer::openCertKeyContainer(*this, log));
+        if (!container) {
+            log.logError(mscert_msg::kNoKeyContainer);
+            return false;
+        }
+    }
+    if (skipKeyAccess) {
+        log.logInfo(mscert_msg::kSkippingKeyAccess);
+        keyInaccessible = true;
+        return haveInfo;
+    }
+    LogContext ctx(log, "ExportPrivateKeyToDER");
+    bool ok = container->GetPrivateKeyToDER(m_forKeyExchange, out, keyInaccessible, log);
+    if (!ok)
+        out.clear();
+    return ok;
+}
+
+} // namespace tessik
