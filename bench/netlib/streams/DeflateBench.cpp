@@ -175,7 +175,7 @@ std::size_t ourInflate(const Bytes& z) {
     tessik::NullDataSink sink;
     tessik::InflateState2 inflater;
     inflater.setSink(&sink);
-    LogNull log;
+    tessik::LogNull log;
     if (!inflater.inflateDataB(z.data(), static_cast<std::uint32_t>(z.size()), log, false))
         std::abort();
     return sink.getNumBytesWritten64();
