@@ -17,6 +17,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/BenchSupport.h"
 #include "netlib/streams/InflateState2.h"
 #include "netlib/streams/ZeeStream.h"
 
@@ -28,7 +29,11 @@ constexpr int kLevels[] = {1, 6, 8, 9};
 constexpr std::size_t kHeaderBytes = 2 << 20;
 constexpr std::size_t kRandomBytes = 1 << 20;
 constexpr std::size_t kOutStep = 1 << 16;
-constexpr int kSummaryRounds = 3;
+constexpr int kFullSummaryRounds = 3;
+
+int summaryRounds() {
+    return benchsupport::smokeRun() ? 1 : kFullSummaryRounds;
+}
 
 Bytes readFile(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
@@ -69,6 +74,8 @@ struct Corpus {
         for (auto& b : random)
             b = static_cast<std::uint8_t>(rng());
         files.emplace_back("random", std::move(random));
+        for (auto& f : files)
+            f.second.resize(std::min(f.second.size(), benchsupport::inputSize(f.second.size())));
     }
     std::size_t totalSize() const {
         std::size_t n = 0;
@@ -228,7 +235,7 @@ struct Timing {
 void summarise(int level) {
     using Clock = std::chrono::steady_clock;
     Timing ours, zlib;
-    for (int round = 0; round < kSummaryRounds; ++round) {
+    for (int round = 0; round < summaryRounds(); ++round) {
         for (int side = 0; side < 2; ++side) {
             Timing& t = side == 0 ? ours : zlib;
             std::size_t size = 0;
@@ -249,7 +256,7 @@ void summarise(int level) {
 void summariseInflate() {
     using Clock = std::chrono::steady_clock;
     double best[2] = {1e300, 1e300};
-    for (int round = 0; round < kSummaryRounds; ++round) {
+    for (int round = 0; round < summaryRounds(); ++round) {
         for (int side = 0; side < 2; ++side) {
             auto start = Clock::now();
             for (const Bytes& z : deflatedCorpus())
