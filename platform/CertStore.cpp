@@ -436,8 +436,8 @@ BOOL CryptAcquireCertificatePrivateKey(PCCERT_CONTEXT context, DWORD flags, void
     }
     *prov = 0;
     std::string container, provider;
-    DWORD type = 0, provFlags = 0, spec = 0;
-    if (!readKeyProv(context, container, provider, type, provFlags, spec)) {
+    DWORD type = 0, provFlags = 0, keyKind = 0;
+    if (!readKeyProv(context, container, provider, type, provFlags, keyKind)) {
         SetLastError(CRYPT_E_NO_KEY_PROPERTY);
         return FALSE;
     }
@@ -446,7 +446,7 @@ BOOL CryptAcquireCertificatePrivateKey(PCCERT_CONTEXT context, DWORD flags, void
                               provFlags & (CRYPT_MACHINE_KEYSET | CRYPT_SILENT)))
         return FALSE;
     HCRYPTKEY key = 0;
-    if (!CryptGetUserKey(h, spec, &key)) {
+    if (!CryptGetUserKey(h, keyKind, &key)) {
         DWORD err = GetLastError();
         CryptReleaseContext(h, 0);
         SetLastError(err);
@@ -455,7 +455,7 @@ BOOL CryptAcquireCertificatePrivateKey(PCCERT_CONTEXT context, DWORD flags, void
     CryptDestroyKey(key);
     *prov = h;
     if (keySpec)
-        *keySpec = spec;
+        *keySpec = keyKind;
     if (callerMustFree)
         *callerMustFree = TRUE;
     return TRUE;

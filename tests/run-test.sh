@@ -14,10 +14,11 @@ here=$(cd "$(dirname "$0")" && pwd)
 export ASAN_OPTIONS="${ASAN_OPTIONS:-detect_leaks=1:abort_on_error=0:strict_string_checks=1:detect_stack_use_after_return=1}"
 export LSAN_OPTIONS="${LSAN_OPTIONS:-suppressions=$here/lsan.supp:print_suppressions=0}"
 export UBSAN_OPTIONS="${UBSAN_OPTIONS:-halt_on_error=1:print_stacktrace=1}"
-# The permission tests prepare files owned by another user, which only root
-# can do (CI runs as root); say so rather than fail elsewhere.
+# The permission tests prepare files owned by another user, and the AsRoot
+# tests make a private host name: only root can (CI runs as root); say so
+# rather than fail elsewhere.
 if [ "$(id -u)" != 0 ] && [ -z "${GTEST_FILTER:-}" ]; then
-  echo "run-test: not root, so the permission tests (AsNobody.*) are not run"
-  export GTEST_FILTER='-AsNobody.*'
+  echo "run-test: not root, so the permission and root tests (AsNobody.*, AsRoot.*) are not run"
+  export GTEST_FILTER='-AsNobody.*:AsRoot.*'
 fi
 "$@"

@@ -16,10 +16,10 @@ namespace {
 constexpr const char* kCurrentUserRoot = "HKEY_CURRENT_USER";
 constexpr const char* kLocalMachineRoot = "HKEY_LOCAL_MACHINE";
 
-enum class SpecSetter { CurrentUserSystem, LocalMachineSystem, RegistryCurrentUser, RegistryLocalMachine };
+enum class PlaceSetter { CurrentUserSystem, LocalMachineSystem, RegistryCurrentUser, RegistryLocalMachine };
 
 CertificateStore* openStore(DWORD provider, DWORD location, const char* name, bool readOnly, LogBase* log,
-                            SpecSetter setter) {
+                            PlaceSetter setter) {
     DWORD flags = location | (readOnly ? platform::CERT_STORE_READONLY_FLAG : 0);
     platform::HCERTSTORE handle = platform::CertOpenStore(provider, flags, name);
     if (!handle) {
@@ -29,39 +29,39 @@ CertificateStore* openStore(DWORD provider, DWORD location, const char* name, bo
         return nullptr;
     }
     auto* store = new CertificateStore(handle);
-    CertStoreSpec& spec = const_cast<CertStoreSpec&>(store->spec());
+    CertStorePlace& place = const_cast<CertStorePlace&>(store->place());
     switch (setter) {
-    case SpecSetter::CurrentUserSystem: spec.setCurrentUserSystem(); break;
-    case SpecSetter::LocalMachineSystem: spec.setLocalMachineSystem(); break;
-    case SpecSetter::RegistryCurrentUser: spec.setRegistryCurrentUser(name); break;
-    case SpecSetter::RegistryLocalMachine: spec.setRegistryLocalMachine(name); break;
+    case PlaceSetter::CurrentUserSystem: place.setCurrentUserSystem(); break;
+    case PlaceSetter::LocalMachineSystem: place.setLocalMachineSystem(); break;
+    case PlaceSetter::RegistryCurrentUser: place.setRegistryCurrentUser(name); break;
+    case PlaceSetter::RegistryLocalMachine: place.setRegistryLocalMachine(name); break;
     }
     return store;
 }
 
 } // namespace
 
-CertStoreSpec::~CertStoreSpec() = default;
+CertStorePlace::~CertStorePlace() = default;
 
-void CertStoreSpec::setCurrentUserSystem() {
+void CertStorePlace::setCurrentUserSystem() {
     m_kind = kStoreCurrentUserSystem;
     m_location = kLocationCurrentUser;
     m_path.clear();
 }
 
-void CertStoreSpec::setLocalMachineSystem() {
+void CertStorePlace::setLocalMachineSystem() {
     m_kind = kStoreLocalMachineSystem;
     m_location = kLocationLocalMachine;
     m_path.clear();
 }
 
-void CertStoreSpec::setRegistryCurrentUser(const char* path) {
+void CertStorePlace::setRegistryCurrentUser(const char* path) {
     m_kind = kStoreRegistry;
     m_location = kLocationCurrentUser;
     m_path.setString(path ? path : "");
 }
 
-void CertStoreSpec::setRegistryLocalMachine(const char* path) {
+void CertStorePlace::setRegistryLocalMachine(const char* path) {
     m_kind = kStoreRegistry;
     m_location = kLocationLocalMachine;
     m_path.setString(path ? path : "");
@@ -86,23 +86,23 @@ CertificateStore::~CertificateStore() {
     }
 
 GRV_SYSTEM_OPENER(openCurrentUserMyStore, "MY", platform::CERT_SYSTEM_STORE_CURRENT_USER,
-                  "[Current User Certificate Store]", kCurrentUserRoot, SpecSetter::CurrentUserSystem)
+                  "[Current User Certificate Store]", kCurrentUserRoot, PlaceSetter::CurrentUserSystem)
 GRV_SYSTEM_OPENER(openLocalMachineMyStore, "MY", platform::CERT_SYSTEM_STORE_LOCAL_MACHINE,
-                  "[Local Machine Certificate Store]", kLocalMachineRoot, SpecSetter::LocalMachineSystem)
+                  "[Local Machine Certificate Store]", kLocalMachineRoot, PlaceSetter::LocalMachineSystem)
 GRV_SYSTEM_OPENER(openCurrentUserCaStore, "CA", platform::CERT_SYSTEM_STORE_CURRENT_USER,
-                  "[CA Current User Certificate Store]", kCurrentUserRoot, SpecSetter::CurrentUserSystem)
+                  "[CA Current User Certificate Store]", kCurrentUserRoot, PlaceSetter::CurrentUserSystem)
 GRV_SYSTEM_OPENER(openLocalMachineCaStore, "CA", platform::CERT_SYSTEM_STORE_LOCAL_MACHINE,
-                  "[CA Local Machine Certificate Store]", kLocalMachineRoot, SpecSetter::LocalMachineSystem)
+                  "[CA Local Machine Certificate Store]", kLocalMachineRoot, PlaceSetter::LocalMachineSystem)
 GRV_SYSTEM_OPENER(openCurrentUserRootStore, "ROOT", platform::CERT_SYSTEM_STORE_CURRENT_USER,
-                  certstore_msg::kCurrentUserRootLabel, kCurrentUserRoot, SpecSetter::CurrentUserSystem)
+                  certstore_msg::kCurrentUserRootLabel, kCurrentUserRoot, PlaceSetter::CurrentUserSystem)
 GRV_SYSTEM_OPENER(openLocalMachineRootStore, "ROOT", platform::CERT_SYSTEM_STORE_LOCAL_MACHINE,
-                  "[ROOT Local Machine Certificate Store]", kLocalMachineRoot, SpecSetter::LocalMachineSystem)
+                  "[ROOT Local Machine Certificate Store]", kLocalMachineRoot, PlaceSetter::LocalMachineSystem)
 
 #undef GRV_SYSTEM_OPENER
 
 CertificateStore* CertificateStore::openCurrentUserRegistryStore(const char* path, bool readOnly, LogBase* log) {
     CertificateStore* s = openStore(platform::CERT_STORE_PROV_REG, platform::CERT_SYSTEM_STORE_CURRENT_USER, path,
-                                    readOnly, log, SpecSetter::RegistryCurrentUser);
+                                    readOnly, log, PlaceSetter::RegistryCurrentUser);
     if (s) {
         s->m_label.setString(path);
         s->m_rootName.setString(kCurrentUserRoot);
@@ -112,7 +112,7 @@ CertificateStore* CertificateStore::openCurrentUserRegistryStore(const char* pat
 
 CertificateStore* CertificateStore::openLocalMachineRegistryStore(const char* path, bool readOnly, LogBase* log) {
     CertificateStore* s = openStore(platform::CERT_STORE_PROV_REG, platform::CERT_SYSTEM_STORE_LOCAL_MACHINE, path,
-                                    readOnly, log, SpecSetter::RegistryLocalMachine);
+                                    readOnly, log, PlaceSetter::RegistryLocalMachine);
     if (s) {
         s->m_label.setString(path);
         s->m_rootName.setString(kLocalMachineRoot);

@@ -31,10 +31,10 @@ enum CertStoreLocation : std::uint32_t {
     kLocationLocalMachine = 2,
 };
 
-class CertStoreSpec : public TessikObject {
+class CertStorePlace : public TessikObject {
 public:
-    CertStoreSpec() = default;
-    ~CertStoreSpec() override;
+    CertStorePlace() = default;
+    ~CertStorePlace() override;
 
     void setCurrentUserSystem();
     void setLocalMachineSystem();
@@ -66,7 +66,7 @@ public:
     MsCertificate* findCertBySubjectKeyId(const char* subjectKeyId, LogBase& log);
     void describe(StringBuffer& out) const;
 
-    const CertStoreSpec& spec() const { return m_spec; }
+    const CertStorePlace& place() const { return m_place; }
     const char* label() const { return m_label.getString(); }
     bool isRegistry() const { return m_registry; }
 
@@ -75,7 +75,7 @@ private:
     bool m_registry = false;
     StringBuffer m_label;
     StringBuffer m_rootName;
-    CertStoreSpec m_spec;
+    CertStorePlace m_place;
 };
 
 } // namespace tessik

@@ -674,11 +674,11 @@ INSTANTIATE_TEST_SUITE_P(Archives, FolderArchiveTest,
                          ::testing::Values("ZipR", "FoldersOnly", "Flipped", "FlippedDamaged", "NulName",
                                            "WrongPassword"));
 
-// The journal that is open stays open and untouched unless the restore succeeded.
-TEST_P(FolderArchiveTest, FailedRestoreOntoTheOpenJournalLeavesItOpenAndUntouched) {
+// The journal that is open stays open and untouched when the restore fails.
+class FailingArchiveTest : public FolderArchiveTest {};
+
+TEST_P(FailingArchiveTest, FailedRestoreOntoTheOpenJournalLeavesItOpenAndUntouched) {
     const QString kind = QString::fromLatin1(GetParam());
-    if (kind == "ZipR" || kind == "Flipped")
-        GTEST_SKIP() << "these restore";
     CGRVDlg win;
     OpenJournal(win, QStringLiteral("pain.grv"));
     const QByteArray before = Sha256("pain.grv");
@@ -691,6 +691,9 @@ TEST_P(FolderArchiveTest, FailedRestoreOntoTheOpenJournalLeavesItOpenAndUntouche
     EXPECT_EQ(Sha256("pain.grv"), before);
     EXPECT_TRUE(Leftovers().isEmpty());
 }
+
+INSTANTIATE_TEST_SUITE_P(Archives, FailingArchiveTest,
+                         ::testing::Values("FoldersOnly", "FlippedDamaged", "NulName", "WrongPassword"));
 
 // Peers show the name as it was written, not as DOS code-page mojibake.
 TEST_F(BackupRestoreTest, BackupOfNonAsciiJournalNameIsFlaggedUtf8) {

@@ -352,7 +352,7 @@ TEST_F(Stores, FindBySerialIssuerAndKeyIdentifier) {
     EXPECT_FALSE(CertificateStore::openCurrentUserRegistryStore("Software/Nowhere", true, nullptr));
     std::unique_ptr<CertificateStore> root(CertificateStore::openLocalMachineRootStore(true, nullptr));
     ASSERT_TRUE(root);
-    EXPECT_EQ(root->spec().m_kind, kStoreLocalMachineSystem);
+    EXPECT_EQ(root->place().m_kind, kStoreLocalMachineSystem);
 }
 
 using Providers = PkiRoots;
