@@ -260,12 +260,12 @@ TEST_F(CertStores, FoldersOfDerAndPemFiles) {
         EXPECT_STREQ(info->pwszContainerName, "twokey");
         EXPECT_EQ(info->dwKeySpec, AT_KEYEXCHANGE);
         HCRYPTPROV prov = 0;
-        DWORD spec = 0;
+        DWORD keyKind = 0;
         BOOL mustFree = FALSE;
-        ASSERT_TRUE(CryptAcquireCertificatePrivateKey(c, 0, nullptr, &prov, &spec, &mustFree));
+        ASSERT_TRUE(CryptAcquireCertificatePrivateKey(c, 0, nullptr, &prov, &keyKind, &mustFree));
         EXPECT_TRUE(mustFree);
         HCRYPTKEY key = 0;
-        ASSERT_TRUE(CryptGetUserKey(prov, spec, &key));
+        ASSERT_TRUE(CryptGetUserKey(prov, keyKind, &key));
         DWORD n = static_cast<DWORD>(keyBlob.size());
         grvtest::Bytes back(n);
         EXPECT_TRUE(CryptExportKey(key, 0, PRIVATEKEYBLOB, 0, back.data(), &n));
