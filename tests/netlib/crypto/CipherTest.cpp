@@ -136,11 +136,7 @@ std::string chunked(bool encrypt, const Spec& s, const std::string& key, const s
 
 class AesBothPaths : public ::testing::TestWithParam<bool> {
 protected:
-    void SetUp() override {
-        if (GetParam() && !aesHardwarePresent())
-            GTEST_SKIP() << "no AES instructions";
-        setAesHardwareAllowed(GetParam());
-    }
+    void SetUp() override { setAesHardwareAllowed(GetParam()); }
     void TearDown() override { setAesHardwareAllowed(true); }
 };
 
@@ -220,7 +216,12 @@ TEST_P(AesBothPaths, CounterModeIsEcbOfLittleEndianCounters) {
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(Paths, AesBothPaths, ::testing::Values(false, true),
+// The hardware path runs only where the machine has the instructions.
+std::vector<bool> aesPaths() {
+    return aesHardwarePresent() ? std::vector<bool>{false, true} : std::vector<bool>{false};
+}
+
+INSTANTIATE_TEST_SUITE_P(Paths, AesBothPaths, ::testing::ValuesIn(aesPaths()),
                          [](const auto& info) { return info.param ? "Instructions" : "Tables"; });
 
 TEST(DesVectors, CavpTdesEcbCbcCfb64) {
