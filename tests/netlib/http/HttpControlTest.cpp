@@ -1,4 +1,4 @@
-// Option defaults and their dump, what a copy takes, and the proxy chosen
+// What a copy of the options takes, and the proxy chosen
 // from the options or from the environment.
 #include <gtest/gtest.h>
 
@@ -17,26 +17,6 @@ std::string logText(Logger& log) {
     log.getLogText(t);
     t.removeChar('\r');
     return t.getString();
-}
-
-TEST(HttpControl, NewControlDumpsItsDefaults) {
-    const char* expected = "TessikLog:\n  HttpOptions:\n"
-                           "    Accept: */*\n    AcceptCharset: ISO-8859-1,utf-8;q=0.7,*;q=0.7\n"
-                           "    AcceptLanguage: en-us,en;q=0.5\n    AddHostHeader: 1\n"
-                           "    AllowCookieResponseCaching: 0\n    AllowGzip: 1\n    ConnectionHeader: Keep-Alive\n"
-                           "    ConnectTimeoutSec: 10\n    CookieDir: \n    DigestAuth: 0\n    FollowRedirects: 1\n"
-                           "    HeartbeatMs: 0\n    HttpMethod: \n    Login: \n    LoginDomain: \n"
-                           "    MaxResponseSize: 0\n    MaxUrlLen: 2000\n    MimicFirefox: 0\n    MimicIE: 0\n"
-                           "    NegotiateAuth: 0\n    NTLMAuth: 0\n    PasswordLen: 0\n    ProxyDomain: \n"
-                           "    ProxyLogin: \n    ProxyPartialUrl: 0\n    ProxyPasswordLen: 0\n    ProxyPort: 80\n"
-                           "    ReadTimeoutSec: 20\n    Referer: \n    RequiredContentType: \n    ResumePoint: 0\n"
-                           "    SaveCookies: 1\n    SendBufferSize: 65535\n    SendCookies: 1\n"
-                           "    SslProtocol: default\n    UnavailableRetryCount: 0\n    UnavailableRetryWaitMs: 2000\n"
-                           "    UserAgent: Tessik/1.0.0 (+https://www.tessik.example/useragent.html)\n";
-    Logger log;
-    HttpControl c;
-    c.logOptions(log);
-    EXPECT_EQ(logText(log), expected);
 }
 
 TEST(HttpControl, CopyTakesTheListedOptionsOnly) {
