@@ -85,36 +85,30 @@ TEST(ZeeStream, PythonZlibInflatesEveryLevel) {
     EXPECT_EQ(verdict, "10");
 }
 
-TEST(ZeeStream, ByteAtATimeInputAndTinyOutputRoomStillRoundTrip) {
-    Bytes data = realFiles()[3].data; // database
-    data.resize(40000);
-    for (int level : {0, 1, 6, 9}) {
-        struct Feed {
-            std::size_t feed, room;
-        } feeds[] = {{1, 1 << 16}, {SIZE_MAX, 1}, {333, 7}};
-        for (const Feed& f : feeds) {
-            SCOPED_TRACE("level " + std::to_string(level) + " feed " + std::to_string(f.feed) + " room " +
-                         std::to_string(f.room));
-            Bytes back;
-            ASSERT_TRUE(zpeer::inflate(ourDeflate(data, level, f.feed, f.room), &back));
-            EXPECT_TRUE(back == data);
-        }
-    }
-}
-
-TEST(ZeeStream, SizesAroundTheWindowEdgesRoundTrip) {
+TEST(ZeeStream, ByteAtATimeInputTinyOutputRoomAndSizesAroundTheWindowEdgesRoundTrip) {
+    struct Case {
+        std::size_t size;
+        int level;
+        std::size_t feed, room;
+    };
+    std::vector<Case> cases;
+    for (int level : {0, 1, 6, 9})
+        for (auto [feed, room] : {std::pair<std::size_t, std::size_t>{1, 1 << 16}, {SIZE_MAX, 1}, {333, 7}})
+            cases.push_back({40000, level, feed, room});
     // 32 KiB is the match window, 64 KiB the buffer, 65,274 where it slides.
-    for (std::size_t base : {32768u, 65274u, 65536u, 65536u + 32768u}) {
-        for (int delta : {-1, 0, 1}) {
-            std::size_t size = base + delta;
-            Bytes data = realFiles()[2].data; // a program, repeated
-            while (data.size() < size)
-                data.insert(data.end(), data.begin(), data.end());
-            data.resize(size);
-            Bytes back;
-            ASSERT_TRUE(zpeer::inflate(ourDeflate(data, 6), &back)) << size;
-            EXPECT_TRUE(back == data) << size;
-        }
+    for (std::size_t base : {32768u, 65274u, 65536u, 65536u + 32768u})
+        for (int delta : {-1, 0, 1})
+            cases.push_back({base + delta, 6, SIZE_MAX, 1 << 16});
+    for (const Case& c : cases) {
+        SCOPED_TRACE("size " + std::to_string(c.size) + " level " + std::to_string(c.level) + " feed " +
+                     std::to_string(c.feed) + " room " + std::to_string(c.room));
+        Bytes data = realFiles()[2].data; // a program, repeated
+        while (data.size() < c.size)
+            data.insert(data.end(), data.begin(), data.end());
+        data.resize(c.size);
+        Bytes back;
+        ASSERT_TRUE(zpeer::inflate(ourDeflate(data, c.level, c.feed, c.room), &back));
+        EXPECT_TRUE(back == data);
     }
 }
 
