@@ -19,8 +19,8 @@ using cryptotest::unhex;
 
 namespace {
 
-constexpr std::uint16_t kMethodAes = 99;
-constexpr std::uint16_t kAesExtraId = 0x9901;
+using ziptest::aesExtra;
+using ziptest::kMethodAes;
 
 class WinZipAesTest : public ::testing::Test {
 protected:
@@ -70,16 +70,6 @@ Decrypted decrypt(const std::string& data, const std::string& password, int mode
     log.getLogText(text);
     d.log = text.getString();
     return d;
-}
-
-// The AE-2 extra field: vendor version 2, "AE", strength, the real method.
-std::string aesExtra(int mode, std::uint16_t method) {
-    std::string e;
-    ziptest::put16(e, kAesExtraId), ziptest::put16(e, 7), ziptest::put16(e, 2);
-    e += "AE";
-    e += static_cast<char>(mode);
-    ziptest::put16(e, method);
-    return e;
 }
 
 } // namespace
