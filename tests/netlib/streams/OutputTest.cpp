@@ -66,12 +66,6 @@ TEST(OutputDataBuffer, WritesSeeksAndOverwritesAtItsIndex) {
     EXPECT_EQ(held(db), "01234XY789abcdefghijkl" + std::string(3, '\0') + "!");
     EXPECT_FALSE(out.seekTo(0x100000000LL, log));
     EXPECT_FALSE(out.seekTo(-1, log));
-    EXPECT_EQ(description(out), "memory");
-    Output discard;
-    EXPECT_EQ(description(discard), "unknown");
-    DataBuffer copy;
-    EXPECT_TRUE(out.copyToDb(copy));
-    EXPECT_TRUE(copy.equalsDb(db));
 }
 
 TEST(OutputDataBuffer, BorrowedBlockIsCopiedNotOverwritten) {
@@ -245,9 +239,6 @@ TEST_F(TsFileInfoTest, ReadsSizeKindAndLocalTimesOrSaysNotFound) {
     RecordingLog log;
     ASSERT_TRUE(info.loadFileInfo(path("info.txt").c_str(), &log));
     EXPECT_EQ(info.size, 12u);
-    EXPECT_EQ(info.sizeLow, 12u);
-    EXPECT_EQ(info.isDirectory, 0);
-    EXPECT_EQ(info.path.getString(), path("info.txt"));
     // Local FILETIME of the modification time, as python computes it.
     std::string expected =
         python3Line("import os,sys,time; st=os.stat(sys.argv[1]); "
@@ -257,8 +248,6 @@ TEST_F(TsFileInfoTest, ReadsSizeKindAndLocalTimesOrSaysNotFound) {
 
     ASSERT_TRUE(info.loadFileInfo(dir.c_str(), &log));
     EXPECT_EQ(info.isDirectory, 1);
-    EXPECT_EQ(info.size, 0u);
-    EXPECT_TRUE(info.attributes & 0x10);
 
     EXPECT_FALSE(info.loadFileInfo(path("missing").c_str(), &log));
     EXPECT_EQ(info.notFound, 1);

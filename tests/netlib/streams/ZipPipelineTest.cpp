@@ -17,7 +17,7 @@ using namespace tessik;
 
 namespace {
 
-constexpr std::uint16_t kMethodAes = 99;
+using ziptest::kMethodAes;
 constexpr std::uint32_t kCentralSignature = 0x02014b50;
 
 // The first entry of an archive, from its central record.
@@ -258,12 +258,7 @@ TEST_F(ZipPipelineTest, WinZipAesEntriesInteroperateWithSevenZip) {
             e.flags = ziptest::kFlagEncrypted;
             e.packed = r.out;
             e.size = static_cast<std::uint32_t>(plain.size());
-            std::string extra;
-            ziptest::put16(extra, 0x9901), ziptest::put16(extra, 7), ziptest::put16(extra, 2);
-            extra += "AE";
-            extra += static_cast<char>(bits / 64 - 1);
-            ziptest::put16(extra, compress ? ziptest::kMethodDeflated : ziptest::kMethodStored);
-            e.extra = extra;
+            e.extra = ziptest::aesExtra(bits / 64 - 1, compress ? ziptest::kMethodDeflated : ziptest::kMethodStored);
             EXPECT_TRUE(peerExtract({"7z", "x", "-so", "-ps3cret"}, e) == plain) << bits << compress;
         }
     }

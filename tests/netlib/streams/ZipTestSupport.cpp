@@ -9,8 +9,20 @@ constexpr std::uint32_t kDescriptorSignature = 0x08074b50;
 constexpr std::uint32_t kCentralSignature = 0x02014b50;
 constexpr std::uint32_t kEndSignature = 0x06054b50;
 constexpr std::uint16_t kVersion = 20;
+constexpr std::uint16_t kAesExtraId = 0x9901;
+constexpr std::uint16_t kAesExtraSize = 7;
+constexpr std::uint16_t kAesVendorVersion = 2;
 
 } // namespace
+
+std::string aesExtra(int mode, std::uint16_t method) {
+    std::string e;
+    put16(e, kAesExtraId), put16(e, kAesExtraSize), put16(e, kAesVendorVersion);
+    e += "AE";
+    e += static_cast<char>(mode);
+    put16(e, method);
+    return e;
+}
 
 void put16(std::string& s, std::uint32_t v) {
     s += static_cast<char>(v);

@@ -13,6 +13,7 @@ constexpr std::uint16_t kFlagEncrypted = 0x1;
 constexpr std::uint16_t kFlagDescriptor = 0x8;
 constexpr std::uint16_t kMethodStored = 0;
 constexpr std::uint16_t kMethodDeflated = 8;
+constexpr std::uint16_t kMethodAes = 99;
 
 struct Entry {
     std::string name;
@@ -28,6 +29,9 @@ void put16(std::string& s, std::uint32_t v);
 void put32(std::string& s, std::uint32_t v);
 std::uint32_t get16(const std::string& s, std::size_t at);
 std::uint32_t get32(const std::string& s, std::size_t at);
+
+// The AE-2 extra field: vendor version 2, "AE", strength (1-3), the real method.
+std::string aesExtra(int mode, std::uint16_t method);
 
 // Local headers (with a data descriptor after the data when the entry's
 // flags ask for one), central directory and end record.

@@ -128,12 +128,4 @@ TEST(SocketErrorLog, KnownCodesGetTheirTextsOthersTheFirewallHint) {
     EXPECT_NE(text.find(tessik::kFirewallHint), std::string::npos) << text;
 }
 
-TEST(SocketErrorLog, StartupSucceedsOnceAndLoadsTheLookupFunctions) {
-    Logger log;
-    EXPECT_TRUE(tessik::startupWSA(log));
-    EXPECT_TRUE(tessik::startupWSA(log));
-    EXPECT_TRUE(tessik::addressInfoAvailable());
-    EXPECT_NE(tessik::ws2Functions().gethostbyname, nullptr);
-}
-
 } // namespace

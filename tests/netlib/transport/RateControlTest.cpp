@@ -156,13 +156,4 @@ TEST(PerformanceMon, TickGoingBackResetsTheCounters) {
     EXPECT_EQ(sink.received, (Events{{5000, 5000}, {500, 500}}));
 }
 
-TEST(ParseBuffer, StartsWithItsCapacityAndClears) {
-    tessik::ParseBuffer buffer;
-    EXPECT_EQ(buffer.capacity(), tessik::ParseBuffer::kInitialCapacity);
-    EXPECT_EQ(buffer.maxSize(), tessik::ParseBuffer::kMaxSize);
-    EXPECT_EQ(buffer.length(), 0u);
-    buffer.clear();
-    EXPECT_EQ(buffer.data()[0], 0);
-}
-
 } // namespace

@@ -30,37 +30,8 @@ std::string logText(Logger& log) {
     return sb.getString();
 }
 
-std::string hexOf(const DataBuffer& db) {
-    return grvtest::ToHex(db.getData(), db.getSize());
-}
-
 std::string bytesOf(const DataBuffer& db) {
     return std::string(reinterpret_cast<const char*>(db.getData()), db.getSize());
-}
-
-std::uint32_t ipv4(const char* text) {
-    std::uint32_t address = 0;
-    parseIpv4(text, &address);
-    return address;
-}
-
-TEST(SocksMessages, AreBuiltByteByByte) {
-    DataBuffer db;
-    buildSocks4Request(80, ipv4("10.0.0.1"), "bob", db);
-    EXPECT_EQ(hexOf(db), "040100500a000001626f6200");
-    buildSocks4Request(8080, ipv4("127.0.0.1"), "", db);
-    EXPECT_EQ(hexOf(db), "04011f907f00000100");
-    buildSocks5Greeting(false, db);
-    EXPECT_EQ(hexOf(db), "050100");
-    buildSocks5Greeting(true, db);
-    EXPECT_EQ(hexOf(db), "05020002");
-    ASSERT_TRUE(buildSocks5PasswordRequest(StringBuffer("ab"), StringBuffer("xyz"), db));
-    EXPECT_EQ(hexOf(db), "010261620378797a");
-    const std::uint32_t address = ipv4("10.0.0.1");
-    ASSERT_TRUE(buildSocks5ConnectRequest("10.0.0.1", &address, 443, db));
-    EXPECT_EQ(hexOf(db), "050100010a00000101bb");
-    ASSERT_TRUE(buildSocks5ConnectRequest("a.b", nullptr, 80, db));
-    EXPECT_EQ(hexOf(db), "0501000303612e620050");
 }
 
 TEST(SocksMessages, FieldsLongerThanAByteAreRefusedNotCut) {

@@ -361,17 +361,6 @@ for i in range(2):
     EXPECT_LT(second.size(), data.size() / 10);
 }
 
-TEST(TcpSocket, TimeoutSettings) {
-    TessikSocket socket;
-    EXPECT_EQ(socket.getReadTimeoutMs(), kDefaultIdleTimeoutMs);
-    socket.setReadTimeoutMs(0);
-    EXPECT_EQ(socket.getReadTimeoutMs(), kNoTimeoutMs);
-    socket.setConnectTimeoutSec(3);
-    EXPECT_EQ(socket.getConnectTimeoutMs(), 3000u);
-    socket.setConnectTimeoutMs(2500);
-    EXPECT_EQ(socket.getConnectTimeoutSec(), 2u);
-}
-
 TEST(TcpSocket, SocketsOpenedFromSeveralThreadsGetTheirOwnSerials) {
     constexpr int kThreads = 8;
     constexpr int kEach = 5;
