@@ -1,5 +1,5 @@
 // The primitives the archive and the library share: CRC-32, the system random
-// source and the FILETIME arithmetic.
+// source, the FILETIME arithmetic and byte order.
 #include <gtest/gtest.h>
 
 #include <zlib.h>
@@ -9,11 +9,50 @@
 #include <cstring>
 #include <vector>
 
+#include "platform/ByteOrder.h"
 #include "platform/Crc32.h"
 #include "platform/CryptProv.h"
 #include "platform/WinTime.h"
 
 namespace {
+
+// Every width and order at every alignment, judged against the bytes written
+// out by shifts, the definition of each order.
+TEST(ByteOrder, LoadsAndStoresAtAnyAlignment) {
+    const std::uint64_t value = 0x0102030405060708ull;
+    for (std::size_t at = 0; at < 8; ++at) {
+        for (int bytes : {2, 4, 8}) {
+            unsigned char big[16] = {}, little[16] = {};
+            for (int i = 0; i < bytes; ++i) {
+                big[at + i] = static_cast<unsigned char>(value >> (8 * (bytes - 1 - i)));
+                little[at + i] = static_cast<unsigned char>(value >> (8 * i));
+            }
+            const std::uint64_t mask = bytes == 8 ? ~0ull : (1ull << (8 * bytes)) - 1;
+            unsigned char outBig[16] = {}, outLittle[16] = {};
+            std::uint64_t gotBig = 0, gotLittle = 0;
+            switch (bytes) {
+            case 2:
+                gotBig = platform::LoadBe16(big + at), gotLittle = platform::LoadLe16(little + at);
+                platform::StoreBe16(outBig + at, static_cast<std::uint16_t>(value));
+                platform::StoreLe16(outLittle + at, static_cast<std::uint16_t>(value));
+                break;
+            case 4:
+                gotBig = platform::LoadBe32(big + at), gotLittle = platform::LoadLe32(little + at);
+                platform::StoreBe32(outBig + at, static_cast<std::uint32_t>(value));
+                platform::StoreLe32(outLittle + at, static_cast<std::uint32_t>(value));
+                break;
+            default:
+                gotBig = platform::LoadBe64(big + at), gotLittle = platform::LoadLe64(little + at);
+                platform::StoreBe64(outBig + at, value);
+                platform::StoreLe64(outLittle + at, value);
+            }
+            EXPECT_EQ(gotBig, value & mask) << bytes << "@" << at;
+            EXPECT_EQ(gotLittle, value & mask) << bytes << "@" << at;
+            EXPECT_EQ(0, std::memcmp(outBig, big, sizeof big)) << bytes << "@" << at;
+            EXPECT_EQ(0, std::memcmp(outLittle, little, sizeof little)) << bytes << "@" << at;
+        }
+    }
+}
 
 TEST(Crc32, PiecesContinueWhereTheyStopped) {
     const char* check = "123456789"; // the catalogue's check value
