@@ -47,6 +47,15 @@ bool parseExitStatus(const DataBuffer& payload, std::uint32_t& recipient, bool& 
            sshReadUint32(payload, idx, status);
 }
 
+bool SshTransport::hasQueuedChannelData(std::uint32_t clientChannelNum) const {
+    for (int i = 0; i < m_queue.getCount(); ++i) {
+        const auto* payload = static_cast<const DataBuffer*>(m_queue.elementAt(i));
+        if (payload && sshChannelRecipient(*payload) == static_cast<std::int64_t>(clientChannelNum))
+            return true;
+    }
+    return false;
+}
+
 bool SshTransport::takeQueuedChannelData(SshChannel& channel, bool onlyExtended, bool skipExtended, DataBuffer& dataOut,
                                          DataBuffer& extendedOut, bool& eofOut, bool& closeOut, ProgressMonitor* pm,
                                          LogBase& log, bool verbose) {

@@ -71,6 +71,8 @@ public:
     const StringBuffer& lastDisconnectText() const { return m_disconnectText; }
     XString& banner() { return m_banner; }
     int queuedCount() const { return m_queue.getCount(); }
+    // Whether a message for this channel waits in the queue.
+    bool hasQueuedChannelData(std::uint32_t clientChannelNum) const;
 
     // Packets.
     bool sendMessage(const char* name, const DataBuffer& payload, ProgressMonitor* pm, LogBase& log, bool verbose);

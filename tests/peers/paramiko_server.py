@@ -57,9 +57,10 @@ def run_command(transport, channel, command):
     """Test commands beyond the plain echo: "emit N" writes N bytes of a
     pattern to stdout, "stderr" a line to stderr, and exits 3; "sink N" reads
     N bytes and reports their count; "zlib-bomb" sends one IGNORE message
-    whose payload inflates to 300000 bytes; "overrun N" sends N bytes in raw
-    CHANNEL_DATA packets past the client's window; "rekey N" writes N bytes
-    with a key re-exchange half way."""
+    whose payload inflates to 300000 bytes; "overrun N" sends N bytes in one raw
+    CHANNEL_DATA packet, whatever the client's window; "rekey N" writes N bytes
+    with a key re-exchange half way; "keepalive" sends a keep-alive channel
+    request that wants a reply."""
     word, _, rest = command.decode().partition(" ")
     count = int(rest) if rest.isdigit() else 0
     pattern = bytes(range(256)) * (count // 256 + 1)
@@ -84,12 +85,20 @@ def run_command(transport, channel, command):
         channel.sendall(b"after\n")
         return 0
     if word == "overrun":
-        for start in range(0, count, 16384):
-            m = paramiko.Message()
-            m.add_byte(paramiko.common.cMSG_CHANNEL_DATA)
-            m.add_int(channel.remote_chanid)
-            m.add_string(pattern[start:min(count, start + 16384)])
-            transport._send_user_message(m)
+        m = paramiko.Message()
+        m.add_byte(paramiko.common.cMSG_CHANNEL_DATA)
+        m.add_int(channel.remote_chanid)
+        m.add_string(pattern[:count])
+        transport._send_user_message(m)
+        return 0
+    if word == "keepalive":
+        m = paramiko.Message()
+        m.add_byte(paramiko.common.cMSG_CHANNEL_REQUEST)
+        m.add_int(channel.remote_chanid)
+        m.add_string("keepalive@openssh.com")
+        m.add_boolean(True)
+        transport._send_user_message(m)
+        time.sleep(0.5)
         return 0
     if word == "rekey":
         channel.sendall(pattern[: count // 2])
@@ -101,7 +110,7 @@ def run_command(transport, channel, command):
 
 
 def serve(conn, host_key, args):
-    transport = paramiko.Transport(conn)
+    transport = paramiko.Transport(conn, default_window_size=args.window or paramiko.common.DEFAULT_WINDOW_SIZE)
     try:
         transport.get_security_options().kex = args.kex.split(",") if args.kex else GROUP_EXCHANGE
         transport.use_compression(True)
@@ -141,6 +150,7 @@ def main():
     parser.add_argument("--password", required=True)
     parser.add_argument("--authorized-key", default="", help="base64 of the one accepted public key")
     parser.add_argument("--kex", default="", help="key exchanges offered, comma-separated")
+    parser.add_argument("--window", type=int, default=0, help="channel window the server grants")
     args = parser.parse_args()
     if not paramiko.Transport.load_server_moduli():
         raise SystemExit("no /etc/ssh/moduli: group exchange needs it")

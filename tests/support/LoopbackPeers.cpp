@@ -618,7 +618,7 @@ SshPeer LoopbackPeers::StartSshd(const std::vector<std::string>& options) {
     return result;
 }
 
-SshPeer LoopbackPeers::StartParamikoServer(const std::string& kex) {
+SshPeer LoopbackPeers::StartParamikoServer(const std::vector<std::string>& args) {
     Running peer{"paramiko", 0, {FreeLoopbackPort()}, {}, MakeFolder("paramiko")};
     const std::string& dir = peer.folder;
     SshPeer result{peer.ports[0], kPeerUser, {}, {}, peer.folder};
@@ -627,9 +627,14 @@ SshPeer LoopbackPeers::StartParamikoServer(const std::string& kex) {
     std::string publicKey = ReadFile(result.clientKey + ".pub");
     std::size_t start = publicKey.find(' ') + 1;
     std::string base64 = publicKey.substr(start, publicKey.find(' ', start) - start);
-    Launch(peer, {"/usr/bin/python3", PeerScript("paramiko_server.py"), "--port", std::to_string(result.port),
-                  "--host-key", dir + "/host_rsa", "--user", kPeerUser, "--password", kPeerPassword, "--authorized-key",
-                  base64, "--kex", kex});
+    std::vector<std::string> argv = {"/usr/bin/python3", PeerScript("paramiko_server.py"),
+                                     "--port",           std::to_string(result.port),
+                                     "--host-key",       dir + "/host_rsa",
+                                     "--user",           kPeerUser,
+                                     "--password",       kPeerPassword,
+                                     "--authorized-key", base64};
+    argv.insert(argv.end(), args.begin(), args.end());
+    Launch(peer, argv);
     return result;
 }
 

@@ -101,8 +101,8 @@ public:
     // Each option is passed as "-o option" and wins over the configuration.
     SshPeer StartSshd(const std::vector<std::string>& options = {});
     // paramiko: group exchange and zlib; password kPeerPassword or the key.
-    // kex, when given, is the comma-separated list of key exchanges offered.
-    SshPeer StartParamikoServer(const std::string& kex = {});
+    // args go to paramiko_server.py ("--kex", "--window").
+    SshPeer StartParamikoServer(const std::vector<std::string>& args = {});
     // s3rver (object storage) with the empty bucket kS3Bucket; path-style
     // requests, signatures checked against kS3AccessKey / kS3SecretKey.
     int StartS3rver();

@@ -72,7 +72,7 @@ TEST_F(LoopbackPeerTest, ParamikoRunsGroupExchangeWithSha1AndSha256) {
     for (auto [kex, id] : {std::pair{"diffie-hellman-group-exchange-sha1", kSshKexGexSha1},
                            std::pair{"diffie-hellman-group-exchange-sha256", kSshKexGexSha256}}) {
         SCOPED_TRACE(kex);
-        SshPeer paramiko = peers.StartParamikoServer(kex);
+        SshPeer paramiko = peers.StartParamikoServer({"--kex", kex});
         SshTestSession session;
         ASSERT_TRUE(session.RunPassword(paramiko.port, paramiko.user, kPeerPassword, "hello")) << session.failure;
         EXPECT_EQ(session.transport.kex().kexAlg, id);
