@@ -498,3 +498,81 @@ TEST(SshTranscriptText, DataRunsCollapseAndNamesAreKnown) {
 
 } // namespace
 } // namespace grvtest
+
+namespace grvtest {
+namespace {
+
+// What the reader makes of a clear byte stream: each payload as hex, "E" for
+// a refused packet it can go on after, "X" for a broken stream, "…" for an
+// unfinished packet at the end.
+std::string ReaderVerdict(const Bytes& stream) {
+    SshPacketReader r;
+    LogNull log;
+    std::string verdict;
+    std::size_t at = 0;
+    while (at < stream.size()) {
+        unsigned int consumed = 0;
+        SshPacketReader::Step s =
+            r.feed(stream.data() + at, static_cast<unsigned int>(stream.size() - at), consumed, log, false);
+        at += consumed;
+        if (s == SshPacketReader::Step::kPacket)
+            verdict += ToHex(r.payload().getData(), r.payload().getSize()) + " ";
+        if (s == SshPacketReader::Step::kFailed) {
+            verdict += r.streamBroken() ? "X" : "E ";
+            if (r.streamBroken())
+                return verdict;
+        }
+    }
+    return verdict + (r.atPacketStart() ? "" : "…");
+}
+
+TEST(SshPacketEngine, MutatedStreamsReadAsTheReferenceReadsThem) {
+    // python3 reads RFC 4253 section 6 packets by the same limits.
+    const char* reference = R"PY(
+import sys, struct
+for line in sys.stdin.read().split():
+    data = bytes.fromhex(line); out = ''; at = 0
+    while at < len(data):
+        if len(data) - at < 4: out += '…'; break
+        n = struct.unpack('>I', data[at:at + 4])[0]
+        if n > 262208 or n < 12: out += 'X'; break
+        if len(data) - at - 4 < n: out += '…'; break
+        body = data[at + 4:at + 4 + n]; at += 4 + n
+        pad = body[0]
+        out += 'E ' if pad + 1 >= n else body[1:n - pad].hex() + ' '
+    print(out)
+)PY";
+    std::string input, ours;
+    for (std::uint32_t seed = 1; seed <= 300; ++seed) {
+        SshPacketWriter w;
+        LogNull log;
+        Bytes stream;
+        Bytes sizes = RandomBytes(4, seed);
+        for (int i = 0; i < 1 + sizes[0] % 4; ++i) {
+            Bytes body = RandomBytes(1 + (sizes[i] * 7 + seed) % 300, seed * 10 + i);
+            DataBuffer p, wire;
+            p.append(body.data(), static_cast<unsigned int>(body.size()));
+            w.seal(p, wire, nullptr, log, false);
+            stream.insert(stream.end(), wire.getData(), wire.getData() + wire.getSize());
+        }
+        // Mutations: flip bytes, cut the end, or both.
+        Bytes noise = RandomBytes(8, seed + 1000);
+        if (noise[0] % 3 != 0)
+            for (int k = 1; k < 1 + noise[1] % 3; ++k)
+                stream[(noise[k + 2] * 131u + seed) % stream.size()] ^= static_cast<std::uint8_t>(1 + noise[k]);
+        if (noise[7] % 4 == 0)
+            stream[4] = 0xFF; // a padding length that swallows the payload
+        if (noise[0] % 3 != 1)
+            stream.resize(stream.size() - noise[6] % stream.size());
+        input += ToHex(stream.data(), stream.size()) + "\n";
+        ours += ReaderVerdict(stream) + "\n";
+    }
+    RunResult r = Python(reference, {}, input);
+    EXPECT_EQ(ours, r.out) << r.err;
+    // The mutations reach every verdict.
+    for (const char* kind : {"X", "E ", "…"})
+        EXPECT_NE(ours.find(kind), std::string::npos) << kind;
+}
+
+} // namespace
+} // namespace grvtest
