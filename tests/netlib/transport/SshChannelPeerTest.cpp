@@ -1,4 +1,5 @@
-// Channel data against real servers: OpenSSH's sshd (key login as its
+// Key exchange over sshd's every fixed group, host key, cipher and MAC, and
+// channel data against real servers: OpenSSH's sshd (key login as its
 // user, rekeying every 32 KiB, a keep-alive every second) and paramiko
 // (password login, commands of its own in paramiko_server.py), and the
 // tunnel channel over an SSH channel.
@@ -36,8 +37,8 @@ std::size_t Count(const std::string& text, const std::string& what) {
     return n;
 }
 
-class SshChannelPeerTest : public LoopbackPeerTest {
-protected:
+class SshChannelPeers : public LoopbackPeerTest {
+public:
     // A session on the peer running command, its transcript switched on.
     bool Run(SshTestSession& s, bool sshd, const std::string& command, std::uint32_t window = kSshTestWindow) {
         s.transport.transcript().enable(0, true);
@@ -54,11 +55,21 @@ protected:
     }
     std::string Transcript(SshTestSession& s) { return s.transport.transcript().buffer(0).getString(); }
 
+    void LargeOutput(bool onlySshd);
+    void LargeInput(bool onlySshd);
+    void StderrStatusAndClose(bool onlySshd);
+    void KeepAlives(bool onlySshd);
+
     SshPeer m_sshd;
     SshPeer m_paramiko;
 };
 
-TEST_F(SshChannelPeerTest, LargeOutputAdjustsTheWindowAndSurvivesRekeys) {
+// paramiko's cases; sshd's need root for now and run as AsRoot, which the
+// runner leaves out for other users.
+class SshChannelPeerTest : public SshChannelPeers {};
+class AsRoot : public SshChannelPeers {};
+
+void SshChannelPeers::LargeOutput(bool onlySshd) {
     const std::string letters = "0123456789abcdefghijklmnopqrstuvwxyz\n";
     std::string sshdExpected;
     while (sshdExpected.size() < 300000)
@@ -74,6 +85,8 @@ TEST_F(SshChannelPeerTest, LargeOutputAdjustsTheWindowAndSurvivesRekeys) {
         {false, "rekey 300000", Pattern(300000)},
     };
     for (const Case& c : cases) {
+        if (c.sshd != onlySshd)
+            continue;
         SCOPED_TRACE(c.command);
         SshTestSession s;
         ASSERT_TRUE(Run(s, c.sshd, c.command, 65536)) << s.failure;
@@ -90,9 +103,11 @@ TEST_F(SshChannelPeerTest, LargeOutputAdjustsTheWindowAndSurvivesRekeys) {
     }
 }
 
-TEST_F(SshChannelPeerTest, LargeInputWaitsForTheServersWindow) {
+void SshChannelPeers::LargeInput(bool onlySshd) {
     // sshd grants 2 MiB, paramiko here 64 KiB: each input is larger.
     for (auto [sshd, size, command] : {std::tuple{true, 3000000u, "wc -c"}, std::tuple{false, 300000u, "sink"}}) {
+        if (sshd != onlySshd)
+            continue;
         SCOPED_TRACE(command);
         SshTestSession s;
         const std::string full = sshd ? command : std::string(command) + " " + std::to_string(size);
@@ -110,7 +125,7 @@ TEST_F(SshChannelPeerTest, LargeInputWaitsForTheServersWindow) {
     }
 }
 
-TEST_F(SshChannelPeerTest, StderrExitStatusAndCloseAnsweredOnce) {
+void SshChannelPeers::StderrStatusAndClose(bool onlySshd) {
     struct Case {
         bool sshd;
         const char* command;
@@ -119,6 +134,8 @@ TEST_F(SshChannelPeerTest, StderrExitStatusAndCloseAnsweredOnce) {
     } cases[] = {{true, "echo out; echo err >&2; exit 7", "out\n", "err\n", 7},
                  {false, "emit 10", Pattern(10), "to stderr\n", 3}};
     for (const Case& c : cases) {
+        if (c.sshd != onlySshd)
+            continue;
         SCOPED_TRACE(c.command);
         SshTestSession s;
         ASSERT_TRUE(Run(s, c.sshd, c.command)) << s.failure;
@@ -136,10 +153,12 @@ TEST_F(SshChannelPeerTest, StderrExitStatusAndCloseAnsweredOnce) {
     }
 }
 
-TEST_F(SshChannelPeerTest, KeepAlivesAreAnswered) {
+void SshChannelPeers::KeepAlives(bool onlySshd) {
     // sshd asks every second and drops a client that misses three.
     for (auto [sshd, command, out] :
          {std::tuple{true, "sleep 5; echo done", "done\n"}, std::tuple{false, "keepalive", ""}}) {
+        if (sshd != onlySshd)
+            continue;
         SCOPED_TRACE(command);
         SshTestSession s;
         ASSERT_TRUE(Run(s, sshd, command)) << s.failure;
@@ -163,7 +182,7 @@ TEST_F(SshChannelPeerTest, ServerThatOverrunsTheWindowLeavesItAtZero) {
     EXPECT_GE(Count(Transcript(s), "TRAN> WINDOW_ADJUST"), 1u);
 }
 
-TEST_F(SshChannelPeerTest, TunnelChannelCarriesBytesOverAnSshChannel) {
+TEST_F(AsRoot, TunnelChannelCarriesBytesOverAnSshChannel) {
     SshTestSession s;
     ASSERT_TRUE(Run(s, true, "cat")) << s.failure;
     TunnelChannel tunnel;
@@ -193,6 +212,86 @@ TEST_F(SshChannelPeerTest, TunnelChannelCarriesBytesOverAnSshChannel) {
     std::string out, err;
     ASSERT_TRUE(s.ReadToClose(out, err)) << s.failure;
     EXPECT_EQ(out, "again\n");
+}
+
+// "ssh-rsa 2048 aa:bb:..." from ssh-keygen's "2048 MD5:aa:bb:... comment (RSA)".
+std::string KeygenFingerprint(const std::string& publicKeyFile, const std::string& type) {
+    RunResult r = RunProgram({"ssh-keygen", "-l", "-E", "md5", "-f", publicKeyFile});
+    const std::string& out = r.out;
+    std::size_t space = out.find(' ');
+    std::size_t md5 = out.find("MD5:");
+    if (space == std::string::npos || md5 == std::string::npos)
+        return "ssh-keygen said: " + out + r.err;
+    std::size_t end = out.find(' ', md5);
+    return type + " " + out.substr(0, space) + " " + out.substr(md5 + 4, end - md5 - 4);
+}
+
+TEST_F(AsRoot, SshdAgreesOnEveryFixedGroupHostKeyCipherAndMac) {
+    struct Algorithm {
+        const char* name;
+        int id;
+    };
+    const Algorithm kexes[] = {{"diffie-hellman-group1-sha1", kSshKexGroup1},
+                               {"diffie-hellman-group14-sha1", kSshKexGroup14}};
+    const Algorithm hostKeys[] = {{"ssh-rsa", kSshHostKeyRsa}, {"ssh-dss", kSshHostKeyDss}};
+    const Algorithm ciphers[] = {
+        {"aes256-cbc", kSshCipherAes256}, {"aes128-cbc", kSshCipherAes128}, {"3des-cbc", kSshCipher3des}};
+    const Algorithm macs[] = {{"hmac-sha1", kSshMacSha1}, {"hmac-md5", kSshMacMd5}};
+    for (const Algorithm& kex : kexes) {
+        for (const Algorithm& hostKey : hostKeys) {
+            for (const Algorithm& cipher : ciphers) {
+                for (const Algorithm& mac : macs) {
+                    SCOPED_TRACE(std::string(kex.name) + " " + hostKey.name + " " + cipher.name + " " + mac.name);
+                    SshPeer sshd = peers.StartSshd(
+                        {std::string("KexAlgorithms ") + kex.name, std::string("HostKeyAlgorithms ") + hostKey.name,
+                         std::string("Ciphers ") + cipher.name, std::string("MACs ") + mac.name});
+                    SshTestSession session;
+                    session.transport.kex().preferRsa = hostKey.id == kSshHostKeyRsa;
+                    ASSERT_TRUE(session.Connect(sshd.port, true) && session.RequestUserauth()) << session.failure;
+                    const SshKeyExchange& k = session.transport.kex();
+                    EXPECT_EQ(k.kexAlg, kex.id);
+                    EXPECT_EQ(k.hostKeyAlg, hostKey.id);
+                    EXPECT_EQ(session.transport.outgoing().cipherId, cipher.id);
+                    EXPECT_EQ(session.transport.incoming().cipherId, cipher.id);
+                    EXPECT_EQ(session.transport.outgoing().macId, mac.id);
+                    EXPECT_EQ(session.transport.incoming().macId, mac.id);
+                    const std::string keyFile =
+                        sshd.folder + (hostKey.id == kSshHostKeyRsa ? "/host_rsa.pub" : "/host_dsa.pub");
+                    const std::string expected = KeygenFingerprint(keyFile, hostKey.name);
+                    EXPECT_EQ(std::string(session.transport.hostKeyFingerprint().getString()), expected);
+                    peers.Stop(sshd.port);
+                }
+            }
+        }
+    }
+}
+
+TEST_F(SshChannelPeerTest, ParamikoLargeOutputAdjustsTheWindowAndSurvivesRekeys) {
+    LargeOutput(false);
+}
+TEST_F(AsRoot, SshdLargeOutputAdjustsTheWindowAndSurvivesRekeys) {
+    LargeOutput(true);
+}
+
+TEST_F(SshChannelPeerTest, ParamikoLargeInputWaitsForTheServersWindow) {
+    LargeInput(false);
+}
+TEST_F(AsRoot, SshdLargeInputWaitsForTheServersWindow) {
+    LargeInput(true);
+}
+
+TEST_F(SshChannelPeerTest, ParamikoStderrExitStatusAndCloseAnsweredOnce) {
+    StderrStatusAndClose(false);
+}
+TEST_F(AsRoot, SshdStderrExitStatusAndCloseAnsweredOnce) {
+    StderrStatusAndClose(true);
+}
+
+TEST_F(SshChannelPeerTest, ParamikoKeepAlivesAreAnswered) {
+    KeepAlives(false);
+}
+TEST_F(AsRoot, SshdKeepAlivesAreAnswered) {
+    KeepAlives(true);
 }
 
 } // namespace
