@@ -131,26 +131,46 @@ TEST(SshPacketEngine, PacketsRoundTripUnderEveryProtection) {
     }
 }
 
-TEST(SshPacketEngine, ArcfourDropsTheFirst1536KeystreamBytes) {
-    SshPacketWriter w;
-    Protect(w, kSshCipherArcfour128, kSshMacNone, kSshCompressNone, kKey);
-    LogNull log;
-    DataBuffer wire;
-    ASSERT_TRUE(w.seal(Db("arcfour payload"), wire, nullptr, log, false));
-    // The keystream is judged by python's ARC4: XOR of wire and keystream
-    // must give a clear packet that says its own length.
-    RunResult r = Python(R"PY(
-import sys, warnings
+TEST(SshPacketEngine, CipherStreamsMatchPythonsCiphers) {
+    // Two packets per cipher, decrypted by python's cryptography as one
+    // continuing stream: the CBC chain and the RC4 keystream run on from
+    // packet to packet, and arcfour drops its first 1536 keystream bytes.
+    struct Case {
+        int cipher;
+        const char* python;
+    } cases[] = {{kSshCipherAes128, "AES"},     {kSshCipherAes256, "AES"},      {kSshCipherBlowfish, "Blowfish"},
+                 {kSshCipher3des, "TripleDES"}, {kSshCipherArcfour128, "ARC4"}, {kSshCipherArcfour256, "ARC4"}};
+    for (const Case& c : cases) {
+        SshPacketWriter w;
+        Protect(w, c.cipher, kSshMacNone, kSshCompressNone, kKey);
+        LogNull log;
+        DataBuffer wire;
+        for (const char* p : {"first payload", "second payload, a little longer"}) {
+            DataBuffer one;
+            ASSERT_TRUE(w.seal(Db(p), one, nullptr, log, false));
+            wire.appendDb(one);
+        }
+        const SshKeyLengths lengths = sshGetKeyLengths(c.cipher);
+        RunResult r = Python(
+            R"PY(
+import sys, struct, warnings
 warnings.simplefilter('ignore')
-from cryptography.hazmat.primitives.ciphers import Cipher, algorithms
-key = bytes.fromhex(sys.argv[1]); wire = bytes.fromhex(sys.argv[2])
-enc = Cipher(algorithms.ARC4(key), mode=None).encryptor()
-enc.update(bytes(1536))
-clear = enc.update(wire)
-print(clear[:4].hex(), clear[5:5 + 15].decode())
+from cryptography.hazmat.primitives.ciphers import Cipher, algorithms, modes
+name, key, iv, wire = sys.argv[1], bytes.fromhex(sys.argv[2]), bytes.fromhex(sys.argv[3]), bytes.fromhex(sys.argv[4])
+if name == 'ARC4':
+    d = Cipher(algorithms.ARC4(key), mode=None).decryptor()
+    d.update(bytes(1536))
+else:
+    d = Cipher(getattr(algorithms, name)(key), modes.CBC(iv)).decryptor()
+clear = d.update(wire)
+while clear:
+    n, pad = struct.unpack('>IB', clear[:5])
+    print(clear[5:4 + n - pad].decode())
+    clear = clear[4 + n:]
 )PY",
-                         {ToHex(kKey.substr(0, 16)), Hex(wire)});
-    EXPECT_EQ(r.out, "00000014 arcfour payload\n") << r.err;
+            {c.python, ToHex(kKey.substr(0, lengths.keyBytes)), ToHex(kKey.substr(32, lengths.ivBytes)), Hex(wire)});
+        EXPECT_EQ(r.out, "first payload\nsecond payload, a little longer\n") << c.cipher << r.err;
+    }
 }
 
 TEST(SshPacketEngine, EveryPacketGetsItsOwnMac) {
