@@ -21,7 +21,6 @@ namespace tessik {
 namespace {
 
 constexpr unsigned int kSha1Bytes = 20;
-constexpr unsigned int kSha256Bytes = 32;
 constexpr int kPaddingNone = 3;
 constexpr int kCbc = 0;
 constexpr unsigned int kShortenBy = 4;
