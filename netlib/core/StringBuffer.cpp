@@ -12,6 +12,7 @@
 #include "netlib/core/Int64Util.h"
 #include "netlib/core/Md5.h"
 #include "netlib/core/Memory.h"
+#include "platform/ByteOrder.h"
 #include "platform/WinErr.h"
 
 namespace tessik {
@@ -1051,8 +1052,7 @@ void StringBuffer::scrambleBytes() {
     }
     std::uint64_t product = static_cast<std::uint64_t>(n) * sum;
     unsigned char le[8];
-    for (int i = 0; i < 8; ++i)
-        le[i] = static_cast<unsigned char>(product >> (8 * i));
+    platform::StoreLe64(le, product);
     unsigned char digest[16];
     Md5 md5;
     md5.digestBytes(le, 8, digest);
