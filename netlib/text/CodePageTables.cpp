@@ -14,6 +14,7 @@
 #include "netlib/text/ContentCoding.h"
 #include "netlib/text/DirectTables.h"
 #include "netlib/text/HashConvert.h"
+#include "platform/ByteOrder.h"
 
 namespace tessik {
 namespace {
@@ -84,6 +85,11 @@ unsigned int le16(const unsigned char* p) {
     return p[0] | (p[1] << 8);
 }
 
+// A three-byte little-endian field: 16 bits, then the high byte.
+unsigned int le24(const unsigned char* p) {
+    return platform::LoadLe16(p) | (static_cast<unsigned int>(p[2]) << 16);
+}
+
 void insertPair(HashConvert& target, TableDirection direction, const unsigned char* code, unsigned int codeLength,
                 unsigned int codePoint) {
     unsigned char unit[2] = {static_cast<unsigned char>(codePoint), static_cast<unsigned char>(codePoint >> 8)};
@@ -111,6 +117,18 @@ void parseTableRecords(const unsigned char* p, const unsigned char* end, HashCon
         unsigned char c[2] = {static_cast<unsigned char>(code >> 8), static_cast<unsigned char>(code)};
         insertPair(target, direction, c, 2, point);
         p += 4;
+    }
+    // Three-byte records follow on the pages that have them (EUC-JP's JIS X 0212).
+    p += 2;
+    code = point = 0;
+    while (p + 5 <= end && le24(p) != 0) {
+        code = (code + le24(p)) & 0xFFFFFF;
+        point = (point + le16(p + 3)) & 0xFFFF;
+        unsigned char c[3];
+        c[0] = static_cast<unsigned char>(code >> 16);
+        platform::StoreBe16(c + 1, static_cast<std::uint16_t>(code));
+        insertPair(target, direction, c, 3, point);
+        p += 5;
     }
 }
 
