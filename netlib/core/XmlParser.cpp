@@ -28,7 +28,6 @@ constexpr const char kCdataOpen[] = "<![CDATA[";
 constexpr int kCdataOpenLen = sizeof(kCdataOpen) - 1;
 constexpr const char kStylesheet[] = "xml-stylesheet";
 constexpr const char kDocTypeOpen[] = "<!DOCTYPE";
-constexpr int kStylesheetLen = sizeof(kStylesheet) - 1;
 
 bool isSpace(char c) {
     return c == ' ' || c == '\t' || c == '\r' || c == '\n';

@@ -1,5 +1,6 @@
 #include "netlib/core/XmlProlog.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 
@@ -14,6 +15,8 @@ namespace {
 // than followed down the stack.
 constexpr int kMaxGroupDepth = 64;
 constexpr const char* kPredefined[] = {"lt", "gt", "amp", "apos", "quot"};
+constexpr const char kPiClose[] = "?>";
+constexpr const char kStylesheet[] = "xml-stylesheet";
 
 bool isSpaceByte(char c) {
     return c == ' ' || c == '\t' || c == '\r' || c == '\n';
@@ -454,29 +457,56 @@ bool Reader::docTypeDecl() {
 // Length of the construct `read` takes at p, or 0; `stopped` is where the
 // reading ended either way.
 template <class Read>
-int scan(const char* p, int n, Read read, int& stopped) {
+int scan(const char* p, int n, Read read) {
     Reader r(p, n);
-    const bool ok = (r.*read)();
-    stopped = r.pos();
-    return ok ? r.pos() : 0;
+    return (r.*read)() ? r.pos() : 0;
+}
+
+// Where the reader's lenient capture of a construct starting at p[0] ends:
+// DOCTYPE text through the ">" that balances its "<", instruction text
+// through the next "?>". A construct that is not well-formed is passed
+// over whole, so nothing inside it is taken for a construct of its own,
+// and the text is read once.
+int lenientEnd(const char* p, int n, bool instruction) {
+    if (instruction) {
+        const char* close = std::search(p + 2, p + n, kPiClose, kPiClose + 2);
+        return close == p + n ? n : static_cast<int>(close + 2 - p);
+    }
+    int depth = 0;
+    for (int i = 0; i < n; ++i) {
+        depth += p[i] == '<' ? 1 : p[i] == '>' ? -1 : 0;
+        if (depth == 0)
+            return i + 1;
+    }
+    return n;
+}
+
+// The reader sends these instructions elsewhere (the stylesheets), so they
+// cannot stand in the instruction text.
+bool isStylesheetInstruction(const char* p, int n) {
+    constexpr int kLength = sizeof(kStylesheet) - 1;
+    if (n < 2 + kLength)
+        return false;
+    for (int i = 0; i < kLength; ++i)
+        if ((p[2 + i] | 0x20) != kStylesheet[i])
+            return false;
+    return true;
 }
 
 // The constructs `read` takes in the text, each written with a line end as
-// the reader keeps them; whitespace and anything else are left out. A failed
-// construct is not looked into again from within the stretch it was read
-// over, so hostile text costs linear time.
+// the reader keeps them; whitespace and anything else are left out.
 void appendWellFormed(const StringBuffer& text, bool (Reader::*read)(), bool firstOnly, StringBuffer& out) {
     const char* p = text.getString();
     const int n = text.getSize();
+    const bool instructions = read == &Reader::instruction;
     for (int i = 0; i < n;) {
         if (p[i] != '<') {
             ++i;
             continue;
         }
-        int stopped = 0;
-        const int len = scan(p + i, n - i, read, stopped);
-        if (len == 0) {
-            i += stopped > 1 ? stopped : 1;
+        const int len = scan(p + i, n - i, read);
+        if (len == 0 || (instructions && isStylesheetInstruction(p + i, len))) {
+            i += lenientEnd(p + i, n - i, instructions);
             continue;
         }
         out.appendBytes(p + i, len);
@@ -490,13 +520,11 @@ void appendWellFormed(const StringBuffer& text, bool (Reader::*read)(), bool fir
 } // namespace
 
 int docTypeLength(const char* p, int n) {
-    int stopped = 0;
-    return scan(p, n, &Reader::docTypeDecl, stopped);
+    return scan(p, n, &Reader::docTypeDecl);
 }
 
 int instructionLength(const char* p, int n) {
-    int stopped = 0;
-    return scan(p, n, &Reader::instruction, stopped);
+    return scan(p, n, &Reader::instruction);
 }
 
 void appendDocType(const StringBuffer& text, StringBuffer& out) {

@@ -128,8 +128,20 @@ const char* const kDocTypes[] = {
     "junk <!DOCTYPE s> <!DOCTYPE t>",
 };
 const char* const kInstructions[] = {
-    "",         "<?app go?>", "<?a?><?b  c d?>",        "<?xml bad?>",    "<?XmL bad?>", "<?x \x01?>",
-    "<?1bad?>", "<?a?b?>",    "junk <?ok data ?> more", "<?unterminated",
+    "",
+    "<?app go?>",
+    "<?a?><?b  c d?>",
+    "<?xml bad?>",
+    "<?XmL bad?>",
+    "<?x \x01?>",
+    "<?1bad?>",
+    "<?a?b?>",
+    "junk <?ok data ?> more",
+    "<?unterminated",
+    // The reader takes these as stylesheets, not instructions: not written
+    // here, and nothing inside a broken one is taken for one of its own.
+    "<?xml-stylesheet href='a'?>",
+    "<?xm\xEA junk\n<?xml-stylesheet hre-->a.xsl\"?>",
 };
 
 struct Model {
