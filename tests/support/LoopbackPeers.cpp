@@ -672,4 +672,10 @@ std::vector<std::string> LoopbackPeers::CapturedRequests(int port) const {
     return requests;
 }
 
+std::vector<std::string> LoopbackPeers::CapturedRequests(int port, std::size_t count) const {
+    return WaitFor([&] { return CapturedRequests(port); },
+                   [&](const std::vector<std::string>& kept) { return kept.size() >= count; })
+        .seen;
+}
+
 } // namespace grvtest

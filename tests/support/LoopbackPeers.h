@@ -115,7 +115,10 @@ public:
     // Keeps each request whole as CapturedRequests; answers every one with
     // response (a default 200 "ok" when empty).
     int StartCaptureServer(const std::string& response = {});
+    // The requests kept so far; with a count, once that many are kept (or
+    // the wait for them gave up: the test then sees fewer).
     std::vector<std::string> CapturedRequests(int port) const;
+    std::vector<std::string> CapturedRequests(int port, std::size_t count) const;
 
     // Stops the peer listening on port (all its ports go with it).
     void Stop(int port);
