@@ -4,9 +4,11 @@
 #include <memory>
 
 #include "netlib/core/TessikRand.h"
+#include "netlib/core/XString.h"
 #include "netlib/crypto/HashAlgorithms.h"
 #include "netlib/crypto/Hmac.h"
 #include "netlib/crypto/Rsa.h"
+#include "netlib/pki/Certificate.h"
 #include "netlib/pki/RsaDer.h"
 #include "netlib/transport/TlsCertificates.h"
 #include "netlib/transport/TlsDigest.h"
@@ -116,18 +118,12 @@ void TlsProtocol::wipeSecrets() {
     m_masterSecret.secureClear();
 }
 
-bool TlsProtocol::startClientHandshake(TlsEndpoint& endpoint, SocketReadParams& params, const ExtPtrArray* credentials,
+bool TlsProtocol::startClientHandshake(TlsEndpoint& endpoint, SocketReadParams& params, const ExtPtrArray* clientCerts,
                                        LogBase& log, bool verbose) {
-    m_credentials.removeAllObjects();
-    for (int i = 0; credentials != nullptr && i < credentials->getCount(); ++i) {
-        const auto* from = static_cast<const TlsClientCredential*>(credentials->elementAt(i));
-        if (from == nullptr)
-            continue;
-        auto copy = std::make_unique<TlsClientCredential>();
-        copy->certDer.appendDb(from->certDer);
-        copy->privateKeyDer.appendDb(from->privateKeyDer);
-        m_credentials.appendPtr(copy.release());
-    }
+    if (clientCerts == nullptr || clientCerts->getCount() == 0)
+        m_clientCerts.removeAllObjects();
+    else
+        copyXCertArray(clientCerts, &m_clientCerts);
     m_lastAlertLevel = 0;
     m_lastAlertDescription = 0;
     if (clientHandshake(endpoint, params, log, verbose))
@@ -236,7 +232,7 @@ bool TlsProtocol::runClientHandshake(TlsEndpoint& endpoint, SocketReadParams& pa
     m_receivedHandshake.clear();
 
     // 6. The client's certificates, when asked for.
-    const bool sendVerify = m_certRequest && m_credentials.getCount() > 0;
+    const bool sendVerify = m_certRequest && m_clientCerts.getCount() > 0;
     if (!m_certRequest) {
         log.logInfo("No client certificate required by the server.");
     } else if (sendVerify) {
@@ -272,10 +268,13 @@ bool TlsProtocol::runClientHandshake(TlsEndpoint& endpoint, SocketReadParams& pa
     // 8. CertificateVerify.
     if (sendVerify) {
         log.logInfo("Sending CertificateVerify...");
-        const auto* first = static_cast<const TlsClientCredential*>(m_credentials.elementAt(0));
-        if (first->privateKeyDer.getSize() == 0)
+        DataBuffer privateKey;
+        static_cast<XCert*>(m_clientCerts.elementAt(0))->getPrivateKeyDer(privateKey);
+        if (privateKey.getSize() == 0)
             log.logError(tlsmsg::kNoPrivateKeyForVerify);
-        if (!sendCertificateVerify(first->privateKeyDer, endpoint, params, log)) {
+        const bool sent = sendCertificateVerify(privateKey, endpoint, params, log);
+        privateKey.secureClear();
+        if (!sent) {
             log.logError(tlsmsg::kSendCertVerifyFailed);
             return false;
         }
@@ -370,19 +369,25 @@ bool TlsProtocol::sendClientCertificates(TlsEndpoint& endpoint, SocketReadParams
     DataBuffer message;
     {
         LogContext ctx(log, "CertificatesMessage");
-        log.logDataLong("numCerts", m_credentials.getCount());
+        log.logDataLong("numCerts", m_clientCerts.getCount());
         ExtPtrArray ders;
         ders.setOwnsObjects(true);
-        for (int i = 0; i < m_credentials.getCount(); ++i) {
-            const auto* credential = static_cast<const TlsClientCredential*>(m_credentials.elementAt(i));
+        for (int i = 0; i < m_clientCerts.getCount(); ++i) {
+            auto* entry = static_cast<XCert*>(m_clientCerts.elementAt(i));
             LogContext certCtx(log, "certificate");
-            if (!logTlsCertificate(credential->certDer, "SubjectCN", "SerialNumber", nullptr, log)) {
+            TessikX509* x509 = entry->getX509();
+            if (x509 == nullptr) {
                 log.logError("Failed to get cert X.509");
                 return false;
             }
-            log.logDataLong("CertificateSize", static_cast<int>(credential->certDer.getSize()));
+            XString subject, serial;
+            x509->getSubjectCN(subject, log);
+            x509->getSerialNumber(serial, log);
+            log.logData("SubjectCN", subject.getUtf8());
+            log.logData("SerialNumber", serial.getUtf8());
             auto* der = new DataBuffer();
-            der->appendDb(credential->certDer);
+            entry->getCertDer(*der);
+            log.logDataLong("CertificateSize", static_cast<int>(der->getSize()));
             ders.appendPtr(der);
         }
         buildCertificatesMessage(ders, message);

@@ -55,17 +55,6 @@ constexpr const char* kSendClientCertFailed = "Failed to send client certificate
 constexpr const char* kMasterNotReady = "Master secret is not ready.";
 } // namespace tlsmsg
 
-// A client certificate as the protocol keeps its copy: the certificate's
-// DER and the PKCS#1 DER of its private key (wiped with the object).
-class TlsClientCredential : public TessikObject {
-public:
-    TlsClientCredential() = default;
-    ~TlsClientCredential() override;
-
-    DataBuffer certDer;
-    DataBuffer privateKeyDer;
-};
-
 // The parser calls onHandshakeMessage for every message before parsing it.
 class TlsProtocolCb {
 public:
@@ -100,9 +89,9 @@ public:
     // certificates; version 3.1 again.
     void reset(bool createFreshParams);
 
-    // Handshake. credentials: TlsClientCredential objects, copied; null or
-    // empty for none.
-    bool startClientHandshake(TlsEndpoint& endpoint, SocketReadParams& params, const ExtPtrArray* credentials,
+    // Handshake. clientCerts: XCert entries (certificate and private key),
+    // copied; null or empty for none.
+    bool startClientHandshake(TlsEndpoint& endpoint, SocketReadParams& params, const ExtPtrArray* clientCerts,
                               LogBase& log, bool verbose);
     bool clientHandshake(TlsEndpoint& endpoint, SocketReadParams& params, LogBase& log, bool verbose);
     bool handshakeComplete() const { return m_handshakeComplete; }
@@ -237,7 +226,7 @@ private:
     std::unique_ptr<TlsClientHello> m_clientHello;
     std::unique_ptr<TlsClientKeyExchange> m_clientKeyExchange;
     std::unique_ptr<TlsFinished> m_clientFinished;
-    ExtPtrArray m_credentials;
+    ExtPtrArray m_clientCerts;
     std::unique_ptr<ClsXml> m_testData;
     bool m_handshakeComplete;
 };

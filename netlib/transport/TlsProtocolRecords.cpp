@@ -81,10 +81,6 @@ void logRecord(const TlsRawRecord& record, LogBase& log) {
 
 } // namespace
 
-TlsClientCredential::~TlsClientCredential() {
-    privateKeyDer.secureClear();
-}
-
 TlsProtocolCb::~TlsProtocolCb() = default;
 void TlsProtocolCb::onHandshakeMessage(std::uint32_t, const unsigned char*, std::uint32_t) {}
 
@@ -93,7 +89,7 @@ TlsProtocol::TlsProtocol()
       m_lastAlertDescription(0), m_writeSeq(0), m_readSeq(0), m_heldOffset(0), m_appOut(nullptr), m_ccsReceived(false),
       m_ccsByte(0), m_appReads(0), m_pendingAlert(-1), m_peerFatal(false), m_handshakeComplete(false) {
     m_queue.setOwnsObjects(true);
-    m_credentials.setOwnsObjects(true);
+    m_clientCerts.setOwnsObjects(true);
     reset(true);
 }
 
@@ -115,7 +111,7 @@ void TlsProtocol::reset(bool createFreshParams) {
     m_pendingRead.reset();
     m_pendingWrite.reset();
     m_queue.removeAllObjects();
-    m_credentials.removeAllObjects();
+    m_clientCerts.removeAllObjects();
     m_testData.reset();
     m_framer.reset();
     m_handshakeCarry.clear();

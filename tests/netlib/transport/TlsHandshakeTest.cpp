@@ -3,7 +3,9 @@
 // and gnutls-serv with 3DES and RC4.
 #include <gtest/gtest.h>
 
+#include <random>
 #include <string>
+#include <vector>
 
 #include "netlib/core/Logger.h"
 #include "netlib/transport/TlsEndpoint.h"
@@ -47,6 +49,42 @@ struct Session {
 // "CLIENT_RANDOM <client random> <master secret>" lines, lower-case hex.
 std::string KeyLogLine(const TlsProtocol& p) {
     return "CLIENT_RANDOM " + Hex(p.clientHello()->random) + " " + Hex(p.masterSecret());
+}
+
+TEST(TlsKeyDerivation, MasterSecretAndKeyBlockEqualTheReferenceUnderBothVersions) {
+    std::mt19937 rng(6101);
+    std::string json = "[";
+    std::vector<std::string> ours;
+    for (int i = 0; i < 20; ++i) {
+        const std::uint32_t minor = i % 2;
+        const Bytes pre = RandomBytes(rng, 48), client = RandomBytes(rng, 32), server = RandomBytes(rng, 32);
+        Bytes seed = client, reversed = server;
+        seed.insert(seed.end(), server.begin(), server.end());
+        reversed.insert(reversed.end(), client.begin(), client.end());
+        unsigned char master[48], block[256];
+        if (minor == kSsl30Minor) {
+            ssl3Expand(pre.data(), 48, seed.data(), 64, master, sizeof master);
+            ssl3Expand(master, 48, reversed.data(), 64, block, sizeof block);
+        } else {
+            ASSERT_TRUE(tlsPrf(pre.data(), 48, "master secret", seed.data(), 64, master, sizeof master));
+            ASSERT_TRUE(tlsPrf(master, 48, "key expansion", reversed.data(), 64, block, sizeof block));
+        }
+        ours.push_back(Hex(master, sizeof master) + " " + Hex(block, sizeof block));
+        json += std::string(i ? "," : "") + "{\"minor\":" + std::to_string(minor) + ",\"premaster\":\"" + Hex(pre) +
+                "\",\"client_random\":\"" + Hex(client) + "\",\"server_random\":\"" + Hex(server) + "\"}";
+    }
+    EXPECT_EQ(ours, Reference("keys", json + "]"));
+}
+
+TEST(TlsKeyDerivation, PrfInputOver108BytesProducesNothing) {
+    const Bytes secret(48, 7), seed(108, 1);
+    unsigned char out[12] = {};
+    // "master secret" is 13 bytes: 95 bytes of seed fill the 108.
+    EXPECT_TRUE(tlsPrf(secret.data(), 48, "master secret", seed.data(), 95, out, sizeof out));
+    EXPECT_NE(Hex(out, sizeof out), std::string(24, '0'));
+    unsigned char untouched[12] = {};
+    EXPECT_FALSE(tlsPrf(secret.data(), 48, "master secret", seed.data(), 96, untouched, sizeof untouched));
+    EXPECT_EQ(Hex(untouched, sizeof untouched), std::string(24, '0'));
 }
 
 class TlsHandshakeTest : public grvtest::LoopbackPeerTest {};
