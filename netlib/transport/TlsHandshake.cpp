@@ -135,6 +135,9 @@ bool TlsProtocol::startClientHandshake(TlsEndpoint& endpoint, SocketReadParams& 
 bool TlsProtocol::clientHandshake(TlsEndpoint& endpoint, SocketReadParams& params, LogBase& log, bool verbose) {
     m_handshakeComplete = false;
     const bool ok = runClientHandshake(endpoint, params, log, verbose);
+    // What a failed step left held still goes out, as it would have unheld.
+    if (m_corked)
+        uncork(endpoint, params, log);
     m_premasterSecret.secureClear();
     return ok;
 }
@@ -231,7 +234,9 @@ bool TlsProtocol::runClientHandshake(TlsEndpoint& endpoint, SocketReadParams& pa
     m_hashSha1.update(m_receivedHandshake.getData(), m_receivedHandshake.getSize());
     m_receivedHandshake.clear();
 
-    // 6. The client's certificates, when asked for.
+    // 6. The client's certificates, when asked for. The flight up to the
+    // Finished leaves in one write.
+    cork();
     const bool sendVerify = m_certRequest && m_clientCerts.getCount() > 0;
     if (!m_certRequest) {
         log.logInfo("No client certificate required by the server.");
@@ -307,7 +312,7 @@ bool TlsProtocol::runClientHandshake(TlsEndpoint& endpoint, SocketReadParams& pa
     DataBuffer finishedBytes;
     finished->serialize(finishedBytes);
     m_clientFinished = std::move(finished);
-    if (!sendHandshakeMessage(finishedBytes, endpoint, params, log)) {
+    if (!sendHandshakeMessage(finishedBytes, endpoint, params, log) || !uncork(endpoint, params, log)) {
         log.logError("Failed to send client Finished message.");
         return false;
     }

@@ -169,6 +169,11 @@ private:
     bool sendFatalAlert(std::uint32_t description, TlsEndpoint& endpoint, SocketReadParams& params, LogBase& log);
     void installPendingWrite();
     void installPendingRead();
+    // Records sent while corked are held and go out in one write at the
+    // uncork: the client's second flight is several small records, and
+    // written one by one they wait on the peer's delayed acknowledgements.
+    void cork();
+    bool uncork(TlsEndpoint& endpoint, SocketReadParams& params, LogBase& log);
 
     // Handshake.
     bool runClientHandshake(TlsEndpoint& endpoint, SocketReadParams& params, LogBase& log, bool verbose);
@@ -211,6 +216,8 @@ private:
     int m_pendingAlert;
     // Set by a received fatal alert until the next reset.
     bool m_peerFatal;
+    bool m_corked;
+    DataBuffer m_corkedRecords;
 
     // Handshake.
     Md5 m_hashMd5;

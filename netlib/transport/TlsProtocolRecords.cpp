@@ -87,7 +87,7 @@ void TlsProtocolCb::onHandshakeMessage(std::uint32_t, const unsigned char*, std:
 TlsProtocol::TlsProtocol()
     : m_major(kTlsMajor), m_minor(kTls10Minor), m_closeNotifyReceived(false), m_lastAlertLevel(0),
       m_lastAlertDescription(0), m_writeSeq(0), m_readSeq(0), m_heldOffset(0), m_appOut(nullptr), m_ccsReceived(false),
-      m_ccsByte(0), m_appReads(0), m_pendingAlert(-1), m_peerFatal(false), m_handshakeComplete(false) {
+      m_ccsByte(0), m_appReads(0), m_pendingAlert(-1), m_peerFatal(false), m_corked(false), m_handshakeComplete(false) {
     m_queue.setOwnsObjects(true);
     m_clientCerts.setOwnsObjects(true);
     reset(true);
@@ -128,6 +128,8 @@ void TlsProtocol::reset(bool createFreshParams) {
     m_lastAlertDescription = 0;
     m_pendingAlert = -1;
     m_peerFatal = false;
+    m_corked = false;
+    m_corkedRecords.clear();
     if (createFreshParams) {
         m_readParams = std::make_unique<TlsSecurityParams>();
         m_writeParams = std::make_unique<TlsSecurityParams>();
@@ -165,19 +167,36 @@ bool TlsProtocol::sendRecord(const unsigned char* content, std::uint32_t n, std:
         return false;
     }
     DataBuffer record;
-    record.ensureCapacity(kTlsRecordHeaderSize + fragment.getSize());
+    DataBuffer& out = m_corked ? m_corkedRecords : record;
+    out.ensureCapacity(out.getSize() + kTlsRecordHeaderSize + fragment.getSize());
     unsigned char header[kTlsRecordHeaderSize];
     header[0] = static_cast<unsigned char>(contentType);
     header[1] = static_cast<unsigned char>(m_major);
     header[2] = static_cast<unsigned char>(m_minor);
     platform::StoreBe16(header + 3, static_cast<std::uint16_t>(fragment.getSize()));
-    record.append(header, sizeof header);
-    record.appendDb(fragment);
+    out.append(header, sizeof header);
+    out.appendDb(fragment);
+    if (m_corked)
+        return true;
     if (!endpoint.sendBytes(record, params.heartbeatMs, log, params.pm)) {
         log.logError(tlsmsg::kSendFailed);
         return false;
     }
     return true;
+}
+
+void TlsProtocol::cork() {
+    m_corked = true;
+}
+
+bool TlsProtocol::uncork(TlsEndpoint& endpoint, SocketReadParams& params, LogBase& log) {
+    m_corked = false;
+    DataBuffer records;
+    records.takeFrom(m_corkedRecords);
+    if (records.getSize() == 0 || endpoint.sendBytes(records, params.heartbeatMs, log, params.pm))
+        return true;
+    log.logError(tlsmsg::kSendFailed);
+    return false;
 }
 
 bool TlsProtocol::sendApplicationData(const unsigned char* data, std::uint32_t n, TlsEndpoint& endpoint,

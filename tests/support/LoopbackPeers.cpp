@@ -309,6 +309,17 @@ void LoopbackPeers::StopPeer(Running& peer) {
     --g_runningPeers;
 }
 
+std::string LoopbackPeers::PeerFolder(int port) const {
+    for (const Running& peer : m_running) {
+        for (int p : peer.ports) {
+            if (p == port) {
+                return peer.folder;
+            }
+        }
+    }
+    return {};
+}
+
 void LoopbackPeers::Stop(int port) {
     for (auto it = m_running.begin(); it != m_running.end(); ++it) {
         for (int p : it->ports) {

@@ -120,6 +120,10 @@ public:
     std::vector<std::string> CapturedRequests(int port) const;
     std::vector<std::string> CapturedRequests(int port, std::size_t count) const;
 
+    // The working folder of the peer listening on port ("" for none):
+    // openssl s_server -WWW serves the files in it.
+    std::string PeerFolder(int port) const;
+
     // Stops the peer listening on port (all its ports go with it).
     void Stop(int port);
 
