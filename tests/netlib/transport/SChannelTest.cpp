@@ -10,7 +10,9 @@
 
 #include "netlib/core/Logger.h"
 #include "netlib/pki/Certificate.h"
+#include "netlib/streams/DataSource.h"
 #include "netlib/transport/ClsSocksClient.h"
+#include "netlib/transport/LoggedSocket2.h"
 #include "netlib/transport/SChannelTessik.h"
 #include "netlib/transport/TlsProtocol.h"
 #include "tests/netlib/transport/ScriptPeer.h"
@@ -386,6 +388,69 @@ t.join()
     EXPECT_NE(ch.Receive(1 << 20).find("HTTP/1.0 200 ok"), std::string::npos) << ch.Log();
     ch.channel.closeChannel(ch.log);
     EXPECT_EQ(relay.Finish(), "CONNECT 127.0.0.1:" + std::to_string(server) + " HTTP/1.0\n");
+}
+
+// The traffic log of a TLS session holds the plaintext both ways, under one
+// header per change of direction, in memory and in the file alike.
+TEST_F(SChannelPeerTest, LoggedSocketRecordsTheTlsPlaintextBothWays) {
+    const int port = peers.StartOpensslServer();
+    grvtest::TempDir dir;
+    LoggedSocket2 ls;
+    ls.setKeepInMemory(true);
+    ls.setLogToFile(true);
+    ls.setSessionLogPath(dir.File("session.log").c_str());
+    SChannelTessik& ch = *ls.tlsChannel();
+    ch.setHostname("127.0.0.1");
+    ch.setPort(unsigned(port));
+    Logger log;
+    bool dnsFailed = false;
+    ASSERT_TRUE(ch.EstablishChannel(log, &dnsFailed, kTimeoutMs, 0, nullptr, nullptr)) << LogText(log);
+    const std::string line = "GET / HTTP/1.0\r\n", end = "\r\n";
+    for (const std::string& part : {line, end})
+        ASSERT_TRUE(ls.tlsSendBytes(reinterpret_cast<const unsigned char*>(part.data()), unsigned(part.size()), 0,
+                                    kTimeoutMs, log, nullptr));
+    std::string response;
+    DataBuffer piece;
+    bool timedOut, aborted, fatal, ended, closed;
+    while (ls.tlsReceiveBytes(piece, 0, kTimeoutMs, log, nullptr, &timedOut, &aborted, &fatal, &ended, &closed, 1))
+        response.append(reinterpret_cast<const char*>(piece.getData()), piece.getSize());
+    EXPECT_NE(response.find("HTTP/1.0 200 ok"), std::string::npos) << LogText(log);
+    EXPECT_FALSE(timedOut || aborted || fatal);
+    const std::string expected = std::string(kTrafficSendingHeader) + line + end + kTrafficReceivedHeader + response;
+    EXPECT_EQ(std::string(reinterpret_cast<const char*>(ls.memoryLog().getData()), ls.memoryLog().getSize()), expected);
+    EXPECT_EQ(grvtest::ReadFile(dir.File("session.log")), expected);
+}
+
+TEST(SChannelReferenceServer, LoggedSocketStreamsASourceOverTls) {
+    ReferenceServer server(Pki(), {});
+    const grvtest::Bytes data = grvtest::RandomBytes(100000, 68);
+    LoggedSocket2 ls;
+    ls.setKeepInMemory(true);
+    SChannelTessik& ch = *ls.tlsChannel();
+    ch.setHostname("127.0.0.1");
+    ch.setPort(unsigned(server.peer.port));
+    Logger log;
+    bool dnsFailed = false;
+    ASSERT_TRUE(ch.EstablishChannel(log, &dnsFailed, kTimeoutMs, 0, nullptr, nullptr)) << LogText(log);
+    MemoryDataSource source;
+    source.setData(data.data(), data.size(), false);
+    std::uint64_t total = 0;
+    ASSERT_TRUE(
+        ls.SendOnSocketFromSource(source, 30000, 0, kTimeoutMs, log, nullptr, nullptr, false, nullptr, &total, nullptr))
+        << LogText(log);
+    EXPECT_EQ(total, data.size());
+    std::string echoed;
+    DataBuffer piece;
+    bool timedOut, aborted, fatal, ended, closed;
+    while (echoed.size() < data.size() &&
+           ls.tlsReceiveBytes(piece, 0, kTimeoutMs, log, nullptr, &timedOut, &aborted, &fatal, &ended, &closed, 1))
+        echoed.append(reinterpret_cast<const char*>(piece.getData()), piece.getSize());
+    const std::string sent(data.begin(), data.end());
+    EXPECT_EQ(echoed, sent);
+    EXPECT_TRUE(ls.sendCloseNotify(true, 0, kTimeoutMs, log, nullptr));
+    EXPECT_EQ(std::string(reinterpret_cast<const char*>(ls.memoryLog().getData()), ls.memoryLog().getSize()),
+              std::string(kTrafficSendingHeader) + sent + kTrafficReceivedHeader + sent);
+    EXPECT_NE(server.peer.Finish().find("alert 0100"), std::string::npos) << "close_notify reached the server";
 }
 
 TEST_F(SChannelPeerTest, SocksConnectionIsHandedToTheChannel) {
