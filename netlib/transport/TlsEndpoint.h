@@ -1,7 +1,6 @@
 #pragma once
-// The TLS protocol's way to its peer: a socket it owns, or a tunnel
-// channel. A channel carries TLS only once tunnels exist; until then every
-// operation on one fails and says so.
+// The TLS protocol's way to its peer: a socket it owns, or a tunnel channel
+// (an SSH channel, another TLS channel or a plain socket) it forwards to.
 #include <cstdint>
 #include <memory>
 
@@ -14,8 +13,6 @@ namespace tessik {
 
 class TunnelChannel;
 
-inline constexpr const char* kMsgNoTunnelChannel = "TLS through a tunnel channel is not available in this build.";
-
 class TlsEndpoint {
 public:
     TlsEndpoint();
@@ -23,21 +20,30 @@ public:
     TlsEndpoint(const TlsEndpoint&) = delete;
     TlsEndpoint& operator=(const TlsEndpoint&) = delete;
 
-    // Made on first use when there is no channel.
+    // From now on TLS runs through the channel (when no socket was made).
+    void setChannel(std::unique_ptr<TunnelChannel> channel);
+    TunnelChannel* getChannel() { return m_channel.get(); }
+    std::uint32_t pushedBack() const { return m_pushBack.getSize(); }
+
+    // The socket; with a channel, the channel's; with neither, one made now.
     TessikSocket* getSocket();
     bool isConnected();
     void close(LogBase& log);
     unsigned int getReadTimeoutMs();
-    // In socket writes of at most 4096 bytes.
+    // In writes of at most 4096 bytes.
     bool sendBytes(const DataBuffer& data, unsigned int heartbeatMs, LogBase& log, ProgressMonitor* pm);
-    bool waitForData(unsigned int pollMs, unsigned int timeoutMs, ProgressMonitor* pm, bool* socketError, bool* aborted,
-                     bool* timedOut, LogBase& log);
-    // Exactly count bytes appended to out.
+    bool waitForData(unsigned int pollMs, unsigned int timeoutMs, ProgressMonitor* pm, bool* socketError,
+                     bool* aborted, bool* timedOut, LogBase& log);
+    // Exactly count bytes appended to out. Through a channel, what arrives
+    // beyond count waits in the push-back buffer for the next read.
     bool readBytes(unsigned int count, DataBuffer& out, SocketReadParams& params, LogBase& log);
 
 private:
+    bool viaChannel() const { return !m_socket && m_channel; }
+    bool readFromChannel(unsigned int count, DataBuffer& out, SocketReadParams& params, LogBase& log);
+
     DataBuffer m_pushBack;
-    TunnelChannel* m_channel;
+    std::unique_ptr<TunnelChannel> m_channel;
     std::unique_ptr<TessikSocket> m_socket;
 };
 

@@ -14,7 +14,9 @@
 #include "netlib/transport/ClsSocksClient.h"
 #include "netlib/transport/LoggedSocket2.h"
 #include "netlib/transport/SChannelTessik.h"
+#include "netlib/transport/TlsEndpoint.h"
 #include "netlib/transport/TlsProtocol.h"
+#include "netlib/transport/TunnelChannel.h"
 #include "tests/netlib/transport/ScriptPeer.h"
 #include "tests/netlib/transport/TlsTestSupport.h"
 #include "tests/support/LoopbackPeers.h"
@@ -451,6 +453,87 @@ TEST(SChannelReferenceServer, LoggedSocketStreamsASourceOverTls) {
     EXPECT_EQ(std::string(reinterpret_cast<const char*>(ls.memoryLog().getData()), ls.memoryLog().getSize()),
               std::string(kTrafficSendingHeader) + sent + kTrafficReceivedHeader + sent);
     EXPECT_NE(server.peer.Finish().find("alert 0100"), std::string::npos) << "close_notify reached the server";
+}
+
+// A tunnel whose carrier is a TLS channel: bytes, waits and the close go
+// through the channel.
+TEST_F(SChannelPeerTest, TunnelChannelRunsOverTheTlsChannel) {
+    const int port = peers.StartOpensslServer();
+    Channel ch(port);
+    ASSERT_TRUE(ch.Establish()) << ch.Log();
+    TunnelChannel tunnel;
+    tunnel.setTlsChannel(&ch.channel);
+    tunnel.setTlsInUse(true);
+    Logger log;
+    EXPECT_TRUE(tunnel.isConnected(log, false));
+    EXPECT_EQ(tunnel.getSocket(), ch.channel.getSocket());
+    DataBuffer request;
+    request.appendStr("GET / HTTP/1.0\r\n\r\n");
+    ASSERT_TRUE(tunnel.sendBytes(request, 4096, 0, kTimeoutMs, log, nullptr)) << LogText(log);
+    std::string page;
+    bool timedOut = false, aborted = false, socketError = false, closed = false;
+    while (tunnel.waitForData(0, kTimeoutMs, nullptr, &socketError, &aborted, &timedOut, log)) {
+        DataBuffer piece;
+        if (!tunnel.receiveBytes(piece, 4096, 0, kTimeoutMs, log, nullptr, &timedOut, &aborted, &socketError, &closed,
+                                 false))
+            break;
+        page.append(reinterpret_cast<const char*>(piece.getData()), piece.getSize());
+    }
+    EXPECT_NE(page.find("HTTP/1.0 200 ok"), std::string::npos) << LogText(log);
+    EXPECT_EQ(tunnel.bytesReceived(), page.size());
+    tunnel.close(true, 0, kTimeoutMs, log, nullptr);
+    EXPECT_FALSE(ch.channel.isConnected());
+}
+
+// The TLS protocol over a tunnel channel (its plain carrier here): records
+// are read in exact counts out of larger pieces, the rest waiting in the
+// endpoint's push-back buffer.
+TEST_F(SChannelPeerTest, TlsRunsThroughATunnelChannel) {
+    const int port = peers.StartOpensslServer();
+    TlsEndpoint endpoint;
+    auto tunnel = std::make_unique<TunnelChannel>();
+    Logger log;
+    ASSERT_TRUE(tunnel->getSocket()->connectSocket("127.0.0.1", port, 0, log, nullptr, nullptr));
+    endpoint.setChannel(std::move(tunnel));
+    TlsProtocol protocol;
+    SocketReadParams params;
+    ASSERT_TRUE(protocol.startClientHandshake(endpoint, params, nullptr, log, false)) << LogText(log);
+    const std::string request = "GET / HTTP/1.0\r\n\r\n";
+    ASSERT_TRUE(protocol.sendApplicationData(reinterpret_cast<const unsigned char*>(request.data()),
+                                             std::uint32_t(request.size()), endpoint, params, log, false));
+    DataBuffer page;
+    while (protocol.readApplicationData(endpoint, params, page, log, false)) {
+    }
+    EXPECT_NE(std::string(reinterpret_cast<const char*>(page.getData()), page.getSize()).find("HTTP/1.0 200 ok"),
+              std::string::npos)
+        << LogText(log);
+    endpoint.close(log);
+    EXPECT_FALSE(endpoint.isConnected());
+}
+
+TEST(TlsEndpointChannel, AShortReadKeepsTheRestForTheNext) {
+    ScriptPeer peer(R"PY(
+s = listen()
+c, a = s.accept()
+c.sendall(bytes(range(100)))
+c.close()
+)PY");
+    TlsEndpoint endpoint;
+    auto tunnel = std::make_unique<TunnelChannel>();
+    Logger log;
+    ASSERT_TRUE(tunnel->getSocket()->connectSocket("127.0.0.1", peer.port, 0, log, nullptr, nullptr));
+    endpoint.setChannel(std::move(tunnel));
+    peer.Finish(); // everything sent and the connection closed
+    SocketReadParams params;
+    DataBuffer first, rest, more;
+    ASSERT_TRUE(endpoint.readBytes(5, first, params, log)) << LogText(log);
+    EXPECT_EQ(Hex(first), "0001020304");
+    EXPECT_EQ(endpoint.pushedBack(), 95u);
+    ASSERT_TRUE(endpoint.readBytes(95, rest, params, log)) << LogText(log);
+    EXPECT_EQ(rest.getSize(), 95u);
+    EXPECT_EQ(rest.getLastByte(), 99);
+    EXPECT_FALSE(endpoint.readBytes(1, more, params, log));
+    EXPECT_TRUE(params.flags.closedByPeer);
 }
 
 TEST_F(SChannelPeerTest, SocksConnectionIsHandedToTheChannel) {
