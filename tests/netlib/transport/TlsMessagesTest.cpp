@@ -193,8 +193,12 @@ TEST(TlsServerFlights, MutatedFlightsGetTheReferenceVerdict) {
 
 // One handshake message in a clear record.
 Bytes Message(std::uint8_t type, const Bytes& body) {
-    Bytes m = {type, std::uint8_t(body.size() >> 16), std::uint8_t(body.size() >> 8), std::uint8_t(body.size())};
-    m.insert(m.end(), body.begin(), body.end());
+    Bytes m(4 + body.size());
+    m[0] = type;
+    m[1] = std::uint8_t(body.size() >> 16);
+    m[2] = std::uint8_t(body.size() >> 8);
+    m[3] = std::uint8_t(body.size());
+    std::copy(body.begin(), body.end(), m.begin() + 4);
     return m;
 }
 

@@ -104,8 +104,11 @@ inline std::string Transcript(tessik::TlsProtocol& p, bool ok) {
         case kTlsCertificate: {
             auto* c = static_cast<TlsCertificates*>(m);
             out += "Certificate " + std::to_string(c->count()) + " ";
-            for (int i = 0; i < c->count(); ++i)
-                out += (i ? "," : "") + Hex(*c->certAt(i));
+            for (int i = 0; i < c->count(); ++i) {
+                if (i != 0)
+                    out += ',';
+                out += Hex(*c->certAt(i));
+            }
             out += "\n";
             break;
         }
