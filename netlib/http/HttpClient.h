@@ -49,6 +49,10 @@ inline constexpr unsigned int kShortErrorWaitMs = 3000;
 inline constexpr unsigned int kMaxHeadBytes = 1024 * 1024;
 inline constexpr const char* kMsgHeadTooLong = "Response header is too long.";
 inline constexpr const char* kMsgTrailingData = "Unexpected data after the response body.";
+inline constexpr const char* kMsgStaleConnection = "The server closed the kept-alive connection; opening a new one.";
+inline constexpr const char* kMsgTooManyInterim = "Too many interim responses.";
+inline constexpr const char* kMsgBodyNotEnded = "The response body ended without the server closing the connection.";
+inline constexpr const char* kMsgNotResent = "Not sending the request again: it may have reached the server.";
 } // namespace http_conn
 
 class HttpClient : public TessikObject, public Output, public PackageExchange {
@@ -115,17 +119,27 @@ public:
     // The host as the pool compares it: lower-case, without scheme, slashes
     // or port, trimmed.
     static void normalizeHost(const char* host, StringBuffer& out);
+    static unsigned int readTimeoutMs(const HttpControl& options);
 
 private:
     void closeNumbered(const char* message, LogBase& log);
     // Closes the socket; bytes read ahead go with it.
     void dropSocket();
+    // Appends what the next receive brings (plain or TLS, as the current
+    // request goes); false when nothing came, with the flags saying why.
+    bool receiveMore(HttpControl& options, unsigned int idleMs, DataBuffer& into, LogBase& log, ProgressMonitor* pm,
+                     SocketFlags& flags);
     // The next response head out of the read-ahead bytes and the socket.
-    bool readHeadBytes(HttpControl& options, DataBuffer& head, LogBase& log, ProgressMonitor* pm);
+    bool readHeadBytes(HttpControl& options, DataBuffer& head, LogBase& log, ProgressMonitor* pm, SocketFlags& flags);
     // Up to max read-ahead bytes into out; the count taken.
     bool takePending(std::uint64_t max, Output& out, LogBase& log, std::uint64_t& taken);
+    bool readLengthBody(std::uint64_t length, HttpControl& options, Output& out, LogBase& log, ProgressMonitor* pm);
     bool readChunkedBody(HttpControl& options, Output& out, LogBase& log, ProgressMonitor* pm);
     bool readUntilClose(unsigned int idleMs, HttpControl& options, Output& out, LogBase& log, ProgressMonitor* pm);
+    // Whether a failed exchange may go out again on a new connection: only
+    // on a kept-alive connection the server had given up before this
+    // request, and only for an idempotent request without a body.
+    bool mayResend(const HttpRequest& request) const;
 
     StringBuffer m_host;
     std::uint32_t m_port;
@@ -142,6 +156,13 @@ private:
     // Bytes received past the last response head: the start of its body.
     DataBuffer m_pending;
     std::uint32_t m_pendingScanned;
+    // The open connection had carried a request before the current one.
+    bool m_reused;
+    // The send failed: the answer is what arrived meanwhile, nothing more.
+    bool m_answerOnly;
+    // The last head read ended in the peer's close or a reset before any
+    // byte of it arrived.
+    bool m_headLostAtOnce;
     std::uint32_t m_heartbeatMs;
     std::uint32_t m_readTimeoutSec;
 };

@@ -278,6 +278,11 @@ bool TessikSocket::sendBytesDuplex(const unsigned char* data, unsigned int len, 
     return true;
 }
 
+bool TessikSocket::idleInputPending() const {
+    return m_socket != platform::INVALID_SOCKET &&
+           platform::SocketWait(m_socket, platform::WaitFor::Read, 0) != platform::WaitResult::TimedOut;
+}
+
 bool TessikSocket::waitWriteable(unsigned int timeoutSec, LogBase& log) {
     constexpr unsigned int kNoTimeoutSec = 2160000;
     if (m_socket == platform::INVALID_SOCKET) {

@@ -335,6 +335,7 @@ NginxPeer LoopbackPeers::StartNginx(const NginxOptions& options) {
     }
     mkdir(result.docRoot.c_str(), kReachableByServices);
     mkdir((result.docRoot + "/basic").c_str(), kReachableByServices);
+    mkdir((result.docRoot + "/dav").c_str(), kReachableByServices);
     WriteFile(result.docRoot + "/index.html", "hello\n");
     WriteFile(result.docRoot + "/basic/index.html", "basic-ok\n");
     std::string big;
@@ -371,6 +372,15 @@ NginxPeer LoopbackPeers::StartNginx(const NginxOptions& options) {
                                        "    location /basic/ {",
                                        "      auth_basic \"Gorvane test\";",
                                        "      auth_basic_user_file " + HtpasswdFile() + ";",
+                                       "    }",
+                                       "    location = /early {",
+                                       "      client_max_body_size 0;",
+                                       "      return 200 \"early\\n\";",
+                                       "    }",
+                                       "    location /dav/ {",
+                                       "      client_max_body_size 0;",
+                                       "      dav_methods PUT DELETE;",
+                                       "      create_full_put_path on;",
                                        "    }",
                                        "  }",
                                        "}",

@@ -30,7 +30,8 @@ inline constexpr const char* kGnutlsRc4Md5 = "NONE:+VERS-TLS1.0:+RSA:+ARCFOUR-12
 
 // nginx: "/" serves index.html ("hello\n"), "/big.txt" a text that goes out
 // gzip-compressed and chunked to clients that accept gzip, "/basic/" needs
-// Basic authentication. The TLS port speaks TLS 1.0 with AES128-SHA only.
+// Basic authentication, "/early" answers "early\n" at once whatever the
+// request carries, and "/dav/" stores what is PUT there (docRoot/dav). The TLS port speaks TLS 1.0 with AES128-SHA only.
 // The access log has one line per request: "$server_addr $connection
 // $connection_requests $status $request".
 struct NginxPeer {
