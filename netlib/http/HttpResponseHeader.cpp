@@ -140,9 +140,7 @@ bool HttpResponseHeader::parseBytes(const unsigned char* p, std::uint32_t size, 
     m_statusText.append(q);
     m_statusText.trimWhitespace();
 
-    // The field lines up to the empty line, each given a CR LF end for the
-    // MIME header reader.
-    StringBuffer fields;
+    // The field lines run up to the empty line.
     std::uint32_t at = firstLf + 1;
     const std::uint32_t fieldsStart = at < size ? at : size;
     std::uint32_t fieldsEnd = fieldsStart;
@@ -150,16 +148,12 @@ bool HttpResponseHeader::parseBytes(const unsigned char* p, std::uint32_t size, 
         const std::uint32_t lf = lineEnd(p, size, at, lineLength);
         if (lineLength == 0)
             break;
-        fields.appendBytes(p + at, static_cast<int>(lineLength));
-        fields.append("\r\n");
         at = lf + 1;
         fieldsEnd = at < size ? at : size;
     }
     readContentLength(p + fieldsStart, fieldsEnd - fieldsStart);
-    if (fields.getSize() != 0) {
-        fields.append("\r\n");
-        m_fields.ParseMimeHeader(fields.getString(), log, false);
-    }
+    if (fieldsEnd != fieldsStart)
+        m_fields.parseHttpFields(p + fieldsStart, fieldsEnd - fieldsStart, log);
     return true;
 }
 
