@@ -74,7 +74,8 @@ bool gunzipResponseBody(const HttpResponseHeader& header, DataBuffer& body, std:
     MemoryDataSource source;
     source.setData(body.getData(), body.getSize(), false);
     DataBuffer plain;
-    LimitedBufferOutput out(&plain, maxSize);
+    OutputDataBuffer sink(&plain);
+    CappedOutput out(sink, maxSize);
     if (!Gzip::unGzipSource(source, out, log)) {
         if (out.limitHit()) {
             log.logError(http_body::kMsgDecodedTooLarge);
@@ -91,23 +92,51 @@ bool gunzipResponseBody(const HttpResponseHeader& header, DataBuffer& body, std:
     return true;
 }
 
-LimitedBufferOutput::LimitedBufferOutput(DataBuffer* target, std::uint64_t limit)
-    : OutputDataBuffer(target), m_buffer(target), m_limit(limit), m_limitHit(false) {}
+CappedOutput::CappedOutput(Output& inner, std::uint64_t limit)
+    : m_inner(inner), m_limit(limit), m_written(0), m_limitHit(false) {}
 
-std::uint32_t LimitedBufferOutput::writeBytes(const void* data, std::uint32_t size, std::uint32_t count,
-                                              ProgressMonitor* monitor, LogBase& log) {
-    std::uint64_t bytes = 0;
-    if (!blockByteCount(size, count, bytes))
-        return 0;
-    if (m_limit != 0 && (bytes > m_limit || m_buffer->getSize() > m_limit - bytes)) {
+bool CappedOutput::admit(std::uint64_t bytes, LogBase& log) {
+    if (m_limit != 0 && (m_limitHit || bytes > m_limit || m_written > m_limit - bytes)) {
         if (!m_limitHit) {
             log.logError(http_body::kMsgResponseTooLarge);
             log.logDataInt64("maxContentLength", static_cast<std::int64_t>(m_limit));
         }
         m_limitHit = true;
-        return 0;
+        return false;
     }
-    return OutputDataBuffer::writeBytes(data, size, count, monitor, log);
+    return true;
+}
+
+template <class Size, class Write>
+std::uint32_t CappedOutput::passOn(Size size, std::uint32_t count, LogBase& log, Write&& write) {
+    std::uint64_t bytes = 0;
+    if (!blockByteCount(size, count, bytes) || !admit(bytes, log))
+        return 0;
+    const std::uint32_t n = write();
+    if (n == count)
+        m_written += bytes;
+    return n;
+}
+
+std::uint32_t CappedOutput::writeBytes(const void* data, std::uint32_t size, std::uint32_t count,
+                                       ProgressMonitor* monitor, LogBase& log) {
+    return passOn(size, count, log, [&] { return m_inner.writeBytes(data, size, count, monitor, log); });
+}
+
+std::uint32_t CappedOutput::writeBytes64(const void* data, std::uint64_t size, std::uint32_t count,
+                                         ProgressMonitor* monitor, LogBase& log) {
+    return passOn(size, count, log, [&] { return m_inner.writeBytes64(data, size, count, monitor, log); });
+}
+
+bool CappedOutput::resetOutput(LogBase& log) {
+    m_written = 0;
+    m_limitHit = false;
+    return m_inner.resetOutput(log);
+}
+
+bool CappedOutput::ensureCapacity(std::uint32_t n) {
+    // A reservation past the limit is never made for it.
+    return (m_limit != 0 && n > m_limit) || m_inner.ensureCapacity(n);
 }
 
 ChunkedDecoder::ChunkedDecoder(std::uint64_t maxBody) : m_maxBody(maxBody) {

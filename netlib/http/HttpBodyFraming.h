@@ -61,17 +61,36 @@ bool checkBodyLength(const BodyFraming& framing, std::uint64_t maxSize, LogBase&
 bool gunzipResponseBody(const HttpResponseHeader& header, DataBuffer& body, std::uint64_t maxSize, LogBase& log,
                         ProgressMonitor* pm);
 
-// An Output over a DataBuffer that refuses to grow past a limit (0: none).
-class LimitedBufferOutput : public OutputDataBuffer {
+// Passes writes on to another Output until they would take it past a
+// limit of bytes written through it (0: none); that write and every later
+// one fail, with one log line.
+class CappedOutput : public Output {
 public:
-    LimitedBufferOutput(DataBuffer* target, std::uint64_t limit);
+    CappedOutput(Output& inner, std::uint64_t limit);
     std::uint32_t writeBytes(const void* data, std::uint32_t size, std::uint32_t count, ProgressMonitor* monitor,
                              LogBase& log) override;
+    std::uint32_t writeBytes64(const void* data, std::uint64_t size, std::uint32_t count, ProgressMonitor* monitor,
+                               LogBase& log) override;
+    bool seekToEnd(LogBase& log) override { return m_inner.seekToEnd(log); }
+    bool seekTo(std::int64_t position, LogBase& log) override { return m_inner.seekTo(position, log); }
+    std::int64_t getPosition64() override { return m_inner.getPosition64(); }
+    bool resetOutput(LogBase& log) override;
+    void getDescription(StringBuffer& out) override { m_inner.getDescription(out); }
+    bool copyToDb(DataBuffer& out) override { return m_inner.copyToDb(out); }
+    DataBuffer* getDataBuffer() override { return m_inner.getDataBuffer(); }
+    bool isHalted() override { return m_limitHit || m_inner.isHalted(); }
+    bool ensureCapacity(std::uint32_t n) override;
     bool limitHit() const { return m_limitHit; }
+    std::uint64_t written() const { return m_written; }
 
 private:
-    DataBuffer* m_buffer;
+    bool admit(std::uint64_t bytes, LogBase& log);
+    template <class Size, class Write>
+    std::uint32_t passOn(Size size, std::uint32_t count, LogBase& log, Write&& write);
+
+    Output& m_inner;
     std::uint64_t m_limit;
+    std::uint64_t m_written;
     bool m_limitHit;
 };
 

@@ -4,6 +4,7 @@
 
 #include "netlib/core/LogBase.h"
 #include "netlib/core/Progress.h"
+#include "netlib/http/HttpAuth.h"
 #include "netlib/http/HttpBodyFraming.h"
 #include "netlib/http/HttpClient.h"
 #include "netlib/http/HttpControl.h"
@@ -27,16 +28,6 @@ constexpr std::uint32_t kStatusServerError = 500;
 constexpr int kPlainPort = 80;
 constexpr int kTlsPort = 443;
 
-void basicCredentials(XString& login, XString& password, StringBuffer& out) {
-    StringBuffer pair;
-    pair.append(login.getUtf8());
-    pair.appendChar(':');
-    pair.append(password.getUtf8());
-    out.setString("Basic ");
-    ContentCoding::encodeBase64NoCrlf(pair.getString(), static_cast<unsigned int>(pair.getSize()), out);
-    pair.secureClear();
-}
-
 // Interim answers are told by their status alone: every 1xx but 101, which
 // would switch protocols and is final.
 bool isInterimStatus(std::uint32_t status) {
@@ -52,16 +43,6 @@ void logBodyStart(const DataBuffer& body, LogBase& log) {
     log.logData("response", text.getString());
 }
 
-// A host as a URL or a Host field writes it: an IPv6 literal in brackets.
-void appendHostForUrl(const StringBuffer& host, StringBuffer& out) {
-    const bool ipv6 = host.containsChar(':');
-    if (ipv6)
-        out.appendChar('[');
-    out.appendSb(host);
-    if (ipv6)
-        out.appendChar(']');
-}
-
 // Cookies are the cookie files' business; until they exist nothing is sent.
 void appendCookieLines(HttpControl& options, LogBase& log) {
     if (options.CookieDir.getSize() != 0 && options.SendCookies)
@@ -69,6 +50,15 @@ void appendCookieLines(HttpControl& options, LogBase& log) {
 }
 
 } // namespace
+
+void HttpClient::appendHostForUrl(const StringBuffer& host, StringBuffer& out) {
+    const bool ipv6 = host.containsChar(':');
+    if (ipv6)
+        out.appendChar('[');
+    out.appendSb(host);
+    if (ipv6)
+        out.appendChar(']');
+}
 
 void HttpClient::closeNumbered(const char* message, LogBase& log) {
     log.logInfo(message);
@@ -79,10 +69,6 @@ void HttpClient::dropSocket() {
     m_conn.closeSocket();
     m_pending.clear();
     m_pendingScanned = 0;
-}
-
-bool HttpClient::mayResend(const HttpRequest& request) const {
-    return m_reused && request.isIdempotent() && !request.hasBody();
 }
 
 bool HttpClient::receiveMore(HttpControl& options, unsigned int idleMs, DataBuffer& into, LogBase& log,
@@ -170,32 +156,52 @@ bool HttpClient::synchronousRequest(HttpControl& options, const char* domain, in
     request.getPathWithQuery(target);
     options.digestUri.setSb(target);
     request.getVerb(options.HttpMethod);
+    StringBuffer begin;
+    request.getVerb(begin);
+    begin.appendChar(',');
+    begin.append(domain);
+    begin.appendChar(':');
+    begin.appendInt(port);
+    request.getPath(begin);
+    Attempt attempt{begin.getString(), "---- Reading HTTP Response ----", request.isHead(),
+                    request.isIdempotent() && !request.hasBody()};
+    return runAttempts(
+        options, domain, port, tls, attempt,
+        [&](HttpResult& r) { return sendRequestObject(options, tls, request, r, log, pm, logDetails); }, result, body,
+        log, pm, logDetails);
+}
+
+bool HttpClient::postMimeAttempts(HttpControl& options, const char* domain, int port, bool tls, const char* url,
+                                  const StringBuffer& mimeText, HttpResult& result, DataBuffer& body, LogBase& log,
+                                  ProgressMonitor* pm, bool logDetails) {
+    Attempt attempt{nullptr, "---- Reading HTTP MIME POST Response ----", false, false};
+    return runAttempts(
+        options, domain, port, tls, attempt,
+        [&](HttpResult& r) { return sendMimePost(options, tls, url, mimeText, r, log, logDetails, pm); }, result, body,
+        log, pm, logDetails);
+}
+
+bool HttpClient::runAttempts(HttpControl& options, const char* domain, int port, bool tls, const Attempt& attempt,
+                             const std::function<bool(HttpResult&)>& send, HttpResult& result, DataBuffer& body,
+                             LogBase& log, ProgressMonitor* pm, bool logDetails) {
     bool ok = false;
     bool retry = false;
-    int attempt = 0;
+    int count = 0;
     do {
-        if (++attempt > http_conn::kMaxAttempts)
+        if (++count > http_conn::kMaxAttempts)
             return false;
         result.clear();
         body.clear();
         retry = false;
-        if (attempt > 1) {
+        if (count > 1) {
             bool fresh = false;
             if (!httpConnect(options, domain, port, tls, log, pm, fresh))
                 return false;
         }
-        if (pm != nullptr) {
-            StringBuffer begin;
-            request.getVerb(begin);
-            begin.appendChar(',');
-            begin.append(domain);
-            begin.appendChar(':');
-            begin.appendInt(port);
-            request.getPath(begin);
-            pm->progressInfo("HttpRequestBegin", begin.getString());
-        }
+        if (pm != nullptr && attempt.begin != nullptr)
+            pm->progressInfo("HttpRequestBegin", attempt.begin);
         m_receivedDuringSend.clear();
-        const bool sent = sendRequestObject(options, tls, request, result, log, pm, logDetails);
+        const bool sent = send(result);
         if (pm != nullptr && pm->isAborted()) {
             log.logInfo("Application aborted HTTP operation (7)");
             closeNumbered("Closing connection to HTTP server. (4)", log);
@@ -205,7 +211,7 @@ bool HttpClient::synchronousRequest(HttpControl& options, const char* domain, in
             if (m_receivedDuringSend.getSize() == 0) {
                 // Sent again on a new connection only when that cannot do
                 // anything twice.
-                if (result.connectionFailed && !mayResend(request)) {
+                if (result.connectionFailed && !(m_reused && attempt.resendable)) {
                     if (m_reused)
                         log.logInfo(http_conn::kMsgNotResent);
                     result.connectionFailed = 0;
@@ -213,32 +219,37 @@ bool HttpClient::synchronousRequest(HttpControl& options, const char* domain, in
                 return false;
             }
             ok = readEarlyResponse(m_receivedDuringSend, body, options, result, log, pm, retry);
-            continue;
+        } else {
+            if (m_receivedDuringSend.getSize() != 0) {
+                log.logInfo("Already received response data...");
+                log.logDataLong("numBytesAlreadyReceived", static_cast<int>(m_receivedDuringSend.getSize()));
+                // An answer that came while the body went out starts the head.
+                m_pending.appendDb(m_receivedDuringSend);
+                m_receivedDuringSend.clear();
+            }
+            log.logInfo(attempt.readingBanner);
+            ok = readResponse(options, tls, attempt.head, false, result, body, log, pm, logDetails);
+            if (pm != nullptr && pm->isAborted()) {
+                log.logInfo("Application aborted HTTP operation (2)");
+                closeNumbered("Closing connection to HTTP server. (5)", log);
+                return false;
+            }
+            if (!ok) {
+                // A kept-alive connection the server had already given up
+                // ends at once, before any byte of an answer.
+                if (m_headLostAtOnce && m_reused && attempt.resendable)
+                    result.connectionFailed = 1;
+                else if (m_headLostAtOnce && m_reused)
+                    log.logInfo(http_conn::kMsgNotResent);
+                return false;
+            }
+            ok = afterResponse(result, body, options, tls, pm, log, retry, logDetails);
         }
-        if (m_receivedDuringSend.getSize() != 0) {
-            log.logInfo("Already received response data...");
-            log.logDataLong("numBytesAlreadyReceived", static_cast<int>(m_receivedDuringSend.getSize()));
-            // An answer that came while the body went out starts the head.
-            m_pending.appendDb(m_receivedDuringSend);
-            m_receivedDuringSend.clear();
+        // A second 401 is the answer.
+        if (retry && count == http_conn::kMaxAttempts) {
+            retry = false;
+            ok = true;
         }
-        log.logInfo("---- Reading HTTP Response ----");
-        ok = readResponse(options, tls, request.isHead(), false, result, body, log, pm, logDetails);
-        if (pm != nullptr && pm->isAborted()) {
-            log.logInfo("Application aborted HTTP operation (2)");
-            closeNumbered("Closing connection to HTTP server. (5)", log);
-            return false;
-        }
-        if (!ok) {
-            // A kept-alive connection the server had already given up ends
-            // at once, before any byte of an answer.
-            if (m_headLostAtOnce && mayResend(request))
-                result.connectionFailed = 1;
-            else if (m_headLostAtOnce && m_reused)
-                log.logInfo(http_conn::kMsgNotResent);
-            return false;
-        }
-        ok = afterResponse(result, body, options, tls, pm, log, retry, logDetails);
     } while (retry);
     return ok;
 }
@@ -269,16 +280,9 @@ bool HttpClient::sendRequestObject(HttpControl& options, bool tls, HttpRequest& 
         }
         request.setHeader("Host", host.getString());
     }
-    if (options.ProxyLogin.getSizeUtf8() != 0 && options.ProxyPassword.getSizeUtf8() != 0 &&
-        (options.ProxyAuthMethod.getSize() == 0 || options.ProxyAuthMethod.equalsNoCase("basic"))) {
-        log.logInfo("Adding Basic Proxy Authentication Header");
-        log.logData("login", options.ProxyLogin.getUtf8());
-        if (pm != nullptr)
-            pm->progressInfo("HttpAuth", "Adding Proxy Authentication Header");
-        StringBuffer value;
-        basicCredentials(options.ProxyLogin, options.ProxyPassword, value);
-        request.setHeader("Proxy-Authorization", value.getString());
-    }
+    StringBuffer proxyCredentials;
+    if (proxyBasicCredentials(options, false, proxyCredentials, log, pm))
+        request.setHeader("Proxy-Authorization", proxyCredentials.getString());
     StringBuffer extraLines;
     appendCookieLines(options, log);
 
@@ -311,7 +315,7 @@ bool HttpClient::sendRequestObject(HttpControl& options, bool tls, HttpRequest& 
                 pm->progressInfo("HttpAuth", "Adding Basic Authentication Header");
             log.logInfo("Adding Basic Authentication Header..");
             StringBuffer value;
-            basicCredentials(options.Login, options.Password, value);
+            basicCredentials(options.Login, options.Password, false, value);
             request.setHeader("Authorization", value.getString());
         } else if (options.digestAuthHeader.getSize() != 0) {
             StringBuffer value(options.digestAuthHeader);
@@ -399,6 +403,12 @@ bool HttpClient::sendRequestObject(HttpControl& options, bool tls, HttpRequest& 
 
 bool HttpClient::readResponse(HttpControl& options, bool tls, bool head, bool discardBody, HttpResult& result,
                               DataBuffer& body, LogBase& log, ProgressMonitor* pm, bool logDetails) {
+    OutputDataBuffer sink(&body);
+    return readResponseTo(options, tls, head, discardBody, result, sink, log, pm, logDetails);
+}
+
+bool HttpClient::readResponseTo(HttpControl& options, bool tls, bool head, bool discardBody, HttpResult& result,
+                                Output& body, LogBase& log, ProgressMonitor* pm, bool logDetails) {
     if (pm != nullptr)
         pm->progressInfo("HttpInfo", "Begin reading response");
     m_requestTls = tls;
@@ -453,7 +463,8 @@ bool HttpClient::readResponse(HttpControl& options, bool tls, bool head, bool di
         log.logDataInt64("responseContentLength", header.getContentLength());
         log.logInfo("Discarding repsonse body...");
         DataBuffer scratch;
-        return readResponseBody(options, result, framing, scratch, log, pm);
+        OutputDataBuffer scratchOut(&scratch);
+        return readResponseBody(options, result, framing, scratchOut, log, pm);
     }
     StringBuffer connection;
     const bool hasConnection = header.getField("Connection", connection);
@@ -503,7 +514,9 @@ bool HttpClient::readResponse(HttpControl& options, bool tls, bool head, bool di
         log.logError(http_conn::kMsgTrailingData);
         closeNumbered("Closing connection to HTTP server. (12)", log);
     }
-    if (!gunzipResponseBody(header, body, options.MaxResponseSize, log, pm))
+    // Memory bodies are un-gzipped here; a file keeps what came.
+    DataBuffer* held = body.getDataBuffer();
+    if (held != nullptr && !gunzipResponseBody(header, *held, options.MaxResponseSize, log, pm))
         return false;
     if (status == kStatusSwitching) {
         // Whatever the connection switched to, it is no longer HTTP/1.1.
@@ -518,10 +531,10 @@ bool HttpClient::readResponse(HttpControl& options, bool tls, bool head, bool di
     return true;
 }
 
-bool HttpClient::readResponseBody(HttpControl& options, HttpResult& result, const BodyFraming& framing,
-                                  DataBuffer& body, LogBase& log, ProgressMonitor* pm) {
+bool HttpClient::readResponseBody(HttpControl& options, HttpResult& result, const BodyFraming& framing, Output& body,
+                                  LogBase& log, ProgressMonitor* pm) {
     const std::uint32_t status = result.responseHeader.getStatusCode();
-    LimitedBufferOutput out(&body, options.MaxResponseSize);
+    CappedOutput out(body, options.MaxResponseSize);
     switch (framing.kind) {
     case BodyFraming::kNone: log.logInfo("No response body to fetch..."); return true;
     case BodyFraming::kRefused:
@@ -678,10 +691,37 @@ bool HttpClient::afterResponse(HttpResult& result, DataBuffer& body, HttpControl
     }
     if (status == kStatusUnauthorized && options.DigestAuth) {
         log.logInfo("Processing 401 response for digest authentication...");
-        log.logError(http_conn::kMsgDigestNotAvailable);
-        return true;
+        return prepareDigestAuth(options, result, log, pm, retry);
     }
     return ok;
+}
+
+bool HttpClient::prepareDigestAuth(HttpControl& options, HttpResult& result, LogBase& log, ProgressMonitor* pm,
+                                   bool& prepared) {
+    prepared = false;
+    const bool haveLogin = options.Login.getSizeUtf8() != 0;
+    const bool havePassword = options.Password.getSizeUtf8() != 0;
+    if (haveLogin && havePassword && options.DigestAuth) {
+        log.logInfo("Calculating digest authorization...");
+        StringBuffer challenge;
+        if (!result.responseHeader.getFieldMatching("WWW-Authenticate", "Digest*", challenge)) {
+            log.logError(http_auth::kMsgNonDigestChallenge);
+            return false;
+        }
+        if (pm != nullptr)
+            pm->progressInfo("HttpAuth", "Starting Digest Authentication");
+        StringBuffer authLine;
+        if (!HttpDigestAuth(options.Login.getAnsi(), options.Password.getUtf8(), options.HttpMethod.getString(),
+                            options.digestUri.getString(), challenge.getString(), authLine, log))
+            return false;
+        options.digestAuthHeader.setSb(authLine);
+        prepared = true;
+        return true;
+    }
+    if (haveLogin || havePassword)
+        return false;
+    log.logError(http_auth::kMsgNoCredentials);
+    return false;
 }
 
 bool HttpClient::readEarlyResponse(const DataBuffer& received, DataBuffer& body, HttpControl& options,

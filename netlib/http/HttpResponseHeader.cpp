@@ -5,6 +5,9 @@
 
 #include "netlib/core/CStringUtil.h"
 #include "netlib/core/LogBase.h"
+#include "netlib/http/HttpConstants.h"
+#include "netlib/http/MimeField.h"
+#include "netlib/text/HtmlHelp.h"
 
 namespace tessik {
 
@@ -204,6 +207,18 @@ bool HttpResponseHeader::fieldMatches(const char* name, const char* pattern) con
     return m_fields.fieldMatches(name, pattern, true);
 }
 
+bool HttpResponseHeader::getFieldMatching(const char* name, const char* pattern, StringBuffer& out) const {
+    out.clear();
+    for (int i = 0; i < m_fields.getCount(); ++i) {
+        const MimeField* f = m_fields.getFieldAt(i);
+        if (f->nameEquals(name) && wildcardMatch(f->getValueSb().getString(), pattern, false)) {
+            f->getValue(out);
+            return true;
+        }
+    }
+    return false;
+}
+
 void HttpResponseHeader::getFullHeader(StringBuffer& out, const char* charset, LogBase& log, bool verbose) const {
     out.clear();
     out.appendSb(m_statusLine);
@@ -217,6 +232,27 @@ void HttpResponseHeader::getFieldsText(StringBuffer& out, const char* charset, L
 
 void HttpResponseHeader::getFieldsTextUtf8(StringBuffer& out, LogBase& log, bool verbose) const {
     m_fields.AssembleMimeHeader(out, nullptr, "utf-8", false, log, verbose);
+}
+
+void declaredBodyCharset(const HttpResponseHeader& header, const DataBuffer& body, StringBuffer& charset,
+                         LogBase& log) {
+    constexpr unsigned char kBom[] = {0xEF, 0xBB, 0xBF};
+    header.getCharset(charset);
+    if (charset.getSize() == 0 && !body.is7bit()) {
+        StringBuffer type;
+        header.getField("content-type", type);
+        if (type.containsSubstringNoCase("text/html")) {
+            StringBuffer html;
+            html.appendDb(body);
+            HtmlHelp::getCharsetFromMetaSb(html, charset);
+            if (charset.getSize() != 0)
+                log.logData("HtmlCharset", charset.getString());
+        }
+    }
+    if (body.getSize() > sizeof kBom && std::memcmp(body.getData(), kBom, sizeof kBom) == 0) {
+        log.logInfo(http_msg::kUtf8Preamble);
+        charset.setString("utf-8");
+    }
 }
 
 HttpResult::HttpResult()

@@ -55,6 +55,9 @@ public:
     bool getFieldParam(const char* name, const char* paramName, StringBuffer& out) const;
     void getCharset(StringBuffer& out) const;
     bool fieldMatches(const char* name, const char* pattern) const;
+    // The value of the first field of that name matching the pattern ('*'
+    // any run, ASCII case ignored).
+    bool getFieldMatching(const char* name, const char* pattern, StringBuffer& out) const;
     bool offersNtlm() const { return m_fields.fieldValueEquals("WWW-Authenticate", "NTLM"); }
     bool offersNegotiate() const { return m_fields.fieldValueEquals("WWW-Authenticate", "Negotiate"); }
     void getSetCookies(ExtPtrArray& list, const char* domain) const { m_fields.getSetCookies(list, domain); }
@@ -74,6 +77,12 @@ private:
     std::uint8_t m_hasContentLength;
     std::uint8_t m_contentLengthInvalid;
 };
+
+// The charset a response gives its body: the Content-Type charset, else,
+// for an HTML body with bytes past 7 bits, the page's own declaration
+// (logged as "HtmlCharset"); a UTF-8 preamble wins over both. Empty when
+// none is given.
+void declaredBodyCharset(const HttpResponseHeader& header, const DataBuffer& body, StringBuffer& charset, LogBase& log);
 
 class HttpResult {
 public:

@@ -36,7 +36,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     tessik::checkBodyLength(framing, kMaxBody, log);
 
     tessik::DataBuffer decoded;
-    tessik::LimitedBufferOutput out(&decoded, kMaxBody);
+    tessik::OutputDataBuffer sink(&decoded);
+    tessik::CappedOutput out(sink, kMaxBody);
     tessik::ChunkedDecoder decoder(kMaxBody);
     std::size_t pos = 0;
     while (pos < body.size() && !decoder.isDone()) {
