@@ -23,9 +23,15 @@ inline void storeNative(void* p, T v) {
     std::memcpy(p, &v, sizeof v);
 }
 
-inline std::uint16_t swap(std::uint16_t v) { return static_cast<std::uint16_t>((v << 8) | (v >> 8)); }
-inline std::uint32_t swap(std::uint32_t v) { return __builtin_bswap32(v); }
-inline std::uint64_t swap(std::uint64_t v) { return __builtin_bswap64(v); }
+inline std::uint16_t swap(std::uint16_t v) {
+    return static_cast<std::uint16_t>((v << 8) | (v >> 8));
+}
+inline std::uint32_t swap(std::uint32_t v) {
+    return __builtin_bswap32(v);
+}
+inline std::uint64_t swap(std::uint64_t v) {
+    return __builtin_bswap64(v);
+}
 
 template <typename T>
 inline T toBig(T v) {
@@ -66,11 +72,23 @@ inline std::uint64_t LoadLe64(const void* p) {
     return byteorder_detail::toLittle(byteorder_detail::loadNative<std::uint64_t>(p));
 }
 
-inline void StoreBe16(void* p, std::uint16_t v) { byteorder_detail::storeNative(p, byteorder_detail::toBig(v)); }
-inline void StoreBe32(void* p, std::uint32_t v) { byteorder_detail::storeNative(p, byteorder_detail::toBig(v)); }
-inline void StoreBe64(void* p, std::uint64_t v) { byteorder_detail::storeNative(p, byteorder_detail::toBig(v)); }
-inline void StoreLe16(void* p, std::uint16_t v) { byteorder_detail::storeNative(p, byteorder_detail::toLittle(v)); }
-inline void StoreLe32(void* p, std::uint32_t v) { byteorder_detail::storeNative(p, byteorder_detail::toLittle(v)); }
-inline void StoreLe64(void* p, std::uint64_t v) { byteorder_detail::storeNative(p, byteorder_detail::toLittle(v)); }
+inline void StoreBe16(void* p, std::uint16_t v) {
+    byteorder_detail::storeNative(p, byteorder_detail::toBig(v));
+}
+inline void StoreBe32(void* p, std::uint32_t v) {
+    byteorder_detail::storeNative(p, byteorder_detail::toBig(v));
+}
+inline void StoreBe64(void* p, std::uint64_t v) {
+    byteorder_detail::storeNative(p, byteorder_detail::toBig(v));
+}
+inline void StoreLe16(void* p, std::uint16_t v) {
+    byteorder_detail::storeNative(p, byteorder_detail::toLittle(v));
+}
+inline void StoreLe32(void* p, std::uint32_t v) {
+    byteorder_detail::storeNative(p, byteorder_detail::toLittle(v));
+}
+inline void StoreLe64(void* p, std::uint64_t v) {
+    byteorder_detail::storeNative(p, byteorder_detail::toLittle(v));
+}
 
 } // namespace platform
