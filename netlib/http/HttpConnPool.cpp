@@ -161,6 +161,7 @@ private:
 
 namespace {
 
+constexpr std::uint32_t kStatusOk = 200;
 constexpr std::uint32_t kStatusErrorFirst = 400;
 constexpr int kPlainPort = 80;
 constexpr unsigned char kGzipId1 = 0x1F;
@@ -172,6 +173,16 @@ bool offersProxyNtlm(const HttpResult& result) {
     StringBuffer offer;
     result.responseHeader.getField("Proxy-Authenticate", offer);
     return result.responseHeader.getStatusCode() == http_pool::kStatusProxyAuth && offer.containsSubstring("NTLM");
+}
+
+// Keeps the file's bytes from `from` on.
+bool dropFilePrefix(const char* path, std::int64_t from, LogBase& log) {
+    DataBuffer whole;
+    if (!whole.loadFileUtf8(path, &log) || static_cast<std::int64_t>(whole.getSize()) < from)
+        return false;
+    whole.removeFront(static_cast<unsigned int>(from));
+    OutputFile file;
+    return file.createFile(path, log) && (whole.getSize() == 0 || file.writeDb(whole, nullptr, log));
 }
 
 bool endsWithNoCase(const StringBuffer& text, const char* tail) {
@@ -302,10 +313,16 @@ bool HttpConnPool::download(const char* url, HttpControl& options, const char* l
         LogContext ctx(log, resume ? "QuickGetToOutput_ResumeDownload" : "QuickGetToOutput_Download");
         ok = client->quickGetToOutput(target.getString(), options, file, result, log, pm, verbose);
     }
+    const std::int64_t resumedFrom = options.ResumePoint;
     options.ResumePoint = savedResumePoint;
     const std::uint32_t status = result.responseHeader.getStatusCode();
-    const std::int64_t size = file.getSizeReached();
     file.close();
+    // A server that ignores the range sends the whole file: it replaces
+    // the part that was there.
+    if (ok && resume && resumedFrom != 0 && status == kStatusOk)
+        ok = dropFilePrefix(localPath, resumedFrom, log);
+    bool sizeKnown = false;
+    const std::int64_t size = getFileSize64Utf8(localPath, nullptr, sizeKnown);
     bool deleted = false;
     if ((!ok && !existed) || status >= kStatusErrorFirst) {
         if (status >= kStatusErrorFirst || size == 0 || !ok) {

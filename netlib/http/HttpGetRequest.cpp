@@ -85,6 +85,11 @@ void finishHead(StringBuffer& out, HttpResult& result) {
 }
 
 // "." and ".." segments of an absolute path taken out (RFC 3986, 5.2.4).
+// Back to where the output stood: emptied when that was its start.
+bool rewindOutput(Output& out, std::int64_t start, LogBase& log) {
+    return start == 0 ? out.resetOutput(log) : out.seekTo(start, log);
+}
+
 void removeDotSegments(StringBuffer& path) {
     std::string in(path.getString());
     std::string out;
@@ -387,7 +392,6 @@ bool HttpClient::simpleHttpRequest(const char* url, HttpControl& options, const 
         closeAfterSendFailure(log);
         return false;
     }
-    out.resetOutput(log);
     if (!readResponseTo(options, tls, options.HttpMethod.equalsNoCase("HEAD"), false, result, out, log, pm, verbose)) {
         if (m_headLostAtOnce && m_reused)
             result.connectionFailed = 1;
@@ -401,7 +405,13 @@ bool HttpClient::simpleHttpRequest(const char* url, HttpControl& options, const 
 
 bool HttpClient::quickGetWithRetries(const char* url, HttpControl& options, const char* extraHeaders, Output& out,
                                      HttpResult& result, LogBase& log, ProgressMonitor* pm, bool verbose) {
+    // Every attempt writes from where the first began (an appended file
+    // keeps what it held before).
+    const std::int64_t start = out.getPosition64();
+    auto rewind = [&] { return out.getPosition64() == start || rewindOutput(out, start, log); };
     for (std::uint32_t retries = 0;; ++retries) {
+        if (!rewind())
+            return false;
         result.clearForRetry();
         bool ok;
         {
@@ -422,6 +432,8 @@ bool HttpClient::quickGetWithRetries(const char* url, HttpControl& options, cons
                     "HttpInfo", "Existing connection with HTTP server no longer open, restarting with new connection.");
             LogContext ctx(log, "simpleHttpRequest_5");
             result.clearForRetry();
+            if (!rewind())
+                return false;
             if (!simpleHttpRequest(url, options, extraHeaders, out, result, log, pm, verbose))
                 return false;
         }
@@ -434,6 +446,7 @@ bool HttpClient::quickGetWithRetries(const char* url, HttpControl& options, cons
 
 bool HttpClient::quickGetToOutput(const char* url, HttpControl& options, Output& out, HttpResult& result, LogBase& log,
                                   ProgressMonitor* pm, bool verbose) {
+    const std::int64_t start = out.getPosition64();
     if (!quickGetWithRetries(url, options, nullptr, out, result, log, pm, verbose))
         return false;
     const HttpResponseHeader& header = result.responseHeader;
@@ -460,6 +473,9 @@ bool HttpClient::quickGetToOutput(const char* url, HttpControl& options, Output&
         return false;
     authLine.append("\r\n");
     log.logInfo("Re-sending request with Authorization header.");
+    // The 401's own body is not the answer.
+    if (!rewindOutput(out, start, log))
+        return false;
     return quickGetWithRetries(url, options, authLine.getString(), out, result, log, pm, verbose);
 }
 
