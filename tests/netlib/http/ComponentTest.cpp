@@ -115,7 +115,10 @@ TEST_F(HttpComponent, InterimAnswersAndNotModifiedAgainstNginx) {
     StringBuffer text;
     log.getLogText(text);
     EXPECT_NE(std::string(text.getString()).find("Discarding 100 Continue response header.."), std::string::npos);
-    EXPECT_EQ(grvtest::ReadFile(nginx.docRoot + "/dav/continued.txt"), "stored");
+    EXPECT_EQ(grvtest::WaitFor([&] { return grvtest::ReadFile(nginx.docRoot + "/dav/continued.txt"); },
+                               [](const std::string& text) { return text == "stored"; })
+                  .seen,
+              "stored");
 
     HttpRequest get;
     ASSERT_TRUE(

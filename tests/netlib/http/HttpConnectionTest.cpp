@@ -4,9 +4,7 @@
 // and tunnels fail with their hooks' log lines.
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <string>
-#include <thread>
 
 #include "netlib/core/DataBuffer.h"
 #include "netlib/core/Logger.h"
@@ -127,9 +125,8 @@ TEST_F(HttpConnection, DirectSocksProxyAndBindAddressReachNginx) {
         }
         // An open connection is reused as it is; one the peer closed is not
         // (its close may trail the answer a little).
-        for (int waited = 0; !c.keptAlive && !client.connection().socket().idleInputPending() && waited < 5000;
-             waited += 10)
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        if (!c.keptAlive)
+            grvtest::WaitFor([&] { return client.connection().socket().idleInputPending(); }, [](bool v) { return v; });
         ASSERT_TRUE(client.httpConnect(opts, "LOCALHOST", nginx.httpPort, false, log, nullptr, fresh));
         EXPECT_EQ(fresh, !c.keptAlive);
         EXPECT_STREQ(client.recordedHost().getString(), "localhost");

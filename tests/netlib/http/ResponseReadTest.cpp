@@ -605,9 +605,8 @@ TEST_F(ResponseRead, OnlyWhatCannotHappenTwiceIsSentAgain) {
         HttpConnPool pool;
         for (const Step& step : c.steps) {
             if (step.waitForClose) {
-                for (int waited = 0; !pool.clientAt(0)->connection().socket().idleInputPending() && waited < 5000;
-                     waited += 10)
-                    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+                grvtest::WaitFor([&] { return pool.clientAt(0)->connection().socket().idleInputPending(); },
+                                 [](bool v) { return v; });
             }
             HttpRequest request;
             prepare(request, step.verb);
@@ -667,16 +666,15 @@ TEST_F(ResponseRead, NginxAnswersEarlyAndStoresEmptyBodies) {
             EXPECT_EQ(str(body), s.answer);
         }
     }
-    EXPECT_TRUE(grvtest::FileExists(nginx.docRoot + "/dav/empty.txt"));
+    EXPECT_TRUE(grvtest::WaitFor([&] { return grvtest::FileExists(nginx.docRoot + "/dav/empty.txt"); },
+                                 [](bool there) { return there; })
+                    .met);
     EXPECT_EQ(grvtest::ReadFile(nginx.docRoot + "/dav/empty.txt"), "");
     // nginx writes its log line after the answer: wait for all four.
-    std::string log;
-    for (int waited = 0; waited < 5000; waited += 20) {
-        log = grvtest::ReadFile(nginx.accessLog);
-        if (std::count(log.begin(), log.end(), '\n') >= 4)
-            break;
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
+    const std::string log =
+        grvtest::WaitFor([&] { return grvtest::ReadFile(nginx.accessLog); },
+                         [](const std::string& text) { return std::count(text.begin(), text.end(), '\n') >= 4; })
+            .seen;
     // "$server_addr $connection $connection_requests $status $request"
     std::vector<std::string> requests;
     std::istringstream lines(log);
