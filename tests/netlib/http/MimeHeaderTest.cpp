@@ -13,6 +13,7 @@
 #include "netlib/http/HttpResponseHeader.h"
 #include "netlib/http/MimeField.h"
 #include "netlib/http/MimeHeader.h"
+#include "netlib/http/PairTable.h"
 #include "netlib/http/Rfc822Address.h"
 #include "netlib/text/TextServices.h"
 #include "tests/support/TestSupport.h"
@@ -367,3 +368,24 @@ TEST_F(MimeTest, AddressFieldsWithEncodedWordsAreRebuilt) {
 }
 
 } // namespace
+
+TEST(PairTable, EitherMemberInsideTheTableAndZeroOutside) {
+    const UintPair slots[] = {{1, 10}, {2, 20}, {0xFFFFFFFF, 0x80000000}};
+    struct Case {
+        const UintPair* table;
+        std::uint32_t count;
+        int index;
+        std::uint32_t first;
+        std::uint32_t second;
+    };
+    const Case cases[] = {
+        {slots, 3, 0, 1, 10}, {slots, 3, 2, 0xFFFFFFFF, 0x80000000},
+        {slots, 3, 3, 0, 0},  {slots, 3, -1, 0, 0},
+        {slots, 2, 2, 0, 0},  {nullptr, 3, 0, 0, 0},
+        {slots, 0, 0, 0, 0},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(getPairFirst(c.table, c.count, c.index), c.first) << c.index << " of " << c.count;
+        EXPECT_EQ(getPairSecond(c.table, c.count, c.index), c.second) << c.index << " of " << c.count;
+    }
+}
