@@ -179,14 +179,7 @@ DataBuffer* ClsCrypt::encryptDbNew(DataBuffer& input, void* context, LogBase& lo
     if (isBlockCipher(m_algorithmId)) {
         CryptoPtr cipher(m_algorithmId);
         setupCipher(cipher, false, true, true, log);
-        switch (m_algorithmId) {
-        case kCipherAes: return cipher.getAes()->encryptDbNew(input, log);
-        case kCipherBlowfish: return cipher.getBlowfish()->encryptDbNew(input, log);
-        case kCipherBlowfish2: return cipher.getBlowfish2()->encryptDbNew(input, log);
-        case kCipherTwofish: return cipher.getTwofish()->encryptDbNew(input, log);
-        case kCipherDes: return cipher.getDes()->encryptDbNew(input, log);
-        default: return cipher.getRc2()->encryptDbNew(input, log);
-        }
+        return cipher.getBlockCipher(m_algorithmId)->encryptDbNew(input, log);
     }
     if (m_algorithmId == kCipherRc4) {
         CryptoPtr cipher(kCipherRc4);
@@ -209,15 +202,9 @@ DataBuffer* ClsCrypt::decryptDbNew(const DataBuffer& input, LogBase& log) {
     if (isBlockCipher(m_algorithmId) || m_algorithmId == kCipherRc4) {
         CryptoPtr cipher(m_algorithmId);
         setupCipher(cipher, true, false, true, log);
-        switch (m_algorithmId) {
-        case kCipherAes: return cipher.getAes()->decryptDbNew(input, log);
-        case kCipherBlowfish: return cipher.getBlowfish()->decryptDbNew(input, log);
-        case kCipherBlowfish2: return cipher.getBlowfish2()->decryptDbNew(input, log);
-        case kCipherTwofish: return cipher.getTwofish()->decryptDbNew(input, log);
-        case kCipherDes: return cipher.getDes()->decryptDbNew(input, log);
-        case kCipherRc2: return cipher.getRc2()->decryptDbNew(input, log);
-        default: return cipher.getRc4()->transformDbNew(input);
-        }
+        if (m_algorithmId == kCipherRc4)
+            return cipher.getRc4()->transformDbNew(input);
+        return cipher.getBlockCipher(m_algorithmId)->decryptDbNew(input, log);
     }
     if (m_algorithmId == kCipherPbes1 || m_algorithmId == kCipherPbes2) {
         DataBuffer copy;
@@ -300,63 +287,17 @@ DataBuffer* ClsCrypt::runChunk(bool encrypt, ChunkStep step, CryptoPtr& holder, 
     // Decryption chains through the carried IV as a block-sized work area.
     if (!encrypt && carriedIv.getSize() < kMaxIvSize)
         carriedIv.appendCharRepeated(0, kMaxIvSize - carriedIv.getSize());
+    if (id == kCipherRc4)
+        return holder.getRc4()->transformDbNew(input);
+    ChainedBlockCipher* c = holder.getBlockCipher(id);
+    if (encrypt)
+        return step == ChunkStep::First  ? c->encryptFirstChunk(input, carriedIv, log)
+               : step == ChunkStep::Next ? c->encryptNextChunk(input, carriedIv, log)
+                                         : c->encryptLastChunk(input, carriedIv, log);
     unsigned char* ivArea = carriedIv.getData();
-    DataBuffer* out = nullptr;
-    switch (id) {
-    case kCipherAes: {
-        RijndaelContext* c = holder.getAes();
-        if (encrypt) {
-            out = step == ChunkStep::First  ? c->encryptFirstChunk(input, log)
-                  : step == ChunkStep::Next ? c->encryptNextChunk(input, carriedIv, log)
-                                            : c->encryptLastChunk(input, carriedIv, log);
-            if (out && step != ChunkStep::Last) {
-                carriedIv.clear();
-                if (out->getSize() >= kAesBlockSize)
-                    carriedIv.append(out->getData() + out->getSize() - kAesBlockSize, kAesBlockSize);
-            }
-        } else {
-            out = step == ChunkStep::First  ? c->decryptFirstChunk(input, ivArea, log)
-                  : step == ChunkStep::Next ? c->decryptNextChunk(input, ivArea, log)
-                                            : c->decryptLastChunk(input, ivArea, log);
-        }
-        break;
-    }
-    case kCipherBlowfish: {
-        Blowfish* c = holder.getBlowfish();
-        if (encrypt)
-            out = step == ChunkStep::First  ? c->encryptFirstChunk(input, log)
-                  : step == ChunkStep::Next ? c->encryptNextChunk(input, log)
-                                            : c->encryptLastChunk(input, log);
-        else
-            out = step == ChunkStep::First  ? c->decryptFirstChunk(input, log)
-                  : step == ChunkStep::Next ? c->decryptNextChunk(input, log)
-                                            : c->decryptLastChunk(input, log);
-        break;
-    }
-    case kCipherRc4: out = holder.getRc4()->transformDbNew(input); break;
-    default: {
-        // The ciphers that share the 8-byte and Twofish chunk signatures.
-        auto run = [&](auto* c) {
-            if (encrypt)
-                return step == ChunkStep::First  ? c->encryptFirstChunk(input, carriedIv, log)
-                       : step == ChunkStep::Next ? c->encryptNextChunk(input, carriedIv, log)
-                                                 : c->encryptLastChunk(input, carriedIv, log);
-            return step == ChunkStep::First  ? c->decryptFirstChunk(input, ivArea, log)
-                   : step == ChunkStep::Next ? c->decryptNextChunk(input, ivArea, log)
-                                             : c->decryptLastChunk(input, ivArea, log);
-        };
-        if (id == kCipherBlowfish2)
-            out = run(holder.getBlowfish2());
-        else if (id == kCipherTwofish)
-            out = run(holder.getTwofish());
-        else if (id == kCipherDes)
-            out = run(holder.getDes());
-        else
-            out = run(holder.getRc2());
-        break;
-    }
-    }
-    return out;
+    return step == ChunkStep::First  ? c->decryptFirstChunk(input, ivArea, log)
+           : step == ChunkStep::Next ? c->decryptNextChunk(input, ivArea, log)
+                                     : c->decryptLastChunk(input, ivArea, log);
 }
 
 DataBuffer* ClsCrypt::encryptFirstChunk(CryptoPtr& c, DataBuffer& in, DataBuffer& iv, LogBase& log) {

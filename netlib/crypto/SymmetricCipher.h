@@ -44,8 +44,8 @@ constexpr int kPasswordKeySize = 32;
 namespace cipher_msg {
 constexpr const char* kNotWholeBlocks = "Input is not a whole number of cipher blocks.";
 constexpr const char* kInputEmpty = "Input data size is 0.";
-constexpr const char* kDecryptionFailed = "Decryption failed";
-constexpr const char* kErrorCode = "error_code";
+constexpr const char* kModeNotUsable = "The cipher's mode does not run on whole blocks.";
+constexpr const char* kNotKeyed = "The cipher has no key schedule yet.";
 } // namespace cipher_msg
 
 // A zero-filled output buffer of size bytes with room for a padding block.
