@@ -58,7 +58,9 @@ struct ApachePeer {
 struct SshPeer {
     int port = 0;
     std::string user;
-    std::string clientKey; // private key file (ed25519, no passphrase)
+    std::string clientKey;    // private key file (ed25519, no passphrase)
+    std::string rsaClientKey; // the same user's RSA key, PEM "RSA PRIVATE KEY"
+    std::string folder;       // holds the host keys: host_rsa.pub, host_dsa.pub (sshd)
 };
 
 class LoopbackPeers {
@@ -96,16 +98,21 @@ public:
     // EnterPrivateNetwork), which must happen before any other peer starts.
     int StartGnutlsServer(const std::string& priority);
     // OpenSSH with RSA and DSA host keys and SHA-1 era algorithms only. Root.
-    SshPeer StartSshd();
+    // Each option is passed as "-o option" and wins over the configuration.
+    SshPeer StartSshd(const std::vector<std::string>& options = {});
     // paramiko: group exchange and zlib; password kPeerPassword or the key.
-    SshPeer StartParamikoServer();
+    // args go to paramiko_server.py ("--kex", "--window").
+    SshPeer StartParamikoServer(const std::vector<std::string>& args = {});
     // s3rver (object storage) with the empty bucket kS3Bucket; path-style
     // requests, signatures checked against kS3AccessKey / kS3SecretKey.
     int StartS3rver();
     // Keeps each request whole as CapturedRequests; answers every one with
     // response (a default 200 "ok" when empty).
     int StartCaptureServer(const std::string& response = {});
+    // The requests kept so far; with a count, once that many are kept (or
+    // the wait for them gave up: the test then sees fewer).
     std::vector<std::string> CapturedRequests(int port) const;
+    std::vector<std::string> CapturedRequests(int port, std::size_t count) const;
 
     // Stops the peer listening on port (all its ports go with it).
     void Stop(int port);
