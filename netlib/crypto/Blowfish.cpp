@@ -17,8 +17,6 @@ constexpr unsigned int kBlock = 8;
 constexpr unsigned int kKeyArea = 64;
 constexpr int kRounds = 16;
 constexpr int kDefaultKeyBits = 128;
-// The older implementation pads as if its block were 16 bytes.
-constexpr unsigned int kLegacyPadBlock = 16;
 
 inline std::uint32_t feistel(const BlowfishSchedule& k, std::uint32_t x) {
     return ((k.s[0][x >> 24] + k.s[1][(x >> 16) & 0xFF]) ^ k.s[2][(x >> 8) & 0xFF]) + k.s[3][x & 0xFF];
@@ -168,7 +166,7 @@ void Blowfish2::encryptChain(unsigned char* iv, const unsigned char* in, unsigne
 // ---- Blowfish ----
 
 Blowfish::Blowfish()
-    : ChainedBlockCipher({kBlock, kLegacyPadBlock, false, SwapOrder::kBeforeUnpadding}), m_schedule{},
+    : ChainedBlockCipher({kBlock, kBlowfishPaddingBlockSize, false, SwapOrder::kBeforeUnpadding}), m_schedule{},
       m_keyLength(kDefaultKeyBits) {}
 
 Blowfish::~Blowfish() {

@@ -26,7 +26,7 @@ void xorBulk(unsigned char* dst, const unsigned char* a, const unsigned char* b,
 } // namespace
 
 ChainedBlockCipher::ChainedBlockCipher(const Shape& shape)
-    : m_iv{}, m_shape(shape), m_paddingScheme(kPadPkcs5), m_byteSwap(false), m_ownIvArea{} {
+    : m_iv{}, m_shape(shape), m_paddingScheme(kPadPkcs5), m_byteSwap(false), m_ownIvArea{}, m_chunkBytes(0) {
     assert(shape.block <= kMaxBlock && shape.padBlock % shape.block == 0);
 }
 
@@ -124,9 +124,22 @@ DataBuffer* ChainedBlockCipher::runNew(bool encrypt, const DataBuffer& in, unsig
     return out;
 }
 
-DataBuffer* ChainedBlockCipher::encryptPadded(DataBuffer& in, unsigned char* iv, LogBase& log) const {
+// The padding rounds the whole message up, of which `before` bytes went out
+// in earlier chunks: with a padding block wider than the cipher block those
+// need not be whole padding blocks.
+DataBuffer* ChainedBlockCipher::encryptPadded(DataBuffer& in, unsigned char* iv, std::uint64_t before,
+                                              LogBase& log) const {
     const unsigned int original = in.getSize();
-    in.appendPadding(static_cast<int>(m_paddingScheme), static_cast<int>(m_shape.padBlock));
+    const unsigned int offset = static_cast<unsigned int>(before % m_shape.padBlock);
+    if (offset == 0) {
+        in.appendPadding(static_cast<int>(m_paddingScheme), static_cast<int>(m_shape.padBlock));
+    } else {
+        DataBuffer whole;
+        whole.appendCharRepeated(0, offset);
+        whole.appendDb(in);
+        whole.appendPadding(static_cast<int>(m_paddingScheme), static_cast<int>(m_shape.padBlock));
+        in.append(whole.getData() + offset + original, whole.getSize() - offset - original);
+    }
     DataBuffer* out = runNew(true, in, iv, log);
     in.shorten(in.getSize() - original);
     return out;
@@ -150,7 +163,7 @@ DataBuffer* ChainedBlockCipher::encryptDbNew(DataBuffer& in, LogBase& log) {
     prepare(true);
     unsigned char chain[kMaxBlock];
     std::memcpy(chain, m_iv, sizeof chain);
-    return encryptPadded(in, m_shape.wholeCallsChainOn ? m_iv : chain, log);
+    return encryptPadded(in, m_shape.wholeCallsChainOn ? m_iv : chain, 0, log);
 }
 
 DataBuffer* ChainedBlockCipher::decryptDbNew(const DataBuffer& in, LogBase& log) {
@@ -187,12 +200,17 @@ unsigned char* ChainedBlockCipher::decryptionArea(unsigned char* ivArea, bool fi
 }
 
 DataBuffer* ChainedBlockCipher::encryptChunk(const DataBuffer& in, DataBuffer& carriedIv, bool first, LogBase& log) {
-    if (first)
+    if (first) {
         prepare(true);
+        m_chunkBytes = 0;
+    }
     unsigned char* iv = carriedArea(carriedIv, first);
     if (in.getSize() == 0)
         return new DataBuffer();
-    return runNew(true, in, iv, log);
+    DataBuffer* out = runNew(true, in, iv, log);
+    if (out)
+        m_chunkBytes += in.getSize();
+    return out;
 }
 
 DataBuffer* ChainedBlockCipher::encryptFirstChunk(const DataBuffer& in, DataBuffer& carriedIv, LogBase& log) {
@@ -206,7 +224,9 @@ DataBuffer* ChainedBlockCipher::encryptNextChunk(const DataBuffer& in, DataBuffe
 DataBuffer* ChainedBlockCipher::encryptLastChunk(DataBuffer& in, DataBuffer& carriedIv, LogBase& log) {
     // An empty last chunk still gets its padding block, so that chunked and
     // whole-buffer encryption agree.
-    return encryptPadded(in, carriedArea(carriedIv, false), log);
+    DataBuffer* out = encryptPadded(in, carriedArea(carriedIv, false), m_chunkBytes, log);
+    m_chunkBytes = 0;
+    return out;
 }
 
 DataBuffer* ChainedBlockCipher::decryptChunk(const DataBuffer& in, unsigned char* ivArea, bool first, bool last,

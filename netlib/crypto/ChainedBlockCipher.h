@@ -27,6 +27,9 @@ public:
     // padding comes off, as the cipher's stored data expects).
     void setByteSwapOnDecrypt(bool on) { m_byteSwap = on; }
     unsigned int blockSize() const { return m_shape.block; }
+    // What the padding rounds up to: the block, or 16 bytes for the older
+    // Blowfish.
+    unsigned int paddingBlockSize() const { return m_shape.padBlock; }
     const unsigned char* getIv() const { return m_iv; }
 
     // Each returns a new buffer the caller owns; null when the input breaks
@@ -89,7 +92,7 @@ protected:
 private:
     bool chained() const;
     DataBuffer* runNew(bool encrypt, const DataBuffer& in, unsigned char* iv, LogBase& log) const;
-    DataBuffer* encryptPadded(DataBuffer& in, unsigned char* iv, LogBase& log) const;
+    DataBuffer* encryptPadded(DataBuffer& in, unsigned char* iv, std::uint64_t before, LogBase& log) const;
     bool finishDecryption(DataBuffer& out, bool last, LogBase& log) const;
     void cbcDecrypt(unsigned char* iv, const unsigned char* in, unsigned char* out, std::size_t blocks) const;
     void cfbDecrypt(unsigned char* iv, const unsigned char* in, unsigned char* out, std::size_t blocks) const;
@@ -102,6 +105,7 @@ private:
     unsigned int m_paddingScheme;
     bool m_byteSwap;
     unsigned char m_ownIvArea[kMaxBlock];
+    std::uint64_t m_chunkBytes; // encrypted so far in the current chunked run
 };
 
 // The chain value stays in a local block the block function works on in

@@ -275,7 +275,7 @@ DataBuffer* ClsCrypt::runChunk(bool encrypt, ChunkStep step, CryptoPtr& holder, 
             log.logError(encrypt ? kUnknownEncryption : kUnknownDecryption);
         return nullptr;
     }
-    if (input.getSize() == 0) {
+    if (input.getSize() == 0 && step != ChunkStep::Last) {
         if (step == ChunkStep::First)
             m_chunkInProgress = false;
         return new DataBuffer();
@@ -367,26 +367,28 @@ DataBuffer* ClsCrypt::runBuffer(bool encrypt, DataBuffer& input, void* context, 
         m_carriedIv.clear();
         m_heldBack.secureClear();
         m_chunkInProgress = false;
-        const unsigned int r = input.getSize() % blockSize;
-        DataBuffer body;
-        body.append(input.getData(), input.getSize() - r);
-        m_heldBack.append(input.getData() + input.getSize() - r, r);
-        return chunk(ChunkStep::First, body);
     }
     DataBuffer joined;
     joined.appendDb(m_heldBack);
     joined.appendDb(input);
     m_heldBack.secureClear();
     if (last) {
-        // The end of a run: nothing may be carried into the next one.
+        // The end of a run, which pads (or unpads) even when it brings no
+        // bytes; nothing may be carried into the next run.
         DataBuffer* out = chunk(ChunkStep::Last, joined);
         m_chunkInProgress = false;
         return out;
     }
-    const unsigned int r = joined.getSize() % blockSize;
-    m_heldBack.append(joined.getData() + joined.getSize() - r, r);
-    joined.shorten(r);
-    if (!busy) {
+    // A partial block waits for the next call. A decryption whose padding
+    // comes off also keeps its last padding block back for the last call,
+    // however short that call turns out to be.
+    unsigned int keep = joined.getSize() % blockSize;
+    const unsigned int padBlock = static_cast<unsigned int>(cipherPaddingBlockSize(m_algorithmId));
+    if (!encrypt && paddingIsRemoved(static_cast<unsigned int>(m_paddingScheme)))
+        keep = joined.getSize() <= padBlock ? joined.getSize() : padBlock + (joined.getSize() - padBlock) % blockSize;
+    m_heldBack.append(joined.getData() + joined.getSize() - keep, keep);
+    joined.shorten(keep);
+    if (first || !busy) {
         m_chunkCipher.clear();
         m_carriedIv.clear();
         return chunk(ChunkStep::First, joined);

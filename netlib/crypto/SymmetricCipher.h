@@ -39,6 +39,8 @@ enum PaddingScheme : unsigned int {
 
 constexpr int kAesBlockSize = 16;
 constexpr int kDesBlockSize = 8;
+// The older Blowfish pads as if its block were 16 bytes.
+constexpr int kBlowfishPaddingBlockSize = 16;
 constexpr int kPasswordKeySize = 32;
 
 namespace cipher_msg {
@@ -54,6 +56,10 @@ DataBuffer* newCipherOutput(unsigned int size);
 // Block size in bytes of an algorithm id; 0 for the ids that only work on
 // whole buffers.
 int cipherBlockSize(int algorithmId);
+// What an algorithm's padding rounds up to: its block, or more.
+int cipherPaddingBlockSize(int algorithmId);
+// Whether decryption takes padding off under a scheme (0 and 1 do).
+bool paddingIsRemoved(unsigned int scheme);
 
 // The MD5 of the password bytes followed by the MD5 of their base64 text:
 // exactly 32 bytes in out, which is cleared first.
