@@ -408,14 +408,14 @@ TEST_F(ReportsYearTest, EveryKindChartsTheYearWithLabelsApart) {
         int kind;
         size_t segments;
         const char* file;
-    } cases[] = {{kPainVsTime, 12, "report-pain-vs-time-year.png"},
+    } cases[] = {{kPainVsTime, 12, nullptr}, // its pictures come from the running application
                  {kPainVsActions, 4, "report-pain-vs-actions.png"},
                  {kPainVsMedications, 3, "report-pain-vs-medications.png"},
                  {kPainVsLife, 8, "report-pain-vs-life.png"},
                  {kSideEffectsOverTime, 10, "report-side-effects.png"},
                  {kMedicinesVsSideEffects, 10, "report-medicines-vs-side-effects.png"}};
     for (const auto& c : cases) {
-        SCOPED_TRACE(c.file);
+        SCOPED_TRACE(c.kind);
         ASSERT_EQ(Run(c.kind, from, to), 1);
         m_dlg->m_pGraph->ComposeFrame();
         const CGraphObject* g = m_dlg->m_pGraph;
@@ -426,14 +426,14 @@ TEST_F(ReportsYearTest, EveryKindChartsTheYearWithLabelsApart) {
         ASSERT_FALSE(boxes.empty());
         for (size_t i = 1; i < boxes.size(); ++i)
             EXPECT_LT(boxes[i - 1].box.right, boxes[i].box.left) << i;
-        KeepScreenshot(c.file);
+        if (c.file)
+            KeepScreenshot(c.file);
     }
     // A week of entries labels each with its timestamp: every few are shown.
     ASSERT_EQ(Run(kPainVsTime, QDateTime(QDate(2026, 3, 1), QTime(0, 0)), QDateTime(QDate(2026, 3, 7), QTime(0, 0))),
               1);
     m_dlg->m_pGraph->ComposeFrame();
     EXPECT_LT(m_dlg->m_pGraph->LineGraph()->LabelBoxes().size(), m_dlg->m_summaryRows.size());
-    KeepScreenshot("report-pain-vs-time-week.png");
     EXPECT_TRUE(m_prompter->Prompts().empty());
 }
 
