@@ -89,7 +89,7 @@ TEST_F(LoopbackPeerTest, ProxiesNeedBasicAuthAndTunnel) {
         EXPECT_EQ(Curl({"-p", "-x", via, "-U", Credentials(), Url(target, "/tunnel")}).out, "ok");
         EXPECT_EQ(Curl({"-o", "/dev/null", "-w", "%{http_code}", "-x", via, Url(target, "/")}).out, "407");
     }
-    std::vector<std::string> seen = peers.CapturedRequests(target);
+    std::vector<std::string> seen = peers.CapturedRequests(target, 4);
     ASSERT_EQ(seen.size(), 4u);
     EXPECT_EQ(seen[1].substr(0, 16), "GET /tunnel HTTP");
 }
@@ -107,7 +107,7 @@ TEST_F(LoopbackPeerTest, SocksPeersRelayWithUsernameMethod) {
     EXPECT_EQ(Curl({"-x", via("socks5", peers.DanteUser() + withPassword, dante), Url(target, "/")}).out, "ok");
     EXPECT_NE(Curl({"-x", via("socks5", peers.DanteUser() + ":wrong@", dante), Url(target, "/")}).status, 0);
     EXPECT_EQ(Curl({"-x", via("socks4", "", dante), Url(target, "/")}).out, "ok");
-    EXPECT_EQ(peers.CapturedRequests(target).size(), 3u);
+    EXPECT_EQ(peers.CapturedRequests(target, 3).size(), 3u);
 }
 
 TEST_F(LoopbackPeerTest, OpensslServerSpeaksTls10) {
@@ -167,7 +167,7 @@ TEST_F(LoopbackPeerTest, CaptureServerKeepsRequestsWhole) {
     int port = peers.StartCaptureServer("HTTP/1.1 201 Created\r\nContent-Length: 4\r\n\r\nmade");
     EXPECT_EQ(Curl({"-d", "a=1&b=2", Url(port, "/form")}).out, "made");
     EXPECT_EQ(Curl({"-H", "Transfer-Encoding: chunked", "-d", "zzz", Url(port, "/chunks")}).out, "made");
-    std::vector<std::string> seen = peers.CapturedRequests(port);
+    std::vector<std::string> seen = peers.CapturedRequests(port, 2);
     ASSERT_EQ(seen.size(), 2u);
     EXPECT_EQ(seen[0].substr(0, 15), "POST /form HTTP");
     EXPECT_TRUE(EndsWith(seen[0], "\r\n\r\na=1&b=2")) << seen[0];

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <thread>
 #include <vector>
 
 namespace grvtest {
@@ -43,6 +44,34 @@ bool WriteFile(const std::string& path, std::string_view content);
 bool WriteFile(const std::string& path, const Bytes& content);
 // Whether something (a link included) stands at path.
 bool FileExists(const std::string& path);
+
+// How long a test waits for a peer's output, and how often it looks again.
+inline constexpr std::chrono::seconds kPeerOutputLimit{30};
+inline constexpr std::chrono::milliseconds kPeerOutputPoll{20};
+
+// The last reading of a wait, and whether it was what the wait was for.
+template <class T>
+struct Awaited {
+    T seen{};
+    bool met = false;
+};
+
+// A peer may write its access log line, stored file or captured stream after
+// its answer is out, so a test that judges what a peer wrote reads it with
+// read() again and again until done(reading) holds or limit passes, and
+// fails with the last reading rather than with the first.
+template <class Read, class Done>
+auto WaitFor(Read read, Done done, std::chrono::milliseconds limit = kPeerOutputLimit) {
+    Awaited<decltype(read())> result;
+    const auto deadline = std::chrono::steady_clock::now() + limit;
+    for (;;) {
+        result.seen = read();
+        result.met = done(result.seen);
+        if (result.met || std::chrono::steady_clock::now() >= deadline)
+            return result;
+        std::this_thread::sleep_for(kPeerOutputPoll);
+    }
+}
 
 struct RunOptions {
     std::string input;        // fed to the program's stdin, then closed

@@ -5,7 +5,9 @@
 #include <sys/stat.h>
 #include <zlib.h>
 
+#include <algorithm>
 #include <filesystem>
+#include <thread>
 
 namespace grvtest {
 namespace {
@@ -98,6 +100,31 @@ TEST(TempDir, LivesUnderTmpdirAndLeavesNothing) {
         EXPECT_TRUE(FileExists(dir.File("locked")));
     }
     EXPECT_FALSE(FileExists(path));
+}
+
+TEST(WaitFor, SeesWhatAPeerWritesLateAndReportsWhatItLastSaw) {
+    TempDir dir;
+    const std::string log = dir.File("access.log");
+    // A peer that writes its second line a while after the first.
+    std::thread peer([&] {
+        WriteFile(log, std::string("first\n"));
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        WriteFile(log, std::string("first\nsecond\n"));
+    });
+    auto lines = [](std::size_t n) {
+        return [n](const std::string& text) { return std::size_t(std::count(text.begin(), text.end(), '\n')) >= n; };
+    };
+    const auto read = [&] { return ReadFile(log); };
+    const Awaited<std::string> both = WaitFor(read, lines(2));
+    peer.join();
+    EXPECT_TRUE(both.met);
+    EXPECT_EQ(both.seen, "first\nsecond\n");
+
+    const auto start = std::chrono::steady_clock::now();
+    const Awaited<std::string> never = WaitFor(read, lines(3), std::chrono::milliseconds(200));
+    EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(200));
+    EXPECT_FALSE(never.met);
+    EXPECT_EQ(never.seen, "first\nsecond\n");
 }
 
 TEST(Fixtures, JournalDatabaseAndDeflateJudge) {

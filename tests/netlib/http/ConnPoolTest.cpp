@@ -4,6 +4,7 @@
 // after "Connection: close" and after nginx's keep-alive time-out.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <sstream>
 #include <string>
@@ -31,9 +32,14 @@ struct LogLine {
     long requests = 0;
 };
 
-std::vector<LogLine> accessLog(const grvtest::NginxPeer& nginx) {
+// nginx may write a request's line after its answer is out: wait for all.
+std::vector<LogLine> accessLog(const grvtest::NginxPeer& nginx, std::size_t count) {
+    const auto text = grvtest::WaitFor(
+        [&] { return grvtest::ReadFile(nginx.accessLog); },
+        [&](const std::string& t) { return static_cast<std::size_t>(std::count(t.begin(), t.end(), '\n')) >= count; });
+    EXPECT_TRUE(text.met) << text.seen;
     std::vector<LogLine> lines;
-    std::istringstream in(grvtest::ReadFile(nginx.accessLog));
+    std::istringstream in(text.seen);
     LogLine l;
     std::string rest;
     while (in >> l.host >> l.connection >> l.requests && std::getline(in, rest))
@@ -97,7 +103,7 @@ TEST_F(ConnPool, ElevenHostsEvictTheLeastRecentlyUsed) {
     Get(Host(2)); // evicted: a new connection, and 127.0.0.3 goes
     Get(Host(1));
 
-    const std::vector<LogLine> lines = accessLog(nginx);
+    const std::vector<LogLine> lines = accessLog(nginx, 14);
     ASSERT_EQ(lines.size(), 14u);
     EXPECT_EQ(lines[10].host, Host(1));
     EXPECT_EQ(lines[10].connection, lines[0].connection);
@@ -122,7 +128,7 @@ TEST_F(ConnPool, ReconnectsAfterCloseAndAfterTheKeepAliveTimeOut) {
     Get("127.0.0.1");
     Get("127.0.0.1");
 
-    const std::vector<LogLine> lines = accessLog(nginx);
+    const std::vector<LogLine> lines = accessLog(nginx, 6);
     ASSERT_EQ(lines.size(), 6u);
     const long expectedRequests[] = {1, 2, 3, 1, 1, 2};
     for (std::size_t i = 0; i < lines.size(); ++i)

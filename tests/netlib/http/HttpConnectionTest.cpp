@@ -168,7 +168,7 @@ TEST_F(HttpConnection, CapturePeerReceivesRenderedRequestsWhole) {
     DataBuffer head;
     client.connection().receiveUntilBlankLine(head, 0, log, nullptr);
 
-    const std::vector<std::string> captured = peers.CapturedRequests(port);
+    const std::vector<std::string> captured = peers.CapturedRequests(port, 2);
     ASSERT_EQ(captured.size(), 2u);
     EXPECT_EQ(captured[0], postBytes);
     EXPECT_EQ(captured[1].rfind(uploadHead.getString(), 0), 0u);

@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "PkiTestSupport.h"
 #include "netlib/core/DataBuffer.h"
 #include "netlib/core/Logger.h"
 #include "netlib/core/StringBuffer.h"
@@ -26,79 +27,12 @@
 #include "tests/support/TestSupport.h"
 
 using namespace tessik;
+using pkitest::bytesOf;
+using pkitest::logText;
+using pkitest::openssl;
+using pkitest::PkiRoots;
 
 namespace {
-
-std::string openssl(const std::vector<std::string>& args) {
-    std::vector<std::string> argv{"openssl"};
-    argv.insert(argv.end(), args.begin(), args.end());
-    grvtest::RunResult r = grvtest::RunProgram(argv);
-    EXPECT_TRUE(r.Ok()) << r.err;
-    return r.out;
-}
-
-std::string bytesOf(const DataBuffer& db) {
-    return std::string(reinterpret_cast<const char*>(db.getData()), db.getSize());
-}
-
-std::string logText(Logger& log) {
-    StringBuffer sb;
-    log.getLogText(sb);
-    return sb.getString();
-}
-
-class PkiRoots : public ::testing::Test {
-protected:
-    void SetUp() override {
-        setenv("XDG_DATA_HOME", m_user.Path().c_str(), 1);
-        platform::SetMachineCryptoRoot(m_machine.Path());
-    }
-    void TearDown() override {
-        platform::SetMachineCryptoRoot("");
-        EXPECT_EQ(platform::CryptOpenContextCount(), 0);
-        EXPECT_EQ(platform::CryptOpenKeyCount(), 0);
-        EXPECT_EQ(platform::CertOpenContextCount(), 0);
-    }
-    // A self-signed certificate with the extensions given; returns the PEM path.
-    std::string makeCert(const std::string& name, const std::vector<std::string>& extra) {
-        std::string key = m_work.File(name + ".key"), pem = m_work.File(name + ".crt");
-        std::vector<std::string> args{"req", "-x509", "-newkey", "rsa:1024", "-nodes", "-keyout",
-                                      key,   "-out",  pem,       "-days",    "30"};
-        args.insert(args.end(), extra.begin(), extra.end());
-        openssl(args);
-        return pem;
-    }
-    // Places the certificate in a store folder under its thumbprint.
-    std::string addToStore(const std::string& pem, DWORD location, const char* store) {
-        std::string fp = openssl({"x509", "-in", pem, "-noout", "-fingerprint", "-sha1"}), hex;
-        for (char ch : fp.substr(fp.find('=') + 1))
-            if (std::isxdigit(static_cast<unsigned char>(ch)))
-                hex += static_cast<char>(std::tolower(ch));
-        std::string folder = platform::CertStoreFolder(platform::CERT_STORE_PROV_SYSTEM_W, location, store);
-        platform::HCERTSTORE made = platform::CertOpenStore(platform::CERT_STORE_PROV_SYSTEM_W, location, store);
-        platform::CertCloseStore(made, 0);
-        std::string base = folder + "/" + hex;
-        EXPECT_TRUE(grvtest::WriteFile(base + ".crt", grvtest::ReadFile(pem)));
-        return base;
-    }
-    // Imports the key openssl made for `name` into a container; gives the
-    // key's traditional DER as openssl writes it.
-    std::string importKey(const std::string& name, const std::string& container, DWORD flags, bool exportable) {
-        std::string key = m_work.File(name + ".key");
-        std::string blob = openssl({"rsa", "-in", key, "-outform", "MSBLOB"});
-        platform::HCRYPTPROV prov = 0;
-        platform::HCRYPTKEY k = 0;
-        EXPECT_TRUE(platform::CryptAcquireContextA(&prov, container.c_str(), nullptr, platform::PROV_RSA_FULL,
-                                                   flags | platform::CRYPT_NEWKEYSET));
-        EXPECT_TRUE(platform::CryptImportKey(prov, reinterpret_cast<const BYTE*>(blob.data()),
-                                             static_cast<DWORD>(blob.size()), 0,
-                                             exportable ? platform::CRYPT_EXPORTABLE : 0, &k));
-        platform::CryptDestroyKey(k);
-        platform::CryptReleaseContext(prov, 0);
-        return openssl({"rsa", "-in", key, "-traditional", "-outform", "DER"});
-    }
-    grvtest::TempDir m_user{"user"}, m_machine{"machine"}, m_work{"work"};
-};
 
 using PrivateKeys = PkiRoots;
 
@@ -175,6 +109,59 @@ TEST_F(PrivateKeys, ExportThroughTheCertificatesKeyContainer) {
         EXPECT_TRUE(copy->getDer(b, &log));
         EXPECT_EQ(bytesOf(a), bytesOf(b));
         EXPECT_EQ(bytesOf(a), openssl({"x509", "-in", pem, "-outform", "DER"}));
+    }
+}
+
+TEST_F(PrivateKeys, TheContainerKeyMustBeTheCertificatesKey) {
+    // "own" has its key; "other" names a container holding own's key; the EC
+    // certificate names one too, but its key is of another kind.
+    makeCert("own", {"-subj", "/CN=own", "-set_serial", "0x11"});
+    makeCert("other", {"-subj", "/CN=other", "-set_serial", "0x12"});
+    addWithKey("own", platform::CERT_SYSTEM_STORE_CURRENT_USER, "MY", "own-box", 0, true);
+    std::string otherBase = addToStore(m_work.File("other.crt"), platform::CERT_SYSTEM_STORE_CURRENT_USER, "MY");
+    ASSERT_TRUE(grvtest::WriteFile(otherBase + platform::kKeyProvSuffix, "container=own-box\ntype=1\nkeyspec=1\n"));
+    openssl({"req", "-x509", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:P-256", "-nodes", "-keyout",
+             m_work.File("ec.key"), "-out", m_work.File("ec.crt"), "-subj", "/CN=ec", "-set_serial", "0x13"});
+    std::string ecBase = addToStore(m_work.File("ec.crt"), platform::CERT_SYSTEM_STORE_CURRENT_USER, "MY");
+    ASSERT_TRUE(grvtest::WriteFile(ecBase + platform::kKeyProvSuffix, "container=own-box\ntype=1\nkeyspec=1\n"));
+
+    // The public half the comparison reads is the blob openssl writes.
+    platform::HCRYPTPROV prov = 0;
+    platform::HCRYPTKEY key = 0;
+    ASSERT_TRUE(platform::CryptAcquireContextA(&prov, "own-box", nullptr, platform::PROV_RSA_FULL, 0));
+    ASSERT_TRUE(platform::CryptGetUserKey(prov, platform::AT_KEYEXCHANGE, &key));
+    DWORD size = 0;
+    ASSERT_TRUE(platform::CryptExportKey(key, 0, platform::PUBLICKEYBLOB, 0, nullptr, &size));
+    std::string blob(size, '\0');
+    ASSERT_TRUE(
+        platform::CryptExportKey(key, 0, platform::PUBLICKEYBLOB, 0, reinterpret_cast<BYTE*>(blob.data()), &size));
+    EXPECT_EQ(blob, openssl({"rsa", "-in", m_work.File("own.key"), "-pubout", "-outform", "MSBLOB"}));
+    platform::CryptDestroyKey(key);
+    platform::CryptReleaseContext(prov, 0);
+
+    std::unique_ptr<CertificateStore> store(CertificateStore::openCurrentUserMyStore(true, nullptr));
+    ASSERT_TRUE(store);
+    struct Case {
+        const char* serial;
+        const char* cn;
+        bool matches;
+    } cases[] = {{"11", "own", true}, {"12", "other", false}, {"13", "ec", false}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.cn);
+        Logger log;
+        std::unique_ptr<MsCertificate> cert(store->FindCertBySerialAndIssuerCN(c.serial, c.cn, log, false));
+        ASSERT_TRUE(cert);
+        EXPECT_EQ(cert->hasPrivateKey(log), c.matches);
+        EXPECT_EQ(cert->checkPrivateKey(log), c.matches);
+        // Without the comparison the container opens all the same.
+        platform::HCRYPTPROV any = 0;
+        DWORD spec = 0;
+        EXPECT_TRUE(cert->acquirePrivateKey(&any, &spec, log));
+        platform::CryptReleaseContext(any, 0);
+        if (!c.matches) {
+            EXPECT_NE(logText(log).find(mscert_msg::kCannotAcquire), std::string::npos);
+            EXPECT_NE(logText(log).find("80090015"), std::string::npos) << logText(log);
+        }
     }
 }
 
