@@ -182,7 +182,8 @@ TEST_F(MainDetailsTest, LaunchersRefuseWithoutJournalOrSavedEntry) {
 TEST_F(MainDetailsTest, ToolbarMoodAndSideEffectsStoreOneRecordPerUse) {
     CGRVDlg dlg;
     OpenTwoEntries(dlg, 1);
-    for (auto [id, level] : {std::pair{1, 3}, std::pair{2, 5}}) {
+    for (const auto& [id, mood] : {std::pair{1, 3}, std::pair{2, 5}}) {
+        const int level = mood; // clang 14 lambdas cannot capture a structured binding
         SelectEntry(dlg, id);
         Then([level](QWidget* d) {
             Slide(d, IDC_MOOD_SLIDER_FIRST, level);
