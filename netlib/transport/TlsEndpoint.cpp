@@ -103,9 +103,9 @@ bool TlsEndpoint::readFromChannel(unsigned int count, DataBuffer& out, SocketRea
     for (unsigned int remaining = count - held; remaining > 0;) {
         DataBuffer piece;
         SocketFlags& f = params.flags;
-        const bool ok = m_channel->receiveBytes(piece, kChannelPiece, params.heartbeatMs, m_channel->getIdleTimeoutMs(),
-                                                log, params.pm, &f.timedOut, &f.aborted, &f.socketError,
-                                                &f.closedByPeer, false);
+        const bool ok =
+            m_channel->receiveBytes(piece, kChannelPiece, params.heartbeatMs, m_channel->getIdleTimeoutMs(), log,
+                                    params.pm, &f.timedOut, &f.aborted, &f.socketError, &f.closedByPeer, false);
         if (!ok || piece.getSize() == 0) {
             log.logError(ok ? "NumRead = 0" : "Failed status...");
             logFlags(f, log);

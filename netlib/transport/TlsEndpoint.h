@@ -32,8 +32,8 @@ public:
     unsigned int getReadTimeoutMs();
     // In writes of at most 4096 bytes.
     bool sendBytes(const DataBuffer& data, unsigned int heartbeatMs, LogBase& log, ProgressMonitor* pm);
-    bool waitForData(unsigned int pollMs, unsigned int timeoutMs, ProgressMonitor* pm, bool* socketError,
-                     bool* aborted, bool* timedOut, LogBase& log);
+    bool waitForData(unsigned int pollMs, unsigned int timeoutMs, ProgressMonitor* pm, bool* socketError, bool* aborted,
+                     bool* timedOut, LogBase& log);
     // Exactly count bytes appended to out. Through a channel, what arrives
     // beyond count waits in the push-back buffer for the next read.
     bool readBytes(unsigned int count, DataBuffer& out, SocketReadParams& params, LogBase& log);
