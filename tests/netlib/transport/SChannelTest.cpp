@@ -281,6 +281,31 @@ TEST(SChannelReferenceServer, AlertsFromTheServer) {
     }
 }
 
+// Input that breaks a length rule ends the connection with a fatal alert:
+// decode_error for a ServerHello with extensions, record_overflow for a
+// record announced too long.
+TEST(SChannelReferenceServer, BadLengthsEndTheConnectionWithAnAlert) {
+    {
+        ReferenceServer server(Pki(), {"extension"});
+        Channel ch(server.peer.port);
+        EXPECT_FALSE(ch.Establish());
+        EXPECT_NE(ch.Log().find(tlsmsg::kServerHelloLong), std::string::npos) << ch.Log();
+        const std::string out = server.peer.Finish();
+        EXPECT_NE(out.find("alert 0232"), std::string::npos) << out;
+    }
+    {
+        ReferenceServer server(Pki(), {"oversize-record"});
+        Channel ch(server.peer.port);
+        ASSERT_TRUE(ch.Establish()) << ch.Log();
+        ASSERT_TRUE(ch.Send("hello"));
+        EXPECT_EQ(ch.Receive(5), "");
+        EXPECT_NE(ch.Log().find(tlsmsg::kRecordTooLong), std::string::npos) << ch.Log();
+        EXPECT_FALSE(ch.channel.isConnected());
+        const std::string out = server.peer.Finish();
+        EXPECT_NE(out.find("alert 0216"), std::string::npos) << out;
+    }
+}
+
 TEST(SChannelReferenceServer, ClientCertificateVerifiesUnderBothVersions) {
     for (const char* version : {"ssl30", "tls1"}) {
         ReferenceServer server(Pki(), {"cert-request", std::string(version) == "ssl30" ? "ssl3" : "version=3.1"});
