@@ -346,7 +346,9 @@ NginxPeer LoopbackPeers::StartNginx(const NginxOptions& options) {
     }
     mkdir(result.docRoot.c_str(), kReachableByServices);
     mkdir((result.docRoot + "/basic").c_str(), kReachableByServices);
+    mkdir((result.docRoot + "/dav").c_str(), kReachableByServices);
     WriteFile(result.docRoot + "/index.html", "hello\n");
+    WriteFile(result.docRoot + "/empty-page", "");
     WriteFile(result.docRoot + "/basic/index.html", "basic-ok\n");
     std::string big;
     for (int i = 0; i < 2000; ++i) {
@@ -383,6 +385,23 @@ NginxPeer LoopbackPeers::StartNginx(const NginxOptions& options) {
                                        "      auth_basic \"Gorvane test\";",
                                        "      auth_basic_user_file " + HtpasswdFile() + ";",
                                        "    }",
+                                       "    location = /early {",
+                                       "      client_max_body_size 0;",
+                                       "      return 200 \"early\\n\";",
+                                       "    }",
+                                       "    location /dav/ {",
+                                       "      client_max_body_size 0;",
+                                       "      dav_methods PUT DELETE;",
+                                       "      create_full_put_path on;",
+                                       "    }",
+                                       "    location = /nocontent { return 204; }",
+                                       "    location = /empty404 { error_page 404 /empty-page; return 404; }",
+                                       "    location = /empty-page { internal; }",
+                                       "    location = /moved { return 302 /; }",
+                                       "    location = /moved301 { return 301 /; }",
+                                       "    location = /to-whoami { return 302 /whoami; }",
+                                       "    location = /elsewhere { return 302 http://127.0.0.2:$server_port/whoami; }",
+                                       "    location = /whoami { return 200 \"[$http_authorization]\\n\"; }",
                                        "  }",
                                        "}",
                                    }));

@@ -30,7 +30,12 @@ inline constexpr const char* kGnutlsRc4Md5 = "NONE:+VERS-TLS1.0:+RSA:+ARCFOUR-12
 
 // nginx: "/" serves index.html ("hello\n"), "/big.txt" a text that goes out
 // gzip-compressed and chunked to clients that accept gzip, "/basic/" needs
-// Basic authentication. The TLS port speaks TLS 1.0 with AES128-SHA only.
+// Basic authentication, "/early" answers "early\n" at once whatever the
+// request carries, "/dav/" stores what is PUT there (docRoot/dav),
+// "/nocontent" answers 204 and "/empty404" an empty 404; "/moved" and
+// "/moved301" redirect to "/" (302, 301), "/to-whoami" to "/whoami" and
+// "/elsewhere" to "/whoami" on 127.0.0.2, which echoes the Authorization
+// field in brackets. The TLS port speaks TLS 1.0 with AES128-SHA only.
 // The access log has one line per request: "$server_addr $connection
 // $connection_requests $status $request".
 struct NginxPeer {
