@@ -252,7 +252,7 @@ bool connectSocket(TessikSocket& socket, const char* host, int port, HttpControl
     if (dnsFailed)
         log.logError("Domain name lookup failed..");
     if (!ok)
-        noteConnectFailure(options, host, dnsFailed);
+        HttpClient::noteConnectFailure(dnsFailed, host, options, log);
     return ok;
 }
 
@@ -286,19 +286,13 @@ bool connectSChannel(SChannelTessik* channel, const char* host, int port, HttpCo
     if (dnsFailed)
         log.logError("Domain name lookup failed.");
     if (!ok)
-        noteConnectFailure(options, host, dnsFailed);
+        HttpClient::noteConnectFailure(dnsFailed, host, options, log);
     return ok;
 }
 
 bool proxySslConnect(LoggedSocket2&, const char*, int, HttpControl&, LogBase& log, ProgressMonitor*) {
     log.logError(http_conn::kMsgProxyTunnelNotAvailable);
     return false;
-}
-
-void noteConnectFailure(HttpControl& options, const char*, bool) {
-    // The caches keep per-host failure counts once they exist; without them
-    // there is nothing to note.
-    (void)options;
 }
 
 } // namespace tessik

@@ -9,6 +9,7 @@
 #include "netlib/core/DataBuffer.h"
 #include "netlib/core/StringBuffer.h"
 #include "netlib/core/TessikObject.h"
+#include "netlib/http/HttpResponseHeader.h"
 #include "netlib/streams/Output.h"
 #include "netlib/transport/LoggedSocket2.h"
 
@@ -22,6 +23,7 @@ class LogBase;
 class ProgressMonitor;
 class SChannelTessik;
 class TessikSocket;
+struct SysTimeValue;
 
 namespace http_conn {
 inline constexpr std::uint32_t kDefaultPort = 80;
@@ -53,6 +55,16 @@ inline constexpr const char* kMsgTooManyInterim = "Too many interim responses.";
 inline constexpr const char* kMsgBodyNotEnded = "The response body ended without the server closing the connection.";
 inline constexpr const char* kMsgNotResent = "Not sending the request again: it may have reached the server.";
 } // namespace http_conn
+
+// An expired cached answer kept while the server is asked whether it still
+// holds: the validators the request sends, and the answer a 304 brings back.
+struct CacheRevalidation {
+    bool revalidate = false;
+    StringBuffer etag;
+    StringBuffer lastModified;
+    HttpResponseHeader header;
+    DataBuffer body;
+};
 
 class HttpClient : public TessikObject, public Output, public PackageExchange {
 public:
@@ -161,6 +173,48 @@ public:
     bool readResponseBody(HttpControl& options, HttpResult& result, const BodyFraming& framing, Output& body,
                           LogBase& log, ProgressMonitor* pm);
 
+    // The response caches: the ".dat" ClsCache2 of the options or, with
+    // useBucketCache, their ".caf" HttpCache. Only a GET is answered from
+    // them or stored in them; a cache that fails is a miss, never a failed
+    // request.
+    void lookupResponseCache(const char* url, HttpControl& options, Output& out, HttpResult& result,
+                             CacheRevalidation& reval, LogBase& log, ProgressMonitor* pm, bool verbose);
+    void lookupHttpCache(const char* url, HttpControl& options, Output& out, HttpResult& result, LogBase& log,
+                         ProgressMonitor* pm, bool verbose);
+    // A fresh copy goes to out; an expired one stays in reval.
+    static void lookupCache(const char* url, HttpControl& options, Output& out, HttpResult& result,
+                            CacheRevalidation& reval, LogBase& log);
+    // In local time, the clock every expiry is compared with.
+    static void computeCacheExpiry(HttpControl& options, const HttpResponseHeader& header, SysTimeValue& expiry);
+    static void updateCacheFromResponse(HttpControl& options, HttpResult& result, const DataBuffer& body,
+                                        const char* url, LogBase& log);
+    static void storeResponseInCache(HttpControl& options, HttpResult& result, const DataBuffer& body, const char* url,
+                                     LogBase& log);
+    static void storeInBucketCache(HttpControl& options, HttpResult& result, const DataBuffer& body, const char* url,
+                                   LogBase& log);
+    static void recordFailedResponse(const char* url, HttpControl& options, const HttpResponseHeader& header,
+                                     const DataBuffer& body, LogBase& log);
+    static bool isUrlCached(const char* url, HttpControl& options, LogBase& log);
+    static void checkDomainEntry(const char* host, HttpControl& options, bool& found, bool& negative, LogBase& log);
+    // After a failed connect: a host whose name did not resolve is marked
+    // invalid, one that resolved is no longer.
+    static void noteConnectFailure(bool dnsFailed, const char* host, HttpControl& options, LogBase& log);
+
+    // The GET road's use of them. True when a fresh cached copy answers
+    // the request (out and result hold it); an expired one is left in reval
+    // for a conditional request.
+    bool answerFromCache(const char* url, HttpControl& options, Output& out, HttpResult& result,
+                         CacheRevalidation& reval, LogBase& log, ProgressMonitor* pm, bool verbose);
+    // True when the host is marked invalid and must be refused;
+    // flaggedInvalid tells whether it is marked at all.
+    static bool refusedByDomainCache(const char* host, HttpControl& options, bool& flaggedInvalid, LogBase& log);
+    static void noteGoodConnect(const char* host, HttpControl& options, bool flaggedInvalid, LogBase& log);
+    // After a response read whole (its body from bodyStart on in out): it is
+    // stored, or a 304 to a revalidation hands back the kept copy with a
+    // new expiry.
+    static void feedCaches(const char* url, HttpControl& options, Output& out, std::int64_t bodyStart,
+                           HttpResult& result, CacheRevalidation& reval, LogBase& log);
+
     const StringBuffer& recordedHost() const { return m_host; }
     std::uint32_t recordedPort() const { return m_port; }
     LoggedSocket2& connection() { return m_conn; }
@@ -252,7 +306,5 @@ bool connectSChannel(SChannelTessik* channel, const char* host, int port, HttpCo
 // proxy tunnels exist.
 bool proxySslConnect(LoggedSocket2& conn, const char* host, int port, HttpControl& options, LogBase& log,
                      ProgressMonitor* pm);
-// What the response caches learn of a failed connect; nothing without them.
-void noteConnectFailure(HttpControl& options, const char* host, bool dnsFailed);
 
 } // namespace tessik

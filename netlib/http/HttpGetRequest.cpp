@@ -344,6 +344,10 @@ bool HttpClient::simpleHttpRequest(const char* url, HttpControl& options, const 
         log.logData("url", url);
         return false;
     }
+    const std::int64_t bodyStart = out.getPosition64();
+    CacheRevalidation reval;
+    if (answerFromCache(url, options, out, result, reval, log, pm, verbose))
+        return true;
     StringBuffer host, user, password, path, query, fragment;
     int port = kPlainPort;
     if (!TessikUrl::crackUrl(url, host, port, user, password, path, query, fragment) || host.getSize() == 0) {
@@ -359,20 +363,27 @@ bool HttpClient::simpleHttpRequest(const char* url, HttpControl& options, const 
         options.requestText.setSb(head);
         return true;
     }
+    host.toLowerCaseAscii();
+    bool flaggedInvalid = false;
+    if (refusedByDomainCache(host.getString(), options, flaggedInvalid, log))
+        return false;
     bool fresh = false;
     if (!httpConnect(options, host.getString(), port, tls, log, pm, fresh)) {
         log.logError("Failed to connect to HTTP server.");
         return false;
     }
+    noteGoodConnect(host.getString(), options, flaggedInvalid, log);
     m_requestTls = tls;
     m_heartbeatMs = options.HeartbeatMs;
     m_readTimeoutSec = options.ReadTimeoutSec;
+    const char* since = reval.revalidate ? reval.lastModified.getString() : nullptr;
+    const char* etag = reval.revalidate ? reval.etag.getString() : nullptr;
     if (options.MimicIE)
-        BuildIeGetRequest(target, options, extraHeaders, nullptr, nullptr, result, log, pm, head);
+        BuildIeGetRequest(target, options, extraHeaders, since, etag, result, log, pm, head);
     else if (options.MimicFirefox)
-        BuildFireFoxGetRequest(target, options, extraHeaders, nullptr, nullptr, result, log, pm, head);
+        BuildFireFoxGetRequest(target, options, extraHeaders, since, etag, result, log, pm, head);
     else
-        BuildGetRequest(target, options, extraHeaders, nullptr, nullptr, result, log, pm, head);
+        BuildGetRequest(target, options, extraHeaders, since, etag, result, log, pm, head);
     if (verbose) {
         log.logInfo("--------- HTTP Request -----------");
         log.logData("HttpRequest", head.getString());
@@ -398,8 +409,15 @@ bool HttpClient::simpleHttpRequest(const char* url, HttpControl& options, const 
         else if (pm == nullptr || !pm->isAborted())
             log.logError(tls ? "Failed to fetch response data on SSL connection."
                              : "Failed to fetch response data on non-SSL connection.");
+        if (result.responseHeader.getStatusCode() == 0 && !result.connectionFailed &&
+            options.cacheControl.updateCache) {
+            const DataBuffer none;
+            const DataBuffer* held = out.getDataBuffer();
+            recordFailedResponse(url, options, result.responseHeader, held != nullptr ? *held : none, log);
+        }
         return false;
     }
+    feedCaches(url, options, out, bodyStart, result, reval, log);
     return true;
 }
 
