@@ -8,6 +8,7 @@
 #include "netlib/core/DataBuffer.h"
 #include "netlib/core/StringBuffer.h"
 #include "netlib/core/TessikObject.h"
+#include "netlib/pki/PackageExchange.h"
 #include "netlib/streams/Output.h"
 #include "netlib/transport/LoggedSocket2.h"
 
