@@ -459,7 +459,7 @@ BOOL CryptExportKey(HCRYPTKEY key, HCRYPTKEY expKey, DWORD blobType, DWORD flags
     const std::vector<BYTE>& blob = it->second.blob;
     if (blobType == PUBLICKEYBLOB) {
         // The header with its type and magic changed, and the modulus.
-        DWORD bits = readLe32(blob.data() + kBlobHeaderSize + 4);
+        DWORD bits = platform::LoadLe32(blob.data() + kBlobHeaderSize + 4);
         std::vector<BYTE> pub(blob.begin(), blob.begin() + kBlobHeaderSize + kRsaPubKeySize + bits / 8);
         pub[0] = PUBLICKEYBLOB;
         StoreLe32(pub.data() + kBlobHeaderSize, kRsa1Magic);
