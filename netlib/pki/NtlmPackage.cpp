@@ -61,6 +61,9 @@ public:
         switch (m_step) {
         case NtlmStep::kStart: {
             m_messages = std::make_unique<ClsNtlm>();
+            // The security package answers with NTLMv2, as the platform's
+            // own does unless told otherwise.
+            m_messages->setNtlmVersion(ntlm::kVersion2);
             m_messages->setDomain(m_identity.domain.getUtf8());
             m_messages->setUsername(m_identity.user.getUtf8());
             m_messages->setPassword(m_identity.password.getUtf8());

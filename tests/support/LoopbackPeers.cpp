@@ -381,7 +381,7 @@ NginxPeer LoopbackPeers::StartNginx(const NginxOptions& options) {
     return result;
 }
 
-ApachePeer LoopbackPeers::StartApache() {
+ApachePeer LoopbackPeers::StartApache(const ApacheOptions& options) {
     Running peer{"apache2", 0, {FreeLoopbackPort()}, {}, MakeFolder("apache2")};
     const std::string& dir = peer.folder;
     std::string www = dir + "/www";
@@ -399,8 +399,11 @@ ApachePeer LoopbackPeers::StartApache() {
     }
     std::string htdigest = WriteConfig(dir, "htdigest", digest.out);
     // gss-ntlmssp takes the accounts it accepts from this file.
-    std::string ntlmUsers =
-        WriteConfig(dir, "ntlm-users", std::string(kPeerNtlmDomain) + ":" + kPeerUser + ":" + kPeerPassword + "\n");
+    std::string accounts = std::string(kPeerNtlmDomain) + ":" + kPeerUser + ":" + kPeerPassword + "\n";
+    for (const std::string& line : options.ntlmUsers) {
+        accounts += line + "\n";
+    }
+    std::string ntlmUsers = WriteConfig(dir, "ntlm-users", accounts);
     const std::string modules = "/usr/lib/apache2/modules/";
     std::vector<std::string> lines = {
         "ServerRoot " + dir,
@@ -442,8 +445,11 @@ ApachePeer LoopbackPeers::StartApache() {
     if (IsRoot()) {
         lines.insert(lines.begin() + 2, {"User www-data", "Group www-data"});
     }
+    lines.insert(lines.end(), options.config.begin(), options.config.end());
     std::string conf = WriteConfig(dir, "apache2.conf", Join(lines));
-    Launch(peer, {"/usr/sbin/apache2", "-f", conf, "-DFOREGROUND"}, {"NTLM_USER_FILE=" + ntlmUsers});
+    std::vector<std::string> env = {"NTLM_USER_FILE=" + ntlmUsers};
+    env.insert(env.end(), options.env.begin(), options.env.end());
+    Launch(peer, {"/usr/sbin/apache2", "-f", conf, "-DFOREGROUND"}, env);
     return {peer.ports[0]};
 }
 
@@ -647,13 +653,17 @@ int LoopbackPeers::StartS3rver() {
 }
 
 int LoopbackPeers::StartCaptureServer(const std::string& response) {
+    return StartCaptureServer(response.empty() ? std::vector<std::string>{} : std::vector<std::string>{response});
+}
+
+int LoopbackPeers::StartCaptureServer(const std::vector<std::string>& responses) {
     Running peer{"capture", 0, {FreeLoopbackPort()}, {}, MakeFolder("capture")};
     std::vector<std::string> argv = {
         "/usr/bin/python3", PeerScript("capture_server.py"), "--port", std::to_string(peer.ports[0]), "--dir",
         peer.folder};
-    if (!response.empty()) {
+    for (std::size_t i = 0; i < responses.size(); ++i) {
         argv.push_back("--response");
-        argv.push_back(WriteConfig(peer.folder, "response.bin", response));
+        argv.push_back(WriteConfig(peer.folder, "response-" + std::to_string(i + 1) + ".bin", responses[i]));
     }
     Launch(peer, argv);
     return peer.ports[0];

@@ -53,6 +53,13 @@ inline constexpr const char* kApacheDigestRealm = "Gorvane digest";
 struct ApachePeer {
     int port = 0;
 };
+// More NTLM accounts ("DOMAIN:USER:PASSWORD" lines), variables for apache's
+// environment, and configuration lines added at the end.
+struct ApacheOptions {
+    std::vector<std::string> ntlmUsers;
+    std::vector<std::string> env;
+    std::vector<std::string> config;
+};
 
 // An SSH server and the client key it accepts for user.
 struct SshPeer {
@@ -79,7 +86,7 @@ public:
     // Each Start... returns once the peer accepts connections; a peer that
     // cannot start throws std::runtime_error with the end of its log.
     NginxPeer StartNginx(const NginxOptions& options = {});
-    ApachePeer StartApache();
+    ApachePeer StartApache(const ApacheOptions& options = {});
     // HTTP proxies with Basic proxy authentication; CONNECT to any port.
     int StartSquid();
     int StartTinyproxy();
@@ -109,6 +116,9 @@ public:
     // Keeps each request whole as CapturedRequests; answers every one with
     // response (a default 200 "ok" when empty).
     int StartCaptureServer(const std::string& response = {});
+    // Request N gets responses[N-1] (counted over all connections); the last
+    // one answers every request after it.
+    int StartCaptureServer(const std::vector<std::string>& responses);
     // The requests kept so far; with a count, once that many are kept (or
     // the wait for them gave up: the test then sees fewer).
     std::vector<std::string> CapturedRequests(int port) const;

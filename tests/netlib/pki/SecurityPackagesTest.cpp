@@ -1,6 +1,6 @@
 // The security-package interface: its package list, the statuses of one
 // context step, the token loop against a scripted package and exchange, and
-// the NTLM package's tokens judged by python (the NTLM2 session response
+// the NTLM package's tokens judged by python (the NTLMv2 responses
 // recomputed from the password) with explicit and default credentials.
 #include <gtest/gtest.h>
 
@@ -308,29 +308,24 @@ TEST(SecurityPackages, CredentialsAndContextsOfEachAuthentication) {
     EXPECT_TRUE(has(unnamed, std::to_string(static_cast<int>(0x80090399u)))) << pkitest::logText(unnamed);
 }
 
-// Reads the AUTHENTICATE message (hex, argv[1]) and checks its NTLM2 session
-// response against the password (argv[2]) and the server challenge
+// Reads the AUTHENTICATE message (hex, argv[1]) and checks its NTLMv2
+// responses against the password (argv[2]) and the server challenge
 // (argv[3]); prints "domain user ok" or what failed.
-constexpr const char* kNtlm2Judge = R"PY(
-import hashlib, struct, sys, warnings
-from cryptography.hazmat.primitives.ciphers import Cipher, algorithms, modes
-warnings.simplefilter("ignore")
+constexpr const char* kNtlmV2Judge = R"PY(
+import hashlib, hmac, struct, sys
 m, password, server = bytes.fromhex(sys.argv[1]), sys.argv[2], bytes.fromhex(sys.argv[3])
 def buf(at):
     n, _, off = struct.unpack("<HHI", m[at:at + 8])
     return m[off:off + n]
-def des7(k7, block):
-    b = int.from_bytes(k7, "big")
-    key = bytes(((b >> (49 - 7 * i)) & 0x7f) << 1 for i in range(8))
-    e = Cipher(algorithms.TripleDES(key * 3), modes.ECB()).encryptor()
-    return e.update(block) + e.finalize()
-lm, nt = buf(12), buf(20)
-client = lm[:8]
-assert lm[8:] == bytes(16), "LM response"
-key = hashlib.new("md4", password.encode("utf-16-le")).digest() + bytes(5)
-challenge = hashlib.md5(server + client).digest()[:8]
-assert nt == b"".join(des7(key[i:i + 7], challenge) for i in (0, 7, 14)), "NT response"
-print(buf(28).decode("utf-16-le"), buf(36).decode("utf-16-le"), "ok")
+lm, nt, domain, user = buf(12), buf(20), buf(28).decode("utf-16-le"), buf(36).decode("utf-16-le")
+nt_hash = hashlib.new("md4", password.encode("utf-16-le")).digest()
+key = hmac.new(nt_hash, (user.upper() + domain).encode("utf-16-le"), "md5").digest()
+proof, blob = nt[:16], nt[16:]
+assert blob[:8] == bytes([1, 1, 0, 0, 0, 0, 0, 0]), "blob header"
+assert proof == hmac.new(key, server + blob, "md5").digest(), "NT response"
+client = blob[16:24]
+assert lm == hmac.new(key, server + client, "md5").digest() + client, "LM response"
+print(domain, user, "ok")
 )PY";
 
 class NtlmPackageLoop : public ::testing::Test {
@@ -341,16 +336,16 @@ protected:
     }
     void TearDown() override { unsetenv(kNtlmUserFileVariable); }
 
-    // The doc's NTLM2 session challenge answers the NEGOTIATE message.
+    // The NTLMv2 challenge of MS-NLMP 4.2.4 answers the NEGOTIATE message.
     static constexpr const char* kChallenge =
-        "4e544c4d53535000020000000c000c003800000033820a820123456789abcdef0000000000000000000000000000000006007017"
-        "0000000f530065007200760065007200";
+        "4e544c4d53535000020000000c000c003800000033828ae20123456789abcdef0000000000000000240024004400000006007017"
+        "0000000f53006500720076006500720002000c0044006f006d00610069006e0001000c0053006500720076006500720000000000";
 
     std::string judge(const std::string& type3Hex, const char* password) {
         grvtest::RunOptions legacy;
         legacy.env = {"OPENSSL_CONF=" + std::string(GRV_SOURCE_DIR) + "/tests/peers/openssl-legacy.cnf"};
         const grvtest::RunResult r = grvtest::RunProgram(
-            {"/usr/bin/python3", "-c", kNtlm2Judge, type3Hex, password, "0123456789abcdef"}, legacy);
+            {"/usr/bin/python3", "-c", kNtlmV2Judge, type3Hex, password, "0123456789abcdef"}, legacy);
         return r.out + r.err;
     }
 
