@@ -1,12 +1,14 @@
 // The "Negotiate" and "Kerberos" security packages over GSSAPI (MIT
 // Kerberos): SPNEGO or the Kerberos mechanism itself, to the host-based
-// service "HTTP@" the target host. Default credentials are those of the
-// credential cache; explicit ones get a ticket with the password.
+// service "HTTP@" the target host. Default credentials are those the
+// mechanisms find (the Kerberos credential cache); explicit ones are a
+// Kerberos ticket got with the password.
 #include <gssapi/gssapi.h>
 #include <gssapi/gssapi_ext.h>
 #include <gssapi/gssapi_krb5.h>
-#include <krb5/krb5.h>
+#include <krb5.h>
 
+#include <atomic>
 #include <cstring>
 
 #include "netlib/core/LogBase.h"
@@ -18,12 +20,10 @@ namespace sspi {
 namespace {
 
 constexpr const char* kServicePrefix = "HTTP@";
+constexpr const char* kTicketCachePrefix = "MEMORY:gorvane-sspi-";
+std::atomic<std::uint32_t> g_ticketCaches{0};
 // 1.3.6.1.5.5.2
 gss_OID_desc kSpnegoOid = {6, const_cast<char*>("\x2b\x06\x01\x05\x05\x02")};
-
-constexpr OM_uint32 minorCode(long krb5Code) {
-    return static_cast<OM_uint32>(krb5Code);
-}
 
 // The texts GSSAPI gives for a status, under tag.
 void logGssStatus(const char* tag, OM_uint32 major, OM_uint32 minor, gss_OID mech, LogBase& log) {
@@ -74,14 +74,10 @@ public:
                                         const_cast<char*>(principal.getString())};
             gss_name_t name = GSS_C_NO_NAME;
             major = gss_import_name(&minor, &nameText, GSS_C_NT_USER_NAME, &name);
-            if (major == GSS_S_COMPLETE) {
-                gss_buffer_desc password = {static_cast<size_t>(identity->password.getSizeUtf8()),
-                                            const_cast<char*>(identity->password.getUtf8())};
-                major = gss_acquire_cred_with_password(&minor, name, &password, GSS_C_INDEFINITE, &mechs,
-                                                       GSS_C_INITIATE, &m_credentials, nullptr, nullptr);
-                OM_uint32 ignored = 0;
-                gss_release_name(&ignored, &name);
-            }
+            if (major == GSS_S_COMPLETE)
+                major = acquireWithPassword(name, identity->password, minor);
+            OM_uint32 ignored = 0;
+            gss_release_name(&ignored, &name);
         }
         if (major == GSS_S_COMPLETE)
             return kSecEOk;
@@ -91,9 +87,8 @@ public:
             return kSecENoCredentials;
         if (GSS_ROUTINE_ERROR(major) == GSS_S_BAD_MECH)
             return kSecESecpkgNotFound;
-        if (minor == minorCode(KRB5_KDC_UNREACH) || minor == minorCode(KRB5_REALM_CANT_RESOLVE) ||
-            minor == minorCode(KRB5_REALM_UNKNOWN))
-            return kSecENoAuthenticatingAuthority;
+        // The mechanism's own reason (a wrong password, an unknown user, no
+        // KDC) reaches us only as the text logged above.
         return kSecEUnknownCredentials;
     }
 
@@ -104,6 +99,7 @@ public:
             gss_release_cred(&ignored, &m_credentials);
         }
         m_credentials = GSS_C_NO_CREDENTIAL;
+        destroyTicketCache();
     }
 
     std::uint32_t initializeContext(const StringBuffer& targetHost, std::uint32_t& contextFlags,
@@ -159,14 +155,8 @@ public:
         case GSS_S_BAD_NAME:
         case GSS_S_BAD_NAMETYPE: return kSecETargetUnknown;
         case GSS_S_NO_CONTEXT: return kSecEInvalidHandle;
-        default: break;
+        default: return kSecEInternalError;
         }
-        if (minor == minorCode(KRB5KDC_ERR_S_PRINCIPAL_UNKNOWN))
-            return kSecETargetUnknown;
-        if (minor == minorCode(KRB5_KDC_UNREACH) || minor == minorCode(KRB5_REALM_CANT_RESOLVE) ||
-            minor == minorCode(KRB5_REALM_UNKNOWN))
-            return kSecENoAuthenticatingAuthority;
-        return kSecEInternalError;
     }
 
     void deleteContext() override {
@@ -181,6 +171,47 @@ public:
     }
 
 private:
+    // A Kerberos ticket for name. SPNEGO would hand name and password to
+    // every mechanism it knows, some of which mishandle them, so it gets the
+    // ticket from a memory credential cache of this package instead.
+    OM_uint32 acquireWithPassword(gss_name_t name, XString& password, OM_uint32& minor) {
+        gss_OID_set_desc krb5 = {1, const_cast<gss_OID>(gss_mech_krb5)};
+        gss_buffer_desc secret = {static_cast<size_t>(password.getSizeUtf8()), const_cast<char*>(password.getUtf8())};
+        gss_cred_id_t ticket = GSS_C_NO_CREDENTIAL;
+        OM_uint32 major = gss_acquire_cred_with_password(&minor, name, &secret, GSS_C_INDEFINITE, &krb5, GSS_C_INITIATE,
+                                                         m_spnego ? &ticket : &m_credentials, nullptr, nullptr);
+        if (!m_spnego || major != GSS_S_COMPLETE)
+            return major;
+        m_ticketCache.setString(kTicketCachePrefix);
+        m_ticketCache.appendUint32(++g_ticketCaches);
+        gss_key_value_element_desc element = {"ccache", m_ticketCache.getString()};
+        gss_key_value_set_desc store = {1, &element};
+        major = gss_store_cred_into(&minor, ticket, GSS_C_INITIATE, const_cast<gss_OID>(gss_mech_krb5), 1, 0, &store,
+                                    nullptr, nullptr);
+        OM_uint32 ignored = 0;
+        gss_release_cred(&ignored, &ticket);
+        if (major != GSS_S_COMPLETE)
+            return major;
+        // The cache holds that ticket alone, so no name is needed (the other
+        // mechanisms would be handed it too).
+        gss_OID_set_desc spnego = {1, mech()};
+        return gss_acquire_cred_from(&minor, GSS_C_NO_NAME, GSS_C_INDEFINITE, &spnego, GSS_C_INITIATE, &store,
+                                     &m_credentials, nullptr, nullptr);
+    }
+
+    void destroyTicketCache() {
+        if (m_ticketCache.getSize() == 0)
+            return;
+        krb5_context context = nullptr;
+        if (krb5_init_context(&context) == 0) {
+            krb5_ccache cache = nullptr;
+            if (krb5_cc_resolve(context, m_ticketCache.getString(), &cache) == 0)
+                krb5_cc_destroy(context, cache);
+            krb5_free_context(context);
+        }
+        m_ticketCache.clear();
+    }
+
     gss_OID mech() const { return m_spnego ? &kSpnegoOid : const_cast<gss_OID>(gss_mech_krb5); }
 
     bool m_spnego;
@@ -188,6 +219,7 @@ private:
     gss_ctx_id_t m_context = GSS_C_NO_CONTEXT;
     gss_name_t m_target = GSS_C_NO_NAME;
     bool m_complete = false;
+    StringBuffer m_ticketCache;
 };
 
 } // namespace

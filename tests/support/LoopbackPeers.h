@@ -47,18 +47,32 @@ struct NginxOptions {
     int keepaliveTimeoutSec = 0;
 };
 
+// A throwaway Kerberos realm kKdcRealm: an MIT KDC on a free port of
+// 127.0.0.1 (TCP and UDP) with its database in the peers' folder, holding
+// kPeerUser (password kPeerPassword) and HTTP/localhost, whose key is in
+// keytab. Clients find it through KRB5_CONFIG=krb5Conf.
+inline constexpr const char* kKdcRealm = "GORVANE.TEST";
+struct KdcPeer {
+    int port = 0;
+    std::string krb5Conf;
+    std::string keytab;
+};
+
 // apache2: "/digest/" needs Digest authentication (realm kApacheDigestRealm),
-// "/ntlm/" NTLM (domain kPeerNtlmDomain); each answers with one line of text.
+// "/ntlm/" NTLM (domain kPeerNtlmDomain), "/negotiate/" (when asked for)
+// Negotiate; each answers with one line of text.
 inline constexpr const char* kApacheDigestRealm = "Gorvane digest";
 struct ApachePeer {
     int port = 0;
 };
 // More NTLM accounts ("DOMAIN:USER:PASSWORD" lines), variables for apache's
-// environment, and configuration lines added at the end.
+// environment, and configuration lines added at the end. With a realm,
+// "/negotiate/" needs Negotiate (Kerberos) against it.
 struct ApacheOptions {
     std::vector<std::string> ntlmUsers;
     std::vector<std::string> env;
     std::vector<std::string> config;
+    const KdcPeer* kerberos = nullptr;
 };
 
 // An SSH server and the client key it accepts for user.
@@ -113,6 +127,9 @@ public:
     // s3rver (object storage) with the empty bucket kS3Bucket; path-style
     // requests, signatures checked against kS3AccessKey / kS3SecretKey.
     int StartS3rver();
+    KdcPeer StartKdc();
+    // kinit of kPeerUser into the credentials cache ccache ("FILE:path").
+    void Kinit(const KdcPeer& kdc, const std::string& ccache);
     // Keeps each request whole as CapturedRequests; answers every one with
     // response (a default 200 "ok" when empty).
     int StartCaptureServer(const std::string& response = {});

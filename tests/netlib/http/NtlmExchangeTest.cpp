@@ -20,6 +20,7 @@
 #include "netlib/pki/SecurityPackage.h"
 #include "netlib/streams/Output.h"
 #include "netlib/text/TextServices.h"
+#include "tests/netlib/http/AuthTestSupport.h"
 #include "tests/support/LoopbackPeers.h"
 #include "tests/support/TestSupport.h"
 
@@ -27,15 +28,8 @@ using namespace tessik;
 
 namespace {
 
-std::string logText(Logger& log) {
-    StringBuffer text;
-    log.getLogText(text);
-    return text.getString();
-}
-
-std::string text(const DataBuffer& b) {
-    return std::string(reinterpret_cast<const char*>(b.getData()), b.getSize());
-}
+using authtest::logText;
+using authtest::text;
 
 class NtlmExchange : public grvtest::LoopbackPeerTest {
 protected:
@@ -65,20 +59,7 @@ protected:
     void useDefaultCredentials() { setenv(sspi::kNtlmUserFileVariable, m_userFile.c_str(), 1); }
 
     bool request(const char* verb, int port, const char* path, std::string& body, std::uint32_t& status, Logger& log) {
-        HttpRequest r;
-        r.setVerb(verb);
-        r.setPath(path);
-        if (std::string(verb) == "POST") {
-            r.setHeader("Content-Type", "application/x-www-form-urlencoded");
-            r.addParam("entry", "pain 4");
-        }
-        HttpResult result;
-        DataBuffer got;
-        HttpConnPool pool;
-        const bool ok = pool.synchronousRequest(options, "127.0.0.1", port, false, r, result, got, log, nullptr, true);
-        body = text(got);
-        status = result.responseHeader.getStatusCode();
-        return ok;
+        return authtest::poolRequest(options, "127.0.0.1", port, verb, path, body, status, log);
     }
 
     static constexpr const char* kMyPassword = "Mine-5678";
