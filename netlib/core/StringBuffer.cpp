@@ -710,6 +710,12 @@ void StringBuffer::toLowerCase() {
     }
 }
 
+void StringBuffer::toLowerCaseAscii() {
+    check("toLowerCaseAscii");
+    for (int i = 0; i < m_length; ++i)
+        m_data[i] = asciiToLower(m_data[i]);
+}
+
 void StringBuffer::toUpperCase() {
     check("toUpperCase");
     for (int i = 0; i < m_length; ++i) {

@@ -200,43 +200,21 @@ bool HttpClient::takeServerToken(const HttpResponseHeader& header, DataBuffer& i
     return true;
 }
 
-bool HttpClient::quickGetToOutput(const char* url, bool /*passThrough*/, int /*depth*/, HttpControl& options,
-                                  bool /*ownConnection*/, Output& output, HttpResult& result, LogBase& log,
-                                  ProgressMonitor* pm, bool verbose) {
-    DataBuffer body;
-    bool ok = authGetLeg(url, true, options, body, result, log);
-    output.resetOutput(log);
-    output.writeDb(body, nullptr, log);
-    if (!ok || result.responseHeader.getStatusCode() != kStatusUnauthorized)
-        return ok;
-    log.logInfo("Received 401 response.");
-    const HttpResponseHeader& header = result.responseHeader;
-    const bool ntlm = options.NTLMAuth && header.offersNtlm();
-    if (ntlm || header.offersNegotiate()) {
-        if (ntlm)
-            log.logInfo("Using NTLM Authentication...");
-        DefaultCredentials defaults(options);
-        if (ntlm && defaults.set())
-            log.logInfo("Using logged-on user defaults for login/password.");
-        if (!ntlm)
-            log.logInfo("Using Microsoft SSPI for Negotiate/NTLM...");
-        DataBuffer accumulated;
-        ok = ntlm ? ntlmGet(url, options, accumulated, result, log, pm, verbose)
-                  : negotiateAuthenticateGet(url, options, accumulated, result, log, pm, verbose);
-        output.resetOutput(log);
-        output.writeDb(accumulated, nullptr, log);
-        return ok;
-    }
-    if (options.Login.getSizeUtf8() == 0 || options.Password.getSizeUtf8() == 0) {
-        log.logError("Cannot authenticate.  Login and/or password not provided.");
-        return false;
-    }
-    if (!options.DigestAuth) {
-        log.logError("Try Basic authentication?");
-        return false;
-    }
-    log.logError(http_conn::kMsgDigestNotAvailable);
-    return false;
+bool HttpClient::authenticateGet(const char* url, HttpControl& options, Output& out, HttpResult& result, LogBase& log,
+                                 ProgressMonitor* pm, bool verbose) {
+    const bool ntlm = options.NTLMAuth && result.responseHeader.offersNtlm();
+    if (ntlm)
+        log.logInfo("Using NTLM Authentication...");
+    DefaultCredentials defaults(options);
+    if (ntlm && defaults.set())
+        log.logInfo("Using logged-on user defaults for login/password.");
+    if (!ntlm)
+        log.logInfo("Using Microsoft SSPI for Negotiate/NTLM...");
+    DataBuffer accumulated;
+    const bool ok = ntlm ? ntlmGet(url, options, accumulated, result, log, pm, verbose)
+                         : negotiateAuthenticateGet(url, options, accumulated, result, log, pm, verbose);
+    out.writeDb(accumulated, nullptr, log);
+    return ok;
 }
 
 bool HttpClient::ntlmGet(const char* url, HttpControl& options, DataBuffer& body, HttpResult& result, LogBase& log,
@@ -442,14 +420,27 @@ bool HttpClient::runGetLeg(DataBuffer& token, const char* context, bool restart,
     ContentCoding::encodeBase64NoCrlf(token.getData(), token.getSize(), options.authToken);
     m_exchangeResult->clearForRetry();
     m_exchangeBody->clear();
+    // A copy with NTLM on, so that no Basic credentials ride along.
     HttpControl legOptions;
     legOptions.copyFrom(options);
+    if (!legOptions.NTLMAuth && !legOptions.NegotiateAuth)
+        legOptions.NTLMAuth = 1;
     DataBuffer legBody;
+    OutputDataBuffer legOut(&legBody);
     HttpResult legResult;
     bool ok;
     {
         LogContext ctx(log, context);
-        ok = authGetLeg(m_exchangeUrl.getString(), restart, legOptions, legBody, legResult, log);
+        const bool tls = m_exchangeUrl.beginsWithNoCase("https:");
+        if (!restart && !isConnected(tls)) {
+            // The token answers a challenge of this connection only.
+            log.logError("Socket connection to HTTP server is not writeable.");
+            legResult.connectionFailed = 1;
+            ok = false;
+        } else {
+            ok = simpleHttpRequest(m_exchangeUrl.getString(), legOptions, nullptr, legOut, legResult, log, nullptr,
+                                   false);
+        }
     }
     options.authToken.clear();
     m_exchangeBody->appendDb(legBody);
@@ -592,67 +583,6 @@ bool HttpClient::sendLeg(const DataBuffer& wire, bool tls, HttpControl& options,
     // What the server sent meanwhile is the start of its answer.
     m_pending.appendDb(early);
     return ok;
-}
-
-bool HttpClient::authGetLeg(const char* url, bool restart, HttpControl& options, DataBuffer& body, HttpResult& result,
-                            LogBase& log) {
-    StringBuffer host, user, password, path, query, fragment;
-    int port = 0;
-    TessikUrl::crackUrl(url, host, port, user, password, path, query, fragment);
-    const bool tls = StringBuffer(url).beginsWithNoCase("https:");
-    result.clearForRetry();
-    if (!isConnected(tls)) {
-        if (!restart) {
-            log.logError("Socket connection to HTTP server is not writeable.");
-            result.connectionFailed = 1;
-            return false;
-        }
-        bool fresh = false;
-        if (!httpConnect(options, host.getString(), port, tls, log, nullptr, fresh))
-            return false;
-    }
-    HttpRequest leg;
-    leg.setVerb(options.HttpMethod.getSize() != 0 ? options.HttpMethod.getString() : "GET");
-    if (path.getSize() == 0)
-        path.appendChar('/');
-    if (query.getSize() != 0) {
-        path.appendChar('?');
-        path.appendSb(query);
-    }
-    leg.setPath(path.getString());
-    StringBuffer hostField(host);
-    if (port != kPlainPort && port != kTlsPort) {
-        hostField.appendChar(':');
-        hostField.appendInt(port);
-    }
-    leg.setHeader("Host", hostField.getString());
-    StringBuffer prefix;
-    StringBuffer proxyHost;
-    std::uint32_t proxyPort = 0;
-    LogNull quiet;
-    options.getProxy(tls ? "https://" : "http://", proxyHost, proxyPort, quiet, 0);
-    if (proxyHost.getSize() != 0 && !options.ProxyPartialUrl) {
-        prefix.append(tls ? "https://" : "http://");
-        prefix.appendSb(hostField);
-    }
-    StringBuffer authValue;
-    if (options.authToken.getSize() != 0) {
-        authValue.setSb(m_packageName);
-        authValue.appendChar(' ');
-        authValue.appendSb(options.authToken);
-    }
-    DataBuffer wire;
-    if (!leg.generateRequest(wire, result.requestHeaderText, nullptr,
-                             prefix.getSize() != 0 ? prefix.getString() : nullptr,
-                             authValue.getSize() != 0 ? authValue.getString() : nullptr, log))
-        return false;
-    if (!sendLeg(wire, tls, options, log)) {
-        log.logError("Failed to send HTTP GET");
-        result.connectionFailed = 1;
-        dropSocket();
-        return false;
-    }
-    return readResponse(options, tls, false, false, result, body, log, nullptr, false);
 }
 
 } // namespace tessik

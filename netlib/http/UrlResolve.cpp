@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "netlib/http/HttpClient.h"
 #include "netlib/http/TessikUrl.h"
 
 namespace tessik {
@@ -29,30 +30,35 @@ bool resolveRedirectUrl(const char* baseUrl, const char* location, StringBuffer&
         out.setSb(target);
         return true;
     }
+    // The query and fragment of the location are no part of its path.
+    const char* cut = std::strpbrk(target.getString(), "?#");
+    StringBuffer tail(cut != nullptr ? cut : "");
+    if (cut != nullptr)
+        target.shorten(static_cast<int>(std::strlen(cut)));
     const bool https = base.beginsWithNoCase("https:");
     out.append(https ? "https:" : "http:");
     if (target.beginsWith("//")) {
         // A network-path reference: only the scheme comes from the base.
         out.appendSb(target);
-        collapseDotSegments(out);
-        return true;
+    } else {
+        StringBuffer host, user, password, path, query, fragment;
+        int port = 0;
+        TessikUrl::crackUrl(base.getString(), host, port, user, password, path, query, fragment);
+        StringBuffer merged;
+        if (target.beginsWith("/"))
+            merged.setSb(target);
+        else
+            mergeUrlPath(path.getString(), target.getString(), merged);
+        out.append("//");
+        HttpClient::appendHostForUrl(host, out);
+        if (port != (https ? kHttpsPort : kHttpPort)) {
+            out.appendChar(':');
+            out.appendInt(port);
+        }
+        out.appendSb(merged);
     }
-    StringBuffer host, user, password, path, query, fragment;
-    int port = 0;
-    TessikUrl::crackUrl(base.getString(), host, port, user, password, path, query, fragment);
-    StringBuffer merged;
-    if (target.beginsWith("/"))
-        merged.setSb(target);
-    else
-        mergeUrlPath(path.getString(), target.getString(), merged);
-    out.append("//");
-    out.appendSb(host);
-    if (port != (https ? kHttpsPort : kHttpPort)) {
-        out.appendChar(':');
-        out.appendInt(port);
-    }
-    out.appendSb(merged);
     collapseDotSegments(out);
+    out.appendSb(tail);
     return true;
 }
 

@@ -103,13 +103,11 @@ TEST_F(NegotiateKdc, GetRoadAuthenticates) {
         } else {
             credentials(grvtest::kPeerUser, grvtest::kPeerPassword);
         }
-        HttpClient client;
+        HttpConnPool pool;
         DataBuffer got;
-        OutputDataBuffer out(&got);
         HttpResult result;
         Logger log;
-        EXPECT_TRUE(client.quickGetToOutput(url.c_str(), false, 0, options, true, out, result, log, nullptr, false))
-            << logText(log);
+        EXPECT_TRUE(pool.quickRequest(url.c_str(), options, got, result, log, nullptr, false)) << logText(log);
         EXPECT_EQ(result.responseHeader.getStatusCode(), 200u);
         EXPECT_EQ(text(got), "negotiate-ok\n");
         EXPECT_NE(logText(log).find(http_auth::kMsgGetLegAccepted), std::string::npos);

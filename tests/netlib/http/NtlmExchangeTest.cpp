@@ -124,13 +124,11 @@ TEST_F(NtlmExchange, GetRoadReachesApache) {
         options.NTLMAuth = 1;
         options.Login.setFromUtf8(c.login);
         options.Password.setFromUtf8(c.password);
-        HttpClient client;
+        HttpConnPool pool;
         DataBuffer got;
-        OutputDataBuffer out(&got);
         HttpResult result;
         Logger log;
-        EXPECT_EQ(client.quickGetToOutput(url.c_str(), false, 0, options, true, out, result, log, nullptr, false), c.ok)
-            << logText(log);
+        EXPECT_EQ(pool.quickRequest(url.c_str(), options, got, result, log, nullptr, false), c.ok) << logText(log);
         EXPECT_NE(logText(log).find(c.line), std::string::npos) << logText(log);
         if (c.ok) {
             EXPECT_EQ(result.responseHeader.getStatusCode(), 200u);
@@ -254,14 +252,12 @@ TEST_F(NtlmExchange, ScriptedAnswersToTheLegs) {
         options.NTLMAuth = c.ntlmAuth ? 1 : 0;
         options.Login.setFromUtf8(c.login);
         options.Password.setFromUtf8(grvtest::kPeerPassword);
-        HttpClient client;
+        HttpConnPool pool;
         DataBuffer got;
-        OutputDataBuffer out(&got);
         HttpResult result;
         Logger log;
         const std::string url = "http://127.0.0.1:" + std::to_string(port) + "/page";
-        EXPECT_EQ(client.quickGetToOutput(url.c_str(), false, 0, options, true, out, result, log, nullptr, false),
-                  c.ok);
+        EXPECT_EQ(pool.quickRequest(url.c_str(), options, got, result, log, nullptr, false), c.ok);
         EXPECT_EQ(result.responseHeader.getStatusCode(), c.status);
         for (const char* line : c.lines)
             EXPECT_NE(logText(log).find(line), std::string::npos) << line << "\n" << logText(log);

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "netlib/core/Logger.h"
+#include "netlib/http/HttpClient.h"
 #include "netlib/http/TessikSSPI.h"
 #include "netlib/http/UrlResolve.h"
 #include "tests/support/TestSupport.h"
@@ -39,6 +40,8 @@ TEST(RedirectUrl, NamedCases) {
         {"http://h.test/a/b/c", "../../../../x", "http://h.test/x"},
         {"http://h.test/a/", "//cdn.test/lib/../x.js", "http://cdn.test/x.js"},
         {"https://h.test/a/", "//cdn.test/x.js", "https://cdn.test/x.js"},
+        {"http://h.test/a/b/c?q=1", "d?x=../y#f", "http://h.test/a/b/d?x=../y#f"},
+        {"http://h.test/a/b/c", "#top", "http://h.test/a/b/#top"},
         {"", "x", "x"},
         {"http://h.test/a", "", ""},
     };
@@ -104,6 +107,27 @@ TEST(RedirectUrl, AgreesWithUrljoinOnGeneratedReferences) {
         EXPECT_EQ(resolve(base.c_str(), location.c_str()), expected) << base << " + " << location;
     }
     EXPECT_EQ(count, 400);
+}
+
+TEST(RedirectUrl, TargetOfTheComponentsRedirect) {
+    struct Case {
+        const char* request;
+        const char* location;
+        const char* expected;
+    };
+    const Case cases[] = {
+        {"http://H.test:80/a/b", "https://other.test/x", "https://other.test/x"},
+        {"http://H.test:80/a/b?q", "/x/../y", "http://H.test:80/x/../y"},
+        {"http://h.test", "/x", "http://h.test/x"},
+        {"http://h.test:8080/a/b", "c/../d", "http://h.test:8080/a/d"},
+        {"http://h.test/a/b", "//cdn.test/x", "http://cdn.test/x"},
+        {"no host here", "/x", ""},
+    };
+    for (const Case& c : cases) {
+        StringBuffer target;
+        HttpClient::resolveRedirectTarget(c.request, c.location, target);
+        EXPECT_STREQ(target.getString(), c.expected) << c.request << " + " << c.location;
+    }
 }
 
 TEST(SspiWrapper, FindsThePackagesTheHttpExchangesUse) {
