@@ -27,8 +27,6 @@ namespace {
 constexpr std::uint32_t kStatusOk = 200;
 constexpr std::uint32_t kStatusUnauthorized = 401;
 constexpr std::uint32_t kStatusForbidden = 403;
-constexpr int kPlainPort = 80;
-constexpr int kTlsPort = 443;
 constexpr const char* kDefaultCredential = "default";
 
 } // namespace
