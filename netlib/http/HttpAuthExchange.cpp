@@ -268,8 +268,9 @@ bool HttpClient::sspiHandshake(const http_auth::HandshakeWords& words, const cha
         password.copyFromX(options.Password);
         if (password.getSizeUtf8() == 0)
             password.setFromUtf8(kDefaultCredential);
+        // Verbose logs keep the tag, never the password.
         if (verbose)
-            log.logDataQuotedPrintable(words.passwordTag, password.getUtf8());
+            log.logData(words.passwordTag, http_auth::kHiddenPassword);
         sspi.setPackageExchange(this);
         ok = sspi.authenticate(package, domain, user, password, log);
         log.logDataLong(words.resultTag, ok ? 1 : 0);

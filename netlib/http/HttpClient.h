@@ -67,6 +67,7 @@ inline constexpr const char* kMsgNoType3 = "Failed to generate TYPE3 message in 
 inline constexpr const char* kMsgNotRequired =
     "Client initiated NTLM authentication, but it is not required by the server.";
 inline constexpr const char* kMsgGetLegAccepted = "The server answered the first authentication GET with 200.";
+inline constexpr const char* kHiddenPassword = "********";
 // The words that tell the NTLM and Negotiate forms of a handshake apart.
 struct HandshakeWords;
 } // namespace http_auth

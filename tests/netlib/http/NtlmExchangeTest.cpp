@@ -100,6 +100,13 @@ TEST_F(NtlmExchange, RequestRoadReachesApache) {
         EXPECT_EQ(status, 200u) << logText(log);
         EXPECT_EQ(body, "ntlm-ok\n");
         EXPECT_EQ(options.NTLMAuth, 1);
+        // The detailed log names the password's tag, never the password.
+        const std::string logged = logText(log);
+        EXPECT_EQ(logged.find(c.defaults ? kMyPassword : c.password), std::string::npos);
+        if (c.defaults) {
+            EXPECT_NE(logged.find(std::string("ntlmAuthenticatePostPasswordQP: ") + http_auth::kHiddenPassword),
+                      std::string::npos);
+        }
     }
 }
 
