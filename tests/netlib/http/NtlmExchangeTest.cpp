@@ -105,7 +105,8 @@ TEST_F(NtlmExchange, RequestRoadReachesApache) {
         EXPECT_EQ(logged.find(c.defaults ? kMyPassword : c.password), std::string::npos);
         if (c.defaults) {
             EXPECT_NE(logged.find(std::string("ntlmAuthenticatePostPasswordQP: ") + http_auth::kHiddenPassword),
-                      std::string::npos);
+                      std::string::npos)
+                << logged;
         }
     }
 }
