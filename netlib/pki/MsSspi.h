@@ -62,7 +62,6 @@ public:
     // The whole loop, on a new security context.
     bool authenticate(int packageIndex, XString& domain, XString& username, XString& password, LogBase& log);
 
-
 private:
     bool validIndex(int index) const { return index >= 0 && index < numPackages(); }
 
