@@ -111,6 +111,44 @@ TEST_F(NtlmExchange, RequestRoadReachesApache) {
     }
 }
 
+TEST_F(NtlmExchange, RequestRoadOverTlsReachesApache) {
+    // apache's TLS side speaks what the TLS client does: TLS 1.0, AES128-SHA.
+    const int tlsPort = grvtest::FreeLoopbackPort();
+    const std::string modules = "/usr/lib/apache2/modules/";
+    grvtest::ApacheOptions o;
+    o.env = {"LM_COMPAT_LEVEL=2"};
+    o.config = {
+        "LoadModule socache_shmcb_module " + modules + "mod_socache_shmcb.so",
+        "LoadModule ssl_module " + modules + "mod_ssl.so",
+        "Listen 127.0.0.1:" + std::to_string(tlsPort),
+        "<VirtualHost 127.0.0.1:" + std::to_string(tlsPort) + ">",
+        "  SSLEngine on",
+        "  SSLProtocol TLSv1",
+        "  SSLCipherSuite AES128-SHA:@SECLEVEL=0",
+        "  SSLCertificateFile " + peers.Certificate(),
+        "  SSLCertificateKeyFile " + peers.CertificateKey(),
+        "</VirtualHost>",
+    };
+    peers.StartApache(o);
+    options.Login.setFromUtf8("GRVTEST\\grvuser");
+    options.Password.setFromUtf8(grvtest::kPeerPassword);
+    for (const char* verb : {"GET", "POST"}) {
+        SCOPED_TRACE(verb);
+        options.NTLMAuth = 0;
+        HttpRequest r;
+        r.setVerb(verb);
+        r.setPath("/ntlm/");
+        HttpConnPool pool;
+        HttpResult result;
+        DataBuffer got;
+        Logger log;
+        EXPECT_TRUE(pool.synchronousRequest(options, "127.0.0.1", tlsPort, true, r, result, got, log, nullptr, false))
+            << logText(log);
+        EXPECT_EQ(result.responseHeader.getStatusCode(), 200u) << logText(log);
+        EXPECT_EQ(text(got), "ntlm-ok\n");
+    }
+}
+
 TEST_F(NtlmExchange, GetRoadReachesApache) {
     const grvtest::ApachePeer apache = startApache();
     const std::string url = "http://127.0.0.1:" + std::to_string(apache.port) + "/ntlm/";
