@@ -22,8 +22,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-constexpr DWORD kBlobHeaderSize = 8;
-constexpr DWORD kRsaPubKeySize = 12;
 constexpr const char* kExchangeKeyFile = "exchange.key";
 constexpr const char* kSignatureKeyFile = "signature.key";
 // Present beside a key file when the key may not be exported.
@@ -458,6 +456,15 @@ BOOL CryptExportKey(HCRYPTKEY key, HCRYPTKEY expKey, DWORD blobType, DWORD flags
         SetLastError(ERROR_INVALID_HANDLE);
         return FALSE;
     }
+    const std::vector<BYTE>& blob = it->second.blob;
+    if (blobType == PUBLICKEYBLOB) {
+        // The header with its type and magic changed, and the modulus.
+        DWORD bits = platform::LoadLe32(blob.data() + kBlobHeaderSize + 4);
+        std::vector<BYTE> pub(blob.begin(), blob.begin() + kBlobHeaderSize + kRsaPubKeySize + bits / 8);
+        pub[0] = PUBLICKEYBLOB;
+        StoreLe32(pub.data() + kBlobHeaderSize, kRsa1Magic);
+        return answerBytes(pub.data(), static_cast<DWORD>(pub.size()), data, dataLen);
+    }
     if (blobType != PRIVATEKEYBLOB) {
         SetLastError(NTE_BAD_TYPE);
         return FALSE;
@@ -466,7 +473,6 @@ BOOL CryptExportKey(HCRYPTKEY key, HCRYPTKEY expKey, DWORD blobType, DWORD flags
         SetLastError(NTE_BAD_KEY_STATE);
         return FALSE;
     }
-    const std::vector<BYTE>& blob = it->second.blob;
     return answerBytes(blob.data(), static_cast<DWORD>(blob.size()), data, dataLen);
 }
 

@@ -142,6 +142,50 @@ bool isLegalUtf8(const unsigned char* p, int length) {
     return trailingBytes(p[0]) + 1 == length;
 }
 
+int utf8ScalarAt(const unsigned char* p, unsigned int n, std::uint32_t& cp) {
+    if (n == 0)
+        return 0;
+    if (p[0] < 0x80) {
+        cp = p[0];
+        return 1;
+    }
+    const int len = trailingBytes(p[0]) + 1;
+    if (len < 2 || len > 4 || static_cast<unsigned int>(len) > n || !isLegalUtf8(p, len))
+        return 0;
+    static constexpr unsigned char kLeadMask[] = {0, 0, 0x1F, 0x0F, 0x07};
+    std::uint32_t v = p[0] & kLeadMask[len];
+    for (int k = 1; k < len; ++k)
+        v = (v << 6) | (p[k] & 0x3Fu);
+    if (v >= 0xD800 && v <= 0xDFFF)
+        return 0;
+    cp = v;
+    return len;
+}
+
+std::uint64_t appendUtf8Replacing(const unsigned char* p, unsigned int n, DataBuffer& out) {
+    static constexpr unsigned char kReplacement[] = {0xEF, 0xBF, 0xBD};
+    std::uint64_t replaced = 0;
+    unsigned int from = 0;
+    for (unsigned int i = 0; i < n;) {
+        if (p[i] < 0x80) {
+            ++i;
+            continue;
+        }
+        std::uint32_t cp = 0;
+        const int used = utf8ScalarAt(p + i, n - i, cp);
+        if (used > 0) {
+            i += static_cast<unsigned int>(used);
+            continue;
+        }
+        out.append(p + from, i - from);
+        out.append(kReplacement, sizeof kReplacement);
+        ++replaced;
+        from = ++i;
+    }
+    out.append(p + from, n - from);
+    return replaced;
+}
+
 bool utf8ToUtf16(const unsigned char* bytes, unsigned int count, DataBuffer& out) {
     if (!bytes || count == 0)
         return true;

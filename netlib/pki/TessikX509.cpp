@@ -43,11 +43,7 @@ void appendUniversalText(const TreeNode* value, XString& out) {
     auto tag = static_cast<std::uint32_t>(tagText.intValue());
     const unsigned char* p = bytes.getData();
     if (tag == kBmpString) {
-        std::vector<std::uint16_t> units(bytes.getSize() / 2);
-        for (std::size_t i = 0; i < units.size(); ++i)
-            units[i] = platform::LoadBe16(p + 2 * i);
-        if (!units.empty())
-            out.appendUtf16Chars(units.data(), static_cast<unsigned int>(units.size()));
+        appendBmpStringText(bytes, out);
     } else if (tag == kUniversalString) {
         DataBuffer utf32;
         for (unsigned int i = 0; i + 4 <= bytes.getSize(); i += 4) {
@@ -66,6 +62,15 @@ void appendUniversalText(const TreeNode* value, XString& out) {
 }
 
 } // namespace
+
+void appendBmpStringText(const DataBuffer& utf16be, XString& out) {
+    const unsigned char* p = utf16be.getData();
+    std::vector<std::uint16_t> units(utf16be.getSize() / 2);
+    for (std::size_t i = 0; i < units.size(); ++i)
+        units[i] = platform::LoadBe16(p + 2 * i);
+    if (!units.empty())
+        out.appendUtf16Chars(units.data(), static_cast<unsigned int>(units.size()));
+}
 
 TessikX509::~TessikX509() {
     dropTree();

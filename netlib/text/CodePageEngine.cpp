@@ -19,7 +19,8 @@ namespace {
 
 using Staging = ByteStaging<512>;
 
-bool singleByteToUtf16(const UnicodeLookup& lookup, const unsigned char* p, unsigned int n, DataBuffer& out) {
+bool singleByteToUtf16(const UnicodeLookup& lookup, const unsigned char* p, unsigned int n, DataBuffer& out,
+                       UnmappedInput unmapped) {
     Staging s(out);
     bool ok = true;
     for (unsigned int i = 0; i < n; ++i) {
@@ -29,8 +30,7 @@ bool singleByteToUtf16(const UnicodeLookup& lookup, const unsigned char* p, unsi
         }
         unsigned int u = lookup.units[p[i]];
         if (u == 0) {
-            ok = false;
-            noteDroppedInput(1);
+            ok = unmapped.take(s, 1) && ok;
         } else {
             s.putUnit(u);
         }
@@ -38,7 +38,8 @@ bool singleByteToUtf16(const UnicodeLookup& lookup, const unsigned char* p, unsi
     return ok;
 }
 
-bool multiByteToUtf16(const HashConvert& table, const unsigned char* p, unsigned int n, DataBuffer& out) {
+bool multiByteToUtf16(const HashConvert& table, const unsigned char* p, unsigned int n, DataBuffer& out,
+                      UnmappedInput unmapped) {
     Staging s(out);
     bool ok = true;
     unsigned int longest = table.maxKeyLength() < 4 ? table.maxKeyLength() : 4;
@@ -63,12 +64,10 @@ bool multiByteToUtf16(const HashConvert& table, const unsigned char* p, unsigned
             continue;
         }
         v = table.find(&c, 1, length);
-        if (v) {
+        if (v)
             s.put(v, length);
-        } else {
-            ok = false;
-            noteDroppedInput(1);
-        }
+        else
+            ok = unmapped.take(s, 1) && ok;
     }
     return ok;
 }
@@ -160,8 +159,17 @@ int charsetName(const char* name) {
     return static_cast<int>(charsetNameToCodePage(name));
 }
 
-const CodePageEngine kEngine = {tablePageToUtf16, utf16ToTablePage, charsetName, supportsPage, frontEnd,
-                                backEndPage,      backEnd,          utf7ToUtf16, utf16ToUtf7,  convertDirect};
+const CodePageEngine kEngine = {tablePageToUtf16,
+                                utf16ToTablePage,
+                                charsetName,
+                                supportsPage,
+                                frontEnd,
+                                backEndPage,
+                                backEnd,
+                                utf7ToUtf16,
+                                utf16ToUtf7,
+                                convertDirect,
+                                tablePageToUtf16Replacing};
 
 } // namespace
 
@@ -200,20 +208,33 @@ void arabicVisualToLogical(const unsigned char* p, unsigned int n, DataBuffer& o
     outBuffer.append(b, n);
 }
 
-bool tablePageToUtf16(int page, const unsigned char* p, unsigned int n, DataBuffer& out) {
+namespace {
+
+bool decodeTablePage(int page, const unsigned char* p, unsigned int n, DataBuffer& out, UnmappedInput unmapped) {
     if (isSingleByteTablePage(page)) {
         if (!p || !n)
             return true;
-        return singleByteToUtf16(*singleByteToUnicodeTable(page), p, n, out);
+        return singleByteToUtf16(*singleByteToUnicodeTable(page), p, n, out, unmapped);
     }
     if (isMultiByteTablePage(page)) {
         if (!p || !n)
             return true;
         if (page == kGb18030Page)
-            return gb18030ToUtf16(*multiByteToUnicodeTable(page), p, n, out);
-        return multiByteToUtf16(*multiByteToUnicodeTable(page), p, n, out);
+            return gb18030ToUtf16(*multiByteToUnicodeTable(page), p, n, out, unmapped);
+        return multiByteToUtf16(*multiByteToUnicodeTable(page), p, n, out, unmapped);
     }
     return false;
+}
+
+} // namespace
+
+bool tablePageToUtf16(int page, const unsigned char* p, unsigned int n, DataBuffer& out) {
+    return decodeTablePage(page, p, n, out, UnmappedInput{});
+}
+
+bool tablePageToUtf16Replacing(int page, const unsigned char* p, unsigned int n, DataBuffer& out,
+                               std::uint64_t& replaced) {
+    return decodeTablePage(page, p, n, out, UnmappedInput{&replaced});
 }
 
 bool utf16ToTablePage(int page, const unsigned char* p, unsigned int n, DataBuffer& out) {

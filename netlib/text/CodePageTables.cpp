@@ -81,6 +81,11 @@ const T* once(Slot<T>& slot, Build build) {
     return slot.table.load(std::memory_order_acquire);
 }
 
+// A three-byte little-endian field: 16 bits, then the high byte.
+unsigned int le24(const unsigned char* p) {
+    return platform::LoadLe16(p) | (static_cast<unsigned int>(p[2]) << 16);
+}
+
 void insertPair(HashConvert& target, TableDirection direction, const unsigned char* code, unsigned int codeLength,
                 unsigned int codePoint) {
     unsigned char unit[2];
@@ -110,6 +115,18 @@ void parseTableRecords(const unsigned char* p, const unsigned char* end, HashCon
         platform::StoreBe16(c, static_cast<std::uint16_t>(code));
         insertPair(target, direction, c, 2, point);
         p += 4;
+    }
+    // Three-byte records follow on the pages that have them (EUC-JP's JIS X 0212).
+    p += 2;
+    code = point = 0;
+    while (p + 5 <= end && le24(p) != 0) {
+        code = (code + le24(p)) & 0xFFFFFF;
+        point = (point + platform::LoadLe16(p + 3)) & 0xFFFF;
+        unsigned char c[3];
+        c[0] = static_cast<unsigned char>(code >> 16);
+        platform::StoreBe16(c + 1, static_cast<std::uint16_t>(code));
+        insertPair(target, direction, c, 3, point);
+        p += 5;
     }
 }
 

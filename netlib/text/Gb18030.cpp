@@ -90,7 +90,8 @@ long bmpLinear(unsigned int cp) {
 
 } // namespace
 
-bool gb18030ToUtf16(const HashConvert& table, const unsigned char* p, unsigned int n, DataBuffer& out) {
+bool gb18030ToUtf16(const HashConvert& table, const unsigned char* p, unsigned int n, DataBuffer& out,
+                    UnmappedInput unmapped) {
     ByteStaging<512> s(out);
     bool ok = true;
     unsigned int i = 0;
@@ -105,15 +106,13 @@ bool gb18030ToUtf16(const HashConvert& table, const unsigned char* p, unsigned i
             // A digit after a lead byte starts a four-byte code; an incomplete
             // one loses its lead byte only.
             if (i + 3 >= n || !isLead(p[i + 2]) || !isDigit(p[i + 3])) {
-                ok = false;
-                noteDroppedInput(1);
+                ok = unmapped.take(s, 1) && ok;
                 ++i;
                 continue;
             }
             const unsigned long cp = fromLinear(linearIndex(p + i));
             if (cp == 0) {
-                ok = false;
-                noteDroppedInput(kFourBytes);
+                ok = unmapped.take(s, kFourBytes) && ok;
             } else if (cp < kFirstSupplementary) {
                 s.putUnit(cp);
             } else {
@@ -131,12 +130,10 @@ bool gb18030ToUtf16(const HashConvert& table, const unsigned char* p, unsigned i
             continue;
         }
         v = table.find(p + i, 1, length);
-        if (v) {
+        if (v)
             s.put(v, length);
-        } else {
-            ok = false;
-            noteDroppedInput(1);
-        }
+        else
+            ok = unmapped.take(s, 1) && ok;
         ++i;
     }
     return ok;

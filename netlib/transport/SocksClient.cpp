@@ -14,6 +14,7 @@ namespace {
 constexpr unsigned int kSocksSendChunk = 2048;
 constexpr unsigned int kPortBytes = 2;
 constexpr unsigned int kIpv4Bytes = 4;
+constexpr unsigned int kIpv6Bytes = 16;
 
 void appendPort(int port, DataBuffer& out) {
     unsigned char be[kPortBytes];
@@ -168,9 +169,19 @@ bool TessikSocket::socks4Connect(const char* targetHost, int targetPort, const c
         return false;
     }
 
+    setReadTimeoutMs(timeoutMs);
+    // A refused or broken handshake leaves nothing connected to the proxy.
+    if (!socks4Handshake(targetPort, address, user, heartbeatMs, log, pm)) {
+        closeSocket();
+        return false;
+    }
+    return true;
+}
+
+bool TessikSocket::socks4Handshake(int targetPort, std::uint32_t address, const StringBuffer& user,
+                                   unsigned int heartbeatMs, LogBase& log, ProgressMonitor* pm) {
     DataBuffer request;
     buildSocks4Request(targetPort, address, user.getString(), request);
-    setReadTimeoutMs(timeoutMs);
     if (!sendBytes(request.getData(), request.getSize(), kSocksSendChunk, heartbeatMs, log, pm)) {
         log.logError("Failed to send connect request to SOCKS4 server.");
         return false;
@@ -180,6 +191,11 @@ bool TessikSocket::socks4Connect(const char* targetHost, int targetPort, const c
     SocketFlags flags;
     if (!readN(reply, sizeof reply, heartbeatMs, log, pm, &got, flags)) {
         log.logError("Failed to receive reply to SOCKS4 connect request.");
+        return false;
+    }
+    if (reply[0] != kSocks4ReplyVersion) {
+        log.logError(kMsgSocks4BadVersion);
+        log.logDataLong("version", reply[0]);
         return false;
     }
     if (reply[1] != kSocks4Granted) {
@@ -269,6 +285,11 @@ bool TessikSocket::socks5Handshake(bool withCredentials, const StringBuffer& use
         log.logError("Failed to receive method-select reply from SOCKS5 server.");
         return false;
     }
+    if (reply[0] != kSocks5Version) {
+        log.logError(kMsgSocks5BadVersion);
+        log.logDataLong("version", reply[0]);
+        return false;
+    }
     if (reply[1] == kSocks5MethodNone) {
         log.logInfo("SOCKS5 server is allowing no authentication.");
     } else if (reply[1] == kSocks5MethodPassword) {
@@ -306,6 +327,11 @@ bool TessikSocket::socks5Handshake(bool withCredentials, const StringBuffer& use
         log.logError("Failed to receive response from SOCKS5 server..");
         return false;
     }
+    if (reply[0] != kSocks5Version) {
+        log.logError(kMsgSocks5BadVersion);
+        log.logDataLong("version", reply[0]);
+        return false;
+    }
     if (reply[1] != 0) {
         log.logError(kMsgSocks5Rejected);
         log.logDataLong("status", reply[1]);
@@ -331,7 +357,12 @@ bool TessikSocket::socks5Handshake(bool withCredentials, const StringBuffer& use
             return false;
         }
         break;
-    case kSocks5AddressIpv6: log.logError(kMsgSocks5Ipv6); return false;
+    case kSocks5AddressIpv6:
+        if (!readN(reply, kIpv6Bytes, heartbeatMs, log, pm, &got, flags)) {
+            log.logError("Failed to receive IPv6 address from SOCKS5 server.");
+            return false;
+        }
+        break;
     default: log.logError("Invalid response from SOCKS5 server"); return false;
     }
     if (!readN(reply, kPortBytes, heartbeatMs, log, pm, &got, flags)) {

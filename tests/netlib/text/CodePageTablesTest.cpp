@@ -28,6 +28,9 @@ namespace {
 
 using Bytes = std::vector<unsigned char>;
 
+// The one page whose table holds three-byte codes.
+constexpr int kEucJpPage = 51932;
+
 Bytes valueOf(const HashConvert& h, const Bytes& key) {
     unsigned char v[255];
     unsigned int n = 0;
@@ -140,6 +143,22 @@ TEST(CodePageTables, DirectFormsBuiltOnceAndFaithful) {
         pairs += v != nullptr;
     }
     EXPECT_GT(pairs, 8000);
+
+    // EUC-JP's three-byte codes read the same from the direct form too.
+    const tessik::DirectDecodeTable& euc = *tessik::directDecodeTable(kEucJpPage);
+    ASSERT_TRUE(euc.usable);
+    ASSERT_EQ(euc.tripleLead, 0x8F);
+    const HashConvert& eucHashed = *tessik::multiByteToUnicodeTable(kEucJpPage);
+    int triples = 0;
+    for (unsigned rest = 0; rest <= 0xFFFF; ++rest) {
+        const unsigned char key[3] = {0x8F, static_cast<unsigned char>(rest >> 8), static_cast<unsigned char>(rest)};
+        unsigned int n = 0;
+        const unsigned char* v = eucHashed.find(key, 3, n);
+        const int want = v ? v[0] | (v[1] << 8) : tessik::DirectDecodeTable::kNone;
+        ASSERT_EQ(euc.triples[rest], want) << std::hex << rest;
+        triples += v != nullptr;
+    }
+    EXPECT_GT(triples, 7000);
     EXPECT_EQ(tessik::directDecodeTable(12345), nullptr);
     EXPECT_EQ(tessik::directEncodeTable(12345), nullptr);
 }
@@ -269,13 +288,13 @@ TEST(CodePageTables, EveryPageMatchesItsReference) {
                 ++decodeMismatches;
         }
         for (const auto& [code, cp] : ref.decode) {
-            if (code.size() != 2)
+            if (code.size() < 2)
                 continue;
             out.clear();
-            tessik::tablePageToUtf16(page, code.data(), 2, out);
+            tessik::tablePageToUtf16(page, code.data(), static_cast<unsigned>(code.size()), out);
             if (out.getSize() != 2 || platform::LoadLe16(out.getData()) != cp) {
                 ++decodeMismatches;
-                ADD_FAILURE() << "decode " << hexOf(code.data(), 2);
+                ADD_FAILURE() << "decode " << hexOf(code.data(), static_cast<unsigned>(code.size()));
             }
         }
         EXPECT_EQ(decodeMismatches, 0);
@@ -313,8 +332,9 @@ TEST(CodePageTables, EveryPageMatchesItsReference) {
     EXPECT_EQ(usedDiffs.size(), diffs.encode.size()) << "a listed difference no longer occurs";
 }
 
-// Every code of a page as the generator reads them: the single bytes, and
-// for a multi-byte page every lead from 0x80 with every trail from 0x21.
+// Every code of a page as the generator reads them: the single bytes, for a
+// multi-byte page every lead from 0x80 with every trail from 0x21, and for
+// EUC-JP the three-byte codes 8F A1-FE A1-FE.
 std::vector<Bytes> candidateCodes(int page) {
     std::vector<Bytes> codes;
     for (unsigned b = 1; b < 256; ++b)
@@ -323,6 +343,11 @@ std::vector<Bytes> candidateCodes(int page) {
         for (unsigned lead = 0x80; lead < 256; ++lead)
             for (unsigned trail = 0x21; trail < 256; ++trail)
                 codes.push_back({static_cast<unsigned char>(lead), static_cast<unsigned char>(trail)});
+    }
+    if (page == kEucJpPage) {
+        for (unsigned second = 0xA1; second <= 0xFE; ++second)
+            for (unsigned third = 0xA1; third <= 0xFE; ++third)
+                codes.push_back({0x8F, static_cast<unsigned char>(second), static_cast<unsigned char>(third)});
     }
     return codes;
 }
@@ -426,7 +451,7 @@ TEST(CodePageTables, EveryCodeThatDecodesEncodesBackToItself) {
             const Bytes back = encodeOne(page, cp);
             if (back == code)
                 continue;
-            if (code.size() == 2 && sharing[cp] > 1 && decodeOne(page, back) == cp)
+            if (code.size() >= 2 && sharing[cp] > 1 && decodeOne(page, back) == cp)
                 continue;
             if (diffs.roundTrip.count({page, code})) {
                 used.insert({page, code});
