@@ -43,8 +43,10 @@ bool isOfferedSuite(std::uint16_t suite) {
 }
 
 constexpr int kCipherModeCbc = 0;
-constexpr int kPaddingIncoming = 0;
-constexpr int kPaddingOutgoing = 3;
+// Records carry their own padding, which the record layer checks and takes
+// off: the crypt component adds none and removes none in either direction,
+// so every record comes back whole from its own call.
+constexpr int kPaddingNone = 3;
 constexpr int kBitsPerByte = 8;
 
 constexpr TlsSuiteInfo kSuites[] = {
@@ -66,7 +68,7 @@ const TlsSuiteInfo* tlsSuiteInfo(std::uint16_t suite) {
     return nullptr;
 }
 
-void configureTlsParams(TlsSecurityParams& params, const TlsSuiteInfo& suite, bool incoming,
+void configureTlsParams(TlsSecurityParams& params, const TlsSuiteInfo& suite, bool /*incoming*/,
                         const unsigned char* macSecret, const unsigned char* key, const unsigned char* iv) {
     params.macAlgorithm = suite.mac;
     params.macSecret.secureClear();
@@ -77,7 +79,7 @@ void configureTlsParams(TlsSecurityParams& params, const TlsSuiteInfo& suite, bo
     c.setKeyLength(static_cast<int>(suite.keySize) * kBitsPerByte);
     c.setSecretKeyBytes(key, suite.keySize);
     c.setCipherMode(kCipherModeCbc);
-    c.setPaddingScheme(incoming ? kPaddingIncoming : kPaddingOutgoing);
+    c.setPaddingScheme(kPaddingNone);
     if (suite.ivSize != 0)
         c.setIVBytes(iv, suite.ivSize);
     c.setFirstChunk(true);

@@ -61,10 +61,10 @@ struct TlsSuiteInfo {
 const TlsSuiteInfo* tlsSuiteInfo(std::uint16_t suite);
 
 // Fills params for one direction of a suite: MAC secret, key and IV (none
-// for RC4), CBC, the cipher chain running on from record to record.
-// Incoming parameters strip no padding themselves (the record layer checks
-// it); outgoing ones zero-fill, which never happens as records are whole
-// blocks.
+// for RC4), CBC, the cipher chain running on from record to record. Both
+// directions run with a padding scheme that adds and strips nothing (the
+// record layer pads and checks itself; records are whole blocks), so each
+// record's call gives back the whole record.
 void configureTlsParams(TlsSecurityParams& params, const TlsSuiteInfo& suite, bool incoming,
                         const unsigned char* macSecret, const unsigned char* key, const unsigned char* iv);
 
