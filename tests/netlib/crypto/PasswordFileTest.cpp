@@ -1,4 +1,6 @@
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/resource.h>
 
 #include <memory>
 #include <random>
@@ -118,7 +120,8 @@ TEST(PasswordFiles, ChunkedFilesEqualOnePaddingAndRoundTrip) {
             if (n) {
                 EXPECT_TRUE(got == once(selector, 256, data)) << selector << " " << n;
             }
-            ASSERT_TRUE(decryptFileWithPassword(selector, 256, kPassword, enc.c_str(), dec.c_str(), nullptr, log));
+            // Decrypted as the zip pipeline does.
+            ASSERT_TRUE(decryptFileWithPasswordEntry(selector, 256, kPassword, enc.c_str(), dec.c_str(), nullptr, log));
             EXPECT_TRUE(grvtest::ReadFile(dec) == data) << selector << " " << n;
         }
     }
@@ -137,6 +140,18 @@ TEST(PasswordFiles, FailuresAndAbort) {
     AbortAtOnePercent sink;
     ProgressMonitor monitor(&sink, 2000000);
     EXPECT_FALSE(encryptFileWithPassword(kPasswordAes, 128, kPassword, in.c_str(), out.c_str(), &monitor, log));
+    // An output that cannot grow past 100000 bytes: the write fails, and so
+    // does the encryption.
+    struct rlimit old;
+    ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &old), 0);
+    auto oldHandler = ::signal(SIGXFSZ, SIG_IGN);
+    struct rlimit tight = old;
+    tight.rlim_cur = 100000;
+    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &tight), 0);
+    const bool written = encryptFileWithPassword(kPasswordAes, 128, kPassword, in.c_str(), out.c_str(), nullptr, log);
+    ::setrlimit(RLIMIT_FSIZE, &old);
+    ::signal(SIGXFSZ, oldHandler);
+    EXPECT_FALSE(written);
     // A wrong password leaves padding that does not check.
     ASSERT_TRUE(encryptFileWithPassword(kPasswordAes, 128, kPassword, in.c_str(), out.c_str(), nullptr, log));
     EXPECT_FALSE(
