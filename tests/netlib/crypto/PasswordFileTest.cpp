@@ -1,6 +1,4 @@
 #include <gtest/gtest.h>
-#include <signal.h>
-#include <sys/resource.h>
 
 #include <memory>
 #include <random>
@@ -142,15 +140,11 @@ TEST(PasswordFiles, FailuresAndAbort) {
     EXPECT_FALSE(encryptFileWithPassword(kPasswordAes, 128, kPassword, in.c_str(), out.c_str(), &monitor, log));
     // An output that cannot grow past 100000 bytes: the write fails, and so
     // does the encryption.
-    struct rlimit old;
-    ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &old), 0);
-    auto oldHandler = ::signal(SIGXFSZ, SIG_IGN);
-    struct rlimit tight = old;
-    tight.rlim_cur = 100000;
-    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &tight), 0);
-    const bool written = encryptFileWithPassword(kPasswordAes, 128, kPassword, in.c_str(), out.c_str(), nullptr, log);
-    ::setrlimit(RLIMIT_FSIZE, &old);
-    ::signal(SIGXFSZ, oldHandler);
+    bool written;
+    {
+        grvtest::FileSizeLimit limit(100000);
+        written = encryptFileWithPassword(kPasswordAes, 128, kPassword, in.c_str(), out.c_str(), nullptr, log);
+    }
     EXPECT_FALSE(written);
     // A wrong password leaves padding that does not check.
     ASSERT_TRUE(encryptFileWithPassword(kPasswordAes, 128, kPassword, in.c_str(), out.c_str(), nullptr, log));
