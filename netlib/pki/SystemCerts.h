@@ -4,6 +4,8 @@
 // by subject key identifier. The stores open on first need and stay open.
 #include <memory>
 
+#include "netlib/core/TessikObject.h"
+
 namespace tessik {
 
 class Certificate;
@@ -18,10 +20,10 @@ constexpr const char* kNoKeyAccessible = "Found matching certificate, but no pri
 constexpr const char* kNoPrivateKey = "No private key available";
 } // namespace systemcerts_msg
 
-class SystemCerts {
+class SystemCerts : public TessikObject {
 public:
     SystemCerts();
-    virtual ~SystemCerts();
+    ~SystemCerts() override;
     SystemCerts(const SystemCerts&) = delete;
     SystemCerts& operator=(const SystemCerts&) = delete;
 

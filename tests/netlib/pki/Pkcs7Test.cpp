@@ -27,27 +27,15 @@
 #include "platform/CertStore.h"
 
 using namespace tessik;
+using pkitest::bufferOf;
 using pkitest::bytesOf;
 using pkitest::logText;
 using pkitest::openssl;
+using pkitest::runOpenssl;
 
 namespace {
 
 constexpr const char* kVectors = "/usr/lib/python3/dist-packages/cryptography_vectors";
-
-std::unique_ptr<DataBuffer> bufferOf(const std::string& bytes) {
-    auto db = std::make_unique<DataBuffer>();
-    db->append(bytes.data(), static_cast<unsigned int>(bytes.size()));
-    return db;
-}
-
-grvtest::RunResult runOpenssl(const std::vector<std::string>& args, const std::string& input = {}) {
-    std::vector<std::string> argv{"openssl"};
-    argv.insert(argv.end(), args.begin(), args.end());
-    grvtest::RunOptions options;
-    options.input = input;
-    return grvtest::RunProgram(argv, options);
-}
 
 // The certificates `openssl pkcs7 -print_certs` finds, as DER.
 std::vector<std::string> opensslCerts(const std::string& file, const char* form) {
