@@ -53,10 +53,66 @@ class Peer(paramiko.ServerInterface):
         return True
 
 
+def run_command(transport, channel, command):
+    """Test commands beyond the plain echo: "emit N" writes N bytes of a
+    pattern to stdout, "stderr" a line to stderr, and exits 3; "sink N" reads
+    N bytes and reports their count; "zlib-bomb" sends one IGNORE message
+    whose payload inflates to 300000 bytes; "overrun N" sends N bytes in one raw
+    CHANNEL_DATA packet, whatever the client's window; "rekey N" writes N bytes
+    with a key re-exchange half way; "keepalive" sends a keep-alive channel
+    request that wants a reply."""
+    word, _, rest = command.decode().partition(" ")
+    count = int(rest) if rest.isdigit() else 0
+    pattern = bytes(range(256)) * (count // 256 + 1)
+    if word == "emit":
+        channel.sendall(pattern[:count])
+        channel.sendall_stderr(b"to stderr\n")
+        return 3
+    if word == "sink":
+        got = 0
+        while got < count:
+            data = channel.recv(32768)
+            if not data:
+                break
+            got += len(data)
+        channel.sendall(b"got %d\n" % got)
+        return 0
+    if word == "zlib-bomb":
+        m = paramiko.Message()
+        m.add_byte(paramiko.common.cMSG_IGNORE)
+        m.add_string(b"\0" * 300000)
+        transport._send_user_message(m)
+        channel.sendall(b"after\n")
+        return 0
+    if word == "overrun":
+        m = paramiko.Message()
+        m.add_byte(paramiko.common.cMSG_CHANNEL_DATA)
+        m.add_int(channel.remote_chanid)
+        m.add_string(pattern[:count])
+        transport._send_user_message(m)
+        return 0
+    if word == "keepalive":
+        m = paramiko.Message()
+        m.add_byte(paramiko.common.cMSG_CHANNEL_REQUEST)
+        m.add_int(channel.remote_chanid)
+        m.add_string("keepalive@openssh.com")
+        m.add_boolean(True)
+        transport._send_user_message(m)
+        time.sleep(0.5)
+        return 0
+    if word == "rekey":
+        channel.sendall(pattern[: count // 2])
+        transport.renegotiate_keys()
+        channel.sendall(pattern[count // 2 : count])
+        return 0
+    channel.sendall(b"exec: " + command + b"\n")
+    return 0
+
+
 def serve(conn, host_key, args):
-    transport = paramiko.Transport(conn)
+    transport = paramiko.Transport(conn, default_window_size=args.window or paramiko.common.DEFAULT_WINDOW_SIZE)
     try:
-        transport.get_security_options().kex = GROUP_EXCHANGE
+        transport.get_security_options().kex = args.kex.split(",") if args.kex else GROUP_EXCHANGE
         transport.use_compression(True)
         transport.add_server_key(host_key)
         peer = Peer(args.user, args.password, args.authorized_key)
@@ -64,15 +120,16 @@ def serve(conn, host_key, args):
         channel = transport.accept(CHANNEL_WAIT_S)
         if channel is None or not peer.requested.wait(CHANNEL_WAIT_S):
             return
+        status = 0
         if peer.command is not None:
-            channel.sendall(b"exec: " + peer.command + b"\n")
+            status = run_command(transport, channel, peer.command)
         else:
             while True:
                 data = channel.recv(32768)
                 if not data:
                     break
                 channel.sendall(data)
-        channel.send_exit_status(0)
+        channel.send_exit_status(status)
         channel.close()
         # The client hangs up once it has the exit status; closing first
         # could cut off what it still has to read.
@@ -92,6 +149,8 @@ def main():
     parser.add_argument("--user", required=True)
     parser.add_argument("--password", required=True)
     parser.add_argument("--authorized-key", default="", help="base64 of the one accepted public key")
+    parser.add_argument("--kex", default="", help="key exchanges offered, comma-separated")
+    parser.add_argument("--window", type=int, default=0, help="channel window the server grants")
     args = parser.parse_args()
     if not paramiko.Transport.load_server_moduli():
         raise SystemExit("no /etc/ssh/moduli: group exchange needs it")

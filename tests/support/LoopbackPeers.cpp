@@ -309,6 +309,17 @@ void LoopbackPeers::StopPeer(Running& peer) {
     --g_runningPeers;
 }
 
+std::string LoopbackPeers::PeerFolder(int port) const {
+    for (const Running& peer : m_running) {
+        for (int p : peer.ports) {
+            if (p == port) {
+                return peer.folder;
+            }
+        }
+    }
+    return {};
+}
+
 void LoopbackPeers::Stop(int port) {
     for (auto it = m_running.begin(); it != m_running.end(); ++it) {
         for (int p : it->ports) {
@@ -335,7 +346,9 @@ NginxPeer LoopbackPeers::StartNginx(const NginxOptions& options) {
     }
     mkdir(result.docRoot.c_str(), kReachableByServices);
     mkdir((result.docRoot + "/basic").c_str(), kReachableByServices);
+    mkdir((result.docRoot + "/dav").c_str(), kReachableByServices);
     WriteFile(result.docRoot + "/index.html", "hello\n");
+    WriteFile(result.docRoot + "/empty-page", "");
     WriteFile(result.docRoot + "/basic/index.html", "basic-ok\n");
     std::string big;
     for (int i = 0; i < 2000; ++i) {
@@ -372,6 +385,23 @@ NginxPeer LoopbackPeers::StartNginx(const NginxOptions& options) {
                                        "      auth_basic \"Gorvane test\";",
                                        "      auth_basic_user_file " + HtpasswdFile() + ";",
                                        "    }",
+                                       "    location = /early {",
+                                       "      client_max_body_size 0;",
+                                       "      return 200 \"early\\n\";",
+                                       "    }",
+                                       "    location /dav/ {",
+                                       "      client_max_body_size 0;",
+                                       "      dav_methods PUT DELETE;",
+                                       "      create_full_put_path on;",
+                                       "    }",
+                                       "    location = /nocontent { return 204; }",
+                                       "    location = /empty404 { error_page 404 /empty-page; return 404; }",
+                                       "    location = /empty-page { internal; }",
+                                       "    location = /moved { return 302 /; }",
+                                       "    location = /moved301 { return 301 /; }",
+                                       "    location = /to-whoami { return 302 /whoami; }",
+                                       "    location = /elsewhere { return 302 http://127.0.0.2:$server_port/whoami; }",
+                                       "    location = /whoami { return 200 \"[$http_authorization]\\n\"; }",
                                        "  }",
                                        "}",
                                    }));
@@ -550,9 +580,22 @@ int LoopbackPeers::StartDante() {
 }
 
 int LoopbackPeers::StartOpensslServer(const std::string& ciphers) {
+    OpensslServerOptions options;
+    options.ciphers = ciphers;
+    return StartOpensslServer(options);
+}
+
+int LoopbackPeers::StartOpensslServer(const OpensslServerOptions& options) {
     Running peer{"openssl s_server", 0, {FreeLoopbackPort()}, {}, MakeFolder("s_server")};
-    Launch(peer, {"openssl", "s_server", "-accept", "127.0.0.1:" + std::to_string(peer.ports[0]), "-cert",
-                  Certificate(), "-key", CertificateKey(), "-tls1", "-cipher", ciphers, "-www", "-quiet"});
+    std::vector<std::string> argv = {"openssl",       "s_server",
+                                     "-accept",       "127.0.0.1:" + std::to_string(peer.ports[0]),
+                                     "-cert",         options.cert.empty() ? Certificate() : options.cert,
+                                     "-key",          options.key.empty() ? CertificateKey() : options.key,
+                                     "-tls1",         "-cipher",
+                                     options.ciphers, "-www",
+                                     "-quiet"};
+    argv.insert(argv.end(), options.extraArgs.begin(), options.extraArgs.end());
+    Launch(peer, argv);
     return peer.ports[0];
 }
 
@@ -572,53 +615,69 @@ void LoopbackPeers::MakeClientKey(SshPeer* peer) {
     if (!FileExists(peer->clientKey)) {
         Run({"ssh-keygen", "-q", "-t", "ed25519", "-N", "", "-C", "grv-peers", "-f", peer->clientKey});
     }
+    peer->rsaClientKey = m_folder + "/client_rsa";
+    if (!FileExists(peer->rsaClientKey)) {
+        Run({"ssh-keygen", "-q", "-t", "rsa", "-b", "2048", "-m", "PEM", "-N", "", "-C", "grv-peers", "-f",
+             peer->rsaClientKey});
+    }
 }
 
-SshPeer LoopbackPeers::StartSshd() {
+SshPeer LoopbackPeers::StartSshd(const std::vector<std::string>& options) {
     if (!IsRoot()) {
         Fail("sshd runs as root: the test must run as root");
     }
     Running peer{"sshd", 0, {FreeLoopbackPort()}, {}, MakeFolder("sshd")};
     const std::string& dir = peer.folder;
-    SshPeer result{peer.ports[0], "root", {}};
+    SshPeer result{peer.ports[0], "root", {}, {}, peer.folder};
     MakeClientKey(&result);
     // The privilege separation directory; Debian makes it only at boot.
     mkdir("/run/sshd", kReachableByServices);
     Run({"ssh-keygen", "-q", "-t", "rsa", "-b", "2048", "-N", "", "-f", dir + "/host_rsa"});
     Run({"ssh-keygen", "-q", "-t", "dsa", "-N", "", "-f", dir + "/host_dsa"});
-    std::string conf = WriteConfig(dir, "sshd_config",
-                                   Join({
-                                       "ListenAddress 127.0.0.1:" + std::to_string(result.port),
-                                       "HostKey " + dir + "/host_rsa",
-                                       "HostKey " + dir + "/host_dsa",
-                                       "HostKeyAlgorithms ssh-rsa,ssh-dss",
-                                       "KexAlgorithms diffie-hellman-group14-sha1,diffie-hellman-group1-sha1",
-                                       "Ciphers aes256-cbc,aes128-cbc,3des-cbc",
-                                       "MACs hmac-sha1,hmac-md5",
-                                       "UsePAM no",
-                                       "PidFile " + dir + "/sshd.pid",
-                                       "AuthorizedKeysFile " + result.clientKey + ".pub",
-                                       // The key lives in the shared temporary tree, not in a home folder.
-                                       "StrictModes no",
-                                       "PermitRootLogin prohibit-password",
-                                       "PasswordAuthentication no",
-                                   }));
-    Launch(peer, {"/usr/sbin/sshd", "-D", "-e", "-f", conf});
+    std::string conf =
+        WriteConfig(dir, "sshd_config",
+                    Join({
+                        "ListenAddress 127.0.0.1:" + std::to_string(result.port),
+                        "HostKey " + dir + "/host_rsa",
+                        "HostKey " + dir + "/host_dsa",
+                        "HostKeyAlgorithms ssh-rsa,ssh-dss",
+                        "KexAlgorithms diffie-hellman-group14-sha1,diffie-hellman-group1-sha1",
+                        "Ciphers aes256-cbc,aes128-cbc,3des-cbc",
+                        "MACs hmac-sha1,hmac-md5",
+                        "UsePAM no",
+                        "PidFile " + dir + "/sshd.pid",
+                        "AuthorizedKeysFile " + result.clientKey + ".pub " + result.rsaClientKey + ".pub",
+                        // The key lives in the shared temporary tree, not in a home folder.
+                        "StrictModes no",
+                        "PermitRootLogin prohibit-password",
+                        "PasswordAuthentication no",
+                    }));
+    std::vector<std::string> argv = {"/usr/sbin/sshd", "-D", "-e", "-f", conf};
+    for (const std::string& option : options) {
+        argv.push_back("-o");
+        argv.push_back(option);
+    }
+    Launch(peer, argv);
     return result;
 }
 
-SshPeer LoopbackPeers::StartParamikoServer() {
+SshPeer LoopbackPeers::StartParamikoServer(const std::vector<std::string>& args) {
     Running peer{"paramiko", 0, {FreeLoopbackPort()}, {}, MakeFolder("paramiko")};
     const std::string& dir = peer.folder;
-    SshPeer result{peer.ports[0], kPeerUser, {}};
+    SshPeer result{peer.ports[0], kPeerUser, {}, {}, peer.folder};
     MakeClientKey(&result);
     Run({"ssh-keygen", "-q", "-t", "rsa", "-b", "2048", "-m", "PEM", "-N", "", "-f", dir + "/host_rsa"});
     std::string publicKey = ReadFile(result.clientKey + ".pub");
     std::size_t start = publicKey.find(' ') + 1;
     std::string base64 = publicKey.substr(start, publicKey.find(' ', start) - start);
-    Launch(peer,
-           {"/usr/bin/python3", PeerScript("paramiko_server.py"), "--port", std::to_string(result.port), "--host-key",
-            dir + "/host_rsa", "--user", kPeerUser, "--password", kPeerPassword, "--authorized-key", base64});
+    std::vector<std::string> argv = {"/usr/bin/python3", PeerScript("paramiko_server.py"),
+                                     "--port",           std::to_string(result.port),
+                                     "--host-key",       dir + "/host_rsa",
+                                     "--user",           kPeerUser,
+                                     "--password",       kPeerPassword,
+                                     "--authorized-key", base64};
+    argv.insert(argv.end(), args.begin(), args.end());
+    Launch(peer, argv);
     return result;
 }
 

@@ -30,7 +30,12 @@ inline constexpr const char* kGnutlsRc4Md5 = "NONE:+VERS-TLS1.0:+RSA:+ARCFOUR-12
 
 // nginx: "/" serves index.html ("hello\n"), "/big.txt" a text that goes out
 // gzip-compressed and chunked to clients that accept gzip, "/basic/" needs
-// Basic authentication. The TLS port speaks TLS 1.0 with AES128-SHA only.
+// Basic authentication, "/early" answers "early\n" at once whatever the
+// request carries, "/dav/" stores what is PUT there (docRoot/dav),
+// "/nocontent" answers 204 and "/empty404" an empty 404; "/moved" and
+// "/moved301" redirect to "/" (302, 301), "/to-whoami" to "/whoami" and
+// "/elsewhere" to "/whoami" on 127.0.0.2, which echoes the Authorization
+// field in brackets. The TLS port speaks TLS 1.0 with AES128-SHA only.
 // The access log has one line per request: "$server_addr $connection
 // $connection_requests $status $request".
 struct NginxPeer {
@@ -47,6 +52,15 @@ struct NginxOptions {
     int keepaliveTimeoutSec = 0;
 };
 
+// openssl s_server's certificate (the peers' own self-signed one when
+// empty), cipher list and any further arguments (-Verify, -keylogfile ...).
+struct OpensslServerOptions {
+    std::string ciphers = kOpensslLegacyCiphers;
+    std::string cert;
+    std::string key;
+    std::vector<std::string> extraArgs;
+};
+
 // apache2: "/digest/" needs Digest authentication (realm kApacheDigestRealm),
 // "/ntlm/" NTLM (domain kPeerNtlmDomain); each answers with one line of text.
 inline constexpr const char* kApacheDigestRealm = "Gorvane digest";
@@ -58,7 +72,9 @@ struct ApachePeer {
 struct SshPeer {
     int port = 0;
     std::string user;
-    std::string clientKey; // private key file (ed25519, no passphrase)
+    std::string clientKey;    // private key file (ed25519, no passphrase)
+    std::string rsaClientKey; // the same user's RSA key, PEM "RSA PRIVATE KEY"
+    std::string folder;       // holds the host keys: host_rsa.pub, host_dsa.pub (sshd)
 };
 
 class LoopbackPeers {
@@ -90,15 +106,18 @@ public:
     const std::string& DanteUser() const { return m_account; }
     // openssl s_server with -tls1 and -www (a status page for GET).
     int StartOpensslServer(const std::string& ciphers = kOpensslLegacyCiphers);
+    int StartOpensslServer(const OpensslServerOptions& options);
     // gnutls-serv (-a, --http) with a priority string. It cannot be told a
     // listen address, so it runs only in a private network namespace: the
     // first call moves the whole test process into one (see
     // EnterPrivateNetwork), which must happen before any other peer starts.
     int StartGnutlsServer(const std::string& priority);
     // OpenSSH with RSA and DSA host keys and SHA-1 era algorithms only. Root.
-    SshPeer StartSshd();
+    // Each option is passed as "-o option" and wins over the configuration.
+    SshPeer StartSshd(const std::vector<std::string>& options = {});
     // paramiko: group exchange and zlib; password kPeerPassword or the key.
-    SshPeer StartParamikoServer();
+    // args go to paramiko_server.py ("--kex", "--window").
+    SshPeer StartParamikoServer(const std::vector<std::string>& args = {});
     // s3rver (object storage) with the empty bucket kS3Bucket; path-style
     // requests, signatures checked against kS3AccessKey / kS3SecretKey.
     int StartS3rver();
@@ -109,6 +128,10 @@ public:
     // the wait for them gave up: the test then sees fewer).
     std::vector<std::string> CapturedRequests(int port) const;
     std::vector<std::string> CapturedRequests(int port, std::size_t count) const;
+
+    // The working folder of the peer listening on port ("" for none):
+    // openssl s_server -WWW serves the files in it.
+    std::string PeerFolder(int port) const;
 
     // Stops the peer listening on port (all its ports go with it).
     void Stop(int port);
