@@ -311,9 +311,28 @@ RecipientInfo* Pkcs7_EnvelopedData::FindPrivateKeyFromSystemCerts(SystemCerts& s
             keyLocated = keyLocated || inaccessible;
         }
     }
-    if (found)
+    if (found) {
         keyLocated = false;
-    return found;
+        return found;
+    }
+    // Recipients named only by key identifiers that no certificate carries
+    // (a store's certificate may lack the extension): the first key to be
+    // had is tried for the first recipient.
+    bool identifierOnly = false;
+    for (int i = 0; i < recipientInfos.getCount(); ++i) {
+        auto* r = static_cast<RecipientInfo*>(recipientInfos.elementAt(i));
+        identifierOnly = identifierOnly ||
+                         (r->subjectKeyIdentifier.getSize() && r->issuerAndSerialNumber.serialNumber.getSize() == 0 &&
+                          r->issuerAndSerialNumber.commonName.getSize() == 0);
+    }
+    bool inaccessible = false;
+    if (identifierOnly && recipientInfos.getCount() &&
+        systemCerts.findFirstPrivateKey(privateKeyDerOut, &certDerOut, inaccessible, log)) {
+        log.logInfo(enveloped_msg::kNoSubjectKeyIdMatch);
+        log.logInfo(enveloped_msg::kFirstAvailableCert);
+        return static_cast<RecipientInfo*>(recipientInfos.elementAt(0));
+    }
+    return nullptr;
 }
 
 bool Pkcs7_EnvelopedData::decryptContent(const DataBuffer& contentKey, DataBuffer& out, LogBase& log, bool verbose) {

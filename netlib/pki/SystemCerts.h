@@ -38,6 +38,10 @@ public:
                                       bool& keyInaccessible, LogBase& log, bool verbose);
     bool findCertBySerialAndIssuer(const char* serial, const char* issuerCN, DataBuffer& certDer, LogBase& log,
                                    bool verbose);
+    // The first certificate, in store order, whose private key can be had:
+    // the last resort of a recipient named only by a key identifier that no
+    // certificate carries.
+    bool findFirstPrivateKey(DataBuffer& keyDer, DataBuffer* certDer, bool& keyInaccessible, LogBase& log);
 
     // The eight stores in search order.
     static constexpr int kStoreCount = 8;
