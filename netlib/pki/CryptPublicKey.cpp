@@ -8,6 +8,7 @@
 #include "netlib/crypto/CryptoServices.h"
 #include "netlib/pki/Certificate.h"
 #include "netlib/pki/ClsCert.h"
+#include "netlib/pki/MsMessages.h"
 #include "netlib/pki/Pkcs7.h"
 #include "netlib/pki/Pkcs7EnvelopedData.h"
 #include "netlib/pki/SystemCerts.h"
@@ -63,10 +64,16 @@ DataBuffer* cryptPublicKeyEncrypt(ClsCrypt& crypt, DataBuffer& input, void* cont
         crypt.setDisplayName("pki");
     }
     auto out = std::make_unique<DataBuffer>();
-    MemoryDataSource source;
-    source.setData(input.getData(), input.getSize(), false);
-    bool ok = createPkcs7Enveloped(source, crypt.getPkcs7ContentEncAlgId(), crypt.getKeyLength(), certs, *out, log,
-                                   crypt.getVerboseLog());
+    bool ok;
+    if (crypt.cryptoSettings().m_providerName.beginsWith(cryptpk_msg::kGostProviderPrefix)) {
+        log.logInfo(cryptpk_msg::kMustUseMsCrypto);
+        ok = msEncrypt(crypt.cryptoSettings(), input.getData(), input.getSize(), certs, *out, log);
+    } else {
+        MemoryDataSource source;
+        source.setData(input.getData(), input.getSize(), false);
+        ok = createPkcs7Enveloped(source, crypt.getPkcs7ContentEncAlgId(), crypt.getKeyLength(), certs, *out, log,
+                                  crypt.getVerboseLog());
+    }
     return ok ? out.release() : nullptr;
 }
 
@@ -107,6 +114,8 @@ DataBuffer* decryptPkcs7(ClsCrypt& crypt, const DataBuffer& input, LogBase& log,
         log.logError(cryptpk_msg::kNotPkcs7);
         return nullptr;
     }
+    DataBuffer message;
+    message.appendDb(input);
     std::unique_ptr<Certificate> used;
     DataBuffer certDer;
     bool ok;
@@ -114,12 +123,27 @@ DataBuffer* decryptPkcs7(ClsCrypt& crypt, const DataBuffer& input, LogBase& log,
         log.logInfo(cryptpk_msg::kSearching);
         bool keyLocated = false;
         ok = p7.openContent(systemCertsOf(crypt), *out, certDer, keyLocated, log, verbose);
+        if (!ok && keyLocated) {
+            log.logInfo(cryptpk_msg::kViaCryptoApi);
+            out->clear();
+            certDer.clear();
+            Certificate* recipient = nullptr;
+            ok = msDecrypt1(message, *out, &recipient, log);
+            used.reset(recipient);
+        }
     } else {
         log.logInfo(cryptpk_msg::kPrespecifiedCert);
-        StringBuffer serialSb(serial.getUtf8()), cnSb(issuerCn.getUtf8());
-        ok = !mustUseCryptoApi && p7.unEnvelope(serialSb, cnSb, privateKey, *out, log, verbose);
-        if (ok)
-            used.reset(given->clone());
+        if (!mustUseCryptoApi) {
+            StringBuffer serialSb(serial.getUtf8()), cnSb(issuerCn.getUtf8());
+            ok = p7.unEnvelope(serialSb, cnSb, privateKey, *out, log, verbose);
+            if (ok)
+                used.reset(given->clone());
+        } else {
+            log.logInfo(cryptpk_msg::kViaCryptoApi);
+            Certificate* recipient = nullptr;
+            ok = msDecrypt1(message, *out, &recipient, log);
+            used.reset(recipient);
+        }
     }
     privateKey.secureClear();
     if (!ok) {

@@ -157,6 +157,10 @@ bool Pkcs7_EnvelopedData::loadXml(ClsXml& xml, const ExtPtrArray* extList, LogBa
         log.logError(enveloped_msg::kIncomplete);
         return false;
     }
+    contentType.clear();
+    std::unique_ptr<ClsXml> type(info->getChild(0));
+    if (type->tagEquals("oid"))
+        contentType.append(type->getContentPtr());
     std::unique_ptr<ClsXml> algorithm(info->getChild(1));
     if (!contentEncryptionAlgorithm.loadXml(*algorithm, log, verbose)) {
         log.logError("Invalid or unsupported AlgorithmIdentifier");

@@ -77,6 +77,8 @@ public:
     void logRecipientInfos(LogBase& log);
 
     ExtPtrArray recipientInfos;
+    // The content type the EncryptedContentInfo names (dotted), as found.
+    StringBuffer contentType;
     AlgorithmIdentifier contentEncryptionAlgorithm;
     DataBuffer encryptedContent;
 

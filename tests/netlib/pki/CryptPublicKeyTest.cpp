@@ -1,7 +1,8 @@
 // The crypt component's public-key and password roads, judged by openssl:
 // what it encrypts to a certificate `openssl smime -decrypt` and `openssl
 // cms -decrypt` read; `openssl smime -encrypt` messages it decrypts with a
-// stored key; PBES1 and PBES2 data from `openssl pkcs8` opens through it.
+// stored key, exportable or not (then through the message calls); PBES1
+// and PBES2 data from `openssl pkcs8` opens through it.
 #include <gtest/gtest.h>
 
 #include <memory>
@@ -16,7 +17,9 @@
 #include "netlib/pki/Asn1.h"
 #include "netlib/pki/Certificate.h"
 #include "netlib/pki/ClsCert.h"
+#include "netlib/pki/CryptMessages.h"
 #include "netlib/pki/CryptPublicKey.h"
+#include "netlib/pki/MsMessages.h"
 #include "netlib/pki/Pkcs7.h"
 #include "platform/CertStore.h"
 
@@ -104,11 +107,11 @@ TEST_F(CryptPublicKey, EncryptsToCertificatesForOpenssl) {
     EXPECT_NE(logText(log).find(cryptpk_msg::kNoEncryptCerts), std::string::npos);
 }
 
-TEST_F(CryptPublicKey, DecryptsWithAStoredKey) {
+TEST_F(CryptPublicKey, DecryptsWithAStoredKeyExportableOrNot) {
     struct Case {
         bool exportable;
         const char* cipher;
-    } cases[] = {{true, "-aes256"}, {true, "-des3"}};
+    } cases[] = {{true, "-aes256"}, {false, "-aes256"}, {true, "-des3"}, {false, "-aes128"}};
     int n = 0;
     for (const auto& c : cases) {
         SCOPED_TRACE(std::string(c.exportable ? "exportable " : "locked ") + c.cipher);
@@ -121,6 +124,7 @@ TEST_F(CryptPublicKey, DecryptsWithAStoredKey) {
         std::string plain;
         EXPECT_TRUE(decrypt(crypt, sealedForAlice(c.cipher), plain)) << lastLog(crypt);
         EXPECT_EQ(plain, m_message);
+        EXPECT_EQ(lastLog(crypt).find(cryptpk_msg::kViaCryptoApi) != std::string::npos, !c.exportable);
         ClsCert* used = lastCryptDecryptCertificate(crypt);
         ASSERT_TRUE(used);
         DataBuffer der;
@@ -167,6 +171,81 @@ TEST_F(CryptPublicKey, DecryptsWithAGivenCertificateAndKey) {
             EXPECT_NE(lastLog(crypt).find(cryptpk_msg::kNoPrivateKey), std::string::npos);
         }
     }
+}
+
+TEST_F(CryptPublicKey, MessageCallsOpenWhatTheLibraryCannotExport) {
+    addWithKey("alice", platform::CERT_SYSTEM_STORE_CURRENT_USER, "MY", "alice-box", 0, false);
+    std::string sealed = sealedForAlice("-aes128");
+    // The low-level road alone, which the message call stands before.
+    Logger log;
+    DataBuffer plain;
+    ASSERT_TRUE(msDecryptLowLevel(*bufferOf(sealed), plain, log)) << logText(log);
+    EXPECT_EQ(bytesOf(plain), m_message);
+    EXPECT_NE(logText(log).find("1.2.840.113549.1.7.1"), std::string::npos);
+
+    // An envelope that names no content type still gives its content.
+    LogNull quiet;
+    std::unique_ptr<Asn1> root(decodeBerFirst(reinterpret_cast<const unsigned char*>(sealed.data()),
+                                              static_cast<std::uint32_t>(sealed.size()), nullptr, quiet));
+    Asn1* enveloped = root->getChild(1)->getChild(0);
+    Asn1* type = enveloped->getChild(enveloped->getNumChildren() - 1)->getChild(0);
+    ASSERT_TRUE(type->isOid());
+    type->setContent(nullptr, 0);
+    DataBuffer untyped;
+    ASSERT_TRUE(root->encodeDer(untyped, false, nullptr, quiet));
+    Logger empty;
+    ASSERT_TRUE(msDecryptLowLevel(untyped, plain, empty)) << logText(empty);
+    EXPECT_EQ(bytesOf(plain), m_message);
+    EXPECT_NE(logText(empty).find(msmessage_msg::kInnerContentEmpty), std::string::npos);
+
+    // Both roads together, with the certificate that decrypted.
+    Certificate* recipient = nullptr;
+    Logger both;
+    ASSERT_TRUE(msDecrypt1(*bufferOf(sealed), plain, &recipient, both)) << logText(both);
+    std::unique_ptr<Certificate> owned(recipient);
+    EXPECT_EQ(bytesOf(plain), m_message);
+    ASSERT_TRUE(owned);
+    XString subject;
+    owned->getSubjectDN(subject, quiet);
+    EXPECT_STREQ(subject.getUtf8(), "Gorvane Test, alice");
+
+    // A signed message is no envelope on either road.
+    std::string signedDer =
+        openssl({"smime", "-sign", "-nodetach", "-binary", "-outform", "DER", "-in", m_work.File("message.txt"),
+                 "-signer", m_work.File("alice.crt"), "-inkey", m_work.File("alice.key")});
+    Logger wrongKind;
+    EXPECT_FALSE(msDecrypt1(*bufferOf(signedDer), plain, nullptr, wrongKind));
+    EXPECT_NE(logText(wrongKind).find(msmessage_msg::kNotEnveloped), std::string::npos);
+    EXPECT_NE(logText(wrongKind).find(msmessage_msg::kDecryptFailed1), std::string::npos);
+}
+
+TEST_F(CryptPublicKey, AProviderOnlyTheMessageCallsServeEncryptsThroughThem) {
+    ClsCrypt crypt;
+    crypt.setCryptAlgorithm("pki");
+    crypt.cryptoSettings().m_providerName.setString("Crypto-Pro GOST R 34.10-2001 Cryptographic Service Provider");
+    addCryptEncryptCertificate(crypt, certificateOf(m_work.File("alice.crt")));
+    Logger log;
+    DataBuffer sealed;
+    ASSERT_TRUE(crypt.encryptBytesToDb(*bufferOf(m_message), sealed, nullptr, log, false)) << logText(log);
+    std::string text = logText(log);
+    for (const char* line : {cryptpk_msg::kMustUseMsCrypto, msmessage_msg::kNoCsp, "msEncryptCerts", "cert_subject"})
+        EXPECT_NE(text.find(line), std::string::npos) << line;
+    // The provider's first encryption algorithm: RC2 with a 128-bit key.
+    ASSERT_TRUE(grvtest::WriteFile(m_work.File("sealed.p7"), bytesOf(sealed)));
+    std::string parsed = runOpenssl({"asn1parse", "-inform", "DER", "-in", m_work.File("sealed.p7")}).out;
+    EXPECT_NE(parsed.find("rc2-cbc"), std::string::npos);
+    EXPECT_NE(parsed.find("INTEGER           :3A"), std::string::npos) << parsed;
+    grvtest::RunResult r = runOpenssl({"smime", "-decrypt", "-binary", "-inform", "DER", "-in",
+                                       m_work.File("sealed.p7"), "-recip", m_work.File("alice.crt"), "-inkey",
+                                       m_work.File("alice.key"), "-provider", "legacy", "-provider", "default"});
+    EXPECT_TRUE(r.Ok()) << r.err;
+    EXPECT_EQ(r.out, m_message);
+
+    DataBuffer out;
+    ExtPtrArray none;
+    Logger empty;
+    EXPECT_FALSE(msEncrypt(crypt.cryptoSettings(), nullptr, 0, none, out, empty));
+    EXPECT_NE(logText(empty).find(msmessage_msg::kNothingToEncrypt), std::string::npos);
 }
 
 // The salt, iteration count, IV and ciphertext of an EncryptedPrivateKeyInfo.
