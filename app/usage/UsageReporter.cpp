@@ -3,9 +3,9 @@
 #include <cstdio>
 #include <memory>
 
-#include "netlib/pki/CryptPublicKey.h"
 #include "netlib/http/ClsHttp.h"
 #include "netlib/http/TsHttp.h"
+#include "netlib/pki/CryptPublicKey.h"
 #include "platform/NetAdapters.h"
 
 namespace grv {
