@@ -31,7 +31,6 @@ inline constexpr std::uint32_t kDefaultReadTimeoutSec = 30;
 inline constexpr unsigned int kFirstChunkSize = 800;
 inline constexpr unsigned int kFirstChunkCount = 30;
 inline constexpr unsigned int kMsPerSec = 1000;
-inline constexpr const char* kMsgTlsNotAvailable = "TLS connections are not available in this build.";
 inline constexpr const char* kMsgProxyTunnelNotAvailable = "Proxy tunnels are not available in this build.";
 inline constexpr const char* kMsgNtlmNotAvailable = "NTLM and Negotiate are not available in this build.";
 inline constexpr const char* kMsgCookiesNotAvailable = "Cookie files are not available in this build.";
@@ -246,7 +245,7 @@ private:
 // Plain TCP connect, direct or through SOCKS 4 or 5 as the options say.
 bool connectSocket(TessikSocket& socket, const char* host, int port, HttpControl& options, LogBase& log,
                    ProgressMonitor* pm);
-// TLS connect; fails with kMsgTlsNotAvailable until the TLS client exists.
+// TLS connect, directly or over a SOCKS 4 or 5 connection.
 bool connectSChannel(SChannelTessik* channel, const char* host, int port, HttpControl& options, LogBase& log,
                      ProgressMonitor* pm);
 // CONNECT tunnel through an HTTP proxy; fails with its log line until the
