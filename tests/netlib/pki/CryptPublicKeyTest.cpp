@@ -21,6 +21,7 @@
 #include "netlib/pki/CryptPublicKey.h"
 #include "netlib/pki/MsMessages.h"
 #include "netlib/pki/Pkcs7.h"
+#include "netlib/pki/SystemCerts.h"
 #include "platform/CertStore.h"
 
 using namespace tessik;
@@ -65,6 +66,7 @@ protected:
 
 TEST_F(CryptPublicKey, EncryptsToCertificatesForOpenssl) {
     makeCert("bob", {"-subj", "/CN=bob", "-set_serial", "0xB0B0"});
+    addToStore(m_work.File("alice.crt"), platform::CERT_SYSTEM_STORE_LOCAL_MACHINE, "CA");
     struct Case {
         const char* settings;
         int contentAlgorithm; // 0: the default, RC2
@@ -80,7 +82,14 @@ TEST_F(CryptPublicKey, EncryptsToCertificatesForOpenssl) {
             crypt.setPkcs7ContentEncAlgId(c.contentAlgorithm);
             crypt.setKeyLength(c.keyBits);
         }
-        addCryptEncryptCertificate(crypt, certificateOf(m_work.File("alice.crt")));
+        // Alice's certificate as the stores give it, bob's from bytes.
+        SystemCerts stores;
+        bool inaccessible = false;
+        LogNull quiet;
+        Certificate* alice =
+            stores.searchStoresBySerialAndIssuer("0A11CE", "alice", false, true, inaccessible, quiet, false);
+        ASSERT_TRUE(alice);
+        addCryptEncryptCertificate(crypt, alice);
         addCryptEncryptCertificate(crypt, certificateOf(m_work.File("bob.crt")));
         Logger log;
         DataBuffer sealed;
