@@ -428,16 +428,22 @@ bool MimeHeader::addParsedField(const StringBuffer& text, bool last, LogBase& lo
     return true;
 }
 
+bool MimeHeader::isPlainHttpHead(const unsigned char* data, std::uint32_t size) {
+    constexpr unsigned char kEscape = 0x1B;
+    if (size != 0 && (data[0] == ' ' || data[0] == '\t'))
+        return false;
+    for (std::uint32_t i = 0; i < size; ++i) {
+        const unsigned char c = data[i];
+        if (c >= 0x80 || c == kEscape || c == 0 || (c == '=' && i + 1 < size && data[i + 1] == '?') ||
+            (c == '\n' && i + 1 < size && (data[i + 1] == ' ' || data[i + 1] == '\t')))
+            return false;
+    }
+    return true;
+}
+
 void MimeHeader::parseHttpFields(const unsigned char* data, std::uint32_t size, LogBase& log) {
     clear();
-    constexpr unsigned char kEscape = 0x1B;
-    bool plain = true;
-    for (std::uint32_t i = 0; i < size && plain; ++i) {
-        const unsigned char c = data[i];
-        plain = c < 0x80 && c != kEscape && c != 0 && !(c == '=' && i + 1 < size && data[i + 1] == '?') &&
-                !(c == '\n' && i + 1 < size && (data[i + 1] == ' ' || data[i + 1] == '\t'));
-    }
-    const bool whole = !plain || (size != 0 && (data[0] == ' ' || data[0] == '\t'));
+    const bool whole = !isPlainHttpHead(data, size);
     // Each line ends in CR LF for the whole reader, which wants one kind.
     StringBuffer text;
     StringBuffer line;
