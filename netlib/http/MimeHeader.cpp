@@ -432,10 +432,19 @@ bool MimeHeader::isPlainHttpHead(const unsigned char* data, std::uint32_t size) 
     constexpr unsigned char kEscape = 0x1B;
     if (size != 0 && (data[0] == ' ' || data[0] == '\t'))
         return false;
-    for (std::uint32_t i = 0; i < size; ++i) {
+    // The common bytes decide nothing: one test for them all first.
+    unsigned char odd = 0;
+    for (std::uint32_t i = 0; i < size; ++i)
+        odd |= static_cast<unsigned char>((data[i] & 0x80) | (data[i] < 0x20 && data[i] != '\r' && data[i] != '\n'));
+    if (odd != 0) {
+        for (std::uint32_t i = 0; i < size; ++i)
+            if (data[i] >= 0x80 || data[i] == kEscape || data[i] == 0)
+                return false;
+    }
+    for (std::uint32_t i = 0; i + 1 < size; ++i) {
         const unsigned char c = data[i];
-        if (c >= 0x80 || c == kEscape || c == 0 || (c == '=' && i + 1 < size && data[i + 1] == '?') ||
-            (c == '\n' && i + 1 < size && (data[i + 1] == ' ' || data[i + 1] == '\t')))
+        const unsigned char next = data[i + 1];
+        if ((c == '=' && next == '?') || (c == '\n' && (next == ' ' || next == '\t')))
             return false;
     }
     return true;
