@@ -48,6 +48,14 @@ void ParseEngine::setString(const char* text) {
     m_cursor = 0;
 }
 
+void ParseEngine::setText(const StringBuffer& text) {
+    m_text.clear();
+    m_text.appendBytes(text.getString(), text.getSize());
+    refreshData();
+    measure();
+    m_cursor = 0;
+}
+
 void ParseEngine::appendString(const char* text) {
     if (!text)
         return;

@@ -2,12 +2,16 @@
 
 #include <cstring>
 #include <new>
+#include <string_view>
+#include <unordered_set>
+#include <utility>
 #include <vector>
 
 #include "netlib/core/CStringUtil.h"
 #include "netlib/core/DataBuffer.h"
 #include "netlib/core/StringBuffer.h"
 #include "netlib/core/StringPair.h"
+#include "netlib/core/XmlChars.h"
 
 namespace tessik {
 
@@ -38,15 +42,6 @@ constexpr unsigned long kMaxCodePoint = 0x10FFFF;
 
 } // namespace
 
-namespace {
-
-bool isXmlChar(unsigned long c) {
-    return c == 0x9 || c == 0xA || c == 0xD || (c >= 0x20 && c <= 0xD7FF) || (c >= 0xE000 && c <= 0xFFFD) ||
-           (c >= 0x10000 && c <= 0x10FFFF);
-}
-
-} // namespace
-
 int xmlCharRefLength(const char* value, int i, int n, unsigned long* codeOut) {
     int j = i + 2;
     if (j >= n || value[i + 1] != '#')
@@ -72,41 +67,11 @@ int xmlCharRefLength(const char* value, int i, int n, unsigned long* codeOut) {
         if (code > kMaxCodePoint)
             return 0;
     }
-    if (j == digitsStart || j >= n || value[j] != ';' || !isXmlChar(code))
+    if (j == digitsStart || j >= n || value[j] != ';' || !xmlchars::isChar(static_cast<std::uint32_t>(code)))
         return 0;
     if (codeOut)
         *codeOut = code;
     return j + 1 - i;
-}
-
-void appendXmlAttrValueEscaped(const char* value, int n, StringBuffer& out) {
-    if (!value)
-        return;
-    for (int i = 0; i < n && value[i] != 0; ++i) {
-        char c = value[i];
-        switch (c) {
-        case '"': out.append("&quot;"); break;
-        case '<': out.append("&lt;"); break;
-        case '>': out.append("&gt;"); break;
-        case '\'': out.append("&apos;"); break;
-        // A parser turns these into blanks unless they are written as references.
-        case '\t': out.append("&#9;"); break;
-        case '\n': out.append("&#10;"); break;
-        case '\r': out.append("&#13;"); break;
-        case '&': {
-            // Only a complete reference may stand; anything else would not parse.
-            int refLen = xmlCharRefLength(value, i, n, nullptr);
-            if (refLen > 0) {
-                out.appendBytes(value + i, refLen);
-                i += refLen - 1;
-            } else {
-                out.append("&amp;");
-            }
-            break;
-        }
-        default: out.appendChar(c);
-        }
-    }
 }
 
 // ---------------------------------------------------------------- AttributeSet
@@ -254,18 +219,115 @@ void AttributeSet::remove(const char* name) {
     }
 }
 
-void AttributeSet::serialize(StringBuffer& out) const {
-    if (!m_lengths || !m_bytes)
+namespace {
+
+// Up to this many names are compared pairwise; more go through a hash set, so
+// an element with a great many attributes costs linear time.
+constexpr std::size_t kPairwiseLimit = 16;
+
+// Which names a later one of the same text supersedes; false when none is.
+bool markSuperseded(const std::vector<std::string_view>& names, std::vector<char>& superseded) {
+    const std::size_t count = names.size();
+    superseded.assign(count, 0);
+    bool any = false;
+    if (count <= kPairwiseLimit) {
+        for (std::size_t i = 0; i < count; ++i)
+            for (std::size_t j = i + 1; j < count && !superseded[i]; ++j)
+                if (names[i] == names[j]) {
+                    superseded[i] = 1;
+                    any = true;
+                }
+        return any;
+    }
+    std::unordered_set<std::string_view> later;
+    later.reserve(count);
+    for (std::size_t i = count; i-- > 0;)
+        if (!later.insert(names[i]).second) {
+            superseded[i] = 1;
+            any = true;
+        }
+    return any;
+}
+
+} // namespace
+
+std::vector<std::string_view> AttributeSet::names() const {
+    std::vector<std::string_view> v;
+    const int count = getCount();
+    v.reserve(static_cast<std::size_t>(count));
+    int pos = 0;
+    for (int i = 0; i < count; ++i) {
+        const int nameLen = m_lengths->elementAt(2 * i);
+        v.emplace_back(m_bytes->getPtrAt(pos), static_cast<std::size_t>(nameLen));
+        pos += nameLen + m_lengths->elementAt(2 * i + 1);
+    }
+    return v;
+}
+
+void AttributeSet::removeDuplicates() {
+    std::vector<char> superseded;
+    if (getCount() < 2 || !markSuperseded(names(), superseded))
         return;
+    ExtIntArray* lengths = new (std::nothrow) ExtIntArray(6, 15);
+    StringBuffer* bytes = new (std::nothrow) StringBuffer(static_cast<unsigned>(m_bytes->getSize() + 1));
+    if (!lengths || !bytes) {
+        delete lengths;
+        delete bytes;
+        return;
+    }
     int pos = 0;
     for (int i = 0; i < getCount(); ++i) {
-        int nameLen = m_lengths->elementAt(2 * i);
-        int valueLen = m_lengths->elementAt(2 * i + 1);
-        out.appendChar(' ');
-        out.appendBytes(m_bytes->getPtrAt(pos), nameLen);
-        out.append("=\"");
-        appendXmlAttrValueEscaped(m_bytes->getPtrAt(pos + nameLen), valueLen, out);
-        out.appendChar('"');
+        const int nameLen = m_lengths->elementAt(2 * i);
+        const int valueLen = m_lengths->elementAt(2 * i + 1);
+        if (!superseded[static_cast<std::size_t>(i)]) {
+            lengths->append(nameLen);
+            lengths->append(valueLen);
+            bytes->appendBytes(m_bytes->getPtrAt(pos), nameLen + valueLen);
+        }
+        pos += nameLen + valueLen;
+    }
+    delete m_lengths;
+    delete m_bytes;
+    m_lengths = lengths;
+    m_bytes = bytes;
+}
+
+// Names are written as XML names and once each, the last value of a name
+// winning, whatever the set holds.
+void AttributeSet::serialize(StringBuffer& out) const {
+    if (!m_lengths || !m_bytes || getCount() == 0)
+        return;
+    std::vector<std::string_view> written = names();
+    StringBuffer mended;
+    std::vector<std::pair<int, int>> mendedAt; // offset and length in `mended`
+    bool anyMended = false;
+    for (const std::string_view& n : written)
+        anyMended = anyMended || !xmlchars::isName(n.data(), static_cast<int>(n.size()));
+    if (anyMended) {
+        for (const std::string_view& n : written) {
+            const int start = mended.getSize();
+            xmlchars::appendName(n.data(), static_cast<int>(n.size()), mended);
+            mendedAt.emplace_back(start, mended.getSize() - start);
+        }
+        for (std::size_t i = 0; i < written.size(); ++i)
+            written[i] =
+                std::string_view(mended.getString() + mendedAt[i].first, static_cast<std::size_t>(mendedAt[i].second));
+    }
+    std::vector<char> superseded;
+    markSuperseded(written, superseded);
+    int pos = 0;
+    for (int i = 0; i < getCount(); ++i) {
+        const int nameLen = m_lengths->elementAt(2 * i);
+        const int valueLen = m_lengths->elementAt(2 * i + 1);
+        const std::string_view& name = written[static_cast<std::size_t>(i)];
+        if (!superseded[static_cast<std::size_t>(i)] && !name.empty()) {
+            out.appendChar(' ');
+            out.appendBytes(name.data(), static_cast<int>(name.size()));
+            out.append("=\"");
+            xmlchars::appendEscaped(m_bytes->getPtrAt(pos + nameLen), valueLen, xmlchars::TextKind::Attribute, false,
+                                    out);
+            out.appendChar('"');
+        }
         pos += nameLen + valueLen;
     }
 }
@@ -475,7 +537,7 @@ void TreeNode::setTag(const char* tag) {
         if (!m_tag)
             return;
     }
-    m_tag->keepXmlNameChars();
+    xmlchars::mendName(*m_tag);
 }
 
 bool TreeNode::tagEquals(const char* tag) const {
@@ -522,36 +584,42 @@ StringBuffer* TreeNode::getContentSb() {
 
 // ---------------------------------------------------------------- attributes
 
-namespace {
-bool isXmlNameByte(unsigned char c) {
-    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '.' || c == '-' ||
-           c == '_' || c == ':' || c == '!' || c >= 0x80;
-}
-} // namespace
-
-void TreeNode::addAttribute(const char* name, const char* value) {
+// The name as stored: itself when it is an XML name, else mended into `mended`.
+const char* TreeNode::attributeNameToStore(const char* name, StringBuffer& mended) {
     if (!alive() || !name || !*name)
-        return;
+        return nullptr;
     if (!m_attributes)
         m_attributes = new (std::nothrow) AttributeSet();
     if (!m_attributes)
-        return;
+        return nullptr;
     // The parser's names are nearly always stored as given: no copy for them.
-    const char* p = name;
-    while (isXmlNameByte(static_cast<unsigned char>(*p)))
-        ++p;
-    // A name must not start with a digit, '-' or '.'.
-    const bool startsBad = (name[0] >= '0' && name[0] <= '9') || name[0] == '-' || name[0] == '.';
-    if (*p == 0 && !startsBad) {
-        m_attributes->add(name, value);
+    const int n = static_cast<int>(std::strlen(name));
+    if (xmlchars::isName(name, n))
+        return name;
+    xmlchars::appendName(name, n, mended);
+    return mended.getString();
+}
+
+// A name given again replaces the value it had.
+void TreeNode::addAttribute(const char* name, const char* value) {
+    StringBuffer mended;
+    const char* stored = attributeNameToStore(name, mended);
+    if (!stored)
         return;
-    }
-    StringBuffer stored;
-    if (startsBad)
-        stored.appendChar('A');
-    stored.append(name);
-    stored.keepXmlNameChars();
-    m_attributes->add(stored.getString(), value);
+    if (m_attributes->hasAttr(stored))
+        m_attributes->remove(stored);
+    m_attributes->add(stored, value);
+}
+
+void TreeNode::addParsedAttribute(const char* name, const char* value) {
+    StringBuffer mended;
+    if (const char* stored = attributeNameToStore(name, mended))
+        m_attributes->add(stored, value);
+}
+
+void TreeNode::dropRepeatedAttributes() {
+    if (alive() && m_attributes)
+        m_attributes->removeDuplicates();
 }
 
 void TreeNode::updateAttribute(const char* name, const char* value) {

@@ -4,6 +4,8 @@
 // walks use. All text is 8-bit (UTF-8 as the parser uses it) and compared
 // byte by byte.
 #include <cstdint>
+#include <string_view>
+#include <vector>
 
 #include "netlib/core/ExtPtrArray.h"
 #include "netlib/core/TessikObject.h"
@@ -19,10 +21,6 @@ namespace xmltree {
 constexpr std::uint8_t kAlive = 0xCE;
 constexpr std::uint8_t kDead = 0x31;
 } // namespace xmltree
-
-// Appends an attribute value escaped for a double-quoted attribute; a zero
-// byte ends the value.
-void appendXmlAttrValueEscaped(const char* value, int n, tessik::StringBuffer& out);
 
 // Length of the character reference ("&#N;" or "&#xH;") at value[i], or 0
 // when none is complete there or it names no character XML allows; the code
@@ -48,6 +46,9 @@ public:
     int getCount() const;
     // The attribute at index in stored order; false when out of range.
     bool getAt(int index, tessik::StringBuffer& name, tessik::StringBuffer& value) const;
+    // Keeps the last attribute of each name, where it stands.
+    void removeDuplicates();
+    // Names are written mended and once each, with the last value given.
     void serialize(tessik::StringBuffer& out) const;
 
 private:
@@ -56,6 +57,8 @@ private:
     // `offset` receives the byte offset of its name.
     int find(const char* name, int from, int& offset) const;
     int offsetOf(int index) const;
+    // Views into the stored bytes, valid until the set changes.
+    std::vector<std::string_view> names() const;
 
     ExtIntArray* m_lengths;
     tessik::StringBuffer* m_bytes;
@@ -90,8 +93,13 @@ public:
     bool isCdata() const { return m_isCdata != 0; }
     void setCdata() { m_isCdata = 1; }
 
-    // Attributes
+    // Attributes: names are mended into XML names; a name added again
+    // replaces the earlier value.
     void addAttribute(const char* name, const char* value);
+    // The parser's road: mended, appended without a search; once the start
+    // tag is read, dropRepeatedAttributes keeps the last of each name.
+    void addParsedAttribute(const char* name, const char* value);
+    void dropRepeatedAttributes();
     void updateAttribute(const char* name, const char* value);
     bool getAttrValue(const char* name, tessik::StringBuffer& out) const;
     bool hasAttrWithValue(const char* name, const char* value) const;
@@ -136,6 +144,8 @@ private:
     bool alive() const { return m_magic == xmltree::kAlive; }
     bool tagEquals(const char* tag) const;
     bool getDeclAttr(const char* name, tessik::StringBuffer& out) const;
+    // Creates the attribute set when absent; null when no attribute can be added.
+    const char* attributeNameToStore(const char* name, tessik::StringBuffer& mended);
     template <class Match>
     TreeNode* walkBreadthFirst(const TreeNode* after, Match match);
     void unlinkFromParent();

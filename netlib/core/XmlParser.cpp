@@ -9,6 +9,7 @@
 #include "netlib/core/ParseEngine.h"
 #include "netlib/core/Progress.h"
 #include "netlib/core/TreeNode.h"
+#include "netlib/core/XmlProlog.h"
 
 namespace tessik {
 
@@ -17,12 +18,16 @@ namespace {
 constexpr int kCodePageUtf16Le = 1200;
 constexpr int kCodePageUtf16Be = 1201;
 constexpr int kCodePageUtf8 = 65001;
+constexpr int kCodePageUtf32Le = 65005;
+constexpr int kCodePageUtf32Be = 65006;
+// How far into a file its XML declaration is looked for.
+constexpr unsigned int kDeclarationWindow = 4096;
 // Work buffers for the document's DOCTYPE and instruction texts.
 constexpr unsigned int kDocTextInitialSize = 2000;
 constexpr const char kCdataOpen[] = "<![CDATA[";
 constexpr int kCdataOpenLen = sizeof(kCdataOpen) - 1;
 constexpr const char kStylesheet[] = "xml-stylesheet";
-constexpr int kStylesheetLen = sizeof(kStylesheet) - 1;
+constexpr const char kDocTypeOpen[] = "<!DOCTYPE";
 
 bool isSpace(char c) {
     return c == ' ' || c == '\t' || c == '\r' || c == '\n';
@@ -89,6 +94,22 @@ void normalizeAttrWhitespace(StringBuffer& value) {
     value.shorten(n - w);
 }
 
+// XML 1.0, 2.11: a CR LF pair and a lone CR each read as one LF.
+void appendLineEndsNormalized(const char* p, int n, StringBuffer& out) {
+    int from = 0;
+    for (const char* cr = static_cast<const char*>(std::memchr(p, '\r', static_cast<std::size_t>(n))); cr;) {
+        const int at = static_cast<int>(cr - p);
+        out.appendBytes(p + from, at - from);
+        out.appendChar('\n');
+        from = at + 1;
+        if (from < n && p[from] == '\n')
+            ++from;
+        cr = from < n ? static_cast<const char*>(std::memchr(p + from, '\r', static_cast<std::size_t>(n - from)))
+                      : nullptr;
+    }
+    out.appendBytes(p + from, n - from);
+}
+
 class XmlReader {
 public:
     XmlReader(ParseEngine& engine, LogBase& log, ProgressMonitor* progress, bool trim)
@@ -115,6 +136,8 @@ private:
     bool atEnd() const { return cur() == 0; }
 
     void addRun(StringBuffer& held, const char* run, int n);
+    // Text as a run of content: line ends normalised, then references decoded.
+    void appendText(const char* text, int n, StringBuffer& out);
     bool readCdata();
     bool dispatch();
     bool readComment();
@@ -143,6 +166,7 @@ private:
     StringBuffer m_tag;
     StringBuffer m_scratch;
     StringBuffer m_run;
+    StringBuffer m_lineEnds;
     bool m_stop = false;
 };
 
@@ -223,8 +247,8 @@ void XmlReader::addRun(StringBuffer& held, const char* run, int n) {
     if (!m_open->hasContent()) {
         m_run.clear();
         if (!m_trim)
-            m_run.appendSb(held);
-        appendXmlDecoded(run, n, m_run);
+            appendLineEndsNormalized(held.getString(), held.getSize(), m_run);
+        appendText(run, n, m_run);
         m_open->setContent(m_run.getString());
         return;
     }
@@ -232,9 +256,20 @@ void XmlReader::addRun(StringBuffer& held, const char* run, int n) {
     if (!content)
         return;
     if (!m_trim)
-        content->appendSb(held);
+        appendLineEndsNormalized(held.getString(), held.getSize(), *content);
     content->appendChar(' ');
-    appendXmlDecoded(run, n, *content);
+    appendText(run, n, *content);
+}
+
+// Line ends first, so that a CR written as &#13; stays a CR.
+void XmlReader::appendText(const char* text, int n, StringBuffer& out) {
+    if (!std::memchr(text, '\r', static_cast<std::size_t>(n))) {
+        appendXmlDecoded(text, n, out);
+        return;
+    }
+    m_lineEnds.clear();
+    appendLineEndsNormalized(text, n, m_lineEnds);
+    appendXmlDecoded(m_lineEnds.getString(), m_lineEnds.getSize(), out);
 }
 
 // Sections join the content with nothing between; text after a section up
@@ -247,7 +282,7 @@ bool XmlReader::readCdata() {
         const char* close = std::strstr(start, "]]>");
         const int n = close ? static_cast<int>(close - start) : static_cast<int>(std::strlen(start));
         if (content)
-            content->appendBytes(start, n);
+            appendLineEndsNormalized(start, n, *content);
         m_open->setCdata();
         if (!close) {
             advance(static_cast<std::uint32_t>(n));
@@ -266,7 +301,7 @@ bool XmlReader::readCdata() {
                     --tailEnd;
                 tail = lead;
             }
-            appendXmlDecoded(tail, static_cast<int>(tailEnd - tail), *content);
+            appendText(tail, static_cast<int>(tailEnd - tail), *content);
         }
         if (atEnd())
             return false;
@@ -318,9 +353,25 @@ bool XmlReader::readComment() {
     return true;
 }
 
-// An unbalanced DOCTYPE is not kept: written out again it would swallow the
+// A well-formed DOCTYPE is taken exactly, so that quoted text holding "<"
+// or ">" does not end it early; any other is taken by counting "<" and ">".
+// An unbalanced one is not kept: written out again it would swallow the
 // document that follows it.
 void XmlReader::readDocType() {
+    const char* start = at() - 1;
+    if (m_engine.getCursor() > 0 && *start == '<') {
+        // Not looked for past the next declaration's start, so that hostile
+        // text costs linear time.
+        const char* next = std::strstr(at(), kDocTypeOpen);
+        const int limit = next ? static_cast<int>(next - start) : static_cast<int>(m_engine.remaining()) + 1;
+        const int strict = xmlprolog::docTypeLength(start, limit);
+        if (strict > 0) {
+            m_docType.appendBytes(start, strict);
+            m_docType.appendChar('\n');
+            advance(static_cast<std::uint32_t>(strict - 1));
+            return;
+        }
+    }
     const int before = m_docType.getSize();
     m_docType.appendChar('<');
     if (!m_engine.captureBalanced('<', '>', 1, m_docType)) {
@@ -435,9 +486,9 @@ void XmlReader::readAttributes(TreeNode* node, bool& selfClosing) {
             if (value.containsChar('&')) {
                 StringBuffer decoded;
                 appendXmlDecoded(value.getString(), value.getSize(), decoded);
-                node->addAttribute(name.getString(), decoded.getString());
+                node->addParsedAttribute(name.getString(), decoded.getString());
             } else {
-                node->addAttribute(name.getString(), value.getString());
+                node->addParsedAttribute(name.getString(), value.getString());
             }
         }
         skipSpace();
@@ -447,6 +498,8 @@ void XmlReader::readAttributes(TreeNode* node, bool& selfClosing) {
             skipSpace();
         }
     }
+    // A name given twice keeps its last value.
+    node->dropRepeatedAttributes();
 }
 
 void XmlReader::closeOpen() {
@@ -558,6 +611,12 @@ bool parseXml(ParseEngine& engine, LogBase* log, ProgressMonitor* progress, Tree
     if (!outRoot)
         return false;
     LogNull silent;
+    // Read on, a zero byte would silently end the document there.
+    if (engine.holdsZeroByte()) {
+        (log ? *log : silent).logError(xml_msg::kZeroByte);
+        *outRoot = nullptr;
+        return true;
+    }
     XmlReader reader(engine, log ? *log : silent, progress, trimContent);
     *outRoot = reader.run();
     return true;
@@ -566,38 +625,23 @@ bool parseXml(ParseEngine& engine, LogBase* log, ProgressMonitor* progress, Tree
 bool parseXmlText(const StringBuffer& text, LogBase* log, ProgressMonitor* progress, TreeNode** outRoot,
                   bool trimContent) {
     ParseEngine engine;
-    engine.setString(text.getString());
+    engine.setText(text);
     return parseXml(engine, log, progress, outRoot, trimContent);
 }
 
-bool prepareXmlBytes(DataBuffer& bytes) {
-    const unsigned int n = bytes.getSize();
-    if (n == 0)
-        return false;
-    const unsigned char* p = bytes.getData();
-    EncodingConvert conv;
-    DataBuffer out;
-    if (n >= 2 && ((p[0] == 0xFF && p[1] == 0xFE) || (p[0] == 0xFE && p[1] == 0xFF))) {
-        const int from = p[0] == 0xFF ? kCodePageUtf16Le : kCodePageUtf16Be;
-        // The mark itself would come through as a UTF-8 mark.
-        if (conv.convert(from, kCodePageUtf8, p + 2, n - 2, out))
-            bytes.takeFrom(out);
-        return true;
-    }
-    if (n >= 3 && p[0] == 0xEF && p[1] == 0xBB && p[2] == 0xBF) {
-        bytes.removeFront(3);
-        return true;
-    }
-    // The declaration, if any, names the charset.
-    StringBuffer head(reinterpret_cast<const char*>(p), n < 4096 ? n : 4096, 0);
+namespace {
+
+// The encoding an XML declaration near the start names, "" for none.
+StringBuffer declaredEncoding(const unsigned char* p, unsigned int n) {
+    StringBuffer enc;
+    StringBuffer head(reinterpret_cast<const char*>(p), n < kDeclarationWindow ? n : kDeclarationWindow, 0);
     const char* decl = findSubstringNoCase(head.getString(), "<?xml");
     if (!decl)
-        return true;
+        return enc;
     StringBuffer text(decl);
     text.chopAtFirstChar('>');
     text.removeChar(' ');
     text.toLowerCase();
-    StringBuffer enc;
     const char* v = std::strstr(text.getString(), "encoding=\"");
     char quote = '"';
     if (!v) {
@@ -605,13 +649,65 @@ bool prepareXmlBytes(DataBuffer& bytes) {
         quote = '\'';
     }
     if (!v)
-        return true;
+        return enc;
     enc.append(v + 10);
     enc.chopAtFirstChar(quote);
-    if (enc.getSize() == 0 || enc.equals("utf-8") || EncodingConvert::charsetToCodePage(enc.getString()) == 0)
-        return true;
-    if (conv.convertFromCharsetName(enc.getString(), kCodePageUtf8, p, n, out))
-        bytes.takeFrom(out);
+    return enc;
+}
+
+bool isWideCodePage(int page) {
+    return page == kCodePageUtf16Le || page == kCodePageUtf16Be || page == kCodePageUtf32Le || page == kCodePageUtf32Be;
+}
+
+} // namespace
+
+bool prepareXmlBytes(DataBuffer& bytes, LogBase* log) {
+    LogNull silent;
+    LogBase& lg = log ? *log : silent;
+    const unsigned int n = bytes.getSize();
+    if (n == 0)
+        return false;
+    const unsigned char* p = bytes.getData();
+    int page = kCodePageUtf8;
+    unsigned int mark = 0;
+    StringBuffer charset("utf-8");
+    if (n >= 2 && ((p[0] == 0xFF && p[1] == 0xFE) || (p[0] == 0xFE && p[1] == 0xFF))) {
+        page = p[0] == 0xFF ? kCodePageUtf16Le : kCodePageUtf16Be;
+        charset.setString("utf-16");
+        // The mark itself would come through as a UTF-8 mark.
+        mark = 2;
+    } else if (n >= 3 && p[0] == 0xEF && p[1] == 0xBB && p[2] == 0xBF) {
+        mark = 3;
+    } else {
+        // The declaration, if any, names the charset; one nobody knows reads
+        // as UTF-8, and so does a 16- or 32-bit one: a declaration read as
+        // 8-bit text shows that the text is not in it.
+        StringBuffer enc = declaredEncoding(p, n);
+        const int declared = enc.getSize() > 0 ? EncodingConvert::charsetToCodePage(enc.getString()) : 0;
+        if (declared != 0 && !isWideCodePage(declared)) {
+            page = declared;
+            charset.setString(enc.getString());
+        }
+    }
+    if (!isWideCodePage(page) && std::memchr(p + mark, 0, n - mark)) {
+        lg.logError(xml_msg::kZeroByte);
+        return false;
+    }
+    EncodingConvert conv;
+    DataBuffer out;
+    std::uint64_t replaced = 0;
+    if (!conv.decodeToUtf8(page, p + mark, n - mark, out, replaced)) {
+        lg.logError(xml_msg::kUndecodable);
+        lg.logData("charset", charset.getString());
+        lg.logDataInt64("numBytesDropped", static_cast<std::int64_t>(conv.getDroppedCount()));
+        return false;
+    }
+    if (replaced > 0) {
+        lg.logError(xml_msg::kReplacedBytes);
+        lg.logData("charset", charset.getString());
+        lg.logDataInt64("numBytesReplaced", static_cast<std::int64_t>(replaced));
+    }
+    bytes.takeFrom(out);
     return true;
 }
 
@@ -622,7 +718,7 @@ bool parseXmlFile(const char* path, LogBase* log, ProgressMonitor* progress, Tre
     DataBuffer bytes;
     if (!bytes.loadFileUtf8(path, log))
         return false;
-    if (!prepareXmlBytes(bytes))
+    if (!prepareXmlBytes(bytes, log))
         return false;
     ParseEngine engine(bytes);
     parseXml(engine, log, progress, outRoot, trimContent);

@@ -7,13 +7,11 @@
 #include "netlib/crypto/BlowfishTables.h"
 #include "netlib/crypto/ShaCompress.h"
 #include "netlib/crypto/SymmetricCipher.h"
+#include "platform/ByteOrder.h"
 
 namespace tessik {
 
 namespace {
-
-using shacompress::loadBe32;
-using shacompress::storeBe32;
 
 constexpr unsigned int kBlock = 8;
 constexpr unsigned int kKeyArea = 64;
@@ -89,17 +87,6 @@ int clampKeyBits(int bits, int floor) {
     return bits < floor ? floor : bits;
 }
 
-std::uint32_t loadLe32(const unsigned char* p) {
-    return std::uint32_t(p[0]) | std::uint32_t(p[1]) << 8 | std::uint32_t(p[2]) << 16 | std::uint32_t(p[3]) << 24;
-}
-
-void storeLe32(unsigned char* p, std::uint32_t v) {
-    p[0] = static_cast<unsigned char>(v);
-    p[1] = static_cast<unsigned char>(v >> 8);
-    p[2] = static_cast<unsigned char>(v >> 16);
-    p[3] = static_cast<unsigned char>(v >> 24);
-}
-
 } // namespace
 
 // ---- Blowfish2 ----
@@ -135,17 +122,17 @@ void Blowfish2::encryptWords(std::uint32_t& l, std::uint32_t& r) const {
 }
 
 void Blowfish2::encryptBlock(unsigned char* left, unsigned char* right) const {
-    std::uint32_t l = loadBe32(left), r = loadBe32(right);
+    std::uint32_t l = platform::LoadBe32(left), r = platform::LoadBe32(right);
     encryptPair(m_schedule, l, r);
-    storeBe32(left, l);
-    storeBe32(right, r);
+    platform::StoreBe32(left, l);
+    platform::StoreBe32(right, r);
 }
 
 void Blowfish2::decryptBlock(unsigned char* left, unsigned char* right) const {
-    std::uint32_t l = loadBe32(left), r = loadBe32(right);
+    std::uint32_t l = platform::LoadBe32(left), r = platform::LoadBe32(right);
     decryptPair(m_schedule, l, r);
-    storeBe32(left, l);
-    storeBe32(right, r);
+    platform::StoreBe32(left, l);
+    platform::StoreBe32(right, r);
 }
 
 namespace {
@@ -180,16 +167,16 @@ unsigned int Blowfish2::cbcEncrypt(const unsigned char* in, unsigned char* out, 
     if (!blockArgsOk(in, out, n, nullptr))
         return 0;
     // The chain stays in two words: each block waits on the one before.
-    std::uint32_t l = loadBe32(iv), r = loadBe32(iv + 4);
+    std::uint32_t l = platform::LoadBe32(iv), r = platform::LoadBe32(iv + 4);
     for (unsigned int i = 0; i < n; i += kBlock) {
-        l ^= loadBe32(in + i);
-        r ^= loadBe32(in + i + 4);
+        l ^= platform::LoadBe32(in + i);
+        r ^= platform::LoadBe32(in + i + 4);
         encryptPair(m_schedule, l, r);
-        storeBe32(out + i, l);
-        storeBe32(out + i + 4, r);
+        platform::StoreBe32(out + i, l);
+        platform::StoreBe32(out + i + 4, r);
     }
-    storeBe32(iv, l);
-    storeBe32(iv + 4, r);
+    platform::StoreBe32(iv, l);
+    platform::StoreBe32(iv + 4, r);
     return n;
 }
 
@@ -197,16 +184,16 @@ unsigned int Blowfish2::cfbEncrypt(const unsigned char* in, unsigned char* out, 
                                    unsigned char* iv) const {
     if (!blockArgsOk(in, out, n, nullptr))
         return 0;
-    std::uint32_t l = loadBe32(iv), r = loadBe32(iv + 4);
+    std::uint32_t l = platform::LoadBe32(iv), r = platform::LoadBe32(iv + 4);
     for (unsigned int i = 0; i < n; i += kBlock) {
         encryptPair(m_schedule, l, r);
-        l ^= loadBe32(in + i);
-        r ^= loadBe32(in + i + 4);
-        storeBe32(out + i, l);
-        storeBe32(out + i + 4, r);
+        l ^= platform::LoadBe32(in + i);
+        r ^= platform::LoadBe32(in + i + 4);
+        platform::StoreBe32(out + i, l);
+        platform::StoreBe32(out + i + 4, r);
     }
-    storeBe32(iv, l);
-    storeBe32(iv + 4, r);
+    platform::StoreBe32(iv, l);
+    platform::StoreBe32(iv + 4, r);
     return n;
 }
 
@@ -402,10 +389,10 @@ void Blowfish::ecbEncrypt(const unsigned char* in, unsigned char* out, unsigned 
     if (!in || !out)
         return;
     for (unsigned int i = 0; i + kBlock <= n; i += kBlock) {
-        std::uint32_t l = loadLe32(in + i), r = loadLe32(in + i + 4);
+        std::uint32_t l = platform::LoadLe32(in + i), r = platform::LoadLe32(in + i + 4);
         encryptPair(m_schedule, l, r);
-        storeLe32(out + i, l);
-        storeLe32(out + i + 4, r);
+        platform::StoreLe32(out + i, l);
+        platform::StoreLe32(out + i + 4, r);
     }
 }
 
@@ -413,10 +400,10 @@ void Blowfish::ecbDecrypt(const unsigned char* in, unsigned char* out, unsigned 
     if (!in || !out)
         return;
     for (unsigned int i = 0; i + kBlock <= n; i += kBlock) {
-        std::uint32_t l = loadLe32(in + i), r = loadLe32(in + i + 4);
+        std::uint32_t l = platform::LoadLe32(in + i), r = platform::LoadLe32(in + i + 4);
         decryptPair(m_schedule, l, r);
-        storeLe32(out + i, l);
-        storeLe32(out + i + 4, r);
+        platform::StoreLe32(out + i, l);
+        platform::StoreLe32(out + i + 4, r);
     }
 }
 

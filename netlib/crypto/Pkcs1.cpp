@@ -6,6 +6,7 @@
 #include "netlib/core/LogBase.h"
 #include "netlib/core/TessikRand.h"
 #include "netlib/crypto/HashAlgorithms.h"
+#include "platform/ByteOrder.h"
 
 namespace tessik {
 
@@ -149,10 +150,7 @@ bool pkcs1Mgf1(unsigned int callTag, int hashId, const unsigned char* seed, std:
     work.appendCharRepeated(0, kCounterBytes);
     unsigned char* counterBytes = work.getData() + seedLength;
     for (std::uint32_t counter = 0; out.getSize() < maskLength; ++counter) {
-        counterBytes[0] = static_cast<unsigned char>(counter >> 24);
-        counterBytes[1] = static_cast<unsigned char>(counter >> 16);
-        counterBytes[2] = static_cast<unsigned char>(counter >> 8);
-        counterBytes[3] = static_cast<unsigned char>(counter);
+        platform::StoreBe32(counterBytes, counter);
         DataBuffer digest;
         hashBytes(work.getData(), seedLength + kCounterBytes, hashId, digest);
         if (digest.getSize() == 0) {

@@ -8,6 +8,7 @@
 #include "netlib/crypto/HashAlgorithms.h"
 #include "netlib/crypto/Hmac.h"
 #include "netlib/crypto/SymmetricCipher.h"
+#include "platform/ByteOrder.h"
 
 namespace tessik {
 
@@ -109,9 +110,8 @@ bool pbkdf2(const char* password, const char* hashName, const DataBuffer& salt, 
     for (std::uint32_t i = 1; i <= blocks; ++i) {
         seed.clear();
         seed.appendDb(salt);
-        const unsigned char index[kBlockIndexSize] = {
-            static_cast<unsigned char>(i >> 24), static_cast<unsigned char>(i >> 16),
-            static_cast<unsigned char>(i >> 8), static_cast<unsigned char>(i)};
+        unsigned char index[kBlockIndexSize];
+        platform::StoreBe32(index, i);
         seed.append(index, kBlockIndexSize);
         hmac.doHmac(seed.getData(), seed.getSize(), pw, pwLen, id, u);
         t.clear();

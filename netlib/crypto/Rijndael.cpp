@@ -10,13 +10,11 @@
 #include "netlib/crypto/PasswordEncryption.h"
 #include "netlib/crypto/ShaCompress.h"
 #include "netlib/crypto/SymmetricCipher.h"
+#include "platform/ByteOrder.h"
 
 namespace tessik {
 
 namespace {
-
-using shacompress::loadBe32;
-using shacompress::storeBe32;
 
 constexpr int kBlock = kAesBlockSize;
 constexpr int kBlockBits = 8 * kBlock;
@@ -188,7 +186,7 @@ void RijndaelContext::makeKey(unsigned int mode, unsigned int direction) {
     const int words = 4 * (m_rounds + 1);
     std::uint32_t* rk = m_roundKeys;
     for (int i = 0; i < nk; ++i)
-        rk[i] = loadBe32(key + 4 * i);
+        rk[i] = platform::LoadBe32(key + 4 * i);
     for (int i = nk; i < words; ++i) {
         std::uint32_t w = rk[i - 1];
         auto sub = [&t](std::uint32_t x) {
@@ -214,7 +212,7 @@ void RijndaelContext::makeKey(unsigned int mode, unsigned int direction) {
         }
     }
     for (int i = 0; i < words; ++i)
-        storeBe32(m_roundKeyBytes + 4 * i, rk[i]);
+        platform::StoreBe32(m_roundKeyBytes + 4 * i, rk[i]);
     std::memset(key, 0, sizeof key);
     m_notKeyed = false;
 }
@@ -226,8 +224,8 @@ void RijndaelContext::makeKeyCtr() {
 void RijndaelContext::encryptBlock(const unsigned char in[16], unsigned char out[16]) const {
     const AesTables& t = tables();
     const std::uint32_t* rk = m_roundKeys;
-    std::uint32_t s0 = loadBe32(in) ^ rk[0], s1 = loadBe32(in + 4) ^ rk[1], s2 = loadBe32(in + 8) ^ rk[2],
-                  s3 = loadBe32(in + 12) ^ rk[3];
+    std::uint32_t s0 = platform::LoadBe32(in) ^ rk[0], s1 = platform::LoadBe32(in + 4) ^ rk[1],
+                  s2 = platform::LoadBe32(in + 8) ^ rk[2], s3 = platform::LoadBe32(in + 12) ^ rk[3];
     for (int r = 1; r < m_rounds; ++r) {
         rk += 4;
         std::uint32_t t0 =
@@ -249,17 +247,17 @@ void RijndaelContext::encryptBlock(const unsigned char in[16], unsigned char out
         return (std::uint32_t(S[a >> 24]) << 24) | (std::uint32_t(S[(b >> 16) & 0xFF]) << 16) |
                (std::uint32_t(S[(c >> 8) & 0xFF]) << 8) | S[d & 0xFF];
     };
-    storeBe32(out, last(s0, s1, s2, s3) ^ rk[0]);
-    storeBe32(out + 4, last(s1, s2, s3, s0) ^ rk[1]);
-    storeBe32(out + 8, last(s2, s3, s0, s1) ^ rk[2]);
-    storeBe32(out + 12, last(s3, s0, s1, s2) ^ rk[3]);
+    platform::StoreBe32(out, last(s0, s1, s2, s3) ^ rk[0]);
+    platform::StoreBe32(out + 4, last(s1, s2, s3, s0) ^ rk[1]);
+    platform::StoreBe32(out + 8, last(s2, s3, s0, s1) ^ rk[2]);
+    platform::StoreBe32(out + 12, last(s3, s0, s1, s2) ^ rk[3]);
 }
 
 void RijndaelContext::decryptBlock(const unsigned char in[16], unsigned char out[16]) const {
     const AesTables& t = tables();
     const std::uint32_t* rk = m_roundKeys;
-    std::uint32_t s0 = loadBe32(in) ^ rk[0], s1 = loadBe32(in + 4) ^ rk[1], s2 = loadBe32(in + 8) ^ rk[2],
-                  s3 = loadBe32(in + 12) ^ rk[3];
+    std::uint32_t s0 = platform::LoadBe32(in) ^ rk[0], s1 = platform::LoadBe32(in + 4) ^ rk[1],
+                  s2 = platform::LoadBe32(in + 8) ^ rk[2], s3 = platform::LoadBe32(in + 12) ^ rk[3];
     for (int r = 1; r < m_rounds; ++r) {
         rk += 4;
         std::uint32_t t0 =
@@ -281,10 +279,10 @@ void RijndaelContext::decryptBlock(const unsigned char in[16], unsigned char out
         return (std::uint32_t(S[a >> 24]) << 24) | (std::uint32_t(S[(b >> 16) & 0xFF]) << 16) |
                (std::uint32_t(S[(c >> 8) & 0xFF]) << 8) | S[d & 0xFF];
     };
-    storeBe32(out, last(s0, s3, s2, s1) ^ rk[0]);
-    storeBe32(out + 4, last(s1, s0, s3, s2) ^ rk[1]);
-    storeBe32(out + 8, last(s2, s1, s0, s3) ^ rk[2]);
-    storeBe32(out + 12, last(s3, s2, s1, s0) ^ rk[3]);
+    platform::StoreBe32(out, last(s0, s3, s2, s1) ^ rk[0]);
+    platform::StoreBe32(out + 4, last(s1, s0, s3, s2) ^ rk[1]);
+    platform::StoreBe32(out + 8, last(s2, s1, s0, s3) ^ rk[2]);
+    platform::StoreBe32(out + 12, last(s3, s2, s1, s0) ^ rk[3]);
 }
 
 // ECB, or CBC chained from iv (left holding the last ciphertext block).

@@ -6,13 +6,11 @@
 #include "netlib/core/LogBase.h"
 #include "netlib/crypto/ShaCompress.h"
 #include "netlib/crypto/SymmetricCipher.h"
+#include "platform/ByteOrder.h"
 
 namespace tessik {
 
 namespace {
-
-using shacompress::loadBe32;
-using shacompress::storeBe32;
 
 constexpr unsigned int kBlock = kDesBlockSize;
 constexpr int kRounds = 16;
@@ -188,26 +186,26 @@ void TessikDes::desSetKey(const unsigned char key[8], std::uint32_t subkeys[kSet
 
 void TessikDes::cryptBlock(const std::uint32_t subkeys[kSetWords], const unsigned char in[8], unsigned char out[8]) {
     const DesTables& t = tables();
-    std::uint32_t x = loadBe32(in), y = loadBe32(in + 4);
+    std::uint32_t x = platform::LoadBe32(in), y = platform::LoadBe32(in + 4);
     initialPermutation(x, y);
     rounds(t, subkeys, x, y);
     finalPermutation(y, x);
-    storeBe32(out, y);
-    storeBe32(out + 4, x);
+    platform::StoreBe32(out, y);
+    platform::StoreBe32(out + 4, x);
 }
 
 void TessikDes::crypt3Block(const std::uint32_t schedule[kScheduleWords], const unsigned char in[8],
                             unsigned char out[8]) {
     const DesTables& t = tables();
-    std::uint32_t x = loadBe32(in), y = loadBe32(in + 4);
+    std::uint32_t x = platform::LoadBe32(in), y = platform::LoadBe32(in + 4);
     initialPermutation(x, y);
     // The FP/IP pairs between the passes cancel; only the halves swap.
     rounds(t, schedule, x, y);
     rounds(t, schedule + kSetWords, y, x);
     rounds(t, schedule + 2 * kSetWords, x, y);
     finalPermutation(y, x);
-    storeBe32(out, y);
-    storeBe32(out + 4, x);
+    platform::StoreBe32(out, y);
+    platform::StoreBe32(out + 4, x);
 }
 
 void TessikDes::setKeySingle(const unsigned char* k) {

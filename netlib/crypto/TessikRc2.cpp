@@ -4,6 +4,7 @@
 
 #include "netlib/core/LogBase.h"
 #include "netlib/crypto/SymmetricCipher.h"
+#include "platform/ByteOrder.h"
 
 namespace tessik {
 
@@ -84,14 +85,14 @@ void TessikRc2::expandKey(const unsigned char* key, unsigned int n, unsigned int
     for (int i = static_cast<int>(kExpanded - 1 - t8); i >= 0; --i)
         l[i] = kPiTable[l[i + 1] ^ l[i + t8]];
     for (int i = 0; i < kKeyWords; ++i)
-        m_key[i] = static_cast<std::uint16_t>(l[2 * i] | (l[2 * i + 1] << 8));
+        m_key[i] = platform::LoadLe16(l + 2 * i);
     std::memset(l, 0, sizeof l);
 }
 
 void TessikRc2::encryptBlock(const unsigned char in[8], unsigned char out[8]) const {
     std::uint16_t r[4];
     for (int i = 0; i < 4; ++i)
-        r[i] = static_cast<std::uint16_t>(in[2 * i] | (in[2 * i + 1] << 8));
+        r[i] = platform::LoadLe16(in + 2 * i);
     int j = 0;
     for (int round = 0; round < 16; ++round) {
         for (int i = 0; i < 4; ++i) {
@@ -103,16 +104,14 @@ void TessikRc2::encryptBlock(const unsigned char in[8], unsigned char out[8]) co
             for (int i = 0; i < 4; ++i)
                 r[i] = static_cast<std::uint16_t>(r[i] + m_key[r[(i + 3) & 3] & 63]);
     }
-    for (int i = 0; i < 4; ++i) {
-        out[2 * i] = static_cast<unsigned char>(r[i]);
-        out[2 * i + 1] = static_cast<unsigned char>(r[i] >> 8);
-    }
+    for (int i = 0; i < 4; ++i)
+        platform::StoreLe16(out + 2 * i, r[i]);
 }
 
 void TessikRc2::decryptBlock(const unsigned char in[8], unsigned char out[8]) const {
     std::uint16_t r[4];
     for (int i = 0; i < 4; ++i)
-        r[i] = static_cast<std::uint16_t>(in[2 * i] | (in[2 * i + 1] << 8));
+        r[i] = platform::LoadLe16(in + 2 * i);
     int j = kKeyWords - 1;
     for (int round = 15; round >= 0; --round) {
         for (int i = 3; i >= 0; --i) {
@@ -124,10 +123,8 @@ void TessikRc2::decryptBlock(const unsigned char in[8], unsigned char out[8]) co
             for (int i = 3; i >= 0; --i)
                 r[i] = static_cast<std::uint16_t>(r[i] - m_key[r[(i + 3) & 3] & 63]);
     }
-    for (int i = 0; i < 4; ++i) {
-        out[2 * i] = static_cast<unsigned char>(r[i]);
-        out[2 * i + 1] = static_cast<unsigned char>(r[i] >> 8);
-    }
+    for (int i = 0; i < 4; ++i)
+        platform::StoreLe16(out + 2 * i, r[i]);
 }
 
 void TessikRc2::ecbEncrypt(const unsigned char* in, unsigned char* out, unsigned int n) const {

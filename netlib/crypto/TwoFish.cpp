@@ -6,6 +6,7 @@
 
 #include "netlib/core/LogBase.h"
 #include "netlib/crypto/SymmetricCipher.h"
+#include "platform/ByteOrder.h"
 
 namespace tessik {
 
@@ -106,15 +107,6 @@ std::uint32_t h(std::uint32_t x, int k, const std::uint32_t* l) {
 
 std::uint32_t g(const TwofishKey& key, std::uint32_t x) {
     return key.sbox[0][x & 0xFF] ^ key.sbox[1][(x >> 8) & 0xFF] ^ key.sbox[2][(x >> 16) & 0xFF] ^ key.sbox[3][x >> 24];
-}
-
-std::uint32_t load(const unsigned char* p) {
-    return std::uint32_t(p[0]) | std::uint32_t(p[1]) << 8 | std::uint32_t(p[2]) << 16 | std::uint32_t(p[3]) << 24;
-}
-
-void store(unsigned char* p, std::uint32_t v) {
-    for (int i = 0; i < 4; ++i)
-        p[i] = static_cast<unsigned char>(v >> (8 * i));
 }
 
 void encryptBlock(const TwofishKey& key, const std::uint32_t in[4], std::uint32_t out[4]) {
@@ -221,10 +213,10 @@ int twofishEncryptBlocks(const TwofishKey& key, int mode, std::uint32_t iv[4], c
     for (int at = 0; at * 8 < bits; at += kBlock) {
         std::uint32_t w[4], c[4];
         for (int i = 0; i < 4; ++i)
-            w[i] = load(in + at + 4 * i) ^ (mode == kTwofishModeCbc ? iv[i] : 0);
+            w[i] = platform::LoadLe32(in + at + 4 * i) ^ (mode == kTwofishModeCbc ? iv[i] : 0);
         encryptBlock(key, w, c);
         for (int i = 0; i < 4; ++i) {
-            store(out + at + 4 * i, c[i]);
+            platform::StoreLe32(out + at + 4 * i, c[i]);
             if (mode == kTwofishModeCbc)
                 iv[i] = c[i];
         }
@@ -239,14 +231,14 @@ int twofishDecryptBlocks(const TwofishKey& key, int mode, std::uint32_t iv[4], c
     for (int at = 0; at * 8 < bits; at += kBlock) {
         std::uint32_t c[4], p[4];
         for (int i = 0; i < 4; ++i)
-            c[i] = load(in + at + 4 * i);
+            c[i] = platform::LoadLe32(in + at + 4 * i);
         decryptBlock(key, c, p);
         for (int i = 0; i < 4; ++i) {
             if (mode == kTwofishModeCbc) {
                 p[i] ^= iv[i];
                 iv[i] = c[i];
             }
-            store(out + at + 4 * i, p[i]);
+            platform::StoreLe32(out + at + 4 * i, p[i]);
         }
     }
     return bits;
@@ -279,7 +271,7 @@ void TwoFish::setIv(const unsigned char* iv) {
     if (!iv)
         return;
     for (int i = 0; i < 4; ++i)
-        m_iv[i] = load(iv + 4 * i);
+        m_iv[i] = platform::LoadLe32(iv + 4 * i);
 }
 
 void TwoFish::prepareKey() {
@@ -289,7 +281,7 @@ void TwoFish::prepareKey() {
     if (have > 0)
         std::memcpy(area, m_key.getData(), have);
     for (int i = 0; i < m_keyLength / 32; ++i)
-        m_ctx.keyWords[i] = load(area + 4 * i);
+        m_ctx.keyWords[i] = platform::LoadLe32(area + 4 * i);
     std::memset(area, 0, sizeof area);
     twofishRekey(m_ctx);
 }
@@ -354,13 +346,13 @@ DataBuffer* TwoFish::encryptChunk(const DataBuffer& in, DataBuffer& carriedIv, b
         startIv(iv);
     } else if (m_mode != kTwofishModeEcb && carriedIv.getSize() >= kBlock) {
         for (int i = 0; i < 4; ++i)
-            iv[i] = load(carriedIv.getData() + 4 * i);
+            iv[i] = platform::LoadLe32(carriedIv.getData() + 4 * i);
     }
     DataBuffer* out = encrypt(in, iv, log);
     if (out) {
         unsigned char chain[kBlock];
         for (int i = 0; i < 4; ++i)
-            store(chain + 4 * i, iv[i]);
+            platform::StoreLe32(chain + 4 * i, iv[i]);
         carriedIv.clear();
         carriedIv.append(chain, kBlock);
     }
@@ -396,12 +388,12 @@ DataBuffer* TwoFish::decryptChunk(const DataBuffer& in, unsigned char* ivArea, b
         startIv(iv);
     } else if (m_mode != kTwofishModeEcb && ivArea) {
         for (int i = 0; i < 4; ++i)
-            iv[i] = load(ivArea + 4 * i);
+            iv[i] = platform::LoadLe32(ivArea + 4 * i);
     }
     DataBuffer* out = decrypt(in, iv, last, log);
     if (out && !last && ivArea)
         for (int i = 0; i < 4; ++i)
-            store(ivArea + 4 * i, iv[i]);
+            platform::StoreLe32(ivArea + 4 * i, iv[i]);
     return out;
 }
 

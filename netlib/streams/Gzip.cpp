@@ -9,6 +9,7 @@
 #include "netlib/streams/OutputFile.h"
 #include "netlib/streams/PipelineHelp.h"
 #include "netlib/streams/ZipPipeline.h"
+#include "platform/ByteOrder.h"
 
 namespace tessik {
 
@@ -31,14 +32,9 @@ constexpr int kCallerSource = 18923;
 // What the inflater read past the deflate data is within its last buffer.
 constexpr std::size_t kTailKept = InflateState2::kSourceChunk;
 
-std::uint32_t le32(const unsigned char* p) {
-    return static_cast<std::uint32_t>(p[0]) | static_cast<std::uint32_t>(p[1]) << 8 |
-           static_cast<std::uint32_t>(p[2]) << 16 | static_cast<std::uint32_t>(p[3]) << 24;
-}
-
 void putLe32(DataBuffer& out, std::uint32_t v) {
-    const unsigned char b[4] = {static_cast<unsigned char>(v), static_cast<unsigned char>(v >> 8),
-                                static_cast<unsigned char>(v >> 16), static_cast<unsigned char>(v >> 24)};
+    unsigned char b[4];
+    platform::StoreLe32(b, v);
     out.append(b, sizeof b);
 }
 
@@ -55,11 +51,11 @@ bool checkIdAndMethod(const unsigned char* h, LogBase& log) {
 }
 
 bool checkTrailer(std::uint32_t crc, std::uint64_t size, const unsigned char* trailer, LogBase& log) {
-    if (le32(trailer) != crc) {
+    if (platform::LoadLe32(trailer) != crc) {
         log.logError(gzip_msg::kCrcMismatch);
         return false;
     }
-    if (le32(trailer + 4) != static_cast<std::uint32_t>(size)) {
+    if (platform::LoadLe32(trailer + 4) != static_cast<std::uint32_t>(size)) {
         log.logError(gzip_msg::kSizeMismatch);
         return false;
     }
@@ -181,7 +177,7 @@ bool Gzip::unGzipMemory(const DataBuffer& gz, DataBuffer& out, LogBase& log) {
         return false;
     }
     const unsigned char* trailer = p + size - kTrailerSize;
-    const std::uint32_t isize = le32(trailer + 4);
+    const std::uint32_t isize = platform::LoadLe32(trailer + 4);
     log.logDataLong("CompressedSize", static_cast<int>(left - kTrailerSize));
     log.logDataInt64("UncompressedSize", isize);
     if (left == kTrailerSize)

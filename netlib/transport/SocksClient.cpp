@@ -6,6 +6,7 @@
 #include "netlib/transport/HostnameResolve.h"
 #include "netlib/transport/TessikSocket.h"
 #include "netlib/transport/WinsockLoader.h"
+#include "platform/ByteOrder.h"
 
 namespace tessik {
 namespace {
@@ -16,8 +17,9 @@ constexpr unsigned int kIpv4Bytes = 4;
 constexpr unsigned int kIpv6Bytes = 16;
 
 void appendPort(int port, DataBuffer& out) {
-    out.appendChar(static_cast<unsigned char>((port >> 8) & 0xFF));
-    out.appendChar(static_cast<unsigned char>(port & 0xFF));
+    unsigned char be[kPortBytes];
+    platform::StoreBe16(be, static_cast<std::uint16_t>(port));
+    out.append(be, kPortBytes);
 }
 
 // Made only of digits and dots: then it must be an IPv4 address.

@@ -309,6 +309,17 @@ void LoopbackPeers::StopPeer(Running& peer) {
     --g_runningPeers;
 }
 
+std::string LoopbackPeers::PeerFolder(int port) const {
+    for (const Running& peer : m_running) {
+        for (int p : peer.ports) {
+            if (p == port) {
+                return peer.folder;
+            }
+        }
+    }
+    return {};
+}
+
 void LoopbackPeers::Stop(int port) {
     for (auto it = m_running.begin(); it != m_running.end(); ++it) {
         for (int p : it->ports) {
@@ -569,9 +580,22 @@ int LoopbackPeers::StartDante() {
 }
 
 int LoopbackPeers::StartOpensslServer(const std::string& ciphers) {
+    OpensslServerOptions options;
+    options.ciphers = ciphers;
+    return StartOpensslServer(options);
+}
+
+int LoopbackPeers::StartOpensslServer(const OpensslServerOptions& options) {
     Running peer{"openssl s_server", 0, {FreeLoopbackPort()}, {}, MakeFolder("s_server")};
-    Launch(peer, {"openssl", "s_server", "-accept", "127.0.0.1:" + std::to_string(peer.ports[0]), "-cert",
-                  Certificate(), "-key", CertificateKey(), "-tls1", "-cipher", ciphers, "-www", "-quiet"});
+    std::vector<std::string> argv = {"openssl",       "s_server",
+                                     "-accept",       "127.0.0.1:" + std::to_string(peer.ports[0]),
+                                     "-cert",         options.cert.empty() ? Certificate() : options.cert,
+                                     "-key",          options.key.empty() ? CertificateKey() : options.key,
+                                     "-tls1",         "-cipher",
+                                     options.ciphers, "-www",
+                                     "-quiet"};
+    argv.insert(argv.end(), options.extraArgs.begin(), options.extraArgs.end());
+    Launch(peer, argv);
     return peer.ports[0];
 }
 

@@ -52,6 +52,15 @@ struct NginxOptions {
     int keepaliveTimeoutSec = 0;
 };
 
+// openssl s_server's certificate (the peers' own self-signed one when
+// empty), cipher list and any further arguments (-Verify, -keylogfile ...).
+struct OpensslServerOptions {
+    std::string ciphers = kOpensslLegacyCiphers;
+    std::string cert;
+    std::string key;
+    std::vector<std::string> extraArgs;
+};
+
 // apache2: "/digest/" needs Digest authentication (realm kApacheDigestRealm),
 // "/ntlm/" NTLM (domain kPeerNtlmDomain); each answers with one line of text.
 inline constexpr const char* kApacheDigestRealm = "Gorvane digest";
@@ -97,6 +106,7 @@ public:
     const std::string& DanteUser() const { return m_account; }
     // openssl s_server with -tls1 and -www (a status page for GET).
     int StartOpensslServer(const std::string& ciphers = kOpensslLegacyCiphers);
+    int StartOpensslServer(const OpensslServerOptions& options);
     // gnutls-serv (-a, --http) with a priority string. It cannot be told a
     // listen address, so it runs only in a private network namespace: the
     // first call moves the whole test process into one (see
@@ -118,6 +128,10 @@ public:
     // the wait for them gave up: the test then sees fewer).
     std::vector<std::string> CapturedRequests(int port) const;
     std::vector<std::string> CapturedRequests(int port, std::size_t count) const;
+
+    // The working folder of the peer listening on port ("" for none):
+    // openssl s_server -WWW serves the files in it.
+    std::string PeerFolder(int port) const;
 
     // Stops the peer listening on port (all its ports go with it).
     void Stop(int port);

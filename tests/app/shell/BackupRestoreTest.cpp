@@ -19,6 +19,7 @@
 #include "app/shell/ShellTexts.h"
 #include "app/store/JournalDb.h"
 #include "archive/ZipArchive.h"
+#include "platform/ByteOrder.h"
 
 using namespace grv;
 using platform::ui::Answer;
@@ -41,10 +42,8 @@ bool WriteBytes(const QString& path, const QByteArray& data) {
 }
 
 quint32 Le32(const QByteArray& b, qsizetype at) {
-    quint32 v = 0;
-    for (int i = 3; i >= 0; --i)
-        v = v << 8 | static_cast<quint8>(b.at(at + i));
-    return v;
+    (void)b.at(at + 3); // out of range asserts
+    return platform::LoadLe32(b.constData() + at);
 }
 
 class BackupRestoreTest : public ShellTest {

@@ -321,7 +321,7 @@ TEST(LoggedSocket, SendsFromASourceAndFailsWithoutAConnection) {
     std::uint64_t total = 0;
     DataBuffer last;
     EXPECT_FALSE(ls.SendOnSocketFromSource(source, 100, 0, 0, log, nullptr, nullptr, false, &rate, &total, &last));
-    EXPECT_NE(logText(log).find(kMsgNoTlsChannel), std::string::npos);
+    EXPECT_NE(logText(log).find(kMsgSendFromSourceFailed), std::string::npos);
     source.rewind();
     ASSERT_TRUE(ls.socket().connectSocket("127.0.0.1", peer.port, 0, log, nullptr, nullptr));
     ASSERT_TRUE(ls.SendOnSocketFromSource(source, 100, 0, 0, log, nullptr, nullptr, false, &rate, &total, &last));
