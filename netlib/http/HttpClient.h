@@ -31,7 +31,6 @@ inline constexpr std::uint32_t kDefaultReadTimeoutSec = 30;
 inline constexpr unsigned int kFirstChunkSize = 800;
 inline constexpr unsigned int kFirstChunkCount = 30;
 inline constexpr unsigned int kMsPerSec = 1000;
-inline constexpr const char* kMsgTlsNotAvailable = "TLS connections are not available in this build.";
 inline constexpr const char* kMsgProxyTunnelNotAvailable = "Proxy tunnels are not available in this build.";
 inline constexpr const char* kMsgNtlmNotAvailable = "NTLM and Negotiate are not available in this build.";
 inline constexpr const char* kMsgCookiesNotAvailable = "Cookie files are not available in this build.";
@@ -88,6 +87,9 @@ public:
     bool sendTlsCloseNotify(HttpControl& options, LogBase& log, ProgressMonitor* pm);
     // Whether the side the current request uses (plain or TLS) is open.
     bool isConnected(bool tls);
+    // Whether that side, idle, has something to read: the server's close,
+    // an alert or bytes out of turn.
+    bool idleInputPending(bool tls);
 
     // One request and its response on the open connection (sent, read and
     // followed up at most twice, the second time only when asked to).
@@ -246,7 +248,7 @@ private:
 // Plain TCP connect, direct or through SOCKS 4 or 5 as the options say.
 bool connectSocket(TessikSocket& socket, const char* host, int port, HttpControl& options, LogBase& log,
                    ProgressMonitor* pm);
-// TLS connect; fails with kMsgTlsNotAvailable until the TLS client exists.
+// TLS connect, direct or over a socket connected through SOCKS 4 or 5.
 bool connectSChannel(SChannelTessik* channel, const char* host, int port, HttpControl& options, LogBase& log,
                      ProgressMonitor* pm);
 // CONNECT tunnel through an HTTP proxy; fails with its log line until the
