@@ -625,6 +625,35 @@ TEST_F(ResponseRead, OnlyWhatCannotHappenTwiceIsSentAgain) {
     }
 }
 
+namespace {
+
+// One line of nginx's access log, "$server_addr $connection
+// $connection_requests $status $request": the count and what follows it.
+struct AccessLine {
+    long requests = 0;
+    std::string rest;
+};
+
+// nginx writes a line after its answer: the lines once `count` are there.
+std::vector<AccessLine> accessLog(const grvtest::NginxPeer& nginx, std::size_t count) {
+    const std::string text =
+        grvtest::WaitFor([&] { return grvtest::ReadFile(nginx.accessLog); },
+                         [&](const std::string& t) {
+                             return static_cast<std::size_t>(std::count(t.begin(), t.end(), '\n')) >= count;
+                         })
+            .seen;
+    std::vector<AccessLine> lines;
+    std::istringstream in(text);
+    std::string addr;
+    long connection = 0;
+    AccessLine line;
+    while (in >> addr >> connection >> line.requests && std::getline(in, line.rest))
+        lines.push_back(line);
+    return lines;
+}
+
+} // namespace
+
 TEST_F(ResponseRead, NginxAnswersEarlyAndStoresEmptyBodies) {
     const grvtest::NginxPeer nginx = peers.StartNginx();
     HttpControl options;
@@ -670,17 +699,9 @@ TEST_F(ResponseRead, NginxAnswersEarlyAndStoresEmptyBodies) {
                                  [](bool there) { return there; })
                     .met);
     EXPECT_EQ(grvtest::ReadFile(nginx.docRoot + "/dav/empty.txt"), "");
-    // nginx writes its log line after the answer: wait for all four.
-    const std::string log =
-        grvtest::WaitFor([&] { return grvtest::ReadFile(nginx.accessLog); },
-                         [](const std::string& text) { return std::count(text.begin(), text.end(), '\n') >= 4; })
-            .seen;
-    // "$server_addr $connection $connection_requests $status $request"
     std::vector<std::string> requests;
-    std::istringstream lines(log);
-    std::string addr, connection, count, rest;
-    while (lines >> addr >> connection >> count && std::getline(lines, rest))
-        requests.push_back(rest);
+    for (const AccessLine& line : accessLog(nginx, 4))
+        requests.push_back(line.rest);
     EXPECT_EQ(requests,
               (std::vector<std::string>{" 200 POST /early HTTP/1.1", " 200 POST /early HTTP/1.1",
                                         " 201 PUT /dav/empty.txt HTTP/1.1", " 200 GET /dav/empty.txt HTTP/1.1"}));
@@ -726,15 +747,8 @@ TEST_F(ResponseRead, NginxOverTlsKeepsTheConnectionAndFramesBodies) {
     }
     // "$server_addr $connection $connection_requests ...": the first four
     // went on one connection, the limit ended it, the last opened another.
-    const std::string log =
-        grvtest::WaitFor([&] { return grvtest::ReadFile(nginx.accessLog); },
-                         [](const std::string& text) { return std::count(text.begin(), text.end(), '\n') >= 6; })
-            .seen;
-    std::istringstream lines(log);
-    std::string addr, rest;
-    long connection = 0, count = 0;
     std::vector<long> counts;
-    while (lines >> addr >> connection >> count && std::getline(lines, rest))
-        counts.push_back(count);
+    for (const AccessLine& line : accessLog(nginx, 6))
+        counts.push_back(line.requests);
     EXPECT_EQ(counts, (std::vector<long>{1, 2, 3, 4, 5, 1}));
 }
