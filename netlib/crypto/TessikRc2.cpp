@@ -2,7 +2,6 @@
 
 #include <cstring>
 
-#include "netlib/core/LogBase.h"
 #include "netlib/crypto/SymmetricCipher.h"
 #include "platform/ByteOrder.h"
 
@@ -39,16 +38,13 @@ std::uint16_t ror16(std::uint16_t x, int s) {
     return static_cast<std::uint16_t>((x >> s) | (x << (16 - s)));
 }
 
-void xor8(unsigned char* out, const unsigned char* a, const unsigned char* b) {
-    for (unsigned int i = 0; i < kBlock; ++i)
-        out[i] = a[i] ^ b[i];
-}
-
 constexpr int kShift[4] = {1, 2, 3, 5};
 
 } // namespace
 
-TessikRc2::TessikRc2() : m_key{}, m_keyLength(kDefaultKeyBytes), m_effectiveBits(kDefaultEffectiveBits), m_ecb(false) {}
+TessikRc2::TessikRc2()
+    : ChainedBlockCipher({kBlock, kBlock, true, SwapOrder::kBeforeUnpadding}), m_key{}, m_keyLength(kDefaultKeyBytes),
+      m_effectiveBits(kDefaultEffectiveBits), m_ecb(false) {}
 
 TessikRc2::~TessikRc2() {
     std::memset(m_key, 0, sizeof m_key);
@@ -127,41 +123,17 @@ void TessikRc2::decryptBlock(const unsigned char in[8], unsigned char out[8]) co
         platform::StoreLe16(out + 2 * i, r[i]);
 }
 
-void TessikRc2::ecbEncrypt(const unsigned char* in, unsigned char* out, unsigned int n) const {
-    for (unsigned int i = 0; i < n; i += kBlock)
-        encryptBlock(in + i, out + i);
+void TessikRc2::runBlock(bool encrypt, const unsigned char* in, unsigned char* out) const {
+    encrypt ? encryptBlock(in, out) : decryptBlock(in, out);
 }
 
-void TessikRc2::ecbDecrypt(const unsigned char* in, unsigned char* out, unsigned int n) const {
-    for (unsigned int i = 0; i < n; i += kBlock)
-        decryptBlock(in + i, out + i);
+void TessikRc2::encryptChain(unsigned char* iv, const unsigned char* in, unsigned char* out, std::size_t blocks) const {
+    encryptChained<kBlock>(iv, in, out, blocks,
+                           [this](const unsigned char* from, unsigned char* to) { encryptBlock(from, to); });
 }
 
-void TessikRc2::cbcEncrypt(unsigned char* iv, const unsigned char* in, unsigned char* out, unsigned int n) const {
-    unsigned char x[kBlock];
-    for (unsigned int i = 0; i < n; i += kBlock) {
-        xor8(x, in + i, iv);
-        encryptBlock(x, out + i);
-        std::memcpy(iv, out + i, kBlock);
-    }
-}
-
-void TessikRc2::cbcDecrypt(unsigned char* iv, const unsigned char* in, unsigned char* out, unsigned int n) const {
-    unsigned char c[kBlock], p[kBlock];
-    for (unsigned int i = 0; i < n; i += kBlock) {
-        std::memcpy(c, in + i, kBlock);
-        decryptBlock(c, p);
-        xor8(out + i, p, iv);
-        std::memcpy(iv, c, kBlock);
-    }
-}
-
-void TessikRc2::run(bool encrypt, unsigned char* iv, const unsigned char* in, unsigned char* out,
-                    unsigned int n) const {
-    if (m_ecb)
-        encrypt ? ecbEncrypt(in, out, n) : ecbDecrypt(in, out, n);
-    else
-        encrypt ? cbcEncrypt(iv, in, out, n) : cbcDecrypt(iv, in, out, n);
+ChainedBlockCipher::Chaining TessikRc2::chaining() const {
+    return m_ecb ? Chaining::kEcb : Chaining::kCbc;
 }
 
 } // namespace tessik

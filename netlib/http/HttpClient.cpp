@@ -280,6 +280,8 @@ bool connectSChannel(SChannelTessik* channel, const char* host, int port, HttpCo
         channel->closeChannel(quiet);
         TessikSocket socket;
         socket.setBindIp(options.bindAddress.getString());
+        socket.setConnectTimeoutSec(options.ConnectTimeoutSec);
+        socket.setReadTimeoutMs(HttpClient::readTimeoutMs(options));
         bool throughSocks = false;
         ok = socksConnect(socket, host, port, options, log, pm, dnsFailed, throughSocks) &&
              channel->EstablishChannel2(socket, log, timeoutMs, options.HeartbeatMs, pm, options.clientCerts);

@@ -248,7 +248,7 @@ private:
 // Plain TCP connect, direct or through SOCKS 4 or 5 as the options say.
 bool connectSocket(TessikSocket& socket, const char* host, int port, HttpControl& options, LogBase& log,
                    ProgressMonitor* pm);
-// TLS connect, direct or over a socket connected through SOCKS 4 or 5.
+// TLS connect, directly or over a SOCKS 4 or 5 connection.
 bool connectSChannel(SChannelTessik* channel, const char* host, int port, HttpControl& options, LogBase& log,
                      ProgressMonitor* pm);
 // CONNECT tunnel through an HTTP proxy; fails with its log line until the

@@ -751,7 +751,8 @@ void InflateState2::logState(LogBase* log) const {
 
 // ---------------------------------------------------------------- buffer driver
 
-bool InflateState2::inflateDataB(const unsigned char* data, std::uint32_t size, LogBase& log, bool verbose) {
+bool InflateState2::inflateDataB(const unsigned char* data, std::uint32_t size, LogBase& log, bool verbose,
+                                 std::uint32_t* consumed) {
     m_driver = Driver::kBuffer;
     m_verbose = verbose;
     m_log = &log;
@@ -771,6 +772,8 @@ bool InflateState2::inflateDataB(const unsigned char* data, std::uint32_t size, 
             ok = flushWindow();
         else
             flushWindow(); // what was decoded before the fault is kept
+        if (ok && consumed)
+            *consumed = static_cast<std::uint32_t>((used + 7) / 8);
         int code = ok ? 0 : codeFor(m_fault == Fault::kNone ? Fault::kOutputRefused : m_fault);
         if (code == 1 || code == 2) {
             log.logData("return", code == 1 ? "return_1" : "return_2");

@@ -80,26 +80,10 @@ Run oursAes(int bits, bool instructions, bool encrypt) {
     ctx->setKeyLength(bits);
     ctx->setKeyBytes(kKey, static_cast<unsigned int>(bits / 8));
     ctx->setModeCbc();
-    auto carried = std::make_shared<DataBuffer>();
-    carried->append(kIv, sizeof kIv);
-    auto ivArea = std::make_shared<std::vector<unsigned char>>(16);
-    LogNull log;
-    if (encrypt)
-        delete ctx->encryptFirstChunk(chunk(), log); // keys the context
-    else
-        delete ctx->decryptFirstChunk(chunk(), ivArea->data(), log);
-    return [ctx, carried, ivArea, instructions, encrypt] {
+    Run run = chunks(ctx, encrypt);
+    return [run, instructions] {
         setAesHardwareAllowed(instructions);
-        LogNull quiet;
-        std::unique_ptr<DataBuffer> out;
-        if (encrypt) {
-            out.reset(ctx->encryptNextChunk(chunk(), *carried, quiet));
-            carried->clear();
-            carried->append(out->getData() + out->getSize() - kAesBlockSize, kAesBlockSize);
-        } else {
-            out.reset(ctx->decryptNextChunk(chunk(), ivArea->data(), quiet));
-        }
-        benchmark::DoNotOptimize(out->getData());
+        run();
         setAesHardwareAllowed(true);
     };
 }
@@ -137,14 +121,7 @@ Run oursTwofish(bool encrypt) {
 Run oursBlowfish(bool encrypt) {
     auto c = std::make_shared<Blowfish>();
     c->setKey(key());
-    LogNull log;
-    delete (encrypt ? c->encryptFirstChunk(chunk(), log) : c->decryptFirstChunk(chunk(), log));
-    return [c, encrypt] {
-        LogNull quiet;
-        std::unique_ptr<DataBuffer> out(encrypt ? c->encryptNextChunk(chunk(), quiet)
-                                                : c->decryptNextChunk(chunk(), quiet));
-        benchmark::DoNotOptimize(out->getData());
-    };
+    return chunks(c, encrypt);
 }
 
 Run oursRc4(bool) {

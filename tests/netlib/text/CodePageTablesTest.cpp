@@ -143,6 +143,22 @@ TEST(CodePageTables, DirectFormsBuiltOnceAndFaithful) {
         pairs += v != nullptr;
     }
     EXPECT_GT(pairs, 8000);
+
+    // EUC-JP's three-byte codes read the same from the direct form too.
+    const tessik::DirectDecodeTable& euc = *tessik::directDecodeTable(kEucJpPage);
+    ASSERT_TRUE(euc.usable);
+    ASSERT_EQ(euc.tripleLead, 0x8F);
+    const HashConvert& eucHashed = *tessik::multiByteToUnicodeTable(kEucJpPage);
+    int triples = 0;
+    for (unsigned rest = 0; rest <= 0xFFFF; ++rest) {
+        const unsigned char key[3] = {0x8F, static_cast<unsigned char>(rest >> 8), static_cast<unsigned char>(rest)};
+        unsigned int n = 0;
+        const unsigned char* v = eucHashed.find(key, 3, n);
+        const int want = v ? v[0] | (v[1] << 8) : tessik::DirectDecodeTable::kNone;
+        ASSERT_EQ(euc.triples[rest], want) << std::hex << rest;
+        triples += v != nullptr;
+    }
+    EXPECT_GT(triples, 7000);
     EXPECT_EQ(tessik::directDecodeTable(12345), nullptr);
     EXPECT_EQ(tessik::directEncodeTable(12345), nullptr);
 }
