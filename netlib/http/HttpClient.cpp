@@ -37,9 +37,10 @@ unsigned int HttpClient::readTimeoutMs(const HttpControl& options) {
 }
 
 HttpClient::HttpClient()
-    : m_port(http_conn::kDefaultPort), m_sendBufferSize(http_conn::kDefaultSendBufferSize), m_exchangeTls(false),
-      m_requestTls(false), m_pendingScanned(0), m_reused(false), m_answerOnly(false), m_headLostAtOnce(false),
-      m_heartbeatMs(0), m_readTimeoutSec(http_conn::kDefaultReadTimeoutSec) {}
+    : m_port(http_conn::kDefaultPort), m_sendBufferSize(http_conn::kDefaultSendBufferSize), m_exchangeOptions(nullptr),
+      m_exchangeBody(nullptr), m_exchangeResult(nullptr), m_exchangeRequest(nullptr), m_exchangeSettled(false),
+      m_exchangeTls(false), m_requestTls(false), m_pendingScanned(0), m_reused(false), m_answerOnly(false),
+      m_headLostAtOnce(false), m_heartbeatMs(0), m_readTimeoutSec(http_conn::kDefaultReadTimeoutSec) {}
 
 HttpClient::~HttpClient() {
     m_host.clear();
@@ -97,16 +98,6 @@ bool HttpClient::isHalted() {
 }
 bool HttpClient::ensureCapacity(std::uint32_t) {
     return true;
-}
-
-bool HttpClient::NtlmExchangePackage(DataBuffer&, DataBuffer&, LogBase& log) {
-    log.logError(http_conn::kMsgNtlmNotAvailable);
-    return false;
-}
-
-bool HttpClient::NtlmFinal(DataBuffer&, LogBase& log) {
-    log.logError(http_conn::kMsgNtlmNotAvailable);
-    return false;
 }
 
 void HttpClient::normalizeHost(const char* host, StringBuffer& out) {

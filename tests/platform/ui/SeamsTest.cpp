@@ -61,8 +61,8 @@ TEST(ScriptedPrompter, AnswersFromQueueThenTheHarmlessWayOut) {
     p.Queue(Answer::Yes);
     EXPECT_TRUE(p.AskYesNo(nullptr, "Delete?", "Confirm"));
     EXPECT_FALSE(p.AskYesNo(nullptr, "Again?"));
-    EXPECT_EQ(p.Ask(nullptr, {"", "x", Buttons::YesNoCancel, Icon::None}), Answer::Cancel);
-    EXPECT_EQ(p.Ask(nullptr, {"", "y", Buttons::OkCancel, Icon::None}), Answer::Cancel);
+    EXPECT_EQ(p.Ask(nullptr, {"", "x", Buttons::YesNoCancel, Icon::None, std::nullopt}), Answer::Cancel);
+    EXPECT_EQ(p.Ask(nullptr, {"", "y", Buttons::OkCancel, Icon::None, std::nullopt}), Answer::Cancel);
     p.Tell(nullptr, "Saved.", "Gorvane", Icon::Information);
     EXPECT_EQ(p.Unscripted(), 4u);
     ASSERT_EQ(p.Prompts().size(), 5u);
