@@ -138,6 +138,9 @@ public:
     bool sendTlsCloseNotify(HttpControl& options, LogBase& log, ProgressMonitor* pm);
     // Whether the side the current request uses (plain or TLS) is open.
     bool isConnected(bool tls);
+    // Whether that side, idle, has something to read: the server's close,
+    // an alert or bytes out of turn.
+    bool idleInputPending(bool tls);
 
     // One request and its response on the open connection (sent, read and
     // followed up at most twice, the second time only when asked to).
