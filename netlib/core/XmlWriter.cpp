@@ -141,8 +141,8 @@ bool TreeNode::emitStartTag(StringBuffer& out, int depth) const {
 void TreeNode::emitContent(StringBuffer& out) const {
     if (!hasContent())
         return;
-    const char* p = m_content->getString();
-    const int n = m_content->getSize();
+    const char* p = getContent();
+    const int n = getContentSize();
     if (!m_isCdata) {
         xmlchars::appendEscaped(p, n, xmlchars::TextKind::Content, true, out);
         return;
