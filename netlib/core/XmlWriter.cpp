@@ -81,8 +81,13 @@ void TreeNode::emitStylesheets(StringBuffer& out) {
         auto* sheet = static_cast<TreeNode*>(sheets.elementAt(i));
         if (!isLive(sheet) || !sheet->m_attributes)
             continue;
+        // One without attributes written would read back as none at all.
+        StringBuffer attributes;
+        sheet->m_attributes->serialize(attributes);
+        if (attributes.getSize() == 0)
+            continue;
         out.append("<?xml-stylesheet");
-        sheet->m_attributes->serialize(out);
+        out.appendSb(attributes);
         out.append(" ?>\r\n");
     }
 }
