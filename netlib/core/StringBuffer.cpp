@@ -13,6 +13,7 @@
 #include "netlib/core/Md5.h"
 #include "netlib/core/Memory.h"
 #include "netlib/core/XmlChars.h"
+#include "platform/ByteOrder.h"
 #include "platform/WinErr.h"
 
 namespace tessik {
@@ -709,6 +710,12 @@ void StringBuffer::toLowerCase() {
     }
 }
 
+void StringBuffer::toLowerCaseAscii() {
+    check("toLowerCaseAscii");
+    for (int i = 0; i < m_length; ++i)
+        m_data[i] = asciiToLower(m_data[i]);
+}
+
 void StringBuffer::toUpperCase() {
     check("toUpperCase");
     for (int i = 0; i < m_length; ++i) {
@@ -1057,8 +1064,7 @@ void StringBuffer::scrambleBytes() {
     }
     std::uint64_t product = static_cast<std::uint64_t>(n) * sum;
     unsigned char le[8];
-    for (int i = 0; i < 8; ++i)
-        le[i] = static_cast<unsigned char>(product >> (8 * i));
+    platform::StoreLe64(le, product);
     unsigned char digest[16];
     Md5 md5;
     md5.digestBytes(le, 8, digest);

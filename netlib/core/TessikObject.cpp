@@ -6,20 +6,19 @@ namespace tessik {
 
 namespace {
 // Objects are created on many threads; a plain counter would hand out
-// duplicate serials. Each thread takes a run of serials at a time, so that
-// making an object (a tree node of a large document, say) costs no atomic
-// operation: serials stay unique, and rise by one within a thread.
-std::atomic<std::uint64_t> g_nextSerial{100};
-constexpr std::uint64_t kSerialRun = 1024;
-thread_local std::uint64_t t_nextSerial = 0;
-thread_local std::uint64_t t_serialEnd = 0;
+// duplicate serials. Each thread draws them from a block of its own, so the
+// shared counter is touched once per block rather than once per object.
+constexpr std::uint64_t kSerialBlock = 1024;
+std::atomic<std::uint64_t> g_nextBlock{100};
 
 std::uint64_t nextSerial() {
-    if (t_nextSerial == t_serialEnd) {
-        t_nextSerial = g_nextSerial.fetch_add(kSerialRun, std::memory_order_relaxed);
-        t_serialEnd = t_nextSerial + kSerialRun;
+    thread_local std::uint64_t next = 0;
+    thread_local std::uint64_t end = 0;
+    if (next == end) {
+        next = g_nextBlock.fetch_add(kSerialBlock, std::memory_order_relaxed);
+        end = next + kSerialBlock;
     }
-    return t_nextSerial++;
+    return next++;
 }
 } // namespace
 

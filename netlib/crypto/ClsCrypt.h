@@ -47,6 +47,11 @@ public:
     int getCipherMode() const { return m_cipherMode; }
     void setPaddingScheme(int scheme) { m_paddingScheme = scheme; }
     int getPaddingScheme() const { return m_paddingScheme; }
+    // Chunked runs: the calls of a run, however split, give what one whole
+    // buffer gives. A partial block waits for the next call; a decryption
+    // under padding scheme 0 or 1 also keeps its last block back for the
+    // last call, which takes the padding off. Record layers, whose records
+    // must come back whole, run with a scheme that removes nothing.
     void setFirstChunk(bool on) { m_firstChunk = on; }
     bool getFirstChunk() const { return m_firstChunk; }
     void setLastChunk(bool on) { m_lastChunk = on; }

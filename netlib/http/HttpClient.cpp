@@ -1,5 +1,7 @@
 #include "netlib/http/HttpClient.h"
 
+#include <cstring>
+
 #include "netlib/core/LogBase.h"
 #include "netlib/core/Progress.h"
 #include "netlib/http/HttpControl.h"
@@ -28,15 +30,16 @@ private:
     bool m_was;
 };
 
-unsigned int readTimeoutMs(const HttpControl& options) {
+} // namespace
+
+unsigned int HttpClient::readTimeoutMs(const HttpControl& options) {
     return options.ReadTimeoutSec * http_conn::kMsPerSec;
 }
 
-} // namespace
-
 HttpClient::HttpClient()
     : m_port(http_conn::kDefaultPort), m_sendBufferSize(http_conn::kDefaultSendBufferSize), m_exchangeTls(false),
-      m_requestTls(false), m_pendingScanned(0), m_heartbeatMs(0), m_readTimeoutSec(http_conn::kDefaultReadTimeoutSec) {}
+      m_requestTls(false), m_pendingScanned(0), m_reused(false), m_answerOnly(false), m_headLostAtOnce(false),
+      m_heartbeatMs(0), m_readTimeoutSec(http_conn::kDefaultReadTimeoutSec) {}
 
 HttpClient::~HttpClient() {
     m_host.clear();
@@ -110,15 +113,22 @@ void HttpClient::normalizeHost(const char* host, StringBuffer& out) {
     // ASCII only: the name is UTF-8, whose lead bytes a Latin-1 case map
     // would corrupt.
     out.setString(host != nullptr ? host : "");
-    for (int i = 0; i < out.getSize(); ++i) {
-        char* c = out.getPtrAt(i);
-        if (*c >= 'A' && *c <= 'Z')
-            *c = static_cast<char>(*c - 'A' + 'a');
-    }
+    out.toLowerCaseAscii();
     out.replaceAll("http://", "");
     out.replaceAll("https://", "");
     out.removeChar('/');
-    out.chopAtFirstChar(':');
+    out.trimWhitespace();
+    // An IPv6 literal keeps its colons: bracketed, it ends at ']'; bare, it
+    // has more than one colon and no port.
+    const char* text = out.getString();
+    if (*text == '[') {
+        const char* close = std::strchr(text, ']');
+        StringBuffer inner;
+        inner.appendBytes(text + 1, static_cast<int>(close != nullptr ? close - text - 1 : out.getSize() - 1));
+        out.setSb(inner);
+    } else if (std::strchr(text, ':') == std::strrchr(text, ':')) {
+        out.chopAtFirstChar(':');
+    }
     out.trimWhitespace();
 }
 
@@ -143,6 +153,12 @@ bool HttpClient::httpConnect(HttpControl& options, const char* host, int port, b
     normalizeHost(host, m_host);
     m_port = static_cast<std::uint32_t>(port);
 
+    // An idle kept-alive connection with something to read has been given
+    // up by the server (or it talks out of turn): never reuse it.
+    if (!tls && isConnected(false) && (m_pending.getSize() != 0 || m_conn.socket().idleInputPending())) {
+        log.logInfo(http_conn::kMsgStaleConnection);
+        dropSocket();
+    }
     if (!isConnected(tls)) {
         TessikSocket& sock = m_conn.socket();
         if (!tls) {
@@ -184,6 +200,7 @@ bool HttpClient::httpConnect(HttpControl& options, const char* host, int port, b
         log.logError("Socket not connected for HTTP request");
         return false;
     }
+    m_reused = !newlyConnected;
     log.logInfo("Connected");
     return true;
 }

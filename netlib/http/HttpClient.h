@@ -4,6 +4,7 @@
 // steps copy in. Writing to it as an Output sends on the connection, so a
 // body source can stream a request body straight onto the wire.
 #include <cstdint>
+#include <functional>
 
 #include "netlib/core/DataBuffer.h"
 #include "netlib/core/StringBuffer.h"
@@ -33,7 +34,6 @@ inline constexpr unsigned int kMsPerSec = 1000;
 inline constexpr const char* kMsgTlsNotAvailable = "TLS connections are not available in this build.";
 inline constexpr const char* kMsgProxyTunnelNotAvailable = "Proxy tunnels are not available in this build.";
 inline constexpr const char* kMsgNtlmNotAvailable = "NTLM and Negotiate are not available in this build.";
-inline constexpr const char* kMsgDigestNotAvailable = "Digest authentication is not available in this build.";
 inline constexpr const char* kMsgCookiesNotAvailable = "Cookie files are not available in this build.";
 inline constexpr unsigned int kRequestFirstChunkCount = 20;
 inline constexpr int kMaxAttempts = 2;
@@ -49,6 +49,10 @@ inline constexpr unsigned int kShortErrorWaitMs = 3000;
 inline constexpr unsigned int kMaxHeadBytes = 1024 * 1024;
 inline constexpr const char* kMsgHeadTooLong = "Response header is too long.";
 inline constexpr const char* kMsgTrailingData = "Unexpected data after the response body.";
+inline constexpr const char* kMsgStaleConnection = "The server closed the kept-alive connection; opening a new one.";
+inline constexpr const char* kMsgTooManyInterim = "Too many interim responses.";
+inline constexpr const char* kMsgBodyNotEnded = "The response body ended without the server closing the connection.";
+inline constexpr const char* kMsgNotResent = "Not sending the request again: it may have reached the server.";
 } // namespace http_conn
 
 class HttpClient : public TessikObject, public Output, public PackageExchange {
@@ -89,6 +93,60 @@ public:
     // followed up at most twice, the second time only when asked to).
     bool synchronousRequest(HttpControl& options, const char* domain, int port, bool tls, HttpRequest& request,
                             HttpResult& result, DataBuffer& body, LogBase& log, ProgressMonitor* pm, bool logDetails);
+    // The same for a caller-made MIME text (its header fields, the empty
+    // line and the body) POSTed to url.
+    bool postMimeAttempts(HttpControl& options, const char* domain, int port, bool tls, const char* url,
+                          const StringBuffer& mimeText, HttpResult& result, DataBuffer& body, LogBase& log,
+                          ProgressMonitor* pm, bool logDetails);
+    bool sendMimePost(HttpControl& options, bool tls, const char* url, const StringBuffer& mimeText, HttpResult& result,
+                      LogBase& log, bool logDetails, ProgressMonitor* pm);
+
+    // The GET road: one GET of url on this connection into out; the same
+    // again on a new connection when a kept-alive one had been dropped, and
+    // after a 503 as often as the options allow; and with a Digest answer
+    // after a 401.
+    bool simpleHttpRequest(const char* url, HttpControl& options, const char* extraHeaders, Output& out,
+                           HttpResult& result, LogBase& log, ProgressMonitor* pm, bool verbose);
+    bool quickGetWithRetries(const char* url, HttpControl& options, const char* extraHeaders, Output& out,
+                             HttpResult& result, LogBase& log, ProgressMonitor* pm, bool verbose);
+    bool quickGetToOutput(const char* url, HttpControl& options, Output& out, HttpResult& result, LogBase& log,
+                          ProgressMonitor* pm, bool verbose);
+
+    // What a GET head names: the whole URL, and its host, port, path and
+    // query.
+    struct GetTarget {
+        const char* url;
+        const char* host;
+        int port;
+        const char* path;
+        const char* query;
+    };
+    // The GET heads (the plain one, and the two that mimic browsers): the
+    // request line and fields, ending with the empty line; the head without
+    // it goes to the result's requestHeaderText. ifModifiedSince and etag
+    // make the plain one conditional.
+    bool BuildGetRequest(const GetTarget& target, HttpControl& options, const char* extraHeaderText,
+                         const char* ifModifiedSince, const char* etag, HttpResult& result, LogBase& log,
+                         ProgressMonitor* pm, StringBuffer& out);
+    bool BuildIeGetRequest(const GetTarget& target, HttpControl& options, const char* extraHeaderText,
+                           const char* ifModifiedSince, const char* etag, HttpResult& result, LogBase& log,
+                           ProgressMonitor* pm, StringBuffer& out);
+    bool BuildFireFoxGetRequest(const GetTarget& target, HttpControl& options, const char* extraHeaderText,
+                                const char* ifModifiedSince, const char* etag, HttpResult& result, LogBase& log,
+                                ProgressMonitor* pm, StringBuffer& out);
+    void buildRequestLine(const GetTarget& target, HttpControl& options, StringBuffer& out);
+    void appendExtraHeaderFields(HttpControl& options, StringBuffer& out, bool& hasContentType, LogBase& log);
+
+    // Basic lines for the server (UTF-8) and for a proxy (ANSI), when the
+    // options hold both halves of the credentials.
+    void addBasicAuthHeader(HttpControl& options, StringBuffer& header, LogBase& log, ProgressMonitor* pm);
+    void addProxyBasicAuthHeader(HttpControl& options, StringBuffer& header, LogBase& log, ProgressMonitor* pm);
+    // "Basic ..." for the proxy when the options hold both halves and ask
+    // for Basic; ANSI or UTF-8 bytes.
+    bool proxyBasicCredentials(HttpControl& options, bool ansi, StringBuffer& value, LogBase& log, ProgressMonitor* pm);
+    // After a 401: the Digest answer into the options' digestAuthHeader;
+    // prepared tells whether it was made.
+    bool prepareDigestAuth(HttpControl& options, HttpResult& result, LogBase& log, ProgressMonitor* pm, bool& prepared);
     bool sendRequestObject(HttpControl& options, bool tls, HttpRequest& request, HttpResult& result, LogBase& log,
                            ProgressMonitor* pm, bool logDetails);
     bool readResponse(HttpControl& options, bool tls, bool head, bool discardBody, HttpResult& result, DataBuffer& body,
@@ -97,7 +155,11 @@ public:
                        LogBase& log, bool& retry, bool logDetails);
     bool readEarlyResponse(const DataBuffer& received, DataBuffer& body, HttpControl& options, HttpResult& result,
                            LogBase& log, ProgressMonitor* pm, bool& retry);
-    bool readResponseBody(HttpControl& options, HttpResult& result, const BodyFraming& framing, DataBuffer& body,
+    // The same with the body going to any Output; a memory output's body is
+    // un-gzipped as well.
+    bool readResponseTo(HttpControl& options, bool tls, bool head, bool discardBody, HttpResult& result, Output& body,
+                        LogBase& log, ProgressMonitor* pm, bool logDetails);
+    bool readResponseBody(HttpControl& options, HttpResult& result, const BodyFraming& framing, Output& body,
                           LogBase& log, ProgressMonitor* pm);
 
     const StringBuffer& recordedHost() const { return m_host; }
@@ -115,17 +177,45 @@ public:
     // The host as the pool compares it: lower-case, without scheme, slashes
     // or port, trimmed.
     static void normalizeHost(const char* host, StringBuffer& out);
+    static unsigned int readTimeoutMs(const HttpControl& options);
+    // A host as a URL or a Host field writes it: an IPv6 literal in brackets.
+    static void appendHostForUrl(const StringBuffer& host, StringBuffer& out);
+    // The absolute URL a redirect's location names from requestUrl: as it
+    // is when it has a scheme, on the same scheme and host when it begins
+    // with '/', else resolved against the request's folder ("./" and "../"
+    // taken out). Empty when the request URL has no host part.
+    static void resolveRedirectTarget(const char* requestUrl, const char* location, StringBuffer& target);
 
 private:
     void closeNumbered(const char* message, LogBase& log);
     // Closes the socket; bytes read ahead go with it.
     void dropSocket();
+    // Appends what the next receive brings (plain or TLS, as the current
+    // request goes); false when nothing came, with the flags saying why.
+    bool receiveMore(HttpControl& options, unsigned int idleMs, DataBuffer& into, LogBase& log, ProgressMonitor* pm,
+                     SocketFlags& flags);
     // The next response head out of the read-ahead bytes and the socket.
-    bool readHeadBytes(HttpControl& options, DataBuffer& head, LogBase& log, ProgressMonitor* pm);
+    bool readHeadBytes(HttpControl& options, DataBuffer& head, LogBase& log, ProgressMonitor* pm, SocketFlags& flags);
     // Up to max read-ahead bytes into out; the count taken.
     bool takePending(std::uint64_t max, Output& out, LogBase& log, std::uint64_t& taken);
+    bool readLengthBody(std::uint64_t length, HttpControl& options, Output& out, LogBase& log, ProgressMonitor* pm);
     bool readChunkedBody(HttpControl& options, Output& out, LogBase& log, ProgressMonitor* pm);
     bool readUntilClose(unsigned int idleMs, HttpControl& options, Output& out, LogBase& log, ProgressMonitor* pm);
+    // One kind of exchange for the attempt loop: its progress text (none),
+    // the banner before reading, whether it is a HEAD, and whether it may go
+    // out again on a new connection (idempotent, without a body) when a
+    // kept-alive connection turns out to have been given up by the server.
+    struct Attempt {
+        const char* begin;
+        const char* readingBanner;
+        bool head;
+        bool resendable;
+    };
+    bool runAttempts(HttpControl& options, const char* domain, int port, bool tls, const Attempt& attempt,
+                     const std::function<bool(HttpResult&)>& send, HttpResult& result, DataBuffer& body, LogBase& log,
+                     ProgressMonitor* pm, bool logDetails);
+    void appendAuthorizationLine(HttpControl& options, StringBuffer& out);
+    void appendCredentialLines(HttpControl& options, StringBuffer& out, LogBase& log, ProgressMonitor* pm);
 
     StringBuffer m_host;
     std::uint32_t m_port;
@@ -142,6 +232,13 @@ private:
     // Bytes received past the last response head: the start of its body.
     DataBuffer m_pending;
     std::uint32_t m_pendingScanned;
+    // The open connection had carried a request before the current one.
+    bool m_reused;
+    // The send failed: the answer is what arrived meanwhile, nothing more.
+    bool m_answerOnly;
+    // The last head read ended in the peer's close or a reset before any
+    // byte of it arrived.
+    bool m_headLostAtOnce;
     std::uint32_t m_heartbeatMs;
     std::uint32_t m_readTimeoutSec;
 };

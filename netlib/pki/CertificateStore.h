@@ -20,6 +20,9 @@ constexpr const char* kNoMatch = "Did not find matching certificate.";
 constexpr const char* kCurrentUserRootLabel = "[ROOT Current User Certificate Store]";
 } // namespace certstore_msg
 
+// The registry path of the address-book stores.
+constexpr const char* kAddressBookPath = "Software/Microsoft/SystemCertificates/AddressBook";
+
 enum CertStoreKind : std::uint32_t {
     kStoreCurrentUserSystem = 1,
     kStoreLocalMachineSystem = 2,

@@ -11,6 +11,7 @@
 #include "netlib/streams/OutputFile.h"
 #include "netlib/streams/PipelineHelp.h"
 #include "netlib/streams/ZipPipeline.h"
+#include "platform/ByteOrder.h"
 
 namespace tessik {
 
@@ -33,14 +34,9 @@ constexpr int kCallerSource = 18923;
 constexpr std::size_t kTailKept = InflateState2::kSourceChunk;
 constexpr std::uint32_t kZeroScanBlock = 4096;
 
-std::uint32_t le32(const unsigned char* p) {
-    return static_cast<std::uint32_t>(p[0]) | static_cast<std::uint32_t>(p[1]) << 8 |
-           static_cast<std::uint32_t>(p[2]) << 16 | static_cast<std::uint32_t>(p[3]) << 24;
-}
-
 void putLe32(DataBuffer& out, std::uint32_t v) {
-    const unsigned char b[4] = {static_cast<unsigned char>(v), static_cast<unsigned char>(v >> 8),
-                                static_cast<unsigned char>(v >> 16), static_cast<unsigned char>(v >> 24)};
+    unsigned char b[4];
+    platform::StoreLe32(b, v);
     out.append(b, sizeof b);
 }
 
@@ -57,11 +53,11 @@ bool checkIdAndMethod(const unsigned char* h, LogBase& log) {
 }
 
 bool checkTrailer(std::uint32_t crc, std::uint64_t size, const unsigned char* trailer, LogBase& log) {
-    if (le32(trailer) != crc) {
+    if (platform::LoadLe32(trailer) != crc) {
         log.logError(gzip_msg::kCrcMismatch);
         return false;
     }
-    if (le32(trailer + 4) != static_cast<std::uint32_t>(size)) {
+    if (platform::LoadLe32(trailer + 4) != static_cast<std::uint32_t>(size)) {
         log.logError(gzip_msg::kSizeMismatch);
         return false;
     }
@@ -300,7 +296,7 @@ bool Gzip::unGzipMemory(const DataBuffer& gz, DataBuffer& out, LogBase& log) {
     const unsigned char* p = gz.getData();
     if (size >= kTrailerSize) {
         // The last ISIZE only hints at the room to reserve.
-        const std::uint32_t hint = le32(p + size - 4);
+        const std::uint32_t hint = platform::LoadLe32(p + size - 4);
         out.ensureCapacity((hint < kMaxReserve ? hint : kMaxReserve) + kReserveSlack);
     }
     std::uint32_t at = 0;
@@ -322,7 +318,7 @@ bool Gzip::unGzipMemory(const DataBuffer& gz, DataBuffer& out, LogBase& log) {
             return false;
         }
         log.logDataLong("CompressedSize", static_cast<int>(consumed));
-        log.logDataInt64("UncompressedSize", le32(p + trailer + 4));
+        log.logDataInt64("UncompressedSize", platform::LoadLe32(p + trailer + 4));
         if (!checkTrailer(crc, out.getSize() - before, p + trailer, log))
             return false;
         at = trailer + kTrailerSize;

@@ -5,6 +5,7 @@
 #include <new>
 
 #include "netlib/streams/StreamConstants.h"
+#include "platform/ByteOrder.h"
 
 namespace tessik {
 
@@ -212,12 +213,6 @@ const FixedTables& fixedTables() {
     return tables;
 }
 
-std::uint64_t load64(const unsigned char* p) {
-    std::uint64_t v;
-    std::memcpy(&v, p, sizeof v);
-    return v;
-}
-
 } // namespace
 
 // Bits are taken least significant first. Bits of `buf` above `count` are
@@ -242,7 +237,7 @@ struct InflateState2::Reader {
     }
     // At least 56 bits; the caller guarantees 8 readable bytes at `in`.
     void refillFast() {
-        buf |= load64(in) << count;
+        buf |= platform::LoadLe64(in) << count;
         in += (63 - count) >> 3;
         count |= 56;
     }
@@ -539,7 +534,7 @@ InflateState2::Run InflateState2::blockData(Reader& r, bool final) {
         };
         auto bitsOf = [&buf](unsigned n) { return static_cast<std::uint32_t>(buf & ((std::uint64_t{1} << n) - 1)); };
         auto refill = [&in, &buf, &count]() {
-            buf |= load64(in) << count;
+            buf |= platform::LoadLe64(in) << count;
             in += (63 - count) >> 3;
             count |= 56;
         };

@@ -6,6 +6,7 @@
 
 #include "netlib/core/DataBuffer.h"
 #include "netlib/core/EncodingConvert.h"
+#include "platform/ByteOrder.h"
 
 namespace tessik {
 
@@ -37,7 +38,11 @@ public:
         put(b);
     }
     // A UTF-16 code unit, low byte first.
-    void putUnit(unsigned int u) { put(static_cast<unsigned char>(u), static_cast<unsigned char>(u >> 8)); }
+    void putUnit(unsigned int u) {
+        unsigned char le[2];
+        platform::StoreLe16(le, static_cast<std::uint16_t>(u));
+        put(le[0], le[1]);
+    }
     void flush() {
         if (m_fill)
             m_out.append(m_area, m_fill);

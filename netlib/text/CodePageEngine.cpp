@@ -12,6 +12,7 @@
 #include "netlib/text/HashConvert.h"
 #include "netlib/text/Iso2022.h"
 #include "netlib/text/Utf7.h"
+#include "platform/ByteOrder.h"
 
 namespace tessik {
 namespace {
@@ -78,7 +79,7 @@ bool utf16ToMultiByte(const HashConvert& table, const unsigned char* p, unsigned
     Staging s(out);
     bool ok = true;
     for (unsigned int i = 0; i < n; i += 2) {
-        unsigned int u = p[i] | (p[i + 1] << 8);
+        unsigned int u = platform::LoadLe16(p + i);
         if (u < 0x80 && table.asciiCompatible) {
             s.put(static_cast<unsigned char>(u));
             continue;
@@ -251,7 +252,7 @@ bool utf16ToTablePage(int page, const unsigned char* p, unsigned int n, DataBuff
     copy.append(p, n);
     unsigned char* b = copy.getData();
     for (unsigned int i = 0; i + 1 < n; i += 2) {
-        unsigned int u = b[i] | (b[i + 1] << 8);
+        unsigned int u = platform::LoadLe16(b + i);
         if ((u >= 0x660 && u <= 0x669) || (u >= 0x6F0 && u <= 0x6F9)) {
             b[i] = static_cast<unsigned char>('0' + (u & 0xF));
             b[i + 1] = 0;

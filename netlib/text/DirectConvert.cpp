@@ -10,6 +10,7 @@
 #include "netlib/core/Utf.h"
 #include "netlib/text/CodePageTables.h"
 #include "netlib/text/DirectTables.h"
+#include "platform/ByteOrder.h"
 
 namespace tessik {
 namespace {
@@ -106,8 +107,7 @@ struct PageSink {
             return;
         }
         // Both bytes stored, the length decides how many count.
-        w[0] = static_cast<unsigned char>(code);
-        w[1] = static_cast<unsigned char>(code >> 8);
+        platform::StoreLe16(w, static_cast<std::uint16_t>(code));
         w += (code >> DirectEncodeTable::kLengthShift) & 3u;
     }
 };

@@ -1,6 +1,7 @@
 #include "netlib/text/DirectTables.h"
 
 #include "netlib/text/HashConvert.h"
+#include "platform/ByteOrder.h"
 
 namespace tessik {
 namespace {
@@ -18,7 +19,7 @@ bool isSurrogate(unsigned u) {
 bool unitOf(const unsigned char* v, unsigned length, std::uint16_t& unit) {
     if (length != 2)
         return false;
-    unit = static_cast<std::uint16_t>(v[0] | (v[1] << 8));
+    unit = platform::LoadLe16(v);
     return unit != DirectDecodeTable::kNone;
 }
 
@@ -125,7 +126,8 @@ void buildDirectDecode(const HashConvert& table, DirectDecodeTable& t) {
     if (table.maxKeyLength() >= 2) {
         t.pairs.assign(kUnitValues, DirectDecodeTable::kNone);
         for (unsigned code = 0; code < kUnitValues; ++code) {
-            unsigned char key[2] = {static_cast<unsigned char>(code >> 8), static_cast<unsigned char>(code)};
+            unsigned char key[2];
+            platform::StoreBe16(key, static_cast<std::uint16_t>(code));
             unsigned length = 0;
             const unsigned char* v = table.find(key, 2, length);
             if (!v)
@@ -150,7 +152,8 @@ void buildDirectEncode(const HashConvert& table, DirectEncodeTable& t) {
             t.codes[u] = DirectEncodeTable::kPresent | (1u << DirectEncodeTable::kLengthShift) | u;
             continue;
         }
-        unsigned char unit[2] = {static_cast<unsigned char>(u), static_cast<unsigned char>(u >> 8)};
+        unsigned char unit[2];
+        platform::StoreLe16(unit, static_cast<std::uint16_t>(u));
         unsigned length = 0;
         const unsigned char* v = table.find(unit, 2, length);
         if (v) {

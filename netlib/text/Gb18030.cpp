@@ -7,6 +7,7 @@
 #include "netlib/text/ByteStaging.h"
 #include "netlib/text/CodePageTableText.h"
 #include "netlib/text/HashConvert.h"
+#include "platform/ByteOrder.h"
 
 namespace tessik {
 namespace {
@@ -145,7 +146,7 @@ bool utf16ToGb18030(const HashConvert& table, const unsigned char* p, unsigned i
     ByteStaging<512> s(out);
     bool ok = true;
     for (unsigned int i = 0; i < n; i += 2) {
-        const unsigned int u = p[i] | (p[i + 1] << 8);
+        const unsigned int u = platform::LoadLe16(p + i);
         if (u < 0x80) {
             s.put(static_cast<unsigned char>(u));
             continue;
@@ -156,8 +157,8 @@ bool utf16ToGb18030(const HashConvert& table, const unsigned char* p, unsigned i
             s.put(v, length);
             continue;
         }
-        if (isHighSurrogate(u) && i + 3 < n && isLowSurrogate(p[i + 2] | (p[i + 3] << 8))) {
-            const unsigned int low = p[i + 2] | (p[i + 3] << 8);
+        if (isHighSurrogate(u) && i + 3 < n && isLowSurrogate(platform::LoadLe16(p + i + 2))) {
+            const unsigned int low = platform::LoadLe16(p + i + 2);
             const long offset = static_cast<long>(((u - 0xD800) << 10) + (low - 0xDC00));
             putFourBytes(kSupplementaryStart + offset, s);
             i += 2;

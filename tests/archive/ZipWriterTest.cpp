@@ -15,6 +15,7 @@
 #include <thread>
 
 #include "archive/ZipCrypto.h"
+#include "platform/ByteOrder.h"
 #include "tests/archive/ArchiveTestSupport.h"
 
 namespace {
@@ -397,7 +398,8 @@ int DosSecondHalves(std::uint32_t v) {
 }
 
 std::uint32_t UtModTime(const Bytes& extra) {
-    return static_cast<std::uint32_t>(extra.at(5) | extra.at(6) << 8 | extra.at(7) << 16 | extra.at(8) << 24);
+    (void)extra.at(8);
+    return platform::LoadLe32(extra.data() + 5);
 }
 
 TEST(ZipWriter, DosTimesAreLocalAndUnixTimesAreUtc) {

@@ -309,6 +309,17 @@ void LoopbackPeers::StopPeer(Running& peer) {
     --g_runningPeers;
 }
 
+std::string LoopbackPeers::PeerFolder(int port) const {
+    for (const Running& peer : m_running) {
+        for (int p : peer.ports) {
+            if (p == port) {
+                return peer.folder;
+            }
+        }
+    }
+    return {};
+}
+
 void LoopbackPeers::Stop(int port) {
     for (auto it = m_running.begin(); it != m_running.end(); ++it) {
         for (int p : it->ports) {
@@ -335,7 +346,9 @@ NginxPeer LoopbackPeers::StartNginx(const NginxOptions& options) {
     }
     mkdir(result.docRoot.c_str(), kReachableByServices);
     mkdir((result.docRoot + "/basic").c_str(), kReachableByServices);
+    mkdir((result.docRoot + "/dav").c_str(), kReachableByServices);
     WriteFile(result.docRoot + "/index.html", "hello\n");
+    WriteFile(result.docRoot + "/empty-page", "");
     WriteFile(result.docRoot + "/basic/index.html", "basic-ok\n");
     std::string big;
     for (int i = 0; i < 2000; ++i) {
@@ -372,6 +385,23 @@ NginxPeer LoopbackPeers::StartNginx(const NginxOptions& options) {
                                        "      auth_basic \"Gorvane test\";",
                                        "      auth_basic_user_file " + HtpasswdFile() + ";",
                                        "    }",
+                                       "    location = /early {",
+                                       "      client_max_body_size 0;",
+                                       "      return 200 \"early\\n\";",
+                                       "    }",
+                                       "    location /dav/ {",
+                                       "      client_max_body_size 0;",
+                                       "      dav_methods PUT DELETE;",
+                                       "      create_full_put_path on;",
+                                       "    }",
+                                       "    location = /nocontent { return 204; }",
+                                       "    location = /empty404 { error_page 404 /empty-page; return 404; }",
+                                       "    location = /empty-page { internal; }",
+                                       "    location = /moved { return 302 /; }",
+                                       "    location = /moved301 { return 301 /; }",
+                                       "    location = /to-whoami { return 302 /whoami; }",
+                                       "    location = /elsewhere { return 302 http://127.0.0.2:$server_port/whoami; }",
+                                       "    location = /whoami { return 200 \"[$http_authorization]\\n\"; }",
                                        "  }",
                                        "}",
                                    }));
@@ -550,9 +580,22 @@ int LoopbackPeers::StartDante() {
 }
 
 int LoopbackPeers::StartOpensslServer(const std::string& ciphers) {
+    OpensslServerOptions options;
+    options.ciphers = ciphers;
+    return StartOpensslServer(options);
+}
+
+int LoopbackPeers::StartOpensslServer(const OpensslServerOptions& options) {
     Running peer{"openssl s_server", 0, {FreeLoopbackPort()}, {}, MakeFolder("s_server")};
-    Launch(peer, {"openssl", "s_server", "-accept", "127.0.0.1:" + std::to_string(peer.ports[0]), "-cert",
-                  Certificate(), "-key", CertificateKey(), "-tls1", "-cipher", ciphers, "-www", "-quiet"});
+    std::vector<std::string> argv = {"openssl",       "s_server",
+                                     "-accept",       "127.0.0.1:" + std::to_string(peer.ports[0]),
+                                     "-cert",         options.cert.empty() ? Certificate() : options.cert,
+                                     "-key",          options.key.empty() ? CertificateKey() : options.key,
+                                     "-tls1",         "-cipher",
+                                     options.ciphers, "-www",
+                                     "-quiet"};
+    argv.insert(argv.end(), options.extraArgs.begin(), options.extraArgs.end());
+    Launch(peer, argv);
     return peer.ports[0];
 }
 

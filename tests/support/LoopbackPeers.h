@@ -30,7 +30,12 @@ inline constexpr const char* kGnutlsRc4Md5 = "NONE:+VERS-TLS1.0:+RSA:+ARCFOUR-12
 
 // nginx: "/" serves index.html ("hello\n"), "/big.txt" a text that goes out
 // gzip-compressed and chunked to clients that accept gzip, "/basic/" needs
-// Basic authentication. The TLS port speaks TLS 1.0 with AES128-SHA only.
+// Basic authentication, "/early" answers "early\n" at once whatever the
+// request carries, "/dav/" stores what is PUT there (docRoot/dav),
+// "/nocontent" answers 204 and "/empty404" an empty 404; "/moved" and
+// "/moved301" redirect to "/" (302, 301), "/to-whoami" to "/whoami" and
+// "/elsewhere" to "/whoami" on 127.0.0.2, which echoes the Authorization
+// field in brackets. The TLS port speaks TLS 1.0 with AES128-SHA only.
 // The access log has one line per request: "$server_addr $connection
 // $connection_requests $status $request".
 struct NginxPeer {
@@ -45,6 +50,15 @@ struct NginxPeer {
 struct NginxOptions {
     int loopbackHosts = 1;
     int keepaliveTimeoutSec = 0;
+};
+
+// openssl s_server's certificate (the peers' own self-signed one when
+// empty), cipher list and any further arguments (-Verify, -keylogfile ...).
+struct OpensslServerOptions {
+    std::string ciphers = kOpensslLegacyCiphers;
+    std::string cert;
+    std::string key;
+    std::vector<std::string> extraArgs;
 };
 
 // apache2: "/digest/" needs Digest authentication (realm kApacheDigestRealm),
@@ -92,6 +106,7 @@ public:
     const std::string& DanteUser() const { return m_account; }
     // openssl s_server with -tls1 and -www (a status page for GET).
     int StartOpensslServer(const std::string& ciphers = kOpensslLegacyCiphers);
+    int StartOpensslServer(const OpensslServerOptions& options);
     // gnutls-serv (-a, --http) with a priority string. It cannot be told a
     // listen address, so it runs only in a private network namespace: the
     // first call moves the whole test process into one (see
@@ -113,6 +128,10 @@ public:
     // the wait for them gave up: the test then sees fewer).
     std::vector<std::string> CapturedRequests(int port) const;
     std::vector<std::string> CapturedRequests(int port, std::size_t count) const;
+
+    // The working folder of the peer listening on port ("" for none):
+    // openssl s_server -WWW serves the files in it.
+    std::string PeerFolder(int port) const;
 
     // Stops the peer listening on port (all its ports go with it).
     void Stop(int port);

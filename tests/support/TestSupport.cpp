@@ -1,5 +1,7 @@
 #include "tests/support/TestSupport.h"
 
+#include <gtest/gtest.h>
+
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
@@ -11,6 +13,7 @@
 
 #include <array>
 #include <cerrno>
+#include <climits>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -301,6 +304,31 @@ bool InflateRaw(const Bytes& compressed, Bytes* out) {
     const bool ok = rc == Z_STREAM_END && zs.avail_in == 0;
     inflateEnd(&zs);
     return ok;
+}
+
+bool RerunCurrentTestAsNobody(const std::vector<std::string>& env, const std::string& workDir) {
+    if (::geteuid() != 0)
+        return false;
+    const ::testing::TestInfo* info = ::testing::UnitTest::GetInstance()->current_test_info();
+    const std::string filter = std::string("--gtest_filter=") + info->test_suite_name() + "." + info->name();
+    char exe[PATH_MAX];
+    const ssize_t n = ::readlink("/proc/self/exe", exe, sizeof exe - 1);
+    EXPECT_GT(n, 0);
+    if (n <= 0)
+        return true;
+    exe[n] = '\0';
+    RunOptions options;
+    options.mergeStderr = true;
+    options.env = env;
+    options.workDir = workDir;
+    const std::string id = std::to_string(kNobodyId);
+    const RunResult run =
+        RunProgram({"setpriv", "--reuid=" + id, "--regid=" + id, "--clear-groups", exe, filter}, options);
+    EXPECT_EQ(run.status, 0) << run.out;
+    // The child must really have run the body, not skipped it.
+    EXPECT_NE(run.out.find("[  PASSED  ] 1 test"), std::string::npos) << run.out;
+    EXPECT_EQ(run.out.find("SKIPPED"), std::string::npos) << run.out;
+    return true;
 }
 
 std::string MakeJournalDatabase(const std::string& path) {

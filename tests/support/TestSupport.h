@@ -112,6 +112,17 @@ std::string ToHex(std::string_view data);
 // the stream does not end exactly where the data does.
 bool InflateRaw(const Bytes& compressed, Bytes* out);
 
+// The user the privilege-dropped runs take.
+constexpr unsigned kNobodyId = 65534;
+
+// For tests that need the kernel's permission checks, which do not bind the
+// superuser: when this process is root, runs the current test again in a
+// child under setpriv as nobody, with env added to ours and in workDir
+// (empty: ours), expects it to pass, and returns true (the caller returns).
+// In that child, and when not root to begin with, returns false and the
+// body runs.
+bool RerunCurrentTestAsNobody(const std::vector<std::string>& env = {}, const std::string& workDir = {});
+
 // A journal-sized SQLite database at path (3000 entry rows), built by the
 // sqlite3 shell; path, or "" when the shell failed.
 std::string MakeJournalDatabase(const std::string& path);

@@ -29,7 +29,8 @@ std::string logText(Logger& log) {
     return sb.getString();
 }
 
-// Sends through the client's Output side and returns the response head.
+// Sends through the client's Output side and returns the response head (a
+// HEAD request leaves nothing unread behind it).
 std::string roundTrip(HttpClient& client, const std::string& request) {
     Logger log;
     DataBuffer bytes;
@@ -41,7 +42,7 @@ std::string roundTrip(HttpClient& client, const std::string& request) {
 }
 
 std::string getRequest(int port, const std::string& target, const std::string& extra = {}) {
-    return "GET " + target + " HTTP/1.1\r\nHost: 127.0.0.1:" + std::to_string(port) + "\r\n" + extra + "\r\n";
+    return "HEAD " + target + " HTTP/1.1\r\nHost: 127.0.0.1:" + std::to_string(port) + "\r\n" + extra + "\r\n";
 }
 
 class HttpConnection : public grvtest::LoopbackPeerTest {
@@ -60,6 +61,9 @@ TEST(HttpClientHost, RecordedHostIsTheBareLowerCaseName) {
         {"HTTPS://WWW.Example.COM:8080/path/x", "www.example.com"},
         {"  plain.Example  ", "plain.example"},
         {"caf\xC3\x89.example", "caf\xC3\x89.example"}, // UTF-8 bytes stay as they are
+        {"[::1]:8080", "::1"},
+        {"http://[2001:DB8::1]/x", "2001:db8::1"},
+        {"::1", "::1"},
     };
     for (const auto& [in, want] : cases) {
         StringBuffer out;
@@ -80,14 +84,15 @@ TEST_F(HttpConnection, DirectSocksProxyAndBindAddressReachNginx) {
         std::string user;
         int proxyPort;
         const char* bind;
+        bool keptAlive; // tinyproxy closes after every answer
     };
     const Case cases[] = {
-        {"direct", 0, 0, "", 0, ""},
-        {"microsocks", 5, microsocks, grvtest::kPeerUser, 0, ""},
-        {"dante SOCKS4", 4, dante, "", 0, ""},
-        {"dante SOCKS5", 5, dante, peers.DanteUser(), 0, ""},
-        {"tinyproxy", 0, 0, "", tinyproxy, ""},
-        {"bind address", 0, 0, "", 0, "127.0.0.2"},
+        {"direct", 0, 0, "", 0, "", true},
+        {"microsocks", 5, microsocks, grvtest::kPeerUser, 0, "", true},
+        {"dante SOCKS4", 4, dante, "", 0, "", true},
+        {"dante SOCKS5", 5, dante, peers.DanteUser(), 0, "", true},
+        {"tinyproxy", 0, 0, "", tinyproxy, "", false},
+        {"bind address", 0, 0, "", 0, "127.0.0.2", true},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -118,9 +123,12 @@ TEST_F(HttpConnection, DirectSocksProxyAndBindAddressReachNginx) {
             ASSERT_TRUE(client.connection().socket().getLocalAddress(ip, localPort, log));
             EXPECT_STREQ(ip.getString(), c.bind);
         }
-        // An open connection is reused as it is.
+        // An open connection is reused as it is; one the peer closed is not
+        // (its close may trail the answer a little).
+        if (!c.keptAlive)
+            grvtest::WaitFor([&] { return client.connection().socket().idleInputPending(); }, [](bool v) { return v; });
         ASSERT_TRUE(client.httpConnect(opts, "LOCALHOST", nginx.httpPort, false, log, nullptr, fresh));
-        EXPECT_FALSE(fresh);
+        EXPECT_EQ(fresh, !c.keptAlive);
         EXPECT_STREQ(client.recordedHost().getString(), "localhost");
         client.closeAfterSendFailure(log);
         EXPECT_EQ(client.recordedHost().getSize(), 0);

@@ -19,6 +19,7 @@
 #include "netlib/text/CodePageTables.h"
 #include "netlib/text/DirectTables.h"
 #include "netlib/text/HashConvert.h"
+#include "platform/ByteOrder.h"
 #include "tests/support/TestSupport.h"
 
 using namespace tessik;
@@ -97,7 +98,7 @@ TEST(CodePageTables, FirstUseRace) {
             unsigned int n = 0;
             const unsigned char key[2] = {0xA4, 0x40}; // 一
             const unsigned char* v = h->find(key, 2, n);
-            units[t] = n == 2 ? v[0] | (v[1] << 8) : -1;
+            units[t] = n == 2 ? platform::LoadLe16(v) : -1;
         });
     }
     for (auto& th : threads)
@@ -133,10 +134,11 @@ TEST(CodePageTables, DirectFormsBuiltOnceAndFaithful) {
     const HashConvert& hashed = *tessik::multiByteToUnicodeTable(949);
     int pairs = 0;
     for (unsigned code = 0x8100; code <= 0xFEFF; ++code) {
-        const unsigned char key[2] = {static_cast<unsigned char>(code >> 8), static_cast<unsigned char>(code)};
+        unsigned char key[2];
+        platform::StoreBe16(key, static_cast<std::uint16_t>(code));
         unsigned int n = 0;
         const unsigned char* v = hashed.find(key, 2, n);
-        const int want = v ? v[0] | (v[1] << 8) : tessik::DirectDecodeTable::kNone;
+        const int want = v ? platform::LoadLe16(v) : tessik::DirectDecodeTable::kNone;
         ASSERT_EQ(dec.pairs[code], want) << std::hex << code;
         pairs += v != nullptr;
     }
@@ -278,7 +280,7 @@ TEST(CodePageTables, EveryPageMatchesItsReference) {
             bool ok = tessik::tablePageToUtf16(page, &c, 1, out);
             auto it = ref.decode.find(Bytes{c});
             unsigned want = it == ref.decode.end() ? 0 : it->second;
-            unsigned got = out.getSize() == 2 ? out.getData()[0] | (out.getData()[1] << 8) : 0;
+            unsigned got = out.getSize() == 2 ? platform::LoadLe16(out.getData()) : 0;
             bool isLead = tessik::isMultiByteTablePage(page) && want == 0;
             if (isLead)
                 continue; // a lone lead byte
@@ -290,7 +292,7 @@ TEST(CodePageTables, EveryPageMatchesItsReference) {
                 continue;
             out.clear();
             tessik::tablePageToUtf16(page, code.data(), static_cast<unsigned>(code.size()), out);
-            if (out.getSize() != 2 || static_cast<unsigned>(out.getData()[0] | (out.getData()[1] << 8)) != cp) {
+            if (out.getSize() != 2 || platform::LoadLe16(out.getData()) != cp) {
                 ++decodeMismatches;
                 ADD_FAILURE() << "decode " << hexOf(code.data(), static_cast<unsigned>(code.size()));
             }
@@ -302,7 +304,8 @@ TEST(CodePageTables, EveryPageMatchesItsReference) {
         for (unsigned cp = 1; cp < 0x10000; ++cp) {
             if (cp >= 0xD800 && cp <= 0xDFFF)
                 continue;
-            unsigned char unit[2] = {static_cast<unsigned char>(cp), static_cast<unsigned char>(cp >> 8)};
+            unsigned char unit[2];
+            platform::StoreLe16(unit, static_cast<std::uint16_t>(cp));
             out.clear();
             tessik::utf16ToTablePage(page, unit, 2, out);
             std::string got = hexOf(out.getData(), out.getSize());
@@ -353,11 +356,12 @@ std::vector<Bytes> candidateCodes(int page) {
 unsigned decodeOne(int page, const Bytes& code) {
     DataBuffer out;
     bool ok = tessik::tablePageToUtf16(page, code.data(), static_cast<unsigned>(code.size()), out);
-    return ok && out.getSize() == 2 ? out.getData()[0] | (out.getData()[1] << 8) : 0;
+    return ok && out.getSize() == 2 ? platform::LoadLe16(out.getData()) : 0;
 }
 
 Bytes encodeOne(int page, unsigned cp) {
-    unsigned char unit[2] = {static_cast<unsigned char>(cp), static_cast<unsigned char>(cp >> 8)};
+    unsigned char unit[2];
+    platform::StoreLe16(unit, static_cast<std::uint16_t>(cp));
     DataBuffer out;
     tessik::utf16ToTablePage(page, unit, 2, out);
     return Bytes(out.getData(), out.getData() + out.getSize());
