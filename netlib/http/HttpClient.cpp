@@ -37,9 +37,10 @@ unsigned int HttpClient::readTimeoutMs(const HttpControl& options) {
 }
 
 HttpClient::HttpClient()
-    : m_port(http_conn::kDefaultPort), m_sendBufferSize(http_conn::kDefaultSendBufferSize), m_exchangeTls(false),
-      m_requestTls(false), m_pendingScanned(0), m_reused(false), m_answerOnly(false), m_headLostAtOnce(false),
-      m_heartbeatMs(0), m_readTimeoutSec(http_conn::kDefaultReadTimeoutSec) {}
+    : m_port(http_conn::kDefaultPort), m_sendBufferSize(http_conn::kDefaultSendBufferSize), m_exchangeOptions(nullptr),
+      m_exchangeBody(nullptr), m_exchangeResult(nullptr), m_exchangeRequest(nullptr), m_exchangeSettled(false),
+      m_exchangeTls(false), m_requestTls(false), m_pendingScanned(0), m_reused(false), m_answerOnly(false),
+      m_headLostAtOnce(false), m_heartbeatMs(0), m_readTimeoutSec(http_conn::kDefaultReadTimeoutSec) {}
 
 HttpClient::~HttpClient() {
     m_host.clear();
@@ -99,16 +100,6 @@ bool HttpClient::ensureCapacity(std::uint32_t) {
     return true;
 }
 
-bool HttpClient::NtlmExchangePackage(DataBuffer&, DataBuffer&, LogBase& log) {
-    log.logError(http_conn::kMsgNtlmNotAvailable);
-    return false;
-}
-
-bool HttpClient::NtlmFinal(DataBuffer&, LogBase& log) {
-    log.logError(http_conn::kMsgNtlmNotAvailable);
-    return false;
-}
-
 void HttpClient::normalizeHost(const char* host, StringBuffer& out) {
     // ASCII only: the name is UTF-8, whose lead bytes a Latin-1 case map
     // would corrupt.
@@ -133,8 +124,7 @@ void HttpClient::normalizeHost(const char* host, StringBuffer& out) {
 }
 
 bool HttpClient::isConnected(bool tls) {
-    // Without a TLS client there is never an open TLS side.
-    return tls ? false : m_conn.socket().isConnected();
+    return tls ? m_conn.tlsChannel()->isConnected() : m_conn.socket().isConnected();
 }
 
 bool HttpClient::httpConnect(HttpControl& options, const char* host, int port, bool tls, LogBase& log,
@@ -159,6 +149,11 @@ bool HttpClient::httpConnect(HttpControl& options, const char* host, int port, b
         log.logInfo(http_conn::kMsgStaleConnection);
         dropSocket();
     }
+    if (tls && isConnected(true) &&
+        (m_pending.getSize() != 0 || m_conn.tlsChannel()->getSocket()->idleInputPending())) {
+        log.logInfo(http_conn::kMsgStaleConnection);
+        dropSocket();
+    }
     if (!isConnected(tls)) {
         TessikSocket& sock = m_conn.socket();
         if (!tls) {
@@ -168,6 +163,8 @@ bool HttpClient::httpConnect(HttpControl& options, const char* host, int port, b
         } else {
             LogNull quiet;
             m_conn.sendCloseNotify(false, options.HeartbeatMs, readTimeoutMs(options), quiet, pm);
+            m_conn.tlsChannel()->setConnectTimeoutSec(options.ConnectTimeoutSec);
+            m_conn.tlsChannel()->setReadTimeoutSec(options.ReadTimeoutSec);
         }
         StringBuffer proxyHost;
         std::uint32_t proxyPort = http_opt::kDefaultProxyPort;
@@ -250,10 +247,38 @@ bool connectSocket(TessikSocket& socket, const char* host, int port, HttpControl
     return ok;
 }
 
-bool connectSChannel(SChannelTessik*, const char* host, int, HttpControl& options, LogBase& log, ProgressMonitor*) {
-    log.logError(http_conn::kMsgTlsNotAvailable);
-    noteConnectFailure(options, host, false);
-    return false;
+bool connectSChannel(SChannelTessik* channel, const char* host, int port, HttpControl& options, LogBase& log,
+                     ProgressMonitor* pm) {
+    PercentPause pause(pm);
+    const unsigned int timeoutMs = options.ConnectTimeoutSec * http_conn::kMsPerSec;
+    bool dnsFailed = false;
+    bool ok;
+    const int socks = options.getSocksVersion();
+    if (socks == kSocks4Version || socks == kSocks5Version) {
+        channel->closeChannel(log);
+        TessikSocket socket;
+        socket.setConnectTimeoutSec(options.ConnectTimeoutSec);
+        socket.setReadTimeoutMs(HttpClient::readTimeoutMs(options));
+        const char* bindIp = options.bindAddress.getSize() != 0 ? options.bindAddress.getString() : nullptr;
+        int reason = 0;
+        ok = socks == kSocks4Version ? socket.socks4Connect(host, port, bindIp, options.HeartbeatMs, timeoutMs, log,
+                                                            &dnsFailed, pm, &reason, options)
+                                     : socket.socks5Connect(host, port, bindIp, options.HeartbeatMs, timeoutMs, log,
+                                                            &dnsFailed, pm, &reason, options);
+        ok = ok && channel->EstablishChannel2(socket, log, timeoutMs, options.HeartbeatMs, pm, options.clientCerts);
+    } else {
+        channel->setHostname(host);
+        channel->setPort(static_cast<unsigned int>(port));
+        channel->setSslProtocol(options.SslProtocol.getString());
+        if (options.bindAddress.getSize() != 0)
+            channel->setBindAddress(options.bindAddress.getString(), 0);
+        ok = channel->EstablishChannel(log, &dnsFailed, timeoutMs, options.HeartbeatMs, pm, options.clientCerts);
+    }
+    if (dnsFailed)
+        log.logError("Domain name lookup failed.");
+    if (!ok)
+        noteConnectFailure(options, host, dnsFailed);
+    return ok;
 }
 
 bool proxySslConnect(LoggedSocket2&, const char*, int, HttpControl&, LogBase& log, ProgressMonitor*) {

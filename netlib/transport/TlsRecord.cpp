@@ -43,8 +43,9 @@ bool isOfferedSuite(std::uint16_t suite) {
 }
 
 constexpr int kCipherModeCbc = 0;
-constexpr int kPaddingIncoming = 0;
-constexpr int kPaddingOutgoing = 3;
+// The record layer pads and unpads itself: the cipher sees whole blocks
+// only, and a decryption must hand back every block of a record at once.
+constexpr int kPaddingNone = 3;
 constexpr int kBitsPerByte = 8;
 
 constexpr TlsSuiteInfo kSuites[] = {
@@ -66,8 +67,8 @@ const TlsSuiteInfo* tlsSuiteInfo(std::uint16_t suite) {
     return nullptr;
 }
 
-void configureTlsParams(TlsSecurityParams& params, const TlsSuiteInfo& suite, bool incoming,
-                        const unsigned char* macSecret, const unsigned char* key, const unsigned char* iv) {
+void configureTlsParams(TlsSecurityParams& params, const TlsSuiteInfo& suite, const unsigned char* macSecret,
+                        const unsigned char* key, const unsigned char* iv) {
     params.macAlgorithm = suite.mac;
     params.macSecret.secureClear();
     params.macSecret.append(macSecret, suite.macSize());
@@ -77,7 +78,7 @@ void configureTlsParams(TlsSecurityParams& params, const TlsSuiteInfo& suite, bo
     c.setKeyLength(static_cast<int>(suite.keySize) * kBitsPerByte);
     c.setSecretKeyBytes(key, suite.keySize);
     c.setCipherMode(kCipherModeCbc);
-    c.setPaddingScheme(incoming ? kPaddingIncoming : kPaddingOutgoing);
+    c.setPaddingScheme(kPaddingNone);
     if (suite.ivSize != 0)
         c.setIVBytes(iv, suite.ivSize);
     c.setFirstChunk(true);
