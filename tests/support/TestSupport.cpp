@@ -8,6 +8,7 @@
 #include <poll.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -373,6 +374,24 @@ ScopedClock::~ScopedClock() {
 void ScopedClock::Advance(std::int64_t seconds) {
     m_unixMs += seconds * 1000;
     platform::SetClockOverrideForTest(m_unixMs);
+}
+
+FileSizeLimit::FileSizeLimit(std::uint64_t limit) {
+    rlimit r{};
+    ::getrlimit(RLIMIT_FSIZE, &r);
+    m_savedSoft = r.rlim_cur;
+    m_savedHard = r.rlim_max;
+    m_oldHandler = ::signal(SIGXFSZ, SIG_IGN);
+    r.rlim_cur = static_cast<rlim_t>(limit);
+    ::setrlimit(RLIMIT_FSIZE, &r);
+}
+
+FileSizeLimit::~FileSizeLimit() {
+    rlimit r{};
+    r.rlim_cur = static_cast<rlim_t>(m_savedSoft);
+    r.rlim_max = static_cast<rlim_t>(m_savedHard);
+    ::setrlimit(RLIMIT_FSIZE, &r);
+    ::signal(SIGXFSZ, m_oldHandler);
 }
 
 } // namespace grvtest
