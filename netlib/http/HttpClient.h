@@ -9,12 +9,9 @@
 #include "netlib/core/DataBuffer.h"
 #include "netlib/core/StringBuffer.h"
 #include "netlib/core/TessikObject.h"
-<<<<<<< HEAD
-#include "netlib/http/HttpResponseHeader.h"
-=======
 #include "netlib/core/XString.h"
+#include "netlib/http/HttpResponseHeader.h"
 #include "netlib/pki/PackageExchange.h"
->>>>>>> main
 #include "netlib/streams/Output.h"
 #include "netlib/transport/LoggedSocket2.h"
 
@@ -62,7 +59,6 @@ inline constexpr const char* kMsgBodyNotEnded = "The response body ended without
 inline constexpr const char* kMsgNotResent = "Not sending the request again: it may have reached the server.";
 } // namespace http_conn
 
-<<<<<<< HEAD
 // An expired cached answer kept while the server is asked whether it still
 // holds: the validators the request sends, and the answer a 304 brings back.
 struct CacheRevalidation {
@@ -72,7 +68,7 @@ struct CacheRevalidation {
     HttpResponseHeader header;
     DataBuffer body;
 };
-=======
+
 namespace http_auth {
 inline constexpr const char* kPackageNtlm = "NTLM";
 inline constexpr const char* kPackageNegotiate = "Negotiate";
@@ -86,7 +82,6 @@ inline constexpr const char* kHiddenPassword = "********";
 // The words that tell the NTLM and Negotiate forms of a handshake apart.
 struct HandshakeWords;
 } // namespace http_auth
->>>>>>> main
 
 class HttpClient : public TessikObject, public Output, public PackageExchange {
 public:
