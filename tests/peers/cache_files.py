@@ -28,7 +28,7 @@ Commands (lines on stdout):
                                      lookup finds, one line each
   lookup-dat FILE...                 per file: what a fetch finds, one line each
   ole-local OLE                      an OLE date as "YYYY-MM-DD HH:MM:SS"
-  local-of UNIXTIME ZONE             the local time of an instant in a zone
+  local-of ZONE UNIXTIME...          the local times of instants in a zone
 """
 import bz2
 import datetime
@@ -340,8 +340,9 @@ def main(argv):
     elif cmd == "ole-local":
         print(ole_text(float(argv[2])))
     elif cmd == "local-of":
-        t = datetime.datetime.fromtimestamp(int(argv[2]), zoneinfo.ZoneInfo(argv[3]))
-        print(t.strftime("%Y-%m-%d %H:%M:%S"))
+        for unix_time in argv[3:]:
+            t = datetime.datetime.fromtimestamp(int(unix_time), zoneinfo.ZoneInfo(argv[2]))
+            print(t.strftime("%Y-%m-%d %H:%M:%S"))
     else:
         sys.exit("unknown command " + cmd)
 

@@ -367,6 +367,10 @@ ScopedClock::ScopedClock(int year, int month, int day, int hour, int minute, int
     platform::SetClockOverrideForTest(m_unixMs);
 }
 
+ScopedClock::ScopedClock(std::int64_t unixSeconds) : m_unixMs(unixSeconds * 1000) {
+    platform::SetClockOverrideForTest(m_unixMs);
+}
+
 ScopedClock::~ScopedClock() {
     platform::SetClockOverrideForTest(0);
 }

@@ -144,6 +144,7 @@ private:
 class ScopedClock {
 public:
     ScopedClock(int year, int month, int day, int hour, int minute, int second);
+    explicit ScopedClock(std::int64_t unixSeconds);
     ~ScopedClock();
     ScopedClock(const ScopedClock&) = delete;
     ScopedClock& operator=(const ScopedClock&) = delete;
