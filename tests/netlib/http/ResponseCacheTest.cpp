@@ -6,9 +6,11 @@
 #include <sys/stat.h>
 #include <utime.h>
 
+#include <atomic>
 #include <ctime>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "netlib/core/Logger.h"
@@ -533,6 +535,47 @@ TEST_F(CachedGets, HostsWhoseNameFailedAreRefusedUntilTheyResolve) {
     const grvtest::RunResult found = grvtest::RunProgram({"find", other.Path(), "-type", "f"});
     EXPECT_FALSE(contains(found.out, ".caf")) << found.out;
     EXPECT_TRUE(contains(found.out, ".dat")) << found.out;
+}
+
+} // namespace
+
+namespace {
+
+// Components on threads of their own (as the usage reports run) share one
+// cache folder: every GET gets the page whole, from the server or a cache.
+TEST(CacheConcurrency, ComponentsOnThreadsShareOneCacheFolder) {
+    installTextServices();
+    grvtest::LoopbackPeers peers;
+    const grvtest::NginxPeer nginx = peers.StartNginx();
+    grvtest::TempDir dir;
+    const std::string page = "http://127.0.0.1:" + std::to_string(nginx.httpPort) + "/big.txt";
+    const std::string big = grvtest::ReadFile(nginx.docRoot + "/big.txt");
+    constexpr int kThreads = 4;
+    constexpr int kGets = 6;
+    std::atomic<int> wrong{0}, cached{0};
+    std::vector<std::thread> threads;
+    for (int t = 0; t < kThreads; ++t) {
+        threads.emplace_back([&, t] {
+            ClsHttp http;
+            http.options().UseIEProxy = 0;
+            http.options().useBucketCache = t % 2;
+            http.options().cache.AddRoot(dir.Path().c_str());
+            http.options().bucketCache.addRoot(dir.Path().c_str());
+            for (int i = 0; i < kGets; ++i) {
+                DataBuffer body;
+                HttpResult result;
+                LogNull log;
+                if (!http.pool().quickRequest(page.c_str(), http.options(), body, result, log, nullptr, false) ||
+                    cachetest::Text(body) != big)
+                    ++wrong;
+                cached += result.fromCache;
+            }
+        });
+    }
+    for (std::thread& th : threads)
+        th.join();
+    EXPECT_EQ(wrong.load(), 0);
+    EXPECT_GT(cached.load(), 0);
 }
 
 } // namespace
