@@ -22,7 +22,6 @@ constexpr unsigned int kDocTextInitialSize = 2000;
 constexpr const char kCdataOpen[] = "<![CDATA[";
 constexpr int kCdataOpenLen = sizeof(kCdataOpen) - 1;
 constexpr const char kStylesheet[] = "xml-stylesheet";
-constexpr int kStylesheetLen = sizeof(kStylesheet) - 1;
 
 bool isSpace(char c) {
     return c == ' ' || c == '\t' || c == '\r' || c == '\n';

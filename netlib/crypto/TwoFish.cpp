@@ -12,7 +12,6 @@ namespace tessik {
 namespace {
 
 constexpr unsigned int kBlock = kTwofishBlockSize;
-constexpr int kBlockBits = 128;
 constexpr int kRounds = 16;
 constexpr int kKeyArea = 64;
 constexpr int kMaxKeyBits = 256;
