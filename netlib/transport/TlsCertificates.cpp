@@ -41,10 +41,10 @@ TlsKeyResult tlsCertificatePublicKey(const DataBuffer& der, DataBuffer& out, Log
     return cert->getPublicKeyDer(out, log) && out.getSize() != 0 ? TlsKeyResult::kOk : TlsKeyResult::kNoPublicKey;
 }
 
-bool tlsCertificateVerdicts(Certificate&, TlsCertVerdicts& out, LogBase& log) {
-    out = TlsCertVerdicts();
-    log.logError("Certificate chain verdicts are not available in this build.");
-    return false;
+void tlsCertificateVerdicts(Certificate& cert, TlsCertVerdicts& out, LogBase& log) {
+    out.expired = cert.isExpired(log);
+    out.signatureVerified = cert.isSignatureVerified(log);
+    out.trustedRoot = cert.hasTrustedRoot(log);
 }
 
 } // namespace tessik

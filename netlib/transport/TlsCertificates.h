@@ -23,14 +23,12 @@ enum class TlsKeyResult { kOk, kNoCertificate, kNoPublicKey };
 // RSAPublicKey DER), replacing out.
 TlsKeyResult tlsCertificatePublicKey(const DataBuffer& der, DataBuffer& out, LogBase& log);
 
-// The certificate checks of the platform's chain engine.
+// The verdicts of the platform's chain check of a certificate.
 struct TlsCertVerdicts {
     bool expired = true;
     bool signatureVerified = false;
     bool trustedRoot = false;
 };
-// False, logged, when the verdicts cannot be had: the caller then treats
-// the certificate as unverified.
-bool tlsCertificateVerdicts(Certificate& cert, TlsCertVerdicts& out, LogBase& log);
+void tlsCertificateVerdicts(Certificate& cert, TlsCertVerdicts& out, LogBase& log);
 
 } // namespace tessik

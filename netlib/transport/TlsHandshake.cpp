@@ -518,9 +518,9 @@ bool TlsProtocol::deriveKeys(bool asClient, LogBase& log) {
     checkTestValue("mac_dec", serverMac, macSize, log);
     m_pendingWrite = std::make_unique<TlsSecurityParams>();
     m_pendingRead = std::make_unique<TlsSecurityParams>();
-    configureTlsParams(*m_pendingWrite, *suite, false, asClient ? clientMac : serverMac,
-                       asClient ? clientKey : serverKey, asClient ? clientIv : serverIv);
-    configureTlsParams(*m_pendingRead, *suite, true, asClient ? serverMac : clientMac, asClient ? serverKey : clientKey,
+    configureTlsParams(*m_pendingWrite, *suite, asClient ? clientMac : serverMac, asClient ? clientKey : serverKey,
+                       asClient ? clientIv : serverIv);
+    configureTlsParams(*m_pendingRead, *suite, asClient ? serverMac : clientMac, asClient ? serverKey : clientKey,
                        asClient ? serverIv : clientIv);
     std::memset(block, 0, sizeof block);
     return true;

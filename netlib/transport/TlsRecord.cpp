@@ -43,9 +43,8 @@ bool isOfferedSuite(std::uint16_t suite) {
 }
 
 constexpr int kCipherModeCbc = 0;
-// Records carry their own padding, which the record layer checks and takes
-// off: the crypt component adds none and removes none in either direction,
-// so every record comes back whole from its own call.
+// The record layer pads and unpads itself: the cipher sees whole blocks
+// only, and a decryption must hand back every block of a record at once.
 constexpr int kPaddingNone = 3;
 constexpr int kBitsPerByte = 8;
 
@@ -68,8 +67,8 @@ const TlsSuiteInfo* tlsSuiteInfo(std::uint16_t suite) {
     return nullptr;
 }
 
-void configureTlsParams(TlsSecurityParams& params, const TlsSuiteInfo& suite, bool /*incoming*/,
-                        const unsigned char* macSecret, const unsigned char* key, const unsigned char* iv) {
+void configureTlsParams(TlsSecurityParams& params, const TlsSuiteInfo& suite, const unsigned char* macSecret,
+                        const unsigned char* key, const unsigned char* iv) {
     params.macAlgorithm = suite.mac;
     params.macSecret.secureClear();
     params.macSecret.append(macSecret, suite.macSize());

@@ -61,12 +61,11 @@ struct TlsSuiteInfo {
 const TlsSuiteInfo* tlsSuiteInfo(std::uint16_t suite);
 
 // Fills params for one direction of a suite: MAC secret, key and IV (none
-// for RC4), CBC, the cipher chain running on from record to record. Both
-// directions run with a padding scheme that adds and strips nothing (the
-// record layer pads and checks itself; records are whole blocks), so each
-// record's call gives back the whole record.
-void configureTlsParams(TlsSecurityParams& params, const TlsSuiteInfo& suite, bool incoming,
-                        const unsigned char* macSecret, const unsigned char* key, const unsigned char* iv);
+// for RC4), CBC, the cipher chain running on from record to record.
+// The cipher neither pads nor unpads: the record layer does both, so
+// records are whole blocks and a decryption returns every block at once.
+void configureTlsParams(TlsSecurityParams& params, const TlsSuiteInfo& suite, const unsigned char* macSecret,
+                        const unsigned char* key, const unsigned char* iv);
 
 // The record MAC: HMAC over sequence, type, version, length and content
 // under TLS (minor above 0), the SSL 3.0 construction under minor 0.

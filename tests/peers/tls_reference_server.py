@@ -15,6 +15,9 @@
 #   renegotiate     after the first application data, ask for a new handshake
 #   warning-alert   send a warning alert before each answer
 #   fatal-alert     answer the first application data with a fatal alert
+#   extension       put an extension after the ServerHello's fields
+#   oversize-record answer the first application data with a record header
+#                   announcing 18433 bytes
 # After the handshake every application-data record is echoed back; a
 # close_notify is answered with one. Each record received is printed as
 # "record TYPE LENGTH SEQ".
@@ -94,6 +97,7 @@ class Conn:
             elif t == 20:
                 return 'ccs', None
             elif t == 21:
+                print('alert %s' % content.hex(), flush=True)
                 raise Closed()
             else:
                 raise ValueError('unexpected record %d during the handshake' % t)
@@ -117,8 +121,9 @@ class Conn:
                                           ','.join('%04x' % s for s in offered)), flush=True)
         server_random = os.urandom(32)
         transcript = hello
+        extension = b'\x00\x04\xff\x01\x00\x01\x00' if 'extension' in flags else b''
         out = message(2, bytes([3, minor]) + server_random + b'\x20' + os.urandom(32) + suite.to_bytes(2, 'big') +
-                      b'\x00')
+                      b'\x00' + extension)
         if 'dup-cert' in flags:
             der = throwaway_certificate()
             out += message(11, (len(der) + 3).to_bytes(3, 'big') + len(der).to_bytes(3, 'big') + der)
@@ -215,6 +220,9 @@ def serve(sock, args):
             if 'fatal-alert' in flags:
                 conn.send_record(21, b'\x02\x28')
                 break
+            if 'oversize-record' in flags:
+                conn.sock.sendall(bytes([23, 3, conn.minor, 0x48, 0x01]))
+                continue
             if 'renegotiate' in flags and not renegotiated:
                 renegotiated = True
                 conn.send_record(22, message(0, b''))

@@ -12,7 +12,9 @@
 #include "netlib/http/HttpClient.h"
 #include "netlib/http/HttpControl.h"
 #include "netlib/http/HttpRequest.h"
+#include "netlib/http/HttpResponseHeader.h"
 #include "netlib/text/TextServices.h"
+#include "netlib/transport/SChannelTessik.h"
 #include "netlib/transport/TessikSocket.h"
 #include "tests/support/LoopbackPeers.h"
 #include "tests/support/TestSupport.h"
@@ -136,6 +138,57 @@ TEST_F(HttpConnection, DirectSocksProxyAndBindAddressReachNginx) {
     }
 }
 
+// https to nginx's TLS 1.0 port: direct, over a SOCKS5 connection the TLS
+// channel takes over, and from a bind address; a kept-alive connection is
+// reused as it is.
+TEST_F(HttpConnection, HttpsDirectThroughSocksAndFromABindAddress) {
+    const grvtest::NginxPeer nginx = peers.StartNginx();
+    const int microsocks = peers.StartMicrosocks();
+    struct Case {
+        const char* name;
+        int socksPort;
+        const char* bind;
+    };
+    const Case cases[] = {{"direct", 0, ""}, {"microsocks", microsocks, ""}, {"bind address", 0, "127.0.0.2"}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        HttpControl opts;
+        opts.UseIEProxy = 0;
+        if (c.socksPort != 0) {
+            opts.setSocksVersion(5);
+            opts.setSocksHostname("127.0.0.1");
+            opts.setSocksPort(c.socksPort);
+            opts.setSocksUsername(grvtest::kPeerUser);
+            opts.setSocksPassword(grvtest::kPeerPassword);
+        }
+        opts.bindAddress.setString(c.bind);
+        HttpClient client;
+        Logger log;
+        for (int round = 0; round < 2; ++round) {
+            bool fresh = false;
+            ASSERT_TRUE(client.httpConnect(opts, "127.0.0.1", nginx.tlsPort, true, log, nullptr, fresh))
+                << logText(log);
+            EXPECT_EQ(fresh, round == 0);
+            HttpRequest request;
+            HttpResult result;
+            DataBuffer body;
+            ASSERT_TRUE(client.synchronousRequest(opts, "127.0.0.1", nginx.tlsPort, true, request, result, body, log,
+                                                  nullptr, false))
+                << logText(log);
+            EXPECT_EQ(result.responseHeader.getStatusCode(), 200u);
+            EXPECT_EQ(std::string(reinterpret_cast<const char*>(body.getData()), body.getSize()), "hello\n");
+        }
+        if (*c.bind != '\0') {
+            StringBuffer ip;
+            int localPort = 0;
+            ASSERT_TRUE(client.connection().tlsChannel()->getSocket()->getLocalAddress(ip, localPort, log));
+            EXPECT_STREQ(ip.getString(), c.bind);
+        }
+        client.closeConnection(opts, nullptr, log);
+        EXPECT_FALSE(client.isConnected(true));
+    }
+}
+
 TEST_F(HttpConnection, CapturePeerReceivesRenderedRequestsWhole) {
     const int port = peers.StartCaptureServer();
     HttpClient client;
@@ -194,7 +247,7 @@ for p in msg.iter_parts():
     EXPECT_EQ(parsed.out + parsed.err, "label - 10\nfile text/plain 200000\n");
 }
 
-TEST_F(HttpConnection, TlsAndTunnelsFailWithTheirHookLines) {
+TEST_F(HttpConnection, TlsConnectFailuresAndTunnelsSayWhy) {
     struct Case {
         const char* name;
         int port;
@@ -203,9 +256,9 @@ TEST_F(HttpConnection, TlsAndTunnelsFailWithTheirHookLines) {
     };
     const int closedPort = grvtest::FreeLoopbackPort();
     const Case cases[] = {
-        {"https", 443, false, {http_conn::kMsgTlsNotAvailable, "Failed to connect."}},
+        {"https to a closed port", closedPort, false, {kMsgConnectFailed, "Failed to connect."}},
         {"tunnel", 443, true, {http_conn::kMsgProxyTunnelNotAvailable, "Failed to connect."}},
-        {"TLS on port 80", 80, false, {"SSL on port 80 is probably incorrect!", http_conn::kMsgTlsNotAvailable}},
+        {"TLS on port 80", 80, false, {"SSL on port 80 is probably incorrect!", "Failed to connect."}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);

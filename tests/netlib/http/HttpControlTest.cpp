@@ -9,8 +9,13 @@
 
 #include "netlib/core/ExtPtrArray.h"
 #include "netlib/core/Logger.h"
+#include "netlib/http/HttpClient.h"
 #include "netlib/http/HttpControl.h"
+#include "netlib/http/HttpRequest.h"
+#include "netlib/http/HttpResponseHeader.h"
 #include "netlib/pki/Certificate.h"
+#include "netlib/text/TextServices.h"
+#include "tests/support/LoopbackPeers.h"
 #include "tests/support/TestSupport.h"
 
 using namespace tessik;
@@ -74,6 +79,7 @@ std::string opensslOut(const std::vector<std::string>& args) {
 }
 
 TEST(HttpControl, CopyClonesTheClientCertificates) {
+    installTextServices();
     // Two client certificates with their keys, made by openssl.
     grvtest::TempDir dir("client-certs");
     auto original = std::make_unique<HttpControl>();
@@ -117,6 +123,30 @@ TEST(HttpControl, CopyClonesTheClientCertificates) {
         EXPECT_EQ(opensslOut({"x509", "-inform", "DER", "-in", dir.File("c.der"), "-noout", "-modulus"}),
                   opensslOut({"rsa", "-inform", "DER", "-in", dir.File("k.der"), "-noout", "-modulus"}));
         ASSERT_TRUE(entry->getX509());
+    }
+    // The copy presents the first certificate to a server that requires
+    // one signed by it.
+    {
+        grvtest::LoopbackPeers peers;
+        grvtest::OpensslServerOptions server;
+        server.extraArgs = {"-Verify", "1", "-CAfile", dir.File("first.pem"), "-verify_return_error"};
+        const int port = peers.StartOpensslServer(server);
+        copy.UseIEProxy = 0;
+        HttpClient client;
+        Logger log;
+        HttpRequest request;
+        HttpResult result;
+        DataBuffer body;
+        bool fresh = false;
+        ASSERT_TRUE(client.httpConnect(copy, "127.0.0.1", port, true, log, nullptr, fresh)) << logText(log);
+        ASSERT_TRUE(
+            client.synchronousRequest(copy, "127.0.0.1", port, true, request, result, body, log, nullptr, false))
+            << logText(log);
+        const std::string page(reinterpret_cast<const char*>(body.getData()), body.getSize());
+        const std::string pem = grvtest::ReadFile(dir.File("first.pem"));
+        const std::string firstLine = pem.substr(pem.find('\n') + 1, 64);
+        EXPECT_NE(page.find("Client certificate"), std::string::npos) << page.substr(0, 2000);
+        EXPECT_NE(page.find(firstLine), std::string::npos) << page.substr(0, 4000);
     }
     // Copying itself changes nothing; copying a control without any empties.
     copy.copyFrom(copy);

@@ -26,13 +26,22 @@ using namespace tessik;
 
 namespace {
 
-// args: response hex; how the server ends: "close" (an orderly close),
-// "reset" (RST), "silent" (silence, then close) or "keep" (reading until the
-// client closes); then the offsets to cut the response at.
+// args: "tls" with a certificate and key file (TLS 1.0, AES128-SHA), or
+// "plain" and two empty ones; the response hex; how the server ends:
+// "close" (an orderly close), "reset" (RST), "silent" (silence, then close)
+// or "keep" (reading until the client closes); then the offsets to cut the
+// response at (under TLS each piece goes out in records of its own).
 constexpr const char* kScriptAnswer = R"PY(
-import struct
+import ssl, struct
 s = listen()
 c, a = s.accept()
+if args[0] == 'tls':
+    ctx = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
+    ctx.minimum_version = ctx.maximum_version = ssl.TLSVersion.TLSv1
+    ctx.set_ciphers('AES128-SHA:@SECLEVEL=0')
+    ctx.load_cert_chain(args[1], args[2])
+    c = ctx.wrap_socket(c, server_side=True)
+args = args[3:]
 req = b''
 while b'\r\n\r\n' not in req:
     b = c.recv(65536)
@@ -69,16 +78,22 @@ void prepare(HttpRequest& request, const char* verb) {
 // One request on a fresh connection to 127.0.0.1:port; whether the
 // connection was still open afterwards goes to connectedAfter.
 bool exchangeOnce(int port, HttpControl& options, HttpRequest& request, HttpResult& result, DataBuffer& body,
-                  bool* connectedAfter = nullptr) {
+                  bool* connectedAfter = nullptr, bool tls = false) {
     Logger log;
     HttpClient client;
     bool fresh = false;
-    EXPECT_TRUE(client.httpConnect(options, "127.0.0.1", port, false, log, nullptr, fresh));
+    EXPECT_TRUE(client.httpConnect(options, "127.0.0.1", port, tls, log, nullptr, fresh));
     const bool ok =
-        client.synchronousRequest(options, "127.0.0.1", port, false, request, result, body, log, nullptr, false);
+        client.synchronousRequest(options, "127.0.0.1", port, tls, request, result, body, log, nullptr, false);
     if (connectedAfter != nullptr)
-        *connectedAfter = client.isConnected(false);
+        *connectedAfter = client.isConnected(tls);
     return ok;
+}
+
+std::string logText(Logger& log) {
+    StringBuffer sb;
+    log.getLogText(sb);
+    return sb.getString();
 }
 
 std::string str(const DataBuffer& db) {
@@ -241,38 +256,38 @@ TEST_F(ResponseRead, FramingCasesAgainstAScriptedServer) {
          "",
          false},
     };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
-        std::vector<std::string> args = {grvtest::ToHex(c.response), c.keepOpen ? "keep" : "close"};
-        for (int cut : c.cuts)
-            args.push_back(std::to_string(cut));
-        grvtest::ScriptPeer server(kScriptAnswer, args);
-        HttpControl options;
-        options.UseIEProxy = 0;
-        options.MaxResponseSize = c.maxSize;
-        options.ReadTimeoutSec = 5;
-        HttpRequest request;
-        prepare(request, c.verb);
-        HttpResult result;
-        DataBuffer body;
-        bool connectedAfter = false;
-        EXPECT_EQ(exchangeOnce(server.port, options, request, result, body, &connectedAfter), c.ok);
-        if (c.ok) {
-            EXPECT_EQ(result.responseHeader.getStatusCode(), c.status);
-            EXPECT_EQ(str(body), c.body);
+    for (bool tls : {false, true})
+        for (const Case& c : cases) {
+            SCOPED_TRACE(std::string(c.name) + (tls ? " (TLS)" : ""));
+            std::vector<std::string> args = {tls ? "tls" : "plain", tls ? peers.Certificate() : "",
+                                             tls ? peers.CertificateKey() : "", grvtest::ToHex(c.response),
+                                             c.keepOpen ? "keep" : "close"};
+            for (int cut : c.cuts)
+                args.push_back(std::to_string(cut));
+            grvtest::ScriptPeer server(kScriptAnswer, args);
+            HttpControl options;
+            options.UseIEProxy = 0;
+            options.MaxResponseSize = c.maxSize;
+            options.ReadTimeoutSec = 5;
+            HttpRequest request;
+            prepare(request, c.verb);
+            HttpResult result;
+            DataBuffer body;
+            bool connectedAfter = false;
+            EXPECT_EQ(exchangeOnce(server.port, options, request, result, body, &connectedAfter, tls), c.ok);
+            if (c.ok) {
+                EXPECT_EQ(result.responseHeader.getStatusCode(), c.status);
+                EXPECT_EQ(str(body), c.body);
+            }
+            EXPECT_EQ(connectedAfter, c.connectedAfter);
+            server.Finish();
         }
-        EXPECT_EQ(connectedAfter, c.connectedAfter);
-        server.Finish();
-    }
 }
 
 TEST_F(ResponseRead, NginxKeepsTheConnectionAndSendsGzipChunks) {
     const grvtest::NginxPeer nginx = peers.StartNginx();
     HttpControl options;
     options.UseIEProxy = 0;
-    HttpClient client;
-    Logger log;
-    bool fresh = false;
     struct Step {
         const char* path;
         const char* acceptEncoding;
@@ -286,27 +301,33 @@ TEST_F(ResponseRead, NginxKeepsTheConnectionAndSendsGzipChunks) {
         {"/big.txt", "gzip", "sys.stdin.buffer.read() == open(sys.argv[1] + '/big.txt', 'rb').read()"},
         {"/missing", nullptr, "b'404' in sys.stdin.buffer.read()"},
     };
-    int connects = 0;
-    for (const Step& s : steps) {
-        SCOPED_TRACE(s.path);
-        ASSERT_TRUE(client.httpConnect(options, "127.0.0.1", nginx.httpPort, false, log, nullptr, fresh));
-        connects += fresh ? 1 : 0;
-        HttpRequest request;
-        request.setPath(s.path);
-        if (s.acceptEncoding != nullptr)
-            request.setHeader("Accept-Encoding", s.acceptEncoding);
-        HttpResult result;
-        DataBuffer body;
-        ASSERT_TRUE(client.synchronousRequest(options, "127.0.0.1", nginx.httpPort, false, request, result, body, log,
-                                              nullptr, false));
-        const grvtest::RunResult judged = grvtest::Python(
-            "import sys, gzip\nprint('same' if " + s.judge + " else 'differs')", {nginx.docRoot}, str(body));
-        EXPECT_EQ(judged.out + judged.err, "same\n");
-        StringBuffer host;
-        EXPECT_TRUE(request.getHeader("Host", host));
-        EXPECT_EQ(std::string(host.getString()), "127.0.0.1:" + std::to_string(nginx.httpPort));
+    // The same over plain HTTP and over TLS 1.0 with AES128-SHA.
+    for (auto [port, tls] : {std::pair<int, bool>{nginx.httpPort, false}, {nginx.tlsPort, true}}) {
+        HttpClient client;
+        Logger log;
+        bool fresh = false;
+        int connects = 0;
+        for (const Step& s : steps) {
+            SCOPED_TRACE(std::string(s.path) + (tls ? " (TLS)" : ""));
+            ASSERT_TRUE(client.httpConnect(options, "127.0.0.1", port, tls, log, nullptr, fresh)) << logText(log);
+            connects += fresh ? 1 : 0;
+            HttpRequest request;
+            request.setPath(s.path);
+            if (s.acceptEncoding != nullptr)
+                request.setHeader("Accept-Encoding", s.acceptEncoding);
+            HttpResult result;
+            DataBuffer body;
+            ASSERT_TRUE(
+                client.synchronousRequest(options, "127.0.0.1", port, tls, request, result, body, log, nullptr, false));
+            const grvtest::RunResult judged = grvtest::Python(
+                "import sys, gzip\nprint('same' if " + s.judge + " else 'differs')", {nginx.docRoot}, str(body));
+            EXPECT_EQ(judged.out + judged.err, "same\n");
+            StringBuffer host;
+            EXPECT_TRUE(request.getHeader("Host", host));
+            EXPECT_EQ(std::string(host.getString()), "127.0.0.1:" + std::to_string(port));
+        }
+        EXPECT_EQ(connects, 1); // every request after the first went on the kept-alive connection
     }
-    EXPECT_EQ(connects, 1); // every request after the first went on the kept-alive connection
     EXPECT_GT(big.size(), 0u);
 }
 
@@ -397,7 +418,7 @@ struct Outcome {
 };
 
 Outcome ours(const std::string& response, const std::string& end, const std::string& verb) {
-    grvtest::ScriptPeer server(kScriptAnswer, {grvtest::ToHex(response), end});
+    grvtest::ScriptPeer server(kScriptAnswer, {"plain", "", "", grvtest::ToHex(response), end});
     HttpControl options;
     options.UseIEProxy = 0;
     options.ReadTimeoutSec = 1;
@@ -423,7 +444,7 @@ Outcome ours(const std::string& response, const std::string& end, const std::str
 }
 
 std::string curlBrief(const std::string& response) {
-    grvtest::ScriptPeer server(kScriptAnswer, {grvtest::ToHex(response), "close"});
+    grvtest::ScriptPeer server(kScriptAnswer, {"plain", "", "", grvtest::ToHex(response), "close"});
     const std::string bodyFile = server.Folder() + "/body";
     const grvtest::RunResult curl = grvtest::RunProgram({"curl", "-s", "-m", "5", "-o", bodyFile, "-w", "%{http_code}",
                                                          "http://127.0.0.1:" + std::to_string(server.port) + "/"});
@@ -625,6 +646,35 @@ TEST_F(ResponseRead, OnlyWhatCannotHappenTwiceIsSentAgain) {
     }
 }
 
+namespace {
+
+// One line of nginx's access log, "$server_addr $connection
+// $connection_requests $status $request": the count and what follows it.
+struct AccessLine {
+    long requests = 0;
+    std::string rest;
+};
+
+// nginx writes a line after its answer: the lines once `count` are there.
+std::vector<AccessLine> accessLog(const grvtest::NginxPeer& nginx, std::size_t count) {
+    const std::string text =
+        grvtest::WaitFor([&] { return grvtest::ReadFile(nginx.accessLog); },
+                         [&](const std::string& t) {
+                             return static_cast<std::size_t>(std::count(t.begin(), t.end(), '\n')) >= count;
+                         })
+            .seen;
+    std::vector<AccessLine> lines;
+    std::istringstream in(text);
+    std::string addr;
+    long connection = 0;
+    AccessLine line;
+    while (in >> addr >> connection >> line.requests && std::getline(in, line.rest))
+        lines.push_back(line);
+    return lines;
+}
+
+} // namespace
+
 TEST_F(ResponseRead, NginxAnswersEarlyAndStoresEmptyBodies) {
     const grvtest::NginxPeer nginx = peers.StartNginx();
     HttpControl options;
@@ -670,18 +720,56 @@ TEST_F(ResponseRead, NginxAnswersEarlyAndStoresEmptyBodies) {
                                  [](bool there) { return there; })
                     .met);
     EXPECT_EQ(grvtest::ReadFile(nginx.docRoot + "/dav/empty.txt"), "");
-    // nginx writes its log line after the answer: wait for all four.
-    const std::string log =
-        grvtest::WaitFor([&] { return grvtest::ReadFile(nginx.accessLog); },
-                         [](const std::string& text) { return std::count(text.begin(), text.end(), '\n') >= 4; })
-            .seen;
-    // "$server_addr $connection $connection_requests $status $request"
     std::vector<std::string> requests;
-    std::istringstream lines(log);
-    std::string addr, connection, count, rest;
-    while (lines >> addr >> connection >> count && std::getline(lines, rest))
-        requests.push_back(rest);
+    for (const AccessLine& line : accessLog(nginx, 4))
+        requests.push_back(line.rest);
     EXPECT_EQ(requests,
               (std::vector<std::string>{" 200 POST /early HTTP/1.1", " 200 POST /early HTTP/1.1",
                                         " 201 PUT /dav/empty.txt HTTP/1.1", " 200 GET /dav/empty.txt HTTP/1.1"}));
+}
+
+TEST_F(ResponseRead, NginxOverTlsKeepsTheConnectionAndFramesBodies) {
+    const grvtest::NginxPeer nginx = peers.StartNginx();
+    const std::string big = grvtest::ReadFile(nginx.docRoot + "/big.txt");
+    HttpControl options;
+    options.UseIEProxy = 0;
+    options.ReadTimeoutSec = 5;
+    HttpConnPool pool;
+    struct Step {
+        const char* path;
+        const char* acceptEncoding;
+        std::uint64_t maxSize;
+        bool ok;
+        std::string body;
+    };
+    // nginx sends big.txt gzip-compressed in chunks when asked; the limit
+    // holds for the chunks over TLS as over plain connections.
+    const Step steps[] = {
+        {"/", nullptr, 0, true, "hello\n"},    {"/big.txt", "gzip", 0, true, big},
+        {"/big.txt", nullptr, 0, true, big},   {"/nocontent", nullptr, 0, true, ""},
+        {"/big.txt", "gzip", 1000, false, ""}, {"/", nullptr, 0, true, "hello\n"},
+    };
+    for (const Step& s : steps) {
+        SCOPED_TRACE(std::string(s.path) + " limit " + std::to_string(s.maxSize));
+        options.MaxResponseSize = s.maxSize;
+        HttpRequest request;
+        request.setPath(s.path);
+        if (s.acceptEncoding != nullptr)
+            request.setHeader("Accept-Encoding", s.acceptEncoding);
+        HttpResult result;
+        DataBuffer body;
+        Logger log;
+        EXPECT_EQ(pool.synchronousRequest(options, "127.0.0.1", nginx.tlsPort, true, request, result, body, log,
+                                          nullptr, false),
+                  s.ok);
+        if (s.ok) {
+            EXPECT_TRUE(str(body) == s.body) << body.getSize() << " bytes";
+        }
+    }
+    // "$server_addr $connection $connection_requests ...": the first four
+    // went on one connection, the limit ended it, the last opened another.
+    std::vector<long> counts;
+    for (const AccessLine& line : accessLog(nginx, 6))
+        counts.push_back(line.requests);
+    EXPECT_EQ(counts, (std::vector<long>{1, 2, 3, 4, 5, 1}));
 }

@@ -5,10 +5,12 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <filesystem>
 #include <string>
 #include <vector>
 
 #include "netlib/core/Logger.h"
+#include "netlib/crypto/HashAlgorithms.h"
 #include "netlib/pki/Certificate.h"
 #include "netlib/streams/DataSource.h"
 #include "netlib/transport/ClsSocksClient.h"
@@ -17,6 +19,9 @@
 #include "netlib/transport/TlsEndpoint.h"
 #include "netlib/transport/TlsProtocol.h"
 #include "netlib/transport/TunnelChannel.h"
+#include "platform/CertStore.h"
+#include "platform/CryptProv.h"
+#include "platform/WinTime.h"
 #include "tests/netlib/transport/ScriptPeer.h"
 #include "tests/netlib/transport/TlsTestSupport.h"
 #include "tests/support/LoopbackPeers.h"
@@ -44,6 +49,7 @@ struct TestPki {
         Run({"openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout", File("ca.key"), "-out",
              File("ca.pem"), "-days", "3650", "-subj", "/CN=Gorvane Test CA", "-addext",
              "basicConstraints=critical,CA:TRUE", "-addext", "keyUsage=critical,keyCertSign,cRLSign"});
+        Run({"openssl", "x509", "-in", File("ca.pem"), "-outform", "DER", "-out", File("ca.der")});
         Issue("server", "/CN=localhost", true);
         Issue("client", "/CN=grvuser", true);
         Issue("rogue", "/CN=grvuser", false);
@@ -272,6 +278,31 @@ TEST(SChannelReferenceServer, AlertsFromTheServer) {
         EXPECT_FALSE(ch.channel.protocol().readParams()->encrypting);
         EXPECT_FALSE(ch.channel.isConnected());
         server.peer.Finish();
+    }
+}
+
+// Input that breaks a length rule ends the connection with a fatal alert:
+// decode_error for a ServerHello with extensions, record_overflow for a
+// record announced too long.
+TEST(SChannelReferenceServer, BadLengthsEndTheConnectionWithAnAlert) {
+    {
+        ReferenceServer server(Pki(), {"extension"});
+        Channel ch(server.peer.port);
+        EXPECT_FALSE(ch.Establish());
+        EXPECT_NE(ch.Log().find(tlsmsg::kServerHelloLong), std::string::npos) << ch.Log();
+        const std::string out = server.peer.Finish();
+        EXPECT_NE(out.find("alert 0232"), std::string::npos) << out;
+    }
+    {
+        ReferenceServer server(Pki(), {"oversize-record"});
+        Channel ch(server.peer.port);
+        ASSERT_TRUE(ch.Establish()) << ch.Log();
+        ASSERT_TRUE(ch.Send("hello"));
+        EXPECT_EQ(ch.Receive(5), "");
+        EXPECT_NE(ch.Log().find(tlsmsg::kRecordTooLong), std::string::npos) << ch.Log();
+        EXPECT_FALSE(ch.channel.isConnected());
+        const std::string out = server.peer.Finish();
+        EXPECT_NE(out.find("alert 0216"), std::string::npos) << out;
     }
 }
 
@@ -534,6 +565,91 @@ c.close()
     EXPECT_EQ(rest.getLastByte(), 99);
     EXPECT_FALSE(endpoint.readBytes(1, more, params, log));
     EXPECT_TRUE(params.flags.closedByPeer);
+}
+
+// Server certificate checks over a machine ROOT store of the test's own.
+class SChannelVerification : public grvtest::LoopbackPeerTest {
+protected:
+    void SetUp() override { platform::SetMachineCryptoRoot(m_machine.Path()); }
+    void TearDown() override {
+        platform::SetClockOverrideForTest(0);
+        platform::SetMachineCryptoRoot("");
+    }
+    // The certificate in the machine ROOT store, named by its thumbprint.
+    void TrustInMachineRoot(const std::string& derFile) {
+        const std::string der = grvtest::ReadFile(derFile);
+        ASSERT_FALSE(der.empty()) << derFile;
+        DataBuffer sha1;
+        hashBytes(der.data(), std::uint32_t(der.size()), kHashSha1, sha1);
+        const std::string folder = platform::CertStoreFolder(platform::CERT_STORE_PROV_SYSTEM_W,
+                                                             platform::CERT_SYSTEM_STORE_LOCAL_MACHINE, "ROOT");
+        std::filesystem::create_directories(folder);
+        ASSERT_TRUE(grvtest::WriteFile(folder + "/" + Hex(sha1) + ".cer", der));
+    }
+    int ServerSignedByTheCa() {
+        grvtest::OpensslServerOptions options;
+        options.cert = Pki().File("server.pem");
+        options.key = Pki().File("server.key");
+        return peers.StartOpensslServer(options);
+    }
+    grvtest::TempDir m_machine{"machine"};
+};
+
+TEST_F(SChannelVerification, AChainUnderTheTestCaPassesOnceTheCaIsARoot) {
+    const int port = ServerSignedByTheCa();
+    {
+        Channel ch(port);
+        ch.channel.setRequireServerVerification(true);
+        EXPECT_FALSE(ch.Establish());
+        EXPECT_EQ(ch.channel.getFailureReason(), unsigned(kSChannelFailVerify));
+        EXPECT_NE(ch.Log().find(schannel_msg::kUntrustedRoot), std::string::npos) << ch.Log();
+        EXPECT_FALSE(ch.channel.isConnected());
+    }
+    TrustInMachineRoot(Pki().File("ca.der"));
+    Channel ch(port);
+    ch.channel.setRequireServerVerification(true);
+    ASSERT_TRUE(ch.Establish()) << ch.Log();
+    EXPECT_TRUE(ch.channel.isServerCertVerified());
+    EXPECT_NE(ch.Log().find(schannel_msg::kVerified), std::string::npos) << ch.Log();
+    ASSERT_TRUE(ch.Send("GET / HTTP/1.0\r\n\r\n"));
+    EXPECT_NE(ch.Receive(1 << 20).find("HTTP/1.0 200 ok"), std::string::npos);
+}
+
+TEST_F(SChannelVerification, RefusalsNameTheirReason) {
+    TrustInMachineRoot(Pki().File("ca.der"));
+    const int signedPort = ServerSignedByTheCa();
+    const int selfSignedPort = peers.StartOpensslServer();
+    // Ten years and a day on, the CA's server certificate has expired.
+    const std::int64_t later = (std::chrono::system_clock::now() + std::chrono::hours(24 * 3660)).time_since_epoch() /
+                               std::chrono::milliseconds(1);
+    struct Case {
+        const char* name;
+        int port;
+        std::int64_t now;
+        bool required;
+        const char* reason; // null: established
+    };
+    const Case cases[] = {
+        {"self-signed server", selfSignedPort, 0, true, schannel_msg::kUntrustedRoot},
+        {"self-signed server, no check asked for", selfSignedPort, 0, false, nullptr},
+        {"expired server certificate", signedPort, later, true, schannel_msg::kExpired},
+        {"expired, no check asked for", signedPort, later, false, nullptr},
+    };
+    for (const Case& c : cases) {
+        platform::SetClockOverrideForTest(c.now);
+        Channel ch(c.port);
+        ch.channel.setRequireServerVerification(c.required);
+        const bool established = ch.Establish();
+        EXPECT_EQ(established, c.reason == nullptr) << c.name << "\n" << ch.Log();
+        EXPECT_FALSE(ch.channel.isServerCertVerified()) << c.name;
+        EXPECT_NE(ch.channel.getServerCertificate(), nullptr) << c.name;
+        if (c.reason != nullptr) {
+            EXPECT_EQ(ch.channel.getFailureReason(), unsigned(kSChannelFailVerify)) << c.name;
+            EXPECT_NE(ch.Log().find(c.reason), std::string::npos) << c.name << "\n" << ch.Log();
+            EXPECT_NE(ch.Log().find(schannel_msg::kVerificationFailed), std::string::npos) << c.name;
+            EXPECT_FALSE(ch.channel.isConnected()) << c.name;
+        }
+    }
 }
 
 TEST_F(SChannelPeerTest, SocksConnectionIsHandedToTheChannel) {

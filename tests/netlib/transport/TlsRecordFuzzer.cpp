@@ -36,7 +36,7 @@ Outcome run(const std::uint8_t* data, std::size_t size, std::size_t piece, unsig
         const std::uint16_t suite = kTlsOfferedSuites[(protection - 1) % kSuites];
         p.setVersion(kTlsMajor, protection > kSuites ? kSsl30Minor : kTls10Minor);
         static const unsigned char kKeys[64] = {};
-        configureTlsParams(*p.readParams(), *tlsSuiteInfo(suite), true, kKeys, kKeys, kKeys);
+        configureTlsParams(*p.readParams(), *tlsSuiteInfo(suite), kKeys, kKeys, kKeys);
     }
     Outcome out;
     for (std::size_t pos = 0; pos < size && out.result >= 0; pos += piece) {

@@ -39,8 +39,8 @@ struct Keys {
         return "{\"suite\":" + std::to_string(suite) + ",\"minor\":" + std::to_string(minor) + ",\"mac_secret\":\"" +
                Hex(mac) + "\",\"key\":\"" + Hex(key) + "\",\"iv\":\"" + Hex(iv) + "\",\"records\":[";
     }
-    void Configure(TlsSecurityParams& p, const TlsSuiteInfo& s, bool incoming) const {
-        configureTlsParams(p, s, incoming, mac.data(), key.data(), iv.data());
+    void Configure(TlsSecurityParams& p, const TlsSuiteInfo& s) const {
+        configureTlsParams(p, s, mac.data(), key.data(), iv.data());
     }
 };
 
@@ -96,7 +96,7 @@ TEST(TlsRecordProtection, TheReferenceReadsWhatEachSuiteWrites) {
         const TlsSuiteInfo& suite = *tlsSuiteInfo(sc.suite);
         Keys keys(suite, rng);
         TlsSecurityParams write;
-        keys.Configure(write, suite, false);
+        keys.Configure(write, suite);
         Logger log;
         std::string json = keys.Json(sc.suite, sc.minor);
         std::vector<std::string> contents;
@@ -126,7 +126,7 @@ TEST(TlsRecordProtection, WhatTheReferenceWritesIsReadBackInOrder) {
         std::vector<std::string> fragments = Reference("protect", json + "]}");
         ASSERT_EQ(fragments.size(), contents.size());
         TlsSecurityParams read;
-        keys.Configure(read, suite, true);
+        keys.Configure(read, suite);
         Logger log;
         for (std::size_t k = 0; k < contents.size(); ++k) {
             TlsRawRecord record;
@@ -149,7 +149,7 @@ TEST(TlsRecordProtection, PaddingFillsTheLastBlockOrAddsAWholeOne) {
     Keys keys(aes, rng);
     for (auto [content, fragment] : {std::pair<std::uint32_t, std::uint32_t>{11, 32}, {12, 48}, {0, 32}, {27, 48}}) {
         TlsSecurityParams write;
-        keys.Configure(write, aes, false);
+        keys.Configure(write, aes);
         Bytes data(content, 'x');
         DataBuffer out;
         LogNull log;
@@ -188,7 +188,7 @@ TEST(TlsRecordProtection, ShortFragmentOrUnevenPaddingIsABadMacUnderTlsOnly) {
             Bytes f = FromHex(fragment[0]);
             f.resize(f.size() - std::size_t(c.cut));
             TlsSecurityParams read;
-            keys.Configure(read, suite, true);
+            keys.Configure(read, suite);
             TlsRawRecord record;
             record.contentType = kTlsApplicationData;
             record.major = 3;
