@@ -27,8 +27,10 @@ bool bucketCacheOn(const HttpControl& options) {
     return options.useBucketCache != 0 && options.bucketCache.numRoots() != 0;
 }
 
-bool isGet(const HttpControl& options) {
-    return options.HttpMethod.getSize() == 0 || options.HttpMethod.equalsNoCase("GET");
+// A whole GET: a ranged one (resuming a download) asks for a part, which a
+// cached whole must not answer nor a partial answer replace.
+bool isWholeGet(const HttpControl& options) {
+    return (options.HttpMethod.getSize() == 0 || options.HttpMethod.equalsNoCase("GET")) && options.ResumePoint == 0;
 }
 
 bool setsCookies(const HttpResponseHeader& header) {
@@ -130,7 +132,7 @@ void HttpClient::storeInBucketCache(HttpControl& options, HttpResult& result, co
 
 void HttpClient::recordFailedResponse(const char* url, HttpControl& options, const HttpResponseHeader& header,
                                       const DataBuffer& body, LogBase& log) {
-    if (!bucketCacheOn(options))
+    if (!bucketCacheOn(options) || !isWholeGet(options))
         return;
     StringBuffer fieldsText;
     header.getFieldsTextUtf8(fieldsText, log, false);
@@ -169,7 +171,7 @@ void HttpClient::noteConnectFailure(bool dnsFailed, const char* host, HttpContro
 bool HttpClient::answerFromCache(const char* url, HttpControl& options, Output& out, HttpResult& result,
                                  CacheRevalidation& reval, LogBase& log, ProgressMonitor* pm, bool verbose) {
     reval.revalidate = false;
-    if (!isGet(options))
+    if (!isWholeGet(options))
         return false;
     lookupResponseCache(url, options, out, result, reval, log, pm, verbose);
     if (!options.cacheControl.fetchFromCache || result.cacheState != 1) {
@@ -205,7 +207,7 @@ void HttpClient::noteGoodConnect(const char* host, HttpControl& options, bool fl
 
 void HttpClient::feedCaches(const char* url, HttpControl& options, Output& out, std::int64_t bodyStart,
                             HttpResult& result, CacheRevalidation& reval, LogBase& log) {
-    if (!isGet(options))
+    if (!isWholeGet(options))
         return;
     const bool updating = options.cacheControl.updateCache != 0;
     DataBuffer* held = heldBytes(out);

@@ -326,7 +326,6 @@ bool HttpClient::simpleHttpRequest(const char* url, HttpControl& options, const 
         options.requestText.setSb(head);
         return true;
     }
-    host.toLowerCaseAscii();
     bool flaggedInvalid = false;
     if (refusedByDomainCache(host.getString(), options, flaggedInvalid, log))
         return false;
