@@ -21,7 +21,6 @@ namespace {
 
 constexpr std::uint32_t kFirstStored = 200;
 constexpr std::uint32_t kLastStored = 499;
-constexpr std::uint32_t kStatusNotModified = 304;
 
 bool bucketCacheOn(const HttpControl& options) {
     return options.useBucketCache != 0 && options.bucketCache.numRoots() != 0;
@@ -31,18 +30,6 @@ bool bucketCacheOn(const HttpControl& options) {
 // cached whole must not answer nor a partial answer replace.
 bool isWholeGet(const HttpControl& options) {
     return (options.HttpMethod.getSize() == 0 || options.HttpMethod.equalsNoCase("GET")) && options.ResumePoint == 0;
-}
-
-bool setsCookies(const HttpResponseHeader& header) {
-    return header.hasField("Set-Cookie") || header.hasField("Set-Cookie2");
-}
-
-// The bytes an output holds in memory, or null for one that writes a file.
-DataBuffer* heldBytes(Output& out) {
-    auto* memory = dynamic_cast<OutputDataBuffer*>(&out);
-    if (memory != nullptr && memory->isRerouted())
-        return nullptr;
-    return out.getDataBuffer();
 }
 
 void storeBucketEntry(const char* url, HttpControl& options, const StringBuffer& headerText, const DataBuffer& body,
@@ -62,18 +49,23 @@ void storeBucketEntry(const char* url, HttpControl& options, const StringBuffer&
 
 } // namespace
 
-void HttpClient::lookupResponseCache(const char* url, HttpControl& options, Output& out, HttpResult& result,
-                                     CacheRevalidation& reval, LogBase& log, ProgressMonitor* pm, bool verbose) {
-    reval.revalidate = false;
+void HttpClient::lookupResponseCache(const char* url, int depth, HttpControl& options, Output& out, HttpResult& result,
+                                     bool& revalidate, StringBuffer& etag, StringBuffer& lastModified, LogBase& log,
+                                     bool verbose) {
+    revalidate = false;
+    etag.clear();
+    lastModified.clear();
     result.cacheState = 0;
+    if (!isWholeGet(options))
+        return;
     if (options.useBucketCache)
-        lookupHttpCache(url, options, out, result, log, pm, verbose);
+        lookupHttpCache(url, depth, options, out, result, log, verbose);
     else
-        lookupCache(url, options, out, result, reval, log);
+        lookupCache(url, options, out, result, revalidate, etag, lastModified, log);
 }
 
-void HttpClient::lookupHttpCache(const char* url, HttpControl& options, Output& out, HttpResult& result, LogBase& log,
-                                 ProgressMonitor*, bool) {
+void HttpClient::lookupHttpCache(const char* url, int, HttpControl& options, Output& out, HttpResult& result,
+                                 LogBase& log, bool) {
     const CacheControl& settings = options.cacheControl;
     if (!settings.fetchFromCache && !settings.updateCache)
         return;
@@ -104,12 +96,14 @@ void HttpClient::lookupHttpCache(const char* url, HttpControl& options, Output& 
     result.responseHeader.copyFrom(head);
 }
 
-void HttpClient::storeResponseInCache(HttpControl& options, HttpResult& result, const DataBuffer& body, const char* url,
+void HttpClient::storeResponseInCache(HttpControl& options, HttpResult& result, const DataBuffer* body, const char* url,
                                       LogBase& log) {
+    if (body == nullptr || !isWholeGet(options))
+        return;
     if (options.useBucketCache)
-        storeInBucketCache(options, result, body, url, log);
+        storeInBucketCache(options, result, *body, url, log);
     else
-        updateCacheFromResponse(options, result, body, url, log);
+        updateCacheFromResponse(options, result, *body, url, log);
 }
 
 void HttpClient::storeInBucketCache(HttpControl& options, HttpResult& result, const DataBuffer& body, const char* url,
@@ -131,12 +125,22 @@ void HttpClient::storeInBucketCache(HttpControl& options, HttpResult& result, co
 }
 
 void HttpClient::recordFailedResponse(const char* url, HttpControl& options, const HttpResponseHeader& header,
-                                      const DataBuffer& body, LogBase& log) {
-    if (!bucketCacheOn(options) || !isWholeGet(options))
+                                      const DataBuffer* body, LogBase& log) {
+    if (!bucketCacheOn(options) || !options.cacheControl.updateCache || !isWholeGet(options))
         return;
     StringBuffer fieldsText;
     header.getFieldsTextUtf8(fieldsText, log, false);
-    storeBucketEntry(url, options, fieldsText, body, true, log);
+    const DataBuffer none;
+    storeBucketEntry(url, options, fieldsText, body != nullptr ? *body : none, true, log);
+}
+
+void HttpClient::refreshCacheExpiry(const char* url, HttpControl& options, HttpResult& result, LogBase& log) {
+    SysTimeValue expiry;
+    computeCacheExpiry(options, result.responseHeader, expiry);
+    options.cache.updateExpiration(url, expiry, log);
+    StringBuffer text;
+    expiry.getRfc822String(text);
+    log.logData("NewExpiration", text.getString());
 }
 
 bool HttpClient::isUrlCached(const char* url, HttpControl& options, LogBase& log) {
@@ -168,24 +172,6 @@ void HttpClient::noteConnectFailure(bool dnsFailed, const char* host, HttpContro
         options.bucketCache.setDomainValid(host, log);
 }
 
-bool HttpClient::answerFromCache(const char* url, HttpControl& options, Output& out, HttpResult& result,
-                                 CacheRevalidation& reval, LogBase& log, ProgressMonitor* pm, bool verbose) {
-    reval.revalidate = false;
-    if (!isWholeGet(options))
-        return false;
-    lookupResponseCache(url, options, out, result, reval, log, pm, verbose);
-    if (!options.cacheControl.fetchFromCache || result.cacheState != 1) {
-        reval.revalidate = false;
-        return false;
-    }
-    if (reval.revalidate)
-        return false;
-    if (pm != nullptr)
-        pm->progressInfo("HttpCacheHit", cache_msg::kCacheHitEvent);
-    result.fromCache = 1;
-    return true;
-}
-
 bool HttpClient::refusedByDomainCache(const char* host, HttpControl& options, bool& flaggedInvalid, LogBase& log) {
     flaggedInvalid = false;
     if (!bucketCacheOn(options))
@@ -203,42 +189,6 @@ bool HttpClient::refusedByDomainCache(const char* host, HttpControl& options, bo
 void HttpClient::noteGoodConnect(const char* host, HttpControl& options, bool flaggedInvalid, LogBase& log) {
     if (flaggedInvalid && options.cacheControl.updateCache && bucketCacheOn(options))
         options.bucketCache.setDomainValid(host, log);
-}
-
-void HttpClient::feedCaches(const char* url, HttpControl& options, Output& out, std::int64_t bodyStart,
-                            HttpResult& result, CacheRevalidation& reval, LogBase& log) {
-    if (!isWholeGet(options))
-        return;
-    const bool updating = options.cacheControl.updateCache != 0;
-    DataBuffer* held = heldBytes(out);
-    if (setsCookies(result.responseHeader) && !options.AllowCookieResponseCaching) {
-        if (updating)
-            log.logInfo(cache_msg::kCookiesSet);
-    } else if (held == nullptr || bodyStart < 0 || static_cast<std::uint64_t>(bodyStart) > held->getSize()) {
-        if (updating)
-            log.logInfo(cache_msg::kOutputIsFile);
-    } else {
-        DataBuffer body;
-        body.borrowData(held->getData() + bodyStart, held->getSize() - static_cast<std::uint32_t>(bodyStart));
-        storeResponseInCache(options, result, body, url, log);
-    }
-    if (!reval.revalidate || result.responseHeader.getStatusCode() != kStatusNotModified)
-        return;
-
-    log.logInfo(cache_msg::kUpdatingExpiration);
-    // A 304 that names its own freshness renews the copy by it.
-    const HttpResponseHeader& answer = result.responseHeader;
-    const bool namesFreshness = answer.hasField("Expires") || answer.hasField("Cache-Control");
-    SysTimeValue expiry;
-    computeCacheExpiry(options, namesFreshness ? answer : reval.header, expiry);
-    result.responseHeader.copyFrom(reval.header);
-    if (reval.body.getSize() != 0 && !out.writeDb(reval.body, nullptr, log))
-        return;
-    options.cache.updateExpiration(url, expiry, log);
-    StringBuffer text;
-    expiry.getRfc822String(text);
-    log.logData("NewExpiration", text.getString());
-    result.fromCache = 1;
 }
 
 } // namespace tessik

@@ -10,7 +10,6 @@
 #include "netlib/core/StringBuffer.h"
 #include "netlib/core/TessikObject.h"
 #include "netlib/core/XString.h"
-#include "netlib/http/HttpResponseHeader.h"
 #include "netlib/pki/PackageExchange.h"
 #include "netlib/streams/Output.h"
 #include "netlib/transport/LoggedSocket2.h"
@@ -58,16 +57,6 @@ inline constexpr const char* kMsgTooManyInterim = "Too many interim responses.";
 inline constexpr const char* kMsgBodyNotEnded = "The response body ended without the server closing the connection.";
 inline constexpr const char* kMsgNotResent = "Not sending the request again: it may have reached the server.";
 } // namespace http_conn
-
-// An expired cached answer kept while the server is asked whether it still
-// holds: the validators the request sends, and the answer a 304 brings back.
-struct CacheRevalidation {
-    bool revalidate = false;
-    StringBuffer etag;
-    StringBuffer lastModified;
-    HttpResponseHeader header;
-    DataBuffer body;
-};
 
 namespace http_auth {
 inline constexpr const char* kPackageNtlm = "NTLM";
@@ -227,47 +216,47 @@ public:
     bool readResponseBody(HttpControl& options, HttpResult& result, const BodyFraming& framing, Output& body,
                           LogBase& log, ProgressMonitor* pm);
 
-    // The response caches: the ".dat" ClsCache2 of the options or, with
-    // useBucketCache, their ".caf" HttpCache. Only a GET is answered from
-    // them or stored in them; a cache that fails is a miss, never a failed
-    // request.
-    void lookupResponseCache(const char* url, HttpControl& options, Output& out, HttpResult& result,
-                             CacheRevalidation& reval, LogBase& log, ProgressMonitor* pm, bool verbose);
-    void lookupHttpCache(const char* url, HttpControl& options, Output& out, HttpResult& result, LogBase& log,
-                         ProgressMonitor* pm, bool verbose);
-    // A fresh copy goes to out; an expired one stays in reval.
-    static void lookupCache(const char* url, HttpControl& options, Output& out, HttpResult& result,
-                            CacheRevalidation& reval, LogBase& log);
+    // The response caches' hooks on the GET road: the ".dat" ClsCache2 of
+    // the options or, with useBucketCache, their ".caf" HttpCache. Only a
+    // whole GET (no Range) is answered from them or stored; a cache that
+    // fails is a miss, never a failed request. A cached answer goes to out
+    // and result (cacheState 1); for an expired one, which the server is to
+    // be asked about again, revalidate comes back set with the copy's ETag
+    // and Last-Modified.
+    void lookupResponseCache(const char* url, int depth, HttpControl& options, Output& out, HttpResult& result,
+                             bool& revalidate, StringBuffer& etag, StringBuffer& lastModified, LogBase& log,
+                             bool verbose);
+    void storeResponseInCache(HttpControl& options, HttpResult& result, const DataBuffer* body, const char* url,
+                              LogBase& log);
+    void recordFailedResponse(const char* url, HttpControl& options, const HttpResponseHeader& header,
+                              const DataBuffer* body, LogBase& log);
+    // A 304 to a revalidating GET: the cached entry's new expiry, reckoned
+    // from the result's head.
+    void refreshCacheExpiry(const char* url, HttpControl& options, HttpResult& result, LogBase& log);
+    // Before and after the GET road connects: a host the bucket cache marks
+    // invalid is refused (flaggedInvalid tells whether it is marked at all),
+    // and one marked that connects all the same is marked valid again.
+    static bool refusedByDomainCache(const char* host, HttpControl& options, bool& flaggedInvalid, LogBase& log);
+    static void noteGoodConnect(const char* host, HttpControl& options, bool flaggedInvalid, LogBase& log);
+
+    // The two caches' sides of those hooks.
+    void lookupHttpCache(const char* url, int depth, HttpControl& options, Output& out, HttpResult& result,
+                         LogBase& log, bool verbose);
+    // An expired copy is written out only to an output that holds it in
+    // memory, where the caller can keep it aside; to a file it is a miss.
+    static void lookupCache(const char* url, HttpControl& options, Output& out, HttpResult& result, bool& expired,
+                            StringBuffer& etag, StringBuffer& lastModified, LogBase& log);
     // In local time, the clock every expiry is compared with.
     static void computeCacheExpiry(HttpControl& options, const HttpResponseHeader& header, SysTimeValue& expiry);
     static void updateCacheFromResponse(HttpControl& options, HttpResult& result, const DataBuffer& body,
                                         const char* url, LogBase& log);
-    static void storeResponseInCache(HttpControl& options, HttpResult& result, const DataBuffer& body, const char* url,
-                                     LogBase& log);
     static void storeInBucketCache(HttpControl& options, HttpResult& result, const DataBuffer& body, const char* url,
                                    LogBase& log);
-    static void recordFailedResponse(const char* url, HttpControl& options, const HttpResponseHeader& header,
-                                     const DataBuffer& body, LogBase& log);
     static bool isUrlCached(const char* url, HttpControl& options, LogBase& log);
     static void checkDomainEntry(const char* host, HttpControl& options, bool& found, bool& negative, LogBase& log);
     // After a failed connect: a host whose name did not resolve is marked
     // invalid, one that resolved is no longer.
     static void noteConnectFailure(bool dnsFailed, const char* host, HttpControl& options, LogBase& log);
-
-    // The GET road's use of them. True when a fresh cached copy answers
-    // the request (out and result hold it); an expired one is left in reval
-    // for a conditional request.
-    bool answerFromCache(const char* url, HttpControl& options, Output& out, HttpResult& result,
-                         CacheRevalidation& reval, LogBase& log, ProgressMonitor* pm, bool verbose);
-    // True when the host is marked invalid and must be refused;
-    // flaggedInvalid tells whether it is marked at all.
-    static bool refusedByDomainCache(const char* host, HttpControl& options, bool& flaggedInvalid, LogBase& log);
-    static void noteGoodConnect(const char* host, HttpControl& options, bool flaggedInvalid, LogBase& log);
-    // After a response read whole (its body from bodyStart on in out): it is
-    // stored, or a 304 to a revalidation hands back the kept copy with a
-    // new expiry.
-    static void feedCaches(const char* url, HttpControl& options, Output& out, std::int64_t bodyStart,
-                           HttpResult& result, CacheRevalidation& reval, LogBase& log);
 
     const StringBuffer& recordedHost() const { return m_host; }
     std::uint32_t recordedPort() const { return m_port; }

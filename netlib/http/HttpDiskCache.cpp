@@ -138,8 +138,9 @@ void logDate(LogBase& log, const char* tag, SysTimeValue t) {
 
 } // namespace
 
-void HttpClient::lookupCache(const char* url, HttpControl& options, Output& out, HttpResult& result,
-                             CacheRevalidation& reval, LogBase& log) {
+void HttpClient::lookupCache(const char* url, HttpControl& options, Output& out, HttpResult& result, bool& expired,
+                             StringBuffer& etag, StringBuffer& lastModified, LogBase& log) {
+    expired = false;
     if (!options.cacheControl.fetchFromCache)
         return;
     ClsCache2& cache = options.cache;
@@ -163,22 +164,22 @@ void HttpClient::lookupCache(const char* url, HttpControl& options, Output& out,
         log.logError(cache_msg::kBadCachedHead);
         return;
     }
-    if (cache.isLastFetchExpired()) {
+    const bool stale = cache.isLastFetchExpired();
+    // A file could not give the copy back after a 304: ask for it whole.
+    if (stale && out.getDataBuffer() == nullptr)
+        return;
+    if (size > headEnd && out.writeBytes(data.getData() + headEnd, size - headEnd, 1, nullptr, log) != 1)
+        return;
+    if (stale) {
         log.logInfo(cache_msg::kExpired);
-        reval.revalidate = true;
-        cache.getLastEtag(reval.etag);
+        expired = true;
+        cache.getLastEtag(etag);
         // The server's own date of the copy is what it compares with.
-        head.getField("Last-Modified", reval.lastModified);
-        reval.header.copyFrom(head);
-        reval.body.clear();
-        if (!reval.body.append(data.getData() + headEnd, size - headEnd))
-            return;
+        head.getField("Last-Modified", lastModified);
         SysTimeValue expiry;
         cache.getLastExpiration(expiry);
-        log.logData("ExpiredEtag", reval.etag.getString());
+        log.logData("ExpiredEtag", etag.getString());
         logDate(log, "ExpiredDateTime", expiry);
-    } else if (size > headEnd && out.writeBytes(data.getData() + headEnd, size - headEnd, 1, nullptr, log) != 1) {
-        return;
     }
     result.responseHeader.copyFrom(head);
     result.cacheState = 1;

@@ -8,6 +8,7 @@
 
 #include "netlib/core/LogBase.h"
 #include "netlib/core/Progress.h"
+#include "netlib/http/CacheConstants.h"
 #include "netlib/http/HttpAuth.h"
 #include "netlib/http/HttpClient.h"
 #include "netlib/http/HttpControl.h"
@@ -24,6 +25,7 @@ constexpr int kPlainPort = 80;
 constexpr int kTlsPort = 443;
 constexpr std::uint32_t kStatusUnauthorized = 401;
 constexpr std::uint32_t kStatusUnavailable = 503;
+constexpr std::uint32_t kStatusNotModified = 304;
 constexpr unsigned int kGetSendChunk = 4000;
 constexpr std::size_t kUrlSchemeTls = 6; // "https:"
 
@@ -308,9 +310,27 @@ bool HttpClient::simpleHttpRequest(const char* url, HttpControl& options, const 
         return false;
     }
     const std::int64_t bodyStart = out.getPosition64();
-    CacheRevalidation reval;
-    if (answerFromCache(url, options, out, result, reval, log, pm, verbose))
-        return true;
+    bool revalidate = false;
+    StringBuffer etag, lastModified;
+    lookupResponseCache(url, 0, options, out, result, revalidate, etag, lastModified, log, verbose);
+    HttpResponseHeader keptHeader;
+    DataBuffer keptBody;
+    bool kept = false;
+    if (result.cacheState == 1 && options.cacheControl.fetchFromCache) {
+        if (!revalidate) {
+            if (pm != nullptr)
+                pm->progressInfo("HttpCacheHit", cache_msg::kCacheHitEvent);
+            result.fromCache = 1;
+            return true;
+        }
+        // The copy waits aside for the server's answer about it.
+        keptHeader.copyFrom(result.responseHeader);
+        const DataBuffer* held = out.getDataBuffer();
+        kept = held != nullptr &&
+               keptBody.append(held->getData() + bodyStart, held->getSize() - static_cast<std::uint32_t>(bodyStart));
+        if (!rewindOutput(out, bodyStart, log))
+            return false;
+    }
     StringBuffer host, user, password, path, query, fragment;
     int port = kPlainPort;
     if (!TessikUrl::crackUrl(url, host, port, user, password, path, query, fragment) || host.getSize() == 0) {
@@ -338,14 +358,14 @@ bool HttpClient::simpleHttpRequest(const char* url, HttpControl& options, const 
     m_requestTls = tls;
     m_heartbeatMs = options.HeartbeatMs;
     m_readTimeoutSec = options.ReadTimeoutSec;
-    const char* since = reval.revalidate ? reval.lastModified.getString() : nullptr;
-    const char* etag = reval.revalidate ? reval.etag.getString() : nullptr;
+    const char* since = kept ? lastModified.getString() : nullptr;
+    const char* entityTag = kept ? etag.getString() : nullptr;
     if (options.MimicIE)
-        BuildIeGetRequest(target, options, extraHeaders, since, etag, result, log, pm, head);
+        BuildIeGetRequest(target, options, extraHeaders, since, entityTag, result, log, pm, head);
     else if (options.MimicFirefox)
-        BuildFireFoxGetRequest(target, options, extraHeaders, since, etag, result, log, pm, head);
+        BuildFireFoxGetRequest(target, options, extraHeaders, since, entityTag, result, log, pm, head);
     else
-        BuildGetRequest(target, options, extraHeaders, since, etag, result, log, pm, head);
+        BuildGetRequest(target, options, extraHeaders, since, entityTag, result, log, pm, head);
     if (verbose) {
         log.logInfo("--------- HTTP Request -----------");
         log.logData("HttpRequest", head.getString());
@@ -371,15 +391,39 @@ bool HttpClient::simpleHttpRequest(const char* url, HttpControl& options, const 
         else if (pm == nullptr || !pm->isAborted())
             log.logError(tls ? "Failed to fetch response data on SSL connection."
                              : "Failed to fetch response data on non-SSL connection.");
-        if (result.responseHeader.getStatusCode() == 0 && !result.connectionFailed &&
-            options.cacheControl.updateCache) {
-            const DataBuffer none;
-            const DataBuffer* held = out.getDataBuffer();
-            recordFailedResponse(url, options, result.responseHeader, held != nullptr ? *held : none, log);
-        }
+        if (result.responseHeader.getStatusCode() == 0 && !result.connectionFailed)
+            recordFailedResponse(url, options, result.responseHeader, out.getDataBuffer(), log);
         return false;
     }
-    feedCaches(url, options, out, bodyStart, result, reval, log);
+    const DataBuffer* held = out.getDataBuffer();
+    const bool updating = options.cacheControl.updateCache != 0;
+    if ((result.responseHeader.hasField("Set-Cookie") || result.responseHeader.hasField("Set-Cookie2")) &&
+        !options.AllowCookieResponseCaching) {
+        if (updating)
+            log.logInfo(cache_msg::kCookiesSet);
+    } else if (held == nullptr) {
+        if (updating)
+            log.logInfo(cache_msg::kOutputIsFile);
+    } else {
+        DataBuffer body;
+        body.borrowData(held->getData() + bodyStart, held->getSize() - static_cast<std::uint32_t>(bodyStart));
+        storeResponseInCache(options, result, &body, url, log);
+    }
+    if (kept && result.responseHeader.getStatusCode() == kStatusNotModified) {
+        log.logInfo(cache_msg::kUpdatingExpiration);
+        // A 304 that names its own freshness renews the copy by it; else
+        // the copy's own fields do.
+        const bool ownFreshness =
+            result.responseHeader.hasField("Expires") || result.responseHeader.hasField("Cache-Control");
+        if (ownFreshness)
+            refreshCacheExpiry(url, options, result, log);
+        result.responseHeader.copyFrom(keptHeader);
+        if (!ownFreshness)
+            refreshCacheExpiry(url, options, result, log);
+        if (!out.writeDb(keptBody, pm, log))
+            return false;
+        result.fromCache = 1;
+    }
     return true;
 }
 

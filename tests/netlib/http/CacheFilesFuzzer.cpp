@@ -18,6 +18,7 @@
 #include "netlib/http/HttpCache.h"
 #include "netlib/http/HttpClient.h"
 #include "netlib/http/HttpControl.h"
+#include "netlib/http/HttpResponseHeader.h"
 #include "netlib/text/TextServices.h"
 
 namespace {
@@ -104,8 +105,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     tessik::DataBuffer got;
     tessik::OutputDataBuffer out(&got);
     tessik::HttpResult result;
-    tessik::CacheRevalidation reval;
-    tessik::HttpClient::lookupCache(kUrl, setup.options, out, result, reval, log);
+    bool expired = false;
+    tessik::StringBuffer etag, lastModified;
+    tessik::HttpClient::lookupCache(kUrl, setup.options, out, result, expired, etag, lastModified, log);
     if (result.cacheState == 1 && result.responseHeader.getStatusCode() == 0)
         std::abort();
     return 0;
