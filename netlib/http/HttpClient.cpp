@@ -185,7 +185,8 @@ bool HttpClient::httpConnect(HttpControl& options, const char* host, int port, b
         } else {
             log.logData("proxyDomain", proxyHost.getString());
             log.logDataLong("proxyPort", static_cast<int>(proxyPort));
-            ok = tls ? proxySslConnect(m_conn, host, port, options, log, pm)
+            ok = tls ? proxySslConnect(proxyHost.getString(), static_cast<int>(proxyPort), host, port, &m_conn, options,
+                                       pm, log)
                      : connectSocket(sock, proxyHost.getString(), static_cast<int>(proxyPort), options, log, pm);
         }
         if (!ok) {
@@ -196,6 +197,8 @@ bool HttpClient::httpConnect(HttpControl& options, const char* host, int port, b
             } else {
                 LogNull quiet;
                 m_conn.sendCloseNotify(false, options.HeartbeatMs, readTimeoutMs(options), quiet, pm);
+                // A tunnel that failed leaves its proxy connection open.
+                dropSocket();
             }
             log.logError("Failed to connect.");
             return false;
@@ -288,11 +291,6 @@ bool connectSChannel(SChannelTessik* channel, const char* host, int port, HttpCo
     if (!ok)
         noteConnectFailure(options, host, dnsFailed);
     return ok;
-}
-
-bool proxySslConnect(LoggedSocket2&, const char*, int, HttpControl&, LogBase& log, ProgressMonitor*) {
-    log.logError(http_conn::kMsgProxyTunnelNotAvailable);
-    return false;
 }
 
 void noteConnectFailure(HttpControl& options, const char*, bool) {

@@ -31,7 +31,6 @@ inline constexpr std::uint32_t kDefaultReadTimeoutSec = 30;
 inline constexpr unsigned int kFirstChunkSize = 800;
 inline constexpr unsigned int kFirstChunkCount = 30;
 inline constexpr unsigned int kMsPerSec = 1000;
-inline constexpr const char* kMsgProxyTunnelNotAvailable = "Proxy tunnels are not available in this build.";
 inline constexpr const char* kMsgNtlmNotAvailable = "NTLM and Negotiate are not available in this build.";
 inline constexpr const char* kMsgCookiesNotAvailable = "Cookie files are not available in this build.";
 inline constexpr unsigned int kRequestFirstChunkCount = 20;
@@ -53,6 +52,14 @@ inline constexpr const char* kMsgTooManyInterim = "Too many interim responses.";
 inline constexpr const char* kMsgBodyNotEnded = "The response body ended without the server closing the connection.";
 inline constexpr const char* kMsgNotResent = "Not sending the request again: it may have reached the server.";
 } // namespace http_conn
+
+namespace http_tunnel {
+inline constexpr const char* kMsgProxyConnectFailed = "Failed to connect to proxy server";
+inline constexpr const char* kMsgSendFailed = "Failed to send CONNECT request.";
+inline constexpr const char* kMsgReadFailed = "Failed to read CONNECT response.";
+inline constexpr const char* kMsgNtlmFailed = "Proxy NTLM authentication failed.";
+inline constexpr const char* kMsgErrorResponse = "Error response from CONNECT request.";
+} // namespace http_tunnel
 
 class HttpClient : public TessikObject, public Output, public PackageExchange {
 public:
@@ -82,6 +89,16 @@ public:
 
     bool httpConnect(HttpControl& options, const char* host, int port, bool tls, LogBase& log, ProgressMonitor* pm,
                      bool& newlyConnected);
+    // https through an HTTP proxy: a new connection to the proxy, CONNECT to
+    // host:port (with the proxy's Basic credentials), and the TLS handshake
+    // through the tunnel, all on socket.
+    bool proxySslConnect(const char* proxyHost, int proxyPort, const char* host, int port, LoggedSocket2* socket,
+                         HttpControl& options, ProgressMonitor* pm, LogBase& log);
+    // The NTLM handshake on a CONNECT; response gets the answer to the
+    // second CONNECT. A null socket is the connection's own.
+    bool proxyConnectNtlm(const char* proxyHost, int proxyPort, const char* host, int port, const char* domain,
+                          const char* login, const char* password, LoggedSocket2* socket, StringBuffer& response,
+                          HttpControl& options, ProgressMonitor* pm, LogBase& log);
     void closeConnection(HttpControl& options, ProgressMonitor* pm, LogBase& log);
     void closeAfterSendFailure(LogBase& log);
     bool sendTlsCloseNotify(HttpControl& options, LogBase& log, ProgressMonitor* pm);
@@ -247,10 +264,6 @@ bool connectSocket(TessikSocket& socket, const char* host, int port, HttpControl
                    ProgressMonitor* pm);
 // TLS connect, directly or over a SOCKS 4 or 5 connection.
 bool connectSChannel(SChannelTessik* channel, const char* host, int port, HttpControl& options, LogBase& log,
-                     ProgressMonitor* pm);
-// CONNECT tunnel through an HTTP proxy; fails with its log line until the
-// proxy tunnels exist.
-bool proxySslConnect(LoggedSocket2& conn, const char* host, int port, HttpControl& options, LogBase& log,
                      ProgressMonitor* pm);
 // What the response caches learn of a failed connect; nothing without them.
 void noteConnectFailure(HttpControl& options, const char* host, bool dnsFailed);

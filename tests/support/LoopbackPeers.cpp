@@ -15,6 +15,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstring>
@@ -104,6 +105,20 @@ std::string Join(const std::vector<std::string>& lines) {
 }
 
 } // namespace
+
+std::vector<std::string> NginxAccessLines(const NginxPeer& nginx, std::size_t count) {
+    const std::string text = WaitFor([&] { return ReadFile(nginx.accessLog); },
+                                     [&](const std::string& t) {
+                                         return static_cast<std::size_t>(std::count(t.begin(), t.end(), '\n')) >= count;
+                                     })
+                                 .seen;
+    std::vector<std::string> lines;
+    std::size_t from = 0;
+    for (std::size_t nl; (nl = text.find('\n', from)) != std::string::npos; from = nl + 1) {
+        lines.push_back(text.substr(from, nl - from));
+    }
+    return lines;
+}
 
 std::vector<int> FreeLoopbackPorts(std::size_t count) {
     // All sockets stay bound until every port is chosen, so the ports differ.
@@ -340,6 +355,10 @@ NginxPeer LoopbackPeers::StartNginx(const NginxOptions& options) {
     for (int n = 2; n <= options.loopbackHosts; ++n) {
         extraListen += "    listen 127.0.0." + std::to_string(n) + ":" + std::to_string(result.httpPort) + ";\n";
     }
+    std::string serverLines;
+    for (const std::string& line : options.serverLines) {
+        serverLines += "    " + line + "\n";
+    }
     std::string keepalive;
     if (options.keepaliveTimeoutSec != 0) {
         keepalive = "  keepalive_timeout " + std::to_string(options.keepaliveTimeoutSec) + "s;";
@@ -402,7 +421,7 @@ NginxPeer LoopbackPeers::StartNginx(const NginxOptions& options) {
                                        "    location = /to-whoami { return 302 /whoami; }",
                                        "    location = /elsewhere { return 302 http://127.0.0.2:$server_port/whoami; }",
                                        "    location = /whoami { return 200 \"[$http_authorization]\\n\"; }",
-                                       "  }",
+                                       serverLines + "  }",
                                        "}",
                                    }));
     // One process: nothing to hand over to workers running as nobody.
@@ -477,9 +496,14 @@ ApachePeer LoopbackPeers::StartApache() {
     return {peer.ports[0]};
 }
 
-int LoopbackPeers::StartSquid() {
+int LoopbackPeers::StartSquid(int sslPort) {
     Running peer{"squid", 0, {FreeLoopbackPort()}, {}, MakeFolder("squid")};
     const std::string& dir = peer.folder;
+    std::string connectPorts;
+    if (sslPort != 0) {
+        connectPorts = "acl SSL_ports port " + std::to_string(sslPort) +
+                       "\nacl CONNECT method CONNECT\nhttp_access deny CONNECT !SSL_ports";
+    }
     std::string conf = WriteConfig(dir, "squid.conf",
                                    Join({
                                        "http_port 127.0.0.1:" + std::to_string(peer.ports[0]),
@@ -494,6 +518,7 @@ int LoopbackPeers::StartSquid() {
                                        "shutdown_lifetime 0 seconds",
                                        "auth_param basic program /usr/lib/squid/basic_ncsa_auth " + HtpasswdFile(),
                                        "auth_param basic realm Gorvane proxy",
+                                       connectPorts,
                                        "acl authed proxy_auth REQUIRED",
                                        "http_access allow authed",
                                        "http_access deny all",
