@@ -39,7 +39,7 @@ unsigned int HttpClient::readTimeoutMs(const HttpControl& options) {
 HttpClient::HttpClient()
     : m_port(http_conn::kDefaultPort), m_sendBufferSize(http_conn::kDefaultSendBufferSize), m_exchangeTls(false),
       m_requestTls(false), m_pendingScanned(0), m_reused(false), m_answerOnly(false), m_headLostAtOnce(false),
-      m_heartbeatMs(0), m_readTimeoutSec(http_conn::kDefaultReadTimeoutSec) {}
+      m_cookiesSet(false), m_heartbeatMs(0), m_readTimeoutSec(http_conn::kDefaultReadTimeoutSec) {}
 
 HttpClient::~HttpClient() {
     m_host.clear();

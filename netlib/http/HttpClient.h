@@ -17,6 +17,7 @@ namespace tessik {
 struct BodyFraming;
 class HttpControl;
 class HttpRequest;
+class HttpResponseHeader;
 class HttpResult;
 class LogBase;
 class ProgressMonitor;
@@ -32,7 +33,6 @@ inline constexpr unsigned int kFirstChunkSize = 800;
 inline constexpr unsigned int kFirstChunkCount = 30;
 inline constexpr unsigned int kMsPerSec = 1000;
 inline constexpr const char* kMsgNtlmNotAvailable = "NTLM and Negotiate are not available in this build.";
-inline constexpr const char* kMsgCookiesNotAvailable = "Cookie files are not available in this build.";
 inline constexpr unsigned int kRequestFirstChunkCount = 20;
 inline constexpr int kMaxAttempts = 2;
 // Interim responses skipped before the real head; a server that sends
@@ -178,6 +178,18 @@ public:
     bool readResponseBody(HttpControl& options, HttpResult& result, const BodyFraming& framing, Output& body,
                           LogBase& log, ProgressMonitor* pm);
 
+    // Appends the Cookie line of the stored cookies that go with a request
+    // for domain and path (secure ones only over TLS), when CookieDir is set
+    // and SendCookies is on.
+    void addCookiesHeader(HttpControl& options, const char* domain, const char* path, bool secureChannel,
+                          StringBuffer& header, LogBase& log, ProgressMonitor* pm);
+    // Stores the cookies the response sets for the connection's host, when
+    // CookieDir is set and SaveCookies is on; whether there were any.
+    bool saveResponseCookies(HttpResult& result, HttpControl& options, LogBase& log, ProgressMonitor* pm);
+    // The same for a response from host received at now (Unix seconds).
+    static bool storeSetCookies(const HttpResponseHeader& header, HttpControl& options, const char* host,
+                                std::int64_t now, LogBase& log, ProgressMonitor* pm);
+
     const StringBuffer& recordedHost() const { return m_host; }
     std::uint32_t recordedPort() const { return m_port; }
     LoggedSocket2& connection() { return m_conn; }
@@ -231,7 +243,9 @@ private:
                      const std::function<bool(HttpResult&)>& send, HttpResult& result, DataBuffer& body, LogBase& log,
                      ProgressMonitor* pm, bool logDetails);
     void appendAuthorizationLine(HttpControl& options, StringBuffer& out);
-    void appendCredentialLines(HttpControl& options, StringBuffer& out, LogBase& log, ProgressMonitor* pm);
+    // The cookie, Basic and proxy Basic lines of a GET head.
+    void appendCredentialLines(const GetTarget& target, HttpControl& options, StringBuffer& out, LogBase& log,
+                               ProgressMonitor* pm);
 
     StringBuffer m_host;
     std::uint32_t m_port;
@@ -255,6 +269,8 @@ private:
     // The last head read ended in the peer's close or a reset before any
     // byte of it arrived.
     bool m_headLostAtOnce;
+    // The last response read set cookies.
+    bool m_cookiesSet;
     std::uint32_t m_heartbeatMs;
     std::uint32_t m_readTimeoutSec;
 };

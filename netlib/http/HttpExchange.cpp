@@ -43,12 +43,6 @@ void logBodyStart(const DataBuffer& body, LogBase& log) {
     log.logData("response", text.getString());
 }
 
-// Cookies are the cookie files' business; until they exist nothing is sent.
-void appendCookieLines(HttpControl& options, LogBase& log) {
-    if (options.CookieDir.getSize() != 0 && options.SendCookies)
-        log.logInfo(http_conn::kMsgCookiesNotAvailable);
-}
-
 } // namespace
 
 void HttpClient::appendHostForUrl(const StringBuffer& host, StringBuffer& out) {
@@ -284,7 +278,10 @@ bool HttpClient::sendRequestObject(HttpControl& options, bool tls, HttpRequest& 
     if (proxyBasicCredentials(options, false, proxyCredentials, log, pm))
         request.setHeader("Proxy-Authorization", proxyCredentials.getString());
     StringBuffer extraLines;
-    appendCookieLines(options, log);
+    StringBuffer cookiePath;
+    request.getPath(cookiePath);
+    cookiePath.chopAtFirstChar('?');
+    addCookiesHeader(options, m_host.getString(), cookiePath.getString(), tls, extraLines, log, pm);
 
     StringBuffer proxyHost;
     std::uint32_t proxyPort = http_opt::kDefaultProxyPort;
@@ -445,6 +442,7 @@ bool HttpClient::readResponseTo(HttpControl& options, bool tls, bool head, bool 
         dropSocket();
         return false;
     }
+    m_cookiesSet = saveResponseCookies(result, options, log, pm);
     if (pm != nullptr || logDetails) {
         StringBuffer text(reinterpret_cast<const char*>(headBytes.getData()), headBytes.getSize(), 0);
         if (pm != nullptr)

@@ -226,8 +226,10 @@ void HttpClient::appendAuthorizationLine(HttpControl& options, StringBuffer& out
     out.append("\r\n");
 }
 
-void HttpClient::appendCredentialLines(HttpControl& options, StringBuffer& out, LogBase& log, ProgressMonitor* pm) {
-    // Cookie lines join here once the cookie files exist.
+void HttpClient::appendCredentialLines(const GetTarget& target, HttpControl& options, StringBuffer& out, LogBase& log,
+                                       ProgressMonitor* pm) {
+    addCookiesHeader(options, target.host, target.path, StringBuffer(target.url).beginsWithNoCase("https:"), out, log,
+                     pm);
     addBasicAuthHeader(options, out, log, pm);
     addProxyBasicAuthHeader(options, out, log, pm);
 }
@@ -255,7 +257,7 @@ bool HttpClient::BuildGetRequest(const GetTarget& target, HttpControl& options, 
     lineWhenSet(out, "Accept-Language: ", options.AcceptLanguage);
     lineWhenSet(out, "Referer: ", options.Referer);
     lineWhenSet(out, "User-Agent: ", options.UserAgent);
-    appendCredentialLines(options, out, log, pm);
+    appendCredentialLines(target, options, out, log, pm);
     if (options.AddHostHeader)
         hostField(target.host, target.port, out);
     lineWhenSet(out, "Connection: ", options.ConnectionHeader);
@@ -281,7 +283,7 @@ bool HttpClient::BuildIeGetRequest(const GetTarget& target, HttpControl& options
     appendAuthorizationLine(options, out);
     acceptEncodingLine(options, out);
     line(out, kIeUserAgent, "");
-    appendCredentialLines(options, out, log, pm);
+    appendCredentialLines(target, options, out, log, pm);
     line(out, "Connection: Keep-Alive", "");
     hostField(target.host, target.port, out);
     finishHead(out, result);
@@ -311,7 +313,7 @@ bool HttpClient::BuildFireFoxGetRequest(const GetTarget& target, HttpControl& op
     line(out, "Connection: keep-alive", "");
     appendAuthorizationLine(options, out);
     lineWhenSet(out, "Referer: ", options.Referer);
-    appendCredentialLines(options, out, log, pm);
+    appendCredentialLines(target, options, out, log, pm);
     finishHead(out, result);
     return true;
 }
