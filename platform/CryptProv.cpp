@@ -476,6 +476,19 @@ BOOL CryptExportKey(HCRYPTKEY key, HCRYPTKEY expKey, DWORD blobType, DWORD flags
     return answerBytes(blob.data(), static_cast<DWORD>(blob.size()), data, dataLen);
 }
 
+bool ProviderKeyBlob(HCRYPTKEY key, std::vector<BYTE>& blob) {
+    blob.clear();
+    Contexts& c = contexts();
+    std::lock_guard<std::mutex> guard(c.lock);
+    auto it = c.keys.find(key);
+    if (it == c.keys.end()) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return false;
+    }
+    blob = it->second.blob;
+    return true;
+}
+
 BOOL CryptDestroyKey(HCRYPTKEY key) {
     Contexts& c = contexts();
     std::lock_guard<std::mutex> guard(c.lock);

@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "platform/WinTypes.h"
 
@@ -100,6 +101,11 @@ BOOL CryptImportKey(HCRYPTPROV prov, const BYTE* blob, DWORD blobLen, HCRYPTKEY 
 BOOL CryptGetUserKey(HCRYPTPROV prov, DWORD keySpec, HCRYPTKEY* key);
 BOOL CryptExportKey(HCRYPTKEY key, HCRYPTKEY expKey, DWORD blobType, DWORD flags, BYTE* data, DWORD* dataLen);
 BOOL CryptDestroyKey(HCRYPTKEY key);
+
+// The PRIVATEKEYBLOB of a key, for the operations the provider carries out
+// with its keys itself (message decryption): not an export, so a key not
+// marked exportable is read too. Callers wipe the blob when done.
+bool ProviderKeyBlob(HCRYPTKEY key, std::vector<BYTE>& blob);
 
 // Whether the container exists (the machine's with CRYPT_MACHINE_KEYSET).
 bool KeyContainerExists(const std::string& container, DWORD flags);

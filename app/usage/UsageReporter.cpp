@@ -3,9 +3,9 @@
 #include <cstdio>
 #include <memory>
 
-#include "netlib/crypto/CryptoServices.h"
 #include "netlib/http/ClsHttp.h"
 #include "netlib/http/TsHttp.h"
+#include "netlib/pki/CryptPublicKey.h"
 #include "platform/NetAdapters.h"
 
 namespace grv {
@@ -22,7 +22,7 @@ std::string GetMachineId() {
 }
 
 CUsageReporter::CUsageReporter(std::string host, int port) : m_host(std::move(host)), m_port(port) {
-    tessik::installCryptoServices();
+    tessik::installPkiServices();
 }
 
 void CUsageReporter::PostUsageStat(const std::string& label) const {

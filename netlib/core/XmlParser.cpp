@@ -1,11 +1,13 @@
 #include "netlib/core/XmlParser.h"
 
 #include <cstring>
+#include <vector>
 
 #include "netlib/core/CStringUtil.h"
 #include "netlib/core/DataBuffer.h"
 #include "netlib/core/EncodingConvert.h"
 #include "netlib/core/LogBase.h"
+#include "netlib/core/NodeArena.h"
 #include "netlib/core/ParseEngine.h"
 #include "netlib/core/Progress.h"
 #include "netlib/core/TreeNode.h"
@@ -31,6 +33,32 @@ constexpr const char kDocTypeOpen[] = "<!DOCTYPE";
 
 bool isSpace(char c) {
     return c == ' ' || c == '\t' || c == '\r' || c == '\n';
+}
+
+// Whether a CDATA section opens at p; the first two bytes rule most places out.
+bool atCdataOpen(const char* p) {
+    return p[0] == '<' && p[1] == '!' && std::strncmp(p, kCdataOpen, kCdataOpenLen) == 0;
+}
+
+// Quotes and "<" never belong to a tag or attribute name the reader
+// captured: taken out in one pass, and only where there is one.
+bool isNameNoise(char c) {
+    return c == '"' || c == '\'' || c == '<';
+}
+
+void removeNameNoise(StringBuffer& name) {
+    const char* p = name.getString();
+    const int n = name.getSize();
+    int i = 0;
+    while (i < n && !isNameNoise(p[i]))
+        ++i;
+    if (i == n)
+        return;
+    StringBuffer kept;
+    for (int k = 0; k < n; ++k)
+        if (!isNameNoise(p[k]))
+            kept.appendChar(p[k]);
+    name.setString(kept.getString());
 }
 
 bool startsWithNoCase(const char* p, const char* prefix) {
@@ -114,7 +142,7 @@ class XmlReader {
 public:
     XmlReader(ParseEngine& engine, LogBase& log, ProgressMonitor* progress, bool trim)
         : m_engine(engine), m_log(log), m_progress(progress), m_trim(trim), m_docType(kDocTextInitialSize),
-          m_piText(kDocTextInitialSize) {}
+          m_piText(kDocTextInitialSize), m_arena(NodeArena::create()) {}
 
     ~XmlReader() {
         // Whatever no root took goes here.
@@ -124,6 +152,9 @@ public:
         for (int i = 0; i < m_pendingStyles.getCount(); ++i)
             delete static_cast<TreeNode*>(m_pendingStyles.elementAt(i));
         delete m_completed;
+        // The arena stays as long as a node of it does.
+        if (m_arena)
+            m_arena->finishBuilding();
     }
 
     TreeNode* run();
@@ -132,10 +163,19 @@ private:
     const char* at() const { return m_engine.atCursor(); }
     char cur() const { return m_engine.currentChar(); }
     void advance(std::uint32_t n) { m_engine.setCursor(m_engine.getCursor() + n); }
-    void skipSpace() { m_engine.skipChars(' ', '\t', '\r', '\n'); }
+    void skipSpace() {
+        const char* p = at();
+        const char* q = p;
+        while (isSpace(*q))
+            ++q;
+        if (q != p)
+            advance(static_cast<std::uint32_t>(q - p));
+    }
     bool atEnd() const { return cur() == 0; }
 
     void addRun(StringBuffer& held, const char* run, int n);
+    // The open element's content, when it has none yet, from the bytes given.
+    void setFirstContent(const StringBuffer& text);
     // Text as a run of content: line ends normalised, then references decoded.
     void appendText(const char* text, int n, StringBuffer& out);
     bool readCdata();
@@ -145,7 +185,9 @@ private:
     void readInstruction();
     void readClosingTag();
     bool readStartTag();
+    const char* readName(bool attribute, int& n);
     void readAttributes(TreeNode* node, bool& selfClosing);
+    void appendAttrValue();
     void closeOpen();
     void reportProgress();
 
@@ -167,12 +209,18 @@ private:
     StringBuffer m_scratch;
     StringBuffer m_run;
     StringBuffer m_lineEnds;
+    StringBuffer m_cdata;
+    // A start tag's attributes as an AttributeSet packs them.
+    std::vector<int> m_attrLengths;
+    StringBuffer m_attrBytes;
     bool m_stop = false;
+    // Where the tree is built; null (out of memory) builds it on the heap.
+    NodeArena* m_arena;
 };
 
 TreeNode* XmlReader::run() {
     StringBuffer held;
-    const std::uint32_t total = static_cast<std::uint32_t>(std::strlen(m_engine.getData()));
+    const std::uint32_t total = m_engine.getCursor() + m_engine.remaining();
     if (m_progress && total > 0)
         m_progress->setTotalUint32(total);
 
@@ -197,7 +245,7 @@ TreeNode* XmlReader::run() {
             skipSpace();
             held.appendBytes(m_engine.getData() + start, static_cast<int>(m_engine.getCursor() - start));
         }
-        if (std::strncmp(at(), kCdataOpen, kCdataOpenLen) == 0) {
+        if (atCdataOpen(at())) {
             if (!readCdata())
                 break;
             continue;
@@ -212,7 +260,7 @@ TreeNode* XmlReader::run() {
             addRun(held, runStart, static_cast<int>(runEnd - runStart));
         if (atEnd())
             break;
-        if (std::strncmp(at(), kCdataOpen, kCdataOpenLen) == 0) {
+        if (atCdataOpen(at())) {
             if (!readCdata())
                 break;
             continue;
@@ -249,7 +297,7 @@ void XmlReader::addRun(StringBuffer& held, const char* run, int n) {
         if (!m_trim)
             appendLineEndsNormalized(held.getString(), held.getSize(), m_run);
         appendText(run, n, m_run);
-        m_open->setContent(m_run.getString());
+        setFirstContent(m_run);
         return;
     }
     StringBuffer* content = m_open->getContentSb();
@@ -259,6 +307,13 @@ void XmlReader::addRun(StringBuffer& held, const char* run, int n) {
         appendLineEndsNormalized(held.getString(), held.getSize(), *content);
     content->appendChar(' ');
     appendText(run, n, *content);
+}
+
+void XmlReader::setFirstContent(const StringBuffer& text) {
+    if (m_arena)
+        m_open->setArenaContent(m_arena, text.getString(), text.getSize());
+    else
+        m_open->setContent(text.getString());
 }
 
 // Line ends first, so that a CR written as &#13; stays a CR.
@@ -275,18 +330,19 @@ void XmlReader::appendText(const char* text, int n, StringBuffer& out) {
 // Sections join the content with nothing between; text after a section up
 // to the next tag joins it too (it is part of the element's text).
 bool XmlReader::readCdata() {
+    StringBuffer& text = m_cdata;
+    text.clear();
+    bool next = false;
     while (true) {
         advance(kCdataOpenLen);
-        StringBuffer* content = m_open->getContentSb();
         const char* start = at();
         const char* close = std::strstr(start, "]]>");
         const int n = close ? static_cast<int>(close - start) : static_cast<int>(std::strlen(start));
-        if (content)
-            appendLineEndsNormalized(start, n, *content);
+        appendLineEndsNormalized(start, n, text);
         m_open->setCdata();
         if (!close) {
             advance(static_cast<std::uint32_t>(n));
-            return false;
+            break;
         }
         advance(static_cast<std::uint32_t>(n + 3));
         const char* tail = at();
@@ -295,21 +351,29 @@ bool XmlReader::readCdata() {
         const char* lead = tail;
         while (lead < tailEnd && isSpace(*lead))
             ++lead;
-        if (lead < tailEnd && content) {
+        if (lead < tailEnd) {
             if (m_trim) {
                 while (isSpace(tailEnd[-1]))
                     --tailEnd;
                 tail = lead;
             }
-            appendText(tail, static_cast<int>(tailEnd - tail), *content);
+            appendText(tail, static_cast<int>(tailEnd - tail), text);
         }
         if (atEnd())
-            return false;
-        if (std::strncmp(at(), kCdataOpen, kCdataOpenLen) == 0)
+            break;
+        if (atCdataOpen(at()))
             continue;
-        advance(1);
-        return dispatch();
+        next = true;
+        break;
     }
+    if (!m_open->hasContent())
+        setFirstContent(text);
+    else if (StringBuffer* content = m_open->getContentSb())
+        content->appendSb(text);
+    if (!next)
+        return false;
+    advance(1);
+    return dispatch();
 }
 
 // The construct after a "<"; false ends the parse.
@@ -432,20 +496,40 @@ void XmlReader::readClosingTag() {
     reportProgress();
 }
 
+// A name read in place: the bytes up to whitespace, "/", ">" (or "=" for an
+// attribute name); quotes and "<" in it, which no name holds, are taken
+// out in a copy.
+const char* XmlReader::readName(bool attribute, int& n) {
+    const char* p = at();
+    const char* end = p;
+    bool noise = false;
+    for (char c; (c = *end) != 0 && !isSpace(c) && c != '/' && c != '>' && !(attribute && c == '=');) {
+        noise = noise || isNameNoise(c);
+        ++end;
+    }
+    advance(static_cast<std::uint32_t>(end - p));
+    n = static_cast<int>(end - p);
+    if (!noise)
+        return p;
+    m_tag.clear();
+    m_tag.appendBytes(p, n);
+    removeNameNoise(m_tag);
+    n = m_tag.getSize();
+    return m_tag.getString();
+}
+
 bool XmlReader::readStartTag() {
-    StringBuffer& tag = m_tag;
-    tag.clear();
-    m_engine.captureToAnyOf7(" \t\r\n/>>", tag);
+    int tagLength = 0;
+    const char* tag = readName(false, tagLength);
     if (atEnd())
         return false;
-    tag.removeChar('<');
     skipSpace();
     bool selfClosing = false;
     if (cur() == '/') {
         selfClosing = true;
         advance(1);
     }
-    TreeNode* node = m_open ? TreeNode::createNode(m_open, tag.getString()) : TreeNode::createRoot(tag.getString());
+    TreeNode* node = TreeNode::createIn(m_arena, m_open, tag, tagLength);
     if (!node)
         return false;
     m_open = node;
@@ -457,39 +541,64 @@ bool XmlReader::readStartTag() {
     return true;
 }
 
-void XmlReader::readAttributes(TreeNode* node, bool& selfClosing) {
-    StringBuffer& name = m_tag;
+// A quoted value is taken as it stands when nothing in it needs reading
+// (references, line ends, tabs); otherwise, and unquoted, through scratch.
+void XmlReader::appendAttrValue() {
+    const char q = cur();
+    if (q == '"' || q == '\'') {
+        advance(1);
+        const char* p = at();
+        const void* close = std::memchr(p, q, m_engine.remaining());
+        const int n =
+            close ? static_cast<int>(static_cast<const char*>(close) - p) : static_cast<int>(m_engine.remaining());
+        bool plain = true;
+        for (int i = 0; i < n && plain; ++i)
+            plain = p[i] != '&' && p[i] != '\t' && p[i] != '\r' && p[i] != '\n';
+        if (plain) {
+            m_attrBytes.appendBytes(p, n);
+            advance(static_cast<std::uint32_t>(n));
+            if (cur() == q)
+                advance(1);
+            return;
+        }
+    }
     StringBuffer& value = m_scratch;
+    value.clear();
+    if (q == '"' || q == '\'')
+        m_engine.captureToChar(q, value);
+    else
+        m_engine.captureToAnyOf2("\"'", value);
+    normalizeAttrWhitespace(value);
+    if (cur() == '"' || cur() == '\'')
+        advance(1);
+    if (value.containsChar('&'))
+        appendXmlDecoded(value.getString(), value.getSize(), m_attrBytes);
+    else
+        m_attrBytes.appendSb(value);
+}
+
+void XmlReader::readAttributes(TreeNode* node, bool& selfClosing) {
+    m_attrLengths.clear();
+    m_attrBytes.clear();
     while (cur() != '>' && !atEnd()) {
-        name.clear();
-        value.clear();
-        m_engine.captureToAnyOf7(" \t\r\n=/>", name);
-        name.removeChar('"');
-        name.removeChar('\'');
-        name.removeChar('<');
+        int nameLength = 0;
+        const char* name = readName(true, nameLength);
+        // Kept before the value is read: a mended name lives in scratch.
+        const int nameAt = m_attrBytes.getSize();
+        if (nameLength > 0)
+            m_attrBytes.appendBytes(name, nameLength);
         skipSpace();
+        const int valueAt = m_attrBytes.getSize();
         if (cur() == '=') {
             advance(1);
             skipSpace();
-            const char q = cur();
-            if (q == '"' || q == '\'') {
-                advance(1);
-                m_engine.captureToChar(q, value);
-            } else {
-                m_engine.captureToAnyOf2("\"'", value);
-            }
-            normalizeAttrWhitespace(value);
-            if (cur() == '"' || cur() == '\'')
-                advance(1);
+            appendAttrValue();
         }
-        if (name.getSize() > 0) {
-            if (value.containsChar('&')) {
-                StringBuffer decoded;
-                appendXmlDecoded(value.getString(), value.getSize(), decoded);
-                node->addParsedAttribute(name.getString(), decoded.getString());
-            } else {
-                node->addParsedAttribute(name.getString(), value.getString());
-            }
+        if (nameLength > 0) {
+            m_attrLengths.push_back(nameLength);
+            m_attrLengths.push_back(m_attrBytes.getSize() - valueAt);
+        } else {
+            m_attrBytes.shorten(m_attrBytes.getSize() - nameAt);
         }
         skipSpace();
         if (cur() == '/') {
@@ -498,8 +607,10 @@ void XmlReader::readAttributes(TreeNode* node, bool& selfClosing) {
             skipSpace();
         }
     }
-    // A name given twice keeps its last value.
-    node->dropRepeatedAttributes();
+    // Names are mended, and a name given twice keeps its last value.
+    if (!m_attrLengths.empty())
+        node->setParsedAttributes(m_arena, m_attrLengths.data(), static_cast<int>(m_attrLengths.size()),
+                                  m_attrBytes.getString(), m_attrBytes.getSize());
 }
 
 void XmlReader::closeOpen() {
@@ -625,7 +736,7 @@ bool parseXml(ParseEngine& engine, LogBase* log, ProgressMonitor* progress, Tree
 bool parseXmlText(const StringBuffer& text, LogBase* log, ProgressMonitor* progress, TreeNode** outRoot,
                   bool trimContent) {
     ParseEngine engine;
-    engine.setText(text);
+    engine.borrowText(text);
     return parseXml(engine, log, progress, outRoot, trimContent);
 }
 

@@ -81,8 +81,13 @@ void TreeNode::emitStylesheets(StringBuffer& out) {
         auto* sheet = static_cast<TreeNode*>(sheets.elementAt(i));
         if (!isLive(sheet) || !sheet->m_attributes)
             continue;
+        // One without attributes written would read back as none at all.
+        StringBuffer attributes;
+        sheet->m_attributes->serialize(attributes);
+        if (attributes.getSize() == 0)
+            continue;
         out.append("<?xml-stylesheet");
-        sheet->m_attributes->serialize(out);
+        out.appendSb(attributes);
         out.append(" ?>\r\n");
     }
 }
@@ -141,8 +146,8 @@ bool TreeNode::emitStartTag(StringBuffer& out, int depth) const {
 void TreeNode::emitContent(StringBuffer& out) const {
     if (!hasContent())
         return;
-    const char* p = m_content->getString();
-    const int n = m_content->getSize();
+    const char* p = getContent();
+    const int n = getContentSize();
     if (!m_isCdata) {
         xmlchars::appendEscaped(p, n, xmlchars::TextKind::Content, true, out);
         return;

@@ -1,6 +1,7 @@
 // The crypt component's operations: whole-buffer and chunked encryption and
 // decryption, HMAC, and the encryption of a data source into an output.
 #include <algorithm>
+#include <atomic>
 #include <cstring>
 #include <memory>
 
@@ -245,15 +246,30 @@ DataBuffer* ClsCrypt::pbesDbNew(bool encrypt, DataBuffer& input, LogBase& log) {
     return ok ? out.release() : nullptr;
 }
 
-DataBuffer* ClsCrypt::publicKeyEncrypt(DataBuffer&, void*, LogBase& log) {
-    // Recipients are certificate objects, which the certificate layer supplies.
-    log.logError("Public-key encryption needs certificate objects, which are not available.");
-    return nullptr;
+namespace {
+std::atomic<const CryptPublicKeyHooks*> g_publicKeyHooks{nullptr};
+} // namespace
+
+void installCryptPublicKeyHooks(const CryptPublicKeyHooks* hooks) {
+    g_publicKeyHooks.store(hooks);
 }
 
-DataBuffer* ClsCrypt::publicKeyDecrypt(const DataBuffer&, LogBase& log) {
-    log.logError("Public-key decryption needs certificate objects, which are not available.");
-    return nullptr;
+DataBuffer* ClsCrypt::publicKeyEncrypt(DataBuffer& input, void* context, LogBase& log) {
+    const CryptPublicKeyHooks* hooks = g_publicKeyHooks.load();
+    if (!hooks || !hooks->encrypt) {
+        log.logError(crypt_msg::kNoPublicKey);
+        return nullptr;
+    }
+    return hooks->encrypt(*this, input, context, log);
+}
+
+DataBuffer* ClsCrypt::publicKeyDecrypt(const DataBuffer& input, LogBase& log) {
+    const CryptPublicKeyHooks* hooks = g_publicKeyHooks.load();
+    if (!hooks || !hooks->decrypt) {
+        log.logError(crypt_msg::kNoPublicKey);
+        return nullptr;
+    }
+    return hooks->decrypt(*this, input, log);
 }
 
 DataBuffer* ClsCrypt::runChunk(bool encrypt, ChunkStep step, CryptoPtr& holder, DataBuffer& input,

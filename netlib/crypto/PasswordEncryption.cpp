@@ -177,4 +177,14 @@ bool decryptFileWithPassword(int selector, int keyBits, const char* password, co
     return runFile(false, selector, keyBits, password, inPath, outPath, monitor, log);
 }
 
+bool encryptFileWithPasswordEntry(int selector, int keyBits, const char* password, const char* inPath,
+                                  const char* outPath, ProgressMonitor* monitor, LogBase& log) {
+    return encryptFileWithPassword(selector, keyBits, password, inPath, outPath, monitor, log);
+}
+
+bool decryptFileWithPasswordEntry(int selector, int keyBits, const char* password, const char* inPath,
+                                  const char* outPath, ProgressMonitor* monitor, LogBase& log) {
+    return decryptFileWithPassword(selector, keyBits, password, inPath, outPath, monitor, log);
+}
+
 } // namespace tessik

@@ -37,9 +37,11 @@ unsigned int HttpClient::readTimeoutMs(const HttpControl& options) {
 }
 
 HttpClient::HttpClient()
-    : m_port(http_conn::kDefaultPort), m_sendBufferSize(http_conn::kDefaultSendBufferSize), m_exchangeTls(false),
-      m_requestTls(false), m_pendingScanned(0), m_reused(false), m_answerOnly(false), m_headLostAtOnce(false),
-      m_cookiesSet(false), m_heartbeatMs(0), m_readTimeoutSec(http_conn::kDefaultReadTimeoutSec) {}
+    : m_port(http_conn::kDefaultPort), m_sendBufferSize(http_conn::kDefaultSendBufferSize), m_exchangeOptions(nullptr),
+      m_exchangeBody(nullptr), m_exchangeResult(nullptr), m_exchangeRequest(nullptr), m_exchangeSettled(false),
+      m_exchangeTls(false), m_requestTls(false), m_pendingScanned(0), m_reused(false), m_answerOnly(false),
+      m_headLostAtOnce(false), m_cookiesSet(false), m_heartbeatMs(0),
+      m_readTimeoutSec(http_conn::kDefaultReadTimeoutSec) {}
 
 HttpClient::~HttpClient() {
     m_host.clear();
@@ -99,16 +101,6 @@ bool HttpClient::ensureCapacity(std::uint32_t) {
     return true;
 }
 
-bool HttpClient::NtlmExchangePackage(DataBuffer&, DataBuffer&, LogBase& log) {
-    log.logError(http_conn::kMsgNtlmNotAvailable);
-    return false;
-}
-
-bool HttpClient::NtlmFinal(DataBuffer&, LogBase& log) {
-    log.logError(http_conn::kMsgNtlmNotAvailable);
-    return false;
-}
-
 void HttpClient::normalizeHost(const char* host, StringBuffer& out) {
     // ASCII only: the name is UTF-8, whose lead bytes a Latin-1 case map
     // would corrupt.
@@ -136,6 +128,11 @@ bool HttpClient::isConnected(bool tls) {
     return tls ? m_conn.tlsChannel()->isConnected() : m_conn.socket().isConnected();
 }
 
+bool HttpClient::idleInputPending(bool tls) {
+    TessikSocket* socket = tls ? m_conn.tlsChannel()->getSocket() : &m_conn.socket();
+    return m_pending.getSize() != 0 || (socket != nullptr && socket->idleInputPending());
+}
+
 bool HttpClient::httpConnect(HttpControl& options, const char* host, int port, bool tls, LogBase& log,
                              ProgressMonitor* pm, bool& newlyConnected) {
     newlyConnected = false;
@@ -154,12 +151,7 @@ bool HttpClient::httpConnect(HttpControl& options, const char* host, int port, b
 
     // An idle kept-alive connection with something to read has been given
     // up by the server (or it talks out of turn): never reuse it.
-    if (!tls && isConnected(false) && (m_pending.getSize() != 0 || m_conn.socket().idleInputPending())) {
-        log.logInfo(http_conn::kMsgStaleConnection);
-        dropSocket();
-    }
-    if (tls && isConnected(true) &&
-        (m_pending.getSize() != 0 || m_conn.tlsChannel()->getSocket()->idleInputPending())) {
+    if (isConnected(tls) && idleInputPending(tls)) {
         log.logInfo(http_conn::kMsgStaleConnection);
         dropSocket();
     }
@@ -232,26 +224,38 @@ bool HttpClient::sendTlsCloseNotify(HttpControl& options, LogBase& log, Progress
     return m_conn.sendCloseNotify(false, options.HeartbeatMs, readTimeoutMs(options), log, pm);
 }
 
+namespace {
+
+// Through SOCKS 4 or 5 when the options name one; false otherwise
+// (through = false) or when that connect fails.
+bool socksConnect(TessikSocket& socket, const char* host, int port, HttpControl& options, LogBase& log,
+                  ProgressMonitor* pm, bool& dnsFailed, bool& through) {
+    const char* bindIp = options.bindAddress.getSize() != 0 ? options.bindAddress.getString() : nullptr;
+    const unsigned int timeoutMs = options.ConnectTimeoutSec * http_conn::kMsPerSec;
+    int reason = 0;
+    through = true;
+    switch (options.getSocksVersion()) {
+    case kSocks4Version:
+        return socket.socks4Connect(host, port, bindIp, options.HeartbeatMs, timeoutMs, log, &dnsFailed, pm, &reason,
+                                    options);
+    case kSocks5Version:
+        return socket.socks5Connect(host, port, bindIp, options.HeartbeatMs, timeoutMs, log, &dnsFailed, pm, &reason,
+                                    options);
+    default: through = false; return false;
+    }
+}
+
+} // namespace
+
 bool connectSocket(TessikSocket& socket, const char* host, int port, HttpControl& options, LogBase& log,
                    ProgressMonitor* pm) {
     socket.setBindIp(options.bindAddress.getString());
     PercentPause pause(pm);
-    const char* bindIp = options.bindAddress.getSize() != 0 ? options.bindAddress.getString() : nullptr;
-    const unsigned int timeoutMs = options.ConnectTimeoutSec * http_conn::kMsPerSec;
     bool dnsFailed = false;
-    int reason = 0;
-    bool ok;
-    switch (options.getSocksVersion()) {
-    case kSocks4Version:
-        ok = socket.socks4Connect(host, port, bindIp, options.HeartbeatMs, timeoutMs, log, &dnsFailed, pm, &reason,
-                                  options);
-        break;
-    case kSocks5Version:
-        ok = socket.socks5Connect(host, port, bindIp, options.HeartbeatMs, timeoutMs, log, &dnsFailed, pm, &reason,
-                                  options);
-        break;
-    default: ok = socket.connectSocket(host, port, options.HeartbeatMs, log, &dnsFailed, pm); break;
-    }
+    bool throughSocks = false;
+    bool ok = socksConnect(socket, host, port, options, log, pm, dnsFailed, throughSocks);
+    if (!throughSocks)
+        ok = socket.connectSocket(host, port, options.HeartbeatMs, log, &dnsFailed, pm);
     if (dnsFailed)
         log.logError("Domain name lookup failed..");
     if (!ok)
@@ -265,19 +269,17 @@ bool connectSChannel(SChannelTessik* channel, const char* host, int port, HttpCo
     const unsigned int timeoutMs = options.ConnectTimeoutSec * http_conn::kMsPerSec;
     bool dnsFailed = false;
     bool ok;
-    const int socks = options.getSocksVersion();
-    if (socks == kSocks4Version || socks == kSocks5Version) {
-        channel->closeChannel(log);
+    if (options.getSocksVersion() == kSocks4Version || options.getSocksVersion() == kSocks5Version) {
+        // TLS over a socket of its own that SOCKS has connected.
+        LogNull quiet;
+        channel->closeChannel(quiet);
         TessikSocket socket;
+        socket.setBindIp(options.bindAddress.getString());
         socket.setConnectTimeoutSec(options.ConnectTimeoutSec);
         socket.setReadTimeoutMs(HttpClient::readTimeoutMs(options));
-        const char* bindIp = options.bindAddress.getSize() != 0 ? options.bindAddress.getString() : nullptr;
-        int reason = 0;
-        ok = socks == kSocks4Version ? socket.socks4Connect(host, port, bindIp, options.HeartbeatMs, timeoutMs, log,
-                                                            &dnsFailed, pm, &reason, options)
-                                     : socket.socks5Connect(host, port, bindIp, options.HeartbeatMs, timeoutMs, log,
-                                                            &dnsFailed, pm, &reason, options);
-        ok = ok && channel->EstablishChannel2(socket, log, timeoutMs, options.HeartbeatMs, pm, options.clientCerts);
+        bool throughSocks = false;
+        ok = socksConnect(socket, host, port, options, log, pm, dnsFailed, throughSocks) &&
+             channel->EstablishChannel2(socket, log, timeoutMs, options.HeartbeatMs, pm, options.clientCerts);
     } else {
         channel->setHostname(host);
         channel->setPort(static_cast<unsigned int>(port));

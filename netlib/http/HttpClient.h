@@ -9,12 +9,15 @@
 #include "netlib/core/DataBuffer.h"
 #include "netlib/core/StringBuffer.h"
 #include "netlib/core/TessikObject.h"
+#include "netlib/core/XString.h"
+#include "netlib/pki/PackageExchange.h"
 #include "netlib/streams/Output.h"
 #include "netlib/transport/LoggedSocket2.h"
 
 namespace tessik {
 
 struct BodyFraming;
+class ClsNtlm;
 class HttpControl;
 class HttpRequest;
 class HttpResponseHeader;
@@ -32,7 +35,6 @@ inline constexpr std::uint32_t kDefaultReadTimeoutSec = 30;
 inline constexpr unsigned int kFirstChunkSize = 800;
 inline constexpr unsigned int kFirstChunkCount = 30;
 inline constexpr unsigned int kMsPerSec = 1000;
-inline constexpr const char* kMsgNtlmNotAvailable = "NTLM and Negotiate are not available in this build.";
 inline constexpr unsigned int kRequestFirstChunkCount = 20;
 inline constexpr int kMaxAttempts = 2;
 // Interim responses skipped before the real head; a server that sends
@@ -61,6 +63,20 @@ inline constexpr const char* kMsgNtlmFailed = "Proxy NTLM authentication failed.
 inline constexpr const char* kMsgErrorResponse = "Error response from CONNECT request.";
 } // namespace http_tunnel
 
+namespace http_auth {
+inline constexpr const char* kPackageNtlm = "NTLM";
+inline constexpr const char* kPackageNegotiate = "Negotiate";
+inline constexpr const char* kMsgNoNtlmPackage = "Failed to load NTLM security package";
+inline constexpr const char* kMsgNoNegotiatePackage = "Failed to load Negotiate security package";
+inline constexpr const char* kMsgNoType3 = "Failed to generate TYPE3 message in NTLM POST.";
+inline constexpr const char* kMsgNotRequired =
+    "Client initiated NTLM authentication, but it is not required by the server.";
+inline constexpr const char* kMsgGetLegAccepted = "The server answered the first authentication GET with 200.";
+inline constexpr const char* kHiddenPassword = "********";
+// The words that tell the NTLM and Negotiate forms of a handshake apart.
+struct HandshakeWords;
+} // namespace http_auth
+
 class HttpClient : public TessikObject, public Output, public PackageExchange {
 public:
     HttpClient();
@@ -83,9 +99,43 @@ public:
     bool isHalted() override;
     bool ensureCapacity(std::uint32_t n) override;
 
-    // PackageExchange: the authentication exchanges arrive with their issue.
-    bool NtlmExchangePackage(DataBuffer& outToken, DataBuffer& inToken, LogBase& log) override;
-    bool NtlmFinal(DataBuffer& finalToken, LogBase& log) override;
+    // PackageExchange: a token goes to the server on the handshake's next
+    // leg (a GET, or the authentication leg of a request) and the server's
+    // answer token comes back; the final token goes out on the final GET, or
+    // is kept for the request to carry.
+    bool NtlmExchangePackage(DataBuffer& reply, DataBuffer& token, LogBase& log) override;
+    bool NtlmFinal(DataBuffer& token, LogBase& log) override;
+
+    // The GET road's answer to a 401 that offers NTLM (with NTLMAuth on) or
+    // Negotiate: the handshake over GET, the body of its last GET written to
+    // out. Login and password, when both are empty, are "default" for it.
+    bool authenticateGet(const char* url, HttpControl& options, Output& out, HttpResult& result, LogBase& log,
+                         ProgressMonitor* pm, bool verbose);
+    // NTLM over GET: the own NTLM messages with explicit credentials, else
+    // the security packages. The body of the last GET goes to body.
+    bool ntlmGet(const char* url, HttpControl& options, DataBuffer& body, HttpResult& result, LogBase& log,
+                 ProgressMonitor* pm, bool verbose);
+    bool NtlmAuthenticateGet(const char* url, HttpControl& options, DataBuffer& body, HttpResult& result, LogBase& log,
+                             ProgressMonitor* pm, bool verbose);
+    bool negotiateAuthenticateGet(const char* url, HttpControl& options, DataBuffer& body, HttpResult& result,
+                                  LogBase& log, ProgressMonitor* pm, bool verbose);
+    bool ntlmGetOwn(const char* url, const char* packageName, HttpControl& options, DataBuffer& body,
+                    HttpResult& result, LogBase& log);
+    // Ahead of a request: the authentication leg goes out and token receives
+    // the last token (Base64) for the request's Authorization field; empty
+    // when the server let the leg through without one.
+    bool ntlmRequest(HttpControl& options, bool tls, HttpRequest& request, LogBase& log, ProgressMonitor* pm,
+                     StringBuffer& token, bool verbose);
+    bool negotiateRequest(HttpControl& options, bool tls, HttpRequest& request, LogBase& log, ProgressMonitor* pm,
+                          StringBuffer& token, bool verbose);
+    bool NtlmAuthenticateRequest(HttpControl& options, bool tls, HttpRequest& request, LogBase& log,
+                                 ProgressMonitor* pm, StringBuffer& token, bool verbose);
+    bool negotiateAuthenticateRequest(HttpControl& options, bool tls, HttpRequest& request, LogBase& log,
+                                      ProgressMonitor* pm, StringBuffer& token, bool verbose);
+    bool ntlmRequestOwn(HttpControl& options, bool tls, HttpRequest& request, LogBase& log, StringBuffer& token);
+    // User and domain of the handshake from Login ("domain\user" or
+    // "domain/user") and LoginDomain; always true.
+    static bool splitNtlmLogin(HttpControl& options, XString& user, XString& domain, LogBase& log);
 
     bool httpConnect(HttpControl& options, const char* host, int port, bool tls, LogBase& log, ProgressMonitor* pm,
                      bool& newlyConnected);
@@ -104,6 +154,9 @@ public:
     bool sendTlsCloseNotify(HttpControl& options, LogBase& log, ProgressMonitor* pm);
     // Whether the side the current request uses (plain or TLS) is open.
     bool isConnected(bool tls);
+    // Whether that side, idle, has something to read: the server's close,
+    // an alert or bytes out of turn.
+    bool idleInputPending(bool tls);
 
     // One request and its response on the open connection (sent, read and
     // followed up at most twice, the second time only when asked to).
@@ -210,11 +263,32 @@ public:
     static void appendHostForUrl(const StringBuffer& host, StringBuffer& out);
     // The absolute URL a redirect's location names from requestUrl: as it
     // is when it has a scheme, on the same scheme and host when it begins
-    // with '/', else resolved against the request's folder ("./" and "../"
-    // taken out). Empty when the request URL has no host part.
+    // with one '/', else resolved by resolveRedirectUrl (UrlResolve.h).
+    // Empty when the request URL has no host part.
     static void resolveRedirectTarget(const char* requestUrl, const char* location, StringBuffer& target);
 
 private:
+    class ExchangeScope;
+    bool sspiHandshake(const http_auth::HandshakeWords& words, const char* url, HttpControl& options, LogBase& log,
+                       ProgressMonitor* pm, bool verbose);
+    bool sspiRequestHandshake(const http_auth::HandshakeWords& words, HttpControl& options, bool tls,
+                              HttpRequest& request, LogBase& log, ProgressMonitor* pm, StringBuffer& token,
+                              bool verbose);
+    // The own NTLM messages get user and domain as splitNtlmLogin gives them,
+    // the password and the computer's name as workstation.
+    static void prepareOwnNtlm(HttpControl& options, ClsNtlm& ntlm, LogBase& log);
+    bool exchangePacketGet(DataBuffer& token, DataBuffer& reply, LogBase& log);
+    bool sendFinalGet(DataBuffer& token, const char* context, LogBase& log);
+    bool exchangePacketRequest(DataBuffer& token, DataBuffer& reply, LogBase& log);
+    bool sendFinalPost(DataBuffer& token, LogBase& log);
+    // One GET of a handshake on the own connection, with the exchange's
+    // token; only a first leg (restart) may open a new connection.
+    bool runGetLeg(DataBuffer& token, const char* context, bool restart, LogBase& log);
+    bool sendLeg(const DataBuffer& wire, bool tls, HttpControl& options, LogBase& log);
+    // The token of the WWW-Authenticate field that names packageName; false
+    // when it is not Base64.
+    bool takeServerToken(const HttpResponseHeader& header, DataBuffer& inToken);
+
     void closeNumbered(const char* message, LogBase& log);
     // Closes the socket; bytes read ahead go with it.
     void dropSocket();
@@ -254,8 +328,17 @@ private:
     StringBuffer m_packageName;
     StringBuffer m_exchangeMethod;
     StringBuffer m_exchangeUrl;
+    // Extra header lines and absolute-URL prefix kept for the request's
+    // authentication leg.
     StringBuffer m_ntlmText1;
     StringBuffer m_ntlmText2;
+    // Set only while a handshake runs; a request selects the request legs.
+    HttpControl* m_exchangeOptions;
+    DataBuffer* m_exchangeBody;
+    HttpResult* m_exchangeResult;
+    HttpRequest* m_exchangeRequest;
+    // The server answered a leg with 200: no further leg goes out.
+    bool m_exchangeSettled;
     bool m_exchangeTls;
     bool m_requestTls;
     DataBuffer m_receivedDuringSend;

@@ -89,38 +89,48 @@ bool HttpConnPool::synchronousRequest(HttpControl& options, const char* domain, 
     bool fresh = false;
     if (!client->httpConnect(options, domain, port, tls, log, pm, fresh))
         return false;
-    const bool ntlmTried = options.NTLMAuth != 0;
-    bool ok = client->synchronousRequest(options, domain, port, tls, request, result, body, log, pm, logDetails);
-    if (!ok) {
-        if (pm != nullptr && pm->isAborted())
+    // One run of the request, resent once on a new connection when the
+    // kept-alive one turned out to be gone.
+    auto run = [&]() {
+        bool done = client->synchronousRequest(options, domain, port, tls, request, result, body, log, pm, logDetails);
+        if (done || (pm != nullptr && pm->isAborted()) || !result.connectionFailed)
+            return done;
+        log.logError("Socket not writeable, re-opening connection with HTTP server (2)");
+        client->closeConnection(options, pm, log);
+        if (pm != nullptr)
+            pm->progressInfo("HttpInfo",
+                             "Existing connection with HTTP server no longer open, restarting with new connection.");
+        result.connectionFailed = 0;
+        if (!client->httpConnect(options, domain, port, tls, log, pm, fresh)) {
+            log.logError("Failed to establish connection on retry.");
             return false;
-        if (result.connectionFailed) {
-            log.logError("Socket not writeable, re-opening connection with HTTP server (2)");
-            client->closeConnection(options, pm, log);
-            if (pm != nullptr)
-                pm->progressInfo(
-                    "HttpInfo", "Existing connection with HTTP server no longer open, restarting with new connection.");
-            result.connectionFailed = 0;
+        }
+        return client->synchronousRequest(options, domain, port, tls, request, result, body, log, pm, logDetails);
+    };
+    bool ntlmTried = options.NTLMAuth != 0;
+    bool ok = false;
+    for (;;) {
+        ok = run();
+        const std::uint32_t status = result.responseHeader.getStatusCode();
+        if (ok && status == http_pool::kStatusProxyAuth) {
+            StringBuffer offer;
+            result.responseHeader.getField("Proxy-Authenticate", offer);
+            if (offer.containsSubstring("NTLM")) {
+                log.logError(http_pool::kMsgProxyNtlmNotAvailable);
+                return false;
+            }
+        } else if (ok && status == http_pool::kStatusUnauthorized && !ntlmTried && result.responseHeader.offersNtlm()) {
+            log.logInfo("Re-trying with NTLM authentication...");
             if (!client->httpConnect(options, domain, port, tls, log, pm, fresh)) {
                 log.logError("Failed to establish connection on retry.");
                 return false;
             }
-            ok = client->synchronousRequest(options, domain, port, tls, request, result, body, log, pm, logDetails);
+            // It stays on for the component's later requests.
+            options.NTLMAuth = 1;
+            ntlmTried = true;
+            continue;
         }
-    }
-    const std::uint32_t status = result.responseHeader.getStatusCode();
-    if (ok && status == http_pool::kStatusProxyAuth) {
-        StringBuffer offer;
-        result.responseHeader.getField("Proxy-Authenticate", offer);
-        if (offer.containsSubstring("NTLM")) {
-            log.logError(http_pool::kMsgProxyNtlmNotAvailable);
-            return false;
-        }
-    } else if (ok && status == http_pool::kStatusUnauthorized && !ntlmTried && result.responseHeader.offersNtlm()) {
-        log.logInfo("Re-trying with NTLM authentication...");
-        // The NTLM exchange belongs to the authentication part of the
-        // library; until it exists the 401 is the answer.
-        log.logError(http_conn::kMsgNtlmNotAvailable);
+        break;
     }
     return ok;
 }

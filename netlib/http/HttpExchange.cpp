@@ -301,13 +301,27 @@ bool HttpClient::sendRequestObject(HttpControl& options, bool tls, HttpRequest& 
         }
     }
     if (options.NTLMAuth || options.NegotiateAuth) {
+        const bool ntlm = options.NTLMAuth != 0;
         m_ntlmText1.setSb(extraLines);
-        m_ntlmText2.setSb(prefix);
-        log.logError(http_conn::kMsgNtlmNotAvailable);
-        return false;
+        m_ntlmText2.clear();
+        if (!options.ProxyPartialUrl)
+            m_ntlmText2.setSb(prefix);
+        StringBuffer token;
+        if (!(ntlm ? ntlmRequest(options, tls, request, log, pm, token, logDetails)
+                   : negotiateRequest(options, tls, request, log, pm, token, logDetails)))
+            return false;
+        // No token: the server let the authentication leg through.
+        if (token.getSize() != 0) {
+            extraLines.append("Authorization: ");
+            extraLines.append(ntlm ? http_auth::kPackageNtlm : http_auth::kPackageNegotiate);
+            extraLines.appendChar(' ');
+            extraLines.appendSb(token);
+            extraLines.append("\r\n");
+        }
     }
     if (options.Login.getSizeUtf8() != 0 && options.Password.getSizeUtf8() != 0) {
-        if (!options.DigestAuth && options.digestAuthHeader.getSize() == 0) {
+        if (!options.NTLMAuth && !options.NegotiateAuth && !options.DigestAuth &&
+            options.digestAuthHeader.getSize() == 0) {
             if (pm != nullptr)
                 pm->progressInfo("HttpAuth", "Adding Basic Authentication Header");
             log.logInfo("Adding Basic Authentication Header..");

@@ -13,6 +13,7 @@
 #include "netlib/http/HttpControl.h"
 #include "netlib/http/HttpResponseHeader.h"
 #include "netlib/http/TessikUrl.h"
+#include "netlib/http/UrlResolve.h"
 #include "netlib/streams/Output.h"
 
 namespace tessik {
@@ -84,35 +85,9 @@ void finishHead(StringBuffer& out, HttpResult& result) {
     out.append("\r\n");
 }
 
-// "." and ".." segments of an absolute path taken out (RFC 3986, 5.2.4).
 // Back to where the output stood: emptied when that was its start.
 bool rewindOutput(Output& out, std::int64_t start, LogBase& log) {
     return start == 0 ? out.resetOutput(log) : out.seekTo(start, log);
-}
-
-void removeDotSegments(StringBuffer& path) {
-    std::string in(path.getString());
-    std::string out;
-    while (!in.empty()) {
-        if (in.rfind("../", 0) == 0) {
-            in.erase(0, 3);
-        } else if (in.rfind("./", 0) == 0 || in.rfind("/./", 0) == 0) {
-            in.erase(0, 2);
-        } else if (in == "/.") {
-            in = "/";
-        } else if (in.rfind("/../", 0) == 0 || in == "/..") {
-            in = in == "/.." ? "/" : in.substr(3);
-            const std::size_t slash = out.rfind('/');
-            out.erase(slash == std::string::npos ? 0 : slash);
-        } else if (in == "." || in == "..") {
-            in.clear();
-        } else {
-            const std::size_t next = in.find('/', 1);
-            out += in.substr(0, next);
-            in = next == std::string::npos ? std::string() : in.substr(next);
-        }
-    }
-    path.setString(out.c_str());
 }
 
 } // namespace
@@ -129,24 +104,12 @@ void HttpClient::resolveRedirectTarget(const char* requestUrl, const char* locat
     if (slashes == std::string::npos || url.find('/') != slashes)
         return;
     const std::size_t pathStart = url.find('/', slashes + 2);
-    const std::string origin = url.substr(0, pathStart);
-    if (loc.beginsWith("/")) {
-        target.append(origin.c_str());
+    if (loc.beginsWith("/") && !loc.beginsWith("//")) {
+        target.append(url.substr(0, pathStart).c_str());
         target.appendSb(loc);
         return;
     }
-    // Relative to the request's folder, without its query or fragment.
-    std::string path = pathStart == std::string::npos ? "/" : url.substr(pathStart);
-    path = path.substr(0, path.find_first_of("?#"));
-    path = path.substr(0, path.rfind('/') + 1);
-    StringBuffer joined(path.c_str());
-    const char* cut = std::strpbrk(loc.getString(), "?#");
-    const std::size_t pathPart = cut != nullptr ? static_cast<std::size_t>(cut - loc.getString()) : loc.getSize();
-    joined.appendBytes(loc.getString(), static_cast<int>(pathPart));
-    removeDotSegments(joined);
-    target.append(origin.c_str());
-    target.appendSb(joined);
-    target.append(loc.getString() + pathPart);
+    resolveRedirectUrl(requestUrl, loc.getString(), target);
 }
 
 void HttpClient::addBasicAuthHeader(HttpControl& options, StringBuffer& header, LogBase& log, ProgressMonitor* pm) {
@@ -456,8 +419,10 @@ bool HttpClient::quickGetToOutput(const char* url, HttpControl& options, Output&
         return true;
     log.logInfo("Received 401 response.");
     if ((options.NTLMAuth && header.offersNtlm()) || header.offersNegotiate()) {
-        log.logError(http_conn::kMsgNtlmNotAvailable);
-        return false;
+        // The last GET of the handshake is the answer.
+        if (!rewindOutput(out, start, log))
+            return false;
+        return authenticateGet(url, options, out, result, log, pm, verbose);
     }
     if (options.Login.getSizeUtf8() == 0 || options.Password.getSizeUtf8() == 0) {
         log.logError("Cannot authenticate.  Login and/or password not provided.");

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <cstring>
+#include <initializer_list>
 
 #include "netlib/core/CStringUtil.h"
 #include "netlib/core/LogBase.h"
@@ -66,11 +67,15 @@ bool readLengthValue(const unsigned char* p, std::uint32_t n, std::int64_t& valu
 } // namespace
 
 HttpResponseHeader::HttpResponseHeader()
-    : m_statusCode(0), m_contentLength(0), m_hasContentLength(0), m_contentLengthInvalid(0) {}
+    : m_statusCode(0), m_plainFields(false), m_fieldsBuilt(true), m_contentLength(0), m_hasContentLength(0),
+      m_contentLengthInvalid(0) {}
 HttpResponseHeader::~HttpResponseHeader() = default;
 
 void HttpResponseHeader::clear() {
     m_fields.clear();
+    m_rawFields.clear();
+    m_plainFields = false;
+    m_fieldsBuilt = true;
     m_statusText.clear();
     m_statusLine.clear();
     m_contentLength = 0;
@@ -83,6 +88,9 @@ void HttpResponseHeader::resetTo200() {
     m_statusCode = 200;
     m_statusText.clear();
     m_fields.clear();
+    m_rawFields.clear();
+    m_plainFields = false;
+    m_fieldsBuilt = true;
     m_contentLength = 0;
     m_hasContentLength = 0;
     m_contentLengthInvalid = 0;
@@ -95,7 +103,10 @@ void HttpResponseHeader::copyFrom(const HttpResponseHeader& other) {
     m_statusCode = other.m_statusCode;
     m_statusLine.setSb(other.m_statusLine);
     m_statusText.setSb(other.m_statusText);
-    m_fields.copyFrom(other.m_fields);
+    m_fields.copyFrom(other.getFields());
+    m_rawFields.setSb(other.m_rawFields);
+    m_plainFields = other.m_plainFields;
+    m_fieldsBuilt = true;
 }
 
 bool HttpResponseHeader::parseBytes(const DataBuffer& bytes, LogBase& log) {
@@ -155,8 +166,11 @@ bool HttpResponseHeader::parseBytes(const unsigned char* p, std::uint32_t size, 
         fieldsEnd = at < size ? at : size;
     }
     readContentLength(p + fieldsStart, fieldsEnd - fieldsStart);
-    if (fieldsEnd != fieldsStart)
-        m_fields.parseHttpFields(p + fieldsStart, fieldsEnd - fieldsStart, log);
+    if (fieldsEnd != fieldsStart) {
+        m_rawFields.appendBytes(p + fieldsStart, static_cast<int>(fieldsEnd - fieldsStart));
+        m_plainFields = MimeHeader::isPlainHttpHead(p + fieldsStart, fieldsEnd - fieldsStart);
+        m_fieldsBuilt = false;
+    }
     return true;
 }
 
@@ -190,27 +204,107 @@ void HttpResponseHeader::readContentLength(const unsigned char* p, std::uint32_t
     m_contentLength = seen ? value : 0;
 }
 
+const MimeHeader& HttpResponseHeader::getFields() const {
+    if (!m_fieldsBuilt) {
+        m_fieldsBuilt = true;
+        LogNull quiet;
+        m_fields.parseHttpFields(reinterpret_cast<const unsigned char*>(m_rawFields.getString()),
+                                 static_cast<std::uint32_t>(m_rawFields.getSize()), quiet);
+    }
+    return m_fields;
+}
+
+bool HttpResponseHeader::rawField(const char* name, StringBuffer& out, bool& answered) const {
+    answered = false;
+    if (m_fieldsBuilt || !m_plainFields || name == nullptr)
+        return false;
+    // Names whose values the MIME reader rewrites go through it.
+    for (const char* special : {"subject", "to", "cc", "bcc", "received", "dkim-signature", "domainkey-signature"})
+        if (asciiCompareNoCase(name, special, std::strlen(special) + 1) == 0)
+            return false;
+    answered = true;
+    // The reader finds no field by an empty name.
+    if (*name == '\0')
+        return false;
+    const bool lastWins = asciiCompareNoCase(name, "content-type", sizeof "content-type") == 0;
+    const std::size_t nameSize = std::strlen(name);
+    bool found = false;
+    const char* text = m_rawFields.getString();
+    const char* end = text + m_rawFields.getSize();
+    for (const char* line = text; line < end;) {
+        const char* lf = static_cast<const char*>(std::memchr(line, '\n', static_cast<std::size_t>(end - line)));
+        const char* lineEnd = lf != nullptr ? lf : end;
+        const char* next = lf != nullptr ? lf + 1 : end;
+        const char* colon = static_cast<const char*>(std::memchr(line, ':', static_cast<std::size_t>(lineEnd - line)));
+        if (colon == nullptr || (lineEnd - line >= 5 && std::strncmp(line, "From ", 5) == 0)) {
+            line = next;
+            continue;
+        }
+        const char* n0 = line;
+        const char* n1 = colon;
+        // Trimmed as the reader trims: blanks and line-end bytes.
+        auto white = [](char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; };
+        while (n0 < n1 && white(*n0))
+            ++n0;
+        while (n1 > n0 && white(n1[-1]))
+            --n1;
+        bool same = static_cast<std::size_t>(n1 - n0) == nameSize;
+        for (std::size_t i = 0; same && i < nameSize; ++i) {
+            // The reader writes blanks, angle brackets and quotes in a name as '-'.
+            const char c = std::strchr(" <>\"'", n0[i]) != nullptr ? '-' : n0[i];
+            same = asciiToLower(c) == asciiToLower(name[i]);
+        }
+        if (same) {
+            const char* v0 = colon + 1;
+            if (v0 < lineEnd && isBlank(static_cast<unsigned char>(*v0)))
+                ++v0;
+            out.clear();
+            out.appendBytes(v0, static_cast<int>(lineEnd - v0));
+            out.trimWhitespace();
+            found = true;
+            if (!lastWins)
+                return true;
+        }
+        line = next;
+    }
+    return found;
+}
+
 bool HttpResponseHeader::getField(const char* name, StringBuffer& out) const {
-    return m_fields.getFieldValueSilent(name, out);
+    bool answered = false;
+    StringBuffer value;
+    const bool found = rawField(name, value, answered);
+    if (!answered)
+        return getFields().getFieldValueSilent(name, out);
+    out.appendSb(value);
+    return found;
+}
+
+bool HttpResponseHeader::hasField(const char* name) const {
+    bool answered = false;
+    StringBuffer value;
+    const bool found = rawField(name, value, answered);
+    return answered ? found : getFields().hasField(name);
 }
 
 bool HttpResponseHeader::getFieldParam(const char* name, const char* paramName, StringBuffer& out) const {
-    return m_fields.getFieldParam(name, paramName, out);
+    return getFields().getFieldParam(name, paramName, out);
 }
 
 void HttpResponseHeader::getCharset(StringBuffer& out) const {
     out.clear();
-    m_fields.getFieldParam("Content-Type", "charset", out);
+    getFields().getFieldParam("Content-Type", "charset", out);
 }
 
 bool HttpResponseHeader::fieldMatches(const char* name, const char* pattern) const {
-    return m_fields.fieldMatches(name, pattern, true);
+    return getFields().fieldMatches(name, pattern, true);
 }
 
 bool HttpResponseHeader::getFieldMatching(const char* name, const char* pattern, StringBuffer& out) const {
     out.clear();
-    for (int i = 0; i < m_fields.getCount(); ++i) {
-        const MimeField* f = m_fields.getFieldAt(i);
+    const MimeHeader& fields = getFields();
+    for (int i = 0; i < fields.getCount(); ++i) {
+        const MimeField* f = fields.getFieldAt(i);
         if (f->nameEquals(name) && wildcardMatch(f->getValueSb().getString(), pattern, false)) {
             f->getValue(out);
             return true;
@@ -223,15 +317,15 @@ void HttpResponseHeader::getFullHeader(StringBuffer& out, const char* charset, L
     out.clear();
     out.appendSb(m_statusLine);
     out.append("\r\n");
-    m_fields.AssembleMimeHeader(out, nullptr, charset, false, log, verbose);
+    getFields().AssembleMimeHeader(out, nullptr, charset, false, log, verbose);
 }
 
 void HttpResponseHeader::getFieldsText(StringBuffer& out, const char* charset, LogBase& log, bool verbose) const {
-    m_fields.AssembleMimeHeader(out, nullptr, charset, false, log, verbose);
+    getFields().AssembleMimeHeader(out, nullptr, charset, false, log, verbose);
 }
 
 void HttpResponseHeader::getFieldsTextUtf8(StringBuffer& out, LogBase& log, bool verbose) const {
-    m_fields.AssembleMimeHeader(out, nullptr, "utf-8", false, log, verbose);
+    getFields().AssembleMimeHeader(out, nullptr, "utf-8", false, log, verbose);
 }
 
 void declaredBodyCharset(const HttpResponseHeader& header, const DataBuffer& body, StringBuffer& charset,

@@ -48,19 +48,21 @@ public:
     // Present and not a non-negative decimal number (after optional blanks;
     // repeats, in one field or several, must agree), or folded.
     bool contentLengthInvalid() const { return m_contentLengthInvalid != 0; }
-    const MimeHeader& getFields() const { return m_fields; }
+    // The fields are taken apart when first asked for; a plain head's
+    // single fields are read straight from its lines until then.
+    const MimeHeader& getFields() const;
 
     bool getField(const char* name, StringBuffer& out) const;
-    bool hasField(const char* name) const { return m_fields.hasField(name); }
+    bool hasField(const char* name) const;
     bool getFieldParam(const char* name, const char* paramName, StringBuffer& out) const;
     void getCharset(StringBuffer& out) const;
     bool fieldMatches(const char* name, const char* pattern) const;
     // The value of the first field of that name matching the pattern ('*'
     // any run, ASCII case ignored).
     bool getFieldMatching(const char* name, const char* pattern, StringBuffer& out) const;
-    bool offersNtlm() const { return m_fields.fieldValueEquals("WWW-Authenticate", "NTLM"); }
-    bool offersNegotiate() const { return m_fields.fieldValueEquals("WWW-Authenticate", "Negotiate"); }
-    void getSetCookies(ExtPtrArray& list, const char* domain) const { m_fields.getSetCookies(list, domain); }
+    bool offersNtlm() const { return getFields().fieldValueEquals("WWW-Authenticate", "NTLM"); }
+    bool offersNegotiate() const { return getFields().fieldValueEquals("WWW-Authenticate", "Negotiate"); }
+    void getSetCookies(ExtPtrArray& list, const char* domain) const { getFields().getSetCookies(list, domain); }
 
     void getFullHeader(StringBuffer& out, const char* charset, LogBase& log, bool verbose) const;
     void getFieldsText(StringBuffer& out, const char* charset, LogBase& log, bool verbose) const;
@@ -68,11 +70,19 @@ public:
 
 private:
     void readContentLength(const unsigned char* fields, std::uint32_t size);
+    // A plain head's field of that name as the MIME reader would give it;
+    // false when the name is one it reads specially (and for none).
+    bool rawField(const char* name, StringBuffer& out, bool& answered) const;
 
     std::uint32_t m_statusCode;
     StringBuffer m_statusText;
     StringBuffer m_statusLine;
-    MimeHeader m_fields;
+    // The field lines as received, and whether they hold nothing for the
+    // MIME reader to decode.
+    StringBuffer m_rawFields;
+    bool m_plainFields;
+    mutable bool m_fieldsBuilt;
+    mutable MimeHeader m_fields;
     std::int64_t m_contentLength;
     std::uint8_t m_hasContentLength;
     std::uint8_t m_contentLengthInvalid;

@@ -58,6 +58,7 @@ public:
     // decode (all 7-bit, no encoded word, escape or folded line) are read
     // line by line without its copies; the others go through it.
     void parseHttpFields(const unsigned char* data, std::uint32_t size, LogBase& log);
+    static bool isPlainHttpHead(const unsigned char* data, std::uint32_t size);
 
 private:
     void renderingCharset(const char* charset, StringBuffer& out) const;

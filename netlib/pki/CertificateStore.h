@@ -69,6 +69,7 @@ public:
     MsCertificate* findCertBySubjectKeyId(const char* subjectKeyId, LogBase& log);
     void describe(StringBuffer& out) const;
 
+    platform::HCERTSTORE handle() const { return m_handle; }
     const CertStorePlace& place() const { return m_place; }
     const char* label() const { return m_label.getString(); }
     bool isRegistry() const { return m_registry; }

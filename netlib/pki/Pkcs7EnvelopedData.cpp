@@ -157,6 +157,10 @@ bool Pkcs7_EnvelopedData::loadXml(ClsXml& xml, const ExtPtrArray* extList, LogBa
         log.logError(enveloped_msg::kIncomplete);
         return false;
     }
+    contentType.clear();
+    std::unique_ptr<ClsXml> type(info->getChild(0));
+    if (type->tagEquals("oid"))
+        contentType.append(type->getContentPtr());
     std::unique_ptr<ClsXml> algorithm(info->getChild(1));
     if (!contentEncryptionAlgorithm.loadXml(*algorithm, log, verbose)) {
         log.logError("Invalid or unsupported AlgorithmIdentifier");
@@ -311,9 +315,28 @@ RecipientInfo* Pkcs7_EnvelopedData::FindPrivateKeyFromSystemCerts(SystemCerts& s
             keyLocated = keyLocated || inaccessible;
         }
     }
-    if (found)
+    if (found) {
         keyLocated = false;
-    return found;
+        return found;
+    }
+    // Recipients named only by key identifiers that no certificate carries
+    // (a store's certificate may lack the extension): the first key to be
+    // had is tried for the first recipient.
+    bool identifierOnly = false;
+    for (int i = 0; i < recipientInfos.getCount(); ++i) {
+        auto* r = static_cast<RecipientInfo*>(recipientInfos.elementAt(i));
+        identifierOnly = identifierOnly ||
+                         (r->subjectKeyIdentifier.getSize() && r->issuerAndSerialNumber.serialNumber.getSize() == 0 &&
+                          r->issuerAndSerialNumber.commonName.getSize() == 0);
+    }
+    bool inaccessible = false;
+    if (identifierOnly && recipientInfos.getCount() &&
+        systemCerts.findFirstPrivateKey(privateKeyDerOut, &certDerOut, inaccessible, log)) {
+        log.logInfo(enveloped_msg::kNoSubjectKeyIdMatch);
+        log.logInfo(enveloped_msg::kFirstAvailableCert);
+        return static_cast<RecipientInfo*>(recipientInfos.elementAt(0));
+    }
+    return nullptr;
 }
 
 bool Pkcs7_EnvelopedData::decryptContent(const DataBuffer& contentKey, DataBuffer& out, LogBase& log, bool verbose) {

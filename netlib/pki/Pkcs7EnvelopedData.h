@@ -18,6 +18,8 @@ class SystemCerts;
 
 namespace enveloped_msg {
 constexpr const char* kNoKeyFound = "No certificate with private key found.";
+constexpr const char* kNoSubjectKeyIdMatch = "No match was found for the SubjectKeyIdentifier.";
+constexpr const char* kFirstAvailableCert = "Using the first available cert...";
 constexpr const char* kUnsupportedKeyAlgorithm = "Unsupported public key algorithm";
 constexpr const char* kNoMatchingRecipient = "No matching RecipientInfo found.";
 constexpr const char* kKeyDecryptFailed = "Failed to decrypt symmetric key.";
@@ -75,6 +77,8 @@ public:
     void logRecipientInfos(LogBase& log);
 
     ExtPtrArray recipientInfos;
+    // The content type the EncryptedContentInfo names (dotted), as found.
+    StringBuffer contentType;
     AlgorithmIdentifier contentEncryptionAlgorithm;
     DataBuffer encryptedContent;
 

@@ -1,5 +1,6 @@
 #include "netlib/pki/SystemCerts.h"
 
+#include <memory>
 #include <string>
 
 #include "netlib/core/DataBuffer.h"
@@ -153,6 +154,27 @@ bool SystemCerts::findPrivateKeyBySubjectKeyId(const char* subjectKeyId, DataBuf
     keyDer.clear();
     Certificate* found = searchStoresBySubjectKeyId(subjectKeyId, true, false, keyInaccessible, log, verbose);
     return privateKeyOf(found, keyDer, certDer, keyInaccessible, log);
+}
+
+bool SystemCerts::findFirstPrivateKey(DataBuffer& keyDer, DataBuffer* certDer, bool& keyInaccessible, LogBase& log) {
+    keyInaccessible = false;
+    keyDer.clear();
+    LogNull quiet;
+    for (int i = 0; i < kStoreCount; ++i) {
+        CertificateStore* store = storeAt(i, log);
+        if (!store)
+            continue;
+        for (platform::PCCERT_CONTEXT c = platform::CertEnumCertificatesInStore(store->handle(), nullptr); c;
+             c = platform::CertEnumCertificatesInStore(store->handle(), c)) {
+            auto candidate = std::make_unique<MsCertificate>(c, quiet, true);
+            if (!candidate->hasPrivateKey(quiet))
+                continue;
+            platform::CertFreeCertificateContext(c);
+            Certificate* found = Certificate::createFromMsCertificate(candidate.release(), false, quiet);
+            return privateKeyOf(found, keyDer, certDer, keyInaccessible, log);
+        }
+    }
+    return false;
 }
 
 bool SystemCerts::findCertBySerialAndIssuer(const char* serial, const char* issuerCN, DataBuffer& certDer, LogBase& log,

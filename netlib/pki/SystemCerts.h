@@ -4,6 +4,8 @@
 // by subject key identifier. The stores open on first need and stay open.
 #include <memory>
 
+#include "netlib/core/TessikObject.h"
+
 namespace tessik {
 
 class Certificate;
@@ -18,10 +20,10 @@ constexpr const char* kNoKeyAccessible = "Found matching certificate, but no pri
 constexpr const char* kNoPrivateKey = "No private key available";
 } // namespace systemcerts_msg
 
-class SystemCerts {
+class SystemCerts : public TessikObject {
 public:
     SystemCerts();
-    virtual ~SystemCerts();
+    ~SystemCerts() override;
     SystemCerts(const SystemCerts&) = delete;
     SystemCerts& operator=(const SystemCerts&) = delete;
 
@@ -36,6 +38,10 @@ public:
                                       bool& keyInaccessible, LogBase& log, bool verbose);
     bool findCertBySerialAndIssuer(const char* serial, const char* issuerCN, DataBuffer& certDer, LogBase& log,
                                    bool verbose);
+    // The first certificate, in store order, whose private key can be had:
+    // the last resort of a recipient named only by a key identifier that no
+    // certificate carries.
+    bool findFirstPrivateKey(DataBuffer& keyDer, DataBuffer* certDer, bool& keyInaccessible, LogBase& log);
 
     // The eight stores in search order.
     static constexpr int kStoreCount = 8;

@@ -22,16 +22,6 @@ constexpr const char* kSourceEvent = "SendOnSocketFromSource";
 
 } // namespace
 
-PackageExchange::~PackageExchange() = default;
-
-bool PackageExchange::NtlmExchangePackage(DataBuffer&, DataBuffer&, LogBase&) {
-    return false;
-}
-
-bool PackageExchange::NtlmFinal(DataBuffer&, LogBase&) {
-    return false;
-}
-
 LoggedSocket2::LoggedSocket2()
     : m_tls(std::make_unique<SChannelTessik>()), m_lastDirection(kNone), m_logToFile(false), m_keepInMemory(false) {}
 

@@ -25,14 +25,6 @@ inline constexpr const char* kTrafficReceivedHeader = "\r\n---- Received ----\r\
 inline constexpr const char* kMsgSendFromSourceFailed = "Failed to send on socket from source.";
 inline constexpr const char* kMsgSendFromSourceAborted = "Socket send aborted by heartbeat callback";
 
-// Authentication token exchanges over a connection; the base refuses both.
-class PackageExchange {
-public:
-    virtual ~PackageExchange();
-    virtual bool NtlmExchangePackage(DataBuffer& outToken, DataBuffer& inToken, LogBase& log);
-    virtual bool NtlmFinal(DataBuffer& finalToken, LogBase& log);
-};
-
 class LoggedSocket2 : public ReceiveCopy {
 public:
     enum Direction : int { kNone = 0, kSending = 1, kReceiving = 2 };

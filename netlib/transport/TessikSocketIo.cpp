@@ -399,19 +399,16 @@ bool TessikSocket::receiveBytes(unsigned char* buf, unsigned int* len, unsigned 
 bool TessikSocket::receiveToOutput(DataBuffer& out, unsigned int maxBytes, unsigned int heartbeatMs, LogBase& log,
                                    ProgressMonitor* pm, SocketFlags& flags) {
     maxBytes = std::clamp(maxBytes, 1u, kMaxReceiveBlock);
-    auto block = allocate(maxBytes);
-    if (!block) {
+    const unsigned int before = out.getSize();
+    // Straight into the buffer's own room, which stays for the next read.
+    if (out.isBorrowed() || before > UINT32_MAX - maxBytes || !out.ensureCapacity(before + maxBytes)) {
         log.logError("Packet memory allocation failed");
         return false;
     }
-    unsigned int before = out.getSize();
     unsigned int len = maxBytes;
-    bool ok = receiveBytes(block.get(), &len, heartbeatMs, log, pm, flags);
-    if (len > 0 && !out.append(block.get(), len)) {
-        log.logError("Packet memory allocation failed");
-        return false;
-    }
-    return ok || out.getSize() > before;
+    const bool ok = receiveBytes(out.getData() + before, &len, heartbeatMs, log, pm, flags);
+    out.setSize(before + len);
+    return ok || len > 0;
 }
 
 bool TessikSocket::receiveUntilClosedToOutput(unsigned int chunk, unsigned int heartbeatMs, ProgressMonitor* pm,

@@ -54,6 +54,17 @@ struct NginxOptions {
     std::vector<std::string> serverLines;
 };
 
+// A throwaway Kerberos realm kKdcRealm: an MIT KDC on a free port of
+// 127.0.0.1 (TCP and UDP) with its database in the peers' folder, holding
+// kPeerUser (password kPeerPassword) and HTTP/localhost, whose key is in
+// keytab. Clients find it through KRB5_CONFIG=krb5Conf.
+inline constexpr const char* kKdcRealm = "GORVANE.TEST";
+struct KdcPeer {
+    int port = 0;
+    std::string krb5Conf;
+    std::string keytab;
+};
+
 // openssl s_server's certificate (the peers' own self-signed one when
 // empty), cipher list and any further arguments (-Verify, -keylogfile ...).
 struct OpensslServerOptions {
@@ -64,10 +75,20 @@ struct OpensslServerOptions {
 };
 
 // apache2: "/digest/" needs Digest authentication (realm kApacheDigestRealm),
-// "/ntlm/" NTLM (domain kPeerNtlmDomain); each answers with one line of text.
+// "/ntlm/" NTLM (domain kPeerNtlmDomain), "/negotiate/" (when asked for)
+// Negotiate; each answers with one line of text.
 inline constexpr const char* kApacheDigestRealm = "Gorvane digest";
 struct ApachePeer {
     int port = 0;
+};
+// More NTLM accounts ("DOMAIN:USER:PASSWORD" lines), variables for apache's
+// environment, and configuration lines added at the end. With a realm,
+// "/negotiate/" needs Negotiate (Kerberos) against it.
+struct ApacheOptions {
+    std::vector<std::string> ntlmUsers;
+    std::vector<std::string> env;
+    std::vector<std::string> config;
+    const KdcPeer* kerberos = nullptr;
 };
 
 // An SSH server and the client key it accepts for user.
@@ -95,7 +116,7 @@ public:
     // Each Start... returns once the peer accepts connections; a peer that
     // cannot start throws std::runtime_error with the end of its log.
     NginxPeer StartNginx(const NginxOptions& options = {});
-    ApachePeer StartApache();
+    ApachePeer StartApache(const ApacheOptions& options = {});
     // HTTP proxies with Basic proxy authentication; CONNECT to any port,
     // or for squid, when sslPort is given, to that port only (its SSL_ports).
     int StartSquid(int sslPort = 0);
@@ -124,9 +145,15 @@ public:
     // s3rver (object storage) with the empty bucket kS3Bucket; path-style
     // requests, signatures checked against kS3AccessKey / kS3SecretKey.
     int StartS3rver();
+    KdcPeer StartKdc();
+    // kinit of kPeerUser into the credentials cache ccache ("FILE:path").
+    void Kinit(const KdcPeer& kdc, const std::string& ccache);
     // Keeps each request whole as CapturedRequests; answers every one with
     // response (a default 200 "ok" when empty).
     int StartCaptureServer(const std::string& response = {});
+    // Request N gets responses[N-1] (counted over all connections); the last
+    // one answers every request after it.
+    int StartCaptureServer(const std::vector<std::string>& responses);
     // The requests kept so far; with a count, once that many are kept (or
     // the wait for them gave up: the test then sees fewer).
     std::vector<std::string> CapturedRequests(int port) const;

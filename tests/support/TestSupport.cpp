@@ -6,6 +6,7 @@
 #include <poll.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -339,6 +340,24 @@ std::string MakeJournalDatabase(const std::string& path) {
                             " i%24, i%60), 'Entry ' || i, i%11, (i*7)%11, (i*3)%11, (i*5)%11,"
                             " 'Slept ' || (i%9) || ' hours; knee pain after walking ' || (i%5) || ' km.' FROM n;";
     return RunProgram({"sqlite3", path, sql}).Ok() ? path : std::string();
+}
+
+FileSizeLimit::FileSizeLimit(std::uint64_t limit) {
+    rlimit r{};
+    ::getrlimit(RLIMIT_FSIZE, &r);
+    m_savedSoft = r.rlim_cur;
+    m_savedHard = r.rlim_max;
+    m_oldHandler = ::signal(SIGXFSZ, SIG_IGN);
+    r.rlim_cur = static_cast<rlim_t>(limit);
+    ::setrlimit(RLIMIT_FSIZE, &r);
+}
+
+FileSizeLimit::~FileSizeLimit() {
+    rlimit r{};
+    r.rlim_cur = static_cast<rlim_t>(m_savedSoft);
+    r.rlim_max = static_cast<rlim_t>(m_savedHard);
+    ::setrlimit(RLIMIT_FSIZE, &r);
+    ::signal(SIGXFSZ, m_oldHandler);
 }
 
 } // namespace grvtest

@@ -33,6 +33,21 @@ private:
     bool m_keep = false;
 };
 
+// While alive, files may grow to `limit` bytes: a write past it fails short
+// (SIGXFSZ ignored), as on a full disk.
+class FileSizeLimit {
+public:
+    explicit FileSizeLimit(std::uint64_t limit);
+    ~FileSizeLimit();
+    FileSizeLimit(const FileSizeLimit&) = delete;
+    FileSizeLimit& operator=(const FileSizeLimit&) = delete;
+
+private:
+    std::uint64_t m_savedSoft = 0;
+    std::uint64_t m_savedHard = 0;
+    void (*m_oldHandler)(int) = nullptr;
+};
+
 // The test's TMPDIR (the runner gives each test executable its own).
 std::string TempRoot();
 // Removes a folder tree, making read-only parts writable first.

@@ -479,4 +479,19 @@ TEST(XmlWriterWellFormed, DamagedDocumentsAreWrittenSoEveryReaderTakesThem) {
     }
 }
 
+// Found by fuzz_xml_writer: a stylesheet instruction whose pseudo-attribute
+// names all mend to nothing was written bare and read back as none.
+TEST(XmlWriterWellFormed, StylesheetWhoseNamesMendToNothingIsLeftOut) {
+    const std::string text = "<?xml-stylesheet \xFF\xFF=\"x\"?><?xml-stylesheet href=\"s.xsl\"?><z/>";
+    std::vector<std::string> texts;
+    for (bool trim : {false, true}) {
+        texts.push_back(rewritten(text, trim));
+        EXPECT_EQ(texts.back(), "<?xml-stylesheet href=\"s.xsl\" ?>\r\n\r\n<z />\r\n");
+        expectStable(texts.back(), "stylesheet");
+    }
+    grvtest::TempDir dir("xmlsheet");
+    for (const std::string& view : judge(dir, texts))
+        EXPECT_EQ(view, "z ||\n");
+}
+
 } // namespace

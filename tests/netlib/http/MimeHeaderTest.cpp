@@ -389,3 +389,32 @@ TEST(PairTable, EitherMemberInsideTheTableAndZeroOutside) {
         EXPECT_EQ(getPairSecond(c.table, c.count, c.index), c.second) << c.index << " of " << c.count;
     }
 }
+
+// A field looked up before the head is taken apart gives what the MIME
+// reader gives once it has been.
+TEST_F(MimeTest, FieldsReadStraightFromTheLinesAgreeWithTheReader) {
+    std::vector<std::string> heads;
+    for (const std::string& path : headFiles())
+        heads.push_back(grvtest::ReadFile(path));
+    heads.push_back("HTTP/1.1 200 OK\r\nContent-Type: a\r\nX:  two  spaces \r\nContent-Type: b\r\n"
+                    "Content Type: spaced\r\nFrom me: skipped\r\nSubject:  kept \r\nTo: a@x.org; b@y.org\r\n\r\n");
+    heads.push_back("HTTP/1.1 200 OK\nConnection:close\nEmpty:\n\tFolded: no\n\n");
+    heads.push_back("HTTP/1.1 200 OK\r\n: no name\r\nName\r: odd\r\n\r\n");
+    heads.push_back("HTTP/1.1 200 OK\r\nSubject: =?utf-8?B?f-8?Q?A=2C_#B?= <HTTP/1.1 204ept\r\n\r\n");
+    heads.push_back("HTTP/1.1 200 OK\r\nX-Word: =?utf-8?Q?caf=C3=A9?=\r\nConnection: keep-alive\r\n\r\n");
+    const char* names[] = {"Content-Type", "content-type", "X",      "Connection", "Subject", "To",    "Empty",
+                           "Date",         "Set-Cookie",   "Server", "Missing",    "From me", "X-Word"};
+    for (const std::string& text : heads) {
+        HttpResponseHeader lazy;
+        HttpResponseHeader built;
+        lazy.parse(text.c_str(), log);
+        built.parse(text.c_str(), log);
+        built.getFields();
+        for (const char* name : names) {
+            StringBuffer a, b;
+            EXPECT_EQ(lazy.getField(name, a), built.getField(name, b)) << name << " in " << text;
+            EXPECT_STREQ(a.getString(), b.getString()) << name << " in " << text;
+            EXPECT_EQ(lazy.hasField(name), built.hasField(name)) << name;
+        }
+    }
+}

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 
 #include "netlib/core/ExtPtrArray.h"
 #include "netlib/core/LogBase.h"
@@ -26,7 +27,18 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     tessik::LogNull log;
     tessik::HttpResponseHeader head;
     const bool taken = head.parseBytes(data, static_cast<std::uint32_t>(size), log);
+    // Fields looked up straight from the lines agree with the reader's.
+    tessik::HttpResponseHeader lazy;
+    lazy.parseBytes(data, static_cast<std::uint32_t>(size), log);
     const tessik::MimeHeader& fields = head.getFields();
+    for (int i = 0; i < fields.getCount(); ++i) {
+        tessik::StringBuffer name, byLines, byReader;
+        fields.getNameAt(i, name);
+        if (lazy.getField(name.getString(), byLines) != head.getField(name.getString(), byReader) ||
+            std::string(byLines.getString(), static_cast<std::size_t>(byLines.getSize())) !=
+                std::string(byReader.getString(), static_cast<std::size_t>(byReader.getSize())))
+            std::abort();
+    }
     if (!taken && (head.getStatusCode() != 0 || fields.getCount() != 0))
         std::abort();
     if (taken && (head.getStatusCode() < 100 || head.getStatusCode() > 999))

@@ -640,6 +640,35 @@ TEST_F(ResponseRead, OnlyWhatCannotHappenTwiceIsSentAgain) {
     }
 }
 
+namespace {
+
+// One line of nginx's access log, "$server_addr $connection
+// $connection_requests $status $request": the count and what follows it.
+struct AccessLine {
+    long requests = 0;
+    std::string rest;
+};
+
+// nginx writes a line after its answer: the lines once `count` are there.
+std::vector<AccessLine> accessLog(const grvtest::NginxPeer& nginx, std::size_t count) {
+    const std::string text =
+        grvtest::WaitFor([&] { return grvtest::ReadFile(nginx.accessLog); },
+                         [&](const std::string& t) {
+                             return static_cast<std::size_t>(std::count(t.begin(), t.end(), '\n')) >= count;
+                         })
+            .seen;
+    std::vector<AccessLine> lines;
+    std::istringstream in(text);
+    std::string addr;
+    long connection = 0;
+    AccessLine line;
+    while (in >> addr >> connection >> line.requests && std::getline(in, line.rest))
+        lines.push_back(line);
+    return lines;
+}
+
+} // namespace
+
 TEST_F(ResponseRead, NginxAnswersEarlyAndStoresEmptyBodies) {
     const grvtest::NginxPeer nginx = peers.StartNginx();
     HttpControl options;
@@ -685,18 +714,56 @@ TEST_F(ResponseRead, NginxAnswersEarlyAndStoresEmptyBodies) {
                                  [](bool there) { return there; })
                     .met);
     EXPECT_EQ(grvtest::ReadFile(nginx.docRoot + "/dav/empty.txt"), "");
-    // nginx writes its log line after the answer: wait for all four.
-    const std::string log =
-        grvtest::WaitFor([&] { return grvtest::ReadFile(nginx.accessLog); },
-                         [](const std::string& text) { return std::count(text.begin(), text.end(), '\n') >= 4; })
-            .seen;
-    // "$server_addr $connection $connection_requests $status $request"
     std::vector<std::string> requests;
-    std::istringstream lines(log);
-    std::string addr, connection, count, rest;
-    while (lines >> addr >> connection >> count && std::getline(lines, rest))
-        requests.push_back(rest);
+    for (const AccessLine& line : accessLog(nginx, 4))
+        requests.push_back(line.rest);
     EXPECT_EQ(requests,
               (std::vector<std::string>{" 200 POST /early HTTP/1.1", " 200 POST /early HTTP/1.1",
                                         " 201 PUT /dav/empty.txt HTTP/1.1", " 200 GET /dav/empty.txt HTTP/1.1"}));
+}
+
+TEST_F(ResponseRead, NginxOverTlsKeepsTheConnectionAndFramesBodies) {
+    const grvtest::NginxPeer nginx = peers.StartNginx();
+    const std::string big = grvtest::ReadFile(nginx.docRoot + "/big.txt");
+    HttpControl options;
+    options.UseIEProxy = 0;
+    options.ReadTimeoutSec = 5;
+    HttpConnPool pool;
+    struct Step {
+        const char* path;
+        const char* acceptEncoding;
+        std::uint64_t maxSize;
+        bool ok;
+        std::string body;
+    };
+    // nginx sends big.txt gzip-compressed in chunks when asked; the limit
+    // holds for the chunks over TLS as over plain connections.
+    const Step steps[] = {
+        {"/", nullptr, 0, true, "hello\n"},    {"/big.txt", "gzip", 0, true, big},
+        {"/big.txt", nullptr, 0, true, big},   {"/nocontent", nullptr, 0, true, ""},
+        {"/big.txt", "gzip", 1000, false, ""}, {"/", nullptr, 0, true, "hello\n"},
+    };
+    for (const Step& s : steps) {
+        SCOPED_TRACE(std::string(s.path) + " limit " + std::to_string(s.maxSize));
+        options.MaxResponseSize = s.maxSize;
+        HttpRequest request;
+        request.setPath(s.path);
+        if (s.acceptEncoding != nullptr)
+            request.setHeader("Accept-Encoding", s.acceptEncoding);
+        HttpResult result;
+        DataBuffer body;
+        Logger log;
+        EXPECT_EQ(pool.synchronousRequest(options, "127.0.0.1", nginx.tlsPort, true, request, result, body, log,
+                                          nullptr, false),
+                  s.ok);
+        if (s.ok) {
+            EXPECT_TRUE(str(body) == s.body) << body.getSize() << " bytes";
+        }
+    }
+    // "$server_addr $connection $connection_requests ...": the first four
+    // went on one connection, the limit ended it, the last opened another.
+    std::vector<long> counts;
+    for (const AccessLine& line : accessLog(nginx, 6))
+        counts.push_back(line.requests);
+    EXPECT_EQ(counts, (std::vector<long>{1, 2, 3, 4, 5, 1}));
 }

@@ -1,7 +1,8 @@
 // PKCS#7 messages come from peers and files: any content type is loaded,
-// then opened the ways the crypt component opens them (from the stores, and
-// with the recipient key of the seed envelopes); an EncryptedData is tried
-// with the password of the seed taken from a published PKCS#12 file.
+// then opened the ways the crypt component opens them (from the stores,
+// with the recipient key of the seed envelopes, and through the platform's
+// message calls); an EncryptedData is tried with the password of the seed
+// taken from a published PKCS#12 file.
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -10,6 +11,7 @@
 #include "netlib/core/LogBase.h"
 #include "netlib/core/StringBuffer.h"
 #include "netlib/crypto/CryptoServices.h"
+#include "netlib/pki/MsMessages.h"
 #include "netlib/pki/Pkcs7.h"
 #include "netlib/pki/SystemCerts.h"
 
@@ -57,5 +59,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     StringBuffer serial("0F22"), cn("fuzz");
     out.clear();
     p7.unEnvelope(serial, cn, *key, out, log, true);
+    // The platform's message calls read it too.
+    out.clear();
+    msDecrypt1(der, out, nullptr, log);
     return 0;
 }

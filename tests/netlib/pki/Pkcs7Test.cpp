@@ -27,27 +27,15 @@
 #include "platform/CertStore.h"
 
 using namespace tessik;
+using pkitest::bufferOf;
 using pkitest::bytesOf;
 using pkitest::logText;
 using pkitest::openssl;
+using pkitest::runOpenssl;
 
 namespace {
 
 constexpr const char* kVectors = "/usr/lib/python3/dist-packages/cryptography_vectors";
-
-std::unique_ptr<DataBuffer> bufferOf(const std::string& bytes) {
-    auto db = std::make_unique<DataBuffer>();
-    db->append(bytes.data(), static_cast<unsigned int>(bytes.size()));
-    return db;
-}
-
-grvtest::RunResult runOpenssl(const std::vector<std::string>& args, const std::string& input = {}) {
-    std::vector<std::string> argv{"openssl"};
-    argv.insert(argv.end(), args.begin(), args.end());
-    grvtest::RunOptions options;
-    options.input = input;
-    return grvtest::RunProgram(argv, options);
-}
 
 // The certificates `openssl pkcs7 -print_certs` finds, as DER.
 std::vector<std::string> opensslCerts(const std::string& file, const char* form) {
@@ -311,6 +299,48 @@ TEST_F(Pkcs7Messages, OpensslEnvelopesOpenWithAGivenKeyOrFromTheStores) {
         EXPECT_NE(logText(log).find(enveloped_msg::kNoMatchingRecipient), std::string::npos);
     }
     EXPECT_EQ(aliceKey, keyDer("alice"));
+}
+
+TEST_F(Pkcs7Messages, RecipientsNamedByKeyIdentifier) {
+    // openssl cms -keyid names alice by her subject key identifier.
+    std::string envelope = openssl({"cms", "-encrypt", "-keyid", "-aes128", "-binary", "-outform", "DER", "-in",
+                                    m_work.File("message.txt"), crt("alice")});
+    struct Case {
+        const char* stored;
+        bool fallback;
+    } cases[] = {{"alice", false}, {"noski", true}};
+    // The same key under a certificate without the extension.
+    openssl({"req", "-x509", "-new", "-key", key("alice"), "-subj", "/CN=alice again", "-addext",
+             "subjectKeyIdentifier=none", "-addext", "authorityKeyIdentifier=none", "-set_serial", "0x77", "-out",
+             crt("noski")});
+    ASSERT_TRUE(grvtest::WriteFile(key("noski"), grvtest::ReadFile(key("alice"))));
+    int n = 0;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.stored);
+        grvtest::TempDir user("user" + std::to_string(n++));
+        setenv("XDG_DATA_HOME", user.Path().c_str(), 1);
+        addWithKey(c.stored, platform::CERT_SYSTEM_STORE_CURRENT_USER, "MY", "box", 0, true);
+        Pkcs7 p7;
+        Logger log;
+        ASSERT_TRUE(p7.loadPkcs7Der(*bufferOf(envelope), nullptr, log, true)) << logText(log);
+        SystemCerts stores;
+        DataBuffer plain, certDer;
+        bool keyLocated = true;
+        EXPECT_TRUE(p7.openContent(stores, plain, certDer, keyLocated, log, true)) << logText(log);
+        EXPECT_EQ(bytesOf(plain), m_message);
+        EXPECT_EQ(bytesOf(certDer), pkitest::certificateDer(crt(c.stored)));
+        EXPECT_EQ(logText(log).find(enveloped_msg::kFirstAvailableCert) != std::string::npos, c.fallback);
+        setenv("XDG_DATA_HOME", m_user.Path().c_str(), 1);
+    }
+    // With no key at all there is nothing to fall back on.
+    Pkcs7 p7;
+    Logger log;
+    ASSERT_TRUE(p7.loadPkcs7Der(*bufferOf(envelope), nullptr, log, false));
+    SystemCerts stores;
+    DataBuffer plain, certDer;
+    bool keyLocated = true;
+    EXPECT_FALSE(p7.openContent(stores, plain, certDer, keyLocated, log, false));
+    EXPECT_NE(logText(log).find(enveloped_msg::kNoKeyFound), std::string::npos);
 }
 
 TEST_F(Pkcs7Messages, OurEnvelopesOpenInOpenssl) {
