@@ -61,6 +61,9 @@ inline constexpr const char* kMsgSendFailed = "Failed to send CONNECT request.";
 inline constexpr const char* kMsgReadFailed = "Failed to read CONNECT response.";
 inline constexpr const char* kMsgNtlmFailed = "Proxy NTLM authentication failed.";
 inline constexpr const char* kMsgErrorResponse = "Error response from CONNECT request.";
+inline constexpr const char* kMsgProxyConnectFailed2 = "Failed to connect to proxy server (2)";
+inline constexpr const char* kMsgErrorResponse2 = "Error response from CONNECT request. (2)";
+inline constexpr const char* kMsgNoType3 = "Failed to generate NTLM Type 3 message.";
 } // namespace http_tunnel
 
 namespace http_auth {
@@ -136,6 +139,9 @@ public:
     // User and domain of the handshake from Login ("domain\user" or
     // "domain/user") and LoginDomain; always true.
     static bool splitNtlmLogin(HttpControl& options, XString& user, XString& domain, LogBase& log);
+    // "domain\\user" or "domain/user" into its halves; a login without
+    // either is all user.
+    static void splitLoginText(const char* login, XString& user, XString& domain);
 
     bool httpConnect(HttpControl& options, const char* host, int port, bool tls, LogBase& log, ProgressMonitor* pm,
                      bool& newlyConnected);
@@ -144,6 +150,10 @@ public:
     // through the tunnel, all on socket.
     bool proxySslConnect(const char* proxyHost, int proxyPort, const char* host, int port, LoggedSocket2* socket,
                          HttpControl& options, ProgressMonitor* pm, LogBase& log);
+    // After a 407 that asks for NTLM: the handshake on a CONNECT to
+    // host:port through the options' proxy, on this connection, which then
+    // carries the request again; false unless the proxy answered 200.
+    bool answerProxyNtlm(HttpControl& options, const char* host, int port, ProgressMonitor* pm, LogBase& log);
     // The NTLM handshake on a CONNECT; response gets the answer to the
     // second CONNECT. A null socket is the connection's own.
     bool proxyConnectNtlm(const char* proxyHost, int proxyPort, const char* host, int port, const char* domain,

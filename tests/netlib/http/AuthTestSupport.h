@@ -1,5 +1,5 @@
 #pragma once
-// What the authentication tests share: the log and body as text, and one
+// What the HTTP tests share: the log and body as text, and one
 // request through a pool of its own (a POST carries a one-field form).
 #include <cstdint>
 #include <string>

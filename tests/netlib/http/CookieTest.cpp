@@ -23,13 +23,14 @@
 #include "netlib/text/TextServices.h"
 #include "platform/WinTime.h"
 #include "platform/Winsock.h"
-#include "tests/netlib/http/HttpTestText.h"
+#include "tests/netlib/http/AuthTestSupport.h"
 #include "tests/support/LoopbackPeers.h"
 #include "tests/support/TestSupport.h"
 
 using namespace tessik;
-using grvtest::logText;
-using grvtest::str;
+using authtest::logText;
+// The body as text.
+const auto& str = authtest::text;
 
 namespace {
 

@@ -18,7 +18,7 @@
 #include "netlib/http/HttpRequest.h"
 #include "netlib/http/HttpResponseHeader.h"
 #include "netlib/text/TextServices.h"
-#include "tests/netlib/http/HttpTestText.h"
+#include "tests/netlib/http/AuthTestSupport.h"
 #include "tests/netlib/transport/ScriptPeer.h"
 #include "tests/support/LoopbackPeers.h"
 #include "tests/support/TestSupport.h"
@@ -91,8 +91,9 @@ bool exchangeOnce(int port, HttpControl& options, HttpRequest& request, HttpResu
     return ok;
 }
 
-using grvtest::logText;
-using grvtest::str;
+using authtest::logText;
+// The body as text.
+const auto& str = authtest::text;
 
 class ResponseRead : public grvtest::LoopbackPeerTest {
 protected:
