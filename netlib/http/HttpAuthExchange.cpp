@@ -424,6 +424,8 @@ bool HttpClient::runGetLeg(DataBuffer& token, const char* context, bool restart,
     legOptions.copyFrom(options);
     if (!legOptions.NTLMAuth && !legOptions.NegotiateAuth)
         legOptions.NTLMAuth = 1;
+    // A leg's answer is judged as it came: a redirect ends the handshake.
+    legOptions.FollowRedirects = 0;
     DataBuffer legBody;
     OutputDataBuffer legOut(&legBody);
     HttpResult legResult;

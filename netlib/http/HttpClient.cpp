@@ -40,7 +40,7 @@ HttpClient::HttpClient()
     : m_port(http_conn::kDefaultPort), m_sendBufferSize(http_conn::kDefaultSendBufferSize), m_exchangeOptions(nullptr),
       m_exchangeBody(nullptr), m_exchangeResult(nullptr), m_exchangeRequest(nullptr), m_exchangeSettled(false),
       m_exchangeTls(false), m_requestTls(false), m_pendingScanned(0), m_reused(false), m_answerOnly(false),
-      m_headLostAtOnce(false), m_cookiesSet(false), m_heartbeatMs(0),
+      m_headLostAtOnce(false), m_cookiesSet(false), m_acceptHeadless(false), m_heartbeatMs(0),
       m_readTimeoutSec(http_conn::kDefaultReadTimeoutSec) {}
 
 HttpClient::~HttpClient() {

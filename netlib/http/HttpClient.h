@@ -48,6 +48,8 @@ inline constexpr unsigned int kShortErrorWaitMs = 3000;
 // A response head longer than this is not taken.
 inline constexpr unsigned int kMaxHeadBytes = 1024 * 1024;
 inline constexpr const char* kMsgHeadTooLong = "Response header is too long.";
+// A body's announced length is reserved up to this much before it is read.
+inline constexpr std::uint64_t kMaxBodyReserve = 16 * 1024 * 1024;
 inline constexpr const char* kMsgTrailingData = "Unexpected data after the response body.";
 inline constexpr const char* kMsgStaleConnection = "The server closed the kept-alive connection; opening a new one.";
 inline constexpr const char* kMsgTooManyInterim = "Too many interim responses.";
@@ -65,6 +67,16 @@ inline constexpr const char* kMsgProxyConnectFailed2 = "Failed to connect to pro
 inline constexpr const char* kMsgErrorResponse2 = "Error response from CONNECT request. (2)";
 inline constexpr const char* kMsgNoType3 = "Failed to generate NTLM Type 3 message.";
 } // namespace http_tunnel
+
+namespace http_redirect {
+inline constexpr const char* kMsgTooMany = "Aborted to avoid infinite redirects.";
+inline constexpr const char* kMsgNoLocation = "Got 301/302 redirect, but no new location.";
+inline constexpr const char* kMsgPageNotFound = "This is actually a page-not-found error.";
+inline constexpr const char* kMsgNoNewUrl = "Failed to construct new URL";
+inline constexpr const char* kMsgAborted = "Aborted by application.";
+inline constexpr const char* kMsgCredentialsWithheld =
+    "The login and password stay behind: the redirect leaves their host or goes down to http.";
+} // namespace http_redirect
 
 namespace http_auth {
 inline constexpr const char* kPackageNtlm = "NTLM";
@@ -180,16 +192,53 @@ public:
     bool sendMimePost(HttpControl& options, bool tls, const char* url, const StringBuffer& mimeText, HttpResult& result,
                       LogBase& log, bool logDetails, ProgressMonitor* pm);
 
-    // The GET road: one GET of url on this connection into out; the same
-    // again on a new connection when a kept-alive one had been dropped, and
-    // after a 503 as often as the options allow; and with a Digest answer
-    // after a 401.
+    // The GET road. One GET of url into out: on this connection (reused
+    // while it stays open to the same host and port) or, without
+    // ownConnection, on a new one that goes with the call; with restart, a
+    // kept-alive connection the server had dropped is replaced once by a new
+    // one. depth counts the redirects and retries already made on the road:
+    // a 301 or 302 is followed (followRedirect) and an answer without a
+    // status line retried while it is at most 4. The short form is the own
+    // connection with restart at depth 0.
+    bool simpleHttpRequest(const char* url, int depth, bool ownConnection, bool restart, HttpControl& options,
+                           const char* extraHeaders, Output& out, HttpResult& result, LogBase& log, ProgressMonitor* pm,
+                           bool verbose);
     bool simpleHttpRequest(const char* url, HttpControl& options, const char* extraHeaders, Output& out,
                            HttpResult& result, LogBase& log, ProgressMonitor* pm, bool verbose);
+    // The same again on a new connection when this one turned out unusable,
+    // and after a 503 as often as UnavailableRetryCount allows.
+    bool quickGetWithRetries(const char* url, int depth, HttpControl& options, bool ownConnection,
+                             const char* extraHeaders, Output& out, HttpResult& result, LogBase& log,
+                             ProgressMonitor* pm, bool verbose);
     bool quickGetWithRetries(const char* url, HttpControl& options, const char* extraHeaders, Output& out,
                              HttpResult& result, LogBase& log, ProgressMonitor* pm, bool verbose);
+    // With the answer to a 401 (Digest, NTLM, Negotiate).
+    bool quickGetToOutput(const char* url, int depth, HttpControl& options, bool ownConnection, Output& out,
+                          HttpResult& result, LogBase& log, ProgressMonitor* pm, bool verbose);
     bool quickGetToOutput(const char* url, HttpControl& options, Output& out, HttpResult& result, LogBase& log,
                           ProgressMonitor* pm, bool verbose);
+    // A 301 or 302 to the request url: checked, its Location resolved, its
+    // cookies stored; recorded in the result (FollowRedirects off) or
+    // fetched, on this connection for the same host and on a new one for
+    // another, where the options' credentials stay behind (and from https
+    // down to http too). The ninth redirect in a row from depth 0 fails.
+    bool followRedirect(const char* url, int depth, HttpControl& options, Output& out, HttpResult& result, LogBase& log,
+                        ProgressMonitor* pm, bool verbose);
+    // The traffic log file of this connection ("" for none).
+    void setSessionLogFilename(const char* utf8Path);
+
+    // The response caches' hooks on the GET road. Until the caches are part
+    // of the library nothing is found or stored; asking for the bucket cache
+    // says so in the log.
+    void lookupResponseCache(const char* url, int depth, HttpControl& options, Output& out, HttpResult& result,
+                             bool& revalidate, StringBuffer& etag, StringBuffer& lastModified, LogBase& log,
+                             bool verbose);
+    void storeResponseInCache(HttpControl& options, HttpResult& result, const DataBuffer* body, const char* url,
+                              LogBase& log);
+    void recordFailedResponse(const char* url, HttpControl& options, const HttpResponseHeader& header,
+                              const DataBuffer* body, LogBase& log);
+    // A 304 to a revalidating GET: the cached entry's new expiry.
+    void refreshCacheExpiry(const char* url, HttpControl& options, HttpResult& result, LogBase& log);
 
     // What a GET head names: the whole URL, and its host, port, path and
     // query.
@@ -364,6 +413,11 @@ private:
     bool m_headLostAtOnce;
     // The last response read set cookies.
     bool m_cookiesSet;
+    // The GET road takes an HTML page without a status line as a 200.
+    bool m_acceptHeadless;
+    // The last head read had no status line: what came, for the log.
+    DataBuffer m_unparsedHead;
+    StringBuffer m_sessionLogFile;
     std::uint32_t m_heartbeatMs;
     std::uint32_t m_readTimeoutSec;
 };
@@ -374,6 +428,8 @@ bool connectSocket(TessikSocket& socket, const char* host, int port, HttpControl
 // TLS connect, directly or over a SOCKS 4 or 5 connection.
 bool connectSChannel(SChannelTessik* channel, const char* host, int port, HttpControl& options, LogBase& log,
                      ProgressMonitor* pm);
+// Back to where an output stood: emptied when that was its start.
+bool rewindOutput(Output& out, std::int64_t start, LogBase& log);
 // What the response caches learn of a failed connect; nothing without them.
 void noteConnectFailure(HttpControl& options, const char* host, bool dnsFailed);
 

@@ -87,9 +87,7 @@ void urlHostPort(const char* url, StringBuffer& host, int& port) {
 } // namespace
 
 void HttpConnPool::prepareClient(HttpClient& client) {
-    const char* path = m_sessionLog.getUtf8();
-    client.connection().setSessionLogPath(path);
-    client.connection().setLogToFile(*path != '\0');
+    client.setSessionLogFilename(m_sessionLog.getUtf8());
 }
 
 bool HttpConnPool::synchronousRequest(HttpControl& options, const char* domain, int port, bool tls,

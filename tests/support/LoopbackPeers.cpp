@@ -356,7 +356,13 @@ NginxPeer LoopbackPeers::StartNginx(const NginxOptions& options) {
         extraListen += "    listen 127.0.0." + std::to_string(n) + ":" + std::to_string(result.httpPort) + ";\n";
     }
     std::string serverLines;
-    for (const std::string& line : options.serverLines) {
+    for (std::string line : options.serverLines) {
+        for (const auto& [name, port] : {std::pair<std::string, int>{"{httpPort}", result.httpPort},
+                                         std::pair<std::string, int>{"{tlsPort}", result.tlsPort}}) {
+            for (std::size_t at; (at = line.find(name)) != std::string::npos;) {
+                line.replace(at, name.size(), std::to_string(port));
+            }
+        }
         serverLines += "    " + line + "\n";
     }
     std::string keepalive;

@@ -47,7 +47,8 @@ struct NginxPeer {
 // More than one loopback host listens on httpPort (127.0.0.1 up to
 // 127.0.0.N, each its own listen line); a keep-alive time-out other than
 // nginx's own when not 0; more lines for the server block (a test's own
-// locations), on both ports.
+// locations), on both ports, where "{httpPort}" and "{tlsPort}" stand for
+// the ports nginx listens on.
 struct NginxOptions {
     int loopbackHosts = 1;
     int keepaliveTimeoutSec = 0;

@@ -24,6 +24,12 @@ inline std::string text(const tessik::DataBuffer& b) {
     return std::string(reinterpret_cast<const char*>(b.getData()), b.getSize());
 }
 
+// A whole response with a Content-Length.
+inline std::string canned(const char* status, const std::string& fields, const std::string& body) {
+    return std::string("HTTP/1.1 ") + status + "\r\n" + fields + "Content-Length: " + std::to_string(body.size()) +
+           "\r\n\r\n" + body;
+}
+
 inline bool poolRequest(tessik::HttpControl& options, const char* host, int port, const char* verb, const char* path,
                         std::string& body, std::uint32_t& status, tessik::Logger& log) {
     tessik::HttpRequest r;
