@@ -293,15 +293,23 @@ bool HttpClient::quickGetWithRetries(const char* url, int depth, HttpControl& op
             if (pm != nullptr)
                 pm->progressInfo(
                     "HttpInfo", "Existing connection with HTTP server no longer open, restarting with new connection.");
-            log.logError("New connection established, re-trying GET");
+            // A pending redirect goes on to its target on a connection of
+            // its own; otherwise the URL again on a new connection.
             const bool pending = result.redirectPending != 0;
-            const StringBuffer redirect(result.redirectUrl);
+            const StringBuffer next(pending ? result.redirectUrl.getString() : url);
+            StringBuffer host, user, password, path, query, fragment;
+            int port = kPlainPort;
+            TessikUrl::crackUrl(next.getString(), host, port, user, password, path, query, fragment);
+            bool fresh = false;
+            if (!httpConnect(options, host.getString(), port, next.beginsWithNoCase("https"), log, pm, fresh))
+                return false;
+            log.logError("New connection established, re-trying GET");
             result.clearForRetry();
             if (!rewindOutput(out, start, log))
                 return false;
             LogContext ctx(log, pending ? "simpleHttpRequest_4" : "simpleHttpRequest_5");
-            if (!simpleHttpRequest(pending ? redirect.getString() : url, depth, !pending && ownConnection, false,
-                                   options, extraHeaders, out, result, log, pm, verbose))
+            if (!simpleHttpRequest(next.getString(), depth, !pending && ownConnection, false, options, extraHeaders,
+                                   out, result, log, pm, verbose))
                 return false;
         }
         if (result.responseHeader.getStatusCode() != kStatusUnavailable || retries >= options.UnavailableRetryCount)

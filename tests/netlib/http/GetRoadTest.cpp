@@ -436,3 +436,70 @@ TEST_F(GetRoad, UrlsTakenOrRefusedBeforeAnyTraffic) {
         EXPECT_EQ(str(body), c.seen == 0 ? (c.ok ? "" : "old") : "oldok");
     }
 }
+
+namespace {
+
+// Answers the first GET of a connection and keeps it, then drops it when
+// the next GET arrives; a second connection is answered per args[0]:
+// "answer" with a 200, "drop" by closing it too. Prints how many GETs came.
+constexpr const char* kScriptDropsKeptAlive = R"PY(
+s = listen()
+def get(c):
+    req = b''
+    while b'\r\n\r\n' not in req:
+        b = c.recv(65536)
+        if not b:
+            return False
+        req += b
+    return True
+count = 0
+c, a = s.accept()
+get(c); count += 1
+c.sendall(b'HTTP/1.1 200 OK\r\nContent-Length: 5\r\n\r\nfirst')
+get(c); count += 1
+c.close()
+s.settimeout(1)
+try:
+    while True:
+        d, a = s.accept()
+        if get(d):
+            count += 1
+            if args[0] == 'answer':
+                d.sendall(b'HTTP/1.1 200 OK\r\nContent-Length: 6\r\n\r\nsecond')
+        d.close()
+except OSError:
+    pass
+print(count)
+)PY";
+
+} // namespace
+
+TEST_F(GetRoad, ADroppedKeptAliveConnectionIsReplacedOnce) {
+    struct Case {
+        const char* second;
+        const char* want;
+        const char* gets;
+    };
+    const Case cases[] = {
+        {"answer", "ok 200 second", "3\n"},
+        // The replacement is not replaced again.
+        {"drop", "failed", "3\n"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.second);
+        grvtest::ScriptPeer server(kScriptDropsKeptAlive, {c.second});
+        HttpConnPool fresh;
+        const std::string url = "http://127.0.0.1:" + std::to_string(server.port) + "/";
+        Logger log;
+        HttpResult result;
+        DataBuffer body;
+        ASSERT_TRUE(fresh.quickRequest(url.c_str(), options, body, result, log, nullptr, false)) << logText(log);
+        EXPECT_EQ(str(body), "first");
+        const bool ok = fresh.quickRequest(url.c_str(), options, body, result, log, nullptr, false);
+        const std::string got = (ok ? "ok " + std::to_string(result.responseHeader.getStatusCode()) + " " + str(body)
+                                    : std::string("failed"));
+        EXPECT_EQ(got, c.want) << logText(log);
+        EXPECT_NE(logText(log).find("simpleHttpRequest_1"), std::string::npos) << logText(log);
+        EXPECT_EQ(server.Finish(), c.gets);
+    }
+}
