@@ -1,5 +1,7 @@
 // The connection's two cookie steps: the Cookie line a request carries, and
 // the cookies a response sets, both kept in the options' cookie store.
+#include <cstring>
+
 #include "netlib/core/ExtPtrArray.h"
 #include "netlib/core/LogBase.h"
 #include "netlib/core/Progress.h"
@@ -10,6 +12,7 @@
 #include "netlib/http/HttpControl.h"
 #include "netlib/http/HttpResponseHeader.h"
 #include "netlib/http/TessikUrl.h"
+#include "netlib/transport/HostnameResolve.h"
 #include "platform/WinTime.h"
 
 namespace tessik {
@@ -20,6 +23,22 @@ constexpr std::int64_t kMsPerSecond = 1000;
 
 std::int64_t nowUnixSeconds() {
     return platform::CurrentUnixTimeMs() / kMsPerSecond;
+}
+
+// "." and the base domain, so that every host under it gets the cookie; an
+// address is a host of its own, whose last labels name nothing shared.
+void defaultCookieDomain(const char* host, StringBuffer& out) {
+    StringBuffer name(host != nullptr ? host : "");
+    if (std::strchr(name.getString(), ':') == std::strrchr(name.getString(), ':'))
+        name.chopAtFirstChar(':');
+    if (name.containsChar(':') || isDottedQuad(name.getString())) {
+        out.setSb(name);
+        return;
+    }
+    out.setString(".");
+    StringBuffer base;
+    TessikUrl::getBaseDomain(name.getString(), base);
+    out.appendSb(base);
 }
 
 } // namespace
@@ -64,10 +83,8 @@ bool HttpClient::storeSetCookies(const HttpResponseHeader& header, HttpControl& 
         !(header.hasField("Set-Cookie") || header.hasField("Set-Cookie2")))
         return false;
     log.logInfo("Saving cookies...");
-    StringBuffer defaultDomain(".");
-    StringBuffer base;
-    TessikUrl::getBaseDomain(host, base);
-    defaultDomain.appendSb(base);
+    StringBuffer defaultDomain;
+    defaultCookieDomain(host, defaultDomain);
     ExtPtrArray cookies;
     cookies.setOwnsObjects(true);
     header.getSetCookies(cookies, defaultDomain.getString());
