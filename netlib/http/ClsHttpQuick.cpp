@@ -144,6 +144,9 @@ bool ClsHttp::downloadRun(const char* name, XString& url, XString& localPath, bo
                           ProgressEvent* progress, LogBase& log) {
     CallFrame frame(*this, name, url, nested, resume, progress, log);
     log.logDataLong("backgroundThread", &log == &m_taskLog ? 1 : 0);
+    // The verb of an earlier request (a HEAD, a POST) stays in the options;
+    // a download is a GET whatever came before.
+    m_options.HttpMethod.setString("GET");
     const DWORD start = platform::GetTickCount();
     bool ok = resume ? m_pool.resumeDownload(frame.url(), m_options, localPath.getUtf8(), m_lastResult, log,
                                              frame.monitor(), m_verboseLogging)

@@ -89,6 +89,22 @@ TEST_F(QuickMethods, DownloadAppendUnGzipsOnlyWhatItAppended) {
     EXPECT_EQ(grvtest::ReadFile(fresh), "hello\n");
 }
 
+TEST_F(QuickMethods, DownloadAfterAHeadOrAPostIsAGet) {
+    const grvtest::NginxPeer nginx = peers.StartNginx();
+    const std::string base = "http://127.0.0.1:" + std::to_string(nginx.httpPort);
+    grvtest::TempDir dir;
+    XString url, path;
+    std::unique_ptr<ClsHttpResponse> head(http.GetHead(X(url, base + "/"), false, nullptr, log()));
+    ASSERT_NE(head, nullptr);
+    ASSERT_TRUE(http.Download(X(url, base + "/"), X(path, dir.File("a.html")), false, nullptr, log()));
+    EXPECT_EQ(grvtest::ReadFile(dir.File("a.html")), "hello\n");
+    ClsHttpRequest post;
+    std::unique_ptr<ClsHttpResponse> posted(http.PostUrlEncoded(X(url, base + "/early"), post, false, nullptr, log()));
+    ASSERT_NE(posted, nullptr);
+    ASSERT_TRUE(http.ResumeDownload(X(url, base + "/"), X(path, dir.File("b.html")), false, nullptr, log()));
+    EXPECT_EQ(grvtest::ReadFile(dir.File("b.html")), "hello\n");
+}
+
 TEST_F(QuickMethods, ResumeFromAServerThatIgnoresTheRangeGivesTheWholeFile) {
     grvtest::ScriptPeer whole(grvtest::kScriptIgnoresRange, {"whole one"});
     grvtest::TempDir dir;
@@ -266,6 +282,24 @@ TEST_F(QuickMethods, PutTextIsStoredByNginxInItsCharset) {
                                          [](const std::string& s) { return !s.empty(); });
     EXPECT_EQ(stored.seen, "Schmerz \xfc"
                            "ber Nacht");
+}
+
+TEST_F(QuickMethods, BodylessPutAndDeleteServeOneCall) {
+    const int port = peers.StartCaptureServer(std::vector<std::string>{
+        "HTTP/1.1 200 OK\r\nContent-Length: 3\r\n\r\nput", "HTTP/1.1 404 Gone\r\nContent-Length: 4\r\n\r\ngone"});
+    const std::string base = "http://127.0.0.1:" + std::to_string(port);
+    XString url, out;
+    ASSERT_TRUE(http.QuickPutStr(X(url, base + "/p"), out, false, nullptr, log())) << logText();
+    EXPECT_STREQ(out.getUtf8(), "put");
+    EXPECT_EQ(http.options().HttpMethod.getSize(), 0);
+    // A 404 fails; its reply is still there.
+    EXPECT_FALSE(http.QuickDeleteStr(X(url, base + "/d"), out, false, nullptr, log()));
+    EXPECT_STREQ(out.getUtf8(), "gone");
+    EXPECT_EQ(http.options().HttpMethod.getSize(), 0);
+    const std::vector<std::string> seen = peers.CapturedRequests(port, 2);
+    ASSERT_EQ(seen.size(), 2u);
+    EXPECT_EQ(seen[0].substr(0, seen[0].find("\r\n")), "PUT /p HTTP/1.1");
+    EXPECT_EQ(seen[1].substr(0, seen[1].find("\r\n")), "DELETE /d HTTP/1.1");
 }
 
 TEST_F(QuickMethods, FormXmlAndMimePostsGoOutAsBuilt) {
