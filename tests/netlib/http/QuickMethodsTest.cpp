@@ -267,23 +267,6 @@ TEST_F(QuickMethods, UploadAnsweredWithAnErrorStillSucceedsAndTextThatCannotBeCo
     EXPECT_EQ(peers.CapturedRequests(port).size(), 1u);
 }
 
-TEST_F(QuickMethods, PutTextIsStoredByNginxInItsCharset) {
-    const grvtest::NginxPeer nginx = peers.StartNginx();
-    XString url, text, charset, type, reply;
-    X(url, "http://127.0.0.1:" + std::to_string(nginx.httpPort) + "/dav/notes.txt");
-    ASSERT_TRUE(http.PutText(url,
-                             X(text, "Schmerz \xc3\xbc"
-                                     "ber Nacht"),
-                             X(charset, "iso-8859-1"), X(type, "text/plain"), true, false, reply, false, nullptr,
-                             log()))
-        << logText();
-    EXPECT_EQ(http.lastResult().responseHeader.getStatusCode(), 201u);
-    const auto stored = grvtest::WaitFor([&] { return grvtest::ReadFile(nginx.docRoot + "/dav/notes.txt"); },
-                                         [](const std::string& s) { return !s.empty(); });
-    EXPECT_EQ(stored.seen, "Schmerz \xfc"
-                           "ber Nacht");
-}
-
 TEST_F(QuickMethods, BodylessPutAndDeleteServeOneCall) {
     const int port = peers.StartCaptureServer(std::vector<std::string>{
         "HTTP/1.1 200 OK\r\nContent-Length: 3\r\n\r\nput", "HTTP/1.1 404 Gone\r\nContent-Length: 4\r\n\r\ngone"});
