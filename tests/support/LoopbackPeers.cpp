@@ -40,7 +40,6 @@ constexpr const char* kProcessGroupFile = "peer.pgid";
 // The account names dante looks up through nss_wrapper: they need not exist.
 constexpr const char* kDanteRunner = "grvpeers";
 constexpr const char* kDanteUnprivileged = "nobody";
-constexpr int kNobodyId = 65534;
 
 std::string PeerScript(const std::string& name) {
     return std::string(GRV_SOURCE_DIR) + "/tests/peers/" + name;
