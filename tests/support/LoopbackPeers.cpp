@@ -769,7 +769,7 @@ SshPeer LoopbackPeers::StartParamikoServer(const std::vector<std::string>& args)
     return result;
 }
 
-int LoopbackPeers::StartS3rver() {
+int LoopbackPeers::StartS3rver(bool checkSignatures) {
     // scripts/setup installs it, with the tree its lockfile pins, there.
     const std::string s3rver = std::string(GRV_SOURCE_DIR) + "/scripts/s3rver/node_modules/.bin/s3rver";
     if (!FileExists(s3rver)) {
@@ -777,8 +777,12 @@ int LoopbackPeers::StartS3rver() {
     }
     Running peer{"s3rver", 0, {FreeLoopbackPort()}, {}, MakeFolder("s3rver")};
     mkdir((peer.folder + "/data").c_str(), kReachableByServices);
-    Launch(peer, {s3rver, "-d", peer.folder + "/data", "-a", "127.0.0.1", "-p", std::to_string(peer.ports[0]),
-                  "--no-vhost-buckets", "--configure-bucket", kS3Bucket});
+    std::vector<std::string> argv = {s3rver,      "-d", peer.folder + "/data",         "-a",
+                                     "127.0.0.1", "-p", std::to_string(peer.ports[0]), "--no-vhost-buckets"};
+    if (!checkSignatures)
+        argv.push_back("--allow-mismatched-signatures");
+    argv.insert(argv.end(), {"--configure-bucket", kS3Bucket});
+    Launch(peer, argv);
     return peer.ports[0];
 }
 
