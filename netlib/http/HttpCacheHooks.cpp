@@ -21,6 +21,8 @@ namespace {
 
 constexpr std::uint32_t kFirstStored = 200;
 constexpr std::uint32_t kLastStored = 499;
+constexpr std::uint32_t kStatusMovedPermanently = 301;
+constexpr std::uint32_t kStatusFound = 302;
 
 bool bucketCacheOn(const HttpControl& options) {
     return options.useBucketCache != 0 && options.bucketCache.numRoots() != 0;
@@ -64,8 +66,8 @@ void HttpClient::lookupResponseCache(const char* url, int depth, HttpControl& op
         lookupCache(url, options, out, result, revalidate, etag, lastModified, log);
 }
 
-void HttpClient::lookupHttpCache(const char* url, int, HttpControl& options, Output& out, HttpResult& result,
-                                 LogBase& log, bool) {
+void HttpClient::lookupHttpCache(const char* url, int depth, HttpControl& options, Output& out, HttpResult& result,
+                                 LogBase& log, bool verbose) {
     const CacheControl& settings = options.cacheControl;
     if (!settings.fetchFromCache && !settings.updateCache)
         return;
@@ -94,6 +96,14 @@ void HttpClient::lookupHttpCache(const char* url, int, HttpControl& options, Out
         return;
     }
     result.responseHeader.copyFrom(head);
+    const std::uint32_t status = head.getStatusCode();
+    if (status != kStatusMovedPermanently && status != kStatusFound)
+        return;
+    // The cached redirect is followed; its answer, fetched or cached, is
+    // the answer to this URL.
+    if (!followRedirect(url, depth, options, out, result, log, nullptr, verbose))
+        result.redirectFailed = 1;
+    result.cacheState = 1;
 }
 
 void HttpClient::storeResponseInCache(HttpControl& options, HttpResult& result, const DataBuffer* body, const char* url,
