@@ -376,14 +376,16 @@ DataBuffer* ClsCrypt::runBuffer(bool encrypt, DataBuffer& input, void* context, 
         m_heldBack.secureClear();
         return encrypt ? encryptDbNew(joined, context, log) : decryptDbNew(joined, log);
     }
-    if (blockSize == 0 || (first && last))
-        return whole(input);
     if (first) {
+        // A first call starts afresh, even one that is also the last: what an
+        // abandoned run held back or keyed must not reach a later call.
         m_chunkCipher.clear();
         m_carriedIv.clear();
         m_heldBack.secureClear();
         m_chunkInProgress = false;
     }
+    if (blockSize == 0 || (first && last))
+        return whole(input);
     DataBuffer joined;
     joined.appendDb(m_heldBack);
     joined.appendDb(input);

@@ -190,6 +190,39 @@ TEST(CryptOperationsChunks, UnevenRunsEqualWholeBuffers) {
     }
 }
 
+// A run left unfinished (its first call held back a partial block), then a
+// call that is first and last at once: that call starts afresh, and so does
+// every run after it; none of them carries the abandoned bytes.
+TEST(CryptOperationsChunks, AnAbandonedRunLeavesNothingBehind) {
+    std::mt19937 rng(4711);
+    for (const CipherSetup& s : kSetups) {
+        if (cfb(s))
+            continue;
+        const std::string key = cryptotest::randomBytes(rng, static_cast<std::size_t>(s.keyBits / 8));
+        const std::string iv = cryptotest::randomBytes(rng, s.ivBytes);
+        auto c = make(s, key, iv);
+        LogNull log;
+        struct Call {
+            bool first, last;
+            const char* data;
+            bool judged; // a whole run of its own, which openssl judges
+        } calls[] = {{true, false, "abandoned", false},
+                     {true, true, "whole", true},
+                     {false, true, "after", true},
+                     {false, true, "again", true}};
+        for (const Call& call : calls) {
+            c->setFirstChunk(call.first);
+            c->setLastChunk(call.last);
+            Bytes in(call.data);
+            std::unique_ptr<DataBuffer> r(c->encryptBuffer(in, nullptr, log, false));
+            ASSERT_TRUE(r) << s.peer << " " << call.data;
+            if (call.judged) {
+                EXPECT_EQ(hex(str(r.get())), hex(peer(s, true, key, iv, call.data))) << s.peer << " " << call.data;
+            }
+        }
+    }
+}
+
 // The calls of a chunked run cut at `cuts` (empty calls, an empty last one
 // among them), joined.
 std::string chunkedRun(ClsCrypt& c, bool encrypt, const std::string& data, const std::vector<std::size_t>& cuts) {
