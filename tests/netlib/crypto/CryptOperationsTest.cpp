@@ -310,6 +310,20 @@ TEST(CryptOperationsFailures, BadInputFailsAndNoneAndChunkLimits) {
     auto c = make(aes, std::string(16, 'k'), std::string(16, 'i'));
     EXPECT_EQ(decrypt(*c, std::string(15, 'x')), kFailed); // not whole blocks
     EXPECT_EQ(decrypt(*c, std::string(16, 1)), kFailed);   // padding that does not check
+    // Every block cipher fails alike, whole or chunked: a block short, and a
+    // last block whose padding count is 0.
+    for (const CipherSetup& s : kSetups) {
+        if (cfb(s) || std::string(s.name) == "rc4")
+            continue;
+        const std::string key(static_cast<std::size_t>(s.keyBits / 8), 'k'), iv(s.ivBytes, 'i');
+        const auto block = static_cast<std::size_t>(make(s, key, iv)->getBlockSize());
+        const std::string zeros = encrypt(*make(s, key, iv, kPadZeros), std::string(2 * block, '\0'));
+        ASSERT_EQ(zeros.size(), 2 * block) << s.peer;
+        for (const std::string& input : {zeros.substr(1), zeros}) {
+            EXPECT_EQ(decrypt(*make(s, key, iv), input), kFailed) << s.peer << " " << input.size();
+            EXPECT_EQ(chunkedRun(*make(s, key, iv), false, input, {block}), kFailed) << s.peer << " " << input.size();
+        }
+    }
     ClsCrypt noKey;
     EXPECT_EQ(encrypt(noKey, "abc"), kFailed);
     ClsCrypt none;
