@@ -5,6 +5,7 @@
 // EncryptedData of a published PKCS#12 file decrypts.
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <memory>
 #include <random>
 #include <string>
@@ -161,15 +162,22 @@ TEST_F(Pkcs7Messages, CertificatesAreTakenOnlyFromTheCertificatesField) {
     }
 }
 
+// Signs the file at `path` with the key at `keyFile`; gives the signature.
+using Signer = std::function<std::string(const std::string& path, const std::string& keyFile)>;
+
+std::string signSha256(const std::string& path, const std::string& keyFile) {
+    return openssl({"dgst", "-sha256", "-sign", keyFile, path});
+}
+
 // A SignedData over `content` whose one signer signs `attributes` (a SET of
-// attributes) with alice's key under SHA-256.
+// attributes) with alice's key under SHA-256 (as `sign` makes the signature).
 std::string signedDataWith(const std::string& content, std::unique_ptr<Asn1> attributes, const std::string& certDer,
-                           const std::string& keyFile, grvtest::TempDir& work) {
+                           const std::string& keyFile, grvtest::TempDir& work, const Signer& sign = signSha256) {
     LogNull log;
     DataBuffer attrDer;
     attributes->encodeDer(attrDer, false, nullptr, log);
     EXPECT_TRUE(grvtest::WriteFile(work.File("attrs.der"), bytesOf(attrDer)));
-    std::string signature = openssl({"dgst", "-sha256", "-sign", keyFile, work.File("attrs.der")});
+    std::string signature = sign(work.File("attrs.der"), keyFile);
     // In the SignerInfo the attributes carry [0] IMPLICIT instead of SET.
     attributes->tagClass = 2;
     attributes->tag = 0;
@@ -258,6 +266,57 @@ TEST_F(Pkcs7Messages, SignedAttributesWithoutAMessageDigestBindNothing) {
     EXPECT_EQ(bytesOf(out), content);
     ASSERT_TRUE(grvtest::WriteFile(m_work.File("honest.p7"), honest));
     EXPECT_TRUE(runOpenssl({"smime", "-verify", "-noverify", "-inform", "DER", "-in", m_work.File("honest.p7")}).Ok());
+}
+
+// The signature must hold exactly the DigestInfo of the signed attributes'
+// SHA-256 digest: a bare digest, one under another digest's name, one with
+// bytes after it or with parameters other than NULL do not verify, here as
+// in openssl (each block is signed raw with PKCS#1 type 1 padding).
+TEST_F(Pkcs7Messages, OnlyTheExpectedDigestInfoVerifies) {
+    std::string certDer = pkitest::certificateDer(crt("alice"));
+    const std::string content = "content under a crafted signature";
+    DataBuffer digest;
+    hashBytes(content.data(), static_cast<std::uint32_t>(content.size()), kHashSha256, digest);
+    const std::string sha256Alg = "300d06096086480165030402010500", sha1Alg = "300906052b0e03021a0500";
+    struct Case {
+        const char* name;
+        std::function<std::string(const std::string& hash)> block; // hex of what is signed
+        bool verifies;
+    } cases[] = {
+        {"the DigestInfo", [&](const std::string& h) { return "3031" + sha256Alg + "0420" + h; }, true},
+        {"a bare digest", [](const std::string& h) { return h; }, false},
+        {"SHA-1 named over the SHA-256 digest", [&](const std::string& h) { return "302d" + sha1Alg + "0420" + h; },
+         false},
+        {"bytes after the DigestInfo", [&](const std::string& h) { return "3031" + sha256Alg + "0420" + h + "00"; },
+         false},
+        {"parameters that are no NULL",
+         [&](const std::string& h) { return "3033300f0609608648016503040201040200000420" + h; }, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::unique_ptr<Asn1> attrs(Asn1::newSet());
+        attrs->appendChild(attribute("1.2.840.113549.1.9.3", Asn1::newOid(pkcs7_oid::kData)));
+        attrs->appendChild(attribute("1.2.840.113549.1.9.4", Asn1::newOctetString(digest.getData(), digest.getSize())));
+        Signer raw = [&](const std::string& path, const std::string& keyFile) {
+            DataBuffer hash;
+            const std::string signedBytes = grvtest::ReadFile(path);
+            hashBytes(signedBytes.data(), static_cast<std::uint32_t>(signedBytes.size()), kHashSha256, hash);
+            std::string block = bytesOf(*pkitest::fromHex(c.block(pkitest::toHex(hash))));
+            EXPECT_TRUE(grvtest::WriteFile(m_work.File("block.bin"), block));
+            return openssl({"pkeyutl", "-sign", "-inkey", keyFile, "-in", m_work.File("block.bin")});
+        };
+        std::string message = signedDataWith(content, std::move(attrs), certDer, key("alice"), m_work, raw);
+        ASSERT_TRUE(grvtest::WriteFile(m_work.File("crafted.p7"), message));
+        const bool judged =
+            runOpenssl({"smime", "-verify", "-noverify", "-inform", "DER", "-in", m_work.File("crafted.p7")}).Ok();
+        EXPECT_EQ(judged, c.verifies) << "openssl";
+        Logger log;
+        DataBuffer out;
+        EXPECT_EQ(open(message, out, log), c.verifies) << logText(log);
+        if (!c.verifies) {
+            EXPECT_NE(logText(log).find(signeddata_msg::kSignatureMismatch), std::string::npos) << logText(log);
+        }
+    }
 }
 
 TEST_F(Pkcs7Messages, OpensslEnvelopesOpenWithAGivenKeyOrFromTheStores) {
