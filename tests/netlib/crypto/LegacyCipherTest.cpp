@@ -397,8 +397,8 @@ TEST(LegacyEdges, TwofishRules) {
     std::unique_ptr<DataBuffer> a(one->encryptDbNew(in, log)), b(one->encryptDbNew(in, log));
     EXPECT_EQ(str(a.get()), str(b.get())) << "the object's IV does not advance";
 
-    // Chunks agree with whole buffers, in both modes, on the Part's 32+32+5
-    // split and on random ones.
+    // Chunks agree with whole buffers, in both modes, on a 32+32+5 split and
+    // on random ones.
     std::mt19937 rng(4);
     const std::string data = cryptotest::randomBytes(rng, 69);
     for (int mode : {kCipherModeEcb, kCipherModeCbc}) {
