@@ -176,7 +176,8 @@ const char* sshMessageName(int msgType) {
         if (m.number == msgType)
             return m.name;
     }
-    static char unknown[32];
+    // One per thread: sessions on other threads log names of their own.
+    thread_local char unknown[32];
     std::snprintf(unknown, sizeof unknown, "Unknown(%d)", msgType);
     return unknown;
 }

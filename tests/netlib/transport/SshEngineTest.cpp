@@ -4,7 +4,9 @@
 // ssh-keygen judge what has an outside reference.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "netlib/core/Logger.h"
@@ -514,6 +516,21 @@ TEST(SshTranscriptText, DataRunsCollapseAndNamesAreKnown) {
     Buf close = FromHex("6100000007");
     EXPECT_EQ(sshChannelRecipient(close), 7);
     EXPECT_EQ(sshChannelRecipient(FromHex("5e000000")), -1);
+}
+
+// Sessions on two threads name the unknown messages they log each their own.
+TEST(SshTranscriptText, UnknownNamesOnTwoThreadsStayApart) {
+    std::atomic<int> wrong{0};
+    auto name = [&](int type) {
+        const std::string expected = "Unknown(" + std::to_string(type) + ")";
+        for (int i = 0; i < 20000; ++i)
+            if (expected != sshMessageName(type))
+                ++wrong;
+    };
+    std::thread a(name, 200), b(name, 201);
+    a.join();
+    b.join();
+    EXPECT_EQ(wrong.load(), 0);
 }
 
 } // namespace
