@@ -8,14 +8,15 @@
 #include "netlib/pki/Asn1.h"
 #include "netlib/pki/MsCertificate.h"
 #include "platform/ByteOrder.h"
+#include "platform/CryptProv.h"
 #include "platform/WinErr.h"
 
 namespace tessik {
 
 namespace {
 
-constexpr unsigned int kBlobHeaderSize = 8;
-constexpr unsigned int kRsaPubKeySize = 12;
+using platform::kBlobHeaderSize;
+using platform::kRsaPubKeySize;
 constexpr unsigned int kBitLenOffset = kBlobHeaderSize + 4;
 constexpr unsigned int kPubExpOffset = kBlobHeaderSize + 8;
 
