@@ -10,6 +10,7 @@
 #include "netlib/crypto/Rsa.h"
 #include "netlib/crypto/Sha1.h"
 #include "netlib/crypto/Sha2.h"
+#include "netlib/crypto/SymmetricCipher.h"
 #include "netlib/transport/SshConstants.h"
 #include "netlib/transport/SshEncoding.h"
 #include "netlib/transport/SshHostKey.h"
@@ -20,9 +21,9 @@ namespace tessik {
 
 namespace {
 
-constexpr unsigned int kSha1Bytes = 20;
-constexpr int kPaddingNone = 3;
-constexpr int kCbc = 0;
+// Packets are whole blocks, so this scheme never adds a byte: the packet
+// layer pads for itself.
+constexpr PaddingScheme kPaddingNone = kPadZeros;
 constexpr unsigned int kShortenBy = 4;
 constexpr unsigned int kMinIncomingBlock = 4;
 constexpr std::uint32_t kBaseGroupBits = 512;
@@ -130,7 +131,7 @@ SshKeyLengths sshGetKeyLengths(int cipherId) {
 }
 
 unsigned int sshMacKeyLength(int macId) {
-    return macId == kSshMacSha1 ? kSha1Bytes : kSshMacMd5Size;
+    return macId == kSshMacSha1 ? kSshMacSha1Size : kSshMacMd5Size;
 }
 
 SshKeyExchange::SshKeyExchange() = default;
@@ -514,7 +515,7 @@ void configureDirection(SshDirection& d, int cipherId, const DataBuffer& key, co
     d.crypt.setCryptAlgorithm(lengths.cryptAlgorithm);
     d.crypt.setKeyLength(lengths.keyBits);
     d.crypt.setSecretKey(key);
-    d.crypt.setCipherMode(kCbc);
+    d.crypt.setCipherMode(kCipherModeCbc);
     d.crypt.setIV(iv);
     d.crypt.setPaddingScheme(kPaddingNone);
     d.crypt.setRc4Drop(cipherId == kSshCipherArcfour128 || cipherId == kSshCipherArcfour256);

@@ -7,6 +7,7 @@
 #include "netlib/core/LogBase.h"
 #include "netlib/crypto/HashAlgorithms.h"
 #include "netlib/crypto/Hmac.h"
+#include "netlib/crypto/SymmetricCipher.h"
 #include "netlib/transport/TlsDigest.h"
 #include "netlib/transport/TlsMessages.h"
 #include "platform/ByteOrder.h"
@@ -42,10 +43,10 @@ bool isOfferedSuite(std::uint16_t suite) {
     return std::find(std::begin(kTlsOfferedSuites), std::end(kTlsOfferedSuites), suite) != std::end(kTlsOfferedSuites);
 }
 
-constexpr int kCipherModeCbc = 0;
 // The record layer pads and unpads itself: the cipher sees whole blocks
-// only, and a decryption must hand back every block of a record at once.
-constexpr int kPaddingNone = 3;
+// only (so this scheme adds nothing), and a decryption must hand back every
+// block of a record at once.
+constexpr PaddingScheme kPaddingNone = kPadZeros;
 constexpr int kBitsPerByte = 8;
 
 constexpr TlsSuiteInfo kSuites[] = {
