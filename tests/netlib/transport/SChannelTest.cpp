@@ -384,6 +384,52 @@ print('client closed' if c.recv(1) == b'' else 'more bytes')
     EXPECT_EQ(holding.Finish(), "CONNECT localhost:443 HTTP/1.0\nclient closed\n");
 }
 
+// A proxy whose answer never ends its head, and one that closes without a
+// word: each fails at once with reason 102 and says which.
+TEST(SChannelProxy, AnswersWithoutAHeadEndFail) {
+    struct Case {
+        const char* name;
+        const char* answer; // python bytes sent after the request, then the proxy waits
+        const char* said;
+    } cases[] = {
+        {"endless head", "b'HTTP/1.1 200 OK\\r\\nX-Filler: ' + b'y' * 40000", schannel_msg::kProxyHeadTooLong},
+        {"closed at once", "None", schannel_msg::kNoProxyAnswer},
+    };
+    for (const Case& c : cases) {
+        ScriptPeer proxy(std::string(R"PY(
+s = listen()
+c, a = s.accept()
+head = b''
+while not head.endswith(b'\r\n\r\n'):
+    head += c.recv(1)
+answer = )PY") + c.answer +
+                         R"PY(
+if answer is None:
+    c.close()
+else:
+    try:
+        c.sendall(answer)
+        c.settimeout(30)
+        c.recv(1)
+    except OSError:
+        pass
+print(head.decode().splitlines()[0])
+)PY");
+        Channel ch(443);
+        ch.channel.setHostname("localhost");
+        ch.channel.setHttpProxy("127.0.0.1", unsigned(proxy.port));
+        ch.channel.setUseHttpProxy(true);
+        ch.channel.setReadTimeoutSec(60);
+        const auto start = std::chrono::steady_clock::now();
+        EXPECT_FALSE(ch.Establish()) << c.name;
+        EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(20)) << c.name;
+        EXPECT_EQ(ch.channel.getFailureReason(), unsigned(kSChannelFailProxy)) << c.name;
+        EXPECT_NE(ch.Log().find(c.said), std::string::npos) << c.name << "\n" << ch.Log();
+        EXPECT_FALSE(ch.channel.isConnected()) << c.name;
+        EXPECT_EQ(proxy.Finish(), "CONNECT localhost:443 HTTP/1.0\n") << c.name;
+    }
+}
+
 TEST_F(SChannelPeerTest, ThroughAProxyThatSaysYesTheHandshakeReachesTheServer) {
     const int server = peers.StartOpensslServer();
     // Answers 200 and relays both ways until either side closes.
