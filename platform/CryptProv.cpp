@@ -1,6 +1,9 @@
 #include "platform/CryptProv.h"
 
+#include <fcntl.h>
 #include <sys/random.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -27,6 +30,7 @@ constexpr const char* kSignatureKeyFile = "signature.key";
 // Present beside a key file when the key may not be exported.
 constexpr const char* kNoExportSuffix = ".noexport";
 constexpr const char* kDefaultMachineRoot = "/var/lib/Gorvane/crypto";
+constexpr mode_t kOwnerOnlyFile = S_IRUSR | S_IWUSR;
 
 struct Context {
     bool verify = false;
@@ -124,10 +128,21 @@ bool readWholeFile(const std::string& path, std::vector<BYTE>& out) {
     return !in.bad();
 }
 
+// Key files are their owner's alone, whatever the umask or an older file's mode.
 bool writeWholeFile(const std::string& path, const BYTE* data, std::size_t n) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out.write(reinterpret_cast<const char*>(data), static_cast<std::streamsize>(n));
-    return static_cast<bool>(out);
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, kOwnerOnlyFile);
+    if (fd < 0)
+        return false;
+    bool ok = ::fchmod(fd, kOwnerOnlyFile) == 0;
+    for (std::size_t done = 0; ok && done < n;) {
+        const ssize_t written = ::write(fd, data + done, n - done);
+        if (written < 0 && errno == EINTR)
+            continue;
+        ok = written > 0;
+        if (ok)
+            done += static_cast<std::size_t>(written);
+    }
+    return ::close(fd) == 0 && ok;
 }
 
 // A PRIVATEKEYBLOB of an RSA key: header, "RSA2" key header, then modulus,
@@ -243,6 +258,8 @@ BOOL CryptAcquireContextA(HCRYPTPROV* prov, const char* container, const char* p
                 return FALSE;
             }
             fs::create_directories(folder, ec);
+            if (!ec)
+                fs::permissions(folder, fs::perms::owner_all, fs::perm_options::replace, ec);
             if (ec) {
                 SetLastErrorFromErrno(ec.value());
                 return FALSE;

@@ -3,6 +3,7 @@
 // come back byte for byte; stores give back the DER openssl makes of each
 // certificate file, named by its `-fingerprint -sha1` thumbprint.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <cctype>
 #include <cstdlib>
@@ -129,6 +130,39 @@ TEST_F(KeyContainers, KeysComeBackAsOpensslWroteThem) {
         EXPECT_FALSE(CryptDestroyKey(key));
         EXPECT_TRUE(CryptReleaseContext(again, 0));
     }
+}
+
+// A private key is for its owner's eyes only, whatever the umask: the key
+// file and its container folder give no one else any access.
+TEST_F(KeyContainers, KeyFilesAreTheOwnersAlone) {
+    const mode_t old = umask(0);
+    struct Case {
+        const char* container;
+        DWORD flags;
+        std::string root;
+    } cases[] = {{"mine", 0, UserCryptoRoot()}, {"shared", CRYPT_MACHINE_KEYSET, MachineCryptoRoot()}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.container);
+        grvtest::Bytes blob = newKeyBlob(c.container, 1024);
+        HCRYPTPROV prov = 0;
+        HCRYPTKEY key = 0;
+        ASSERT_TRUE(CryptAcquireContextA(&prov, c.container, nullptr, PROV_RSA_FULL, c.flags | CRYPT_NEWKEYSET));
+        ASSERT_TRUE(CryptImportKey(prov, blob.data(), static_cast<DWORD>(blob.size()), 0, 0, &key));
+        CryptDestroyKey(key);
+        CryptReleaseContext(prov, 0);
+        const std::string folder = c.root + "/keys/" + c.container;
+        int files = 0;
+        for (const auto& entry : std::filesystem::directory_iterator(folder)) {
+            ++files;
+            EXPECT_EQ(entry.status().permissions() & std::filesystem::perms::all,
+                      std::filesystem::perms::owner_read | std::filesystem::perms::owner_write)
+                << entry.path();
+        }
+        EXPECT_EQ(files, 2) << "the key and its not-exportable mark";
+        EXPECT_EQ(std::filesystem::status(folder).permissions() & std::filesystem::perms::all,
+                  std::filesystem::perms::owner_all);
+    }
+    umask(old);
 }
 
 TEST_F(KeyContainers, DamagedBlobsAndNamesAreRefused) {
