@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "netlib/core/Logger.h"
+#include "netlib/crypto/SymmetricCipher.h"
 #include "netlib/text/ContentCoding.h"
 #include "netlib/transport/SshConstants.h"
 #include "netlib/transport/SshEncoding.h"
@@ -55,8 +56,8 @@ void Protect(SshDirection& d, int cipher, int mac, int compression, const std::s
     d.crypt.setKeyLength(lengths.keyBits);
     d.crypt.setSecretKeyBytes(key.data(), lengths.keyBytes);
     d.crypt.setIVBytes(key.data() + 32, lengths.ivBytes);
-    d.crypt.setCipherMode(0);
-    d.crypt.setPaddingScheme(3);
+    d.crypt.setCipherMode(kCipherModeCbc);
+    d.crypt.setPaddingScheme(kPadZeros);
     d.crypt.setRc4Drop(cipher == kSshCipherArcfour128 || cipher == kSshCipherArcfour256);
     d.crypt.setHashAlgorithm(mac == kSshMacMd5 ? "md5" : "sha1");
     Buf macKey = Db(key.substr(0, sshMacKeyLength(mac)));

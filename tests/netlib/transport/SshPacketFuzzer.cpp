@@ -7,6 +7,7 @@
 
 #include "netlib/core/DataBuffer.h"
 #include "netlib/core/LogBase.h"
+#include "netlib/crypto/SymmetricCipher.h"
 #include "netlib/transport/SshConstants.h"
 #include "netlib/transport/SshHostKey.h"
 #include "netlib/transport/SshKeyExchange.h"
@@ -38,8 +39,8 @@ void setUp(SshPacketReader& reader, unsigned char mode) {
         reader.crypt.setKeyLength(lengths.keyBits);
         reader.crypt.setSecretKeyBytes(kKey, lengths.keyBytes);
         reader.crypt.setIVBytes(kKey, lengths.ivBytes);
-        reader.crypt.setCipherMode(0);
-        reader.crypt.setPaddingScheme(3);
+        reader.crypt.setCipherMode(kCipherModeCbc);
+        reader.crypt.setPaddingScheme(kPadZeros);
         reader.crypt.setRc4Drop(true);
         reader.firstPacket = true;
         reader.blockSize = static_cast<unsigned int>(reader.crypt.getBlockSize());
