@@ -43,10 +43,10 @@ protected:
     }
 
     // GET path; the status and body, or "failed".
-    std::string Get(int port, const std::string& path) {
+    std::string Get(int port, const std::string& path, bool tls = false) {
         ClsHttpRequest request;
         request.setPath(path.c_str());
-        std::unique_ptr<ClsHttpResponse> response(http.SynchronousRequest("127.0.0.1", port, false, request, nullptr));
+        std::unique_ptr<ClsHttpResponse> response(http.SynchronousRequest("127.0.0.1", port, tls, request, nullptr));
         if (response == nullptr)
             return "failed";
         return std::to_string(response->getStatusCode()) + " " + str(response->getBody());
@@ -60,12 +60,14 @@ protected:
 TEST_F(HttpComponent, StatusesRedirectsAndCredentialsAgainstNginx) {
     grvtest::NginxOptions opts;
     opts.loopbackHosts = 2;
+    opts.serverLines = {"location = /down { return 302 http://127.0.0.1:{httpPort}/whoami; }"};
     const grvtest::NginxPeer nginx = peers.StartNginx(opts);
     struct Case {
         const char* path;
         bool login;
         bool follow;
         std::string want; // status and body; the status alone for nginx's own pages
+        bool tls = false;
     };
     const std::string basic = "Basic Z3J2dXNlcjpQdy0xMjM0"; // grvuser:Pw-1234
     const Case cases[] = {
@@ -80,13 +82,17 @@ TEST_F(HttpComponent, StatusesRedirectsAndCredentialsAgainstNginx) {
         // Credentials follow a redirect on the same host, never to another.
         {"/to-whoami", true, true, "200 [" + basic + "]\n"},
         {"/elsewhere", true, true, "200 []\n"},
+        // Nor from https down to plain http on the same host.
+        {"/to-whoami", true, true, "200 [" + basic + "]\n", true},
+        {"/down", true, true, "200 []\n", true},
     };
     for (const Case& c : cases) {
-        SCOPED_TRACE(std::string(c.path) + (c.login ? " with login" : "") + (c.follow ? "" : " not following"));
+        SCOPED_TRACE(std::string(c.path) + (c.login ? " with login" : "") + (c.follow ? "" : " not following") +
+                     (c.tls ? " over TLS" : ""));
         http.options().Login.setFromUtf8(c.login ? grvtest::kPeerUser : "");
         http.options().Password.setFromUtf8(c.login ? grvtest::kPeerPassword : "");
         http.options().FollowRedirects = c.follow ? 1 : 0;
-        const std::string got = Get(nginx.httpPort, c.path);
+        const std::string got = c.tls ? Get(nginx.tlsPort, c.path, true) : Get(nginx.httpPort, c.path);
         EXPECT_EQ(got.substr(0, c.want.size()), c.want) << logText(http);
         // The options keep their own credentials whatever the redirect did.
         EXPECT_STREQ(http.options().Login.getUtf8(), c.login ? grvtest::kPeerUser : "");
