@@ -1,15 +1,19 @@
 #include "netlib/http/HttpConnPool.h"
 
 #include <cstring>
+#include <functional>
 #include <memory>
+#include <vector>
 
 #include "netlib/core/CStringUtil.h"
 #include "netlib/core/EncodingConvert.h"
 #include "netlib/core/FileSys.h"
+#include "netlib/http/HttpBodyFraming.h"
 #include "netlib/http/TessikUrl.h"
 #include "netlib/streams/DataSource.h"
 #include "netlib/streams/Gzip.h"
 #include "netlib/streams/OutputFile.h"
+#include "netlib/streams/StreamConstants.h"
 #include "netlib/text/TsCharset.h"
 
 #include "netlib/core/LogBase.h"
@@ -198,14 +202,57 @@ constexpr unsigned char kGzipId2 = 0x8B;
 constexpr int kCodePageUtf8 = 65001;
 constexpr int kCodePageAscii = 20127;
 
+// Copies the next `count` bytes of source to out.
+bool copyBytes(DataSource& source, std::int64_t count, Output& out, LogBase& log) {
+    std::vector<unsigned char> buffer(kCopyChunkSize);
+    while (count > 0) {
+        const auto want = static_cast<std::uint32_t>(
+            count < static_cast<std::int64_t>(buffer.size()) ? count : static_cast<std::int64_t>(buffer.size()));
+        std::uint32_t got = 0;
+        if (!source.readChunk(buffer.data(), want, &got, &log) || got == 0 ||
+            out.writeBytes(buffer.data(), got, 1, nullptr, log) != 1)
+            return false;
+        count -= got;
+    }
+    return true;
+}
+
+// Rewrites the file through a temporary one beside it, a piece at a time:
+// its first `keep` bytes stay, and what `rest` writes of the bytes from
+// `from` on follows them. The file is replaced only when all of it went
+// through; otherwise it stays as it was.
+bool rewriteFile(const char* path, std::int64_t keep, std::int64_t from,
+                 const std::function<bool(DataSource&, Output&)>& rest, LogBase& log) {
+    StringBuffer tmp(path);
+    tmp.append(".tmp");
+    bool ok = false;
+    {
+        std::unique_ptr<FileDataSource> source(FileDataSource::openForRead(path, &log));
+        OutputFile out;
+        if (source == nullptr || !out.createFile(tmp.getString(), log))
+            return false;
+        ok = copyBytes(*source, keep, out, log) && (from == keep || source->seekAbsolute64(from, &log)) &&
+             rest(*source, out);
+        out.close();
+    }
+    if (!ok) {
+        deleteFileUtf8(tmp.getString(), &log);
+        return false;
+    }
+    XString moved;
+    moved.setFromUtf8(tmp.getString());
+    XString target;
+    target.setFromUtf8(path);
+    return deleteFileUtf8(path, &log) && renameFile(moved, target, &log);
+}
+
 // Keeps the file's bytes from `from` on.
 bool dropFilePrefix(const char* path, std::int64_t from, LogBase& log) {
-    DataBuffer whole;
-    if (!whole.loadFileUtf8(path, &log) || static_cast<std::int64_t>(whole.getSize()) < from)
+    bool sized = false;
+    if (getFileSize64Utf8(path, &log, sized) < from || !sized)
         return false;
-    whole.removeFront(static_cast<unsigned int>(from));
-    OutputFile file;
-    return file.createFile(path, log) && (whole.getSize() == 0 || file.writeDb(whole, nullptr, log));
+    return rewriteFile(
+        path, 0, from, [&](DataSource& source, Output& out) { return source.copyToOutput(out, nullptr, &log); }, log);
 }
 
 // Whether a gzip member starts at `from` in the file.
@@ -218,21 +265,21 @@ bool gzipAt(const char* path, std::int64_t from, LogBase& log) {
            start[1] == kGzipId2;
 }
 
-// Replaces the gzip data from `from` on by its content; the bytes before it
-// stay. The file is left as it was unless all of it was read.
-bool unGzipFileTail(const char* path, std::int64_t from, LogBase& log) {
-    DataBuffer whole;
-    if (!whole.loadFileUtf8(path, &log) || static_cast<std::int64_t>(whole.getSize()) < from)
-        return false;
-    const auto keep = static_cast<unsigned int>(from);
-    DataBuffer packed;
-    DataBuffer plain;
-    if (!packed.appendDbRange(whole, keep, whole.getSize() - keep) || !Gzip::unGzipMemory(packed, plain, log))
-        return false;
-    whole.shorten(whole.getSize() - keep);
-    OutputFile file;
-    return file.createFile(path, log) && file.writeDb(whole, nullptr, log) &&
-           (plain.getSize() == 0 || file.writeDb(plain, nullptr, log));
+// Replaces the gzip data from `from` on by its content, of at most maxSize
+// bytes (0: no limit); the bytes before it stay. The file is left as it was
+// unless all of it was read.
+bool unGzipFileFrom(const char* path, std::int64_t from, std::uint64_t maxSize, LogBase& log) {
+    return rewriteFile(
+        path, from, from,
+        [&](DataSource& source, Output& out) {
+            CappedOutput capped(out, maxSize);
+            if (Gzip::unGzipSource(source, capped, log))
+                return true;
+            if (capped.limitHit())
+                log.logError(http_body::kMsgDecodedTooLarge);
+            return false;
+        },
+        log);
 }
 
 bool endsWithNoCase(const StringBuffer& text, const char* tail) {
@@ -420,7 +467,7 @@ bool HttpConnPool::download(const char* url, HttpControl& options, const char* l
     log.logInfo(resume ? "Downloaded gzip compressed data." : "Download was compressed.  Decompressing...");
     // Only what this call wrote is un-gzipped: an appended file keeps its
     // earlier bytes as they were.
-    ok = from == 0 ? Gzip::unGzipFile(localPath, log) : unGzipFileTail(localPath, from, log);
+    ok = unGzipFileFrom(localPath, from, options.MaxResponseSize, log);
     if (!resume) {
         bool sized = false;
         log.logDataInt64("DecompressedFileSize", getFileSize64Utf8(localPath, &log, sized));
