@@ -9,6 +9,7 @@
 #include "netlib/core/EncodingConvert.h"
 #include "netlib/core/FileSys.h"
 #include "netlib/http/HttpBodyFraming.h"
+#include "netlib/http/HttpConstants.h"
 #include "netlib/http/TessikUrl.h"
 #include "netlib/streams/DataSource.h"
 #include "netlib/streams/Gzip.h"
@@ -77,7 +78,7 @@ namespace {
 // Negotiate first).
 bool offersProxyNtlm(const HttpResult& result) {
     StringBuffer offer;
-    return result.responseHeader.getStatusCode() == http_pool::kStatusProxyAuth &&
+    return result.responseHeader.getStatusCode() == http_status::kProxyAuthRequired &&
            result.responseHeader.getFieldMatching("Proxy-Authenticate", "*NTLM*", offer);
 }
 
@@ -134,7 +135,7 @@ bool HttpConnPool::synchronousRequest(HttpControl& options, const char* domain, 
     for (;;) {
         ok = run();
         const std::uint32_t status = result.responseHeader.getStatusCode();
-        if (ok && status == http_pool::kStatusProxyAuth && !proxyNtlmTried) {
+        if (ok && status == http_status::kProxyAuthRequired && !proxyNtlmTried) {
             if (!offersProxyNtlm(result))
                 break;
             if (!client->answerProxyNtlm(options, domain, port, pm, log))
@@ -142,7 +143,7 @@ bool HttpConnPool::synchronousRequest(HttpControl& options, const char* domain, 
             proxyNtlmTried = true;
             log.logInfo("Retrying SynchronousRequest after proxy authentication...");
             continue;
-        } else if (ok && status == http_pool::kStatusUnauthorized && !ntlmTried && result.responseHeader.offersNtlm()) {
+        } else if (ok && status == http_status::kUnauthorized && !ntlmTried && result.responseHeader.offersNtlm()) {
             log.logInfo("Re-trying with NTLM authentication...");
             if (!client->httpConnect(options, domain, port, tls, log, pm, fresh)) {
                 log.logError("Failed to establish connection on retry.");
@@ -194,8 +195,6 @@ private:
 
 namespace {
 
-constexpr std::uint32_t kStatusOk = 200;
-constexpr std::uint32_t kStatusErrorFirst = 400;
 constexpr int kPlainPort = 80;
 constexpr unsigned char kGzipId1 = 0x1F;
 constexpr unsigned char kGzipId2 = 0x8B;
@@ -440,13 +439,13 @@ bool HttpConnPool::download(const char* url, HttpControl& options, const char* l
     file.close();
     // A server that ignores the range sends the whole file: it replaces
     // the part that was there.
-    if (ok && resume && resumedFrom != 0 && status == kStatusOk)
+    if (ok && resume && resumedFrom != 0 && status == http_status::kOk)
         ok = dropFilePrefix(localPath, resumedFrom, log);
     bool sizeKnown = false;
     const std::int64_t size = getFileSize64Utf8(localPath, nullptr, sizeKnown);
     bool deleted = false;
-    if ((!ok && !existed) || status >= kStatusErrorFirst) {
-        if (status >= kStatusErrorFirst || size == 0 || !ok) {
+    if ((!ok && !existed) || status >= http_status::kClientErrorFirst) {
+        if (status >= http_status::kClientErrorFirst || size == 0 || !ok) {
             deleteFileUtf8(localPath, &log);
             deleted = true;
         }
@@ -461,7 +460,7 @@ bool HttpConnPool::download(const char* url, HttpControl& options, const char* l
     if (!coding.equalsNoCase("gzip") || endsWithNoCase(path, ".gz") || endsWithNoCase(path, ".tgz"))
         return ok;
     // A whole answer to a resume replaced what was there.
-    const std::int64_t from = resume && status == kStatusOk ? 0 : appendedAt;
+    const std::int64_t from = resume && status == http_status::kOk ? 0 : appendedAt;
     if (!gzipAt(localPath, from, log))
         return ok;
     log.logInfo(resume ? "Downloaded gzip compressed data." : "Download was compressed.  Decompressing...");
