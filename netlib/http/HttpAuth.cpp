@@ -160,6 +160,8 @@ CredentialsWithheld::CredentialsWithheld(HttpControl& options) : m_options(optio
 }
 
 CredentialsWithheld::~CredentialsWithheld() {
+    // Whatever stood in for them during the call goes first.
+    m_options.Password.secureClear();
     m_options.Login.copyFromX(m_login);
     m_options.Password.copyFromX(m_password);
     m_options.digestAuthHeader.setSb(m_digest);

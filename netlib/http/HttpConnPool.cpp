@@ -8,6 +8,7 @@
 #include "netlib/core/CStringUtil.h"
 #include "netlib/core/EncodingConvert.h"
 #include "netlib/core/FileSys.h"
+#include "netlib/http/HttpAuth.h"
 #include "netlib/http/HttpBodyFraming.h"
 #include "netlib/http/HttpConstants.h"
 #include "netlib/http/TessikUrl.h"
@@ -159,38 +160,22 @@ bool HttpConnPool::synchronousRequest(HttpControl& options, const char* domain, 
     return ok;
 }
 
-// Login and password from a URL, for one call: the options' own come back
-// when it ends.
+// Login and password from a URL, for one call: the options' own (and their
+// prepared Digest answer) stand aside and come back when it ends.
 class CallCredentials {
 public:
-    explicit CallCredentials(HttpControl& options) : m_options(options), m_active(false) {}
-    ~CallCredentials() {
-        if (!m_active)
-            return;
-        m_options.Login.secureClear();
-        m_options.Password.secureClear();
-        m_options.Login.copyFromX(m_login);
-        m_options.Password.copyFromX(m_password);
-        m_password.secureClear();
-    }
-    CallCredentials(const CallCredentials&) = delete;
-    CallCredentials& operator=(const CallCredentials&) = delete;
+    explicit CallCredentials(HttpControl& options) : m_options(options) {}
 
     void use(const StringBuffer& login, const StringBuffer& password) {
-        if (!m_active) {
-            m_login.copyFromX(m_options.Login);
-            m_password.copyFromX(m_options.Password);
-            m_active = true;
-        }
+        if (m_withheld == nullptr)
+            m_withheld = std::make_unique<CredentialsWithheld>(m_options);
         m_options.Login.setFromUtf8(login.getString());
         m_options.Password.setFromUtf8(password.getString());
     }
 
 private:
     HttpControl& m_options;
-    bool m_active;
-    XString m_login;
-    XString m_password;
+    std::unique_ptr<CredentialsWithheld> m_withheld;
 };
 
 namespace {
