@@ -4,6 +4,7 @@
 
 #include "netlib/http/HttpAuth.h"
 #include "netlib/http/HttpClient.h"
+#include "netlib/http/HttpConstants.h"
 #include "netlib/http/TessikUrl.h"
 
 namespace tessik {
@@ -94,7 +95,7 @@ ClsHttpResponse* ClsHttp::requestFollowRedirect(const char* host, int port, bool
         return nullptr;
     }
     HttpResult& result = useCallerBuffer ? m_lastResult : response->getResult();
-    if (!m_options.FollowRedirects || result.responseHeader.getStatusCode() != http_cls::kStatusFound)
+    if (!m_options.FollowRedirects || result.responseHeader.getStatusCode() != http_status::kFound)
         return response;
     ok = false;
     StringBuffer requested(ssl ? "https://" : "http://");

@@ -21,9 +21,7 @@
 namespace tessik {
 
 namespace http_cls {
-inline constexpr std::uint32_t kStatusFound = 302;
 inline constexpr unsigned int kMonitorTotal = 100;
-inline constexpr std::uint32_t kStatusErrorFirst = 400;
 inline constexpr const char* kDefaultS3ServiceHost = "s3.amazonaws.com";
 inline constexpr const char* kMsgOutOfMemory = "Out of memory.";
 } // namespace http_cls

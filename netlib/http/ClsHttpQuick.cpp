@@ -11,6 +11,7 @@
 #include "netlib/core/XmlParser.h"
 #include "netlib/http/ClsHttp.h"
 #include "netlib/http/HttpClient.h"
+#include "netlib/http/HttpConstants.h"
 #include "netlib/http/TessikUrl.h"
 #include "netlib/streams/Gzip.h"
 #include "netlib/text/ContentCoding.h"
@@ -37,7 +38,7 @@ constexpr const char* kGzipFailed = "Failed to gzip the request body.";
 } // namespace quick_msg
 
 bool isErrorStatus(const HttpResult& result) {
-    return result.responseHeader.getStatusCode() >= http_cls::kStatusErrorFirst;
+    return result.responseHeader.getStatusCode() >= http_status::kClientErrorFirst;
 }
 
 bool beginsWithHttps(const StringBuffer& url) {

@@ -3,6 +3,7 @@
 // methods, each an ordinary quick request with its signing header fields.
 #include "netlib/crypto/Hmac.h"
 #include "netlib/http/ClsHttp.h"
+#include "netlib/http/HttpConstants.h"
 #include "netlib/text/ContentCoding.h"
 #include "netlib/text/DateParser.h"
 #include "netlib/text/TsCharset.h"
@@ -11,8 +12,6 @@ namespace tessik {
 
 namespace {
 
-constexpr std::uint32_t kStatusOk = 200;
-constexpr std::uint32_t kStatusNoContent = 204;
 constexpr int kSha1Bytes = 20;
 constexpr const char* kHexDigits = "0123456789ABCDEF";
 
@@ -186,7 +185,7 @@ bool ClsHttp::s3Get(XString& bucket, XString& object, DataBuffer* outBytes, XStr
     target.setFromUtf8(url.getString());
     const bool ok = localPath != nullptr ? Download(target, *localPath, true, progress, log)
                                          : QuickGet(target, *outBytes, true, progress, log);
-    return ok && statusOf(*this) == kStatusOk;
+    return ok && statusOf(*this) == http_status::kOk;
 }
 
 bool ClsHttp::s3Put(XString& bucket, XString& object, XString& contentType, DataBuffer& body, ProgressEvent* progress,
@@ -200,7 +199,7 @@ bool ClsHttp::s3Put(XString& bucket, XString& object, XString& contentType, Data
     target.setFromUtf8(url.getString());
     const bool ok = PutBinary(target, body, contentType, false, false, reply, true, progress, log);
     log.logData("responseBody", reply.getUtf8());
-    return ok && statusOf(*this) == kStatusOk;
+    return ok && statusOf(*this) == http_status::kOk;
 }
 
 bool ClsHttp::s3Delete(XString& bucket, XString* object, ProgressEvent* progress, LogBase& log) {
@@ -216,7 +215,7 @@ bool ClsHttp::s3Delete(XString& bucket, XString* object, ProgressEvent* progress
     log.logData("responseHeader", head.getString());
     log.logData("responseBody", reply.getUtf8());
     // A DELETE answered with anything but 204 did not delete.
-    return ok && statusOf(*this) == kStatusNoContent;
+    return ok && statusOf(*this) == http_status::kNoContent;
 }
 
 // ---- The public methods
@@ -245,7 +244,7 @@ bool ClsHttp::S3_ListBucketObjects(XString& bucket, XString& out, ProgressEvent*
     target.setFromUtf8(url.getString());
     const bool ok = HttpGet(target, out, true, progress, log);
     log.logData("responseBody", out.getUtf8());
-    return frame.finish(ok && statusOf(*this) == kStatusOk);
+    return frame.finish(ok && statusOf(*this) == http_status::kOk);
 }
 
 bool ClsHttp::S3_DownloadBytes(XString& bucket, XString& object, DataBuffer& out, ProgressEvent* progress,

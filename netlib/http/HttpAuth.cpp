@@ -160,6 +160,8 @@ CredentialsWithheld::CredentialsWithheld(HttpControl& options) : m_options(optio
 }
 
 CredentialsWithheld::~CredentialsWithheld() {
+    // Whatever stood in for them during the call goes first.
+    m_options.Password.secureClear();
     m_options.Login.copyFromX(m_login);
     m_options.Password.copyFromX(m_password);
     m_options.digestAuthHeader.setSb(m_digest);
@@ -180,16 +182,13 @@ void digestCalcHa1(const char* algorithm, const char* user, const char* realm, c
                    const char* cnonce, char out[http_auth::kDigestHexSize]) {
     unsigned char ha1[kMd5Size];
     md5Joined({user, realm, password}, ha1);
-    if (algorithm != nullptr && equalsNoCase(algorithm, "md5-sess")) {
-        Md5 md5;
-        md5.update(ha1, kMd5Size);
-        md5.update(":", 1);
-        md5.update(nonce, static_cast<std::uint32_t>(std::strlen(nonce)));
-        md5.update(":", 1);
-        md5.update(cnonce, static_cast<std::uint32_t>(std::strlen(cnonce)));
-        md5.final(ha1);
-    }
     digestToHex(ha1, kMd5Size, out);
+    // The session key hashes the hex text of HA1, as RFC 2617's text (not
+    // its sample code) and RFC 7616 say, and as servers and curl compute it.
+    if (algorithm != nullptr && equalsNoCase(algorithm, "md5-sess")) {
+        md5Joined({out, nonce, cnonce}, ha1);
+        digestToHex(ha1, kMd5Size, out);
+    }
 }
 
 void digestCalcResponse(const char* ha1, const char* nonce, const char* nc, const char* cnonce, const char* qop,

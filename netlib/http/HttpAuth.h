@@ -24,8 +24,8 @@ inline constexpr const char* kFirstNonceCount = "00000001";
 } // namespace http_auth
 
 // The options' login, password and prepared Digest answer kept out of one
-// call (a redirect to another host, or from https down to http); they come
-// back when it ends.
+// call (a redirect to another host, or from https down to http, or a call
+// with credentials of its own); they come back when it ends.
 class CredentialsWithheld {
 public:
     explicit CredentialsWithheld(HttpControl& options);

@@ -11,6 +11,7 @@
 #include "netlib/core/Progress.h"
 #include "netlib/core/WinUtil.h"
 #include "netlib/http/HttpClient.h"
+#include "netlib/http/HttpConstants.h"
 #include "netlib/http/HttpControl.h"
 #include "netlib/http/HttpRequest.h"
 #include "netlib/http/HttpResponseHeader.h"
@@ -24,9 +25,6 @@ namespace tessik {
 
 namespace {
 
-constexpr std::uint32_t kStatusOk = 200;
-constexpr std::uint32_t kStatusUnauthorized = 401;
-constexpr std::uint32_t kStatusForbidden = 403;
 constexpr const char* kDefaultCredential = "default";
 
 } // namespace
@@ -457,11 +455,11 @@ bool HttpClient::exchangePacketGet(DataBuffer& token, DataBuffer& reply, LogBase
         return false;
     const HttpResponseHeader& header = m_exchangeResult->responseHeader;
     const std::uint32_t status = header.getStatusCode();
-    if (status == kStatusUnauthorized || status == kStatusForbidden) {
+    if (status == http_status::kUnauthorized || status == http_status::kForbidden) {
         log.logInfo("OK, received 401/403 GET response as expected...");
         return takeServerToken(header, reply);
     }
-    if (status == kStatusOk) {
+    if (status == http_status::kOk) {
         // The server took the first token as enough (Kerberos does), or
         // needed none: the answer is already here, and no final GET follows.
         log.logInfo(http_auth::kMsgGetLegAccepted);
@@ -478,11 +476,11 @@ bool HttpClient::sendFinalGet(DataBuffer& token, const char* context, LogBase& l
         return false;
     log.logInfo("--- sendFinalGet ---");
     if (m_exchangeSettled)
-        return m_exchangeResult->responseHeader.getStatusCode() == kStatusOk;
+        return m_exchangeResult->responseHeader.getStatusCode() == http_status::kOk;
     if (!runGetLeg(token, context, false, log))
         return false;
     const HttpResponseHeader& header = m_exchangeResult->responseHeader;
-    if (header.getStatusCode() == kStatusOk)
+    if (header.getStatusCode() == http_status::kOk)
         return true;
     log.logDataLong("SendFinalResponseStatus", static_cast<int>(header.getStatusCode()));
     logHeaderFields(header, "SendFinalResponseHeader", log);
@@ -545,12 +543,12 @@ bool HttpClient::exchangePacketRequest(DataBuffer& token, DataBuffer& reply, Log
     }
     const HttpResponseHeader& header = result.responseHeader;
     const std::uint32_t status = header.getStatusCode();
-    if (status == kStatusUnauthorized || status == kStatusForbidden) {
+    if (status == http_status::kUnauthorized || status == http_status::kForbidden) {
         log.logInfo("OK, received 401/403 POST response as expected...");
         logHeaderFields(header, "authResponseHeader", log);
         return takeServerToken(header, reply);
     }
-    if (status == kStatusOk) {
+    if (status == http_status::kOk) {
         log.logInfo(http_auth::kMsgNotRequired);
         m_exchangeSettled = true;
         return takeServerToken(header, reply);

@@ -3,6 +3,7 @@
 #include "netlib/core/CStringUtil.h"
 #include "netlib/core/LogBase.h"
 #include "netlib/core/Progress.h"
+#include "netlib/http/HttpConstants.h"
 #include "netlib/http/HttpResponseHeader.h"
 #include "netlib/streams/DataSource.h"
 #include "netlib/streams/Gzip.h"
@@ -10,20 +11,11 @@
 
 namespace tessik {
 
-namespace {
-
-constexpr std::uint32_t kStatusInfoEnd = 200;
-constexpr std::uint32_t kStatusNoContent = 204;
-constexpr std::uint32_t kStatusNotModified = 304;
-constexpr std::uint32_t kStatusRedirectFirst = 300;
-constexpr std::uint32_t kStatusRedirectEnd = 400;
-
-} // namespace
-
 BodyFraming decideBodyFraming(const HttpResponseHeader& header, bool headRequest) {
     BodyFraming f;
     const std::uint32_t status = header.getStatusCode();
-    if (headRequest || status < kStatusInfoEnd || status == kStatusNoContent || status == kStatusNotModified)
+    if (headRequest || status < http_status::kSuccessFirst || status == http_status::kNoContent ||
+        status == http_status::kNotModified)
         return f;
     StringBuffer te;
     header.getField("Transfer-Encoding", te);
@@ -43,8 +35,9 @@ BodyFraming decideBodyFraming(const HttpResponseHeader& header, bool headRequest
         return f;
     }
     f.closeAfter = true;
-    f.kind =
-        status >= kStatusRedirectFirst && status < kStatusRedirectEnd ? BodyFraming::kSkip : BodyFraming::kUntilClose;
+    f.kind = status >= http_status::kRedirectFirst && status < http_status::kClientErrorFirst
+                 ? BodyFraming::kSkip
+                 : BodyFraming::kUntilClose;
     return f;
 }
 

@@ -9,6 +9,7 @@
 #include "netlib/http/CacheConstants.h"
 #include "netlib/http/HttpCache.h"
 #include "netlib/http/HttpClient.h"
+#include "netlib/http/HttpConstants.h"
 #include "netlib/http/HttpControl.h"
 #include "netlib/http/HttpResponseHeader.h"
 #include "netlib/streams/Output.h"
@@ -21,8 +22,6 @@ namespace {
 
 constexpr std::uint32_t kFirstStored = 200;
 constexpr std::uint32_t kLastStored = 499;
-constexpr std::uint32_t kStatusMovedPermanently = 301;
-constexpr std::uint32_t kStatusFound = 302;
 
 bool bucketCacheOn(const HttpControl& options) {
     return options.useBucketCache != 0 && options.bucketCache.numRoots() != 0;
@@ -97,7 +96,7 @@ void HttpClient::lookupHttpCache(const char* url, int depth, HttpControl& option
     }
     result.responseHeader.copyFrom(head);
     const std::uint32_t status = head.getStatusCode();
-    if (status != kStatusMovedPermanently && status != kStatusFound)
+    if (status != http_status::kMovedPermanently && status != http_status::kFound)
         return;
     // The cached redirect is followed; its answer, fetched or cached, is
     // the answer to this URL.

@@ -1,15 +1,21 @@
 #include "netlib/http/HttpConnPool.h"
 
 #include <cstring>
+#include <functional>
 #include <memory>
+#include <vector>
 
 #include "netlib/core/CStringUtil.h"
 #include "netlib/core/EncodingConvert.h"
 #include "netlib/core/FileSys.h"
+#include "netlib/http/HttpAuth.h"
+#include "netlib/http/HttpBodyFraming.h"
+#include "netlib/http/HttpConstants.h"
 #include "netlib/http/TessikUrl.h"
 #include "netlib/streams/DataSource.h"
 #include "netlib/streams/Gzip.h"
 #include "netlib/streams/OutputFile.h"
+#include "netlib/streams/StreamConstants.h"
 #include "netlib/text/TsCharset.h"
 
 #include "netlib/core/LogBase.h"
@@ -73,7 +79,7 @@ namespace {
 // Negotiate first).
 bool offersProxyNtlm(const HttpResult& result) {
     StringBuffer offer;
-    return result.responseHeader.getStatusCode() == http_pool::kStatusProxyAuth &&
+    return result.responseHeader.getStatusCode() == http_status::kProxyAuthRequired &&
            result.responseHeader.getFieldMatching("Proxy-Authenticate", "*NTLM*", offer);
 }
 
@@ -130,7 +136,7 @@ bool HttpConnPool::synchronousRequest(HttpControl& options, const char* domain, 
     for (;;) {
         ok = run();
         const std::uint32_t status = result.responseHeader.getStatusCode();
-        if (ok && status == http_pool::kStatusProxyAuth && !proxyNtlmTried) {
+        if (ok && status == http_status::kProxyAuthRequired && !proxyNtlmTried) {
             if (!offersProxyNtlm(result))
                 break;
             if (!client->answerProxyNtlm(options, domain, port, pm, log))
@@ -138,7 +144,7 @@ bool HttpConnPool::synchronousRequest(HttpControl& options, const char* domain, 
             proxyNtlmTried = true;
             log.logInfo("Retrying SynchronousRequest after proxy authentication...");
             continue;
-        } else if (ok && status == http_pool::kStatusUnauthorized && !ntlmTried && result.responseHeader.offersNtlm()) {
+        } else if (ok && status == http_status::kUnauthorized && !ntlmTried && result.responseHeader.offersNtlm()) {
             log.logInfo("Re-trying with NTLM authentication...");
             if (!client->httpConnect(options, domain, port, tls, log, pm, fresh)) {
                 log.logError("Failed to establish connection on retry.");
@@ -154,58 +160,83 @@ bool HttpConnPool::synchronousRequest(HttpControl& options, const char* domain, 
     return ok;
 }
 
-// Login and password from a URL, for one call: the options' own come back
-// when it ends.
+// Login and password from a URL, for one call: the options' own (and their
+// prepared Digest answer) stand aside and come back when it ends.
 class CallCredentials {
 public:
-    explicit CallCredentials(HttpControl& options) : m_options(options), m_active(false) {}
-    ~CallCredentials() {
-        if (!m_active)
-            return;
-        m_options.Login.secureClear();
-        m_options.Password.secureClear();
-        m_options.Login.copyFromX(m_login);
-        m_options.Password.copyFromX(m_password);
-        m_password.secureClear();
-    }
-    CallCredentials(const CallCredentials&) = delete;
-    CallCredentials& operator=(const CallCredentials&) = delete;
+    explicit CallCredentials(HttpControl& options) : m_options(options) {}
 
     void use(const StringBuffer& login, const StringBuffer& password) {
-        if (!m_active) {
-            m_login.copyFromX(m_options.Login);
-            m_password.copyFromX(m_options.Password);
-            m_active = true;
-        }
+        if (m_withheld == nullptr)
+            m_withheld = std::make_unique<CredentialsWithheld>(m_options);
         m_options.Login.setFromUtf8(login.getString());
         m_options.Password.setFromUtf8(password.getString());
     }
 
 private:
     HttpControl& m_options;
-    bool m_active;
-    XString m_login;
-    XString m_password;
+    std::unique_ptr<CredentialsWithheld> m_withheld;
 };
 
 namespace {
 
-constexpr std::uint32_t kStatusOk = 200;
-constexpr std::uint32_t kStatusErrorFirst = 400;
 constexpr int kPlainPort = 80;
 constexpr unsigned char kGzipId1 = 0x1F;
 constexpr unsigned char kGzipId2 = 0x8B;
 constexpr int kCodePageUtf8 = 65001;
 constexpr int kCodePageAscii = 20127;
 
+// Copies the next `count` bytes of source to out.
+bool copyBytes(DataSource& source, std::int64_t count, Output& out, LogBase& log) {
+    std::vector<unsigned char> buffer(kCopyChunkSize);
+    while (count > 0) {
+        const auto want = static_cast<std::uint32_t>(
+            count < static_cast<std::int64_t>(buffer.size()) ? count : static_cast<std::int64_t>(buffer.size()));
+        std::uint32_t got = 0;
+        if (!source.readChunk(buffer.data(), want, &got, &log) || got == 0 ||
+            out.writeBytes(buffer.data(), got, 1, nullptr, log) != 1)
+            return false;
+        count -= got;
+    }
+    return true;
+}
+
+// Rewrites the file through a temporary one beside it, a piece at a time:
+// its first `keep` bytes stay, and what `rest` writes of the bytes from
+// `from` on follows them. The file is replaced only when all of it went
+// through; otherwise it stays as it was.
+bool rewriteFile(const char* path, std::int64_t keep, std::int64_t from,
+                 const std::function<bool(DataSource&, Output&)>& rest, LogBase& log) {
+    StringBuffer tmp(path);
+    tmp.append(".tmp");
+    bool ok = false;
+    {
+        std::unique_ptr<FileDataSource> source(FileDataSource::openForRead(path, &log));
+        OutputFile out;
+        if (source == nullptr || !out.createFile(tmp.getString(), log))
+            return false;
+        ok = copyBytes(*source, keep, out, log) && (from == keep || source->seekAbsolute64(from, &log)) &&
+             rest(*source, out);
+        out.close();
+    }
+    if (!ok) {
+        deleteFileUtf8(tmp.getString(), &log);
+        return false;
+    }
+    XString moved;
+    moved.setFromUtf8(tmp.getString());
+    XString target;
+    target.setFromUtf8(path);
+    return deleteFileUtf8(path, &log) && renameFile(moved, target, &log);
+}
+
 // Keeps the file's bytes from `from` on.
 bool dropFilePrefix(const char* path, std::int64_t from, LogBase& log) {
-    DataBuffer whole;
-    if (!whole.loadFileUtf8(path, &log) || static_cast<std::int64_t>(whole.getSize()) < from)
+    bool sized = false;
+    if (getFileSize64Utf8(path, &log, sized) < from || !sized)
         return false;
-    whole.removeFront(static_cast<unsigned int>(from));
-    OutputFile file;
-    return file.createFile(path, log) && (whole.getSize() == 0 || file.writeDb(whole, nullptr, log));
+    return rewriteFile(
+        path, 0, from, [&](DataSource& source, Output& out) { return source.copyToOutput(out, nullptr, &log); }, log);
 }
 
 // Whether a gzip member starts at `from` in the file.
@@ -218,21 +249,21 @@ bool gzipAt(const char* path, std::int64_t from, LogBase& log) {
            start[1] == kGzipId2;
 }
 
-// Replaces the gzip data from `from` on by its content; the bytes before it
-// stay. The file is left as it was unless all of it was read.
-bool unGzipFileTail(const char* path, std::int64_t from, LogBase& log) {
-    DataBuffer whole;
-    if (!whole.loadFileUtf8(path, &log) || static_cast<std::int64_t>(whole.getSize()) < from)
-        return false;
-    const auto keep = static_cast<unsigned int>(from);
-    DataBuffer packed;
-    DataBuffer plain;
-    if (!packed.appendDbRange(whole, keep, whole.getSize() - keep) || !Gzip::unGzipMemory(packed, plain, log))
-        return false;
-    whole.shorten(whole.getSize() - keep);
-    OutputFile file;
-    return file.createFile(path, log) && file.writeDb(whole, nullptr, log) &&
-           (plain.getSize() == 0 || file.writeDb(plain, nullptr, log));
+// Replaces the gzip data from `from` on by its content, of at most maxSize
+// bytes (0: no limit); the bytes before it stay. The file is left as it was
+// unless all of it was read.
+bool unGzipFileFrom(const char* path, std::int64_t from, std::uint64_t maxSize, LogBase& log) {
+    return rewriteFile(
+        path, from, from,
+        [&](DataSource& source, Output& out) {
+            CappedOutput capped(out, maxSize);
+            if (Gzip::unGzipSource(source, capped, log))
+                return true;
+            if (capped.limitHit())
+                log.logError(http_body::kMsgDecodedTooLarge);
+            return false;
+        },
+        log);
 }
 
 bool endsWithNoCase(const StringBuffer& text, const char* tail) {
@@ -393,13 +424,13 @@ bool HttpConnPool::download(const char* url, HttpControl& options, const char* l
     file.close();
     // A server that ignores the range sends the whole file: it replaces
     // the part that was there.
-    if (ok && resume && resumedFrom != 0 && status == kStatusOk)
+    if (ok && resume && resumedFrom != 0 && status == http_status::kOk)
         ok = dropFilePrefix(localPath, resumedFrom, log);
     bool sizeKnown = false;
     const std::int64_t size = getFileSize64Utf8(localPath, nullptr, sizeKnown);
     bool deleted = false;
-    if ((!ok && !existed) || status >= kStatusErrorFirst) {
-        if (status >= kStatusErrorFirst || size == 0 || !ok) {
+    if ((!ok && !existed) || status >= http_status::kClientErrorFirst) {
+        if (status >= http_status::kClientErrorFirst || size == 0 || !ok) {
             deleteFileUtf8(localPath, &log);
             deleted = true;
         }
@@ -414,13 +445,13 @@ bool HttpConnPool::download(const char* url, HttpControl& options, const char* l
     if (!coding.equalsNoCase("gzip") || endsWithNoCase(path, ".gz") || endsWithNoCase(path, ".tgz"))
         return ok;
     // A whole answer to a resume replaced what was there.
-    const std::int64_t from = resume && status == kStatusOk ? 0 : appendedAt;
+    const std::int64_t from = resume && status == http_status::kOk ? 0 : appendedAt;
     if (!gzipAt(localPath, from, log))
         return ok;
     log.logInfo(resume ? "Downloaded gzip compressed data." : "Download was compressed.  Decompressing...");
     // Only what this call wrote is un-gzipped: an appended file keeps its
     // earlier bytes as they were.
-    ok = from == 0 ? Gzip::unGzipFile(localPath, log) : unGzipFileTail(localPath, from, log);
+    ok = unGzipFileFrom(localPath, from, options.MaxResponseSize, log);
     if (!resume) {
         bool sized = false;
         log.logDataInt64("DecompressedFileSize", getFileSize64Utf8(localPath, &log, sized));

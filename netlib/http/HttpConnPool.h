@@ -24,8 +24,6 @@ class ProgressMonitor;
 namespace http_pool {
 inline constexpr int kMaxConnections = 10;
 inline constexpr int kDefaultPort = 80;
-inline constexpr std::uint32_t kStatusUnauthorized = 401;
-inline constexpr std::uint32_t kStatusProxyAuth = 407;
 inline constexpr int kGzipPeekBytes = 10;
 } // namespace http_pool
 

@@ -1,8 +1,28 @@
 #pragma once
 // Message texts and fixed values of the HTTP component that callers and
-// tests match exactly.
+// tests match exactly, and the status codes the client acts on.
+#include <cstdint>
 
 namespace tessik {
+
+namespace http_status {
+inline constexpr std::uint32_t kContinue = 100;
+inline constexpr std::uint32_t kSwitchingProtocols = 101;
+inline constexpr std::uint32_t kSuccessFirst = 200;
+inline constexpr std::uint32_t kOk = 200;
+inline constexpr std::uint32_t kNoContent = 204;
+inline constexpr std::uint32_t kRedirectFirst = 300;
+inline constexpr std::uint32_t kMovedPermanently = 301;
+inline constexpr std::uint32_t kFound = 302;
+inline constexpr std::uint32_t kNotModified = 304;
+inline constexpr std::uint32_t kClientErrorFirst = 400;
+inline constexpr std::uint32_t kUnauthorized = 401;
+inline constexpr std::uint32_t kForbidden = 403;
+inline constexpr std::uint32_t kMethodNotAllowed = 405;
+inline constexpr std::uint32_t kProxyAuthRequired = 407;
+inline constexpr std::uint32_t kServerError = 500;
+inline constexpr std::uint32_t kUnavailable = 503;
+} // namespace http_status
 
 // Slots in each facade object's ring of returned strings.
 constexpr int kResultRingSize = 10;

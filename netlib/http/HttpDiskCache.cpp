@@ -6,6 +6,7 @@
 #include "netlib/core/LogBase.h"
 #include "netlib/http/CacheConstants.h"
 #include "netlib/http/HttpClient.h"
+#include "netlib/http/HttpConstants.h"
 #include "netlib/http/HttpControl.h"
 #include "netlib/http/HttpResponseHeader.h"
 #include "netlib/http/MimeField.h"
@@ -18,8 +19,6 @@ using namespace cache_fmt;
 
 namespace {
 
-constexpr std::uint32_t kStatusOk = 200;
-constexpr std::uint32_t kStatusNotModified = 304;
 constexpr double kSecondsPerDay = 86400.0;
 constexpr std::uint32_t kSecondsPerMinute = 60;
 // A fresh period shorter than this is taken as this.
@@ -220,8 +219,8 @@ void HttpClient::updateCacheFromResponse(HttpControl& options, HttpResult& resul
         return;
     const HttpResponseHeader& header = result.responseHeader;
     const std::uint32_t status = header.getStatusCode();
-    if (status != kStatusOk) {
-        if (status != kStatusNotModified)
+    if (status != http_status::kOk) {
+        if (status != http_status::kNotModified)
             log.logDataLong("statusCode", static_cast<int>(status));
         log.logInfo(cache_msg::kNotStoredStatus);
         return;

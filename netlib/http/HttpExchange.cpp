@@ -7,6 +7,7 @@
 #include "netlib/http/HttpAuth.h"
 #include "netlib/http/HttpBodyFraming.h"
 #include "netlib/http/HttpClient.h"
+#include "netlib/http/HttpConstants.h"
 #include "netlib/http/HttpControl.h"
 #include "netlib/http/HttpRequest.h"
 #include "netlib/http/HttpResponseHeader.h"
@@ -17,14 +18,6 @@ namespace tessik {
 
 namespace {
 
-constexpr std::uint32_t kStatusContinue = 100;
-constexpr std::uint32_t kStatusSwitching = 101;
-constexpr std::uint32_t kStatusOkFirst = 200;
-constexpr std::uint32_t kStatusRedirectFirst = 300;
-constexpr std::uint32_t kStatusUnauthorized = 401;
-constexpr std::uint32_t kStatusMethodNotAllowed = 405;
-constexpr std::uint32_t kStatusProxyAuth = 407;
-constexpr std::uint32_t kStatusServerError = 500;
 constexpr int kPlainPort = 80;
 constexpr int kTlsPort = 443;
 constexpr std::uint32_t kHeadlessPeekBytes = 500;
@@ -32,7 +25,8 @@ constexpr std::uint32_t kHeadlessPeekBytes = 500;
 // Interim answers are told by their status alone: every 1xx but 101, which
 // would switch protocols and is final.
 bool isInterimStatus(std::uint32_t status) {
-    return status >= kStatusContinue && status < kStatusOkFirst && status != kStatusSwitching;
+    return status >= http_status::kContinue && status < http_status::kSuccessFirst &&
+           status != http_status::kSwitchingProtocols;
 }
 
 // What a server sends as a page without any head: within the first bytes,
@@ -503,7 +497,7 @@ bool HttpClient::readResponseTo(HttpControl& options, bool tls, bool head, bool 
         log.logData("ConnectionRespHdr", connection.getString());
     if (pm != nullptr)
         pm->progressInfoInt("HttpStatusCode", static_cast<int>(status));
-    if (status == kStatusUnauthorized) {
+    if (status == http_status::kUnauthorized) {
         if (header.offersNegotiate())
             log.logInfo("Accepts Negotiate or NTLM authentication.");
         else if (header.offersNtlm())
@@ -520,7 +514,7 @@ bool HttpClient::readResponseTo(HttpControl& options, bool tls, bool head, bool 
             pm->progressInfo("HttpInfo", "Finished reading response");
         return true;
     }
-    if (options.RequiredContentType.getSize() != 0 && status != kStatusUnauthorized) {
+    if (options.RequiredContentType.getSize() != 0 && status != http_status::kUnauthorized) {
         StringBuffer type;
         header.getField("content-type", type);
         type.chopAtFirstChar(';');
@@ -550,7 +544,7 @@ bool HttpClient::readResponseTo(HttpControl& options, bool tls, bool head, bool 
     DataBuffer* held = body.getDataBuffer();
     if (held != nullptr && !gunzipResponseBody(header, *held, options.MaxResponseSize, log, pm))
         return false;
-    if (status == kStatusSwitching) {
+    if (status == http_status::kSwitchingProtocols) {
         // Whatever the connection switched to, it is no longer HTTP/1.1.
         closeNumbered("Closing connection to HTTP server. (13)", log);
     } else if (closeAfter) {
@@ -593,7 +587,7 @@ bool HttpClient::readResponseBody(HttpControl& options, HttpResult& result, cons
     case BodyFraming::kUntilClose: {
         log.logInfo("Read max non-chunked response");
         unsigned int idleMs = readTimeoutMs(options);
-        if (status == kStatusServerError && options.ReadTimeoutSec >= http_conn::kShortErrorWaitSec)
+        if (status == http_status::kServerError && options.ReadTimeoutSec >= http_conn::kShortErrorWaitSec)
             idleMs = http_conn::kShortErrorWaitMs;
         return readUntilClose(idleMs, options, out, log, pm);
     }
@@ -709,11 +703,11 @@ bool HttpClient::afterResponse(HttpResult& result, DataBuffer& body, HttpControl
     retry = false;
     std::uint32_t status = result.responseHeader.getStatusCode();
     log.logDataLong("responseStatus", static_cast<int>(status));
-    if (body.getSize() != 0 && (status < kStatusOkFirst || status >= kStatusRedirectFirst) &&
-        status != kStatusUnauthorized && status != kStatusProxyAuth)
+    if (body.getSize() != 0 && (status < http_status::kSuccessFirst || status >= http_status::kRedirectFirst) &&
+        status != http_status::kUnauthorized && status != http_status::kProxyAuthRequired)
         logBodyStart(body, log);
     bool ok = true;
-    for (int n = 0; status == kStatusContinue && n < http_conn::kMaxInterimHeads; ++n) {
+    for (int n = 0; status == http_status::kContinue && n < http_conn::kMaxInterimHeads; ++n) {
         log.logInfo("Received HTTP 100 response.");
         log.logInfo("---- Continue Reading HTTP Response ----");
         ok = readResponse(options, tls, false, false, result, body, log, pm, logDetails);
@@ -721,7 +715,7 @@ bool HttpClient::afterResponse(HttpResult& result, DataBuffer& body, HttpControl
             return false;
         status = result.responseHeader.getStatusCode();
     }
-    if (status == kStatusMethodNotAllowed) {
+    if (status == http_status::kMethodNotAllowed) {
         StringBuffer proxyHost;
         std::uint32_t proxyPort = 0;
         LogNull quiet;
@@ -730,7 +724,7 @@ bool HttpClient::afterResponse(HttpResult& result, DataBuffer& body, HttpControl
             log.logError("Proxy Server does not support the HTTP method being attempted");
         return true;
     }
-    if (status == kStatusUnauthorized && options.DigestAuth) {
+    if (status == http_status::kUnauthorized && options.DigestAuth) {
         log.logInfo("Processing 401 response for digest authentication...");
         return prepareDigestAuth(options, result, log, pm, retry);
     }

@@ -8,6 +8,7 @@
 #include "netlib/core/Progress.h"
 #include "netlib/http/HttpAuth.h"
 #include "netlib/http/HttpClient.h"
+#include "netlib/http/HttpConstants.h"
 #include "netlib/http/HttpControl.h"
 #include "netlib/http/HttpResponseHeader.h"
 #include "netlib/http/TessikUrl.h"
@@ -20,7 +21,6 @@ namespace {
 
 constexpr int kPlainPort = 80;
 constexpr int kTlsPort = 443;
-constexpr std::uint32_t kStatusUnauthorized = 401;
 
 constexpr const char* kIeAccept = "Accept: image/gif, image/x-xbitmap, image/jpeg, image/pjpeg, "
                                   "application/vnd.ms-excel, application/msword, application/x-shockwave-flash, */*";
@@ -286,7 +286,7 @@ bool HttpClient::quickGetToOutput(const char* url, int depth, HttpControl& optio
     if (!quickGetWithRetries(url, depth, options, ownConnection, nullptr, out, result, log, pm, verbose))
         return false;
     const HttpResponseHeader& header = result.responseHeader;
-    if (header.getStatusCode() != kStatusUnauthorized)
+    if (header.getStatusCode() != http_status::kUnauthorized)
         return true;
     log.logInfo("Received 401 response.");
     if ((options.NTLMAuth && header.offersNtlm()) || header.offersNegotiate()) {

@@ -85,7 +85,7 @@ void HttpResponseHeader::clear() {
 }
 
 void HttpResponseHeader::resetTo200() {
-    m_statusCode = 200;
+    m_statusCode = http_status::kOk;
     m_statusText.clear();
     m_fields.clear();
     m_rawFields.clear();
@@ -148,7 +148,8 @@ bool HttpResponseHeader::parseBytes(const unsigned char* p, std::uint32_t size, 
     int digits = 0;
     for (; isDigit(static_cast<unsigned char>(*q)); ++q, ++digits)
         code = code * 10 + static_cast<std::uint32_t>(*q - '0');
-    if (digits != http_head::kStatusDigits || code < 100 || (*q != '\0' && !isBlank(static_cast<unsigned char>(*q))))
+    if (digits != http_head::kStatusDigits || code < http_status::kContinue ||
+        (*q != '\0' && !isBlank(static_cast<unsigned char>(*q))))
         return false;
     m_statusCode = code;
     m_statusText.append(q);

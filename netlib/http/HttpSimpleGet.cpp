@@ -9,6 +9,7 @@
 #include "netlib/core/Progress.h"
 #include "netlib/http/CacheConstants.h"
 #include "netlib/http/HttpClient.h"
+#include "netlib/http/HttpConstants.h"
 #include "netlib/http/HttpControl.h"
 #include "netlib/http/HttpResponseHeader.h"
 #include "netlib/http/TessikUrl.h"
@@ -20,10 +21,6 @@ namespace tessik {
 namespace {
 
 constexpr int kPlainPort = 80;
-constexpr std::uint32_t kStatusMovedPermanently = 301;
-constexpr std::uint32_t kStatusFound = 302;
-constexpr std::uint32_t kStatusNotModified = 304;
-constexpr std::uint32_t kStatusUnavailable = 503;
 constexpr unsigned int kGetSendChunk = 4000;
 // An answer without a status line is asked for again while the depth is at
 // most this.
@@ -264,9 +261,9 @@ bool HttpClient::simpleHttpRequest(const char* url, int depth, bool ownConnectio
             options.secondaryLog->logInfo("Got connection:close header");
         log.logInfo("Got connection:close header");
     }
-    if (status == kStatusMovedPermanently || status == kStatusFound)
+    if (status == http_status::kMovedPermanently || status == http_status::kFound)
         return followRedirect(url, depth, options, out, result, log, pm, verbose);
-    if (kept && status == kStatusNotModified) {
+    if (kept && status == http_status::kNotModified) {
         log.logInfo(cache_msg::kUpdatingExpiration);
         // A 304 that names its own freshness renews the copy by it; else
         // the copy's own fields do.
@@ -336,7 +333,8 @@ bool HttpClient::quickGetWithRetries(const char* url, int depth, HttpControl& op
                                    out, result, log, pm, verbose))
                 return false;
         }
-        if (result.responseHeader.getStatusCode() != kStatusUnavailable || retries >= options.UnavailableRetryCount)
+        if (result.responseHeader.getStatusCode() != http_status::kUnavailable ||
+            retries >= options.UnavailableRetryCount)
             return true;
         if (options.UnavailableRetryWaitMs != 0)
             std::this_thread::sleep_for(std::chrono::milliseconds(options.UnavailableRetryWaitMs));

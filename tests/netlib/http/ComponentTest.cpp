@@ -1,7 +1,7 @@
 // The HTTP component and the pool's quick drivers against real servers:
-// nginx (statuses, redirects, Basic, downloads, interim answers) and
-// apache2's Digest, with the Digest arithmetic judged by RFC 2617's example
-// and by python's hashlib on our own answers.
+// nginx (statuses, redirects, Basic, downloads, interim answers), apache2
+// and scripted servers for Digest (MD5-sess as curl answers it), with the
+// Digest arithmetic judged by RFC 2617's example and python's hashlib.
 #include <gtest/gtest.h>
 
 #include <fstream>
@@ -43,10 +43,10 @@ protected:
     }
 
     // GET path; the status and body, or "failed".
-    std::string Get(int port, const std::string& path) {
+    std::string Get(int port, const std::string& path, bool tls = false) {
         ClsHttpRequest request;
         request.setPath(path.c_str());
-        std::unique_ptr<ClsHttpResponse> response(http.SynchronousRequest("127.0.0.1", port, false, request, nullptr));
+        std::unique_ptr<ClsHttpResponse> response(http.SynchronousRequest("127.0.0.1", port, tls, request, nullptr));
         if (response == nullptr)
             return "failed";
         return std::to_string(response->getStatusCode()) + " " + str(response->getBody());
@@ -60,12 +60,14 @@ protected:
 TEST_F(HttpComponent, StatusesRedirectsAndCredentialsAgainstNginx) {
     grvtest::NginxOptions opts;
     opts.loopbackHosts = 2;
+    opts.serverLines = {"location = /down { return 302 http://127.0.0.1:{httpPort}/whoami; }"};
     const grvtest::NginxPeer nginx = peers.StartNginx(opts);
     struct Case {
         const char* path;
         bool login;
         bool follow;
         std::string want; // status and body; the status alone for nginx's own pages
+        bool tls = false;
     };
     const std::string basic = "Basic Z3J2dXNlcjpQdy0xMjM0"; // grvuser:Pw-1234
     const Case cases[] = {
@@ -80,13 +82,17 @@ TEST_F(HttpComponent, StatusesRedirectsAndCredentialsAgainstNginx) {
         // Credentials follow a redirect on the same host, never to another.
         {"/to-whoami", true, true, "200 [" + basic + "]\n"},
         {"/elsewhere", true, true, "200 []\n"},
+        // Nor from https down to plain http on the same host.
+        {"/to-whoami", true, true, "200 [" + basic + "]\n", true},
+        {"/down", true, true, "200 []\n", true},
     };
     for (const Case& c : cases) {
-        SCOPED_TRACE(std::string(c.path) + (c.login ? " with login" : "") + (c.follow ? "" : " not following"));
+        SCOPED_TRACE(std::string(c.path) + (c.login ? " with login" : "") + (c.follow ? "" : " not following") +
+                     (c.tls ? " over TLS" : ""));
         http.options().Login.setFromUtf8(c.login ? grvtest::kPeerUser : "");
         http.options().Password.setFromUtf8(c.login ? grvtest::kPeerPassword : "");
         http.options().FollowRedirects = c.follow ? 1 : 0;
-        const std::string got = Get(nginx.httpPort, c.path);
+        const std::string got = c.tls ? Get(nginx.tlsPort, c.path, true) : Get(nginx.httpPort, c.path);
         EXPECT_EQ(got.substr(0, c.want.size()), c.want) << logText(http);
         // The options keep their own credentials whatever the redirect did.
         EXPECT_STREQ(http.options().Login.getUtf8(), c.login ? grvtest::kPeerUser : "");
@@ -136,14 +142,19 @@ TEST_F(HttpComponent, InterimAnswersAndNotModifiedAgainstNginx) {
 
 namespace {
 
-// A Digest server of RFC 2069's day: its challenge offers no qop, and it
-// checks each answer with hashlib (python's urllib answers in that form).
-constexpr const char* kScriptDigestNoQop = R"PY(
+// A Digest server that checks each answer with hashlib, for `turns`
+// connections: "old" is RFC 2069's day (its challenge offers no qop, python's
+// urllib answers in that form), "sess" asks for MD5-sess with qop auth, whose
+// session key is H(hex H(user:realm:password) ":" nonce ":" cnonce) as RFC
+// 7616 (3.4.2) and curl have it. Prints "ok" or "bad" for each answer.
+constexpr const char* kScriptDigestServer = R"PY(
 import hashlib, re
 s = listen()
-user, password = args[0], args[1]
+mode, user, password, turns = args[0], args[1], args[2], int(args[3])
 h = lambda t: hashlib.md5(t.encode()).hexdigest()
-for turn in range(2):
+challenge = {'old': 'realm="old", nonce="n0nce"',
+             'sess': 'realm="sess", nonce="n0nce", qop="auth", algorithm=MD5-sess'}[mode]
+for turn in range(turns):
     c, a = s.accept()
     req = b''
     while b'\r\n\r\n' not in req:
@@ -151,13 +162,20 @@ for turn in range(2):
     head = req.decode()
     m = re.search(r'Authorization: Digest (.*)\r\n', head)
     if not m:
-        c.sendall(b'HTTP/1.1 401 Unauthorized\r\nWWW-Authenticate: Digest realm="old", nonce="n0nce"\r\n'
-                  b'Content-Length: 0\r\n\r\n')
+        c.sendall(b'HTTP/1.1 401 Unauthorized\r\nWWW-Authenticate: Digest ' + challenge.encode() +
+                  b'\r\nConnection: close\r\nContent-Length: 0\r\n\r\n')
         c.close()
         continue
     f = dict((k, v1 or v2) for k, v1, v2 in re.findall(r'(\w+)=(?:"([^"]*)"|([^,\s]*))', m.group(1)))
-    want = h(':'.join([h(user + ':old:' + password), 'n0nce', h('GET:' + f['uri'])]))
-    ok = f['response'] == want and 'qop' not in f and 'nc' not in f
+    ha2 = h('GET:' + f['uri'])
+    if mode == 'old':
+        want = h(':'.join([h(user + ':old:' + password), 'n0nce', ha2]))
+        ok = f['response'] == want and 'qop' not in f and 'nc' not in f
+    else:
+        ha1 = h(':'.join([h(user + ':sess:' + password), 'n0nce', f['cnonce']]))
+        want = h(':'.join([ha1, 'n0nce', f['nc'], f['cnonce'], 'auth', ha2]))
+        ok = f['response'] == want and f.get('algorithm') == 'MD5-sess' and f.get('qop') == 'auth'
+    print('ok' if ok else 'bad', flush=True)
     c.sendall(b'HTTP/1.1 200 OK\r\nContent-Length: 10\r\n\r\ndigest-ok\n' if ok else
               b'HTTP/1.1 403 Forbidden\r\nContent-Length: 0\r\n\r\n')
     c.close()
@@ -165,9 +183,16 @@ for turn in range(2):
 
 } // namespace
 
-TEST_F(HttpComponent, DigestAgainstApacheAndAServerWithoutQop) {
+TEST_F(HttpComponent, DigestAgainstApacheAndScriptedServersCurlAgreesWith) {
     const grvtest::ApachePeer apache = peers.StartApache();
-    grvtest::ScriptPeer old(kScriptDigestNoQop, {grvtest::kPeerUser, grvtest::kPeerPassword});
+    grvtest::ScriptPeer old(kScriptDigestServer, {"old", grvtest::kPeerUser, grvtest::kPeerPassword, "2"});
+    // curl answers the MD5-sess server first: the server's arithmetic is
+    // the one a peer nobody here wrote uses.
+    grvtest::ScriptPeer sess(kScriptDigestServer, {"sess", grvtest::kPeerUser, grvtest::kPeerPassword, "4"});
+    const grvtest::RunResult curl = grvtest::RunProgram({"curl", "-s", "-m", "10", "--digest", "-u",
+                                                         std::string(grvtest::kPeerUser) + ":" + grvtest::kPeerPassword,
+                                                         "http://127.0.0.1:" + std::to_string(sess.port) + "/sess/"});
+    EXPECT_EQ(curl.out, "digest-ok\n") << curl.err;
     struct Case {
         int port;
         const char* path;
@@ -177,6 +202,7 @@ TEST_F(HttpComponent, DigestAgainstApacheAndAServerWithoutQop) {
     const Case cases[] = {
         {apache.port, "/digest/", true, "200 digest-ok\n"},
         {old.port, "/old/", true, "200 digest-ok\n"},
+        {sess.port, "/sess/", true, "200 digest-ok\n"},
         {apache.port, "/digest/", false, "401"},
     };
     for (const Case& c : cases) {
@@ -194,6 +220,8 @@ TEST_F(HttpComponent, DigestAgainstApacheAndAServerWithoutQop) {
         const std::string got = std::to_string(response->getStatusCode()) + " " + str(response->getBody());
         EXPECT_EQ(got.substr(0, std::string(c.want).size()), c.want) << logText(component);
     }
+    EXPECT_EQ(old.Finish(), "ok\n");
+    EXPECT_EQ(sess.Finish(), "ok\nok\n"); // curl's answer, then ours
 }
 
 TEST_F(HttpComponent, QuickDriversAgainstNginx) {
@@ -336,7 +364,7 @@ for line in sys.stdin.read().split('\n'):
     h = lambda s: hashlib.md5(s.encode()).hexdigest()
     ha1 = h(f['username'] + ':' + f['realm'] + ':' + password)
     if f['algorithm'].lower() == 'md5-sess':
-        ha1 = hashlib.md5(bytes.fromhex(ha1) + (':' + f['nonce'] + ':' + f['cnonce']).encode()).hexdigest()
+        ha1 = h(ha1 + ':' + f['nonce'] + ':' + f['cnonce'])
     ha2 = h(method + ':' + uri)
     if 'qop' in f:
         want = h(':'.join([ha1, f['nonce'], f['nc'], f['cnonce'], f['qop'], ha2]))

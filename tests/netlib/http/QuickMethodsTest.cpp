@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "netlib/http/HttpBodyFraming.h"
 #include "tests/netlib/http/ComponentTestSupport.h"
 #include "tests/netlib/transport/ScriptPeer.h"
 #include "tests/support/LoopbackPeers.h"
@@ -87,6 +88,79 @@ TEST_F(QuickMethods, DownloadAppendUnGzipsOnlyWhatItAppended) {
     const std::string fresh = dir.File("fresh.txt");
     ASSERT_TRUE(http.DownloadAppend(X(url, base + "/"), X(path, fresh), false, nullptr, log()));
     EXPECT_EQ(grvtest::ReadFile(fresh), "hello\n");
+}
+
+namespace {
+
+// Answers each connection with a gzip body made by python's gzip module, as
+// its mode in args says: "bomb" (64 MiB of zeros, about 64 KiB packed) or
+// "entries" (50 short lines).
+constexpr const char* kScriptGzipBodies = R"PY(
+import gzip
+s = listen()
+bodies = {'bomb': gzip.compress(bytes(64 << 20), 9), 'entries': gzip.compress(b'journal entry\n' * 50)}
+for mode in args:
+    c, a = s.accept()
+    req = b''
+    while b'\r\n\r\n' not in req:
+        req += c.recv(65536)
+    body = bodies[mode]
+    c.sendall(b'HTTP/1.1 200 OK\r\nContent-Encoding: gzip\r\nConnection: close\r\n'
+              b'Content-Length: %d\r\n\r\n' % len(body) + body)
+    c.close()
+)PY";
+
+} // namespace
+
+// MaxResponseSize bounds what a downloaded gzip body unpacks to, appended or
+// whole; the un-gzipping goes through the file a piece at a time.
+TEST_F(QuickMethods, DownloadedGzipUnpacksWithinTheSizeLimit) {
+    std::string entries;
+    for (int i = 0; i < 50; ++i)
+        entries += "journal entry\n";
+    struct Case {
+        const char* mode;
+        bool append;
+        std::uint64_t limit;
+        bool ok;
+    };
+    const Case cases[] = {
+        {"bomb", false, 1 << 20, false},
+        {"bomb", true, 1 << 20, false},
+        {"entries", false, entries.size(), true},
+        {"entries", true, entries.size(), true},
+        {"entries", true, entries.size() - 1, false},
+    };
+    std::vector<std::string> modes;
+    for (const Case& c : cases)
+        modes.push_back(c.mode);
+    grvtest::ScriptPeer server(kScriptGzipBodies, modes);
+    const std::string url = "http://127.0.0.1:" + std::to_string(server.port) + "/f";
+    grvtest::TempDir dir;
+    int n = 0;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.mode) + (c.append ? " appended" : " whole") + " limit " + std::to_string(c.limit));
+        const std::string local = dir.File("got" + std::to_string(n++) + ".txt");
+        ASSERT_TRUE(grvtest::WriteFile(local, "kept\n"));
+        http.options().MaxResponseSize = c.limit;
+        XString u, path;
+        const bool ok = c.append ? http.DownloadAppend(X(u, url), X(path, local), false, nullptr, log())
+                                 : http.Download(X(u, url), X(path, local), false, nullptr, log());
+        EXPECT_EQ(ok, c.ok) << logText();
+        const std::string got = grvtest::ReadFile(local);
+        if (c.ok) {
+            EXPECT_EQ(got, (c.append ? "kept\n" : "") + entries);
+        } else {
+            EXPECT_NE(logText().find(http_body::kMsgDecodedTooLarge), std::string::npos) << logText();
+            // What was there before the call is still there, and nothing
+            // past the limit was written.
+            EXPECT_LE(got.size(), c.limit);
+            if (c.append) {
+                EXPECT_EQ(got.substr(0, 5), "kept\n");
+            }
+        }
+    }
+    server.Finish();
 }
 
 TEST_F(QuickMethods, DownloadAfterAHeadOrAPostIsAGet) {
