@@ -18,8 +18,9 @@ namespace {
 constexpr std::size_t kHistory = InflateState2::kWindowSize;
 constexpr std::size_t kFlushArea = 4 * kHistory;
 constexpr std::size_t kMaxMatch = 258;
-constexpr std::size_t kCopyOvershoot = 8;
-constexpr std::size_t kWindowBytes = kHistory + kFlushArea + kMaxMatch + 4 * kCopyOvershoot;
+constexpr std::size_t kWord = 8;
+constexpr std::size_t kCopyOvershoot = 4 * kWord;
+constexpr std::size_t kWindowBytes = kHistory + kFlushArea + kMaxMatch + kCopyOvershoot;
 // Output leaves in pieces no larger than the window.
 constexpr std::uint32_t kMaxWritePiece = InflateState2::kWindowSize;
 
@@ -38,6 +39,16 @@ inline unsigned extraOf(std::uint32_t e) {
 }
 inline unsigned lengthOf(std::uint32_t e) {
     return e & 0xFF;
+}
+// Literal/length entries of literals also carry the top bit, so that the
+// decoding loop tells them by the sign alone.
+constexpr std::uint32_t kLiteralFlag = 1u << 31;
+inline bool isLiteral(std::uint32_t e) {
+    return static_cast<std::int32_t>(e) < 0;
+}
+// The kinds are single bits: one test each.
+inline bool isKind(std::uint32_t e, Kind kind) {
+    return (e & static_cast<std::uint32_t>(kind) << 12) != 0;
 }
 
 constexpr int kLitSymbols = 288;
@@ -68,7 +79,7 @@ constexpr std::uint8_t kCodeLenOrder[kCodeLenSymbols] = {16, 17, 18, 0, 8,  7, 9
 // Symbols 286 and 287, and distances 30 and 31, have codes but no meaning.
 std::uint32_t litEntryOf(int symbol) {
     if (symbol < kEndBlockSymbol)
-        return entry(static_cast<std::uint32_t>(symbol), kLiteral, 0, 0);
+        return entry(static_cast<std::uint32_t>(symbol), kLiteral, 0, 0) | kLiteralFlag;
     if (symbol == kEndBlockSymbol)
         return entry(0, kEndOfBlock, 0, 0);
     int code = symbol - kEndBlockSymbol - 1;
@@ -507,6 +518,7 @@ InflateState2::Run InflateState2::storedData(Reader& r, bool final) {
 }
 
 InflateState2::Run InflateState2::blockData(Reader& r, bool final) {
+    // The two refills of a round read at most 15 bytes past its start.
     constexpr std::size_t kFastInput = 16;
     const std::uint32_t* lit = m_tables->litTable;
     const std::uint32_t* dist = m_tables->distTable;
@@ -538,47 +550,51 @@ InflateState2::Run InflateState2::blockData(Reader& r, bool final) {
             in += (63 - count) >> 3;
             count |= 56;
         };
-        // Each round starts with at least 56 bits and the next entry looked
-        // up; a symbol takes at most 48 bits. The lookup for the next round
-        // is made before a match is copied, so the two overlap.
+        auto emit = [&out, &drop](std::uint32_t e) {
+            drop(lengthOf(e));
+            *out++ = static_cast<unsigned char>(e >> 16);
+        };
+        // Each round starts with the entry of its first symbol looked up,
+        // and its refill brings at least 56 bits. A refill only adds bits
+        // above those held, so a lookup made before it stays good and the
+        // two overlap: every lookup is made as soon as its bits are there.
+        // A literal takes at most 15 bits, a length 20, a distance 28; a
+        // match refills again between the two. The lookup for the next
+        // round is made before a match is copied, so that they overlap too.
         std::uint32_t e = 0;
         if (in <= inFastEnd && out < areaEnd) {
             refill();
             e = lit[buf & litMask];
         }
         while (in <= inFastEnd && out < areaEnd) {
-            if (kindOf(e) == kLiteral) {
-                // Up to three literals from one refill (3 x 15 bits).
-                drop(lengthOf(e));
-                *out++ = static_cast<unsigned char>(e >> 16);
+            refill();
+            if (isLiteral(e)) {
+                // Up to three literals a round (3 x 15 bits), which leaves
+                // the bits of the next lookup.
+                emit(e);
                 e = lit[buf & litMask];
-                if (kindOf(e) == kLiteral) {
-                    drop(lengthOf(e));
-                    *out++ = static_cast<unsigned char>(e >> 16);
+                if (isLiteral(e)) {
+                    emit(e);
                     e = lit[buf & litMask];
-                    if (kindOf(e) == kLiteral) {
-                        drop(lengthOf(e));
-                        *out++ = static_cast<unsigned char>(e >> 16);
+                    if (isLiteral(e)) {
+                        emit(e);
+                        e = lit[buf & litMask];
                     }
                 }
-                refill();
-                e = lit[buf & litMask];
                 continue;
             }
-            if (kindOf(e) == kSubTable) {
+            if (isKind(e, kSubTable)) {
                 drop(kLitBits);
                 e = lit[(e >> 16) + bitsOf(extraOf(e))];
-                if (kindOf(e) == kLiteral) {
-                    drop(lengthOf(e));
-                    *out++ = static_cast<unsigned char>(e >> 16);
-                    refill();
+                if (isLiteral(e)) {
+                    emit(e);
                     e = lit[buf & litMask];
                     continue;
                 }
             }
             drop(lengthOf(e));
-            if (kindOf(e) != kBase) {
-                if (kindOf(e) == kEndOfBlock) {
+            if (!isKind(e, kBase)) {
+                if (isKind(e, kEndOfBlock)) {
                     m_state = kNeedBlock;
                     break;
                 }
@@ -588,12 +604,13 @@ InflateState2::Run InflateState2::blockData(Reader& r, bool final) {
             unsigned length = (e >> 16) + bitsOf(extraOf(e));
             drop(extraOf(e));
             e = dist[buf & distMask];
-            if (kindOf(e) == kSubTable) {
+            refill();
+            if (isKind(e, kSubTable)) {
                 drop(kDistBits);
                 e = dist[(e >> 16) + bitsOf(extraOf(e))];
             }
             drop(lengthOf(e));
-            if (kindOf(e) != kBase) {
+            if (!isKind(e, kBase)) {
                 fault = Fault::kInvalidDistance;
                 break;
             }
@@ -603,29 +620,46 @@ InflateState2::Run InflateState2::blockData(Reader& r, bool final) {
                 fault = Fault::kTooFarBack;
                 break;
             }
-            refill();
             e = lit[buf & litMask];
             const unsigned char* src = out - d;
             unsigned char* stop = out + length;
-            if (d >= kCopyOvershoot) {
-                // Three words cover most matches without a branch; the copy
-                // may run a few bytes past the match.
-                std::memcpy(out, src, kCopyOvershoot);
-                std::memcpy(out + kCopyOvershoot, src + kCopyOvershoot, kCopyOvershoot);
-                std::memcpy(out + 2 * kCopyOvershoot, src + 2 * kCopyOvershoot, kCopyOvershoot);
-                out += 3 * kCopyOvershoot;
-                src += 3 * kCopyOvershoot;
+            // The copies may run a little past the match (kCopyOvershoot
+            // bytes at the most), into room the window keeps for it.
+            if (d >= 2 * kWord) {
+                // Two blocks cover most matches without a branch.
+                std::memcpy(out, src, 2 * kWord);
+                std::memcpy(out + 2 * kWord, src + 2 * kWord, 2 * kWord);
+                out += 4 * kWord;
+                src += 4 * kWord;
                 while (out < stop) {
-                    std::memcpy(out, src, kCopyOvershoot);
-                    out += kCopyOvershoot;
-                    src += kCopyOvershoot;
+                    std::memcpy(out, src, 2 * kWord);
+                    out += 2 * kWord;
+                    src += 2 * kWord;
+                }
+            } else if (d >= kWord) {
+                std::memcpy(out, src, kWord);
+                std::memcpy(out + kWord, src + kWord, kWord);
+                out += 2 * kWord;
+                src += 2 * kWord;
+                while (out < stop) {
+                    std::memcpy(out, src, kWord);
+                    out += kWord;
+                    src += kWord;
                 }
             } else if (d == 1) {
-                std::memset(out, *src, length);
+                const std::uint64_t run = 0x0101010101010101ull * *src;
+                do {
+                    std::memcpy(out, &run, kWord);
+                    out += kWord;
+                } while (out < stop);
             } else {
-                do
-                    *out++ = *src++;
-                while (out < stop);
+                // Each word stored is right in its first d bytes, and the
+                // next one starts there.
+                do {
+                    platform::StoreLe64(out, platform::LoadLe64(src));
+                    out += d;
+                    src += d;
+                } while (out < stop);
             }
             out = stop;
         }
