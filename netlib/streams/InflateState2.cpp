@@ -25,8 +25,10 @@ constexpr std::size_t kWindowBytes = kHistory + kFlushArea + kMaxMatch + kCopyOv
 constexpr std::uint32_t kMaxWritePiece = InflateState2::kWindowSize;
 
 // ---- Decode table entries: value << 16 | kind << 12 | extra << 8 | length.
-// For a sub-table link the value is the sub-table's start and the extra
-// field its index bits.
+// The length counts the code's bits and a base's extra bits behind them, so
+// that one shift takes both. For a sub-table link the value is the
+// sub-table's start, the extra field its index bits and the length the main
+// table's.
 enum Kind : std::uint32_t { kInvalid = 0, kLiteral = 1, kBase = 2, kEndOfBlock = 4, kSubTable = 8 };
 constexpr std::uint32_t entry(std::uint32_t value, Kind kind, std::uint32_t extra, std::uint32_t length) {
     return value << 16 | static_cast<std::uint32_t>(kind) << 12 | extra << 8 | length;
@@ -39,6 +41,10 @@ inline unsigned extraOf(std::uint32_t e) {
 }
 inline unsigned lengthOf(std::uint32_t e) {
     return e & 0xFF;
+}
+// The code's own bits, without a base's extra bits (not for links).
+inline unsigned codeBitsOf(std::uint32_t e) {
+    return lengthOf(e) - extraOf(e);
 }
 // Literal/length entries of literals also carry the top bit, so that the
 // decoding loop tells them by the sign alone.
@@ -158,7 +164,7 @@ BuildResult buildTable(const std::uint8_t* lens, int n, int mainBits, std::uint3
             std::uint32_t e = entryOf(symbol);
             if (l <= mainBits) {
                 for (std::size_t i = rev; i < mainSize; i += std::size_t{1} << l)
-                    table[i] = e | static_cast<std::uint32_t>(l);
+                    table[i] = e | (static_cast<std::uint32_t>(l) + extraOf(e));
             } else {
                 unsigned prefix = rev & static_cast<unsigned>(mainSize - 1);
                 if (prefix != subPrefix) {
@@ -182,7 +188,7 @@ BuildResult buildTable(const std::uint8_t* lens, int n, int mainBits, std::uint3
                 }
                 int subLen = l - mainBits;
                 for (std::size_t i = rev >> mainBits; i < (std::size_t{1} << subBits); i += std::size_t{1} << subLen)
-                    table[subStart + i] = e | static_cast<std::uint32_t>(subLen);
+                    table[subStart + i] = e | (static_cast<std::uint32_t>(subLen) + extraOf(e));
             }
             --remaining[l];
         }
@@ -545,6 +551,9 @@ InflateState2::Run InflateState2::blockData(Reader& r, bool final) {
             count -= n;
         };
         auto bitsOf = [&buf](unsigned n) { return static_cast<std::uint32_t>(buf & ((std::uint64_t{1} << n) - 1)); };
+        auto extraBits = [](std::uint64_t held, std::uint32_t e) {
+            return static_cast<std::uint32_t>(held >> codeBitsOf(e)) & ((1u << extraOf(e)) - 1);
+        };
         auto refill = [&in, &buf, &count]() {
             buf |= platform::LoadLe64(in) << count;
             in += (63 - count) >> 3;
@@ -592,6 +601,9 @@ InflateState2::Run InflateState2::blockData(Reader& r, bool final) {
                     continue;
                 }
             }
+            // A base's code and extra bits leave together; the extra bits
+            // are read from what the buffer held, off the lookups' path.
+            std::uint64_t held = buf;
             drop(lengthOf(e));
             if (!isKind(e, kBase)) {
                 if (isKind(e, kEndOfBlock)) {
@@ -601,21 +613,20 @@ InflateState2::Run InflateState2::blockData(Reader& r, bool final) {
                 fault = Fault::kInvalidLiteral;
                 break;
             }
-            unsigned length = (e >> 16) + bitsOf(extraOf(e));
-            drop(extraOf(e));
+            const unsigned length = (e >> 16) + extraBits(held, e);
             e = dist[buf & distMask];
             refill();
             if (isKind(e, kSubTable)) {
                 drop(kDistBits);
                 e = dist[(e >> 16) + bitsOf(extraOf(e))];
             }
+            held = buf;
             drop(lengthOf(e));
             if (!isKind(e, kBase)) {
                 fault = Fault::kInvalidDistance;
                 break;
             }
-            std::size_t d = (e >> 16) + bitsOf(extraOf(e));
-            drop(extraOf(e));
+            const std::size_t d = (e >> 16) + extraBits(held, e);
             if (d > static_cast<std::size_t>(out - validStart)) {
                 fault = Fault::kTooFarBack;
                 break;
@@ -687,9 +698,9 @@ InflateState2::Run InflateState2::blockData(Reader& r, bool final) {
                 r.need(extraOf(e));
                 e = table[(e >> 16) + r.peek(extraOf(e))];
             }
-            if (lengthOf(e) > r.count)
+            if (codeBitsOf(e) > r.count)
                 return false;
-            r.drop(lengthOf(e));
+            r.drop(codeBitsOf(e));
             return true;
         };
         if (!lookup(lit, kLitBits, e)) {
