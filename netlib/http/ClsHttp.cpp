@@ -2,6 +2,7 @@
 
 #include <memory>
 
+#include "netlib/http/HttpAuth.h"
 #include "netlib/http/HttpClient.h"
 #include "netlib/http/TessikUrl.h"
 
@@ -17,41 +18,43 @@ void urlHost(const char* url, StringBuffer& host) {
     TessikUrl::crackUrlHostOnly(url, host);
 }
 
-// Credentials kept out of one call: the options' own come back when it ends.
-class CredentialsWithheld {
-public:
-    explicit CredentialsWithheld(HttpControl& options) : m_options(options) {
-        m_login.copyFromX(options.Login);
-        m_password.copyFromX(options.Password);
-        m_digest.setSb(options.digestAuthHeader);
-        options.Login.clear();
-        options.Password.clear();
-        options.digestAuthHeader.clear();
-    }
-    ~CredentialsWithheld() {
-        m_options.Login.copyFromX(m_login);
-        m_options.Password.copyFromX(m_password);
-        m_options.digestAuthHeader.setSb(m_digest);
-        m_password.secureClear();
-    }
-    CredentialsWithheld(const CredentialsWithheld&) = delete;
-    CredentialsWithheld& operator=(const CredentialsWithheld&) = delete;
-
-private:
-    HttpControl& m_options;
-    XString m_login;
-    XString m_password;
-    StringBuffer m_digest;
-};
-
 } // namespace
 
-ClsHttp::ClsHttp() : m_verboseLogging(false) {}
+ClsHttp::ClsHttp()
+    : m_s3ServiceHost(http_cls::kDefaultS3ServiceHost), m_lastResponse(nullptr), m_verboseLogging(false) {}
 
-ClsHttp::~ClsHttp() = default;
+ClsHttp::~ClsHttp() {
+    // The task uses every member: it ends before any of them goes.
+    if (m_thread.joinable())
+        m_thread.join();
+    CritSecExitor lock(*this);
+    delete m_lastResponse;
+    m_lastResponse = nullptr;
+}
 
 ClsHttpResponse* ClsHttp::SynchronousRequest(const char* domain, int port, bool ssl, ClsHttpRequest& request,
                                              ProgressEvent* progress) {
+    {
+        CritSecExitor lock(*this);
+        if (m_busy) {
+            enterMethod("SynchronousRequest");
+            checkNotBusy(m_log);
+            return nullptr;
+        }
+        if (m_useThread) {
+            XString domainText;
+            domainText.setFromUtf8(domain != nullptr ? domain : "");
+            XString xml;
+            request.ToXml(xml);
+            queueBackgroundTask(BgMethod::SynchronousRequest, "SynchronousRequest", [&](ClsBgTask& task) {
+                task.pushStringArg(domainText);
+                task.pushIntArg(port);
+                task.pushBoolArg(ssl);
+                task.pushStringArg(xml);
+            });
+            return nullptr;
+        }
+    }
     return synchronousRequestImpl(domain, port, ssl, request, progress, m_log);
 }
 

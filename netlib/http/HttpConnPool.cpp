@@ -67,10 +67,27 @@ HttpClient* HttpConnPool::findOrCreateClient(const char* domain, int port, HttpC
     return fresh;
 }
 
+namespace {
+
+// Any of its Proxy-Authenticate fields may offer NTLM (apache names
+// Negotiate first).
+bool offersProxyNtlm(const HttpResult& result) {
+    StringBuffer offer;
+    return result.responseHeader.getStatusCode() == http_pool::kStatusProxyAuth &&
+           result.responseHeader.getFieldMatching("Proxy-Authenticate", "*NTLM*", offer);
+}
+
+// The host and port a quick driver's URL names.
+void urlHostPort(const char* url, StringBuffer& host, int& port) {
+    StringBuffer login, password, path, query, fragment;
+    port = http_pool::kDefaultPort;
+    TessikUrl::crackUrl(url, host, port, login, password, path, query, fragment);
+}
+
+} // namespace
+
 void HttpConnPool::prepareClient(HttpClient& client) {
-    const char* path = m_sessionLog.getUtf8();
-    client.connection().setSessionLogPath(path);
-    client.connection().setLogToFile(*path != '\0');
+    client.setSessionLogFilename(m_sessionLog.getUtf8());
 }
 
 bool HttpConnPool::synchronousRequest(HttpControl& options, const char* domain, int port, bool tls,
@@ -108,17 +125,19 @@ bool HttpConnPool::synchronousRequest(HttpControl& options, const char* domain, 
         return client->synchronousRequest(options, domain, port, tls, request, result, body, log, pm, logDetails);
     };
     bool ntlmTried = options.NTLMAuth != 0;
+    bool proxyNtlmTried = false;
     bool ok = false;
     for (;;) {
         ok = run();
         const std::uint32_t status = result.responseHeader.getStatusCode();
-        if (ok && status == http_pool::kStatusProxyAuth) {
-            StringBuffer offer;
-            result.responseHeader.getField("Proxy-Authenticate", offer);
-            if (offer.containsSubstring("NTLM")) {
-                log.logError(http_pool::kMsgProxyNtlmNotAvailable);
+        if (ok && status == http_pool::kStatusProxyAuth && !proxyNtlmTried) {
+            if (!offersProxyNtlm(result))
+                break;
+            if (!client->answerProxyNtlm(options, domain, port, pm, log))
                 return false;
-            }
+            proxyNtlmTried = true;
+            log.logInfo("Retrying SynchronousRequest after proxy authentication...");
+            continue;
         } else if (ok && status == http_pool::kStatusUnauthorized && !ntlmTried && result.responseHeader.offersNtlm()) {
             log.logInfo("Re-trying with NTLM authentication...");
             if (!client->httpConnect(options, domain, port, tls, log, pm, fresh)) {
@@ -179,12 +198,6 @@ constexpr unsigned char kGzipId2 = 0x8B;
 constexpr int kCodePageUtf8 = 65001;
 constexpr int kCodePageAscii = 20127;
 
-bool offersProxyNtlm(const HttpResult& result) {
-    StringBuffer offer;
-    result.responseHeader.getField("Proxy-Authenticate", offer);
-    return result.responseHeader.getStatusCode() == http_pool::kStatusProxyAuth && offer.containsSubstring("NTLM");
-}
-
 // Keeps the file's bytes from `from` on.
 bool dropFilePrefix(const char* path, std::int64_t from, LogBase& log) {
     DataBuffer whole;
@@ -193,6 +206,33 @@ bool dropFilePrefix(const char* path, std::int64_t from, LogBase& log) {
     whole.removeFront(static_cast<unsigned int>(from));
     OutputFile file;
     return file.createFile(path, log) && (whole.getSize() == 0 || file.writeDb(whole, nullptr, log));
+}
+
+// Whether a gzip member starts at `from` in the file.
+bool gzipAt(const char* path, std::int64_t from, LogBase& log) {
+    unsigned char start[http_pool::kGzipPeekBytes] = {};
+    std::uint32_t got = 0;
+    std::unique_ptr<FileDataSource> source(FileDataSource::openForRead(path, &log));
+    return source != nullptr && source->seekAbsolute64(from, &log) &&
+           source->readChunk(start, sizeof start, &got, &log) && got >= 2 && start[0] == kGzipId1 &&
+           start[1] == kGzipId2;
+}
+
+// Replaces the gzip data from `from` on by its content; the bytes before it
+// stay. The file is left as it was unless all of it was read.
+bool unGzipFileTail(const char* path, std::int64_t from, LogBase& log) {
+    DataBuffer whole;
+    if (!whole.loadFileUtf8(path, &log) || static_cast<std::int64_t>(whole.getSize()) < from)
+        return false;
+    const auto keep = static_cast<unsigned int>(from);
+    DataBuffer packed;
+    DataBuffer plain;
+    if (!packed.appendDbRange(whole, keep, whole.getSize() - keep) || !Gzip::unGzipMemory(packed, plain, log))
+        return false;
+    whole.shorten(whole.getSize() - keep);
+    OutputFile file;
+    return file.createFile(path, log) && file.writeDb(whole, nullptr, log) &&
+           (plain.getSize() == 0 || file.writeDb(plain, nullptr, log));
 }
 
 bool endsWithNoCase(const StringBuffer& text, const char* tail) {
@@ -252,11 +292,16 @@ bool HttpConnPool::quickRequest(const char* url, HttpControl& options, DataBuffe
     out.clear();
     OutputDataBuffer sink(&out);
     const bool ok = quickGetToOutputOnExisting(*client, target.getString(), options, sink, result, log, pm, verbose);
-    if (ok && offersProxyNtlm(result)) {
-        log.logError(http_pool::kMsgProxyNtlmNotAvailable);
+    if (!ok || !offersProxyNtlm(result))
+        return ok;
+    StringBuffer host;
+    int port = http_pool::kDefaultPort;
+    urlHostPort(target.getString(), host, port);
+    if (!client->answerProxyNtlm(options, host.getString(), port, pm, log))
         return false;
-    }
-    return ok;
+    log.logInfo("Retrying after proxy authentication...");
+    sink.resetOutput(log);
+    return quickGetToOutputOnExisting(*client, target.getString(), options, sink, result, log, pm, verbose);
 }
 
 bool HttpConnPool::quickGetText(const char* url, HttpControl& options, XString& text, HttpResult& result, LogBase& log,
@@ -314,14 +359,33 @@ bool HttpConnPool::download(const char* url, HttpControl& options, const char* l
     const bool opened = append || resume ? file.openForAppend(localPath, log) : file.createFile(localPath, log);
     if (!opened)
         return false;
+    // Where the bytes of this call begin in the file.
+    const std::int64_t appendedAt = file.getSizeReached();
     // The resume point serves this call only.
     const std::int64_t savedResumePoint = options.ResumePoint;
     if (resume)
         options.ResumePoint = file.getSizeReached();
+    const std::int64_t startedAt = file.getPosition64();
     bool ok;
-    {
-        LogContext ctx(log, resume ? "QuickGetToOutput_ResumeDownload" : "QuickGetToOutput_Download");
-        ok = client->quickGetToOutput(target.getString(), options, file, result, log, pm, verbose);
+    for (bool proxyTried = false;; proxyTried = true) {
+        {
+            LogContext ctx(log, resume ? "QuickGetToOutput_ResumeDownload" : "QuickGetToOutput_Download");
+            ok = client->quickGetToOutput(target.getString(), options, file, result, log, pm, verbose);
+        }
+        if (!ok || proxyTried || !offersProxyNtlm(result))
+            break;
+        StringBuffer host;
+        int port = http_pool::kDefaultPort;
+        urlHostPort(target.getString(), host, port);
+        ok = client->answerProxyNtlm(options, host.getString(), port, pm, log);
+        if (!ok)
+            break;
+        log.logInfo(resume ? "Retrying resume download after proxy authentication..."
+                           : "Retrying Download after proxy authentication...");
+        // The 407's body is not the download.
+        ok = startedAt == 0 ? file.resetOutput(log) : file.seekTo(startedAt, log);
+        if (!ok)
+            break;
     }
     const std::int64_t resumedFrom = options.ResumePoint;
     options.ResumePoint = savedResumePoint;
@@ -342,10 +406,6 @@ bool HttpConnPool::download(const char* url, HttpControl& options, const char* l
     } else {
         log.logDataInt64(resume ? "numBytesDownloaded" : "DownloadNumBytes", size);
     }
-    if (ok && offersProxyNtlm(result)) {
-        log.logError(http_pool::kMsgProxyNtlmNotAvailable);
-        return false;
-    }
     if (deleted || !ok)
         return ok;
     StringBuffer coding;
@@ -353,15 +413,14 @@ bool HttpConnPool::download(const char* url, HttpControl& options, const char* l
     StringBuffer path(localPath);
     if (!coding.equalsNoCase("gzip") || endsWithNoCase(path, ".gz") || endsWithNoCase(path, ".tgz"))
         return ok;
-    unsigned char start[http_pool::kGzipPeekBytes] = {};
-    std::uint32_t got = 0;
-    std::unique_ptr<FileDataSource> source(FileDataSource::openForRead(localPath, &log));
-    if (source == nullptr || !source->readChunk(start, sizeof start, &got, &log) || got < 2 || start[0] != kGzipId1 ||
-        start[1] != kGzipId2)
+    // A whole answer to a resume replaced what was there.
+    const std::int64_t from = resume && status == kStatusOk ? 0 : appendedAt;
+    if (!gzipAt(localPath, from, log))
         return ok;
-    source.reset();
     log.logInfo(resume ? "Downloaded gzip compressed data." : "Download was compressed.  Decompressing...");
-    ok = Gzip::unGzipFile(localPath, log);
+    // Only what this call wrote is un-gzipped: an appended file keeps its
+    // earlier bytes as they were.
+    ok = from == 0 ? Gzip::unGzipFile(localPath, log) : unGzipFileTail(localPath, from, log);
     if (!resume) {
         bool sized = false;
         log.logDataInt64("DecompressedFileSize", getFileSize64Utf8(localPath, &log, sized));
@@ -383,13 +442,15 @@ bool HttpConnPool::postMime(const char* url, HttpControl& options, const StringB
     bool fresh = false;
     if (!client->httpConnect(options, host.getString(), port, tls, log, pm, fresh))
         return false;
-    const bool ok = client->postMimeAttempts(options, host.getString(), port, tls, target.getString(), mimeText, result,
-                                             body, log, pm, logDetails);
-    if (ok && offersProxyNtlm(result)) {
-        log.logError(http_pool::kMsgProxyNtlmNotAvailable);
+    bool ok = client->postMimeAttempts(options, host.getString(), port, tls, target.getString(), mimeText, result, body,
+                                       log, pm, logDetails);
+    if (!ok || !offersProxyNtlm(result))
+        return ok;
+    if (!client->answerProxyNtlm(options, host.getString(), port, pm, log))
         return false;
-    }
-    return ok;
+    log.logInfo("Retrying POST MIME after proxy authentication...");
+    return client->postMimeAttempts(options, host.getString(), port, tls, target.getString(), mimeText, result, body,
+                                    log, pm, logDetails);
 }
 
 } // namespace tessik
