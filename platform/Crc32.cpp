@@ -62,20 +62,77 @@ GRV_CRC32_TARGET inline __m128i foldLane(__m128i x, __m128i k, __m128i next) {
     return _mm_xor_si128(_mm_xor_si128(_mm_clmulepi64_si128(x, k, 0x11), _mm_clmulepi64_si128(x, k, 0x00)), next);
 }
 
+// Counts zip's binary bytes of the blocks folded: as signed bytes, those
+// below 7. Each byte lane of `lanes` counts up to 255 before it is summed.
+struct BinaryTally {
+    __m128i lanes;
+    __m128i total;
+    unsigned blocks = 0;
+};
+constexpr unsigned kTallyBlocks = 255;
+
+GRV_CRC32_TARGET inline void tallyStart(BinaryTally& t) {
+    t.lanes = _mm_setzero_si128();
+    t.total = _mm_setzero_si128();
+}
+
+GRV_CRC32_TARGET inline void tallySum(BinaryTally& t) {
+    t.total = _mm_add_epi64(t.total, _mm_sad_epu8(t.lanes, _mm_setzero_si128()));
+    t.lanes = _mm_setzero_si128();
+    t.blocks = 0;
+}
+
+// Room for `blocks` more before any lane could overflow.
+GRV_CRC32_TARGET inline void tallyRoom(BinaryTally& t, unsigned blocks) {
+    if (t.blocks + blocks > kTallyBlocks)
+        tallySum(t);
+    t.blocks += blocks;
+}
+
+GRV_CRC32_TARGET inline void tallyAdd(BinaryTally& t, __m128i block) {
+    t.lanes = _mm_sub_epi8(t.lanes, _mm_cmplt_epi8(block, _mm_set1_epi8(7)));
+}
+
+GRV_CRC32_TARGET inline std::uint64_t tallyEnd(BinaryTally& t) {
+    tallySum(t);
+    alignas(16) std::uint64_t halves[2];
+    _mm_store_si128(reinterpret_cast<__m128i*>(halves), t.total);
+    return halves[0] + halves[1];
+}
+
 // Four 128-bit lanes folded forward 64 bytes at a time, then into one lane,
-// then reduced to 32 bits. `length` is at least kFoldMinimum and a multiple
-// of kFoldBlock.
-GRV_CRC32_TARGET std::uint32_t foldCarryless(std::uint32_t reg, const unsigned char* p, std::size_t length) {
-    __m128i x1 = _mm_xor_si128(load128(p), _mm_cvtsi32_si128(static_cast<int>(reg)));
-    __m128i x2 = load128(p + 16), x3 = load128(p + 32), x4 = load128(p + 48);
+// then reduced to 32 bits; with kCount, zip's binary bytes are counted on
+// the way. `length` is at least kFoldMinimum and a multiple of kFoldBlock.
+template <bool kCount>
+GRV_CRC32_TARGET std::uint32_t foldCarryless(std::uint32_t reg, const unsigned char* p, std::size_t length,
+                                             std::uint64_t* binaryBytes) {
+    BinaryTally tally;
+    tallyStart(tally);
+    __m128i x1 = load128(p), x2 = load128(p + 16), x3 = load128(p + 32), x4 = load128(p + 48);
+    if (kCount) {
+        tallyRoom(tally, 4);
+        tallyAdd(tally, x1);
+        tallyAdd(tally, x2);
+        tallyAdd(tally, x3);
+        tallyAdd(tally, x4);
+    }
+    x1 = _mm_xor_si128(x1, _mm_cvtsi32_si128(static_cast<int>(reg)));
     p += 64;
     length -= 64;
     __m128i k = _mm_load_si128(reinterpret_cast<const __m128i*>(kFold4));
     while (length >= 64) {
-        x1 = foldLane(x1, k, load128(p));
-        x2 = foldLane(x2, k, load128(p + 16));
-        x3 = foldLane(x3, k, load128(p + 32));
-        x4 = foldLane(x4, k, load128(p + 48));
+        const __m128i y1 = load128(p), y2 = load128(p + 16), y3 = load128(p + 32), y4 = load128(p + 48);
+        x1 = foldLane(x1, k, y1);
+        x2 = foldLane(x2, k, y2);
+        x3 = foldLane(x3, k, y3);
+        x4 = foldLane(x4, k, y4);
+        if (kCount) {
+            tallyRoom(tally, 4);
+            tallyAdd(tally, y1);
+            tallyAdd(tally, y2);
+            tallyAdd(tally, y3);
+            tallyAdd(tally, y4);
+        }
         p += 64;
         length -= 64;
     }
@@ -84,10 +141,17 @@ GRV_CRC32_TARGET std::uint32_t foldCarryless(std::uint32_t reg, const unsigned c
     x1 = foldLane(x1, k, x3);
     x1 = foldLane(x1, k, x4);
     while (length >= kFoldBlock) {
-        x1 = foldLane(x1, k, load128(p));
+        const __m128i y = load128(p);
+        x1 = foldLane(x1, k, y);
+        if (kCount) {
+            tallyRoom(tally, 1);
+            tallyAdd(tally, y);
+        }
         p += kFoldBlock;
         length -= kFoldBlock;
     }
+    if (kCount)
+        *binaryBytes += tallyEnd(tally);
     // 128 to 64 bits.
     const __m128i low32 = _mm_setr_epi32(~0, 0, ~0, 0);
     x1 = _mm_xor_si128(_mm_srli_si128(x1, 8), _mm_clmulepi64_si128(x1, k, 0x10));
@@ -121,12 +185,52 @@ bool Crc32HasCarrylessMultiply() {
 #endif
 }
 
-std::uint32_t Crc32UpdateByTable(std::uint32_t reg, const void* data, std::size_t length) {
-    if (!data)
-        return reg;
+namespace {
+
+// Counts zip's binary bytes eight at a time: a byte is binary when its top
+// bit is set, or when adding 121 to it leaves the top bit clear (below 7).
+// Each byte of the word kept counts up to 255 before it is summed.
+class WordTally {
+public:
+    void add(std::uint64_t w) {
+        const std::uint64_t seven = (w & kLowSeven) + kToSeven;
+        m_lanes += ((w | ~seven) & kHighBits) >> 7;
+        if (++m_words == kMaxWords)
+            sum();
+    }
+    std::uint64_t total() {
+        sum();
+        return m_total;
+    }
+
+private:
+    static constexpr std::uint64_t kHighBits = 0x8080808080808080ull;
+    static constexpr std::uint64_t kLowSeven = 0x7F7F7F7F7F7F7F7Full;
+    static constexpr std::uint64_t kToSeven = 0x7979797979797979ull; // 128 - 7
+    static constexpr unsigned kMaxWords = 255;
+    void sum() {
+        // Byte pairs into 16-bit lanes, then all four lanes into the top one.
+        const std::uint64_t pairs = (m_lanes & 0x00FF00FF00FF00FFull) + ((m_lanes >> 8) & 0x00FF00FF00FF00FFull);
+        m_total += (pairs * 0x0001000100010001ull) >> 48;
+        m_lanes = 0;
+        m_words = 0;
+    }
+    std::uint64_t m_lanes = 0;
+    std::uint64_t m_total = 0;
+    unsigned m_words = 0;
+};
+
+// The slicing-by-16 update; with kCount, zip's binary bytes are counted too.
+template <bool kCount>
+std::uint32_t updateByTable(std::uint32_t reg, const unsigned char* p, std::size_t length, std::uint64_t* binaryBytes) {
     const auto& t = tables().t;
-    const auto* p = static_cast<const unsigned char*>(data);
+    WordTally tally;
+    std::uint64_t binary = 0;
     while (length >= kSlices) {
+        if (kCount) {
+            tally.add(platform::LoadLe64(p));
+            tally.add(platform::LoadLe64(p + 8));
+        }
         const std::uint32_t a = reg ^ platform::LoadLe32(p);
         reg = t[15][a & 0xFFu] ^ t[14][(a >> 8) & 0xFFu] ^ t[13][(a >> 16) & 0xFFu] ^ t[12][a >> 24] ^ t[11][p[4]] ^
               t[10][p[5]] ^ t[9][p[6]] ^ t[8][p[7]] ^ t[7][p[8]] ^ t[6][p[9]] ^ t[5][p[10]] ^ t[4][p[11]] ^
@@ -134,22 +238,47 @@ std::uint32_t Crc32UpdateByTable(std::uint32_t reg, const void* data, std::size_
         p += kSlices;
         length -= kSlices;
     }
-    for (; length; --length, ++p)
+    for (; length; --length, ++p) {
+        if (kCount)
+            binary += *p < 7 || *p > 127;
         reg = t[0][(reg ^ *p) & 0xFFu] ^ (reg >> 8);
+    }
+    if (kCount)
+        *binaryBytes += binary + tally.total();
     return reg;
 }
 
-std::uint32_t Crc32Update(std::uint32_t reg, const void* data, std::size_t length) {
-    if (!data)
-        return reg;
+template <bool kCount>
+std::uint32_t update(std::uint32_t reg, const void* data, std::size_t length, std::uint64_t* binaryBytes) {
+    const auto* p = static_cast<const unsigned char*>(data);
 #ifdef GRV_CRC32_CLMUL
     if (length >= kFoldMinimum && Crc32HasCarrylessMultiply()) {
         const std::size_t folded = length & ~(kFoldBlock - 1);
-        reg = foldCarryless(reg, static_cast<const unsigned char*>(data), folded);
-        return Crc32UpdateByTable(reg, static_cast<const unsigned char*>(data) + folded, length - folded);
+        reg = foldCarryless<kCount>(reg, p, folded, binaryBytes);
+        return updateByTable<kCount>(reg, p + folded, length - folded, binaryBytes);
     }
 #endif
-    return Crc32UpdateByTable(reg, data, length);
+    return updateByTable<kCount>(reg, p, length, binaryBytes);
+}
+
+} // namespace
+
+std::uint32_t Crc32UpdateByTable(std::uint32_t reg, const void* data, std::size_t length) {
+    return data ? updateByTable<false>(reg, static_cast<const unsigned char*>(data), length, nullptr) : reg;
+}
+
+std::uint32_t Crc32Update(std::uint32_t reg, const void* data, std::size_t length) {
+    return data ? update<false>(reg, data, length, nullptr) : reg;
+}
+
+std::uint32_t Crc32UpdateCountingBinary(std::uint32_t reg, const void* data, std::size_t length,
+                                        std::uint64_t& binaryBytes) {
+    return data ? update<true>(reg, data, length, &binaryBytes) : reg;
+}
+
+std::uint32_t Crc32UpdateCountingBinaryByTable(std::uint32_t reg, const void* data, std::size_t length,
+                                               std::uint64_t& binaryBytes) {
+    return data ? updateByTable<true>(reg, static_cast<const unsigned char*>(data), length, &binaryBytes) : reg;
 }
 
 } // namespace platform

@@ -28,6 +28,15 @@ std::uint32_t Crc32UpdateByTable(std::uint32_t reg, const void* data, std::size_
 // Whether Crc32Update folds long runs with the carry-less multiply.
 bool Crc32HasCarrylessMultiply();
 
+// The register update that also adds to `binaryBytes` the bytes below 7 or
+// above 127 (what zip's text/binary flag counts), in the same pass.
+std::uint32_t Crc32UpdateCountingBinary(std::uint32_t reg, const void* data, std::size_t length,
+                                        std::uint64_t& binaryBytes);
+// The same by byte tables and word arithmetic alone, as processors without a
+// carry-less multiply run it.
+std::uint32_t Crc32UpdateCountingBinaryByTable(std::uint32_t reg, const void* data, std::size_t length,
+                                               std::uint64_t& binaryBytes);
+
 // Continues a finished CRC-32 over more bytes; start with 0.
 inline std::uint32_t Crc32(std::uint32_t crc, const void* data, std::size_t length) {
     return ~Crc32Update(~crc, data, length);

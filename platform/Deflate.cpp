@@ -26,6 +26,8 @@ constexpr LevelParams kLevels[DeflateEngine::kMaxLevel + 1] = {
     {8, 16, 32, 32}, {8, 16, 128, 128}, {8, 32, 128, 256}, {32, 128, 258, 1024}, {32, 258, 258, 4096},
 };
 constexpr int kLastGreedyLevel = 3;
+// Greedy levels from here on also take matches of three.
+constexpr int kFirstGreedyThreeLevel = 3;
 
 // The worst a symbol codes to: length code and extra bits, distance code
 // and extra bits (15 + 5 + 15 + 13 bits).
@@ -57,6 +59,7 @@ bool DeflateEngine::allocate() {
     m_windowBlock.reset(new (std::nothrow) std::uint8_t[kWindowSize + kWindowPad]);
     m_prev.reset(new (std::nothrow) std::uint16_t[kWSize]);
     m_head.reset(new (std::nothrow) std::uint16_t[kHashSize]);
+    m_head3.reset(new (std::nothrow) std::uint16_t[kHash3Size]);
     m_lBuf.reset(new (std::nothrow) std::uint8_t[kBlockItems]);
     m_dBuf.reset(new (std::nothrow) std::uint16_t[kBlockItems]);
     // A stored block of the level-0 routine or the worst coded block, each
@@ -64,7 +67,7 @@ bool DeflateEngine::allocate() {
     std::size_t codedBlock = static_cast<std::size_t>(kBlockItems) * kMaxSymbolBytes;
     m_pendingSize = (codedBlock > kMaxStoredBlock ? codedBlock : kMaxStoredBlock) + kPendingSlack;
     m_pending.reset(new (std::nothrow) std::uint8_t[m_pendingSize]);
-    if (!m_windowBlock || !m_prev || !m_head || !m_lBuf || !m_dBuf || !m_pending)
+    if (!m_windowBlock || !m_prev || !m_head || !m_head3 || !m_lBuf || !m_dBuf || !m_pending)
         return false;
     m_window = m_windowBlock.get();
     // The match compare may read past the lookahead; those bytes are never
@@ -83,7 +86,7 @@ void DeflateEngine::loadParameters(int level) {
 }
 
 void DeflateEngine::reset(int level) {
-    m_level = ClampLevel(level);
+    setLevel(level);
     loadParameters(m_level);
     m_finishing = false;
     m_fullFlushWritten = false;
@@ -104,10 +107,12 @@ void DeflateEngine::reset(int level) {
 
 void DeflateEngine::setLevel(int level) {
     m_level = ClampLevel(level);
+    m_blockLimit = (m_level <= kLastGreedyLevel ? kBlockItems : kBlockItems / 2) - 1;
 }
 
 void DeflateEngine::clearHash() {
     std::memset(m_head.get(), 0, kHashSize * sizeof(std::uint16_t));
+    std::memset(m_head3.get(), 0, kHash3Size * sizeof(std::uint16_t));
 }
 
 void DeflateEngine::flushPending() {
@@ -199,6 +204,18 @@ std::uint32_t DeflateEngine::readInput(std::uint8_t* buffer, std::uint32_t room)
     return n;
 }
 
+namespace {
+
+// Positions move down with the window; those that fall out become 0 (none).
+void slide(std::uint16_t* positions, int count) {
+    for (int i = 0; i < count; ++i)
+        positions[i] = positions[i] >= DeflateEngine::kWSize
+                           ? static_cast<std::uint16_t>(positions[i] - DeflateEngine::kWSize)
+                           : 0;
+}
+
+} // namespace
+
 void DeflateEngine::fillWindow() {
     do {
         unsigned more = kWindowSize - m_lookahead - m_strStart;
@@ -207,12 +224,9 @@ void DeflateEngine::fillWindow() {
             m_matchStart -= kWSize;
             m_strStart -= kWSize;
             m_blockStart -= kWSize;
-            std::uint16_t* head = m_head.get();
-            for (int i = 0; i < kHashSize; ++i)
-                head[i] = head[i] >= kWSize ? static_cast<std::uint16_t>(head[i] - kWSize) : 0;
-            std::uint16_t* prev = m_prev.get();
-            for (int i = 0; i < kWSize; ++i)
-                prev[i] = prev[i] >= kWSize ? static_cast<std::uint16_t>(prev[i] - kWSize) : 0;
+            slide(m_head.get(), kHashSize);
+            slide(m_head3.get(), kHash3Size);
+            slide(m_prev.get(), kWSize);
             more += kWSize;
         }
         if (m_io.availIn == 0)
@@ -222,7 +236,8 @@ void DeflateEngine::fillWindow() {
     } while (m_lookahead < static_cast<unsigned>(kMinLookahead) && m_io.availIn != 0);
 }
 
-unsigned DeflateEngine::longestMatch(unsigned curMatch) {
+template <bool kHop, bool kThree>
+__attribute__((always_inline)) inline unsigned DeflateEngine::longestMatch(unsigned curMatch, unsigned nearest3) {
     assert(m_strStart <= static_cast<unsigned>(kWindowSize - kMinLookahead));
     unsigned chain = m_maxChain;
     const std::uint8_t* scan = m_window + m_strStart;
@@ -231,37 +246,15 @@ unsigned DeflateEngine::longestMatch(unsigned curMatch) {
     unsigned limit = m_strStart > static_cast<unsigned>(kMaxDist) ? m_strStart - kMaxDist : 0;
     if (m_prevLength >= m_goodMatch)
         chain >>= 2;
-    auto load16 = [](const std::uint8_t* p) {
-        std::uint16_t v;
-        std::memcpy(&v, p, 2);
-        return v;
-    };
     auto load32 = [](const std::uint8_t* p) {
         std::uint32_t v;
         std::memcpy(&v, p, 4);
         return v;
     };
-    // A candidate can only win when it agrees on every byte up to bestLen:
-    // four of them, ending there, and the first two sort most out cheaply.
-    const std::uint16_t start = load16(scan);
-    unsigned endAt = 0;
-    std::uint32_t endMask = 0;
-    std::uint32_t end = 0;
-    auto setEnd = [&]() {
-        endAt = bestLen >= 3 ? bestLen - 3 : 0;
-        endMask = bestLen >= 3 ? 0xFFFFFFFFu : 0x00FFFFFFu;
-        end = load32(scan + endAt) & endMask;
-    };
-    setEnd();
-    const std::uint16_t* prev = m_prev.get();
-    const std::uint8_t* window = m_window;
-
-    do {
-        assert(curMatch < m_strStart);
-        const std::uint8_t* match = window + curMatch;
-        if ((load32(match + endAt) & endMask) != end || load16(match) != start)
-            continue;
-        unsigned len = 2;
+    // How far the bytes at `match` agree with those at scan, knowing the
+    // first `known` do.
+    auto extend = [scan](const std::uint8_t* match, unsigned known) {
+        unsigned len = known;
         while (len < static_cast<unsigned>(kMaxMatch)) {
             std::uint64_t a, b;
             std::memcpy(&a, scan + len, 8);
@@ -273,16 +266,61 @@ unsigned DeflateEngine::longestMatch(unsigned curMatch) {
             }
             len += 8;
         }
-        if (len > static_cast<unsigned>(kMaxMatch))
-            len = kMaxMatch;
-        if (len > bestLen) {
-            m_matchStart = curMatch;
-            bestLen = len;
-            if (len >= nice)
-                break;
-            setEnd();
+        return len < static_cast<unsigned>(kMaxMatch) ? len : static_cast<unsigned>(kMaxMatch);
+    };
+    // The chain holds strings of the same first four bytes, or strangers
+    // sharing their hash. A candidate can only win when it agrees on the
+    // four bytes ending at bestLen too.
+    const std::uint32_t start = load32(scan);
+    unsigned endAt = bestLen > 3 ? bestLen - 3 : 0;
+    std::uint32_t end = load32(scan + endAt);
+    const std::uint16_t* prev = m_prev.get();
+    const std::uint8_t* window = m_window;
+    // The chain walked may be that of the string `offset` bytes into the
+    // candidates: curMatch is then a candidate's string plus offset.
+    unsigned offset = 0;
+    while (curMatch > limit + offset && chain != 0) {
+        const unsigned candidate = curMatch - offset;
+        assert(candidate < m_strStart);
+        --chain;
+        curMatch = prev[curMatch & kWMask];
+        const std::uint8_t* match = window + candidate;
+        if (load32(match + endAt) != end || load32(match) != start)
+            continue;
+        unsigned len = extend(match, 4);
+        if (len <= bestLen)
+            continue;
+        m_matchStart = candidate;
+        bestLen = len;
+        if (len >= nice)
+            break;
+        endAt = bestLen - 3;
+        end = load32(scan + endAt);
+        if (kHop && candidate + bestLen - 3 <= m_strStart) {
+            // A longer match agrees with this one on every four bytes inside
+            // it, so it lies on each of their chains: go on along the one
+            // whose next string reaches back farthest. A chain that ends
+            // leaves nothing farther back.
+            unsigned next = candidate;
+            for (unsigned i = 0; i + 4 <= bestLen && next > limit; ++i) {
+                unsigned pos = prev[(candidate + i) & kWMask];
+                if (pos - i < next || pos < i) {
+                    next = pos < i ? 0 : pos - i;
+                    offset = i;
+                }
+            }
+            curMatch = next + offset;
         }
-    } while ((curMatch = prev[curMatch & kWMask]) > limit && --chain != 0);
+    }
+    // No string of four: the latest of the same three bytes, if any.
+    if (kThree && bestLen < static_cast<unsigned>(kMinMatch) && nearest3 > limit) {
+        assert(nearest3 < m_strStart);
+        const std::uint8_t* match = window + nearest3;
+        if (((load32(match) ^ start) & kThreeBytes) == 0) {
+            m_matchStart = nearest3;
+            bestLen = extend(match, 3);
+        }
+    }
     return bestLen <= m_lookahead ? bestLen : m_lookahead;
 }
 
@@ -349,30 +387,12 @@ DeflateEngine::Outcome DeflateEngine::deflateFast(Flush flush) {
             return Outcome::kNeedMore;
         if (ahead == Lookahead::kExhausted)
             break;
-        std::uint32_t hashHead = m_lookahead >= static_cast<unsigned>(kMinMatch) ? insertString(m_strStart) : 0;
-        if (hashHead != 0 && m_strStart - hashHead <= static_cast<unsigned>(kMaxDist))
-            m_matchLength = longestMatch(hashHead);
+        // The fastest levels leave matches of three alone.
         bool full;
-        if (m_matchLength >= static_cast<unsigned>(kMinMatch)) {
-            full = tallyMatch(m_strStart - m_matchStart, m_matchLength - kMinMatch);
-            m_lookahead -= m_matchLength;
-            if (m_matchLength <= m_maxLazy && m_lookahead >= static_cast<unsigned>(kMinMatch)) {
-                // Short matches: every string they cover goes into the hash.
-                --m_matchLength;
-                do {
-                    ++m_strStart;
-                    insertString(m_strStart);
-                } while (--m_matchLength != 0);
-                ++m_strStart;
-            } else {
-                m_strStart += m_matchLength;
-                m_matchLength = 0;
-            }
-        } else {
-            full = tallyLiteral(m_window[m_strStart]);
-            --m_lookahead;
-            ++m_strStart;
-        }
+        if (m_level < kFirstGreedyThreeLevel)
+            full = m_lookahead >= static_cast<unsigned>(kMinLookahead) ? greedyRun<false>() : greedyStep<false>();
+        else
+            full = m_lookahead >= static_cast<unsigned>(kMinLookahead) ? greedyRun<true>() : greedyStep<true>();
         if (full)
             GRV_FLUSH_BLOCK(false);
     }
@@ -382,6 +402,30 @@ DeflateEngine::Outcome DeflateEngine::deflateFast(Flush flush) {
     return last ? Outcome::kFinishDone : Outcome::kBlockDone;
 }
 
+template <bool kThree>
+bool DeflateEngine::greedyStep() {
+    std::uint32_t hashHead = 0;
+    m_nearest3 = 0;
+    if (m_lookahead >= static_cast<unsigned>(kMinMatch))
+        hashHead = insertString<kThree>(m_strStart);
+    unsigned length = 0;
+    if (reachable(hashHead) || (kThree && reachable(m_nearest3)))
+        length = longestMatch<false, kThree>(hashHead, m_nearest3);
+    if (length < static_cast<unsigned>(kMinMatch)) {
+        --m_lookahead;
+        return tallyLiteral(m_window[m_strStart++]);
+    }
+    bool full = tallyMatch(m_strStart - m_matchStart, length - kMinMatch);
+    m_lookahead -= length;
+    if (length <= m_maxLazy && m_lookahead >= static_cast<unsigned>(kMinMatch)) {
+        // Short matches: every string they cover goes into the hash.
+        for (unsigned k = 1; k < length; ++k)
+            insertString<kThree>(m_strStart + k);
+    }
+    m_strStart += length;
+    return full;
+}
+
 DeflateEngine::Outcome DeflateEngine::deflateSlow(Flush flush) {
     for (;;) {
         Lookahead ahead = topUpLookahead(flush);
@@ -389,12 +433,24 @@ DeflateEngine::Outcome DeflateEngine::deflateSlow(Flush flush) {
             return Outcome::kNeedMore;
         if (ahead == Lookahead::kExhausted)
             break;
-        std::uint32_t hashHead = m_lookahead >= static_cast<unsigned>(kMinMatch) ? insertString(m_strStart) : 0;
+        if (m_lookahead >= static_cast<unsigned>(kMinLookahead)) {
+            RunEnd end = lazyRun();
+            if (end == RunEnd::kOutputFull)
+                return Outcome::kNeedMore;
+            if (end == RunEnd::kBlockFull)
+                GRV_FLUSH_BLOCK(false);
+            continue;
+        }
+        // Near the end of the input, one string at a time.
+        std::uint32_t hashHead = 0;
+        m_nearest3 = 0;
+        if (m_lookahead >= static_cast<unsigned>(kMinMatch))
+            hashHead = insertString<true>(m_strStart);
         m_prevLength = m_matchLength;
         m_prevMatch = m_matchStart;
         m_matchLength = kMinMatch - 1;
-        if (hashHead != 0 && m_prevLength < m_maxLazy && m_strStart - hashHead <= static_cast<unsigned>(kMaxDist)) {
-            m_matchLength = longestMatch(hashHead);
+        if (m_prevLength < m_maxLazy && (reachable(hashHead) || reachable(m_nearest3))) {
+            m_matchLength = longestMatch<true, true>(hashHead, m_nearest3);
             if (m_matchLength == static_cast<unsigned>(kMinMatch) && m_strStart - m_matchStart > kTooFar)
                 m_matchLength = kMinMatch - 1;
         }
@@ -406,7 +462,7 @@ DeflateEngine::Outcome DeflateEngine::deflateSlow(Flush flush) {
             m_prevLength -= 2;
             do {
                 if (++m_strStart <= maxInsert)
-                    insertString(m_strStart);
+                    insertString<true>(m_strStart);
             } while (--m_prevLength != 0);
             m_matchAvailable = false;
             m_matchLength = kMinMatch - 1;
@@ -456,6 +512,10 @@ constexpr int kMaxBLBits = 7;
 constexpr std::uint8_t kLenGuard = 0xFF;
 // Every this many symbols a block may end early when it codes well.
 constexpr unsigned kEarlyEndInterval = 0x1000;
+// This many literals in a row and the input looks incompressible.
+constexpr unsigned kSkipAfterMisses = 256;
+// A block with fewer than one match in this many symbols is mostly literals.
+constexpr unsigned kMostlyLiterals = 16;
 constexpr int kEarlyEndMinLevel = 3;
 
 constexpr std::uint8_t kExtraLBits[kLengthCodes] = {0, 0, 0, 0, 0, 0, 0, 0, 1, 1, 1, 1, 2, 2, 2,
@@ -564,7 +624,7 @@ inline bool DeflateEngine::tallyLiteral(unsigned c) {
     ++m_dynL.freq[c];
     if ((m_lastLit & (kEarlyEndInterval - 1)) == 0 && blockWouldEndEarly())
         return true;
-    return m_lastLit == kBlockItems - 1;
+    return m_lastLit >= m_blockLimit;
 }
 
 inline bool DeflateEngine::tallyMatch(unsigned distance, unsigned lengthMinus3) {
@@ -578,7 +638,191 @@ inline bool DeflateEngine::tallyMatch(unsigned distance, unsigned lengthMinus3) 
     ++m_dynD.freq[st.dCode(distance - 1)];
     if ((m_lastLit & (kEarlyEndInterval - 1)) == 0 && blockWouldEndEarly())
         return true;
-    return m_lastLit == kBlockItems - 1;
+    return m_lastLit >= m_blockLimit;
+}
+
+// The run loops keep the hot state in locals: stores through the byte and
+// symbol buffers would otherwise make every member a reload. Each string's
+// chain heads are fetched one string ahead, so that its insert does not
+// wait on them.
+struct DeflateEngine::RunState {
+    const StaticTables& st = Static();
+    std::uint8_t* const lBuf;
+    std::uint16_t* const dBuf;
+    std::uint32_t* const lFreq;
+    std::uint32_t* const dFreq;
+    unsigned blockLimit;
+    unsigned pos;
+    unsigned lookahead;
+    unsigned lastLit;
+    unsigned matches;
+    // Literals since the last match: past kSkipAfterMisses, the input
+    // looks incompressible, and every other string is neither inserted nor
+    // searched.
+    unsigned misses = 0;
+
+    explicit RunState(DeflateEngine& e)
+        : lBuf(e.m_lBuf.get()), dBuf(e.m_dBuf.get()), lFreq(e.m_dynL.freq), dFreq(e.m_dynD.freq),
+          blockLimit(e.m_blockLimit), pos(e.m_strStart), lookahead(e.m_lookahead), lastLit(e.m_lastLit),
+          matches(e.m_matches) {}
+    bool skipping() const { return misses >= kSkipAfterMisses && (misses & 1) != 0; }
+    // Tallies a symbol; true when the block may have to end here.
+    bool literal(unsigned c) {
+        lBuf[lastLit] = static_cast<std::uint8_t>(c);
+        dBuf[lastLit] = 0;
+        ++lFreq[c];
+        ++misses;
+        return ++lastLit >= blockLimit || (lastLit & (kEarlyEndInterval - 1)) == 0;
+    }
+    bool match(unsigned distance, unsigned lengthMinus3) {
+        assert(distance - 1 < static_cast<unsigned>(kMaxDist) && lengthMinus3 <= kMaxMatch - kMinMatch);
+        lBuf[lastLit] = static_cast<std::uint8_t>(lengthMinus3);
+        dBuf[lastLit] = static_cast<std::uint16_t>(distance);
+        ++matches;
+        ++lFreq[st.lengthCode[lengthMinus3] + kLiterals + 1];
+        ++dFreq[st.dCode(distance - 1)];
+        misses = 0;
+        return ++lastLit >= blockLimit || (lastLit & (kEarlyEndInterval - 1)) == 0;
+    }
+    void store(DeflateEngine& e) const {
+        e.m_strStart = pos;
+        e.m_lookahead = lookahead;
+        e.m_lastLit = lastLit;
+        e.m_matches = matches;
+    }
+    // After literal() or match() returned true: whether the block ends.
+    // A block of hardly anything but literals goes on to the whole buffer
+    // all the same, as it will likely be stored.
+    bool blockFull(DeflateEngine& e) {
+        store(e);
+        if (lastLit >= blockLimit) {
+            if (blockLimit >= kBlockItems - 1 || matches * kMostlyLiterals >= lastLit)
+                return true;
+            blockLimit = kBlockItems - 1;
+        }
+        return e.blockWouldEndEarly();
+    }
+};
+
+template <bool kThree>
+bool DeflateEngine::greedyRun() {
+    RunState r(*this);
+    const std::uint8_t* const window = m_window;
+    const unsigned maxInsert = m_maxLazy;
+    bool full = false;
+    while (r.lookahead >= static_cast<unsigned>(kMinLookahead) && !full) {
+        if (r.skipping()) {
+            full = r.literal(window[r.pos]) && r.blockFull(*this);
+            ++r.pos;
+            --r.lookahead;
+            continue;
+        }
+        prefetchHeads<kThree>(r.pos + 1);
+        const unsigned candidate = insertString<kThree>(r.pos);
+        unsigned length = 0;
+        if (Reachable(candidate, r.pos) || (kThree && Reachable(m_nearest3, r.pos))) {
+            m_strStart = r.pos;
+            m_lookahead = r.lookahead;
+            length = longestMatch<false, kThree>(candidate, m_nearest3);
+        }
+        if (length < static_cast<unsigned>(kMinMatch)) {
+            full = r.literal(window[r.pos]) && r.blockFull(*this);
+            ++r.pos;
+            --r.lookahead;
+            continue;
+        }
+        const bool check = r.match(r.pos - m_matchStart, length - kMinMatch);
+        if (length <= maxInsert) {
+            // Short matches: every string they cover goes into the hash.
+            for (unsigned k = 1; k < length; ++k)
+                insertString<kThree>(r.pos + k);
+        }
+        r.pos += length;
+        r.lookahead -= length;
+        full = check && r.blockFull(*this);
+    }
+    r.store(*this);
+    return full;
+}
+
+DeflateEngine::RunEnd DeflateEngine::lazyRun() {
+    RunState r(*this);
+    const std::uint8_t* const window = m_window;
+    const unsigned maxLazy = m_maxLazy;
+    unsigned matchLength = m_matchLength;
+    unsigned matchStart = m_matchStart;
+    bool pending = m_matchAvailable;
+    RunEnd end = RunEnd::kLookahead;
+    auto storeAll = [&] {
+        r.store(*this);
+        m_matchLength = matchLength;
+        m_matchStart = matchStart;
+        m_matchAvailable = pending;
+    };
+    while (r.lookahead >= static_cast<unsigned>(kMinLookahead)) {
+        bool check;
+        if (pending && matchLength < static_cast<unsigned>(kMinMatch) && r.skipping()) {
+            // The string pending has no match; the next one is not looked
+            // at and becomes the one pending.
+            check = r.literal(window[r.pos - 1]);
+        } else {
+            prefetchHeads<true>(r.pos + 1);
+            const unsigned candidate = insertString<true>(r.pos);
+            const unsigned prevLength = matchLength;
+            const unsigned prevMatch = matchStart;
+            matchLength = kMinMatch - 1;
+            if (prevLength < maxLazy && (Reachable(candidate, r.pos) || Reachable(m_nearest3, r.pos))) {
+                m_strStart = r.pos;
+                m_lookahead = r.lookahead;
+                m_prevLength = prevLength;
+                matchLength = longestMatch<true, true>(candidate, m_nearest3);
+                matchStart = m_matchStart;
+                if (matchLength == static_cast<unsigned>(kMinMatch) && r.pos - matchStart > kTooFar)
+                    matchLength = kMinMatch - 1;
+            }
+            if (prevLength >= static_cast<unsigned>(kMinMatch) && matchLength <= prevLength) {
+                // The match at the previous string wins: every string it
+                // covers goes into the hash.
+                check = r.match(r.pos - 1 - prevMatch, prevLength - kMinMatch);
+                for (unsigned k = 1; k + 1 < prevLength; ++k)
+                    insertString<true>(r.pos + k);
+                r.pos += prevLength - 1;
+                r.lookahead -= prevLength - 1;
+                pending = false;
+                matchLength = kMinMatch - 1;
+                if (check && r.blockFull(*this)) {
+                    end = RunEnd::kBlockFull;
+                    break;
+                }
+                continue;
+            }
+            if (!pending) {
+                pending = true;
+                ++r.pos;
+                --r.lookahead;
+                continue;
+            }
+            check = r.literal(window[r.pos - 1]);
+        }
+        // The previous string went out as a literal; this one is pending.
+        if (check && r.blockFull(*this)) {
+            storeAll();
+            flushBlockOnly(false);
+            r.lastLit = m_lastLit;
+            r.matches = m_matches;
+            ++r.pos;
+            --r.lookahead;
+            if (m_io.availOut == 0) {
+                end = RunEnd::kOutputFull;
+                break;
+            }
+            continue;
+        }
+        ++r.pos;
+        --r.lookahead;
+    }
+    storeAll();
+    return end;
 }
 
 bool DeflateEngine::blockWouldEndEarly() const {
@@ -822,28 +1066,47 @@ void DeflateEngine::compressBlock(const std::uint16_t* lcode, const std::uint8_t
     const StaticTables& st = Static();
     const std::uint8_t* lBuf = m_lBuf.get();
     const std::uint16_t* dBuf = m_dBuf.get();
-    for (unsigned i = 0; i < m_lastLit; ++i) {
+    // The bits live in locals here, and whole bytes leave eight at a time
+    // after each symbol (at most 48 bits): stores through the byte pointer
+    // would otherwise make every member a reload.
+    std::uint64_t bitBuf = m_bitBuf;
+    unsigned bitCount = static_cast<unsigned>(m_bitCount);
+    std::uint8_t* out = m_pending.get() + m_pendingEnd;
+    auto drain = [&] {
+        assert(out + sizeof bitBuf <= m_pending.get() + m_pendingSize);
+        platform::StoreLe64(out, bitBuf);
+        out += bitCount >> 3;
+        bitBuf >>= bitCount & ~7u;
+        bitCount &= 7;
+    };
+    drain();
+    for (unsigned i = 0, n = m_lastLit; i < n; ++i) {
         unsigned dist = dBuf[i];
         unsigned lc = lBuf[i];
         if (dist == 0) {
-            sendBits(lcode[lc], llen[lc]);
-            continue;
+            bitBuf |= static_cast<std::uint64_t>(lcode[lc]) << bitCount;
+            bitCount += llen[lc];
+        } else {
+            // Length code with its extra bits (at most 20 bits), then the
+            // distance code with its extra bits (at most 28).
+            unsigned code = st.lengthCode[lc];
+            bitBuf |= static_cast<std::uint64_t>(lcode[code + kLiterals + 1]) << bitCount;
+            bitCount += llen[code + kLiterals + 1];
+            bitBuf |= static_cast<std::uint64_t>(lc - st.baseLength[code]) << bitCount;
+            bitCount += kExtraLBits[code];
+            --dist;
+            code = st.dCode(dist);
+            assert(code < static_cast<unsigned>(kDCodes));
+            bitBuf |= static_cast<std::uint64_t>(dcode[code]) << bitCount;
+            bitCount += dlen[code];
+            bitBuf |= static_cast<std::uint64_t>(dist - st.baseDist[code]) << bitCount;
+            bitCount += kExtraDBits[code];
         }
-        // Length code with its extra bits as one field (at most 20 bits),
-        // then the distance code with its extra bits (at most 28).
-        unsigned code = st.lengthCode[lc];
-        std::uint64_t bits = lcode[code + kLiterals + 1];
-        int count = llen[code + kLiterals + 1];
-        bits |= static_cast<std::uint64_t>(lc - st.baseLength[code]) << count;
-        sendBits(bits, count + kExtraLBits[code]);
-        --dist;
-        code = st.dCode(dist);
-        assert(code < static_cast<unsigned>(kDCodes));
-        bits = dcode[code];
-        count = dlen[code];
-        bits |= static_cast<std::uint64_t>(dist - st.baseDist[code]) << count;
-        sendBits(bits, count + kExtraDBits[code]);
+        drain();
     }
+    m_bitBuf = bitBuf;
+    m_bitCount = static_cast<int>(bitCount);
+    m_pendingEnd = static_cast<std::size_t>(out - m_pending.get());
     sendBits(lcode[kEndBlock], llen[kEndBlock]);
 }
 

@@ -38,7 +38,8 @@ public:
 
     static constexpr int kDefaultLevel = 6;
     static constexpr int kMaxLevel = 9;
-    // A block ends by the time it has gathered one symbol less than this.
+    // A block ends by the time it has gathered one symbol less than this;
+    // the lazy levels end theirs at half of it, which codes better.
     static constexpr unsigned kBlockItems = 16384;
 
     // Null when memory runs out; everything the compressor needs is
@@ -80,22 +81,60 @@ private:
     Outcome deflateStored(Flush flush);
     Outcome deflateFast(Flush flush);
     Outcome deflateSlow(Flush flush);
+    // One greedy step near the end of the input; many while a full
+    // lookahead lasts. True when the block is full.
+    template <bool kThree>
+    bool greedyStep();
+    template <bool kThree>
+    bool greedyRun();
+    // Lazy matching while a full lookahead lasts.
+    enum class RunEnd { kLookahead, kBlockFull, kOutputFull };
+    RunEnd lazyRun();
+    struct RunState;
     void fillWindow();
     std::uint32_t readInput(std::uint8_t* buffer, std::uint32_t room);
-    unsigned longestMatch(unsigned curMatch);
+    // The longest match at m_strStart longer than m_prevLength, from the
+    // chain starting at curMatch. The lazy routine also hops between chains
+    // and falls back on the latest string of the same three bytes.
+    template <bool kHop, bool kThree>
+    unsigned longestMatch(unsigned curMatch, unsigned nearest3);
     void clearHash();
-    // Links the string of three bytes at `pos` into its chain and returns
-    // the previous head (0: none). A multiplicative hash of all three bytes
-    // spreads them over every bucket, so chains hold few strangers.
+    // Links the string at `pos` into the chain of its first four bytes and
+    // returns the previous chain head (0: none). Chains of four bytes hold
+    // few strings that cannot be extended past three; for matches of three,
+    // the lazy routine also notes each string as the latest of its first
+    // three bytes, leaving the previous one in m_nearest3. Multiplicative
+    // hashes spread the strings over every bucket, so chains hold few
+    // strangers.
+    template <bool kThree>
     std::uint32_t insertString(unsigned pos) {
         std::uint32_t bytes;
         std::memcpy(&bytes, m_window + pos, sizeof bytes);
-        std::uint32_t hash = ((bytes & kThreeBytes) * kHashMultiplier) >> (32 - kHashBits);
+        std::uint32_t hash = (bytes * kHashMultiplier) >> (32 - kHashBits);
         std::uint32_t head = m_head[hash];
         m_prev[pos & kWMask] = static_cast<std::uint16_t>(head);
         m_head[hash] = static_cast<std::uint16_t>(pos);
+        if (kThree) {
+            std::uint32_t hash3 = ((bytes & kThreeBytes) * kHashMultiplier) >> (32 - kHash3Bits);
+            m_nearest3 = m_head3[hash3];
+            m_head3[hash3] = static_cast<std::uint16_t>(pos);
+        }
         return head;
     }
+    // Fetches the chain heads of the string at `pos` ahead of its insert.
+    template <bool kThree>
+    void prefetchHeads(unsigned pos) const {
+        std::uint32_t bytes;
+        std::memcpy(&bytes, m_window + pos, sizeof bytes);
+        __builtin_prefetch(&m_head[(bytes * kHashMultiplier) >> (32 - kHashBits)]);
+        if (kThree)
+            __builtin_prefetch(&m_head3[((bytes & kThreeBytes) * kHashMultiplier) >> (32 - kHash3Bits)]);
+    }
+    // Whether a string at `pos` may be matched from `from`.
+    static bool Reachable(unsigned pos, unsigned from) {
+        return pos != 0 && from - pos <= static_cast<unsigned>(kMaxDist);
+    }
+    bool reachable(unsigned pos) const { return Reachable(pos, m_strStart); }
     // Ends the block gathered since m_blockStart and flushes what fits.
     void flushBlockOnly(bool last);
 
@@ -143,8 +182,10 @@ private:
     static constexpr int kWindowSize = 2 * kWSize;
     // The match compare reads whole words and may look a little past 258.
     static constexpr int kWindowPad = 16;
-    static constexpr int kHashBits = 15;
+    static constexpr int kHashBits = 16;
     static constexpr int kHashSize = 1 << kHashBits;
+    static constexpr int kHash3Bits = 16;
+    static constexpr int kHash3Size = 1 << kHash3Bits;
     static constexpr std::uint32_t kThreeBytes = 0x00FFFFFF; // little-endian load
     static constexpr std::uint32_t kHashMultiplier = 0x9E3779B1u;
     // A match of 3 farther back than this costs more than its literals.
@@ -186,6 +227,8 @@ private:
     std::uint8_t* m_window = nullptr;
     std::unique_ptr<std::uint16_t[]> m_prev;
     std::unique_ptr<std::uint16_t[]> m_head;
+    std::unique_ptr<std::uint16_t[]> m_head3;
+    unsigned m_nearest3 = 0;
     long m_blockStart = 0;
     unsigned m_strStart = 0;
     unsigned m_lookahead = 0;
@@ -204,6 +247,7 @@ private:
     std::unique_ptr<std::uint8_t[]> m_lBuf;
     std::unique_ptr<std::uint16_t[]> m_dBuf;
     unsigned m_lastLit = 0;
+    unsigned m_blockLimit = kBlockItems - 1;
     unsigned m_matches = 0;
 
     // Output not yet handed to the owner; sized for the largest block.

@@ -4,14 +4,6 @@
 
 namespace tessik {
 
-namespace {
-
-bool isTextByte(unsigned char b) {
-    return b >= 7 && b <= 127;
-}
-
-} // namespace
-
 // The running value starts preset so a forgotten beginStream still yields
 // a proper CRC rather than one of whatever the memory held.
 ZipCRC::ZipCRC() : m_value(platform::kCrc32Preset) {}
@@ -39,18 +31,13 @@ std::uint32_t ZipCRC::stepByte(std::uint32_t reg, unsigned char byte) {
 std::uint32_t ZipCRC::crc32WithBinaryFlag(const void* data, std::uint32_t length, std::uint16_t* binaryFlag) {
     if (!data || length == 0)
         return 0;
-    const std::uint32_t crc = platform::Crc32(0, data, length);
     if (!binaryFlag)
-        return crc;
-
-    // Tally byte values first: a table lookup per byte, no branch.
-    const auto* p = static_cast<const unsigned char*>(data);
-    std::uint32_t counts[256] = {};
-    for (std::uint32_t i = 0; i < length; ++i)
-        ++counts[p[i]];
-    std::uint64_t text = 0, binary = 0;
-    for (int v = 0; v < 256; ++v)
-        (isTextByte(static_cast<unsigned char>(v)) ? text : binary) += counts[v];
+        return platform::Crc32(0, data, length);
+    // The CRC and the count of binary bytes (below 7 or above 127) in one
+    // pass; binary when they outnumber a quarter of the text bytes.
+    std::uint64_t binary = 0;
+    const std::uint32_t crc = ~platform::Crc32UpdateCountingBinary(platform::kCrc32Preset, data, length, binary);
+    const std::uint64_t text = length - binary;
     *binaryFlag = binary > text / 4 ? 1 : 0;
     return crc;
 }

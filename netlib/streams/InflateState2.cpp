@@ -18,14 +18,17 @@ namespace {
 constexpr std::size_t kHistory = InflateState2::kWindowSize;
 constexpr std::size_t kFlushArea = 4 * kHistory;
 constexpr std::size_t kMaxMatch = 258;
-constexpr std::size_t kCopyOvershoot = 8;
-constexpr std::size_t kWindowBytes = kHistory + kFlushArea + kMaxMatch + 4 * kCopyOvershoot;
+constexpr std::size_t kWord = 8;
+constexpr std::size_t kCopyOvershoot = 4 * kWord;
+constexpr std::size_t kWindowBytes = kHistory + kFlushArea + kMaxMatch + kCopyOvershoot;
 // Output leaves in pieces no larger than the window.
 constexpr std::uint32_t kMaxWritePiece = InflateState2::kWindowSize;
 
 // ---- Decode table entries: value << 16 | kind << 12 | extra << 8 | length.
-// For a sub-table link the value is the sub-table's start and the extra
-// field its index bits.
+// The length counts the code's bits and a base's extra bits behind them, so
+// that one shift takes both. For a sub-table link the value is the
+// sub-table's start, the extra field its index bits and the length the main
+// table's.
 enum Kind : std::uint32_t { kInvalid = 0, kLiteral = 1, kBase = 2, kEndOfBlock = 4, kSubTable = 8 };
 constexpr std::uint32_t entry(std::uint32_t value, Kind kind, std::uint32_t extra, std::uint32_t length) {
     return value << 16 | static_cast<std::uint32_t>(kind) << 12 | extra << 8 | length;
@@ -38,6 +41,20 @@ inline unsigned extraOf(std::uint32_t e) {
 }
 inline unsigned lengthOf(std::uint32_t e) {
     return e & 0xFF;
+}
+// The code's own bits, without a base's extra bits (not for links).
+inline unsigned codeBitsOf(std::uint32_t e) {
+    return lengthOf(e) - extraOf(e);
+}
+// Literal/length entries of literals also carry the top bit, so that the
+// decoding loop tells them by the sign alone.
+constexpr std::uint32_t kLiteralFlag = 1u << 31;
+inline bool isLiteral(std::uint32_t e) {
+    return static_cast<std::int32_t>(e) < 0;
+}
+// The kinds are single bits: one test each.
+inline bool isKind(std::uint32_t e, Kind kind) {
+    return (e & static_cast<std::uint32_t>(kind) << 12) != 0;
 }
 
 constexpr int kLitSymbols = 288;
@@ -68,7 +85,7 @@ constexpr std::uint8_t kCodeLenOrder[kCodeLenSymbols] = {16, 17, 18, 0, 8,  7, 9
 // Symbols 286 and 287, and distances 30 and 31, have codes but no meaning.
 std::uint32_t litEntryOf(int symbol) {
     if (symbol < kEndBlockSymbol)
-        return entry(static_cast<std::uint32_t>(symbol), kLiteral, 0, 0);
+        return entry(static_cast<std::uint32_t>(symbol), kLiteral, 0, 0) | kLiteralFlag;
     if (symbol == kEndBlockSymbol)
         return entry(0, kEndOfBlock, 0, 0);
     int code = symbol - kEndBlockSymbol - 1;
@@ -147,7 +164,7 @@ BuildResult buildTable(const std::uint8_t* lens, int n, int mainBits, std::uint3
             std::uint32_t e = entryOf(symbol);
             if (l <= mainBits) {
                 for (std::size_t i = rev; i < mainSize; i += std::size_t{1} << l)
-                    table[i] = e | static_cast<std::uint32_t>(l);
+                    table[i] = e | (static_cast<std::uint32_t>(l) + extraOf(e));
             } else {
                 unsigned prefix = rev & static_cast<unsigned>(mainSize - 1);
                 if (prefix != subPrefix) {
@@ -171,7 +188,7 @@ BuildResult buildTable(const std::uint8_t* lens, int n, int mainBits, std::uint3
                 }
                 int subLen = l - mainBits;
                 for (std::size_t i = rev >> mainBits; i < (std::size_t{1} << subBits); i += std::size_t{1} << subLen)
-                    table[subStart + i] = e | static_cast<std::uint32_t>(subLen);
+                    table[subStart + i] = e | (static_cast<std::uint32_t>(subLen) + extraOf(e));
             }
             --remaining[l];
         }
@@ -507,6 +524,7 @@ InflateState2::Run InflateState2::storedData(Reader& r, bool final) {
 }
 
 InflateState2::Run InflateState2::blockData(Reader& r, bool final) {
+    // The two refills of a round read at most 15 bytes past its start.
     constexpr std::size_t kFastInput = 16;
     const std::uint32_t* lit = m_tables->litTable;
     const std::uint32_t* dist = m_tables->distTable;
@@ -533,99 +551,126 @@ InflateState2::Run InflateState2::blockData(Reader& r, bool final) {
             count -= n;
         };
         auto bitsOf = [&buf](unsigned n) { return static_cast<std::uint32_t>(buf & ((std::uint64_t{1} << n) - 1)); };
+        auto extraBits = [](std::uint64_t held, std::uint32_t e) {
+            return static_cast<std::uint32_t>(held >> codeBitsOf(e)) & ((1u << extraOf(e)) - 1);
+        };
         auto refill = [&in, &buf, &count]() {
             buf |= platform::LoadLe64(in) << count;
             in += (63 - count) >> 3;
             count |= 56;
         };
-        // Each round starts with at least 56 bits and the next entry looked
-        // up; a symbol takes at most 48 bits. The lookup for the next round
-        // is made before a match is copied, so the two overlap.
+        auto emit = [&out, &drop](std::uint32_t e) {
+            drop(lengthOf(e));
+            *out++ = static_cast<unsigned char>(e >> 16);
+        };
+        // Each round starts with the entry of its first symbol looked up,
+        // and its refill brings at least 56 bits. A refill only adds bits
+        // above those held, so a lookup made before it stays good and the
+        // two overlap: every lookup is made as soon as its bits are there.
+        // A literal takes at most 15 bits, a length 20, a distance 28; a
+        // match refills again between the two. The lookup for the next
+        // round is made before a match is copied, so that they overlap too.
         std::uint32_t e = 0;
         if (in <= inFastEnd && out < areaEnd) {
             refill();
             e = lit[buf & litMask];
         }
         while (in <= inFastEnd && out < areaEnd) {
-            if (kindOf(e) == kLiteral) {
-                // Up to three literals from one refill (3 x 15 bits).
-                drop(lengthOf(e));
-                *out++ = static_cast<unsigned char>(e >> 16);
+            refill();
+            if (isLiteral(e)) {
+                // Up to three literals a round (3 x 15 bits), which leaves
+                // the bits of the next lookup.
+                emit(e);
                 e = lit[buf & litMask];
-                if (kindOf(e) == kLiteral) {
-                    drop(lengthOf(e));
-                    *out++ = static_cast<unsigned char>(e >> 16);
+                if (isLiteral(e)) {
+                    emit(e);
                     e = lit[buf & litMask];
-                    if (kindOf(e) == kLiteral) {
-                        drop(lengthOf(e));
-                        *out++ = static_cast<unsigned char>(e >> 16);
+                    if (isLiteral(e)) {
+                        emit(e);
+                        e = lit[buf & litMask];
                     }
                 }
-                refill();
-                e = lit[buf & litMask];
                 continue;
             }
-            if (kindOf(e) == kSubTable) {
+            if (isKind(e, kSubTable)) {
                 drop(kLitBits);
                 e = lit[(e >> 16) + bitsOf(extraOf(e))];
-                if (kindOf(e) == kLiteral) {
-                    drop(lengthOf(e));
-                    *out++ = static_cast<unsigned char>(e >> 16);
-                    refill();
+                if (isLiteral(e)) {
+                    emit(e);
                     e = lit[buf & litMask];
                     continue;
                 }
             }
+            // A base's code and extra bits leave together; the extra bits
+            // are read from what the buffer held, off the lookups' path.
+            std::uint64_t held = buf;
             drop(lengthOf(e));
-            if (kindOf(e) != kBase) {
-                if (kindOf(e) == kEndOfBlock) {
+            if (!isKind(e, kBase)) {
+                if (isKind(e, kEndOfBlock)) {
                     m_state = kNeedBlock;
                     break;
                 }
                 fault = Fault::kInvalidLiteral;
                 break;
             }
-            unsigned length = (e >> 16) + bitsOf(extraOf(e));
-            drop(extraOf(e));
+            const unsigned length = (e >> 16) + extraBits(held, e);
             e = dist[buf & distMask];
-            if (kindOf(e) == kSubTable) {
+            refill();
+            if (isKind(e, kSubTable)) {
                 drop(kDistBits);
                 e = dist[(e >> 16) + bitsOf(extraOf(e))];
             }
+            held = buf;
             drop(lengthOf(e));
-            if (kindOf(e) != kBase) {
+            if (!isKind(e, kBase)) {
                 fault = Fault::kInvalidDistance;
                 break;
             }
-            std::size_t d = (e >> 16) + bitsOf(extraOf(e));
-            drop(extraOf(e));
+            const std::size_t d = (e >> 16) + extraBits(held, e);
             if (d > static_cast<std::size_t>(out - validStart)) {
                 fault = Fault::kTooFarBack;
                 break;
             }
-            refill();
             e = lit[buf & litMask];
             const unsigned char* src = out - d;
             unsigned char* stop = out + length;
-            if (d >= kCopyOvershoot) {
-                // Three words cover most matches without a branch; the copy
-                // may run a few bytes past the match.
-                std::memcpy(out, src, kCopyOvershoot);
-                std::memcpy(out + kCopyOvershoot, src + kCopyOvershoot, kCopyOvershoot);
-                std::memcpy(out + 2 * kCopyOvershoot, src + 2 * kCopyOvershoot, kCopyOvershoot);
-                out += 3 * kCopyOvershoot;
-                src += 3 * kCopyOvershoot;
+            // The copies may run a little past the match (kCopyOvershoot
+            // bytes at the most), into room the window keeps for it.
+            if (d >= 2 * kWord) {
+                // Two blocks cover most matches without a branch.
+                std::memcpy(out, src, 2 * kWord);
+                std::memcpy(out + 2 * kWord, src + 2 * kWord, 2 * kWord);
+                out += 4 * kWord;
+                src += 4 * kWord;
                 while (out < stop) {
-                    std::memcpy(out, src, kCopyOvershoot);
-                    out += kCopyOvershoot;
-                    src += kCopyOvershoot;
+                    std::memcpy(out, src, 2 * kWord);
+                    out += 2 * kWord;
+                    src += 2 * kWord;
+                }
+            } else if (d >= kWord) {
+                std::memcpy(out, src, kWord);
+                std::memcpy(out + kWord, src + kWord, kWord);
+                out += 2 * kWord;
+                src += 2 * kWord;
+                while (out < stop) {
+                    std::memcpy(out, src, kWord);
+                    out += kWord;
+                    src += kWord;
                 }
             } else if (d == 1) {
-                std::memset(out, *src, length);
+                const std::uint64_t run = 0x0101010101010101ull * *src;
+                do {
+                    std::memcpy(out, &run, kWord);
+                    out += kWord;
+                } while (out < stop);
             } else {
-                do
-                    *out++ = *src++;
-                while (out < stop);
+                // Each word stored is right in its first d bytes, and the
+                // next one starts there.
+                do {
+                    platform::StoreLe64(out, platform::LoadLe64(src));
+                    out += d;
+                    src += d;
+                } while (out < stop);
             }
             out = stop;
         }
@@ -653,9 +698,9 @@ InflateState2::Run InflateState2::blockData(Reader& r, bool final) {
                 r.need(extraOf(e));
                 e = table[(e >> 16) + r.peek(extraOf(e))];
             }
-            if (lengthOf(e) > r.count)
+            if (codeBitsOf(e) > r.count)
                 return false;
-            r.drop(lengthOf(e));
+            r.drop(codeBitsOf(e));
             return true;
         };
         if (!lookup(lit, kLitBits, e)) {

@@ -66,23 +66,37 @@ TEST(Crc32, PiecesContinueWhereTheyStopped) {
 }
 
 // Every length around the fold's block sizes, at every alignment, through
-// the run-time path and the table path, against zlib as the judge.
+// the run-time path and the table path, plain and counting zip's binary
+// bytes, against zlib and a plain count as the judges. The bytes are random
+// in the first third, but for a run of binary bytes long enough to fill any
+// counter kept by byte, and mostly text with every byte value sprinkled in
+// the rest, so that the counts are neither all nor nothing.
 TEST(Crc32, FoldedAndTablePathsAgreeWithZlib) {
-    std::vector<unsigned char> data(70016);
+    std::vector<unsigned char> data(70016 + 140032);
     std::uint32_t x = 0x2545F491u;
-    for (auto& b : data) {
+    for (std::size_t i = 0; i < data.size(); ++i) {
         x ^= x << 13, x ^= x >> 17, x ^= x << 5;
-        b = static_cast<unsigned char>(x);
+        data[i] = static_cast<unsigned char>(i < data.size() / 3 || x % 5 == 0 ? x >> 8 : ' ' + x % 95);
     }
-    std::vector<std::size_t> lengths = {65536, 65537, 69999};
+    std::fill(data.begin() + 20000, data.begin() + 30000, 0xFF);
+    std::vector<std::size_t> lengths = {65536, 65537, 69999, 200000};
     for (std::size_t n = 0; n <= 300; ++n)
         lengths.push_back(n);
-    for (std::size_t offset = 0; offset < 16; offset += 5) {
+    for (std::size_t offset : {std::size_t{0}, std::size_t{5}, std::size_t{10}, std::size_t{15}, data.size() / 3 + 3}) {
         for (std::size_t n : lengths) {
+            if (offset + n > data.size())
+                continue;
             const unsigned char* p = data.data() + offset;
             const auto want = static_cast<std::uint32_t>(::crc32(0, p, static_cast<uInt>(n)));
+            const auto binary =
+                static_cast<std::uint64_t>(std::count_if(p, p + n, [](unsigned char b) { return b < 7 || b > 127; }));
             ASSERT_EQ(platform::Crc32(0, p, n), want) << n << "@" << offset;
             ASSERT_EQ(~platform::Crc32UpdateByTable(platform::kCrc32Preset, p, n), want) << n << "@" << offset;
+            std::uint64_t folded = 1, byTable = 2;
+            ASSERT_EQ(~platform::Crc32UpdateCountingBinary(platform::kCrc32Preset, p, n, folded), want);
+            ASSERT_EQ(~platform::Crc32UpdateCountingBinaryByTable(platform::kCrc32Preset, p, n, byTable), want);
+            ASSERT_EQ(folded, binary + 1) << n << "@" << offset;
+            ASSERT_EQ(byTable, binary + 2) << n << "@" << offset;
         }
     }
     // Pieces of any size continue one another across both paths.

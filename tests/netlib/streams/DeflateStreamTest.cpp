@@ -122,6 +122,35 @@ TEST(ZeeStream, CompressesAsWellAsZlibAtEachLevel) {
     }
 }
 
+TEST(ZeeStream, TheCorpusCodesNoLargerThanZlibsAtEveryLevel) {
+    for (int level = 1; level <= 9; ++level) {
+        std::size_t ours = 0, theirs = 0;
+        for (const auto& f : realFiles()) {
+            ours += ourDeflate(f.data, level).size();
+            theirs += zpeer::deflate(f.data, level, Z_DEFAULT_STRATEGY, false).size();
+        }
+        EXPECT_LE(ours, theirs) << "level " << level;
+    }
+}
+
+TEST(ZeeStream, AfterALongRunOfLiteralsRepeatsAreStillFound) {
+    // Noise long enough to count as incompressible, then the same noise
+    // again, which codes as matches; text after it, then the noise once more.
+    const Bytes noise = randomBytes(12000, 8);
+    Bytes data = noise;
+    data.insert(data.end(), noise.begin(), noise.end());
+    data.insert(data.end(), realFiles()[1].data.begin(), realFiles()[1].data.begin() + 4000);
+    data.insert(data.end(), noise.begin(), noise.end());
+    for (int level : {1, 2, 3, 4, 6, 9}) {
+        SCOPED_TRACE("level " + std::to_string(level));
+        Bytes packed = ourDeflate(data, level);
+        Bytes back;
+        ASSERT_TRUE(zpeer::inflate(packed, &back));
+        EXPECT_TRUE(back == data);
+        EXPECT_LT(packed.size(), noise.size() + 4000);
+    }
+}
+
 TEST(ZeeStream, EdgeCases) {
     Bytes text = realFiles()[1].data;
     EXPECT_EQ(ourDeflate(text, -1), ourDeflate(text, 6));

@@ -140,6 +140,30 @@ TEST(Inflate, ZlibStreamsOfEveryLevelAndStrategyDecodeThroughAllThreeDrivers) {
     }
 }
 
+TEST(Inflate, RepeatsAtEveryShortDistanceAndOfEveryLengthDecode) {
+    // For each period, runs of it from 3 bytes to past the longest match,
+    // each behind fresh noise: zlib codes them as matches at that distance.
+    std::mt19937 rng(11);
+    Bytes data;
+    for (std::size_t period = 1; period <= 40; ++period) {
+        for (std::size_t run : {3u, 7u, 8u, 9u, 15u, 16u, 17u, 31u, 32u, 33u, 100u, 258u, 600u}) {
+            Bytes unit(period);
+            for (auto& b : unit)
+                b = static_cast<std::uint8_t>(rng());
+            for (std::size_t k = 0; k < period + run; ++k)
+                data.push_back(unit[k % period]);
+            for (int k = 0; k < 5; ++k)
+                data.push_back(static_cast<std::uint8_t>(rng()));
+        }
+    }
+    for (int level : {1, 9}) {
+        SCOPED_TRACE("level " + std::to_string(level));
+        Decoded b = viaBuffer(zpeer::deflate(data, level, Z_DEFAULT_STRATEGY, false));
+        EXPECT_TRUE(b.ok);
+        EXPECT_TRUE(b.bytes == data);
+    }
+}
+
 TEST(Inflate, EveryFlushModeDecodesAndOneByteAtATimeToo) {
     const Bytes& text = files()[1].data;
     const int flushes[] = {Z_NO_FLUSH, Z_SYNC_FLUSH, Z_FULL_FLUSH, Z_PARTIAL_FLUSH, Z_BLOCK};

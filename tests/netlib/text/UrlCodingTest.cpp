@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "PlainUrlDecode.h"
 #include "TextTestSupport.h"
 #include "netlib/core/DataBuffer.h"
 #include "netlib/core/StringBuffer.h"
@@ -30,6 +31,28 @@ std::string decoded(const std::string& text) {
 }
 
 } // namespace
+
+TEST(UrlCoding, DecodeAgreesWithAPlainByteLoopAtEveryLength) {
+    // Texts thick with escapes, broken escapes and pluses, long plain runs
+    // and bytes of every value, at every length around the decoder's 64-byte
+    // blocks, so that escapes straddle the blocks' edges.
+    std::mt19937 rng(31);
+    const std::string pieces[] = {"%", "+", "%4", "%41", "%e9", "%G1", "%%", "a", "Z", "09", " ", "\xFF", "plainrun"};
+    for (int round = 0; round < 3000; ++round) {
+        std::string text;
+        const std::size_t length = round < 400 ? static_cast<std::size_t>(round) : rng() % 400;
+        while (text.size() < length) {
+            if (rng() % 50 == 0)
+                text += std::string(rng() % 150, 'q');
+            else if (rng() % 40 == 0)
+                text += static_cast<char>(rng());
+            else
+                text += pieces[rng() % std::size(pieces)];
+        }
+        text.resize(length);
+        ASSERT_EQ(decoded(text), "[" + texttest::plainlyUrlDecoded(text)) << text;
+    }
+}
 
 TEST(UrlCoding, EncodeKeepsOnlyLettersAndDigits) {
     EXPECT_EQ(encoded("a b&c"), "a+b%26c");
