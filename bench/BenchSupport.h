@@ -21,6 +21,13 @@ inline bool smokeRun() {
     return smoke;
 }
 
+// A name in the run's TMPDIR (tests/run-test.sh gives each run its own), else
+// in /tmp.
+inline std::string tempPath(const std::string& name) {
+    const char* dir = std::getenv("TMPDIR");
+    return std::string(dir && *dir ? dir : "/tmp") + "/" + name;
+}
+
 // The full size, or the tiny one in a smoke run.
 inline std::size_t inputSize(std::size_t full, std::size_t tiny = 4096) {
     return smokeRun() ? tiny : full;

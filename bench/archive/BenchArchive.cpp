@@ -19,6 +19,7 @@
 
 #include "archive/ZipArchive.h"
 #include "archive/ZipDeflater.h"
+#include "bench/BenchSupport.h"
 
 namespace {
 
@@ -34,7 +35,7 @@ struct Corpus {
     Corpus() {
         files.emplace_back("license", ReadFile("/usr/share/common-licenses/GPL-3"));
         files.emplace_back("binary", ReadFile("/usr/bin/bash"));
-        std::string db = "/tmp/grv-bench-journal.grv";
+        std::string db = benchsupport::tempPath("grv-bench-journal.grv");
         std::string sql = "DROP TABLE IF EXISTS entry; CREATE TABLE entry(id INTEGER PRIMARY KEY, ts TEXT,"
                           " subject TEXT, worst INT, avg INT, low INT, cur INT, journal TEXT);"
                           "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i+1 FROM n WHERE i < 20000)"
@@ -140,8 +141,10 @@ struct ExtractSetup {
     std::string zip;
     std::size_t size = 0;
     ExtractSetup() {
-        char templ[] = "/tmp/grv-bench-archive.XXXXXX";
-        folder = mkdtemp(templ) ? templ : "/tmp";
+        std::string templ = benchsupport::tempPath("grv-bench-archive.XXXXXX");
+        if (mkdtemp(templ.data()) == nullptr)
+            std::abort();
+        folder = templ;
         std::string data = folder + "/corpus.bin";
         {
             std::ofstream out(data, std::ios::binary);

@@ -3,10 +3,12 @@
 #include "netlib/core/ClsXml.h"
 #include "netlib/core/DataBuffer.h"
 #include "netlib/core/Logger.h"
+#include "netlib/crypto/PasswordEncryption.h"
 #include "netlib/crypto/Rijndael.h"
 #include "netlib/crypto/Sha1.h"
 #include "netlib/streams/TessikDeflate.h"
 #include "netlib/streams/WinZipAes.h"
+#include "netlib/streams/ZipPipeline.h"
 #include "netlib/text/TextServices.h"
 
 namespace tessik {
@@ -67,12 +69,16 @@ ZipSha1* newZipSha1() {
 
 const WinZipAesServices kZipAesServices{newZipCipher, newZipSha1};
 
+const ZipPasswordCrypt kZipPasswordCrypt{encryptBytesWithPassword, decryptBytesWithPassword,
+                                         encryptFileWithPasswordEntry, decryptFileWithPasswordEntry};
+
 } // namespace
 
 void installCryptoServices() {
     installTextServices();
     installXmlBinaryHooks(&kXmlHooks);
     installWinZipAesServices(&kZipAesServices);
+    installZipPasswordCrypt(&kZipPasswordCrypt);
 }
 
 } // namespace tessik

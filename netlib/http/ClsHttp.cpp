@@ -46,12 +46,41 @@ private:
 
 } // namespace
 
-ClsHttp::ClsHttp() : m_verboseLogging(false) {}
+ClsHttp::ClsHttp()
+    : m_s3ServiceHost(http_cls::kDefaultS3ServiceHost), m_lastResponse(nullptr), m_verboseLogging(false) {}
 
-ClsHttp::~ClsHttp() = default;
+ClsHttp::~ClsHttp() {
+    // The task uses every member: it ends before any of them goes.
+    if (m_thread.joinable())
+        m_thread.join();
+    CritSecExitor lock(*this);
+    delete m_lastResponse;
+    m_lastResponse = nullptr;
+}
 
 ClsHttpResponse* ClsHttp::SynchronousRequest(const char* domain, int port, bool ssl, ClsHttpRequest& request,
                                              ProgressEvent* progress) {
+    {
+        CritSecExitor lock(*this);
+        if (m_busy) {
+            enterMethod("SynchronousRequest");
+            checkNotBusy(m_log);
+            return nullptr;
+        }
+        if (m_useThread) {
+            XString domainText;
+            domainText.setFromUtf8(domain != nullptr ? domain : "");
+            XString xml;
+            request.ToXml(xml);
+            queueBackgroundTask(BgMethod::SynchronousRequest, "SynchronousRequest", [&](ClsBgTask& task) {
+                task.pushStringArg(domainText);
+                task.pushIntArg(port);
+                task.pushBoolArg(ssl);
+                task.pushStringArg(xml);
+            });
+            return nullptr;
+        }
+    }
     return synchronousRequestImpl(domain, port, ssl, request, progress, m_log);
 }
 

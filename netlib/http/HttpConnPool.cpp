@@ -195,6 +195,33 @@ bool dropFilePrefix(const char* path, std::int64_t from, LogBase& log) {
     return file.createFile(path, log) && (whole.getSize() == 0 || file.writeDb(whole, nullptr, log));
 }
 
+// Whether a gzip member starts at `from` in the file.
+bool gzipAt(const char* path, std::int64_t from, LogBase& log) {
+    unsigned char start[http_pool::kGzipPeekBytes] = {};
+    std::uint32_t got = 0;
+    std::unique_ptr<FileDataSource> source(FileDataSource::openForRead(path, &log));
+    return source != nullptr && source->seekAbsolute64(from, &log) &&
+           source->readChunk(start, sizeof start, &got, &log) && got >= 2 && start[0] == kGzipId1 &&
+           start[1] == kGzipId2;
+}
+
+// Replaces the gzip data from `from` on by its content; the bytes before it
+// stay. The file is left as it was unless all of it was read.
+bool unGzipFileTail(const char* path, std::int64_t from, LogBase& log) {
+    DataBuffer whole;
+    if (!whole.loadFileUtf8(path, &log) || static_cast<std::int64_t>(whole.getSize()) < from)
+        return false;
+    const auto keep = static_cast<unsigned int>(from);
+    DataBuffer packed;
+    DataBuffer plain;
+    if (!packed.appendDbRange(whole, keep, whole.getSize() - keep) || !Gzip::unGzipMemory(packed, plain, log))
+        return false;
+    whole.shorten(whole.getSize() - keep);
+    OutputFile file;
+    return file.createFile(path, log) && file.writeDb(whole, nullptr, log) &&
+           (plain.getSize() == 0 || file.writeDb(plain, nullptr, log));
+}
+
 bool endsWithNoCase(const StringBuffer& text, const char* tail) {
     const auto n = static_cast<int>(std::strlen(tail));
     return text.getSize() >= n &&
@@ -314,6 +341,8 @@ bool HttpConnPool::download(const char* url, HttpControl& options, const char* l
     const bool opened = append || resume ? file.openForAppend(localPath, log) : file.createFile(localPath, log);
     if (!opened)
         return false;
+    // Where the bytes of this call begin in the file.
+    const std::int64_t appendedAt = file.getSizeReached();
     // The resume point serves this call only.
     const std::int64_t savedResumePoint = options.ResumePoint;
     if (resume)
@@ -353,15 +382,14 @@ bool HttpConnPool::download(const char* url, HttpControl& options, const char* l
     StringBuffer path(localPath);
     if (!coding.equalsNoCase("gzip") || endsWithNoCase(path, ".gz") || endsWithNoCase(path, ".tgz"))
         return ok;
-    unsigned char start[http_pool::kGzipPeekBytes] = {};
-    std::uint32_t got = 0;
-    std::unique_ptr<FileDataSource> source(FileDataSource::openForRead(localPath, &log));
-    if (source == nullptr || !source->readChunk(start, sizeof start, &got, &log) || got < 2 || start[0] != kGzipId1 ||
-        start[1] != kGzipId2)
+    // A whole answer to a resume replaced what was there.
+    const std::int64_t from = resume && status == kStatusOk ? 0 : appendedAt;
+    if (!gzipAt(localPath, from, log))
         return ok;
-    source.reset();
     log.logInfo(resume ? "Downloaded gzip compressed data." : "Download was compressed.  Decompressing...");
-    ok = Gzip::unGzipFile(localPath, log);
+    // Only what this call wrote is un-gzipped: an appended file keeps its
+    // earlier bytes as they were.
+    ok = from == 0 ? Gzip::unGzipFile(localPath, log) : unGzipFileTail(localPath, from, log);
     if (!resume) {
         bool sized = false;
         log.logDataInt64("DecompressedFileSize", getFileSize64Utf8(localPath, &log, sized));

@@ -341,6 +341,14 @@ void declaredBodyCharset(const HttpResponseHeader& header, const DataBuffer& bod
             HtmlHelp::getCharsetFromMetaSb(html, charset);
             if (charset.getSize() != 0)
                 log.logData("HtmlCharset", charset.getString());
+        } else if (type.containsSubstringNoCase("xml")) {
+            // An XML document says its own encoding, UTF-8 when it does not.
+            StringBuffer xml;
+            xml.appendDb(body);
+            HtmlHelp::getCharsetFromMetaSb(xml, charset);
+            if (charset.getSize() == 0)
+                charset.setString("utf-8");
+            log.logData("XmlCharset", charset.getString());
         }
     }
     if (body.getSize() > sizeof kBom && std::memcmp(body.getData(), kBom, sizeof kBom) == 0) {

@@ -89,8 +89,9 @@ private:
 };
 
 // The charset a response gives its body: the Content-Type charset, else,
-// for an HTML body with bytes past 7 bits, the page's own declaration
-// (logged as "HtmlCharset"); a UTF-8 preamble wins over both. Empty when
+// for a body with bytes past 7 bits, an HTML page's own declaration
+// (logged as "HtmlCharset") or an XML document's (UTF-8 when it declares
+// none, logged as "XmlCharset"); a UTF-8 preamble wins over all. Empty when
 // none is given.
 void declaredBodyCharset(const HttpResponseHeader& header, const DataBuffer& body, StringBuffer& charset, LogBase& log);
 

@@ -11,7 +11,7 @@ TsObject::TsObject() {
 
 TsObject::~TsObject() = default;
 
-TsString::TsString() : m_impl(new XString), m_utf8(false) {}
+TsString::TsString() : m_impl(new XString) {}
 
 TsString::~TsString() {
     delete m_impl;

@@ -23,7 +23,6 @@ public:
 
 private:
     XString* m_impl;
-    bool m_utf8;
 };
 
 // Ten result strings. Each string-returning call takes the next slot, so a

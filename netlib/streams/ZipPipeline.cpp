@@ -500,6 +500,14 @@ bool ZipPipeline::c_to_u(std::uint32_t* crc, LogBase& log) {
     if (m_verbose)
         log.logInfo("Compressed to uncompressed (c_to_u)");
     *crc = 0;
+    if (encryption != kCryptNone || passwordProtect) {
+        // A destination to be encrypted never gets the plain data: inflate,
+        // then encrypt as from plain data.
+        if (!inflateToTemp("InflateToTemp9", log))
+            return false;
+        m_srcIsCompressed = false;
+        return u_to_u(crc, log);
+    }
     if (!m_dest) {
         log.logError("No dest out for inflate.");
         return false;
@@ -549,7 +557,9 @@ bool ZipPipeline::u_to_u(std::uint32_t* crc, LogBase& log) {
         *crc = 0;
         return winZipAesToDest(log);
     }
-    return encryptPasswordBased(log) && streamToDest(crc, log);
+    // The password-based kinds are read back by inflating, decrypting and
+    // inflating again, whatever the entry's method: they are written so.
+    return u_to_c(crc, log);
 }
 
 bool ZipPipeline::c_to_c(std::uint32_t* crc, LogBase& log) {

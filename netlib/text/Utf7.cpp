@@ -5,6 +5,7 @@
 
 #include "netlib/core/DataBuffer.h"
 #include "netlib/core/EncodingConvert.h"
+#include "netlib/text/ByteStaging.h"
 #include "platform/ByteOrder.h"
 
 namespace tessik {
@@ -36,34 +37,6 @@ const Utf7Tables& initUtf7Tables() {
     return t;
 }
 
-// Collects output bytes and hands them to the buffer in runs.
-class ByteRun {
-public:
-    explicit ByteRun(DataBuffer& out) : out_(out) {}
-    ~ByteRun() { flush(); }
-    void put(unsigned char c) {
-        block_[fill_++] = c;
-        if (fill_ == sizeof block_)
-            flush();
-    }
-    void putUnit(std::uint16_t u) {
-        unsigned char le[2];
-        platform::StoreLe16(le, u);
-        put(le[0]);
-        put(le[1]);
-    }
-    void flush() {
-        if (fill_)
-            out_.append(block_, fill_);
-        fill_ = 0;
-    }
-
-private:
-    DataBuffer& out_;
-    unsigned char block_[1024];
-    unsigned int fill_ = 0;
-};
-
 } // namespace
 
 bool utf16ToUtf7(const DataBuffer& in, DataBuffer& out) {
@@ -74,7 +47,7 @@ bool utf16ToUtf7(const DataBuffer& in, DataBuffer& out) {
     if (units && platform::LoadLe16(p) == 0xFEFF)
         i = 1;
 
-    ByteRun run(out);
+    ByteStaging<1024> run(out);
     bool inRun = false;
     std::uint32_t bits = 0;
     int bitCount = 0;
@@ -120,7 +93,7 @@ bool utf7ToUtf16(const DataBuffer& in, DataBuffer& out) {
     const Utf7Tables& t = initUtf7Tables();
     const unsigned char* p = in.getData();
     unsigned int n = in.getSize();
-    ByteRun run(out);
+    ByteStaging<1024> run(out);
     bool ok = true;
 
     unsigned int i = 0;

@@ -557,6 +557,7 @@ TEST(ZipWriter, ResultCodes) {
     EXPECT_FALSE(IsZipReaderHandle(h));
     const std::string longName(260, 'n');
     const std::string longestName(259, 'n');
+    const std::string missing = dir.File("nope");
     struct Case {
         const char* what;
         const char* name;
@@ -565,7 +566,7 @@ TEST(ZipWriter, ResultCodes) {
         int kind;
         ZipResult expected;
     } cases[] = {
-        {"missing source", "a", (dir.File("nope")).c_str(), 0, archive::kZipSourceFileName, ZipResult::CannotOpen},
+        {"missing source", "a", missing.c_str(), 0, archive::kZipSourceFileName, ZipResult::CannotOpen},
         {"folder as file", "a", dir.Path().c_str(), 0, archive::kZipSourceFileName, ZipResult::CannotOpen},
         {"null source name", "a", nullptr, 0, archive::kZipSourceFileName, ZipResult::BadArguments},
         {"empty name", "", src.c_str(), 0, archive::kZipSourceFileName, ZipResult::BadArguments},

@@ -128,6 +128,13 @@ TEST_F(LoopbackPeerTest, GnutlsServerSpeaksTls10With3desAndRc4) {
         RunResult tls =
             RunPeer({"gnutls-cli", "--insecure", "--priority", priority, "-p", std::to_string(port), "127.0.0.1"});
         EXPECT_NE(tls.out.find(description), std::string::npos) << tls.out;
+        // Bound to 127.0.0.1 alone: another loopback address and IPv6 find nothing.
+        RunResult elsewhere = Python("import socket, sys\n"
+                                     "for family, host in ((socket.AF_INET, '127.0.0.2'), (socket.AF_INET6, '::1')):\n"
+                                     "    s = socket.socket(family)\n"
+                                     "    print(host, s.connect_ex((host, int(sys.argv[1]))) != 0)\n",
+                                     {std::to_string(port)});
+        EXPECT_EQ(elsewhere.out, "127.0.0.2 True\n::1 True\n") << elsewhere.err;
         peers.Stop(port);
     }
 }

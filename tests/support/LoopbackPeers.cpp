@@ -4,18 +4,15 @@
 
 #include <arpa/inet.h>
 #include <fcntl.h>
-#include <net/if.h>
 #include <netinet/in.h>
-#include <sched.h>
+#include <pwd.h>
 #include <signal.h>
 #include <spawn.h>
-#include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <atomic>
 #include <chrono>
 #include <cstring>
 #include <stdexcept>
@@ -36,14 +33,13 @@ constexpr std::size_t kLogTail = 4000;
 constexpr mode_t kReachableByServices = 0755;
 constexpr mode_t kReadableByServices = 0644;
 
-// Peers that run as root drop to service accounts (www-data, proxy) which
-// must read their configuration, so their folder is world-traversable and
-// does not live inside the test runner's private (0700) temporary tree.
-constexpr const char* kPeersParent = "/tmp";
+// Each peer's folder names its process group here, so that the runners
+// (tests/run-common.sh) stop the peers of a test that died before it could.
+constexpr const char* kProcessGroupFile = "peer.pgid";
 
-// Peers running in this process, so the network namespace is not changed
-// under them.
-std::atomic<int> g_runningPeers{0};
+// The account names dante looks up through nss_wrapper: they need not exist.
+constexpr const char* kDanteRunner = "grvpeers";
+constexpr const char* kDanteUnprivileged = "nobody";
 
 std::string PeerScript(const std::string& name) {
     return std::string(GRV_SOURCE_DIR) + "/tests/peers/" + name;
@@ -139,50 +135,10 @@ int FreeLoopbackPort() {
     return FreeLoopbackPorts(1)[0];
 }
 
-bool LoopbackPeers::EnterPrivateNetwork(std::string* why) {
-    static bool entered = false;
-    if (entered) {
-        return true;
-    }
-    if (g_runningPeers.load() != 0) {
-        *why = "peers already run outside the private network";
-        return false;
-    }
-    if (IsRoot()) {
-        if (unshare(CLONE_NEWNET) != 0) {
-            *why = "unshare(CLONE_NEWNET): " + std::string(strerror(errno));
-            return false;
-        }
-    } else {
-        uid_t uid = getuid();
-        gid_t gid = getgid();
-        if (unshare(CLONE_NEWUSER | CLONE_NEWNET) != 0) {
-            *why = "unshare(CLONE_NEWUSER | CLONE_NEWNET): " + std::string(strerror(errno));
-            return false;
-        }
-        WriteFile("/proc/self/setgroups", "deny");
-        WriteFile("/proc/self/uid_map", std::to_string(uid) + " " + std::to_string(uid) + " 1");
-        WriteFile("/proc/self/gid_map", std::to_string(gid) + " " + std::to_string(gid) + " 1");
-    }
-    int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-    ifreq req{};
-    std::strncpy(req.ifr_name, "lo", IFNAMSIZ - 1);
-    bool up = fd >= 0 && ioctl(fd, SIOCGIFFLAGS, &req) == 0;
-    req.ifr_flags = static_cast<short>(req.ifr_flags | IFF_UP);
-    up = up && ioctl(fd, SIOCSIFFLAGS, &req) == 0;
-    if (fd >= 0) {
-        close(fd);
-    }
-    if (!up) {
-        *why = "cannot bring the loopback interface up: " + std::string(strerror(errno));
-        return false;
-    }
-    entered = true;
-    return true;
-}
-
 LoopbackPeers::LoopbackPeers() {
-    std::string pattern = std::string(kPeersParent) + "/grv-peers.XXXXXX";
+    // Peers that run as root drop to service accounts (www-data, proxy) which
+    // must read their configuration, so their folder is world-traversable.
+    std::string pattern = SharedTempRoot() + "/grv-peers.XXXXXX";
     if (mkdtemp(pattern.data()) == nullptr) {
         Fail("mkdtemp: " + std::string(strerror(errno)));
     }
@@ -195,9 +151,6 @@ LoopbackPeers::~LoopbackPeers() {
         StopPeer(peer);
     }
     m_running.clear();
-    if (!m_account.empty()) {
-        RunPeer({"/usr/sbin/userdel", m_account});
-    }
     RemoveTree(m_folder);
 }
 
@@ -274,7 +227,7 @@ void LoopbackPeers::Launch(Running peer, const std::vector<std::string>& argv, c
     if (rc != 0) {
         Fail(peer.name + ": cannot start " + argv[0] + ": " + strerror(rc));
     }
-    ++g_runningPeers;
+    WriteFile(peer.folder + "/" + kProcessGroupFile, std::to_string(peer.pid));
     m_running.push_back(peer);
     Running& started = m_running.back();
 
@@ -306,7 +259,6 @@ void LoopbackPeers::StopPeer(Running& peer) {
     kill(-peer.pid, SIGKILL);
     waitpid(peer.pid, nullptr, 0);
     peer.pid = 0;
-    --g_runningPeers;
 }
 
 std::string LoopbackPeers::PeerFolder(int port) const {
@@ -624,47 +576,59 @@ int LoopbackPeers::StartMicrosocks(bool requireCredentials) {
 }
 
 int LoopbackPeers::StartDante() {
-    if (!IsRoot()) {
-        Fail("dante checks system accounts: the test must run as root");
+    RunResult hash = RunPeer({"openssl", "passwd", "-6", kPeerPassword});
+    if (!hash.Ok()) {
+        Fail("openssl passwd: " + hash.out);
     }
-    if (m_account.empty()) {
-        std::string name = "grvpeer" + std::to_string(getpid());
-        RunResult hash = RunPeer({"openssl", "passwd", "-6", kPeerPassword});
-        if (!hash.Ok()) {
-            Fail("openssl passwd: " + hash.out);
-        }
-        hash.out.erase(hash.out.find_last_not_of("\r\n") + 1);
-        Run({"/usr/sbin/useradd", "-M", "-s", "/usr/sbin/nologin", "-p", hash.out, name});
-        m_account = name;
-    }
+    hash.out.erase(hash.out.find_last_not_of("\r\n") + 1);
     Running peer{"dante", 0, {FreeLoopbackPort()}, {}, MakeFolder("dante")};
     const std::string& dir = peer.folder;
-    std::string conf = WriteConfig(dir, "sockd.conf",
-                                   Join({
-                                       "logoutput: " + dir + "/sockd.log",
-                                       "internal: 127.0.0.1 port = " + std::to_string(peer.ports[0]),
-                                       "external: 127.0.0.1",
-                                       // SOCKS4 has no methods: "none" lets it in, and so SOCKS5 clients
-                                       // that offer no credentials.
-                                       "socksmethod: username none",
-                                       "clientmethod: none",
-                                       "user.privileged: root",
-                                       "user.unprivileged: nobody",
-                                       "client pass {",
-                                       "  from: 127.0.0.0/8 to: 0.0.0.0/0",
-                                       "}",
-                                       "socks pass {",
-                                       "  from: 127.0.0.0/8 to: 127.0.0.0/8",
-                                       "  command: connect",
-                                       "  socksmethod: username",
-                                       "}",
-                                       "socks pass {",
-                                       "  from: 127.0.0.0/8 to: 127.0.0.0/8",
-                                       "  command: connect",
-                                       "  socksmethod: none",
-                                       "}",
-                                   }));
-    Launch(peer, {"/usr/sbin/danted", "-f", conf, "-p", dir + "/sockd.pid", "-N", "1"});
+    std::string conf =
+        WriteConfig(dir, "sockd.conf",
+                    Join({
+                        "logoutput: " + dir + "/sockd.log",
+                        "internal: 127.0.0.1 port = " + std::to_string(peer.ports[0]),
+                        "external: 127.0.0.1",
+                        // SOCKS4 has no methods: "none" lets it in, and so SOCKS5 clients
+                        // that offer no credentials.
+                        "socksmethod: username none",
+                        "clientmethod: none",
+                        std::string("user.privileged: ") + kDanteRunner,
+                        std::string("user.unprivileged: ") + (IsRoot() ? kDanteUnprivileged : kDanteRunner),
+                        "client pass {",
+                        "  from: 127.0.0.0/8 to: 0.0.0.0/0",
+                        "}",
+                        "socks pass {",
+                        "  from: 127.0.0.0/8 to: 127.0.0.0/8",
+                        "  command: connect",
+                        "  socksmethod: username",
+                        "}",
+                        "socks pass {",
+                        "  from: 127.0.0.0/8 to: 127.0.0.0/8",
+                        "  command: connect",
+                        "  socksmethod: none",
+                        "}",
+                    }));
+    // dante checks the username method's passwords against the accounts it
+    // looks up; nss_wrapper hands it files of ours instead of the machine's,
+    // so no account is added and no root is needed.
+    const std::string ids = std::to_string(getuid()) + ":" + std::to_string(getgid());
+    const std::string nobody = std::to_string(kNobodyId) + ":" + std::to_string(kNobodyId);
+    std::string passwd = WriteConfig(dir, "passwd",
+                                     Join({
+                                         std::string(kDanteRunner) + ":x:" + ids + "::/nonexistent:/bin/false",
+                                         std::string(kDanteUnprivileged) + ":x:" + nobody + "::/nonexistent:/bin/false",
+                                         std::string(kPeerUser) + ":x:" + ids + "::/nonexistent:/bin/false",
+                                     }));
+    std::string group = WriteConfig(dir, "group",
+                                    Join({
+                                        std::string(kDanteRunner) + ":x:" + std::to_string(getgid()) + ":",
+                                        std::string(kDanteUnprivileged) + ":x:" + std::to_string(kNobodyId) + ":",
+                                    }));
+    std::string shadow = WriteConfig(dir, "shadow", std::string(kPeerUser) + ":" + hash.out + ":19000:0:99999:7:::\n");
+    Launch(peer, {"/usr/sbin/danted", "-f", conf, "-p", dir + "/sockd.pid", "-N", "1"},
+           {"LD_PRELOAD=libnss_wrapper.so", "NSS_WRAPPER_PASSWD=" + passwd, "NSS_WRAPPER_GROUP=" + group,
+            "NSS_WRAPPER_SHADOW=" + shadow});
     return peer.ports[0];
 }
 
@@ -689,13 +653,13 @@ int LoopbackPeers::StartOpensslServer(const OpensslServerOptions& options) {
 }
 
 int LoopbackPeers::StartGnutlsServer(const std::string& priority) {
-    std::string why;
-    if (!EnterPrivateNetwork(&why)) {
-        Fail("gnutls-serv binds every interface and needs a private network: " + why);
-    }
     Running peer{"gnutls-serv", 0, {FreeLoopbackPort()}, {}, MakeFolder("gnutls-serv")};
-    Launch(peer, {"/usr/bin/gnutls-serv", "-a", "--http", "--priority", priority, "-p", std::to_string(peer.ports[0]),
-                  "--x509certfile", Certificate(), "--x509keyfile", CertificateKey()});
+    // It takes no listen address: the preloaded binder turns its binds to
+    // every interface into binds to 127.0.0.1 (and refuses IPv6's).
+    Launch(peer,
+           {"/usr/bin/gnutls-serv", "-a", "--http", "--priority", priority, "-p", std::to_string(peer.ports[0]),
+            "--x509certfile", Certificate(), "--x509keyfile", CertificateKey()},
+           {std::string("LD_PRELOAD=") + GRV_LOOPBACK_BIND});
     return peer.ports[0];
 }
 
@@ -712,15 +676,19 @@ void LoopbackPeers::MakeClientKey(SshPeer* peer) {
 }
 
 SshPeer LoopbackPeers::StartSshd(const std::vector<std::string>& options) {
-    if (!IsRoot()) {
-        Fail("sshd runs as root: the test must run as root");
+    // sshd runs as whoever runs the test and then lets only that user in.
+    const passwd* self = getpwuid(geteuid());
+    if (self == nullptr) {
+        Fail("sshd logs in a user of the machine, and uid " + std::to_string(geteuid()) + " has no account");
     }
     Running peer{"sshd", 0, {FreeLoopbackPort()}, {}, MakeFolder("sshd")};
     const std::string& dir = peer.folder;
-    SshPeer result{peer.ports[0], "root", {}, {}, peer.folder};
+    SshPeer result{peer.ports[0], self->pw_name, {}, {}, peer.folder};
     MakeClientKey(&result);
-    // The privilege separation directory; Debian makes it only at boot.
-    mkdir("/run/sshd", kReachableByServices);
+    if (IsRoot()) {
+        // The privilege separation directory; Debian makes it only at boot.
+        mkdir("/run/sshd", kReachableByServices);
+    }
     Run({"ssh-keygen", "-q", "-t", "rsa", "-b", "2048", "-N", "", "-f", dir + "/host_rsa"});
     Run({"ssh-keygen", "-q", "-t", "dsa", "-N", "", "-f", dir + "/host_dsa"});
     std::string conf =
@@ -770,11 +738,20 @@ SshPeer LoopbackPeers::StartParamikoServer(const std::vector<std::string>& args)
     return result;
 }
 
-int LoopbackPeers::StartS3rver() {
+int LoopbackPeers::StartS3rver(bool checkSignatures) {
+    // scripts/setup installs it, with the tree its lockfile pins, there.
+    const std::string s3rver = std::string(GRV_SOURCE_DIR) + "/scripts/s3rver/node_modules/.bin/s3rver";
+    if (!FileExists(s3rver)) {
+        Fail(s3rver + " is missing: scripts/setup installs it");
+    }
     Running peer{"s3rver", 0, {FreeLoopbackPort()}, {}, MakeFolder("s3rver")};
     mkdir((peer.folder + "/data").c_str(), kReachableByServices);
-    Launch(peer, {"s3rver", "-d", peer.folder + "/data", "-a", "127.0.0.1", "-p", std::to_string(peer.ports[0]),
-                  "--no-vhost-buckets", "--configure-bucket", kS3Bucket});
+    std::vector<std::string> argv = {s3rver,      "-d", peer.folder + "/data",         "-a",
+                                     "127.0.0.1", "-p", std::to_string(peer.ports[0]), "--no-vhost-buckets"};
+    if (!checkSignatures)
+        argv.push_back("--allow-mismatched-signatures");
+    argv.insert(argv.end(), {"--configure-bucket", kS3Bucket});
+    Launch(peer, argv);
     return peer.ports[0];
 }
 

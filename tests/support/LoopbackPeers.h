@@ -120,28 +120,31 @@ public:
     int StartTinyproxy();
     // SOCKS5 with the username method, or with no authentication at all.
     int StartMicrosocks(bool requireCredentials = true);
-    // SOCKS4 and SOCKS5; SOCKS5 checks user names and passwords against the
-    // system accounts, so this makes a throwaway account (DanteUser(),
-    // kPeerPassword) that goes with the peers. Needs root.
+    // SOCKS4 and SOCKS5; SOCKS5 checks user name and password by the
+    // username method against accounts of its own (DanteUser(),
+    // kPeerPassword), not the machine's.
     int StartDante();
-    const std::string& DanteUser() const { return m_account; }
+    std::string DanteUser() const { return kPeerUser; }
     // openssl s_server with -tls1 and -www (a status page for GET).
     int StartOpensslServer(const std::string& ciphers = kOpensslLegacyCiphers);
     int StartOpensslServer(const OpensslServerOptions& options);
-    // gnutls-serv (-a, --http) with a priority string. It cannot be told a
-    // listen address, so it runs only in a private network namespace: the
-    // first call moves the whole test process into one (see
-    // EnterPrivateNetwork), which must happen before any other peer starts.
+    // gnutls-serv (-a, --http) with a priority string, on 127.0.0.1 only.
     int StartGnutlsServer(const std::string& priority);
-    // OpenSSH with RSA and DSA host keys and SHA-1 era algorithms only. Root.
+    // OpenSSH with RSA and DSA host keys and SHA-1 era algorithms only,
+    // running as the user who runs the test, who logs in by key.
     // Each option is passed as "-o option" and wins over the configuration.
     SshPeer StartSshd(const std::vector<std::string>& options = {});
     // paramiko: group exchange and zlib; password kPeerPassword or the key.
     // args go to paramiko_server.py ("--kex", "--window").
     SshPeer StartParamikoServer(const std::vector<std::string>& args = {});
     // s3rver (object storage) with the empty bucket kS3Bucket; path-style
-    // requests, signatures checked against kS3AccessKey / kS3SecretKey.
-    int StartS3rver();
+    // requests, and "<bucket>.s3.amazonaws.com" hosts; signatures checked
+    // against kS3AccessKey / kS3SecretKey unless checkSignatures is off.
+    // s3rver 3.7.1 leaves the date out of the signature-version-2 string it
+    // checks for an Authorization field, so a correct version-2 signature
+    // fails there: tests of such clients turn the check off and judge the
+    // signatures by other peers.
+    int StartS3rver(bool checkSignatures = true);
     KdcPeer StartKdc();
     // kinit of kPeerUser into the credentials cache ccache ("FILE:path").
     void Kinit(const KdcPeer& kdc, const std::string& ccache);
@@ -163,12 +166,6 @@ public:
     // Stops the peer listening on port (all its ports go with it).
     void Stop(int port);
 
-    // Moves this process into a network namespace of its own with only the
-    // loopback interface up, so a peer that binds every interface is still
-    // reachable from nowhere else. Idempotent; false with a reason when the
-    // kernel refuses or peers are already running.
-    static bool EnterPrivateNetwork(std::string* why);
-
 private:
     struct Running {
         std::string name;
@@ -186,7 +183,6 @@ private:
     std::string HtpasswdFile();
 
     std::string m_folder;
-    std::string m_account;
     std::vector<Running> m_running;
     int m_serial = 0;
 };

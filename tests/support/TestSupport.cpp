@@ -35,6 +35,11 @@ std::string TempRoot() {
     return base && *base ? base : "/tmp";
 }
 
+std::string SharedTempRoot() {
+    const char* base = std::getenv("GRV_SHARED_TMP");
+    return base && *base ? base : "/tmp";
+}
+
 TempDir::TempDir(std::string_view prefix, std::string_view parent) {
     std::string pattern = (parent.empty() ? TempRoot() : std::string(parent)) + "/" + std::string(prefix) + ".XXXXXX";
     if (::mkdtemp(pattern.data()) == nullptr)

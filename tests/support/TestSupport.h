@@ -50,6 +50,10 @@ private:
 
 // The test's TMPDIR (the runner gives each test executable its own).
 std::string TempRoot();
+// A folder other users can reach, for what the peers' service accounts or
+// nobody must read (the test's TMPDIR is closed to them): the runner's
+// shared folder (GRV_SHARED_TMP), removed with the run, else /tmp.
+std::string SharedTempRoot();
 // Removes a folder tree, making read-only parts writable first.
 void RemoveTree(const std::string& path);
 

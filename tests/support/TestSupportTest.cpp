@@ -127,6 +127,66 @@ TEST(WaitFor, SeesWhatAPeerWritesLateAndReportsWhatItLastSaw) {
     EXPECT_EQ(never.seen, "first\nsecond\n");
 }
 
+// The runners leave nothing behind, however a run ends: their folders go, and
+// so do the peers of a test that crashed before it could stop them.
+TEST(Runners, LeaveNothingBehindHoweverTheRunEnds) {
+    const std::string tests = std::string(GRV_SOURCE_DIR) + "/tests/";
+    TempDir scripts("scripts");
+    const std::string peerPid = scripts.File("peer.pid");
+    const std::string fuzzerPid = scripts.File("fuzzer.pid");
+    // A "peer" in a process group of its own, named where LoopbackPeers
+    // names its peers', then a crash.
+    const std::string crashWithPeer =
+        "d=$GRV_SHARED_TMP/grv-peers.x/p-1; mkdir -p $d; setsid sleep 60 >/dev/null 2>&1 & p=$!; "
+        "until [ \"$(cut -d' ' -f5 /proc/$p/stat)\" = $p ]; do sleep 0.01; done; "
+        "echo $p > $d/peer.pgid; echo $p > " +
+        peerPid + "; kill -SEGV $$";
+    // Fuzzers that leave a file in their scratch folder, then fail or run on.
+    const std::string failing = scripts.File("failing-fuzzer");
+    const std::string endless = scripts.File("endless-fuzzer");
+    ASSERT_TRUE(WriteFile(failing, std::string("#!/bin/sh\ntouch found\nexit 1\n")));
+    ASSERT_TRUE(WriteFile(endless, "#!/bin/sh\ntouch found\necho $$ > " + fuzzerPid + "\nexec sleep 60\n"));
+    ASSERT_EQ(::chmod(failing.c_str(), 0755), 0);
+    ASSERT_EQ(::chmod(endless.c_str(), 0755), 0);
+    struct Case {
+        const char* name;
+        std::vector<std::string> argv;
+        int status;
+        std::string pidFile; // a process the run started, gone after it
+    } cases[] = {
+        {"test crashes with a peer running",
+         {tests + "run-test.sh", "/bin/sh", "-c", crashWithPeer},
+         128 + SIGSEGV,
+         peerPid},
+        {"fuzzer fails", {tests + "run-fuzzer.sh", failing, scripts.File("corpus")}, 1, ""},
+        {"fuzzer stopped",
+         {"timeout", "-s", "TERM", "2", tests + "run-fuzzer.sh", endless, scripts.Path()},
+         124,
+         fuzzerPid},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        TempDir runs("runs");
+        RunOptions options;
+        options.env = {"TMPDIR=" + runs.Path()};
+        options.mergeStderr = true;
+        const RunResult r = RunProgram(c.argv, options);
+        EXPECT_EQ(r.status, c.status) << r.out;
+        EXPECT_EQ(RunPeer({"find", runs.Path(), "-mindepth", "1"}).out, "");
+        if (!c.pidFile.empty()) {
+            const std::string pid = ReadFile(c.pidFile);
+            ASSERT_FALSE(pid.empty());
+            // Gone, or dead and waiting for whoever adopted it to reap it.
+            const std::string stat = "/proc/" + pid.substr(0, pid.find('\n')) + "/stat";
+            const auto gone = [&] {
+                const std::string text = ReadFile(stat);
+                return text.empty() || text.find(") Z ") != std::string::npos;
+            };
+            EXPECT_TRUE(WaitFor(gone, [](bool g) { return g; }).met) << ReadFile(stat);
+        }
+    }
+}
+
 TEST(Fixtures, JournalDatabaseAndDeflateJudge) {
     TempDir dir;
     const std::string db = dir.File("journal.db");

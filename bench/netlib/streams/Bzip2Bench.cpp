@@ -51,8 +51,7 @@ Bytes makeText() {
 }
 
 Bytes makeDatabase() {
-    const char* tmp = std::getenv("TMPDIR");
-    std::string db = std::string(tmp && *tmp ? tmp : "/tmp") + "/bench-bzip2.grv";
+    std::string db = benchsupport::tempPath("bench-bzip2.grv");
     std::remove(db.c_str());
     std::string cmd = "sqlite3 '" + db +
                       "' \"CREATE TABLE entries(id INTEGER PRIMARY KEY, ts TEXT, subject TEXT, worst INT, "

@@ -59,7 +59,7 @@ struct Corpus {
         files.emplace_back("headers", std::move(headers));
         files.emplace_back("bash", readFile("/usr/bin/bash"));
         files.emplace_back("libstdc++", readFile("/usr/lib/x86_64-linux-gnu/libstdc++.so.6"));
-        std::string db = "/tmp/grv-bench-deflate.grv";
+        std::string db = benchsupport::tempPath("grv-bench-deflate.grv");
         std::string sql = "DROP TABLE IF EXISTS entry; CREATE TABLE entry(id INTEGER PRIMARY KEY, ts TEXT,"
                           " subject TEXT, worst INT, journal TEXT);"
                           "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i+1 FROM n WHERE i < 20000)"

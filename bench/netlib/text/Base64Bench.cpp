@@ -23,18 +23,13 @@ namespace {
 
 const std::size_t kSize = benchsupport::inputSize(64u << 20);
 
-std::string tempPath(const char* name) {
-    const char* dir = std::getenv("TMPDIR");
-    return std::string(dir && *dir ? dir : "/tmp") + "/" + name;
-}
-
 const std::vector<unsigned char>& rawBytes() {
     static const std::vector<unsigned char> data = [] {
         std::vector<unsigned char> d(kSize);
         std::mt19937 rng(64);
         for (auto& b : d)
             b = static_cast<unsigned char>(rng());
-        std::ofstream(tempPath("bench-base64.bin"), std::ios::binary)
+        std::ofstream(benchsupport::tempPath("bench-base64.bin"), std::ios::binary)
             .write(reinterpret_cast<const char*>(d.data()), static_cast<std::streamsize>(d.size()));
         return d;
     }();
@@ -47,7 +42,7 @@ const std::string& base64Text() {
         StringBuffer sb;
         ContentCoding::encodeBase64NoCrlf(rawBytes().data(), static_cast<unsigned int>(kSize), sb);
         std::string t(sb.getString(), static_cast<std::size_t>(sb.getSize()));
-        std::ofstream(tempPath("bench-base64.txt"), std::ios::binary)
+        std::ofstream(benchsupport::tempPath("bench-base64.txt"), std::ios::binary)
             .write(t.data(), static_cast<std::streamsize>(t.size()));
         return t;
     }();
@@ -89,7 +84,7 @@ void BM_OursDecode(benchmark::State& state) {
 
 // Runs python3 on the file; the script prints the seconds of one conversion.
 double pythonSeconds(const char* op, const std::string& file) {
-    std::string out = tempPath("bench-base64-py.out");
+    std::string out = benchsupport::tempPath("bench-base64-py.out");
     std::string cmd = std::string("/usr/bin/python3 -c \"import binascii, sys, time\n"
                                   "d = open(sys.argv[1], 'rb').read()\n"
                                   "t = time.perf_counter()\n") +
@@ -120,28 +115,30 @@ void reportPeer(benchmark::State& state, double seconds) {
 void BM_PythonBinasciiEncode(benchmark::State& state) {
     rawBytes();
     for (auto _ : state)
-        reportPeer(state, pythonSeconds("binascii.b2a_base64(d, newline=False)", tempPath("bench-base64.bin")));
+        reportPeer(state,
+                   pythonSeconds("binascii.b2a_base64(d, newline=False)", benchsupport::tempPath("bench-base64.bin")));
     state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * kSize));
 }
 
 void BM_PythonBinasciiDecode(benchmark::State& state) {
     base64Text();
     for (auto _ : state)
-        reportPeer(state, pythonSeconds("binascii.a2b_base64(d)", tempPath("bench-base64.txt")));
+        reportPeer(state, pythonSeconds("binascii.a2b_base64(d)", benchsupport::tempPath("bench-base64.txt")));
     state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * kSize));
 }
 
 void BM_CoreutilsEncode(benchmark::State& state) {
     rawBytes();
     for (auto _ : state)
-        reportPeer(state, processSeconds("base64 -w0 '" + tempPath("bench-base64.bin") + "' > /dev/null"));
+        reportPeer(state,
+                   processSeconds("base64 -w0 '" + benchsupport::tempPath("bench-base64.bin") + "' > /dev/null"));
     state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * kSize));
 }
 
 void BM_CoreutilsDecode(benchmark::State& state) {
     base64Text();
     for (auto _ : state)
-        reportPeer(state, processSeconds("base64 -d '" + tempPath("bench-base64.txt") + "' > /dev/null"));
+        reportPeer(state, processSeconds("base64 -d '" + benchsupport::tempPath("bench-base64.txt") + "' > /dev/null"));
     state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * kSize));
 }
 

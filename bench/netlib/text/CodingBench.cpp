@@ -157,11 +157,6 @@ void BM_Coding(benchmark::State& state, const Coding& c) {
     state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * static_cast<int64_t>(in.size()));
 }
 
-std::string tempPath(const char* name) {
-    const char* dir = std::getenv("TMPDIR");
-    return std::string(dir && *dir ? dir : "/tmp") + "/" + name;
-}
-
 // python's binascii.a2b_qp on the file: its best MB/s over a few runs.
 double pythonQpDecode(const std::string& file, std::size_t bytes) {
     const std::string cmd = "/usr/bin/python3 -c 'import binascii, sys, time\n"
@@ -190,7 +185,7 @@ int main(int argc, char** argv) {
     benchsupport::runRegistered(argc, argv);
 
     const std::string qp = qpText(prose(benchsupport::inputSize(10 * kMegabyte)));
-    const std::string file = tempPath("bench-codings-qp.txt");
+    const std::string file = benchsupport::tempPath("bench-codings-qp.txt");
     std::ofstream(file, std::ios::binary).write(qp.data(), static_cast<std::streamsize>(qp.size()));
     double ours = 0, python = 0;
     for (int turn = 0; turn < (benchsupport::smokeRun() ? 1 : 3); ++turn) {

@@ -628,8 +628,8 @@ int CheckReadOnlyJournal(const std::string& folder) {
 TEST_F(EntryStoreTest, ReadOnlyFileOpensAndRefusesWrites) {
     AddEntry("kept", "2024-01-01 08:00:00");
     ASSERT_EQ(m_db.Close(), 1);
-    // Under /tmp, readable by all: the test's own folder is closed to others.
-    grvtest::TempDir shared("grv-ro", "/tmp");
+    // Readable by all: the test's own folder is closed to others.
+    grvtest::TempDir shared("grv-ro", grvtest::SharedTempRoot());
     const std::string folder = shared.Path();
     ASSERT_EQ(chmod(folder.c_str(), 0777), 0); // only the file mode may refuse
     const std::string copy = folder + "/ro.grv";

@@ -32,8 +32,8 @@ protected:
         }
         // tests/run-test.sh leaves these out for a runner that is not root.
         ASSERT_EQ(::geteuid(), 0u) << "only root can prepare files of another user";
-        // Under /tmp: the test's own temp folder is closed to other users.
-        sharedDir.emplace("grv-perm", "/tmp");
+        // The test's own temp folder is closed to other users.
+        sharedDir.emplace("grv-perm", grvtest::SharedTempRoot());
         shared = sharedDir->Path();
         dir = shared + "/";
         ASSERT_EQ(::chmod(shared.c_str(), 0755), 0);

@@ -167,7 +167,8 @@ void expectedView(const Model& m, int depth, std::string& out) {
     for (const auto& [name, value] : m.attrs) {
         if (name.seen.empty())
             continue;
-        attrs.erase(std::remove_if(attrs.begin(), attrs.end(), [&](const auto& a) { return a.first == name.seen; }),
+        const std::string& seen = name.seen;
+        attrs.erase(std::remove_if(attrs.begin(), attrs.end(), [&](const auto& a) { return a.first == seen; }),
                     attrs.end());
         attrs.emplace_back(name.seen, value.seen);
     }

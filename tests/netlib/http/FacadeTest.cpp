@@ -172,6 +172,11 @@ TEST(BodyStr, ReadsWindows1252UnlessAUtf8PreambleSaysOtherwise) {
         {meta, "text/html", koi8.out, "charset: koi8-r"},
         {meta, "text/plain", "", "charset: windows-1252"},
         {"<meta charset=\"koi8-r\">plain", "text/html", "<meta charset=\"koi8-r\">plain", "charset: windows-1252"},
+        // An XML document's declaration counts for XML; without one it is
+        // UTF-8.
+        {"<?xml version=\"1.0\" encoding=\"koi8-r\"?><a>\xF0\xD2</a>", "application/xml",
+         "<?xml version=\"1.0\" encoding=\"koi8-r\"?><a>\xD0\x9F\xD1\x80</a>", "charset: koi8-r"},
+        {"<Key>caf\xC3\xA9</Key>", "application/xml", "<Key>caf\xC3\xA9</Key>", "charset: utf-8"},
     };
     TsHttpResponse response;
     response.setUtf8(true);

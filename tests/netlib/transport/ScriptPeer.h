@@ -42,6 +42,21 @@ c, a = s.accept()
 open(args[0], 'wb').write(recv_all(c))
 )PY";
 
+// Takes one request and answers it with a whole 200 whose body is args[0],
+// whatever range it asked for; prints the Range field it got ("-" for none).
+inline constexpr const char* kScriptIgnoresRange = R"PY(
+s = listen()
+c, a = s.accept()
+req = b''
+while b'\r\n\r\n' not in req:
+    req += c.recv(65536)
+fields = [l for l in req.split(b'\r\n') if l.lower().startswith(b'range:')]
+print(fields[0].decode() if fields else '-', flush=True)
+body = args[0].encode()
+c.sendall(b'HTTP/1.1 200 OK\r\nContent-Length: %d\r\n\r\n' % len(body) + body)
+c.close()
+)PY";
+
 class ScriptPeer {
 public:
     explicit ScriptPeer(const std::string& script, std::vector<std::string> args = {})

@@ -64,10 +64,9 @@ public:
     SshPeer m_paramiko;
 };
 
-// paramiko's cases; sshd's need root for now and run as AsRoot, which the
-// runner leaves out for other users.
+// paramiko's cases, and sshd's (sshd runs as the user who runs the test).
 class SshChannelPeerTest : public SshChannelPeers {};
-class AsRoot : public SshChannelPeers {};
+class SshdChannelPeerTest : public SshChannelPeers {};
 
 void SshChannelPeers::LargeOutput(bool onlySshd) {
     const std::string letters = "0123456789abcdefghijklmnopqrstuvwxyz\n";
@@ -182,7 +181,7 @@ TEST_F(SshChannelPeerTest, ServerThatOverrunsTheWindowLeavesItAtZero) {
     EXPECT_GE(Count(Transcript(s), "TRAN> WINDOW_ADJUST"), 1u);
 }
 
-TEST_F(AsRoot, TunnelChannelCarriesBytesOverAnSshChannel) {
+TEST_F(SshdChannelPeerTest, TunnelChannelCarriesBytesOverAnSshChannel) {
     SshTestSession s;
     ASSERT_TRUE(Run(s, true, "cat")) << s.failure;
     TunnelChannel tunnel;
@@ -226,7 +225,7 @@ std::string KeygenFingerprint(const std::string& publicKeyFile, const std::strin
     return type + " " + out.substr(0, space) + " " + out.substr(md5 + 4, end - md5 - 4);
 }
 
-TEST_F(AsRoot, SshdAgreesOnEveryFixedGroupHostKeyCipherAndMac) {
+TEST_F(SshdChannelPeerTest, SshdAgreesOnEveryFixedGroupHostKeyCipherAndMac) {
     struct Algorithm {
         const char* name;
         int id;
@@ -269,28 +268,28 @@ TEST_F(AsRoot, SshdAgreesOnEveryFixedGroupHostKeyCipherAndMac) {
 TEST_F(SshChannelPeerTest, ParamikoLargeOutputAdjustsTheWindowAndSurvivesRekeys) {
     LargeOutput(false);
 }
-TEST_F(AsRoot, SshdLargeOutputAdjustsTheWindowAndSurvivesRekeys) {
+TEST_F(SshdChannelPeerTest, SshdLargeOutputAdjustsTheWindowAndSurvivesRekeys) {
     LargeOutput(true);
 }
 
 TEST_F(SshChannelPeerTest, ParamikoLargeInputWaitsForTheServersWindow) {
     LargeInput(false);
 }
-TEST_F(AsRoot, SshdLargeInputWaitsForTheServersWindow) {
+TEST_F(SshdChannelPeerTest, SshdLargeInputWaitsForTheServersWindow) {
     LargeInput(true);
 }
 
 TEST_F(SshChannelPeerTest, ParamikoStderrExitStatusAndCloseAnsweredOnce) {
     StderrStatusAndClose(false);
 }
-TEST_F(AsRoot, SshdStderrExitStatusAndCloseAnsweredOnce) {
+TEST_F(SshdChannelPeerTest, SshdStderrExitStatusAndCloseAnsweredOnce) {
     StderrStatusAndClose(true);
 }
 
 TEST_F(SshChannelPeerTest, ParamikoKeepAlivesAreAnswered) {
     KeepAlives(false);
 }
-TEST_F(AsRoot, SshdKeepAlivesAreAnswered) {
+TEST_F(SshdChannelPeerTest, SshdKeepAlivesAreAnswered) {
     KeepAlives(true);
 }
 

@@ -1,6 +1,6 @@
 // Key exchange against paramiko: group exchange with SHA-1 and SHA-256, zlib
 // both ways and a payload that inflates past the cap. (sshd's fixed groups
-// are in SshChannelPeerTest.cpp, with the other tests that need root.)
+// are in SshChannelPeerTest.cpp, with the other sshd tests.)
 #include <gtest/gtest.h>
 
 #include <string>
