@@ -1,7 +1,9 @@
 #include "netlib/crypto/Montgomery.h"
 
 #include <algorithm>
+#include <array>
 #include <atomic>
+#include <memory>
 #include <new>
 #include <utility>
 #include <vector>
@@ -335,6 +337,12 @@ public:
     void select(Limb* out, const Limb* table, std::size_t entries, std::size_t index) {
         selectEntry(out, table, entries, words(), index);
     }
+    template <std::size_t P>
+    static void mulAll(PortableForm* const (&forms)[P], const std::array<Limb*, P>& r, const std::array<Limb*, P>& a,
+                       const std::array<Limb*, P>& b) {
+        for (std::size_t j = 0; j < P; ++j)
+            a[j] == b[j] ? forms[j]->sqr(r[j], a[j]) : forms[j]->mul(r[j], a[j], b[j]);
+    }
 
 private:
     const Modulus& m_mod;
@@ -377,6 +385,17 @@ public:
     void select(Limb* out, const Limb* table, std::size_t entries, std::size_t index) {
         montgomery::ifma::select(out, table, entries, m_words, index);
     }
+    // Two products go side by side.
+    template <std::size_t P>
+    static void mulAll(IfmaForm* const (&forms)[P], const std::array<Limb*, P>& r, const std::array<Limb*, P>& a,
+                       const std::array<Limb*, P>& b) {
+        if constexpr (P == 2)
+            montgomery::ifma::multiplyPair(r[0], a[0], b[0], forms[0]->m_ifma, r[1], a[1], b[1], forms[1]->m_ifma);
+        else
+            for (std::size_t j = 0; j < P; ++j)
+                forms[j]->mul(r[j], a[j], b[j]);
+    }
+    std::size_t digits() const { return m_digits; }
     // Out of the form, then below n.
     void fromForm(Limb* out, const Limb* x) {
         montgomery::ifma::multiply(m_t.data(), x, m_one.data(), m_ifma);
@@ -443,32 +462,122 @@ std::size_t windowBits(std::size_t exponentBits) {
 // x = base^e mod n in a form's arithmetic: fixed windows over a table of
 // the base's powers. A secret exponent reads every table entry for each
 // window, whichever it uses, and multiplies by the form of 1 for a window
-// of zeros.
-template <class Form>
-void exptmodIn(Form& form, const Limb* base, const std::vector<Limb>& e, std::size_t eBits, bool secret, Limb* x) {
-    const std::size_t W = form.words();
+// of zeros. P exponentiations run the same schedule at once (eBits the
+// longest exponent's length), each in its own form, their products side by
+// side where the form can.
+template <class Form, std::size_t P>
+void exptmodIn(Form* const (&forms)[P], const Limb* const (&bases)[P], const std::vector<Limb>* const (&exps)[P],
+               std::size_t eBits, bool secret, Limb* const (&x)[P]) {
+    const std::size_t W = forms[0]->words();
     const std::size_t w = windowBits(eBits);
     const std::size_t entries = std::size_t{1} << w;
-    Words table(entries * W), acc(W), pick(W);
-    form.one(&table[0]);
-    form.toForm(&table[W], base);
+    std::vector<std::unique_ptr<Words>> tables, accs, picks;
+    Limb *t[P], *acc[P], *pick[P];
+    for (std::size_t j = 0; j < P; ++j) {
+        tables.push_back(std::make_unique<Words>(entries * W));
+        accs.push_back(std::make_unique<Words>(W));
+        picks.push_back(std::make_unique<Words>(W));
+        t[j] = tables[j]->data();
+        acc[j] = accs[j]->data();
+        pick[j] = picks[j]->data();
+        forms[j]->one(t[j]);
+        forms[j]->toForm(t[j] + W, bases[j]);
+    }
+    auto offset = [](Limb* const(&v)[P], std::size_t by) {
+        std::array<Limb*, P> r;
+        for (std::size_t j = 0; j < P; ++j)
+            r[j] = v[j] + by;
+        return r;
+    };
     for (std::size_t k = 2; k < entries; ++k)
-        form.mul(&table[k * W], &table[(k - 1) * W], &table[W]);
+        Form::mulAll(forms, offset(t, k * W), offset(t, (k - 1) * W), offset(t, W));
     const std::size_t windows = (eBits + w - 1) / w;
-    std::copy(&table[0], &table[W], acc.data());
+    for (std::size_t j = 0; j < P; ++j)
+        std::copy(t[j], t[j] + W, acc[j]);
+    const auto accAt = offset(acc, 0);
     for (std::size_t i = windows; i-- > 0;) {
         if (i + 1 != windows)
             for (std::size_t k = 0; k < w; ++k)
-                form.sqr(acc.data(), acc.data());
-        const Limb v = windowAt(e, i * w, w);
-        if (secret) {
-            form.select(pick.data(), table.data(), entries, v);
-            form.mul(acc.data(), acc.data(), pick.data());
-        } else if (v != 0) {
-            form.mul(acc.data(), acc.data(), &table[v * W]);
+                Form::mulAll(forms, accAt, accAt, accAt);
+        std::array<Limb*, P> factor;
+        bool any = false;
+        for (std::size_t j = 0; j < P; ++j) {
+            const Limb v = windowAt(*exps[j], i * w, w);
+            any |= v != 0;
+            if (secret) {
+                forms[j]->select(pick[j], t[j], entries, v);
+                factor[j] = pick[j];
+            } else {
+                factor[j] = t[j] + v * W;
+            }
         }
+        if (secret || any)
+            Form::mulAll(forms, accAt, accAt, factor);
     }
-    form.fromForm(x, acc.data());
+    for (std::size_t j = 0; j < P; ++j)
+        forms[j]->fromForm(x[j], acc[j]);
+}
+
+// One exponentiation's inputs in limbs, or why they are not.
+struct Job {
+    Modulus m;
+    std::vector<Limb> e, b, x;
+    std::size_t eBits = 0;
+    bool ours = false; // false: mp_exptmod's to do
+
+    mp_err prepare(const mp_int* base, const mp_int* exponent, const mp_int* modulus) {
+        if (mp_isneg(exponent) || !setModulus(modulus, m))
+            return MP_OKAY;
+        eBits = static_cast<std::size_t>(mp_count_bits(exponent));
+        e.assign((eBits + kLimbBits - 1) / kLimbBits + 1, 0);
+        b.assign(m.limbs, 0);
+        x.assign(m.limbs, 0);
+        if (!toLimbs(exponent, e.size(), e.data()))
+            return MP_MEM;
+        if (mp_isneg(base) || mp_cmp(base, modulus) != MP_LT) {
+            mp_int reduced;
+            mp_err err = mp_init(&reduced);
+            if (err == MP_OKAY)
+                err = mp_mod(base, modulus, &reduced);
+            if (err == MP_OKAY && !toLimbs(&reduced, m.limbs, b.data()))
+                err = MP_MEM;
+            mp_clear(&reduced);
+            if (err != MP_OKAY)
+                return err;
+        } else if (!toLimbs(base, m.limbs, b.data())) {
+            return MP_MEM;
+        }
+        ours = true;
+        return MP_OKAY;
+    }
+    mp_err finish(mp_int* result) {
+        const mp_err err = fromLimbs(x.data(), m.limbs, result);
+        wipe(e);
+        wipe(b);
+        wipe(x);
+        return err;
+    }
+};
+
+template <class Form>
+bool runOne(Job& job, bool secret) {
+    Form form(job.m);
+    if (!form.ok())
+        return false;
+    Form* forms[] = {&form};
+    const Limb* bases[] = {job.b.data()};
+    const std::vector<Limb>* exps[] = {&job.e};
+    Limb* x[] = {job.x.data()};
+    exptmodIn(forms, bases, exps, job.eBits, secret, x);
+    return true;
+}
+
+bool runOn(montgomery::Engine engine, Job& job, bool secret) {
+    if (engine == montgomery::Engine::kIfma && montgomery::engineSupported(engine) && IfmaForm::fits(job.m))
+        return runOne<IfmaForm>(job, secret);
+    if (job.m.limbs == 16)
+        return runOne<PortableForm<16>>(job, secret);
+    return runOne<PortableForm<0>>(job, secret);
 }
 
 } // namespace
@@ -497,50 +606,14 @@ bool ifmaInUse() {
 
 mp_err exptmodWith(Engine engine, const mp_int* base, const mp_int* exponent, const mp_int* modulus, bool secret,
                    mp_int* result) {
-    Modulus m;
-    if (mp_isneg(exponent) || !setModulus(modulus, m))
+    Job job;
+    if (const mp_err err = job.prepare(base, exponent, modulus); err != MP_OKAY)
+        return err;
+    if (!job.ours)
         return mp_exptmod(base, exponent, modulus, result);
-    const std::size_t eBits = static_cast<std::size_t>(mp_count_bits(exponent));
-    std::vector<Limb> e((eBits + kLimbBits - 1) / kLimbBits + 1), b(m.limbs), x(m.limbs);
-    if (!toLimbs(exponent, e.size(), e.data()))
+    if (!runOn(engine, job, secret))
         return MP_MEM;
-    if (mp_isneg(base) || mp_cmp(base, modulus) != MP_LT) {
-        mp_int reduced;
-        mp_err err = mp_init(&reduced);
-        if (err == MP_OKAY)
-            err = mp_mod(base, modulus, &reduced);
-        if (err == MP_OKAY && !toLimbs(&reduced, m.limbs, b.data()))
-            err = MP_MEM;
-        mp_clear(&reduced);
-        if (err != MP_OKAY)
-            return err;
-    } else if (!toLimbs(base, m.limbs, b.data())) {
-        return MP_MEM;
-    }
-    auto run = [&](auto& form) {
-        if (!form.ok())
-            return false;
-        exptmodIn(form, b.data(), e, eBits, secret, x.data());
-        return true;
-    };
-    bool ran;
-    if (engine == Engine::kIfma && engineSupported(engine) && IfmaForm::fits(m)) {
-        IfmaForm form(m);
-        ran = run(form);
-    } else if (m.limbs == 16) {
-        PortableForm<16> form(m);
-        ran = run(form);
-    } else {
-        PortableForm<0> form(m);
-        ran = run(form);
-    }
-    if (!ran)
-        return MP_MEM;
-    const mp_err err = fromLimbs(x.data(), m.limbs, result);
-    wipe(e);
-    wipe(b);
-    wipe(x);
-    return err;
+    return job.finish(result);
 }
 
 } // namespace montgomery
@@ -554,6 +627,21 @@ mp_err montgomeryExptmod(const mp_int* base, const mp_int* exponent, const mp_in
 
 mp_err montgomeryExptmodPair(const mp_int* base1, const mp_int* exponent1, const mp_int* modulus1, const mp_int* base2,
                              const mp_int* exponent2, const mp_int* modulus2, mp_int* result1, mp_int* result2) {
+    Job one, two;
+    if (montgomery::ifmaInUse() && one.prepare(base1, exponent1, modulus1) == MP_OKAY &&
+        two.prepare(base2, exponent2, modulus2) == MP_OKAY && one.ours && two.ours && IfmaForm::fits(one.m) &&
+        IfmaForm::fits(two.m)) {
+        IfmaForm f1(one.m), f2(two.m);
+        if (f1.ok() && f2.ok() && f1.digits() == f2.digits()) {
+            IfmaForm* forms[] = {&f1, &f2};
+            const Limb* bases[] = {one.b.data(), two.b.data()};
+            const std::vector<Limb>* exps[] = {&one.e, &two.e};
+            Limb* x[] = {one.x.data(), two.x.data()};
+            exptmodIn(forms, bases, exps, std::max(one.eBits, two.eBits), true, x);
+            const mp_err err = one.finish(result1);
+            return err != MP_OKAY ? err : two.finish(result2);
+        }
+    }
     const mp_err err = montgomeryExptmod(base1, exponent1, modulus1, true, result1);
     return err != MP_OKAY ? err : montgomeryExptmod(base2, exponent2, modulus2, true, result2);
 }

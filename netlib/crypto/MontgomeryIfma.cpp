@@ -65,63 +65,95 @@ template <std::size_t Z>
     }
 }
 
-// The digit-serial loop: each step adds a b_i + m y_i, y_i chosen so that
-// the lowest digit becomes zero, and drops that digit. Digits 0 and 1 are
-// also kept in scalar registers, so that the next y waits only on scalar
-// arithmetic and not on the vector registers' latency.
+// One product's digit-serial loop: each step adds a b_i + m y_i, y_i chosen
+// so that the lowest digit becomes zero, and drops that digit. Digits 0 and
+// 1 are also kept in scalar registers, so that the next y waits only on
+// scalar arithmetic and not on the vector registers' latency.
 template <std::size_t Z>
-void multiplyWith(Limb* r, const Limb* a, const Limb* b, const Modulus& mod) {
-    const Limb* m = mod.m;
-    __m512i A[Z], M[Z], acc[Z];
+class Product {
+public:
+    [[gnu::always_inline]] Product(const Limb* a, const Modulus& mod)
+        : m_a0(a[0]), m_a1(a[1]), m_m0(mod.m[0]), m_m1(mod.m[1]), m_k0(mod.k0) {
 #pragma GCC unroll 8
-    for (std::size_t z = 0; z < Z; ++z) {
-        A[z] = _mm512_load_si512(a + kWordsPerRegister * z);
-        M[z] = _mm512_load_si512(m + kWordsPerRegister * z);
-        acc[z] = _mm512_setzero_si512();
+        for (std::size_t z = 0; z < Z; ++z) {
+            m_A[z] = _mm512_load_si512(a + kWordsPerRegister * z);
+            m_M[z] = _mm512_load_si512(mod.m + kWordsPerRegister * z);
+            m_acc[z] = _mm512_setzero_si512();
+        }
     }
-    const Limb a0 = a[0], a1 = a[1], m0 = m[0], m1 = m[1], k0 = mod.k0;
-    const __m512i zero = _mm512_setzero_si512();
-    Limb low = 0;  // digit 0
-    Limb next = 0; // digit 1 as the vector registers hold it
-    for (std::size_t i = 0; i < mod.digits; ++i) {
-        const Limb bi = b[i];
-        const Wide p0 = Wide{a0} * bi;
-        low += static_cast<Limb>(p0) & kDigitMask;
-        const Limb y = (low * k0) & kDigitMask;
+
+    [[gnu::always_inline]] void step(Limb bi) {
+        const Wide p0 = Wide{m_a0} * bi;
+        m_low += static_cast<Limb>(p0) & kDigitMask;
+        const Limb y = (m_low * m_k0) & kDigitMask;
         // low + (m0 y mod 2^52) is a multiple of 2^52: its carry is known
         // before the product is.
-        const Limb carry = (low >> kDigitBits) + ((low & kDigitMask) != 0);
-        const Wide q0 = Wide{m0} * y;
+        const Limb carry = (m_low >> kDigitBits) + ((m_low & kDigitMask) != 0);
+        const Wide q0 = Wide{m_m0} * y;
         // Digit 1 becomes digit 0, with digit 0's carry and the high halves
         // of its two products.
-        low = carry + next + ((a1 * bi) & kDigitMask) + static_cast<Limb>(p0 >> kDigitBits) + ((m1 * y) & kDigitMask) +
-              static_cast<Limb>(q0 >> kDigitBits);
+        m_low = carry + m_next + ((m_a1 * bi) & kDigitMask) + static_cast<Limb>(p0 >> kDigitBits) +
+                ((m_m1 * y) & kDigitMask) + static_cast<Limb>(q0 >> kDigitBits);
 
         // The products go to registers of their own and join the running
         // sum with one addition each: chained through the sum, the
         // multiply-adds' latency would add up every step.
+        const __m512i zero = _mm512_setzero_si512();
         const __m512i vb = _mm512_set1_epi64(static_cast<long long>(bi));
         const __m512i vy = _mm512_set1_epi64(static_cast<long long>(y));
-        __m512i lo[Z], hi[Z];
+        __m512i hi[Z];
 #pragma GCC unroll 8
         for (std::size_t z = 0; z < Z; ++z) {
-            lo[z] = _mm512_madd52lo_epu64(_mm512_madd52lo_epu64(zero, A[z], vb), M[z], vy);
-            hi[z] = _mm512_madd52hi_epu64(_mm512_madd52hi_epu64(zero, A[z], vb), M[z], vy);
-            acc[z] = _mm512_add_epi64(acc[z], lo[z]);
+            const __m512i lo = _mm512_madd52lo_epu64(_mm512_madd52lo_epu64(zero, m_A[z], vb), m_M[z], vy);
+            hi[z] = _mm512_madd52hi_epu64(_mm512_madd52hi_epu64(zero, m_A[z], vb), m_M[z], vy);
+            m_acc[z] = _mm512_add_epi64(m_acc[z], lo);
         }
 #pragma GCC unroll 8
         for (std::size_t z = 0; z < Z; ++z) {
-            const __m512i above = z + 1 < Z ? acc[z + 1] : zero;
-            acc[z] = _mm512_add_epi64(laneShift<1>(above, acc[z]), hi[z]);
+            const __m512i above = z + 1 < Z ? m_acc[z + 1] : zero;
+            m_acc[z] = _mm512_add_epi64(laneShift<1>(above, m_acc[z]), hi[z]);
         }
-        next = laneOne(acc[0]);
+        m_next = laneOne(m_acc[0]);
     }
-    // Digit 0 lives in the scalar register; its lane in the vector is stale.
-    acc[0] = _mm512_mask_set1_epi64(acc[0], 1, static_cast<long long>(low));
-    normalize(acc);
+
+    [[gnu::always_inline]] void finish(Limb* r) {
+        // Digit 0 lives in the scalar register; its lane in the vector is
+        // stale.
+        m_acc[0] = _mm512_mask_set1_epi64(m_acc[0], 1, static_cast<long long>(m_low));
+        normalize(m_acc);
 #pragma GCC unroll 8
-    for (std::size_t z = 0; z < Z; ++z)
-        _mm512_store_si512(r + kWordsPerRegister * z, acc[z]);
+        for (std::size_t z = 0; z < Z; ++z)
+            _mm512_store_si512(r + kWordsPerRegister * z, m_acc[z]);
+    }
+
+private:
+    __m512i m_A[Z], m_M[Z], m_acc[Z];
+    Limb m_a0, m_a1, m_m0, m_m1, m_k0;
+    Limb m_low = 0;  // digit 0
+    Limb m_next = 0; // digit 1 as the vector registers hold it
+};
+
+template <std::size_t Z>
+void multiplyWith(Limb* r, const Limb* a, const Limb* b, const Modulus& mod) {
+    Product<Z> p(a, mod);
+    for (std::size_t i = 0; i < mod.digits; ++i)
+        p.step(b[i]);
+    p.finish(r);
+}
+
+// Two products of the same length side by side: each step's chain of
+// latencies is the same, and the processor runs one's while it waits on
+// the other's.
+template <std::size_t Z>
+void multiplyPairWith(Limb* r1, const Limb* a1, const Limb* b1, const Modulus& mod1, Limb* r2, const Limb* a2,
+                      const Limb* b2, const Modulus& mod2) {
+    Product<Z> p(a1, mod1), q(a2, mod2);
+    for (std::size_t i = 0; i < mod1.digits; ++i) {
+        p.step(b1[i]);
+        q.step(b2[i]);
+    }
+    p.finish(r1);
+    q.finish(r2);
 }
 
 } // namespace
@@ -136,6 +168,20 @@ void multiply(Limb* r, const Limb* a, const Limb* b, const Modulus& m) {
     case 6: multiplyWith<6>(r, a, b, m); break;
     case 7: multiplyWith<7>(r, a, b, m); break;
     default: multiplyWith<8>(r, a, b, m); break;
+    }
+}
+
+void multiplyPair(Limb* r1, const Limb* a1, const Limb* b1, const Modulus& m1, Limb* r2, const Limb* a2, const Limb* b2,
+                  const Modulus& m2) {
+    switch (wordsFor(m1.digits) / kWordsPerRegister) {
+    case 1: multiplyPairWith<1>(r1, a1, b1, m1, r2, a2, b2, m2); break;
+    case 2: multiplyPairWith<2>(r1, a1, b1, m1, r2, a2, b2, m2); break;
+    case 3: multiplyPairWith<3>(r1, a1, b1, m1, r2, a2, b2, m2); break;
+    case 4: multiplyPairWith<4>(r1, a1, b1, m1, r2, a2, b2, m2); break;
+    case 5: multiplyPairWith<5>(r1, a1, b1, m1, r2, a2, b2, m2); break;
+    case 6: multiplyPairWith<6>(r1, a1, b1, m1, r2, a2, b2, m2); break;
+    case 7: multiplyPairWith<7>(r1, a1, b1, m1, r2, a2, b2, m2); break;
+    default: multiplyPairWith<8>(r1, a1, b1, m1, r2, a2, b2, m2); break;
     }
 }
 
@@ -161,6 +207,7 @@ void select(Limb* out, const Limb* table, std::size_t entries, std::size_t words
 
 namespace tessik::montgomery::ifma {
 void multiply(Limb*, const Limb*, const Limb*, const Modulus&) {}
+void multiplyPair(Limb*, const Limb*, const Limb*, const Modulus&, Limb*, const Limb*, const Limb*, const Modulus&) {}
 void select(Limb*, const Limb*, std::size_t, std::size_t, std::size_t) {}
 } // namespace tessik::montgomery::ifma
 

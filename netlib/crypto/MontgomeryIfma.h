@@ -38,6 +38,10 @@ struct Modulus {
 // three 64-byte aligned.
 void multiply(Limb* r, const Limb* a, const Limb* b, const Modulus& m);
 
+// Two products at once, for moduli of the same digit count.
+void multiplyPair(Limb* r1, const Limb* a1, const Limb* b1, const Modulus& m1, Limb* r2, const Limb* a2, const Limb* b2,
+                  const Modulus& m2);
+
 // out = entry `index` of a table of `entries` numbers of `words` words (a
 // multiple of eight), every entry read whatever the index. All 64-byte
 // aligned.

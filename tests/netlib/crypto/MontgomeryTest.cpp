@@ -100,6 +100,39 @@ TEST(MontgomeryExptmod, EveryArithmeticMatchesLibTomMath) {
     mp_clear_multi(&n, &b, &e, &want, &got, nullptr);
 }
 
+// The two halves of a private key side by side, as signing runs them: moduli
+// of one length (together on the multiply-add), of lengths one digit apart,
+// and one that the arithmetic leaves to mp_exptmod.
+TEST(MontgomeryExptmod, PairsMatchLibTomMath) {
+    std::mt19937_64 rng(2);
+    struct Sizes {
+        int first, second;
+        bool evenSecond;
+    } sizes[] = {{512, 512, false},   {1024, 1024, false}, {1024, 1020, false}, {1024, 1080, false},
+                 {1536, 1536, false}, {2048, 2048, false}, {1024, 1024, true}};
+    mp_int n1, n2, b, e1, e2, want1, want2, got1, got2;
+    ASSERT_EQ(mp_init_multi(&n1, &n2, &b, &e1, &e2, &want1, &want2, &got1, &got2, nullptr), MP_OKAY);
+    for (const Sizes& s : sizes) {
+        for (bool allowed : {false, true}) {
+            montgomery::setIfmaAllowed(allowed);
+            randomBits(rng, s.first, &n1);
+            randomBits(rng, s.second, &n2);
+            n1.dp[0] |= 1;
+            n2.dp[0] = s.evenSecond ? n2.dp[0] & ~mp_digit{1} : n2.dp[0] | 1;
+            randomBits(rng, s.first + s.second, &b);
+            randomBits(rng, s.first - 1, &e1);
+            randomBits(rng, s.second - 5, &e2);
+            ASSERT_EQ(mp_exptmod(&b, &e1, &n1, &want1), MP_OKAY);
+            ASSERT_EQ(mp_exptmod(&b, &e2, &n2, &want2), MP_OKAY);
+            ASSERT_EQ(montgomeryExptmodPair(&b, &e1, &n1, &b, &e2, &n2, &got1, &got2), MP_OKAY);
+            EXPECT_EQ(hexOf(&got1), hexOf(&want1)) << s.first << "/" << s.second << " allowed " << allowed;
+            EXPECT_EQ(hexOf(&got2), hexOf(&want2)) << s.first << "/" << s.second << " allowed " << allowed;
+        }
+    }
+    montgomery::setIfmaAllowed(true);
+    mp_clear_multi(&n1, &n2, &b, &e1, &e2, &want1, &want2, &got1, &got2, nullptr);
+}
+
 // What the arithmetic leaves to mp_exptmod comes back as mp_exptmod has it,
 // its errors among them.
 TEST(MontgomeryExptmod, OutsideItsReachAsLibTomMath) {
