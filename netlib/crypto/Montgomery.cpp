@@ -255,12 +255,13 @@ bool powerOfTwoMod(const mp_int* n, std::size_t t, std::size_t limbs, Limb* out)
 }
 
 // R^2 mod n (R = 2^rBits) is the form of 2^d squared s times, d 2^s =
-// rBits: the form of 2^d, 2^(rBits + d) mod n, comes from a division whose
-// quotient is d bits long, and s is at most five.
-bool startOfR2(const mp_int* n, std::size_t rBits, std::size_t limbs, Limb* out, std::size_t& squarings) {
-    constexpr std::size_t kMostSquarings = 5;
+// rBits: the form of 2^d is 2^(rBits + d) mod n, from a division whose
+// quotient is d bits long. The fewer the squarings the longer the division:
+// an arithmetic sets how many it takes (up to five), by how fast it squares.
+bool startOfR2(const mp_int* n, std::size_t rBits, std::size_t limbs, Limb* out, std::size_t mostSquarings,
+               std::size_t& squarings) {
     squarings = 0;
-    while (squarings < kMostSquarings && (rBits >> (squarings + 1)) << (squarings + 1) == rBits)
+    while (squarings < mostSquarings && (rBits >> (squarings + 1)) << (squarings + 1) == rBits)
         ++squarings;
     return powerOfTwoMod(n, rBits + (rBits >> squarings), limbs, out);
 }
@@ -318,11 +319,13 @@ private:
 // The portable arithmetic's form: x R mod n in N limbs.
 template <std::size_t FixedLimbs>
 class PortableForm {
+    static constexpr std::size_t kSquaringsToR2 = 1;
+
 public:
     explicit PortableForm(const Modulus& m) : m_mod(m), m_arith(m.limbs), m_one(m.limbs), m_rr(m.limbs) {
         m_one[0] = 1;
         std::size_t squarings = 0;
-        m_ok = startOfR2(m.value, kLimbBits * m.limbs, m.limbs, m_rr.data(), squarings);
+        m_ok = startOfR2(m.value, kLimbBits * m.limbs, m.limbs, m_rr.data(), kSquaringsToR2, squarings);
         for (std::size_t i = 0; i < squarings; ++i)
             sqr(m_rr.data(), m_rr.data());
     }
@@ -334,6 +337,8 @@ public:
     void mul(Limb* r, const Limb* a, const Limb* b) { m_arith.mul(r, a, b, m_mod.n.data(), m_mod.n0); }
     void sqr(Limb* r, const Limb* a) { m_arith.sqr(r, a, m_mod.n.data(), m_mod.n0); }
     void fromForm(Limb* out, const Limb* x) { mul(out, x, m_one.data()); }
+    // x times a number out of the form: a product out of it.
+    void mulToPlain(Limb* out, const Limb* x, const Limb* plain) { mul(out, x, plain); }
     void select(Limb* out, const Limb* table, std::size_t entries, std::size_t index) {
         selectEntry(out, table, entries, words(), index);
     }
@@ -354,6 +359,8 @@ private:
 // The 52-bit multiply-add's form: K digits of 52 bits, x R' below 2n
 // (R' = 2^(52 K), K the fewest digits with 4n below R').
 class IfmaForm {
+    static constexpr std::size_t kSquaringsToR2 = 5;
+
 public:
     static bool fits(const Modulus& m) { return digitsFor(m.bits) <= montgomery::ifma::kMaxDigits; }
 
@@ -362,12 +369,15 @@ public:
           m_rr(m_words), m_one(m_words), m_t(m_words), m_limbs(m.limbs) {
         toDigits(m.n.data(), m_n.data());
         m_one[0] = 1;
+        m_oneLimbs.assign(m_limbs, 0);
+        m_oneLimbs[0] = 1;
         m_ifma = {m_n.data(), m_digits, m.n0 & kDigitMask};
         // The form of 2^d is below n, in as many limbs as K digits fill.
         const std::size_t limbs = (montgomery::ifma::kDigitBits * m_digits + kLimbBits - 1) / kLimbBits;
         std::vector<Limb> start(limbs);
         std::size_t squarings = 0;
-        m_ok = startOfR2(m.value, montgomery::ifma::kDigitBits * m_digits, limbs, start.data(), squarings);
+        m_ok =
+            startOfR2(m.value, montgomery::ifma::kDigitBits * m_digits, limbs, start.data(), kSquaringsToR2, squarings);
         toDigits(start.data(), m_rr.data(), limbs);
         for (std::size_t i = 0; i < squarings; ++i)
             sqr(m_rr.data(), m_rr.data());
@@ -397,8 +407,11 @@ public:
     }
     std::size_t digits() const { return m_digits; }
     // Out of the form, then below n.
-    void fromForm(Limb* out, const Limb* x) {
-        montgomery::ifma::multiply(m_t.data(), x, m_one.data(), m_ifma);
+    void fromForm(Limb* out, const Limb* x) { mulToPlain(out, x, m_oneLimbs.data()); }
+    // x times a number out of the form: a product out of it, then below n.
+    void mulToPlain(Limb* out, const Limb* x, const Limb* plain) {
+        toDigits(plain, m_t.data());
+        montgomery::ifma::multiply(m_t.data(), x, m_t.data(), m_ifma);
         std::vector<Limb> limbs(m_limbs + 1), scratch(m_limbs);
         fromDigits(m_t.data(), limbs.data(), m_limbs + 1);
         subtractIfNotBelow(out, limbs.data(), limbs[m_limbs], m_mod.n.data(), m_limbs, scratch.data());
@@ -436,6 +449,7 @@ private:
     std::size_t m_digits, m_words;
     Words m_n, m_rr, m_one, m_t;
     std::size_t m_limbs;
+    std::vector<Limb> m_oneLimbs;
     montgomery::ifma::Modulus m_ifma{};
     bool m_ok = false;
 };
@@ -462,17 +476,24 @@ std::size_t windowBits(std::size_t exponentBits) {
 // x = base^e mod n in a form's arithmetic: fixed windows over a table of
 // the base's powers. A secret exponent reads every table entry for each
 // window, whichever it uses, and multiplies by the form of 1 for a window
-// of zeros. P exponentiations run the same schedule at once (eBits the
-// longest exponent's length), each in its own form, their products side by
-// side where the form can.
+// of zeros. A public one starts from its top window's entry, and where it
+// is odd and taken a bit at a time, ends with a product by the base itself,
+// which leaves the form at once. P exponentiations run the same schedule
+// at once (eBits the longest exponent's length), each in its own form,
+// their products side by side where the form can.
 template <class Form, std::size_t P>
 void exptmodIn(Form* const (&forms)[P], const Limb* const (&bases)[P], const std::vector<Limb>* const (&exps)[P],
                std::size_t eBits, bool secret, Limb* const (&x)[P]) {
     const std::size_t W = forms[0]->words();
     const std::size_t w = windowBits(eBits);
     const std::size_t entries = std::size_t{1} << w;
+    const std::size_t windows = (eBits + w - 1) / w;
+    const bool skipTop = !secret && windows > 0;
+    const bool endOnBase = !secret && P == 1 && w == 1 && windows > 1 && bitAt(*exps[0], 0) != 0;
     std::vector<std::unique_ptr<Words>> tables, accs, picks;
-    Limb *t[P], *acc[P], *pick[P];
+    Limb* t[P] = {};
+    Limb* acc[P] = {};
+    Limb* pick[P] = {};
     for (std::size_t j = 0; j < P; ++j) {
         tables.push_back(std::make_unique<Words>(entries * W));
         accs.push_back(std::make_unique<Words>(W));
@@ -480,7 +501,8 @@ void exptmodIn(Form* const (&forms)[P], const Limb* const (&bases)[P], const std
         t[j] = tables[j]->data();
         acc[j] = accs[j]->data();
         pick[j] = picks[j]->data();
-        forms[j]->one(t[j]);
+        if (!skipTop)
+            forms[j]->one(t[j]);
         forms[j]->toForm(t[j] + W, bases[j]);
     }
     auto offset = [](Limb* const(&v)[P], std::size_t by) {
@@ -491,14 +513,20 @@ void exptmodIn(Form* const (&forms)[P], const Limb* const (&bases)[P], const std
     };
     for (std::size_t k = 2; k < entries; ++k)
         Form::mulAll(forms, offset(t, k * W), offset(t, (k - 1) * W), offset(t, W));
-    const std::size_t windows = (eBits + w - 1) / w;
-    for (std::size_t j = 0; j < P; ++j)
-        std::copy(t[j], t[j] + W, acc[j]);
+    for (std::size_t j = 0; j < P; ++j) {
+        const Limb* start = t[j] + (skipTop ? windowAt(*exps[j], (windows - 1) * w, w) * W : 0);
+        std::copy(start, start + W, acc[j]);
+    }
     const auto accAt = offset(acc, 0);
     for (std::size_t i = windows; i-- > 0;) {
-        if (i + 1 != windows)
-            for (std::size_t k = 0; k < w; ++k)
-                Form::mulAll(forms, accAt, accAt, accAt);
+        if (i + 1 == windows && skipTop)
+            continue;
+        for (std::size_t k = 0; k < w; ++k)
+            Form::mulAll(forms, accAt, accAt, accAt);
+        if (i == 0 && endOnBase) {
+            forms[0]->mulToPlain(x[0], acc[0], bases[0]);
+            return;
+        }
         std::array<Limb*, P> factor;
         bool any = false;
         for (std::size_t j = 0; j < P; ++j) {
