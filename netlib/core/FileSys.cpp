@@ -498,6 +498,21 @@ bool openFileForAppend(TessikHandle& handle, XString& path, int& errorKind, LogB
     return moveInto(openFile(path, true, true, false, false, true, errorKind, log), handle);
 }
 
+bool openExistingForUpdate(TessikHandle& handle, const char* utf8Path, LogBase* log) {
+    if (!utf8Path)
+        return false;
+    std::string clean = sanitizedName(platform::NormalizeSeparators(utf8Path));
+    if (clean.empty())
+        return false;
+    XString p;
+    p.setFromUtf8(clean.c_str());
+    DWORD err = 0;
+    return moveInto(createFileFor(p, platform::GENERIC_READ | platform::GENERIC_WRITE,
+                                  platform::FILE_SHARE_READ | platform::FILE_SHARE_WRITE, platform::OPEN_EXISTING,
+                                  platform::FILE_ATTRIBUTE_NORMAL, err, log),
+                    handle);
+}
+
 // ---------------------------------------------------------------- sizes and whole files
 
 std::int64_t getFileSize64(XString& path, LogBase* log, bool& ok) {

@@ -85,6 +85,10 @@ TessikHandle* openFileForReadPtr(XString& path, int& errorKind, LogBase* log);
 bool openFileForRead(TessikHandle& handle, XString& path, int& errorKind, LogBase* log);
 bool openFileReadWrite(TessikHandle& handle, XString& path, bool exclusive, int& errorKind, LogBase* log);
 bool openFileForAppend(TessikHandle& handle, XString& path, int& errorKind, LogBase* log);
+// An existing file for reading and writing in place (C's "rb+"), shared
+// with other readers and writers: false, and nothing created, when there is
+// none.
+bool openExistingForUpdate(TessikHandle& handle, const char* utf8Path, LogBase* log);
 
 // Sizes and whole files
 std::int64_t getFileSize64(XString& path, LogBase* log, bool& ok);

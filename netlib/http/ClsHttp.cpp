@@ -2,6 +2,7 @@
 
 #include <memory>
 
+#include "netlib/http/HttpAuth.h"
 #include "netlib/http/HttpClient.h"
 #include "netlib/http/TessikUrl.h"
 
@@ -16,33 +17,6 @@ constexpr int kHttpsPort = 443;
 void urlHost(const char* url, StringBuffer& host) {
     TessikUrl::crackUrlHostOnly(url, host);
 }
-
-// Credentials kept out of one call: the options' own come back when it ends.
-class CredentialsWithheld {
-public:
-    explicit CredentialsWithheld(HttpControl& options) : m_options(options) {
-        m_login.copyFromX(options.Login);
-        m_password.copyFromX(options.Password);
-        m_digest.setSb(options.digestAuthHeader);
-        options.Login.clear();
-        options.Password.clear();
-        options.digestAuthHeader.clear();
-    }
-    ~CredentialsWithheld() {
-        m_options.Login.copyFromX(m_login);
-        m_options.Password.copyFromX(m_password);
-        m_options.digestAuthHeader.setSb(m_digest);
-        m_password.secureClear();
-    }
-    CredentialsWithheld(const CredentialsWithheld&) = delete;
-    CredentialsWithheld& operator=(const CredentialsWithheld&) = delete;
-
-private:
-    HttpControl& m_options;
-    XString m_login;
-    XString m_password;
-    StringBuffer m_digest;
-};
 
 } // namespace
 

@@ -1,10 +1,28 @@
 #include "netlib/http/Cookie.h"
 
+#include <cstring>
 #include <new>
 
+#include "netlib/core/ClsXml.h"
+#include "netlib/core/LogBase.h"
+#include "netlib/core/Progress.h"
 #include "netlib/core/StringPair.h"
+#include "netlib/text/DateParser.h"
+#include "platform/WinTime.h"
 
 namespace tessik {
+
+namespace {
+
+bool toUnixSeconds(const SysTimeValue& t, std::int64_t& seconds) {
+    FileTimeValue ft;
+    if (!t.toFileTime(ft))
+        return false;
+    seconds = platform::FileTimeTicksToUnixTime(static_cast<std::int64_t>(ft.ticks()));
+    return true;
+}
+
+} // namespace
 
 Cookie::Cookie() : m_version(0), m_secure(0), m_discard(0), m_maxAge(0) {
     m_pairs.setOwnsObjects(true);
@@ -61,6 +79,84 @@ void Cookie::setNameValue(const char* name, const char* value) {
     auto* pair = new (std::nothrow) StringPair(name, value ? value : "");
     if (pair && !m_pairs.appendPtr(pair))
         delete pair;
+}
+
+bool Cookie::matchesRequest(const char* domain, const char* path, bool secureChannel) const {
+    if (m_secure && !secureChannel)
+        return false;
+    const char* requestDomain = domain != nullptr ? domain : "";
+    const char* bare = m_domain.getString();
+    if (*bare == '.')
+        ++bare;
+    const StringBuffer request(requestDomain);
+    if (!request.equalsNoCase(bare) && !request.endsWith(m_domain.getString()))
+        return false;
+    if (path != nullptr && m_path.getSize() != 0 && !m_path.equals("/") &&
+        std::strncmp(path, m_path.getString(), static_cast<std::size_t>(m_path.getSize())) != 0)
+        return false;
+    return true;
+}
+
+bool Cookie::isExpired(std::int64_t nowUnixSeconds) const {
+    if (m_maxAge < 0)
+        return true;
+    if (m_expire.getSize() == 0)
+        return false;
+    SysTimeValue when;
+    std::int64_t seconds = 0;
+    return parseCookieDate(m_expire.getString(), when) && toUnixSeconds(when, seconds) && seconds <= nowUnixSeconds;
+}
+
+void Cookie::fixExpiry(std::int64_t nowUnixSeconds) {
+    if (m_maxAge <= 0)
+        return;
+    const platform::FILETIME ft =
+        platform::FileTimeFromTicks(platform::UnixTimeToFileTimeTicks(nowUnixSeconds + m_maxAge));
+    platform::SYSTEMTIME st{};
+    if (!platform::FileTimeToSystemTime(&ft, &st))
+        return;
+    SysTimeValue when;
+    when.year = st.wYear;
+    when.month = st.wMonth;
+    when.dayOfWeek = st.wDayOfWeek;
+    when.day = st.wDay;
+    when.hour = st.wHour;
+    when.minute = st.wMinute;
+    when.second = st.wSecond;
+    when.getRfc822String(m_expire);
+}
+
+void Cookie::logCookie(LogBase& log) const {
+    LogContext ctx(log, "Cookie");
+    log.logData("Domain", m_domain.getString());
+    log.logData("Path", m_path.getString());
+    log.logData("Expire", m_expire.getString());
+    for (int i = 0; i < m_pairs.getCount(); ++i) {
+        auto* pair = static_cast<StringPair*>(m_pairs.elementAt(i));
+        log.logData("CookieName", pair->getKey());
+        log.logData("CookieValue", pair->getValue());
+    }
+}
+
+void Cookie::reportSaving(const char* cookieDir, ProgressMonitor* pm) const {
+    if (pm == nullptr)
+        return;
+    ClsXml xml;
+    xml.setTag("SavingCookie");
+    xml.addNewChild("CookieDir", cookieDir != nullptr ? cookieDir : "");
+    xml.addNewChild("Domain", m_domain.getString());
+    xml.addNewChild("Path", m_path.getString());
+    xml.addNewChild("Expire", m_expire.getString());
+    ClsXml* pairs = xml.newChild("NameValuePairs", "");
+    for (int i = 0; pairs != nullptr && i < m_pairs.getCount(); ++i) {
+        auto* pair = static_cast<StringPair*>(m_pairs.elementAt(i));
+        pairs->addNewChild("CookieName", pair->getKey());
+        pairs->addNewChild("CookieValue", pair->getValue());
+    }
+    delete pairs;
+    StringBuffer text;
+    xml.getXmlSb(text);
+    pm->progressInfo("SavingCookie", text.getString());
 }
 
 } // namespace tessik

@@ -9,8 +9,14 @@
 
 namespace tessik {
 
+class LogBase;
+class ProgressMonitor;
+
 class Cookie : public TessikObject {
 public:
+    // maxAge of a cookie that arrived with Max-Age zero or less: gone at once.
+    static constexpr std::int32_t kMaxAgeExpired = -1;
+
     Cookie();
     ~Cookie() override;
     Cookie(const Cookie&) = delete;
@@ -40,6 +46,22 @@ public:
     // Replaces the value of the first pair of that name (any case), else
     // appends a pair.
     void setNameValue(const char* name, const char* value);
+
+    // Whether it goes with a request for domain and path: the domain
+    // without its leading dot equals the request's (any case), or the
+    // request's ends with the whole domain; a path other than "" or "/" is a
+    // prefix of the request's. A secure cookie goes only over TLS.
+    bool matchesRequest(const char* domain, const char* path, bool secureChannel) const;
+    // Deleted on arrival (Max-Age zero or less), or its Expires date is no
+    // later than now (Unix seconds). An Expires text that is no date never
+    // expires it.
+    bool isExpired(std::int64_t nowUnixSeconds) const;
+    // A positive Max-Age becomes the Expires date it names from now on, so
+    // a stored cookie keeps its end.
+    void fixExpiry(std::int64_t nowUnixSeconds);
+    void logCookie(LogBase& log) const;
+    // The "SavingCookie" event: the cookie and where it goes, as XML.
+    void reportSaving(const char* cookieDir, ProgressMonitor* pm) const;
 
 private:
     ExtPtrArray m_pairs;

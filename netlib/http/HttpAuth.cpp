@@ -7,6 +7,7 @@
 
 #include "netlib/core/LogBase.h"
 #include "netlib/core/Md5.h"
+#include "netlib/http/HttpControl.h"
 #include "netlib/text/ContentCoding.h"
 #include "platform/CryptProv.h"
 
@@ -148,6 +149,22 @@ void appendQuoted(StringBuffer& out, const char* name, std::string_view value) {
 }
 
 } // namespace
+
+CredentialsWithheld::CredentialsWithheld(HttpControl& options) : m_options(options) {
+    m_login.copyFromX(options.Login);
+    m_password.copyFromX(options.Password);
+    m_digest.setSb(options.digestAuthHeader);
+    options.Login.clear();
+    options.Password.clear();
+    options.digestAuthHeader.clear();
+}
+
+CredentialsWithheld::~CredentialsWithheld() {
+    m_options.Login.copyFromX(m_login);
+    m_options.Password.copyFromX(m_password);
+    m_options.digestAuthHeader.setSb(m_digest);
+    m_password.secureClear();
+}
 
 void basicCredentials(XString& login, XString& password, bool ansi, StringBuffer& out) {
     StringBuffer pair;

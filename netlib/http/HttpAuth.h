@@ -8,6 +8,7 @@
 
 namespace tessik {
 
+class HttpControl;
 class LogBase;
 
 namespace http_auth {
@@ -21,6 +22,23 @@ inline constexpr int kDigestHexSize = 33;
 inline constexpr int kCnonceBytes = 8;
 inline constexpr const char* kFirstNonceCount = "00000001";
 } // namespace http_auth
+
+// The options' login, password and prepared Digest answer kept out of one
+// call (a redirect to another host, or from https down to http); they come
+// back when it ends.
+class CredentialsWithheld {
+public:
+    explicit CredentialsWithheld(HttpControl& options);
+    ~CredentialsWithheld();
+    CredentialsWithheld(const CredentialsWithheld&) = delete;
+    CredentialsWithheld& operator=(const CredentialsWithheld&) = delete;
+
+private:
+    HttpControl& m_options;
+    XString m_login;
+    XString m_password;
+    StringBuffer m_digest;
+};
 
 // "Basic " and the Base64 of login ":" password, taken as UTF-8 (the
 // server's line) or in the ANSI code page (a proxy's).

@@ -147,26 +147,26 @@ private:
     HttpClient& m_client;
 };
 
-bool HttpClient::splitNtlmLogin(HttpControl& options, XString& user, XString& domain, LogBase& /*log*/) {
+void HttpClient::splitLoginText(const char* loginText, XString& user, XString& domain) {
     user.clear();
     domain.clear();
-    StringBuffer login(options.Login.getUtf8());
+    StringBuffer login(loginText != nullptr ? loginText : "");
     login.trimWhitespace();
-    if (login.getSize() == 0) {
-        user.setFromUtf8(kDefaultCredential);
+    login.replaceChar('/', '\\');
+    const char* text = login.getString();
+    const char* slash = std::strchr(text, '\\');
+    if (slash != nullptr) {
+        domain.setFromUtf8Bytes(text, static_cast<unsigned int>(slash - text));
+        user.setFromUtf8(slash + 1);
     } else {
-        login.replaceChar('/', '\\');
-        const char* text = login.getString();
-        const char* slash = std::strchr(text, '\\');
-        if (slash != nullptr) {
-            domain.setFromUtf8Bytes(text, static_cast<unsigned int>(slash - text));
-            user.setFromUtf8(slash + 1);
-        } else {
-            user.setFromUtf8(text);
-        }
-        if (user.getSizeUtf8() == 0)
-            user.setFromUtf8(kDefaultCredential);
+        user.setFromUtf8(text);
     }
+}
+
+bool HttpClient::splitNtlmLogin(HttpControl& options, XString& user, XString& domain, LogBase& /*log*/) {
+    splitLoginText(options.Login.getUtf8(), user, domain);
+    if (user.getSizeUtf8() == 0)
+        user.setFromUtf8(kDefaultCredential);
     options.LoginDomain.trimWhitespace();
     if (options.LoginDomain.getSizeUtf8() != 0)
         domain.copyFromX(options.LoginDomain);
@@ -424,6 +424,8 @@ bool HttpClient::runGetLeg(DataBuffer& token, const char* context, bool restart,
     legOptions.copyFrom(options);
     if (!legOptions.NTLMAuth && !legOptions.NegotiateAuth)
         legOptions.NTLMAuth = 1;
+    // A leg's answer is judged as it came: a redirect ends the handshake.
+    legOptions.FollowRedirects = 0;
     DataBuffer legBody;
     OutputDataBuffer legOut(&legBody);
     HttpResult legResult;

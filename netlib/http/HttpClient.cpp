@@ -40,7 +40,8 @@ HttpClient::HttpClient()
     : m_port(http_conn::kDefaultPort), m_sendBufferSize(http_conn::kDefaultSendBufferSize), m_exchangeOptions(nullptr),
       m_exchangeBody(nullptr), m_exchangeResult(nullptr), m_exchangeRequest(nullptr), m_exchangeSettled(false),
       m_exchangeTls(false), m_requestTls(false), m_pendingScanned(0), m_reused(false), m_answerOnly(false),
-      m_headLostAtOnce(false), m_heartbeatMs(0), m_readTimeoutSec(http_conn::kDefaultReadTimeoutSec) {}
+      m_headLostAtOnce(false), m_cookiesSet(false), m_acceptHeadless(false), m_heartbeatMs(0),
+      m_readTimeoutSec(http_conn::kDefaultReadTimeoutSec) {}
 
 HttpClient::~HttpClient() {
     m_host.clear();
@@ -176,7 +177,8 @@ bool HttpClient::httpConnect(HttpControl& options, const char* host, int port, b
         } else {
             log.logData("proxyDomain", proxyHost.getString());
             log.logDataLong("proxyPort", static_cast<int>(proxyPort));
-            ok = tls ? proxySslConnect(m_conn, host, port, options, log, pm)
+            ok = tls ? proxySslConnect(proxyHost.getString(), static_cast<int>(proxyPort), host, port, &m_conn, options,
+                                       pm, log)
                      : connectSocket(sock, proxyHost.getString(), static_cast<int>(proxyPort), options, log, pm);
         }
         if (!ok) {
@@ -187,6 +189,8 @@ bool HttpClient::httpConnect(HttpControl& options, const char* host, int port, b
             } else {
                 LogNull quiet;
                 m_conn.sendCloseNotify(false, options.HeartbeatMs, readTimeoutMs(options), quiet, pm);
+                // A tunnel that failed leaves its proxy connection open.
+                dropSocket();
             }
             log.logError("Failed to connect.");
             return false;
@@ -255,7 +259,7 @@ bool connectSocket(TessikSocket& socket, const char* host, int port, HttpControl
     if (dnsFailed)
         log.logError("Domain name lookup failed..");
     if (!ok)
-        noteConnectFailure(options, host, dnsFailed);
+        HttpClient::noteConnectFailure(dnsFailed, host, options, log);
     return ok;
 }
 
@@ -287,19 +291,8 @@ bool connectSChannel(SChannelTessik* channel, const char* host, int port, HttpCo
     if (dnsFailed)
         log.logError("Domain name lookup failed.");
     if (!ok)
-        noteConnectFailure(options, host, dnsFailed);
+        HttpClient::noteConnectFailure(dnsFailed, host, options, log);
     return ok;
-}
-
-bool proxySslConnect(LoggedSocket2&, const char*, int, HttpControl&, LogBase& log, ProgressMonitor*) {
-    log.logError(http_conn::kMsgProxyTunnelNotAvailable);
-    return false;
-}
-
-void noteConnectFailure(HttpControl& options, const char*, bool) {
-    // The caches keep per-host failure counts once they exist; without them
-    // there is nothing to note.
-    (void)options;
 }
 
 } // namespace tessik

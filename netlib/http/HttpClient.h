@@ -26,6 +26,7 @@ class LogBase;
 class ProgressMonitor;
 class SChannelTessik;
 class TessikSocket;
+struct SysTimeValue;
 
 namespace http_conn {
 inline constexpr std::uint32_t kDefaultPort = 80;
@@ -35,8 +36,6 @@ inline constexpr std::uint32_t kDefaultReadTimeoutSec = 30;
 inline constexpr unsigned int kFirstChunkSize = 800;
 inline constexpr unsigned int kFirstChunkCount = 30;
 inline constexpr unsigned int kMsPerSec = 1000;
-inline constexpr const char* kMsgProxyTunnelNotAvailable = "Proxy tunnels are not available in this build.";
-inline constexpr const char* kMsgCookiesNotAvailable = "Cookie files are not available in this build.";
 inline constexpr unsigned int kRequestFirstChunkCount = 20;
 inline constexpr int kMaxAttempts = 2;
 // Interim responses skipped before the real head; a server that sends
@@ -50,12 +49,35 @@ inline constexpr unsigned int kShortErrorWaitMs = 3000;
 // A response head longer than this is not taken.
 inline constexpr unsigned int kMaxHeadBytes = 1024 * 1024;
 inline constexpr const char* kMsgHeadTooLong = "Response header is too long.";
+// A body's announced length is reserved up to this much before it is read.
+inline constexpr std::uint64_t kMaxBodyReserve = 16 * 1024 * 1024;
 inline constexpr const char* kMsgTrailingData = "Unexpected data after the response body.";
 inline constexpr const char* kMsgStaleConnection = "The server closed the kept-alive connection; opening a new one.";
 inline constexpr const char* kMsgTooManyInterim = "Too many interim responses.";
 inline constexpr const char* kMsgBodyNotEnded = "The response body ended without the server closing the connection.";
 inline constexpr const char* kMsgNotResent = "Not sending the request again: it may have reached the server.";
 } // namespace http_conn
+
+namespace http_tunnel {
+inline constexpr const char* kMsgProxyConnectFailed = "Failed to connect to proxy server";
+inline constexpr const char* kMsgSendFailed = "Failed to send CONNECT request.";
+inline constexpr const char* kMsgReadFailed = "Failed to read CONNECT response.";
+inline constexpr const char* kMsgNtlmFailed = "Proxy NTLM authentication failed.";
+inline constexpr const char* kMsgErrorResponse = "Error response from CONNECT request.";
+inline constexpr const char* kMsgProxyConnectFailed2 = "Failed to connect to proxy server (2)";
+inline constexpr const char* kMsgErrorResponse2 = "Error response from CONNECT request. (2)";
+inline constexpr const char* kMsgNoType3 = "Failed to generate NTLM Type 3 message.";
+} // namespace http_tunnel
+
+namespace http_redirect {
+inline constexpr const char* kMsgTooMany = "Aborted to avoid infinite redirects.";
+inline constexpr const char* kMsgNoLocation = "Got 301/302 redirect, but no new location.";
+inline constexpr const char* kMsgPageNotFound = "This is actually a page-not-found error.";
+inline constexpr const char* kMsgNoNewUrl = "Failed to construct new URL";
+inline constexpr const char* kMsgAborted = "Aborted by application.";
+inline constexpr const char* kMsgCredentialsWithheld =
+    "The login and password stay behind: the redirect leaves their host or goes down to http.";
+} // namespace http_redirect
 
 namespace http_auth {
 inline constexpr const char* kPackageNtlm = "NTLM";
@@ -130,9 +152,26 @@ public:
     // User and domain of the handshake from Login ("domain\user" or
     // "domain/user") and LoginDomain; always true.
     static bool splitNtlmLogin(HttpControl& options, XString& user, XString& domain, LogBase& log);
+    // "domain\\user" or "domain/user" into its halves; a login without
+    // either is all user.
+    static void splitLoginText(const char* login, XString& user, XString& domain);
 
     bool httpConnect(HttpControl& options, const char* host, int port, bool tls, LogBase& log, ProgressMonitor* pm,
                      bool& newlyConnected);
+    // https through an HTTP proxy: a new connection to the proxy, CONNECT to
+    // host:port (with the proxy's Basic credentials), and the TLS handshake
+    // through the tunnel, all on socket.
+    bool proxySslConnect(const char* proxyHost, int proxyPort, const char* host, int port, LoggedSocket2* socket,
+                         HttpControl& options, ProgressMonitor* pm, LogBase& log);
+    // After a 407 that asks for NTLM: the handshake on a CONNECT to
+    // host:port through the options' proxy, on this connection, which then
+    // carries the request again; false unless the proxy answered 200.
+    bool answerProxyNtlm(HttpControl& options, const char* host, int port, ProgressMonitor* pm, LogBase& log);
+    // The NTLM handshake on a CONNECT; response gets the answer to the
+    // second CONNECT. A null socket is the connection's own.
+    bool proxyConnectNtlm(const char* proxyHost, int proxyPort, const char* host, int port, const char* domain,
+                          const char* login, const char* password, LoggedSocket2* socket, StringBuffer& response,
+                          HttpControl& options, ProgressMonitor* pm, LogBase& log);
     void closeConnection(HttpControl& options, ProgressMonitor* pm, LogBase& log);
     void closeAfterSendFailure(LogBase& log);
     bool sendTlsCloseNotify(HttpControl& options, LogBase& log, ProgressMonitor* pm);
@@ -154,16 +193,40 @@ public:
     bool sendMimePost(HttpControl& options, bool tls, const char* url, const StringBuffer& mimeText, HttpResult& result,
                       LogBase& log, bool logDetails, ProgressMonitor* pm);
 
-    // The GET road: one GET of url on this connection into out; the same
-    // again on a new connection when a kept-alive one had been dropped, and
-    // after a 503 as often as the options allow; and with a Digest answer
-    // after a 401.
+    // The GET road. One GET of url into out: on this connection (reused
+    // while it stays open to the same host and port) or, without
+    // ownConnection, on a new one that goes with the call; with restart, a
+    // kept-alive connection the server had dropped is replaced once by a new
+    // one. depth counts the redirects and retries already made on the road:
+    // a 301 or 302 is followed (followRedirect) and an answer without a
+    // status line retried while it is at most 4. The short form is the own
+    // connection with restart at depth 0.
+    bool simpleHttpRequest(const char* url, int depth, bool ownConnection, bool restart, HttpControl& options,
+                           const char* extraHeaders, Output& out, HttpResult& result, LogBase& log, ProgressMonitor* pm,
+                           bool verbose);
     bool simpleHttpRequest(const char* url, HttpControl& options, const char* extraHeaders, Output& out,
                            HttpResult& result, LogBase& log, ProgressMonitor* pm, bool verbose);
+    // The same again on a new connection when this one turned out unusable,
+    // and after a 503 as often as UnavailableRetryCount allows.
+    bool quickGetWithRetries(const char* url, int depth, HttpControl& options, bool ownConnection,
+                             const char* extraHeaders, Output& out, HttpResult& result, LogBase& log,
+                             ProgressMonitor* pm, bool verbose);
     bool quickGetWithRetries(const char* url, HttpControl& options, const char* extraHeaders, Output& out,
                              HttpResult& result, LogBase& log, ProgressMonitor* pm, bool verbose);
+    // With the answer to a 401 (Digest, NTLM, Negotiate).
+    bool quickGetToOutput(const char* url, int depth, HttpControl& options, bool ownConnection, Output& out,
+                          HttpResult& result, LogBase& log, ProgressMonitor* pm, bool verbose);
     bool quickGetToOutput(const char* url, HttpControl& options, Output& out, HttpResult& result, LogBase& log,
                           ProgressMonitor* pm, bool verbose);
+    // A 301 or 302 to the request url: checked, its Location resolved, its
+    // cookies stored; recorded in the result (FollowRedirects off) or
+    // fetched, on this connection for the same host and on a new one for
+    // another, where the options' credentials stay behind (and from https
+    // down to http too). The ninth redirect in a row from depth 0 fails.
+    bool followRedirect(const char* url, int depth, HttpControl& options, Output& out, HttpResult& result, LogBase& log,
+                        ProgressMonitor* pm, bool verbose);
+    // The traffic log file of this connection ("" for none).
+    void setSessionLogFilename(const char* utf8Path);
 
     // What a GET head names: the whole URL, and its host, port, path and
     // query.
@@ -214,6 +277,60 @@ public:
                         LogBase& log, ProgressMonitor* pm, bool logDetails);
     bool readResponseBody(HttpControl& options, HttpResult& result, const BodyFraming& framing, Output& body,
                           LogBase& log, ProgressMonitor* pm);
+
+    // Appends the Cookie line of the stored cookies that go with a request
+    // for domain and path (secure ones only over TLS), when CookieDir is set
+    // and SendCookies is on.
+    void addCookiesHeader(HttpControl& options, const char* domain, const char* path, bool secureChannel,
+                          StringBuffer& header, LogBase& log, ProgressMonitor* pm);
+    // Stores the cookies the response sets for the connection's host, when
+    // CookieDir is set and SaveCookies is on; whether there were any.
+    bool saveResponseCookies(HttpResult& result, HttpControl& options, LogBase& log, ProgressMonitor* pm);
+    // The same for a response from host received at now (Unix seconds).
+    static bool storeSetCookies(const HttpResponseHeader& header, HttpControl& options, const char* host,
+                                std::int64_t now, LogBase& log, ProgressMonitor* pm);
+
+    // The response caches' hooks on the GET road: the ".dat" ClsCache2 of
+    // the options or, with useBucketCache, their ".caf" HttpCache. Only a
+    // whole GET (no Range) is answered from them or stored; a cache that
+    // fails is a miss, never a failed request. A cached answer goes to out
+    // and result (cacheState 1); for an expired one, which the server is to
+    // be asked about again, revalidate comes back set with the copy's ETag
+    // and Last-Modified.
+    void lookupResponseCache(const char* url, int depth, HttpControl& options, Output& out, HttpResult& result,
+                             bool& revalidate, StringBuffer& etag, StringBuffer& lastModified, LogBase& log,
+                             bool verbose);
+    void storeResponseInCache(HttpControl& options, HttpResult& result, const DataBuffer* body, const char* url,
+                              LogBase& log);
+    void recordFailedResponse(const char* url, HttpControl& options, const HttpResponseHeader& header,
+                              const DataBuffer* body, LogBase& log);
+    // A 304 to a revalidating GET: the cached entry's new expiry, reckoned
+    // from the result's head.
+    void refreshCacheExpiry(const char* url, HttpControl& options, HttpResult& result, LogBase& log);
+    // Before and after the GET road connects: a host the bucket cache marks
+    // invalid is refused (flaggedInvalid tells whether it is marked at all),
+    // and one marked that connects all the same is marked valid again.
+    static bool refusedByDomainCache(const char* host, HttpControl& options, bool& flaggedInvalid, LogBase& log);
+    static void noteGoodConnect(const char* host, HttpControl& options, bool flaggedInvalid, LogBase& log);
+
+    // The two caches' sides of those hooks.
+    void lookupHttpCache(const char* url, int depth, HttpControl& options, Output& out, HttpResult& result,
+                         LogBase& log, bool verbose);
+    // An expired copy is written out only to an output that holds it in
+    // memory, where the caller can keep it aside; to a file it is a miss.
+    static void lookupCache(const char* url, HttpControl& options, Output& out, HttpResult& result, bool& expired,
+                            StringBuffer& etag, StringBuffer& lastModified, LogBase& log);
+    // In local time, the clock every expiry is compared with.
+    static void computeCacheExpiry(HttpControl& options, const HttpResponseHeader& header, SysTimeValue& expiry);
+    static void updateCacheFromResponse(HttpControl& options, HttpResult& result, const DataBuffer& body,
+                                        const char* url, LogBase& log);
+    static void storeInBucketCache(HttpControl& options, HttpResult& result, const DataBuffer& body, const char* url,
+                                   LogBase& log);
+    static bool isUrlCached(const char* url, HttpControl& options, LogBase& log);
+    static void checkDomainEntry(const char* host, HttpControl& options, bool& found, bool& negative, LogBase& log);
+    // After a failed connect: a host whose name did not resolve is marked
+    // invalid, one that resolved is no longer.
+    static void noteConnectFailure(bool dnsFailed, const char* host, HttpControl& options, LogBase& log);
 
     const StringBuffer& recordedHost() const { return m_host; }
     std::uint32_t recordedPort() const { return m_port; }
@@ -289,7 +406,9 @@ private:
                      const std::function<bool(HttpResult&)>& send, HttpResult& result, DataBuffer& body, LogBase& log,
                      ProgressMonitor* pm, bool logDetails);
     void appendAuthorizationLine(HttpControl& options, StringBuffer& out);
-    void appendCredentialLines(HttpControl& options, StringBuffer& out, LogBase& log, ProgressMonitor* pm);
+    // The cookie, Basic and proxy Basic lines of a GET head.
+    void appendCredentialLines(const GetTarget& target, HttpControl& options, StringBuffer& out, LogBase& log,
+                               ProgressMonitor* pm);
 
     StringBuffer m_host;
     std::uint32_t m_port;
@@ -322,6 +441,13 @@ private:
     // The last head read ended in the peer's close or a reset before any
     // byte of it arrived.
     bool m_headLostAtOnce;
+    // The last response read set cookies.
+    bool m_cookiesSet;
+    // The GET road takes an HTML page without a status line as a 200.
+    bool m_acceptHeadless;
+    // The last head read had no status line: what came, for the log.
+    DataBuffer m_unparsedHead;
+    StringBuffer m_sessionLogFile;
     std::uint32_t m_heartbeatMs;
     std::uint32_t m_readTimeoutSec;
 };
@@ -332,11 +458,7 @@ bool connectSocket(TessikSocket& socket, const char* host, int port, HttpControl
 // TLS connect, directly or over a SOCKS 4 or 5 connection.
 bool connectSChannel(SChannelTessik* channel, const char* host, int port, HttpControl& options, LogBase& log,
                      ProgressMonitor* pm);
-// CONNECT tunnel through an HTTP proxy; fails with its log line until the
-// proxy tunnels exist.
-bool proxySslConnect(LoggedSocket2& conn, const char* host, int port, HttpControl& options, LogBase& log,
-                     ProgressMonitor* pm);
-// What the response caches learn of a failed connect; nothing without them.
-void noteConnectFailure(HttpControl& options, const char* host, bool dnsFailed);
+// Back to where an output stood: emptied when that was its start.
+bool rewindOutput(Output& out, std::int64_t start, LogBase& log);
 
 } // namespace tessik

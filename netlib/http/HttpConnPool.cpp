@@ -67,10 +67,27 @@ HttpClient* HttpConnPool::findOrCreateClient(const char* domain, int port, HttpC
     return fresh;
 }
 
+namespace {
+
+// Any of its Proxy-Authenticate fields may offer NTLM (apache names
+// Negotiate first).
+bool offersProxyNtlm(const HttpResult& result) {
+    StringBuffer offer;
+    return result.responseHeader.getStatusCode() == http_pool::kStatusProxyAuth &&
+           result.responseHeader.getFieldMatching("Proxy-Authenticate", "*NTLM*", offer);
+}
+
+// The host and port a quick driver's URL names.
+void urlHostPort(const char* url, StringBuffer& host, int& port) {
+    StringBuffer login, password, path, query, fragment;
+    port = http_pool::kDefaultPort;
+    TessikUrl::crackUrl(url, host, port, login, password, path, query, fragment);
+}
+
+} // namespace
+
 void HttpConnPool::prepareClient(HttpClient& client) {
-    const char* path = m_sessionLog.getUtf8();
-    client.connection().setSessionLogPath(path);
-    client.connection().setLogToFile(*path != '\0');
+    client.setSessionLogFilename(m_sessionLog.getUtf8());
 }
 
 bool HttpConnPool::synchronousRequest(HttpControl& options, const char* domain, int port, bool tls,
@@ -108,17 +125,19 @@ bool HttpConnPool::synchronousRequest(HttpControl& options, const char* domain, 
         return client->synchronousRequest(options, domain, port, tls, request, result, body, log, pm, logDetails);
     };
     bool ntlmTried = options.NTLMAuth != 0;
+    bool proxyNtlmTried = false;
     bool ok = false;
     for (;;) {
         ok = run();
         const std::uint32_t status = result.responseHeader.getStatusCode();
-        if (ok && status == http_pool::kStatusProxyAuth) {
-            StringBuffer offer;
-            result.responseHeader.getField("Proxy-Authenticate", offer);
-            if (offer.containsSubstring("NTLM")) {
-                log.logError(http_pool::kMsgProxyNtlmNotAvailable);
+        if (ok && status == http_pool::kStatusProxyAuth && !proxyNtlmTried) {
+            if (!offersProxyNtlm(result))
+                break;
+            if (!client->answerProxyNtlm(options, domain, port, pm, log))
                 return false;
-            }
+            proxyNtlmTried = true;
+            log.logInfo("Retrying SynchronousRequest after proxy authentication...");
+            continue;
         } else if (ok && status == http_pool::kStatusUnauthorized && !ntlmTried && result.responseHeader.offersNtlm()) {
             log.logInfo("Re-trying with NTLM authentication...");
             if (!client->httpConnect(options, domain, port, tls, log, pm, fresh)) {
@@ -178,12 +197,6 @@ constexpr unsigned char kGzipId1 = 0x1F;
 constexpr unsigned char kGzipId2 = 0x8B;
 constexpr int kCodePageUtf8 = 65001;
 constexpr int kCodePageAscii = 20127;
-
-bool offersProxyNtlm(const HttpResult& result) {
-    StringBuffer offer;
-    result.responseHeader.getField("Proxy-Authenticate", offer);
-    return result.responseHeader.getStatusCode() == http_pool::kStatusProxyAuth && offer.containsSubstring("NTLM");
-}
 
 // Keeps the file's bytes from `from` on.
 bool dropFilePrefix(const char* path, std::int64_t from, LogBase& log) {
@@ -279,11 +292,16 @@ bool HttpConnPool::quickRequest(const char* url, HttpControl& options, DataBuffe
     out.clear();
     OutputDataBuffer sink(&out);
     const bool ok = quickGetToOutputOnExisting(*client, target.getString(), options, sink, result, log, pm, verbose);
-    if (ok && offersProxyNtlm(result)) {
-        log.logError(http_pool::kMsgProxyNtlmNotAvailable);
+    if (!ok || !offersProxyNtlm(result))
+        return ok;
+    StringBuffer host;
+    int port = http_pool::kDefaultPort;
+    urlHostPort(target.getString(), host, port);
+    if (!client->answerProxyNtlm(options, host.getString(), port, pm, log))
         return false;
-    }
-    return ok;
+    log.logInfo("Retrying after proxy authentication...");
+    sink.resetOutput(log);
+    return quickGetToOutputOnExisting(*client, target.getString(), options, sink, result, log, pm, verbose);
 }
 
 bool HttpConnPool::quickGetText(const char* url, HttpControl& options, XString& text, HttpResult& result, LogBase& log,
@@ -347,10 +365,27 @@ bool HttpConnPool::download(const char* url, HttpControl& options, const char* l
     const std::int64_t savedResumePoint = options.ResumePoint;
     if (resume)
         options.ResumePoint = file.getSizeReached();
+    const std::int64_t startedAt = file.getPosition64();
     bool ok;
-    {
-        LogContext ctx(log, resume ? "QuickGetToOutput_ResumeDownload" : "QuickGetToOutput_Download");
-        ok = client->quickGetToOutput(target.getString(), options, file, result, log, pm, verbose);
+    for (bool proxyTried = false;; proxyTried = true) {
+        {
+            LogContext ctx(log, resume ? "QuickGetToOutput_ResumeDownload" : "QuickGetToOutput_Download");
+            ok = client->quickGetToOutput(target.getString(), options, file, result, log, pm, verbose);
+        }
+        if (!ok || proxyTried || !offersProxyNtlm(result))
+            break;
+        StringBuffer host;
+        int port = http_pool::kDefaultPort;
+        urlHostPort(target.getString(), host, port);
+        ok = client->answerProxyNtlm(options, host.getString(), port, pm, log);
+        if (!ok)
+            break;
+        log.logInfo(resume ? "Retrying resume download after proxy authentication..."
+                           : "Retrying Download after proxy authentication...");
+        // The 407's body is not the download.
+        ok = startedAt == 0 ? file.resetOutput(log) : file.seekTo(startedAt, log);
+        if (!ok)
+            break;
     }
     const std::int64_t resumedFrom = options.ResumePoint;
     options.ResumePoint = savedResumePoint;
@@ -370,10 +405,6 @@ bool HttpConnPool::download(const char* url, HttpControl& options, const char* l
         }
     } else {
         log.logDataInt64(resume ? "numBytesDownloaded" : "DownloadNumBytes", size);
-    }
-    if (ok && offersProxyNtlm(result)) {
-        log.logError(http_pool::kMsgProxyNtlmNotAvailable);
-        return false;
     }
     if (deleted || !ok)
         return ok;
@@ -411,13 +442,15 @@ bool HttpConnPool::postMime(const char* url, HttpControl& options, const StringB
     bool fresh = false;
     if (!client->httpConnect(options, host.getString(), port, tls, log, pm, fresh))
         return false;
-    const bool ok = client->postMimeAttempts(options, host.getString(), port, tls, target.getString(), mimeText, result,
-                                             body, log, pm, logDetails);
-    if (ok && offersProxyNtlm(result)) {
-        log.logError(http_pool::kMsgProxyNtlmNotAvailable);
+    bool ok = client->postMimeAttempts(options, host.getString(), port, tls, target.getString(), mimeText, result, body,
+                                       log, pm, logDetails);
+    if (!ok || !offersProxyNtlm(result))
+        return ok;
+    if (!client->answerProxyNtlm(options, host.getString(), port, pm, log))
         return false;
-    }
-    return ok;
+    log.logInfo("Retrying POST MIME after proxy authentication...");
+    return client->postMimeAttempts(options, host.getString(), port, tls, target.getString(), mimeText, result, body,
+                                    log, pm, logDetails);
 }
 
 } // namespace tessik

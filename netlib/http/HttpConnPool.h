@@ -26,7 +26,6 @@ inline constexpr int kMaxConnections = 10;
 inline constexpr int kDefaultPort = 80;
 inline constexpr std::uint32_t kStatusUnauthorized = 401;
 inline constexpr std::uint32_t kStatusProxyAuth = 407;
-inline constexpr const char* kMsgProxyNtlmNotAvailable = "Proxy NTLM authentication is not available in this build.";
 inline constexpr int kGzipPeekBytes = 10;
 } // namespace http_pool
 

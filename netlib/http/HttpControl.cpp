@@ -19,35 +19,27 @@ constexpr DWORD kRegExpandSz = 2;
 } // namespace
 
 HttpControl::HttpControl()
-    : cacheControl(nullptr), useBucketCache(0), cache(nullptr), bucketCache(nullptr), UseIEProxy(0),
-      ProxyPort(kDefaultProxyPort), clientCerts(nullptr), stringTable(kStringTableBuckets),
-      AllowCookieResponseCaching(0), UnavailableRetryCount(0), UnavailableRetryWaitMs(kDefaultRetryWaitMs),
-      AddHostHeader(1), UserAgent(kDefaultUserAgent), Accept(kDefaultAccept), ConnectionHeader(kDefaultConnection),
-      AcceptCharset(kDefaultAcceptCharset), AcceptLanguage(kDefaultAcceptLanguage), ResumePoint(0),
-      secondaryLog(nullptr), MimicIE(0), MimicFirefox(0), AllowGzip(1), ProxyPartialUrl(0), NTLMAuth(0),
-      NegotiateAuth(0), DigestAuth(0), SslProtocol(kDefaultSslProtocol), SendCookies(1), SaveCookies(1),
-      MaxUrlLen(kDefaultMaxUrlLen), MaxResponseSize(0), ConnectTimeoutSec(kDefaultConnectTimeoutSec),
-      ReadTimeoutSec(kDefaultReadTimeoutSec), HeartbeatMs(0), SendBufferSize(kDefaultSendBufferSize),
-      FollowRedirects(1), requestTextOnly(0) {}
+    : useBucketCache(0), UseIEProxy(0), ProxyPort(kDefaultProxyPort), clientCerts(nullptr),
+      stringTable(kStringTableBuckets), AllowCookieResponseCaching(0), UnavailableRetryCount(0),
+      UnavailableRetryWaitMs(kDefaultRetryWaitMs), AddHostHeader(1), UserAgent(kDefaultUserAgent),
+      Accept(kDefaultAccept), ConnectionHeader(kDefaultConnection), AcceptCharset(kDefaultAcceptCharset),
+      AcceptLanguage(kDefaultAcceptLanguage), ResumePoint(0), secondaryLog(nullptr), MimicIE(0), MimicFirefox(0),
+      AllowGzip(1), ProxyPartialUrl(0), NTLMAuth(0), NegotiateAuth(0), DigestAuth(0), SslProtocol(kDefaultSslProtocol),
+      SendCookies(1), SaveCookies(1), MaxUrlLen(kDefaultMaxUrlLen), MaxResponseSize(0),
+      ConnectTimeoutSec(kDefaultConnectTimeoutSec), ReadTimeoutSec(kDefaultReadTimeoutSec), HeartbeatMs(0),
+      SendBufferSize(kDefaultSendBufferSize), FollowRedirects(1), requestTextOnly(0) {}
 
 HttpControl::~HttpControl() {
     delete clientCerts;
-}
-
-bool HttpControl::requireCaches(LogBase& log) const {
-    if (cacheControl && cache && bucketCache)
-        return true;
-    log.logError(kMsgCacheHookMissing);
-    return false;
 }
 
 void HttpControl::copyFrom(const HttpControl& other) {
     UseIEProxy = other.UseIEProxy;
     ProxyPort = other.ProxyPort;
     ProxyDomain.setSb(other.ProxyDomain);
-    // Cache settings are copied by the caches themselves once they exist;
-    // the copy never uses the bucket cache.
+    cacheControl.copyFrom(other.cacheControl);
     useBucketCache = 0;
+    cache.copySettingsFrom(other.cache);
     // The copy holds clones of the other's client certificates, never the
     // same objects.
     if (other.clientCerts) {

@@ -7,15 +7,14 @@
 #include "netlib/core/HashMap.h"
 #include "netlib/core/StringBuffer.h"
 #include "netlib/core/XString.h"
+#include "netlib/http/ClsCache2.h"
+#include "netlib/http/HttpCache.h"
 #include "netlib/http/MimeHeader.h"
 #include "netlib/transport/ClsSocksClient.h"
 #include "platform/Registry.h"
 
 namespace tessik {
 
-class CacheControl;
-class ClsCache2;
-class HttpCache;
 class LogBase;
 
 namespace http_opt {
@@ -39,7 +38,6 @@ inline constexpr const char* kMsgProxyServerUnread =
     "Failed to read registry: CURRENT_USER/Software/Microsoft/Windows/CurrentVersion/Internet Settings/ProxyServer";
 inline constexpr const char* kMsgProxyEnableUnread =
     "Failed to read registry: CURRENT_USER/Software/Microsoft/Windows/CurrentVersion/Internet Settings/ProxyEnable";
-inline constexpr const char* kMsgCacheHookMissing = "The response caches are not part of this build.";
 } // namespace http_opt
 
 class HttpControl : public ClsSocksClient {
@@ -55,14 +53,11 @@ public:
     // "https://"); an empty host means none.
     void getProxy(const char* scheme, StringBuffer& host, std::uint32_t& port, LogBase& log, int callerTag);
 
-    // The response caches belong to a later part of the library; until then
-    // these are null and a request for them fails with a log line.
-    bool requireCaches(LogBase& log) const;
-
-    CacheControl* cacheControl;
+    CacheControl cacheControl;
+    // The ".caf" bucket cache instead of the ".dat" one; a copy never uses it.
     std::uint32_t useBucketCache;
-    ClsCache2* cache;
-    HttpCache* bucketCache;
+    ClsCache2 cache;
+    HttpCache bucketCache;
     std::uint8_t UseIEProxy;
     std::uint32_t ProxyPort;
     StringBuffer ProxyDomain;

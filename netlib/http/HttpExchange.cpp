@@ -27,11 +27,21 @@ constexpr std::uint32_t kStatusProxyAuth = 407;
 constexpr std::uint32_t kStatusServerError = 500;
 constexpr int kPlainPort = 80;
 constexpr int kTlsPort = 443;
+constexpr std::uint32_t kHeadlessPeekBytes = 500;
 
 // Interim answers are told by their status alone: every 1xx but 101, which
 // would switch protocols and is final.
 bool isInterimStatus(std::uint32_t status) {
     return status >= kStatusContinue && status < kStatusOkFirst && status != kStatusSwitching;
+}
+
+// What a server sends as a page without any head: within the first bytes,
+// an HTML comment opener or an html tag.
+bool isHeadlessHtml(const DataBuffer& received) {
+    const std::uint32_t n = received.getSize() < kHeadlessPeekBytes ? received.getSize() : kHeadlessPeekBytes;
+    StringBuffer start;
+    start.appendBytes(reinterpret_cast<const char*>(received.getData()), static_cast<int>(n));
+    return start.beginsWith("<!---") || start.containsSubstringNoCase("<html");
 }
 
 void logBodyStart(const DataBuffer& body, LogBase& log) {
@@ -41,12 +51,6 @@ void logBodyStart(const DataBuffer& body, LogBase& log) {
     if (body.getSize() > n)
         text.append("...");
     log.logData("response", text.getString());
-}
-
-// Cookies are the cookie files' business; until they exist nothing is sent.
-void appendCookieLines(HttpControl& options, LogBase& log) {
-    if (options.CookieDir.getSize() != 0 && options.SendCookies)
-        log.logInfo(http_conn::kMsgCookiesNotAvailable);
 }
 
 } // namespace
@@ -284,7 +288,10 @@ bool HttpClient::sendRequestObject(HttpControl& options, bool tls, HttpRequest& 
     if (proxyBasicCredentials(options, false, proxyCredentials, log, pm))
         request.setHeader("Proxy-Authorization", proxyCredentials.getString());
     StringBuffer extraLines;
-    appendCookieLines(options, log);
+    StringBuffer cookiePath;
+    request.getPath(cookiePath);
+    cookiePath.chopAtFirstChar('?');
+    addCookiesHeader(options, m_host.getString(), cookiePath.getString(), tls, extraLines, log, pm);
 
     StringBuffer proxyHost;
     std::uint32_t proxyPort = http_opt::kDefaultProxyPort;
@@ -453,12 +460,21 @@ bool HttpClient::readResponseTo(HttpControl& options, bool tls, bool head, bool 
         log.logError("Use the SessionLogFilename property to log the HTTP traffic to a file to examime the response.");
         return false;
     }
-    const std::uint32_t status = header.getStatusCode();
-    if (status == 0) {
-        log.logError("Received unexpected HTTP response");
-        dropSocket();
-        return false;
+    m_unparsedHead.clear();
+    // An HTML page that came without a head: its bytes so far start the body.
+    bool headless = false;
+    if (header.getStatusCode() == 0) {
+        if (!m_acceptHeadless || !isHeadlessHtml(headBytes)) {
+            m_unparsedHead.appendDb(headBytes);
+            log.logError("Received unexpected HTTP response");
+            dropSocket();
+            return false;
+        }
+        header.resetTo200();
+        headless = true;
     }
+    const std::uint32_t status = header.getStatusCode();
+    m_cookiesSet = saveResponseCookies(result, options, log, pm);
     if (pm != nullptr || logDetails) {
         StringBuffer text(reinterpret_cast<const char*>(headBytes.getData()), headBytes.getSize(), 0);
         if (pm != nullptr)
@@ -521,6 +537,8 @@ bool HttpClient::readResponseTo(HttpControl& options, bool tls, bool head, bool 
         pm->setTotalInt64(header.getContentLength());
         pm->progressInfoInt64("ResponseContentLength", header.getContentLength());
     }
+    if (headless && body.writeBytes(headBytes.getData(), headBytes.getSize(), 1, pm, log) != 1)
+        return false;
     if (!readResponseBody(options, result, framing, body, log, pm))
         return false;
     if (m_pending.getSize() != 0) {
@@ -558,6 +576,15 @@ bool HttpClient::readResponseBody(HttpControl& options, HttpResult& result, cons
     case BodyFraming::kLength:
         if (!checkBodyLength(framing, options.MaxResponseSize, log)) {
             // The body is still on the wire; the connection cannot be reused.
+            dropSocket();
+            return false;
+        }
+        // Room for what is announced, never more than a bounded first part.
+        if (framing.length != 0 &&
+            !out.ensureCapacity(static_cast<std::uint32_t>(
+                framing.length < http_conn::kMaxBodyReserve ? framing.length : http_conn::kMaxBodyReserve))) {
+            log.logError("Failed to allocate memory for HTTP download.");
+            log.logDataInt64("NumBytesRequired", static_cast<std::int64_t>(framing.length));
             dropSocket();
             return false;
         }

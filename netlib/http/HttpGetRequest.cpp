@@ -1,10 +1,8 @@
 // The GET road of a connection: the fixed-form GET heads (plain, and the
-// two that mimic browsers), one GET on the connection, the retries around
-// it and its answer to a 401.
-#include <chrono>
+// two that mimic browsers), their credential lines, and the road's answer
+// to a 401.
 #include <cstring>
 #include <string>
-#include <thread>
 
 #include "netlib/core/LogBase.h"
 #include "netlib/core/Progress.h"
@@ -23,9 +21,6 @@ namespace {
 constexpr int kPlainPort = 80;
 constexpr int kTlsPort = 443;
 constexpr std::uint32_t kStatusUnauthorized = 401;
-constexpr std::uint32_t kStatusUnavailable = 503;
-constexpr unsigned int kGetSendChunk = 4000;
-constexpr std::size_t kUrlSchemeTls = 6; // "https:"
 
 constexpr const char* kIeAccept = "Accept: image/gif, image/x-xbitmap, image/jpeg, image/pjpeg, "
                                   "application/vnd.ms-excel, application/msword, application/x-shockwave-flash, */*";
@@ -85,12 +80,11 @@ void finishHead(StringBuffer& out, HttpResult& result) {
     out.append("\r\n");
 }
 
-// Back to where the output stood: emptied when that was its start.
-bool rewindOutput(Output& out, std::int64_t start, LogBase& log) {
-    return start == 0 ? out.resetOutput(log) : out.seekTo(start, log);
-}
-
 } // namespace
+
+bool rewindOutput(Output& out, std::int64_t start, LogBase& log) {
+    return out.getPosition64() == start || (start == 0 ? out.resetOutput(log) : out.seekTo(start, log));
+}
 
 void HttpClient::resolveRedirectTarget(const char* requestUrl, const char* location, StringBuffer& target) {
     target.clear();
@@ -189,8 +183,10 @@ void HttpClient::appendAuthorizationLine(HttpControl& options, StringBuffer& out
     out.append("\r\n");
 }
 
-void HttpClient::appendCredentialLines(HttpControl& options, StringBuffer& out, LogBase& log, ProgressMonitor* pm) {
-    // Cookie lines join here once the cookie files exist.
+void HttpClient::appendCredentialLines(const GetTarget& target, HttpControl& options, StringBuffer& out, LogBase& log,
+                                       ProgressMonitor* pm) {
+    addCookiesHeader(options, target.host, target.path, StringBuffer(target.url).beginsWithNoCase("https:"), out, log,
+                     pm);
     addBasicAuthHeader(options, out, log, pm);
     addProxyBasicAuthHeader(options, out, log, pm);
 }
@@ -218,7 +214,7 @@ bool HttpClient::BuildGetRequest(const GetTarget& target, HttpControl& options, 
     lineWhenSet(out, "Accept-Language: ", options.AcceptLanguage);
     lineWhenSet(out, "Referer: ", options.Referer);
     lineWhenSet(out, "User-Agent: ", options.UserAgent);
-    appendCredentialLines(options, out, log, pm);
+    appendCredentialLines(target, options, out, log, pm);
     if (options.AddHostHeader)
         hostField(target.host, target.port, out);
     lineWhenSet(out, "Connection: ", options.ConnectionHeader);
@@ -244,7 +240,7 @@ bool HttpClient::BuildIeGetRequest(const GetTarget& target, HttpControl& options
     appendAuthorizationLine(options, out);
     acceptEncodingLine(options, out);
     line(out, kIeUserAgent, "");
-    appendCredentialLines(options, out, log, pm);
+    appendCredentialLines(target, options, out, log, pm);
     line(out, "Connection: Keep-Alive", "");
     hostField(target.host, target.port, out);
     finishHead(out, result);
@@ -274,143 +270,20 @@ bool HttpClient::BuildFireFoxGetRequest(const GetTarget& target, HttpControl& op
     line(out, "Connection: keep-alive", "");
     appendAuthorizationLine(options, out);
     lineWhenSet(out, "Referer: ", options.Referer);
-    appendCredentialLines(options, out, log, pm);
+    appendCredentialLines(target, options, out, log, pm);
     finishHead(out, result);
     return true;
 }
 
-bool HttpClient::simpleHttpRequest(const char* url, HttpControl& options, const char* extraHeaders, Output& out,
-                                   HttpResult& result, LogBase& log, ProgressMonitor* pm, bool verbose) {
-    if (options.HttpMethod.getSize() == 0)
-        options.HttpMethod.setString("GET");
-    log.logData("httpMethod", options.HttpMethod.getString());
-    if (pm != nullptr) {
-        StringBuffer begin(options.HttpMethod);
-        begin.appendChar(',');
-        begin.append(url);
-        pm->progressInfo("HttpRequestBegin", begin.getString());
-    }
-    log.logData("requestUrl", url);
-    result.cacheState = 0;
-    result.fromCache = 0;
-    result.connectionFailed = 0;
-    StringBuffer urlText(url);
-    if (urlText.containsSubstringNoCase("about:blank")) {
-        log.logInfo("Skipping about:blank");
-        log.logData("url", url);
-        out.resetOutput(log);
-        return true;
-    }
-    if (static_cast<std::uint32_t>(urlText.getSize()) > options.MaxUrlLen) {
-        log.logError("URL is longer than the maximum allowed length.");
-        log.logDataLong("maxUrlLen", static_cast<int>(options.MaxUrlLen));
-        log.logData("url", url);
-        return false;
-    }
-    StringBuffer host, user, password, path, query, fragment;
-    int port = kPlainPort;
-    if (!TessikUrl::crackUrl(url, host, port, user, password, path, query, fragment) || host.getSize() == 0) {
-        log.logError("Failed to parse URL");
-        log.logData("url", url);
-        return false;
-    }
-    const bool tls = urlText.getSize() >= static_cast<int>(kUrlSchemeTls) && urlText.beginsWithNoCase("https:");
-    GetTarget target{url, host.getString(), port, path.getSize() != 0 ? path.getString() : "/", query.getString()};
-    StringBuffer head;
-    if (options.requestTextOnly) {
-        BuildGetRequest(target, options, extraHeaders, nullptr, nullptr, result, log, pm, head);
-        options.requestText.setSb(head);
-        return true;
-    }
-    bool fresh = false;
-    if (!httpConnect(options, host.getString(), port, tls, log, pm, fresh)) {
-        log.logError("Failed to connect to HTTP server.");
-        return false;
-    }
-    m_requestTls = tls;
-    m_heartbeatMs = options.HeartbeatMs;
-    m_readTimeoutSec = options.ReadTimeoutSec;
-    if (options.MimicIE)
-        BuildIeGetRequest(target, options, extraHeaders, nullptr, nullptr, result, log, pm, head);
-    else if (options.MimicFirefox)
-        BuildFireFoxGetRequest(target, options, extraHeaders, nullptr, nullptr, result, log, pm, head);
-    else
-        BuildGetRequest(target, options, extraHeaders, nullptr, nullptr, result, log, pm, head);
-    if (verbose) {
-        log.logInfo("--------- HTTP Request -----------");
-        log.logData("HttpRequest", head.getString());
-        log.logInfo("----------------------------------");
-    }
-    if (pm != nullptr)
-        pm->progressInfo("RequestHeader", head.getString());
-    const auto* bytes = reinterpret_cast<const unsigned char*>(head.getString());
-    const auto size = static_cast<unsigned int>(head.getSize());
-    const bool sent = tls ? m_conn.tlsSendBytes(bytes, size, options.HeartbeatMs, readTimeoutMs(options), log, pm)
-                          : m_conn.sendBytes(bytes, size, kGetSendChunk, options.HeartbeatMs, log, pm);
-    if (!sent) {
-        log.logError("Failed to send HTTP GET");
-        // Sent again on a new connection only when the server had dropped
-        // a kept-alive one.
-        result.connectionFailed = m_reused ? 1 : 0;
-        closeAfterSendFailure(log);
-        return false;
-    }
-    if (!readResponseTo(options, tls, options.HttpMethod.equalsNoCase("HEAD"), false, result, out, log, pm, verbose)) {
-        if (m_headLostAtOnce && m_reused)
-            result.connectionFailed = 1;
-        else if (pm == nullptr || !pm->isAborted())
-            log.logError(tls ? "Failed to fetch response data on SSL connection."
-                             : "Failed to fetch response data on non-SSL connection.");
-        return false;
-    }
-    return true;
-}
-
-bool HttpClient::quickGetWithRetries(const char* url, HttpControl& options, const char* extraHeaders, Output& out,
-                                     HttpResult& result, LogBase& log, ProgressMonitor* pm, bool verbose) {
-    // Every attempt writes from where the first began (an appended file
-    // keeps what it held before).
-    const std::int64_t start = out.getPosition64();
-    auto rewind = [&] { return out.getPosition64() == start || rewindOutput(out, start, log); };
-    for (std::uint32_t retries = 0;; ++retries) {
-        if (!rewind())
-            return false;
-        result.clearForRetry();
-        bool ok;
-        {
-            LogContext ctx(log, "simpleHttpRequest_3");
-            ok = simpleHttpRequest(url, options, extraHeaders, out, result, log, pm, verbose);
-        }
-        if (!ok) {
-            if (pm != nullptr && pm->isAborted()) {
-                log.logInfo("Application aborted HTTP operation...");
-                return false;
-            }
-            if (!result.connectionFailed)
-                return false;
-            log.logError("Socket not writeable, re-opening connection with HTTP server (3)");
-            closeConnection(options, pm, log);
-            if (pm != nullptr)
-                pm->progressInfo(
-                    "HttpInfo", "Existing connection with HTTP server no longer open, restarting with new connection.");
-            LogContext ctx(log, "simpleHttpRequest_5");
-            result.clearForRetry();
-            if (!rewind())
-                return false;
-            if (!simpleHttpRequest(url, options, extraHeaders, out, result, log, pm, verbose))
-                return false;
-        }
-        if (result.responseHeader.getStatusCode() != kStatusUnavailable || retries >= options.UnavailableRetryCount)
-            return true;
-        if (options.UnavailableRetryWaitMs != 0)
-            std::this_thread::sleep_for(std::chrono::milliseconds(options.UnavailableRetryWaitMs));
-    }
-}
-
 bool HttpClient::quickGetToOutput(const char* url, HttpControl& options, Output& out, HttpResult& result, LogBase& log,
                                   ProgressMonitor* pm, bool verbose) {
+    return quickGetToOutput(url, 0, options, true, out, result, log, pm, verbose);
+}
+
+bool HttpClient::quickGetToOutput(const char* url, int depth, HttpControl& options, bool ownConnection, Output& out,
+                                  HttpResult& result, LogBase& log, ProgressMonitor* pm, bool verbose) {
     const std::int64_t start = out.getPosition64();
-    if (!quickGetWithRetries(url, options, nullptr, out, result, log, pm, verbose))
+    if (!quickGetWithRetries(url, depth, options, ownConnection, nullptr, out, result, log, pm, verbose))
         return false;
     const HttpResponseHeader& header = result.responseHeader;
     if (header.getStatusCode() != kStatusUnauthorized)
@@ -441,7 +314,7 @@ bool HttpClient::quickGetToOutput(const char* url, HttpControl& options, Output&
     // The 401's own body is not the answer.
     if (!rewindOutput(out, start, log))
         return false;
-    return quickGetWithRetries(url, options, authLine.getString(), out, result, log, pm, verbose);
+    return quickGetWithRetries(url, depth, options, ownConnection, authLine.getString(), out, result, log, pm, verbose);
 }
 
 } // namespace tessik

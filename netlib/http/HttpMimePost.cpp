@@ -27,6 +27,8 @@ bool HttpClient::sendMimePost(HttpControl& options, bool tls, const char* url, c
         path.setString("/");
     if (port == 0)
         port = kPlainPort;
+    StringBuffer cookieLines;
+    addCookiesHeader(options, host.getString(), path.getString(), tls, cookieLines, log, pm);
     if (query.getSize() != 0) {
         path.appendChar('?');
         path.appendSb(query);
@@ -75,6 +77,7 @@ bool HttpClient::sendMimePost(HttpControl& options, bool tls, const char* url, c
         head.appendSb(authLine);
         head.append("\r\n");
     }
+    head.appendSb(cookieLines);
     // A MIME text seldom names the host, which HTTP/1.1 requires.
     if (!mimeText.beginsWithNoCase("Host:") && !mimeText.containsSubstringNoCase("\nHost:")) {
         StringBuffer hostName;

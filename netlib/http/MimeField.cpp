@@ -1,5 +1,6 @@
 #include "netlib/http/MimeField.h"
 
+#include <cstdint>
 #include <cstring>
 #include <string_view>
 
@@ -539,6 +540,34 @@ void MimeField::fold(const StringBuffer& text, int column, bool sevenBitCase, St
     }
 }
 
+namespace {
+
+constexpr std::int32_t kMaxAgeCap = 0x7FFFFFFF;
+
+// RFC 6265: a Max-Age that is no number is ignored; zero or less ends the
+// cookie at once, which the cookie keeps as kMaxAgeExpired.
+void setMaxAge(Cookie& cookie, const StringBuffer& value) {
+    const char* p = value.getString();
+    const bool negative = *p == '-';
+    if (negative)
+        ++p;
+    if (*p == '\0')
+        return;
+    std::int64_t seconds = 0;
+    for (; *p != '\0'; ++p) {
+        if (*p < '0' || *p > '9')
+            return;
+        if (seconds < kMaxAgeCap)
+            seconds = seconds * 10 + (*p - '0');
+    }
+    if (negative || seconds == 0)
+        cookie.setMaxAge(Cookie::kMaxAgeExpired);
+    else
+        cookie.setMaxAge(static_cast<std::int32_t>(seconds < kMaxAgeCap ? seconds : kMaxAgeCap));
+}
+
+} // namespace
+
 void MimeField::loadCookie(Cookie& cookie) const {
     const std::int32_t version = cookie.getVersion();
     cookie.clear();
@@ -572,7 +601,7 @@ void MimeField::loadCookie(Cookie& cookie) const {
         } else if (name.equalsNoCase("expires")) {
             cookie.setExpire(value.getString());
         } else if (name.equalsNoCase("max-age")) {
-            cookie.setMaxAge(value.intValue());
+            setMaxAge(cookie, value);
         } else if (name.equalsNoCase("version")) {
             if (value.equals("0") || value.equals("1"))
                 cookie.setVersion(value.intValue());

@@ -506,6 +506,116 @@ bool DateParser::parseDate(const char* text, SysTimeValue& out) {
     return parseRfc822(work, out);
 }
 
+namespace {
+
+// RFC 6265's delimiter: a tab and the printable ASCII that is no digit,
+// letter or ':'.
+bool isCookieDateDelimiter(unsigned char c) {
+    return c == '\t' || (c >= 0x20 && c <= 0x2F) || (c >= 0x3B && c <= 0x40) || (c >= 0x5B && c <= 0x60) ||
+           (c >= 0x7B && c <= 0x7E);
+}
+
+// Between minDigits and maxDigits digits at p, then the token's end or a
+// non-digit; the value and the position after the digits.
+bool leadingNumber(const char* p, const char* end, int minDigits, int maxDigits, int& value, const char*& after) {
+    int n = 0;
+    value = 0;
+    while (p + n < end && isDigit(p[n]) && n <= maxDigits) {
+        value = value * 10 + (p[n] - '0');
+        ++n;
+    }
+    after = p + n;
+    return n >= minDigits && n <= maxDigits;
+}
+
+bool cookieTime(const char* p, const char* end, int hms[3]) {
+    const char* at = p;
+    for (int i = 0; i < 3; ++i) {
+        const char* after = nullptr;
+        if (!leadingNumber(at, end, 1, 2, hms[i], after))
+            return false;
+        if (i < 2) {
+            if (after == end || *after != ':')
+                return false;
+            at = after + 1;
+        }
+    }
+    return true;
+}
+
+int cookieMonth(const char* p, const char* end) {
+    if (end - p < 3)
+        return 0;
+    for (int m = 0; m < 12; ++m) {
+        bool same = true;
+        for (int i = 0; i < 3 && same; ++i)
+            same = static_cast<char>(p[i] | 0x20) == kMonthWords[m][i];
+        if (same)
+            return m + 1;
+    }
+    return 0;
+}
+
+// The two-digit years RFC 6265 maps: 70 to 99 into the 1900s, 0 to 69
+// into the 2000s.
+constexpr int kCookieCenturyPivot = 70;
+constexpr int kCookieMinYear = 1601;
+constexpr int kMaxCookieDateBytes = 4096;
+
+} // namespace
+
+bool parseCookieDate(const char* text, SysTimeValue& out) {
+    out.clear();
+    if (text == nullptr)
+        return false;
+    const char* p = text;
+    const char* const end = text + strnlen(text, kMaxCookieDateBytes);
+    int hms[3] = {0, 0, 0};
+    int day = 0;
+    int month = 0;
+    int year = 0;
+    bool haveTime = false;
+    bool haveDay = false;
+    bool haveYear = false;
+    while (p < end) {
+        while (p < end && isCookieDateDelimiter(static_cast<unsigned char>(*p)))
+            ++p;
+        const char* tokenEnd = p;
+        while (tokenEnd < end && !isCookieDateDelimiter(static_cast<unsigned char>(*tokenEnd)))
+            ++tokenEnd;
+        if (p == tokenEnd)
+            break;
+        const char* after = nullptr;
+        int value = 0;
+        if (!haveTime && cookieTime(p, tokenEnd, hms)) {
+            haveTime = true;
+        } else if (!haveDay && leadingNumber(p, tokenEnd, 1, 2, value, after)) {
+            haveDay = true;
+            day = value;
+        } else if (month == 0 && cookieMonth(p, tokenEnd) != 0) {
+            month = cookieMonth(p, tokenEnd);
+        } else if (!haveYear && leadingNumber(p, tokenEnd, 2, 4, value, after)) {
+            haveYear = true;
+            year = value;
+        }
+        p = tokenEnd;
+    }
+    if (!haveTime || !haveDay || month == 0 || !haveYear)
+        return false;
+    if (year < 100)
+        year += year >= kCookieCenturyPivot ? 1900 : 2000;
+    if (year < kCookieMinYear || !validDate(year, month, day) || !validTime(hms[0], hms[1], hms[2]))
+        return false;
+    out.year = static_cast<std::uint16_t>(year);
+    out.month = static_cast<std::uint16_t>(month);
+    out.day = static_cast<std::uint16_t>(day);
+    out.dayOfWeek = static_cast<std::uint16_t>(dayOfWeekFromDate(year, month, day));
+    out.hour = static_cast<std::uint16_t>(hms[0]);
+    out.minute = static_cast<std::uint16_t>(hms[1]);
+    out.second = static_cast<std::uint16_t>(hms[2]);
+    return true;
+}
+
 bool parseIsoDateText(const char* text, SysTimeValue& out) {
     out.milliseconds = 0;
     out.dayOfWeek = 0;

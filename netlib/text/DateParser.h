@@ -34,6 +34,12 @@ public:
 // Same as DateParser::parseIsoDate, on plain text.
 bool parseIsoDateText(const char* text, SysTimeValue& out);
 
+// A cookie's Expires text, read as RFC 6265 (5.1.1) reads it: the first
+// time, day of month, month name and year among its tokens, whatever the
+// order and the separators (RFC 1123, RFC 850, asctime and the forms
+// browsers meet). False when one is missing or the date is not valid.
+bool parseCookieDate(const char* text, SysTimeValue& out);
+
 class TessikTimeZone {
 public:
     TessikTimeZone();

@@ -162,6 +162,19 @@ void SysTimeValue::setFromOleDate(double oleDate) {
     milliseconds = 0;
 }
 
+bool SysTimeValue::toLocalTime(SysTimeValue& out) const {
+    FileTimeValue utc, local;
+    if (!toFileTime(utc) || !utc.toLocalFileTime(local))
+        return false;
+    const platform::FILETIME ft{local.getLowWord(), local.getHighWord()};
+    platform::SYSTEMTIME st{};
+    if (!platform::FileTimeToSystemTime(&ft, &st))
+        return false;
+    copyFrom(st, out);
+    out.isLocal = 1;
+    return true;
+}
+
 // The day count and the time of day move apart: before day 0 the fraction
 // is subtracted, so plain addition would turn the clock back.
 void SysTimeValue::addDays(int n) {

@@ -35,6 +35,10 @@ struct SysTimeValue {
     double toOleDate() const;
     // Out of range, the record becomes the current UTC time.
     void setFromOleDate(double oleDate);
+    // The fields taken as UTC, as the same instant in local time with the
+    // offset in force at that instant; false (out unchanged) for fields
+    // that are no valid time.
+    bool toLocalTime(SysTimeValue& out) const;
     void addDays(int n);
     // Both ends at 02:00 of their days and included.
     bool isInRange(int month1, int day1, int year1, int month2, int day2, int year2) const;

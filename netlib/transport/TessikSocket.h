@@ -161,6 +161,8 @@ public:
     bool readN64ToOutput(std::uint64_t count, Output& out, unsigned int heartbeatMs, LogBase& log, ReceiveCopy* copy,
                          ProgressMonitor* pm, SocketFlags& flags);
     bool receiveUntilClosed(DataBuffer& out, LogBase& log, ProgressMonitor* pm, bool* closed);
+    // Byte by byte up to and with the first empty line, so nothing after it
+    // is taken; false after 64 KiB without one.
     bool receiveUntilBlankLine(DataBuffer& out, unsigned int heartbeatMs, LogBase& log, ProgressMonitor* pm);
     bool receiveUntilBlankLineLax(DataBuffer& out, unsigned int heartbeatMs, LogBase& log, ProgressMonitor* pm);
 

@@ -27,6 +27,9 @@ constexpr unsigned int kUntilClosedBlock = 20000;
 constexpr unsigned int kWaitForDataDefaultMs = 20;
 constexpr unsigned int kProgressSliceMs = 200;
 constexpr unsigned int kProgressMinSliceMs = 10;
+// A head that runs on past this without its empty line is not one.
+constexpr unsigned int kMaxBlankLineHead = 65536;
+constexpr const char* kMsgHeadTooLong = "No empty line within the first 64 KiB received.";
 
 std::unique_ptr<unsigned char[]> allocate(std::size_t n) {
     return std::unique_ptr<unsigned char[]>(new (std::nothrow) unsigned char[n]);
@@ -699,7 +702,11 @@ bool TessikSocket::waitForDataProgress(unsigned int timeoutMs, LogBase& log, Pro
 
 bool TessikSocket::blankLine(DataBuffer& out, unsigned int heartbeatMs, LogBase& log, ProgressMonitor* pm, bool lax) {
     unsigned int sinceLineFeed = 0;
-    for (;;) {
+    for (unsigned int taken = 0;; ++taken) {
+        if (taken == kMaxBlankLineHead) {
+            log.logError(kMsgHeadTooLong);
+            return false;
+        }
         unsigned char c = 0;
         unsigned int got = 0;
         SocketFlags flags;

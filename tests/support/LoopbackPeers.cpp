@@ -13,6 +13,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstring>
 #include <stdexcept>
@@ -100,6 +101,20 @@ std::string Join(const std::vector<std::string>& lines) {
 }
 
 } // namespace
+
+std::vector<std::string> NginxAccessLines(const NginxPeer& nginx, std::size_t count) {
+    const std::string text = WaitFor([&] { return ReadFile(nginx.accessLog); },
+                                     [&](const std::string& t) {
+                                         return static_cast<std::size_t>(std::count(t.begin(), t.end(), '\n')) >= count;
+                                     })
+                                 .seen;
+    std::vector<std::string> lines;
+    std::size_t from = 0;
+    for (std::size_t nl; (nl = text.find('\n', from)) != std::string::npos; from = nl + 1) {
+        lines.push_back(text.substr(from, nl - from));
+    }
+    return lines;
+}
 
 std::vector<int> FreeLoopbackPorts(std::size_t count) {
     // All sockets stay bound until every port is chosen, so the ports differ.
@@ -292,6 +307,16 @@ NginxPeer LoopbackPeers::StartNginx(const NginxOptions& options) {
     for (int n = 2; n <= options.loopbackHosts; ++n) {
         extraListen += "    listen 127.0.0." + std::to_string(n) + ":" + std::to_string(result.httpPort) + ";\n";
     }
+    std::string serverLines;
+    for (std::string line : options.serverLines) {
+        for (const auto& [name, port] : {std::pair<std::string, int>{"{httpPort}", result.httpPort},
+                                         std::pair<std::string, int>{"{tlsPort}", result.tlsPort}}) {
+            for (std::size_t at; (at = line.find(name)) != std::string::npos;) {
+                line.replace(at, name.size(), std::to_string(port));
+            }
+        }
+        serverLines += "    " + line + "\n";
+    }
     std::string keepalive;
     if (options.keepaliveTimeoutSec != 0) {
         keepalive = "  keepalive_timeout " + std::to_string(options.keepaliveTimeoutSec) + "s;";
@@ -354,7 +379,7 @@ NginxPeer LoopbackPeers::StartNginx(const NginxOptions& options) {
                                        "    location = /to-whoami { return 302 /whoami; }",
                                        "    location = /elsewhere { return 302 http://127.0.0.2:$server_port/whoami; }",
                                        "    location = /whoami { return 200 \"[$http_authorization]\\n\"; }",
-                                       "  }",
+                                       serverLines + "  }",
                                        "}",
                                    }));
     // One process: nothing to hand over to workers running as nobody.
@@ -518,9 +543,14 @@ void LoopbackPeers::Kinit(const KdcPeer& kdc, const std::string& ccache) {
     }
 }
 
-int LoopbackPeers::StartSquid() {
+int LoopbackPeers::StartSquid(int sslPort) {
     Running peer{"squid", 0, {FreeLoopbackPort()}, {}, MakeFolder("squid")};
     const std::string& dir = peer.folder;
+    std::string connectPorts;
+    if (sslPort != 0) {
+        connectPorts = "acl SSL_ports port " + std::to_string(sslPort) +
+                       "\nacl CONNECT method CONNECT\nhttp_access deny CONNECT !SSL_ports";
+    }
     std::string conf = WriteConfig(dir, "squid.conf",
                                    Join({
                                        "http_port 127.0.0.1:" + std::to_string(peer.ports[0]),
@@ -535,6 +565,7 @@ int LoopbackPeers::StartSquid() {
                                        "shutdown_lifetime 0 seconds",
                                        "auth_param basic program /usr/lib/squid/basic_ncsa_auth " + HtpasswdFile(),
                                        "auth_param basic realm Gorvane proxy",
+                                       connectPorts,
                                        "acl authed proxy_auth REQUIRED",
                                        "http_access allow authed",
                                        "http_access deny all",

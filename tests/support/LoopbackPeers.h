@@ -46,10 +46,13 @@ struct NginxPeer {
 };
 // More than one loopback host listens on httpPort (127.0.0.1 up to
 // 127.0.0.N, each its own listen line); a keep-alive time-out other than
-// nginx's own when not 0.
+// nginx's own when not 0; more lines for the server block (a test's own
+// locations), on both ports, where "{httpPort}" and "{tlsPort}" stand for
+// the ports nginx listens on.
 struct NginxOptions {
     int loopbackHosts = 1;
     int keepaliveTimeoutSec = 0;
+    std::vector<std::string> serverLines;
 };
 
 // A throwaway Kerberos realm kKdcRealm: an MIT KDC on a free port of
@@ -115,8 +118,9 @@ public:
     // cannot start throws std::runtime_error with the end of its log.
     NginxPeer StartNginx(const NginxOptions& options = {});
     ApachePeer StartApache(const ApacheOptions& options = {});
-    // HTTP proxies with Basic proxy authentication; CONNECT to any port.
-    int StartSquid();
+    // HTTP proxies with Basic proxy authentication; CONNECT to any port,
+    // or for squid, when sslPort is given, to that port only (its SSL_ports).
+    int StartSquid(int sslPort = 0);
     int StartTinyproxy();
     // SOCKS5 with the username method, or with no authentication at all.
     int StartMicrosocks(bool requireCredentials = true);
@@ -186,6 +190,10 @@ private:
     std::vector<Running> m_running;
     int m_serial = 0;
 };
+
+// nginx writes a request's log line after its answer: the lines of its
+// access log once there are count of them (fewer when the wait gave up).
+std::vector<std::string> NginxAccessLines(const NginxPeer& nginx, std::size_t count);
 
 // Ports of 127.0.0.1 that were free a moment ago, all different.
 int FreeLoopbackPort();

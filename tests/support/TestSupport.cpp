@@ -1,5 +1,7 @@
 #include "tests/support/TestSupport.h"
 
+#include "platform/WinTime.h"
+
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
@@ -345,6 +347,42 @@ std::string MakeJournalDatabase(const std::string& path) {
                             " i%24, i%60), 'Entry ' || i, i%11, (i*7)%11, (i*3)%11, (i*5)%11,"
                             " 'Slept ' || (i%9) || ' hours; knee pain after walking ' || (i%5) || ' km.' FROM n;";
     return RunProgram({"sqlite3", path, sql}).Ok() ? path : std::string();
+}
+
+ScopedTimeZone::ScopedTimeZone(const char* zone) {
+    const char* old = std::getenv("TZ");
+    m_hadPrevious = old != nullptr;
+    if (old)
+        m_previous = old;
+    setenv("TZ", zone, 1);
+    tzset();
+}
+
+ScopedTimeZone::~ScopedTimeZone() {
+    if (m_hadPrevious)
+        setenv("TZ", m_previous.c_str(), 1);
+    else
+        unsetenv("TZ");
+    tzset();
+}
+
+ScopedClock::ScopedClock(int year, int month, int day, int hour, int minute, int second) {
+    const std::int64_t days = platform::DaysFromCivil(year, static_cast<unsigned>(month), static_cast<unsigned>(day));
+    m_unixMs = (days * 86400 + hour * 3600 + minute * 60 + second) * 1000;
+    platform::SetClockOverrideForTest(m_unixMs);
+}
+
+ScopedClock::ScopedClock(std::int64_t unixSeconds) : m_unixMs(unixSeconds * 1000) {
+    platform::SetClockOverrideForTest(m_unixMs);
+}
+
+ScopedClock::~ScopedClock() {
+    platform::SetClockOverrideForTest(0);
+}
+
+void ScopedClock::Advance(std::int64_t seconds) {
+    m_unixMs += seconds * 1000;
+    platform::SetClockOverrideForTest(m_unixMs);
 }
 
 FileSizeLimit::FileSizeLimit(std::uint64_t limit) {

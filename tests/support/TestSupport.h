@@ -131,6 +131,36 @@ std::string ToHex(std::string_view data);
 // the stream does not end exactly where the data does.
 bool InflateRaw(const Bytes& compressed, Bytes* out);
 
+// Sets TZ for the scope (tzset included) and restores the previous value.
+class ScopedTimeZone {
+public:
+    explicit ScopedTimeZone(const char* zone);
+    ~ScopedTimeZone();
+    ScopedTimeZone(const ScopedTimeZone&) = delete;
+    ScopedTimeZone& operator=(const ScopedTimeZone&) = delete;
+
+private:
+    std::string m_previous;
+    bool m_hadPrevious;
+};
+
+// Pins the platform clock for the scope to a UTC calendar time.
+class ScopedClock {
+public:
+    ScopedClock(int year, int month, int day, int hour, int minute, int second);
+    explicit ScopedClock(std::int64_t unixSeconds);
+    ~ScopedClock();
+    ScopedClock(const ScopedClock&) = delete;
+    ScopedClock& operator=(const ScopedClock&) = delete;
+    // Moves the pinned clock on.
+    void Advance(std::int64_t seconds);
+    // The pinned instant in Unix seconds.
+    std::int64_t UnixTime() const { return m_unixMs / 1000; }
+
+private:
+    std::int64_t m_unixMs;
+};
+
 // The user the privilege-dropped runs take.
 constexpr unsigned kNobodyId = 65534;
 

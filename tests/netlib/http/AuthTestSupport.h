@@ -1,5 +1,5 @@
 #pragma once
-// What the authentication tests share: the log and body as text, and one
+// What the HTTP tests share: the log and body as text, and one
 // request through a pool of its own (a POST carries a one-field form).
 #include <cstdint>
 #include <string>
@@ -22,6 +22,12 @@ inline std::string logText(tessik::Logger& log) {
 
 inline std::string text(const tessik::DataBuffer& b) {
     return std::string(reinterpret_cast<const char*>(b.getData()), b.getSize());
+}
+
+// A whole response with a Content-Length.
+inline std::string canned(const char* status, const std::string& fields, const std::string& body) {
+    return std::string("HTTP/1.1 ") + status + "\r\n" + fields + "Content-Length: " + std::to_string(body.size()) +
+           "\r\n\r\n" + body;
 }
 
 inline bool poolRequest(tessik::HttpControl& options, const char* host, int port, const char* verb, const char* path,

@@ -1,7 +1,7 @@
 // The connection object against real peers: nginx directly, through SOCKS
 // (microsocks, dante), through an HTTP proxy (tinyproxy) and from a bind
 // address; the capture peer receives rendered requests byte for byte; TLS
-// and tunnels fail with their hooks' log lines.
+// connects and tunnels that cannot be made say why.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -257,7 +257,7 @@ TEST_F(HttpConnection, TlsConnectFailuresAndTunnelsSayWhy) {
     const int closedPort = grvtest::FreeLoopbackPort();
     const Case cases[] = {
         {"https to a closed port", closedPort, false, {kMsgConnectFailed, "Failed to connect."}},
-        {"tunnel", 443, true, {http_conn::kMsgProxyTunnelNotAvailable, "Failed to connect."}},
+        {"tunnel to a closed proxy", 443, true, {http_tunnel::kMsgProxyConnectFailed, "Failed to connect."}},
         {"TLS on port 80", 80, false, {"SSL on port 80 is probably incorrect!", "Failed to connect."}},
     };
     for (const Case& c : cases) {

@@ -53,6 +53,12 @@ TEST(HttpControl, CopyTakesTheListedOptionsOnly) {
     a.ProxyPartialUrl = 1;
     a.AllowCookieResponseCaching = 1;
     a.useBucketCache = 1;
+    a.cacheControl.fetchFromCache = 0;
+    a.cacheControl.lmFactor = 50;
+    a.cache.AddRoot("/first/root");
+    a.cache.AddRoot("/second/root");
+    a.cache.setLevels(2);
+    a.bucketCache.addRoot("/bucket/root");
     HttpControl b;
     b.copyFrom(a);
     Logger log;
@@ -68,6 +74,17 @@ TEST(HttpControl, CopyTakesTheListedOptionsOnly) {
     EXPECT_EQ(b.UseIEProxy, 1);
     EXPECT_EQ(b.useBucketCache, 0u);
     EXPECT_STREQ(b.ProxyAuthMethod.getString(), "");
+    // The cache settings and the ".dat" cache's folders come along; the
+    // bucket cache, which a copy never uses, stays empty.
+    EXPECT_EQ(b.cacheControl.fetchFromCache, 0);
+    EXPECT_EQ(b.cacheControl.lmFactor, 50u);
+    StringBuffer ours, theirs;
+    for (const char* name : {"http://a.example/", "http://b.example/x"}) {
+        ASSERT_TRUE(a.cache.resourceToFilename(name, ours));
+        ASSERT_TRUE(b.cache.resourceToFilename(name, theirs));
+        EXPECT_STREQ(theirs.getString(), ours.getString());
+    }
+    EXPECT_EQ(b.bucketCache.numRoots(), 0);
 }
 
 std::string opensslOut(const std::vector<std::string>& args) {

@@ -28,6 +28,7 @@ using namespace tessik;
 
 namespace {
 
+using authtest::canned;
 using authtest::logText;
 using authtest::text;
 
@@ -196,11 +197,6 @@ TEST_F(NtlmExchange, WrongPasswordOnTheRequestRoadEndsWithThe401) {
     Logger log;
     EXPECT_TRUE(request("GET", apache.port, "/ntlm/", body, status, log)) << logText(log);
     EXPECT_EQ(status, 401u);
-}
-
-std::string canned(const char* status, const std::string& fields, const std::string& body) {
-    return std::string("HTTP/1.1 ") + status + "\r\n" + fields + "Content-Length: " + std::to_string(body.size()) +
-           "\r\n\r\n" + body;
 }
 
 // The NTLMv2 CHALLENGE of MS-NLMP 4.2.4, Base64.

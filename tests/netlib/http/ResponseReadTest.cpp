@@ -18,6 +18,7 @@
 #include "netlib/http/HttpRequest.h"
 #include "netlib/http/HttpResponseHeader.h"
 #include "netlib/text/TextServices.h"
+#include "tests/netlib/http/AuthTestSupport.h"
 #include "tests/netlib/transport/ScriptPeer.h"
 #include "tests/support/LoopbackPeers.h"
 #include "tests/support/TestSupport.h"
@@ -90,15 +91,9 @@ bool exchangeOnce(int port, HttpControl& options, HttpRequest& request, HttpResu
     return ok;
 }
 
-std::string logText(Logger& log) {
-    StringBuffer sb;
-    log.getLogText(sb);
-    return sb.getString();
-}
-
-std::string str(const DataBuffer& db) {
-    return std::string(reinterpret_cast<const char*>(db.getData()), db.getSize());
-}
+using authtest::logText;
+// The body as text.
+const auto& str = authtest::text;
 
 class ResponseRead : public grvtest::LoopbackPeerTest {
 protected:

@@ -1,4 +1,5 @@
-// Date texts and charset names arrive in headers from any server.
+// Date texts (cookie Expires dates among them) and charset names arrive in
+// headers from any server.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -28,6 +29,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     tessik::SysTimeValue v;
     if (parser.parseDate(text.c_str(), v))
         requireValid(v);
+    tessik::SysTimeValue cookie;
+    if (tessik::parseCookieDate(text.c_str(), cookie))
+        requireValid(cookie);
     tessik::SysTimeValue iso;
     if (tessik::parseIsoDateText(text.c_str(), iso))
         requireValid(iso);

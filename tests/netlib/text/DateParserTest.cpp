@@ -7,6 +7,8 @@
 #include "TextTestSupport.h"
 #include "netlib/core/DataBuffer.h"
 #include "netlib/core/StringBuffer.h"
+#include "platform/WinTime.h"
+#include "tests/support/TestSupport.h"
 
 using namespace tessik;
 
@@ -259,4 +261,74 @@ TEST(CurrentFileTime, EightLittleEndianBytesOfTheClock) {
         ticks = (ticks << 8) | out.getData()[i];
     // Python: (datetime(2012,1,15,10) - datetime(1601,1,1)) // timedelta(microseconds=1) * 10
     EXPECT_EQ(ticks, 129710952000000000ULL);
+}
+
+namespace {
+
+// The instant a cookie date names, as Unix seconds, or "invalid".
+std::string cookieInstant(const char* text) {
+    SysTimeValue v;
+    if (!parseCookieDate(text, v))
+        return "invalid";
+    EXPECT_EQ(v.dayOfWeek, dayOfWeekFromDate(v.year, v.month, v.day)) << text;
+    const long long days = platform::DaysFromCivil(v.year, v.month, v.day);
+    return std::to_string(days * 86400 + v.hour * 3600 + v.minute * 60 + v.second);
+}
+
+} // namespace
+
+// Expires texts in the forms servers send, for instants python picks; the
+// judges are python's http.cookiejar.http2time and, for the asctime form it
+// does not read, email.utils.parsedate: each must read the text as the
+// instant it was made from before ours is compared.
+TEST(ParseCookieDate, AgreesWithHttpCookiejarOnTheFormsServersSend) {
+    const grvtest::RunResult peer = grvtest::Python(R"PY(
+import calendar, email.utils, random, time, http.cookiejar
+random.seed(6265)
+forms = ['%a, %d %b %Y %H:%M:%S GMT', '%A, %d-%b-%Y %H:%M:%S GMT', '%a, %d-%b-%Y %H:%M:%S GMT',
+         '%a %b %d %H:%M:%S %Y', '%d %b %Y %H:%M:%S', '%a, %d %b %Y %H:%M:%S +0000']
+for i in range(600):
+    t = random.randrange(0, 4102444800)
+    text = time.strftime(forms[i % len(forms)], time.gmtime(t))
+    judged = http.cookiejar.http2time(text)
+    if judged is None:
+        judged = calendar.timegm(email.utils.parsedate(text))
+    assert judged == t, text
+    print(text + '\t' + str(t))
+)PY");
+    ASSERT_TRUE(peer.Ok()) << peer.err;
+    int n = 0;
+    std::size_t from = 0;
+    for (std::size_t nl; (nl = peer.out.find('\n', from)) != std::string::npos; from = nl + 1, ++n) {
+        const std::string line = peer.out.substr(from, nl - from);
+        const std::size_t tab = line.find('\t');
+        EXPECT_EQ(cookieInstant(line.substr(0, tab).c_str()), line.substr(tab + 1)) << line;
+    }
+    EXPECT_EQ(n, 600);
+}
+
+// RFC 6265, 5.1.1: the first token of each kind counts, in any order and
+// between any delimiters; two-digit years pivot at 70.
+TEST(ParseCookieDate, TokensInAnyOrderAndTheTwoDigitYears) {
+    const std::pair<const char*, const char*> cases[] = {
+        {"Thu, 01-Jan-1970 00:00:01 GMT", "1"},
+        {"Sunday, 06-Nov-94 08:49:37 GMT", "784111777"},
+        {"Sun, 06 Nov 69 08:49:37 GMT", "3150953377"},
+        {"Sun, 06 Nov 70 08:49:37 GMT", "26729377"},
+        {"1994 Nov 06 8:9:7", "784109347"},
+        {"08:49:37 6 november 1994", "784111777"},
+        {"Sun,06-Nov-1994/08:49:37-GMT+0500", "784111777"},
+        // Only the first day-of-month and year count; "x" is no token kind.
+        {"6 7 Nov 1994 2000 08:49:37 x", "784111777"},
+        {"Nov 1994 08:49:37", "invalid"},
+        {"06 Nov 1994", "invalid"},
+        {"31 Nov 1994 08:49:37", "invalid"},
+        {"06 Nov 1600 08:49:37", "invalid"},
+        {"06 Nov 1994 24:00:00", "invalid"},
+        {"06 Nov 1994 08:49:377", "invalid"},
+        {"06 Nov 19945 08:49:37", "invalid"},
+        {"", "invalid"},
+    };
+    for (const auto& [text, want] : cases)
+        EXPECT_EQ(cookieInstant(text), want) << "'" << text << "'";
 }

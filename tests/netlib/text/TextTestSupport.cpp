@@ -70,31 +70,4 @@ std::string describe(const tessik::SysTimeValue& v) {
     return text;
 }
 
-ScopedTimeZone::ScopedTimeZone(const char* zone) {
-    const char* old = std::getenv("TZ");
-    hadPrevious_ = old != nullptr;
-    if (old)
-        previous_ = old;
-    setenv("TZ", zone, 1);
-    tzset();
-}
-
-ScopedTimeZone::~ScopedTimeZone() {
-    if (hadPrevious_)
-        setenv("TZ", previous_.c_str(), 1);
-    else
-        unsetenv("TZ");
-    tzset();
-}
-
-ScopedClock::ScopedClock(int year, int month, int day, int hour, int minute, int second) {
-    const long long days = platform::DaysFromCivil(year, static_cast<unsigned>(month), static_cast<unsigned>(day));
-    const long long seconds = days * 86400 + hour * 3600 + minute * 60 + second;
-    platform::SetClockOverrideForTest(seconds * 1000);
-}
-
-ScopedClock::~ScopedClock() {
-    platform::SetClockOverrideForTest(0);
-}
-
 } // namespace texttest

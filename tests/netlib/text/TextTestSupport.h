@@ -4,6 +4,8 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/TestSupport.h"
+
 namespace tessik {
 struct SysTimeValue;
 }
@@ -23,26 +25,8 @@ std::string randomText(std::mt19937& rng, std::size_t n, const std::string& alph
 // Lines of tests/data/text/<name>, without comments ('#') and line ends.
 std::vector<std::string> readDataLines(const std::string& name);
 
-// Sets TZ for the scope and restores the previous value.
-class ScopedTimeZone {
-public:
-    explicit ScopedTimeZone(const char* zone);
-    ~ScopedTimeZone();
-    ScopedTimeZone(const ScopedTimeZone&) = delete;
-    ScopedTimeZone& operator=(const ScopedTimeZone&) = delete;
-
-private:
-    std::string previous_;
-    bool hadPrevious_;
-};
-
-// Pins the platform clock for the scope to a UTC calendar time.
-class ScopedClock {
-public:
-    ScopedClock(int year, int month, int day, int hour, int minute, int second);
-    ~ScopedClock();
-    ScopedClock(const ScopedClock&) = delete;
-    ScopedClock& operator=(const ScopedClock&) = delete;
-};
+// The pinned TZ and clock every test folder shares.
+using grvtest::ScopedClock;
+using grvtest::ScopedTimeZone;
 
 } // namespace texttest

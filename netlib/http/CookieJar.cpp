@@ -1,0 +1,64 @@
+#include "netlib/http/CookieJar.h"
+
+#include "netlib/core/HashMap.h"
+#include "netlib/core/StringBuffer.h"
+#include "netlib/http/Cookie.h"
+
+namespace tessik {
+
+namespace {
+constexpr std::uint32_t kNameSetBuckets = 400;
+} // namespace
+
+CookieJar::CookieJar() {
+    m_cookies.setOwnsObjects(true);
+}
+
+CookieJar::~CookieJar() {
+    m_cookies.removeAllObjects();
+}
+
+void CookieJar::addCookie(Cookie* cookie) {
+    if (cookie != nullptr && !m_cookies.appendPtr(cookie))
+        delete cookie;
+}
+
+Cookie* CookieJar::getCookie(int index) const {
+    return static_cast<Cookie*>(m_cookies.elementAt(index));
+}
+
+void CookieJar::buildCookieHeaderValue(const char* domain, const char* path, bool secureChannel,
+                                       std::int64_t nowUnixSeconds, StringBuffer& out, LogBase&) const {
+    out.clear();
+    HashMap written(kNameSetBuckets);
+    bool first = true;
+    for (int i = 0; i < m_cookies.getCount(); ++i) {
+        const Cookie* cookie = getCookie(i);
+        if (cookie == nullptr || !cookie->matchesRequest(domain, path, secureChannel) ||
+            cookie->isExpired(nowUnixSeconds))
+            continue;
+        for (int k = 0; k < cookie->getNumPairs(); ++k) {
+            StringBuffer name;
+            StringBuffer value;
+            cookie->getPairName(k, name);
+            cookie->getPairValue(k, value);
+            if (written.containsKey(name.getString()))
+                continue;
+            if (!first)
+                out.append("; ");
+            first = false;
+            out.appendSb(name);
+            if (value.containsChar(' ')) {
+                out.append("=\"");
+                out.appendSb(value);
+                out.appendChar('"');
+            } else {
+                out.appendChar('=');
+                out.appendSb(value);
+            }
+            written.addKey(name.getString());
+        }
+    }
+}
+
+} // namespace tessik

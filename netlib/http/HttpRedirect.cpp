@@ -1,0 +1,100 @@
+// The GET road's answer to a 301 or 302: the new location checked and
+// resolved, the application asked, the redirect's cookies kept, and the
+// target recorded or fetched.
+#include <memory>
+
+#include "netlib/core/LogBase.h"
+#include "netlib/core/Progress.h"
+#include "netlib/http/HttpAuth.h"
+#include "netlib/http/HttpClient.h"
+#include "netlib/http/HttpControl.h"
+#include "netlib/http/HttpResponseHeader.h"
+#include "netlib/http/TessikUrl.h"
+#include "netlib/streams/Output.h"
+
+namespace tessik {
+
+namespace {
+
+// Starting from depth 0, this many redirects in a row are followed.
+constexpr int kMaxRedirectDepth = 8;
+
+} // namespace
+
+bool HttpClient::followRedirect(const char* url, int depth, HttpControl& options, Output& out, HttpResult& result,
+                                LogBase& log, ProgressMonitor* pm, bool verbose) {
+    if (depth >= kMaxRedirectDepth) {
+        log.logError(http_redirect::kMsgTooMany);
+        return false;
+    }
+    StringBuffer location;
+    result.responseHeader.getField("Location", location);
+    location.trimWhitespace();
+    if (location.getSize() == 0) {
+        log.logError(http_redirect::kMsgNoLocation);
+        return false;
+    }
+    log.logData("redirectUrl", location.getString());
+    location.replaceAll(" ", "%20");
+    if (location.containsSubstringNoCase("PageNotFound")) {
+        log.logError(http_redirect::kMsgPageNotFound);
+        return false;
+    }
+    StringBuffer target;
+    resolveRedirectTarget(url, location.getString(), target);
+    if (target.getSize() == 0) {
+        log.logError(http_redirect::kMsgNoNewUrl);
+        log.logData("location", location.getString());
+        log.logData("url", url);
+        return false;
+    }
+    if (pm != nullptr) {
+        pm->progressInfo("HttpRedirect", target.getString());
+        bool abort = false;
+        if (pm->getEventSink() != nullptr)
+            pm->getEventSink()->RedirectCheck(url, target.getString(), &abort);
+        if (abort) {
+            log.logError(http_redirect::kMsgAborted);
+            return false;
+        }
+    }
+    saveResponseCookies(result, options, log, pm);
+    if (!options.FollowRedirects) {
+        result.redirectPending = 1;
+        result.redirectUrl.setSb(target);
+        return true;
+    }
+    result.responseHeader.clear();
+    out.resetOutput(log);
+    result.redirectPending = 1;
+    result.redirectUrl.setSb(target);
+
+    StringBuffer fromHost;
+    StringBuffer toHost;
+    TessikUrl::crackUrlHostOnly(url, fromHost);
+    TessikUrl::crackUrlHostOnly(target.getString(), toHost);
+    const bool sameHost = fromHost.equalsNoCaseSb(toHost);
+    if (sameHost)
+        log.logInfo("Using existing connection for redirect...");
+    // The options' credentials are for the host they were given for, and
+    // never go from https down to plain http.
+    const bool downgrade = StringBuffer(url).beginsWithNoCase("https:") && !target.beginsWithNoCase("https:");
+    std::unique_ptr<CredentialsWithheld> withheld;
+    if (!sameHost || downgrade) {
+        log.logInfo(http_redirect::kMsgCredentialsWithheld);
+        withheld = std::make_unique<CredentialsWithheld>(options);
+    }
+    bool ok;
+    {
+        LogContext redirectCtx(log, "RedirectGet");
+        if (options.secondaryLog != nullptr)
+            options.secondaryLog->logData("mhtRedirectUrl", target.getString());
+        LogContext getCtx(log, "QuickGetToOutput_Redirect");
+        ok = quickGetToOutput(target.getString(), depth + 1, options, sameHost, out, result, log, pm, verbose);
+    }
+    if (!ok)
+        recordFailedResponse(url, options, result.responseHeader, out.getDataBuffer(), log);
+    return ok;
+}
+
+} // namespace tessik

@@ -1,0 +1,504 @@
+// Cookies kept per base domain and sent back: a script of responses and
+// requests run in memory and in files (each file judged by xmllint and read
+// back by python's xml.etree), the cases of a stored document the engine
+// reads, and the round trip through nginx ($http_cookie) over plain HTTP and
+// TLS, with hosts of one base domain mapped by the test resolver.
+#include <dirent.h>
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "netlib/core/DataBuffer.h"
+#include "netlib/core/Logger.h"
+#include "netlib/http/ClsHttp.h"
+#include "netlib/http/Cookie.h"
+#include "netlib/http/CookieJar.h"
+#include "netlib/http/CookieMgr.h"
+#include "netlib/http/HttpClient.h"
+#include "netlib/http/HttpConnPool.h"
+#include "netlib/http/HttpControl.h"
+#include "netlib/http/HttpResponseHeader.h"
+#include "netlib/text/TextServices.h"
+#include "platform/WinTime.h"
+#include "platform/Winsock.h"
+#include "tests/netlib/http/AuthTestSupport.h"
+#include "tests/support/LoopbackPeers.h"
+#include "tests/support/TestSupport.h"
+
+using namespace tessik;
+using authtest::logText;
+// The body as text.
+const auto& str = authtest::text;
+
+namespace {
+
+// 2024-01-01 00:00:00 UTC.
+constexpr std::int64_t kNow = 1704067200;
+
+// One line of a cookie script: a response from host setting the cookies
+// of `text` (its Set-Cookie fields), a request for path on host expecting
+// `text` as its Cookie value ("" for no Cookie line), or the clock moving on
+// by `advance` seconds.
+struct Step {
+    const char* host;
+    const char* path; // null: a response
+    bool tls;
+    std::string text;
+    int advance = 0;
+};
+
+const Step kScript[] = {
+    {"www.shop.test", nullptr, false, "Set-Cookie: sid=1; Path=/\r\nSet-Cookie: theme=dark; Path=/app\r\n"},
+    {"www.shop.test", "/", false, "sid=1"},
+    // Every host of the base domain shares them; /app is a plain prefix.
+    {"api.shop.test", "/application", false, "sid=1; theme=dark"},
+    {"SHOP.TEST", "/", false, "sid=1"},
+    {"other.test", "/", false, ""},
+    {"www.shop.test", nullptr, false, "Set-Cookie: sid=2; Path=/\r\nSet-Cookie: sec=s; Secure; Path=/\r\n"},
+    // Secure cookies go over TLS only.
+    {"www.shop.test", "/", false, "sid=2"},
+    {"www.shop.test", "/", true, "sid=2; sec=s"},
+    // Stored again without Secure: it stays secure.
+    {"www.shop.test", nullptr, false, "Set-Cookie: sec=t; Path=/\r\n"},
+    {"www.shop.test", "/", false, "sid=2"},
+    {"www.shop.test", "/", true, "sid=2; sec=t"},
+    // Expired on arrival: never sent.
+    {"www.shop.test", nullptr, false, "Set-Cookie: old=1; Path=/; Expires=Thu, 01-Jan-1970 00:00:01 GMT\r\n"},
+    {"www.shop.test", "/", false, "sid=2"},
+    // Max-Age=0 deletes a stored name.
+    {"www.shop.test", nullptr, false, "Set-Cookie: sid=; Path=/; Max-Age=0\r\n"},
+    {"www.shop.test", "/", true, "sec=t"},
+    // A host with a port stores into its base domain's document.
+    {"www.shop.test:8080", nullptr, false, "Set-Cookie: q=a b; Path=/\r\nSet-Cookie: short=1; Path=/; Max-Age=60\r\n"},
+    {"www.shop.test", "/", false, "q=\"a b\"; short=1"},
+    {"www.shop.test", nullptr, false, "", 61},
+    {"www.shop.test", "/", false, "q=\"a b\""},
+    // A later Expires date is sent until it passes.
+    {"www.shop.test", nullptr, false, "Set-Cookie: until=1; Path=/; Expires=Mon, 01 Jan 2024 00:05:00 GMT\r\n"},
+    {"www.shop.test", "/", false, "q=\"a b\"; until=1"},
+    {"www.shop.test", nullptr, false, "", 300},
+    {"www.shop.test", "/", false, "q=\"a b\""},
+    // The first pair of a name in document order wins.
+    {"www.shop.test", nullptr, false, "Set-Cookie: dup=outer; Path=/x\r\nSet-Cookie: dup=inner; Path=/x/y\r\n"},
+    {"www.shop.test", "/x/y/z", false, "q=\"a b\"; dup=outer"},
+    // Names XML cannot take as tags come back as they were set.
+    {"www.shop.test", nullptr, false, "Set-Cookie: 1P_JAR=2024-01; Path=/odd\r\nSet-Cookie: a:b=c; Path=/odd\r\n"},
+    {"www.shop.test", nullptr, false, "Set-Cookie: $v=1; Path=/odd\r\nSet-Cookie: my name=x; Path=/odd\r\n"},
+    {"www.shop.test", "/odd", false, "q=\"a b\"; 1P_JAR=2024-01; a:b=c; $v=1; my name=x"},
+    // Replaced, not added.
+    {"www.shop.test", nullptr, false, "Set-Cookie: 1P_JAR=2024-02; Path=/odd\r\n"},
+    {"www.shop.test", "/odd", false, "q=\"a b\"; 1P_JAR=2024-02; a:b=c; $v=1; my name=x"},
+    // An address shares its cookies with no other address.
+    {"127.0.0.1", nullptr, false, "Set-Cookie: ip=1; Path=/\r\n"},
+    {"127.0.0.1", "/", false, "ip=1"},
+    {"10.0.0.1", "/", false, ""},
+};
+
+class Cookies : public ::testing::Test {
+protected:
+    void SetUp() override {
+        installTextServices();
+        platform::SetClockOverrideForTest(kNow * 1000);
+    }
+    void TearDown() override { platform::SetClockOverrideForTest(0); }
+
+    // Runs the script; what each request would carry, joined by '\n'.
+    std::string Run(HttpControl& options) {
+        std::int64_t now = kNow;
+        std::string got;
+        for (const Step& s : kScript) {
+            now += s.advance;
+            platform::SetClockOverrideForTest(now * 1000);
+            Logger log;
+            if (s.path == nullptr) {
+                HttpResponseHeader head;
+                head.parse(("HTTP/1.1 200 OK\r\n" + s.text + "\r\n").c_str(), log);
+                HttpClient::storeSetCookies(head, options, s.host, now, log, nullptr);
+                continue;
+            }
+            StringBuffer header;
+            HttpClient client;
+            client.addCookiesHeader(options, s.host, s.path, s.tls, header, log, nullptr);
+            got += std::string(s.host) + s.path + (s.tls ? " tls" : "") + ": " + header.getString() + "\n";
+        }
+        return got;
+    }
+
+    static std::string Want() {
+        std::string want;
+        for (const Step& s : kScript) {
+            if (s.path != nullptr)
+                want += std::string(s.host) + s.path + (s.tls ? " tls" : "") + ": " +
+                        (s.text.empty() ? "" : "Cookie: " + s.text + "\r\n") + "\n";
+        }
+        return want;
+    }
+};
+
+std::vector<std::string> filesIn(const std::string& dir) {
+    std::vector<std::string> names;
+    if (DIR* d = opendir(dir.c_str())) {
+        while (dirent* e = readdir(d)) {
+            if (e->d_name[0] != '.')
+                names.push_back(e->d_name);
+        }
+        closedir(d);
+    }
+    return names;
+}
+
+// The stored document as python's xml.etree reads it: each cookie's key and
+// attributes, then its pairs (the "name" attribute, else the tag).
+constexpr const char* kEtreeListing = R"PY(
+import sys, xml.etree.ElementTree as ET
+root = ET.parse(sys.argv[1]).getroot()
+print(root.tag)
+for c in root:
+    print(c.tag, ' '.join('%s=%s' % kv for kv in c.attrib.items()))
+    for p in c:
+        print('   ', p.get('name', p.tag), '=', p.text or '')
+)PY";
+
+} // namespace
+
+TEST_F(Cookies, ScriptInMemoryAndInFilesSendsWhatItShould) {
+    HttpControl memory;
+    memory.CookieDir.setString("Memory");
+    EXPECT_EQ(Run(memory), Want());
+    // One document for the whole base domain.
+    StringBuffer text;
+    EXPECT_TRUE(memory.stringTable.lookupString("shop_test.xml", text));
+
+    grvtest::TempDir dir;
+    HttpControl files;
+    files.CookieDir.setString(dir.Path().c_str());
+    EXPECT_EQ(Run(files), Want());
+    std::vector<std::string> names = filesIn(dir.Path());
+    std::sort(names.begin(), names.end());
+    ASSERT_EQ(names, (std::vector<std::string>{"0_1.xml", "shop_test.xml"}));
+    const std::string file = dir.File("shop_test.xml");
+    const grvtest::RunResult lint = grvtest::RunPeer({"xmllint", "--noout", file});
+    EXPECT_TRUE(lint.Ok()) << lint.out << grvtest::ReadFile(file);
+    const grvtest::RunResult listing = grvtest::Python(kEtreeListing, {file});
+    ASSERT_TRUE(listing.Ok()) << listing.err;
+    EXPECT_EQ(listing.out, "cookies\n"
+                           "cookie key=.shop.test,/app v=0\n"
+                           "    theme = dark\n"
+                           // Each name keeps its own attributes.
+                           "cookie key=.shop.test,/ v=0 secure=yes\n"
+                           "    sec = t\n"
+                           "cookie key=.shop.test,/ v=0\n"
+                           "    q = a b\n"
+                           "cookie key=.shop.test,/x v=0\n"
+                           "    dup = outer\n"
+                           "cookie key=.shop.test,/x/y v=0\n"
+                           "    dup = inner\n"
+                           "cookie key=.shop.test,/odd v=0\n"
+                           "    1P_JAR = 2024-02\n"
+                           "    a:b = c\n"
+                           "    $v = 1\n"
+                           "    my name = x\n");
+}
+
+TEST_F(Cookies, StoredDocumentsTheEngineReads) {
+    struct Case {
+        const char* name;
+        const char* document; // stored under shop_test.xml; null: none
+        const char* log;      // a line of the sending side's log
+        const char* sent;     // the Cookie value, "" for none
+    };
+    const Case cases[] = {
+        {"no document yet", nullptr, "No cookie jar found.", ""},
+        {"no cookie element", "<cookies />", "Cookie XML is empty", ""},
+        {"keys without a comma or a domain",
+         "<cookies><cookie key=\".shop.test\"><a>1</a></cookie><cookie key=\",/\"><b>2</b></cookie></cookies>",
+         "No cookie jar found.", ""},
+        {"a bad key among good ones",
+         "<cookies><cookie key=\"nocomma\"><a>1</a></cookie><x key=\".shop.test,/\"><b>2</b></x></cookies>",
+         "AddingCookie", "b=2"},
+        {"a port in the key's domain",
+         "<cookies><cookie key=\".shop.test:81,/\" v=\"1\" maxAge=\"5\"><c>3</c></cookie></cookies>", "AddingCookie",
+         "c=3"},
+        {"not XML", "<cookies><cookie key=", "No cookie jar found.", ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        HttpControl options;
+        options.CookieDir.setString("memory");
+        if (c.document != nullptr)
+            options.stringTable.insertString("shop_test.xml", c.document);
+        Logger log;
+        StringBuffer header;
+        HttpClient client;
+        client.addCookiesHeader(options, "www.shop.test", "/", false, header, log, nullptr);
+        EXPECT_EQ(std::string(header.getString()),
+                  std::string(c.sent).empty() ? "" : "Cookie: " + std::string(c.sent) + "\r\n");
+        EXPECT_NE(logText(log).find(c.log), std::string::npos) << logText(log);
+    }
+    // Readers take an element of any tag for a cookie, so storing does too:
+    // the value replaced is the one that is sent.
+    {
+        HttpControl options;
+        options.CookieDir.setString("memory");
+        options.stringTable.insertString("shop_test.xml",
+                                         "<cookies><other key=\".shop.test,/\"><a>old</a></other></cookies>");
+        Logger log;
+        HttpResponseHeader head;
+        head.parse("HTTP/1.1 200 OK\r\nSet-Cookie: a=new; Path=/\r\n\r\n", log);
+        HttpClient::storeSetCookies(head, options, "www.shop.test", kNow, log, nullptr);
+        StringBuffer header;
+        HttpClient client;
+        client.addCookiesHeader(options, "www.shop.test", "/", false, header, log, nullptr);
+        EXPECT_STREQ(header.getString(), "Cookie: a=new\r\n");
+    }
+    // Without a cookie directory nothing is stored or sent.
+    HttpControl none;
+    Logger log;
+    HttpResponseHeader head;
+    head.parse("HTTP/1.1 200 OK\r\nSet-Cookie: a=1\r\n\r\n", log);
+    EXPECT_FALSE(HttpClient::storeSetCookies(head, none, "www.shop.test", kNow, log, nullptr));
+    StringBuffer header;
+    HttpClient client;
+    client.addCookiesHeader(none, "www.shop.test", "/", false, header, log, nullptr);
+    EXPECT_STREQ(header.getString(), "");
+    EXPECT_NE(logText(log).find("Not auto-adding cookies."), std::string::npos);
+    EXPECT_EQ(none.stringTable.lookupString("shop_test.xml", header), false);
+}
+
+TEST(CookieFiles, NamesAndPathsOfTheDocuments) {
+    const std::pair<const char*, const char*> keys[] = {
+        {"www.Example.COM", "example_com.xml"},
+        {".shop.test", "shop_test.xml"},
+        {"  a.b.c.co.uk ", "c_co_uk.xml"},
+        {"localhost", "localhost.xml"},
+        {".", ""},
+        {"", ""},
+    };
+    for (const auto& [domain, want] : keys) {
+        StringBuffer key;
+        EXPECT_EQ(CookieMgr::getCookieHashKey(domain, key), *want != '\0') << domain;
+        EXPECT_STREQ(key.getString(), want) << domain;
+    }
+    StringBuffer path;
+    ASSERT_TRUE(CookieMgr::getCookieFilePath("/tmp/c/", "x.shop.test", path));
+    EXPECT_STREQ(path.getString(), "/tmp/c/shop_test.xml");
+    ASSERT_TRUE(CookieMgr::getCookieFilePath("C:\\c\\", "x.shop.test", path));
+    EXPECT_STREQ(path.getString(), "C:\\c\\shop_test.xml");
+    ASSERT_TRUE(CookieMgr::getCookieFilePath("/tmp/c", "x.shop.test", path));
+    EXPECT_STREQ(path.getString(), "/tmp/c/shop_test.xml");
+}
+
+namespace {
+
+class CookiesOverHttp : public grvtest::LoopbackPeerTest {
+protected:
+    void SetUp() override {
+        installTextServices();
+        // Two hosts of one base domain and a stranger, all this machine.
+        platform::SetResolverHook([](const std::string& host) {
+            return host == "www.cookies.test" || host == "api.cookies.test" || host == "elsewhere.test"
+                       ? std::string("127.0.0.1")
+                       : std::string();
+        });
+        grvtest::NginxOptions opts;
+        opts.serverLines = {
+            "location = /set { add_header Set-Cookie \"sid=abc; Path=/\"; add_header Set-Cookie \"s=1; Secure\";",
+            "  add_header Set-Cookie \"gone=1; Expires=Thu, 01-Jan-1970 00:00:01 GMT\"; return 200 \"set\\n\"; }",
+            "location = /odd { add_header Set-Cookie \"1P_JAR=2024-01-01-09; Path=/\"; return 200 \"odd\\n\"; }",
+            "location = /del { add_header Set-Cookie \"sid=; Path=/; Max-Age=0\"; return 200 \"del\\n\"; }",
+            "location = /echo { return 200 \"[$http_cookie]\\n\"; }",
+        };
+        nginx = peers.StartNginx(opts);
+    }
+    void TearDown() override { platform::SetResolverHook({}); }
+
+    std::string Get(const char* host, const char* path, bool tls = false) {
+        const std::string url = std::string(tls ? "https://" : "http://") + host + ":" +
+                                std::to_string(tls ? nginx.tlsPort : nginx.httpPort) + path;
+        Logger log;
+        HttpResult result;
+        DataBuffer body;
+        if (!http.pool().quickRequest(url.c_str(), http.options(), body, result, log, nullptr, false))
+            return "failed: " + logText(log);
+        return str(body);
+    }
+
+    ClsHttp http;
+    grvtest::NginxPeer nginx;
+};
+
+} // namespace
+
+TEST_F(CookiesOverHttp, NginxSeesTheCookiesItSetOnEveryHostOfTheDomain) {
+    grvtest::TempDir dir;
+    for (const char* where : {"memory", "files"}) {
+        SCOPED_TRACE(where);
+        http.options().UseIEProxy = 0;
+        http.options().CookieDir.setString(std::string(where) == "memory" ? "memory" : dir.Path().c_str());
+        EXPECT_EQ(Get("www.cookies.test", "/set"), "set\n");
+        EXPECT_EQ(Get("api.cookies.test", "/echo"), "[sid=abc]\n");
+        EXPECT_EQ(Get("api.cookies.test", "/echo", true), "[sid=abc; s=1]\n");
+        EXPECT_EQ(Get("elsewhere.test", "/echo"), "[]\n");
+        EXPECT_EQ(Get("www.cookies.test", "/odd"), "odd\n");
+        EXPECT_EQ(Get("www.cookies.test", "/echo"), "[sid=abc; 1P_JAR=2024-01-01-09]\n");
+        EXPECT_EQ(Get("www.cookies.test", "/del"), "del\n");
+        EXPECT_EQ(Get("api.cookies.test", "/echo"), "[1P_JAR=2024-01-01-09]\n");
+        // The request road (a request object) carries them too.
+        ClsHttpRequest request;
+        request.setPath("/echo");
+        std::unique_ptr<ClsHttpResponse> response(
+            http.SynchronousRequest("api.cookies.test", nginx.tlsPort, true, request, nullptr));
+        ASSERT_NE(response, nullptr);
+        EXPECT_EQ(str(response->getBody()), "[1P_JAR=2024-01-01-09; s=1]\n");
+        http.options().CookieDir.setString("");
+        EXPECT_EQ(Get("api.cookies.test", "/echo"), "[]\n");
+    }
+    const grvtest::RunResult lint = grvtest::RunPeer({"xmllint", "--noout", dir.File("cookies_test.xml")});
+    EXPECT_TRUE(lint.Ok()) << lint.out;
+}
+
+namespace {
+
+// Writes cookie documents (python's xml.etree writes them) and mutations of
+// them into a folder, one per file, and prints for each what the engine's
+// reading rules give when xml.etree takes the document as XML: per cookie
+// its domain, path, expire, version and secure flag, then its pairs (a
+// later pair of a name in another letter case replaces the earlier one's
+// value), "none" for no cookie; "error" for what is no XML to xml.etree.
+constexpr const char* kCookieDocuments = R"PY(
+import os, random, re, sys, xml.etree.ElementTree as ET
+random.seed(int(sys.argv[2]))
+folder = sys.argv[1]
+names = ['sid', 'Theme', 'theme', '1P_JAR', 'a:b', '$v', 'my name', 'x-y.z', 'ÄÖ', '_ga']
+chars = 'abc XYZ019 <>&"\'=;,/.%\t' + 'é€'
+def text(n):
+    return ''.join(random.choice(chars) for _ in range(n))
+def tag(name):
+    t = ''.join(c for c in name if c.isalnum() or c in '_-.')
+    return t if t and not t[0].isdigit() and t[0] not in '-.' else 'A' + t
+def document():
+    root = ET.Element('cookies')
+    for _ in range(random.randrange(0, 5)):
+        c = ET.SubElement(root, random.choice(['cookie', 'cookie', 'other']))
+        domain = random.choice(['.shop.test', 'shop.test', '.shop.test:81', '', 'www.shop.test'])
+        c.set('key', random.choice([domain + ',' + random.choice(['/', '', '/a', '/a,b']), domain]))
+        if random.random() < 0.8:
+            c.set('v', random.choice(['0', '1']))
+        if random.random() < 0.3:
+            c.set('expire', 'Mon, 01 Jan 2024 00:00:00 GMT')
+        if random.random() < 0.3:
+            c.set('secure', random.choice(['yes', 'no']))
+        for _ in range(random.randrange(0, 4)):
+            name = random.choice(names)
+            p = ET.SubElement(c, tag(name))
+            if tag(name) != name:
+                p.set('name', name)
+            value = text(random.randrange(1, 8))
+            if value.strip(' \t'):
+                p.text = value
+    return ET.tostring(root, encoding='unicode')
+def read(raw):
+    try:
+        root = ET.fromstring(raw)
+    except ET.ParseError:
+        return 'error'
+    out = []
+    for c in root:
+        key = c.get('key', '')
+        if ',' not in key or key.index(',') == 0:
+            continue
+        domain, path = key.split(',', 1)
+        v = re.match(r'[-+]?\d*', c.get('v', '').strip()).group()
+        head = [domain.split(':')[0], path, c.get('expire', ''), str(int(v) if v.strip('+-') else 0),
+                '1' if c.get('secure') == 'yes' else '0']
+        pairs = []
+        for p in c:
+            name, value = p.get('name', p.tag), (p.text or '')
+            for q in pairs:
+                if q[0].lower() == name.lower():
+                    q[1] = value
+                    break
+            else:
+                pairs.append([name, value])
+        out.append('|'.join(head) + ' ' + ' '.join('%s=%s' % (n, v) for n, v in pairs))
+    return '\n'.join(out) if out else 'none'
+def mutate(raw):
+    b = bytearray(raw.encode('utf-8'))
+    for _ in range(random.randrange(1, 3)):
+        i = random.randrange(0, len(b))
+        op = random.randrange(4)
+        if op == 0:
+            del b[i:i + random.randrange(1, 4)]
+        elif op == 1:
+            b[i:i] = bytes([random.choice(b'<>&"/= ax;#')])
+        elif op == 2:
+            b[i] = random.randrange(32, 127)
+        else:
+            b[i:i] = b[i:i + random.randrange(1, 12)]
+    return bytes(b).decode('utf-8', 'replace')
+n = 0
+for _ in range(150):
+    d = document()
+    for raw in [d] + [mutate(d) for _ in range(3)]:
+        n += 1
+        with open(os.path.join(folder, '%04d.xml' % n), 'w', encoding='utf-8') as f:
+            f.write(raw)
+        print('%04d.xml' % n)
+        print(read(raw))
+        print('==')
+)PY";
+
+// The same listing of the engine's own reading.
+std::string engineListing(const std::string& document) {
+    HttpControl options;
+    options.stringTable.insertString("shop_test.xml", document.c_str());
+    LogNull log;
+    CookieMgr store;
+    std::unique_ptr<CookieJar> jar(store.LoadCookieJar("memory", &options.stringTable, "www.shop.test", "/", log));
+    if (jar == nullptr)
+        return "none";
+    std::string out;
+    for (int i = 0; i < jar->getCount(); ++i) {
+        const Cookie* c = jar->getCookie(i);
+        out += std::string(i == 0 ? "" : "\n") + c->getDomain().getString() + "|" + c->getPath().getString() + "|" +
+               c->getExpire().getString() + "|" + std::to_string(c->getVersion()) + "|" + (c->isSecure() ? "1" : "0") +
+               " ";
+        for (int k = 0; k < c->getNumPairs(); ++k) {
+            StringBuffer name, value;
+            c->getPairName(k, name);
+            c->getPairValue(k, value);
+            out += std::string(k == 0 ? "" : " ") + name.getString() + "=" + value.getString();
+        }
+    }
+    return out;
+}
+
+} // namespace
+
+TEST(CookieDocuments, ReadAsXmlEtreeReadsThemWrittenAndMutated) {
+    grvtest::TempDir dir;
+    const grvtest::RunResult peer = grvtest::Python(kCookieDocuments, {dir.Path(), "155"});
+    ASSERT_TRUE(peer.Ok()) << peer.err;
+    int judged = 0;
+    int refused = 0;
+    std::size_t from = 0;
+    for (std::size_t end; (end = peer.out.find("\n==\n", from)) != std::string::npos; from = end + 4) {
+        const std::string block = peer.out.substr(from, end - from);
+        const std::size_t nl = block.find('\n');
+        const std::string file = block.substr(0, nl);
+        const std::string want = block.substr(nl + 1);
+        const std::string document = grvtest::ReadFile(dir.File(file));
+        const std::string got = engineListing(document);
+        if (want == "error") {
+            ++refused;
+            continue;
+        }
+        ++judged;
+        EXPECT_EQ(got, want) << file << "\n" << document;
+    }
+    EXPECT_EQ(judged + refused, 600);
+    EXPECT_GE(judged, 240) << refused << " documents were no XML to xml.etree";
+}
