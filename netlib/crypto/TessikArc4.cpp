@@ -47,24 +47,28 @@ void TessikArc4::crypt(const unsigned char* in, unsigned char* out, unsigned int
     std::uint32_t i = m_i, j = m_j;
     std::uint32_t* s = m_state;
     // Eight bytes of keystream gather in a word and meet the input as one.
-    // The eight i's are known at the start, so that only j chains the steps.
+    // The eight i's are known at the start, and j runs on unmasked, its low
+    // byte taken where it is used: the one chain from step to step is a
+    // single addition.
     constexpr unsigned int kGroup = 8;
     unsigned int k = 0;
+    std::uint32_t jRun = j;
     for (; k + kGroup <= n; k += kGroup) {
         std::uint64_t stream = 0;
 #pragma GCC unroll 8
         for (unsigned int b = 0; b < kGroup; ++b) {
             const std::uint32_t at = (i + 1 + b) & 0xFF;
             const std::uint32_t si = s[at];
-            j = (j + si) & 0xFF;
-            const std::uint32_t sj = s[j];
+            jRun += si;
+            const std::uint32_t sj = s[jRun & 0xFF];
             s[at] = sj;
-            s[j] = si;
+            s[jRun & 0xFF] = si;
             stream |= std::uint64_t{s[(si + sj) & 0xFF]} << (8 * b);
         }
         i = (i + kGroup) & 0xFF;
         platform::StoreLe64(out + k, platform::LoadLe64(in + k) ^ stream);
     }
+    j = jRun & 0xFF;
     for (; k < n; ++k) {
         i = (i + 1) & 0xFF;
         const std::uint32_t si = s[i];
