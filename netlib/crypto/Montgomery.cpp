@@ -15,7 +15,6 @@ namespace tessik {
 namespace {
 
 using montgomery::Limb;
-using Wide = unsigned __int128;
 
 constexpr std::size_t kLimbBits = 64;
 constexpr std::size_t kMaxLimbs = 16384 / kLimbBits;
@@ -80,14 +79,31 @@ Limb negativeInverse(Limb n0) {
     return 0 - x;
 }
 
+// a b as two limbs: the high one returned, the low one in lo.
+inline Limb multiplyWide(Limb a, Limb b, Limb& lo) {
+#ifdef __SIZEOF_INT128__
+    const unsigned __int128 p = static_cast<unsigned __int128>(a) * b;
+    lo = static_cast<Limb>(p);
+    return static_cast<Limb>(p >> kLimbBits);
+#else
+    constexpr unsigned kHalf = kLimbBits / 2;
+    constexpr Limb kLowHalf = (Limb{1} << kHalf) - 1;
+    const Limb a0 = a & kLowHalf, a1 = a >> kHalf, b0 = b & kLowHalf, b1 = b >> kHalf;
+    const Limb p00 = a0 * b0, p01 = a0 * b1, p10 = a1 * b0, p11 = a1 * b1;
+    const Limb middle = (p00 >> kHalf) + (p01 & kLowHalf) + (p10 & kLowHalf);
+    lo = (middle << kHalf) | (p00 & kLowHalf);
+    return p11 + (p01 >> kHalf) + (p10 >> kHalf) + (middle >> kHalf);
+#endif
+}
+
 // r = t - n when the (N + 1)-limb t (top its last limb) is not below n,
 // else t; the same work either way. d is scratch of N limbs.
 void subtractIfNotBelow(Limb* r, const Limb* t, Limb top, const Limb* n, std::size_t limbs, Limb* d) {
     Limb borrow = 0;
     for (std::size_t j = 0; j < limbs; ++j) {
-        const Wide diff = Wide{t[j]} - n[j] - borrow;
-        d[j] = static_cast<Limb>(diff);
-        borrow = static_cast<Limb>(diff >> kLimbBits) & 1;
+        const Limb x = t[j], y = n[j];
+        d[j] = x - y - borrow;
+        borrow = static_cast<Limb>(x < y) | static_cast<Limb>(x == y && borrow != 0);
     }
     const Limb keep = Limb{0} - static_cast<Limb>(top < borrow);
     for (std::size_t j = 0; j < limbs; ++j)
@@ -100,9 +116,8 @@ struct Column {
     Limb c0 = 0, c1 = 0, c2 = 0;
 
     void add(Limb a, Limb b) {
-        const Wide p = Wide{a} * b;
-        const Limb lo = static_cast<Limb>(p);
-        Limb hi = static_cast<Limb>(p >> kLimbBits);
+        Limb lo;
+        Limb hi = multiplyWide(a, b, lo);
         c0 += lo;
         hi += c0 < lo;
         c1 += hi;
@@ -614,8 +629,12 @@ namespace montgomery {
 
 bool engineSupported(Engine engine) {
     if (engine == Engine::kIfma) {
+#if defined(__x86_64__)
         static const bool ifma = __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512ifma");
         return ifma;
+#else
+        return false;
+#endif
     }
     return true;
 }
