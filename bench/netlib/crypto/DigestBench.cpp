@@ -159,7 +159,7 @@ void printHmac() {
         int id;
         const char* openssl;
     };
-    std::printf("HMAC over one %zu MB message, MB/s\n", size / 1'000'000);
+    std::printf("HMAC over one %zu MB message, MB/s, medians of %d turns\n", size / 1'000'000, benchsupport::kTurns);
     for (const Hash& h : {Hash{"MD5", kHashMd5, "MD5"}, Hash{"SHA-1", kHashSha1, "SHA1"},
                           Hash{"SHA-256", kHashSha256, "SHA256"}, Hash{"SHA-512", kHashSha512, "SHA512"}}) {
         auto ours = [&] {
@@ -171,22 +171,27 @@ void printHmac() {
         const double before = peakMegabytes();
         ours();
         const double added = peakMegabytes() - before;
-        const double mine = benchsupport::megabytesPerSecond(size, ours);
-        const double digest = benchsupport::megabytesPerSecond(size, [&] {
+        auto digest = [&] {
             DataBuffer d;
             hashBytes(message.data(), static_cast<std::uint32_t>(size), h.id, d);
             benchmark::DoNotOptimize(d.getData());
-        });
-        const double theirs = benchsupport::megabytesPerSecond(size, [&] {
+        };
+        auto theirs = [&] {
             unsigned char mac[EVP_MAX_MD_SIZE];
             std::size_t length = 0;
             EVP_Q_mac(nullptr, "HMAC", nullptr, h.openssl, nullptr, kHmacKey, 32, message.data(), size, mac, sizeof mac,
                       &length);
             benchmark::DoNotOptimize(mac);
-        });
+        };
+        const benchsupport::Beside peer =
+            benchsupport::medianBeside([&] { return benchsupport::megabytesPerSecond(size, ours); },
+                                       [&] { return benchsupport::megabytesPerSecond(size, theirs); });
+        const benchsupport::Beside own =
+            benchsupport::medianBeside([&] { return benchsupport::megabytesPerSecond(size, ours); },
+                                       [&] { return benchsupport::megabytesPerSecond(size, digest); });
         std::printf("HMAC-%-8s ours %6.0f  OpenSSL %6.0f  ratio %.2f  our %-7s %6.0f  HMAC/digest %.2f  "
                     "peak memory added %.1f MB\n",
-                    h.name, mine, theirs, mine / theirs, h.name, digest, mine / digest, added);
+                    h.name, peer.ours, peer.theirs, peer.ratio, h.name, own.theirs, own.ratio, added);
         std::fflush(stdout);
     }
 }
