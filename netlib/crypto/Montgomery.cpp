@@ -194,6 +194,11 @@ template <std::size_t FixedLimbs>
 class Portable {
 public:
     explicit Portable(std::size_t limbs) : m_count(limbs), m_scratch(2 * limbs + 1) {}
+    // The scratch held the reduction's multipliers, which follow from the
+    // secret operands.
+    ~Portable() { wipe(m_scratch); }
+    Portable(const Portable&) = delete;
+    Portable& operator=(const Portable&) = delete;
 
     std::size_t limbs() const { return m_count.value(); }
 
