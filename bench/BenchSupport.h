@@ -96,6 +96,36 @@ void printBeside(const std::string& what, std::size_t bytes, Ours&& ours, const 
     std::fflush(stdout);
 }
 
+// Ours and a peer side by side: the medians of several turns, each turn
+// taking one figure of each in turn (higher is better), and the median of
+// the turns' ratios.
+struct Beside {
+    double ours;
+    double theirs;
+    double ratio;
+};
+
+inline double median(std::vector<double> v) {
+    if (v.empty())
+        return 0;
+    std::sort(v.begin(), v.end());
+    const std::size_t mid = v.size() / 2;
+    return v.size() % 2 ? v[mid] : (v[mid - 1] + v[mid]) / 2;
+}
+
+constexpr int kTurns = 5;
+
+template <class Ours, class Peer>
+Beside medianBeside(Ours&& ours, Peer&& peer) {
+    std::vector<double> mine, theirs, ratios;
+    for (int turn = 0; turn < (smokeRun() ? 1 : kTurns); ++turn) {
+        mine.push_back(ours());
+        theirs.push_back(peer());
+        ratios.push_back(theirs.back() > 0 ? mine.back() / theirs.back() : 0.0);
+    }
+    return {median(mine), median(theirs), median(ratios)};
+}
+
 // The best MB/s of `work` on each input, the inputs timed in turn several
 // times over.
 template <class Input, class Work>

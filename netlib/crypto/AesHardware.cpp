@@ -1,8 +1,10 @@
 #include "netlib/crypto/AesHardware.h"
 
 #if defined(__x86_64__) || defined(__i386__)
-#include <emmintrin.h>
-#include <wmmintrin.h>
+#include <cpuid.h>
+#include <immintrin.h>
+
+#include "netlib/crypto/AesCbcWide.h"
 
 namespace tessik::aesni {
 
@@ -98,30 +100,67 @@ void encryptCbc(const unsigned char* roundKeys, int rounds, unsigned char* iv, c
     store(iv, chain);
 }
 
-void decryptCbc(const unsigned char* roundKeys, int rounds, unsigned char* iv, const unsigned char* in,
-                unsigned char* out, std::size_t blocks) {
-    // The blocks decrypt side by side, and each takes the ciphertext before
-    // it while it is still in a register.
+namespace {
+
+struct OneBlock {
+    using V = __m128i;
+    static constexpr std::size_t kBlocks = 1;
+    static V load(const unsigned char* p) { return aesni::load(p); }
+    static void store(unsigned char* p, V v) { aesni::store(p, v); }
+    static V key(const unsigned char* k) { return aesni::load(k); }
+    static V zor(V a, V b) { return _mm_xor_si128(a, b); }
+    static V dec(V b, V k) { return _mm_aesdec_si128(b, k); }
+    static V decLast(V b, V k) { return _mm_aesdeclast_si128(b, k); }
+    static V fromIv(const unsigned char* iv) { return aesni::load(iv); }
+    static V previous(V, V before) { return before; }
+    static void lastBlock(V v, unsigned char* iv) { aesni::store(iv, v); }
+};
+
+} // namespace
+
+bool cbcWidthSupported(CbcWidth width) {
+    static const bool vaes = [] {
+        constexpr unsigned kExtendedFeatures = 7;
+        constexpr unsigned kVaesBit = 1u << 9; // ECX
+        unsigned a = 0, b = 0, c = 0, d = 0;
+        return __get_cpuid_count(kExtendedFeatures, 0, &a, &b, &c, &d) && (c & kVaesBit) != 0;
+    }();
+    if (!supported())
+        return false;
+    switch (width) {
+    case CbcWidth::kOne: return true;
+    case CbcWidth::kTwo: return vaes && __builtin_cpu_supports("avx2");
+    case CbcWidth::kFour: return vaes && __builtin_cpu_supports("avx512f");
+    }
+    return false;
+}
+
+void decryptCbcAt(CbcWidth width, const unsigned char* roundKeys, int rounds, unsigned char* iv,
+                  const unsigned char* in, unsigned char* out, std::size_t blocks) {
+    std::size_t done = 0;
+    if (width == CbcWidth::kFour)
+        done = decryptCbcGroupsFour(roundKeys, rounds, iv, in, out, blocks);
+    else if (width == CbcWidth::kTwo)
+        done = decryptCbcGroupsTwo(roundKeys, rounds, iv, in, out, blocks);
+    done += decryptCbcGroups<OneBlock>(roundKeys, rounds, iv, in + 16 * done, out + 16 * done, blocks - done);
+    // The last few, one at a time.
     Keys keys(roundKeys, rounds);
     __m128i chain = load(iv);
-    std::size_t i = 0;
-    for (; i + kLanes <= blocks; i += kLanes) {
-        __m128i c[kLanes], b[kLanes];
-        for (std::size_t j = 0; j < kLanes; ++j)
-            b[j] = c[j] = load(in + 16 * (i + j));
-        cryptLanes<false, kLanes>(keys, rounds, b);
-        store(out + 16 * i, _mm_xor_si128(b[0], chain));
-        for (std::size_t j = 1; j < kLanes; ++j)
-            store(out + 16 * (i + j), _mm_xor_si128(b[j], c[j - 1]));
-        chain = c[kLanes - 1];
-    }
-    for (; i < blocks; ++i) {
+    for (std::size_t i = done; i < blocks; ++i) {
         __m128i c = load(in + 16 * i), b = c;
         cryptLanes<false, 1>(keys, rounds, &b);
         store(out + 16 * i, _mm_xor_si128(b, chain));
         chain = c;
     }
     store(iv, chain);
+}
+
+void decryptCbc(const unsigned char* roundKeys, int rounds, unsigned char* iv, const unsigned char* in,
+                unsigned char* out, std::size_t blocks) {
+    static const CbcWidth widest = cbcWidthSupported(CbcWidth::kFour)  ? CbcWidth::kFour
+                                   : cbcWidthSupported(CbcWidth::kTwo) ? CbcWidth::kTwo
+                                                                       : CbcWidth::kOne;
+    decryptCbcAt(widest, roundKeys, rounds, iv, in, out, blocks);
 }
 
 } // namespace tessik::aesni
@@ -136,6 +175,11 @@ void encryptEcb(const unsigned char*, int, const unsigned char*, unsigned char*,
 void decryptEcb(const unsigned char*, int, const unsigned char*, unsigned char*, std::size_t) {}
 void encryptCbc(const unsigned char*, int, unsigned char*, const unsigned char*, unsigned char*, std::size_t) {}
 void decryptCbc(const unsigned char*, int, unsigned char*, const unsigned char*, unsigned char*, std::size_t) {}
+bool cbcWidthSupported(CbcWidth) {
+    return false;
+}
+void decryptCbcAt(CbcWidth, const unsigned char*, int, unsigned char*, const unsigned char*, unsigned char*,
+                  std::size_t) {}
 } // namespace tessik::aesni
 
 #endif

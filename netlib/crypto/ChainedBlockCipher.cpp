@@ -106,6 +106,10 @@ DataBuffer* ChainedBlockCipher::runNew(bool encrypt, const DataBuffer& in, unsig
         return nullptr;
     }
     DataBuffer* out = newCipherOutput(in.getSize());
+    if (!out) {
+        log.logError(cipher_msg::kNoMemory);
+        return nullptr;
+    }
     const std::size_t blocks = in.getSize() / m_shape.block;
     if (blocks == 0)
         return out;

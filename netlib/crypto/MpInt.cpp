@@ -1,5 +1,6 @@
 #include "netlib/crypto/MpInt.h"
 
+#include <cstddef>
 #include <cstring>
 
 #include "netlib/core/DataBuffer.h"
@@ -39,7 +40,22 @@ bool MpInt::setBytes(const unsigned char* bytes, unsigned int n) {
         return false;
     if (n == 0 || bytes == nullptr)
         return true;
-    return mp_from_ubin(&m_value, bytes, n) == MP_OKAY;
+    // Straight into the digits: LibTomMath's own reading shifts the whole
+    // number once per byte.
+    const int digits = static_cast<int>((std::size_t{n} * 8 + MP_DIGIT_BIT - 1) / MP_DIGIT_BIT);
+    if (mp_grow(&m_value, digits) != MP_OKAY)
+        return false;
+    for (unsigned int i = 0; i < n; ++i) {
+        const std::size_t bit = std::size_t{i} * 8;
+        const mp_digit byte = bytes[n - 1 - i];
+        const std::size_t d = bit / MP_DIGIT_BIT, shift = bit % MP_DIGIT_BIT;
+        m_value.dp[d] |= (byte << shift) & MP_MASK;
+        if (shift + 8 > MP_DIGIT_BIT)
+            m_value.dp[d + 1] |= byte >> (MP_DIGIT_BIT - shift);
+    }
+    m_value.used = digits;
+    mp_clamp(&m_value);
+    return true;
 }
 
 void MpInt::wipe() {
@@ -59,10 +75,15 @@ bool mpToUnsignedBin(const mp_int* m, DataBuffer& out) {
     unsigned int start = out.getSize();
     if (!out.appendCharRepeated(0, n))
         return false;
-    size_t written = 0;
-    if (mp_to_ubin(m, out.getData() + start, n, &written) != MP_OKAY || written != n) {
-        out.shorten(n);
-        return false;
+    // Straight from the digits, as setBytes reads them.
+    unsigned char* p = out.getData() + start;
+    for (unsigned int i = 0; i < n; ++i) {
+        const std::size_t bit = std::size_t{i} * 8;
+        const std::size_t d = bit / MP_DIGIT_BIT, shift = bit % MP_DIGIT_BIT;
+        mp_digit v = m->dp[d] >> shift;
+        if (shift + 8 > MP_DIGIT_BIT && static_cast<int>(d) + 1 < m->used)
+            v |= m->dp[d + 1] << (MP_DIGIT_BIT - shift);
+        p[n - 1 - i] = static_cast<unsigned char>(v);
     }
     return true;
 }

@@ -6,6 +6,7 @@
 #include "netlib/core/LogBase.h"
 #include "netlib/core/Md5.h"
 #include "netlib/core/StringBuffer.h"
+#include "netlib/crypto/Montgomery.h"
 #include "netlib/crypto/Pkcs1.h"
 
 namespace tessik {
@@ -32,12 +33,8 @@ bool exptmodChecked(const unsigned char* input, std::uint32_t inputLength, int w
     MpInt m;
     if (which == kRsaPrivate) {
         MpInt m1, m2, h;
-        if (mp_exptmod(x, key.dP, key.p, m1) != MP_OKAY) {
+        if (montgomeryExptmodPair(x, key.dP, key.p, x, key.dQ, key.q, m1, m2) != MP_OKAY) {
             log.logError("Modular exponentiation (1) failed");
-            return false;
-        }
-        if (mp_exptmod(x, key.dQ, key.q, m2) != MP_OKAY) {
-            log.logError("Modular exponentiation (2) failed");
             return false;
         }
         if (mp_sub(m1, m2, h) != MP_OKAY) {
@@ -56,7 +53,7 @@ bool exptmodChecked(const unsigned char* input, std::uint32_t inputLength, int w
             log.logError("Modular exponentiation (6) failed");
             return false;
         }
-    } else if (mp_exptmod(x, key.e, key.n, m) != MP_OKAY) {
+    } else if (montgomeryExptmod(x, key.e, key.n, false, m) != MP_OKAY) {
         log.logError("Modular exponentiation (A) failed");
         return false;
     }

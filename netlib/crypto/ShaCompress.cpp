@@ -111,45 +111,111 @@ inline Word smallSigma(Word x, const int (&n)[3]) {
     return rotrT(x, n[0]) ^ rotrT(x, n[1]) ^ (x >> n[2]);
 }
 
-// One SHA-2 round; the caller rotates the roles of the eight words.
-template <class Sig, class Word>
-inline void sha2Step(Word a, Word b, Word c, Word& d, Word e, Word f, Word g, Word& h, Word kw) {
-    Word t1 = h + bigSigma(e, Sig::kBig1) + (g ^ (e & (f ^ g))) + kw;
-    Word t2 = bigSigma(a, Sig::kBig0) + ((a & b) | (c & (a | b)));
-    d += t1;
-    h = t1 + t2;
+template <class Word>
+inline Word loadWord(const unsigned char* data, int i) {
+    if constexpr (sizeof(Word) == 8)
+        return platform::LoadBe64(data + 8 * i);
+    else
+        return platform::LoadBe32(data + 4 * i);
 }
 
+// One SHA-2 round; the caller rotates the roles of the eight words. bc holds
+// b ^ c and leaves with the next round's: Maj(a, b, c) = b ^ ((a ^ b) & (b ^ c))
+// then costs two operations beside the one carried over.
+template <class Sig, class Word>
+[[gnu::always_inline]] inline void sha2Step(Word a, Word b, Word& d, Word e, Word f, Word g, Word& h, Word kw,
+                                            Word& bc) {
+    const Word ab = a ^ b;
+    const Word maj = b ^ (ab & bc);
+    bc = ab;
+    // The new e is the round's critical path: what waits on e is added
+    // last, to a sum begun without it.
+    const Word hk = h + kw;
+    const Word ch = g ^ (e & (f ^ g));
+    const Word s1 = bigSigma(e, Sig::kBig1);
+    d = ((d + hk) + ch) + s1;
+    h = ((hk + ch) + s1) + (maj + bigSigma(a, Sig::kBig0));
+}
+
+// The working words; the chaining value stays in them from block to block.
+// (Stored to memory after each block and read back, the compilers move one
+// side with vector instructions, and a vector store read back by scalar
+// loads stalls.)
+template <class Word>
+struct Sha2Vars {
+    Word v[8];
+    Word bc; // b ^ c for the next round
+
+    explicit Sha2Vars(const Word* state) : bc(0) {
+        for (int i = 0; i < 8; ++i)
+            v[i] = state[i];
+    }
+    void store(Word* state) const {
+        for (int i = 0; i < 8; ++i)
+            state[i] = v[i];
+    }
+    // Around one block's rounds: the chaining value kept, then added back.
+    [[gnu::always_inline]] void begin(Word (&saved)[8]) {
+        for (int i = 0; i < 8; ++i)
+            saved[i] = v[i];
+        bc = v[1] ^ v[2];
+    }
+    [[gnu::always_inline]] void end(const Word (&saved)[8]) {
+        for (int i = 0; i < 8; ++i)
+            v[i] += saved[i];
+    }
+};
+
+// Round R, the roles of the words turned R places.
+template <class Sig, int R, class Word>
+[[gnu::always_inline]] inline void sha2Round(Sha2Vars<Word>& s, Word kw) {
+    auto& v = s.v;
+    sha2Step<Sig>(v[(0 - R) & 7], v[(1 - R) & 7], v[(3 - R) & 7], v[(4 - R) & 7], v[(5 - R) & 7], v[(6 - R) & 7],
+                  v[(7 - R) & 7], kw, s.bc);
+}
+
+// K[r] + W[r] from the message schedule kept in a ring of sixteen words
+// beside the rounds; asked for each round in turn.
+template <class Sig, class Word>
+struct RingSchedule {
+    const unsigned char* data;
+    const Word* k;
+    Word w[16];
+
+    [[gnu::always_inline]] Word operator()(int r) {
+        if (r < 16)
+            return k[r] + (w[r] = loadWord<Word>(data, r));
+        Word& slot = w[r & 15];
+        slot +=
+            smallSigma(w[(r + 1) & 15], Sig::kSmall0) + w[(r + 9) & 15] + smallSigma(w[(r + 14) & 15], Sig::kSmall1);
+        return k[r] + slot;
+    }
+};
+
+template <class Sig, class Word, class Schedule, int... R>
+[[gnu::always_inline]] inline void sha2Rounds(Sha2Vars<Word>& vars, Schedule& schedule,
+                                              std::integer_sequence<int, R...>) {
+    (sha2Round<Sig, R>(vars, schedule(R)), ...);
+}
+
+// The schedule stays in registers: written ahead to memory it is what the
+// compilers vectorise, and scalar loads of what a vector store has just
+// written stall.
 template <class Sig, int Rounds, class Word>
-inline void sha2Block(Word (&state)[8], const unsigned char* data, const Word* k) {
-    Word w[Rounds];
-    for (int i = 0; i < 16; ++i) {
-        if constexpr (sizeof(Word) == 8)
-            w[i] = platform::LoadBe64(data + 8 * i);
-        else
-            w[i] = platform::LoadBe32(data + 4 * i);
-    }
-    for (int i = 16; i < Rounds; ++i)
-        w[i] = w[i - 16] + smallSigma(w[i - 15], Sig::kSmall0) + w[i - 7] + smallSigma(w[i - 2], Sig::kSmall1);
-    Word a = state[0], b = state[1], c = state[2], d = state[3], e = state[4], f = state[5], g = state[6], h = state[7];
-    for (int i = 0; i < Rounds; i += 8) {
-        sha2Step<Sig>(a, b, c, d, e, f, g, h, k[i] + w[i]);
-        sha2Step<Sig>(h, a, b, c, d, e, f, g, k[i + 1] + w[i + 1]);
-        sha2Step<Sig>(g, h, a, b, c, d, e, f, k[i + 2] + w[i + 2]);
-        sha2Step<Sig>(f, g, h, a, b, c, d, e, k[i + 3] + w[i + 3]);
-        sha2Step<Sig>(e, f, g, h, a, b, c, d, k[i + 4] + w[i + 4]);
-        sha2Step<Sig>(d, e, f, g, h, a, b, c, k[i + 5] + w[i + 5]);
-        sha2Step<Sig>(c, d, e, f, g, h, a, b, k[i + 6] + w[i + 6]);
-        sha2Step<Sig>(b, c, d, e, f, g, h, a, k[i + 7] + w[i + 7]);
-    }
-    state[0] += a;
-    state[1] += b;
-    state[2] += c;
-    state[3] += d;
-    state[4] += e;
-    state[5] += f;
-    state[6] += g;
-    state[7] += h;
+inline void sha2Block(Sha2Vars<Word>& vars, const unsigned char* data, const Word* k) {
+    RingSchedule<Sig, Word> ring{data, k, {}};
+    Word saved[8];
+    vars.begin(saved);
+    sha2Rounds<Sig>(vars, ring, std::make_integer_sequence<int, Rounds>());
+    vars.end(saved);
+}
+
+template <class Sig, int Rounds, std::size_t Block, class Word>
+inline void sha2Blocks(Word* state, const unsigned char* data, std::size_t blocks, const Word* k) {
+    Sha2Vars<Word> vars(state);
+    for (; blocks > 0; --blocks, data += Block)
+        sha2Block<Sig, Rounds>(vars, data, k);
+    vars.store(state);
 }
 
 } // namespace
@@ -181,15 +247,11 @@ void sha1Portable(std::uint32_t state[5], const unsigned char* data, std::size_t
 }
 
 void sha256Portable(std::uint32_t state[8], const unsigned char* data, std::size_t blocks) {
-    auto& s = *reinterpret_cast<std::uint32_t(*)[8]>(state);
-    for (; blocks > 0; --blocks, data += kBlock)
-        sha2Block<Sha256Sigmas, 64>(s, data, kSha256K);
+    sha2Blocks<Sha256Sigmas, 64, kBlock>(state, data, blocks, kSha256K);
 }
 
-void sha512(std::uint64_t state[8], const unsigned char* data, std::size_t blocks) {
-    auto& s = *reinterpret_cast<std::uint64_t(*)[8]>(state);
-    for (; blocks > 0; --blocks, data += kSha512Block)
-        sha2Block<Sha512Sigmas, 80>(s, data, kSha512K);
+void sha512Portable(std::uint64_t state[8], const unsigned char* data, std::size_t blocks) {
+    sha2Blocks<Sha512Sigmas, 80, kSha512Block>(state, data, blocks, kSha512K);
 }
 
 #ifdef GRV_SHA_X86
@@ -296,6 +358,112 @@ GRV_SHA_TARGET void sha256Hardware(std::uint32_t state[8], const unsigned char* 
     _mm_storeu_si128(reinterpret_cast<__m128i*>(state + 4), _mm_alignr_epi8(s1, t, 8));
 }
 
+#define GRV_SHA512_TARGET __attribute__((target("avx,bmi2")))
+
+namespace {
+
+// SHA-512's message schedule two words to a vector register, beside the
+// scalar rounds: the rounds are one long dependency chain, and the schedule
+// then costs the scalar units nothing.
+template <int Right>
+[[gnu::always_inline]] GRV_SHA512_TARGET inline __m128i rotr64(__m128i x) {
+    return _mm_or_si128(_mm_srli_epi64(x, Right), _mm_slli_epi64(x, 64 - Right));
+}
+
+template <const int (&N)[3]>
+[[gnu::always_inline]] GRV_SHA512_TARGET inline __m128i smallSigma2(__m128i x) {
+    return _mm_xor_si128(_mm_xor_si128(rotr64<N[0]>(x), rotr64<N[1]>(x)), _mm_srli_epi64(x, N[2]));
+}
+
+constexpr int kSha512Rounds = 80;
+constexpr int kSha512Pairs = kSha512Rounds / 2;
+constexpr int kSha512LoadedPairs = 8;
+
+// Pair t of the schedule (words 2t and 2t + 1): loaded from the block, or
+// made from the ring of the eight pairs before it; stored beside its round
+// constants. Words the rounds read soon go through scalar registers: a
+// vector store read back by scalar loads soon after stalls.
+template <int T, bool Soon>
+[[gnu::always_inline]] GRV_SHA512_TARGET inline void sha512Pair(__m128i (&x)[8], const unsigned char* data,
+                                                                std::uint64_t* kw) {
+    __m128i v;
+    if constexpr (T < kSha512LoadedPairs) {
+        const __m128i swap = _mm_set_epi64x(0x08090a0b0c0d0e0fLL, 0x0001020304050607LL);
+        v = _mm_shuffle_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(data + 16 * T)), swap);
+    } else {
+        const __m128i w15 = _mm_alignr_epi8(x[(T - 7) % 8], x[(T - 8) % 8], 8);
+        const __m128i w7 = _mm_alignr_epi8(x[(T - 3) % 8], x[(T - 4) % 8], 8);
+        v = _mm_add_epi64(x[T % 8], smallSigma2<Sha512Sigmas::kSmall0>(w15));
+        v = _mm_add_epi64(_mm_add_epi64(v, w7), smallSigma2<Sha512Sigmas::kSmall1>(x[(T - 1) % 8]));
+    }
+    x[T % 8] = v;
+    const __m128i sum = _mm_add_epi64(v, _mm_loadu_si128(reinterpret_cast<const __m128i*>(kSha512K + 2 * T)));
+    if constexpr (Soon) {
+        kw[2 * T] = static_cast<std::uint64_t>(_mm_cvtsi128_si64(sum));
+        kw[2 * T + 1] = static_cast<std::uint64_t>(_mm_extract_epi64(sum, 1));
+    } else {
+        _mm_store_si128(reinterpret_cast<__m128i*>(kw + 2 * T), sum);
+    }
+}
+
+// A whole schedule, for rounds that follow at once.
+template <int... T>
+[[gnu::always_inline]] GRV_SHA512_TARGET inline void sha512Schedule(const unsigned char* data, std::uint64_t* kw,
+                                                                    std::integer_sequence<int, T...>) {
+    __m128i x[8];
+    (sha512Pair<T, true>(x, data, kw), ...);
+}
+
+template <int T>
+[[gnu::always_inline]] GRV_SHA512_TARGET inline void sha512TwoRounds(Sha2Vars<std::uint64_t>& vars,
+                                                                     const std::uint64_t* kw, __m128i (&x)[8],
+                                                                     const unsigned char* next, std::uint64_t* kwNext) {
+    sha512Pair<T, false>(x, next, kwNext);
+    sha2Round<Sha512Sigmas, 2 * T>(vars, kw[2 * T]);
+    sha2Round<Sha512Sigmas, 2 * T + 1>(vars, kw[2 * T + 1]);
+}
+
+// One block's rounds, and with each two of them one pair of the next block's
+// schedule. The rounds read those words a block after they were written (a
+// vector store read back by scalar loads soon after stalls), and spread thin
+// among the rounds the vector work never holds up their dispatch.
+template <int... T>
+[[gnu::always_inline]] GRV_SHA512_TARGET inline void sha512Block(Sha2Vars<std::uint64_t>& vars, const std::uint64_t* kw,
+                                                                 const unsigned char* next, std::uint64_t* kwNext,
+                                                                 std::integer_sequence<int, T...>) {
+    __m128i x[8];
+    std::uint64_t saved[8];
+    vars.begin(saved);
+    (sha512TwoRounds<T>(vars, kw, x, next, kwNext), ...);
+    vars.end(saved);
+}
+
+} // namespace
+
+GRV_SHA512_TARGET void sha512Vector(std::uint64_t state[8], const unsigned char* data, std::size_t blocks) {
+    // The first block's schedule overlaps nothing: a short run is quicker
+    // on the scalar schedule.
+    constexpr std::size_t kVectorFrom = 4;
+    if (blocks < kVectorFrom) {
+        sha512Portable(state, data, blocks);
+        return;
+    }
+    alignas(16) std::uint64_t kw[2][kSha512Rounds];
+    const auto pairs = std::make_integer_sequence<int, kSha512Pairs>();
+    sha512Schedule(data, kw[0], pairs);
+    Sha2Vars<std::uint64_t> vars(state);
+    // The last block schedules itself again, unused, rather than have the
+    // rounds compiled twice.
+    for (std::size_t i = 0; i < blocks; ++i, data += kSha512Block)
+        sha512Block(vars, kw[i % 2], i + 1 < blocks ? data + kSha512Block : data, kw[(i + 1) % 2], pairs);
+    vars.store(state);
+}
+
+bool sha512VectorAvailable() {
+    static const bool available = __builtin_cpu_supports("avx") && __builtin_cpu_supports("bmi2");
+    return available;
+}
+
 bool hardwareAvailable() {
     static const bool available = [] {
         unsigned a = 0, b = 0, c = 0, d = 0;
@@ -321,6 +489,12 @@ void sha256Hardware(std::uint32_t state[8], const unsigned char* data, std::size
 bool hardwareAvailable() {
     return false;
 }
+void sha512Vector(std::uint64_t state[8], const unsigned char* data, std::size_t blocks) {
+    sha512Portable(state, data, blocks);
+}
+bool sha512VectorAvailable() {
+    return false;
+}
 
 #endif
 
@@ -331,6 +505,11 @@ void sha1(std::uint32_t state[5], const unsigned char* data, std::size_t blocks)
 
 void sha256(std::uint32_t state[8], const unsigned char* data, std::size_t blocks) {
     static const auto fn = hardwareAvailable() ? sha256Hardware : sha256Portable;
+    fn(state, data, blocks);
+}
+
+void sha512(std::uint64_t state[8], const unsigned char* data, std::size_t blocks) {
+    static const auto fn = sha512VectorAvailable() ? sha512Vector : sha512Portable;
     fn(state, data, blocks);
 }
 

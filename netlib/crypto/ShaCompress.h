@@ -1,7 +1,7 @@
 #pragma once
 // The SHA block functions: SHA-1 and SHA-256 portable and with the
-// processor's SHA instructions (the tests hold the two to each other), SHA-512
-// portable.
+// processor's SHA instructions, SHA-512 portable and with its schedule on
+// vector registers (the tests hold each pair to each other).
 #include <cstddef>
 #include <cstdint>
 
@@ -11,14 +11,19 @@ namespace tessik::shacompress {
 void sha1Portable(std::uint32_t state[5], const unsigned char* data, std::size_t blocks);
 void sha256Portable(std::uint32_t state[8], const unsigned char* data, std::size_t blocks);
 // 128-byte blocks.
-void sha512(std::uint64_t state[8], const unsigned char* data, std::size_t blocks);
+void sha512Portable(std::uint64_t state[8], const unsigned char* data, std::size_t blocks);
 // Only where hardwareAvailable() is true.
 void sha1Hardware(std::uint32_t state[5], const unsigned char* data, std::size_t blocks);
 void sha256Hardware(std::uint32_t state[8], const unsigned char* data, std::size_t blocks);
 bool hardwareAvailable();
+// SHA-512 with its message schedule on vector registers; only where
+// sha512VectorAvailable() is true.
+void sha512Vector(std::uint64_t state[8], const unsigned char* data, std::size_t blocks);
+bool sha512VectorAvailable();
 
 // Chosen once per process.
 void sha1(std::uint32_t state[5], const unsigned char* data, std::size_t blocks);
 void sha256(std::uint32_t state[8], const unsigned char* data, std::size_t blocks);
+void sha512(std::uint64_t state[8], const unsigned char* data, std::size_t blocks);
 
 } // namespace tessik::shacompress

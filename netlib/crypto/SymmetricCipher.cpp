@@ -1,6 +1,7 @@
 #include "netlib/crypto/SymmetricCipher.h"
 
 #include <cstring>
+#include <memory>
 
 #include "netlib/core/Md5.h"
 #include "netlib/core/StringBuffer.h"
@@ -10,9 +11,11 @@ namespace tessik {
 
 DataBuffer* newCipherOutput(unsigned int size) {
     constexpr unsigned int kSlack = 32;
-    auto* out = new DataBuffer(size + kSlack);
-    out->appendCharRepeated(0, size);
-    return out;
+    auto out = std::make_unique<DataBuffer>();
+    if (!out->ensureCapacity(size + kSlack))
+        return nullptr;
+    out->setSize(size);
+    return out.release();
 }
 
 int cipherBlockSize(int algorithmId) {

@@ -48,9 +48,11 @@ constexpr const char* kNotWholeBlocks = "Input is not a whole number of cipher b
 constexpr const char* kInputEmpty = "Input data size is 0.";
 constexpr const char* kModeNotUsable = "The cipher's mode does not run on whole blocks.";
 constexpr const char* kNotKeyed = "The cipher has no key schedule yet.";
+constexpr const char* kNoMemory = "Out of memory for the cipher's output.";
 } // namespace cipher_msg
 
-// A zero-filled output buffer of size bytes with room for a padding block.
+// An output buffer of size bytes with room for a padding block, not filled
+// in: the caller writes every byte. Null when the memory is not there.
 DataBuffer* newCipherOutput(unsigned int size);
 
 // Block size in bytes of an algorithm id; 0 for the ids that only work on

@@ -21,7 +21,7 @@ public:
     void setKey(const DataBuffer& key, unsigned int keyBytes);
     void keySetup(const unsigned char* key, unsigned int n);
     void crypt(const unsigned char* in, unsigned char* out, unsigned int n);
-    // A new buffer the caller owns.
+    // A new buffer the caller owns; null when the memory is not there.
     DataBuffer* transformDbNew(const DataBuffer& in);
     // Throws away the first 1536 bytes of keystream.
     void discard1536();

@@ -15,6 +15,7 @@
 #include "netlib/core/StringBuffer.h"
 #include "netlib/crypto/DiffieHellman.h"
 #include "netlib/crypto/HashAlgorithms.h"
+#include "netlib/crypto/Montgomery.h"
 #include "netlib/crypto/Pkcs1.h"
 #include "netlib/crypto/Rsa.h"
 #include "tests/support/TestSupport.h"
@@ -292,7 +293,15 @@ TEST(RsaDecryption, V15PaddingFaultsAgreeWithPythonAndFailAlike) {
     }
 }
 
-TEST(RsaVectors, Pkcs1V15EncryptionAndOaepDecrypt) {
+// The vectors on each arithmetic the processor has: the portable one
+// always, the 52-bit multiply-add where present.
+class RsaVectors : public ::testing::TestWithParam<bool> {
+protected:
+    void SetUp() override { tessik::montgomery::setIfmaAllowed(GetParam()); }
+    void TearDown() override { tessik::montgomery::setIfmaAllowed(true); }
+};
+
+TEST_P(RsaVectors, Pkcs1V15EncryptionAndOaepDecrypt) {
     struct File {
         const char* name;
         int padding;
@@ -324,7 +333,7 @@ TEST(RsaVectors, Pkcs1V15EncryptionAndOaepDecrypt) {
     }
 }
 
-TEST(RsaVectors, Pkcs1V15SignaturesAreExact) {
+TEST_P(RsaVectors, Pkcs1V15SignaturesAreExact) {
     auto cases = readVectors("pubkey/pkcs1v15sign-vectors.txt", "Message to be signed", "Signature");
     ASSERT_EQ(cases.size(), 300u);
     const std::string sha1Prefix = unhex("3021300906052b0e03021a05000414");
@@ -341,6 +350,15 @@ TEST(RsaVectors, Pkcs1V15SignaturesAreExact) {
         EXPECT_EQ(hex(recovered), hex(info));
     }
 }
+
+std::vector<bool> rsaArithmetics() {
+    using tessik::montgomery::Engine;
+    return tessik::montgomery::engineSupported(Engine::kIfma) ? std::vector<bool>{false, true}
+                                                              : std::vector<bool>{false};
+}
+
+INSTANTIATE_TEST_SUITE_P(Arithmetic, RsaVectors, ::testing::ValuesIn(rsaArithmetics()),
+                         [](const auto& info) { return info.param ? "MultiplyAdd" : "Portable"; });
 
 TEST(RsaKeyEdges, InputRangeAndKeyChoice) {
     auto cases = readVectors("pubkey/pkcs1v15sign-vectors.txt", "Message to be signed", "Signature");
