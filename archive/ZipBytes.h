@@ -1,27 +1,23 @@
 #pragma once
-// Little-endian fields of the zip format.
+// Little-endian fields of the zip format, appended to a header being built;
+// they are read with platform/ByteOrder.h.
 #include <cstdint>
 #include <vector>
+
+#include "platform/ByteOrder.h"
 
 namespace archive {
 
 inline void PutLe16(std::vector<std::uint8_t>& out, std::uint32_t v) {
-    out.push_back(static_cast<std::uint8_t>(v));
-    out.push_back(static_cast<std::uint8_t>(v >> 8));
+    std::uint8_t le[2];
+    platform::StoreLe16(le, static_cast<std::uint16_t>(v));
+    out.insert(out.end(), le, le + sizeof le);
 }
 
 inline void PutLe32(std::vector<std::uint8_t>& out, std::uint32_t v) {
-    PutLe16(out, v & 0xFFFF);
-    PutLe16(out, v >> 16);
-}
-
-inline std::uint16_t GetLe16(const std::uint8_t* p) {
-    return static_cast<std::uint16_t>(p[0] | p[1] << 8);
-}
-
-inline std::uint32_t GetLe32(const std::uint8_t* p) {
-    return static_cast<std::uint32_t>(p[0]) | static_cast<std::uint32_t>(p[1]) << 8 |
-           static_cast<std::uint32_t>(p[2]) << 16 | static_cast<std::uint32_t>(p[3]) << 24;
+    std::uint8_t le[4];
+    platform::StoreLe32(le, v);
+    out.insert(out.end(), le, le + sizeof le);
 }
 
 } // namespace archive

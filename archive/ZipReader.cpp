@@ -9,10 +9,10 @@
 #include <cstring>
 #include <new>
 
-#include "archive/ZipBytes.h"
 #include "archive/ZipFormat.h"
 #include "archive/ZipHandleSupport.h"
 #include "archive/ZipTime.h"
+#include "platform/ByteOrder.h"
 #include "platform/Cp1252Text.h"
 
 namespace archive {
@@ -248,8 +248,8 @@ ZipResult ZipReader::getEntry(int index, ZipEntryInfo* record) {
 
     // The first "UT" block's Unix times win over the DOS date-time.
     for (std::size_t pos = 0; pos + 4 < extra.size();) {
-        std::uint16_t tag = GetLe16(&extra[pos]);
-        std::size_t size = GetLe16(&extra[pos + 2]);
+        std::uint16_t tag = platform::LoadLe16(&extra[pos]);
+        std::size_t size = platform::LoadLe16(&extra[pos + 2]);
         if (tag != kUtTag) {
             pos += 4 + size;
             continue;
@@ -263,7 +263,7 @@ ZipResult ZipReader::getEntry(int index, ZipEntryInfo* record) {
                 continue;
             if (p + 4 > blockEnd)
                 break;
-            *slots[bit] = UnixToFileTime(static_cast<std::int32_t>(GetLe32(&extra[p])));
+            *slots[bit] = UnixToFileTime(static_cast<std::int32_t>(platform::LoadLe32(&extra[p])));
             p += 4;
         }
         break;

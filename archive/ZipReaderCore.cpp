@@ -7,9 +7,9 @@
 #include <new>
 #include <vector>
 
-#include "archive/ZipBytes.h"
 #include "archive/ZipCrypto.h"
 #include "archive/ZipFormat.h"
+#include "platform/ByteOrder.h"
 #include "platform/Crc32.h"
 
 namespace archive {
@@ -71,7 +71,7 @@ bool FindEndRecord(ZipByteSource& source, std::uint64_t* position) {
         if (source.seek(static_cast<std::int64_t>(start), kZipSeekStart) != 0 || source.read(buf, n, 1) != 1)
             return false;
         for (std::size_t i = n - 4 + 1; i-- > 0;) {
-            if (GetLe32(buf + i) == kZipEndRecordSignature) {
+            if (platform::LoadLe32(buf + i) == kZipEndRecordSignature) {
                 *position = start + i;
                 return true;
             }
@@ -93,12 +93,12 @@ std::unique_ptr<ZipArchiveCore> ZipArchiveCore::open(std::unique_ptr<ZipByteSour
     std::uint8_t end[kZipEndRecordSize];
     if (core->readAt(endPos, end, sizeof end) != kCoreOk)
         return nullptr;
-    std::uint16_t thisDisk = GetLe16(end + 4);
-    std::uint16_t directoryDisk = GetLe16(end + 6);
-    std::uint16_t entriesHere = GetLe16(end + 8);
-    std::uint16_t entriesTotal = GetLe16(end + 10);
-    std::uint32_t directorySize = GetLe32(end + 12);
-    std::uint32_t directoryOffset = GetLe32(end + 16);
+    std::uint16_t thisDisk = platform::LoadLe16(end + 4);
+    std::uint16_t directoryDisk = platform::LoadLe16(end + 6);
+    std::uint16_t entriesHere = platform::LoadLe16(end + 8);
+    std::uint16_t entriesTotal = platform::LoadLe16(end + 10);
+    std::uint32_t directorySize = platform::LoadLe32(end + 12);
+    std::uint32_t directoryOffset = platform::LoadLe32(end + 16);
     if (entriesTotal != entriesHere || thisDisk != 0 || directoryDisk != 0)
         return nullptr;
 
@@ -107,7 +107,8 @@ std::unique_ptr<ZipArchiveCore> ZipArchiveCore::open(std::unique_ptr<ZipByteSour
         return nullptr;
     if (endPos >= kZip64LocatorSize) {
         std::uint8_t sig[4];
-        if (core->readAt(endPos - kZip64LocatorSize, sig, 4) == kCoreOk && GetLe32(sig) == kZip64LocatorSignature)
+        if (core->readAt(endPos - kZip64LocatorSize, sig, 4) == kCoreOk &&
+            platform::LoadLe32(sig) == kZip64LocatorSignature)
             return nullptr;
     }
 
@@ -130,24 +131,24 @@ int ZipArchiveCore::readCentralRecord() {
     int rc = readAt(currentPosition_ + bytesBefore_, h, sizeof h);
     if (rc != kCoreOk)
         return rc;
-    if (GetLe32(h) != kZipCentralHeaderSignature)
+    if (platform::LoadLe32(h) != kZipCentralHeaderSignature)
         return kCoreBadZip;
     ZipCentralRecord& r = current_;
-    r.versionMadeBy = GetLe16(h + 4);
-    r.versionNeeded = GetLe16(h + 6);
-    r.flags = GetLe16(h + 8);
-    r.method = GetLe16(h + 10);
-    r.dosDateTime = GetLe32(h + 12);
-    r.crc = GetLe32(h + 16);
-    r.compressedSize = GetLe32(h + 20);
-    r.uncompressedSize = GetLe32(h + 24);
-    r.nameLength = GetLe16(h + 28);
-    r.extraLength = GetLe16(h + 30);
-    r.commentLength = GetLe16(h + 32);
-    r.diskNumberStart = GetLe16(h + 34);
-    r.internalAttributes = GetLe16(h + 36);
-    r.externalAttributes = GetLe32(h + 38);
-    r.localHeaderOffset = GetLe32(h + 42);
+    r.versionMadeBy = platform::LoadLe16(h + 4);
+    r.versionNeeded = platform::LoadLe16(h + 6);
+    r.flags = platform::LoadLe16(h + 8);
+    r.method = platform::LoadLe16(h + 10);
+    r.dosDateTime = platform::LoadLe32(h + 12);
+    r.crc = platform::LoadLe32(h + 16);
+    r.compressedSize = platform::LoadLe32(h + 20);
+    r.uncompressedSize = platform::LoadLe32(h + 24);
+    r.nameLength = platform::LoadLe16(h + 28);
+    r.extraLength = platform::LoadLe16(h + 30);
+    r.commentLength = platform::LoadLe16(h + 32);
+    r.diskNumberStart = platform::LoadLe16(h + 34);
+    r.internalAttributes = platform::LoadLe16(h + 36);
+    r.externalAttributes = platform::LoadLe32(h + 38);
+    r.localHeaderOffset = platform::LoadLe32(h + 42);
     currentName_.assign(r.nameLength, '\0');
     if (r.nameLength > 0 && source_->read(currentName_.data(), r.nameLength, 1) != 1)
         return kCoreIo;
@@ -193,17 +194,18 @@ int ZipArchiveCore::checkLocalHeader(ZipLocalHeaderInfo* info) {
     int rc = readAt(c.localHeaderOffset + bytesBefore_, h, sizeof h);
     if (rc != kCoreOk)
         return rc;
-    if (GetLe32(h) != kZipLocalHeaderSignature)
+    if (platform::LoadLe32(h) != kZipLocalHeaderSignature)
         return kCoreBadZip;
-    std::uint16_t flags = GetLe16(h + 6);
-    std::uint16_t method = GetLe16(h + 8);
+    std::uint16_t flags = platform::LoadLe16(h + 6);
+    std::uint16_t method = platform::LoadLe16(h + 8);
     if (method != c.method || (method != kZipMethodStored && method != kZipMethodDeflated))
         return kCoreBadZip;
     if (!(flags & kZipFlagDescriptor) &&
-        (GetLe32(h + 14) != c.crc || GetLe32(h + 18) != c.compressedSize || GetLe32(h + 22) != c.uncompressedSize))
+        (platform::LoadLe32(h + 14) != c.crc || platform::LoadLe32(h + 18) != c.compressedSize ||
+         platform::LoadLe32(h + 22) != c.uncompressedSize))
         return kCoreBadZip;
-    std::uint16_t nameLength = GetLe16(h + 26);
-    std::uint16_t extraLength = GetLe16(h + 28);
+    std::uint16_t nameLength = platform::LoadLe16(h + 26);
+    std::uint16_t extraLength = platform::LoadLe16(h + 28);
     if (nameLength != c.nameLength)
         return kCoreBadZip;
     if (info) {

@@ -11,18 +11,6 @@ namespace platform {
 
 namespace byteorder_detail {
 
-template <typename T>
-inline T loadNative(const void* p) {
-    T v;
-    std::memcpy(&v, p, sizeof v);
-    return v;
-}
-
-template <typename T>
-inline void storeNative(void* p, T v) {
-    std::memcpy(p, &v, sizeof v);
-}
-
 inline std::uint16_t swap(std::uint16_t v) {
     return static_cast<std::uint16_t>((v << 8) | (v >> 8));
 }
@@ -33,62 +21,47 @@ inline std::uint64_t swap(std::uint64_t v) {
     return __builtin_bswap64(v);
 }
 
-template <typename T>
-inline T toBig(T v) {
-    if constexpr (std::endian::native == std::endian::big) {
-        return v;
-    } else {
-        return swap(v);
-    }
+template <typename T, std::endian Order>
+inline T load(const void* p) noexcept {
+    T v;
+    std::memcpy(&v, p, sizeof v);
+    if constexpr (Order != std::endian::native)
+        v = swap(v);
+    return v;
 }
 
-template <typename T>
-inline T toLittle(T v) {
-    if constexpr (std::endian::native == std::endian::little) {
-        return v;
-    } else {
-        return swap(v);
-    }
+template <typename T, std::endian Order>
+inline void store(void* p, T v) noexcept {
+    if constexpr (Order != std::endian::native)
+        v = swap(v);
+    std::memcpy(p, &v, sizeof v);
 }
 
 } // namespace byteorder_detail
 
-inline std::uint16_t LoadBe16(const void* p) {
-    return byteorder_detail::toBig(byteorder_detail::loadNative<std::uint16_t>(p));
-}
-inline std::uint32_t LoadBe32(const void* p) {
-    return byteorder_detail::toBig(byteorder_detail::loadNative<std::uint32_t>(p));
-}
-inline std::uint64_t LoadBe64(const void* p) {
-    return byteorder_detail::toBig(byteorder_detail::loadNative<std::uint64_t>(p));
-}
-inline std::uint16_t LoadLe16(const void* p) {
-    return byteorder_detail::toLittle(byteorder_detail::loadNative<std::uint16_t>(p));
-}
-inline std::uint32_t LoadLe32(const void* p) {
-    return byteorder_detail::toLittle(byteorder_detail::loadNative<std::uint32_t>(p));
-}
-inline std::uint64_t LoadLe64(const void* p) {
-    return byteorder_detail::toLittle(byteorder_detail::loadNative<std::uint64_t>(p));
-}
+// Each is a function: LoadBe32(p), StoreLe16(p, v).
+// Big-endian (network order): TLS, SSH, SOCKS, X.509 strings and the digests.
+inline constexpr auto LoadBe16 = byteorder_detail::load<std::uint16_t, std::endian::big>;
+inline constexpr auto LoadBe32 = byteorder_detail::load<std::uint32_t, std::endian::big>;
+inline constexpr auto LoadBe64 = byteorder_detail::load<std::uint64_t, std::endian::big>;
+inline constexpr auto StoreBe16 = byteorder_detail::store<std::uint16_t, std::endian::big>;
+inline constexpr auto StoreBe32 = byteorder_detail::store<std::uint32_t, std::endian::big>;
+inline constexpr auto StoreBe64 = byteorder_detail::store<std::uint64_t, std::endian::big>;
 
-inline void StoreBe16(void* p, std::uint16_t v) {
-    byteorder_detail::storeNative(p, byteorder_detail::toBig(v));
+// Little-endian: zip, gzip, deflate, key blobs, UTF-16 and UTF-32 text.
+template <typename T>
+inline T LoadLe(const void* p) noexcept {
+    return byteorder_detail::load<T, std::endian::little>(p);
 }
-inline void StoreBe32(void* p, std::uint32_t v) {
-    byteorder_detail::storeNative(p, byteorder_detail::toBig(v));
+inline constexpr auto LoadLe16 = LoadLe<std::uint16_t>;
+inline constexpr auto LoadLe32 = LoadLe<std::uint32_t>;
+inline constexpr auto LoadLe64 = LoadLe<std::uint64_t>;
+template <typename T>
+inline void StoreLe(void* p, T v) noexcept {
+    byteorder_detail::store<T, std::endian::little>(p, v);
 }
-inline void StoreBe64(void* p, std::uint64_t v) {
-    byteorder_detail::storeNative(p, byteorder_detail::toBig(v));
-}
-inline void StoreLe16(void* p, std::uint16_t v) {
-    byteorder_detail::storeNative(p, byteorder_detail::toLittle(v));
-}
-inline void StoreLe32(void* p, std::uint32_t v) {
-    byteorder_detail::storeNative(p, byteorder_detail::toLittle(v));
-}
-inline void StoreLe64(void* p, std::uint64_t v) {
-    byteorder_detail::storeNative(p, byteorder_detail::toLittle(v));
-}
+inline constexpr auto StoreLe16 = StoreLe<std::uint16_t>;
+inline constexpr auto StoreLe32 = StoreLe<std::uint32_t>;
+inline constexpr auto StoreLe64 = StoreLe<std::uint64_t>;
 
 } // namespace platform

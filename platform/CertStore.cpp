@@ -9,6 +9,7 @@
 #include <mutex>
 #include <set>
 
+#include "platform/ByteOrder.h"
 #include "platform/WinErr.h"
 
 namespace platform {
@@ -68,23 +69,120 @@ PCCERT_CONTEXT newContext(const BYTE* der, DWORD n, HCERTSTORE store, const std:
     return c;
 }
 
-// Whether the bytes are one DER SEQUENCE whose length covers them exactly.
-bool wholeDerSequence(const BYTE* p, std::size_t n) {
+// One DER item at the start of a range: its tag byte and where its content
+// lies. Only what certificates use: one-byte tags, definite lengths.
+struct Tlv {
+    BYTE tag = 0;
+    std::size_t header = 0;
+    std::size_t length = 0;
+    std::size_t size() const { return header + length; }
+};
+
+bool readTlv(const BYTE* p, std::size_t n, Tlv& out) {
     constexpr BYTE kLongForm = 0x80;
     constexpr std::size_t kMaxLengthBytes = 4;
-    if (n < 2 || p[0] != kDerSequence)
+    if (n < 2)
         return false;
-    std::size_t header = 2, length = p[1];
+    out.tag = p[0];
+    out.header = 2;
+    out.length = p[1];
     if (p[1] & kLongForm) {
         std::size_t count = p[1] & ~kLongForm;
         if (count == 0 || count > kMaxLengthBytes || n < 2 + count)
             return false;
-        length = 0;
+        out.length = 0;
         for (std::size_t i = 0; i < count; ++i)
-            length = (length << 8) | p[2 + i];
-        header += count;
+            out.length = (out.length << 8) | p[2 + i];
+        out.header += count;
     }
-    return header + length == n;
+    return out.length <= n - out.header;
+}
+
+// Whether the bytes are one DER SEQUENCE whose length covers them exactly.
+bool wholeDerSequence(const BYTE* p, std::size_t n) {
+    Tlv item;
+    return readTlv(p, n, item) && item.tag == kDerSequence && item.size() == n;
+}
+
+} // namespace
+
+bool CertificateRsaKey(const BYTE* der, std::size_t n, std::vector<BYTE>& modulus, DWORD& exponent) {
+    constexpr BYTE kBitString = 0x03, kInteger = 0x02, kVersionTag = 0xA0;
+    constexpr std::size_t kSubjectKeyInfoIndex = 5;
+    static const BYTE kRsaEncryptionOid[] = {0x06, 0x09, 0x2A, 0x86, 0x48, 0x86, 0xF7, 0x0D, 0x01, 0x01, 0x01};
+    Tlv cert, tbs, item;
+    if (!readTlv(der, n, cert) || cert.tag != kDerSequence)
+        return false;
+    const BYTE* p = der + cert.header;
+    if (!readTlv(p, cert.length, tbs) || tbs.tag != kDerSequence)
+        return false;
+    p += tbs.header;
+    std::size_t left = tbs.length;
+    if (readTlv(p, left, item) && item.tag == kVersionTag) {
+        p += item.size();
+        left -= item.size();
+    }
+    for (std::size_t i = 0; i < kSubjectKeyInfoIndex; ++i) {
+        if (!readTlv(p, left, item))
+            return false;
+        p += item.size();
+        left -= item.size();
+    }
+    Tlv keyInfo, algorithm, bits, key, field;
+    if (!readTlv(p, left, keyInfo) || keyInfo.tag != kDerSequence)
+        return false;
+    p += keyInfo.header;
+    if (!readTlv(p, keyInfo.length, algorithm) || algorithm.tag != kDerSequence ||
+        algorithm.length < sizeof(kRsaEncryptionOid) ||
+        std::memcmp(p + algorithm.header, kRsaEncryptionOid, sizeof(kRsaEncryptionOid)) != 0)
+        return false;
+    p += algorithm.size();
+    if (!readTlv(p, keyInfo.length - algorithm.size(), bits) || bits.tag != kBitString || bits.length < 1 ||
+        p[bits.header] != 0)
+        return false;
+    p += bits.header + 1;
+    if (!readTlv(p, bits.length - 1, key) || key.tag != kDerSequence)
+        return false;
+    p += key.header;
+    left = key.length;
+    if (!readTlv(p, left, field) || field.tag != kInteger)
+        return false;
+    std::size_t skip = 0;
+    while (skip < field.length && p[field.header + skip] == 0)
+        ++skip;
+    modulus.assign(p + field.header + skip, p + field.size());
+    left -= field.size();
+    p += field.size();
+    if (!readTlv(p, left, field) || field.tag != kInteger || field.length == 0)
+        return false;
+    exponent = 0;
+    for (std::size_t i = 0; i < field.length; ++i) {
+        if (exponent > 0xFFFFFFu)
+            return false;
+        exponent = exponent << 8 | p[field.header + i];
+    }
+    return !modulus.empty();
+}
+
+namespace {
+
+// Whether the container key's public half is the certificate's key.
+bool keyMatchesCertificate(PCCERT_CONTEXT context, HCRYPTKEY key) {
+    std::vector<BYTE> modulus;
+    DWORD exponent = 0, size = 0;
+    if (!CertificateRsaKey(context->pbCertEncoded, context->cbCertEncoded, modulus, exponent) ||
+        !CryptExportKey(key, 0, PUBLICKEYBLOB, 0, nullptr, &size))
+        return false;
+    std::vector<BYTE> blob(size);
+    if (!CryptExportKey(key, 0, PUBLICKEYBLOB, 0, blob.data(), &size) || size < kBlobHeaderSize + kRsaPubKeySize)
+        return false;
+    DWORD blobExponent = LoadLe32(blob.data() + kBlobHeaderSize + 8);
+    std::vector<BYTE> blobModulus(blob.rbegin(), blob.rend() - kBlobHeaderSize - kRsaPubKeySize);
+    std::size_t skip = 0;
+    while (skip < blobModulus.size() && blobModulus[skip] == 0)
+        ++skip;
+    blobModulus.erase(blobModulus.begin(), blobModulus.begin() + static_cast<std::ptrdiff_t>(skip));
+    return blobExponent == exponent && blobModulus == modulus;
 }
 
 int base64Value(char ch) {
@@ -429,7 +527,6 @@ BOOL CertGetCertificateContextProperty(PCCERT_CONTEXT context, DWORD propId, voi
 
 BOOL CryptAcquireCertificatePrivateKey(PCCERT_CONTEXT context, DWORD flags, void* reserved, HCRYPTPROV* prov,
                                        DWORD* keySpec, BOOL* callerMustFree) {
-    (void)flags;
     if (!prov || reserved) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return FALSE;
@@ -452,7 +549,13 @@ BOOL CryptAcquireCertificatePrivateKey(PCCERT_CONTEXT context, DWORD flags, void
         SetLastError(err);
         return FALSE;
     }
+    bool matches = !(flags & CRYPT_ACQUIRE_COMPARE_KEY_FLAG) || keyMatchesCertificate(context, key);
     CryptDestroyKey(key);
+    if (!matches) {
+        CryptReleaseContext(h, 0);
+        SetLastError(NTE_BAD_PUBLIC_KEY);
+        return FALSE;
+    }
     *prov = h;
     if (keySpec)
         *keySpec = keyKind;

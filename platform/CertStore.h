@@ -76,9 +76,15 @@ BOOL CertFreeCertificateContext(PCCERT_CONTEXT context);
 // CERT_KEY_PROV_INFO_PROP_ID only (CRYPT_E_NOT_FOUND without a sidecar).
 BOOL CertGetCertificateContextProperty(PCCERT_CONTEXT context, DWORD propId, void* data, DWORD* dataLen);
 // Opens the key container the certificate's key-provider property names;
-// the caller always frees the provider.
+// the caller always frees the provider. With CRYPT_ACQUIRE_COMPARE_KEY_FLAG
+// the container's key must be the certificate's RSA key (NTE_BAD_PUBLIC_KEY).
 BOOL CryptAcquireCertificatePrivateKey(PCCERT_CONTEXT context, DWORD flags, void* reserved, HCRYPTPROV* prov,
                                        DWORD* keySpec, BOOL* callerMustFree);
+
+// The RSA key of a certificate's DER: modulus (big-endian, no leading
+// zeros) and public exponent. False for another kind of key, an exponent
+// past 32 bits, or a malformed certificate.
+bool CertificateRsaKey(const BYTE* der, std::size_t n, std::vector<BYTE>& modulus, DWORD& exponent);
 
 // PEM text to DER: every "-----BEGIN CERTIFICATE-----" block, in order.
 bool PemCertificatesToDer(const std::string& text, std::vector<std::string>& out);

@@ -1,5 +1,7 @@
 #include "platform/Crc32.h"
 
+#include "platform/ByteOrder.h"
+
 #if defined(__x86_64__) || defined(__i386__)
 #include <immintrin.h>
 #define GRV_CRC32_CLMUL 1
@@ -34,11 +36,6 @@ struct CrcTables {
 const CrcTables& tables() {
     static const CrcTables instance;
     return instance;
-}
-
-std::uint32_t load32le(const unsigned char* p) {
-    return static_cast<std::uint32_t>(p[0]) | static_cast<std::uint32_t>(p[1]) << 8 |
-           static_cast<std::uint32_t>(p[2]) << 16 | static_cast<std::uint32_t>(p[3]) << 24;
 }
 
 #ifdef GRV_CRC32_CLMUL
@@ -130,7 +127,7 @@ std::uint32_t Crc32UpdateByTable(std::uint32_t reg, const void* data, std::size_
     const auto& t = tables().t;
     const auto* p = static_cast<const unsigned char*>(data);
     while (length >= kSlices) {
-        const std::uint32_t a = reg ^ load32le(p);
+        const std::uint32_t a = reg ^ platform::LoadLe32(p);
         reg = t[15][a & 0xFFu] ^ t[14][(a >> 8) & 0xFFu] ^ t[13][(a >> 16) & 0xFFu] ^ t[12][a >> 24] ^ t[11][p[4]] ^
               t[10][p[5]] ^ t[9][p[6]] ^ t[8][p[7]] ^ t[7][p[8]] ^ t[6][p[9]] ^ t[5][p[10]] ^ t[4][p[11]] ^
               t[3][p[12]] ^ t[2][p[13]] ^ t[1][p[14]] ^ t[0][p[15]];

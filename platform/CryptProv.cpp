@@ -13,6 +13,7 @@
 #include <mutex>
 #include <vector>
 
+#include "platform/ByteOrder.h"
 #include "platform/WinErr.h"
 
 namespace platform {
@@ -21,8 +22,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-constexpr DWORD kBlobHeaderSize = 8;
-constexpr DWORD kRsaPubKeySize = 12;
 constexpr const char* kExchangeKeyFile = "exchange.key";
 constexpr const char* kSignatureKeyFile = "signature.key";
 // Present beside a key file when the key may not be exported.
@@ -131,11 +130,6 @@ bool writeWholeFile(const std::string& path, const BYTE* data, std::size_t n) {
     return static_cast<bool>(out);
 }
 
-DWORD readLe32(const BYTE* p) {
-    return static_cast<DWORD>(p[0]) | static_cast<DWORD>(p[1]) << 8 | static_cast<DWORD>(p[2]) << 16 |
-           static_cast<DWORD>(p[3]) << 24;
-}
-
 // A PRIVATEKEYBLOB of an RSA key: header, "RSA2" key header, then modulus,
 // two primes, two exponents, coefficient and private exponent.
 bool validPrivateKeyBlob(const BYTE* blob, DWORD n, ALG_ID& alg) {
@@ -143,12 +137,12 @@ bool validPrivateKeyBlob(const BYTE* blob, DWORD n, ALG_ID& alg) {
         return false;
     if (blob[0] != PRIVATEKEYBLOB || blob[1] != CUR_BLOB_VERSION)
         return false;
-    alg = readLe32(blob + 4);
+    alg = platform::LoadLe32(blob + 4);
     if (alg != CALG_RSA_KEYX && alg != CALG_RSA_SIGN)
         return false;
-    if (readLe32(blob + kBlobHeaderSize) != kRsa2Magic)
+    if (platform::LoadLe32(blob + kBlobHeaderSize) != kRsa2Magic)
         return false;
-    DWORD bits = readLe32(blob + kBlobHeaderSize + 4);
+    DWORD bits = platform::LoadLe32(blob + kBlobHeaderSize + 4);
     if (bits == 0 || bits % 16 != 0 || bits > kMaxRsaKeyBits)
         return false;
     DWORD body = bits / 8 * 2 + bits / 16 * 5;
@@ -462,6 +456,15 @@ BOOL CryptExportKey(HCRYPTKEY key, HCRYPTKEY expKey, DWORD blobType, DWORD flags
         SetLastError(ERROR_INVALID_HANDLE);
         return FALSE;
     }
+    const std::vector<BYTE>& blob = it->second.blob;
+    if (blobType == PUBLICKEYBLOB) {
+        // The header with its type and magic changed, and the modulus.
+        DWORD bits = platform::LoadLe32(blob.data() + kBlobHeaderSize + 4);
+        std::vector<BYTE> pub(blob.begin(), blob.begin() + kBlobHeaderSize + kRsaPubKeySize + bits / 8);
+        pub[0] = PUBLICKEYBLOB;
+        StoreLe32(pub.data() + kBlobHeaderSize, kRsa1Magic);
+        return answerBytes(pub.data(), static_cast<DWORD>(pub.size()), data, dataLen);
+    }
     if (blobType != PRIVATEKEYBLOB) {
         SetLastError(NTE_BAD_TYPE);
         return FALSE;
@@ -470,8 +473,20 @@ BOOL CryptExportKey(HCRYPTKEY key, HCRYPTKEY expKey, DWORD blobType, DWORD flags
         SetLastError(NTE_BAD_KEY_STATE);
         return FALSE;
     }
-    const std::vector<BYTE>& blob = it->second.blob;
     return answerBytes(blob.data(), static_cast<DWORD>(blob.size()), data, dataLen);
+}
+
+bool ProviderKeyBlob(HCRYPTKEY key, std::vector<BYTE>& blob) {
+    blob.clear();
+    Contexts& c = contexts();
+    std::lock_guard<std::mutex> guard(c.lock);
+    auto it = c.keys.find(key);
+    if (it == c.keys.end()) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return false;
+    }
+    blob = it->second.blob;
+    return true;
 }
 
 BOOL CryptDestroyKey(HCRYPTKEY key) {

@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "platform/WinTypes.h"
 
@@ -26,11 +27,15 @@ constexpr DWORD PROV_RSA_SCHANNEL = 12;
 constexpr DWORD AT_KEYEXCHANGE = 1;
 constexpr DWORD AT_SIGNATURE = 2;
 constexpr DWORD CRYPT_EXPORTABLE = 0x1;
+constexpr BYTE PUBLICKEYBLOB = 0x6;
 constexpr BYTE PRIVATEKEYBLOB = 0x7;
 constexpr BYTE CUR_BLOB_VERSION = 2;
 constexpr ALG_ID CALG_RSA_SIGN = 0x2400;
 constexpr ALG_ID CALG_RSA_KEYX = 0xA400;
 constexpr DWORD kRsa2Magic = 0x32415352; // "RSA2"
+constexpr DWORD kRsa1Magic = 0x31415352; // "RSA1"
+constexpr DWORD kBlobHeaderSize = 8;
+constexpr DWORD kRsaPubKeySize = 12;
 constexpr DWORD kMaxRsaKeyBits = 16384;
 
 constexpr DWORD PP_ENUMALGS = 1;
@@ -52,6 +57,7 @@ struct PROV_ENUMALGS {
 };
 
 constexpr DWORD NTE_BAD_KEYSET = 0x80090016u;
+constexpr DWORD NTE_BAD_PUBLIC_KEY = 0x80090015u;
 constexpr DWORD NTE_BAD_FLAGS = 0x80090009u;
 constexpr DWORD NTE_BAD_PROV_TYPE = 0x80090014u;
 constexpr DWORD NTE_KEYSET_NOT_DEF = 0x80090019u;
@@ -89,11 +95,17 @@ BOOL CryptEnumProvidersA(DWORD index, DWORD* reserved, DWORD flags, DWORD* provT
 
 // Keys of a container. CryptImportKey takes a PRIVATEKEYBLOB, stores it as
 // the exchange or signature key by its algorithm, and marks it exportable
-// only with CRYPT_EXPORTABLE. CryptExportKey gives back PRIVATEKEYBLOB only.
+// only with CRYPT_EXPORTABLE. CryptExportKey gives back a PRIVATEKEYBLOB
+// (exportable keys only) or the PUBLICKEYBLOB of any key.
 BOOL CryptImportKey(HCRYPTPROV prov, const BYTE* blob, DWORD blobLen, HCRYPTKEY pubKey, DWORD flags, HCRYPTKEY* key);
 BOOL CryptGetUserKey(HCRYPTPROV prov, DWORD keySpec, HCRYPTKEY* key);
 BOOL CryptExportKey(HCRYPTKEY key, HCRYPTKEY expKey, DWORD blobType, DWORD flags, BYTE* data, DWORD* dataLen);
 BOOL CryptDestroyKey(HCRYPTKEY key);
+
+// The PRIVATEKEYBLOB of a key, for the operations the provider carries out
+// with its keys itself (message decryption): not an export, so a key not
+// marked exportable is read too. Callers wipe the blob when done.
+bool ProviderKeyBlob(HCRYPTKEY key, std::vector<BYTE>& blob);
 
 // Whether the container exists (the machine's with CRYPT_MACHINE_KEYSET).
 bool KeyContainerExists(const std::string& container, DWORD flags);

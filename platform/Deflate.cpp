@@ -6,6 +6,7 @@
 #include <new>
 
 #include "platform/Adler32.h"
+#include "platform/ByteOrder.h"
 
 namespace platform {
 
@@ -885,11 +886,11 @@ void DeflateEngine::storedBlock(const std::uint8_t* data, std::uint64_t length, 
         bool final = last && n == length;
         sendBits((kStoredBlockType << 1) + (final ? 1 : 0), 3);
         alignToByte();
-        putByte(static_cast<std::uint8_t>(n));
-        putByte(static_cast<std::uint8_t>(n >> 8));
-        putByte(static_cast<std::uint8_t>(~n));
-        putByte(static_cast<std::uint8_t>(~n >> 8));
-        assert(m_pendingEnd + n <= m_pendingSize);
+        // LEN and its complement NLEN, little-endian.
+        assert(m_pendingEnd + 4 + n <= m_pendingSize);
+        platform::StoreLe16(m_pending.get() + m_pendingEnd, static_cast<std::uint16_t>(n));
+        platform::StoreLe16(m_pending.get() + m_pendingEnd + 2, static_cast<std::uint16_t>(~n));
+        m_pendingEnd += 4;
         if (n)
             std::memcpy(m_pending.get() + m_pendingEnd, data, n);
         m_pendingEnd += n;
@@ -901,11 +902,7 @@ void DeflateEngine::storedBlock(const std::uint8_t* data, std::uint64_t length, 
 void DeflateEngine::putWord() {
     assert(m_pendingEnd + 4 <= m_pendingSize);
     std::uint8_t* out = m_pending.get() + m_pendingEnd;
-    std::uint32_t w = static_cast<std::uint32_t>(m_bitBuf);
-    out[0] = static_cast<std::uint8_t>(w);
-    out[1] = static_cast<std::uint8_t>(w >> 8);
-    out[2] = static_cast<std::uint8_t>(w >> 16);
-    out[3] = static_cast<std::uint8_t>(w >> 24);
+    platform::StoreLe32(out, static_cast<std::uint32_t>(m_bitBuf));
     m_pendingEnd += 4;
     m_bitBuf >>= 32;
     m_bitCount -= 32;

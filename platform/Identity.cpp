@@ -1,9 +1,11 @@
 #include "platform/Identity.h"
 
 #include <pwd.h>
+#include <sys/utsname.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -54,6 +56,33 @@ BOOL GetComputerNameA(char* buffer, DWORD* size) {
     std::string name(host);
     name = name.substr(0, name.find('.'));
     return copyOut(name, buffer, size, false);
+}
+
+BOOL GetVersionExA(OSVERSIONINFOA* info) {
+    if (info == nullptr || info->dwOSVersionInfoSize != sizeof(OSVERSIONINFOA)) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    struct utsname name;
+    if (uname(&name) != 0) {
+        SetLastErrorFromErrno(errno);
+        return FALSE;
+    }
+    DWORD parts[3] = {0, 0, 0};
+    const char* p = name.release;
+    for (DWORD& part : parts) {
+        char* end = nullptr;
+        part = static_cast<DWORD>(std::strtoul(p, &end, 10));
+        if (end == p || *end != '.')
+            break;
+        p = end + 1;
+    }
+    info->dwMajorVersion = parts[0];
+    info->dwMinorVersion = parts[1];
+    info->dwBuildNumber = parts[2];
+    info->dwPlatformId = VER_PLATFORM_WIN32_NT;
+    info->szCSDVersion[0] = '\0';
+    return TRUE;
 }
 
 } // namespace platform

@@ -1,5 +1,6 @@
 #pragma once
-// The user's login name and the machine's name, as the Windows calls give them.
+// The user's login name, the machine's name and the system's version, as the
+// Windows calls give them.
 #include "platform/WinTypes.h"
 
 namespace platform {
@@ -9,5 +10,20 @@ namespace platform {
 // FALSE with ERROR_INSUFFICIENT_BUFFER (and the needed size) when it is too small.
 BOOL GetUserNameA(char* buffer, DWORD* size);
 BOOL GetComputerNameA(char* buffer, DWORD* size);
+
+struct OSVERSIONINFOA {
+    DWORD dwOSVersionInfoSize;
+    DWORD dwMajorVersion;
+    DWORD dwMinorVersion;
+    DWORD dwBuildNumber;
+    DWORD dwPlatformId;
+    char szCSDVersion[128];
+};
+constexpr DWORD VER_PLATFORM_WIN32_NT = 2;
+
+// The running kernel's release ("6.1.0-18-amd64": major 6, minor 1, build 0)
+// in the Windows record. FALSE when the record's size field is not set to its
+// size.
+BOOL GetVersionExA(OSVERSIONINFOA* info);
 
 } // namespace platform

@@ -158,9 +158,9 @@ WaitResult SocketWait(SOCKET s, WaitFor what, DWORD timeoutMs) {
     }
 }
 
-long SocketSend(SOCKET s, const void* data, std::size_t size) {
+long SocketSend(SOCKET s, const void* data, std::size_t size, bool noWait) {
     for (;;) {
-        ssize_t n = send(s, data, size, MSG_NOSIGNAL);
+        ssize_t n = send(s, data, size, MSG_NOSIGNAL | (noWait ? MSG_DONTWAIT : 0));
         if (n >= 0) {
             return static_cast<long>(n);
         }
@@ -171,9 +171,9 @@ long SocketSend(SOCKET s, const void* data, std::size_t size) {
     }
 }
 
-long SocketRecv(SOCKET s, void* data, std::size_t size) {
+long SocketRecv(SOCKET s, void* data, std::size_t size, bool noWait) {
     for (;;) {
-        ssize_t n = recv(s, data, size, 0);
+        ssize_t n = recv(s, data, size, noWait ? MSG_DONTWAIT : 0);
         if (n >= 0) {
             return static_cast<long>(n);
         }

@@ -53,10 +53,10 @@ enum class WaitResult { Ready, TimedOut, Failed };
 WaitResult SocketWait(SOCKET s, WaitFor what, DWORD timeoutMs);
 
 // Bytes moved, or -1 with the last error set (WSAEWOULDBLOCK when a
-// non-blocking socket has nothing to give or take). Receiving 0 means the
-// peer closed.
-long SocketSend(SOCKET s, const void* data, std::size_t size);
-long SocketRecv(SOCKET s, void* data, std::size_t size);
+// non-blocking socket, or a call told not to wait, has nothing to give or
+// take). Receiving 0 means the peer closed.
+long SocketSend(SOCKET s, const void* data, std::size_t size, bool noWait = false);
+long SocketRecv(SOCKET s, void* data, std::size_t size, bool noWait = false);
 bool SocketShutdownSend(SOCKET s);
 bool SocketShutdownBoth(SOCKET s);
 bool SocketBind(SOCKET s, const sockaddr* address, socklen_t length);

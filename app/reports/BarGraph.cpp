@@ -7,7 +7,7 @@
 
 using namespace charts;
 
-C2DBarGraph::C2DBarGraph(int x, int y, int cx, int cy) : CSeriesGraph(x, y, cx, cy, QStringLiteral("Arial")) {}
+C2DBarGraph::C2DBarGraph(int x, int y, int cx, int cy) : CSeriesGraph(x, y, cx, cy) {}
 
 SeriesLayout C2DBarGraph::Layout() const {
     const bool wideStart = m_bAnimOn == 1 && (m_nAnimKind == kBarGrowSeries || m_nAnimKind == kBarFadeSegments ||
@@ -17,13 +17,13 @@ SeriesLayout C2DBarGraph::Layout() const {
 
 void C2DBarGraph::DrawGroups(QPainter& p, const SeriesLayout& l, const ShowFn& show, const LabelFn& label) const {
     const int most = MaxValue();
-    const std::vector<QString> shown = FitSegmentLabels(m_plot, l, m_nSeries, GroupPitch(l, m_nSeries), Segments());
+    std::vector<int> centres;
+    for (int k = 0; k < m_nSegments; ++k)
+        centres.push_back(BarLabelCentre(l, m_nSeries, l.startX + k * GroupPitch(l, m_nSeries)));
     m_labelBoxes.clear();
+    DrawSegmentLabels(p, l, centres, label);
     int x = l.startX;
     for (int k = 1; k <= m_nSegments; ++k) {
-        const QString& text = shown[static_cast<size_t>(k - 1)];
-        if (label(k) && !text.isEmpty())
-            m_labelBoxes.push_back(DrawSegmentLabel(p, m_plot, l, m_nSeries, x, text, m_crText));
         for (const Series& series : SeriesList()) {
             const Show how = show(k, series.index);
             if (how != Show::Hidden) {

@@ -15,7 +15,9 @@ constexpr COLORREF kChartColors[] = {
     Rgb(128, 0, 128), Rgb(0, 255, 255), Rgb(238, 130, 238), Rgb(255, 255, 255),
 };
 
-// Label fonts are sized as if one segment were two, so a lone label is not huge.
+// Label fonts are sized as if one segment were two, so a lone label is not
+// huge; and never above the axis numbers, so that few segments (a week of
+// entries) do not get labels three times the size of every other text.
 int LabelSegments(int n) {
     return n == 1 ? 2 : n;
 }
@@ -129,7 +131,8 @@ SeriesLayout BarLayout(const PlotRect& plot, int n, int s, bool wideStart) {
     assert(n >= 1 && s >= 1);
     SeriesLayout l = CommonLayout(plot, Part(plot.size.cx, 0.6), n);
     l.g = Trunc(l.G / 8.0 + 0.5);
-    l.F = std::min(Trunc(static_cast<double>(l.L) / LabelSegments(n) * 0.38 + 0.5), kMaxLabelFontHeight);
+    l.F = std::min(
+        {Trunc(static_cast<double>(l.L) / LabelSegments(n) * 0.38 + 0.5), kMaxLabelFontHeight, AxisFontHeight(plot)});
     l.B = GroupWidth(l, n, s);
     l.w = Trunc((l.B - (s - 1) * l.g) / static_cast<double>(s));
     l.startX = l.x0 + ((n == 1 && !wideStart) ? 2 * l.g : 4 * l.g);
@@ -141,7 +144,8 @@ SeriesLayout LineLayout(const PlotRect& plot, int n, int s) {
     assert(n >= 1 && s >= 1);
     SeriesLayout l = CommonLayout(plot, Part(plot.size.cx, 0.65), n);
     l.g = Trunc(l.G / 8.0);
-    l.F = std::min(Trunc(static_cast<double>(l.L) / LabelSegments(n) * 0.38 + 0.25), kMaxLabelFontHeight);
+    l.F = std::min(
+        {Trunc(static_cast<double>(l.L) / LabelSegments(n) * 0.38 + 0.25), kMaxLabelFontHeight, AxisFontHeight(plot)});
     l.B = GroupWidth(l, n, s);
     l.startX = l.x0 + (n == 1 ? 2 * l.g : 4 * l.g);
     l.zeroY = Part(plot.size.cy, 0.93) + plot.origin.y;
@@ -159,8 +163,8 @@ AxisNumbers AxisNumberLayout(const PlotRect& plot, const SeriesLayout& layout, i
     return a;
 }
 
-Point SegmentLabelPoint(const PlotRect& plot, const SeriesLayout& layout, int s, int groupX) {
-    return {groupX + (s * layout.g + layout.B) / 2, layout.y0 + Part(plot.size.cy, 0.01)};
+Point SegmentLabelPoint(const PlotRect& plot, const SeriesLayout& layout, int centreX) {
+    return {centreX, layout.y0 + Part(plot.size.cy, 0.01)};
 }
 
 int BarHeight(int v, int maxValue, const SeriesLayout& layout) {
@@ -169,9 +173,12 @@ int BarHeight(int v, int maxValue, const SeriesLayout& layout) {
     return Trunc(static_cast<double>(v) / maxValue * layout.K);
 }
 
+int LinePointX(const SeriesLayout& layout, int k) {
+    return layout.startX + (k - 1) * (layout.B + layout.G) + layout.B / 2;
+}
+
 Point LinePoint(const SeriesLayout& layout, int k, int v, int maxValue) {
-    const int x = layout.startX + (k - 1) * (layout.B + layout.G);
-    return {x + layout.B / 2, layout.zeroY - BarHeight(v, maxValue, layout)};
+    return {LinePointX(layout, k), layout.zeroY - BarHeight(v, maxValue, layout)};
 }
 
 Point TracePartialPoint(Point from, Point to, double fraction) {

@@ -123,7 +123,7 @@ struct SeriesLayout {
     int L = 0;      // axis run the groups use
     int G = 0;      // gap between groups
     int g = 0;      // gap between bars (or points) of a group
-    int F = 0;      // segment label font height
+    int F = 0;      // segment label font height, never above the axis numbers
     int B = 0;      // group width
     int w = 0;      // bar width (bar graph only)
     int x0 = 0;     // vertical axis
@@ -148,8 +148,21 @@ struct AxisNumbers {
 };
 AxisNumbers AxisNumberLayout(const PlotRect& plot, const SeriesLayout& layout, int maxValue);
 
-// Centre-top point of a segment label whose group starts at `groupX`.
-Point SegmentLabelPoint(const PlotRect& plot, const SeriesLayout& layout, int s, int groupX);
+// Heights of the axis-number and legend fonts of the bar and line graphs.
+inline int AxisFontHeight(const PlotRect& plot) {
+    return Part(plot.size.cy, 0.1);
+}
+inline int LegendFontHeight(const PlotRect& plot) {
+    return Part(plot.size.cy, 0.075);
+}
+
+// Centre-top point of a segment label centred at x.
+Point SegmentLabelPoint(const PlotRect& plot, const SeriesLayout& layout, int centreX);
+// Where a bar group's label is centred: the middle of the group that starts
+// at groupX.
+inline int BarLabelCentre(const SeriesLayout& layout, int s, int groupX) {
+    return groupX + (s * layout.g + layout.B) / 2;
+}
 // From the start of one bar group to the next: s bars, the gaps between them, G.
 inline int GroupPitch(const SeriesLayout& layout, int s) {
     return s * layout.w + (s - 1) * layout.g + layout.G;
@@ -160,8 +173,10 @@ int BarHeight(int v, int maxValue, const SeriesLayout& layout);
 inline int GrownHeight(int h, int percent) {
     return h * percent / 100;
 }
-// Where the line of a series passes over segment k (1-based).
+// Where the line of a series passes over segment k (1-based); the x is
+// also where that segment's label is centred.
 Point LinePoint(const SeriesLayout& layout, int k, int v, int maxValue);
+int LinePointX(const SeriesLayout& layout, int k);
 // End of a trace that has covered `fraction` of the piece from `from` to `to`.
 Point TracePartialPoint(Point from, Point to, double fraction);
 

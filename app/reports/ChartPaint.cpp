@@ -1,10 +1,12 @@
 #include "app/reports/ChartPaint.h"
 
 #include <QFontMetrics>
+#include <QGuiApplication>
 #include <QImage>
 #include <QPainter>
 
 #include <algorithm>
+#include <cassert>
 #include <optional>
 #include <set>
 #include <utility>
@@ -13,6 +15,10 @@ namespace charts {
 
 QColor ToQColor(COLORREF c) {
     return QColor(RedOf(c), GreenOf(c), BlueOf(c));
+}
+
+QString ChartFace() {
+    return QGuiApplication::font().family();
 }
 
 QFont MakeChartFont(const QString& family, int height, int width) {
@@ -103,8 +109,10 @@ void DrawAxisNumbers(QPainter& p, const PlotRect& plot, const SeriesLayout& layo
     p.save();
     p.setFont(font);
     p.setPen(ToQColor(colour));
-    DrawTextAt(p, n.x, n.yMax, QString::number(maxValue), TextAlign::RightTop);
-    DrawTextAt(p, n.x, n.yHalf, QString::number(n.half), TextAlign::RightTop);
+    if (maxValue > 0)
+        DrawTextAt(p, n.x, n.yMax, QString::number(maxValue), TextAlign::RightTop);
+    if (n.half > 0 && n.half < maxValue)
+        DrawTextAt(p, n.x, n.yHalf, QString::number(n.half), TextAlign::RightTop);
     DrawTextAt(p, n.x, n.yZero, QStringLiteral("0"), TextAlign::RightTop);
     p.restore();
 }
@@ -128,61 +136,88 @@ Rect CentredTextBox(const QFontMetrics& fm, Point at, const QString& text) {
 
 } // namespace
 
-Rect DrawSegmentLabel(QPainter& p, const PlotRect& plot, const SeriesLayout& layout, int s, int groupX,
-                      const QString& label, COLORREF colour) {
-    const Point at = SegmentLabelPoint(plot, layout, s, groupX);
+SegmentLabelBox DrawSegmentLabel(QPainter& p, const PlotRect& plot, const SeriesLayout& layout, int segment,
+                                 int centreX, const QString& label, COLORREF colour) {
+    const Point at = SegmentLabelPoint(plot, layout, centreX);
     p.save();
     p.setFont(SegmentLabelFont(layout));
     p.setPen(ToQColor(colour));
     DrawTextAt(p, at.x, at.y, label, TextAlign::CentreTop);
     const Rect box = CentredTextBox(QFontMetrics(p.font()), at, label);
     p.restore();
-    return box;
+    return {segment, centreX, box};
 }
 
-std::vector<QString> FitSegmentLabels(const PlotRect& plot, const SeriesLayout& layout, int s, int pitch,
-                                      const std::vector<QString>& labels) {
+std::vector<QString> FitSegmentLabels(const PlotRect& plot, const SeriesLayout& layout, const std::vector<int>& centres,
+                                      int left, int right, const std::vector<QString>& labels) {
+    assert(centres.size() == labels.size());
+    const size_t n = labels.size();
     const QFontMetrics fm(SegmentLabelFont(layout));
     // Labels closer than half a character read as one.
     const int gap = std::max(kMinLabelGap, fm.averageCharWidth() / 2);
-    auto apart = [&](const std::vector<QString>& shown) {
+    // A label centred on its x has twice the room on its narrower side.
+    std::vector<int> room(n);
+    for (size_t k = 0; k < n; ++k)
+        room[k] = 2 * std::min(centres[k] - left, right - centres[k]) - 2 * kMinLabelGap;
+    const auto fitsRoom = [&](size_t k, const QString& text) { return fm.horizontalAdvance(text) <= room[k]; };
+    // Every label shown lies within the room and keeps apart from the last.
+    const auto fit = [&](const std::vector<QString>& shown) {
         std::optional<Rect> previous;
-        int x = layout.startX;
-        for (const QString& label : shown) {
-            if (!label.isEmpty()) {
-                const Rect box = CentredTextBox(fm, SegmentLabelPoint(plot, layout, s, x), label);
-                if (previous && previous->right + gap > box.left)
-                    return false;
-                previous = box;
-            }
-            x += pitch;
+        for (size_t k = 0; k < n; ++k) {
+            if (shown[k].isEmpty())
+                continue;
+            const Rect box = CentredTextBox(fm, SegmentLabelPoint(plot, layout, centres[k]), shown[k]);
+            if (!fitsRoom(k, shown[k]) || (previous && previous->right + gap > box.left))
+                return false;
+            previous = box;
         }
         return true;
     };
-    if (apart(labels))
+    if (fit(labels))
         return labels;
-    // Cut to the distance between segments while every label keeps enough to
-    // be read and told apart from the others.
+    // Cut short, to the distance between segments and to the room, while
+    // every label keeps enough to be read and told apart from the others.
+    const int pitch = n > 1 ? centres[1] - centres[0] : right - left;
     std::vector<QString> elided;
-    for (const QString& label : labels) {
-        elided.push_back(fm.elidedText(label, Qt::ElideRight, pitch - gap));
+    for (size_t k = 0; k < n; ++k) {
+        elided.push_back(fm.elidedText(labels[k], Qt::ElideRight, std::min(pitch - gap, room[k])));
         const QString& e = elided.back();
-        if (e != label && e.size() - 1 < kMinElidedChars)
+        if (e != labels[k] && e.size() - 1 < kMinElidedChars)
             break;
     }
     const auto distinct = [](const std::vector<QString>& texts) {
         return std::set<QString>(texts.begin(), texts.end()).size();
     };
-    if (elided.size() == labels.size() && distinct(elided) == distinct(labels) && apart(elided))
+    if (elided.size() == n && distinct(elided) == distinct(labels) && fit(elided))
         return elided;
-    // Else whole labels, every stride-th one.
-    for (int stride = 2;; ++stride) {
-        std::vector<QString> thinned(labels.size());
-        for (size_t k = 0; k < labels.size(); k += static_cast<size_t>(stride))
-            thinned[k] = labels[k];
-        if (apart(thinned) || static_cast<size_t>(stride) >= labels.size())
-            return thinned;
+    // Else whole labels on every stride-th segment (a week of entries
+    // labelled by timestamp), from whichever segment shows the most; a label
+    // without room for its whole text is left out.
+    for (size_t stride = 2; stride <= std::max<size_t>(n, 2); ++stride) {
+        std::vector<QString> best;
+        size_t bestCount = 0;
+        for (size_t offset = 0; offset < stride; ++offset) {
+            std::vector<QString> thinned(n);
+            size_t count = 0;
+            for (size_t k = offset; k < n; k += stride) {
+                if (fitsRoom(k, labels[k])) {
+                    thinned[k] = labels[k];
+                    ++count;
+                }
+            }
+            if (count > bestCount && fit(thinned)) {
+                best = std::move(thinned);
+                bestCount = count;
+            }
+        }
+        if (bestCount > 0)
+            return best;
     }
+    // No whole label fits anywhere: each cut to its own room, every other one.
+    std::vector<QString> cut(n);
+    for (size_t k = 0; k < n; k += 2)
+        cut[k] = room[k] > 0 ? fm.elidedText(labels[k], Qt::ElideRight, room[k]) : QString();
+    return cut;
 }
 
 void DrawLegendBox(QPainter& p, const PlotRect& plot, const LegendShape& shape, const QFont& font,

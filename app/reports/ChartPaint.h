@@ -17,6 +17,9 @@ namespace charts {
 
 QColor ToQColor(COLORREF c);
 
+// The application's own face, which the legends are written in.
+QString ChartFace();
+
 // A font whose cell (ascent plus descent) is `height` pixels and whose average
 // character is `width` pixels wide (0: the face's own). Text is not smoothed.
 QFont MakeChartFont(const QString& family, int height, int width = 0);
@@ -37,20 +40,29 @@ void DrawOutlinedRect(QPainter& p, Rect r, QColor fill);
 void DrawLine(QPainter& p, Point from, Point to);
 
 void DrawAxes(QPainter& p, const PlotRect& plot);
+// M, M / 2 and 0 up the vertical axis; a number that would repeat another
+// (all values 0, or M = 1) is written once.
 void DrawAxisNumbers(QPainter& p, const PlotRect& plot, const SeriesLayout& layout, int maxValue, const QFont& font,
                      COLORREF colour);
-// Draws the label under the group that starts at groupX; returns the box its
-// text covers.
-Rect DrawSegmentLabel(QPainter& p, const PlotRect& plot, const SeriesLayout& layout, int s, int groupX,
-                      const QString& label, COLORREF colour);
-// The label each segment shows, segments `pitch` pixels apart, so that no
-// two labels meet: the labels as
-// they are when they fit; else cut short with an ellipsis to the distance
-// between segments when every one keeps a few characters; else whole labels
-// on every n-th segment (a week of entries labelled by timestamp) and empty
-// texts between.
-std::vector<QString> FitSegmentLabels(const PlotRect& plot, const SeriesLayout& layout, int s, int pitch,
-                                      const std::vector<QString>& labels);
+
+// A segment label as drawn: which segment (1-based), the x it is centred
+// on and the box its text covers.
+struct SegmentLabelBox {
+    int segment = 0;
+    int centreX = 0;
+    Rect box;
+};
+// Draws the label centred at centreX under the horizontal axis.
+SegmentLabelBox DrawSegmentLabel(QPainter& p, const PlotRect& plot, const SeriesLayout& layout, int segment,
+                                 int centreX, const QString& label, COLORREF colour);
+// The label each segment shows, centred at its x in `centres`, so that every
+// label lies between left and right (the vertical axis and the end of the
+// horizontal one) and no two labels meet: the labels as they are when they
+// fit; else cut short with an ellipsis to the distance between segments when
+// every one keeps a few characters; else whole labels on every n-th segment
+// (a week of entries labelled by timestamp) and empty texts between.
+std::vector<QString> FitSegmentLabels(const PlotRect& plot, const SeriesLayout& layout, const std::vector<int>& centres,
+                                      int left, int right, const std::vector<QString>& labels);
 
 struct LegendRow {
     QString text;

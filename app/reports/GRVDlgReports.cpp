@@ -195,7 +195,8 @@ void CGRVDlgReports::OnBnClickedCreate() {
     RunReport();
 }
 
-int CGRVDlgReports::RunReport() {
+int CGRVDlgReports::RunReport(const QString& noRows) {
+    m_bNoRows = false;
     UpdateData(true);
     const int order = CompareDateTimes(ToJournal(m_dtFrom), ToJournal(m_dtTo));
     if (order == 0) {
@@ -206,7 +207,7 @@ int CGRVDlgReports::RunReport() {
         platform::ui::GetPrompter().Tell(this, kReversedTimesMessage, kSameTimesTitle);
         return 0;
     }
-    if (!LoadReportRows())
+    if (!LoadReportRows(noRows))
         return 0;
     SetupListColumns();
     FillResultList();
@@ -234,7 +235,7 @@ int CGRVDlgReports::BuildQueries() {
     return 1;
 }
 
-int CGRVDlgReports::LoadReportRows() {
+int CGRVDlgReports::LoadReportRows(const QString& noRows) {
     m_summaryRows.clear();
     m_detailRows.clear();
     BuildQueries();
@@ -251,7 +252,8 @@ int CGRVDlgReports::LoadReportRows() {
         return 0;
     }
     if (m_summaryRows.empty() || m_detailRows.empty()) {
-        platform::ui::GetPrompter().Tell(this, kTooLittleDataMessage);
+        m_bNoRows = true;
+        platform::ui::GetPrompter().Tell(this, noRows);
         return 0;
     }
     return 1;
@@ -433,8 +435,9 @@ int CGRVDlgReports::SetChartValues() {
 
 void CGRVDlgReports::OnBnClickedExport() {
     platform::ui::Prompter& prompter = platform::ui::GetPrompter();
-    if (!RunReport()) {
-        prompter.Tell(this, kRequestFailedMessage, kRequestFailedTitle);
+    if (!RunReport(kNothingToExportMessage)) {
+        if (!m_bNoRows)
+            prompter.Tell(this, kRequestFailedMessage, kRequestFailedTitle);
         return;
     }
     platform::ui::FileRequest request;

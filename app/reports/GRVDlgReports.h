@@ -32,6 +32,14 @@ inline const QString kReversedTimesMessage =
 inline const QString kTooLittleDataMessage =
     QStringLiteral("There does not appear to be enough data to graph.  Are you sure you have made enough "
                    "entries for the time span you are trying to report on?");
+// Export and Print of a report without rows say so in place of the
+// chart's message and the generic failure.
+inline const QString kNothingToExportMessage =
+    QStringLiteral("There is nothing to export: the journal holds no entries for this report in the time span "
+                   "you chose.");
+inline const QString kNothingToPrintMessage =
+    QStringLiteral("There is nothing to print: the journal holds no entries for this report in the time span "
+                   "you chose.");
 inline const QString kRequestFailedMessage = QStringLiteral("Error Processing Your Request");
 inline const QString kRequestFailedTitle = QStringLiteral("Error");
 inline const QString kNoFileMessage =
@@ -55,9 +63,10 @@ public:
     explicit CGRVDlgReports(QWidget* parent = nullptr);
     ~CGRVDlgReports() override;
 
-    int RunReport();
+    // Shows noRows, and sets m_bNoRows, when the span holds too little to report.
+    int RunReport(const QString& noRows = reports_texts::kTooLittleDataMessage);
     int BuildQueries();
-    int LoadReportRows();
+    int LoadReportRows(const QString& noRows = reports_texts::kTooLittleDataMessage);
     int SetupListColumns();
     int FillResultList();
     int SetupChart();
@@ -101,6 +110,7 @@ public:
     int m_nDetailRowCount = 0;
     ReportRows m_summaryRows;
     ReportRows m_detailRows;
+    bool m_bNoRows = false; // the last run found too little to report
 
     QComboBox* ReportTypeCombo() const { return m_ctlReportType; }
     QDateTimeEdit* FromPicker() const { return m_ctlFrom; }

@@ -7,6 +7,7 @@
 #include "app/reports/ReportQueries.h"
 #include "app/reports/print/Page.h"
 #include "app/reports/print/PrintJob.h"
+#include "app/store/JournalDb.h"
 #include "platform/ui/Seams.h"
 
 using namespace reports;
@@ -14,13 +15,16 @@ using namespace reports_texts;
 
 void CGRVDlgReports::OnBnClickedPrint() {
     m_nPageCount = 0;
-    if (!RunReport()) {
-        platform::ui::GetPrompter().Tell(this, kRequestFailedMessage, kRequestFailedTitle);
+    if (!RunReport(kNothingToPrintMessage)) {
+        if (!m_bNoRows)
+            platform::ui::GetPrompter().Tell(this, kRequestFailedMessage, kRequestFailedTitle);
         return;
     }
     QPrinter printer(QPrinter::HighResolution);
     platform::ui::PrintRequest request;
     request.docName = m_strReportType;
+    request.fileFolder = platform::ui::ChooserStartFolder(
+        {m_pDb && m_pDb->IsOpen() ? QString::fromStdString(m_pDb->GetFolder()) : QString()});
     if (!platform::ui::GetPrinterChooser().Choose(this, printer, request))
         return;
     UseSmallestMargins(&printer);

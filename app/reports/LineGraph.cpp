@@ -22,8 +22,7 @@ void DrawPiece(QPainter& p, Point from, Point to, COLORREF colour) {
 
 } // namespace
 
-C2DLineGraph::C2DLineGraph(int x, int y, int cx, int cy)
-    : CSeriesGraph(x, y, cx, cy, QStringLiteral("Times New Roman")) {}
+C2DLineGraph::C2DLineGraph(int x, int y, int cx, int cy) : CSeriesGraph(x, y, cx, cy) {}
 
 SeriesLayout C2DLineGraph::Layout() const {
     return LineLayout(m_plot, m_nSegments, m_nSeries);
@@ -69,12 +68,11 @@ void C2DLineGraph::Draw(QImage& surface) {
         return;
     const SeriesLayout l = Layout();
     DrawAxisNumbers(p, m_plot, l, MaxValue(), m_axisFont, m_crText);
-    int x = l.startX;
-    for (const QString& text : FitSegmentLabels(m_plot, l, m_nSeries, l.B + l.G, Segments())) {
-        if (!text.isEmpty())
-            m_labelBoxes.push_back(DrawSegmentLabel(p, m_plot, l, m_nSeries, x, text, m_crText));
-        x += l.B + l.G;
-    }
+    // Each label under its own point.
+    std::vector<int> centres;
+    for (int k = 1; k <= m_nSegments; ++k)
+        centres.push_back(LinePointX(l, k));
+    DrawSegmentLabels(p, l, centres, [](int) { return true; });
     if (!tracing) {
         for (const Series& series : SeriesList())
             DrawSeries(p, l, series);

@@ -23,7 +23,7 @@ double SliceAngle(int percent) {
 } // namespace
 
 C2DPieGraph::C2DPieGraph(int x, int y, int cx, int cy)
-    : m_legendFont(MakeChartFont(QStringLiteral("Arial"), Part(cy, 0.075))), m_plot{{x, y}, {cx, cy}} {
+    : m_legendFont(MakeChartFont(ChartFace(), Part(cy, 0.075))), m_plot{{x, y}, {cx, cy}} {
     m_ptSweep = PieStartPoint(m_plot);
 }
 

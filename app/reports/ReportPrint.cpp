@@ -15,12 +15,19 @@ constexpr int kLeftCellFlags = 0x20;
 constexpr int kCellPoints = 9;
 constexpr int kTablePoints = 7;
 constexpr int kHeadingLines = 3;
+// Rows are measured from the page's origin half an inch below the top of
+// the printable area, so the heading keeps the page's top margin instead of
+// touching the paper's edge. Columns need no shift: the table's own left
+// and right of 0.5 and 7.5 inches lie inside the margins on A4 and Letter.
+constexpr double kPageTop = 0.5;
 constexpr double kTableTop = 0.5;
 constexpr double kTableLeft = 0.5;
 constexpr double kTableRight = 7.5;
 constexpr double kFootRow = 10.0;
 constexpr double kFootColumn = 1.0;
 constexpr int kFootPoints = 8;
+constexpr double kFootRoom = 2.0 * kFootPoints / 72.0; // inches a foot line needs
+constexpr double kFootGap = 0.1;                       // inches between the table and the foot
 
 const std::vector<PrintColumn> kPainColumns = {
     {"\nDate", 1.1}, {"Pain\nMax", 0.45}, {"Pain\nAvg", 0.45}, {"Pain\nMin", 0.45}, {"Pain\nCur", 0.45}};
@@ -90,7 +97,7 @@ int RowsOnPrintPage(int page, int pageCount, int lastPageRows) {
 
 int PrintReportPage(CPage& page, const ReportPrintLayout& layout, const ReportRows& rows, int firstRow, int rowCount) {
     page.SetFont(kPrintFace);
-    page.Print(0.0, 0.0, kHeadingFlags, layout.headingPoints, "%s", layout.heading);
+    page.Print(kPageTop, 0.0, kHeadingFlags, layout.headingPoints, "%s", layout.heading);
 
     const int columns = static_cast<int>(layout.columns.size());
     PrintTableHeader header;
@@ -102,7 +109,7 @@ int PrintReportPage(CPage& page, const ReportPrintLayout& layout, const ReportRo
     header.frame = 1;
     header.headingFill = 0;
     header.headingLines = kHeadingLines;
-    header.top = kTableTop;
+    header.top = kPageTop + kTableTop;
     header.left = kTableLeft;
     header.right = kTableRight;
     header.columns = columns;
@@ -123,7 +130,11 @@ int PrintReportPage(CPage& page, const ReportPrintLayout& layout, const ReportRo
         }
     }
 
-    page.Print(kFootRow, kFootColumn, kCellFlags, kFootPoints, "%s", kPrintFootNotice);
+    // On paper as short as Letter the foot moves up into the page, never
+    // onto the table.
+    const double foot =
+        std::max(header.bottom + kFootGap, std::min(kPageTop + kFootRow, page.PageHeightInches() - kFootRoom));
+    page.Print(foot, kFootColumn, kCellFlags, kFootPoints, "%s", kPrintFootNotice);
     return std::max(end, firstRow);
 }
 

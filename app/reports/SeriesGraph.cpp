@@ -9,9 +9,22 @@
 
 using namespace charts;
 
-CSeriesGraph::CSeriesGraph(int x, int y, int cx, int cy, const QString& legendFamily)
-    : m_axisFont(MakeChartFont(QStringLiteral("Arial"), Part(cy, 0.1))),
-      m_legendFont(MakeChartFont(legendFamily, Part(cy, 0.075))), m_plot{{x, y}, {cx, cy}} {}
+CSeriesGraph::CSeriesGraph(int x, int y, int cx, int cy)
+    : m_axisFont(MakeChartFont(QStringLiteral("Arial"), AxisFontHeight({{x, y}, {cx, cy}}))),
+      m_legendFont(MakeChartFont(ChartFace(), LegendFontHeight({{x, y}, {cx, cy}}))), m_plot{{x, y}, {cx, cy}} {}
+
+void CSeriesGraph::DrawSegmentLabels(QPainter& p, const SeriesLayout& layout, const std::vector<int>& centres,
+                                     const std::function<bool(int)>& shown) const {
+    // Under the horizontal axis, from the vertical one to the axis' end.
+    const AxesGeometry axes = Axes(m_plot);
+    const std::vector<QString> texts =
+        FitSegmentLabels(m_plot, layout, centres, axes.origin.x, axes.horizontalEnd.x, Segments());
+    for (size_t i = 0; i < texts.size(); ++i) {
+        const int segment = static_cast<int>(i) + 1;
+        if (!texts[i].isEmpty() && shown(segment))
+            m_labelBoxes.push_back(DrawSegmentLabel(p, m_plot, layout, segment, centres[i], texts[i], m_crText));
+    }
+}
 
 void CSeriesGraph::DrawLegend(QImage& surface) const {
     std::vector<LegendRow> rows;

@@ -3,16 +3,19 @@
 // colours, fonts, the legend naming the series and the hold at the end of an
 // animation.
 #include <QFont>
+#include <functional>
 #include <vector>
 
 #include "app/reports/ChartGeometry.h"
+#include "app/reports/ChartPaint.h"
 #include "app/reports/SeriesModel.h"
 
 class QImage;
+class QPainter;
 
 class CSeriesGraph : public CSeriesModel {
 public:
-    CSeriesGraph(int x, int y, int cx, int cy, const QString& legendFamily);
+    CSeriesGraph(int x, int y, int cx, int cy);
     virtual ~CSeriesGraph() = default;
 
     void SetWindowSize(int cx, int cy) { m_szWindow = {cx, cy}; }
@@ -24,8 +27,9 @@ public:
     bool IsHolding() const { return m_bHolding != 0; }
     int HoldTicks() const { return m_nHoldTicks; }
     const charts::PlotRect& Plot() const { return m_plot; }
-    // Boxes of the segment labels the last Draw wrote, left to right.
-    const std::vector<charts::Rect>& LabelBoxes() const { return m_labelBoxes; }
+    const QFont& LegendFont() const { return m_legendFont; }
+    // The segment labels the last Draw wrote, left to right.
+    const std::vector<charts::SegmentLabelBox>& LabelBoxes() const { return m_labelBoxes; }
 
 protected:
     void StartAnimation(int on, int kind);
@@ -45,5 +49,9 @@ protected:
     QFont m_legendFont;
     charts::Size m_szWindow;
     charts::PlotRect m_plot;
-    mutable std::vector<charts::Rect> m_labelBoxes;
+    // Writes the segment labels that fit, each centred at its x.
+    void DrawSegmentLabels(QPainter& p, const charts::SeriesLayout& layout, const std::vector<int>& centres,
+                           const std::function<bool(int)>& shown) const;
+
+    mutable std::vector<charts::SegmentLabelBox> m_labelBoxes;
 };

@@ -43,6 +43,9 @@ inline constexpr char kTargetIsOpenJournal[] =
     "It appears the destination is the database that is open now. Please choose another "
     "destination.";
 inline constexpr char kReplaceQuestion[] = "%1 already exists.\nDo you want to replace it?";
+inline constexpr char kReplaceOpenJournalQuestion[] =
+    "%1 is the database that is open now.\nEverything entered in it since this backup was made will be lost.\n"
+    "Do you want to replace it?";
 inline constexpr char kReplaceTitle[] = "GRV - Replace File";
 inline constexpr char kRestoreCloseFailed[] =
     "The database that is open now could not be closed, so it was not replaced.";

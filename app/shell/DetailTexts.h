@@ -34,6 +34,10 @@ inline constexpr char kAskDeleteMedicine[] = "Are you sure you wish to delete %1
 inline constexpr char kMedSaveFailed[] = "Your medicine was not saved.\n\n%1";
 inline constexpr char kMedDeleteFailed[] = "Your medicine was not deleted.\n\n%1";
 
+// An action's pain level effect, typed beside its slider.
+inline constexpr char kPainEffectOutOfScale[] =
+    "Pain level effects run from -10 to 10.  Please correct \"Pain Level Effect\".";
+
 // Mood and side-effect ratings; the row's label.
 inline constexpr char kRatingOutOfScale[] = "Ratings run from 0 to 10.  Please correct \"%1\".";
 

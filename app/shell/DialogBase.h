@@ -20,15 +20,17 @@ protected:
     virtual void OnShowWindow() {}
 
     // Saves the record through the store when a journal is open, otherwise
-    // tells the user; then ends the dialog with OK either way. A save the
-    // store refuses is shown with the store's reason: the user must not
-    // believe it stored.
+    // tells the user; then ends the dialog with OK. A save the store refuses
+    // is shown with the store's reason and the dialog stays open with what
+    // was typed, so nothing is lost and the user need not believe it stored.
     template <typename Record>
     void SaveAndEnd(CJournalDb* db, Record& rec, bool (CJournalDb::*save)(Record&)) {
-        if (!db || !db->IsOpen())
+        if (!db || !db->IsOpen()) {
             TellNoJournal();
-        else if (!(db->*save)(rec))
+        } else if (!(db->*save)(rec)) {
             TellStoreError(*db);
+            return;
+        }
         done(grv::IDOK);
     }
     // "Need to open a database first."

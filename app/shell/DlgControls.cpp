@@ -84,10 +84,6 @@ int SelectedComboData(const QComboBox* combo) {
     return data.isValid() ? data.toInt() : -1;
 }
 
-int RatingValue(int sliderPosition, const QString& editText) {
-    return sliderPosition != 0 ? sliderPosition : TextToInt(editText);
-}
-
 std::optional<int> ScaleNumber(const QString& text, int min, int max) {
     if (text.isEmpty()) {
         if (min <= 0 && max >= 0)

@@ -42,10 +42,6 @@ int SelectComboData(QComboBox* combo, int data);
 // The data of the selected item, or -1 with none selected.
 int SelectedComboData(const QComboBox* combo);
 
-// Rating scale: the slider counts unless it stands at 0, then the number
-// typed into its edit does.
-int RatingValue(int sliderPosition, const QString& editText);
-
 // A number edit's text as a whole number from min to max: digits with an
 // optional leading minus and an optional ".0" (as the pain summary writes
 // levels); an empty text is 0. None for anything else, letters included.

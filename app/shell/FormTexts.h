@@ -17,6 +17,12 @@ inline constexpr char kTitleGorvane[] = "Gorvane";
 inline constexpr char kNeedDbForNewEntry[] = "You must create a database before an entry can be saved!";
 inline constexpr char kNeedDbForSave[] = "Need to open a database first.";
 inline constexpr char kPainOutOfRange[] = "Pain levels run from 0 to 10.  Please correct the entry.";
+// An empty level is no level: %1 names it (kPainNames).
+inline constexpr char kPainLevelEmpty[] = "Please enter your %1 pain level, a whole number from 0 to 10.";
+inline constexpr char kPainNameWorst[] = "worst";
+inline constexpr char kPainNameAverage[] = "average";
+inline constexpr char kPainNameLowest[] = "lowest";
+inline constexpr char kPainNameCurrent[] = "current";
 inline constexpr char kNeedDbForFind[] = "You must open a database before you can use this feature.";
 inline constexpr char kNeedDbForClose[] = "You have an entry started, however you need to open a database first.";
 inline constexpr char kFutureDate[] = "Your date is set to the future? Is this your intention?";

@@ -17,7 +17,6 @@
 #include <QMenuBar>
 #include <QPixmap>
 #include <QPushButton>
-#include <QRegularExpressionValidator>
 #include <QTimeEdit>
 #include <QToolBar>
 #include <QTreeWidget>
@@ -183,17 +182,13 @@ void CGRVDlg::BuildControls() {
     // The four pain levels.
     auto* painGroup = new QGroupBox(QStringLiteral("Pain Assessment"), this);
     auto* painForm = new QFormLayout(painGroup);
-    // A level is a whole number 0 to 10, typed with or without the ".0" the
-    // pain summary writes; keys that lead anywhere else are refused, also
-    // after the summary filled the edit.
-    const auto levels =
-        new QRegularExpressionValidator(QRegularExpression(QStringLiteral("(?:10|[0-9])(?:\\.0)?")), this);
+    // The edits take every key: a level that is no whole number 0 to 10 is
+    // refused, with the reason, when the form is saved. Keys swallowed as they
+    // are typed ("12" leaving "1") would store a level nobody gave.
     auto makePain = [&](int id, const char* question) {
         auto* edit = new QLineEdit(painGroup);
         edit->setObjectName(IdName(id));
-        edit->setMaxLength(4);
         edit->setAlignment(Qt::AlignCenter);
-        edit->setValidator(levels);
         edit->setFixedWidth(48);
         painForm->addRow(QString::fromLatin1(question), edit);
         return edit;

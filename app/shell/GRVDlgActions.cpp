@@ -14,11 +14,14 @@
 #include <QVBoxLayout>
 #include <algorithm>
 #include <climits>
+#include <optional>
 
 #include "app/shell/DetailResource.h"
+#include "app/shell/DetailTexts.h"
 #include "app/shell/DlgControls.h"
 #include "app/shell/Resource.h"
 #include "app/store/JournalDb.h"
+#include "platform/ui/Seams.h"
 
 using namespace grv;
 
@@ -65,8 +68,7 @@ CGRVDlgActions::CGRVDlgActions(QWidget* parent) : CDialogBase(parent) {
     m_ctlPainEffect->setObjectName(ControlName(IDC_ACT_PAIN_EFFECT));
     m_ctlPainEffect->setAlignment(Qt::AlignCenter);
     m_ctlPainEffect->setFixedWidth(40);
-    // The slider writes negative values here, so a leading minus may stay.
-    MakeDigitEdit(m_ctlPainEffect, 0, true);
+    // Every key goes in; OK refuses what is no effect on the slider's scale.
     painRow->addWidget(m_ctlPainSlider, 1);
     painRow->addWidget(m_ctlPainEffect);
     left->addWidget(painBox);
@@ -191,10 +193,21 @@ void CGRVDlgActions::OnHScroll(QSlider* slider) {
 
 void CGRVDlgActions::OnBnClickedOk() {
     DoDataExchange(true);
+    // The slider counts unless it stands at 0; then the typed number must be
+    // one the slider could show.
+    const std::optional<int> effect =
+        m_nPainEffect != 0 ? std::optional<int>(m_nPainEffect)
+                           : ScaleNumber(m_strPainEffect, m_ctlPainSlider->minimum(), m_ctlPainSlider->maximum());
+    if (!effect) {
+        platform::ui::GetPrompter().Tell(this, QString::fromLatin1(kPainEffectOutOfScale));
+        m_ctlPainEffect->setFocus();
+        m_ctlPainEffect->selectAll();
+        return;
+    }
     m_action.eid = TextToInt(m_strEntryId);
     m_action.cat = m_strCategory.toStdString();
     m_action.name = m_strName.toStdString();
-    m_action.plmod = RatingValue(m_nPainEffect, m_strPainEffect);
+    m_action.plmod = *effect;
     m_action.durmin = DurationMinutes(m_strHours, m_strMinutes);
     m_action.ref = m_strReference.toStdString();
     DoDataExchange(false);

@@ -231,8 +231,9 @@ void CGRVDlgBkupRstr::Browse(bool source) {
     request.initialPath = platform::ui::ChooserStartFolder({m_strJournalFolder});
     request.filter = QString::fromLatin1(journal ? kDbFilter : kArchiveFilter);
     request.defaultSuffix = journal ? QStringLiteral("grv") : QStringLiteral("grz");
-    // Only a target is written, so only a target can be replaced.
-    request.confirmOverwrite = !source;
+    // Nothing is replaced while browsing: the dialog asks when it is about
+    // to replace the target, which may by then be the open journal.
+    request.confirmOverwrite = false;
     const QString chosen = GetFileChooser().Choose(nullptr, request);
     if (chosen.isEmpty()) {
         GetPrompter().Tell(this, QString::fromLatin1(kNoFileSelected), QString::fromLatin1(kNoFileSelectedTitle));
@@ -242,8 +243,6 @@ void CGRVDlgBkupRstr::Browse(bool source) {
     QString& fileName = source ? m_strSourceFile : m_strTargetFile;
     SplitPath(chosen, folder, fileName);
     (source ? m_ctlSource : m_ctlTarget)->setText(folder + fileName);
-    if (!source)
-        m_strConfirmedTarget = TargetPath();
 }
 
 void CGRVDlgBkupRstr::TakePath(QLineEdit* edit, QString& folder, QString& fileName) {
@@ -275,13 +274,11 @@ bool CGRVDlgBkupRstr::IsOpenJournal(const QString& path) const {
 }
 
 bool CGRVDlgBkupRstr::ConfirmReplace(const QString& target) {
-    if (!QFileInfo::exists(target) || target == m_strConfirmedTarget)
+    if (!QFileInfo::exists(target))
         return true;
-    if (!GetPrompter().AskYesNo(this, QString::fromLatin1(kReplaceQuestion).arg(target),
-                                QString::fromLatin1(kReplaceTitle), platform::ui::Icon::Warning))
-        return false;
-    m_strConfirmedTarget = target;
-    return true;
+    const char* question = IsOpenJournal(target) ? kReplaceOpenJournalQuestion : kReplaceQuestion;
+    return GetPrompter().AskYesNo(this, QString::fromLatin1(question).arg(target), QString::fromLatin1(kReplaceTitle),
+                                  platform::ui::Icon::Warning, platform::ui::Answer::No);
 }
 
 void CGRVDlgBkupRstr::ShowError(const char* text, const char* title) {

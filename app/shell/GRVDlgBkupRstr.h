@@ -82,8 +82,10 @@ private:
     QString SourcePath() const;
     QString TargetPath() const;
     bool IsOpenJournal(const QString& path) const;
-    // True when the target may be written: it does not exist, was confirmed
-    // in the chooser, or the user agrees now to replace it.
+    // True when the target may be written: it does not exist, or the user
+    // agrees now to replace it. Asked before every replacement, No being the
+    // answer Enter gives; for the open journal the question says that its
+    // entries made since the backup will be lost.
     bool ConfirmReplace(const QString& target);
     // Extracts the archive's journal into part; false once the failure was shown.
     bool ExtractJournal(ZipHandle* zip, int count, const QString& part);
@@ -93,6 +95,4 @@ private:
     QLineEdit* m_ctlPassword = nullptr;
     QLineEdit* m_ctlSource = nullptr;
     QLineEdit* m_ctlTarget = nullptr;
-    // The target the user already agreed to replace.
-    QString m_strConfirmedTarget;
 };

@@ -6,6 +6,7 @@
 #include <QLineEdit>
 #include <QTimeEdit>
 #include <QTreeWidget>
+#include <iterator>
 #include <optional>
 
 #include "app/shell/DlgControls.h"
@@ -36,12 +37,6 @@ constexpr int kEntryIdRole = Qt::UserRole;
 
 QString PainText(int level) {
     return QString::number(level);
-}
-
-// The level a pain edit holds: what was typed, or a level the form wrote
-// itself ("7.0" of the summary is 7); empty is 0. None for any other text.
-std::optional<int> PainLevelOf(const QLineEdit* edit) {
-    return ScaleNumber(edit->text(), kPainLevelMin, kPainLevelMax);
 }
 
 } // namespace
@@ -95,7 +90,10 @@ void CGRVDlg::RefreshEntryList() {
     if (!m_db.IsOpen())
         return;
     ListRows rows;
-    m_db.FillEntryList("*", std::string(), rows);
+    // A journal that cannot be read now (locked by another program) leaves
+    // the list as it was, not empty.
+    if (!m_db.FillEntryList("*", std::string(), rows))
+        return;
     QList<QTreeWidgetItem*> items;
     items.reserve(static_cast<qsizetype>(rows.size()));
     for (const ListRow& row : rows) {
@@ -203,21 +201,34 @@ int CGRVDlg::SaveFormEntry() {
         return 0;
     }
     TakeFormIntoMembers();
-    // The store refuses a level outside the scale as well; the form says so
-    // in the user's words, before anything of the entry changes.
-    const std::optional<int> levels[] = {PainLevelOf(m_ctlWorstPain), PainLevelOf(m_ctlLowestPain),
-                                         PainLevelOf(m_ctlAveragePain), PainLevelOf(m_ctlCurrentPain)};
-    for (const std::optional<int>& level : levels) {
+    // Every level must be one the user gave: an empty edit is not 0. The
+    // store refuses a level outside the scale as well; the form says so in
+    // the user's words, before anything of the entry changes.
+    const struct {
+        QLineEdit* edit;
+        const char* name;
+        int CEntry::*field;
+    } levels[] = {{m_ctlWorstPain, kPainNameWorst, &CEntry::wpl},
+                  {m_ctlAveragePain, kPainNameAverage, &CEntry::apl},
+                  {m_ctlLowestPain, kPainNameLowest, &CEntry::lpl},
+                  {m_ctlCurrentPain, kPainNameCurrent, &CEntry::cpl}};
+    int values[std::size(levels)] = {};
+    for (size_t i = 0; i < std::size(levels); ++i) {
+        const QString text = levels[i].edit->text();
+        const std::optional<int> level =
+            text.isEmpty() ? std::nullopt : ScaleNumber(text, kPainLevelMin, kPainLevelMax);
         if (!level) {
-            GetPrompter().Tell(this, QString::fromLatin1(kPainOutOfRange), QString::fromLatin1(kTitleGorvane));
+            const QString why = text.isEmpty()
+                                    ? QString::fromLatin1(kPainLevelEmpty).arg(QString::fromLatin1(levels[i].name))
+                                    : QString::fromLatin1(kPainOutOfRange);
+            GetPrompter().Tell(this, why, QString::fromLatin1(kTitleGorvane));
             return 0;
         }
+        values[i] = *level;
     }
     m_entry.ts = FormTimestamp();
-    m_entry.wpl = *levels[0];
-    m_entry.lpl = *levels[1];
-    m_entry.apl = *levels[2];
-    m_entry.cpl = *levels[3];
+    for (size_t i = 0; i < std::size(levels); ++i)
+        m_entry.*levels[i].field = values[i];
     if (m_entry.sbj.empty())
         m_entry.sbj = CJournalDb::GetTypeDisplayName(m_nEntryType);
     if (m_db.SaveEntry(m_entry)) {

@@ -195,11 +195,10 @@ void CGRVDlgMedCab::OnShowWindow() {
 }
 
 void CGRVDlgMedCab::RefreshList() {
-    m_ctlMedList->clear();
-    if (!m_pDb)
-        return;
     ListRows rows;
-    m_pDb->FillMedicineList("*", "", rows);
+    if (!m_pDb || !m_pDb->FillMedicineList("*", "", rows))
+        return;
+    m_ctlMedList->clear();
     for (const ListRow& r : rows) {
         auto* item = new QTreeWidgetItem(m_ctlMedList);
         for (int c = 0; c < 5 && c < static_cast<int>(r.texts.size()); ++c)
@@ -257,26 +256,31 @@ bool CGRVDlgMedCab::OnBnClickedSave() {
         return true;
     }
     const bool saved = m_pDb->SaveMedicine(m_medicine);
+    // Why it failed, before the list's own query can leave another text.
+    const std::string reason = saved ? std::string() : m_pDb->GetLastErrorText();
+    m_bSaveRefused = !saved;
     RefreshList();
     if (!saved)
-        TellRefused(kMedSaveFailed);
+        TellRefused(kMedSaveFailed, reason);
     return saved;
 }
 
-void CGRVDlgMedCab::TellRefused(const char* what) {
-    platform::ui::GetPrompter().Tell(this,
-                                     QString::fromLatin1(what).arg(QString::fromStdString(m_pDb->GetLastErrorText())),
+void CGRVDlgMedCab::TellRefused(const char* what, const std::string& reason) {
+    platform::ui::GetPrompter().Tell(this, QString::fromLatin1(what).arg(QString::fromStdString(reason)),
                                      QString::fromLatin1(kMedCabErrorTitle));
 }
 
 void CGRVDlgMedCab::OnBnClickedNew() {
-    if (ValidateMedicine(0) && !OnBnClickedSave())
+    // A complete form is saved first, unless the journal has just refused it:
+    // the user was told, and New means a new medicine.
+    if (!m_bSaveRefused && ValidateMedicine(0) && !OnBnClickedSave())
         return;
     ClearForm();
     m_medicine.Reset();
 }
 
 void CGRVDlgMedCab::ClearForm() {
+    m_bSaveRefused = false;
     DoDataExchange(true);
     for (QString* text :
          {&m_strName, &m_strDosage, &m_strTake, &m_strEvery, &m_strQuantity, &m_strSpan, &m_strDesc, &m_strUrl})
@@ -289,9 +293,8 @@ void CGRVDlgMedCab::ClearForm() {
 void CGRVDlgMedCab::OnBnClickedDelete() {
     const QString question = QString::fromLatin1(kAskDeleteMedicine).arg(QString::fromStdString(m_medicine.name));
     if (platform::ui::GetPrompter().AskYesNo(this, question, QString::fromLatin1(kAppCaption))) {
-        m_ctlMedList->clear();
         if (m_pDb && !m_pDb->DeleteMedicine(m_medicine))
-            TellRefused(kMedDeleteFailed);
+            TellRefused(kMedDeleteFailed, m_pDb->GetLastErrorText());
     }
     RefreshList();
 }

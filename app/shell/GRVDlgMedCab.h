@@ -2,6 +2,7 @@
 // The medicine cabinet: every medicine in a list, one in the form below.
 // New, Save and Delete act on the form's medicine and write at once.
 #include <QString>
+#include <string>
 
 #include "app/shell/DialogBase.h"
 #include "app/store/Medicine.h"
@@ -39,6 +40,8 @@ public:
     // first missing part is named in a message box.
     int ValidateMedicine(int messages);
     void ClearForm();
+    // The list shows the journal's medicines; a query that fails leaves it
+    // showing what it showed.
     void RefreshList();
 
     // False only when the journal refused the save, which has been shown;
@@ -58,7 +61,7 @@ public slots:
 private:
     void DoDataExchange(bool save);
     // Says the journal refused: what (kMedSaveFailed …) with the store's reason.
-    void TellRefused(const char* what);
+    void TellRefused(const char* what, const std::string& reason);
     int OnInitDialog() override;
     void OnShowWindow() override;
 
@@ -78,5 +81,8 @@ private:
     QLabel* m_ctlTakeForm = nullptr;
     QLabel* m_ctlQtyForm = nullptr;
     QPushButton* m_btnSave = nullptr;
+    // The journal refused to store the form as it stands: New then starts
+    // an empty form without trying again behind the user's back.
+    bool m_bSaveRefused = false;
     QCheckBox* m_ctlSchedule = nullptr;
 };

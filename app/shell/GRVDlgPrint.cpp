@@ -17,6 +17,8 @@ void CGRVDlg::OnFilePrint() {
     QPrinter printer(QPrinter::HighResolution);
     platform::ui::PrintRequest request;
     request.docName = printout.DocumentName();
+    request.fileFolder =
+        platform::ui::ChooserStartFolder({m_db.IsOpen() ? QString::fromStdString(m_db.GetFolder()) : QString()});
     if (!platform::ui::GetPrinterChooser().Choose(this, printer, request))
         return;
     UseSmallestMargins(&printer);

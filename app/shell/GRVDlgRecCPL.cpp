@@ -17,10 +17,6 @@
 
 using namespace grv;
 
-namespace {
-constexpr int kPainDigits = 2;
-}
-
 CGRVDlgRecCPL::CGRVDlgRecCPL(QWidget* parent) : CDialogBase(parent) {
     setWindowTitle(QStringLiteral("Record Current Pain Level"));
     auto* top = new QVBoxLayout(this);
@@ -29,7 +25,7 @@ CGRVDlgRecCPL::CGRVDlgRecCPL(QWidget* parent) : CDialogBase(parent) {
     m_ctlPain = new QLineEdit(numberBox);
     m_ctlPain->setObjectName(ControlName(IDC_CPL_NUMBER));
     m_ctlPain->setAlignment(Qt::AlignCenter);
-    MakeDigitEdit(m_ctlPain, kPainDigits);
+    // Every key goes in: "-1" or "12" is refused on OK, never cut to "1".
     (new QVBoxLayout(numberBox))->addWidget(m_ctlPain);
     row->addWidget(numberBox);
     row->addWidget(new QLabel(QStringLiteral("OR"), this));
@@ -73,12 +69,13 @@ void CGRVDlgRecCPL::OnHScroll(QSlider* slider) {
 
 void CGRVDlgRecCPL::OnBnClickedOk() {
     DoDataExchange(true);
-    const int value = m_strPain.isEmpty() ? m_ctlSlider->value() : TextToInt(m_strPain);
-    if (value < m_nMin || value > m_nMax) {
+    const std::optional<int> value =
+        m_strPain.isEmpty() ? std::optional<int>(m_ctlSlider->value()) : ScaleNumber(m_strPain, m_nMin, m_nMax);
+    if (!value || *value < m_nMin || *value > m_nMax) {
         platform::ui::GetPrompter().Tell(this, QString::fromLatin1(kInvalidPainScore));
         return;
     }
-    m_nPain = value;
+    m_nPain = *value;
     done(IDOK);
 }
 

@@ -265,14 +265,22 @@ bool CJournalDb::HoldsJournalTables() {
 }
 
 std::string CJournalDb::FailureReason(int code) const {
+    // The system's own refusal tells a write that was not allowed from a
+    // disk that failed.
+    const int systemError = m_db ? sqlite3_system_errno(m_db) : 0;
+    const bool refused = systemError == EACCES || systemError == EPERM || systemError == EROFS;
     switch (code & 0xff) {
-    case SQLITE_READONLY: return kReasonReadOnly;
+    case SQLITE_READONLY:
+    case SQLITE_PERM:
+    case SQLITE_AUTH: return kReasonCannotWrite;
     case SQLITE_FULL: return kReasonDiskFull;
     case SQLITE_BUSY:
     case SQLITE_LOCKED: return kReasonLocked;
-    case SQLITE_IOERR: return kReasonDiskError;
-    case SQLITE_PERM:
-    case SQLITE_CANTOPEN: return kReasonNoAccess;
+    case SQLITE_IOERR:
+        if (refused)
+            return kReasonCannotWrite;
+        return systemError == ENOSPC || systemError == EDQUOT ? kReasonDiskFull : kReasonDiskError;
+    case SQLITE_CANTOPEN: return refused ? kReasonCannotWrite : kReasonNoAccess;
     case SQLITE_CORRUPT:
     case SQLITE_NOTADB: return kReasonDamaged;
     default: break;

@@ -83,6 +83,8 @@ public:
     static std::string ShortenTimestamp(std::string timestamp);
     // Entries whose column contains text (column "*": all), newest first, put
     // in front of rows as a list control shows them. Rows: id, ts, sbj, apl.
+    // False when the statement failed, also part way (the rows read by then
+    // are in front of rows all the same), as for every list below.
     bool FindEntries(std::string column, std::string text, ListRows& rows);
     // As FindEntries; rows: short ts, sbj, cpl, lpl, apl, wpl, data id.
     bool FillEntryList(std::string column, std::string text, ListRows& rows);

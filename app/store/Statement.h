@@ -46,9 +46,13 @@ bool CJournalDb::ListQuery(const std::string& sql, ListRows& rows, MakeRow makeR
     int r;
     while ((r = st.Step()) == SQLITE_ROW)
         found.push_back(makeRow(st));
-    if (r != SQLITE_DONE)
-        SetStepError(r);
     rows.insert(rows.begin(), std::make_move_iterator(found.rbegin()), std::make_move_iterator(found.rend()));
+    // A list cut short by a failing step is no answer: the caller keeps
+    // showing what it showed rather than a list that looks complete.
+    if (r != SQLITE_DONE) {
+        SetStepError(r);
+        return false;
+    }
     return true;
 }
 

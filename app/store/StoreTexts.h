@@ -22,7 +22,10 @@ inline constexpr char kErrDeleteMedicine[] = "Can't delete medicine from databas
 inline constexpr std::size_t kShownStatementBytes = 120;
 inline constexpr char kStatementCut[] = " ...";
 inline constexpr char kErrReason[] = "\n\nReason: %s\n";
-inline constexpr char kReasonReadOnly[] = "the journal file is read-only, so nothing can be saved in it.";
+// A read-only file or folder, a file system mounted read-only, or a file
+// the user may not change: to the user all the same.
+inline constexpr char kReasonCannotWrite[] =
+    "the journal cannot be written: its file or its folder is read-only, or you have no permission to change it.";
 inline constexpr char kReasonDiskFull[] = "the disk is full.";
 inline constexpr char kReasonLocked[] = "another program is using the journal and has locked it.";
 inline constexpr char kReasonDiskError[] = "the disk reported an error while the journal was written.";

@@ -21,9 +21,13 @@ const char* findSubstringNoCase(const char* text, const char* pattern) {
     std::size_t tlen = std::strlen(text);
     if (plen > tlen)
         return nullptr;
-    for (std::size_t i = 0; i + plen <= tlen; ++i) {
-        if (asciiCompareNoCase(text + i, pattern, plen) == 0)
-            return text + i;
+    // Candidates are found by their first byte, in either case.
+    const char lower = asciiToLower(pattern[0]);
+    const char upper = asciiToUpper(pattern[0]);
+    const char* last = text + (tlen - plen);
+    for (const char* p = text; p <= last; ++p) {
+        if ((*p == lower || *p == upper) && asciiCompareNoCase(p + 1, pattern + 1, plen - 1) == 0)
+            return p;
     }
     return nullptr;
 }

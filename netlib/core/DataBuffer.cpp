@@ -11,6 +11,7 @@
 #include "netlib/core/NamedCodingsHook.h"
 #include "netlib/core/StringBuffer.h"
 #include "netlib/core/WideCase.h"
+#include "platform/ByteOrder.h"
 
 namespace tessik {
 
@@ -525,7 +526,7 @@ void DataBuffer::chopAtWideChar(std::uint16_t unit) {
         return;
     std::uint32_t units = m_size / 2;
     for (std::uint32_t i = 0; i < units; ++i) {
-        std::uint16_t u = static_cast<std::uint16_t>(m_data[2 * i] | (m_data[2 * i + 1] << 8));
+        std::uint16_t u = platform::LoadLe16(m_data + 2 * i);
         if (u == unit) {
             m_data[2 * i] = m_data[2 * i + 1] = 0;
             m_size = 2 * (i + 1);
@@ -540,29 +541,22 @@ void DataBuffer::replaceWideChar(std::uint16_t a, std::uint16_t b) {
     if (a == 0 || b == 0)
         return;
     for (std::uint32_t i = 0; i + 1 < m_size; i += 2) {
-        std::uint16_t u = static_cast<std::uint16_t>(m_data[i] | (m_data[i + 1] << 8));
-        if (u == a) {
-            m_data[i] = static_cast<unsigned char>(b & 0xFF);
-            m_data[i + 1] = static_cast<unsigned char>(b >> 8);
-        }
+        if (platform::LoadLe16(m_data + i) == a)
+            platform::StoreLe16(m_data + i, b);
     }
 }
 
 void DataBuffer::toLowerCaseWide() {
     check("toLowerCaseWide");
     for (std::uint32_t i = 0; i + 1 < m_size; i += 2) {
-        std::uint16_t u = wideToLower(static_cast<std::uint16_t>(m_data[i] | (m_data[i + 1] << 8)));
-        m_data[i] = static_cast<unsigned char>(u & 0xFF);
-        m_data[i + 1] = static_cast<unsigned char>(u >> 8);
+        platform::StoreLe16(m_data + i, wideToLower(platform::LoadLe16(m_data + i)));
     }
 }
 
 void DataBuffer::toUpperCaseWide() {
     check("toUpperCaseWide");
     for (std::uint32_t i = 0; i + 1 < m_size; i += 2) {
-        std::uint16_t u = wideToUpper(static_cast<std::uint16_t>(m_data[i] | (m_data[i + 1] << 8)));
-        m_data[i] = static_cast<unsigned char>(u & 0xFF);
-        m_data[i + 1] = static_cast<unsigned char>(u >> 8);
+        platform::StoreLe16(m_data + i, wideToUpper(platform::LoadLe16(m_data + i)));
     }
 }
 

@@ -6,6 +6,7 @@
 #include "netlib/core/LogBase.h"
 #include "netlib/core/TessikHandle.h"
 #include "netlib/core/XString.h"
+#include "platform/ByteOrder.h"
 
 namespace tessik {
 
@@ -146,8 +147,7 @@ bool DataBuffer::loadFileWithHeader(const char* path, DataBuffer& header, unsign
     std::uint64_t got = 0;
     if (!readFully(h, nBytes, 4, got, log) || got != 4)
         return false;
-    std::uint32_t n = static_cast<std::uint32_t>(nBytes[0]) | (static_cast<std::uint32_t>(nBytes[1]) << 8) |
-                      (static_cast<std::uint32_t>(nBytes[2]) << 16) | (static_cast<std::uint32_t>(nBytes[3]) << 24);
+    std::uint32_t n = platform::LoadLe32(nBytes);
     if (n < 5 || n > maxHeaderSize) {
         logErr(log, "Invalid header size");
         logStr(log, "filename", path);

@@ -184,6 +184,30 @@ bool EncodingConvert::convert(int from, int to, const void* bytes, unsigned int 
     }
 }
 
+bool EncodingConvert::decodeToUtf8(int page, const void* bytes, unsigned int count, DataBuffer& out,
+                                   std::uint64_t& replaced) {
+    DropTally tally(*this);
+    replaced = 0;
+    const unsigned char* p = bytePtr(bytes);
+    if (!p || count == 0)
+        return true;
+    if (page == 65001) {
+        replaced = appendUtf8Replacing(p, count, out);
+        return true;
+    }
+    const CodePageEngine* e = g_engine.load();
+    DataBuffer utf8;
+    DataBuffer utf16;
+    if (e && e->codePageToUtf16Replacing && e->codePageToUtf16Replacing(page, p, count, utf16, replaced)) {
+        tessik::utf16ToUtf8(utf16.getData(), utf16.getSize(), utf8);
+    } else if (!convert(page, 65001, p, count, utf8)) {
+        return false;
+    }
+    // What a codec let through that UTF-8 cannot carry (a lone surrogate of UTF-16).
+    replaced += appendUtf8Replacing(utf8.getData(), utf8.getSize(), out);
+    return t_droppedInput == m_tallyAtStart;
+}
+
 bool EncodingConvert::convertFromAnsi(int to, const void* bytes, unsigned int count, DataBuffer& out) {
     DropTally tally(*this);
     return convert(static_cast<int>(platform::GetACP()), to, bytes, count, out);

@@ -4,6 +4,7 @@
 
 #include "netlib/core/DataBuffer.h"
 #include "netlib/core/StringBuffer.h"
+#include "platform/ByteOrder.h"
 
 namespace tessik {
 
@@ -60,9 +61,7 @@ void Md5::initialize() {
 void Md5::compress(const unsigned char block[64]) {
     std::uint32_t x[16];
     for (int i = 0; i < 16; ++i)
-        x[i] = static_cast<std::uint32_t>(block[4 * i]) | (static_cast<std::uint32_t>(block[4 * i + 1]) << 8) |
-               (static_cast<std::uint32_t>(block[4 * i + 2]) << 16) |
-               (static_cast<std::uint32_t>(block[4 * i + 3]) << 24);
+        x[i] = platform::LoadLe32(block + 4 * i);
     std::uint32_t a = m_a, b = m_b, c = m_c, d = m_d;
     // Message word of step i: i, 5i+1, 3i+5 and 7i (mod 16) in the four rounds.
 #pragma GCC unroll 4
@@ -107,18 +106,15 @@ void Md5::update(const void* data, std::uint32_t length) {
 
 void Md5::final(unsigned char digest[16]) {
     unsigned char bits[8];
-    for (int i = 0; i < 4; ++i) {
-        bits[i] = static_cast<unsigned char>(m_bitsLow >> (8 * i));
-        bits[4 + i] = static_cast<unsigned char>(m_bitsHigh >> (8 * i));
-    }
+    platform::StoreLe32(bits, m_bitsLow);
+    platform::StoreLe32(bits + 4, m_bitsHigh);
     static const unsigned char kPadding[64] = {0x80};
     std::uint32_t index = (m_bitsLow >> 3) & 63;
     update(kPadding, index < 56 ? 56 - index : 120 - index);
     update(bits, 8);
     const std::uint32_t words[4] = {m_a, m_b, m_c, m_d};
     for (int w = 0; w < 4; ++w)
-        for (int i = 0; i < 4; ++i)
-            digest[4 * w + i] = static_cast<unsigned char>(words[w] >> (8 * i));
+        platform::StoreLe32(digest + 4 * w, words[w]);
 }
 
 void Md5::copyState(const Md5& other) {

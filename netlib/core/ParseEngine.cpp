@@ -32,6 +32,7 @@ ParseEngine::~ParseEngine() = default;
 
 // The buffer may move its storage whenever the text changes.
 void ParseEngine::refreshData() {
+    m_borrowed = nullptr;
     m_data = m_text.getString();
     if (!m_data)
         m_data = "";
@@ -48,9 +49,21 @@ void ParseEngine::setString(const char* text) {
     m_cursor = 0;
 }
 
+void ParseEngine::borrowText(const StringBuffer& text) {
+    m_text.clear();
+    m_borrowed = &text;
+    m_data = text.getString();
+    measure();
+    m_cursor = 0;
+}
+
 void ParseEngine::appendString(const char* text) {
     if (!text)
         return;
+    if (m_borrowed) {
+        const StringBuffer* borrowed = m_borrowed;
+        m_text.appendBytes(borrowed->getString(), borrowed->getSize());
+    }
     // Appended text holds no zero byte, so only an end at the old size moves.
     bool endIsSize = static_cast<int>(m_end) == m_text.getSize();
     m_text.append(text);
@@ -74,8 +87,18 @@ void ParseEngine::skipChars(char a, char b, char c, char d) {
 }
 
 void ParseEngine::seekChar(char c) {
-    for (char ch; (ch = m_data[m_cursor]) != 0 && ch != c;)
-        ++m_cursor;
+    // Most runs are short; a long one is searched word by word.
+    constexpr std::uint32_t kShortRun = 16;
+    const std::uint32_t shortEnd = m_end - m_cursor > kShortRun ? m_cursor + kShortRun : m_end;
+    for (; m_cursor < shortEnd; ++m_cursor)
+        if (m_data[m_cursor] == c)
+            return;
+    if (m_cursor == m_end || c == 0) {
+        m_cursor = m_end;
+        return;
+    }
+    const void* hit = std::memchr(m_data + m_cursor, c, m_end - m_cursor);
+    m_cursor = hit ? static_cast<std::uint32_t>(static_cast<const char*>(hit) - m_data) : m_end;
 }
 
 bool ParseEngine::seekCharBefore(char target, char stop) {

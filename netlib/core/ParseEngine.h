@@ -20,6 +20,10 @@ public:
     ParseEngine& operator=(const ParseEngine&) = delete;
 
     void setString(const char* text);
+    // The whole buffer, zero bytes included (so that holdsZeroByte can
+    // tell), read where it is without a copy: the text must stay as it is
+    // while the engine reads it.
+    void borrowText(const tessik::StringBuffer& text);
     void appendString(const char* text);
 
     // Parsers read the bytes at the cursor themselves and move it on.
@@ -27,6 +31,10 @@ public:
     const char* atCursor() const { return m_data + m_cursor; }
     char currentChar() const { return m_data[m_cursor]; }
     std::uint32_t getCursor() const { return m_cursor; }
+    // Bytes from the cursor to the end of the text.
+    std::uint32_t remaining() const { return m_end - m_cursor; }
+    // A zero byte ends the text before the bytes it was given do.
+    bool holdsZeroByte() const { return static_cast<int>(m_end) < (m_borrowed ? m_borrowed : &m_text)->getSize(); }
     void setCursor(std::uint32_t pos); // clamped to the end of the text
 
     // Moving without capturing
@@ -57,6 +65,7 @@ private:
     void measure();
 
     tessik::StringBuffer m_text;
+    const tessik::StringBuffer* m_borrowed = nullptr;
     const char* m_data;
     std::uint32_t m_end; // the first zero byte
     std::uint32_t m_cursor;

@@ -12,6 +12,8 @@
 #include "netlib/core/Int64Util.h"
 #include "netlib/core/Md5.h"
 #include "netlib/core/Memory.h"
+#include "netlib/core/XmlChars.h"
+#include "platform/ByteOrder.h"
 #include "platform/WinErr.h"
 
 namespace tessik {
@@ -560,15 +562,20 @@ void StringBuffer::removeCharFrom(char c, int startIndex) {
     setLength(w);
 }
 
+// Name characters as every XML reader has them (netlib/core/XmlChars.h);
+// bytes that are not well-formed UTF-8 go too.
 void StringBuffer::keepXmlNameChars() {
     check("keepXmlNameChars");
     int w = 0;
-    for (int r = 0; r < m_length; ++r) {
-        unsigned char c = static_cast<unsigned char>(m_data[r]);
-        bool keep = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '.' ||
-                    c == '-' || c == '_' || c == ':' || c == '!' || c >= 0x80;
-        if (keep)
-            m_data[w++] = static_cast<char>(c);
+    for (int r = 0; r < m_length;) {
+        std::uint32_t c = static_cast<unsigned char>(m_data[r]);
+        int len = 1;
+        if (c >= 0x80 && (len = xmlchars::utf8CharAt(m_data + r, m_length - r, c)) == 0)
+            len = 1;
+        else if (xmlchars::isNameChar(c))
+            for (int k = 0; k < len; ++k)
+                m_data[w++] = m_data[r + k];
+        r += len;
     }
     setLength(w);
 }
@@ -701,6 +708,12 @@ void StringBuffer::toLowerCase() {
         else if (c >= 0xC0 && c <= 0xDE && c != 0xD7)
             m_data[i] = static_cast<char>(c + 0x20);
     }
+}
+
+void StringBuffer::toLowerCaseAscii() {
+    check("toLowerCaseAscii");
+    for (int i = 0; i < m_length; ++i)
+        m_data[i] = asciiToLower(m_data[i]);
 }
 
 void StringBuffer::toUpperCase() {
@@ -1051,8 +1064,7 @@ void StringBuffer::scrambleBytes() {
     }
     std::uint64_t product = static_cast<std::uint64_t>(n) * sum;
     unsigned char le[8];
-    for (int i = 0; i < 8; ++i)
-        le[i] = static_cast<unsigned char>(product >> (8 * i));
+    platform::StoreLe64(le, product);
     unsigned char digest[16];
     Md5 md5;
     md5.digestBytes(le, 8, digest);

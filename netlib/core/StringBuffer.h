@@ -69,6 +69,8 @@ public:
     void encodeXmlEntities();
     void toLowerCase();
     void toUpperCase();
+    // A-Z only: safe on UTF-8 text such as host names.
+    void toLowerCaseAscii();
 
     // Queries
     const char* getString() const { return m_data; }

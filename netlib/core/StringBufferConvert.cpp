@@ -9,6 +9,7 @@
 #include "netlib/core/StringBuffer.h"
 #include "netlib/core/Utf.h"
 #include "netlib/core/XString.h"
+#include "platform/ByteOrder.h"
 #include "platform/CodePage.h"
 
 namespace tessik {
@@ -56,7 +57,7 @@ void StringBuffer::replaceCharUtf8(std::uint16_t from, std::uint16_t to) {
     utf8ToUtf16(reinterpret_cast<const unsigned char*>(m_data), static_cast<unsigned>(m_length), utf16);
     bool found = false;
     for (unsigned i = 0; i + 1 < utf16.getSize(); i += 2)
-        if ((utf16.getData()[i] | (utf16.getData()[i + 1] << 8)) == from)
+        if (platform::LoadLe16(utf16.getData() + i) == from)
             found = true;
     if (!found)
         return;

@@ -2,17 +2,25 @@
 
 #include <cstring>
 #include <new>
+#include <string_view>
+#include <unordered_set>
+#include <utility>
 #include <vector>
 
 #include "netlib/core/CStringUtil.h"
 #include "netlib/core/DataBuffer.h"
+#include "netlib/core/Memory.h"
 #include "netlib/core/StringBuffer.h"
 #include "netlib/core/StringPair.h"
+#include "netlib/core/XmlChars.h"
 
 namespace tessik {
 
 using xmltree::kAlive;
 using xmltree::kDead;
+
+static_assert(alignof(TreeNode) <= NodeArena::kAlign && alignof(AttributeSet) <= NodeArena::kAlign,
+              "arena objects are carved at the arena's alignment");
 
 namespace {
 
@@ -35,15 +43,6 @@ constexpr int kMaxRemovals = 101;
 constexpr int kMaxExtIndexSize = 7;
 // The largest code point a character reference may name.
 constexpr unsigned long kMaxCodePoint = 0x10FFFF;
-
-} // namespace
-
-namespace {
-
-bool isXmlChar(unsigned long c) {
-    return c == 0x9 || c == 0xA || c == 0xD || (c >= 0x20 && c <= 0xD7FF) || (c >= 0xE000 && c <= 0xFFFD) ||
-           (c >= 0x10000 && c <= 0x10FFFF);
-}
 
 } // namespace
 
@@ -72,53 +71,78 @@ int xmlCharRefLength(const char* value, int i, int n, unsigned long* codeOut) {
         if (code > kMaxCodePoint)
             return 0;
     }
-    if (j == digitsStart || j >= n || value[j] != ';' || !isXmlChar(code))
+    if (j == digitsStart || j >= n || value[j] != ';' || !xmlchars::isChar(static_cast<std::uint32_t>(code)))
         return 0;
     if (codeOut)
         *codeOut = code;
     return j + 1 - i;
 }
 
-void appendXmlAttrValueEscaped(const char* value, int n, StringBuffer& out) {
-    if (!value)
-        return;
-    for (int i = 0; i < n && value[i] != 0; ++i) {
-        char c = value[i];
-        switch (c) {
-        case '"': out.append("&quot;"); break;
-        case '<': out.append("&lt;"); break;
-        case '>': out.append("&gt;"); break;
-        case '\'': out.append("&apos;"); break;
-        // A parser turns these into blanks unless they are written as references.
-        case '\t': out.append("&#9;"); break;
-        case '\n': out.append("&#10;"); break;
-        case '\r': out.append("&#13;"); break;
-        case '&': {
-            // Only a complete reference may stand; anything else would not parse.
-            int refLen = xmlCharRefLength(value, i, n, nullptr);
-            if (refLen > 0) {
-                out.appendBytes(value + i, refLen);
-                i += refLen - 1;
-            } else {
-                out.append("&amp;");
-            }
-            break;
-        }
-        default: out.appendChar(c);
-        }
-    }
-}
-
 // ---------------------------------------------------------------- AttributeSet
 
-AttributeSet::AttributeSet() : m_lengths(nullptr), m_bytes(nullptr) {}
+AttributeSet::AttributeSet()
+    : m_lengths(nullptr), m_bytes(nullptr), m_frozenLengths(nullptr), m_frozenBytes(nullptr), m_frozenCount(0) {}
 
 AttributeSet::~AttributeSet() {
     delete m_lengths;
     delete m_bytes;
 }
 
+AttributeSet* AttributeSet::createFrozen(NodeArena* arena, const int* lengths, int lengthCount, const char* bytes,
+                                         int byteCount) {
+    auto* set = new (arena, std::nothrow) AttributeSet();
+    if (!set)
+        return nullptr;
+    const std::size_t lengthBytes = static_cast<std::size_t>(lengthCount) * sizeof(int);
+    auto* frozenLengths = static_cast<int*>(arena->allocate(lengthBytes));
+    const char* frozenBytes = arena->copyText(bytes, static_cast<std::size_t>(byteCount));
+    if (!frozenLengths || !frozenBytes) {
+        delete set;
+        return nullptr;
+    }
+    std::memcpy(frozenLengths, lengths, lengthBytes);
+    set->m_frozenLengths = frozenLengths;
+    set->m_frozenBytes = frozenBytes;
+    set->m_frozenCount = lengthCount;
+    return set;
+}
+
+// Into the heap form, which every change works on.
+bool AttributeSet::thaw() {
+    if (!m_frozenLengths)
+        return true;
+    m_lengths = new (std::nothrow) ExtIntArray(m_frozenCount > 6 ? m_frozenCount : 6, 15);
+    int total = 0;
+    for (int k = 0; k < m_frozenCount; ++k)
+        total += m_frozenLengths[k];
+    m_bytes = new (std::nothrow) StringBuffer(static_cast<unsigned>(total + 1));
+    if (!m_lengths || !m_bytes) {
+        delete m_lengths;
+        delete m_bytes;
+        m_lengths = nullptr;
+        m_bytes = nullptr;
+        return false;
+    }
+    for (int k = 0; k < m_frozenCount; ++k)
+        m_lengths->append(m_frozenLengths[k]);
+    m_bytes->appendBytes(m_frozenBytes, total);
+    m_frozenLengths = nullptr;
+    m_frozenBytes = nullptr;
+    m_frozenCount = 0;
+    return true;
+}
+
+int AttributeSet::lengthAt(int k) const {
+    return m_frozenLengths ? m_frozenLengths[k] : m_lengths->elementAt(k);
+}
+
+const char* AttributeSet::bytesAt(int offset) const {
+    return m_frozenLengths ? m_frozenBytes + offset : m_bytes->getPtrAt(offset);
+}
+
 bool AttributeSet::ensureStorage() {
+    if (!thaw())
+        return false;
     if (!m_lengths)
         m_lengths = new (std::nothrow) ExtIntArray(6, 15);
     if (!m_bytes)
@@ -127,7 +151,9 @@ bool AttributeSet::ensureStorage() {
 }
 
 int AttributeSet::getCount() const {
-    return m_lengths ? m_lengths->getCount() / 2 : 0;
+    if (m_frozenLengths)
+        return m_frozenCount / 2;
+    return m_lengths && m_bytes ? m_lengths->getCount() / 2 : 0;
 }
 
 bool AttributeSet::getAt(int index, StringBuffer& name, StringBuffer& value) const {
@@ -136,33 +162,33 @@ bool AttributeSet::getAt(int index, StringBuffer& name, StringBuffer& value) con
     if (index < 0 || index >= getCount())
         return false;
     const int offset = offsetOf(index);
-    const int nameLen = m_lengths->elementAt(2 * index);
-    name.appendBytes(m_bytes->getPtrAt(offset), nameLen);
-    value.appendBytes(m_bytes->getPtrAt(offset + nameLen), m_lengths->elementAt(2 * index + 1));
+    const int nameLen = lengthAt(2 * index);
+    name.appendBytes(bytesAt(offset), nameLen);
+    value.appendBytes(bytesAt(offset + nameLen), lengthAt(2 * index + 1));
     return true;
 }
 
 int AttributeSet::offsetOf(int index) const {
     int offset = 0;
     for (int i = 0; i < index * 2; ++i)
-        offset += m_lengths->elementAt(i);
+        offset += lengthAt(i);
     return offset;
 }
 
 int AttributeSet::find(const char* name, int from, int& offset) const {
     offset = 0;
-    if (!name || !*name || !m_lengths || !m_bytes)
+    if (!name || !*name || getCount() == 0)
         return -1;
     int wantLen = static_cast<int>(std::strlen(name));
     int count = getCount();
     int pos = offsetOf(from);
     for (int i = from; i < count; ++i) {
-        int nameLen = m_lengths->elementAt(2 * i);
-        if (nameLen == wantLen && std::memcmp(m_bytes->getPtrAt(pos), name, wantLen) == 0) {
+        int nameLen = lengthAt(2 * i);
+        if (nameLen == wantLen && std::memcmp(bytesAt(pos), name, wantLen) == 0) {
             offset = pos;
             return i;
         }
-        pos += nameLen + m_lengths->elementAt(2 * i + 1);
+        pos += nameLen + lengthAt(2 * i + 1);
     }
     return -1;
 }
@@ -193,7 +219,7 @@ bool AttributeSet::getValue(const char* name, StringBuffer& out) const {
     int i = find(name, 0, offset);
     if (i < 0)
         return false;
-    out.appendBytes(m_bytes->getPtrAt(offset + m_lengths->elementAt(2 * i)), m_lengths->elementAt(2 * i + 1));
+    out.appendBytes(bytesAt(offset + lengthAt(2 * i)), lengthAt(2 * i + 1));
     return true;
 }
 
@@ -208,8 +234,8 @@ bool AttributeSet::hasAttrWithValue(const char* name, const char* value) const {
     int wantLen = static_cast<int>(std::strlen(value));
     int offset;
     for (int i = find(name, 0, offset); i >= 0; i = find(name, i + 1, offset)) {
-        int valueLen = m_lengths->elementAt(2 * i + 1);
-        const char* stored = m_bytes->getPtrAt(offset + m_lengths->elementAt(2 * i));
+        int valueLen = lengthAt(2 * i + 1);
+        const char* stored = bytesAt(offset + lengthAt(2 * i));
         if (valueLen == wantLen && std::memcmp(stored, value, valueLen) == 0)
             return true;
     }
@@ -221,8 +247,8 @@ bool AttributeSet::hasAttrMatching(const char* name, const char* pattern) const 
         pattern = "";
     int offset;
     for (int i = find(name, 0, offset); i >= 0; i = find(name, i + 1, offset)) {
-        int valueLen = m_lengths->elementAt(2 * i + 1);
-        const char* stored = m_bytes->getPtrAt(offset + m_lengths->elementAt(2 * i));
+        int valueLen = lengthAt(2 * i + 1);
+        const char* stored = bytesAt(offset + lengthAt(2 * i));
         bool match;
         if (valueLen < kLocalValueSize) {
             char local[kLocalValueSize];
@@ -241,12 +267,14 @@ bool AttributeSet::hasAttrMatching(const char* name, const char* pattern) const 
 }
 
 void AttributeSet::remove(const char* name) {
+    if (!hasAttr(name) || !thaw())
+        return;
     int offset;
     for (int removed = 0; removed < kMaxRemovals; ++removed) {
         int i = find(name, 0, offset);
         if (i < 0)
             return;
-        int n = m_lengths->elementAt(2 * i) + m_lengths->elementAt(2 * i + 1);
+        int n = lengthAt(2 * i) + lengthAt(2 * i + 1);
         if (n > 0)
             m_bytes->removeChunk(offset, n);
         m_lengths->removeAt(2 * i + 1);
@@ -254,18 +282,134 @@ void AttributeSet::remove(const char* name) {
     }
 }
 
-void AttributeSet::serialize(StringBuffer& out) const {
-    if (!m_lengths || !m_bytes)
+namespace {
+
+// Up to this many names are compared pairwise; more go through a hash set, so
+// an element with a great many attributes costs linear time.
+constexpr std::size_t kPairwiseLimit = 16;
+
+// Which names a later one of the same text supersedes; false when none is.
+bool markSuperseded(const std::vector<std::string_view>& names, std::vector<char>& superseded) {
+    const std::size_t count = names.size();
+    superseded.assign(count, 0);
+    bool any = false;
+    if (count <= kPairwiseLimit) {
+        for (std::size_t i = 0; i < count; ++i)
+            for (std::size_t j = i + 1; j < count && !superseded[i]; ++j)
+                if (names[i] == names[j]) {
+                    superseded[i] = 1;
+                    any = true;
+                }
+        return any;
+    }
+    std::unordered_set<std::string_view> later;
+    later.reserve(count);
+    for (std::size_t i = count; i-- > 0;)
+        if (!later.insert(names[i]).second) {
+            superseded[i] = 1;
+            any = true;
+        }
+    return any;
+}
+
+} // namespace
+
+std::vector<std::string_view> AttributeSet::names() const {
+    std::vector<std::string_view> v;
+    const int count = getCount();
+    v.reserve(static_cast<std::size_t>(count));
+    int pos = 0;
+    for (int i = 0; i < count; ++i) {
+        const int nameLen = lengthAt(2 * i);
+        v.emplace_back(bytesAt(pos), static_cast<std::size_t>(nameLen));
+        pos += nameLen + lengthAt(2 * i + 1);
+    }
+    return v;
+}
+
+bool AttributeSet::mayRepeatNames() const {
+    const int count = getCount();
+    if (count < 2)
+        return false;
+    if (count > static_cast<int>(kPairwiseLimit))
+        return true;
+    // The parser's road for every start tag: no allocation.
+    std::string_view local[kPairwiseLimit];
+    int pos = 0;
+    for (int i = 0; i < count; ++i) {
+        const int nameLen = lengthAt(2 * i);
+        local[i] = std::string_view(bytesAt(pos), static_cast<std::size_t>(nameLen));
+        for (int j = 0; j < i; ++j)
+            if (local[j] == local[i])
+                return true;
+        pos += nameLen + lengthAt(2 * i + 1);
+    }
+    return false;
+}
+
+void AttributeSet::removeDuplicates() {
+    std::vector<char> superseded;
+    if (!mayRepeatNames() || !markSuperseded(names(), superseded) || !thaw())
         return;
+    ExtIntArray* lengths = new (std::nothrow) ExtIntArray(6, 15);
+    StringBuffer* bytes = new (std::nothrow) StringBuffer(static_cast<unsigned>(m_bytes->getSize() + 1));
+    if (!lengths || !bytes) {
+        delete lengths;
+        delete bytes;
+        return;
+    }
     int pos = 0;
     for (int i = 0; i < getCount(); ++i) {
-        int nameLen = m_lengths->elementAt(2 * i);
-        int valueLen = m_lengths->elementAt(2 * i + 1);
-        out.appendChar(' ');
-        out.appendBytes(m_bytes->getPtrAt(pos), nameLen);
-        out.append("=\"");
-        appendXmlAttrValueEscaped(m_bytes->getPtrAt(pos + nameLen), valueLen, out);
-        out.appendChar('"');
+        const int nameLen = lengthAt(2 * i);
+        const int valueLen = lengthAt(2 * i + 1);
+        if (!superseded[static_cast<std::size_t>(i)]) {
+            lengths->append(nameLen);
+            lengths->append(valueLen);
+            bytes->appendBytes(bytesAt(pos), nameLen + valueLen);
+        }
+        pos += nameLen + valueLen;
+    }
+    delete m_lengths;
+    delete m_bytes;
+    m_lengths = lengths;
+    m_bytes = bytes;
+}
+
+// Names are written as XML names and once each, the last value of a name
+// winning, whatever the set holds.
+void AttributeSet::serialize(StringBuffer& out) const {
+    if (getCount() == 0)
+        return;
+    std::vector<std::string_view> written = names();
+    StringBuffer mended;
+    std::vector<std::pair<int, int>> mendedAt; // offset and length in `mended`
+    bool anyMended = false;
+    for (const std::string_view& n : written)
+        anyMended = anyMended || !xmlchars::isName(n.data(), static_cast<int>(n.size()));
+    if (anyMended) {
+        for (const std::string_view& n : written) {
+            const int start = mended.getSize();
+            xmlchars::appendName(n.data(), static_cast<int>(n.size()), mended);
+            mendedAt.emplace_back(start, mended.getSize() - start);
+        }
+        for (std::size_t i = 0; i < written.size(); ++i)
+            written[i] =
+                std::string_view(mended.getString() + mendedAt[i].first, static_cast<std::size_t>(mendedAt[i].second));
+    }
+    std::vector<char> superseded;
+    markSuperseded(written, superseded);
+    int pos = 0;
+    for (int i = 0; i < getCount(); ++i) {
+        const int nameLen = lengthAt(2 * i);
+        const int valueLen = lengthAt(2 * i + 1);
+        const std::string_view& name = written[static_cast<std::size_t>(i)];
+        if (!superseded[static_cast<std::size_t>(i)] && !name.empty()) {
+            out.appendChar(' ');
+            out.appendBytes(name.data(), static_cast<int>(name.size()));
+            out.append("=\"");
+            xmlchars::appendEscaped(bytesAt(pos + nameLen), valueLen, xmlchars::TextKind::Attribute, false, out);
+            out.appendChar('"');
+        }
         pos += nameLen + valueLen;
     }
 }
@@ -294,33 +438,34 @@ TreeInfo::~TreeInfo() {
 // ---------------------------------------------------------------- TreeNode
 
 TreeNode::TreeNode()
-    : m_document(nullptr), m_tag(nullptr), m_attributes(nullptr), m_content(nullptr), m_isCdata(0), m_children(nullptr),
-      m_parent(nullptr), m_next(nullptr), m_prev(nullptr), m_magic(kAlive) {}
+    : m_document(nullptr), m_tag(nullptr), m_attributes(nullptr), m_content(nullptr), m_arenaContent(nullptr),
+      m_arenaContentSize(0), m_isCdata(0), m_tagInArena(0), m_magic(kAlive), m_childrenInArena(0), m_children(nullptr),
+      m_childCount(0), m_childCapacity(0), m_parent(nullptr), m_next(nullptr), m_prev(nullptr) {}
 
 TreeNode::~TreeNode() {
     m_magic = kDead;
-    delete m_tag;
+    releaseTag();
     delete m_content;
     delete m_attributes;
-    m_tag = m_content = nullptr;
+    m_content = nullptr;
+    m_arenaContent = nullptr;
     m_attributes = nullptr;
     unlinkFromParent();
 
     // Descendants go without recursion, so a deep document cannot exhaust the stack.
     std::vector<TreeNode*> pending;
     auto takeChildren = [&pending](TreeNode* n) {
-        if (!n->m_children)
-            return;
-        for (int i = n->m_children->getCount() - 1; i >= 0; --i) {
-            TreeNode* c = nodeAt(n->m_children, i);
+        for (int i = n->m_childCount - 1; i >= 0; --i) {
+            TreeNode* c = n->m_children[i];
             if (!isLive(c))
                 continue;
             c->m_parent = c->m_next = c->m_prev = nullptr;
             pending.push_back(c);
         }
-        delete n->m_children;
-        n->m_children = nullptr;
+        n->releaseChildren();
     };
+    // Their arena (if any) is let go of once, when they are all gone.
+    ArenaReleaseBatch batch;
     takeChildren(this);
     while (!pending.empty()) {
         TreeNode* c = pending.back();
@@ -343,11 +488,14 @@ void TreeNode::unlinkFromParent() {
         m_prev->m_next = m_next;
     if (m_next)
         m_next->m_prev = m_prev;
-    if (isLive(m_parent) && m_parent->m_children) {
-        ExtPtrArray* siblings = m_parent->m_children;
-        for (int i = 0; i < siblings->getCount(); ++i) {
-            if (siblings->elementAt(i) == this) {
-                siblings->removeAt(i);
+    if (isLive(m_parent)) {
+        TreeNode** siblings = m_parent->m_children;
+        const int count = m_parent->m_childCount;
+        for (int i = 0; i < count; ++i) {
+            if (siblings[i] == this) {
+                std::memmove(siblings + i, siblings + i + 1,
+                             static_cast<std::size_t>(count - i - 1) * sizeof *siblings);
+                --m_parent->m_childCount;
                 break;
             }
         }
@@ -386,7 +534,64 @@ TreeNode* TreeNode::createNode(TreeNode* parent, const char* tag) {
     return node;
 }
 
+TreeNode* TreeNode::createIn(NodeArena* arena, TreeNode* parent, const char* tag, int n) {
+    if (parent && !isLive(parent))
+        return nullptr;
+    TreeNode* node = new (arena, std::nothrow) TreeNode();
+    if (!node)
+        return nullptr;
+    if (!parent) {
+        node->m_document = new (std::nothrow) TreeInfo(node);
+        if (!node->m_document) {
+            delete node;
+            return nullptr;
+        }
+    }
+    if (n > 0)
+        node->storeTag(tag, n, arena);
+    if (parent && !parent->appendChildIn(node, arena)) {
+        delete node;
+        return nullptr;
+    }
+    return node;
+}
+
+void TreeNode::releaseChildren() {
+    if (!m_childrenInArena)
+        memFree(m_children);
+    m_children = nullptr;
+    m_childCount = m_childCapacity = 0;
+    m_childrenInArena = 0;
+}
+
+bool TreeNode::growChildren(NodeArena* arena) {
+    constexpr int kFirstCapacity = 4;
+    if (m_childCount < m_childCapacity)
+        return true;
+    if (m_childCapacity > 0x3FFFFFFF)
+        return false;
+    const int capacity = m_childCapacity ? 2 * m_childCapacity : kFirstCapacity;
+    const std::size_t bytes = static_cast<std::size_t>(capacity) * sizeof(TreeNode*);
+    auto* block = static_cast<TreeNode**>(arena ? arena->allocate(bytes) : memAlloc(bytes));
+    if (!block)
+        return false;
+    if (m_childCount)
+        std::memcpy(block, m_children, static_cast<std::size_t>(m_childCount) * sizeof(TreeNode*));
+    // An arena block left behind goes with its arena.
+    const int count = m_childCount;
+    releaseChildren();
+    m_children = block;
+    m_childCount = count;
+    m_childCapacity = capacity;
+    m_childrenInArena = arena ? 1 : 0;
+    return true;
+}
+
 bool TreeNode::appendChild(TreeNode* child) {
+    return appendChildIn(child, nullptr);
+}
+
+bool TreeNode::appendChildIn(TreeNode* child, NodeArena* arena) {
     if (!alive() || !isLive(child))
         return false;
     if (child->m_parent && child->m_parent != this)
@@ -396,17 +601,10 @@ bool TreeNode::appendChild(TreeNode* child) {
     if (child->m_document == m_document)
         return false;
 
-    if (!m_children) {
-        int capacity = 5;
-        if (isLive(m_prev) && m_prev->m_children && m_prev->m_children->getCount() > 0)
-            capacity = m_prev->m_children->getCount();
-        m_children = new (std::nothrow) ExtPtrArray(capacity, 5);
-        if (!m_children)
-            return false;
-    }
-    TreeNode* last = nodeAt(m_children, m_children->getCount() - 1);
-    if (!m_children->appendPtr(child))
+    if (!growChildren(arena))
         return false;
+    TreeNode* last = m_childCount ? m_children[m_childCount - 1] : nullptr;
+    m_children[m_childCount++] = child;
 
     // The record of a former root goes, with its declaration and texts.
     if (childRecord) {
@@ -427,19 +625,19 @@ bool TreeNode::appendChild(TreeNode* child) {
 void TreeNode::setDocument(TreeInfo* record) {
     if (!alive())
         return;
-    if (!m_children || m_children->getCount() == 0) {
+    if (m_childCount == 0) {
         m_document = record;
         return;
     }
-    ExtPtrArray stack;
-    stack.appendPtr(this);
-    while (stack.getCount() > 0) {
-        TreeNode* n = static_cast<TreeNode*>(stack.popLast());
+    std::vector<TreeNode*> stack{this};
+    while (!stack.empty()) {
+        TreeNode* n = stack.back();
+        stack.pop_back();
         n->m_document = record;
-        for (int i = 0; n->m_children && i < n->m_children->getCount(); ++i) {
-            TreeNode* c = nodeAt(n->m_children, i);
+        for (int i = 0; i < n->m_childCount; ++i) {
+            TreeNode* c = n->m_children[i];
             if (isLive(c))
-                stack.appendPtr(c);
+                stack.push_back(c);
         }
     }
 }
@@ -459,23 +657,43 @@ TreeInfo* TreeNode::getDocument() const {
 // ---------------------------------------------------------------- tag and content
 
 const char* TreeNode::getTag() const {
-    return alive() && m_tag ? m_tag->getString() : "";
+    return alive() && m_tag ? m_tag : "";
+}
+
+void TreeNode::releaseTag() {
+    if (!m_tagInArena)
+        memFree(m_tag);
+    m_tag = nullptr;
+    m_tagInArena = 0;
+}
+
+void TreeNode::storeTag(const char* tag, int n, NodeArena* arena) {
+    StringBuffer mended;
+    if (!xmlchars::isName(tag, n)) {
+        mended.appendBytes(tag, n);
+        xmlchars::mendName(mended);
+        tag = mended.getString();
+        n = mended.getSize();
+    }
+    char* stored = arena ? arena->copyText(tag, static_cast<std::size_t>(n))
+                         : static_cast<char*>(memAlloc(static_cast<std::uint64_t>(n) + 1));
+    if (!stored)
+        return;
+    if (!arena) {
+        std::memcpy(stored, tag, static_cast<std::size_t>(n));
+        stored[n] = 0;
+    }
+    releaseTag();
+    m_tag = stored;
+    m_tagInArena = arena ? 1 : 0;
 }
 
 void TreeNode::setTag(const char* tag) {
-    if (!alive())
+    if (!alive() || (!tag && !m_tag))
         return;
-    if (m_tag) {
-        m_tag->setString(tag ? tag : "");
-        m_tag->shrinkToFit();
-    } else {
-        if (!tag)
-            return;
-        m_tag = new (std::nothrow) StringBuffer(tag);
-        if (!m_tag)
-            return;
-    }
-    m_tag->keepXmlNameChars();
+    if (!tag)
+        tag = "";
+    storeTag(tag, static_cast<int>(std::strlen(tag)), nullptr);
 }
 
 bool TreeNode::tagEquals(const char* tag) const {
@@ -483,15 +701,25 @@ bool TreeNode::tagEquals(const char* tag) const {
 }
 
 const char* TreeNode::getContent() const {
-    return alive() && m_content ? m_content->getString() : "";
+    if (!alive())
+        return "";
+    if (m_content)
+        return m_content->getString();
+    return m_arenaContent ? m_arenaContent : "";
 }
 
 int TreeNode::getContentSize() const {
-    return alive() && m_content ? m_content->getSize() : 0;
+    if (!alive())
+        return 0;
+    return m_content ? m_content->getSize() : m_arenaContentSize;
 }
 
 int TreeNode::getContentInt() const {
-    return alive() && m_content ? m_content->intValue() : 0;
+    if (!alive())
+        return 0;
+    if (m_content)
+        return m_content->intValue();
+    return m_arenaContent ? StringBuffer(m_arenaContent).intValue() : 0;
 }
 
 bool TreeNode::hasContent() const {
@@ -501,6 +729,8 @@ bool TreeNode::hasContent() const {
 void TreeNode::setContent(const char* text) {
     if (!alive())
         return;
+    m_arenaContent = nullptr;
+    m_arenaContentSize = 0;
     if (!text) {
         if (m_content)
             m_content->clear();
@@ -512,46 +742,107 @@ void TreeNode::setContent(const char* text) {
         m_content = new (std::nothrow) StringBuffer(text);
 }
 
+void TreeNode::setArenaContent(NodeArena* arena, const char* text, int n) {
+    if (!alive())
+        return;
+    const char* stored = arena->copyText(text, static_cast<std::size_t>(n));
+    if (!stored) {
+        StringBuffer copy;
+        copy.appendBytes(text, n);
+        setContent(copy.getString());
+        return;
+    }
+    delete m_content;
+    m_content = nullptr;
+    m_arenaContent = stored;
+    m_arenaContentSize = n;
+}
+
 StringBuffer* TreeNode::getContentSb() {
     if (!alive())
         return nullptr;
-    if (!m_content)
-        m_content = new (std::nothrow) StringBuffer(120u);
+    if (!m_content) {
+        // The parser's bytes move into a buffer of their own, which can change.
+        m_content = m_arenaContent ? new (std::nothrow) StringBuffer(m_arenaContent, m_arenaContentSize, 0)
+                                   : new (std::nothrow) StringBuffer(120u);
+        if (m_content) {
+            m_arenaContent = nullptr;
+            m_arenaContentSize = 0;
+        }
+    }
     return m_content;
 }
 
 // ---------------------------------------------------------------- attributes
 
-namespace {
-bool isXmlNameByte(unsigned char c) {
-    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '.' || c == '-' ||
-           c == '_' || c == ':' || c == '!' || c >= 0x80;
-}
-} // namespace
-
-void TreeNode::addAttribute(const char* name, const char* value) {
+// The name as stored: itself when it is an XML name, else mended into `mended`.
+const char* TreeNode::attributeNameToStore(const char* name, StringBuffer& mended) {
     if (!alive() || !name || !*name)
-        return;
+        return nullptr;
     if (!m_attributes)
         m_attributes = new (std::nothrow) AttributeSet();
     if (!m_attributes)
-        return;
+        return nullptr;
     // The parser's names are nearly always stored as given: no copy for them.
-    const char* p = name;
-    while (isXmlNameByte(static_cast<unsigned char>(*p)))
-        ++p;
-    // A name must not start with a digit, '-' or '.'.
-    const bool startsBad = (name[0] >= '0' && name[0] <= '9') || name[0] == '-' || name[0] == '.';
-    if (*p == 0 && !startsBad) {
-        m_attributes->add(name, value);
+    const int n = static_cast<int>(std::strlen(name));
+    if (xmlchars::isName(name, n))
+        return name;
+    xmlchars::appendName(name, n, mended);
+    return mended.getString();
+}
+
+// A name given again replaces the value it had.
+void TreeNode::addAttribute(const char* name, const char* value) {
+    StringBuffer mended;
+    const char* stored = attributeNameToStore(name, mended);
+    if (!stored)
         return;
+    if (m_attributes->hasAttr(stored))
+        m_attributes->remove(stored);
+    m_attributes->add(stored, value);
+}
+
+void TreeNode::addParsedAttribute(const char* name, const char* value) {
+    StringBuffer mended;
+    if (const char* stored = attributeNameToStore(name, mended))
+        m_attributes->add(stored, value);
+}
+
+void TreeNode::dropRepeatedAttributes() {
+    if (alive() && m_attributes)
+        m_attributes->removeDuplicates();
+}
+
+void TreeNode::setParsedAttributes(NodeArena* arena, const int* lengths, int lengthCount, const char* bytes,
+                                   int byteCount) {
+    if (!alive() || lengthCount < 2)
+        return;
+    // Names that are XML names already, given once each: the common case,
+    // kept as read. Anything else takes the road of single additions.
+    bool plain = arena && lengthCount <= 2 * static_cast<int>(kPairwiseLimit);
+    std::string_view names[kPairwiseLimit];
+    for (int i = 0, pos = 0; plain && i < lengthCount / 2; ++i) {
+        names[i] = std::string_view(bytes + pos, static_cast<std::size_t>(lengths[2 * i]));
+        plain = lengths[2 * i] > 0 && xmlchars::isName(names[i].data(), lengths[2 * i]);
+        for (int j = 0; plain && j < i; ++j)
+            plain = names[j] != names[i];
+        pos += lengths[2 * i] + lengths[2 * i + 1];
     }
-    StringBuffer stored;
-    if (startsBad)
-        stored.appendChar('A');
-    stored.append(name);
-    stored.keepXmlNameChars();
-    m_attributes->add(stored.getString(), value);
+    delete m_attributes;
+    m_attributes = plain ? AttributeSet::createFrozen(arena, lengths, lengthCount, bytes, byteCount) : nullptr;
+    if (m_attributes)
+        return;
+    StringBuffer name;
+    StringBuffer value;
+    for (int i = 0, pos = 0; i < lengthCount / 2; ++i) {
+        name.clear();
+        value.clear();
+        name.appendBytes(bytes + pos, lengths[2 * i]);
+        value.appendBytes(bytes + pos + lengths[2 * i], lengths[2 * i + 1]);
+        addParsedAttribute(name.getString(), value.getString());
+        pos += lengths[2 * i] + lengths[2 * i + 1];
+    }
+    dropRepeatedAttributes();
 }
 
 void TreeNode::updateAttribute(const char* name, const char* value) {
@@ -579,11 +870,11 @@ bool TreeNode::hasAttrWithValue(const char* name, const char* value) const {
 // ---------------------------------------------------------------- children and navigation
 
 int TreeNode::getNumChildren() const {
-    return alive() && m_children ? m_children->getCount() : 0;
+    return alive() ? m_childCount : 0;
 }
 
 TreeNode* TreeNode::getChild(int index) const {
-    return alive() ? nodeAt(m_children, index) : nullptr;
+    return alive() && index >= 0 && index < m_childCount ? m_children[index] : nullptr;
 }
 
 TreeNode* TreeNode::getFirstChild() const {

@@ -4,8 +4,11 @@
 // walks use. All text is 8-bit (UTF-8 as the parser uses it) and compared
 // byte by byte.
 #include <cstdint>
+#include <string_view>
+#include <vector>
 
 #include "netlib/core/ExtPtrArray.h"
+#include "netlib/core/NodeArena.h"
 #include "netlib/core/TessikObject.h"
 
 namespace tessik {
@@ -20,21 +23,23 @@ constexpr std::uint8_t kAlive = 0xCE;
 constexpr std::uint8_t kDead = 0x31;
 } // namespace xmltree
 
-// Appends an attribute value escaped for a double-quoted attribute; a zero
-// byte ends the value.
-void appendXmlAttrValueEscaped(const char* value, int n, tessik::StringBuffer& out);
-
 // Length of the character reference ("&#N;" or "&#xH;") at value[i], or 0
 // when none is complete there or it names no character XML allows; the code
 // point goes to codeOut when given.
 int xmlCharRefLength(const char* value, int i, int n, unsigned long* codeOut);
 
 // Names and values packed into one byte buffer, their lengths into one list
-// (name 0, value 0, name 1, ...). Names may repeat; order is kept.
-class AttributeSet {
+// (name 0, value 0, name 1, ...). Names may repeat; order is kept. A set the
+// parser made keeps both in its arena until the first change, which moves
+// them to the heap.
+class AttributeSet : public ArenaObject {
 public:
     AttributeSet();
     virtual ~AttributeSet();
+    // A set of the arena holding copies of the lengths and bytes; null when
+    // out of memory.
+    static AttributeSet* createFrozen(NodeArena* arena, const int* lengths, int lengthCount, const char* bytes,
+                                      int byteCount);
 
     AttributeSet(const AttributeSet&) = delete;
     AttributeSet& operator=(const AttributeSet&) = delete;
@@ -48,21 +53,38 @@ public:
     int getCount() const;
     // The attribute at index in stored order; false when out of range.
     bool getAt(int index, tessik::StringBuffer& name, tessik::StringBuffer& value) const;
+    // Keeps the last attribute of each name, where it stands.
+    void removeDuplicates();
+    // Names are written mended and once each, with the last value given.
     void serialize(tessik::StringBuffer& out) const;
 
 private:
     bool ensureStorage();
+    bool thaw();
+    int lengthAt(int k) const;
+    const char* bytesAt(int offset) const;
     // Index of the first attribute of that name at or after `from`, or -1;
     // `offset` receives the byte offset of its name.
     int find(const char* name, int from, int& offset) const;
     int offsetOf(int index) const;
+    // Views into the stored bytes, valid until the set changes.
+    std::vector<std::string_view> names() const;
+    // False when no name can be given twice (checked without allocating for
+    // a few attributes).
+    bool mayRepeatNames() const;
 
     ExtIntArray* m_lengths;
     tessik::StringBuffer* m_bytes;
+    const int* m_frozenLengths;
+    const char* m_frozenBytes;
+    int m_frozenCount;
 };
 
-class TreeNode : public TessikObject {
+class TreeNode : public TessikObject, public ArenaObject {
 public:
+    using ArenaObject::operator delete;
+    using ArenaObject::operator new;
+
     ~TreeNode() override;
 
     TreeNode(const TreeNode&) = delete;
@@ -70,6 +92,10 @@ public:
 
     static TreeNode* createRoot(const char* tag);
     static TreeNode* createNode(TreeNode* parent, const char* tag);
+    // The parser's road: the node, its tag (n bytes, mended), and what it is
+    // given later through the calls below, carved from the arena; a root
+    // when parent is null.
+    static TreeNode* createIn(NodeArena* arena, TreeNode* parent, const char* tag, int n);
 
     bool appendChild(TreeNode* child);
     void setDocument(TreeInfo* record);
@@ -86,12 +112,24 @@ public:
     int getContentInt() const;
     bool hasContent() const;
     void setContent(const char* text);
+    // The content as a buffer to change; created when absent.
     tessik::StringBuffer* getContentSb();
+    // The parser's road, for a node without content: the n bytes in the arena.
+    void setArenaContent(NodeArena* arena, const char* text, int n);
     bool isCdata() const { return m_isCdata != 0; }
     void setCdata() { m_isCdata = 1; }
 
-    // Attributes
+    // Attributes: names are mended into XML names; a name added again
+    // replaces the earlier value.
     void addAttribute(const char* name, const char* value);
+    // The parser's road: mended, appended without a search; once the start
+    // tag is read, dropRepeatedAttributes keeps the last of each name.
+    void addParsedAttribute(const char* name, const char* value);
+    void dropRepeatedAttributes();
+    // The parser's road for a whole start tag: lengths and bytes as an
+    // AttributeSet packs them, names as read; mended, a repeated name
+    // keeping its last value, and kept in the arena.
+    void setParsedAttributes(NodeArena* arena, const int* lengths, int lengthCount, const char* bytes, int byteCount);
     void updateAttribute(const char* name, const char* value);
     bool getAttrValue(const char* name, tessik::StringBuffer& out) const;
     bool hasAttrWithValue(const char* name, const char* value) const;
@@ -135,10 +173,19 @@ private:
     TreeNode();
     bool alive() const { return m_magic == xmltree::kAlive; }
     bool tagEquals(const char* tag) const;
+    // The tag as n bytes, mended, on the heap or in the arena.
+    void storeTag(const char* tag, int n, NodeArena* arena);
+    void releaseTag();
     bool getDeclAttr(const char* name, tessik::StringBuffer& out) const;
+    // Creates the attribute set when absent; null when no attribute can be added.
+    const char* attributeNameToStore(const char* name, tessik::StringBuffer& mended);
     template <class Match>
     TreeNode* walkBreadthFirst(const TreeNode* after, Match match);
     void unlinkFromParent();
+    // Room for one more child; from the arena only while the parser builds.
+    bool growChildren(NodeArena* arena);
+    void releaseChildren();
+    bool appendChildIn(TreeNode* child, NodeArena* arena);
     void emitDocumentHead(tessik::StringBuffer& out, bool noDeclaration);
     void emitStylesheets(tessik::StringBuffer& out);
     // False when the node was written whole as an empty-element tag.
@@ -147,15 +194,26 @@ private:
     void emitEndTag(tessik::StringBuffer& out, int depth) const;
 
     TreeInfo* m_document;
-    tessik::StringBuffer* m_tag;
+    char* m_tag; // null reads as ""
     AttributeSet* m_attributes;
+    // The content: a buffer once set or changed through these calls, else
+    // the bytes the parser left in the arena, else none.
     tessik::StringBuffer* m_content;
+    const char* m_arenaContent;
+    int m_arenaContentSize;
     std::uint8_t m_isCdata;
-    ExtPtrArray* m_children;
+    std::uint8_t m_tagInArena;
+    // Beside the other bytes, so that the node stays small.
+    std::uint8_t m_magic;
+    std::uint8_t m_childrenInArena;
+    // The children in order: a block of pointers in the arena when the
+    // parser made the list, else on the heap.
+    TreeNode** m_children;
+    int m_childCount;
+    int m_childCapacity;
     TreeNode* m_parent;
     TreeNode* m_next;
     TreeNode* m_prev;
-    std::uint8_t m_magic;
 };
 
 class TreeInfo : public TessikObject {

@@ -2,6 +2,7 @@
 
 #include "netlib/core/DataBuffer.h"
 #include "netlib/core/EncodingConvert.h"
+#include "platform/ByteOrder.h"
 
 namespace tessik {
 
@@ -34,8 +35,13 @@ public:
         m_block[m_fill++] = b;
     }
     void unit16(std::uint16_t u) {
-        put(static_cast<unsigned char>(u & 0xFF));
-        put(static_cast<unsigned char>(u >> 8));
+        unsigned char le[2];
+        platform::StoreLe16(le, u);
+        putBytes(le, sizeof le);
+    }
+    void putBytes(const unsigned char* p, unsigned n) {
+        for (unsigned i = 0; i < n; ++i)
+            put(p[i]);
     }
     void flush() {
         if (m_fill)
@@ -89,8 +95,9 @@ bool utf8ToUtf32(const DataBuffer& in, DataBuffer& out, bool bigEndian) {
         v -= kOffsets[t];
         if (v >= 0x80000000u)
             v = 0xFFFD;
-        for (int k = 0; k < 4; ++k)
-            s.put(static_cast<unsigned char>(v >> (bigEndian ? 24 - 8 * k : 8 * k)));
+        unsigned char word[4];
+        bigEndian ? platform::StoreBe32(word, v) : platform::StoreLe32(word, v);
+        s.putBytes(word, sizeof word);
         i += static_cast<unsigned>(t) + 1;
     }
     return true;
@@ -135,6 +142,50 @@ bool isLegalUtf8(const unsigned char* p, int length) {
     return trailingBytes(p[0]) + 1 == length;
 }
 
+int utf8ScalarAt(const unsigned char* p, unsigned int n, std::uint32_t& cp) {
+    if (n == 0)
+        return 0;
+    if (p[0] < 0x80) {
+        cp = p[0];
+        return 1;
+    }
+    const int len = trailingBytes(p[0]) + 1;
+    if (len < 2 || len > 4 || static_cast<unsigned int>(len) > n || !isLegalUtf8(p, len))
+        return 0;
+    static constexpr unsigned char kLeadMask[] = {0, 0, 0x1F, 0x0F, 0x07};
+    std::uint32_t v = p[0] & kLeadMask[len];
+    for (int k = 1; k < len; ++k)
+        v = (v << 6) | (p[k] & 0x3Fu);
+    if (v >= 0xD800 && v <= 0xDFFF)
+        return 0;
+    cp = v;
+    return len;
+}
+
+std::uint64_t appendUtf8Replacing(const unsigned char* p, unsigned int n, DataBuffer& out) {
+    static constexpr unsigned char kReplacement[] = {0xEF, 0xBF, 0xBD};
+    std::uint64_t replaced = 0;
+    unsigned int from = 0;
+    for (unsigned int i = 0; i < n;) {
+        if (p[i] < 0x80) {
+            ++i;
+            continue;
+        }
+        std::uint32_t cp = 0;
+        const int used = utf8ScalarAt(p + i, n - i, cp);
+        if (used > 0) {
+            i += static_cast<unsigned int>(used);
+            continue;
+        }
+        out.append(p + from, i - from);
+        out.append(kReplacement, sizeof kReplacement);
+        ++replaced;
+        from = ++i;
+    }
+    out.append(p + from, n - from);
+    return replaced;
+}
+
 bool utf8ToUtf16(const unsigned char* bytes, unsigned int count, DataBuffer& out) {
     if (!bytes || count == 0)
         return true;
@@ -162,13 +213,13 @@ bool utf16ToUtf8(const unsigned char* bytes, unsigned int count, DataBuffer& out
     unsigned int units = count / 2;
     Stager s(out);
     for (unsigned int i = 0; i < units; ++i) {
-        std::uint16_t u = static_cast<std::uint16_t>(bytes[2 * i] | (bytes[2 * i + 1] << 8));
+        std::uint16_t u = platform::LoadLe16(bytes + 2 * i);
         if (u == 0) {
             tessik::noteDroppedInput(2);
             continue;
         }
         if (u >= 0xD800 && u <= 0xDBFF && i + 1 < units) {
-            std::uint16_t lo = static_cast<std::uint16_t>(bytes[2 * i + 2] | (bytes[2 * i + 3] << 8));
+            std::uint16_t lo = platform::LoadLe16(bytes + 2 * i + 2);
             if (lo >= 0xDC00 && lo <= 0xDFFF) {
                 putUtf8(s, 0x10000 + ((static_cast<std::uint32_t>(u - 0xD800) << 10) | (lo - 0xDC00u)));
                 ++i;
@@ -196,9 +247,7 @@ bool utf32ToUtf8(const DataBuffer& in, DataBuffer& out) {
     const unsigned char* p = in.getData();
     Stager s(out);
     for (unsigned int i = 0; i + 4 <= n; i += 4) {
-        std::uint32_t v = static_cast<std::uint32_t>(p[i]) | (static_cast<std::uint32_t>(p[i + 1]) << 8) |
-                          (static_cast<std::uint32_t>(p[i + 2]) << 16) | (static_cast<std::uint32_t>(p[i + 3]) << 24);
-        putUtf8(s, v);
+        putUtf8(s, platform::LoadLe32(p + i));
     }
     return true;
 }

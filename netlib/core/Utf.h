@@ -11,6 +11,14 @@ class DataBuffer;
 // True when the 1 to 4 bytes are one well-formed UTF-8 sequence (encoded
 // surrogates included).
 bool isLegalUtf8(const unsigned char* p, int length);
+// The well-formed UTF-8 character at p (n bytes there): its length, 1 to 4,
+// and its code point; 0 when the bytes do not start one (overlong forms,
+// encoded surrogates and values past U+10FFFF included).
+int utf8ScalarAt(const unsigned char* p, unsigned int n, std::uint32_t& cp);
+// Appends the bytes with each one that is not part of a well-formed UTF-8
+// character (as utf8ScalarAt has them) replaced by U+FFFD; the count of
+// bytes replaced.
+std::uint64_t appendUtf8Replacing(const unsigned char* p, unsigned int n, DataBuffer& out);
 // One UTF-16 unit from a sequence of at most 3 bytes: bytes used, -1 when
 // ill-formed (4-byte leads included), -2 when truncated.
 // Inline: the converters call it for every character.

@@ -5,6 +5,7 @@
 #include "netlib/core/CStringUtil.h"
 #include "netlib/core/EncodingConvert.h"
 #include "netlib/core/WideCase.h"
+#include "platform/ByteOrder.h"
 #include "platform/CodePage.h"
 
 namespace tessik {
@@ -416,7 +417,7 @@ std::uint16_t ansiCharToUnit(char c) {
     DataBuffer out;
     EncodingConvert ec;
     ec.convert(ansiPage(), 1200, &c, 1, out);
-    return out.getSize() >= 2 ? static_cast<std::uint16_t>(out.getData()[0] | (out.getData()[1] << 8)) : 0;
+    return out.getSize() >= 2 ? platform::LoadLe16(out.getData()) : 0;
 }
 } // namespace
 
@@ -460,8 +461,8 @@ bool XString::equalsNoCaseUtf8(const char* text) {
     const unsigned char* a = m_utf16.getData();
     const unsigned char* b = other.m_utf16.getData();
     for (unsigned i = 0; i + 1 < n; i += 2) {
-        std::uint16_t ua = static_cast<std::uint16_t>(a[i] | (a[i + 1] << 8));
-        std::uint16_t ub = static_cast<std::uint16_t>(b[i] | (b[i + 1] << 8));
+        std::uint16_t ua = platform::LoadLe16(a + i);
+        std::uint16_t ub = platform::LoadLe16(b + i);
         if (ua != ub && wideToLower(ua) != wideToLower(ub))
             return false;
     }

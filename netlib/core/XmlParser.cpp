@@ -1,14 +1,17 @@
 #include "netlib/core/XmlParser.h"
 
 #include <cstring>
+#include <vector>
 
 #include "netlib/core/CStringUtil.h"
 #include "netlib/core/DataBuffer.h"
 #include "netlib/core/EncodingConvert.h"
 #include "netlib/core/LogBase.h"
+#include "netlib/core/NodeArena.h"
 #include "netlib/core/ParseEngine.h"
 #include "netlib/core/Progress.h"
 #include "netlib/core/TreeNode.h"
+#include "netlib/core/XmlProlog.h"
 
 namespace tessik {
 
@@ -17,14 +20,45 @@ namespace {
 constexpr int kCodePageUtf16Le = 1200;
 constexpr int kCodePageUtf16Be = 1201;
 constexpr int kCodePageUtf8 = 65001;
+constexpr int kCodePageUtf32Le = 65005;
+constexpr int kCodePageUtf32Be = 65006;
+// How far into a file its XML declaration is looked for.
+constexpr unsigned int kDeclarationWindow = 4096;
 // Work buffers for the document's DOCTYPE and instruction texts.
 constexpr unsigned int kDocTextInitialSize = 2000;
 constexpr const char kCdataOpen[] = "<![CDATA[";
 constexpr int kCdataOpenLen = sizeof(kCdataOpen) - 1;
 constexpr const char kStylesheet[] = "xml-stylesheet";
+constexpr const char kDocTypeOpen[] = "<!DOCTYPE";
 
 bool isSpace(char c) {
     return c == ' ' || c == '\t' || c == '\r' || c == '\n';
+}
+
+// Whether a CDATA section opens at p; the first two bytes rule most places out.
+bool atCdataOpen(const char* p) {
+    return p[0] == '<' && p[1] == '!' && std::strncmp(p, kCdataOpen, kCdataOpenLen) == 0;
+}
+
+// Quotes and "<" never belong to a tag or attribute name the reader
+// captured: taken out in one pass, and only where there is one.
+bool isNameNoise(char c) {
+    return c == '"' || c == '\'' || c == '<';
+}
+
+void removeNameNoise(StringBuffer& name) {
+    const char* p = name.getString();
+    const int n = name.getSize();
+    int i = 0;
+    while (i < n && !isNameNoise(p[i]))
+        ++i;
+    if (i == n)
+        return;
+    StringBuffer kept;
+    for (int k = 0; k < n; ++k)
+        if (!isNameNoise(p[k]))
+            kept.appendChar(p[k]);
+    name.setString(kept.getString());
 }
 
 bool startsWithNoCase(const char* p, const char* prefix) {
@@ -88,11 +122,27 @@ void normalizeAttrWhitespace(StringBuffer& value) {
     value.shorten(n - w);
 }
 
+// XML 1.0, 2.11: a CR LF pair and a lone CR each read as one LF.
+void appendLineEndsNormalized(const char* p, int n, StringBuffer& out) {
+    int from = 0;
+    for (const char* cr = static_cast<const char*>(std::memchr(p, '\r', static_cast<std::size_t>(n))); cr;) {
+        const int at = static_cast<int>(cr - p);
+        out.appendBytes(p + from, at - from);
+        out.appendChar('\n');
+        from = at + 1;
+        if (from < n && p[from] == '\n')
+            ++from;
+        cr = from < n ? static_cast<const char*>(std::memchr(p + from, '\r', static_cast<std::size_t>(n - from)))
+                      : nullptr;
+    }
+    out.appendBytes(p + from, n - from);
+}
+
 class XmlReader {
 public:
     XmlReader(ParseEngine& engine, LogBase& log, ProgressMonitor* progress, bool trim)
         : m_engine(engine), m_log(log), m_progress(progress), m_trim(trim), m_docType(kDocTextInitialSize),
-          m_piText(kDocTextInitialSize) {}
+          m_piText(kDocTextInitialSize), m_arena(NodeArena::create()) {}
 
     ~XmlReader() {
         // Whatever no root took goes here.
@@ -102,6 +152,9 @@ public:
         for (int i = 0; i < m_pendingStyles.getCount(); ++i)
             delete static_cast<TreeNode*>(m_pendingStyles.elementAt(i));
         delete m_completed;
+        // The arena stays as long as a node of it does.
+        if (m_arena)
+            m_arena->finishBuilding();
     }
 
     TreeNode* run();
@@ -110,10 +163,21 @@ private:
     const char* at() const { return m_engine.atCursor(); }
     char cur() const { return m_engine.currentChar(); }
     void advance(std::uint32_t n) { m_engine.setCursor(m_engine.getCursor() + n); }
-    void skipSpace() { m_engine.skipChars(' ', '\t', '\r', '\n'); }
+    void skipSpace() {
+        const char* p = at();
+        const char* q = p;
+        while (isSpace(*q))
+            ++q;
+        if (q != p)
+            advance(static_cast<std::uint32_t>(q - p));
+    }
     bool atEnd() const { return cur() == 0; }
 
     void addRun(StringBuffer& held, const char* run, int n);
+    // The open element's content, when it has none yet, from the bytes given.
+    void setFirstContent(const StringBuffer& text);
+    // Text as a run of content: line ends normalised, then references decoded.
+    void appendText(const char* text, int n, StringBuffer& out);
     bool readCdata();
     bool dispatch();
     bool readComment();
@@ -121,7 +185,9 @@ private:
     void readInstruction();
     void readClosingTag();
     bool readStartTag();
+    const char* readName(bool attribute, int& n);
     void readAttributes(TreeNode* node, bool& selfClosing);
+    void appendAttrValue();
     void closeOpen();
     void reportProgress();
 
@@ -142,12 +208,19 @@ private:
     StringBuffer m_tag;
     StringBuffer m_scratch;
     StringBuffer m_run;
+    StringBuffer m_lineEnds;
+    StringBuffer m_cdata;
+    // A start tag's attributes as an AttributeSet packs them.
+    std::vector<int> m_attrLengths;
+    StringBuffer m_attrBytes;
     bool m_stop = false;
+    // Where the tree is built; null (out of memory) builds it on the heap.
+    NodeArena* m_arena;
 };
 
 TreeNode* XmlReader::run() {
     StringBuffer held;
-    const std::uint32_t total = static_cast<std::uint32_t>(std::strlen(m_engine.getData()));
+    const std::uint32_t total = m_engine.getCursor() + m_engine.remaining();
     if (m_progress && total > 0)
         m_progress->setTotalUint32(total);
 
@@ -172,7 +245,7 @@ TreeNode* XmlReader::run() {
             skipSpace();
             held.appendBytes(m_engine.getData() + start, static_cast<int>(m_engine.getCursor() - start));
         }
-        if (std::strncmp(at(), kCdataOpen, kCdataOpenLen) == 0) {
+        if (atCdataOpen(at())) {
             if (!readCdata())
                 break;
             continue;
@@ -187,7 +260,7 @@ TreeNode* XmlReader::run() {
             addRun(held, runStart, static_cast<int>(runEnd - runStart));
         if (atEnd())
             break;
-        if (std::strncmp(at(), kCdataOpen, kCdataOpenLen) == 0) {
+        if (atCdataOpen(at())) {
             if (!readCdata())
                 break;
             continue;
@@ -222,35 +295,54 @@ void XmlReader::addRun(StringBuffer& held, const char* run, int n) {
     if (!m_open->hasContent()) {
         m_run.clear();
         if (!m_trim)
-            m_run.appendSb(held);
-        appendXmlDecoded(run, n, m_run);
-        m_open->setContent(m_run.getString());
+            appendLineEndsNormalized(held.getString(), held.getSize(), m_run);
+        appendText(run, n, m_run);
+        setFirstContent(m_run);
         return;
     }
     StringBuffer* content = m_open->getContentSb();
     if (!content)
         return;
     if (!m_trim)
-        content->appendSb(held);
+        appendLineEndsNormalized(held.getString(), held.getSize(), *content);
     content->appendChar(' ');
-    appendXmlDecoded(run, n, *content);
+    appendText(run, n, *content);
+}
+
+void XmlReader::setFirstContent(const StringBuffer& text) {
+    if (m_arena)
+        m_open->setArenaContent(m_arena, text.getString(), text.getSize());
+    else
+        m_open->setContent(text.getString());
+}
+
+// Line ends first, so that a CR written as &#13; stays a CR.
+void XmlReader::appendText(const char* text, int n, StringBuffer& out) {
+    if (!std::memchr(text, '\r', static_cast<std::size_t>(n))) {
+        appendXmlDecoded(text, n, out);
+        return;
+    }
+    m_lineEnds.clear();
+    appendLineEndsNormalized(text, n, m_lineEnds);
+    appendXmlDecoded(m_lineEnds.getString(), m_lineEnds.getSize(), out);
 }
 
 // Sections join the content with nothing between; text after a section up
 // to the next tag joins it too (it is part of the element's text).
 bool XmlReader::readCdata() {
+    StringBuffer& text = m_cdata;
+    text.clear();
+    bool next = false;
     while (true) {
         advance(kCdataOpenLen);
-        StringBuffer* content = m_open->getContentSb();
         const char* start = at();
         const char* close = std::strstr(start, "]]>");
         const int n = close ? static_cast<int>(close - start) : static_cast<int>(std::strlen(start));
-        if (content)
-            content->appendBytes(start, n);
+        appendLineEndsNormalized(start, n, text);
         m_open->setCdata();
         if (!close) {
             advance(static_cast<std::uint32_t>(n));
-            return false;
+            break;
         }
         advance(static_cast<std::uint32_t>(n + 3));
         const char* tail = at();
@@ -259,21 +351,29 @@ bool XmlReader::readCdata() {
         const char* lead = tail;
         while (lead < tailEnd && isSpace(*lead))
             ++lead;
-        if (lead < tailEnd && content) {
+        if (lead < tailEnd) {
             if (m_trim) {
                 while (isSpace(tailEnd[-1]))
                     --tailEnd;
                 tail = lead;
             }
-            appendXmlDecoded(tail, static_cast<int>(tailEnd - tail), *content);
+            appendText(tail, static_cast<int>(tailEnd - tail), text);
         }
         if (atEnd())
-            return false;
-        if (std::strncmp(at(), kCdataOpen, kCdataOpenLen) == 0)
+            break;
+        if (atCdataOpen(at()))
             continue;
-        advance(1);
-        return dispatch();
+        next = true;
+        break;
     }
+    if (!m_open->hasContent())
+        setFirstContent(text);
+    else if (StringBuffer* content = m_open->getContentSb())
+        content->appendSb(text);
+    if (!next)
+        return false;
+    advance(1);
+    return dispatch();
 }
 
 // The construct after a "<"; false ends the parse.
@@ -317,9 +417,25 @@ bool XmlReader::readComment() {
     return true;
 }
 
-// An unbalanced DOCTYPE is not kept: written out again it would swallow the
+// A well-formed DOCTYPE is taken exactly, so that quoted text holding "<"
+// or ">" does not end it early; any other is taken by counting "<" and ">".
+// An unbalanced one is not kept: written out again it would swallow the
 // document that follows it.
 void XmlReader::readDocType() {
+    const char* start = at() - 1;
+    if (m_engine.getCursor() > 0 && *start == '<') {
+        // Not looked for past the next declaration's start, so that hostile
+        // text costs linear time.
+        const char* next = std::strstr(at(), kDocTypeOpen);
+        const int limit = next ? static_cast<int>(next - start) : static_cast<int>(m_engine.remaining()) + 1;
+        const int strict = xmlprolog::docTypeLength(start, limit);
+        if (strict > 0) {
+            m_docType.appendBytes(start, strict);
+            m_docType.appendChar('\n');
+            advance(static_cast<std::uint32_t>(strict - 1));
+            return;
+        }
+    }
     const int before = m_docType.getSize();
     m_docType.appendChar('<');
     if (!m_engine.captureBalanced('<', '>', 1, m_docType)) {
@@ -380,20 +496,40 @@ void XmlReader::readClosingTag() {
     reportProgress();
 }
 
+// A name read in place: the bytes up to whitespace, "/", ">" (or "=" for an
+// attribute name); quotes and "<" in it, which no name holds, are taken
+// out in a copy.
+const char* XmlReader::readName(bool attribute, int& n) {
+    const char* p = at();
+    const char* end = p;
+    bool noise = false;
+    for (char c; (c = *end) != 0 && !isSpace(c) && c != '/' && c != '>' && !(attribute && c == '=');) {
+        noise = noise || isNameNoise(c);
+        ++end;
+    }
+    advance(static_cast<std::uint32_t>(end - p));
+    n = static_cast<int>(end - p);
+    if (!noise)
+        return p;
+    m_tag.clear();
+    m_tag.appendBytes(p, n);
+    removeNameNoise(m_tag);
+    n = m_tag.getSize();
+    return m_tag.getString();
+}
+
 bool XmlReader::readStartTag() {
-    StringBuffer& tag = m_tag;
-    tag.clear();
-    m_engine.captureToAnyOf7(" \t\r\n/>>", tag);
+    int tagLength = 0;
+    const char* tag = readName(false, tagLength);
     if (atEnd())
         return false;
-    tag.removeChar('<');
     skipSpace();
     bool selfClosing = false;
     if (cur() == '/') {
         selfClosing = true;
         advance(1);
     }
-    TreeNode* node = m_open ? TreeNode::createNode(m_open, tag.getString()) : TreeNode::createRoot(tag.getString());
+    TreeNode* node = TreeNode::createIn(m_arena, m_open, tag, tagLength);
     if (!node)
         return false;
     m_open = node;
@@ -405,39 +541,64 @@ bool XmlReader::readStartTag() {
     return true;
 }
 
-void XmlReader::readAttributes(TreeNode* node, bool& selfClosing) {
-    StringBuffer& name = m_tag;
+// A quoted value is taken as it stands when nothing in it needs reading
+// (references, line ends, tabs); otherwise, and unquoted, through scratch.
+void XmlReader::appendAttrValue() {
+    const char q = cur();
+    if (q == '"' || q == '\'') {
+        advance(1);
+        const char* p = at();
+        const void* close = std::memchr(p, q, m_engine.remaining());
+        const int n =
+            close ? static_cast<int>(static_cast<const char*>(close) - p) : static_cast<int>(m_engine.remaining());
+        bool plain = true;
+        for (int i = 0; i < n && plain; ++i)
+            plain = p[i] != '&' && p[i] != '\t' && p[i] != '\r' && p[i] != '\n';
+        if (plain) {
+            m_attrBytes.appendBytes(p, n);
+            advance(static_cast<std::uint32_t>(n));
+            if (cur() == q)
+                advance(1);
+            return;
+        }
+    }
     StringBuffer& value = m_scratch;
+    value.clear();
+    if (q == '"' || q == '\'')
+        m_engine.captureToChar(q, value);
+    else
+        m_engine.captureToAnyOf2("\"'", value);
+    normalizeAttrWhitespace(value);
+    if (cur() == '"' || cur() == '\'')
+        advance(1);
+    if (value.containsChar('&'))
+        appendXmlDecoded(value.getString(), value.getSize(), m_attrBytes);
+    else
+        m_attrBytes.appendSb(value);
+}
+
+void XmlReader::readAttributes(TreeNode* node, bool& selfClosing) {
+    m_attrLengths.clear();
+    m_attrBytes.clear();
     while (cur() != '>' && !atEnd()) {
-        name.clear();
-        value.clear();
-        m_engine.captureToAnyOf7(" \t\r\n=/>", name);
-        name.removeChar('"');
-        name.removeChar('\'');
-        name.removeChar('<');
+        int nameLength = 0;
+        const char* name = readName(true, nameLength);
+        // Kept before the value is read: a mended name lives in scratch.
+        const int nameAt = m_attrBytes.getSize();
+        if (nameLength > 0)
+            m_attrBytes.appendBytes(name, nameLength);
         skipSpace();
+        const int valueAt = m_attrBytes.getSize();
         if (cur() == '=') {
             advance(1);
             skipSpace();
-            const char q = cur();
-            if (q == '"' || q == '\'') {
-                advance(1);
-                m_engine.captureToChar(q, value);
-            } else {
-                m_engine.captureToAnyOf2("\"'", value);
-            }
-            normalizeAttrWhitespace(value);
-            if (cur() == '"' || cur() == '\'')
-                advance(1);
+            appendAttrValue();
         }
-        if (name.getSize() > 0) {
-            if (value.containsChar('&')) {
-                StringBuffer decoded;
-                appendXmlDecoded(value.getString(), value.getSize(), decoded);
-                node->addAttribute(name.getString(), decoded.getString());
-            } else {
-                node->addAttribute(name.getString(), value.getString());
-            }
+        if (nameLength > 0) {
+            m_attrLengths.push_back(nameLength);
+            m_attrLengths.push_back(m_attrBytes.getSize() - valueAt);
+        } else {
+            m_attrBytes.shorten(m_attrBytes.getSize() - nameAt);
         }
         skipSpace();
         if (cur() == '/') {
@@ -446,6 +607,10 @@ void XmlReader::readAttributes(TreeNode* node, bool& selfClosing) {
             skipSpace();
         }
     }
+    // Names are mended, and a name given twice keeps its last value.
+    if (!m_attrLengths.empty())
+        node->setParsedAttributes(m_arena, m_attrLengths.data(), static_cast<int>(m_attrLengths.size()),
+                                  m_attrBytes.getString(), m_attrBytes.getSize());
 }
 
 void XmlReader::closeOpen() {
@@ -557,6 +722,12 @@ bool parseXml(ParseEngine& engine, LogBase* log, ProgressMonitor* progress, Tree
     if (!outRoot)
         return false;
     LogNull silent;
+    // Read on, a zero byte would silently end the document there.
+    if (engine.holdsZeroByte()) {
+        (log ? *log : silent).logError(xml_msg::kZeroByte);
+        *outRoot = nullptr;
+        return true;
+    }
     XmlReader reader(engine, log ? *log : silent, progress, trimContent);
     *outRoot = reader.run();
     return true;
@@ -565,38 +736,23 @@ bool parseXml(ParseEngine& engine, LogBase* log, ProgressMonitor* progress, Tree
 bool parseXmlText(const StringBuffer& text, LogBase* log, ProgressMonitor* progress, TreeNode** outRoot,
                   bool trimContent) {
     ParseEngine engine;
-    engine.setString(text.getString());
+    engine.borrowText(text);
     return parseXml(engine, log, progress, outRoot, trimContent);
 }
 
-bool prepareXmlBytes(DataBuffer& bytes) {
-    const unsigned int n = bytes.getSize();
-    if (n == 0)
-        return false;
-    const unsigned char* p = bytes.getData();
-    EncodingConvert conv;
-    DataBuffer out;
-    if (n >= 2 && ((p[0] == 0xFF && p[1] == 0xFE) || (p[0] == 0xFE && p[1] == 0xFF))) {
-        const int from = p[0] == 0xFF ? kCodePageUtf16Le : kCodePageUtf16Be;
-        // The mark itself would come through as a UTF-8 mark.
-        if (conv.convert(from, kCodePageUtf8, p + 2, n - 2, out))
-            bytes.takeFrom(out);
-        return true;
-    }
-    if (n >= 3 && p[0] == 0xEF && p[1] == 0xBB && p[2] == 0xBF) {
-        bytes.removeFront(3);
-        return true;
-    }
-    // The declaration, if any, names the charset.
-    StringBuffer head(reinterpret_cast<const char*>(p), n < 4096 ? n : 4096, 0);
+namespace {
+
+// The encoding an XML declaration near the start names, "" for none.
+StringBuffer declaredEncoding(const unsigned char* p, unsigned int n) {
+    StringBuffer enc;
+    StringBuffer head(reinterpret_cast<const char*>(p), n < kDeclarationWindow ? n : kDeclarationWindow, 0);
     const char* decl = findSubstringNoCase(head.getString(), "<?xml");
     if (!decl)
-        return true;
+        return enc;
     StringBuffer text(decl);
     text.chopAtFirstChar('>');
     text.removeChar(' ');
     text.toLowerCase();
-    StringBuffer enc;
     const char* v = std::strstr(text.getString(), "encoding=\"");
     char quote = '"';
     if (!v) {
@@ -604,13 +760,65 @@ bool prepareXmlBytes(DataBuffer& bytes) {
         quote = '\'';
     }
     if (!v)
-        return true;
+        return enc;
     enc.append(v + 10);
     enc.chopAtFirstChar(quote);
-    if (enc.getSize() == 0 || enc.equals("utf-8") || EncodingConvert::charsetToCodePage(enc.getString()) == 0)
-        return true;
-    if (conv.convertFromCharsetName(enc.getString(), kCodePageUtf8, p, n, out))
-        bytes.takeFrom(out);
+    return enc;
+}
+
+bool isWideCodePage(int page) {
+    return page == kCodePageUtf16Le || page == kCodePageUtf16Be || page == kCodePageUtf32Le || page == kCodePageUtf32Be;
+}
+
+} // namespace
+
+bool prepareXmlBytes(DataBuffer& bytes, LogBase* log) {
+    LogNull silent;
+    LogBase& lg = log ? *log : silent;
+    const unsigned int n = bytes.getSize();
+    if (n == 0)
+        return false;
+    const unsigned char* p = bytes.getData();
+    int page = kCodePageUtf8;
+    unsigned int mark = 0;
+    StringBuffer charset("utf-8");
+    if (n >= 2 && ((p[0] == 0xFF && p[1] == 0xFE) || (p[0] == 0xFE && p[1] == 0xFF))) {
+        page = p[0] == 0xFF ? kCodePageUtf16Le : kCodePageUtf16Be;
+        charset.setString("utf-16");
+        // The mark itself would come through as a UTF-8 mark.
+        mark = 2;
+    } else if (n >= 3 && p[0] == 0xEF && p[1] == 0xBB && p[2] == 0xBF) {
+        mark = 3;
+    } else {
+        // The declaration, if any, names the charset; one nobody knows reads
+        // as UTF-8, and so does a 16- or 32-bit one: a declaration read as
+        // 8-bit text shows that the text is not in it.
+        StringBuffer enc = declaredEncoding(p, n);
+        const int declared = enc.getSize() > 0 ? EncodingConvert::charsetToCodePage(enc.getString()) : 0;
+        if (declared != 0 && !isWideCodePage(declared)) {
+            page = declared;
+            charset.setString(enc.getString());
+        }
+    }
+    if (!isWideCodePage(page) && std::memchr(p + mark, 0, n - mark)) {
+        lg.logError(xml_msg::kZeroByte);
+        return false;
+    }
+    EncodingConvert conv;
+    DataBuffer out;
+    std::uint64_t replaced = 0;
+    if (!conv.decodeToUtf8(page, p + mark, n - mark, out, replaced)) {
+        lg.logError(xml_msg::kUndecodable);
+        lg.logData("charset", charset.getString());
+        lg.logDataInt64("numBytesDropped", static_cast<std::int64_t>(conv.getDroppedCount()));
+        return false;
+    }
+    if (replaced > 0) {
+        lg.logError(xml_msg::kReplacedBytes);
+        lg.logData("charset", charset.getString());
+        lg.logDataInt64("numBytesReplaced", static_cast<std::int64_t>(replaced));
+    }
+    bytes.takeFrom(out);
     return true;
 }
 
@@ -621,7 +829,7 @@ bool parseXmlFile(const char* path, LogBase* log, ProgressMonitor* progress, Tre
     DataBuffer bytes;
     if (!bytes.loadFileUtf8(path, log))
         return false;
-    if (!prepareXmlBytes(bytes))
+    if (!prepareXmlBytes(bytes, log))
         return false;
     ParseEngine engine(bytes);
     parseXml(engine, log, progress, outRoot, trimContent);

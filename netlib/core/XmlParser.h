@@ -17,19 +17,24 @@ constexpr const char* kUnclosedComment = "Unclosed comment";
 constexpr const char* kFailedDtd = "Failed to parse DTD";
 constexpr const char* kClosingTagError = "Error in closing tag";
 constexpr const char* kErrorTag = "error_tag";
+constexpr const char* kZeroByte = "The XML holds a zero byte, which XML does not allow.";
+constexpr const char* kUndecodable = "The XML's bytes are not all text in its charset.";
+constexpr const char* kReplacedBytes = "Bytes that are not text in the XML's charset were read as U+FFFD.";
 } // namespace xml_msg
 
 // Parses from the engine's cursor. False only for a null outRoot; otherwise
 // *outRoot is the last completed root (or the unfinished one), null when no
-// element was read. The caller owns the tree.
+// element was read or the text holds a zero byte. The caller owns the tree.
 bool parseXml(ParseEngine& engine, LogBase* log, ProgressMonitor* progress, TreeNode** outRoot, bool trimContent);
 bool parseXmlText(const tessik::StringBuffer& text, LogBase* log, ProgressMonitor* progress, TreeNode** outRoot,
                   bool trimContent);
 // Loads, converts to UTF-8, parses; a declared UTF-16 encoding becomes utf-8.
 bool parseXmlFile(const char* path, LogBase* log, ProgressMonitor* progress, TreeNode** outRoot, bool trimContent);
 // UTF-16 with a byte-order mark and declared charsets become UTF-8; a UTF-8
-// mark is dropped. False only for no bytes.
-bool prepareXmlBytes(DataBuffer& bytes);
+// mark is dropped. Bytes that are not text in the charset become U+FFFD and
+// the log says so. False, with the reason logged, for no bytes, a zero byte
+// in 8-bit text, or text a charset without replacement could not read whole.
+bool prepareXmlBytes(DataBuffer& bytes, LogBase* log = nullptr);
 // The pseudo-attributes of a declaration or stylesheet instruction.
 void parseDeclAttributes(ParseEngine& engine, TreeNode* node, LogBase* log);
 

@@ -1,10 +1,18 @@
 // TreeNode::serialize: one fixed layout, CR LF line ends and four blanks of
 // indentation per level, so a file the library writes is predictable.
+// Whatever the tree holds, what is written is well-formed XML: names are
+// mended, characters XML cannot carry are replaced, and a declaration,
+// DOCTYPE or instruction text that is not well-formed is not copied. Layout
+// goes only where a reader does not take it for content, so that reading
+// what was written and writing it again gives the same bytes.
 #include <cstring>
+#include <string_view>
 #include <vector>
 
 #include "netlib/core/StringBuffer.h"
 #include "netlib/core/TreeNode.h"
+#include "netlib/core/XmlChars.h"
+#include "netlib/core/XmlProlog.h"
 
 namespace tessik {
 
@@ -27,26 +35,31 @@ void indent(StringBuffer& out, int depth) {
 }
 
 void appendTag(StringBuffer& out, const char* tag) {
-    out.append(*tag ? tag : kNoTag);
+    const int before = out.getSize();
+    xmlchars::appendName(tag, static_cast<int>(std::strlen(tag)), out);
+    if (out.getSize() == before)
+        out.append(kNoTag);
 }
 
-void appendContentEscaped(const char* p, int n, StringBuffer& out) {
-    int from = 0;
-    for (int i = 0; i < n; ++i) {
-        const char* rep;
-        switch (p[i]) {
-        case '<': rep = "&lt;"; break;
-        case '>': rep = "&gt;"; break;
-        case '"': rep = "&quot;"; break;
-        case '\'': rep = "&apos;"; break;
-        case '&': rep = "&amp;"; break;
-        default: continue;
-        }
-        out.appendBytes(p + from, i - from);
-        out.append(rep);
-        from = i + 1;
-    }
-    out.appendBytes(p + from, n - from);
+// An encoding name as XML writes one: a letter, then letters, digits, ".", "_" and "-".
+bool isEncodingName(const StringBuffer& name) {
+    const char* p = name.getString();
+    const int n = name.getSize();
+    auto letter = [](char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); };
+    if (n == 0 || !letter(p[0]))
+        return false;
+    for (int i = 1; i < n; ++i)
+        if (!letter(p[i]) && !(p[i] >= '0' && p[i] <= '9') && p[i] != '.' && p[i] != '_' && p[i] != '-')
+            return false;
+    return true;
+}
+
+void appendPseudoAttribute(StringBuffer& out, const char* name, const StringBuffer& value) {
+    out.appendChar(' ');
+    out.append(name);
+    out.append("=\"");
+    out.appendSb(value);
+    out.appendChar('"');
 }
 
 } // namespace
@@ -68,8 +81,13 @@ void TreeNode::emitStylesheets(StringBuffer& out) {
         auto* sheet = static_cast<TreeNode*>(sheets.elementAt(i));
         if (!isLive(sheet) || !sheet->m_attributes)
             continue;
+        // One without attributes written would read back as none at all.
+        StringBuffer attributes;
+        sheet->m_attributes->serialize(attributes);
+        if (attributes.getSize() == 0)
+            continue;
         out.append("<?xml-stylesheet");
-        sheet->m_attributes->serialize(out);
+        out.appendSb(attributes);
         out.append(" ?>\r\n");
     }
 }
@@ -80,28 +98,30 @@ void TreeNode::emitDocumentHead(StringBuffer& out, bool noDeclaration) {
         return;
     TreeNode* decl = record->getDeclaration();
     if (!noDeclaration && isLive(decl)) {
-        out.append("<?xml");
-        if (decl->m_attributes) {
-            // "standalone" must come last in a declaration.
-            StringBuffer standalone;
-            if (decl->m_attributes->getValue("standalone", standalone)) {
-                decl->m_attributes->remove("standalone");
-                decl->m_attributes->add("standalone", standalone.getString());
-            }
-            decl->m_attributes->serialize(out);
-        }
+        // Written from its fields, in the order XML requires; a field that is
+        // not well-formed is left out.
+        out.append("<?xml version=\"1.0\"");
+        StringBuffer value;
+        if (decl->getAttrValue("encoding", value) && isEncodingName(value))
+            appendPseudoAttribute(out, "encoding", value);
+        if (decl->getAttrValue("standalone", value) && (value.equals("yes") || value.equals("no")))
+            appendPseudoAttribute(out, "standalone", value);
         out.append(" ?>\r\n");
     }
     emitStylesheets(out);
     const StringBuffer* docType = record->getDocTypeText();
     if (docType && docType->getSize() > 0) {
-        out.appendSb(*docType);
-        out.append("\r\n");
+        const int before = out.getSize();
+        xmlprolog::appendDocType(*docType, out);
+        if (out.getSize() > before)
+            out.append("\r\n");
     }
     const StringBuffer* pi = record->getPiText();
     if (pi && pi->getSize() > 0) {
-        out.appendSb(*pi);
-        out.append("\r\n");
+        const int before = out.getSize();
+        xmlprolog::appendInstructions(*pi, out);
+        if (out.getSize() > before)
+            out.append("\r\n");
     }
 }
 
@@ -111,7 +131,7 @@ bool TreeNode::emitStartTag(StringBuffer& out, int depth) const {
     appendTag(out, getTag());
     if (m_attributes)
         m_attributes->serialize(out);
-    if (hasContent() || m_children) {
+    if (hasContent() || getNumChildren() > 0) {
         out.appendChar('>');
         return true;
     }
@@ -120,30 +140,34 @@ bool TreeNode::emitStartTag(StringBuffer& out, int depth) const {
 }
 
 // A CDATA content holding "]]>" is split into two sections there, so no byte
-// is lost and the section cannot end early.
+// is lost and the section cannot end early. Text content has the blanks at
+// its ends written as references: a reader that trims them, or drops text
+// that is only whitespace, still reads the content back whole.
 void TreeNode::emitContent(StringBuffer& out) const {
     if (!hasContent())
         return;
-    const char* p = m_content->getString();
-    const int n = m_content->getSize();
+    const char* p = getContent();
+    const int n = getContentSize();
     if (!m_isCdata) {
-        appendContentEscaped(p, n, out);
+        xmlchars::appendEscaped(p, n, xmlchars::TextKind::Content, true, out);
         return;
     }
     out.append("<![CDATA[");
+    const std::string_view text(p, static_cast<std::size_t>(n));
     int from = 0;
-    for (const char* hit = std::strstr(p, kCdataEnd); hit; hit = std::strstr(hit + 2, kCdataEnd)) {
-        const int at = static_cast<int>(hit - p);
-        out.appendBytes(p + from, at + 2 - from);
+    for (std::size_t hit = text.find(kCdataEnd); hit != std::string_view::npos; hit = text.find(kCdataEnd, hit + 2)) {
+        const int at = static_cast<int>(hit);
+        xmlchars::appendEscaped(p + from, at + 2 - from, xmlchars::TextKind::Cdata, false, out);
         out.append("]]><![CDATA[");
         from = at + 2;
     }
-    out.appendBytes(p + from, n - from);
+    xmlchars::appendEscaped(p + from, n - from, xmlchars::TextKind::Cdata, false, out);
     out.append(kCdataEnd);
 }
 
+// Indented only after children: after content, blanks would become part of it.
 void TreeNode::emitEndTag(StringBuffer& out, int depth) const {
-    if (m_children || out.lastChar() == '\n')
+    if (getNumChildren() > 0)
         indent(out, depth);
     out.append("</");
     appendTag(out, getTag());
@@ -161,17 +185,19 @@ void TreeNode::serialize(StringBuffer& out, int index, int depth, bool noDeclara
         int nextChild;
     };
     std::vector<Frame> stack;
-    auto open = [&](TreeNode* node, int idx, int d, bool noDecl) {
+    // The first child of an element with content follows the content
+    // directly: a line break there would be read back as more content.
+    auto open = [&](TreeNode* node, int idx, int d, bool noDecl, bool afterContent) {
         if (node->getDocument() && node->getDocument()->getRoot() == node)
             node->emitDocumentHead(out, noDecl);
-        if (idx == 0)
+        if (idx == 0 && !afterContent)
             out.append("\r\n");
-        if (!node->emitStartTag(out, d))
+        if (!node->emitStartTag(out, afterContent ? 0 : d))
             return;
         node->emitContent(out);
         stack.push_back({node, d, 0});
     };
-    open(this, index, depth, noDeclaration);
+    open(this, index, depth, noDeclaration, false);
     while (!stack.empty()) {
         Frame& top = stack.back();
         TreeNode* node = top.node;
@@ -180,7 +206,7 @@ void TreeNode::serialize(StringBuffer& out, int index, int depth, bool noDeclara
             const int d = top.depth + 1;
             TreeNode* child = node->getChild(i);
             if (isLive(child))
-                open(child, i, d, false);
+                open(child, i, d, false, i == 0 && node->hasContent());
             continue;
         }
         node->emitEndTag(out, top.depth);

@@ -11,7 +11,8 @@ void encryptEcb(const unsigned char* roundKeys, int rounds, const unsigned char*
                 std::size_t blocks);
 void decryptEcb(const unsigned char* roundKeys, int rounds, const unsigned char* in, unsigned char* out,
                 std::size_t blocks);
-// iv holds the chaining value on entry and the last ciphertext block on return.
+// The wide routines of the shared CBC chain: iv holds the chaining value on
+// entry and the last ciphertext block on return.
 void encryptCbc(const unsigned char* roundKeys, int rounds, unsigned char* iv, const unsigned char* in,
                 unsigned char* out, std::size_t blocks);
 void decryptCbc(const unsigned char* roundKeys, int rounds, unsigned char* iv, const unsigned char* in,

@@ -22,7 +22,22 @@ class DataSource;
 class LogBase;
 class Output;
 
+class ClsCrypt;
+
 constexpr int kMaxIvSize = 16;
+
+namespace crypt_msg {
+constexpr const char* kNoPublicKey = "Public-key encryption is not installed in this build.";
+} // namespace crypt_msg
+
+// Public-key (PKCS#7) encryption and decryption work on certificates, which
+// live in the layer above; it installs them here. Until then id 1 fails
+// with kNoPublicKey.
+struct CryptPublicKeyHooks {
+    DataBuffer* (*encrypt)(ClsCrypt& crypt, DataBuffer& input, void* context, LogBase& log);
+    DataBuffer* (*decrypt)(ClsCrypt& crypt, const DataBuffer& input, LogBase& log);
+};
+void installCryptPublicKeyHooks(const CryptPublicKeyHooks* hooks);
 constexpr int kDefaultCryptKeyLength = 128;
 constexpr int kDefaultPbesIterations = 1024;
 
@@ -47,6 +62,11 @@ public:
     int getCipherMode() const { return m_cipherMode; }
     void setPaddingScheme(int scheme) { m_paddingScheme = scheme; }
     int getPaddingScheme() const { return m_paddingScheme; }
+    // Chunked runs: the calls of a run, however split, give what one whole
+    // buffer gives. A partial block waits for the next call; a decryption
+    // under padding scheme 0 or 1 also keeps its last block back for the
+    // last call, which takes the padding off. Record layers, whose records
+    // must come back whole, run with a scheme that removes nothing.
     void setFirstChunk(bool on) { m_firstChunk = on; }
     bool getFirstChunk() const { return m_firstChunk; }
     void setLastChunk(bool on) { m_lastChunk = on; }
@@ -111,6 +131,21 @@ public:
     // False when a read, the cipher or a write fails.
     bool encryptSourceToOutput(DataSource& source, Output& output, void* context, LogBase& log);
 
+    // The public-key settings, for the certificate layer's hooks. The
+    // certificate objects are held through their library base.
+    ExtPtrArray& encryptCerts() { return m_encryptCerts; }
+    std::unique_ptr<TessikObject>& systemCertsSlot() { return m_systemCerts; }
+    std::unique_ptr<TessikObject>& decryptCertSlot() { return m_decryptCert; }
+    std::unique_ptr<TessikObject>& lastDecryptCertSlot() { return m_lastDecryptCert; }
+    DataBuffer& privateKey() { return m_privateKey; }
+    CryptoSettings2& cryptoSettings() { return m_cryptoSettings; }
+    void setPkcs7ContentEncAlgId(int id) { m_pkcs7ContentEncAlgId = id; }
+    int getPkcs7ContentEncAlgId() const { return m_pkcs7ContentEncAlgId; }
+    void setVerboseLog(bool on) { m_verboseLog = on; }
+    bool getVerboseLog() const { return m_verboseLog; }
+    XString& lastCertSubject() { return m_lastCertSubject; }
+    void setDisplayName(const char* name) { m_displayName.setString(name); }
+
 protected:
     enum class ChunkStep { First, Next, Last };
     void setupCipher(CryptoPtr& holder, bool decrypt, bool wholeEncrypt, bool logIt, LogBase& log);
@@ -119,7 +154,7 @@ protected:
     DataBuffer* runBuffer(bool encrypt, DataBuffer& input, void* context, LogBase& log);
     void warnAboutSettings(LogBase& log);
     DataBuffer* pbesDbNew(bool encrypt, DataBuffer& input, LogBase& log);
-    // Hooks for the certificate layer; they fail with a log line until it exists.
+    // Through the installed hooks.
     DataBuffer* publicKeyEncrypt(DataBuffer& input, void* context, LogBase& log);
     DataBuffer* publicKeyDecrypt(const DataBuffer& input, LogBase& log);
 

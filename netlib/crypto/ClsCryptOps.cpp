@@ -1,6 +1,7 @@
 // The crypt component's operations: whole-buffer and chunked encryption and
 // decryption, HMAC, and the encryption of a data source into an output.
 #include <algorithm>
+#include <atomic>
 #include <cstring>
 #include <memory>
 
@@ -179,14 +180,7 @@ DataBuffer* ClsCrypt::encryptDbNew(DataBuffer& input, void* context, LogBase& lo
     if (isBlockCipher(m_algorithmId)) {
         CryptoPtr cipher(m_algorithmId);
         setupCipher(cipher, false, true, true, log);
-        switch (m_algorithmId) {
-        case kCipherAes: return cipher.getAes()->encryptDbNew(input, log);
-        case kCipherBlowfish: return cipher.getBlowfish()->encryptDbNew(input, log);
-        case kCipherBlowfish2: return cipher.getBlowfish2()->encryptDbNew(input, log);
-        case kCipherTwofish: return cipher.getTwofish()->encryptDbNew(input, log);
-        case kCipherDes: return cipher.getDes()->encryptDbNew(input, log);
-        default: return cipher.getRc2()->encryptDbNew(input, log);
-        }
+        return cipher.getBlockCipher(m_algorithmId)->encryptDbNew(input, log);
     }
     if (m_algorithmId == kCipherRc4) {
         CryptoPtr cipher(kCipherRc4);
@@ -209,15 +203,9 @@ DataBuffer* ClsCrypt::decryptDbNew(const DataBuffer& input, LogBase& log) {
     if (isBlockCipher(m_algorithmId) || m_algorithmId == kCipherRc4) {
         CryptoPtr cipher(m_algorithmId);
         setupCipher(cipher, true, false, true, log);
-        switch (m_algorithmId) {
-        case kCipherAes: return cipher.getAes()->decryptDbNew(input, log);
-        case kCipherBlowfish: return cipher.getBlowfish()->decryptDbNew(input, log);
-        case kCipherBlowfish2: return cipher.getBlowfish2()->decryptDbNew(input, log);
-        case kCipherTwofish: return cipher.getTwofish()->decryptDbNew(input, log);
-        case kCipherDes: return cipher.getDes()->decryptDbNew(input, log);
-        case kCipherRc2: return cipher.getRc2()->decryptDbNew(input, log);
-        default: return cipher.getRc4()->transformDbNew(input);
-        }
+        if (m_algorithmId == kCipherRc4)
+            return cipher.getRc4()->transformDbNew(input);
+        return cipher.getBlockCipher(m_algorithmId)->decryptDbNew(input, log);
     }
     if (m_algorithmId == kCipherPbes1 || m_algorithmId == kCipherPbes2) {
         DataBuffer copy;
@@ -258,15 +246,30 @@ DataBuffer* ClsCrypt::pbesDbNew(bool encrypt, DataBuffer& input, LogBase& log) {
     return ok ? out.release() : nullptr;
 }
 
-DataBuffer* ClsCrypt::publicKeyEncrypt(DataBuffer&, void*, LogBase& log) {
-    // Recipients are certificate objects, which the certificate layer supplies.
-    log.logError("Public-key encryption needs certificate objects, which are not available.");
-    return nullptr;
+namespace {
+std::atomic<const CryptPublicKeyHooks*> g_publicKeyHooks{nullptr};
+} // namespace
+
+void installCryptPublicKeyHooks(const CryptPublicKeyHooks* hooks) {
+    g_publicKeyHooks.store(hooks);
 }
 
-DataBuffer* ClsCrypt::publicKeyDecrypt(const DataBuffer&, LogBase& log) {
-    log.logError("Public-key decryption needs certificate objects, which are not available.");
-    return nullptr;
+DataBuffer* ClsCrypt::publicKeyEncrypt(DataBuffer& input, void* context, LogBase& log) {
+    const CryptPublicKeyHooks* hooks = g_publicKeyHooks.load();
+    if (!hooks || !hooks->encrypt) {
+        log.logError(crypt_msg::kNoPublicKey);
+        return nullptr;
+    }
+    return hooks->encrypt(*this, input, context, log);
+}
+
+DataBuffer* ClsCrypt::publicKeyDecrypt(const DataBuffer& input, LogBase& log) {
+    const CryptPublicKeyHooks* hooks = g_publicKeyHooks.load();
+    if (!hooks || !hooks->decrypt) {
+        log.logError(crypt_msg::kNoPublicKey);
+        return nullptr;
+    }
+    return hooks->decrypt(*this, input, log);
 }
 
 DataBuffer* ClsCrypt::runChunk(bool encrypt, ChunkStep step, CryptoPtr& holder, DataBuffer& input,
@@ -288,7 +291,7 @@ DataBuffer* ClsCrypt::runChunk(bool encrypt, ChunkStep step, CryptoPtr& holder, 
             log.logError(encrypt ? kUnknownEncryption : kUnknownDecryption);
         return nullptr;
     }
-    if (input.getSize() == 0) {
+    if (input.getSize() == 0 && step != ChunkStep::Last) {
         if (step == ChunkStep::First)
             m_chunkInProgress = false;
         return new DataBuffer();
@@ -300,63 +303,17 @@ DataBuffer* ClsCrypt::runChunk(bool encrypt, ChunkStep step, CryptoPtr& holder, 
     // Decryption chains through the carried IV as a block-sized work area.
     if (!encrypt && carriedIv.getSize() < kMaxIvSize)
         carriedIv.appendCharRepeated(0, kMaxIvSize - carriedIv.getSize());
+    if (id == kCipherRc4)
+        return holder.getRc4()->transformDbNew(input);
+    ChainedBlockCipher* c = holder.getBlockCipher(id);
+    if (encrypt)
+        return step == ChunkStep::First  ? c->encryptFirstChunk(input, carriedIv, log)
+               : step == ChunkStep::Next ? c->encryptNextChunk(input, carriedIv, log)
+                                         : c->encryptLastChunk(input, carriedIv, log);
     unsigned char* ivArea = carriedIv.getData();
-    DataBuffer* out = nullptr;
-    switch (id) {
-    case kCipherAes: {
-        RijndaelContext* c = holder.getAes();
-        if (encrypt) {
-            out = step == ChunkStep::First  ? c->encryptFirstChunk(input, log)
-                  : step == ChunkStep::Next ? c->encryptNextChunk(input, carriedIv, log)
-                                            : c->encryptLastChunk(input, carriedIv, log);
-            if (out && step != ChunkStep::Last) {
-                carriedIv.clear();
-                if (out->getSize() >= kAesBlockSize)
-                    carriedIv.append(out->getData() + out->getSize() - kAesBlockSize, kAesBlockSize);
-            }
-        } else {
-            out = step == ChunkStep::First  ? c->decryptFirstChunk(input, ivArea, log)
-                  : step == ChunkStep::Next ? c->decryptNextChunk(input, ivArea, log)
-                                            : c->decryptLastChunk(input, ivArea, log);
-        }
-        break;
-    }
-    case kCipherBlowfish: {
-        Blowfish* c = holder.getBlowfish();
-        if (encrypt)
-            out = step == ChunkStep::First  ? c->encryptFirstChunk(input, log)
-                  : step == ChunkStep::Next ? c->encryptNextChunk(input, log)
-                                            : c->encryptLastChunk(input, log);
-        else
-            out = step == ChunkStep::First  ? c->decryptFirstChunk(input, log)
-                  : step == ChunkStep::Next ? c->decryptNextChunk(input, log)
-                                            : c->decryptLastChunk(input, log);
-        break;
-    }
-    case kCipherRc4: out = holder.getRc4()->transformDbNew(input); break;
-    default: {
-        // The ciphers that share the 8-byte and Twofish chunk signatures.
-        auto run = [&](auto* c) {
-            if (encrypt)
-                return step == ChunkStep::First  ? c->encryptFirstChunk(input, carriedIv, log)
-                       : step == ChunkStep::Next ? c->encryptNextChunk(input, carriedIv, log)
-                                                 : c->encryptLastChunk(input, carriedIv, log);
-            return step == ChunkStep::First  ? c->decryptFirstChunk(input, ivArea, log)
-                   : step == ChunkStep::Next ? c->decryptNextChunk(input, ivArea, log)
-                                             : c->decryptLastChunk(input, ivArea, log);
-        };
-        if (id == kCipherBlowfish2)
-            out = run(holder.getBlowfish2());
-        else if (id == kCipherTwofish)
-            out = run(holder.getTwofish());
-        else if (id == kCipherDes)
-            out = run(holder.getDes());
-        else
-            out = run(holder.getRc2());
-        break;
-    }
-    }
-    return out;
+    return step == ChunkStep::First  ? c->decryptFirstChunk(input, ivArea, log)
+           : step == ChunkStep::Next ? c->decryptNextChunk(input, ivArea, log)
+                                     : c->decryptLastChunk(input, ivArea, log);
 }
 
 DataBuffer* ClsCrypt::encryptFirstChunk(CryptoPtr& c, DataBuffer& in, DataBuffer& iv, LogBase& log) {
@@ -426,26 +383,28 @@ DataBuffer* ClsCrypt::runBuffer(bool encrypt, DataBuffer& input, void* context, 
         m_carriedIv.clear();
         m_heldBack.secureClear();
         m_chunkInProgress = false;
-        const unsigned int r = input.getSize() % blockSize;
-        DataBuffer body;
-        body.append(input.getData(), input.getSize() - r);
-        m_heldBack.append(input.getData() + input.getSize() - r, r);
-        return chunk(ChunkStep::First, body);
     }
     DataBuffer joined;
     joined.appendDb(m_heldBack);
     joined.appendDb(input);
     m_heldBack.secureClear();
     if (last) {
-        // The end of a run: nothing may be carried into the next one.
+        // The end of a run, which pads (or unpads) even when it brings no
+        // bytes; nothing may be carried into the next run.
         DataBuffer* out = chunk(ChunkStep::Last, joined);
         m_chunkInProgress = false;
         return out;
     }
-    const unsigned int r = joined.getSize() % blockSize;
-    m_heldBack.append(joined.getData() + joined.getSize() - r, r);
-    joined.shorten(r);
-    if (!busy) {
+    // A partial block waits for the next call. A decryption whose padding
+    // comes off also keeps its last padding block back for the last call,
+    // however short that call turns out to be.
+    unsigned int keep = joined.getSize() % blockSize;
+    const unsigned int padBlock = static_cast<unsigned int>(cipherPaddingBlockSize(m_algorithmId));
+    if (!encrypt && paddingIsRemoved(static_cast<unsigned int>(m_paddingScheme)))
+        keep = joined.getSize() <= padBlock ? joined.getSize() : padBlock + (joined.getSize() - padBlock) % blockSize;
+    m_heldBack.append(joined.getData() + joined.getSize() - keep, keep);
+    joined.shorten(keep);
+    if (first || !busy) {
         m_chunkCipher.clear();
         m_carriedIv.clear();
         return chunk(ChunkStep::First, joined);

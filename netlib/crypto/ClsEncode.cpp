@@ -8,9 +8,10 @@ namespace tessik {
 
 namespace {
 
+// Quoted-printable is left as it is: white space at its start is data, and
+// its decoder drops the white space that ends a line itself.
 bool trimsText(int mode) {
-    return mode == kEncodeBase64 || mode == kEncodeQp || mode == kEncodeHex || mode == kEncodeBase32 ||
-           mode == kEncodeModBase64;
+    return mode == kEncodeBase64 || mode == kEncodeHex || mode == kEncodeBase32 || mode == kEncodeModBase64;
 }
 
 bool replacesOutput(int mode) {

@@ -15,20 +15,22 @@ namespace tessik {
 CryptoPtr::CryptoPtr() = default;
 
 CryptoPtr::CryptoPtr(int algorithmId) {
-    if (algorithmId == kCipherAes)
-        getAes();
-    else if (algorithmId == kCipherDes)
-        getDes();
-    else if (algorithmId == kCipherBlowfish)
-        getBlowfish();
-    else if (algorithmId == kCipherBlowfish2)
-        getBlowfish2();
-    else if (algorithmId == kCipherTwofish)
-        getTwofish();
-    else if (algorithmId == kCipherRc2)
-        getRc2();
-    else if (algorithmId == kCipherRc4)
+    if (algorithmId == kCipherRc4)
         getRc4();
+    else
+        getBlockCipher(algorithmId);
+}
+
+ChainedBlockCipher* CryptoPtr::getBlockCipher(int algorithmId) {
+    switch (algorithmId) {
+    case kCipherAes: return getAes();
+    case kCipherDes: return getDes();
+    case kCipherBlowfish: return getBlowfish();
+    case kCipherBlowfish2: return getBlowfish2();
+    case kCipherTwofish: return getTwofish();
+    case kCipherRc2: return getRc2();
+    default: return nullptr;
+    }
 }
 
 CryptoPtr::~CryptoPtr() {

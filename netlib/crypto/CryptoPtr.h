@@ -8,6 +8,7 @@ namespace tessik {
 
 class Blowfish;
 class Blowfish2;
+class ChainedBlockCipher;
 class RijndaelContext;
 class TessikArc4;
 class TessikDes;
@@ -32,6 +33,9 @@ public:
     Blowfish* getBlowfish();
     Blowfish2* getBlowfish2();
     TwoFish* getTwofish();
+    // The held block cipher of an algorithm id, as its shared chain; null
+    // for ids that are not block ciphers.
+    ChainedBlockCipher* getBlockCipher(int algorithmId);
 
     bool isEmpty() const { return !m_aes && !m_blowfish && !m_blowfish2 && !m_twofish && !m_rc2 && !m_rc4 && !m_des; }
 

@@ -1,5 +1,6 @@
 #include "netlib/crypto/DiffieHellman.h"
 
+#include <algorithm>
 #include <initializer_list>
 
 #include "netlib/core/DataBuffer.h"
@@ -171,8 +172,15 @@ bool dsaVerifySignature(const mp_int* r, const mp_int* s, const unsigned char* h
         log.logError("Invalid r/s in DSA signature validation");
         return false;
     }
+    // The leftmost min(N, outlen) bits of the digest, N the bit length of q
+    // (FIPS 186-4, 4.6): a SHA-512 digest under a 256-bit q keeps its first
+    // 256 bits.
+    const unsigned int qBits = static_cast<unsigned int>(mp_count_bits(key.q));
+    const std::uint32_t used = std::min<std::uint32_t>(hashLength, (qBits + 7) / 8);
+    const unsigned int surplus = used * 8 > qBits ? used * 8 - qBits : 0;
     MpInt w, h, u1, u2, v1, v2, v;
-    bool ok = mp_invmod(s, key.q, w) == MP_OKAY && h.setBytes(hash, hashLength) &&
+    bool ok = mp_invmod(s, key.q, w) == MP_OKAY && h.setBytes(hash, used) &&
+              (surplus == 0 || mp_div_2d(h, static_cast<int>(surplus), h, nullptr) == MP_OKAY) &&
               mp_mulmod(h, w, key.q, u1) == MP_OKAY && mp_mulmod(r, w, key.q, u2) == MP_OKAY &&
               mp_exptmod(key.g, u1, key.p, v1) == MP_OKAY && mp_exptmod(key.y, u2, key.p, v2) == MP_OKAY &&
               mp_mulmod(v1, v2, key.p, v) == MP_OKAY && mp_mod(v, key.q, v) == MP_OKAY;

@@ -1,10 +1,6 @@
 #include "netlib/crypto/HashAlgorithms.h"
 
-#include "netlib/core/Md5.h"
-#include "netlib/crypto/Md2.h"
-#include "netlib/crypto/Md4.h"
-#include "netlib/crypto/Sha1.h"
-#include "netlib/crypto/Sha2.h"
+#include <type_traits>
 
 namespace tessik {
 
@@ -95,36 +91,52 @@ int hashDigestLength(int id) {
     }
 }
 
+namespace {
+
+std::variant<Sha1, Sha2, Md2, Md5, Md4> digestFor(int id) {
+    switch (id) {
+    case kHashSha384: return Sha2(Sha2::kSha384);
+    case kHashSha512: return Sha2(Sha2::kSha512);
+    case kHashSha256: return Sha2(Sha2::kSha256);
+    case kHashMd2: return Md2();
+    case kHashMd5: return Md5();
+    case kHashMd4: return Md4();
+    default: return Sha1();
+    }
+}
+
+} // namespace
+
+HashContext::HashContext(int id) : m_size(hashDigestLength(id)), m_digest(digestFor(id)) {
+    if (auto* sha1 = std::get_if<Sha1>(&m_digest))
+        sha1->initialize();
+}
+
+void HashContext::update(const void* data, std::uint32_t length) {
+    std::visit([&](auto& d) { d.update(data, length); }, m_digest);
+}
+
+void HashContext::final(DataBuffer& out) {
+    unsigned char digest[kMaxDigestSize];
+    std::visit(
+        [&](auto& d) {
+            using Digest = std::decay_t<decltype(d)>;
+            if constexpr (std::is_same_v<Digest, Md2>) {
+                d.final(out);
+            } else {
+                d.final(digest);
+                out.append(digest, static_cast<unsigned int>(m_size));
+            }
+            d.initialize();
+        },
+        m_digest);
+}
+
 void hashBytes(const void* data, std::uint32_t length, int id, DataBuffer& out) {
     out.clear();
-    switch (id) {
-    case kHashSha384: Sha2::digestSha384(data, length, out); return;
-    case kHashSha512: Sha2::digestSha512(data, length, out); return;
-    case kHashSha256: Sha2::digestSha256(data, length, out); return;
-    case kHashMd2: {
-        Md2 md2;
-        md2.digestBytes(data, length, out);
-        return;
-    }
-    case kHashMd5:
-    case kHashMd4: {
-        unsigned char digest[kMd5DigestSize];
-        if (id == kHashMd5) {
-            Md5 md5;
-            md5.digestBytes(data, length, digest);
-        } else {
-            Md4 md4;
-            md4.digestBytes(data, length, digest);
-        }
-        out.append(digest, sizeof digest);
-        return;
-    }
-    default: {
-        Sha1 sha1;
-        sha1.digestBytes(data, length, out);
-        return;
-    }
-    }
+    HashContext context(id);
+    context.update(data, length);
+    context.final(out);
 }
 
 } // namespace tessik

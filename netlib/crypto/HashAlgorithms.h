@@ -1,10 +1,17 @@
 #pragma once
-// Hash algorithm ids, the names that select them, and the one routine that
-// hashes a byte range under an id.
+// Hash algorithm ids, the names that select them, and the one dispatch from
+// an id to its digest: a running context fed in pieces, and the routine that
+// hashes a byte range.
 #include <cstdint>
+#include <variant>
 
 #include "netlib/core/DataBuffer.h"
+#include "netlib/core/Md5.h"
 #include "netlib/core/StringBuffer.h"
+#include "netlib/crypto/Md2.h"
+#include "netlib/crypto/Md4.h"
+#include "netlib/crypto/Sha1.h"
+#include "netlib/crypto/Sha2.h"
 
 namespace tessik {
 
@@ -48,5 +55,19 @@ int hashDigestLength(int id);
 // Clears out, then leaves the digest of the bytes in it. Ids without digest
 // code of their own hash with SHA-1.
 void hashBytes(const void* data, std::uint32_t length, int id, DataBuffer& out);
+
+// The digest of an id over a message given in pieces, held in place: the
+// message is never copied.
+class HashContext {
+public:
+    explicit HashContext(int id);
+    void update(const void* data, std::uint32_t length);
+    // Appends the digest (hashDigestLength bytes); the context starts over.
+    void final(DataBuffer& out);
+
+private:
+    int m_size;
+    std::variant<Sha1, Sha2, Md2, Md5, Md4> m_digest;
+};
 
 } // namespace tessik

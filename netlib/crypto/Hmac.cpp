@@ -18,21 +18,18 @@ int blockSizeOf(int hashId) {
     return (hashId == kHashSha384 || hashId == kHashSha512) ? kWideBlockSize : kBlockSize;
 }
 
-// pad ‖ message, hashed under the id into out; out stays empty when the
-// message cannot be held.
+// H(pad ‖ message), the message hashed where it lies.
 void hashPadded(const unsigned char* keyBlock, int blockSize, unsigned char padByte, const void* message,
                 std::uint32_t messageLength, int hashId, DataBuffer& out) {
-    DataBuffer input;
-    input.ensureCapacity(static_cast<unsigned>(blockSize) + messageLength);
+    unsigned char padded[kWideBlockSize];
     for (int i = 0; i < blockSize; ++i)
-        input.appendChar(keyBlock[i] ^ padByte);
-    if (message && messageLength > 0 && !input.append(message, messageLength)) {
-        out.clear();
-        input.secureClear();
-        return;
-    }
-    hashBytes(input.getData(), input.getSize(), hashId, out);
-    input.secureClear();
+        padded[i] = keyBlock[i] ^ padByte;
+    HashContext context(hashId);
+    context.update(padded, static_cast<std::uint32_t>(blockSize));
+    if (message && messageLength > 0)
+        context.update(message, messageLength);
+    context.final(out);
+    std::memset(padded, 0, sizeof padded);
 }
 
 } // namespace
@@ -54,8 +51,7 @@ void Hmac::doHmac(const void* data, std::uint32_t dataLength, const void* key, i
     }
     DataBuffer inner;
     hashPadded(keyBlock, blockSize, kInnerPad, data, dataLength, hashId, inner);
-    if (inner.getSize() != 0)
-        hashPadded(keyBlock, blockSize, kOuterPad, inner.getData(), inner.getSize(), hashId, out);
+    hashPadded(keyBlock, blockSize, kOuterPad, inner.getData(), inner.getSize(), hashId, out);
     std::memset(keyBlock, 0, sizeof keyBlock);
 }
 

@@ -1,5 +1,7 @@
 #include "netlib/crypto/Md4.h"
 
+#include "platform/ByteOrder.h"
+
 namespace tessik {
 
 namespace {
@@ -26,8 +28,7 @@ inline void step3(std::uint32_t& a, std::uint32_t b, std::uint32_t c, std::uint3
 void Md4::compress(const unsigned char block[64]) {
     std::uint32_t x[16];
     for (int i = 0; i < 16; ++i)
-        x[i] = std::uint32_t{block[4 * i]} | (std::uint32_t{block[4 * i + 1]} << 8) |
-               (std::uint32_t{block[4 * i + 2]} << 16) | (std::uint32_t{block[4 * i + 3]} << 24);
+        x[i] = platform::LoadLe32(block + 4 * i);
     std::uint32_t a = m_a, b = m_b, c = m_c, d = m_d;
     for (int i = 0; i < 16; i += 4) {
         step1(a, b, c, d, x[i], 3);
@@ -59,7 +60,8 @@ void Md4::digestUtf16(XString& text, DataBuffer& out) {
     const int count = text.getSizeUtf16() / 2; // the terminator is left out
     initialize();
     for (int i = 0; i < count; ++i) {
-        const unsigned char le[2] = {static_cast<unsigned char>(units[i]), static_cast<unsigned char>(units[i] >> 8)};
+        unsigned char le[2];
+        platform::StoreLe16(le, units[i]);
         update(le, sizeof le);
     }
     unsigned char digest[kDigestSize];

@@ -17,6 +17,7 @@ public:
 
     using Md5::digestBytes;
     using Md5::final;
+    using Md5::initialize;
     using Md5::update;
 
     // The NT password hash: MD4 of the UTF-16LE text, appended to out.

@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "netlib/core/DataBuffer.h"
+#include "platform/ByteOrder.h"
 
 namespace tessik {
 
@@ -69,8 +70,8 @@ bool mpToUnsignedBin(const mp_int* m, DataBuffer& out) {
 bool sshWriteMpint(const mp_int* m, DataBuffer& out) {
     unsigned int bits = static_cast<unsigned int>(mp_count_bits(m));
     unsigned int length = bits / 8 + 1;
-    unsigned char header[4] = {static_cast<unsigned char>(length >> 24), static_cast<unsigned char>(length >> 16),
-                               static_cast<unsigned char>(length >> 8), static_cast<unsigned char>(length)};
+    unsigned char header[4];
+    platform::StoreBe32(header, length);
     out.append(header, sizeof header);
     unsigned int body = mpByteSize(m);
     if (mp_iszero(m))

@@ -21,78 +21,48 @@ constexpr int kOuterPaddingBlock = 16;
 
 // One of the three ciphers, keyed from the password.
 struct PasswordCipher {
-    std::unique_ptr<RijndaelContext> aes;
-    std::unique_ptr<TwoFish> twofish;
-    std::unique_ptr<Blowfish> blowfish;
+    std::unique_ptr<ChainedBlockCipher> cipher;
     DataBuffer carriedIv;
 
     PasswordCipher(int selector, int keyBits, const char* password) {
         if (selector == kPasswordAes) {
-            aes = std::make_unique<RijndaelContext>();
+            auto aes = std::make_unique<RijndaelContext>();
             aes->setKeyLength(keyBits);
             aes->setModeCbc();
             aes->setKeyFromPassword(password);
+            cipher = std::move(aes);
         } else if (selector == kPasswordTwofish) {
-            twofish = std::make_unique<TwoFish>();
+            auto twofish = std::make_unique<TwoFish>();
             twofish->setKeyLength(keyBits);
             twofish->setModeCbc();
             twofish->setKeyFromPassword(password);
+            cipher = std::move(twofish);
         } else {
-            blowfish = std::make_unique<Blowfish>();
+            auto blowfish = std::make_unique<Blowfish>();
             blowfish->setKeyLength(keyBits);
             blowfish->setKeyFromPassword(password);
+            cipher = std::move(blowfish);
         }
         // Decryption chains through a block-sized area.
         carriedIv.appendCharRepeated(0, kAesBlockSize);
     }
 
     DataBuffer* whole(bool encrypt, DataBuffer& in, LogBase& log) {
-        if (aes)
-            return encrypt ? aes->encryptDbNew(in, log) : aes->decryptDbNew(in, log);
-        if (twofish)
-            return encrypt ? twofish->encryptDbNew(in, log) : twofish->decryptDbNew(in, log);
-        return encrypt ? blowfish->encryptDbNew(in, log) : blowfish->decryptDbNew(in, log);
+        return encrypt ? cipher->encryptDbNew(in, log) : cipher->decryptDbNew(in, log);
     }
 
     enum Step { kFirst, kNext, kLast };
 
     DataBuffer* chunk(bool encrypt, Step step, DataBuffer& in, LogBase& log) {
-        if (in.getSize() == 0)
-            return new DataBuffer();
+        ChainedBlockCipher& c = *cipher;
+        if (encrypt)
+            return step == kFirst  ? c.encryptFirstChunk(in, carriedIv, log)
+                   : step == kNext ? c.encryptNextChunk(in, carriedIv, log)
+                                   : c.encryptLastChunk(in, carriedIv, log);
         unsigned char* area = carriedIv.getData();
-        if (encrypt && step == kFirst)
-            carriedIv.clear();
-        if (aes) {
-            if (!encrypt)
-                return step == kFirst  ? aes->decryptFirstChunk(in, area, log)
-                       : step == kNext ? aes->decryptNextChunk(in, area, log)
-                                       : aes->decryptLastChunk(in, area, log);
-            DataBuffer* out = step == kFirst  ? aes->encryptFirstChunk(in, log)
-                              : step == kNext ? aes->encryptNextChunk(in, carriedIv, log)
-                                              : aes->encryptLastChunk(in, carriedIv, log);
-            if (out && step != kLast) {
-                carriedIv.clear();
-                if (out->getSize() >= kAesBlockSize)
-                    carriedIv.append(out->getData() + out->getSize() - kAesBlockSize, kAesBlockSize);
-            }
-            return out;
-        }
-        if (twofish) {
-            if (!encrypt)
-                return step == kFirst  ? twofish->decryptFirstChunk(in, area, log)
-                       : step == kNext ? twofish->decryptNextChunk(in, area, log)
-                                       : twofish->decryptLastChunk(in, area, log);
-            return step == kFirst  ? twofish->encryptFirstChunk(in, carriedIv, log)
-                   : step == kNext ? twofish->encryptNextChunk(in, carriedIv, log)
-                                   : twofish->encryptLastChunk(in, carriedIv, log);
-        }
-        if (!encrypt)
-            return step == kFirst  ? blowfish->decryptFirstChunk(in, log)
-                   : step == kNext ? blowfish->decryptNextChunk(in, log)
-                                   : blowfish->decryptLastChunk(in, log);
-        return step == kFirst  ? blowfish->encryptFirstChunk(in, log)
-               : step == kNext ? blowfish->encryptNextChunk(in, log)
-                               : blowfish->encryptLastChunk(in, log);
+        return step == kFirst  ? c.decryptFirstChunk(in, area, log)
+               : step == kNext ? c.decryptNextChunk(in, area, log)
+                               : c.decryptLastChunk(in, area, log);
     }
 };
 
@@ -205,6 +175,16 @@ bool encryptFileWithPassword(int selector, int keyBits, const char* password, co
 bool decryptFileWithPassword(int selector, int keyBits, const char* password, const char* inPath, const char* outPath,
                              ProgressMonitor* monitor, LogBase& log) {
     return runFile(false, selector, keyBits, password, inPath, outPath, monitor, log);
+}
+
+bool encryptFileWithPasswordEntry(int selector, int keyBits, const char* password, const char* inPath,
+                                  const char* outPath, ProgressMonitor* monitor, LogBase& log) {
+    return encryptFileWithPassword(selector, keyBits, password, inPath, outPath, monitor, log);
+}
+
+bool decryptFileWithPasswordEntry(int selector, int keyBits, const char* password, const char* inPath,
+                                  const char* outPath, ProgressMonitor* monitor, LogBase& log) {
+    return decryptFileWithPassword(selector, keyBits, password, inPath, outPath, monitor, log);
 }
 
 } // namespace tessik

@@ -32,5 +32,10 @@ bool encryptFileWithPassword(int selector, int keyBits, const char* password, co
                              ProgressMonitor* monitor, LogBase& log);
 bool decryptFileWithPassword(int selector, int keyBits, const char* password, const char* inPath, const char* outPath,
                              ProgressMonitor* monitor, LogBase& log);
+// What the zip entry pipeline calls: the file forms, arguments unchanged.
+bool encryptFileWithPasswordEntry(int selector, int keyBits, const char* password, const char* inPath,
+                                  const char* outPath, ProgressMonitor* monitor, LogBase& log);
+bool decryptFileWithPasswordEntry(int selector, int keyBits, const char* password, const char* inPath,
+                                  const char* outPath, ProgressMonitor* monitor, LogBase& log);
 
 } // namespace tessik

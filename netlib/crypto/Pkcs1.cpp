@@ -6,6 +6,7 @@
 #include "netlib/core/LogBase.h"
 #include "netlib/core/TessikRand.h"
 #include "netlib/crypto/HashAlgorithms.h"
+#include "platform/ByteOrder.h"
 
 namespace tessik {
 
@@ -20,6 +21,7 @@ constexpr unsigned int kTagEncodeDbMask = 100;
 constexpr unsigned int kTagEncodeSeedMask = 101;
 constexpr unsigned int kTagDecodeSeedMask = 104;
 constexpr unsigned int kTagDecodeDbMask = 105;
+constexpr int kV15TypeEncrypt = 2;
 
 // Reads positions of a block that may have lost its leading zero: position 0
 // is then a virtual 00.
@@ -85,49 +87,41 @@ bool Pkcs1_5_decode(const unsigned char* block, std::uint32_t blockLength, int b
         log.logError("PKCS v1.5 decode NULL input.");
         return false;
     }
-    std::uint32_t k = pkcs1ModulusBytes(modulusBits);
-    if (blockLength > k || k < kV15Overhead) {
+    // A decryption fails in one way only, whatever broke, so that its
+    // failures tell nothing about the plaintext.
+    const bool decryption = blockType == kV15TypeEncrypt;
+    auto refuse = [&](const char* why) {
+        log.logError(decryption ? pkcs1_msg::kBadV15Padding : why);
+        return false;
+    };
+    const std::uint32_t k = pkcs1ModulusBytes(modulusBits);
+    if (k < kV15Overhead || (blockLength != k && blockLength + 1 != k)) {
+        if (decryption)
+            return refuse(nullptr);
         log.logError("Invalid PKCS v1.5 decode length");
         log.logDataLong("MessageLen", static_cast<int>(blockLength));
         log.logDataLong("ModulusLen", static_cast<int>(k));
         return false;
     }
-    Positions pos{block, blockLength, block[0] != 0};
-    if (pos.virtualZero)
-        pos.length = blockLength + 1;
-    const std::uint32_t end = pos.length;
-    std::uint32_t psLength = 0;
-    if (blockType == 2) {
-        std::uint32_t i = 2;
-        while (i < end && i < k && pos.at(i) != 0)
-            ++i;
-        bool found = i < end && i < k;
-        psLength = i - 2;
-        if (!found || i + 1 >= k || psLength < kMinPadding) {
-            log.logError("Invalid PKCS v1.5 PS length");
-            log.logDataLong("ps_len", static_cast<int>(psLength));
-            return false;
-        }
-    } else {
-        std::uint32_t i = 2;
-        while (i < end && i < k - 1 && pos.at(i) == 0xFF)
-            ++i;
-        if (i >= end || pos.at(i) != 0) {
-            log.logError("Invalid PKCS v1.5 PS separator");
+    const Positions pos{block, k, blockLength + 1 == k};
+    if (pos.at(0) != 0 || pos.at(1) != blockType)
+        return refuse("Invalid PKCS v1.5 block type");
+    // The padding runs to the first zero byte (type 2) or over 0xFF bytes
+    // (type 1); the zero after it may be the block's last byte.
+    std::uint32_t i = 2;
+    while (i < k && (decryption ? pos.at(i) != 0 : pos.at(i) == 0xFF))
+        ++i;
+    const std::uint32_t psLength = i - 2;
+    const char* broken = i >= k || pos.at(i) != 0 ? "Invalid PKCS v1.5 PS separator"
+                         : psLength < kMinPadding ? "ps_len is too short for PKCS1.5 padding."
+                                                  : nullptr;
+    if (broken) {
+        if (!decryption)
             log.logDataHex("PkcsData", block, blockLength);
-            return false;
-        }
-        psLength = i - 2;
+        return refuse(broken);
     }
-    if (psLength < kMinPadding) {
-        log.logError("ps_len is too short for PKCS1.5 padding.");
-        log.logDataHex("PkcsData", block, blockLength);
-        return false;
-    }
-    std::uint32_t first = psLength + 3;
-    std::uint32_t offset = pos.virtualZero ? first - 1 : first;
-    if (first < end)
-        out.append(block + offset, end - first);
+    const std::uint32_t first = i + 1;
+    out.append(block + first - (pos.virtualZero ? 1 : 0), k - first);
     return true;
 }
 
@@ -149,10 +143,7 @@ bool pkcs1Mgf1(unsigned int callTag, int hashId, const unsigned char* seed, std:
     work.appendCharRepeated(0, kCounterBytes);
     unsigned char* counterBytes = work.getData() + seedLength;
     for (std::uint32_t counter = 0; out.getSize() < maskLength; ++counter) {
-        counterBytes[0] = static_cast<unsigned char>(counter >> 24);
-        counterBytes[1] = static_cast<unsigned char>(counter >> 16);
-        counterBytes[2] = static_cast<unsigned char>(counter >> 8);
-        counterBytes[3] = static_cast<unsigned char>(counter);
+        platform::StoreBe32(counterBytes, counter);
         DataBuffer digest;
         hashBytes(work.getData(), seedLength + kCounterBytes, hashId, digest);
         if (digest.getSize() == 0) {

@@ -7,14 +7,20 @@ namespace tessik {
 class DataBuffer;
 class LogBase;
 
+namespace pkcs1_msg {
+// Every failure of a type 2 (decryption) block, whatever its cause.
+constexpr const char* kBadV15Padding = "Invalid PKCS v1.5 padding";
+} // namespace pkcs1_msg
+
 // The modulus length in bytes for a bit length (1023 bits give 128).
 std::uint32_t pkcs1ModulusBytes(std::uint32_t modulusBits);
 
 // Clears out, then writes the k-byte block; false with out empty.
 bool pkcs1v15Encode(const unsigned char* message, std::uint32_t messageLength, int blockType, std::uint32_t modulusBits,
                     DataBuffer& out, LogBase& log);
-// Appends the message of a block of the expected type. A block that lost its
-// leading zero byte is accepted.
+// Appends the message of a block of the expected type: 00, the type, at
+// least 8 padding bytes, 00, the message (which may be empty). A block that
+// lost its leading zero byte is accepted.
 bool Pkcs1_5_decode(const unsigned char* block, std::uint32_t blockLength, int blockType, std::uint32_t modulusBits,
                     DataBuffer& out, LogBase& log);
 // Clears out, then fills it with maskLength bytes of MGF1; callTag only names

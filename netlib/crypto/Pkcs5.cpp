@@ -8,6 +8,7 @@
 #include "netlib/crypto/HashAlgorithms.h"
 #include "netlib/crypto/Hmac.h"
 #include "netlib/crypto/SymmetricCipher.h"
+#include "platform/ByteOrder.h"
 
 namespace tessik {
 
@@ -31,7 +32,8 @@ bool pbes1(bool encrypt, const char* password, const char* hashName, const char*
            std::uint32_t iterations, DataBuffer& input, DataBuffer& out, LogBase& log) {
     out.clear();
     DataBuffer derived;
-    pbkdf1(password, hashName, salt, iterations, kPbes1DerivedBytes, derived, log);
+    if (!pbkdf1(password, hashName, salt, iterations, kPbes1DerivedBytes, derived, log))
+        return false;
     ClsCrypt crypt;
     crypt.setCryptAlgorithm(cipherName);
     if (crypt.getAlgorithmId() != kCipherDes && crypt.getAlgorithmId() != kCipherRc2) {
@@ -109,9 +111,8 @@ bool pbkdf2(const char* password, const char* hashName, const DataBuffer& salt, 
     for (std::uint32_t i = 1; i <= blocks; ++i) {
         seed.clear();
         seed.appendDb(salt);
-        const unsigned char index[kBlockIndexSize] = {
-            static_cast<unsigned char>(i >> 24), static_cast<unsigned char>(i >> 16),
-            static_cast<unsigned char>(i >> 8), static_cast<unsigned char>(i)};
+        unsigned char index[kBlockIndexSize];
+        platform::StoreBe32(index, i);
         seed.append(index, kBlockIndexSize);
         hmac.doHmac(seed.getData(), seed.getSize(), pw, pwLen, id, u);
         t.clear();
@@ -135,8 +136,15 @@ bool pbkdf2(const char* password, const char* hashName, const DataBuffer& salt, 
 }
 
 bool pbkdf1(const char* password, const char* hashName, const DataBuffer& salt, std::uint32_t iterations, int keyLength,
-            DataBuffer& out, LogBase&) {
+            DataBuffer& out, LogBase& log) {
+    out.clear();
     const int id = hashNameToId(hashName);
+    // One digest is all PBKDF1 can give (RFC 8018, 5.1).
+    if (keyLength > hashDigestLength(id)) {
+        log.logError(pkcs5_msg::kDerivedKeyTooLong);
+        log.logDataLong("keyLength", keyLength);
+        return false;
+    }
     const char* pw = password ? password : "";
     DataBuffer input;
     input.append(pw, static_cast<unsigned int>(std::strlen(pw)));
@@ -151,8 +159,7 @@ bool pbkdf1(const char* password, const char* hashName, const DataBuffer& salt, 
     }
     if (keyLength < 0)
         keyLength = 0;
-    if (out.getSize() > static_cast<unsigned int>(keyLength))
-        out.shorten(out.getSize() - static_cast<unsigned int>(keyLength));
+    out.shorten(out.getSize() - static_cast<unsigned int>(keyLength));
     return true;
 }
 

@@ -10,9 +10,13 @@ namespace tessik {
 
 class LogBase;
 
+namespace pkcs5_msg {
+constexpr const char* kDerivedKeyTooLong = "derived key too long";
+} // namespace pkcs5_msg
+
 // The password is NUL-terminated: bytes after its first zero take no part.
-// Both always succeed; out is cleared and receives exactly keyLength bytes
-// (PBKDF1 gives at most one digest).
+// Out is cleared and receives exactly keyLength bytes. PBKDF1 gives at most
+// one digest: asked for more it fails, saying "derived key too long".
 bool pbkdf1(const char* password, const char* hashName, const DataBuffer& salt, std::uint32_t iterations, int keyLength,
             DataBuffer& out, LogBase& log);
 bool pbkdf2(const char* password, const char* hashName, const DataBuffer& salt, std::uint32_t iterations, int keyLength,

@@ -3,23 +3,18 @@
 #include <atomic>
 #include <cstring>
 #include <memory>
-#include <mutex>
 
 #include "netlib/core/LogBase.h"
 #include "netlib/crypto/AesHardware.h"
 #include "netlib/crypto/PasswordEncryption.h"
-#include "netlib/crypto/ShaCompress.h"
 #include "netlib/crypto/SymmetricCipher.h"
+#include "platform/ByteOrder.h"
 
 namespace tessik {
 
 namespace {
 
-using shacompress::loadBe32;
-using shacompress::storeBe32;
-
-constexpr int kBlock = kAesBlockSize;
-constexpr int kBlockBits = 8 * kBlock;
+constexpr unsigned int kBlock = kAesBlockSize;
 
 struct AesTables {
     std::uint8_t sbox[256];
@@ -95,11 +90,6 @@ bool useHardware() {
     return g_hardwareAllowed.load(std::memory_order_relaxed) && aesHardwarePresent();
 }
 
-void xorBlock(unsigned char* dst, const unsigned char* a, const unsigned char* b) {
-    for (int i = 0; i < kBlock; ++i)
-        dst[i] = static_cast<unsigned char>(a[i] ^ b[i]);
-}
-
 } // namespace
 
 bool aesHardwarePresent() {
@@ -116,13 +106,13 @@ bool aesHardwareInUse() {
 }
 
 RijndaelContext::RijndaelContext()
-    : m_paddingScheme(kPadPkcs5), m_byteSwapOnDecrypt(false), m_keySizeCode(2), m_notKeyed(true), m_mode(kAesModeCbc),
-      m_direction(kAesEncrypt), m_iv{}, m_rounds(0), m_roundKeys{}, m_roundKeyBytes{} {}
+    : ChainedBlockCipher({kBlock, kBlock, false, SwapOrder::kBeforeUnpadding}), m_keySizeCode(2), m_notKeyed(true),
+      m_mode(kAesModeCbc), m_rounds(0), m_encryptKeys{}, m_decryptKeys{} {}
 
 RijndaelContext::~RijndaelContext() {
     m_key.secureClear();
-    std::memset(m_roundKeys, 0, sizeof m_roundKeys);
-    std::memset(m_roundKeyBytes, 0, sizeof m_roundKeyBytes);
+    std::memset(&m_encryptKeys, 0, sizeof m_encryptKeys);
+    std::memset(&m_decryptKeys, 0, sizeof m_decryptKeys);
 }
 
 int RijndaelContext::setKeyLength(int bits) {
@@ -163,13 +153,7 @@ void RijndaelContext::getKey(DataBuffer& out) const {
 
 void RijndaelContext::setIv(const unsigned char* iv16) {
     if (iv16)
-        std::memcpy(m_iv, iv16, kBlock);
-}
-
-void RijndaelContext::setIvBytes(const void* iv, unsigned int n) {
-    std::memset(m_iv, 0, kBlock);
-    if (iv && n)
-        std::memcpy(m_iv, iv, n < kBlock ? n : kBlock);
+        storeIv(iv16, kBlock);
 }
 
 void RijndaelContext::makeKey(unsigned int mode, unsigned int direction) {
@@ -182,13 +166,12 @@ void RijndaelContext::makeKey(unsigned int mode, unsigned int direction) {
         (direction != kAesEncrypt && direction != kAesDecrypt))
         return;
     m_mode = mode;
-    m_direction = direction;
     const int nk = 4 + 2 * static_cast<int>(m_keySizeCode);
     m_rounds = nk + 6;
     const int words = 4 * (m_rounds + 1);
-    std::uint32_t* rk = m_roundKeys;
+    std::uint32_t* rk = m_encryptKeys.words;
     for (int i = 0; i < nk; ++i)
-        rk[i] = loadBe32(key + 4 * i);
+        rk[i] = platform::LoadBe32(key + 4 * i);
     for (int i = nk; i < words; ++i) {
         std::uint32_t w = rk[i - 1];
         auto sub = [&t](std::uint32_t x) {
@@ -201,20 +184,21 @@ void RijndaelContext::makeKey(unsigned int mode, unsigned int direction) {
             w = sub(w);
         rk[i] = rk[i - nk] ^ w;
     }
-    if (direction == kAesDecrypt) {
-        // Equivalent inverse cipher: round keys reversed, InvMixColumns on the
-        // inner ones.
-        for (int i = 0, j = 4 * m_rounds; i < j; i += 4, j -= 4)
-            for (int k = 0; k < 4; ++k)
-                std::swap(rk[i + k], rk[j + k]);
-        for (int i = 4; i < 4 * m_rounds; ++i) {
-            std::uint32_t w = rk[i];
-            rk[i] = t.td[0][t.sbox[w >> 24]] ^ t.td[1][t.sbox[(w >> 16) & 0xFF]] ^ t.td[2][t.sbox[(w >> 8) & 0xFF]] ^
-                    t.td[3][t.sbox[w & 0xFF]];
-        }
+    // Equivalent inverse cipher: round keys reversed, InvMixColumns on the
+    // inner ones.
+    std::uint32_t* dk = m_decryptKeys.words;
+    for (int r = 0; r <= m_rounds; ++r)
+        for (int k = 0; k < 4; ++k)
+            dk[4 * r + k] = rk[4 * (m_rounds - r) + k];
+    for (int i = 4; i < 4 * m_rounds; ++i) {
+        std::uint32_t w = dk[i];
+        dk[i] = t.td[0][t.sbox[w >> 24]] ^ t.td[1][t.sbox[(w >> 16) & 0xFF]] ^ t.td[2][t.sbox[(w >> 8) & 0xFF]] ^
+                t.td[3][t.sbox[w & 0xFF]];
     }
-    for (int i = 0; i < words; ++i)
-        storeBe32(m_roundKeyBytes + 4 * i, rk[i]);
+    for (int i = 0; i < words; ++i) {
+        platform::StoreBe32(m_encryptKeys.bytes + 4 * i, rk[i]);
+        platform::StoreBe32(m_decryptKeys.bytes + 4 * i, dk[i]);
+    }
     std::memset(key, 0, sizeof key);
     m_notKeyed = false;
 }
@@ -225,9 +209,9 @@ void RijndaelContext::makeKeyCtr() {
 
 void RijndaelContext::encryptBlock(const unsigned char in[16], unsigned char out[16]) const {
     const AesTables& t = tables();
-    const std::uint32_t* rk = m_roundKeys;
-    std::uint32_t s0 = loadBe32(in) ^ rk[0], s1 = loadBe32(in + 4) ^ rk[1], s2 = loadBe32(in + 8) ^ rk[2],
-                  s3 = loadBe32(in + 12) ^ rk[3];
+    const std::uint32_t* rk = m_encryptKeys.words;
+    std::uint32_t s0 = platform::LoadBe32(in) ^ rk[0], s1 = platform::LoadBe32(in + 4) ^ rk[1],
+                  s2 = platform::LoadBe32(in + 8) ^ rk[2], s3 = platform::LoadBe32(in + 12) ^ rk[3];
     for (int r = 1; r < m_rounds; ++r) {
         rk += 4;
         std::uint32_t t0 =
@@ -249,17 +233,17 @@ void RijndaelContext::encryptBlock(const unsigned char in[16], unsigned char out
         return (std::uint32_t(S[a >> 24]) << 24) | (std::uint32_t(S[(b >> 16) & 0xFF]) << 16) |
                (std::uint32_t(S[(c >> 8) & 0xFF]) << 8) | S[d & 0xFF];
     };
-    storeBe32(out, last(s0, s1, s2, s3) ^ rk[0]);
-    storeBe32(out + 4, last(s1, s2, s3, s0) ^ rk[1]);
-    storeBe32(out + 8, last(s2, s3, s0, s1) ^ rk[2]);
-    storeBe32(out + 12, last(s3, s0, s1, s2) ^ rk[3]);
+    platform::StoreBe32(out, last(s0, s1, s2, s3) ^ rk[0]);
+    platform::StoreBe32(out + 4, last(s1, s2, s3, s0) ^ rk[1]);
+    platform::StoreBe32(out + 8, last(s2, s3, s0, s1) ^ rk[2]);
+    platform::StoreBe32(out + 12, last(s3, s0, s1, s2) ^ rk[3]);
 }
 
 void RijndaelContext::decryptBlock(const unsigned char in[16], unsigned char out[16]) const {
     const AesTables& t = tables();
-    const std::uint32_t* rk = m_roundKeys;
-    std::uint32_t s0 = loadBe32(in) ^ rk[0], s1 = loadBe32(in + 4) ^ rk[1], s2 = loadBe32(in + 8) ^ rk[2],
-                  s3 = loadBe32(in + 12) ^ rk[3];
+    const std::uint32_t* rk = m_decryptKeys.words;
+    std::uint32_t s0 = platform::LoadBe32(in) ^ rk[0], s1 = platform::LoadBe32(in + 4) ^ rk[1],
+                  s2 = platform::LoadBe32(in + 8) ^ rk[2], s3 = platform::LoadBe32(in + 12) ^ rk[3];
     for (int r = 1; r < m_rounds; ++r) {
         rk += 4;
         std::uint32_t t0 =
@@ -281,104 +265,52 @@ void RijndaelContext::decryptBlock(const unsigned char in[16], unsigned char out
         return (std::uint32_t(S[a >> 24]) << 24) | (std::uint32_t(S[(b >> 16) & 0xFF]) << 16) |
                (std::uint32_t(S[(c >> 8) & 0xFF]) << 8) | S[d & 0xFF];
     };
-    storeBe32(out, last(s0, s3, s2, s1) ^ rk[0]);
-    storeBe32(out + 4, last(s1, s0, s3, s2) ^ rk[1]);
-    storeBe32(out + 8, last(s2, s1, s0, s3) ^ rk[2]);
-    storeBe32(out + 12, last(s3, s2, s1, s0) ^ rk[3]);
+    platform::StoreBe32(out, last(s0, s3, s2, s1) ^ rk[0]);
+    platform::StoreBe32(out + 4, last(s1, s0, s3, s2) ^ rk[1]);
+    platform::StoreBe32(out + 8, last(s2, s1, s0, s3) ^ rk[2]);
+    platform::StoreBe32(out + 12, last(s3, s2, s1, s0) ^ rk[3]);
 }
 
-// ECB, or CBC chained from iv (left holding the last ciphertext block).
-int RijndaelContext::runEncrypt(const unsigned char* in, int bits, unsigned char* out, unsigned char* iv) {
-    if (m_notKeyed)
-        return kAesErrNotKeyed;
-    if (m_direction != kAesEncrypt)
-        return kAesErrWrongDirection;
-    if (!in || bits <= 0)
-        return 0;
-    if (m_mode != kAesModeEcb && m_mode != kAesModeCbc)
-        return kAesErrBadMode;
-    const std::size_t n = static_cast<std::size_t>(bits) / kBlockBits;
-    if (useHardware()) {
-        if (m_mode == kAesModeEcb)
-            aesni::encryptEcb(m_roundKeyBytes, m_rounds, in, out, n);
-        else
-            aesni::encryptCbc(m_roundKeyBytes, m_rounds, iv, in, out, n);
-    } else if (m_mode == kAesModeEcb) {
-        for (std::size_t i = 0; i < n; ++i)
-            encryptBlock(in + kBlock * i, out + kBlock * i);
-    } else {
-        unsigned char x[kBlock];
-        for (std::size_t i = 0; i < n; ++i) {
-            xorBlock(x, in + kBlock * i, iv);
-            encryptBlock(x, out + kBlock * i);
-            std::memcpy(iv, out + kBlock * i, kBlock);
-        }
-    }
-    return static_cast<int>(n * kBlockBits);
+ChainedBlockCipher::Chaining RijndaelContext::chaining() const {
+    return m_mode == kAesModeEcb ? Chaining::kEcb : m_mode == kAesModeCbc ? Chaining::kCbc : Chaining::kNone;
 }
 
-int RijndaelContext::runDecrypt(const unsigned char* in, int bits, unsigned char* out, unsigned char* iv) {
-    if (m_notKeyed)
-        return kAesErrNotKeyed;
-    if (m_direction != kAesDecrypt)
-        return kAesErrWrongDirection;
-    if (!in || bits <= 0)
-        return 0;
-    if (m_mode != kAesModeEcb && m_mode != kAesModeCbc)
-        return kAesErrBadMode;
-    const std::size_t n = static_cast<std::size_t>(bits) / kBlockBits;
-    if (useHardware()) {
-        if (m_mode == kAesModeEcb)
-            aesni::decryptEcb(m_roundKeyBytes, m_rounds, in, out, n);
-        else
-            aesni::decryptCbc(m_roundKeyBytes, m_rounds, iv, in, out, n);
-    } else if (m_mode == kAesModeEcb) {
-        for (std::size_t i = 0; i < n; ++i)
-            decryptBlock(in + kBlock * i, out + kBlock * i);
-    } else {
-        unsigned char c[kBlock], p[kBlock];
-        for (std::size_t i = 0; i < n; ++i) {
-            std::memcpy(c, in + kBlock * i, kBlock);
-            decryptBlock(c, p);
-            xorBlock(out + kBlock * i, p, iv);
-            std::memcpy(iv, c, kBlock);
-        }
-    }
-    return static_cast<int>(n * kBlockBits);
+void RijndaelContext::prepare(bool encrypt) {
+    makeKey(m_mode, encrypt ? kAesEncrypt : kAesDecrypt);
 }
 
-int RijndaelContext::blockEncrypt(const unsigned char* in, int bits, unsigned char* out) {
-    unsigned char chain[kBlock];
-    std::memcpy(chain, m_iv, kBlock); // the context IV is not advanced
-    return runEncrypt(in, bits, out, chain);
-}
-
-int RijndaelContext::blockDecrypt(const unsigned char* in, int bits, unsigned char* out) {
-    unsigned char chain[kBlock];
-    std::memcpy(chain, m_iv, kBlock);
-    return runDecrypt(in, bits, out, chain);
-}
-
-int RijndaelContext::blockEncryptIv(const unsigned char* in, int bits, unsigned char* out, DataBuffer& carriedIv,
-                                    bool keepIv) {
-    if (carriedIv.getSize() < kBlock)
-        carriedIv.appendCharRepeated(0, kBlock);
-    if (!keepIv)
-        std::memcpy(m_iv, carriedIv.getData(), kBlock);
-    return blockEncrypt(in, bits, out);
-}
-
-int RijndaelContext::blockDecryptIv(const unsigned char* in, int bits, unsigned char* out, unsigned char* ivArea,
-                                    bool keepIv) {
-    unsigned char chain[kBlock];
-    if (keepIv || !ivArea)
-        std::memcpy(chain, m_iv, kBlock);
+void RijndaelContext::runBlock(bool encrypt, const unsigned char* in, unsigned char* out) const {
+    if (useHardware())
+        runBlocks(encrypt, in, out, 1);
     else
-        std::memcpy(chain, ivArea, kBlock);
-    int rc = runDecrypt(in, bits, out, chain);
-    if (rc > 0 && m_mode == kAesModeCbc && ivArea)
-        std::memcpy(ivArea, chain, kBlock);
-    return rc;
+        encrypt ? encryptBlock(in, out) : decryptBlock(in, out);
+}
+
+// Reached on the table code only: with the AES instructions CBC runs wide.
+void RijndaelContext::encryptChain(unsigned char* iv, const unsigned char* in, unsigned char* out,
+                                   std::size_t blocks) const {
+    encryptChained<kBlock>(iv, in, out, blocks,
+                           [this](const unsigned char* from, unsigned char* to) { encryptBlock(from, to); });
+}
+
+void RijndaelContext::runBlocks(bool encrypt, const unsigned char* in, unsigned char* out, std::size_t blocks) const {
+    if (!useHardware())
+        ChainedBlockCipher::runBlocks(encrypt, in, out, blocks);
+    else if (encrypt)
+        aesni::encryptEcb(m_encryptKeys.bytes, m_rounds, in, out, blocks);
+    else
+        aesni::decryptEcb(m_decryptKeys.bytes, m_rounds, in, out, blocks);
+}
+
+bool RijndaelContext::runCbcWide(bool encrypt, unsigned char* iv, const unsigned char* in, unsigned char* out,
+                                 std::size_t blocks) const {
+    if (!useHardware())
+        return false;
+    if (encrypt)
+        aesni::encryptCbc(m_encryptKeys.bytes, m_rounds, iv, in, out, blocks);
+    else
+        aesni::decryptCbc(m_decryptKeys.bytes, m_rounds, iv, in, out, blocks);
+    return true;
 }
 
 void RijndaelContext::ctrXor(unsigned char* data, unsigned int n, unsigned char counter[16],
@@ -388,141 +320,22 @@ void RijndaelContext::ctrXor(unsigned char* data, unsigned int n, unsigned char 
         if (*position >= kBlock) {
             for (int k = 0; k < kCounterBytes && ++counter[k] == 0; ++k) {
             }
-            if (useHardware())
-                aesni::encryptEcb(m_roundKeyBytes, m_rounds, counter, keystream, 1);
-            else
-                encryptBlock(counter, keystream);
+            runBlock(true, counter, keystream);
             *position = 0;
         }
         data[i] ^= keystream[(*position)++];
     }
 }
 
-DataBuffer* RijndaelContext::encryptDbNew(DataBuffer& in, LogBase& log) {
-    if (in.getSize() == 0)
-        return new DataBuffer();
-    makeKey(m_mode, kAesEncrypt);
-    const unsigned int original = in.getSize();
-    in.appendPadding(static_cast<int>(m_paddingScheme), kBlock);
-    const unsigned int padded = in.getSize();
-    DataBuffer* out = nullptr;
-    if (padded % kBlock != 0) {
-        log.logError(cipher_msg::kNotWholeBlocks);
-    } else {
-        out = newCipherOutput(padded);
-        if (blockEncrypt(in.getData(), static_cast<int>(padded * 8), out->getData()) <= 0)
-            out->clear();
-    }
-    in.shorten(padded - original);
-    return out;
-}
-
-DataBuffer* RijndaelContext::decryptDbNew(const DataBuffer& in, LogBase& log) {
-    if (in.getSize() == 0) {
-        log.logInfo(cipher_msg::kInputEmpty);
-        return new DataBuffer();
-    }
-    auto out = std::make_unique<DataBuffer>();
-    if (!decryptDb(in, *out, log))
-        return nullptr;
-    return out.release();
-}
-
 bool RijndaelContext::decryptDb(const DataBuffer& in, DataBuffer& out, LogBase& log) {
     if (in.getSize() == 0)
         return true;
-    if (in.getSize() % kBlock != 0) {
-        log.logError(cipher_msg::kNotWholeBlocks);
-        return false;
-    }
-    makeKey(m_mode, kAesDecrypt);
-    std::unique_ptr<DataBuffer> plain(newCipherOutput(in.getSize()));
-    int rc = blockDecrypt(in.getData(), static_cast<int>(in.getSize() * 8), plain->getData());
-    if (rc <= 0) {
-        log.logError(cipher_msg::kDecryptionFailed);
-        log.logDataLong(cipher_msg::kErrorCode, rc);
-        return false;
-    }
-    if (m_byteSwapOnDecrypt)
-        plain->byteSwap32();
-    if (!plain->removePadding(static_cast<int>(m_paddingScheme), kBlock, log))
+    std::unique_ptr<DataBuffer> plain(decryptDbNew(in, log));
+    if (!plain)
         return false;
     out.clear();
     out.takeFrom(*plain);
     return true;
-}
-
-DataBuffer* RijndaelContext::encryptFirstChunk(const DataBuffer& in, LogBase& log) {
-    if (in.getSize() == 0)
-        return new DataBuffer();
-    if (in.getSize() % kBlock != 0) {
-        log.logError(cipher_msg::kNotWholeBlocks);
-        return nullptr;
-    }
-    makeKey(m_mode, kAesEncrypt);
-    DataBuffer scratch;
-    DataBuffer* out = newCipherOutput(in.getSize());
-    if (blockEncryptIv(in.getData(), static_cast<int>(in.getSize() * 8), out->getData(), scratch, true) <= 0)
-        out->clear();
-    return out;
-}
-
-DataBuffer* RijndaelContext::encryptNextChunk(const DataBuffer& in, DataBuffer& carriedIv, LogBase& log) {
-    if (in.getSize() == 0)
-        return new DataBuffer();
-    if (in.getSize() % kBlock != 0) {
-        log.logError(cipher_msg::kNotWholeBlocks);
-        return nullptr;
-    }
-    DataBuffer* out = newCipherOutput(in.getSize());
-    if (blockEncryptIv(in.getData(), static_cast<int>(in.getSize() * 8), out->getData(), carriedIv, false) <= 0)
-        out->clear();
-    return out;
-}
-
-DataBuffer* RijndaelContext::encryptLastChunk(DataBuffer& in, DataBuffer& carriedIv, LogBase& log) {
-    // An empty last chunk still gets its padding block, so that chunked and
-    // whole-buffer encryption agree.
-    const unsigned int original = in.getSize();
-    in.appendPadding(static_cast<int>(m_paddingScheme), kBlock);
-    DataBuffer* out = encryptNextChunk(in, carriedIv, log);
-    in.shorten(in.getSize() - original);
-    return out;
-}
-
-DataBuffer* RijndaelContext::decryptChunk(const DataBuffer& in, unsigned char* ivArea, bool keepIv, bool last,
-                                          LogBase& log) {
-    if (in.getSize() == 0)
-        return new DataBuffer();
-    if (in.getSize() % kBlock != 0) {
-        log.logError(cipher_msg::kNotWholeBlocks);
-        return nullptr;
-    }
-    std::unique_ptr<DataBuffer> out(newCipherOutput(in.getSize()));
-    if (blockDecryptIv(in.getData(), static_cast<int>(in.getSize() * 8), out->getData(), ivArea, keepIv) <= 0)
-        return new DataBuffer();
-    if (last) {
-        if (m_byteSwapOnDecrypt)
-            out->byteSwap32();
-        if (!out->removePadding(static_cast<int>(m_paddingScheme), kBlock, log))
-            return nullptr;
-    }
-    return out.release();
-}
-
-DataBuffer* RijndaelContext::decryptFirstChunk(const DataBuffer& in, unsigned char* ivArea, LogBase& log) {
-    if (in.getSize() == 0)
-        return new DataBuffer();
-    makeKey(m_mode, kAesDecrypt);
-    return decryptChunk(in, ivArea, true, false, log);
-}
-
-DataBuffer* RijndaelContext::decryptNextChunk(const DataBuffer& in, unsigned char* ivArea, LogBase& log) {
-    return decryptChunk(in, ivArea, false, false, log);
-}
-
-DataBuffer* RijndaelContext::decryptLastChunk(const DataBuffer& in, unsigned char* ivArea, LogBase& log) {
-    return decryptChunk(in, ivArea, false, true, log);
 }
 
 AesCrypt::AesCrypt() : m_keyLength(128), m_paddingScheme(kPadPkcs5), m_ecb(false) {

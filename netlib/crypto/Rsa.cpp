@@ -160,11 +160,6 @@ bool rsaEncryptPadded(const unsigned char* input, std::uint32_t inputLength, con
 bool rsaDecryptPadded(const unsigned char* input, std::uint32_t inputLength, const unsigned char* label,
                       std::uint32_t labelLength, int hashId, int padding, const RsaKey& key, int which, DataBuffer& out,
                       bool verbose, LogBase& log) {
-    if (input == nullptr || inputLength == 0) {
-        if (verbose)
-            log.logInfo("Nothing to RSA decrypt.");
-        return true;
-    }
     if (padding != kRsaPaddingV15 && padding != kRsaPaddingOaep) {
         log.logError("Invalid padding selection.");
         log.logDataLong("padding", padding);
@@ -173,23 +168,19 @@ bool rsaDecryptPadded(const unsigned char* input, std::uint32_t inputLength, con
     const unsigned int bits = key.getModulusBitLen();
     if (verbose)
         log.logDataLong("modulus_bitlen", static_cast<int>(bits));
+    // A ciphertext is exactly as long as the modulus (RFC 8017, 7.1.2 and
+    // 7.2.2); an empty one is no ciphertext.
     const unsigned int k = mpByteSize(key.n);
-    DataBuffer block;
-    if (inputLength + 2 == k)
-        block.appendCharRepeated(0, 2);
-    else if (inputLength + 1 == k)
-        block.appendChar(0);
-    block.append(input, inputLength);
-    if (block.getSize() != k) {
+    if (input == nullptr || inputLength != k) {
         log.logError("Input length not equal to modulus length");
         log.logDataLong("ModulusLen", static_cast<int>(k));
-        log.logDataLong("InputLen", static_cast<int>(block.getSize()));
+        log.logDataLong("InputLen", static_cast<int>(input ? inputLength : 0));
         return false;
     }
     if (verbose)
-        log.logDataHex("encryptedData", block.getData(), block.getSize());
+        log.logDataHex("encryptedData", input, inputLength);
     DataBuffer decoded;
-    if (!rsaExptmod(block.getData(), block.getSize(), which, key, false, decoded, log))
+    if (!rsaExptmod(input, inputLength, which, key, false, decoded, log))
         return false;
     if (verbose)
         log.logDataLong("exptmod_decoded_size", static_cast<int>(decoded.getSize()));
@@ -207,14 +198,11 @@ bool rsaDecryptPadded(const unsigned char* input, std::uint32_t inputLength, con
     } else {
         if (verbose)
             log.logData("padding", "PKCS 1.5");
+        // The decrypted block never goes to the log: it would tell why the
+        // padding failed.
         ok = Pkcs1_5_decode(decoded.getData(), decoded.getSize(), kBlockTypeEncrypt, bits, out, log);
-        if (!ok) {
-            StringBuffer hex;
-            decoded.encodeHexToSb(hex);
-            log.logData("Packet", hex.getString());
-        } else if (verbose) {
+        if (ok && verbose)
             log.logDataLong("sizeAfterPkcs15_decode", static_cast<int>(out.getSize()));
-        }
     }
     decoded.secureClear();
     return ok;

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "netlib/crypto/ShaCompress.h"
+#include "platform/ByteOrder.h"
 
 namespace tessik {
 
@@ -60,10 +61,10 @@ void Sha1::final(unsigned char* digest) {
         m_fill = 0;
     }
     std::memset(m_block + m_fill, 0, kLengthOffset - m_fill);
-    shacompress::storeBe64(m_block + kLengthOffset, m_bitCount);
+    platform::StoreBe64(m_block + kLengthOffset, m_bitCount);
     shacompress::sha1(m_h, m_block, 1);
     for (int i = 0; i < 5; ++i)
-        shacompress::storeBe32(digest + 4 * i, m_h[i]);
+        platform::StoreBe32(digest + 4 * i, m_h[i]);
 }
 
 void Sha1::copyState(const Sha1& other) {

@@ -5,13 +5,11 @@
 #include <new>
 
 #include "netlib/crypto/ShaCompress.h"
+#include "platform/ByteOrder.h"
 
 namespace tessik {
 
 namespace {
-
-using shacompress::storeBe32;
-using shacompress::storeBe64;
 
 constexpr std::uint32_t kBlock256 = 64;
 constexpr std::uint32_t kBlock512 = 128;
@@ -143,21 +141,21 @@ void Sha2::final(unsigned char* digest) {
 void Sha2::final256(unsigned char* digest) {
     pad(m_block, kBlock256, (m_bitsLow >> 3) % kBlock256, kLengthField256,
         [this](const unsigned char* d, std::size_t n) { shacompress::sha256(m_h256, d, n); });
-    storeBe32(m_block + kBlock256 - 8, m_bitsHigh);
-    storeBe32(m_block + kBlock256 - 4, m_bitsLow);
+    platform::StoreBe32(m_block + kBlock256 - 8, m_bitsHigh);
+    platform::StoreBe32(m_block + kBlock256 - 4, m_bitsLow);
     shacompress::sha256(m_h256, m_block, 1);
     for (int i = 0; i < 8; ++i)
-        storeBe32(digest + 4 * i, m_h256[i]);
+        platform::StoreBe32(digest + 4 * i, m_h256[i]);
 }
 
 void Sha2::final512(unsigned char* digest, unsigned words) {
     pad(m_block, kBlock512, static_cast<std::uint32_t>((m_bits512Low >> 3) % kBlock512), kLengthField512,
         [this](const unsigned char* d, std::size_t n) { shacompress::sha512(m_h512, d, n); });
-    storeBe64(m_block + kBlock512 - 16, m_bits512High);
-    storeBe64(m_block + kBlock512 - 8, m_bits512Low);
+    platform::StoreBe64(m_block + kBlock512 - 16, m_bits512High);
+    platform::StoreBe64(m_block + kBlock512 - 8, m_bits512Low);
     shacompress::sha512(m_h512, m_block, 1);
     for (unsigned i = 0; i < words; ++i)
-        storeBe64(digest + 8 * i, m_h512[i]);
+        platform::StoreBe64(digest + 8 * i, m_h512[i]);
 }
 
 void Sha2::digest(Type type, const void* data, std::uint32_t length, DataBuffer& out) {

@@ -10,6 +10,8 @@ class Sha2 {
 public:
     enum Type : std::uint32_t { kSha256 = 1, kSha384 = 2, kSha512 = 3 };
 
+    explicit Sha2(Type type);
+
     // Null when the allocation fails; the caller deletes the context.
     static Sha2* newSha256();
     static Sha2* newSha384();
@@ -29,7 +31,6 @@ public:
     static void digestSha512Db(const DataBuffer& bytes, DataBuffer& out);
 
 private:
-    explicit Sha2(Type type);
     static Sha2* create(Type type);
     static void digest(Type type, const void* data, std::uint32_t length, DataBuffer& out);
     void update256(const unsigned char* p, std::uint32_t length);

@@ -2,6 +2,8 @@
 
 #include <utility>
 
+#include "platform/ByteOrder.h"
+
 #if defined(__x86_64__) || defined(__i386__)
 #include <cpuid.h>
 #include <immintrin.h>
@@ -123,9 +125,9 @@ inline void sha2Block(Word (&state)[8], const unsigned char* data, const Word* k
     Word w[Rounds];
     for (int i = 0; i < 16; ++i) {
         if constexpr (sizeof(Word) == 8)
-            w[i] = loadBe64(data + 8 * i);
+            w[i] = platform::LoadBe64(data + 8 * i);
         else
-            w[i] = loadBe32(data + 4 * i);
+            w[i] = platform::LoadBe32(data + 4 * i);
     }
     for (int i = 16; i < Rounds; ++i)
         w[i] = w[i - 16] + smallSigma(w[i - 15], Sig::kSmall0) + w[i - 7] + smallSigma(w[i - 2], Sig::kSmall1);
@@ -156,7 +158,7 @@ void sha1Portable(std::uint32_t state[5], const unsigned char* data, std::size_t
     for (; blocks > 0; --blocks, data += kBlock) {
         std::uint32_t w[16];
         for (int i = 0; i < 16; ++i)
-            w[i] = loadBe32(data + 4 * i);
+            w[i] = platform::LoadBe32(data + 4 * i);
         std::uint32_t a = state[0], b = state[1], c = state[2], d = state[3], e = state[4];
 #pragma GCC unroll 4
         for (int i = 0; i < 20; i += 5)

@@ -28,6 +28,14 @@ int cipherBlockSize(int algorithmId) {
     }
 }
 
+int cipherPaddingBlockSize(int algorithmId) {
+    return algorithmId == kCipherBlowfish ? kBlowfishPaddingBlockSize : cipherBlockSize(algorithmId);
+}
+
+bool paddingIsRemoved(unsigned int scheme) {
+    return scheme == kPadPkcs5 || scheme == kPadRandomCount;
+}
+
 void keyFromPasswordBytes(const DataBuffer& password, DataBuffer& out) {
     out.clear();
     unsigned char digest[16];

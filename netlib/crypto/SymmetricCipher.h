@@ -39,13 +39,15 @@ enum PaddingScheme : unsigned int {
 
 constexpr int kAesBlockSize = 16;
 constexpr int kDesBlockSize = 8;
+// The older Blowfish pads as if its block were 16 bytes.
+constexpr int kBlowfishPaddingBlockSize = 16;
 constexpr int kPasswordKeySize = 32;
 
 namespace cipher_msg {
 constexpr const char* kNotWholeBlocks = "Input is not a whole number of cipher blocks.";
 constexpr const char* kInputEmpty = "Input data size is 0.";
-constexpr const char* kDecryptionFailed = "Decryption failed";
-constexpr const char* kErrorCode = "error_code";
+constexpr const char* kModeNotUsable = "The cipher's mode does not run on whole blocks.";
+constexpr const char* kNotKeyed = "The cipher has no key schedule yet.";
 } // namespace cipher_msg
 
 // A zero-filled output buffer of size bytes with room for a padding block.
@@ -54,6 +56,10 @@ DataBuffer* newCipherOutput(unsigned int size);
 // Block size in bytes of an algorithm id; 0 for the ids that only work on
 // whole buffers.
 int cipherBlockSize(int algorithmId);
+// What an algorithm's padding rounds up to: its block, or more.
+int cipherPaddingBlockSize(int algorithmId);
+// Whether decryption takes padding off under a scheme (0 and 1 do).
+bool paddingIsRemoved(unsigned int scheme);
 
 // The MD5 of the password bytes followed by the MD5 of their base64 text:
 // exactly 32 bytes in out, which is cleared first.

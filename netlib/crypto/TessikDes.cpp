@@ -3,16 +3,12 @@
 #include <cstring>
 #include <memory>
 
-#include "netlib/core/LogBase.h"
-#include "netlib/crypto/ShaCompress.h"
 #include "netlib/crypto/SymmetricCipher.h"
+#include "platform/ByteOrder.h"
 
 namespace tessik {
 
 namespace {
-
-using shacompress::loadBe32;
-using shacompress::storeBe32;
 
 constexpr unsigned int kBlock = kDesBlockSize;
 constexpr int kRounds = 16;
@@ -148,14 +144,11 @@ void reverseSet(const std::uint32_t* src, std::uint32_t* dst) {
     }
 }
 
-void xor8(unsigned char* dst, const unsigned char* a, const unsigned char* b) {
-    for (unsigned int i = 0; i < kBlock; ++i)
-        dst[i] = static_cast<unsigned char>(a[i] ^ b[i]);
-}
-
 } // namespace
 
-TessikDes::TessikDes() : m_encrypt{}, m_decrypt{}, m_keyLength(kDesThreeKeyBits), m_mode(kDesModeEcb) {}
+TessikDes::TessikDes()
+    : ChainedBlockCipher({kBlock, kBlock, true, SwapOrder::kBeforeUnpadding}), m_encrypt{}, m_decrypt{},
+      m_keyLength(kDesThreeKeyBits), m_mode(kDesModeEcb) {}
 
 TessikDes::~TessikDes() {
     std::memset(m_encrypt, 0, sizeof m_encrypt);
@@ -188,26 +181,26 @@ void TessikDes::desSetKey(const unsigned char key[8], std::uint32_t subkeys[kSet
 
 void TessikDes::cryptBlock(const std::uint32_t subkeys[kSetWords], const unsigned char in[8], unsigned char out[8]) {
     const DesTables& t = tables();
-    std::uint32_t x = loadBe32(in), y = loadBe32(in + 4);
+    std::uint32_t x = platform::LoadBe32(in), y = platform::LoadBe32(in + 4);
     initialPermutation(x, y);
     rounds(t, subkeys, x, y);
     finalPermutation(y, x);
-    storeBe32(out, y);
-    storeBe32(out + 4, x);
+    platform::StoreBe32(out, y);
+    platform::StoreBe32(out + 4, x);
 }
 
 void TessikDes::crypt3Block(const std::uint32_t schedule[kScheduleWords], const unsigned char in[8],
                             unsigned char out[8]) {
     const DesTables& t = tables();
-    std::uint32_t x = loadBe32(in), y = loadBe32(in + 4);
+    std::uint32_t x = platform::LoadBe32(in), y = platform::LoadBe32(in + 4);
     initialPermutation(x, y);
     // The FP/IP pairs between the passes cancel; only the halves swap.
     rounds(t, schedule, x, y);
     rounds(t, schedule + kSetWords, y, x);
     rounds(t, schedule + 2 * kSetWords, x, y);
     finalPermutation(y, x);
-    storeBe32(out, y);
-    storeBe32(out + 4, x);
+    platform::StoreBe32(out, y);
+    platform::StoreBe32(out + 4, x);
 }
 
 void TessikDes::setKeySingle(const unsigned char* k) {
@@ -258,16 +251,14 @@ void TessikDes::setKey(const DataBuffer& key, unsigned int bits, LogBase&) {
 }
 
 void TessikDes::setIv(const DataBuffer& iv) {
-    std::memset(m_iv, 0, kBlock);
-    if (iv.getSize())
-        std::memcpy(m_iv, iv.getData(), iv.getSize() < kBlock ? iv.getSize() : kBlock);
+    storeIv(iv.getData(), iv.getSize());
 }
 
 void TessikDes::clearIv() {
-    std::memset(m_iv, 0, kBlock);
+    storeIv(nullptr, 0);
 }
 
-void TessikDes::block(bool encrypt, const unsigned char in[8], unsigned char out[8]) const {
+void TessikDes::runBlock(bool encrypt, const unsigned char* in, unsigned char* out) const {
     const std::uint32_t* sched = encrypt ? m_encrypt : m_decrypt;
     if (triple())
         crypt3Block(sched, in, out);
@@ -275,63 +266,14 @@ void TessikDes::block(bool encrypt, const unsigned char in[8], unsigned char out
         cryptBlock(sched, in, out);
 }
 
-void TessikDes::ecbEncrypt(const unsigned char* in, unsigned char* out, unsigned int n) const {
-    for (unsigned int i = 0; i < n; i += kBlock)
-        block(true, in + i, out + i);
+void TessikDes::encryptChain(unsigned char* iv, const unsigned char* in, unsigned char* out, std::size_t blocks) const {
+    encryptChained<kBlock>(iv, in, out, blocks, [this](const unsigned char* from, unsigned char* to) {
+        triple() ? crypt3Block(m_encrypt, from, to) : cryptBlock(m_encrypt, from, to);
+    });
 }
 
-void TessikDes::ecbDecrypt(const unsigned char* in, unsigned char* out, unsigned int n) const {
-    for (unsigned int i = 0; i < n; i += kBlock)
-        block(false, in + i, out + i);
-}
-
-void TessikDes::cbcEncrypt(unsigned char* iv, const unsigned char* in, unsigned char* out, unsigned int n) const {
-    unsigned char x[kBlock];
-    for (unsigned int i = 0; i < n; i += kBlock) {
-        xor8(x, in + i, iv);
-        block(true, x, out + i);
-        std::memcpy(iv, out + i, kBlock);
-    }
-}
-
-void TessikDes::cbcDecrypt(unsigned char* iv, const unsigned char* in, unsigned char* out, unsigned int n) const {
-    unsigned char c[kBlock], p[kBlock];
-    for (unsigned int i = 0; i < n; i += kBlock) {
-        std::memcpy(c, in + i, kBlock);
-        block(false, c, p);
-        xor8(out + i, p, iv);
-        std::memcpy(iv, c, kBlock);
-    }
-}
-
-void TessikDes::cfbEncrypt(unsigned char* iv, const unsigned char* in, unsigned char* out, unsigned int n) const {
-    unsigned char k[kBlock];
-    for (unsigned int i = 0; i < n; i += kBlock) {
-        block(true, iv, k);
-        xor8(out + i, in + i, k);
-        std::memcpy(iv, out + i, kBlock);
-    }
-}
-
-void TessikDes::cfbDecrypt(unsigned char* iv, const unsigned char* in, unsigned char* out, unsigned int n) const {
-    unsigned char k[kBlock], c[kBlock];
-    for (unsigned int i = 0; i < n; i += kBlock) {
-        std::memcpy(c, in + i, kBlock);
-        block(true, iv, k);
-        xor8(out + i, c, k);
-        std::memcpy(iv, c, kBlock);
-    }
-}
-
-void TessikDes::run(bool encrypt, unsigned char* iv, const unsigned char* in, unsigned char* out,
-                    unsigned int n) const {
-    if (m_mode == kDesModeEcb) {
-        encrypt ? ecbEncrypt(in, out, n) : ecbDecrypt(in, out, n);
-    } else if (m_mode == kDesModeCfb) {
-        encrypt ? cfbEncrypt(iv, in, out, n) : cfbDecrypt(iv, in, out, n);
-    } else {
-        encrypt ? cbcEncrypt(iv, in, out, n) : cbcDecrypt(iv, in, out, n);
-    }
+ChainedBlockCipher::Chaining TessikDes::chaining() const {
+    return m_mode == kDesModeEcb ? Chaining::kEcb : m_mode == kDesModeCfb ? Chaining::kCfb : Chaining::kCbc;
 }
 
 } // namespace tessik

@@ -24,8 +24,6 @@ public:
 
     TessikDes();
     ~TessikDes() override;
-    TessikDes(const TessikDes&) = delete;
-    TessikDes& operator=(const TessikDes&) = delete;
 
     void setKey(const DataBuffer& key, unsigned int bits, LogBase& log);
     // A short IV is zero-extended; bytes past the eighth are ignored.
@@ -45,16 +43,10 @@ private:
     void setKey2(const unsigned char* k);
     void setKey3(const unsigned char* k);
     bool triple() const { return m_keyLength != kDesSingleBits; }
-    void block(bool encrypt, const unsigned char in[8], unsigned char out[8]) const;
-    void ecbEncrypt(const unsigned char* in, unsigned char* out, unsigned int n) const;
-    void ecbDecrypt(const unsigned char* in, unsigned char* out, unsigned int n) const;
-    void cbcEncrypt(unsigned char* iv, const unsigned char* in, unsigned char* out, unsigned int n) const;
-    void cbcDecrypt(unsigned char* iv, const unsigned char* in, unsigned char* out, unsigned int n) const;
-    void cfbEncrypt(unsigned char* iv, const unsigned char* in, unsigned char* out, unsigned int n) const;
-    void cfbDecrypt(unsigned char* iv, const unsigned char* in, unsigned char* out, unsigned int n) const;
-    void run(bool encrypt, unsigned char* iv, const unsigned char* in, unsigned char* out,
-             unsigned int n) const override;
-    bool chained() const override { return m_mode != kDesModeEcb; }
+    Chaining chaining() const override;
+    void runBlock(bool encrypt, const unsigned char* in, unsigned char* out) const override;
+    void encryptChain(unsigned char* iv, const unsigned char* in, unsigned char* out,
+                      std::size_t blocks) const override;
 
     std::uint32_t m_encrypt[kScheduleWords];
     std::uint32_t m_decrypt[kScheduleWords];

@@ -2,8 +2,8 @@
 
 #include <cstring>
 
-#include "netlib/core/LogBase.h"
 #include "netlib/crypto/SymmetricCipher.h"
+#include "platform/ByteOrder.h"
 
 namespace tessik {
 
@@ -38,16 +38,13 @@ std::uint16_t ror16(std::uint16_t x, int s) {
     return static_cast<std::uint16_t>((x >> s) | (x << (16 - s)));
 }
 
-void xor8(unsigned char* out, const unsigned char* a, const unsigned char* b) {
-    for (unsigned int i = 0; i < kBlock; ++i)
-        out[i] = a[i] ^ b[i];
-}
-
 constexpr int kShift[4] = {1, 2, 3, 5};
 
 } // namespace
 
-TessikRc2::TessikRc2() : m_key{}, m_keyLength(kDefaultKeyBytes), m_effectiveBits(kDefaultEffectiveBits), m_ecb(false) {}
+TessikRc2::TessikRc2()
+    : ChainedBlockCipher({kBlock, kBlock, true, SwapOrder::kBeforeUnpadding}), m_key{}, m_keyLength(kDefaultKeyBytes),
+      m_effectiveBits(kDefaultEffectiveBits), m_ecb(false) {}
 
 TessikRc2::~TessikRc2() {
     std::memset(m_key, 0, sizeof m_key);
@@ -84,14 +81,14 @@ void TessikRc2::expandKey(const unsigned char* key, unsigned int n, unsigned int
     for (int i = static_cast<int>(kExpanded - 1 - t8); i >= 0; --i)
         l[i] = kPiTable[l[i + 1] ^ l[i + t8]];
     for (int i = 0; i < kKeyWords; ++i)
-        m_key[i] = static_cast<std::uint16_t>(l[2 * i] | (l[2 * i + 1] << 8));
+        m_key[i] = platform::LoadLe16(l + 2 * i);
     std::memset(l, 0, sizeof l);
 }
 
 void TessikRc2::encryptBlock(const unsigned char in[8], unsigned char out[8]) const {
     std::uint16_t r[4];
     for (int i = 0; i < 4; ++i)
-        r[i] = static_cast<std::uint16_t>(in[2 * i] | (in[2 * i + 1] << 8));
+        r[i] = platform::LoadLe16(in + 2 * i);
     int j = 0;
     for (int round = 0; round < 16; ++round) {
         for (int i = 0; i < 4; ++i) {
@@ -103,16 +100,14 @@ void TessikRc2::encryptBlock(const unsigned char in[8], unsigned char out[8]) co
             for (int i = 0; i < 4; ++i)
                 r[i] = static_cast<std::uint16_t>(r[i] + m_key[r[(i + 3) & 3] & 63]);
     }
-    for (int i = 0; i < 4; ++i) {
-        out[2 * i] = static_cast<unsigned char>(r[i]);
-        out[2 * i + 1] = static_cast<unsigned char>(r[i] >> 8);
-    }
+    for (int i = 0; i < 4; ++i)
+        platform::StoreLe16(out + 2 * i, r[i]);
 }
 
 void TessikRc2::decryptBlock(const unsigned char in[8], unsigned char out[8]) const {
     std::uint16_t r[4];
     for (int i = 0; i < 4; ++i)
-        r[i] = static_cast<std::uint16_t>(in[2 * i] | (in[2 * i + 1] << 8));
+        r[i] = platform::LoadLe16(in + 2 * i);
     int j = kKeyWords - 1;
     for (int round = 15; round >= 0; --round) {
         for (int i = 3; i >= 0; --i) {
@@ -124,47 +119,21 @@ void TessikRc2::decryptBlock(const unsigned char in[8], unsigned char out[8]) co
             for (int i = 3; i >= 0; --i)
                 r[i] = static_cast<std::uint16_t>(r[i] - m_key[r[(i + 3) & 3] & 63]);
     }
-    for (int i = 0; i < 4; ++i) {
-        out[2 * i] = static_cast<unsigned char>(r[i]);
-        out[2 * i + 1] = static_cast<unsigned char>(r[i] >> 8);
-    }
+    for (int i = 0; i < 4; ++i)
+        platform::StoreLe16(out + 2 * i, r[i]);
 }
 
-void TessikRc2::ecbEncrypt(const unsigned char* in, unsigned char* out, unsigned int n) const {
-    for (unsigned int i = 0; i < n; i += kBlock)
-        encryptBlock(in + i, out + i);
+void TessikRc2::runBlock(bool encrypt, const unsigned char* in, unsigned char* out) const {
+    encrypt ? encryptBlock(in, out) : decryptBlock(in, out);
 }
 
-void TessikRc2::ecbDecrypt(const unsigned char* in, unsigned char* out, unsigned int n) const {
-    for (unsigned int i = 0; i < n; i += kBlock)
-        decryptBlock(in + i, out + i);
+void TessikRc2::encryptChain(unsigned char* iv, const unsigned char* in, unsigned char* out, std::size_t blocks) const {
+    encryptChained<kBlock>(iv, in, out, blocks,
+                           [this](const unsigned char* from, unsigned char* to) { encryptBlock(from, to); });
 }
 
-void TessikRc2::cbcEncrypt(unsigned char* iv, const unsigned char* in, unsigned char* out, unsigned int n) const {
-    unsigned char x[kBlock];
-    for (unsigned int i = 0; i < n; i += kBlock) {
-        xor8(x, in + i, iv);
-        encryptBlock(x, out + i);
-        std::memcpy(iv, out + i, kBlock);
-    }
-}
-
-void TessikRc2::cbcDecrypt(unsigned char* iv, const unsigned char* in, unsigned char* out, unsigned int n) const {
-    unsigned char c[kBlock], p[kBlock];
-    for (unsigned int i = 0; i < n; i += kBlock) {
-        std::memcpy(c, in + i, kBlock);
-        decryptBlock(c, p);
-        xor8(out + i, p, iv);
-        std::memcpy(iv, c, kBlock);
-    }
-}
-
-void TessikRc2::run(bool encrypt, unsigned char* iv, const unsigned char* in, unsigned char* out,
-                    unsigned int n) const {
-    if (m_ecb)
-        encrypt ? ecbEncrypt(in, out, n) : ecbDecrypt(in, out, n);
-    else
-        encrypt ? cbcEncrypt(iv, in, out, n) : cbcDecrypt(iv, in, out, n);
+ChainedBlockCipher::Chaining TessikRc2::chaining() const {
+    return m_ecb ? Chaining::kEcb : Chaining::kCbc;
 }
 
 } // namespace tessik

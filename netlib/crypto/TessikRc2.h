@@ -20,8 +20,6 @@ public:
 
     TessikRc2();
     ~TessikRc2() override;
-    TessikRc2(const TessikRc2&) = delete;
-    TessikRc2& operator=(const TessikRc2&) = delete;
 
     // A key holding fewer than keyBytes bytes is zero-extended.
     void setKey(const DataBuffer& key, unsigned int keyBytes, unsigned int effectiveBits);
@@ -34,15 +32,12 @@ public:
     void expandKey(const unsigned char* key, unsigned int n, unsigned int bits);
     void encryptBlock(const unsigned char in[8], unsigned char out[8]) const;
     void decryptBlock(const unsigned char in[8], unsigned char out[8]) const;
-    void ecbEncrypt(const unsigned char* in, unsigned char* out, unsigned int n) const;
-    void cbcEncrypt(unsigned char* iv, const unsigned char* in, unsigned char* out, unsigned int n) const;
-    void ecbDecrypt(const unsigned char* in, unsigned char* out, unsigned int n) const;
-    void cbcDecrypt(unsigned char* iv, const unsigned char* in, unsigned char* out, unsigned int n) const;
 
 private:
-    void run(bool encrypt, unsigned char* iv, const unsigned char* in, unsigned char* out,
-             unsigned int n) const override;
-    bool chained() const override { return !m_ecb; }
+    Chaining chaining() const override;
+    void runBlock(bool encrypt, const unsigned char* in, unsigned char* out) const override;
+    void encryptChain(unsigned char* iv, const unsigned char* in, unsigned char* out,
+                      std::size_t blocks) const override;
 
     std::uint16_t m_key[kKeyWords];
     unsigned int m_keyLength;

@@ -1,11 +1,11 @@
 #include "netlib/crypto/TwoFish.h"
 
 #include <cstring>
-#include <memory>
 #include <mutex>
 
 #include "netlib/core/LogBase.h"
 #include "netlib/crypto/SymmetricCipher.h"
+#include "platform/ByteOrder.h"
 
 namespace tessik {
 
@@ -107,16 +107,7 @@ std::uint32_t g(const TwofishKey& key, std::uint32_t x) {
     return key.sbox[0][x & 0xFF] ^ key.sbox[1][(x >> 8) & 0xFF] ^ key.sbox[2][(x >> 16) & 0xFF] ^ key.sbox[3][x >> 24];
 }
 
-std::uint32_t load(const unsigned char* p) {
-    return std::uint32_t(p[0]) | std::uint32_t(p[1]) << 8 | std::uint32_t(p[2]) << 16 | std::uint32_t(p[3]) << 24;
-}
-
-void store(unsigned char* p, std::uint32_t v) {
-    for (int i = 0; i < 4; ++i)
-        p[i] = static_cast<unsigned char>(v >> (8 * i));
-}
-
-void encryptBlock(const TwofishKey& key, const std::uint32_t in[4], std::uint32_t out[4]) {
+inline void encryptBlock(const TwofishKey& key, const std::uint32_t in[4], std::uint32_t out[4]) {
     const std::uint32_t* k = key.subkeys;
     std::uint32_t x0 = in[0] ^ k[0], x1 = in[1] ^ k[1], x2 = in[2] ^ k[2], x3 = in[3] ^ k[3];
     for (int r = 0; r < kRounds; r += 2) {
@@ -134,7 +125,7 @@ void encryptBlock(const TwofishKey& key, const std::uint32_t in[4], std::uint32_
     out[3] = x1 ^ k[7];
 }
 
-void decryptBlock(const TwofishKey& key, const std::uint32_t in[4], std::uint32_t out[4]) {
+inline void decryptBlock(const TwofishKey& key, const std::uint32_t in[4], std::uint32_t out[4]) {
     const std::uint32_t* k = key.subkeys;
     std::uint32_t x2 = in[0] ^ k[4], x3 = in[1] ^ k[5], x0 = in[2] ^ k[6], x1 = in[3] ^ k[7];
     for (int r = kRounds - 2; r >= 0; r -= 2) {
@@ -150,6 +141,16 @@ void decryptBlock(const TwofishKey& key, const std::uint32_t in[4], std::uint32_
     out[1] = x1 ^ k[1];
     out[2] = x2 ^ k[2];
     out[3] = x3 ^ k[3];
+}
+
+// One block: four little-endian words through the rounds.
+inline void cryptBlock(const TwofishKey& key, bool encrypt, const unsigned char* in, unsigned char* out) {
+    std::uint32_t w[4], r[4];
+    for (int i = 0; i < 4; ++i)
+        w[i] = platform::LoadLe32(in + 4 * i);
+    encrypt ? encryptBlock(key, w, r) : decryptBlock(key, w, r);
+    for (int i = 0; i < 4; ++i)
+        platform::StoreLe32(out + 4 * i, r[i]);
 }
 
 } // namespace
@@ -213,47 +214,9 @@ bool twofishRekey(TwofishKey& key) {
     return true;
 }
 
-int twofishEncryptBlocks(const TwofishKey& key, int mode, std::uint32_t iv[4], const unsigned char* in, int bits,
-                         unsigned char* out) {
-    if (bits < 1)
-        return bits;
-    for (int at = 0; at * 8 < bits; at += kBlock) {
-        std::uint32_t w[4], c[4];
-        for (int i = 0; i < 4; ++i)
-            w[i] = load(in + at + 4 * i) ^ (mode == kTwofishModeCbc ? iv[i] : 0);
-        encryptBlock(key, w, c);
-        for (int i = 0; i < 4; ++i) {
-            store(out + at + 4 * i, c[i]);
-            if (mode == kTwofishModeCbc)
-                iv[i] = c[i];
-        }
-    }
-    return bits;
-}
-
-int twofishDecryptBlocks(const TwofishKey& key, int mode, std::uint32_t iv[4], const unsigned char* in, int bits,
-                         unsigned char* out) {
-    if (bits < 1)
-        return bits;
-    for (int at = 0; at * 8 < bits; at += kBlock) {
-        std::uint32_t c[4], p[4];
-        for (int i = 0; i < 4; ++i)
-            c[i] = load(in + at + 4 * i);
-        decryptBlock(key, c, p);
-        for (int i = 0; i < 4; ++i) {
-            if (mode == kTwofishModeCbc) {
-                p[i] ^= iv[i];
-                iv[i] = c[i];
-            }
-            store(out + at + 4 * i, p[i]);
-        }
-    }
-    return bits;
-}
-
 TwoFish::TwoFish()
-    : m_ctx{}, m_keyLength(kMaxKeyBits), m_paddingScheme(kPadPkcs5), m_byteSwap(false),
-      m_mode(kTwofishModeCbc), m_iv{} {}
+    : ChainedBlockCipher({kBlock, kBlock, false, SwapOrder::kAfterUnpadding}), m_ctx{}, m_keyLength(kMaxKeyBits),
+      m_mode(kTwofishModeCbc) {}
 
 TwoFish::~TwoFish() {
     std::memset(&m_ctx, 0, sizeof m_ctx);
@@ -275,10 +238,8 @@ void TwoFish::setKeyFromPassword(const char* password) {
 }
 
 void TwoFish::setIv(const unsigned char* iv) {
-    if (!iv)
-        return;
-    for (int i = 0; i < 4; ++i)
-        m_iv[i] = load(iv + 4 * i);
+    if (iv)
+        storeIv(iv, kBlock);
 }
 
 void TwoFish::prepareKey() {
@@ -288,132 +249,26 @@ void TwoFish::prepareKey() {
     if (have > 0)
         std::memcpy(area, m_key.getData(), have);
     for (int i = 0; i < m_keyLength / 32; ++i)
-        m_ctx.keyWords[i] = load(area + 4 * i);
+        m_ctx.keyWords[i] = platform::LoadLe32(area + 4 * i);
     std::memset(area, 0, sizeof area);
     twofishRekey(m_ctx);
 }
 
-void TwoFish::startIv(std::uint32_t iv[4]) const {
-    for (int i = 0; i < 4; ++i)
-        iv[i] = m_mode == kTwofishModeEcb ? 0 : m_iv[i];
+ChainedBlockCipher::Chaining TwoFish::chaining() const {
+    return m_mode == kTwofishModeEcb ? Chaining::kEcb : Chaining::kCbc;
 }
 
-DataBuffer* TwoFish::encrypt(const DataBuffer& in, std::uint32_t iv[4], LogBase& log) const {
-    if (in.getSize() % kBlock != 0) {
-        log.logError(cipher_msg::kNotWholeBlocks);
-        return nullptr;
-    }
-    DataBuffer* out = newCipherOutput(in.getSize());
-    twofishEncryptBlocks(m_ctx, m_mode, iv, in.getData(), static_cast<int>(in.getSize() * 8), out->getData());
-    return out;
-}
-
-DataBuffer* TwoFish::decrypt(const DataBuffer& in, std::uint32_t iv[4], bool last, LogBase& log) const {
-    if (in.getSize() % kBlock != 0) {
-        log.logError(cipher_msg::kNotWholeBlocks);
-        return nullptr;
-    }
-    std::unique_ptr<DataBuffer> out(newCipherOutput(in.getSize()));
-    twofishDecryptBlocks(m_ctx, m_mode, iv, in.getData(), static_cast<int>(in.getSize() * 8), out->getData());
-    if (last && !out->removePadding(static_cast<int>(m_paddingScheme), kBlock, log))
-        return nullptr;
-    if (m_byteSwap)
-        out->byteSwap32();
-    return out.release();
-}
-
-DataBuffer* TwoFish::encryptDbNew(DataBuffer& in, LogBase& log) {
-    if (in.getSize() == 0)
-        return new DataBuffer();
+void TwoFish::prepare(bool) {
     prepareKey();
-    const unsigned int original = in.getSize();
-    in.appendPadding(static_cast<int>(m_paddingScheme), kBlock);
-    std::uint32_t iv[4];
-    startIv(iv);
-    DataBuffer* out = encrypt(in, iv, log);
-    in.shorten(in.getSize() - original);
-    return out;
 }
 
-DataBuffer* TwoFish::decryptDbNew(const DataBuffer& in, LogBase& log) {
-    if (in.getSize() == 0)
-        return new DataBuffer();
-    prepareKey();
-    std::uint32_t iv[4];
-    startIv(iv);
-    return decrypt(in, iv, true, log);
+void TwoFish::runBlock(bool encrypt, const unsigned char* in, unsigned char* out) const {
+    cryptBlock(m_ctx, encrypt, in, out);
 }
 
-DataBuffer* TwoFish::encryptChunk(const DataBuffer& in, DataBuffer& carriedIv, bool first, LogBase& log) {
-    if (in.getSize() == 0)
-        return new DataBuffer();
-    std::uint32_t iv[4] = {};
-    if (first) {
-        prepareKey();
-        startIv(iv);
-    } else if (m_mode != kTwofishModeEcb && carriedIv.getSize() >= kBlock) {
-        for (int i = 0; i < 4; ++i)
-            iv[i] = load(carriedIv.getData() + 4 * i);
-    }
-    DataBuffer* out = encrypt(in, iv, log);
-    if (out) {
-        unsigned char chain[kBlock];
-        for (int i = 0; i < 4; ++i)
-            store(chain + 4 * i, iv[i]);
-        carriedIv.clear();
-        carriedIv.append(chain, kBlock);
-    }
-    return out;
-}
-
-DataBuffer* TwoFish::encryptFirstChunk(const DataBuffer& in, DataBuffer& carriedIv, LogBase& log) {
-    return encryptChunk(in, carriedIv, true, log);
-}
-
-DataBuffer* TwoFish::encryptNextChunk(const DataBuffer& in, DataBuffer& carriedIv, LogBase& log) {
-    return encryptChunk(in, carriedIv, false, log);
-}
-
-DataBuffer* TwoFish::encryptLastChunk(DataBuffer& in, DataBuffer& carriedIv, LogBase& log) {
-    // An empty last chunk still gets its padding block, so that chunked and
-    // whole-buffer encryption agree.
-    const unsigned int original = in.getSize();
-    in.appendPadding(static_cast<int>(m_paddingScheme), kBlock);
-    DataBuffer scratch;
-    scratch.appendDb(carriedIv);
-    DataBuffer* out = encryptChunk(in, scratch, false, log);
-    in.shorten(in.getSize() - original);
-    return out;
-}
-
-DataBuffer* TwoFish::decryptChunk(const DataBuffer& in, unsigned char* ivArea, bool first, bool last, LogBase& log) {
-    if (in.getSize() == 0)
-        return new DataBuffer();
-    std::uint32_t iv[4] = {};
-    if (first) {
-        prepareKey();
-        startIv(iv);
-    } else if (m_mode != kTwofishModeEcb && ivArea) {
-        for (int i = 0; i < 4; ++i)
-            iv[i] = load(ivArea + 4 * i);
-    }
-    DataBuffer* out = decrypt(in, iv, last, log);
-    if (out && !last && ivArea)
-        for (int i = 0; i < 4; ++i)
-            store(ivArea + 4 * i, iv[i]);
-    return out;
-}
-
-DataBuffer* TwoFish::decryptFirstChunk(const DataBuffer& in, unsigned char* ivArea, LogBase& log) {
-    return decryptChunk(in, ivArea, true, false, log);
-}
-
-DataBuffer* TwoFish::decryptNextChunk(const DataBuffer& in, unsigned char* ivArea, LogBase& log) {
-    return decryptChunk(in, ivArea, false, false, log);
-}
-
-DataBuffer* TwoFish::decryptLastChunk(const DataBuffer& in, unsigned char* ivArea, LogBase& log) {
-    return decryptChunk(in, ivArea, false, true, log);
+void TwoFish::encryptChain(unsigned char* iv, const unsigned char* in, unsigned char* out, std::size_t blocks) const {
+    encryptChained<kBlock>(iv, in, out, blocks,
+                           [this](const unsigned char* from, unsigned char* to) { cryptBlock(m_ctx, true, from, to); });
 }
 
 } // namespace tessik

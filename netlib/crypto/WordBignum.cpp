@@ -2,6 +2,7 @@
 
 #include "netlib/core/DataBuffer.h"
 #include "netlib/crypto/MpInt.h"
+#include "platform/ByteOrder.h"
 
 namespace tessik {
 
@@ -142,8 +143,9 @@ std::uint32_t wordBignumToSsh1Bytes(const std::uint32_t* x, DataBuffer& out) {
     std::uint32_t bits = wordBignumBitLength(x);
     if (bits > kSsh1MaxBits)
         return 0;
-    out.appendChar(static_cast<unsigned char>(bits >> 8));
-    out.appendChar(static_cast<unsigned char>(bits));
+    unsigned char be[2];
+    platform::StoreBe16(be, static_cast<std::uint16_t>(bits));
+    out.append(be, sizeof be);
     magnitude(x, out);
     return 2 + bytesOfBits(bits);
 }
@@ -151,7 +153,7 @@ std::uint32_t wordBignumToSsh1Bytes(const std::uint32_t* x, DataBuffer& out) {
 int wordBignumFromSsh1Bytes(const unsigned char* buffer, std::uint32_t length, WordBignum* result) {
     if (buffer == nullptr || length < 2)
         return -1;
-    std::uint32_t bits = (static_cast<std::uint32_t>(buffer[0]) << 8) | buffer[1];
+    std::uint32_t bits = platform::LoadBe16(buffer);
     std::uint32_t size = 2 + bytesOfBits(bits);
     if (length < size)
         return -1;

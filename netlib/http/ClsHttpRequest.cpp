@@ -1,35 +1,110 @@
 #include "netlib/http/ClsHttpRequest.h"
 
-#include <new>
+#include <memory>
 
+#include "netlib/core/ClsXml.h"
 #include "netlib/http/HttpConstants.h"
+#include "netlib/text/TsCharset.h"
 
 namespace tessik {
 
-ClsHttpRequest::ClsHttpRequest() : m_verb("GET") {
-    m_params.setOwnsObjects(true);
-}
+namespace {
+constexpr const char* kXmlContentType = "text/xml";
+constexpr const char* kXmlRoot = "httpRequest";
+} // namespace
+
+ClsHttpRequest::ClsHttpRequest() = default;
 
 ClsHttpRequest::~ClsHttpRequest() = default;
 
 void ClsHttpRequest::UsePostUrlEncoded() {
-    m_verb.setString("POST");
-    m_contentType.setString(http_msg::kFormContentType);
+    m_request.setVerb("POST");
+    m_request.setHeader("Content-Type", http_msg::kFormContentType);
+}
+
+void ClsHttpRequest::setHeadVerb() {
+    m_request.setVerb("HEAD");
+    m_request.removeHeader("Content-Type");
+    m_request.removeHeader("Content-Length");
+}
+
+void ClsHttpRequest::setPutVerb() {
+    m_request.setVerb("PUT");
+}
+
+void ClsHttpRequest::setXmlPostBody(const DataBuffer& body) {
+    m_log.logDataLong("xmlNumBytes", static_cast<int>(body.getSize()));
+    m_request.setVerb("POST");
+    m_request.setHeader("Content-Type", kXmlContentType);
+    m_request.setAltBody(body);
+}
+
+void ClsHttpRequest::setXmlPutBody(const DataBuffer& body) {
+    m_request.setVerb("PUT");
+    m_request.setHeader("Content-Type", kXmlContentType);
+    m_request.setAltBody(body);
 }
 
 void ClsHttpRequest::SetFromUrl(XString& url, bool clearParams) {
     enterMethod("SetFromUrl");
     m_lastUrl.setString(url.getAnsi());
     m_log.logData("url", url.getUtf8());
-    if (clearParams)
-        m_params.removeAllObjects();
+    m_request.setFromUrl(url.getAnsi(), clearParams);
     m_log.leaveContext();
 }
 
 void ClsHttpRequest::AddParam(const char* utf8Name, const char* utf8Value) {
-    auto* pair = new (std::nothrow) StringPair(utf8Name, utf8Value);
-    if (pair && !m_params.appendPtr(pair))
-        delete pair;
+    m_request.addParam(utf8Name, utf8Value);
+}
+
+void ClsHttpRequest::AddHeader(XString& name, XString& value) {
+    enterMethod("AddHeader");
+    m_log.logData("name", name.getUtf8());
+    m_log.logData("value", value.getUtf8());
+    m_request.setHeader(name.getUtf8(), value.getUtf8());
+    m_log.leaveContext();
+}
+
+void ClsHttpRequest::addHeaderAnsi(const char* name, const char* value) {
+    m_request.setHeader(name, value);
+}
+
+bool ClsHttpRequest::LoadBodyFromBytes(const DataBuffer& bytes) {
+    enterMethod("LoadBodyFromBytes");
+    m_request.setAltBody(bytes);
+    const bool ok = m_request.altBody().getSize() == bytes.getSize();
+    if (!ok)
+        m_log.logError("Out of memory");
+    logSuccessOrFailed(ok);
+    m_log.leaveContext();
+    return ok;
+}
+
+bool ClsHttpRequest::loadBodyFromString(XString& text, const char* charset, LogBase& log) {
+    _tsCharset cs;
+    cs.setByName(charset);
+    DataBuffer bytes;
+    if (!convertToCharset(cs, text, bytes, false, false, false, log))
+        return false;
+    m_request.setAltBody(bytes);
+    return true;
+}
+
+void ClsHttpRequest::ToXml(XString& out) {
+    enterMethod("ToXml");
+    out.clear();
+    ClsXml xml;
+    xml.setTag(kXmlRoot);
+    m_request.saveXml(xml, m_log);
+    xml.getXml(out);
+    m_log.leaveContext();
+}
+
+void ClsHttpRequest::loadFromXml(const char* xml) {
+    LogNull quiet;
+    ClsXml doc;
+    if (doc.LoadXml(xml, false))
+        m_request.loadXml(doc, quiet);
 }
 
 } // namespace tessik

@@ -1,14 +1,13 @@
 #pragma once
 // The implementation object behind TsHttpRequest: one fully described
-// request. This frame holds what the facade hands over (verb, form content
-// type, parameters, the URL it was filled from); the request model with its
-// header fields, path and bodies takes their place in the request engine.
+// request (the request model with its verb, path, header fields,
+// parameters and body) and the URL it was last filled from.
 #include "netlib/core/ClsBase.h"
-#include "netlib/core/ExtPtrArray.h"
+#include "netlib/core/DataBuffer.h"
 #include "netlib/core/StringBuffer.h"
-#include "netlib/core/StringPair.h"
 #include "netlib/core/TessikCritSec.h"
 #include "netlib/core/XString.h"
+#include "netlib/http/HttpRequest.h"
 
 namespace tessik {
 
@@ -19,22 +18,36 @@ public:
 
     // Verb "POST" with a url-encoded form body.
     void UsePostUrlEncoded();
-    // Keeps the URL (logged by the request as "OriginallySetFromUrl").
+    // Verb "HEAD", without Content-Type and Content-Length.
+    void setHeadVerb();
+    void setPutVerb();
+    void setXmlPostBody(const DataBuffer& body);
+    void setXmlPutBody(const DataBuffer& body);
+    // Takes the URL's path and query (not its host); keeps the URL, which
+    // the request logs as "OriginallySetFromUrl".
     void SetFromUrl(XString& url, bool clearParams);
     // Appends a parameter; one of the same name already there stays.
     void AddParam(const char* utf8Name, const char* utf8Value);
+    // Replaces every field of that name.
+    void AddHeader(XString& name, XString& value);
+    void addHeaderAnsi(const char* name, const char* value);
+    bool hasHeader(const char* name) const { return m_request.hasHeader(name); }
+    void setPath(const char* utf8Path) { m_request.setPath(utf8Path); }
+    void getPath(StringBuffer& out) const { m_request.getPath(out); }
+    bool LoadBodyFromBytes(const DataBuffer& bytes);
+    // The text in the named charset as the body; false (body unchanged) when
+    // it cannot be represented there.
+    bool loadBodyFromString(XString& text, const char* charset, LogBase& log);
+    // The request as an XML document (root "httpRequest"), and back.
+    void ToXml(XString& out);
+    void loadFromXml(const char* xml);
+    void logRequest(LogBase& log) const { m_request.logRequest(log); }
 
     const StringBuffer& getLastUrl() const { return m_lastUrl; }
-    const char* getVerb() const { return m_verb.getString(); }
-    const char* getContentType() const { return m_contentType.getString(); }
-    int getNumParams() const { return m_params.getCount(); }
-    // Null outside 0 .. getNumParams()-1.
-    StringPair* getParam(int index) const { return static_cast<StringPair*>(m_params.elementAt(index)); }
+    HttpRequest& request() { return m_request; }
 
 private:
-    StringBuffer m_verb;
-    StringBuffer m_contentType;
-    ExtPtrArray m_params;
+    HttpRequest m_request;
     StringBuffer m_lastUrl;
 };
 

@@ -13,17 +13,19 @@ constexpr const char* kBodyStrDate = "May 26 2011";
 constexpr const char* kDefaultBodyCharset = "windows-1252";
 constexpr int kCodePageLatin1 = 28591;
 constexpr int kCodePageUtf8 = 65001;
-constexpr unsigned char kUtf8Bom[] = {0xEF, 0xBB, 0xBF};
 } // namespace
 
 ClsHttpResponse::ClsHttpResponse() = default;
 
 ClsHttpResponse::~ClsHttpResponse() = default;
 
-void ClsHttpResponse::getDeclaredCharset(StringBuffer& charset) {
-    // The Content-Type charset and an HTML body's own declaration come with
-    // the response header model; until then nothing is declared.
-    charset.clear();
+bool ClsHttpResponse::getHeaderField(const char* name, XString& out) const {
+    out.clear();
+    StringBuffer value;
+    if (!m_result.responseHeader.getField(name, value))
+        return false;
+    out.setFromUtf8(value.getString());
+    return true;
 }
 
 void ClsHttpResponse::BodyStr(XString& out) {
@@ -34,11 +36,7 @@ void ClsHttpResponse::BodyStr(XString& out) {
     out.clear();
 
     StringBuffer charset;
-    getDeclaredCharset(charset);
-    if (m_body.getSize() > sizeof kUtf8Bom && std::memcmp(m_body.getData(), kUtf8Bom, sizeof kUtf8Bom) == 0) {
-        m_log.logInfo(http_msg::kUtf8Preamble);
-        charset.setString("utf-8");
-    }
+    declaredBodyCharset(m_result.responseHeader, m_body, charset, m_log);
     if (charset.getSize() == 0)
         charset.setString(kDefaultBodyCharset);
     m_log.logData("charset", charset.getString());

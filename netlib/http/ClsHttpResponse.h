@@ -1,12 +1,13 @@
 #pragma once
 // The implementation object behind TsHttpResponse: what came back for one
-// request. The engine fills the body; the status and header fields join it
-// with the response model.
+// request (status, header fields and the body as received) and the host it
+// came from.
 #include "netlib/core/ClsBase.h"
 #include "netlib/core/DataBuffer.h"
 #include "netlib/core/StringBuffer.h"
 #include "netlib/core/TessikCritSec.h"
 #include "netlib/core/XString.h"
+#include "netlib/http/HttpResponseHeader.h"
 
 namespace tessik {
 
@@ -18,16 +19,20 @@ public:
     void setDomain(const char* host) { m_domain.setString(host); }
     const StringBuffer& getDomain() const { return m_domain; }
     DataBuffer& getBody() { return m_body; }
+    HttpResult& getResult() { return m_result; }
+    std::uint32_t getStatusCode() const { return m_result.responseHeader.getStatusCode(); }
+    // The value of the field of that name as UTF-8; false (out empty) when
+    // there is none.
+    bool getHeaderField(const char* name, XString& out) const;
 
-    // The body as text: UTF-8 behind a UTF-8 preamble, else the declared
-    // charset, else windows-1252. Never fails; what cannot be converted is
-    // left out.
+    // The body as text: its Content-Type charset, else (for an HTML body
+    // with bytes past 7 bits) the page's own declaration; a UTF-8 preamble
+    // wins over both; else windows-1252. Never fails; what cannot be
+    // converted is left out.
     void BodyStr(XString& out);
 
 private:
-    // The charset the response declares for its body; empty when none.
-    void getDeclaredCharset(StringBuffer& charset);
-
+    HttpResult m_result;
     DataBuffer m_body;
     StringBuffer m_domain;
 };

@@ -4,6 +4,7 @@
 #include "netlib/core/LogBase.h"
 #include "netlib/core/Progress.h"
 #include "netlib/http/HttpResponseHeader.h"
+#include "netlib/streams/DataSource.h"
 #include "netlib/streams/Gzip.h"
 #include "netlib/streams/Output.h"
 
@@ -31,7 +32,12 @@ BodyFraming decideBodyFraming(const HttpResponseHeader& header, bool headRequest
         f.kind = BodyFraming::kChunked;
         return f;
     }
-    if (header.hasContentLength() && header.getContentLength() >= 0) {
+    if (header.contentLengthInvalid()) {
+        f.kind = BodyFraming::kRefused;
+        f.closeAfter = true;
+        return f;
+    }
+    if (header.hasContentLength()) {
         f.kind = BodyFraming::kLength;
         f.length = static_cast<std::uint64_t>(header.getContentLength());
         return f;
@@ -50,56 +56,87 @@ bool checkBodyLength(const BodyFraming& framing, std::uint64_t maxSize, LogBase&
     return false;
 }
 
-namespace {
-// The library's own reader unless a test puts another in its place.
-GunzipMemoryHook g_gunzip = &Gzip::unGzipMemory;
-} // namespace
-
-void installGunzipMemoryHook(GunzipMemoryHook hook) {
-    g_gunzip = hook ? hook : &Gzip::unGzipMemory;
-}
-
-void gunzipResponseBody(const HttpResponseHeader& header, DataBuffer& body, LogBase& log, ProgressMonitor* pm) {
+bool gunzipResponseBody(const HttpResponseHeader& header, DataBuffer& body, std::uint64_t maxSize, LogBase& log,
+                        ProgressMonitor* pm) {
     constexpr unsigned char kId1 = 0x1F;
     constexpr unsigned char kId2 = 0x8B;
     if (body.getSize() <= http_body::kGzipHeaderSize || body.getData()[0] != kId1 || body.getData()[1] != kId2)
-        return;
+        return true;
     StringBuffer coding;
     header.getField("content-encoding", coding);
     coding.trimWhitespace();
     if (!coding.equalsNoCase("gzip"))
-        return;
+        return true;
     if (pm != nullptr)
         pm->progressInfo("HttpInfo", "UnGzipping response data");
+    // Inflated straight into a capped buffer: a small bomb never gets to
+    // allocate what it unpacks to.
+    MemoryDataSource source;
+    source.setData(body.getData(), body.getSize(), false);
     DataBuffer plain;
-    if (g_gunzip == nullptr)
-        log.logInfo(http_body::kMsgNoGzipReader);
-    if (g_gunzip == nullptr || !g_gunzip(body, plain, log)) {
+    OutputDataBuffer sink(&plain);
+    CappedOutput out(sink, maxSize);
+    if (!Gzip::unGzipSource(source, out, log)) {
+        if (out.limitHit()) {
+            log.logError(http_body::kMsgDecodedTooLarge);
+            log.logDataInt64("maxContentLength", static_cast<std::int64_t>(maxSize));
+            body.clear();
+            return false;
+        }
         log.logError(http_body::kMsgUngzipFailed);
-        return;
+        return true;
     }
     if (pm != nullptr)
         pm->progressInfoInt64("UnGzippedLength", static_cast<std::int64_t>(plain.getSize()));
     body.takeFrom(plain);
+    return true;
 }
 
-LimitedBufferOutput::LimitedBufferOutput(DataBuffer* target, std::uint64_t limit)
-    : OutputDataBuffer(target), m_buffer(target), m_limit(limit), m_limitHit(false) {}
+CappedOutput::CappedOutput(Output& inner, std::uint64_t limit)
+    : m_inner(inner), m_limit(limit), m_written(0), m_limitHit(false) {}
 
-std::uint32_t LimitedBufferOutput::writeBytes(const void* data, std::uint32_t size, std::uint32_t count,
-                                              ProgressMonitor* monitor, LogBase& log) {
-    std::uint64_t bytes = 0;
-    if (!blockByteCount(size, count, bytes))
-        return 0;
-    if (m_limit != 0 && (bytes > m_limit || m_buffer->getSize() > m_limit - bytes)) {
+bool CappedOutput::admit(std::uint64_t bytes, LogBase& log) {
+    if (m_limit != 0 && (m_limitHit || bytes > m_limit || m_written > m_limit - bytes)) {
         if (!m_limitHit) {
             log.logError(http_body::kMsgResponseTooLarge);
             log.logDataInt64("maxContentLength", static_cast<std::int64_t>(m_limit));
         }
         m_limitHit = true;
-        return 0;
+        return false;
     }
-    return OutputDataBuffer::writeBytes(data, size, count, monitor, log);
+    return true;
+}
+
+template <class Size, class Write>
+std::uint32_t CappedOutput::passOn(Size size, std::uint32_t count, LogBase& log, Write&& write) {
+    std::uint64_t bytes = 0;
+    if (!blockByteCount(size, count, bytes) || !admit(bytes, log))
+        return 0;
+    const std::uint32_t n = write();
+    if (n == count)
+        m_written += bytes;
+    return n;
+}
+
+std::uint32_t CappedOutput::writeBytes(const void* data, std::uint32_t size, std::uint32_t count,
+                                       ProgressMonitor* monitor, LogBase& log) {
+    return passOn(size, count, log, [&] { return m_inner.writeBytes(data, size, count, monitor, log); });
+}
+
+std::uint32_t CappedOutput::writeBytes64(const void* data, std::uint64_t size, std::uint32_t count,
+                                         ProgressMonitor* monitor, LogBase& log) {
+    return passOn(size, count, log, [&] { return m_inner.writeBytes64(data, size, count, monitor, log); });
+}
+
+bool CappedOutput::resetOutput(LogBase& log) {
+    m_written = 0;
+    m_limitHit = false;
+    return m_inner.resetOutput(log);
+}
+
+bool CappedOutput::ensureCapacity(std::uint32_t n) {
+    // A reservation past the limit is never made for it.
+    return (m_limit != 0 && n > m_limit) || m_inner.ensureCapacity(n);
 }
 
 ChunkedDecoder::ChunkedDecoder(std::uint64_t maxBody) : m_maxBody(maxBody) {

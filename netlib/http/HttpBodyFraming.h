@@ -26,7 +26,7 @@ inline constexpr const char* kMsgBadChunk = "Invalid chunk framing in response b
 inline constexpr const char* kMsgLengthTooLarge = "Content length more than the maximum allowed.";
 inline constexpr const char* kMsgResponseTooLarge = "Response is too large.";
 inline constexpr const char* kMsgUngzipFailed = "Failed to ungzip response data.";
-inline constexpr const char* kMsgNoGzipReader = "The gzip reader is not part of this build.";
+inline constexpr const char* kMsgDecodedTooLarge = "Decompressed response is larger than the maximum allowed.";
 // A gzip member is longer than its 10-byte header.
 inline constexpr unsigned int kGzipHeaderSize = 10;
 } // namespace http_body
@@ -38,6 +38,7 @@ struct BodyFraming {
         kChunked = 2,    // chunked transfer coding
         kUntilClose = 3, // until the server closes the connection
         kSkip = 4,       // a body of unknown length nobody needs: not read
+        kRefused = 5,    // framed by a Content-Length that is no number
     };
     Kind kind = kNone;
     std::uint64_t length = 0;
@@ -46,33 +47,50 @@ struct BodyFraming {
 };
 
 // HEAD, 1xx, 204 and 304 have no body; then chunked; then Content-Length
-// for any status; without framing, a 3xx is skipped (and the connection
-// closed) and every other status is read until the server closes.
+// for any status (refused when it is no valid length); without framing, a
+// 3xx is skipped (and the connection closed) and every other status is read
+// until the server closes.
 BodyFraming decideBodyFraming(const HttpResponseHeader& header, bool headRequest);
 // False (with the log line) when a known length passes maxSize (0: none).
 bool checkBodyLength(const BodyFraming& framing, std::uint64_t maxSize, LogBase& log);
 
-// The gzip reader: one gzip member in, its content out; false when it is not
-// gzip or is damaged (a CRC-32 mismatch included). The streams' reader is
-// the default; tests may install a stand-in (null restores the default).
-using GunzipMemoryHook = bool (*)(const DataBuffer& gzip, DataBuffer& out, LogBase& log);
-void installGunzipMemoryHook(GunzipMemoryHook hook);
 // A body of more than 10 bytes that begins 1F 8B under "Content-Encoding:
-// gzip" is replaced by its content; when that fails (or there is no gzip
-// reader) it stays compressed, which is not a failure of the request.
-void gunzipResponseBody(const HttpResponseHeader& header, DataBuffer& body, LogBase& log, ProgressMonitor* pm);
+// gzip" is replaced by its content; when it is no sound gzip member it stays
+// compressed, which is not a failure of the request. False only when the
+// content would pass maxSize (0: no limit), which is: the body is emptied.
+bool gunzipResponseBody(const HttpResponseHeader& header, DataBuffer& body, std::uint64_t maxSize, LogBase& log,
+                        ProgressMonitor* pm);
 
-// An Output over a DataBuffer that refuses to grow past a limit (0: none).
-class LimitedBufferOutput : public OutputDataBuffer {
+// Passes writes on to another Output until they would take it past a
+// limit of bytes written through it (0: none); that write and every later
+// one fail, with one log line.
+class CappedOutput : public Output {
 public:
-    LimitedBufferOutput(DataBuffer* target, std::uint64_t limit);
+    CappedOutput(Output& inner, std::uint64_t limit);
     std::uint32_t writeBytes(const void* data, std::uint32_t size, std::uint32_t count, ProgressMonitor* monitor,
                              LogBase& log) override;
+    std::uint32_t writeBytes64(const void* data, std::uint64_t size, std::uint32_t count, ProgressMonitor* monitor,
+                               LogBase& log) override;
+    bool seekToEnd(LogBase& log) override { return m_inner.seekToEnd(log); }
+    bool seekTo(std::int64_t position, LogBase& log) override { return m_inner.seekTo(position, log); }
+    std::int64_t getPosition64() override { return m_inner.getPosition64(); }
+    bool resetOutput(LogBase& log) override;
+    void getDescription(StringBuffer& out) override { m_inner.getDescription(out); }
+    bool copyToDb(DataBuffer& out) override { return m_inner.copyToDb(out); }
+    DataBuffer* getDataBuffer() override { return m_inner.getDataBuffer(); }
+    bool isHalted() override { return m_limitHit || m_inner.isHalted(); }
+    bool ensureCapacity(std::uint32_t n) override;
     bool limitHit() const { return m_limitHit; }
+    std::uint64_t written() const { return m_written; }
 
 private:
-    DataBuffer* m_buffer;
+    bool admit(std::uint64_t bytes, LogBase& log);
+    template <class Size, class Write>
+    std::uint32_t passOn(Size size, std::uint32_t count, LogBase& log, Write&& write);
+
+    Output& m_inner;
     std::uint64_t m_limit;
+    std::uint64_t m_written;
     bool m_limitHit;
 };
 

@@ -1,5 +1,7 @@
 #include "netlib/http/HttpClient.h"
 
+#include <cstring>
+
 #include "netlib/core/LogBase.h"
 #include "netlib/core/Progress.h"
 #include "netlib/http/HttpControl.h"
@@ -28,15 +30,17 @@ private:
     bool m_was;
 };
 
-unsigned int readTimeoutMs(const HttpControl& options) {
+} // namespace
+
+unsigned int HttpClient::readTimeoutMs(const HttpControl& options) {
     return options.ReadTimeoutSec * http_conn::kMsPerSec;
 }
 
-} // namespace
-
 HttpClient::HttpClient()
-    : m_port(http_conn::kDefaultPort), m_sendBufferSize(http_conn::kDefaultSendBufferSize), m_exchangeTls(false),
-      m_requestTls(false), m_pendingScanned(0), m_heartbeatMs(0), m_readTimeoutSec(http_conn::kDefaultReadTimeoutSec) {}
+    : m_port(http_conn::kDefaultPort), m_sendBufferSize(http_conn::kDefaultSendBufferSize), m_exchangeOptions(nullptr),
+      m_exchangeBody(nullptr), m_exchangeResult(nullptr), m_exchangeRequest(nullptr), m_exchangeSettled(false),
+      m_exchangeTls(false), m_requestTls(false), m_pendingScanned(0), m_reused(false), m_answerOnly(false),
+      m_headLostAtOnce(false), m_heartbeatMs(0), m_readTimeoutSec(http_conn::kDefaultReadTimeoutSec) {}
 
 HttpClient::~HttpClient() {
     m_host.clear();
@@ -96,35 +100,36 @@ bool HttpClient::ensureCapacity(std::uint32_t) {
     return true;
 }
 
-bool HttpClient::NtlmExchangePackage(DataBuffer&, DataBuffer&, LogBase& log) {
-    log.logError(http_conn::kMsgNtlmNotAvailable);
-    return false;
-}
-
-bool HttpClient::NtlmFinal(DataBuffer&, LogBase& log) {
-    log.logError(http_conn::kMsgNtlmNotAvailable);
-    return false;
-}
-
 void HttpClient::normalizeHost(const char* host, StringBuffer& out) {
     // ASCII only: the name is UTF-8, whose lead bytes a Latin-1 case map
     // would corrupt.
     out.setString(host != nullptr ? host : "");
-    for (int i = 0; i < out.getSize(); ++i) {
-        char* c = out.getPtrAt(i);
-        if (*c >= 'A' && *c <= 'Z')
-            *c = static_cast<char>(*c - 'A' + 'a');
-    }
+    out.toLowerCaseAscii();
     out.replaceAll("http://", "");
     out.replaceAll("https://", "");
     out.removeChar('/');
-    out.chopAtFirstChar(':');
+    out.trimWhitespace();
+    // An IPv6 literal keeps its colons: bracketed, it ends at ']'; bare, it
+    // has more than one colon and no port.
+    const char* text = out.getString();
+    if (*text == '[') {
+        const char* close = std::strchr(text, ']');
+        StringBuffer inner;
+        inner.appendBytes(text + 1, static_cast<int>(close != nullptr ? close - text - 1 : out.getSize() - 1));
+        out.setSb(inner);
+    } else if (std::strchr(text, ':') == std::strrchr(text, ':')) {
+        out.chopAtFirstChar(':');
+    }
     out.trimWhitespace();
 }
 
 bool HttpClient::isConnected(bool tls) {
-    // Without a TLS client there is never an open TLS side.
-    return tls ? false : m_conn.socket().isConnected();
+    return tls ? m_conn.tlsChannel()->isConnected() : m_conn.socket().isConnected();
+}
+
+bool HttpClient::idleInputPending(bool tls) {
+    TessikSocket* socket = tls ? m_conn.tlsChannel()->getSocket() : &m_conn.socket();
+    return m_pending.getSize() != 0 || (socket != nullptr && socket->idleInputPending());
 }
 
 bool HttpClient::httpConnect(HttpControl& options, const char* host, int port, bool tls, LogBase& log,
@@ -143,6 +148,12 @@ bool HttpClient::httpConnect(HttpControl& options, const char* host, int port, b
     normalizeHost(host, m_host);
     m_port = static_cast<std::uint32_t>(port);
 
+    // An idle kept-alive connection with something to read has been given
+    // up by the server (or it talks out of turn): never reuse it.
+    if (isConnected(tls) && idleInputPending(tls)) {
+        log.logInfo(http_conn::kMsgStaleConnection);
+        dropSocket();
+    }
     if (!isConnected(tls)) {
         TessikSocket& sock = m_conn.socket();
         if (!tls) {
@@ -152,6 +163,8 @@ bool HttpClient::httpConnect(HttpControl& options, const char* host, int port, b
         } else {
             LogNull quiet;
             m_conn.sendCloseNotify(false, options.HeartbeatMs, readTimeoutMs(options), quiet, pm);
+            m_conn.tlsChannel()->setConnectTimeoutSec(options.ConnectTimeoutSec);
+            m_conn.tlsChannel()->setReadTimeoutSec(options.ReadTimeoutSec);
         }
         StringBuffer proxyHost;
         std::uint32_t proxyPort = http_opt::kDefaultProxyPort;
@@ -184,6 +197,7 @@ bool HttpClient::httpConnect(HttpControl& options, const char* host, int port, b
         log.logError("Socket not connected for HTTP request");
         return false;
     }
+    m_reused = !newlyConnected;
     log.logInfo("Connected");
     return true;
 }
@@ -206,26 +220,38 @@ bool HttpClient::sendTlsCloseNotify(HttpControl& options, LogBase& log, Progress
     return m_conn.sendCloseNotify(false, options.HeartbeatMs, readTimeoutMs(options), log, pm);
 }
 
+namespace {
+
+// Through SOCKS 4 or 5 when the options name one; false otherwise
+// (through = false) or when that connect fails.
+bool socksConnect(TessikSocket& socket, const char* host, int port, HttpControl& options, LogBase& log,
+                  ProgressMonitor* pm, bool& dnsFailed, bool& through) {
+    const char* bindIp = options.bindAddress.getSize() != 0 ? options.bindAddress.getString() : nullptr;
+    const unsigned int timeoutMs = options.ConnectTimeoutSec * http_conn::kMsPerSec;
+    int reason = 0;
+    through = true;
+    switch (options.getSocksVersion()) {
+    case kSocks4Version:
+        return socket.socks4Connect(host, port, bindIp, options.HeartbeatMs, timeoutMs, log, &dnsFailed, pm, &reason,
+                                    options);
+    case kSocks5Version:
+        return socket.socks5Connect(host, port, bindIp, options.HeartbeatMs, timeoutMs, log, &dnsFailed, pm, &reason,
+                                    options);
+    default: through = false; return false;
+    }
+}
+
+} // namespace
+
 bool connectSocket(TessikSocket& socket, const char* host, int port, HttpControl& options, LogBase& log,
                    ProgressMonitor* pm) {
     socket.setBindIp(options.bindAddress.getString());
     PercentPause pause(pm);
-    const char* bindIp = options.bindAddress.getSize() != 0 ? options.bindAddress.getString() : nullptr;
-    const unsigned int timeoutMs = options.ConnectTimeoutSec * http_conn::kMsPerSec;
     bool dnsFailed = false;
-    int reason = 0;
-    bool ok;
-    switch (options.getSocksVersion()) {
-    case kSocks4Version:
-        ok = socket.socks4Connect(host, port, bindIp, options.HeartbeatMs, timeoutMs, log, &dnsFailed, pm, &reason,
-                                  options);
-        break;
-    case kSocks5Version:
-        ok = socket.socks5Connect(host, port, bindIp, options.HeartbeatMs, timeoutMs, log, &dnsFailed, pm, &reason,
-                                  options);
-        break;
-    default: ok = socket.connectSocket(host, port, options.HeartbeatMs, log, &dnsFailed, pm); break;
-    }
+    bool throughSocks = false;
+    bool ok = socksConnect(socket, host, port, options, log, pm, dnsFailed, throughSocks);
+    if (!throughSocks)
+        ok = socket.connectSocket(host, port, options.HeartbeatMs, log, &dnsFailed, pm);
     if (dnsFailed)
         log.logError("Domain name lookup failed..");
     if (!ok)
@@ -233,10 +259,36 @@ bool connectSocket(TessikSocket& socket, const char* host, int port, HttpControl
     return ok;
 }
 
-bool connectSChannel(SChannelTessik*, const char* host, int, HttpControl& options, LogBase& log, ProgressMonitor*) {
-    log.logError(http_conn::kMsgTlsNotAvailable);
-    noteConnectFailure(options, host, false);
-    return false;
+bool connectSChannel(SChannelTessik* channel, const char* host, int port, HttpControl& options, LogBase& log,
+                     ProgressMonitor* pm) {
+    PercentPause pause(pm);
+    const unsigned int timeoutMs = options.ConnectTimeoutSec * http_conn::kMsPerSec;
+    bool dnsFailed = false;
+    bool ok;
+    if (options.getSocksVersion() == kSocks4Version || options.getSocksVersion() == kSocks5Version) {
+        // TLS over a socket of its own that SOCKS has connected.
+        LogNull quiet;
+        channel->closeChannel(quiet);
+        TessikSocket socket;
+        socket.setBindIp(options.bindAddress.getString());
+        socket.setConnectTimeoutSec(options.ConnectTimeoutSec);
+        socket.setReadTimeoutMs(HttpClient::readTimeoutMs(options));
+        bool throughSocks = false;
+        ok = socksConnect(socket, host, port, options, log, pm, dnsFailed, throughSocks) &&
+             channel->EstablishChannel2(socket, log, timeoutMs, options.HeartbeatMs, pm, options.clientCerts);
+    } else {
+        channel->setHostname(host);
+        channel->setPort(static_cast<unsigned int>(port));
+        channel->setSslProtocol(options.SslProtocol.getString());
+        if (options.bindAddress.getSize() != 0)
+            channel->setBindAddress(options.bindAddress.getString(), 0);
+        ok = channel->EstablishChannel(log, &dnsFailed, timeoutMs, options.HeartbeatMs, pm, options.clientCerts);
+    }
+    if (dnsFailed)
+        log.logError("Domain name lookup failed.");
+    if (!ok)
+        noteConnectFailure(options, host, dnsFailed);
+    return ok;
 }
 
 bool proxySslConnect(LoggedSocket2&, const char*, int, HttpControl&, LogBase& log, ProgressMonitor*) {

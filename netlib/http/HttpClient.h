@@ -4,18 +4,23 @@
 // steps copy in. Writing to it as an Output sends on the connection, so a
 // body source can stream a request body straight onto the wire.
 #include <cstdint>
+#include <functional>
 
 #include "netlib/core/DataBuffer.h"
 #include "netlib/core/StringBuffer.h"
 #include "netlib/core/TessikObject.h"
+#include "netlib/core/XString.h"
+#include "netlib/pki/PackageExchange.h"
 #include "netlib/streams/Output.h"
 #include "netlib/transport/LoggedSocket2.h"
 
 namespace tessik {
 
 struct BodyFraming;
+class ClsNtlm;
 class HttpControl;
 class HttpRequest;
+class HttpResponseHeader;
 class HttpResult;
 class LogBase;
 class ProgressMonitor;
@@ -30,10 +35,7 @@ inline constexpr std::uint32_t kDefaultReadTimeoutSec = 30;
 inline constexpr unsigned int kFirstChunkSize = 800;
 inline constexpr unsigned int kFirstChunkCount = 30;
 inline constexpr unsigned int kMsPerSec = 1000;
-inline constexpr const char* kMsgTlsNotAvailable = "TLS connections are not available in this build.";
 inline constexpr const char* kMsgProxyTunnelNotAvailable = "Proxy tunnels are not available in this build.";
-inline constexpr const char* kMsgNtlmNotAvailable = "NTLM and Negotiate are not available in this build.";
-inline constexpr const char* kMsgDigestNotAvailable = "Digest authentication is not available in this build.";
 inline constexpr const char* kMsgCookiesNotAvailable = "Cookie files are not available in this build.";
 inline constexpr unsigned int kRequestFirstChunkCount = 20;
 inline constexpr int kMaxAttempts = 2;
@@ -49,7 +51,25 @@ inline constexpr unsigned int kShortErrorWaitMs = 3000;
 inline constexpr unsigned int kMaxHeadBytes = 1024 * 1024;
 inline constexpr const char* kMsgHeadTooLong = "Response header is too long.";
 inline constexpr const char* kMsgTrailingData = "Unexpected data after the response body.";
+inline constexpr const char* kMsgStaleConnection = "The server closed the kept-alive connection; opening a new one.";
+inline constexpr const char* kMsgTooManyInterim = "Too many interim responses.";
+inline constexpr const char* kMsgBodyNotEnded = "The response body ended without the server closing the connection.";
+inline constexpr const char* kMsgNotResent = "Not sending the request again: it may have reached the server.";
 } // namespace http_conn
+
+namespace http_auth {
+inline constexpr const char* kPackageNtlm = "NTLM";
+inline constexpr const char* kPackageNegotiate = "Negotiate";
+inline constexpr const char* kMsgNoNtlmPackage = "Failed to load NTLM security package";
+inline constexpr const char* kMsgNoNegotiatePackage = "Failed to load Negotiate security package";
+inline constexpr const char* kMsgNoType3 = "Failed to generate TYPE3 message in NTLM POST.";
+inline constexpr const char* kMsgNotRequired =
+    "Client initiated NTLM authentication, but it is not required by the server.";
+inline constexpr const char* kMsgGetLegAccepted = "The server answered the first authentication GET with 200.";
+inline constexpr const char* kHiddenPassword = "********";
+// The words that tell the NTLM and Negotiate forms of a handshake apart.
+struct HandshakeWords;
+} // namespace http_auth
 
 class HttpClient : public TessikObject, public Output, public PackageExchange {
 public:
@@ -73,9 +93,43 @@ public:
     bool isHalted() override;
     bool ensureCapacity(std::uint32_t n) override;
 
-    // PackageExchange: the authentication exchanges arrive with their issue.
-    bool NtlmExchangePackage(DataBuffer& outToken, DataBuffer& inToken, LogBase& log) override;
-    bool NtlmFinal(DataBuffer& finalToken, LogBase& log) override;
+    // PackageExchange: a token goes to the server on the handshake's next
+    // leg (a GET, or the authentication leg of a request) and the server's
+    // answer token comes back; the final token goes out on the final GET, or
+    // is kept for the request to carry.
+    bool NtlmExchangePackage(DataBuffer& reply, DataBuffer& token, LogBase& log) override;
+    bool NtlmFinal(DataBuffer& token, LogBase& log) override;
+
+    // The GET road's answer to a 401 that offers NTLM (with NTLMAuth on) or
+    // Negotiate: the handshake over GET, the body of its last GET written to
+    // out. Login and password, when both are empty, are "default" for it.
+    bool authenticateGet(const char* url, HttpControl& options, Output& out, HttpResult& result, LogBase& log,
+                         ProgressMonitor* pm, bool verbose);
+    // NTLM over GET: the own NTLM messages with explicit credentials, else
+    // the security packages. The body of the last GET goes to body.
+    bool ntlmGet(const char* url, HttpControl& options, DataBuffer& body, HttpResult& result, LogBase& log,
+                 ProgressMonitor* pm, bool verbose);
+    bool NtlmAuthenticateGet(const char* url, HttpControl& options, DataBuffer& body, HttpResult& result, LogBase& log,
+                             ProgressMonitor* pm, bool verbose);
+    bool negotiateAuthenticateGet(const char* url, HttpControl& options, DataBuffer& body, HttpResult& result,
+                                  LogBase& log, ProgressMonitor* pm, bool verbose);
+    bool ntlmGetOwn(const char* url, const char* packageName, HttpControl& options, DataBuffer& body,
+                    HttpResult& result, LogBase& log);
+    // Ahead of a request: the authentication leg goes out and token receives
+    // the last token (Base64) for the request's Authorization field; empty
+    // when the server let the leg through without one.
+    bool ntlmRequest(HttpControl& options, bool tls, HttpRequest& request, LogBase& log, ProgressMonitor* pm,
+                     StringBuffer& token, bool verbose);
+    bool negotiateRequest(HttpControl& options, bool tls, HttpRequest& request, LogBase& log, ProgressMonitor* pm,
+                          StringBuffer& token, bool verbose);
+    bool NtlmAuthenticateRequest(HttpControl& options, bool tls, HttpRequest& request, LogBase& log,
+                                 ProgressMonitor* pm, StringBuffer& token, bool verbose);
+    bool negotiateAuthenticateRequest(HttpControl& options, bool tls, HttpRequest& request, LogBase& log,
+                                      ProgressMonitor* pm, StringBuffer& token, bool verbose);
+    bool ntlmRequestOwn(HttpControl& options, bool tls, HttpRequest& request, LogBase& log, StringBuffer& token);
+    // User and domain of the handshake from Login ("domain\user" or
+    // "domain/user") and LoginDomain; always true.
+    static bool splitNtlmLogin(HttpControl& options, XString& user, XString& domain, LogBase& log);
 
     bool httpConnect(HttpControl& options, const char* host, int port, bool tls, LogBase& log, ProgressMonitor* pm,
                      bool& newlyConnected);
@@ -84,11 +138,68 @@ public:
     bool sendTlsCloseNotify(HttpControl& options, LogBase& log, ProgressMonitor* pm);
     // Whether the side the current request uses (plain or TLS) is open.
     bool isConnected(bool tls);
+    // Whether that side, idle, has something to read: the server's close,
+    // an alert or bytes out of turn.
+    bool idleInputPending(bool tls);
 
     // One request and its response on the open connection (sent, read and
     // followed up at most twice, the second time only when asked to).
     bool synchronousRequest(HttpControl& options, const char* domain, int port, bool tls, HttpRequest& request,
                             HttpResult& result, DataBuffer& body, LogBase& log, ProgressMonitor* pm, bool logDetails);
+    // The same for a caller-made MIME text (its header fields, the empty
+    // line and the body) POSTed to url.
+    bool postMimeAttempts(HttpControl& options, const char* domain, int port, bool tls, const char* url,
+                          const StringBuffer& mimeText, HttpResult& result, DataBuffer& body, LogBase& log,
+                          ProgressMonitor* pm, bool logDetails);
+    bool sendMimePost(HttpControl& options, bool tls, const char* url, const StringBuffer& mimeText, HttpResult& result,
+                      LogBase& log, bool logDetails, ProgressMonitor* pm);
+
+    // The GET road: one GET of url on this connection into out; the same
+    // again on a new connection when a kept-alive one had been dropped, and
+    // after a 503 as often as the options allow; and with a Digest answer
+    // after a 401.
+    bool simpleHttpRequest(const char* url, HttpControl& options, const char* extraHeaders, Output& out,
+                           HttpResult& result, LogBase& log, ProgressMonitor* pm, bool verbose);
+    bool quickGetWithRetries(const char* url, HttpControl& options, const char* extraHeaders, Output& out,
+                             HttpResult& result, LogBase& log, ProgressMonitor* pm, bool verbose);
+    bool quickGetToOutput(const char* url, HttpControl& options, Output& out, HttpResult& result, LogBase& log,
+                          ProgressMonitor* pm, bool verbose);
+
+    // What a GET head names: the whole URL, and its host, port, path and
+    // query.
+    struct GetTarget {
+        const char* url;
+        const char* host;
+        int port;
+        const char* path;
+        const char* query;
+    };
+    // The GET heads (the plain one, and the two that mimic browsers): the
+    // request line and fields, ending with the empty line; the head without
+    // it goes to the result's requestHeaderText. ifModifiedSince and etag
+    // make the plain one conditional.
+    bool BuildGetRequest(const GetTarget& target, HttpControl& options, const char* extraHeaderText,
+                         const char* ifModifiedSince, const char* etag, HttpResult& result, LogBase& log,
+                         ProgressMonitor* pm, StringBuffer& out);
+    bool BuildIeGetRequest(const GetTarget& target, HttpControl& options, const char* extraHeaderText,
+                           const char* ifModifiedSince, const char* etag, HttpResult& result, LogBase& log,
+                           ProgressMonitor* pm, StringBuffer& out);
+    bool BuildFireFoxGetRequest(const GetTarget& target, HttpControl& options, const char* extraHeaderText,
+                                const char* ifModifiedSince, const char* etag, HttpResult& result, LogBase& log,
+                                ProgressMonitor* pm, StringBuffer& out);
+    void buildRequestLine(const GetTarget& target, HttpControl& options, StringBuffer& out);
+    void appendExtraHeaderFields(HttpControl& options, StringBuffer& out, bool& hasContentType, LogBase& log);
+
+    // Basic lines for the server (UTF-8) and for a proxy (ANSI), when the
+    // options hold both halves of the credentials.
+    void addBasicAuthHeader(HttpControl& options, StringBuffer& header, LogBase& log, ProgressMonitor* pm);
+    void addProxyBasicAuthHeader(HttpControl& options, StringBuffer& header, LogBase& log, ProgressMonitor* pm);
+    // "Basic ..." for the proxy when the options hold both halves and ask
+    // for Basic; ANSI or UTF-8 bytes.
+    bool proxyBasicCredentials(HttpControl& options, bool ansi, StringBuffer& value, LogBase& log, ProgressMonitor* pm);
+    // After a 401: the Digest answer into the options' digestAuthHeader;
+    // prepared tells whether it was made.
+    bool prepareDigestAuth(HttpControl& options, HttpResult& result, LogBase& log, ProgressMonitor* pm, bool& prepared);
     bool sendRequestObject(HttpControl& options, bool tls, HttpRequest& request, HttpResult& result, LogBase& log,
                            ProgressMonitor* pm, bool logDetails);
     bool readResponse(HttpControl& options, bool tls, bool head, bool discardBody, HttpResult& result, DataBuffer& body,
@@ -97,7 +208,11 @@ public:
                        LogBase& log, bool& retry, bool logDetails);
     bool readEarlyResponse(const DataBuffer& received, DataBuffer& body, HttpControl& options, HttpResult& result,
                            LogBase& log, ProgressMonitor* pm, bool& retry);
-    bool readResponseBody(HttpControl& options, HttpResult& result, const BodyFraming& framing, DataBuffer& body,
+    // The same with the body going to any Output; a memory output's body is
+    // un-gzipped as well.
+    bool readResponseTo(HttpControl& options, bool tls, bool head, bool discardBody, HttpResult& result, Output& body,
+                        LogBase& log, ProgressMonitor* pm, bool logDetails);
+    bool readResponseBody(HttpControl& options, HttpResult& result, const BodyFraming& framing, Output& body,
                           LogBase& log, ProgressMonitor* pm);
 
     const StringBuffer& recordedHost() const { return m_host; }
@@ -115,17 +230,66 @@ public:
     // The host as the pool compares it: lower-case, without scheme, slashes
     // or port, trimmed.
     static void normalizeHost(const char* host, StringBuffer& out);
+    static unsigned int readTimeoutMs(const HttpControl& options);
+    // A host as a URL or a Host field writes it: an IPv6 literal in brackets.
+    static void appendHostForUrl(const StringBuffer& host, StringBuffer& out);
+    // The absolute URL a redirect's location names from requestUrl: as it
+    // is when it has a scheme, on the same scheme and host when it begins
+    // with one '/', else resolved by resolveRedirectUrl (UrlResolve.h).
+    // Empty when the request URL has no host part.
+    static void resolveRedirectTarget(const char* requestUrl, const char* location, StringBuffer& target);
 
 private:
+    class ExchangeScope;
+    bool sspiHandshake(const http_auth::HandshakeWords& words, const char* url, HttpControl& options, LogBase& log,
+                       ProgressMonitor* pm, bool verbose);
+    bool sspiRequestHandshake(const http_auth::HandshakeWords& words, HttpControl& options, bool tls,
+                              HttpRequest& request, LogBase& log, ProgressMonitor* pm, StringBuffer& token,
+                              bool verbose);
+    // The own NTLM messages get user and domain as splitNtlmLogin gives them,
+    // the password and the computer's name as workstation.
+    static void prepareOwnNtlm(HttpControl& options, ClsNtlm& ntlm, LogBase& log);
+    bool exchangePacketGet(DataBuffer& token, DataBuffer& reply, LogBase& log);
+    bool sendFinalGet(DataBuffer& token, const char* context, LogBase& log);
+    bool exchangePacketRequest(DataBuffer& token, DataBuffer& reply, LogBase& log);
+    bool sendFinalPost(DataBuffer& token, LogBase& log);
+    // One GET of a handshake on the own connection, with the exchange's
+    // token; only a first leg (restart) may open a new connection.
+    bool runGetLeg(DataBuffer& token, const char* context, bool restart, LogBase& log);
+    bool sendLeg(const DataBuffer& wire, bool tls, HttpControl& options, LogBase& log);
+    // The token of the WWW-Authenticate field that names packageName; false
+    // when it is not Base64.
+    bool takeServerToken(const HttpResponseHeader& header, DataBuffer& inToken);
+
     void closeNumbered(const char* message, LogBase& log);
     // Closes the socket; bytes read ahead go with it.
     void dropSocket();
+    // Appends what the next receive brings (plain or TLS, as the current
+    // request goes); false when nothing came, with the flags saying why.
+    bool receiveMore(HttpControl& options, unsigned int idleMs, DataBuffer& into, LogBase& log, ProgressMonitor* pm,
+                     SocketFlags& flags);
     // The next response head out of the read-ahead bytes and the socket.
-    bool readHeadBytes(HttpControl& options, DataBuffer& head, LogBase& log, ProgressMonitor* pm);
+    bool readHeadBytes(HttpControl& options, DataBuffer& head, LogBase& log, ProgressMonitor* pm, SocketFlags& flags);
     // Up to max read-ahead bytes into out; the count taken.
     bool takePending(std::uint64_t max, Output& out, LogBase& log, std::uint64_t& taken);
+    bool readLengthBody(std::uint64_t length, HttpControl& options, Output& out, LogBase& log, ProgressMonitor* pm);
     bool readChunkedBody(HttpControl& options, Output& out, LogBase& log, ProgressMonitor* pm);
     bool readUntilClose(unsigned int idleMs, HttpControl& options, Output& out, LogBase& log, ProgressMonitor* pm);
+    // One kind of exchange for the attempt loop: its progress text (none),
+    // the banner before reading, whether it is a HEAD, and whether it may go
+    // out again on a new connection (idempotent, without a body) when a
+    // kept-alive connection turns out to have been given up by the server.
+    struct Attempt {
+        const char* begin;
+        const char* readingBanner;
+        bool head;
+        bool resendable;
+    };
+    bool runAttempts(HttpControl& options, const char* domain, int port, bool tls, const Attempt& attempt,
+                     const std::function<bool(HttpResult&)>& send, HttpResult& result, DataBuffer& body, LogBase& log,
+                     ProgressMonitor* pm, bool logDetails);
+    void appendAuthorizationLine(HttpControl& options, StringBuffer& out);
+    void appendCredentialLines(HttpControl& options, StringBuffer& out, LogBase& log, ProgressMonitor* pm);
 
     StringBuffer m_host;
     std::uint32_t m_port;
@@ -134,14 +298,30 @@ private:
     StringBuffer m_packageName;
     StringBuffer m_exchangeMethod;
     StringBuffer m_exchangeUrl;
+    // Extra header lines and absolute-URL prefix kept for the request's
+    // authentication leg.
     StringBuffer m_ntlmText1;
     StringBuffer m_ntlmText2;
+    // Set only while a handshake runs; a request selects the request legs.
+    HttpControl* m_exchangeOptions;
+    DataBuffer* m_exchangeBody;
+    HttpResult* m_exchangeResult;
+    HttpRequest* m_exchangeRequest;
+    // The server answered a leg with 200: no further leg goes out.
+    bool m_exchangeSettled;
     bool m_exchangeTls;
     bool m_requestTls;
     DataBuffer m_receivedDuringSend;
     // Bytes received past the last response head: the start of its body.
     DataBuffer m_pending;
     std::uint32_t m_pendingScanned;
+    // The open connection had carried a request before the current one.
+    bool m_reused;
+    // The send failed: the answer is what arrived meanwhile, nothing more.
+    bool m_answerOnly;
+    // The last head read ended in the peer's close or a reset before any
+    // byte of it arrived.
+    bool m_headLostAtOnce;
     std::uint32_t m_heartbeatMs;
     std::uint32_t m_readTimeoutSec;
 };
@@ -149,7 +329,7 @@ private:
 // Plain TCP connect, direct or through SOCKS 4 or 5 as the options say.
 bool connectSocket(TessikSocket& socket, const char* host, int port, HttpControl& options, LogBase& log,
                    ProgressMonitor* pm);
-// TLS connect; fails with kMsgTlsNotAvailable until the TLS client exists.
+// TLS connect, directly or over a SOCKS 4 or 5 connection.
 bool connectSChannel(SChannelTessik* channel, const char* host, int port, HttpControl& options, LogBase& log,
                      ProgressMonitor* pm);
 // CONNECT tunnel through an HTTP proxy; fails with its log line until the

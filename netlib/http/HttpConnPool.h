@@ -12,8 +12,10 @@
 
 namespace tessik {
 
+class CallCredentials;
 class HttpClient;
 class HttpControl;
+class Output;
 class HttpRequest;
 class HttpResult;
 class LogBase;
@@ -25,6 +27,7 @@ inline constexpr int kDefaultPort = 80;
 inline constexpr std::uint32_t kStatusUnauthorized = 401;
 inline constexpr std::uint32_t kStatusProxyAuth = 407;
 inline constexpr const char* kMsgProxyNtlmNotAvailable = "Proxy NTLM authentication is not available in this build.";
+inline constexpr int kGzipPeekBytes = 10;
 } // namespace http_pool
 
 class HttpConnPool : public TessikObject {
@@ -39,12 +42,43 @@ public:
     bool synchronousRequest(HttpControl& options, const char* domain, int port, bool tls, HttpRequest& request,
                             HttpResult& result, DataBuffer& body, LogBase& log, ProgressMonitor* pm, bool logDetails);
 
+    // The quick drivers take a URL (trimmed, spaces sent as %20). Login and
+    // password written in it serve that call only: the options' own are put
+    // back afterwards, and the URL goes out without them.
+    // GET into a buffer (the body un-gzipped when it says gzip).
+    bool quickRequest(const char* url, HttpControl& options, DataBuffer& out, HttpResult& result, LogBase& log,
+                      ProgressMonitor* pm, bool verbose);
+    // GET of a text: the body converted to UTF-8 from its declared charset
+    // (Content-Type, else an HTML page's own, else a UTF-8 preamble, else
+    // windows-1252); NULs become spaces.
+    bool quickGetText(const char* url, HttpControl& options, XString& text, HttpResult& result, LogBase& log,
+                      ProgressMonitor* pm, bool verbose);
+    // GET into a local file, created anew or appended to; a failed download
+    // or an error status leaves no file that was not there before. A gzip
+    // answer is un-gzipped in place unless the name ends in .gz or .tgz.
+    bool downloadToFile(const char* url, HttpControl& options, const char* localPath, bool append, HttpResult& result,
+                        LogBase& log, ProgressMonitor* pm, bool verbose);
+    // GET of the rest of a partial local file, from its size on.
+    bool resumeDownload(const char* url, HttpControl& options, const char* localPath, HttpResult& result, LogBase& log,
+                        ProgressMonitor* pm, bool verbose);
+    // POST of a caller-made MIME text (header fields, empty line, body).
+    bool postMime(const char* url, HttpControl& options, const StringBuffer& mimeText, HttpResult& result,
+                  DataBuffer& body, LogBase& log, ProgressMonitor* pm, bool logDetails);
+
     int getCount() const { return m_clients.getCount(); }
     HttpClient* clientAt(int index) const;
     XString& sessionLogFilename() { return m_sessionLog; }
 
 private:
     void prepareClient(HttpClient& client);
+    // The connection for a quick driver's URL; null when the URL cannot be
+    // read. cleanUrl gets the URL to request.
+    HttpClient* quickClient(const char* url, HttpControl& options, CallCredentials& credentials, StringBuffer& cleanUrl,
+                            LogBase& log);
+    bool quickGetToOutputOnExisting(HttpClient& client, const char* url, HttpControl& options, Output& out,
+                                    HttpResult& result, LogBase& log, ProgressMonitor* pm, bool verbose);
+    bool download(const char* url, HttpControl& options, const char* localPath, bool append, bool resume,
+                  HttpResult& result, LogBase& log, ProgressMonitor* pm, bool verbose);
 
     int m_maxConnections;
     ExtPtrArray m_clients;

@@ -8,7 +8,6 @@ namespace tessik {
 constexpr int kResultRingSize = 10;
 
 namespace http_msg {
-constexpr const char* kNoEngine = "No HTTP request engine is present in this build of the library.";
 constexpr const char* kUtf8Preamble = "Response begins with utf-8 preamble.";
 constexpr const char* kFormContentType = "application/x-www-form-urlencoded";
 } // namespace http_msg

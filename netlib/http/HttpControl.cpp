@@ -7,6 +7,7 @@
 #include "netlib/core/CStringUtil.h"
 #include "netlib/core/LogBase.h"
 #include "netlib/core/RegistryPath.h"
+#include "netlib/pki/Certificate.h"
 
 namespace tessik {
 
@@ -47,10 +48,18 @@ void HttpControl::copyFrom(const HttpControl& other) {
     // Cache settings are copied by the caches themselves once they exist;
     // the copy never uses the bucket cache.
     useBucketCache = 0;
-    // Certificates are cloned once the certificate objects exist; a copy
-    // starts without any rather than sharing the other's.
-    delete clientCerts;
-    clientCerts = nullptr;
+    // The copy holds clones of the other's client certificates, never the
+    // same objects.
+    if (other.clientCerts) {
+        if (!clientCerts) {
+            clientCerts = new ExtPtrArray();
+            clientCerts->setOwnsObjects(true);
+        }
+        copyXCertArray(other.clientCerts, clientCerts);
+    } else {
+        delete clientCerts;
+        clientCerts = nullptr;
+    }
     UnavailableRetryCount = other.UnavailableRetryCount;
     UnavailableRetryWaitMs = other.UnavailableRetryWaitMs;
     AddHostHeader = other.AddHostHeader;

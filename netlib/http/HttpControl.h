@@ -67,6 +67,7 @@ public:
     std::uint32_t ProxyPort;
     StringBuffer ProxyDomain;
     StringBuffer ProxyAuthMethod;
+    // Client certificates (XCert entries, owned); null until given or copied.
     ExtPtrArray* clientCerts;
     HashMap stringTable;
     StringBuffer bindAddress;

@@ -4,6 +4,7 @@
 
 #include "netlib/core/LogBase.h"
 #include "netlib/core/Progress.h"
+#include "netlib/http/HttpAuth.h"
 #include "netlib/http/HttpBodyFraming.h"
 #include "netlib/http/HttpClient.h"
 #include "netlib/http/HttpControl.h"
@@ -17,6 +18,7 @@ namespace tessik {
 namespace {
 
 constexpr std::uint32_t kStatusContinue = 100;
+constexpr std::uint32_t kStatusSwitching = 101;
 constexpr std::uint32_t kStatusOkFirst = 200;
 constexpr std::uint32_t kStatusRedirectFirst = 300;
 constexpr std::uint32_t kStatusUnauthorized = 401;
@@ -26,20 +28,10 @@ constexpr std::uint32_t kStatusServerError = 500;
 constexpr int kPlainPort = 80;
 constexpr int kTlsPort = 443;
 
-void basicCredentials(XString& login, XString& password, StringBuffer& out) {
-    StringBuffer pair;
-    pair.append(login.getUtf8());
-    pair.appendChar(':');
-    pair.append(password.getUtf8());
-    out.setString("Basic ");
-    ContentCoding::encodeBase64NoCrlf(pair.getString(), static_cast<unsigned int>(pair.getSize()), out);
-    pair.secureClear();
-}
-
-bool isInterimHead(const DataBuffer& head) {
-    StringBuffer line(reinterpret_cast<const char*>(head.getData()), head.getSize(), 0);
-    line.chopAtFirstChar('\n');
-    return line.beginsWith("HTTP/1.1 100") || line.containsSubstringNoCase("100 Continue");
+// Interim answers are told by their status alone: every 1xx but 101, which
+// would switch protocols and is final.
+bool isInterimStatus(std::uint32_t status) {
+    return status >= kStatusContinue && status < kStatusOkFirst && status != kStatusSwitching;
 }
 
 void logBodyStart(const DataBuffer& body, LogBase& log) {
@@ -59,6 +51,15 @@ void appendCookieLines(HttpControl& options, LogBase& log) {
 
 } // namespace
 
+void HttpClient::appendHostForUrl(const StringBuffer& host, StringBuffer& out) {
+    const bool ipv6 = host.containsChar(':');
+    if (ipv6)
+        out.appendChar('[');
+    out.appendSb(host);
+    if (ipv6)
+        out.appendChar(']');
+}
+
 void HttpClient::closeNumbered(const char* message, LogBase& log) {
     log.logInfo(message);
     dropSocket();
@@ -70,8 +71,41 @@ void HttpClient::dropSocket() {
     m_pendingScanned = 0;
 }
 
-bool HttpClient::readHeadBytes(HttpControl& options, DataBuffer& head, LogBase& log, ProgressMonitor* pm) {
+bool HttpClient::receiveMore(HttpControl& options, unsigned int idleMs, DataBuffer& into, LogBase& log,
+                             ProgressMonitor* pm, SocketFlags& flags) {
+    flags.clear();
+    if (m_answerOnly) {
+        // The server stopped taking the request and said its piece; what
+        // arrived is all of it.
+        flags.closedByPeer = true;
+        return false;
+    }
+    const std::uint32_t before = into.getSize();
+    if (!m_requestTls) {
+        m_conn.socket().setReadTimeoutMs(idleMs);
+        const bool ok = m_conn.receiveSome(into, http_conn::kReceiveChunk, options.HeartbeatMs, log, pm, flags);
+        return ok && into.getSize() > before;
+    }
+    bool timedOut = false;
+    bool aborted = false;
+    bool fatal = false;
+    bool endOfSession = false;
+    bool closed = false;
+    DataBuffer piece;
+    const bool ok = m_conn.tlsReceiveBytes(piece, options.HeartbeatMs, idleMs, log, pm, &timedOut, &aborted, &fatal,
+                                           &endOfSession, &closed, 0);
+    flags.timedOut = timedOut;
+    flags.aborted = aborted;
+    flags.socketError = fatal;
+    flags.closedByPeer = endOfSession || closed;
+    into.appendDb(piece);
+    return ok && !timedOut && !aborted && !fatal && piece.getSize() != 0;
+}
+
+bool HttpClient::readHeadBytes(HttpControl& options, DataBuffer& head, LogBase& log, ProgressMonitor* pm,
+                               SocketFlags& flags) {
     head.clear();
+    flags.clear();
     for (;;) {
         // The head ends at an empty line: LF, then LF or CR LF.
         const unsigned char* p = m_pending.getData();
@@ -96,10 +130,7 @@ bool HttpClient::readHeadBytes(HttpControl& options, DataBuffer& head, LogBase& 
             log.logError(http_conn::kMsgHeadTooLong);
             return false;
         }
-        SocketFlags flags;
-        const std::uint32_t before = m_pending.getSize();
-        if (!m_conn.receiveSome(m_pending, http_conn::kReceiveChunk, options.HeartbeatMs, log, pm, flags) ||
-            m_pending.getSize() == before) {
+        if (!receiveMore(options, readTimeoutMs(options), m_pending, log, pm, flags)) {
             // What came before the connection ended is still the head read.
             head.appendDb(m_pending);
             return false;
@@ -125,56 +156,99 @@ bool HttpClient::synchronousRequest(HttpControl& options, const char* domain, in
     request.getPathWithQuery(target);
     options.digestUri.setSb(target);
     request.getVerb(options.HttpMethod);
+    StringBuffer begin;
+    request.getVerb(begin);
+    begin.appendChar(',');
+    begin.append(domain);
+    begin.appendChar(':');
+    begin.appendInt(port);
+    request.getPath(begin);
+    Attempt attempt{begin.getString(), "---- Reading HTTP Response ----", request.isHead(),
+                    request.isIdempotent() && !request.hasBody()};
+    return runAttempts(
+        options, domain, port, tls, attempt,
+        [&](HttpResult& r) { return sendRequestObject(options, tls, request, r, log, pm, logDetails); }, result, body,
+        log, pm, logDetails);
+}
+
+bool HttpClient::postMimeAttempts(HttpControl& options, const char* domain, int port, bool tls, const char* url,
+                                  const StringBuffer& mimeText, HttpResult& result, DataBuffer& body, LogBase& log,
+                                  ProgressMonitor* pm, bool logDetails) {
+    Attempt attempt{nullptr, "---- Reading HTTP MIME POST Response ----", false, false};
+    return runAttempts(
+        options, domain, port, tls, attempt,
+        [&](HttpResult& r) { return sendMimePost(options, tls, url, mimeText, r, log, logDetails, pm); }, result, body,
+        log, pm, logDetails);
+}
+
+bool HttpClient::runAttempts(HttpControl& options, const char* domain, int port, bool tls, const Attempt& attempt,
+                             const std::function<bool(HttpResult&)>& send, HttpResult& result, DataBuffer& body,
+                             LogBase& log, ProgressMonitor* pm, bool logDetails) {
     bool ok = false;
     bool retry = false;
-    int attempt = 0;
+    int count = 0;
     do {
-        if (++attempt > http_conn::kMaxAttempts)
+        if (++count > http_conn::kMaxAttempts)
             return false;
         result.clear();
         body.clear();
         retry = false;
-        if (attempt > 1) {
+        if (count > 1) {
             bool fresh = false;
             if (!httpConnect(options, domain, port, tls, log, pm, fresh))
                 return false;
         }
-        if (pm != nullptr) {
-            StringBuffer begin;
-            request.getVerb(begin);
-            begin.appendChar(',');
-            begin.append(domain);
-            begin.appendChar(':');
-            begin.appendInt(port);
-            request.getPath(begin);
-            pm->progressInfo("HttpRequestBegin", begin.getString());
-        }
+        if (pm != nullptr && attempt.begin != nullptr)
+            pm->progressInfo("HttpRequestBegin", attempt.begin);
         m_receivedDuringSend.clear();
-        const bool sent = sendRequestObject(options, tls, request, result, log, pm, logDetails);
+        const bool sent = send(result);
         if (pm != nullptr && pm->isAborted()) {
             log.logInfo("Application aborted HTTP operation (7)");
             closeNumbered("Closing connection to HTTP server. (4)", log);
             return false;
         }
-        if (sent) {
+        if (!sent) {
+            if (m_receivedDuringSend.getSize() == 0) {
+                // Sent again on a new connection only when that cannot do
+                // anything twice.
+                if (result.connectionFailed && !(m_reused && attempt.resendable)) {
+                    if (m_reused)
+                        log.logInfo(http_conn::kMsgNotResent);
+                    result.connectionFailed = 0;
+                }
+                return false;
+            }
+            ok = readEarlyResponse(m_receivedDuringSend, body, options, result, log, pm, retry);
+        } else {
             if (m_receivedDuringSend.getSize() != 0) {
                 log.logInfo("Already received response data...");
                 log.logDataLong("numBytesAlreadyReceived", static_cast<int>(m_receivedDuringSend.getSize()));
+                // An answer that came while the body went out starts the head.
+                m_pending.appendDb(m_receivedDuringSend);
+                m_receivedDuringSend.clear();
             }
-            log.logInfo("---- Reading HTTP Response ----");
-            ok = readResponse(options, tls, request.isHead(), false, result, body, log, pm, logDetails);
+            log.logInfo(attempt.readingBanner);
+            ok = readResponse(options, tls, attempt.head, false, result, body, log, pm, logDetails);
             if (pm != nullptr && pm->isAborted()) {
                 log.logInfo("Application aborted HTTP operation (2)");
                 closeNumbered("Closing connection to HTTP server. (5)", log);
                 return false;
             }
-            if (!ok)
+            if (!ok) {
+                // A kept-alive connection the server had already given up
+                // ends at once, before any byte of an answer.
+                if (m_headLostAtOnce && m_reused && attempt.resendable)
+                    result.connectionFailed = 1;
+                else if (m_headLostAtOnce && m_reused)
+                    log.logInfo(http_conn::kMsgNotResent);
                 return false;
+            }
             ok = afterResponse(result, body, options, tls, pm, log, retry, logDetails);
-        } else {
-            if (m_receivedDuringSend.getSize() == 0)
-                return false;
-            ok = readEarlyResponse(m_receivedDuringSend, body, options, result, log, pm, retry);
+        }
+        // A second 401 is the answer.
+        if (retry && count == http_conn::kMaxAttempts) {
+            retry = false;
+            ok = true;
         }
     } while (retry);
     return ok;
@@ -198,23 +272,17 @@ bool HttpClient::sendRequestObject(HttpControl& options, bool tls, HttpRequest& 
         return false;
     }
     if (!request.hasHeader("host")) {
-        StringBuffer host(m_host);
+        StringBuffer host;
+        appendHostForUrl(m_host, host);
         if (m_port != kPlainPort && m_port != kTlsPort) {
             host.appendChar(':');
             host.appendUint32(m_port);
         }
         request.setHeader("Host", host.getString());
     }
-    if (options.ProxyLogin.getSizeUtf8() != 0 && options.ProxyPassword.getSizeUtf8() != 0 &&
-        (options.ProxyAuthMethod.getSize() == 0 || options.ProxyAuthMethod.equalsNoCase("basic"))) {
-        log.logInfo("Adding Basic Proxy Authentication Header");
-        log.logData("login", options.ProxyLogin.getUtf8());
-        if (pm != nullptr)
-            pm->progressInfo("HttpAuth", "Adding Proxy Authentication Header");
-        StringBuffer value;
-        basicCredentials(options.ProxyLogin, options.ProxyPassword, value);
-        request.setHeader("Proxy-Authorization", value.getString());
-    }
+    StringBuffer proxyCredentials;
+    if (proxyBasicCredentials(options, false, proxyCredentials, log, pm))
+        request.setHeader("Proxy-Authorization", proxyCredentials.getString());
     StringBuffer extraLines;
     appendCookieLines(options, log);
 
@@ -225,10 +293,10 @@ bool HttpClient::sendRequestObject(HttpControl& options, bool tls, HttpRequest& 
     if (proxyHost.getSize() != 0) {
         if (m_port == kTlsPort) {
             prefix.append("https://");
-            prefix.appendSb(m_host);
+            appendHostForUrl(m_host, prefix);
         } else {
             prefix.append("http://");
-            prefix.appendSb(m_host);
+            appendHostForUrl(m_host, prefix);
             if (m_port != kPlainPort) {
                 prefix.appendChar(':');
                 prefix.appendUint32(m_port);
@@ -236,18 +304,32 @@ bool HttpClient::sendRequestObject(HttpControl& options, bool tls, HttpRequest& 
         }
     }
     if (options.NTLMAuth || options.NegotiateAuth) {
+        const bool ntlm = options.NTLMAuth != 0;
         m_ntlmText1.setSb(extraLines);
-        m_ntlmText2.setSb(prefix);
-        log.logError(http_conn::kMsgNtlmNotAvailable);
-        return false;
+        m_ntlmText2.clear();
+        if (!options.ProxyPartialUrl)
+            m_ntlmText2.setSb(prefix);
+        StringBuffer token;
+        if (!(ntlm ? ntlmRequest(options, tls, request, log, pm, token, logDetails)
+                   : negotiateRequest(options, tls, request, log, pm, token, logDetails)))
+            return false;
+        // No token: the server let the authentication leg through.
+        if (token.getSize() != 0) {
+            extraLines.append("Authorization: ");
+            extraLines.append(ntlm ? http_auth::kPackageNtlm : http_auth::kPackageNegotiate);
+            extraLines.appendChar(' ');
+            extraLines.appendSb(token);
+            extraLines.append("\r\n");
+        }
     }
     if (options.Login.getSizeUtf8() != 0 && options.Password.getSizeUtf8() != 0) {
-        if (!options.DigestAuth && options.digestAuthHeader.getSize() == 0) {
+        if (!options.NTLMAuth && !options.NegotiateAuth && !options.DigestAuth &&
+            options.digestAuthHeader.getSize() == 0) {
             if (pm != nullptr)
                 pm->progressInfo("HttpAuth", "Adding Basic Authentication Header");
             log.logInfo("Adding Basic Authentication Header..");
             StringBuffer value;
-            basicCredentials(options.Login, options.Password, value);
+            basicCredentials(options.Login, options.Password, false, value);
             request.setHeader("Authorization", value.getString());
         } else if (options.digestAuthHeader.getSize() != 0) {
             StringBuffer value(options.digestAuthHeader);
@@ -335,37 +417,48 @@ bool HttpClient::sendRequestObject(HttpControl& options, bool tls, HttpRequest& 
 
 bool HttpClient::readResponse(HttpControl& options, bool tls, bool head, bool discardBody, HttpResult& result,
                               DataBuffer& body, LogBase& log, ProgressMonitor* pm, bool logDetails) {
+    OutputDataBuffer sink(&body);
+    return readResponseTo(options, tls, head, discardBody, result, sink, log, pm, logDetails);
+}
+
+bool HttpClient::readResponseTo(HttpControl& options, bool tls, bool head, bool discardBody, HttpResult& result,
+                                Output& body, LogBase& log, ProgressMonitor* pm, bool logDetails) {
     if (pm != nullptr)
         pm->progressInfo("HttpInfo", "Begin reading response");
-    if (tls) {
-        log.logError(http_conn::kMsgTlsNotAvailable);
-        log.logError("Failed to get response header on SSL connection.");
-        return false;
-    }
-    TessikSocket& sock = m_conn.socket();
-    sock.setReadTimeoutMs(options.ReadTimeoutSec * http_conn::kMsPerSec);
+    m_requestTls = tls;
+    m_headLostAtOnce = false;
+    HttpResponseHeader& header = result.responseHeader;
     DataBuffer headBytes;
+    SocketFlags flags;
     bool ok = false;
-    for (int interim = 0; interim <= http_conn::kMaxInterimHeads; ++interim) {
-        headBytes.clear();
-        ok = readHeadBytes(options, headBytes, log, pm);
-        if (!ok || !isInterimHead(headBytes))
+    for (int interim = 0;; ++interim) {
+        ok = readHeadBytes(options, headBytes, log, pm, flags);
+        if (!ok)
             break;
+        header.parseBytes(headBytes, log);
+        if (!isInterimStatus(header.getStatusCode()))
+            break;
+        if (interim == http_conn::kMaxInterimHeads) {
+            log.logError(http_conn::kMsgTooManyInterim);
+            ok = false;
+            break;
+        }
         log.logInfo("Discarding 100 Continue response header..");
-        ok = false;
     }
     if (!ok) {
-        // Nothing at all on a kept-alive connection means the server had
-        // closed it: a failed connection, which the pool retries once.
-        if (headBytes.getSize() == 0)
-            result.connectionFailed = 1;
+        m_headLostAtOnce = headBytes.getSize() == 0 && (flags.closedByPeer || flags.socketError);
         dropSocket();
-        log.logError("Failed to get response header on non-SSL connection.");
+        log.logError(tls ? "Failed to get response header on SSL connection."
+                         : "Failed to get response header on non-SSL connection.");
         log.logError("Use the SessionLogFilename property to log the HTTP traffic to a file to examime the response.");
         return false;
     }
-    HttpResponseHeader& header = result.responseHeader;
-    header.parseBytes(headBytes, log);
+    const std::uint32_t status = header.getStatusCode();
+    if (status == 0) {
+        log.logError("Received unexpected HTTP response");
+        dropSocket();
+        return false;
+    }
     if (pm != nullptr || logDetails) {
         StringBuffer text(reinterpret_cast<const char*>(headBytes.getData()), headBytes.getSize(), 0);
         if (pm != nullptr)
@@ -373,7 +466,6 @@ bool HttpClient::readResponse(HttpControl& options, bool tls, bool head, bool di
         if (logDetails)
             log.logData("ResponseHeader", text.getString());
     }
-    const std::uint32_t status = header.getStatusCode();
     const BodyFraming framing = decideBodyFraming(header, head);
     if (discardBody) {
         if (framing.kind == BodyFraming::kNone || (framing.kind == BodyFraming::kLength && framing.length == 0)) {
@@ -385,10 +477,12 @@ bool HttpClient::readResponse(HttpControl& options, bool tls, bool head, bool di
         log.logDataInt64("responseContentLength", header.getContentLength());
         log.logInfo("Discarding repsonse body...");
         DataBuffer scratch;
-        return readResponseBody(options, result, framing, scratch, log, pm);
+        OutputDataBuffer scratchOut(&scratch);
+        return readResponseBody(options, result, framing, scratchOut, log, pm);
     }
     StringBuffer connection;
     const bool hasConnection = header.getField("Connection", connection);
+    const bool closeAfter = hasConnection && connection.equalsNoCase("close");
     if (hasConnection)
         log.logData("ConnectionRespHdr", connection.getString());
     if (pm != nullptr)
@@ -404,10 +498,8 @@ bool HttpClient::readResponse(HttpControl& options, bool tls, bool head, bool di
             log.logInfo("Accepts Basic authentication.");
     }
     if (head) {
-        if (hasConnection && connection.equalsNoCase("close"))
-            closeNumbered("Closing HTTP connection because of "
-                          "Connection: close header.",
-                          log);
+        if (closeAfter)
+            closeNumbered("Closing HTTP connection because of Connection: close header.", log);
         if (pm != nullptr)
             pm->progressInfo("HttpInfo", "Finished reading response");
         return true;
@@ -425,11 +517,6 @@ bool HttpClient::readResponse(HttpControl& options, bool tls, bool head, bool di
             return false;
         }
     }
-    if (status == 0) {
-        log.logError("Received unexpected HTTP response");
-        dropSocket();
-        return false;
-    }
     if (pm != nullptr && header.getContentLength() > 0) {
         pm->setTotalInt64(header.getContentLength());
         pm->progressInfoInt64("ResponseContentLength", header.getContentLength());
@@ -441,8 +528,14 @@ bool HttpClient::readResponse(HttpControl& options, bool tls, bool head, bool di
         log.logError(http_conn::kMsgTrailingData);
         closeNumbered("Closing connection to HTTP server. (12)", log);
     }
-    gunzipResponseBody(header, body, log, pm);
-    if (hasConnection && status != kStatusContinue && connection.equalsNoCase("close")) {
+    // Memory bodies are un-gzipped here; a file keeps what came.
+    DataBuffer* held = body.getDataBuffer();
+    if (held != nullptr && !gunzipResponseBody(header, *held, options.MaxResponseSize, log, pm))
+        return false;
+    if (status == kStatusSwitching) {
+        // Whatever the connection switched to, it is no longer HTTP/1.1.
+        closeNumbered("Closing connection to HTTP server. (13)", log);
+    } else if (closeAfter) {
         if (pm != nullptr)
             pm->progressInfo("HttpInfo", "Connection:close header is present");
         closeNumbered("Closing HTTP connection because of Connection: close header.", log);
@@ -452,38 +545,27 @@ bool HttpClient::readResponse(HttpControl& options, bool tls, bool head, bool di
     return true;
 }
 
-bool HttpClient::readResponseBody(HttpControl& options, HttpResult& result, const BodyFraming& framing,
-                                  DataBuffer& body, LogBase& log, ProgressMonitor* pm) {
+bool HttpClient::readResponseBody(HttpControl& options, HttpResult& result, const BodyFraming& framing, Output& body,
+                                  LogBase& log, ProgressMonitor* pm) {
     const std::uint32_t status = result.responseHeader.getStatusCode();
-    LimitedBufferOutput out(&body, options.MaxResponseSize);
+    CappedOutput out(body, options.MaxResponseSize);
     switch (framing.kind) {
     case BodyFraming::kNone: log.logInfo("No response body to fetch..."); return true;
-    case BodyFraming::kLength: {
+    case BodyFraming::kRefused:
+        log.logError(http_head::kMsgBadContentLength);
+        closeNumbered("Closing connection to HTTP server. (14)", log);
+        return false;
+    case BodyFraming::kLength:
         if (!checkBodyLength(framing, options.MaxResponseSize, log)) {
             // The body is still on the wire; the connection cannot be reused.
             dropSocket();
             return false;
         }
-        if (framing.length == 0)
-            return true;
-        std::uint64_t taken = 0;
-        if (!takePending(framing.length, out, log, taken)) {
-            dropSocket();
-            return false;
-        }
-        SocketFlags flags;
-        if (taken < framing.length &&
-            !m_conn.receiveBytesToOutput64(framing.length - taken, out, options.HeartbeatMs, log, pm, flags)) {
-            closeNumbered("Closing connection to HTTP server. (6)", log);
-            log.logError("Failed to get response data (b)");
-            return false;
-        }
-        return true;
-    }
+        return framing.length == 0 || readLengthBody(framing.length, options, out, log, pm);
     case BodyFraming::kChunked: return readChunkedBody(options, out, log, pm);
     case BodyFraming::kUntilClose: {
         log.logInfo("Read max non-chunked response");
-        unsigned int idleMs = options.ReadTimeoutSec * http_conn::kMsPerSec;
+        unsigned int idleMs = readTimeoutMs(options);
         if (status == kStatusServerError && options.ReadTimeoutSec >= http_conn::kShortErrorWaitSec)
             idleMs = http_conn::kShortErrorWaitMs;
         return readUntilClose(idleMs, options, out, log, pm);
@@ -496,6 +578,47 @@ bool HttpClient::readResponseBody(HttpControl& options, HttpResult& result, cons
     return false;
 }
 
+bool HttpClient::readLengthBody(std::uint64_t length, HttpControl& options, Output& out, LogBase& log,
+                                ProgressMonitor* pm) {
+    std::uint64_t taken = 0;
+    if (!takePending(length, out, log, taken)) {
+        dropSocket();
+        return false;
+    }
+    std::uint64_t left = length - taken;
+    if (left == 0)
+        return true;
+    if (!m_requestTls && !m_answerOnly) {
+        // Straight from the socket into the output, no copy between.
+        m_conn.socket().setReadTimeoutMs(readTimeoutMs(options));
+        SocketFlags flags;
+        if (m_conn.receiveBytesToOutput64(left, out, options.HeartbeatMs, log, pm, flags))
+            return true;
+        closeNumbered("Closing connection to HTTP server. (6)", log);
+        log.logError("Failed to get response data (b)");
+        return false;
+    }
+    DataBuffer piece;
+    while (left != 0) {
+        SocketFlags flags;
+        piece.clear();
+        if (!receiveMore(options, readTimeoutMs(options), piece, log, pm, flags)) {
+            closeNumbered("Closing connection to HTTP server. (6)", log);
+            log.logError("Failed to get response data (b)");
+            return false;
+        }
+        const auto use = static_cast<std::uint32_t>(left < piece.getSize() ? left : piece.getSize());
+        if (out.writeBytes(piece.getData(), use, 1, pm, log) != 1) {
+            dropSocket();
+            return false;
+        }
+        if (use < piece.getSize())
+            m_pending.append(piece.getData() + use, piece.getSize() - use);
+        left -= use;
+    }
+    return true;
+}
+
 bool HttpClient::readChunkedBody(HttpControl& options, Output& out, LogBase& log, ProgressMonitor* pm) {
     log.logInfo("Reading chunked response");
     if (pm != nullptr)
@@ -506,9 +629,7 @@ bool HttpClient::readChunkedBody(HttpControl& options, Output& out, LogBase& log
     m_pendingScanned = 0;
     while (!decoder.isDone()) {
         SocketFlags flags;
-        if (piece.getSize() == 0 &&
-            (!m_conn.receiveSome(piece, http_conn::kReceiveChunk, options.HeartbeatMs, log, pm, flags) ||
-             piece.getSize() == 0)) {
+        if (piece.getSize() == 0 && !receiveMore(options, readTimeoutMs(options), piece, log, pm, flags)) {
             closeNumbered("Closing connection to HTTP server. (8)", log);
             log.logError("Failed to get response data (a)");
             return false;
@@ -530,27 +651,30 @@ bool HttpClient::readChunkedBody(HttpControl& options, Output& out, LogBase& log
 
 bool HttpClient::readUntilClose(unsigned int idleMs, HttpControl& options, Output& out, LogBase& log,
                                 ProgressMonitor* pm) {
-    TessikSocket& sock = m_conn.socket();
-    const unsigned int saved = sock.getReadTimeoutMs();
-    sock.setReadTimeoutMs(idleMs);
-    bool closed = false;
-    const std::int64_t before = out.getPosition64();
     std::uint64_t taken = 0;
-    if (!takePending(UINT64_MAX, out, log, taken)) {
-        sock.setReadTimeoutMs(saved);
-        closeNumbered("Closing connection to HTTP server. (11)", log);
-        return false;
+    bool written = takePending(UINT64_MAX, out, log, taken);
+    bool orderly = false;
+    DataBuffer piece;
+    while (written) {
+        SocketFlags flags;
+        piece.clear();
+        if (!receiveMore(options, idleMs, piece, log, pm, flags)) {
+            orderly = flags.closedByPeer;
+            break;
+        }
+        written = out.writeBytes(piece.getData(), piece.getSize(), 1, pm, log) == 1;
     }
-    const bool ok =
-        m_conn.receiveUntilClosed(http_conn::kUntilCloseChunk, options.HeartbeatMs, pm, nullptr, out, log, &closed);
-    sock.setReadTimeoutMs(saved);
-    const auto* limited = dynamic_cast<LimitedBufferOutput*>(&out);
-    const bool tooLarge = limited != nullptr && limited->limitHit();
     // The body ends with the connection, which is of no further use.
     closeNumbered("Closing connection to HTTP server. (11)", log);
-    if (tooLarge)
+    if (!written)
         return false;
-    return ok || closed || out.getPosition64() > before;
+    // Only the server's orderly close ends such a body: a reset or a
+    // silence may have cut it short.
+    if (!orderly) {
+        log.logError(http_conn::kMsgBodyNotEnded);
+        return false;
+    }
+    return true;
 }
 
 bool HttpClient::afterResponse(HttpResult& result, DataBuffer& body, HttpControl& options, bool tls,
@@ -581,40 +705,55 @@ bool HttpClient::afterResponse(HttpResult& result, DataBuffer& body, HttpControl
     }
     if (status == kStatusUnauthorized && options.DigestAuth) {
         log.logInfo("Processing 401 response for digest authentication...");
-        log.logError(http_conn::kMsgDigestNotAvailable);
-        return true;
+        return prepareDigestAuth(options, result, log, pm, retry);
     }
     return ok;
+}
+
+bool HttpClient::prepareDigestAuth(HttpControl& options, HttpResult& result, LogBase& log, ProgressMonitor* pm,
+                                   bool& prepared) {
+    prepared = false;
+    const bool haveLogin = options.Login.getSizeUtf8() != 0;
+    const bool havePassword = options.Password.getSizeUtf8() != 0;
+    if (haveLogin && havePassword && options.DigestAuth) {
+        log.logInfo("Calculating digest authorization...");
+        StringBuffer challenge;
+        if (!result.responseHeader.getFieldMatching("WWW-Authenticate", "Digest*", challenge)) {
+            log.logError(http_auth::kMsgNonDigestChallenge);
+            return false;
+        }
+        if (pm != nullptr)
+            pm->progressInfo("HttpAuth", "Starting Digest Authentication");
+        StringBuffer authLine;
+        if (!HttpDigestAuth(options.Login.getAnsi(), options.Password.getUtf8(), options.HttpMethod.getString(),
+                            options.digestUri.getString(), challenge.getString(), authLine, log))
+            return false;
+        options.digestAuthHeader.setSb(authLine);
+        prepared = true;
+        return true;
+    }
+    if (haveLogin || havePassword)
+        return false;
+    log.logError(http_auth::kMsgNoCredentials);
+    return false;
 }
 
 bool HttpClient::readEarlyResponse(const DataBuffer& received, DataBuffer& body, HttpControl& options,
                                    HttpResult& result, LogBase& log, ProgressMonitor* pm, bool& retry) {
     retry = false;
     body.clear();
-    HttpResponseHeader& header = result.responseHeader;
-    header.parseBytes(received, log);
-    const std::uint32_t status = header.getStatusCode();
-    if (status == 0) {
-        log.logError("Received unexpected HTTP response (statusCode=0)");
-        return false;
-    }
-    log.logDataLong("responseStatus", static_cast<int>(status));
-    bool found = false;
-    const unsigned int end = received.findBytes("\r\n\r\n", 4, found);
-    if (!found) {
-        log.logInfo("No double CRLF for end-of-header found.");
-        return true;
-    }
-    body.appendDbRange(received, end + 4, received.getSize() - end - 4);
-    gunzipResponseBody(header, body, log, pm);
-    if (body.getSize() != 0 && (status < kStatusOkFirst || status >= kStatusRedirectFirst))
-        logBodyStart(body, log);
-    if (status == kStatusUnauthorized && options.DigestAuth)
-        log.logError(http_conn::kMsgDigestNotAvailable);
+    m_pending.clear();
+    m_pending.appendDb(received);
+    m_pendingScanned = 0;
+    m_answerOnly = true;
+    bool ok = readResponse(options, m_requestTls, false, false, result, body, log, pm, false);
+    m_answerOnly = false;
     // The server answered before taking the whole request: this connection
     // is done.
     dropSocket();
-    return true;
+    if (ok)
+        ok = afterResponse(result, body, options, m_requestTls, pm, log, retry, false);
+    return ok;
 }
 
 } // namespace tessik

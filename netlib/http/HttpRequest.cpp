@@ -713,7 +713,18 @@ void HttpRequest::getPathAnsi(StringBuffer& out) const {
 bool HttpRequest::hasBody() const {
     if (m_verb.equalsNoCase("GET") || m_verb.equalsNoCase("HEAD") || m_verb.equalsNoCase("DELETE"))
         return false;
-    return m_altBody.getSize() != 0 || m_reqData.getCount() != 0;
+    return m_altBody.getSize() != 0 || m_reqData.getCount() != 0 || m_bodyFilePath.getSizeUtf8() != 0;
+}
+
+bool HttpRequest::verbTakesBody() const {
+    return m_verb.equalsNoCase("POST") || m_verb.equalsNoCase("PUT") || m_verb.equalsNoCase("PATCH");
+}
+
+bool HttpRequest::isIdempotent() const {
+    for (const char* verb : {"GET", "HEAD", "PUT", "DELETE", "OPTIONS", "TRACE"})
+        if (m_verb.equalsNoCase(verb))
+            return true;
+    return false;
 }
 
 void HttpRequest::setAltBody(const DataBuffer& body) {
@@ -914,7 +925,7 @@ bool HttpRequest::generateRequest(DataBuffer& out, StringBuffer& headerText, con
         log.logInfo("Generating multipart/form-data request.");
         return generateMultipartInMemory("HOSTNAME", pathPrefix, nullptr, nullptr, out, headerText, log);
     }
-    const bool withBody = authValue == nullptr && hasBody();
+    const bool withBody = authValue == nullptr && (hasBody() || verbTakesBody());
 
     StringBuffer text;
     text.appendSb(m_verb);

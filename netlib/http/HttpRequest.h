@@ -121,7 +121,13 @@ public:
     XString& bodyFilePath() { return m_bodyFilePath; }
     const DataBuffer& altBody() const { return m_altBody; }
     bool isHead() const { return m_verb.equalsNoCase("HEAD"); }
+    // Parameters, an explicit body or a body file, for a verb that sends one.
     bool hasBody() const;
+    // The verb gives a body a meaning, so an empty one is sent as
+    // "Content-Length: 0" rather than left out.
+    bool verbTakesBody() const;
+    // Sending it twice does what sending it once does.
+    bool isIdempotent() const;
     void setAltBody(const DataBuffer& body);
     void addParam(const char* name, const char* value);
     HttpRequestData& reqData() { return m_reqData; }
@@ -160,7 +166,8 @@ private:
     MimeHeader m_mimeHeader;
     HttpRequestData m_reqData;
     DataBuffer m_altBody;
-    XString m_bodyFilePath;
+    // Mutable: reading an XString fills its cached forms.
+    mutable XString m_bodyFilePath;
 };
 
 } // namespace tessik

@@ -2,132 +2,351 @@
 
 #include <cstdint>
 #include <cstring>
+#include <initializer_list>
 
 #include "netlib/core/CStringUtil.h"
 #include "netlib/core/LogBase.h"
+#include "netlib/http/HttpConstants.h"
+#include "netlib/http/MimeField.h"
+#include "netlib/text/HtmlHelp.h"
 
 namespace tessik {
 
 namespace {
 
-constexpr const char* kContentLengthMarker = "\r\nContent-Length:";
+constexpr char kContentLengthName[] = "content-length";
+constexpr std::uint32_t kContentLengthNameSize = sizeof kContentLengthName - 1;
 
-std::int64_t readDecimal(const char* p) {
-    while (*p == ' ' || *p == '\t')
-        ++p;
-    std::int64_t n = 0;
-    for (; *p >= '0' && *p <= '9'; ++p) {
-        const int d = *p - '0';
-        // A length past 64 bits saturates rather than wrapping.
-        if (n > (INT64_MAX - d) / 10)
-            return INT64_MAX;
-        n = n * 10 + d;
+bool isBlank(unsigned char c) {
+    return c == ' ' || c == '\t';
+}
+
+bool isDigit(unsigned char c) {
+    return c >= '0' && c <= '9';
+}
+
+// The end of the line that starts at `at` (the index of its LF, or `size`)
+// and its length without a CR before the LF.
+std::uint32_t lineEnd(const unsigned char* p, std::uint32_t size, std::uint32_t at, std::uint32_t& textLength) {
+    std::uint32_t lf = at;
+    while (lf < size && p[lf] != '\n')
+        ++lf;
+    textLength = lf - at;
+    if (textLength > 0 && p[lf - 1] == '\r')
+        --textLength;
+    return lf;
+}
+
+// One Content-Length value: decimal items separated by commas, each with
+// optional blanks around it, all the same number.
+bool readLengthValue(const unsigned char* p, std::uint32_t n, std::int64_t& value, bool& seen) {
+    std::uint32_t i = 0;
+    for (;;) {
+        while (i < n && isBlank(p[i]))
+            ++i;
+        std::int64_t item = 0;
+        int digits = 0;
+        for (; i < n && isDigit(p[i]); ++i) {
+            if (++digits > http_head::kMaxLengthDigits)
+                return false;
+            item = item * 10 + (p[i] - '0');
+        }
+        if (digits == 0 || (seen && item != value))
+            return false;
+        value = item;
+        seen = true;
+        while (i < n && isBlank(p[i]))
+            ++i;
+        if (i == n)
+            return true;
+        if (p[i++] != ',')
+            return false;
     }
-    return n;
 }
 
 } // namespace
 
-HttpResponseHeader::HttpResponseHeader() : m_statusCode(0), m_contentLength(0), m_hasContentLength(0) {}
+HttpResponseHeader::HttpResponseHeader()
+    : m_statusCode(0), m_plainFields(false), m_fieldsBuilt(true), m_contentLength(0), m_hasContentLength(0),
+      m_contentLengthInvalid(0) {}
 HttpResponseHeader::~HttpResponseHeader() = default;
 
 void HttpResponseHeader::clear() {
     m_fields.clear();
+    m_rawFields.clear();
+    m_plainFields = false;
+    m_fieldsBuilt = true;
     m_statusText.clear();
     m_statusLine.clear();
     m_contentLength = 0;
     m_statusCode = 0;
     m_hasContentLength = 0;
+    m_contentLengthInvalid = 0;
 }
 
 void HttpResponseHeader::resetTo200() {
     m_statusCode = 200;
     m_statusText.clear();
     m_fields.clear();
+    m_rawFields.clear();
+    m_plainFields = false;
+    m_fieldsBuilt = true;
     m_contentLength = 0;
     m_hasContentLength = 0;
+    m_contentLengthInvalid = 0;
 }
 
 void HttpResponseHeader::copyFrom(const HttpResponseHeader& other) {
     m_contentLength = other.m_contentLength;
+    m_hasContentLength = other.m_hasContentLength;
+    m_contentLengthInvalid = other.m_contentLengthInvalid;
     m_statusCode = other.m_statusCode;
+    m_statusLine.setSb(other.m_statusLine);
     m_statusText.setSb(other.m_statusText);
-    m_fields.copyFrom(other.m_fields);
+    m_fields.copyFrom(other.getFields());
+    m_rawFields.setSb(other.m_rawFields);
+    m_plainFields = other.m_plainFields;
+    m_fieldsBuilt = true;
 }
 
-void HttpResponseHeader::parseBytes(const DataBuffer& bytes, LogBase& log) {
-    StringBuffer text;
-    text.appendDb(bytes);
-    parse(text.getString(), log);
+bool HttpResponseHeader::parseBytes(const DataBuffer& bytes, LogBase& log) {
+    return parseBytes(bytes.getData(), bytes.getSize(), log);
 }
 
-void HttpResponseHeader::parse(const char* text, LogBase& log) {
+bool HttpResponseHeader::parse(const char* text, LogBase& log) {
     clear();
-    if (!text)
-        return;
-    const char* cr = std::strchr(text, '\r');
-    if (cr)
-        m_statusLine.appendBytes(text, static_cast<int>(cr - text));
-    if (std::strncmp(text, "HTTP", 4) != 0)
-        return;
-    const char* space = std::strchr(text, ' ');
-    if (!space || (cr && space > cr))
-        return;
-    const char* digits = space + 1;
-    if (*digits < '0' || *digits > '9')
-        return;
+    if (text == nullptr)
+        return false;
+    return parseBytes(reinterpret_cast<const unsigned char*>(text), static_cast<std::uint32_t>(std::strlen(text)), log);
+}
+
+bool HttpResponseHeader::parseBytes(const unsigned char* p, std::uint32_t size, LogBase& log) {
+    clear();
+    if (p == nullptr)
+        return false;
+    std::uint32_t lineLength = 0;
+    const std::uint32_t firstLf = lineEnd(p, size, 0, lineLength);
+    m_statusLine.appendBytes(p, static_cast<int>(lineLength));
+    // A NUL would cut every C-string view of the head short: refused whole,
+    // as curl refuses it.
+    if (std::memchr(p, 0, size) != nullptr) {
+        m_statusLine.clear();
+        log.logError(http_head::kMsgNulInHead);
+        return false;
+    }
+    // "HTTP/" and a version, blanks, exactly three digits, then a blank or
+    // the end, and an optional reason phrase.
+    const char* line = m_statusLine.getString();
+    if (std::strncmp(line, "HTTP/", 5) != 0)
+        return false;
+    const char* q = line + 5;
+    while (*q != '\0' && !isBlank(static_cast<unsigned char>(*q)))
+        ++q;
+    while (isBlank(static_cast<unsigned char>(*q)))
+        ++q;
     std::uint32_t code = 0;
-    while (*digits >= '0' && *digits <= '9' && code < 100000)
-        code = code * 10 + static_cast<std::uint32_t>(*digits++ - '0');
+    int digits = 0;
+    for (; isDigit(static_cast<unsigned char>(*q)); ++q, ++digits)
+        code = code * 10 + static_cast<std::uint32_t>(*q - '0');
+    if (digits != http_head::kStatusDigits || code < 100 || (*q != '\0' && !isBlank(static_cast<unsigned char>(*q))))
+        return false;
     m_statusCode = code;
-    if (!cr)
-        return;
-    // The reason phrase is optional; its absence does not cost the fields.
-    const char* second = std::strchr(space + 1, ' ');
-    if (second && second < cr) {
-        m_statusText.appendBytes(second + 1, static_cast<int>(cr - second - 1));
-        m_statusText.trimWhitespace();
+    m_statusText.append(q);
+    m_statusText.trimWhitespace();
+
+    // The field lines run up to the empty line.
+    std::uint32_t at = firstLf + 1;
+    const std::uint32_t fieldsStart = at < size ? at : size;
+    std::uint32_t fieldsEnd = fieldsStart;
+    while (at < size) {
+        const std::uint32_t lf = lineEnd(p, size, at, lineLength);
+        if (lineLength == 0)
+            break;
+        at = lf + 1;
+        fieldsEnd = at < size ? at : size;
     }
-    if (const char* cl = findSubstringNoCase(text, kContentLengthMarker)) {
+    readContentLength(p + fieldsStart, fieldsEnd - fieldsStart);
+    if (fieldsEnd != fieldsStart) {
+        m_rawFields.appendBytes(p + fieldsStart, static_cast<int>(fieldsEnd - fieldsStart));
+        m_plainFields = MimeHeader::isPlainHttpHead(p + fieldsStart, fieldsEnd - fieldsStart);
+        m_fieldsBuilt = false;
+    }
+    return true;
+}
+
+void HttpResponseHeader::readContentLength(const unsigned char* p, std::uint32_t size) {
+    std::int64_t value = 0;
+    bool seen = false;
+    std::uint32_t at = 0;
+    while (at < size) {
+        std::uint32_t lineLength = 0;
+        const std::uint32_t lf = lineEnd(p, size, at, lineLength);
+        const unsigned char* line = p + at;
+        at = lf + 1;
+        if (lineLength < kContentLengthNameSize + 1 ||
+            asciiCompareNoCase(reinterpret_cast<const char*>(line), kContentLengthName,
+                               static_cast<int>(kContentLengthNameSize)) != 0)
+            continue;
+        std::uint32_t i = kContentLengthNameSize;
+        while (i < lineLength && isBlank(line[i]))
+            ++i;
+        if (i == lineLength || line[i] != ':')
+            continue;
         m_hasContentLength = 1;
-        m_contentLength = readDecimal(cl + std::strlen(kContentLengthMarker));
+        // A value folded onto the next line is not taken apart.
+        const bool folded = at < size && isBlank(p[at]);
+        if (folded || !readLengthValue(line + i + 1, lineLength - i - 1, value, seen)) {
+            m_contentLengthInvalid = 1;
+            m_contentLength = 0;
+            return;
+        }
     }
-    const char* rest = cr;
-    while (*rest == '\r' || *rest == '\n' || *rest == ' ' || *rest == '\t')
-        ++rest;
-    m_fields.ParseMimeHeader(rest, log, false);
+    m_contentLength = seen ? value : 0;
+}
+
+const MimeHeader& HttpResponseHeader::getFields() const {
+    if (!m_fieldsBuilt) {
+        m_fieldsBuilt = true;
+        LogNull quiet;
+        m_fields.parseHttpFields(reinterpret_cast<const unsigned char*>(m_rawFields.getString()),
+                                 static_cast<std::uint32_t>(m_rawFields.getSize()), quiet);
+    }
+    return m_fields;
+}
+
+bool HttpResponseHeader::rawField(const char* name, StringBuffer& out, bool& answered) const {
+    answered = false;
+    if (m_fieldsBuilt || !m_plainFields || name == nullptr)
+        return false;
+    // Names whose values the MIME reader rewrites go through it.
+    for (const char* special : {"subject", "to", "cc", "bcc", "received", "dkim-signature", "domainkey-signature"})
+        if (asciiCompareNoCase(name, special, std::strlen(special) + 1) == 0)
+            return false;
+    answered = true;
+    // The reader finds no field by an empty name.
+    if (*name == '\0')
+        return false;
+    const bool lastWins = asciiCompareNoCase(name, "content-type", sizeof "content-type") == 0;
+    const std::size_t nameSize = std::strlen(name);
+    bool found = false;
+    const char* text = m_rawFields.getString();
+    const char* end = text + m_rawFields.getSize();
+    for (const char* line = text; line < end;) {
+        const char* lf = static_cast<const char*>(std::memchr(line, '\n', static_cast<std::size_t>(end - line)));
+        const char* lineEnd = lf != nullptr ? lf : end;
+        const char* next = lf != nullptr ? lf + 1 : end;
+        const char* colon = static_cast<const char*>(std::memchr(line, ':', static_cast<std::size_t>(lineEnd - line)));
+        if (colon == nullptr || (lineEnd - line >= 5 && std::strncmp(line, "From ", 5) == 0)) {
+            line = next;
+            continue;
+        }
+        const char* n0 = line;
+        const char* n1 = colon;
+        // Trimmed as the reader trims: blanks and line-end bytes.
+        auto white = [](char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; };
+        while (n0 < n1 && white(*n0))
+            ++n0;
+        while (n1 > n0 && white(n1[-1]))
+            --n1;
+        bool same = static_cast<std::size_t>(n1 - n0) == nameSize;
+        for (std::size_t i = 0; same && i < nameSize; ++i) {
+            // The reader writes blanks, angle brackets and quotes in a name as '-'.
+            const char c = std::strchr(" <>\"'", n0[i]) != nullptr ? '-' : n0[i];
+            same = asciiToLower(c) == asciiToLower(name[i]);
+        }
+        if (same) {
+            const char* v0 = colon + 1;
+            if (v0 < lineEnd && isBlank(static_cast<unsigned char>(*v0)))
+                ++v0;
+            out.clear();
+            out.appendBytes(v0, static_cast<int>(lineEnd - v0));
+            out.trimWhitespace();
+            found = true;
+            if (!lastWins)
+                return true;
+        }
+        line = next;
+    }
+    return found;
 }
 
 bool HttpResponseHeader::getField(const char* name, StringBuffer& out) const {
-    return m_fields.getFieldValueSilent(name, out);
+    bool answered = false;
+    StringBuffer value;
+    const bool found = rawField(name, value, answered);
+    if (!answered)
+        return getFields().getFieldValueSilent(name, out);
+    out.appendSb(value);
+    return found;
+}
+
+bool HttpResponseHeader::hasField(const char* name) const {
+    bool answered = false;
+    StringBuffer value;
+    const bool found = rawField(name, value, answered);
+    return answered ? found : getFields().hasField(name);
 }
 
 bool HttpResponseHeader::getFieldParam(const char* name, const char* paramName, StringBuffer& out) const {
-    return m_fields.getFieldParam(name, paramName, out);
+    return getFields().getFieldParam(name, paramName, out);
 }
 
 void HttpResponseHeader::getCharset(StringBuffer& out) const {
     out.clear();
-    m_fields.getFieldParam("Content-Type", "charset", out);
+    getFields().getFieldParam("Content-Type", "charset", out);
 }
 
 bool HttpResponseHeader::fieldMatches(const char* name, const char* pattern) const {
-    return m_fields.fieldMatches(name, pattern, true);
+    return getFields().fieldMatches(name, pattern, true);
+}
+
+bool HttpResponseHeader::getFieldMatching(const char* name, const char* pattern, StringBuffer& out) const {
+    out.clear();
+    const MimeHeader& fields = getFields();
+    for (int i = 0; i < fields.getCount(); ++i) {
+        const MimeField* f = fields.getFieldAt(i);
+        if (f->nameEquals(name) && wildcardMatch(f->getValueSb().getString(), pattern, false)) {
+            f->getValue(out);
+            return true;
+        }
+    }
+    return false;
 }
 
 void HttpResponseHeader::getFullHeader(StringBuffer& out, const char* charset, LogBase& log, bool verbose) const {
     out.clear();
     out.appendSb(m_statusLine);
     out.append("\r\n");
-    m_fields.AssembleMimeHeader(out, nullptr, charset, false, log, verbose);
+    getFields().AssembleMimeHeader(out, nullptr, charset, false, log, verbose);
 }
 
 void HttpResponseHeader::getFieldsText(StringBuffer& out, const char* charset, LogBase& log, bool verbose) const {
-    m_fields.AssembleMimeHeader(out, nullptr, charset, false, log, verbose);
+    getFields().AssembleMimeHeader(out, nullptr, charset, false, log, verbose);
 }
 
 void HttpResponseHeader::getFieldsTextUtf8(StringBuffer& out, LogBase& log, bool verbose) const {
-    m_fields.AssembleMimeHeader(out, nullptr, "utf-8", false, log, verbose);
+    getFields().AssembleMimeHeader(out, nullptr, "utf-8", false, log, verbose);
+}
+
+void declaredBodyCharset(const HttpResponseHeader& header, const DataBuffer& body, StringBuffer& charset,
+                         LogBase& log) {
+    constexpr unsigned char kBom[] = {0xEF, 0xBB, 0xBF};
+    header.getCharset(charset);
+    if (charset.getSize() == 0 && !body.is7bit()) {
+        StringBuffer type;
+        header.getField("content-type", type);
+        if (type.containsSubstringNoCase("text/html")) {
+            StringBuffer html;
+            html.appendDb(body);
+            HtmlHelp::getCharsetFromMetaSb(html, charset);
+            if (charset.getSize() != 0)
+                log.logData("HtmlCharset", charset.getString());
+        }
+    }
+    if (body.getSize() > sizeof kBom && std::memcmp(body.getData(), kBom, sizeof kBom) == 0) {
+        log.logInfo(http_msg::kUtf8Preamble);
+        charset.setString("utf-8");
+    }
 }
 
 HttpResult::HttpResult()

@@ -12,6 +12,14 @@ namespace tessik {
 class ExtPtrArray;
 class LogBase;
 
+namespace http_head {
+inline constexpr const char* kMsgNulInHead = "Response header contains a NUL byte.";
+inline constexpr const char* kMsgBadContentLength = "Invalid Content-Length in response header.";
+// 19 digits always fit a signed 64-bit length.
+inline constexpr int kMaxLengthDigits = 18;
+inline constexpr int kStatusDigits = 3;
+} // namespace http_head
+
 class HttpResponseHeader {
 public:
     HttpResponseHeader();
@@ -19,8 +27,13 @@ public:
     HttpResponseHeader(const HttpResponseHeader&) = delete;
     HttpResponseHeader& operator=(const HttpResponseHeader&) = delete;
 
-    void parse(const char* text, LogBase& log);
-    void parseBytes(const DataBuffer& bytes, LogBase& log);
+    // The head as bytes: a status line, fields and the empty line that ends
+    // them, lines ending in CR LF or LF alone. False (status 0, no fields)
+    // when it is no HTTP head: no "HTTP/" version, no three-digit status, or
+    // a NUL byte anywhere.
+    bool parseBytes(const unsigned char* data, std::uint32_t size, LogBase& log);
+    bool parseBytes(const DataBuffer& bytes, LogBase& log);
+    bool parse(const char* text, LogBase& log);
     void clear();
     void resetTo200();
     void copyFrom(const HttpResponseHeader& other);
@@ -28,31 +41,58 @@ public:
     std::uint32_t getStatusCode() const { return m_statusCode; }
     const StringBuffer& getStatusText() const { return m_statusText; }
     const StringBuffer& getStatusLine() const { return m_statusLine; }
+    // 0 unless a valid Content-Length was given.
     std::int64_t getContentLength() const { return m_contentLength; }
+    // Whether any Content-Length field is present, valid or not.
     bool hasContentLength() const { return m_hasContentLength != 0; }
-    const MimeHeader& getFields() const { return m_fields; }
+    // Present and not a non-negative decimal number (after optional blanks;
+    // repeats, in one field or several, must agree), or folded.
+    bool contentLengthInvalid() const { return m_contentLengthInvalid != 0; }
+    // The fields are taken apart when first asked for; a plain head's
+    // single fields are read straight from its lines until then.
+    const MimeHeader& getFields() const;
 
     bool getField(const char* name, StringBuffer& out) const;
-    bool hasField(const char* name) const { return m_fields.hasField(name); }
+    bool hasField(const char* name) const;
     bool getFieldParam(const char* name, const char* paramName, StringBuffer& out) const;
     void getCharset(StringBuffer& out) const;
     bool fieldMatches(const char* name, const char* pattern) const;
-    bool offersNtlm() const { return m_fields.fieldValueEquals("WWW-Authenticate", "NTLM"); }
-    bool offersNegotiate() const { return m_fields.fieldValueEquals("WWW-Authenticate", "Negotiate"); }
-    void getSetCookies(ExtPtrArray& list, const char* domain) const { m_fields.getSetCookies(list, domain); }
+    // The value of the first field of that name matching the pattern ('*'
+    // any run, ASCII case ignored).
+    bool getFieldMatching(const char* name, const char* pattern, StringBuffer& out) const;
+    bool offersNtlm() const { return getFields().fieldValueEquals("WWW-Authenticate", "NTLM"); }
+    bool offersNegotiate() const { return getFields().fieldValueEquals("WWW-Authenticate", "Negotiate"); }
+    void getSetCookies(ExtPtrArray& list, const char* domain) const { getFields().getSetCookies(list, domain); }
 
     void getFullHeader(StringBuffer& out, const char* charset, LogBase& log, bool verbose) const;
     void getFieldsText(StringBuffer& out, const char* charset, LogBase& log, bool verbose) const;
     void getFieldsTextUtf8(StringBuffer& out, LogBase& log, bool verbose) const;
 
 private:
+    void readContentLength(const unsigned char* fields, std::uint32_t size);
+    // A plain head's field of that name as the MIME reader would give it;
+    // false when the name is one it reads specially (and for none).
+    bool rawField(const char* name, StringBuffer& out, bool& answered) const;
+
     std::uint32_t m_statusCode;
     StringBuffer m_statusText;
     StringBuffer m_statusLine;
-    MimeHeader m_fields;
+    // The field lines as received, and whether they hold nothing for the
+    // MIME reader to decode.
+    StringBuffer m_rawFields;
+    bool m_plainFields;
+    mutable bool m_fieldsBuilt;
+    mutable MimeHeader m_fields;
     std::int64_t m_contentLength;
     std::uint8_t m_hasContentLength;
+    std::uint8_t m_contentLengthInvalid;
 };
+
+// The charset a response gives its body: the Content-Type charset, else,
+// for an HTML body with bytes past 7 bits, the page's own declaration
+// (logged as "HtmlCharset"); a UTF-8 preamble wins over both. Empty when
+// none is given.
+void declaredBodyCharset(const HttpResponseHeader& header, const DataBuffer& body, StringBuffer& charset, LogBase& log);
 
 class HttpResult {
 public:

@@ -311,12 +311,13 @@ void MimeHeader::AssembleMimeHeader(StringBuffer& out, const char* skipPrefix, c
 }
 
 void MimeHeader::detectCodePage(const char* wholeText, StringBuffer& head, LogBase& log, bool verbose) {
-    StringBuffer whole(wholeText);
-    if (head.containsSubstringNoCase("?Q?")) {
+    // Encoded words need a '?': most heads have none to look for.
+    const bool mayHoldWords = head.containsChar('?');
+    if (mayHoldWords && head.containsSubstringNoCase("?Q?")) {
         log.logInfo("Header contains Q-encoding.");
         m_codePage = encodedWordPage(head, "?Q?");
         log.logDataLong("DetectedCodePageQ", static_cast<int>(m_codePage));
-    } else if (head.containsSubstringNoCase("?B?")) {
+    } else if (mayHoldWords && head.containsSubstringNoCase("?B?")) {
         log.logInfo("Header contains B-encoding.");
         m_codePage = encodedWordPage(head, "?B?");
         log.logDataLong("DetectedCodePageB", static_cast<int>(m_codePage));
@@ -329,6 +330,7 @@ void MimeHeader::detectCodePage(const char* wholeText, StringBuffer& head, LogBa
         }
     } else {
         log.logInfo("Header contains 8bit chars");
+        const StringBuffer whole(wholeText);
         auto tryPage = [&](std::uint32_t page) {
             if (m_codePage == 0 && convertsCleanly(head, page))
                 m_codePage = page;
@@ -424,6 +426,69 @@ bool MimeHeader::addParsedField(const StringBuffer& text, bool last, LogBase& lo
         return false;
     }
     return true;
+}
+
+bool MimeHeader::isPlainHttpHead(const unsigned char* data, std::uint32_t size) {
+    constexpr unsigned char kEscape = 0x1B;
+    constexpr std::uint64_t kHighBits = 0x8080808080808080ULL;
+    if (size != 0 && (data[0] == ' ' || data[0] == '\t'))
+        return false;
+    // Eight bytes at a time for bytes past 7 bits; the library's own
+    // searches for the few bytes that matter.
+    std::uint32_t i = 0;
+    for (; i + sizeof(std::uint64_t) <= size; i += sizeof(std::uint64_t)) {
+        std::uint64_t word;
+        std::memcpy(&word, data + i, sizeof word);
+        if ((word & kHighBits) != 0)
+            return false;
+    }
+    for (; i < size; ++i)
+        if (data[i] >= 0x80)
+            return false;
+    if (std::memchr(data, kEscape, size) != nullptr || std::memchr(data, 0, size) != nullptr)
+        return false;
+    const unsigned char* end = data + size;
+    for (const unsigned char* p = data;
+         (p = static_cast<const unsigned char*>(std::memchr(p, '=', static_cast<std::size_t>(end - p)))) != nullptr;
+         ++p)
+        if (p + 1 < end && p[1] == '?')
+            return false;
+    for (const unsigned char* p = data;
+         (p = static_cast<const unsigned char*>(std::memchr(p, '\n', static_cast<std::size_t>(end - p)))) != nullptr;
+         ++p)
+        if (p + 1 < end && (p[1] == ' ' || p[1] == '\t'))
+            return false;
+    return true;
+}
+
+void MimeHeader::parseHttpFields(const unsigned char* data, std::uint32_t size, LogBase& log) {
+    clear();
+    const bool whole = !isPlainHttpHead(data, size);
+    // Each line ends in CR LF for the whole reader, which wants one kind.
+    StringBuffer text;
+    StringBuffer line;
+    std::uint32_t at = 0;
+    while (at < size) {
+        std::uint32_t end = at;
+        while (end < size && data[end] != '\n')
+            ++end;
+        std::uint32_t n = end - at;
+        if (n > 0 && data[at + n - 1] == '\r')
+            --n;
+        line.clear();
+        line.appendBytes(data + at, static_cast<int>(n));
+        at = end + 1;
+        if (whole) {
+            text.appendSb(line);
+            text.append("\r\n");
+        } else if (line.getSize() != 0 && !line.beginsWith("From ") && !addParsedField(line, at >= size, log, false)) {
+            return;
+        }
+    }
+    if (whole) {
+        text.append("\r\n");
+        ParseMimeHeader(text.getString(), log, false);
+    }
 }
 
 void MimeHeader::ParseMimeHeader(const char* text, LogBase& log, bool verbose) {

@@ -53,6 +53,12 @@ public:
     void AssembleMimeHeader(StringBuffer& out, const char* skipPrefix, const char* charset, bool contentOnly,
                             LogBase& log, bool verbose) const;
     void ParseMimeHeader(const char* text, LogBase& log, bool verbose);
+    // The field lines of an HTTP head (CR LF or LF ends, no blank line),
+    // taken as ParseMimeHeader would take them. Heads with nothing for it to
+    // decode (all 7-bit, no encoded word, escape or folded line) are read
+    // line by line without its copies; the others go through it.
+    void parseHttpFields(const unsigned char* data, std::uint32_t size, LogBase& log);
+    static bool isPlainHttpHead(const unsigned char* data, std::uint32_t size);
 
 private:
     void renderingCharset(const char* charset, StringBuffer& out) const;

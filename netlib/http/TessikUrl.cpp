@@ -136,7 +136,18 @@ bool TessikUrl::crackUrl(const char* url, StringBuffer& host, int& port, StringB
 
     std::size_t colon = hostPort.find(':');
     bool driveLetter = colon == 1 && (scheme == Scheme::File || scheme == Scheme::None);
-    if (driveLetter) {
+    bool ipv6 = false;
+    if (!hostPort.empty() && hostPort.front() == '[') {
+        // An IPv6 literal: the host is what the brackets hold, the port
+        // follows the closing one.
+        ipv6 = true;
+        std::size_t close = hostPort.find(']');
+        if (close == std::string_view::npos)
+            close = hostPort.size();
+        assign(host, hostPort.substr(1, close - 1));
+        if (close + 1 < hostPort.size() && hostPort[close + 1] == ':')
+            readPort(hostPort.substr(close + 2), port);
+    } else if (driveLetter) {
         // "c:/dir": no host; the path starts at the slash.
     } else if (colon != std::string_view::npos) {
         assign(host, hostPort.substr(0, colon));
@@ -167,8 +178,12 @@ bool TessikUrl::crackUrl(const char* url, StringBuffer& host, int& port, StringB
     else
         assign(path, tail);
 
-    host.toLowerCase();
-    cleanHostText(host);
+    // ASCII letters only: a UTF-8 host keeps its other bytes as they are.
+    host.toLowerCaseAscii();
+    if (ipv6)
+        host.trimWhitespace();
+    else
+        cleanHostText(host);
     path.trimWhitespace();
     return true;
 }

@@ -11,7 +11,8 @@ public:
 
     // Every output is emptied first. The schemes http, https, ftp and
     // file:/// are recognised in any case; the port is the number after the
-    // host, else 443 for https and 80 otherwise. The host comes out lower-case,
+    // host, else 443 for https and 80 otherwise. The host comes out with its
+    // ASCII letters in lower case and an IPv6 literal without its brackets;
     // the path is "/" when the URL has none, and a "c:" right after file:///
     // (or with no scheme) is a drive, not a host. False only for a null URL.
     static bool crackUrl(const char* url, StringBuffer& host, int& port, StringBuffer& user, StringBuffer& password,

@@ -1,12 +1,12 @@
 #include "netlib/http/TsString.h"
 
-#include "netlib/crypto/CryptoServices.h"
+#include "netlib/pki/CryptPublicKey.h"
 
 namespace tessik {
 
 // Any facade object may be the application's first contact with the library.
 TsObject::TsObject() {
-    installCryptoServices();
+    installPkiServices();
 }
 
 TsObject::~TsObject() = default;

@@ -637,6 +637,38 @@ void appendEscaped(const StringBuffer& text, StringBuffer& out) {
     }
 }
 
+// The text of a string value: a NUL inside is written \00 and a backslash
+// \\ (RFC 4514), so that a name never loses a byte unseen nor reads as
+// another name.
+void appendStringValue(const char* p, std::size_t n, StringBuffer& text) {
+    for (std::size_t i = 0; i < n; ++i) {
+        if (p[i] == '\0')
+            text.append("\\00");
+        else if (p[i] == '\\')
+            text.append("\\\\");
+        else
+            text.appendChar(p[i]);
+    }
+}
+
+// UTF-16 units as UTF-8, the NULs among them kept for appendStringValue.
+std::string utf8OfUnits(const std::uint16_t* units, std::uint32_t count) {
+    std::string out;
+    std::uint32_t from = 0;
+    for (std::uint32_t i = 0; i <= count; ++i) {
+        if (i < count && units[i] != 0)
+            continue;
+        DataBuffer run;
+        if (i > from)
+            utf16ToUtf8(reinterpret_cast<const unsigned char*>(units + from), (i - from) * 2, run);
+        out.append(reinterpret_cast<const char*>(run.getData()), run.getSize());
+        if (i < count)
+            out.push_back('\0');
+        from = i + 1;
+    }
+    return out;
+}
+
 const char* className(std::uint8_t cls) {
     static const char* kNames[] = {"universal", "application", "contextSpecific", "private"};
     return kNames[cls & 3];
@@ -689,10 +721,8 @@ bool AsnItem::elementOf(const char*& name, StringBuffer& text, bool& rawText) co
     case kTagUtf8String: {
         name = "utf8";
         rawText = false;
-        DataBuffer utf8;
-        if (m_units)
-            utf16ToUtf8(reinterpret_cast<const unsigned char*>(m_units), length * 2, utf8);
-        text.appendDb(utf8);
+        const std::string utf8 = m_units ? utf8OfUnits(m_units, length) : std::string();
+        appendStringValue(utf8.data(), utf8.size(), text);
         return true;
     }
     case kTagPrintableString:
@@ -700,7 +730,7 @@ bool AsnItem::elementOf(const char*& name, StringBuffer& text, bool& rawText) co
     case kTagUtcTime:
         name = tag == kTagPrintableString ? "printable" : (tag == kTagIa5String ? "ia5" : "utctime");
         rawText = false;
-        text.appendBytes(m_bytes, static_cast<int>(length));
+        appendStringValue(reinterpret_cast<const char*>(m_bytes), m_bytes ? length : 0, text);
         return true;
     case kTagT61String: {
         name = "t61";
@@ -708,7 +738,7 @@ bool AsnItem::elementOf(const char*& name, StringBuffer& text, bool& rawText) co
         // The ANSI code page is UTF-8 here; other bytes are read as cp1252.
         std::string s = platform::Utf8OrCp1252ToUtf8(
             std::string_view(reinterpret_cast<const char*>(m_bytes ? m_bytes : (const unsigned char*)""), length));
-        text.appendBytes(s.data(), static_cast<int>(s.size()));
+        appendStringValue(s.data(), s.size(), text);
         return true;
     }
     default: return false;

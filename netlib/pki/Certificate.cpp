@@ -149,6 +149,21 @@ bool Certificate::getSubjectKeyId(DataBuffer& out, LogBase& log) {
     return out.getSize() != 0;
 }
 
+bool Certificate::isSignatureVerified(LogBase& log) {
+    LogNull quiet;
+    return ensureMsCertificate(quiet) && m_msCert->isSignatureValid(log);
+}
+
+bool Certificate::hasTrustedRoot(LogBase& log) {
+    LogNull quiet;
+    return ensureMsCertificate(quiet) && m_msCert->isRootTrusted(log);
+}
+
+bool Certificate::isExpired(LogBase& log) {
+    LogNull quiet;
+    return ensureMsCertificate(quiet) && m_msCert->isExpired(log);
+}
+
 bool Certificate::getPrivateKeyDer(DataBuffer& out, bool& keyUnavailable, bool keyExchange, LogBase& log) {
     keyUnavailable = false;
     out.clear();

@@ -53,6 +53,12 @@ public:
     Asn1* getIssuerAsn1(LogBase& log);
     bool getSubjectKeyId(DataBuffer& out, LogBase& log);
 
+    // The chain verdicts of the platform context (made when needed): false
+    // when there is none.
+    bool isSignatureVerified(LogBase& log);
+    bool hasTrustedRoot(LogBase& log);
+    bool isExpired(LogBase& log);
+
     // The stored PKCS#1 key, else the one the platform exports.
     bool getPrivateKeyDer(DataBuffer& out, bool& keyUnavailable, bool keyExchange, LogBase& log);
     bool getPrivateKeyDerAnySpec(DataBuffer& out, bool& keyUnavailable, LogBase& log);

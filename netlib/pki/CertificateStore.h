@@ -20,6 +20,9 @@ constexpr const char* kNoMatch = "Did not find matching certificate.";
 constexpr const char* kCurrentUserRootLabel = "[ROOT Current User Certificate Store]";
 } // namespace certstore_msg
 
+// The registry path of the address-book stores.
+constexpr const char* kAddressBookPath = "Software/Microsoft/SystemCertificates/AddressBook";
+
 enum CertStoreKind : std::uint32_t {
     kStoreCurrentUserSystem = 1,
     kStoreLocalMachineSystem = 2,
@@ -66,6 +69,7 @@ public:
     MsCertificate* findCertBySubjectKeyId(const char* subjectKeyId, LogBase& log);
     void describe(StringBuffer& out) const;
 
+    platform::HCERTSTORE handle() const { return m_handle; }
     const CertStorePlace& place() const { return m_place; }
     const char* label() const { return m_label.getString(); }
     bool isRegistry() const { return m_registry; }

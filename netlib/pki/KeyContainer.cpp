@@ -7,6 +7,7 @@
 #include "netlib/core/LogBase.h"
 #include "netlib/pki/Asn1.h"
 #include "netlib/pki/MsCertificate.h"
+#include "platform/ByteOrder.h"
 #include "platform/WinErr.h"
 
 namespace tessik {
@@ -17,11 +18,6 @@ constexpr unsigned int kBlobHeaderSize = 8;
 constexpr unsigned int kRsaPubKeySize = 12;
 constexpr unsigned int kBitLenOffset = kBlobHeaderSize + 4;
 constexpr unsigned int kPubExpOffset = kBlobHeaderSize + 8;
-
-std::uint32_t readLe32(const unsigned char* p) {
-    return static_cast<std::uint32_t>(p[0]) | static_cast<std::uint32_t>(p[1]) << 8 |
-           static_cast<std::uint32_t>(p[2]) << 16 | static_cast<std::uint32_t>(p[3]) << 24;
-}
 
 // Big-endian bytes as an INTEGER. The blob's fields are fixed-width, so
 // leading zero bytes are dropped: DER integers are minimal.
@@ -130,14 +126,14 @@ bool KeyContainer::blobToDer(const unsigned char* blob, unsigned int n, DataBuff
         log.logError(keycontainer_msg::kBadBlob);
         return false;
     }
-    std::uint32_t bits = readLe32(blob + kBitLenOffset);
+    std::uint32_t bits = platform::LoadLe32(blob + kBitLenOffset);
     std::uint32_t full = bits / 8, half = bits / 16;
     if (bits == 0 || bits % 16 != 0 || bits > platform::kMaxRsaKeyBits ||
         n < kBlobHeaderSize + kRsaPubKeySize + 2 * full + 5 * half) {
         log.logError(keycontainer_msg::kBadBlob);
         return false;
     }
-    std::uint32_t e = readLe32(blob + kPubExpOffset);
+    std::uint32_t e = platform::LoadLe32(blob + kPubExpOffset);
     const unsigned char* p = blob + kBlobHeaderSize + kRsaPubKeySize;
     const unsigned char* modulus = p;
     const unsigned char* prime1 = modulus + full;
@@ -146,8 +142,8 @@ bool KeyContainer::blobToDer(const unsigned char* blob, unsigned int n, DataBuff
     const unsigned char* exp2 = exp1 + half;
     const unsigned char* coeff = exp2 + half;
     const unsigned char* privExp = coeff + half;
-    unsigned char eBytes[4] = {static_cast<unsigned char>(e >> 24), static_cast<unsigned char>(e >> 16),
-                               static_cast<unsigned char>(e >> 8), static_cast<unsigned char>(e)};
+    unsigned char eBytes[4];
+    platform::StoreBe32(eBytes, e);
     std::unique_ptr<Asn1> seq(Asn1::newSequence());
     seq->appendChild(Asn1::newInteger(0));
     seq->appendChild(integerFromLittleEndian(modulus, full));

@@ -7,6 +7,7 @@
 #include "netlib/core/LogBase.h"
 #include "netlib/core/StringPair.h"
 #include "netlib/pki/Asn1.h"
+#include "netlib/pki/ChainEngine.h"
 #include "netlib/pki/KeyContainer.h"
 #include "netlib/pki/TessikX509.h"
 
@@ -296,6 +297,49 @@ void MsCertificate::parseExtensions() {
             }
         }
     }
+}
+
+void MsCertificate::checkChain(LogBase& log) {
+    log.logInfo(mscert_msg::kInitValidity);
+    CERT_CHAIN_ENGINE_CONFIG config{};
+    config.cbSize = sizeof(config);
+    config.dwFlags = CERT_CHAIN_CACHE_END_CERT;
+    HCERTCHAINENGINE engine = nullptr;
+    if (!CertCreateCertificateChainEngine(&config, &engine))
+        return;
+    CERT_CHAIN_PARA para{};
+    para.cbSize = sizeof(para);
+    para.RequestedUsage.dwType = USAGE_MATCH_TYPE_AND;
+    PCCERT_CHAIN_CONTEXT chain = nullptr;
+    if (!CertGetCertificateChain(engine, m_context, nullptr, nullptr, &para, 0, nullptr, &chain, &log)) {
+        CertFreeCertificateChainEngine(engine);
+        return;
+    }
+    DWORD status = chain->TrustStatus.dwErrorStatus;
+    m_signatureValid = (status & CERT_TRUST_IS_NOT_SIGNATURE_VALID) == 0;
+    m_rootTrusted = (status & (CERT_TRUST_IS_UNTRUSTED_ROOT | CERT_TRUST_IS_PARTIAL_CHAIN)) == 0;
+    m_expired = (status & CERT_TRUST_IS_NOT_TIME_VALID) != 0;
+    CertFreeCertificateChain(chain);
+    CertFreeCertificateChainEngine(engine);
+    m_chainChecked = true;
+}
+
+bool MsCertificate::isSignatureValid(LogBase& log) {
+    if (!m_chainChecked)
+        checkChain(log);
+    return m_signatureValid;
+}
+
+bool MsCertificate::isRootTrusted(LogBase& log) {
+    if (!m_chainChecked)
+        checkChain(log);
+    return m_rootTrusted;
+}
+
+bool MsCertificate::isExpired(LogBase& log) {
+    if (!m_chainChecked)
+        checkChain(log);
+    return m_expired;
 }
 
 bool MsCertificate::getKeyProviderInfo(int calledFrom, LogBase& log) {

@@ -27,6 +27,7 @@ constexpr const char* kKeyProvNotAvailable = "MsCertificate key provider info no
 constexpr const char* kCannotAcquire = "Cannot acquire private key via CryptoAPI";
 constexpr const char* kNoCertContext = "No certificate context";
 constexpr const char* kNoKeyContainer = "Failed to open key container for certificate.";
+constexpr const char* kInitValidity = "Initializing certificate validity info...";
 constexpr const char* kSkippingKeyAccess =
     "Skipping private key access to avoid chance of interactive security dialog from appearing...";
 } // namespace mscert_msg
@@ -62,6 +63,11 @@ public:
     static void getKeyIdentifiers(platform::PCCERT_CONTEXT context, DataBuffer& subjectKeyId,
                                   DataBuffer& authorityKeyId);
 
+    // The chain verdicts, worked out once by the chain engine and kept.
+    bool isSignatureValid(LogBase& log);
+    bool isRootTrusted(LogBase& log);
+    bool isExpired(LogBase& log);
+
     bool getKeyProviderInfo(int calledFrom, LogBase& log);
     bool getKeyContainerName(StringBuffer& out, LogBase& log);
     bool isMachineKeyset(bool& out, LogBase& log);
@@ -96,6 +102,7 @@ public:
 private:
     void parseNames(LogBase& log);
     void parseExtensions();
+    void checkChain(LogBase& log);
 
     platform::PCCERT_CONTEXT m_context = nullptr;
     DataBuffer m_privateKeyDer;
@@ -112,6 +119,11 @@ private:
     std::uint32_t m_providerType = 0;
     bool m_machineKeyset = false;
     bool m_silent = false;
+
+    bool m_chainChecked = false;
+    bool m_signatureValid = false;
+    bool m_rootTrusted = false;
+    bool m_expired = false;
 
     bool m_forKeyExchange = true;
 };

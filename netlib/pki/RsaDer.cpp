@@ -161,6 +161,17 @@ bool rsaEncryptWithDerKey(const DataBuffer& publicKeyDer, const DataBuffer& inpu
                             out, verbose, log);
 }
 
+bool rsaVerifyDigestInfo(const unsigned char* signature, std::uint32_t signatureLength, const char* hashOid,
+                         const unsigned char* hash, std::uint32_t hashLength, const RsaKey& key, LogBase& log) {
+    if (!signature || !hash || !hashOid || signatureLength != mpByteSize(key.n))
+        return false;
+    DataBuffer recovered;
+    LogNull quiet;
+    if (!rsaExptmod(signature, signatureLength, kRsaPublic, key, false, recovered, quiet))
+        return false;
+    return blockMatches(recovered, hashOid, hash, hashLength, key, log);
+}
+
 bool RSA_verify_SSH(const unsigned char* signature, std::uint32_t signatureLength, const unsigned char* hash,
                     std::uint32_t hashLength, bool& valid, const RsaKey& key, LogBase& log) {
     LogContext context(log, "RSA_verify_SSH");

@@ -19,6 +19,12 @@ bool rsaDecryptWithDerKey(const DataBuffer& privateKeyDer, const DataBuffer& inp
 // PKCS#1 v1.5 type 2 with the public key of the DER.
 bool rsaEncryptWithDerKey(const DataBuffer& publicKeyDer, const DataBuffer& input, DataBuffer& out, LogBase& log,
                           bool verbose);
+// Whether signature is the PKCS#1 v1.5 block type 1 of a DigestInfo holding
+// hash under hashOid (with or without NULL parameters), judged by building
+// the expected block and comparing it whole; a signature that is not the
+// modulus's length is refused.
+bool rsaVerifyDigestInfo(const unsigned char* signature, std::uint32_t signatureLength, const char* hashOid,
+                         const unsigned char* hash, std::uint32_t hashLength, const RsaKey& key, LogBase& log);
 // False when the check could not run; valid tells whether the signature is
 // the PKCS#1 v1.5 block of a DigestInfo holding hash.
 bool RSA_verify_SSH(const unsigned char* signature, std::uint32_t signatureLength, const unsigned char* hash,

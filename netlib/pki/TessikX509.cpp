@@ -14,6 +14,7 @@
 #include "netlib/pki/AsnTreePath.h"
 #include "netlib/pki/PkiConstants.h"
 #include "netlib/text/ContentCoding.h"
+#include "platform/ByteOrder.h"
 #include "platform/Cp1252Text.h"
 
 namespace tessik {
@@ -42,16 +43,14 @@ void appendUniversalText(const TreeNode* value, XString& out) {
     auto tag = static_cast<std::uint32_t>(tagText.intValue());
     const unsigned char* p = bytes.getData();
     if (tag == kBmpString) {
-        std::vector<std::uint16_t> units(bytes.getSize() / 2);
-        for (std::size_t i = 0; i < units.size(); ++i)
-            units[i] = static_cast<std::uint16_t>(p[2 * i] << 8 | p[2 * i + 1]);
-        if (!units.empty())
-            out.appendUtf16Chars(units.data(), static_cast<unsigned int>(units.size()));
+        appendBmpStringText(bytes, out);
     } else if (tag == kUniversalString) {
         DataBuffer utf32;
-        for (unsigned int i = 0; i + 4 <= bytes.getSize(); i += 4)
-            for (int k = 3; k >= 0; --k)
-                utf32.appendChar(p[i + k]);
+        for (unsigned int i = 0; i + 4 <= bytes.getSize(); i += 4) {
+            unsigned char le[4];
+            platform::StoreLe32(le, platform::LoadBe32(p + i));
+            utf32.append(le, sizeof le);
+        }
         DataBuffer utf8;
         utf32ToUtf8(utf32, utf8);
         out.appendUtf8Bytes(reinterpret_cast<const char*>(utf8.getData()), utf8.getSize());
@@ -63,6 +62,15 @@ void appendUniversalText(const TreeNode* value, XString& out) {
 }
 
 } // namespace
+
+void appendBmpStringText(const DataBuffer& utf16be, XString& out) {
+    const unsigned char* p = utf16be.getData();
+    std::vector<std::uint16_t> units(utf16be.getSize() / 2);
+    for (std::size_t i = 0; i < units.size(); ++i)
+        units[i] = platform::LoadBe16(p + 2 * i);
+    if (!units.empty())
+        out.appendUtf16Chars(units.data(), static_cast<unsigned int>(units.size()));
+}
 
 TessikX509::~TessikX509() {
     dropTree();

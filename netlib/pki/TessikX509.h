@@ -70,6 +70,8 @@ private:
 // tree: ", " between values, "NAME=" with names on, values holding ','
 // quoted. False, logged, when the RDN does not have the shape of one.
 bool appendRdnText(const TreeNode* rdn, bool withNames, XString& out, LogBase& log);
+// Appends the characters of a BMPString's content (UTF-16 big-endian).
+void appendBmpStringText(const DataBuffer& utf16be, XString& out);
 // The short name of a name attribute ("CN", "O" ...); null when unknown.
 const char* rdnAttributeName(const char* oid);
 

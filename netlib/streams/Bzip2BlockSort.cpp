@@ -9,6 +9,7 @@
 // fallback sort leaves them in, which decides the origin pointer written.
 #include "netlib/streams/Bzip2Internal.h"
 #include "netlib/streams/SuffixArray.h"
+#include "platform/ByteOrder.h"
 
 #include <algorithm>
 #include <array>
@@ -237,9 +238,7 @@ void fallbackSort(const std::uint8_t* block, std::int32_t nblock, std::uint32_t*
 // ---- main sort ------------------------------------------------------------
 
 inline std::uint64_t loadKey(const std::uint8_t* p) {
-    std::uint64_t v;
-    std::memcpy(&v, p, 8);
-    return __builtin_bswap64(v);
+    return platform::LoadBe64(p);
 }
 
 constexpr std::uint32_t kSmallRange = 16;

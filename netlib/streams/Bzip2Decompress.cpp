@@ -4,6 +4,7 @@
 // before it is used; output never passes the room the caller gives.
 #include "netlib/streams/Bzip2Engine.h"
 #include "netlib/streams/Bzip2Internal.h"
+#include "platform/ByteOrder.h"
 
 #include <algorithm>
 #include <cstring>
@@ -184,10 +185,7 @@ struct DecodeState : EngineState {
     void refill() {
         Stream* s = strm;
         if (s->availIn >= 8 && bitCount <= 56) {
-            std::uint64_t v;
-            std::memcpy(&v, s->nextIn, 8);
-            v = __builtin_bswap64(v);
-            bitBuf |= v >> bitCount;
+            bitBuf |= platform::LoadBe64(s->nextIn) >> bitCount;
             std::uint32_t bytes = static_cast<std::uint32_t>(63 - bitCount) >> 3;
             bitCount += static_cast<int>(bytes * 8);
             consume(bytes);

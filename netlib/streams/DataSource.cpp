@@ -8,6 +8,7 @@
 #include "netlib/core/FileSys.h"
 #include "netlib/core/XString.h"
 #include "netlib/streams/StreamConstants.h"
+#include "platform/ByteOrder.h"
 #include "platform/Ticks.h"
 
 namespace tessik {
@@ -16,11 +17,6 @@ namespace {
 
 constexpr std::uint32_t kSignatureSize = 4;
 constexpr std::uint64_t kMax32 = 0xFFFFFFFFu;
-
-std::uint32_t load32le(const unsigned char* p) {
-    return static_cast<std::uint32_t>(p[0]) | static_cast<std::uint32_t>(p[1]) << 8 |
-           static_cast<std::uint32_t>(p[2]) << 16 | static_cast<std::uint32_t>(p[3]) << 24;
-}
 
 void logError(LogBase* log, const char* text) {
     if (log)
@@ -237,7 +233,7 @@ bool MemoryDataSource::scanForUint32(std::uint32_t value, std::uint64_t* skipped
     if (skipped)
         *skipped = 0;
     while (m_size - m_position >= kSignatureSize) {
-        if (load32le(m_data + m_position) == value) {
+        if (platform::LoadLe32(m_data + m_position) == value) {
             m_position += kSignatureSize;
             return true;
         }
@@ -393,7 +389,7 @@ bool FileDataSource::scanForUint32(std::uint32_t value, std::uint64_t* skipped, 
             return false;
         held += got;
         for (; at + kSignatureSize <= held; ++at) {
-            if (load32le(buf + at) != value)
+            if (platform::LoadLe32(buf + at) != value)
                 continue;
             std::int64_t match = bufStart + at;
             if (skipped)

@@ -1,5 +1,7 @@
 #include "netlib/streams/Gzip.h"
 
+#include <algorithm>
+#include <cstring>
 #include <string>
 
 #include "netlib/core/FileSys.h"
@@ -9,6 +11,7 @@
 #include "netlib/streams/OutputFile.h"
 #include "netlib/streams/PipelineHelp.h"
 #include "netlib/streams/ZipPipeline.h"
+#include "platform/ByteOrder.h"
 
 namespace tessik {
 
@@ -25,20 +28,15 @@ constexpr unsigned char kOsUnix = 3;
 constexpr std::uint32_t kReserveSlack = 200;
 // ISIZE only hints at the room to reserve; a hostile one must not allocate.
 constexpr std::uint32_t kMaxReserve = 64u * 1024 * 1024;
-constexpr int kCallerMemory = 18920;
 constexpr int kCallerDeflate = 18922;
 constexpr int kCallerSource = 18923;
 // What the inflater read past the deflate data is within its last buffer.
 constexpr std::size_t kTailKept = InflateState2::kSourceChunk;
-
-std::uint32_t le32(const unsigned char* p) {
-    return static_cast<std::uint32_t>(p[0]) | static_cast<std::uint32_t>(p[1]) << 8 |
-           static_cast<std::uint32_t>(p[2]) << 16 | static_cast<std::uint32_t>(p[3]) << 24;
-}
+constexpr std::uint32_t kZeroScanBlock = 4096;
 
 void putLe32(DataBuffer& out, std::uint32_t v) {
-    const unsigned char b[4] = {static_cast<unsigned char>(v), static_cast<unsigned char>(v >> 8),
-                                static_cast<unsigned char>(v >> 16), static_cast<unsigned char>(v >> 24)};
+    unsigned char b[4];
+    platform::StoreLe32(b, v);
     out.append(b, sizeof b);
 }
 
@@ -55,11 +53,11 @@ bool checkIdAndMethod(const unsigned char* h, LogBase& log) {
 }
 
 bool checkTrailer(std::uint32_t crc, std::uint64_t size, const unsigned char* trailer, LogBase& log) {
-    if (le32(trailer) != crc) {
+    if (platform::LoadLe32(trailer) != crc) {
         log.logError(gzip_msg::kCrcMismatch);
         return false;
     }
-    if (le32(trailer + 4) != static_cast<std::uint32_t>(size)) {
+    if (platform::LoadLe32(trailer + 4) != static_cast<std::uint32_t>(size)) {
         log.logError(gzip_msg::kSizeMismatch);
         return false;
     }
@@ -131,77 +129,73 @@ bool skipZeroTerminated(DataSource& source, LogBase& log) {
     return true;
 }
 
-} // namespace
+// The source of a member after the first: what the inflater read past
+// the previous member is given back to be read first, and reads are kept
+// short, so that many small members cost time in proportion to their size.
+class MemberSource : public DataSource {
+public:
+    explicit MemberSource(DataSource& inner) : m_inner(inner) {}
+    bool readChunk(void* buffer, std::uint32_t size, std::uint32_t* bytesRead, LogBase* log) override {
+        if (m_given)
+            size = size < kMemberRead ? size : kMemberRead;
+        if (m_at < m_pending.size()) {
+            const std::size_t n = std::min<std::size_t>(size, m_pending.size() - m_at);
+            std::memcpy(buffer, m_pending.data() + m_at, n);
+            m_at += n;
+            *bytesRead = static_cast<std::uint32_t>(n);
+            return true;
+        }
+        return m_inner.readChunk(buffer, size, bytesRead, log);
+    }
+    bool endOfStream() override { return m_at >= m_pending.size() && m_inner.endOfStream(); }
+    // The bytes are read again, before anything not read yet.
+    void giveBack(const std::string& bytes) {
+        m_pending = bytes + m_pending.substr(m_at);
+        m_at = 0;
+        m_given = true;
+    }
 
-Gzip::~Gzip() = default;
+private:
+    // zlib's own gzip reader reads this much at a time.
+    static constexpr std::uint32_t kMemberRead = 8192;
+    DataSource& m_inner;
+    std::string m_pending;
+    std::size_t m_at = 0;
+    bool m_given = false;
+};
 
-bool Gzip::unGzipMemory(const DataBuffer& gz, DataBuffer& out, LogBase& log) {
-    out.clear();
-    const std::uint32_t size = gz.getSize();
-    const unsigned char* p = gz.getData();
-    if (size < kHeaderSize) {
-        log.logError(gzip_msg::kTooSmall);
-        return false;
+// Reads until n bytes or the end of the source; the count read.
+std::uint32_t readUpTo(DataSource& source, unsigned char* buffer, std::uint32_t n, LogBase& log) {
+    std::uint32_t got = 0;
+    while (got < n) {
+        std::uint32_t r = 0;
+        if (!source.readChunk(buffer + got, n - got, &r, &log) || r == 0)
+            break;
+        got += r;
     }
-    if (!checkIdAndMethod(p, log))
-        return false;
-    const unsigned char flags = p[3];
-    std::uint32_t at = kHeaderSize;
-    // Every optional field must end before the last byte.
-    auto overrun = [&](std::uint32_t end) {
-        if (end < size - 1)
-            return false;
-        log.logError(gzip_msg::kOverrun);
-        return true;
-    };
-    if (flags & kFlagExtra) {
-        if (overrun(at + 1))
-            return false;
-        at += 2 + (static_cast<std::uint32_t>(p[at]) | static_cast<std::uint32_t>(p[at + 1]) << 8);
-        if (overrun(at - 1))
-            return false;
-    }
-    for (unsigned char flag : {kFlagName, kFlagComment}) {
-        if (!(flags & flag))
-            continue;
-        while (at < size - 1 && p[at] != 0)
-            ++at;
-        if (overrun(at))
-            return false;
-        ++at;
-    }
-    if (flags & kFlagHeaderCrc) {
-        if (overrun(at + 1))
-            return false;
-        at += 2;
-    }
-    const std::uint32_t left = size - at;
-    if (left < kTrailerSize) {
-        log.logError(gzip_msg::kNoTrailer);
-        return false;
-    }
-    const unsigned char* trailer = p + size - kTrailerSize;
-    const std::uint32_t isize = le32(trailer + 4);
-    log.logDataLong("CompressedSize", static_cast<int>(left - kTrailerSize));
-    log.logDataInt64("UncompressedSize", isize);
-    if (left == kTrailerSize)
-        return checkTrailer(0, 0, trailer, log);
-    out.ensureCapacity((isize < kMaxReserve ? isize : kMaxReserve) + kReserveSlack);
-
-    ZipPipeline pipe;
-    pipe.setDeflateLevel(kLevel);
-    pipe.setSourceBytes(p + at, left - kTrailerSize);
-    pipe.setSourceCompressed(true);
-    pipe.setDestCompressed(false);
-    OutputDataBuffer sink(&out);
-    pipe.setOutput(&sink);
-    std::uint32_t crc = 0;
-    return pipe.run(&crc, log, kCallerMemory, false) && checkTrailer(crc, out.getSize(), trailer, log);
+    return got;
 }
 
-bool Gzip::unGzipSource(DataSource& source, Output& out, LogBase& log) {
-    unsigned char h[kHeaderSize];
-    if (!readExactly(source, h, kHeaderSize, log)) {
+// Whether the bytes already read and the rest of the source are all zero
+// (padding, which gzip readers pass over).
+bool onlyZerosFollow(DataSource& source, const unsigned char* read, std::uint32_t n, LogBase& log) {
+    for (std::uint32_t i = 0; i < n; ++i)
+        if (read[i] != 0)
+            return false;
+    unsigned char block[kZeroScanBlock];
+    while (true) {
+        std::uint32_t r = 0;
+        if (!source.readChunk(block, sizeof block, &r, &log) || r == 0)
+            return true;
+        for (std::uint32_t i = 0; i < r; ++i)
+            if (block[i] != 0)
+                return false;
+    }
+}
+
+bool readMemberHeader(DataSource& source, LogBase& log) {
+    unsigned char h[Gzip::kHeaderSize];
+    if (!readExactly(source, h, Gzip::kHeaderSize, log)) {
         log.logError("Failed to read 1st 10 bytes.");
         return false;
     }
@@ -232,34 +226,156 @@ bool Gzip::unGzipSource(DataSource& source, Output& out, LogBase& log) {
         log.logError("Failed to read CRC");
         return false;
     }
+    return true;
+}
 
-    TailSource tail(source);
-    CountingOutput counted(out);
-    ZipPipeline pipe;
-    pipe.setDeflateLevel(kLevel);
-    pipe.setSourceDataSource(&tail);
-    pipe.setSourceCompressed(true);
-    pipe.setDestCompressed(false);
-    pipe.setOutput(&counted);
-    std::uint32_t crc = 0;
-    if (!pipe.run(&crc, log, kCallerSource, false))
-        return false;
-    // The trailer: what the inflater read past the data, then the source.
-    unsigned char trailer[kTrailerSize];
-    const std::uint32_t leftOver = pipe.getBytesLeftOver();
-    if (leftOver > tail.tail().size()) {
-        log.logError(gzip_msg::kNoTrailer);
-        return false;
+// Where the member's deflate data starts, past the header at p[0]; 0 when
+// the header is damaged (logged).
+std::uint32_t memberDataStart(const unsigned char* p, std::uint32_t size, LogBase& log) {
+    if (size < Gzip::kHeaderSize) {
+        log.logError(gzip_msg::kTooSmall);
+        return 0;
     }
-    const std::size_t from = tail.tail().size() - leftOver;
-    const std::uint32_t have = leftOver < kTrailerSize ? leftOver : kTrailerSize;
-    for (std::uint32_t i = 0; i < have; ++i)
-        trailer[i] = static_cast<unsigned char>(tail.tail()[from + i]);
-    if (!readExactly(source, trailer + have, kTrailerSize - have, log)) {
-        log.logError(gzip_msg::kNoTrailer);
-        return false;
+    if (!checkIdAndMethod(p, log))
+        return 0;
+    const unsigned char flags = p[3];
+    std::uint32_t at = Gzip::kHeaderSize;
+    // Every optional field must end before the last byte.
+    auto overrun = [&](std::uint32_t end) {
+        if (end < size - 1)
+            return false;
+        log.logError(gzip_msg::kOverrun);
+        return true;
+    };
+    if (flags & kFlagExtra) {
+        if (overrun(at + 1))
+            return 0;
+        at += 2 + (static_cast<std::uint32_t>(p[at]) | static_cast<std::uint32_t>(p[at + 1]) << 8);
+        if (overrun(at - 1))
+            return 0;
     }
-    return checkTrailer(crc, counted.bytes(), trailer, log);
+    for (unsigned char flag : {kFlagName, kFlagComment}) {
+        if (!(flags & flag))
+            continue;
+        while (at < size - 1 && p[at] != 0)
+            ++at;
+        if (overrun(at))
+            return 0;
+        ++at;
+    }
+    if (flags & kFlagHeaderCrc) {
+        if (overrun(at + 1))
+            return 0;
+        at += 2;
+    }
+    return at;
+}
+
+// What follows a member: the end, zero bytes of padding (both fine), or
+// another member.
+enum class AfterMember { kEnd, kMember, kGarbage };
+
+AfterMember afterMember(const unsigned char* p, std::uint32_t n) {
+    if (n >= 2 && p[0] == kId1 && p[1] == kId2)
+        return AfterMember::kMember;
+    for (std::uint32_t i = 0; i < n; ++i)
+        if (p[i] != 0)
+            return AfterMember::kGarbage;
+    return AfterMember::kEnd;
+}
+
+} // namespace
+
+Gzip::~Gzip() = default;
+
+// Every member in turn, their data concatenated; each member's CRC-32 and
+// ISIZE are those right after its own deflate data.
+bool Gzip::unGzipMemory(const DataBuffer& gz, DataBuffer& out, LogBase& log) {
+    out.clear();
+    const std::uint32_t size = gz.getSize();
+    const unsigned char* p = gz.getData();
+    if (size >= kTrailerSize) {
+        // The last ISIZE only hints at the room to reserve.
+        const std::uint32_t hint = platform::LoadLe32(p + size - 4);
+        out.ensureCapacity((hint < kMaxReserve ? hint : kMaxReserve) + kReserveSlack);
+    }
+    std::uint32_t at = 0;
+    while (true) {
+        const std::uint32_t dataStart = memberDataStart(p + at, size - at, log);
+        if (dataStart == 0)
+            return false;
+        const std::uint32_t before = out.getSize();
+        const std::uint32_t data = at + dataStart;
+        OutputDataBuffer sink(&out);
+        PipelineHelp help;
+        std::uint32_t crc = 0;
+        std::uint32_t consumed = 0;
+        if (!help.inflateMemoryToOutput(p + data, size - data, sink, &crc, log, false, &consumed))
+            return false;
+        const std::uint32_t trailer = data + consumed;
+        if (size - trailer < kTrailerSize) {
+            log.logError(gzip_msg::kNoTrailer);
+            return false;
+        }
+        log.logDataLong("CompressedSize", static_cast<int>(consumed));
+        log.logDataInt64("UncompressedSize", platform::LoadLe32(p + trailer + 4));
+        if (!checkTrailer(crc, out.getSize() - before, p + trailer, log))
+            return false;
+        at = trailer + kTrailerSize;
+        switch (afterMember(p + at, size - at)) {
+        case AfterMember::kEnd: return true;
+        case AfterMember::kMember: continue;
+        case AfterMember::kGarbage: log.logError(gzip_msg::kTrailingGarbage); return false;
+        }
+    }
+}
+
+// Every member in turn, their data concatenated into `out`; each member's
+// trailer is checked, and what follows the last one must be nothing or
+// zero bytes of padding.
+bool Gzip::unGzipSource(DataSource& source, Output& out, LogBase& log) {
+    MemberSource in(source);
+    while (true) {
+        if (!readMemberHeader(in, log))
+            return false;
+        TailSource tail(in);
+        CountingOutput counted(out);
+        ZipPipeline pipe;
+        pipe.setDeflateLevel(kLevel);
+        pipe.setSourceDataSource(&tail);
+        pipe.setSourceCompressed(true);
+        pipe.setDestCompressed(false);
+        pipe.setOutput(&counted);
+        std::uint32_t crc = 0;
+        if (!pipe.run(&crc, log, kCallerSource, false))
+            return false;
+        // What the inflater read past the data is read again: the trailer,
+        // then whatever follows the member.
+        const std::uint32_t leftOver = pipe.getBytesLeftOver();
+        if (leftOver > tail.tail().size()) {
+            log.logError(gzip_msg::kNoTrailer);
+            return false;
+        }
+        in.giveBack(tail.tail().substr(tail.tail().size() - leftOver));
+        unsigned char trailer[kTrailerSize];
+        if (!readExactly(in, trailer, kTrailerSize, log)) {
+            log.logError(gzip_msg::kNoTrailer);
+            return false;
+        }
+        if (!checkTrailer(crc, counted.bytes(), trailer, log))
+            return false;
+        unsigned char next[2];
+        const std::uint32_t got = readUpTo(in, next, sizeof next, log);
+        if (got == sizeof next && next[0] == kId1 && next[1] == kId2) {
+            in.giveBack(std::string(reinterpret_cast<const char*>(next), sizeof next));
+            continue;
+        }
+        if (!onlyZerosFollow(in, next, got, log)) {
+            log.logError(gzip_msg::kTrailingGarbage);
+            return false;
+        }
+        return true;
+    }
 }
 
 bool Gzip::inflateSourceToOutput(DataSource& source, Output& out, LogBase& log) {

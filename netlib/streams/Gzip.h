@@ -21,6 +21,7 @@ constexpr const char* kNoTrailer = "Not enough data for trailing CRC32 or ISIZE"
 constexpr const char* kCrcMismatch = "Gzip CRC-32 does not match the data";
 constexpr const char* kSizeMismatch = "Gzip ISIZE does not match the data";
 constexpr const char* kNoFileName = "Failed to read original filename";
+constexpr const char* kTrailingGarbage = "Bytes after the last gzip member are not a gzip member";
 } // namespace gzip_msg
 
 class Gzip {
@@ -31,7 +32,9 @@ public:
 
     virtual ~Gzip();
 
-    // The member's data, checked against its CRC-32 and ISIZE.
+    // Every member's data, concatenated (RFC 1952, 2.2), each checked against
+    // the CRC-32 and ISIZE right after its deflate data. Zero bytes after
+    // the last member are padding; any other bytes there fail the whole.
     static bool unGzipMemory(const DataBuffer& gz, DataBuffer& out, LogBase& log);
     static bool unGzipSource(DataSource& source, Output& out, LogBase& log);
     static bool inflateSourceToOutput(DataSource& source, Output& out, LogBase& log);
@@ -40,8 +43,8 @@ public:
     static bool deflateMemory(const DataBuffer& in, DataBuffer& out);
     // A whole member (header, deflate data, CRC-32, ISIZE) appended to out.
     static bool gzipMemory(const DataBuffer& in, DataBuffer& out, LogBase& log);
-    // Replaces a gzip file by its content; the file stays as it was unless
-    // its content was read whole and checked.
+    // Replaces a gzip file by its content (every member); the file stays as
+    // it was unless all of it was read and checked.
     static bool unGzipFile(const char* utf8Path, LogBase& log);
 };
 

@@ -5,6 +5,7 @@
 #include <new>
 
 #include "netlib/streams/StreamConstants.h"
+#include "platform/ByteOrder.h"
 
 namespace tessik {
 
@@ -212,12 +213,6 @@ const FixedTables& fixedTables() {
     return tables;
 }
 
-std::uint64_t load64(const unsigned char* p) {
-    std::uint64_t v;
-    std::memcpy(&v, p, sizeof v);
-    return v;
-}
-
 } // namespace
 
 // Bits are taken least significant first. Bits of `buf` above `count` are
@@ -242,7 +237,7 @@ struct InflateState2::Reader {
     }
     // At least 56 bits; the caller guarantees 8 readable bytes at `in`.
     void refillFast() {
-        buf |= load64(in) << count;
+        buf |= platform::LoadLe64(in) << count;
         in += (63 - count) >> 3;
         count |= 56;
     }
@@ -539,7 +534,7 @@ InflateState2::Run InflateState2::blockData(Reader& r, bool final) {
         };
         auto bitsOf = [&buf](unsigned n) { return static_cast<std::uint32_t>(buf & ((std::uint64_t{1} << n) - 1)); };
         auto refill = [&in, &buf, &count]() {
-            buf |= load64(in) << count;
+            buf |= platform::LoadLe64(in) << count;
             in += (63 - count) >> 3;
             count |= 56;
         };
@@ -756,7 +751,8 @@ void InflateState2::logState(LogBase* log) const {
 
 // ---------------------------------------------------------------- buffer driver
 
-bool InflateState2::inflateDataB(const unsigned char* data, std::uint32_t size, LogBase& log, bool verbose) {
+bool InflateState2::inflateDataB(const unsigned char* data, std::uint32_t size, LogBase& log, bool verbose,
+                                 std::uint32_t* consumed) {
     m_driver = Driver::kBuffer;
     m_verbose = verbose;
     m_log = &log;
@@ -776,6 +772,8 @@ bool InflateState2::inflateDataB(const unsigned char* data, std::uint32_t size, 
             ok = flushWindow();
         else
             flushWindow(); // what was decoded before the fault is kept
+        if (ok && consumed)
+            *consumed = static_cast<std::uint32_t>((used + 7) / 8);
         int code = ok ? 0 : codeFor(m_fault == Fault::kNone ? Fault::kOutputRefused : m_fault);
         if (code == 1 || code == 2) {
             log.logData("return", code == 1 ? "return_1" : "return_2");

@@ -60,8 +60,11 @@ public:
     // Output of the buffer and source drivers.
     void setSink(DataSink* sink);
 
-    // True only when the final block was decoded and all output taken.
-    bool inflateDataB(const unsigned char* data, std::uint32_t size, LogBase& log, bool verbose);
+    // True only when the final block was decoded and all output taken;
+    // `consumed`, when given, gets the bytes up to the end of the final
+    // block (what follows it is not looked at).
+    bool inflateDataB(const unsigned char* data, std::uint32_t size, LogBase& log, bool verbose,
+                      std::uint32_t* consumed = nullptr);
     // `bytesLeftOver`: bytes read from the source past the end of the
     // deflate data.
     bool inflator(DataSource* source, std::uint32_t* bytesLeftOver, LogBase& log, bool verbose);

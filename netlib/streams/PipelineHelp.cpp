@@ -318,7 +318,7 @@ bool PipelineHelp::inflateSourceToOutput(DataSource& source, Output& out, LogBas
 }
 
 bool PipelineHelp::inflateMemoryToOutput(const void* data, std::uint32_t size, Output& out, std::uint32_t* crc,
-                                         LogBase& log, bool verbose) {
+                                         LogBase& log, bool verbose, std::uint32_t* consumed) {
     *crc = 0;
     if (data == nullptr) {
         log.logError(stream_msg::kNoInputData);
@@ -327,7 +327,7 @@ bool PipelineHelp::inflateMemoryToOutput(const void* data, std::uint32_t size, O
     InflateState2 inflater;
     FileDataSink sink;
     intoOutput(inflater, sink, out);
-    bool ok = inflater.inflateDataB(static_cast<const unsigned char*>(data), size, log, verbose);
+    bool ok = inflater.inflateDataB(static_cast<const unsigned char*>(data), size, log, verbose, consumed);
     if (sink.isFailed()) {
         log.logError(stream_msg::kSinkWriteFailed);
         return false;

@@ -74,8 +74,9 @@ public:
     bool inflateFileToOutput(const char* utf8Path, Output& out, std::uint32_t* crc, LogBase& log, bool verbose);
     bool inflateSourceToOutput(DataSource& source, Output& out, LogBase& log, std::uint32_t* bytesLeftOver,
                                std::uint32_t* crc, bool logCrc);
+    // `consumed`, when given: the bytes up to the end of the final block.
     bool inflateMemoryToOutput(const void* data, std::uint32_t size, Output& out, std::uint32_t* crc, LogBase& log,
-                               bool verbose);
+                               bool verbose, std::uint32_t* consumed = nullptr);
 
 private:
     // Source -> stage -> sink, run as one pipeline.

@@ -3,6 +3,7 @@
 #include "netlib/core/TessikRand.h"
 #include "netlib/core/ZipCRC.h"
 #include "netlib/streams/StreamConstants.h"
+#include "platform/ByteOrder.h"
 
 namespace tessik {
 
@@ -54,8 +55,7 @@ bool PwdProtect::makeHeader(std::uint32_t checkValue, unsigned char header[kZipC
         log.logError(stream_msg::kNoRandomBytes);
         return false;
     }
-    header[10] = static_cast<unsigned char>(checkValue >> 16);
-    header[11] = static_cast<unsigned char>(checkValue >> 24);
+    platform::StoreLe16(header + 10, static_cast<std::uint16_t>(checkValue >> 16));
     encryptBytes(header, kZipCryptHeaderLength);
     return true;
 }

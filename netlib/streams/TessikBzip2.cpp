@@ -2,6 +2,7 @@
 
 #include "netlib/core/DataBuffer.h"
 #include "netlib/streams/Bzip2Engine.h"
+#include "platform/ByteOrder.h"
 
 #include <algorithm>
 #include <cstdint>
@@ -53,16 +54,6 @@ bool TessikBzip2::decompressBuffer(unsigned char* dest, unsigned int* destLen, c
 
 namespace {
 
-void putLe32(unsigned char* p, std::uint32_t v) {
-    for (int i = 0; i < 4; i++)
-        p[i] = static_cast<unsigned char>(v >> (8 * i));
-}
-
-std::uint32_t getLe32(const unsigned char* p) {
-    return static_cast<std::uint32_t>(p[0]) | static_cast<std::uint32_t>(p[1]) << 8 |
-           static_cast<std::uint32_t>(p[2]) << 16 | static_cast<std::uint32_t>(p[3]) << 24;
-}
-
 // The room a buffer really has: a failed growth leaves the old block.
 bool reserve(DataBuffer& buf, std::uint64_t n) {
     if (n > UINT32_MAX)
@@ -87,8 +78,8 @@ bool TessikBzip2::compressMemory(const DataBuffer& input, DataBuffer& output) {
     }
     const std::uint32_t n = input.getSize();
     unsigned char header[kBzip2BlobHeaderSize];
-    putLe32(header, kBzip2BlobMagic);
-    putLe32(header + 4, n);
+    platform::StoreLe32(header, kBzip2BlobMagic);
+    platform::StoreLe32(header + 4, n);
     output.clear();
     if (n == 0)
         return output.append(header, sizeof header);
@@ -119,12 +110,12 @@ bool TessikBzip2::decompressMemory(const DataBuffer& input, DataBuffer& output) 
     if (size == 0)
         return true;
     const unsigned char* in = input.getData();
-    if (size < kBzip2BlobHeaderSize || getLe32(in) != kBzip2BlobMagic)
+    if (size < kBzip2BlobHeaderSize || platform::LoadLe32(in) != kBzip2BlobMagic)
         return false;
     if (size == kBzip2BlobHeaderSize)
-        return getLe32(in + 4) == 0; // the blob of empty data carries no stream
+        return platform::LoadLe32(in + 4) == 0; // the blob of empty data carries no stream
     const std::uint64_t limit =
-        std::min<std::uint64_t>(static_cast<std::uint64_t>(getLe32(in + 4)) + kBzip2BlobSlack, UINT32_MAX);
+        std::min<std::uint64_t>(static_cast<std::uint64_t>(platform::LoadLe32(in + 4)) + kBzip2BlobSlack, UINT32_MAX);
 
     bz2::Stream strm;
     if (bz2::decompressInit(&strm) != bz2::kOk)

@@ -56,7 +56,8 @@ bool TessikDeflate::compressChunk(const DataBuffer& in, DataBuffer& out, LogBase
     return true;
 }
 
-bool TessikDeflate::inflateFrom(const unsigned char* data, std::uint32_t size, DataBuffer& out, LogBase& log) {
+bool TessikDeflate::inflateFrom(const unsigned char* data, std::uint32_t size, DataBuffer& out, LogBase& log,
+                                bool needFinalBlock) {
     m_inflate.reset(new (std::nothrow) InflateState2());
     if (!m_inflate)
         return false;
@@ -68,8 +69,9 @@ bool TessikDeflate::inflateFrom(const unsigned char* data, std::uint32_t size, D
         log.logDataLong("deflateError", code);
         return false;
     }
-    // Stopping between blocks is a flushed stream; inside a block, a cut one.
-    if (code == inflate_code::kChunkMidBlock) {
+    // Stopping between blocks is a flushed chunk of a stream that goes on;
+    // inside a block, a cut one. A whole stream must reach its final block.
+    if (code == inflate_code::kChunkMidBlock || (needFinalBlock && !finished)) {
         log.logError(stream_msg::kDeflatedEndedEarly);
         return false;
     }
@@ -90,13 +92,13 @@ bool TessikDeflate::zlibDecompress(const DataBuffer& in, DataBuffer& out, LogBas
         }
         skip += kDictIdSize;
     }
-    return inflateFrom(in.getData() + skip, size - skip, out, log);
+    return inflateFrom(in.getData() + skip, size - skip, out, log, false);
 }
 
 bool TessikDeflate::inflateRaw(const DataBuffer& in, DataBuffer& out, LogBase& log) {
     if (in.getSize() == 0)
         return true;
-    return inflateFrom(in.getData(), in.getSize(), out, log);
+    return inflateFrom(in.getData(), in.getSize(), out, log, true);
 }
 
 bool TessikDeflate::inflateFromSource(const DataBuffer& in, DataBuffer& out, LogBase& log) {

@@ -29,16 +29,19 @@ public:
     // Compresses the whole input as one chunk ending on a full flush and
     // appends it, however much output that makes.
     bool compressChunk(const DataBuffer& in, DataBuffer& out, LogBase& log, ProgressMonitor* monitor);
-    // One zlib-framed buffer. A dictionary id is skipped, the checksum
-    // trailer is not read; decoding may stop between blocks, not inside one.
+    // One zlib-framed buffer, a flushed chunk of a stream that goes on (as
+    // beginCompress and compressChunk write them). A dictionary id is
+    // skipped, the checksum trailer is not read; decoding may stop between
+    // blocks, not inside one.
     bool zlibDecompress(const DataBuffer& in, DataBuffer& out, LogBase& log);
-    // Raw deflate data, with the same rule.
+    // A whole raw deflate stream: it must reach its final block. Empty input
+    // is nothing to decode.
     bool inflateRaw(const DataBuffer& in, DataBuffer& out, LogBase& log);
     // Raw deflate data that must end with its final block.
     static bool inflateFromSource(const DataBuffer& in, DataBuffer& out, LogBase& log);
 
 private:
-    bool inflateFrom(const unsigned char* data, std::uint32_t size, DataBuffer& out, LogBase& log);
+    bool inflateFrom(const unsigned char* data, std::uint32_t size, DataBuffer& out, LogBase& log, bool needFinalBlock);
 
     int m_level;
     std::unique_ptr<ZeeStream> m_stream;

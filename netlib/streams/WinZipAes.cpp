@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "netlib/core/TessikRand.h"
+#include "platform/ByteOrder.h"
 
 namespace tessik {
 
@@ -144,8 +145,8 @@ bool ZipAes_derive_key(const unsigned char* password, unsigned int passwordLengt
     unsigned char u[HmacSha1::kDigest];
     unsigned char block[HmacSha1::kDigest];
     for (unsigned int done = 0, index = 1; done < keyLength; ++index) {
-        const unsigned char be[4] = {static_cast<unsigned char>(index >> 24), static_cast<unsigned char>(index >> 16),
-                                     static_cast<unsigned char>(index >> 8), static_cast<unsigned char>(index)};
+        unsigned char be[4];
+        platform::StoreBe32(be, index);
         round.copyFrom(salted);
         round.data(be, sizeof be);
         round.end(u, HmacSha1::kDigest);

@@ -12,13 +12,15 @@
 #include "netlib/text/HashConvert.h"
 #include "netlib/text/Iso2022.h"
 #include "netlib/text/Utf7.h"
+#include "platform/ByteOrder.h"
 
 namespace tessik {
 namespace {
 
 using Staging = ByteStaging<512>;
 
-bool singleByteToUtf16(const UnicodeLookup& lookup, const unsigned char* p, unsigned int n, DataBuffer& out) {
+bool singleByteToUtf16(const UnicodeLookup& lookup, const unsigned char* p, unsigned int n, DataBuffer& out,
+                       UnmappedInput unmapped) {
     Staging s(out);
     bool ok = true;
     for (unsigned int i = 0; i < n; ++i) {
@@ -28,8 +30,7 @@ bool singleByteToUtf16(const UnicodeLookup& lookup, const unsigned char* p, unsi
         }
         unsigned int u = lookup.units[p[i]];
         if (u == 0) {
-            ok = false;
-            noteDroppedInput(1);
+            ok = unmapped.take(s, 1) && ok;
         } else {
             s.putUnit(u);
         }
@@ -37,7 +38,8 @@ bool singleByteToUtf16(const UnicodeLookup& lookup, const unsigned char* p, unsi
     return ok;
 }
 
-bool multiByteToUtf16(const HashConvert& table, const unsigned char* p, unsigned int n, DataBuffer& out) {
+bool multiByteToUtf16(const HashConvert& table, const unsigned char* p, unsigned int n, DataBuffer& out,
+                      UnmappedInput unmapped) {
     Staging s(out);
     bool ok = true;
     unsigned int longest = table.maxKeyLength() < 4 ? table.maxKeyLength() : 4;
@@ -62,12 +64,10 @@ bool multiByteToUtf16(const HashConvert& table, const unsigned char* p, unsigned
             continue;
         }
         v = table.find(&c, 1, length);
-        if (v) {
+        if (v)
             s.put(v, length);
-        } else {
-            ok = false;
-            noteDroppedInput(1);
-        }
+        else
+            ok = unmapped.take(s, 1) && ok;
     }
     return ok;
 }
@@ -79,7 +79,7 @@ bool utf16ToMultiByte(const HashConvert& table, const unsigned char* p, unsigned
     Staging s(out);
     bool ok = true;
     for (unsigned int i = 0; i < n; i += 2) {
-        unsigned int u = p[i] | (p[i + 1] << 8);
+        unsigned int u = platform::LoadLe16(p + i);
         if (u < 0x80 && table.asciiCompatible) {
             s.put(static_cast<unsigned char>(u));
             continue;
@@ -159,8 +159,17 @@ int charsetName(const char* name) {
     return static_cast<int>(charsetNameToCodePage(name));
 }
 
-const CodePageEngine kEngine = {tablePageToUtf16, utf16ToTablePage, charsetName, supportsPage, frontEnd,
-                                backEndPage,      backEnd,          utf7ToUtf16, utf16ToUtf7,  convertDirect};
+const CodePageEngine kEngine = {tablePageToUtf16,
+                                utf16ToTablePage,
+                                charsetName,
+                                supportsPage,
+                                frontEnd,
+                                backEndPage,
+                                backEnd,
+                                utf7ToUtf16,
+                                utf16ToUtf7,
+                                convertDirect,
+                                tablePageToUtf16Replacing};
 
 } // namespace
 
@@ -199,20 +208,33 @@ void arabicVisualToLogical(const unsigned char* p, unsigned int n, DataBuffer& o
     outBuffer.append(b, n);
 }
 
-bool tablePageToUtf16(int page, const unsigned char* p, unsigned int n, DataBuffer& out) {
+namespace {
+
+bool decodeTablePage(int page, const unsigned char* p, unsigned int n, DataBuffer& out, UnmappedInput unmapped) {
     if (isSingleByteTablePage(page)) {
         if (!p || !n)
             return true;
-        return singleByteToUtf16(*singleByteToUnicodeTable(page), p, n, out);
+        return singleByteToUtf16(*singleByteToUnicodeTable(page), p, n, out, unmapped);
     }
     if (isMultiByteTablePage(page)) {
         if (!p || !n)
             return true;
         if (page == kGb18030Page)
-            return gb18030ToUtf16(*multiByteToUnicodeTable(page), p, n, out);
-        return multiByteToUtf16(*multiByteToUnicodeTable(page), p, n, out);
+            return gb18030ToUtf16(*multiByteToUnicodeTable(page), p, n, out, unmapped);
+        return multiByteToUtf16(*multiByteToUnicodeTable(page), p, n, out, unmapped);
     }
     return false;
+}
+
+} // namespace
+
+bool tablePageToUtf16(int page, const unsigned char* p, unsigned int n, DataBuffer& out) {
+    return decodeTablePage(page, p, n, out, UnmappedInput{});
+}
+
+bool tablePageToUtf16Replacing(int page, const unsigned char* p, unsigned int n, DataBuffer& out,
+                               std::uint64_t& replaced) {
+    return decodeTablePage(page, p, n, out, UnmappedInput{&replaced});
 }
 
 bool utf16ToTablePage(int page, const unsigned char* p, unsigned int n, DataBuffer& out) {
@@ -230,7 +252,7 @@ bool utf16ToTablePage(int page, const unsigned char* p, unsigned int n, DataBuff
     copy.append(p, n);
     unsigned char* b = copy.getData();
     for (unsigned int i = 0; i + 1 < n; i += 2) {
-        unsigned int u = b[i] | (b[i + 1] << 8);
+        unsigned int u = platform::LoadLe16(b + i);
         if ((u >= 0x660 && u <= 0x669) || (u >= 0x6F0 && u <= 0x6F9)) {
             b[i] = static_cast<unsigned char>('0' + (u & 0xF));
             b[i + 1] = 0;

@@ -14,6 +14,7 @@
 #include "netlib/text/ContentCoding.h"
 #include "netlib/text/DirectTables.h"
 #include "netlib/text/HashConvert.h"
+#include "platform/ByteOrder.h"
 
 namespace tessik {
 namespace {
@@ -80,13 +81,15 @@ const T* once(Slot<T>& slot, Build build) {
     return slot.table.load(std::memory_order_acquire);
 }
 
-unsigned int le16(const unsigned char* p) {
-    return p[0] | (p[1] << 8);
+// A three-byte little-endian field: 16 bits, then the high byte.
+unsigned int le24(const unsigned char* p) {
+    return platform::LoadLe16(p) | (static_cast<unsigned int>(p[2]) << 16);
 }
 
 void insertPair(HashConvert& target, TableDirection direction, const unsigned char* code, unsigned int codeLength,
                 unsigned int codePoint) {
-    unsigned char unit[2] = {static_cast<unsigned char>(codePoint), static_cast<unsigned char>(codePoint >> 8)};
+    unsigned char unit[2];
+    platform::StoreLe16(unit, static_cast<std::uint16_t>(codePoint));
     if (direction == TableDirection::ToUnicode)
         target.insert(code, codeLength, unit, 2);
     else
@@ -98,19 +101,32 @@ void parseTableRecords(const unsigned char* p, const unsigned char* end, HashCon
     unsigned int code = 0, point = 0;
     while (p + 3 <= end && p[0] != 0) {
         code = (code + p[0]) & 0xFF;
-        point = (point + le16(p + 1)) & 0xFFFF;
+        point = (point + platform::LoadLe16(p + 1)) & 0xFFFF;
         unsigned char c = static_cast<unsigned char>(code);
         insertPair(target, direction, &c, 1, point);
         p += 3;
     }
     ++p;
     code = point = 0;
-    while (p + 4 <= end && le16(p) != 0) {
-        code = (code + le16(p)) & 0xFFFF;
-        point = (point + le16(p + 2)) & 0xFFFF;
-        unsigned char c[2] = {static_cast<unsigned char>(code >> 8), static_cast<unsigned char>(code)};
+    while (p + 4 <= end && platform::LoadLe16(p) != 0) {
+        code = (code + platform::LoadLe16(p)) & 0xFFFF;
+        point = (point + platform::LoadLe16(p + 2)) & 0xFFFF;
+        unsigned char c[2];
+        platform::StoreBe16(c, static_cast<std::uint16_t>(code));
         insertPair(target, direction, c, 2, point);
         p += 4;
+    }
+    // Three-byte records follow on the pages that have them (EUC-JP's JIS X 0212).
+    p += 2;
+    code = point = 0;
+    while (p + 5 <= end && le24(p) != 0) {
+        code = (code + le24(p)) & 0xFFFFFF;
+        point = (point + platform::LoadLe16(p + 3)) & 0xFFFF;
+        unsigned char c[3];
+        c[0] = static_cast<unsigned char>(code >> 16);
+        platform::StoreBe16(c + 1, static_cast<std::uint16_t>(code));
+        insertPair(target, direction, c, 3, point);
+        p += 5;
     }
 }
 
@@ -121,19 +137,19 @@ void replaceCodePoint(HashConvert& target, unsigned int point, const unsigned ch
 }
 
 void parseTableOverrides(const unsigned char* p, const unsigned char* end, HashConvert& target) {
-    while (p + 2 <= end && le16(p) != 0) {
+    while (p + 2 <= end && platform::LoadLe16(p) != 0) {
         unsigned char unit[2] = {p[0], p[1]};
         target.removeKey(unit, 2);
         p += 2;
     }
     p += 2;
     while (p + 3 <= end && p[0] != 0) {
-        replaceCodePoint(target, le16(p + 1), p, 1);
+        replaceCodePoint(target, platform::LoadLe16(p + 1), p, 1);
         p += 3;
     }
     ++p;
-    while (p + 4 <= end && le16(p) != 0) {
-        replaceCodePoint(target, le16(p + 2), p, 2);
+    while (p + 4 <= end && platform::LoadLe16(p) != 0) {
+        replaceCodePoint(target, platform::LoadLe16(p + 2), p, 2);
         p += 4;
     }
 }
@@ -205,7 +221,7 @@ void fillSingleByteLookup(const HashConvert& source, UnicodeLookup& target) {
         unsigned char key = static_cast<unsigned char>(b);
         unsigned int length = 0;
         const unsigned char* v = source.find(&key, 1, length);
-        target.units[b] = length == 2 ? static_cast<std::uint16_t>(le16(v)) : 0;
+        target.units[b] = length == 2 ? static_cast<std::uint16_t>(platform::LoadLe16(v)) : 0;
     }
 }
 

@@ -12,6 +12,7 @@
 #include "netlib/core/Memory.h"
 #include "netlib/core/StringBuffer.h"
 #include "netlib/text/CharsetNames.h"
+#include "platform/ByteOrder.h"
 
 namespace tessik {
 namespace {
@@ -869,7 +870,7 @@ void ContentCoding::appendFittingWords(bool bForm, const unsigned char* p, unsig
     const unsigned int total = utf16.getSize() & ~1u;
     std::vector<unsigned int> ends; // offset after each character
     for (unsigned int at = 0; at < total;) {
-        const unsigned int unit = u[at] | u[at + 1] << 8;
+        const unsigned int unit = platform::LoadLe16(u + at);
         at += (unit >= 0xD800 && unit <= 0xDBFF && at + 4 <= total) ? 4 : 2;
         ends.push_back(at);
     }

@@ -7,6 +7,7 @@
 
 #include "netlib/core/DataBuffer.h"
 #include "netlib/core/StringBuffer.h"
+#include "platform/ByteOrder.h"
 
 namespace tessik {
 namespace {
@@ -635,10 +636,8 @@ void appendCurrentFileTime(DataBuffer& out) {
     platform::FILETIME ft{};
     platform::GetSystemTimeAsFileTime(&ft);
     unsigned char bytes[8];
-    for (int i = 0; i < 4; ++i) {
-        bytes[i] = static_cast<unsigned char>(ft.dwLowDateTime >> (8 * i));
-        bytes[4 + i] = static_cast<unsigned char>(ft.dwHighDateTime >> (8 * i));
-    }
+    platform::StoreLe32(bytes, ft.dwLowDateTime);
+    platform::StoreLe32(bytes + 4, ft.dwHighDateTime);
     out.clear();
     out.append(bytes, sizeof bytes);
 }

@@ -10,6 +10,7 @@
 #include "netlib/core/Utf.h"
 #include "netlib/text/CodePageTables.h"
 #include "netlib/text/DirectTables.h"
+#include "platform/ByteOrder.h"
 
 namespace tessik {
 namespace {
@@ -106,18 +107,18 @@ struct PageSink {
             return;
         }
         // Both bytes stored, the length decides how many count.
-        w[0] = static_cast<unsigned char>(code);
-        w[1] = static_cast<unsigned char>(code >> 8);
+        platform::StoreLe16(w, static_cast<std::uint16_t>(code));
         w += (code >> DirectEncodeTable::kLengthShift) & 3u;
     }
 };
 
-// One round of page bytes from p[i] to at least p[stop]; a two-byte code may
-// end one byte beyond.
+// One round of page bytes from p[i] to at least p[stop]; a two- or
+// three-byte code may end up to two bytes beyond.
 template <class Sink>
 void decodePage(const DirectDecodeTable& t, bool asciiWords, const unsigned char* p, unsigned n, unsigned& i,
                 unsigned stop, Sink& sink, std::uint64_t& dropped) {
     const bool hasPairs = !t.pairs.empty();
+    const bool hasTriples = !t.triples.empty();
     while (i < stop) {
         if (asciiWords) {
             while (stop - i >= kWord) {
@@ -139,6 +140,14 @@ void decodePage(const DirectDecodeTable& t, bool asciiWords, const unsigned char
                 continue;
             }
         }
+        if (hasTriples && c == t.tripleLead && i + 2 < n) {
+            const std::uint16_t u = t.triples[(p[i + 1] << 8) | p[i + 2]];
+            if (u != DirectDecodeTable::kNone) {
+                sink.unit(u);
+                i += 3;
+                continue;
+            }
+        }
         ++i;
         const std::uint16_t u = t.single[c];
         if (u == DirectDecodeTable::kNone)
@@ -150,12 +159,13 @@ void decodePage(const DirectDecodeTable& t, bool asciiWords, const unsigned char
 
 // One round of page bytes to UTF-8 through the table's UTF-8 forms, as the
 // road through UTF-16 writes them (the unit 0 dropped); from p[i] to at
-// least p[stop], a two-byte code may end one byte beyond.
+// least p[stop], a two- or three-byte code may end up to two bytes beyond.
 unsigned char* pageToUtf8(const DirectDecodeTable& t, const unsigned char* p, unsigned n, unsigned& i, unsigned stop,
                           unsigned char* w, std::uint64_t& dropped) {
     using T = DirectDecodeTable;
     // Bytes that lead no pair find 0 there, so the byte alone decides.
     const std::uint32_t* pairs = t.pairsUtf8.empty() ? nullptr : t.pairsUtf8.data();
+    const std::uint32_t* triples = t.triplesUtf8.empty() ? nullptr : t.triplesUtf8.data();
     const unsigned lastByte = n - 1;
     while (i < stop) {
         unsigned c = p[i];
@@ -175,6 +185,8 @@ unsigned char* pageToUtf8(const DirectDecodeTable& t, const unsigned char* p, un
         std::uint32_t e = pairs && i < lastByte ? pairs[(c << 8) | p[i + 1]] : 0;
         if (e) {
             i += 2;
+        } else if (triples && c == t.tripleLead && i + 2 < n && (e = triples[(p[i + 1] << 8) | p[i + 2]]) != 0) {
+            i += 3;
         } else {
             e = t.singleUtf8[c];
             ++i;

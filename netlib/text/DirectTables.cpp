@@ -1,6 +1,7 @@
 #include "netlib/text/DirectTables.h"
 
 #include "netlib/text/HashConvert.h"
+#include "platform/ByteOrder.h"
 
 namespace tessik {
 namespace {
@@ -18,7 +19,7 @@ bool isSurrogate(unsigned u) {
 bool unitOf(const unsigned char* v, unsigned length, std::uint16_t& unit) {
     if (length != 2)
         return false;
-    unit = static_cast<std::uint16_t>(v[0] | (v[1] << 8));
+    unit = platform::LoadLe16(v);
     return unit != DirectDecodeTable::kNone;
 }
 
@@ -49,6 +50,8 @@ void finishDecode(DirectDecodeTable& t) {
         note(u);
     for (std::uint16_t u : t.pairs)
         note(u);
+    for (std::uint16_t u : t.triples)
+        note(u);
     if (t.yieldsSurrogates)
         return;
     for (unsigned b = 0; b < kByteValues; ++b)
@@ -56,6 +59,31 @@ void finishDecode(DirectDecodeTable& t) {
     t.pairsUtf8.resize(t.pairs.size());
     for (std::size_t i = 0; i < t.pairs.size(); ++i)
         t.pairsUtf8[i] = utf8Form(t.pairs[i]);
+    t.triplesUtf8.resize(t.triples.size());
+    for (std::size_t i = 0; i < t.triples.size(); ++i)
+        t.triplesUtf8[i] = utf8Form(t.triples[i]);
+}
+
+// Three-byte codes fit the form when they share one lead byte and no
+// two-byte code starts with a pair of their bytes (the hashed decoder tries
+// two bytes first).
+void fillTriples(const HashConvert& table, DirectDecodeTable& t) {
+    bool lead = false;
+    table.forEachEntry([&](const unsigned char* key, unsigned keyLength, const unsigned char* v, unsigned length) {
+        if (keyLength != 3)
+            return;
+        if (!lead) {
+            lead = true;
+            t.tripleLead = key[0];
+            t.triples.assign(kUnitValues, DirectDecodeTable::kNone);
+        }
+        std::uint16_t& slot = t.triples[(key[1] << 8) | key[2]];
+        // An earlier entry of the same key shadows a later one.
+        if (key[0] != t.tripleLead || (slot == DirectDecodeTable::kNone && !unitOf(v, length, slot)))
+            t.usable = false;
+    });
+    if (lead && t.leadsPair[t.tripleLead])
+        t.usable = false;
 }
 
 } // namespace
@@ -80,7 +108,7 @@ void buildDirectDecode(const UnicodeLookup& lookup, DirectDecodeTable& t) {
 // Mirrors the hashed decoder: a two-byte code first, then the byte alone,
 // where 0 and (on ASCII pages) 0x01 to 0x7F stand for themselves.
 void buildDirectDecode(const HashConvert& table, DirectDecodeTable& t) {
-    t.usable = table.maxKeyLength() <= 2;
+    t.usable = table.maxKeyLength() <= 3;
     if (!t.usable)
         return;
     for (unsigned b = 0; b < kByteValues; ++b) {
@@ -95,10 +123,11 @@ void buildDirectDecode(const HashConvert& table, DirectDecodeTable& t) {
         if (v && !unitOf(v, length, t.single[b]))
             t.usable = false;
     }
-    if (table.maxKeyLength() == 2) {
+    if (table.maxKeyLength() >= 2) {
         t.pairs.assign(kUnitValues, DirectDecodeTable::kNone);
         for (unsigned code = 0; code < kUnitValues; ++code) {
-            unsigned char key[2] = {static_cast<unsigned char>(code >> 8), static_cast<unsigned char>(code)};
+            unsigned char key[2];
+            platform::StoreBe16(key, static_cast<std::uint16_t>(code));
             unsigned length = 0;
             const unsigned char* v = table.find(key, 2, length);
             if (!v)
@@ -108,6 +137,8 @@ void buildDirectDecode(const HashConvert& table, DirectDecodeTable& t) {
             t.leadsPair[code >> 8] = true;
         }
     }
+    if (table.maxKeyLength() == 3)
+        fillTriples(table, t);
     finishDecode(t);
 }
 
@@ -121,7 +152,8 @@ void buildDirectEncode(const HashConvert& table, DirectEncodeTable& t) {
             t.codes[u] = DirectEncodeTable::kPresent | (1u << DirectEncodeTable::kLengthShift) | u;
             continue;
         }
-        unsigned char unit[2] = {static_cast<unsigned char>(u), static_cast<unsigned char>(u >> 8)};
+        unsigned char unit[2];
+        platform::StoreLe16(unit, static_cast<std::uint16_t>(u));
         unsigned length = 0;
         const unsigned char* v = table.find(unit, 2, length);
         if (v) {

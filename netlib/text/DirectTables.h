@@ -21,6 +21,10 @@ struct DirectDecodeTable {
     bool leadsPair[256] = {};
     // Two-byte codes, indexed lead * 256 + trail; empty for a page without.
     std::vector<std::uint16_t> pairs;
+    // Three-byte codes, all with the one lead byte `tripleLead` (EUC-JP's
+    // 8F), indexed by their last two bytes; empty for a page without.
+    unsigned char tripleLead = 0;
+    std::vector<std::uint16_t> triples;
     bool usable = false;
     // Some character is a UTF-16 surrogate unit.
     bool yieldsSurrogates = false;
@@ -36,6 +40,7 @@ struct DirectDecodeTable {
     static constexpr int kUtf8LengthShift = 24;
     std::uint32_t singleUtf8[256] = {};
     std::vector<std::uint32_t> pairsUtf8;
+    std::vector<std::uint32_t> triplesUtf8;
 };
 
 // UTF-16 units to page bytes.

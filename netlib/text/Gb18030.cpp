@@ -7,6 +7,7 @@
 #include "netlib/text/ByteStaging.h"
 #include "netlib/text/CodePageTableText.h"
 #include "netlib/text/HashConvert.h"
+#include "platform/ByteOrder.h"
 
 namespace tessik {
 namespace {
@@ -89,7 +90,8 @@ long bmpLinear(unsigned int cp) {
 
 } // namespace
 
-bool gb18030ToUtf16(const HashConvert& table, const unsigned char* p, unsigned int n, DataBuffer& out) {
+bool gb18030ToUtf16(const HashConvert& table, const unsigned char* p, unsigned int n, DataBuffer& out,
+                    UnmappedInput unmapped) {
     ByteStaging<512> s(out);
     bool ok = true;
     unsigned int i = 0;
@@ -104,15 +106,13 @@ bool gb18030ToUtf16(const HashConvert& table, const unsigned char* p, unsigned i
             // A digit after a lead byte starts a four-byte code; an incomplete
             // one loses its lead byte only.
             if (i + 3 >= n || !isLead(p[i + 2]) || !isDigit(p[i + 3])) {
-                ok = false;
-                noteDroppedInput(1);
+                ok = unmapped.take(s, 1) && ok;
                 ++i;
                 continue;
             }
             const unsigned long cp = fromLinear(linearIndex(p + i));
             if (cp == 0) {
-                ok = false;
-                noteDroppedInput(kFourBytes);
+                ok = unmapped.take(s, kFourBytes) && ok;
             } else if (cp < kFirstSupplementary) {
                 s.putUnit(cp);
             } else {
@@ -130,12 +130,10 @@ bool gb18030ToUtf16(const HashConvert& table, const unsigned char* p, unsigned i
             continue;
         }
         v = table.find(p + i, 1, length);
-        if (v) {
+        if (v)
             s.put(v, length);
-        } else {
-            ok = false;
-            noteDroppedInput(1);
-        }
+        else
+            ok = unmapped.take(s, 1) && ok;
         ++i;
     }
     return ok;
@@ -148,7 +146,7 @@ bool utf16ToGb18030(const HashConvert& table, const unsigned char* p, unsigned i
     ByteStaging<512> s(out);
     bool ok = true;
     for (unsigned int i = 0; i < n; i += 2) {
-        const unsigned int u = p[i] | (p[i + 1] << 8);
+        const unsigned int u = platform::LoadLe16(p + i);
         if (u < 0x80) {
             s.put(static_cast<unsigned char>(u));
             continue;
@@ -159,8 +157,8 @@ bool utf16ToGb18030(const HashConvert& table, const unsigned char* p, unsigned i
             s.put(v, length);
             continue;
         }
-        if (isHighSurrogate(u) && i + 3 < n && isLowSurrogate(p[i + 2] | (p[i + 3] << 8))) {
-            const unsigned int low = p[i + 2] | (p[i + 3] << 8);
+        if (isHighSurrogate(u) && i + 3 < n && isLowSurrogate(platform::LoadLe16(p + i + 2))) {
+            const unsigned int low = platform::LoadLe16(p + i + 2);
             const long offset = static_cast<long>(((u - 0xD800) << 10) + (low - 0xDC00));
             putFourBytes(kSupplementaryStart + offset, s);
             i += 2;

@@ -89,16 +89,8 @@ void HashConvert::removeKey(const unsigned char* key, unsigned int keyLength) {
 }
 
 void HashConvert::buildInverse(HashConvert& target) const {
-    for (const std::vector<unsigned char>& b : m_buckets) {
-        const unsigned char* p = b.data();
-        const unsigned char* end = p + b.size();
-        while (p < end && *p != 0) {
-            unsigned int kl = p[0];
-            const unsigned char* v = p + 1 + kl;
-            target.insert(v + 1, *v, p + 1, kl);
-            p = v + 1 + *v;
-        }
-    }
+    forEachEntry([&target](const unsigned char* key, unsigned int keyLength, const unsigned char* value,
+                           unsigned int valueLength) { target.insert(value, valueLength, key, keyLength); });
 }
 
 unsigned int HashConvert::bucketSize(unsigned int bucket) const {

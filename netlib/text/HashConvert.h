@@ -28,6 +28,21 @@ public:
     void removeKey(const unsigned char* key, unsigned int keyLength);
     // Inserts value -> key for every entry, buckets and entries in order.
     void buildInverse(HashConvert& target) const;
+    // Calls visit(key, keyLength, value, valueLength) for every entry,
+    // buckets and entries in order.
+    template <class Visit>
+    void forEachEntry(Visit visit) const {
+        for (const std::vector<unsigned char>& b : m_buckets) {
+            const unsigned char* p = b.data();
+            const unsigned char* end = p + b.size();
+            while (p < end && *p != 0) {
+                const unsigned int kl = p[0];
+                const unsigned char* v = p + 1 + kl;
+                visit(p + 1, kl, v + 1, static_cast<unsigned int>(*v));
+                p = v + 1 + *v;
+            }
+        }
+    }
     // Length of a bucket's block including its ending 0; 0 for none.
     unsigned int bucketSize(unsigned int bucket) const;
     void clear();

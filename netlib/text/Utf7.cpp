@@ -5,6 +5,7 @@
 
 #include "netlib/core/DataBuffer.h"
 #include "netlib/core/EncodingConvert.h"
+#include "platform/ByteOrder.h"
 
 namespace tessik {
 namespace {
@@ -46,8 +47,10 @@ public:
             flush();
     }
     void putUnit(std::uint16_t u) {
-        put(static_cast<unsigned char>(u & 0xFF));
-        put(static_cast<unsigned char>(u >> 8));
+        unsigned char le[2];
+        platform::StoreLe16(le, u);
+        put(le[0]);
+        put(le[1]);
     }
     void flush() {
         if (fill_)
@@ -68,7 +71,7 @@ bool utf16ToUtf7(const DataBuffer& in, DataBuffer& out) {
     const unsigned char* p = in.getData();
     unsigned int units = in.getSize() / 2;
     unsigned int i = 0;
-    if (units && (p[0] | p[1] << 8) == 0xFEFF)
+    if (units && platform::LoadLe16(p) == 0xFEFF)
         i = 1;
 
     ByteRun run(out);
@@ -84,7 +87,7 @@ bool utf16ToUtf7(const DataBuffer& in, DataBuffer& out) {
         bitCount = 0;
     };
     for (; i < units; ++i) {
-        std::uint16_t u = static_cast<std::uint16_t>(p[2 * i] | p[2 * i + 1] << 8);
+        std::uint16_t u = platform::LoadLe16(p + 2 * i);
         if (u < 0x80 && !t.shifted[u]) {
             if (inRun)
                 closeRun();

@@ -21,6 +21,8 @@ inline constexpr unsigned char kSocks5PasswordVersion = 0x01;
 inline constexpr unsigned char kSocks5AddressIpv4 = 0x01;
 inline constexpr unsigned char kSocks5AddressName = 0x03;
 inline constexpr unsigned char kSocks5AddressIpv6 = 0x04;
+// The version byte that begins every SOCKS4 reply.
+inline constexpr unsigned char kSocks4ReplyVersion = 0x00;
 inline constexpr unsigned int kSocks4ReplySize = 8;
 inline constexpr unsigned int kSocks5ReplyHeadSize = 4;
 // Every SOCKS5 length goes in one byte.
@@ -29,7 +31,8 @@ inline constexpr unsigned int kSocks5MaxField = 255;
 inline constexpr const char* kMsgSocks4Denied = "SOCKS4 connect request denied.";
 inline constexpr const char* kMsgSocks5Rejected = "SOCKS5 server rejected connection request";
 inline constexpr const char* kMsgSocks5PasswordRejected = "SOCKS5 server rejected username/password";
-inline constexpr const char* kMsgSocks5Ipv6 = "IPv6 addresses not yet supported.";
+inline constexpr const char* kMsgSocks4BadVersion = "SOCKS4 reply has the wrong version; it should be 0.";
+inline constexpr const char* kMsgSocks5BadVersion = "SOCKS5 reply has the wrong version; it should be 5.";
 inline constexpr const char* kMsgSocks5NoMethod = "No acceptable SOCKS5 methods";
 inline constexpr const char* kMsgSocks5FieldTooLong = "SOCKS5 username or password is longer than 255 bytes.";
 inline constexpr const char* kMsgSocks5TargetTooLong = "SOCKS5 target hostname is longer than 255 bytes.";

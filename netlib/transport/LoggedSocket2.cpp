@@ -22,17 +22,8 @@ constexpr const char* kSourceEvent = "SendOnSocketFromSource";
 
 } // namespace
 
-PackageExchange::~PackageExchange() = default;
-
-bool PackageExchange::NtlmExchangePackage(DataBuffer&, DataBuffer&, LogBase&) {
-    return false;
-}
-
-bool PackageExchange::NtlmFinal(DataBuffer&, LogBase&) {
-    return false;
-}
-
-LoggedSocket2::LoggedSocket2() : m_tls(nullptr), m_lastDirection(kNone), m_logToFile(false), m_keepInMemory(false) {}
+LoggedSocket2::LoggedSocket2()
+    : m_tls(std::make_unique<SChannelTessik>()), m_lastDirection(kNone), m_logToFile(false), m_keepInMemory(false) {}
 
 LoggedSocket2::~LoggedSocket2() = default;
 
@@ -88,23 +79,27 @@ bool LoggedSocket2::sendBytesDuplex(const unsigned char* data, unsigned int len,
     return ok;
 }
 
-bool LoggedSocket2::tlsSendBytes(const unsigned char*, unsigned int, unsigned int, unsigned int, LogBase& log,
-                                 ProgressMonitor*) {
-    log.logError(kMsgNoTlsChannel);
-    return false;
+bool LoggedSocket2::tlsSendBytes(const unsigned char* data, unsigned int len, unsigned int heartbeatMs,
+                                 unsigned int idleTimeoutMs, LogBase& log, ProgressMonitor* pm) {
+    bool ok = m_tls->sendBytes(data, len, heartbeatMs, idleTimeoutMs, log, pm);
+    if (ok) {
+        enterDirection(kSending, &log);
+        record(data, len, &log);
+    }
+    return ok;
 }
 
-bool LoggedSocket2::tlsReceiveBytes(DataBuffer& out, unsigned int, unsigned int, LogBase& log, ProgressMonitor*,
-                                    bool* timedOut, bool* aborted, bool* fatalError, bool* endOfSession,
-                                    bool* connectionClosed, int) {
+bool LoggedSocket2::tlsReceiveBytes(DataBuffer& out, unsigned int heartbeatMs, unsigned int idleTimeoutMs, LogBase& log,
+                                    ProgressMonitor* pm, bool* timedOut, bool* aborted, bool* fatalError,
+                                    bool* endOfSession, bool* connectionClosed, int callerNumber) {
     out.clear();
-    *timedOut = false;
-    *aborted = false;
-    *endOfSession = false;
-    *connectionClosed = false;
-    *fatalError = true;
-    log.logError(kMsgNoTlsChannel);
-    return false;
+    bool ok = m_tls->receiveBytes(out, heartbeatMs, idleTimeoutMs, log, pm, timedOut, aborted, fatalError, endOfSession,
+                                  connectionClosed, callerNumber);
+    if (ok) {
+        enterDirection(kReceiving, &log);
+        record(out.getData(), out.getSize(), &log);
+    }
+    return ok;
 }
 
 bool LoggedSocket2::receiveUntilBlankLine(DataBuffer& out, unsigned int heartbeatMs, LogBase& log,
@@ -170,19 +165,23 @@ bool LoggedSocket2::receiveSome(DataBuffer& out, unsigned int maxBytes, unsigned
 
 void LoggedSocket2::closeSocket() {
     m_socket.closeSocket();
+    LogNull quiet;
+    m_tls->closeChannel(quiet);
 }
 
-bool LoggedSocket2::sendCloseNotify(bool, unsigned int, unsigned int, LogBase& log, ProgressMonitor*) {
-    log.logError(kMsgNoTlsChannel);
-    return false;
+bool LoggedSocket2::sendCloseNotify(bool shutDown, unsigned int heartbeatMs, unsigned int timeoutMs, LogBase& log,
+                                    ProgressMonitor* pm) {
+    return m_tls->sendCloseNotify(shutDown, heartbeatMs, timeoutMs, log, pm);
 }
 
-void LoggedSocket2::setVerboseLogging(bool) {}
+void LoggedSocket2::setVerboseLogging(bool on) {
+    m_tls->setVerboseLogging(on);
+}
 
 bool LoggedSocket2::SendOnSocketFromSource(DataSource& source, unsigned int chunkSize, unsigned int heartbeatMs,
-                                           unsigned int, LogBase& log, ProgressMonitor* pm, PerformanceMon* rateMon,
-                                           bool reportProgress, unsigned int* bytesPerSec, std::uint64_t* totalSent,
-                                           DataBuffer* lastBytes) {
+                                           unsigned int idleTimeoutMs, LogBase& log, ProgressMonitor* pm,
+                                           PerformanceMon* rateMon, bool reportProgress, unsigned int* bytesPerSec,
+                                           std::uint64_t* totalSent, DataBuffer* lastBytes) {
     if (chunkSize == 0) {
         chunkSize = kDefaultSourceChunk;
     }
@@ -194,8 +193,8 @@ bool LoggedSocket2::SendOnSocketFromSource(DataSource& source, unsigned int chun
     if (monitored) {
         rateMon->start();
     }
-    bool ok = sendFromSource(source, chunkSize, heartbeatMs, log, pm, monitored ? rateMon : nullptr, reportProgress,
-                             bytesPerSec, totalSent, lastBytes);
+    bool ok = sendFromSource(source, chunkSize, heartbeatMs, idleTimeoutMs, log, pm, monitored ? rateMon : nullptr,
+                             reportProgress, bytesPerSec, totalSent, lastBytes);
     if (monitored) {
         rateMon->finish(pm);
     }
@@ -207,9 +206,10 @@ bool LoggedSocket2::SendOnSocketFromSource(DataSource& source, unsigned int chun
     return ok;
 }
 
-bool LoggedSocket2::sendFromSource(DataSource& source, unsigned int chunkSize, unsigned int heartbeatMs, LogBase& log,
-                                   ProgressMonitor* pm, PerformanceMon* rateMon, bool reportProgress,
-                                   unsigned int* bytesPerSec, std::uint64_t* totalSent, DataBuffer* lastBytes) {
+bool LoggedSocket2::sendFromSource(DataSource& source, unsigned int chunkSize, unsigned int heartbeatMs,
+                                   unsigned int idleTimeoutMs, LogBase& log, ProgressMonitor* pm,
+                                   PerformanceMon* rateMon, bool reportProgress, unsigned int* bytesPerSec,
+                                   std::uint64_t* totalSent, DataBuffer* lastBytes) {
     if (source.endOfStream()) {
         return true;
     }
@@ -234,8 +234,7 @@ bool LoggedSocket2::sendFromSource(DataSource& source, unsigned int chunkSize, u
         }
         bool sent = false;
         if (overTls) {
-            // The TLS channel is not there yet: the send fails and says so.
-            sent = tlsSendBytes(buffer.get(), n, heartbeatMs, 0, log, pm);
+            sent = tlsSendBytes(buffer.get(), n, heartbeatMs, idleTimeoutMs, log, pm);
         } else {
             sent = m_socket.sendBytes(buffer.get(), n, n, heartbeatMs, log, pm);
             if (sent) {

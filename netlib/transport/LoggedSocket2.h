@@ -5,6 +5,7 @@
 // direction. A transfer that fails without writing to the log leaves the
 // direction as it was, so the next bytes still get the header they need.
 #include <cstdint>
+#include <memory>
 
 #include "netlib/core/DataBuffer.h"
 #include "netlib/core/LogBase.h"
@@ -14,25 +15,15 @@
 #include "netlib/streams/DataSource.h"
 #include "netlib/streams/Output.h"
 #include "netlib/transport/RateControl.h"
+#include "netlib/transport/SChannelTessik.h"
 #include "netlib/transport/TessikSocket.h"
 
 namespace tessik {
 
-class SChannelTessik;
-
 inline constexpr const char* kTrafficSendingHeader = "\r\n---- Sending ----\r\n";
 inline constexpr const char* kTrafficReceivedHeader = "\r\n---- Received ----\r\n";
-inline constexpr const char* kMsgNoTlsChannel = "No TLS channel: TLS is not available on this connection.";
 inline constexpr const char* kMsgSendFromSourceFailed = "Failed to send on socket from source.";
 inline constexpr const char* kMsgSendFromSourceAborted = "Socket send aborted by heartbeat callback";
-
-// Authentication token exchanges over a connection; the base refuses both.
-class PackageExchange {
-public:
-    virtual ~PackageExchange();
-    virtual bool NtlmExchangePackage(DataBuffer& outToken, DataBuffer& inToken, LogBase& log);
-    virtual bool NtlmFinal(DataBuffer& finalToken, LogBase& log);
-};
 
 class LoggedSocket2 : public ReceiveCopy {
 public:
@@ -44,7 +35,7 @@ public:
     LoggedSocket2& operator=(const LoggedSocket2&) = delete;
 
     TessikSocket& socket() { return m_socket; }
-    SChannelTessik* tlsChannel() { return m_tls; }
+    SChannelTessik* tlsChannel() { return m_tls.get(); }
 
     void setLogToFile(bool on) { m_logToFile = on; }
     void setSessionLogPath(const char* utf8Path) { m_sessionLogPath.setFromUtf8(utf8Path); }
@@ -93,13 +84,13 @@ private:
     // Writes the direction's header when the direction changes, and sets it.
     void enterDirection(Direction direction, LogBase* log);
     void record(const void* data, std::uint64_t n, LogBase* log);
-    bool sendFromSource(DataSource& source, unsigned int chunkSize, unsigned int heartbeatMs, LogBase& log,
-                        ProgressMonitor* pm, PerformanceMon* rateMon, bool reportProgress, unsigned int* bytesPerSec,
-                        std::uint64_t* totalSent, DataBuffer* lastBytes);
+    bool sendFromSource(DataSource& source, unsigned int chunkSize, unsigned int heartbeatMs,
+                        unsigned int idleTimeoutMs, LogBase& log, ProgressMonitor* pm, PerformanceMon* rateMon,
+                        bool reportProgress, unsigned int* bytesPerSec, std::uint64_t* totalSent,
+                        DataBuffer* lastBytes);
 
     TessikSocket m_socket;
-    // Built by the TLS client; until then every TLS branch fails and says so.
-    SChannelTessik* m_tls;
+    std::unique_ptr<SChannelTessik> m_tls;
     int m_lastDirection;
     bool m_logToFile;
     XString m_sessionLogPath;

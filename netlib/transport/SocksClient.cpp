@@ -6,6 +6,7 @@
 #include "netlib/transport/HostnameResolve.h"
 #include "netlib/transport/TessikSocket.h"
 #include "netlib/transport/WinsockLoader.h"
+#include "platform/ByteOrder.h"
 
 namespace tessik {
 namespace {
@@ -13,10 +14,12 @@ namespace {
 constexpr unsigned int kSocksSendChunk = 2048;
 constexpr unsigned int kPortBytes = 2;
 constexpr unsigned int kIpv4Bytes = 4;
+constexpr unsigned int kIpv6Bytes = 16;
 
 void appendPort(int port, DataBuffer& out) {
-    out.appendChar(static_cast<unsigned char>((port >> 8) & 0xFF));
-    out.appendChar(static_cast<unsigned char>(port & 0xFF));
+    unsigned char be[kPortBytes];
+    platform::StoreBe16(be, static_cast<std::uint16_t>(port));
+    out.append(be, kPortBytes);
 }
 
 // Made only of digits and dots: then it must be an IPv4 address.
@@ -166,9 +169,19 @@ bool TessikSocket::socks4Connect(const char* targetHost, int targetPort, const c
         return false;
     }
 
+    setReadTimeoutMs(timeoutMs);
+    // A refused or broken handshake leaves nothing connected to the proxy.
+    if (!socks4Handshake(targetPort, address, user, heartbeatMs, log, pm)) {
+        closeSocket();
+        return false;
+    }
+    return true;
+}
+
+bool TessikSocket::socks4Handshake(int targetPort, std::uint32_t address, const StringBuffer& user,
+                                   unsigned int heartbeatMs, LogBase& log, ProgressMonitor* pm) {
     DataBuffer request;
     buildSocks4Request(targetPort, address, user.getString(), request);
-    setReadTimeoutMs(timeoutMs);
     if (!sendBytes(request.getData(), request.getSize(), kSocksSendChunk, heartbeatMs, log, pm)) {
         log.logError("Failed to send connect request to SOCKS4 server.");
         return false;
@@ -178,6 +191,11 @@ bool TessikSocket::socks4Connect(const char* targetHost, int targetPort, const c
     SocketFlags flags;
     if (!readN(reply, sizeof reply, heartbeatMs, log, pm, &got, flags)) {
         log.logError("Failed to receive reply to SOCKS4 connect request.");
+        return false;
+    }
+    if (reply[0] != kSocks4ReplyVersion) {
+        log.logError(kMsgSocks4BadVersion);
+        log.logDataLong("version", reply[0]);
         return false;
     }
     if (reply[1] != kSocks4Granted) {
@@ -267,6 +285,11 @@ bool TessikSocket::socks5Handshake(bool withCredentials, const StringBuffer& use
         log.logError("Failed to receive method-select reply from SOCKS5 server.");
         return false;
     }
+    if (reply[0] != kSocks5Version) {
+        log.logError(kMsgSocks5BadVersion);
+        log.logDataLong("version", reply[0]);
+        return false;
+    }
     if (reply[1] == kSocks5MethodNone) {
         log.logInfo("SOCKS5 server is allowing no authentication.");
     } else if (reply[1] == kSocks5MethodPassword) {
@@ -304,6 +327,11 @@ bool TessikSocket::socks5Handshake(bool withCredentials, const StringBuffer& use
         log.logError("Failed to receive response from SOCKS5 server..");
         return false;
     }
+    if (reply[0] != kSocks5Version) {
+        log.logError(kMsgSocks5BadVersion);
+        log.logDataLong("version", reply[0]);
+        return false;
+    }
     if (reply[1] != 0) {
         log.logError(kMsgSocks5Rejected);
         log.logDataLong("status", reply[1]);
@@ -329,7 +357,12 @@ bool TessikSocket::socks5Handshake(bool withCredentials, const StringBuffer& use
             return false;
         }
         break;
-    case kSocks5AddressIpv6: log.logError(kMsgSocks5Ipv6); return false;
+    case kSocks5AddressIpv6:
+        if (!readN(reply, kIpv6Bytes, heartbeatMs, log, pm, &got, flags)) {
+            log.logError("Failed to receive IPv6 address from SOCKS5 server.");
+            return false;
+        }
+        break;
     default: log.logError("Invalid response from SOCKS5 server"); return false;
     }
     if (!readN(reply, kPortBytes, heartbeatMs, log, pm, &got, flags)) {

@@ -197,6 +197,11 @@ bool TessikSocket::startConnect(const char* host, bool stripUrl, bool* dnsFailed
         name.replaceFirst("https://", "");
         name.removeChar('/');
     }
+    // An IPv6 literal as URLs write it.
+    if (name.beginsWith("[") && name.lastChar() == ']') {
+        name.shorten(1);
+        name.removeChunk(0, 1);
+    }
     if (name.getSize() == 0) {
         m_failureReason = kSocketFailNoHost;
         log.logError("Cannot connect, hostname is zero length");

@@ -85,6 +85,10 @@ public:
     void takeOver(TessikSocket& other);
     bool isConnected() const { return m_connected && m_socket != platform::INVALID_SOCKET; }
     bool isInvalidSocket() const { return m_socket == platform::INVALID_SOCKET; }
+    // Whether an idle connection has something to read at once: bytes, the
+    // peer's close or an error. A kept-alive connection in that state has
+    // been given up by its peer.
+    bool idleInputPending() const;
 
     void setReadTimeoutMs(unsigned int ms) { m_idleTimeoutMs = ms == 0 ? kNoTimeoutMs : ms; }
     unsigned int getReadTimeoutMs() const { return m_idleTimeoutMs; }
@@ -171,6 +175,8 @@ private:
                         unsigned int timeoutMs, LogBase& log, bool* dnsFailed, ProgressMonitor* pm, int* failureReason,
                         const char* failText);
     // After the proxy connect: greeting, authentication and the connect request.
+    bool socks4Handshake(int targetPort, std::uint32_t address, const StringBuffer& user, unsigned int heartbeatMs,
+                         LogBase& log, ProgressMonitor* pm);
     bool socks5Handshake(bool withCredentials, const StringBuffer& user, const DataBuffer& passwordRequest,
                          const DataBuffer& connectRequest, unsigned int heartbeatMs, LogBase& log, ProgressMonitor* pm);
     bool connectAddrInfo(const char* host, int port, unsigned int heartbeatMs, bool threaded, LogBase& log,

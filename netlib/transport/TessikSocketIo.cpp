@@ -153,7 +153,7 @@ bool TessikSocket::drainInput(DataBuffer& received, LogBase& log) {
             log.logError("Aborted by application while download throttling (3)");
             return false;
         }
-        long n = platform::SocketRecv(m_socket, buffer, sizeof buffer);
+        long n = platform::SocketRecv(m_socket, buffer, sizeof buffer, true);
         if (n == 0) {
             log.logError("Socket already closed by peer.");
             failAndClose();
@@ -188,35 +188,29 @@ bool TessikSocket::sendBytesDuplex(const unsigned char* data, unsigned int len, 
         log.logError("No socket exists for sending (2a)");
         return false;
     }
-    platform::SocketSetNonBlocking(m_socket, true);
-    auto restore = [this] {
-        if (m_socket != platform::INVALID_SOCKET) {
-            platform::SocketSetNonBlocking(m_socket, false);
-        }
-    };
+    // Every send and drain is told not to wait, so the socket's own mode
+    // stays as it is.
     unsigned int calls = 0;
     while (len > 0) {
-        if (!drainInput(received, log)) {
-            restore();
+        // Nothing can have been answered before the first byte went out.
+        if (calls != 0 && !drainInput(received, log)) {
             return false;
         }
         unsigned int size = calls < firstChunkCount ? firstChunkSize : laterChunkSize;
         // A zero size would never move a byte.
         unsigned int n = std::min(std::max(size, 1u), len);
         if (pm != nullptr && pm->abortCheck(heartbeatMs, 0)) {
-            restore();
             log.logError("Socket SendBytes2 aborted by application. (1)");
             return false;
         }
         bool throttleAborted = false;
         m_sendThrottle.throttle(heartbeatMs, pm, &throttleAborted);
         if (throttleAborted) {
-            restore();
             log.logError("Aborted by application while upload throttling (2)");
             return false;
         }
         m_lastSendError = 0;
-        long sent = platform::SocketSend(m_socket, data, n);
+        long sent = platform::SocketSend(m_socket, data, n, true);
         ++calls;
         if (sent < 0) {
             int error = platform::WSAGetLastError();
@@ -226,7 +220,6 @@ bool TessikSocket::sendBytesDuplex(const unsigned char* data, unsigned int len, 
                 return false;
             }
             if (!drainInput(received, log)) {
-                restore();
                 return false;
             }
             unsigned int waited = 0;
@@ -246,7 +239,6 @@ bool TessikSocket::sendBytesDuplex(const unsigned char* data, unsigned int len, 
                     waited += kDuplexWaitStepMs;
                 }
                 if (waited >= idle) {
-                    restore();
                     if (aborted) {
                         log.logError(kMsgSendAborted);
                     } else {
@@ -267,15 +259,18 @@ bool TessikSocket::sendBytesDuplex(const unsigned char* data, unsigned int len, 
             m_sendMon.addBytes(static_cast<std::uint64_t>(sent), pm);
         }
         if (pm != nullptr && pm->consumeProgress(sent, nullptr)) {
-            restore();
             log.logError(kMsgSendAborted);
             return false;
         }
         data += sent;
         len -= static_cast<unsigned int>(sent);
     }
-    restore();
     return true;
+}
+
+bool TessikSocket::idleInputPending() const {
+    return m_socket != platform::INVALID_SOCKET &&
+           platform::SocketWait(m_socket, platform::WaitFor::Read, 0) != platform::WaitResult::TimedOut;
 }
 
 bool TessikSocket::waitWriteable(unsigned int timeoutSec, LogBase& log) {
@@ -401,19 +396,16 @@ bool TessikSocket::receiveBytes(unsigned char* buf, unsigned int* len, unsigned 
 bool TessikSocket::receiveToOutput(DataBuffer& out, unsigned int maxBytes, unsigned int heartbeatMs, LogBase& log,
                                    ProgressMonitor* pm, SocketFlags& flags) {
     maxBytes = std::clamp(maxBytes, 1u, kMaxReceiveBlock);
-    auto block = allocate(maxBytes);
-    if (!block) {
+    const unsigned int before = out.getSize();
+    // Straight into the buffer's own room, which stays for the next read.
+    if (out.isBorrowed() || before > UINT32_MAX - maxBytes || !out.ensureCapacity(before + maxBytes)) {
         log.logError("Packet memory allocation failed");
         return false;
     }
-    unsigned int before = out.getSize();
     unsigned int len = maxBytes;
-    bool ok = receiveBytes(block.get(), &len, heartbeatMs, log, pm, flags);
-    if (len > 0 && !out.append(block.get(), len)) {
-        log.logError("Packet memory allocation failed");
-        return false;
-    }
-    return ok || out.getSize() > before;
+    const bool ok = receiveBytes(out.getData() + before, &len, heartbeatMs, log, pm, flags);
+    out.setSize(before + len);
+    return ok || len > 0;
 }
 
 bool TessikSocket::receiveUntilClosedToOutput(unsigned int chunk, unsigned int heartbeatMs, ProgressMonitor* pm,

@@ -1,8 +1,13 @@
 #include "netlib/transport/TunnelChannel.h"
 
+#include "netlib/transport/SChannelTessik.h"
 #include "netlib/transport/SshConstants.h"
 
 namespace tessik {
+
+namespace {
+constexpr int kTunnelCallerNumber = 300;
+} // namespace
 
 TunnelChannel::TunnelChannel()
     : m_tlsInUse(false), m_tls(nullptr), m_ssh(nullptr), m_bytesReceived(0), m_endOfSession(false),
@@ -17,8 +22,6 @@ void TunnelChannel::attachSsh(SshTransport* transport, std::unique_ptr<SshChanne
 
 void TunnelChannel::close(bool shutDown, unsigned int heartbeatMs, unsigned int timeoutMs, LogBase& log,
                           ProgressMonitor* pm) {
-    (void)shutDown;
-    (void)timeoutMs;
     if (m_ssh) {
         if (!m_sshChannel)
             return;
@@ -30,8 +33,12 @@ void TunnelChannel::close(bool shutDown, unsigned int heartbeatMs, unsigned int 
         return;
     }
     if (m_tlsInUse) {
-        // The TLS carrier's close_notify and close come with the TLS client.
-        log.logError(kMsgTunnelNoTls);
+        if (!m_tls) {
+            log.logError(kMsgTunnelNoTls);
+            return;
+        }
+        m_tls->sendCloseNotify(shutDown, heartbeatMs, timeoutMs, log, pm);
+        m_tls->closeChannel(log);
         return;
     }
     m_socket.closeSocket();
@@ -50,7 +57,7 @@ bool TunnelChannel::isConnected(LogBase& log, bool verbose) {
     }
     if (verbose)
         log.logInfo("Checking SSL connection...");
-    return false;
+    return m_tls && m_tls->isConnected();
 }
 
 bool TunnelChannel::sendBytes(const DataBuffer& data, unsigned int chunkSize, unsigned int heartbeatMs,
@@ -66,6 +73,8 @@ bool TunnelChannel::sendBytes(const DataBuffer& data, unsigned int chunkSize, un
     } else if (!m_tlsInUse) {
         m_socket.setReadTimeoutMs(idleTimeoutMs);
         ok = m_socket.sendDb(data, chunkSize, heartbeatMs, log, pm);
+    } else if (m_tls) {
+        ok = m_tls->sendBytes(data, heartbeatMs, idleTimeoutMs, log, pm);
     } else {
         log.logError(kMsgTunnelNoTls);
         return false;
@@ -79,7 +88,7 @@ bool TunnelChannel::sendBytes(const DataBuffer& data, unsigned int chunkSize, un
 
 TessikSocket* TunnelChannel::getSocket() {
     if (m_tlsInUse)
-        return nullptr;
+        return m_tls ? m_tls->getSocket() : nullptr;
     if (!m_ssh)
         return &m_socket;
     return &m_ssh->getSocket();
@@ -107,6 +116,9 @@ bool TunnelChannel::receiveBytes(DataBuffer& out, unsigned int maxBytes, unsigne
             log.logInfo("Received Close on SSH channel.");
         if (outcome.disconnect)
             log.logInfo("Disconnected on SSH channel.");
+    } else if (m_tlsInUse && m_tls) {
+        ok = m_tls->receiveBytes(received, heartbeatMs, idleTimeoutMs, log, pm, &flags.timedOut, &flags.aborted,
+                                 &flags.socketError, &m_endOfSession, &flags.closedByPeer, kTunnelCallerNumber);
     } else if (m_tlsInUse) {
         log.logError(kMsgTunnelNoTls);
         flags.socketError = true;
@@ -138,6 +150,8 @@ bool TunnelChannel::waitForData(unsigned int heartbeatMs, unsigned int timeoutMs
         return m_ssh->waitForData(heartbeatMs, timeoutMs, pm, socketError, aborted, timedOut, log);
     }
     if (m_tlsInUse) {
+        if (m_tls)
+            return m_tls->waitForData(heartbeatMs, timeoutMs, pm, socketError, aborted, timedOut, log);
         log.logError(kMsgTunnelNoTls);
         *socketError = true;
         return false;

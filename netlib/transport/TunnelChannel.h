@@ -25,7 +25,7 @@ inline constexpr const char* kMsgNoSshChannel = "No SSH channel.";
 inline constexpr const char* kMsgNoSshChannelForReading = "No SSH channel for reading.";
 inline constexpr const char* kMsgTunnelSendAborted = "Socket SendBytes aborted by application.";
 inline constexpr const char* kMsgTunnelReceiveAborted = "Socket ReceiveBytes aborted by application.";
-inline constexpr const char* kMsgTunnelNoTls = "No TLS channel: TLS is not available on this tunnel.";
+inline constexpr const char* kMsgTunnelNoTls = "No TLS channel is attached to this tunnel.";
 
 class TunnelChannel {
 public:

@@ -8,6 +8,7 @@
 #include "netlib/core/CStringUtil.h"
 #include "netlib/core/LogBase.h"
 #include "netlib/core/StringBuffer.h"
+#include "platform/ByteOrder.h"
 #include "platform/WinErr.h"
 #include "platform/Winsock.h"
 
@@ -243,9 +244,8 @@ void formatIpv4(const unsigned char bytes[4], StringBuffer& out) {
 
 void formatIpv6(const unsigned char bytes[16], StringBuffer& out) {
     std::uint16_t groups[kIpv6Groups];
-    for (int i = 0; i < kIpv6Groups; ++i) {
-        groups[i] = static_cast<std::uint16_t>((bytes[2 * i] << 8) | bytes[2 * i + 1]);
-    }
+    for (int i = 0; i < kIpv6Groups; ++i)
+        groups[i] = platform::LoadBe16(bytes + 2 * i);
     bool fiveZero = groups[0] == 0 && groups[1] == 0 && groups[2] == 0 && groups[3] == 0 && groups[4] == 0;
     std::uint32_t last32 = (static_cast<std::uint32_t>(groups[6]) << 16) | groups[7];
     bool mapped = fiveZero && groups[5] == 0xFFFF;
@@ -385,10 +385,8 @@ bool parseIpv6(const char* text, unsigned char out[16]) {
     for (int i = 0; i < tailCount; ++i) {
         groups[tailStart + i] = tail[i];
     }
-    for (int i = 0; i < kIpv6Groups; ++i) {
-        out[2 * i] = static_cast<unsigned char>(groups[i] >> 8);
-        out[2 * i + 1] = static_cast<unsigned char>(groups[i] & 0xFF);
-    }
+    for (int i = 0; i < kIpv6Groups; ++i)
+        platform::StoreBe16(out + 2 * i, groups[i]);
     if (hasV4) {
         std::memcpy(out + 12, &v4, sizeof v4);
     }

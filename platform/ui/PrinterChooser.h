@@ -10,7 +10,8 @@ namespace platform::ui {
 // What the print dialog offers. Print to a PDF file is on by default: many
 // desktops have no printer, and a file is then the only way to print.
 struct PrintRequest {
-    QString docName; // also names the proposed PDF file
+    QString docName;    // also names the proposed PDF file
+    QString fileFolder; // where the proposed PDF file goes; empty: the dialog's own choice
     bool printToFile = true;
     bool pageRange = false;
     bool selection = false;
@@ -23,6 +24,10 @@ public:
     // and then the printer must not be used.
     virtual bool Choose(QWidget* parent, QPrinter& printer, const PrintRequest& request) = 0;
 };
+
+// "Pain vs. Time" -> "Pain vs. Time.pdf"; no folder separators, "print.pdf"
+// for an unnamed document.
+QString ProposedPdfName(const QString& docName);
 
 // QPrintDialog with all pages and the request's options.
 class QtPrinterChooser : public PrinterChooser {

@@ -6,11 +6,12 @@
 namespace platform::ui {
 
 void Prompter::Tell(QWidget* parent, const QString& text, const QString& title, Icon icon) {
-    Ask(parent, Prompt{title, text, Buttons::Ok, icon});
+    Ask(parent, Prompt{title, text, Buttons::Ok, icon, std::nullopt});
 }
 
-bool Prompter::AskYesNo(QWidget* parent, const QString& text, const QString& title, Icon icon) {
-    return Ask(parent, Prompt{title, text, Buttons::YesNo, icon}) == Answer::Yes;
+bool Prompter::AskYesNo(QWidget* parent, const QString& text, const QString& title, Icon icon,
+                        std::optional<Answer> defaultButton) {
+    return Ask(parent, Prompt{title, text, Buttons::YesNo, icon, defaultButton}) == Answer::Yes;
 }
 
 namespace {
@@ -36,11 +37,23 @@ QMessageBox::StandardButtons ToQt(Buttons buttons) {
     return QMessageBox::Ok;
 }
 
+QMessageBox::StandardButton ToQt(Answer answer) {
+    switch (answer) {
+    case Answer::Ok: return QMessageBox::Ok;
+    case Answer::Cancel: return QMessageBox::Cancel;
+    case Answer::Yes: return QMessageBox::Yes;
+    case Answer::No: return QMessageBox::No;
+    }
+    return QMessageBox::NoButton;
+}
+
 } // namespace
 
 Answer QtPrompter::Ask(QWidget* parent, const Prompt& prompt) {
     const QString title = prompt.title.isEmpty() ? QApplication::applicationDisplayName() : prompt.title;
     QMessageBox box(ToQt(prompt.icon), title, prompt.text, ToQt(prompt.buttons), parent);
+    if (prompt.defaultButton)
+        box.setDefaultButton(ToQt(*prompt.defaultButton));
     switch (box.exec()) {
     case QMessageBox::Yes: return Answer::Yes;
     case QMessageBox::No: return Answer::No;

@@ -2,6 +2,7 @@
 // Message boxes and questions, behind a seam so windows can be driven
 // headless: the application shows real boxes, tests script the answers.
 #include <QString>
+#include <optional>
 
 class QWidget;
 
@@ -17,6 +18,8 @@ struct Prompt {
     QString text;
     Buttons buttons = Buttons::Ok;
     Icon icon = Icon::None;
+    // The button Enter presses; none: the box's own choice (Yes, OK).
+    std::optional<Answer> defaultButton;
 };
 
 class Prompter {
@@ -27,7 +30,8 @@ public:
     // A plain OK box.
     void Tell(QWidget* parent, const QString& text, const QString& title = {}, Icon icon = Icon::None);
     // True only for Yes.
-    bool AskYesNo(QWidget* parent, const QString& text, const QString& title = {}, Icon icon = Icon::Question);
+    bool AskYesNo(QWidget* parent, const QString& text, const QString& title = {}, Icon icon = Icon::Question,
+                  std::optional<Answer> defaultButton = std::nullopt);
 };
 
 // Modal QMessageBox.

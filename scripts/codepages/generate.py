@@ -7,8 +7,10 @@ Stored table: a marker ('b': bzip2 blob behind the 8-byte header, 'x': plain),
 then the base64 of the unpacked table: 'a' or '-' (ASCII-compatible or not),
 'm' (mapping records), single-byte records (code delta, 16-bit code-point
 delta) ended by 0, double-byte records (16-bit code delta, 16-bit code-point
-delta) ended by a 16-bit 0. A code point several codes decode to is written as
-the code whose record comes first, so that record goes first."""
+delta) ended by a 16-bit 0, and on pages with three-byte codes, three-byte
+records (24-bit code delta, 16-bit code-point delta) ended by a 24-bit 0. A
+code point several codes decode to is written as the code whose record comes
+first, so that record goes first."""
 import base64
 import bz2
 import os
@@ -54,7 +56,7 @@ def build(page):
                         [c for c in codes if len(c) == 1][0]), codes_text(want)))
                 first.add(want)
             continue
-        if len(want) > 2:
+        if len(want) > (3 if page in sources.THREE_BYTE else 2):
             if page not in sources.FOUR_BYTE:
                 long_codes += 1
             continue
@@ -74,17 +76,18 @@ def build(page):
             if want != bytes([0x30 + (cp & 0xF)]):
                 diffs.append('encode U+%04X ours=%02X ref=%s' % (cp, 0x30 + (cp & 0xF),
                                                              codes_text(want) if want else 'none'))
-    singles, doubles = [], []
+    by_length = {1: [], 2: [], 3: []}
     for code, cp in dec.items():
         if asc and len(code) == 1 and code[0] < 0x80:
             continue
-        (singles if len(code) == 1 else doubles).append((code, cp))
+        by_length[len(code)].append((code, cp))
 
     def order(recs):
         recs.sort(key=lambda r: (0 if r[0] in first or len(by_cp[r[1]]) == 1 else 1, r[0]))
         return recs
-    singles = order(singles) + [r for r in extra if len(r[0]) == 1]
-    doubles = order(doubles) + [r for r in extra if len(r[0]) == 2]
+    singles = order(by_length[1]) + [r for r in extra if len(r[0]) == 1]
+    doubles = order(by_length[2]) + [r for r in extra if len(r[0]) == 2]
+    triples = order(by_length[3]) + [r for r in extra if len(r[0]) == 3]
     body = bytearray(b'a' if asc else b'-')
     body += b'm'
     code = cpv = 0
@@ -102,6 +105,15 @@ def build(page):
         body += struct.pack('<HH', d, (cp - cpv) % 65536)
         code, cpv = v, cp
     body += b'\0\0'
+    if triples:
+        code = cpv = 0
+        for c, cp in triples:
+            v = (c[0] << 16) | (c[1] << 8) | c[2]
+            d = (v - code) % (1 << 24)
+            assert d != 0
+            body += struct.pack('<I', d)[:3] + struct.pack('<H', (cp - cpv) % 65536)
+            code, cpv = v, cp
+        body += b'\0\0\0'
     return stored_text(bytes(body)), diffs
 
 
@@ -115,7 +127,7 @@ def round_trip_exceptions(dec, enc):
     out = []
     for code, cp in sorted(dec.items(), key=lambda kv: (len(kv[0]), kv[0])):
         back = enc(cp)
-        if back == code or (len(code) == 2 and count[cp] > 1 and back is not None and dec.get(back) == cp):
+        if back == code or (len(code) >= 2 and count[cp] > 1 and back is not None and dec.get(back) == cp):
             continue
         out.append('roundtrip %s U+%04X writes=%s' % (codes_text(code).replace(' ', ''), cp,
                                                       codes_text(back).replace(' ', '') if back else 'none'))
@@ -202,8 +214,8 @@ def main():
     difflines = ['# Where a stored table departs from its reference source (scripts/codepages/sources.py).',
                  '# Written by scripts/codepages/generate.py; the tests allow exactly these. Lines:',
                  '#   PAGE encode U+XXXX ours=BYTES|none ref=BYTES|none',
-                 '#   PAGE longer-codes-not-kept N: N code points the reference writes in more than two',
-                 '#        bytes (JIS X 0212 in EUC-JP) are unmappable here; the tables hold 1- and 2-byte codes.',
+                 '#   PAGE longer-codes-not-kept N: N code points the reference writes in longer codes',
+                 '#        than the page\'s table holds (1 and 2 bytes, 3 on EUC-JP) are unmappable here.',
                  '#   PAGE roundtrip CODE U+XXXX writes=BYTES|none: a code that does not come back from',
                  '#        its code point (several bytes of the page decode to it).',
                  '#   PAGE judged CODE ours=U+XXXX|none judges=...: a code on which the table agrees with',

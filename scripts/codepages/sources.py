@@ -4,8 +4,9 @@ ctypes, no processes), and, for pages none of them covers, the npm package
 `codepage` (Apache-2.0).
 
 decode_map(page) gives {code bytes: code point} for every 1- and 2-byte code
-the source decodes to one BMP character; encode(page, cp) gives the bytes the
-reference writes for one code point, or None."""
+(and 3-byte code of the pages in THREE_BYTE) the source decodes to one BMP
+character; encode(page, cp) gives the bytes the reference writes for one code
+point, or None."""
 import codecs
 import ctypes
 import ctypes.util
@@ -25,6 +26,10 @@ MULTI_BYTE = [932, 936, 949, 950, 1361, 10001, 51932, 51936, 51949, 54936]
 # Pages whose four-byte codes the engine computes (GB18030: the BMP ranges and
 # the supplementary planes); their tables hold the 1- and 2-byte codes.
 FOUR_BYTE = [54936]
+# Pages whose tables also hold three-byte codes: the lead byte, then two
+# bytes of 0xA1 to 0xFE (EUC-JP's JIS X 0212 behind SS3).
+THREE_BYTE = {51932: 0x8F}
+THREE_BYTE_TRAILS = range(0xA1, 0xFF)
 
 PY = {37: 'cp037', 437: 'cp437', 500: 'cp500', 720: 'cp720', 737: 'cp737', 775: 'cp775', 850: 'cp850',
       852: 'cp852', 855: 'cp855', 857: 'cp857', 858: 'cp858', 860: 'cp860', 861: 'cp861', 862: 'cp862',
@@ -72,6 +77,10 @@ def candidates(page):
         for lead in range(0x80, 0x100):
             for trail in range(0x21, 0x100):
                 yield bytes([lead, trail])
+    if page in THREE_BYTE:
+        for second in THREE_BYTE_TRAILS:
+            for third in THREE_BYTE_TRAILS:
+                yield bytes([THREE_BYTE[page], second, third])
 
 
 # ---- glibc iconv ----------------------------------------------------------

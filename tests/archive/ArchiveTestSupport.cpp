@@ -1,13 +1,14 @@
 #include "tests/archive/ArchiveTestSupport.h"
 
+#include "platform/ByteOrder.h"
+
 namespace archive_test {
 namespace {
 
+// A little-endian field of 2 or 4 bytes; out of range throws.
 std::uint32_t Le(const Bytes& b, std::size_t at, int width) {
-    std::uint32_t v = 0;
-    for (int i = width - 1; i >= 0; --i)
-        v = v << 8 | b.at(at + static_cast<std::size_t>(i));
-    return v;
+    (void)b.at(at + static_cast<std::size_t>(width) - 1);
+    return width == 2 ? platform::LoadLe16(b.data() + at) : platform::LoadLe32(b.data() + at);
 }
 
 } // namespace

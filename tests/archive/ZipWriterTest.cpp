@@ -4,8 +4,6 @@
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
-#include <signal.h>
-#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -15,6 +13,7 @@
 #include <thread>
 
 #include "archive/ZipCrypto.h"
+#include "platform/ByteOrder.h"
 #include "tests/archive/ArchiveTestSupport.h"
 
 namespace {
@@ -397,7 +396,8 @@ int DosSecondHalves(std::uint32_t v) {
 }
 
 std::uint32_t UtModTime(const Bytes& extra) {
-    return static_cast<std::uint32_t>(extra.at(5) | extra.at(6) << 8 | extra.at(7) << 16 | extra.at(8) << 24);
+    (void)extra.at(8);
+    return platform::LoadLe32(extra.data() + 5);
 }
 
 TEST(ZipWriter, DosTimesAreLocalAndUnixTimesAreUtc) {
@@ -509,15 +509,11 @@ TEST(ZipWriter, FailedWriteLeavesEarlierAndLaterEntriesReadable) {
     ASSERT_EQ(addZipEntry(h, "first.txt", small.data(), small.size(), archive::kZipSourceMemory), ZipResult::Ok);
 
     // Let the file grow only a little: the compressor's flush fails midway.
-    struct rlimit old;
-    ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &old), 0);
-    auto oldHandler = ::signal(SIGXFSZ, SIG_IGN);
-    struct rlimit tight = old;
-    tight.rlim_cur = 20000;
-    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &tight), 0);
-    ZipResult r = addZipEntry(h, "large.bin", large.data(), large.size(), archive::kZipSourceMemory);
-    ::setrlimit(RLIMIT_FSIZE, &old);
-    ::signal(SIGXFSZ, oldHandler);
+    ZipResult r;
+    {
+        grvtest::FileSizeLimit limit(20000);
+        r = addZipEntry(h, "large.bin", large.data(), large.size(), archive::kZipSourceMemory);
+    }
     EXPECT_EQ(r, ZipResult::WriteError);
 
     ASSERT_EQ(addZipEntry(h, "last.txt", small.data(), small.size(), archive::kZipSourceMemory), ZipResult::Ok);

@@ -1,6 +1,7 @@
 #!/usr/bin/python3
 """HTTP capture peer: keeps every request exactly as it arrived and answers
-each with one canned response.
+each with one canned response, or with a script of them: request N gets the
+Nth response given (counted over all connections), the last one repeating.
 
 Request N of the run is written to DIR/request-N.bin (head and body bytes as
 received, N from 1). The body is read by Content-Length or, for chunked
@@ -68,19 +69,22 @@ def read_request(reader):
 
 
 class Server:
-    def __init__(self, folder, response):
+    def __init__(self, folder, responses):
         self.folder = folder
-        self.response = response
+        self.responses = responses
         self.count = 0
         self.lock = threading.Lock()
 
     def store(self, raw):
+        """Keeps the request; the response that answers it."""
         with self.lock:
             self.count += 1
-            name = os.path.join(self.folder, "request-%d.bin" % self.count)
+            number = self.count
+            name = os.path.join(self.folder, "request-%d.bin" % number)
         with open(name + ".part", "wb") as f:
             f.write(raw)
         os.rename(name + ".part", name)
+        return self.responses[min(number, len(self.responses)) - 1]
 
     def serve(self, conn):
         with conn:
@@ -88,9 +92,9 @@ class Server:
                 while True:
                     reader = Reader(conn)
                     fields = read_request(reader)
-                    self.store(reader.raw)
-                    conn.sendall(self.response)
-                    closing = b"connection: close" in self.response.lower()
+                    response = self.store(reader.raw)
+                    conn.sendall(response)
+                    closing = b"connection: close" in response.lower()
                     if closing or fields.get(b"connection", b"").lower() == b"close":
                         return
             except (EOFError, ConnectionError, ValueError):
@@ -101,13 +105,13 @@ def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--port", type=int, required=True)
     parser.add_argument("--dir", required=True)
-    parser.add_argument("--response", help="file holding the whole response")
+    parser.add_argument("--response", action="append", help="file holding a whole response (repeatable)")
     args = parser.parse_args()
-    response = DEFAULT_RESPONSE
-    if args.response:
-        with open(args.response, "rb") as f:
-            response = f.read()
-    server = Server(args.dir, response)
+    responses = []
+    for path in args.response or []:
+        with open(path, "rb") as f:
+            responses.append(f.read())
+    server = Server(args.dir, responses or [DEFAULT_RESPONSE])
     listener = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
     listener.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
     listener.bind(("127.0.0.1", args.port))

@@ -114,7 +114,16 @@ TEST_F(KeyContainers, KeysComeBackAsOpensslWroteThem) {
             EXPECT_FALSE(CryptExportKey(key, 0, PRIVATEKEYBLOB, 0, nullptr, &size));
             EXPECT_EQ(GetLastError(), NTE_BAD_KEY_STATE);
         }
-        EXPECT_FALSE(CryptExportKey(key, 0, 6 /* PUBLICKEYBLOB */, 0, nullptr, &size));
+        // The public half comes out whether the key is exportable or not.
+        ASSERT_TRUE(CryptExportKey(key, 0, PUBLICKEYBLOB, 0, nullptr, &size));
+        grvtest::Bytes pub(size);
+        ASSERT_TRUE(CryptExportKey(key, 0, PUBLICKEYBLOB, 0, pub.data(), &size));
+        grvtest::Bytes want =
+            openssl({"rsa", "-in", m_work.File(std::string(c.container) + ".pem"), "-pubout", "-outform", "MSBLOB"});
+        if (c.signature)
+            want[5] = CALG_RSA_SIGN >> 8;
+        EXPECT_EQ(pub, want);
+        EXPECT_FALSE(CryptExportKey(key, 0, 1 /* SIMPLEBLOB */, 0, nullptr, &size));
         EXPECT_EQ(GetLastError(), NTE_BAD_TYPE);
         EXPECT_TRUE(CryptDestroyKey(key));
         EXPECT_FALSE(CryptDestroyKey(key));

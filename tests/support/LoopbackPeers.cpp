@@ -40,7 +40,6 @@ constexpr const char* kProcessGroupFile = "peer.pgid";
 // The account names dante looks up through nss_wrapper: they need not exist.
 constexpr const char* kDanteRunner = "grvpeers";
 constexpr const char* kDanteUnprivileged = "nobody";
-constexpr int kNobodyId = 65534;
 
 std::string PeerScript(const std::string& name) {
     return std::string(GRV_SOURCE_DIR) + "/tests/peers/" + name;
@@ -262,6 +261,17 @@ void LoopbackPeers::StopPeer(Running& peer) {
     peer.pid = 0;
 }
 
+std::string LoopbackPeers::PeerFolder(int port) const {
+    for (const Running& peer : m_running) {
+        for (int p : peer.ports) {
+            if (p == port) {
+                return peer.folder;
+            }
+        }
+    }
+    return {};
+}
+
 void LoopbackPeers::Stop(int port) {
     for (auto it = m_running.begin(); it != m_running.end(); ++it) {
         for (int p : it->ports) {
@@ -288,7 +298,9 @@ NginxPeer LoopbackPeers::StartNginx(const NginxOptions& options) {
     }
     mkdir(result.docRoot.c_str(), kReachableByServices);
     mkdir((result.docRoot + "/basic").c_str(), kReachableByServices);
+    mkdir((result.docRoot + "/dav").c_str(), kReachableByServices);
     WriteFile(result.docRoot + "/index.html", "hello\n");
+    WriteFile(result.docRoot + "/empty-page", "");
     WriteFile(result.docRoot + "/basic/index.html", "basic-ok\n");
     std::string big;
     for (int i = 0; i < 2000; ++i) {
@@ -325,6 +337,23 @@ NginxPeer LoopbackPeers::StartNginx(const NginxOptions& options) {
                                        "      auth_basic \"Gorvane test\";",
                                        "      auth_basic_user_file " + HtpasswdFile() + ";",
                                        "    }",
+                                       "    location = /early {",
+                                       "      client_max_body_size 0;",
+                                       "      return 200 \"early\\n\";",
+                                       "    }",
+                                       "    location /dav/ {",
+                                       "      client_max_body_size 0;",
+                                       "      dav_methods PUT DELETE;",
+                                       "      create_full_put_path on;",
+                                       "    }",
+                                       "    location = /nocontent { return 204; }",
+                                       "    location = /empty404 { error_page 404 /empty-page; return 404; }",
+                                       "    location = /empty-page { internal; }",
+                                       "    location = /moved { return 302 /; }",
+                                       "    location = /moved301 { return 301 /; }",
+                                       "    location = /to-whoami { return 302 /whoami; }",
+                                       "    location = /elsewhere { return 302 http://127.0.0.2:$server_port/whoami; }",
+                                       "    location = /whoami { return 200 \"[$http_authorization]\\n\"; }",
                                        "  }",
                                        "}",
                                    }));
@@ -334,16 +363,17 @@ NginxPeer LoopbackPeers::StartNginx(const NginxOptions& options) {
     return result;
 }
 
-ApachePeer LoopbackPeers::StartApache() {
+ApachePeer LoopbackPeers::StartApache(const ApacheOptions& options) {
     Running peer{"apache2", 0, {FreeLoopbackPort()}, {}, MakeFolder("apache2")};
     const std::string& dir = peer.folder;
     std::string www = dir + "/www";
-    for (const char* sub : {"", "/digest", "/ntlm"}) {
+    for (const char* sub : {"", "/digest", "/ntlm", "/negotiate"}) {
         mkdir((www + sub).c_str(), kReachableByServices);
     }
     WriteFile(www + "/index.html", "hello\n");
     WriteFile(www + "/digest/index.html", "digest-ok\n");
     WriteFile(www + "/ntlm/index.html", "ntlm-ok\n");
+    WriteFile(www + "/negotiate/index.html", "negotiate-ok\n");
     RunResult digest = Python("import hashlib,sys; u,r,p=sys.argv[1:4]; "
                               "print(f'{u}:{r}:' + hashlib.md5(f'{u}:{r}:{p}'.encode()).hexdigest())",
                               {kPeerUser, kApacheDigestRealm, kPeerPassword});
@@ -352,8 +382,11 @@ ApachePeer LoopbackPeers::StartApache() {
     }
     std::string htdigest = WriteConfig(dir, "htdigest", digest.out);
     // gss-ntlmssp takes the accounts it accepts from this file.
-    std::string ntlmUsers =
-        WriteConfig(dir, "ntlm-users", std::string(kPeerNtlmDomain) + ":" + kPeerUser + ":" + kPeerPassword + "\n");
+    std::string accounts = std::string(kPeerNtlmDomain) + ":" + kPeerUser + ":" + kPeerPassword + "\n";
+    for (const std::string& line : options.ntlmUsers) {
+        accounts += line + "\n";
+    }
+    std::string ntlmUsers = WriteConfig(dir, "ntlm-users", accounts);
     const std::string modules = "/usr/lib/apache2/modules/";
     std::vector<std::string> lines = {
         "ServerRoot " + dir,
@@ -395,9 +428,94 @@ ApachePeer LoopbackPeers::StartApache() {
     if (IsRoot()) {
         lines.insert(lines.begin() + 2, {"User www-data", "Group www-data"});
     }
+    std::vector<std::string> env = {"NTLM_USER_FILE=" + ntlmUsers};
+    if (options.kerberos != nullptr) {
+        lines.insert(lines.end(), {
+                                      "<Location /negotiate/>",
+                                      "  AuthType GSSAPI",
+                                      "  AuthName \"Gorvane Negotiate\"",
+                                      "  GssapiCredStore keytab:" + options.kerberos->keytab,
+                                      "  GssapiAllowedMech krb5",
+                                      "  GssapiConnectionBound On",
+                                      "  Require valid-user",
+                                      "</Location>",
+                                  });
+        // No replay cache: the service account could not write one here.
+        env.insert(env.end(), {"KRB5_CONFIG=" + options.kerberos->krb5Conf, "KRB5RCACHETYPE=none"});
+    }
+    lines.insert(lines.end(), options.config.begin(), options.config.end());
     std::string conf = WriteConfig(dir, "apache2.conf", Join(lines));
-    Launch(peer, {"/usr/sbin/apache2", "-f", conf, "-DFOREGROUND"}, {"NTLM_USER_FILE=" + ntlmUsers});
+    env.insert(env.end(), options.env.begin(), options.env.end());
+    Launch(peer, {"/usr/sbin/apache2", "-f", conf, "-DFOREGROUND"}, env);
     return {peer.ports[0]};
+}
+
+KdcPeer LoopbackPeers::StartKdc() {
+    Running peer{"krb5kdc", 0, {FreeLoopbackPort()}, {}, MakeFolder("krb5kdc")};
+    const std::string& dir = peer.folder;
+    const std::string realm = kKdcRealm;
+    const std::string listen = "127.0.0.1:" + std::to_string(peer.ports[0]);
+    std::string kdcConf = WriteConfig(dir, "kdc.conf",
+                                      Join({
+                                          "[kdcdefaults]",
+                                          "  kdc_listen = " + listen,
+                                          "  kdc_tcp_listen = " + listen,
+                                          "[realms]",
+                                          "  " + realm + " = {",
+                                          "    database_name = " + dir + "/principal",
+                                          "    key_stash_file = " + dir + "/stash",
+                                          "    acl_file = " + dir + "/kadm5.acl",
+                                          "  }",
+                                          "[logging]",
+                                          "  kdc = FILE:" + dir + "/kdc.log",
+                                      }));
+    WriteConfig(dir, "kadm5.acl", "");
+    // Names are taken as written (no DNS), over TCP.
+    KdcPeer result;
+    result.port = peer.ports[0];
+    result.krb5Conf = WriteConfig(dir, "krb5.conf",
+                                  Join({
+                                      "[libdefaults]",
+                                      "  default_realm = " + realm,
+                                      "  dns_lookup_kdc = false",
+                                      "  dns_lookup_realm = false",
+                                      "  rdns = false",
+                                      "  dns_canonicalize_hostname = false",
+                                      "  udp_preference_limit = 1",
+                                      "[realms]",
+                                      "  " + realm + " = {",
+                                      "    kdc = " + listen,
+                                      "  }",
+                                      "[domain_realm]",
+                                      "  localhost = " + realm,
+                                  }));
+    result.keytab = dir + "/http.keytab";
+    RunOptions admin;
+    admin.env = {"KRB5_CONFIG=" + result.krb5Conf, "KRB5_KDC_PROFILE=" + kdcConf};
+    for (const std::vector<std::string>& argv : std::vector<std::vector<std::string>>{
+             {"kdb5_util", "-r", realm, "create", "-s", "-P", "grv-master-key"},
+             {"kadmin.local", "-r", realm, "-q", std::string("addprinc -pw ") + kPeerPassword + " " + kPeerUser},
+             {"kadmin.local", "-r", realm, "-q", "addprinc -randkey HTTP/localhost"},
+             {"kadmin.local", "-r", realm, "-q", "ktadd -k " + result.keytab + " HTTP/localhost"},
+         }) {
+        RunResult r = RunProgram(argv, admin);
+        if (!r.Ok()) {
+            Fail(argv[0] + " failed: " + r.out + r.err);
+        }
+    }
+    chmod(result.keytab.c_str(), kReadableByServices);
+    Launch(peer, {"krb5kdc", "-n", "-r", realm}, admin.env);
+    return result;
+}
+
+void LoopbackPeers::Kinit(const KdcPeer& kdc, const std::string& ccache) {
+    RunOptions o;
+    o.input = std::string(kPeerPassword) + "\n";
+    o.env = {"KRB5_CONFIG=" + kdc.krb5Conf, "KRB5CCNAME=" + ccache};
+    RunResult r = RunProgram({"kinit", kPeerUser}, o);
+    if (!r.Ok()) {
+        Fail("kinit failed: " + r.out + r.err);
+    }
 }
 
 int LoopbackPeers::StartSquid() {
@@ -515,9 +633,22 @@ int LoopbackPeers::StartDante() {
 }
 
 int LoopbackPeers::StartOpensslServer(const std::string& ciphers) {
+    OpensslServerOptions options;
+    options.ciphers = ciphers;
+    return StartOpensslServer(options);
+}
+
+int LoopbackPeers::StartOpensslServer(const OpensslServerOptions& options) {
     Running peer{"openssl s_server", 0, {FreeLoopbackPort()}, {}, MakeFolder("s_server")};
-    Launch(peer, {"openssl", "s_server", "-accept", "127.0.0.1:" + std::to_string(peer.ports[0]), "-cert",
-                  Certificate(), "-key", CertificateKey(), "-tls1", "-cipher", ciphers, "-www", "-quiet"});
+    std::vector<std::string> argv = {"openssl",       "s_server",
+                                     "-accept",       "127.0.0.1:" + std::to_string(peer.ports[0]),
+                                     "-cert",         options.cert.empty() ? Certificate() : options.cert,
+                                     "-key",          options.key.empty() ? CertificateKey() : options.key,
+                                     "-tls1",         "-cipher",
+                                     options.ciphers, "-www",
+                                     "-quiet"};
+    argv.insert(argv.end(), options.extraArgs.begin(), options.extraArgs.end());
+    Launch(peer, argv);
     return peer.ports[0];
 }
 
@@ -621,13 +752,17 @@ int LoopbackPeers::StartS3rver() {
 }
 
 int LoopbackPeers::StartCaptureServer(const std::string& response) {
+    return StartCaptureServer(response.empty() ? std::vector<std::string>{} : std::vector<std::string>{response});
+}
+
+int LoopbackPeers::StartCaptureServer(const std::vector<std::string>& responses) {
     Running peer{"capture", 0, {FreeLoopbackPort()}, {}, MakeFolder("capture")};
     std::vector<std::string> argv = {
         "/usr/bin/python3", PeerScript("capture_server.py"), "--port", std::to_string(peer.ports[0]), "--dir",
         peer.folder};
-    if (!response.empty()) {
+    for (std::size_t i = 0; i < responses.size(); ++i) {
         argv.push_back("--response");
-        argv.push_back(WriteConfig(peer.folder, "response.bin", response));
+        argv.push_back(WriteConfig(peer.folder, "response-" + std::to_string(i + 1) + ".bin", responses[i]));
     }
     Launch(peer, argv);
     return peer.ports[0];

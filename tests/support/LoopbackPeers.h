@@ -30,7 +30,12 @@ inline constexpr const char* kGnutlsRc4Md5 = "NONE:+VERS-TLS1.0:+RSA:+ARCFOUR-12
 
 // nginx: "/" serves index.html ("hello\n"), "/big.txt" a text that goes out
 // gzip-compressed and chunked to clients that accept gzip, "/basic/" needs
-// Basic authentication. The TLS port speaks TLS 1.0 with AES128-SHA only.
+// Basic authentication, "/early" answers "early\n" at once whatever the
+// request carries, "/dav/" stores what is PUT there (docRoot/dav),
+// "/nocontent" answers 204 and "/empty404" an empty 404; "/moved" and
+// "/moved301" redirect to "/" (302, 301), "/to-whoami" to "/whoami" and
+// "/elsewhere" to "/whoami" on 127.0.0.2, which echoes the Authorization
+// field in brackets. The TLS port speaks TLS 1.0 with AES128-SHA only.
 // The access log has one line per request: "$server_addr $connection
 // $connection_requests $status $request".
 struct NginxPeer {
@@ -47,11 +52,41 @@ struct NginxOptions {
     int keepaliveTimeoutSec = 0;
 };
 
+// A throwaway Kerberos realm kKdcRealm: an MIT KDC on a free port of
+// 127.0.0.1 (TCP and UDP) with its database in the peers' folder, holding
+// kPeerUser (password kPeerPassword) and HTTP/localhost, whose key is in
+// keytab. Clients find it through KRB5_CONFIG=krb5Conf.
+inline constexpr const char* kKdcRealm = "GORVANE.TEST";
+struct KdcPeer {
+    int port = 0;
+    std::string krb5Conf;
+    std::string keytab;
+};
+
+// openssl s_server's certificate (the peers' own self-signed one when
+// empty), cipher list and any further arguments (-Verify, -keylogfile ...).
+struct OpensslServerOptions {
+    std::string ciphers = kOpensslLegacyCiphers;
+    std::string cert;
+    std::string key;
+    std::vector<std::string> extraArgs;
+};
+
 // apache2: "/digest/" needs Digest authentication (realm kApacheDigestRealm),
-// "/ntlm/" NTLM (domain kPeerNtlmDomain); each answers with one line of text.
+// "/ntlm/" NTLM (domain kPeerNtlmDomain), "/negotiate/" (when asked for)
+// Negotiate; each answers with one line of text.
 inline constexpr const char* kApacheDigestRealm = "Gorvane digest";
 struct ApachePeer {
     int port = 0;
+};
+// More NTLM accounts ("DOMAIN:USER:PASSWORD" lines), variables for apache's
+// environment, and configuration lines added at the end. With a realm,
+// "/negotiate/" needs Negotiate (Kerberos) against it.
+struct ApacheOptions {
+    std::vector<std::string> ntlmUsers;
+    std::vector<std::string> env;
+    std::vector<std::string> config;
+    const KdcPeer* kerberos = nullptr;
 };
 
 // An SSH server and the client key it accepts for user.
@@ -79,7 +114,7 @@ public:
     // Each Start... returns once the peer accepts connections; a peer that
     // cannot start throws std::runtime_error with the end of its log.
     NginxPeer StartNginx(const NginxOptions& options = {});
-    ApachePeer StartApache();
+    ApachePeer StartApache(const ApacheOptions& options = {});
     // HTTP proxies with Basic proxy authentication; CONNECT to any port.
     int StartSquid();
     int StartTinyproxy();
@@ -92,6 +127,7 @@ public:
     std::string DanteUser() const { return kPeerUser; }
     // openssl s_server with -tls1 and -www (a status page for GET).
     int StartOpensslServer(const std::string& ciphers = kOpensslLegacyCiphers);
+    int StartOpensslServer(const OpensslServerOptions& options);
     // gnutls-serv (-a, --http) with a priority string, on 127.0.0.1 only.
     int StartGnutlsServer(const std::string& priority);
     // OpenSSH with RSA and DSA host keys and SHA-1 era algorithms only,
@@ -104,13 +140,23 @@ public:
     // s3rver (object storage) with the empty bucket kS3Bucket; path-style
     // requests, signatures checked against kS3AccessKey / kS3SecretKey.
     int StartS3rver();
+    KdcPeer StartKdc();
+    // kinit of kPeerUser into the credentials cache ccache ("FILE:path").
+    void Kinit(const KdcPeer& kdc, const std::string& ccache);
     // Keeps each request whole as CapturedRequests; answers every one with
     // response (a default 200 "ok" when empty).
     int StartCaptureServer(const std::string& response = {});
+    // Request N gets responses[N-1] (counted over all connections); the last
+    // one answers every request after it.
+    int StartCaptureServer(const std::vector<std::string>& responses);
     // The requests kept so far; with a count, once that many are kept (or
     // the wait for them gave up: the test then sees fewer).
     std::vector<std::string> CapturedRequests(int port) const;
     std::vector<std::string> CapturedRequests(int port, std::size_t count) const;
+
+    // The working folder of the peer listening on port ("" for none):
+    // openssl s_server -WWW serves the files in it.
+    std::string PeerFolder(int port) const;
 
     // Stops the peer listening on port (all its ports go with it).
     void Stop(int port);

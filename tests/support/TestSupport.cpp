@@ -1,9 +1,12 @@
 #include "tests/support/TestSupport.h"
 
+#include <gtest/gtest.h>
+
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -11,6 +14,7 @@
 
 #include <array>
 #include <cerrno>
+#include <climits>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -308,6 +312,31 @@ bool InflateRaw(const Bytes& compressed, Bytes* out) {
     return ok;
 }
 
+bool RerunCurrentTestAsNobody(const std::vector<std::string>& env, const std::string& workDir) {
+    if (::geteuid() != 0)
+        return false;
+    const ::testing::TestInfo* info = ::testing::UnitTest::GetInstance()->current_test_info();
+    const std::string filter = std::string("--gtest_filter=") + info->test_suite_name() + "." + info->name();
+    char exe[PATH_MAX];
+    const ssize_t n = ::readlink("/proc/self/exe", exe, sizeof exe - 1);
+    EXPECT_GT(n, 0);
+    if (n <= 0)
+        return true;
+    exe[n] = '\0';
+    RunOptions options;
+    options.mergeStderr = true;
+    options.env = env;
+    options.workDir = workDir;
+    const std::string id = std::to_string(kNobodyId);
+    const RunResult run =
+        RunProgram({"setpriv", "--reuid=" + id, "--regid=" + id, "--clear-groups", exe, filter}, options);
+    EXPECT_EQ(run.status, 0) << run.out;
+    // The child must really have run the body, not skipped it.
+    EXPECT_NE(run.out.find("[  PASSED  ] 1 test"), std::string::npos) << run.out;
+    EXPECT_EQ(run.out.find("SKIPPED"), std::string::npos) << run.out;
+    return true;
+}
+
 std::string MakeJournalDatabase(const std::string& path) {
     const std::string sql = "CREATE TABLE entry(id INTEGER PRIMARY KEY, ts TEXT, subject TEXT, worst INT, avg INT,"
                             " low INT, cur INT, journal TEXT);"
@@ -316,6 +345,24 @@ std::string MakeJournalDatabase(const std::string& path) {
                             " i%24, i%60), 'Entry ' || i, i%11, (i*7)%11, (i*3)%11, (i*5)%11,"
                             " 'Slept ' || (i%9) || ' hours; knee pain after walking ' || (i%5) || ' km.' FROM n;";
     return RunProgram({"sqlite3", path, sql}).Ok() ? path : std::string();
+}
+
+FileSizeLimit::FileSizeLimit(std::uint64_t limit) {
+    rlimit r{};
+    ::getrlimit(RLIMIT_FSIZE, &r);
+    m_savedSoft = r.rlim_cur;
+    m_savedHard = r.rlim_max;
+    m_oldHandler = ::signal(SIGXFSZ, SIG_IGN);
+    r.rlim_cur = static_cast<rlim_t>(limit);
+    ::setrlimit(RLIMIT_FSIZE, &r);
+}
+
+FileSizeLimit::~FileSizeLimit() {
+    rlimit r{};
+    r.rlim_cur = static_cast<rlim_t>(m_savedSoft);
+    r.rlim_max = static_cast<rlim_t>(m_savedHard);
+    ::setrlimit(RLIMIT_FSIZE, &r);
+    ::signal(SIGXFSZ, m_oldHandler);
 }
 
 } // namespace grvtest

@@ -33,6 +33,21 @@ private:
     bool m_keep = false;
 };
 
+// While alive, files may grow to `limit` bytes: a write past it fails short
+// (SIGXFSZ ignored), as on a full disk.
+class FileSizeLimit {
+public:
+    explicit FileSizeLimit(std::uint64_t limit);
+    ~FileSizeLimit();
+    FileSizeLimit(const FileSizeLimit&) = delete;
+    FileSizeLimit& operator=(const FileSizeLimit&) = delete;
+
+private:
+    std::uint64_t m_savedSoft = 0;
+    std::uint64_t m_savedHard = 0;
+    void (*m_oldHandler)(int) = nullptr;
+};
+
 // The test's TMPDIR (the runner gives each test executable its own).
 std::string TempRoot();
 // A folder other users can reach, for what the peers' service accounts or
@@ -115,6 +130,17 @@ std::string ToHex(std::string_view data);
 // Inflates raw deflate data (window bits -15); false when zlib refuses it or
 // the stream does not end exactly where the data does.
 bool InflateRaw(const Bytes& compressed, Bytes* out);
+
+// The user the privilege-dropped runs take.
+constexpr unsigned kNobodyId = 65534;
+
+// For tests that need the kernel's permission checks, which do not bind the
+// superuser: when this process is root, runs the current test again in a
+// child under setpriv as nobody, with env added to ours and in workDir
+// (empty: ours), expects it to pass, and returns true (the caller returns).
+// In that child, and when not root to begin with, returns false and the
+// body runs.
+bool RerunCurrentTestAsNobody(const std::vector<std::string>& env = {}, const std::string& workDir = {});
 
 // A journal-sized SQLite database at path (3000 entry rows), built by the
 // sqlite3 shell; path, or "" when the shell failed.

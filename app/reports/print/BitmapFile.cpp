@@ -5,17 +5,10 @@
 #include <memory>
 #include <sys/stat.h>
 
+#include "platform/ByteOrder.h"
+
 namespace bitmap {
 namespace {
-
-std::uint16_t Le16(const std::uint8_t* p) {
-    return static_cast<std::uint16_t>(p[0] | (p[1] << 8));
-}
-
-std::uint32_t Le32(const std::uint8_t* p) {
-    return static_cast<std::uint32_t>(p[0]) | (static_cast<std::uint32_t>(p[1]) << 8) |
-           (static_cast<std::uint32_t>(p[2]) << 16) | (static_cast<std::uint32_t>(p[3]) << 24);
-}
 
 std::uint32_t Rgb(std::uint8_t r, std::uint8_t g, std::uint8_t b) {
     return 0xff000000u | (static_cast<std::uint32_t>(r) << 16) | (static_cast<std::uint32_t>(g) << 8) | b;
@@ -36,17 +29,17 @@ std::uint32_t ColorsOfBitCount(std::uint16_t bits) {
 
 InfoHeader ParseInfoHeader(const std::uint8_t* p) {
     InfoHeader h;
-    h.size = Le32(p);
-    h.width = static_cast<std::int32_t>(Le32(p + 4));
-    h.height = static_cast<std::int32_t>(Le32(p + 8));
-    h.planes = Le16(p + 12);
-    h.bitCount = Le16(p + 14);
-    h.compression = Le32(p + 16);
-    h.sizeImage = Le32(p + 20);
-    h.xPelsPerMeter = static_cast<std::int32_t>(Le32(p + 24));
-    h.yPelsPerMeter = static_cast<std::int32_t>(Le32(p + 28));
-    h.clrUsed = Le32(p + 32);
-    h.clrImportant = Le32(p + 36);
+    h.size = platform::LoadLe32(p);
+    h.width = static_cast<std::int32_t>(platform::LoadLe32(p + 4));
+    h.height = static_cast<std::int32_t>(platform::LoadLe32(p + 8));
+    h.planes = platform::LoadLe16(p + 12);
+    h.bitCount = platform::LoadLe16(p + 14);
+    h.compression = platform::LoadLe32(p + 16);
+    h.sizeImage = platform::LoadLe32(p + 20);
+    h.xPelsPerMeter = static_cast<std::int32_t>(platform::LoadLe32(p + 24));
+    h.yPelsPerMeter = static_cast<std::int32_t>(platform::LoadLe32(p + 28));
+    h.clrUsed = platform::LoadLe32(p + 32);
+    h.clrImportant = platform::LoadLe32(p + 36);
     return h;
 }
 
@@ -55,10 +48,10 @@ InfoHeader ParseInfoHeader(const std::uint8_t* p) {
 InfoHeader WidenCoreHeader(const std::uint8_t* p) {
     InfoHeader h;
     h.size = kInfoHeaderBytes;
-    h.width = Le16(p + 4);
-    h.height = Le16(p + 6);
-    h.planes = Le16(p + 8);
-    h.bitCount = Le16(p + 10);
+    h.width = platform::LoadLe16(p + 4);
+    h.height = platform::LoadLe16(p + 6);
+    h.planes = platform::LoadLe16(p + 8);
+    h.bitCount = platform::LoadLe16(p + 10);
     h.clrUsed = h.clrImportant = ColorsOfBitCount(h.bitCount);
     return h;
 }
@@ -121,15 +114,15 @@ Error ReadBitmapHeader(const std::uint8_t* data, std::size_t size, Layout& out) 
     out = Layout{};
     std::size_t pos = 0;
     std::uint32_t fileOffset = 0;
-    if (size >= 2 && Le16(data) == kFileType) {
+    if (size >= 2 && platform::LoadLe16(data) == kFileType) {
         if (size < kFileHeaderBytes)
             return Error::TooShort;
-        fileOffset = Le32(data + 10);
+        fileOffset = platform::LoadLe32(data + 10);
         pos = kFileHeaderBytes;
     }
     if (size - pos < 4)
         return Error::TooShort;
-    const std::uint32_t headerSize = Le32(data + pos);
+    const std::uint32_t headerSize = platform::LoadLe32(data + pos);
     if (headerSize != kInfoHeaderBytes && headerSize != kCoreHeaderBytes)
         return Error::BadHeaderSize;
     if (size - pos < headerSize)
@@ -197,7 +190,7 @@ void DecodeRow(const Layout& layout, const std::uint8_t* data, std::size_t size,
         case 4: out[x] = paletteColor((p[x / 2] >> (x % 2 ? 0 : 4)) & 0x0f); break;
         case 8: out[x] = paletteColor(p[x]); break;
         case 16: {
-            const std::uint16_t v = Le16(p + 2 * x);
+            const std::uint16_t v = platform::LoadLe16(p + 2 * x);
             auto five = [](unsigned c) { return static_cast<std::uint8_t>((c << 3) | (c >> 2)); };
             out[x] = Rgb(five((v >> 10) & 31), five((v >> 5) & 31), five(v & 31));
             break;

@@ -1,8 +1,8 @@
 // Cipher throughput beside OpenSSL's libcrypto (the legacy ciphers through its
-// legacy provider): encryption of 16 KiB chunks, each call continuing the
-// chain or keystream as record encryption does. Ours runs AES on the AES
-// instructions where present and on the table code. Twofish and the older
-// Blowfish have no peer there.
+// legacy provider): encryption and decryption of 16 KiB chunks, each call
+// continuing the chain or keystream as record encryption does. Ours runs AES
+// on the AES instructions where present and on the table code. Twofish and
+// the older Blowfish have no peer there.
 #include <benchmark/benchmark.h>
 #include <openssl/evp.h>
 #include <openssl/provider.h>
@@ -16,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/BenchSupport.h"
 #include "netlib/core/LogBase.h"
 #include "netlib/crypto/Blowfish.h"
 #include "netlib/crypto/Rijndael.h"
@@ -33,8 +34,9 @@ constexpr std::size_t kChunkBytes = 16 * 1024;
 constexpr unsigned char kKey[32] = {1,  2,  3,  4,  5,  6,  7,  8,  9,  10, 11, 12, 13, 14, 15, 16,
                                     17, 18, 19, 20, 21, 22, 23, 24, 25, 26, 27, 28, 29, 30, 31, 32};
 constexpr unsigned char kIv[16] = {};
+constexpr unsigned int kLegacyKeyBytes = 16;
 
-using Encrypt = std::function<void()>;
+using Run = std::function<void()>;
 
 const DataBuffer& chunk() {
     static const std::unique_ptr<DataBuffer> data = [] {
@@ -47,44 +49,6 @@ const DataBuffer& chunk() {
     return *data;
 }
 
-Encrypt oursAes(int bits, bool instructions) {
-    auto ctx = std::make_shared<RijndaelContext>();
-    ctx->setKeyLength(bits);
-    ctx->setKeyBytes(kKey, static_cast<unsigned int>(bits / 8));
-    ctx->setModeCbc();
-    auto carried = std::make_shared<DataBuffer>();
-    carried->append(kIv, sizeof kIv);
-    LogNull log;
-    delete ctx->encryptFirstChunk(chunk(), log); // keys the context
-    return [ctx, carried, instructions] {
-        setAesHardwareAllowed(instructions);
-        LogNull quiet;
-        std::unique_ptr<DataBuffer> out(ctx->encryptNextChunk(chunk(), *carried, quiet));
-        carried->clear();
-        carried->append(out->getData() + out->getSize() - kAesBlockSize, kAesBlockSize);
-        benchmark::DoNotOptimize(out->getData());
-        setAesHardwareAllowed(true);
-    };
-}
-
-Encrypt oursTripleDes() {
-    auto des = std::make_shared<TessikDes>();
-    DataBuffer key;
-    key.append(kKey, 24);
-    LogNull log;
-    des->setKey(key, kDesThreeKeyBits, log);
-    des->setCipherMode(kDesModeCbc);
-    auto carried = std::make_shared<DataBuffer>();
-    delete des->encryptFirstChunk(chunk(), *carried, log);
-    return [des, carried] {
-        LogNull quiet;
-        std::unique_ptr<DataBuffer> out(des->encryptNextChunk(chunk(), *carried, quiet));
-        benchmark::DoNotOptimize(out->getData());
-    };
-}
-
-constexpr unsigned int kLegacyKeyBytes = 16;
-
 const DataBuffer& key() {
     static DataBuffer k;
     if (k.getSize() == 0)
@@ -93,52 +57,74 @@ const DataBuffer& key() {
 }
 
 // A cipher with the framework's chunk calls, keyed and run through its first
-// chunk; each call then encrypts one next chunk.
+// chunk; each call then encrypts (or decrypts) one next chunk.
 template <class Cipher>
-Encrypt chunks(std::shared_ptr<Cipher> c) {
+Run chunks(std::shared_ptr<Cipher> c, bool encrypt) {
     auto carried = std::make_shared<DataBuffer>();
+    auto ivArea = std::make_shared<std::vector<unsigned char>>(16);
     LogNull log;
-    delete c->encryptFirstChunk(chunk(), *carried, log);
-    return [c, carried] {
+    if (encrypt)
+        delete c->encryptFirstChunk(chunk(), *carried, log);
+    else
+        delete c->decryptFirstChunk(chunk(), ivArea->data(), log);
+    return [c, carried, ivArea, encrypt] {
         LogNull quiet;
-        std::unique_ptr<DataBuffer> out(c->encryptNextChunk(chunk(), *carried, quiet));
+        std::unique_ptr<DataBuffer> out(encrypt ? c->encryptNextChunk(chunk(), *carried, quiet)
+                                                : c->decryptNextChunk(chunk(), ivArea->data(), quiet));
         benchmark::DoNotOptimize(out->getData());
     };
 }
 
-Encrypt oursRc2() {
-    auto c = std::make_shared<TessikRc2>();
-    c->setKey(key(), kLegacyKeyBytes, kLegacyKeyBytes * 8);
-    return chunks(c);
+Run oursAes(int bits, bool instructions, bool encrypt) {
+    auto ctx = std::make_shared<RijndaelContext>();
+    ctx->setKeyLength(bits);
+    ctx->setKeyBytes(kKey, static_cast<unsigned int>(bits / 8));
+    ctx->setModeCbc();
+    Run run = chunks(ctx, encrypt);
+    return [run, instructions] {
+        setAesHardwareAllowed(instructions);
+        run();
+        setAesHardwareAllowed(true);
+    };
 }
 
-Encrypt oursBlowfish2() {
+Run oursTripleDes(bool encrypt) {
+    auto des = std::make_shared<TessikDes>();
+    DataBuffer k;
+    k.append(kKey, 24);
+    LogNull log;
+    des->setKey(k, kDesThreeKeyBits, log);
+    des->setCipherMode(kDesModeCbc);
+    return chunks(des, encrypt);
+}
+
+Run oursRc2(bool encrypt) {
+    auto c = std::make_shared<TessikRc2>();
+    c->setKey(key(), kLegacyKeyBytes, kLegacyKeyBytes * 8);
+    return chunks(c, encrypt);
+}
+
+Run oursBlowfish2(bool encrypt) {
     auto c = std::make_shared<Blowfish2>();
     c->setKey(key());
     c->setModeCbc();
-    return chunks(c);
+    return chunks(c, encrypt);
 }
 
-Encrypt oursTwofish() {
+Run oursTwofish(bool encrypt) {
     auto c = std::make_shared<TwoFish>();
     c->setKeyLength(kLegacyKeyBytes * 8);
     c->setKey(key());
-    return chunks(c);
+    return chunks(c, encrypt);
 }
 
-Encrypt oursBlowfish() {
+Run oursBlowfish(bool encrypt) {
     auto c = std::make_shared<Blowfish>();
     c->setKey(key());
-    LogNull log;
-    delete c->encryptFirstChunk(chunk(), log);
-    return [c] {
-        LogNull quiet;
-        std::unique_ptr<DataBuffer> out(c->encryptNextChunk(chunk(), quiet));
-        benchmark::DoNotOptimize(out->getData());
-    };
+    return chunks(c, encrypt);
 }
 
-Encrypt oursRc4() {
+Run oursRc4(bool) {
     auto c = std::make_shared<TessikArc4>();
     c->setKey(key(), kLegacyKeyBytes);
     return [c] {
@@ -147,20 +133,27 @@ Encrypt oursRc4() {
     };
 }
 
-Encrypt openssl(const EVP_CIPHER* cipher) {
+Run evp(const EVP_CIPHER* cipher, unsigned int keyBytes, bool encrypt) {
     std::shared_ptr<EVP_CIPHER_CTX> ctx(EVP_CIPHER_CTX_new(), EVP_CIPHER_CTX_free);
-    EVP_EncryptInit_ex(ctx.get(), cipher, nullptr, kKey, kIv);
+    EVP_CipherInit_ex2(ctx.get(), cipher, nullptr, nullptr, encrypt ? 1 : 0, nullptr);
+    if (keyBytes)
+        EVP_CIPHER_CTX_set_key_length(ctx.get(), static_cast<int>(keyBytes));
+    EVP_CipherInit_ex2(ctx.get(), nullptr, kKey, kIv, encrypt ? 1 : 0, nullptr);
     EVP_CIPHER_CTX_set_padding(ctx.get(), 0);
     auto out = std::make_shared<std::vector<unsigned char>>(kChunkBytes + 32);
     return [ctx, out] {
         int len = 0;
-        EVP_EncryptUpdate(ctx.get(), out->data(), &len, chunk().getData(), static_cast<int>(kChunkBytes));
+        EVP_CipherUpdate(ctx.get(), out->data(), &len, chunk().getData(), static_cast<int>(kChunkBytes));
         benchmark::DoNotOptimize(out->data());
     };
 }
 
+Run openssl(const EVP_CIPHER* cipher, bool encrypt) {
+    return evp(cipher, 0, encrypt);
+}
+
 // A legacy-provider cipher, keyed with the 16-byte key.
-Encrypt opensslLegacy(const char* name) {
+Run opensslLegacy(const char* name, bool encrypt) {
     static OSSL_PROVIDER* legacy = OSSL_PROVIDER_load(nullptr, "legacy");
     static OSSL_PROVIDER* standard = OSSL_PROVIDER_load(nullptr, "default");
     (void)legacy;
@@ -168,84 +161,117 @@ Encrypt opensslLegacy(const char* name) {
     std::shared_ptr<EVP_CIPHER> cipher(EVP_CIPHER_fetch(nullptr, name, nullptr), EVP_CIPHER_free);
     if (!cipher)
         return nullptr;
-    std::shared_ptr<EVP_CIPHER_CTX> ctx(EVP_CIPHER_CTX_new(), EVP_CIPHER_CTX_free);
-    EVP_EncryptInit_ex2(ctx.get(), cipher.get(), nullptr, nullptr, nullptr);
-    EVP_CIPHER_CTX_set_key_length(ctx.get(), kLegacyKeyBytes);
-    EVP_EncryptInit_ex2(ctx.get(), nullptr, kKey, kIv, nullptr);
-    EVP_CIPHER_CTX_set_padding(ctx.get(), 0);
-    auto out = std::make_shared<std::vector<unsigned char>>(kChunkBytes + 32);
-    return [cipher, ctx, out] {
-        int len = 0;
-        EVP_EncryptUpdate(ctx.get(), out->data(), &len, chunk().getData(), static_cast<int>(kChunkBytes));
-        benchmark::DoNotOptimize(out->data());
-    };
+    Run run = evp(cipher.get(), kLegacyKeyBytes, encrypt);
+    return [cipher, run] { run(); };
 }
 
-void run(benchmark::State& state, Encrypt encrypt) {
+void run(benchmark::State& state, Run work) {
     for (auto _ : state)
-        encrypt();
+        work();
     state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * kChunkBytes));
 }
 
 // MB/s (10^6 bytes) of the fastest of many runs: on a shared machine the
 // best run is the one least disturbed.
-double megabytesPerSecond(const Encrypt& encrypt) {
+double megabytesPerSecond(const Run& work) {
     using Clock = std::chrono::steady_clock;
-    constexpr int kRuns = 1000;
+    const int runs = benchsupport::smokeRun() ? 3 : 1000;
     double best = 1e9;
-    for (int i = 0; i < kRuns; ++i) {
+    for (int i = 0; i < runs; ++i) {
         const auto start = Clock::now();
-        encrypt();
+        work();
         best = std::min(best, std::chrono::duration<double>(Clock::now() - start).count());
     }
     return kChunkBytes / 1e6 / best;
 }
 
+// One direction of one cipher: ours, ours on the AES tables, the peer.
+struct Side {
+    Run ours;
+    Run oursTables;
+    Run theirs;
+};
+
 struct Row {
     const char* name;
-    Encrypt ours;
-    Encrypt oursTables;
-    Encrypt theirs;
+    Side encrypt;
+    Side decrypt;
 };
+
+template <class Make>
+Row row(const char* name, Make make) {
+    return {name, make(true), make(false)};
+}
+
+void printSide(const Side& s) {
+    const double mine = megabytesPerSecond(s.ours);
+    std::printf("  ours %6.0f", mine);
+    if (s.oursTables)
+        std::printf(" tables %5.0f", megabytesPerSecond(s.oursTables));
+    else
+        std::printf("  %11s", "");
+    if (s.theirs) {
+        const double theirs = megabytesPerSecond(s.theirs);
+        std::printf(" OpenSSL %6.0f ratio %4.2f", theirs, mine / theirs);
+    } else {
+        std::printf("  %26s", "");
+    }
+}
 
 } // namespace
 
 int main(int argc, char** argv) {
-    std::vector<Row> rows = {
-        {"AES-128-CBC", oursAes(128, true), oursAes(128, false), openssl(EVP_aes_128_cbc())},
-        {"AES-256-CBC", oursAes(256, true), oursAes(256, false), openssl(EVP_aes_256_cbc())},
-        {"3DES-CBC", oursTripleDes(), nullptr, openssl(EVP_des_ede3_cbc())},
-        {"RC2-CBC", oursRc2(), nullptr, opensslLegacy("RC2-CBC")},
-        {"RC4", oursRc4(), nullptr, opensslLegacy("RC4")},
-        {"BF-CBC", oursBlowfish2(), nullptr, opensslLegacy("BF-CBC")},
-        {"Blowfish-ECB", oursBlowfish(), nullptr, nullptr},
-        {"Twofish-CBC", oursTwofish(), nullptr, nullptr},
+    auto aes = [](int bits, const EVP_CIPHER* peer) {
+        return [bits, peer](bool encrypt) {
+            return Side{oursAes(bits, true, encrypt), oursAes(bits, false, encrypt), openssl(peer, encrypt)};
+        };
     };
-    for (const Row& r : rows) {
-        benchmark::RegisterBenchmark((std::string("Ours/") + r.name).c_str(), run, r.ours);
-        if (r.oursTables)
-            benchmark::RegisterBenchmark((std::string("OursTables/") + r.name).c_str(), run, r.oursTables);
-        if (r.theirs)
-            benchmark::RegisterBenchmark((std::string("OpenSSL/") + r.name).c_str(), run, r.theirs);
-    }
-    benchmark::Initialize(&argc, argv);
-    if (benchmark::ReportUnrecognizedArguments(argc, argv))
-        return 1;
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-
-    std::printf("MB/s, encryption of 16 KiB chunks (AES instructions here: %s)\n", aesHardwarePresent() ? "yes" : "no");
-    for (const Row& r : rows) {
-        const double mine = megabytesPerSecond(r.ours);
-        std::printf("%-12s ours %7.0f", r.name, mine);
-        if (r.oursTables)
-            std::printf("  tables %7.0f", megabytesPerSecond(r.oursTables));
-        else
-            std::printf("  %14s", "");
-        if (r.theirs) {
-            const double theirs = megabytesPerSecond(r.theirs);
-            std::printf("  OpenSSL %7.0f  ratio %.2f", theirs, mine / theirs);
+    std::vector<Row> rows = {
+        row("AES-128-CBC", aes(128, EVP_aes_128_cbc())),
+        row("AES-256-CBC", aes(256, EVP_aes_256_cbc())),
+        row("3DES-CBC",
+            [](bool e) {
+                return Side{oursTripleDes(e), nullptr, openssl(EVP_des_ede3_cbc(), e)};
+            }),
+        row("RC2-CBC",
+            [](bool e) {
+                return Side{oursRc2(e), nullptr, opensslLegacy("RC2-CBC", e)};
+            }),
+        row("RC4",
+            [](bool e) {
+                return Side{oursRc4(e), nullptr, opensslLegacy("RC4", e)};
+            }),
+        row("BF-CBC",
+            [](bool e) {
+                return Side{oursBlowfish2(e), nullptr, opensslLegacy("BF-CBC", e)};
+            }),
+        row("Blowfish-ECB",
+            [](bool e) {
+                return Side{oursBlowfish(e), nullptr, nullptr};
+            }),
+        row("Twofish-CBC",
+            [](bool e) {
+                return Side{oursTwofish(e), nullptr, nullptr};
+            }),
+    };
+    for (const Row& r : rows)
+        for (const auto& [direction, side] : {std::pair{"Encrypt", &r.encrypt}, {"Decrypt", &r.decrypt}}) {
+            const std::string name = std::string("/") + direction + "/" + r.name;
+            benchmark::RegisterBenchmark(("Ours" + name).c_str(), run, side->ours);
+            if (side->oursTables)
+                benchmark::RegisterBenchmark(("OursTables" + name).c_str(), run, side->oursTables);
+            if (side->theirs)
+                benchmark::RegisterBenchmark(("OpenSSL" + name).c_str(), run, side->theirs);
         }
+    benchsupport::runRegistered(argc, argv);
+
+    std::printf("MB/s, 16 KiB chunks (AES instructions here: %s)\n", aesHardwarePresent() ? "yes" : "no");
+    std::printf("%-12s  %-51s  %s\n", "", "encryption", "decryption");
+    for (const Row& r : rows) {
+        std::printf("%-12s", r.name);
+        printSide(r.encrypt);
+        std::printf(" |");
+        printSide(r.decrypt);
         std::printf("\n");
     }
     return 0;

@@ -5,9 +5,15 @@
 #include <QImage>
 #include <QRect>
 
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <climits>
 #include <memory>
+#include <vector>
 
 #include "app/reports/ChartGeometry.h"
+#include "app/reports/ChartPaint.h"
 #include "app/reports/GraphObject.h"
 
 namespace chart_fixtures {
@@ -40,6 +46,66 @@ inline std::unique_ptr<CGraphObject> MakeReportWindow(int type) {
     w->SetGraphSubtitleColor(charts::Rgb(196, 196, 196));
     w->SetGraphTextColor(charts::Rgb(255, 255, 255));
     return w;
+}
+
+// Rows from top to bottom and columns from left to right holding pixels of
+// colour `ink` inside r; empty when there are none.
+inline QRect InkBounds(const QImage& image, const QRect& r, QColor ink) {
+    int left = INT_MAX, right = INT_MIN, top = INT_MAX, bottom = INT_MIN;
+    const QRect area = r.intersected(image.rect());
+    for (int y = area.top(); y <= area.bottom(); ++y) {
+        for (int x = area.left(); x <= area.right(); ++x) {
+            if (image.pixelColor(x, y) != ink)
+                continue;
+            left = std::min(left, x);
+            right = std::max(right, x);
+            top = std::min(top, y);
+            bottom = std::max(bottom, y);
+        }
+    }
+    return left == INT_MAX ? QRect() : QRect(QPoint(left, top), QPoint(right, bottom));
+}
+
+// What the pixels under the horizontal axis say about the segment labels the
+// graph reports: label ink (colour `ink`) right of the vertical axis lies
+// only inside the reported boxes, every box holds some, lies between the two
+// axes' ends (inside the chart) and keeps apart from the next, and its ink is
+// centred on the box's x within `tolerance` pixels. Gives the tallest
+// label's ink height.
+inline int ExpectLabelsWhereReported(const QImage& image, const charts::PlotRect& plot,
+                                     const std::vector<charts::SegmentLabelBox>& labels, QColor ink,
+                                     int tolerance = 3) {
+    const charts::AxesGeometry axes = charts::Axes(plot);
+    int tallest = 0;
+    for (size_t i = 0; i < labels.size(); ++i) {
+        const charts::Rect& b = labels[i].box;
+        SCOPED_TRACE(testing::Message() << "label of segment " << labels[i].segment);
+        EXPECT_GT(b.left, axes.origin.x);
+        EXPECT_LE(b.right, axes.horizontalEnd.x);
+        EXPECT_LE(b.bottom, image.height());
+        if (i > 0) {
+            EXPECT_LT(labels[i - 1].box.right, b.left);
+        }
+        const QRect text = InkBounds(image, QRect(b.left, b.top, b.Width(), b.Height()), ink);
+        EXPECT_FALSE(text.isEmpty());
+        if (text.isEmpty())
+            continue;
+        EXPECT_NEAR((text.left() + text.right()) / 2.0, labels[i].centreX, tolerance);
+        tallest = std::max(tallest, text.height());
+    }
+    for (int y = axes.origin.y + 2; y < image.height(); ++y) {
+        for (int x = axes.origin.x + 1; x < image.width(); ++x) {
+            if (image.pixelColor(x, y) != ink)
+                continue;
+            const bool inside = std::any_of(labels.begin(), labels.end(), [&](const charts::SegmentLabelBox& l) {
+                return x >= l.box.left && x < l.box.right && y >= l.box.top && y < l.box.bottom;
+            });
+            EXPECT_TRUE(inside) << "label ink outside every box at " << x << "," << y;
+            if (!inside)
+                return tallest;
+        }
+    }
+    return tallest;
 }
 
 } // namespace chart_fixtures

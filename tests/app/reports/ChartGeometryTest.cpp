@@ -71,21 +71,33 @@ TEST(BarGeometry, PlotWidthSevenHundredOneSegmentTwoSeries) {
     EXPECT_EQ(l.g, 13);
     EXPECT_EQ(l.B, 433);
     EXPECT_EQ(l.w, 210);
-    EXPECT_EQ(l.F, 30); // the cap
+    EXPECT_EQ(l.F, 20); // the axis numbers' height, 0.1 of 200
     // One segment starts at x0 + 2g unless an animated kind asks for 4g.
     EXPECT_EQ(l.startX, l.x0 + 26);
     EXPECT_EQ(BarLayout({{0, 0}, {700, 200}}, 1, 2, true).startX, l.x0 + 52);
 }
 
-TEST(BarGeometry, LabelFontUsesTwoSegmentsForOne) {
-    // L = 306: one segment sizes like two (306 / 2 * 0.38 + 0.5 = 58.6, capped);
-    // twelve segments give 306 / 12 * 0.38 + 0.5 = 10.19.
-    EXPECT_EQ(BarLayout(kBarPlot, 12, 1).F, 10);
-    EXPECT_EQ(BarLayout({{0, 0}, {100, 100}}, 1, 1).F, 11); // 60 / 2 * 0.38 + 0.5
-    EXPECT_EQ(BarLayout({{0, 0}, {100, 100}}, 2, 1).F, 11);
-    // Lines add a quarter, not a half.
-    EXPECT_EQ(LineLayout(kBarPlot, 10, 1).F, 12);            // 331 / 10 * 0.38 + 0.25 = 12.83
-    EXPECT_EQ(LineLayout({{0, 0}, {200, 100}}, 4, 1).F, 12); // 130 / 4 * 0.38 + 0.25 = 12.6
+// Segment labels were drawn up to three times the size of every other text
+// of the chart: they are never taller than the axis numbers (0.1 of the plot
+// height), and smaller when many segments share the axis.
+TEST(BarGeometry, LabelFontUsesTwoSegmentsForOneAndNeverPassesTheAxisNumbers) {
+    const struct {
+        const char* name;
+        SeriesLayout layout;
+        int F;
+    } cases[] = {
+        // kBarPlot is 510 x 147, its axis numbers 14 high.
+        {"bars, one segment sized like two (58.6)", BarLayout(kBarPlot, 1, 1), 14},
+        {"bars, twelve segments: 306 / 12 * 0.38 + 0.5", BarLayout(kBarPlot, 12, 1), 10},
+        {"bars, 100 x 100: 60 / 2 * 0.38 + 0.5 = 11.9", BarLayout({{0, 0}, {100, 100}}, 2, 1), 10},
+        {"bars, 100 x 400: 60 / 2 * 0.38 + 0.5", BarLayout({{0, 0}, {100, 400}}, 2, 1), 11},
+        // Lines add a quarter, not a half.
+        {"lines, ten segments: 331 / 10 * 0.38 + 0.25", LineLayout(kBarPlot, 10, 1), 12},
+        {"lines, a week of entries (six)", LineLayout(kBarPlot, 6, 4), 14},
+        {"lines, 200 x 300: 130 / 4 * 0.38 + 0.25", LineLayout({{0, 0}, {200, 300}}, 4, 1), 12},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(c.layout.F, c.F) << c.name;
 }
 
 TEST(BarGeometry, BarHeightsTruncateTowardZero) {

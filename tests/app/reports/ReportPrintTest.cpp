@@ -138,6 +138,7 @@ TEST_P(ReportPrintTest, PageCountsFollowTheRowsAndTheKindNamesTheDocument) {
     for (const platform::ui::PrintRequest& r : m_printers->Requests()) {
         EXPECT_EQ(r.docName, "Pain vs. Time");
         EXPECT_TRUE(r.printToFile);
+        EXPECT_EQ(r.fileFolder, QString::fromStdString(m_dir.Path())) << "the journal's folder";
         EXPECT_FALSE(r.pageRange || r.selection);
     }
 }
@@ -150,20 +151,27 @@ TEST_P(ReportPrintTest, TextsStandWhereTheLayoutPutsThem) {
     ASSERT_FALSE(words.empty());
     const int right = RightEdge();
 
+    // Rows count from the page's origin half an inch below the top.
     PdfWord heading;
     ASSERT_TRUE(FindLine(words, "Pain vs. Time", &heading));
     EXPECT_NEAR((heading.xMin + heading.xMax) / 2, Pt(right) / 2, kTolerance);
-    EXPECT_NEAR(heading.yMin, 0.0, 2.0);
+    EXPECT_NEAR(heading.yMin, Pt(Px(0.5)), 2.0);
 
+    // The foot at row 10 where the paper has room for it (A4); on Letter it
+    // moves up to stay inside the bottom margin.
     PdfWord foot;
     ASSERT_TRUE(FindLine(words, kPrintFootNotice, &foot));
     EXPECT_NEAR((foot.xMin + foot.xMax) / 2, (Pt(Px(1.0)) + Pt(right)) / 2, kTolerance);
-    EXPECT_NEAR(foot.yMin, Pt(Px(10.0)), 2.0);
+    const double paperHeight = QPageSize(GetParam().id).sizePoints().height();
+    if (paperHeight > Pt(Px(11.5))) {
+        EXPECT_NEAR(foot.yMin, Pt(Px(10.5)), 2.0);
+    }
+    EXPECT_LE(foot.yMax, paperHeight - Pt(Px(0.5)));
 
     // Columns: 1.1 inch, four of 0.4, and the subject up to 7.5 inches.
     const int rowHeight = static_cast<int>(7 / 72.0 * kDpi * 1.5);
     const int band = 3 * static_cast<int>(7 / 72.0 * kDpi);
-    const int firstRowTop = Px(0.5) + band;
+    const int firstRowTop = Px(1.0) + band;
     const int lefts[] = {300, 960, 1200, 1440, 1680, 1920, 4500};
     const char* const values[] = {"2026-03-02 00:00:00", "9", "6", "2", "5", "Row 0"};
     double previousY = -1.0;
@@ -189,10 +197,10 @@ TEST_P(ReportPrintTest, TextsStandWhereTheLayoutPutsThem) {
     PdfWord date, subject, pain;
     ASSERT_TRUE(FindLine(words, "Date", &date));
     ASSERT_TRUE(FindLine(words, "Subject", &subject));
-    ASSERT_TRUE(FindLine(words, "Pain", &pain, Pt(Px(0.5)) - kTolerance));
+    ASSERT_TRUE(FindLine(words, "Pain", &pain, Pt(Px(1.0)) - kTolerance));
     EXPECT_NEAR(date.yMin, subject.yMin, 0.1);
     EXPECT_GT(date.yMin, pain.yMin + Pt(line) / 2);
-    EXPECT_LT(date.yMax, Pt(Px(0.5) + band) + kTolerance);
+    EXPECT_LT(date.yMax, Pt(Px(1.0) + band) + kTolerance);
 }
 
 TEST_P(ReportPrintTest, EveryKindPrintsItsColumnsAndNoMore) {
@@ -244,19 +252,57 @@ TEST_P(ReportPrintTest, RulesFrameEveryRowOfTheTable) {
     const QString pdf = PrintKind(kPainVsTime, "rules");
     const int rowHeight = static_cast<int>(7 / 72.0 * kDpi * 1.5);
     const int band = 3 * static_cast<int>(7 / 72.0 * kDpi);
-    const int firstRowTop = 300 + band;
-    const int cropX = 250, cropY = 250, cropW = 4400, cropH = band + 3 * rowHeight + 150;
+    const int firstRowTop = 600 + band;
+    const int cropX = 250, cropY = 550, cropW = 4400, cropH = band + 3 * rowHeight + 150;
     const PdfCrop crop(pdf, 1, kDpi, cropX, cropY, cropW, cropH);
     ASSERT_FALSE(crop.IsNull());
     for (int r = 0; r <= 3; ++r)
         EXPECT_TRUE(crop.DarkNear(3000, firstRowTop + r * rowHeight)) << r;
-    EXPECT_TRUE(crop.DarkNear(3000, 300)); // the heading band's top edge
+    EXPECT_TRUE(crop.DarkNear(3000, 600)); // the heading band's top edge
     for (int x : {300, 960, 1200, 1440, 1680, 1920, 4500})
         EXPECT_TRUE(crop.DarkNear(x, firstRowTop + rowHeight / 2)) << x;
     // Paper outside the table and inside an empty stretch of a cell.
     EXPECT_FALSE(crop.Dark(280, firstRowTop + 20));
     EXPECT_FALSE(crop.Dark(4400, firstRowTop + rowHeight / 2));
     EXPECT_FALSE(crop.DarkNear(3000, firstRowTop + 3 * rowHeight + 60));
+}
+
+// The heading touched the paper's top edge (row 0 of the printable area, which
+// on a PDF is the paper), where a printer cuts it. Everything on a full page,
+// every word as pdftotext -bbox finds it and every rule pdftoppm draws, lies
+// inside the printable area less the half-inch margins.
+TEST_P(ReportPrintTest, EveryTextAndRuleStaysInsideTheMargins) {
+    AddRows(kPrintRowsPerPage);
+    const QString pdf = PrintKind(kPainVsTime, "margins");
+    const QSizeF paper = QPageSize(GetParam().id).sizePoints();
+    const double margin = Pt(Px(0.5));
+    const std::vector<PdfWord> words = PdfWords(pdf, 1);
+    ASSERT_GT(words.size(), 6u * kPrintRowsPerPage);
+    PdfWord heading;
+    ASSERT_TRUE(FindLine(words, "Pain vs. Time", &heading));
+    EXPECT_GE(heading.yMin, margin - 0.5);
+    for (const PdfWord& w : words) {
+        SCOPED_TRACE(w.text.toStdString());
+        EXPECT_GE(w.xMin, margin - 0.5);
+        EXPECT_GE(w.yMin, margin - 0.5);
+        EXPECT_LE(w.xMax, paper.width() - margin + 0.5);
+        EXPECT_LE(w.yMax, paper.height() - margin + 0.5);
+    }
+    // No ink in the margins: the paper rendered whole at 100 dpi.
+    constexpr int kViewDpi = 100;
+    const int width = static_cast<int>(paper.width() / 72.0 * kViewDpi);
+    const int height = static_cast<int>(paper.height() / 72.0 * kViewDpi);
+    const PdfCrop page(pdf, 1, kViewDpi, 0, 0, width, height);
+    ASSERT_FALSE(page.IsNull());
+    const int m = kViewDpi / 2 - 1;
+    int inked = 0;
+    for (int y = 0; y < height; ++y) {
+        for (int x = 0; x < width; ++x) {
+            const bool inMargin = x < m || y < m || x >= width - m || y >= height - m;
+            inked += inMargin && page.Dark(x, y);
+        }
+    }
+    EXPECT_EQ(inked, 0);
 }
 
 TEST_P(ReportPrintTest, KindNotChosenGivesAnUnnamedDocument) {
@@ -272,15 +318,19 @@ INSTANTIATE_TEST_SUITE_P(Papers, ReportPrintTest,
 
 class ReportPrintRefusalTest : public ReportPrintTest {};
 
-TEST_P(ReportPrintRefusalTest, FailedReportAsksForNoPrinter) {
-    // An empty journal: too little data, then the request fails.
+// An empty journal: the user is told there is nothing to print (it was the
+// chart's "not enough data to graph", then "Error Processing Your Request").
+TEST_P(ReportPrintRefusalTest, NothingToPrintIsSaidAndNoPrinterAskedFor) {
     const QString pdf = PrintKind(kPainVsTime, "failed");
     EXPECT_EQ(m_printers->Calls(), 0u);
     EXPECT_FALSE(QFile::exists(pdf));
-    ASSERT_EQ(m_prompter->Prompts().size(), 2u);
-    EXPECT_EQ(m_prompter->Texts()[0], kTooLittleDataMessage);
-    EXPECT_EQ(m_prompter->Prompts()[1].text, kRequestFailedMessage);
-    EXPECT_EQ(m_prompter->Prompts()[1].title, kRequestFailedTitle);
+    EXPECT_EQ(m_prompter->Texts(), std::vector<QString>{kNothingToPrintMessage});
+    // A report that fails otherwise still says the request failed.
+    m_dlg->ToPicker()->setDateTime(kMarchFrom);
+    m_prompter->Clear();
+    m_dlg->OnBnClickedPrint();
+    EXPECT_EQ(m_prompter->Texts(), (std::vector<QString>{kSameTimesMessage, kRequestFailedMessage}));
+    EXPECT_EQ(m_printers->Calls(), 0u);
 }
 
 TEST_P(ReportPrintRefusalTest, CancelledPrinterChoiceEndsQuietly) {

@@ -69,6 +69,9 @@ TEST_F(ActionsDialogTest, OkWritesExactlyTheActionRow) {
     EXPECT_TRUE(prompter->Prompts().empty());
 }
 
+// The typed effect counts when the slider stands at 0, and only when the
+// slider could show it: 15 was stored as it was typed. The sqlite3 shell
+// reads what each OK left in the file.
 TEST_F(ActionsDialogTest, PainEffectAndDurationFollowTheSliderAndTheEdits) {
     const int eid = AddEntry();
     struct Case {
@@ -76,25 +79,43 @@ TEST_F(ActionsDialogTest, PainEffectAndDurationFollowTheSliderAndTheEdits) {
         const char* effect;
         const char* hours;
         const char* minutes;
-        const char* row;
+        const char* row; // nullptr: refused, nothing stored
     } cases[] = {
         {0, "7", "", "", "7|0"},       // slider at 0: the typed number
         {-3, "7", "0", "45", "-3|45"}, // a moved slider wins over the text
         {10, "", "2", "", "10|120"},
         {0, "", "", "", "0|0"}, // nothing at all
-        {0, "-", "99999", "99999", "0|6099939"},
+        {0, "-4", "99999", "99999", "-4|6099939"},
+        {0, "15", "", "", nullptr},
+        {0, "-11", "", "", nullptr},
+        {0, "-", "", "", nullptr},
+        {0, "3 hours", "", "", nullptr},
+        {5, "15", "", "", "5|0"}, // the slider decides, the text is not read
     };
+    int stored = 0;
     for (const Case& c : cases) {
-        SCOPED_TRACE(c.row);
+        SCOPED_TRACE(std::string(c.effect) + " with the slider at " + std::to_string(c.slider));
+        prompter->Clear();
         CGRVDlgActions dlg;
         OpenNew(dlg, eid);
         if (c.slider != 0)
             Drag(Slider(&dlg), c.slider);
         Type(Effect(&dlg), c.effect);
+        EXPECT_EQ(Effect(&dlg)->text(), c.effect); // every key went in
         Type(Hours(&dlg), c.hours);
         Type(Minutes(&dlg), c.minutes);
         Press(&dlg, IDOK);
-        EXPECT_EQ(Cli("SELECT plmod,durmin FROM entry_actions ORDER BY id DESC LIMIT 1;"), std::string(c.row) + "\n");
+        if (!c.row) {
+            EXPECT_TRUE(dlg.isVisible());
+            EXPECT_EQ(Told(), QStringList{kPainEffectOutOfScale});
+            EXPECT_EQ(Cli("SELECT count(*) FROM entry_actions;"), std::to_string(stored) + "\n");
+            continue;
+        }
+        ++stored;
+        EXPECT_TRUE(EndedWith(dlg, IDOK));
+        EXPECT_EQ(Cli("SELECT (SELECT count(*) FROM entry_actions),plmod,durmin FROM entry_actions ORDER BY id DESC "
+                      "LIMIT 1;"),
+                  std::to_string(stored) + "|" + c.row + "\n");
     }
 }
 

@@ -7,7 +7,9 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <QRegularExpression>
+#include <QTest>
 #include <QTimer>
+#include <deque>
 #include <functional>
 
 #include "ShellTestSupport.h"
@@ -19,6 +21,7 @@
 #include "app/shell/ShellTexts.h"
 #include "app/store/JournalDb.h"
 #include "archive/ZipArchive.h"
+#include "platform/ByteOrder.h"
 
 using namespace grv;
 using platform::ui::Answer;
@@ -41,10 +44,8 @@ bool WriteBytes(const QString& path, const QByteArray& data) {
 }
 
 quint32 Le32(const QByteArray& b, qsizetype at) {
-    quint32 v = 0;
-    for (int i = 3; i >= 0; --i)
-        v = v << 8 | static_cast<quint8>(b.at(at + i));
-    return v;
+    (void)b.at(at + 3); // out of range asserts
+    return platform::LoadLe32(b.constData() + at);
 }
 
 class BackupRestoreTest : public ShellTest {
@@ -105,8 +106,12 @@ protected:
         return titles;
     }
 
-    // The question before an existing target is replaced.
+    // The question before an existing target is replaced, and before the
+    // journal that is open is.
     QString Replace(const QString& name) const { return QString::fromLatin1(kReplaceQuestion).arg(Path(name)); }
+    QString ReplaceOpen(const QString& name) const {
+        return QString::fromLatin1(kReplaceOpenJournalQuestion).arg(Path(name));
+    }
     QByteArray Sha256(const QString& name) const {
         QByteArray out;
         EXPECT_EQ(RunProgram("sha256sum", {Path(name)}, &out), 0);
@@ -203,7 +208,9 @@ TEST_F(BackupRestoreTest, FailedBackupKeepsOlderBackupAndLeavesNoPartialArchive)
     CGRVDlg win;
     ASSERT_TRUE(QFile::copy(Fixture("journal.grv"), Path("pain.grv")));
     ASSERT_TRUE(WriteBytes(Path("old.grz"), "last week's backup"));
-    prompter->Queue(Answer::Yes); // replace old.grz, asked once
+    // Replace old.grz: asked before each try.
+    for (Answer a : {Answer::Yes, Answer::Ok, Answer::Yes})
+        prompter->Queue(a);
     bool ended = RunDialog(win, ID_DATABASE_BACKUP, [&](CGRVDlgBkupRstr& d) {
         Run(d, Path("missing.grv"), Path("old.grz"), "");
         EXPECT_TRUE(d.isVisible()) << "the dialog stays open after a failure";
@@ -213,8 +220,8 @@ TEST_F(BackupRestoreTest, FailedBackupKeepsOlderBackupAndLeavesNoPartialArchive)
         Run(d, Path("pain.grv"), Path("old.grz"), "");
     });
     EXPECT_TRUE(ended);
-    EXPECT_EQ(prompter->Texts(),
-              (std::vector<QString>{Replace("old.grz"), Text(kBackupFailed), Text(kOperationComplete)}));
+    EXPECT_EQ(prompter->Texts(), (std::vector<QString>{Replace("old.grz"), Text(kBackupFailed), Replace("old.grz"),
+                                                       Text(kOperationComplete)}));
     EXPECT_EQ(Titles()[1], Text(kBackupErrorTitle));
     EXPECT_EQ(RunProgram("unzip", {"-t", Path("old.grz")}), 0);
     EXPECT_TRUE(Leftovers().isEmpty());
@@ -392,7 +399,7 @@ TEST_F(BackupRestoreTest, RestoreOntoOpenJournalClosesItOnceRestored) {
     EXPECT_EQ(win.windowTitle(), "Gorvane");
     EXPECT_EQ(RunProgram("cmp", {Path("pain.grv"), Fixture("journal.grv")}), 0);
     EXPECT_EQ(prompter->Texts(),
-              (std::vector<QString>{Replace("pain.grv"), Text(kOperationComplete), Text(kRestoreDoneText)}));
+              (std::vector<QString>{ReplaceOpen("pain.grv"), Text(kOperationComplete), Text(kRestoreDoneText)}));
     EXPECT_TRUE(Leftovers().isEmpty());
 }
 
@@ -468,23 +475,20 @@ TEST_P(ReplaceTest, ExistingTargetIsReplacedOnlyWhenTheUserAgrees) {
         Edit(d, IDC_BR_PASSWORD)->setText(backup ? "" : "right");
         Button(d, IDC_BR_ACTION)->click();
     });
-    // The chooser asks for itself (see the real one below); a typed path is asked here.
-    const bool asked = c.road == Road::Typed;
-    const bool replaced = !asked || c.answer == Answer::Yes;
-    std::vector<QString> texts;
-    if (asked)
-        texts.push_back(Replace(target));
+    // Typed or browsed, the dialog asks when it is about to replace the
+    // target, with No for Enter; the chooser leaves the question to it.
+    const bool replaced = c.answer == Answer::Yes;
+    std::vector<QString> texts{Replace(target)};
     if (replaced)
         texts.push_back(Text(kOperationComplete));
     if (replaced && !backup)
         texts.push_back(Text(kRestoreDoneText));
     EXPECT_EQ(prompter->Texts(), texts);
-    if (asked) {
-        EXPECT_EQ(Titles()[0], Text(kReplaceTitle));
-    }
+    EXPECT_EQ(Titles()[0], Text(kReplaceTitle));
+    EXPECT_EQ(prompter->Prompts()[0].defaultButton, Answer::No);
     if (c.road == Road::Browsed) {
         ASSERT_EQ(files->Requests().size(), 1u);
-        EXPECT_TRUE(files->Requests()[0].confirmOverwrite);
+        EXPECT_FALSE(files->Requests()[0].confirmOverwrite);
     }
     EXPECT_EQ(ended, replaced);
     EXPECT_EQ(Sha256(target) == before, !replaced);
@@ -503,23 +507,27 @@ INSTANTIATE_TEST_SUITE_P(
     Targets, ReplaceTest,
     ::testing::Values(ReplaceCase{"BackupTypedNo", CGRVDlgBkupRstr::kModeBackup, Road::Typed, Answer::No},
                       ReplaceCase{"BackupTypedYes", CGRVDlgBkupRstr::kModeBackup, Road::Typed, Answer::Yes},
-                      ReplaceCase{"BackupBrowsed", CGRVDlgBkupRstr::kModeBackup, Road::Browsed, Answer::No},
+                      ReplaceCase{"BackupBrowsedNo", CGRVDlgBkupRstr::kModeBackup, Road::Browsed, Answer::No},
+                      ReplaceCase{"BackupBrowsedYes", CGRVDlgBkupRstr::kModeBackup, Road::Browsed, Answer::Yes},
                       ReplaceCase{"RestoreTypedNo", CGRVDlgBkupRstr::kModeRestore, Road::Typed, Answer::No},
                       ReplaceCase{"RestoreTypedYes", CGRVDlgBkupRstr::kModeRestore, Road::Typed, Answer::Yes},
-                      ReplaceCase{"RestoreBrowsed", CGRVDlgBkupRstr::kModeRestore, Road::Browsed, Answer::No}),
+                      ReplaceCase{"RestoreBrowsedNo", CGRVDlgBkupRstr::kModeRestore, Road::Browsed, Answer::No},
+                      ReplaceCase{"RestoreBrowsedYes", CGRVDlgBkupRstr::kModeRestore, Road::Browsed, Answer::Yes}),
     [](const auto& info) { return std::string(info.param.name); });
 
 // The chooser the user really meets: it starts in the journal's folder with
-// an empty name box, filters by the pattern and asks before replacing.
-TEST_F(BackupRestoreTest, RealTargetChooserStartsInTheJournalsFolderAndAsksBeforeReplacing) {
+// an empty name box and filters by the pattern. It does not ask before
+// replacing: the dialog does, when it is about to replace the file.
+TEST_F(BackupRestoreTest, RealTargetChooserStartsInTheJournalsFolderAndLeavesTheQuestionToTheDialog) {
     CGRVDlg win;
     OpenJournal(win, QStringLiteral("pain.grv"));
     ASSERT_TRUE(QFile::copy(Fixture("zip-deflated.grz"), Path("week1.grz")));
     platform::ui::ScopedSeams real({nullptr, std::make_shared<platform::ui::QtFileChooser>(), nullptr, nullptr});
     prompter->Queue(Answer::No); // not the current journal
-    QString folder, nameBox, question;
+    prompter->Queue(Answer::No); // keep week1.grz
+    QString folder, nameBox;
     QStringList filters;
-    bool confirms = false;
+    bool confirms = true;
     RunDialog(win, ID_DATABASE_BACKUP, [&](CGRVDlgBkupRstr& d) {
         QTimer::singleShot(0, [&] {
             auto* chooser = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
@@ -529,24 +537,66 @@ TEST_F(BackupRestoreTest, RealTargetChooserStartsInTheJournalsFolderAndAsksBefor
             filters = chooser->nameFilters();
             confirms = !chooser->testOption(QFileDialog::DontConfirmOverwrite);
             chooser->selectFile(Path("week1.grz"));
-            QTimer::singleShot(0, [&] {
-                auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
-                ASSERT_NE(box, nullptr);
-                question = box->text();
-                box->button(QMessageBox::No)->click();
-            });
-            QMetaObject::invokeMethod(chooser, "accept"); // asks, hears No and stays
-            chooser->reject();
+            QMetaObject::invokeMethod(chooser, "accept");
         });
         Button(d, IDC_BR_BROWSE_TARGET)->click();
+        EXPECT_EQ(Edit(d, IDC_BR_TARGET)->text(), Path("week1.grz"));
+        Edit(d, IDC_BR_SOURCE)->setText(Path("pain.grv"));
+        Button(d, IDC_BR_ACTION)->click();
+        EXPECT_TRUE(d.isVisible());
     });
     EXPECT_EQ(folder, tmp.path());
     EXPECT_EQ(nameBox, "");
     EXPECT_EQ(filters, QStringList{"Gorvane DB (*.grz)"});
-    EXPECT_TRUE(confirms);
-    EXPECT_TRUE(question.contains("week1.grz")) << question.toStdString();
-    EXPECT_EQ(prompter->Texts(), (std::vector<QString>{Text(kBackupCurrentQuestion), Text(kNoFileSelected)}));
+    EXPECT_FALSE(confirms);
+    EXPECT_EQ(prompter->Texts(), (std::vector<QString>{Text(kBackupCurrentQuestion), Replace("week1.grz")}));
     EXPECT_EQ(Bytes(Path("week1.grz")), Bytes(Fixture("zip-deflated.grz")));
+}
+
+// The question before a restore replaces the open journal, as the user meets
+// it in a real message box. Enter answered Yes and replaced the journal; one
+// Yes was remembered, so a second and third restore in the same dialog
+// replaced it without asking; and the question did not say that the target
+// is the journal open now. Every press asks, says so, and Enter keeps it.
+TEST_F(BackupRestoreTest, EveryRestoreOntoTheOpenJournalAsksWithNoForEnter) {
+    CGRVDlg win;
+    OpenJournal(win, QStringLiteral("pain.grv"));
+    const QByteArray before = Sha256("pain.grv");
+    platform::ui::ScopedSeams real({std::make_shared<platform::ui::QtPrompter>(), nullptr, nullptr, nullptr});
+    // How each box is answered, in order: a click on a button, or Enter.
+    enum class Press { Yes, Ok, Enter };
+    std::deque<Press> presses = {Press::Yes, Press::Ok, Press::Yes, Press::Ok, Press::Enter};
+    QStringList seen;
+    QList<bool> defaultIsNo;
+    QTimer boxes;
+    boxes.setInterval(0);
+    QObject::connect(&boxes, &QTimer::timeout, [&] {
+        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        if (!box || !box->isVisible() || presses.empty())
+            return;
+        seen << box->text();
+        defaultIsNo << (box->defaultButton() && box->defaultButton() == box->button(QMessageBox::No));
+        const Press press = presses.front();
+        presses.pop_front();
+        if (press == Press::Enter)
+            QTest::keyClick(box, Qt::Key_Return);
+        else
+            box->button(press == Press::Yes ? QMessageBox::Yes : QMessageBox::Ok)->click();
+    });
+    boxes.start();
+    const bool ended = RunDialog(win, ID_DATABASE_RESTORE, [&](CGRVDlgBkupRstr& d) {
+        for (const char* password : {"wrong", "still wrong", "right"})
+            Run(d, Fixture("zip-deflated.grz"), Path("pain.grv"), password);
+    });
+    boxes.stop();
+    EXPECT_FALSE(ended);
+    EXPECT_EQ(seen, QStringList({ReplaceOpen("pain.grv"), Text(kWrongPassword), ReplaceOpen("pain.grv"),
+                                 Text(kWrongPassword), ReplaceOpen("pain.grv")}));
+    EXPECT_EQ(defaultIsNo, QList<bool>({true, false, true, false, true}));
+    EXPECT_TRUE(presses.empty());
+    EXPECT_EQ(Sha256("pain.grv"), before);
+    EXPECT_EQ(win.Db().IsOpen(), 1);
+    EXPECT_TRUE(Leftovers().isEmpty());
 }
 
 struct StartCase {
@@ -684,7 +734,7 @@ TEST_P(FailingArchiveTest, FailedRestoreOntoTheOpenJournalLeavesItOpenAndUntouch
     const QByteArray before = Sha256("pain.grv");
     prompter->Queue(Answer::Yes); // replace pain.grv
     EXPECT_FALSE(Restore(win, Make(kind), Path("pain.grv"), "wrong"));
-    EXPECT_EQ(prompter->Texts().at(0), Replace("pain.grv"));
+    EXPECT_EQ(prompter->Texts().at(0), ReplaceOpen("pain.grv"));
     EXPECT_EQ(prompter->Texts().at(1), Outcome(kind));
     EXPECT_EQ(win.Db().IsOpen(), 1);
     EXPECT_EQ(win.windowTitle(), "Gorvane - pain.grv");
@@ -757,7 +807,6 @@ struct BrowseCase {
     FileMode fileMode;
     const char* filter;
     const char* suffix;
-    bool confirmOverwrite;
 };
 
 class BrowseTest : public BackupRestoreTest, public ::testing::WithParamInterface<BrowseCase> {};
@@ -777,7 +826,7 @@ TEST_P(BrowseTest, BrowseAsksForTheRightFileAndCancelKeepsMembers) {
     EXPECT_EQ(r.initialPath, QDir::homePath());
     EXPECT_EQ(r.filter, c.filter);
     EXPECT_EQ(r.defaultSuffix, c.suffix);
-    EXPECT_EQ(r.confirmOverwrite, c.confirmOverwrite) << "only a target is replaced";
+    EXPECT_FALSE(r.confirmOverwrite) << "the dialog asks when it replaces a file";
     EXPECT_EQ(folder, "/data/backups/");
     EXPECT_EQ(fileName, "pain.grz");
     EXPECT_EQ(Edit(d, c.source ? IDC_BR_SOURCE : IDC_BR_TARGET)->text(), "/data/backups/pain.grz");
@@ -792,10 +841,10 @@ TEST_P(BrowseTest, BrowseAsksForTheRightFileAndCancelKeepsMembers) {
 
 INSTANTIATE_TEST_SUITE_P(
     Choosers, BrowseTest,
-    ::testing::Values(BrowseCase{CGRVDlgBkupRstr::kModeBackup, true, FileMode::Open, kDbFilter, "grv", false},
-                      BrowseCase{CGRVDlgBkupRstr::kModeBackup, false, FileMode::Save, kArchiveFilter, "grz", true},
-                      BrowseCase{CGRVDlgBkupRstr::kModeRestore, true, FileMode::Open, kArchiveFilter, "grz", false},
-                      BrowseCase{CGRVDlgBkupRstr::kModeRestore, false, FileMode::Save, kDbFilter, "grv", true}));
+    ::testing::Values(BrowseCase{CGRVDlgBkupRstr::kModeBackup, true, FileMode::Open, kDbFilter, "grv"},
+                      BrowseCase{CGRVDlgBkupRstr::kModeBackup, false, FileMode::Save, kArchiveFilter, "grz"},
+                      BrowseCase{CGRVDlgBkupRstr::kModeRestore, true, FileMode::Open, kArchiveFilter, "grz"},
+                      BrowseCase{CGRVDlgBkupRstr::kModeRestore, false, FileMode::Save, kDbFilter, "grv"}));
 
 TEST_F(BackupRestoreTest, ShowPasswordTogglesPlainText) {
     CGRVDlgBkupRstr d(CGRVDlgBkupRstr::kModeBackup);

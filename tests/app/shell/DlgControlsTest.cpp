@@ -103,21 +103,6 @@ TEST(DlgControls, ComboDataSelection) {
     EXPECT_EQ(SelectedComboData(&combo), -1);
 }
 
-TEST(DlgControls, RatingScaleSliderCountsUnlessAtZero) {
-    struct Case {
-        int slider;
-        const char* edit;
-        int value;
-    } cases[] = {
-        {0, "7", 7},   {-3, "7", -3}, {4, "7", 4},  {0, "", 0},      {0, "15", 15},
-        {0, "abc", 0}, {0, "-4", -4}, {10, "", 10}, {0, " 12x", 12}, {0, "99999999999999", 2147483647},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(std::to_string(c.slider) + " / " + c.edit);
-        EXPECT_EQ(RatingValue(c.slider, QString::fromLatin1(c.edit)), c.value);
-    }
-}
-
 TEST(DlgControls, DigitEditsTakeDigitsOnlyUpToTheirLimit) {
     struct Case {
         int maxLength;

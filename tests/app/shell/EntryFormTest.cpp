@@ -2,6 +2,7 @@
 #include <QPushButton>
 #include <QTableWidget>
 #include <QTest>
+#include <functional>
 
 #include "JournalWindowSupport.h"
 #include "app/shell/FormTexts.h"
@@ -162,9 +163,9 @@ TEST_F(EntryFormTest, EmptySubjectTakesTheTypesDisplayNameAndSavingTwiceUpdates)
     auto* types = Child<QComboBox>(dlg, IDC_ENTRY_TYPE);
     types->setCurrentIndex(types->findText("Medicine"));
     EXPECT_EQ(dlg.m_nEntryType, 3);
-    SetPain(dlg, "7.0", "", "", "9");
+    SetPain(dlg, "7.0", "4", "2", "9");
     ASSERT_TRUE(dlg.OnCommand(ID_TB_SAVE_ENTRY));
-    EXPECT_EQ(Sql(path, "SELECT id,sbj,wpl,apl,lpl,cpl FROM entry"), "1|Medicines|7|0|0|9");
+    EXPECT_EQ(Sql(path, "SELECT id,sbj,wpl,apl,lpl,cpl FROM entry"), "1|Medicines|7|4|2|9");
     SetPain(dlg, "6", "6", "6", "6");
     ASSERT_TRUE(dlg.OnCommand(ID_TB_SAVE_ENTRY));
     EXPECT_EQ(Sql(path, "SELECT id,sbj,wpl,apl,lpl,cpl FROM entry"), "1|Medicines|6|6|6|6");
@@ -184,6 +185,7 @@ TEST_F(EntryFormTest, FailedSaveShowsTheStoresErrorAndReportsFailure) {
     OpenThroughMenu(dlg, path);
     // The table goes away behind the window's back.
     Sql(path, "DROP TABLE entry");
+    SetPain(dlg, "5", "5", "5", "5");
     prompter->Clear();
     EXPECT_EQ(dlg.SaveFormEntry(), 0);
     ASSERT_EQ(prompter->Prompts().size(), 1u);
@@ -202,8 +204,8 @@ TEST_F(EntryFormTest, PainLevelOutsideTheScaleIsRefusedAndNothingIsStored) {
     CGRVDlg dlg;
     ShowAndSettle(dlg);
     OpenThroughMenu(dlg, path);
-    // The edits take digits only when typed; a program, or an entry of an
-    // older journal, may still put anything there.
+    // Whatever is in the edits, typed or put there by a program or an entry
+    // of an older journal, is checked when the form is saved.
     for (const char* bad : {"11", "-1", "9999", "12.0"}) {
         for (int at = 0; at < 4; ++at) {
             SCOPED_TRACE(std::string(bad) + " at " + std::to_string(at));
@@ -337,7 +339,8 @@ TEST_F(EntryFormTest, FindCancelledOrWithoutAPickLeavesTheEntryAlone) {
 }
 
 // A new or newly opened journal showed the summary of the journal before it,
-// and a save of only "right NOW" stored that summary as the entry's levels.
+// and a save of only "right NOW" stored that summary as the entry's levels;
+// the summary is gone, and the empty levels are no levels.
 TEST_F(EntryFormTest, ANewOrNewlyOpenedJournalShowsNoOtherJournalsSummary) {
     const QString full = MakeJournal("full.grv", {{"2026-05-01 10:00:00", "a", 9, 5, 2, 4}});
     struct Road {
@@ -358,49 +361,84 @@ TEST_F(EntryFormTest, ANewOrNewlyOpenedJournalShowsNoOtherJournalsSummary) {
         ASSERT_EQ(QString::fromStdString(dlg.Db().GetFullPath()), road.path);
         EXPECT_EQ(Levels(dlg).mid(0, 3), QStringList(3, ""));
         QTest::keyClicks(Edit(dlg, IDC_CURRENT_PAIN), "6");
+        prompter->Clear();
         ASSERT_TRUE(dlg.OnCommand(ID_FILE_SAVE_ENTRY));
-        EXPECT_EQ(Sql(road.path, "SELECT wpl,apl,lpl,cpl FROM entry"), "0|0|0|6");
+        EXPECT_EQ(prompter->Texts(), std::vector<QString>{QString(kPainLevelEmpty).arg(kPainNameWorst)});
+        EXPECT_EQ(Sql(road.path, "SELECT count(*) FROM entry"), "0");
     }
 }
 
-// Once a level edit held the summary's "9.0", letters could be typed (and
-// were saved as 0); in an empty edit "5.5" became 55. Keys go in only while
-// they can still make a whole number 0 to 10, with or without ".0".
-TEST_F(EntryFormTest, LevelEditsTakeOnlyWhatCanBeALevel) {
-    const QString path = MakeJournal("j.grv", {{"2026-05-01 10:00:00", "a", 9, 5, 2, 4}});
-    CGRVDlg dlg;
-    ShowAndSettle(dlg);
-    OpenThroughMenu(dlg, path);
-    struct Case {
-        const char* before;
-        const char* keys;
-        const char* shown;
+// Levels are stored only as the user typed them. The edits swallowed the key
+// that made a text no level ("12" left "1", "-1" left "1", and 1 was stored),
+// and an empty level was stored as 0 (typing only NOW = 3 in a new journal
+// stored worst 0). Now every key goes in, and both roads that save the form
+// (Save Entry and leaving "right NOW") refuse an empty level by name and a
+// text that is no level 0 to 10, storing nothing; the sqlite3 shell reads the
+// file after each attempt.
+TEST_F(EntryFormTest, LevelsAreStoredOnlyAsTyped) {
+    // Each road is told whether the save is to succeed.
+    using Save = std::function<void(CGRVDlg&, bool)>;
+    const struct {
+        const char* name;
+        Save save;
+    } roads[] = {
+        {"Save Entry", [](CGRVDlg& dlg, bool) { ASSERT_TRUE(dlg.OnCommand(ID_FILE_SAVE_ENTRY)); }},
+        {"leaving right NOW",
+         [](CGRVDlg& dlg, bool stores) {
+             QLineEdit* now = Edit(dlg, IDC_CURRENT_PAIN);
+             now->setFocus(Qt::MouseFocusReason);
+             ASSERT_TRUE(now->hasFocus());
+             // A new journal entry, once stored, offers its text dialog.
+             if (stores)
+                 WhenModal([](QWidget* offered) { static_cast<QDialog*>(offered)->reject(); });
+             QTest::keyClick(now, Qt::Key_Tab);
+             ASSERT_FALSE(now->hasFocus());
+             QCoreApplication::processEvents();
+         }},
     };
-    const Case cases[] = {
-        {"9.0", "abc", "9.0"}, {"", "5.5", "5."},  {"", "55", "5"}, {"", "10", "10"},
-        {"", "11", "1"},       {"", "7.0", "7.0"}, {"", "-3", "3"}, {"", "x", ""},
+    const QString outOfRange = QString::fromLatin1(kPainOutOfRange);
+    auto empty = [](const char* name) { return QString::fromLatin1(kPainLevelEmpty).arg(QString::fromLatin1(name)); };
+    const struct {
+        const char* keys[4]; // worst, average, lowest, right NOW
+        QString told;        // empty: stored
+    } cases[] = {
+        {{"", "", "", "3"}, empty(kPainNameWorst)},
+        {{"7", "", "2", "3"}, empty(kPainNameAverage)},
+        {{"7", "5", "", "3"}, empty(kPainNameLowest)},
+        {{"7", "5", "2", ""}, empty(kPainNameCurrent)},
+        {{"12", "5", "2", "3"}, outOfRange},
+        {{"7", "5", "-1", "3"}, outOfRange},
+        {{"7", "5.5", "2", "3"}, outOfRange},
+        {{"7", "5", "2", "3x"}, outOfRange},
+        {{"7.0", "5", "2", "10"}, {}},
     };
-    QLineEdit* lowest = Edit(dlg, IDC_LOWEST_PAIN);
-    for (const Case& c : cases) {
-        lowest->setText(c.before);
-        lowest->end(false);
-        QTest::keyClicks(lowest, c.keys);
-        EXPECT_EQ(lowest->text(), c.shown) << c.before << " + " << c.keys;
+    const int ids[] = {IDC_WORST_PAIN, IDC_AVERAGE_PAIN, IDC_LOWEST_PAIN, IDC_CURRENT_PAIN};
+    for (const auto& road : roads) {
+        SCOPED_TRACE(road.name);
+        const QString path = MakeJournal(QString(road.name) + ".grv", {});
+        CGRVDlg dlg;
+        ShowAndSettle(dlg);
+        dlg.activateWindow();
+        ASSERT_TRUE(QTest::qWaitForWindowActive(&dlg));
+        OpenThroughMenu(dlg, path);
+        for (const auto& c : cases) {
+            SCOPED_TRACE(QStringList({c.keys[0], c.keys[1], c.keys[2], c.keys[3]}).join(',').toStdString());
+            for (int i = 0; i < 4; ++i) {
+                Edit(dlg, ids[i])->clear();
+                QTest::keyClicks(Edit(dlg, ids[i]), c.keys[i]);
+                EXPECT_EQ(Edit(dlg, ids[i])->text(), c.keys[i]); // every key went in
+            }
+            prompter->Clear();
+            road.save(dlg, c.told.isEmpty());
+            if (!c.told.isEmpty()) {
+                EXPECT_EQ(prompter->Texts(), std::vector<QString>{c.told});
+                EXPECT_EQ(Sql(path, "SELECT count(*) FROM entry"), "0");
+            } else {
+                EXPECT_TRUE(prompter->Prompts().empty()) << prompter->Texts()[0].toStdString();
+                EXPECT_EQ(Sql(path, "SELECT wpl,apl,lpl,cpl FROM entry"), "7|5|2|10");
+            }
+        }
     }
-    // What is left half typed is refused with the form's message.
-    QTest::keyClicks(Edit(dlg, IDC_WORST_PAIN), "abc");
-    Edit(dlg, IDC_AVERAGE_PAIN)->clear();
-    QTest::keyClicks(Edit(dlg, IDC_AVERAGE_PAIN), "5.5");
-    lowest->clear();
-    QTest::keyClicks(lowest, "2");
-    QTest::keyClicks(Edit(dlg, IDC_CURRENT_PAIN), "3");
-    prompter->Clear();
-    ASSERT_TRUE(dlg.OnCommand(ID_FILE_SAVE_ENTRY));
-    EXPECT_EQ(prompter->Texts(), std::vector<QString>{kPainOutOfRange});
-    EXPECT_EQ(Sql(path, "SELECT count(*) FROM entry"), "1");
-    QTest::keyClick(Edit(dlg, IDC_AVERAGE_PAIN), Qt::Key_Backspace);
-    ASSERT_TRUE(dlg.OnCommand(ID_FILE_SAVE_ENTRY));
-    EXPECT_EQ(Sql(path, "SELECT wpl,apl,lpl,cpl FROM entry WHERE id=2"), "9|5|2|3");
 }
 
 // A failed save showed the whole INSERT statement (a long entry made a
@@ -425,7 +463,7 @@ TEST_F(EntryFormTest, FailedSaveSaysWhyInWordsWithOnlyTheStartOfTheStatement) {
         const char* reason;
     };
     const Case cases[] = {
-        {"read-only", readOnly, kReasonReadOnly},
+        {"read-only", readOnly, kReasonCannotWrite},
         {"disk full", noRoom, kReasonDiskFull},
         {"locked",
          [](CGRVDlg& dlg, QProcess& other) {

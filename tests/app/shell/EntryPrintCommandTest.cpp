@@ -1,5 +1,7 @@
 // File > Print and the toolbar's Print over a real journal: the entry in the
 // form goes to a PDF named after its subject; without one the user is told.
+#include <QPrintDialog>
+
 #include "JournalWindowSupport.h"
 #include "app/reports/EntryPrintout.h"
 #include "app/reports/print/PrintJob.h"
@@ -74,6 +76,7 @@ TEST_F(EntryPrintCommandTest, BothCommandsPrintTheFormsEntryOnOneSheet) {
     for (const platform::ui::PrintRequest& r : printers->Requests()) {
         EXPECT_EQ(r.docName, "Gorvane - " + subject);
         EXPECT_TRUE(r.printToFile);
+        EXPECT_EQ(r.fileFolder, dir.path()) << "the journal's folder, like the other choosers";
         EXPECT_FALSE(r.pageRange || r.selection);
     }
     EXPECT_TRUE(prompter->Prompts().empty());
@@ -83,10 +86,38 @@ TEST_F(EntryPrintCommandTest, BothCommandsPrintTheFormsEntryOnOneSheet) {
     EXPECT_TRUE(prompter->Prompts().empty());
 }
 
+// The print dialog the user really meets proposed its PDF file in the home
+// folder; it proposes one named after the entry in the journal's folder.
+TEST_F(EntryPrintCommandTest, RealPrintDialogProposesThePdfInTheJournalsFolder) {
+    CGRVDlg dlg;
+    ShowAndSettle(dlg);
+    ASSERT_TRUE(QDir().mkpath(PathOf("journals")));
+    OpenThroughMenu(dlg, MakeJournal("journals/j.grv", {}));
+    SetPain(dlg, "8", "5", "2", "4");
+    ASSERT_TRUE(dlg.OnCommand(ID_FILE_SAVE_ENTRY));
+    platform::ui::ScopedSeams real({nullptr, nullptr, std::make_shared<platform::ui::QtPrinterChooser>(), nullptr});
+    QString proposed;
+    bool shown = false;
+    QTimer::singleShot(0, [&] {
+        auto* print = qobject_cast<QPrintDialog*>(QApplication::activeModalWidget());
+        ASSERT_NE(print, nullptr);
+        shown = true;
+        if (auto* file = print->findChild<QLineEdit*>(QStringLiteral("filename")))
+            proposed = file->text();
+        print->reject();
+    });
+    prompter->Clear();
+    ASSERT_TRUE(dlg.OnCommand(ID_FILE_PRINT));
+    EXPECT_TRUE(shown);
+    EXPECT_EQ(proposed, PathOf("journals/Gorvane - Journal.pdf"));
+    EXPECT_TRUE(prompter->Prompts().empty());
+}
+
 TEST_F(EntryPrintCommandTest, PrintingThatCannotStartSaysWhy) {
     CGRVDlg dlg;
     ShowAndSettle(dlg);
     OpenThroughMenu(dlg, MakeJournal("j.grv", {}));
+    SetPain(dlg, "8", "5", "2", "4");
     ASSERT_TRUE(dlg.OnCommand(ID_FILE_SAVE_ENTRY));
     const QString unwritable = PathOf("no-such-folder/entry.pdf");
     struct Case {

@@ -74,18 +74,28 @@ TEST_F(EntryDialogTest, WithNoJournalOpenTheUserIsToldAndNothingIsStored) {
     EXPECT_EQ(Cli("SELECT sbj FROM entry;"), "Morning\n");
 }
 
-TEST_F(EntryDialogTest, ASaveTheStoreRefusesIsShownNotSwallowed) {
+// A save the store refuses is shown, and the dialog stays open with what was
+// typed (it closed and the subject and body were lost).
+TEST_F(EntryDialogTest, ASaveTheStoreRefusesIsShownAndTheTextsStay) {
     // Older journals hold entries whose levels were never set.
     Cli("INSERT INTO entry (ts, wpl, apl, lpl, cpl, sbj) VALUES ('2024-01-01 08:00:00', -1, -1, -1, -1, 'Old');");
     CGRVDlgEntry dlg;
     Open(dlg, 1);
-    Type(Ctl<QLineEdit>(&dlg, IDC_ENTRY_SUBJECT), "Kept by the caller");
+    Type(Ctl<QLineEdit>(&dlg, IDC_ENTRY_SUBJECT), "Kept in the dialog");
+    auto* body = Ctl<QPlainTextEdit>(&dlg, IDC_ENTRY_BODY);
+    body->clear();
+    QTest::keyClicks(body, "Two lines");
+    QTest::keyClick(body, Qt::Key_Return);
+    QTest::keyClicks(body, "of body");
     Press(&dlg, IDOK);
-    EXPECT_TRUE(EndedWith(dlg, IDOK));
-    EXPECT_EQ(dlg.m_entry.sbj, "Kept by the caller");
+    EXPECT_TRUE(dlg.isVisible());
+    EXPECT_EQ(Ctl<QLineEdit>(&dlg, IDC_ENTRY_SUBJECT)->text(), "Kept in the dialog");
+    EXPECT_EQ(body->toPlainText(), "Two lines\nof body");
     EXPECT_EQ(Told(), QStringList{QString::fromStdString(m_db.GetLastErrorText())});
     EXPECT_TRUE(Told()[0].startsWith("Can't save entry: the worst pain level is -1"));
     EXPECT_EQ(Cli("SELECT sbj, wpl FROM entry;"), "Old|-1\n");
+    Press(&dlg, IDCANCEL);
+    EXPECT_TRUE(EndedWith(dlg, IDCANCEL));
 }
 
 using QuestionDialogTest = DetailTest;
@@ -132,7 +142,18 @@ TEST_F(CurrentPainDialogTest, SliderAndNumberDecideTheLevel) {
         {7, nullptr, true, 7},   // the slider writes its position into the number
         {7, "3", true, 3},       // a typed number wins
         {7, "", true, 7},        // a cleared number leaves the slider
-        {-1, "11", false, 0},    {-1, "10", true, 10}, {-1, "0", false, 0}, {-1, "1", true, 1},
+        {-1, "11", false, 0},
+        {-1, "10", true, 10},
+        {-1, "0", false, 0},
+        {-1, "1", true, 1},
+        // Every key goes in: the number edit once swallowed the key that made
+        // a text no score, so "-1" and "12" left "1", "100" left "10", and
+        // that was accepted.
+        {-1, "-1", false, 0},
+        {-1, "12", false, 0},
+        {-1, "100", false, 0},
+        {-1, "1x05", false, 0},
+        {-1, "7.0", true, 7},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(std::to_string(c.slider) + " " + (c.typed ? c.typed : "-"));
@@ -144,8 +165,10 @@ TEST_F(CurrentPainDialogTest, SliderAndNumberDecideTheLevel) {
             Drag(Ctl<QSlider>(&dlg, IDC_CPL_SLIDER), c.slider);
             EXPECT_EQ(number->text(), QString::number(c.slider));
         }
-        if (c.typed)
+        if (c.typed) {
             Type(number, QString::fromLatin1(c.typed));
+            EXPECT_EQ(number->text(), c.typed);
+        }
         Press(&dlg, IDOK);
         if (c.accepted) {
             EXPECT_TRUE(EndedWith(dlg, IDOK));
@@ -158,13 +181,11 @@ TEST_F(CurrentPainDialogTest, SliderAndNumberDecideTheLevel) {
     }
 }
 
-TEST_F(CurrentPainDialogTest, NumberTakesTwoDigitsAndTheDescriptionComesBack) {
+TEST_F(CurrentPainDialogTest, TheDescriptionComesBackAndCancelGivesNothing) {
     CGRVDlgRecCPL dlg;
     dlg.show();
     EXPECT_EQ(dlg.windowTitle(), "Record Current Pain Level");
-    auto* number = Ctl<QLineEdit>(&dlg, IDC_CPL_NUMBER);
-    QTest::keyClicks(number, "1x05");
-    EXPECT_EQ(number->text(), "10");
+    Type(Ctl<QLineEdit>(&dlg, IDC_CPL_NUMBER), "10");
     Type(Ctl<QLineEdit>(&dlg, IDC_CPL_DESCRIPTION), "Knee after the stairs");
     Press(&dlg, IDOK);
     EXPECT_EQ(dlg.m_nPain, 10);

@@ -1,9 +1,14 @@
 // The current entry's details from the main window, over real journals read
 // back with the sqlite3 shell: toolbar, entries context menu, the automatic
 // save's offer, the tray's New Pain Score and Delete.
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <QAbstractButton>
 #include <QCheckBox>
 #include <QCursor>
+#include <QDir>
+#include <QFile>
 #include <QFocusEvent>
 #include <QMenu>
 #include <QPlainTextEdit>
@@ -21,6 +26,7 @@
 #include "app/shell/Resource.h"
 #include "app/shell/ShellTexts.h"
 #include "app/store/Medicine.h"
+#include "app/store/StoreTexts.h"
 #include "tests/support/JournalFixture.h"
 
 using namespace grv;
@@ -176,7 +182,8 @@ TEST_F(MainDetailsTest, LaunchersRefuseWithoutJournalOrSavedEntry) {
 TEST_F(MainDetailsTest, ToolbarMoodAndSideEffectsStoreOneRecordPerUse) {
     CGRVDlg dlg;
     OpenTwoEntries(dlg, 1);
-    for (auto [id, level] : {std::pair{1, 3}, std::pair{2, 5}}) {
+    for (const auto& [id, mood] : {std::pair{1, 3}, std::pair{2, 5}}) {
+        const int level = mood; // clang 14 lambdas cannot capture a structured binding
         SelectEntry(dlg, id);
         Then([level](QWidget* d) {
             Slide(d, IDC_MOOD_SLIDER_FIRST, level);
@@ -546,6 +553,147 @@ TEST_F(MainDetailsTest, NewPainScoreOutsideTheScaleStoresNothing) {
     }
     EXPECT_EQ(Q("SELECT count(*) FROM entry"), "1");
     EXPECT_EQ(m_unexpected, 0);
+}
+
+// The tray's score is stored only as typed: its number edit swallowed the key
+// that made a text no score ("-1" and "12" left "1", and 1 was stored). Every
+// key goes in now, and the dialog refuses what is no score from 1 to 10; the
+// sqlite3 shell reads the file after each try.
+TEST_F(MainDetailsTest, NewPainScoreIsStoredOnlyAsTyped) {
+    CGRVDlg dlg;
+    ShowAndSettle(dlg);
+    m_path = MakeJournal("pain.grv", {{"2026-03-01 08:00:00", "A", 8, 5, 2, 4}});
+    OpenThroughMenu(dlg, m_path);
+    for (const char* keys : {"-1", "12", "100", "", "7x"}) {
+        SCOPED_TRACE(keys);
+        prompter->Clear();
+        Then([keys](QWidget* d) {
+            auto* number = In<QLineEdit>(d, IDC_CPL_NUMBER);
+            QTest::keyClicks(number, keys);
+            EXPECT_EQ(number->text(), keys);
+            Ok(d);
+            EXPECT_TRUE(d->isVisible());
+            static_cast<QDialog*>(d)->reject();
+        });
+        ASSERT_TRUE(dlg.OnCommand(ID_TRAY_NEW_PAIN_SCORE));
+        EXPECT_EQ(Told(), QStringList{kInvalidPainScore});
+        EXPECT_EQ(Q("SELECT count(*) FROM entry"), "1");
+    }
+    prompter->Clear();
+    Then([](QWidget* d) {
+        QTest::keyClicks(In<QLineEdit>(d, IDC_CPL_NUMBER), "7");
+        Ok(d);
+    });
+    ASSERT_TRUE(dlg.OnCommand(ID_TRAY_NEW_PAIN_SCORE));
+    EXPECT_TRUE(Told().isEmpty());
+    // The score with the journal's summary: most worst, rounded average, least lowest.
+    EXPECT_EQ(Q("SELECT count(*) FROM entry"), "2");
+    EXPECT_EQ(Q("SELECT wpl,apl,lpl,cpl FROM entry WHERE id=2"), "8|4|2|7");
+    EXPECT_EQ(m_unexpected, 0);
+}
+
+// A journal the user may not write. Failed saves said "the disk reported an
+// error" (the cabinet "Error: 10 : disk I/O error"), the Entry dialog closed
+// and lost the typed subject and body, and the cabinet emptied its list and
+// saved the kept form on New. Every road now says the journal cannot be
+// written, keeps what was typed and stores nothing; the sqlite3 shell reads
+// the file after each. The kernel must refuse the writes, so the test runs
+// as nobody.
+using UnwritableJournalTest = MainDetailsTest;
+
+TEST_F(UnwritableJournalTest, FailedSavesSayWhyAndLoseNothing) {
+    if (RerunAsNobodyInHomeOfItsOwn())
+        return;
+    ASSERT_NE(::geteuid(), 0u) << "file modes do not bind the superuser";
+    const QString cannotWrite = QString::fromLatin1(kReasonCannotWrite);
+    const struct {
+        const char* name;
+        bool folder; // the folder is made read-only once the journal is open, else the file before
+    } cases[] = {{"read-only file", false}, {"read-only folder", true}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const QString folder = PathOf(c.name);
+        ASSERT_TRUE(QDir().mkpath(folder));
+        m_path = MakeJournal(QString(c.name) + "/pain.grv", {{"2026-03-01 08:00:00", "First", 8, 5, 2, 4}});
+        {
+            CJournalDb db;
+            db.SetFolder(folder.toStdString());
+            db.SetFileName("pain.grv");
+            ASSERT_EQ(db.Open(0), 1);
+            CMedicine m = grvtest::MakeMedicine("Ibuprofen", 200);
+            ASSERT_EQ(db.SaveMedicine(m), 1);
+        }
+        const QByteArray file = QFile::encodeName(m_path);
+        const QByteArray place = QFile::encodeName(folder);
+        if (!c.folder) {
+            ASSERT_EQ(::chmod(file.constData(), 0444), 0);
+        }
+        CGRVDlg dlg;
+        ShowAndSettle(dlg);
+        OpenThroughMenu(dlg, m_path);
+        SelectEntry(dlg, 1);
+        if (c.folder) {
+            ASSERT_EQ(::chmod(place.constData(), 0555), 0);
+        }
+
+        // The form.
+        SetPain(dlg, "9", "6", "3", "7");
+        prompter->Clear();
+        ASSERT_TRUE(dlg.OnCommand(ID_FILE_SAVE_ENTRY));
+        ASSERT_EQ(Told().size(), 1);
+        EXPECT_TRUE(Told()[0].startsWith("Can't save entry to database")) << Told()[0].toStdString();
+        EXPECT_TRUE(Told()[0].contains(cannotWrite)) << Told()[0].toStdString();
+        EXPECT_EQ(Q("SELECT wpl,apl,lpl,cpl FROM entry"), "8|5|2|4");
+
+        // The Entry dialog keeps the typed subject and body.
+        prompter->Clear();
+        Then([](QWidget* d) {
+            SetText(d, IDC_ENTRY_SUBJECT, "Knee, evening");
+            SetText(d, IDC_ENTRY_BODY, "Stairs were hard.");
+            Ok(d);
+            EXPECT_TRUE(d->isVisible());
+            EXPECT_EQ(In<QLineEdit>(d, IDC_ENTRY_SUBJECT)->text(), "Knee, evening");
+            EXPECT_EQ(In<QPlainTextEdit>(d, IDC_ENTRY_BODY)->toPlainText(), "Stairs were hard.");
+            static_cast<QDialog*>(d)->reject();
+        });
+        ASSERT_TRUE(dlg.OnCommand(ID_ENTRY_EDIT));
+        ASSERT_EQ(Told().size(), 1);
+        EXPECT_TRUE(Told()[0].contains(cannotWrite)) << Told()[0].toStdString();
+        EXPECT_EQ(Q("SELECT sbj, entry FROM entry"), "First|");
+
+        // The cabinet: its list keeps the journal's medicine, New saves nothing.
+        prompter->Clear();
+        Then([](QWidget* d) {
+            auto* list = In<QTreeWidget>(d, IDC_MC_LIST);
+            ASSERT_EQ(list->topLevelItemCount(), 1);
+            SetText(d, IDC_MC_NAME, "Morphine");
+            SetText(d, IDC_MC_DOSAGE, "10");
+            SetText(d, IDC_MC_TAKE, "1");
+            SetText(d, IDC_MC_EVERY, "6");
+            for (const auto& [id, item] : {std::pair{IDC_MC_MEASURE, "mg"}, std::pair{IDC_MC_FORM, "Tablet"},
+                                           std::pair{IDC_MC_EVERY_INTERVAL, "Hours"}}) {
+                auto* combo = In<QComboBox>(d, id);
+                combo->setCurrentIndex(combo->findText(item));
+            }
+            In<QAbstractButton>(d, IDC_MC_SAVE)->click();
+            EXPECT_TRUE(d->isVisible());
+            ASSERT_EQ(list->topLevelItemCount(), 1);
+            EXPECT_EQ(list->topLevelItem(0)->text(1), "Ibuprofen");
+            In<QAbstractButton>(d, IDC_MC_NEW)->click();
+            EXPECT_EQ(In<QLineEdit>(d, IDC_MC_NAME)->text(), "");
+            EXPECT_EQ(list->topLevelItemCount(), 1);
+            static_cast<QDialog*>(d)->reject();
+        });
+        ASSERT_TRUE(dlg.OnCommand(ID_TOOLS_MEDICINE_CABINET));
+        ASSERT_EQ(Told().size(), 1); // the save's; New tried nothing
+        EXPECT_TRUE(Told()[0].startsWith("Your medicine was not saved.\n\nCan't save entry to database"))
+            << Told()[0].toStdString();
+        EXPECT_TRUE(Told()[0].contains(cannotWrite)) << Told()[0].toStdString();
+        EXPECT_EQ(Q("SELECT name FROM medicine_cabinet"), "Ibuprofen");
+        EXPECT_EQ(m_unexpected, 0);
+        ::chmod(place.constData(), 0755);
+        ::chmod(file.constData(), 0644);
+    }
 }
 
 // No keeps the entry; Yes flags it, drops it from the list and clears the form.

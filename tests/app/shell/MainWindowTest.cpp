@@ -11,12 +11,17 @@
 #include <QTimer>
 #include <QToolBar>
 #include <QTreeWidget>
+#include <chrono>
 #include <utility>
 
 #include "ShellTestSupport.h"
 #include "app/shell/GRVDlg.h"
 #include "app/shell/Profile.h"
 #include "app/shell/Resource.h"
+#include "app/shell/UsageHttpSink.h"
+#include "app/shell/UsageWorkers.h"
+#include "tests/netlib/transport/ScriptPeer.h"
+#include "tests/support/LoopbackPeers.h"
 
 using namespace grv;
 using platform::ui::Answer;
@@ -214,6 +219,44 @@ TEST_F(MainWindowTest, QuitAsksThenReportsCloseAppOnlyAfterYes) {
         EXPECT_EQ(p.title, "Quit the Program");
         EXPECT_EQ(p.buttons, platform::ui::Buttons::YesNo);
     }
+}
+
+TEST_F(MainWindowTest, ReportsGoOutAsFormPostsAndQuitDoesNotWaitForThem) {
+    grvtest::LoopbackPeers peers;
+    const int port = peers.StartCaptureServer();
+    {
+        platform::ui::ScopedSeams http(
+            {nullptr, nullptr, nullptr, std::make_shared<CUsageHttpSink>("127.0.0.1", port)});
+        CGRVDlg dlg;
+        ShowAndSettle(dlg);
+        dlg.OnCommand(ID_TRAY_NEW_ENTRY);
+        const std::vector<std::string> captured = peers.CapturedRequests(port, 1);
+        ASSERT_EQ(captured.size(), 1u);
+        EXPECT_EQ(captured[0].rfind("POST /a_p_i/grv2webmgt_api.php HTTP/1.1\r\n", 0), 0u);
+        EXPECT_EQ(captured[0].substr(captured[0].size() - 15), "&ac=TM+NewEntry");
+    }
+    // The server takes the "Close App" report and never answers: quitting
+    // waits a moment for it, then lets it go on by itself.
+    grvtest::ScriptPeer silent(R"PY(
+s = listen()
+c, a = s.accept()
+time.sleep(12)
+)PY");
+    const auto start = std::chrono::steady_clock::now();
+    {
+        platform::ui::ScopedSeams http(
+            {nullptr, nullptr, nullptr, std::make_shared<CUsageHttpSink>("127.0.0.1", silent.port)});
+        CGRVDlg dlg;
+        ShowAndSettle(dlg);
+        prompter->Queue(Answer::Yes);
+        ASSERT_TRUE(dlg.OnCommand(ID_FILE_EXIT));
+        EXPECT_EQ(dlg.result(), IDOK);
+    }
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(CUsageWorkers::kQuitGraceMs + 1500));
+    // The report it let go gives up on its own, without anything freed under it.
+    EXPECT_TRUE(grvtest::WaitFor([] { return grv::CUsageReporter::InFlight(); }, [](int n) { return n == 0; },
+                                 std::chrono::seconds(20))
+                    .met);
 }
 
 TEST_F(MainWindowTest, DisAnonStatsSilencesEveryReport) {

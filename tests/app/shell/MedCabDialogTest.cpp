@@ -3,6 +3,7 @@
 #include <QCheckBox>
 #include <QLabel>
 #include <QPlainTextEdit>
+#include <QProcess>
 #include <QTreeWidget>
 
 #include "DetailTestSupport.h"
@@ -230,16 +231,17 @@ TEST_F(MedCabDialogTest, WithNoJournalOpenSaveTellsTheUser) {
 }
 
 // A medicine typed while the journal could not be written was silently lost:
-// Save, New and OK went on as if it were stored. Each says so and keeps the
-// dialog with what was typed.
+// Save and OK went on as if it were stored. Each says so and keeps the
+// dialog with what was typed; New after a refused save starts an empty form
+// and stores nothing behind the user's back.
 TEST_F(MedCabDialogTest, RefusedSaveIsToldAndKeepsTheDialogAndTheForm) {
     CGRVDlgMedCab dlg;
     Open(dlg);
     // The superuser writes any file: the connection stands in for a
-    // journal the user may not write.
+    // journal the user may not write (the window tests run as nobody).
     std::vector<std::string> rows;
     ASSERT_TRUE(m_db.QueryFirstColumn("PRAGMA query_only=1", rows));
-    for (int button : {IDC_MC_SAVE, IDC_MC_NEW, IDOK}) {
+    for (int button : {IDC_MC_SAVE, IDOK}) {
         SCOPED_TRACE(button);
         prompter->Clear();
         FillRequired(&dlg, "Morphine");
@@ -247,15 +249,49 @@ TEST_F(MedCabDialogTest, RefusedSaveIsToldAndKeepsTheDialogAndTheForm) {
         EXPECT_TRUE(dlg.isVisible());
         ASSERT_EQ(Told().size(), 1);
         EXPECT_TRUE(Told()[0].startsWith("Your medicine was not saved.\n\nCan't save entry to database:"));
-        EXPECT_TRUE(Told()[0].contains(kReasonReadOnly)) << Told()[0].toStdString();
+        EXPECT_TRUE(Told()[0].contains(kReasonCannotWrite)) << Told()[0].toStdString();
         EXPECT_EQ(Shown(&dlg), "Morphine|200|mg|Tablet|2|6|Hours");
     }
-    EXPECT_EQ(Cli("SELECT count(*) FROM medicine_cabinet;"), "0\n");
-    // Once the journal takes it, OK stores what was kept and closes.
+    prompter->Clear();
     ASSERT_TRUE(m_db.QueryFirstColumn("PRAGMA query_only=0", rows));
+    Press(&dlg, IDC_MC_NEW);
+    EXPECT_TRUE(Told().isEmpty());
+    EXPECT_EQ(Shown(&dlg), "||||||");
+    EXPECT_EQ(Cli("SELECT count(*) FROM medicine_cabinet;"), "0\n");
+    // Once the journal takes it, OK stores what the form holds and closes.
+    FillRequired(&dlg, "Morphine");
     Press(&dlg, IDOK);
     EXPECT_TRUE(EndedWith(dlg, IDOK));
     EXPECT_EQ(Cli("SELECT name, dos_size, dos_msr, dos_form FROM medicine_cabinet;"), "Morphine|200|mg|Tablet\n");
+}
+
+// While another program held the journal, a refused save emptied the list
+// (its own query failed too) and the message gave the list's error ("Error:
+// 5 : database is locked") instead of why the save failed. The list keeps
+// what the journal holds, as the sqlite3 shell reads it.
+TEST_F(MedCabDialogTest, ListKeepsTheJournalsMedicinesWhenTheJournalIsHeld) {
+    AddMedicine("Ibuprofen", 200);
+    CGRVDlgMedCab dlg;
+    Open(dlg);
+    ASSERT_EQ(Lines(&dlg).size(), 1);
+    const QStringList before = Lines(&dlg);
+    QProcess other;
+    other.start("sqlite3", {QString::fromStdString(JournalPath())});
+    ASSERT_TRUE(other.waitForStarted());
+    other.write("BEGIN EXCLUSIVE; SELECT 'held';\n");
+    while (!other.readAllStandardOutput().contains("held"))
+        ASSERT_TRUE(other.waitForReadyRead(5000));
+    FillRequired(&dlg, "Morphine");
+    Press(&dlg, IDC_MC_SAVE);
+    ASSERT_EQ(Told().size(), 1);
+    EXPECT_TRUE(Told()[0].startsWith("Your medicine was not saved.\n\nCan't save entry to database:"))
+        << Told()[0].toStdString();
+    EXPECT_TRUE(Told()[0].contains(kReasonLocked)) << Told()[0].toStdString();
+    EXPECT_EQ(Lines(&dlg), before);
+    other.write("ROLLBACK;\n.quit\n");
+    ASSERT_TRUE(other.waitForFinished(5000));
+    EXPECT_EQ(Cli("SELECT id, name FROM medicine_cabinet;"), "1|Ibuprofen\n");
+    EXPECT_EQ(Lines(&dlg), before);
 }
 
 } // namespace

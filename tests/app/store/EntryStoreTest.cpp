@@ -5,6 +5,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <climits>
 #include <cstdio>
 #include <filesystem>
@@ -445,7 +446,7 @@ TEST_F(EntryStoreTest, RefusedSaveKeepsTheConnectionAndTheRecord) {
          [&] { Cli("CREATE TRIGGER refuse BEFORE INSERT ON entry BEGIN SELECT RAISE(ABORT, 'forced'); END;"); },
          [&] { Cli("DROP TRIGGER refuse;"); }, SqlFormat(kReasonOther, "forced")},
         {"read-only", [&] { ASSERT_EQ(m_db.QueryFirstColumn("PRAGMA query_only=1", ignored), 1); },
-         [&] { ASSERT_EQ(m_db.QueryFirstColumn("PRAGMA query_only=0", ignored), 1); }, kReasonReadOnly},
+         [&] { ASSERT_EQ(m_db.QueryFirstColumn("PRAGMA query_only=0", ignored), 1); }, kReasonCannotWrite},
         {"locked by another program",
          [&] {
              ASSERT_EQ(sqlite3_open(JournalPath().c_str(), &other), SQLITE_OK);
@@ -477,6 +478,103 @@ TEST_F(EntryStoreTest, RefusedSaveKeepsTheConnectionAndTheRecord) {
         EXPECT_EQ(m_db.SaveEntry(e), 1) << m_db.GetLastErrorText();
     }
     EXPECT_EQ(Cli("SELECT count(*) FROM entry;"), "4\n");
+}
+
+// A file system that refuses every write with one system error, as a
+// read-only mount (EROFS), an immutable file (EPERM) or a full quota (EDQUOT)
+// does. Installed as SQLite's default while it lives; one at a time.
+class RefusingFileSystem {
+public:
+    explicit RefusingFileSystem(int error) {
+        s_error = error;
+        s_real = sqlite3_vfs_find(nullptr);
+        m_vfs = *s_real;
+        m_vfs.iVersion = 2;
+        m_vfs.zName = "grv-refusing";
+        m_vfs.szOsFile = static_cast<int>(sizeof(File)) + s_real->szOsFile;
+        m_vfs.xOpen = &Open;
+        m_vfs.xGetLastError = [](sqlite3_vfs*, int, char*) { return s_error; };
+        sqlite3_vfs_register(&m_vfs, 1);
+    }
+    ~RefusingFileSystem() { sqlite3_vfs_unregister(&m_vfs); }
+    RefusingFileSystem(const RefusingFileSystem&) = delete;
+    RefusingFileSystem& operator=(const RefusingFileSystem&) = delete;
+
+private:
+    // Our file, with the real one right behind it.
+    struct File {
+        sqlite3_file base;
+        sqlite3_file* Real() { return reinterpret_cast<sqlite3_file*>(this + 1); }
+    };
+    static File* Of(sqlite3_file* f) { return reinterpret_cast<File*>(f); }
+    static int Refuse() { return SQLITE_IOERR_WRITE; }
+
+    static int Open(sqlite3_vfs*, const char* name, sqlite3_file* file, int flags, int* outFlags) {
+        static const sqlite3_io_methods kMethods = {
+            1,
+            [](sqlite3_file* f) { return Of(f)->Real()->pMethods->xClose(Of(f)->Real()); },
+            [](sqlite3_file* f, void* b, int n, sqlite3_int64 at) {
+                return Of(f)->Real()->pMethods->xRead(Of(f)->Real(), b, n, at);
+            },
+            [](sqlite3_file*, const void*, int, sqlite3_int64) { return Refuse(); },
+            [](sqlite3_file*, sqlite3_int64) { return Refuse(); },
+            [](sqlite3_file* f, int flags) { return Of(f)->Real()->pMethods->xSync(Of(f)->Real(), flags); },
+            [](sqlite3_file* f, sqlite3_int64* size) {
+                return Of(f)->Real()->pMethods->xFileSize(Of(f)->Real(), size);
+            },
+            [](sqlite3_file* f, int lock) { return Of(f)->Real()->pMethods->xLock(Of(f)->Real(), lock); },
+            [](sqlite3_file* f, int lock) { return Of(f)->Real()->pMethods->xUnlock(Of(f)->Real(), lock); },
+            [](sqlite3_file* f, int* out) { return Of(f)->Real()->pMethods->xCheckReservedLock(Of(f)->Real(), out); },
+            [](sqlite3_file* f, int op, void* arg) {
+                return Of(f)->Real()->pMethods->xFileControl(Of(f)->Real(), op, arg);
+            },
+            [](sqlite3_file* f) { return Of(f)->Real()->pMethods->xSectorSize(Of(f)->Real()); },
+            [](sqlite3_file* f) { return Of(f)->Real()->pMethods->xDeviceCharacteristics(Of(f)->Real()); },
+            nullptr, // version 1: no shared memory and no memory mapping
+            nullptr,
+            nullptr,
+            nullptr,
+            nullptr,
+            nullptr,
+        };
+        const int rc = s_real->xOpen(s_real, name, Of(file)->Real(), flags, outFlags);
+        file->pMethods = rc == SQLITE_OK ? &kMethods : nullptr;
+        return rc;
+    }
+
+    static inline int s_error = 0;
+    static inline sqlite3_vfs* s_real = nullptr;
+    sqlite3_vfs m_vfs{};
+};
+
+// A write the system refused for want of permission said "the disk reported
+// an error": the system's own reason decides what the user is told.
+TEST_F(EntryStoreTest, WriteTheSystemRefusesSaysWhyInWords) {
+    AddEntry("before", "2024-01-01 08:00:00");
+    const struct {
+        const char* name;
+        int error;
+        const char* reason;
+    } cases[] = {
+        {"no permission", EACCES, kReasonCannotWrite},  {"immutable file", EPERM, kReasonCannotWrite},
+        {"read-only mount", EROFS, kReasonCannotWrite}, {"disk full", ENOSPC, kReasonDiskFull},
+        {"quota used up", EDQUOT, kReasonDiskFull},     {"failing disk", EIO, kReasonDiskError},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        RefusingFileSystem refusing(c.error);
+        CJournalDb db;
+        db.SetFolder(m_dir.Path());
+        db.SetFileName("journal.grv");
+        ASSERT_EQ(db.Open(0), 1) << db.GetLastErrorText();
+        CEntry e = AtTime("2024-01-02 08:00:00");
+        EXPECT_EQ(db.SaveEntry(e), 0);
+        EXPECT_EQ(db.GetLastErrorText(), WriteFailure(kErrSaveEntry, JournalPath(), e.GetInsertSql(), c.reason));
+        CEntry back;
+        EXPECT_EQ(db.LoadEntry("1", back), 1);
+        EXPECT_EQ(back.sbj, "before");
+    }
+    EXPECT_EQ(Cli("SELECT count(*) FROM entry;"), "1\n");
 }
 
 // A journal text of megabytes must not become a message of megabytes: the
@@ -519,7 +617,7 @@ int CheckReadOnlyJournal(const std::string& folder) {
     CEntry e = AtTime("2024-01-02 08:00:00");
     if (db.SaveEntry(e) != 0)
         return 2;
-    if (db.GetLastErrorText().find(kReasonReadOnly) == std::string::npos)
+    if (db.GetLastErrorText().find(kReasonCannotWrite) == std::string::npos)
         return 4;
     CEntry back;
     if (db.LoadEntry("1", back) != 1 || back.sbj != "kept")

@@ -126,7 +126,7 @@ TEST_F(MedicineStoreTest, FailedDeleteKeepsTheConnectionAndTheRecord) {
     EXPECT_EQ(m.id, 1);
     EXPECT_EQ(m.name, "Kept");
     EXPECT_EQ(m_db.GetLastErrorText(), SqlFormat(kErrDeleteMedicine, JournalPath().c_str(), m.GetDeleteSql().c_str()) +
-                                           SqlFormat(kErrReason, kReasonReadOnly));
+                                           SqlFormat(kErrReason, kReasonCannotWrite));
     EXPECT_EQ(m_db.SaveMedicine(m), 0);
     CMedicine back;
     EXPECT_EQ(m_db.LoadMedicine(1, back), 1);

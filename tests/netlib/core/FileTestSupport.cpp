@@ -1,10 +1,7 @@
 #include "FileTestSupport.h"
 
-#include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
-#include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -98,26 +95,5 @@ std::string sharedFolderFromRoot() {
 }
 
 bool reranAsNobody(const std::string& shared) {
-    if (::geteuid() != 0)
-        return false;
-    const ::testing::TestInfo* info = ::testing::UnitTest::GetInstance()->current_test_info();
-    std::string filter = std::string("--gtest_filter=") + info->test_suite_name() + "." + info->name();
-    char exe[PATH_MAX];
-    ssize_t n = ::readlink("/proc/self/exe", exe, sizeof exe - 1);
-    EXPECT_GT(n, 0);
-    if (n <= 0)
-        return true;
-    exe[n] = '\0';
-    grvtest::RunOptions options;
-    options.mergeStderr = true;
-    options.env = {std::string(kSharedEnv) + "=" + shared};
-    const auto run = grvtest::RunProgram({"setpriv", "--reuid=" + std::to_string(kNobodyId),
-                                          "--regid=" + std::to_string(kNobodyId), "--clear-groups", exe, filter},
-                                         options);
-    const std::string& text = run.out;
-    EXPECT_EQ(run.status, 0) << text;
-    // The child must really have run the body, not skipped it.
-    EXPECT_NE(text.find("[  PASSED  ] 1 test"), std::string::npos) << text;
-    EXPECT_EQ(text.find("SKIPPED"), std::string::npos) << text;
-    return true;
+    return grvtest::RerunCurrentTestAsNobody({std::string(kSharedEnv) + "=" + shared});
 }

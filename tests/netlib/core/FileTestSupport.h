@@ -50,7 +50,7 @@ protected:
 std::string python3Line(const std::string& script, const std::string& arg);
 
 // The user the privilege-dropped runs take.
-constexpr unsigned kNobodyId = 65534;
+using grvtest::kNobodyId;
 
 // For tests that must meet the kernel's permission checks: when this process
 // is root, runs the current test again in a child under setpriv as nobody,

@@ -1,37 +1,35 @@
-// Parses any bytes both ways (trimmed and not), writes the tree and reads
-// the writing back. The lenient reader keeps names the writer cannot always
-// give back (a tag may begin with "!"), so a root is not required the second
-// time; the sanitizers judge.
+// The reader and the component's path queries over any bytes: the first
+// line is a query, the rest a document the component loads both ways
+// (trimmed and not) and the query runs on. The sanitizers judge;
+// fuzz_xml_writer holds what is read and written to expat.
 #include <cstdint>
 #include <initializer_list>
+#include <string>
 
-#include "netlib/core/DataBuffer.h"
-#include "netlib/core/ParseEngine.h"
-#include "netlib/core/StringBuffer.h"
-#include "netlib/core/TreeNode.h"
-#include "netlib/core/XmlParser.h"
+#include "netlib/core/ClsXml.h"
+#include "netlib/core/XString.h"
 
 using namespace tessik;
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     if (size > 1 << 18)
         return 0;
-    DataBuffer bytes;
-    bytes.append(data, static_cast<unsigned>(size));
-    prepareXmlBytes(bytes);
+    const std::string input(reinterpret_cast<const char*>(data), size);
+    const std::size_t lineEnd = input.find('\n');
+    const std::string query = lineEnd == std::string::npos ? "" : input.substr(0, lineEnd);
+    const std::string document = lineEnd == std::string::npos ? input : input.substr(lineEnd + 1);
+    // A text without "<" may name a file to load instead.
+    if (document.find('<') == std::string::npos)
+        return 0;
     for (bool trim : {true, false}) {
-        ParseEngine engine(bytes);
-        TreeNode* root = nullptr;
-        parseXml(engine, nullptr, nullptr, &root, trim);
-        if (!root)
+        ClsXml xml;
+        if (!xml.LoadXml(document.c_str(), trim))
             continue;
-        StringBuffer out;
-        root->serialize(out, 0, 0, false);
-        root->deleteTree();
-        TreeNode* again = nullptr;
-        parseXmlText(out, nullptr, nullptr, &again, trim);
-        if (again)
-            again->deleteTree();
+        XString path;
+        XString result;
+        path.setFromUtf8(query.c_str());
+        xml.TessikPath(path, result);
+        result.getUtf8();
     }
     return 0;
 }

@@ -34,6 +34,10 @@ std::string esc(const StringBuffer& sb) {
 
 } // namespace
 
+std::string Escaped(std::string_view bytes) {
+    return esc(bytes.data(), static_cast<int>(bytes.size()));
+}
+
 std::string Dump(const TreeNode* root) {
     std::string out;
     std::vector<std::pair<const TreeNode*, int>> stack{{root, 0}};

@@ -3,6 +3,7 @@
 // tests compare whole documents with python's xml.etree (see
 // tests/data/core/xml_dump.py, which writes the same form).
 #include <string>
+#include <string_view>
 
 namespace tessik {
 class TreeNode;
@@ -13,6 +14,8 @@ namespace xmltest {
 // depth*2 blanks, tag, ' name="value"' per attribute, ' |content|'; bytes
 // outside printable ASCII and the backslash as \xHH.
 std::string Dump(const tessik::TreeNode* root);
+// Bytes outside printable ASCII, and the backslash, as \xHH.
+std::string Escaped(std::string_view bytes);
 // Parses the text (trimContent as given) and dumps the root, "" for none.
 std::string ParseAndDump(const std::string& text, bool trimContent);
 

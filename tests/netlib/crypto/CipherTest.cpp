@@ -74,65 +74,13 @@ std::string crypt(bool encrypt, const CipherSetup& s, const std::string& key, co
     return str(out.get());
 }
 
-// Drives the chunk entry points as the crypt component does: partial blocks
-// are carried to the next call; a decryption keeps its last block back for
-// the last call, which removes the padding.
+// The chunk entry points on the data cut at `cuts`, as the crypt component
+// drives them.
 std::string chunked(bool encrypt, const CipherSetup& s, const std::string& key, const std::string& iv,
                     const std::string& data, const std::vector<std::size_t>& cuts, unsigned scheme) {
-    LogNull log;
-    const unsigned block = s.cipher == kCipherAes ? 16 : 8;
-    auto a = s.cipher == kCipherAes ? aes(s, key, iv, scheme) : nullptr;
-    auto d = s.cipher == kCipherDes ? des(s, key, iv, scheme) : nullptr;
-    DataBuffer carried;
-    unsigned char ivArea[16] = {};
-    std::string pending, result;
-    std::size_t from = 0;
-    bool started = false; // as the component's chunk-in-progress flag
-    for (std::size_t i = 0; i <= cuts.size(); ++i) {
-        const bool last = i == cuts.size();
-        bool first = !started;
-        const std::size_t to = last ? data.size() : cuts[i];
-        pending += data.substr(from, to - from);
-        from = to;
-        std::size_t take = last ? pending.size() : pending.size() - pending.size() % block;
-        if (!encrypt && !last && take == pending.size() && take >= block)
-            take -= block;
-        Bytes in(pending.substr(0, take));
-        pending.erase(0, take);
-        if (first && last) // nothing went out yet: one whole-buffer call
-            return result + crypt(encrypt, s, key, iv, str(&in), scheme);
-        started = started || in.getSize() > 0;
-        std::unique_ptr<DataBuffer> out;
-        if (a && encrypt) {
-            if (first)
-                out.reset(a->encryptFirstChunk(in, log));
-            else
-                out.reset(last ? a->encryptLastChunk(in, carried, log) : a->encryptNextChunk(in, carried, log));
-            if (out && out->getSize() >= block) {
-                carried.clear();
-                carried.append(out->getData() + out->getSize() - block, block);
-            }
-        } else if (a) {
-            if (first)
-                out.reset(a->decryptFirstChunk(in, ivArea, log));
-            else
-                out.reset(last ? a->decryptLastChunk(in, ivArea, log) : a->decryptNextChunk(in, ivArea, log));
-        } else if (encrypt) {
-            if (first)
-                out.reset(d->encryptFirstChunk(in, carried, log));
-            else
-                out.reset(last ? d->encryptLastChunk(in, carried, log) : d->encryptNextChunk(in, carried, log));
-        } else {
-            if (first)
-                out.reset(d->decryptFirstChunk(in, ivArea, log));
-            else
-                out.reset(last ? d->decryptLastChunk(in, ivArea, log) : d->decryptNextChunk(in, ivArea, log));
-        }
-        if (!out)
-            return kFailed;
-        result += str(out.get());
-    }
-    return result;
+    if (s.cipher == kCipherAes)
+        return cryptotest::chunkedRun(*aes(s, key, iv, scheme), encrypt, data, cuts);
+    return cryptotest::chunkedRun(*des(s, key, iv, scheme), encrypt, data, cuts);
 }
 
 class AesBothPaths : public ::testing::TestWithParam<bool> {

@@ -2,8 +2,10 @@
 
 #include <algorithm>
 #include <fstream>
+#include <memory>
 #include <sstream>
 
+#include "netlib/crypto/ChainedBlockCipher.h"
 #include "tests/support/TestSupport.h"
 
 namespace cryptotest {
@@ -22,6 +24,44 @@ std::string hex(const std::string& bytes) {
 
 std::string str(const tessik::DataBuffer* db) {
     return db ? std::string(reinterpret_cast<const char*>(db->getData()), db->getSize()) : kFailed;
+}
+
+std::string chunkedRun(tessik::ChainedBlockCipher& c, bool encrypt, const std::string& data,
+                       const std::vector<std::size_t>& cuts) {
+    tessik::LogNull log;
+    const std::size_t block = c.blockSize();
+    tessik::DataBuffer carried;
+    unsigned char ivArea[tessik::ChainedBlockCipher::kMaxBlock] = {};
+    std::string pending, result;
+    std::size_t from = 0;
+    bool started = false; // as the component's chunk-in-progress flag
+    for (std::size_t i = 0; i <= cuts.size(); ++i) {
+        const bool last = i == cuts.size(), first = !started;
+        const std::size_t to = last ? data.size() : cuts[i];
+        pending += data.substr(from, to - from);
+        from = to;
+        std::size_t take = last ? pending.size() : pending.size() - pending.size() % block;
+        if (!encrypt && !last && take == pending.size() && take >= block)
+            take -= block;
+        Bytes in(pending.substr(0, take));
+        pending.erase(0, take);
+        std::unique_ptr<tessik::DataBuffer> out;
+        started = started || in.getSize() > 0;
+        if (first && last) // nothing went out yet: one whole-buffer call
+            out.reset(encrypt ? c.encryptDbNew(in, log) : c.decryptDbNew(in, log));
+        else if (encrypt)
+            out.reset(first  ? c.encryptFirstChunk(in, carried, log)
+                      : last ? c.encryptLastChunk(in, carried, log)
+                             : c.encryptNextChunk(in, carried, log));
+        else
+            out.reset(first  ? c.decryptFirstChunk(in, ivArea, log)
+                      : last ? c.decryptLastChunk(in, ivArea, log)
+                             : c.decryptNextChunk(in, ivArea, log));
+        if (!out)
+            return kFailed;
+        result += str(out.get());
+    }
+    return result;
 }
 
 std::string unhex(const std::string& h) {

@@ -9,6 +9,10 @@
 #include "netlib/core/DataBuffer.h"
 #include "netlib/core/LogBase.h"
 
+namespace tessik {
+class ChainedBlockCipher;
+}
+
 namespace cryptotest {
 
 using Record = std::map<std::string, std::string>;
@@ -28,6 +32,13 @@ std::string str(const tessik::DataBuffer* db);
 struct Bytes : tessik::DataBuffer {
     explicit Bytes(const std::string& s) { append(s.data(), static_cast<unsigned int>(s.size())); }
 };
+
+// Runs a block cipher's chunk entry points as the crypt component does, the
+// data cut at `cuts`: partial blocks are carried; a decryption keeps its last
+// block back for the last call, which removes the padding. A run whose first
+// call is also its last is one whole-buffer call.
+std::string chunkedRun(tessik::ChainedBlockCipher& c, bool encrypt, const std::string& data,
+                       const std::vector<std::size_t>& cuts);
 
 // "Name = value" files (CAVP responses, the RFC HMAC files): one record per
 // value of `last`, holding every name seen since the previous record.

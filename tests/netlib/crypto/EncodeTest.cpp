@@ -1,5 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <iterator>
+#include <random>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -69,6 +72,38 @@ TEST(EncodingModes, EncodeLikePythonAndRoundTrip) {
     // White space around the text is trimmed before decoding.
     EXPECT_EQ(decode(kEncodeHex, " \r\n4142\t"), "AB");
     EXPECT_EQ(decode(kEncodeModBase64, "-_8=\r\n"), "\xfb\xff");
+}
+
+// Texts that start (and some that end) with white space or a line break:
+// python's quopri reads our encoding back to the same bytes, and so do we.
+TEST(EncodingModes, QuotedPrintableKeepsWhiteSpaceAtBothEnds) {
+    std::mt19937 rng(2045);
+    const std::string alphabet = "abc XYZ\t=.\r\n\xe9\xff";
+    const std::string starts[] = {" ", "\t", "  \t", "\r\n", " \r\n"};
+    std::vector<std::string> texts;
+    for (int i = 0; i < 300; ++i) {
+        std::string t = starts[rng() % std::size(starts)];
+        for (std::size_t n = rng() % 120; n > 0; --n)
+            t += alphabet[rng() % alphabet.size()];
+        if (i % 3 == 0)
+            t += i % 2 ? "\r\n" : " ";
+        texts.push_back(t);
+    }
+    std::string encoded;
+    for (const std::string& t : texts)
+        encoded += grvtest::ToHex(encode(kEncodeQp, t)) + "\n";
+    auto py = grvtest::Python("import quopri,sys\n"
+                              "for line in sys.stdin.read().split():\n"
+                              "    print(quopri.decodestring(bytes.fromhex(line)).hex())\n",
+                              {}, encoded);
+    ASSERT_TRUE(py.Ok()) << py.err;
+    std::istringstream decoded(py.out);
+    for (const std::string& t : texts) {
+        std::string theirs;
+        std::getline(decoded, theirs);
+        EXPECT_EQ(theirs, grvtest::ToHex(t)) << "python on our encoding of " << grvtest::ToHex(t);
+        EXPECT_EQ(grvtest::ToHex(decode(kEncodeQp, encode(kEncodeQp, t))), grvtest::ToHex(t));
+    }
 }
 
 TEST(EncodingModes, AppendRulesAndSilentModes) {

@@ -118,7 +118,8 @@ TEST(PasswordFiles, ChunkedFilesEqualOnePaddingAndRoundTrip) {
             if (n) {
                 EXPECT_TRUE(got == once(selector, 256, data)) << selector << " " << n;
             }
-            ASSERT_TRUE(decryptFileWithPassword(selector, 256, kPassword, enc.c_str(), dec.c_str(), nullptr, log));
+            // Decrypted as the zip pipeline does.
+            ASSERT_TRUE(decryptFileWithPasswordEntry(selector, 256, kPassword, enc.c_str(), dec.c_str(), nullptr, log));
             EXPECT_TRUE(grvtest::ReadFile(dec) == data) << selector << " " << n;
         }
     }
@@ -137,6 +138,14 @@ TEST(PasswordFiles, FailuresAndAbort) {
     AbortAtOnePercent sink;
     ProgressMonitor monitor(&sink, 2000000);
     EXPECT_FALSE(encryptFileWithPassword(kPasswordAes, 128, kPassword, in.c_str(), out.c_str(), &monitor, log));
+    // An output that cannot grow past 100000 bytes: the write fails, and so
+    // does the encryption.
+    bool written;
+    {
+        grvtest::FileSizeLimit limit(100000);
+        written = encryptFileWithPassword(kPasswordAes, 128, kPassword, in.c_str(), out.c_str(), nullptr, log);
+    }
+    EXPECT_FALSE(written);
     // A wrong password leaves padding that does not check.
     ASSERT_TRUE(encryptFileWithPassword(kPasswordAes, 128, kPassword, in.c_str(), out.c_str(), nullptr, log));
     EXPECT_FALSE(

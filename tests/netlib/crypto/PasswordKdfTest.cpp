@@ -59,7 +59,7 @@ TEST(PasswordKdfPeers, Pbkdf1AndPbkdf2MatchPython) {
         {true, "md5", "md5", 3, 16},         {true, "sha256", "sha256", 7, 32},
         {true, "SHA-384", "sha384", 2, 100}, {true, "hmac-sha512", "sha512", 1, 65},
         {true, "sha1", "sha1", 0, 41},       {true, "sha384", "sha384", 2, 17},
-        {false, "sha1", "sha1", 1000, 16},   {false, "md5", "md5", 5, 24},
+        {false, "sha1", "sha1", 1000, 16},   {false, "md5", "md5", 5, 16},
         {false, "sha256", "sha256", 0, 8},   {false, "SHA-512", "sha512", 3, 64},
     };
     std::mt19937 rng(2898);
@@ -104,14 +104,28 @@ TEST(PasswordKdfPeers, Pbkdf2MatchesOpensslKdf) {
     EXPECT_EQ(derive(true, "correct horse", "sha256", unhex("0011223344556677"), 1500, 48), lowerNoColons(run.out));
 }
 
-TEST(PasswordKdfEdges, EmptyLengthsNulTerminatedPasswordAndLongPbkdf1) {
+TEST(PasswordKdfEdges, EmptyLengthsAndNulTerminatedPassword) {
     EXPECT_EQ(derive(true, "pw", "sha1", "salt", 5, 0), "");
     const std::string nul("pass\0word", 9);
     EXPECT_EQ(derive(true, nul, "sha1", "sa", 3, 20), derive(true, "pass", "sha1", "sa", 3, 20));
-    // More than one digest from PBKDF1 leaves the whole digest.
-    EXPECT_EQ(derive(false, "pw", "md5", "s", 2, 24).size(), 32u);
     // Names with no digest of their own run under SHA-1.
     EXPECT_EQ(derive(true, "pw", "ripemd160", "s", 2, 20), derive(true, "pw", "sha1", "s", 2, 20));
+}
+
+// RFC 8018, 5.1: PBKDF1 gives one digest at most (16 bytes under MD2 and MD5,
+// 20 under SHA-1); one byte more is "derived key too long", with nothing out.
+TEST(PasswordKdfEdges, Pbkdf1RefusesMoreThanOneDigest) {
+    const std::pair<const char*, int> digests[] = {
+        {"md2", 16}, {"md5", 16}, {"sha1", 20}, {"sha256", 32}, {"sha512", 64}};
+    for (auto [hash, size] : digests) {
+        EXPECT_EQ(derive(false, "pw", hash, "salt", 2, size).size(), 2u * size) << hash;
+        cryptotest::LineLog log;
+        DataBuffer out;
+        out.append("stale", 5);
+        EXPECT_FALSE(pbkdf1("pw", hash, Bytes("salt"), 2, size + 1, out, log)) << hash;
+        EXPECT_EQ(out.getSize(), 0u) << hash;
+        EXPECT_TRUE(log.has(std::string("E:") + pkcs5_msg::kDerivedKeyTooLong)) << log.all();
+    }
 }
 
 std::string pkcs12(const char* pw, const std::string& salt, unsigned char id, int iter, const char* hash, int len) {

@@ -6,7 +6,10 @@
 #include <algorithm>
 #include <map>
 #include <random>
+#include <set>
+#include <sstream>
 #include <string>
+#include <tuple>
 
 #include "CryptoTestSupport.h"
 #include "netlib/core/StringBuffer.h"
@@ -55,23 +58,29 @@ TEST(Pkcs1Padding, V15DecodeCases) {
     auto block = [](const std::string& head, const std::string& ps, const std::string& rest) {
         return head + ps + rest;
     };
+    const std::string bad = "E:" + std::string(tessik::pkcs1_msg::kBadV15Padding);
     const V15Case cases[] = {
         {"type 2", block(std::string("\0\2", 2), rnd.substr(0, 128 - 8), std::string("\0", 1) + msg), 2, "68656c6c6f"},
         {"type 2 lost zero", block("\2", rnd.substr(0, 120), std::string("\0", 1) + msg), 2, "68656c6c6f"},
-        {"type 2 separator last", block(std::string("\0\2", 2), rnd.substr(0, 125), std::string("\0", 1)), 2,
-         "E:Invalid PKCS v1.5 PS length"},
+        {"type 2 empty message", block(std::string("\0\2", 2), rnd.substr(0, 125), std::string("\0", 1)), 2, ""},
         {"type 2 short ps", block(std::string("\0\2", 2), rnd.substr(0, 7), std::string("\0", 1) + rnd.substr(0, 118)),
-         2, "D:ps_len=7"},
+         2, bad.c_str()},
+        {"type 2 no separator", block(std::string("\0\2", 2), rnd.substr(0, 126), ""), 2, bad.c_str()},
+        {"type 2 given type 1", block(std::string("\0\1", 2), rnd.substr(0, 120), std::string("\0", 1) + msg), 2,
+         bad.c_str()},
+        {"type 2 leading 01", block(std::string("\1\2", 2), rnd.substr(0, 120), std::string("\0", 1) + msg), 2,
+         bad.c_str()},
+        {"type 2 short block", block(std::string("\0\2", 2), rnd.substr(0, 20), ""), 2, bad.c_str()},
+        {"type 2 too long", std::string(129, '\1'), 2, bad.c_str()},
         {"type 1 empty", block(std::string("\0\1", 2), ff.substr(0, 125), std::string("\0", 1)), 1, ""},
         {"type 1 short ps", block(std::string("\0\1", 2), ff.substr(0, 7), std::string("\0", 1) + ff.substr(0, 118)), 1,
          "E:ps_len is too short for PKCS1.5 padding."},
         {"type 1 bad separator", block(std::string("\0\1", 2), ff.substr(0, 8), "\x07" + ff.substr(0, 117)), 1,
          "E:Invalid PKCS v1.5 PS separator"},
+        {"type 1 given type 2", block(std::string("\0\2", 2), ff.substr(0, 120), std::string("\0", 1) + msg), 1,
+         "E:Invalid PKCS v1.5 block type"},
         {"type 1 short block", block(std::string("\0\1", 2), ff.substr(0, 20), ""), 1,
-         "E:Invalid PKCS v1.5 PS separator"},
-        {"type 2 short block", block(std::string("\0\2", 2), rnd.substr(0, 20), ""), 2,
-         "E:Invalid PKCS v1.5 PS length"},
-        {"too long", std::string(129, '\1'), 2, "E:Invalid PKCS v1.5 decode length"},
+         "E:Invalid PKCS v1.5 decode length"},
     };
     for (const V15Case& c : cases) {
         LineLog log;
@@ -169,6 +178,120 @@ void loadKey(const std::map<std::string, std::string>& fields, tessik::RsaKey& k
     }
 }
 
+// Python's cryptography (its own RSA key, its PKCS#1 v1.5 decryption) is the
+// judge: crafted blocks, each padding fault among them, are encrypted raw and
+// both sides decrypt them; openssl encrypts an empty message. Every refusal
+// logs the one same error line.
+const char* const kRsaPeer = R"(
+import sys
+from cryptography.hazmat.primitives.asymmetric import rsa, padding
+from cryptography.hazmat.primitives import serialization
+if sys.argv[1] == 'new':
+    k = rsa.generate_private_key(public_exponent=65537, key_size=1024)
+    n = k.private_numbers()
+    open(sys.argv[2], 'wb').write(k.private_bytes(serialization.Encoding.PEM,
+        serialization.PrivateFormat.TraditionalOpenSSL, serialization.NoEncryption()))
+    open(sys.argv[3], 'wb').write(k.public_key().public_bytes(serialization.Encoding.PEM,
+        serialization.PublicFormat.SubjectPublicKeyInfo))
+    for v in (n.public_numbers.n, n.public_numbers.e, n.d, n.p, n.q, n.dmp1, n.dmq1, n.iqmp):
+        h = format(v, 'x')
+        print(('0' if len(h) % 2 else '') + h)
+else:
+    k = serialization.load_pem_private_key(open(sys.argv[2], 'rb').read(), None)
+    for c in sys.argv[3:]:
+        try:
+            print('ok:' + k.decrypt(bytes.fromhex(c), padding.PKCS1v15()).hex())
+        except ValueError:
+            print('refused')
+)";
+
+TEST(RsaDecryption, V15PaddingFaultsAgreeWithPythonAndFailAlike) {
+    grvtest::TempDir dir;
+    const std::string privPem = dir.File("key.pem"), pubPem = dir.File("pub.pem");
+    auto made = grvtest::Python(kRsaPeer, {"new", privPem, pubPem});
+    ASSERT_TRUE(made.Ok()) << made.err;
+    std::vector<std::string> fields;
+    std::istringstream lines(made.out);
+    for (std::string line; std::getline(lines, line);)
+        fields.push_back(unhex(line));
+    ASSERT_EQ(fields.size(), 8u);
+    tessik::RsaKey key;
+    loadKey({{"n", fields[0]},
+             {"e", fields[1]},
+             {"d", fields[2]},
+             {"p", fields[3]},
+             {"q", fields[4]},
+             {"dP", fields[5]},
+             {"dQ", fields[6]},
+             {"qInv", fields[7]}},
+            key);
+    const std::size_t k = fields[0].size();
+    ASSERT_EQ(k, 128u);
+
+    std::mt19937 rng(8017);
+    auto nonZero = [&](std::size_t n) {
+        std::string r = randomBytes(rng, n);
+        std::replace(r.begin(), r.end(), '\0', '\x5a');
+        return r;
+    };
+    const std::string z(1, '\0'), msg = "sealed";
+    const std::string blocks[] = {
+        z + "\x02" + nonZero(k - 3 - msg.size()) + z + msg, // well formed
+        z + "\x02" + nonZero(k - 3) + z,                    // an empty message
+        z + "\x01" + nonZero(k - 3 - msg.size()) + z + msg, // type 1 where 2 belongs
+        "\x01\x02" + nonZero(k - 3 - msg.size()) + z + msg, // a first byte of 01
+        z + "\x02" + nonZero(7) + z + nonZero(k - 10),      // 7 padding bytes
+        z + "\x02" + nonZero(k - 2),                        // no separator
+        z + z + "\x02" + nonZero(k - 4) + z,                // 00 00 02
+    };
+    std::vector<std::string> ciphertexts;
+    for (const std::string& b : blocks) {
+        LineLog log;
+        DataBuffer c;
+        ASSERT_TRUE(tessik::rsaExptmod(u(b), len(b), tessik::kRsaPublic, key, true, c, log)) << log.all();
+        ciphertexts.push_back(hex(c));
+    }
+    // openssl's encryption of nothing at all.
+    grvtest::RunOptions options;
+    auto empty = grvtest::RunProgram(
+        {"openssl", "pkeyutl", "-encrypt", "-pubin", "-inkey", pubPem, "-pkeyopt", "rsa_padding_mode:pkcs1"}, options);
+    ASSERT_TRUE(empty.Ok()) << empty.err;
+    ciphertexts.push_back(hex(empty.out));
+    std::vector<std::string> args = {"decrypt", privPem};
+    args.insert(args.end(), ciphertexts.begin(), ciphertexts.end());
+    auto judged = grvtest::Python(kRsaPeer, args);
+    ASSERT_TRUE(judged.Ok()) << judged.err;
+    std::istringstream verdicts(judged.out);
+    std::set<std::string> refusals;
+    int accepted = 0;
+    for (const std::string& c : ciphertexts) {
+        std::string verdict;
+        std::getline(verdicts, verdict);
+        const std::string bytes = unhex(c);
+        LineLog log;
+        DataBuffer plain;
+        const bool ok = tessik::rsaDecryptPadded(u(bytes), len(bytes), nullptr, 0, tessik::kHashSha1,
+                                                 tessik::kRsaPaddingV15, key, tessik::kRsaPrivate, plain, false, log);
+        EXPECT_EQ(ok ? "ok:" + hex(plain) : "refused", verdict) << c;
+        if (ok)
+            ++accepted;
+        else
+            refusals.insert(log.all());
+    }
+    EXPECT_EQ(accepted, 3) << "the well-formed block and both empty messages";
+    EXPECT_EQ(refusals.size(), 1u) << "one refusal text for every padding fault";
+    // No ciphertext at all, or one byte short, as python refuses them.
+    const std::string shortOne = unhex(ciphertexts[0]).substr(1);
+    for (const std::string& c : {std::string(), shortOne}) {
+        LineLog log;
+        DataBuffer plain;
+        EXPECT_FALSE(tessik::rsaDecryptPadded(u(c), len(c), nullptr, 0, tessik::kHashSha1, tessik::kRsaPaddingV15, key,
+                                              tessik::kRsaPrivate, plain, false, log));
+        auto python = grvtest::Python(kRsaPeer, {"decrypt", privPem, hex(c)});
+        EXPECT_EQ(python.out, "refused\n");
+    }
+}
+
 TEST(RsaVectors, Pkcs1V15EncryptionAndOaepDecrypt) {
     struct File {
         const char* name;
@@ -245,18 +368,16 @@ TEST(RsaKeyEdges, InputRangeAndKeyChoice) {
     DataBuffer out;
     EXPECT_FALSE(tessik::rsaExptmod(u(n), 1, tessik::kRsaPrivate, key, true, out, log));
     EXPECT_TRUE(log.has("E:Private key required, but not provided"));
-    // Decryption accepts a ciphertext that lost up to two leading zero bytes.
+    // A ciphertext is exactly as long as the modulus.
     key.keyType = tessik::kRsaPrivate;
-    for (std::uint32_t size : {125u, 126u, 127u, 128u}) {
+    for (std::uint32_t size : {0u, 125u, 127u, 128u, 129u}) {
         LineLog lengths;
         DataBuffer plain;
         std::string input(size, '\x11');
         bool ok = tessik::rsaDecryptPadded(u(input), size, nullptr, 0, tessik::kHashSha1, tessik::kRsaPaddingV15, key,
                                            tessik::kRsaPrivate, plain, false, lengths);
-        EXPECT_EQ(lengths.has("E:Input length not equal to modulus length"), size == 125) << size;
-        if (size == 125) {
-            EXPECT_FALSE(ok);
-        }
+        EXPECT_EQ(lengths.has("E:Input length not equal to modulus length"), size != 128) << size;
+        EXPECT_FALSE(ok) << size;
     }
 }
 
@@ -380,6 +501,69 @@ TEST(Dsa, Fips186SigVerResults) {
         EXPECT_TRUE(log.has("E:Invalid r/s in DSA signature validation"));
     }
     EXPECT_GT(passes, 0);
+}
+
+// Python's cryptography signs with keys openssl makes: the digest
+// longer than q (SHA-512 under 2048/256, SHA-256 under 2048/224 and under
+// 1024/160, cut to q's bits); every signature verifies and a flipped one does
+// not.
+TEST(Dsa, DigestsLongerThanQAgreeWithPython) {
+    grvtest::TempDir dir;
+    std::vector<std::string> args;
+    for (auto [bits, qBits, hash] : {std::tuple{2048, 256, "sha512"}, {2048, 224, "sha256"}, {1024, 160, "sha256"}}) {
+        const std::string params = dir.File("params.pem"), file = dir.File("dsa" + std::to_string(qBits) + ".pem");
+        auto made = grvtest::RunProgram({"openssl", "genpkey", "-genparam", "-algorithm", "DSA", "-pkeyopt",
+                                         "dsa_paramgen_bits:" + std::to_string(bits), "-pkeyopt",
+                                         "dsa_paramgen_q_bits:" + std::to_string(qBits), "-out", params});
+        ASSERT_TRUE(made.Ok()) << made.err;
+        auto keyed = grvtest::RunProgram({"openssl", "genpkey", "-paramfile", params, "-out", file});
+        ASSERT_TRUE(keyed.Ok()) << keyed.err;
+        args.insert(args.end(), {file, hash});
+    }
+    const char* script = R"(
+import sys
+from cryptography.hazmat.primitives import hashes, serialization
+from cryptography.hazmat.primitives.asymmetric.utils import decode_dss_signature
+def h(v):
+    s = format(v, 'x')
+    return ('0' if len(s) % 2 else '') + s
+for file, name in zip(sys.argv[1::2], sys.argv[2::2]):
+    k = serialization.load_pem_private_key(open(file, 'rb').read(), None)
+    pn = k.private_numbers().public_numbers
+    p = pn.parameter_numbers
+    for i in range(4):
+        msg = bytes([i]) * (10 + i)
+        r, s = decode_dss_signature(k.sign(msg, getattr(hashes, name.upper())()))
+        print(name, h(p.p), h(p.q), h(p.g), h(pn.y), h(r), h(s), msg.hex())
+)";
+    auto run = grvtest::Python(script, args);
+    ASSERT_TRUE(run.Ok()) << run.err;
+    std::istringstream lines(run.out);
+    int checked = 0;
+    for (std::string name, p, q, g, y, r, s, msg; lines >> name >> p >> q >> g >> y >> r >> s >> msg;) {
+        tessik::DsaKey key;
+        const std::string pb = unhex(p), qb = unhex(q), gb = unhex(g), yb = unhex(y), rb = unhex(r), sb = unhex(s);
+        ASSERT_TRUE(key.p.setBytes(u(pb), len(pb)) && key.q.setBytes(u(qb), len(qb)) &&
+                    key.g.setBytes(u(gb), len(gb)) && key.y.setBytes(u(yb), len(yb)));
+        const std::string m = unhex(msg);
+        DataBuffer digest;
+        tessik::hashBytes(m.data(), len(m), name == "sha512" ? tessik::kHashSha512 : tessik::kHashSha256, digest);
+        tessik::MpInt rv, sv, flipped;
+        std::string sFlipped = sb;
+        sFlipped.back() = static_cast<char>(sFlipped.back() ^ 1);
+        ASSERT_TRUE(rv.setBytes(u(rb), len(rb)) && sv.setBytes(u(sb), len(sb)) &&
+                    flipped.setBytes(u(sFlipped), len(sFlipped)));
+        LineLog log;
+        bool valid = false;
+        ASSERT_TRUE(tessik::dsaVerifySignature(rv, sv, digest.getData(), digest.getSize(), key, valid, log));
+        EXPECT_TRUE(valid) << name << " q of " << qb.size() * 8 << " bits";
+        if (mp_cmp(flipped, key.q) == MP_LT) {
+            ASSERT_TRUE(tessik::dsaVerifySignature(rv, flipped, digest.getData(), digest.getSize(), key, valid, log));
+            EXPECT_FALSE(valid) << name;
+        }
+        ++checked;
+    }
+    EXPECT_EQ(checked, 12);
 }
 
 } // namespace

@@ -61,8 +61,8 @@ protected:
         HttpResult result;
         DataBuffer body;
         Logger log;
-        ASSERT_TRUE(pool.synchronousRequest(options, host.c_str(), nginx.httpPort, false, request, result, body, log,
-                                            nullptr, false))
+        ASSERT_TRUE(pool.synchronousRequest(options, host.c_str(), tls ? nginx.tlsPort : nginx.httpPort, tls, request,
+                                            result, body, log, nullptr, false))
             << host;
         EXPECT_EQ(result.responseHeader.getStatusCode(), 200u);
         EXPECT_EQ(std::string(reinterpret_cast<const char*>(body.getData()), body.getSize()), "hello\n");
@@ -78,6 +78,7 @@ protected:
     HttpControl options;
     HttpConnPool pool;
     grvtest::NginxPeer nginx;
+    bool tls = false;
 };
 
 std::string Host(int n) {
@@ -116,25 +117,33 @@ TEST_F(ConnPool, ElevenHostsEvictTheLeastRecentlyUsed) {
     EXPECT_EQ(pool.getCount(), 10);
 }
 
+// Plain and over TLS 1.0: the same connections, as nginx counts them.
 TEST_F(ConnPool, ReconnectsAfterCloseAndAfterTheKeepAliveTimeOut) {
     grvtest::NginxOptions opts;
     opts.keepaliveTimeoutSec = 1;
     nginx = peers.StartNginx(opts);
-    Get("127.0.0.1");
-    Get("127.0.0.1");
-    Get("127.0.0.1", "close"); // nginx answers "Connection: close"
-    Get("127.0.0.1");
-    std::this_thread::sleep_for(std::chrono::milliseconds(2500)); // nginx drops the idle connection
-    Get("127.0.0.1");
-    Get("127.0.0.1");
+    for (bool overTls : {false, true}) {
+        SCOPED_TRACE(overTls ? "TLS" : "plain");
+        tls = overTls;
+        Get("127.0.0.1");
+        Get("127.0.0.1");
+        Get("127.0.0.1", "close"); // nginx answers "Connection: close"
+        Get("127.0.0.1");
+        std::this_thread::sleep_for(std::chrono::milliseconds(2500)); // nginx drops the idle connection
+        Get("127.0.0.1");
+        Get("127.0.0.1");
+    }
 
-    const std::vector<LogLine> lines = accessLog(nginx, 6);
-    ASSERT_EQ(lines.size(), 6u);
-    const long expectedRequests[] = {1, 2, 3, 1, 1, 2};
-    for (std::size_t i = 0; i < lines.size(); ++i)
-        EXPECT_EQ(lines[i].requests, expectedRequests[i]) << i;
-    EXPECT_EQ(lines[2].connection, lines[0].connection);
-    EXPECT_NE(lines[3].connection, lines[2].connection);
-    EXPECT_NE(lines[4].connection, lines[3].connection);
-    EXPECT_EQ(pool.getCount(), 1);
+    const std::vector<LogLine> all = accessLog(nginx, 12);
+    ASSERT_EQ(all.size(), 12u);
+    for (std::size_t half = 0; half < 2; ++half) {
+        const std::vector<LogLine> lines(all.begin() + 6 * half, all.begin() + 6 * half + 6);
+        const long expectedRequests[] = {1, 2, 3, 1, 1, 2};
+        for (std::size_t i = 0; i < lines.size(); ++i)
+            EXPECT_EQ(lines[i].requests, expectedRequests[i]) << half << " " << i;
+        EXPECT_EQ(lines[2].connection, lines[0].connection);
+        EXPECT_NE(lines[3].connection, lines[2].connection);
+        EXPECT_NE(lines[4].connection, lines[3].connection);
+    }
+    EXPECT_EQ(pool.getCount(), 2); // one connection for each port
 }

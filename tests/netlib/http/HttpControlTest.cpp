@@ -1,12 +1,22 @@
-// What a copy of the options takes, and the proxy chosen
-// from the options or from the environment.
+// What a copy of the options takes (client certificates judged by openssl),
+// and the proxy chosen from the options or from the environment.
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <memory>
 #include <string>
+#include <vector>
 
+#include "netlib/core/ExtPtrArray.h"
 #include "netlib/core/Logger.h"
+#include "netlib/http/HttpClient.h"
 #include "netlib/http/HttpControl.h"
+#include "netlib/http/HttpRequest.h"
+#include "netlib/http/HttpResponseHeader.h"
+#include "netlib/pki/Certificate.h"
+#include "netlib/text/TextServices.h"
+#include "tests/support/LoopbackPeers.h"
+#include "tests/support/TestSupport.h"
 
 using namespace tessik;
 
@@ -58,6 +68,93 @@ TEST(HttpControl, CopyTakesTheListedOptionsOnly) {
     EXPECT_EQ(b.UseIEProxy, 1);
     EXPECT_EQ(b.useBucketCache, 0u);
     EXPECT_STREQ(b.ProxyAuthMethod.getString(), "");
+}
+
+std::string opensslOut(const std::vector<std::string>& args) {
+    std::vector<std::string> argv{"openssl"};
+    argv.insert(argv.end(), args.begin(), args.end());
+    grvtest::RunResult r = grvtest::RunProgram(argv);
+    EXPECT_TRUE(r.Ok()) << r.err;
+    return r.out;
+}
+
+TEST(HttpControl, CopyClonesTheClientCertificates) {
+    installTextServices();
+    // Two client certificates with their keys, made by openssl.
+    grvtest::TempDir dir("client-certs");
+    auto original = std::make_unique<HttpControl>();
+    original->clientCerts = new ExtPtrArray();
+    original->clientCerts->setOwnsObjects(true);
+    std::vector<std::pair<std::string, std::string>> made;
+    for (const char* name : {"first", "second"}) {
+        std::string key = dir.File(std::string(name) + ".key"), pem = dir.File(std::string(name) + ".pem");
+        opensslOut({"req", "-x509", "-newkey", "rsa:1024", "-nodes", "-keyout", key, "-out", pem, "-subj",
+                    std::string("/CN=") + name, "-days", "2"});
+        made.emplace_back(opensslOut({"x509", "-in", pem, "-outform", "DER"}),
+                          opensslOut({"rsa", "-in", key, "-traditional", "-outform", "DER"}));
+        auto* entry = new XCert();
+        DataBuffer certDer, keyDer;
+        certDer.append(made.back().first.data(), static_cast<unsigned int>(made.back().first.size()));
+        keyDer.append(made.back().second.data(), static_cast<unsigned int>(made.back().second.size()));
+        entry->setCertDer(certDer);
+        entry->setPrivateKeyDer(keyDer);
+        original->clientCerts->appendPtr(entry);
+    }
+    HttpControl copy;
+    copy.copyFrom(*original);
+    ASSERT_TRUE(copy.clientCerts);
+    EXPECT_NE(copy.clientCerts, original->clientCerts);
+    ASSERT_EQ(copy.clientCerts->getCount(), 2);
+    EXPECT_NE(copy.clientCerts->elementAt(0), original->clientCerts->elementAt(0));
+    // The clones outlive the original, and each key still belongs to its
+    // certificate in openssl's eyes.
+    original.reset();
+    for (int i = 0; i < 2; ++i) {
+        auto* entry = static_cast<XCert*>(copy.clientCerts->elementAt(i));
+        DataBuffer certDer, keyDer;
+        entry->getCertDer(certDer);
+        entry->getPrivateKeyDer(keyDer);
+        std::string cert(reinterpret_cast<const char*>(certDer.getData()), certDer.getSize());
+        std::string key(reinterpret_cast<const char*>(keyDer.getData()), keyDer.getSize());
+        EXPECT_EQ(cert, made[i].first);
+        EXPECT_EQ(key, made[i].second);
+        ASSERT_TRUE(grvtest::WriteFile(dir.File("c.der"), cert));
+        ASSERT_TRUE(grvtest::WriteFile(dir.File("k.der"), key));
+        EXPECT_EQ(opensslOut({"x509", "-inform", "DER", "-in", dir.File("c.der"), "-noout", "-modulus"}),
+                  opensslOut({"rsa", "-inform", "DER", "-in", dir.File("k.der"), "-noout", "-modulus"}));
+        ASSERT_TRUE(entry->getX509());
+    }
+    // The copy presents the first certificate to a server that requires
+    // one signed by it.
+    {
+        grvtest::LoopbackPeers peers;
+        grvtest::OpensslServerOptions server;
+        server.extraArgs = {"-Verify", "1", "-CAfile", dir.File("first.pem"), "-verify_return_error"};
+        const int port = peers.StartOpensslServer(server);
+        copy.UseIEProxy = 0;
+        HttpClient client;
+        Logger log;
+        HttpRequest request;
+        HttpResult result;
+        DataBuffer body;
+        bool fresh = false;
+        ASSERT_TRUE(client.httpConnect(copy, "127.0.0.1", port, true, log, nullptr, fresh)) << logText(log);
+        ASSERT_TRUE(
+            client.synchronousRequest(copy, "127.0.0.1", port, true, request, result, body, log, nullptr, false))
+            << logText(log);
+        const std::string page(reinterpret_cast<const char*>(body.getData()), body.getSize());
+        const std::string pem = grvtest::ReadFile(dir.File("first.pem"));
+        const std::string firstLine = pem.substr(pem.find('\n') + 1, 64);
+        EXPECT_NE(page.find("Client certificate"), std::string::npos) << page.substr(0, 2000);
+        EXPECT_NE(page.find(firstLine), std::string::npos) << page.substr(0, 4000);
+    }
+    // Copying itself changes nothing; copying a control without any empties.
+    copy.copyFrom(copy);
+    ASSERT_TRUE(copy.clientCerts);
+    EXPECT_EQ(copy.clientCerts->getCount(), 2);
+    HttpControl bare;
+    copy.copyFrom(bare);
+    EXPECT_EQ(copy.clientCerts, nullptr);
 }
 
 struct ProxyCase {

@@ -30,12 +30,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::string body = end == std::string::npos ? std::string() : text.substr(end + 4);
     tessik::LogNull log;
     tessik::HttpResponseHeader header;
-    header.parse(head.c_str(), log);
+    header.parseBytes(reinterpret_cast<const unsigned char*>(head.data()), static_cast<std::uint32_t>(head.size()),
+                      log);
     const tessik::BodyFraming framing = tessik::decideBodyFraming(header, (data[0] & 1) != 0);
     tessik::checkBodyLength(framing, kMaxBody, log);
 
     tessik::DataBuffer decoded;
-    tessik::LimitedBufferOutput out(&decoded, kMaxBody);
+    tessik::OutputDataBuffer sink(&decoded);
+    tessik::CappedOutput out(sink, kMaxBody);
     tessik::ChunkedDecoder decoder(kMaxBody);
     std::size_t pos = 0;
     while (pos < body.size() && !decoder.isDone()) {
@@ -53,6 +55,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     if (decoded.getSize() > kMaxBody || decoder.bodySize() != decoded.getSize())
         std::abort();
-    tessik::gunzipResponseBody(header, decoded, log, nullptr);
+    tessik::gunzipResponseBody(header, decoded, kMaxBody, log, nullptr);
+    if (decoded.getSize() > kMaxBody)
+        std::abort();
     return 0;
 }

@@ -59,6 +59,51 @@ TEST(CrackUrl, AgreesWithPythonUrlsplitOnTheCorpus) {
     EXPECT_GE(count, 50);
 }
 
+// Every URL made of one choice per part, in a fixed pseudo-random sample:
+// IPv6 literals, user information with escapes and colons, UTF-8 host
+// names, and '@', ':' and '/' past the authority.
+std::vector<std::string> generatedUrls(std::size_t count) {
+    const std::vector<std::vector<std::string>> parts = {
+        {"http://", "HTTPS://", "https://", "ftp://", "Http://"},
+        {"", "user@", "user:pw@", "u%40x:p%3Ay@", "a:b:c@", ":only@"},
+        {"example.com", "Example.COM", "[::1]", "[2001:DB8::1]", "[::ffff:127.0.0.1]", "127.0.0.1", "h\xC3\xA9.Example",
+         "xn--h-eia.example", "a-b.c_d.example"},
+        {"", ":8080", ":1", ":65535"},
+        {"", "/", "/a/b", "/%7Euser/x%20y", "/a@b:c", "/ok/"},
+        {"", "?x=1", "?a=%26&b=@:/", "?"},
+        {"", "#f", "#a?b@c", "#"},
+    };
+    std::vector<std::string> urls;
+    std::uint32_t state = 0x2545F491;
+    for (std::size_t n = 0; n < count; ++n) {
+        std::string url;
+        for (const auto& choices : parts) {
+            state = state * 1103515245u + 12345u;
+            url += choices[(state >> 8) % choices.size()];
+        }
+        urls.push_back(url);
+    }
+    return urls;
+}
+
+TEST(CrackUrl, AgreesWithPythonUrlsplitOnAGeneratedCorpus) {
+    grvtest::TempDir dir;
+    const std::string corpus = dir.File("urls.txt");
+    const std::vector<std::string> urls = generatedUrls(600);
+    std::string text;
+    for (const std::string& url : urls)
+        text += url + "\n";
+    ASSERT_TRUE(grvtest::WriteFile(corpus, text));
+    grvtest::RunResult peer = grvtest::Python(kUrlsplit, {corpus});
+    ASSERT_TRUE(peer.Ok()) << peer.err;
+    std::istringstream expected(peer.out);
+    std::string want;
+    for (const std::string& url : urls) {
+        ASSERT_TRUE(std::getline(expected, want));
+        EXPECT_EQ(crack(url), want) << url;
+    }
+}
+
 TEST(CrackUrl, DrivesBackslashesAndRefusals) {
     struct Case {
         const char* url;

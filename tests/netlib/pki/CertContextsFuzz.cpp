@@ -1,6 +1,6 @@
 // Certificate files in a store folder and key blobs in a container come from
-// disk, where anything may stand: PEM text, a certificate's names, serial and
-// extensions, and a PRIVATEKEYBLOB.
+// disk, where anything may stand: PEM text, a certificate's names, serial,
+// extensions and RSA key, the chain built for it, and a PRIVATEKEYBLOB.
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -9,6 +9,7 @@
 #include "netlib/core/DataBuffer.h"
 #include "netlib/core/LogBase.h"
 #include "netlib/core/StringBuffer.h"
+#include "netlib/pki/ChainEngine.h"
 #include "netlib/pki/KeyContainer.h"
 #include "netlib/pki/MsCertificate.h"
 #include "platform/CertStore.h"
@@ -16,6 +17,14 @@
 using namespace tessik;
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    // One engine over the stores of the run (the system bundle included).
+    static HCERTCHAINENGINE engine = [] {
+        CERT_CHAIN_ENGINE_CONFIG config{};
+        config.cbSize = sizeof(config);
+        HCERTCHAINENGINE made = nullptr;
+        CertCreateCertificateChainEngine(&config, &made);
+        return made;
+    }();
     LogNull log;
     std::vector<std::string> ders;
     platform::PemCertificatesToDer(std::string(reinterpret_cast<const char*>(data), size), ders);
@@ -29,6 +38,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         MsCertificate::serialToHex(cert->context(), serial);
         DataBuffer ski, aki;
         MsCertificate::getKeyIdentifiers(cert->context(), ski, aki);
+        std::vector<BYTE> modulus;
+        DWORD exponent = 0;
+        platform::CertificateRsaKey(cert->context()->pbCertEncoded, cert->context()->cbCertEncoded, modulus, exponent);
+        PCCERT_CHAIN_CONTEXT chain = nullptr;
+        if (CertGetCertificateChain(engine, cert->context(), nullptr, nullptr, nullptr, 0, nullptr, &chain, &log))
+            CertFreeCertificateChain(chain);
         delete cert;
     }
     DataBuffer out;

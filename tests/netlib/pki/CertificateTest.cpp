@@ -404,6 +404,57 @@ TEST(Certificate, NamesSerialsAndBags) {
     EXPECT_FALSE(c2.getExtensionValue("1.2.3", none, log));
 }
 
+// Python's cryptography makes certificates whose names hold a NUL (a UTF-8
+// common name, an IA5 e-mail address) beside ones that differ only by it or
+// hold a backslash: every text form writes the NUL as \00 and the backslash as
+// \\, as python's RFC 4514 form does, so no two of these names read alike.
+TEST(DistinguishedNameText, NulInANameIsKeptEscaped) {
+    const char* script = R"(
+import datetime
+from cryptography import x509
+from cryptography.x509.oid import NameOID
+from cryptography.hazmat.primitives import hashes, serialization
+from cryptography.hazmat.primitives.asymmetric import ec
+key = ec.generate_private_key(ec.SECP256R1())
+for cn, mail in (('null.python.org\x00example.org', 'a\x00b@c'), ('null.python.orgexample.org', 'ab@c'),
+                 ('null.python.org\\00example.org', 'a\\00b@c')):
+    attrs = [x509.NameAttribute(NameOID.COMMON_NAME, cn), x509.NameAttribute(NameOID.EMAIL_ADDRESS, mail)]
+    name = x509.Name(attrs)
+    cert = (x509.CertificateBuilder().subject_name(name).issuer_name(name).public_key(key.public_key())
+            .serial_number(1).not_valid_before(datetime.datetime(2020, 1, 1))
+            .not_valid_after(datetime.datetime(2030, 1, 1)).sign(key, hashes.SHA256()))
+    escaped = [a.rfc4514_string().split('=', 1)[1] for a in attrs]
+    print(cert.public_bytes(serialization.Encoding.DER).hex(), name.public_bytes().hex(), *escaped)
+)";
+    auto run = grvtest::Python(script);
+    ASSERT_TRUE(run.Ok()) << run.err;
+    std::istringstream lines(run.out);
+    std::vector<std::string> texts;
+    for (std::string certHex, nameHex, cn, mail; lines >> certHex >> nameHex >> cn >> mail;) {
+        SCOPED_TRACE(cn);
+        const auto der = pkitest::fromHex(certHex);
+        TessikX509 cert;
+        Logger log;
+        ASSERT_TRUE(cert.loadFromBytes(der->getData(), der->getSize(), log, false));
+        XString ourCn, ourMail, dn;
+        ASSERT_TRUE(cert.getSubjectCN(ourCn, log));
+        ASSERT_TRUE(cert.getSubjectAttr(oid::kEmail, ourMail, log));
+        ASSERT_TRUE(cert.getDnText(true, true, dn, log));
+        EXPECT_EQ(ourCn.getUtf8(), cn);
+        EXPECT_EQ(ourMail.getUtf8(), mail);
+        EXPECT_EQ(std::string(dn.getUtf8()), "CN=" + cn + ", E=" + mail);
+        DistinguishedName name;
+        XString text;
+        ASSERT_TRUE(name.loadDer(*pkitest::fromHex(nameHex), log));
+        ASSERT_TRUE(name.getDnString(text, log));
+        EXPECT_STREQ(text.getUtf8(), dn.getUtf8());
+        texts.push_back(dn.getUtf8());
+    }
+    ASSERT_EQ(texts.size(), 3u);
+    EXPECT_NE(texts[0], texts[1]);
+    EXPECT_NE(texts[0], texts[2]);
+}
+
 TEST(DistinguishedNameText, NamesAndTable) {
     struct Case {
         const char* der;

@@ -112,6 +112,59 @@ TEST_F(PrivateKeys, ExportThroughTheCertificatesKeyContainer) {
     }
 }
 
+TEST_F(PrivateKeys, TheContainerKeyMustBeTheCertificatesKey) {
+    // "own" has its key; "other" names a container holding own's key; the EC
+    // certificate names one too, but its key is of another kind.
+    makeCert("own", {"-subj", "/CN=own", "-set_serial", "0x11"});
+    makeCert("other", {"-subj", "/CN=other", "-set_serial", "0x12"});
+    addWithKey("own", platform::CERT_SYSTEM_STORE_CURRENT_USER, "MY", "own-box", 0, true);
+    std::string otherBase = addToStore(m_work.File("other.crt"), platform::CERT_SYSTEM_STORE_CURRENT_USER, "MY");
+    ASSERT_TRUE(grvtest::WriteFile(otherBase + platform::kKeyProvSuffix, "container=own-box\ntype=1\nkeyspec=1\n"));
+    openssl({"req", "-x509", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:P-256", "-nodes", "-keyout",
+             m_work.File("ec.key"), "-out", m_work.File("ec.crt"), "-subj", "/CN=ec", "-set_serial", "0x13"});
+    std::string ecBase = addToStore(m_work.File("ec.crt"), platform::CERT_SYSTEM_STORE_CURRENT_USER, "MY");
+    ASSERT_TRUE(grvtest::WriteFile(ecBase + platform::kKeyProvSuffix, "container=own-box\ntype=1\nkeyspec=1\n"));
+
+    // The public half the comparison reads is the blob openssl writes.
+    platform::HCRYPTPROV prov = 0;
+    platform::HCRYPTKEY key = 0;
+    ASSERT_TRUE(platform::CryptAcquireContextA(&prov, "own-box", nullptr, platform::PROV_RSA_FULL, 0));
+    ASSERT_TRUE(platform::CryptGetUserKey(prov, platform::AT_KEYEXCHANGE, &key));
+    DWORD size = 0;
+    ASSERT_TRUE(platform::CryptExportKey(key, 0, platform::PUBLICKEYBLOB, 0, nullptr, &size));
+    std::string blob(size, '\0');
+    ASSERT_TRUE(
+        platform::CryptExportKey(key, 0, platform::PUBLICKEYBLOB, 0, reinterpret_cast<BYTE*>(blob.data()), &size));
+    EXPECT_EQ(blob, openssl({"rsa", "-in", m_work.File("own.key"), "-pubout", "-outform", "MSBLOB"}));
+    platform::CryptDestroyKey(key);
+    platform::CryptReleaseContext(prov, 0);
+
+    std::unique_ptr<CertificateStore> store(CertificateStore::openCurrentUserMyStore(true, nullptr));
+    ASSERT_TRUE(store);
+    struct Case {
+        const char* serial;
+        const char* cn;
+        bool matches;
+    } cases[] = {{"11", "own", true}, {"12", "other", false}, {"13", "ec", false}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.cn);
+        Logger log;
+        std::unique_ptr<MsCertificate> cert(store->FindCertBySerialAndIssuerCN(c.serial, c.cn, log, false));
+        ASSERT_TRUE(cert);
+        EXPECT_EQ(cert->hasPrivateKey(log), c.matches);
+        EXPECT_EQ(cert->checkPrivateKey(log), c.matches);
+        // Without the comparison the container opens all the same.
+        platform::HCRYPTPROV any = 0;
+        DWORD spec = 0;
+        EXPECT_TRUE(cert->acquirePrivateKey(&any, &spec, log));
+        platform::CryptReleaseContext(any, 0);
+        if (!c.matches) {
+            EXPECT_NE(logText(log).find(mscert_msg::kCannotAcquire), std::string::npos);
+            EXPECT_NE(logText(log).find("80090015"), std::string::npos) << logText(log);
+        }
+    }
+}
+
 TEST_F(PrivateKeys, KeyProviderLookupFailsOnceAndForAll) {
     std::string pem = makeCert("nokey", {"-subj", "/CN=nokey"});
     std::string der = openssl({"x509", "-in", pem, "-outform", "DER"});

@@ -40,6 +40,20 @@ std::string openssl(const std::vector<std::string>& args) {
     return r.out;
 }
 
+grvtest::RunResult runOpenssl(const std::vector<std::string>& args, const std::string& input) {
+    std::vector<std::string> argv{"openssl"};
+    argv.insert(argv.end(), args.begin(), args.end());
+    grvtest::RunOptions options;
+    options.input = input;
+    return grvtest::RunProgram(argv, options);
+}
+
+std::unique_ptr<tessik::DataBuffer> bufferOf(const std::string& bytes) {
+    auto db = std::make_unique<tessik::DataBuffer>();
+    db->append(bytes.data(), static_cast<unsigned int>(bytes.size()));
+    return db;
+}
+
 std::vector<std::string> certificateFiles(const std::string& dir) {
     std::vector<std::string> files;
     std::error_code ec;

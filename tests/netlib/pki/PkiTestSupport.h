@@ -23,6 +23,10 @@ std::string bytesOf(const tessik::DataBuffer& db);
 std::string logText(tessik::Logger& log);
 // openssl's output; a failing run fails the test.
 std::string openssl(const std::vector<std::string>& args);
+// An openssl run whose failure the caller judges.
+grvtest::RunResult runOpenssl(const std::vector<std::string>& args, const std::string& input = {});
+// A new buffer holding the bytes.
+std::unique_ptr<tessik::DataBuffer> bufferOf(const std::string& bytes);
 // The certificates (PEM and DER) under dir, recursively.
 std::vector<std::string> certificateFiles(const std::string& dir);
 // A file's first certificate as DER, through `openssl x509`; empty when

@@ -9,6 +9,7 @@
 
 #include "netlib/streams/StreamConstants.h"
 #include "netlib/streams/ZeeStream.h"
+#include "platform/ByteOrder.h"
 #include "tests/netlib/core/FileTestSupport.h"
 #include "tests/netlib/streams/Bzip2TestSupport.h"
 #include "tests/netlib/streams/ZlibPeer.h"
@@ -134,8 +135,8 @@ TEST(ZeeStream, EdgeCases) {
     while (!last && at + 5 <= stored.size()) {
         last = stored[at] & 1;
         ASSERT_EQ(stored[at] >> 1, 0) << "block at " << at << " is not stored";
-        std::size_t len = stored[at + 1] | stored[at + 2] << 8;
-        ASSERT_EQ(len ^ 0xFFFF, static_cast<std::size_t>(stored[at + 3] | stored[at + 4] << 8));
+        std::size_t len = platform::LoadLe16(&stored[at + 1]);
+        ASSERT_EQ(len ^ 0xFFFF, platform::LoadLe16(&stored[at + 3]));
         total += len;
         at += 5 + len;
     }

@@ -2,10 +2,8 @@
 // information record; files are judged by reading them back whole.
 #include <gtest/gtest.h>
 
-#include <sys/resource.h>
 #include <sys/stat.h>
 
-#include <csignal>
 #include <string>
 
 #include "netlib/streams/OutputFile.h"
@@ -26,26 +24,6 @@ std::string description(Output& out) {
     out.getDescription(sb);
     return sb.getString();
 }
-
-// Files may grow to `limit` bytes while alive; a write past it fails short.
-class FileSizeLimit {
-public:
-    explicit FileSizeLimit(rlim_t limit) {
-        ::getrlimit(RLIMIT_FSIZE, &m_saved);
-        m_oldHandler = std::signal(SIGXFSZ, SIG_IGN);
-        rlimit r = m_saved;
-        r.rlim_cur = limit;
-        ::setrlimit(RLIMIT_FSIZE, &r);
-    }
-    ~FileSizeLimit() {
-        ::setrlimit(RLIMIT_FSIZE, &m_saved);
-        std::signal(SIGXFSZ, m_oldHandler);
-    }
-
-private:
-    rlimit m_saved{};
-    void (*m_oldHandler)(int);
-};
 
 } // namespace
 
@@ -170,7 +148,7 @@ TEST_F(RerouteTest, FileThatCannotTakeTheContentIsDeletedAndTheOutputHalts) {
     std::string head(90, 'h');
     ASSERT_EQ(out.writeBytesNoProgress(head.data(), 1, 90, log), 90u);
     {
-        FileSizeLimit limit(64);
+        grvtest::FileSizeLimit limit(64);
         EXPECT_EQ(out.writeBytesNoProgress("tail", 1, 4, log), 0u);
     }
     EXPECT_TRUE(log.has(std::string("E:") + stream_msg::kRerouteFailed)) << log.all();
@@ -223,7 +201,7 @@ TEST_F(OutputFileTest, ReportsAbortOverflowAndShortWritesAs0) {
     EXPECT_EQ(out.writeBytes64("x", 0x4000000000000000ULL, 8, nullptr, log), 0u);
     std::string big(100, 'b');
     {
-        FileSizeLimit limit(40);
+        grvtest::FileSizeLimit limit(40);
         EXPECT_EQ(out.writeBytesNoProgress(big.data(), 1, 100, log), 0u);
     }
     EXPECT_EQ(out.getPosition64(), 40); // the bytes that did land

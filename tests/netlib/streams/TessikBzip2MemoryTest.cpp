@@ -2,6 +2,7 @@
 #include "Bzip2TestSupport.h"
 #include "netlib/core/DataBuffer.h"
 #include "netlib/streams/TessikBzip2.h"
+#include "platform/ByteOrder.h"
 
 #include <gtest/gtest.h>
 
@@ -58,7 +59,7 @@ TEST(Bzip2Blob, HeaderThenABlockSize3StreamTheReferenceToolReads) {
     Bytes blob = blobOf(data);
     ASSERT_GT(blob.size(), 8u);
     EXPECT_EQ((Bytes{blob.begin(), blob.begin() + 4}), (Bytes{0xE1, 0xA7, 0x94, 0xB3}));
-    std::uint32_t stored = blob[4] | blob[5] << 8 | blob[6] << 16 | static_cast<std::uint32_t>(blob[7]) << 24;
+    std::uint32_t stored = platform::LoadLe32(blob.data() + 4);
     EXPECT_EQ(stored, data.size());
 
     int status = 0;

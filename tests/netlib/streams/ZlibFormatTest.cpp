@@ -119,11 +119,29 @@ TEST(TessikDeflate, ShortCutAndUnstartedInputsFail) {
     EXPECT_FALSE(TessikDeflate::inflateFromSource(in, out, cut));
     EXPECT_EQ(cut.data("deflateError"), "<none>");
     EXPECT_TRUE(cut.has("L:deflateError=1")) << cut.all();
+    // A whole raw stream must reach its final block, as zlib has it; only a
+    // zlib-framed chunk of a stream that goes on may stop between blocks.
     out.clear();
-    EXPECT_TRUE(z.inflateRaw(in, out, log)) << "a flushed stream may stop between blocks";
+    RecordingLog raw;
+    EXPECT_FALSE(z.inflateRaw(in, out, raw));
+    EXPECT_TRUE(raw.has(std::string("E:") + stream_msg::kDeflatedEndedEarly)) << raw.all();
+    grvtest::TempDir temp("zlib-cut");
+    for (const Bytes& cutStream : {between, inside}) {
+        ASSERT_TRUE(grvtest::WriteFile(temp.File("cut"), cutStream));
+        EXPECT_EQ(python3Line("import sys,zlib\n"
+                              "try: zlib.decompress(open(sys.argv[1]+'/cut','rb').read(), -15); print('read')\n"
+                              "except zlib.error: print('refused')",
+                              temp.Path()),
+                  "refused");
+    }
+    Bytes framed = {0x78, 0x9C};
+    framed.insert(framed.end(), between.begin(), between.end());
+    fill(in, framed);
+    out.clear();
+    EXPECT_TRUE(z.zlibDecompress(in, out, log));
     EXPECT_TRUE(bytesOf(out) == Bytes(text.begin(), text.begin() + 20000));
     fill(in, inside);
-    EXPECT_FALSE(z.inflateRaw(in, out, log)) << "but not inside one";
+    EXPECT_FALSE(z.inflateRaw(in, out, log)) << "nor inside one";
     EXPECT_FALSE(TessikDeflate::inflateFromSource(in, out, log));
 
     TessikDeflate unstarted;

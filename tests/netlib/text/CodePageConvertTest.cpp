@@ -17,6 +17,7 @@
 #include "netlib/text/CodePageEngine.h"
 #include "netlib/text/Iso2022.h"
 #include "netlib/text/TextServices.h"
+#include "platform/ByteOrder.h"
 #include "tests/support/TestSupport.h"
 
 using namespace tessik;
@@ -267,11 +268,15 @@ std::string hexOf(const Bytes& b) {
 }
 
 Bytes utf16Of(unsigned long cp) {
-    if (cp < 0x10000)
-        return {static_cast<unsigned char>(cp), static_cast<unsigned char>(cp >> 8)};
-    const unsigned long v = cp - 0x10000, hi = 0xD800 + (v >> 10), lo = 0xDC00 + (v & 0x3FF);
-    return {static_cast<unsigned char>(hi), static_cast<unsigned char>(hi >> 8), static_cast<unsigned char>(lo),
-            static_cast<unsigned char>(lo >> 8)};
+    Bytes units(cp < 0x10000 ? 2 : 4);
+    if (cp < 0x10000) {
+        platform::StoreLe16(units.data(), static_cast<std::uint16_t>(cp));
+    } else {
+        const unsigned long v = cp - 0x10000;
+        platform::StoreLe16(units.data(), static_cast<std::uint16_t>(0xD800 + (v >> 10)));
+        platform::StoreLe16(units.data() + 2, static_cast<std::uint16_t>(0xDC00 + (v & 0x3FF)));
+    }
+    return units;
 }
 
 } // namespace

@@ -19,6 +19,7 @@
 #include "netlib/text/CodePageTables.h"
 #include "netlib/text/DirectTables.h"
 #include "netlib/text/HashConvert.h"
+#include "platform/ByteOrder.h"
 #include "tests/support/TestSupport.h"
 
 using namespace tessik;
@@ -26,6 +27,9 @@ using namespace tessik;
 namespace {
 
 using Bytes = std::vector<unsigned char>;
+
+// The one page whose table holds three-byte codes.
+constexpr int kEucJpPage = 51932;
 
 Bytes valueOf(const HashConvert& h, const Bytes& key) {
     unsigned char v[255];
@@ -94,7 +98,7 @@ TEST(CodePageTables, FirstUseRace) {
             unsigned int n = 0;
             const unsigned char key[2] = {0xA4, 0x40}; // 一
             const unsigned char* v = h->find(key, 2, n);
-            units[t] = n == 2 ? v[0] | (v[1] << 8) : -1;
+            units[t] = n == 2 ? platform::LoadLe16(v) : -1;
         });
     }
     for (auto& th : threads)
@@ -130,14 +134,31 @@ TEST(CodePageTables, DirectFormsBuiltOnceAndFaithful) {
     const HashConvert& hashed = *tessik::multiByteToUnicodeTable(949);
     int pairs = 0;
     for (unsigned code = 0x8100; code <= 0xFEFF; ++code) {
-        const unsigned char key[2] = {static_cast<unsigned char>(code >> 8), static_cast<unsigned char>(code)};
+        unsigned char key[2];
+        platform::StoreBe16(key, static_cast<std::uint16_t>(code));
         unsigned int n = 0;
         const unsigned char* v = hashed.find(key, 2, n);
-        const int want = v ? v[0] | (v[1] << 8) : tessik::DirectDecodeTable::kNone;
+        const int want = v ? platform::LoadLe16(v) : tessik::DirectDecodeTable::kNone;
         ASSERT_EQ(dec.pairs[code], want) << std::hex << code;
         pairs += v != nullptr;
     }
     EXPECT_GT(pairs, 8000);
+
+    // EUC-JP's three-byte codes read the same from the direct form too.
+    const tessik::DirectDecodeTable& euc = *tessik::directDecodeTable(kEucJpPage);
+    ASSERT_TRUE(euc.usable);
+    ASSERT_EQ(euc.tripleLead, 0x8F);
+    const HashConvert& eucHashed = *tessik::multiByteToUnicodeTable(kEucJpPage);
+    int triples = 0;
+    for (unsigned rest = 0; rest <= 0xFFFF; ++rest) {
+        const unsigned char key[3] = {0x8F, static_cast<unsigned char>(rest >> 8), static_cast<unsigned char>(rest)};
+        unsigned int n = 0;
+        const unsigned char* v = eucHashed.find(key, 3, n);
+        const int want = v ? v[0] | (v[1] << 8) : tessik::DirectDecodeTable::kNone;
+        ASSERT_EQ(euc.triples[rest], want) << std::hex << rest;
+        triples += v != nullptr;
+    }
+    EXPECT_GT(triples, 7000);
     EXPECT_EQ(tessik::directDecodeTable(12345), nullptr);
     EXPECT_EQ(tessik::directEncodeTable(12345), nullptr);
 }
@@ -259,7 +280,7 @@ TEST(CodePageTables, EveryPageMatchesItsReference) {
             bool ok = tessik::tablePageToUtf16(page, &c, 1, out);
             auto it = ref.decode.find(Bytes{c});
             unsigned want = it == ref.decode.end() ? 0 : it->second;
-            unsigned got = out.getSize() == 2 ? out.getData()[0] | (out.getData()[1] << 8) : 0;
+            unsigned got = out.getSize() == 2 ? platform::LoadLe16(out.getData()) : 0;
             bool isLead = tessik::isMultiByteTablePage(page) && want == 0;
             if (isLead)
                 continue; // a lone lead byte
@@ -267,13 +288,13 @@ TEST(CodePageTables, EveryPageMatchesItsReference) {
                 ++decodeMismatches;
         }
         for (const auto& [code, cp] : ref.decode) {
-            if (code.size() != 2)
+            if (code.size() < 2)
                 continue;
             out.clear();
-            tessik::tablePageToUtf16(page, code.data(), 2, out);
-            if (out.getSize() != 2 || static_cast<unsigned>(out.getData()[0] | (out.getData()[1] << 8)) != cp) {
+            tessik::tablePageToUtf16(page, code.data(), static_cast<unsigned>(code.size()), out);
+            if (out.getSize() != 2 || platform::LoadLe16(out.getData()) != cp) {
                 ++decodeMismatches;
-                ADD_FAILURE() << "decode " << hexOf(code.data(), 2);
+                ADD_FAILURE() << "decode " << hexOf(code.data(), static_cast<unsigned>(code.size()));
             }
         }
         EXPECT_EQ(decodeMismatches, 0);
@@ -283,7 +304,8 @@ TEST(CodePageTables, EveryPageMatchesItsReference) {
         for (unsigned cp = 1; cp < 0x10000; ++cp) {
             if (cp >= 0xD800 && cp <= 0xDFFF)
                 continue;
-            unsigned char unit[2] = {static_cast<unsigned char>(cp), static_cast<unsigned char>(cp >> 8)};
+            unsigned char unit[2];
+            platform::StoreLe16(unit, static_cast<std::uint16_t>(cp));
             out.clear();
             tessik::utf16ToTablePage(page, unit, 2, out);
             std::string got = hexOf(out.getData(), out.getSize());
@@ -310,8 +332,9 @@ TEST(CodePageTables, EveryPageMatchesItsReference) {
     EXPECT_EQ(usedDiffs.size(), diffs.encode.size()) << "a listed difference no longer occurs";
 }
 
-// Every code of a page as the generator reads them: the single bytes, and
-// for a multi-byte page every lead from 0x80 with every trail from 0x21.
+// Every code of a page as the generator reads them: the single bytes, for a
+// multi-byte page every lead from 0x80 with every trail from 0x21, and for
+// EUC-JP the three-byte codes 8F A1-FE A1-FE.
 std::vector<Bytes> candidateCodes(int page) {
     std::vector<Bytes> codes;
     for (unsigned b = 1; b < 256; ++b)
@@ -321,6 +344,11 @@ std::vector<Bytes> candidateCodes(int page) {
             for (unsigned trail = 0x21; trail < 256; ++trail)
                 codes.push_back({static_cast<unsigned char>(lead), static_cast<unsigned char>(trail)});
     }
+    if (page == kEucJpPage) {
+        for (unsigned second = 0xA1; second <= 0xFE; ++second)
+            for (unsigned third = 0xA1; third <= 0xFE; ++third)
+                codes.push_back({0x8F, static_cast<unsigned char>(second), static_cast<unsigned char>(third)});
+    }
     return codes;
 }
 
@@ -328,11 +356,12 @@ std::vector<Bytes> candidateCodes(int page) {
 unsigned decodeOne(int page, const Bytes& code) {
     DataBuffer out;
     bool ok = tessik::tablePageToUtf16(page, code.data(), static_cast<unsigned>(code.size()), out);
-    return ok && out.getSize() == 2 ? out.getData()[0] | (out.getData()[1] << 8) : 0;
+    return ok && out.getSize() == 2 ? platform::LoadLe16(out.getData()) : 0;
 }
 
 Bytes encodeOne(int page, unsigned cp) {
-    unsigned char unit[2] = {static_cast<unsigned char>(cp), static_cast<unsigned char>(cp >> 8)};
+    unsigned char unit[2];
+    platform::StoreLe16(unit, static_cast<std::uint16_t>(cp));
     DataBuffer out;
     tessik::utf16ToTablePage(page, unit, 2, out);
     return Bytes(out.getData(), out.getData() + out.getSize());
@@ -422,7 +451,7 @@ TEST(CodePageTables, EveryCodeThatDecodesEncodesBackToItself) {
             const Bytes back = encodeOne(page, cp);
             if (back == code)
                 continue;
-            if (code.size() == 2 && sharing[cp] > 1 && decodeOne(page, back) == cp)
+            if (code.size() >= 2 && sharing[cp] > 1 && decodeOne(page, back) == cp)
                 continue;
             if (diffs.roundTrip.count({page, code})) {
                 used.insert({page, code});

@@ -8,6 +8,7 @@
 
 #include "TextTestSupport.h"
 #include "netlib/core/DataBuffer.h"
+#include "platform/ByteOrder.h"
 #include "tests/support/TestSupport.h"
 
 using namespace tessik;
@@ -24,7 +25,8 @@ Units operator+(Units a, const Units& b) {
 
 void fill(DataBuffer& db, const Units& u) {
     for (std::uint16_t x : u) {
-        unsigned char b[2] = {static_cast<unsigned char>(x & 0xFF), static_cast<unsigned char>(x >> 8)};
+        unsigned char b[2];
+        platform::StoreLe16(b, x);
         db.append(b, 2);
     }
 }
@@ -32,7 +34,7 @@ void fill(DataBuffer& db, const Units& u) {
 Units unitsOf(const DataBuffer& db) {
     Units u;
     for (unsigned int i = 0; i + 1 < db.getSize(); i += 2)
-        u.push_back(static_cast<std::uint16_t>(db.getData()[i] | db.getData()[i + 1] << 8));
+        u.push_back(platform::LoadLe16(db.getData() + i));
     return u;
 }
 

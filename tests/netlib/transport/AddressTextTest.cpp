@@ -12,6 +12,7 @@
 #include "netlib/core/Logger.h"
 #include "netlib/core/StringBuffer.h"
 #include "netlib/transport/WinsockLoader.h"
+#include "platform/ByteOrder.h"
 
 namespace {
 
@@ -55,10 +56,8 @@ TEST(AddressText, ParsersAgreeWithInetPtonOnCorpus) {
 
 std::string format6(const std::vector<int>& groups) {
     unsigned char bytes[16];
-    for (int i = 0; i < 8; ++i) {
-        bytes[2 * i] = static_cast<unsigned char>(groups[i] >> 8);
-        bytes[2 * i + 1] = static_cast<unsigned char>(groups[i]);
-    }
+    for (int i = 0; i < 8; ++i)
+        platform::StoreBe16(bytes + 2 * i, static_cast<std::uint16_t>(groups[i]));
     StringBuffer out;
     tessik::formatIpv6(bytes, out);
     return out.getString();

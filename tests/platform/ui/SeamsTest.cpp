@@ -61,8 +61,8 @@ TEST(ScriptedPrompter, AnswersFromQueueThenTheHarmlessWayOut) {
     p.Queue(Answer::Yes);
     EXPECT_TRUE(p.AskYesNo(nullptr, "Delete?", "Confirm"));
     EXPECT_FALSE(p.AskYesNo(nullptr, "Again?"));
-    EXPECT_EQ(p.Ask(nullptr, {"", "x", Buttons::YesNoCancel, Icon::None}), Answer::Cancel);
-    EXPECT_EQ(p.Ask(nullptr, {"", "y", Buttons::OkCancel, Icon::None}), Answer::Cancel);
+    EXPECT_EQ(p.Ask(nullptr, {"", "x", Buttons::YesNoCancel, Icon::None, std::nullopt}), Answer::Cancel);
+    EXPECT_EQ(p.Ask(nullptr, {"", "y", Buttons::OkCancel, Icon::None, std::nullopt}), Answer::Cancel);
     p.Tell(nullptr, "Saved.", "Gorvane", Icon::Information);
     EXPECT_EQ(p.Unscripted(), 4u);
     ASSERT_EQ(p.Prompts().size(), 5u);
@@ -134,12 +134,12 @@ Answer AskAndClick(const Prompt& prompt, QMessageBox::StandardButton click) {
 }
 
 TEST(QtPrompter, MapsTheButtonsPressed) {
-    const Prompt yesNo{"Quit the Program", "Are you sure?", Buttons::YesNo, Icon::Question};
+    const Prompt yesNo{"Quit the Program", "Are you sure?", Buttons::YesNo, Icon::Question, std::nullopt};
     EXPECT_EQ(AskAndClick(yesNo, QMessageBox::Yes), Answer::Yes);
     EXPECT_EQ(AskAndClick(yesNo, QMessageBox::No), Answer::No);
-    const Prompt three{"", "Save?", Buttons::YesNoCancel, Icon::Warning};
+    const Prompt three{"", "Save?", Buttons::YesNoCancel, Icon::Warning, std::nullopt};
     EXPECT_EQ(AskAndClick(three, QMessageBox::Cancel), Answer::Cancel);
-    EXPECT_EQ(AskAndClick({"", "Done", Buttons::Ok, Icon::None}, QMessageBox::Ok), Answer::Ok);
+    EXPECT_EQ(AskAndClick({"", "Done", Buttons::Ok, Icon::None, std::nullopt}, QMessageBox::Ok), Answer::Ok);
 }
 
 TEST(QtFileChooser, ReturnsTheAcceptedPathAndEmptyOnCancel) {

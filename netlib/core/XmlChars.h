@@ -1,0 +1,48 @@
+#pragma once
+// The characters and names XML 1.0 allows, and the escaping the writer puts
+// every text through, so that whatever a tree holds is written as XML that
+// any reader takes.
+#include <cstdint>
+
+namespace tessik {
+
+class StringBuffer;
+
+namespace xmlchars {
+
+// The replacement character, written for bytes and characters XML cannot
+// carry.
+constexpr const char* kReplacementUtf8 = "\xEF\xBF\xBD";
+
+// XML 1.0's Char production.
+bool isChar(std::uint32_t c);
+// Name characters every XML 1.0 reader takes: the first editions' classes,
+// which the fifth edition's ranges hold. ':' is one, as XML 1.0 has it.
+bool isNameStart(std::uint32_t c);
+bool isNameChar(std::uint32_t c);
+
+// Length (1 to 4) of the well-formed UTF-8 character at p, n bytes being
+// there, with its code point in cp; 0 when the bytes do not start one
+// (overlong forms, encoded surrogates and values past U+10FFFF included).
+int utf8CharAt(const char* p, int n, std::uint32_t& cp);
+
+bool isName(const char* p, int n);
+// Keeps the name characters only, and puts "A" in front when what is left
+// starts with one a name cannot start with.
+void mendName(StringBuffer& name);
+// The name, mended when it is not one already (an empty result stays empty).
+void appendName(const char* p, int n, StringBuffer& out);
+
+enum class TextKind {
+    Content,   // element text: <, >, &, quotes as entities, CR as &#13;
+    Attribute, // a double-quoted value: tab, LF and CR as references too
+    Cdata,     // inside a CDATA section: a CR closes and reopens it around &#13;
+};
+// Appends the text escaped for its place. Invalid UTF-8 and characters XML
+// cannot carry become U+FFFD; with `edgeRefs`, a blank, tab or LF at either
+// end of the text is written as a reference, so that a reader that trims
+// or drops whitespace-only text reads back what was written.
+void appendEscaped(const char* p, int n, TextKind kind, bool edgeRefs, StringBuffer& out);
+
+} // namespace xmlchars
+} // namespace tessik

@@ -1,0 +1,26 @@
+#pragma once
+// The document type declaration and processing instructions a tree keeps as
+// text are written only where they are well-formed: the writer must not let
+// a damaged or hand-set text spoil the document around it.
+namespace tessik {
+
+class StringBuffer;
+
+namespace xmlprolog {
+
+// Length of the well-formed document type declaration at p (n bytes there),
+// internal subset included; 0 when there is none. Parameter-entity
+// references and general-entity references other than the five predefined
+// ones in attribute defaults are refused, as readers differ on them.
+int docTypeLength(const char* p, int n);
+// Length of the well-formed processing instruction at p; 0 when there is none.
+int instructionLength(const char* p, int n);
+
+// The text's first well-formed declaration and a line end, as the reader
+// keeps one; nothing when it holds none.
+void appendDocType(const StringBuffer& text, StringBuffer& out);
+// The text's well-formed instructions, each followed by a line end.
+void appendInstructions(const StringBuffer& text, StringBuffer& out);
+
+} // namespace xmlprolog
+} // namespace tessik

@@ -1,0 +1,447 @@
+// The GET road of a connection: the fixed-form GET heads (plain, and the
+// two that mimic browsers), one GET on the connection, the retries around
+// it and its answer to a 401.
+#include <chrono>
+#include <cstring>
+#include <string>
+#include <thread>
+
+#include "netlib/core/LogBase.h"
+#include "netlib/core/Progress.h"
+#include "netlib/http/HttpAuth.h"
+#include "netlib/http/HttpClient.h"
+#include "netlib/http/HttpControl.h"
+#include "netlib/http/HttpResponseHeader.h"
+#include "netlib/http/TessikUrl.h"
+#include "netlib/http/UrlResolve.h"
+#include "netlib/streams/Output.h"
+
+namespace tessik {
+
+namespace {
+
+constexpr int kPlainPort = 80;
+constexpr int kTlsPort = 443;
+constexpr std::uint32_t kStatusUnauthorized = 401;
+constexpr std::uint32_t kStatusUnavailable = 503;
+constexpr unsigned int kGetSendChunk = 4000;
+constexpr std::size_t kUrlSchemeTls = 6; // "https:"
+
+constexpr const char* kIeAccept = "Accept: image/gif, image/x-xbitmap, image/jpeg, image/pjpeg, "
+                                  "application/vnd.ms-excel, application/msword, application/x-shockwave-flash, */*";
+constexpr const char* kIeUserAgent =
+    "User-Agent: Mozilla/4.0 (compatible; MSIE 7.0; Windows NT 5.1; Trident/4.0; .NET CLR 1.1.4322; .NET CLR "
+    "1.0.3705; .NET CLR 2.0.50727; .NET CLR 3.0.04506.648; .NET CLR 3.5.21022; .NET CLR 3.0.4506.2152; .NET CLR "
+    "3.5.30729)";
+constexpr const char* kFirefoxUserAgent = "User-Agent: Mozilla/5.0 (Windows; U; Windows NT 5.1; en-US; rv:1.9.1.3) "
+                                          "Gecko/20090824 Firefox/3.5.3 (.NET CLR 3.5.30729)";
+constexpr const char* kFirefoxAccept =
+    "Accept: text/xml,application/xml,application/xhtml+xml,text/html;q=0.9,text/plain;q=0.8,image/png,*/*;q=0.5";
+constexpr const char* kIeAcceptLanguage = "en-us";
+constexpr const char* kFirefoxAcceptLanguage = "en-us,en;q=0.5";
+constexpr const char* kFirefoxAcceptCharset = "ISO-8859-1,utf-8;q=0.7,*;q=0.7";
+
+void line(StringBuffer& out, const char* name, const char* value) {
+    out.append(name);
+    out.append(value);
+    out.append("\r\n");
+}
+
+void lineWhenSet(StringBuffer& out, const char* name, const StringBuffer& value) {
+    if (value.getSize() != 0)
+        line(out, name, value.getString());
+}
+
+// The host as a Host field gives it: lower-case, ":" and the port unless
+// it is 80 or 443, an IPv6 literal in brackets.
+void hostField(const char* host, int port, StringBuffer& out) {
+    StringBuffer text(host);
+    text.toLowerCaseAscii();
+    out.append("Host: ");
+    HttpClient::appendHostForUrl(text, out);
+    if (port != kPlainPort && port != kTlsPort) {
+        out.appendChar(':');
+        out.appendInt(port);
+    }
+    out.append("\r\n");
+}
+
+void rangeLine(const HttpControl& options, StringBuffer& out) {
+    if (options.ResumePoint == 0)
+        return;
+    out.append("Range: bytes=");
+    out.appendInt64(options.ResumePoint);
+    out.append("-\r\n");
+}
+
+void acceptEncodingLine(const HttpControl& options, StringBuffer& out) {
+    out.append(options.AllowGzip ? "Accept-Encoding: gzip\r\n" : "Accept-Encoding: \r\n");
+}
+
+// The head as sent, without its final empty line, goes to the result.
+void finishHead(StringBuffer& out, HttpResult& result) {
+    result.requestHeaderText.setSb(out);
+    result.requestHeaderText.trimWhitespace();
+    out.append("\r\n");
+}
+
+// Back to where the output stood: emptied when that was its start.
+bool rewindOutput(Output& out, std::int64_t start, LogBase& log) {
+    return start == 0 ? out.resetOutput(log) : out.seekTo(start, log);
+}
+
+} // namespace
+
+void HttpClient::resolveRedirectTarget(const char* requestUrl, const char* location, StringBuffer& target) {
+    target.clear();
+    StringBuffer loc(location != nullptr ? location : "");
+    if (loc.beginsWithNoCase("http")) {
+        target.setSb(loc);
+        return;
+    }
+    const std::string url(requestUrl != nullptr ? requestUrl : "");
+    const std::size_t slashes = url.find("//");
+    if (slashes == std::string::npos || url.find('/') != slashes)
+        return;
+    const std::size_t pathStart = url.find('/', slashes + 2);
+    if (loc.beginsWith("/") && !loc.beginsWith("//")) {
+        target.append(url.substr(0, pathStart).c_str());
+        target.appendSb(loc);
+        return;
+    }
+    resolveRedirectUrl(requestUrl, loc.getString(), target);
+}
+
+void HttpClient::addBasicAuthHeader(HttpControl& options, StringBuffer& header, LogBase& log, ProgressMonitor* pm) {
+    if (options.Login.getSizeUtf8() == 0 || options.Password.getSizeUtf8() == 0 || options.NTLMAuth ||
+        options.NegotiateAuth || options.DigestAuth)
+        return;
+    log.logInfo("Adding Basic Authentication Header");
+    log.logData("login", options.Login.getUtf8());
+    if (pm != nullptr)
+        pm->progressInfo("HttpAuth", "Adding Basic Authentication Header");
+    StringBuffer value;
+    basicCredentials(options.Login, options.Password, false, value);
+    line(header, "Authorization: ", value.getString());
+}
+
+bool HttpClient::proxyBasicCredentials(HttpControl& options, bool ansi, StringBuffer& value, LogBase& log,
+                                       ProgressMonitor* pm) {
+    if (options.ProxyLogin.getSizeUtf8() == 0 || options.ProxyPassword.getSizeUtf8() == 0 ||
+        (options.ProxyAuthMethod.getSize() != 0 && !options.ProxyAuthMethod.equalsNoCase("basic")))
+        return false;
+    log.logInfo("Adding Basic Proxy Authentication Header");
+    log.logData("login", options.ProxyLogin.getUtf8());
+    if (pm != nullptr)
+        pm->progressInfo("HttpAuth", "Adding Proxy Authentication Header");
+    basicCredentials(options.ProxyLogin, options.ProxyPassword, ansi, value);
+    return true;
+}
+
+void HttpClient::addProxyBasicAuthHeader(HttpControl& options, StringBuffer& header, LogBase& log,
+                                         ProgressMonitor* pm) {
+    StringBuffer value;
+    if (proxyBasicCredentials(options, true, value, log, pm))
+        line(header, "Proxy-Authorization: ", value.getString());
+}
+
+void HttpClient::buildRequestLine(const GetTarget& target, HttpControl& options, StringBuffer& out) {
+    StringBuffer proxyHost;
+    std::uint32_t proxyPort = http_opt::kDefaultProxyPort;
+    LogNull quiet;
+    const bool tls = StringBuffer(target.url).beginsWithNoCase("https:");
+    options.getProxy(tls ? "https://" : "http://", proxyHost, proxyPort, quiet, http_opt::kPoolCallerTag);
+    StringBuffer what;
+    if (proxyHost.getSize() != 0 && !options.ProxyPartialUrl) {
+        what.append(target.url);
+    } else {
+        what.append(target.path);
+        if (target.query != nullptr && *target.query != '\0') {
+            what.appendChar('?');
+            what.append(target.query);
+        }
+    }
+    options.digestUri.setSb(what);
+    out.appendSb(options.HttpMethod.getSize() != 0 ? options.HttpMethod : StringBuffer("GET"));
+    out.appendChar(' ');
+    out.appendSb(what);
+    out.append(" HTTP/1.1\r\n");
+}
+
+void HttpClient::appendExtraHeaderFields(HttpControl& options, StringBuffer& out, bool& hasContentType, LogBase& log) {
+    hasContentType = false;
+    if (options.extraHeaders.getCount() == 0)
+        return;
+    StringBuffer fields;
+    options.extraHeaders.AssembleMimeHeader(fields, nullptr, "utf-8", false, log, false);
+    hasContentType = fields.containsSubstringNoCase("Content-Type");
+    out.appendSb(fields);
+    out.append("\r\n");
+}
+
+void HttpClient::appendAuthorizationLine(HttpControl& options, StringBuffer& out) {
+    if (options.authToken.getSize() == 0)
+        return;
+    out.append("Authorization: ");
+    out.appendSb(m_packageName);
+    out.appendChar(' ');
+    out.appendSb(options.authToken);
+    out.append("\r\n");
+}
+
+void HttpClient::appendCredentialLines(HttpControl& options, StringBuffer& out, LogBase& log, ProgressMonitor* pm) {
+    // Cookie lines join here once the cookie files exist.
+    addBasicAuthHeader(options, out, log, pm);
+    addProxyBasicAuthHeader(options, out, log, pm);
+}
+
+bool HttpClient::BuildGetRequest(const GetTarget& target, HttpControl& options, const char* extraHeaderText,
+                                 const char* ifModifiedSince, const char* etag, HttpResult& result, LogBase& log,
+                                 ProgressMonitor* pm, StringBuffer& out) {
+    log.logInfo("-- BuildGetRequest --");
+    out.clear();
+    buildRequestLine(target, options, out);
+    if (etag != nullptr && *etag != '\0')
+        line(out, "If-None-Match: ", etag);
+    else if (ifModifiedSince != nullptr && *ifModifiedSince != '\0')
+        line(out, "If-Modified-Since: ", ifModifiedSince);
+    if (extraHeaderText != nullptr)
+        out.append(extraHeaderText);
+    bool hasContentType = false;
+    appendExtraHeaderFields(options, out, hasContentType, log);
+    rangeLine(options, out);
+    lineWhenSet(out, "Accept: ", options.Accept);
+    appendAuthorizationLine(options, out);
+    if (!options.extraHeaders.hasField("Accept-Encoding"))
+        acceptEncodingLine(options, out);
+    lineWhenSet(out, "Accept-Charset: ", options.AcceptCharset);
+    lineWhenSet(out, "Accept-Language: ", options.AcceptLanguage);
+    lineWhenSet(out, "Referer: ", options.Referer);
+    lineWhenSet(out, "User-Agent: ", options.UserAgent);
+    appendCredentialLines(options, out, log, pm);
+    if (options.AddHostHeader)
+        hostField(target.host, target.port, out);
+    lineWhenSet(out, "Connection: ", options.ConnectionHeader);
+    finishHead(out, result);
+    return true;
+}
+
+bool HttpClient::BuildIeGetRequest(const GetTarget& target, HttpControl& options, const char* extraHeaderText,
+                                   const char*, const char*, HttpResult& result, LogBase& log, ProgressMonitor* pm,
+                                   StringBuffer& out) {
+    log.logInfo("-- BuildIeGetRequest --");
+    out.clear();
+    buildRequestLine(target, options, out);
+    if (extraHeaderText != nullptr)
+        out.append(extraHeaderText);
+    bool hasContentType = false;
+    appendExtraHeaderFields(options, out, hasContentType, log);
+    rangeLine(options, out);
+    line(out, kIeAccept, "");
+    lineWhenSet(out, "Referer: ", options.Referer);
+    line(out, "Accept-Language: ",
+         options.AcceptLanguage.getSize() != 0 ? options.AcceptLanguage.getString() : kIeAcceptLanguage);
+    appendAuthorizationLine(options, out);
+    acceptEncodingLine(options, out);
+    line(out, kIeUserAgent, "");
+    appendCredentialLines(options, out, log, pm);
+    line(out, "Connection: Keep-Alive", "");
+    hostField(target.host, target.port, out);
+    finishHead(out, result);
+    return true;
+}
+
+bool HttpClient::BuildFireFoxGetRequest(const GetTarget& target, HttpControl& options, const char* extraHeaderText,
+                                        const char*, const char*, HttpResult& result, LogBase& log, ProgressMonitor* pm,
+                                        StringBuffer& out) {
+    log.logInfo("-- BuildFireFoxGetRequest --");
+    out.clear();
+    buildRequestLine(target, options, out);
+    hostField(target.host, target.port, out);
+    line(out, kFirefoxUserAgent, "");
+    if (extraHeaderText != nullptr)
+        out.append(extraHeaderText);
+    bool hasContentType = false;
+    appendExtraHeaderFields(options, out, hasContentType, log);
+    rangeLine(options, out);
+    line(out, kFirefoxAccept, "");
+    line(out, "Accept-Charset: ",
+         options.AcceptCharset.getSize() != 0 ? options.AcceptCharset.getString() : kFirefoxAcceptCharset);
+    acceptEncodingLine(options, out);
+    line(out, "Accept-Language: ",
+         options.AcceptLanguage.getSize() != 0 ? options.AcceptLanguage.getString() : kFirefoxAcceptLanguage);
+    line(out, "Keep-Alive: 300", "");
+    line(out, "Connection: keep-alive", "");
+    appendAuthorizationLine(options, out);
+    lineWhenSet(out, "Referer: ", options.Referer);
+    appendCredentialLines(options, out, log, pm);
+    finishHead(out, result);
+    return true;
+}
+
+bool HttpClient::simpleHttpRequest(const char* url, HttpControl& options, const char* extraHeaders, Output& out,
+                                   HttpResult& result, LogBase& log, ProgressMonitor* pm, bool verbose) {
+    if (options.HttpMethod.getSize() == 0)
+        options.HttpMethod.setString("GET");
+    log.logData("httpMethod", options.HttpMethod.getString());
+    if (pm != nullptr) {
+        StringBuffer begin(options.HttpMethod);
+        begin.appendChar(',');
+        begin.append(url);
+        pm->progressInfo("HttpRequestBegin", begin.getString());
+    }
+    log.logData("requestUrl", url);
+    result.cacheState = 0;
+    result.fromCache = 0;
+    result.connectionFailed = 0;
+    StringBuffer urlText(url);
+    if (urlText.containsSubstringNoCase("about:blank")) {
+        log.logInfo("Skipping about:blank");
+        log.logData("url", url);
+        out.resetOutput(log);
+        return true;
+    }
+    if (static_cast<std::uint32_t>(urlText.getSize()) > options.MaxUrlLen) {
+        log.logError("URL is longer than the maximum allowed length.");
+        log.logDataLong("maxUrlLen", static_cast<int>(options.MaxUrlLen));
+        log.logData("url", url);
+        return false;
+    }
+    StringBuffer host, user, password, path, query, fragment;
+    int port = kPlainPort;
+    if (!TessikUrl::crackUrl(url, host, port, user, password, path, query, fragment) || host.getSize() == 0) {
+        log.logError("Failed to parse URL");
+        log.logData("url", url);
+        return false;
+    }
+    const bool tls = urlText.getSize() >= static_cast<int>(kUrlSchemeTls) && urlText.beginsWithNoCase("https:");
+    GetTarget target{url, host.getString(), port, path.getSize() != 0 ? path.getString() : "/", query.getString()};
+    StringBuffer head;
+    if (options.requestTextOnly) {
+        BuildGetRequest(target, options, extraHeaders, nullptr, nullptr, result, log, pm, head);
+        options.requestText.setSb(head);
+        return true;
+    }
+    bool fresh = false;
+    if (!httpConnect(options, host.getString(), port, tls, log, pm, fresh)) {
+        log.logError("Failed to connect to HTTP server.");
+        return false;
+    }
+    m_requestTls = tls;
+    m_heartbeatMs = options.HeartbeatMs;
+    m_readTimeoutSec = options.ReadTimeoutSec;
+    if (options.MimicIE)
+        BuildIeGetRequest(target, options, extraHeaders, nullptr, nullptr, result, log, pm, head);
+    else if (options.MimicFirefox)
+        BuildFireFoxGetRequest(target, options, extraHeaders, nullptr, nullptr, result, log, pm, head);
+    else
+        BuildGetRequest(target, options, extraHeaders, nullptr, nullptr, result, log, pm, head);
+    if (verbose) {
+        log.logInfo("--------- HTTP Request -----------");
+        log.logData("HttpRequest", head.getString());
+        log.logInfo("----------------------------------");
+    }
+    if (pm != nullptr)
+        pm->progressInfo("RequestHeader", head.getString());
+    const auto* bytes = reinterpret_cast<const unsigned char*>(head.getString());
+    const auto size = static_cast<unsigned int>(head.getSize());
+    const bool sent = tls ? m_conn.tlsSendBytes(bytes, size, options.HeartbeatMs, readTimeoutMs(options), log, pm)
+                          : m_conn.sendBytes(bytes, size, kGetSendChunk, options.HeartbeatMs, log, pm);
+    if (!sent) {
+        log.logError("Failed to send HTTP GET");
+        // Sent again on a new connection only when the server had dropped
+        // a kept-alive one.
+        result.connectionFailed = m_reused ? 1 : 0;
+        closeAfterSendFailure(log);
+        return false;
+    }
+    if (!readResponseTo(options, tls, options.HttpMethod.equalsNoCase("HEAD"), false, result, out, log, pm, verbose)) {
+        if (m_headLostAtOnce && m_reused)
+            result.connectionFailed = 1;
+        else if (pm == nullptr || !pm->isAborted())
+            log.logError(tls ? "Failed to fetch response data on SSL connection."
+                             : "Failed to fetch response data on non-SSL connection.");
+        return false;
+    }
+    return true;
+}
+
+bool HttpClient::quickGetWithRetries(const char* url, HttpControl& options, const char* extraHeaders, Output& out,
+                                     HttpResult& result, LogBase& log, ProgressMonitor* pm, bool verbose) {
+    // Every attempt writes from where the first began (an appended file
+    // keeps what it held before).
+    const std::int64_t start = out.getPosition64();
+    auto rewind = [&] { return out.getPosition64() == start || rewindOutput(out, start, log); };
+    for (std::uint32_t retries = 0;; ++retries) {
+        if (!rewind())
+            return false;
+        result.clearForRetry();
+        bool ok;
+        {
+            LogContext ctx(log, "simpleHttpRequest_3");
+            ok = simpleHttpRequest(url, options, extraHeaders, out, result, log, pm, verbose);
+        }
+        if (!ok) {
+            if (pm != nullptr && pm->isAborted()) {
+                log.logInfo("Application aborted HTTP operation...");
+                return false;
+            }
+            if (!result.connectionFailed)
+                return false;
+            log.logError("Socket not writeable, re-opening connection with HTTP server (3)");
+            closeConnection(options, pm, log);
+            if (pm != nullptr)
+                pm->progressInfo(
+                    "HttpInfo", "Existing connection with HTTP server no longer open, restarting with new connection.");
+            LogContext ctx(log, "simpleHttpRequest_5");
+            result.clearForRetry();
+            if (!rewind())
+                return false;
+            if (!simpleHttpRequest(url, options, extraHeaders, out, result, log, pm, verbose))
+                return false;
+        }
+        if (result.responseHeader.getStatusCode() != kStatusUnavailable || retries >= options.UnavailableRetryCount)
+            return true;
+        if (options.UnavailableRetryWaitMs != 0)
+            std::this_thread::sleep_for(std::chrono::milliseconds(options.UnavailableRetryWaitMs));
+    }
+}
+
+bool HttpClient::quickGetToOutput(const char* url, HttpControl& options, Output& out, HttpResult& result, LogBase& log,
+                                  ProgressMonitor* pm, bool verbose) {
+    const std::int64_t start = out.getPosition64();
+    if (!quickGetWithRetries(url, options, nullptr, out, result, log, pm, verbose))
+        return false;
+    const HttpResponseHeader& header = result.responseHeader;
+    if (header.getStatusCode() != kStatusUnauthorized)
+        return true;
+    log.logInfo("Received 401 response.");
+    if ((options.NTLMAuth && header.offersNtlm()) || header.offersNegotiate()) {
+        // The last GET of the handshake is the answer.
+        if (!rewindOutput(out, start, log))
+            return false;
+        return authenticateGet(url, options, out, result, log, pm, verbose);
+    }
+    if (options.Login.getSizeUtf8() == 0 || options.Password.getSizeUtf8() == 0) {
+        log.logError("Cannot authenticate.  Login and/or password not provided.");
+        return false;
+    }
+    if (!options.DigestAuth) {
+        log.logError("Try Basic authentication?");
+        return false;
+    }
+    StringBuffer challenge;
+    header.getFieldMatching("WWW-Authenticate", "Digest*", challenge);
+    StringBuffer authLine;
+    if (!HttpDigestAuth(options.Login.getAnsi(), options.Password.getUtf8(), options.HttpMethod.getString(),
+                        options.digestUri.getString(), challenge.getString(), authLine, log))
+        return false;
+    authLine.append("\r\n");
+    log.logInfo("Re-sending request with Authorization header.");
+    // The 401's own body is not the answer.
+    if (!rewindOutput(out, start, log))
+        return false;
+    return quickGetWithRetries(url, options, authLine.getString(), out, result, log, pm, verbose);
+}
+
+} // namespace tessik

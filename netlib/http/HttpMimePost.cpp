@@ -1,0 +1,125 @@
+// The POST of a caller-made MIME text: its header fields, the empty line
+// and the body go out after a request line and the credential lines.
+#include "netlib/core/LogBase.h"
+#include "netlib/core/Progress.h"
+#include "netlib/http/HttpAuth.h"
+#include "netlib/http/HttpClient.h"
+#include "netlib/http/HttpControl.h"
+#include "netlib/http/HttpResponseHeader.h"
+#include "netlib/http/TessikUrl.h"
+
+namespace tessik {
+
+namespace {
+constexpr int kPlainPort = 80;
+constexpr unsigned int kRequestReserve = 5000;
+} // namespace
+
+bool HttpClient::sendMimePost(HttpControl& options, bool tls, const char* url, const StringBuffer& mimeText,
+                              HttpResult& result, LogBase& log, bool logDetails, ProgressMonitor* pm) {
+    m_requestTls = tls;
+    m_readTimeoutSec = options.ReadTimeoutSec;
+    m_heartbeatMs = options.HeartbeatMs;
+    StringBuffer host, user, password, path, query, fragment;
+    int port = kPlainPort;
+    TessikUrl::crackUrl(url, host, port, user, password, path, query, fragment);
+    if (path.getSize() == 0)
+        path.setString("/");
+    if (port == 0)
+        port = kPlainPort;
+    if (query.getSize() != 0) {
+        path.appendChar('?');
+        path.appendSb(query);
+    }
+    options.digestUri.setSb(path);
+    options.HttpMethod.setString("POST");
+    if (pm != nullptr) {
+        StringBuffer begin("POST,");
+        begin.appendSb(host);
+        begin.appendChar(':');
+        begin.appendInt(port);
+        begin.appendSb(path);
+        pm->progressInfo("HttpRequestBegin", begin.getString());
+    }
+    StringBuffer authLine;
+    const bool credentials = options.Login.getSizeUtf8() != 0 && options.Password.getSizeUtf8() != 0;
+    if (credentials && !options.NTLMAuth && !options.NegotiateAuth && !options.DigestAuth) {
+        log.logInfo("Adding basic authentication header...");
+        StringBuffer value;
+        basicCredentials(options.Login, options.Password, false, value);
+        authLine.setString("Authorization: ");
+        authLine.appendSb(value);
+    } else if (credentials && options.DigestAuth && options.digestAuthHeader.getSize() != 0) {
+        authLine.setSb(options.digestAuthHeader);
+        authLine.trimWhitespace();
+    }
+
+    StringBuffer proxyHost;
+    std::uint32_t proxyPort = http_opt::kDefaultProxyPort;
+    options.getProxy(tls ? "https://" : "http://", proxyHost, proxyPort, log, 0);
+    StringBuffer head("POST ");
+    if (proxyHost.getSize() != 0 && !options.ProxyPartialUrl) {
+        head.append("http://");
+        head.appendSb(host);
+        if (port != kPlainPort) {
+            head.appendChar(':');
+            head.appendInt(port);
+        }
+    }
+    head.appendSb(path);
+    head.append(" HTTP/1.1\r\n");
+    StringBuffer startLine(head);
+    startLine.trimWhitespace();
+    log.logData("startLine", startLine.getString());
+    if (authLine.getSize() != 0) {
+        head.appendSb(authLine);
+        head.append("\r\n");
+    }
+    // A MIME text seldom names the host, which HTTP/1.1 requires.
+    if (!mimeText.beginsWithNoCase("Host:") && !mimeText.containsSubstringNoCase("\nHost:")) {
+        StringBuffer hostName;
+        normalizeHost(host.getString(), hostName);
+        StringBuffer hostLine;
+        hostLine.append("Host: ");
+        appendHostForUrl(hostName, hostLine);
+        if (port != kPlainPort && port != static_cast<int>(http_conn::kTlsPort)) {
+            hostLine.appendChar(':');
+            hostLine.appendInt(port);
+        }
+        head.appendSb(hostLine);
+        head.append("\r\n");
+    }
+    if (logDetails) {
+        log.logInfo("--- PostMime Header ---");
+        log.logData("PostMimeHeader", head.getString());
+        log.logInfo("--- End of PostMime Header ---");
+    }
+    if (pm != nullptr)
+        pm->progressInfo("RequestHeader", head.getString());
+    result.requestHeaderText.setSb(head);
+    result.requestHeaderText.trimWhitespace();
+
+    DataBuffer wire;
+    wire.ensureCapacity(kRequestReserve);
+    wire.appendSb(head);
+    XString mime;
+    mime.setFromUtf8(mimeText.getString());
+    wire.appendStr(mime.getAnsi());
+    if (pm != nullptr) {
+        pm->progressInfoInt("StartSendingRequest", static_cast<int>(wire.getSize()));
+        pm->setTotalUint32(wire.getSize());
+    }
+    result.connectionFailed = 0;
+    const bool ok =
+        tls ? m_conn.tlsSendBytes(wire.getData(), wire.getSize(), options.HeartbeatMs, readTimeoutMs(options), log, pm)
+            : m_conn.sendBytesDuplex(wire.getData(), wire.getSize(), http_conn::kFirstChunkSize,
+                                     http_conn::kRequestFirstChunkCount, options.SendBufferSize, options.HeartbeatMs,
+                                     log, pm, m_receivedDuringSend);
+    if (!ok) {
+        log.logError("Failed to send HTTP request..");
+        result.connectionFailed = 1;
+    }
+    return ok;
+}
+
+} // namespace tessik

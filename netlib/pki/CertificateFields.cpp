@@ -1,0 +1,200 @@
+#include "netlib/pki/CertificateFields.h"
+
+#include <string_view>
+#include <vector>
+
+#include "netlib/core/DataBuffer.h"
+#include "netlib/core/ExtPtrArray.h"
+#include "netlib/core/LogBase.h"
+#include "netlib/core/StringBuffer.h"
+#include "netlib/pki/Asn1.h"
+#include "netlib/pki/MsCertificate.h"
+#include "netlib/pki/PkiConstants.h"
+#include "platform/WinTime.h"
+
+namespace tessik {
+
+namespace {
+
+constexpr std::uint32_t kTagGeneralizedTime = 24;
+constexpr unsigned char kContextConstructed0 = 0xA0;
+constexpr std::int64_t kSecondsPerDay = 86400;
+constexpr int kUtcTimeCenturyPivot = 50;
+
+std::string bytesOf(const DataBuffer& db) {
+    return std::string(reinterpret_cast<const char*>(db.getData()), db.getSize());
+}
+
+const unsigned char* bytePtr(std::string_view s) {
+    return reinterpret_cast<const unsigned char*>(s.data());
+}
+
+// The whole encodings of the items one after the other in a range.
+bool splitItems(std::string_view range, std::vector<std::string_view>& out) {
+    out.clear();
+    while (!range.empty()) {
+        ExtPtrArray items;
+        items.setOwnsObjects(true);
+        std::uint32_t used = 0;
+        LogNull quiet;
+        if (!decodeBer(bytePtr(range), static_cast<std::uint32_t>(range.size()), items, 1, false, used, nullptr,
+                       quiet) ||
+            used == 0 || used > range.size())
+            return false;
+        out.push_back(range.substr(0, used));
+        range.remove_prefix(used);
+    }
+    return true;
+}
+
+// The items inside one constructed item.
+bool childItems(std::string_view item, std::vector<std::string_view>& out) {
+    ExtPtrArray items;
+    items.setOwnsObjects(true);
+    std::uint32_t used = 0;
+    LogNull quiet;
+    if (!decodeBer(bytePtr(item), static_cast<std::uint32_t>(item.size()), items, 1, false, used, nullptr, quiet) ||
+        items.getCount() != 1)
+        return false;
+    auto* node = static_cast<Asn1*>(items.elementAt(0));
+    if (node->primitive || !node->rawContent)
+        return false;
+    std::size_t contentSize = node->rawContent->getSize();
+    if (contentSize > item.size())
+        return false;
+    // The content is the tail of the item (definite lengths only).
+    return splitItems(item.substr(item.size() - contentSize), out);
+}
+
+std::unique_ptr<Asn1> decoded(std::string_view item) {
+    LogNull quiet;
+    return std::unique_ptr<Asn1>(
+        decodeBerFirst(bytePtr(item), static_cast<std::uint32_t>(item.size()), nullptr, quiet));
+}
+
+bool firstOid(std::string_view algorithm, std::string& out) {
+    std::unique_ptr<Asn1> node = decoded(algorithm);
+    const Asn1* oid = node ? node->getChild(0) : nullptr;
+    if (!oid || !oid->isOid())
+        return false;
+    StringBuffer text;
+    oid->getOidString(text);
+    out = text.getString();
+    return true;
+}
+
+// A BIT STRING's bits, whole bytes only.
+bool bitStringBytes(const Asn1* node, std::string& out) {
+    if (!node || node->tagClass != asn::kClassUniversal || node->tag != asn::kTagBitString || !node->primitive)
+        return false;
+    DataBuffer content;
+    node->getContent(content);
+    if (content.getSize() == 0 || content.getData()[0] != 0)
+        return false;
+    out.assign(reinterpret_cast<const char*>(content.getData()) + 1, content.getSize() - 1);
+    return true;
+}
+
+bool digits(std::string_view text, std::size_t at, std::size_t count, int& out) {
+    out = 0;
+    for (std::size_t i = at; i < at + count; ++i) {
+        if (i >= text.size() || text[i] < '0' || text[i] > '9')
+            return false;
+        out = out * 10 + (text[i] - '0');
+    }
+    return true;
+}
+
+// UTCTime YYMMDDHHMM[SS]Z or GeneralizedTime YYYYMMDDHHMMSS[.f]Z, as Unix time.
+bool parseAsnTime(const Asn1* node, std::int64_t& out) {
+    constexpr std::size_t kUtcNoSeconds = 11, kUtcWithSeconds = 13, kGeneralizedFixed = 14;
+    if (!node || node->tagClass != asn::kClassUniversal ||
+        (node->tag != asn::kTagUtcTime && node->tag != kTagGeneralizedTime))
+        return false;
+    DataBuffer content;
+    node->getContent(content);
+    std::string text = bytesOf(content);
+    if (text.empty() || text.back() != 'Z')
+        return false;
+    int year = 0, month = 0, day = 0, hour = 0, minute = 0, second = 0;
+    std::size_t at = 0;
+    if (node->tag == asn::kTagUtcTime) {
+        if (text.size() != kUtcNoSeconds && text.size() != kUtcWithSeconds)
+            return false;
+        if (!digits(text, 0, 2, year))
+            return false;
+        year += year >= kUtcTimeCenturyPivot ? 1900 : 2000;
+        at = 2;
+    } else {
+        if (text.size() < kGeneralizedFixed + 1 || !digits(text, 0, 4, year))
+            return false;
+        at = 4;
+        // A fraction of a second, if any, is dropped.
+        if (text.size() > kGeneralizedFixed + 1 && text[kGeneralizedFixed] != '.')
+            return false;
+        for (std::size_t i = kGeneralizedFixed + 1; i + 1 < text.size(); ++i)
+            if (text[i] < '0' || text[i] > '9')
+                return false;
+    }
+    if (!digits(text, at, 2, month) || !digits(text, at + 2, 2, day) || !digits(text, at + 4, 2, hour) ||
+        !digits(text, at + 6, 2, minute))
+        return false;
+    bool hasSeconds = node->tag == kTagGeneralizedTime || text.size() == kUtcWithSeconds;
+    if (hasSeconds && !digits(text, at + 8, 2, second))
+        return false;
+    if (month < 1 || month > 12 || day < 1 || day > 31 || hour > 23 || minute > 59 || second > 60)
+        return false;
+    out = platform::DaysFromCivil(year, static_cast<unsigned>(month), static_cast<unsigned>(day)) * kSecondsPerDay +
+          hour * 3600 + minute * 60 + second;
+    return true;
+}
+
+} // namespace
+
+std::unique_ptr<CertificateFields> readCertificateFields(platform::PCCERT_CONTEXT context) {
+    if (!context || !context->pbCertEncoded || context->cbCertEncoded == 0)
+        return nullptr;
+    auto cert = std::make_unique<CertificateFields>();
+    cert->der.assign(reinterpret_cast<const char*>(context->pbCertEncoded), context->cbCertEncoded);
+    std::vector<std::string_view> outer, tbs;
+    if (!childItems(cert->der, outer) || outer.size() != 3 || !childItems(outer[0], tbs))
+        return nullptr;
+    std::size_t at = !tbs.empty() && static_cast<unsigned char>(tbs[0][0]) == kContextConstructed0 ? 1 : 0;
+    constexpr std::size_t kIssuer = 2, kValidity = 3, kSubject = 4, kKeyInfo = 5;
+    if (tbs.size() < at + kKeyInfo + 1)
+        return nullptr;
+    cert->tbs = std::string(outer[0]);
+    std::unique_ptr<Asn1> serial = decoded(tbs[at]);
+    if (!serial || serial->tagClass != asn::kClassUniversal || serial->tag != asn::kTagInteger || !serial->primitive)
+        return nullptr;
+    DataBuffer serialBytes;
+    serial->getContent(serialBytes);
+    cert->serial = bytesOf(serialBytes);
+    cert->issuer = std::string(tbs[at + kIssuer]);
+    cert->subject = std::string(tbs[at + kSubject]);
+    if (!firstOid(outer[1], cert->signatureOid))
+        return nullptr;
+    // A malformed signature stays empty and fails its check.
+    std::unique_ptr<Asn1> signature = decoded(outer[2]);
+    if (!bitStringBytes(signature.get(), cert->signature))
+        cert->signature.clear();
+    std::unique_ptr<Asn1> keyInfo = decoded(tbs[at + kKeyInfo]);
+    if (!keyInfo || !keyInfo->getChild(0) || !bitStringBytes(keyInfo->getChild(1), cert->key))
+        return nullptr;
+    const Asn1* keyOid = keyInfo->getChild(0)->getChild(0);
+    if (!keyOid || !keyOid->isOid())
+        return nullptr;
+    StringBuffer oidText;
+    keyOid->getOidString(oidText);
+    cert->keyOid = oidText.getString();
+    std::unique_ptr<Asn1> validity = decoded(tbs[at + kValidity]);
+    cert->timesRead = validity && parseAsnTime(validity->getChild(0), cert->notBefore) &&
+                      parseAsnTime(validity->getChild(1), cert->notAfter);
+    DataBuffer ski, aki;
+    MsCertificate::getKeyIdentifiers(context, ski, aki);
+    cert->subjectKeyId = bytesOf(ski);
+    cert->authorityKeyId = bytesOf(aki);
+    return cert;
+}
+
+} // namespace tessik

@@ -1,0 +1,244 @@
+#include "netlib/pki/ChainEngine.h"
+
+#include <memory>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <unordered_set>
+#include <vector>
+
+#include "netlib/core/DataBuffer.h"
+#include "netlib/core/ExtPtrArray.h"
+#include "netlib/core/LogBase.h"
+#include "netlib/core/StringBuffer.h"
+#include "netlib/crypto/CipherOids.h"
+#include "netlib/crypto/HashAlgorithms.h"
+#include "netlib/crypto/Rsa.h"
+#include "netlib/pki/Asn1.h"
+#include "netlib/pki/CertificateFields.h"
+#include "netlib/pki/CertificateStore.h"
+#include "netlib/pki/MsCertificate.h"
+#include "netlib/pki/PkiConstants.h"
+#include "netlib/pki/RsaDer.h"
+#include "netlib/pki/SignatureAlgorithms.h"
+#include "platform/WinErr.h"
+
+namespace tessik {
+
+namespace {
+
+constexpr std::int64_t kMsPerSecond = 1000;
+
+// A certificate of the engine's pool, and whether a ROOT store holds it.
+struct ChainCert : CertificateFields {
+    bool trusted = false;
+};
+
+std::unique_ptr<ChainCert> readCertificate(platform::PCCERT_CONTEXT context) {
+    std::unique_ptr<CertificateFields> fields = readCertificateFields(context);
+    if (!fields)
+        return nullptr;
+    auto cert = std::make_unique<ChainCert>();
+    static_cast<CertificateFields&>(*cert) = std::move(*fields);
+    return cert;
+}
+
+const unsigned char* bytePtr(std::string_view s) {
+    return reinterpret_cast<const unsigned char*>(s.data());
+}
+
+enum class SignatureCheck { Valid, Invalid, Unsupported };
+
+SignatureCheck verifyLink(const ChainCert& child, const ChainCert& issuer) {
+    int hashId = hashIdOfRsaSignatureOid(child.signatureOid.c_str());
+    if (hashId == 0 || issuer.keyOid != alg_oid::kRsaEncryption)
+        return SignatureCheck::Unsupported;
+    RsaKey key;
+    DataBuffer keyDer;
+    keyDer.append(issuer.key.data(), static_cast<unsigned int>(issuer.key.size()));
+    LogNull quiet;
+    if (!rsaPublicKeyFromAsn1(keyDer, key, quiet))
+        return SignatureCheck::Invalid;
+    DataBuffer digest;
+    hashBytes(child.tbs.data(), static_cast<std::uint32_t>(child.tbs.size()), hashId, digest);
+    bool ok = rsaVerifyDigestInfo(bytePtr(child.signature), static_cast<std::uint32_t>(child.signature.size()),
+                                  digestOidOfHashId(hashId), digest.getData(), digest.getSize(), key, quiet);
+    return ok ? SignatureCheck::Valid : SignatureCheck::Invalid;
+}
+
+void logUnsupported(const ChainCert& child, LogBase* log) {
+    if (!log)
+        return;
+    log->logError(chain_msg::kUnsupportedSignature);
+    log->logData("signatureAlgorithm", child.signatureOid.c_str());
+}
+
+struct ChainContextImpl : CERT_CHAIN_CONTEXT {
+    std::vector<platform::PCCERT_CONTEXT> elements;
+};
+
+} // namespace
+
+struct ChainEngineState {
+    std::vector<std::unique_ptr<ChainCert>> pool;
+    std::unordered_map<std::string, std::size_t> byDer;
+
+    void addStore(DWORD provider, DWORD location, const char* name, bool trusted) {
+        platform::HCERTSTORE store =
+            platform::CertOpenStore(provider, location | platform::CERT_STORE_READONLY_FLAG, name);
+        if (!store)
+            return;
+        for (platform::PCCERT_CONTEXT c = platform::CertEnumCertificatesInStore(store, nullptr); c;
+             c = platform::CertEnumCertificatesInStore(store, c)) {
+            std::unique_ptr<ChainCert> cert = readCertificate(c);
+            if (!cert)
+                continue;
+            auto found = byDer.find(cert->der);
+            if (found != byDer.end()) {
+                pool[found->second]->trusted = pool[found->second]->trusted || trusted;
+                continue;
+            }
+            cert->trusted = trusted;
+            byDer.emplace(cert->der, pool.size());
+            pool.push_back(std::move(cert));
+        }
+        platform::CertCloseStore(store, 0);
+    }
+
+    bool isTrusted(const ChainCert& cert) const {
+        auto found = byDer.find(cert.der);
+        return found != byDer.end() && pool[found->second]->trusted;
+    }
+};
+
+BOOL CertCreateCertificateChainEngine(const CERT_CHAIN_ENGINE_CONFIG* config, HCERTCHAINENGINE* engine) {
+    if (!config || !engine || config->cbSize != sizeof(CERT_CHAIN_ENGINE_CONFIG)) {
+        platform::SetLastError(platform::ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    auto state = std::make_unique<ChainEngineState>();
+    using platform::CERT_STORE_PROV_REG;
+    using platform::CERT_STORE_PROV_SYSTEM_W;
+    for (DWORD location : {platform::CERT_SYSTEM_STORE_CURRENT_USER, platform::CERT_SYSTEM_STORE_LOCAL_MACHINE})
+        state->addStore(CERT_STORE_PROV_SYSTEM_W, location, "ROOT", true);
+    for (DWORD location : {platform::CERT_SYSTEM_STORE_CURRENT_USER, platform::CERT_SYSTEM_STORE_LOCAL_MACHINE}) {
+        state->addStore(CERT_STORE_PROV_SYSTEM_W, location, "CA", false);
+        state->addStore(CERT_STORE_PROV_SYSTEM_W, location, "MY", false);
+        state->addStore(CERT_STORE_PROV_REG, location, kAddressBookPath, false);
+    }
+    *engine = state.release();
+    return TRUE;
+}
+
+void CertFreeCertificateChainEngine(HCERTCHAINENGINE engine) {
+    delete engine;
+}
+
+BOOL CertGetCertificateChain(HCERTCHAINENGINE engine, platform::PCCERT_CONTEXT context, const platform::FILETIME* time,
+                             platform::HCERTSTORE additionalStore, const CERT_CHAIN_PARA* para, DWORD flags,
+                             void* reserved, PCCERT_CHAIN_CONTEXT* chain, LogBase* log) {
+    (void)additionalStore;
+    (void)flags;
+    if (!engine || !context || !chain || reserved || (para && para->cbSize != sizeof(CERT_CHAIN_PARA))) {
+        platform::SetLastError(platform::ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    *chain = nullptr;
+    std::int64_t now = time ? platform::FileTimeTicksToUnixTime(platform::FileTimeToTicks(*time))
+                            : platform::CurrentUnixTimeMs() / kMsPerSecond;
+    auto result = std::make_unique<ChainContextImpl>();
+    result->cbSize = sizeof(CERT_CHAIN_CONTEXT);
+    result->TrustStatus = {CERT_TRUST_NO_ERROR, 0};
+    result->elements.push_back(platform::CertDuplicateCertificateContext(context));
+
+    std::unique_ptr<ChainCert> end = readCertificate(context);
+    DWORD status = 0;
+    if (!end) {
+        // Nothing of it can be judged: every verdict fails.
+        if (log)
+            log->logError(chain_msg::kUnreadableCertificate);
+        status = CERT_TRUST_IS_NOT_SIGNATURE_VALID | CERT_TRUST_IS_PARTIAL_CHAIN | CERT_TRUST_IS_NOT_TIME_VALID;
+    } else {
+        end->trusted = engine->isTrusted(*end);
+        std::vector<const ChainCert*> path{end.get()};
+        std::unordered_set<std::string> inPath{end->der};
+        bool reachedRoot = false;
+        while (true) {
+            const ChainCert& current = *path.back();
+            SignatureCheck self = SignatureCheck::Unsupported;
+            if (current.selfIssued()) {
+                if (current.trusted) {
+                    reachedRoot = true;
+                    break;
+                }
+                self = verifyLink(current, current);
+                if (self == SignatureCheck::Valid) {
+                    reachedRoot = true;
+                    break;
+                }
+            }
+            if (path.size() >= static_cast<std::size_t>(kMaxChainLength)) {
+                status |= CERT_TRUST_IS_PARTIAL_CHAIN;
+                break;
+            }
+            const ChainCert* best = nullptr;
+            SignatureCheck bestCheck = SignatureCheck::Unsupported;
+            int bestScore = -1;
+            for (const auto& candidate : engine->pool) {
+                if (candidate->subject != current.issuer || inPath.count(candidate->der))
+                    continue;
+                SignatureCheck check = verifyLink(current, *candidate);
+                bool keyIdMatch = !current.authorityKeyId.empty() && current.authorityKeyId == candidate->subjectKeyId;
+                int score = (check == SignatureCheck::Valid ? 8 : 0) + (keyIdMatch ? 4 : 0) +
+                            (candidate->validAt(now) ? 2 : 0) + (candidate->trusted ? 1 : 0);
+                if (score > bestScore) {
+                    best = candidate.get();
+                    bestCheck = check;
+                    bestScore = score;
+                }
+            }
+            if (!best) {
+                if (current.selfIssued()) {
+                    // Its own issuer, but its signature does not hold.
+                    reachedRoot = true;
+                    status |= CERT_TRUST_IS_NOT_SIGNATURE_VALID;
+                    if (self == SignatureCheck::Unsupported)
+                        logUnsupported(current, log);
+                } else {
+                    status |= CERT_TRUST_IS_PARTIAL_CHAIN;
+                }
+                break;
+            }
+            if (bestCheck != SignatureCheck::Valid)
+                status |= CERT_TRUST_IS_NOT_SIGNATURE_VALID;
+            if (bestCheck == SignatureCheck::Unsupported)
+                logUnsupported(current, log);
+            path.push_back(best);
+            inPath.insert(best->der);
+        }
+        if (reachedRoot && !path.back()->trusted)
+            status |= CERT_TRUST_IS_UNTRUSTED_ROOT;
+        for (const ChainCert* element : path)
+            if (!element->validAt(now))
+                status |= CERT_TRUST_IS_NOT_TIME_VALID;
+        for (std::size_t i = 1; i < path.size(); ++i)
+            result->elements.push_back(platform::CertCreateCertificateContext(
+                platform::X509_ASN_ENCODING, bytePtr(path[i]->der), static_cast<DWORD>(path[i]->der.size())));
+    }
+    result->TrustStatus.dwErrorStatus = status;
+    result->cElement = static_cast<DWORD>(result->elements.size());
+    result->rgpElement = result->elements.data();
+    *chain = result.release();
+    return TRUE;
+}
+
+void CertFreeCertificateChain(PCCERT_CHAIN_CONTEXT chain) {
+    if (!chain)
+        return;
+    const auto* impl = static_cast<const ChainContextImpl*>(chain);
+    for (platform::PCCERT_CONTEXT element : impl->elements)
+        platform::CertFreeCertificateContext(element);
+    delete impl;
+}
+
+} // namespace tessik

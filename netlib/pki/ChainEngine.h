@@ -1,0 +1,99 @@
+#pragma once
+// The certificate chain engine the certificate contexts ask for their
+// verdicts, in the shape of the platform's chain calls. An engine holds the
+// certificates of the stores a path is built from: the trusted roots (the
+// user's and the machine's ROOT stores, the latter with the system CA
+// bundle) and the others (CA, MY and AddressBook, user and machine). A path
+// goes by names, issuer to subject, with the issuer whose key verifies the
+// signature preferred, then the one the authority key identifier names,
+// then one valid at the time, then a trusted one. RSA signatures with
+// PKCS#1 v1.5 padding are verified; any other algorithm counts as a bad
+// signature and says so in the log.
+//
+// Signature checks, times and trust are all this engine judges: no
+// revocation, basic constraints, usages, policies or name constraints.
+#include <cstdint>
+
+#include "platform/CertStore.h"
+#include "platform/WinTime.h"
+
+namespace tessik {
+
+class LogBase;
+
+struct ChainEngineState;
+using HCERTCHAINENGINE = ChainEngineState*;
+
+constexpr DWORD CERT_CHAIN_CACHE_END_CERT = 0x1;
+constexpr DWORD USAGE_MATCH_TYPE_AND = 0;
+
+constexpr DWORD CERT_TRUST_NO_ERROR = 0;
+constexpr DWORD CERT_TRUST_IS_NOT_TIME_VALID = 0x1;
+constexpr DWORD CERT_TRUST_IS_NOT_SIGNATURE_VALID = 0x8;
+constexpr DWORD CERT_TRUST_IS_UNTRUSTED_ROOT = 0x20;
+constexpr DWORD CERT_TRUST_IS_PARTIAL_CHAIN = 0x10000;
+
+// Paths longer than this are cut and reported partial.
+constexpr int kMaxChainLength = 16;
+
+namespace chain_msg {
+constexpr const char* kUnsupportedSignature =
+    "Cannot verify this signature algorithm; the signature counts as invalid.";
+constexpr const char* kUnreadableCertificate = "The certificate to build a chain for cannot be read.";
+} // namespace chain_msg
+
+struct CERT_CHAIN_ENGINE_CONFIG {
+    DWORD cbSize;
+    platform::HCERTSTORE hRestrictedRoot;
+    platform::HCERTSTORE hRestrictedTrust;
+    platform::HCERTSTORE hRestrictedOther;
+    DWORD cAdditionalStore;
+    platform::HCERTSTORE* rghAdditionalStore;
+    DWORD dwFlags;
+    DWORD dwUrlRetrievalTimeout;
+    DWORD MaximumCachedCertificates;
+    DWORD CycleDetectionModulus;
+};
+
+struct CERT_ENHKEY_USAGE {
+    DWORD cUsageIdentifier;
+    char** rgpszUsageIdentifier;
+};
+
+struct CERT_USAGE_MATCH {
+    DWORD dwType;
+    CERT_ENHKEY_USAGE Usage;
+};
+
+struct CERT_CHAIN_PARA {
+    DWORD cbSize;
+    CERT_USAGE_MATCH RequestedUsage;
+};
+
+struct CERT_TRUST_STATUS {
+    DWORD dwErrorStatus;
+    DWORD dwInfoStatus;
+};
+
+// The path from the certificate (element 0) toward its root.
+struct CERT_CHAIN_CONTEXT {
+    DWORD cbSize;
+    CERT_TRUST_STATUS TrustStatus;
+    DWORD cElement;
+    platform::PCCERT_CONTEXT* rgpElement;
+};
+using PCCERT_CHAIN_CONTEXT = const CERT_CHAIN_CONTEXT*;
+
+// Restricted stores and additional stores are not offered: the engine
+// always reads the system stores. cbSize must be the structure's size.
+BOOL CertCreateCertificateChainEngine(const CERT_CHAIN_ENGINE_CONFIG* config, HCERTCHAINENGINE* engine);
+void CertFreeCertificateChainEngine(HCERTCHAINENGINE engine);
+// time null: now (the platform clock, which tests can pin). Requested
+// usages are not judged. The log, when given, says why a signature could
+// not be verified.
+BOOL CertGetCertificateChain(HCERTCHAINENGINE engine, platform::PCCERT_CONTEXT context, const platform::FILETIME* time,
+                             platform::HCERTSTORE additionalStore, const CERT_CHAIN_PARA* para, DWORD flags,
+                             void* reserved, PCCERT_CHAIN_CONTEXT* chain, LogBase* log = nullptr);
+void CertFreeCertificateChain(PCCERT_CHAIN_CONTEXT chain);
+
+} // namespace tessik

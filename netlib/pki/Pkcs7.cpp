@@ -1,0 +1,282 @@
+#include "netlib/pki/Pkcs7.h"
+
+#include <cstring>
+
+#include "netlib/core/ClsXml.h"
+#include "netlib/core/LogBase.h"
+#include "netlib/core/StringBuffer.h"
+#include "netlib/core/XString.h"
+#include "netlib/pki/AlgorithmIdentifier.h"
+#include "netlib/pki/Asn1.h"
+#include "netlib/pki/AsnItem.h"
+#include "netlib/pki/Pkcs7EncryptedData.h"
+#include "netlib/pki/Pkcs7EnvelopedData.h"
+#include "netlib/pki/Pkcs7SignedData.h"
+#include "netlib/pki/PkiConstants.h"
+#include "netlib/pki/TessikX509.h"
+#include "netlib/streams/DataSource.h"
+#include "platform/Ticks.h"
+
+namespace tessik {
+
+namespace {
+
+// The SignedData fields by position (after the explicit [0] of the
+// ContentInfo): version, digestAlgorithms, contentInfo, then the optional
+// [0] certificates and [1] crls, and last the signerInfos.
+constexpr int kAuthAttrsIndex = 3;
+constexpr int kMinSignerInfoFields = 5;
+constexpr std::uint32_t kTagCertificates = 0;
+
+void logExtractError(LogBase& log, int code) {
+    log.logDataLong("extractCertsFromSignedDataAsnError", code);
+}
+
+} // namespace
+
+Pkcs7_Data::~Pkcs7_Data() = default;
+Pkcs7_DigestedData::~Pkcs7_DigestedData() = default;
+Pkcs7_SeData::~Pkcs7_SeData() = default;
+
+bool Pkcs7_Data::loadXml(ClsXml& xml, const ExtPtrArray* extList, LogBase& log) {
+    auto fail = [&](const char* message) {
+        log.logError(message);
+        xml.navigateToRoot();
+        return false;
+    };
+    if (!xml.tagEquals("sequence"))
+        return fail(pkcs7_msg::kDataNotSequence);
+    if (xml.getNumChildren() != 2)
+        return fail(pkcs7_msg::kDataChildren);
+    xml.navigateToFirstChild();
+    if (!xml.tagEquals("oid"))
+        return fail(pkcs7_msg::kDataFirstOid);
+    if (!xml.contentEquals(pkcs7_oid::kData))
+        return fail(pkcs7_msg::kDataOid);
+    if (!xml.navigateToNextSibling() || !xml.tagEquals("contextSpecific"))
+        return fail(pkcs7_msg::kDataSecond);
+    if (!xml.navigateToFirstChild() || !xml.tagEquals("octets"))
+        return fail(pkcs7_msg::kDataOctets);
+    content.clear();
+    getOctetsFromXml(xml, extList, content);
+    log.logInfo("PKCS7 Data");
+    log.logDataLong("dataSize", static_cast<int>(content.getSize()));
+    xml.navigateToRoot();
+    return true;
+}
+
+Pkcs7::Pkcs7() {
+    m_certificates.setOwnsObjects(true);
+    m_authAttrDers.setOwnsObjects(true);
+}
+
+Pkcs7::~Pkcs7() {
+    clear();
+}
+
+void Pkcs7::clear() {
+    m_contentType = kPkcs7None;
+    m_data.reset();
+    m_digestedData.reset();
+    m_encryptedData.reset();
+    m_envelopedData.reset();
+    m_seData.reset();
+    m_signedData.reset();
+    m_certificates.removeAllObjects();
+    m_authAttrDers.removeAllObjects();
+}
+
+bool Pkcs7::loadPkcs7Der(const DataBuffer& der, const char* password, LogBase& log, bool verbose) {
+    clear();
+    ExtPtrArray extList;
+    extList.setOwnsObjects(true);
+    StringBuffer text;
+    DWORD start = platform::GetTickCount();
+    if (!derToXml(der, text, &extList, log, verbose)) {
+        log.logError(pkcs7_msg::kDecodeFailed);
+        return false;
+    }
+    log.logElapsedMs("DerParseTimeMs", start);
+    start = platform::GetTickCount();
+    bool ok = loadXml(text, &extList, true, password, log, verbose);
+    log.logElapsedMs("Pkcs7XmlLoadTimeMs", start);
+    extList.removeAllObjects();
+    if (m_contentType == kPkcs7Signed) {
+        start = platform::GetTickCount();
+        LogContext ctx(log, "ExtractCertsFromSignedData1");
+        extractCertsFromSignedData(der, log, verbose);
+        log.logElapsedMs("ExtractCertsTimeMs", start);
+    }
+    return ok;
+}
+
+bool Pkcs7::loadXml(StringBuffer& xmlText, const ExtPtrArray* extList, bool takeText, const char* password,
+                    LogBase& log, bool verbose) {
+    clear();
+    ClsXml xml;
+    xml.LoadXml(xmlText.getString(), true);
+    if (takeText)
+        xmlText.clear();
+    LogContext ctx(log, "Pkcs7_loadXml");
+    if (!xml.tagEquals("sequence")) {
+        log.logError(pkcs7_msg::kNotSequence);
+        return false;
+    }
+    std::unique_ptr<ClsXml> oid(xml.getChild(0));
+    if (!oid || !oid->tagEquals("oid")) {
+        log.logError(pkcs7_msg::kNoOid);
+        return false;
+    }
+    bool ok = false;
+    if (oid->contentEquals(pkcs7_oid::kData)) {
+        m_contentType = kPkcs7Data;
+        m_data = std::make_unique<Pkcs7_Data>();
+        ok = m_data->loadXml(xml, extList, log);
+    } else if (oid->contentEquals(pkcs7_oid::kSignedData)) {
+        m_contentType = kPkcs7Signed;
+        m_signedData = std::make_unique<Pkcs7_SignedData>();
+        ok = m_signedData->loadXml(xml, extList, log, verbose);
+    } else if (oid->contentEquals(pkcs7_oid::kEnvelopedData)) {
+        m_contentType = kPkcs7Enveloped;
+        m_envelopedData = std::make_unique<Pkcs7_EnvelopedData>();
+        ok = m_envelopedData->loadXml(xml, extList, log, verbose);
+    } else if (oid->contentEquals(pkcs7_oid::kSignedAndEnvelopedData)) {
+        m_contentType = kPkcs7SignedAndEnveloped;
+        m_seData = std::make_unique<Pkcs7_SeData>();
+    } else if (oid->contentEquals(pkcs7_oid::kDigestedData)) {
+        m_contentType = kPkcs7Digested;
+        m_digestedData = std::make_unique<Pkcs7_DigestedData>();
+    } else if (oid->contentEquals(pkcs7_oid::kEncryptedData)) {
+        m_contentType = kPkcs7Encrypted;
+        m_encryptedData = std::make_unique<Pkcs7_EncryptedData>();
+        ok = m_encryptedData->loadXml(xml, extList, password, log, verbose);
+    } else {
+        log.logData("UnexpectedOid", oid->getContentPtr());
+    }
+    if (!ok)
+        clear();
+    return ok;
+}
+
+void Pkcs7::extractCertsFromSignedData(const DataBuffer& der, LogBase& log, bool verbose) {
+    (void)verbose;
+    std::unique_ptr<Asn1> root(decodeBerFirst(der.getData(), der.getSize(), nullptr, log));
+    if (!root)
+        return logExtractError(log, 1);
+    if (!root->children)
+        return logExtractError(log, 2);
+    const Asn1* oid = root->getChild(0);
+    if (!oid)
+        return logExtractError(log, 3);
+    if (!oid->isOid())
+        return logExtractError(log, 4);
+    StringBuffer oidText;
+    oid->getOidString(oidText);
+    if (!oidText.equals(pkcs7_oid::kSignedData))
+        return logExtractError(log, 5);
+    const Asn1* wrapper = root->getChild(1);
+    if (!wrapper)
+        return logExtractError(log, 6);
+    if (!wrapper->children)
+        return logExtractError(log, 7);
+    const Asn1* signedData = wrapper->getChild(0);
+    if (!signedData)
+        return logExtractError(log, 8);
+    if (!signedData->children)
+        return logExtractError(log, 9);
+    collectAuthAttrDers(signedData, log);
+
+    // Only the [0] field holds certificates: CRLs ([1]) and signer infos
+    // are never read as such.
+    const Asn1* certs = nullptr;
+    for (int i = 0; i < signedData->getNumChildren(); ++i) {
+        const Asn1* field = signedData->getChild(i);
+        if (field->tagClass == asn::kClassContext && field->tag == kTagCertificates && !field->primitive)
+            certs = field;
+    }
+    if (!certs)
+        return logExtractError(log, 10);
+    if (!certs->children)
+        return logExtractError(log, 11);
+    LogContext ctx(log, "ExtractCertsFromSignedData2");
+    log.logDataLong("numCerts", certs->getNumChildren());
+    for (int i = 0; i < certs->getNumChildren(); ++i) {
+        auto der1 = std::make_unique<DataBuffer>();
+        if (!certs->getChild(i)->encodeDer(*der1, false, nullptr, log))
+            continue;
+        {
+            LogContext certCtx(log, "certificate");
+            TessikX509 x509;
+            LogNull quiet;
+            if (x509.loadFromDer(*der1, quiet, false)) {
+                XString cn, serial, dn;
+                x509.getIssuerCN(cn, quiet);
+                x509.getSerialNumber(serial, quiet);
+                x509.getDnText(true, true, dn, quiet);
+                log.logData("IssuerCN", cn.getUtf8());
+                log.logData("SerialNum", serial.getUtf8());
+                log.logData("SubjectDN", dn.getUtf8());
+            }
+        }
+        if (der1->getSize() < kMinCertificateDer)
+            continue;
+        log.logInfo(pkcs7_msg::kAddingCert);
+        m_certificates.appendPtr(der1.release());
+    }
+}
+
+void Pkcs7::collectAuthAttrDers(const Asn1* signedData, LogBase& log) {
+    const Asn1* signers = signedData->getChild(signedData->getNumChildren() - 1);
+    if (!signers || !signers->children)
+        return;
+    for (int i = 0; i < signers->getNumChildren(); ++i) {
+        const Asn1* signer = signers->getChild(i);
+        const Asn1* attrs =
+            signer->getNumChildren() >= kMinSignerInfoFields ? signer->getChild(kAuthAttrsIndex) : nullptr;
+        // Only the [0] IMPLICIT field holds authenticated attributes.
+        if (!attrs || !attrs->children || attrs->tagClass != asn::kClassContext || attrs->tag != 0) {
+            appendEmptyAuthAttrDer();
+            continue;
+        }
+        // The digest runs over the attributes with the SET OF tag (0x31) in
+        // place of the [0] IMPLICIT one.
+        Asn1* retagged = const_cast<Asn1*>(attrs);
+        const std::uint8_t cls = retagged->tagClass;
+        const std::uint32_t tag = retagged->tag;
+        retagged->tagClass = asn::kClassUniversal;
+        retagged->tag = asn::kTagSet;
+        auto der = std::make_unique<DataBuffer>();
+        if (!retagged->encodeDer(*der, false, nullptr, log))
+            der->clear();
+        retagged->tagClass = cls;
+        retagged->tag = tag;
+        m_authAttrDers.appendPtr(der.release());
+    }
+}
+
+void Pkcs7::appendEmptyAuthAttrDer() {
+    m_authAttrDers.appendPtr(new DataBuffer());
+}
+
+bool Pkcs7::openContent(SystemCerts& systemCerts, DataBuffer& out, DataBuffer& certDerOut, bool& keyLocated,
+                        LogBase& log, bool verbose) {
+    keyLocated = false;
+    if (m_envelopedData)
+        return m_envelopedData->UnEnvelope3(systemCerts, out, certDerOut, keyLocated, log, verbose);
+    if (!m_signedData) {
+        log.logError(pkcs7_msg::kNotEnveloped3);
+        return false;
+    }
+    return m_signedData->verifyOpaque(out, m_certificates, m_authAttrDers, &systemCerts, log, verbose);
+}
+
+bool Pkcs7::unEnvelope(const StringBuffer& serialHex, const StringBuffer& issuerCn, const DataBuffer& privateKeyDer,
+                       DataBuffer& out, LogBase& log, bool verbose) {
+    if (!m_envelopedData) {
+        log.logError(pkcs7_msg::kNotEnveloped2);
+        return false;
+    }
+    return m_envelopedData->UnEnvelope2(serialHex, issuerCn, privateKeyDer, out, log, verbose);
+}
+
+} // namespace tessik

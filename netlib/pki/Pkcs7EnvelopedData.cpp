@@ -1,0 +1,517 @@
+#include "netlib/pki/Pkcs7EnvelopedData.h"
+
+#include <cstring>
+#include <memory>
+
+#include "netlib/core/ClsXml.h"
+#include "netlib/core/LogBase.h"
+#include "netlib/core/TessikRand.h"
+#include "netlib/core/XString.h"
+#include "netlib/crypto/ClsCrypt.h"
+#include "netlib/crypto/SymmetricCipher.h"
+#include "netlib/pki/Asn1.h"
+#include "netlib/pki/Certificate.h"
+#include "netlib/pki/Pkcs7.h"
+#include "netlib/pki/RsaDer.h"
+#include "netlib/pki/SystemCerts.h"
+#include "netlib/pki/TessikX509.h"
+#include "netlib/streams/DataSource.h"
+#include "netlib/streams/Output.h"
+#include "netlib/text/ContentCoding.h"
+
+namespace tessik {
+
+namespace {
+
+constexpr int kRecipientInfoParts = 4;
+constexpr int kEncryptedContentInfoParts = 3;
+constexpr int kSubjectKeyIdVersion = 2;
+constexpr std::uint32_t kTagBmpString = 30;
+constexpr int kBitsPerByte = 8;
+
+void evenLength(StringBuffer& hex) {
+    if (hex.getSize() % 2)
+        hex.prepend("0");
+}
+
+// The serial without one leading "00" pair.
+void withoutLeadingZeroPair(StringBuffer& hex) {
+    if (hex.beginsWith("00"))
+        hex.replaceFirst("00", "");
+}
+
+// The text of a name attribute's value element (the string types a name may use).
+void appendAttributeValue(ClsXml& value, StringBuffer& out) {
+    if (value.tagEquals("universal")) {
+        if (value.getAttrValueInt("tag") != static_cast<int>(kTagBmpString))
+            return;
+        DataBuffer utf16be;
+        ContentCoding::decodeBase64(value.getContentPtr(), static_cast<unsigned int>(value.getContentSize()), utf16be);
+        XString text;
+        appendBmpStringText(utf16be, text);
+        out.append(text.getUtf8());
+        return;
+    }
+    for (const char* tag : {"utf8", "printable", "ia5", "t61"})
+        if (value.tagEquals(tag)) {
+            out.append(value.getContentPtr());
+            return;
+        }
+}
+
+} // namespace
+
+IssuerAndSerialNumber::~IssuerAndSerialNumber() = default;
+
+bool IssuerAndSerialNumber::loadXml(ClsXml* node, LogBase& log) {
+    if (!node)
+        return false;
+    LogContext ctx(log, "IssuerAndSerialNumber");
+    xml.clear();
+    node->getXmlSb(xml);
+    serialNumber.clear();
+    node->getChildContentSb("int", serialNumber);
+    evenLength(serialNumber);
+    log.logData("serialNumber1", serialNumber.getString());
+    struct Field {
+        const char* oid;
+        StringBuffer* value;
+    } fields[] = {{"2.5.4.3", &commonName},
+                  {"2.5.4.6", &country},
+                  {"2.5.4.7", &locality},
+                  {"2.5.4.8", &state},
+                  {"2.5.4.10", &organization}};
+    for (auto& f : fields)
+        f.value->clear();
+    std::unique_ptr<ClsXml> name(node->getChild(0));
+    for (int i = 0; name && i < name->getNumChildren(); ++i) {
+        std::unique_ptr<ClsXml> rdn(name->getChild(i));
+        std::unique_ptr<ClsXml> attribute(rdn ? rdn->getChild(0) : nullptr);
+        std::unique_ptr<ClsXml> oid(attribute ? attribute->getChild(0) : nullptr);
+        std::unique_ptr<ClsXml> value(attribute ? attribute->getChild(1) : nullptr);
+        if (!oid || !value || !oid->tagEquals("oid"))
+            continue;
+        for (auto& f : fields)
+            if (oid->contentEquals(f.oid) && f.value->getSize() == 0)
+                appendAttributeValue(*value, *f.value);
+    }
+    log.logData("issuerCommonName", commonName.getString());
+    log.logData("issuerCountry", country.getString());
+    log.logData("issuerState", state.getString());
+    log.logData("issuerLocality", locality.getString());
+    log.logData("issuerOrganization", organization.getString());
+    return true;
+}
+
+RecipientInfo::RecipientInfo(ClsXml& node, const ExtPtrArray* extList, LogBase& log, bool verbose, bool& ok) {
+    ok = false;
+    if (node.getNumChildren() != kRecipientInfoParts) {
+        log.logError("Expected 4 parts in RecipientInfo");
+        return;
+    }
+    std::unique_ptr<ClsXml> version(node.getChild(0));
+    std::unique_ptr<ClsXml> id(node.getChild(1));
+    if (version && version->getContentInt() == kSubjectKeyIdVersion && id && id->tagEquals("contextSpecific")) {
+        id->getContentSb(subjectKeyIdentifier);
+        log.logData("subjectKeyIdentifier", subjectKeyIdentifier.getString());
+    }
+    if (subjectKeyIdentifier.getSize() == 0 && !issuerAndSerialNumber.loadXml(id.get(), log))
+        return;
+    std::unique_ptr<ClsXml> algorithm(node.getChild(2));
+    if (!algorithm || !keyEncryptionAlgorithm.loadXml(*algorithm, log, verbose))
+        return;
+    std::unique_ptr<ClsXml> key(node.getChild(3));
+    if (!key)
+        return;
+    getOctetsFromXml(*key, extList, encryptedKey);
+    if (encryptedKey.getSize() == 0)
+        return;
+    log.logDataLong("encryptedKeyNumBytes", static_cast<int>(encryptedKey.getSize()));
+    ok = true;
+}
+
+RecipientInfo::~RecipientInfo() {
+    encryptedKey.secureClear();
+}
+
+Pkcs7_EnvelopedData::Pkcs7_EnvelopedData() {
+    recipientInfos.setOwnsObjects(true);
+}
+
+Pkcs7_EnvelopedData::~Pkcs7_EnvelopedData() = default;
+
+bool Pkcs7_EnvelopedData::loadXml(ClsXml& xml, const ExtPtrArray* extList, LogBase& log, bool verbose) {
+    LogContext ctx(log, "Pkcs7_EnvelopedData");
+    XString unused;
+    std::unique_ptr<ClsXml> ed(xml.newRefToSelf());
+    if (!ed->resolvePath("contextSpecific|sequence|$", unused, log)) {
+        log.logError("Failed to find XML path to EncryptedContentInfo");
+        return false;
+    }
+    std::unique_ptr<ClsXml> info(ed->getChild(2));
+    if (!info) {
+        log.logError("No EncryptedContentInfo found.");
+        return false;
+    }
+    if (info->getNumChildren() != kEncryptedContentInfoParts) {
+        log.logError(enveloped_msg::kIncomplete);
+        return false;
+    }
+    contentType.clear();
+    std::unique_ptr<ClsXml> type(info->getChild(0));
+    if (type->tagEquals("oid"))
+        contentType.append(type->getContentPtr());
+    std::unique_ptr<ClsXml> algorithm(info->getChild(1));
+    if (!contentEncryptionAlgorithm.loadXml(*algorithm, log, verbose)) {
+        log.logError("Invalid or unsupported AlgorithmIdentifier");
+        return false;
+    }
+    std::unique_ptr<ClsXml> encrypted(info->getChild(2));
+    encryptedContent.clear();
+    if (encrypted->tagEquals("octets") ||
+        (encrypted->tagEquals("contextSpecific") && encrypted->getNumChildren() == 0)) {
+        getOctetsFromXml(*encrypted, extList, encryptedContent);
+    } else if (encrypted->tagEquals("contextSpecific")) {
+        for (int i = 0; i < encrypted->getNumChildren(); ++i) {
+            std::unique_ptr<ClsXml> part(encrypted->getChild(i));
+            if (part->tagEquals("octets"))
+                getOctetsFromXml(*part, extList, encryptedContent);
+        }
+    } else {
+        log.logError("Unrecognized encrypted content ASN.1");
+        return false;
+    }
+    std::unique_ptr<ClsXml> set(xml.newRefToSelf());
+    if (!set->resolvePath("contextSpecific|sequence|set|$", unused, log)) {
+        log.logError("Failed to find XML path to RecipientInfos");
+        return false;
+    }
+    log.logDataLong("numRecipients", set->getNumChildren());
+    bool all = true;
+    for (int i = 0; i < set->getNumChildren(); ++i) {
+        LogContext recipientCtx(log, "RecipientInfo");
+        std::unique_ptr<ClsXml> node(set->getChild(i));
+        bool ok = false;
+        auto recipient = std::make_unique<RecipientInfo>(*node, extList, log, verbose, ok);
+        if (ok)
+            recipientInfos.appendPtr(recipient.release());
+        all = all && ok;
+    }
+    return all;
+}
+
+bool Pkcs7_EnvelopedData::openWith(RecipientInfo& recipient, const DataBuffer& privateKeyDer, const char* keyStep,
+                                   const char* dataStep, DataBuffer& out, LogBase& log, bool verbose) {
+    recipient.keyEncryptionAlgorithm.logParams(log);
+    if (!recipient.keyEncryptionAlgorithm.oid.equals(alg_oid::kRsaEncryption)) {
+        log.logError(enveloped_msg::kUnsupportedKeyAlgorithm);
+        return false;
+    }
+    log.logInfo(keyStep);
+    DataBuffer contentKey;
+    if (!rsaDecryptWithDerKey(privateKeyDer, recipient.encryptedKey, contentKey, log, verbose)) {
+        log.logError(enveloped_msg::kKeyDecryptFailed);
+        return false;
+    }
+    log.logInfo(dataStep);
+    bool ok = decryptContent(contentKey, out, log, verbose);
+    contentKey.secureClear();
+    return ok;
+}
+
+bool Pkcs7_EnvelopedData::UnEnvelope3(SystemCerts& systemCerts, DataBuffer& out, DataBuffer& certDerOut,
+                                      bool& keyLocated, LogBase& log, bool verbose) {
+    LogContext ctx(log, "UnEnvelope3");
+    DataBuffer privateKeyDer;
+    RecipientInfo* recipient =
+        FindPrivateKeyFromSystemCerts(systemCerts, privateKeyDer, certDerOut, keyLocated, log, verbose);
+    if (!recipient) {
+        log.logError(enveloped_msg::kNoKeyFound);
+        if (verbose)
+            logRecipientInfos(log);
+        return false;
+    }
+    bool ok = openWith(*recipient, privateKeyDer, "Decrypting symmetric key...(1)",
+                       "Decrypting data using symmetric key (1)", out, log, verbose);
+    privateKeyDer.secureClear();
+    return ok;
+}
+
+bool Pkcs7_EnvelopedData::UnEnvelope2(const StringBuffer& serialHex, const StringBuffer& issuerCn,
+                                      const DataBuffer& privateKeyDer, DataBuffer& out, LogBase& log, bool verbose) {
+    LogContext ctx(log, "UnEnvelope2");
+    RecipientInfo* recipient = FindMatchingRecipientInfo(serialHex, issuerCn, log);
+    if (!recipient) {
+        log.logError(enveloped_msg::kNoMatchingRecipient);
+        return false;
+    }
+    return openWith(*recipient, privateKeyDer, "Decrypting symmetric key...(3)",
+                    "Decrypting data using symmetric key (3)", out, log, verbose);
+}
+
+RecipientInfo* Pkcs7_EnvelopedData::FindMatchingRecipientInfo(const StringBuffer& serialHex,
+                                                              const StringBuffer& issuerCn, LogBase& log) {
+    StringBuffer wanted;
+    wanted.appendSb(serialHex);
+    withoutLeadingZeroPair(wanted);
+    LogContext ctx(log, "FindMatchingRecipientInfo");
+    log.logData("NeedSerial", wanted.getString());
+    log.logData("NeedIssuerCN", issuerCn.getString());
+    log.logDataLong("NumRecipientInfos", recipientInfos.getCount());
+    for (int i = 0; i < recipientInfos.getCount(); ++i) {
+        auto* r = static_cast<RecipientInfo*>(recipientInfos.elementAt(i));
+        StringBuffer serial;
+        serial.appendSb(r->issuerAndSerialNumber.serialNumber);
+        evenLength(serial);
+        withoutLeadingZeroPair(serial);
+        if (!serial.equalsNoCaseSb(wanted) || !r->issuerAndSerialNumber.commonName.equalsSb(issuerCn))
+            continue;
+        log.logInfo("Found matching RecipientInfo");
+        return r;
+    }
+    return nullptr;
+}
+
+RecipientInfo* Pkcs7_EnvelopedData::FindPrivateKeyFromSystemCerts(SystemCerts& systemCerts,
+                                                                  DataBuffer& privateKeyDerOut, DataBuffer& certDerOut,
+                                                                  bool& keyLocated, LogBase& log, bool verbose) {
+    keyLocated = false;
+    privateKeyDerOut.clear();
+    RecipientInfo* found = nullptr;
+    {
+        LogContext ctx(log, "FindPrivateKeyFromSystemCerts");
+        log.logDataLong("NumRecipientInfos", recipientInfos.getCount());
+        for (int i = 0; !found && i < recipientInfos.getCount(); ++i) {
+            auto* r = static_cast<RecipientInfo*>(recipientInfos.elementAt(i));
+            StringBuffer serial;
+            serial.appendSb(r->issuerAndSerialNumber.serialNumber);
+            evenLength(serial);
+            const char* cn = r->issuerAndSerialNumber.commonName.getString();
+            log.logData("certSerialNumber", serial.getString());
+            log.logData("certIssuerCN", cn);
+            log.logData("subjectKeyIdentifier", r->subjectKeyIdentifier.getString());
+            bool inaccessible = false;
+            if (r->subjectKeyIdentifier.getSize()) {
+                if (systemCerts.findPrivateKeyBySubjectKeyId(r->subjectKeyIdentifier.getString(), privateKeyDerOut,
+                                                             &certDerOut, inaccessible, log, verbose))
+                    found = r;
+                keyLocated = keyLocated || inaccessible;
+                continue;
+            }
+            if (serial.beginsWith("00")) {
+                StringBuffer shorter;
+                shorter.appendSb(serial);
+                withoutLeadingZeroPair(shorter);
+                if (systemCerts.findPrivateKeyBySerialAndIssuer(shorter.getString(), cn, privateKeyDerOut, &certDerOut,
+                                                                inaccessible, log, verbose)) {
+                    found = r;
+                    continue;
+                }
+                keyLocated = keyLocated || inaccessible;
+            }
+            if (systemCerts.findPrivateKeyBySerialAndIssuer(serial.getString(), cn, privateKeyDerOut, &certDerOut,
+                                                            inaccessible, log, verbose))
+                found = r;
+            keyLocated = keyLocated || inaccessible;
+        }
+    }
+    if (found) {
+        keyLocated = false;
+        return found;
+    }
+    // Recipients named only by key identifiers that no certificate carries
+    // (a store's certificate may lack the extension): the first key to be
+    // had is tried for the first recipient.
+    bool identifierOnly = false;
+    for (int i = 0; i < recipientInfos.getCount(); ++i) {
+        auto* r = static_cast<RecipientInfo*>(recipientInfos.elementAt(i));
+        identifierOnly = identifierOnly ||
+                         (r->subjectKeyIdentifier.getSize() && r->issuerAndSerialNumber.serialNumber.getSize() == 0 &&
+                          r->issuerAndSerialNumber.commonName.getSize() == 0);
+    }
+    bool inaccessible = false;
+    if (identifierOnly && recipientInfos.getCount() &&
+        systemCerts.findFirstPrivateKey(privateKeyDerOut, &certDerOut, inaccessible, log)) {
+        log.logInfo(enveloped_msg::kNoSubjectKeyIdMatch);
+        log.logInfo(enveloped_msg::kFirstAvailableCert);
+        return static_cast<RecipientInfo*>(recipientInfos.elementAt(0));
+    }
+    return nullptr;
+}
+
+bool Pkcs7_EnvelopedData::decryptContent(const DataBuffer& contentKey, DataBuffer& out, LogBase& log, bool verbose) {
+    (void)verbose;
+    if (contentEncryptionAlgorithm.oid.equals(alg_oid::kRc4))
+        contentEncryptionAlgorithm.keyLength = static_cast<int>(contentKey.getSize() * kBitsPerByte);
+    // A CBC cipher without a whole IV would run from a zero IV, which the
+    // message never said: refuse instead of handing back altered content.
+    const StringBuffer& oid = contentEncryptionAlgorithm.oid;
+    const unsigned int ivSize =
+        oid.equals(alg_oid::kAes128Cbc) || oid.equals(alg_oid::kAes192Cbc) || oid.equals(alg_oid::kAes256Cbc)
+            ? kAesBlockSize
+        : oid.equals(alg_oid::kRc4) ? 0
+                                    : kDesBlockSize;
+    if (contentEncryptionAlgorithm.iv.getSize() != ivSize) {
+        log.logError(enveloped_msg::kBadIv);
+        return false;
+    }
+    ClsCrypt crypt;
+    bool accepted =
+        crypt.setFromContentEncAlgId(contentEncryptionAlgorithm.oid.getString(), contentEncryptionAlgorithm.keyLength,
+                                     contentEncryptionAlgorithm.iv, log);
+    log.logDataLong("symmetricKeySizeInBytes", static_cast<int>(contentKey.getSize()));
+    crypt.setSecretKey(contentKey);
+    if (!accepted)
+        return false;
+    log.logDataLong("numBytesToDecrypt", static_cast<int>(encryptedContent.getSize()));
+    DataBuffer plain;
+    if (!crypt.decryptBytesToDb(encryptedContent, plain, log)) {
+        log.logError(enveloped_msg::kSymmetricFailed);
+        return false;
+    }
+    log.logDataLong("symmetricDecryptOutputSize", static_cast<int>(plain.getSize()));
+    out.appendDb(plain);
+    plain.secureClear();
+    return true;
+}
+
+void Pkcs7_EnvelopedData::logRecipientInfos(LogBase& log) {
+    LogContext ctx(log, "RecipientInfos");
+    for (int i = 0; i < recipientInfos.getCount(); ++i) {
+        auto* r = static_cast<RecipientInfo*>(recipientInfos.elementAt(i));
+        LogContext one(log, "recipient");
+        StringBuffer serial;
+        serial.appendSb(r->issuerAndSerialNumber.serialNumber);
+        evenLength(serial);
+        log.logData("certSerialNum", serial.getString());
+        log.logData("certIssuerCN", r->issuerAndSerialNumber.commonName.getString());
+    }
+}
+
+Asn1* buildIssuerAndSerialAsn(Certificate& certificate, LogBase& log) {
+    XString serial;
+    certificate.getSerialNumber(serial, log);
+    log.logData("issuerSerialNum", serial.getUtf8());
+    if (serial.getSizeUtf8() == 0) {
+        log.logError("Failed to get certificate's serial number");
+        return nullptr;
+    }
+    std::unique_ptr<Asn1> issuer(certificate.getIssuerAsn1(log));
+    if (!issuer)
+        return nullptr;
+    DataBuffer bytes;
+    decodeHexBytes(serial.getUtf8(), static_cast<unsigned int>(serial.getSizeUtf8()), bytes);
+    Asn1* number = Asn1::newUnsignedInteger(bytes.getData(), bytes.getSize());
+    if (!number)
+        return nullptr;
+    // The serial's content exactly as the certificate holds it, so a
+    // negative one keeps its value and the recipient is still found.
+    number->setContent(bytes.getData(), bytes.getSize());
+    auto seq = std::unique_ptr<Asn1>(Asn1::newSequence());
+    seq->appendChild(issuer.release());
+    seq->appendChild(number);
+    return seq.release();
+}
+
+Asn1* buildRecipientInfo(const DataBuffer& contentKey, const ExtPtrArray& recipientCerts, LogBase& log, bool verbose) {
+    auto set = std::unique_ptr<Asn1>(Asn1::newSet());
+    bool failed = false;
+    for (int i = 0; i < recipientCerts.getCount(); ++i) {
+        LogContext ctx(log, "buildRecipientInfo");
+        auto* cert = static_cast<Certificate*>(recipientCerts.elementAt(i));
+        auto info = std::unique_ptr<Asn1>(Asn1::newSequence());
+        info->appendChild(Asn1::newInteger(0));
+        Asn1* issuerAndSerial = cert ? buildIssuerAndSerialAsn(*cert, log) : nullptr;
+        if (!issuerAndSerial) {
+            log.logError("Failed to create IssuerAndSerial ASN.1");
+            log.logError(enveloped_msg::kRecipientFailed);
+            failed = true;
+            continue;
+        }
+        info->appendChild(issuerAndSerial);
+        AlgorithmIdentifier rsa;
+        rsa.oid.setString(alg_oid::kRsaEncryption);
+        info->appendChild(rsa.toAsn(log));
+        DataBuffer publicKey, encryptedKey;
+        if (!cert->getPublicKeyDer(publicKey, log)) {
+            log.logInfo("Failed to get public key.");
+            log.logError(enveloped_msg::kRecipientFailed);
+            failed = true;
+            continue;
+        }
+        if (!rsaEncryptWithDerKey(publicKey, contentKey, encryptedKey, log, verbose)) {
+            log.logInfo("Failed to RSA encrypt symmetric key.");
+            log.logError(enveloped_msg::kRecipientFailed);
+            failed = true;
+            continue;
+        }
+        info->appendChild(Asn1::newOctetString(encryptedKey.getData(), encryptedKey.getSize()));
+        set->appendChild(info.release());
+    }
+    return failed ? nullptr : set.release();
+}
+
+bool encryptContentForEnvelope(DataSource& source, int algorithmId, int keyLengthBits, const DataBuffer& contentKey,
+                               const DataBuffer& iv, DataBuffer& out, LogBase& log) {
+    ClsCrypt crypt;
+    crypt.setAlgorithmId(algorithmId);
+    crypt.setKeyLength(keyLengthBits);
+    crypt.setRc2EffectiveKeyLength(keyLengthBits);
+    crypt.setSecretKey(contentKey);
+    crypt.setIV(iv);
+    crypt.setCipherMode(kCipherModeCbc);
+    OutputDataBuffer output(&out);
+    return crypt.encryptSourceToOutput(source, output, nullptr, log);
+}
+
+bool createPkcs7Enveloped(DataSource& source, int algorithmId, int keyLengthBits, const ExtPtrArray& recipientCerts,
+                          DataBuffer& out, LogBase& log, bool verbose) {
+    AlgorithmIdentifier algorithm;
+    if (!setPkcs7ContentEncAlgId(algorithmId, keyLengthBits, algorithm, log)) {
+        log.logError(enveloped_msg::kUnsupportedAlgorithm);
+        return false;
+    }
+    std::unique_ptr<Asn1> algorithmAsn(algorithm.toAsn(log));
+    if (!algorithmAsn) {
+        log.logError("Unsupported encryption algorithm OID");
+        return false;
+    }
+    DataBuffer contentKey;
+    TessikRand::randomBytes(algorithm.keyLength / kBitsPerByte, contentKey);
+    std::unique_ptr<Asn1> recipients(buildRecipientInfo(contentKey, recipientCerts, log, verbose));
+    if (!recipients) {
+        log.logError(enveloped_msg::kBuildFailed);
+        contentKey.secureClear();
+        return false;
+    }
+    // The key length the identifier names, which is the key's: a 40-bit DES
+    // choice still takes the whole 8-byte key it was given.
+    DataBuffer encrypted;
+    bool ok =
+        encryptContentForEnvelope(source, algorithmId, algorithm.keyLength, contentKey, algorithm.iv, encrypted, log);
+    contentKey.secureClear();
+    if (!ok) {
+        log.logError(enveloped_msg::kEncryptFailed);
+        return false;
+    }
+    log.logDataLong("symmetricEncryptedDataSize", static_cast<int>(encrypted.getSize()));
+
+    auto contentInfo = std::unique_ptr<Asn1>(Asn1::newSequence());
+    contentInfo->appendChild(Asn1::newOid(pkcs7_oid::kEnvelopedData));
+    Asn1* wrapper = Asn1::newContextConstructed(0);
+    Asn1* enveloped = Asn1::newSequence();
+    enveloped->appendChild(Asn1::newInteger(0));
+    enveloped->appendChild(recipients.release());
+    Asn1* encryptedInfo = Asn1::newSequence();
+    encryptedInfo->appendChild(Asn1::newOid(pkcs7_oid::kData));
+    encryptedInfo->appendChild(algorithmAsn.release());
+    auto* contentBytes = new DataBuffer();
+    contentBytes->takeFromOrEmpty(&encrypted);
+    encryptedInfo->appendChild(Asn1::newContextPrimitive(0, contentBytes));
+    enveloped->appendChild(encryptedInfo);
+    wrapper->appendChild(enveloped);
+    contentInfo->appendChild(wrapper);
+    return contentInfo->encodeDer(out, false, nullptr, log);
+}
+
+} // namespace tessik

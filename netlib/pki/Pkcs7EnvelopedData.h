@@ -1,0 +1,100 @@
+#pragma once
+// A PKCS#7 EnvelopedData with RSA key transport: read, opened with a
+// recipient's private key, and written for a list of recipient certificates.
+#include "netlib/core/DataBuffer.h"
+#include "netlib/core/ExtPtrArray.h"
+#include "netlib/core/StringBuffer.h"
+#include "netlib/core/TessikObject.h"
+#include "netlib/pki/AlgorithmIdentifier.h"
+
+namespace tessik {
+
+class Asn1;
+class Certificate;
+class ClsXml;
+class DataSource;
+class LogBase;
+class SystemCerts;
+
+namespace enveloped_msg {
+constexpr const char* kNoKeyFound = "No certificate with private key found.";
+constexpr const char* kNoSubjectKeyIdMatch = "No match was found for the SubjectKeyIdentifier.";
+constexpr const char* kFirstAvailableCert = "Using the first available cert...";
+constexpr const char* kUnsupportedKeyAlgorithm = "Unsupported public key algorithm";
+constexpr const char* kNoMatchingRecipient = "No matching RecipientInfo found.";
+constexpr const char* kKeyDecryptFailed = "Failed to decrypt symmetric key.";
+constexpr const char* kSymmetricFailed = "Symmetric decryption failed.";
+constexpr const char* kBadIv = "The content-encryption algorithm has no IV of the cipher's block size.";
+constexpr const char* kIncomplete = "EncryptedContentInfo not complete.";
+constexpr const char* kUnsupportedAlgorithm = "Unsupported PKCS7 encryption algorithm";
+constexpr const char* kBuildFailed = "Failed to build PKCS7 enveloped.";
+constexpr const char* kRecipientFailed = "Failed to build RecipientInfo ASN.1";
+constexpr const char* kEncryptFailed = "Symmetric encryption of data failed.";
+} // namespace enveloped_msg
+
+class IssuerAndSerialNumber {
+public:
+    virtual ~IssuerAndSerialNumber();
+    bool loadXml(ClsXml* node, LogBase& log);
+
+    StringBuffer xml;
+    StringBuffer serialNumber;
+    StringBuffer commonName;
+    StringBuffer organization;
+    StringBuffer country;
+    StringBuffer state;
+    StringBuffer locality;
+};
+
+class RecipientInfo : public TessikObject {
+public:
+    RecipientInfo(ClsXml& node, const ExtPtrArray* extList, LogBase& log, bool verbose, bool& ok);
+    ~RecipientInfo() override;
+
+    IssuerAndSerialNumber issuerAndSerialNumber;
+    // Base64 of the identifier of a version-2 recipient; empty otherwise.
+    StringBuffer subjectKeyIdentifier;
+    AlgorithmIdentifier keyEncryptionAlgorithm;
+    DataBuffer encryptedKey;
+};
+
+class Pkcs7_EnvelopedData {
+public:
+    Pkcs7_EnvelopedData();
+    virtual ~Pkcs7_EnvelopedData();
+    Pkcs7_EnvelopedData(const Pkcs7_EnvelopedData&) = delete;
+    Pkcs7_EnvelopedData& operator=(const Pkcs7_EnvelopedData&) = delete;
+
+    bool loadXml(ClsXml& xml, const ExtPtrArray* extList, LogBase& log, bool verbose);
+    bool UnEnvelope3(SystemCerts& systemCerts, DataBuffer& out, DataBuffer& certDerOut, bool& keyLocated, LogBase& log,
+                     bool verbose);
+    bool UnEnvelope2(const StringBuffer& serialHex, const StringBuffer& issuerCn, const DataBuffer& privateKeyDer,
+                     DataBuffer& out, LogBase& log, bool verbose);
+    RecipientInfo* FindPrivateKeyFromSystemCerts(SystemCerts& systemCerts, DataBuffer& privateKeyDerOut,
+                                                 DataBuffer& certDerOut, bool& keyLocated, LogBase& log, bool verbose);
+    RecipientInfo* FindMatchingRecipientInfo(const StringBuffer& serialHex, const StringBuffer& issuerCn, LogBase& log);
+    bool decryptContent(const DataBuffer& contentKey, DataBuffer& out, LogBase& log, bool verbose);
+    void logRecipientInfos(LogBase& log);
+
+    ExtPtrArray recipientInfos;
+    // The content type the EncryptedContentInfo names (dotted), as found.
+    StringBuffer contentType;
+    AlgorithmIdentifier contentEncryptionAlgorithm;
+    DataBuffer encryptedContent;
+
+private:
+    bool openWith(RecipientInfo& recipient, const DataBuffer& privateKeyDer, const char* keyStep, const char* dataStep,
+                  DataBuffer& out, LogBase& log, bool verbose);
+};
+
+// Appends one DER ContentInfo holding the source's bytes enveloped for every
+// certificate of the list (Certificate objects), with a fresh content key
+// under the crypt component's cipher id and key length.
+bool createPkcs7Enveloped(DataSource& source, int algorithmId, int keyLengthBits, const ExtPtrArray& recipientCerts,
+                          DataBuffer& out, LogBase& log, bool verbose);
+Asn1* buildRecipientInfo(const DataBuffer& contentKey, const ExtPtrArray& recipientCerts, LogBase& log, bool verbose);
+Asn1* buildIssuerAndSerialAsn(Certificate& certificate, LogBase& log);
+bool encryptContentForEnvelope(DataSource& source, int algorithmId, int keyLengthBits, const DataBuffer& contentKey,
+                               const DataBuffer& iv, DataBuffer& out, LogBase& log);
+
+} // namespace tessik

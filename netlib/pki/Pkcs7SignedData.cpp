@@ -1,0 +1,461 @@
+#include "netlib/pki/Pkcs7SignedData.h"
+
+#include <cstdio>
+#include <cstring>
+#include <map>
+#include <memory>
+#include <string>
+
+#include "netlib/core/ClsXml.h"
+#include "netlib/core/LogBase.h"
+#include "netlib/core/Md5.h"
+#include "netlib/core/StringBuffer.h"
+#include "netlib/crypto/HashAlgorithms.h"
+#include "netlib/crypto/Md2.h"
+#include "netlib/crypto/Rsa.h"
+#include "netlib/crypto/Sha1.h"
+#include "netlib/crypto/Sha2.h"
+#include "netlib/pki/AlgorithmIdentifier.h"
+#include "netlib/pki/AsnItem.h"
+#include "netlib/pki/Pkcs7.h"
+#include "netlib/pki/RsaDer.h"
+#include "netlib/pki/SignatureAlgorithms.h"
+#include "netlib/pki/SystemCerts.h"
+#include "netlib/pki/TessikX509.h"
+#include "netlib/streams/DataSource.h"
+#include "netlib/text/ContentCoding.h"
+
+namespace tessik {
+
+namespace {
+
+constexpr const char* kGostDigestOid = "1.2.643.2.2.9";
+constexpr const char* kSigningTimeOid = "1.2.840.113549.1.9.5";
+constexpr std::uint32_t kReadSize = 4096;
+constexpr std::uint32_t kReadBufferSize = 5000;
+
+// The log name of a digest ("SHA1", "SHA256" ...).
+const char* digestLogName(int hashId) {
+    switch (hashId) {
+    case kHashSha1: return "SHA1";
+    case kHashMd5: return "MD5";
+    case kHashMd2: return "MD2";
+    case kHashSha256: return "SHA256";
+    case kHashSha384: return "SHA384";
+    case kHashSha512: return "SHA512";
+    default: return "?";
+    }
+}
+
+// One running digest of the content under a hash id.
+class RunningDigest {
+public:
+    explicit RunningDigest(int hashId) : m_hashId(hashId) {
+        switch (hashId) {
+        case kHashSha1: m_sha1.initialize(); break;
+        case kHashMd5: m_md5.initialize(); break;
+        case kHashSha256: m_sha2.reset(Sha2::newSha256()); break;
+        case kHashSha384: m_sha2.reset(Sha2::newSha384()); break;
+        case kHashSha512: m_sha2.reset(Sha2::newSha512()); break;
+        default: break;
+        }
+    }
+    void update(const void* data, std::uint32_t n) {
+        switch (m_hashId) {
+        case kHashSha1: m_sha1.update(data, n); break;
+        case kHashMd5: m_md5.update(data, n); break;
+        case kHashMd2: m_md2.update(data, n); break;
+        default:
+            if (m_sha2)
+                m_sha2->update(data, n);
+        }
+    }
+    void final(DataBuffer& out) {
+        out.clear();
+        unsigned char digest[kMaxDigestSize];
+        const auto size = static_cast<unsigned int>(hashDigestLength(m_hashId));
+        switch (m_hashId) {
+        case kHashSha1: m_sha1.final(digest); break;
+        case kHashMd5: m_md5.final(digest); break;
+        case kHashMd2: m_md2.final(out); return;
+        default:
+            if (!m_sha2)
+                return;
+            m_sha2->final(digest);
+        }
+        out.append(digest, size);
+    }
+
+private:
+    int m_hashId;
+    Sha1 m_sha1;
+    Md5 m_md5;
+    Md2 m_md2;
+    std::unique_ptr<Sha2> m_sha2;
+};
+
+bool loadOctets(ClsXml& start, const char* path, const ExtPtrArray* extList, DataBuffer& out, LogBase& log) {
+    std::unique_ptr<ClsXml> ref(start.newRefToSelf());
+    XString unused;
+    if (!ref->resolvePath(path, unused, log))
+        return false;
+    return getOctetsFromXml(*ref, extList, out);
+}
+
+} // namespace
+
+SignerInfo::~SignerInfo() = default;
+
+bool SignerInfo::loadXml(ClsXml& node, const ExtPtrArray* extList, LogBase& log, bool verbose) {
+    if (!node.resolvePath("sequence|int|*", serialNumber, log)) {
+        log.logError("Failed to get signing certificate's serial number from SignerInfo.");
+        return false;
+    }
+    if (verbose)
+        log.logData("serialNumber2", serialNumber.getUtf8());
+    bool haveCn = false;
+    for (const char* ending : {"printable", "utf8", "ia5"}) {
+        std::string path = std::string("sequence|sequence|/C/oid,2.5.4.3|..|") + ending + "|*";
+        if (node.resolvePath(path.c_str(), issuerCN, log)) {
+            haveCn = true;
+            break;
+        }
+    }
+    if (!haveCn) {
+        XString bmp;
+        if (node.resolvePath("sequence|sequence|/C/oid,2.5.4.3|..|universal|*", bmp, log)) {
+            DataBuffer utf16be;
+            ContentCoding::decodeBase64(bmp.getUtf8(), static_cast<unsigned int>(bmp.getSizeUtf8()), utf16be);
+            issuerCN.clear();
+            appendBmpStringText(utf16be, issuerCN);
+            log.logData("bmpStr2", issuerCN.getUtf8());
+        } else {
+            log.logError("Warning: The IssuerCN is not present in the SignerInfo.");
+        }
+    }
+    if (verbose)
+        log.logData("issuerCN", issuerCN.getUtf8());
+    if (!node.resolvePath("sequence[1]|oid|*", digestAlgorithmOid, log)) {
+        log.logError("Failed to get digest algorithm identifier in SignerInfo");
+        return false;
+    }
+    if (verbose)
+        log.logData("digestAlgorithmOid", digestAlgorithmOid.getUtf8());
+    if (node.resolvePath("/A/contextSpecific,tag,0|/C/oid,1.2.840.113549.1.9.3|..|set|oid|*", contentType, log))
+        log.logData("contentType", contentType.getUtf8());
+    messageDigest.clear();
+    if (loadOctets(node, "/A/contextSpecific,tag,0|/C/oid,1.2.840.113549.1.9.4|..|set|octets|$", extList, messageDigest,
+                   log)) {
+        log.logDataHex("messageDigestHex", messageDigest.getData(), messageDigest.getSize());
+    } else {
+        log.logError("No SignerInfo message digest found.");
+        messageDigest.clear();
+    }
+    if (node.resolvePath("/A/contextSpecific,tag,0|/C/oid,1.2.840.113549.1.9.5|..|set|utctime|*", signingTime, log))
+        log.logData("signingTime", signingTime.getUtf8());
+    if (!node.resolvePath("sequence[2]|oid|*", digestEncryptionAlgorithmOid, log)) {
+        log.logError("Failed to get digest encryption algorithm identifier in SignerInfo");
+        return false;
+    }
+    if (verbose)
+        log.logData("digestEncryptionAlgorithmOid", digestEncryptionAlgorithmOid.getUtf8());
+    encryptedDigest.clear();
+    if (!loadOctets(node, "octets|$", extList, encryptedDigest, log)) {
+        log.logError("Failed to get encrypted digest bytes in SignerInfo");
+        return false;
+    }
+    if (verbose)
+        log.logDataLong("encryptedDigestSize", static_cast<int>(encryptedDigest.getSize()));
+    return true;
+}
+
+Pkcs7_SignedData::Pkcs7_SignedData() {
+    signerInfos.setOwnsObjects(true);
+    digestAlgorithms.setOwnsObjects(true);
+    signerCerts.setOwnsObjects(true);
+    signingTimes.setOwnsObjects(true);
+}
+
+Pkcs7_SignedData::~Pkcs7_SignedData() = default;
+
+bool Pkcs7_SignedData::loadXml(ClsXml& xml, const ExtPtrArray* extList, LogBase& log, bool verbose) {
+    LogContext ctx(log, "Pkcs7_SignedData");
+    XString unused;
+    std::unique_ptr<ClsXml> set(xml.newRefToSelf());
+    if (!set->resolvePath("contextSpecific|sequence|set|$", unused, log)) {
+        log.logError("Failed to find XML path to DigestAlgorithmIdentifiers");
+        return false;
+    }
+    log.logDataLong("NumDigestAlgorithmIdentifiers", set->getNumChildren());
+    for (int i = 0; i < set->getNumChildren(); ++i) {
+        std::unique_ptr<ClsXml> child(set->getChild(i));
+        auto algorithm = std::make_unique<AlgorithmIdentifier>();
+        if (!child || !algorithm->loadXml(*child, log, verbose)) {
+            log.logError("Failed to load AlgorithmIdentifier");
+            return false;
+        }
+        if (algorithm->oid.equals(kGostDigestOid)) {
+            log.logInfo(signeddata_msg::kGostDigest);
+            return false;
+        }
+        algorithm->logParams(log);
+        digestAlgorithms.appendPtr(algorithm.release());
+    }
+    std::unique_ptr<ClsXml> sd(xml.newRefToSelf());
+    if (!sd->resolvePath("contextSpecific|sequence|$", unused, log)) {
+        log.logError("Failed to find XML path to ContentInfo");
+        return false;
+    }
+    std::unique_ptr<ClsXml> inner(sd->getChild(2));
+    if (!inner) {
+        log.logError("No ContentInfo found.");
+        return false;
+    }
+    const int parts = inner->getNumChildren();
+    content.clear();
+    if (parts == 1 && inner->childContentEquals("oid", pkcs7_oid::kData)) {
+        log.logInfo(signeddata_msg::kDetached);
+    } else if (parts == 2) {
+        std::unique_ptr<ClsXml> explicit0(inner->getChild(1));
+        if (!explicit0->tagEquals("contextSpecific") || explicit0->getAttrValueInt("tag") != 0) {
+            log.logError(signeddata_msg::kUnexpectedContentInfo);
+            return false;
+        }
+        if (inner->childContentEquals("oid", pkcs7_oid::kData)) {
+            log.logInfo(signeddata_msg::kOpaque);
+            std::unique_ptr<ClsXml> wrapped(inner->getChild(1));
+            for (int i = 0; wrapped && i < wrapped->getNumChildren(); ++i) {
+                std::unique_ptr<ClsXml> part(wrapped->getChild(i));
+                part->collectBinaryContent(content, extList);
+            }
+            log.logInfo("Recovered original content.");
+            log.logDataLong("OriginalContentLen", static_cast<int>(content.getSize()));
+        }
+    } else if (parts != 1) {
+        log.logError(signeddata_msg::kUnexpectedContentInfo);
+        StringBuffer text;
+        inner->getXmlSb(text);
+        log.logData("ContentInfoXml", text.getString());
+        return false;
+    }
+    std::unique_ptr<ClsXml> signers(sd->getChild(sd->getNumChildren() - 1));
+    if (!signers) {
+        log.logError("Failed to find XML path to SignedData");
+        return false;
+    }
+    log.logDataLong("numSigners", signers->getNumChildren());
+    for (int i = 0; i < signers->getNumChildren(); ++i) {
+        LogContext signerCtx(log, "SignerInfo");
+        std::unique_ptr<ClsXml> node(signers->getChild(i));
+        auto signer = std::make_unique<SignerInfo>();
+        signer->position = i;
+        if (node && signer->loadXml(*node, extList, log, verbose))
+            signerInfos.appendPtr(signer.release());
+    }
+    return true;
+}
+
+bool Pkcs7_SignedData::verifyOpaque(DataBuffer& out, const ExtPtrArray& certificates, const ExtPtrArray& authAttrDers,
+                                    SystemCerts* systemCerts, LogBase& log, bool verbose) {
+    out.clear();
+    out.appendDb(content);
+    MemoryDataSource source;
+    source.setData(content.getData(), content.getSize(), false);
+    return verifySignature(source, certificates, authAttrDers, systemCerts, log, verbose);
+}
+
+bool Pkcs7_SignedData::verifySignature(DataSource& source, const ExtPtrArray& certificates,
+                                       const ExtPtrArray& authAttrDers, SystemCerts* systemCerts, LogBase& log,
+                                       bool verbose) {
+    signerCerts.removeAllObjects();
+    signingTimes.removeAllObjects();
+    LogContext ctx(log, "verifySignature");
+    log.logDataLong("NumSigners", signerInfos.getCount());
+    log.logDataLong("NumDigestAlgorithms", digestAlgorithms.getCount());
+
+    // Every digest the message lists, and every one a signer names, runs
+    // once over the content.
+    std::map<int, std::unique_ptr<RunningDigest>> running;
+    auto start = [&](const char* oid) {
+        int id = hashIdOfDigestOid(oid);
+        if (id && !running.count(id)) {
+            running[id] = std::make_unique<RunningDigest>(id);
+            log.logInfo((std::string("Computing ") + digestLogName(id) + " message digest.").c_str());
+        }
+    };
+    for (int i = 0; i < digestAlgorithms.getCount(); ++i)
+        start(static_cast<AlgorithmIdentifier*>(digestAlgorithms.elementAt(i))->oid.getString());
+    for (int i = 0; i < signerInfos.getCount(); ++i)
+        start(static_cast<SignerInfo*>(signerInfos.elementAt(i))->digestAlgorithmOid.getUtf8());
+    std::unique_ptr<unsigned char[]> buffer(new unsigned char[kReadBufferSize]);
+    std::int64_t total = 0;
+    while (!source.endOfStream()) {
+        std::uint32_t n = 0;
+        if (!source.readChunk(buffer.get(), kReadSize, &n, &log) || n == 0)
+            break;
+        for (auto& d : running)
+            d.second->update(buffer.get(), n);
+        total += n;
+    }
+    log.logDataInt64("NumBytesDigested", total);
+    std::map<int, DataBuffer> digests;
+    for (auto& d : running) {
+        d.second->final(digests[d.first]);
+        if (verbose) {
+            std::string tag = digestLogName(d.first);
+            for (auto& c : tag)
+                c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+            tag += "_hash";
+            log.logDataHex(tag.c_str(), digests[d.first].getData(), digests[d.first].getSize());
+        }
+    }
+
+    // Every signer's message digest must be the content's.
+    log.logDataLong("numSigners", signerInfos.getCount());
+    bool digestChecked = false;
+    for (int i = 0; i < signerInfos.getCount(); ++i) {
+        auto* signer = static_cast<SignerInfo*>(signerInfos.elementAt(i));
+        log.logData("signerDigestAlgOid", signer->digestAlgorithmOid.getUtf8());
+        log.logDataLong("messageDigestSize", static_cast<int>(signer->messageDigest.getSize()));
+        if (signer->messageDigest.getSize() == 0) {
+            log.logError(signeddata_msg::kEmptyMessageDigest);
+            digestChecked = true;
+            continue;
+        }
+        int id = hashIdOfDigestOid(signer->digestAlgorithmOid.getUtf8());
+        if (!id) {
+            log.logError(signeddata_msg::kUnrecognizedDigest);
+            log.logData("oid", signer->digestAlgorithmOid.getUtf8());
+            return false;
+        }
+        if (!digests[id].equalsDb(signer->messageDigest)) {
+            if (id == kHashSha1)
+                log.logDataHex("computedHash", digests[id].getData(), digests[id].getSize());
+            log.logError((std::string(digestLogName(id)) + " message digest does not match.").c_str());
+            return false;
+        }
+        digestChecked = true;
+    }
+    if (!digestChecked) {
+        log.logError(signeddata_msg::kUnableToVerifyHash);
+        return false;
+    }
+
+    bool verified = false;
+    for (int i = 0; i < signerInfos.getCount(); ++i) {
+        auto* signer = static_cast<SignerInfo*>(signerInfos.elementAt(i));
+        // By the signer's place in the message: signers that failed to load
+        // must not shift another's attributes onto it.
+        const auto* aaDer = static_cast<const DataBuffer*>(authAttrDers.elementAt(signer->position));
+        const bool hasAttributes = aaDer && aaDer->getSize();
+        // Attributes without a message digest bind nothing to the content.
+        if (hasAttributes && signer->messageDigest.getSize() == 0)
+            continue;
+        char name[32];
+        std::snprintf(name, sizeof name, "Signer_%d", i);
+        LogContext signerCtx(log, name);
+        if (signer->issuerCN.getSizeUtf8() == 0)
+            log.logInfo("Warning: Issuer CN is emtpy.");
+        else
+            log.logData("issuerCN", signer->issuerCN.getUtf8());
+        if (signer->serialNumber.getSizeUtf8() == 0) {
+            log.logInfo("Serial number is emtpy.");
+            continue;
+        }
+        log.logData("serialNum", signer->serialNumber.getUtf8());
+        std::unique_ptr<TessikX509> cert(Pkcs7_SignedData_findSignerCert(
+            certificates, signer->issuerCN.getUtf8(), signer->serialNumber.getUtf8(), systemCerts, log, verbose));
+        if (!cert) {
+            log.logInfo(signeddata_msg::kNoMatchingCert);
+            continue;
+        }
+        auto* time = new StringBuffer();
+        bool ok = false;
+        DataBuffer keyDer;
+        RsaKey key;
+        const int hashId = hashIdOfDigestOid(signer->digestAlgorithmOid.getUtf8());
+        const char* sigOid = signer->digestEncryptionAlgorithmOid.getUtf8();
+        if (std::strcmp(sigOid, alg_oid::kRsaEncryption) != 0 && hashIdOfRsaSignatureOid(sigOid) == 0) {
+            log.logError(signeddata_msg::kUnsupportedSignature);
+            log.logData("oid", sigOid);
+        } else if (!cert->getPublicKeyDer(keyDer, log) || !rsaPublicKeyFromAsn1(keyDer, key, log)) {
+            log.logInfo("Failed to get public key..");
+        } else {
+            DataBuffer expected;
+            if (hasAttributes) {
+                extractSigningTime(*aaDer, *time);
+                hashBytes(aaDer->getData(), aaDer->getSize(), hashId, expected);
+            } else {
+                expected.appendDb(digests[hashId]);
+            }
+            log.logData("digestOid", signer->digestAlgorithmOid.getUtf8());
+            ok = rsaVerifyDigestInfo(signer->encryptedDigest.getData(), signer->encryptedDigest.getSize(),
+                                     digestOidOfHashId(hashId), expected.getData(), expected.getSize(), key, log);
+            if (ok && hasAttributes) {
+                log.logInfo(signeddata_msg::kAttributesMatch);
+            } else if (!ok) {
+                log.logError(signeddata_msg::kSignatureMismatch);
+                log.logDataHex("expectedDigest", expected.getData(), expected.getSize());
+            }
+        }
+        signerCerts.appendPtr(cert.release());
+        signingTimes.appendPtr(time);
+        verified = verified || ok;
+    }
+    if (verified)
+        log.logInfo(signeddata_msg::kVerified);
+    else
+        log.logError(signeddata_msg::kNotVerified);
+    return verified;
+}
+
+TessikX509* Pkcs7_SignedData_findSignerCert(const ExtPtrArray& certificates, const char* issuerCn,
+                                            const char* serialHex, SystemCerts* systemCerts, LogBase& log,
+                                            bool verbose) {
+    LogContext ctx(log, "Pkcs7_SignedData_findSignerCert");
+    if (verbose)
+        log.logDataLong("numPkcs7Certs", certificates.getCount());
+    LogNull quiet;
+    for (int i = 0; i < certificates.getCount(); ++i) {
+        const auto* der = static_cast<const DataBuffer*>(certificates.elementAt(i));
+        if (!der || der->getSize() == 0)
+            continue;
+        auto cert = std::make_unique<TessikX509>();
+        if (cert->loadFromDer(*der, quiet, false) && cert->matchesIssuerCnAndSerial(issuerCn, serialHex, quiet)) {
+            if (verbose)
+                log.logInfo("Found matching certificate in PKCS7");
+            return cert.release();
+        }
+    }
+    if (!systemCerts)
+        return nullptr;
+    DataBuffer der;
+    if (!systemCerts->findCertBySerialAndIssuer(serialHex, issuerCn, der, log, verbose))
+        return nullptr;
+    auto cert = std::make_unique<TessikX509>();
+    if (!cert->loadFromDer(der, log, false)) {
+        log.logError("Failed to load certificate DER...");
+        return nullptr;
+    }
+    return cert.release();
+}
+
+void extractSigningTime(const DataBuffer& authAttrDer, StringBuffer& timeOut) {
+    timeOut.clear();
+    StringBuffer xml;
+    LogNull quiet;
+    if (!derToXml(authAttrDer, xml, nullptr, quiet, false))
+        return;
+    const std::string text = xml.getString();
+    std::size_t at = text.find(std::string("<oid>") + kSigningTimeOid + "</oid>");
+    if (at == std::string::npos)
+        return;
+    at = text.find("<utctime>", at);
+    if (at == std::string::npos)
+        return;
+    at += std::strlen("<utctime>");
+    std::size_t end = text.find('<', at);
+    timeOut.append(text.substr(at, end == std::string::npos ? std::string::npos : end - at).c_str());
+}
+
+} // namespace tessik

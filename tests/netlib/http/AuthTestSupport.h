@@ -1,0 +1,45 @@
+#pragma once
+// What the authentication tests share: the log and body as text, and one
+// request through a pool of its own (a POST carries a one-field form).
+#include <cstdint>
+#include <string>
+
+#include "netlib/core/DataBuffer.h"
+#include "netlib/core/Logger.h"
+#include "netlib/core/StringBuffer.h"
+#include "netlib/http/HttpConnPool.h"
+#include "netlib/http/HttpControl.h"
+#include "netlib/http/HttpRequest.h"
+#include "netlib/http/HttpResponseHeader.h"
+
+namespace authtest {
+
+inline std::string logText(tessik::Logger& log) {
+    tessik::StringBuffer text;
+    log.getLogText(text);
+    return text.getString();
+}
+
+inline std::string text(const tessik::DataBuffer& b) {
+    return std::string(reinterpret_cast<const char*>(b.getData()), b.getSize());
+}
+
+inline bool poolRequest(tessik::HttpControl& options, const char* host, int port, const char* verb, const char* path,
+                        std::string& body, std::uint32_t& status, tessik::Logger& log) {
+    tessik::HttpRequest r;
+    r.setVerb(verb);
+    r.setPath(path);
+    if (std::string(verb) == "POST") {
+        r.setHeader("Content-Type", "application/x-www-form-urlencoded");
+        r.addParam("entry", "pain 4");
+    }
+    tessik::HttpConnPool pool;
+    tessik::HttpResult result;
+    tessik::DataBuffer got;
+    const bool ok = pool.synchronousRequest(options, host, port, false, r, result, got, log, nullptr, true);
+    body = text(got);
+    status = result.responseHeader.getStatusCode();
+    return ok;
+}
+
+} // namespace authtest

@@ -1,0 +1,356 @@
+// Chain verdicts (signature valid, root trusted, expired) judged by
+// `openssl verify -attime` at the same pinned time: NIST PKITS paths, a real
+// chain from the published vectors, and a test CA in a temporary machine
+// ROOT store.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <map>
+#include <memory>
+#include <set>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "PkiTestSupport.h"
+#include "netlib/core/Logger.h"
+#include "netlib/core/XString.h"
+#include "netlib/crypto/HashAlgorithms.h"
+#include "netlib/pki/Certificate.h"
+#include "netlib/pki/ChainEngine.h"
+#include "netlib/pki/MsCertificate.h"
+#include "platform/CertStore.h"
+#include "platform/WinTime.h"
+
+using namespace tessik;
+using pkitest::logText;
+using pkitest::openssl;
+
+namespace {
+
+constexpr const char* kVectors = "/usr/lib/python3/dist-packages/cryptography_vectors/x509";
+constexpr const char* kPkits = "/usr/lib/python3/dist-packages/cryptography_vectors/x509/PKITS_data/certs";
+constexpr std::int64_t kMid2020 = 1590969600; // 2020-06-01, inside the PKITS anchor's validity
+
+struct Verdicts {
+    bool signatureValid = false;
+    bool rootTrusted = false;
+    bool expired = false;
+    bool operator==(const Verdicts& o) const {
+        return signatureValid == o.signatureValid && rootTrusted == o.rootTrusted && expired == o.expired;
+    }
+};
+
+std::ostream& operator<<(std::ostream& out, const Verdicts& v) {
+    return out << "{signature " << (v.signatureValid ? "valid" : "INVALID") << ", root "
+               << (v.rootTrusted ? "trusted" : "UNTRUSTED") << ", " << (v.expired ? "EXPIRED" : "in time") << "}";
+}
+
+// What openssl's "error N at D depth" lines say, in our three verdicts.
+Verdicts fromOpenssl(const std::string& output) {
+    static const std::set<int> kTime{9, 10}, kSignature{7}, kTrust{2, 18, 19, 20, 21};
+    Verdicts v{true, true, false};
+    std::istringstream in(output);
+    for (std::string line; std::getline(in, line);) {
+        std::size_t at = line.find("error ");
+        if (at == std::string::npos || line.find(" depth lookup") == std::string::npos)
+            continue;
+        int code = std::atoi(line.c_str() + at + 6);
+        v.expired = v.expired || kTime.count(code);
+        v.signatureValid = v.signatureValid && !kSignature.count(code);
+        v.rootTrusted = v.rootTrusted && !kTrust.count(code);
+    }
+    return v;
+}
+
+std::string runVerify(std::vector<std::string> args) {
+    args.insert(args.begin(), "verify");
+    grvtest::RunOptions options;
+    options.mergeStderr = true;
+    std::vector<std::string> argv{"openssl"};
+    argv.insert(argv.end(), args.begin(), args.end());
+    return grvtest::RunProgram(argv, options).out;
+}
+
+std::string pemOfDer(const std::string& der) {
+    grvtest::RunOptions options;
+    options.input = der;
+    return grvtest::RunProgram({"openssl", "x509", "-inform", "DER"}, options).out;
+}
+
+Verdicts ourVerdicts(const std::string& der, Logger& log) {
+    std::unique_ptr<Certificate> cert(Certificate::createFromBytes(reinterpret_cast<const unsigned char*>(der.data()),
+                                                                   static_cast<std::uint32_t>(der.size()), log, false));
+    EXPECT_TRUE(cert);
+    if (!cert)
+        return {};
+    return {cert->isSignatureVerified(log), cert->hasTrustedRoot(log), cert->isExpired(log)};
+}
+
+class ChainVerdicts : public pkitest::PkiRoots {
+protected:
+    void TearDown() override {
+        platform::SetClockOverrideForTest(0);
+        PkiRoots::TearDown();
+    }
+    // Places DER in a store folder, named by its SHA-1; returns the file.
+    std::string place(const std::string& der, DWORD location, const char* store) {
+        DataBuffer sha1;
+        hashBytes(der.data(), static_cast<std::uint32_t>(der.size()), kHashSha1, sha1);
+        std::string folder = platform::CertStoreFolder(platform::CERT_STORE_PROV_SYSTEM_W, location, store);
+        std::filesystem::create_directories(folder);
+        std::string file = folder + "/" + pkitest::toHex(sha1) + ".cer";
+        EXPECT_TRUE(grvtest::WriteFile(file, der));
+        return file;
+    }
+    static std::string pkits(const std::string& name) {
+        return grvtest::ReadFile(std::string(kPkits) + "/" + name + ".crt");
+    }
+    void pin(std::int64_t unixTime) { platform::SetClockOverrideForTest(unixTime * 1000); }
+};
+
+TEST_F(ChainVerdicts, PkitsPathsAgreeWithOpensslVerify) {
+    pin(kMid2020);
+    const std::string anchor = pkits("TrustAnchorRootCertificate");
+    std::string anchorFile = place(anchor, platform::CERT_SYSTEM_STORE_LOCAL_MACHINE, "ROOT");
+    std::string anchorPem = m_work.File("anchor.pem"), poolPem = m_work.File("pool.pem");
+    ASSERT_TRUE(grvtest::WriteFile(anchorPem, pemOfDer(anchor)));
+    std::string pool, goodCaFile;
+    for (const auto& entry : std::filesystem::directory_iterator(kPkits)) {
+        std::string name = entry.path().stem().string();
+        if (name.size() < 6 || name.compare(name.size() - 6, 6, "CACert") != 0)
+            continue;
+        std::string der = grvtest::ReadFile(entry.path().string());
+        std::string file = place(der, platform::CERT_SYSTEM_STORE_LOCAL_MACHINE, "CA");
+        if (name == "GoodCACert")
+            goodCaFile = file;
+        pool += pemOfDer(der);
+    }
+    ASSERT_TRUE(grvtest::WriteFile(poolPem, pool));
+    ASSERT_FALSE(goodCaFile.empty());
+
+    enum Setup { kAll, kWithoutGoodCa, kAnchorUntrusted };
+    struct Case {
+        const char* ee;
+        Setup setup;
+        Verdicts want;
+    } cases[] = {
+        {"ValidCertificatePathTest1EE", kAll, {true, true, false}},
+        {"InvalidCASignatureTest2EE", kAll, {false, true, false}},
+        {"InvalidEESignatureTest3EE", kAll, {false, true, false}},
+        // Two CAs of one name, old and new key: the key ids and signatures pick.
+        {"ValidBasicSelfIssuedOldWithNewTest1EE", kAll, {true, true, false}},
+        {"ValidBasicSelfIssuedNewWithOldTest3EE", kAll, {true, true, false}},
+        {"ValidBasicSelfIssuedNewWithOldTest4EE", kAll, {true, true, false}},
+        {"InvalidCAnotBeforeDateTest1EE", kAll, {true, true, true}},
+        {"InvalidEEnotBeforeDateTest2EE", kAll, {true, true, true}},
+        {"Validpre2000UTCnotBeforeDateTest3EE", kAll, {true, true, false}},
+        {"ValidGeneralizedTimenotBeforeDateTest4EE", kAll, {true, true, false}},
+        {"InvalidCAnotAfterDateTest5EE", kAll, {true, true, true}},
+        {"InvalidEEnotAfterDateTest6EE", kAll, {true, true, true}},
+        {"Invalidpre2000UTCEEnotAfterDateTest7EE", kAll, {true, true, true}},
+        {"ValidGeneralizedTimenotAfterDateTest8EE", kAll, {true, true, false}},
+        {"InvalidNameChainingTest1EE", kAll, {true, false, false}},
+        {"InvalidNameChainingOrderTest2EE", kAll, {true, false, false}},
+        {"ValidCertificatePathTest1EE", kWithoutGoodCa, {true, false, false}},
+        {"ValidCertificatePathTest1EE", kAnchorUntrusted, {true, false, false}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.ee) + " setup " + std::to_string(c.setup));
+        std::string ee = pkits(c.ee), eePem = m_work.File("ee.pem");
+        ASSERT_TRUE(grvtest::WriteFile(eePem, pemOfDer(ee)));
+        std::vector<std::string> args{"-attime", std::to_string(kMid2020), "-show_chain"};
+        if (c.setup == kWithoutGoodCa) {
+            std::filesystem::remove(goodCaFile);
+            std::string rest = pool;
+            std::string good = pemOfDer(pkits("GoodCACert"));
+            rest.erase(rest.find(good), good.size());
+            ASSERT_TRUE(grvtest::WriteFile(m_work.File("rest.pem"), rest));
+            args.insert(args.end(), {"-CAfile", anchorPem, "-untrusted", m_work.File("rest.pem")});
+        } else if (c.setup == kAnchorUntrusted) {
+            std::filesystem::remove(anchorFile);
+            place(anchor, platform::CERT_SYSTEM_STORE_CURRENT_USER, "CA");
+            args.insert(args.end(),
+                        {"-no-CAfile", "-no-CApath", "-no-CAstore", "-untrusted", poolPem, "-untrusted", anchorPem});
+        } else {
+            args.insert(args.end(), {"-CAfile", anchorPem, "-untrusted", poolPem});
+        }
+        args.push_back(eePem);
+        std::string judged = runVerify(args);
+        Logger log;
+        Verdicts ours = ourVerdicts(ee, log);
+        EXPECT_EQ(ours, fromOpenssl(judged)) << judged << logText(log);
+        EXPECT_EQ(ours, c.want);
+    }
+}
+
+// openssl's "C = US, O = x" next to our "C=US, O=x".
+std::string withoutSpacedEquals(std::string text) {
+    for (std::size_t at; (at = text.find(" = ")) != std::string::npos;)
+        text.replace(at, 3, "=");
+    return text;
+}
+
+TEST_F(ChainVerdicts, ThePathBuiltIsTheOneOpensslShows) {
+    pin(kMid2020);
+    std::string anchor = pkits("TrustAnchorRootCertificate");
+    place(anchor, platform::CERT_SYSTEM_STORE_CURRENT_USER, "ROOT");
+    std::string pool;
+    for (const char* ca : {"BasicSelfIssuedNewKeyCACert", "BasicSelfIssuedNewKeyOldWithNewCACert",
+                           "BasicSelfIssuedOldKeyCACert", "BasicSelfIssuedOldKeyNewWithOldCACert", "GoodCACert"}) {
+        place(pkits(ca), platform::CERT_SYSTEM_STORE_CURRENT_USER, ca[0] == 'G' ? "MY" : "CA");
+        pool += pemOfDer(pkits(ca));
+    }
+    ASSERT_TRUE(grvtest::WriteFile(m_work.File("pool.pem"), pool));
+    ASSERT_TRUE(grvtest::WriteFile(m_work.File("anchor.pem"), pemOfDer(anchor)));
+    for (const char* ee : {"ValidBasicSelfIssuedOldWithNewTest1EE", "ValidBasicSelfIssuedNewWithOldTest3EE",
+                           "ValidBasicSelfIssuedNewWithOldTest4EE", "ValidCertificatePathTest1EE"}) {
+        SCOPED_TRACE(ee);
+        std::string der = pkits(ee);
+        ASSERT_TRUE(grvtest::WriteFile(m_work.File("ee.pem"), pemOfDer(der)));
+        std::string judged =
+            runVerify({"-attime", std::to_string(kMid2020), "-show_chain", "-CAfile", m_work.File("anchor.pem"),
+                       "-untrusted", m_work.File("pool.pem"), m_work.File("ee.pem")});
+        std::vector<std::string> want;
+        std::istringstream in(judged);
+        for (std::string line; std::getline(in, line);)
+            if (line.rfind("depth=", 0) == 0) {
+                std::string name = line.substr(line.find(": ") + 2);
+                want.push_back(withoutSpacedEquals(name.substr(0, name.find(" (untrusted)"))));
+            }
+        ASSERT_FALSE(want.empty()) << judged;
+
+        CERT_CHAIN_ENGINE_CONFIG config{};
+        config.cbSize = sizeof(config);
+        HCERTCHAINENGINE engine = nullptr;
+        ASSERT_TRUE(CertCreateCertificateChainEngine(&config, &engine));
+        platform::PCCERT_CONTEXT context = platform::CertCreateCertificateContext(
+            platform::X509_ASN_ENCODING, reinterpret_cast<const BYTE*>(der.data()), static_cast<DWORD>(der.size()));
+        PCCERT_CHAIN_CONTEXT chain = nullptr;
+        ASSERT_TRUE(CertGetCertificateChain(engine, context, nullptr, nullptr, nullptr, 0, nullptr, &chain));
+        EXPECT_EQ(chain->TrustStatus.dwErrorStatus, CERT_TRUST_NO_ERROR);
+        std::vector<std::string> got;
+        for (DWORD i = 0; i < chain->cElement; ++i) {
+            XString subject;
+            MsCertificate::nameBlobToText(chain->rgpElement[i], true, subject);
+            got.push_back(subject.getUtf8());
+        }
+        EXPECT_EQ(got, want);
+        CertFreeCertificateChain(chain);
+        platform::CertFreeCertificateContext(context);
+        CertFreeCertificateChainEngine(engine);
+    }
+}
+
+TEST_F(ChainVerdicts, RealChainInsideAndAfterItsValidity) {
+    // www.cryptography.io, issued by RapidSSL SHA256 CA - G3 (valid to 2022),
+    // whose GeoTrust root the system bundle does not hold; the leaf expired
+    // in November 2018.
+    std::string pem = grvtest::ReadFile(std::string(kVectors) + "/cryptography.io.chain.pem");
+    std::vector<std::string> ders;
+    ASSERT_TRUE(platform::PemCertificatesToDer(pem, ders));
+    ASSERT_EQ(ders.size(), 2u);
+    place(ders[1], platform::CERT_SYSTEM_STORE_LOCAL_MACHINE, "CA");
+    std::string leafPem = m_work.File("leaf.pem"), caPem = m_work.File("ca.pem");
+    ASSERT_TRUE(grvtest::WriteFile(leafPem, pemOfDer(ders[0])));
+    ASSERT_TRUE(grvtest::WriteFile(caPem, pemOfDer(ders[1])));
+    struct Case {
+        std::int64_t at;
+        Verdicts want;
+    } cases[] = {{1451606400, {true, false, false}}, {1546300800, {true, false, true}}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.at);
+        pin(c.at);
+        std::string when = std::to_string(c.at);
+        // Trust from the full verification; times and signatures from the one
+        // that anchors at the intermediate.
+        Verdicts trust = fromOpenssl(runVerify({"-attime", when, "-untrusted", caPem, leafPem}));
+        Verdicts rest = fromOpenssl(runVerify({"-attime", when, "-partial_chain", "-CAfile", caPem, leafPem}));
+        Verdicts judged{rest.signatureValid, trust.rootTrusted, rest.expired};
+        Logger log;
+        Verdicts ours = ourVerdicts(ders[0], log);
+        EXPECT_EQ(ours, judged) << logText(log);
+        EXPECT_EQ(ours, c.want);
+    }
+}
+
+TEST_F(ChainVerdicts, TestCaInTheMachineRootStore) {
+    pin(0);
+    std::string caKey = m_work.File("ca.key"), caPem = m_work.File("ca.pem");
+    openssl({"req", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout", caKey, "-out", caPem, "-days", "30", "-subj",
+             "/O=Gorvane Test/CN=Test Root", "-addext", "basicConstraints=critical,CA:TRUE"});
+    std::string leafKey = m_work.File("leaf.key"), csr = m_work.File("leaf.csr"), leafPem = m_work.File("leaf.pem");
+    openssl({"req", "-new", "-newkey", "rsa:2048", "-nodes", "-keyout", leafKey, "-out", csr, "-subj", "/CN=leaf"});
+    for (const char* digest : {"-sha256", "-sha1", "-sha512", "-sha384", "-md5"}) {
+        SCOPED_TRACE(digest);
+        openssl({"x509", "-req", "-in", csr, "-CA", caPem, "-CAkey", caKey, "-set_serial", "7", "-days", "10", digest,
+                 "-out", leafPem});
+        std::string leaf = pkitest::certificateDer(leafPem);
+        std::string caFile = place(pkitest::certificateDer(caPem), platform::CERT_SYSTEM_STORE_LOCAL_MACHINE, "ROOT");
+        Logger log;
+        std::unique_ptr<Certificate> cert(Certificate::createFromBytes(
+            reinterpret_cast<const unsigned char*>(leaf.data()), static_cast<std::uint32_t>(leaf.size()), log, false));
+        ASSERT_TRUE(cert);
+        EXPECT_TRUE(cert->hasTrustedRoot(log)) << logText(log);
+        EXPECT_TRUE(cert->isSignatureVerified(log));
+        EXPECT_FALSE(cert->isExpired(log));
+        EXPECT_NE(logText(log).find(mscert_msg::kInitValidity), std::string::npos);
+        // The verdicts are worked out once: taking the CA away changes nothing
+        // for this object, only for a new one.
+        std::filesystem::remove(caFile);
+        EXPECT_TRUE(cert->hasTrustedRoot(log));
+        Logger again;
+        Verdicts without = ourVerdicts(leaf, again);
+        EXPECT_EQ(without, (Verdicts{true, false, false}));
+        EXPECT_EQ(without, fromOpenssl(runVerify({"-no-CAfile", "-no-CApath", "-no-CAstore", leafPem})));
+        // Thirty days on the leaf has expired; the CA has not.
+        pin(platform::CurrentUnixTimeMs() / 1000 + 20 * 86400);
+        place(pkitest::certificateDer(caPem), platform::CERT_SYSTEM_STORE_CURRENT_USER, "ROOT");
+        Logger later;
+        EXPECT_EQ(ourVerdicts(leaf, later), (Verdicts{true, true, true}));
+        std::filesystem::remove_all(platform::CertStoreFolder(platform::CERT_STORE_PROV_SYSTEM_W,
+                                                              platform::CERT_SYSTEM_STORE_CURRENT_USER, "ROOT"));
+        pin(0);
+    }
+}
+
+TEST_F(ChainVerdicts, UnverifiableAlgorithmsFailClosed) {
+    pin(0);
+    place(pkits("TrustAnchorRootCertificate"), platform::CERT_SYSTEM_STORE_LOCAL_MACHINE, "ROOT");
+    place(pkits("DSACACert"), platform::CERT_SYSTEM_STORE_LOCAL_MACHINE, "CA");
+    // An ECDSA CA in the ROOT store and a leaf it signed.
+    std::string ecKey = m_work.File("ec.key"), ecPem = m_work.File("ec.pem");
+    openssl({"req", "-x509", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:P-256", "-nodes", "-keyout", ecKey, "-out",
+             ecPem, "-days", "3650", "-subj", "/CN=EC Root", "-set_serial", "1"});
+    place(pkitest::certificateDer(ecPem), platform::CERT_SYSTEM_STORE_LOCAL_MACHINE, "ROOT");
+    std::string csr = m_work.File("ec-leaf.csr"), leafPem = m_work.File("ec-leaf.pem");
+    openssl({"req", "-new", "-newkey", "rsa:1024", "-nodes", "-keyout", m_work.File("ec-leaf.key"), "-out", csr,
+             "-subj", "/CN=EC Leaf"});
+    openssl({"x509", "-req", "-in", csr, "-CA", ecPem, "-CAkey", ecKey, "-set_serial", "2", "-days", "3650", "-out",
+             leafPem});
+    struct Case {
+        std::string der;
+        Verdicts want;
+    } cases[] = {
+        // openssl: OK. We cannot check DSA, so the signature counts as bad.
+        {pkits("ValidDSASignaturesTest4EE"), {false, true, false}},
+        {pkitest::certificateDer(leafPem), {false, true, false}},
+    };
+    for (const auto& c : cases) {
+        Logger log;
+        EXPECT_EQ(ourVerdicts(c.der, log), c.want);
+        EXPECT_NE(logText(log).find(chain_msg::kUnsupportedSignature), std::string::npos) << logText(log);
+    }
+    // Bytes that make a context but no certificate: every verdict fails.
+    platform::PCCERT_CONTEXT junk = platform::CertCreateCertificateContext(
+        platform::X509_ASN_ENCODING, reinterpret_cast<const BYTE*>("\x30\x00"), 2);
+    ASSERT_TRUE(junk);
+    Logger log;
+    MsCertificate ms(junk, log);
+    EXPECT_FALSE(ms.isSignatureValid(log));
+    EXPECT_FALSE(ms.isRootTrusted(log));
+    EXPECT_TRUE(ms.isExpired(log));
+    EXPECT_NE(logText(log).find(chain_msg::kUnreadableCertificate), std::string::npos);
+}
+
+} // namespace

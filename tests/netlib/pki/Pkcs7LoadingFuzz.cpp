@@ -1,0 +1,66 @@
+// PKCS#7 messages come from peers and files: any content type is loaded,
+// then opened the ways the crypt component opens them (from the stores,
+// with the recipient key of the seed envelopes, and through the platform's
+// message calls); an EncryptedData is tried with the password of the seed
+// taken from a published PKCS#12 file.
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+
+#include "netlib/core/DataBuffer.h"
+#include "netlib/core/LogBase.h"
+#include "netlib/core/StringBuffer.h"
+#include "netlib/crypto/CryptoServices.h"
+#include "netlib/pki/MsMessages.h"
+#include "netlib/pki/Pkcs7.h"
+#include "netlib/pki/SystemCerts.h"
+
+using namespace tessik;
+
+namespace {
+
+// The seeds' recipient: O=Fuzz, CN=fuzz, serial 0F22 (a throwaway key).
+const char* const kRecipientKeyHex =
+    "3082025e02010002818100c1cc7922b35e58bc25c480e83ae4781340387be9c021b392a37de2d9494ea3295594336f2a"
+    "ede7080c8df99ae64bd23bd20dd89e79c25539155a147fa892fae5e9a36253d77e856ee0ec8bab4467e5f286b6e9a04f"
+    "e0ab26f5c69e63d77ca65c86e842344ff454f5a0c131b2a35f1108359b01a61174b661a132808bbcccabd70203010001"
+    "02818100aab675968dae7437f884ea90a7200e6dd6ca6accf3c43c2cd5fbd4525772ffe32f5187254c0998d3cc4b5c2e"
+    "88e30d64489a8dd0bbace5e98cd776eb2511a4144d2a55256566ddb22da62ddd415a8a98e4bc103049a8800a5f1bfda6"
+    "e8a2c135571694dd2b78719fcc9efd6d8b3b6b035a365059c75c12104939c4b6f3d44041024100f2a356275d01e380ba"
+    "80b522370a608b6e7f5900bc846ece8ce4f42f8610d87ddc178dcdac711a6569ff2dd1ffc1ad4bac910e5be3156ec264"
+    "071f3ac5437507024100cc789c10439f7265b91ea2fbad4eb5d68fc19f612cc7885d8eb25f667aa76be2d594d03b88d6"
+    "35bf17fab8f5b323d2a7f1fa1294285e5e6c1cf0922769f2aeb10240062cea106e6991e4c0da6dc1c52cda70320bc3b4"
+    "251829c9d00433c2d1e2b3dfe02e2949c6cdca2232a470021c444da8d3678dba00f996ac13e7aa7fd06d7b1902410084"
+    "875030428460738a6f4f186d966cc9eb57866447cff4951f5e81f33c60b3ceccbcadd348b7ff12230ac1438f9f127504"
+    "a41fd2a3efb6a7c08235591294d7a1024100d38cca436999d48dd317c39ec09502319c8bae74a363c4d201800b0677cc"
+    "0244c54f117ea9412b053db7d3e2768c377e37cfb363fe79eb0197b7237d4f343bab";
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    static SystemCerts* stores = [] {
+        installCryptoServices();
+        return new SystemCerts();
+    }();
+    static DataBuffer* key = [] {
+        auto* db = new DataBuffer();
+        decodeHexBytes(kRecipientKeyHex, static_cast<unsigned int>(std::strlen(kRecipientKeyHex)), *db);
+        return db;
+    }();
+    DataBuffer der;
+    der.append(data, static_cast<unsigned int>(size));
+    LogNull log;
+    Pkcs7 p7;
+    if (!p7.loadPkcs7Der(der, "cryptography", log, true))
+        return 0;
+    DataBuffer out, certDer;
+    bool keyLocated = false;
+    p7.openContent(*stores, out, certDer, keyLocated, log, true);
+    StringBuffer serial("0F22"), cn("fuzz");
+    out.clear();
+    p7.unEnvelope(serial, cn, *key, out, log, true);
+    // The platform's message calls read it too.
+    out.clear();
+    msDecrypt1(der, out, nullptr, log);
+    return 0;
+}

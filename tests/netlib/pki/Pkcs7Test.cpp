@@ -1,0 +1,642 @@
+// PKCS#7 messages against openssl: signed messages `openssl smime -sign`
+// made verify (and fail once tampered with), envelopes `openssl smime
+// -encrypt` made open, ours open with `openssl smime -decrypt` and `openssl
+// cms -decrypt`, certificates equal `openssl pkcs7 -print_certs`, and the
+// EncryptedData of a published PKCS#12 file decrypts.
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "PkiTestSupport.h"
+#include "netlib/core/Logger.h"
+#include "netlib/core/XString.h"
+#include "netlib/crypto/CryptoServices.h"
+#include "netlib/crypto/HashAlgorithms.h"
+#include "netlib/crypto/SymmetricCipher.h"
+#include "netlib/pki/Asn1.h"
+#include "netlib/pki/Certificate.h"
+#include "netlib/pki/Pkcs7.h"
+#include "netlib/pki/Pkcs7EncryptedData.h"
+#include "netlib/pki/Pkcs7EnvelopedData.h"
+#include "netlib/pki/Pkcs7SignedData.h"
+#include "netlib/pki/SystemCerts.h"
+#include "netlib/streams/DataSource.h"
+#include "platform/CertStore.h"
+
+using namespace tessik;
+using pkitest::bufferOf;
+using pkitest::bytesOf;
+using pkitest::logText;
+using pkitest::openssl;
+using pkitest::runOpenssl;
+
+namespace {
+
+constexpr const char* kVectors = "/usr/lib/python3/dist-packages/cryptography_vectors";
+
+// The certificates `openssl pkcs7 -print_certs` finds, as DER.
+std::vector<std::string> opensslCerts(const std::string& file, const char* form) {
+    grvtest::RunResult r = runOpenssl({"pkcs7", "-inform", form, "-in", file, "-print_certs"});
+    std::vector<std::string> ders;
+    platform::PemCertificatesToDer(r.out, ders);
+    return ders;
+}
+
+std::vector<std::string> ourCerts(const Pkcs7& p7) {
+    std::vector<std::string> out;
+    for (int i = 0; i < p7.certificates().getCount(); ++i)
+        out.push_back(bytesOf(*static_cast<const DataBuffer*>(p7.certificates().elementAt(i))));
+    return out;
+}
+
+class Pkcs7Messages : public pkitest::PkiRoots {
+protected:
+    void SetUp() override {
+        PkiRoots::SetUp();
+        installCryptoServices();
+        for (const char* who : {"alice", "bob"})
+            makeCert(who, {"-subj", std::string("/O=Gorvane Test/CN=") + who, "-set_serial",
+                           who[0] == 'a' ? "0x0A11CE" : "0xB0B0"});
+        m_message = "Subject: a test\r\n\r\nThe body of a signed or sealed message.\r\n" + std::string(300, 'x');
+        ASSERT_TRUE(grvtest::WriteFile(m_work.File("message.txt"), m_message));
+    }
+    std::string crt(const char* who) { return m_work.File(std::string(who) + ".crt"); }
+    std::string key(const char* who) { return m_work.File(std::string(who) + ".key"); }
+    std::string keyDer(const char* who) { return openssl({"rsa", "-in", key(who), "-traditional", "-outform", "DER"}); }
+
+    bool open(const std::string& der, DataBuffer& out, Logger& log) {
+        Pkcs7 p7;
+        if (!p7.loadPkcs7Der(*bufferOf(der), nullptr, log, true))
+            return false;
+        SystemCerts stores;
+        DataBuffer certDer;
+        bool keyLocated = false;
+        return p7.openContent(stores, out, certDer, keyLocated, log, true);
+    }
+
+    std::string m_message;
+};
+
+TEST_F(Pkcs7Messages, OpensslSignedMessagesVerifyAndTamperingFails) {
+    struct Case {
+        const char* md;
+        bool attributes;
+        bool twoSigners;
+    } cases[] = {{"sha1", true, false},    {"sha256", true, false}, {"sha512", true, false}, {"md5", true, false},
+                 {"sha384", false, false}, {"sha1", false, false},  {"sha256", true, true},  {"sha512", false, true}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.md) + (c.attributes ? " with attributes" : " without") +
+                     (c.twoSigners ? ", two signers" : ""));
+        std::vector<std::string> args{
+            "smime", "-sign", "-nodetach", "-binary",    "-outform", "DER",       "-in", m_work.File("message.txt"),
+            "-md",   c.md,    "-signer",   crt("alice"), "-inkey",   key("alice")};
+        if (c.twoSigners)
+            args.insert(args.end(), {"-signer", crt("bob"), "-inkey", key("bob")});
+        if (!c.attributes)
+            args.push_back("-noattr");
+        std::string signedDer = openssl(args);
+        ASSERT_FALSE(signedDer.empty());
+        Logger log;
+        DataBuffer out;
+        EXPECT_TRUE(open(signedDer, out, log)) << logText(log);
+        EXPECT_EQ(bytesOf(out), m_message);
+        EXPECT_NE(logText(log).find(signeddata_msg::kVerified), std::string::npos);
+
+        // The signers' certificates are the ones openssl lists.
+        ASSERT_TRUE(grvtest::WriteFile(m_work.File("signed.p7"), signedDer));
+        Pkcs7 p7;
+        ASSERT_TRUE(p7.loadPkcs7Der(*bufferOf(signedDer), nullptr, log, false));
+        EXPECT_EQ(ourCerts(p7), opensslCerts(m_work.File("signed.p7"), "DER"));
+        EXPECT_EQ(p7.authAttrDers().getCount(), c.twoSigners ? 2 : 1);
+
+        // One changed byte in the content, then one in the last signature.
+        std::string tampered = signedDer;
+        std::size_t at = tampered.find("The body");
+        ASSERT_NE(at, std::string::npos);
+        tampered[at] ^= 0x20;
+        Logger bad;
+        EXPECT_FALSE(open(tampered, out, bad));
+        // Caught by the message digest when there is one, else by the signature.
+        EXPECT_NE(logText(bad).find(c.attributes ? "message digest does not match" : signeddata_msg::kNotVerified),
+                  std::string::npos);
+        tampered = signedDer;
+        tampered[tampered.size() - 5] ^= 0x01;
+        Logger badSig;
+        bool accepted = open(tampered, out, badSig);
+        // With two signers the first one still holds.
+        EXPECT_EQ(accepted, c.twoSigners) << logText(badSig);
+        EXPECT_NE(logText(badSig).find(signeddata_msg::kSignatureMismatch), std::string::npos);
+    }
+}
+
+TEST_F(Pkcs7Messages, CertificatesAreTakenOnlyFromTheCertificatesField) {
+    // Bags of certificates, one of CRLs only, and the published bundles.
+    std::string crl = std::string(kVectors) + "/x509/custom/crl_empty.pem";
+    std::string bagFile = m_work.File("bag.p7b"), crlFile = m_work.File("crl.p7b");
+    ASSERT_TRUE(grvtest::WriteFile(bagFile, openssl({"crl2pkcs7", "-nocrl", "-certfile", crt("alice"), "-certfile",
+                                                     crt("bob"), "-outform", "DER"})));
+    ASSERT_TRUE(grvtest::WriteFile(crlFile, openssl({"crl2pkcs7", "-in", crl, "-outform", "DER"})));
+    struct Case {
+        std::string file;
+        const char* form;
+        std::size_t count;
+    } cases[] = {{bagFile, "DER", 2},
+                 {crlFile, "DER", 0},
+                 {std::string(kVectors) + "/pkcs7/amazon-roots.der", "DER", 2},
+                 {std::string(kVectors) + "/pkcs7/isrg.pem", "PEM", 1}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.file);
+        std::string der = std::string(c.form) == "PEM" ? openssl({"pkcs7", "-in", c.file, "-outform", "DER"})
+                                                       : grvtest::ReadFile(c.file);
+        Pkcs7 p7;
+        Logger log;
+        ASSERT_TRUE(p7.loadPkcs7Der(*bufferOf(der), nullptr, log, true)) << logText(log);
+        EXPECT_EQ(p7.contentType(), kPkcs7Signed);
+        std::vector<std::string> ours = ourCerts(p7);
+        EXPECT_EQ(ours.size(), c.count);
+        EXPECT_EQ(ours, opensslCerts(c.file, c.form));
+    }
+}
+
+// A SignedData over `content` whose one signer signs `attributes` (a SET of
+// attributes) with alice's key under SHA-256.
+std::string signedDataWith(const std::string& content, std::unique_ptr<Asn1> attributes, const std::string& certDer,
+                           const std::string& keyFile, grvtest::TempDir& work) {
+    LogNull log;
+    DataBuffer attrDer;
+    attributes->encodeDer(attrDer, false, nullptr, log);
+    EXPECT_TRUE(grvtest::WriteFile(work.File("attrs.der"), bytesOf(attrDer)));
+    std::string signature = openssl({"dgst", "-sha256", "-sign", keyFile, work.File("attrs.der")});
+    // In the SignerInfo the attributes carry [0] IMPLICIT instead of SET.
+    attributes->tagClass = 2;
+    attributes->tag = 0;
+    attributes->primitive = 0;
+    auto algorithm = [](const char* oid) {
+        Asn1* seq = Asn1::newSequence();
+        seq->appendChild(Asn1::newOid(oid));
+        seq->appendChild(Asn1::newNull());
+        return seq;
+    };
+    std::unique_ptr<Certificate> cert(
+        Certificate::createFromBytes(reinterpret_cast<const unsigned char*>(certDer.data()),
+                                     static_cast<std::uint32_t>(certDer.size()), log, false));
+    Asn1* issuerAndSerial = buildIssuerAndSerialAsn(*cert, log);
+    Asn1* signer = Asn1::newSequence();
+    signer->appendChild(Asn1::newInteger(1));
+    signer->appendChild(issuerAndSerial);
+    signer->appendChild(algorithm("2.16.840.1.101.3.4.2.1"));
+    signer->appendChild(attributes.release());
+    signer->appendChild(algorithm("1.2.840.113549.1.1.1"));
+    signer->appendChild(Asn1::newOctetString(reinterpret_cast<const unsigned char*>(signature.data()),
+                                             static_cast<std::uint32_t>(signature.size())));
+    Asn1* signers = Asn1::newSet();
+    signers->appendChild(signer);
+    Asn1* digests = Asn1::newSet();
+    digests->appendChild(algorithm("2.16.840.1.101.3.4.2.1"));
+    Asn1* inner = Asn1::newSequence();
+    inner->appendChild(Asn1::newOid(pkcs7_oid::kData));
+    Asn1* wrapped = Asn1::newContextConstructed(0);
+    wrapped->appendChild(Asn1::newOctetString(reinterpret_cast<const unsigned char*>(content.data()),
+                                              static_cast<std::uint32_t>(content.size())));
+    inner->appendChild(wrapped);
+    Asn1* certs = Asn1::newContextConstructed(0);
+    std::unique_ptr<Asn1> certNode(decodeBerFirst(reinterpret_cast<const unsigned char*>(certDer.data()),
+                                                  static_cast<std::uint32_t>(certDer.size()), nullptr, log));
+    certs->appendChild(certNode.release());
+    Asn1* sd = Asn1::newSequence();
+    sd->appendChild(Asn1::newInteger(1));
+    sd->appendChild(digests);
+    sd->appendChild(inner);
+    sd->appendChild(certs);
+    sd->appendChild(signers);
+    std::unique_ptr<Asn1> root(Asn1::newSequence());
+    root->appendChild(Asn1::newOid(pkcs7_oid::kSignedData));
+    Asn1* explicit0 = Asn1::newContextConstructed(0);
+    explicit0->appendChild(sd);
+    root->appendChild(explicit0);
+    DataBuffer der;
+    root->encodeDer(der, false, nullptr, log);
+    return bytesOf(der);
+}
+
+Asn1* attribute(const char* oid, Asn1* value) {
+    Asn1* a = Asn1::newSequence();
+    a->appendChild(Asn1::newOid(oid));
+    Asn1* set = Asn1::newSet();
+    set->appendChild(value);
+    a->appendChild(set);
+    return a;
+}
+
+TEST_F(Pkcs7Messages, SignedAttributesWithoutAMessageDigestBindNothing) {
+    std::string certDer = pkitest::certificateDer(crt("alice"));
+    const std::string content = "content the signer never saw";
+    // Attributes the key really signed, but without a message digest.
+    std::unique_ptr<Asn1> attrs(Asn1::newSet());
+    attrs->appendChild(attribute("1.2.840.113549.1.9.3", Asn1::newOid(pkcs7_oid::kData)));
+    std::string forged = signedDataWith(content, std::move(attrs), certDer, key("alice"), m_work);
+    Logger log;
+    DataBuffer out;
+    EXPECT_FALSE(open(forged, out, log));
+    EXPECT_NE(logText(log).find(signeddata_msg::kEmptyMessageDigest), std::string::npos);
+    EXPECT_NE(logText(log).find(signeddata_msg::kNotVerified), std::string::npos);
+    ASSERT_TRUE(grvtest::WriteFile(m_work.File("forged.p7"), forged));
+    EXPECT_FALSE(runOpenssl({"smime", "-verify", "-noverify", "-inform", "DER", "-in", m_work.File("forged.p7")}).Ok());
+
+    // The same construction with the right digest verifies, here and in openssl.
+    DataBuffer digest;
+    hashBytes(content.data(), static_cast<std::uint32_t>(content.size()), kHashSha256, digest);
+    std::unique_ptr<Asn1> good(Asn1::newSet());
+    good->appendChild(attribute("1.2.840.113549.1.9.3", Asn1::newOid(pkcs7_oid::kData)));
+    good->appendChild(attribute("1.2.840.113549.1.9.4", Asn1::newOctetString(digest.getData(), digest.getSize())));
+    std::string honest = signedDataWith(content, std::move(good), certDer, key("alice"), m_work);
+    Logger ok;
+    EXPECT_TRUE(open(honest, out, ok)) << logText(ok);
+    EXPECT_EQ(bytesOf(out), content);
+    ASSERT_TRUE(grvtest::WriteFile(m_work.File("honest.p7"), honest));
+    EXPECT_TRUE(runOpenssl({"smime", "-verify", "-noverify", "-inform", "DER", "-in", m_work.File("honest.p7")}).Ok());
+}
+
+TEST_F(Pkcs7Messages, OpensslEnvelopesOpenWithAGivenKeyOrFromTheStores) {
+    struct Case {
+        const char* cipher;
+        bool legacy;
+    } cases[] = {{"-aes128", false}, {"-aes192", false}, {"-aes256", false}, {"-des3", false},
+                 {"-rc2-128", true}, {"-rc2-40", true},  {"-des", true}};
+    std::string aliceKey = addWithKey("alice", platform::CERT_SYSTEM_STORE_CURRENT_USER, "MY", "alice-box", 0, true);
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.cipher);
+        std::vector<std::string> args{"smime",    "-encrypt", c.cipher, "-binary",
+                                      "-outform", "DER",      "-in",    m_work.File("message.txt")};
+        if (c.legacy)
+            args.insert(args.end(), {"-provider", "legacy", "-provider", "default"});
+        args.insert(args.end(), {crt("bob"), crt("alice")});
+        std::string envelope = openssl(args);
+        ASSERT_FALSE(envelope.empty());
+        // With bob's key given.
+        Pkcs7 p7;
+        Logger log;
+        ASSERT_TRUE(p7.loadPkcs7Der(*bufferOf(envelope), nullptr, log, true)) << logText(log);
+        DataBuffer out;
+        StringBuffer serial("B0B0"), cn("bob");
+        EXPECT_TRUE(p7.unEnvelope(serial, cn, *bufferOf(keyDer("bob")), out, log, true)) << logText(log);
+        EXPECT_EQ(bytesOf(out), m_message);
+        // Alice's from the stores.
+        SystemCerts stores;
+        DataBuffer plain, certDer;
+        bool keyLocated = true;
+        EXPECT_TRUE(p7.openContent(stores, plain, certDer, keyLocated, log, true)) << logText(log);
+        EXPECT_EQ(bytesOf(plain), m_message);
+        EXPECT_EQ(bytesOf(certDer), pkitest::certificateDer(crt("alice")));
+        EXPECT_FALSE(keyLocated);
+        // A key that is not a recipient's.
+        DataBuffer none;
+        StringBuffer wrongSerial("0A11CE"), wrongCn("bob");
+        EXPECT_FALSE(p7.unEnvelope(wrongSerial, wrongCn, *bufferOf(keyDer("bob")), none, log, false));
+        EXPECT_NE(logText(log).find(enveloped_msg::kNoMatchingRecipient), std::string::npos);
+    }
+    EXPECT_EQ(aliceKey, keyDer("alice"));
+}
+
+TEST_F(Pkcs7Messages, RecipientsNamedByKeyIdentifier) {
+    // openssl cms -keyid names alice by her subject key identifier.
+    std::string envelope = openssl({"cms", "-encrypt", "-keyid", "-aes128", "-binary", "-outform", "DER", "-in",
+                                    m_work.File("message.txt"), crt("alice")});
+    struct Case {
+        const char* stored;
+        bool fallback;
+    } cases[] = {{"alice", false}, {"noski", true}};
+    // The same key under a certificate without the extension.
+    openssl({"req", "-x509", "-new", "-key", key("alice"), "-subj", "/CN=alice again", "-addext",
+             "subjectKeyIdentifier=none", "-addext", "authorityKeyIdentifier=none", "-set_serial", "0x77", "-out",
+             crt("noski")});
+    ASSERT_TRUE(grvtest::WriteFile(key("noski"), grvtest::ReadFile(key("alice"))));
+    int n = 0;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.stored);
+        grvtest::TempDir user("user" + std::to_string(n++));
+        setenv("XDG_DATA_HOME", user.Path().c_str(), 1);
+        addWithKey(c.stored, platform::CERT_SYSTEM_STORE_CURRENT_USER, "MY", "box", 0, true);
+        Pkcs7 p7;
+        Logger log;
+        ASSERT_TRUE(p7.loadPkcs7Der(*bufferOf(envelope), nullptr, log, true)) << logText(log);
+        SystemCerts stores;
+        DataBuffer plain, certDer;
+        bool keyLocated = true;
+        EXPECT_TRUE(p7.openContent(stores, plain, certDer, keyLocated, log, true)) << logText(log);
+        EXPECT_EQ(bytesOf(plain), m_message);
+        EXPECT_EQ(bytesOf(certDer), pkitest::certificateDer(crt(c.stored)));
+        EXPECT_EQ(logText(log).find(enveloped_msg::kFirstAvailableCert) != std::string::npos, c.fallback);
+        setenv("XDG_DATA_HOME", m_user.Path().c_str(), 1);
+    }
+    // With no key at all there is nothing to fall back on.
+    Pkcs7 p7;
+    Logger log;
+    ASSERT_TRUE(p7.loadPkcs7Der(*bufferOf(envelope), nullptr, log, false));
+    SystemCerts stores;
+    DataBuffer plain, certDer;
+    bool keyLocated = true;
+    EXPECT_FALSE(p7.openContent(stores, plain, certDer, keyLocated, log, false));
+    EXPECT_NE(logText(log).find(enveloped_msg::kNoKeyFound), std::string::npos);
+}
+
+TEST_F(Pkcs7Messages, OurEnvelopesOpenInOpenssl) {
+    ExtPtrArray recipients;
+    recipients.setOwnsObjects(true);
+    for (const char* who : {"alice", "bob"}) {
+        std::string der = pkitest::certificateDer(crt(who));
+        LogNull quiet;
+        recipients.appendPtr(Certificate::createFromBytes(reinterpret_cast<const unsigned char*>(der.data()),
+                                                          static_cast<std::uint32_t>(der.size()), quiet, false));
+    }
+    struct Case {
+        int algorithm;
+        int keyBits;
+        bool legacy;
+    } cases[] = {{8, 128, true},  {8, 40, true},   {2, 128, false}, {2, 192, false},
+                 {2, 256, false}, {7, 192, false}, {7, 40, true},   {8, 64, true}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::to_string(c.algorithm) + "/" + std::to_string(c.keyBits));
+        MemoryDataSource source;
+        source.setData(m_message.data(), m_message.size(), false);
+        DataBuffer envelope;
+        Logger log;
+        ASSERT_TRUE(createPkcs7Enveloped(source, c.algorithm, c.keyBits, recipients, envelope, log, false))
+            << logText(log);
+        ASSERT_TRUE(grvtest::WriteFile(m_work.File("ours.p7"), bytesOf(envelope)));
+        for (const char* tool : {"smime", "cms"})
+            for (const char* who : {"alice", "bob"}) {
+                std::vector<std::string> args{
+                    tool,     "-decrypt", "-binary", "-inform", "DER", "-in", m_work.File("ours.p7"),
+                    "-recip", crt(who),   "-inkey",  key(who)};
+                if (c.legacy)
+                    args.insert(args.end(), {"-provider", "legacy", "-provider", "default"});
+                grvtest::RunResult r = runOpenssl(args);
+                EXPECT_TRUE(r.Ok()) << tool << " " << who << ": " << r.err;
+                EXPECT_EQ(r.out, m_message) << tool << " " << who;
+            }
+        // And it opens here too.
+        Pkcs7 p7;
+        ASSERT_TRUE(p7.loadPkcs7Der(envelope, nullptr, log, false));
+        DataBuffer out;
+        StringBuffer serial("0A11CE"), cn("alice");
+        EXPECT_TRUE(p7.unEnvelope(serial, cn, *bufferOf(keyDer("alice")), out, log, false)) << logText(log);
+        EXPECT_EQ(bytesOf(out), m_message);
+    }
+    MemoryDataSource source;
+    source.setData(m_message.data(), m_message.size(), false);
+    DataBuffer envelope;
+    Logger log;
+    EXPECT_FALSE(createPkcs7Enveloped(source, 6, 128, recipients, envelope, log, false));
+    EXPECT_NE(logText(log).find(enveloped_msg::kUnsupportedAlgorithm), std::string::npos);
+    EXPECT_EQ(envelope.getSize(), 0u);
+}
+
+TEST_F(Pkcs7Messages, AFiveByteDesKeyStillOpens) {
+    // Content under single DES with a 5-byte key (zero-extended to 8 by
+    // openssl enc), the key RSA-encrypted by openssl for bob.
+    const std::string keyHex = "0123456789", ivHex = "1122334455667788";
+    grvtest::RunResult content = runOpenssl({"enc", "-des-cbc", "-provider", "legacy", "-provider", "default", "-K",
+                                             keyHex + "000000", "-iv", ivHex, "-in", m_work.File("message.txt")});
+    ASSERT_TRUE(content.Ok()) << content.err;
+    ASSERT_TRUE(grvtest::WriteFile(m_work.File("k5"), std::string("\x01\x23\x45\x67\x89", 5)));
+    openssl({"x509", "-in", crt("bob"), "-pubkey", "-noout", "-out", m_work.File("bob.pub")});
+    std::string wrappedKey =
+        openssl({"pkeyutl", "-encrypt", "-pubin", "-inkey", m_work.File("bob.pub"), "-in", m_work.File("k5")});
+    std::string bobDer = pkitest::certificateDer(crt("bob"));
+    LogNull quiet;
+    std::unique_ptr<Certificate> bob(Certificate::createFromBytes(reinterpret_cast<const unsigned char*>(bobDer.data()),
+                                                                  static_cast<std::uint32_t>(bobDer.size()), quiet,
+                                                                  false));
+    Asn1* recipient = Asn1::newSequence();
+    recipient->appendChild(Asn1::newInteger(0));
+    recipient->appendChild(buildIssuerAndSerialAsn(*bob, quiet));
+    Asn1* rsa = Asn1::newSequence();
+    rsa->appendChild(Asn1::newOid("1.2.840.113549.1.1.1"));
+    rsa->appendChild(Asn1::newNull());
+    recipient->appendChild(rsa);
+    recipient->appendChild(Asn1::newOctetString(reinterpret_cast<const unsigned char*>(wrappedKey.data()),
+                                                static_cast<std::uint32_t>(wrappedKey.size())));
+    Asn1* recipients = Asn1::newSet();
+    recipients->appendChild(recipient);
+    Asn1* algorithm = Asn1::newSequence();
+    algorithm->appendChild(Asn1::newOid("1.3.14.3.2.7"));
+    std::unique_ptr<DataBuffer> iv = pkitest::fromHex(ivHex);
+    algorithm->appendChild(Asn1::newOctetString(iv->getData(), iv->getSize()));
+    Asn1* info = Asn1::newSequence();
+    info->appendChild(Asn1::newOid(pkcs7_oid::kData));
+    info->appendChild(algorithm);
+    info->appendChild(Asn1::newContextPrimitive(0, bufferOf(content.out).release()));
+    Asn1* enveloped = Asn1::newSequence();
+    enveloped->appendChild(Asn1::newInteger(0));
+    enveloped->appendChild(recipients);
+    enveloped->appendChild(info);
+    std::unique_ptr<Asn1> root(Asn1::newSequence());
+    root->appendChild(Asn1::newOid(pkcs7_oid::kEnvelopedData));
+    Asn1* wrapper = Asn1::newContextConstructed(0);
+    wrapper->appendChild(enveloped);
+    root->appendChild(wrapper);
+    DataBuffer der;
+    ASSERT_TRUE(root->encodeDer(der, false, nullptr, quiet));
+
+    Pkcs7 p7;
+    Logger log;
+    ASSERT_TRUE(p7.loadPkcs7Der(der, nullptr, log, false)) << logText(log);
+    DataBuffer out;
+    StringBuffer serial("B0B0"), cn("bob");
+    EXPECT_TRUE(p7.unEnvelope(serial, cn, *bufferOf(keyDer("bob")), out, log, false)) << logText(log);
+    EXPECT_EQ(bytesOf(out), m_message);
+}
+
+TEST_F(Pkcs7Messages, MutatedMessagesGetOpensslsVerdict) {
+    // One byte changed at a time, at seeded random places, where both sides
+    // judge the same things: in a signed message the content, the signed
+    // attributes and the signature (elsewhere we are stricter on content
+    // types and signature algorithms, and match a signer by issuer common
+    // name and serial where openssl takes the whole name); in an envelope the
+    // encrypted content and its algorithm.
+    std::string signedDer = openssl({"smime", "-sign", "-nodetach", "-binary", "-outform", "DER", "-in",
+                                     m_work.File("message.txt"), "-signer", crt("alice"), "-inkey", key("alice")});
+    std::vector<std::pair<std::size_t, std::size_t>> spans;
+    {
+        LogNull quiet;
+        std::unique_ptr<Asn1> root(decodeBerFirst(reinterpret_cast<const unsigned char*>(signedDer.data()),
+                                                  static_cast<std::uint32_t>(signedDer.size()), nullptr, quiet));
+        const Asn1* sd = root->getChild(1)->getChild(0);
+        const Asn1* signer = sd->getChild(sd->getNumChildren() - 1)->getChild(0);
+        for (const Asn1* part : {signer->getChild(3), signer->getChild(5)}) {
+            DataBuffer der;
+            part->encodeDer(der, false, nullptr, quiet);
+            spans.emplace_back(signedDer.find(bytesOf(der)), der.getSize());
+        }
+        spans.emplace_back(signedDer.find(m_message), m_message.size());
+        for (const auto& span : spans)
+            ASSERT_NE(span.first, std::string::npos);
+    }
+    std::string envelope = openssl(
+        {"smime", "-encrypt", "-aes128", "-binary", "-outform", "DER", "-in", m_work.File("message.txt"), crt("bob")});
+    Pkcs7 parsed;
+    Logger parseLog;
+    ASSERT_TRUE(parsed.loadPkcs7Der(*bufferOf(envelope), nullptr, parseLog, false));
+    const std::size_t contentSize = 2 + 2 + 11 + 2 + 16 + 2 + 2 + m_message.size() + 16 - m_message.size() % 16;
+    ASSERT_LT(contentSize, envelope.size());
+    const std::size_t contentAt = envelope.size() - contentSize;
+
+    std::mt19937 random(20240611);
+    int signedCompared = 0, envelopesCompared = 0, signedRefused = 0, envelopesRefused = 0;
+    for (int round = 0; round < 120; ++round) {
+        bool sign = round % 2 == 0;
+        std::string message = sign ? signedDer : envelope;
+        std::size_t at = 0;
+        if (sign) {
+            const auto& span = spans[random() % spans.size()];
+            at = span.first + random() % span.second;
+        } else {
+            at = contentAt + random() % contentSize;
+        }
+        message[at] = static_cast<char>(message[at] ^ (1 + random() % 255));
+        ASSERT_TRUE(grvtest::WriteFile(m_work.File("mutated.p7"), message));
+        DataBuffer out;
+        Logger log;
+        bool ours = false;
+        grvtest::RunResult judged;
+        if (sign) {
+            ours = open(message, out, log);
+            judged = runOpenssl(
+                {"smime", "-verify", "-noverify", "-binary", "-inform", "DER", "-in", m_work.File("mutated.p7")});
+            ++signedCompared;
+            signedRefused += judged.Ok() ? 0 : 1;
+        } else {
+            Pkcs7 p7;
+            StringBuffer serial("B0B0"), cn("bob");
+            ours = p7.loadPkcs7Der(*bufferOf(message), nullptr, log, false) &&
+                   p7.unEnvelope(serial, cn, *bufferOf(keyDer("bob")), out, log, false);
+            judged = runOpenssl({"smime", "-decrypt", "-binary", "-inform", "DER", "-in", m_work.File("mutated.p7"),
+                                 "-recip", crt("bob"), "-inkey", key("bob")});
+            ++envelopesCompared;
+            envelopesRefused += judged.Ok() ? 0 : 1;
+        }
+        EXPECT_EQ(ours, judged.Ok()) << (sign ? "signed" : "enveloped") << " byte " << at << "\n"
+                                     << judged.err << logText(log);
+        if (ours && judged.Ok()) {
+            EXPECT_EQ(bytesOf(out), judged.out) << "byte " << at;
+        }
+    }
+    EXPECT_EQ(signedCompared, 60);
+    EXPECT_EQ(envelopesCompared, 60);
+    // Every signed change is caught; changed ciphertext mostly decrypts to
+    // changed text, unless the padding breaks.
+    EXPECT_EQ(signedRefused, 60);
+    EXPECT_GT(envelopesRefused, 0);
+    EXPECT_LT(envelopesRefused, 60);
+}
+
+// The ContentInfos of a PKCS#12 file's authenticated safe, as DER.
+std::vector<std::string> authSafeContentInfos(const std::string& pfx) {
+    LogNull log;
+    std::unique_ptr<Asn1> root(decodeBerFirst(reinterpret_cast<const unsigned char*>(pfx.data()),
+                                              static_cast<std::uint32_t>(pfx.size()), nullptr, log));
+    std::vector<std::string> out;
+    const Asn1* authSafe = root ? root->getChild(1) : nullptr;
+    const Asn1* explicit0 = authSafe ? authSafe->getChild(1) : nullptr;
+    const Asn1* octets = explicit0 ? explicit0->getChild(0) : nullptr;
+    if (!octets)
+        return out;
+    DataBuffer safe;
+    octets->getContent(safe);
+    std::unique_ptr<Asn1> infos(decodeBerFirst(safe.getData(), safe.getSize(), nullptr, log));
+    for (int i = 0; infos && i < infos->getNumChildren(); ++i) {
+        DataBuffer der;
+        infos->getChild(i)->encodeDer(der, false, nullptr, log);
+        out.push_back(bytesOf(der));
+    }
+    return out;
+}
+
+// The certificates of the cert bags in a SafeContents.
+std::vector<std::string> certBags(const DataBuffer& safeContents) {
+    LogNull log;
+    std::unique_ptr<Asn1> bags(decodeBerFirst(safeContents.getData(), safeContents.getSize(), nullptr, log));
+    std::vector<std::string> out;
+    for (int i = 0; bags && i < bags->getNumChildren(); ++i) {
+        const Asn1* bag = bags->getChild(i);
+        StringBuffer oid;
+        bag->getChild(0)->getOidString(oid);
+        if (!oid.equals("1.2.840.113549.1.12.10.1.3"))
+            continue;
+        const Asn1* certBag = bag->getChild(1)->getChild(0);
+        DataBuffer cert;
+        certBag->getChild(1)->getChild(0)->getContent(cert);
+        out.push_back(bytesOf(cert));
+    }
+    return out;
+}
+
+TEST(Pkcs7EncryptedData, PublishedPkcs12SafeDecryptsWithItsPasswordOnly) {
+    installCryptoServices();
+    const std::string file = std::string(kVectors) + "/pkcs12/cert-rc2-key-3des.p12";
+    std::vector<std::string> infos = authSafeContentInfos(grvtest::ReadFile(file));
+    ASSERT_EQ(infos.size(), 2u);
+    std::string encrypted;
+    for (const auto& der : infos)
+        if (der.find("\x2a\x86\x48\x86\xf7\x0d\x01\x07\x06") != std::string::npos)
+            encrypted = der;
+    ASSERT_FALSE(encrypted.empty());
+    Pkcs7 p7;
+    Logger log;
+    ASSERT_TRUE(p7.loadPkcs7Der(*bufferOf(encrypted), "cryptography", log, true)) << logText(log);
+    ASSERT_EQ(p7.contentType(), kPkcs7Encrypted);
+    grvtest::RunResult judged = runOpenssl({"pkcs12", "-in", file, "-nokeys", "-passin", "pass:cryptography",
+                                            "-provider", "legacy", "-provider", "default"});
+    ASSERT_TRUE(judged.Ok()) << judged.err;
+    std::vector<std::string> want;
+    platform::PemCertificatesToDer(judged.out, want);
+    ASSERT_FALSE(want.empty());
+    EXPECT_EQ(certBags(p7.encryptedData()->content), want);
+
+    Logger wrong;
+    EXPECT_FALSE(p7.loadPkcs7Der(*bufferOf(encrypted), "not it", wrong, false));
+    EXPECT_EQ(p7.contentType(), kPkcs7None);
+    EXPECT_NE(logText(wrong).find("PKCS12 decryption failed (SHA1 and 40-bit RC2)"), std::string::npos)
+        << logText(wrong);
+}
+
+TEST(Pkcs7Loading, TypesDataAndUnexpectedOids) {
+    struct Case {
+        const char* hex;
+        bool loads;
+        int type;
+        const char* logged;
+    } cases[] = {
+        // Data holding "hi", then with an INTEGER in place of the octets.
+        {"301106092a864886f70d010701a004040268 69", true, 1, "dataSize"},
+        {"301106092a864886f70d010701a004020268 69", false, 0, pkcs7_msg::kDataOctets},
+        {"300b06092a864886f70d010704", false, 0, nullptr},
+        {"300b06092a864886f70d010705", false, 0, nullptr},
+        {"300b06092a864886f70d010709", false, 0, "UnexpectedOid"},
+        {"3003020101", false, 0, pkcs7_msg::kNoOid},
+        {"3103020101", false, 0, pkcs7_msg::kNotSequence},
+    };
+    for (const auto& c : cases) {
+        std::string hex;
+        for (const char* p = c.hex; *p; ++p)
+            if (*p != ' ')
+                hex += *p;
+        SCOPED_TRACE(hex);
+        Pkcs7 p7;
+        Logger log;
+        EXPECT_EQ(p7.loadPkcs7Der(*pkitest::fromHex(hex), nullptr, log, false), c.loads) << logText(log);
+        EXPECT_EQ(p7.contentType(), c.type);
+        if (c.logged) {
+            EXPECT_NE(logText(log).find(c.logged), std::string::npos) << logText(log);
+        }
+        if (c.type == kPkcs7Data) {
+            EXPECT_EQ(bytesOf(p7.data()->content), "hi");
+        }
+    }
+}
+
+} // namespace
