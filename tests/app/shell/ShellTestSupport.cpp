@@ -16,8 +16,8 @@ int RunProgram(const QString& program, const QStringList& args, QByteArray* out,
 bool RerunAsNobodyInHomeOfItsOwn() {
     if (::geteuid() != 0)
         return false;
-    // Under /tmp: the runner's private home is closed to other users.
-    grvtest::TempDir root("grv-nobody", "/tmp");
+    // The runner's private home is closed to other users.
+    grvtest::TempDir root("grv-nobody", grvtest::SharedTempRoot());
     EXPECT_EQ(::chmod(root.Path().c_str(), 0755), 0);
     std::vector<std::string> env;
     const std::pair<const char*, const char*> places[] = {{"HOME", "home"},           {"XDG_CONFIG_HOME", "config"},
