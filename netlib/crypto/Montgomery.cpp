@@ -116,12 +116,21 @@ struct Column {
     Limb c0 = 0, c1 = 0, c2 = 0;
 
     void add(Limb a, Limb b) {
+#ifdef __SIZEOF_INT128__
+        using Wide = unsigned __int128;
+        const Wide p = static_cast<Wide>(a) * b;
+        const Wide s = ((static_cast<Wide>(c1) << kLimbBits) | c0) + p;
+        c2 += s < p;
+        c0 = static_cast<Limb>(s);
+        c1 = static_cast<Limb>(s >> kLimbBits);
+#else
         Limb lo;
         Limb hi = multiplyWide(a, b, lo);
         c0 += lo;
         hi += c0 < lo;
         c1 += hi;
         c2 += c1 < hi;
+#endif
     }
     void add(const Column& o) {
         c0 += o.c0;
@@ -146,26 +155,51 @@ struct Column {
     }
 };
 
+// col += the products x[i] y[k - i], i in [from, to). With Whole the bounds
+// are known at compile time and the loop unrolls whole; otherwise it runs
+// four terms a turn: an unrolled loop of unknown length is entered through
+// a chain of tests of its remainder, which costs more than the products of
+// a short column.
+template <bool Whole>
+[[gnu::always_inline]] inline void addProducts(Column& col, const Limb* x, const Limb* y, std::size_t from,
+                                               std::size_t to, std::size_t k) {
+    if constexpr (Whole) {
+#pragma GCC unroll 32
+        for (std::size_t i = from; i < to; ++i)
+            col.add(x[i], y[k - i]);
+    } else {
+        constexpr std::size_t kTurn = 4;
+        std::size_t i = from;
+        for (; i + kTurn <= to; i += kTurn) {
+            col.add(x[i], y[k - i]);
+            col.add(x[i + 1], y[k - i - 1]);
+            col.add(x[i + 2], y[k - i - 2]);
+            col.add(x[i + 3], y[k - i - 3]);
+        }
+#pragma GCC unroll 1
+        for (; i < to; ++i)
+            col.add(x[i], y[k - i]);
+    }
+}
+
 // Column k of a product, terms i in [from, to).
+template <bool Whole>
 struct Product {
     const Limb* a;
     const Limb* b;
     [[gnu::always_inline]] void operator()(Column& col, std::size_t from, std::size_t to, std::size_t k) const {
-#pragma GCC unroll 32
-        for (std::size_t i = from; i < to; ++i)
-            col.add(a[i], b[k - i]);
+        addProducts<Whole>(col, a, b, from, to, k);
     }
 };
 
 // Column k of a square: each cross product once, doubled.
+template <bool Whole>
 struct Square {
     const Limb* a;
     [[gnu::always_inline]] void operator()(Column& col, std::size_t from, std::size_t to, std::size_t k) const {
         const std::size_t half = (k + 1) / 2;
         Column cross;
-#pragma GCC unroll 32
-        for (std::size_t i = from; i < half; ++i)
-            cross.add(a[i], a[k - i]);
+        addProducts<Whole>(cross, a, a, from, half, k);
         cross.twice();
         col.add(cross);
         if (k % 2 == 0 && k / 2 < to)
@@ -203,12 +237,14 @@ public:
     std::size_t limbs() const { return m_count.value(); }
 
     // r = a b / R mod n (a, b below n; r may be either).
-    void mul(Limb* r, const Limb* a, const Limb* b, const Limb* n, Limb n0) { run(r, n, n0, Product{a, b}); }
+    void mul(Limb* r, const Limb* a, const Limb* b, const Limb* n, Limb n0) { run(r, n, n0, Product<kWhole>{a, b}); }
 
     // r = a^2 / R mod n: each cross product once, doubled.
-    void sqr(Limb* r, const Limb* a, const Limb* n, Limb n0) { run(r, n, n0, Square{a}); }
+    void sqr(Limb* r, const Limb* a, const Limb* n, Limb n0) { run(r, n, n0, Square<kWhole>{a}); }
 
 private:
+    static constexpr bool kWhole = FixedLimbs != 0;
+
     // Column k of the product; the reduction's multiples m_i of n join it.
     template <class Terms>
     [[gnu::always_inline]] void column(Column& col, std::size_t k, const Limb* n, Limb n0, Limb* m, Limb* t,
@@ -216,7 +252,7 @@ private:
         const std::size_t N = m_count.value();
         const std::size_t from = k < N ? 0 : k - N + 1, to = k < N ? k + 1 : N;
         product(col, from, to, k);
-        Product{m, n}(col, from, k < N ? k : to, k);
+        addProducts<kWhole>(col, m, n, from, k < N ? k : to, k);
         if (k < N) {
             m[k] = col.c0 * n0;
             col.add(m[k], n[0]);

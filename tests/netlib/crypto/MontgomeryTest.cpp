@@ -100,6 +100,51 @@ TEST(MontgomeryExptmod, EveryArithmeticMatchesLibTomMath) {
     mp_clear_multi(&n, &b, &e, &want, &got, nullptr);
 }
 
+// Operands whose limbs are all ones make every product and every column sum
+// as large as it gets, so each carry of the column sums is taken: moduli of
+// all ones (or all ones but a low limb of 1) at the sizes with an arithmetic
+// of their own, bases just below them, and the exponents RSA uses.
+TEST(MontgomeryExptmod, CarriesAtTheirLargestMatchLibTomMath) {
+    std::mt19937_64 rng(7);
+    const int sizes[] = {128, 1024, 1088, 2048, 3072};
+    enum class Modulus { kAllOnes, kLowLimbOne };
+    mp_int n, b, e, want, got;
+    ASSERT_EQ(mp_init_multi(&n, &b, &e, &want, &got, nullptr), MP_OKAY);
+    for (int bits : sizes)
+        for (Modulus modulus : {Modulus::kAllOnes, Modulus::kLowLimbOne}) {
+            ASSERT_EQ(mp_2expt(&n, bits), MP_OKAY);
+            ASSERT_EQ(mp_sub_d(&n, 1, &n), MP_OKAY);
+            if (modulus == Modulus::kLowLimbOne) {
+                // n - (2^64 - 2): the low 64 bits become 1, the rest stay ones.
+                mp_int low;
+                ASSERT_EQ(mp_init(&low), MP_OKAY);
+                ASSERT_EQ(mp_2expt(&low, 64), MP_OKAY);
+                ASSERT_EQ(mp_sub_d(&low, 2, &low), MP_OKAY);
+                ASSERT_EQ(mp_sub(&n, &low, &n), MP_OKAY);
+                mp_clear(&low);
+            }
+            for (int below : {1, 2}) {
+                ASSERT_EQ(mp_sub_d(&n, static_cast<mp_digit>(below), &b), MP_OKAY);
+                for (bool longExponent : {false, true}) {
+                    if (longExponent)
+                        randomBits(rng, bits, &e);
+                    else
+                        mp_set_u32(&e, 65537);
+                    ASSERT_EQ(mp_exptmod(&b, &e, &n, &want), MP_OKAY);
+                    for (Engine engine : engines())
+                        for (bool secret : {false, true}) {
+                            ASSERT_EQ(montgomery::exptmodWith(engine, &b, &e, &n, secret, &got), MP_OKAY);
+                            EXPECT_EQ(hexOf(&got), hexOf(&want))
+                                << bits << " bits, modulus " << static_cast<int>(modulus) << ", base n - " << below
+                                << ", long exponent " << longExponent << ", engine " << static_cast<int>(engine)
+                                << ", secret " << secret;
+                        }
+                }
+            }
+        }
+    mp_clear_multi(&n, &b, &e, &want, &got, nullptr);
+}
+
 // The two halves of a private key side by side, as signing runs them: moduli
 // of one length (together on the multiply-add), of lengths one digit apart,
 // and one that the arithmetic leaves to mp_exptmod.
