@@ -145,6 +145,32 @@ TEST(MontgomeryExptmod, CarriesAtTheirLargestMatchLibTomMath) {
     mp_clear_multi(&n, &b, &e, &want, &got, nullptr);
 }
 
+// R^2 of a public modulus is kept from one exponentiation to the next: it
+// serves that modulus again and no other, whether one shares its low limbs,
+// is one limb longer, or comes between.
+TEST(MontgomeryExptmod, KeptConstantsServeTheirModulusOnly) {
+    std::mt19937_64 rng(3);
+    mp_int a, b, longer, base, e, want, got;
+    ASSERT_EQ(mp_init_multi(&a, &b, &longer, &base, &e, &want, &got, nullptr), MP_OKAY);
+    randomBits(rng, 2048, &a);
+    a.dp[0] |= 1;
+    randomBits(rng, 2048, &b);
+    b.dp[0] |= 1;
+    // a with one more limb above it: the same low limbs.
+    ASSERT_EQ(mp_2expt(&longer, 2048 + 60), MP_OKAY);
+    ASSERT_EQ(mp_add(&longer, &a, &longer), MP_OKAY);
+    const mp_int* order[] = {&a, &a, &b, &a, &longer, &a, &b, &b};
+    mp_set_u32(&e, 65537);
+    for (Engine engine : engines())
+        for (std::size_t i = 0; i < std::size(order); ++i) {
+            randomBits(rng, 2000, &base);
+            ASSERT_EQ(mp_exptmod(&base, &e, order[i], &want), MP_OKAY);
+            ASSERT_EQ(montgomery::exptmodWith(engine, &base, &e, order[i], false, &got), MP_OKAY);
+            EXPECT_EQ(hexOf(&got), hexOf(&want)) << "turn " << i << ", engine " << static_cast<int>(engine);
+        }
+    mp_clear_multi(&a, &b, &longer, &base, &e, &want, &got, nullptr);
+}
+
 // The two halves of a private key side by side, as signing runs them: moduli
 // of one length (together on the multiply-add), of lengths one digit apart,
 // and one that the arithmetic leaves to mp_exptmod.
