@@ -79,13 +79,10 @@ Limb negativeInverse(Limb n0) {
     return 0 - x;
 }
 
-// a b as two limbs: the high one returned, the low one in lo.
+#ifndef __SIZEOF_INT128__
+// a b as two limbs, where the compiler has no 128-bit type: the high one
+// returned, the low one in lo.
 inline Limb multiplyWide(Limb a, Limb b, Limb& lo) {
-#ifdef __SIZEOF_INT128__
-    const unsigned __int128 p = static_cast<unsigned __int128>(a) * b;
-    lo = static_cast<Limb>(p);
-    return static_cast<Limb>(p >> kLimbBits);
-#else
     constexpr unsigned kHalf = kLimbBits / 2;
     constexpr Limb kLowHalf = (Limb{1} << kHalf) - 1;
     const Limb a0 = a & kLowHalf, a1 = a >> kHalf, b0 = b & kLowHalf, b1 = b >> kHalf;
@@ -93,8 +90,8 @@ inline Limb multiplyWide(Limb a, Limb b, Limb& lo) {
     const Limb middle = (p00 >> kHalf) + (p01 & kLowHalf) + (p10 & kLowHalf);
     lo = (middle << kHalf) | (p00 & kLowHalf);
     return p11 + (p01 >> kHalf) + (p10 >> kHalf) + (middle >> kHalf);
-#endif
 }
+#endif
 
 // r = t - n when the (N + 1)-limb t (top its last limb) is not below n,
 // else t; the same work either way. d is scratch of N limbs.
@@ -110,8 +107,10 @@ void subtractIfNotBelow(Limb* r, const Limb* t, Limb top, const Limb* n, std::si
         r[j] = (t[j] & keep) | (d[j] & ~keep);
 }
 
-// A three-limb column sum of products. (The carries are comparisons: the
-// compilers keep these in registers, where 128-bit sums spill.)
+// A three-limb column sum of products, kept as three limbs (the compilers
+// keep these in registers, where a 128-bit member spills). A product joins
+// the low two as one 128-bit sum, which compiles to an add-with-carry pair,
+// its carry out going to the third.
 struct Column {
     Limb c0 = 0, c1 = 0, c2 = 0;
 
