@@ -11,6 +11,7 @@
 #include "netlib/core/Progress.h"
 #include "netlib/core/TessikRand.h"
 #include "netlib/http/HttpControl.h"
+#include "netlib/http/MimeField.h"
 #include "netlib/http/TessikUrl.h"
 #include "netlib/streams/DataSource.h"
 #include "netlib/streams/Output.h"
@@ -767,9 +768,13 @@ void HttpRequest::removeHeader(const char* name) {
 }
 
 bool HttpRequest::isMultipartFormData() const {
-    StringBuffer ct;
-    m_mimeHeader.getFieldValueSilent("Content-Type", ct);
-    return ct.containsSubstringNoCase(http_req::kMultipartFormData);
+    // Asked on every send: the first Content-Type read in place, not copied.
+    for (int i = 0; i < m_mimeHeader.getCount(); ++i) {
+        const MimeField* f = m_mimeHeader.getFieldAt(i);
+        if (f->nameEquals("Content-Type"))
+            return f->getValueSb().containsSubstringNoCase(http_req::kMultipartFormData);
+    }
+    return false;
 }
 
 bool HttpRequest::useUrlEncoding() const {
