@@ -1,5 +1,6 @@
 #include "netlib/http/HttpRequest.h"
 
+#include <cstdint>
 #include <cstring>
 
 #include <memory>
@@ -987,6 +988,16 @@ bool HttpRequest::generateRequest(DataBuffer& out, StringBuffer& headerText, con
     headerText.setSb(text);
     // With no header lines the start line's own CR LF begins the blank line.
     text.append(block.getSize() != 0 ? kBlankLine : kCrlf);
+    // Exactly the room the request takes: it goes out as it is and never
+    // grows, and a byte buffer's first growth step is far larger.
+    std::uint64_t bodyBytes = 0;
+    if (withBody)
+        bodyBytes = m_altBody.getSize() != 0            ? m_altBody.getSize()
+                    : m_bodyFilePath.getSizeUtf8() == 0 ? static_cast<std::uint64_t>(params.getSize())
+                                                        : 0;
+    const std::uint64_t whole = static_cast<std::uint64_t>(text.getSize()) + bodyBytes;
+    if (whole <= UINT32_MAX)
+        out.ensureCapacity(static_cast<unsigned int>(whole));
     out.appendSb(text);
     if (withBody) {
         if (m_altBody.getSize() != 0)
