@@ -554,9 +554,6 @@ int LoopbackPeers::StartSquid(int sslPort) {
     std::string conf = WriteConfig(dir, "squid.conf",
                                    Join({
                                        "http_port 127.0.0.1:" + std::to_string(peer.ports[0]),
-                                       // Squid refuses to start when the machine's own host name
-                                       // does not resolve (a bare container or chroot).
-                                       "visible_hostname localhost",
                                        "pid_filename " + dir + "/squid.pid",
                                        "cache_log " + dir + "/cache.log",
                                        "access_log none",
