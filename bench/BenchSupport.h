@@ -82,20 +82,6 @@ double megabytesPerSecond(std::size_t bytes, Work&& work) {
     return best;
 }
 
-// Ours and the peer timed in turn several times over, the best of each kept,
-// so that a slow moment of the machine does not fall on one side only.
-template <class Ours, class Peer>
-void printBeside(const std::string& what, std::size_t bytes, Ours&& ours, const char* peerName, Peer&& peer) {
-    double mine = 0, theirs = 0;
-    for (int turn = 0; turn < (smokeRun() ? 1 : 3); ++turn) {
-        mine = std::max(mine, megabytesPerSecond(bytes, ours));
-        theirs = std::max(theirs, megabytesPerSecond(bytes, peer));
-    }
-    std::printf("%-40s ours %8.0f MB/s  %-18s %8.0f MB/s  ratio %5.2fx\n", what.c_str(), mine, peerName, theirs,
-                theirs > 0 ? mine / theirs : 0.0);
-    std::fflush(stdout);
-}
-
 // Ours and a peer side by side: the medians of several turns, each turn
 // taking one figure of each in turn (higher is better), and the median of
 // the turns' ratios.
@@ -124,6 +110,18 @@ Beside medianBeside(Ours&& ours, Peer&& peer) {
         ratios.push_back(theirs.back() > 0 ? mine.back() / theirs.back() : 0.0);
     }
     return {median(mine), median(theirs), median(ratios)};
+}
+
+// Ours and the peer side by side, MB/s: the medians of turns taken in
+// alternation, so that a slow moment of the machine does not fall on one
+// side only.
+template <class Ours, class Peer>
+void printBeside(const std::string& what, std::size_t bytes, Ours&& ours, const char* peerName, Peer&& peer) {
+    const Beside b =
+        medianBeside([&] { return megabytesPerSecond(bytes, ours); }, [&] { return megabytesPerSecond(bytes, peer); });
+    std::printf("%-40s ours %8.0f MB/s  %-18s %8.0f MB/s  ratio %5.2fx\n", what.c_str(), b.ours, peerName, b.theirs,
+                b.ratio);
+    std::fflush(stdout);
 }
 
 // The best MB/s of `work` on each input, the inputs timed in turn several

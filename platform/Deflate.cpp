@@ -838,22 +838,46 @@ bool DeflateEngine::blockWouldEndEarly() const {
     return m_matches < m_lastLit / 2 && outLength < inLength / 2;
 }
 
-void DeflateEngine::pqDownHeap(const Tree& tree, int k) {
-    int v = m_heap[k];
-    auto smaller = [&](int n, int m) {
-        return tree.freq[n] < tree.freq[m] || (tree.freq[n] == tree.freq[m] && m_depth[n] <= m_depth[m]);
-    };
+namespace {
+
+// A heap entry holds its node's frequency, depth and number, in that order
+// from the top bit down: entries order as their nodes do, by frequency and
+// then depth, once the number is shifted off, with no look-up in the tree.
+constexpr int kNodeBits = 10;
+constexpr int kDepthBits = 8;
+constexpr std::uint64_t kNodeMask = (1u << kNodeBits) - 1;
+constexpr std::uint64_t kDepthMask = (1u << kDepthBits) - 1;
+
+std::uint64_t HeapEntry(std::uint64_t freq, unsigned depth, int node) {
+    return (((freq << kDepthBits) | (depth & kDepthMask)) << kNodeBits) | static_cast<std::uint64_t>(node);
+}
+int EntryNode(std::uint64_t entry) {
+    return static_cast<int>(entry & kNodeMask);
+}
+unsigned EntryDepth(std::uint64_t entry) {
+    return static_cast<unsigned>((entry >> kNodeBits) & kDepthMask);
+}
+// Whether `a` comes out of the heap no later than `b`.
+bool NoLater(std::uint64_t a, std::uint64_t b) {
+    return a >> kNodeBits <= b >> kNodeBits;
+}
+
+} // namespace
+
+void DeflateEngine::pqDownHeap(int k) {
+    static_assert(kHeapSize <= static_cast<int>(kNodeMask) + 1);
+    std::uint64_t v = m_heapEntries[k];
     int j = k << 1;
     while (j <= m_heapLen) {
-        if (j < m_heapLen && smaller(m_heap[j + 1], m_heap[j]))
+        if (j < m_heapLen && NoLater(m_heapEntries[j + 1], m_heapEntries[j]))
             ++j;
-        if (smaller(v, m_heap[j]))
+        if (NoLater(v, m_heapEntries[j]))
             break;
-        m_heap[k] = m_heap[j];
+        m_heapEntries[k] = m_heapEntries[j];
         k = j;
         j <<= 1;
     }
-    m_heap[k] = v;
+    m_heapEntries[k] = v;
 }
 
 void DeflateEngine::buildTree(TreeDesc& desc) {
@@ -864,17 +888,17 @@ void DeflateEngine::buildTree(TreeDesc& desc) {
     m_heapMax = kHeapSize;
     for (int n = 0; n < elems; ++n) {
         if (tree.freq[n] != 0) {
-            m_heap[++m_heapLen] = maxCode = n;
-            m_depth[n] = 0;
+            m_heapEntries[++m_heapLen] = HeapEntry(tree.freq[n], 0, n);
+            maxCode = n;
         } else {
             tree.len[n] = 0;
         }
     }
     // A code needs at least two symbols; force one or two in.
     while (m_heapLen < 2) {
-        int node = m_heap[++m_heapLen] = maxCode < 2 ? ++maxCode : 0;
+        int node = maxCode < 2 ? ++maxCode : 0;
         tree.freq[node] = 1;
-        m_depth[node] = 0;
+        m_heapEntries[++m_heapLen] = HeapEntry(1, 0, node);
         --m_optLen;
         if (desc.staticLen)
             m_staticLen -= desc.staticLen[node];
@@ -882,23 +906,27 @@ void DeflateEngine::buildTree(TreeDesc& desc) {
     desc.maxCode = maxCode;
 
     for (int n = m_heapLen / 2; n >= 1; --n)
-        pqDownHeap(tree, n);
+        pqDownHeap(n);
 
+    // The sorted nodes gather at the top of m_heap, for genBitlen.
     int node = elems;
     do {
-        int n = m_heap[1];
-        m_heap[1] = m_heap[m_heapLen--];
-        pqDownHeap(tree, 1);
-        int m = m_heap[1];
+        std::uint64_t first = m_heapEntries[1];
+        m_heapEntries[1] = m_heapEntries[m_heapLen--];
+        pqDownHeap(1);
+        std::uint64_t second = m_heapEntries[1];
+        int n = EntryNode(first);
+        int m = EntryNode(second);
         m_heap[--m_heapMax] = n;
         m_heap[--m_heapMax] = m;
         tree.freq[node] = tree.freq[n] + tree.freq[m];
-        m_depth[node] = static_cast<std::uint8_t>((m_depth[n] >= m_depth[m] ? m_depth[n] : m_depth[m]) + 1);
+        unsigned depth = (EntryDepth(first) >= EntryDepth(second) ? EntryDepth(first) : EntryDepth(second)) + 1;
         tree.dad[n] = tree.dad[m] = static_cast<std::uint16_t>(node);
-        m_heap[1] = node++;
-        pqDownHeap(tree, 1);
+        m_heapEntries[1] = HeapEntry(tree.freq[node], depth, node);
+        ++node;
+        pqDownHeap(1);
     } while (m_heapLen >= 2);
-    m_heap[--m_heapMax] = m_heap[1];
+    m_heap[--m_heapMax] = EntryNode(m_heapEntries[1]);
 
     genBitlen(desc);
     genCodes(tree, maxCode);

@@ -156,7 +156,7 @@ private:
     void sendAllTrees(int lcodes, int dcodes, int blcodes);
     void compressBlock(const std::uint16_t* lcode, const std::uint8_t* llen, const std::uint16_t* dcode,
                        const std::uint8_t* dlen);
-    void pqDownHeap(const Tree& tree, int k);
+    void pqDownHeap(int k);
 
     // Bit output into the pending buffer, least significant bit first.
     void sendBits(std::uint64_t value, int length) {
@@ -265,10 +265,11 @@ private:
     TreeDesc m_dDesc;
     TreeDesc m_blDesc;
     std::uint16_t m_blCount[kMaxBits + 1];
+    // The heap proper, and the nodes in the order they left it.
+    std::uint64_t m_heapEntries[kHeapSize];
     int m_heap[kHeapSize];
     int m_heapLen = 0;
     int m_heapMax = 0;
-    std::uint8_t m_depth[kHeapSize];
     std::uint64_t m_optLen = 0;
     std::uint64_t m_staticLen = 0;
 };

@@ -79,13 +79,10 @@ Limb negativeInverse(Limb n0) {
     return 0 - x;
 }
 
-// a b as two limbs: the high one returned, the low one in lo.
+#ifndef __SIZEOF_INT128__
+// a b as two limbs, where the compiler has no 128-bit type: the high one
+// returned, the low one in lo.
 inline Limb multiplyWide(Limb a, Limb b, Limb& lo) {
-#ifdef __SIZEOF_INT128__
-    const unsigned __int128 p = static_cast<unsigned __int128>(a) * b;
-    lo = static_cast<Limb>(p);
-    return static_cast<Limb>(p >> kLimbBits);
-#else
     constexpr unsigned kHalf = kLimbBits / 2;
     constexpr Limb kLowHalf = (Limb{1} << kHalf) - 1;
     const Limb a0 = a & kLowHalf, a1 = a >> kHalf, b0 = b & kLowHalf, b1 = b >> kHalf;
@@ -93,8 +90,8 @@ inline Limb multiplyWide(Limb a, Limb b, Limb& lo) {
     const Limb middle = (p00 >> kHalf) + (p01 & kLowHalf) + (p10 & kLowHalf);
     lo = (middle << kHalf) | (p00 & kLowHalf);
     return p11 + (p01 >> kHalf) + (p10 >> kHalf) + (middle >> kHalf);
-#endif
 }
+#endif
 
 // r = t - n when the (N + 1)-limb t (top its last limb) is not below n,
 // else t; the same work either way. d is scratch of N limbs.
@@ -110,18 +107,29 @@ void subtractIfNotBelow(Limb* r, const Limb* t, Limb top, const Limb* n, std::si
         r[j] = (t[j] & keep) | (d[j] & ~keep);
 }
 
-// A three-limb column sum of products. (The carries are comparisons: the
-// compilers keep these in registers, where 128-bit sums spill.)
+// A three-limb column sum of products, kept as three limbs (the compilers
+// keep these in registers, where a 128-bit member spills). A product joins
+// the low two as one 128-bit sum, which compiles to an add-with-carry pair,
+// its carry out going to the third.
 struct Column {
     Limb c0 = 0, c1 = 0, c2 = 0;
 
     void add(Limb a, Limb b) {
+#ifdef __SIZEOF_INT128__
+        using Wide = unsigned __int128;
+        const Wide p = static_cast<Wide>(a) * b;
+        const Wide s = ((static_cast<Wide>(c1) << kLimbBits) | c0) + p;
+        c2 += s < p;
+        c0 = static_cast<Limb>(s);
+        c1 = static_cast<Limb>(s >> kLimbBits);
+#else
         Limb lo;
         Limb hi = multiplyWide(a, b, lo);
         c0 += lo;
         hi += c0 < lo;
         c1 += hi;
         c2 += c1 < hi;
+#endif
     }
     void add(const Column& o) {
         c0 += o.c0;
@@ -146,26 +154,51 @@ struct Column {
     }
 };
 
+// col += the products x[i] y[k - i], i in [from, to). With Whole the bounds
+// are known at compile time and the loop unrolls whole; otherwise it runs
+// four terms a turn: an unrolled loop of unknown length is entered through
+// a chain of tests of its remainder, which costs more than the products of
+// a short column.
+template <bool Whole>
+[[gnu::always_inline]] inline void addProducts(Column& col, const Limb* x, const Limb* y, std::size_t from,
+                                               std::size_t to, std::size_t k) {
+    if constexpr (Whole) {
+#pragma GCC unroll 32
+        for (std::size_t i = from; i < to; ++i)
+            col.add(x[i], y[k - i]);
+    } else {
+        constexpr std::size_t kTurn = 4;
+        std::size_t i = from;
+        for (; i + kTurn <= to; i += kTurn) {
+            col.add(x[i], y[k - i]);
+            col.add(x[i + 1], y[k - i - 1]);
+            col.add(x[i + 2], y[k - i - 2]);
+            col.add(x[i + 3], y[k - i - 3]);
+        }
+#pragma GCC unroll 1
+        for (; i < to; ++i)
+            col.add(x[i], y[k - i]);
+    }
+}
+
 // Column k of a product, terms i in [from, to).
+template <bool Whole>
 struct Product {
     const Limb* a;
     const Limb* b;
     [[gnu::always_inline]] void operator()(Column& col, std::size_t from, std::size_t to, std::size_t k) const {
-#pragma GCC unroll 32
-        for (std::size_t i = from; i < to; ++i)
-            col.add(a[i], b[k - i]);
+        addProducts<Whole>(col, a, b, from, to, k);
     }
 };
 
 // Column k of a square: each cross product once, doubled.
+template <bool Whole>
 struct Square {
     const Limb* a;
     [[gnu::always_inline]] void operator()(Column& col, std::size_t from, std::size_t to, std::size_t k) const {
         const std::size_t half = (k + 1) / 2;
         Column cross;
-#pragma GCC unroll 32
-        for (std::size_t i = from; i < half; ++i)
-            cross.add(a[i], a[k - i]);
+        addProducts<Whole>(cross, a, a, from, half, k);
         cross.twice();
         col.add(cross);
         if (k % 2 == 0 && k / 2 < to)
@@ -203,12 +236,14 @@ public:
     std::size_t limbs() const { return m_count.value(); }
 
     // r = a b / R mod n (a, b below n; r may be either).
-    void mul(Limb* r, const Limb* a, const Limb* b, const Limb* n, Limb n0) { run(r, n, n0, Product{a, b}); }
+    void mul(Limb* r, const Limb* a, const Limb* b, const Limb* n, Limb n0) { run(r, n, n0, Product<kWhole>{a, b}); }
 
     // r = a^2 / R mod n: each cross product once, doubled.
-    void sqr(Limb* r, const Limb* a, const Limb* n, Limb n0) { run(r, n, n0, Square{a}); }
+    void sqr(Limb* r, const Limb* a, const Limb* n, Limb n0) { run(r, n, n0, Square<kWhole>{a}); }
 
 private:
+    static constexpr bool kWhole = FixedLimbs != 0;
+
     // Column k of the product; the reduction's multiples m_i of n join it.
     template <class Terms>
     [[gnu::always_inline]] void column(Column& col, std::size_t k, const Limb* n, Limb n0, Limb* m, Limb* t,
@@ -216,7 +251,7 @@ private:
         const std::size_t N = m_count.value();
         const std::size_t from = k < N ? 0 : k - N + 1, to = k < N ? k + 1 : N;
         product(col, from, to, k);
-        Product{m, n}(col, from, k < N ? k : to, k);
+        addProducts<kWhole>(col, m, n, from, k < N ? k : to, k);
         if (k < N) {
             m[k] = col.c0 * n0;
             col.add(m[k], n[0]);
@@ -303,6 +338,35 @@ bool setModulus(const mp_int* n, Modulus& m) {
 
 // ---- The forms numbers take between the conversions
 
+// Which R a form's constants are for: 2^64 per limb, or 2^52 per digit.
+enum class RKind { kLimbs, kDigits };
+
+// R^2 mod n of the last public modulus this thread raised to a power, for
+// each R. A public key is used again and again (each signature it checks,
+// each chain it stands in), and R^2 costs a long division and a squaring:
+// about a tenth of checking an RSA signature. The moduli of private keys
+// never go in.
+struct KnownR2 {
+    struct Entry {
+        std::vector<Limb> n, rr;
+    } entries[2];
+
+    const Limb* find(RKind k, const Modulus& m) const {
+        const Entry& e = entries[static_cast<int>(k)];
+        return e.n == m.n && !e.rr.empty() ? e.rr.data() : nullptr;
+    }
+    void keep(RKind k, const Modulus& m, const Limb* r, std::size_t words) {
+        Entry& e = entries[static_cast<int>(k)];
+        e.n = m.n;
+        e.rr.assign(r, r + words);
+    }
+};
+
+KnownR2& knownR2() {
+    thread_local KnownR2 known;
+    return known;
+}
+
 // out = entry `index` of a table of `entries` numbers of `words` words,
 // every entry read whatever the index.
 void selectEntry(Limb* out, const Limb* table, std::size_t entries, std::size_t words, std::size_t index) {
@@ -342,8 +406,16 @@ class PortableForm {
     static constexpr std::size_t kSquaringsToR2 = 1;
 
 public:
-    explicit PortableForm(const Modulus& m) : m_mod(m), m_arith(m.limbs), m_one(m.limbs), m_rr(m.limbs) {
+    static constexpr RKind kR = RKind::kLimbs;
+
+    // knownRr: R^2 mod n from an earlier form of the same modulus, or null.
+    PortableForm(const Modulus& m, const Limb* knownRr) : m_mod(m), m_arith(m.limbs), m_one(m.limbs), m_rr(m.limbs) {
         m_one[0] = 1;
+        if (knownRr != nullptr) {
+            std::copy(knownRr, knownRr + m.limbs, m_rr.begin());
+            m_ok = true;
+            return;
+        }
         std::size_t squarings = 0;
         m_ok = startOfR2(m.value, kLimbBits * m.limbs, m.limbs, m_rr.data(), kSquaringsToR2, squarings);
         for (std::size_t i = 0; i < squarings; ++i)
@@ -352,6 +424,7 @@ public:
 
     bool ok() const { return m_ok; }
     std::size_t words() const { return m_mod.limbs; }
+    const Limb* rr() const { return m_rr.data(); }
     void toForm(Limb* out, const Limb* x) { mul(out, x, m_rr.data()); }
     void one(Limb* out) { toForm(out, m_one.data()); }
     void mul(Limb* r, const Limb* a, const Limb* b) { m_arith.mul(r, a, b, m_mod.n.data(), m_mod.n0); }
@@ -384,7 +457,10 @@ class IfmaForm {
 public:
     static bool fits(const Modulus& m) { return digitsFor(m.bits) <= montgomery::ifma::kMaxDigits; }
 
-    explicit IfmaForm(const Modulus& m)
+    static constexpr RKind kR = RKind::kDigits;
+
+    // knownRr: R'^2 mod n from an earlier form of the same modulus, or null.
+    IfmaForm(const Modulus& m, const Limb* knownRr)
         : m_mod(m), m_digits(digitsFor(m.bits)), m_words(montgomery::ifma::wordsFor(m_digits)), m_n(m_words),
           m_rr(m_words), m_one(m_words), m_t(m_words), m_limbs(m.limbs) {
         toDigits(m.n.data(), m_n.data());
@@ -392,6 +468,11 @@ public:
         m_oneLimbs.assign(m_limbs, 0);
         m_oneLimbs[0] = 1;
         m_ifma = {m_n.data(), m_digits, m.n0 & kDigitMask};
+        if (knownRr != nullptr) {
+            std::copy(knownRr, knownRr + m_words, m_rr.data());
+            m_ok = true;
+            return;
+        }
         // The form of 2^d is below n, in as many limbs as K digits fill.
         const std::size_t limbs = (montgomery::ifma::kDigitBits * m_digits + kLimbBits - 1) / kLimbBits;
         std::vector<Limb> start(limbs);
@@ -405,6 +486,7 @@ public:
 
     bool ok() const { return m_ok; }
     std::size_t words() const { return m_words; }
+    const Limb* rr() const { return m_rr.data(); }
     void toForm(Limb* out, const Limb* x) {
         toDigits(x, m_t.data());
         montgomery::ifma::multiply(out, m_t.data(), m_rr.data(), m_ifma);
@@ -609,9 +691,12 @@ struct Job {
 
 template <class Form>
 bool runOne(Job& job, bool secret) {
-    Form form(job.m);
+    const Limb* known = secret ? nullptr : knownR2().find(Form::kR, job.m);
+    Form form(job.m, known);
     if (!form.ok())
         return false;
+    if (!secret && known == nullptr)
+        knownR2().keep(Form::kR, job.m, form.rr(), form.words());
     Form* forms[] = {&form};
     const Limb* bases[] = {job.b.data()};
     const std::vector<Limb>* exps[] = {&job.e};
@@ -683,7 +768,7 @@ mp_err montgomeryExptmodPair(const mp_int* base1, const mp_int* exponent1, const
     if (montgomery::ifmaInUse() && one.prepare(base1, exponent1, modulus1) == MP_OKAY &&
         two.prepare(base2, exponent2, modulus2) == MP_OKAY && one.ours && two.ours && IfmaForm::fits(one.m) &&
         IfmaForm::fits(two.m)) {
-        IfmaForm f1(one.m), f2(two.m);
+        IfmaForm f1(one.m, nullptr), f2(two.m, nullptr);
         if (f1.ok() && f2.ok() && f1.digits() == f2.digits()) {
             IfmaForm* forms[] = {&f1, &f2};
             const Limb* bases[] = {one.b.data(), two.b.data()};

@@ -2,7 +2,7 @@
 // files (text, C headers, programs, a journal database, random bytes): MB/s
 // and compressed size of each, per file; then our inflate beside zlib's on
 // the same files deflated by zlib at level 6. Closing lines give the ratios
-// over the whole corpus.
+// over the whole corpus, medians of turns taken in alternation.
 #include <benchmark/benchmark.h>
 #include <zlib.h>
 
@@ -29,12 +29,6 @@ constexpr int kLevels[] = {1, 6, 8, 9};
 constexpr std::size_t kHeaderBytes = 2 << 20;
 constexpr std::size_t kRandomBytes = 1 << 20;
 constexpr std::size_t kOutStep = 1 << 16;
-constexpr int kFullSummaryRounds = 3;
-
-int summaryRounds() {
-    return benchsupport::smokeRun() ? 1 : kFullSummaryRounds;
-}
-
 Bytes readFile(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
@@ -225,48 +219,56 @@ void fileArgs(benchmark::internal::Benchmark* b) {
 BENCHMARK_TEMPLATE(BM_Inflate, ourInflate)->Name("Inflate/ours")->Apply(fileArgs)->Unit(benchmark::kMillisecond);
 BENCHMARK_TEMPLATE(BM_Inflate, zlibInflate)->Name("Inflate/zlib")->Apply(fileArgs)->Unit(benchmark::kMillisecond);
 
-struct Timing {
-    double seconds = 1e300;
-    std::size_t size = 0;
-};
-
-// The whole corpus at one level, the best of a few rounds, the two sides
-// taking turns so both meet the same machine.
-void summarise(int level) {
+// MB/s of one pass of `work` over the whole corpus.
+template <class Work>
+double corpusRate(Work&& work) {
     using Clock = std::chrono::steady_clock;
-    Timing ours, zlib;
-    for (int round = 0; round < summaryRounds(); ++round) {
-        for (int side = 0; side < 2; ++side) {
-            Timing& t = side == 0 ? ours : zlib;
-            std::size_t size = 0;
-            auto start = Clock::now();
-            for (const auto& f : theCorpus().files)
-                size += side == 0 ? ourDeflate(f.second, level) : zlibDeflate(f.second, level);
-            t.seconds = std::min(t.seconds, std::chrono::duration<double>(Clock::now() - start).count());
-            t.size = size;
+    auto start = Clock::now();
+    for (std::size_t i = 0; i < theCorpus().files.size(); ++i)
+        work(i);
+    double seconds = std::max(std::chrono::duration<double>(Clock::now() - start).count(), 1e-9);
+    return static_cast<double>(theCorpus().totalSize()) / 1e6 / seconds;
+}
+
+// The whole corpus at one level, the medians of turns the two sides take
+// in alternation, so both meet the same machine; then every file that codes
+// larger than zlib's.
+void summarise(int level) {
+    std::vector<std::size_t> ours, zlib;
+    for (const auto& f : theCorpus().files) {
+        ours.push_back(ourDeflate(f.second, level));
+        zlib.push_back(zlibDeflate(f.second, level));
+    }
+    const benchsupport::Beside b = benchsupport::medianBeside(
+        [&] { return corpusRate([&](std::size_t i) { ourDeflate(theCorpus().files[i].second, level); }); },
+        [&] { return corpusRate([&](std::size_t i) { zlibDeflate(theCorpus().files[i].second, level); }); });
+    std::size_t ourSize = 0, zlibSize = 0;
+    std::string larger;
+    for (std::size_t i = 0; i < ours.size(); ++i) {
+        ourSize += ours[i];
+        zlibSize += zlib[i];
+        if (ours[i] > zlib[i]) {
+            char note[80];
+            std::snprintf(note, sizeof note, " %s +%zu bytes (%+.2f%%)", theCorpus().files[i].first.c_str(),
+                          ours[i] - zlib[i],
+                          100.0 * (static_cast<double>(ours[i]) / static_cast<double>(zlib[i]) - 1.0));
+            larger += note;
         }
     }
-    double mb = static_cast<double>(theCorpus().totalSize()) / 1e6;
     std::printf("deflate level %d over %.1f MB: ours %.1f MB/s, %zu bytes; zlib %.1f MB/s, %zu bytes; "
-                "speed %.2fx zlib, size %+.2f%%\n",
-                level, mb, mb / ours.seconds, ours.size, mb / zlib.seconds, zlib.size, zlib.seconds / ours.seconds,
-                100.0 * (static_cast<double>(ours.size) / static_cast<double>(zlib.size) - 1.0));
+                "speed %.2fx zlib, size %+.2f%%; files larger than zlib's:%s\n",
+                level, static_cast<double>(theCorpus().totalSize()) / 1e6, b.ours, ourSize, b.theirs, zlibSize, b.ratio,
+                100.0 * (static_cast<double>(ourSize) / static_cast<double>(zlibSize) - 1.0),
+                larger.empty() ? " none" : larger.c_str());
 }
 
 void summariseInflate() {
-    using Clock = std::chrono::steady_clock;
-    double best[2] = {1e300, 1e300};
-    for (int round = 0; round < summaryRounds(); ++round) {
-        for (int side = 0; side < 2; ++side) {
-            auto start = Clock::now();
-            for (const Bytes& z : deflatedCorpus())
-                side == 0 ? ourInflate(z) : zlibInflate(z);
-            best[side] = std::min(best[side], std::chrono::duration<double>(Clock::now() - start).count());
-        }
-    }
-    double mb = static_cast<double>(theCorpus().totalSize()) / 1e6;
+    const auto& streams = deflatedCorpus();
+    const benchsupport::Beside b =
+        benchsupport::medianBeside([&] { return corpusRate([&](std::size_t i) { ourInflate(streams[i]); }); },
+                                   [&] { return corpusRate([&](std::size_t i) { zlibInflate(streams[i]); }); });
     std::printf("inflate of zlib level %d streams, %.1f MB out: ours %.1f MB/s; zlib %.1f MB/s; speed %.2fx zlib\n",
-                kInflateLevel, mb, mb / best[0], mb / best[1], best[1] / best[0]);
+                kInflateLevel, static_cast<double>(theCorpus().totalSize()) / 1e6, b.ours, b.theirs, b.ratio);
 }
 
 } // namespace

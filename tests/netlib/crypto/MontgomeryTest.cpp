@@ -100,6 +100,77 @@ TEST(MontgomeryExptmod, EveryArithmeticMatchesLibTomMath) {
     mp_clear_multi(&n, &b, &e, &want, &got, nullptr);
 }
 
+// Operands whose limbs are all ones make every product and every column sum
+// as large as it gets, so each carry of the column sums is taken: moduli of
+// all ones (or all ones but a low limb of 1) at the sizes with an arithmetic
+// of their own, bases just below them, and the exponents RSA uses.
+TEST(MontgomeryExptmod, CarriesAtTheirLargestMatchLibTomMath) {
+    std::mt19937_64 rng(7);
+    const int sizes[] = {128, 1024, 1088, 2048, 3072};
+    enum class Modulus { kAllOnes, kLowLimbOne };
+    mp_int n, b, e, want, got;
+    ASSERT_EQ(mp_init_multi(&n, &b, &e, &want, &got, nullptr), MP_OKAY);
+    for (int bits : sizes)
+        for (Modulus modulus : {Modulus::kAllOnes, Modulus::kLowLimbOne}) {
+            ASSERT_EQ(mp_2expt(&n, bits), MP_OKAY);
+            ASSERT_EQ(mp_sub_d(&n, 1, &n), MP_OKAY);
+            if (modulus == Modulus::kLowLimbOne) {
+                // n - (2^64 - 2): the low 64 bits become 1, the rest stay ones.
+                mp_int low;
+                ASSERT_EQ(mp_init(&low), MP_OKAY);
+                ASSERT_EQ(mp_2expt(&low, 64), MP_OKAY);
+                ASSERT_EQ(mp_sub_d(&low, 2, &low), MP_OKAY);
+                ASSERT_EQ(mp_sub(&n, &low, &n), MP_OKAY);
+                mp_clear(&low);
+            }
+            for (int below : {1, 2}) {
+                ASSERT_EQ(mp_sub_d(&n, static_cast<mp_digit>(below), &b), MP_OKAY);
+                for (bool longExponent : {false, true}) {
+                    if (longExponent)
+                        randomBits(rng, bits, &e);
+                    else
+                        mp_set_u32(&e, 65537);
+                    ASSERT_EQ(mp_exptmod(&b, &e, &n, &want), MP_OKAY);
+                    for (Engine engine : engines())
+                        for (bool secret : {false, true}) {
+                            ASSERT_EQ(montgomery::exptmodWith(engine, &b, &e, &n, secret, &got), MP_OKAY);
+                            EXPECT_EQ(hexOf(&got), hexOf(&want))
+                                << bits << " bits, modulus " << static_cast<int>(modulus) << ", base n - " << below
+                                << ", long exponent " << longExponent << ", engine " << static_cast<int>(engine)
+                                << ", secret " << secret;
+                        }
+                }
+            }
+        }
+    mp_clear_multi(&n, &b, &e, &want, &got, nullptr);
+}
+
+// R^2 of a public modulus is kept from one exponentiation to the next: it
+// serves that modulus again and no other, whether one shares its low limbs,
+// is one limb longer, or comes between.
+TEST(MontgomeryExptmod, KeptConstantsServeTheirModulusOnly) {
+    std::mt19937_64 rng(3);
+    mp_int a, b, longer, base, e, want, got;
+    ASSERT_EQ(mp_init_multi(&a, &b, &longer, &base, &e, &want, &got, nullptr), MP_OKAY);
+    randomBits(rng, 2048, &a);
+    a.dp[0] |= 1;
+    randomBits(rng, 2048, &b);
+    b.dp[0] |= 1;
+    // a with one more limb above it: the same low limbs.
+    ASSERT_EQ(mp_2expt(&longer, 2048 + 60), MP_OKAY);
+    ASSERT_EQ(mp_add(&longer, &a, &longer), MP_OKAY);
+    const mp_int* order[] = {&a, &a, &b, &a, &longer, &a, &b, &b};
+    mp_set_u32(&e, 65537);
+    for (Engine engine : engines())
+        for (std::size_t i = 0; i < std::size(order); ++i) {
+            randomBits(rng, 2000, &base);
+            ASSERT_EQ(mp_exptmod(&base, &e, order[i], &want), MP_OKAY);
+            ASSERT_EQ(montgomery::exptmodWith(engine, &base, &e, order[i], false, &got), MP_OKAY);
+            EXPECT_EQ(hexOf(&got), hexOf(&want)) << "turn " << i << ", engine " << static_cast<int>(engine);
+        }
+    mp_clear_multi(&a, &b, &longer, &base, &e, &want, &got, nullptr);
+}
+
 // The two halves of a private key side by side, as signing runs them: moduli
 // of one length (together on the multiply-add), of lengths one digit apart,
 // and one that the arithmetic leaves to mp_exptmod.
