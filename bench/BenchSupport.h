@@ -101,10 +101,12 @@ inline double median(std::vector<double> v) {
 
 constexpr int kTurns = 5;
 
+// `turns`: more for a figure whose turns scatter widely (a loopback round
+// trip at the mercy of the scheduler).
 template <class Ours, class Peer>
-Beside medianBeside(Ours&& ours, Peer&& peer) {
+Beside medianBeside(Ours&& ours, Peer&& peer, int turns = kTurns) {
     std::vector<double> mine, theirs, ratios;
-    for (int turn = 0; turn < (smokeRun() ? 1 : kTurns); ++turn) {
+    for (int turn = 0; turn < (smokeRun() ? 1 : turns); ++turn) {
         mine.push_back(ours());
         theirs.push_back(peer());
         ratios.push_back(theirs.back() > 0 ? mine.back() / theirs.back() : 0.0);

@@ -6,8 +6,10 @@
 #include <poll.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <climits>
 #include <cstring>
 #include <mutex>
 
@@ -133,12 +135,14 @@ DWORD SocketConnectResult(SOCKET s) {
 
 WaitResult SocketWait(SOCKET s, WaitFor what, DWORD timeoutMs) {
     using Clock = std::chrono::steady_clock;
-    const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+    // A zero wait needs no clock; otherwise the clock is read again only
+    // after an interrupted wait, to know what is left.
+    const auto deadline = timeoutMs == 0 ? Clock::time_point{} : Clock::now() + std::chrono::milliseconds(timeoutMs);
     pollfd entry{};
     entry.fd = s;
     entry.events = what == WaitFor::Read ? POLLIN : POLLOUT;
+    long long left = std::min<long long>(timeoutMs, INT_MAX);
     for (;;) {
-        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
         int n = poll(&entry, 1, left > 0 ? static_cast<int>(left) : 0);
         if (n > 0) {
             if ((entry.revents & POLLNVAL) != 0) {
@@ -155,6 +159,9 @@ WaitResult SocketWait(SOCKET s, WaitFor what, DWORD timeoutMs) {
             FailWithErrno();
             return WaitResult::Failed;
         }
+        if (timeoutMs != 0)
+            left = std::min<long long>(
+                std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count(), INT_MAX);
     }
 }
 

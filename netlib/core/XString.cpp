@@ -12,6 +12,9 @@ namespace tessik {
 
 namespace {
 
+// The wide form's NUL: one UTF-16 unit.
+constexpr unsigned int kUtf16TerminatorBytes = 2;
+
 int ansiPage() {
     return static_cast<int>(platform::GetACP());
 }
@@ -40,7 +43,10 @@ XString::~XString() = default;
 
 void XString::resetUtf16() {
     m_utf16.clear();
-    m_utf16.appendCharRepeated(0, 2);
+    // Room for the terminator alone: most texts never take the wide form,
+    // and a byte buffer's first growth step would be thousands of bytes.
+    m_utf16.ensureCapacity(kUtf16TerminatorBytes);
+    m_utf16.appendCharRepeated(0, kUtf16TerminatorBytes);
 }
 
 // Hands converted bytes to a text buffer without copying.

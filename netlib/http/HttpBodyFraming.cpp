@@ -17,12 +17,15 @@ BodyFraming decideBodyFraming(const HttpResponseHeader& header, bool headRequest
     if (headRequest || status < http_status::kSuccessFirst || status == http_status::kNoContent ||
         status == http_status::kNotModified)
         return f;
-    StringBuffer te;
-    header.getField("Transfer-Encoding", te);
-    te.trimWhitespace();
-    if (te.getSize() != 0 && te.equalsNoCase("chunked")) {
-        f.kind = BodyFraming::kChunked;
-        return f;
+    // Most responses have none: looked for before any copy is made.
+    if (header.hasField("Transfer-Encoding")) {
+        StringBuffer te;
+        header.getField("Transfer-Encoding", te);
+        te.trimWhitespace();
+        if (te.getSize() != 0 && te.equalsNoCase("chunked")) {
+            f.kind = BodyFraming::kChunked;
+            return f;
+        }
     }
     if (header.contentLengthInvalid()) {
         f.kind = BodyFraming::kRefused;

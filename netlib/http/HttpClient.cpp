@@ -101,7 +101,26 @@ bool HttpClient::ensureCapacity(std::uint32_t) {
     return true;
 }
 
+namespace {
+
+// Lower-case letters, digits, dots and hyphens: a name or IPv4 address that
+// the rewriting below would leave as it is.
+bool isPlainHostName(const char* host) {
+    for (const char* p = host; *p != '\0'; ++p)
+        if (!((*p >= 'a' && *p <= 'z') || (*p >= '0' && *p <= '9') || *p == '.' || *p == '-'))
+            return false;
+    return true;
+}
+
+} // namespace
+
 void HttpClient::normalizeHost(const char* host, StringBuffer& out) {
+    // Every request of a kept-alive connection passes its host again.
+    if (host != nullptr && isPlainHostName(host)) {
+        if (!out.equals(host))
+            out.setString(host);
+        return;
+    }
     // ASCII only: the name is UTF-8, whose lead bytes a Latin-1 case map
     // would corrupt.
     out.setString(host != nullptr ? host : "");

@@ -447,6 +447,8 @@ private:
     bool m_acceptHeadless;
     // The last head read had no status line: what came, for the log.
     DataBuffer m_unparsedHead;
+    // The room a response head is read into, kept for the next response.
+    DataBuffer m_headRoom;
     StringBuffer m_sessionLogFile;
     std::uint32_t m_heartbeatMs;
     std::uint32_t m_readTimeoutSec;

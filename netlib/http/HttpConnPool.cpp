@@ -42,10 +42,10 @@ HttpClient* HttpConnPool::findOrCreateClient(const char* domain, int port, HttpC
     std::uint32_t proxyPort = 0;
     LogNull quiet;
     options.getProxy("http://", proxyHost, proxyPort, quiet, http_opt::kPoolCallerTag);
-    StringBuffer wantHost(domain != nullptr ? domain : "");
+    const char* wantHost = domain != nullptr ? domain : "";
     std::uint32_t wantPort = static_cast<std::uint32_t>(port);
     if (proxyHost.getSize() != 0) {
-        wantHost.setSb(proxyHost);
+        wantHost = proxyHost.getString();
         wantPort = proxyPort;
     }
     for (int i = 0; i < m_clients.getCount();) {
@@ -54,7 +54,7 @@ HttpClient* HttpConnPool::findOrCreateClient(const char* domain, int port, HttpC
             delete m_clients.removeAt(i);
             continue;
         }
-        if (c->recordedPort() == wantPort && c->recordedHost().equalsNoCaseSb(wantHost)) {
+        if (c->recordedPort() == wantPort && c->recordedHost().equalsNoCase(wantHost)) {
             if (m_maxConnections != 0) {
                 m_clients.removeAt(i);
                 m_clients.appendPtr(c);

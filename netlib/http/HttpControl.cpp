@@ -133,19 +133,20 @@ void HttpControl::getProxy(const char* scheme, StringBuffer& host, std::uint32_t
         port = ProxyPort;
         return;
     }
+    // No system proxy asked for: nothing to look up (and no buffer to make).
+    if (!UseIEProxy) {
+        port = ProxyPort;
+        return;
+    }
     const char* word = (scheme && asciiCompareNoCase(scheme, "https", 5) == 0) ? "https" : "http";
     bool enabled = false;
     StringBuffer text;
-    if (UseIEProxy) {
-        getSystemProxyServer(word, text, enabled, log);
-        if (text.getSize() > 0 && callerTag != kPoolCallerTag) {
-            log.logData("IE_Proxy", text.getString());
-            log.logDataLong("IE_ProxyEnabled", enabled ? 1 : 0);
-        }
-        if (!enabled)
-            text.clear();
+    getSystemProxyServer(word, text, enabled, log);
+    if (text.getSize() > 0 && callerTag != kPoolCallerTag) {
+        log.logData("IE_Proxy", text.getString());
+        log.logDataLong("IE_ProxyEnabled", enabled ? 1 : 0);
     }
-    if (UseIEProxy && enabled && text.getSize() > 0) {
+    if (enabled && text.getSize() > 0) {
         const char* s = text.getString();
         const char* colon = std::strchr(s, ':');
         port = kDefaultProxyPort;

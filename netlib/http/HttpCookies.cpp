@@ -74,6 +74,9 @@ void HttpClient::addCookiesHeader(HttpControl& options, const char* domain, cons
 }
 
 bool HttpClient::saveResponseCookies(HttpResult& result, HttpControl& options, LogBase& log, ProgressMonitor* pm) {
+    // The clock is read only when cookies may be kept.
+    if (options.CookieDir.getSize() == 0 || !options.SaveCookies)
+        return false;
     return storeSetCookies(result.responseHeader, options, m_host.getString(), nowUnixSeconds(), log, pm);
 }
 

@@ -2,6 +2,7 @@
 // body readers and the follow-up decisions, with the attempt loop over them.
 #include <cstring>
 
+#include "netlib/core/CStringUtil.h"
 #include "netlib/core/LogBase.h"
 #include "netlib/core/Progress.h"
 #include "netlib/http/HttpAuth.h"
@@ -109,8 +110,11 @@ bool HttpClient::readHeadBytes(HttpControl& options, DataBuffer& head, LogBase& 
         const unsigned char* p = m_pending.getData();
         const std::uint32_t n = m_pending.getSize();
         for (std::uint32_t i = m_pendingScanned; i < n; ++i) {
-            if (p[i] != '\n')
-                continue;
+            // Line ends found a word at a time, not byte by byte.
+            const void* lf = std::memchr(p + i, '\n', n - i);
+            if (lf == nullptr)
+                break;
+            i = static_cast<std::uint32_t>(static_cast<const unsigned char*>(lf) - p);
             std::uint32_t end = 0;
             if (i + 1 < n && p[i + 1] == '\n')
                 end = i + 2;
@@ -150,18 +154,19 @@ bool HttpClient::takePending(std::uint64_t max, Output& out, LogBase& log, std::
 bool HttpClient::synchronousRequest(HttpControl& options, const char* domain, int port, bool tls, HttpRequest& request,
                                     HttpResult& result, DataBuffer& body, LogBase& log, ProgressMonitor* pm,
                                     bool logDetails) {
-    StringBuffer target;
-    request.getPathWithQuery(target);
-    options.digestUri.setSb(target);
+    request.getPathWithQuery(options.digestUri);
     request.getVerb(options.HttpMethod);
+    // The begin line is for a progress monitor only.
     StringBuffer begin;
-    request.getVerb(begin);
-    begin.appendChar(',');
-    begin.append(domain);
-    begin.appendChar(':');
-    begin.appendInt(port);
-    request.getPath(begin);
-    Attempt attempt{begin.getString(), "---- Reading HTTP Response ----", request.isHead(),
+    if (pm != nullptr) {
+        request.getVerb(begin);
+        begin.appendChar(',');
+        begin.append(domain);
+        begin.appendChar(':');
+        begin.appendInt(port);
+        request.getPath(begin);
+    }
+    Attempt attempt{pm != nullptr ? begin.getString() : nullptr, "---- Reading HTTP Response ----", request.isHead(),
                     request.isIdempotent() && !request.hasBody()};
     return runAttempts(
         options, domain, port, tls, attempt,
@@ -261,11 +266,12 @@ bool HttpClient::sendRequestObject(HttpControl& options, bool tls, HttpRequest& 
         log.logError("Domain is empty!");
         return false;
     }
-    StringBuffer path;
-    request.getPath(path);
-    path.trimWhitespace();
-    path.toLowerCase();
-    if (path.beginsWith("http:/") || path.beginsWith("https:/")) {
+    // Looked at in place: the path is sent as it stands.
+    const char* path = request.pathSb().getString();
+    while (*path == ' ' || *path == '\t' || *path == '\r' || *path == '\n')
+        ++path;
+    if (asciiCompareNoCase(path, "http:/", std::strlen("http:/")) == 0 ||
+        asciiCompareNoCase(path, "https:/", std::strlen("https:/")) == 0) {
         log.logError("Path should not contain http://domain");
         return false;
     }
@@ -282,10 +288,14 @@ bool HttpClient::sendRequestObject(HttpControl& options, bool tls, HttpRequest& 
     if (proxyBasicCredentials(options, false, proxyCredentials, log, pm))
         request.setHeader("Proxy-Authorization", proxyCredentials.getString());
     StringBuffer extraLines;
-    StringBuffer cookiePath;
-    request.getPath(cookiePath);
-    cookiePath.chopAtFirstChar('?');
-    addCookiesHeader(options, m_host.getString(), cookiePath.getString(), tls, extraLines, log, pm);
+    if (options.CookieDir.getSize() != 0 && options.SendCookies) {
+        StringBuffer cookiePath;
+        request.getPath(cookiePath);
+        cookiePath.chopAtFirstChar('?');
+        addCookiesHeader(options, m_host.getString(), cookiePath.getString(), tls, extraLines, log, pm);
+    } else {
+        addCookiesHeader(options, m_host.getString(), nullptr, tls, extraLines, log, pm);
+    }
 
     StringBuffer proxyHost;
     std::uint32_t proxyPort = http_opt::kDefaultProxyPort;
@@ -429,7 +439,21 @@ bool HttpClient::readResponseTo(HttpControl& options, bool tls, bool head, bool 
     m_requestTls = tls;
     m_headLostAtOnce = false;
     HttpResponseHeader& header = result.responseHeader;
-    DataBuffer headBytes;
+    // Borrowed from the connection, so that a kept-alive one reads head
+    // after head without allocating; a nested read finds it lent and uses
+    // room of its own.
+    struct LentRoom {
+        DataBuffer& home;
+        DataBuffer bytes;
+        explicit LentRoom(DataBuffer& h) : home(h) { bytes.takeFrom(home); }
+        ~LentRoom() {
+            bytes.clear();
+            home.takeFrom(bytes);
+        }
+        LentRoom(const LentRoom&) = delete;
+        LentRoom& operator=(const LentRoom&) = delete;
+    } lent(m_headRoom);
+    DataBuffer& headBytes = lent.bytes;
     SocketFlags flags;
     bool ok = false;
     for (int interim = 0;; ++interim) {

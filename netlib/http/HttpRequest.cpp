@@ -1,5 +1,6 @@
 #include "netlib/http/HttpRequest.h"
 
+#include <cstdint>
 #include <cstring>
 
 #include <memory>
@@ -11,6 +12,7 @@
 #include "netlib/core/Progress.h"
 #include "netlib/core/TessikRand.h"
 #include "netlib/http/HttpControl.h"
+#include "netlib/http/MimeField.h"
 #include "netlib/http/TessikUrl.h"
 #include "netlib/streams/DataSource.h"
 #include "netlib/streams/Output.h"
@@ -767,9 +769,13 @@ void HttpRequest::removeHeader(const char* name) {
 }
 
 bool HttpRequest::isMultipartFormData() const {
-    StringBuffer ct;
-    m_mimeHeader.getFieldValueSilent("Content-Type", ct);
-    return ct.containsSubstringNoCase(http_req::kMultipartFormData);
+    // Asked on every send: the first Content-Type read in place, not copied.
+    for (int i = 0; i < m_mimeHeader.getCount(); ++i) {
+        const MimeField* f = m_mimeHeader.getFieldAt(i);
+        if (f->nameEquals("Content-Type"))
+            return f->getValueSb().containsSubstringNoCase(http_req::kMultipartFormData);
+    }
+    return false;
 }
 
 bool HttpRequest::useUrlEncoding() const {
@@ -982,6 +988,16 @@ bool HttpRequest::generateRequest(DataBuffer& out, StringBuffer& headerText, con
     headerText.setSb(text);
     // With no header lines the start line's own CR LF begins the blank line.
     text.append(block.getSize() != 0 ? kBlankLine : kCrlf);
+    // Exactly the room the request takes: it goes out as it is and never
+    // grows, and a byte buffer's first growth step is far larger.
+    std::uint64_t bodyBytes = 0;
+    if (withBody)
+        bodyBytes = m_altBody.getSize() != 0            ? m_altBody.getSize()
+                    : m_bodyFilePath.getSizeUtf8() == 0 ? static_cast<std::uint64_t>(params.getSize())
+                                                        : 0;
+    const std::uint64_t whole = static_cast<std::uint64_t>(text.getSize()) + bodyBytes;
+    if (whole <= UINT32_MAX)
+        out.ensureCapacity(static_cast<unsigned int>(whole));
     out.appendSb(text);
     if (withBody) {
         if (m_altBody.getSize() != 0)

@@ -111,6 +111,7 @@ public:
     void setFromUrl(const char* url, bool clearParams);
     void setPath(const char* path);
     void getPath(StringBuffer& out) const { out.appendSb(m_path); }
+    const StringBuffer& pathSb() const { return m_path; }
     void getPathAnsi(StringBuffer& out) const;
     void getVerb(StringBuffer& out) const { out.setSb(m_verb); }
     void setVerb(const char* verb) { m_verb.setString(verb != nullptr ? verb : ""); }

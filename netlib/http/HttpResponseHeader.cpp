@@ -28,9 +28,9 @@ bool isDigit(unsigned char c) {
 // The end of the line that starts at `at` (the index of its LF, or `size`)
 // and its length without a CR before the LF.
 std::uint32_t lineEnd(const unsigned char* p, std::uint32_t size, std::uint32_t at, std::uint32_t& textLength) {
-    std::uint32_t lf = at;
-    while (lf < size && p[lf] != '\n')
-        ++lf;
+    const void* found = at < size ? std::memchr(p + at, '\n', size - at) : nullptr;
+    const std::uint32_t lf = found != nullptr ? static_cast<std::uint32_t>(static_cast<const unsigned char*>(found) - p)
+                                              : (at < size ? size : at);
     textLength = lf - at;
     if (textLength > 0 && p[lf - 1] == '\r')
         --textLength;
@@ -185,6 +185,7 @@ void HttpResponseHeader::readContentLength(const unsigned char* p, std::uint32_t
         const unsigned char* line = p + at;
         at = lf + 1;
         if (lineLength < kContentLengthNameSize + 1 ||
+            asciiToLower(static_cast<char>(line[0])) != kContentLengthName[0] ||
             asciiCompareNoCase(reinterpret_cast<const char*>(line), kContentLengthName,
                                static_cast<int>(kContentLengthNameSize)) != 0)
             continue;
@@ -215,36 +216,37 @@ const MimeHeader& HttpResponseHeader::getFields() const {
     return m_fields;
 }
 
-bool HttpResponseHeader::rawField(const char* name, StringBuffer& out, bool& answered) const {
+bool HttpResponseHeader::rawField(const char* name, const char*& value, std::size_t& size, bool& answered) const {
     answered = false;
     if (m_fieldsBuilt || !m_plainFields || name == nullptr)
         return false;
+    const std::size_t nameSize = std::strlen(name);
     // Names whose values the MIME reader rewrites go through it.
     for (const char* special : {"subject", "to", "cc", "bcc", "received", "dkim-signature", "domainkey-signature"})
-        if (asciiCompareNoCase(name, special, std::strlen(special) + 1) == 0)
+        if (std::strlen(special) == nameSize && asciiCompareNoCase(name, special, nameSize) == 0)
             return false;
     answered = true;
     // The reader finds no field by an empty name.
-    if (*name == '\0')
+    if (nameSize == 0)
         return false;
-    const bool lastWins = asciiCompareNoCase(name, "content-type", sizeof "content-type") == 0;
-    const std::size_t nameSize = std::strlen(name);
+    const bool lastWins =
+        nameSize == sizeof "content-type" - 1 && asciiCompareNoCase(name, "content-type", nameSize) == 0;
     bool found = false;
     const char* text = m_rawFields.getString();
     const char* end = text + m_rawFields.getSize();
+    // Trimmed as the reader trims: blanks and line-end bytes.
+    auto white = [](char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; };
     for (const char* line = text; line < end;) {
         const char* lf = static_cast<const char*>(std::memchr(line, '\n', static_cast<std::size_t>(end - line)));
         const char* lineEnd = lf != nullptr ? lf : end;
         const char* next = lf != nullptr ? lf + 1 : end;
         const char* colon = static_cast<const char*>(std::memchr(line, ':', static_cast<std::size_t>(lineEnd - line)));
-        if (colon == nullptr || (lineEnd - line >= 5 && std::strncmp(line, "From ", 5) == 0)) {
+        if (colon == nullptr || (lineEnd - line >= 5 && *line == 'F' && std::memcmp(line, "From ", 5) == 0)) {
             line = next;
             continue;
         }
         const char* n0 = line;
         const char* n1 = colon;
-        // Trimmed as the reader trims: blanks and line-end bytes.
-        auto white = [](char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; };
         while (n0 < n1 && white(*n0))
             ++n0;
         while (n1 > n0 && white(n1[-1]))
@@ -252,16 +254,19 @@ bool HttpResponseHeader::rawField(const char* name, StringBuffer& out, bool& ans
         bool same = static_cast<std::size_t>(n1 - n0) == nameSize;
         for (std::size_t i = 0; same && i < nameSize; ++i) {
             // The reader writes blanks, angle brackets and quotes in a name as '-'.
-            const char c = std::strchr(" <>\"'", n0[i]) != nullptr ? '-' : n0[i];
-            same = asciiToLower(c) == asciiToLower(name[i]);
+            const char c = n0[i];
+            const bool dashed = c == ' ' || c == '<' || c == '>' || c == '"' || c == '\'';
+            same = asciiToLower(dashed ? '-' : c) == asciiToLower(name[i]);
         }
         if (same) {
             const char* v0 = colon + 1;
-            if (v0 < lineEnd && isBlank(static_cast<unsigned char>(*v0)))
+            const char* v1 = lineEnd;
+            while (v0 < v1 && white(*v0))
                 ++v0;
-            out.clear();
-            out.appendBytes(v0, static_cast<int>(lineEnd - v0));
-            out.trimWhitespace();
+            while (v1 > v0 && white(v1[-1]))
+                --v1;
+            value = v0;
+            size = static_cast<std::size_t>(v1 - v0);
             found = true;
             if (!lastWins)
                 return true;
@@ -273,18 +278,21 @@ bool HttpResponseHeader::rawField(const char* name, StringBuffer& out, bool& ans
 
 bool HttpResponseHeader::getField(const char* name, StringBuffer& out) const {
     bool answered = false;
-    StringBuffer value;
-    const bool found = rawField(name, value, answered);
+    const char* value = nullptr;
+    std::size_t size = 0;
+    const bool found = rawField(name, value, size, answered);
     if (!answered)
         return getFields().getFieldValueSilent(name, out);
-    out.appendSb(value);
+    if (found)
+        out.appendBytes(value, static_cast<int>(size));
     return found;
 }
 
 bool HttpResponseHeader::hasField(const char* name) const {
     bool answered = false;
-    StringBuffer value;
-    const bool found = rawField(name, value, answered);
+    const char* value = nullptr;
+    std::size_t size = 0;
+    const bool found = rawField(name, value, size, answered);
     return answered ? found : getFields().hasField(name);
 }
 

@@ -70,9 +70,10 @@ public:
 
 private:
     void readContentLength(const unsigned char* fields, std::uint32_t size);
-    // A plain head's field of that name as the MIME reader would give it;
-    // false when the name is one it reads specially (and for none).
-    bool rawField(const char* name, StringBuffer& out, bool& answered) const;
+    // A plain head's field of that name as the MIME reader would give it, as
+    // a span of the raw field lines; `answered` is false when the name is one
+    // it reads specially (and for none).
+    bool rawField(const char* name, const char*& value, std::size_t& size, bool& answered) const;
 
     std::uint32_t m_statusCode;
     StringBuffer m_statusText;

@@ -100,7 +100,7 @@ OutputDataBuffer::~OutputDataBuffer() {
 
 void OutputDataBuffer::setReroute(std::uint32_t limit, const char* utf8Path) {
     m_rerouteLimit = limit;
-    m_reroutePath.setFromUtf8(utf8Path ? utf8Path : "");
+    m_reroutePath = utf8Path ? utf8Path : "";
 }
 
 // The 64-bit element size is the one write path, so no size is cut to its
@@ -159,7 +159,7 @@ std::uint32_t OutputDataBuffer::writeBytes64(const void* data, std::uint64_t siz
 }
 
 bool OutputDataBuffer::shouldReroute(std::uint64_t needed) {
-    return m_rerouteLimit != 0 && m_reroutePath.getSizeUtf8() != 0 && !m_rerouteFailed && needed > m_rerouteLimit;
+    return m_rerouteLimit != 0 && !m_reroutePath.empty() && !m_rerouteFailed && needed > m_rerouteLimit;
 }
 
 // A file that could not take the whole content is deleted, never left
@@ -168,7 +168,7 @@ bool OutputDataBuffer::rerouteToFile(LogBase& log) {
     log.logInfo(stream_msg::kRerouting);
     log.logDataInt64("rerouteSize", m_rerouteLimit);
     OutputFile* file = new (std::nothrow) OutputFile();
-    if (!file || !file->createFile(m_reroutePath.getUtf8(), log)) {
+    if (!file || !file->createFile(m_reroutePath.c_str(), log)) {
         delete file;
         m_rerouteFailed = true;
         return true;
@@ -180,7 +180,7 @@ bool OutputDataBuffer::rerouteToFile(LogBase& log) {
     if (!ok) {
         log.logError(stream_msg::kRerouteFailed);
         delete file;
-        deleteFileUtf8(m_reroutePath.getUtf8(), nullptr);
+        deleteFileUtf8(m_reroutePath.c_str(), nullptr);
         m_rerouteFailed = true;
         m_halted = true;
         return false;

@@ -4,6 +4,7 @@
 // Writes are fwrite-like: element size and count in, elements written out,
 // and any failure gives 0: there are no partial results.
 #include <cstdint>
+#include <string>
 
 #include "netlib/core/DataBuffer.h"
 #include "netlib/core/LogBase.h"
@@ -84,7 +85,8 @@ private:
     std::uint32_t m_idx;
     bool m_halted;
     std::uint32_t m_rerouteLimit;
-    XString m_reroutePath;
+    // Plain bytes: every response body gets an output, few ever reroute.
+    std::string m_reroutePath;
     Output* m_reroute;
     bool m_rerouteFailed;
 };

@@ -18,6 +18,8 @@
 
 namespace {
 constexpr std::size_t kMaxInput = 16384;
+// Each name parses the head again: a bound keeps a head of many fields quick.
+constexpr int kMaxNamesCompared = 64;
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -27,11 +29,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     tessik::LogNull log;
     tessik::HttpResponseHeader head;
     const bool taken = head.parseBytes(data, static_cast<std::uint32_t>(size), log);
-    // Fields looked up straight from the lines agree with the reader's.
-    tessik::HttpResponseHeader lazy;
-    lazy.parseBytes(data, static_cast<std::uint32_t>(size), log);
+    // Fields looked up straight from the lines agree with the reader's. A
+    // fresh head for each name: one the reader must answer (Subject, To)
+    // takes the head apart, and later names would go through the reader too.
     const tessik::MimeHeader& fields = head.getFields();
-    for (int i = 0; i < fields.getCount(); ++i) {
+    for (int i = 0; i < fields.getCount() && i < kMaxNamesCompared; ++i) {
+        tessik::HttpResponseHeader lazy;
+        lazy.parseBytes(data, static_cast<std::uint32_t>(size), log);
         tessik::StringBuffer name, byLines, byReader;
         fields.getNameAt(i, name);
         if (lazy.getField(name.getString(), byLines) != head.getField(name.getString(), byReader) ||
