@@ -1,5 +1,10 @@
 # Sourced by run-test.sh, run-fuzzer.sh and scripts/test.
 
+# Only root can run these: AsNobody tests prepare files owned by another user
+# and check them as nobody; AsRoot tests make a private host name.
+needs_root='AsNobody.*:AsRoot.*'
+needs_root_why='they need root (AsNobody: files of another user, checked as nobody; AsRoot: a private host name)'
+
 # Runs a command in the background and waits for it; a stop of the runner
 # (TERM, INT, HUP) reaches the command as SIGTERM (a background command
 # ignores SIGINT), and the runner then exits, so that its EXIT trap, its

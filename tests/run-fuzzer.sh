@@ -16,3 +16,12 @@ dirs=("$scratch")
 cd "$scratch" || exit 1
 run_stoppable "$fuzzer" -max_total_time="${GRV_FUZZ_SECONDS:-10}" -rss_limit_mb=2048 \
   -timeout=20 -print_final_stats=1 "${dirs[@]}"
+status=$?
+# The scratch folder goes, so an input that failed is kept in the log, where
+# it can be taken back (base64 -d) and run again.
+for found in crash-* leak-* timeout-* oom-*; do
+  [ -f "$found" ] || continue
+  echo "run-fuzzer: $found as base64:"
+  base64 -w 76 "$found"
+done
+exit $status

@@ -26,19 +26,16 @@ export ASAN_OPTIONS="${ASAN_OPTIONS:-detect_leaks=1:abort_on_error=0:strict_stri
 export LSAN_OPTIONS="${LSAN_OPTIONS:-suppressions=$here/lsan.supp:print_suppressions=0}"
 export UBSAN_OPTIONS="${UBSAN_OPTIONS:-halt_on_error=1:print_stacktrace=1}"
 
-# Only root can run these: AsNobody tests prepare files owned by another user
-# and check them as nobody; AsRoot tests make a private host name. For other
-# users the runner leaves them out and names them (also into $GRV_LEFT_OUT,
-# which scripts/test prints at its end).
-needs_root='AsNobody.*:AsRoot.*'
-why='they need root (AsNobody: files of another user, checked as nobody; AsRoot: a private host name)'
+# For other users the runner leaves out the tests only root can run
+# ($needs_root, run-common.sh) and names them, also into $GRV_LEFT_OUT, which
+# scripts/test prints at its end.
 if [ "$(id -u)" != 0 ] && [ -z "${GTEST_FILTER:-}" ]; then
   case $(basename "$1") in
   *_tests)
     left=$("$@" --gtest_list_tests --gtest_filter="$needs_root" 2>/dev/null |
       awk '/^[^ ]/ { suite = $1 } /^  / { printf "%s%s%s", sep, suite, $1; sep = " " }')
     if [ -n "$left" ]; then
-      echo "run-test: not root, so these tests are left out, as $why: $left"
+      echo "run-test: not root, so these tests are left out, as $needs_root_why: $left"
       [ -n "${GRV_LEFT_OUT:-}" ] && echo "$(basename "$1"): $left" >>"$GRV_LEFT_OUT"
     fi
     ;;

@@ -315,7 +315,19 @@ void CookieMgr::storePair(TreeNode& root, const StringBuffer& key, const Cookie&
         attributes = CookieAttributes::of(*holder);
     attributes.takeFrom(cookie);
     if (holder != nullptr && CookieAttributes::of(*holder) == attributes) {
-        findPair(*holder, name)->setContent(value);
+        TreeNode* kept = findPair(*holder, name);
+        kept->setContent(value);
+        // The reader lets the last pair of a name (ignoring case) win: an
+        // edited element may hold more than one.
+        for (int i = holder->getNumChildren() - 1; i >= 0; --i) {
+            TreeNode* pair = holder->getChild(i);
+            StringBuffer pairName;
+            if (pair == nullptr || pair == kept)
+                continue;
+            cookiePairName(*pair, pairName);
+            if (pairName.equalsNoCase(name))
+                delete pair;
+        }
         removeName(root, key, name, holder);
         return;
     }

@@ -16,8 +16,10 @@
 #include <algorithm>
 #include <chrono>
 #include <cstring>
+#include <filesystem>
 #include <stdexcept>
 #include <thread>
+#include <vector>
 
 extern char** environ;
 
@@ -53,6 +55,24 @@ bool IsRoot() {
 std::string LogTail(const std::string& path) {
     std::string text = ReadFile(path);
     return text.size() > kLogTail ? text.substr(text.size() - kLogTail) : text;
+}
+
+// What a peer that did not come up said: its output, then the logs it keeps
+// itself (error.log, cache.log, ...), where a service often puts the cause.
+std::string StartFailureLogs(const std::string& folder, const std::string& output) {
+    std::string text = LogTail(output);
+    std::vector<std::filesystem::path> logs;
+    std::error_code ec;
+    for (const auto& entry : std::filesystem::directory_iterator(folder, ec)) {
+        if (entry.path().extension() == ".log" && entry.path() != output) {
+            logs.push_back(entry.path());
+        }
+    }
+    std::sort(logs.begin(), logs.end());
+    for (const auto& log : logs) {
+        text += "\n" + log.filename().string() + ":\n" + LogTail(log.string());
+    }
+    return text;
 }
 
 void Fail(const std::string& what) {
@@ -250,8 +270,8 @@ void LoopbackPeers::Launch(Running peer, const std::vector<std::string>& argv, c
     for (int port : started.ports) {
         while (!LoopbackAccepts(port)) {
             if (HasExited(started.pid) || Clock::now() > deadline) {
-                std::string why =
-                    started.name + " did not come up on port " + std::to_string(port) + ":\n" + LogTail(started.log);
+                std::string why = started.name + " did not come up on port " + std::to_string(port) + ":\n" +
+                                  StartFailureLogs(started.folder, started.log);
                 StopPeer(started);
                 m_running.pop_back();
                 Fail(why);

@@ -238,13 +238,20 @@ TEST_F(Cookies, StoredDocumentsTheEngineReads) {
                   std::string(c.sent).empty() ? "" : "Cookie: " + std::string(c.sent) + "\r\n");
         EXPECT_NE(logText(log).find(c.log), std::string::npos) << logText(log);
     }
-    // Readers take an element of any tag for a cookie, so storing does too:
-    // the value replaced is the one that is sent.
-    {
+    // Storing "a=new" into a stored document sends a=new. Readers take an
+    // element of any tag for a cookie, so storing does too; an edited element
+    // may hold a name twice (the reader lets the last one, ignoring case,
+    // win), and storing leaves it once.
+    for (const char* document : {
+             "<cookies><other key=\".shop.test,/\"><a>old</a></other></cookies>",
+             "<cookies><c key=\".shop.test,/\"><a>old</a><a /></c></cookies>",
+             "<cookies><c key=\".shop.test,/\"><a>old</a><A>older</A></c></cookies>",
+             "<cookies><c key=\".shop.test,/\"><A>older</A><a>old</a><a>x</a></c></cookies>",
+         }) {
+        SCOPED_TRACE(document);
         HttpControl options;
         options.CookieDir.setString("memory");
-        options.stringTable.insertString("shop_test.xml",
-                                         "<cookies><other key=\".shop.test,/\"><a>old</a></other></cookies>");
+        options.stringTable.insertString("shop_test.xml", document);
         Logger log;
         HttpResponseHeader head;
         head.parse("HTTP/1.1 200 OK\r\nSet-Cookie: a=new; Path=/\r\n\r\n", log);
