@@ -136,25 +136,41 @@ std::vector<std::string> NginxAccessLines(const NginxPeer& nginx, std::size_t co
     return lines;
 }
 
+namespace {
+// A socket bound to a port of 127.0.0.1 the kernel chose, or -1 (errno set).
+int BindAnyLoopbackPort(int& port) {
+    int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t len = sizeof addr;
+    if (fd < 0 || bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 ||
+        getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len) != 0) {
+        const int saved = errno;
+        if (fd >= 0) {
+            close(fd);
+        }
+        errno = saved;
+        return -1;
+    }
+    port = ntohs(addr.sin_port);
+    return fd;
+}
+} // namespace
+
 std::vector<int> FreeLoopbackPorts(std::size_t count) {
     // All sockets stay bound until every port is chosen, so the ports differ.
     std::vector<int> fds;
     std::vector<int> ports;
     std::string error;
     while (ports.size() < count && error.empty()) {
-        int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        sockaddr_in addr{};
-        addr.sin_family = AF_INET;
-        addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        socklen_t len = sizeof addr;
-        if (fd < 0 || bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 ||
-            getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len) != 0) {
+        int port = 0;
+        const int fd = BindAnyLoopbackPort(port);
+        if (fd < 0) {
             error = strerror(errno);
         } else {
-            ports.push_back(ntohs(addr.sin_port));
-        }
-        if (fd >= 0) {
             fds.push_back(fd);
+            ports.push_back(port);
         }
     }
     for (int fd : fds) {
@@ -168,6 +184,19 @@ std::vector<int> FreeLoopbackPorts(std::size_t count) {
 
 int FreeLoopbackPort() {
     return FreeLoopbackPorts(1)[0];
+}
+
+ClosedLoopbackPort::ClosedLoopbackPort() {
+    m_fd = BindAnyLoopbackPort(m_port);
+    if (m_fd < 0) {
+        Fail("no port to hold closed on 127.0.0.1: " + std::string(strerror(errno)));
+    }
+}
+
+ClosedLoopbackPort::~ClosedLoopbackPort() {
+    if (m_fd >= 0) {
+        close(m_fd);
+    }
 }
 
 LoopbackPeers::LoopbackPeers() {

@@ -198,6 +198,21 @@ std::vector<std::string> NginxAccessLines(const NginxPeer& nginx, std::size_t co
 // Ports of 127.0.0.1 that were free a moment ago, all different.
 int FreeLoopbackPort();
 std::vector<int> FreeLoopbackPorts(std::size_t count);
+// A port of 127.0.0.1 that refuses connections for as long as this lives:
+// it stays bound without listening, so no other process can start listening
+// on it while a test counts on the refusal.
+class ClosedLoopbackPort {
+public:
+    ClosedLoopbackPort();
+    ~ClosedLoopbackPort();
+    ClosedLoopbackPort(const ClosedLoopbackPort&) = delete;
+    ClosedLoopbackPort& operator=(const ClosedLoopbackPort&) = delete;
+    int port() const { return m_port; }
+
+private:
+    int m_fd = -1;
+    int m_port = 0;
+};
 // Whether something accepts TCP connections on 127.0.0.1:port.
 bool LoopbackAccepts(int port);
 

@@ -22,7 +22,8 @@ constexpr int kReportsEach = 25;
 
 TEST(Concurrency, ReporterThreadsShareOneFacade) {
     // Nothing listens there: every request fails at its connect.
-    const int closedPort = grvtest::FreeLoopbackPort();
+    const grvtest::ClosedLoopbackPort closed;
+    const int closedPort = closed.port();
     TsHttp shared;
     std::atomic<int> failedAsExpected{0};
     std::atomic<bool> stop{false};

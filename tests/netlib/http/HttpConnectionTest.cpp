@@ -254,7 +254,8 @@ TEST_F(HttpConnection, TlsConnectFailuresAndTunnelsSayWhy) {
         bool proxy;
         std::vector<const char*> lines;
     };
-    const int closedPort = grvtest::FreeLoopbackPort();
+    const grvtest::ClosedLoopbackPort closed;
+    const int closedPort = closed.port();
     const Case cases[] = {
         {"https to a closed port", closedPort, false, {kMsgConnectFailed, "Failed to connect."}},
         {"tunnel to a closed proxy", 443, true, {http_tunnel::kMsgProxyConnectFailed, "Failed to connect."}},

@@ -227,7 +227,8 @@ TEST_F(QuickMethods, FetchesIntoMemoryTextResponsesAndHeads) {
         << http.lastResult().requestHeaderText.getString();
 
     // Nothing listens: the exchange fails and no response is made.
-    const std::string closed = "http://127.0.0.1:" + std::to_string(grvtest::FreeLoopbackPort()) + "/";
+    const grvtest::ClosedLoopbackPort nothingListens;
+    const std::string closed = "http://127.0.0.1:" + std::to_string(nothingListens.port()) + "/";
     EXPECT_EQ(http.QuickGetObj(X(url, closed), false, nullptr, log()), nullptr);
     EXPECT_NE(logText().find("Failed."), std::string::npos);
 }

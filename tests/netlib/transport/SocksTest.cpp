@@ -48,7 +48,8 @@ TEST(SocksMessages, FieldsLongerThanAByteAreRefusedNotCut) {
     // Refused before a byte reaches the proxy: nothing listens there.
     ClsSocksClient settings;
     settings.setSocksHostname("127.0.0.1");
-    settings.setSocksPort(grvtest::FreeLoopbackPort());
+    const grvtest::ClosedLoopbackPort nothingListens;
+    settings.setSocksPort(nothingListens.port());
     settings.setSocksUsername(longName.c_str());
     settings.setSocksPassword("pw");
     TessikSocket socket;
@@ -248,7 +249,8 @@ TEST_F(SocksPeers, GetThroughEveryProxyReturnsThePage) {
 
 TEST_F(SocksPeers, DanteRefusalsGiveTheirCodes) {
     const int dante = peers.StartDante();
-    const int closedPort = grvtest::FreeLoopbackPort();
+    const grvtest::ClosedLoopbackPort closed;
+    const int closedPort = closed.port();
     struct Case {
         int version;
         const char* target;

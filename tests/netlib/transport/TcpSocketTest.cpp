@@ -120,7 +120,8 @@ TEST(TcpSocket, RefusalsAndBadNamesFailWithTheirReasons) {
         int reason;
         const char* text;
     };
-    const int closedPort = grvtest::FreeLoopbackPort();
+    const grvtest::ClosedLoopbackPort closed;
+    const int closedPort = closed.port();
     const Case cases[] = {
         {"127.0.0.1", "", kSocketFailConnect, "WSAECONNREFUSED"},
         {"  ", "", kSocketFailNoHost, "Cannot connect, hostname is zero length"},
