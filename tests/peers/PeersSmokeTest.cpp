@@ -3,8 +3,12 @@
 #include "tests/support/LoopbackPeers.h"
 #include "tests/support/TestSupport.h"
 
+#include <arpa/inet.h>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
 #include <signal.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <string>
 #include <vector>
@@ -191,6 +195,47 @@ TEST(LoopbackPeers, NoPeerSurvivesItsOwner) {
     }
     EXPECT_FALSE(FileExists(folder));
     EXPECT_FALSE(LoopbackAccepts(port));
+}
+
+// A peer counts as up only when the socket that answers is its own, so the
+// holder of each port must be named right: nobody, this process, or the peer.
+TEST(LoopbackPeers, ListenersAreNamedByProcessAndGroup) {
+    LoopbackPeers peers;
+    const int socks = peers.StartMicrosocks();
+    const ClosedLoopbackPort closed;
+
+    const int own = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    ASSERT_GE(own, 0);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_ANY);
+    socklen_t len = sizeof addr;
+    ASSERT_EQ(bind(own, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
+    ASSERT_EQ(listen(own, 1), 0);
+    ASSERT_EQ(getsockname(own, reinterpret_cast<sockaddr*>(&addr), &len), 0);
+    const int ownPort = ntohs(addr.sin_port);
+
+    struct Case {
+        const char* name;
+        int port;
+        std::string expected; // "pid group first-argument" per listener
+    } cases[] = {
+        {"bound, not listening", closed.port(), ""},
+        {"this process, on every address", ownPort,
+         std::to_string(getpid()) + " " + std::to_string(getpgrp()) + " " + ReadFile("/proc/self/cmdline").c_str()},
+        {"the peer", socks, "group leader /usr/bin/microsocks"},
+    };
+    for (const Case& c : cases) {
+        std::string seen;
+        for (const LoopbackListener& l : LoopbackListeners(c.port)) {
+            const std::string first = l.command.substr(0, l.command.find(' '));
+            seen += l.pid == l.processGroup && l.pid != getpid()
+                        ? "group leader " + first
+                        : std::to_string(l.pid) + " " + std::to_string(l.processGroup) + " " + first;
+        }
+        EXPECT_EQ(seen, c.expected) << c.name;
+    }
+    close(own);
 }
 
 } // namespace

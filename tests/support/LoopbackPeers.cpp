@@ -10,6 +10,7 @@
 #include <spawn.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -17,6 +18,10 @@
 #include <chrono>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
+#include <map>
+#include <mutex>
+#include <sstream>
 #include <stdexcept>
 #include <thread>
 #include <vector>
@@ -156,10 +161,133 @@ int BindAnyLoopbackPort(int& port) {
     port = ntohs(addr.sin_port);
     return fd;
 }
+
+// Test executables run side by side, and a port one of them has chosen looks
+// free to the others until its peer binds it: the two peers would then race
+// for it, and the loser's test would talk to the winner. So each chosen port
+// is claimed under an abstract socket name of its own until its peer listens
+// (the kernel drops the name with the process), and a claimed port is passed
+// over.
+class PortClaims {
+public:
+    // Claims port for this process; false when another process holds it.
+    bool Claim(int port) {
+        const int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        if (fd < 0) {
+            return true; // nothing to claim with: the kernel's choice stands
+        }
+        sockaddr_un addr{};
+        addr.sun_family = AF_UNIX;
+        const std::string name = "grv-loopback-port-" + std::to_string(port);
+        std::memcpy(addr.sun_path + 1, name.data(), name.size()); // sun_path[0] == 0: abstract
+        const auto len = static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + 1 + name.size());
+        if (bind(fd, reinterpret_cast<sockaddr*>(&addr), len) != 0) {
+            close(fd);
+            return errno != EADDRINUSE;
+        }
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_claims[port] = fd;
+        return true;
+    }
+    void Release(int port) {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        auto it = m_claims.find(port);
+        if (it != m_claims.end()) {
+            close(it->second);
+            m_claims.erase(it);
+        }
+    }
+
+private:
+    std::mutex m_mutex;
+    std::map<int, int> m_claims;
+};
+
+PortClaims& Claims() {
+    static PortClaims claims;
+    return claims;
+}
+
+// The listening sockets (inodes) that take connections to 127.0.0.1:port.
+std::vector<std::string> LoopbackListenerInodes(int port) {
+    constexpr const char* kListen = "0A";
+    const std::vector<std::string> answering = {"0100007F", "00000000", "00000000000000000000000000000000",
+                                                "0000000000000000FFFF00000100007F"};
+    std::vector<std::string> inodes;
+    for (const char* table : {"/proc/net/tcp", "/proc/net/tcp6"}) {
+        std::ifstream in(table);
+        std::string line;
+        std::getline(in, line); // the column names
+        while (std::getline(in, line)) {
+            std::istringstream fields(line);
+            std::string slot, local, remote, state, queues, timer, retransmits, uid, timeout, inode;
+            fields >> slot >> local >> remote >> state >> queues >> timer >> retransmits >> uid >> timeout >> inode;
+            const std::size_t colon = local.find(':');
+            if (colon == std::string::npos || state != kListen ||
+                std::stoi(local.substr(colon + 1), nullptr, 16) != port ||
+                std::find(answering.begin(), answering.end(), local.substr(0, colon)) == answering.end()) {
+                continue;
+            }
+            inodes.push_back(inode);
+        }
+    }
+    return inodes;
+}
+
+// A process's group, from /proc/PID/stat (the fields after the name, which
+// may itself hold spaces and parentheses); 0 when it cannot be read.
+pid_t ProcessGroupOf(const std::string& pid) {
+    const std::string stat = ReadFile("/proc/" + pid + "/stat");
+    const std::size_t close = stat.rfind(')');
+    if (close == std::string::npos) {
+        return 0;
+    }
+    std::istringstream rest(stat.substr(close + 1));
+    std::string state;
+    long parent = 0, group = 0;
+    rest >> state >> parent >> group;
+    return static_cast<pid_t>(group);
+}
+
 } // namespace
 
+std::vector<LoopbackListener> LoopbackListeners(int port) {
+    std::vector<LoopbackListener> found;
+    const std::vector<std::string> inodes = LoopbackListenerInodes(port);
+    if (inodes.empty()) {
+        return found;
+    }
+    std::vector<std::string> sockets;
+    for (const std::string& inode : inodes) {
+        sockets.push_back("socket:[" + inode + "]");
+    }
+    std::error_code ec;
+    for (const auto& process : std::filesystem::directory_iterator("/proc", ec)) {
+        const std::string pid = process.path().filename().string();
+        if (pid.find_first_not_of("0123456789") != std::string::npos) {
+            continue;
+        }
+        std::error_code fdError;
+        for (const auto& fd : std::filesystem::directory_iterator(process.path() / "fd", fdError)) {
+            std::error_code linkError;
+            const std::string target = std::filesystem::read_symlink(fd.path(), linkError).string();
+            if (!linkError && std::find(sockets.begin(), sockets.end(), target) != sockets.end()) {
+                std::string command = ReadFile("/proc/" + pid + "/cmdline");
+                std::replace(command.begin(), command.end(), '\0', ' ');
+                while (!command.empty() && command.back() == ' ') {
+                    command.pop_back();
+                }
+                found.push_back({static_cast<pid_t>(std::stol(pid)), ProcessGroupOf(pid), command});
+                break;
+            }
+        }
+    }
+    return found;
+}
+
 std::vector<int> FreeLoopbackPorts(std::size_t count) {
-    // All sockets stay bound until every port is chosen, so the ports differ.
+    // Every socket stays bound until every port is chosen, so the ports
+    // differ and a port another process has claimed is not offered again.
     std::vector<int> fds;
     std::vector<int> ports;
     std::string error;
@@ -170,13 +298,18 @@ std::vector<int> FreeLoopbackPorts(std::size_t count) {
             error = strerror(errno);
         } else {
             fds.push_back(fd);
-            ports.push_back(port);
+            if (Claims().Claim(port)) {
+                ports.push_back(port);
+            }
         }
     }
     for (int fd : fds) {
         close(fd);
     }
     if (!error.empty()) {
+        for (int port : ports) {
+            Claims().Release(port);
+        }
         Fail("no free port on 127.0.0.1: " + error);
     }
     return ports;
@@ -296,17 +429,36 @@ void LoopbackPeers::Launch(Running peer, const std::vector<std::string>& argv, c
     Running& started = m_running.back();
 
     auto deadline = Clock::now() + kStartLimit;
+    std::string why;
     for (int port : started.ports) {
-        while (!LoopbackAccepts(port)) {
+        while (why.empty() && !LoopbackAccepts(port)) {
             if (HasExited(started.pid) || Clock::now() > deadline) {
-                std::string why = started.name + " did not come up on port " + std::to_string(port) + ":\n" +
-                                  StartFailureLogs(started.folder, started.log);
-                StopPeer(started);
-                m_running.pop_back();
-                Fail(why);
+                why = started.name + " did not come up on port " + std::to_string(port) + ":\n" +
+                      StartFailureLogs(started.folder, started.log);
             }
             std::this_thread::sleep_for(kPollStep);
         }
+        if (!why.empty()) {
+            break;
+        }
+        // Something answering is not enough: it must be this peer, not a
+        // process that took the port first (the peer then fails to bind).
+        const std::vector<LoopbackListener> listeners = LoopbackListeners(port);
+        const bool ours = std::any_of(listeners.begin(), listeners.end(),
+                                      [&](const LoopbackListener& l) { return l.processGroup == started.pid; });
+        if (!listeners.empty() && !ours) {
+            why = started.name + ": port " + std::to_string(port) + " is taken by another process (pid " +
+                  std::to_string(listeners.front().pid) + ", " + listeners.front().command + "):\n" +
+                  StartFailureLogs(started.folder, started.log);
+        }
+    }
+    for (int port : started.ports) {
+        Claims().Release(port);
+    }
+    if (!why.empty()) {
+        StopPeer(started);
+        m_running.pop_back();
+        Fail(why);
     }
 }
 

@@ -195,7 +195,9 @@ private:
 // access log once there are count of them (fewer when the wait gave up).
 std::vector<std::string> NginxAccessLines(const NginxPeer& nginx, std::size_t count);
 
-// Ports of 127.0.0.1 that were free a moment ago, all different.
+// Ports of 127.0.0.1 that were free a moment ago, all different; no other
+// test process is offered them before the peer this one starts on them
+// listens.
 int FreeLoopbackPort();
 std::vector<int> FreeLoopbackPorts(std::size_t count);
 // A port of 127.0.0.1 that refuses connections for as long as this lives:
@@ -215,6 +217,14 @@ private:
 };
 // Whether something accepts TCP connections on 127.0.0.1:port.
 bool LoopbackAccepts(int port);
+// The processes holding a socket that takes connections to 127.0.0.1:port
+// (one listening there or on every address), as far as /proc shows them.
+struct LoopbackListener {
+    pid_t pid = 0;
+    pid_t processGroup = 0;
+    std::string command; // its arguments, space-separated
+};
+std::vector<LoopbackListener> LoopbackListeners(int port);
 
 // Fixture for tests that talk to peers: every peer stops at TearDown.
 class LoopbackPeerTest : public ::testing::Test {

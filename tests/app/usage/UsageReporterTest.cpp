@@ -77,8 +77,8 @@ TEST_F(UsageReporter, EveryLabelReachesTheServerByteForByte) {
 TEST_F(UsageReporter, NoServerAndErrorStatusesEndQuietly) {
     using Clock = std::chrono::steady_clock;
     const auto start = Clock::now();
-    // Nothing listens on the port.
-    grv::CUsageReporter(std::string("127.0.0.1"), grvtest::FreeLoopbackPort()).PostUsageStat("New Entry");
+    const grvtest::ClosedLoopbackPort nothingListens;
+    grv::CUsageReporter(std::string("127.0.0.1"), nothingListens.port()).PostUsageStat("New Entry");
     // Answers of every kind count as delivered.
     for (const char* answer : {"HTTP/1.1 500 Internal Server Error\r\nContent-Length: 0\r\n\r\n",
                                "HTTP/1.1 404 Not Found\r\nContent-Length: 4\r\n\r\nnope"}) {

@@ -540,7 +540,8 @@ TEST_F(CachedGets, HostsWhoseNameFailedAreRefusedUntilTheyResolve) {
     // A connect that fails although the name resolved clears the mark.
     options.bucketCache.setDomainInvalid("localhost", log);
     options.cacheControl.checkDomainCache = 0;
-    EXPECT_EQ(Get("http://localhost:" + std::to_string(grvtest::FreeLoopbackPort()) + "/", result, log), "failed");
+    const grvtest::ClosedLoopbackPort nothingListens;
+    EXPECT_EQ(Get("http://localhost:" + std::to_string(nothingListens.port()) + "/", result, log), "failed");
     EXPECT_TRUE(options.bucketCache.isDomainNegative("localhost", negative, log));
     EXPECT_FALSE(negative);
 
