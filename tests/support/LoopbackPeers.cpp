@@ -141,6 +141,26 @@ std::vector<std::string> NginxAccessLines(const NginxPeer& nginx, std::size_t co
     return lines;
 }
 
+std::vector<NginxAccessLine> NginxAccessLog(const NginxPeer& nginx, std::size_t count) {
+    std::vector<NginxAccessLine> parsed;
+    for (const std::string& line : NginxAccessLines(nginx, count)) {
+        NginxAccessLine& fields = parsed.emplace_back();
+        std::istringstream in(line);
+        in >> fields.serverAddr >> fields.connection >> fields.requests;
+        in.ignore(1);
+        std::getline(in, fields.rest);
+    }
+    return parsed;
+}
+
+std::vector<std::string> NginxAccessRequests(const NginxPeer& nginx, std::size_t count) {
+    std::vector<std::string> requests;
+    for (NginxAccessLine& line : NginxAccessLog(nginx, count)) {
+        requests.push_back(std::move(line.rest));
+    }
+    return requests;
+}
+
 namespace {
 // A socket bound to a port of 127.0.0.1 the kernel chose, or -1 (errno set).
 int BindAnyLoopbackPort(int& port) {

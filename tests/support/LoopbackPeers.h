@@ -194,6 +194,16 @@ private:
 // nginx writes a request's log line after its answer: the lines of its
 // access log once there are count of them (fewer when the wait gave up).
 std::vector<std::string> NginxAccessLines(const NginxPeer& nginx, std::size_t count);
+// One of those lines taken apart.
+struct NginxAccessLine {
+    std::string serverAddr;
+    long connection = 0; // nginx's serial number of the connection
+    long requests = 0;   // the request's number on its connection
+    std::string rest;    // "$status $request"
+};
+std::vector<NginxAccessLine> NginxAccessLog(const NginxPeer& nginx, std::size_t count);
+// Just the "$status $request" of each line.
+std::vector<std::string> NginxAccessRequests(const NginxPeer& nginx, std::size_t count);
 
 // Ports of 127.0.0.1 that were free a moment ago, all different; no other
 // test process is offered them before the peer this one starts on them

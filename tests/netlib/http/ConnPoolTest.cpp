@@ -4,9 +4,7 @@
 // after "Connection: close" and after nginx's keep-alive time-out.
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <chrono>
-#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -25,27 +23,6 @@
 using namespace tessik;
 
 namespace {
-
-struct LogLine {
-    std::string host;
-    long connection = 0;
-    long requests = 0;
-};
-
-// nginx may write a request's line after its answer is out: wait for all.
-std::vector<LogLine> accessLog(const grvtest::NginxPeer& nginx, std::size_t count) {
-    const auto text = grvtest::WaitFor(
-        [&] { return grvtest::ReadFile(nginx.accessLog); },
-        [&](const std::string& t) { return static_cast<std::size_t>(std::count(t.begin(), t.end(), '\n')) >= count; });
-    EXPECT_TRUE(text.met) << text.seen;
-    std::vector<LogLine> lines;
-    std::istringstream in(text.seen);
-    LogLine l;
-    std::string rest;
-    while (in >> l.host >> l.connection >> l.requests && std::getline(in, rest))
-        lines.push_back(l);
-    return lines;
-}
 
 class ConnPool : public grvtest::LoopbackPeerTest {
 protected:
@@ -104,12 +81,12 @@ TEST_F(ConnPool, ElevenHostsEvictTheLeastRecentlyUsed) {
     Get(Host(2)); // evicted: a new connection, and 127.0.0.3 goes
     Get(Host(1));
 
-    const std::vector<LogLine> lines = accessLog(nginx, 14);
+    const std::vector<grvtest::NginxAccessLine> lines = grvtest::NginxAccessLog(nginx, 14);
     ASSERT_EQ(lines.size(), 14u);
-    EXPECT_EQ(lines[10].host, Host(1));
+    EXPECT_EQ(lines[10].serverAddr, Host(1));
     EXPECT_EQ(lines[10].connection, lines[0].connection);
     EXPECT_EQ(lines[10].requests, 2);
-    EXPECT_EQ(lines[12].host, Host(2));
+    EXPECT_EQ(lines[12].serverAddr, Host(2));
     EXPECT_NE(lines[12].connection, lines[1].connection);
     EXPECT_EQ(lines[12].requests, 1);
     EXPECT_EQ(lines[13].connection, lines[0].connection);
@@ -134,10 +111,10 @@ TEST_F(ConnPool, ReconnectsAfterCloseAndAfterTheKeepAliveTimeOut) {
         Get("127.0.0.1");
     }
 
-    const std::vector<LogLine> all = accessLog(nginx, 12);
+    const std::vector<grvtest::NginxAccessLine> all = grvtest::NginxAccessLog(nginx, 12);
     ASSERT_EQ(all.size(), 12u);
     for (std::size_t half = 0; half < 2; ++half) {
-        const std::vector<LogLine> lines(all.begin() + 6 * half, all.begin() + 6 * half + 6);
+        const std::vector<grvtest::NginxAccessLine> lines(all.begin() + 6 * half, all.begin() + 6 * half + 6);
         const long expectedRequests[] = {1, 2, 3, 1, 1, 2};
         for (std::size_t i = 0; i < lines.size(); ++i)
             EXPECT_EQ(lines[i].requests, expectedRequests[i]) << half << " " << i;

@@ -52,15 +52,6 @@ std::vector<std::string> serverLines() {
     return lines;
 }
 
-// "$server_addr $connection $connection_requests ...": the connection and
-// its request count.
-std::pair<std::string, std::string> connectionOf(const std::string& line) {
-    const std::size_t a = line.find(' ');
-    const std::size_t b = line.find(' ', a + 1);
-    const std::size_t c = line.find(' ', b + 1);
-    return {line.substr(a + 1, b - a - 1), line.substr(b + 1, c - b - 1)};
-}
-
 class GetRoad : public grvtest::LoopbackPeerTest {
 protected:
     void SetUp() override {
@@ -90,18 +81,6 @@ protected:
         const bool ok = pool.quickRequest(url.c_str(), options, body, result, log, nullptr, false);
         return (ok ? "ok " : "failed ") + std::to_string(result.responseHeader.getStatusCode()) +
                (ok ? " " + str(body) : "");
-    }
-
-    // The request lines nginx logged, in order.
-    std::vector<std::string> Requests(std::size_t count) {
-        std::vector<std::string> out;
-        for (const std::string& line : grvtest::NginxAccessLines(nginx, count)) {
-            std::size_t at = 0;
-            for (int field = 0; field < 3; ++field)
-                at = line.find(' ', at) + 1;
-            out.push_back(line.substr(at));
-        }
-        return out;
     }
 
     HttpControl options;
@@ -143,7 +122,7 @@ TEST_F(GetRoad, RedirectChainsEndAfterEightHopsAnd503IsRetried) {
         want.push_back("302 GET /hop/" + std::to_string(n) + " HTTP/1.1");
     for (int n = 0; n < 4; ++n)
         want.push_back("503 GET /busy HTTP/1.1");
-    EXPECT_EQ(Requests(want.size()), want);
+    EXPECT_EQ(grvtest::NginxAccessRequests(nginx, want.size()), want);
 }
 
 TEST_F(GetRoad, CredentialsStayWithTheirHostAndOffAPlainHop) {
@@ -180,10 +159,10 @@ TEST_F(GetRoad, RedirectsKeepTheirCookiesAndTheConnection) {
     // The same host in other letter case goes on on the open connection.
     EXPECT_EQ(Get(Url("/upper", false, "www.redirect.test"), log), "ok 200 landed\n") << logText(log);
     EXPECT_NE(logText(log).find("Using existing connection for redirect..."), std::string::npos);
-    const std::vector<std::string> lines = grvtest::NginxAccessLines(nginx, 4);
+    const std::vector<grvtest::NginxAccessLine> lines = grvtest::NginxAccessLog(nginx, 4);
     ASSERT_EQ(lines.size(), 4u);
-    EXPECT_EQ(connectionOf(lines[3]).first, connectionOf(lines[2]).first) << lines[2] << "\n" << lines[3];
-    EXPECT_EQ(connectionOf(lines[3]).second, "2") << lines[3];
+    EXPECT_EQ(lines[3].connection, lines[2].connection) << lines[2].rest << "\n" << lines[3].rest;
+    EXPECT_EQ(lines[3].requests, 2) << lines[3].rest;
 
     // Not followed: the 302 is the answer and the target is absolute.
     options.FollowRedirects = 0;

@@ -8,7 +8,6 @@
 
 #include <atomic>
 #include <ctime>
-#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -305,20 +304,6 @@ TEST_F(ResponseStore, DamagedOrShortEntriesAreMisses) {
     }
 }
 
-// nginx's access log: "status request" per line, once count lines are in.
-std::vector<std::string> accessLog(const grvtest::NginxPeer& nginx, std::size_t count) {
-    const auto text = grvtest::WaitFor(
-        [&] { return grvtest::ReadFile(nginx.accessLog); },
-        [&](const std::string& t) { return static_cast<std::size_t>(std::count(t.begin(), t.end(), '\n')) >= count; });
-    EXPECT_TRUE(text.met) << text.seen;
-    std::vector<std::string> lines;
-    std::istringstream in(text.seen);
-    std::string addr, connection, requests, rest;
-    while (in >> addr >> connection >> requests && std::getline(in, rest))
-        lines.push_back(rest.substr(1));
-    return lines;
-}
-
 class CachedGets : public grvtest::LoopbackPeerTest {
 protected:
     void SetUp() override {
@@ -401,7 +386,7 @@ TEST_F(CachedGets, NginxAnswersTheEtagRevalidationWith304) {
     EXPECT_EQ(Get(url, fifth, log), "version two, longer\n");
     EXPECT_TRUE(fifth.fromCache);
 
-    const std::vector<std::string> lines = accessLog(nginx, 3);
+    const std::vector<std::string> lines = grvtest::NginxAccessRequests(nginx, 3);
     const std::vector<std::string> want = {"200 GET /cached.txt HTTP/1.1", "304 GET /cached.txt HTTP/1.1",
                                            "200 GET /cached.txt HTTP/1.1"};
     EXPECT_EQ(lines, want);
@@ -486,7 +471,7 @@ TEST_F(CachedGets, TheBucketCacheKeepsResponsesAndHosts) {
     EXPECT_EQ(movedAgain.responseHeader.getStatusCode(), 200u);
     // Before the root, then once each: the redirect's own target came from
     // the cache already.
-    const std::vector<std::string> lines = accessLog(nginx, 4);
+    const std::vector<std::string> lines = grvtest::NginxAccessRequests(nginx, 4);
     const std::vector<std::string> want = {"200 GET / HTTP/1.1", "200 GET / HTTP/1.1", "404 GET /empty404 HTTP/1.1",
                                            "302 GET /moved HTTP/1.1"};
     EXPECT_EQ(lines, want);

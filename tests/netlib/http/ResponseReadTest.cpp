@@ -3,7 +3,6 @@
 // nginx serves real pages, kept alive and gzip-chunked.
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <chrono>
 #include <sstream>
 #include <string>
@@ -641,35 +640,6 @@ TEST_F(ResponseRead, OnlyWhatCannotHappenTwiceIsSentAgain) {
     }
 }
 
-namespace {
-
-// One line of nginx's access log, "$server_addr $connection
-// $connection_requests $status $request": the count and what follows it.
-struct AccessLine {
-    long requests = 0;
-    std::string rest;
-};
-
-// nginx writes a line after its answer: the lines once `count` are there.
-std::vector<AccessLine> accessLog(const grvtest::NginxPeer& nginx, std::size_t count) {
-    const std::string text =
-        grvtest::WaitFor([&] { return grvtest::ReadFile(nginx.accessLog); },
-                         [&](const std::string& t) {
-                             return static_cast<std::size_t>(std::count(t.begin(), t.end(), '\n')) >= count;
-                         })
-            .seen;
-    std::vector<AccessLine> lines;
-    std::istringstream in(text);
-    std::string addr;
-    long connection = 0;
-    AccessLine line;
-    while (in >> addr >> connection >> line.requests && std::getline(in, line.rest))
-        lines.push_back(line);
-    return lines;
-}
-
-} // namespace
-
 TEST_F(ResponseRead, NginxAnswersEarlyAndStoresEmptyBodies) {
     const grvtest::NginxPeer nginx = peers.StartNginx();
     HttpControl options;
@@ -715,12 +685,9 @@ TEST_F(ResponseRead, NginxAnswersEarlyAndStoresEmptyBodies) {
                                  [](bool there) { return there; })
                     .met);
     EXPECT_EQ(grvtest::ReadFile(nginx.docRoot + "/dav/empty.txt"), "");
-    std::vector<std::string> requests;
-    for (const AccessLine& line : accessLog(nginx, 4))
-        requests.push_back(line.rest);
-    EXPECT_EQ(requests,
-              (std::vector<std::string>{" 200 POST /early HTTP/1.1", " 200 POST /early HTTP/1.1",
-                                        " 201 PUT /dav/empty.txt HTTP/1.1", " 200 GET /dav/empty.txt HTTP/1.1"}));
+    EXPECT_EQ(grvtest::NginxAccessRequests(nginx, 4),
+              (std::vector<std::string>{"200 POST /early HTTP/1.1", "200 POST /early HTTP/1.1",
+                                        "201 PUT /dav/empty.txt HTTP/1.1", "200 GET /dav/empty.txt HTTP/1.1"}));
 }
 
 TEST_F(ResponseRead, NginxOverTlsKeepsTheConnectionAndFramesBodies) {
@@ -761,10 +728,10 @@ TEST_F(ResponseRead, NginxOverTlsKeepsTheConnectionAndFramesBodies) {
             EXPECT_TRUE(str(body) == s.body) << body.getSize() << " bytes";
         }
     }
-    // "$server_addr $connection $connection_requests ...": the first four
+    // The requests per connection: the first four
     // went on one connection, the limit ended it, the last opened another.
     std::vector<long> counts;
-    for (const AccessLine& line : accessLog(nginx, 6))
+    for (const grvtest::NginxAccessLine& line : grvtest::NginxAccessLog(nginx, 6))
         counts.push_back(line.requests);
     EXPECT_EQ(counts, (std::vector<long>{1, 2, 3, 4, 5, 1}));
 }
