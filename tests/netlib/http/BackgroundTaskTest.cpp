@@ -178,9 +178,7 @@ TEST(BackgroundTaskLife, DestroyingAComponentWaitsForItsTask) {
     grvtest::ScriptPeer slow(R"PY(
 s = listen()
 c, a = s.accept()
-req = b''
-while b'\r\n\r\n' not in req:
-    req += c.recv(65536)
+recv_head(c)
 open(args[0], 'w').close()
 for _ in range(2000):
     if os.path.exists(args[1]):

@@ -156,9 +156,7 @@ challenge = {'old': 'realm="old", nonce="n0nce"',
              'sess': 'realm="sess", nonce="n0nce", qop="auth", algorithm=MD5-sess'}[mode]
 for turn in range(turns):
     c, a = s.accept()
-    req = b''
-    while b'\r\n\r\n' not in req:
-        req += c.recv(65536)
+    req = recv_head(c)
     head = req.decode()
     m = re.search(r'Authorization: Digest (.*)\r\n', head)
     if not m:

@@ -252,9 +252,7 @@ TEST_F(GetRoad, AnHtmlPageWithoutAHeadIsA200) {
     grvtest::ScriptPeer old(R"PY(
 s = listen()
 c, a = s.accept()
-req = b''
-while b'\r\n\r\n' not in req:
-    req += c.recv(65536)
+recv_head(c)
 c.sendall(b'<HTML><body>\r\n\r\nno head</body></HTML>')
 c.close()
 )PY");
@@ -424,13 +422,7 @@ namespace {
 constexpr const char* kScriptDropsKeptAlive = R"PY(
 s = listen()
 def get(c):
-    req = b''
-    while b'\r\n\r\n' not in req:
-        b = c.recv(65536)
-        if not b:
-            return False
-        req += b
-    return True
+    return b'\r\n\r\n' in recv_head(c)
 count = 0
 c, a = s.accept()
 get(c); count += 1

@@ -101,9 +101,7 @@ s = listen()
 bodies = {'bomb': gzip.compress(bytes(64 << 20), 9), 'entries': gzip.compress(b'journal entry\n' * 50)}
 for mode in args:
     c, a = s.accept()
-    req = b''
-    while b'\r\n\r\n' not in req:
-        req += c.recv(65536)
+    recv_head(c)
     body = bodies[mode]
     c.sendall(b'HTTP/1.1 200 OK\r\nContent-Encoding: gzip\r\nConnection: close\r\n'
               b'Content-Length: %d\r\n\r\n' % len(body) + body)

@@ -42,12 +42,8 @@ if args[0] == 'tls':
     ctx.load_cert_chain(args[1], args[2])
     c = ctx.wrap_socket(c, server_side=True)
 args = args[3:]
-req = b''
-while b'\r\n\r\n' not in req:
-    b = c.recv(65536)
-    if not b:
-        sys.exit(0)
-    req += b
+if b'\r\n\r\n' not in recv_head(c):
+    sys.exit(0)
 resp = bytes.fromhex(args[0])
 cuts = [0] + [int(x) for x in args[2:]] + [len(resp)]
 for i in range(len(cuts) - 1):
@@ -332,9 +328,7 @@ TEST_F(ResponseRead, AnAnswerBeforeTheBodyIsSentIsTheResponse) {
 import socket as so
 s = listen()
 c, a = s.accept()
-req = b''
-while b'\r\n\r\n' not in req:
-    req += c.recv(65536)
+recv_head(c)
 c.sendall(b'HTTP/1.1 413 Payload Too Large\r\nContent-Length: 8\r\nConnection: close\r\n\r\ntoo big!')
 time.sleep(0.3)
 c.setsockopt(so.SOL_SOCKET, so.SO_LINGER, bytes(8))

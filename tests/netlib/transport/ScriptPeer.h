@@ -25,6 +25,16 @@ def listen(host='127.0.0.1', backlog=5):
         f.write(str(s.getsockname()[1]))
     os.rename(sys.argv[1] + '.tmp', sys.argv[1])
     return s
+def recv_head(c):
+    # Up to the blank line after the head (and what came with it), or what
+    # came before the client closed.
+    data = b''
+    while b'\r\n\r\n' not in data:
+        b = c.recv(65536)
+        if not b:
+            break
+        data += b
+    return data
 def recv_all(c):
     data = b''
     while True:
@@ -47,9 +57,7 @@ open(args[0], 'wb').write(recv_all(c))
 inline constexpr const char* kScriptIgnoresRange = R"PY(
 s = listen()
 c, a = s.accept()
-req = b''
-while b'\r\n\r\n' not in req:
-    req += c.recv(65536)
+req = recv_head(c)
 fields = [l for l in req.split(b'\r\n') if l.lower().startswith(b'range:')]
 print(fields[0].decode() if fields else '-', flush=True)
 body = args[0].encode()

@@ -404,4 +404,13 @@ TEST(TcpSocket, SocketsOpenedFromSeveralThreadsGetTheirOwnSerials) {
     EXPECT_EQ(connected.load(), kThreads * kEach);
 }
 
+// A client that leaves before its request head is whole ends a script that
+// waits for the head, rather than leaving it spinning on the closed socket
+// until its time-out while the test waits for it.
+TEST(ScriptPeer, AClientGoneBeforeItsHeadEndsTheScript) {
+    ScriptPeer peer(grvtest::kScriptIgnoresRange, {"body"});
+    ASSERT_TRUE(grvtest::LoopbackAccepts(peer.port)); // connects and closes at once
+    EXPECT_EQ(peer.Finish().substr(0, 2), "-\n");
+}
+
 } // namespace
