@@ -139,18 +139,11 @@ TEST_F(ProxyTunnel, ComponentRequestsAndTheGetRoadGoThroughSquid) {
 
 namespace {
 
-// What the scripted proxies share: reading a head byte by byte, and piping
-// bytes both ways to the target a CONNECT head names until a side closes.
+// What the scripted proxies share: reading a head byte by byte (nothing of
+// the tunnel behind it), and piping bytes both ways to the target a CONNECT
+// head names until a side closes.
 constexpr const char* kProxyHelpers = R"PY(
 import base64, re, select, struct
-def read_head(c):
-    head = b''
-    while b'\r\n\r\n' not in head:
-        b = c.recv(1)
-        if not b:
-            break
-        head += b
-    return head
 def relay(c, head):
     host, port = head.split(b' ')[1].decode().rsplit(':', 1)
     t = socket.create_connection((host, int(port)))
@@ -174,7 +167,7 @@ def relay(c, head):
 constexpr const char* kScriptProxy = R"PY(
 s = listen()
 c, a = s.accept()
-head = read_head(c)
+head = recv_head(c, 1)
 c.sendall(args[0].encode().decode('unicode_escape').encode('latin-1'))
 if args[1] == 'relay':
     relay(c, head)
@@ -340,15 +333,15 @@ namespace {
 constexpr const char* kScriptNtlmProxy = R"PY(
 s = listen()
 c, a = s.accept()
-first = read_head(c)
+first = recv_head(c, 1)
 c.sendall(b'HTTP/1.1 407 Auth\r\nProxy-Authenticate: NTLM\r\nContent-Length: 0\r\n\r\n')
 c2, a = s.accept()
 c.close()
-negotiate = read_head(c2)
+negotiate = recv_head(c2, 1)
 challenge = base64.b64encode(bytes.fromhex(args[0])).decode()
 c2.sendall(('HTTP/1.1 407 Auth\r\nProxy-Authenticate: NTLM ' + challenge +
             '\r\nProxy-Authenticate: Basic realm=x\r\nContent-Length: 11\r\n\r\n<b>no</b>!\n').encode())
-authenticate = read_head(c2)
+authenticate = recv_head(c2, 1)
 c2.sendall(b'HTTP/1.1 200 Tunnel\r\n\r\n')
 relay(c2, authenticate)
 c2.close()

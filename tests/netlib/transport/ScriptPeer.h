@@ -25,12 +25,12 @@ def listen(host='127.0.0.1', backlog=5):
         f.write(str(s.getsockname()[1]))
     os.rename(sys.argv[1] + '.tmp', sys.argv[1])
     return s
-def recv_head(c):
-    # Up to the blank line after the head (and what came with it), or what
-    # came before the client closed.
+def recv_head(c, chunk=65536):
+    # Up to the blank line after the head (and what came with it in the
+    # last chunk), or what came before the client closed.
     data = b''
     while b'\r\n\r\n' not in data:
-        b = c.recv(65536)
+        b = c.recv(chunk)
         if not b:
             break
         data += b
