@@ -14,7 +14,7 @@
 
 namespace authtest {
 
-inline std::string logText(tessik::Logger& log) {
+inline std::string logText(tessik::LogBase& log) {
     tessik::StringBuffer text;
     log.getLogText(text);
     return text.getString();

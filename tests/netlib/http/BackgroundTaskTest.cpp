@@ -17,7 +17,6 @@ using namespace tessik;
 
 namespace {
 
-using grvtest::Str;
 using grvtest::X;
 
 constexpr unsigned int kTaskLimitMs = 30000;
@@ -46,7 +45,7 @@ TEST_F(BackgroundTask, QueuedSynchronousRequestDeliversItsResponse) {
     std::unique_ptr<ClsHttpResponse> response(http.takeLastResponse());
     ASSERT_NE(response, nullptr) << taskLog();
     EXPECT_EQ(response->getStatusCode(), 200u);
-    EXPECT_TRUE(Str(response->getBody()) == grvtest::ReadFile(nginx.docRoot + "/big.txt"));
+    EXPECT_TRUE(authtest::text(response->getBody()) == grvtest::ReadFile(nginx.docRoot + "/big.txt"));
     const std::string log = taskLog();
     EXPECT_NE(log.find("SynchronousRequest"), std::string::npos) << log;
     EXPECT_NE(log.find(cls_msg::kSuccess), std::string::npos) << log;
@@ -73,7 +72,7 @@ TEST_F(BackgroundTask, QueuedMethodsKeepTheirResults) {
          [&] {
              DataBuffer bytes;
              http.backgroundBytesResult(bytes);
-             EXPECT_TRUE(Str(bytes) == big);
+             EXPECT_TRUE(authtest::text(bytes) == big);
          }},
         {BgMethod::Download, "Download",
          [&](ClsBgTask& t) {
@@ -161,7 +160,7 @@ TEST_F(BackgroundTask, ACallWhileATaskIsQueuedIsRefused) {
     ASSERT_TRUE(http.waitForBackgroundTask(kTaskLimitMs));
     std::unique_ptr<ClsHttpResponse> response(http.takeLastResponse());
     ASSERT_NE(response, nullptr) << taskLog();
-    EXPECT_EQ(Str(response->getBody()), "hello\n");
+    EXPECT_EQ(authtest::text(response->getBody()), "hello\n");
     // Idle again: the next call runs.
     http.setUseBackgroundThread(false);
     std::unique_ptr<ClsHttpResponse> direct(

@@ -99,7 +99,7 @@ TEST_F(CacheFiles, DatFilesAsThePythonReaderSeesThem) {
         cachetest::CachedResponse(head, body, data);
         Logger log;
         const SysTimeValue expiry = c.expires ? localDate(2012, 7, 15, 12, 34, 56) : SysTimeValue();
-        ASSERT_TRUE(cache.SaveToCache2(c.name, expiry, c.etag, data, log)) << cachetest::LogText(log);
+        ASSERT_TRUE(cache.SaveToCache2(c.name, expiry, c.etag, data, log)) << authtest::logText(log);
         StringBuffer path;
         ASSERT_TRUE(cache.GetFilename(c.name, path));
         EXPECT_EQ(Reader(args), path.getString());
@@ -123,7 +123,7 @@ TEST_F(CacheFiles, FetchGivesBackTheEntryAndItsExpiry) {
     EXPECT_FALSE(cache.getLastEtag(etag));
     EXPECT_FALSE(cache.fetchEntry(kName, back, log)); // no file yet: a quiet miss
     ASSERT_TRUE(cache.SaveToCache2(kName, localDate(2012, 7, 15, 12, 1, 0), "\"v1\"", data, log));
-    ASSERT_TRUE(cache.fetchEntry(kName, back, log)) << cachetest::LogText(log);
+    ASSERT_TRUE(cache.fetchEntry(kName, back, log)) << authtest::logText(log);
     EXPECT_TRUE(back.equalsDb(data));
     ASSERT_TRUE(cache.getLastEtag(etag));
     EXPECT_STREQ(etag.getString(), "\"v1\"");
@@ -152,12 +152,12 @@ TEST_F(CacheFiles, WithoutRootsEveryOperationSaysSo) {
     Data data("x");
     StringBuffer path;
     EXPECT_FALSE(cache.GetFilename(kName, path));
-    EXPECT_NE(cachetest::LogText(cache.getLog()).find(cache_msg::kNoRoots), std::string::npos);
+    EXPECT_NE(authtest::logText(cache.getLog()).find(cache_msg::kNoRoots), std::string::npos);
     EXPECT_FALSE(cache.SaveToCache2(kName, SysTimeValue(), "", data, log));
     EXPECT_FALSE(cache.fetchEntry(kName, data, log));
     EXPECT_FALSE(cache.updateExpiration(kName, SysTimeValue(), log));
     EXPECT_FALSE(cache.isCached(kName));
-    const std::string text = cachetest::LogText(log);
+    const std::string text = authtest::logText(log);
     std::size_t count = 0;
     for (std::size_t at = text.find(cache_msg::kNoRoots); at != std::string::npos;
          at = text.find(cache_msg::kNoRoots, at + 1))
@@ -172,7 +172,7 @@ TEST_F(CacheFiles, UpdatingTheExpiryRewritesOnlyTheExpiry) {
     Logger log;
     DataBuffer data;
     const std::string before = Reader({"dat", file});
-    ASSERT_TRUE(cache.updateExpiration(kName, localDate(2013, 1, 2, 3, 4, 5), log)) << cachetest::LogText(log);
+    ASSERT_TRUE(cache.updateExpiration(kName, localDate(2013, 1, 2, 3, 4, 5), log)) << authtest::logText(log);
     std::string want = before;
     want.replace(want.find("2012-07-15 12:00:00"), 19, "2013-01-02 03:04:05");
     EXPECT_EQ(Reader({"dat", path.getString()}), want);
@@ -182,13 +182,13 @@ TEST_F(CacheFiles, UpdatingTheExpiryRewritesOnlyTheExpiry) {
     ASSERT_TRUE(grvtest::WriteFile(path.getString(), foreign));
     Logger refused;
     EXPECT_FALSE(cache.updateExpiration(kName, localDate(2013, 1, 2, 3, 4, 5), refused));
-    EXPECT_NE(cachetest::LogText(refused).find(cache_msg::kNotCacheFile), std::string::npos);
+    EXPECT_NE(authtest::logText(refused).find(cache_msg::kNotCacheFile), std::string::npos);
     EXPECT_EQ(grvtest::ReadFile(path.getString()), foreign);
     EXPECT_FALSE(cache.fetchEntry(kName, data, refused));
-    EXPECT_NE(cachetest::LogText(refused).find(cache_msg::kLoadFailed), std::string::npos);
+    EXPECT_NE(authtest::logText(refused).find(cache_msg::kLoadFailed), std::string::npos);
     ASSERT_EQ(std::remove(path.getString()), 0);
     EXPECT_FALSE(cache.updateExpiration(kName, localDate(2013, 1, 2, 3, 4, 5), refused));
-    EXPECT_NE(cachetest::LogText(refused).find(cache_msg::kOpenFailed), std::string::npos);
+    EXPECT_NE(authtest::logText(refused).find(cache_msg::kOpenFailed), std::string::npos);
     EXPECT_FALSE(grvtest::FileExists(path.getString()));
 }
 
@@ -205,7 +205,7 @@ TEST_F(CacheFiles, AnEtagTooLongForTheReaderIsNotStored) {
     cache.getLastEtag(etag);
     EXPECT_EQ(etag.getString(), longest);
     EXPECT_FALSE(cache.SaveToCache2(kName, SysTimeValue(), (longest + "e").c_str(), data, log));
-    EXPECT_NE(cachetest::LogText(log).find(cache_msg::kEtagTooLong), std::string::npos);
+    EXPECT_NE(authtest::logText(log).find(cache_msg::kEtagTooLong), std::string::npos);
 }
 
 TEST_F(CacheFiles, BucketFilesAsThePythonReaderSeesThem) {
@@ -239,7 +239,7 @@ TEST_F(CacheFiles, BucketFilesAsThePythonReaderSeesThem) {
         f.flags = a.flags;
         f.extraB = a.extraB;
         f.tag = a.tag;
-        ASSERT_TRUE(file.appendEntry(path.c_str(), f, log)) << cachetest::LogText(log);
+        ASSERT_TRUE(file.appendEntry(path.c_str(), f, log)) << authtest::logText(log);
     }
     const std::string zero = "00000000";
     const std::vector<std::string> want = {
@@ -294,7 +294,7 @@ TEST_F(CacheFiles, TheEleventhEntryStartsTheBucketOver) {
     EXPECT_EQ(gone, nullptr);
     std::unique_ptr<CacheEntry> last(file.loadEntry(path.c_str(), "k11", withoutContent, info, log));
     ASSERT_NE(last, nullptr);
-    EXPECT_EQ(cachetest::Text(last->data()), "data of k11");
+    EXPECT_EQ(authtest::text(last->data()), "data of k11");
 }
 
 TEST_F(CacheFiles, EntriesAreFoundByTheirKeyNotByItsCrcAlone) {
@@ -320,7 +320,7 @@ TEST_F(CacheFiles, EntriesAreFoundByTheirKeyNotByItsCrcAlone) {
         std::unique_ptr<CacheEntry> entry(file.loadEntry(path.c_str(), key, withoutContent, info, log));
         ASSERT_NE(entry, nullptr) << key;
         EXPECT_STREQ(entry->key().getString(), key);
-        EXPECT_EQ(cachetest::Text(entry->data()), key[0] == 'p' ? "plum data" : "buck data");
+        EXPECT_EQ(authtest::text(entry->data()), key[0] == 'p' ? "plum data" : "buck data");
     }
 }
 
@@ -391,7 +391,7 @@ std::string ourLookup(const std::string& path, const std::string& key) {
                   "entry count=%d flags=%d extra=%d,%d tag=%08x created=%s validated=%s head=", e->count(), e->flags(),
                   e->extraA(), e->extraB(), e->tagCrc(), grvtest::ToHex(e->created(), 4).c_str(),
                   grvtest::ToHex(e->validated(), 4).c_str());
-    return head + grvtest::ToHex(e->headerText().getString()) + " data=" + grvtest::ToHex(cachetest::Text(e->data()));
+    return head + grvtest::ToHex(e->headerText().getString()) + " data=" + grvtest::ToHex(authtest::text(e->data()));
 }
 
 void mutate(std::mt19937& rng, std::string& b) {
@@ -525,8 +525,8 @@ TEST_F(CacheFiles, DamagedDatFilesReadAsThePythonReaderReadsThem) {
             std::snprintf(when, sizeof when, "%04d-%02d-%02d %02d:%02d:%02d", expiry.year, expiry.month, expiry.day,
                           expiry.hour, expiry.minute, expiry.second);
         ours += "ok etag=" + grvtest::ToHex(etag.getString()) + " expiry=" + when +
-                " data=" + grvtest::ToHex(cachetest::Text(back));
-        const std::string cached = cachetest::Text(back);
+                " data=" + grvtest::ToHex(authtest::text(back));
+        const std::string cached = authtest::text(back);
         const std::int32_t k = cached.size() >= 4 ? static_cast<std::int32_t>(platform::LoadLe32(cached.data())) : 0;
         if (cached.size() > 20 && k >= 4 && static_cast<std::size_t>(k) <= cached.size())
             ours += " head=" + grvtest::ToHex(cached.substr(4, k - 4)) + " body=" + grvtest::ToHex(cached.substr(k));
@@ -572,7 +572,7 @@ TEST(CacheConcurrency, ThreadsShareTheCacheFiles) {
                     ++failed;
                 DataBuffer back;
                 if (cache.fetchEntry(name.c_str(), back, log)) {
-                    const std::string got = cachetest::Text(back);
+                    const std::string got = authtest::text(back);
                     const char c = got.empty() ? 'A' : got[0];
                     if (got != std::string(100 + 37 * (c - 'A'), c))
                         ++torn;
@@ -590,7 +590,7 @@ TEST(CacheConcurrency, ThreadsShareTheCacheFiles) {
                 CacheEntryInfo info;
                 std::unique_ptr<CacheEntry> e(buckets.getEntry(name.c_str(), withoutContent, info, log));
                 if (e != nullptr) {
-                    const std::string got = cachetest::Text(e->data());
+                    const std::string got = authtest::text(e->data());
                     const char c = got.empty() ? 'A' : got[0];
                     if (got != std::string(100 + 37 * (c - 'A'), c))
                         ++torn;
@@ -665,7 +665,7 @@ TEST(CacheConcurrency, AFileHeldTooLongIsReported) {
         EXPECT_FALSE(lock.held());
     }
     holder.Release();
-    const std::string text = cachetest::LogText(log);
+    const std::string text = authtest::logText(log);
     EXPECT_NE(text.find(cache_msg::kFileLocked), std::string::npos);
     EXPECT_NE(text.find("/cache/held-long.dat"), std::string::npos);
 }

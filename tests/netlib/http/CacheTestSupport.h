@@ -9,6 +9,7 @@
 #include "netlib/core/DataBuffer.h"
 #include "netlib/core/Logger.h"
 #include "platform/ByteOrder.h"
+#include "tests/netlib/http/AuthTestSupport.h"
 #include "tests/support/TestSupport.h"
 
 namespace cachetest {
@@ -39,16 +40,6 @@ inline std::vector<std::string> Lines(const std::string& text) {
         start = end + 1;
     }
     return lines;
-}
-
-inline std::string Text(const tessik::DataBuffer& db) {
-    return std::string(reinterpret_cast<const char*>(db.getData()), db.getSize());
-}
-
-inline std::string LogText(tessik::LogBase& log) {
-    tessik::StringBuffer text;
-    log.getLogText(text);
-    return text.getString();
 }
 
 // The cached data of a response: the body's offset, the head, the body.

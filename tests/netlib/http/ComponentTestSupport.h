@@ -8,13 +8,10 @@
 #include "netlib/core/XString.h"
 #include "netlib/http/ClsHttp.h"
 #include "netlib/text/TextServices.h"
+#include "tests/netlib/http/AuthTestSupport.h"
 #include "tests/support/LoopbackPeers.h"
 
 namespace grvtest {
-
-inline std::string Str(const tessik::DataBuffer& db) {
-    return std::string(reinterpret_cast<const char*>(db.getData()), db.getSize());
-}
 
 // Sets holder to the UTF-8 text and hands it back, for argument lists.
 inline tessik::XString& X(tessik::XString& holder, const std::string& utf8) {

@@ -43,7 +43,6 @@ std::vector<std::map<std::string, std::string>> readBlocks(const std::string& pa
 }
 
 using grvtest::SetBytes;
-using grvtest::Str;
 using grvtest::X;
 
 class ObjectStorage : public grvtest::ComponentPeerTest {
@@ -208,7 +207,7 @@ TEST_F(ObjectStorage, SignedRequestsMatchBotocore) {
                                      X(type, "text/plain; charset=utf-8"), X(charset, "utf-8"),
                                      X(text, "\xc3\xa9t\xc3\xa9"), nullptr, log()));
     EXPECT_TRUE(http.S3_DownloadBytes(bucket, X(object, "x~y_-."), got, nullptr, log()));
-    EXPECT_EQ(Str(got), "ok");
+    EXPECT_EQ(authtest::text(got), "ok");
     EXPECT_TRUE(http.S3_DownloadFile(bucket, X(object, "p+q&r=s#t%u"), X(path, dir.File("got.txt")), nullptr, log()));
     EXPECT_FALSE(http.S3_DeleteObject(bucket, X(object, "a b?c"), nullptr, log()));
     EXPECT_TRUE(http.S3_ListBucketObjects(bucket, out, nullptr, log()));
@@ -307,7 +306,7 @@ TEST_F(ObjectStorage, BucketAndObjectCycleAgainstS3rver) {
 
     DataBuffer back;
     ASSERT_TRUE(http.S3_DownloadBytes(bucket, X(object, "a b?c"), back, nullptr, log())) << logText();
-    EXPECT_TRUE(Str(back) == std::string(random.begin(), random.end()));
+    EXPECT_TRUE(authtest::text(back) == std::string(random.begin(), random.end()));
     ASSERT_TRUE(http.S3_DownloadString(bucket, X(object, "notes/caf\xc3\xa9 +&=.txt"), X(charset, "iso-8859-1"), out,
                                        nullptr, log()));
     EXPECT_EQ(std::string(out.getUtf8()), notes);

@@ -19,7 +19,6 @@ using namespace tessik;
 
 namespace {
 
-using grvtest::Str;
 using grvtest::X;
 
 std::string sha256(const std::string& path) {
@@ -199,11 +198,11 @@ TEST_F(QuickMethods, FetchesIntoMemoryTextResponsesAndHeads) {
     DataBuffer bytes;
 
     ASSERT_TRUE(http.QuickGet(X(url, base + "/big.txt"), bytes, false, nullptr, log()));
-    EXPECT_EQ(Str(bytes), big);
+    EXPECT_EQ(authtest::text(bytes), big);
     EXPECT_STREQ(http.options().HttpMethod.getString(), "GET");
     // A 404 fails with its page stored.
     EXPECT_FALSE(http.QuickGet(X(url, base + "/missing"), bytes, false, nullptr, log()));
-    EXPECT_NE(Str(bytes).find("404 Not Found"), std::string::npos);
+    EXPECT_NE(authtest::text(bytes).find("404 Not Found"), std::string::npos);
 
     ASSERT_TRUE(http.QuickGetStr(X(url, base + "/"), text, false, nullptr, log()));
     EXPECT_STREQ(text.getUtf8(), "hello\n");
@@ -367,7 +366,7 @@ TEST_F(QuickMethods, FormXmlAndMimePostsGoOutAsBuilt) {
     form.AddParam("ac", "Report");
     std::unique_ptr<ClsHttpResponse> r1(http.PostUrlEncoded(X(url, base + "/form?ud=1"), form, false, nullptr, log()));
     ASSERT_NE(r1, nullptr) << logText();
-    EXPECT_EQ(Str(r1->getBody()), "ok");
+    EXPECT_EQ(authtest::text(r1->getBody()), "ok");
 
     std::unique_ptr<ClsHttpResponse> r2(http.PostXml(X(url, base + "/xml"), X(xml, "<a>\xc3\xa9</a>"),
                                                      X(charset, "iso-8859-1"), false, nullptr, log()));

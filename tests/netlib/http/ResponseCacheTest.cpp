@@ -24,7 +24,6 @@
 #include "tests/support/TestSupport.h"
 
 using namespace tessik;
-using cachetest::LogText;
 using cachetest::Reader;
 
 namespace {
@@ -124,7 +123,7 @@ protected:
         const std::string before = grvtest::FileExists(path()) ? grvtest::ReadFile(path()) : "";
         HttpClient::updateCacheFromResponse(options, result, data, kUrl, log);
         if (logText != nullptr)
-            *logText = LogText(log);
+            *logText = authtest::logText(log);
         const bool stored = grvtest::FileExists(path()) && grvtest::ReadFile(path()) != before;
         std::remove(path().c_str());
         return stored;
@@ -143,8 +142,8 @@ protected:
         Logger log;
         HttpClient::lookupCache(kUrl, options, toFile ? discard : static_cast<Output&>(memory), result, reval.expired,
                                 reval.etag, reval.lastModified, log);
-        logText = LogText(log);
-        return cachetest::Text(got);
+        logText = authtest::logText(log);
+        return authtest::text(got);
     }
 
     std::string path() {
@@ -206,15 +205,15 @@ TEST_F(ResponseStore, NothingIsStoredWithoutUpdateCacheOrARoot) {
     std::string log;
     EXPECT_FALSE(store("HTTP/1.1 200 OK", "", &log));
     Logger empty;
-    EXPECT_EQ(log, LogText(empty));
+    EXPECT_EQ(log, authtest::logText(empty));
     HttpControl rootless;
     HttpResult result;
     parseHead(result, "HTTP/1.1 200 OK", "");
     DataBuffer body;
     Logger quietLog;
     HttpClient::updateCacheFromResponse(rootless, result, body, kUrl, quietLog);
-    EXPECT_FALSE(contains(LogText(quietLog), cache_msg::kNotUpdated)) << LogText(quietLog);
-    EXPECT_FALSE(contains(LogText(quietLog), cache_msg::kNoRoots)) << LogText(quietLog);
+    EXPECT_FALSE(contains(authtest::logText(quietLog), cache_msg::kNotUpdated)) << authtest::logText(quietLog);
+    EXPECT_FALSE(contains(authtest::logText(quietLog), cache_msg::kNoRoots)) << authtest::logText(quietLog);
 }
 
 TEST_F(ResponseStore, StoredResponsesAreFoundFreshThenExpired) {
@@ -230,7 +229,7 @@ TEST_F(ResponseStore, StoredResponsesAreFoundFreshThenExpired) {
         data.append(body.data(), static_cast<unsigned int>(body.size()));
         Logger log;
         HttpClient::updateCacheFromResponse(options, stored, data, kUrl, log);
-        ASSERT_TRUE(contains(LogText(log), cache_msg::kUpdated)) << LogText(log);
+        ASSERT_TRUE(contains(authtest::logText(log), cache_msg::kUpdated)) << authtest::logText(log);
         // The python reader sees the whole head and body, and the expiry in
         // local time.
         const std::string line = Reader({"dat", path()});
@@ -277,7 +276,7 @@ TEST_F(ResponseStore, DamagedOrShortEntriesAreMisses) {
     };
     DataBuffer good;
     cachetest::CachedResponse("HTTP/1.1 200 OK\r\n", "body", good);
-    const std::string whole = cachetest::Text(good);
+    const std::string whole = authtest::text(good);
     std::string beyond = whole, negative = whole, inside = whole, noHead = whole;
     platform::StoreLe32(&beyond[0], static_cast<std::uint32_t>(whole.size() + 1));
     platform::StoreLe32(&negative[0], 0xFFFFFFF0u);
@@ -316,7 +315,7 @@ protected:
         DataBuffer body;
         if (!http.pool().quickRequest(url.c_str(), http.options(), body, result, log, nullptr, false))
             return "failed";
-        return cachetest::Text(body);
+        return authtest::text(body);
     }
 
     grvtest::TempDir dir;
@@ -349,7 +348,7 @@ TEST_F(CachedGets, NginxAnswersTheEtagRevalidationWith304) {
 
     HttpResult result;
     Logger log;
-    EXPECT_EQ(Get(url, result, log), "version one\n") << LogText(log);
+    EXPECT_EQ(Get(url, result, log), "version one\n") << authtest::logText(log);
     EXPECT_FALSE(result.fromCache);
     StringBuffer etag;
     ASSERT_TRUE(result.responseHeader.getField("ETag", etag));
@@ -367,13 +366,13 @@ TEST_F(CachedGets, NginxAnswersTheEtagRevalidationWith304) {
     clock.Advance(2 * 3600);
     HttpResult third;
     Logger revalidation;
-    EXPECT_EQ(Get(url, third, revalidation), "version one\n") << LogText(revalidation);
+    EXPECT_EQ(Get(url, third, revalidation), "version one\n") << authtest::logText(revalidation);
     EXPECT_TRUE(third.fromCache);
     EXPECT_EQ(third.responseHeader.getStatusCode(), 200u);
     EXPECT_TRUE(
         contains(third.requestHeaderText.getString(), (std::string("If-None-Match: ") + etag.getString()).c_str()))
         << third.requestHeaderText.getString();
-    EXPECT_TRUE(contains(LogText(revalidation), cache_msg::kUpdatingExpiration));
+    EXPECT_TRUE(contains(authtest::logText(revalidation), cache_msg::kUpdatingExpiration));
     EXPECT_EQ(expiryOf(), localIn(2 * 3600 + 6 * 3600 / 4));
 
     // Changed on the server: expired again, the new version comes and is kept.
@@ -401,7 +400,7 @@ TEST_F(CachedGets, MaxAgeSixtyIsFreshForSixtySecondsAndOnlyForAWholeGet) {
     const std::string url = "http://127.0.0.1:" + std::to_string(port) + "/item";
     Logger log;
     HttpResult result;
-    EXPECT_EQ(Get(url, result, log), "fresh\n") << LogText(log);
+    EXPECT_EQ(Get(url, result, log), "fresh\n") << authtest::logText(log);
     clock.Advance(59);
     EXPECT_EQ(Get(url, result, log), "fresh\n");
     EXPECT_TRUE(result.fromCache);
@@ -495,7 +494,7 @@ TEST_F(CachedGets, TheBucketCacheKeepsResponsesAndHosts) {
     Logger negativeLog;
     HttpResult afterFailure;
     EXPECT_EQ(Get(failing, afterFailure, negativeLog), "hello\n");
-    EXPECT_TRUE(contains(LogText(negativeLog), cache_msg::kNegativeEntry));
+    EXPECT_TRUE(contains(authtest::logText(negativeLog), cache_msg::kNegativeEntry));
     EXPECT_FALSE(afterFailure.fromCache);
     HttpResult served;
     EXPECT_EQ(Get(failing, served, log), "hello\n");
@@ -519,8 +518,8 @@ TEST_F(CachedGets, HostsWhoseNameFailedAreRefusedUntilTheyResolve) {
     EXPECT_TRUE(negative);
     Logger refused;
     EXPECT_EQ(Get(std::string("http://") + nowhere + "/", result, refused), "failed");
-    EXPECT_TRUE(contains(LogText(refused), cache_msg::kDomainInvalid)) << LogText(refused);
-    EXPECT_FALSE(contains(LogText(refused), "Domain name lookup failed")) << LogText(refused);
+    EXPECT_TRUE(contains(authtest::logText(refused), cache_msg::kDomainInvalid)) << authtest::logText(refused);
+    EXPECT_FALSE(contains(authtest::logText(refused), "Domain name lookup failed")) << authtest::logText(refused);
 
     // A connect that fails although the name resolved clears the mark.
     options.bucketCache.setDomainInvalid("localhost", log);
@@ -581,7 +580,7 @@ TEST(CacheConcurrency, ComponentsOnThreadsShareOneCacheFolder) {
                 HttpResult result;
                 LogNull log;
                 if (!http.pool().quickRequest(page.c_str(), http.options(), body, result, log, nullptr, false) ||
-                    cachetest::Text(body) != big)
+                    authtest::text(body) != big)
                     ++wrong;
                 cached += result.fromCache;
             }
