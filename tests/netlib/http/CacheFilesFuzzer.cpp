@@ -3,14 +3,11 @@
 // a few keys, and as a ".dat" file fetched and looked up as a cached
 // response. Nothing may fail unsafely; a found entry is its key's, and a
 // loaded one holds data of the CRC it stores.
-#include <unistd.h>
-
 #include <cstdint>
-#include <cstdio>
 #include <cstdlib>
-#include <filesystem>
 #include <memory>
 #include <string>
+#include <string_view>
 
 #include "netlib/core/FileSys.h"
 #include "netlib/core/LogBase.h"
@@ -20,6 +17,7 @@
 #include "netlib/http/HttpControl.h"
 #include "netlib/http/HttpResponseHeader.h"
 #include "netlib/text/TextServices.h"
+#include "tests/support/TestSupport.h"
 
 namespace {
 
@@ -30,13 +28,8 @@ const char* const kKeys[] = {"plumless", "buckeroo", "http://x.example/a.pdf", "
 struct Setup {
     Setup() {
         tessik::installTextServices();
-        char dirTemplate[] = "/tmp/grv-cache-fuzz.XXXXXX";
-        const char* made = mkdtemp(dirTemplate);
-        if (made == nullptr)
-            std::abort();
-        root = made;
-        options.cache.AddRoot(root.c_str());
-        options.bucketCache.addRoot(root.c_str());
+        options.cache.AddRoot(root.Path().c_str());
+        options.bucketCache.addRoot(root.Path().c_str());
         tessik::StringBuffer path;
         options.cache.resourceToFilename(kUrl, path);
         datPath = path.getString();
@@ -47,21 +40,10 @@ struct Setup {
         tessik::ensureParentDirectory(datPath.c_str(), work, &log);
         tessik::ensureParentDirectory(cafPath.c_str(), work, &log);
     }
-    ~Setup() {
-        std::error_code ignored;
-        std::filesystem::remove_all(root, ignored);
-    }
-    std::string root, datPath, cafPath;
+    grvtest::TempDir root{"grv-cache-fuzz"};
+    std::string datPath, cafPath;
     tessik::HttpControl options;
 };
-
-bool writeFile(const std::string& path, const std::uint8_t* data, std::size_t size) {
-    FILE* f = std::fopen(path.c_str(), "wb");
-    if (f == nullptr)
-        return false;
-    const bool ok = std::fwrite(data, 1, size, f) == size;
-    return std::fclose(f) == 0 && ok;
-}
 
 void checkEntry(const tessik::CacheEntry& entry, const char* key) {
     if (entry.key().equals(key) == false)
@@ -92,7 +74,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             checkEntry(entry, key);
     }
 
-    if (!writeFile(setup.cafPath, data, size) || !writeFile(setup.datPath, data, size))
+    const std::string_view bytes(reinterpret_cast<const char*>(data), size);
+    if (!grvtest::WriteFile(setup.cafPath, bytes) || !grvtest::WriteFile(setup.datPath, bytes))
         std::abort();
     bool withoutContent = false;
     tessik::CacheEntryInfo info;
