@@ -88,6 +88,7 @@ void HttpClient::lookupHttpCache(const char* url, int depth, HttpControl& option
     if (!settings.fetchFromCache)
         return;
     HttpResponseHeader head;
+    const std::int64_t answerStart = out.getPosition64();
     // An entry whose head cannot be read answers nothing.
     if (!head.parse(entry->headerText().getString(), log) || head.getStatusCode() == 0 ||
         !entry->writeDataTo(out, log)) {
@@ -100,7 +101,7 @@ void HttpClient::lookupHttpCache(const char* url, int depth, HttpControl& option
         return;
     // The cached redirect is followed; its answer, fetched or cached, is
     // the answer to this URL.
-    if (!followRedirect(url, depth, options, out, result, log, nullptr, verbose))
+    if (!followRedirect(url, depth, options, out, answerStart, result, log, nullptr, verbose))
         result.redirectFailed = 1;
     result.cacheState = 1;
 }
