@@ -397,12 +397,11 @@ bool HttpConnPool::download(const char* url, HttpControl& options, const char* l
     if (!opened)
         return false;
     // Where the bytes of this call begin in the file.
-    const std::int64_t appendedAt = file.getSizeReached();
+    const std::int64_t appendedAt = file.getPosition64();
     // The resume point serves this call only.
     const std::int64_t savedResumePoint = options.ResumePoint;
     if (resume)
-        options.ResumePoint = file.getSizeReached();
-    const std::int64_t startedAt = file.getPosition64();
+        options.ResumePoint = appendedAt;
     bool ok;
     for (bool proxyTried = false;; proxyTried = true) {
         {
@@ -420,7 +419,7 @@ bool HttpConnPool::download(const char* url, HttpControl& options, const char* l
         log.logInfo(resume ? "Retrying resume download after proxy authentication..."
                            : "Retrying Download after proxy authentication...");
         // The 407's body is not the download.
-        ok = startedAt == 0 ? file.resetOutput(log) : file.seekTo(startedAt, log);
+        ok = rewindOutput(file, appendedAt, log);
         if (!ok)
             break;
     }
