@@ -42,7 +42,12 @@ void storeBucketEntry(const char* url, HttpControl& options, const StringBuffer&
     fields.isNew = isNew;
     fields.flags = kFlagCompressed;
     fields.tag = kBucketTag;
-    if (HttpClient::isUrlCached(url, options, log))
+    // Any entry of the URL is replaced, one that no longer reads back too:
+    // left in place it would stand in front of every newer one. Its head
+    // says so without unpacking its data.
+    std::uint32_t offset = 0;
+    CacheEntryInfo info;
+    if (options.bucketCache.findEntryInfo(url, offset, info, log))
         options.bucketCache.replaceEntry(fields, log);
     else
         options.bucketCache.appendEntry(fields, log);
