@@ -208,8 +208,6 @@ private:
                      bool md5, bool gzip, XString& out, bool nested, ProgressEvent* progress, LogBase& log);
     bool sendBody(const char* verb, XString& url, DataBuffer& bytes, XString& contentType, bool md5, bool gzip,
                   XString& out, ProgressEvent* progress, LogBase& log);
-    ClsHttpResponse* postXmlRun(XString& url, XString& xml, XString& charset, bool nested, ProgressEvent* progress,
-                                LogBase& log);
     bool xmlRpcRun(const char* name, bool put, XString& url, XString& xml, XString& out, bool nested,
                    ProgressEvent* progress, LogBase& log);
     // Where a request built from a URL goes.

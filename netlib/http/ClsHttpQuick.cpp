@@ -9,6 +9,7 @@
 #include "netlib/core/EncodingConvert.h"
 #include "netlib/core/Md5.h"
 #include "netlib/core/XmlParser.h"
+#include "netlib/crypto/HashAlgorithms.h"
 #include "netlib/http/ClsHttp.h"
 #include "netlib/http/HttpClient.h"
 #include "netlib/http/HttpConstants.h"
@@ -323,7 +324,7 @@ bool ClsHttp::xmlRequest(const char* url, XString& xml, const char* charset, boo
 }
 
 void ClsHttp::contentMd5Base64(const DataBuffer& bytes, StringBuffer& out) {
-    unsigned char digest[16];
+    unsigned char digest[kMd5DigestSize];
     Md5 md5;
     md5.digestDb(bytes, digest);
     out.clear();

@@ -1,6 +1,7 @@
 // Object-storage requests of the HTTP component: signature version 2
 // (HMAC-SHA1 over a canonical string, Base64) and the bucket and object
 // methods, each an ordinary quick request with its signing header fields.
+#include "netlib/crypto/HashAlgorithms.h"
 #include "netlib/crypto/Hmac.h"
 #include "netlib/http/ClsHttp.h"
 #include "netlib/http/HttpConstants.h"
@@ -12,7 +13,6 @@ namespace tessik {
 
 namespace {
 
-constexpr int kSha1Bytes = 20;
 constexpr const char* kHexDigits = "0123456789ABCDEF";
 
 bool isUnreserved(unsigned char c) {
@@ -118,7 +118,7 @@ void ClsHttp::buildS3StringToSign(const char* verb, const DataBuffer* body, cons
 }
 
 void ClsHttp::signS3(const StringBuffer& secretKey, const StringBuffer& stringToSign, StringBuffer& signature) {
-    unsigned char mac[kSha1Bytes];
+    unsigned char mac[kSha1DigestSize];
     Hmac hmac;
     hmac.hmacSha1(secretKey.getString(), secretKey.getSize(), stringToSign.getString(),
                   static_cast<std::uint32_t>(stringToSign.getSize()), mac);

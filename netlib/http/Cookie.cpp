@@ -22,6 +22,16 @@ bool toUnixSeconds(const SysTimeValue& t, std::int64_t& seconds) {
     return true;
 }
 
+// The request domain ends with the cookie's domain, from a label on: the
+// cookie of 10.0.0.1 is no cookie of 110.0.0.1.
+bool endsWithDomain(const StringBuffer& request, const StringBuffer& domain) {
+    const int tail = domain.getSize();
+    const int head = request.getSize() - tail;
+    if (tail == 0 || head < 0 || !request.endsWith(domain.getString()))
+        return false;
+    return head == 0 || domain.getString()[0] == '.' || request.getString()[head - 1] == '.';
+}
+
 } // namespace
 
 Cookie::Cookie() : m_version(0), m_secure(0), m_discard(0), m_maxAge(0) {
@@ -89,7 +99,7 @@ bool Cookie::matchesRequest(const char* domain, const char* path, bool secureCha
     if (*bare == '.')
         ++bare;
     const StringBuffer request(requestDomain);
-    if (!request.equalsNoCase(bare) && !request.endsWith(m_domain.getString()))
+    if (!request.equalsNoCase(bare) && !endsWithDomain(request, m_domain))
         return false;
     if (path != nullptr && m_path.getSize() != 0 && !m_path.equals("/") &&
         std::strncmp(path, m_path.getString(), static_cast<std::size_t>(m_path.getSize())) != 0)

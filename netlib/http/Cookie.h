@@ -49,8 +49,9 @@ public:
 
     // Whether it goes with a request for domain and path: the domain
     // without its leading dot equals the request's (any case), or the
-    // request's ends with the whole domain; a path other than "" or "/" is a
-    // prefix of the request's. A secure cookie goes only over TLS.
+    // request's ends with the whole domain at a label; a path other than ""
+    // or "/" is a prefix of the request's. A secure cookie goes only over
+    // TLS.
     bool matchesRequest(const char* domain, const char* path, bool secureChannel) const;
     // Deleted on arrival (Max-Age zero or less), or its Expires date is no
     // later than now (Unix seconds). An Expires text that is no date never

@@ -42,7 +42,12 @@ void storeBucketEntry(const char* url, HttpControl& options, const StringBuffer&
     fields.isNew = isNew;
     fields.flags = kFlagCompressed;
     fields.tag = kBucketTag;
-    if (HttpClient::isUrlCached(url, options, log))
+    // Any entry of the URL is replaced, one that no longer reads back too:
+    // left in place it would stand in front of every newer one. Its head
+    // says so without unpacking its data.
+    std::uint32_t offset = 0;
+    CacheEntryInfo info;
+    if (options.bucketCache.findEntryInfo(url, offset, info, log))
         options.bucketCache.replaceEntry(fields, log);
     else
         options.bucketCache.appendEntry(fields, log);
@@ -88,6 +93,7 @@ void HttpClient::lookupHttpCache(const char* url, int depth, HttpControl& option
     if (!settings.fetchFromCache)
         return;
     HttpResponseHeader head;
+    const std::int64_t answerStart = out.getPosition64();
     // An entry whose head cannot be read answers nothing.
     if (!head.parse(entry->headerText().getString(), log) || head.getStatusCode() == 0 ||
         !entry->writeDataTo(out, log)) {
@@ -100,7 +106,7 @@ void HttpClient::lookupHttpCache(const char* url, int depth, HttpControl& option
         return;
     // The cached redirect is followed; its answer, fetched or cached, is
     // the answer to this URL.
-    if (!followRedirect(url, depth, options, out, result, log, nullptr, verbose))
+    if (!followRedirect(url, depth, options, out, answerStart, result, log, nullptr, verbose))
         result.redirectFailed = 1;
     result.cacheState = 1;
 }

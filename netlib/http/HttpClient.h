@@ -223,8 +223,9 @@ public:
     // fetched, on this connection for the same host and on a new one for
     // another, where the options' credentials stay behind (and from https
     // down to http too). The ninth redirect in a row from depth 0 fails.
-    bool followRedirect(const char* url, int depth, HttpControl& options, Output& out, HttpResult& result, LogBase& log,
-                        ProgressMonitor* pm, bool verbose);
+    // answerStart is where the redirect's answer began in out.
+    bool followRedirect(const char* url, int depth, HttpControl& options, Output& out, std::int64_t answerStart,
+                        HttpResult& result, LogBase& log, ProgressMonitor* pm, bool verbose);
     // The traffic log file of this connection ("" for none).
     void setSessionLogFilename(const char* utf8Path);
 

@@ -239,6 +239,12 @@ bool dropFilePrefix(const char* path, std::int64_t from, LogBase& log) {
         path, 0, from, [&](DataSource& source, Output& out) { return source.copyToOutput(out, nullptr, &log); }, log);
 }
 
+// Keeps the file's first `size` bytes.
+bool keepFilePrefix(const char* path, std::int64_t size, LogBase& log) {
+    return rewriteFile(
+        path, size, size, [](DataSource&, Output&) { return true; }, log);
+}
+
 // Whether a gzip member starts at `from` in the file.
 bool gzipAt(const char* path, std::int64_t from, LogBase& log) {
     unsigned char start[http_pool::kGzipPeekBytes] = {};
@@ -391,12 +397,11 @@ bool HttpConnPool::download(const char* url, HttpControl& options, const char* l
     if (!opened)
         return false;
     // Where the bytes of this call begin in the file.
-    const std::int64_t appendedAt = file.getSizeReached();
+    const std::int64_t appendedAt = file.getPosition64();
     // The resume point serves this call only.
     const std::int64_t savedResumePoint = options.ResumePoint;
     if (resume)
-        options.ResumePoint = file.getSizeReached();
-    const std::int64_t startedAt = file.getPosition64();
+        options.ResumePoint = appendedAt;
     bool ok;
     for (bool proxyTried = false;; proxyTried = true) {
         {
@@ -414,14 +419,20 @@ bool HttpConnPool::download(const char* url, HttpControl& options, const char* l
         log.logInfo(resume ? "Retrying resume download after proxy authentication..."
                            : "Retrying Download after proxy authentication...");
         // The 407's body is not the download.
-        ok = startedAt == 0 ? file.resetOutput(log) : file.seekTo(startedAt, log);
+        ok = rewindOutput(file, appendedAt, log);
         if (!ok)
             break;
     }
     const std::int64_t resumedFrom = options.ResumePoint;
     options.ResumePoint = savedResumePoint;
     const std::uint32_t status = result.responseHeader.getStatusCode();
+    // An earlier answer of the road (a redirect, a 503, a 401 or 407) may
+    // have run past where the last one ended: its tail goes.
+    const std::int64_t written = file.getPosition64();
+    const bool staleTail = file.getSizeReached() > written;
     file.close();
+    if (ok && staleTail)
+        ok = keepFilePrefix(localPath, written, log);
     // A server that ignores the range sends the whole file: it replaces
     // the part that was there.
     if (ok && resume && resumedFrom != 0 && status == http_status::kOk)

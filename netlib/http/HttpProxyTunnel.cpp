@@ -41,6 +41,19 @@ bool statusIsOk(const StringBuffer& statusLine) {
     return std::strncmp(code, kStatusOk, n) == 0 && (code[n] == '\0' || code[n] == ' ');
 }
 
+// Whether the CONNECT was answered with a 200; any other answer is logged.
+bool connectAccepted(StringBuffer& answer, LogBase& log) {
+    StringBuffer statusLine(answer);
+    statusLine.chopAtFirstChar('\r');
+    statusLine.chopAtFirstChar('\n');
+    if (statusIsOk(statusLine))
+        return true;
+    log.logError(http_tunnel::kMsgErrorResponse);
+    answer.trimWhitespace();
+    log.logData("ConnectResponse", answer.getString());
+    return false;
+}
+
 constexpr const char* kNtlmOffer = "Proxy-Authenticate: NTLM ";
 // The body of an answer the proxy keeps the connection for: at most this.
 constexpr std::uint64_t kMaxAuthBody = 1024 * 1024;
@@ -168,15 +181,8 @@ bool HttpClient::proxySslConnect(const char* proxyHost, int proxyPort, const cha
         }
         answer.setSb(second);
     }
-    StringBuffer statusLine(answer);
-    statusLine.chopAtFirstChar('\r');
-    statusLine.chopAtFirstChar('\n');
-    if (!statusIsOk(statusLine)) {
-        log.logError(http_tunnel::kMsgErrorResponse);
-        answer.trimWhitespace();
-        log.logData("ConnectResponse", answer.getString());
+    if (!connectAccepted(answer, log))
         return false;
-    }
     SChannelTessik* channel = socket->tlsChannel();
     channel->setHostname(proxyHost);
     channel->setPort(static_cast<unsigned int>(proxyPort));
@@ -197,14 +203,8 @@ bool HttpClient::answerProxyNtlm(HttpControl& options, const char* host, int por
     if (!proxyConnectNtlm(proxyHost.getString(), static_cast<int>(proxyPort), host, port, domain.getUtf8(),
                           user.getUtf8(), options.ProxyPassword.getUtf8(), nullptr, answer, options, pm, log))
         return false;
-    StringBuffer statusLine(answer);
-    statusLine.chopAtFirstChar('\r');
-    statusLine.chopAtFirstChar('\n');
-    if (statusIsOk(statusLine))
+    if (connectAccepted(answer, log))
         return true;
-    log.logError(http_tunnel::kMsgErrorResponse);
-    answer.trimWhitespace();
-    log.logData("ConnectResponse", answer.getString());
     dropSocket();
     return false;
 }

@@ -21,8 +21,8 @@ constexpr int kMaxRedirectDepth = 8;
 
 } // namespace
 
-bool HttpClient::followRedirect(const char* url, int depth, HttpControl& options, Output& out, HttpResult& result,
-                                LogBase& log, ProgressMonitor* pm, bool verbose) {
+bool HttpClient::followRedirect(const char* url, int depth, HttpControl& options, Output& out, std::int64_t answerStart,
+                                HttpResult& result, LogBase& log, ProgressMonitor* pm, bool verbose) {
     if (depth >= kMaxRedirectDepth) {
         log.logError(http_redirect::kMsgTooMany);
         return false;
@@ -65,7 +65,9 @@ bool HttpClient::followRedirect(const char* url, int depth, HttpControl& options
         return true;
     }
     result.responseHeader.clear();
-    out.resetOutput(log);
+    // The redirect's own body goes; what the output held before it stays.
+    if (!rewindOutput(out, answerStart, log))
+        return false;
     result.redirectPending = 1;
     result.redirectUrl.setSb(target);
 

@@ -210,7 +210,7 @@ bool HttpClient::simpleHttpRequest(const char* url, int depth, bool ownConnectio
                 pm->progressInfo(
                     "HttpInfo", "Existing connection with HTTP server no longer open, restarting with new connection.");
             LogContext ctx(log, "simpleHttpRequest_1");
-            if (!rewindOutput(out, 0, log))
+            if (!rewindOutput(out, bodyStart, log))
                 return false;
             return simpleHttpRequest(url, depth, false, false, options, extraHeaders, out, result, log, pm, verbose);
         }
@@ -262,7 +262,7 @@ bool HttpClient::simpleHttpRequest(const char* url, int depth, bool ownConnectio
         log.logInfo("Got connection:close header");
     }
     if (status == http_status::kMovedPermanently || status == http_status::kFound)
-        return followRedirect(url, depth, options, out, result, log, pm, verbose);
+        return followRedirect(url, depth, options, out, bodyStart, result, log, pm, verbose);
     if (kept && status == http_status::kNotModified) {
         log.logInfo(cache_msg::kUpdatingExpiration);
         // A 304 that names its own freshness renews the copy by it; else

@@ -431,18 +431,21 @@ void LoopbackPeers::Launch(Running peer, const std::vector<std::string>& argv, c
     auto deadline = Clock::now() + kStartLimit;
     std::string why;
     for (int port : started.ports) {
-        while (why.empty() && !LoopbackAccepts(port)) {
-            if (HasExited(started.pid) || Clock::now() > deadline) {
-                why = started.name + " did not come up on port " + std::to_string(port) + ":\n" +
-                      StartFailureLogs(started.folder, started.log);
-            }
+        bool up = LoopbackAccepts(port);
+        while (!up && !HasExited(started.pid) && Clock::now() <= deadline) {
             std::this_thread::sleep_for(kPollStep);
+            up = LoopbackAccepts(port);
         }
-        if (!why.empty()) {
+        if (!up) {
+            why = started.name + " did not come up on port " + std::to_string(port) + ":\n" +
+                  StartFailureLogs(started.folder, started.log);
             break;
         }
         // Something answering is not enough: it must be this peer, not a
         // process that took the port first (the peer then fails to bind).
+        // /proc hides the sockets of processes it may not show us (sshd makes
+        // itself undumpable), so finding no holder at all is not held against
+        // the peer.
         const std::vector<LoopbackListener> listeners = LoopbackListeners(port);
         const bool ours = std::any_of(listeners.begin(), listeners.end(),
                                       [&](const LoopbackListener& l) { return l.processGroup == started.pid; });
@@ -450,6 +453,7 @@ void LoopbackPeers::Launch(Running peer, const std::vector<std::string>& argv, c
             why = started.name + ": port " + std::to_string(port) + " is taken by another process (pid " +
                   std::to_string(listeners.front().pid) + ", " + listeners.front().command + "):\n" +
                   StartFailureLogs(started.folder, started.log);
+            break;
         }
     }
     for (int port : started.ports) {

@@ -95,6 +95,10 @@ const Step kScript[] = {
     {"127.0.0.1", nullptr, false, "Set-Cookie: ip=1; Path=/\r\n"},
     {"127.0.0.1", "/", false, "ip=1"},
     {"10.0.0.1", "/", false, ""},
+    // A domain's tail matches from a label on: 110.0.0.1 is not 10.0.0.1.
+    {"10.0.0.1", nullptr, false, "Set-Cookie: ten=1; Path=/\r\n"},
+    {"110.0.0.1", "/", false, ""},
+    {"10.0.0.1", "/", false, "ten=1"},
 };
 
 class Cookies : public ::testing::Test {

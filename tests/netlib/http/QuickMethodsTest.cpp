@@ -163,6 +163,101 @@ TEST_F(QuickMethods, DownloadedGzipUnpacksWithinTheSizeLimit) {
     server.Finish();
 }
 
+namespace {
+
+// Answers the requests in the order of args, printing each request line.
+// An arg's first letter says what becomes of the connection: 'K' keeps it
+// for the next request, 'C' closes it after the answer that follows, and
+// 'D' closes it on the request without answering.
+constexpr const char* kScriptAnswerSteps = R"PY(
+s = listen()
+c = None
+for step in args:
+    if c is None:
+        c, a = s.accept()
+    req = b''
+    while b'\r\n\r\n' not in req:
+        b = c.recv(65536)
+        if not b:
+            raise SystemExit('connection closed before the request for: ' + step[:20])
+        req += b
+    print(req.split(b'\r\n')[0].decode(), flush=True)
+    if step[0] != 'D':
+        c.sendall(step[1:].encode())
+    if step[0] != 'K':
+        c.close()
+        c = None
+)PY";
+
+std::string Step(char mode, const std::string& status, const std::string& body, const std::string& fields = "") {
+    return mode + ("HTTP/1.1 " + status + "\r\n" + fields + "Content-Length: " + std::to_string(body.size()) + "\r\n" +
+                   (mode == 'K' ? "" : "Connection: close\r\n") + "\r\n" + body);
+}
+
+} // namespace
+
+// An appending download keeps what the file held before whatever the road
+// took: a redirect, a 503 repeated, a kept-alive connection the server had
+// dropped. Only the last answer's body follows the earlier bytes, however
+// long the bodies before it were.
+TEST_F(QuickMethods, AppendedDownloadsKeepEarlierBytesAcrossRedirectsAndRetries) {
+    const std::string padding(300, '#');
+    struct Case {
+        const char* name;
+        bool resume;
+        std::vector<std::string> paths;
+        std::vector<std::string> steps;
+        std::string file;
+        std::string requests;
+    };
+    const Case cases[] = {
+        {"redirect",
+         false,
+         {"/a"},
+         {Step('C', "302 Found", padding, "Location: /b\r\n"), Step('C', "200 OK", "two\n")},
+         "kept\ntwo\n",
+         "GET /a HTTP/1.1\nGET /b HTTP/1.1\n"},
+        {"resume redirect",
+         true,
+         {"/a"},
+         {Step('C', "302 Found", padding, "Location: /b\r\n"),
+          Step('C', "206 Partial Content", "rest\n", "Content-Range: bytes 5-9/10\r\n")},
+         "kept\nrest\n",
+         "GET /a HTTP/1.1\nGET /b HTTP/1.1\n"},
+        {"503 again",
+         false,
+         {"/a"},
+         {Step('C', "503 Service Unavailable", padding), Step('C', "200 OK", "two\n")},
+         "kept\ntwo\n",
+         "GET /a HTTP/1.1\nGET /a HTTP/1.1\n"},
+        {"dropped connection",
+         false,
+         {"/a", "/b"},
+         {Step('K', "200 OK", "one\n"), "D", Step('C', "200 OK", "two\n")},
+         "kept\none\ntwo\n",
+         "GET /a HTTP/1.1\nGET /b HTTP/1.1\nGET /b HTTP/1.1\n"},
+    };
+    http.options().UnavailableRetryCount = 1;
+    http.options().UnavailableRetryWaitMs = 0;
+    grvtest::TempDir dir;
+    int n = 0;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        grvtest::ScriptPeer server(kScriptAnswerSteps, c.steps);
+        const std::string base = "http://127.0.0.1:" + std::to_string(server.port);
+        const std::string local = dir.File("appended" + std::to_string(n++) + ".txt");
+        ASSERT_TRUE(grvtest::WriteFile(local, "kept\n"));
+        for (const std::string& p : c.paths) {
+            XString u, path;
+            const bool ok = c.resume ? http.ResumeDownload(X(u, base + p), X(path, local), false, nullptr, log())
+                                     : http.DownloadAppend(X(u, base + p), X(path, local), false, nullptr, log());
+            EXPECT_TRUE(ok) << logText();
+        }
+        EXPECT_EQ(server.Finish(), c.requests);
+        EXPECT_EQ(grvtest::ReadFile(local), c.file) << logText();
+    }
+}
+
 TEST_F(QuickMethods, DownloadAfterAHeadOrAPostIsAGet) {
     const grvtest::NginxPeer nginx = peers.StartNginx();
     const std::string base = "http://127.0.0.1:" + std::to_string(nginx.httpPort);

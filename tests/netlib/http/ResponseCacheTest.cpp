@@ -8,6 +8,7 @@
 
 #include <atomic>
 #include <ctime>
+#include <memory>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -303,6 +304,39 @@ TEST_F(ResponseStore, DamagedOrShortEntriesAreMisses) {
         else
             EXPECT_TRUE(contains(text, c.says)) << text;
     }
+}
+
+// A bucket entry that can no longer be read is replaced by the next answer,
+// not left in front of it for every lookup to stop at.
+TEST_F(ResponseStore, ADamagedBucketEntryIsReplacedByTheNextAnswer) {
+    ASSERT_TRUE(options.bucketCache.addRoot(dir.Path().c_str()));
+    options.useBucketCache = 1;
+    StringBuffer caf;
+    ASSERT_TRUE(options.bucketCache.getBucketPath(kUrl, caf));
+    Logger log;
+    const auto storeBody = [&](const std::string& body) {
+        HttpResult result;
+        parseHead(result, "HTTP/1.1 200 OK", "");
+        DataBuffer data;
+        data.append(body.data(), static_cast<unsigned int>(body.size()));
+        HttpClient::storeInBucketCache(options, result, data, kUrl, log);
+    };
+    storeBody("first body");
+    // The data CRC of the only entry.
+    std::string bytes = grvtest::ReadFile(caf.getString());
+    ASSERT_GT(bytes.size(), cache_fmt::kCafFirstEntry + 8u);
+    bytes[cache_fmt::kCafFirstEntry + 4] ^= 0x55;
+    ASSERT_TRUE(grvtest::WriteFile(caf.getString(), bytes));
+    EXPECT_FALSE(HttpClient::isUrlCached(kUrl, options, log));
+
+    storeBody("second body");
+    bool withoutContent = false;
+    CacheEntryInfo info;
+    std::unique_ptr<CacheEntry> entry(options.bucketCache.getEntry(kUrl, withoutContent, info, log));
+    ASSERT_NE(entry, nullptr) << LogText(log);
+    EXPECT_EQ(cachetest::Text(entry->data()), "second body");
+    EXPECT_EQ(cachetest::Lines(Reader({"caf", caf.getString()}))[0],
+              "capacity=10 count=1 unused-zero=1 first=88 contiguous=1");
 }
 
 // nginx's access log: "status request" per line, once count lines are in.
