@@ -662,9 +662,10 @@ struct DeflateEngine::RunState {
     unsigned misses = 0;
 
     explicit RunState(DeflateEngine& e)
-        : lBuf(e.m_lBuf.get()), dBuf(e.m_dBuf.get()), lFreq(e.m_dynL.freq), dFreq(e.m_dynD.freq),
-          blockLimit(e.m_blockLimit), pos(e.m_strStart), lookahead(e.m_lookahead), lastLit(e.m_lastLit),
-          matches(e.m_matches) {}
+        : lBuf(e.m_lBuf.get()), dBuf(e.m_dBuf.get()), lFreq(e.m_dynL.freq), dFreq(e.m_dynD.freq), pos(e.m_strStart),
+          lookahead(e.m_lookahead) {
+        restart(e);
+    }
     bool skipping() const { return misses >= kSkipAfterMisses && (misses & 1) != 0; }
     // Tallies a symbol; true when the block may have to end here.
     bool literal(unsigned c) {
@@ -683,6 +684,13 @@ struct DeflateEngine::RunState {
         ++dFreq[st.dCode(distance - 1)];
         misses = 0;
         return ++lastLit >= blockLimit || (lastLit & (kEarlyEndInterval - 1)) == 0;
+    }
+    // The block's count and limit, as the engine holds them (after a flush:
+    // the new block's).
+    void restart(const DeflateEngine& e) {
+        lastLit = e.m_lastLit;
+        matches = e.m_matches;
+        blockLimit = e.m_blockLimit;
     }
     void store(DeflateEngine& e) const {
         e.m_strStart = pos;
@@ -808,8 +816,7 @@ DeflateEngine::RunEnd DeflateEngine::lazyRun() {
         if (check && r.blockFull(*this)) {
             storeAll();
             flushBlockOnly(false);
-            r.lastLit = m_lastLit;
-            r.matches = m_matches;
+            r.restart(*this);
             ++r.pos;
             --r.lookahead;
             if (m_io.availOut == 0) {

@@ -1,9 +1,9 @@
 #pragma once
 // Almost-Montgomery multiplication on the processor's 52-bit multiply-add
 // (AVX-512 IFMA), in a file built for those instructions: only entered
-// after supported() said yes. Numbers are K digits of 52 bits, one to a
-// 64-bit word, in whole 512-bit registers of eight words (the words past K
-// zero). With R = 2^(52 K) and a modulus m below R / 4, a product of two
+// after engineSupported(Engine::kIfma) said yes. Numbers are K digits of 52
+// bits, one to a 64-bit word, in whole 512-bit registers of eight words (the
+// words past K zero). With R = 2^(52 K) and a modulus m below R / 4, a product of two
 // numbers below 2m comes back below 2m, congruent to a b / R mod m.
 #include <cstddef>
 #include <cstdint>
@@ -19,9 +19,6 @@ constexpr std::size_t kWordsPerRegister = 8;
 // Up to eight registers of digits: moduli up to 3326 bits.
 constexpr std::size_t kMaxRegisters = 8;
 constexpr std::size_t kMaxDigits = kWordsPerRegister * kMaxRegisters;
-
-// (In the portable file: this one may not run before the answer is yes.)
-bool supported();
 
 // The words a number of `digits` digits takes: whole registers.
 constexpr std::size_t wordsFor(std::size_t digits) {

@@ -1,6 +1,7 @@
 #include "netlib/crypto/SymmetricCipher.h"
 
 #include <cstring>
+#include <limits>
 #include <memory>
 
 #include "netlib/core/Md5.h"
@@ -11,6 +12,9 @@ namespace tessik {
 
 DataBuffer* newCipherOutput(unsigned int size) {
     constexpr unsigned int kSlack = 32;
+    // Past this the room would wrap around to a few bytes.
+    if (size > std::numeric_limits<unsigned int>::max() - kSlack)
+        return nullptr;
     auto out = std::make_unique<DataBuffer>();
     if (!out->ensureCapacity(size + kSlack))
         return nullptr;

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
+#include <sys/mman.h>
 
+#include <limits>
 #include <memory>
 #include <random>
 #include <string>
@@ -13,6 +15,7 @@
 #include "netlib/crypto/CipherNames.h"
 #include "netlib/crypto/Rijndael.h"
 #include "netlib/crypto/SymmetricCipher.h"
+#include "netlib/crypto/TessikArc4.h"
 #include "netlib/crypto/TessikDes.h"
 #include "tests/support/TestSupport.h"
 
@@ -352,6 +355,30 @@ TEST(CipherPeers, OpensslEncBothWaysAndChunksAgree) {
             EXPECT_EQ(hex(chunked(false, c.setup, key, iv, ours, back, scheme)), hex(data)) << c.name << " " << length;
         }
     }
+}
+
+// An input so long that its output and the padding room would pass what a
+// buffer can count fails, and none of it is read: the input is address space
+// no byte of which may be touched.
+TEST(CipherFailures, OutputPastABuffersCountFails) {
+    constexpr std::size_t kInput = std::numeric_limits<unsigned int>::max() - 15; // whole blocks
+    void* space = ::mmap(nullptr, kInput, PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
+    ASSERT_NE(space, MAP_FAILED);
+    DataBuffer in;
+    in.borrowData(space, static_cast<unsigned int>(kInput));
+    const std::string key = unhex("000102030405060708090a0b0c0d0e0f");
+    Logger log;
+    const std::unique_ptr<DataBuffer> aesOut(
+        aes(CipherSetup{kCipherAes, 128, kAesModeEcb}, key, "", kPadZeros)->decryptDbNew(in, log));
+    TessikArc4 rc4;
+    rc4.keySetup(reinterpret_cast<const unsigned char*>(key.data()), static_cast<unsigned int>(key.size()));
+    const std::unique_ptr<DataBuffer> rc4Out(rc4.transformDbNew(in));
+    ::munmap(space, kInput);
+    EXPECT_EQ(aesOut, nullptr);
+    EXPECT_EQ(rc4Out, nullptr);
+    StringBuffer text;
+    log.getLogText(text);
+    EXPECT_TRUE(text.containsSubstring(cipher_msg::kNoMemory)) << text.getString();
 }
 
 // Bad padding, a wrong length and a truncated input fail, with the reason in
