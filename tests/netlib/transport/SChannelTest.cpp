@@ -4,6 +4,7 @@
 // s_server; proxies that refuse CONNECT; a SOCKS connect handed over.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
 #include <string>
@@ -473,6 +474,27 @@ t.join()
     EXPECT_NE(ch.Receive(1 << 20).find("HTTP/1.0 200 ok"), std::string::npos) << ch.Log();
     ch.channel.closeChannel(ch.log);
     EXPECT_EQ(relay.Finish(), "CONNECT 127.0.0.1:" + std::to_string(server) + " HTTP/1.0\n");
+}
+
+// A download's log has as many lines for 2 MB as for 16 KB: nothing is
+// logged per record unless the log is verbose, so memory stays flat.
+TEST_F(SChannelPeerTest, ADownloadsLogDoesNotGrowWithItsSize) {
+    grvtest::OpensslServerOptions options;
+    options.extraArgs = {"-WWW"};
+    const int port = peers.StartOpensslServer(options);
+    std::vector<std::size_t> lines;
+    for (std::size_t size : {std::size_t(16) << 10, std::size_t(2) << 20}) {
+        const std::string name = "zeros" + std::to_string(size);
+        ASSERT_TRUE(grvtest::WriteFile(peers.PeerFolder(port) + "/" + name, std::string(size, '\0')));
+        Channel ch(port);
+        ASSERT_TRUE(ch.Establish()) << ch.Log();
+        ASSERT_TRUE(ch.Send("GET /" + name + " HTTP/1.0\r\n\r\n"));
+        const std::string page = ch.Receive(size + 1000);
+        ASSERT_GT(page.size(), size) << ch.Log();
+        const std::string log = ch.Log();
+        lines.push_back(std::size_t(std::count(log.begin(), log.end(), '\n')));
+    }
+    EXPECT_EQ(lines[0], lines[1]);
 }
 
 // The traffic log of a TLS session holds the plaintext both ways, under one
