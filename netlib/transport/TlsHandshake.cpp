@@ -136,7 +136,8 @@ bool TlsProtocol::startClientHandshake(TlsEndpoint& endpoint, SocketReadParams& 
 bool TlsProtocol::clientHandshake(TlsEndpoint& endpoint, SocketReadParams& params, LogBase& log, bool verbose) {
     m_handshakeComplete = false;
     // The read time-out bounds the handshake as a whole, not each read.
-    m_handshakeDeadline = platform::GetTickCount64() + endpoint.getReadTimeoutMs();
+    m_handshakeDeadline = 0;
+    m_handshakeDeadline = platform::GetTickCount64() + readTimeLeftMs(endpoint);
     const bool ok = runClientHandshake(endpoint, params, log, verbose);
     m_handshakeDeadline = 0;
     // What a failed step left held still goes out, as it would have unheld.

@@ -270,7 +270,8 @@ void TlsProtocol::sendPendingAlert(TlsEndpoint& endpoint, SocketReadParams& para
 }
 
 unsigned int TlsProtocol::readTimeLeftMs(TlsEndpoint& endpoint) const {
-    const unsigned int timeoutMs = endpoint.getReadTimeoutMs();
+    // 0 is no time-out, as the socket's waits take it.
+    const unsigned int timeoutMs = endpoint.getReadTimeoutMs() == 0 ? kNoTimeoutMs : endpoint.getReadTimeoutMs();
     if (m_handshakeDeadline == 0)
         return timeoutMs;
     const std::uint64_t now = platform::GetTickCount64();

@@ -592,11 +592,13 @@ TEST_F(SChannelPeerTest, TunnelChannelRunsOverTheTlsChannel) {
 
 // The TLS protocol over a tunnel channel (its plain carrier here): records
 // are read in exact counts out of larger pieces, the rest waiting in the
-// endpoint's push-back buffer.
+// endpoint's push-back buffer. The channel's idle time-out 0 is none, and
+// leaves the handshake no less time.
 TEST_F(SChannelPeerTest, TlsRunsThroughATunnelChannel) {
     const int port = peers.StartOpensslServer();
     TlsEndpoint endpoint;
     auto tunnel = std::make_unique<TunnelChannel>();
+    tunnel->setIdleTimeoutMs(0);
     Logger log;
     ASSERT_TRUE(tunnel->getSocket()->connectSocket("127.0.0.1", port, 0, log, nullptr, nullptr));
     endpoint.setChannel(std::move(tunnel));
