@@ -167,8 +167,13 @@ bool SChannelTessik::handshake(LogBase& log, const ExtPtrArray* clientCerts) {
         pm->progressInfo("SslHandshake", "Starting");
     if (!m_protocol.startClientHandshake(m_endpoint, m_handshakeParams, clientCerts, log, m_verbose)) {
         log.logError(schannel_msg::kHandshakeFailed);
-        // Nothing can be sent on a connection whose handshake broke off.
-        closeChannel(log);
+        m_failureReason = kSChannelFailHandshake;
+        log.logDataLong("lastAlertLevel", static_cast<int>(m_protocol.lastAlertLevel()));
+        log.logDataLong("lastAlertDescription", static_cast<int>(m_protocol.lastAlertDescription()));
+        // Nothing can be sent on a connection whose handshake broke off; the
+        // alert that ended it stays readable.
+        m_endpoint.close(log);
+        m_protocol.reset(true, true);
         return false;
     }
     if (pm != nullptr)

@@ -23,6 +23,8 @@ class Certificate;
 enum SChannelFailure : std::uint32_t {
     kSChannelFailNone = 0,
     kSChannelFailProxy = 102,
+    // The TLS handshake broke off; the protocol's last alert says how.
+    kSChannelFailHandshake = 103,
     kSChannelFailVerify = 105,
 };
 
