@@ -206,7 +206,7 @@ bool CJournalDb::Open(int create) {
         return false;
     }
     const int r = sqlite3_open_v2(path.c_str(), &m_db, kOpenFlags, nullptr);
-    if (r == SQLITE_OK && HoldsJournalTables()) {
+    if (r == SQLITE_OK && HoldsJournalTables() && ReadsWhole()) {
         m_open = true;
         return true;
     }
@@ -262,6 +262,49 @@ bool CJournalDb::HoldsJournalTables() {
         m_lastError = SqlFormat(kErrCantReadJournal, path.c_str(), FailureReason(code).c_str());
     }
     return false;
+}
+
+bool CJournalDb::ReadsWhole() {
+    const std::string path = GetFullPath();
+    auto damaged = [&] {
+        m_lastError = SqlFormat(kErrCantReadJournal, path.c_str(), kReasonDamaged);
+        return false;
+    };
+    auto failed = [&](int code) {
+        if ((code & 0xff) == SQLITE_CORRUPT || (code & 0xff) == SQLITE_NOTADB)
+            return damaged();
+        m_lastError = SqlFormat(kErrCantReadJournal, path.c_str(), FailureReason(code).c_str());
+        return false;
+    };
+    // SQLite's own check of every page's structure; it says "ok" alone
+    // when it found nothing.
+    {
+        Statement st;
+        int code = sqlite3_prepare_v2(m_db, "PRAGMA quick_check", -1, st.Out(), nullptr);
+        if (code != SQLITE_OK)
+            return failed(code);
+        std::vector<std::string> found;
+        while ((code = st.Step()) == SQLITE_ROW)
+            found.push_back(st.Text(0));
+        if (code != SQLITE_DONE)
+            return failed(code);
+        if (found != std::vector<std::string>{"ok"})
+            return damaged();
+    }
+    // The check passes records whose contents cannot be read; stepping
+    // through every row of every table reads each column, so no list
+    // fails or comes up short later.
+    for (const auto& table : JournalColumns()) {
+        Statement st;
+        int code = sqlite3_prepare_v2(m_db, ("SELECT * FROM [" + table.first + "]").c_str(), -1, st.Out(), nullptr);
+        if (code != SQLITE_OK)
+            return failed(code);
+        while ((code = st.Step()) == SQLITE_ROW) {
+        }
+        if (code != SQLITE_DONE)
+            return failed(code);
+    }
+    return true;
 }
 
 std::string CJournalDb::FailureReason(int code) const {
