@@ -116,6 +116,18 @@ bool IsOnlyBlanks(const char* text) {
     return true;
 }
 
+// Whether the system refuses writes to the file now, or to its folder (where
+// the rollback journal goes). A journal made read-only (immutable, or its
+// file system remounted read-only) while open fails its next write with no
+// reason left behind: SQLite's own error number is gone by then.
+bool RefusesWrites(const std::string& path) {
+    auto refused = [](const std::string& p) {
+        return ::access(p.c_str(), W_OK) != 0 && (errno == EACCES || errno == EPERM || errno == EROFS);
+    };
+    const size_t slash = path.rfind(platform::kPathSeparator);
+    return refused(path) || (slash != std::string::npos && refused(path.substr(0, slash == 0 ? 1 : slash)));
+}
+
 } // namespace
 
 std::string CJournalDb::Statement::Text(int column) const {
@@ -311,7 +323,8 @@ std::string CJournalDb::FailureReason(int code) const {
     // The system's own refusal tells a write that was not allowed from a
     // disk that failed.
     const int systemError = m_db ? sqlite3_system_errno(m_db) : 0;
-    const bool refused = systemError == EACCES || systemError == EPERM || systemError == EROFS;
+    const bool refused =
+        systemError == EACCES || systemError == EPERM || systemError == EROFS || RefusesWrites(GetFullPath());
     switch (code & 0xff) {
     case SQLITE_READONLY:
     case SQLITE_PERM:

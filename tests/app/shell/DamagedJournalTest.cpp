@@ -85,16 +85,16 @@ protected:
     // The ids the entries list must show, as sqlite3 reads them.
     QList<int> ShellIds(const QString& path) {
         QList<int> ids;
-        for (const QString& n : Sql(path, "SELECT id FROM entry WHERE del=0 ORDER BY ts DESC, id DESC")
-                                    .split('\n', Qt::SkipEmptyParts))
+        for (const QString& n :
+             Sql(path, "SELECT id FROM entry WHERE del=0 ORDER BY ts DESC, id DESC").split('\n', Qt::SkipEmptyParts))
             ids << n.toInt();
         return ids;
     }
 };
 
 TEST_F(DamagedJournalTest, DamagedJournalIsRefusedAndRowsActOnTheJournalOpen) {
-    const QString other = MakeJournal("other.grv", {{"2026-03-03 08:00:00", "Day 3", 6, 4, 2, 3},
-                                                    {"2026-03-04 08:00:00", "Day 4", 7, 5, 3, 4}});
+    const QString other = MakeJournal(
+        "other.grv", {{"2026-03-03 08:00:00", "Day 3", 6, 4, 2, 3}, {"2026-03-04 08:00:00", "Day 4", 7, 5, 3, 4}});
     const QString damaged = SeedJournal("damaged.grv", 120);
     const QList<int> leaves = EntryLeaves(damaged);
     ASSERT_GE(leaves.size(), 3);
@@ -180,9 +180,9 @@ TEST_F(DamagedJournalTest, NoDamagedCopyOpensWithAFailingOrShortList) {
         QByteArray bytes;
     };
     std::vector<Copy> copies;
-    for (qsizetype size : {qsizetype(0), qsizetype(1), qsizetype(99), qsizetype(100), qsizetype(pageSize - 1),
-                           qsizetype(pageSize), qsizetype(pageSize + 1), original.size() / 2,
-                           original.size() - pageSize, original.size() - 1})
+    for (qsizetype size :
+         {qsizetype(0), qsizetype(1), qsizetype(99), qsizetype(100), qsizetype(pageSize - 1), qsizetype(pageSize),
+          qsizetype(pageSize + 1), original.size() / 2, original.size() - pageSize, original.size() - 1})
         copies.push_back({QString("cut to %1 bytes").arg(size), original.left(size)});
     std::mt19937 random(78);
     for (int byte = 0; byte < 100; byte += 3) {
