@@ -24,8 +24,6 @@ class QTreeWidget;
 namespace reports_texts {
 
 inline const QString kSameTimesTitle = QStringLiteral("Date/Time Issue");
-inline const QString kSameTimesMessage =
-    QStringLiteral("Your beginning and end time are the same.  Please choose dates further apart.");
 inline const QString kReversedTimesMessage =
     QStringLiteral("Your end date is older then your beginning date.  Please choose beginning time older then "
                    "end time.");
@@ -134,7 +132,7 @@ private:
     bool IsBarChart() const;
     void AddSegment(const QString& label);
     void AddSeries(const QString& name, std::uint32_t colour);
-    void SetValue(int segment, int series, int value);
+    void SetValue(int segment, int series, double value);
     // The layout of kind: the page's share of the detail rows.
     void PrintKindPage(CPage* page, int pageNumber, int kind);
 

@@ -91,7 +91,23 @@ void Run(const std::vector<std::string>& argv) {
     }
 }
 
+// The realm's programs by their Debian paths: the administration tools live
+// in /usr/sbin, which an ordinary user's PATH does not hold.
+constexpr DebianProgram kKdbUtil{"/usr/sbin/kdb5_util", "krb5-kdc"};
+constexpr DebianProgram kKadminLocal{"/usr/sbin/kadmin.local", "krb5-admin-server"};
+constexpr DebianProgram kKrb5Kdc{"/usr/sbin/krb5kdc", "krb5-kdc"};
+constexpr DebianProgram kKinit{"/usr/bin/kinit", "krb5-user"};
+
 } // namespace
+
+std::string InstalledProgram(const DebianProgram& program) {
+    if (access(program.path, X_OK) != 0) {
+        const std::string path = program.path;
+        Fail(path.substr(path.rfind('/') + 1) + " is not installed (" + path + "): install the Debian package " +
+             program.package);
+    }
+    return program.path;
+}
 
 bool LoopbackAccepts(int port) {
     int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
@@ -742,11 +758,14 @@ KdcPeer LoopbackPeers::StartKdc() {
     result.keytab = dir + "/http.keytab";
     RunOptions admin;
     admin.env = {"KRB5_CONFIG=" + result.krb5Conf, "KRB5_KDC_PROFILE=" + kdcConf};
+    const std::string kdbUtil = InstalledProgram(kKdbUtil);
+    const std::string kadminLocal = InstalledProgram(kKadminLocal);
+    const std::string kdc = InstalledProgram(kKrb5Kdc);
     for (const std::vector<std::string>& argv : std::vector<std::vector<std::string>>{
-             {"kdb5_util", "-r", realm, "create", "-s", "-P", "grv-master-key"},
-             {"kadmin.local", "-r", realm, "-q", std::string("addprinc -pw ") + kPeerPassword + " " + kPeerUser},
-             {"kadmin.local", "-r", realm, "-q", "addprinc -randkey HTTP/localhost"},
-             {"kadmin.local", "-r", realm, "-q", "ktadd -k " + result.keytab + " HTTP/localhost"},
+             {kdbUtil, "-r", realm, "create", "-s", "-P", "grv-master-key"},
+             {kadminLocal, "-r", realm, "-q", std::string("addprinc -pw ") + kPeerPassword + " " + kPeerUser},
+             {kadminLocal, "-r", realm, "-q", "addprinc -randkey HTTP/localhost"},
+             {kadminLocal, "-r", realm, "-q", "ktadd -k " + result.keytab + " HTTP/localhost"},
          }) {
         RunResult r = RunProgram(argv, admin);
         if (!r.Ok()) {
@@ -754,7 +773,7 @@ KdcPeer LoopbackPeers::StartKdc() {
         }
     }
     chmod(result.keytab.c_str(), kReadableByServices);
-    Launch(peer, {"krb5kdc", "-n", "-r", realm}, admin.env);
+    Launch(peer, {kdc, "-n", "-r", realm}, admin.env);
     return result;
 }
 
@@ -762,7 +781,7 @@ void LoopbackPeers::Kinit(const KdcPeer& kdc, const std::string& ccache) {
     RunOptions o;
     o.input = std::string(kPeerPassword) + "\n";
     o.env = {"KRB5_CONFIG=" + kdc.krb5Conf, "KRB5CCNAME=" + ccache};
-    RunResult r = RunProgram({"kinit", kPeerUser}, o);
+    RunResult r = RunProgram({InstalledProgram(kKinit), kPeerUser}, o);
     if (!r.Ok()) {
         Fail("kinit failed: " + r.out + r.err);
     }

@@ -205,6 +205,15 @@ std::vector<NginxAccessLine> NginxAccessLog(const NginxPeer& nginx, std::size_t 
 // Just the "$status $request" of each line.
 std::vector<std::string> NginxAccessRequests(const NginxPeer& nginx, std::size_t count);
 
+// A peer's program at the path its Debian package installs it to.
+struct DebianProgram {
+    const char* path;
+    const char* package;
+};
+// The program's path; a program that is not there fails the start with its
+// name and the package that brings it.
+std::string InstalledProgram(const DebianProgram& program);
+
 // Ports of 127.0.0.1 that were free a moment ago, all different; no other
 // test process is offered them before the peer this one starts on them
 // listens.
