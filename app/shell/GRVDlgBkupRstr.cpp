@@ -8,6 +8,7 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QEvent>
+#include <QEventLoop>
 #include <QFile>
 #include <QFileInfo>
 #include <QGridLayout>
@@ -377,7 +378,9 @@ bool CGRVDlgBkupRstr::ExtractJournal(ZipHandle* zip, int count, const QString& p
     // Every file entry goes to the one journal file; folders are no journal.
     for (int i = 0; i < count; ++i) {
         progress.setValue(i);
-        QCoreApplication::processEvents();
+        // Painting, not input: a second press of Restore must not start a
+        // restore inside this one before the progress blocks the dialog.
+        QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
         if (GetZipArchiveEntry(zip, i, &record) != ZipResult::Ok) {
             ShowError(kRestoreDamaged, kBackupErrorTitle);
             return false;
