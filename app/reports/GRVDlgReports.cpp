@@ -2,7 +2,9 @@
 
 #include <QComboBox>
 #include <QDateTimeEdit>
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QFrame>
 #include <QGroupBox>
 #include <QHBoxLayout>
@@ -470,15 +472,28 @@ void CGRVDlgReports::OnBnClickedExport() {
     request.mode = platform::ui::FileMode::Save;
     request.initialPath = platform::ui::ChooserStartFolder(
         {m_pDb && m_pDb->IsOpen() ? QString::fromStdString(m_pDb->GetFolder()) : QString()});
+    request.filter = kExportFilter;
+    request.defaultSuffix = kExportSuffix;
     request.confirmOverwrite = true;
-    const QString path = platform::ui::GetFileChooser().Choose(this, request);
+    QString path = platform::ui::GetFileChooser().Choose(this, request);
     if (path.isEmpty()) {
         prompter.Tell(this, kNoFileMessage, kNoFileTitle);
         return;
+    }
+    // A chooser that did not add the suffix to a bare name: the file is
+    // named as the chooser offered it, and a file of that name is replaced
+    // only when the user agrees, as the chooser would have asked.
+    if (QFileInfo(path).suffix().isEmpty()) {
+        path += QLatin1Char('.') + kExportSuffix;
+        if (QFileInfo::exists(path) && !prompter.AskYesNo(this, kExportReplaceQuestion.arg(path), kExportTitle,
+                                                          platform::ui::Icon::Warning, platform::ui::Answer::No))
+            return;
     }
     std::string error;
     if (!WriteReportFile(QFile::encodeName(path).toStdString(), FormatReportCsv(m_nReportType, m_detailRows), error)) {
         prompter.Tell(this, kWriteFailedMessage.arg(path, FromStored(error)), kWriteFailedTitle,
                       platform::ui::Icon::Error);
+        return;
     }
+    prompter.Tell(this, kExportedMessage.arg(QDir::toNativeSeparators(path)), kExportTitle);
 }

@@ -48,6 +48,12 @@ inline const QString kNoFileTitle = QStringLiteral("Gorvane - No File Selected")
 inline const QString kWriteFailedMessage =
     QStringLiteral("The report could not be written to %1 (%2).  No data was exported.");
 inline const QString kWriteFailedTitle = QStringLiteral("Gorvane - Export Failed");
+inline const QString kExportFilter = QStringLiteral("CSV Files (*.csv)|*.csv|All Files (*.*)|*.*||");
+inline const QString kExportSuffix = QStringLiteral("csv");
+inline const QString kExportTitle = QStringLiteral("Gorvane - Export");
+// %1 the file written.
+inline const QString kExportedMessage = QStringLiteral("The report was exported to %1");
+inline const QString kExportReplaceQuestion = QStringLiteral("%1 already exists.\nDo you want to replace it?");
 
 } // namespace reports_texts
 

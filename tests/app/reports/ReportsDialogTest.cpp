@@ -30,6 +30,7 @@
 using namespace reports;
 using namespace reports_texts;
 using grvtest::ReadFile;
+using platform::ui::Answer;
 using platform::ui::ScopedSeams;
 using platform::ui::ScriptedFileChooser;
 using platform::ui::ScriptedPrompter;
@@ -762,8 +763,10 @@ TEST_F(ReportsExportTest, ExportsEqualTheGoldenFilesAndParseAsCsv) {
         SetRange(kMarchFrom, kMarchTo);
         const std::string out = m_dir.File("kind" + std::to_string(kind) + ".csv");
         m_files->Queue(QString::fromStdString(out));
+        m_prompter->Clear();
         m_dlg->OnBnClickedExport();
-        ASSERT_TRUE(m_prompter->Prompts().empty()) << m_prompter->Texts()[0].toStdString();
+        // The user is told where the file went.
+        EXPECT_EQ(m_prompter->Texts(), std::vector<QString>{kExportedMessage.arg(QString::fromStdString(out))});
         EXPECT_EQ(ReadFile(out), ReadFile(kDataDir + "/export-kind" + std::to_string(kind) + ".csv"));
 
         // python's csv reader gets back the title, two empty lines, the heading
@@ -786,9 +789,61 @@ TEST_F(ReportsExportTest, ExportsEqualTheGoldenFilesAndParseAsCsv) {
         EXPECT_EQ(rows, expected);
     }
     EXPECT_EQ(m_files->Requests().size(), 6u);
-    EXPECT_TRUE(m_files->Requests()[0].filter.isEmpty());
-    EXPECT_TRUE(m_files->Requests()[0].defaultSuffix.isEmpty());
     EXPECT_TRUE(m_files->Requests()[0].confirmOverwrite);
+}
+
+// The chooser offered no kind of file and a name typed without a suffix was
+// written as it stood, with no word of where. It offers CSV files, a bare
+// name gets ".csv" (a file of that name is replaced only on Yes), and the
+// user is told where the file went; python's csv reader reads it back.
+TEST_F(ReportsExportTest, ChooserOffersCsvAndABareNameGetsTheSuffix) {
+    ChooseKind(kPainVsTime);
+    SetRange(kMarchFrom, kMarchTo);
+    const struct {
+        const char* typed;   // as the chooser hands it back
+        const char* written; // the file that must hold the export
+        bool existing;       // the suffixed file is there already
+        Answer answer;       // to the question whether to replace it
+    } cases[] = {
+        {"report", "report.csv", false, Answer::No},
+        {"march.csv", "march.csv", false, Answer::No},
+        {"kept", "kept.csv", true, Answer::No},
+        {"replaced", "replaced.csv", true, Answer::Yes},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.typed);
+        const std::string written = m_dir.File(c.written);
+        if (c.existing) {
+            ASSERT_TRUE(grvtest::WriteFile(written, "an older export"));
+        }
+        m_prompter->Clear();
+        m_prompter->Queue(c.answer);
+        m_files->Queue(QString::fromStdString(m_dir.File(c.typed)));
+        m_dlg->OnBnClickedExport();
+        const platform::ui::FileRequest& asked = m_files->Requests().back();
+        EXPECT_TRUE(asked.filter.startsWith("CSV Files (*.csv)|*.csv|")) << asked.filter.toStdString();
+        EXPECT_EQ(asked.defaultSuffix, "csv");
+        const QString path = QString::fromStdString(written);
+        std::vector<QString> told;
+        if (c.existing)
+            told.push_back(kExportReplaceQuestion.arg(path));
+        if (!c.existing || c.answer == Answer::Yes)
+            told.push_back(kExportedMessage.arg(path));
+        EXPECT_EQ(m_prompter->Texts(), told);
+        if (c.existing && c.answer == Answer::No) {
+            EXPECT_EQ(ReadFile(written), "an older export");
+            continue;
+        }
+        EXPECT_EQ(ReadFile(written), ReadFile(kDataDir + "/export-kind" + std::to_string(kPainVsTime) + ".csv"));
+        if (std::string(c.typed) != c.written) {
+            EXPECT_FALSE(grvtest::FileExists(m_dir.File(c.typed)));
+        }
+        const auto parsed = grvtest::Python("import csv,sys\n"
+                                            "print(len(list(csv.reader(open(sys.argv[1],newline='')))))\n",
+                                            {written});
+        ASSERT_EQ(parsed.status, 0) << parsed.err;
+        EXPECT_EQ(std::stoul(parsed.out), 4 + m_dlg->m_detailRows.size());
+    }
 }
 
 TEST_F(ReportsExportTest, CancelledChooserWritesNothing) {
