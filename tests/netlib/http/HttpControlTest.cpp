@@ -145,6 +145,7 @@ TEST(HttpControl, CopyClonesTheClientCertificates) {
     // one signed by it.
     {
         grvtest::LoopbackPeers peers;
+        peers.TrustCertificate();
         grvtest::OpensslServerOptions server;
         server.extraArgs = {"-Verify", "1", "-CAfile", dir.File("first.pem"), "-verify_return_error"};
         const int port = peers.StartOpensslServer(server);
