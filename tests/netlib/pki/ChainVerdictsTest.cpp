@@ -1,7 +1,8 @@
 // Chain verdicts (signature valid, root trusted, expired) judged by
 // `openssl verify -attime` at the same pinned time: NIST PKITS paths, a real
 // chain from the published vectors, and a test CA in a temporary machine
-// ROOT store.
+// ROOT store; whether issuers are CAs judged by `openssl verify` on
+// generated chains and on PKITS' basic constraints and key usage paths.
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -522,5 +523,51 @@ TEST_F(ChainVerdicts, SentCertificatesCompleteAChainButAreNeverTrusted) {
         EXPECT_EQ(chainStatus(der(2), sent, elements, log), c.want) << logText(log);
         if (!rootFile.empty())
             std::filesystem::remove(rootFile);
+    }
+}
+
+// NIST PKITS' basic constraints and key usage paths (its sections 4.6 and
+// 4.7): every CA of the set in the machine CA store, the anchor in ROOT,
+// judged beside `openssl verify` and beside the set's own Valid/Invalid
+// names. The two cRLSign paths are invalid only for their CRLs, which
+// neither side reads here.
+TEST_F(ChainVerdicts, PkitsBasicConstraintsAndKeyUsagePaths) {
+    pin(kMid2020);
+    place(pkits("TrustAnchorRootCertificate"), platform::CERT_SYSTEM_STORE_LOCAL_MACHINE, "ROOT");
+    std::string pool;
+    std::vector<std::string> ees;
+    for (const auto& entry : std::filesystem::directory_iterator(kPkits)) {
+        const std::string name = entry.path().stem().string();
+        const bool ee = name.size() > 2 && name.compare(name.size() - 2, 2, "EE") == 0;
+        const bool section =
+            name.find("asicConstraints") != std::string::npos || name.find("cAFalse") != std::string::npos ||
+            name.find("pathLenConstraint") != std::string::npos || name.find("keyUsage") != std::string::npos;
+        if (!section)
+            continue;
+        if (ee) {
+            ees.push_back(name);
+            continue;
+        }
+        const std::string der = grvtest::ReadFile(entry.path().string());
+        place(der, platform::CERT_SYSTEM_STORE_LOCAL_MACHINE, "CA");
+        pool += pemOfDer(der);
+    }
+    ASSERT_GE(ees.size(), 20u);
+    ASSERT_TRUE(grvtest::WriteFile(m_work.File("pool.pem"), pool));
+    ASSERT_TRUE(grvtest::WriteFile(m_work.File("anchor.pem"), pemOfDer(pkits("TrustAnchorRootCertificate"))));
+    for (const std::string& ee : ees) {
+        SCOPED_TRACE(ee);
+        const std::string der = pkits(ee);
+        ASSERT_TRUE(grvtest::WriteFile(m_work.File("ee.pem"), pemOfDer(der)));
+        const std::string judged = runVerify({"-attime", std::to_string(kMid2020), "-CAfile", m_work.File("anchor.pem"),
+                                              "-untrusted", m_work.File("pool.pem"), m_work.File("ee.pem")});
+        const bool opensslTrusts = judged.find(": OK") != std::string::npos;
+        Logger log;
+        DWORD elements = 0;
+        const DWORD status = chainStatus(der, {}, elements, log);
+        EXPECT_EQ(status == CERT_TRUST_NO_ERROR, opensslTrusts) << std::hex << status << "\n" << judged << logText(log);
+        if (ee.find("cRLSignFalse") == std::string::npos) {
+            EXPECT_EQ(opensslTrusts, ee.rfind("Valid", 0) == 0) << judged;
+        }
     }
 }
