@@ -174,6 +174,11 @@ bool HttpClient::httpConnect(HttpControl& options, const char* host, int port, b
         log.logInfo(http_conn::kMsgStaleConnection);
         dropSocket();
     }
+    // A connection opened without the check is not reused once it is asked for.
+    if (tls && isConnected(tls) && options.AcceptAnyServerCert == 0 && !m_conn.tlsChannel()->isServerCertVerified()) {
+        log.logInfo(http_conn::kMsgUnverifiedConnection);
+        dropSocket();
+    }
     if (!isConnected(tls)) {
         TessikSocket& sock = m_conn.socket();
         if (!tls) {

@@ -39,6 +39,8 @@ inline constexpr unsigned int kMsPerSec = 1000;
 inline constexpr unsigned int kRequestFirstChunkCount = 20;
 inline constexpr int kMaxAttempts = 2;
 inline constexpr const char* kTlsFailReasonTag = "tlsFailReason";
+inline constexpr const char* kMsgUnverifiedConnection =
+    "The open TLS connection was not verified; connecting again to verify the server.";
 // Interim responses skipped before the real head; a server that sends
 // nothing else is not waited for forever.
 inline constexpr int kMaxInterimHeads = 16;

@@ -241,3 +241,32 @@ TEST_F(ServerCertificates, ARedirectIsCheckedForTheHostItGoesTo) {
         grvtest::NginxAccessRequests(nginx, 3),
         (std::vector<std::string>{"302 GET /to-local HTTP/1.1", "200 GET / HTTP/1.1", "302 GET /to-other HTTP/1.1"}));
 }
+
+// nginx keeps the connection of a request made without the check; the next
+// request, with it, does not ride on that connection.
+TEST_F(ServerCertificates, AnUncheckedConnectionIsNotReusedOnceTheCheckIsOn) {
+    const grvtest::NginxPeer nginx = peers.StartNginx();
+    http.options().UseIEProxy = 0;
+    struct Step {
+        bool acceptAny;
+        bool trusted;
+        bool ok;
+    } steps[] = {{true, false, true}, {false, false, false}, {true, false, true}, {false, true, true}};
+    for (const Step& step : steps) {
+        if (step.trusted)
+            peers.TrustCertificate();
+        http.options().AcceptAnyServerCert = step.acceptAny ? 1 : 0;
+        bool failed = false;
+        const std::string got = Get("127.0.0.1", nginx.tlsPort, failed);
+        EXPECT_EQ(!failed, step.ok) << got;
+        if (!step.ok) {
+            EXPECT_NE(got.find(schannel_msg::kUntrustedRoot), std::string::npos) << got;
+            EXPECT_NE(got.find(http_conn::kMsgUnverifiedConnection), std::string::npos) << got;
+        }
+    }
+    // Three connections: the second request's was refused before any request.
+    const std::vector<grvtest::NginxAccessLine> lines = grvtest::NginxAccessLog(nginx, 3);
+    ASSERT_EQ(lines.size(), 3u);
+    EXPECT_NE(lines[0].connection, lines[1].connection);
+    EXPECT_NE(lines[1].connection, lines[2].connection);
+}
