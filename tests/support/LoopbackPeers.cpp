@@ -1,5 +1,6 @@
 #include "tests/support/LoopbackPeers.h"
 
+#include "platform/CertStore.h"
 #include "tests/support/TestSupport.h"
 
 #include <arpa/inet.h>
@@ -79,6 +80,9 @@ std::string StartFailureLogs(const std::string& folder, const std::string& outpu
     }
     return text;
 }
+
+// The names every TLS peer's certificate carries.
+constexpr const char* kLoopbackNames = "subjectAltName=DNS:localhost,IP:127.0.0.1,IP:::1";
 
 void Fail(const std::string& what) {
     throw std::runtime_error(what);
@@ -384,6 +388,8 @@ LoopbackPeers::~LoopbackPeers() {
         StopPeer(peer);
     }
     m_running.clear();
+    if (!m_trusted.empty())
+        std::filesystem::remove(m_trusted);
     RemoveTree(m_folder);
 }
 
@@ -406,9 +412,32 @@ std::string LoopbackPeers::Certificate() {
     std::string cert = m_folder + "/localhost.pem";
     if (!FileExists(cert)) {
         Run({"openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-subj", "/CN=localhost", "-days", "2",
-             "-keyout", m_folder + "/localhost.key", "-out", cert});
+             "-addext", std::string(kLoopbackNames) + m_certificateNames, "-keyout", m_folder + "/localhost.key",
+             "-out", cert});
     }
     return cert;
+}
+
+void LoopbackPeers::AddCertificateName(const std::string& dnsName) {
+    if (FileExists(m_folder + "/localhost.pem"))
+        Fail("the peers' certificate is made already: name " + dnsName + " before its first use");
+    m_certificateNames += ",DNS:" + dnsName;
+}
+
+void LoopbackPeers::TrustCertificate() {
+    if (!m_trusted.empty())
+        return;
+    const std::string folder =
+        platform::CertStoreFolder(platform::CERT_STORE_PROV_SYSTEM_W, platform::CERT_SYSTEM_STORE_CURRENT_USER, "ROOT");
+    std::filesystem::create_directories(folder);
+    RunResult print = RunPeer({"openssl", "x509", "-in", Certificate(), "-noout", "-fingerprint", "-sha1"});
+    std::string thumbprint = print.out.substr(print.out.find('=') + 1);
+    std::erase_if(thumbprint, [](char c) { return c == ':' || c == '\n'; });
+    if (!print.Ok() || thumbprint.empty())
+        Fail("no thumbprint of " + Certificate() + ": " + print.err);
+    m_trusted = folder + "/" + thumbprint + ".pem";
+    if (!WriteFile(m_trusted, ReadFile(Certificate())))
+        Fail("cannot write " + m_trusted);
 }
 
 std::string LoopbackPeers::CertificateKey() {

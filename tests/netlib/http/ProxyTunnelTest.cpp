@@ -37,6 +37,7 @@ protected:
     void SetUp() override {
         installTextServices();
         grvtest::NginxOptions opts;
+        peers.TrustCertificate();
         nginx = peers.StartNginx(opts);
     }
 

@@ -23,6 +23,7 @@
 #include "platform/CertStore.h"
 #include "platform/CryptProv.h"
 #include "platform/WinTime.h"
+#include "platform/Winsock.h"
 #include "tests/netlib/transport/ScriptPeer.h"
 #include "tests/netlib/transport/TlsTestSupport.h"
 #include "tests/support/LoopbackPeers.h"
@@ -57,10 +58,11 @@ struct TestPki {
     }
     void Issue(const std::string& name, const std::string& subject, bool byCa) {
         if (byCa) {
+            // The server's names are the loopback's, as the channel checks them.
             Run({"openssl", "req", "-newkey", "rsa:2048", "-nodes", "-keyout", File(name + ".key"), "-out",
-                 File(name + ".csr"), "-subj", subject});
+                 File(name + ".csr"), "-subj", subject, "-addext", "subjectAltName=DNS:localhost,IP:127.0.0.1"});
             Run({"openssl", "x509", "-req", "-in", File(name + ".csr"), "-CA", File("ca.pem"), "-CAkey", File("ca.key"),
-                 "-CAcreateserial", "-out", File(name + ".pem"), "-days", "3650"});
+                 "-CAcreateserial", "-out", File(name + ".pem"), "-days", "3650", "-copy_extensions", "copy"});
         } else {
             Run({"openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout", File(name + ".key"), "-out",
                  File(name + ".pem"), "-days", "3650", "-subj", subject});
@@ -650,6 +652,7 @@ protected:
     void TearDown() override {
         platform::SetClockOverrideForTest(0);
         platform::SetMachineCryptoRoot("");
+        platform::SetResolverHook({});
     }
     // The certificate in the machine ROOT store, named by its thumbprint.
     void TrustInMachineRoot(const std::string& derFile) {
@@ -704,20 +707,32 @@ TEST_F(SChannelVerification, RefusalsNameTheirReason) {
         std::int64_t now;
         bool required;
         const char* reason; // null: established
+        const char* host = "127.0.0.1";
     };
+    // A day before the certificates were made.
+    const std::int64_t earlier =
+        (std::chrono::system_clock::now() - std::chrono::hours(24)).time_since_epoch() / std::chrono::milliseconds(1);
     const Case cases[] = {
         {"self-signed server", selfSignedPort, 0, true, schannel_msg::kUntrustedRoot},
         {"self-signed server, no check asked for", selfSignedPort, 0, false, nullptr},
         {"expired server certificate", signedPort, later, true, schannel_msg::kExpired},
         {"expired, no check asked for", signedPort, later, false, nullptr},
+        {"not yet valid", signedPort, earlier, true, schannel_msg::kNotYetValid},
+        {"another host's certificate", signedPort, 0, true, schannel_msg::kNameMismatch, "other.grv.test"},
+        {"another host's, no check asked for", signedPort, 0, false, nullptr, "other.grv.test"},
+        {"the host by its name", signedPort, 0, true, nullptr, "localhost"},
     };
+    // A name that is not the certificate's, for the loopback.
+    platform::SetResolverHook(
+        [](const std::string& host) { return host == "other.grv.test" ? std::string("127.0.0.1") : std::string(); });
     for (const Case& c : cases) {
         platform::SetClockOverrideForTest(c.now);
         Channel ch(c.port);
+        ch.channel.setHostname(c.host);
         ch.channel.setRequireServerVerification(c.required);
         const bool established = ch.Establish();
         EXPECT_EQ(established, c.reason == nullptr) << c.name << "\n" << ch.Log();
-        EXPECT_FALSE(ch.channel.isServerCertVerified()) << c.name;
+        EXPECT_EQ(ch.channel.isServerCertVerified(), established && c.required) << c.name;
         EXPECT_NE(ch.channel.getServerCertificate(), nullptr) << c.name;
         if (c.reason != nullptr) {
             EXPECT_EQ(ch.channel.getFailureReason(), unsigned(kSChannelFailVerify)) << c.name;
