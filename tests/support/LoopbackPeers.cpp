@@ -847,7 +847,10 @@ int LoopbackPeers::StartSquid(int sslPort) {
         // Squid writes its logs as its service account.
         Run({"chown", "proxy", dir});
     }
-    Launch(peer, {"/usr/sbin/squid", "-N", "-f", conf});
+    // Squid names its shared memory after its service name, so two squids
+    // of the same name (two test processes, or two users) cannot both start.
+    const std::string service = "grvsquid" + std::to_string(peer.ports[0]);
+    Launch(peer, {"/usr/sbin/squid", "-N", "-n", service, "-f", conf});
     return peer.ports[0];
 }
 
