@@ -86,5 +86,9 @@ int compressEnd(Stream* strm);
 int decompressInit(Stream* strm);
 int decompress(Stream* strm);
 int decompressEnd(Stream* strm);
+// After kStreamEnd, for input given as one block: the decoder reads ahead
+// into its bit buffer, so nextIn may lie past the stream's end. Moves nextIn
+// back to the byte after the stream (once) and returns how far.
+std::uint32_t decompressUnread(Stream* strm);
 
 } // namespace tessik::bz2
