@@ -723,6 +723,18 @@ std::uint32_t decompressUnread(Stream* strm) {
     return bytes;
 }
 
+int decompressRestart(Stream* strm) {
+    if (stateOf(strm) == nullptr)
+        return kParamError;
+    const Stream at = *strm;
+    decompressEnd(strm);
+    const int init = decompressInit(strm);
+    void* const fresh = strm->state;
+    *strm = at;
+    strm->state = fresh;
+    return init;
+}
+
 int decompressEnd(Stream* strm) {
     DecodeState* s = stateOf(strm);
     if (s == nullptr)

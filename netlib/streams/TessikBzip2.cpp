@@ -11,10 +11,6 @@ namespace tessik {
 
 namespace {
 
-bool isStreamMagicError(int r) {
-    return r == bz2::kHeaderB || r == bz2::kHeaderZ || r == bz2::kHeaderH || r == bz2::kHeaderBlockSize;
-}
-
 // Decodes stream after stream, as bzip2 -dc and python's bz2 read
 // concatenated ones: after a stream's end, input that begins like a stream
 // is decoded as the next one, its faults failing the whole; input that
@@ -26,17 +22,10 @@ int decompressStreams(bz2::Stream& strm) {
         bz2::decompressUnread(&strm);
         if (strm.availIn == 0)
             break;
-        // A fresh decoder for what follows; windows and totals run on.
-        const bz2::Stream at = strm;
-        bz2::decompressEnd(&strm);
-        const int init = bz2::decompressInit(&strm);
-        void* const fresh = strm.state;
-        strm = at;
-        strm.state = fresh;
-        if (init != bz2::kOk)
-            return init;
+        if (const int restart = bz2::decompressRestart(&strm); restart != bz2::kOk)
+            return restart;
         r = bz2::decompress(&strm);
-        if (isStreamMagicError(r))
+        if (bz2::isStreamMagicError(r))
             return bz2::kStreamEnd;
     }
     return r;
