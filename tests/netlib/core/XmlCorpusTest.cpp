@@ -58,13 +58,23 @@ std::string loadAndDump(const std::string& path) {
     return xmltest::Dump(xml.getCurrentNode());
 }
 
-TEST(XmlCorpus, ParsesLikeExpatAndWritesWhatXmllintAndExpatReadBack) {
-    grvtest::TempDir dir("xmlcorpus");
-    auto made = grvtest::Python(grvtest::ReadFile(kXmlData + "make_corpus.py"), {dir.Path()});
-    ASSERT_TRUE(made.Ok()) << made.err;
+// The files a script of the test data writes into the folder (its first
+// argument), as it names them, one a line.
+std::vector<std::string> madeFiles(const char* script, const grvtest::TempDir& dir,
+                                   const std::vector<std::string>& more = {}) {
+    std::vector<std::string> args{dir.Path()};
+    args.insert(args.end(), more.begin(), more.end());
+    auto made = grvtest::Python(grvtest::ReadFile(kXmlData + script), args);
+    EXPECT_TRUE(made.Ok()) << made.err;
     std::vector<std::string> files;
     for (const std::string& name : lines(made.out))
         files.push_back(dir.File(name));
+    return files;
+}
+
+TEST(XmlCorpus, ParsesLikeExpatAndWritesWhatXmllintAndExpatReadBack) {
+    grvtest::TempDir dir("xmlcorpus");
+    const std::vector<std::string> files = madeFiles("make_corpus.py", dir);
     ASSERT_GE(files.size(), 9u);
 
     const auto expected = peerDumps(files);
@@ -311,11 +321,7 @@ std::string withoutContentWhitespace(const std::string& dump) {
 // moved children, and such DOCTYPEs lost the document.
 TEST(XmlCorpus, GeneratedDocumentsReadAsExpatReadsThem) {
     grvtest::TempDir dir("xmlgen");
-    auto made = grvtest::Python(grvtest::ReadFile(kXmlData + "make_generated.py"), {dir.Path(), "400", "81"});
-    ASSERT_TRUE(made.Ok()) << made.err;
-    std::vector<std::string> files;
-    for (const std::string& name : lines(made.out))
-        files.push_back(dir.File(name));
+    const std::vector<std::string> files = madeFiles("make_generated.py", dir, {"400", "81"});
     ASSERT_EQ(files.size(), 400u);
     const auto expected = peerDumps(files);
     ASSERT_EQ(expected.size(), files.size());
