@@ -215,8 +215,13 @@ bool ClsXml::saveToFile(const char* path, LogBase& log) {
         node->setDeclEncoding("utf-8");
         encoding.setString("utf-8");
     }
+    // A text cut short is not written: no file is better than a damaged one.
     StringBuffer xml;
-    node->serialize(xml, 0, 0, false);
+    if (!node->serialize(xml, 0, 0, false) || encoding.appendFailed()) {
+        log.logError(xml_msg::kTextIncomplete);
+        log.logDataInt64("bytesWritten", xml.getSize());
+        return false;
+    }
     if (encoding.equalsNoCase("utf-8"))
         return writeWholeFileUtf8(p.getString(), xml.getString(), static_cast<std::uint64_t>(xml.getSize()), &log);
     // A text that cannot be written in its declared charset is not written at all.
@@ -580,8 +585,11 @@ bool ClsXml::getXmlSb(StringBuffer& out) {
     out.clear();
     if (!live())
         return false;
-    m_node->serialize(out, 0, 0, false);
-    return true;
+    if (m_node->serialize(out, 0, 0, false))
+        return true;
+    m_log.logError(xml_msg::kTextIncomplete);
+    out.clear();
+    return false;
 }
 
 bool ClsXml::getXml(XString& out) {

@@ -29,6 +29,8 @@ constexpr const char* kInvalidCmd = "InvalidCmd";
 constexpr const char* kNullTree = "null tree";
 constexpr const char* kInvalidTree = "invalid tree";
 constexpr const char* kSaveConversionFailed = "Failed to convert the XML to the declared encoding.";
+constexpr const char* kTextIncomplete =
+    "The XML text could not be completed: it is too large for one buffer, or memory ran out.";
 } // namespace xml_msg
 
 class ClsXml : public ClsBase, public TessikCritSec {

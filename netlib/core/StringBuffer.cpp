@@ -211,7 +211,12 @@ void StringBuffer::append(const char* text) {
     check("append");
     if (!text || !*text)
         return;
-    appendImpl(text, static_cast<int>(std::min<std::size_t>(std::strlen(text), INT_MAX)), 1);
+    const std::size_t n = std::strlen(text);
+    if (n > static_cast<std::size_t>(INT_MAX)) {
+        m_appendFailed = true;
+        return;
+    }
+    appendImpl(text, static_cast<int>(n), 1);
 }
 
 void StringBuffer::appendBytes(const void* bytes, int count) {
@@ -228,18 +233,23 @@ void StringBuffer::appendImpl(const void* bytes, int count, int slack) {
     char* oldBlock = nullptr;
     if (static_cast<std::int64_t>(m_length) + count >= m_capacity) {
         std::int64_t newCap = grownCapacity(static_cast<std::int64_t>(m_growBy) + m_length + count + slack, count);
-        if (newCap > kMaxCapacity)
+        if (newCap > kMaxCapacity) {
+            m_appendFailed = true;
             return;
+        }
         if (src >= m_data && src < m_data + m_capacity) {
             char* block = static_cast<char*>(memAlloc(static_cast<std::uint64_t>(newCap)));
-            if (!block)
+            if (!block) {
+                m_appendFailed = true;
                 return;
+            }
             std::memcpy(block, m_data, static_cast<std::size_t>(m_length));
             if (m_data != g_sharedEmpty)
                 oldBlock = m_data;
             m_data = block;
             m_capacity = static_cast<int>(newCap);
         } else if (!moveToBlock(newCap)) {
+            m_appendFailed = true;
             return;
         }
         if (m_growBy < m_capacity && m_growBy < kGrowByLimit) {
@@ -256,8 +266,10 @@ void StringBuffer::appendImpl(const void* bytes, int count, int slack) {
 
 void StringBuffer::appendChar(char c) {
     check("appendChar");
-    if (!ensureRoomForOneByte())
+    if (!ensureRoomForOneByte()) {
+        m_appendFailed = true;
         return;
+    }
     m_data[m_length] = c;
     setLength(m_length + 1);
 }
@@ -265,8 +277,10 @@ void StringBuffer::appendChar(char c) {
 void StringBuffer::appendCharRepeated(char c, int count) {
     check("appendCharRepeated");
     for (int i = 0; i < count; ++i) {
-        if (!ensureRoomForOneByte())
+        if (!ensureRoomForOneByte()) {
+            m_appendFailed = true;
             return;
+        }
         m_data[m_length] = c;
         setLength(m_length + 1);
     }
@@ -275,14 +289,18 @@ void StringBuffer::appendCharRepeated(char c, int count) {
 void StringBuffer::appendSb(const StringBuffer& other) {
     check("appendSb");
     other.check("appendSb");
+    if (other.m_appendFailed)
+        m_appendFailed = true;
     if (other.m_length > 0)
         appendImpl(other.m_data, other.m_length, 1);
 }
 
 void StringBuffer::appendDb(const DataBuffer& db) {
     check("appendDb");
-    if (db.getSize() > static_cast<unsigned>(INT_MAX))
+    if (db.getSize() > static_cast<unsigned>(INT_MAX)) {
+        m_appendFailed = true;
         return;
+    }
     if (db.getSize() > 0)
         appendImpl(db.getData(), static_cast<int>(db.getSize()), 1);
 }
@@ -415,6 +433,7 @@ void StringBuffer::takeFromDb(DataBuffer& db) {
 void StringBuffer::clear() {
     check("clear");
     setLength(0);
+    m_appendFailed = false;
 }
 
 void StringBuffer::secureClear() {
@@ -426,6 +445,7 @@ void StringBuffer::secureClear() {
 
 void StringBuffer::setString(const char* text) {
     check("setString");
+    m_appendFailed = false;
     if (!text || !*text) {
         setLength(0);
         return;
@@ -443,6 +463,7 @@ void StringBuffer::setString(const char* text) {
 
 void StringBuffer::setSb(const StringBuffer& other) {
     check("setSb");
+    m_appendFailed = false;
     other.check("setSb");
     if (&other == this)
         return;

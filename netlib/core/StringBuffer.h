@@ -32,6 +32,12 @@ public:
     void appendInt(int value);
     void appendUint32(unsigned int value);
     void appendInt64(std::int64_t value);
+    // An append since the buffer was made or last cleared could not take
+    // all its bytes (the block could not grow): the text is incomplete.
+    bool appendFailed() const { return m_appendFailed; }
+    // For a text built from parts: a part that came out incomplete makes it
+    // incomplete too (appendSb carries this over by itself).
+    void markAppendFailed() { m_appendFailed = true; }
     void prepend(const char* text);
     void prependZeroIfOddLength();
     bool reserveExtra(int n);
@@ -141,6 +147,7 @@ private:
     int m_capacity;
     int m_length;
     int m_growBy;
+    bool m_appendFailed = false;
 };
 
 // Decodes hexadecimal text (see StringBuffer::decodeHex); characters are not validated.

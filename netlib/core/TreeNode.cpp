@@ -396,6 +396,8 @@ void AttributeSet::serialize(StringBuffer& out) const {
             written[i] =
                 std::string_view(mended.getString() + mendedAt[i].first, static_cast<std::size_t>(mendedAt[i].second));
     }
+    if (mended.appendFailed())
+        out.markAppendFailed();
     std::vector<char> superseded;
     markSuperseded(written, superseded);
     int pos = 0;

@@ -165,8 +165,10 @@ public:
 
     // Writes the node and its subtree: CR LF line ends, four blanks per
     // level; at a record's root the declaration (unless noDeclaration),
-    // stylesheets, DOCTYPE and instruction texts come first.
-    void serialize(tessik::StringBuffer& out, int index, int depth, bool noDeclaration);
+    // stylesheets, DOCTYPE and instruction texts come first. False when the
+    // text could not be completed (the buffer could not grow): `out` then
+    // holds only part of it.
+    bool serialize(tessik::StringBuffer& out, int index, int depth, bool noDeclaration);
 
 private:
     friend class TreeInfo;

@@ -406,8 +406,11 @@ bool XmlReader::dispatch() {
     return readStartTag();
 }
 
+// The close is looked for after the opener: in "<!-->" or "<!--->" the
+// opener's own dashes are not its end.
 bool XmlReader::readComment() {
-    const char* close = std::strstr(at(), "-->");
+    constexpr std::uint32_t kOpenerRest = 3; // "!--"
+    const char* close = std::strstr(at() + kOpenerRest, "-->");
     if (!close) {
         m_log.logError(xml_msg::kUnclosedComment);
         m_stop = true;
@@ -417,8 +420,10 @@ bool XmlReader::readComment() {
     return true;
 }
 
-// A well-formed DOCTYPE is taken exactly, so that quoted text holding "<"
-// or ">" does not end it early; any other is taken by counting "<" and ">".
+// A well-formed DOCTYPE is taken exactly, so that quoted text, comments and
+// instructions holding "<" or ">" do not end it early (one that uses
+// parameter entities too: the writer leaves it out); any other is taken by
+// counting "<" and ">".
 // An unbalanced one is not kept: written out again it would swallow the
 // document that follows it.
 void XmlReader::readDocType() {
@@ -428,7 +433,7 @@ void XmlReader::readDocType() {
         // text costs linear time.
         const char* next = std::strstr(at(), kDocTypeOpen);
         const int limit = next ? static_cast<int>(next - start) : static_cast<int>(m_engine.remaining()) + 1;
-        const int strict = xmlprolog::docTypeLength(start, limit);
+        const int strict = xmlprolog::wellFormedDocTypeLength(start, limit);
         if (strict > 0) {
             m_docType.appendBytes(start, strict);
             m_docType.appendChar('\n');
@@ -770,6 +775,34 @@ bool isWideCodePage(int page) {
     return page == kCodePageUtf16Le || page == kCodePageUtf16Be || page == kCodePageUtf32Le || page == kCodePageUtf32Be;
 }
 
+struct Signature {
+    unsigned char bytes[4];
+    unsigned int length;
+    int page;
+    // Bytes of a byte-order mark, dropped before decoding.
+    unsigned int mark;
+};
+// XML 1.0, appendix F: a document's first bytes tell a 16- or 32-bit
+// encoding, with a byte-order mark or without one (then by "<?" or "<").
+// The 32-bit marks come before the 16-bit ones they begin with.
+constexpr Signature kSignatures[] = {
+    {{0x00, 0x00, 0xFE, 0xFF}, 4, kCodePageUtf32Be, 4},
+    {{0xFF, 0xFE, 0x00, 0x00}, 4, kCodePageUtf32Le, 4},
+    {{0xFE, 0xFF}, 2, kCodePageUtf16Be, 2},
+    {{0xFF, 0xFE}, 2, kCodePageUtf16Le, 2},
+    {{0x00, 0x00, 0x00, 0x3C}, 4, kCodePageUtf32Be, 0},
+    {{0x3C, 0x00, 0x00, 0x00}, 4, kCodePageUtf32Le, 0},
+    {{0x00, 0x3C, 0x00, 0x3F}, 4, kCodePageUtf16Be, 0},
+    {{0x3C, 0x00, 0x3F, 0x00}, 4, kCodePageUtf16Le, 0},
+};
+
+const Signature* wideSignature(const unsigned char* p, unsigned int n) {
+    for (const Signature& s : kSignatures)
+        if (n >= s.length && std::memcmp(p, s.bytes, s.length) == 0)
+            return &s;
+    return nullptr;
+}
+
 } // namespace
 
 bool prepareXmlBytes(DataBuffer& bytes, LogBase* log) {
@@ -782,11 +815,11 @@ bool prepareXmlBytes(DataBuffer& bytes, LogBase* log) {
     int page = kCodePageUtf8;
     unsigned int mark = 0;
     StringBuffer charset("utf-8");
-    if (n >= 2 && ((p[0] == 0xFF && p[1] == 0xFE) || (p[0] == 0xFE && p[1] == 0xFF))) {
-        page = p[0] == 0xFF ? kCodePageUtf16Le : kCodePageUtf16Be;
-        charset.setString("utf-16");
+    if (const Signature* wide = wideSignature(p, n)) {
+        page = wide->page;
+        charset.setString(page == kCodePageUtf16Le || page == kCodePageUtf16Be ? "utf-16" : "utf-32");
         // The mark itself would come through as a UTF-8 mark.
-        mark = 2;
+        mark = wide->mark;
     } else if (n >= 3 && p[0] == 0xEF && p[1] == 0xBB && p[2] == 0xBF) {
         mark = 3;
     } else {

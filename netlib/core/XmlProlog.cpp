@@ -33,7 +33,10 @@ bool isPubidByte(char c) {
 // (the caller then gives up on the whole construct).
 class Reader {
 public:
-    Reader(const char* p, int n) : m_p(p), m_n(n) {}
+    // With `anyReferences`, parameter-entity references between declarations
+    // and any general-entity reference in an attribute default are taken as
+    // well-formed, which they are; the writer's reading refuses them.
+    Reader(const char* p, int n, bool anyReferences = false) : m_p(p), m_n(n), m_anyReferences(anyReferences) {}
 
     int pos() const { return m_i; }
     bool docTypeDecl();
@@ -73,8 +76,11 @@ private:
     bool notationDecl();
     bool comment();
 
+    bool peReference();
+
     const char* m_p;
     int m_n;
+    bool m_anyReferences;
     int m_i = 0;
 };
 
@@ -231,7 +237,11 @@ bool Reader::referencingValue(bool predefinedOnly, char forbidden) {
 }
 
 bool Reader::attValue() {
-    return referencingValue(true, '<');
+    return referencingValue(!m_anyReferences, '<');
+}
+
+bool Reader::peReference() {
+    return literal("%") && name() && literal(";");
 }
 
 // Parameter-entity references are not taken, so "%" is refused.
@@ -434,6 +444,11 @@ bool Reader::internalSubset() {
         optSpace();
         if (peek() == ']')
             return true;
+        if (m_anyReferences && peek() == '%') {
+            if (!peReference())
+                return false;
+            continue;
+        }
         if (peek() != '<' || !markupDecl())
             return false;
     }
@@ -519,8 +534,9 @@ void appendWellFormed(const StringBuffer& text, bool (Reader::*read)(), bool fir
 
 } // namespace
 
-int docTypeLength(const char* p, int n) {
-    return scan(p, n, &Reader::docTypeDecl);
+int wellFormedDocTypeLength(const char* p, int n) {
+    Reader r(p, n, true);
+    return r.docTypeDecl() ? r.pos() : 0;
 }
 
 int instructionLength(const char* p, int n) {

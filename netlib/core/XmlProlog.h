@@ -9,10 +9,11 @@ class StringBuffer;
 namespace xmlprolog {
 
 // Length of the well-formed document type declaration at p (n bytes there),
-// internal subset included; 0 when there is none. Parameter-entity
-// references and general-entity references other than the five predefined
-// ones in attribute defaults are refused, as readers differ on them.
-int docTypeLength(const char* p, int n);
+// internal subset included; 0 when there is none. The writer copies only
+// those without parameter-entity references and without general-entity
+// references other than the five predefined ones in attribute defaults, as
+// readers differ on them; this length takes them.
+int wellFormedDocTypeLength(const char* p, int n);
 // Length of the well-formed processing instruction at p; 0 when there is none.
 int instructionLength(const char* p, int n);
 

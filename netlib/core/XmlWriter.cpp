@@ -84,6 +84,8 @@ void TreeNode::emitStylesheets(StringBuffer& out) {
         // One without attributes written would read back as none at all.
         StringBuffer attributes;
         sheet->m_attributes->serialize(attributes);
+        if (attributes.appendFailed())
+            out.markAppendFailed();
         if (attributes.getSize() == 0)
             continue;
         out.append("<?xml-stylesheet");
@@ -104,8 +106,13 @@ void TreeNode::emitDocumentHead(StringBuffer& out, bool noDeclaration) {
         StringBuffer value;
         if (decl->getAttrValue("encoding", value) && isEncodingName(value))
             appendPseudoAttribute(out, "encoding", value);
+        if (value.appendFailed())
+            out.markAppendFailed();
+        value.clear();
         if (decl->getAttrValue("standalone", value) && (value.equals("yes") || value.equals("no")))
             appendPseudoAttribute(out, "standalone", value);
+        if (value.appendFailed())
+            out.markAppendFailed();
         out.append(" ?>\r\n");
     }
     emitStylesheets(out);
@@ -175,10 +182,11 @@ void TreeNode::emitEndTag(StringBuffer& out, int depth) const {
 }
 
 // Written with an explicit stack: a deep document must not exhaust the
-// call stack.
-void TreeNode::serialize(StringBuffer& out, int index, int depth, bool noDeclaration) {
+// call stack. Every append is checked through the buffer's record of
+// failed appends, parts built on the side included.
+bool TreeNode::serialize(StringBuffer& out, int index, int depth, bool noDeclaration) {
     if (!alive() || !getDocument())
-        return;
+        return !out.appendFailed();
     struct Frame {
         TreeNode* node;
         int depth;
@@ -212,6 +220,7 @@ void TreeNode::serialize(StringBuffer& out, int index, int depth, bool noDeclara
         node->emitEndTag(out, top.depth);
         stack.pop_back();
     }
+    return !out.appendFailed();
 }
 
 } // namespace tessik

@@ -708,6 +708,33 @@ int decompress(Stream* strm) {
     return run(s);
 }
 
+std::uint32_t decompressUnread(Stream* strm) {
+    DecodeState* s = stateOf(strm);
+    if (s == nullptr || s->state != sDone)
+        return 0;
+    // What is left of the buffer past the stream's last byte.
+    const std::uint32_t bytes = static_cast<std::uint32_t>(s->bitCount) / 8;
+    s->bitCount -= static_cast<int>(bytes * 8);
+    strm->nextIn -= bytes;
+    strm->availIn += bytes;
+    const std::uint64_t total = (static_cast<std::uint64_t>(strm->totalInHi32) << 32 | strm->totalInLo32) - bytes;
+    strm->totalInLo32 = static_cast<std::uint32_t>(total);
+    strm->totalInHi32 = static_cast<std::uint32_t>(total >> 32);
+    return bytes;
+}
+
+int decompressRestart(Stream* strm) {
+    if (stateOf(strm) == nullptr)
+        return kParamError;
+    const Stream at = *strm;
+    decompressEnd(strm);
+    const int init = decompressInit(strm);
+    void* const fresh = strm->state;
+    *strm = at;
+    strm->state = fresh;
+    return init;
+}
+
 int decompressEnd(Stream* strm) {
     DecodeState* s = stateOf(strm);
     if (s == nullptr)

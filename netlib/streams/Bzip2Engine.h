@@ -86,5 +86,16 @@ int compressEnd(Stream* strm);
 int decompressInit(Stream* strm);
 int decompress(Stream* strm);
 int decompressEnd(Stream* strm);
+// After kStreamEnd, for input given as one block: the decoder reads ahead
+// into its bit buffer, so nextIn may lie past the stream's end. Moves nextIn
+// back to the byte after the stream (once) and returns how far.
+std::uint32_t decompressUnread(Stream* strm);
+// Starts decoding a new stream on the same record, windows and totals
+// running on (concatenated streams are read one after another).
+int decompressRestart(Stream* strm);
+// The result of input that does not begin as a stream does.
+inline bool isStreamMagicError(int result) {
+    return result == kHeaderB || result == kHeaderZ || result == kHeaderH || result == kHeaderBlockSize;
+}
 
 } // namespace tessik::bz2

@@ -109,12 +109,12 @@ unsigned reverseBits(unsigned code, int length) {
     return r;
 }
 
-enum BuildResult { kComplete = 0, kIncomplete = 1, kOverSubscribed = 2, kNoRoom = 3 };
+// kSingleCode: one code of length 1, which leaves half the room unused.
+enum BuildResult { kComplete = 0, kIncomplete = 1, kOverSubscribed = 2, kNoRoom = 3, kSingleCode = 4 };
 
 // Canonical Huffman decode table: codes up to mainBits long index the main
 // table directly, longer ones through sub-tables; unused slots are invalid.
-// A code whose longest length is 1 counts as complete; no lengths at all
-// give a table of invalid entries.
+// No lengths at all give a table of invalid entries.
 BuildResult buildTable(const std::uint8_t* lens, int n, int mainBits, std::uint32_t* table, std::size_t capacity,
                        std::uint32_t (*entryOf)(int)) {
     int count[kMaxCodeLength + 1] = {};
@@ -193,7 +193,15 @@ BuildResult buildTable(const std::uint8_t* lens, int n, int mainBits, std::uint3
             --remaining[l];
         }
     }
-    return left > 0 && maxLen > 1 ? kIncomplete : kComplete;
+    if (left == 0)
+        return kComplete;
+    return maxLen == 1 ? kSingleCode : kIncomplete;
+}
+
+// As zlib has it: a code may leave room unused only when it is a single
+// code of length 1 (or no code at all), and the code-length code never.
+bool acceptable(BuildResult result, bool codeLengthCode) {
+    return result == kComplete || (result == kSingleCode && !codeLengthCode);
 }
 
 } // namespace
@@ -345,8 +353,11 @@ bool InflateState2::makeRoom() {
 // ---------------------------------------------------------------- decoding
 
 InflateState2::Run InflateState2::fail(Fault fault) {
-    if (m_fault == Fault::kNone)
+    if (m_fault == Fault::kNone) {
         m_fault = fault;
+        if (const char* reason = reasonFor(fault); reason && m_log)
+            m_log->logError(reason);
+    }
     m_faultState = m_state;
     return Run::kFailed;
 }
@@ -439,6 +450,9 @@ InflateState2::Run InflateState2::dynamicHeader(Reader& r, bool final) {
     int ndist = static_cast<int>(r.peek(10) >> 5) + 1;
     int ncode = static_cast<int>(r.peek(14) >> 10) + kCodeLenCountBase;
     r.drop(14);
+    // Length symbols 286 and 287, and distances 30 and 31, are never used.
+    if (nlit > kLitSymbols - 2 || ndist > kDistSymbols - 2)
+        return fail(Fault::kTooManySymbols);
 
     std::uint8_t codeLens[kCodeLenSymbols] = {};
     for (int i = 0; i < ncode; ++i) {
@@ -447,7 +461,8 @@ InflateState2::Run InflateState2::dynamicHeader(Reader& r, bool final) {
         codeLens[kCodeLenOrder[i]] = static_cast<std::uint8_t>(r.peek(3));
         r.drop(3);
     }
-    if (buildTable(codeLens, kCodeLenSymbols, kCodeLenBits, t.codeLen, kCodeLenEntries, codeLenEntryOf) != kComplete)
+    if (!acceptable(buildTable(codeLens, kCodeLenSymbols, kCodeLenBits, t.codeLen, kCodeLenEntries, codeLenEntryOf),
+                    true))
         return fail(Fault::kBadCodeLengthCode);
 
     // Literal/length and distance code lengths, run-length coded.
@@ -481,10 +496,11 @@ InflateState2::Run InflateState2::dynamicHeader(Reader& r, bool final) {
         i += repeat;
     }
     // Without a code for the end of the block the block could never end.
-    if (t.lens[kEndBlockSymbol] == 0 || buildTable(t.lens, nlit, kLitBits, t.lit, kLitEntries, litEntryOf) != kComplete)
+    if (t.lens[kEndBlockSymbol] == 0)
+        return fail(Fault::kNoEndOfBlockCode);
+    if (!acceptable(buildTable(t.lens, nlit, kLitBits, t.lit, kLitEntries, litEntryOf), false))
         return fail(Fault::kBadLiteralTable);
-    BuildResult distResult = buildTable(t.lens + nlit, ndist, kDistBits, t.dist, kDistEntries, distEntryOf);
-    if (distResult == kOverSubscribed || distResult == kNoRoom)
+    if (!acceptable(buildTable(t.lens + nlit, ndist, kDistBits, t.dist, kDistEntries, distEntryOf), false))
         return fail(Fault::kBadDistanceTable);
     t.litTable = t.lit;
     t.distTable = t.dist;
@@ -761,7 +777,9 @@ int InflateState2::codeFor(Fault fault) const {
     case Fault::kEndInDynamicHeader: return chunk ? 8 : 7;
     case Fault::kBadCodeLengthCode: return chunk ? 13 : 12;
     case Fault::kRepeatOverrun: return chunk ? 17 : 15;
+    case Fault::kTooManySymbols:
     case Fault::kBadLiteralTable:
+    case Fault::kNoEndOfBlockCode:
     case Fault::kBadDistanceTable: return chunk ? 22 : 20;
     case Fault::kEndInStoredData: return chunk ? 23 : 21;
     case Fault::kOutputRefused:
@@ -776,6 +794,23 @@ int InflateState2::codeFor(Fault fault) const {
     case Fault::kNoMemory: return chunk ? 50 : 46;
     }
     return 0;
+}
+
+const char* InflateState2::reasonFor(Fault fault) {
+    switch (fault) {
+    case Fault::kBadBlockType: return "invalid block type";
+    case Fault::kStoredLengthMismatch: return "invalid stored block lengths";
+    case Fault::kTooManySymbols: return "too many length or distance symbols";
+    case Fault::kBadCodeLengthCode: return "invalid code lengths set";
+    case Fault::kRepeatOverrun: return "invalid bit length repeat";
+    case Fault::kBadLiteralTable: return "invalid literal/lengths set";
+    case Fault::kNoEndOfBlockCode: return "invalid code -- missing end-of-block";
+    case Fault::kBadDistanceTable: return "invalid distances set";
+    case Fault::kInvalidLiteral: return "invalid literal/length code";
+    case Fault::kInvalidDistance: return "invalid distance code";
+    case Fault::kTooFarBack: return "invalid distance too far back";
+    default: return nullptr;
+    }
 }
 
 void InflateState2::logState(LogBase* log) const {

@@ -95,9 +95,11 @@ private:
         kEndInStoredHeader,
         kStoredLengthMismatch,
         kEndInDynamicHeader,
+        kTooManySymbols,
         kBadCodeLengthCode,
         kRepeatOverrun,
         kBadLiteralTable,
+        kNoEndOfBlockCode,
         kBadDistanceTable,
         kEndInStoredData,
         kEndInData,
@@ -128,6 +130,8 @@ private:
     bool flushWindow();
     bool writeOut(const unsigned char* data, std::uint32_t n);
     int codeFor(Fault fault) const;
+    // zlib's words for a fault of the data; null for the others.
+    static const char* reasonFor(Fault fault);
     void logState(LogBase* log) const;
 
     int m_state;

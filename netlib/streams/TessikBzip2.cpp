@@ -9,6 +9,30 @@
 
 namespace tessik {
 
+namespace {
+
+// Decodes stream after stream, as bzip2 -dc and python's bz2 read
+// concatenated ones: after a stream's end, input that begins like a stream
+// is decoded as the next one, its faults failing the whole; input that
+// fails the stream magic is left unread, as both references leave it. Call
+// again with more output room after a kOk that filled the room.
+int decompressStreams(bz2::Stream& strm) {
+    int r = bz2::decompress(&strm);
+    while (r == bz2::kStreamEnd) {
+        bz2::decompressUnread(&strm);
+        if (strm.availIn == 0)
+            break;
+        if (const int restart = bz2::decompressRestart(&strm); restart != bz2::kOk)
+            return restart;
+        r = bz2::decompress(&strm);
+        if (bz2::isStreamMagicError(r))
+            return bz2::kStreamEnd;
+    }
+    return r;
+}
+
+} // namespace
+
 TessikBzip2::~TessikBzip2() = default;
 
 bool TessikBzip2::compressBuffer(unsigned char* dest, unsigned int* destLen, const unsigned char* src,
@@ -43,9 +67,9 @@ bool TessikBzip2::decompressBuffer(unsigned char* dest, unsigned int* destLen, c
     strm.availIn = srcLen;
     strm.nextOut = dest;
     strm.availOut = *destLen;
-    // All input is present at once: anything short of the stream end
+    // All input is present at once: anything short of the last stream's end
     // (input used up, destination full, a format error) is a failure.
-    int r = bz2::decompress(&strm);
+    int r = decompressStreams(strm);
     bool ok = r == bz2::kStreamEnd;
     *destLen = ok ? strm.totalOutLo32 : 0;
     bz2::decompressEnd(&strm);
@@ -131,7 +155,7 @@ bool TessikBzip2::decompressMemory(const DataBuffer& input, DataBuffer& output) 
         }
         strm.nextOut = output.getData() + strm.totalOutLo32;
         strm.availOut = static_cast<std::uint32_t>(room - strm.totalOutLo32);
-        r = bz2::decompress(&strm);
+        r = decompressStreams(strm);
         output.setSize(strm.totalOutLo32);
         if (r != bz2::kOk || strm.availOut > 0 || room == limit)
             break; // stream end, an error, input used up, or the room is all used

@@ -13,6 +13,19 @@ constexpr unsigned char kZlibHeader[2] = {0x78, 0x9C};
 constexpr std::uint32_t kZlibHeaderSize = 2;
 constexpr std::uint32_t kDictIdSize = 4;
 constexpr unsigned char kDictFlag = 0x20;
+constexpr unsigned char kMethodDeflate = 8;
+constexpr unsigned int kMaxWindowInfo = 7; // a 32 KiB window
+
+// The header's faults in zlib's words and order; null for a sound header.
+const char* zlibHeaderFault(unsigned char cmf, unsigned char flg) {
+    if ((cmf * 256u + flg) % 31 != 0)
+        return "incorrect header check";
+    if ((cmf & 0x0F) != kMethodDeflate)
+        return "unknown compression method";
+    if ((cmf >> 4) > kMaxWindowInfo)
+        return "invalid window size";
+    return nullptr;
+}
 
 } // namespace
 
@@ -82,6 +95,10 @@ bool TessikDeflate::zlibDecompress(const DataBuffer& in, DataBuffer& out, LogBas
     std::uint32_t size = in.getSize();
     if (size < kZlibHeaderSize) {
         log.logError(stream_msg::kZlibTooShort);
+        return false;
+    }
+    if (const char* fault = zlibHeaderFault(in.getData()[0], in.getData()[1])) {
+        log.logError(fault);
         return false;
     }
     std::uint32_t skip = kZlibHeaderSize;

@@ -30,9 +30,9 @@ public:
     // appends it, however much output that makes.
     bool compressChunk(const DataBuffer& in, DataBuffer& out, LogBase& log, ProgressMonitor* monitor);
     // One zlib-framed buffer, a flushed chunk of a stream that goes on (as
-    // beginCompress and compressChunk write them). A dictionary id is
-    // skipped, the checksum trailer is not read; decoding may stop between
-    // blocks, not inside one.
+    // beginCompress and compressChunk write them). The header is checked as
+    // zlib checks it; a dictionary id is skipped, the checksum trailer is not
+    // read; decoding may stop between blocks, not inside one.
     bool zlibDecompress(const DataBuffer& in, DataBuffer& out, LogBase& log);
     // A whole raw deflate stream: it must reach its final block. Empty input
     // is nothing to decode.

@@ -76,6 +76,58 @@ TEST(StringBufferGrowth, FailedGrowthKeepsTheText) {
     EXPECT_GE(sb.getCapacity(), 1005);
 }
 
+// Every append that cannot take its bytes (the heap refuses the block, or
+// the text would pass the signed 32-bit limit) is recorded, so that a text
+// built of many appends can tell it is incomplete; clearing forgets it, and
+// appending an incomplete text makes the whole incomplete.
+TEST(StringBufferGrowth, AnAppendThatCannotGrowIsRecorded) {
+    static const char kByte = 'z';
+    const std::string room(300, 'r');
+    const StringBuffer part(room.c_str());
+    DataBuffer bytes;
+    ASSERT_TRUE(bytes.append(room.data(), static_cast<unsigned int>(room.size())));
+    const struct {
+        const char* what;
+        bool heapRefuses;
+        void (*append)(StringBuffer&, const StringBuffer&, const DataBuffer&);
+    } cases[] = {
+        {"append", true, [](StringBuffer& sb, const StringBuffer& p, const DataBuffer&) { sb.append(p.getString()); }},
+        {"appendBytes", true,
+         [](StringBuffer& sb, const StringBuffer& p, const DataBuffer&) { sb.appendBytes(p.getString(), 300); }},
+        {"appendChar", true,
+         [](StringBuffer& sb, const StringBuffer&, const DataBuffer&) {
+             for (int i = 0; i < 300; ++i)
+                 sb.appendChar('c');
+         }},
+        {"appendCharRepeated", true,
+         [](StringBuffer& sb, const StringBuffer&, const DataBuffer&) { sb.appendCharRepeated('c', 300); }},
+        {"appendSb", true, [](StringBuffer& sb, const StringBuffer& p, const DataBuffer&) { sb.appendSb(p); }},
+        {"appendDb", true, [](StringBuffer& sb, const StringBuffer&, const DataBuffer& db) { sb.appendDb(db); }},
+        {"past 2 GiB", false,
+         [](StringBuffer& sb, const StringBuffer&, const DataBuffer&) { sb.appendBytes(&kByte, INT_MAX); }},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        StringBuffer sb("keep");
+        StringBuffer whole("whole ");
+        EXPECT_FALSE(sb.appendFailed());
+        if (c.heapRefuses)
+            tessik::testing::failAllocationAfter(0);
+        c.append(sb, part, bytes);
+        tessik::testing::failAllocationAfter(-1);
+        EXPECT_TRUE(sb.appendFailed());
+        EXPECT_LT(sb.getSize(), 4 + 300);
+        whole.appendSb(sb);
+        EXPECT_TRUE(whole.appendFailed());
+        sb.clear();
+        EXPECT_FALSE(sb.appendFailed());
+        sb.append("again");
+        EXPECT_FALSE(sb.appendFailed());
+        whole.setString("set");
+        EXPECT_FALSE(whole.appendFailed());
+    }
+}
+
 TEST(StringBufferGrowth, AllocationFailureFallsBackToSharedEmpty) {
     tessik::testing::failAllocationAfter(0);
     StringBuffer small("abc");

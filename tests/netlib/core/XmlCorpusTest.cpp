@@ -1,11 +1,14 @@
-// Whole documents judged by python's xml.etree and xmllint: a corpus in
-// several encodings parses to the trees etree reads, and what the library
-// writes back passes xmllint and reads back to the same trees.
+// Whole documents judged by python's expat and xmllint: a corpus in several
+// encodings parses to the trees expat reads, and what the library writes
+// back passes xmllint and reads back to the same trees.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstring>
 #include <sstream>
 
 #include "netlib/core/ClsXml.h"
+#include "netlib/core/Memory.h"
 #include "netlib/core/StringBuffer.h"
 #include "netlib/core/TreeNode.h"
 #include "netlib/core/XString.h"
@@ -28,7 +31,7 @@ std::vector<std::string> lines(const std::string& text) {
     return v;
 }
 
-// The etree dumps of the files, in order.
+// The expat dumps of the files, in order.
 std::vector<std::string> peerDumps(const std::vector<std::string>& files) {
     auto r = grvtest::Python(grvtest::ReadFile(kXmlData + "xml_dump.py"), files);
     EXPECT_TRUE(r.Ok()) << r.err;
@@ -55,13 +58,23 @@ std::string loadAndDump(const std::string& path) {
     return xmltest::Dump(xml.getCurrentNode());
 }
 
-TEST(XmlCorpus, ParsesLikeEtreeAndWritesWhatXmllintAndEtreeReadBack) {
-    grvtest::TempDir dir("xmlcorpus");
-    auto made = grvtest::Python(grvtest::ReadFile(kXmlData + "make_corpus.py"), {dir.Path()});
-    ASSERT_TRUE(made.Ok()) << made.err;
+// The files a script of the test data writes into the folder (its first
+// argument), as it names them, one a line.
+std::vector<std::string> madeFiles(const char* script, const grvtest::TempDir& dir,
+                                   const std::vector<std::string>& more = {}) {
+    std::vector<std::string> args{dir.Path()};
+    args.insert(args.end(), more.begin(), more.end());
+    auto made = grvtest::Python(grvtest::ReadFile(kXmlData + script), args);
+    EXPECT_TRUE(made.Ok()) << made.err;
     std::vector<std::string> files;
     for (const std::string& name : lines(made.out))
         files.push_back(dir.File(name));
+    return files;
+}
+
+TEST(XmlCorpus, ParsesLikeExpatAndWritesWhatXmllintAndExpatReadBack) {
+    grvtest::TempDir dir("xmlcorpus");
+    const std::vector<std::string> files = madeFiles("make_corpus.py", dir);
     ASSERT_GE(files.size(), 9u);
 
     const auto expected = peerDumps(files);
@@ -79,7 +92,7 @@ TEST(XmlCorpus, ParsesLikeEtreeAndWritesWhatXmllintAndEtreeReadBack) {
         EXPECT_EQ(loadAndDump(out), expected[i]);
         saved.push_back(out);
     }
-    // etree reads the written files as it read the originals.
+    // Expat reads the written files as it read the originals.
     EXPECT_EQ(peerDumps(saved), expected);
 }
 
@@ -152,8 +165,8 @@ TEST(XmlCorpus, ZeroByteFailsTheLoadAsTheReferencesDo) {
 
 // Line ends in content and CDATA read as XML 1.0, 2.11 has them (a CR LF
 // pair and a lone CR as one LF, as attribute values already were), judged
-// by etree on the same file; a CR written as a reference stays a CR.
-TEST(XmlCorpus, LineEndsReadAsEtreeReadsThem) {
+// by expat on the same file; a CR written as a reference stays a CR.
+TEST(XmlCorpus, LineEndsReadAsExpatReadsThem) {
     grvtest::TempDir dir("xmlcr");
     const std::string path = dir.File("cr.xml");
     ASSERT_TRUE(grvtest::WriteFile(path, "<r a=\"1\r\n2\">x\r\ny\rz<![CDATA[p\r\nq\rs]]><c>&#13;x\r\n</c>"
@@ -217,3 +230,166 @@ TEST(XmlCorpus, DeclaredCharsetIsReadWholeOrTheLoadSaysWhatWasReplaced) {
 }
 
 } // namespace
+
+namespace {
+
+// Writes the UTF-8 text in the codec python names ("" keeps the bytes).
+void writeEncoded(const std::string& path, const std::string& text, const std::string& codec) {
+    ASSERT_TRUE(grvtest::WriteFile(path, text));
+    if (codec.empty())
+        return;
+    auto made = grvtest::Python("import sys\n"
+                                "t = open(sys.argv[1], encoding='utf-8').read()\n"
+                                "mark = b'\\x00\\x00\\xfe\\xff' if sys.argv[2] == 'utf-32-be' else b''\n"
+                                "open(sys.argv[1], 'wb').write(mark + t.encode(sys.argv[2]))",
+                                {path, codec});
+    ASSERT_TRUE(made.Ok()) << made.err;
+}
+
+} // namespace
+
+// Documents expat and xmllint read as well-formed (this xmllint reads no
+// UTF-32; python's codec decodes those for expat), each loaded from its
+// file: the tree is the one expat reads. Comments opened by "<!-->" or
+// "<!--->" were closed by their own opener (their text read as content and
+// markup), a DOCTYPE with a parameter entity and a "<" in an instruction,
+// comment or literal swallowed the document, and 16-bit files without a
+// mark and 32-bit ones with a mark were refused.
+TEST(XmlCorpus, CommentsDoctypesAndWideCharsetsReadAsExpatReadsThem) {
+    grvtest::TempDir dir("xmlexpat");
+    const struct {
+        const char* text;
+        const char* codec;
+    } cases[] = {
+        {"<r><!-->x<y-->z</r>", ""},
+        {"<r><!--->x-->z</r>", ""},
+        {"<r a=\"1\"><!--><s b=\"2\"/>--><t/></r>", ""},
+        {"<r><!-->--><s/><!---->y<!-- -><u/> --></r>", ""},
+        {"<!DOCTYPE a [<!ENTITY % pe \"<!ELEMENT a ANY>\">%pe; <?pi a<b?>]><a>t</a>", ""},
+        {"<!DOCTYPE a [<!ENTITY % pe \"<!-- -->\">%pe;<!-- a<b -->]><a>t<b/></a>", ""},
+        {"<!DOCTYPE a [<!ENTITY % pe \"<?p a<b?>\">%pe;<!ATTLIST a x CDATA \"1>2\">]><a y=\"3\">t</a>", ""},
+        {"<!DOCTYPE a [<!ENTITY % pe \"<!ENTITY e 'x>'>\"><!ENTITY % q \"<!ELEMENT z ANY>\">%pe;]><a>t</a>", ""},
+        {"<!DOCTYPE a [<!ENTITY % pe '<!ATTLIST b c CDATA \"\">'>%pe;<?pi <z?>]>\n<a><c>t</c></a>", ""},
+        {"<?xml version=\"1.0\" encoding=\"UTF-16LE\"?><r a=\"\xC3\xA9\">\xE6\x97\xA5<s/></r>", "utf-16-le"},
+        {"<?xml version=\"1.0\" encoding=\"UTF-16BE\"?>\n<r a=\"\xC3\xA9\">\xE6\x97\xA5</r>", "utf-16-be"},
+        {"<?xml version=\"1.0\" encoding=\"UTF-32\"?><r a=\"\xC3\xA9\">\xF0\x9F\x98\x80<s/></r>", "utf-32"},
+        {"<?xml version=\"1.0\" encoding=\"UTF-32\"?><r>\xE6\x97\xA5</r>", "utf-32-be"},
+    };
+    std::vector<std::string> files;
+    for (std::size_t i = 0; i < std::size(cases); ++i) {
+        files.push_back(dir.File("c" + std::to_string(i) + ".xml"));
+        writeEncoded(files.back(), cases[i].text, cases[i].codec);
+    }
+    const auto expected = peerDumps(files);
+    ASSERT_EQ(expected.size(), files.size());
+    for (std::size_t i = 0; i < files.size(); ++i) {
+        SCOPED_TRACE(std::string(cases[i].text) + " " + cases[i].codec);
+        EXPECT_EQ(expected[i].rfind("ill-formed", 0), std::string::npos) << expected[i];
+        if (std::string(cases[i].codec).rfind("utf-32", 0) != 0) {
+            auto lint = grvtest::RunPeer({"xmllint", "--noout", files[i]});
+            EXPECT_TRUE(lint.Ok()) << lint.out;
+        }
+        EXPECT_EQ(loadAndDump(files[i]), expected[i]);
+        // Written back in its charset, it reads back the same.
+        ClsXml xml;
+        ASSERT_TRUE(xml.LoadXmlFile(files[i].c_str(), false));
+        const std::string saved = files[i] + ".saved.xml";
+        ASSERT_TRUE(xml.SaveXml(saved.c_str()));
+        EXPECT_EQ(loadAndDump(saved), expected[i]);
+        // Written as UTF-32 it carries no mark, which the judge needs.
+        if (std::string(cases[i].codec).rfind("utf-32", 0) != 0) {
+            EXPECT_EQ(peerDumps({saved}), std::vector<std::string>{expected[i]});
+        }
+    }
+}
+
+// A dump with the whitespace of each element's content taken out: the
+// reader joins runs of text with a blank and leaves whitespace beside
+// comments, instructions and CDATA sections as it lies, by design.
+std::string withoutContentWhitespace(const std::string& dump) {
+    std::string out;
+    std::istringstream in(dump);
+    for (std::string l; std::getline(in, l);) {
+        const std::size_t open = l.find(" |"), close = l.rfind('|');
+        if (open == std::string::npos || close <= open + 1) {
+            out += l + "\n";
+            continue;
+        }
+        std::string content = l.substr(open + 2, close - open - 2);
+        for (const char* ws : {" ", "\\x09", "\\x0a", "\\x0d"})
+            for (std::size_t at; (at = content.find(ws)) != std::string::npos;)
+                content.erase(at, std::strlen(ws));
+        out += l.substr(0, open + 2) + content + "|\n";
+    }
+    return out;
+}
+
+// Generated well-formed documents full of what fools a lenient reader (odd
+// comments, "<" and ">" in instructions, CDATA, values and DOCTYPEs with
+// parameter entities), judged by expat: the same elements, attributes and
+// text but for whitespace. Comments opened by "<!-->" invented elements and
+// moved children, and such DOCTYPEs lost the document.
+TEST(XmlCorpus, GeneratedDocumentsReadAsExpatReadsThem) {
+    grvtest::TempDir dir("xmlgen");
+    const std::vector<std::string> files = madeFiles("make_generated.py", dir, {"400", "81"});
+    ASSERT_EQ(files.size(), 400u);
+    const auto expected = peerDumps(files);
+    ASSERT_EQ(expected.size(), files.size());
+    int differing = 0;
+    for (std::size_t i = 0; i < files.size(); ++i) {
+        SCOPED_TRACE(xmltest::Escaped(grvtest::ReadFile(files[i])));
+        ASSERT_EQ(expected[i].rfind("ill-formed", 0), std::string::npos) << expected[i];
+        const std::string ours = withoutContentWhitespace(loadAndDump(files[i]));
+        EXPECT_EQ(ours, withoutContentWhitespace(expected[i]));
+        differing += ours != withoutContentWhitespace(expected[i]);
+    }
+    EXPECT_EQ(differing, 0);
+}
+
+// A text that cannot be completed (here: the serialisation buffer cannot
+// grow, as at its 2 GiB limit) fails the save with an error and leaves no
+// file; the text is never cut short. Every allocation of a save is failed
+// in turn: the save either fails, leaving no file, or writes the whole
+// document, which expat reads as the tree; so does the text getter.
+TEST(XmlCorpus, SaveThatCannotBeCompletedFailsAndWritesNoFile) {
+    grvtest::TempDir dir("xmlfull");
+    ClsXml xml;
+    std::string text = "<?xml-stylesheet href=\"s.xsl\"?><r a=\"1\">";
+    for (int i = 0; i < 60; ++i)
+        text += "<item n=\"" + std::to_string(i) + "\"><name>entry " + std::to_string(i) + "</name><deep><deeper/>" +
+                "</deep></item>";
+    text += "</r>";
+    ASSERT_TRUE(xml.LoadXml(text.c_str(), true));
+    const std::string whole = dir.File("whole.xml");
+    ASSERT_TRUE(xml.SaveXml(whole.c_str()));
+    const std::string wholeBytes = grvtest::ReadFile(whole);
+    const auto peer = peerDumps({whole});
+    ASSERT_EQ(peer.size(), 1u);
+    EXPECT_EQ(peer[0], xmltest::Dump(xml.getCurrentNode()));
+
+    StringBuffer wholeText;
+    ASSERT_TRUE(xml.getXmlSb(wholeText));
+    int incomplete = 0;
+    for (int okCount = 0; okCount < 150; ++okCount) {
+        SCOPED_TRACE(okCount);
+        const std::string path = dir.File("cut" + std::to_string(okCount) + ".xml");
+        tessik::testing::failAllocationAfter(okCount);
+        const bool saved = xml.SaveXml(path.c_str());
+        tessik::testing::failAllocationAfter(-1);
+        if (saved) {
+            const std::string bytes = grvtest::ReadFile(path);
+            const auto differ = std::mismatch(bytes.begin(), bytes.end(), wholeBytes.begin(), wholeBytes.end());
+            EXPECT_TRUE(bytes == wholeBytes) << "the saved file (" << bytes.size() << " bytes) differs from the whole "
+                                             << wholeBytes.size() << " at byte " << (differ.first - bytes.begin());
+        } else {
+            EXPECT_FALSE(grvtest::FileExists(path));
+            incomplete += lastError(xml).find(xml_msg::kTextIncomplete) != std::string::npos ? 1 : 0;
+        }
+        StringBuffer out;
+        tessik::testing::failAllocationAfter(okCount);
+        const bool got = xml.getXmlSb(out);
+        tessik::testing::failAllocationAfter(-1);
+        EXPECT_TRUE(got ? out.equalsSb(wholeText) : out.getSize() == 0);
+    }
+    EXPECT_GT(incomplete, 5);
+}

@@ -1,15 +1,150 @@
 // The reader and the component's path queries over any bytes: the first
 // line is a query, the rest a document the component loads both ways
-// (trimmed and not) and the query runs on. The sanitizers judge;
-// fuzz_xml_writer holds what is read and written to expat.
+// (trimmed and not) and the query runs on. A document expat (the system's
+// libexpat) reads as well-formed is read to expat's tree: the same elements
+// in the same places with the same attributes, and each element's text the
+// same but for whitespace (the reader trims on request and joins runs of
+// text with a blank, by design). Documents whose tree depends on a DTD are
+// not compared: expat expands general entities, skips those it cannot see
+// and normalises attributes by their declared types, the reader does none
+// of that. fuzz_xml_writer holds what is read and written to expat.
+#include <expat.h>
+
+#include <algorithm>
 #include <cstdint>
-#include <initializer_list>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "netlib/core/ClsXml.h"
+#include "netlib/core/StringBuffer.h"
+#include "netlib/core/TreeNode.h"
 #include "netlib/core/XString.h"
 
 using namespace tessik;
+
+namespace {
+
+struct Element {
+    std::string tag;
+    std::vector<std::pair<std::string, std::string>> attrs;
+    std::string text;
+    std::vector<Element> children;
+};
+
+struct ExpatRead {
+    Element root;
+    std::vector<Element*> open;
+    bool hasRoot = false;
+    bool dependsOnDtd = false;
+};
+
+void XMLCALL onStart(void* data, const XML_Char* name, const XML_Char** atts) {
+    auto* read = static_cast<ExpatRead*>(data);
+    Element* e = &read->root;
+    if (!read->open.empty()) {
+        read->open.back()->children.emplace_back();
+        e = &read->open.back()->children.back();
+    }
+    read->hasRoot = true;
+    e->tag = name;
+    for (int i = 0; atts[i]; i += 2)
+        e->attrs.emplace_back(atts[i], atts[i + 1]);
+    read->open.push_back(e);
+}
+
+void XMLCALL onEnd(void* data, const XML_Char*) {
+    static_cast<ExpatRead*>(data)->open.pop_back();
+}
+
+void XMLCALL onText(void* data, const XML_Char* s, int len) {
+    auto* read = static_cast<ExpatRead*>(data);
+    if (!read->open.empty())
+        read->open.back()->text.append(s, static_cast<std::size_t>(len));
+}
+
+void XMLCALL onAttlist(void* data, const XML_Char*, const XML_Char*, const XML_Char*, const XML_Char*, int) {
+    static_cast<ExpatRead*>(data)->dependsOnDtd = true;
+}
+
+bool isNameByte(char c) {
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_' || c == ':' ||
+           c == '-' || c == '.' || static_cast<unsigned char>(c) >= 0x80;
+}
+
+// A reference to an entity other than the five predefined ones, anywhere.
+bool refersToDeclaredEntity(const std::string& text) {
+    static const char* const kPredefined[] = {"lt", "gt", "amp", "apos", "quot"};
+    for (std::size_t at = text.find('&'); at != std::string::npos; at = text.find('&', at + 1)) {
+        std::size_t end = at + 1;
+        while (end < text.size() && isNameByte(text[end]))
+            ++end;
+        if (end == at + 1 || end >= text.size() || text[end] != ';')
+            continue;
+        const std::string name = text.substr(at + 1, end - at - 1);
+        bool predefined = false;
+        for (const char* p : kPredefined)
+            predefined = predefined || name == p;
+        if (!predefined)
+            return true;
+    }
+    return false;
+}
+
+// Expat's tree of the document, when it reads it as well-formed and the
+// tree is the document's own.
+bool readByExpat(const std::string& document, ExpatRead& read) {
+    XML_Parser p = XML_ParserCreate("UTF-8");
+    XML_SetUserData(p, &read);
+    XML_SetElementHandler(p, onStart, onEnd);
+    XML_SetCharacterDataHandler(p, onText);
+    XML_SetAttlistDeclHandler(p, onAttlist);
+    const bool ok = XML_Parse(p, document.data(), static_cast<int>(document.size()), 1) == XML_STATUS_OK;
+    XML_ParserFree(p);
+    return ok && read.hasRoot && !read.dependsOnDtd && !refersToDeclaredEntity(document);
+}
+
+std::string withoutWhitespace(const char* p, std::size_t n) {
+    std::string s;
+    for (std::size_t i = 0; i < n; ++i)
+        if (p[i] != ' ' && p[i] != '\t' && p[i] != '\r' && p[i] != '\n')
+            s += p[i];
+    return s;
+}
+
+[[noreturn]] void differ(const std::string& document, const std::string& where, const std::string& what) {
+    std::fprintf(stderr, "the reader's tree differs from expat's at %s: %s\n----\n%s\n----\n", where.c_str(),
+                 what.c_str(), document.c_str());
+    std::abort();
+}
+
+void compare(const TreeNode* ours, const Element& theirs, const std::string& where, const std::string& document) {
+    const std::string at = where + "/" + theirs.tag;
+    if (theirs.tag != ours->getTag())
+        differ(document, at, std::string("tag ") + ours->getTag());
+    StringBuffer name, value;
+    std::size_t count = 0;
+    for (int i = 0; ours->getAttributes() && ours->getAttributes()->getAt(i, name, value); ++i, ++count) {
+        if (count >= theirs.attrs.size() || theirs.attrs[count].first != name.getString() ||
+            theirs.attrs[count].second != std::string(value.getString(), static_cast<std::size_t>(value.getSize())))
+            differ(document, at, std::string("attribute ") + name.getString() + "=\"" + value.getString() + "\"");
+    }
+    if (count != theirs.attrs.size())
+        differ(document, at, "attributes missing");
+    const std::string text =
+        withoutWhitespace(ours->getContent(), static_cast<std::size_t>(std::max(ours->getContentSize(), 0)));
+    if (text != withoutWhitespace(theirs.text.data(), theirs.text.size()))
+        differ(document, at, "content " + text);
+    if (static_cast<std::size_t>(ours->getNumChildren()) != theirs.children.size())
+        differ(document, at, std::to_string(ours->getNumChildren()) + " children");
+    for (std::size_t i = 0; i < theirs.children.size(); ++i)
+        compare(ours->getChild(static_cast<int>(i)), theirs.children[i], at, document);
+}
+
+} // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     if (size > 1 << 18)
@@ -17,14 +152,23 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::string input(reinterpret_cast<const char*>(data), size);
     const std::size_t lineEnd = input.find('\n');
     const std::string query = lineEnd == std::string::npos ? "" : input.substr(0, lineEnd);
-    const std::string document = lineEnd == std::string::npos ? input : input.substr(lineEnd + 1);
+    std::string document = lineEnd == std::string::npos ? input : input.substr(lineEnd + 1);
     // A text without "<" may name a file to load instead.
     if (document.find('<') == std::string::npos)
         return 0;
+    // The component takes the text as a C string.
+    document.resize(std::strlen(document.c_str()));
+    ExpatRead expat;
+    const bool judged = readByExpat(document, expat);
     for (bool trim : {true, false}) {
         ClsXml xml;
-        if (!xml.LoadXml(document.c_str(), trim))
+        const bool loaded = xml.LoadXml(document.c_str(), trim);
+        if (judged && !loaded)
+            differ(document, "", "no tree read");
+        if (!loaded)
             continue;
+        if (judged)
+            compare(xml.getCurrentNode(), expat.root, trim ? "(trimmed)" : "", document);
         XString path;
         XString result;
         path.setFromUtf8(query.c_str());

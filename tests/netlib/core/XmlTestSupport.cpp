@@ -44,7 +44,7 @@ std::string Dump(const TreeNode* root) {
     while (!stack.empty()) {
         auto [n, depth] = stack.back();
         stack.pop_back();
-        out += std::string(depth * 2, ' ') + n->getTag();
+        out += std::string(depth * 2, ' ') + Escaped(n->getTag());
         StringBuffer name, value;
         for (int i = 0; n->getAttributes() && n->getAttributes()->getAt(i, name, value); ++i)
             out += " " + esc(name) + "=\"" + esc(value) + "\"";

@@ -1,6 +1,6 @@
 #pragma once
 // A canonical one-line-per-element dump of a tree, the form in which the XML
-// tests compare whole documents with python's xml.etree (see
+// tests compare whole documents with python's expat (see
 // tests/data/core/xml_dump.py, which writes the same form).
 #include <string>
 #include <string_view>

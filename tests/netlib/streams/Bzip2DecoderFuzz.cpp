@@ -1,6 +1,7 @@
 // libFuzzer harness over the bzip2 decoder: whole-buffer decoding into a
-// room the input chooses, and the same stream fed in small pieces, which
-// must reach the same result.
+// room the input chooses, and the same streams fed in small pieces, which
+// must reach the same result (concatenated streams read one after another,
+// input after the last that fails the stream magic left unread).
 #include "netlib/streams/Bzip2Engine.h"
 #include "netlib/streams/TessikBzip2.h"
 
@@ -44,6 +45,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::vector<std::uint8_t> piecewise(room);
     std::size_t inPos = 0;
     int r = bz2::kOk;
+    bool later = false; // past the first stream
     for (;;) {
         std::size_t inChunk = std::min<std::size_t>(7, size - inPos);
         std::size_t outPos = s.totalOutLo32;
@@ -54,6 +56,19 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         s.availOut = static_cast<std::uint32_t>(outChunk);
         r = bz2::decompress(&s);
         inPos += inChunk - s.availIn;
+        if (r == bz2::kStreamEnd) {
+            // The pieces lie in one block: what was read ahead is given back.
+            bz2::decompressUnread(&s);
+            inPos = static_cast<std::size_t>(s.nextIn - data);
+            if (inPos == size)
+                break;
+            if (bz2::decompressRestart(&s) != bz2::kOk)
+                return 0;
+            later = true;
+            continue;
+        }
+        if (later && bz2::isStreamMagicError(r))
+            r = bz2::kStreamEnd;
         if (r != bz2::kOk)
             break;
         if (inChunk == s.availIn && s.totalOutLo32 == outPos)

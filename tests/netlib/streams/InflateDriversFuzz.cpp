@@ -1,6 +1,6 @@
 // libFuzzer harness over the three inflate drivers: on any input they agree
-// with one another, and whatever zlib decodes completely they decode to the
-// same bytes.
+// with one another, whatever zlib decodes completely they decode to the
+// same bytes, and whatever zlib refuses as bad data they refuse.
 #include <zlib.h>
 
 #include <algorithm>
@@ -55,7 +55,11 @@ private:
     std::uint32_t m_piece;
 };
 
-bool zlibComplete(const Bytes& in, Bytes& out) {
+enum class Verdict { kComplete, kRefused, kUnfinished };
+
+// zlib's verdict on the whole input: decoded to its end, refused as bad
+// data, or neither (cut short, or past the output limit).
+Verdict zlibVerdict(const Bytes& in, Bytes& out) {
     z_stream zs{};
     if (inflateInit2(&zs, -15) != Z_OK)
         std::abort();
@@ -67,7 +71,7 @@ bool zlibComplete(const Bytes& in, Bytes& out) {
     int rc = inflate(&zs, Z_FINISH);
     out.resize(zs.total_out);
     inflateEnd(&zs);
-    return rc == Z_STREAM_END;
+    return rc == Z_STREAM_END ? Verdict::kComplete : rc == Z_DATA_ERROR ? Verdict::kRefused : Verdict::kUnfinished;
 }
 
 } // namespace
@@ -112,7 +116,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (pulled.bytes != whole.bytes || queued.bytes != whole.bytes)
         std::abort();
     Bytes judged;
-    if (zlibComplete(z, judged) && (!okBuffer || judged != whole.bytes))
+    const Verdict zlib = zlibVerdict(z, judged);
+    if (zlib == Verdict::kComplete && (!okBuffer || judged != whole.bytes))
+        std::abort();
+    if (zlib == Verdict::kRefused && okBuffer)
         std::abort();
     return 0;
 }

@@ -66,12 +66,14 @@ struct Decoded {
     std::uint32_t largestWrite = 0;
 };
 
-Decoded viaBuffer(const Bytes& z) {
+Decoded viaBuffer(const Bytes& z, RecordingLog* logged = nullptr) {
     CollectingSink sink;
     InflateState2 inflater;
     inflater.setSink(&sink);
-    LogNull log;
+    RecordingLog log;
     bool ok = inflater.inflateDataB(z.data(), static_cast<std::uint32_t>(z.size()), log, false);
+    if (logged)
+        *logged = log;
     return {ok, sink.bytes};
 }
 
@@ -224,22 +226,24 @@ TEST(Inflate, CutOrCorruptStreamsFailInEveryDriver) {
             z[at] ^= static_cast<std::uint8_t>(1 + rng() % 255);
             what = "byte " + std::to_string(at) + " changed";
         }
-        Bytes judged;
-        bool zlibComplete = false;
-        bool zlibOk = zpeer::inflate(z, &judged, false, &zlibComplete) && zlibComplete;
-        SCOPED_TRACE(what + (zlibOk ? ", zlib accepts" : ", zlib refuses"));
+        const zpeer::Verdict zlib = zpeer::judge(z);
+        const bool zlibOk = zlib.complete;
+        const Bytes& judged = zlib.out;
+        SCOPED_TRACE(what + (zlibOk ? ", zlib accepts" : ", zlib refuses: " + zlib.refusal));
         Decoded b = viaBuffer(z), s = viaSource(z, 999);
         bool finished = false;
         Decoded c = viaChunks(z, {777}, true, &finished);
-        // The three drivers agree; what zlib accepts, they decode alike; a
-        // cut stream nobody accepts. (Corrupt headers zlib finds too wide,
-        // and unused codes it finds incomplete, the format allows.)
+        // The three drivers agree; what zlib accepts, they decode alike; what
+        // it refuses, they refuse; a cut stream nobody accepts.
         EXPECT_EQ(s.ok, b.ok);
         EXPECT_EQ(c.ok && finished, b.ok);
         EXPECT_TRUE(s.bytes == b.bytes && c.bytes == b.bytes);
         if (zlibOk) {
             EXPECT_TRUE(b.ok);
             EXPECT_TRUE(b.bytes == judged);
+        }
+        if (!zlib.refusal.empty()) {
+            EXPECT_FALSE(b.ok);
         }
         if (round % 2 == 0) {
             EXPECT_FALSE(b.ok);
@@ -312,53 +316,124 @@ std::vector<std::uint32_t> canonical(const std::vector<int>& lens) {
     return codes;
 }
 
-// 288 literal/length codes (224 of 8 bits, 64 of 9: complete) and 32
-// distance codes of 5 bits: the widest header the format can carry.
+// 286 literal/length codes (226 of 8 bits, 60 of 9: complete) and 30
+// distance codes (2 of 4 bits, 28 of 5): the widest header zlib takes.
 DynamicBlock widestBlock() {
-    DynamicBlock b{std::vector<int>(288, 8), std::vector<int>(32, 5)};
-    for (int s = 224; s < 288; ++s)
+    DynamicBlock b{std::vector<int>(286, 8), std::vector<int>(30, 5)};
+    for (int s = 226; s < 286; ++s)
         b.litLens[s] = 9;
+    b.distLens[0] = b.distLens[1] = 4;
     return b;
 }
 
-TEST(Inflate, CraftedWideCodesDecodeUntilAnUnusableSymbolIsMet) {
+TEST(Inflate, TheWidestHeaderZlibTakesDecodesThroughAllThreeDrivers) {
+    DynamicBlock b = widestBlock();
+    auto lit = canonical(b.litLens), dist = canonical(b.distLens);
+    DeflateBits w;
+    writeHeader(w, b);
+    auto send = [&](int symbol) { w.code(lit[symbol], b.litLens[symbol]); };
+    send('a');
+    send('b');
+    send(257);                      // length 3
+    w.code(dist[1], b.distLens[1]); // distance 2
+    send(285);                      // length 258
+    w.code(dist[1], b.distLens[1]); // distance 2
+    send(256);
+    const Bytes z = w.bytes();
+    const zpeer::Verdict zlib = zpeer::judge(z);
+    ASSERT_TRUE(zlib.complete) << zlib.refusal;
+    ASSERT_EQ(zlib.out.size(), 2u + 3u + 258u);
+    Decoded s = viaSource(z);
+    EXPECT_TRUE(s.ok);
+    EXPECT_EQ(s.bytes, zlib.out);
+    Decoded ch = viaChunks(z, {3}, true);
+    EXPECT_TRUE(ch.ok);
+    EXPECT_EQ(ch.code, inflate_code::kChunkDone);
+    EXPECT_EQ(ch.bytes, zlib.out);
+    EXPECT_EQ(viaBuffer(z).bytes, zlib.out);
+}
+
+// Streams zlib refuses, judged on the same bytes by zlib in this process:
+// they are refused too, with zlib's words in the log; those it takes are
+// decoded to its bytes. An incomplete distance code, a code-length code of
+// one 1-bit code and headers wider than 286 and 30 codes were taken.
+TEST(Inflate, RefusesWhatZlibRefusesWithZlibsReason) {
     struct Case {
         const char* what;
-        int litSymbol; // the length symbol sent after "ab"
-        int distSymbol;
-        bool ok;
-        int sourceCode, chunkCode;
-    } cases[] = {
-        {"288 and 32 codes, meaningful symbols only", 257, 1, true, 50, 2000},
-        {"length symbol 286", 286, 0, false, 37, 40},
-        {"length symbol 287", 287, 0, false, 37, 40},
-        {"distance symbol 30", 257, 30, false, 42, 43},
-        {"distance symbol 31", 257, 31, false, 42, 43},
+        Bytes stream;
     };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.what);
-        DynamicBlock b = widestBlock();
-        auto lit = canonical(b.litLens), dist = canonical(b.distLens);
+    std::vector<Case> cases;
+    cases.push_back({"incomplete distance code, fuzzed",
+                     {0x05, 0xc1, 0x01, 0x01, 0x00, 0x00, 0x00, 0x40, 0xa0, 0xad, 0xf8, 0xff, 0x41, 0xd8}});
+    auto block = [](std::vector<int> litLens, std::vector<int> distLens, const std::vector<int>& symbols) {
+        DynamicBlock b{std::move(litLens), std::move(distLens)};
         DeflateBits w;
         writeHeader(w, b);
-        auto send = [&](int symbol) { w.code(lit[symbol], b.litLens[symbol]); };
-        send('a');
-        send('b');
-        send(c.litSymbol);             // length 3 (or an unusable symbol)
-        w.code(dist[c.distSymbol], 5); // distance 2 (or an unusable one)
-        send(256);
-        Bytes z = w.bytes();
-        Decoded s = viaSource(z);
-        EXPECT_EQ(s.ok, c.ok);
-        if (c.ok)
-            EXPECT_EQ(s.bytes, (Bytes{'a', 'b', 'a', 'b', 'a'}));
-        else
-            EXPECT_EQ(s.code, c.sourceCode);
-        Decoded ch = viaChunks(z, {3}, true);
-        EXPECT_EQ(ch.ok, c.ok);
-        EXPECT_EQ(ch.code, c.chunkCode);
-        EXPECT_EQ(viaBuffer(z).ok, c.ok);
+        auto lit = canonical(b.litLens);
+        for (int s : symbols)
+            w.code(lit[static_cast<std::size_t>(s)], b.litLens[static_cast<std::size_t>(s)]);
+        return w.bytes();
+    };
+    // 'a', 'b', the end of the block and length 3, of 2 bits each.
+    std::vector<int> lits(258, 0);
+    lits['a'] = lits['b'] = lits[256] = lits[257] = 2;
+    cases.push_back({"one distance code of 2 bits", block(lits, {2}, {'a', 'b', 256})});
+    cases.push_back({"distance codes of 1 and 2 bits", block(lits, {1, 2}, {'a', 'b', 256})});
+    cases.push_back({"one distance code of 1 bit", block(lits, {1}, {'a', 'b', 256})});
+    cases.push_back({"no distance code at all", block(lits, {0}, {'a', 'b', 256})});
+    cases.push_back({"distance codes of 1 and 2 bits, unused", block(lits, {1, 2, 0}, {'b', 'b', 256})});
+    {
+        std::vector<int> wide(287, 0);
+        wide['a'] = wide[256] = 1;
+        cases.push_back({"287 literal/length codes", block(wide, {1}, {'a', 256})});
+        wide.push_back(0);
+        cases.push_back({"288 literal/length codes", block(wide, {1}, {'a', 256})});
+        wide.resize(286);
+        cases.push_back({"286 literal/length codes", block(wide, {1}, {'a', 256})});
+        cases.push_back({"31 distance codes", block(wide, std::vector<int>(31, 5), {'a', 256})});
+        cases.push_back({"32 distance codes", block(wide, std::vector<int>(32, 5), {'a', 256})});
+        cases.push_back({"30 distance codes", block(wide, std::vector<int>(30, 5), {'a', 256})});
     }
+    {
+        std::vector<int> incomplete(257, 0);
+        incomplete['a'] = 2;
+        incomplete[256] = 2;
+        cases.push_back({"incomplete literal/length code", block(incomplete, {1}, {'a', 256})});
+        incomplete[256] = 0;
+        incomplete['b'] = 1;
+        cases.push_back({"no end-of-block code", block(incomplete, {1}, {'a'})});
+    }
+    {
+        // The code-length code: symbol 0 alone, 1 bit; then zero lengths.
+        DeflateBits w;
+        w.put(1, 1), w.put(2, 2), w.put(0, 5), w.put(0, 5), w.put(0, 4);
+        w.put(0, 3), w.put(0, 3), w.put(0, 3), w.put(1, 3); // 16, 17, 18, 0
+        for (int i = 0; i < 300; ++i)
+            w.put(0, 1);
+        cases.push_back({"code-length code of one 1-bit code", w.bytes()});
+    }
+    int refused = 0;
+    for (const Case& c : cases) {
+        const zpeer::Verdict zlib = zpeer::judge(c.stream);
+        SCOPED_TRACE(std::string(c.what) + (zlib.complete ? ", zlib accepts" : ", zlib: " + zlib.refusal));
+        ASSERT_TRUE(zlib.complete || !zlib.refusal.empty());
+        RecordingLog log;
+        Decoded b = viaBuffer(c.stream, &log);
+        Decoded s = viaSource(c.stream);
+        Decoded ch = viaChunks(c.stream, {2}, true);
+        EXPECT_EQ(b.ok, zlib.complete);
+        EXPECT_EQ(s.ok, zlib.complete);
+        EXPECT_EQ(ch.ok, zlib.complete);
+        if (zlib.complete) {
+            EXPECT_EQ(b.bytes, zlib.out);
+            EXPECT_EQ(s.bytes, zlib.out);
+            EXPECT_EQ(ch.bytes, zlib.out);
+            continue;
+        }
+        ++refused;
+        EXPECT_TRUE(log.has("E:" + zlib.refusal)) << log.all();
+    }
+    EXPECT_EQ(refused, 12);
 }
 
 TEST(Inflate, CraftedHeadersThatBreakTheRulesAreRefused) {

@@ -151,6 +151,45 @@ TEST(TessikDeflate, ShortCutAndUnstartedInputsFail) {
     EXPECT_TRUE(none.has(std::string("E:") + stream_msg::kDeflateNotInitialized));
 }
 
+// The zlib header is checked as zlib checks it, judged by zlib in this
+// process on the same bytes: a failed check, a method other than deflate
+// or a window past 32 KiB is refused with zlib's words; sound headers of
+// every window size decode. Such headers were all taken.
+TEST(TessikDeflate, ZlibHeaderIsCheckedAsZlibChecksIt) {
+    Bytes text;
+    for (int i = 0; i < 400; ++i)
+        for (char ch : "entry " + std::to_string(i) + ": pain level " + std::to_string(i % 11) + "\n")
+            text.push_back(static_cast<std::uint8_t>(ch));
+    const Bytes framed = zpeer::deflate(text, 6, Z_DEFAULT_STRATEGY, true);
+    const struct {
+        std::uint8_t cmf;
+        int flg; // -1: the one that passes the check
+    } cases[] = {{0x78, -1},   {0x78, 0x01}, {0x78, 0xDA}, {0x08, -1}, {0x58, -1}, {0x78, 0x9D},
+                 {0x78, 0x00}, {0x79, -1},   {0x7F, -1},   {0x77, -1}, {0x88, -1}, {0xF8, -1}};
+    int refused = 0;
+    for (const auto& c : cases) {
+        Bytes z = framed;
+        z[0] = c.cmf;
+        z[1] = static_cast<std::uint8_t>(c.flg >= 0 ? c.flg : (31 - c.cmf * 256 % 31) % 31);
+        const zpeer::Verdict zlib = zpeer::judge(z, true);
+        SCOPED_TRACE(grvtest::ToHex(std::string(z.begin(), z.begin() + 2)) + " zlib: " + zlib.refusal);
+        DataBuffer in, out;
+        fill(in, z);
+        RecordingLog log;
+        TessikDeflate inflater;
+        const bool ok = inflater.zlibDecompress(in, out, log);
+        EXPECT_EQ(ok, zlib.complete);
+        if (zlib.complete) {
+            EXPECT_TRUE(bytesOf(out) == zlib.out);
+            continue;
+        }
+        ++refused;
+        EXPECT_FALSE(zlib.refusal.empty());
+        EXPECT_TRUE(log.has("E:" + zlib.refusal)) << log.all();
+    }
+    EXPECT_EQ(refused, 7);
+}
+
 // An output that fails from its first write.
 class BrokenOutput : public Output {
 public:

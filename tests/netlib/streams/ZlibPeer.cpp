@@ -13,12 +13,12 @@ constexpr int kZlibWindowBits = 15;
 constexpr int kMemLevel = 8;
 constexpr std::size_t kOutStep = 1 << 16;
 
-} // namespace
-
-bool inflate(const Bytes& in, Bytes* out, bool zlibFramed, bool* complete) {
+// Inflates all of `in`: zlib's last result and message, and whether every
+// byte was taken.
+int inflateAll(const Bytes& in, Bytes* out, bool zlibFramed, std::string* message, bool* allTaken) {
     z_stream zs{};
     if (inflateInit2(&zs, zlibFramed ? kZlibWindowBits : kRawWindowBits) != Z_OK)
-        return false;
+        return Z_STREAM_ERROR;
     out->clear();
     zs.next_in = const_cast<Bytef*>(in.data());
     zs.avail_in = static_cast<uInt>(in.size());
@@ -33,10 +33,31 @@ bool inflate(const Bytes& in, Bytes* out, bool zlibFramed, bool* complete) {
         if (rc == Z_BUF_ERROR && zs.avail_in == 0)
             break; // all input taken, no final block
     }
+    if (message && zs.msg)
+        *message = zs.msg;
+    *allTaken = zs.avail_in == 0;
     inflateEnd(&zs);
+    return rc;
+}
+
+} // namespace
+
+bool inflate(const Bytes& in, Bytes* out, bool zlibFramed, bool* complete) {
+    bool allTaken = false;
+    const int rc = inflateAll(in, out, zlibFramed, nullptr, &allTaken);
     if (complete)
         *complete = rc == Z_STREAM_END;
-    return (rc == Z_STREAM_END || rc == Z_BUF_ERROR || rc == Z_OK) && zs.avail_in == 0;
+    return (rc == Z_STREAM_END || rc == Z_BUF_ERROR || rc == Z_OK) && allTaken;
+}
+
+Verdict judge(const Bytes& in, bool zlibFramed) {
+    Verdict v;
+    bool allTaken = false;
+    const int rc = inflateAll(in, &v.out, zlibFramed, &v.refusal, &allTaken);
+    v.complete = rc == Z_STREAM_END;
+    if (rc != Z_DATA_ERROR)
+        v.refusal.clear();
+    return v;
 }
 
 Bytes deflate(const Bytes& in, int level, int strategy, bool zlibFramed, const std::vector<Piece>& pieces) {

@@ -13,6 +13,16 @@ using Bytes = std::vector<std::uint8_t>;
 // whether the final block was met (flushed chunks end without one).
 bool inflate(const Bytes& in, Bytes* out, bool zlibFramed = false, bool* complete = nullptr);
 
+// zlib's verdict on a whole stream given at once: what it decodes, whether
+// it reaches the stream's end, and the message of a refusal of the data
+// ("" when there is none: accepted, or only cut short).
+struct Verdict {
+    Bytes out;
+    bool complete = false;
+    std::string refusal;
+};
+Verdict judge(const Bytes& in, bool zlibFramed = false);
+
 struct Piece {
     std::size_t length; // input bytes of this piece
     int flush;          // Z_NO_FLUSH, Z_SYNC_FLUSH, Z_FULL_FLUSH, Z_FINISH ...

@@ -1,12 +1,16 @@
 # Dumps each XML file named on the command line in the canonical form of
-# tests/netlib/core/XmlTestSupport.h, as python's xml.etree reads it, mapped
-# onto the library's tree model: an element's text runs (its text and its
-# children's tails) join into one content; a run is its leading whitespace
-# ("held") and the rest; a run with nothing after the whitespace adds
-# nothing; a later run joins with the held whitespace and one blank.
-# Files are separated by a line holding only "==".
+# tests/netlib/core/XmlTestSupport.h, as python's expat (xml.parsers.expat,
+# no namespace processing, as XML 1.0 has it) reads it, mapped onto the
+# library's tree model: an element's text runs (its text before its first
+# child and the text after each child) join into one content; a run is its
+# leading whitespace ("held") and the rest; a run with nothing after the
+# whitespace adds nothing; a later run joins with the held whitespace and
+# one blank. A file expat refuses prints "ill-formed: " and its message.
+# Expat reads UTF-8, UTF-16 and the 8-bit charsets itself; a file that
+# starts with a UTF-32 byte-order mark is decoded by python's codec and the
+# text given to expat. Files are separated by a line holding only "==".
 import sys
-import xml.etree.ElementTree as ET
+import xml.parsers.expat
 
 WS = " \t\r\n"
 
@@ -15,11 +19,9 @@ def esc(s):
     return "".join(chr(b) if 0x20 <= b < 0x7F and b != 0x5C else "\\x%02x" % b for b in s.encode("utf-8"))
 
 
-def content(e):
+def content(runs):
     c = ""
-    for piece in [e.text] + [k.tail for k in e]:
-        if piece is None:
-            continue
+    for piece in runs:
         run = piece.lstrip(WS)
         if not run:
             continue
@@ -29,15 +31,44 @@ def content(e):
 
 
 def dump(e, depth, out):
-    attrs = "".join(' %s="%s"' % (esc(k), esc(v)) for k, v in e.attrib.items())
-    out.append("  " * depth + esc(e.tag) + attrs + " |" + esc(content(e)) + "|")
-    for k in e:
+    attrs = "".join(' %s="%s"' % (esc(e["attrs"][i]), esc(e["attrs"][i + 1])) for i in range(0, len(e["attrs"]), 2))
+    out.append("  " * depth + esc(e["tag"]) + attrs + " |" + esc(content(e["runs"])) + "|")
+    for k in e["children"]:
         dump(k, depth + 1, out)
 
 
-chunks = []
-for path in sys.argv[1:]:
+def read(path):
+    data = open(path, "rb").read()
+    if data[:4] in (b"\x00\x00\xfe\xff", b"\xff\xfe\x00\x00"):
+        data = data.decode("utf-32")
+    roots = []
+    stack = []
+
+    def start(name, attrs):
+        e = {"tag": name, "attrs": attrs, "runs": [""], "children": []}
+        if stack:
+            stack[-1]["children"].append(e)
+            stack[-1]["runs"].append("")
+        else:
+            roots.append(e)
+        stack.append(e)
+
+    def chars(text):
+        if stack:
+            stack[-1]["runs"][-1] += text
+
+    p = xml.parsers.expat.ParserCreate()
+    p.ordered_attributes = True
+    p.StartElementHandler = start
+    p.EndElementHandler = lambda name: stack.pop()
+    p.CharacterDataHandler = chars
+    try:
+        p.Parse(data, True)
+    except xml.parsers.expat.ExpatError as e:
+        return "ill-formed: %s\n" % e
     lines = []
-    dump(ET.parse(path).getroot(), 0, lines)
-    chunks.append("\n".join(lines) + "\n")
-sys.stdout.write("==\n".join(chunks))
+    dump(roots[0], 0, lines)
+    return "\n".join(lines) + "\n"
+
+
+sys.stdout.write("==\n".join(read(path) for path in sys.argv[1:]))
