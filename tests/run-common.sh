@@ -1,9 +1,11 @@
 # Sourced by run-test.sh, run-fuzzer.sh and scripts/test.
 
 # Only root can run these: AsNobody tests prepare files owned by another user
-# and check them as nobody; AsRoot tests make a private host name.
-needs_root='AsNobody.*:AsRoot.*'
-needs_root_why='they need root (AsNobody: files of another user, checked as nobody; AsRoot: a private host name)'
+# and check them as nobody; AsRoot tests make a private host name; the full
+# disk is a small tmpfs mounted for the test, and the journal made read-only
+# while open is made immutable.
+needs_root='AsNobody.*:AsRoot.*:*.BackupOntoAFullDiskSaysTheDiskIsFull:*.JournalMadeReadOnlyWhileOpenSaysItCannotBeWritten'
+needs_root_why='they need root (AsNobody: files of another user, checked as nobody; AsRoot: a private host name; a full disk: a tmpfs mounted; a journal made immutable)'
 
 # Runs a command in the background and waits for it; a stop of the runner
 # (TERM, INT, HUP) reaches the command as SIGTERM (a background command
