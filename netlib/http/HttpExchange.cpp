@@ -300,18 +300,15 @@ bool HttpClient::sendRequestObject(HttpControl& options, bool tls, HttpRequest& 
     StringBuffer proxyHost;
     std::uint32_t proxyPort = http_opt::kDefaultProxyPort;
     options.getProxy(tls ? "https://" : "http://", proxyHost, proxyPort, log, 0);
+    // The absolute form is for a plain request to the proxy itself; inside
+    // a CONNECT tunnel the request goes to the origin, in origin form.
     StringBuffer prefix;
-    if (proxyHost.getSize() != 0) {
-        if (m_port == kTlsPort) {
-            prefix.append("https://");
-            appendHostForUrl(m_host, prefix);
-        } else {
-            prefix.append("http://");
-            appendHostForUrl(m_host, prefix);
-            if (m_port != kPlainPort) {
-                prefix.appendChar(':');
-                prefix.appendUint32(m_port);
-            }
+    if (proxyHost.getSize() != 0 && !tls) {
+        prefix.append("http://");
+        appendHostForUrl(m_host, prefix);
+        if (m_port != kPlainPort) {
+            prefix.appendChar(':');
+            prefix.appendUint32(m_port);
         }
     }
     if (options.NTLMAuth || options.NegotiateAuth) {

@@ -146,7 +146,8 @@ void HttpClient::buildRequestLine(const GetTarget& target, HttpControl& options,
     const bool tls = StringBuffer(target.url).beginsWithNoCase("https:");
     options.getProxy(tls ? "https://" : "http://", proxyHost, proxyPort, quiet, http_opt::kPoolCallerTag);
     StringBuffer what;
-    if (proxyHost.getSize() != 0 && !options.ProxyPartialUrl) {
+    // Absolute form to a proxy; origin form inside a CONNECT tunnel.
+    if (proxyHost.getSize() != 0 && !options.ProxyPartialUrl && !tls) {
         what.append(target.url);
     } else {
         what.append(target.path);
