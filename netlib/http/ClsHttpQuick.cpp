@@ -66,6 +66,12 @@ public:
             else
                 http.enterMethodLog(name, log);
         }
+        // A NUL would cut the URL short: rather than the cut one, an empty
+        // URL goes on, which every road refuses before connecting.
+        if (TessikUrl::holdsNul(url.getUtf8Sb())) {
+            log.logError(url_msg::kControlByteInUrl);
+            m_url.clear();
+        }
         if (logUrl) {
             log.logData("url", m_url.getString());
             if (http.m_pool.sessionLogFilename().getSizeUtf8() != 0)

@@ -351,6 +351,10 @@ public:
     static unsigned int readTimeoutMs(const HttpControl& options);
     // A host as a URL or a Host field writes it: an IPv6 literal in brackets.
     static void appendHostForUrl(const StringBuffer& host, StringBuffer& out);
+    // False, the reason logged, when the URL (or a request's host) holds a
+    // control byte or a header field of the options holds CR, LF or NUL:
+    // nothing of such a request may reach the wire.
+    static bool checkSendable(const char* url, const HttpControl& options, LogBase& log);
     // The absolute URL a redirect's location names from requestUrl: as it
     // is when it has a scheme, on the same scheme and host when it begins
     // with one '/', else resolved by resolveRedirectUrl (UrlResolve.h).

@@ -12,6 +12,7 @@
 #include "netlib/http/HttpControl.h"
 #include "netlib/http/HttpRequest.h"
 #include "netlib/http/HttpResponseHeader.h"
+#include "netlib/http/TessikUrl.h"
 #include "netlib/text/ContentCoding.h"
 #include "netlib/transport/TessikSocket.h"
 
@@ -57,6 +58,18 @@ void HttpClient::appendHostForUrl(const StringBuffer& host, StringBuffer& out) {
     out.appendSb(host);
     if (ipv6)
         out.appendChar(']');
+}
+
+bool HttpClient::checkSendable(const char* url, const HttpControl& options, LogBase& log) {
+    if (url != nullptr && TessikUrl::holdsControlByte(url, std::strlen(url))) {
+        log.logError(url_msg::kControlByteInUrl);
+        return false;
+    }
+    if (fieldsHoldLineBreak(options.extraHeaders)) {
+        log.logError(url_msg::kLineBreakInField);
+        return false;
+    }
+    return true;
 }
 
 void HttpClient::closeNumbered(const char* message, LogBase& log) {

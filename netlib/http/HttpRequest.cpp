@@ -278,6 +278,15 @@ void generateBoundary(StringBuffer& out) {
     }
 }
 
+bool fieldsHoldLineBreak(const MimeHeader& header) {
+    for (int i = 0; i < header.getCount(); ++i) {
+        const MimeField* f = header.getFieldAt(i);
+        if (f != nullptr && (TessikUrl::holdsLineBreak(f->getName()) || TessikUrl::holdsLineBreak(f->getValueSb())))
+            return true;
+    }
+    return false;
+}
+
 // ---- HttpRequestItem ----
 
 HttpRequestItem::HttpRequestItem() : stream(false), strUtf8(false) {}
@@ -704,6 +713,18 @@ void HttpRequest::setPath(const char* path) {
         m_path.replaceChar('\\', '/');
     if (m_path.charAt(0) != '/')
         m_path.prepend("/");
+}
+
+bool HttpRequest::checkSendable(LogBase& log) const {
+    if (m_badUrl || TessikUrl::holdsControlByte(m_path)) {
+        log.logError(url_msg::kControlByteInUrl);
+        return false;
+    }
+    if (m_badField || fieldsHoldLineBreak(m_mimeHeader)) {
+        log.logError(url_msg::kLineBreakInField);
+        return false;
+    }
+    return true;
 }
 
 void HttpRequest::getPathAnsi(StringBuffer& out) const {

@@ -40,6 +40,8 @@ inline constexpr int kVerboseDashes = 45;
 const char* mediaTypeForPath(const char* path);
 // "------------" and twelve pairs of '0' and a random digit 0-8.
 void generateBoundary(StringBuffer& out);
+// Whether a field's name or value holds CR, LF or NUL.
+bool fieldsHoldLineBreak(const MimeHeader& header);
 
 class HttpRequestItem : public TessikObject {
 public:
@@ -145,6 +147,15 @@ public:
     void saveXml(ClsXml& node, LogBase& log);
     void loadXml(ClsXml& node, LogBase& log);
 
+    // A URL given to the request that held a control byte, or a header
+    // field that a NUL cut short: the request is then refused when it would
+    // be sent, rather than sent re-encoded or cut.
+    void setBadUrl(bool bad) { m_badUrl = bad; }
+    void markBadField() { m_badField = true; }
+    // False, the reason logged, when the path holds a control byte, a header
+    // field holds CR, LF or NUL, or a URL or field given to it was bad.
+    bool checkSendable(LogBase& log) const;
+
     // The whole request: start line, header block, blank line and body (not
     // a body file, which the sender streams after the head).
     bool generateRequest(DataBuffer& out, StringBuffer& headerText, const char* extraLines, const char* pathPrefix,
@@ -169,6 +180,8 @@ private:
     DataBuffer m_altBody;
     // Mutable: reading an XString fills its cached forms.
     mutable XString m_bodyFilePath;
+    bool m_badUrl = false;
+    bool m_badField = false;
 };
 
 } // namespace tessik
