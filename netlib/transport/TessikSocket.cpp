@@ -2,6 +2,7 @@
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
+#include <netinet/tcp.h>
 
 #include <atomic>
 #include <cstdio>
@@ -640,6 +641,10 @@ bool TessikSocket::createSocketIpv6(const addrinfo* entry, LogBase& log, bool bi
 
 bool TessikSocket::prepareNewSocket(bool bind, LogBase& log) {
     applyBufferSizes();
+    // A message often goes out in more than one write (a request's head,
+    // then its body): without this the second waits for the peer's delayed
+    // acknowledgement of the first.
+    platform::SocketSetOption(m_socket, IPPROTO_TCP, TCP_NODELAY, 1);
     if (!bind || (m_bindIp.getSize() == 0 && m_bindPort == 0)) {
         return true;
     }

@@ -73,7 +73,8 @@ bool TessikSocket::sendBytes(const unsigned char* data, unsigned int len, unsign
         log.logError("No socket exists for sending (2b)");
         return false;
     }
-    platform::SocketSetNonBlocking(m_socket, true);
+    // Each send is told not to wait, so the socket's own mode stays as it
+    // is between requests.
     bool failed = false;
     bool aborted = false;
     bool timedOut = false;
@@ -82,19 +83,17 @@ bool TessikSocket::sendBytes(const unsigned char* data, unsigned int len, unsign
     while (len > 0) {
         unsigned int n = std::min(chunkSize, len);
         if (pm != nullptr && pm->abortCheck(heartbeatMs, 0)) {
-            platform::SocketSetNonBlocking(m_socket, false);
             log.logError("Socket SendBytes2 aborted by application. (1a)");
             return false;
         }
         bool throttleAborted = false;
         m_sendThrottle.throttle(heartbeatMs, pm, &throttleAborted);
         if (throttleAborted) {
-            platform::SocketSetNonBlocking(m_socket, false);
             log.logError("Aborted by application while upload throttling (1b)");
             return false;
         }
         m_lastSendError = 0;
-        long sent = platform::SocketSend(m_socket, data, n);
+        long sent = platform::SocketSend(m_socket, data, n, true);
         if (sent < 0) {
             int error = platform::WSAGetLastError();
             m_lastSendError = error;
@@ -118,7 +117,6 @@ bool TessikSocket::sendBytes(const unsigned char* data, unsigned int len, unsign
             m_sendMon.addBytes(static_cast<std::uint64_t>(sent), pm);
         }
         if (pm != nullptr && pm->consumeProgress(sent, nullptr)) {
-            platform::SocketSetNonBlocking(m_socket, false);
             log.logError(kMsgSendAborted);
             return false;
         }
@@ -126,11 +124,7 @@ bool TessikSocket::sendBytes(const unsigned char* data, unsigned int len, unsign
         len -= static_cast<unsigned int>(sent);
     }
     if (!waitFailed) {
-        platform::SocketSetNonBlocking(m_socket, false);
         return true;
-    }
-    if (m_socket != platform::INVALID_SOCKET) {
-        platform::SocketSetNonBlocking(m_socket, false);
     }
     if (aborted) {
         log.logError(kMsgSendAborted);
