@@ -23,7 +23,6 @@ namespace tessik {
 namespace http_cls {
 inline constexpr unsigned int kMonitorTotal = 100;
 inline constexpr const char* kDefaultS3ServiceHost = "s3.amazonaws.com";
-inline constexpr const char* kMsgOutOfMemory = "Out of memory.";
 } // namespace http_cls
 
 // Methods a background task can run, by their dispatcher numbers.

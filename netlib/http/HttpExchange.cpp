@@ -383,10 +383,12 @@ bool HttpClient::sendRequestObject(HttpControl& options, bool tls, HttpRequest& 
     }
 
     DataBuffer wire;
+    const DataBuffer* bodyAfter = nullptr;
     if (!request.generateRequest(wire, result.requestHeaderText,
                                  extraLines.getSize() != 0 ? extraLines.getString() : nullptr,
-                                 usePrefix ? prefix.getString() : nullptr, nullptr, log))
+                                 usePrefix ? prefix.getString() : nullptr, nullptr, log, &bodyAfter))
         return false;
+    const std::uint32_t bodyAfterSize = bodyAfter != nullptr ? bodyAfter->getSize() : 0;
     if (pm != nullptr && pm->abortCheckDefault()) {
         log.logInfo("Application aborted HTTP operation (3)");
         closeAfterSendFailure(log);
@@ -398,19 +400,28 @@ bool HttpClient::sendRequestObject(HttpControl& options, bool tls, HttpRequest& 
         log.logInfo("---- End of HTTP Request Header ----");
     }
     if (pm != nullptr) {
-        pm->setTotalUint32(wire.getSize());
+        pm->setTotalUint32(wire.getSize() + bodyAfterSize);
         pm->progressInfo("RequestHeader", result.requestHeaderText.getString());
-        pm->progressInfoInt("StartSendingRequest", static_cast<int>(wire.getSize()));
+        pm->progressInfoInt("StartSendingRequest", static_cast<int>(wire.getSize() + bodyAfterSize));
     }
     result.connectionFailed = 0;
     bool ok;
     if (tls) {
         ok = m_conn.tlsSendBytes(wire.getData(), wire.getSize(), options.HeartbeatMs,
                                  options.ReadTimeoutSec * http_conn::kMsPerSec, log, pm);
+        // The body from the caller's bytes, sealed a record at a time.
+        if (ok && bodyAfterSize != 0)
+            ok = m_conn.tlsSendBytes(bodyAfter->getData(), bodyAfterSize, options.HeartbeatMs,
+                                     options.ReadTimeoutSec * http_conn::kMsPerSec, log, pm);
     } else {
         ok = m_conn.sendBytesDuplex(wire.getData(), wire.getSize(), http_conn::kFirstChunkSize,
                                     http_conn::kRequestFirstChunkCount, options.SendBufferSize, options.HeartbeatMs,
                                     log, pm, m_receivedDuringSend);
+        // The head went out in small pieces, an early answer looked for
+        // between them; the body goes from the caller's bytes as it lies.
+        if (ok && bodyAfterSize != 0)
+            ok = m_conn.sendBytesDuplex(bodyAfter->getData(), bodyAfterSize, options.SendBufferSize, 0,
+                                        options.SendBufferSize, options.HeartbeatMs, log, pm, m_receivedDuringSend);
     }
     XString& bodyFile = request.bodyFilePath();
     if (bodyFile.getSizeUtf8() != 0) {

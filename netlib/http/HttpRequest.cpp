@@ -755,6 +755,10 @@ void HttpRequest::setAltBody(const DataBuffer& body) {
     m_altBody.appendDb(body);
 }
 
+void HttpRequest::borrowAltBody(const DataBuffer& body) {
+    m_altBody.borrowData(body.getData(), body.getSize());
+}
+
 void HttpRequest::addParam(const char* name, const char* value) {
     if (name == nullptr)
         return;
@@ -946,8 +950,11 @@ bool HttpRequest::generateMultipartInMemory(const char* host, const char* pathPr
 }
 
 bool HttpRequest::generateRequest(DataBuffer& out, StringBuffer& headerText, const char* extraLines,
-                                  const char* pathPrefix, const char* authValue, LogBase& log) {
+                                  const char* pathPrefix, const char* authValue, LogBase& log,
+                                  const DataBuffer** bodyAfter) {
     out.clear();
+    if (bodyAfter != nullptr)
+        *bodyAfter = nullptr;
     if (isMultipartFormData() && authValue == nullptr) {
         log.logInfo("Generating multipart/form-data request.");
         return generateMultipartInMemory("HOSTNAME", pathPrefix, nullptr, nullptr, out, headerText, log);
@@ -1009,10 +1016,15 @@ bool HttpRequest::generateRequest(DataBuffer& out, StringBuffer& headerText, con
     headerText.setSb(text);
     // With no header lines the start line's own CR LF begins the blank line.
     text.append(block.getSize() != 0 ? kBlankLine : kCrlf);
+    // A large body is not copied behind the head: the sender sends it
+    // from where it lies.
+    const bool bodyFollows = withBody && bodyAfter != nullptr && m_altBody.getSize() > http_req::kInlineBodyBytes;
+    if (bodyFollows)
+        *bodyAfter = &m_altBody;
     // Exactly the room the request takes: it goes out as it is and never
     // grows, and a byte buffer's first growth step is far larger.
     std::uint64_t bodyBytes = 0;
-    if (withBody)
+    if (withBody && !bodyFollows)
         bodyBytes = m_altBody.getSize() != 0            ? m_altBody.getSize()
                     : m_bodyFilePath.getSizeUtf8() == 0 ? static_cast<std::uint64_t>(params.getSize())
                                                         : 0;
@@ -1020,7 +1032,7 @@ bool HttpRequest::generateRequest(DataBuffer& out, StringBuffer& headerText, con
     if (whole <= UINT32_MAX)
         out.ensureCapacity(static_cast<unsigned int>(whole));
     out.appendSb(text);
-    if (withBody) {
+    if (withBody && !bodyFollows) {
         if (m_altBody.getSize() != 0)
             out.appendDb(m_altBody);
         else if (m_bodyFilePath.getSizeUtf8() == 0)

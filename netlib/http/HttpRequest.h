@@ -26,6 +26,9 @@ inline constexpr const char* kDefaultVerb = "GET";
 inline constexpr const char* kDefaultCharset = "utf-8";
 inline constexpr const char* kOctetStream = "application/octet-stream";
 inline constexpr const char* kMultipartFormData = "multipart/form-data";
+// A body up to this size joins the head in one write; a larger one is sent
+// after it, from where it lies.
+inline constexpr std::uint32_t kInlineBodyBytes = 16384;
 // Placeholder of the in-memory multipart head, replaced by the body length.
 inline constexpr const char* kLengthPlaceholder = "CLENGTH";
 inline constexpr int kBoundaryDashes = 12;
@@ -132,6 +135,9 @@ public:
     // Sending it twice does what sending it once does.
     bool isIdempotent() const;
     void setAltBody(const DataBuffer& body);
+    // The caller's bytes as the body, not copied: they must stay as they
+    // are until the request has been sent.
+    void borrowAltBody(const DataBuffer& body);
     void addParam(const char* name, const char* value);
     HttpRequestData& reqData() { return m_reqData; }
     MimeHeader& mimeHeader() { return m_mimeHeader; }
@@ -157,9 +163,12 @@ public:
     bool checkSendable(LogBase& log) const;
 
     // The whole request: start line, header block, blank line and body (not
-    // a body file, which the sender streams after the head).
+    // a body file, which the sender streams after the head). Given
+    // bodyAfter, a body larger than kInlineBodyBytes stays out of `out` and
+    // bodyAfter points at it, for the sender to send after the head as it
+    // lies; otherwise it is set to null.
     bool generateRequest(DataBuffer& out, StringBuffer& headerText, const char* extraLines, const char* pathPrefix,
-                         const char* authValue, LogBase& log);
+                         const char* authValue, LogBase& log, const DataBuffer** bodyAfter = nullptr);
     bool sendMultipartRequest(const char* host, HttpControl& options, const StringBuffer& authLines,
                               const StringBuffer& extraLines, const char* pathPrefix, Output& out,
                               StringBuffer& headerText, LogBase& log, ProgressMonitor* pm, bool verbose);
