@@ -297,8 +297,10 @@ bool HttpClient::sendRequestObject(HttpControl& options, bool tls, HttpRequest& 
         }
         request.setHeader("Host", host.getString());
     }
+    // The proxy's credentials are for the proxy: inside a tunnel the
+    // request goes to the origin, and the CONNECT carried them.
     StringBuffer proxyCredentials;
-    if (proxyBasicCredentials(options, false, proxyCredentials, log, pm))
+    if (!tls && proxyBasicCredentials(options, false, proxyCredentials, log, pm))
         request.setHeader("Proxy-Authorization", proxyCredentials.getString());
     StringBuffer extraLines;
     if (options.CookieDir.getSize() != 0 && options.SendCookies) {

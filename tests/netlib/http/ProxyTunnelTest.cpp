@@ -37,6 +37,7 @@ protected:
     void SetUp() override {
         installTextServices();
         grvtest::NginxOptions opts;
+        opts.serverLines = {"location = /proxy-credentials { return 200 \"[$http_proxy_authorization]\\n\"; }"};
         nginx = peers.StartNginx(opts);
     }
 
@@ -435,4 +436,35 @@ TEST_F(ProxyTunnel, ScriptedNtlmProxyGetsTheHandshakeOnOneConnection) {
     const std::size_t at = text.find("NtlmChallenge: ");
     ASSERT_NE(at, std::string::npos) << text;
     EXPECT_EQ(text.substr(at, text.find('\n', at) - at).find("Basic"), std::string::npos) << text;
+}
+
+// The proxy's credentials go on the CONNECT only: the request inside the
+// tunnel reaches the origin without them, on the GET road and the request
+// road, through tinyproxy and squid (nginx echoes the field it got).
+TEST_F(ProxyTunnel, ProxyCredentialsStayOutOfTheTunnel) {
+    const int tinyproxy = peers.StartTinyproxy();
+    const int squid = peers.StartSquid(nginx.tlsPort);
+    for (int proxy : {tinyproxy, squid}) {
+        for (bool getRoad : {true, false}) {
+            SCOPED_TRACE(std::string(proxy == squid ? "squid" : "tinyproxy") + (getRoad ? ", GET road" : ", request"));
+            HttpControl options;
+            UseProxy(options, proxy, grvtest::kPeerUser, grvtest::kPeerPassword);
+            HttpConnPool pool;
+            Logger log;
+            HttpResult result;
+            DataBuffer body;
+            bool ok = false;
+            if (getRoad) {
+                ok = pool.quickRequest(TlsUrl(nginx.tlsPort, "/proxy-credentials").c_str(), options, body, result, log,
+                                       nullptr, false);
+            } else {
+                HttpRequest request;
+                request.setPath("/proxy-credentials");
+                ok = pool.synchronousRequest(options, "127.0.0.1", nginx.tlsPort, true, request, result, body, log,
+                                             nullptr, false);
+            }
+            ASSERT_TRUE(ok) << logText(log);
+            EXPECT_EQ(str(body), "[]\n");
+        }
+    }
 }
