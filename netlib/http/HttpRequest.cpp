@@ -751,8 +751,16 @@ bool HttpRequest::isIdempotent() const {
 }
 
 void HttpRequest::setAltBody(const DataBuffer& body) {
-    m_altBody.clear();
+    ownAltBody();
     m_altBody.appendDb(body);
+}
+
+void HttpRequest::ownAltBody() {
+    // Emptied, a borrowed buffer would still be written in place: the
+    // caller's bytes are let go first.
+    if (m_altBody.isBorrowed())
+        m_altBody.borrowData(nullptr, 0);
+    m_altBody.clear();
 }
 
 void HttpRequest::borrowAltBody(const DataBuffer& body) {
@@ -881,6 +889,7 @@ void HttpRequest::saveXml(ClsXml& node, LogBase& /*log*/) {
 }
 
 void HttpRequest::loadXml(ClsXml& node, LogBase& log) {
+    ownAltBody();
     node.getChildContentBase64Db("altBody", m_altBody);
     node.getChildContentQpSb("path", m_path);
     node.getChildContentQpSb("charset", m_charset);

@@ -175,6 +175,8 @@ public:
 
 private:
     bool useUrlEncoding() const;
+    // An empty body of the request's own.
+    void ownAltBody();
     void encodeParams(StringBuffer& out) const;
     bool generateMultipartInMemory(const char* host, const char* pathPrefix, const char* authValue,
                                    const char* extraLines, DataBuffer& out, StringBuffer& headerText, LogBase& log);

@@ -89,3 +89,20 @@ TEST_F(UploadBody, BodiesFromMemoryAndFilesArriveWhole) {
         EXPECT_TRUE(Stored(name) == std::string(bytes.begin(), bytes.end()));
     }
 }
+
+// A request lends the caller's bytes; a body set on it later, or read back
+// from its saved form, is its own and leaves the caller's bytes alone.
+TEST(BorrowedBody, ABodySetLaterLeavesTheCallersBytesAlone) {
+    const std::string callers = "the caller's bytes";
+    DataBuffer lent;
+    lent.append(callers.data(), static_cast<unsigned int>(callers.size()));
+    HttpRequest request;
+    request.borrowAltBody(lent);
+    EXPECT_EQ(request.altBody().getData(), lent.getData());
+    DataBuffer other;
+    other.append("other", 5);
+    request.setAltBody(other);
+    EXPECT_EQ(std::string(reinterpret_cast<const char*>(lent.getData()), lent.getSize()), callers);
+    EXPECT_EQ(std::string(reinterpret_cast<const char*>(request.altBody().getData()), request.altBody().getSize()),
+              "other");
+}
