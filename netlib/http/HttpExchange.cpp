@@ -416,11 +416,15 @@ bool HttpClient::sendRequestObject(HttpControl& options, bool tls, HttpRequest& 
             ok = m_conn.tlsSendBytes(bodyAfter->getData(), bodyAfterSize, options.HeartbeatMs,
                                      options.ReadTimeoutSec * http_conn::kMsPerSec, log, pm);
     } else {
-        ok = m_conn.sendBytesDuplex(wire.getData(), wire.getSize(), http_conn::kFirstChunkSize,
-                                    http_conn::kRequestFirstChunkCount, options.SendBufferSize, options.HeartbeatMs,
-                                    log, pm, m_receivedDuringSend);
-        // The head went out in small pieces, an early answer looked for
-        // between them; the body goes from the caller's bytes as it lies.
+        // A request of a head and a small body goes in one write: split, it
+        // would cost the server a second wake-up for nothing. A longer one
+        // goes in small pieces first, an early answer looked for between
+        // them.
+        const bool whole = wire.getSize() <= http_req::kInlineBodyBytes;
+        ok = m_conn.sendBytesDuplex(wire.getData(), wire.getSize(), whole ? wire.getSize() : http_conn::kFirstChunkSize,
+                                    whole ? 1 : http_conn::kRequestFirstChunkCount, options.SendBufferSize,
+                                    options.HeartbeatMs, log, pm, m_receivedDuringSend);
+        // The body goes from the caller's bytes as it lies.
         if (ok && bodyAfterSize != 0)
             ok = m_conn.sendBytesDuplex(bodyAfter->getData(), bodyAfterSize, options.SendBufferSize, 0,
                                         options.SendBufferSize, options.HeartbeatMs, log, pm, m_receivedDuringSend);
