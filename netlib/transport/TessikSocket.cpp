@@ -80,6 +80,7 @@ void TessikSocket::closeSocket() {
         m_socket = platform::INVALID_SOCKET;
         m_receiveBuffer.clear();
     }
+    m_receiveTimeoutSet = 0;
     m_connected = false;
 }
 
@@ -87,6 +88,7 @@ void TessikSocket::takeOver(TessikSocket& other) {
     closeSocket();
     m_connected = other.m_connected;
     m_socket = other.m_socket;
+    m_receiveTimeoutSet = other.m_receiveTimeoutSet;
     m_lastSendError = other.m_lastSendError;
     m_idleTimeoutMs = other.m_idleTimeoutMs;
     m_connectTimeoutMs = other.m_connectTimeoutMs;

@@ -337,7 +337,7 @@ bool TessikSocket::waitReadable(unsigned int heartbeatMs, unsigned int timeoutMs
 }
 
 bool TessikSocket::recvChecked(unsigned char* buf, unsigned int size, unsigned int* got, LogBase& log,
-                               ProgressMonitor* pm, SocketFlags& flags) {
+                               ProgressMonitor* pm, SocketFlags& flags, unsigned int waitMs) {
     *got = 0;
     bool throttleAborted = false;
     m_receiveThrottle.throttle(0, pm, &throttleAborted);
@@ -347,6 +347,12 @@ bool TessikSocket::recvChecked(unsigned char* buf, unsigned int size, unsigned i
         return false;
     }
     long n = platform::SocketRecv(m_socket, buf, size);
+    if (n < 0 && waitMs != 0 && platform::WSAGetLastError() == static_cast<int>(platform::WSAEWOULDBLOCK)) {
+        log.logError(kMsgReadTimeout);
+        log.logDataLong("timeoutMs", static_cast<int>(waitMs));
+        flags.timedOut = true;
+        return false;
+    }
     if (n == 0) {
         log.logDataLong("numBytesRequested", static_cast<int>(size));
         log.logError(kMsgClosedByServer);
@@ -384,10 +390,29 @@ bool TessikSocket::receiveBytes(unsigned char* buf, unsigned int* len, unsigned 
         m_connected = false;
         return false;
     }
+    // With no heartbeat to keep, the receive waits by itself: one call in
+    // place of a wait and a read.
+    if (heartbeatMs == 0 && useReceiveTimeout(m_idleTimeoutMs)) {
+        return recvChecked(buf, want, len, log, pm, flags, m_idleTimeoutMs);
+    }
     if (!waitReadable(heartbeatMs, m_idleTimeoutMs, pm, &flags.socketError, &flags.aborted, &flags.timedOut, log)) {
         return false;
     }
     return recvChecked(buf, want, len, log, pm, flags);
+}
+
+bool TessikSocket::useReceiveTimeout(unsigned int timeoutMs) {
+    if (timeoutMs == 0) {
+        timeoutMs = kNoTimeoutMs;
+    }
+    if (m_receiveTimeoutSet == timeoutMs) {
+        return true;
+    }
+    if (!platform::SocketSetReceiveTimeout(m_socket, timeoutMs)) {
+        return false;
+    }
+    m_receiveTimeoutSet = timeoutMs;
+    return true;
 }
 
 bool TessikSocket::receiveToOutput(DataBuffer& out, unsigned int maxBytes, unsigned int heartbeatMs, LogBase& log,
