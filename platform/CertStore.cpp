@@ -17,6 +17,7 @@ namespace platform {
 namespace fs = std::filesystem;
 
 struct CertStoreState {
+    bool inMemory = false;
     std::vector<std::string> ders;
     std::vector<std::string> keyProvFiles; // sidecar path, or empty
 };
@@ -374,7 +375,23 @@ std::string CertStoreFolder(DWORD storeProvider, DWORD location, const std::stri
     return rootFor(location) + kind + name;
 }
 
+namespace {
+
+HCERTSTORE registerStore(std::unique_ptr<CertStoreState> store) {
+    Registry& r = registry();
+    std::lock_guard<std::mutex> guard(r.lock);
+    r.stores.insert(store.get());
+    return store.release();
+}
+
+} // namespace
+
 HCERTSTORE CertOpenStore(DWORD storeProvider, DWORD flags, const char* name) {
+    if (storeProvider == CERT_STORE_PROV_MEMORY) {
+        auto store = std::make_unique<CertStoreState>();
+        store->inMemory = true;
+        return registerStore(std::move(store));
+    }
     if (!name || !safeRelativePath(name) ||
         (storeProvider != CERT_STORE_PROV_SYSTEM_W && storeProvider != CERT_STORE_PROV_REG)) {
         SetLastError(ERROR_INVALID_PARAMETER);
@@ -406,10 +423,34 @@ HCERTSTORE CertOpenStore(DWORD storeProvider, DWORD flags, const char* name) {
     if (storeProvider == CERT_STORE_PROV_SYSTEM_W && location == CERT_SYSTEM_STORE_LOCAL_MACHINE &&
         std::strcmp(name, kRootStoreName) == 0)
         addCertificateFile(*store, kSystemCaBundle, false);
-    Registry& r = registry();
-    std::lock_guard<std::mutex> guard(r.lock);
-    r.stores.insert(store.get());
-    return store.release();
+    return registerStore(std::move(store));
+}
+
+BOOL CertAddEncodedCertificateToStore(HCERTSTORE store, DWORD encoding, const BYTE* encoded, DWORD length,
+                                      DWORD disposition, PCCERT_CONTEXT* added) {
+    if (added)
+        *added = nullptr;
+    if (disposition != CERT_STORE_ADD_ALWAYS || !(encoding & X509_ASN_ENCODING) || !encoded || length == 0) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    {
+        Registry& r = registry();
+        std::lock_guard<std::mutex> guard(r.lock);
+        if (!r.stores.count(store) || !store->inMemory) {
+            SetLastError(ERROR_INVALID_HANDLE);
+            return FALSE;
+        }
+    }
+    if (!wholeDerSequence(encoded, length)) {
+        SetLastError(CRYPT_E_ASN1_EOD);
+        return FALSE;
+    }
+    store->ders.emplace_back(reinterpret_cast<const char*>(encoded), length);
+    store->keyProvFiles.emplace_back();
+    if (added)
+        *added = newContext(encoded, length, store, std::string(), store->ders.size() - 1);
+    return TRUE;
 }
 
 BOOL CertCloseStore(HCERTSTORE store, DWORD flags) {

@@ -38,12 +38,14 @@ struct CRYPT_KEY_PROV_INFO {
 
 constexpr DWORD X509_ASN_ENCODING = 0x1;
 constexpr DWORD PKCS_7_ASN_ENCODING = 0x10000;
+constexpr DWORD CERT_STORE_PROV_MEMORY = 2;
 constexpr DWORD CERT_STORE_PROV_REG = 4;
 constexpr DWORD CERT_STORE_PROV_SYSTEM_W = 10;
 constexpr DWORD CERT_SYSTEM_STORE_CURRENT_USER = 0x10000;
 constexpr DWORD CERT_SYSTEM_STORE_LOCAL_MACHINE = 0x20000;
 constexpr DWORD CERT_STORE_READONLY_FLAG = 0x8000;
 constexpr DWORD CERT_CLOSE_STORE_CHECK_FLAG = 2;
+constexpr DWORD CERT_STORE_ADD_ALWAYS = 4;
 constexpr DWORD CERT_KEY_PROV_INFO_PROP_ID = 2;
 constexpr DWORD CRYPT_ACQUIRE_COMPARE_KEY_FLAG = 4;
 
@@ -63,8 +65,14 @@ std::string CertStoreFolder(DWORD storeProvider, DWORD location, const std::stri
 
 // System stores: `name` is "MY", "CA", "ROOT" or another store name; the
 // folder is made unless read-only. Registry stores: `name` is the key path
-// ('/'-separated) and its folder must exist (ERROR_FILE_NOT_FOUND).
+// ('/'-separated) and its folder must exist (ERROR_FILE_NOT_FOUND). A
+// memory store (name and location ignored) starts empty and lives only
+// until it is closed.
 HCERTSTORE CertOpenStore(DWORD storeProvider, DWORD flags, const char* name);
+// Memory stores only: the certificate is appended (CERT_STORE_ADD_ALWAYS);
+// `added`, when given, receives a context of it the caller frees.
+BOOL CertAddEncodedCertificateToStore(HCERTSTORE store, DWORD encoding, const BYTE* encoded, DWORD length,
+                                      DWORD disposition, PCCERT_CONTEXT* added);
 BOOL CertCloseStore(HCERTSTORE store, DWORD flags);
 // Frees `previous` (when given) and returns the next certificate, or null
 // with CRYPT_E_NOT_FOUND at the end.

@@ -16,7 +16,7 @@ SeriesLayout C2DBarGraph::Layout() const {
 }
 
 void C2DBarGraph::DrawGroups(QPainter& p, const SeriesLayout& l, const ShowFn& show, const LabelFn& label) const {
-    const int most = MaxValue();
+    const double most = MaxValue();
     std::vector<int> centres;
     for (int k = 0; k < m_nSegments; ++k)
         centres.push_back(BarLabelCentre(l, m_nSeries, l.startX + k * GroupPitch(l, m_nSeries)));

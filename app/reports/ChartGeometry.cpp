@@ -140,26 +140,32 @@ SeriesLayout BarLayout(const PlotRect& plot, int n, int s, bool wideStart) {
     return l;
 }
 
-SeriesLayout LineLayout(const PlotRect& plot, int n, int s) {
+SeriesLayout LineLayout(const PlotRect& plot, int n, [[maybe_unused]] int s) {
     assert(n >= 1 && s >= 1);
     SeriesLayout l = CommonLayout(plot, Part(plot.size.cx, 0.65), n);
     l.g = Trunc(l.G / 8.0);
     l.F = std::min(
         {Trunc(static_cast<double>(l.L) / LabelSegments(n) * 0.38 + 0.25), kMaxLabelFontHeight, AxisFontHeight(plot)});
-    l.B = GroupWidth(l, n, s);
-    l.startX = l.x0 + (n == 1 ? 2 * l.g : 4 * l.g);
+    // Labels keep the font of 0.65 W; the points take the whole axis up to
+    // the arrow head, each in the middle of its own share.
+    const AxesGeometry axes = Axes(plot);
+    l.startX = axes.origin.x;
+    l.L = std::max(axes.horizontalArrowUp.x - axes.origin.x, 0);
+    l.n = n;
+    l.B = 0;
+    l.G = l.L / n;
     l.zeroY = Part(plot.size.cy, 0.93) + plot.origin.y;
     return l;
 }
 
-AxisNumbers AxisNumberLayout(const PlotRect& plot, const SeriesLayout& layout, int maxValue) {
+AxisNumbers AxisNumberLayout(const PlotRect& plot, const SeriesLayout& layout, double maxValue) {
     const int H = plot.size.cy;
     AxisNumbers a;
     a.x = layout.x0 - Part(plot.size.cx, 0.02);
     a.yMax = layout.yb - Part(H, 0.85);
     a.yHalf = layout.yb - Part(H, 0.45);
     a.yZero = layout.yb - Part(H, 0.05);
-    a.half = Trunc(maxValue / 2.0);
+    a.half = maxValue / 2.0;
     return a;
 }
 
@@ -167,17 +173,17 @@ Point SegmentLabelPoint(const PlotRect& plot, const SeriesLayout& layout, int ce
     return {centreX, layout.y0 + Part(plot.size.cy, 0.01)};
 }
 
-int BarHeight(int v, int maxValue, const SeriesLayout& layout) {
+int BarHeight(double v, double maxValue, const SeriesLayout& layout) {
     if (maxValue <= 0)
         return 0;
-    return Trunc(static_cast<double>(v) / maxValue * layout.K);
+    return Trunc(v / maxValue * layout.K);
 }
 
 int LinePointX(const SeriesLayout& layout, int k) {
-    return layout.startX + (k - 1) * (layout.B + layout.G) + layout.B / 2;
+    return layout.startX + Trunc((k - 0.5) * layout.L / std::max(layout.n, 1));
 }
 
-Point LinePoint(const SeriesLayout& layout, int k, int v, int maxValue) {
+Point LinePoint(const SeriesLayout& layout, int k, double v, double maxValue) {
     return {LinePointX(layout, k), layout.zeroY - BarHeight(v, maxValue, layout)};
 }
 

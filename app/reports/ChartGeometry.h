@@ -120,11 +120,11 @@ struct AxesGeometry {
 AxesGeometry Axes(const PlotRect& plot);
 
 struct SeriesLayout {
-    int L = 0;      // axis run the groups use
-    int G = 0;      // gap between groups
+    int L = 0;      // axis run the groups (or the line's points) use
+    int G = 0;      // gap between groups; line graph: each point's share of L
     int g = 0;      // gap between bars (or points) of a group
     int F = 0;      // segment label font height, never above the axis numbers
-    int B = 0;      // group width
+    int B = 0;      // group width (0 for the line graph)
     int w = 0;      // bar width (bar graph only)
     int x0 = 0;     // vertical axis
     int y0 = 0;     // horizontal axis
@@ -132,10 +132,13 @@ struct SeriesLayout {
     int yb = 0;     // bar baseline
     int zeroY = 0;  // line graph: height of the value 0
     int K = 0;      // height of the largest value
+    int n = 0;      // line graph: segments sharing L from startX
 };
 // n segments and s series, both at least 1. `wideStart` puts the first group
 // at x0 + 4g even for one segment (the animated bar kinds do this).
 SeriesLayout BarLayout(const PlotRect& plot, int n, int s, bool wideStart = false);
+// The line graph's points share the whole horizontal axis up to its arrow
+// head: n equal shares (L from startX), a point in the middle of each.
 SeriesLayout LineLayout(const PlotRect& plot, int n, int s);
 
 // Axis numbers: M, M / 2 and 0, right-aligned at `x`.
@@ -144,9 +147,9 @@ struct AxisNumbers {
     int yMax = 0;
     int yHalf = 0;
     int yZero = 0;
-    int half = 0;
+    double half = 0;
 };
-AxisNumbers AxisNumberLayout(const PlotRect& plot, const SeriesLayout& layout, int maxValue);
+AxisNumbers AxisNumberLayout(const PlotRect& plot, const SeriesLayout& layout, double maxValue);
 
 // Heights of the axis-number and legend fonts of the bar and line graphs.
 inline int AxisFontHeight(const PlotRect& plot) {
@@ -168,14 +171,14 @@ inline int GroupPitch(const SeriesLayout& layout, int s) {
     return s * layout.w + (s - 1) * layout.g + layout.G;
 }
 // Height of a bar of value v under the largest value M (0 when M is 0).
-int BarHeight(int v, int maxValue, const SeriesLayout& layout);
+int BarHeight(double v, double maxValue, const SeriesLayout& layout);
 // The grown part of a bar of full height h at animation progress P.
 inline int GrownHeight(int h, int percent) {
     return h * percent / 100;
 }
 // Where the line of a series passes over segment k (1-based); the x is
 // also where that segment's label is centred.
-Point LinePoint(const SeriesLayout& layout, int k, int v, int maxValue);
+Point LinePoint(const SeriesLayout& layout, int k, double v, double maxValue);
 int LinePointX(const SeriesLayout& layout, int k);
 // End of a trace that has covered `fraction` of the piece from `from` to `to`.
 Point TracePartialPoint(Point from, Point to, double fraction);

@@ -103,16 +103,26 @@ void DrawAxes(QPainter& p, const PlotRect& plot) {
     DrawLine(p, a.verticalTop, a.verticalArrowRight);
 }
 
-void DrawAxisNumbers(QPainter& p, const PlotRect& plot, const SeriesLayout& layout, int maxValue, const QFont& font,
+QString AxisNumberText(double value) {
+    // Values carry one decimal, so their half carries two at most.
+    QString text = QString::number(value, 'f', 2);
+    while (text.endsWith(QLatin1Char('0')))
+        text.chop(1);
+    if (text.endsWith(QLatin1Char('.')))
+        text.chop(1);
+    return text;
+}
+
+void DrawAxisNumbers(QPainter& p, const PlotRect& plot, const SeriesLayout& layout, double maxValue, const QFont& font,
                      COLORREF colour) {
     const AxisNumbers n = AxisNumberLayout(plot, layout, maxValue);
     p.save();
     p.setFont(font);
     p.setPen(ToQColor(colour));
-    if (maxValue > 0)
-        DrawTextAt(p, n.x, n.yMax, QString::number(maxValue), TextAlign::RightTop);
-    if (n.half > 0 && n.half < maxValue)
-        DrawTextAt(p, n.x, n.yHalf, QString::number(n.half), TextAlign::RightTop);
+    if (maxValue > 0) {
+        DrawTextAt(p, n.x, n.yMax, AxisNumberText(maxValue), TextAlign::RightTop);
+        DrawTextAt(p, n.x, n.yHalf, AxisNumberText(n.half), TextAlign::RightTop);
+    }
     DrawTextAt(p, n.x, n.yZero, QStringLiteral("0"), TextAlign::RightTop);
     p.restore();
 }
@@ -134,6 +144,16 @@ Rect CentredTextBox(const QFontMetrics& fm, Point at, const QString& text) {
             std::max(left + fm.horizontalAdvance(text), left + ink.right() + 1), at.y + fm.height()};
 }
 
+// Labels closer than half a character read as one.
+int LabelGap(const QFontMetrics& fm) {
+    return std::max(kMinLabelGap, fm.averageCharWidth() / 2);
+}
+
+// A label centred on its x has twice the room on its narrower side.
+int LabelRoom(int centre, int left, int right) {
+    return 2 * std::min(centre - left, right - centre) - 2 * kMinLabelGap;
+}
+
 } // namespace
 
 SegmentLabelBox DrawSegmentLabel(QPainter& p, const PlotRect& plot, const SeriesLayout& layout, int segment,
@@ -143,9 +163,10 @@ SegmentLabelBox DrawSegmentLabel(QPainter& p, const PlotRect& plot, const Series
     p.setFont(SegmentLabelFont(layout));
     p.setPen(ToQColor(colour));
     DrawTextAt(p, at.x, at.y, label, TextAlign::CentreTop);
-    const Rect box = CentredTextBox(QFontMetrics(p.font()), at, label);
+    const QFont font = p.font();
+    const Rect box = CentredTextBox(QFontMetrics(font), at, label);
     p.restore();
-    return {segment, centreX, box};
+    return {segment, centreX, box, label, font};
 }
 
 std::vector<QString> FitSegmentLabels(const PlotRect& plot, const SeriesLayout& layout, const std::vector<int>& centres,
@@ -153,12 +174,10 @@ std::vector<QString> FitSegmentLabels(const PlotRect& plot, const SeriesLayout& 
     assert(centres.size() == labels.size());
     const size_t n = labels.size();
     const QFontMetrics fm(SegmentLabelFont(layout));
-    // Labels closer than half a character read as one.
-    const int gap = std::max(kMinLabelGap, fm.averageCharWidth() / 2);
-    // A label centred on its x has twice the room on its narrower side.
+    const int gap = LabelGap(fm);
     std::vector<int> room(n);
     for (size_t k = 0; k < n; ++k)
-        room[k] = 2 * std::min(centres[k] - left, right - centres[k]) - 2 * kMinLabelGap;
+        room[k] = LabelRoom(centres[k], left, right);
     const auto fitsRoom = [&](size_t k, const QString& text) { return fm.horizontalAdvance(text) <= room[k]; };
     // Every label shown lies within the room and keeps apart from the last.
     const auto fit = [&](const std::vector<QString>& shown) {
@@ -218,6 +237,25 @@ std::vector<QString> FitSegmentLabels(const PlotRect& plot, const SeriesLayout& 
     for (size_t k = 0; k < n; k += 2)
         cut[k] = room[k] > 0 ? fm.elidedText(labels[k], Qt::ElideRight, room[k]) : QString();
     return cut;
+}
+
+std::vector<QString> ReadableLabels(const PlotRect& plot, const SeriesLayout& layout, const std::vector<int>& centres,
+                                    int left, int right, const std::vector<QString>& labels) {
+    assert(centres.size() == labels.size());
+    const QFontMetrics fm(SegmentLabelFont(layout));
+    const int gap = LabelGap(fm);
+    std::vector<QString> shown(labels.size());
+    std::optional<Rect> previous;
+    for (size_t k = 0; k < labels.size(); ++k) {
+        if (labels[k].isEmpty() || fm.horizontalAdvance(labels[k]) > LabelRoom(centres[k], left, right))
+            continue;
+        const Rect box = CentredTextBox(fm, SegmentLabelPoint(plot, layout, centres[k]), labels[k]);
+        if (previous && previous->right + gap > box.left)
+            continue;
+        shown[k] = labels[k];
+        previous = box;
+    }
+    return shown;
 }
 
 void DrawLegendBox(QPainter& p, const PlotRect& plot, const LegendShape& shape, const QFont& font,

@@ -40,9 +40,11 @@ void DrawOutlinedRect(QPainter& p, Rect r, QColor fill);
 void DrawLine(QPainter& p, Point from, Point to);
 
 void DrawAxes(QPainter& p, const PlotRect& plot);
-// M, M / 2 and 0 up the vertical axis; a number that would repeat another
-// (all values 0, or M = 1) is written once.
-void DrawAxisNumbers(QPainter& p, const PlotRect& plot, const SeriesLayout& layout, int maxValue, const QFont& font,
+// An axis number as the scale holds it: 7.5 reads "7.5", 3.75 "3.75", 4 "4".
+QString AxisNumberText(double value);
+// M, M / 2 and 0 up the vertical axis; when every value is 0 the "0" is
+// written once.
+void DrawAxisNumbers(QPainter& p, const PlotRect& plot, const SeriesLayout& layout, double maxValue, const QFont& font,
                      COLORREF colour);
 
 // A segment label as drawn: which segment (1-based), the x it is centred
@@ -51,6 +53,8 @@ struct SegmentLabelBox {
     int segment = 0;
     int centreX = 0;
     Rect box;
+    QString text;
+    QFont font;
 };
 // Draws the label centred at centreX under the horizontal axis.
 SegmentLabelBox DrawSegmentLabel(QPainter& p, const PlotRect& plot, const SeriesLayout& layout, int segment,
@@ -63,6 +67,12 @@ SegmentLabelBox DrawSegmentLabel(QPainter& p, const PlotRect& plot, const Series
 // (a week of entries labelled by timestamp) and empty texts between.
 std::vector<QString> FitSegmentLabels(const PlotRect& plot, const SeriesLayout& layout, const std::vector<int>& centres,
                                       int left, int right, const std::vector<QString>& labels);
+
+// Of `labels` (an empty text: none at that segment), those that can be read
+// whole, from the left: each lies between left and right and keeps clear of
+// the one before it; the others come back empty.
+std::vector<QString> ReadableLabels(const PlotRect& plot, const SeriesLayout& layout, const std::vector<int>& centres,
+                                    int left, int right, const std::vector<QString>& labels);
 
 struct LegendRow {
     QString text;

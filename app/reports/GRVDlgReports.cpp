@@ -2,7 +2,9 @@
 
 #include <QComboBox>
 #include <QDateTimeEdit>
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QFrame>
 #include <QGroupBox>
 #include <QHBoxLayout>
@@ -13,6 +15,7 @@
 #include <QTreeWidget>
 #include <QVBoxLayout>
 #include <algorithm>
+#include <charconv>
 
 #include "app/reports/ChartGeometry.h"
 #include "app/reports/GraphObject.h"
@@ -39,9 +42,13 @@ const char* const kLifeSegments[] = {"Act", "Mood", "Walk", "Work", "Relat", "Sl
 const char* const kSideEffectSegments[] = {"Appet", "Constip", "Insomn", "Itch",  "Nausea",
                                            "Night", "Sweat",   "Think",  "Tired", "Vomit"};
 
-QDateTime NowToTheSecond() {
-    const QDateTime now = QDateTime::currentDateTime();
-    return QDateTime(now.date(), QTime(now.time().hour(), now.time().minute(), now.time().second()));
+// The pickers show dates alone: From is the first second of its day and
+// To the last second of its own.
+QDateTime StartOfDay(const QDate& day) {
+    return QDateTime(day, QTime(0, 0, 0));
+}
+QDateTime EndOfDay(const QDate& day) {
+    return QDateTime(day, QTime(23, 59, 59));
 }
 
 JournalDateTime ToJournal(const QDateTime& t) {
@@ -54,9 +61,19 @@ QString FromStored(const std::string& text) {
     return QString::fromStdString(text);
 }
 
-// The integer part, as the C library's atoi reads a text.
-int ValueOf(const ReportRow& row, size_t index) {
-    return index < row.size() ? IdFromText(row[index]) : 0;
+// The number a report text starts with ("4.5", "7"), whatever the user's
+// locale; 0 for an empty text (an aggregate over no records).
+double ValueOf(const ReportRow& row, size_t index) {
+    if (index >= row.size())
+        return 0;
+    const std::string& text = row[index];
+    double value = 0;
+    const char* first = text.data();
+    while (first != text.data() + text.size() && *first == ' ')
+        ++first;
+    if (std::from_chars(first, text.data() + text.size(), value).ec != std::errc())
+        return 0;
+    return value;
 }
 
 QString TextOf(const ReportRow& row, size_t index) {
@@ -66,10 +83,10 @@ QString TextOf(const ReportRow& row, size_t index) {
 } // namespace
 
 CGRVDlgReports::CGRVDlgReports(QWidget* parent) : QDialog(parent), m_rcGraph(QPoint(11, 65), QPoint(739, 359)) {
-    // Both ends start at the same second, so Create at once meets the check
-    // on equal times.
-    m_dtFrom = NowToTheSecond();
-    m_dtTo = m_dtFrom;
+    // Today to today: Create at once reports today.
+    const QDate today = QDate::currentDate();
+    m_dtFrom = StartOfDay(today);
+    m_dtTo = EndOfDay(today);
     BuildControls();
     OnInitDialog();
 }
@@ -169,8 +186,8 @@ void CGRVDlgReports::UpdateData(bool fromControls) {
     QSignalBlocker blockFrom(m_ctlFrom);
     QSignalBlocker blockTo(m_ctlTo);
     if (fromControls) {
-        m_dtFrom = m_ctlFrom->dateTime();
-        m_dtTo = m_ctlTo->dateTime();
+        m_dtFrom = StartOfDay(m_ctlFrom->date());
+        m_dtTo = EndOfDay(m_ctlTo->date());
     } else {
         m_ctlFrom->setDateTime(m_dtFrom);
         m_ctlTo->setDateTime(m_dtTo);
@@ -185,10 +202,10 @@ void CGRVDlgReports::OnCbnSelchangeReportType() {
 }
 
 void CGRVDlgReports::OnDtnDatetimechangeFrom() {
-    m_dtFrom = m_ctlFrom->dateTime();
+    m_dtFrom = StartOfDay(m_ctlFrom->date());
 }
 void CGRVDlgReports::OnDtnDatetimechangeTo() {
-    m_dtTo = m_ctlTo->dateTime();
+    m_dtTo = EndOfDay(m_ctlTo->date());
 }
 
 void CGRVDlgReports::OnBnClickedCreate() {
@@ -198,12 +215,8 @@ void CGRVDlgReports::OnBnClickedCreate() {
 int CGRVDlgReports::RunReport(const QString& noRows) {
     m_bNoRows = false;
     UpdateData(true);
-    const int order = CompareDateTimes(ToJournal(m_dtFrom), ToJournal(m_dtTo));
-    if (order == 0) {
-        platform::ui::GetPrompter().Tell(this, kSameTimesMessage, kSameTimesTitle);
-        return 0;
-    }
-    if (order > 0) {
+    // A range of whole days: From and To on one day is that day.
+    if (CompareDateTimes(ToJournal(m_dtFrom), ToJournal(m_dtTo)) > 0) {
         platform::ui::GetPrompter().Tell(this, kReversedTimesMessage, kSameTimesTitle);
         return 0;
     }
@@ -335,7 +348,7 @@ void CGRVDlgReports::AddSeries(const QString& name, charts::COLORREF colour) {
     }
 }
 
-void CGRVDlgReports::SetValue(int segment, int series, int value) {
+void CGRVDlgReports::SetValue(int segment, int series, double value) {
     if (IsBarChart()) {
         m_pGraph->Set2DBarGraphValue(segment, series, value);
     } else {
@@ -347,13 +360,28 @@ int CGRVDlgReports::AddChartSegments() {
     switch (m_nReportType) {
     case kPainVsActions:
     case kPainVsMedications:
+        // Text 5 is the record's id, text 6 the action's or medicine's name.
         for (const ReportRow& row : m_summaryRows)
-            AddSegment(TextOf(row, 5));
+            AddSegment(TextOf(row, 6));
         break;
-    case kPainVsTime:
-        for (const ReportRow& row : m_summaryRows)
+    case kPainVsTime: {
+        // The grouped summaries keep a timestamp of the group in text 6.
+        const size_t stamp = m_nSummaryCols > 6 ? 6 : 0;
+        std::vector<JournalDateTime> times;
+        for (const ReportRow& row : m_summaryRows) {
             AddSegment(TextOf(row, 0));
+            times.push_back(
+                SplitTimestampText(stamp < row.size() ? row[stamp] : std::string()).value_or(JournalDateTime{}));
+        }
+        std::vector<std::vector<QString>> steps;
+        for (const std::vector<std::string>& step : TimeLabelSteps(PainTimeGrouping(m_spanRange), times)) {
+            steps.emplace_back();
+            for (const std::string& text : step)
+                steps.back().push_back(FromStored(text));
+        }
+        m_pGraph->Set2DLineGraphLabelSteps(std::move(steps));
         break;
+    }
     case kPainVsLife:
         for (const char* label : kLifeSegments)
             AddSegment(QString::fromLatin1(label));
@@ -444,15 +472,28 @@ void CGRVDlgReports::OnBnClickedExport() {
     request.mode = platform::ui::FileMode::Save;
     request.initialPath = platform::ui::ChooserStartFolder(
         {m_pDb && m_pDb->IsOpen() ? QString::fromStdString(m_pDb->GetFolder()) : QString()});
+    request.filter = kExportFilter;
+    request.defaultSuffix = kExportSuffix;
     request.confirmOverwrite = true;
-    const QString path = platform::ui::GetFileChooser().Choose(this, request);
+    QString path = platform::ui::GetFileChooser().Choose(this, request);
     if (path.isEmpty()) {
         prompter.Tell(this, kNoFileMessage, kNoFileTitle);
         return;
+    }
+    // A chooser that did not add the suffix to a bare name: the file is
+    // named as the chooser offered it, and a file of that name is replaced
+    // only when the user agrees, as the chooser would have asked.
+    if (QFileInfo(path).suffix().isEmpty()) {
+        path += QLatin1Char('.') + kExportSuffix;
+        if (QFileInfo::exists(path) && !prompter.AskYesNo(this, kExportReplaceQuestion.arg(path), kExportTitle,
+                                                          platform::ui::Icon::Warning, platform::ui::Answer::No))
+            return;
     }
     std::string error;
     if (!WriteReportFile(QFile::encodeName(path).toStdString(), FormatReportCsv(m_nReportType, m_detailRows), error)) {
         prompter.Tell(this, kWriteFailedMessage.arg(path, FromStored(error)), kWriteFailedTitle,
                       platform::ui::Icon::Error);
+        return;
     }
+    prompter.Tell(this, kExportedMessage.arg(QDir::toNativeSeparators(path)), kExportTitle);
 }

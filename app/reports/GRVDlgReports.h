@@ -24,8 +24,6 @@ class QTreeWidget;
 namespace reports_texts {
 
 inline const QString kSameTimesTitle = QStringLiteral("Date/Time Issue");
-inline const QString kSameTimesMessage =
-    QStringLiteral("Your beginning and end time are the same.  Please choose dates further apart.");
 inline const QString kReversedTimesMessage =
     QStringLiteral("Your end date is older then your beginning date.  Please choose beginning time older then "
                    "end time.");
@@ -50,6 +48,12 @@ inline const QString kNoFileTitle = QStringLiteral("Gorvane - No File Selected")
 inline const QString kWriteFailedMessage =
     QStringLiteral("The report could not be written to %1 (%2).  No data was exported.");
 inline const QString kWriteFailedTitle = QStringLiteral("Gorvane - Export Failed");
+inline const QString kExportFilter = QStringLiteral("CSV Files (*.csv)|*.csv|All Files (*.*)|*.*||");
+inline const QString kExportSuffix = QStringLiteral("csv");
+inline const QString kExportTitle = QStringLiteral("Gorvane - Export");
+// %1 the file written.
+inline const QString kExportedMessage = QStringLiteral("The report was exported to %1");
+inline const QString kExportReplaceQuestion = QStringLiteral("%1 already exists.\nDo you want to replace it?");
 
 } // namespace reports_texts
 
@@ -128,7 +132,7 @@ private:
     bool IsBarChart() const;
     void AddSegment(const QString& label);
     void AddSeries(const QString& name, std::uint32_t colour);
-    void SetValue(int segment, int series, int value);
+    void SetValue(int segment, int series, double value);
     // The layout of kind: the page's share of the detail rows.
     void PrintKindPage(CPage* page, int pageNumber, int kind);
 

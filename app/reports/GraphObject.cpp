@@ -163,7 +163,7 @@ void CGraphObject::Add2DBarGraphSeries(const QString& name, COLORREF colour) {
     if (m_pBarGraph)
         m_pBarGraph->AddSeries(name, colour);
 }
-void CGraphObject::Set2DBarGraphValue(int segment, int series, int value) {
+void CGraphObject::Set2DBarGraphValue(int segment, int series, double value) {
     if (m_pBarGraph)
         m_pBarGraph->SetValue(segment, series, value);
 }
@@ -175,9 +175,13 @@ void CGraphObject::Add2DLineGraphSeries(const QString& name, COLORREF colour) {
     if (m_pLineGraph)
         m_pLineGraph->AddSeries(name, colour);
 }
-void CGraphObject::Set2DLineGraphValue(int segment, int series, int value) {
+void CGraphObject::Set2DLineGraphValue(int segment, int series, double value) {
     if (m_pLineGraph)
         m_pLineGraph->SetValue(segment, series, value);
+}
+void CGraphObject::Set2DLineGraphLabelSteps(std::vector<std::vector<QString>> steps) {
+    if (m_pLineGraph)
+        m_pLineGraph->SetLabelSteps(std::move(steps));
 }
 void CGraphObject::Add2DPieGraphSlice(int percent, COLORREF colour, const QString& label) {
     if (m_pPieGraph)

@@ -9,6 +9,7 @@
 #include <QWidget>
 
 #include <memory>
+#include <vector>
 
 #include "app/reports/ChartGeometry.h"
 #include "app/reports/SeriesModel.h"
@@ -43,10 +44,12 @@ public:
 
     void Add2DBarGraphSegment(const QString& label);
     void Add2DBarGraphSeries(const QString& name, charts::COLORREF colour);
-    void Set2DBarGraphValue(int segment, int series, int value);
+    void Set2DBarGraphValue(int segment, int series, double value);
     void Add2DLineGraphSegment(const QString& label);
     void Add2DLineGraphSeries(const QString& name, charts::COLORREF colour);
-    void Set2DLineGraphValue(int segment, int series, int value);
+    void Set2DLineGraphValue(int segment, int series, double value);
+    // A time axis: see CSeriesModel::SetLabelSteps.
+    void Set2DLineGraphLabelSteps(std::vector<std::vector<QString>> steps);
     void Add2DPieGraphSlice(int percent, charts::COLORREF colour, const QString& label);
 
     // on 1 starts the 50 ms animation timer, anything else stops it. A graph

@@ -29,7 +29,7 @@ SeriesLayout C2DLineGraph::Layout() const {
 }
 
 void C2DLineGraph::DrawSeries(QPainter& p, const SeriesLayout& l, const Series& series) const {
-    const int most = MaxValue();
+    const double most = MaxValue();
     for (int k = 1; k < m_nSegments; ++k) {
         DrawPiece(p, LinePoint(l, k, series.values[k - 1], most), LinePoint(l, k + 1, series.values[k], most),
                   series.colour);
@@ -37,7 +37,7 @@ void C2DLineGraph::DrawSeries(QPainter& p, const SeriesLayout& l, const Series& 
 }
 
 void C2DLineGraph::TraceSeries(QPainter& p, const SeriesLayout& l, const Series& series) {
-    const int most = MaxValue();
+    const double most = MaxValue();
     const int reached = std::clamp(m_nTraceSegment, 0, m_nSegments - 1) + 1;
     for (int k = 1; k < reached; ++k) {
         DrawPiece(p, LinePoint(l, k, series.values[k - 1], most), LinePoint(l, k + 1, series.values[k], most),
@@ -72,7 +72,16 @@ void C2DLineGraph::Draw(QImage& surface) {
     std::vector<int> centres;
     for (int k = 1; k <= m_nSegments; ++k)
         centres.push_back(LinePointX(l, k));
-    DrawSegmentLabels(p, l, centres, [](int) { return true; });
+    // Each step's texts hold one per segment.
+    const auto& steps = LabelSteps();
+    const bool timeAxis = !steps.empty() && std::all_of(steps.begin(), steps.end(), [&](const auto& step) {
+        return step.size() == static_cast<size_t>(m_nSegments);
+    });
+    if (timeAxis) {
+        DrawLabelSteps(p, l, centres);
+    } else {
+        DrawSegmentLabels(p, l, centres, [](int) { return true; });
+    }
     if (!tracing) {
         for (const Series& series : SeriesList())
             DrawSeries(p, l, series);
@@ -95,7 +104,7 @@ void C2DLineGraph::ResetTracePoints() {
     if (m_nSegments < 1 || m_nSeries < 1)
         return;
     const SeriesLayout l = Layout();
-    const int most = MaxValue();
+    const double most = MaxValue();
     for (const Series& series : SeriesList()) {
         m_tracePoints[series.index - 1] = LinePoint(l, 1, series.values[0], most);
     }

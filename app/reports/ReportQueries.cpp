@@ -1,10 +1,12 @@
 #include "app/reports/ReportQueries.h"
 
 #include <cassert>
+#include <optional>
 #include <tuple>
 
 #include "app/reports/ChartGeometry.h"
 #include "app/store/JournalDb.h"
+#include "platform/WinTime.h"
 
 namespace reports {
 
@@ -79,23 +81,52 @@ std::vector<ReportKindInfo> MakeKinds() {
     return kinds;
 }
 
-// Days since 1970-01-01 of a proleptic Gregorian date.
-std::int64_t DaysFromCivil(std::int64_t y, int m, int d) {
-    y -= m <= 2;
-    const std::int64_t era = (y >= 0 ? y : y - 399) / 400;
-    const std::int64_t yoe = y - era * 400;
-    const std::int64_t doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
-    const std::int64_t doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
-    return era * 146097 + doe - 719468;
+std::int64_t DayNumber(const JournalDateTime& t) {
+    return platform::DaysFromCivil(t.year, static_cast<unsigned>(t.month), static_cast<unsigned>(t.day));
 }
 
 std::int64_t WallClockSeconds(const JournalDateTime& t) {
-    return DaysFromCivil(t.year, t.month, t.day) * kSecondsPerDay + t.hour * 3600 + t.minute * 60 + t.second;
+    return DayNumber(t) * kSecondsPerDay + t.hour * 3600 + t.minute * 60 + t.second;
 }
 
-// " e.ts < 'to' AND e.ts > 'from' ": both ends excluded.
+const char* const kMonthNames[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun", "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
+
+// "Mar 2" of the day numbered `day`.
+std::string DayText(std::int64_t day) {
+    std::int64_t y = 0;
+    unsigned m = 1, d = 1;
+    platform::CivilFromDays(day, y, m, d);
+    return std::string(kMonthNames[(m - 1) % 12]) + " " + std::to_string(d);
+}
+
+// The Monday that begins the week of `day` (1970-01-01 was a Thursday).
+std::int64_t WeekStart(std::int64_t day) {
+    const std::int64_t sinceMonday = ((day + 3) % 7 + 7) % 7;
+    return day - sinceMonday;
+}
+
+struct TimeStep {
+    // Segments with the same key share one label.
+    std::int64_t (*key)(const JournalDateTime&);
+    std::string (*text)(const JournalDateTime&);
+};
+
+const TimeStep kDays{[](const JournalDateTime& t) { return DayNumber(t); },
+                     [](const JournalDateTime& t) { return DayText(DayNumber(t)); }};
+const TimeStep kWeeks{[](const JournalDateTime& t) { return WeekStart(DayNumber(t)); },
+                      [](const JournalDateTime& t) { return DayText(WeekStart(DayNumber(t))); }};
+// January is named by its year, so that the year can be read too.
+const TimeStep kMonths{[](const JournalDateTime& t) { return std::int64_t{t.year} * 12 + t.month; },
+                       [](const JournalDateTime& t) {
+                           return t.month == 1 ? std::to_string(t.year) : std::string(kMonthNames[(t.month + 11) % 12]);
+                       }};
+const TimeStep kYears{[](const JournalDateTime& t) { return std::int64_t{t.year}; },
+                      [](const JournalDateTime& t) { return std::to_string(t.year); }};
+
+// " e.ts <= 'to' AND e.ts >= 'from' ": both ends included, so that From's
+// first second and To's last one belong to the range.
 std::string DateFilter(const std::string& fromText, const std::string& toText) {
-    return " e.ts < '" + toText + "' AND e.ts > '" + fromText + "' ";
+    return " e.ts <= '" + toText + "' AND e.ts >= '" + fromText + "' ";
 }
 
 const char* const kOrder = " order by e.ts ASC ";
@@ -133,6 +164,27 @@ TimeGrouping PainTimeGrouping(std::int64_t spanSeconds) {
 
 std::int64_t WallClockSpanSeconds(const JournalDateTime& from, const JournalDateTime& to) {
     return WallClockSeconds(to) - WallClockSeconds(from);
+}
+
+std::vector<std::vector<std::string>> TimeLabelSteps(TimeGrouping grouping, const std::vector<JournalDateTime>& times) {
+    std::vector<TimeStep> steps;
+    switch (grouping) {
+    case TimeGrouping::Plain: steps = {kDays, kWeeks, kMonths, kYears}; break;
+    case TimeGrouping::Weekly: steps = {kWeeks, kMonths, kYears}; break;
+    case TimeGrouping::Monthly: steps = {kMonths, kYears}; break;
+    }
+    std::vector<std::vector<std::string>> out;
+    for (const TimeStep& step : steps) {
+        std::vector<std::string> labels;
+        std::optional<std::int64_t> last;
+        for (const JournalDateTime& t : times) {
+            const std::int64_t key = step.key(t);
+            labels.push_back(last == key ? std::string() : step.text(t));
+            last = key;
+        }
+        out.push_back(std::move(labels));
+    }
+    return out;
 }
 
 int CompareDateTimes(const JournalDateTime& a, const JournalDateTime& b) {

@@ -53,6 +53,12 @@ TimeGrouping PainTimeGrouping(std::int64_t spanSeconds);
 // To minus From in seconds, counting every day as 24 hours (the dates are
 // wall-clock times, daylight saving plays no part).
 std::int64_t WallClockSpanSeconds(const JournalDateTime& from, const JournalDateTime& to);
+// Labels of a time axis whose segments stand at `times` (oldest first), one
+// list per step the grouping allows, finest first (days, weeks, months,
+// years): the first segment of each day (week, month, year) carries its
+// label ("Mar 2", the Monday's "Mar 2", "Mar" or for January "2026",
+// "2026"), the others an empty text.
+std::vector<std::vector<std::string>> TimeLabelSteps(TimeGrouping grouping, const std::vector<JournalDateTime>& times);
 // -1, 0 or 1 as a is earlier than, equal to or later than b.
 int CompareDateTimes(const JournalDateTime& a, const JournalDateTime& b);
 
@@ -64,7 +70,7 @@ struct ReportStatements {
 };
 
 // Both statements of a kind for the range; both ends of the range are
-// excluded. Deleted entries and deleted details never take part.
+// included. Deleted entries and deleted details never take part.
 ReportStatements BuildReportStatements(int kind, const JournalDateTime& from, const JournalDateTime& to);
 
 // Medicines-versus-side-effects charts show this many medicines at most.

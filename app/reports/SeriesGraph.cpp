@@ -26,6 +26,24 @@ void CSeriesGraph::DrawSegmentLabels(QPainter& p, const SeriesLayout& layout, co
     }
 }
 
+void CSeriesGraph::DrawLabelSteps(QPainter& p, const SeriesLayout& layout, const std::vector<int>& centres) const {
+    SeriesLayout readable = layout;
+    readable.F = AxisFontHeight(m_plot);
+    const AxesGeometry axes = Axes(m_plot);
+    std::vector<QString> texts;
+    for (const std::vector<QString>& step : LabelSteps()) {
+        texts = ReadableLabels(m_plot, readable, centres, axes.origin.x, axes.horizontalEnd.x, step);
+        if (texts == step)
+            break;
+    }
+    for (size_t i = 0; i < texts.size(); ++i) {
+        if (!texts[i].isEmpty()) {
+            m_labelBoxes.push_back(
+                DrawSegmentLabel(p, m_plot, readable, static_cast<int>(i) + 1, centres[i], texts[i], m_crText));
+        }
+    }
+}
+
 void CSeriesGraph::DrawLegend(QImage& surface) const {
     std::vector<LegendRow> rows;
     for (const Series& series : SeriesList())

@@ -28,6 +28,7 @@ public:
     int HoldTicks() const { return m_nHoldTicks; }
     const charts::PlotRect& Plot() const { return m_plot; }
     const QFont& LegendFont() const { return m_legendFont; }
+    const QFont& AxisFont() const { return m_axisFont; }
     // The segment labels the last Draw wrote, left to right.
     const std::vector<charts::SegmentLabelBox>& LabelBoxes() const { return m_labelBoxes; }
 
@@ -52,6 +53,9 @@ protected:
     // Writes the segment labels that fit, each centred at its x.
     void DrawSegmentLabels(QPainter& p, const charts::SeriesLayout& layout, const std::vector<int>& centres,
                            const std::function<bool(int)>& shown) const;
+    // The time axis: the finest of LabelSteps() whose every label can be
+    // read, else what can be read of the coarsest, as tall as the axis numbers.
+    void DrawLabelSteps(QPainter& p, const charts::SeriesLayout& layout, const std::vector<int>& centres) const;
 
     mutable std::vector<charts::SegmentLabelBox> m_labelBoxes;
 };

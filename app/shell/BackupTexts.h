@@ -9,6 +9,32 @@ namespace grv {
 inline constexpr char kBackupCaption[] = "GRV";
 inline constexpr char kBackupButton[] = "Backup";
 inline constexpr char kRestoreButton[] = "Restore";
+// What each mode's dialog says: its own source, target and password.
+struct ModeTexts {
+    const char* details;
+    const char* source;
+    const char* target;
+    const char* security;
+    const char* password;
+    const char* action;
+};
+inline constexpr ModeTexts kBackupModeTexts = {
+    "Backup Database Details",
+    "Select the file that you wish to backup.",
+    "Browse for the folder where you want to save the backup file to.",
+    "To make your backup more secure, use a password to encrypt it.  You must use the same password when you "
+    "restore a previous backup, so don't forget it.",
+    "Password for Encryption:",
+    kBackupButton,
+};
+inline constexpr ModeTexts kRestoreModeTexts = {
+    "Restore Database Details",
+    "Select the backup file that you wish to restore.",
+    "Browse for the folder where you want to restore the database file to.",
+    "If the backup was made with a password, enter that same password to restore it.",
+    "Password for Decryption:",
+    kRestoreButton,
+};
 inline constexpr char kBackupCurrentQuestion[] = "Do you wish to backup the current database?";
 inline constexpr char kBackupCurrentTitle[] = "Backup current database?";
 inline constexpr char kReopenFailedTitle[] = "GRV - Error Opening Database";
@@ -21,6 +47,9 @@ inline constexpr char kNoFileSelectedTitle[] = "GRV - Backup - No File Selected"
 inline constexpr char kBackupFailed[] =
     "It appears there was a problem creating the backup. Please check your information and try "
     "again.";
+inline constexpr char kBackupDiskFull[] =
+    "It appears the disk where the backup was to be written is full, so no backup was made. Please make room "
+    "there or choose another place, and try again.";
 inline constexpr char kBackupErrorTitle[] = "GRV Backup - Error";
 inline constexpr char kWrongPassword[] = "It appears the password to restore is incorrect, please try again.";
 inline constexpr char kWrongPasswordTitle[] = "GRV Backup - Password Error";
@@ -31,6 +60,10 @@ inline constexpr char kRestoreCannotOpen[] =
     "It appears the backup could not be opened or is not a backup file. Please check your "
     "information and try again.";
 inline constexpr char kRestoreEmpty[] = "It appears the backup holds no database to restore.";
+inline constexpr char kRestoreNoJournal[] =
+    "It appears the backup holds no journal: what it holds is not a Gorvane journal, or it is damaged. "
+    "Nothing was restored.";
+inline constexpr char kRestoreProgress[] = "Restoring the database...";
 inline constexpr char kRestoreDamaged[] =
     "It appears the backup is damaged, so the database could not be restored from it.";
 inline constexpr char kRestoreCannotWrite[] =

@@ -126,6 +126,15 @@ void OnUserScroll(QSlider* slider, QWidget* context, std::function<void(QSlider*
     QObject::connect(slider, &QAbstractSlider::sliderReleased, context, [slider, handler] { handler(slider); });
 }
 
+void SliderFollowsEdit(QLineEdit* edit, QSlider* slider) {
+    // textEdited comes from the user's typing only, never from setText.
+    QObject::connect(edit, &QLineEdit::textEdited, slider, [slider](const QString& text) {
+        // An emptied edit holds no number: the slider stays.
+        if (!text.isEmpty())
+            slider->setValue(ScaleNumber(text, slider->minimum(), slider->maximum()).value_or(0));
+    });
+}
+
 void SetupReportList(QTreeWidget* list, const QStringList& headings, const QList<int>& widths) {
     list->setRootIsDecorated(false);
     list->setItemsExpandable(false);
@@ -162,6 +171,7 @@ void RatingRows::Add(QGridLayout* grid, const char* label, int editId, int slide
     grid->addWidget(text, row, 0);
     grid->addWidget(edit, row, 1);
     grid->addWidget(slider, row, 2);
+    SliderFollowsEdit(edit, slider);
     m_sliders.push_back(slider);
     m_edits.push_back(edit);
     m_texts.emplace_back();

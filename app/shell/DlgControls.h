@@ -60,6 +60,12 @@ QSlider* MakeScaleSlider(QWidget* parent, int min, int max, int id);
 // program do not run it.
 void OnUserScroll(QSlider* slider, QWidget* context, std::function<void(QSlider*)> handler);
 
+// Moves the slider to the number the user types into edit. A text that is
+// no number on the slider's scale puts the slider at 0, where the typed text
+// decides (and is refused) when the dialog's OK is pressed; an emptied edit
+// leaves the slider where it is.
+void SliderFollowsEdit(QLineEdit* edit, QSlider* slider);
+
 // A report-style list: the given column headings and widths, full-row
 // single selection, no sorting.
 void SetupReportList(QTreeWidget* list, const QStringList& headings, const QList<int>& widths);

@@ -25,6 +25,9 @@ inline constexpr char kPainNameLowest[] = "lowest";
 inline constexpr char kPainNameCurrent[] = "current";
 inline constexpr char kNeedDbForFind[] = "You must open a database before you can use this feature.";
 inline constexpr char kNeedDbForClose[] = "You have an entry started, however you need to open a database first.";
+// A list the journal could not give: the list stays empty; %1 is the store's reason.
+inline constexpr char kEntryListFailed[] = "The entries of the journal could not be read, so none are listed.\n%1";
+inline constexpr char kFindListFailed[] = "The journal could not be searched, so nothing is listed.\n%1";
 inline constexpr char kFutureDate[] = "Your date is set to the future? Is this your intention?";
 
 // Find dialog.

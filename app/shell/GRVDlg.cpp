@@ -6,6 +6,7 @@
 #include <QContextMenuEvent>
 #include <QCursor>
 #include <QDateEdit>
+#include <QFileInfo>
 #include <QFormLayout>
 #include <QFrame>
 #include <QGroupBox>
@@ -22,6 +23,7 @@
 #include <QTreeWidget>
 #include <QVBoxLayout>
 
+#include "app/shell/FormTexts.h"
 #include "app/shell/Profile.h"
 #include "app/shell/Resource.h"
 #include "app/shell/Resources.h"
@@ -374,8 +376,12 @@ void CGRVDlg::OnInitDialog() {
     ReadPreferences();
     const QString lastFile = GetProfileString(kSectionMru, kLastFile);
     const QString lastPath = GetProfileString(kSectionMru, kLastPath);
-    if (!lastFile.isEmpty() && !lastPath.isEmpty() && m_prefs.openLastUsedDB)
-        OpenJournal(lastFile, lastPath); // a failure leaves the window without a journal
+    // A failure leaves the window without a journal. A journal that is there
+    // but refused (damaged, or no journal) is told once the window shows, as
+    // Database Open tells it; one moved away since is passed over.
+    if (!lastFile.isEmpty() && !lastPath.isEmpty() && m_prefs.openLastUsedDB && !OpenJournal(lastFile, lastPath) &&
+        QFileInfo::exists(QString::fromStdString(m_db.GetFullPath())))
+        m_strStartFailure = QString::fromLatin1(kDbOpenFailed).arg(QString::fromStdString(m_db.GetLastErrorText()));
     AddTrayIcon();
     FillTypeList(m_ctlTypeList);
     SelectTypeByPrefix(m_ctlTypeList, m_prefs.defaultType);
@@ -384,6 +390,10 @@ void CGRVDlg::OnInitDialog() {
 }
 
 void CGRVDlg::OnShowWindow() {
+    if (!m_strStartFailure.isEmpty()) {
+        platform::ui::GetPrompter().Tell(this, m_strStartFailure, QString::fromLatin1(kTitleGorvane));
+        m_strStartFailure.clear();
+    }
     // Offered once, at the first show of a run.
     if (m_prefs.firstTimeWiz) {
         QString fileName, folder;

@@ -250,6 +250,8 @@ private:
     QDateTime m_dtTime;
     QPushButton* m_btnHiddenDetails = nullptr;
     QString m_strUsageLabel;
+    // Why the last journal could not be opened at start, told once shown.
+    QString m_strStartFailure;
     COScopeCtrl* m_wndGraph = nullptr;
 
     std::map<int, QAction*> m_actions;

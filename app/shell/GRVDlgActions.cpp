@@ -108,6 +108,7 @@ CGRVDlgActions::CGRVDlgActions(QWidget* parent) : CDialogBase(parent) {
     connect(m_ctlCategory, &QComboBox::activated, this, &CGRVDlgActions::OnCbnSelchangeCategory);
     connect(m_ctlName, &QComboBox::activated, this, &CGRVDlgActions::OnCbnSelchangeName);
     OnUserScroll(m_ctlPainSlider, this, [this](QSlider* s) { OnHScroll(s); });
+    SliderFollowsEdit(m_ctlPainEffect, m_ctlPainSlider);
 }
 
 void CGRVDlgActions::DoDataExchange(bool save) {

@@ -1,11 +1,14 @@
 #include "app/shell/GRVDlgBkupRstr.h"
 
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 
 #include <QCheckBox>
+#include <QCoreApplication>
 #include <QDir>
 #include <QEvent>
+#include <QEventLoop>
 #include <QFile>
 #include <QFileInfo>
 #include <QGridLayout>
@@ -13,6 +16,7 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
+#include <QProgressDialog>
 #include <QPushButton>
 #include <QVBoxLayout>
 #include <cstdlib>
@@ -65,6 +69,15 @@ QString Absolute(const QString& folder, const QString& fileName) {
         return {};
     // Relative paths would otherwise follow whatever folder is current.
     return QFileInfo(folder + fileName).absoluteFilePath();
+}
+
+// Whether the file system holding path has no room left for another block,
+// as after a write that failed because the disk is full.
+bool NoRoomLeft(const QString& path) {
+    struct statvfs fs {};
+    if (::statvfs(QFile::encodeName(path).constData(), &fs) != 0)
+        return false;
+    return fs.f_bavail == 0 || fs.f_bfree == 0;
 }
 
 mode_t CurrentUmask() {
@@ -120,11 +133,12 @@ CGRVDlgBkupRstr::CGRVDlgBkupRstr(int mode, QWidget* parent) : QDialog(parent), m
     setWindowTitle(QString::fromLatin1(kBackupCaption));
     auto* top = new QVBoxLayout(this);
 
-    auto* details = new QGroupBox(QStringLiteral("Backup Database Details"), this);
+    auto* details = new QGroupBox(this);
+    m_ctlDetailsGroup = details;
     details->setObjectName(IdName(IDC_BR_DETAILS_GROUP));
     auto* grid = new QGridLayout(details);
-    auto addPathRow = [&](int row, int textId, const char* text, int editId, int buttonId, QLineEdit*& edit) {
-        auto* label = new QLabel(QString::fromLatin1(text), details);
+    auto addPathRow = [&](int row, int textId, QLabel*& label, int editId, int buttonId, QLineEdit*& edit) {
+        label = new QLabel(details);
         label->setObjectName(IdName(textId));
         label->setWordWrap(true);
         grid->addWidget(label, row, 0, 1, 2);
@@ -138,25 +152,24 @@ CGRVDlgBkupRstr::CGRVDlgBkupRstr(int mode, QWidget* parent) : QDialog(parent), m
         grid->addWidget(browse, row + 1, 1);
         return browse;
     };
-    QPushButton* browseSource = addPathRow(0, IDC_BR_SOURCE_TEXT, "Select the file that you wish to backup.",
-                                           IDC_BR_SOURCE, IDC_BR_BROWSE_SOURCE, m_ctlSource);
+    QPushButton* browseSource =
+        addPathRow(0, IDC_BR_SOURCE_TEXT, m_ctlSourceText, IDC_BR_SOURCE, IDC_BR_BROWSE_SOURCE, m_ctlSource);
     QPushButton* browseTarget =
-        addPathRow(2, IDC_BR_TARGET_TEXT, "Browse for the folder where you want to restore the database file to.",
-                   IDC_BR_TARGET, IDC_BR_BROWSE_TARGET, m_ctlTarget);
+        addPathRow(2, IDC_BR_TARGET_TEXT, m_ctlTargetText, IDC_BR_TARGET, IDC_BR_BROWSE_TARGET, m_ctlTarget);
     top->addWidget(details);
 
     auto* security = new QGroupBox(QStringLiteral("Security Details"), this);
     security->setObjectName(IdName(IDC_BR_SECURITY_GROUP));
     auto* secBox = new QVBoxLayout(security);
-    auto* secText = new QLabel(QStringLiteral("To make your backup more secure, use a password to encrypt it.  You "
-                                              "must use the same password when you restore a previous backup, so "
-                                              "don't forget it."),
-                               security);
+    auto* secText = new QLabel(security);
+    m_ctlSecurityText = secText;
     secText->setObjectName(IdName(IDC_BR_SECURITY_TEXT));
     secText->setWordWrap(true);
     secBox->addWidget(secText);
     auto* pwRow = new QHBoxLayout;
-    pwRow->addWidget(new QLabel(QStringLiteral("Password for Encryption:"), security));
+    m_ctlPasswordText = new QLabel(security);
+    m_ctlPasswordText->setObjectName(QStringLiteral("passwordText"));
+    pwRow->addWidget(m_ctlPasswordText);
     m_ctlPassword = new QLineEdit(security);
     m_ctlPassword->setObjectName(IdName(IDC_BR_PASSWORD));
     m_ctlPassword->setEchoMode(QLineEdit::Password);
@@ -187,6 +200,17 @@ CGRVDlgBkupRstr::CGRVDlgBkupRstr(int mode, QWidget* parent) : QDialog(parent), m
     connect(m_btnAction, &QPushButton::clicked, this, &CGRVDlgBkupRstr::OnBackupRestore);
     connect(m_ctlShowPassword, &QCheckBox::clicked, this, &CGRVDlgBkupRstr::OnShowPassword);
     connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
+    ShowModeTexts();
+}
+
+void CGRVDlgBkupRstr::ShowModeTexts() {
+    const ModeTexts& texts = m_nMode == kModeBackup ? kBackupModeTexts : kRestoreModeTexts;
+    m_ctlDetailsGroup->setTitle(QString::fromLatin1(texts.details));
+    m_ctlSourceText->setText(QString::fromLatin1(texts.source));
+    m_ctlTargetText->setText(QString::fromLatin1(texts.target));
+    m_ctlSecurityText->setText(QString::fromLatin1(texts.security));
+    m_ctlPasswordText->setText(QString::fromLatin1(texts.password));
+    m_btnAction->setText(QString::fromLatin1(texts.action));
 }
 
 void CGRVDlgBkupRstr::showEvent(QShowEvent* event) {
@@ -205,12 +229,10 @@ bool CGRVDlgBkupRstr::eventFilter(QObject* watched, QEvent* event) {
 }
 
 void CGRVDlgBkupRstr::OnShowWindow() {
-    if (m_nMode == kModeBackup) {
-        m_btnAction->setText(QString::fromLatin1(kBackupButton));
+    // The mode may have been set after the dialog was made.
+    ShowModeTexts();
+    if (m_nMode == kModeBackup)
         m_ctlSource->setText(m_strSourceFolder + m_strSourceFile);
-    } else {
-        m_btnAction->setText(QString::fromLatin1(kRestoreButton));
-    }
 }
 
 void CGRVDlgBkupRstr::OnBrowseSource() {
@@ -332,8 +354,10 @@ bool CGRVDlgBkupRstr::RunBackup(const QByteArray& password) {
     }
     if (added != ZipResult::Ok || closed != ZipResult::Ok ||
         ::rename(partName.constData(), QFile::encodeName(target).constData()) != 0) {
+        // Asked while the unfinished archive still takes its room.
+        const bool full = NoRoomLeft(part);
         ::unlink(partName.constData());
-        ShowError(kBackupFailed, kBackupErrorTitle);
+        ShowError(full ? kBackupDiskFull : kBackupFailed, kBackupErrorTitle);
         return false;
     }
     return true;
@@ -343,8 +367,20 @@ bool CGRVDlgBkupRstr::ExtractJournal(ZipHandle* zip, int count, const QString& p
     const QByteArray partName = QFile::encodeName(part);
     bool wrote = false;
     ZipEntryInfo record;
+    // A backup of many entries takes a while: the progress shows, and the
+    // windows go on painting between the entries.
+    QProgressDialog progress(QString::fromLatin1(kRestoreProgress), QString(), 0, count, this);
+    progress.setObjectName(QStringLiteral("restoreProgress"));
+    progress.setWindowTitle(QString::fromLatin1(kBackupCaption));
+    progress.setWindowModality(Qt::WindowModal);
+    progress.setMinimumDuration(m_nProgressDelayMs);
+    progress.setAutoClose(false);
     // Every file entry goes to the one journal file; folders are no journal.
     for (int i = 0; i < count; ++i) {
+        progress.setValue(i);
+        // Painting, not input: a second press of Restore must not start a
+        // restore inside this one before the progress blocks the dialog.
+        QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
         if (GetZipArchiveEntry(zip, i, &record) != ZipResult::Ok) {
             ShowError(kRestoreDamaged, kBackupErrorTitle);
             return false;
@@ -415,6 +451,21 @@ bool CGRVDlgBkupRstr::RunRestore(const QByteArray& password) {
     if (!ExtractJournal(zip, count, part)) {
         ::unlink(partName.constData());
         return false;
+    }
+    // What the backup held must open as a journal, by the same check Open
+    // makes, before anything is replaced by it.
+    {
+        const QFileInfo partInfo(part);
+        CJournalDb check;
+        check.SetFolder(QFile::encodeName(partInfo.absolutePath()).toStdString());
+        check.SetFileName(QFile::encodeName(partInfo.fileName()).toStdString());
+        const bool journal = check.Open(0);
+        check.Close();
+        if (!journal) {
+            ::unlink(partName.constData());
+            ShowError(kRestoreNoJournal, kBackupErrorTitle);
+            return false;
+        }
     }
     if (IsOpenJournal(target) && !(m_closeOpenJournal && m_closeOpenJournal())) {
         ::unlink(partName.constData());

@@ -8,6 +8,8 @@
 class CJournalDb;
 struct ZipHandle;
 class QCheckBox;
+class QGroupBox;
+class QLabel;
 class QLineEdit;
 class QPushButton;
 
@@ -58,6 +60,8 @@ public:
     // The folder of the journal the main window has open (or closed for
     // this backup), where the file choosers start; empty when none.
     QString m_strJournalFolder;
+    // How long a restore runs before its progress shows.
+    int m_nProgressDelayMs = 500;
 
     void OnShowWindow();
     void OnBrowseSource();
@@ -72,6 +76,8 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
+    // The labels, the password's and the button's texts of the mode.
+    void ShowModeTexts();
     void Browse(bool source);
     void TakePath(QLineEdit* edit, QString& folder, QString& fileName);
     // True once the archive is completely written (backup) or the journal
@@ -91,6 +97,11 @@ private:
     bool ExtractJournal(ZipHandle* zip, int count, const QString& part);
 
     QPushButton* m_btnAction = nullptr;
+    QGroupBox* m_ctlDetailsGroup = nullptr;
+    QLabel* m_ctlSourceText = nullptr;
+    QLabel* m_ctlTargetText = nullptr;
+    QLabel* m_ctlSecurityText = nullptr;
+    QLabel* m_ctlPasswordText = nullptr;
     QCheckBox* m_ctlShowPassword = nullptr;
     QLineEdit* m_ctlPassword = nullptr;
     QLineEdit* m_ctlSource = nullptr;

@@ -87,13 +87,22 @@ void CGRVDlg::InitEntryList() {
 }
 
 void CGRVDlg::RefreshEntryList() {
+    {
+        // Emptying the list is not a choice of the user: no entry is loaded.
+        // Emptied first, so no row of another journal (or of this one before
+        // it failed) can be picked and acted on in this journal.
+        const QSignalBlocker quiet(m_ctlEntryList);
+        m_ctlEntryList->clear();
+    }
     if (!m_db.IsOpen())
         return;
     ListRows rows;
-    // A journal that cannot be read now (locked by another program) leaves
-    // the list as it was, not empty.
-    if (!m_db.FillEntryList("*", std::string(), rows))
+    if (!m_db.FillEntryList("*", std::string(), rows)) {
+        GetPrompter().Tell(this,
+                           QString::fromLatin1(kEntryListFailed).arg(QString::fromStdString(m_db.GetLastErrorText())),
+                           QString::fromLatin1(kTitleGorvane));
         return;
+    }
     QList<QTreeWidgetItem*> items;
     items.reserve(static_cast<qsizetype>(rows.size()));
     for (const ListRow& row : rows) {
@@ -106,9 +115,7 @@ void CGRVDlg::RefreshEntryList() {
         item->setData(0, kEntryIdRole, row.data.value_or(0));
         items << item;
     }
-    // Emptying the list is not a choice of the user: no entry is loaded.
     const QSignalBlocker quiet(m_ctlEntryList);
-    m_ctlEntryList->clear();
     m_ctlEntryList->addTopLevelItems(items);
 }
 

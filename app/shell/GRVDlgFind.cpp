@@ -4,6 +4,7 @@
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QHeaderView>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMouseEvent>
@@ -91,6 +92,9 @@ CGRVDlgFind::CGRVDlgFind(QWidget* parent) : QDialog(parent) {
     m_ctlResults->setSortingEnabled(false);
     m_ctlResults->verticalHeader()->hide();
     m_ctlResults->viewport()->installEventFilter(this);
+    // Enter in the text box searches, as the Search button does; it never
+    // reaches the default button, which would load whatever row is selected.
+    m_ctlText->installEventFilter(this);
     resultsBox->addWidget(m_ctlResults);
     top->addWidget(results, 1);
 
@@ -167,8 +171,11 @@ void CGRVDlgFind::OnBnClickedSearch() {
     const std::string column = ColumnOfField(field);
     m_ctlResults->setRowCount(0);
     ListRows rows;
-    if (m_pDb)
-        m_pDb->FindEntries(column, m_ctlText->text().toStdString(), rows);
+    if (m_pDb && !m_pDb->FindEntries(column, m_ctlText->text().toStdString(), rows)) {
+        GetPrompter().Tell(this,
+                           QString::fromLatin1(kFindListFailed).arg(QString::fromStdString(m_pDb->GetLastErrorText())));
+        return;
+    }
     m_ctlResults->setRowCount(static_cast<int>(rows.size()));
     for (int r = 0; r < static_cast<int>(rows.size()); ++r) {
         const ListRow& row = rows[r];
@@ -210,6 +217,13 @@ void CGRVDlgFind::OnBnClickedDelete() {
 }
 
 bool CGRVDlgFind::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == m_ctlText && event->type() == QEvent::KeyPress) {
+        const int key = static_cast<QKeyEvent*>(event)->key();
+        if (key == Qt::Key_Return || key == Qt::Key_Enter) {
+            OnBnClickedSearch();
+            return true;
+        }
+    }
     if (watched == m_ctlResults->viewport()) {
         const auto type = event->type();
         if (type == QEvent::MouseButtonRelease || type == QEvent::MouseButtonDblClick) {

@@ -44,6 +44,7 @@ CGRVDlgRecCPL::CGRVDlgRecCPL(QWidget* parent) : CDialogBase(parent) {
     connect(buttons, &QDialogButtonBox::rejected, this, &CGRVDlgRecCPL::reject);
     top->addWidget(buttons);
     OnUserScroll(m_ctlSlider, this, [this](QSlider* s) { OnHScroll(s); });
+    SliderFollowsEdit(m_ctlPain, m_ctlSlider);
 }
 
 void CGRVDlgRecCPL::DoDataExchange(bool save) {

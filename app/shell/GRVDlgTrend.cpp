@@ -40,8 +40,9 @@ int CGRVDlg::RefreshTrend() {
     std::vector<int> values;
     // Without a journal there is nothing to ask, and the store's last error
     // is left for whoever reports it.
-    if (m_db.IsOpen())
-        m_db.GetPainTrend(m_nTrendMode, values);
+    // A failed query draws nothing rather than part of the journal.
+    if (m_db.IsOpen() && !m_db.GetPainTrend(m_nTrendMode, values))
+        values.clear();
     m_wndGraph->Reset();
     // Newest first from the store; the newest ends at the right edge.
     for (auto it = values.rbegin(); it != values.rend(); ++it)

@@ -116,6 +116,18 @@ bool IsOnlyBlanks(const char* text) {
     return true;
 }
 
+// Whether the system refuses writes to the file now, or to its folder (where
+// the rollback journal goes). A journal made read-only (immutable, or its
+// file system remounted read-only) while open fails its next write with no
+// reason left behind: SQLite's own error number is gone by then.
+bool RefusesWrites(const std::string& path) {
+    auto refused = [](const std::string& p) {
+        return ::access(p.c_str(), W_OK) != 0 && (errno == EACCES || errno == EPERM || errno == EROFS);
+    };
+    const size_t slash = path.rfind(platform::kPathSeparator);
+    return refused(path) || (slash != std::string::npos && refused(path.substr(0, slash == 0 ? 1 : slash)));
+}
+
 } // namespace
 
 std::string CJournalDb::Statement::Text(int column) const {
@@ -206,7 +218,7 @@ bool CJournalDb::Open(int create) {
         return false;
     }
     const int r = sqlite3_open_v2(path.c_str(), &m_db, kOpenFlags, nullptr);
-    if (r == SQLITE_OK && HoldsJournalTables()) {
+    if (r == SQLITE_OK && HoldsJournalTables() && ReadsWhole()) {
         m_open = true;
         return true;
     }
@@ -264,11 +276,55 @@ bool CJournalDb::HoldsJournalTables() {
     return false;
 }
 
+bool CJournalDb::ReadsWhole() {
+    const std::string path = GetFullPath();
+    auto damaged = [&] {
+        m_lastError = SqlFormat(kErrCantReadJournal, path.c_str(), kReasonDamaged);
+        return false;
+    };
+    auto failed = [&](int code) {
+        if ((code & 0xff) == SQLITE_CORRUPT || (code & 0xff) == SQLITE_NOTADB)
+            return damaged();
+        m_lastError = SqlFormat(kErrCantReadJournal, path.c_str(), FailureReason(code).c_str());
+        return false;
+    };
+    // SQLite's own check of every page's structure; it says "ok" alone
+    // when it found nothing.
+    {
+        Statement st;
+        int code = sqlite3_prepare_v2(m_db, "PRAGMA quick_check", -1, st.Out(), nullptr);
+        if (code != SQLITE_OK)
+            return failed(code);
+        std::vector<std::string> found;
+        while ((code = st.Step()) == SQLITE_ROW)
+            found.push_back(st.Text(0));
+        if (code != SQLITE_DONE)
+            return failed(code);
+        if (found != std::vector<std::string>{"ok"})
+            return damaged();
+    }
+    // The check passes records whose contents cannot be read; stepping
+    // through every row of every table reads each column, so no list
+    // fails or comes up short later.
+    for (const auto& table : JournalColumns()) {
+        Statement st;
+        int code = sqlite3_prepare_v2(m_db, ("SELECT * FROM [" + table.first + "]").c_str(), -1, st.Out(), nullptr);
+        if (code != SQLITE_OK)
+            return failed(code);
+        while ((code = st.Step()) == SQLITE_ROW) {
+        }
+        if (code != SQLITE_DONE)
+            return failed(code);
+    }
+    return true;
+}
+
 std::string CJournalDb::FailureReason(int code) const {
     // The system's own refusal tells a write that was not allowed from a
     // disk that failed.
     const int systemError = m_db ? sqlite3_system_errno(m_db) : 0;
-    const bool refused = systemError == EACCES || systemError == EPERM || systemError == EROFS;
+    const bool refused =
+        systemError == EACCES || systemError == EPERM || systemError == EROFS || RefusesWrites(GetFullPath());
     switch (code & 0xff) {
     case SQLITE_READONLY:
     case SQLITE_PERM:

@@ -45,7 +45,9 @@ public:
     // Opens the journal at the full path. With create set, makes a new
     // journal there instead; an existing file is never touched. An open
     // journal is closed first. A file without the journal's tables and
-    // columns (an empty file, another program's database) is refused.
+    // columns (an empty file, another program's database) is refused, and
+    // so is a damaged one: SQLite's check of its pages and a read of every
+    // record must pass. A refused file is left as it was.
     bool Open(int create);
     bool Close();
     // Whether the open file reads as a database at all: another kind of file
@@ -155,6 +157,9 @@ private:
     // Whether the file just opened holds every table and column a journal
     // has; otherwise sets the last error to what is missing.
     bool HoldsJournalTables();
+    // Whether every page and every record of the journal just opened reads
+    // back; otherwise sets the last error to a damaged journal file.
+    bool ReadsWhole();
     // Why a statement failed with code, in the user's words.
     std::string FailureReason(int code) const;
 

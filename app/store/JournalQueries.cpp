@@ -112,8 +112,10 @@ bool CJournalDb::GetPainTrend(int mode, std::vector<int>& out) {
         for (int i = 0; i < columns; ++i)
             out.push_back(st.Int(i));
     }
-    if (r != SQLITE_DONE)
+    if (r != SQLITE_DONE) {
         SetStepError(r);
+        return false;
+    }
     return true;
 }
 

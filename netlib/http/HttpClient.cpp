@@ -174,6 +174,11 @@ bool HttpClient::httpConnect(HttpControl& options, const char* host, int port, b
         log.logInfo(http_conn::kMsgStaleConnection);
         dropSocket();
     }
+    // A connection opened without the check is not reused once it is asked for.
+    if (tls && isConnected(tls) && options.AcceptAnyServerCert == 0 && !m_conn.tlsChannel()->isServerCertVerified()) {
+        log.logInfo(http_conn::kMsgUnverifiedConnection);
+        dropSocket();
+    }
     if (!isConnected(tls)) {
         TessikSocket& sock = m_conn.socket();
         if (!tls) {
@@ -282,12 +287,25 @@ bool connectSocket(TessikSocket& socket, const char* host, int port, HttpControl
     return ok;
 }
 
+void prepareTlsChannel(SChannelTessik& channel, const char* host, int port, HttpControl& options) {
+    channel.setHostname(host);
+    channel.setPort(static_cast<unsigned int>(port));
+    channel.setSslProtocol(options.SslProtocol.getString());
+    channel.setRequireServerVerification(options.AcceptAnyServerCert == 0);
+}
+
+void logTlsFailure(const SChannelTessik& channel, bool established, LogBase& log) {
+    if (!established)
+        log.logDataLong(http_conn::kTlsFailReasonTag, static_cast<long>(channel.getFailureReason()));
+}
+
 bool connectSChannel(SChannelTessik* channel, const char* host, int port, HttpControl& options, LogBase& log,
                      ProgressMonitor* pm) {
     PercentPause pause(pm);
     const unsigned int timeoutMs = options.ConnectTimeoutSec * http_conn::kMsPerSec;
     bool dnsFailed = false;
     bool ok;
+    prepareTlsChannel(*channel, host, port, options);
     if (options.getSocksVersion() == kSocks4Version || options.getSocksVersion() == kSocks5Version) {
         // TLS over a socket of its own that SOCKS has connected.
         LogNull quiet;
@@ -297,15 +315,16 @@ bool connectSChannel(SChannelTessik* channel, const char* host, int port, HttpCo
         socket.setConnectTimeoutSec(options.ConnectTimeoutSec);
         socket.setReadTimeoutMs(HttpClient::readTimeoutMs(options));
         bool throughSocks = false;
-        ok = socksConnect(socket, host, port, options, log, pm, dnsFailed, throughSocks) &&
-             channel->EstablishChannel2(socket, log, timeoutMs, options.HeartbeatMs, pm, options.clientCerts);
+        ok = socksConnect(socket, host, port, options, log, pm, dnsFailed, throughSocks);
+        if (ok) {
+            ok = channel->EstablishChannel2(socket, log, timeoutMs, options.HeartbeatMs, pm, options.clientCerts);
+            logTlsFailure(*channel, ok, log);
+        }
     } else {
-        channel->setHostname(host);
-        channel->setPort(static_cast<unsigned int>(port));
-        channel->setSslProtocol(options.SslProtocol.getString());
         if (options.bindAddress.getSize() != 0)
             channel->setBindAddress(options.bindAddress.getString(), 0);
         ok = channel->EstablishChannel(log, &dnsFailed, timeoutMs, options.HeartbeatMs, pm, options.clientCerts);
+        logTlsFailure(*channel, ok, log);
     }
     if (dnsFailed)
         log.logError("Domain name lookup failed.");

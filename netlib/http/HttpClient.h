@@ -38,6 +38,9 @@ inline constexpr unsigned int kFirstChunkCount = 30;
 inline constexpr unsigned int kMsPerSec = 1000;
 inline constexpr unsigned int kRequestFirstChunkCount = 20;
 inline constexpr int kMaxAttempts = 2;
+inline constexpr const char* kTlsFailReasonTag = "tlsFailReason";
+inline constexpr const char* kMsgUnverifiedConnection =
+    "The open TLS connection was not verified; connecting again to verify the server.";
 // Interim responses skipped before the real head; a server that sends
 // nothing else is not waited for forever.
 inline constexpr int kMaxInterimHeads = 16;
@@ -463,6 +466,12 @@ private:
 bool connectSocket(TessikSocket& socket, const char* host, int port, HttpControl& options, LogBase& log,
                    ProgressMonitor* pm);
 // TLS connect, directly or over a SOCKS 4 or 5 connection.
+// The host and port the channel's server is, the protocol, and
+// verification unless the options turn it off.
+void prepareTlsChannel(SChannelTessik& channel, const char* host, int port, HttpControl& options);
+// After a failed TLS connect: the channel's failure reason (105 when the
+// server's certificate was refused) under kTlsFailReasonTag.
+void logTlsFailure(const SChannelTessik& channel, bool established, LogBase& log);
 bool connectSChannel(SChannelTessik* channel, const char* host, int port, HttpControl& options, LogBase& log,
                      ProgressMonitor* pm);
 // Back to where an output stood: emptied when that was its start.

@@ -25,7 +25,7 @@ HttpControl::HttpControl()
       Accept(kDefaultAccept), ConnectionHeader(kDefaultConnection), AcceptCharset(kDefaultAcceptCharset),
       AcceptLanguage(kDefaultAcceptLanguage), ResumePoint(0), secondaryLog(nullptr), MimicIE(0), MimicFirefox(0),
       AllowGzip(1), ProxyPartialUrl(0), NTLMAuth(0), NegotiateAuth(0), DigestAuth(0), SslProtocol(kDefaultSslProtocol),
-      SendCookies(1), SaveCookies(1), MaxUrlLen(kDefaultMaxUrlLen), MaxResponseSize(0),
+      AcceptAnyServerCert(0), SendCookies(1), SaveCookies(1), MaxUrlLen(kDefaultMaxUrlLen), MaxResponseSize(0),
       ConnectTimeoutSec(kDefaultConnectTimeoutSec), ReadTimeoutSec(kDefaultReadTimeoutSec), HeartbeatMs(0),
       SendBufferSize(kDefaultSendBufferSize), FollowRedirects(1), requestTextOnly(0) {}
 
@@ -81,6 +81,7 @@ void HttpControl::copyFrom(const HttpControl& other) {
     HeartbeatMs = other.HeartbeatMs;
     SendBufferSize = other.SendBufferSize;
     FollowRedirects = other.FollowRedirects;
+    AcceptAnyServerCert = other.AcceptAnyServerCert;
 }
 
 void HttpControl::logOptions(LogBase& log) {
@@ -120,6 +121,7 @@ void HttpControl::logOptions(LogBase& log) {
     log.logDataLong("SendBufferSize", static_cast<int>(SendBufferSize));
     log.logDataLong("SendCookies", SendCookies);
     log.logData("SslProtocol", SslProtocol.getString());
+    log.logDataLong("AcceptAnyServerCert", AcceptAnyServerCert);
     log.logDataLong("UnavailableRetryCount", static_cast<int>(UnavailableRetryCount));
     log.logDataLong("UnavailableRetryWaitMs", static_cast<int>(UnavailableRetryWaitMs));
     log.logData("UserAgent", UserAgent.getString());

@@ -97,6 +97,11 @@ public:
     std::uint8_t NegotiateAuth;
     std::uint8_t DigestAuth;
     StringBuffer SslProtocol;
+    // 1: an https request takes whatever certificate the server shows. 0
+    // (the default): every TLS connection checks the server's chain to a
+    // trusted root and its name for the host, and fails with reason 105 if
+    // they do not hold.
+    std::uint8_t AcceptAnyServerCert;
     StringBuffer CookieDir;
     std::uint8_t SendCookies;
     std::uint8_t SaveCookies;

@@ -184,12 +184,13 @@ bool HttpClient::proxySslConnect(const char* proxyHost, int proxyPort, const cha
     if (!connectAccepted(answer, log))
         return false;
     SChannelTessik* channel = socket->tlsChannel();
-    channel->setHostname(proxyHost);
-    channel->setPort(static_cast<unsigned int>(proxyPort));
-    channel->setSslProtocol(options.SslProtocol.getString());
+    // The tunnel's far end is the server the certificate must name.
+    prepareTlsChannel(*channel, host, port, options);
     log.logInfo("Establishing SSL tunnel through proxy...");
-    return channel->EstablishChannel2(plain, log, options.ConnectTimeoutSec * http_conn::kMsPerSec, options.HeartbeatMs,
-                                      pm, options.clientCerts);
+    const bool ok = channel->EstablishChannel2(plain, log, options.ConnectTimeoutSec * http_conn::kMsPerSec,
+                                               options.HeartbeatMs, pm, options.clientCerts);
+    logTlsFailure(*channel, ok, log);
+    return ok;
 }
 
 bool HttpClient::answerProxyNtlm(HttpControl& options, const char* host, int port, ProgressMonitor* pm, LogBase& log) {

@@ -1,5 +1,9 @@
 #include "netlib/pki/CertificateFields.h"
 
+#include <arpa/inet.h>
+
+#include <algorithm>
+#include <cctype>
 #include <string_view>
 #include <vector>
 
@@ -160,6 +164,14 @@ std::unique_ptr<CertificateFields> readCertificateFields(platform::PCCERT_CONTEX
     if (!childItems(cert->der, outer) || outer.size() != 3 || !childItems(outer[0], tbs))
         return nullptr;
     std::size_t at = !tbs.empty() && static_cast<unsigned char>(tbs[0][0]) == kContextConstructed0 ? 1 : 0;
+    if (at == 1) {
+        std::unique_ptr<Asn1> wrap = decoded(tbs[0]);
+        const Asn1* number = wrap ? wrap->getChild(0) : nullptr;
+        DataBuffer value;
+        if (number && number->tag == asn::kTagInteger)
+            number->getContent(value);
+        cert->version = value.getSize() == 1 ? value.getData()[0] + 1 : 0;
+    }
     constexpr std::size_t kIssuer = 2, kValidity = 3, kSubject = 4, kKeyInfo = 5;
     if (tbs.size() < at + kKeyInfo + 1)
         return nullptr;
@@ -194,7 +206,63 @@ std::unique_ptr<CertificateFields> readCertificateFields(platform::PCCERT_CONTEX
     MsCertificate::getKeyIdentifiers(context, ski, aki);
     cert->subjectKeyId = bytesOf(ski);
     cert->authorityKeyId = bytesOf(aki);
+    MsCertificate::getExtensionFacts(context, cert->facts);
     return cert;
+}
+
+namespace {
+
+std::string lowered(std::string text) {
+    std::transform(text.begin(), text.end(), text.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    return text;
+}
+
+// A name of the certificate against a host name, both lower case.
+bool dnsNameMatches(const std::string& pattern, const std::string& host) {
+    if (pattern.empty())
+        return false;
+    if (pattern.find('*') == std::string::npos)
+        return pattern == host;
+    const std::size_t dot = pattern.find('.');
+    // "*" alone, "*" past the first label or inside it: never a match.
+    if (dot == std::string::npos || dot != 1 || pattern[0] != '*' || pattern.find('*', 1) != std::string::npos)
+        return false;
+    const std::size_t hostDot = host.find('.');
+    if (hostDot == 0 || hostDot == std::string::npos)
+        return false;
+    return host.compare(hostDot, std::string::npos, pattern, dot, std::string::npos) == 0;
+}
+
+} // namespace
+
+bool certificateNamesHost(const CertificateFields& cert, const std::string& hostText) {
+    std::string host = hostText;
+    if (host.size() > 2 && host.front() == '[' && host.back() == ']')
+        host = host.substr(1, host.size() - 2);
+    host = lowered(host);
+    unsigned char address[16] = {};
+    std::size_t addressSize = 0;
+    if (inet_pton(AF_INET, host.c_str(), address) == 1)
+        addressSize = 4;
+    else if (inet_pton(AF_INET6, host.c_str(), address) == 1)
+        addressSize = 16;
+    const CertificateExtensionFacts& facts = cert.facts;
+    if (addressSize != 0) {
+        const std::string wanted(reinterpret_cast<const char*>(address), addressSize);
+        if (std::find(facts.ipAddresses.begin(), facts.ipAddresses.end(), wanted) != facts.ipAddresses.end())
+            return true;
+    } else {
+        for (const std::string& name : facts.dnsNames)
+            if (dnsNameMatches(lowered(name), host))
+                return true;
+    }
+    if (!facts.dnsNames.empty() || !facts.ipAddresses.empty())
+        return false;
+    for (const std::string& name : facts.commonNames)
+        if (dnsNameMatches(lowered(name), host))
+            return true;
+    return false;
 }
 
 } // namespace tessik

@@ -5,10 +5,28 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "platform/CertStore.h"
 
 namespace tessik {
+
+// What the extensions and the subject say about issuing and naming.
+struct CertificateExtensionFacts {
+    bool hasBasicConstraints = false;
+    bool ca = false;
+    // -1: no path length constraint.
+    long pathLength = -1;
+    bool hasKeyUsage = false;
+    bool keyCertSign = false;
+    // A basic-constraints or key-usage extension that cannot be read.
+    bool malformed = false;
+    // subjectAltName: DNS names as text, IP addresses as their 4 or 16 bytes.
+    std::vector<std::string> dnsNames;
+    std::vector<std::string> ipAddresses;
+    // The content of every common name of the subject.
+    std::vector<std::string> commonNames;
+};
 
 struct CertificateFields {
     std::string der;
@@ -24,13 +42,24 @@ struct CertificateFields {
     std::string key;
     std::string subjectKeyId;
     std::string authorityKeyId;
+    // 1 to 3, as the certificate says (absent: 1).
+    long version = 1;
+    CertificateExtensionFacts facts;
     bool timesRead = false;
     std::int64_t notBefore = 0;
     std::int64_t notAfter = 0;
 
     bool selfIssued() const { return subject == issuer; }
     bool validAt(std::int64_t t) const { return timesRead && notBefore <= t && t <= notAfter; }
+    bool notYetValidAt(std::int64_t t) const { return !timesRead || t < notBefore; }
 };
+
+// Whether the certificate names the host: an IP address (dotted IPv4, or
+// IPv6 with or without brackets) against the subjectAltName IP addresses, a
+// name against its DNS names, where a `*` stands for exactly one label and
+// only as the whole left-most one; the subject's common names count only when
+// the subjectAltName holds neither kind. Case is ignored.
+bool certificateNamesHost(const CertificateFields& cert, const std::string& host);
 
 // Null when the context holds no certificate that can be read.
 std::unique_ptr<CertificateFields> readCertificateFields(platform::PCCERT_CONTEXT context);

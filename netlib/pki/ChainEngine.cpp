@@ -77,6 +77,51 @@ struct ChainContextImpl : CERT_CHAIN_CONTEXT {
     std::vector<platform::PCCERT_CONTEXT> elements;
 };
 
+// openssl's kinds of CA: 0 none, 1 by basic constraints, 3 a version 1
+// self-issued root, 4 by a key usage that allows certificate signing.
+enum CaKind { kNotCa = 0, kCaByConstraints = 1, kCaV1Root = 3, kCaByKeyUsage = 4 };
+
+CaKind caKind(const ChainCert& cert) {
+    const CertificateExtensionFacts& facts = cert.facts;
+    if (facts.malformed || (facts.hasKeyUsage && !facts.keyCertSign))
+        return kNotCa;
+    if (facts.hasBasicConstraints)
+        return facts.ca ? kCaByConstraints : kNotCa;
+    if (cert.version == 1 && cert.selfIssued())
+        return kCaV1Root;
+    return facts.hasKeyUsage ? kCaByKeyUsage : kNotCa;
+}
+
+// The issuers of the path (element 1 up) as CAs; the top alone may be a CA
+// by other means than basic constraints.
+DWORD judgeIssuers(const std::vector<const ChainCert*>& path, LogBase* log) {
+    DWORD status = 0;
+    long belowNotSelfIssued = 0;
+    for (std::size_t i = 1; i < path.size(); ++i) {
+        const ChainCert& cert = *path[i];
+        const CaKind kind = caKind(cert);
+        const bool top = i + 1 == path.size();
+        const char* failed = nullptr;
+        if (cert.facts.hasKeyUsage && !cert.facts.keyCertSign) {
+            status |= CERT_TRUST_IS_NOT_VALID_FOR_USAGE;
+            failed = chain_msg::kNoCertSign;
+        } else if (kind == kNotCa || (!top && kind != kCaByConstraints)) {
+            status |= CERT_TRUST_INVALID_BASIC_CONSTRAINTS;
+            failed = chain_msg::kNotACa;
+        } else if (i > 1 && cert.facts.pathLength >= 0 && belowNotSelfIssued > cert.facts.pathLength) {
+            status |= CERT_TRUST_INVALID_BASIC_CONSTRAINTS;
+            failed = chain_msg::kPathTooLong;
+        }
+        if (failed && log) {
+            log->logError(failed);
+            log->logDataLong("pathElement", static_cast<long>(i));
+        }
+        if (!cert.selfIssued())
+            ++belowNotSelfIssued;
+    }
+    return status;
+}
+
 } // namespace
 
 struct ChainEngineState {
@@ -137,7 +182,6 @@ void CertFreeCertificateChainEngine(HCERTCHAINENGINE engine) {
 BOOL CertGetCertificateChain(HCERTCHAINENGINE engine, platform::PCCERT_CONTEXT context, const platform::FILETIME* time,
                              platform::HCERTSTORE additionalStore, const CERT_CHAIN_PARA* para, DWORD flags,
                              void* reserved, PCCERT_CHAIN_CONTEXT* chain, LogBase* log) {
-    (void)additionalStore;
     (void)flags;
     if (!engine || !context || !chain || reserved || (para && para->cbSize != sizeof(CERT_CHAIN_PARA))) {
         platform::SetLastError(platform::ERROR_INVALID_PARAMETER);
@@ -160,6 +204,19 @@ BOOL CertGetCertificateChain(HCERTCHAINENGINE engine, platform::PCCERT_CONTEXT c
         status = CERT_TRUST_IS_NOT_SIGNATURE_VALID | CERT_TRUST_IS_PARTIAL_CHAIN | CERT_TRUST_IS_NOT_TIME_VALID;
     } else {
         end->trusted = engine->isTrusted(*end);
+        std::vector<const ChainCert*> candidates;
+        for (const auto& cert : engine->pool)
+            candidates.push_back(cert.get());
+        std::vector<std::unique_ptr<ChainCert>> sent;
+        for (platform::PCCERT_CONTEXT c =
+                 additionalStore ? platform::CertEnumCertificatesInStore(additionalStore, nullptr) : nullptr;
+             c; c = platform::CertEnumCertificatesInStore(additionalStore, c)) {
+            std::unique_ptr<ChainCert> cert = readCertificate(c);
+            if (cert && !engine->byDer.count(cert->der)) {
+                candidates.push_back(cert.get());
+                sent.push_back(std::move(cert));
+            }
+        }
         std::vector<const ChainCert*> path{end.get()};
         std::unordered_set<std::string> inPath{end->der};
         bool reachedRoot = false;
@@ -184,7 +241,7 @@ BOOL CertGetCertificateChain(HCERTCHAINENGINE engine, platform::PCCERT_CONTEXT c
             const ChainCert* best = nullptr;
             SignatureCheck bestCheck = SignatureCheck::Unsupported;
             int bestScore = -1;
-            for (const auto& candidate : engine->pool) {
+            for (const ChainCert* candidate : candidates) {
                 if (candidate->subject != current.issuer || inPath.count(candidate->der))
                     continue;
                 SignatureCheck check = verifyLink(current, *candidate);
@@ -192,7 +249,7 @@ BOOL CertGetCertificateChain(HCERTCHAINENGINE engine, platform::PCCERT_CONTEXT c
                 int score = (check == SignatureCheck::Valid ? 8 : 0) + (keyIdMatch ? 4 : 0) +
                             (candidate->validAt(now) ? 2 : 0) + (candidate->trusted ? 1 : 0);
                 if (score > bestScore) {
-                    best = candidate.get();
+                    best = candidate;
                     bestCheck = check;
                     bestScore = score;
                 }
@@ -219,8 +276,12 @@ BOOL CertGetCertificateChain(HCERTCHAINENGINE engine, platform::PCCERT_CONTEXT c
         if (reachedRoot && !path.back()->trusted)
             status |= CERT_TRUST_IS_UNTRUSTED_ROOT;
         for (const ChainCert* element : path)
-            if (!element->validAt(now))
+            if (!element->validAt(now)) {
                 status |= CERT_TRUST_IS_NOT_TIME_VALID;
+                result->TrustStatus.dwInfoStatus |=
+                    element->notYetValidAt(now) ? kChainInfoNotYetValid : kChainInfoExpired;
+            }
+        status |= judgeIssuers(path, log);
         for (std::size_t i = 1; i < path.size(); ++i)
             result->elements.push_back(platform::CertCreateCertificateContext(
                 platform::X509_ASN_ENCODING, bytePtr(path[i]->der), static_cast<DWORD>(path[i]->der.size())));

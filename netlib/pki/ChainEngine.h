@@ -6,12 +6,19 @@
 // bundle) and the others (CA, MY and AddressBook, user and machine). A path
 // goes by names, issuer to subject, with the issuer whose key verifies the
 // signature preferred, then the one the authority key identifier names,
-// then one valid at the time, then a trusted one. RSA signatures with
-// PKCS#1 v1.5 padding are verified; any other algorithm counts as a bad
-// signature and says so in the log.
+// then one valid at the time, then a trusted one; the certificates of an
+// additional store (those a TLS server sent with its own) are candidates
+// too, never trusted. RSA signatures with PKCS#1 v1.5 padding are
+// verified; any other algorithm counts as a bad signature and says so in
+// the log.
 //
-// Signature checks, times and trust are all this engine judges: no
-// revocation, basic constraints, usages, policies or name constraints.
+// Every issuer on the path must be a CA as openssl judges one: a key usage,
+// when present, allows certificate signing; basic constraints say cA;
+// without them only the top of the path may stand, as a version 1
+// self-issued root or with a key usage that allows certificate signing; a
+// path length constraint bounds the CAs below it that are not
+// self-issued. Beyond that: no revocation, extended usages, policies or
+// name constraints.
 #include <cstdint>
 
 #include "platform/CertStore.h"
@@ -30,8 +37,17 @@ constexpr DWORD USAGE_MATCH_TYPE_AND = 0;
 constexpr DWORD CERT_TRUST_NO_ERROR = 0;
 constexpr DWORD CERT_TRUST_IS_NOT_TIME_VALID = 0x1;
 constexpr DWORD CERT_TRUST_IS_NOT_SIGNATURE_VALID = 0x8;
+// An issuer whose key usage does not allow certificate signing.
+constexpr DWORD CERT_TRUST_IS_NOT_VALID_FOR_USAGE = 0x10;
 constexpr DWORD CERT_TRUST_IS_UNTRUSTED_ROOT = 0x20;
+// An issuer that is no CA, or a path length constraint exceeded.
+constexpr DWORD CERT_TRUST_INVALID_BASIC_CONSTRAINTS = 0x400;
 constexpr DWORD CERT_TRUST_IS_PARTIAL_CHAIN = 0x10000;
+
+// This engine's own information bits beside CERT_TRUST_IS_NOT_TIME_VALID:
+// which way a certificate of the path is out of time.
+constexpr DWORD kChainInfoExpired = 0x10000000;
+constexpr DWORD kChainInfoNotYetValid = 0x20000000;
 
 // Paths longer than this are cut and reported partial.
 constexpr int kMaxChainLength = 16;
@@ -40,6 +56,9 @@ namespace chain_msg {
 constexpr const char* kUnsupportedSignature =
     "Cannot verify this signature algorithm; the signature counts as invalid.";
 constexpr const char* kUnreadableCertificate = "The certificate to build a chain for cannot be read.";
+constexpr const char* kNotACa = "An issuer on the path is not a CA certificate.";
+constexpr const char* kNoCertSign = "An issuer's key usage does not allow certificate signing.";
+constexpr const char* kPathTooLong = "A path length constraint is exceeded.";
 } // namespace chain_msg
 
 struct CERT_CHAIN_ENGINE_CONFIG {
@@ -84,13 +103,14 @@ struct CERT_CHAIN_CONTEXT {
 };
 using PCCERT_CHAIN_CONTEXT = const CERT_CHAIN_CONTEXT*;
 
-// Restricted stores and additional stores are not offered: the engine
-// always reads the system stores. cbSize must be the structure's size.
+// Restricted stores are not offered: the engine always reads the system
+// stores. cbSize must be the structure's size.
 BOOL CertCreateCertificateChainEngine(const CERT_CHAIN_ENGINE_CONFIG* config, HCERTCHAINENGINE* engine);
 void CertFreeCertificateChainEngine(HCERTCHAINENGINE engine);
-// time null: now (the platform clock, which tests can pin). Requested
-// usages are not judged. The log, when given, says why a signature could
-// not be verified.
+// time null: now (the platform clock, which tests can pin). additionalStore
+// (may be null): more candidate issuers, untrusted. Requested usages are
+// not judged. The log, when given, says why a signature could not be
+// verified and which CA check failed.
 BOOL CertGetCertificateChain(HCERTCHAINENGINE engine, platform::PCCERT_CONTEXT context, const platform::FILETIME* time,
                              platform::HCERTSTORE additionalStore, const CERT_CHAIN_PARA* para, DWORD flags,
                              void* reserved, PCCERT_CHAIN_CONTEXT* chain, LogBase* log = nullptr);

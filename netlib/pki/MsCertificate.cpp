@@ -7,6 +7,7 @@
 #include "netlib/core/LogBase.h"
 #include "netlib/core/StringPair.h"
 #include "netlib/pki/Asn1.h"
+#include "netlib/pki/CertificateFields.h"
 #include "netlib/pki/ChainEngine.h"
 #include "netlib/pki/KeyContainer.h"
 #include "netlib/pki/TessikX509.h"
@@ -22,12 +23,21 @@ constexpr std::uint32_t kTagOctetString = 4;
 constexpr std::uint32_t kTagExtensions = 3;
 constexpr std::uint32_t kTagRfc822Name = 1;
 constexpr std::uint32_t kTagKeyIdentifier = 0;
+constexpr std::uint32_t kTagBoolean = 1;
+constexpr std::uint32_t kTagSequence = 16;
+constexpr std::uint32_t kTagDnsName = 2;
+constexpr std::uint32_t kTagIpAddress = 7;
+constexpr int kSubjectField = 4;
+// Path lengths beyond this are as good as none.
+constexpr long kMaxPathLength = 1L << 24;
 
 constexpr const char* kOidSubjectKeyId = "2.5.29.14";
 constexpr const char* kOidKeyUsage = "2.5.29.15";
 constexpr const char* kOidSubjectAltName = "2.5.29.17";
 constexpr const char* kOidAuthorityKeyId = "2.5.29.35";
 constexpr const char* kOidExtKeyUsage = "2.5.29.37";
+constexpr const char* kOidBasicConstraints = "2.5.29.19";
+constexpr const char* kOidCommonName = "2.5.4.3";
 
 constexpr unsigned char kKuDigitalSignature = 0x80;
 constexpr unsigned char kKuNonRepudiation = 0x40;
@@ -238,6 +248,100 @@ void MsCertificate::getKeyIdentifiers(platform::PCCERT_CONTEXT context, DataBuff
     }
 }
 
+namespace {
+
+std::string contentOf(const Asn1* node) {
+    DataBuffer bytes;
+    node->getContent(bytes);
+    return std::string(reinterpret_cast<const char*>(bytes.getData()), bytes.getSize());
+}
+
+// SEQUENCE { cA BOOLEAN DEFAULT FALSE, pathLenConstraint INTEGER OPTIONAL }.
+void readBasicConstraints(const Asn1& value, CertificateExtensionFacts& out) {
+    out.hasBasicConstraints = true;
+    if (value.tagClass != 0 || value.tag != kTagSequence || value.primitive) {
+        out.malformed = true;
+        return;
+    }
+    for (int i = 0; i < value.getNumChildren(); ++i) {
+        const Asn1* part = value.getChild(i);
+        std::string bytes = contentOf(part);
+        if (part->tagClass == 0 && part->tag == kTagBoolean && i == 0 && bytes.size() == 1) {
+            out.ca = bytes[0] != 0;
+        } else if (part->tagClass == 0 && part->tag == kTagInteger && !bytes.empty() &&
+                   static_cast<unsigned char>(bytes[0]) < 0x80) {
+            long length = 0;
+            for (unsigned char b : bytes)
+                length = length > kMaxPathLength ? length : (length << 8) | b;
+            out.pathLength = length;
+        } else {
+            out.malformed = true;
+        }
+    }
+}
+
+void readKeyUsage(const Asn1& value, CertificateExtensionFacts& out) {
+    out.hasKeyUsage = true;
+    std::string bits = contentOf(&value);
+    if (value.tag != kTagBitString || bits.empty()) {
+        out.malformed = true;
+        return;
+    }
+    // The first content byte counts the unused bits.
+    out.keyCertSign = bits.size() > 1 && (static_cast<unsigned char>(bits[1]) & kKuKeyCertSign) != 0;
+}
+
+void readAltNames(const Asn1& value, CertificateExtensionFacts& out) {
+    for (int i = 0; i < value.getNumChildren(); ++i) {
+        const Asn1* name = value.getChild(i);
+        if (name->tagClass != kClassContext || !name->primitive)
+            continue;
+        if (name->tag == kTagDnsName)
+            out.dnsNames.push_back(contentOf(name));
+        else if (name->tag == kTagIpAddress)
+            out.ipAddresses.push_back(contentOf(name));
+    }
+}
+
+void readCommonNames(const Asn1* subject, CertificateExtensionFacts& out) {
+    for (int i = 0; subject && i < subject->getNumChildren(); ++i) {
+        const Asn1* set = subject->getChild(i);
+        for (int j = 0; j < set->getNumChildren(); ++j) {
+            const Asn1* pair = set->getChild(j);
+            const Asn1* oid = pair->getChild(0);
+            const Asn1* text = pair->getChild(1);
+            StringBuffer oidText;
+            if (oid && text && oid->isOid() && oid->getOidString(oidText) && oidText.equals(kOidCommonName) &&
+                text->primitive)
+                out.commonNames.push_back(contentOf(text));
+        }
+    }
+}
+
+} // namespace
+
+void MsCertificate::getExtensionFacts(platform::PCCERT_CONTEXT context, CertificateExtensionFacts& out) {
+    out = CertificateExtensionFacts();
+    std::unique_ptr<Asn1> cert = decodeContext(context);
+    readCommonNames(tbsField(cert.get(), kSubjectField), out);
+    for (const auto& ext : extensionsOf(cert.get())) {
+        std::unique_ptr<Asn1> value = decodeValue(ext->value);
+        if (ext->oid == kOidBasicConstraints) {
+            if (value)
+                readBasicConstraints(*value, out);
+            else
+                out.hasBasicConstraints = out.malformed = true;
+        } else if (ext->oid == kOidKeyUsage) {
+            if (value)
+                readKeyUsage(*value, out);
+            else
+                out.hasKeyUsage = out.malformed = true;
+        } else if (ext->oid == kOidSubjectAltName && value) {
+            readAltNames(*value, out);
+        }
+    }
+}
+
 void MsCertificate::parseNames(LogBase& log) {
     issuerNameText(m_context, m_issuerText);
     getSubjectText(m_subjectText, log);
@@ -317,7 +421,9 @@ void MsCertificate::checkChain(LogBase& log) {
     }
     DWORD status = chain->TrustStatus.dwErrorStatus;
     m_signatureValid = (status & CERT_TRUST_IS_NOT_SIGNATURE_VALID) == 0;
-    m_rootTrusted = (status & (CERT_TRUST_IS_UNTRUSTED_ROOT | CERT_TRUST_IS_PARTIAL_CHAIN)) == 0;
+    // A path through an issuer that is no CA leads to no trusted root.
+    m_rootTrusted = (status & (CERT_TRUST_IS_UNTRUSTED_ROOT | CERT_TRUST_IS_PARTIAL_CHAIN |
+                               CERT_TRUST_INVALID_BASIC_CONSTRAINTS | CERT_TRUST_IS_NOT_VALID_FOR_USAGE)) == 0;
     m_expired = (status & CERT_TRUST_IS_NOT_TIME_VALID) != 0;
     CertFreeCertificateChain(chain);
     CertFreeCertificateChainEngine(engine);

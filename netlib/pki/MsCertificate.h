@@ -14,6 +14,7 @@
 namespace tessik {
 
 class LogBase;
+struct CertificateExtensionFacts;
 
 namespace mscert_msg {
 constexpr const char* kCreateFromBinary = "createFromBinary: ";
@@ -62,6 +63,8 @@ public:
     void getSubjectText(XString& out, LogBase& log);
     static void getKeyIdentifiers(platform::PCCERT_CONTEXT context, DataBuffer& subjectKeyId,
                                   DataBuffer& authorityKeyId);
+    // Basic constraints, key usage, subjectAltName and the common names.
+    static void getExtensionFacts(platform::PCCERT_CONTEXT context, CertificateExtensionFacts& out);
 
     // The chain verdicts, worked out once by the chain engine and kept.
     bool isSignatureValid(LogBase& log);

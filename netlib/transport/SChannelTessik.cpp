@@ -3,6 +3,8 @@
 #include <cctype>
 #include <cstdio>
 #include <cstring>
+#include <string>
+#include <vector>
 
 #include "netlib/pki/Certificate.h"
 #include "netlib/transport/TlsCertificates.h"
@@ -167,8 +169,13 @@ bool SChannelTessik::handshake(LogBase& log, const ExtPtrArray* clientCerts) {
         pm->progressInfo("SslHandshake", "Starting");
     if (!m_protocol.startClientHandshake(m_endpoint, m_handshakeParams, clientCerts, log, m_verbose)) {
         log.logError(schannel_msg::kHandshakeFailed);
-        // Nothing can be sent on a connection whose handshake broke off.
-        closeChannel(log);
+        m_failureReason = kSChannelFailHandshake;
+        log.logDataLong("lastAlertLevel", static_cast<int>(m_protocol.lastAlertLevel()));
+        log.logDataLong("lastAlertDescription", static_cast<int>(m_protocol.lastAlertDescription()));
+        // Nothing can be sent on a connection whose handshake broke off; the
+        // alert that ended it stays readable.
+        m_endpoint.close(log);
+        m_protocol.reset(true, true);
         return false;
     }
     if (pm != nullptr)
@@ -237,23 +244,30 @@ bool SChannelTessik::checkServerCertificate(LogBase& log) {
     }
     log.logInfo("Verifying server certificate...");
     m_serverCertVerified = false;
-    TlsCertVerdicts verdicts;
-    tlsCertificateVerdicts(*m_serverCert, verdicts, log);
-    if (verdicts.expired) {
-        failVerification(schannel_msg::kExpired, log);
-        return false;
+    std::vector<std::string> ders;
+    for (int i = 0; i < m_protocol.numServerCerts(); ++i) {
+        DataBuffer der;
+        if (m_protocol.getServerCertDer(i, der))
+            ders.emplace_back(reinterpret_cast<const char*>(der.getData()), der.getSize());
     }
-    log.logInfo("Server certificate is NOT expired.");
-    if (!verdicts.signatureVerified) {
-        failVerification(schannel_msg::kBadSignature, log);
-        return false;
-    }
-    log.logInfo("Server certificate signature is verified.");
-    if (!verdicts.trustedRoot) {
-        failVerification(schannel_msg::kUntrustedRoot, log);
-        return false;
-    }
-    log.logInfo("Server certificate has a trusted root.");
+    static const struct {
+        TlsServerCheck check;
+        const char* message;
+    } kRefusals[] = {
+        {TlsServerCheck::kNoCertificate, schannel_msg::kNoServerCert},
+        {TlsServerCheck::kExpired, schannel_msg::kExpired},
+        {TlsServerCheck::kNotYetValid, schannel_msg::kNotYetValid},
+        {TlsServerCheck::kSignature, schannel_msg::kBadSignature},
+        {TlsServerCheck::kNotACa, schannel_msg::kIssuerNotACa},
+        {TlsServerCheck::kUntrustedRoot, schannel_msg::kUntrustedRoot},
+        {TlsServerCheck::kNameMismatch, schannel_msg::kNameMismatch},
+    };
+    const TlsServerCheck check = checkTlsServerChain(ders, m_host.getString(), log);
+    for (const auto& refusal : kRefusals)
+        if (refusal.check == check) {
+            failVerification(refusal.message, log);
+            return false;
+        }
     log.logInfo(schannel_msg::kVerified);
     m_serverCertVerified = true;
     return true;

@@ -23,6 +23,8 @@ class Certificate;
 enum SChannelFailure : std::uint32_t {
     kSChannelFailNone = 0,
     kSChannelFailProxy = 102,
+    // The TLS handshake broke off; the protocol's last alert says how.
+    kSChannelFailHandshake = 103,
     kSChannelFailVerify = 105,
 };
 
@@ -38,8 +40,11 @@ constexpr const char* kProxyRefused = "The proxy refused the CONNECT request.";
 constexpr const char* kProxyHeadTooLong = "The proxy's answer to CONNECT has no end of header.";
 constexpr const char* kNoServerCert = "No server certificate is available.";
 constexpr const char* kExpired = "Server certificate is expired.";
+constexpr const char* kNotYetValid = "Server certificate is not yet valid.";
 constexpr const char* kBadSignature = "Server certificate signature verification failed.";
+constexpr const char* kIssuerNotACa = "Server certificate chain has an issuer that may not issue certificates.";
 constexpr const char* kUntrustedRoot = "Server certificate root is not trusted.";
+constexpr const char* kNameMismatch = "Server certificate does not name the host (name mismatch).";
 constexpr const char* kVerified = "Server certificate is verified.";
 } // namespace schannel_msg
 
@@ -50,6 +55,8 @@ public:
     SChannelTessik(const SChannelTessik&) = delete;
     SChannelTessik& operator=(const SChannelTessik&) = delete;
 
+    // The server's host: where a direct connect goes, and the name its
+    // certificate must carry when verification is required.
     void setHostname(const char* host) { m_host.setString(host != nullptr ? host : ""); }
     void setPort(unsigned int port) { m_port = port; }
     // "ssl30" (blanks and dots ignored, any case) offers SSL 3.0; anything
@@ -66,6 +73,8 @@ public:
     // Settings nothing in the library changes after construction.
     void setHttpProxy(const char* host, unsigned int port);
     void setUseHttpProxy(bool on) { m_useProxy = on; }
+    // Set by the HTTP client for every connection. The chain to a trusted root, times, issuers and the host name, each
+    // handshake; a failure ends it with failure reason 105.
     void setRequireServerVerification(bool on) { m_requireVerification = on; }
 
     bool EstablishChannel(LogBase& log, bool* dnsFailed, unsigned int connectTimeoutMs, unsigned int heartbeatMs,

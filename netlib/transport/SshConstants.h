@@ -19,6 +19,7 @@ enum SshMsg : int {
     kSshMsgKexDhReply = 31,
     kSshMsgKexDhGexInit = 32,
     kSshMsgKexDhGexReply = 33,
+    kSshMsgKexDhGexRequest = 34,
     kSshMsgUserauthRequest = 50,
     kSshMsgUserauthFailure = 51,
     kSshMsgUserauthSuccess = 52,
@@ -40,9 +41,8 @@ enum SshMsg : int {
     kSshMsgChannelSuccess = 99,
     kSshMsgChannelFailure = 100,
 };
-// The group-exchange request in its single-size form (RFC 4419) and the
-// group the server answers with share numbers with the fixed-group messages.
-inline constexpr int kSshMsgKexDhGexRequestOld = 30;
+// The group the server answers a group-exchange request with shares its
+// number with the fixed-group reply (RFC 4419).
 inline constexpr int kSshMsgKexDhGexGroup = 31;
 
 // What ends SshTransport::readUntilCondition.
@@ -126,7 +126,9 @@ inline constexpr const char* kSshNamesHostKeyRsaFirst = "ssh-rsa,ssh-dss";
 inline constexpr const char* kSshNamesHostKeyDssFirst = "ssh-dss,ssh-rsa";
 inline constexpr const char* kSshNamesCiphers =
     "aes256-cbc,aes128-cbc,twofish256-cbc,twofish128-cbc,blowfish-cbc,3des-cbc,arcfour128,arcfour256";
-inline constexpr const char* kSshNamesMacs = "hmac-sha1,hmac-md5,none";
+// Never "none" for a cipher or a MAC: a server that lists only that would
+// get a session anyone on the path can read or change.
+inline constexpr const char* kSshNamesMacs = "hmac-sha1,hmac-md5";
 inline constexpr const char* kSshNamesCompressZlib = "zlib,none";
 inline constexpr const char* kSshNamesCompressNone = "none";
 
@@ -143,5 +145,7 @@ inline constexpr const char* kSshMsgSharedSecretFailed = "Failed to compute the 
 inline constexpr const char* kSshMsgBadGroup = "Server sent an unacceptable Diffie-Hellman group.";
 inline constexpr const char* kSshMsgBadDssSignature = "DSS signature blob has the wrong size.";
 inline constexpr const char* kSshMsgNoKeyExchange = "Key exchange message without a key exchange in progress.";
+inline constexpr const char* kSshMsgKexUnimplemented = "The server does not implement a key exchange message we sent.";
+inline constexpr const char* kSshMsgKexDisconnect = "The server ended the connection during the key exchange.";
 
 } // namespace tessik

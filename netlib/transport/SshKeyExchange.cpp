@@ -50,7 +50,6 @@ constexpr Choice kCipherChoices[] = {
 constexpr Choice kMacChoices[] = {
     {"hmac-sha1", kSshMacSha1, "MAC: HMAC-SHA1"},
     {"hmac-md5", kSshMacMd5, "MAC: HMAC-MD5"},
-    {"none", kSshMacNone, "MAC: None"},
 };
 constexpr Choice kCompressChoices[] = {
     {"zlib", kSshCompressZlib, "Compression: zlib"},
@@ -296,11 +295,15 @@ bool SshKeyExchange::beginDiffieHellman(LogBase& log) {
     log.logDataLong("pbits", static_cast<int>(m_groupSize));
     if (kexAlg == kSshKexGexSha256 || kexAlg == kSshKexGexSha1) {
         m_replyMsg = kSshMsgKexDhGexReply;
+        // min, preferred and max (RFC 4419 section 3): every server knows
+        // this form; OpenSSH refuses the old one with the preferred size alone.
         log.logInfo("Sending KEX_DH_GEX_REQUEST...");
         log.logDataLong("kex_pbits", static_cast<int>(m_groupSize));
         clearOutgoing();
-        m_outgoing.appendChar(kSshMsgKexDhGexRequestOld);
+        m_outgoing.appendChar(kSshMsgKexDhGexRequest);
+        sshAppendUint32(m_outgoing, kSshMinGroupBits);
         sshAppendUint32(m_outgoing, m_groupSize);
+        sshAppendUint32(m_outgoing, kSshMaxGroupBits);
         setOutgoing("KEX_DH_GEX_REQUEST", "Error sending KEX_DH_GEX_REQUEST message to server");
         m_phase = Phase::kAwaitGroup;
         return true;
@@ -367,7 +370,9 @@ bool SshKeyExchange::computeExchangeHash(int replyMsgType, std::uint32_t groupSi
     appendString(in, serverKexInit);
     appendString(in, hostKeyBlob);
     if (replyMsgType == kSshMsgKexDhGexReply) {
+        sshAppendUint32(in, kSshMinGroupBits);
         sshAppendUint32(in, groupSize);
+        sshAppendUint32(in, kSshMaxGroupBits);
         sshAppendMpint(in, dh.p);
         sshAppendMpint(in, dh.g);
     }

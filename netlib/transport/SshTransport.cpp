@@ -281,6 +281,10 @@ bool SshTransport::channelMatches(const SshChannel* channel, const DataBuffer& p
     return channel && sshChannelRecipient(payload) == static_cast<std::int64_t>(channel->clientChannelNum);
 }
 
+bool SshTransport::keyExchangeRunning(int condition) const {
+    return condition == kSshUntilNewKeys || m_reExchange || m_kex.phase() != SshKeyExchange::Phase::kIdle;
+}
+
 SshTransport::Handled SshTransport::claim(ReadContext& c, const DataBuffer& payload, int msgType) {
     c.payloadOut.appendDb(payload);
     c.outcome.msgType = msgType;
@@ -388,6 +392,13 @@ SshTransport::Handled SshTransport::handleMessage(ReadContext& c, const DataBuff
         return Handled::kContinue;
     case kSshMsgUnimplemented:
         log.logInfo("[SSH] Received UNIMPLEMENTED message");
+        // A server that cannot take our key exchange message will send
+        // nothing more for it: waiting out the idle time-out gains nothing.
+        if (keyExchangeRunning(cond)) {
+            log.logError(kSshMsgKexUnimplemented);
+            log.logDataLong("kexAlgorithm", m_kex.kexAlg);
+            return Handled::kFail;
+        }
         if (cond == kSshUntilServiceAccept) {
             claim(c, payload, msgType);
             return m_reExchange ? Handled::kContinue : Handled::kFail;
@@ -458,7 +469,10 @@ SshTransport::Handled SshTransport::handleMessage(ReadContext& c, const DataBuff
         log.logInfo("Received DISCONNECT message");
         m_disconnectText.clear();
         parseDisconnect(payload, m_disconnectReason, m_disconnectText, log);
+        if (keyExchangeRunning(cond))
+            log.logError(kSshMsgKexDisconnect);
         log.logDataLong("DisconnectReason", static_cast<int>(m_disconnectReason));
+        log.logData("DisconnectDescription", m_disconnectText.getString());
         StringBuffer note;
         note.append("Reason: ");
         note.append(m_disconnectText.getString());

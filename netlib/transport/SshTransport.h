@@ -129,6 +129,8 @@ private:
     Handled handleKexReply(ReadContext& c, const DataBuffer& payload, int msgType);
     Handled handleNewKeys(ReadContext& c, const DataBuffer& payload);
     bool sendKexPayloads(ReadContext& c);
+    // Between our KEXINIT (or the server's) and the server's NEWKEYS.
+    bool keyExchangeRunning(int condition) const;
     bool channelMatches(const SshChannel* channel, const DataBuffer& payload) const;
     bool windowUpkeep(SshChannel& channel, std::uint32_t consumed, ProgressMonitor* pm, LogBase& log, bool verbose);
     void failPacketRead(bool partial);

@@ -2,6 +2,8 @@
 // Where the TLS client meets certificate objects: the certificates a peer
 // sends are read here, and nowhere else.
 #include <memory>
+#include <string>
+#include <vector>
 
 #include "netlib/core/DataBuffer.h"
 
@@ -23,12 +25,22 @@ enum class TlsKeyResult { kOk, kNoCertificate, kNoPublicKey };
 // RSAPublicKey DER), replacing out.
 TlsKeyResult tlsCertificatePublicKey(const DataBuffer& der, DataBuffer& out, LogBase& log);
 
-// The verdicts of the platform's chain check of a certificate.
-struct TlsCertVerdicts {
-    bool expired = true;
-    bool signatureVerified = false;
-    bool trustedRoot = false;
+// What the check of a server's certificate found; the first failure in
+// this order decides.
+enum class TlsServerCheck {
+    kVerified,
+    kNoCertificate,
+    kExpired,
+    kNotYetValid,
+    kSignature,
+    kNotACa,
+    kUntrustedRoot,
+    kNameMismatch,
 };
-void tlsCertificateVerdicts(Certificate& cert, TlsCertVerdicts& out, LogBase& log);
+// The chain from the server's certificate (ders[0]) through the others it
+// sent (untrusted candidates) to a root of the ROOT stores, each signature,
+// validity time and issuer judged by the chain engine; then the host the
+// request is for against the certificate's names.
+TlsServerCheck checkTlsServerChain(const std::vector<std::string>& ders, const char* host, LogBase& log);
 
 } // namespace tessik

@@ -85,6 +85,9 @@ inline constexpr unsigned int kTlsKeyBlockSize = 256;
 // Label and seed of one PRF call.
 inline constexpr unsigned int kTlsPrfMaxLabelSeed = 108;
 inline constexpr unsigned int kTlsDefaultReadTimeoutMs = 30000;
+// Empty records taken in a row before the peer counts as hostile (as many
+// as OpenSSL takes).
+inline constexpr unsigned int kTlsMaxEmptyRecords = 32;
 
 namespace tlsmsg {
 // Record layer.
@@ -93,6 +96,9 @@ constexpr const char* kReadHeaderFailed = "Failed to read beginning of SSL/TLS r
 constexpr const char* kReadSsl2Failed = "Failed to read TLS record (1)";
 constexpr const char* kReadRecordFailed = "Failed to read TLS record (2)";
 constexpr const char* kRecordTooLong = "SSL/TLS record is longer than the protocol allows.";
+constexpr const char* kRecordVersion = "SSL/TLS record version is not 3.x.";
+constexpr const char* kTooManyEmptyRecords = "Too many empty SSL/TLS records in a row.";
+constexpr const char* kHandshakeTimedOut = "The handshake took longer than the read time-out.";
 constexpr const char* kBadSsl2Header = "Invalid SSL 2.0 record length";
 constexpr const char* kInvalidCipherList = "Invalid cipher list length";
 constexpr const char* kInvalidSessionIdLength = "Invalid session ID length";

@@ -65,6 +65,13 @@ unsigned int TlsEndpoint::getReadTimeoutMs() {
     return m_channel ? m_channel->getIdleTimeoutMs() : kTlsDefaultReadTimeoutMs;
 }
 
+void TlsEndpoint::setReadTimeoutMs(unsigned int ms) {
+    if (m_socket)
+        m_socket->setReadTimeoutMs(ms);
+    else if (m_channel)
+        m_channel->setIdleTimeoutMs(ms);
+}
+
 bool TlsEndpoint::sendBytes(const DataBuffer& data, unsigned int heartbeatMs, LogBase& log, ProgressMonitor* pm) {
     if (viaChannel())
         return m_channel->sendBytes(data, kTlsSendChunk, heartbeatMs, m_channel->getIdleTimeoutMs(), log, pm);

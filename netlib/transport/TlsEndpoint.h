@@ -30,6 +30,8 @@ public:
     bool isConnected();
     void close(LogBase& log);
     unsigned int getReadTimeoutMs();
+    // The socket's read time-out, or the channel's idle time-out.
+    void setReadTimeoutMs(unsigned int ms);
     // In writes of at most 4096 bytes.
     bool sendBytes(const DataBuffer& data, unsigned int heartbeatMs, LogBase& log, ProgressMonitor* pm);
     bool waitForData(unsigned int pollMs, unsigned int timeoutMs, ProgressMonitor* pm, bool* socketError, bool* aborted,

@@ -14,6 +14,7 @@
 #include "netlib/transport/TlsDigest.h"
 #include "netlib/transport/TlsEndpoint.h"
 #include "netlib/transport/TlsProtocol.h"
+#include "platform/Ticks.h"
 
 namespace tessik {
 
@@ -134,7 +135,11 @@ bool TlsProtocol::startClientHandshake(TlsEndpoint& endpoint, SocketReadParams& 
 
 bool TlsProtocol::clientHandshake(TlsEndpoint& endpoint, SocketReadParams& params, LogBase& log, bool verbose) {
     m_handshakeComplete = false;
+    // The read time-out bounds the handshake as a whole, not each read.
+    m_handshakeDeadline = 0;
+    m_handshakeDeadline = platform::GetTickCount64() + readTimeLeftMs(endpoint);
     const bool ok = runClientHandshake(endpoint, params, log, verbose);
+    m_handshakeDeadline = 0;
     // What a failed step left held still goes out, as it would have unheld.
     if (m_corked)
         uncork(endpoint, params, log);
@@ -206,17 +211,7 @@ bool TlsProtocol::runClientHandshake(TlsEndpoint& endpoint, SocketReadParams& pa
         log.logError(tlsmsg::kExpectedServerHello);
         return false;
     }
-    // Only what was offered: the offered version or an earlier SSL 3 one, and no compression.
-    if (m_serverHello->major != kTlsMajor || m_serverHello->minor > m_clientHello->minor) {
-        log.logError(tlsmsg::kVersionNotOffered);
-        log.logDataLong("MajorVersion", static_cast<int>(m_serverHello->major));
-        log.logDataLong("MinorVersion", static_cast<int>(m_serverHello->minor));
-        return false;
-    }
-    if (m_serverHello->compressionMethod != 0) {
-        log.logError(tlsmsg::kCompressionNotOffered);
-        return false;
-    }
+    // Its version, suite and compression were checked against the offer as it arrived.
     m_major = m_serverHello->major;
     m_minor = m_serverHello->minor;
 

@@ -31,6 +31,7 @@ constexpr const char* kReadFailed3 = "Failed to read incoming handshake messages
 constexpr const char* kReadFailed4 = "Failed to read incoming handshake messages. (4)";
 constexpr const char* kExpectedServerHello = "Expected ServerHello but did not receive it.";
 constexpr const char* kVersionNotOffered = "ServerHello names a protocol version the client did not offer.";
+constexpr const char* kSuiteNotOffered = "ServerHello names a cipher suite the client did not offer.";
 constexpr const char* kCompressionNotOffered = "ServerHello names a compression method the client did not offer.";
 constexpr const char* kUnsupportedSuite = "Unsupported cipher suite.";
 constexpr const char* kDerivedKeysFailed = "Failed to derive keys.";
@@ -86,8 +87,9 @@ public:
 
     // Frees the handshake, wipes both secrets, drops all four parameter sets
     // (fresh clear-text ones when asked), the queue and the copies of client
-    // certificates; version 3.1 again.
-    void reset(bool createFreshParams);
+    // certificates; version 3.1 again. The last alert goes too, unless kept
+    // to tell why a handshake ended.
+    void reset(bool createFreshParams, bool keepLastAlert = false);
 
     // Handshake. clientCerts: XCert entries (certificate and private key),
     // copied; null or empty for none.
@@ -141,7 +143,8 @@ public:
     // The verify data of the client's or the server's Finished.
     bool computeFinished(bool clientSide, unsigned char* out, std::uint32_t* outLength, LogBase& log);
 
-    // State read by the channel and by tests.
+    // State read by the channel and by tests. The last alert is the last one
+    // received, or the fatal one this side sent, whichever came last.
     bool closeNotifyReceived() const { return m_closeNotifyReceived; }
     std::uint32_t lastAlertLevel() const { return m_lastAlertLevel; }
     std::uint32_t lastAlertDescription() const { return m_lastAlertDescription; }
@@ -164,6 +167,11 @@ private:
     int processRecord(TlsRawRecord& record, LogBase& log, bool verbose);
     int processAlert(const DataBuffer& fragment, LogBase& log, bool verbose);
     int processHandshakeMessage(std::uint32_t type, const unsigned char* body, std::uint32_t n, LogBase& log);
+    // Whether the ServerHello chose from what this side's ClientHello offered.
+    bool serverHelloOffered(const TlsServerHello& hello, LogBase& log) const;
+    // Milliseconds the running handshake has left (the read time-out when
+    // no handshake runs); 0 once its time is up.
+    unsigned int readTimeLeftMs(TlsEndpoint& endpoint) const;
     void noteBadInput(std::uint32_t description);
     void sendPendingAlert(TlsEndpoint& endpoint, SocketReadParams& params, LogBase& log);
     bool sendFatalAlert(std::uint32_t description, TlsEndpoint& endpoint, SocketReadParams& params, LogBase& log);
@@ -218,6 +226,9 @@ private:
     bool m_peerFatal;
     bool m_corked;
     DataBuffer m_corkedRecords;
+    unsigned int m_emptyRecords;
+    // Tick count by which the running handshake must end; 0 when none runs.
+    std::uint64_t m_handshakeDeadline;
 
     // Handshake.
     Md5 m_hashMd5;

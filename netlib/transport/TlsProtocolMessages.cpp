@@ -96,7 +96,14 @@ int TlsProtocol::processHandshakeMessage(std::uint32_t type, const unsigned char
         // Only RSA key exchange is offered: nothing to do with one.
         return 1;
     case kTlsClientHello: message = parseClientHello(body, n, log); break;
-    case kTlsServerHello: message = parseServerHello(body, n, log); break;
+    case kTlsServerHello:
+        message = parseServerHello(body, n, log);
+        if (message != nullptr && !serverHelloOffered(*static_cast<TlsServerHello*>(message), log)) {
+            delete message;
+            noteBadInput(kTlsAlertIllegalParameter);
+            return -1;
+        }
+        break;
     case kTlsCertificate: message = parseCertificates(body, n, log); break;
     case kTlsCertificateRequest: message = parseCertificateRequest(body, n, log); break;
     case kTlsCertificateVerify: message = parseCertificateVerify(body, n, log); break;
@@ -110,6 +117,39 @@ int TlsProtocol::processHandshakeMessage(std::uint32_t type, const unsigned char
     }
     m_queue.appendPtr(message);
     return 1;
+}
+
+bool TlsProtocol::serverHelloOffered(const TlsServerHello& hello, LogBase& log) const {
+    // Parsed without a ClientHello of this side (a server's view, a test),
+    // there is no offer to hold it to.
+    if (!m_clientHello)
+        return true;
+    // The offered version or an earlier SSL 3 one.
+    if (hello.major != kTlsMajor || hello.minor > m_clientHello->minor) {
+        log.logError(tlsmsg::kVersionNotOffered);
+        log.logDataLong("MajorVersion", static_cast<int>(hello.major));
+        log.logDataLong("MinorVersion", static_cast<int>(hello.minor));
+        return false;
+    }
+    const DataBuffer& offered = m_clientHello->cipherSuites;
+    bool suiteOffered = false;
+    for (std::uint32_t i = 0; i + 1 < offered.getSize(); i += 2)
+        suiteOffered |= platform::LoadBe16(offered.getData() + i) == hello.cipherSuite;
+    if (!suiteOffered) {
+        log.logError(tlsmsg::kSuiteNotOffered);
+        log.logDataLong("cipherSuite", static_cast<int>(hello.cipherSuite));
+        return false;
+    }
+    const DataBuffer& methods = m_clientHello->compressionMethods;
+    bool methodOffered = false;
+    for (std::uint32_t i = 0; i < methods.getSize(); ++i)
+        methodOffered |= methods.getData()[i] == hello.compressionMethod;
+    if (!methodOffered) {
+        log.logError(tlsmsg::kCompressionNotOffered);
+        log.logDataLong("compressionMethod", static_cast<int>(hello.compressionMethod));
+        return false;
+    }
+    return true;
 }
 
 int TlsProtocol::peekMessageType() const {

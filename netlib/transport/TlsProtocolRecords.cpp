@@ -6,6 +6,7 @@
 #include "netlib/transport/TlsEndpoint.h"
 #include "netlib/transport/TlsProtocol.h"
 #include "platform/ByteOrder.h"
+#include "platform/Ticks.h"
 
 namespace tessik {
 
@@ -87,7 +88,8 @@ void TlsProtocolCb::onHandshakeMessage(std::uint32_t, const unsigned char*, std:
 TlsProtocol::TlsProtocol()
     : m_major(kTlsMajor), m_minor(kTls10Minor), m_closeNotifyReceived(false), m_lastAlertLevel(0),
       m_lastAlertDescription(0), m_writeSeq(0), m_readSeq(0), m_heldOffset(0), m_appOut(nullptr), m_ccsReceived(false),
-      m_ccsByte(0), m_appReads(0), m_pendingAlert(-1), m_peerFatal(false), m_corked(false), m_handshakeComplete(false) {
+      m_ccsByte(0), m_appReads(0), m_pendingAlert(-1), m_peerFatal(false), m_corked(false), m_emptyRecords(0),
+      m_handshakeDeadline(0), m_handshakeComplete(false) {
     m_queue.setOwnsObjects(true);
     m_clientCerts.setOwnsObjects(true);
     reset(true);
@@ -103,7 +105,7 @@ void TlsProtocol::setVersion(std::uint32_t major, std::uint32_t minor) {
     m_minor = minor;
 }
 
-void TlsProtocol::reset(bool createFreshParams) {
+void TlsProtocol::reset(bool createFreshParams, bool keepLastAlert) {
     freeMessages();
     wipeSecrets();
     m_readParams.reset();
@@ -124,12 +126,16 @@ void TlsProtocol::reset(bool createFreshParams) {
     m_ccsReceived = false;
     m_handshakeComplete = false;
     m_appReads = 0;
-    m_lastAlertLevel = 0;
-    m_lastAlertDescription = 0;
+    if (!keepLastAlert) {
+        m_lastAlertLevel = 0;
+        m_lastAlertDescription = 0;
+    }
     m_pendingAlert = -1;
     m_peerFatal = false;
     m_corked = false;
     m_corkedRecords.clear();
+    m_emptyRecords = 0;
+    m_handshakeDeadline = 0;
     if (createFreshParams) {
         m_readParams = std::make_unique<TlsSecurityParams>();
         m_writeParams = std::make_unique<TlsSecurityParams>();
@@ -244,8 +250,9 @@ bool TlsProtocol::sendFatalAlert(std::uint32_t description, TlsEndpoint& endpoin
 void TlsProtocol::noteBadInput(std::uint32_t description) {
     if (m_pendingAlert >= 0)
         return;
-    // SSL 3.0 has neither decode_error nor record_overflow.
-    if (m_minor == kSsl30Minor && (description == kTlsAlertDecodeError || description == kTlsAlertRecordOverflow))
+    // SSL 3.0 has no decode_error, record_overflow or protocol_version.
+    if (m_minor == kSsl30Minor && (description == kTlsAlertDecodeError || description == kTlsAlertRecordOverflow ||
+                                   description == kTlsAlertProtocolVersion))
         description = kTlsAlertIllegalParameter;
     m_pendingAlert = static_cast<int>(description);
 }
@@ -253,6 +260,8 @@ void TlsProtocol::noteBadInput(std::uint32_t description) {
 void TlsProtocol::sendPendingAlert(TlsEndpoint& endpoint, SocketReadParams& params, LogBase& log) {
     if (m_pendingAlert < 0)
         return;
+    m_lastAlertLevel = kTlsAlertFatal;
+    m_lastAlertDescription = static_cast<std::uint32_t>(m_pendingAlert);
     if (endpoint.isConnected()) {
         sendFatalAlert(static_cast<std::uint32_t>(m_pendingAlert), endpoint, params, log);
         endpoint.close(log);
@@ -260,11 +269,37 @@ void TlsProtocol::sendPendingAlert(TlsEndpoint& endpoint, SocketReadParams& para
     m_pendingAlert = -1;
 }
 
+unsigned int TlsProtocol::readTimeLeftMs(TlsEndpoint& endpoint) const {
+    // 0 is no time-out, as the socket's waits take it.
+    const unsigned int timeoutMs = endpoint.getReadTimeoutMs() == 0 ? kNoTimeoutMs : endpoint.getReadTimeoutMs();
+    if (m_handshakeDeadline == 0)
+        return timeoutMs;
+    const std::uint64_t now = platform::GetTickCount64();
+    if (now >= m_handshakeDeadline)
+        return 0;
+    return static_cast<unsigned int>(std::min<std::uint64_t>(m_handshakeDeadline - now, timeoutMs));
+}
+
 bool TlsProtocol::readTlsRecord(TlsEndpoint& endpoint, SocketReadParams& params, LogBase& log, bool verbose,
                                 TlsRawRecord& out) {
     for (;;) {
         DataBuffer chunk;
-        if (!endpoint.readBytes(m_framer.bytesWanted(), chunk, params, log)) {
+        bool read = false;
+        {
+            // A handshake's reads share its deadline: a peer that trickles
+            // bytes cannot hold it past the read time-out.
+            const unsigned int saved = endpoint.getReadTimeoutMs();
+            const unsigned int left = readTimeLeftMs(endpoint);
+            if (left == 0) {
+                params.flags.clear();
+                params.flags.timedOut = true;
+            } else {
+                endpoint.setReadTimeoutMs(left);
+                read = endpoint.readBytes(m_framer.bytesWanted(), chunk, params, log);
+                endpoint.setReadTimeoutMs(saved);
+            }
+        }
+        if (!read) {
             if (m_framer.readingHeader()) {
                 log.logError(tlsmsg::kReadHeaderFailed);
             } else if (m_framer.readingSsl2()) {
@@ -298,6 +333,14 @@ int TlsProtocol::handleRecord(TlsRawRecord& record, LogBase& log, bool verbose) 
         return -1;
     }
     ++m_readSeq;
+    // Empty records carry nothing and cost a read each: a run of them is a
+    // peer holding the connection open.
+    m_emptyRecords = record.fragment.getSize() == 0 ? m_emptyRecords + 1 : 0;
+    if (m_emptyRecords > kTlsMaxEmptyRecords) {
+        log.logError(tlsmsg::kTooManyEmptyRecords);
+        noteBadInput(kTlsAlertUnexpectedMessage);
+        return -1;
+    }
     if (!verbose)
         return processRecord(record, log, verbose);
     LogContext ctx(log, "processTlsRecord");
@@ -330,7 +373,12 @@ int TlsProtocol::receiveRecordBytes(const unsigned char* data, std::uint32_t n, 
 int TlsProtocol::processTlsRecord(int callSite, TlsEndpoint& endpoint, SocketReadParams& params, LogBase& log,
                                   bool verbose) {
     params.flags.clear();
-    const unsigned int timeoutMs = endpoint.getReadTimeoutMs();
+    const unsigned int timeoutMs = readTimeLeftMs(endpoint);
+    if (timeoutMs == 0) {
+        log.logError(tlsmsg::kHandshakeTimedOut);
+        params.flags.timedOut = true;
+        return 0;
+    }
     if (!endpoint.waitForData(params.heartbeatMs, timeoutMs, params.pm, &params.flags.socketError,
                               &params.flags.aborted, &params.flags.timedOut, log)) {
         if (params.flags.aborted) {
@@ -338,7 +386,8 @@ int TlsProtocol::processTlsRecord(int callSite, TlsEndpoint& endpoint, SocketRea
             return 0;
         }
         if (params.flags.timedOut) {
-            log.logError(tlsmsg::kTimedOut);
+            log.logError(m_handshakeDeadline != 0 && readTimeLeftMs(endpoint) == 0 ? tlsmsg::kHandshakeTimedOut
+                                                                                   : tlsmsg::kTimedOut);
             log.logDataLong("timeoutMs", static_cast<int>(timeoutMs));
             return 0;
         }
@@ -352,6 +401,8 @@ int TlsProtocol::processTlsRecord(int callSite, TlsEndpoint& endpoint, SocketRea
     for (;;) {
         TlsRawRecord record;
         if (!readTlsRecord(endpoint, params, log, verbose, record)) {
+            if (params.flags.timedOut && m_handshakeDeadline != 0 && readTimeLeftMs(endpoint) == 0)
+                log.logError(tlsmsg::kHandshakeTimedOut);
             sendPendingAlert(endpoint, params, log);
             return params.flags.timedOut || params.flags.aborted ? 0 : -1;
         }

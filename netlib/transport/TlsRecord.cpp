@@ -211,7 +211,8 @@ bool tlsUnprotect(TlsSecurityParams& params, std::uint64_t sequence, TlsRawRecor
     }
     if (params.macAlgorithm != kTlsMacNone) {
         const std::uint32_t macLength = params.macLength();
-        log.logDataLong("macLen", static_cast<int>(macLength));
+        if (verbose)
+            log.logDataLong("macLen", static_cast<int>(macLength));
         if (fragment.getSize() < macLength) {
             log.logError(tlsmsg::kShorterThanMac);
             return false;
@@ -258,13 +259,21 @@ bool TlsRecordFramer::takeHeader(LogBase& log, bool verbose) {
         m_ssl2 = true;
         m_bodyLength = recLen - (kTlsRecordHeaderSize - kSsl2HeaderSize);
     } else {
-        m_bodyLength = (static_cast<std::uint32_t>(h[3] & 0x7F) << 8) | h[4];
+        m_bodyLength = platform::LoadBe16(h + 3);
         if (verbose) {
             log.logInfo("Received SSL 3.0 or TLS record...");
             log.logDataLong("m_contentType", h[0]);
             log.logDataLong("m_majorVersion", h[1]);
             log.logDataLong("m_minorVersion", h[2]);
             log.logDataLong("msgLen", static_cast<int>(m_bodyLength));
+        }
+        // SSL 3.0 and every TLS are 3.x; python's ssl refuses the rest too.
+        if (h[1] != kTlsMajor) {
+            m_failureAlert = kTlsAlertProtocolVersion;
+            log.logError(tlsmsg::kRecordVersion);
+            log.logDataLong("majorVersion", h[1]);
+            log.logDataLong("minorVersion", h[2]);
+            return false;
         }
         if (m_bodyLength > kTlsMaxProtectedFragment) {
             m_failureAlert = kTlsAlertRecordOverflow;

@@ -10,6 +10,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -195,6 +196,18 @@ TEST(LoopbackPeers, NoPeerSurvivesItsOwner) {
     }
     EXPECT_FALSE(FileExists(folder));
     EXPECT_FALSE(LoopbackAccepts(port));
+}
+
+// A peer program that is not installed is named with the package to install.
+TEST(LoopbackPeers, MissingProgramIsNamedWithItsPackage) {
+    EXPECT_EQ(InstalledProgram({"/usr/bin/openssl", "openssl"}), "/usr/bin/openssl");
+    try {
+        InstalledProgram({"/usr/sbin/grv-no-such-daemon", "grv-daemon-package"});
+        ADD_FAILURE() << "a missing program was taken";
+    } catch (const std::runtime_error& e) {
+        EXPECT_STREQ(e.what(), "grv-no-such-daemon is not installed (/usr/sbin/grv-no-such-daemon): install the "
+                               "Debian package grv-daemon-package");
+    }
 }
 
 // A peer counts as up only when the socket that answers is its own, so the

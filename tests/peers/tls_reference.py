@@ -262,7 +262,7 @@ def parse_message(t, body, lines):
 
 
 def parse_stream(data):
-    lines, carry, held, pos = [], b'', b'', 0
+    lines, carry, held, pos, empty = [], b'', b'', 0, 0
     try:
         while len(data) - pos >= 5:
             h = data[pos:pos + 5]
@@ -276,13 +276,20 @@ def parse_stream(data):
                 ctype, ssl2 = 22, True
                 pos += 2 + rec_len
             else:
-                n = ((h[3] & 0x7F) << 8) | h[4]
+                # Every SSL 3.0 and TLS version is 3.x; the length is 16 bits.
+                if h[1] != 3:
+                    raise Bad()
+                n = int.from_bytes(h[3:5], 'big')
                 if n > 16384 + 2048:
                     raise Bad()
                 if pos + 5 + n > len(data):
                     break
                 ctype, fragment, ssl2 = h[0], data[pos + 5:pos + 5 + n], False
                 pos += 5 + n
+            # More than 32 empty records in a row, as OpenSSL counts them.
+            empty = empty + 1 if not fragment else 0
+            if empty > 32:
+                raise Bad()
             if ctype == 20:
                 if len(fragment) != 1:
                     raise Bad()

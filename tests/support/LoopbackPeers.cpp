@@ -1,5 +1,6 @@
 #include "tests/support/LoopbackPeers.h"
 
+#include "platform/CertStore.h"
 #include "tests/support/TestSupport.h"
 
 #include <arpa/inet.h>
@@ -80,6 +81,9 @@ std::string StartFailureLogs(const std::string& folder, const std::string& outpu
     return text;
 }
 
+// The names every TLS peer's certificate carries.
+constexpr const char* kLoopbackNames = "subjectAltName=DNS:localhost,IP:127.0.0.1,IP:::1";
+
 void Fail(const std::string& what) {
     throw std::runtime_error(what);
 }
@@ -91,7 +95,23 @@ void Run(const std::vector<std::string>& argv) {
     }
 }
 
+// The realm's programs by their Debian paths: the administration tools live
+// in /usr/sbin, which an ordinary user's PATH does not hold.
+constexpr DebianProgram kKdbUtil{"/usr/sbin/kdb5_util", "krb5-kdc"};
+constexpr DebianProgram kKadminLocal{"/usr/sbin/kadmin.local", "krb5-admin-server"};
+constexpr DebianProgram kKrb5Kdc{"/usr/sbin/krb5kdc", "krb5-kdc"};
+constexpr DebianProgram kKinit{"/usr/bin/kinit", "krb5-user"};
+
 } // namespace
+
+std::string InstalledProgram(const DebianProgram& program) {
+    if (access(program.path, X_OK) != 0) {
+        const std::string path = program.path;
+        Fail(path.substr(path.rfind('/') + 1) + " is not installed (" + path + "): install the Debian package " +
+             program.package);
+    }
+    return program.path;
+}
 
 bool LoopbackAccepts(int port) {
     int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
@@ -368,6 +388,8 @@ LoopbackPeers::~LoopbackPeers() {
         StopPeer(peer);
     }
     m_running.clear();
+    if (!m_trusted.empty())
+        std::filesystem::remove(m_trusted);
     RemoveTree(m_folder);
 }
 
@@ -390,9 +412,32 @@ std::string LoopbackPeers::Certificate() {
     std::string cert = m_folder + "/localhost.pem";
     if (!FileExists(cert)) {
         Run({"openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-subj", "/CN=localhost", "-days", "2",
-             "-keyout", m_folder + "/localhost.key", "-out", cert});
+             "-addext", std::string(kLoopbackNames) + m_certificateNames, "-keyout", m_folder + "/localhost.key",
+             "-out", cert});
     }
     return cert;
+}
+
+void LoopbackPeers::AddCertificateName(const std::string& dnsName) {
+    if (FileExists(m_folder + "/localhost.pem"))
+        Fail("the peers' certificate is made already: name " + dnsName + " before its first use");
+    m_certificateNames += ",DNS:" + dnsName;
+}
+
+void LoopbackPeers::TrustCertificate() {
+    if (!m_trusted.empty())
+        return;
+    const std::string folder =
+        platform::CertStoreFolder(platform::CERT_STORE_PROV_SYSTEM_W, platform::CERT_SYSTEM_STORE_CURRENT_USER, "ROOT");
+    std::filesystem::create_directories(folder);
+    RunResult print = RunPeer({"openssl", "x509", "-in", Certificate(), "-noout", "-fingerprint", "-sha1"});
+    std::string thumbprint = print.out.substr(print.out.find('=') + 1);
+    std::erase_if(thumbprint, [](char c) { return c == ':' || c == '\n'; });
+    if (!print.Ok() || thumbprint.empty())
+        Fail("no thumbprint of " + Certificate() + ": " + print.err);
+    m_trusted = folder + "/" + thumbprint + ".pem";
+    if (!WriteFile(m_trusted, ReadFile(Certificate())))
+        Fail("cannot write " + m_trusted);
 }
 
 std::string LoopbackPeers::CertificateKey() {
@@ -742,11 +787,14 @@ KdcPeer LoopbackPeers::StartKdc() {
     result.keytab = dir + "/http.keytab";
     RunOptions admin;
     admin.env = {"KRB5_CONFIG=" + result.krb5Conf, "KRB5_KDC_PROFILE=" + kdcConf};
+    const std::string kdbUtil = InstalledProgram(kKdbUtil);
+    const std::string kadminLocal = InstalledProgram(kKadminLocal);
+    const std::string kdc = InstalledProgram(kKrb5Kdc);
     for (const std::vector<std::string>& argv : std::vector<std::vector<std::string>>{
-             {"kdb5_util", "-r", realm, "create", "-s", "-P", "grv-master-key"},
-             {"kadmin.local", "-r", realm, "-q", std::string("addprinc -pw ") + kPeerPassword + " " + kPeerUser},
-             {"kadmin.local", "-r", realm, "-q", "addprinc -randkey HTTP/localhost"},
-             {"kadmin.local", "-r", realm, "-q", "ktadd -k " + result.keytab + " HTTP/localhost"},
+             {kdbUtil, "-r", realm, "create", "-s", "-P", "grv-master-key"},
+             {kadminLocal, "-r", realm, "-q", std::string("addprinc -pw ") + kPeerPassword + " " + kPeerUser},
+             {kadminLocal, "-r", realm, "-q", "addprinc -randkey HTTP/localhost"},
+             {kadminLocal, "-r", realm, "-q", "ktadd -k " + result.keytab + " HTTP/localhost"},
          }) {
         RunResult r = RunProgram(argv, admin);
         if (!r.Ok()) {
@@ -754,7 +802,7 @@ KdcPeer LoopbackPeers::StartKdc() {
         }
     }
     chmod(result.keytab.c_str(), kReadableByServices);
-    Launch(peer, {"krb5kdc", "-n", "-r", realm}, admin.env);
+    Launch(peer, {kdc, "-n", "-r", realm}, admin.env);
     return result;
 }
 
@@ -762,7 +810,7 @@ void LoopbackPeers::Kinit(const KdcPeer& kdc, const std::string& ccache) {
     RunOptions o;
     o.input = std::string(kPeerPassword) + "\n";
     o.env = {"KRB5_CONFIG=" + kdc.krb5Conf, "KRB5CCNAME=" + ccache};
-    RunResult r = RunProgram({"kinit", kPeerUser}, o);
+    RunResult r = RunProgram({InstalledProgram(kKinit), kPeerUser}, o);
     if (!r.Ok()) {
         Fail("kinit failed: " + r.out + r.err);
     }

@@ -109,10 +109,18 @@ public:
     LoopbackPeers& operator=(const LoopbackPeers&) = delete;
 
     const std::string& Folder() const { return m_folder; }
-    // A self-signed certificate for "localhost" and its key (PEM), made on
-    // first use and served by every TLS peer.
+    // A self-signed certificate for "localhost", 127.0.0.1 and ::1 and its
+    // key (PEM), made on first use and served by every TLS peer: the test
+    // CA.
     std::string Certificate();
     std::string CertificateKey();
+    // Places the test CA in the current user's ROOT store (under the test's
+    // private home), so that https requests to the peers verify; it leaves
+    // the store when the peers go.
+    void TrustCertificate();
+    // One more DNS name (a wildcard too) for that certificate; only before
+    // it is made.
+    void AddCertificateName(const std::string& dnsName);
 
     // Each Start... returns once the peer accepts connections; a peer that
     // cannot start throws std::runtime_error with the end of its log.
@@ -189,6 +197,8 @@ private:
     std::string m_folder;
     std::vector<Running> m_running;
     int m_serial = 0;
+    std::string m_trusted;
+    std::string m_certificateNames;
 };
 
 // nginx writes a request's log line after its answer: the lines of its
@@ -204,6 +214,15 @@ struct NginxAccessLine {
 std::vector<NginxAccessLine> NginxAccessLog(const NginxPeer& nginx, std::size_t count);
 // Just the "$status $request" of each line.
 std::vector<std::string> NginxAccessRequests(const NginxPeer& nginx, std::size_t count);
+
+// A peer's program at the path its Debian package installs it to.
+struct DebianProgram {
+    const char* path;
+    const char* package;
+};
+// The program's path; a program that is not there fails the start with its
+// name and the package that brings it.
+std::string InstalledProgram(const DebianProgram& program);
 
 // Ports of 127.0.0.1 that were free a moment ago, all different; no other
 // test process is offered them before the peer this one starts on them

@@ -3,6 +3,7 @@
 // dialog fills it, for the render and animation tests.
 #include <QColor>
 #include <QImage>
+#include <QPainter>
 #include <QRect>
 
 #include <gtest/gtest.h>
@@ -64,6 +65,29 @@ inline QRect InkBounds(const QImage& image, const QRect& r, QColor ink) {
         }
     }
     return left == INT_MAX ? QRect() : QRect(QPoint(left, top), QPoint(right, bottom));
+}
+
+// Pixels of `area` where the ink of colour `ink` differs from what `text`
+// leaves in that colour when drawn in `font` with its reference point at
+// (x, y): 0 when the image spells exactly that text there.
+inline int InkMismatch(const QImage& image, const QRect& area, QColor ink, const QFont& font, int x, int y,
+                       charts::TextAlign align, const QString& text) {
+    QImage expected(image.size(), QImage::Format_ARGB32);
+    expected.fill(Qt::transparent);
+    {
+        QPainter p(&expected);
+        charts::PrepareChartPainter(p);
+        p.setFont(font);
+        p.setPen(ink);
+        charts::DrawTextAt(p, x, y, text, align);
+    }
+    int differ = 0;
+    const QRect r = area.intersected(image.rect());
+    for (int py = r.top(); py <= r.bottom(); ++py) {
+        for (int px = r.left(); px <= r.right(); ++px)
+            differ += (image.pixelColor(px, py) == ink) != (expected.pixelColor(px, py) == ink);
+    }
+    return differ;
 }
 
 // What the pixels under the horizontal axis say about the segment labels the

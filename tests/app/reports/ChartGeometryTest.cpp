@@ -126,20 +126,24 @@ TEST(AxisGeometry, AxesArrowsAndNumbers) {
     EXPECT_EQ(n.yMax, 117);
     EXPECT_EQ(n.yHalf, 175);
     EXPECT_EQ(n.yZero, 234);
-    EXPECT_EQ(n.half, 4);
+    EXPECT_EQ(n.half, 4.5); // the value at that height, not its integer part
 }
 
 TEST(LineGeometry, TwoSegmentsOneSeriesRisesFromFourToEight) {
     const SeriesLayout l = LineLayout(kBarPlot, 2, 1);
-    EXPECT_EQ(l.L, 331);
-    EXPECT_EQ(l.G, 41);
-    EXPECT_EQ(l.g, 5); // no half added
-    EXPECT_EQ(l.B, 145);
-    EXPECT_EQ(l.startX, 132);
+    // The lines stopped at 85 % of the axis: the points now share all of it
+    // from the vertical axis (112) to the arrow head (499), one in the middle
+    // of each half.
+    EXPECT_EQ(l.startX, 112);
+    EXPECT_EQ(l.L, 387);
     EXPECT_EQ(l.zeroY, 239);
-    EXPECT_EQ(LinePoint(l, 1, 4, 8), (Point{204, 181}));
-    EXPECT_EQ(LinePoint(l, 2, 8, 8), (Point{390, 122}));
-    EXPECT_EQ(LinePoint(l, 2, 3, 0), (Point{390, 239})); // M = 0: on the zero line
+    EXPECT_EQ(LinePoint(l, 1, 4, 8), (Point{208, 181}));     // 112 + 96.75
+    EXPECT_EQ(LinePoint(l, 2, 8, 8), (Point{402, 122}));     // 112 + 290.25
+    EXPECT_EQ(LinePoint(l, 2, 3, 0), (Point{402, 239}));     // M = 0: on the zero line
+    EXPECT_EQ(LinePoint(l, 1, 4.5, 7.5), (Point{208, 169})); // 70.2 above, not 4 of 7
+    const SeriesLayout sixty = LineLayout(kBarPlot, 60, 4);
+    EXPECT_EQ(LinePointX(sixty, 1), 115);  // 112 + 3.2
+    EXPECT_EQ(LinePointX(sixty, 60), 495); // 112 + 383.8
 
     // With H = 100 the rise is exactly 0.4 H to 0.8 H above the zero line.
     const SeriesLayout round = LineLayout({{0, 0}, {400, 100}}, 2, 1);

@@ -155,10 +155,11 @@ TEST(LineRender, ReportWindowShowsEachSeriesAlongItsLine) {
 
     ExpectGradientEnds(image);
     const SeriesLayout l = w->LineGraph()->Layout();
-    ASSERT_EQ(l.startX, 120); // x0 112 + 4g, g = 2
-    ASSERT_EQ(l.B, 69);
-    // By hand: "Worst" from (154, 239 - 29) to (243, 239 - 87); its middle.
-    EXPECT_EQ(PixelAt(image, 198, 181), Colour(GetChartColor(3)));
+    // The axis from x0 112 to its arrow head at 499, a point in the middle of each quarter.
+    ASSERT_EQ(l.startX, 112);
+    ASSERT_EQ(l.L, 387);
+    // By hand: "Worst" from (160, 239 - 29) to (257, 239 - 87); its middle.
+    EXPECT_EQ(PixelAt(image, 208, 181), Colour(GetChartColor(3)));
     for (int j = 0; j < 2; ++j) {
         for (int k = 1; k < 4; ++k) {
             const Point a = LinePoint(l, k, values[j][k - 1], 8);

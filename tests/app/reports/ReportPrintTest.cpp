@@ -38,8 +38,9 @@ int Px(double inches) {
 }
 
 const std::string kDataDir = std::string(GRV_TEST_DATA_DIR) + "/reports";
-const QDateTime kMarchFrom(QDate(2026, 3, 1), QTime(0, 0, 0));
-const QDateTime kMarchTo(QDate(2026, 3, 31), QTime(0, 0, 0));
+// Whole days: the fixture's entries at 1 and 31 March midnight lie outside.
+const QDateTime kMarchFrom(QDate(2026, 3, 2), QTime(0, 0, 0));
+const QDateTime kMarchTo(QDate(2026, 3, 30), QTime(0, 0, 0));
 
 struct Paper {
     const char* name;
@@ -326,10 +327,10 @@ TEST_P(ReportPrintRefusalTest, NothingToPrintIsSaidAndNoPrinterAskedFor) {
     EXPECT_FALSE(QFile::exists(pdf));
     EXPECT_EQ(m_prompter->Texts(), std::vector<QString>{kNothingToPrintMessage});
     // A report that fails otherwise still says the request failed.
-    m_dlg->ToPicker()->setDateTime(kMarchFrom);
+    m_dlg->ToPicker()->setDateTime(kMarchFrom.addDays(-1));
     m_prompter->Clear();
     m_dlg->OnBnClickedPrint();
-    EXPECT_EQ(m_prompter->Texts(), (std::vector<QString>{kSameTimesMessage, kRequestFailedMessage}));
+    EXPECT_EQ(m_prompter->Texts(), (std::vector<QString>{kReversedTimesMessage, kRequestFailedMessage}));
     EXPECT_EQ(m_printers->Calls(), 0u);
 }
 

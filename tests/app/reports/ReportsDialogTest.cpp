@@ -9,9 +9,12 @@
 #include <QFontInfo>
 #include <QFontMetrics>
 #include <QHeaderView>
+#include <QLocale>
+#include <QPushButton>
 #include <QStyle>
 #include <QTreeWidget>
 #include <algorithm>
+#include <functional>
 #include <memory>
 
 #include "ChartFixtures.h"
@@ -27,6 +30,7 @@
 using namespace reports;
 using namespace reports_texts;
 using grvtest::ReadFile;
+using platform::ui::Answer;
 using platform::ui::ScopedSeams;
 using platform::ui::ScriptedFileChooser;
 using platform::ui::ScriptedPrompter;
@@ -34,8 +38,9 @@ using platform::ui::ScriptedPrompter;
 namespace {
 
 const std::string kDataDir = std::string(GRV_TEST_DATA_DIR) + "/reports";
-const QDateTime kMarchFrom(QDate(2026, 3, 1), QTime(0, 0, 0));
-const QDateTime kMarchTo(QDate(2026, 3, 31), QTime(0, 0, 0));
+// Whole days: the fixture's entries at 1 and 31 March midnight lie outside.
+const QDateTime kMarchFrom(QDate(2026, 3, 2), QTime(0, 0, 0));
+const QDateTime kMarchTo(QDate(2026, 3, 30), QTime(0, 0, 0));
 
 // Rows written with unit and record separators, each padded to `columns`.
 ReportRows SplitRecords(const std::string& out, int columns) {
@@ -139,7 +144,7 @@ TEST_F(ReportsDialogTest, RowsEqualTheShellsRowsForEveryKindWithoutDeletedRecord
         EXPECT_EQ(m_dlg->m_nSummaryRowCount, static_cast<int>(m_dlg->m_summaryRows.size()));
         for (const ReportRows* rows : {&m_dlg->m_summaryRows, &m_dlg->m_detailRows}) {
             EXPECT_FALSE(AnyTextContains(*rows, "(gone)"));
-            EXPECT_FALSE(AnyTextContains(*rows, "At the very")); // the range's own ends
+            EXPECT_FALSE(AnyTextContains(*rows, "At the very")); // the days just outside
             EXPECT_FALSE(AnyTextContains(*rows, "Before the range"));
         }
     }
@@ -200,53 +205,91 @@ TEST_F(ReportsDialogTest, EveryHeadingAndTextFitsItsColumn) {
     }
 }
 
-TEST_F(ReportsDialogTest, EqualAndReversedTimesStopWithTheirMessages) {
-    // Both pickers start at the same second.
-    EXPECT_EQ(m_dlg->RunReport(), 0);
+TEST_F(ReportsDialogTest, ReversedDaysStopWithTheirMessage) {
     SetRange(kMarchTo, kMarchFrom);
     EXPECT_EQ(m_dlg->RunReport(), 0);
-    SetRange(kMarchFrom, kMarchFrom.addSecs(-1));
+    SetRange(kMarchFrom, kMarchFrom.addDays(-1));
     EXPECT_EQ(m_dlg->RunReport(), 0);
-    ASSERT_EQ(m_prompter->Prompts().size(), 3u);
-    EXPECT_EQ(m_prompter->Prompts()[0].text, kSameTimesMessage);
-    EXPECT_EQ(m_prompter->Prompts()[1].text, kReversedTimesMessage);
-    EXPECT_EQ(m_prompter->Prompts()[2].text, kReversedTimesMessage);
+    EXPECT_EQ(m_prompter->Texts(), (std::vector<QString>{kReversedTimesMessage, kReversedTimesMessage}));
     for (const auto& p : m_prompter->Prompts())
         EXPECT_EQ(p.title, "Date/Time Issue");
     EXPECT_TRUE(m_dlg->m_strDetailSql.empty()) << "nothing ran";
     EXPECT_TRUE(m_dlg->m_pGraph->isHidden());
 }
 
-TEST_F(ReportsDialogTest, RangeEndsAreExcludedToTheSecond) {
-    const QDateTime e1(QDate(2026, 3, 2), QTime(8, 0, 0));
-    ASSERT_EQ(Run(kPainVsTime, e1.addSecs(-1), e1.addSecs(1)), 1);
-    ASSERT_EQ(m_dlg->m_detailRows.size(), 1u);
-    EXPECT_EQ(m_dlg->m_detailRows[0][0], "2026-03-02 08:00:00");
-    for (auto [from, to] : {std::pair{e1, e1.addSecs(1)}, std::pair{e1.addSecs(-1), e1}}) {
+// From and To took the time of day of the moment Create was pressed: at
+// 12:30 a range from 10 May left out an entry of 10 May 09:15, and Create
+// right after opening (today to today) said the times were the same. From
+// is the start of its day, To the end of its own, whatever time the pickers
+// hold; the rows are judged by sqlite3's own date().
+TEST_F(ReportsDialogTest, RangeIsWholeDaysWhateverTheTimeOfDay) {
+    const QDate today = QDate::currentDate();
+    const auto at = [](const QDate& d, const char* time) { return d.toString(Qt::ISODate).toStdString() + " " + time; };
+    std::string sql = "INSERT INTO entry (ts, wpl, apl, lpl, cpl, sbj, entry, del) VALUES ";
+    for (const std::string& ts :
+         {std::string("2026-05-09 23:59:59"), std::string("2026-05-10 00:00:00"), std::string("2026-05-10 09:15:00"),
+          std::string("2026-05-12 23:59:59"), std::string("2026-05-13 00:00:00"), at(today.addDays(-1), "23:59:59"),
+          at(today, "00:00:00"), at(today, "23:59:59"), at(today.addDays(1), "00:00:00")}) {
+        sql += "('" + ts + "', 5, 4, 3, 2, 'edge', '', 0),";
+    }
+    sql.back() = ';';
+    Cli(sql);
+    const QTime lunch(12, 30, 0);
+    const struct {
+        const char* name;
+        QDate from, to;
+        QTime fromTime, toTime;
+        size_t rows;
+    } cases[] = {
+        {"after lunch, two days", QDate(2026, 5, 10), QDate(2026, 5, 12), lunch, lunch, 3},
+        {"one day, From later in the day than To", QDate(2026, 5, 10), QDate(2026, 5, 10), QTime(18, 0), QTime(8, 0),
+         2},
+        {"the last second and the next midnight", QDate(2026, 5, 12), QDate(2026, 5, 13), QTime(23, 0), QTime(0, 30),
+         2},
+        {"today to today, as the dialog opens", QDate(), QDate(), QTime(), QTime(), 2},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
         m_prompter->Clear();
-        EXPECT_EQ(Run(kPainVsTime, from, to), 0);
-        EXPECT_EQ(m_prompter->Texts(), std::vector<QString>{kTooLittleDataMessage});
+        if (c.from.isValid()) {
+            ChooseKind(kPainVsTime);
+            SetRange(QDateTime(c.from, c.fromTime), QDateTime(c.to, c.toTime));
+        } else {
+            m_dlg = std::make_unique<CGRVDlgReports>();
+            m_dlg->m_pDb = &m_db;
+        }
+        m_dlg->findChild<QPushButton*>("1032")->click();
+        EXPECT_TRUE(m_prompter->Prompts().empty()) << m_prompter->Texts().front().toStdString();
+        const QDate from = c.from.isValid() ? c.from : today;
+        const QDate to = c.to.isValid() ? c.to : today;
+        const ReportRows expected = CliRows("select ts from entry where del=0 and date(ts) between '" +
+                                                from.toString(Qt::ISODate).toStdString() + "' and '" +
+                                                to.toString(Qt::ISODate).toStdString() + "' order by ts",
+                                            1);
+        EXPECT_EQ(expected.size(), c.rows);
+        ASSERT_EQ(m_dlg->m_detailRows.size(), expected.size());
+        for (size_t i = 0; i < expected.size(); ++i)
+            EXPECT_EQ(m_dlg->m_detailRows[i][0], expected[i][0]);
+        EXPECT_EQ(m_dlg->ResultList()->topLevelItemCount(), static_cast<int>(expected.size()));
     }
 }
 
 TEST_F(ReportsDialogTest, PainTimeSpanChoosesTheSummaryAtExactBoundaries) {
-    // Spans are wall-clock days: the range crosses the change to summer time.
-    const QDateTime from = kMarchFrom;
+    // Spans are wall-clock days from From's first second to To's last one:
+    // the range crosses the change to summer time, and the pickers' times
+    // of day play no part.
+    const QDateTime from(kMarchFrom.date(), QTime(15, 0));
     struct Case {
         int days;
-        int seconds;
         int summaryCols;
-    } cases[] = {
-        {7, -3600, 6}, {7, -1, 6}, {7, 0, 7}, {70, -1, 7}, {70, 0, 8}, {120, 0, 8},
-    };
+    } cases[] = {{6, 6}, {7, 7}, {69, 7}, {70, 8}, {120, 8}};
     for (const Case& c : cases) {
-        SCOPED_TRACE(c.days * 86400 + c.seconds);
+        SCOPED_TRACE(c.days);
         m_prompter->Clear();
-        const QDateTime to = QDateTime(from.date().addDays(c.days), from.time()).addSecs(c.seconds);
-        Run(kPainVsTime, from, to);
+        Run(kPainVsTime, from, QDateTime(from.date().addDays(c.days), QTime(9, 0)));
         EXPECT_EQ(m_dlg->m_nSummaryCols, c.summaryCols);
         EXPECT_EQ(m_dlg->m_nDetailCols, 6);
-        EXPECT_EQ(m_dlg->m_spanRange, c.days * 86400 + c.seconds);
+        EXPECT_EQ(m_dlg->m_spanRange, c.days * 86400 + 86399);
         EXPECT_EQ(m_dlg->m_summaryRows, CliRows(m_dlg->m_strSummarySql, m_dlg->m_nSummaryCols));
         EXPECT_FALSE(AnyTextContains(m_dlg->m_summaryRows, "(gone)"));
     }
@@ -259,8 +302,8 @@ TEST_F(ReportsDialogTest, WeeklyAndMonthlyGroupsAreLabelledAndSkipDeletedEntries
     // Week 10 holds the deleted entry (all 10s) beside entry 3 (6, 4, 2, 3).
     EXPECT_EQ(weekly.Value(2, 1), 6);
     EXPECT_EQ(weekly.Value(2, 4), 3);
-    // Week 9: worst 7 and 8 average 7.5, plotted as 7.
-    EXPECT_EQ(weekly.Value(1, 1), 7);
+    // Week 9: worst 7 and 8 average 7.5, plotted as the report lists it.
+    EXPECT_EQ(weekly.Value(1, 1), 7.5);
 
     ASSERT_EQ(Run(kPainVsTime, QDateTime(QDate(2025, 12, 1), QTime(0, 0)), kMarchTo), 1);
     const CSeriesModel& monthly = Chart();
@@ -279,11 +322,12 @@ TEST_F(ReportsDialogTest, ChartFollowsTheSummaryRowsPerKind) {
         const CSeriesModel& chart = Chart();
         ASSERT_EQ(chart.SegmentCount(), static_cast<int>(rows.size()));
         ASSERT_EQ(chart.SeriesCount(), 4);
-        const size_t label = kind == kPainVsTime ? 0 : 5;
+        // The action's or medicine's name, not its record's id.
+        const size_t label = kind == kPainVsTime ? 0 : 6;
         for (size_t i = 0; i < rows.size(); ++i) {
             EXPECT_EQ(chart.Segments()[i].toStdString(), rows[i][label]);
             for (int k = 1; k <= 4; ++k) {
-                EXPECT_EQ(chart.Value(static_cast<int>(i) + 1, k), std::atoi(rows[i][k].c_str()));
+                EXPECT_EQ(chart.Value(static_cast<int>(i) + 1, k), std::stod(rows[i][k]));
             }
         }
         for (int k = 0; k < 4; ++k) {
@@ -291,13 +335,12 @@ TEST_F(ReportsDialogTest, ChartFollowsTheSummaryRowsPerKind) {
             EXPECT_EQ(chart.SeriesList()[k].colour, painColours[k]);
         }
     }
-    // Stretching: worst 7 and 6 average 6.5, plotted as 6.
+    // Stretching: worst 7 and 6 average 6.5, plotted as 6.5.
     ASSERT_EQ(Run(kPainVsActions), 1);
-    const auto& segments = Chart().Segments();
-    const auto stretching =
-        std::find_if(segments.begin(), segments.end(), [](const QString& s) { return s == "1" || s == "4"; });
-    ASSERT_NE(stretching, segments.end());
-    EXPECT_EQ(Chart().Value(static_cast<int>(stretching - segments.begin()) + 1, 1), 6);
+    EXPECT_EQ(Chart().Segments(), (std::vector<QString>{"Stretching", "Walk, long", "Reading"}));
+    EXPECT_EQ(Chart().Value(1, 1), 6.5);
+    ASSERT_EQ(Run(kPainVsMedications), 1);
+    EXPECT_EQ(Chart().Segments(), (std::vector<QString>{"Ibuprofen", "Tramadol"}));
 }
 
 TEST_F(ReportsDialogTest, LifeAndSideEffectChartsAreBarsOfMinAvgMax) {
@@ -309,8 +352,9 @@ TEST_F(ReportsDialogTest, LifeAndSideEffectChartsAreBarsOfMinAvgMax) {
     EXPECT_EQ(life.SeriesList()[0].name, "Pain Min");
     EXPECT_EQ(life.SeriesList()[0].colour, 0xFF0000u);
     EXPECT_EQ(life.SeriesList()[2].name, "Pain Max");
-    // Min, average (truncated), max of each aspect over entries 1 and 3.
-    const int expected[8][3] = {{4, 5, 7}, {6, 7, 8}, {3, 6, 9}, {5, 5, 6}, {2, 2, 3}, {4, 5, 7}, {5, 6, 8}, {6, 7, 9}};
+    // Min, average, max of each aspect over entries 1 and 3.
+    const double expected[8][3] = {{4, 5.5, 7}, {6, 7, 8},   {3, 6, 9},   {5, 5.5, 6},
+                                   {2, 2.5, 3}, {4, 5.5, 7}, {5, 6.5, 8}, {6, 7.5, 9}};
     for (int g = 0; g < 8; ++g) {
         for (int s = 0; s < 3; ++s)
             EXPECT_EQ(life.Value(g + 1, s + 1), expected[g][s]) << g << s;
@@ -323,9 +367,9 @@ TEST_F(ReportsDialogTest, LifeAndSideEffectChartsAreBarsOfMinAvgMax) {
     EXPECT_EQ(side.SeriesList()[0].name, "Min");
     EXPECT_EQ(side.SeriesList()[0].colour, 0x00FFFFu);
     EXPECT_EQ(side.SeriesList()[1].colour, 0xFF0000u);
-    // Tiredness 5, 8, 7: min 5, average 6.7 plotted as 6, max 8.
+    // Tiredness 5, 8, 7: min 5, average 6.7, max 8.
     EXPECT_EQ(side.Value(9, 1), 5);
-    EXPECT_EQ(side.Value(9, 2), 6);
+    EXPECT_EQ(side.Value(9, 2), 6.7);
     EXPECT_EQ(side.Value(9, 3), 8);
 }
 
@@ -338,8 +382,8 @@ TEST_F(ReportsDialogTest, MedicineChartHasOneSeriesPerMedicineUpToFourteen) {
     EXPECT_EQ(chart.SeriesList()[0].colour, charts::GetChartColor(1));
     EXPECT_EQ(chart.SeriesList()[1].name, "Tramadol 50mg");
     EXPECT_EQ(chart.SeriesList()[1].colour, charts::GetChartColor(2));
-    const int ibuprofen[10] = {3, 2, 1, 0, 4, 0, 0, 2, 6, 0};
-    const int tramadol[10] = {6, 8, 0, 2, 3, 4, 1, 6, 8, 2};
+    const double ibuprofen[10] = {3, 2.5, 1.5, 0.5, 4.5, 0.5, 0.5, 2.5, 6, 0.5};
+    const double tramadol[10] = {6, 8, 0, 2, 3, 4, 1, 6, 8, 2};
     for (int j = 0; j < 10; ++j) {
         EXPECT_EQ(chart.Value(j + 1, 1), ibuprofen[j]);
         EXPECT_EQ(chart.Value(j + 1, 2), tramadol[j]);
@@ -408,7 +452,7 @@ TEST_F(ReportsYearTest, EveryKindChartsTheYearWithLabelsApart) {
         int kind;
         size_t segments;
         const char* file;
-    } cases[] = {{kPainVsTime, 12, nullptr}, // its pictures come from the running application
+    } cases[] = {{kPainVsTime, 12, nullptr}, // its pictures come from the time axis' test
                  {kPainVsActions, 4, "report-pain-vs-actions.png"},
                  {kPainVsMedications, 3, "report-pain-vs-medications.png"},
                  {kPainVsLife, 8, "report-pain-vs-life.png"},
@@ -429,11 +473,11 @@ TEST_F(ReportsYearTest, EveryKindChartsTheYearWithLabelsApart) {
         if (c.file)
             KeepScreenshot(c.file);
     }
-    // A week of entries labels each with its timestamp: every few are shown.
+    // A week of entries, one a day, is labelled by day: every day shows.
     ASSERT_EQ(Run(kPainVsTime, QDateTime(QDate(2026, 3, 1), QTime(0, 0)), QDateTime(QDate(2026, 3, 7), QTime(0, 0))),
               1);
     m_dlg->m_pGraph->ComposeFrame();
-    EXPECT_LT(m_dlg->m_pGraph->LineGraph()->LabelBoxes().size(), m_dlg->m_summaryRows.size());
+    EXPECT_EQ(m_dlg->m_pGraph->LineGraph()->LabelBoxes().size(), 7u);
     EXPECT_TRUE(m_prompter->Prompts().empty());
 }
 
@@ -441,9 +485,9 @@ TEST_F(ReportsYearTest, EveryKindChartsTheYearWithLabelsApart) {
 // Over a week its two timestamps were about three times the size of every
 // other text, the first began left of the vertical axis and the last ran past
 // the horizontal one, and the legend was set in a serif face. Now the
-// labels' ink is within 1.5 times the legend text's height, each label lies
+// labels' ink is within 1.6 times the legend text's height, each label lies
 // between the axes' ends, centred on its point, and the legend is in the
-// application's face.
+// application's face; the labels are no taller than the axis numbers.
 TEST_F(ReportsYearTest, PainVsTimeLabelsMatchTheLegendAndStandUnderTheirPoints) {
     const struct {
         const char* name;
@@ -474,8 +518,9 @@ TEST_F(ReportsYearTest, PainVsTimeLabelsMatchTheLegendAndStandUnderTheirPoints) 
                              legend.box.right - 1 - (legend.firstRow.x + legend.textOffset), row);
         const QRect legendInk = chart_fixtures::InkBounds(image, firstRow, Qt::black);
         ASSERT_FALSE(legendInk.isEmpty());
-        EXPECT_LE(labelHeight, 1.5 * legendInk.height()) << "legend ink " << legendInk.height();
+        EXPECT_LE(labelHeight, 1.6 * legendInk.height()) << "legend ink " << legendInk.height();
         EXPECT_GE(labelHeight * 1.5, legendInk.height()) << "label ink " << labelHeight;
+        EXPECT_LE(labelHeight, QFontMetrics(graph.AxisFont()).height());
         EXPECT_EQ(QFontInfo(legendFont).family(), QFontInfo(QApplication::font()).family());
     }
 }
@@ -500,6 +545,204 @@ TEST_F(ReportsDialogTest, FlatChartLabelsItsScaleOnce) {
     EXPECT_EQ(numbers, 1);
 }
 
+// Rows of `image` in column x holding `ink` within the plot, as a span.
+std::pair<int, int> InkRowsAt(const QImage& image, int x, int top, int bottom, QColor ink) {
+    int first = -1, last = -1;
+    for (int y = top; y <= bottom; ++y) {
+        if (image.pixelColor(x, y) != ink)
+            continue;
+        if (first < 0)
+            first = y;
+        last = y;
+    }
+    return {first, last};
+}
+
+const QColor kSeriesInk[] = {QColor(255, 0, 0), QColor(255, 255, 0), QColor(0, 0, 255), QColor(128, 128, 128)};
+
+// The charts cut every value to a whole number: "Pain Avg" 4.5 was drawn at
+// 4 under "Pain Cur" and vanished, Max 7.5 at 7, and the axis read "3" at
+// the height of 3.5. Judged on the rendered chart: each line passes its
+// point at the height of the value sqlite3 gives for the report's summary
+// statement, each axis number spells the value at its height, and the
+// points of Pain vs. Actions and Medications are labelled with the names
+// (they were labelled with record ids).
+TEST_F(ReportsDialogTest, ChartsDrawTheListedValuesOnTheirScaleAndNameTheirPoints) {
+    Cli("INSERT INTO entry (ts, wpl, apl, lpl, cpl, sbj, entry, del) VALUES "
+        "('2026-05-04 09:00:00', 8, 5, 2, 4, 'w1', '', 0), ('2026-05-06 09:00:00', 7, 4, 1, 4, 'w1', '', 0),"
+        "('2026-05-11 09:00:00', 7, 5, 2, 4, 'w2', '', 0), ('2026-05-12 09:00:00', 8, 5, 2, 4, 'w2', '', 0),"
+        "('2026-05-13 09:00:00', 7, 5, 3, 5, 'w2', '', 0), ('2026-05-14 09:00:00', 8, 4, 2, 4, 'w2', '', 0),"
+        "('2026-05-15 09:00:00', 7, 5, 2, 4, 'w2', '', 0),"
+        "('2026-05-18 09:00:00', 6, 6, 3, 5, 'w3', '', 0), ('2026-05-20 09:00:00', 7, 5, 2, 5, 'w3', '', 0);"
+        "INSERT INTO entry_actions (eid, name, cat, plmod, durmin, ref, del) SELECT id, CASE sbj WHEN 'w1' THEN "
+        "'Swimming' WHEN 'w2' THEN 'Yoga' ELSE 'Physiotherapy' END, 'Exercise', 0, 30, '', 0 FROM entry "
+        "WHERE sbj LIKE 'w_';"
+        "INSERT INTO entry_meds (eid, mid, name, quantity, override, dosage, desc, del) SELECT id, 1, CASE sbj "
+        "WHEN 'w1' THEN 'Naproxen' WHEN 'w2' THEN 'Paracetamol' ELSE 'Codeine' END, 1, 0, '1 tablet', '', 0 "
+        "FROM entry WHERE sbj LIKE 'w_';");
+    const QDateTime from(QDate(2026, 5, 4), QTime(12, 0));
+    const QDateTime to(QDate(2026, 5, 24), QTime(12, 0));
+    const struct {
+        int kind;
+        int nameColumn; // -1: labelled by time
+    } cases[] = {{kPainVsTime, -1}, {kPainVsActions, 6}, {kPainVsMedications, 6}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(KindInfo(c.kind).comboText);
+        ChooseKind(c.kind);
+        SetRange(from, to);
+        m_dlg->findChild<QPushButton*>("1032")->click();
+        ASSERT_TRUE(m_prompter->Prompts().empty());
+        const ReportRows rows = CliRows(m_dlg->m_strSummarySql, m_dlg->m_nSummaryCols);
+        ASSERT_EQ(rows.size(), 3u);
+        double most = 0;
+        for (const ReportRow& row : rows) {
+            for (int k = 1; k <= 4; ++k)
+                most = std::max(most, std::stod(row[k]));
+        }
+        m_dlg->m_pGraph->ComposeFrame();
+        const QImage& image = m_dlg->m_pGraph->DrawSurface();
+        const C2DLineGraph& graph = *m_dlg->m_pGraph->LineGraph();
+        const charts::SeriesLayout l = graph.Layout();
+        const charts::AxesGeometry axes = charts::Axes(graph.Plot());
+        const auto heightOf = [&](double v) { return l.zeroY - v / most * l.K; };
+
+        for (size_t i = 0; i < rows.size(); ++i) {
+            const int x = charts::LinePointX(l, static_cast<int>(i) + 1);
+            for (int k = 1; k <= 4; ++k) {
+                const double y = heightOf(std::stod(rows[i][k]));
+                const auto [top, bottom] = InkRowsAt(image, x, axes.verticalTop.y, axes.origin.y, kSeriesInk[k - 1]);
+                EXPECT_TRUE(top >= 0 && top <= y + 0.5 && bottom >= y - 0.5)
+                    << "point " << i + 1 << " series " << k << ": value " << rows[i][k] << " belongs at " << y
+                    << ", ink rows " << top << ".." << bottom;
+            }
+        }
+
+        // M, M / 2 and 0, each written beside its own height.
+        const charts::AxisNumbers numbers = charts::AxisNumberLayout(graph.Plot(), l, most);
+        const struct {
+            double value;
+            int top;
+        } scale[] = {{most, numbers.yMax}, {most / 2, numbers.yHalf}, {0, numbers.yZero}};
+        const int cell = QFontMetrics(graph.AxisFont()).height();
+        for (const auto& n : scale) {
+            const QString text = QString::number(n.value);
+            SCOPED_TRACE(text.toStdString());
+            const QRect band(0, n.top, axes.origin.x - 2, cell);
+            EXPECT_EQ(chart_fixtures::InkMismatch(image, band, Qt::white, graph.AxisFont(), numbers.x, n.top,
+                                                  charts::TextAlign::RightTop, text),
+                      0);
+            const QRect ink = chart_fixtures::InkBounds(image, band, Qt::white);
+            EXPECT_NEAR((ink.top() + ink.bottom()) / 2.0, heightOf(n.value), 5);
+        }
+
+        if (c.nameColumn < 0)
+            continue;
+        const std::vector<charts::SegmentLabelBox>& labels = graph.LabelBoxes();
+        ASSERT_EQ(labels.size(), rows.size());
+        for (size_t i = 0; i < rows.size(); ++i) {
+            const QString name = QString::fromStdString(rows[i][static_cast<size_t>(c.nameColumn)]);
+            const charts::Rect& b = labels[i].box;
+            EXPECT_EQ(chart_fixtures::InkMismatch(image, QRect(b.left, b.top, b.Width(), b.Height()), Qt::white,
+                                                  labels[i].font, labels[i].centreX, b.top,
+                                                  charts::TextAlign::CentreTop, name),
+                      0)
+                << name.toStdString();
+        }
+        chart_fixtures::ExpectLabelsWhereReported(image, graph.Plot(), labels, Qt::white);
+    }
+}
+
+// Five years of monthly points were labelled with month numbers in a font
+// two pixels high (a row of dots) and their lines stopped at 85 % of the
+// axis. The time axis is labelled by days, weeks, months or years, the
+// finest whose every label can be read, each at the first point of its day
+// (week, month, year); the lines run the whole axis.
+TEST_F(ReportsYearTest, TimeAxisIsLabelledByAReadableStepAndTheLinesSpanIt) {
+    // Four and a half more years before the fixture's, an entry every third day.
+    Cli("WITH RECURSIVE d(i) AS (SELECT 0 UNION ALL SELECT i + 3 FROM d WHERE i + 3 < 1644) "
+        "INSERT INTO entry (ts, wpl, apl, lpl, cpl, sbj, entry, del) "
+        "SELECT datetime('2021-06-01 10:00:00', '+' || i || ' days'), min(10, 5 + abs(6 - (i / 30) % 12) / 2 + i % 2), "
+        "3 + abs(6 - (i / 30) % 12) / 2, (i / 365) % 3, 2 + abs(6 - (i / 30) % 12) / 3 + i % 3, 'early', '', 0 FROM "
+        "d;");
+    const QLocale c = QLocale::c();
+    const auto day = [&](const QDate& d) { return c.toString(d, "MMM d"); };
+    const auto month = [&](const QDate& d) {
+        return d.month() == 1 ? QString::number(d.year()) : c.toString(d, "MMM");
+    };
+    const auto year = [&](const QDate& d) { return QString::number(d.year()); };
+    const struct {
+        const char* name;
+        QDate from, to;
+        size_t stamp; // the summary's timestamp text
+        std::function<QString(const QDate&)> label;
+        const char* file;
+    } cases[] = {
+        {"week", QDate(2026, 3, 1), QDate(2026, 3, 7), 0, day, "report-pain-vs-time-week.png"},
+        {"year", QDate(2025, 12, 1), QDate(2026, 11, 30), 6, month, "report-pain-vs-time-year.png"},
+        {"five years", QDate(2021, 6, 1), QDate(2026, 5, 31), 6, year, "report-pain-vs-time-five-years.png"},
+    };
+    for (const auto& cs : cases) {
+        SCOPED_TRACE(cs.name);
+        ChooseKind(kPainVsTime);
+        SetRange(QDateTime(cs.from, QTime(0, 0)), QDateTime(cs.to, QTime(0, 0)));
+        m_dlg->findChild<QPushButton*>("1032")->click();
+        ASSERT_TRUE(m_prompter->Prompts().empty());
+        m_dlg->m_pGraph->ComposeFrame();
+        KeepScreenshot(cs.file);
+        const QImage& image = m_dlg->m_pGraph->DrawSurface();
+        const C2DLineGraph& graph = *m_dlg->m_pGraph->LineGraph();
+        const charts::AxesGeometry axes = charts::Axes(graph.Plot());
+
+        // Where a label belongs: the first point of each day (month, year).
+        const ReportRows rows = CliRows(m_dlg->m_strSummarySql, m_dlg->m_nSummaryCols);
+        std::vector<std::pair<int, QString>> expected;
+        for (size_t i = 0; i < rows.size(); ++i) {
+            const QDate d = QDate::fromString(QString::fromStdString(rows[i][cs.stamp].substr(0, 10)), Qt::ISODate);
+            const QString text = cs.label(d);
+            if (expected.empty() || expected.back().second != text)
+                expected.emplace_back(static_cast<int>(i) + 1, text);
+        }
+        const std::vector<charts::SegmentLabelBox>& labels = graph.LabelBoxes();
+        ASSERT_FALSE(labels.empty());
+        // The first point's label may not fit between it and the vertical axis.
+        const int firstX = charts::LinePointX(graph.Layout(), 1);
+        if (labels.front().segment != 1 &&
+            QFontMetrics(labels.front().font).horizontalAdvance(expected.front().second) / 2 > firstX - axes.origin.x) {
+            expected.erase(expected.begin());
+        }
+        ASSERT_EQ(labels.size(), expected.size());
+        const QRect zero = chart_fixtures::InkBounds(image, QRect(0, axes.origin.y - 20, axes.origin.x - 2, 30),
+                                                     Qt::white); // the axis' "0"
+        for (size_t i = 0; i < labels.size(); ++i) {
+            SCOPED_TRACE(expected[i].second.toStdString());
+            EXPECT_EQ(labels[i].segment, expected[i].first);
+            const charts::Rect& b = labels[i].box;
+            const QRect box(b.left, b.top, b.Width(), b.Height());
+            EXPECT_EQ(chart_fixtures::InkMismatch(image, box, Qt::white, labels[i].font, labels[i].centreX, b.top,
+                                                  charts::TextAlign::CentreTop, expected[i].second),
+                      0);
+            // Readable: as tall as the axis numbers.
+            EXPECT_GE(chart_fixtures::InkBounds(image, box, Qt::white).height(), zero.height() - 1);
+        }
+        chart_fixtures::ExpectLabelsWhereReported(image, graph.Plot(), labels, Qt::white);
+
+        // The lines: from the first point's share of the axis to the last's.
+        const int run = axes.horizontalArrowUp.x - axes.origin.x;
+        const int share = run / static_cast<int>(rows.size());
+        int left = image.width(), right = -1;
+        for (int x = axes.origin.x + 1; x < axes.horizontalEnd.x; ++x) {
+            for (const QColor& ink : kSeriesInk) {
+                if (InkRowsAt(image, x, axes.verticalTop.y, axes.origin.y - 1, ink).first >= 0) {
+                    left = std::min(left, x);
+                    right = std::max(right, x);
+                }
+            }
+        }
+        EXPECT_LE(left, axes.origin.x + share);
+        EXPECT_GE(right, axes.horizontalArrowUp.x - share);
+    }
+}
+
 class ReportsExportTest : public ReportsDialogTest {};
 
 // Export over a span without entries said only "Error Processing Your
@@ -520,8 +763,10 @@ TEST_F(ReportsExportTest, ExportsEqualTheGoldenFilesAndParseAsCsv) {
         SetRange(kMarchFrom, kMarchTo);
         const std::string out = m_dir.File("kind" + std::to_string(kind) + ".csv");
         m_files->Queue(QString::fromStdString(out));
+        m_prompter->Clear();
         m_dlg->OnBnClickedExport();
-        ASSERT_TRUE(m_prompter->Prompts().empty()) << m_prompter->Texts()[0].toStdString();
+        // The user is told where the file went.
+        EXPECT_EQ(m_prompter->Texts(), std::vector<QString>{kExportedMessage.arg(QString::fromStdString(out))});
         EXPECT_EQ(ReadFile(out), ReadFile(kDataDir + "/export-kind" + std::to_string(kind) + ".csv"));
 
         // python's csv reader gets back the title, two empty lines, the heading
@@ -544,9 +789,61 @@ TEST_F(ReportsExportTest, ExportsEqualTheGoldenFilesAndParseAsCsv) {
         EXPECT_EQ(rows, expected);
     }
     EXPECT_EQ(m_files->Requests().size(), 6u);
-    EXPECT_TRUE(m_files->Requests()[0].filter.isEmpty());
-    EXPECT_TRUE(m_files->Requests()[0].defaultSuffix.isEmpty());
     EXPECT_TRUE(m_files->Requests()[0].confirmOverwrite);
+}
+
+// The chooser offered no kind of file and a name typed without a suffix was
+// written as it stood, with no word of where. It offers CSV files, a bare
+// name gets ".csv" (a file of that name is replaced only on Yes), and the
+// user is told where the file went; python's csv reader reads it back.
+TEST_F(ReportsExportTest, ChooserOffersCsvAndABareNameGetsTheSuffix) {
+    ChooseKind(kPainVsTime);
+    SetRange(kMarchFrom, kMarchTo);
+    const struct {
+        const char* typed;   // as the chooser hands it back
+        const char* written; // the file that must hold the export
+        bool existing;       // the suffixed file is there already
+        Answer answer;       // to the question whether to replace it
+    } cases[] = {
+        {"report", "report.csv", false, Answer::No},
+        {"march.csv", "march.csv", false, Answer::No},
+        {"kept", "kept.csv", true, Answer::No},
+        {"replaced", "replaced.csv", true, Answer::Yes},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.typed);
+        const std::string written = m_dir.File(c.written);
+        if (c.existing) {
+            ASSERT_TRUE(grvtest::WriteFile(written, "an older export"));
+        }
+        m_prompter->Clear();
+        m_prompter->Queue(c.answer);
+        m_files->Queue(QString::fromStdString(m_dir.File(c.typed)));
+        m_dlg->OnBnClickedExport();
+        const platform::ui::FileRequest& asked = m_files->Requests().back();
+        EXPECT_TRUE(asked.filter.startsWith("CSV Files (*.csv)|*.csv|")) << asked.filter.toStdString();
+        EXPECT_EQ(asked.defaultSuffix, "csv");
+        const QString path = QString::fromStdString(written);
+        std::vector<QString> told;
+        if (c.existing)
+            told.push_back(kExportReplaceQuestion.arg(path));
+        if (!c.existing || c.answer == Answer::Yes)
+            told.push_back(kExportedMessage.arg(path));
+        EXPECT_EQ(m_prompter->Texts(), told);
+        if (c.existing && c.answer == Answer::No) {
+            EXPECT_EQ(ReadFile(written), "an older export");
+            continue;
+        }
+        EXPECT_EQ(ReadFile(written), ReadFile(kDataDir + "/export-kind" + std::to_string(kPainVsTime) + ".csv"));
+        if (std::string(c.typed) != c.written) {
+            EXPECT_FALSE(grvtest::FileExists(m_dir.File(c.typed)));
+        }
+        const auto parsed = grvtest::Python("import csv,sys\n"
+                                            "print(len(list(csv.reader(open(sys.argv[1],newline='')))))\n",
+                                            {written});
+        ASSERT_EQ(parsed.status, 0) << parsed.err;
+        EXPECT_EQ(std::stoul(parsed.out), 4 + m_dlg->m_detailRows.size());
+    }
 }
 
 TEST_F(ReportsExportTest, CancelledChooserWritesNothing) {
@@ -559,8 +856,9 @@ TEST_F(ReportsExportTest, CancelledChooserWritesNothing) {
 }
 
 TEST_F(ReportsExportTest, FailedReportAsksForNoFile) {
-    m_dlg->OnBnClickedExport(); // equal times
-    EXPECT_EQ(m_prompter->Texts(), (std::vector<QString>{kSameTimesMessage, kRequestFailedMessage}));
+    SetRange(kMarchTo, kMarchFrom);
+    m_dlg->OnBnClickedExport();
+    EXPECT_EQ(m_prompter->Texts(), (std::vector<QString>{kReversedTimesMessage, kRequestFailedMessage}));
     EXPECT_EQ(m_prompter->Prompts()[1].title, kRequestFailedTitle);
     EXPECT_TRUE(m_files->Requests().empty());
 }

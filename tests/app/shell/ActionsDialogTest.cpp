@@ -81,8 +81,8 @@ TEST_F(ActionsDialogTest, PainEffectAndDurationFollowTheSliderAndTheEdits) {
         const char* minutes;
         const char* row; // nullptr: refused, nothing stored
     } cases[] = {
-        {0, "7", "", "", "7|0"},       // slider at 0: the typed number
-        {-3, "7", "0", "45", "-3|45"}, // a moved slider wins over the text
+        {0, "7", "", "", "7|0"},      // slider at 0: the typed number
+        {-3, "7", "0", "45", "7|45"}, // the slider follows the typed number
         {10, "", "2", "", "10|120"},
         {0, "", "", "", "0|0"}, // nothing at all
         {0, "-4", "99999", "99999", "-4|6099939"},
@@ -90,7 +90,7 @@ TEST_F(ActionsDialogTest, PainEffectAndDurationFollowTheSliderAndTheEdits) {
         {0, "-11", "", "", nullptr},
         {0, "-", "", "", nullptr},
         {0, "3 hours", "", "", nullptr},
-        {5, "15", "", "", "5|0"}, // the slider decides, the text is not read
+        {5, "15", "", "", nullptr}, // off the scale: the slider goes to 0, the text is refused
     };
     int stored = 0;
     for (const Case& c : cases) {

@@ -3,12 +3,16 @@
 #include <QDir>
 #include <QFile>
 #include <QFileDialog>
+#include <QGroupBox>
+#include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
+#include <QProgressDialog>
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QTest>
 #include <QTimer>
+#include <algorithm>
 #include <deque>
 #include <functional>
 
@@ -855,6 +859,166 @@ TEST_F(BackupRestoreTest, ShowPasswordTogglesPlainText) {
     EXPECT_EQ(pw->echoMode(), QLineEdit::Normal);
     box->click();
     EXPECT_EQ(pw->echoMode(), QLineEdit::Password);
+}
+
+// --- What the user is told, and what a restore puts in the journal's place --
+
+// Restore mode showed the backup texts ("Select the file that you wish to
+// backup", "Password for Encryption") and backup mode the restore target's.
+TEST_F(BackupRestoreTest, EachModeShowsItsOwnTexts) {
+    const struct {
+        int command;
+        QStringList texts; // details, source, target, security, password, action
+    } cases[] = {
+        {ID_DATABASE_BACKUP,
+         {"Backup Database Details", "Select the file that you wish to backup.",
+          "Browse for the folder where you want to save the backup file to.",
+          "To make your backup more secure, use a password to encrypt it.  You must use the same password when you "
+          "restore a previous backup, so don't forget it.",
+          "Password for Encryption:", "Backup"}},
+        {ID_DATABASE_RESTORE,
+         {"Restore Database Details", "Select the backup file that you wish to restore.",
+          "Browse for the folder where you want to restore the database file to.",
+          "If the backup was made with a password, enter that same password to restore it.",
+          "Password for Decryption:", "Restore"}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.command);
+        CGRVDlg win;
+        QStringList shown;
+        RunDialog(win, c.command, [&](CGRVDlgBkupRstr& d) {
+            auto label = [&](const QString& name) {
+                auto* l = d.findChild<QLabel*>(name);
+                return l ? l->text() : QString("(no label %1)").arg(name);
+            };
+            auto* group = d.findChild<QGroupBox*>(QString::number(IDC_BR_DETAILS_GROUP));
+            shown << (group ? group->title() : QString()) << label(QString::number(IDC_BR_SOURCE_TEXT))
+                  << label(QString::number(IDC_BR_TARGET_TEXT)) << label(QString::number(IDC_BR_SECURITY_TEXT))
+                  << label("passwordText") << Button(d, IDC_BR_ACTION)->text();
+        });
+        EXPECT_EQ(shown, c.texts);
+    }
+}
+
+// An archive whose entry was a text file, an empty file, another program's
+// database or a damaged journal replaced the open journal and was reported
+// complete. Each is refused by the check Open makes, before anything is
+// replaced: the journal stays open and byte for byte as it was.
+TEST_F(BackupRestoreTest, BackupHoldingNoJournalIsRefusedAndTheJournalKept) {
+    QByteArray damaged = Bytes(Fixture("journal.grv"));
+    // The entry table's page (3): its cells point past the page's end.
+    damaged.replace(2 * 4096 + 8, 8, QByteArray(8, '\xff'));
+    ASSERT_TRUE(WriteBytes(Path("damaged.bin"), damaged));
+    ASSERT_TRUE(WriteBytes(Path("text.bin"), QByteArray("Dear diary, my knee hurts.\n").repeated(40)));
+    ASSERT_TRUE(WriteBytes(Path("empty.bin"), QByteArray()));
+    ASSERT_EQ(RunProgram("sqlite3", {Path("other.bin"), "CREATE TABLE notes(x); INSERT INTO notes VALUES('hi');"}), 0);
+    const char* script = "import sys, zipfile\n"
+                         "with zipfile.ZipFile(sys.argv[1], 'w', zipfile.ZIP_DEFLATED) as z:\n"
+                         "    z.write(sys.argv[2], 'pain.grv')\n";
+    CGRVDlg win;
+    OpenJournal(win, QStringLiteral("pain.grv"));
+    const QByteArray before = Bytes(Path("pain.grv"));
+    for (const char* payload : {"text.bin", "empty.bin", "other.bin", "damaged.bin"}) {
+        SCOPED_TRACE(payload);
+        const QString archive = Path(QString(payload) + ".grz");
+        ASSERT_EQ(RunProgram("/usr/bin/python3", {"-c", script, archive, Path(payload)}), 0);
+        prompter->Clear();
+        prompter->Queue(Answer::Yes);
+        EXPECT_FALSE(Restore(win, archive, Path("pain.grv"), ""));
+        EXPECT_EQ(prompter->Texts(), (std::vector<QString>{ReplaceOpen("pain.grv"), Text(kRestoreNoJournal)}));
+        EXPECT_EQ(Bytes(Path("pain.grv")), before);
+        EXPECT_EQ(win.Db().IsOpen(), 1);
+        EXPECT_TRUE(Leftovers().isEmpty());
+        // Nor does a new file appear where none was.
+        prompter->Clear();
+        EXPECT_FALSE(Restore(win, archive, Path("fresh.grv"), ""));
+        EXPECT_EQ(prompter->Texts(), std::vector<QString>{Text(kRestoreNoJournal)});
+        EXPECT_FALSE(QFile::exists(Path("fresh.grv")));
+    }
+    QByteArray verdict;
+    EXPECT_EQ(
+        RunProgram("sqlite3", {Path("pain.grv"), "PRAGMA integrity_check; SELECT count(*) FROM entry;"}, &verdict), 0);
+    EXPECT_EQ(verdict, "ok\n3\n");
+}
+
+// A backup of 10,000 entries froze the window with no sign of life. The
+// progress shows, and the application goes on handling its events (a timer
+// fires) while the entries are extracted; the journal is restored whole.
+// 2,000 entries keep the test short; the progress shows at once here.
+TEST_F(BackupRestoreTest, LongRestoreShowsProgressAndKeepsThePaintingGoing) {
+    const char* script = "import sys, zipfile\n"
+                         "with zipfile.ZipFile(sys.argv[1], 'w') as z:\n"
+                         "    for i in range(1999):\n"
+                         "        z.writestr('notes/%d.txt' % i, 'n')\n"
+                         "    z.write(sys.argv[2], 'pain.grv')\n";
+    ASSERT_EQ(RunProgram("/usr/bin/python3", {"-c", script, Path("many.grz"), Fixture("journal.grv")}), 0);
+    QByteArray listing;
+    ASSERT_EQ(
+        RunProgram("/usr/bin/python3",
+                   {"-c", "import sys, zipfile; print(len(zipfile.ZipFile(sys.argv[1]).infolist()))", Path("many.grz")},
+                   &listing),
+        0);
+    ASSERT_EQ(listing.trimmed(), "2000");
+
+    CGRVDlg win;
+    bool restoring = false;
+    int ticks = 0, largestShown = -1;
+    QTimer tick;
+    tick.setInterval(20);
+    CGRVDlgBkupRstr* running = nullptr;
+    QObject::connect(&tick, &QTimer::timeout, [&] {
+        if (!restoring || !running)
+            return;
+        ++ticks;
+        auto* progress = running->findChild<QProgressDialog*>();
+        if (progress && progress->isVisible()) {
+            EXPECT_EQ(progress->maximum(), 2000);
+            largestShown = std::max(largestShown, progress->value());
+        }
+    });
+    tick.start();
+    EXPECT_TRUE(RunDialog(win, ID_DATABASE_RESTORE, [&](CGRVDlgBkupRstr& d) {
+        running = &d;
+        d.m_nProgressDelayMs = 0;
+        restoring = true;
+        Run(d, Path("many.grz"), Path("restored.grv"), "");
+        restoring = false;
+    }));
+    EXPECT_GT(ticks, 0) << "no event was handled while restoring";
+    EXPECT_GT(largestShown, 0) << "no progress was shown";
+    EXPECT_EQ(RunProgram("cmp", {Path("restored.grv"), Fixture("journal.grv")}), 0);
+    EXPECT_EQ(prompter->Texts(), (std::vector<QString>{Text(kOperationComplete), Text(kRestoreDoneText)}));
+}
+
+// A backup onto a full disk said only that there was a problem. It says the
+// disk is full, and leaves nothing on it. The disk is a small tmpfs.
+TEST_F(BackupRestoreTest, BackupOntoAFullDiskSaysTheDiskIsFull) {
+    ASSERT_TRUE(QFile::copy(Fixture("journal.grv"), Path("pain.grv")));
+    QFile::setPermissions(Path("pain.grv"), QFile::ReadOwner | QFile::WriteOwner);
+    // Random bytes the archive cannot shrink, more than the disk holds.
+    ASSERT_EQ(
+        RunProgram("sqlite3", {Path("pain.grv"), "INSERT INTO entry(ts, sbj, entry) SELECT '2026-03-03 08:00:00', "
+                                                 "'Noise', hex(randomblob(4000)) FROM generate_series(1, 40);"}),
+        0);
+    const QString disk = Path("small-disk");
+    ASSERT_TRUE(QDir().mkpath(disk));
+    if (RunProgram("mount", {"-t", "tmpfs", "-o", "size=64k", "tmpfs", disk}) != 0)
+        GTEST_SKIP() << "no tmpfs can be mounted here (root is needed)";
+    struct Unmount {
+        QString disk;
+        ~Unmount() { RunProgram("umount", {disk}); }
+    } unmount{disk};
+    CGRVDlg win;
+    EXPECT_FALSE(RunDialog(win, ID_DATABASE_BACKUP,
+                           [&](CGRVDlgBkupRstr& d) { Run(d, Path("pain.grv"), disk + "/week1.grz", ""); }));
+    EXPECT_EQ(prompter->Texts(), std::vector<QString>{Text(kBackupDiskFull)});
+    EXPECT_EQ(Titles()[0], Text(kBackupErrorTitle));
+    EXPECT_TRUE(QDir(disk).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot).isEmpty());
+    // The same backup where there is room is whole.
+    prompter->Clear();
+    EXPECT_TRUE(RunDialog(win, ID_DATABASE_BACKUP,
+                          [&](CGRVDlgBkupRstr& d) { Run(d, Path("pain.grv"), Path("week1.grz"), ""); }));
+    EXPECT_EQ(RunProgram("unzip", {"-t", Path("week1.grz")}), 0);
 }
 
 } // namespace

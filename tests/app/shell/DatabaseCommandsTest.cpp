@@ -190,12 +190,17 @@ TEST_F(DatabaseCommandsTest, OpeningAFileThatIsNoJournalIsRefusedAndLeftAlone) {
         EXPECT_EQ(Digest(path), before);
         ExpectCurrentStillOpen();
     }
-    // Nor is such a file opened at the next start, where a failure says nothing.
+    // Nor is such a file opened at the next start, where the refusal is told
+    // once the window shows.
     CGRVDlg next;
     prompter->Clear();
     ShowAndSettle(next);
     EXPECT_FALSE(next.Db().IsOpen());
-    EXPECT_TRUE(prompter->Prompts().empty());
+    const QString last = PathOf(cases[std::size(cases) - 1].name);
+    const std::string why =
+        SqlFormat(kErrNotJournal, last.toStdString().c_str(), cases[std::size(cases) - 1].why.c_str());
+    EXPECT_EQ(prompter->Texts(),
+              std::vector<QString>{QString::fromLatin1(kDbOpenFailed).arg(QString::fromStdString(why))});
     EXPECT_EQ(next.windowTitle(), "Gorvane");
 }
 

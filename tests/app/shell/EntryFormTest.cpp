@@ -504,4 +504,34 @@ TEST_F(EntryFormTest, FailedSaveSaysWhyInWordsWithOnlyTheStartOfTheStatement) {
     }
 }
 
+// A journal made read-only while it is open said "the disk reported an
+// error" on save: SQLite's error number was gone by then. It says the
+// journal cannot be written, as when it was read-only before opening. The
+// file is made immutable (file modes do not bind the superuser, and a file
+// already open for writing stays writable through them).
+TEST_F(EntryFormTest, JournalMadeReadOnlyWhileOpenSaysItCannotBeWritten) {
+    const QString path = MakeJournal("pain.grv", {{"2026-03-01 08:00:00", "First", 8, 5, 2, 4}});
+    CGRVDlg dlg;
+    ShowAndSettle(dlg);
+    OpenThroughMenu(dlg, path);
+    if (RunProgram("chattr", {"+i", path}) != 0)
+        GTEST_SKIP() << "this file system or user cannot make a file immutable";
+    {
+        struct Mutable {
+            QString path;
+            ~Mutable() { RunProgram("chattr", {"-i", path}); }
+        } restore{path};
+        SetPain(dlg, "9", "6", "3", "7");
+        prompter->Clear();
+        ASSERT_TRUE(dlg.OnCommand(ID_FILE_SAVE_ENTRY));
+        ASSERT_EQ(prompter->Prompts().size(), 1u);
+        const QString told = prompter->Prompts()[0].text;
+        EXPECT_TRUE(told.startsWith("Can't save entry to database")) << told.toStdString();
+        EXPECT_TRUE(told.contains(QString::fromLatin1(kReasonCannotWrite))) << told.toStdString();
+        dlg.Db().Close();
+    }
+    // Writable again, the journal reads as it was before the save.
+    EXPECT_EQ(Sql(path, "SELECT sbj, wpl, apl, lpl, cpl FROM entry"), "First|8|5|2|4");
+}
+
 } // namespace

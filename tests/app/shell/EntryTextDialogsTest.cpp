@@ -168,6 +168,10 @@ TEST_F(CurrentPainDialogTest, SliderAndNumberDecideTheLevel) {
         if (c.typed) {
             Type(number, QString::fromLatin1(c.typed));
             EXPECT_EQ(number->text(), c.typed);
+            // The slider follows a typed level.
+            if (c.accepted) {
+                EXPECT_EQ(Ctl<QSlider>(&dlg, IDC_CPL_SLIDER)->value(), c.pain);
+            }
         }
         Press(&dlg, IDOK);
         if (c.accepted) {

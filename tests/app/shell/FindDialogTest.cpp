@@ -168,3 +168,53 @@ TEST_F(FindDialogTest, AFailedDeleteIsReported) {
 }
 
 } // namespace
+
+namespace {
+
+// Enter in the Find text pressed the default Select button: the dialog
+// closed and whichever row was picked before was loaded into the form. It
+// runs the search, as the Search button does, for each field.
+TEST_F(FindDialogTest, EnterInTheTextSearchesAsTheSearchButtonDoes) {
+    const struct {
+        const char* field;
+        const char* text;
+        const char* where; // the same search, as sqlite3 runs it
+    } cases[] = {
+        {"Subject", "knee", "sbj LIKE '%knee%'"},
+        {"All Entries", "a", "sbj LIKE '%a%'"},
+        {"AVG Pain", "5", "apl LIKE '%5%'"},
+        {"Timestamp", "05-0", "ts LIKE '%05-0%'"},
+    };
+    CGRVDlg dlg;
+    ShowAndSettle(dlg);
+    OpenThroughMenu(dlg, path);
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.field);
+        QStringList listed;
+        bool stayed = false;
+        WhenModal([&](QWidget* w) {
+            auto* shown = static_cast<CGRVDlgFind*>(w);
+            auto* results = shown->findChild<QTableWidget*>(QString::number(IDC_FIND_RESULTS));
+            // A row is picked first, as a user who searches again would have.
+            const QRect cell = results->visualRect(results->model()->index(1, 1));
+            QTest::mouseClick(results->viewport(), Qt::LeftButton, {}, cell.center());
+            auto* fields = shown->findChild<QComboBox*>(QString::number(IDC_FIND_FIELD));
+            fields->setCurrentIndex(fields->findText(c.field));
+            auto* text = shown->findChild<QLineEdit*>(QString::number(IDC_FIND_TEXT));
+            text->clear();
+            QTest::keyClicks(text, c.text);
+            QTest::keyClick(text, Qt::Key_Return);
+            stayed = shown->isVisible();
+            for (int r = 0; r < results->rowCount(); ++r)
+                listed << results->item(r, 0)->text();
+            shown->reject();
+        });
+        ASSERT_TRUE(dlg.OnCommand(ID_TB_FIND));
+        EXPECT_TRUE(stayed);
+        EXPECT_EQ(listed.join('\n'),
+                  Sql(path, QString("SELECT id FROM entry WHERE del=0 AND %1 ORDER BY ts DESC").arg(c.where)));
+        EXPECT_LT(dlg.m_entry.id, 1) << "no entry was loaded";
+    }
+}
+
+} // namespace

@@ -44,16 +44,16 @@ TEST_F(MoodDialogTest, NewRecordOpensAtZeroAndOkWritesTheRow) {
     EXPECT_EQ(Edits(&dlg), QStringList(8, "0"));
     Drag(Slider(&dlg, kActivity), 3);
     Drag(Slider(&dlg, kSleep), 4);
-    Type(Edit(&dlg, kSleep), "7");   // the slider stands: 4
+    Type(Edit(&dlg, kSleep), "7");   // the slider follows: 7
     Type(Edit(&dlg, kWork), "7");    // slider at 0: the typed 7
     Type(Edit(&dlg, kWalking), "9"); // slider at 0: the typed 9
     Type(Edit(&dlg, kLife), "-2x");  // digits only: 2
     QTest::keyClick(Slider(&dlg, kRelations), Qt::Key_End);
     Press(&dlg, IDOK);
     EXPECT_TRUE(EndedWith(dlg, IDOK));
-    EXPECT_EQ(Cli(kRow), "1|" + std::to_string(eid) + "|3|0|7|4|2|0|10|9|0\n");
+    EXPECT_EQ(Cli(kRow), "1|" + std::to_string(eid) + "|3|0|7|7|2|0|10|9|0\n");
     EXPECT_EQ(dlg.m_nWalking, 9);
-    EXPECT_EQ(dlg.m_nSleep, 4);
+    EXPECT_EQ(dlg.m_nSleep, 7);
     EXPECT_TRUE(prompter->Prompts().empty());
 }
 
@@ -63,9 +63,11 @@ TEST_F(MoodDialogTest, MovingASliderWritesOnlyItsOwnEdit) {
     Drag(Slider(&dlg, kMoodRow), 6);
     QTest::keyClick(Slider(&dlg, kConcentrate), Qt::Key_Right);
     EXPECT_EQ(Edits(&dlg), (QStringList{"0", "6", "0", "0", "0", "1", "0", "0"}));
-    // Typing never moves a slider.
+    // Typing moves its own row's slider only.
     Type(Edit(&dlg, kWork), "9");
-    EXPECT_EQ(Slider(&dlg, kWork)->value(), 0);
+    EXPECT_EQ(Slider(&dlg, kWork)->value(), 9);
+    EXPECT_EQ(Slider(&dlg, kMoodRow)->value(), 6);
+    EXPECT_EQ(Slider(&dlg, kConcentrate)->value(), 1);
 }
 
 // A rating typed off the 0 to 10 scale was stored and printed as it stood.
@@ -164,14 +166,14 @@ TEST_F(SideEffectDialogTest, NewRowWithoutMedicineAndTheScalesRules) {
     EXPECT_EQ(Rows(&dlg), QStringList(CGRVDlgSideEffect::kRows, "0/0"));
     Type(Edit(&dlg, kItching), "6"); // slider at 0: 6
     Drag(Slider(&dlg, kTired), 3);
-    Type(Edit(&dlg, kTired), "6"); // slider at 3: 3
+    Type(Edit(&dlg, kTired), "6"); // the slider follows: 6
     Type(Edit(&dlg, kNausea), "8");
     Type(Edit(&dlg, kVomiting), ""); // nothing typed counts 0
     Drag(Slider(&dlg, 9), 10);
     EXPECT_EQ(Edit(&dlg, 9)->text(), "10");
     Press(&dlg, IDOK);
     EXPECT_TRUE(EndedWith(dlg, IDOK));
-    EXPECT_EQ(Cli(kRow), "1|" + std::to_string(eid) + "|0|8|0|0|0|3|6|0|0|0|10|0\n");
+    EXPECT_EQ(Cli(kRow), "1|" + std::to_string(eid) + "|0|8|0|0|0|6|6|0|0|0|10|0\n");
     EXPECT_EQ(dlg.m_mid, 0);
 }
 

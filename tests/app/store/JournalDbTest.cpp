@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -189,6 +190,65 @@ TEST(JournalDbOpen, FilesThatAreNotJournalsAreRefusedUntouched) {
         EXPECT_EQ(db.GetLastErrorText(), SqlFormat(kErrNotJournal, path.c_str(), c.why.c_str()));
         EXPECT_FALSE(ProcessHoldsFile(path));
         EXPECT_EQ(ReadFile(path), before);
+    }
+}
+
+// A journal with one damaged page of a table the windows list opened, and
+// the list's query then failed. Each is refused now with the damaged-file
+// text, left as it was, and sqlite3 agrees that the file is damaged.
+TEST(JournalDbOpen, DamagedJournalsAreRefusedUntouched) {
+    const struct {
+        const char* name;
+        const char* table;
+    } cases[] = {{"entry page", "entry"},
+                 {"actions page", "entry_actions"},
+                 {"medicine page", "medicine_cabinet"},
+                 {"schema page", "sqlite_schema"}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        TempDir dir;
+        const std::string path = dir.File("x.grv");
+        {
+            CJournalDb made;
+            made.SetFolder(dir.Path());
+            made.SetFileName("x.grv");
+            ASSERT_EQ(made.Open(1), 1);
+        }
+        // Rows enough that each table has leaves below an interior page.
+        const std::string fill = "substr(replace(hex(zeroblob(200)), '00', 'ache '), 1, 300)";
+        ASSERT_TRUE(grvtest::SqliteCli(path, "INSERT INTO entry(ts,sbj,entry) SELECT datetime('2026-01-01', '+' || "
+                                             "value || ' hours'), 'Entry ' || value, " +
+                                                 fill +
+                                                 " FROM generate_series(1,60);"
+                                                 "INSERT INTO entry_actions(eid,name,ref) SELECT value, 'Walk', " +
+                                                 fill +
+                                                 " FROM generate_series(1,60);"
+                                                 "INSERT INTO medicine_cabinet(name,desc) SELECT 'Med ' || "
+                                                 "value, " +
+                                                 fill + " FROM generate_series(1,60);")
+                        .Ok());
+        const grvtest::RunResult page = grvtest::SqliteCli(path, std::string("SELECT pageno FROM dbstat WHERE name='") +
+                                                                     c.table + "' ORDER BY pagetype DESC LIMIT 1");
+        ASSERT_TRUE(page.Ok()) << page.out;
+        const long pageNo = std::stol(page.out);
+        std::string bytes = ReadFile(path);
+        const size_t pageSize = 4096;
+        ASSERT_EQ(std::stol(grvtest::SqliteCli(path, "PRAGMA page_size").out), long(pageSize));
+        // The page's cells point nowhere; its header stays.
+        const size_t at = size_t(pageNo - 1) * pageSize + (pageNo == 1 ? 100 : 0);
+        std::fill(bytes.begin() + long(at) + 12, bytes.begin() + long(at) + 64, '\xff');
+        ASSERT_TRUE(grvtest::WriteFile(path, bytes));
+        const grvtest::RunResult verdict = grvtest::SqliteCli(path, "PRAGMA integrity_check");
+        ASSERT_NE(verdict.out, "ok\n");
+
+        CJournalDb db;
+        db.SetFolder(dir.Path());
+        db.SetFileName("x.grv");
+        EXPECT_EQ(db.Open(0), 0);
+        EXPECT_EQ(db.IsOpen(), 0);
+        EXPECT_EQ(db.GetLastErrorText(), SqlFormat(kErrCantReadJournal, path.c_str(), kReasonDamaged));
+        EXPECT_FALSE(ProcessHoldsFile(path));
+        EXPECT_EQ(ReadFile(path), bytes);
     }
 }
 

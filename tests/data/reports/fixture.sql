@@ -2,7 +2,8 @@
 -- journal file with the sqlite3 shell. Every record that must never reach a
 -- report carries "(gone)" in a text or is told apart by its numbers: deleted
 -- entries, deleted details, and live details of deleted entries.
--- The range the tests report on is 2026-03-01 00:00:00 to 2026-03-31 00:00:00.
+-- The range the tests report on is the whole days 2026-03-02 to 2026-03-30;
+-- the entries at 1 and 31 March midnight lie just outside it.
 
 INSERT INTO medicine_cabinet (id, name, dos_size, dos_msr, dos_form, dos_qty) VALUES
   (1, 'Ibuprofen', 200, 'mg', 'Tablet', 2),

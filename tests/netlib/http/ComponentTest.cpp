@@ -58,6 +58,7 @@ protected:
 } // namespace
 
 TEST_F(HttpComponent, StatusesRedirectsAndCredentialsAgainstNginx) {
+    peers.TrustCertificate();
     grvtest::NginxOptions opts;
     opts.loopbackHosts = 2;
     opts.serverLines = {"location = /down { return 302 http://127.0.0.1:{httpPort}/whoami; }"};

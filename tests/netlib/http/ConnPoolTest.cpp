@@ -96,6 +96,7 @@ TEST_F(ConnPool, ElevenHostsEvictTheLeastRecentlyUsed) {
 
 // Plain and over TLS 1.0: the same connections, as nginx counts them.
 TEST_F(ConnPool, ReconnectsAfterCloseAndAfterTheKeepAliveTimeOut) {
+    peers.TrustCertificate();
     grvtest::NginxOptions opts;
     opts.keepaliveTimeoutSec = 1;
     nginx = peers.StartNginx(opts);

@@ -322,6 +322,9 @@ protected:
             "location = /del { add_header Set-Cookie \"sid=; Path=/; Max-Age=0\"; return 200 \"del\\n\"; }",
             "location = /echo { return 200 \"[$http_cookie]\\n\"; }",
         };
+        // The https requests go to hosts of the domain.
+        peers.AddCertificateName("*.cookies.test");
+        peers.TrustCertificate();
         nginx = peers.StartNginx(opts);
     }
     void TearDown() override { platform::SetResolverHook({}); }

@@ -126,6 +126,7 @@ TEST_F(GetRoad, RedirectChainsEndAfterEightHopsAnd503IsRetried) {
 }
 
 TEST_F(GetRoad, CredentialsStayWithTheirHostAndOffAPlainHop) {
+    peers.TrustCertificate();
     StartNginx();
     options.Login.setFromUtf8(grvtest::kPeerUser);
     options.Password.setFromUtf8(grvtest::kPeerPassword);

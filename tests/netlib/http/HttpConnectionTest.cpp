@@ -142,6 +142,7 @@ TEST_F(HttpConnection, DirectSocksProxyAndBindAddressReachNginx) {
 // channel takes over, and from a bind address; a kept-alive connection is
 // reused as it is.
 TEST_F(HttpConnection, HttpsDirectThroughSocksAndFromABindAddress) {
+    peers.TrustCertificate();
     const grvtest::NginxPeer nginx = peers.StartNginx();
     const int microsocks = peers.StartMicrosocks();
     struct Case {

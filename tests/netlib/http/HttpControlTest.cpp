@@ -52,6 +52,7 @@ TEST(HttpControl, CopyTakesTheListedOptionsOnly) {
     a.RequiredContentType.setString("text/xml");
     a.ProxyPartialUrl = 1;
     a.AllowCookieResponseCaching = 1;
+    a.AcceptAnyServerCert = 1;
     a.useBucketCache = 1;
     a.cacheControl.fetchFromCache = 0;
     a.cacheControl.lmFactor = 50;
@@ -64,12 +65,26 @@ TEST(HttpControl, CopyTakesTheListedOptionsOnly) {
     Logger log;
     b.logOptions(log);
     std::string t = logText(log);
-    for (const char* line :
-         {"ProxyDomain: px\n", "ProxyPort: 3128\n", "PasswordLen: 6\n", "ProxyPasswordLen: 2\n", "Login: me\n",
-          "UserAgent: UA\n", "ConnectTimeoutSec: 3\n", "MaxResponseSize: 1099511627776\n", "ResumePoint: 99\n",
-          "SendCookies: 0\n", "NTLMAuth: 1\n", "LoginDomain: \n", "NegotiateAuth: 0\n", "DigestAuth: 0\n",
-          "SslProtocol: default\n", "HttpMethod: \n", "RequiredContentType: \n", "ProxyPartialUrl: 0\n",
-          "AllowCookieResponseCaching: 0\n"})
+    for (const char* line : {"ProxyDomain: px\n",
+                             "ProxyPort: 3128\n",
+                             "PasswordLen: 6\n",
+                             "ProxyPasswordLen: 2\n",
+                             "Login: me\n",
+                             "UserAgent: UA\n",
+                             "ConnectTimeoutSec: 3\n",
+                             "MaxResponseSize: 1099511627776\n",
+                             "ResumePoint: 99\n",
+                             "SendCookies: 0\n",
+                             "NTLMAuth: 1\n",
+                             "LoginDomain: \n",
+                             "NegotiateAuth: 0\n",
+                             "DigestAuth: 0\n",
+                             "SslProtocol: default\n",
+                             "HttpMethod: \n",
+                             "RequiredContentType: \n",
+                             "ProxyPartialUrl: 0\n",
+                             "AllowCookieResponseCaching: 0\n",
+                             "AcceptAnyServerCert: 1\n"})
         EXPECT_NE(t.find(line), std::string::npos) << line;
     EXPECT_EQ(b.UseIEProxy, 1);
     EXPECT_EQ(b.useBucketCache, 0u);
@@ -145,6 +160,7 @@ TEST(HttpControl, CopyClonesTheClientCertificates) {
     // one signed by it.
     {
         grvtest::LoopbackPeers peers;
+        peers.TrustCertificate();
         grvtest::OpensslServerOptions server;
         server.extraArgs = {"-Verify", "1", "-CAfile", dir.File("first.pem"), "-verify_return_error"};
         const int port = peers.StartOpensslServer(server);

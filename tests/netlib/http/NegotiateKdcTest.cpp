@@ -33,6 +33,11 @@ class NegotiateKdc : public grvtest::LoopbackPeerTest {
 protected:
     void SetUp() override {
         installTextServices();
+        // An ordinary user's login PATH on Debian: no /usr/sbin, where the
+        // realm's programs live.
+        const char* path = getenv("PATH");
+        savedPath = path != nullptr ? path : "";
+        setenv("PATH", kUserLoginPath, 1);
         kdc = peers.StartKdc();
         grvtest::ApacheOptions o;
         o.kerberos = &kdc;
@@ -44,6 +49,7 @@ protected:
         options.UseIEProxy = 0;
     }
     void TearDown() override {
+        setenv("PATH", savedPath.c_str(), 1);
         unsetenv("KRB5_CONFIG");
         unsetenv("KRB5CCNAME");
     }
@@ -57,6 +63,8 @@ protected:
         return authtest::poolRequest(options, host, apache.port, verb, "/negotiate/", body, status, log);
     }
 
+    static constexpr const char* kUserLoginPath = "/usr/local/bin:/usr/bin:/bin:/usr/local/games:/usr/games";
+    std::string savedPath;
     grvtest::KdcPeer kdc;
     grvtest::ApachePeer apache;
     grvtest::TempDir dir;

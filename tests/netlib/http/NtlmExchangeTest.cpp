@@ -113,6 +113,7 @@ TEST_F(NtlmExchange, RequestRoadReachesApache) {
 }
 
 TEST_F(NtlmExchange, RequestRoadOverTlsReachesApache) {
+    peers.TrustCertificate();
     // apache's TLS side speaks what the TLS client does: TLS 1.0, AES128-SHA.
     const int tlsPort = grvtest::FreeLoopbackPort();
     const std::string modules = "/usr/lib/apache2/modules/";

@@ -38,6 +38,7 @@ protected:
         installTextServices();
         grvtest::NginxOptions opts;
         opts.serverLines = {"location = /proxy-credentials { return 200 \"[$http_proxy_authorization]\\n\"; }"};
+        peers.TrustCertificate();
         nginx = peers.StartNginx(opts);
     }
 

@@ -98,6 +98,7 @@ protected:
 } // namespace
 
 TEST_F(ResponseRead, FramingCasesAgainstAScriptedServer) {
+    peers.TrustCertificate();
     struct Case {
         const char* name;
         std::string response;
@@ -275,6 +276,7 @@ TEST_F(ResponseRead, FramingCasesAgainstAScriptedServer) {
 }
 
 TEST_F(ResponseRead, NginxKeepsTheConnectionAndSendsGzipChunks) {
+    peers.TrustCertificate();
     const grvtest::NginxPeer nginx = peers.StartNginx();
     HttpControl options;
     options.UseIEProxy = 0;
@@ -685,6 +687,7 @@ TEST_F(ResponseRead, NginxAnswersEarlyAndStoresEmptyBodies) {
 }
 
 TEST_F(ResponseRead, NginxOverTlsKeepsTheConnectionAndFramesBodies) {
+    peers.TrustCertificate();
     const grvtest::NginxPeer nginx = peers.StartNginx();
     const std::string big = grvtest::ReadFile(nginx.docRoot + "/big.txt");
     HttpControl options;

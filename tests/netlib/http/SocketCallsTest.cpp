@@ -75,6 +75,8 @@ TEST(SocketCalls, DISABLED_TracedChild) {
 
 TEST(SocketCalls, NoDelayOnEveryConnectionAndNoModeChangesBetweenRequests) {
     grvtest::LoopbackPeers peers;
+    // The child verifies nginx's certificate through the same home.
+    peers.TrustCertificate();
     const grvtest::NginxPeer nginx = peers.StartNginx();
     grvtest::TempDir dir;
     const std::string trace = dir.File("trace");

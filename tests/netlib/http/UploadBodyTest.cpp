@@ -24,6 +24,7 @@ class UploadBody : public grvtest::ComponentPeerTest {
 protected:
     void SetUp() override {
         ComponentPeerTest::SetUp();
+        peers.TrustCertificate();
         nginx = peers.StartNginx();
     }
 

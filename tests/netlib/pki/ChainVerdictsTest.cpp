@@ -1,7 +1,8 @@
 // Chain verdicts (signature valid, root trusted, expired) judged by
 // `openssl verify -attime` at the same pinned time: NIST PKITS paths, a real
 // chain from the published vectors, and a test CA in a temporary machine
-// ROOT store.
+// ROOT store; whether issuers are CAs judged by `openssl verify` on
+// generated chains and on PKITS' basic constraints and key usage paths.
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -354,3 +355,219 @@ TEST_F(ChainVerdicts, UnverifiableAlgorithmsFailClosed) {
 }
 
 } // namespace
+
+namespace {
+
+// A link of a generated chain, as make_chains.py reads it.
+struct Link {
+    const char* bc = "ca"; // "ca", "notca", "none"
+    int pathlen = -1;
+    const char* ku = "none"; // "sign", "nosign", "none"
+    const char* time = "ok"; // "ok", "expired", "future"
+};
+
+std::string chainsJson(const std::vector<std::vector<Link>>& chains) {
+    std::string json = "[";
+    for (const auto& links : chains) {
+        json += json.size() > 1 ? ",[" : "[";
+        for (std::size_t j = 0; j < links.size(); ++j) {
+            const Link& l = links[j];
+            json += std::string(j ? "," : "") + "{\"bc\":\"" + l.bc + "\",\"ku\":\"" + l.ku + "\",\"time\":\"" +
+                    l.time + "\"" + (l.pathlen >= 0 ? ",\"pathlen\":" + std::to_string(l.pathlen) : "") + "}";
+        }
+        json += "]";
+    }
+    return json + "]";
+}
+
+// The engine's status for a leaf with the certificates a server sent along
+// (an additional memory store); elements receives the path's length.
+DWORD chainStatus(const std::string& leaf, const std::vector<std::string>& sentDers, DWORD& elements, Logger& log) {
+    platform::HCERTSTORE sent = platform::CertOpenStore(platform::CERT_STORE_PROV_MEMORY, 0, nullptr);
+    EXPECT_TRUE(sent);
+    for (const std::string& der : sentDers)
+        EXPECT_TRUE(platform::CertAddEncodedCertificateToStore(
+            sent, platform::X509_ASN_ENCODING, reinterpret_cast<const BYTE*>(der.data()), DWORD(der.size()),
+            platform::CERT_STORE_ADD_ALWAYS, nullptr));
+    platform::PCCERT_CONTEXT context = platform::CertCreateCertificateContext(
+        platform::X509_ASN_ENCODING, reinterpret_cast<const BYTE*>(leaf.data()), DWORD(leaf.size()));
+    CERT_CHAIN_ENGINE_CONFIG config{};
+    config.cbSize = sizeof(config);
+    HCERTCHAINENGINE engine = nullptr;
+    EXPECT_TRUE(CertCreateCertificateChainEngine(&config, &engine));
+    PCCERT_CHAIN_CONTEXT chain = nullptr;
+    DWORD status = ~DWORD(0);
+    elements = 0;
+    if (CertGetCertificateChain(engine, context, nullptr, sent, nullptr, 0, nullptr, &chain, &log)) {
+        status = chain->TrustStatus.dwErrorStatus;
+        elements = chain->cElement;
+    }
+    CertFreeCertificateChain(chain);
+    CertFreeCertificateChainEngine(engine);
+    platform::CertFreeCertificateContext(context);
+    platform::CertCloseStore(sent, 0);
+    return status;
+}
+
+std::string makeChains(const std::vector<std::vector<Link>>& chains, const std::string& out) {
+    grvtest::RunOptions input;
+    input.input = chainsJson(chains);
+    return grvtest::RunProgram({"/usr/bin/python3", std::string(GRV_SOURCE_DIR) + "/tests/peers/make_chains.py", out},
+                               input)
+        .err;
+}
+
+} // namespace
+
+// Chains whose issuers are, or are not, CAs, over path lengths and times:
+// the root in the user's ROOT store, the links between in an additional
+// store as a TLS server sends them; `openssl verify -CAfile root -untrusted
+// links` judges each.
+TEST_F(ChainVerdicts, IssuersAreJudgedAsCasAsOpensslJudgesThem) {
+    const Link ca, leaf{"notca"}, notCa{"notca"}, noBc{"none"}, noBcSigns{"none", -1, "sign"};
+    const Link signs{"ca", -1, "sign"}, noSign{"ca", -1, "nosign"};
+    const Link len0{"ca", 0}, len1{"ca", 1}, len2{"ca", 2};
+    const Link expired{"ca", -1, "none", "expired"}, future{"ca", -1, "none", "future"};
+    const Link leafExpired{"notca", -1, "none", "expired"}, leafFuture{"notca", -1, "none", "future"};
+    struct Case {
+        const char* name;
+        std::vector<Link> links;
+        bool trusted; // root to leaf all as they should be
+    } cases[] = {
+        {"root and leaf", {ca, leaf}, true},
+        {"one intermediate", {ca, ca, leaf}, true},
+        {"two intermediates", {ca, ca, ca, leaf}, true},
+        {"leaf issued by an end entity", {ca, notCa, leaf}, false},
+        {"end entity between CAs", {ca, ca, notCa, leaf}, false},
+        {"intermediate without basic constraints", {ca, noBc, leaf}, false},
+        {"intermediate with only a signing key usage", {ca, noBcSigns, leaf}, false},
+        {"root without basic constraints", {noBc, leaf}, false},
+        {"root with only a signing key usage", {noBcSigns, leaf}, true},
+        {"root that is no CA", {notCa, leaf}, false},
+        {"key usage allows signing", {signs, signs, leaf}, true},
+        {"intermediate key usage without signing", {ca, noSign, leaf}, false},
+        {"root key usage without signing", {noSign, ca, leaf}, false},
+        {"path length 0 over an intermediate", {len0, ca, leaf}, false},
+        {"path length 1 over an intermediate", {len1, ca, leaf}, true},
+        {"path length 1 over two", {len1, ca, ca, leaf}, false},
+        {"path length 2 over two", {len2, ca, ca, leaf}, true},
+        {"intermediate path length 0 over another", {ca, len0, ca, leaf}, false},
+        {"path length 0 right above the leaf", {ca, len0, leaf}, true},
+        {"expired leaf", {ca, ca, leafExpired}, false},
+        {"expired intermediate", {ca, expired, leaf}, false},
+        {"expired root", {expired, ca, leaf}, false},
+        {"leaf not yet valid", {ca, leafFuture}, false},
+        {"intermediate not yet valid", {ca, ca, future, leaf}, false},
+        {"root not yet valid", {future, leaf}, false},
+        {"leaf that says it is a CA", {ca, ca, len0}, true},
+    };
+    std::vector<std::vector<Link>> chains;
+    for (const Case& c : cases)
+        chains.push_back(c.links);
+    ASSERT_EQ(makeChains(chains, m_work.Path()), "");
+    for (std::size_t i = 0; i < std::size(cases); ++i) {
+        const Case& c = cases[i];
+        SCOPED_TRACE(c.name);
+        const std::string dir = m_work.File(std::to_string(i)) + "/";
+        const std::string leafPem = dir + "c" + std::to_string(c.links.size() - 1) + ".pem";
+        std::vector<std::string> args{"-CAfile", dir + "c0.pem"};
+        if (c.links.size() > 2)
+            args.insert(args.end(), {"-untrusted", dir + "untrusted.pem"});
+        args.push_back(leafPem);
+        const std::string judged = runVerify(args);
+        const bool opensslTrusts = judged.find(leafPem + ": OK") != std::string::npos;
+
+        const std::string rootFile =
+            place(pkitest::certificateDer(dir + "c0.pem"), platform::CERT_SYSTEM_STORE_CURRENT_USER, "ROOT");
+        std::vector<std::string> links;
+        platform::PemCertificatesToDer(grvtest::ReadFile(dir + "untrusted.pem"), links);
+        ASSERT_EQ(links.size(), c.links.size() - 2);
+        Logger log;
+        DWORD elements = 0;
+        const DWORD status = chainStatus(pkitest::certificateDer(leafPem), links, elements, log);
+        EXPECT_EQ(elements, DWORD(c.links.size())) << logText(log);
+        EXPECT_EQ(status == CERT_TRUST_NO_ERROR, opensslTrusts) << std::hex << status << "\n" << judged << logText(log);
+        EXPECT_EQ(opensslTrusts, c.trusted) << judged;
+        std::filesystem::remove(rootFile);
+    }
+}
+
+// The server's own certificates are candidates only: without them the
+// chain stops short, and a certificate they hold is never trusted for being
+// sent.
+TEST_F(ChainVerdicts, SentCertificatesCompleteAChainButAreNeverTrusted) {
+    ASSERT_EQ(makeChains({{Link{}, Link{}, Link{"notca"}}}, m_work.Path()), "");
+    const std::string dir = m_work.File("0") + "/";
+    auto der = [&](int j) { return pkitest::certificateDer(dir + "c" + std::to_string(j) + ".pem"); };
+    struct Case {
+        const char* name;
+        bool rootInStore;
+        std::vector<int> sent;
+        DWORD want;
+    } cases[] = {
+        {"intermediate sent", true, {1}, CERT_TRUST_NO_ERROR},
+        {"intermediate and root sent", true, {1, 0}, CERT_TRUST_NO_ERROR},
+        {"nothing sent", true, {}, CERT_TRUST_IS_PARTIAL_CHAIN},
+        {"root only sent, not in a store", false, {1, 0}, CERT_TRUST_IS_UNTRUSTED_ROOT},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::string rootFile;
+        if (c.rootInStore)
+            rootFile = place(der(0), platform::CERT_SYSTEM_STORE_CURRENT_USER, "ROOT");
+        std::vector<std::string> sent;
+        for (int j : c.sent)
+            sent.push_back(der(j));
+        Logger log;
+        DWORD elements = 0;
+        EXPECT_EQ(chainStatus(der(2), sent, elements, log), c.want) << logText(log);
+        if (!rootFile.empty())
+            std::filesystem::remove(rootFile);
+    }
+}
+
+// NIST PKITS' basic constraints and key usage paths (its sections 4.6 and
+// 4.7): every CA of the set in the machine CA store, the anchor in ROOT,
+// judged beside `openssl verify` and beside the set's own Valid/Invalid
+// names. The two cRLSign paths are invalid only for their CRLs, which
+// neither side reads here.
+TEST_F(ChainVerdicts, PkitsBasicConstraintsAndKeyUsagePaths) {
+    pin(kMid2020);
+    place(pkits("TrustAnchorRootCertificate"), platform::CERT_SYSTEM_STORE_LOCAL_MACHINE, "ROOT");
+    std::string pool;
+    std::vector<std::string> ees;
+    for (const auto& entry : std::filesystem::directory_iterator(kPkits)) {
+        const std::string name = entry.path().stem().string();
+        const bool ee = name.size() > 2 && name.compare(name.size() - 2, 2, "EE") == 0;
+        const bool section =
+            name.find("asicConstraints") != std::string::npos || name.find("cAFalse") != std::string::npos ||
+            name.find("pathLenConstraint") != std::string::npos || name.find("keyUsage") != std::string::npos;
+        if (!section)
+            continue;
+        if (ee) {
+            ees.push_back(name);
+            continue;
+        }
+        const std::string der = grvtest::ReadFile(entry.path().string());
+        place(der, platform::CERT_SYSTEM_STORE_LOCAL_MACHINE, "CA");
+        pool += pemOfDer(der);
+    }
+    ASSERT_GE(ees.size(), 20u);
+    ASSERT_TRUE(grvtest::WriteFile(m_work.File("pool.pem"), pool));
+    ASSERT_TRUE(grvtest::WriteFile(m_work.File("anchor.pem"), pemOfDer(pkits("TrustAnchorRootCertificate"))));
+    for (const std::string& ee : ees) {
+        SCOPED_TRACE(ee);
+        const std::string der = pkits(ee);
+        ASSERT_TRUE(grvtest::WriteFile(m_work.File("ee.pem"), pemOfDer(der)));
+        const std::string judged = runVerify({"-attime", std::to_string(kMid2020), "-CAfile", m_work.File("anchor.pem"),
+                                              "-untrusted", m_work.File("pool.pem"), m_work.File("ee.pem")});
+        const bool opensslTrusts = judged.find(": OK") != std::string::npos;
+        Logger log;
+        DWORD elements = 0;
+        const DWORD status = chainStatus(der, {}, elements, log);
+        EXPECT_EQ(status == CERT_TRUST_NO_ERROR, opensslTrusts) << std::hex << status << "\n" << judged << logText(log);
+        if (ee.find("cRLSignFalse") == std::string::npos) {
+            EXPECT_EQ(opensslTrusts, ee.rfind("Valid", 0) == 0) << judged;
+        }
+    }
+}

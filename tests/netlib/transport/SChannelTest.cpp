@@ -4,6 +4,7 @@
 // s_server; proxies that refuse CONNECT; a SOCKS connect handed over.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
 #include <string>
@@ -22,6 +23,7 @@
 #include "platform/CertStore.h"
 #include "platform/CryptProv.h"
 #include "platform/WinTime.h"
+#include "platform/Winsock.h"
 #include "tests/netlib/transport/ScriptPeer.h"
 #include "tests/netlib/transport/TlsTestSupport.h"
 #include "tests/support/LoopbackPeers.h"
@@ -56,10 +58,11 @@ struct TestPki {
     }
     void Issue(const std::string& name, const std::string& subject, bool byCa) {
         if (byCa) {
+            // The server's names are the loopback's, as the channel checks them.
             Run({"openssl", "req", "-newkey", "rsa:2048", "-nodes", "-keyout", File(name + ".key"), "-out",
-                 File(name + ".csr"), "-subj", subject});
+                 File(name + ".csr"), "-subj", subject, "-addext", "subjectAltName=DNS:localhost,IP:127.0.0.1"});
             Run({"openssl", "x509", "-req", "-in", File(name + ".csr"), "-CA", File("ca.pem"), "-CAkey", File("ca.key"),
-                 "-CAcreateserial", "-out", File(name + ".pem"), "-days", "3650"});
+                 "-CAcreateserial", "-out", File(name + ".pem"), "-days", "3650", "-copy_extensions", "copy"});
         } else {
             Run({"openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout", File(name + ".key"), "-out",
                  File(name + ".pem"), "-days", "3650", "-subj", subject});
@@ -172,14 +175,20 @@ TEST(SChannelReferenceServer, HandshakesAndTheFaultsOfServers) {
         {"ServerKeyExchange is passed over", {"key-exchange"}, "tls1", true, nullptr, "client finished ok"},
         {"wrong server Finished", {"bad-finished"}, "tls1", false, tlsmsg::kInvalidVerifyData, nullptr},
         {"ServerHelloDone for the Finished", {"done-for-finished"}, "tls1", false, tlsmsg::kExpectedFinished, nullptr},
-        {"suite outside the five",
-         {"suite=0x0009"},
+        // Refused at the ServerHello with illegal_parameter, before any key exchange.
+        {"suite outside the five", {"suite=0x0009"}, "tls1", false, tlsmsg::kSuiteNotOffered, "alert 022f\nclosed"},
+        {"version above the one offered",
+         {"version=3.2"},
          "tls1",
          false,
-         tlsmsg::kUnsupportedSuite,
-         "after the key exchange ccs"},
-        {"version above the one offered", {"version=3.2"}, "tls1", false, tlsmsg::kVersionNotOffered, "closed"},
-        {"SSL 3.0 offered, TLS answered", {"version=3.1"}, "ssl30", false, tlsmsg::kVersionNotOffered, "closed"},
+         tlsmsg::kVersionNotOffered,
+         "alert 022f\nclosed"},
+        {"SSL 3.0 offered, TLS answered",
+         {"version=3.1"},
+         "ssl30",
+         false,
+         tlsmsg::kVersionNotOffered,
+         "alert 022f\nclosed"},
         {"CertificateRequest without client certificates",
          {"cert-request"},
          "tls1",
@@ -469,6 +478,27 @@ t.join()
     EXPECT_EQ(relay.Finish(), "CONNECT 127.0.0.1:" + std::to_string(server) + " HTTP/1.0\n");
 }
 
+// A download's log has as many lines for 2 MB as for 16 KB: nothing is
+// logged per record unless the log is verbose, so memory stays flat.
+TEST_F(SChannelPeerTest, ADownloadsLogDoesNotGrowWithItsSize) {
+    grvtest::OpensslServerOptions options;
+    options.extraArgs = {"-WWW"};
+    const int port = peers.StartOpensslServer(options);
+    std::vector<std::size_t> lines;
+    for (std::size_t size : {std::size_t(16) << 10, std::size_t(2) << 20}) {
+        const std::string name = "zeros" + std::to_string(size);
+        ASSERT_TRUE(grvtest::WriteFile(peers.PeerFolder(port) + "/" + name, std::string(size, '\0')));
+        Channel ch(port);
+        ASSERT_TRUE(ch.Establish()) << ch.Log();
+        ASSERT_TRUE(ch.Send("GET /" + name + " HTTP/1.0\r\n\r\n"));
+        const std::string page = ch.Receive(size + 1000);
+        ASSERT_GT(page.size(), size) << ch.Log();
+        const std::string log = ch.Log();
+        lines.push_back(std::size_t(std::count(log.begin(), log.end(), '\n')));
+    }
+    EXPECT_EQ(lines[0], lines[1]);
+}
+
 // The traffic log of a TLS session holds the plaintext both ways, under one
 // header per change of direction, in memory and in the file alike.
 TEST_F(SChannelPeerTest, LoggedSocketRecordsTheTlsPlaintextBothWays) {
@@ -564,11 +594,13 @@ TEST_F(SChannelPeerTest, TunnelChannelRunsOverTheTlsChannel) {
 
 // The TLS protocol over a tunnel channel (its plain carrier here): records
 // are read in exact counts out of larger pieces, the rest waiting in the
-// endpoint's push-back buffer.
+// endpoint's push-back buffer. The channel's idle time-out 0 is none, and
+// leaves the handshake no less time.
 TEST_F(SChannelPeerTest, TlsRunsThroughATunnelChannel) {
     const int port = peers.StartOpensslServer();
     TlsEndpoint endpoint;
     auto tunnel = std::make_unique<TunnelChannel>();
+    tunnel->setIdleTimeoutMs(0);
     Logger log;
     ASSERT_TRUE(tunnel->getSocket()->connectSocket("127.0.0.1", port, 0, log, nullptr, nullptr));
     endpoint.setChannel(std::move(tunnel));
@@ -620,6 +652,7 @@ protected:
     void TearDown() override {
         platform::SetClockOverrideForTest(0);
         platform::SetMachineCryptoRoot("");
+        platform::SetResolverHook({});
     }
     // The certificate in the machine ROOT store, named by its thumbprint.
     void TrustInMachineRoot(const std::string& derFile) {
@@ -674,20 +707,32 @@ TEST_F(SChannelVerification, RefusalsNameTheirReason) {
         std::int64_t now;
         bool required;
         const char* reason; // null: established
+        const char* host = "127.0.0.1";
     };
+    // A day before the certificates were made.
+    const std::int64_t earlier =
+        (std::chrono::system_clock::now() - std::chrono::hours(24)).time_since_epoch() / std::chrono::milliseconds(1);
     const Case cases[] = {
         {"self-signed server", selfSignedPort, 0, true, schannel_msg::kUntrustedRoot},
         {"self-signed server, no check asked for", selfSignedPort, 0, false, nullptr},
         {"expired server certificate", signedPort, later, true, schannel_msg::kExpired},
         {"expired, no check asked for", signedPort, later, false, nullptr},
+        {"not yet valid", signedPort, earlier, true, schannel_msg::kNotYetValid},
+        {"another host's certificate", signedPort, 0, true, schannel_msg::kNameMismatch, "other.grv.test"},
+        {"another host's, no check asked for", signedPort, 0, false, nullptr, "other.grv.test"},
+        {"the host by its name", signedPort, 0, true, nullptr, "localhost"},
     };
+    // A name that is not the certificate's, for the loopback.
+    platform::SetResolverHook(
+        [](const std::string& host) { return host == "other.grv.test" ? std::string("127.0.0.1") : std::string(); });
     for (const Case& c : cases) {
         platform::SetClockOverrideForTest(c.now);
         Channel ch(c.port);
+        ch.channel.setHostname(c.host);
         ch.channel.setRequireServerVerification(c.required);
         const bool established = ch.Establish();
         EXPECT_EQ(established, c.reason == nullptr) << c.name << "\n" << ch.Log();
-        EXPECT_FALSE(ch.channel.isServerCertVerified()) << c.name;
+        EXPECT_EQ(ch.channel.isServerCertVerified(), established && c.required) << c.name;
         EXPECT_NE(ch.channel.getServerCertificate(), nullptr) << c.name;
         if (c.reason != nullptr) {
             EXPECT_EQ(ch.channel.getFailureReason(), unsigned(kSChannelFailVerify)) << c.name;

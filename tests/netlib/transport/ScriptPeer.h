@@ -35,6 +35,15 @@ def recv_head(c, chunk=65536):
             break
         data += b
     return data
+def recv_exact(c, n):
+    # n bytes, or EOFError when the client closes first.
+    data = b''
+    while len(data) < n:
+        b = c.recv(n - len(data))
+        if not b:
+            raise EOFError()
+        data += b
+    return data
 def recv_all(c):
     data = b''
     while True:

@@ -67,40 +67,32 @@ TEST(SocksMessages, FieldsLongerThanAByteAreRefusedNotCut) {
 // A proxy that records each request as hex and answers as its mode says:
 // SOCKS4 modes begin "4", the others speak SOCKS5.
 constexpr const char* kScriptedProxy = R"PY(
-def take(c, n):
-    data = b''
-    while len(data) < n:
-        b = c.recv(n - len(data))
-        if not b:
-            raise EOFError
-        data += b
-    return data
 s = listen()
 for mode in args:
     c, a = s.accept()
     if mode.startswith('4'):
-        got = take(c, 8)
+        got = recv_exact(c, 8)
         while not got.endswith(b'\0'):
-            got += take(c, 1)
+            got += recv_exact(c, 1)
         if mode == '4deny':
             c.sendall(bytes([0, 0x5b, 0, 0, 0, 0, 0, 0]))
         elif mode == '4version5':
             c.sendall(bytes([5, 0x5a, 0, 0, 0, 0, 0, 0]))
     else:
-        got = take(c, 2)
-        got += take(c, got[1])
+        got = recv_exact(c, 2)
+        got += recv_exact(c, got[1])
         if mode == 'method4':
             c.sendall(b'\x04\x00')
         else:
             c.sendall(b'\x05\x00')
-            head = take(c, 4)
+            head = recv_exact(c, 4)
             got += head
             if head[3] == 1:
-                got += take(c, 4)
+                got += recv_exact(c, 4)
             else:
-                n = take(c, 1)
-                got += n + take(c, n[0])
-            got += take(c, 2)
+                n = recv_exact(c, 1)
+                got += n + recv_exact(c, n[0])
+            got += recv_exact(c, 2)
             if mode == 'ipv6':
                 c.sendall(b'\x05\x00\x00\x04' + bytes(15) + b'\x01\x1f\x90' + b'after')
             elif mode == 'connect4':

@@ -29,6 +29,10 @@ using namespace tessik;
 using grvtest::ScriptPeer;
 using Clock = std::chrono::steady_clock;
 
+// How long a test waits for a script peer's first bytes: long enough for a
+// python start on a loaded machine.
+constexpr unsigned int kPeerWaitMs = 20000;
+
 std::string logText(Logger& log) {
     StringBuffer sb;
     log.getLogText(sb);
@@ -375,7 +379,10 @@ for i in range(2):
     {
         TessikSocket socket;
         ASSERT_TRUE(socket.connectSocket("127.0.0.1", peer.port, 0, log, nullptr, nullptr));
-        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        // The greeting must be there before the send starts, however slow the
+        // peer is to write it on a loaded machine.
+        bool closed = false;
+        ASSERT_TRUE(socket.waitForData(kPeerWaitMs, false, nullptr, &closed, log)) << logText(log);
         DataBuffer received;
         EXPECT_TRUE(socket.sendBytesDuplex(data.data(), 300000, 800, 20, 32768, 0, log, nullptr, received));
         EXPECT_EQ(bytesOf(received), "greeting");
@@ -386,6 +393,8 @@ for i in range(2):
         TessikSocket socket;
         ASSERT_TRUE(socket.connectSocket("127.0.0.1", peer.port, 0, log, nullptr, nullptr));
         // Unread input would turn the close into a reset.
+        bool closed = false;
+        ASSERT_TRUE(socket.waitForData(kPeerWaitMs, false, nullptr, &closed, log)) << logText(log);
         unsigned char greeting[8];
         unsigned got = 0;
         SocketFlags flags;

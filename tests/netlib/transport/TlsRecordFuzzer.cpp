@@ -3,7 +3,8 @@
 // the offered suites in order under TLS, 6 to 10 under SSL 3.0, all keys
 // and IVs zero, so the padding and MAC paths run); the second the size of
 // the pieces the rest is fed in (0: whole). The stream fed whole and in
-// pieces must give the same messages.
+// pieces must give the same messages. The protocol object has made its own
+// ClientHello first, so a ServerHello is held to what it offered.
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -38,6 +39,7 @@ Outcome run(const std::uint8_t* data, std::size_t size, std::size_t piece, unsig
         static const unsigned char kKeys[64] = {};
         configureTlsParams(*p.readParams(), *tlsSuiteInfo(suite), kKeys, kKeys, kKeys);
     }
+    require(p.createClientHello(log));
     Outcome out;
     for (std::size_t pos = 0; pos < size && out.result >= 0; pos += piece) {
         const std::size_t n = std::min(piece, size - pos);

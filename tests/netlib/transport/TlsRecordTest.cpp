@@ -220,11 +220,20 @@ TEST(TlsRecordFramer, LengthsFromThePeerAreCheckedBeforeUse) {
     Bytes topBit = {23, 3, 1, 0x80, 0x02, 'h', 'i'};
     Bytes ssl2Short = {0x80, 0x05, 1, 3, 1};
     Bytes bigMessage = {22, 3, 1, 0, 4, 11, 0x04, 0x00, 0x01};
+    Bytes version40 = {23, 4, 0, 0, 2, 'h', 'i'};
+    Bytes empties, emptiesThenData;
+    for (int i = 0; i < 33; ++i)
+        empties.insert(empties.end(), {22, 3, 1, 0, 0});
+    emptiesThenData.assign(empties.begin() + 5, empties.end());
+    emptiesThenData.insert(emptiesThenData.end(), {23, 3, 1, 0, 2, 'h', 'i'});
     const Case cases[] = {
         {"record longer than the protocol allows", tooLong, -1, kTlsAlertRecordOverflow, tlsmsg::kRecordTooLong},
-        {"length with its top bit set is read without it", topBit, 1, -1, nullptr},
+        {"length with its top bit set is 16 bits long", topBit, -1, kTlsAlertRecordOverflow, tlsmsg::kRecordTooLong},
         {"SSL 2.0 header shorter than its fixed fields", ssl2Short, -1, kTlsAlertDecodeError, tlsmsg::kBadSsl2Header},
         {"handshake message above the limit", bigMessage, -1, kTlsAlertDecodeError, tlsmsg::kHandshakeTooLong},
+        {"record version 4.0", version40, -1, kTlsAlertProtocolVersion, tlsmsg::kRecordVersion},
+        {"33 empty records in a row", empties, -1, kTlsAlertUnexpectedMessage, tlsmsg::kTooManyEmptyRecords},
+        {"32 empty records, then data", emptiesThenData, 1, -1, nullptr},
     };
     for (const Case& c : cases) {
         TlsProtocol p;
@@ -238,7 +247,7 @@ TEST(TlsRecordFramer, LengthsFromThePeerAreCheckedBeforeUse) {
     }
     TlsProtocol p;
     LogNull log;
-    p.receiveRecordBytes(topBit.data(), std::uint32_t(topBit.size()), log, false);
+    p.receiveRecordBytes(emptiesThenData.data(), std::uint32_t(emptiesThenData.size()), log, false);
     EXPECT_EQ(Hex(p.heldApplicationData()), "6869");
 }
 

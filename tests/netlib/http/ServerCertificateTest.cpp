@@ -1,0 +1,272 @@
+// Whom an https request talks to: openssl s_server shows certificates made
+// for this test (expired, not yet valid, self-signed, for another host,
+// badly signed, issued by an end entity; a chain of three, a wildcard, an
+// IP address), directly, through squid's CONNECT and over SOCKS5. The test's CA is in the
+// user's ROOT store; every refusal fails the request with reason 105 and a
+// log line naming the check, and with verification turned off every server
+// answers.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "netlib/core/Logger.h"
+#include "netlib/http/ClsHttp.h"
+#include "netlib/http/HttpClient.h"
+#include "netlib/text/TextServices.h"
+#include "netlib/transport/SChannelTessik.h"
+#include "platform/CertStore.h"
+#include "platform/Winsock.h"
+#include "tests/netlib/http/AuthTestSupport.h"
+#include "tests/support/LoopbackPeers.h"
+#include "tests/support/TestSupport.h"
+
+using namespace tessik;
+
+namespace {
+
+constexpr const char* kWildcardHost = "www.grv.test";
+
+// A link of a chain make_chains.py writes (root first).
+struct Link {
+    std::string json;
+};
+const Link kCa{R"({"bc":"ca","ku":"sign"})"};
+const Link kNotCa{R"({"bc":"notca"})"};
+Link Leaf(const std::string& san, const char* more = "") {
+    return {R"({"bc":"notca","san":[)" + san + "]" + more + "}"};
+}
+const std::string kLocal = R"("DNS:localhost","IP:127.0.0.1")";
+
+struct Server {
+    const char* name;
+    std::vector<Link> chain;
+    bool trustRoot;
+    const char* host;
+    const char* refusal; // null: verified
+    bool viaProxies;     // proxies resolve names themselves: loopback names only
+};
+
+enum class Route { kDirect, kSquid, kSocks };
+
+class ServerCertificates : public grvtest::LoopbackPeerTest {
+protected:
+    void SetUp() override {
+        installTextServices();
+        platform::SetResolverHook(
+            [](const std::string& host) { return host == kWildcardHost ? std::string("127.0.0.1") : std::string(); });
+    }
+    void TearDown() override {
+        platform::SetResolverHook({});
+        for (const std::string& file : m_trusted)
+            std::filesystem::remove(file);
+    }
+
+    // Writes the chains; the roots of those that trust it go to the user's
+    // ROOT store.
+    void MakeChains(const std::vector<Server>& servers) {
+        std::string json = "[";
+        for (const Server& s : servers) {
+            json += json.size() > 1 ? ",[" : "[";
+            for (std::size_t j = 0; j < s.chain.size(); ++j)
+                json += (j ? "," : "") + s.chain[j].json;
+            json += "]";
+        }
+        grvtest::RunOptions input;
+        input.input = json + "]";
+        grvtest::RunResult made = grvtest::RunProgram(
+            {"/usr/bin/python3", std::string(GRV_SOURCE_DIR) + "/tests/peers/make_chains.py", m_dir.Path()}, input);
+        ASSERT_TRUE(made.Ok()) << made.err;
+        const std::string root = platform::CertStoreFolder(platform::CERT_STORE_PROV_SYSTEM_W,
+                                                           platform::CERT_SYSTEM_STORE_CURRENT_USER, "ROOT");
+        std::filesystem::create_directories(root);
+        for (std::size_t i = 0; i < servers.size(); ++i)
+            if (servers[i].trustRoot) {
+                m_trusted.push_back(root + "/test-ca-" + std::to_string(i) + ".pem");
+                std::filesystem::copy_file(Folder(i) + "c0.pem", m_trusted.back(),
+                                           std::filesystem::copy_options::overwrite_existing);
+            }
+    }
+    std::string Folder(std::size_t i) const { return m_dir.File(std::to_string(i)) + "/"; }
+
+    // s_server with the chain's last link, sending the links between too.
+    int Serve(std::size_t i, const Server& s) {
+        grvtest::OpensslServerOptions options;
+        const std::string leaf = Folder(i) + "c" + std::to_string(s.chain.size() - 1);
+        options.cert = leaf + ".pem";
+        options.key = leaf + ".key";
+        if (s.chain.size() > 2)
+            options.extraArgs = {"-cert_chain", Folder(i) + "untrusted.pem"};
+        return peers.StartOpensslServer(options);
+    }
+
+    // GET / over https; "200" or the log of the failure.
+    std::string Get(const char* host, int port, bool& failed) {
+        ClsHttpRequest request;
+        request.setPath("/");
+        std::unique_ptr<ClsHttpResponse> response(http.SynchronousRequest(host, port, true, request, nullptr));
+        failed = response == nullptr;
+        return failed ? authtest::logText(http.getLog()) : std::to_string(response->getStatusCode());
+    }
+
+    void RunTable(const std::vector<Server>& servers, Route route) {
+        MakeChains(servers);
+        HttpControl& options = http.options();
+        options.UseIEProxy = 0;
+        if (route == Route::kSquid) {
+            options.ProxyDomain.setString("127.0.0.1");
+            options.ProxyPort = static_cast<std::uint32_t>(peers.StartSquid());
+            options.ProxyLogin.setFromUtf8(grvtest::kPeerUser);
+            options.ProxyPassword.setFromUtf8(grvtest::kPeerPassword);
+        } else if (route == Route::kSocks) {
+            options.setSocksVersion(5);
+            options.setSocksHostname("127.0.0.1");
+            options.setSocksPort(peers.StartMicrosocks(false));
+        }
+        const std::string reason = std::string(http_conn::kTlsFailReasonTag) + ": 105";
+        for (std::size_t i = 0; i < servers.size(); ++i) {
+            const Server& s = servers[i];
+            if (route != Route::kDirect && !s.viaProxies)
+                continue;
+            SCOPED_TRACE(s.name);
+            const int port = Serve(i, s);
+            http.options().AcceptAnyServerCert = 0;
+            bool failed = false;
+            std::string got = Get(s.host, port, failed);
+            if (s.refusal == nullptr) {
+                EXPECT_EQ(got, "200");
+            } else {
+                EXPECT_TRUE(failed) << got;
+                EXPECT_NE(got.find(s.refusal), std::string::npos) << got;
+                EXPECT_NE(got.find(reason), std::string::npos) << got;
+                EXPECT_EQ(got.find("Establishing SSL tunnel through proxy") != std::string::npos,
+                          route == Route::kSquid);
+                EXPECT_EQ(got.find("SOCKS5") != std::string::npos, route == Route::kSocks);
+            }
+            http.options().AcceptAnyServerCert = 1;
+            EXPECT_EQ(Get(s.host, port, failed), "200") << "with verification off";
+            peers.Stop(port);
+        }
+    }
+
+    static std::vector<Server> Table() {
+        return {
+            {"expired", {kCa, Leaf(kLocal, R"(,"time":"expired")")}, true, "127.0.0.1", schannel_msg::kExpired, true},
+            {"not yet valid",
+             {kCa, Leaf(kLocal, R"(,"time":"future")")},
+             true,
+             "127.0.0.1",
+             schannel_msg::kNotYetValid,
+             true},
+            {"self-signed",
+             {Link{R"({"bc":"ca","san":[)" + kLocal + "]}"}},
+             false,
+             "localhost",
+             schannel_msg::kUntrustedRoot,
+             true},
+            {"for another host",
+             {kCa, Leaf(R"("DNS:other.grv.test")")},
+             true,
+             "127.0.0.1",
+             schannel_msg::kNameMismatch,
+             true},
+            {"wrong signature",
+             {kCa, Leaf(kLocal, R"(,"badsig":true)")},
+             true,
+             "127.0.0.1",
+             schannel_msg::kBadSignature,
+             true},
+            {"issued by an end entity",
+             {kCa, kNotCa, Leaf(kLocal)},
+             true,
+             "127.0.0.1",
+             schannel_msg::kIssuerNotACa,
+             true},
+            {"root not in the store", {kCa, Leaf(kLocal)}, false, "127.0.0.1", schannel_msg::kUntrustedRoot, true},
+            {"chain of three sent by the server", {kCa, kCa, Leaf(kLocal)}, true, "localhost", nullptr, true},
+            {"wildcard", {kCa, Leaf(R"("DNS:*.grv.test")")}, true, kWildcardHost, nullptr, false},
+            {"IP address", {kCa, Leaf(R"("IP:127.0.0.1")")}, true, "127.0.0.1", nullptr, true},
+        };
+    }
+
+    grvtest::TempDir m_dir{"chains"};
+    std::vector<std::string> m_trusted;
+    ClsHttp http;
+};
+
+} // namespace
+
+TEST_F(ServerCertificates, EachCheckRefusesItsServerDirectly) {
+    RunTable(Table(), Route::kDirect);
+}
+
+TEST_F(ServerCertificates, EachCheckRefusesItsServerThroughSquid) {
+    RunTable(Table(), Route::kSquid);
+}
+
+TEST_F(ServerCertificates, EachCheckRefusesItsServerOverSocks) {
+    RunTable(Table(), Route::kSocks);
+}
+
+// A redirect's target is checked under its own name: nginx's certificate
+// names the loopback, not other.grv.test.
+TEST_F(ServerCertificates, ARedirectIsCheckedForTheHostItGoesTo) {
+    peers.TrustCertificate();
+    grvtest::NginxOptions opts;
+    opts.serverLines = {"location = /to-other { return 302 https://" + std::string(kWildcardHost) + ":{tlsPort}/; }",
+                        "location = /to-local { return 302 https://localhost:{tlsPort}/; }"};
+    const grvtest::NginxPeer nginx = peers.StartNginx(opts);
+    struct Case {
+        const char* path;
+        bool refused;
+    } cases[] = {{"/to-local", false}, {"/to-other", true}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.path);
+        const std::string url = "https://127.0.0.1:" + std::to_string(nginx.tlsPort) + c.path;
+        Logger log;
+        HttpResult result;
+        DataBuffer body;
+        const bool ok = http.pool().quickRequest(url.c_str(), http.options(), body, result, log, nullptr, false);
+        const std::string text = authtest::logText(log);
+        EXPECT_EQ(ok, !c.refused) << text;
+        EXPECT_EQ(text.find(schannel_msg::kNameMismatch) != std::string::npos, c.refused) << text;
+        if (!c.refused) {
+            EXPECT_EQ(std::string(reinterpret_cast<const char*>(body.getData()), body.getSize()), "hello\n");
+        }
+    }
+    // Both first hops reached nginx; only the local target did.
+    EXPECT_EQ(
+        grvtest::NginxAccessRequests(nginx, 3),
+        (std::vector<std::string>{"302 GET /to-local HTTP/1.1", "200 GET / HTTP/1.1", "302 GET /to-other HTTP/1.1"}));
+}
+
+// nginx keeps the connection of a request made without the check; the next
+// request, with it, does not ride on that connection.
+TEST_F(ServerCertificates, AnUncheckedConnectionIsNotReusedOnceTheCheckIsOn) {
+    const grvtest::NginxPeer nginx = peers.StartNginx();
+    http.options().UseIEProxy = 0;
+    struct Step {
+        bool acceptAny;
+        bool trusted;
+        bool ok;
+    } steps[] = {{true, false, true}, {false, false, false}, {true, false, true}, {false, true, true}};
+    for (const Step& step : steps) {
+        if (step.trusted)
+            peers.TrustCertificate();
+        http.options().AcceptAnyServerCert = step.acceptAny ? 1 : 0;
+        bool failed = false;
+        const std::string got = Get("127.0.0.1", nginx.tlsPort, failed);
+        EXPECT_EQ(!failed, step.ok) << got;
+        if (!step.ok) {
+            EXPECT_NE(got.find(schannel_msg::kUntrustedRoot), std::string::npos) << got;
+            EXPECT_NE(got.find(http_conn::kMsgUnverifiedConnection), std::string::npos) << got;
+        }
+    }
+    // Three connections: the second request's was refused before any request.
+    const std::vector<grvtest::NginxAccessLine> lines = grvtest::NginxAccessLog(nginx, 3);
+    ASSERT_EQ(lines.size(), 3u);
+    EXPECT_NE(lines[0].connection, lines[1].connection);
+    EXPECT_NE(lines[1].connection, lines[2].connection);
+}
