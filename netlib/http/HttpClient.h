@@ -37,6 +37,9 @@ inline constexpr unsigned int kFirstChunkSize = 800;
 inline constexpr unsigned int kFirstChunkCount = 30;
 inline constexpr unsigned int kMsPerSec = 1000;
 inline constexpr unsigned int kRequestFirstChunkCount = 20;
+// A body sent from where it lies goes in pieces this large: the socket takes
+// what it has room for, and an early answer is looked for between them.
+inline constexpr unsigned int kBodySendChunk = 1024 * 1024;
 inline constexpr int kMaxAttempts = 2;
 inline constexpr const char* kTlsFailReasonTag = "tlsFailReason";
 inline constexpr const char* kMsgUnverifiedConnection =

@@ -426,8 +426,8 @@ bool HttpClient::sendRequestObject(HttpControl& options, bool tls, HttpRequest& 
                                     options.HeartbeatMs, log, pm, m_receivedDuringSend);
         // The body goes from the caller's bytes as it lies.
         if (ok && bodyAfterSize != 0)
-            ok = m_conn.sendBytesDuplex(bodyAfter->getData(), bodyAfterSize, options.SendBufferSize, 0,
-                                        options.SendBufferSize, options.HeartbeatMs, log, pm, m_receivedDuringSend);
+            ok = m_conn.sendBytesDuplex(bodyAfter->getData(), bodyAfterSize, http_conn::kBodySendChunk, 0,
+                                        http_conn::kBodySendChunk, options.HeartbeatMs, log, pm, m_receivedDuringSend);
     }
     XString& bodyFile = request.bodyFilePath();
     if (bodyFile.getSizeUtf8() != 0) {
