@@ -4,6 +4,7 @@
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <poll.h>
+#include <sys/time.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -189,6 +190,17 @@ long SocketRecv(SOCKET s, void* data, std::size_t size, bool noWait) {
             return -1;
         }
     }
+}
+
+bool SocketSetReceiveTimeout(SOCKET s, DWORD timeoutMs) {
+    timeval wait{};
+    wait.tv_sec = static_cast<time_t>(timeoutMs / 1000);
+    wait.tv_usec = static_cast<suseconds_t>(timeoutMs % 1000) * 1000;
+    if (setsockopt(s, SOL_SOCKET, SO_RCVTIMEO, &wait, sizeof wait) != 0) {
+        FailWithErrno();
+        return false;
+    }
+    return true;
 }
 
 bool SocketShutdownSend(SOCKET s) {

@@ -57,6 +57,9 @@ WaitResult SocketWait(SOCKET s, WaitFor what, DWORD timeoutMs);
 // take). Receiving 0 means the peer closed.
 long SocketSend(SOCKET s, const void* data, std::size_t size, bool noWait = false);
 long SocketRecv(SOCKET s, void* data, std::size_t size, bool noWait = false);
+// How long a receive that waits may wait (0: for ever); it then fails with
+// WSAEWOULDBLOCK.
+bool SocketSetReceiveTimeout(SOCKET s, DWORD timeoutMs);
 bool SocketShutdownSend(SOCKET s);
 bool SocketShutdownBoth(SOCKET s);
 bool SocketBind(SOCKET s, const sockaddr* address, socklen_t length);

@@ -1,6 +1,7 @@
 #include "netlib/core/ClsBase.h"
 
 #include <bit>
+#include <string>
 
 #include "netlib/core/Checkpoints.h"
 #include "netlib/core/StringBuffer.h"
@@ -24,6 +25,21 @@ constexpr Binding kBindings[] = {
     {3, "ActiveX"},  {10, "Windows Ruby"}, {11, "Windows Python"},  {12, "Windows Perl"}, {13, "Windows Java"},
 };
 constexpr const char* kDefaultLanguage = "Visual C++ 10.0";
+
+// "machine:user", looked up once per process: every public method's log
+// begins with it, and reading the account database each time would cost
+// more than a small request.
+const std::string& machineAndUser() {
+    static const std::string names = [] {
+        StringBuffer text;
+        getComputerNameSb(text);
+        if (text.getSize() > 0)
+            text.appendChar(':');
+        getUserNameSb(text);
+        return std::string(text.getString());
+    }();
+    return names;
+}
 
 void appendArchitecture(StringBuffer& out) {
     out.append(std::endian::native == std::endian::big ? "Big Endian; " : "Little Endian; ");
@@ -55,12 +71,7 @@ void ClsBase::enterMethodLog(const char* methodName, LogBase& log) {
     log.enterContext(methodName, true);
     log.logData("DllDate", kDllDate);
 
-    StringBuffer user;
-    getComputerNameSb(user);
-    if (user.getSize() > 0)
-        user.appendChar(':');
-    getUserNameSb(user);
-    log.logData("Username", user.getString());
+    log.logData("Username", machineAndUser().c_str());
 
     StringBuffer arch;
     appendArchitecture(arch);

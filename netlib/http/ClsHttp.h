@@ -23,7 +23,6 @@ namespace tessik {
 namespace http_cls {
 inline constexpr unsigned int kMonitorTotal = 100;
 inline constexpr const char* kDefaultS3ServiceHost = "s3.amazonaws.com";
-inline constexpr const char* kMsgOutOfMemory = "Out of memory.";
 } // namespace http_cls
 
 // Methods a background task can run, by their dispatcher numbers.
@@ -232,8 +231,10 @@ private:
     // host empty for the bucket list (only Authorization and Date are set).
     void s3Sign(const char* verb, const DataBuffer* body, const char* contentType, const char* resource,
                 const char* host, LogBase& log);
-    // The canonical resource, URL and host of a bucket, or of an object in it.
-    void s3Target(XString& bucket, XString* object, StringBuffer& resource, StringBuffer& url, StringBuffer& host);
+    // The canonical resource, URL and host of a bucket, or of an object in
+    // it; false (logged) for a name holding a control byte.
+    bool s3Target(XString& bucket, XString* object, StringBuffer& resource, StringBuffer& url, StringBuffer& host,
+                  LogBase& log);
     // Bytes in a named charset as text; without a charset, UTF-8 when they
     // are that, else Windows-1252.
     static void bytesToText(const DataBuffer& bytes, const char* charset, XString& out);

@@ -66,6 +66,12 @@ public:
             else
                 http.enterMethodLog(name, log);
         }
+        // A NUL would cut the URL short: rather than the cut one, an empty
+        // URL goes on, which every road refuses before connecting.
+        if (TessikUrl::holdsNul(url.getUtf8Sb())) {
+            log.logError(url_msg::kControlByteInUrl);
+            m_url.clear();
+        }
         if (logUrl) {
             log.logData("url", m_url.getString());
             if (http.m_pool.sessionLogFilename().getSizeUtf8() != 0)
@@ -399,19 +405,16 @@ bool ClsHttp::sendBody(const char* verb, XString& url, DataBuffer& bytes, XStrin
         contentMd5Base64(bytes, digest);
         request.addHeaderAnsi("Content-MD5", digest.getString());
     }
+    // Lives until the request has been sent: the request borrows it.
+    DataBuffer packed;
     if (bytes.getSize() != 0) {
-        DataBuffer packed;
         // The coding named is the coding sent: a whole gzip member.
         if (gzip && !Gzip::gzipMemory(bytes, packed, log)) {
             log.logError(quick_msg::kGzipFailed);
             return false;
         }
-        const DataBuffer& body = gzip ? packed : bytes;
-        request.request().setAltBody(body);
-        if (request.request().altBody().getSize() != body.getSize()) {
-            log.logError(http_cls::kMsgOutOfMemory);
-            return false;
-        }
+        // The caller's bytes go out as they lie, never copied.
+        request.request().borrowAltBody(gzip ? packed : bytes);
         if (gzip)
             request.addHeaderAnsi("Content-Encoding", "gzip");
     }

@@ -4,6 +4,7 @@
 
 #include "netlib/core/ClsXml.h"
 #include "netlib/http/HttpConstants.h"
+#include "netlib/http/TessikUrl.h"
 #include "netlib/text/TsCharset.h"
 
 namespace tessik {
@@ -50,6 +51,9 @@ void ClsHttpRequest::SetFromUrl(XString& url, bool clearParams) {
     m_lastUrl.setString(url.getAnsi());
     m_log.logData("url", url.getUtf8());
     m_request.setFromUrl(url.getAnsi(), clearParams);
+    // Its query becomes parameters, which would go out escaped: the URL is
+    // refused whole instead, as on every other road.
+    m_request.setBadUrl(TessikUrl::holdsControlByte(url.getUtf8Sb()));
     m_log.leaveContext();
 }
 
@@ -62,6 +66,8 @@ void ClsHttpRequest::AddHeader(XString& name, XString& value) {
     m_log.logData("name", name.getUtf8());
     m_log.logData("value", value.getUtf8());
     m_request.setHeader(name.getUtf8(), value.getUtf8());
+    if (TessikUrl::holdsNul(name.getUtf8Sb()) || TessikUrl::holdsNul(value.getUtf8Sb()))
+        m_request.markBadField();
     m_log.leaveContext();
 }
 

@@ -5,6 +5,7 @@
 #include "netlib/crypto/Hmac.h"
 #include "netlib/http/ClsHttp.h"
 #include "netlib/http/HttpConstants.h"
+#include "netlib/http/TessikUrl.h"
 #include "netlib/text/ContentCoding.h"
 #include "netlib/text/DateParser.h"
 #include "netlib/text/TsCharset.h"
@@ -153,8 +154,15 @@ void ClsHttp::s3Sign(const char* verb, const DataBuffer* body, const char* conte
     fields.replaceField("Content-MD5", contentMd5.getString(), false);
 }
 
-void ClsHttp::s3Target(XString& bucket, XString* object, StringBuffer& resource, StringBuffer& url,
-                       StringBuffer& host) {
+bool ClsHttp::s3Target(XString& bucket, XString* object, StringBuffer& resource, StringBuffer& url, StringBuffer& host,
+                       LogBase& log) {
+    // Encoded, an object name's control bytes would go out as escapes: the
+    // name is refused instead, as a URL holding them is.
+    if (TessikUrl::holdsControlByte(bucket.getUtf8Sb()) ||
+        (object != nullptr && TessikUrl::holdsControlByte(object->getUtf8Sb()))) {
+        log.logError(url_msg::kControlByteInUrl);
+        return false;
+    }
     StringBuffer path;
     if (object != nullptr)
         s3ObjectPath(object->getUtf8(), path);
@@ -169,6 +177,7 @@ void ClsHttp::s3Target(XString& bucket, XString* object, StringBuffer& resource,
     url.appendSb(host);
     url.appendChar('/');
     url.appendSb(path);
+    return true;
 }
 
 // ---- The signed requests
@@ -178,7 +187,8 @@ bool ClsHttp::s3Get(XString& bucket, XString& object, DataBuffer* outBytes, XStr
     if (outBytes != nullptr)
         outBytes->clear();
     StringBuffer resource, url, host;
-    s3Target(bucket, &object, resource, url, host);
+    if (!s3Target(bucket, &object, resource, url, host, log))
+        return false;
     SigningFieldsScope scope(m_options);
     s3Sign("GET", nullptr, "", resource.getString(), host.getString(), log);
     XString target;
@@ -191,7 +201,8 @@ bool ClsHttp::s3Get(XString& bucket, XString& object, DataBuffer* outBytes, XStr
 bool ClsHttp::s3Put(XString& bucket, XString& object, XString& contentType, DataBuffer& body, ProgressEvent* progress,
                     LogBase& log) {
     StringBuffer resource, url, host;
-    s3Target(bucket, &object, resource, url, host);
+    if (!s3Target(bucket, &object, resource, url, host, log))
+        return false;
     log.logData("resource", resource.getString());
     SigningFieldsScope scope(m_options);
     s3Sign("PUT", &body, contentType.getUtf8(), resource.getString(), host.getString(), log);
@@ -204,7 +215,8 @@ bool ClsHttp::s3Put(XString& bucket, XString& object, XString& contentType, Data
 
 bool ClsHttp::s3Delete(XString& bucket, XString* object, ProgressEvent* progress, LogBase& log) {
     StringBuffer resource, url, host;
-    s3Target(bucket, object, resource, url, host);
+    if (!s3Target(bucket, object, resource, url, host, log))
+        return false;
     SigningFieldsScope scope(m_options);
     s3Sign("DELETE", nullptr, "", resource.getString(), host.getString(), log);
     XString target, reply;
@@ -237,7 +249,8 @@ bool ClsHttp::S3_ListBuckets(XString& out, ProgressEvent* progress, LogBase& log
 bool ClsHttp::S3_ListBucketObjects(XString& bucket, XString& out, ProgressEvent* progress, LogBase& log) {
     S3Frame frame(*this, "S3_ListBucketObjects", log, &bucket);
     StringBuffer resource, url, host;
-    s3Target(bucket, nullptr, resource, url, host);
+    if (!s3Target(bucket, nullptr, resource, url, host, log))
+        return frame.finish(false);
     SigningFieldsScope scope(m_options);
     s3Sign("GET", nullptr, "", resource.getString(), host.getString(), log);
     XString target;

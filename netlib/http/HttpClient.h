@@ -37,6 +37,9 @@ inline constexpr unsigned int kFirstChunkSize = 800;
 inline constexpr unsigned int kFirstChunkCount = 30;
 inline constexpr unsigned int kMsPerSec = 1000;
 inline constexpr unsigned int kRequestFirstChunkCount = 20;
+// A body sent from where it lies goes in pieces this large: the socket takes
+// what it has room for, and an early answer is looked for between them.
+inline constexpr unsigned int kBodySendChunk = 1024 * 1024;
 inline constexpr int kMaxAttempts = 2;
 inline constexpr const char* kTlsFailReasonTag = "tlsFailReason";
 inline constexpr const char* kMsgUnverifiedConnection =
@@ -354,6 +357,10 @@ public:
     static unsigned int readTimeoutMs(const HttpControl& options);
     // A host as a URL or a Host field writes it: an IPv6 literal in brackets.
     static void appendHostForUrl(const StringBuffer& host, StringBuffer& out);
+    // False, the reason logged, when the URL (or a request's host) holds a
+    // control byte or a header field of the options holds CR, LF or NUL:
+    // nothing of such a request may reach the wire.
+    static bool checkSendable(const char* url, const HttpControl& options, LogBase& log);
     // The absolute URL a redirect's location names from requestUrl: as it
     // is when it has a scheme, on the same scheme and host when it begins
     // with one '/', else resolved by resolveRedirectUrl (UrlResolve.h).

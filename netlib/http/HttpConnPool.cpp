@@ -103,6 +103,8 @@ bool HttpConnPool::synchronousRequest(HttpControl& options, const char* domain, 
         log.logError("No domain");
         return false;
     }
+    if (!HttpClient::checkSendable(domain, options, log) || !request.checkSendable(log))
+        return false;
     if (port == 0)
         port = http_pool::kDefaultPort;
     HttpClient* client = findOrCreateClient(domain, port, options, log);
@@ -287,6 +289,8 @@ HttpClient* HttpConnPool::quickClient(const char* url, HttpControl& options, Cal
     cleanUrl.setString(x.getUtf8());
     cleanUrl.trimWhitespace();
     cleanUrl.replaceAll(" ", "%20");
+    if (!HttpClient::checkSendable(cleanUrl.getString(), options, log))
+        return nullptr;
     StringBuffer host, login, password, path, query, fragment;
     int port = kPlainPort;
     if (!TessikUrl::crackUrl(cleanUrl.getString(), host, port, login, password, path, query, fragment) ||

@@ -12,6 +12,7 @@
 #include "netlib/http/HttpControl.h"
 #include "netlib/http/HttpRequest.h"
 #include "netlib/http/HttpResponseHeader.h"
+#include "netlib/http/TessikUrl.h"
 #include "netlib/text/ContentCoding.h"
 #include "netlib/transport/TessikSocket.h"
 
@@ -57,6 +58,18 @@ void HttpClient::appendHostForUrl(const StringBuffer& host, StringBuffer& out) {
     out.appendSb(host);
     if (ipv6)
         out.appendChar(']');
+}
+
+bool HttpClient::checkSendable(const char* url, const HttpControl& options, LogBase& log) {
+    if (url != nullptr && TessikUrl::holdsControlByte(url, std::strlen(url))) {
+        log.logError(url_msg::kControlByteInUrl);
+        return false;
+    }
+    if (fieldsHoldLineBreak(options.extraHeaders)) {
+        log.logError(url_msg::kLineBreakInField);
+        return false;
+    }
+    return true;
 }
 
 void HttpClient::closeNumbered(const char* message, LogBase& log) {
@@ -284,8 +297,10 @@ bool HttpClient::sendRequestObject(HttpControl& options, bool tls, HttpRequest& 
         }
         request.setHeader("Host", host.getString());
     }
+    // The proxy's credentials are for the proxy: inside a tunnel the
+    // request goes to the origin, and the CONNECT carried them.
     StringBuffer proxyCredentials;
-    if (proxyBasicCredentials(options, false, proxyCredentials, log, pm))
+    if (!tls && proxyBasicCredentials(options, false, proxyCredentials, log, pm))
         request.setHeader("Proxy-Authorization", proxyCredentials.getString());
     StringBuffer extraLines;
     if (options.CookieDir.getSize() != 0 && options.SendCookies) {
@@ -300,18 +315,15 @@ bool HttpClient::sendRequestObject(HttpControl& options, bool tls, HttpRequest& 
     StringBuffer proxyHost;
     std::uint32_t proxyPort = http_opt::kDefaultProxyPort;
     options.getProxy(tls ? "https://" : "http://", proxyHost, proxyPort, log, 0);
+    // The absolute form is for a plain request to the proxy itself; inside
+    // a CONNECT tunnel the request goes to the origin, in origin form.
     StringBuffer prefix;
-    if (proxyHost.getSize() != 0) {
-        if (m_port == kTlsPort) {
-            prefix.append("https://");
-            appendHostForUrl(m_host, prefix);
-        } else {
-            prefix.append("http://");
-            appendHostForUrl(m_host, prefix);
-            if (m_port != kPlainPort) {
-                prefix.appendChar(':');
-                prefix.appendUint32(m_port);
-            }
+    if (proxyHost.getSize() != 0 && !tls) {
+        prefix.append("http://");
+        appendHostForUrl(m_host, prefix);
+        if (m_port != kPlainPort) {
+            prefix.appendChar(':');
+            prefix.appendUint32(m_port);
         }
     }
     if (options.NTLMAuth || options.NegotiateAuth) {
@@ -373,10 +385,12 @@ bool HttpClient::sendRequestObject(HttpControl& options, bool tls, HttpRequest& 
     }
 
     DataBuffer wire;
+    const DataBuffer* bodyAfter = nullptr;
     if (!request.generateRequest(wire, result.requestHeaderText,
                                  extraLines.getSize() != 0 ? extraLines.getString() : nullptr,
-                                 usePrefix ? prefix.getString() : nullptr, nullptr, log))
+                                 usePrefix ? prefix.getString() : nullptr, nullptr, log, &bodyAfter))
         return false;
+    const std::uint32_t bodyAfterSize = bodyAfter != nullptr ? bodyAfter->getSize() : 0;
     if (pm != nullptr && pm->abortCheckDefault()) {
         log.logInfo("Application aborted HTTP operation (3)");
         closeAfterSendFailure(log);
@@ -388,19 +402,32 @@ bool HttpClient::sendRequestObject(HttpControl& options, bool tls, HttpRequest& 
         log.logInfo("---- End of HTTP Request Header ----");
     }
     if (pm != nullptr) {
-        pm->setTotalUint32(wire.getSize());
+        pm->setTotalUint32(wire.getSize() + bodyAfterSize);
         pm->progressInfo("RequestHeader", result.requestHeaderText.getString());
-        pm->progressInfoInt("StartSendingRequest", static_cast<int>(wire.getSize()));
+        pm->progressInfoInt("StartSendingRequest", static_cast<int>(wire.getSize() + bodyAfterSize));
     }
     result.connectionFailed = 0;
     bool ok;
     if (tls) {
         ok = m_conn.tlsSendBytes(wire.getData(), wire.getSize(), options.HeartbeatMs,
                                  options.ReadTimeoutSec * http_conn::kMsPerSec, log, pm);
+        // The body from the caller's bytes, sealed a record at a time.
+        if (ok && bodyAfterSize != 0)
+            ok = m_conn.tlsSendBytes(bodyAfter->getData(), bodyAfterSize, options.HeartbeatMs,
+                                     options.ReadTimeoutSec * http_conn::kMsPerSec, log, pm);
     } else {
-        ok = m_conn.sendBytesDuplex(wire.getData(), wire.getSize(), http_conn::kFirstChunkSize,
-                                    http_conn::kRequestFirstChunkCount, options.SendBufferSize, options.HeartbeatMs,
-                                    log, pm, m_receivedDuringSend);
+        // A request of a head and a small body goes in one write: split, it
+        // would cost the server a second wake-up for nothing. A longer one
+        // goes in small pieces first, an early answer looked for between
+        // them.
+        const bool whole = wire.getSize() <= http_req::kInlineBodyBytes;
+        ok = m_conn.sendBytesDuplex(wire.getData(), wire.getSize(), whole ? wire.getSize() : http_conn::kFirstChunkSize,
+                                    whole ? 1 : http_conn::kRequestFirstChunkCount, options.SendBufferSize,
+                                    options.HeartbeatMs, log, pm, m_receivedDuringSend);
+        // The body goes from the caller's bytes as it lies.
+        if (ok && bodyAfterSize != 0)
+            ok = m_conn.sendBytesDuplex(bodyAfter->getData(), bodyAfterSize, http_conn::kBodySendChunk, 0,
+                                        http_conn::kBodySendChunk, options.HeartbeatMs, log, pm, m_receivedDuringSend);
     }
     XString& bodyFile = request.bodyFilePath();
     if (bodyFile.getSizeUtf8() != 0) {

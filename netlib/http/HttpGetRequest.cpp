@@ -146,7 +146,8 @@ void HttpClient::buildRequestLine(const GetTarget& target, HttpControl& options,
     const bool tls = StringBuffer(target.url).beginsWithNoCase("https:");
     options.getProxy(tls ? "https://" : "http://", proxyHost, proxyPort, quiet, http_opt::kPoolCallerTag);
     StringBuffer what;
-    if (proxyHost.getSize() != 0 && !options.ProxyPartialUrl) {
+    // Absolute form to a proxy; origin form inside a CONNECT tunnel.
+    if (proxyHost.getSize() != 0 && !options.ProxyPartialUrl && !tls) {
         what.append(target.url);
     } else {
         what.append(target.path);
@@ -185,10 +186,13 @@ void HttpClient::appendAuthorizationLine(HttpControl& options, StringBuffer& out
 
 void HttpClient::appendCredentialLines(const GetTarget& target, HttpControl& options, StringBuffer& out, LogBase& log,
                                        ProgressMonitor* pm) {
-    addCookiesHeader(options, target.host, target.path, StringBuffer(target.url).beginsWithNoCase("https:"), out, log,
-                     pm);
+    const bool tls = StringBuffer(target.url).beginsWithNoCase("https:");
+    addCookiesHeader(options, target.host, target.path, tls, out, log, pm);
     addBasicAuthHeader(options, out, log, pm);
-    addProxyBasicAuthHeader(options, out, log, pm);
+    // Not inside a tunnel: its CONNECT carried them, and the origin is no
+    // place for the proxy's credentials.
+    if (!tls)
+        addProxyBasicAuthHeader(options, out, log, pm);
 }
 
 bool HttpClient::BuildGetRequest(const GetTarget& target, HttpControl& options, const char* extraHeaderText,

@@ -60,7 +60,8 @@ bool HttpClient::sendMimePost(HttpControl& options, bool tls, const char* url, c
     std::uint32_t proxyPort = http_opt::kDefaultProxyPort;
     options.getProxy(tls ? "https://" : "http://", proxyHost, proxyPort, log, 0);
     StringBuffer head("POST ");
-    if (proxyHost.getSize() != 0 && !options.ProxyPartialUrl) {
+    // Absolute form to a proxy; origin form inside a CONNECT tunnel.
+    if (proxyHost.getSize() != 0 && !options.ProxyPartialUrl && !tls) {
         head.append("http://");
         head.appendSb(host);
         if (port != kPlainPort) {

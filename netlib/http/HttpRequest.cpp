@@ -278,6 +278,15 @@ void generateBoundary(StringBuffer& out) {
     }
 }
 
+bool fieldsHoldLineBreak(const MimeHeader& header) {
+    for (int i = 0; i < header.getCount(); ++i) {
+        const MimeField* f = header.getFieldAt(i);
+        if (f != nullptr && (TessikUrl::holdsLineBreak(f->getName()) || TessikUrl::holdsLineBreak(f->getValueSb())))
+            return true;
+    }
+    return false;
+}
+
 // ---- HttpRequestItem ----
 
 HttpRequestItem::HttpRequestItem() : stream(false), strUtf8(false) {}
@@ -706,6 +715,18 @@ void HttpRequest::setPath(const char* path) {
         m_path.prepend("/");
 }
 
+bool HttpRequest::checkSendable(LogBase& log) const {
+    if (m_badUrl || TessikUrl::holdsControlByte(m_path)) {
+        log.logError(url_msg::kControlByteInUrl);
+        return false;
+    }
+    if (m_badField || fieldsHoldLineBreak(m_mimeHeader)) {
+        log.logError(url_msg::kLineBreakInField);
+        return false;
+    }
+    return true;
+}
+
 void HttpRequest::getPathAnsi(StringBuffer& out) const {
     XString x;
     x.setFromUtf8(m_path.getString());
@@ -730,8 +751,20 @@ bool HttpRequest::isIdempotent() const {
 }
 
 void HttpRequest::setAltBody(const DataBuffer& body) {
-    m_altBody.clear();
+    ownAltBody();
     m_altBody.appendDb(body);
+}
+
+void HttpRequest::ownAltBody() {
+    // Emptied, a borrowed buffer would still be written in place: the
+    // caller's bytes are let go first.
+    if (m_altBody.isBorrowed())
+        m_altBody.borrowData(nullptr, 0);
+    m_altBody.clear();
+}
+
+void HttpRequest::borrowAltBody(const DataBuffer& body) {
+    m_altBody.borrowData(body.getData(), body.getSize());
 }
 
 void HttpRequest::addParam(const char* name, const char* value) {
@@ -856,6 +889,7 @@ void HttpRequest::saveXml(ClsXml& node, LogBase& /*log*/) {
 }
 
 void HttpRequest::loadXml(ClsXml& node, LogBase& log) {
+    ownAltBody();
     node.getChildContentBase64Db("altBody", m_altBody);
     node.getChildContentQpSb("path", m_path);
     node.getChildContentQpSb("charset", m_charset);
@@ -925,8 +959,11 @@ bool HttpRequest::generateMultipartInMemory(const char* host, const char* pathPr
 }
 
 bool HttpRequest::generateRequest(DataBuffer& out, StringBuffer& headerText, const char* extraLines,
-                                  const char* pathPrefix, const char* authValue, LogBase& log) {
+                                  const char* pathPrefix, const char* authValue, LogBase& log,
+                                  const DataBuffer** bodyAfter) {
     out.clear();
+    if (bodyAfter != nullptr)
+        *bodyAfter = nullptr;
     if (isMultipartFormData() && authValue == nullptr) {
         log.logInfo("Generating multipart/form-data request.");
         return generateMultipartInMemory("HOSTNAME", pathPrefix, nullptr, nullptr, out, headerText, log);
@@ -988,10 +1025,15 @@ bool HttpRequest::generateRequest(DataBuffer& out, StringBuffer& headerText, con
     headerText.setSb(text);
     // With no header lines the start line's own CR LF begins the blank line.
     text.append(block.getSize() != 0 ? kBlankLine : kCrlf);
+    // A large body is not copied behind the head: the sender sends it
+    // from where it lies.
+    const bool bodyFollows = withBody && bodyAfter != nullptr && m_altBody.getSize() > http_req::kInlineBodyBytes;
+    if (bodyFollows)
+        *bodyAfter = &m_altBody;
     // Exactly the room the request takes: it goes out as it is and never
     // grows, and a byte buffer's first growth step is far larger.
     std::uint64_t bodyBytes = 0;
-    if (withBody)
+    if (withBody && !bodyFollows)
         bodyBytes = m_altBody.getSize() != 0            ? m_altBody.getSize()
                     : m_bodyFilePath.getSizeUtf8() == 0 ? static_cast<std::uint64_t>(params.getSize())
                                                         : 0;
@@ -999,7 +1041,7 @@ bool HttpRequest::generateRequest(DataBuffer& out, StringBuffer& headerText, con
     if (whole <= UINT32_MAX)
         out.ensureCapacity(static_cast<unsigned int>(whole));
     out.appendSb(text);
-    if (withBody) {
+    if (withBody && !bodyFollows) {
         if (m_altBody.getSize() != 0)
             out.appendDb(m_altBody);
         else if (m_bodyFilePath.getSizeUtf8() == 0)

@@ -26,6 +26,9 @@ inline constexpr const char* kDefaultVerb = "GET";
 inline constexpr const char* kDefaultCharset = "utf-8";
 inline constexpr const char* kOctetStream = "application/octet-stream";
 inline constexpr const char* kMultipartFormData = "multipart/form-data";
+// A body up to this size joins the head in one write; a larger one is sent
+// after it, from where it lies.
+inline constexpr std::uint32_t kInlineBodyBytes = 16384;
 // Placeholder of the in-memory multipart head, replaced by the body length.
 inline constexpr const char* kLengthPlaceholder = "CLENGTH";
 inline constexpr int kBoundaryDashes = 12;
@@ -40,6 +43,8 @@ inline constexpr int kVerboseDashes = 45;
 const char* mediaTypeForPath(const char* path);
 // "------------" and twelve pairs of '0' and a random digit 0-8.
 void generateBoundary(StringBuffer& out);
+// Whether a field's name or value holds CR, LF or NUL.
+bool fieldsHoldLineBreak(const MimeHeader& header);
 
 class HttpRequestItem : public TessikObject {
 public:
@@ -130,6 +135,9 @@ public:
     // Sending it twice does what sending it once does.
     bool isIdempotent() const;
     void setAltBody(const DataBuffer& body);
+    // The caller's bytes as the body, not copied: they must stay as they
+    // are until the request has been sent.
+    void borrowAltBody(const DataBuffer& body);
     void addParam(const char* name, const char* value);
     HttpRequestData& reqData() { return m_reqData; }
     MimeHeader& mimeHeader() { return m_mimeHeader; }
@@ -145,16 +153,30 @@ public:
     void saveXml(ClsXml& node, LogBase& log);
     void loadXml(ClsXml& node, LogBase& log);
 
+    // A URL given to the request that held a control byte, or a header
+    // field that a NUL cut short: the request is then refused when it would
+    // be sent, rather than sent re-encoded or cut.
+    void setBadUrl(bool bad) { m_badUrl = bad; }
+    void markBadField() { m_badField = true; }
+    // False, the reason logged, when the path holds a control byte, a header
+    // field holds CR, LF or NUL, or a URL or field given to it was bad.
+    bool checkSendable(LogBase& log) const;
+
     // The whole request: start line, header block, blank line and body (not
-    // a body file, which the sender streams after the head).
+    // a body file, which the sender streams after the head). Given
+    // bodyAfter, a body larger than kInlineBodyBytes stays out of `out` and
+    // bodyAfter points at it, for the sender to send after the head as it
+    // lies; otherwise it is set to null.
     bool generateRequest(DataBuffer& out, StringBuffer& headerText, const char* extraLines, const char* pathPrefix,
-                         const char* authValue, LogBase& log);
+                         const char* authValue, LogBase& log, const DataBuffer** bodyAfter = nullptr);
     bool sendMultipartRequest(const char* host, HttpControl& options, const StringBuffer& authLines,
                               const StringBuffer& extraLines, const char* pathPrefix, Output& out,
                               StringBuffer& headerText, LogBase& log, ProgressMonitor* pm, bool verbose);
 
 private:
     bool useUrlEncoding() const;
+    // An empty body of the request's own.
+    void ownAltBody();
     void encodeParams(StringBuffer& out) const;
     bool generateMultipartInMemory(const char* host, const char* pathPrefix, const char* authValue,
                                    const char* extraLines, DataBuffer& out, StringBuffer& headerText, LogBase& log);
@@ -169,6 +191,8 @@ private:
     DataBuffer m_altBody;
     // Mutable: reading an XString fills its cached forms.
     mutable XString m_bodyFilePath;
+    bool m_badUrl = false;
+    bool m_badField = false;
 };
 
 } // namespace tessik

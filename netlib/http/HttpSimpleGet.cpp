@@ -60,6 +60,8 @@ bool HttpClient::simpleHttpRequest(const char* url, int depth, bool ownConnectio
         pm->progressInfo("HttpRequestBegin", begin.getString());
     }
     log.logData("requestUrl", url);
+    if (!checkSendable(url, options, log))
+        return false;
     result.cacheState = 0;
     result.driverCount = 0;
     result.fromCache = 0;

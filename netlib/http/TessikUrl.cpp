@@ -244,4 +244,25 @@ void TessikUrl::getBaseDomain(const char* hostName, StringBuffer& domain) {
     domain.appendSb(last);
 }
 
+bool TessikUrl::holdsControlByte(const char* text, std::size_t n) {
+    for (std::size_t i = 0; i < n; ++i) {
+        const auto c = static_cast<unsigned char>(text[i]);
+        if (c < 0x20 || c == 0x7F)
+            return true;
+    }
+    return false;
+}
+
+bool TessikUrl::holdsNul(const StringBuffer& text) {
+    return std::memchr(text.getString(), '\0', static_cast<std::size_t>(text.getSize())) != nullptr;
+}
+
+bool TessikUrl::holdsLineBreak(const StringBuffer& text) {
+    const char* p = text.getString();
+    for (int i = 0; i < text.getSize(); ++i)
+        if (p[i] == '\r' || p[i] == '\n' || p[i] == '\0')
+            return true;
+    return false;
+}
+
 } // namespace tessik

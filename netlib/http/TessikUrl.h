@@ -1,6 +1,9 @@
 #pragma once
-// Splitting URLs into their parts, and the registrable ("base") domain of a
-// host name, under which cookies are grouped and stored.
+// Splitting URLs into their parts, the registrable ("base") domain of a
+// host name, under which cookies are grouped and stored, and the bytes a
+// request's start line and header fields may never carry.
+#include <cstddef>
+
 #include "netlib/core/StringBuffer.h"
 
 namespace tessik {
@@ -22,6 +25,25 @@ public:
     // "www.example.com" -> "example.com", "www.example.co.uk" ->
     // "example.co.uk"; a host without '.' is returned as it is.
     static void getBaseDomain(const char* host, StringBuffer& domain);
+
+    // A byte of 0x00-0x1F or 0x7F among the n bytes: in a host, path or
+    // query it would end the request line early or write a header line of
+    // its own, so such a URL is refused before anything is sent.
+    static bool holdsControlByte(const char* text, std::size_t n);
+    static bool holdsControlByte(const StringBuffer& text) {
+        return holdsControlByte(text.getString(), static_cast<std::size_t>(text.getSize()));
+    }
+    // CR, LF or NUL: what a header field's name or value may not hold.
+    static bool holdsLineBreak(const StringBuffer& text);
+    // A NUL, at which the text's C string form would be cut short.
+    static bool holdsNul(const StringBuffer& text);
 };
+
+namespace url_msg {
+inline constexpr const char* kControlByteInUrl =
+    "The URL holds a control byte (0x00-0x1F or 0x7F) in its host, path or query: refused, nothing was sent.";
+inline constexpr const char* kLineBreakInField =
+    "A header field's name or value holds CR, LF or NUL: refused, nothing was sent.";
+} // namespace url_msg
 
 } // namespace tessik

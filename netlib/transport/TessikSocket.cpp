@@ -2,6 +2,7 @@
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
+#include <netinet/tcp.h>
 
 #include <atomic>
 #include <cstdio>
@@ -79,6 +80,7 @@ void TessikSocket::closeSocket() {
         m_socket = platform::INVALID_SOCKET;
         m_receiveBuffer.clear();
     }
+    m_receiveTimeoutSet = 0;
     m_connected = false;
 }
 
@@ -86,6 +88,7 @@ void TessikSocket::takeOver(TessikSocket& other) {
     closeSocket();
     m_connected = other.m_connected;
     m_socket = other.m_socket;
+    m_receiveTimeoutSet = other.m_receiveTimeoutSet;
     m_lastSendError = other.m_lastSendError;
     m_idleTimeoutMs = other.m_idleTimeoutMs;
     m_connectTimeoutMs = other.m_connectTimeoutMs;
@@ -640,6 +643,10 @@ bool TessikSocket::createSocketIpv6(const addrinfo* entry, LogBase& log, bool bi
 
 bool TessikSocket::prepareNewSocket(bool bind, LogBase& log) {
     applyBufferSizes();
+    // A message often goes out in more than one write (a request's head,
+    // then its body): without this the second waits for the peer's delayed
+    // acknowledgement of the first.
+    platform::SocketSetOption(m_socket, IPPROTO_TCP, TCP_NODELAY, 1);
     if (!bind || (m_bindIp.getSize() == 0 && m_bindPort == 0)) {
         return true;
     }

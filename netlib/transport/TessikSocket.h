@@ -200,9 +200,13 @@ private:
     void failAndClose();
     // A send that failed with other than would-block: logged, socket closed.
     void hardSendError(int error, unsigned int size, LogBase& log);
+    // With waitMs, the receive itself waits that long (the socket's receive
+    // time-out), in place of a wait before it.
     bool recvChecked(unsigned char* buf, unsigned int size, unsigned int* got, LogBase& log, ProgressMonitor* pm,
-                     SocketFlags& flags);
+                     SocketFlags& flags, unsigned int waitMs = 0);
     bool drainInput(DataBuffer& received, LogBase& log);
+    // Sets the socket's receive time-out unless it is set so already.
+    bool useReceiveTimeout(unsigned int timeoutMs);
     bool blankLine(DataBuffer& out, unsigned int heartbeatMs, LogBase& log, ProgressMonitor* pm, bool lax);
 
     unsigned int m_sendBufferSize;
@@ -217,6 +221,9 @@ private:
     BandwidthThrottle m_sendThrottle;
     BandwidthThrottle m_receiveThrottle;
     unsigned int m_idleTimeoutMs;
+    // The receive time-out set on the socket, so that it is set only when it
+    // changes; 0 for none set.
+    unsigned int m_receiveTimeoutSet = 0;
     unsigned int m_connectTimeoutMs;
     int m_lastSendError;
     StringBuffer m_remoteIp;

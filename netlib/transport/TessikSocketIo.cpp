@@ -73,7 +73,8 @@ bool TessikSocket::sendBytes(const unsigned char* data, unsigned int len, unsign
         log.logError("No socket exists for sending (2b)");
         return false;
     }
-    platform::SocketSetNonBlocking(m_socket, true);
+    // Each send is told not to wait, so the socket's own mode stays as it
+    // is between requests.
     bool failed = false;
     bool aborted = false;
     bool timedOut = false;
@@ -82,19 +83,17 @@ bool TessikSocket::sendBytes(const unsigned char* data, unsigned int len, unsign
     while (len > 0) {
         unsigned int n = std::min(chunkSize, len);
         if (pm != nullptr && pm->abortCheck(heartbeatMs, 0)) {
-            platform::SocketSetNonBlocking(m_socket, false);
             log.logError("Socket SendBytes2 aborted by application. (1a)");
             return false;
         }
         bool throttleAborted = false;
         m_sendThrottle.throttle(heartbeatMs, pm, &throttleAborted);
         if (throttleAborted) {
-            platform::SocketSetNonBlocking(m_socket, false);
             log.logError("Aborted by application while upload throttling (1b)");
             return false;
         }
         m_lastSendError = 0;
-        long sent = platform::SocketSend(m_socket, data, n);
+        long sent = platform::SocketSend(m_socket, data, n, true);
         if (sent < 0) {
             int error = platform::WSAGetLastError();
             m_lastSendError = error;
@@ -118,7 +117,6 @@ bool TessikSocket::sendBytes(const unsigned char* data, unsigned int len, unsign
             m_sendMon.addBytes(static_cast<std::uint64_t>(sent), pm);
         }
         if (pm != nullptr && pm->consumeProgress(sent, nullptr)) {
-            platform::SocketSetNonBlocking(m_socket, false);
             log.logError(kMsgSendAborted);
             return false;
         }
@@ -126,11 +124,7 @@ bool TessikSocket::sendBytes(const unsigned char* data, unsigned int len, unsign
         len -= static_cast<unsigned int>(sent);
     }
     if (!waitFailed) {
-        platform::SocketSetNonBlocking(m_socket, false);
         return true;
-    }
-    if (m_socket != platform::INVALID_SOCKET) {
-        platform::SocketSetNonBlocking(m_socket, false);
     }
     if (aborted) {
         log.logError(kMsgSendAborted);
@@ -343,7 +337,7 @@ bool TessikSocket::waitReadable(unsigned int heartbeatMs, unsigned int timeoutMs
 }
 
 bool TessikSocket::recvChecked(unsigned char* buf, unsigned int size, unsigned int* got, LogBase& log,
-                               ProgressMonitor* pm, SocketFlags& flags) {
+                               ProgressMonitor* pm, SocketFlags& flags, unsigned int waitMs) {
     *got = 0;
     bool throttleAborted = false;
     m_receiveThrottle.throttle(0, pm, &throttleAborted);
@@ -353,6 +347,12 @@ bool TessikSocket::recvChecked(unsigned char* buf, unsigned int size, unsigned i
         return false;
     }
     long n = platform::SocketRecv(m_socket, buf, size);
+    if (n < 0 && waitMs != 0 && platform::WSAGetLastError() == static_cast<int>(platform::WSAEWOULDBLOCK)) {
+        log.logError(kMsgReadTimeout);
+        log.logDataLong("timeoutMs", static_cast<int>(waitMs));
+        flags.timedOut = true;
+        return false;
+    }
     if (n == 0) {
         log.logDataLong("numBytesRequested", static_cast<int>(size));
         log.logError(kMsgClosedByServer);
@@ -390,10 +390,29 @@ bool TessikSocket::receiveBytes(unsigned char* buf, unsigned int* len, unsigned 
         m_connected = false;
         return false;
     }
+    // With no heartbeat to keep, the receive waits by itself: one call in
+    // place of a wait and a read.
+    if (heartbeatMs == 0 && useReceiveTimeout(m_idleTimeoutMs)) {
+        return recvChecked(buf, want, len, log, pm, flags, m_idleTimeoutMs);
+    }
     if (!waitReadable(heartbeatMs, m_idleTimeoutMs, pm, &flags.socketError, &flags.aborted, &flags.timedOut, log)) {
         return false;
     }
     return recvChecked(buf, want, len, log, pm, flags);
+}
+
+bool TessikSocket::useReceiveTimeout(unsigned int timeoutMs) {
+    if (timeoutMs == 0) {
+        timeoutMs = kNoTimeoutMs;
+    }
+    if (m_receiveTimeoutSet == timeoutMs) {
+        return true;
+    }
+    if (!platform::SocketSetReceiveTimeout(m_socket, timeoutMs)) {
+        return false;
+    }
+    m_receiveTimeoutSet = timeoutMs;
+    return true;
 }
 
 bool TessikSocket::receiveToOutput(DataBuffer& out, unsigned int maxBytes, unsigned int heartbeatMs, LogBase& log,

@@ -254,6 +254,46 @@ recv_all(c)
     peer.Finish();
 }
 
+// A receive that waits by itself (no heartbeat: the socket's receive
+// time-out) and one that waits in heartbeat slices both give up after the
+// idle time-out, keep the connection, and take what comes after.
+TEST(TcpSocket, ReceiveTimesOutAndThenTakesWhatComes) {
+    ScriptPeer peer(R"PY(
+s = listen()
+for _ in range(2):
+    c, a = s.accept()
+    c.recv(1)                  # silent until the client says "go"
+    c.sendall(b'abc')
+    recv_all(c)
+)PY");
+    for (unsigned heartbeat : {0u, 100u}) {
+        SCOPED_TRACE("heartbeat " + std::to_string(heartbeat));
+        Logger log;
+        TessikSocket socket;
+        ASSERT_TRUE(socket.connectSocket("127.0.0.1", peer.port, 0, log, nullptr, nullptr));
+        socket.setReadTimeoutMs(300);
+        unsigned char buf[16];
+        unsigned len = sizeof buf;
+        SocketFlags flags;
+        auto t0 = Clock::now();
+        EXPECT_FALSE(socket.receiveBytes(buf, &len, heartbeat, log, nullptr, flags));
+        EXPECT_GE(msSince(t0), 250);
+        EXPECT_EQ(len, 0u);
+        EXPECT_TRUE(flags.timedOut);
+        EXPECT_FALSE(flags.socketError);
+        EXPECT_TRUE(socket.isConnected());
+        EXPECT_NE(logText(log).find(kMsgReadTimeout), std::string::npos) << logText(log);
+        ASSERT_TRUE(socket.sendBytes(reinterpret_cast<const unsigned char*>("g"), 1, 0, 0, log, nullptr));
+        std::string got;
+        while (got.size() < 3) {
+            len = sizeof buf;
+            ASSERT_TRUE(socket.receiveBytes(buf, &len, heartbeat, log, nullptr, flags)) << logText(log);
+            got.append(reinterpret_cast<const char*>(buf), len);
+        }
+        EXPECT_EQ(got, "abc");
+    }
+}
+
 TEST(TcpSocket, BulkReadsAreByteExact) {
     grvtest::TempDir dir;
     const grvtest::Bytes data = grvtest::RandomBytes(5 * 1024 * 1024, 47);
