@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "netlib/core/ExtPtrArray.h"
 #include "netlib/core/LogBase.h"
 #include "netlib/core/StringBuffer.h"
 #include "netlib/core/TreeNode.h"
@@ -87,9 +88,17 @@ bool TessikX509::loadFromDer(const DataBuffer& der, LogBase& log, bool verbose) 
     m_der.clear();
     m_der.appendDb(der);
     dropTree();
-    // The element tree is built straight from the decoded items, the same
-    // tree parsing derToXml's text would give.
-    m_tree = derToTree(der, log, verbose);
+    // A certificate is one item: bytes after it are refused, not dropped.
+    std::uint32_t consumed = 0;
+    ExtPtrArray* items = decodeAsnItems(der.getData(), der.getSize(), consumed, log, verbose, 1);
+    if (!items)
+        return false;
+    if (items->getCount() == 1 && consumed == der.getSize())
+        m_tree = static_cast<AsnItem*>(items->elementAt(0))->toTree(nullptr);
+    else
+        log.logError(asn_msg::kTrailingBytes);
+    items->removeAllObjects();
+    delete items;
     return m_tree != nullptr;
 }
 
