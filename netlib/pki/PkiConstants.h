@@ -85,6 +85,7 @@ constexpr const char* kNotAnOid = "NOT AN OID";
 
 namespace x509_msg {
 constexpr const char* kLoadingP7b = "Loading PKCS7 (p7b) certificate...";
+constexpr const char* kNotCertificate = "The DER is not an X.509 certificate.";
 constexpr const char* kIssuerUnreachable = "Cannot get certificate issuer value (1)";
 constexpr const char* kSubjectUnreachable = "Navigation to the certificate subject failed.";
 constexpr const char* kExpectedSet = "DistinguishedName: Expected set.";
