@@ -288,6 +288,12 @@ bool readAsnHeader(const unsigned char* p, std::uint32_t n, AsnHeader& h, LogBas
             if (!(p[pos++] & 0x80))
                 break;
         }
+        // A number below 31 has the short form only; read in the long one,
+        // tag 0 would be end-of-contents to one reader and an item to another.
+        if (t < kHighTagNumber) {
+            log.logError(asn_msg::kShortTagInLongForm);
+            return false;
+        }
         h.tag = t;
     } else {
         h.tag = p[0] & 0x1F;

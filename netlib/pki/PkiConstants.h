@@ -50,6 +50,7 @@ constexpr const char* kPrematureAsnA = "premature end of ASN encoding (A)";
 constexpr const char* kZeroTagDer = "Error in BER encoding: tag is zero but length is not.";
 constexpr const char* kZeroTagBer = "error in BER encoding: tag is zero but length is not.";
 constexpr const char* kTagTooLong = "cannot parse BER tag > 4 octets";
+constexpr const char* kShortTagInLongForm = "A tag number below 31 written in the long form.";
 constexpr const char* kLengthTooLongDer = "ASN.1 length should not be more than 4 bytes in definite long-form.";
 constexpr const char* kLengthTooLongBer = "ASN.1 length cannot be more than 4 bytes in definite long-form.";
 constexpr const char* kLengthHints[] = {

@@ -87,6 +87,8 @@ const RenderCase kRenderCases[] = {
     {"1f", "", asn_msg::kPrematureA},
     {"1f81", "", asn_msg::kPrematureB},
     {"1f81818181", "", asn_msg::kTagTooLong},
+    // Tag 0 in the long form reads as end-of-contents to some readers.
+    {"30051f00000500", "", asn_msg::kShortTagInLongForm},
     {"02", "", asn_msg::kPrematureC},
     {"0201", "", asn_msg::kPrematureE},
     {"0281", "", asn_msg::kPrematureD},
