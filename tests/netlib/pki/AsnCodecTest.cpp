@@ -87,6 +87,10 @@ const RenderCase kRenderCases[] = {
     {"1f", "", asn_msg::kPrematureA},
     {"1f81", "", asn_msg::kPrematureB},
     {"1f81818181", "", asn_msg::kTagTooLong},
+    // A string segment of another type is refused, not dropped.
+    {"248004024142020143"
+     "0000",
+     "", asn_msg::kBadOctetSegment},
     // Tag 0 in the long form reads as end-of-contents to some readers.
     {"30051f00000500", "", asn_msg::kShortTagInLongForm},
     {"02", "", asn_msg::kPrematureC},
