@@ -175,7 +175,9 @@ DataBuffer* ClsCrypt::encryptDbNew(DataBuffer& input, void* context, LogBase& lo
         log.logError(kNoSecretKey);
         return nullptr;
     }
-    if (input.getSize() == 0)
+    // An envelope of nothing is still an envelope: it carries the padding
+    // block that tells the recipient the content is empty.
+    if (input.getSize() == 0 && m_algorithmId != kCipherPki)
         return new DataBuffer();
     if (isBlockCipher(m_algorithmId)) {
         CryptoPtr cipher(m_algorithmId);

@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstring>
 #include <ctime>
+#include <memory>
 #include <new>
 
 #include "netlib/core/DataBuffer.h"
@@ -384,9 +385,13 @@ bool Asn1::encodeDer(DataBuffer& out, bool allowIndefinite, StringBuffer* trace,
 
 namespace {
 
+// One level of items into out. False (logged) when anything in the range or
+// below it is malformed; eoc tells that an end-of-contents pair closed the
+// level.
 bool decodeBerLevel(const unsigned char* data, std::uint32_t length, ExtPtrArray& out, int maxItems, bool deep,
-                    std::uint32_t& consumed, StringBuffer* trace, LogBase& log, int depth) {
+                    std::uint32_t& consumed, bool& eoc, StringBuffer* trace, LogBase& log, int depth) {
     consumed = 0;
+    eoc = false;
     if (!data) {
         log.logError(asn_msg::kNullBer);
         return false;
@@ -402,7 +407,7 @@ bool decodeBerLevel(const unsigned char* data, std::uint32_t length, ExtPtrArray
     const unsigned char* p = data;
     std::uint32_t remaining = length;
     int count = 0;
-    while (remaining >= 2) {
+    while (remaining > 0) {
         traceLine(trace, "id[%x]\n", p[0]);
         if (p[0] == 0) {
             consumed += 1;
@@ -412,83 +417,72 @@ bool decodeBerLevel(const unsigned char* data, std::uint32_t length, ExtPtrArray
             }
             if (p[1] == 0) {
                 consumed += 1;
+                eoc = true;
                 return true;
             }
             log.logError(asn_msg::kZeroTagBer);
             return false;
         }
-        Asn1* node = new (std::nothrow) Asn1();
-        if (!node)
-            return false;
         AsnHeader h;
-        if (!readAsnHeader(p, remaining, h, log, asn_msg::kLengthTooLongBer)) {
-            delete node;
+        if (!readAsnHeader(p, remaining, h, log, asn_msg::kLengthTooLongBer))
+            return false;
+        if (h.indefinite && !h.constructed) {
+            log.logError(asn_msg::kPrimitiveIndefinite);
             return false;
         }
+        auto node = std::make_unique<Asn1>();
         node->tagClass = h.cls;
         node->primitive = h.constructed ? 0 : 1;
         node->tag = h.tag;
-        bool indefinite = h.indefinite;
-        std::uint32_t len = h.length, size = h.size;
+        node->indefinite = h.indefinite ? 1 : 0;
+        std::uint32_t len = h.length;
         traceLine(trace, node->primitive ? "len=%d\n" : "totalLen=%d\n", len);
-        consumed += size;
-        p += size;
-        remaining -= size;
-        if (remaining == 0) {
-            if (len != 0) {
-                delete node;
-                log.logError(asn_msg::kPrematureE);
-                return false;
-            }
-            node->indefinite = indefinite ? 1 : 0;
-            if (!node->primitive)
-                node->children = new (std::nothrow) ExtPtrArray();
-            out.appendPtr(node);
-            return true;
+        consumed += h.size;
+        p += h.size;
+        remaining -= h.size;
+        if (remaining == 0 && (len != 0 || h.indefinite)) {
+            log.logError(asn_msg::kPrematureE);
+            return false;
         }
-        if (indefinite) {
-            node->indefinite = 1;
+        if (len > remaining || (h.indefinite && remaining < 2)) {
+            log.logError(asn_msg::kPrematureF2);
+            log.logDataLong("length", static_cast<int>(len));
+            log.logDataLong("numBytesLeft", static_cast<int>(remaining));
+            return false;
+        }
+        std::uint32_t span = len;
+        bool ok = true;
+        if (node->primitive) {
+            ok = node->setContent(p, len);
+        } else if (h.indefinite || (deep && len > 0)) {
+            // Indefinite content is always walked: only its end-of-contents
+            // pair tells where it stops.
             node->children = new (std::nothrow) ExtPtrArray();
-            out.appendPtr(node);
             std::uint32_t used = 0;
-            if (node->children)
-                decodeBerLevel(p, remaining, *node->children, 0, deep, used, trace, log, depth + 1);
-            if (used > remaining)
-                used = remaining;
-            consumed += used;
-            p += used;
-            remaining -= used;
+            bool closed = false;
+            ok = node->children && decodeBerLevel(p, h.indefinite ? remaining : len, *node->children, 0, deep, used,
+                                                  closed, trace, log, depth + 1);
+            if (ok && h.indefinite != closed) {
+                log.logError(h.indefinite ? asn_msg::kNoEoc : asn_msg::kEocInDefinite);
+                ok = false;
+            }
+            if (!ok)
+                log.logError(asn_msg::kChildFailed);
+            if (h.indefinite)
+                span = used;
+        } else if (deep) {
+            node->children = new (std::nothrow) ExtPtrArray();
+            ok = node->children != nullptr;
         } else {
-            if (len > remaining) {
-                delete node;
-                log.logError(asn_msg::kPrematureF2);
-                log.logDataLong("length", static_cast<int>(len));
-                log.logDataLong("numBytesLeft", static_cast<int>(remaining));
-                return false;
-            }
-            bool ok = true;
-            if (node->primitive) {
-                ok = node->setContent(p, len);
-            } else if (deep) {
-                node->children = new (std::nothrow) ExtPtrArray();
-                std::uint32_t used = 0;
-                if (!node->children)
-                    ok = false;
-                else if (len > 0)
-                    decodeBerLevel(p, len, *node->children, 0, true, used, trace, log, depth + 1);
-            } else {
-                node->rawContent = new (std::nothrow) DataBuffer();
-                ok = node->rawContent && node->rawContent->append(p, len);
-            }
-            if (!ok) {
-                delete node;
-                return false;
-            }
-            out.appendPtr(node);
-            consumed += len;
-            p += len;
-            remaining -= len;
+            node->rawContent = new (std::nothrow) DataBuffer();
+            ok = node->rawContent && node->rawContent->append(p, len);
         }
+        if (!ok)
+            return false;
+        out.appendPtr(node.release());
+        consumed += span;
+        p += span;
+        remaining -= span;
         ++count;
         if (maxItems != 0 && count >= maxItems)
             return true;
@@ -500,7 +494,8 @@ bool decodeBerLevel(const unsigned char* data, std::uint32_t length, ExtPtrArray
 
 bool decodeBer(const unsigned char* data, std::uint32_t length, ExtPtrArray& out, int maxItems, bool deep,
                std::uint32_t& consumed, StringBuffer* trace, LogBase& log) {
-    return decodeBerLevel(data, length, out, maxItems, deep, consumed, trace, log, 0);
+    bool eoc = false;
+    return decodeBerLevel(data, length, out, maxItems, deep, consumed, eoc, trace, log, 0);
 }
 
 Asn1* decodeBerFirst(const unsigned char* data, std::uint32_t length, StringBuffer* trace, LogBase& log) {

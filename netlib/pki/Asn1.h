@@ -79,7 +79,10 @@ private:
 };
 
 // Appends the items of the range to out (which owns them). maxItems 0 means
-// no limit; deep decodes constructed content, otherwise it is kept raw.
+// no limit; deep decodes constructed content, otherwise it is kept raw. False
+// (logged) when an item at any depth is malformed: a length past its parent,
+// children that do not fill their parent, an indefinite length without its
+// end-of-contents pair.
 bool decodeBer(const unsigned char* data, std::uint32_t length, ExtPtrArray& out, int maxItems, bool deep,
                std::uint32_t& consumed, StringBuffer* trace, LogBase& log);
 // The first item with its subtree decoded (caller owns it), or null.

@@ -288,6 +288,12 @@ bool readAsnHeader(const unsigned char* p, std::uint32_t n, AsnHeader& h, LogBas
             if (!(p[pos++] & 0x80))
                 break;
         }
+        // A number below 31 has the short form only; read in the long one,
+        // tag 0 would be end-of-contents to one reader and an item to another.
+        if (t < kHighTagNumber) {
+            log.logError(asn_msg::kShortTagInLongForm);
+            return false;
+        }
         h.tag = t;
     } else {
         h.tag = p[0] & 0x1F;
@@ -413,6 +419,11 @@ bool decodeUniversal(AsnItem& item, std::uint32_t tag, const unsigned char* p, s
     }
     case kTagNull: item.setNull(); return true;
     case kTagOid: {
+        // An unfinished last subidentifier would drop an arc unseen.
+        if (n > 0 && (p[n - 1] & 0x80)) {
+            log.logError(asn_msg::kBadOid);
+            return false;
+        }
         std::uint32_t count = decodeOidArcs(p, n, nullptr);
         std::uint32_t* arcs = count ? new (std::nothrow) std::uint32_t[count] : nullptr;
         if (arcs)
@@ -423,7 +434,8 @@ bool decodeUniversal(AsnItem& item, std::uint32_t tag, const unsigned char* p, s
     case kTagUtf8String: {
         std::uint16_t* units = nullptr;
         std::uint32_t count = 0;
-        if (!decodeUtf8ToUtf16(p, n, units, count)) {
+        // An empty string is a value of its own, not a failure to decode.
+        if (n > 0 && !decodeUtf8ToUtf16(p, n, units, count)) {
             log.logError(asn_msg::kBadUtf8);
             return false;
         }
@@ -434,61 +446,80 @@ bool decodeUniversal(AsnItem& item, std::uint32_t tag, const unsigned char* p, s
     }
 }
 
-// Joins the contents of the primitive children of a constructed OCTET STRING.
-void flattenOctets(AsnItem& item, ExtPtrArray* children) {
+// Joins the segments of a constructed OCTET STRING (nested ones were joined
+// already); false (logged) when a segment is anything else.
+bool flattenOctets(AsnItem& item, ExtPtrArray* children, LogBase& log) {
     DataBuffer joined;
+    bool ok = true;
     for (int i = 0; children && i < children->getCount(); ++i) {
         auto* c = static_cast<AsnItem*>(children->elementAt(i));
-        if (c && !c->constructed && c->getBytes())
+        if (!c || c->constructed || !c->isUniversal(kTagOctetString)) {
+            log.logError(asn_msg::kBadOctetSegment);
+            ok = false;
+            break;
+        }
+        if (c->getBytes())
             joined.append(c->getBytes(), c->length);
     }
     if (children) {
         children->removeAllObjects();
         delete children;
     }
-    item.setOctets(joined.getData(), joined.getSize());
+    if (ok)
+        item.setOctets(joined.getData(), joined.getSize());
+    return ok;
 }
 
-ExtPtrArray* decodeLevel(const unsigned char* data, std::uint32_t length, std::uint32_t& consumed, LogBase& log,
-                         bool verbose, int depth) {
-    consumed = 0;
-    if (!data || length == 0)
-        return nullptr;
-    ExtPtrArray* list = new (std::nothrow) ExtPtrArray();
+void deleteItems(ExtPtrArray* list) {
     if (!list)
-        return nullptr;
+        return;
+    list->removeAllObjects();
+    delete list;
+}
+
+// One level of items into list. False (logged) when anything in the range or
+// below it is malformed: nothing of a broken encoding is kept. eoc tells that
+// an end-of-contents pair closed the level; maxItems > 0 stops the walk after
+// that many items.
+bool decodeLevel(const unsigned char* data, std::uint32_t length, ExtPtrArray& list, std::uint32_t& consumed, bool& eoc,
+                 LogBase& log, bool verbose, int depth, int maxItems) {
+    consumed = 0;
+    eoc = false;
     if (depth > kMaxNestingDepth) {
         log.logError(asn_msg::kTooDeep);
-        return list;
+        return false;
     }
     const unsigned char* p = data;
     std::uint32_t remaining = length;
-    while (remaining > 0) {
+    int count = 0;
+    while (remaining > 0 && (maxItems <= 0 || count < maxItems)) {
         if (p[0] == 0) {
             if (remaining == 1) {
                 log.logError(asn_msg::kPrematureAsnA);
-                return list;
+                return false;
             }
             if (p[1] == 0) {
                 consumed += 2;
-                return list;
+                eoc = true;
+                return true;
             }
             log.logError(asn_msg::kZeroTagDer);
-            return list;
+            return false;
         }
         AsnHeader h;
         if (!readAsnHeader(p, remaining, h, log, asn_msg::kLengthTooLongDer)) {
             log.logError(asn_msg::kHeaderFailed);
-            return list;
+            return false;
         }
-        if (remaining == h.size && h.length != 0) {
+        if (remaining == h.size && (h.length != 0 || h.indefinite)) {
             log.logError(asn_msg::kPrematureE);
             log.logError(asn_msg::kHeaderFailed);
-            return list;
+            return false;
         }
         consumed += h.size;
         p += h.size;
         remaining -= h.size;
+        ++count;
 
         if (h.constructed) {
             if (!h.indefinite && h.length > remaining) {
@@ -499,7 +530,7 @@ ExtPtrArray* decodeLevel(const unsigned char* data, std::uint32_t length, std::u
                 log.logDataLong("headerLen", static_cast<int>(h.size));
                 log.logDataLong("dataLen", static_cast<int>(h.length));
                 log.logDataLong("inlen", static_cast<int>(remaining));
-                return list;
+                return false;
             }
             bool octets = h.cls == kClassUniversal && h.tag == kTagOctetString;
             if (verbose) {
@@ -516,68 +547,100 @@ ExtPtrArray* decodeLevel(const unsigned char* data, std::uint32_t length, std::u
             }
             std::uint32_t span = h.indefinite ? remaining : h.length;
             std::uint32_t used = 0;
+            bool closed = false;
             bool nestedVerbose = verbose && !octets;
             if (nestedVerbose)
                 log.enterContext("DecodeAsnConstructed", true);
-            ExtPtrArray* children = span ? decodeLevel(p, span, used, log, nestedVerbose, depth + 1) : nullptr;
+            auto* children = new (std::nothrow) ExtPtrArray();
+            bool ok = children && decodeLevel(p, span, *children, used, closed, log, nestedVerbose, depth + 1, 0);
             if (nestedVerbose)
                 log.leaveContext();
-            AsnItem* item = new (std::nothrow) AsnItem();
-            if (!item) {
-                if (children)
-                    children->removeAllObjects();
-                delete children;
-                return list;
+            if (ok && h.indefinite && !closed) {
+                log.logError(asn_msg::kNoEoc);
+                ok = false;
+            } else if (ok && !h.indefinite && closed) {
+                log.logError(asn_msg::kEocInDefinite);
+                ok = false;
             }
-            if (octets)
-                flattenOctets(*item, children);
-            else
+            if (!ok) {
+                log.logError(asn_msg::kChildFailed);
+                deleteItems(children);
+                return false;
+            }
+            auto* item = new (std::nothrow) AsnItem();
+            if (!item) {
+                deleteItems(children);
+                return false;
+            }
+            if (octets) {
+                if (!flattenOctets(*item, children, log)) {
+                    delete item;
+                    return false;
+                }
+            } else {
                 item->setConstructed(h.tag, h.cls, children);
-            list->appendPtr(item);
+            }
+            list.appendPtr(item);
             consumed += used;
             p += used;
-            remaining = used > remaining ? 0 : remaining - used;
+            remaining -= used;
             continue;
         }
 
+        if (h.indefinite) {
+            log.logError(asn_msg::kPrimitiveIndefinite);
+            return false;
+        }
         if (h.length > remaining) {
             log.logError(asn_msg::kPrimitiveTooLong);
-            return list;
+            return false;
         }
-        AsnItem* item = new (std::nothrow) AsnItem();
+        auto* item = new (std::nothrow) AsnItem();
         if (!item)
-            return list;
+            return false;
         if (h.cls == kClassUniversal) {
             item->tag = h.tag;
             if (!decodeUniversal(*item, h.tag, p, h.length, log)) {
                 delete item;
-                return list;
+                return false;
             }
             if (verbose)
                 logPrimitiveVerbose(log, *item, p, h.length);
         } else {
             item->setPrimitive(h.tag, h.cls, p, h.length);
         }
-        list->appendPtr(item);
+        list.appendPtr(item);
         consumed += h.length;
         p += h.length;
         remaining -= h.length;
     }
-    return list;
+    return true;
 }
 
 } // namespace
 
 ExtPtrArray* decodeAsnItems(const unsigned char* data, std::uint32_t length, std::uint32_t& consumed, LogBase& log,
-                            bool verbose) {
-    return decodeLevel(data, length, consumed, log, verbose, 0);
+                            bool verbose, int maxItems) {
+    consumed = 0;
+    if (!data || length == 0)
+        return nullptr;
+    auto* list = new (std::nothrow) ExtPtrArray();
+    if (!list)
+        return nullptr;
+    bool eoc = false;
+    if (!decodeLevel(data, length, *list, consumed, eoc, log, verbose, 0, maxItems)) {
+        deleteItems(list);
+        consumed = 0;
+        return nullptr;
+    }
+    return list;
 }
 
 AsnItem* DecodeAsn(const unsigned char* data, std::uint32_t length, LogBase& log, bool verbose) {
     if (verbose)
         log.enterContext("DecodeAsn", true);
     std::uint32_t consumed = 0;
-    ExtPtrArray* list = decodeAsnItems(data, length, consumed, log, verbose);
+    ExtPtrArray* list = decodeAsnItems(data, length, consumed, log, verbose, 1);
     AsnItem* first = nullptr;
     if (list && list->getCount() > 0)
         first = static_cast<AsnItem*>(list->removeAt(0));

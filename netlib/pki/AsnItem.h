@@ -84,13 +84,17 @@ private:
 };
 
 // The top-level items of data (caller owns the list and the items); null with
-// consumed 0 for no data. Problems are logged and end the walk at that level.
+// consumed 0 for no data and for any malformed item at any depth (logged):
+// a broken encoding is never handed on in part. An end-of-contents pair at
+// the top ends the walk. maxItems > 0 stops after that many items, so
+// consumed then tells where they end.
 ExtPtrArray* decodeAsnItems(const unsigned char* data, std::uint32_t length, std::uint32_t& consumed, LogBase& log,
-                            bool verbose);
-// The first top-level item (caller owns it), or null.
+                            bool verbose, int maxItems = 0);
+// The first top-level item (caller owns it), or null when it does not decode;
+// what follows it is not read.
 AsnItem* DecodeAsn(const unsigned char* data, std::uint32_t length, LogBase& log, bool verbose);
 // DER bytes to ASN.1 XML; several top-level items are wrapped in one
-// sequence element. False for empty input or nothing decoded.
+// sequence element. False for empty input or input that does not decode.
 bool derToXml(const DataBuffer& der, StringBuffer& out, ExtPtrArray* ext, LogBase& log, bool verbose);
 // The same decoding, built as an element tree (caller owns the root).
 TreeNode* derToTree(const DataBuffer& der, LogBase& log, bool verbose);

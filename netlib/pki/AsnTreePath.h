@@ -1,9 +1,8 @@
 #pragma once
 // The '|'-separated path queries the certificate and name code read the ASN.1
-// element tree with. This is a narrow stand-in for the XML component's path
-// resolver (ClsXml::resolvePath), which is not in the library yet; it covers
-// the forms used here and keeps their meaning, so the callers can move over
-// unchanged once that component lands.
+// element tree with, in the syntax of ClsXml::resolvePath. This one moves a
+// bare TreeNode cursor: those trees are built straight from the decoded items
+// and never held by a ClsXml.
 #include "netlib/core/StringBuffer.h"
 
 namespace tessik {

@@ -461,7 +461,16 @@ bool encryptContentForEnvelope(DataSource& source, int algorithmId, int keyLengt
     crypt.setIV(iv);
     crypt.setCipherMode(kCipherModeCbc);
     OutputDataBuffer output(&out);
-    return crypt.encryptSourceToOutput(source, output, nullptr, log);
+    if (!crypt.encryptSourceToOutput(source, output, nullptr, log))
+        return false;
+    if (out.getSize() > 0)
+        return true;
+    // Empty content still needs the padding block that tells the recipient
+    // so; the cipher pads only bytes it is given, so it is given that block.
+    DataBuffer block;
+    block.appendPadding(kPadPkcs5, cipherBlockSize(algorithmId));
+    crypt.setPaddingScheme(kPadZeros);
+    return crypt.encryptBytesToDb(block, out, nullptr, log, false);
 }
 
 bool createPkcs7Enveloped(DataSource& source, int algorithmId, int keyLengthBits, const ExtPtrArray& recipientCerts,

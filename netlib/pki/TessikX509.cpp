@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "netlib/core/ExtPtrArray.h"
 #include "netlib/core/LogBase.h"
 #include "netlib/core/StringBuffer.h"
 #include "netlib/core/TreeNode.h"
@@ -61,6 +62,93 @@ void appendUniversalText(const TreeNode* value, XString& out) {
     }
 }
 
+bool isElement(const TreeNode* n, const char* name) {
+    return n && std::strcmp(n->getTag(), name) == 0;
+}
+
+bool isContext(const TreeNode* n, const char* tag, bool constructed) {
+    return isElement(n, "contextSpecific") && n->hasAttrWithValue("tag", tag) &&
+           n->hasAttrWithValue("constructed", constructed ? "1" : "0");
+}
+
+bool isAlgorithm(const TreeNode* n) {
+    return isElement(n, "sequence") && (n->getNumChildren() == 1 || n->getNumChildren() == 2) &&
+           isElement(n->getChild(0), "oid");
+}
+
+// RDNs, each a SET of one or more {type, value} pairs.
+bool isName(const TreeNode* n) {
+    if (!isElement(n, "sequence"))
+        return false;
+    for (int i = 0; i < n->getNumChildren(); ++i) {
+        const TreeNode* rdn = n->getChild(i);
+        if (!isElement(rdn, "set") || rdn->getNumChildren() == 0)
+            return false;
+        for (int j = 0; j < rdn->getNumChildren(); ++j) {
+            const TreeNode* pair = rdn->getChild(j);
+            if (!isElement(pair, "sequence") || pair->getNumChildren() != 2 || !isElement(pair->getChild(0), "oid"))
+                return false;
+        }
+    }
+    return true;
+}
+
+bool isTime(const TreeNode* n) {
+    return isElement(n, "utctime") ||
+           (isElement(n, "universal") && n->hasAttrWithValue("tag", "24") && n->hasAttrWithValue("constructed", "0"));
+}
+
+// [3] holding a SEQUENCE of {extnID, critical BOOLEAN optional, extnValue}.
+bool isExtensions(const TreeNode* n) {
+    if (!isContext(n, "3", true) || n->getNumChildren() != 1)
+        return false;
+    const TreeNode* list = n->getChild(0);
+    if (!isElement(list, "sequence") || list->getNumChildren() == 0)
+        return false;
+    for (int i = 0; i < list->getNumChildren(); ++i) {
+        const TreeNode* ext = list->getChild(i);
+        int fields = ext ? ext->getNumChildren() : 0;
+        if (!isElement(ext, "sequence") || fields < 2 || fields > 3 || !isElement(ext->getChild(0), "oid") ||
+            !isElement(ext->getChild(fields - 1), "octets") || (fields == 3 && !isElement(ext->getChild(1), "bool")))
+            return false;
+    }
+    return true;
+}
+
+// The RFC 5280 skeleton: every query below rests on it, and DER that only
+// decodes is not yet a certificate.
+bool hasCertificateShape(const TreeNode* root) {
+    if (!isElement(root, "sequence") || root->getNumChildren() != 3 || !isAlgorithm(root->getChild(1)) ||
+        !isElement(root->getChild(2), "bits"))
+        return false;
+    const TreeNode* tbs = root->getChild(0);
+    if (!isElement(tbs, "sequence"))
+        return false;
+    const int n = tbs->getNumChildren();
+    auto at = [&](int k) { return k < n ? tbs->getChild(k) : nullptr; };
+    int i = 0;
+    if (isContext(at(0), "0", true)) {
+        if (at(0)->getNumChildren() != 1 || !isElement(at(0)->getChild(0), "int"))
+            return false;
+        ++i;
+    }
+    const TreeNode* validity = at(i + 3);
+    const TreeNode* key = at(i + 5);
+    if (!isElement(at(i), "int") || !isAlgorithm(at(i + 1)) || !isName(at(i + 2)) || !isElement(validity, "sequence") ||
+        validity->getNumChildren() != 2 || !isTime(validity->getChild(0)) || !isTime(validity->getChild(1)) ||
+        !isName(at(i + 4)) || !isElement(key, "sequence") || key->getNumChildren() != 2 ||
+        !isAlgorithm(key->getChild(0)) || !isElement(key->getChild(1), "bits"))
+        return false;
+    i += 6;
+    if (isContext(at(i), "1", false))
+        ++i;
+    if (isContext(at(i), "2", false))
+        ++i;
+    if (isExtensions(at(i)))
+        ++i;
+    return i == n;
+}
+
 } // namespace
 
 void appendBmpStringText(const DataBuffer& utf16be, XString& out) {
@@ -82,37 +170,55 @@ void TessikX509::dropTree() {
     m_tree = nullptr;
 }
 
-bool TessikX509::loadFromDer(const DataBuffer& der, LogBase& log, bool verbose) {
-    CritSecExitor lock(*this);
+bool TessikX509::decodeTree(const DataBuffer& der, LogBase& log, bool verbose) {
     m_der.clear();
     m_der.appendDb(der);
     dropTree();
-    // The element tree is built straight from the decoded items, the same
-    // tree parsing derToXml's text would give.
-    m_tree = derToTree(der, log, verbose);
+    // A certificate is one item: bytes after it are refused, not dropped.
+    std::uint32_t consumed = 0;
+    ExtPtrArray* items = decodeAsnItems(der.getData(), der.getSize(), consumed, log, verbose, 1);
+    if (!items)
+        return false;
+    if (items->getCount() == 1 && consumed == der.getSize())
+        m_tree = static_cast<AsnItem*>(items->elementAt(0))->toTree(nullptr);
+    else
+        log.logError(asn_msg::kTrailingBytes);
+    items->removeAllObjects();
+    delete items;
     return m_tree != nullptr;
+}
+
+bool TessikX509::keepIfCertificate(LogBase& log) {
+    if (hasCertificateShape(m_tree))
+        return true;
+    log.logError(x509_msg::kNotCertificate);
+    dropTree();
+    return false;
+}
+
+bool TessikX509::loadFromDer(const DataBuffer& der, LogBase& log, bool verbose) {
+    CritSecExitor lock(*this);
+    return decodeTree(der, log, verbose) && keepIfCertificate(log);
 }
 
 bool TessikX509::loadFromBytes(const unsigned char* bytes, std::uint32_t n, LogBase& log, bool verbose) {
     CritSecExitor lock(*this);
     DataBuffer der;
     der.append(bytes, n);
-    if (!loadFromDer(der, log, verbose))
+    if (!decodeTree(der, log, verbose))
         return false;
     TreeNode* first = m_tree->getFirstChild();
-    if (!first || std::strcmp(first->getTag(), "oid") != 0)
-        return true;
     TreeNode* cert = m_tree;
     StringBuffer unused;
-    if (!resolveTreePath(cert, kBagFirstCertPath, unused, log))
-        return true;
-    log.logInfo(x509_msg::kLoadingP7b);
-    TreeNode* alone = copyAsnElement(cert, nullptr);
-    if (alone) {
-        dropTree();
-        m_tree = alone;
+    if (isElement(first, "oid") && resolveTreePath(cert, kBagFirstCertPath, unused, log)) {
+        log.logInfo(x509_msg::kLoadingP7b);
+        TreeNode* alone = copyAsnElement(cert, nullptr);
+        if (alone) {
+            dropTree();
+            m_tree = alone;
+        }
     }
-    return true;
+    return keepIfCertificate(log);
 }
 
 void TessikX509::getDer(DataBuffer& out) const {

@@ -58,6 +58,11 @@ public:
     bool matchesIssuerCnAndSerial(const char* issuerCn, const char* serialHex, LogBase& log);
 
 private:
+    // The DER as one item's element tree; false (logged) when it does not
+    // decode or bytes follow the item.
+    bool decodeTree(const DataBuffer& der, LogBase& log, bool verbose);
+    // False (logged, tree dropped) unless the tree has a certificate's shape.
+    bool keepIfCertificate(LogBase& log);
     void dropTree();
     TreeNode* nameNode(bool subject, LogBase& log);
     bool getNameAttr(bool subject, const char* oid, XString& out, LogBase& log);

@@ -55,7 +55,10 @@ const RenderCase kRenderCases[] = {
     {"0500", "<null />", ""},
     {"0603550403", "<oid>2.5.4.3</oid>", ""},
     {"06028837", "<oid>2.999</oid>", ""},
-    {"0602550483", "<oid>2.5.4</oid>", ""},
+    // An unfinished last subidentifier is refused, not dropped; so is a
+    // byte after the last item.
+    {"0603550483", "", asn_msg::kBadOid},
+    {"0602550483", "", asn_msg::kPrematureC},
     {"1e0400410042", "<universal tag=\"30\" constructed=\"0\">AEEAQg==\r\n</universal>", ""},
     {"3100", "<set></set>", ""},
     {"0c024142", "<utf8>AB</utf8>", ""},
@@ -65,12 +68,14 @@ const RenderCase kRenderCases[] = {
     {"1309412654203c783e2227", "<printable>A&amp;T &lt;x&gt;&quot;&apos;</printable>", ""},
     {"1403e9e8ff", "<t61>\xc3\xa9\xc3\xa8\xc3\xbf</t61>", ""},
     {"1603412642", "<ia5>A&amp;B</ia5>", ""},
+    // A fault inside a constructed item fails the whole decode.
     {"3009020101"
      "0285"
      "0102030405"
      "06",
-     "<sequence><int>01</int></sequence>", asn_msg::kLengthHints[3]},
-    {"30050201010c00", "<sequence><int>01</int></sequence>", asn_msg::kBadUtf8},
+     "", asn_msg::kLengthHints[3]},
+    {"30060201010c01ff", "", asn_msg::kBadUtf8},
+    {"30050201010c00", "<sequence><int>01</int><utf8></utf8></sequence>", ""},
     {"0100", "", asn_msg::kBadBoolean},
     {"3004020101", "", asn_msg::kConstructedTooLong},
     {"0403ab", "", asn_msg::kPrimitiveTooLong},
@@ -82,6 +87,12 @@ const RenderCase kRenderCases[] = {
     {"1f", "", asn_msg::kPrematureA},
     {"1f81", "", asn_msg::kPrematureB},
     {"1f81818181", "", asn_msg::kTagTooLong},
+    // A string segment of another type is refused, not dropped.
+    {"248004024142020143"
+     "0000",
+     "", asn_msg::kBadOctetSegment},
+    // Tag 0 in the long form reads as end-of-contents to some readers.
+    {"30051f00000500", "", asn_msg::kShortTagInLongForm},
     {"02", "", asn_msg::kPrematureC},
     {"0201", "", asn_msg::kPrematureE},
     {"0281", "", asn_msg::kPrematureD},
@@ -94,8 +105,8 @@ TEST(AsnRendering, MatchesTheVocabularyAndLogsEachFault) {
         StringBuffer xml;
         bool ok = derToXml(*fromHex(c.der), xml, nullptr, log, true);
         std::string text = logText(log);
+        EXPECT_EQ(ok, *c.xml != 0);
         if (*c.xml) {
-            EXPECT_TRUE(ok);
             EXPECT_EQ(xml.getString(), std::string(c.xml));
         }
         if (*c.logged)
@@ -244,9 +255,14 @@ const BerCase kBerCases[] = {
     {"30800201050000", true, true, 7, "30800201050000", "3003020105", ""},
     {"30800201050000", false, true, 7, "30800201050000", "3003020105", ""},
     {"3003020105", false, true, 5, "3003020105", "3003020105", ""},
+    // A byte left over inside a SEQUENCE is refused, not ignored; so is one
+    // after the items.
     {"30060201053100"
      "ff",
-     true, true, 8, "30050201053100", "30050201053100", ""},
+     true, false, 2, "", "", asn_msg::kPrematureA},
+    {"30050201053100"
+     "ff",
+     true, false, 7, "", "", asn_msg::kPrematureA},
     {"02", false, false, 0, "", "", asn_msg::kShortBer},
     {"0003", false, false, 1, "", "", asn_msg::kZeroTagBer},
     {"3005020105", true, false, 2, "", "", asn_msg::kPrematureF2},
@@ -370,3 +386,87 @@ TEST(AsnTreePath, EveryFormTheCertificateCodeUses) {
 }
 
 } // namespace
+
+namespace {
+
+// Minimal malformed items, each beside well-formed BER that must stay
+// readable; `openssl asn1parse` judges every row.
+const char* const kJudgedItems[] = {
+    "3003020205",             // INTEGER running past its SEQUENCE
+    "3006020105020205",       // the second child running past its SEQUENCE
+    "3005300302020500",       // the same fault a level further down
+    "3004020105",             // SEQUENCE running past the input
+    "a0030201",               // context-specific [0] cut inside
+    "24060402414204",         // string segment running past its parent
+    "2405040241420401",       // second string segment cut short
+    "300302010500",           // one stray byte after the item
+    "3003020105ff",           // a stray high-tag byte after the item
+    "308002010500",           // half an end-of-contents pair
+    "30803080000000",         // the outer end-of-contents pair missing
+    "02800000",               // indefinite length on a primitive item
+    "3001ff",                 // a SEQUENCE holding one stray byte
+    "3081030201",             // long-form length past the input
+    "0101",                   // header without its content
+    "1f",                     // tag cut short
+    "3003020105",             // well formed from here on
+    "30050201050500",         //
+    "020101020102",           // two items
+    "30030201050000",         // end-of-contents pair after the item
+    "30800201050000",         // BER indefinite length
+    "3080308000000000",       // nested indefinite lengths
+    "2480040241420401430000", // BER constructed OCTET STRING
+    "24080402414204024344",   // constructed OCTET STRING, definite length
+    "a303020101",             //
+    "bf1f00",                 //
+    "3000",                   //
+};
+
+// Items asn1parse lists, the end-of-contents pairs left out.
+int listedItems(const std::string& listing) {
+    int n = 0;
+    for (std::size_t at = listing.find("d="); at != std::string::npos; at = listing.find("d=", at + 1)) {
+        std::size_t eol = listing.find('\n', at);
+        if (listing.substr(at, eol - at).find("EOC") == std::string::npos)
+            ++n;
+    }
+    return n;
+}
+
+int countNodes(const Asn1* node) {
+    int n = 1;
+    for (int i = 0; i < node->getNumChildren(); ++i)
+        n += countNodes(node->getChild(i));
+    return n;
+}
+
+} // namespace
+
+TEST(BerDecoders, RefuseWhatOpensslRefusesAndKeepWhatItReads) {
+    for (const char* hex : kJudgedItems) {
+        SCOPED_TRACE(hex);
+        auto in = fromHex(hex);
+        grvtest::RunResult ref =
+            pkitest::runOpenssl({"asn1parse", "-inform", "DER"}, std::string(pkitest::bytesOf(*in)));
+        const bool reads = ref.Ok();
+
+        Logger log;
+        StringBuffer xml;
+        EXPECT_EQ(derToXml(*in, xml, nullptr, log, false), reads) << ref.out << ref.err << logText(log);
+        if (!reads) {
+            EXPECT_FALSE(logText(log).empty()) << "a refusal says why";
+        }
+
+        ExtPtrArray list;
+        list.setOwnsObjects(true);
+        std::uint32_t consumed = 0;
+        Logger berLog;
+        EXPECT_EQ(decodeBer(in->getData(), in->getSize(), list, 0, true, consumed, nullptr, berLog), reads)
+            << ref.out << ref.err << logText(berLog);
+        if (reads) {
+            int nodes = 0;
+            for (int i = 0; i < list.getCount(); ++i)
+                nodes += countNodes(static_cast<Asn1*>(list.elementAt(i)));
+            EXPECT_EQ(nodes, listedItems(ref.out)) << ref.out;
+        }
+    }
+}

@@ -1,7 +1,15 @@
 // DER and BER arrive from any TLS server and in every certificate file.
+// OpenSSL's ASN.1 walk judges both readers: what it refuses they refuse, and
+// where all three read the input the BER reader lists the same items. They
+// may refuse more than it does (content it does not check, an indefinite
+// length left open at the end of the input): a refusal is logged, never a
+// silent loss.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
+#include <vector>
+
+#include "OpensslAsn1Reference.h"
 
 #include "netlib/core/DataBuffer.h"
 #include "netlib/core/ExtPtrArray.h"
@@ -24,7 +32,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     ExtPtrArray ext;
     ext.setOwnsObjects(true);
     StringBuffer xml;
-    derToXml(der, xml, &ext, log, true);
+    std::vector<fuzzref::Item> reference;
+    const bool opensslReads = fuzzref::opensslWalk(data, size, reference);
+    if (derToXml(der, xml, &ext, log, true) && !opensslReads)
+        fuzzref::disagree("the DER reader accepts what OpenSSL refuses");
     if (TreeNode* root = derToTree(der, log, false))
         root->deleteTree();
 
@@ -38,10 +49,17 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         bool ok = decodeBer(data, static_cast<std::uint32_t>(size), list, 0, deep, consumed, &trace, log);
         if (consumed > size)
             std::abort();
+        // Read shallow, constructed content is kept as it stands, unread.
+        if (ok && deep && !opensslReads)
+            fuzzref::disagree("the BER reader accepts what OpenSSL refuses");
+        std::vector<fuzzref::Item> ours;
         for (int i = 0; ok && i < list.getCount(); ++i) {
             DataBuffer out;
             static_cast<Asn1*>(list.elementAt(i))->encodeDer(out, true, nullptr, log);
+            fuzzref::listNodes(static_cast<Asn1*>(list.elementAt(i)), 0, ours);
         }
+        if (ok && deep)
+            fuzzref::compareListings(ours, reference, "the BER reader lists other items than OpenSSL");
     }
 
     TessikX509 cert;

@@ -535,3 +535,134 @@ TEST(ObjectIdentifiers, ConvertAsOpensslShowsThem) {
 }
 
 } // namespace
+
+namespace {
+
+// Where the item at `at` ends (header and content), for DER with definite
+// lengths.
+std::size_t itemEnd(const std::string& der, std::size_t at) {
+    auto byte = [&](std::size_t i) { return static_cast<unsigned char>(der[i]); };
+    std::size_t pos = at + 1, length = byte(pos++);
+    if (length & 0x80) {
+        std::size_t count = length & 0x7F;
+        length = 0;
+        while (count--)
+            length = (length << 8) | byte(pos++);
+    }
+    return pos + length;
+}
+
+// The certificate with the two-byte long-form length at `at` moved by delta.
+std::string withLength(std::string der, std::size_t at, int delta) {
+    int length = (static_cast<unsigned char>(der[at + 2]) << 8 | static_cast<unsigned char>(der[at + 3])) + delta;
+    der[at + 2] = static_cast<char>(length >> 8);
+    der[at + 3] = static_cast<char>(length & 0xFF);
+    return der;
+}
+
+std::string withByte(std::string der, std::size_t at, unsigned char value) {
+    der[at] = static_cast<char>(value);
+    return der;
+}
+
+// Each certificate file: "ok SERIAL PKCS1KEY" or "refused".
+constexpr const char* kCryptographyVerdicts = R"(
+import sys
+from cryptography import x509
+from cryptography.hazmat.primitives import serialization
+for path in sys.argv[1:]:
+    try:
+        c = x509.load_der_x509_certificate(open(path, 'rb').read())
+        key = c.public_key().public_bytes(serialization.Encoding.DER, serialization.PublicFormat.PKCS1)
+        print('ok', format(c.serial_number, 'X'), key.hex())
+    except Exception:
+        print('refused')
+)";
+
+std::string withoutLeadingZeros(std::string hex) {
+    std::size_t first = hex.find_first_not_of('0');
+    return first == std::string::npos ? "0" : hex.substr(first);
+}
+
+} // namespace
+
+// One certificate and its minimal malformations, judged by python's
+// cryptography and by `openssl asn1parse`. What either refuses the loader
+// refuses; what cryptography reads it loads with the same serial and public
+// key. BER is the one place they part: cryptography takes DER alone, and the
+// loader reads BER as asn1parse does.
+TEST(CertificateLoader, RefusesWhatTheReferencesRefuse) {
+    TempDir dir("certrows");
+    auto made = RunProgram({"openssl", "req", "-x509", "-newkey", "rsa:1024", "-nodes", "-keyout", dir.File("k.pem"),
+                            "-subj", "/O=Gorvane Test/CN=rows", "-set_serial", "0x0A11CE", "-days", "2", "-outform",
+                            "DER", "-out", dir.File("c.der")});
+    ASSERT_TRUE(made.Ok()) << made.err;
+    const std::string der = grvtest::ReadFile(dir.File("c.der"));
+    ASSERT_EQ(der.substr(0, 2), std::string("\x30\x82")) << "a certificate of 256 bytes or more";
+    constexpr std::size_t kTbs = 4, kVersion = 8;
+    const std::size_t serial = itemEnd(der, kVersion);
+    // tbsCertificate's children: the last one is the extensions.
+    std::size_t extensions = serial;
+    for (std::size_t at = serial; at < itemEnd(der, kTbs); at = itemEnd(der, at))
+        extensions = at;
+    ASSERT_EQ(static_cast<unsigned char>(der[extensions]), 0xA3);
+    const std::size_t extensionList = extensions + (static_cast<unsigned char>(der[extensions + 1]) & 0x80 ? 3 : 2);
+
+    struct Row {
+        const char* name;
+        std::string bytes;
+        bool ber;
+    };
+    const std::vector<Row> rows = {
+        {"clean", der, false},
+        {"NULL after it", der + std::string("\x05\x00", 2), false},
+        {"a zero byte after it", der + std::string(1, '\0'), false},
+        {"end-of-contents after it", der + std::string(2, '\0'), false},
+        {"cut by one byte", der.substr(0, der.size() - 1), false},
+        {"stray byte inside", withLength(der, 0, 1) + "\x05", false},
+        {"NULL inside after the signature", withLength(der, 0, 2) + std::string("\x05\x00", 2), false},
+        {"tbsCertificate one byte short", withLength(der, kTbs, -1), false},
+        {"serial one byte longer", withByte(der, serial + 1, static_cast<unsigned char>(der[serial + 1] + 1)), false},
+        {"serial an OCTET STRING", withByte(der, serial, 0x04), false},
+        {"extensions a SET", withByte(der, extensionList, 0x31), false},
+        {"indefinite length", "\x30\x80" + der.substr(4) + std::string(2, '\0'), true},
+    };
+    std::vector<std::string> files;
+    for (std::size_t i = 0; i < rows.size(); ++i) {
+        files.push_back(dir.File("row" + std::to_string(i) + ".der"));
+        ASSERT_TRUE(grvtest::WriteFile(files.back(), rows[i].bytes));
+    }
+    auto judged = grvtest::Python(kCryptographyVerdicts, files);
+    ASSERT_TRUE(judged.Ok()) << judged.err;
+    std::vector<std::string> verdicts = lines(judged.out);
+    ASSERT_EQ(verdicts.size(), rows.size()) << judged.out;
+
+    for (std::size_t i = 0; i < rows.size(); ++i) {
+        SCOPED_TRACE(rows[i].name);
+        std::istringstream fields(verdicts[i]);
+        std::string word, pySerial, pyKey;
+        fields >> word >> pySerial >> pyKey;
+        const bool pyReads = word == "ok";
+        const bool parses = RunProgram({"openssl", "asn1parse", "-inform", "DER", "-in", files[i]}).Ok();
+
+        TessikX509 cert;
+        Logger log;
+        const bool loaded = cert.loadFromBytes(reinterpret_cast<const unsigned char*>(rows[i].bytes.data()),
+                                               static_cast<std::uint32_t>(rows[i].bytes.size()), log, false);
+        const bool expected = pyReads || (rows[i].ber && parses);
+        EXPECT_EQ(loaded, expected) << logText(log);
+        if (!loaded) {
+            EXPECT_FALSE(logText(log).empty()) << "a refusal says why";
+            continue;
+        }
+        if (!pyReads)
+            continue;
+        XString ours;
+        LogNull quiet;
+        ASSERT_TRUE(cert.getSerialNumber(ours, quiet));
+        EXPECT_EQ(withoutLeadingZeros(ours.getUtf8()), withoutLeadingZeros(pySerial));
+        DataBuffer key;
+        ASSERT_TRUE(cert.getPublicKeyDer(key, quiet));
+        EXPECT_EQ(pkitest::toHex(key), pyKey);
+    }
+}

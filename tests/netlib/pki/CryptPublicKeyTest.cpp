@@ -116,6 +116,45 @@ TEST_F(CryptPublicKey, EncryptsToCertificatesForOpenssl) {
     EXPECT_NE(logText(log).find(cryptpk_msg::kNoEncryptCerts), std::string::npos);
 }
 
+// An empty message still travels in an envelope whose content is one
+// padding block; openssl opens it to nothing, and so does the component.
+TEST_F(CryptPublicKey, EnvelopesAnEmptyMessageForOpenssl) {
+    std::string keyDer = openssl({"rsa", "-in", m_work.File("alice.key"), "-traditional", "-outform", "DER"});
+    struct Case {
+        int contentAlgorithm; // 0: the default, RC2
+        int keyBits;
+    } cases[] = {{0, 128}, {2, 128}, {2, 256}, {7, 192}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::to_string(c.contentAlgorithm) + "/" + std::to_string(c.keyBits));
+        ClsCrypt crypt;
+        crypt.setCryptAlgorithm("pki");
+        if (c.contentAlgorithm) {
+            crypt.setPkcs7ContentEncAlgId(c.contentAlgorithm);
+            crypt.setKeyLength(c.keyBits);
+        }
+        addCryptEncryptCertificate(crypt, certificateOf(m_work.File("alice.crt")));
+        Logger log;
+        DataBuffer nothing, sealed;
+        ASSERT_TRUE(crypt.encryptBytesToDb(nothing, sealed, nullptr, log, false)) << logText(log);
+        ASSERT_TRUE(grvtest::WriteFile(m_work.File("empty.p7"), bytesOf(sealed)));
+        for (const char* tool : {"cms", "smime"}) {
+            grvtest::RunResult r =
+                runOpenssl({tool, "-decrypt", "-binary", "-inform", "DER", "-in", m_work.File("empty.p7"), "-recip",
+                            m_work.File("alice.crt"), "-inkey", m_work.File("alice.key"), "-provider", "legacy",
+                            "-provider", "default"});
+            EXPECT_TRUE(r.Ok()) << tool << " " << r.err;
+            EXPECT_EQ(r.out, "") << tool;
+        }
+        ClsCrypt opener;
+        opener.setCryptAlgorithm("pki");
+        setCryptDecryptCertificate(opener, new ClsCert(certificateOf(m_work.File("alice.crt")), nullptr, false));
+        opener.privateKey().append(keyDer.data(), static_cast<unsigned int>(keyDer.size()));
+        std::string plain = "not yet opened";
+        EXPECT_TRUE(decrypt(opener, bytesOf(sealed), plain)) << lastLog(opener);
+        EXPECT_EQ(plain, "");
+    }
+}
+
 TEST_F(CryptPublicKey, DecryptsWithAStoredKeyExportableOrNot) {
     struct Case {
         bool exportable;

@@ -2,11 +2,19 @@
 // then opened the ways the crypt component opens them (from the stores,
 // with the recipient key of the seed envelopes, and through the platform's
 // message calls); an EncryptedData is tried with the password of the seed
-// taken from a published PKCS#12 file.
+// taken from a published PKCS#12 file. OpenSSL judges the loading: what its
+// ASN.1 walk refuses the loader refuses, and a Data message that d2i_PKCS7
+// reads whole and the loader loads gives the same content. The type rules
+// d2i_PKCS7 adds beyond the structure are not all the loader's to make.
+#include <openssl/objects.h>
+#include <openssl/pkcs7.h>
+
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <vector>
 
+#include "OpensslAsn1Reference.h"
 #include "netlib/core/DataBuffer.h"
 #include "netlib/core/LogBase.h"
 #include "netlib/core/StringBuffer.h"
@@ -51,7 +59,21 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     der.append(data, static_cast<unsigned int>(size));
     LogNull log;
     Pkcs7 p7;
-    if (!p7.loadPkcs7Der(der, "cryptography", log, true))
+    const bool loaded = p7.loadPkcs7Der(der, "cryptography", log, true);
+    std::vector<fuzzref::Item> items;
+    if (loaded && !fuzzref::opensslWalk(data, size, items))
+        fuzzref::disagree("the PKCS#7 loader accepts what OpenSSL's ASN.1 walk refuses");
+    const unsigned char* p = data;
+    PKCS7* theirs = d2i_PKCS7(nullptr, &p, static_cast<long>(size));
+    if (loaded && theirs && p == data + size && PKCS7_type_is_data(theirs) && p7.contentType() == kPkcs7Data) {
+        const ASN1_OCTET_STRING* content = theirs->d.data;
+        const std::size_t n = content ? static_cast<std::size_t>(content->length) : 0;
+        if (p7.data()->content.getSize() != n ||
+            (n && std::memcmp(p7.data()->content.getData(), content->data, n) != 0))
+            fuzzref::disagree("the Data content differs from d2i_PKCS7's");
+    }
+    PKCS7_free(theirs);
+    if (!loaded)
         return 0;
     DataBuffer out, certDer;
     bool keyLocated = false;

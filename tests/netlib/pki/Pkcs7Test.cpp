@@ -663,6 +663,49 @@ TEST(Pkcs7EncryptedData, PublishedPkcs12SafeDecryptsWithItsPasswordOnly) {
         << logText(wrong);
 }
 
+// Data messages with one structural fault each, beside the BER forms that
+// stay readable; `openssl cms -data_out` judges every row, and where it
+// reads the message the content is the same.
+TEST(Pkcs7Loading, MalformedDataGetsOpensslsVerdict) {
+    const std::string oid = "06092a864886f70d010701";
+    auto data = [&](const std::string& octets) {
+        std::string explicit0 = "a0" + grvtest::ToHex(std::string(1, static_cast<char>(octets.size() / 2))) + octets;
+        std::string body = oid + explicit0;
+        return "30" + grvtest::ToHex(std::string(1, static_cast<char>(body.size() / 2))) + body;
+    };
+    const struct {
+        const char* name;
+        std::string hex;
+    } rows[] = {
+        {"clean", data("0403414243")},
+        {"octets running past their [0]", "301206092a864886f70d010701a0050404414243"},
+        {"[0] running past the message", "301206092a864886f70d010701a0060403414243"},
+        {"NULL after the [0]", "301406092a864886f70d010701a00504034142430500"},
+        {"octets cut short", "301106092a864886f70d010701a005040341424"},
+        {"a segment running past its string", data("2480040241420402430000")},
+        {"BER indefinite lengths", "308006092a864886f70d010701a0800403414243000000"
+                                   "00"},
+        {"BER constructed string", data("2480040241420401430000")},
+    };
+    grvtest::TempDir dir("p7rows");
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        std::string hex = row.hex;
+        if (hex.size() % 2)
+            hex.pop_back();
+        auto der = pkitest::fromHex(hex);
+        ASSERT_TRUE(grvtest::WriteFile(dir.File("row.p7"), bytesOf(*der)));
+        grvtest::RunResult judged = runOpenssl({"cms", "-data_out", "-inform", "DER", "-in", dir.File("row.p7")});
+        Pkcs7 p7;
+        Logger log;
+        const bool ours = p7.loadPkcs7Der(*der, nullptr, log, false);
+        EXPECT_EQ(ours, judged.Ok()) << judged.err << logText(log);
+        if (ours && judged.Ok()) {
+            EXPECT_EQ(bytesOf(p7.data()->content), judged.out);
+        }
+    }
+}
+
 TEST(Pkcs7Loading, TypesDataAndUnexpectedOids) {
     struct Case {
         const char* hex;
