@@ -33,7 +33,7 @@ if [ "$(id -u)" != 0 ] && [ -z "${GTEST_FILTER:-}" ]; then
   case $(basename "$1") in
   *_tests)
     left=$("$@" --gtest_list_tests --gtest_filter="$needs_root" 2>/dev/null |
-      awk '/^[^ ]/ { suite = $1 } /^  / { printf "%s%s%s", sep, suite, $1; sep = " " }')
+      awk '/^[^ ]/ { suite = $1 } /^  / && $1 !~ /^DISABLED_/ { printf "%s%s%s", sep, suite, $1; sep = " " }')
     if [ -n "$left" ]; then
       echo "run-test: not root, so these tests are left out, as $needs_root_why: $left"
       [ -n "${GRV_LEFT_OUT:-}" ] && echo "$(basename "$1"): $left" >>"$GRV_LEFT_OUT"
