@@ -16,9 +16,7 @@ TsHttpResponse* TsHttp::SynchronousRequest(const char* domain, int port, bool ss
     ClsHttpResponse* result = m_impl->SynchronousRequest(domain, port, ssl, request.impl(), &events);
     if (!result)
         return nullptr;
-    auto* response = new TsHttpResponse;
-    response->setImpl(result);
-    return response;
+    return new TsHttpResponse(result);
 }
 
 const char* TsHttp::LastErrorText() {

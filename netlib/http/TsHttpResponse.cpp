@@ -6,6 +6,8 @@ namespace tessik {
 
 TsHttpResponse::TsHttpResponse() : m_impl(new ClsHttpResponse), m_utf8(false) {}
 
+TsHttpResponse::TsHttpResponse(ClsHttpResponse* impl) : m_impl(impl), m_utf8(false) {}
+
 TsHttpResponse::~TsHttpResponse() {
     delete m_impl;
 }

@@ -9,6 +9,8 @@ class ClsHttpResponse;
 class TsHttpResponse : public TsObject {
 public:
     TsHttpResponse();
+    // Takes ownership of a non-null implementation.
+    explicit TsHttpResponse(ClsHttpResponse* impl);
     ~TsHttpResponse() override;
     TsHttpResponse(const TsHttpResponse&) = delete;
     TsHttpResponse& operator=(const TsHttpResponse&) = delete;

@@ -31,16 +31,23 @@ void TsString::clear() {
 
 TsStringRing::TsStringRing() : m_index(0) {}
 
+TsString& TsStringRing::slot(int index) {
+    std::unique_ptr<TsString>& made = m_slots[index];
+    if (made == nullptr)
+        made = std::make_unique<TsString>();
+    return *made;
+}
+
 XString& TsStringRing::next() {
     m_index = (m_index + 1) % kResultRingSize;
-    TsString& slot = m_slots[m_index];
-    slot.clear();
-    return slot.value();
+    TsString& s = slot(m_index);
+    s.clear();
+    return s.value();
 }
 
 const char* TsStringRing::current(bool utf8) {
-    TsString& slot = m_slots[m_index];
-    return utf8 ? slot.getUtf8() : slot.getAnsi();
+    TsString& s = slot(m_index);
+    return utf8 ? s.getUtf8() : s.getAnsi();
 }
 
 } // namespace tessik

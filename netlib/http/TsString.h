@@ -1,6 +1,8 @@
 #pragma once
 // A text value of the public facade, and the ring of them through which a
 // facade object returns C strings.
+#include <memory>
+
 #include "netlib/core/XString.h"
 #include "netlib/http/HttpConstants.h"
 #include "netlib/http/TsObject.h"
@@ -41,8 +43,13 @@ public:
     const char* current(bool utf8);
 
 private:
+    // A slot is made when first used: most objects (a response per request)
+    // never return a string, and ten made up front were a tenth of a small
+    // request's work.
+    TsString& slot(int index);
+
     int m_index;
-    TsString m_slots[kResultRingSize];
+    std::unique_ptr<TsString> m_slots[kResultRingSize];
 };
 
 } // namespace tessik
