@@ -143,7 +143,6 @@ SeriesLayout BarLayout(const PlotRect& plot, int n, int s, bool wideStart) {
 SeriesLayout LineLayout(const PlotRect& plot, int n, [[maybe_unused]] int s) {
     assert(n >= 1 && s >= 1);
     SeriesLayout l = CommonLayout(plot, Part(plot.size.cx, 0.65), n);
-    l.g = Trunc(l.G / 8.0);
     l.F = std::min(
         {Trunc(static_cast<double>(l.L) / LabelSegments(n) * 0.38 + 0.25), kMaxLabelFontHeight, AxisFontHeight(plot)});
     // Labels keep the font of 0.65 W; the points take the whole axis up to
@@ -152,8 +151,6 @@ SeriesLayout LineLayout(const PlotRect& plot, int n, [[maybe_unused]] int s) {
     l.startX = axes.origin.x;
     l.L = std::max(axes.horizontalArrowUp.x - axes.origin.x, 0);
     l.n = n;
-    l.B = 0;
-    l.G = l.L / n;
     l.zeroY = Part(plot.size.cy, 0.93) + plot.origin.y;
     return l;
 }

@@ -121,10 +121,10 @@ AxesGeometry Axes(const PlotRect& plot);
 
 struct SeriesLayout {
     int L = 0;      // axis run the groups (or the line's points) use
-    int G = 0;      // gap between groups; line graph: each point's share of L
-    int g = 0;      // gap between bars (or points) of a group
+    int G = 0;      // gap between groups (bar graph only)
+    int g = 0;      // gap between bars of a group (bar graph only)
     int F = 0;      // segment label font height, never above the axis numbers
-    int B = 0;      // group width (0 for the line graph)
+    int B = 0;      // group width (bar graph only)
     int w = 0;      // bar width (bar graph only)
     int x0 = 0;     // vertical axis
     int y0 = 0;     // horizontal axis

@@ -89,14 +89,19 @@ std::int64_t WallClockSeconds(const JournalDateTime& t) {
     return DayNumber(t) * kSecondsPerDay + t.hour * 3600 + t.minute * 60 + t.second;
 }
 
-const char* const kMonthNames[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun", "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
+// "Jan" of month 1.
+std::string MonthName(unsigned month) {
+    static const char* const kNames[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
+                                         "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
+    return kNames[(month + 11) % 12];
+}
 
 // "Mar 2" of the day numbered `day`.
 std::string DayText(std::int64_t day) {
     std::int64_t y = 0;
     unsigned m = 1, d = 1;
     platform::CivilFromDays(day, y, m, d);
-    return std::string(kMonthNames[(m - 1) % 12]) + " " + std::to_string(d);
+    return MonthName(m) + " " + std::to_string(d);
 }
 
 // The Monday that begins the week of `day` (1970-01-01 was a Thursday).
@@ -118,7 +123,7 @@ const TimeStep kWeeks{[](const JournalDateTime& t) { return WeekStart(DayNumber(
 // January is named by its year, so that the year can be read too.
 const TimeStep kMonths{[](const JournalDateTime& t) { return std::int64_t{t.year} * 12 + t.month; },
                        [](const JournalDateTime& t) {
-                           return t.month == 1 ? std::to_string(t.year) : std::string(kMonthNames[(t.month + 11) % 12]);
+                           return t.month == 1 ? std::to_string(t.year) : MonthName(static_cast<unsigned>(t.month));
                        }};
 const TimeStep kYears{[](const JournalDateTime& t) { return std::int64_t{t.year}; },
                       [](const JournalDateTime& t) { return std::to_string(t.year); }};
