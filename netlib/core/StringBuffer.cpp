@@ -458,15 +458,20 @@ void StringBuffer::setString(const char* text) {
         return;
     }
     setLength(0);
-    appendImpl(text, static_cast<int>(std::min<std::size_t>(n, INT_MAX)), 1);
+    if (n > static_cast<std::size_t>(INT_MAX)) {
+        m_appendFailed = true;
+        n = INT_MAX;
+    }
+    appendImpl(text, static_cast<int>(n), 1);
 }
 
 void StringBuffer::setSb(const StringBuffer& other) {
     check("setSb");
-    m_appendFailed = false;
     other.check("setSb");
+    // Set to itself, the text and its record stay as they are.
     if (&other == this)
         return;
+    m_appendFailed = false;
     setLength(0);
     if (other.m_length > 0)
         appendImpl(other.m_data, other.m_length, 1);
