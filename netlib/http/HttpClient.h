@@ -468,13 +468,13 @@ private:
 // Plain TCP connect, direct or through SOCKS 4 or 5 as the options say.
 bool connectSocket(TessikSocket& socket, const char* host, int port, HttpControl& options, LogBase& log,
                    ProgressMonitor* pm);
-// TLS connect, directly or over a SOCKS 4 or 5 connection.
 // The host and port the channel's server is, the protocol, and
 // verification unless the options turn it off.
 void prepareTlsChannel(SChannelTessik& channel, const char* host, int port, HttpControl& options);
 // After a failed TLS connect: the channel's failure reason (105 when the
 // server's certificate was refused) under kTlsFailReasonTag.
 void logTlsFailure(const SChannelTessik& channel, bool established, LogBase& log);
+// TLS connect, directly or over a SOCKS 4 or 5 connection.
 bool connectSChannel(SChannelTessik* channel, const char* host, int port, HttpControl& options, LogBase& log,
                      ProgressMonitor* pm);
 // Back to where an output stood: emptied when that was its start.

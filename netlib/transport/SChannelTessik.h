@@ -73,8 +73,9 @@ public:
     // Settings nothing in the library changes after construction.
     void setHttpProxy(const char* host, unsigned int port);
     void setUseHttpProxy(bool on) { m_useProxy = on; }
-    // Set by the HTTP client for every connection. The chain to a trusted root, times, issuers and the host name, each
-    // handshake; a failure ends it with failure reason 105.
+    // On, each handshake checks the server's chain to a trusted root, its
+    // times and issuers, and the host name; a failure ends the handshake
+    // with failure reason 105. The HTTP client sets it for every connection.
     void setRequireServerVerification(bool on) { m_requireVerification = on; }
 
     bool EstablishChannel(LogBase& log, bool* dnsFailed, unsigned int connectTimeoutMs, unsigned int heartbeatMs,
