@@ -446,6 +446,13 @@ bool decodeUniversal(AsnItem& item, std::uint32_t tag, const unsigned char* p, s
     }
 }
 
+void deleteItems(ExtPtrArray* list) {
+    if (!list)
+        return;
+    list->removeAllObjects();
+    delete list;
+}
+
 // Joins the segments of a constructed OCTET STRING (nested ones were joined
 // already); false (logged) when a segment is anything else.
 bool flattenOctets(AsnItem& item, ExtPtrArray* children, LogBase& log) {
@@ -461,20 +468,10 @@ bool flattenOctets(AsnItem& item, ExtPtrArray* children, LogBase& log) {
         if (c->getBytes())
             joined.append(c->getBytes(), c->length);
     }
-    if (children) {
-        children->removeAllObjects();
-        delete children;
-    }
+    deleteItems(children);
     if (ok)
         item.setOctets(joined.getData(), joined.getSize());
     return ok;
-}
-
-void deleteItems(ExtPtrArray* list) {
-    if (!list)
-        return;
-    list->removeAllObjects();
-    delete list;
 }
 
 // One level of items into list. False (logged) when anything in the range or
@@ -644,10 +641,7 @@ AsnItem* DecodeAsn(const unsigned char* data, std::uint32_t length, LogBase& log
     AsnItem* first = nullptr;
     if (list && list->getCount() > 0)
         first = static_cast<AsnItem*>(list->removeAt(0));
-    if (list) {
-        list->removeAllObjects();
-        delete list;
-    }
+    deleteItems(list);
     if (verbose)
         log.leaveContext();
     return first;
@@ -931,11 +925,6 @@ ExtPtrArray* decodeForRendering(const DataBuffer& der, LogBase& log, bool verbos
     return list;
 }
 
-void deleteList(ExtPtrArray* list) {
-    list->removeAllObjects();
-    delete list;
-}
-
 } // namespace
 
 bool derToXml(const DataBuffer& der, StringBuffer& out, ExtPtrArray* ext, LogBase& log, bool verbose) {
@@ -951,7 +940,7 @@ bool derToXml(const DataBuffer& der, StringBuffer& out, ExtPtrArray* ext, LogBas
         static_cast<AsnItem*>(list->elementAt(i))->toXml(out, ext);
     if (wrap)
         out.append("</sequence>");
-    deleteList(list);
+    deleteItems(list);
     return true;
 }
 
@@ -967,7 +956,7 @@ TreeNode* derToTree(const DataBuffer& der, LogBase& log, bool verbose) {
         for (int i = 0; root && i < list->getCount(); ++i)
             static_cast<AsnItem*>(list->elementAt(i))->toTree(root);
     }
-    deleteList(list);
+    deleteItems(list);
     return root;
 }
 

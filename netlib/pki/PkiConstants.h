@@ -68,7 +68,6 @@ constexpr const char* kBadBitString = "Invalid ASN.1 - cannot decode bit string.
 constexpr const char* kBadUtf8 = "Invalid ASN.1 - cannot decode UTF-8 string.";
 constexpr const char* kBadOid = "Invalid ASN.1 - cannot decode object identifier.";
 constexpr const char* kChildFailed = "ASN.1 decoding failed inside a constructed item.";
-constexpr const char* kChildrenShort = "The items inside a constructed item do not fill its length.";
 constexpr const char* kEocInDefinite = "End-of-contents octets inside a definite length.";
 constexpr const char* kNoEoc = "Indefinite length without end-of-contents octets.";
 constexpr const char* kPrimitiveIndefinite = "A primitive item cannot have an indefinite length.";
