@@ -315,6 +315,13 @@ bool readAsnHeader(const unsigned char* p, std::uint32_t n, AsnHeader& h, LogBas
             logLengthTooLong(log, tooLongText);
             return false;
         }
+        // A long-form length must leave a byte after it in its range, as
+        // OpenSSL's reader requires; only a zero length written long at the
+        // very end of its range fails this, and no encoder writes one.
+        if (n - pos <= count) {
+            log.logError(asn_msg::kPrematureD);
+            return false;
+        }
         std::uint32_t len = 0;
         for (unsigned int k = 0; k < count; ++k) {
             if (pos >= n) {

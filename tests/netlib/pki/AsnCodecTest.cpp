@@ -400,6 +400,9 @@ const char* const kJudgedItems[] = {
     "24060402414204",         // string segment running past its parent
     "2405040241420401",       // second string segment cut short
     "300302010500",           // one stray byte after the item
+    "04820000",               // a long-form zero length ending the input
+    "300404820000",           // the same ending its SEQUENCE
+    "048200000500",           // a long-form zero length with more after it
     "3003020105ff",           // a stray high-tag byte after the item
     "308002010500",           // half an end-of-contents pair
     "30803080000000",         // the outer end-of-contents pair missing
