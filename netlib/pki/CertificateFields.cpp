@@ -202,11 +202,13 @@ std::unique_ptr<CertificateFields> readCertificateFields(platform::PCCERT_CONTEX
     std::unique_ptr<Asn1> validity = decoded(tbs[at + kValidity]);
     cert->timesRead = validity && parseAsnTime(validity->getChild(0), cert->notBefore) &&
                       parseAsnTime(validity->getChild(1), cert->notAfter);
+    // One decoding serves both readings of the extensions.
+    std::unique_ptr<Asn1> whole = decoded(cert->der);
     DataBuffer ski, aki;
-    MsCertificate::getKeyIdentifiers(context, ski, aki);
+    MsCertificate::getKeyIdentifiers(whole.get(), ski, aki);
     cert->subjectKeyId = bytesOf(ski);
     cert->authorityKeyId = bytesOf(aki);
-    MsCertificate::getExtensionFacts(context, cert->facts);
+    MsCertificate::getExtensionFacts(whole.get(), cert->facts);
     return cert;
 }
 

@@ -229,10 +229,14 @@ void MsCertificate::getSubjectText(XString& out, LogBase& log) {
 
 void MsCertificate::getKeyIdentifiers(platform::PCCERT_CONTEXT context, DataBuffer& subjectKeyId,
                                       DataBuffer& authorityKeyId) {
+    std::unique_ptr<Asn1> cert = decodeContext(context);
+    getKeyIdentifiers(cert.get(), subjectKeyId, authorityKeyId);
+}
+
+void MsCertificate::getKeyIdentifiers(const Asn1* cert, DataBuffer& subjectKeyId, DataBuffer& authorityKeyId) {
     subjectKeyId.clear();
     authorityKeyId.clear();
-    std::unique_ptr<Asn1> cert = decodeContext(context);
-    for (const auto& ext : extensionsOf(cert.get())) {
+    for (const auto& ext : extensionsOf(cert)) {
         std::unique_ptr<Asn1> value = decodeValue(ext->value);
         if (!value)
             continue;
@@ -321,10 +325,14 @@ void readCommonNames(const Asn1* subject, CertificateExtensionFacts& out) {
 } // namespace
 
 void MsCertificate::getExtensionFacts(platform::PCCERT_CONTEXT context, CertificateExtensionFacts& out) {
-    out = CertificateExtensionFacts();
     std::unique_ptr<Asn1> cert = decodeContext(context);
-    readCommonNames(tbsField(cert.get(), kSubjectField), out);
-    for (const auto& ext : extensionsOf(cert.get())) {
+    getExtensionFacts(cert.get(), out);
+}
+
+void MsCertificate::getExtensionFacts(const Asn1* cert, CertificateExtensionFacts& out) {
+    out = CertificateExtensionFacts();
+    readCommonNames(tbsField(cert, kSubjectField), out);
+    for (const auto& ext : extensionsOf(cert)) {
         std::unique_ptr<Asn1> value = decodeValue(ext->value);
         if (ext->oid == kOidBasicConstraints) {
             if (value)

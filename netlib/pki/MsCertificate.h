@@ -13,6 +13,7 @@
 
 namespace tessik {
 
+class Asn1;
 class LogBase;
 struct CertificateExtensionFacts;
 
@@ -65,6 +66,9 @@ public:
                                   DataBuffer& authorityKeyId);
     // Basic constraints, key usage, subjectAltName and the common names.
     static void getExtensionFacts(platform::PCCERT_CONTEXT context, CertificateExtensionFacts& out);
+    // The same from a certificate already decoded (null: nothing found).
+    static void getKeyIdentifiers(const Asn1* cert, DataBuffer& subjectKeyId, DataBuffer& authorityKeyId);
+    static void getExtensionFacts(const Asn1* cert, CertificateExtensionFacts& out);
 
     // The chain verdicts, worked out once by the chain engine and kept.
     bool isSignatureValid(LogBase& log);
