@@ -1,6 +1,13 @@
 #include "netlib/pki/ChainEngine.h"
 
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <filesystem>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -28,6 +35,8 @@ namespace tessik {
 namespace {
 
 constexpr std::int64_t kMsPerSecond = 1000;
+constexpr std::int64_t kNsPerMs = 1000 * 1000;
+constexpr std::int64_t kNsPerSecond = 1000 * kNsPerMs;
 
 // A certificate of the engine's pool, and whether a ROOT store holds it.
 struct ChainCert : CertificateFields {
@@ -124,8 +133,12 @@ DWORD judgeIssuers(const std::vector<const ChainCert*>& path, LogBase* log) {
 
 } // namespace
 
-struct ChainEngineState {
-    std::vector<std::unique_ptr<ChainCert>> pool;
+namespace {
+
+// The certificates of the system stores, decoded: built once and shared,
+// read-only, by every engine made while the stores stay as they were.
+struct StorePool {
+    std::vector<std::unique_ptr<ChainCert>> certs;
     std::unordered_map<std::string, std::size_t> byDer;
 
     void addStore(DWORD provider, DWORD location, const char* name, bool trusted) {
@@ -135,24 +148,138 @@ struct ChainEngineState {
             return;
         for (platform::PCCERT_CONTEXT c = platform::CertEnumCertificatesInStore(store, nullptr); c;
              c = platform::CertEnumCertificatesInStore(store, c)) {
+            auto found = byDer.find(std::string(reinterpret_cast<const char*>(c->pbCertEncoded), c->cbCertEncoded));
+            if (found != byDer.end()) {
+                certs[found->second]->trusted = certs[found->second]->trusted || trusted;
+                continue;
+            }
             std::unique_ptr<ChainCert> cert = readCertificate(c);
             if (!cert)
                 continue;
-            auto found = byDer.find(cert->der);
-            if (found != byDer.end()) {
-                pool[found->second]->trusted = pool[found->second]->trusted || trusted;
-                continue;
-            }
             cert->trusted = trusted;
-            byDer.emplace(cert->der, pool.size());
-            pool.push_back(std::move(cert));
+            byDer.emplace(cert->der, certs.size());
+            certs.push_back(std::move(cert));
         }
         platform::CertCloseStore(store, 0);
     }
+};
+
+struct StoreSource {
+    DWORD provider;
+    DWORD location;
+    const char* name;
+    bool trusted;
+};
+
+// In the order candidates have always been offered in: ties go to the first.
+constexpr StoreSource kStoreSources[] = {
+    {platform::CERT_STORE_PROV_SYSTEM_W, platform::CERT_SYSTEM_STORE_CURRENT_USER, "ROOT", true},
+    {platform::CERT_STORE_PROV_SYSTEM_W, platform::CERT_SYSTEM_STORE_LOCAL_MACHINE, "ROOT", true},
+    {platform::CERT_STORE_PROV_SYSTEM_W, platform::CERT_SYSTEM_STORE_CURRENT_USER, "CA", false},
+    {platform::CERT_STORE_PROV_SYSTEM_W, platform::CERT_SYSTEM_STORE_CURRENT_USER, "MY", false},
+    {platform::CERT_STORE_PROV_REG, platform::CERT_SYSTEM_STORE_CURRENT_USER, kAddressBookPath, false},
+    {platform::CERT_STORE_PROV_SYSTEM_W, platform::CERT_SYSTEM_STORE_LOCAL_MACHINE, "CA", false},
+    {platform::CERT_STORE_PROV_SYSTEM_W, platform::CERT_SYSTEM_STORE_LOCAL_MACHINE, "MY", false},
+    {platform::CERT_STORE_PROV_REG, platform::CERT_SYSTEM_STORE_LOCAL_MACHINE, kAddressBookPath, false},
+};
+
+// A file's identity and stamps as stat gives them (links followed, as the
+// stores read them); -1 with errno when it cannot be had.
+void appendFileStamp(const std::string& path, std::string& out, std::int64_t& newest) {
+    struct stat st {};
+    out += path;
+    out += '\0';
+    if (::stat(path.c_str(), &st) != 0) {
+        out += "-1 " + std::to_string(errno) + '\n';
+        return;
+    }
+    const std::int64_t mtime = std::int64_t{st.st_mtim.tv_sec} * kNsPerSecond + st.st_mtim.tv_nsec;
+    const std::int64_t ctime = std::int64_t{st.st_ctim.tv_sec} * kNsPerSecond + st.st_ctim.tv_nsec;
+    newest = std::max({newest, mtime, ctime});
+    for (std::int64_t v : {std::int64_t(st.st_dev), std::int64_t(st.st_ino), std::int64_t(st.st_mode),
+                           std::int64_t(st.st_size), mtime, ctime}) {
+        out += std::to_string(v);
+        out += ' ';
+    }
+    out += '\n';
+}
+
+// What the pool is built from, as names and stats: every entry of every
+// store folder and the system CA bundle. Folders come from the environment
+// and the machine root, so a change of those shows here too.
+struct StoreStamp {
+    std::string text;
+    // Newest change time seen, ns since the epoch.
+    std::int64_t newest = 0;
+};
+
+StoreStamp stampStores() {
+    StoreStamp stamp;
+    for (const StoreSource& source : kStoreSources) {
+        const std::string folder = platform::CertStoreFolder(source.provider, source.location, source.name);
+        stamp.text += "dir ";
+        stamp.text += folder;
+        stamp.text += '\n';
+        std::vector<std::string> entries;
+        std::error_code ec;
+        for (const auto& entry : std::filesystem::directory_iterator(folder, ec))
+            entries.push_back(entry.path().string());
+        if (ec)
+            stamp.text += "error " + std::to_string(ec.value()) + '\n';
+        std::sort(entries.begin(), entries.end());
+        for (const std::string& entry : entries)
+            appendFileStamp(entry, stamp.text, stamp.newest);
+    }
+    appendFileStamp(platform::kSystemCaBundle, stamp.text, stamp.newest);
+    return stamp;
+}
+
+std::int64_t wallClockNs() {
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::system_clock::now().time_since_epoch())
+        .count();
+}
+
+struct PoolCache {
+    std::mutex lock;
+    std::string stamp;
+    bool settled = false;
+    std::shared_ptr<const StorePool> pool;
+};
+
+PoolCache& poolCache() {
+    static PoolCache cache;
+    return cache;
+}
+
+std::shared_ptr<const StorePool> currentPool() {
+    const StoreStamp stamp = stampStores();
+    const bool settled = wallClockNs() - stamp.newest > std::int64_t{kStoresSettledAfterMs} * kNsPerMs;
+    PoolCache& cache = poolCache();
+    {
+        std::lock_guard<std::mutex> guard(cache.lock);
+        if (cache.pool && cache.settled && cache.stamp == stamp.text)
+            return cache.pool;
+    }
+    // Read after the stamp was taken: a change in between shows as a
+    // different stamp next time, and this pool is then read afresh.
+    auto pool = std::make_shared<StorePool>();
+    for (const StoreSource& source : kStoreSources)
+        pool->addStore(source.provider, source.location, source.name, source.trusted);
+    std::lock_guard<std::mutex> guard(cache.lock);
+    cache.stamp = stamp.text;
+    cache.settled = settled;
+    cache.pool = pool;
+    return pool;
+}
+
+} // namespace
+
+struct ChainEngineState {
+    std::shared_ptr<const StorePool> stores;
 
     bool isTrusted(const ChainCert& cert) const {
-        auto found = byDer.find(cert.der);
-        return found != byDer.end() && pool[found->second]->trusted;
+        auto found = stores->byDer.find(cert.der);
+        return found != stores->byDer.end() && stores->certs[found->second]->trusted;
     }
 };
 
@@ -162,15 +289,7 @@ BOOL CertCreateCertificateChainEngine(const CERT_CHAIN_ENGINE_CONFIG* config, HC
         return FALSE;
     }
     auto state = std::make_unique<ChainEngineState>();
-    using platform::CERT_STORE_PROV_REG;
-    using platform::CERT_STORE_PROV_SYSTEM_W;
-    for (DWORD location : {platform::CERT_SYSTEM_STORE_CURRENT_USER, platform::CERT_SYSTEM_STORE_LOCAL_MACHINE})
-        state->addStore(CERT_STORE_PROV_SYSTEM_W, location, "ROOT", true);
-    for (DWORD location : {platform::CERT_SYSTEM_STORE_CURRENT_USER, platform::CERT_SYSTEM_STORE_LOCAL_MACHINE}) {
-        state->addStore(CERT_STORE_PROV_SYSTEM_W, location, "CA", false);
-        state->addStore(CERT_STORE_PROV_SYSTEM_W, location, "MY", false);
-        state->addStore(CERT_STORE_PROV_REG, location, kAddressBookPath, false);
-    }
+    state->stores = currentPool();
     *engine = state.release();
     return TRUE;
 }
@@ -205,14 +324,14 @@ BOOL CertGetCertificateChain(HCERTCHAINENGINE engine, platform::PCCERT_CONTEXT c
     } else {
         end->trusted = engine->isTrusted(*end);
         std::vector<const ChainCert*> candidates;
-        for (const auto& cert : engine->pool)
+        for (const auto& cert : engine->stores->certs)
             candidates.push_back(cert.get());
         std::vector<std::unique_ptr<ChainCert>> sent;
         for (platform::PCCERT_CONTEXT c =
                  additionalStore ? platform::CertEnumCertificatesInStore(additionalStore, nullptr) : nullptr;
              c; c = platform::CertEnumCertificatesInStore(additionalStore, c)) {
             std::unique_ptr<ChainCert> cert = readCertificate(c);
-            if (cert && !engine->byDer.count(cert->der)) {
+            if (cert && !engine->stores->byDer.count(cert->der)) {
                 candidates.push_back(cert.get());
                 sent.push_back(std::move(cert));
             }

@@ -5,12 +5,17 @@
 // generated chains and on PKITS' basic constraints and key usage paths.
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <memory>
 #include <set>
 #include <sstream>
 #include <string>
+#include <thread>
+#include <utility>
 #include <vector>
 
 #include "PkiTestSupport.h"
@@ -570,4 +575,124 @@ TEST_F(ChainVerdicts, PkitsBasicConstraintsAndKeyUsagePaths) {
             EXPECT_EQ(opensslTrusts, ee.rfind("Valid", 0) == 0) << judged;
         }
     }
+}
+
+namespace {
+
+// Past the time after which the engines share what they read of the stores.
+void waitUntilStoresSettle() {
+    std::this_thread::sleep_for(std::chrono::milliseconds(kStoresSettledAfterMs + 200));
+}
+
+} // namespace
+
+// Engines share the stores they read while nothing in them changes; every
+// change must count for the next engine as it would for a fresh process.
+// Each step changes the stores, then a new engine judges a three-link chain
+// (the intermediate sent along) beside `openssl verify` over the ROOT
+// certificates the step leaves. A step that wrote a file waits for the
+// stores to settle before its engine when the next step's change is to be
+// judged against a shared reading rather than a fresh one.
+TEST_F(ChainVerdicts, StoreChangesCountForTheNextEngine) {
+    ASSERT_EQ(makeChains({{Link{}, Link{}, Link{"notca"}}, {Link{}, Link{"notca"}}}, m_work.Path()), "");
+    auto file = [&](int chain, int link) {
+        return m_work.File(std::to_string(chain)) + "/c" + std::to_string(link) + ".pem";
+    };
+    const std::string root = pkitest::certificateDer(file(0, 0)), otherRoot = pkitest::certificateDer(file(1, 0));
+    const std::string intermediate = pkitest::certificateDer(file(0, 1)), leaf = pkitest::certificateDer(file(0, 2));
+    const DWORD kUser = platform::CERT_SYSTEM_STORE_CURRENT_USER, kMachine = platform::CERT_SYSTEM_STORE_LOCAL_MACHINE;
+    grvtest::TempDir otherUser{"other-user"};
+    std::string userRootFile, machineRootFile;
+    const std::string userData = m_user.Path();
+    struct Step {
+        const char* name;
+        std::function<void()> change;
+        bool settle;
+    };
+    const Step steps[] = {
+        {"nothing trusted", [] {}, false},
+        {"root into the user's ROOT", [&] { userRootFile = place(root, kUser, "ROOT"); }, true},
+        {"root taken out", [&] { std::filesystem::remove(userRootFile); }, false},
+        {"root only among the CAs", [&] { place(root, kUser, "CA"); }, false},
+        {"root into the machine's ROOT", [&] { machineRootFile = place(root, kMachine, "ROOT"); }, true},
+        {"root's file rewritten with another root",
+         [&] { ASSERT_TRUE(grvtest::WriteFile(machineRootFile, otherRoot)); }, true},
+        {"root's file back", [&] { ASSERT_TRUE(grvtest::WriteFile(machineRootFile, root)); }, true},
+        {"another user, whose ROOT lacks it",
+         [&] {
+             std::filesystem::remove(machineRootFile);
+             userRootFile = place(root, kUser, "ROOT");
+             setenv("XDG_DATA_HOME", otherUser.Path().c_str(), 1);
+         },
+         true},
+        {"the first user again", [&] { setenv("XDG_DATA_HOME", userData.c_str(), 1); }, false},
+    };
+    for (const Step& step : steps) {
+        SCOPED_TRACE(step.name);
+        step.change();
+        if (step.settle)
+            waitUntilStoresSettle();
+        // openssl's trust: whatever certificates the ROOT folders now hold.
+        std::string trusted;
+        for (DWORD location : {kUser, kMachine}) {
+            std::error_code ec;
+            const std::string folder = platform::CertStoreFolder(platform::CERT_STORE_PROV_SYSTEM_W, location, "ROOT");
+            for (const auto& entry : std::filesystem::directory_iterator(folder, ec))
+                trusted += pemOfDer(grvtest::ReadFile(entry.path().string()));
+        }
+        ASSERT_TRUE(grvtest::WriteFile(m_work.File("trusted.pem"), trusted));
+        std::vector<std::string> args{"-no-CAfile", "-no-CApath", "-no-CAstore", "-untrusted", file(0, 1)};
+        if (!trusted.empty())
+            args.insert(args.end(), {"-CAfile", m_work.File("trusted.pem")});
+        args.push_back(file(0, 2));
+        const std::string judged = runVerify(args);
+        Logger log;
+        DWORD elements = 0;
+        const DWORD status = chainStatus(leaf, {intermediate}, elements, log);
+        EXPECT_EQ(status == CERT_TRUST_NO_ERROR, judged.find(": OK") != std::string::npos) << std::hex << status << "\n"
+                                                                                           << judged << logText(log);
+    }
+}
+
+// Engines made and used on several threads at once while the root comes and
+// goes: each verdict is one the stores allowed at some moment, and the last
+// state of the stores is the one judged once they stay still.
+TEST_F(ChainVerdicts, EnginesOnSeveralThreadsWhileTheRootComesAndGoes) {
+    ASSERT_EQ(makeChains({{Link{}, Link{"notca"}}}, m_work.Path()), "");
+    const std::string root = pkitest::certificateDer(m_work.File("0") + "/c0.pem");
+    const std::string leaf = pkitest::certificateDer(m_work.File("0") + "/c1.pem");
+    constexpr int kThreads = 4, kFlips = 6;
+    std::atomic<bool> stop{false};
+    std::atomic<int> judged{0};
+    std::vector<std::thread> threads;
+    std::vector<std::vector<DWORD>> seen(kThreads);
+    for (int t = 0; t < kThreads; ++t)
+        threads.emplace_back([&, t] {
+            while (!stop) {
+                Logger log;
+                DWORD elements = 0;
+                seen[t].push_back(chainStatus(leaf, {}, elements, log));
+                ++judged;
+            }
+        });
+    std::string rootFile;
+    for (int flip = 0; flip < kFlips; ++flip) {
+        const int before = judged;
+        if (rootFile.empty())
+            rootFile = place(root, platform::CERT_SYSTEM_STORE_CURRENT_USER, "ROOT");
+        else
+            std::filesystem::remove(std::exchange(rootFile, std::string()));
+        while (judged < before + kThreads)
+            std::this_thread::yield();
+    }
+    stop = true;
+    for (std::thread& t : threads)
+        t.join();
+    for (int t = 0; t < kThreads; ++t)
+        for (DWORD status : seen[t])
+            EXPECT_TRUE(status == CERT_TRUST_NO_ERROR || status == CERT_TRUST_IS_PARTIAL_CHAIN) << std::hex << status;
+    // An even number of flips left the root out.
+    Logger log;
+    DWORD elements = 0;
+    EXPECT_EQ(chainStatus(leaf, {}, elements, log), CERT_TRUST_IS_PARTIAL_CHAIN);
 }

@@ -7,12 +7,15 @@
 #include <algorithm>
 #include <chrono>
 #include <filesystem>
+#include <functional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "netlib/core/Logger.h"
 #include "netlib/crypto/HashAlgorithms.h"
 #include "netlib/pki/Certificate.h"
+#include "netlib/pki/ChainEngine.h"
 #include "netlib/streams/DataSource.h"
 #include "netlib/transport/ClsSocksClient.h"
 #include "netlib/transport/LoggedSocket2.h"
@@ -692,6 +695,49 @@ TEST_F(SChannelVerification, AChainUnderTheTestCaPassesOnceTheCaIsARoot) {
     EXPECT_NE(ch.Log().find(schannel_msg::kVerified), std::string::npos) << ch.Log();
     ASSERT_TRUE(ch.Send("GET / HTTP/1.0\r\n\r\n"));
     EXPECT_NE(ch.Receive(1 << 20).find("HTTP/1.0 200 ok"), std::string::npos);
+}
+
+// The trust stores are read once and shared by later connections while
+// they stay unchanged: trusting or no longer trusting the CA must count
+// from the next connection on, as `openssl verify` over the same ROOT store
+// judges. The CA's first trust is left to settle, so that the connection
+// after it is judged against a shared reading, not a fresh one.
+TEST_F(SChannelVerification, TrustGivenOrTakenCountsOnTheNextConnection) {
+    const int port = ServerSignedByTheCa();
+    const std::string rootFolder = platform::CertStoreFolder(platform::CERT_STORE_PROV_SYSTEM_W,
+                                                             platform::CERT_SYSTEM_STORE_LOCAL_MACHINE, "ROOT");
+    const auto settle = std::chrono::milliseconds(kStoresSettledAfterMs + 200);
+    struct Step {
+        const char* name;
+        std::function<void()> change;
+    };
+    const Step steps[] = {
+        {"nothing trusted", [] {}},
+        {"the CA trusted",
+         [&] {
+             TrustInMachineRoot(Pki().File("ca.der"));
+             std::this_thread::sleep_for(settle);
+         }},
+        {"the CA taken out", [&] { std::filesystem::remove_all(rootFolder); }},
+        {"the CA trusted again", [&] { TrustInMachineRoot(Pki().File("ca.der")); }},
+    };
+    for (const Step& step : steps) {
+        SCOPED_TRACE(step.name);
+        step.change();
+        std::vector<std::string> verify{"openssl", "verify", "-no-CAfile", "-no-CApath", "-no-CAstore"};
+        if (std::filesystem::exists(rootFolder) && !std::filesystem::is_empty(rootFolder))
+            verify.insert(verify.end(), {"-CAfile", Pki().File("ca.pem")});
+        verify.push_back(Pki().File("server.pem"));
+        const grvtest::RunResult judged = grvtest::RunPeer(verify);
+        Channel ch(port);
+        ch.channel.setRequireServerVerification(true);
+        const bool established = ch.Establish();
+        EXPECT_EQ(established, judged.Ok()) << judged.out << judged.err << ch.Log();
+        EXPECT_EQ(ch.channel.isServerCertVerified(), established);
+        if (!established) {
+            EXPECT_NE(ch.Log().find(schannel_msg::kUntrustedRoot), std::string::npos) << ch.Log();
+        }
+    }
 }
 
 TEST_F(SChannelVerification, RefusalsNameTheirReason) {
