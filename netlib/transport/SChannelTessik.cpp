@@ -180,10 +180,7 @@ bool SChannelTessik::handshake(LogBase& log, const ExtPtrArray* clientCerts) {
     }
     if (pm != nullptr)
         pm->progressInfo("SslHandshake", "Finished");
-    m_serverCert.reset();
-    DataBuffer der;
-    if (m_protocol.numServerCerts() > 0 && m_protocol.getServerCertDer(0, der))
-        m_serverCert = loadTlsCertificate(der, log);
+    m_serverCert = m_protocol.serverCertificate();
     if (!checkServerCertificate(log)) {
         log.logError(schannel_msg::kVerificationFailed);
         return false;

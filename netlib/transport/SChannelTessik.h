@@ -118,7 +118,7 @@ private:
     TlsEndpoint m_endpoint;
     TlsProtocol m_protocol;
     bool m_serverCertVerified;
-    std::unique_ptr<Certificate> m_serverCert;
+    std::shared_ptr<Certificate> m_serverCert;
     bool m_verbose;
     StringBuffer m_host;
     unsigned int m_port;

@@ -17,9 +17,8 @@ std::unique_ptr<Certificate> loadTlsCertificate(const DataBuffer& der, LogBase& 
     return std::unique_ptr<Certificate>(Certificate::createFromBytes(der.getData(), der.getSize(), log, false));
 }
 
-bool logTlsCertificate(const DataBuffer& der, const char* subjectTag, const char* serialTag, const char* issuerTag,
+bool logTlsCertificate(Certificate* cert, const char* subjectTag, const char* serialTag, const char* issuerTag,
                        LogBase& log) {
-    std::unique_ptr<Certificate> cert = loadTlsCertificate(der, log);
     if (!cert) {
         log.logError("Failed to load certificate.");
         return false;
@@ -36,9 +35,8 @@ bool logTlsCertificate(const DataBuffer& der, const char* subjectTag, const char
     return true;
 }
 
-TlsKeyResult tlsCertificatePublicKey(const DataBuffer& der, DataBuffer& out, LogBase& log) {
+TlsKeyResult tlsCertificatePublicKey(Certificate* cert, DataBuffer& out, LogBase& log) {
     out.clear();
-    std::unique_ptr<Certificate> cert = loadTlsCertificate(der, log);
     if (!cert)
         return TlsKeyResult::kNoCertificate;
     return cert->getPublicKeyDer(out, log) && out.getSize() != 0 ? TlsKeyResult::kOk : TlsKeyResult::kNoPublicKey;

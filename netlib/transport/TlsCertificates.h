@@ -16,14 +16,14 @@ class LogBase;
 std::unique_ptr<Certificate> loadTlsCertificate(const DataBuffer& der, LogBase& log);
 
 // Logs the subject and issuer common names and the serial number of one
-// certificate under the given tags; false when the bytes are no certificate.
-bool logTlsCertificate(const DataBuffer& der, const char* subjectTag, const char* serialTag, const char* issuerTag,
+// certificate under the given tags; false when it is none (null).
+bool logTlsCertificate(Certificate* cert, const char* subjectTag, const char* serialTag, const char* issuerTag,
                        LogBase& log);
 
 enum class TlsKeyResult { kOk, kNoCertificate, kNoPublicKey };
 // The content of the certificate's subject public key (for RSA the PKCS#1
-// RSAPublicKey DER), replacing out.
-TlsKeyResult tlsCertificatePublicKey(const DataBuffer& der, DataBuffer& out, LogBase& log);
+// RSAPublicKey DER), replacing out; kNoCertificate when it is null.
+TlsKeyResult tlsCertificatePublicKey(Certificate* cert, DataBuffer& out, LogBase& log);
 
 // What the check of a server's certificate found; the first failure in
 // this order decides.

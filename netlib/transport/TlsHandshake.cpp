@@ -417,7 +417,7 @@ bool TlsProtocol::buildClientKeyExchange(LogBase& log) {
         return false;
     }
     DataBuffer keyDer;
-    switch (tlsCertificatePublicKey(*m_serverCerts->certAt(0), keyDer, log)) {
+    switch (tlsCertificatePublicKey(m_serverCerts->leaf.get(), keyDer, log)) {
     case TlsKeyResult::kNoCertificate:
         log.logError(tlsmsg::kServerCertLoadFailed);
         log.logDataLong("numServerCertsReceived", m_serverCerts->count());

@@ -8,6 +8,7 @@
 #include "netlib/core/LogBase.h"
 #include "netlib/core/StringBuffer.h"
 #include "netlib/core/XString.h"
+#include "netlib/pki/Certificate.h"
 #include "netlib/transport/TlsCertificates.h"
 #include "platform/ByteOrder.h"
 
@@ -305,7 +306,13 @@ TlsCertificates* parseCertificates(const unsigned char* body, std::uint32_t n, L
         {
             LogContext certCtx(log, "Certificate");
             log.logDataLong("derSize", static_cast<int>(length));
-            logTlsCertificate(*der, "certSubjectCN", "certSerial", "certIssuerCN", log);
+            if (msg->count() == 0) {
+                msg->leaf = loadTlsCertificate(*der, log);
+                logTlsCertificate(msg->leaf.get(), "certSubjectCN", "certSerial", "certIssuerCN", log);
+            } else {
+                logTlsCertificate(loadTlsCertificate(*der, log).get(), "certSubjectCN", "certSerial", "certIssuerCN",
+                                  log);
+            }
         }
         msg->certs.appendPtr(der.release());
     }

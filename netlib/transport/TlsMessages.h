@@ -3,6 +3,7 @@
 // what the client sends and the parsers of every message a record stream of
 // either side can carry. Parsers take one message body and never read past it.
 #include <cstdint>
+#include <memory>
 
 #include "netlib/core/DataBuffer.h"
 #include "netlib/core/ExtPtrArray.h"
@@ -12,6 +13,7 @@
 
 namespace tessik {
 
+class Certificate;
 class LogBase;
 class StringBuffer;
 
@@ -62,6 +64,9 @@ public:
     const DataBuffer* certAt(int i) const { return static_cast<const DataBuffer*>(certs.elementAt(i)); }
 
     ExtPtrArray certs;
+    // The first certificate, read once for the log, the key exchange and the
+    // channel; null when it is none.
+    std::shared_ptr<Certificate> leaf;
 };
 
 class TlsCertificateRequest : public TlsHandshakeMessage {

@@ -150,6 +150,8 @@ public:
     std::uint32_t lastAlertDescription() const { return m_lastAlertDescription; }
     int numServerCerts() const;
     bool getServerCertDer(int index, DataBuffer& out) const;
+    // The server's own certificate as read from its Certificate message.
+    std::shared_ptr<Certificate> serverCertificate() const;
     const DataBuffer& masterSecret() const { return m_masterSecret; }
     const TlsServerHello* serverHello() const { return m_serverHello.get(); }
     std::uint64_t applicationReads() const { return m_appReads; }

@@ -520,6 +520,10 @@ int TlsProtocol::numServerCerts() const {
     return m_serverCerts ? m_serverCerts->count() : 0;
 }
 
+std::shared_ptr<Certificate> TlsProtocol::serverCertificate() const {
+    return m_serverCerts ? m_serverCerts->leaf : nullptr;
+}
+
 bool TlsProtocol::getServerCertDer(int index, DataBuffer& out) const {
     out.clear();
     if (!m_serverCerts || index < 0 || index >= m_serverCerts->count())
