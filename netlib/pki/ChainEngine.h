@@ -50,10 +50,10 @@ constexpr DWORD kChainInfoExpired = 0x10000000;
 constexpr DWORD kChainInfoNotYetValid = 0x20000000;
 
 // An engine's stores are decoded once and shared by the engines made after
-// it for as long as no entry of their folders and no system CA bundle
-// changes by name, inode, size or times. A file changed twice within its
-// file system's timestamp granularity can keep all of those, so stores
-// changed less than this long ago are read afresh for every engine.
+// it for as long as neither an entry of their folders nor the system CA
+// bundle changes its name, inode, size or times. A file changed twice
+// within its file system's timestamp granularity can keep all of those, so
+// stores changed less than this long ago are read afresh for every engine.
 constexpr int kStoresSettledAfterMs = 1000;
 
 // Paths longer than this are cut and reported partial.
