@@ -96,7 +96,6 @@ TEST(Logger, CdataRules) {
         std::string x = xml(log);
         EXPECT_NE(x.find(std::string(c.wantXml) + "\r\n"), std::string::npos) << c.value << "\n" << x;
     }
-    EXPECT_FALSE(LogEntry2::needsCdata(nullptr));
 }
 
 TEST(Logger, EmptyContextsVanishExceptUnderRoot) {
@@ -375,6 +374,39 @@ TEST(Logger, RendersVariedLogsExactly) {
             EXPECT_EQ(xmlOutline(x), r.wantOutline);
             EXPECT_EQ(html(log), r.wantHtml);
         }
+    }
+}
+
+// Entries well past any first allocation, and contexts nested deep, some
+// of them left empty: every earlier entry survives the growth intact.
+TEST(Logger, LongAndDeepLogsKeepEveryEntry) {
+    for (int pass = 0; pass < 2; ++pass) {
+        Logger log;
+        std::string wantText = "TessikLog:\r\n";
+        std::string wantOutline = "TessikLog\n";
+        if (pass == 1) { // the same again on a cleared log
+            log.logData("before", std::string(5000, 'b').c_str());
+            log.clearLog();
+        }
+        const std::string big(3000, 'v');
+        for (int i = 0; i < 120; ++i) {
+            const std::string name = "c" + std::to_string(i);
+            const std::string indent(static_cast<std::size_t>(2 * (i + 1)), ' ');
+            log.enterContext(name.c_str(), true);
+            log.enterContext("empty", true);
+            log.leaveContext();
+            const std::string value = i % 7 == 0 ? big : std::to_string(i);
+            log.logData("n", value.c_str());
+            wantText += indent + name + ":\r\n" + indent + "  n: " + value + "\r\n";
+            wantOutline += indent + name + "\n" + indent + "  n \"" + value + "\"\n";
+        }
+        for (int i = 0; i < 120; ++i)
+            log.leaveContext();
+        log.logInfo("done");
+        wantText += "  done\r\n";
+        wantOutline += "  info \"done\"\n";
+        EXPECT_EQ(text(log), wantText);
+        EXPECT_EQ(xmlOutline(xml(log)), wantOutline);
     }
 }
 
