@@ -117,14 +117,6 @@ void ErrorLog::reset() {
     m_used = 0;
 }
 
-char* ErrorLog::take(std::size_t n) {
-    if (n > m_capacity - m_used && !growPool(n))
-        return nullptr;
-    char* at = m_pool.get() + m_used;
-    m_used += static_cast<std::uint32_t>(n);
-    return at;
-}
-
 bool ErrorLog::growPool(std::size_t n) {
     constexpr std::size_t kMax = std::numeric_limits<std::uint32_t>::max();
     if (n > kMax - m_used)
@@ -151,20 +143,12 @@ bool ErrorLog::store(std::string_view s, std::uint32_t& at) {
 }
 
 // On failure the entry's strings are given back to the pool.
-bool ErrorLog::add(char kind, std::uint32_t name, std::uint32_t text) {
-    if (m_records.size() == m_records.capacity() && !growRecords()) {
-        m_used = kind == 'T' || kind == 'C' ? name : text;
-        return false;
-    }
-    m_records.push_back(Record{name, text, static_cast<std::uint32_t>(m_open.size() + 1), kind});
-    return true;
-}
-
-bool ErrorLog::growRecords() {
+bool ErrorLog::growRecords(char kind, std::uint32_t name, std::uint32_t text) {
     try {
         m_records.reserve(std::max<std::size_t>(64, 2 * m_records.capacity()));
         return true;
     } catch (const std::bad_alloc&) {
+        m_used = kind == 'T' || kind == 'C' ? name : text;
         return false;
     }
 }

@@ -44,11 +44,22 @@ private:
     };
 
     // Room for n more bytes at the end of the pool, or nullptr.
-    char* take(std::size_t n);
+    char* take(std::size_t n) {
+        if (n > m_capacity - m_used && !growPool(n))
+            return nullptr;
+        char* at = m_pool.get() + m_used;
+        m_used += static_cast<std::uint32_t>(n);
+        return at;
+    }
+    bool add(char kind, std::uint32_t name, std::uint32_t text) {
+        if (m_records.size() == m_records.capacity() && !growRecords(kind, name, text))
+            return false;
+        m_records.push_back(Record{name, text, static_cast<std::uint32_t>(m_open.size() + 1), kind});
+        return true;
+    }
     bool growPool(std::size_t n);
-    bool growRecords();
+    bool growRecords(char kind, std::uint32_t name, std::uint32_t text);
     bool store(std::string_view s, std::uint32_t& at);
-    bool add(char kind, std::uint32_t name, std::uint32_t text);
     const char* str(std::uint32_t at) const { return m_pool.get() + at; }
 
     std::vector<Record> m_records;
