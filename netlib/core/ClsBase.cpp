@@ -41,10 +41,10 @@ const std::string& machineAndUser() {
     return names;
 }
 
-void appendArchitecture(StringBuffer& out) {
-    out.append(std::endian::native == std::endian::big ? "Big Endian; " : "Little Endian; ");
-    out.append(sizeof(void*) == 8 ? "64-bit" : "32-bit");
-}
+// Known when compiled: every method's frame logs it.
+constexpr const char* kArchitecture = std::endian::native == std::endian::big
+                                          ? (sizeof(void*) == 8 ? "Big Endian; 64-bit" : "Big Endian; 32-bit")
+                                          : (sizeof(void*) == 8 ? "Little Endian; 64-bit" : "Little Endian; 32-bit");
 
 } // namespace
 
@@ -73,9 +73,7 @@ void ClsBase::enterMethodLog(const char* methodName, LogBase& log) {
 
     log.logData("Username", machineAndUser().c_str());
 
-    StringBuffer arch;
-    appendArchitecture(arch);
-    log.logData("Architecture", arch.getString());
+    log.logData("Architecture", kArchitecture);
     log.logData("Language", bindingLanguageName(kCppBinding));
 }
 

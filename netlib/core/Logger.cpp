@@ -1,15 +1,21 @@
 #include "netlib/core/Logger.h"
 
+#include <algorithm>
+#include <charconv>
 #include <cstdio>
 #include <cstring>
+#include <limits>
 #include <new>
 
 #include "netlib/core/StringBuffer.h"
+#include "netlib/core/XString.h"
 #include "platform/Ticks.h"
 
 namespace tessik {
 
 namespace {
+
+constexpr const char* kRootName = "TessikLog";
 
 bool isNameStart(unsigned char c) {
     return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || c == '_' || c == ':' || c >= 0x80;
@@ -19,16 +25,16 @@ bool isNameChar(unsigned char c) {
 }
 
 // An element name that keeps the XML well-formed: unusable bytes become "_".
-void appendXmlName(const StringBuffer& name, StringBuffer& out) {
-    if (name.getSize() == 0) {
+void appendXmlName(const char* name, StringBuffer& out) {
+    const unsigned char* p = reinterpret_cast<const unsigned char*>(name);
+    if (!*p) {
         out.appendChar('_');
         return;
     }
-    const unsigned char* p = reinterpret_cast<const unsigned char*>(name.getString());
     if (!isNameStart(p[0]))
         out.appendChar('_');
-    for (int i = 0; i < name.getSize(); ++i)
-        out.appendChar(isNameChar(p[i]) ? static_cast<char>(p[i]) : '_');
+    for (; *p; ++p)
+        out.appendChar(isNameChar(*p) ? static_cast<char>(*p) : '_');
 }
 
 // Text that may stand in an element as it is: plain characters and complete
@@ -49,266 +55,250 @@ bool standsAsCharData(const char* t) {
     return true;
 }
 
-void appendText(const StringBuffer* text, StringBuffer& out) {
-    if (!LogEntry2::needsCdata(text ? text->getString() : nullptr)) {
-        out.appendSb(*text);
-        return;
-    }
-    // A "]]>" inside would end the section early: split it across two sections.
-    StringBuffer wrapped(*text);
-    wrapped.replaceAll("]]>", "]]]]><![CDATA[>");
-    out.append("<![CDATA[");
-    out.appendSb(wrapped);
-    out.append("]]>");
-}
-
-void appendEncoded(const StringBuffer* text, StringBuffer& out) {
-    StringBuffer enc(*text);
-    enc.encodeXmlEntities();
-    out.appendSb(enc);
-}
-
-StringBuffer* copyOf(const char* text) {
-    return new (std::nothrow) StringBuffer(text);
-}
-
-// Trimmed, blanks turned into "_"; empty when nothing is left.
-void normaliseTag(const char* tag, StringBuffer& out) {
-    out.setString(tag);
-    out.trimWhitespace();
-    out.replaceChar(' ', '_');
-}
-
-} // namespace
-
-// ---------------------------------------------------------------- LogEntry2
-
-LogEntry2::LogEntry2() : m_children(nullptr), m_kind('I'), m_name(nullptr), m_text(nullptr) {}
-
-LogEntry2::~LogEntry2() {
-    release();
-}
-
-void LogEntry2::release() {
-    delete m_name;
-    delete m_text;
-    delete m_children; // owns its entries
-    m_name = m_text = nullptr;
-    m_children = nullptr;
-}
-
-bool LogEntry2::setContext(const char* name) {
-    release();
-    m_kind = 'C';
-    m_children = new (std::nothrow) ExtPtrArray();
-    if (m_children)
-        m_children->setOwnsObjects(true);
-    m_name = copyOf(name ? name : "");
-    return m_children && m_name;
-}
-
-bool LogEntry2::setLine(char kind, const char* text) {
-    release();
-    m_kind = kind;
-    m_text = copyOf(text);
-    return m_text != nullptr;
-}
-
-bool LogEntry2::setError(const char* text) {
-    return setLine('E', text);
-}
-bool LogEntry2::setInfo(const char* text) {
-    return setLine('I', text);
-}
-bool LogEntry2::setXml(const char* text) {
-    return setLine('X', text);
-}
-
-bool LogEntry2::setTagValue(const char* tag, const char* value) {
-    release();
-    m_kind = 'T';
-    m_name = copyOf(tag);
-    m_text = copyOf(value);
-    return m_name && m_text;
-}
-
-void LogEntry2::addChild(LogEntry2* child) {
-    if (!m_children || !m_children->appendPtr(child))
-        delete child;
-}
-
-bool LogEntry2::needsCdata(const char* text) {
-    if (!text)
-        return false;
+bool needsCdata(const char* text) {
     if (std::strstr(text, "<![CDATA[") && std::strstr(text, "]]>") && standsAsCharData(text))
         return false;
     return std::strpbrk(text, "\n\t&<>") != nullptr;
 }
 
-void LogEntry2::renderXml(StringBuffer& out) const {
-    switch (m_kind) {
-    case 'E':
-    case 'I':
-        if (!m_text)
-            return;
-        out.append(m_kind == 'E' ? "<error>" : "<info>");
-        appendText(m_text, out);
-        out.append(m_kind == 'E' ? "</error>\r\n" : "</info>\r\n");
-        return;
-    case 'X':
-        if (!m_text)
-            return;
-        out.appendSb(*m_text);
-        out.append("\r\n");
-        return;
-    case 'T':
-        if (!m_name || !m_text)
-            return;
-        out.appendChar('<');
-        appendXmlName(*m_name, out);
-        out.appendChar('>');
-        appendText(m_text, out);
-        out.append("</");
-        appendXmlName(*m_name, out);
-        out.append(">\r\n");
-        return;
-    case 'C':
-        if (!m_name || !m_children)
-            return;
-        out.appendChar('<');
-        appendXmlName(*m_name, out);
-        out.append(">\r\n");
-        for (int i = 0; i < m_children->getCount(); ++i)
-            static_cast<const LogEntry2*>(m_children->elementAt(i))->renderXml(out);
-        out.append("</");
-        appendXmlName(*m_name, out);
-        out.append(">\r\n");
+void appendText(const char* text, StringBuffer& out) {
+    if (!needsCdata(text)) {
+        out.append(text);
         return;
     }
+    // A "]]>" inside would end the section early: split it across two sections.
+    out.append("<![CDATA[");
+    for (const char* end; (end = std::strstr(text, "]]>")) != nullptr; text = end + 3) {
+        out.appendBytes(text, static_cast<int>(end - text));
+        out.append("]]]]><![CDATA[>");
+    }
+    out.append(text);
+    out.append("]]>");
 }
 
-void LogEntry2::renderHtml(StringBuffer& out) const {
-    switch (m_kind) {
-    case 'E':
-    case 'I':
-    case 'X':
-        if (!m_text)
-            return;
-        appendEncoded(m_text, out);
-        out.append("<br>\r\n");
-        return;
-    case 'T':
-        if (!m_name || !m_text)
-            return;
-        out.appendSb(*m_name);
-        out.append(": ");
-        appendEncoded(m_text, out);
-        out.append("<br>\r\n");
-        return;
-    case 'C':
-        if (!m_name || !m_children)
-            return;
-        out.appendSb(*m_name);
-        out.append(":<blockquote>\r\n");
-        for (int i = 0; i < m_children->getCount(); ++i)
-            static_cast<const LogEntry2*>(m_children->elementAt(i))->renderHtml(out);
-        out.append("</blockquote>\r\n");
-        return;
-    }
+void appendEncoded(const char* text, StringBuffer& out) {
+    StringBuffer enc(text);
+    enc.encodeXmlEntities();
+    out.appendSb(enc);
 }
 
-void LogEntry2::renderText(StringBuffer& out, int depth) const {
-    switch (m_kind) {
-    case 'E':
-    case 'I':
-    case 'X':
-        if (!m_text)
-            return;
-        out.appendCharRepeated(' ', 2 * depth);
-        out.appendSb(*m_text);
-        out.append("\r\n");
-        return;
-    case 'T':
-        if (!m_name || !m_text)
-            return;
-        out.appendCharRepeated(' ', 2 * depth);
-        out.appendSb(*m_name);
-        out.append(": ");
-        out.appendSb(*m_text);
-        out.append("\r\n");
-        return;
-    case 'C':
-        if (!m_name || !m_children)
-            return;
-        out.appendCharRepeated(' ', 2 * depth);
-        out.appendSb(*m_name);
-        out.append(":\r\n");
-        for (int i = 0; i < m_children->getCount(); ++i)
-            static_cast<const LogEntry2*>(m_children->elementAt(i))->renderText(out, depth + 1);
-        return;
-    }
+bool isBlank(char c) {
+    return c == ' ' || c == '\t' || c == '\r' || c == '\n';
 }
+
+// The tag without surrounding blanks; empty when nothing is left.
+std::string_view trimmedTag(const char* tag) {
+    if (!tag)
+        return {};
+    std::string_view t(tag);
+    while (!t.empty() && isBlank(t.back()))
+        t.remove_suffix(1);
+    while (!t.empty() && isBlank(t.front()))
+        t.remove_prefix(1);
+    return t;
+}
+
+// Text of an integer, NUL-terminated, in a buffer big enough for any.
+template <class Int>
+const char* formatInt(char (&buf)[24], Int value, const char* prefix = "", int base = 10) {
+    const std::size_t n = std::strlen(prefix);
+    std::memcpy(buf, prefix, n);
+    *std::to_chars(buf + n, buf + sizeof buf - 1, value, base).ptr = '\0';
+    return buf;
+}
+
+} // namespace
 
 // ---------------------------------------------------------------- ErrorLog
 
-ErrorLog::ErrorLog() {
-    reset();
-}
-
-ErrorLog::~ErrorLog() {
-    delete static_cast<LogEntry2*>(m_stack.elementAt(0));
-}
-
 void ErrorLog::reset() {
-    delete static_cast<LogEntry2*>(m_stack.elementAt(0));
-    m_stack.removeAll();
-    LogEntry2* root = new (std::nothrow) LogEntry2();
-    if (!root)
-        return;
-    root->setContext("TessikLog");
-    m_stack.appendPtr(root);
+    m_records.clear();
+    m_open.clear();
+    m_used = 0;
 }
 
-void ErrorLog::addEntry(LogEntry2* entry) {
-    auto* current = static_cast<LogEntry2*>(m_stack.lastElement());
-    if (!current) {
-        delete entry;
-        return;
-    }
-    current->addChild(entry);
+bool ErrorLog::growPool(std::size_t n) {
+    constexpr std::size_t kMax = std::numeric_limits<std::uint32_t>::max();
+    if (n > kMax - m_used)
+        return false;
+    const std::size_t capacity = std::min(kMax, std::max<std::size_t>({2 * std::size_t{m_capacity}, m_used + n, 1024}));
+    std::unique_ptr<char[]> pool(new (std::nothrow) char[capacity]);
+    if (!pool)
+        return false;
+    if (m_used)
+        std::memcpy(pool.get(), m_pool.get(), m_used);
+    m_pool = std::move(pool);
+    m_capacity = static_cast<std::uint32_t>(capacity);
+    return true;
 }
 
-void ErrorLog::pushContext(LogEntry2* context) {
-    auto* current = static_cast<LogEntry2*>(m_stack.lastElement());
-    if (!current || !current->children()) {
-        delete context;
-        return;
+bool ErrorLog::store(std::string_view s, std::uint32_t& at) {
+    char* p = take(s.size() + 1);
+    if (!p)
+        return false;
+    std::memcpy(p, s.data(), s.size());
+    p[s.size()] = '\0';
+    at = static_cast<std::uint32_t>(p - m_pool.get());
+    return true;
+}
+
+// On failure the entry's strings are given back to the pool.
+bool ErrorLog::growRecords(char kind, std::uint32_t name, std::uint32_t text) {
+    try {
+        m_records.reserve(std::max<std::size_t>(64, 2 * m_records.capacity()));
+        return true;
+    } catch (const std::bad_alloc&) {
+        m_used = kind == 'T' || kind == 'C' ? name : text;
+        return false;
     }
-    int before = current->children()->getCount();
-    current->addChild(context);
-    // Only a context that made it into the tree becomes current.
-    if (current->children()->getCount() > before)
-        m_stack.appendPtr(context);
+}
+
+void ErrorLog::addLine(char kind, const char* text) {
+    std::uint32_t at = 0;
+    if (store(text, at))
+        add(kind, 0, at);
+}
+
+const char* ErrorLog::addTagged(std::string_view tag, const char* value) {
+    const std::size_t length = std::strlen(value);
+    if (tag.size() > std::numeric_limits<std::uint32_t>::max() - length - 2)
+        return nullptr;
+    char* p = take(tag.size() + length + 2);
+    if (!p)
+        return nullptr;
+    const auto name = static_cast<std::uint32_t>(p - m_pool.get());
+    std::memcpy(p, tag.data(), tag.size());
+    char* const end = p + tag.size();
+    for (char* c = p; (c = static_cast<char*>(std::memchr(c, ' ', static_cast<std::size_t>(end - c)))) != nullptr;)
+        *c++ = '_';
+    *end = '\0';
+    std::memcpy(p + tag.size() + 1, value, length + 1);
+    if (!add('T', name, name + static_cast<std::uint32_t>(tag.size()) + 1))
+        return nullptr;
+    return str(name);
+}
+
+void ErrorLog::pushContext(const char* name) {
+    std::uint32_t at = 0;
+    if (!store(name ? name : "", at))
+        return;
+    if (!add('C', at, 0))
+        return;
+    // Only a context that made it into the list becomes current.
+    try {
+        m_open.push_back(static_cast<std::uint32_t>(m_records.size() - 1));
+    } catch (const std::bad_alloc&) {
+        m_records.pop_back();
+        m_used = at;
+    }
 }
 
 void ErrorLog::popContext() {
-    if (m_stack.getCount() <= 1)
+    if (m_open.empty())
         return;
-    m_stack.removeAt(m_stack.getCount() - 1);
-    if (m_stack.getCount() <= 1)
-        return;
-    // A context in which nothing was logged vanishes.
-    auto* current = static_cast<LogEntry2*>(m_stack.lastElement());
-    ExtPtrArray* kids = current->children();
-    if (!kids || kids->getCount() == 0)
-        return;
-    auto* last = static_cast<LogEntry2*>(kids->lastElement());
-    if (last && last->kind() == 'C' && last->children() && last->children()->getCount() == 0)
-        delete static_cast<LogEntry2*>(kids->removeAt(kids->getCount() - 1));
+    const std::uint32_t left = m_open.back();
+    m_open.pop_back();
+    // A context in which nothing was logged vanishes, unless it stands
+    // directly under the root.
+    if (!m_open.empty() && left + 1 == m_records.size()) {
+        m_used = m_records.back().name;
+        m_records.pop_back();
+    }
 }
 
-const LogEntry2* ErrorLog::root() const {
-    return static_cast<const LogEntry2*>(m_stack.elementAt(0));
+// Each form walks the records in order; a context closes before the first
+// record that is not deeper than it.
+void ErrorLog::renderXml(StringBuffer& out) const {
+    std::vector<std::uint32_t> open;
+    auto close = [&](const char* name) {
+        out.append("</");
+        appendXmlName(name, out);
+        out.append(">\r\n");
+    };
+    out.append("<");
+    out.append(kRootName);
+    out.append(">\r\n");
+    for (std::uint32_t i = 0; i < m_records.size(); ++i) {
+        const Record& r = m_records[i];
+        for (; !open.empty() && m_records[open.back()].depth >= r.depth; open.pop_back())
+            close(str(m_records[open.back()].name));
+        switch (r.kind) {
+        case 'E':
+        case 'I':
+            out.append(r.kind == 'E' ? "<error>" : "<info>");
+            appendText(str(r.text), out);
+            out.append(r.kind == 'E' ? "</error>\r\n" : "</info>\r\n");
+            break;
+        case 'X':
+            out.append(str(r.text));
+            out.append("\r\n");
+            break;
+        case 'T':
+            out.appendChar('<');
+            appendXmlName(str(r.name), out);
+            out.appendChar('>');
+            appendText(str(r.text), out);
+            close(str(r.name));
+            break;
+        case 'C':
+            out.appendChar('<');
+            appendXmlName(str(r.name), out);
+            out.append(">\r\n");
+            open.push_back(i);
+            break;
+        }
+    }
+    for (; !open.empty(); open.pop_back())
+        close(str(m_records[open.back()].name));
+    close(kRootName);
+}
+
+void ErrorLog::renderHtml(StringBuffer& out) const {
+    std::uint32_t depth = 0; // contexts open below the root
+    out.append(kRootName);
+    out.append(":<blockquote>\r\n");
+    for (const Record& r : m_records) {
+        for (; depth >= r.depth; --depth)
+            out.append("</blockquote>\r\n");
+        switch (r.kind) {
+        case 'E':
+        case 'I':
+        case 'X':
+            appendEncoded(str(r.text), out);
+            out.append("<br>\r\n");
+            break;
+        case 'T':
+            out.append(str(r.name));
+            out.append(": ");
+            appendEncoded(str(r.text), out);
+            out.append("<br>\r\n");
+            break;
+        case 'C':
+            out.append(str(r.name));
+            out.append(":<blockquote>\r\n");
+            depth = r.depth;
+            break;
+        }
+    }
+    for (; depth > 0; --depth)
+        out.append("</blockquote>\r\n");
+    out.append("</blockquote>\r\n");
+}
+
+void ErrorLog::renderText(StringBuffer& out) const {
+    out.append(kRootName);
+    out.append(":\r\n");
+    for (const Record& r : m_records) {
+        out.appendCharRepeated(' ', static_cast<int>(2 * r.depth));
+        if (r.kind == 'T' || r.kind == 'C') {
+            out.append(str(r.name));
+            out.append(r.kind == 'T' ? ": " : ":\r\n");
+        }
+        if (r.kind != 'C') {
+            out.append(str(r.text));
+            out.append("\r\n");
+        }
+    }
 }
 
 // ---------------------------------------------------------------- Logger
@@ -321,15 +311,15 @@ Logger::~Logger() {
 }
 
 void Logger::setSessionLogPath(const char* utf8Path) {
+    XString path;
+    path.setFromUtf8(utf8Path);
     CritSecExitor lock(*this);
-    m_sessionLogPath.setFromUtf8(utf8Path);
+    m_sessionLogPath = path.getUtf8();
 }
 
 // Under the lock. The indentation is that of the depth before the call.
-void Logger::echo(const char* format, const char* a, const char* b) {
-    if (m_sessionLogPath.getSizeUtf8() == 0)
-        return;
-    FILE* f = std::fopen(m_sessionLogPath.getUtf8(), "a");
+void Logger::appendToSessionLog(const char* format, const char* a, const char* b) {
+    FILE* f = std::fopen(m_sessionLogPath.c_str(), "a");
     if (!f)
         return;
     StringBuffer indent;
@@ -341,34 +331,26 @@ void Logger::echo(const char* format, const char* a, const char* b) {
 void Logger::getLogXml(StringBuffer& out) {
     CritSecExitor lock(*this);
     out.clear();
-    if (m_log.root())
-        m_log.root()->renderXml(out);
+    m_log.renderXml(out);
 }
 
 void Logger::getLogHtml(StringBuffer& out) {
     CritSecExitor lock(*this);
     out.clear();
-    if (m_log.root())
-        m_log.root()->renderHtml(out);
+    m_log.renderHtml(out);
 }
 
 void Logger::getLogText(StringBuffer& out) {
     CritSecExitor lock(*this);
     out.clear();
-    if (m_log.root())
-        m_log.root()->renderText(out, 0);
+    m_log.renderText(out);
 }
 
 bool Logger::addLine(char kind, const char* text, bool doEcho) {
     if (!text)
         return true;
     CritSecExitor lock(*this);
-    LogEntry2* e = new (std::nothrow) LogEntry2();
-    bool made = e && (kind == 'E' ? e->setError(text) : kind == 'I' ? e->setInfo(text) : e->setXml(text));
-    if (made)
-        m_log.addEntry(e);
-    else
-        delete e;
+    m_log.addLine(kind, text);
     if (doEcho)
         echo("%s%s\n%s", text, "");
     return true;
@@ -393,11 +375,7 @@ bool Logger::clearLog() {
 
 bool Logger::enterContext(const char* name, bool) {
     CritSecExitor lock(*this);
-    LogEntry2* e = new (std::nothrow) LogEntry2();
-    if (e && e->setContext(name))
-        m_log.pushContext(e);
-    else
-        delete e;
+    m_log.pushContext(name);
     echo("%s%s:\n%s", name, "");
     ++m_depth;
     return true;
@@ -412,19 +390,15 @@ bool Logger::leaveContext() {
     return true;
 }
 
+// A tag of nothing but blanks logs nothing.
 bool Logger::addTagged(const char* tag, const char* value, bool doEcho) {
-    StringBuffer t;
-    normaliseTag(tag, t);
-    if (t.getSize() == 0)
+    const std::string_view trimmed = trimmedTag(tag);
+    if (trimmed.empty())
         return false;
     CritSecExitor lock(*this);
-    LogEntry2* e = new (std::nothrow) LogEntry2();
-    if (e && e->setTagValue(t.getString(), value))
-        m_log.addEntry(e);
-    else
-        delete e;
-    if (doEcho)
-        echo("%s%s: %s\n", t.getString(), value);
+    const char* stored = m_log.addTagged(trimmed, value);
+    if (stored && doEcho)
+        echo("%s%s: %s\n", stored, value);
     return true;
 }
 
@@ -433,27 +407,23 @@ bool Logger::logData(const char* tag, const char* value) {
 }
 
 bool Logger::logDataLong(const char* tag, int value) {
-    char buf[16];
-    std::snprintf(buf, sizeof buf, "%d", value);
-    return addTagged(tag, buf, true);
+    char buf[24];
+    return addTagged(tag, formatInt(buf, value), true);
 }
 
 bool Logger::logDataInt64(const char* tag, std::int64_t value) {
     char buf[24];
-    std::snprintf(buf, sizeof buf, "%lld", static_cast<long long>(value));
-    return addTagged(tag, buf, false);
+    return addTagged(tag, formatInt(buf, value), false);
 }
 
 bool Logger::logHex(const char* tag, unsigned int value) {
-    char buf[16];
-    std::snprintf(buf, sizeof buf, "0x%x", value);
-    return addTagged(tag, buf, false);
+    char buf[24];
+    return addTagged(tag, formatInt(buf, value, "0x", 16), false);
 }
 
 void Logger::logTickCount(const char* tag) {
-    char buf[16];
-    std::snprintf(buf, sizeof buf, "%x", platform::GetTickCount());
-    addTagged(tag, buf, false);
+    char buf[24];
+    addTagged(tag, formatInt(buf, platform::GetTickCount(), "", 16), false);
 }
 
 bool Logger::saveLogXml(const char* path) {
