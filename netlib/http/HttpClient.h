@@ -40,6 +40,12 @@ inline constexpr unsigned int kRequestFirstChunkCount = 20;
 // A body sent from where it lies goes in pieces this large: the socket takes
 // what it has room for, and an early answer is looked for between them.
 inline constexpr unsigned int kBodySendChunk = 1024 * 1024;
+// What such a body may leave queued in the kernel and not yet sent. With
+// megabytes queued, bytes leave only as the server's acknowledgements
+// arrive, on a loopback peer inside the server's own reads: it then sees no
+// round trip to size its receive window by, keeps its first one, and spends
+// its time on our sending. Kept small, each piece leaves from our own send.
+inline constexpr unsigned int kBodyUnsentBytes = 64 * 1024;
 inline constexpr int kMaxAttempts = 2;
 inline constexpr const char* kTlsFailReasonTag = "tlsFailReason";
 inline constexpr const char* kMsgUnverifiedConnection =

@@ -425,9 +425,11 @@ bool HttpClient::sendRequestObject(HttpControl& options, bool tls, HttpRequest& 
                                     whole ? 1 : http_conn::kRequestFirstChunkCount, options.SendBufferSize,
                                     options.HeartbeatMs, log, pm, m_receivedDuringSend);
         // The body goes from the caller's bytes as it lies.
-        if (ok && bodyAfterSize != 0)
+        if (ok && bodyAfterSize != 0) {
+            m_conn.socket().limitUnsentBytes(http_conn::kBodyUnsentBytes);
             ok = m_conn.sendBytesDuplex(bodyAfter->getData(), bodyAfterSize, http_conn::kBodySendChunk, 0,
                                         http_conn::kBodySendChunk, options.HeartbeatMs, log, pm, m_receivedDuringSend);
+        }
     }
     XString& bodyFile = request.bodyFilePath();
     if (bodyFile.getSizeUtf8() != 0) {

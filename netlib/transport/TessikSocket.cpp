@@ -81,6 +81,7 @@ void TessikSocket::closeSocket() {
         m_receiveBuffer.clear();
     }
     m_receiveTimeoutSet = 0;
+    m_unsentLimitSet = 0;
     m_connected = false;
 }
 
@@ -89,6 +90,7 @@ void TessikSocket::takeOver(TessikSocket& other) {
     m_connected = other.m_connected;
     m_socket = other.m_socket;
     m_receiveTimeoutSet = other.m_receiveTimeoutSet;
+    m_unsentLimitSet = other.m_unsentLimitSet;
     m_lastSendError = other.m_lastSendError;
     m_idleTimeoutMs = other.m_idleTimeoutMs;
     m_connectTimeoutMs = other.m_connectTimeoutMs;
@@ -113,6 +115,15 @@ void TessikSocket::applyBufferSizes() {
     }
     if (m_receiveBufferSize >= kMinBufferSize && m_receiveBufferSize < kMaxBufferSize) {
         platform::SocketSetOption(m_socket, SOL_SOCKET, SO_RCVBUF, static_cast<int>(m_receiveBufferSize));
+    }
+}
+
+void TessikSocket::limitUnsentBytes(unsigned int bytes) {
+    if (m_socket == platform::INVALID_SOCKET || bytes == m_unsentLimitSet) {
+        return;
+    }
+    if (platform::SocketSetOption(m_socket, IPPROTO_TCP, TCP_NOTSENT_LOWAT, static_cast<int>(bytes))) {
+        m_unsentLimitSet = bytes;
     }
 }
 

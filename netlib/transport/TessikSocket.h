@@ -127,6 +127,9 @@ public:
                        ClsSocksClient& settings);
 
     // Sending.
+    // Bounds the bytes the kernel holds queued but not yet sent, set only
+    // when it changes; 0 gives back the system's own bound.
+    void limitUnsentBytes(unsigned int bytes);
     bool sendBytes(const unsigned char* data, unsigned int len, unsigned int chunkSize, unsigned int heartbeatMs,
                    LogBase& log, ProgressMonitor* pm);
     bool sendSb(const StringBuffer& sb, unsigned int chunkSize, unsigned int heartbeatMs, LogBase& log,
@@ -224,6 +227,8 @@ private:
     // The receive time-out set on the socket, so that it is set only when it
     // changes; 0 for none set.
     unsigned int m_receiveTimeoutSet = 0;
+    // The unsent-bytes bound set on the socket; 0 for the system's.
+    unsigned int m_unsentLimitSet = 0;
     unsigned int m_connectTimeoutMs;
     int m_lastSendError;
     StringBuffer m_remoteIp;

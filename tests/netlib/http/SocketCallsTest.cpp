@@ -2,8 +2,10 @@
 // connection is made with TCP_NODELAY (a request's head and body go out in
 // separate writes, and without it the second waits for the server's delayed
 // acknowledgement), the socket's blocking mode is set only while it
-// connects, never again between or during requests, and the account
-// database is read at most once however many public methods run.
+// connects, never again between or during requests, the account database is
+// read at most once however many public methods run, and a body sent from
+// the caller's bytes after the head bounds what the kernel holds unsent
+// (TCP_NOTSENT_LOWAT), once per connection.
 //
 // The requests run in a child: this executable again, under strace, running
 // the disabled test below, which the suite itself never runs.
@@ -21,6 +23,8 @@
 #include "netlib/core/Logger.h"
 #include "netlib/core/XString.h"
 #include "netlib/http/ClsHttp.h"
+#include "netlib/http/HttpClient.h"
+#include "netlib/http/HttpRequest.h"
 #include "netlib/text/TextServices.h"
 #include "tests/netlib/http/AuthTestSupport.h"
 #include "tests/support/LoopbackPeers.h"
@@ -43,6 +47,10 @@ void runRequests(int httpPort, int tlsPort) {
     const std::string tls = "https://127.0.0.1:" + std::to_string(tlsPort);
     DataBuffer body;
     body.append(std::string(1000, 'p').data(), 1000);
+    // Too large to join the head: it follows it from where it lies.
+    const std::string large(3 * http_req::kInlineBodyBytes, 'q');
+    DataBuffer largeBody;
+    largeBody.append(large.data(), static_cast<unsigned int>(large.size()));
     for (int i = 0; i < kRounds; ++i) {
         Logger log;
         XString url, type, reply;
@@ -52,6 +60,9 @@ void runRequests(int httpPort, int tlsPort) {
         url.setFromUtf8((plain + "/dav/entry.txt").c_str());
         type.setFromUtf8("text/plain");
         EXPECT_TRUE(http.PutBinary(url, body, type, false, false, reply, false, nullptr, log))
+            << authtest::logText(log);
+        url.setFromUtf8((plain + "/dav/large.bin").c_str());
+        EXPECT_TRUE(http.PutBinary(url, largeBody, type, false, false, reply, false, nullptr, log))
             << authtest::logText(log);
         url.setFromUtf8((tls + "/").c_str());
         EXPECT_TRUE(http.QuickGet(url, got, false, nullptr, log)) << authtest::logText(log);
@@ -99,18 +110,31 @@ TEST(SocketCalls, NoDelayOnEveryConnectionAndNoModeChangesBetweenRequests) {
     const std::regex connect(R"(connect\((\d+), \{sa_family=AF_INET, sin_port=htons\((\d+)\))");
     const std::regex noDelay(R"(setsockopt\((\d+), SOL_TCP, TCP_NODELAY, \[1\], 4\) = 0)");
     const std::regex setMode(R"(fcntl\((\d+), F_SETFL, )");
-    std::set<std::string> noDelayFds;
-    int connects = 0, connectsWithoutNoDelay = 0, modeChanges = 0, passwdOpens = 0;
+    const std::regex unsentLimit(R"(setsockopt\((\d+), SOL_TCP, TCP_NOTSENT_LOWAT, \[(\d+)\], 4\) = 0)");
+    std::set<std::string> noDelayFds, plainFds;
+    int connects = 0, plainConnects = 0, connectsWithoutNoDelay = 0, modeChanges = 0, passwdOpens = 0;
+    int unsentLimits = 0, unsentLimitsElsewhere = 0;
     std::istringstream lines(grvtest::ReadFile(trace));
     for (std::string line; std::getline(lines, line);) {
         std::smatch m;
         if (std::regex_search(line, m, noDelay)) {
             noDelayFds.insert(m[1]);
+        } else if (std::regex_search(line, m, unsentLimit)) {
+            if (plainFds.count(m[1]) != 0 && std::stoul(m[2]) == http_conn::kBodyUnsentBytes)
+                ++unsentLimits;
+            else
+                ++unsentLimitsElsewhere;
         } else if (std::regex_search(line, m, connect)) {
             const int port = std::stoi(m[2]);
             if (port != nginx.httpPort && port != nginx.tlsPort)
                 continue;
             ++connects;
+            if (port == nginx.httpPort) {
+                ++plainConnects;
+                plainFds.insert(m[1]);
+            } else {
+                plainFds.erase(m[1]);
+            }
             if (noDelayFds.count(m[1]) == 0)
                 ++connectsWithoutNoDelay;
             // The next socket on this number sets it anew.
@@ -128,4 +152,9 @@ TEST(SocketCalls, NoDelayOnEveryConnectionAndNoModeChangesBetweenRequests) {
     // On and off around each connect, and nothing else.
     EXPECT_LE(modeChanges, 2 * connects);
     EXPECT_LE(passwdOpens, 1);
+    // The bound on the plain connection that carried the large bodies, set
+    // when first needed and kept: not once per request.
+    EXPECT_GE(unsentLimits, 1);
+    EXPECT_LE(unsentLimits, plainConnects) << "of " << plainConnects;
+    EXPECT_EQ(unsentLimitsElsewhere, 0);
 }
