@@ -65,20 +65,10 @@ void StringBuffer::initFromBytes(const char* bytes, std::int64_t n, int growBy) 
     m_data[n] = 0;
 }
 
-StringBuffer::StringBuffer() : m_magic(kAliveMarker), m_kind(0), m_length(0), m_growBy(kDefaultCapacity) {
-    m_data = static_cast<char*>(memAlloc(kDefaultCapacity));
-    m_capacity = kDefaultCapacity;
-    if (!m_data) {
-        m_data = static_cast<char*>(memAlloc(kFallbackCapacity));
-        m_capacity = kFallbackCapacity;
-    }
-    if (!m_data) {
-        m_data = g_sharedEmpty;
-        m_capacity = 1;
-        return;
-    }
-    m_data[0] = 0;
-}
+// No block until the first byte arrives: most buffers of a request's objects
+// are never written, and allocating for each cost more than the request.
+StringBuffer::StringBuffer()
+    : m_magic(kAliveMarker), m_kind(0), m_data(g_sharedEmpty), m_capacity(1), m_length(0), m_growBy(kDefaultCapacity) {}
 
 StringBuffer::StringBuffer(const char* text) {
     if (!text) {

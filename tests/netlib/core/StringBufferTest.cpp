@@ -136,12 +136,94 @@ TEST(StringBufferGrowth, AllocationFailureFallsBackToSharedEmpty) {
     small.append("later"); // grows out of the shared empty text
     EXPECT_EQ(str(small), "later");
 
+    StringBuffer unwritten; // holds no block until its first byte
     tessik::testing::failAllocationAfter(0);
-    StringBuffer fallback; // 202 fails, 4 bytes succeed
-    EXPECT_EQ(fallback.getCapacity(), 4);
-    fallback.clear();
-    fallback.append("ok");
-    EXPECT_EQ(str(fallback), "ok");
+    unwritten.append("lost");
+    EXPECT_TRUE(unwritten.appendFailed());
+    EXPECT_STREQ(unwritten.getString(), "");
+    unwritten.append("ok");
+    EXPECT_EQ(str(unwritten), "ok");
+}
+
+// A buffer nothing was written to yet shares one empty text: every operation
+// must leave that alone and give what the same steps give on std::string.
+TEST(StringBufferGrowth, FirstWritesToAnUnwrittenBuffer) {
+    struct Case {
+        const char* what;
+        void (*apply)(StringBuffer&);
+        std::string want;
+    };
+    const Case cases[] = {
+        {"appendChar", [](StringBuffer& b) { b.appendChar('x'); }, "x"},
+        {"appendCharRepeated", [](StringBuffer& b) { b.appendCharRepeated('-', 300); }, std::string(300, '-')},
+        {"appendInt", [](StringBuffer& b) { b.appendInt(INT_MIN); }, std::to_string(INT_MIN)},
+        {"prepend", [](StringBuffer& b) { b.prepend("ab"); }, "ab"},
+        {"prependZeroIfOddLength", [](StringBuffer& b) { b.prependZeroIfOddLength(); }, ""},
+        {"setString", [](StringBuffer& b) { b.setString("set"); }, "set"},
+        {"appendSb of empty", [](StringBuffer& b) { b.appendSb(StringBuffer()); }, ""},
+        {"trim, collapse, case",
+         [](StringBuffer& b) {
+             b.trimWhitespace();
+             b.collapseWhitespace();
+             b.toLowerCase();
+             b.toUpperCase();
+             b.toCRLF();
+             b.toLF();
+             b.encodeXmlEntities();
+         },
+         ""},
+        {"replace and remove",
+         [](StringBuffer& b) {
+             b.replaceAll("a", "b");
+             b.replaceFirst("a", "b");
+             b.replaceChar('a', 'b');
+             b.removeChar('a');
+             b.shorten(0);
+             b.chopAtFirstChar('a');
+         },
+         ""},
+        {"reserveExtra then append",
+         [](StringBuffer& b) {
+             b.reserveExtra(10);
+             b.append("0123456789");
+         },
+         "0123456789"},
+        {"shrinkToFit then append",
+         [](StringBuffer& b) {
+             b.shrinkToFit();
+             b.append("s");
+         },
+         "s"},
+        {"secureClear then appendHex",
+         [](StringBuffer& b) {
+             b.secureClear();
+             b.appendHex("\x01\xff", 2);
+         },
+         "01FF"},
+        {"copy of it, appended",
+         [](StringBuffer& b) {
+             StringBuffer copy(b);
+             copy.append("c");
+             b.setSb(copy);
+         },
+         "c"},
+    };
+    for (const Case& c : cases) {
+        StringBuffer b;
+        c.apply(b);
+        EXPECT_EQ(str(b), c.want) << c.what;
+        EXPECT_EQ(b.getString()[b.getSize()], '\0') << c.what;
+        EXPECT_FALSE(b.appendFailed()) << c.what;
+        StringBuffer fresh;
+        EXPECT_STREQ(fresh.getString(), "") << "after " << c.what;
+    }
+    StringBuffer b;
+    int len = -1;
+    char* taken = b.takeData(&len);
+    ASSERT_NE(taken, nullptr);
+    EXPECT_EQ(len, 0);
+    EXPECT_STREQ(taken, "");
+    tessik::memFree(taken);
 }
 
 TEST(StringBufferAdopt, TakeDataHandsOverTheBlock) {
