@@ -26,8 +26,6 @@ char g_sharedEmpty[1] = {0};
 
 constexpr std::int64_t kMaxCapacity = INT_MAX;
 constexpr int kGrowByLimit = 500000;
-// The smallest block worth asking for once the default one was refused.
-constexpr int kFallbackCapacity = 4;
 // The growth step of a buffer that took over a byte buffer's block.
 constexpr int kTakenOverGrowBy = 1024;
 // What a destroyed buffer's pointer and counts are overwritten with.
@@ -52,7 +50,9 @@ void StringBuffer::initFromBytes(const char* bytes, std::int64_t n, int growBy) 
     m_kind = 0;
     m_length = 0;
     m_growBy = growBy;
-    m_data = (n + 1 <= kMaxCapacity) ? static_cast<char*>(memAlloc(static_cast<std::uint64_t>(n + 1))) : nullptr;
+    // An empty text takes no block, as a new buffer does not.
+    m_data =
+        (n > 0 && n + 1 <= kMaxCapacity) ? static_cast<char*>(memAlloc(static_cast<std::uint64_t>(n + 1))) : nullptr;
     if (!m_data) {
         m_data = g_sharedEmpty;
         m_capacity = 1;
@@ -71,21 +71,7 @@ StringBuffer::StringBuffer()
     : m_magic(kAliveMarker), m_kind(0), m_data(g_sharedEmpty), m_capacity(1), m_length(0), m_growBy(kDefaultCapacity) {}
 
 StringBuffer::StringBuffer(const char* text) {
-    if (!text) {
-        initFromBytes("", 0, kDefaultGrowBy);
-        if (m_data != g_sharedEmpty) {
-            // A small block holding the empty text.
-            char* block = static_cast<char*>(memAlloc(kFallbackCapacity));
-            if (block) {
-                memFree(m_data);
-                m_data = block;
-                m_data[0] = 0;
-                m_capacity = kFallbackCapacity;
-            }
-        }
-        return;
-    }
-    initFromBytes(text, static_cast<std::int64_t>(std::strlen(text)), kDefaultGrowBy);
+    initFromBytes(text, text ? static_cast<std::int64_t>(std::strlen(text)) : 0, kDefaultGrowBy);
 }
 
 StringBuffer::StringBuffer(const StringBuffer& other) : TessikObject(other) {

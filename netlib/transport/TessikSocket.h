@@ -127,8 +127,8 @@ public:
                        ClsSocksClient& settings);
 
     // Sending.
-    // Bounds the bytes the kernel holds queued but not yet sent, set only
-    // when it changes; 0 gives back the system's own bound.
+    // Bounds the bytes the kernel holds queued but not yet sent; set on the
+    // socket only when it changes.
     void limitUnsentBytes(unsigned int bytes);
     bool sendBytes(const unsigned char* data, unsigned int len, unsigned int chunkSize, unsigned int heartbeatMs,
                    LogBase& log, ProgressMonitor* pm);

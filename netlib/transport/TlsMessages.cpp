@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstring>
 #include <memory>
+#include <utility>
 
 #include "netlib/core/LogBase.h"
 #include "netlib/core/StringBuffer.h"
@@ -306,13 +307,10 @@ TlsCertificates* parseCertificates(const unsigned char* body, std::uint32_t n, L
         {
             LogContext certCtx(log, "Certificate");
             log.logDataLong("derSize", static_cast<int>(length));
-            if (msg->count() == 0) {
-                msg->leaf = loadTlsCertificate(*der, log);
-                logTlsCertificate(msg->leaf.get(), "certSubjectCN", "certSerial", "certIssuerCN", log);
-            } else {
-                logTlsCertificate(loadTlsCertificate(*der, log).get(), "certSubjectCN", "certSerial", "certIssuerCN",
-                                  log);
-            }
+            std::shared_ptr<Certificate> cert = loadTlsCertificate(*der, log);
+            logTlsCertificate(cert.get(), "certSubjectCN", "certSerial", "certIssuerCN", log);
+            if (msg->count() == 0)
+                msg->leaf = std::move(cert);
         }
         msg->certs.appendPtr(der.release());
     }
