@@ -19,6 +19,14 @@ void urlHost(const char* url, StringBuffer& host) {
     TessikUrl::crackUrlHostOnly(url, host);
 }
 
+// The verbs the URL road sends without a body.
+bool verbWithoutBody(const StringBuffer& verb) {
+    for (const char* v : {"GET", "HEAD", "DELETE", "OPTIONS", "TRACE"})
+        if (verb.equalsNoCase(v))
+            return true;
+    return false;
+}
+
 } // namespace
 
 ClsHttp::ClsHttp()
@@ -116,6 +124,24 @@ ClsHttpResponse* ClsHttp::requestFollowRedirect(const char* host, int port, bool
         return response;
     log.logInfo("Following redirect after POST response");
     log.logData("redirectUrl", location.getString());
+    if (!HttpClient::checkRedirectScheme(location.getString(), log)) {
+        delete response;
+        return nullptr;
+    }
+    // The redirect is fetched by a request without a body: a verb that
+    // takes one is not followed (its 302 is the answer), POST turns into
+    // GET, as browsers and curl do.
+    StringBuffer verb;
+    request.request().getVerb(verb);
+    StringBuffer redirectVerb(m_options.RedirectVerb.getSize() != 0 ? m_options.RedirectVerb
+                              : verb.equalsNoCase("POST")             ? StringBuffer("GET")
+                                                                      : verb);
+    if (!verbWithoutBody(redirectVerb)) {
+        log.logInfo(http_redirect::kMsgBodyVerbNotFollowed);
+        log.logData("verb", redirectVerb.getString());
+        ok = true;
+        return response;
+    }
     StringBuffer target;
     HttpClient::resolveRedirectTarget(requested.getString(), location.getString(), target);
     if (target.getSize() == 0) {
@@ -153,8 +179,8 @@ ClsHttpResponse* ClsHttp::requestFollowRedirect(const char* host, int port, bool
     if (m_options.RedirectVerb.getSize() != 0) {
         log.logInfo("Using explicitly set RedirectVerb.");
         log.logData("redirectVerb", m_options.RedirectVerb.getString());
-        m_options.HttpMethod.setSb(m_options.RedirectVerb);
     }
+    m_options.HttpMethod.setSb(redirectVerb);
     // Credentials stay with the host they were given for, and never go
     // from https down to plain http.
     StringBuffer fromHost;
@@ -165,8 +191,14 @@ ClsHttpResponse* ClsHttp::requestFollowRedirect(const char* host, int port, bool
     std::unique_ptr<CredentialsWithheld> withheld;
     if (!fromHost.equalsNoCaseSb(toHost) || downgrade)
         withheld = std::make_unique<CredentialsWithheld>(m_options);
+    std::unique_ptr<CallerFieldsWithheld> callerFields;
+    if (!HttpClient::sameOrigin(requested.getString(), target.getString())) {
+        log.logInfo(http_redirect::kMsgCallerFieldsWithheld);
+        callerFields = std::make_unique<CallerFieldsWithheld>(m_options);
+    }
     ok = m_pool.quickRequest(target.getString(), m_options, *body, *into, log, &monitor, verbose);
     withheld.reset();
+    callerFields.reset();
     if (!useCallerBuffer && into->responseHeader.getStatusCode() == 0) {
         delete response;
         return nullptr;

@@ -247,6 +247,14 @@ ClsHttpResponse* ClsHttp::GetHead(XString& url, bool nested, ProgressEvent* prog
     StringBuffer host, login, password, path, query, fragment;
     int port = kPlainPort;
     TessikUrl::crackUrl(frame.url(), host, port, login, password, path, query, fragment);
+    // The query goes out as written, as on the GET road: taken apart into
+    // parameters it would come back re-encoded.
+    request.request().reqData().removeAll();
+    if (query.getSize() != 0) {
+        path.appendChar('?');
+        path.appendSb(query);
+    }
+    request.setPath(path.getString());
     const bool tls = beginsWithHttps(StringBuffer(frame.url()));
     if (m_verboseLogging) {
         request.logRequest(log);
@@ -419,6 +427,9 @@ bool ClsHttp::sendBody(const char* verb, XString& url, DataBuffer& bytes, XStrin
             request.addHeaderAnsi("Content-Encoding", "gzip");
     }
     request.addHeaderAnsi("Content-Type", contentType.getUtf8());
+    // Cut at a NUL, the type would go out as another one.
+    if (TessikUrl::holdsNul(contentType.getUtf8Sb()))
+        request.request().markBadField();
     RequestTarget target;
     if (!requestFromUrl(url.getUtf8(), request, target, log))
         return false;

@@ -91,6 +91,27 @@ void Cookie::setNameValue(const char* name, const char* value) {
         delete pair;
 }
 
+bool Cookie::isSendableText(const StringBuffer& text) {
+    constexpr unsigned char kFirstPrintable = 0x20;
+    constexpr unsigned char kDelete = 0x7F;
+    const char* p = text.getString();
+    for (int i = 0; i < text.getSize(); ++i) {
+        const auto c = static_cast<unsigned char>(p[i]);
+        if ((c < kFirstPrintable && c != '\t') || c == kDelete)
+            return false;
+    }
+    return true;
+}
+
+bool Cookie::pairsSendable() const {
+    for (int i = 0; i < m_pairs.getCount(); ++i) {
+        auto* pair = static_cast<StringPair*>(m_pairs.elementAt(i));
+        if (pair != nullptr && (!isSendableText(*pair->getKeyBuf()) || !isSendableText(*pair->getValueBuf())))
+            return false;
+    }
+    return true;
+}
+
 bool Cookie::matchesRequest(const char* domain, const char* path, bool secureChannel) const {
     if (m_secure && !secureChannel)
         return false;

@@ -46,6 +46,11 @@ public:
     // Replaces the value of the first pair of that name (any case), else
     // appends a pair.
     void setNameValue(const char* name, const char* value);
+    // A name or value holding a control byte other than TAB is never kept
+    // or sent: it would end the Cookie line early or break it for a strict
+    // server, on every later request to the domain.
+    static bool isSendableText(const StringBuffer& text);
+    bool pairsSendable() const;
 
     // Whether it goes with a request for domain and path: the domain
     // without its leading dot equals the request's (any case), or the

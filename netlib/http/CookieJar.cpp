@@ -42,7 +42,9 @@ void CookieJar::buildCookieHeaderValue(const char* domain, const char* path, boo
             StringBuffer value;
             cookie->getPairName(k, name);
             cookie->getPairValue(k, value);
-            if (written.containsKey(name.getString()))
+            // A folder written before such cookies were refused may hold one.
+            if (written.containsKey(name.getString()) || !Cookie::isSendableText(name) ||
+                !Cookie::isSendableText(value))
                 continue;
             if (!first)
                 out.append("; ");

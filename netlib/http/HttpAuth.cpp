@@ -168,6 +168,16 @@ CredentialsWithheld::~CredentialsWithheld() {
     m_password.secureClear();
 }
 
+CallerFieldsWithheld::CallerFieldsWithheld(HttpControl& options) : m_options(options) {
+    m_kept.copyFrom(options.extraHeaders);
+    options.extraHeaders.removeField("Authorization", true);
+    options.extraHeaders.removeField("Cookie", true);
+}
+
+CallerFieldsWithheld::~CallerFieldsWithheld() {
+    m_options.extraHeaders.copyFrom(m_kept);
+}
+
 void basicCredentials(XString& login, XString& password, bool ansi, StringBuffer& out) {
     StringBuffer pair;
     pair.append(ansi ? login.getAnsi() : login.getUtf8());

@@ -5,6 +5,7 @@
 
 #include "netlib/core/StringBuffer.h"
 #include "netlib/core/XString.h"
+#include "netlib/http/MimeHeader.h"
 
 namespace tessik {
 
@@ -38,6 +39,21 @@ private:
     XString m_login;
     XString m_password;
     StringBuffer m_digest;
+};
+
+// The Authorization and Cookie fields a caller put among the options'
+// extra fields, kept out of one call (a redirect that leaves their scheme,
+// host or port); they come back when it ends.
+class CallerFieldsWithheld {
+public:
+    explicit CallerFieldsWithheld(HttpControl& options);
+    ~CallerFieldsWithheld();
+    CallerFieldsWithheld(const CallerFieldsWithheld&) = delete;
+    CallerFieldsWithheld& operator=(const CallerFieldsWithheld&) = delete;
+
+private:
+    HttpControl& m_options;
+    MimeHeader m_kept;
 };
 
 // "Basic " and the Base64 of login ":" password, taken as UTF-8 (the

@@ -89,6 +89,12 @@ inline constexpr const char* kMsgNoNewUrl = "Failed to construct new URL";
 inline constexpr const char* kMsgAborted = "Aborted by application.";
 inline constexpr const char* kMsgCredentialsWithheld =
     "The login and password stay behind: the redirect leaves their host or goes down to http.";
+inline constexpr const char* kMsgCallerFieldsWithheld =
+    "The caller's Authorization and Cookie fields stay behind: the redirect leaves their scheme, host or port.";
+inline constexpr const char* kMsgSchemeRefused =
+    "Redirect to a scheme other than http or https: refused, no request was made to it.";
+inline constexpr const char* kMsgBodyVerbNotFollowed =
+    "Redirect not followed: the request's verb would go again without its body; the 302 is the answer.";
 } // namespace http_redirect
 
 namespace http_auth {
@@ -371,7 +377,14 @@ public:
     // is when it has a scheme, on the same scheme and host when it begins
     // with one '/', else resolved by resolveRedirectUrl (UrlResolve.h).
     // Empty when the request URL has no host part.
+    // A location naming a scheme other than http and https resolves to
+    // nothing: it is no path on the same server.
     static void resolveRedirectTarget(const char* requestUrl, const char* location, StringBuffer& target);
+    // False, the reason logged, for a location with a scheme other than
+    // http and https (file:, ftp:, data:, javascript:, mailto: ...).
+    static bool checkRedirectScheme(const char* location, LogBase& log);
+    // Whether two absolute URLs share scheme, host (any case) and port.
+    static bool sameOrigin(const char* a, const char* b);
 
 private:
     class ExchangeScope;

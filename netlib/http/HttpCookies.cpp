@@ -20,6 +20,8 @@ namespace tessik {
 namespace {
 
 constexpr std::int64_t kMsPerSecond = 1000;
+constexpr const char* kMsgCookieControlByte =
+    "A cookie's name or value holds a control byte other than TAB: the cookie is dropped.";
 
 std::int64_t nowUnixSeconds() {
     return platform::CurrentUnixTimeMs() / kMsPerSecond;
@@ -94,6 +96,10 @@ bool HttpClient::storeSetCookies(const HttpResponseHeader& header, HttpControl& 
     CookieMgr store;
     for (int i = 0; i < cookies.getCount(); ++i) {
         auto* cookie = static_cast<Cookie*>(cookies.elementAt(i));
+        if (!cookie->pairsSendable()) {
+            log.logError(kMsgCookieControlByte);
+            continue;
+        }
         cookie->fixExpiry(now);
         cookie->logCookie(log);
         store.SaveCookie(options.CookieDir.getString(), &options.stringTable, host, *cookie, now, log, pm);

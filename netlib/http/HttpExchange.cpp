@@ -65,9 +65,22 @@ bool HttpClient::checkSendable(const char* url, const HttpControl& options, LogB
         log.logError(url_msg::kControlByteInUrl);
         return false;
     }
-    if (fieldsHoldLineBreak(options.extraHeaders)) {
+    // Every option a road writes into a head, whichever road this is.
+    const StringBuffer* fields[] = {&options.UserAgent,     &options.Referer,        &options.Accept,
+                                    &options.AcceptCharset, &options.AcceptLanguage, &options.ConnectionHeader};
+    bool broken = fieldsHoldLineBreak(options.extraHeaders);
+    for (const StringBuffer* field : fields)
+        broken = broken || TessikUrl::holdsLineBreak(*field);
+    if (broken) {
         log.logError(url_msg::kLineBreakInField);
         return false;
+    }
+    // Empty means GET, or the verb kept.
+    for (const StringBuffer* verb : {&options.HttpMethod, &options.RedirectVerb}) {
+        if (verb->getSize() != 0 && !TessikUrl::isToken(*verb)) {
+            log.logError(url_msg::kVerbNotToken);
+            return false;
+        }
     }
     return true;
 }
@@ -297,11 +310,25 @@ bool HttpClient::sendRequestObject(HttpControl& options, bool tls, HttpRequest& 
         }
         request.setHeader("Host", host.getString());
     }
-    // The proxy's credentials are for the proxy: inside a tunnel the
+    StringBuffer proxyHost;
+    std::uint32_t proxyPort = http_opt::kDefaultProxyPort;
+    options.getProxy(tls ? "https://" : "http://", proxyHost, proxyPort, log, 0);
+    // The proxy's credentials are for a proxy only: inside a tunnel the
     // request goes to the origin, and the CONNECT carried them.
+    // Nor do they stay in the caller's request for a later run without one.
+    struct ProxyFieldScope {
+        HttpRequest& request;
+        bool added = false;
+        ~ProxyFieldScope() {
+            if (added)
+                request.removeHeader("Proxy-Authorization");
+        }
+    } proxyField{request};
     StringBuffer proxyCredentials;
-    if (!tls && proxyBasicCredentials(options, false, proxyCredentials, log, pm))
+    if (!tls && proxyHost.getSize() != 0 && proxyBasicCredentials(options, false, proxyCredentials, log, pm)) {
         request.setHeader("Proxy-Authorization", proxyCredentials.getString());
+        proxyField.added = true;
+    }
     StringBuffer extraLines;
     if (options.CookieDir.getSize() != 0 && options.SendCookies) {
         StringBuffer cookiePath;
@@ -312,9 +339,6 @@ bool HttpClient::sendRequestObject(HttpControl& options, bool tls, HttpRequest& 
         addCookiesHeader(options, m_host.getString(), nullptr, tls, extraLines, log, pm);
     }
 
-    StringBuffer proxyHost;
-    std::uint32_t proxyPort = http_opt::kDefaultProxyPort;
-    options.getProxy(tls ? "https://" : "http://", proxyHost, proxyPort, log, 0);
     // The absolute form is for a plain request to the proxy itself; inside
     // a CONNECT tunnel the request goes to the origin, in origin form.
     StringBuffer prefix;

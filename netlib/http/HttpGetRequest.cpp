@@ -1,6 +1,7 @@
 // The GET road of a connection: the fixed-form GET heads (plain, and the
 // two that mimic browsers), their credential lines, and the road's answer
 // to a 401.
+#include <cctype>
 #include <cstring>
 #include <string>
 
@@ -80,17 +81,60 @@ void finishHead(StringBuffer& out, HttpResult& result) {
     out.append("\r\n");
 }
 
+// The scheme a location begins with (RFC 3986: a letter, then letters,
+// digits, '+', '-' or '.', up to a ':'); empty for a relative reference.
+void locationScheme(const char* location, StringBuffer& scheme) {
+    scheme.clear();
+    const char* p = location != nullptr ? location : "";
+    if (!std::isalpha(static_cast<unsigned char>(*p)))
+        return;
+    const char* q = p;
+    while (std::isalnum(static_cast<unsigned char>(*q)) || *q == '+' || *q == '-' || *q == '.')
+        ++q;
+    if (*q == ':')
+        scheme.appendBytes(p, static_cast<int>(q - p));
+}
+
+bool isHttpScheme(const StringBuffer& scheme) {
+    return scheme.equalsNoCase("http") || scheme.equalsNoCase("https");
+}
+
 } // namespace
 
 bool rewindOutput(Output& out, std::int64_t start, LogBase& log) {
     return out.getPosition64() == start || (start == 0 ? out.resetOutput(log) : out.seekTo(start, log));
 }
 
+
+bool HttpClient::checkRedirectScheme(const char* location, LogBase& log) {
+    StringBuffer scheme;
+    locationScheme(location, scheme);
+    if (scheme.getSize() == 0 || isHttpScheme(scheme))
+        return true;
+    log.logError(http_redirect::kMsgSchemeRefused);
+    log.logData("scheme", scheme.getString());
+    return false;
+}
+
+bool HttpClient::sameOrigin(const char* a, const char* b) {
+    StringBuffer hosts[2], login, password, path, query, fragment;
+    int ports[2] = {0, 0};
+    const char* urls[2] = {a, b};
+    for (int i = 0; i < 2; ++i)
+        TessikUrl::crackUrl(urls[i], hosts[i], ports[i], login, password, path, query, fragment);
+    const bool tlsA = StringBuffer(a).beginsWithNoCase("https:");
+    const bool tlsB = StringBuffer(b).beginsWithNoCase("https:");
+    return tlsA == tlsB && ports[0] == ports[1] && hosts[0].equalsNoCaseSb(hosts[1]);
+}
+
 void HttpClient::resolveRedirectTarget(const char* requestUrl, const char* location, StringBuffer& target) {
     target.clear();
     StringBuffer loc(location != nullptr ? location : "");
-    if (loc.beginsWithNoCase("http")) {
-        target.setSb(loc);
+    StringBuffer scheme;
+    locationScheme(loc.getString(), scheme);
+    if (scheme.getSize() != 0) {
+        if (isHttpScheme(scheme))
+            target.setSb(loc);
         return;
     }
     const std::string url(requestUrl != nullptr ? requestUrl : "");
@@ -189,9 +233,14 @@ void HttpClient::appendCredentialLines(const GetTarget& target, HttpControl& opt
     const bool tls = StringBuffer(target.url).beginsWithNoCase("https:");
     addCookiesHeader(options, target.host, target.path, tls, out, log, pm);
     addBasicAuthHeader(options, out, log, pm);
-    // Not inside a tunnel: its CONNECT carried them, and the origin is no
-    // place for the proxy's credentials.
+    // Only to a proxy, and not inside a tunnel: its CONNECT carried them,
+    // and the origin is no place for the proxy's credentials.
+    StringBuffer proxyHost;
+    std::uint32_t proxyPort = http_opt::kDefaultProxyPort;
+    LogNull quiet;
     if (!tls)
+        options.getProxy("http://", proxyHost, proxyPort, quiet, http_opt::kPoolCallerTag);
+    if (proxyHost.getSize() != 0)
         addProxyBasicAuthHeader(options, out, log, pm);
 }
 

@@ -40,6 +40,8 @@ bool HttpClient::followRedirect(const char* url, int depth, HttpControl& options
         log.logError(http_redirect::kMsgPageNotFound);
         return false;
     }
+    if (!checkRedirectScheme(location.getString(), log))
+        return false;
     StringBuffer target;
     resolveRedirectTarget(url, location.getString(), target);
     if (target.getSize() == 0) {
@@ -85,6 +87,11 @@ bool HttpClient::followRedirect(const char* url, int depth, HttpControl& options
     if (!sameHost || downgrade) {
         log.logInfo(http_redirect::kMsgCredentialsWithheld);
         withheld = std::make_unique<CredentialsWithheld>(options);
+    }
+    std::unique_ptr<CallerFieldsWithheld> callerFields;
+    if (!sameOrigin(url, target.getString())) {
+        log.logInfo(http_redirect::kMsgCallerFieldsWithheld);
+        callerFields = std::make_unique<CallerFieldsWithheld>(options);
     }
     bool ok;
     {

@@ -1,5 +1,6 @@
 #include "netlib/http/HttpRequest.h"
 
+#include <cctype>
 #include <cstdint>
 #include <cstring>
 
@@ -720,11 +721,35 @@ bool HttpRequest::checkSendable(LogBase& log) const {
         log.logError(url_msg::kControlByteInUrl);
         return false;
     }
-    if (m_badField || fieldsHoldLineBreak(m_mimeHeader)) {
+    if (m_badField || fieldsHoldLineBreak(m_mimeHeader) || (m_sendCharset && TessikUrl::holdsLineBreak(m_charset)) ||
+        partHeadsHoldLineBreak()) {
         log.logError(url_msg::kLineBreakInField);
         return false;
     }
+    if (!TessikUrl::isToken(m_verb)) {
+        log.logError(url_msg::kVerbNotToken);
+        return false;
+    }
+    bool version = m_httpVersion.getSize() != 0;
+    for (int i = 0; i < m_httpVersion.getSize(); ++i)
+        version = version && (std::isdigit(static_cast<unsigned char>(m_httpVersion.charAt(i))) != 0 ||
+                              m_httpVersion.charAt(i) == '.');
+    if (!version) {
+        log.logError(url_msg::kBadHttpVersion);
+        return false;
+    }
     return true;
+}
+
+bool HttpRequest::partHeadsHoldLineBreak() const {
+    for (int i = 0; i < m_reqData.getCount(); ++i) {
+        HttpRequestItem* item = m_reqData.getItem(i);
+        if (item != nullptr &&
+            (TessikUrl::holdsLineBreak(item->name.getUtf8Sb()) || TessikUrl::holdsLineBreak(item->filePath.getUtf8Sb()) ||
+             TessikUrl::holdsLineBreak(item->contentType)))
+            return true;
+    }
+    return false;
 }
 
 void HttpRequest::getPathAnsi(StringBuffer& out) const {
@@ -886,6 +911,10 @@ void HttpRequest::saveXml(ClsXml& node, LogBase& /*log*/) {
     LogNull quiet;
     m_mimeHeader.AssembleMimeHeader(header, nullptr, "utf-8", false, quiet, false);
     node.addNewChildQp("mimeHeader", header);
+    // The text above cannot say that a field was cut by a NUL, and a field's
+    // CR LF would read back as two fields: the refusal travels by itself.
+    node.addNewChildBool("badUrl", m_badUrl || TessikUrl::holdsControlByte(m_path));
+    node.addNewChildBool("badField", m_badField || fieldsHoldLineBreak(m_mimeHeader));
 }
 
 void HttpRequest::loadXml(ClsXml& node, LogBase& log) {
@@ -903,6 +932,10 @@ void HttpRequest::loadXml(ClsXml& node, LogBase& log) {
     node.getChildContentQpSb("mimeHeader", header);
     m_mimeHeader.clear();
     m_mimeHeader.ParseMimeHeader(header.getString(), log, false);
+    m_badUrl = false;
+    m_badField = false;
+    node.getChildBool("badUrl", m_badUrl);
+    node.getChildBool("badField", m_badField);
 }
 
 bool HttpRequest::generateMultipartInMemory(const char* host, const char* pathPrefix, const char* authValue,

@@ -159,7 +159,9 @@ public:
     void setBadUrl(bool bad) { m_badUrl = bad; }
     void markBadField() { m_badField = true; }
     // False, the reason logged, when the path holds a control byte, a header
-    // field holds CR, LF or NUL, or a URL or field given to it was bad.
+    // field (a part's head of a multipart body too) holds CR, LF or NUL, a
+    // URL or field given to it was bad, the verb is no token or the version
+    // is not digits and dots.
     bool checkSendable(LogBase& log) const;
 
     // The whole request: start line, header block, blank line and body (not
@@ -175,6 +177,7 @@ public:
 
 private:
     bool useUrlEncoding() const;
+    bool partHeadsHoldLineBreak() const;
     // An empty body of the request's own.
     void ownAltBody();
     void encodeParams(StringBuffer& out) const;

@@ -257,6 +257,19 @@ bool TessikUrl::holdsNul(const StringBuffer& text) {
     return std::memchr(text.getString(), '\0', static_cast<std::size_t>(text.getSize())) != nullptr;
 }
 
+bool TessikUrl::isToken(const StringBuffer& text) {
+    static constexpr const char* kTokenMarks = "!#$%&'*+-.^_`|~";
+    static constexpr unsigned char kLowerCaseBit = 0x20;
+    const char* p = text.getString();
+    for (int i = 0; i < text.getSize(); ++i) {
+        const auto c = static_cast<unsigned char>(p[i]);
+        const bool alnum = (c >= '0' && c <= '9') || ((c | kLowerCaseBit) >= 'a' && (c | kLowerCaseBit) <= 'z');
+        if (!alnum && (c == '\0' || std::strchr(kTokenMarks, c) == nullptr))
+            return false;
+    }
+    return text.getSize() != 0;
+}
+
 bool TessikUrl::holdsLineBreak(const StringBuffer& text) {
     const char* p = text.getString();
     for (int i = 0; i < text.getSize(); ++i)

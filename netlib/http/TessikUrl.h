@@ -35,6 +35,8 @@ public:
     }
     // CR, LF or NUL: what a header field's name or value may not hold.
     static bool holdsLineBreak(const StringBuffer& text);
+    // A non-empty run of token bytes, as a request's verb must be.
+    static bool isToken(const StringBuffer& text);
     // A NUL, at which the text's C string form would be cut short.
     static bool holdsNul(const StringBuffer& text);
 };
@@ -44,6 +46,10 @@ inline constexpr const char* kControlByteInUrl =
     "The URL holds a control byte (0x00-0x1F or 0x7F) in its host, path or query: refused, nothing was sent.";
 inline constexpr const char* kLineBreakInField =
     "A header field's name or value holds CR, LF or NUL: refused, nothing was sent.";
+inline constexpr const char* kVerbNotToken =
+    "The request's verb is not an HTTP token (letters, digits and !#$%&'*+-.^_`|~): refused, nothing was sent.";
+inline constexpr const char* kBadHttpVersion =
+    "The request's HTTP version is not digits and dots: refused, nothing was sent.";
 } // namespace url_msg
 
 } // namespace tessik

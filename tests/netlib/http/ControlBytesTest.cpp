@@ -347,3 +347,240 @@ for name, value in [('X-Note', 'a\r\nX-Injected: y'), ('X-Note', 'a\nX-Injected:
 )PY");
     EXPECT_EQ(python.out, "refused\nrefused\nrefused\nsent\nrefused\n") << python.err;
 }
+
+namespace {
+
+// Every field a caller gives that ends up in a request head, and every road
+// that writes it. A field a road does not write is still refused there, so
+// each road takes the whole table.
+enum class Field {
+    kUserAgent,
+    kReferer,
+    kAccept,
+    kAcceptCharset,
+    kAcceptLanguage,
+    kConnection,
+    kVerb,
+    kRedirectVerb,
+    kExtraHeader,
+    kContentType
+};
+enum class FieldRoad {
+    kQuickGet,
+    kQuickGetStr,
+    kDownload,
+    kQuickDeleteStr,
+    kMimicIe,
+    kMimicFirefox,
+    kPutBinary,
+    kPostBinary,
+    kComponent,
+    kBackgroundGet,
+    kBackgroundComponent
+};
+enum class Transport { kPlain, kTls, kProxy };
+
+constexpr Field kFields[] = {Field::kUserAgent,  Field::kReferer, Field::kAccept,       Field::kAcceptCharset,
+                             Field::kAcceptLanguage, Field::kConnection, Field::kVerb, Field::kRedirectVerb,
+                             Field::kExtraHeader, Field::kContentType};
+constexpr FieldRoad kFieldRoads[] = {FieldRoad::kQuickGet,   FieldRoad::kQuickGetStr,   FieldRoad::kDownload,
+                                     FieldRoad::kQuickDeleteStr, FieldRoad::kMimicIe, FieldRoad::kMimicFirefox,
+                                     FieldRoad::kPutBinary,  FieldRoad::kPostBinary,    FieldRoad::kComponent,
+                                     FieldRoad::kBackgroundGet, FieldRoad::kBackgroundComponent};
+constexpr unsigned int kTaskLimitMs = 30000;
+
+bool componentRoad(FieldRoad r) {
+    return r == FieldRoad::kComponent || r == FieldRoad::kBackgroundComponent;
+}
+
+struct BadText {
+    const char* name;
+    std::string text;
+};
+
+// The cells a caller can reach. The URL roads set the options' verb
+// themselves, so a verb is given on the component roads (the request's
+// own); it, and the options' extra fields, are set as C strings, which a
+// NUL ends; a content type is an argument of the body roads and a field of
+// a component request.
+bool reachable(Field f, FieldRoad r, const BadText& b) {
+    const bool nul = b.text.find('\0') != std::string::npos;
+    if (f == Field::kVerb)
+        return componentRoad(r) && !nul;
+    if (f == Field::kExtraHeader)
+        return componentRoad(r) || !nul;
+    if (f == Field::kContentType)
+        return componentRoad(r) || r == FieldRoad::kPutBinary || r == FieldRoad::kPostBinary;
+    return true;
+}
+
+void setField(ClsHttp& http, ClsHttpRequest& request, std::string& contentType, Field f, const std::string& v) {
+    HttpControl& o = http.options();
+    StringBuffer* option = f == Field::kUserAgent        ? &o.UserAgent
+                           : f == Field::kReferer        ? &o.Referer
+                           : f == Field::kAccept         ? &o.Accept
+                           : f == Field::kAcceptCharset  ? &o.AcceptCharset
+                           : f == Field::kAcceptLanguage ? &o.AcceptLanguage
+                           : f == Field::kConnection     ? &o.ConnectionHeader
+                           : f == Field::kRedirectVerb   ? &o.RedirectVerb
+                                                         : nullptr;
+    if (option != nullptr) {
+        option->clear();
+        option->appendBytes(v.data(), static_cast<int>(v.size()));
+    } else if (f == Field::kVerb) {
+        request.request().setVerb(v.c_str());
+    } else if (f == Field::kExtraHeader) {
+        XString name, value;
+        request.AddHeader(xbytes(name, "X-Note"), xbytes(value, v));
+        o.extraHeaders.setField("X-Note", v.c_str());
+    } else {
+        XString name, value;
+        request.AddHeader(xbytes(name, "Content-Type"), xbytes(value, v));
+        contentType = v;
+    }
+}
+
+class FieldRefusals : public grvtest::LoopbackPeerTest {
+protected:
+    void SetUp() override { installTextServices(); }
+
+    // The road run once against the peer; false when it failed. Its log and
+    // the component's go to text.
+    bool Run(FieldRoad road, Transport t, int port, ClsHttp& http, ClsHttpRequest& request,
+             const std::string& contentType, std::string& text) {
+        const bool tls = t == Transport::kTls;
+        const std::string url = std::string(tls ? "https" : "http") + "://127.0.0.1:" + std::to_string(port) + "/";
+        XString x, reply, type;
+        xbytes(x, url);
+        xbytes(type, contentType);
+        DataBuffer body;
+        body.append("pain 4", 6);
+        Logger log;
+        bool ok = false;
+        http.options().MimicIE = road == FieldRoad::kMimicIe ? 1 : 0;
+        http.options().MimicFirefox = road == FieldRoad::kMimicFirefox ? 1 : 0;
+        switch (road) {
+        case FieldRoad::kQuickGet:
+        case FieldRoad::kMimicIe:
+        case FieldRoad::kMimicFirefox: {
+            DataBuffer out;
+            ok = http.QuickGet(x, out, false, nullptr, log);
+            break;
+        }
+        case FieldRoad::kQuickGetStr: ok = http.QuickGetStr(x, reply, false, nullptr, log); break;
+        case FieldRoad::kDownload: {
+            XString path;
+            ok = http.Download(x, xbytes(path, dir.File("got")), false, nullptr, log);
+            break;
+        }
+        case FieldRoad::kQuickDeleteStr: ok = http.QuickDeleteStr(x, reply, false, nullptr, log); break;
+        case FieldRoad::kPutBinary: ok = http.PutBinary(x, body, type, false, false, reply, false, nullptr, log); break;
+        case FieldRoad::kPostBinary:
+            ok = http.PostBinary(x, body, type, false, false, reply, false, nullptr, log);
+            break;
+        case FieldRoad::kComponent: {
+            std::unique_ptr<ClsHttpResponse> r(http.SynchronousRequest("127.0.0.1", port, tls, request, nullptr));
+            ok = r != nullptr;
+            break;
+        }
+        case FieldRoad::kBackgroundGet:
+        case FieldRoad::kBackgroundComponent: {
+            if (road == FieldRoad::kBackgroundGet) {
+                http.queueBackgroundTask(BgMethod::QuickGetStr, "QuickGetStr",
+                                         [&](ClsBgTask& task) { task.pushStringArg(x); });
+            } else {
+                http.setUseBackgroundThread(true);
+                http.SynchronousRequest("127.0.0.1", port, tls, request, nullptr);
+                http.setUseBackgroundThread(false);
+            }
+            EXPECT_TRUE(http.waitForBackgroundTask(kTaskLimitMs));
+            ok = http.backgroundTaskResult();
+            std::unique_ptr<ClsHttpResponse> r(http.takeLastResponse());
+            XString taskLog;
+            http.backgroundTaskLog(taskLog);
+            text += taskLog.getUtf8();
+            break;
+        }
+        }
+        XString component;
+        http.getLastErrorText(component, false);
+        text += logText(log) + component.getUtf8();
+        return ok;
+    }
+
+    grvtest::TempDir dir;
+};
+
+} // namespace
+
+// CR, LF, CR LF and NUL through every field on every road, plain, over TLS
+// and through a proxy: each is refused before a connection is made, so the
+// peer behind sees nothing; then each road's clean request arrives, one per
+// road. python's http.client refuses the same values (ValueError) for CR
+// and LF.
+TEST_F(FieldRefusals, EveryFieldHoldingALineBreakIsRefusedOnEveryRoad) {
+    peers.TrustCertificate();
+    const grvtest::NginxPeer nginx = peers.StartNginx();
+    const int capture = peers.StartCaptureServer();
+    const int tinyproxy = peers.StartTinyproxy();
+    const BadText bads[] = {{"CR", "a\rX-Injected: y"},
+                            {"LF", "a\nX-Injected: y"},
+                            {"CRLF", "a\r\nX-Injected: y"},
+                            {"NUL", std::string("a\0X-Injected: y", 15)}};
+    auto configure = [&](ClsHttp& http, Transport t) {
+        http.options().UseIEProxy = 0;
+        if (t != Transport::kProxy)
+            return;
+        http.options().ProxyDomain.setString("127.0.0.1");
+        http.options().ProxyPort = static_cast<std::uint32_t>(tinyproxy);
+        http.options().ProxyLogin.setFromUtf8(grvtest::kPeerUser);
+        http.options().ProxyPassword.setFromUtf8(grvtest::kPeerPassword);
+    };
+    std::size_t captured = 0;
+    for (Transport t : {Transport::kPlain, Transport::kTls, Transport::kProxy}) {
+        const int port = t == Transport::kTls ? nginx.tlsPort : capture;
+        std::size_t refused = 0;
+        for (FieldRoad road : kFieldRoads) {
+            for (Field f : kFields) {
+                for (const BadText& b : bads) {
+                    if (!reachable(f, road, b))
+                        continue;
+                    SCOPED_TRACE("transport " + std::to_string(static_cast<int>(t)) + ", road " +
+                                 std::to_string(static_cast<int>(road)) + ", field " +
+                                 std::to_string(static_cast<int>(f)) + ", " + b.name);
+                    ClsHttp http;
+                    configure(http, t);
+                    ClsHttpRequest request;
+                    request.setPath("/");
+                    std::string type = "text/plain";
+                    setField(http, request, type, f, b.text);
+                    std::string text;
+                    EXPECT_FALSE(Run(road, t, port, http, request, type, text)) << text;
+                    const bool verb = f == Field::kVerb || f == Field::kRedirectVerb;
+                    EXPECT_NE(text.find(verb ? url_msg::kVerbNotToken : url_msg::kLineBreakInField), std::string::npos)
+                        << text;
+                    ++refused;
+                }
+            }
+        }
+        // Seven option fields everywhere, the verb on two roads, extra
+        // fields everywhere (NUL on two), content types on four.
+        EXPECT_EQ(refused, 7u * 4u * 11u + 3u * 2u + (3u * 11u + 2u) + 4u * 4u);
+        // Then the clean requests, one per road, are all the peer sees.
+        std::size_t sent = 0;
+        for (FieldRoad road : kFieldRoads) {
+            SCOPED_TRACE("clean, road " + std::to_string(static_cast<int>(road)));
+            ClsHttp http;
+            configure(http, t);
+            ClsHttpRequest request;
+            request.setPath("/");
+            std::string text;
+            Run(road, t, port, http, request, "text/plain", text);
+            ++sent;
+            if (t == Transport::kTls)
+                EXPECT_EQ(grvtest::NginxAccessLines(nginx, sent).size(), sent) << text;
+            else
+                EXPECT_EQ(peers.CapturedRequests(capture, ++captured).size(), captured) << text;
+        }
+    }
+}
