@@ -134,8 +134,8 @@ ClsHttpResponse* ClsHttp::requestFollowRedirect(const char* host, int port, bool
     StringBuffer verb;
     request.request().getVerb(verb);
     StringBuffer redirectVerb(m_options.RedirectVerb.getSize() != 0 ? m_options.RedirectVerb
-                              : verb.equalsNoCase("POST")             ? StringBuffer("GET")
-                                                                      : verb);
+                              : verb.equalsNoCase("POST")           ? StringBuffer("GET")
+                                                                    : verb);
     if (!verbWithoutBody(redirectVerb)) {
         log.logInfo(http_redirect::kMsgBodyVerbNotFollowed);
         log.logData("verb", redirectVerb.getString());

@@ -105,7 +105,6 @@ bool rewindOutput(Output& out, std::int64_t start, LogBase& log) {
     return out.getPosition64() == start || (start == 0 ? out.resetOutput(log) : out.seekTo(start, log));
 }
 
-
 bool HttpClient::checkRedirectScheme(const char* location, LogBase& log) {
     StringBuffer scheme;
     locationScheme(location, scheme);

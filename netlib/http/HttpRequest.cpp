@@ -745,8 +745,8 @@ bool HttpRequest::partHeadsHoldLineBreak() const {
     for (int i = 0; i < m_reqData.getCount(); ++i) {
         HttpRequestItem* item = m_reqData.getItem(i);
         if (item != nullptr &&
-            (TessikUrl::holdsLineBreak(item->name.getUtf8Sb()) || TessikUrl::holdsLineBreak(item->filePath.getUtf8Sb()) ||
-             TessikUrl::holdsLineBreak(item->contentType)))
+            (TessikUrl::holdsLineBreak(item->name.getUtf8Sb()) ||
+             TessikUrl::holdsLineBreak(item->filePath.getUtf8Sb()) || TessikUrl::holdsLineBreak(item->contentType)))
             return true;
     }
     return false;

@@ -380,13 +380,13 @@ enum class FieldRoad {
 };
 enum class Transport { kPlain, kTls, kProxy };
 
-constexpr Field kFields[] = {Field::kUserAgent,  Field::kReferer, Field::kAccept,       Field::kAcceptCharset,
-                             Field::kAcceptLanguage, Field::kConnection, Field::kVerb, Field::kRedirectVerb,
-                             Field::kExtraHeader, Field::kContentType};
-constexpr FieldRoad kFieldRoads[] = {FieldRoad::kQuickGet,   FieldRoad::kQuickGetStr,   FieldRoad::kDownload,
-                                     FieldRoad::kQuickDeleteStr, FieldRoad::kMimicIe, FieldRoad::kMimicFirefox,
-                                     FieldRoad::kPutBinary,  FieldRoad::kPostBinary,    FieldRoad::kComponent,
-                                     FieldRoad::kBackgroundGet, FieldRoad::kBackgroundComponent};
+constexpr Field kFields[] = {Field::kUserAgent,      Field::kReferer,    Field::kAccept, Field::kAcceptCharset,
+                             Field::kAcceptLanguage, Field::kConnection, Field::kVerb,   Field::kRedirectVerb,
+                             Field::kExtraHeader,    Field::kContentType};
+constexpr FieldRoad kFieldRoads[] = {
+    FieldRoad::kQuickGet,  FieldRoad::kQuickGetStr,   FieldRoad::kDownload,           FieldRoad::kQuickDeleteStr,
+    FieldRoad::kMimicIe,   FieldRoad::kMimicFirefox,  FieldRoad::kPutBinary,          FieldRoad::kPostBinary,
+    FieldRoad::kComponent, FieldRoad::kBackgroundGet, FieldRoad::kBackgroundComponent};
 constexpr unsigned int kTaskLimitMs = 30000;
 
 bool componentRoad(FieldRoad r) {

@@ -227,6 +227,11 @@ TEST_F(Cookies, StoredDocumentsTheEngineReads) {
          "<cookies><cookie key=\".shop.test:81,/\" v=\"1\" maxAge=\"5\"><c>3</c></cookie></cookies>", "AddingCookie",
          "c=3"},
         {"not XML", "<cookies><cookie key=", "No cookie jar found.", ""},
+        // Written before such cookies were dropped on arrival: never sent.
+        {"control bytes in stored values and names",
+         "<cookies><cookie key=\".shop.test,/\"><a>x&#13;X-Injected: y</a><b>2</b><c>x&#127;</c>"
+         "<d>x&#10;y</d><A1 name=\"e&#13;f\">1</A1><t>a&#9;b</t></cookie></cookies>",
+         "AddingCookie", "b=2; t=a\tb"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -515,4 +520,77 @@ TEST(CookieDocuments, ReadAsXmlEtreeReadsThemWrittenAndMutated) {
     }
     EXPECT_EQ(judged + refused, 600);
     EXPECT_GE(judged, 240) << refused << " documents were no XML to xml.etree";
+}
+
+// A server's Set-Cookie holding a control byte in a name or value (a bare
+// CR, DEL, ESC and the like) is dropped on arrival: the next request's
+// Cookie line holds only the clean cookie of the same response, and the
+// folder keeps nothing of it. A NUL fails the whole response, which sets
+// nothing; an LF ends the field there. TAB is no control byte to a cookie,
+// as to curl.
+TEST(CookieControlBytes, HostileSetCookieLinesAreNeverStoredOrSent) {
+    installTextServices();
+    grvtest::LoopbackPeers peers;
+    // The NUL case last: a refused answer may be asked for again, which
+    // moves the peer's answers on by one.
+    const std::vector<std::string> lines = {
+        "a=b\rX-Injected: y",
+        "a\rX-Injected: y=1",
+        "a=b\x7f",
+        "a\x7f=1",
+        "a=\x01"
+        "b",
+        "a=b\x1b[0m",
+        "a\x0b=1",
+        "a=b\x0c",
+        "a=b\nX-Injected: y",
+        "t=a\tb",
+        std::string("a=b\0c", 5),
+    };
+    std::vector<std::string> responses;
+    for (const std::string& line : lines) {
+        responses.push_back("HTTP/1.1 200 OK\r\nSet-Cookie: clean=1; Path=/\r\nSet-Cookie: " + line +
+                            "; Path=/\r\nContent-Length: 2\r\n\r\nok");
+        // Then an answer that sets nothing, for the request that shows what
+        // is sent, and one that forgets both names again.
+        responses.push_back("HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nok");
+        responses.push_back("HTTP/1.1 200 OK\r\nSet-Cookie: clean=; Path=/; Max-Age=0\r\nSet-Cookie: a=; Path=/; "
+                            "Max-Age=0\r\nSet-Cookie: t=; Path=/; Max-Age=0\r\nSet-Cookie: a=; Max-Age=0\r\n"
+                            "Content-Length: 2\r\n\r\nok");
+    }
+    const int port = peers.StartCaptureServer(responses);
+    grvtest::TempDir dir;
+    ClsHttp http;
+    http.options().UseIEProxy = 0;
+    http.options().CookieDir.setString(dir.Path().c_str());
+    const std::string url = "http://127.0.0.1:" + std::to_string(port) + "/";
+    std::string got, want;
+    for (std::size_t i = 0; i < lines.size(); ++i) {
+        XString x, reply;
+        x.setFromUtf8(url.c_str());
+        Logger log;
+        http.QuickGetStr(x, reply, false, nullptr, log);
+        const std::string stored = grvtest::ReadFile(dir.File("0_1.xml"));
+        http.QuickGetStr(x, reply, false, nullptr, log);
+        const std::vector<std::string> requests = peers.CapturedRequests(port, 3 * i + 2);
+        ASSERT_GE(requests.size(), 3 * i + 2);
+        const std::string sent = requests.back();
+        http.QuickGetStr(x, reply, false, nullptr, log);
+        const std::size_t at = sent.find("Cookie: ");
+        got += grvtest::ToHex(lines[i]) + " -> " +
+               (at == std::string::npos ? "" : sent.substr(at, sent.find("\r\n", at) - at)) +
+               (stored.find("Injected") == std::string::npos ? "" : " stored") + "\n";
+    }
+    for (const std::string& line : lines) {
+        const bool nul = line.find('\0') != std::string::npos;
+        const bool tab = line.find('\t') != std::string::npos;
+        const bool lf = line.find('\n') != std::string::npos;
+        want += grvtest::ToHex(line) + " -> " +
+                (nul   ? ""
+                 : tab ? "Cookie: clean=1; t=a\tb"
+                 : lf  ? "Cookie: clean=1; a=b"
+                       : "Cookie: clean=1") +
+                "\n";
+    }
+    EXPECT_EQ(got, want);
 }
