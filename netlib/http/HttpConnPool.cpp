@@ -349,8 +349,12 @@ bool HttpConnPool::quickGetText(const char* url, HttpControl& options, XString& 
                                 ProgressMonitor* pm, bool verbose) {
     text.clear();
     DataBuffer body;
-    if (!quickRequest(url, options, body, result, log, pm, verbose) || body.getSize() == 0)
-        return body.getSize() == 0 && result.responseHeader.getStatusCode() != 0;
+    // A failed request is a failure even when an answer came (a redirect
+    // refused); an answer without a body is an empty text.
+    if (!quickRequest(url, options, body, result, log, pm, verbose))
+        return false;
+    if (body.getSize() == 0)
+        return result.responseHeader.getStatusCode() != 0;
     StringBuffer charset;
     declaredBodyCharset(result.responseHeader, body, charset, log);
     if (charset.getSize() == 0) {
