@@ -527,8 +527,7 @@ protected:
 // CR, LF, CR LF and NUL through every field on every road, plain, over TLS
 // and through a proxy: each is refused before a connection is made, so the
 // peer behind sees nothing; then each road's clean request arrives, one per
-// road. python's http.client refuses the same values (ValueError) for CR
-// and LF.
+// road, and without a proxy none carries the proxy's credentials.
 TEST_F(FieldRefusals, EveryFieldHoldingALineBreakIsRefusedOnEveryRoad) {
     peers.TrustCertificate();
     const grvtest::NginxPeer nginx = peers.StartNginx();
@@ -538,14 +537,16 @@ TEST_F(FieldRefusals, EveryFieldHoldingALineBreakIsRefusedOnEveryRoad) {
                             {"LF", "a\nX-Injected: y"},
                             {"CRLF", "a\r\nX-Injected: y"},
                             {"NUL", std::string("a\0X-Injected: y", 15)}};
+    // Proxy credentials on every transport: without a proxy they must not
+    // reach the origin; tinyproxy lets nothing through without them.
     auto configure = [&](ClsHttp& http, Transport t) {
         http.options().UseIEProxy = 0;
+        http.options().ProxyLogin.setFromUtf8(grvtest::kPeerUser);
+        http.options().ProxyPassword.setFromUtf8(grvtest::kPeerPassword);
         if (t != Transport::kProxy)
             return;
         http.options().ProxyDomain.setString("127.0.0.1");
         http.options().ProxyPort = static_cast<std::uint32_t>(tinyproxy);
-        http.options().ProxyLogin.setFromUtf8(grvtest::kPeerUser);
-        http.options().ProxyPassword.setFromUtf8(grvtest::kPeerPassword);
     };
     std::size_t captured = 0;
     for (Transport t : {Transport::kPlain, Transport::kTls, Transport::kProxy}) {
@@ -592,6 +593,10 @@ TEST_F(FieldRefusals, EveryFieldHoldingALineBreakIsRefusedOnEveryRoad) {
                 EXPECT_EQ(grvtest::NginxAccessLines(nginx, sent).size(), sent) << text;
             else
                 EXPECT_EQ(peers.CapturedRequests(capture, ++captured).size(), captured) << text;
+            if (t == Transport::kPlain) {
+                const std::string last = peers.CapturedRequests(capture).back();
+                EXPECT_EQ(last.find("Proxy-Authorization"), std::string::npos) << last;
+            }
         }
     }
 }
