@@ -100,6 +100,66 @@ TEST_F(HttpComponent, StatusesRedirectsAndCredentialsAgainstNginx) {
     }
 }
 
+// Authorization and Cookie fields the caller put among the extra fields
+// follow a redirect to the same scheme, host and port only, on the GET road
+// and on a POST's redirect; curl withholds them the same way.
+TEST_F(HttpComponent, CallerCredentialFieldsStayWithTheirOrigin) {
+    peers.TrustCertificate();
+    const int other = peers.StartCaptureServer();
+    grvtest::NginxOptions opts;
+    opts.loopbackHosts = 2;
+    opts.serverLines = {
+        "location = /same { return 302 /final; }",
+        "location = /host { return 302 http://127.0.0.2:{httpPort}/final; }",
+        "location = /port { return 302 http://127.0.0.1:" + std::to_string(other) + "/final; }",
+        "location = /down { return 302 http://127.0.0.1:{httpPort}/final; }",
+        "location = /final { return 200 \"[$http_authorization][$http_cookie]\"; }",
+    };
+    const grvtest::NginxPeer nginx = peers.StartNginx(opts);
+    http.options().extraHeaders.setField("Authorization", "Bearer t0k");
+    http.options().extraHeaders.setField("Cookie", "c=1");
+    struct Case {
+        const char* path;
+        bool tls;
+    };
+    const Case cases[] = {{"/same", false}, {"/same", true}, {"/host", false}, {"/port", false}, {"/down", true}};
+    std::string got, want;
+    for (const Case& c : cases) {
+        for (bool post : {false, true}) {
+            const std::string url = std::string(c.tls ? "https" : "http") +
+                                    "://127.0.0.1:" + std::to_string(c.tls ? nginx.tlsPort : nginx.httpPort) + c.path;
+            XString x, reply, type;
+            x.setFromUtf8(url.c_str());
+            type.setFromUtf8("text/plain");
+            DataBuffer body;
+            body.append("pain 4", 6);
+            const bool ok = post ? http.PostBinary(x, body, type, false, false, reply, false, nullptr, http.getLog())
+                                 : http.QuickGetStr(x, reply, false, nullptr, http.getLog());
+            std::string seen = reply.getUtf8();
+            if (std::string(c.path) == "/port") {
+                // The capture peer shows what it got.
+                const std::string request = peers.CapturedRequests(other).back();
+                auto field = [&](const std::string& name) {
+                    const std::size_t at = request.find("\r\n" + name + ": ");
+                    return at == std::string::npos ? std::string()
+                                                   : request.substr(at + name.size() + 4, request.find("\r\n", at + 2) -
+                                                                                              at - name.size() - 4);
+                };
+                seen = "[" + field("Authorization") + "][" + field("Cookie") + "]";
+            }
+            got += std::string(post ? "POST " : "GET ") + url.substr(0, url.find(':')) + c.path + " " +
+                   (ok ? "" : "failed ") + seen + "\n";
+            const bool same = std::string(c.path) == "/same";
+            want += std::string(post ? "POST " : "GET ") + url.substr(0, url.find(':')) + c.path + " " +
+                    (same ? "[Bearer t0k][c=1]" : "[][]") + "\n";
+        }
+    }
+    EXPECT_EQ(got, want) << logText(http);
+    // The options keep them for the next call.
+    EXPECT_TRUE(http.options().extraHeaders.hasField("Authorization"));
+    EXPECT_TRUE(http.options().extraHeaders.hasField("Cookie"));
+}
+
 TEST_F(HttpComponent, InterimAnswersAndNotModifiedAgainstNginx) {
     const grvtest::NginxPeer nginx = peers.StartNginx();
     HttpConnPool& pool = http.pool();
