@@ -136,7 +136,8 @@ ClsHttpResponse* ClsHttp::requestFollowRedirect(const char* host, int port, bool
     StringBuffer redirectVerb(m_options.RedirectVerb.getSize() != 0 ? m_options.RedirectVerb
                               : verb.equalsNoCase("POST")           ? StringBuffer("GET")
                                                                     : verb);
-    if (!verbWithoutBody(redirectVerb)) {
+    const bool bodyless = !request.request().hasBody() && !request.request().verbTakesBody();
+    if (!verbWithoutBody(redirectVerb) && !(redirectVerb.equalsSb(verb) && bodyless)) {
         log.logInfo(http_redirect::kMsgBodyVerbNotFollowed);
         log.logData("verb", redirectVerb.getString());
         ok = true;
