@@ -169,4 +169,26 @@ TEST(BaseDomain, RegistrableDomainOfHosts) {
     EXPECT_STREQ(out.getString(), "");
 }
 
+// A verb is an RFC 9110 token: every single byte and a few words, judged by
+// python's re against the token grammar's character set.
+TEST(Token, VerbsAgreeWithTheTokenGrammar) {
+    std::vector<std::string> words = {"GET", "M-SEARCH", "PROPFIND", "GET /", "", "GET\r\nX: y", "caf\xc3\xa9"};
+    for (int b = 0; b < 256; ++b)
+        words.push_back(std::string(1, static_cast<char>(b)) + "X");
+    std::vector<std::string> args;
+    std::string got;
+    for (const std::string& w : words) {
+        args.push_back(grvtest::ToHex(w));
+        got += TessikUrl::isToken(StringBuffer(w.data(), static_cast<unsigned int>(w.size()), 0)) ? "1" : "0";
+    }
+    const grvtest::RunResult python = grvtest::Python(R"PY(
+import re, sys
+tchar = re.compile(rb"[!#$%&'*+\-.^_`|~0-9A-Za-z]+")
+print(''.join('1' if tchar.fullmatch(bytes.fromhex(a)) else '0' for a in sys.argv[1:]), end='')
+)PY",
+                                                      args);
+    ASSERT_TRUE(python.Ok()) << python.err;
+    EXPECT_EQ(got, python.out);
+}
+
 } // namespace
