@@ -426,7 +426,10 @@ bool reachable(Field f, FieldRoad r, const BadText& b) {
     return true;
 }
 
-void setField(ClsHttp& http, ClsHttpRequest& request, std::string& contentType, Field f, const std::string& v) {
+// A header field goes into the component request on its roads (through
+// the request's XML form on the background thread), else into the options.
+void setField(ClsHttp& http, ClsHttpRequest& request, std::string& contentType, FieldRoad road, Field f,
+              const std::string& v) {
     HttpControl& o = http.options();
     StringBuffer* option = f == Field::kUserAgent        ? &o.UserAgent
                            : f == Field::kReferer        ? &o.Referer
@@ -443,8 +446,10 @@ void setField(ClsHttp& http, ClsHttpRequest& request, std::string& contentType, 
         request.request().setVerb(v.c_str());
     } else if (f == Field::kExtraHeader) {
         XString name, value;
-        request.AddHeader(xbytes(name, "X-Note"), xbytes(value, v));
-        o.extraHeaders.setField("X-Note", v.c_str());
+        if (componentRoad(road))
+            request.AddHeader(xbytes(name, "X-Note"), xbytes(value, v));
+        else
+            o.extraHeaders.setField("X-Note", v.c_str());
     } else {
         XString name, value;
         request.AddHeader(xbytes(name, "Content-Type"), xbytes(value, v));
@@ -568,7 +573,7 @@ TEST_F(FieldRefusals, EveryFieldHoldingALineBreakIsRefusedOnEveryRoad) {
                     ClsHttpRequest request;
                     request.setPath("/");
                     std::string type = "text/plain";
-                    setField(http, request, type, f, b.text);
+                    setField(http, request, type, road, f, b.text);
                     std::string text;
                     EXPECT_FALSE(Run(road, t, port, http, request, type, text)) << text;
                     const bool verb = f == Field::kVerb || f == Field::kRedirectVerb;
