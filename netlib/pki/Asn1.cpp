@@ -296,9 +296,8 @@ bool Asn1::getOidString(StringBuffer& out) const {
     if (tag != kTagOid)
         return false;
     const unsigned char* p = contentBytes();
-    if (p)
-        appendOidText(p, length, out);
-    return out.getSize() > 0;
+    // A malformed encoding gives no text, so it equals no OID.
+    return p && appendOidText(p, length, out) && out.getSize() > 0;
 }
 
 void Asn1::getContent(DataBuffer& out) const {
