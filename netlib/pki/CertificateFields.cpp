@@ -186,6 +186,7 @@ std::unique_ptr<CertificateFields> readCertificateFields(platform::PCCERT_CONTEX
     cert->subject = std::string(tbs[at + kSubject]);
     if (!firstOid(outer[1], cert->signatureOid))
         return nullptr;
+    cert->signatureAlgorithmMismatch = outer[1] != tbs[at + 1];
     // A malformed signature stays empty and fails its check.
     std::unique_ptr<Asn1> signature = decoded(outer[2]);
     if (!bitStringBytes(signature.get(), cert->signature))
