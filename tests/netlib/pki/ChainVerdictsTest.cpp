@@ -604,6 +604,70 @@ TEST_F(ChainVerdicts, ServerChainsAreJudgedAsOpensslJudgesThem) {
     }
 }
 
+// Where this engine parts from openssl on purpose: anyExtendedKeyUsage
+// allows every purpose (openssl's sslserver purpose refuses it); a name
+// constraint of a form not judged here fails the chain (openssl judges
+// e-mail constraints only against e-mail names); a wildcard that reaches an
+// excluded name is refused (openssl compares the text only). Each row holds
+// openssl's verdict as well, so a change on either side shows.
+TEST_F(ChainVerdicts, WhereTheEngineReadsConstraintsAndUsagesOtherwise) {
+    auto link = [](const char* bc, const std::string& more) { return Link{bc, -1, "none", "ok", more}; };
+    const Link ca;
+    struct Case {
+        const char* name;
+        std::vector<Link> links;
+        DWORD want;
+        bool opensslTrusts;
+    } cases[] = {
+        {"leaf for any usage", {ca, link("notca", R"(,"eku":["any"])")}, CERT_TRUST_NO_ERROR, false},
+        {"intermediate for any usage",
+         {ca, link("ca", R"(,"eku":["any"])"), link("notca", "")},
+         CERT_TRUST_NO_ERROR,
+         false},
+        {"e-mail constraint over a DNS name",
+         {ca, link("ca", R"(,"nc":{"permitted":["email:grv.test"]})"), link("notca", R"(,"san":["DNS:localhost"])")},
+         CERT_TRUST_INVALID_NAME_CONSTRAINTS | CERT_TRUST_HAS_NOT_SUPPORTED_NAME_CONSTRAINT,
+         true},
+        {"wildcard reaching an excluded name",
+         {ca, link("ca", R"(,"nc":{"excluded":["DNS:secret.corp.example"]})"),
+          link("notca", R"(,"san":["DNS:*.corp.example"])")},
+         CERT_TRUST_INVALID_NAME_CONSTRAINTS | CERT_TRUST_HAS_EXCLUDED_NAME_CONSTRAINT,
+         true},
+        {"wildcard inside the permitted names",
+         {ca, link("ca", R"(,"nc":{"permitted":["DNS:corp.example"]})"),
+          link("notca", R"(,"san":["DNS:*.corp.example"])")},
+         CERT_TRUST_NO_ERROR,
+         true},
+    };
+    std::vector<std::vector<Link>> chains;
+    for (const Case& c : cases)
+        chains.push_back(c.links);
+    ASSERT_EQ(makeChains(chains, m_work.Path()), "");
+    char serverAuth[] = "1.3.6.1.5.5.7.3.1";
+    char* usages[] = {serverAuth};
+    CERT_CHAIN_PARA para{sizeof(CERT_CHAIN_PARA), {USAGE_MATCH_TYPE_AND, {1, usages}}};
+    for (std::size_t i = 0; i < std::size(cases); ++i) {
+        const Case& c = cases[i];
+        SCOPED_TRACE(c.name);
+        const std::string dir = m_work.File(std::to_string(i)) + "/";
+        const std::string leafPem = dir + "c" + std::to_string(c.links.size() - 1) + ".pem";
+        std::vector<std::string> args{"-purpose", "sslserver", "-CAfile", dir + "c0.pem"};
+        if (c.links.size() > 2)
+            args.insert(args.end(), {"-untrusted", dir + "untrusted.pem"});
+        args.push_back(leafPem);
+        const std::string judged = runVerify(args);
+        EXPECT_EQ(judged.find(leafPem + ": OK") != std::string::npos, c.opensslTrusts) << judged;
+        const std::string rootFile =
+            place(pkitest::certificateDer(dir + "c0.pem"), platform::CERT_SYSTEM_STORE_CURRENT_USER, "ROOT");
+        std::vector<std::string> links;
+        platform::PemCertificatesToDer(grvtest::ReadFile(dir + "untrusted.pem"), links);
+        Logger log;
+        DWORD elements = 0;
+        EXPECT_EQ(chainStatus(pkitest::certificateDer(leafPem), links, elements, log, &para), c.want) << logText(log);
+        std::filesystem::remove(rootFile);
+    }
+}
+
 // The server's own certificates are candidates only: without them the
 // chain stops short, and a certificate they hold is never trusted for being
 // sent.
