@@ -1,10 +1,13 @@
 #include "netlib/pki/Asn1.h"
 
+#include <algorithm>
+#include <cstddef>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
 #include <memory>
 #include <new>
+#include <vector>
 
 #include "netlib/core/DataBuffer.h"
 #include "netlib/core/LogBase.h"
@@ -21,7 +24,6 @@ using namespace asn;
 namespace {
 constexpr std::uint32_t kInlineMax = 4;
 constexpr std::size_t kUtcTimeChars = 13;
-constexpr std::uint64_t kArcMax = 0xFFFFFFFFu;
 
 void deleteNodes(ExtPtrArray* list) {
     if (!list)
@@ -64,17 +66,49 @@ void encodeDerLength(std::uint32_t length, DataBuffer& out) {
         out.appendChar(bytes[--n]);
 }
 
-// Reads one decimal number; false when none is there or it passes 32 bits.
-bool readNumber(const char*& p, std::uint64_t& value) {
-    if (*p < '0' || *p > '9')
+constexpr std::uint32_t kLimbBase = 1000000000;
+constexpr std::ptrdiff_t kLimbDigits = 9;
+constexpr std::uint32_t kArcsPerFirst = 40;
+// 511 content bytes hold 3577 bits: no arc of more digits can fit.
+constexpr std::ptrdiff_t kMaxArcDigits = 1077;
+
+// Reads one decimal arc as base 10^9 limbs, least significant first; false
+// when no digits are there or too many to fit an OID.
+bool readArc(const char*& p, std::vector<std::uint32_t>& limbs) {
+    const char* start = p;
+    while (*p >= '0' && *p <= '9')
+        ++p;
+    if (p == start || p - start > kMaxArcDigits)
         return false;
-    value = 0;
-    while (*p >= '0' && *p <= '9') {
-        value = value * 10 + static_cast<unsigned>(*p++ - '0');
-        if (value > kArcMax)
-            return false;
+    limbs.clear();
+    for (const char* end = p; end > start;) {
+        const char* from = end - std::min(kLimbDigits, end - start);
+        std::uint32_t limb = 0;
+        for (const char* c = from; c < end; ++c)
+            limb = limb * 10 + static_cast<std::uint32_t>(*c - '0');
+        limbs.push_back(limb);
+        end = from;
     }
     return true;
+}
+
+// The arc as one subidentifier: base-128 groups, most significant first.
+void appendSubidentifier(std::vector<std::uint32_t> limbs, DataBuffer& out) {
+    std::vector<unsigned char> groups;
+    do {
+        std::uint64_t rest = 0;
+        for (std::size_t i = limbs.size(); i-- > 0;) {
+            const std::uint64_t v = limbs[i] + rest * kLimbBase;
+            limbs[i] = static_cast<std::uint32_t>(v / 128);
+            rest = v % 128;
+        }
+        groups.push_back(static_cast<unsigned char>(rest));
+        while (limbs.size() > 1 && limbs.back() == 0)
+            limbs.pop_back();
+    } while (limbs.size() > 1 || limbs[0] != 0);
+    for (std::size_t i = groups.size(); i-- > 1;)
+        out.appendChar(groups[i] | 0x80);
+    out.appendChar(groups[0]);
 }
 } // namespace
 
@@ -196,21 +230,30 @@ Asn1* Asn1::newOid(const char* text) {
     StringBuffer trimmed(text);
     trimmed.trimWhitespace();
     const char* p = trimmed.getString();
-    std::uint64_t x = 0, y = 0;
-    if (!readNumber(p, x) || *p++ != '.' || !readNumber(p, y))
+    std::vector<std::uint32_t> x, y;
+    if (!readArc(p, x) || *p++ != '.' || !readArc(p, y))
         return nullptr;
     // Only three roots exist, and under the first two the second arc is below 40.
-    if (x > 2 || (x < 2 && y >= 40) || x * 40 + y > kArcMax)
+    const bool smallY = y.size() == 1 && y[0] < kArcsPerFirst;
+    if (x.size() != 1 || x[0] > 2 || (x[0] < 2 && !smallY))
         return nullptr;
+    // Every arc is written exactly, however large, as the readers read it.
+    std::uint64_t carry = x[0] * kArcsPerFirst;
+    for (std::size_t i = 0; carry && i < y.size(); ++i) {
+        const std::uint64_t v = y[i] + carry;
+        y[i] = static_cast<std::uint32_t>(v % kLimbBase);
+        carry = v / kLimbBase;
+    }
+    if (carry)
+        y.push_back(static_cast<std::uint32_t>(carry));
     DataBuffer der;
-    appendBase128(static_cast<std::uint32_t>(x * 40 + y), der);
+    appendSubidentifier(y, der);
     while (*p) {
-        if (*p++ != '.')
+        if (*p++ != '.' || !readArc(p, y))
             return nullptr;
-        std::uint64_t arc = 0;
-        if (!readNumber(p, arc))
+        appendSubidentifier(y, der);
+        if (der.getSize() > kMaxOidContent)
             return nullptr;
-        appendBase128(static_cast<std::uint32_t>(arc), der);
     }
     if (der.getSize() > kMaxOidContent)
         return nullptr;
@@ -296,9 +339,8 @@ bool Asn1::getOidString(StringBuffer& out) const {
     if (tag != kTagOid)
         return false;
     const unsigned char* p = contentBytes();
-    if (p)
-        appendOidText(p, length, out);
-    return out.getSize() > 0;
+    // A malformed encoding gives no text, so it equals no OID.
+    return p && appendOidText(p, length, out) && out.getSize() > 0;
 }
 
 void Asn1::getContent(DataBuffer& out) const {

@@ -31,7 +31,7 @@ public:
     static Asn1* newOctetString(const unsigned char* bytes, std::uint32_t n);
     static Asn1* newNull();
     // Null unless the text starts with two numbers joined by '.', or when the
-    // content would pass 511 bytes.
+    // content would pass 511 bytes. Arcs of any size are written exactly.
     static Asn1* newOid(const char* text);
     static Asn1* newUtf8String(const char* text);
     static Asn1* newPrintableString(const char* text);

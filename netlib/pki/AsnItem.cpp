@@ -3,6 +3,7 @@
 #include <cstring>
 #include <new>
 #include <string>
+#include <vector>
 
 #include "netlib/core/DataBuffer.h"
 #include "netlib/core/LogBase.h"
@@ -28,11 +29,9 @@ void AsnItem::clear() {
         m_children->removeAllObjects();
         delete m_children;
     }
-    delete[] m_arcs;
     delete[] m_units;
     delete[] m_bytes;
     m_children = nullptr;
-    m_arcs = nullptr;
     m_units = nullptr;
     m_bytes = nullptr;
     m_bool = false;
@@ -76,11 +75,8 @@ void AsnItem::setNull() {
     tag = kTagNull;
 }
 
-void AsnItem::setOid(std::uint32_t* arcs, std::uint32_t count) {
-    clear();
-    tag = kTagOid;
-    m_arcs = arcs;
-    length = arcs ? count : 0;
+void AsnItem::setOid(const unsigned char* bytes, std::uint32_t n) {
+    setBytesOf(kTagOid, bytes, n);
 }
 
 void AsnItem::setUtf8(std::uint16_t* units, std::uint32_t count) {
@@ -153,11 +149,8 @@ void AsnItem::getOidString(StringBuffer& out) const {
         out.append(asn_msg::kNotAnOid);
         return;
     }
-    for (std::uint32_t i = 0; i < length; ++i) {
-        if (i)
-            out.appendChar('.');
-        out.appendUint32(m_arcs[i]);
-    }
+    if (m_bytes)
+        appendOidText(m_bytes, length, out);
 }
 
 // ---------------------------------------------------------------- content decoders
@@ -213,48 +206,81 @@ bool decodeUtf8ToUtf16(const unsigned char* p, std::uint32_t n, std::uint16_t*& 
     return true;
 }
 
-// Base-128 subidentifiers; the first splits into two arcs. Returns the arc
-// count written (arcs may be null to count only).
-static std::uint32_t decodeOidArcs(const unsigned char* p, std::uint32_t n, std::uint32_t* arcs) {
-    std::uint32_t count = 0;
-    std::uint32_t value = 0;
-    bool first = true;
+namespace {
+
+// Past this a subidentifier is refused rather than read (4096 bits).
+constexpr std::uint32_t kMaxSubidentifierBytes = 586;
+constexpr std::uint32_t kLimbBase = 1000000000;
+constexpr int kLimbDigits = 9;
+// First subidentifiers below this split as 0.x and 1.x; from it on, 2.(v-80).
+constexpr std::uint32_t kFirstArcTwo = 80;
+constexpr std::uint32_t kArcsPerFirst = 40;
+
+// One subidentifier's value, base 10^9 limbs from the least significant, so
+// that an arc of any length is read whole rather than wrapped.
+void readSubidentifier(const unsigned char* p, std::uint32_t n, std::vector<std::uint32_t>& limbs) {
+    limbs.assign(1, 0);
     for (std::uint32_t i = 0; i < n; ++i) {
-        value = (value << 7) | (p[i] & 0x7F);
-        if (p[i] & 0x80)
-            continue;
-        if (first) {
-            std::uint32_t x = value < 40 ? 0 : (value < 80 ? 1 : 2);
-            if (arcs) {
-                arcs[count] = x;
-                arcs[count + 1] = value - 40 * x;
-            }
-            count += 2;
-            first = false;
-        } else {
-            if (arcs)
-                arcs[count] = value;
-            ++count;
+        std::uint64_t carry = p[i] & 0x7F;
+        for (std::uint32_t& limb : limbs) {
+            const std::uint64_t v = std::uint64_t{limb} * 128 + carry;
+            limb = static_cast<std::uint32_t>(v % kLimbBase);
+            carry = v / kLimbBase;
         }
-        value = 0;
+        if (carry)
+            limbs.push_back(static_cast<std::uint32_t>(carry));
     }
-    return count;
 }
 
-void appendOidText(const unsigned char* p, std::uint32_t n, StringBuffer& out) {
-    std::uint32_t count = decodeOidArcs(p, n, nullptr);
-    if (count == 0)
-        return;
-    std::uint32_t* arcs = new (std::nothrow) std::uint32_t[count];
-    if (!arcs)
-        return;
-    decodeOidArcs(p, n, arcs);
-    for (std::uint32_t i = 0; i < count; ++i) {
-        if (i)
-            out.appendChar('.');
-        out.appendUint32(arcs[i]);
+void appendLimbs(const std::vector<std::uint32_t>& limbs, std::string& out) {
+    std::size_t top = limbs.size();
+    while (top > 1 && limbs[top - 1] == 0)
+        --top;
+    out += std::to_string(limbs[top - 1]);
+    for (std::size_t i = top - 1; i-- > 0;) {
+        const std::string digits = std::to_string(limbs[i]);
+        out.append(kLimbDigits - digits.size(), '0');
+        out += digits;
     }
-    delete[] arcs;
+}
+
+} // namespace
+
+bool appendOidText(const unsigned char* p, std::uint32_t n, StringBuffer& out) {
+    std::string text;
+    std::vector<std::uint32_t> limbs;
+    for (std::uint32_t start = 0; start < n;) {
+        std::uint32_t end = start;
+        while (end < n && (p[end] & 0x80))
+            ++end;
+        // X.690 8.19.2: no leading 0x80; and no subidentifier left unfinished.
+        if (end == n || p[start] == 0x80 || end + 1 - start > kMaxSubidentifierBytes)
+            return false;
+        readSubidentifier(p + start, end + 1 - start, limbs);
+        if (start == 0) {
+            const bool small = limbs.size() == 1 && limbs[0] < kFirstArcTwo;
+            const std::uint32_t first = small ? limbs[0] / kArcsPerFirst : 2;
+            text += std::to_string(first);
+            text += '.';
+            // Minus 40 times the first arc, borrowing through the limbs.
+            std::uint32_t borrow = first * kArcsPerFirst;
+            for (std::size_t i = 0; borrow && i < limbs.size(); ++i) {
+                if (limbs[i] >= borrow) {
+                    limbs[i] -= borrow;
+                    borrow = 0;
+                } else {
+                    limbs[i] = limbs[i] + kLimbBase - borrow;
+                    borrow = 1;
+                }
+            }
+        } else {
+            text += '.';
+        }
+        appendLimbs(limbs, text);
+        start = end + 1;
+    }
+    out.append(text.c_str());
+    return true;
 }
 
 // ---------------------------------------------------------------- decoding
@@ -431,11 +457,13 @@ bool decodeUniversal(AsnItem& item, std::uint32_t tag, const unsigned char* p, s
             log.logError(asn_msg::kBadOid);
             return false;
         }
-        std::uint32_t count = decodeOidArcs(p, n, nullptr);
-        std::uint32_t* arcs = count ? new (std::nothrow) std::uint32_t[count] : nullptr;
-        if (arcs)
-            decodeOidArcs(p, n, arcs);
-        item.setOid(arcs, arcs ? count : 0);
+        // Only an exact reading of every arc keeps an unknown OID apart from a known one.
+        StringBuffer exact;
+        if (!appendOidText(p, n, exact)) {
+            log.logError(asn_msg::kBadOid);
+            return false;
+        }
+        item.setOid(p, n);
         return true;
     }
     case kTagUtf8String: {

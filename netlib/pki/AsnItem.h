@@ -15,8 +15,8 @@ class TreeNode;
 
 // One decoded item. Constructed items hold their children; primitive ones
 // hold their content by kind: BOOLEAN a value, INTEGER its bytes as they
-// stand, BIT STRING one byte (0 or 1) per bit, OBJECT IDENTIFIER its arcs,
-// UTF8String UTF-16 units, everything else bytes. `length` counts the
+// stand, BIT STRING one byte (0 or 1) per bit, UTF8String UTF-16 units,
+// everything else (OBJECT IDENTIFIER too) bytes. `length` counts the
 // content in those units (0 for constructed items, BOOLEAN and NULL).
 // Blocks handed to the adopting setters must come from new[].
 class AsnItem : public TessikObject {
@@ -32,7 +32,7 @@ public:
     void setInteger(const unsigned char* bytes, std::uint32_t n);
     void setBitString(unsigned char* bits, std::uint32_t count);
     void setNull();
-    void setOid(std::uint32_t* arcs, std::uint32_t count);
+    void setOid(const unsigned char* bytes, std::uint32_t n);
     void setUtf8(std::uint16_t* units, std::uint32_t count);
     void setOctets(const unsigned char* bytes, std::uint32_t n);
     void setUtcTime(const unsigned char* bytes, std::uint32_t n);
@@ -50,7 +50,6 @@ public:
     int getNumSubItems() const;
     void getOidString(StringBuffer& out) const;
     bool getBool() const { return m_bool; }
-    const std::uint32_t* getArcs() const { return m_arcs; }
     const std::uint16_t* getUnits() const { return m_units; }
     // Bytes of INTEGER, BIT STRING (one per bit) and the byte kinds.
     const unsigned char* getBytes() const { return m_bytes; }
@@ -78,7 +77,6 @@ private:
 
     bool m_bool = false;
     ExtPtrArray* m_children = nullptr;
-    std::uint32_t* m_arcs = nullptr;
     std::uint16_t* m_units = nullptr;
     unsigned char* m_bytes = nullptr;
 };
@@ -119,8 +117,9 @@ const char* getOidFriendlyName(const char* oid);
 // UTF-8 to UTF-16 units, characters beyond the Basic Multilingual Plane as
 // surrogate pairs; false for empty or malformed text. units is new[] storage.
 bool decodeUtf8ToUtf16(const unsigned char* p, std::uint32_t n, std::uint16_t*& units, std::uint32_t& count);
-// Dotted arcs, the first subidentifier split as X.690 prescribes; an
-// unfinished last subidentifier is dropped.
-void appendOidText(const unsigned char* p, std::uint32_t n, StringBuffer& out);
+// Dotted arcs, each read whole however large, the first subidentifier split
+// as X.690 prescribes. False, with nothing appended, for a subidentifier that
+// starts with 0x80, is left unfinished or passes 586 bytes.
+bool appendOidText(const unsigned char* p, std::uint32_t n, StringBuffer& out);
 
 } // namespace tessik

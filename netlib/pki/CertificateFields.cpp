@@ -186,6 +186,7 @@ std::unique_ptr<CertificateFields> readCertificateFields(platform::PCCERT_CONTEX
     cert->subject = std::string(tbs[at + kSubject]);
     if (!firstOid(outer[1], cert->signatureOid))
         return nullptr;
+    cert->signatureAlgorithmMismatch = outer[1] != tbs[at + 1];
     // A malformed signature stays empty and fails its check.
     std::unique_ptr<Asn1> signature = decoded(outer[2]);
     if (!bitStringBytes(signature.get(), cert->signature))
@@ -230,6 +231,11 @@ bool dnsNameMatches(const std::string& pattern, const std::string& host) {
     // "*" alone, "*" past the first label or inside it: never a match.
     if (dot == std::string::npos || dot != 1 || pattern[0] != '*' || pattern.find('*', 1) != std::string::npos)
         return false;
+    // Over a single label ("*.com", "*.localhost") it would name a whole
+    // domain of registrants.
+    const std::size_t nextDot = pattern.find('.', dot + 1);
+    if (nextDot == std::string::npos || nextDot + 1 == pattern.size())
+        return false;
     const std::size_t hostDot = host.find('.');
     if (hostDot == 0 || hostDot == std::string::npos)
         return false;
@@ -250,16 +256,16 @@ bool certificateNamesHost(const CertificateFields& cert, const std::string& host
     else if (inet_pton(AF_INET6, host.c_str(), address) == 1)
         addressSize = 16;
     const CertificateExtensionFacts& facts = cert.facts;
+    // An address is named only by an address: never by a DNS name or the
+    // common name, which may spell one.
     if (addressSize != 0) {
         const std::string wanted(reinterpret_cast<const char*>(address), addressSize);
-        if (std::find(facts.ipAddresses.begin(), facts.ipAddresses.end(), wanted) != facts.ipAddresses.end())
-            return true;
-    } else {
-        for (const std::string& name : facts.dnsNames)
-            if (dnsNameMatches(lowered(name), host))
-                return true;
+        return std::find(facts.ipAddresses.begin(), facts.ipAddresses.end(), wanted) != facts.ipAddresses.end();
     }
-    if (!facts.dnsNames.empty() || !facts.ipAddresses.empty())
+    for (const std::string& name : facts.dnsNames)
+        if (dnsNameMatches(lowered(name), host))
+            return true;
+    if (!facts.dnsNames.empty())
         return false;
     for (const std::string& name : facts.commonNames)
         if (dnsNameMatches(lowered(name), host))

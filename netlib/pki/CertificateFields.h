@@ -11,6 +11,19 @@
 
 namespace tessik {
 
+// A CA's name constraints on the DNS names and IP addresses below it.
+struct NameConstraintFacts {
+    bool present = false;
+    // A subtree of another name form, a minimum or maximum, or content that
+    // cannot be read: no name below can be judged against them.
+    bool unjudgeable = false;
+    std::vector<std::string> permittedDns;
+    std::vector<std::string> excludedDns;
+    // Address then mask: 8 bytes for IPv4, 32 for IPv6.
+    std::vector<std::string> permittedIp;
+    std::vector<std::string> excludedIp;
+};
+
 // What the extensions and the subject say about issuing and naming.
 struct CertificateExtensionFacts {
     bool hasBasicConstraints = false;
@@ -26,6 +39,14 @@ struct CertificateExtensionFacts {
     std::vector<std::string> ipAddresses;
     // The content of every common name of the subject.
     std::vector<std::string> commonNames;
+    // An extension that appears twice, whichever.
+    bool repeatedExtension = false;
+    // A critical extension whose meaning is not judged here.
+    bool unknownCritical = false;
+    // extendedKeyUsage: the purposes as dotted OIDs (none when unreadable).
+    bool hasExtendedKeyUsage = false;
+    std::vector<std::string> extendedKeyUsages;
+    NameConstraintFacts nameConstraints;
 };
 
 struct CertificateFields {
@@ -36,6 +57,8 @@ struct CertificateFields {
     std::string serial;
     std::string tbs;
     std::string signatureOid;
+    // The signed part names another signature algorithm than the one outside it.
+    bool signatureAlgorithmMismatch = false;
     // Empty when the certificate's signature is malformed.
     std::string signature;
     std::string keyOid;
@@ -55,10 +78,11 @@ struct CertificateFields {
 };
 
 // Whether the certificate names the host: an IP address (dotted IPv4, or
-// IPv6 with or without brackets) against the subjectAltName IP addresses, a
-// name against its DNS names, where a `*` stands for exactly one label and
-// only as the whole left-most one; the subject's common names count only when
-// the subjectAltName holds neither kind. Case is ignored.
+// IPv6 with or without brackets) against the subjectAltName IP addresses
+// only, a name against its DNS names, where a `*` stands for exactly one
+// label, only as the whole left-most one and only over two labels or more;
+// the subject's common names count for a name only when the subjectAltName
+// holds no DNS name. Case is ignored.
 bool certificateNamesHost(const CertificateFields& cert, const std::string& host);
 
 // Null when the context holds no certificate that can be read.

@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <chrono>
 #include <filesystem>
@@ -59,6 +60,10 @@ const unsigned char* bytePtr(std::string_view s) {
 enum class SignatureCheck { Valid, Invalid, Unsupported };
 
 SignatureCheck verifyLink(const ChainCert& child, const ChainCert& issuer) {
+    // Verified under the outer algorithm, the signature would stand for a
+    // signed part that names another.
+    if (child.signatureAlgorithmMismatch)
+        return SignatureCheck::Invalid;
     int hashId = hashIdOfRsaSignatureOid(child.signatureOid.c_str());
     if (hashId == 0 || issuer.keyOid != alg_oid::kRsaEncryption)
         return SignatureCheck::Unsupported;
@@ -101,6 +106,13 @@ CaKind caKind(const ChainCert& cert) {
     return facts.hasKeyUsage ? kCaByKeyUsage : kNotCa;
 }
 
+void logFailure(LogBase* log, const char* text, std::size_t element) {
+    if (!log)
+        return;
+    log->logError(text);
+    log->logDataLong("pathElement", static_cast<long>(element));
+}
+
 // The issuers of the path (element 1 up) as CAs; the top alone may be a CA
 // by other means than basic constraints.
 DWORD judgeIssuers(const std::vector<const ChainCert*>& path, LogBase* log) {
@@ -121,12 +133,178 @@ DWORD judgeIssuers(const std::vector<const ChainCert*>& path, LogBase* log) {
             status |= CERT_TRUST_INVALID_BASIC_CONSTRAINTS;
             failed = chain_msg::kPathTooLong;
         }
-        if (failed && log) {
-            log->logError(failed);
-            log->logDataLong("pathElement", static_cast<long>(i));
-        }
+        if (failed)
+            logFailure(log, failed, i);
         if (!cert.selfIssued())
             ++belowNotSelfIssued;
+    }
+    return status;
+}
+
+// What each certificate of the path holds, on its own.
+DWORD judgeEachCertificate(const std::vector<const ChainCert*>& path, LogBase* log) {
+    DWORD status = 0;
+    for (std::size_t i = 0; i < path.size(); ++i) {
+        const ChainCert& cert = *path[i];
+        // A trusted root's own signature is never checked.
+        const bool signatureChecked = !(i + 1 == path.size() && cert.trusted);
+        if (cert.signatureAlgorithmMismatch && signatureChecked) {
+            status |= CERT_TRUST_IS_NOT_SIGNATURE_VALID;
+            logFailure(log, chain_msg::kAlgorithmMismatch, i);
+        }
+        if (cert.facts.repeatedExtension) {
+            status |= CERT_TRUST_INVALID_EXTENSION;
+            logFailure(log, chain_msg::kRepeatedExtension, i);
+        }
+        if (cert.facts.unknownCritical) {
+            status |= CERT_TRUST_HAS_NOT_SUPPORTED_CRITICAL_EXT;
+            logFailure(log, chain_msg::kUnknownCritical, i);
+        }
+    }
+    return status;
+}
+
+std::string lowered(std::string text) {
+    std::transform(text.begin(), text.end(), text.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    return text;
+}
+
+bool endsWith(std::string_view text, std::string_view tail) {
+    return text.size() >= tail.size() && text.compare(text.size() - tail.size(), tail.size(), tail) == 0;
+}
+
+// RFC 5280 4.2.1.10: the base itself and any name with labels added on its
+// left; a base with a leading dot, only the latter. Both lower case.
+bool dnsWithin(std::string_view name, std::string_view base) {
+    if (base.empty())
+        return true;
+    if (base.front() == '.')
+        return name.size() > base.size() && endsWith(name, base);
+    return name == base ||
+           (name.size() > base.size() && endsWith(name, base) && name[name.size() - base.size() - 1] == '.');
+}
+
+// Whether a name, or a host its left-most wildcard stands for, lies within
+// the base: "*.corp.example" reaches "secret.corp.example".
+bool dnsReaches(std::string_view name, std::string_view base) {
+    if (dnsWithin(name, base))
+        return true;
+    if (name.substr(0, 2) != "*.")
+        return false;
+    const std::string_view whole = base.substr(base.empty() || base.front() != '.' ? 0 : 1);
+    const std::size_t dot = whole.find('.');
+    return dot != std::string_view::npos && dot > 0 && whole.substr(dot + 1) == name.substr(2);
+}
+
+// An address of 4 or 16 bytes against an address and mask twice as long.
+bool ipWithin(std::string_view address, std::string_view range) {
+    if (range.size() != 2 * address.size())
+        return false;
+    for (std::size_t k = 0; k < address.size(); ++k) {
+        const unsigned char mask = static_cast<unsigned char>(range[address.size() + k]);
+        if ((static_cast<unsigned char>(address[k]) & mask) != (static_cast<unsigned char>(range[k]) & mask))
+            return false;
+    }
+    return true;
+}
+
+// A common name that could stand for a host: nothing but host characters.
+bool hostLike(std::string_view name) {
+    return !name.empty() && std::all_of(name.begin(), name.end(), [](unsigned char c) {
+        return std::isalnum(c) || c == '.' || c == '-' || c == '*';
+    });
+}
+
+// One certificate's names against one CA's constraints.
+DWORD judgeNames(const std::vector<std::string>& dnsNames, const std::vector<std::string>& ipAddresses,
+                 const NameConstraintFacts& nc) {
+    if (nc.unjudgeable)
+        return CERT_TRUST_HAS_NOT_SUPPORTED_NAME_CONSTRAINT;
+    DWORD status = 0;
+    for (const std::string& name : dnsNames) {
+        if (!nc.permittedDns.empty() && std::none_of(nc.permittedDns.begin(), nc.permittedDns.end(),
+                                                     [&](const std::string& b) { return dnsWithin(name, lowered(b)); }))
+            status |= CERT_TRUST_HAS_NOT_PERMITTED_NAME_CONSTRAINT;
+        if (std::any_of(nc.excludedDns.begin(), nc.excludedDns.end(),
+                        [&](const std::string& b) { return dnsReaches(name, lowered(b)); }))
+            status |= CERT_TRUST_HAS_EXCLUDED_NAME_CONSTRAINT;
+    }
+    constexpr std::size_t kIpv4 = 4, kIpv6 = 16;
+    const bool ipConstrained = !nc.permittedIp.empty() || !nc.excludedIp.empty();
+    for (const std::string& address : ipAddresses) {
+        if (!ipConstrained)
+            break;
+        if (address.size() != kIpv4 && address.size() != kIpv6) {
+            status |= CERT_TRUST_HAS_NOT_SUPPORTED_NAME_CONSTRAINT;
+            continue;
+        }
+        if (!nc.permittedIp.empty() && std::none_of(nc.permittedIp.begin(), nc.permittedIp.end(),
+                                                    [&](const std::string& r) { return ipWithin(address, r); }))
+            status |= CERT_TRUST_HAS_NOT_PERMITTED_NAME_CONSTRAINT;
+        if (std::any_of(nc.excludedIp.begin(), nc.excludedIp.end(),
+                        [&](const std::string& r) { return ipWithin(address, r); }))
+            status |= CERT_TRUST_HAS_EXCLUDED_NAME_CONSTRAINT;
+    }
+    return status;
+}
+
+// Each CA's name constraints over the certificates below it; a self-issued
+// CA's own names are not bound.
+DWORD judgeNameConstraints(const std::vector<const ChainCert*>& path, LogBase* log) {
+    DWORD status = 0;
+    for (std::size_t i = 0; i < path.size(); ++i) {
+        const ChainCert& cert = *path[i];
+        if (i > 0 && cert.selfIssued())
+            continue;
+        std::vector<std::string> dnsNames;
+        for (const std::string& name : cert.facts.dnsNames)
+            dnsNames.push_back(lowered(name));
+        // The host check reads the common names then: so must this one.
+        if (i == 0 && dnsNames.empty())
+            for (const std::string& name : cert.facts.commonNames)
+                if (hostLike(name))
+                    dnsNames.push_back(lowered(name));
+        for (std::size_t j = i + 1; j < path.size(); ++j) {
+            const NameConstraintFacts& nc = path[j]->facts.nameConstraints;
+            if (!nc.present)
+                continue;
+            const DWORD found = judgeNames(dnsNames, cert.facts.ipAddresses, nc);
+            if (found & CERT_TRUST_HAS_NOT_SUPPORTED_NAME_CONSTRAINT)
+                logFailure(log, chain_msg::kUnsupportedNameConstraint, j);
+            if (found & CERT_TRUST_HAS_NOT_PERMITTED_NAME_CONSTRAINT)
+                logFailure(log, chain_msg::kNotPermittedName, i);
+            if (found & CERT_TRUST_HAS_EXCLUDED_NAME_CONSTRAINT)
+                logFailure(log, chain_msg::kExcludedName, i);
+            status |= found;
+        }
+    }
+    return status ? status | CERT_TRUST_INVALID_NAME_CONSTRAINTS : 0;
+}
+
+// The requested usages against every extended key usage of the path; the
+// information bit kChainInfoExtendedKeyUsage rides on the result.
+DWORD judgeUsage(const std::vector<const ChainCert*>& path, const CERT_CHAIN_PARA* para, LogBase* log) {
+    constexpr const char* kAnyExtendedKeyUsage = "2.5.29.37.0";
+    if (!para || para->RequestedUsage.Usage.cUsageIdentifier == 0 || !para->RequestedUsage.Usage.rgpszUsageIdentifier)
+        return 0;
+    const CERT_ENHKEY_USAGE& wanted = para->RequestedUsage.Usage;
+    const bool all = para->RequestedUsage.dwType == USAGE_MATCH_TYPE_AND;
+    DWORD status = 0;
+    for (std::size_t i = 0; i < path.size(); ++i) {
+        const CertificateExtensionFacts& facts = path[i]->facts;
+        if (!facts.hasExtendedKeyUsage)
+            continue;
+        auto allows = [&](const char* usage) {
+            return std::any_of(facts.extendedKeyUsages.begin(), facts.extendedKeyUsages.end(),
+                               [&](const std::string& oid) { return oid == kAnyExtendedKeyUsage || oid == usage; });
+        };
+        const char* const* first = wanted.rgpszUsageIdentifier;
+        const char* const* last = first + wanted.cUsageIdentifier;
+        if (all ? std::all_of(first, last, allows) : std::any_of(first, last, allows))
+            continue;
+        status |= CERT_TRUST_IS_NOT_VALID_FOR_USAGE | kChainInfoExtendedKeyUsage;
+        logFailure(log, chain_msg::kUsageNotAllowed, i);
     }
     return status;
 }
@@ -400,7 +578,10 @@ BOOL CertGetCertificateChain(HCERTCHAINENGINE engine, platform::PCCERT_CONTEXT c
                 result->TrustStatus.dwInfoStatus |=
                     element->notYetValidAt(now) ? kChainInfoNotYetValid : kChainInfoExpired;
             }
-        status |= judgeIssuers(path, log);
+        status |= judgeIssuers(path, log) | judgeEachCertificate(path, log) | judgeNameConstraints(path, log);
+        const DWORD usage = judgeUsage(path, para, log);
+        status |= usage & ~kChainInfoExtendedKeyUsage;
+        result->TrustStatus.dwInfoStatus |= usage & kChainInfoExtendedKeyUsage;
         for (std::size_t i = 1; i < path.size(); ++i)
             result->elements.push_back(platform::CertCreateCertificateContext(
                 platform::X509_ASN_ENCODING, bytePtr(path[i]->der), static_cast<DWORD>(path[i]->der.size())));

@@ -17,8 +17,15 @@
 // without them only the top of the path may stand, as a version 1
 // self-issued root or with a key usage that allows certificate signing; a
 // path length constraint bounds the CAs below it that are not
-// self-issued. Beyond that: no revocation, extended usages, policies or
-// name constraints.
+// self-issued. Every certificate of the path must hold each extension at
+// most once and no critical one this engine does not judge, and must name in
+// its signed part the signature algorithm it is signed with. A CA's name
+// constraints on DNS names and IP addresses bind every certificate below it
+// that is not a self-issued CA (the end certificate's common names too, when
+// it has no DNS alternative name); constraints of another name form cannot
+// be judged and fail the path. Requested usages are judged against the
+// extended key usage of every certificate that has one. Beyond that: no
+// revocation or policies.
 #include <cstdint>
 
 #include "platform/CertStore.h"
@@ -33,21 +40,34 @@ using HCERTCHAINENGINE = ChainEngineState*;
 
 constexpr DWORD CERT_CHAIN_CACHE_END_CERT = 0x1;
 constexpr DWORD USAGE_MATCH_TYPE_AND = 0;
+constexpr DWORD USAGE_MATCH_TYPE_OR = 1;
 
 constexpr DWORD CERT_TRUST_NO_ERROR = 0;
 constexpr DWORD CERT_TRUST_IS_NOT_TIME_VALID = 0x1;
 constexpr DWORD CERT_TRUST_IS_NOT_SIGNATURE_VALID = 0x8;
 // An issuer whose key usage does not allow certificate signing.
+// Also: an extended key usage that allows none of the requested usages.
 constexpr DWORD CERT_TRUST_IS_NOT_VALID_FOR_USAGE = 0x10;
 constexpr DWORD CERT_TRUST_IS_UNTRUSTED_ROOT = 0x20;
+// An extension repeated.
+constexpr DWORD CERT_TRUST_INVALID_EXTENSION = 0x100;
 // An issuer that is no CA, or a path length constraint exceeded.
 constexpr DWORD CERT_TRUST_INVALID_BASIC_CONSTRAINTS = 0x400;
+// Set with each of the three name-constraint bits after it.
+constexpr DWORD CERT_TRUST_INVALID_NAME_CONSTRAINTS = 0x800;
+constexpr DWORD CERT_TRUST_HAS_NOT_SUPPORTED_NAME_CONSTRAINT = 0x1000;
+constexpr DWORD CERT_TRUST_HAS_NOT_PERMITTED_NAME_CONSTRAINT = 0x4000;
+constexpr DWORD CERT_TRUST_HAS_EXCLUDED_NAME_CONSTRAINT = 0x8000;
 constexpr DWORD CERT_TRUST_IS_PARTIAL_CHAIN = 0x10000;
+constexpr DWORD CERT_TRUST_HAS_NOT_SUPPORTED_CRITICAL_EXT = 0x08000000;
 
 // This engine's own information bits beside CERT_TRUST_IS_NOT_TIME_VALID:
 // which way a certificate of the path is out of time.
 constexpr DWORD kChainInfoExpired = 0x10000000;
 constexpr DWORD kChainInfoNotYetValid = 0x20000000;
+// And beside CERT_TRUST_IS_NOT_VALID_FOR_USAGE: an extended key usage failed
+// (rather than, or as well as, an issuer's key usage).
+constexpr DWORD kChainInfoExtendedKeyUsage = 0x40000000;
 
 // An engine's stores are decoded once and shared by the engines made after
 // it for as long as neither an entry of their folders nor the system CA
@@ -66,6 +86,14 @@ constexpr const char* kUnreadableCertificate = "The certificate to build a chain
 constexpr const char* kNotACa = "An issuer on the path is not a CA certificate.";
 constexpr const char* kNoCertSign = "An issuer's key usage does not allow certificate signing.";
 constexpr const char* kPathTooLong = "A path length constraint is exceeded.";
+constexpr const char* kAlgorithmMismatch =
+    "A certificate names another signature algorithm in its signed part than outside it.";
+constexpr const char* kRepeatedExtension = "A certificate holds the same extension twice.";
+constexpr const char* kUnknownCritical = "A certificate holds a critical extension that is not understood.";
+constexpr const char* kUnsupportedNameConstraint = "A name constraint of a form that cannot be judged.";
+constexpr const char* kNotPermittedName = "A name lies outside the names its issuer's constraints permit.";
+constexpr const char* kExcludedName = "A name lies inside names its issuer's constraints exclude.";
+constexpr const char* kUsageNotAllowed = "An extended key usage does not allow the requested usage.";
 } // namespace chain_msg
 
 struct CERT_CHAIN_ENGINE_CONFIG {
@@ -115,9 +143,9 @@ using PCCERT_CHAIN_CONTEXT = const CERT_CHAIN_CONTEXT*;
 BOOL CertCreateCertificateChainEngine(const CERT_CHAIN_ENGINE_CONFIG* config, HCERTCHAINENGINE* engine);
 void CertFreeCertificateChainEngine(HCERTCHAINENGINE engine);
 // time null: now (the platform clock, which tests can pin). additionalStore
-// (may be null): more candidate issuers, untrusted. Requested usages are
-// not judged. The log, when given, says why a signature could not be
-// verified and which CA check failed.
+// (may be null): more candidate issuers, untrusted. para (may be null): the
+// requested usages, all of them (AND) or one (OR). The log, when given, says
+// why a signature could not be verified and which check failed.
 BOOL CertGetCertificateChain(HCERTCHAINENGINE engine, platform::PCCERT_CONTEXT context, const platform::FILETIME* time,
                              platform::HCERTSTORE additionalStore, const CERT_CHAIN_PARA* para, DWORD flags,
                              void* reserved, PCCERT_CHAIN_CONTEXT* chain, LogBase* log = nullptr);

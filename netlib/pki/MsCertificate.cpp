@@ -1,6 +1,8 @@
 #include "netlib/pki/MsCertificate.h"
 
+#include <algorithm>
 #include <cstring>
+#include <iterator>
 #include <memory>
 #include <vector>
 
@@ -37,6 +39,10 @@ constexpr const char* kOidSubjectAltName = "2.5.29.17";
 constexpr const char* kOidAuthorityKeyId = "2.5.29.35";
 constexpr const char* kOidExtKeyUsage = "2.5.29.37";
 constexpr const char* kOidBasicConstraints = "2.5.29.19";
+constexpr const char* kOidNameConstraints = "2.5.29.30";
+// With no policy asked for, any policy serves: a critical policies extension
+// changes no verdict.
+constexpr const char* kOidCertificatePolicies = "2.5.29.32";
 constexpr const char* kOidCommonName = "2.5.4.3";
 
 constexpr unsigned char kKuDigitalSignature = 0x80;
@@ -67,6 +73,7 @@ const Asn1* tbsField(const Asn1* cert, int index) {
 
 struct Extension {
     std::string oid;
+    bool critical = false;
     DataBuffer value;
 };
 
@@ -90,6 +97,11 @@ std::vector<std::unique_ptr<Extension>> extensionsOf(const Asn1* cert) {
             StringBuffer text;
             oid->getOidString(text);
             item->oid = text.getString();
+            const Asn1* flag = ext->getNumChildren() == 3 ? ext->getChild(1) : nullptr;
+            DataBuffer flagByte;
+            if (flag && flag->tagClass == 0 && flag->tag == kTagBoolean)
+                flag->getContent(flagByte);
+            item->critical = flagByte.getSize() == 1 && flagByte.getData()[0] != 0;
             value->getContent(item->value);
             out.push_back(std::move(item));
         }
@@ -307,6 +319,55 @@ void readAltNames(const Asn1& value, CertificateExtensionFacts& out) {
     }
 }
 
+void readExtendedKeyUsage(const Asn1* value, CertificateExtensionFacts& out) {
+    out.hasExtendedKeyUsage = true;
+    if (!value || value->tagClass != 0 || value->tag != kTagSequence || value->primitive)
+        return;
+    for (int i = 0; i < value->getNumChildren(); ++i) {
+        StringBuffer oid;
+        if (value->getChild(i)->isOid() && value->getChild(i)->getOidString(oid))
+            out.extendedKeyUsages.emplace_back(oid.getString());
+    }
+}
+
+// GeneralSubtrees of dNSName and iPAddress bases, each with neither a minimum
+// nor a maximum; false for anything else.
+bool readSubtrees(const Asn1& list, std::vector<std::string>& dns, std::vector<std::string>& ip) {
+    constexpr std::size_t kIpv4WithMask = 8, kIpv6WithMask = 32;
+    for (int i = 0; i < list.getNumChildren(); ++i) {
+        const Asn1* subtree = list.getChild(i);
+        const Asn1* base = subtree->getChild(0);
+        if (subtree->tagClass != 0 || subtree->tag != kTagSequence || subtree->getNumChildren() != 1 || !base ||
+            base->tagClass != kClassContext || !base->primitive)
+            return false;
+        std::string bytes = contentOf(base);
+        if (base->tag == kTagDnsName)
+            dns.push_back(std::move(bytes));
+        else if (base->tag == kTagIpAddress && (bytes.size() == kIpv4WithMask || bytes.size() == kIpv6WithMask))
+            ip.push_back(std::move(bytes));
+        else
+            return false;
+    }
+    return true;
+}
+
+// SEQUENCE { permittedSubtrees [0] OPTIONAL, excludedSubtrees [1] OPTIONAL }.
+void readNameConstraints(const Asn1* value, NameConstraintFacts& out) {
+    out.present = true;
+    if (!value || value->tagClass != 0 || value->tag != kTagSequence || value->primitive) {
+        out.unjudgeable = true;
+        return;
+    }
+    for (int i = 0; i < value->getNumChildren(); ++i) {
+        const Asn1* part = value->getChild(i);
+        const bool permitted = part->tag == 0;
+        if (part->tagClass != kClassContext || part->primitive || part->tag > 1 ||
+            !readSubtrees(*part, permitted ? out.permittedDns : out.excludedDns,
+                          permitted ? out.permittedIp : out.excludedIp))
+            out.unjudgeable = true;
+    }
+}
+
 void readCommonNames(const Asn1* subject, CertificateExtensionFacts& out) {
     for (int i = 0; subject && i < subject->getNumChildren(); ++i) {
         const Asn1* set = subject->getChild(i);
@@ -332,7 +393,17 @@ void MsCertificate::getExtensionFacts(platform::PCCERT_CONTEXT context, Certific
 void MsCertificate::getExtensionFacts(const Asn1* cert, CertificateExtensionFacts& out) {
     out = CertificateExtensionFacts();
     readCommonNames(tbsField(cert, kSubjectField), out);
+    static const char* const kJudged[] = {kOidBasicConstraints, kOidKeyUsage,           kOidSubjectAltName,
+                                          kOidExtKeyUsage,      kOidNameConstraints,    kOidSubjectKeyId,
+                                          kOidAuthorityKeyId,   kOidCertificatePolicies};
+    std::vector<std::string> seen;
     for (const auto& ext : extensionsOf(cert)) {
+        if (std::find(seen.begin(), seen.end(), ext->oid) != seen.end())
+            out.repeatedExtension = true;
+        seen.push_back(ext->oid);
+        if (ext->critical &&
+            std::none_of(std::begin(kJudged), std::end(kJudged), [&](const char* oid) { return ext->oid == oid; }))
+            out.unknownCritical = true;
         std::unique_ptr<Asn1> value = decodeValue(ext->value);
         if (ext->oid == kOidBasicConstraints) {
             if (value)
@@ -346,6 +417,10 @@ void MsCertificate::getExtensionFacts(const Asn1* cert, CertificateExtensionFact
                 out.hasKeyUsage = out.malformed = true;
         } else if (ext->oid == kOidSubjectAltName && value) {
             readAltNames(*value, out);
+        } else if (ext->oid == kOidExtKeyUsage) {
+            readExtendedKeyUsage(value.get(), out);
+        } else if (ext->oid == kOidNameConstraints) {
+            readNameConstraints(value.get(), out.nameConstraints);
         }
     }
 }
@@ -429,9 +504,12 @@ void MsCertificate::checkChain(LogBase& log) {
     }
     DWORD status = chain->TrustStatus.dwErrorStatus;
     m_signatureValid = (status & CERT_TRUST_IS_NOT_SIGNATURE_VALID) == 0;
-    // A path through an issuer that is no CA leads to no trusted root.
-    m_rootTrusted = (status & (CERT_TRUST_IS_UNTRUSTED_ROOT | CERT_TRUST_IS_PARTIAL_CHAIN |
-                               CERT_TRUST_INVALID_BASIC_CONSTRAINTS | CERT_TRUST_IS_NOT_VALID_FOR_USAGE)) == 0;
+    // A path through an issuer that is no CA, past a name constraint or over
+    // an extension that cannot be judged leads to no trusted root.
+    m_rootTrusted =
+        (status & (CERT_TRUST_IS_UNTRUSTED_ROOT | CERT_TRUST_IS_PARTIAL_CHAIN | CERT_TRUST_INVALID_BASIC_CONSTRAINTS |
+                   CERT_TRUST_IS_NOT_VALID_FOR_USAGE | CERT_TRUST_INVALID_EXTENSION |
+                   CERT_TRUST_HAS_NOT_SUPPORTED_CRITICAL_EXT | CERT_TRUST_INVALID_NAME_CONSTRAINTS)) == 0;
     m_expired = (status & CERT_TRUST_IS_NOT_TIME_VALID) != 0;
     CertFreeCertificateChain(chain);
     CertFreeCertificateChainEngine(engine);

@@ -41,7 +41,13 @@ int statusCode(const DataBuffer& head) {
 SChannelTessik::SChannelTessik()
     : m_serverCertVerified(false), m_verbose(false), m_port(kDefaultTlsPort), m_useProxy(false),
       m_proxyPort(kDefaultProxyPort), m_failureReason(kSChannelFailNone), m_requireVerification(false),
-      m_minor(kTls10Minor) {}
+      m_minor(kTls10Minor) {
+    // Certificates presented again in a renegotiation pass the same checks.
+    m_protocol.setRenegotiationCheck([this](LogBase& log) {
+        m_serverCert = m_protocol.serverCertificate();
+        return checkServerCertificate(log);
+    });
+}
 
 SChannelTessik::~SChannelTessik() {
     m_serverCert.reset();
@@ -256,6 +262,9 @@ bool SChannelTessik::checkServerCertificate(LogBase& log) {
         {TlsServerCheck::kNotYetValid, schannel_msg::kNotYetValid},
         {TlsServerCheck::kSignature, schannel_msg::kBadSignature},
         {TlsServerCheck::kNotACa, schannel_msg::kIssuerNotACa},
+        {TlsServerCheck::kBadExtension, schannel_msg::kBadExtension},
+        {TlsServerCheck::kNameConstraints, schannel_msg::kOutsideNameConstraints},
+        {TlsServerCheck::kNotForServers, schannel_msg::kNotForServers},
         {TlsServerCheck::kUntrustedRoot, schannel_msg::kUntrustedRoot},
         {TlsServerCheck::kNameMismatch, schannel_msg::kNameMismatch},
     };

@@ -43,6 +43,10 @@ constexpr const char* kExpired = "Server certificate is expired.";
 constexpr const char* kNotYetValid = "Server certificate is not yet valid.";
 constexpr const char* kBadSignature = "Server certificate signature verification failed.";
 constexpr const char* kIssuerNotACa = "Server certificate chain has an issuer that may not issue certificates.";
+constexpr const char* kBadExtension =
+    "Server certificate chain has a repeated extension or a critical one that is not understood.";
+constexpr const char* kOutsideNameConstraints = "Server certificate chain breaks an issuer's name constraints.";
+constexpr const char* kNotForServers = "Server certificate chain's extended key usage does not allow TLS servers.";
 constexpr const char* kUntrustedRoot = "Server certificate root is not trusted.";
 constexpr const char* kNameMismatch = "Server certificate does not name the host (name mismatch).";
 constexpr const char* kVerified = "Server certificate is verified.";
@@ -73,9 +77,11 @@ public:
     // Settings nothing in the library changes after construction.
     void setHttpProxy(const char* host, unsigned int port);
     void setUseHttpProxy(bool on) { m_useProxy = on; }
-    // On, each handshake checks the server's chain to a trusted root, its
-    // times and issuers, and the host name; a failure ends the handshake
-    // with failure reason 105. The HTTP client sets it for every connection.
+    // On, each handshake (a renegotiation too) checks the server's chain to
+    // a trusted root, its times, issuers, extensions, name constraints and
+    // key purposes, and the host name; a failure ends the handshake, or the
+    // read a renegotiation came in, with failure reason 105. The HTTP client
+    // sets it for every connection.
     void setRequireServerVerification(bool on) { m_requireVerification = on; }
 
     bool EstablishChannel(LogBase& log, bool* dnsFailed, unsigned int connectTimeoutMs, unsigned int heartbeatMs,

@@ -64,8 +64,13 @@ TlsServerCheck checkTlsServerChain(const std::vector<std::string>& ders, const c
     PCCERT_CHAIN_CONTEXT chain = nullptr;
     DWORD status = CERT_TRUST_IS_PARTIAL_CHAIN;
     DWORD info = 0;
+    char serverAuth[] = "1.3.6.1.5.5.7.3.1";
+    char* usages[] = {serverAuth};
+    CERT_CHAIN_PARA para{};
+    para.cbSize = sizeof(para);
+    para.RequestedUsage = {USAGE_MATCH_TYPE_AND, {1, usages}};
     if (CertCreateCertificateChainEngine(&config, &engine) &&
-        CertGetCertificateChain(engine, leaf, nullptr, sent, nullptr, 0, nullptr, &chain, &log)) {
+        CertGetCertificateChain(engine, leaf, nullptr, sent, &para, 0, nullptr, &chain, &log)) {
         status = chain->TrustStatus.dwErrorStatus;
         info = chain->TrustStatus.dwInfoStatus;
     }
@@ -79,8 +84,15 @@ TlsServerCheck checkTlsServerChain(const std::vector<std::string>& ders, const c
                                                                              : TlsServerCheck::kExpired;
     if (status & CERT_TRUST_IS_NOT_SIGNATURE_VALID)
         return TlsServerCheck::kSignature;
-    if (status & (CERT_TRUST_INVALID_BASIC_CONSTRAINTS | CERT_TRUST_IS_NOT_VALID_FOR_USAGE))
+    if ((status & CERT_TRUST_INVALID_BASIC_CONSTRAINTS) ||
+        ((status & CERT_TRUST_IS_NOT_VALID_FOR_USAGE) && !(info & kChainInfoExtendedKeyUsage)))
         return TlsServerCheck::kNotACa;
+    if (status & (CERT_TRUST_INVALID_EXTENSION | CERT_TRUST_HAS_NOT_SUPPORTED_CRITICAL_EXT))
+        return TlsServerCheck::kBadExtension;
+    if (status & CERT_TRUST_INVALID_NAME_CONSTRAINTS)
+        return TlsServerCheck::kNameConstraints;
+    if (status & CERT_TRUST_IS_NOT_VALID_FOR_USAGE)
+        return TlsServerCheck::kNotForServers;
     if (status & (CERT_TRUST_IS_UNTRUSTED_ROOT | CERT_TRUST_IS_PARTIAL_CHAIN))
         return TlsServerCheck::kUntrustedRoot;
     if (!certificateNamesHost(*fields, host != nullptr ? host : "")) {

@@ -34,12 +34,16 @@ enum class TlsServerCheck {
     kNotYetValid,
     kSignature,
     kNotACa,
+    kBadExtension,
+    kNameConstraints,
+    kNotForServers,
     kUntrustedRoot,
     kNameMismatch,
 };
 // The chain from the server's certificate (ders[0]) through the others it
 // sent (untrusted candidates) to a root of the ROOT stores, each signature,
-// validity time and issuer judged by the chain engine; then the host the
+// validity time, issuer, extension, name constraint and extended key usage
+// (server authentication) judged by the chain engine; then the host the
 // request is for against the certificate's names.
 TlsServerCheck checkTlsServerChain(const std::vector<std::string>& ders, const char* host, LogBase& log);
 

@@ -5,6 +5,7 @@
 // Records can be fed as bytes (receiveRecordBytes) or read from an endpoint;
 // both roads go through the same framer and dispatch.
 #include <cstdint>
+#include <functional>
 #include <memory>
 
 #include "netlib/core/ClsXml.h"
@@ -97,6 +98,11 @@ public:
                               LogBase& log, bool verbose);
     bool clientHandshake(TlsEndpoint& endpoint, SocketReadParams& params, LogBase& log, bool verbose);
     bool handshakeComplete() const { return m_handshakeComplete; }
+    // Judges the server's certificates again after a handshake the server
+    // asked for while data was read; false fails that read, and nothing the
+    // new keys brought is handed on. The first handshake's certificates are
+    // the caller's to judge.
+    void setRenegotiationCheck(std::function<bool(LogBase&)> check) { m_renegotiationCheck = std::move(check); }
 
     // Record layer.
     bool sendApplicationData(const unsigned char* data, std::uint32_t n, TlsEndpoint& endpoint,
@@ -249,6 +255,7 @@ private:
     ExtPtrArray m_clientCerts;
     std::unique_ptr<ClsXml> m_testData;
     bool m_handshakeComplete;
+    std::function<bool(LogBase&)> m_renegotiationCheck;
 };
 
 } // namespace tessik

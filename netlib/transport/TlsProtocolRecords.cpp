@@ -499,6 +499,11 @@ bool TlsProtocol::readApplicationData(TlsEndpoint& endpoint, SocketReadParams& p
             log.logInfo("Need to re-negotiate the security parameters.");
             log.logInfo("Starting the handshake process again...");
             ok = clientHandshake(endpoint, params, log, verbose);
+            // A server may present other certificates the second time.
+            if (ok && m_renegotiationCheck && !m_renegotiationCheck(log)) {
+                out.shorten(out.getSize() - before);
+                ok = false;
+            }
             continue;
         }
         if (m_closeNotifyReceived) {

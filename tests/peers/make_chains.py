@@ -9,11 +9,23 @@ the root down to the leaf, each link an object with
   "time":    "ok", "expired" or "future"
   "san":     subjectAltName entries, "DNS:name" or "IP:address" (optional)
   "badsig":  true: signed by a key other than its issuer's (optional)
+  "eku":     extended key usage, of "serverAuth", "clientAuth", "any" (optional)
+  "nc":      name constraints, critical: {"permitted": [...], "excluded": [...]}
+             of "DNS:name", "IP:address/prefix" or "email:name" (optional)
+  "ext":     more extensions {"oid", "critical", "value" (hex DER)}, added
+             after the others; a repeated OID is written as given (optional)
+  "name":    {"oid", "value"}: the subject's only attribute, in place of the
+             common name (optional, leaf only)
+  "outeralg": "sha512": the signature made with SHA-512 and the outer
+             algorithm saying so, while the signed part says SHA-256
+An "oid" is dotted, or "hex:" and its content octets as written (any
+encoding, DER or not).
 Chain i goes to OUT/i/: link j as c<j>.pem with its key in c<j>.key (c0
 the self-signed root), the links between root and leaf together in
 untrusted.pem (empty for two links). Subjects are "CN=chain <i> link <j>"; each link is signed by the
 one above it, RSA with SHA-256.
 """
+import base64
 import datetime
 import ipaddress
 import json
@@ -22,7 +34,7 @@ import sys
 
 from cryptography import x509
 from cryptography.hazmat.primitives import hashes, serialization
-from cryptography.hazmat.primitives.asymmetric import rsa
+from cryptography.hazmat.primitives.asymmetric import padding, rsa
 from cryptography.x509.oid import NameOID
 
 NOW = datetime.datetime.now(datetime.timezone.utc)
@@ -47,6 +59,94 @@ def alt_name(entry):
     return x509.DNSName(value)
 
 
+EKUS = {"serverAuth": x509.ExtendedKeyUsageOID.SERVER_AUTH, "clientAuth": x509.ExtendedKeyUsageOID.CLIENT_AUTH,
+        "any": x509.ExtendedKeyUsageOID.ANY_EXTENDED_KEY_USAGE}
+SHA512_WITH_RSA = bytes.fromhex("300d06092a864886f70d01010d0500")
+
+
+def subtree(entry):
+    kind, value = entry.split(":", 1)
+    if kind == "IP":
+        return x509.IPAddress(ipaddress.ip_network(value))
+    if kind == "email":
+        return x509.RFC822Name(value)
+    return x509.DNSName(value)
+
+
+def der_length(n):
+    if n < 0x80:
+        return bytes([n])
+    octets = n.to_bytes((n.bit_length() + 7) // 8, "big")
+    return bytes([0x80 | len(octets)]) + octets
+
+
+def tlv(tag, content):
+    return bytes([tag]) + der_length(len(content)) + content
+
+
+class Oids:
+    """OIDs for the builder. Those it cannot write (a repeat, an encoding
+    that is not DER) stand in as placeholders of the same length, swapped
+    for the octets wanted once the certificate is built."""
+
+    def __init__(self):
+        self.swaps = []
+
+    def get(self, text, placeholder=False):
+        if not text.startswith("hex:") and not placeholder:
+            try:
+                return x509.ObjectIdentifier(text)
+            except ValueError:
+                pass  # an arc older versions of cryptography cannot write
+        wanted = bytes.fromhex(text[4:]) if text.startswith("hex:") else oid_octets(text)
+        # 1.2.1.1...1.k, one octet per arc: k keeps the placeholders apart.
+        stand_in = bytes([0x2A] + [0x01] * (len(wanted) - 2) + [0x10 + len(self.swaps)])
+        self.swaps.append((stand_in, wanted))
+        return x509.ObjectIdentifier(".".join(str(a) for a in [1, 2] + list(stand_in[1:])))
+
+    def apply(self, tbs):
+        for stand_in, wanted in self.swaps:
+            old = b"\x06" + bytes([len(stand_in)]) + stand_in
+            assert tbs.count(old) == 1
+            tbs = tbs.replace(old, b"\x06" + bytes([len(wanted)]) + wanted)
+        return tbs
+
+
+def oid_octets(text):
+    arcs = [int(a) for a in text.split(".")]
+    out = b""
+    for value in [arcs[0] * 40 + arcs[1]] + arcs[2:]:
+        groups = [value & 0x7F]
+        value >>= 7
+        while value:
+            groups.append(0x80 | (value & 0x7F))
+            value >>= 7
+        out += bytes(reversed(groups))
+    return out
+
+
+def pem_of(der):
+    text = base64.b64encode(der).decode()
+    lines = [text[k:k + 64] for k in range(0, len(text), 64)]
+    return ("-----BEGIN CERTIFICATE-----\n" + "\n".join(lines) + "\n-----END CERTIFICATE-----\n").encode()
+
+
+def finish(cert, link, oids, signer):
+    """The certificate's DER, its signed part changed and signed again where
+    the link asks for what the builder does not write."""
+    der = cert.public_bytes(serialization.Encoding.DER)
+    if not oids.swaps and not link.get("outeralg"):
+        return der
+    tbs = oids.apply(cert.tbs_certificate_bytes)
+    rest = der[der.index(cert.tbs_certificate_bytes) + len(cert.tbs_certificate_bytes):]
+    algorithm = rest[:2 + rest[1]]
+    digest = hashes.SHA256()
+    if link.get("outeralg") == "sha512":
+        algorithm, digest = SHA512_WITH_RSA, hashes.SHA512()
+    signature = signer.sign(tbs, padding.PKCS1v15(), digest)
+    return tlv(0x30, tbs + algorithm + tlv(0x03, b"\x00" + signature))
+
+
 def main():
     out = sys.argv[1]
     chains = json.load(sys.stdin)
@@ -57,7 +157,10 @@ def main():
         os.makedirs(folder, exist_ok=True)
         untrusted = b""
         for j, link in enumerate(links):
+            oids = Oids()
             subject = x509.Name([x509.NameAttribute(NameOID.COMMON_NAME, "chain %d link %d" % (i, j))])
+            if link.get("name"):
+                subject = x509.Name([x509.NameAttribute(oids.get(link["name"]["oid"]), link["name"]["value"])])
             issuer = x509.Name([x509.NameAttribute(NameOID.COMMON_NAME, "chain %d link %d" % (i, max(j - 1, 0)))])
             key, issuer_key = keys[j], keys[max(j - 1, 0)]
             signer = keys[5] if link.get("badsig") else issuer_key
@@ -79,7 +182,17 @@ def main():
             if link.get("san"):
                 builder = builder.add_extension(
                     x509.SubjectAlternativeName([alt_name(e) for e in link["san"]]), critical=False)
-            pem = builder.sign(signer, hashes.SHA256()).public_bytes(serialization.Encoding.PEM)
+            if link.get("eku"):
+                builder = builder.add_extension(x509.ExtendedKeyUsage([EKUS[e] for e in link["eku"]]), critical=False)
+            if link.get("nc"):
+                permitted = [subtree(e) for e in link["nc"].get("permitted", [])] or None
+                excluded = [subtree(e) for e in link["nc"].get("excluded", [])] or None
+                builder = builder.add_extension(x509.NameConstraints(permitted, excluded), critical=True)
+            for ext in link.get("ext", []):
+                builder = builder.add_extension(
+                    x509.UnrecognizedExtension(oids.get(ext["oid"], True), bytes.fromhex(ext["value"])),
+                    critical=ext.get("critical", False))
+            pem = pem_of(finish(builder.sign(signer, hashes.SHA256()), link, oids, signer))
             with open(os.path.join(folder, "c%d.pem" % j), "wb") as f:
                 f.write(pem)
             with open(os.path.join(folder, "c%d.key" % j), "wb") as f:

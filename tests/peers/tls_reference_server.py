@@ -13,6 +13,8 @@
 #   bad-finished    send a Finished with wrong verify data
 #   done-for-finished  send a ServerHelloDone where the Finished belongs
 #   renegotiate     after the first application data, ask for a new handshake
+#   cert2=PEM, key2=PEM  the certificate and key of that new handshake
+#                   (else the first ones)
 #   warning-alert   send a warning alert before each answer
 #   fatal-alert     answer the first application data with a fatal alert
 #   extension       put an extension after the ServerHello's fields
@@ -199,6 +201,11 @@ def serve(sock, args):
     cert_der = x509.load_pem_x509_certificate(open(flags['cert'], 'rb').read()).public_bytes(
         serialization.Encoding.DER)
     key = serialization.load_pem_private_key(open(flags['key'], 'rb').read(), None)
+    cert2_der, key2 = cert_der, key
+    if 'cert2' in flags:
+        cert2_der = x509.load_pem_x509_certificate(open(flags['cert2'], 'rb').read()).public_bytes(
+            serialization.Encoding.DER)
+        key2 = serialization.load_pem_private_key(open(flags['key2'], 'rb').read(), None)
     c, _ = sock.accept()
     conn = Conn(c, flags)
     renegotiated = False
@@ -226,7 +233,7 @@ def serve(sock, args):
             if 'renegotiate' in flags and not renegotiated:
                 renegotiated = True
                 conn.send_record(22, message(0, b''))
-                conn.handshake(cert_der, key)
+                conn.handshake(cert2_der, key2)
                 print('renegotiated', flush=True)
             if 'warning-alert' in flags:
                 conn.send_record(21, b'\x01\x64')

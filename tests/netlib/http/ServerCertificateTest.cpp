@@ -1,7 +1,10 @@
 // Whom an https request talks to: openssl s_server shows certificates made
 // for this test (expired, not yet valid, self-signed, for another host,
-// badly signed, issued by an end entity; a chain of three, a wildcard, an
-// IP address), directly, through squid's CONNECT and over SOCKS5. The test's CA is in the
+// badly signed, issued by an end entity, made a CA or named by an OID past
+// 2^32, outside name constraints, for other key purposes, with an unknown
+// critical or a repeated extension, signed under another algorithm than
+// they name; a chain of three, a wildcard, an IP address, and the controls
+// of those faults), directly, through squid's CONNECT and over SOCKS5. The test's CA is in the
 // user's ROOT store; every refusal fails the request with reason 105 and a
 // log line naming the check, and with verification turned off every server
 // answers.
@@ -39,6 +42,11 @@ Link Leaf(const std::string& san, const char* more = "") {
     return {R"({"bc":"notca","san":[)" + san + "]" + more + "}"};
 }
 const std::string kLocal = R"("DNS:localhost","IP:127.0.0.1")";
+Link Ca(const std::string& more) {
+    return {R"({"bc":"ca","ku":"sign")" + more + "}"};
+}
+const std::string kUnknownCritical = R"(,"ext":[{"oid":"1.3.6.1.4.1.55555.1","value":"0500","critical":true}])";
+const std::string kUnknownNotCritical = R"(,"ext":[{"oid":"1.3.6.1.4.1.55555.1","value":"0500"}])";
 
 struct Server {
     const char* name;
@@ -188,6 +196,99 @@ protected:
             {"chain of three sent by the server", {kCa, kCa, Leaf(kLocal)}, true, "localhost", nullptr, true},
             {"wildcard", {kCa, Leaf(R"("DNS:*.grv.test")")}, true, kWildcardHost, nullptr, false},
             {"IP address", {kCa, Leaf(R"("IP:127.0.0.1")")}, true, "127.0.0.1", nullptr, true},
+            {"an end entity made a CA by an OID past 2^32",
+             {kCa, Link{R"({"bc":"none","ext":[{"oid":"2.5.29.4294967315","value":"30030101ff"}]})"}, Leaf(kLocal)},
+             true,
+             "127.0.0.1",
+             schannel_msg::kIssuerNotACa,
+             true},
+            {"only name under an OID past 2^32",
+             {kCa, Link{R"({"bc":"notca","name":{"oid":"2.5.4.4294967299","value":"localhost"}})"}},
+             true,
+             "localhost",
+             schannel_msg::kNameMismatch,
+             true},
+            {"outside the permitted names",
+             {kCa, Ca(R"(,"nc":{"permitted":["DNS:allowed.example"]})"), Leaf(kLocal)},
+             true,
+             "localhost",
+             schannel_msg::kOutsideNameConstraints,
+             true},
+            {"inside the excluded names",
+             {kCa, Ca(R"(,"nc":{"excluded":["DNS:localhost"]})"), Leaf(kLocal)},
+             true,
+             "localhost",
+             schannel_msg::kOutsideNameConstraints,
+             true},
+            {"outside the permitted addresses",
+             {kCa, Ca(R"(,"nc":{"permitted":["IP:10.0.0.0/8"]})"), Leaf(R"("IP:127.0.0.1")")},
+             true,
+             "127.0.0.1",
+             schannel_msg::kOutsideNameConstraints,
+             true},
+            {"inside the permitted names and addresses",
+             {kCa, Ca(R"(,"nc":{"permitted":["DNS:localhost","IP:127.0.0.0/8"]})"), Leaf(kLocal)},
+             true,
+             "127.0.0.1",
+             nullptr,
+             true},
+            {"leaf for client authentication only",
+             {kCa, Leaf(kLocal, R"(,"eku":["clientAuth"])")},
+             true,
+             "127.0.0.1",
+             schannel_msg::kNotForServers,
+             true},
+            {"intermediate for client authentication only",
+             {kCa, Ca(R"(,"eku":["clientAuth"])"), Leaf(kLocal)},
+             true,
+             "127.0.0.1",
+             schannel_msg::kNotForServers,
+             true},
+            {"leaf for server authentication",
+             {kCa, Ca(R"(,"eku":["serverAuth","clientAuth"])"), Leaf(kLocal, R"(,"eku":["serverAuth"])")},
+             true,
+             "127.0.0.1",
+             nullptr,
+             true},
+            {"unknown critical extension on the leaf",
+             {kCa, Leaf(kLocal, kUnknownCritical.c_str())},
+             true,
+             "127.0.0.1",
+             schannel_msg::kBadExtension,
+             true},
+            {"unknown critical extension on the intermediate",
+             {kCa, Ca(kUnknownCritical), Leaf(kLocal)},
+             true,
+             "127.0.0.1",
+             schannel_msg::kBadExtension,
+             true},
+            {"the same extension not critical",
+             {kCa, Ca(kUnknownNotCritical), Leaf(kLocal, kUnknownNotCritical.c_str())},
+             true,
+             "127.0.0.1",
+             nullptr,
+             true},
+            {"intermediate with cA false, then true",
+             {kCa, Link{R"({"bc":"notca","ext":[{"oid":"2.5.29.19","critical":true,"value":"30030101ff"}]})"},
+              Leaf(kLocal)},
+             true,
+             "127.0.0.1",
+             schannel_msg::kBadExtension,
+             true},
+            // The second names the loopback: DNS:localhost, IP:127.0.0.1.
+            {"leaf with two subjectAltNames",
+             {kCa, Leaf(R"("DNS:other.grv.test")",
+                        R"(,"ext":[{"oid":"2.5.29.17","value":"301182096c6f63616c686f737487047f000001"}])")},
+             true,
+             "127.0.0.1",
+             schannel_msg::kBadExtension,
+             true},
+            {"leaf signed under another algorithm than it names",
+             {kCa, Leaf(kLocal, R"(,"outeralg":"sha512")")},
+             true,
+             "127.0.0.1",
+             schannel_msg::kBadSignature,
+             true},
         };
     }
 

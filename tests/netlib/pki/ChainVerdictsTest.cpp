@@ -1,11 +1,13 @@
 // Chain verdicts (signature valid, root trusted, expired) judged by
 // `openssl verify -attime` at the same pinned time: NIST PKITS paths, a real
 // chain from the published vectors, and a test CA in a temporary machine
-// ROOT store; whether issuers are CAs judged by `openssl verify` on
-// generated chains and on PKITS' basic constraints and key usage paths.
+// ROOT store; whether issuers are CAs, and what else a TLS server's chain
+// must hold, judged by `openssl verify` on generated chains and on PKITS'
+// basic constraints and key usage paths.
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cctype>
 #include <chrono>
 #include <filesystem>
 #include <functional>
@@ -23,6 +25,7 @@
 #include "netlib/core/XString.h"
 #include "netlib/crypto/HashAlgorithms.h"
 #include "netlib/pki/Certificate.h"
+#include "netlib/pki/CertificateFields.h"
 #include "netlib/pki/ChainEngine.h"
 #include "netlib/pki/MsCertificate.h"
 #include "platform/CertStore.h"
@@ -369,6 +372,7 @@ struct Link {
     int pathlen = -1;
     const char* ku = "none"; // "sign", "nosign", "none"
     const char* time = "ok"; // "ok", "expired", "future"
+    std::string more = {};   // further fields, as JSON: ,"eku":["clientAuth"]
 };
 
 std::string chainsJson(const std::vector<std::vector<Link>>& chains) {
@@ -378,7 +382,7 @@ std::string chainsJson(const std::vector<std::vector<Link>>& chains) {
         for (std::size_t j = 0; j < links.size(); ++j) {
             const Link& l = links[j];
             json += std::string(j ? "," : "") + "{\"bc\":\"" + l.bc + "\",\"ku\":\"" + l.ku + "\",\"time\":\"" +
-                    l.time + "\"" + (l.pathlen >= 0 ? ",\"pathlen\":" + std::to_string(l.pathlen) : "") + "}";
+                    l.time + "\"" + (l.pathlen >= 0 ? ",\"pathlen\":" + std::to_string(l.pathlen) : "") + l.more + "}";
         }
         json += "]";
     }
@@ -387,7 +391,8 @@ std::string chainsJson(const std::vector<std::vector<Link>>& chains) {
 
 // The engine's status for a leaf with the certificates a server sent along
 // (an additional memory store); elements receives the path's length.
-DWORD chainStatus(const std::string& leaf, const std::vector<std::string>& sentDers, DWORD& elements, Logger& log) {
+DWORD chainStatus(const std::string& leaf, const std::vector<std::string>& sentDers, DWORD& elements, Logger& log,
+                  const CERT_CHAIN_PARA* para = nullptr) {
     platform::HCERTSTORE sent = platform::CertOpenStore(platform::CERT_STORE_PROV_MEMORY, 0, nullptr);
     EXPECT_TRUE(sent);
     for (const std::string& der : sentDers)
@@ -403,7 +408,7 @@ DWORD chainStatus(const std::string& leaf, const std::vector<std::string>& sentD
     PCCERT_CHAIN_CONTEXT chain = nullptr;
     DWORD status = ~DWORD(0);
     elements = 0;
-    if (CertGetCertificateChain(engine, context, nullptr, sent, nullptr, 0, nullptr, &chain, &log)) {
+    if (CertGetCertificateChain(engine, context, nullptr, sent, para, 0, nullptr, &chain, &log)) {
         status = chain->TrustStatus.dwErrorStatus;
         elements = chain->cElement;
     }
@@ -424,20 +429,58 @@ std::string makeChains(const std::vector<std::vector<Link>>& chains, const std::
 
 } // namespace
 
-// Chains whose issuers are, or are not, CAs, over path lengths and times:
-// the root in the user's ROOT store, the links between in an additional
-// store as a TLS server sends them; `openssl verify -CAfile root -untrusted
-// links` judges each.
-TEST_F(ChainVerdicts, IssuersAreJudgedAsCasAsOpensslJudgesThem) {
+// Chains judged for a TLS server: issuers that are, or are not, CAs, path
+// lengths and times; OIDs past 2^32 or padded with 0x80 in extensions and
+// names; name constraints; extended key usages; unknown critical and
+// repeated extensions; a signature algorithm outside the signed part that
+// differs from the one inside. The root is in the user's ROOT store, the
+// links between in an additional store as a TLS server sends them; `openssl
+// verify -purpose sslserver -CAfile root -untrusted links`, with the host
+// where a row names one, judges each.
+TEST_F(ChainVerdicts, ServerChainsAreJudgedAsOpensslJudgesThem) {
     const Link ca, leaf{"notca"}, notCa{"notca"}, noBc{"none"}, noBcSigns{"none", -1, "sign"};
     const Link signs{"ca", -1, "sign"}, noSign{"ca", -1, "nosign"};
     const Link len0{"ca", 0}, len1{"ca", 1}, len2{"ca", 2};
     const Link expired{"ca", -1, "none", "expired"}, future{"ca", -1, "none", "future"};
     const Link leafExpired{"notca", -1, "none", "expired"}, leafFuture{"notca", -1, "none", "future"};
+    auto withCa = [](const std::string& more) { return Link{"ca", -1, "none", "ok", more}; };
+    auto withLeaf = [](const std::string& more) { return Link{"notca", -1, "none", "ok", more}; };
+    // An end entity whose only basic constraints, cA TRUE, sit under an OID
+    // that wraps to basicConstraints' at 32 bits, or pads it with 0x80.
+    const Link wrappedCa{"none", -1, "none", "ok", R"(,"ext":[{"oid":"2.5.29.4294967315","value":"30030101ff"}])"};
+    const Link paddedCa{"none", -1, "none", "ok", R"(,"ext":[{"oid":"hex:551d8013","value":"30030101ff"}])"};
+    auto named = [&](const char* oid) {
+        return withLeaf(std::string(R"(,"name":{"oid":")") + oid + R"(","value":"victim.example"})");
+    };
+    auto constrained = [&](const char* nc) { return withCa(std::string(R"(,"nc":)") + nc); };
+    const char* kAllowed = R"({"permitted":["DNS:allowed.example"]})";
+    auto san = [&](const char* names) { return withLeaf(std::string(R"(,"san":[)") + names + "]"); };
+    auto eku = [](const Link& base, const char* usages) {
+        Link l = base;
+        l.more = std::string(R"(,"eku":[)") + usages + "]";
+        return l;
+    };
+    auto unknown = [](const Link& base, bool critical) {
+        Link l = base;
+        l.more = std::string(R"(,"ext":[{"oid":"1.3.6.1.4.1.55555.1","value":"0500","critical":)") +
+                 (critical ? "true" : "false") + "}]";
+        return l;
+    };
+    // A second basicConstraints, critical: cA TRUE after a false one, or
+    // empty (cA FALSE) after a true one.
+    const Link falseThenTrue{"notca", -1, "none", "ok",
+                             R"(,"ext":[{"oid":"2.5.29.19","critical":true,"value":"30030101ff"}])"};
+    const Link trueThenFalse = withCa(R"(,"ext":[{"oid":"2.5.29.19","critical":true,"value":"3000"}])");
+    // A second subjectAltName naming the loopback (DNS:localhost, IP:127.0.0.1).
+    const Link twoAltNames =
+        withLeaf(R"(,"san":["DNS:other.grv.test"],)"
+                 R"("ext":[{"oid":"2.5.29.17","value":"301182096c6f63616c686f737487047f000001"}])");
+    const Link leafOuterSha512 = withLeaf(R"(,"outeralg":"sha512")"), caOuterSha512 = withCa(R"(,"outeralg":"sha512")");
     struct Case {
         const char* name;
         std::vector<Link> links;
-        bool trusted; // root to leaf all as they should be
+        bool trusted;          // root to leaf all as they should be
+        const char* host = ""; // when set, the leaf must name it too
     } cases[] = {
         {"root and leaf", {ca, leaf}, true},
         {"one intermediate", {ca, ca, leaf}, true},
@@ -465,34 +508,162 @@ TEST_F(ChainVerdicts, IssuersAreJudgedAsCasAsOpensslJudgesThem) {
         {"intermediate not yet valid", {ca, ca, future, leaf}, false},
         {"root not yet valid", {future, leaf}, false},
         {"leaf that says it is a CA", {ca, ca, len0}, true},
+        {"end entity made a CA by an OID past 2^32", {ca, wrappedCa, leaf}, false},
+        {"end entity made a CA by an OID padded with 0x80", {ca, paddedCa, leaf}, false},
+        {"only name under an OID past 2^32", {ca, named("2.5.4.4294967299")}, false, "victim.example"},
+        {"only name under a padded OID", {ca, named("hex:55048003")}, false, "victim.example"},
+        {"only name a common name", {ca, named("2.5.4.3")}, true, "victim.example"},
+        {"name outside the permitted DNS names", {ca, constrained(kAllowed), san(R"("DNS:victim.example")")}, false},
+        {"name inside the permitted DNS names", {ca, constrained(kAllowed), san(R"("DNS:www.allowed.example")")}, true},
+        {"common name outside the permitted DNS names",
+         {ca, constrained(kAllowed), named("2.5.4.3")},
+         false,
+         "victim.example"},
+        {"the root's own permitted DNS names", {constrained(kAllowed), san(R"("DNS:victim.example")")}, false},
+        {"name inside the excluded DNS names",
+         {ca, constrained(R"({"excluded":["DNS:localhost"]})"), san(R"("DNS:localhost")")},
+         false},
+        {"name outside the excluded DNS names",
+         {ca, constrained(R"({"excluded":["DNS:localhost"]})"), san(R"("DNS:victim.example")")},
+         true},
+        {"address outside the permitted range",
+         {ca, constrained(R"({"permitted":["IP:10.0.0.0/8"]})"), san(R"("IP:127.0.0.1")")},
+         false},
+        {"address inside the permitted range",
+         {ca, constrained(R"({"permitted":["IP:127.0.0.0/8"]})"), san(R"("IP:127.0.0.1")")},
+         true},
+        {"address inside the excluded range",
+         {ca, constrained(R"({"excluded":["IP:127.0.0.0/8"]})"), san(R"("IP:127.0.0.1")")},
+         false},
+        {"leaf for client authentication only", {ca, ca, eku(leaf, R"("clientAuth")")}, false},
+        {"intermediate for client authentication only", {ca, eku(ca, R"("clientAuth")"), leaf}, false},
+        {"leaf for server authentication", {ca, ca, eku(leaf, R"("serverAuth")")}, true},
+        {"intermediate for both", {ca, eku(ca, R"("clientAuth","serverAuth")"), leaf}, true},
+        {"unknown critical extension on the leaf", {ca, unknown(leaf, true)}, false},
+        {"unknown critical extension on an intermediate", {ca, unknown(ca, true), leaf}, false},
+        {"the same extension not critical", {ca, unknown(ca, false), unknown(leaf, false)}, true},
+        {"intermediate with cA false, then true", {ca, falseThenTrue, leaf}, false},
+        {"intermediate with cA true, then false", {ca, trueThenFalse, leaf}, false},
+        {"leaf with two subjectAltNames", {ca, twoAltNames}, false, "127.0.0.1"},
+        {"leaf with one subjectAltName", {ca, san(R"("DNS:localhost","IP:127.0.0.1")")}, true, "127.0.0.1"},
+        {"leaf signed under another algorithm than it names", {ca, leafOuterSha512}, false},
+        {"intermediate signed under another algorithm than it names", {ca, caOuterSha512, leaf}, false},
     };
     std::vector<std::vector<Link>> chains;
     for (const Case& c : cases)
         chains.push_back(c.links);
     ASSERT_EQ(makeChains(chains, m_work.Path()), "");
+    char serverAuth[] = "1.3.6.1.5.5.7.3.1";
+    char* usages[] = {serverAuth};
+    CERT_CHAIN_PARA para{sizeof(CERT_CHAIN_PARA), {USAGE_MATCH_TYPE_AND, {1, usages}}};
+    // Certificates openssl cannot read too (an OID padded with 0x80).
+    auto ders = [](const std::string& file) {
+        std::vector<std::string> out;
+        platform::PemCertificatesToDer(grvtest::ReadFile(file), out);
+        return out;
+    };
     for (std::size_t i = 0; i < std::size(cases); ++i) {
         const Case& c = cases[i];
         SCOPED_TRACE(c.name);
         const std::string dir = m_work.File(std::to_string(i)) + "/";
         const std::string leafPem = dir + "c" + std::to_string(c.links.size() - 1) + ".pem";
-        std::vector<std::string> args{"-CAfile", dir + "c0.pem"};
+        std::vector<std::string> args{"-purpose", "sslserver", "-CAfile", dir + "c0.pem"};
         if (c.links.size() > 2)
             args.insert(args.end(), {"-untrusted", dir + "untrusted.pem"});
+        if (*c.host)
+            args.insert(
+                args.end(),
+                {std::isdigit(static_cast<unsigned char>(*c.host)) ? "-verify_ip" : "-verify_hostname", c.host});
         args.push_back(leafPem);
         const std::string judged = runVerify(args);
         const bool opensslTrusts = judged.find(leafPem + ": OK") != std::string::npos;
 
         const std::string rootFile =
             place(pkitest::certificateDer(dir + "c0.pem"), platform::CERT_SYSTEM_STORE_CURRENT_USER, "ROOT");
-        std::vector<std::string> links;
-        platform::PemCertificatesToDer(grvtest::ReadFile(dir + "untrusted.pem"), links);
+        const std::vector<std::string> links = ders(dir + "untrusted.pem"), leafDer = ders(leafPem);
         ASSERT_EQ(links.size(), c.links.size() - 2);
+        ASSERT_EQ(leafDer.size(), 1u);
         Logger log;
         DWORD elements = 0;
-        const DWORD status = chainStatus(pkitest::certificateDer(leafPem), links, elements, log);
+        const DWORD status = chainStatus(leafDer[0], links, elements, log, &para);
+        bool named = true;
+        if (*c.host) {
+            platform::PCCERT_CONTEXT context = platform::CertCreateCertificateContext(
+                platform::X509_ASN_ENCODING, reinterpret_cast<const BYTE*>(leafDer[0].data()),
+                DWORD(leafDer[0].size()));
+            std::unique_ptr<CertificateFields> fields = readCertificateFields(context);
+            platform::CertFreeCertificateContext(context);
+            named = fields && certificateNamesHost(*fields, c.host);
+        }
         EXPECT_EQ(elements, DWORD(c.links.size())) << logText(log);
-        EXPECT_EQ(status == CERT_TRUST_NO_ERROR, opensslTrusts) << std::hex << status << "\n" << judged << logText(log);
+        EXPECT_EQ(status == CERT_TRUST_NO_ERROR && named, opensslTrusts)
+            << std::hex << status << " named " << named << "\n"
+            << judged << logText(log);
         EXPECT_EQ(opensslTrusts, c.trusted) << judged;
+        std::filesystem::remove(rootFile);
+    }
+}
+
+// Where this engine parts from openssl on purpose: anyExtendedKeyUsage
+// allows every purpose (openssl's sslserver purpose refuses it); a name
+// constraint of a form not judged here fails the chain (openssl judges
+// e-mail constraints only against e-mail names); a wildcard that reaches an
+// excluded name is refused (openssl compares the text only). Each row holds
+// openssl's verdict as well, so a change on either side shows.
+TEST_F(ChainVerdicts, WhereTheEngineReadsConstraintsAndUsagesOtherwise) {
+    auto link = [](const char* bc, const std::string& more) { return Link{bc, -1, "none", "ok", more}; };
+    const Link ca;
+    struct Case {
+        const char* name;
+        std::vector<Link> links;
+        DWORD want;
+        bool opensslTrusts;
+    } cases[] = {
+        {"leaf for any usage", {ca, link("notca", R"(,"eku":["any"])")}, CERT_TRUST_NO_ERROR, false},
+        {"intermediate for any usage",
+         {ca, link("ca", R"(,"eku":["any"])"), link("notca", "")},
+         CERT_TRUST_NO_ERROR,
+         false},
+        {"e-mail constraint over a DNS name",
+         {ca, link("ca", R"(,"nc":{"permitted":["email:grv.test"]})"), link("notca", R"(,"san":["DNS:localhost"])")},
+         CERT_TRUST_INVALID_NAME_CONSTRAINTS | CERT_TRUST_HAS_NOT_SUPPORTED_NAME_CONSTRAINT,
+         true},
+        {"wildcard reaching an excluded name",
+         {ca, link("ca", R"(,"nc":{"excluded":["DNS:secret.corp.example"]})"),
+          link("notca", R"(,"san":["DNS:*.corp.example"])")},
+         CERT_TRUST_INVALID_NAME_CONSTRAINTS | CERT_TRUST_HAS_EXCLUDED_NAME_CONSTRAINT,
+         true},
+        {"wildcard inside the permitted names",
+         {ca, link("ca", R"(,"nc":{"permitted":["DNS:corp.example"]})"),
+          link("notca", R"(,"san":["DNS:*.corp.example"])")},
+         CERT_TRUST_NO_ERROR,
+         true},
+    };
+    std::vector<std::vector<Link>> chains;
+    for (const Case& c : cases)
+        chains.push_back(c.links);
+    ASSERT_EQ(makeChains(chains, m_work.Path()), "");
+    char serverAuth[] = "1.3.6.1.5.5.7.3.1";
+    char* usages[] = {serverAuth};
+    CERT_CHAIN_PARA para{sizeof(CERT_CHAIN_PARA), {USAGE_MATCH_TYPE_AND, {1, usages}}};
+    for (std::size_t i = 0; i < std::size(cases); ++i) {
+        const Case& c = cases[i];
+        SCOPED_TRACE(c.name);
+        const std::string dir = m_work.File(std::to_string(i)) + "/";
+        const std::string leafPem = dir + "c" + std::to_string(c.links.size() - 1) + ".pem";
+        std::vector<std::string> args{"-purpose", "sslserver", "-CAfile", dir + "c0.pem"};
+        if (c.links.size() > 2)
+            args.insert(args.end(), {"-untrusted", dir + "untrusted.pem"});
+        args.push_back(leafPem);
+        const std::string judged = runVerify(args);
+        EXPECT_EQ(judged.find(leafPem + ": OK") != std::string::npos, c.opensslTrusts) << judged;
+        const std::string rootFile =
+            place(pkitest::certificateDer(dir + "c0.pem"), platform::CERT_SYSTEM_STORE_CURRENT_USER, "ROOT");
+        std::vector<std::string> links;
+        platform::PemCertificatesToDer(grvtest::ReadFile(dir + "untrusted.pem"), links);
+        Logger log;
+        DWORD elements = 0;
+        EXPECT_EQ(chainStatus(pkitest::certificateDer(leafPem), links, elements, log, &para), c.want) << logText(log);
         std::filesystem::remove(rootFile);
     }
 }

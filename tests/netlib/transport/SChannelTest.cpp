@@ -789,6 +789,47 @@ TEST_F(SChannelVerification, RefusalsNameTheirReason) {
     }
 }
 
+// A server that asks for a new handshake may show another certificate in
+// it: it passes the same checks as the first, and a refusal fails the read
+// that ran into it with reason 105, handing on nothing.
+TEST_F(SChannelVerification, ACertificateShownInARenegotiationIsCheckedAgain) {
+    TrustInMachineRoot(Pki().File("ca.der"));
+    struct Case {
+        const char* name;
+        const char* second; // the certificate of the new handshake
+        const char* reason; // null: the read goes on
+    } cases[] = {
+        {"the same certificate", "server", nullptr},
+        {"another the CA signed for the host", "client", nullptr},
+        {"a self-signed one", "rogue", schannel_msg::kUntrustedRoot},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string second = c.second;
+        ReferenceServer server(
+            Pki(), {"renegotiate", "cert2=" + Pki().File(second + ".pem"), "key2=" + Pki().File(second + ".key")});
+        Channel ch(server.peer.port);
+        ch.channel.setRequireServerVerification(true);
+        ASSERT_TRUE(ch.Establish()) << ch.Log();
+        ASSERT_TRUE(ch.Send("after renegotiation"));
+        const std::string got = ch.Receive(19);
+        EXPECT_NE(ch.Log().find("Need to re-negotiate the security parameters."), std::string::npos) << ch.Log();
+        if (c.reason == nullptr) {
+            EXPECT_EQ(got, "after renegotiation") << ch.Log();
+            EXPECT_TRUE(ch.channel.isServerCertVerified());
+            ch.channel.sendCloseNotify(true, 0, kTimeoutMs, ch.log, nullptr);
+        } else {
+            EXPECT_EQ(got, "");
+            EXPECT_NE(ch.Log().find(c.reason), std::string::npos) << ch.Log();
+            EXPECT_EQ(ch.channel.getFailureReason(), unsigned(kSChannelFailVerify));
+            EXPECT_FALSE(ch.channel.isServerCertVerified());
+            EXPECT_FALSE(ch.channel.isConnected());
+        }
+        const std::string out = server.peer.Finish();
+        EXPECT_NE(out.find("renegotiated"), std::string::npos) << out;
+    }
+}
+
 TEST_F(SChannelPeerTest, SocksConnectionIsHandedToTheChannel) {
     const int server = peers.StartOpensslServer();
     const int socks = peers.StartMicrosocks(false);
