@@ -380,19 +380,20 @@ bool CGRVDlgBkupRstr::RunBackup(const QByteArray& password) {
         ShowError(kTargetIsOpenJournal, kBackupErrorTitle);
         return false;
     }
-    if (!ConfirmReplace(target))
-        return false;
     if (!QFileInfo(source).isFile()) {
         ShowError(kBackupFailed, kBackupErrorTitle);
         return false;
     }
     // What SQLite reads, not the file's bytes: a journal another program
-    // keeps in WAL mode holds its latest entries in its -wal file.
+    // keeps in WAL mode holds its latest entries in its -wal file. Read
+    // before the user is asked about replacing an older backup.
     std::string image;
     if (!CJournalDb::ReadDatabaseImage(QFile::encodeName(source).toStdString(), image)) {
         ShowError(kBackupNotReadWhole, kBackupErrorTitle);
         return false;
     }
+    if (!ConfirmReplace(target))
+        return false;
     const int imageFile = ImageFile(image, source);
     image = std::string();
     const QString part = imageFile < 0 ? QString() : MakePartFile(target);
@@ -535,6 +536,7 @@ bool CGRVDlgBkupRstr::RunRestore(const QByteArray& password) {
         ShowError(kRestoreCannotWrite, kBackupErrorTitle);
         return false;
     }
+    partFile.name.clear();
     folders.Keep();
     return true;
 }
