@@ -25,6 +25,10 @@ enum class ZipResult : std::uint32_t {
     SeekImpossible = 0x2000000,
     EntryUnfinished = 0x4000000,
     DecompressError = 0x5000000,
+    // Encrypted in a way this reader does not decrypt (AES).
+    UnsupportedEncryption = 0x6000000,
+    // The disk the entry was being extracted onto is full.
+    DiskFull = 0x7000000,
 };
 
 constexpr std::uint32_t ZipResultValue(ZipResult r) {

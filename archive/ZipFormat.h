@@ -29,6 +29,8 @@ constexpr std::uint16_t kZipFlagDescriptor = 0x8;
 constexpr std::uint16_t kZipFlagUtf8 = 0x800;
 constexpr std::uint16_t kZipMethodStored = 0;
 constexpr std::uint16_t kZipMethodDeflated = 8;
+// AES encryption stands in the method field; the real method is in an extra field.
+constexpr std::uint16_t kZipMethodAes = 99;
 constexpr std::uint32_t kZipFolderAttributes = 0x41C00010;
 constexpr std::uint32_t kZipStreamAttributes = 0x80000000;
 // Without Zip64 no size or offset may reach 4 GiB.

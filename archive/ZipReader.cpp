@@ -66,6 +66,15 @@ struct timespec ToTimespec(ZipFileTime ft) {
     return ts;
 }
 
+// What an entry that would not open tells the caller.
+ZipResult OpenFailure(int rc) {
+    switch (rc) {
+    case kCoreWrongPassword: return ZipResult::WrongPassword;
+    case kCoreUnsupportedEncryption: return ZipResult::UnsupportedEncryption;
+    default: return ZipResult::DecompressError;
+    }
+}
+
 mode_t CurrentUmask() {
     mode_t mask = ::umask(0);
     ::umask(mask);
@@ -210,7 +219,10 @@ ZipResult ZipReader::getEntry(int index, ZipEntryInfo* record) {
     std::string stored;
     core_->getCurrentEntryInfo(&c, &stored);
     ZipLocalHeaderInfo local;
-    if (core_->checkLocalHeader(&local) != kCoreOk)
+    const int header = core_->checkLocalHeader(&local);
+    if (header == kCoreUnsupportedEncryption)
+        return ZipResult::UnsupportedEncryption;
+    if (header != kCoreOk)
         return ZipResult::Corrupt;
     // The local extra field is read whole, whatever its size.
     std::vector<std::uint8_t> extra(local.extraLength);
@@ -334,7 +346,7 @@ ZipResult ZipReader::copyEntry(int fd) {
             if (w < 0 && errno == EINTR)
                 continue;
             if (w <= 0)
-                return ZipResult::WriteError;
+                return w < 0 && (errno == ENOSPC || errno == EDQUOT) ? ZipResult::DiskFull : ZipResult::WriteError;
             done += static_cast<std::size_t>(w);
         }
         if (end)
@@ -347,10 +359,8 @@ ZipResult ZipReader::copyEntry(int fd) {
 
 ZipResult ZipReader::extractToHandle(int fd) {
     int rc = core_->openCurrentEntry(hasPassword_ ? password_.c_str() : nullptr);
-    if (rc == kCoreWrongPassword)
-        return ZipResult::WrongPassword;
     if (rc != kCoreOk)
-        return ZipResult::DecompressError;
+        return OpenFailure(rc);
     ZipResult r = copyEntry(fd);
     core_->closeCurrentEntry();
     return r;
@@ -359,10 +369,8 @@ ZipResult ZipReader::extractToHandle(int fd) {
 ZipResult ZipReader::extractToFile(const ZipEntryInfo& record, const std::string& path) {
     // The password is checked before anything is created.
     int rc = core_->openCurrentEntry(hasPassword_ ? password_.c_str() : nullptr);
-    if (rc == kCoreWrongPassword)
-        return ZipResult::WrongPassword;
     if (rc != kCoreOk)
-        return ZipResult::DecompressError;
+        return OpenFailure(rc);
 
     // Data goes to a temporary file beside the target, renamed over it only
     // once the whole entry was written and its CRC matched.
@@ -407,10 +415,8 @@ ZipResult ZipReader::extractToMemory(int index, std::uint8_t* target, std::uint6
         if (!positionOn(index))
             return ZipResult::DecompressError;
         int rc = core_->openCurrentEntry(hasPassword_ ? password_.c_str() : nullptr);
-        if (rc == kCoreWrongPassword)
-            return ZipResult::WrongPassword;
         if (rc != kCoreOk)
-            return ZipResult::DecompressError;
+            return OpenFailure(rc);
         openIndex_ = index;
     }
     bool end = false;

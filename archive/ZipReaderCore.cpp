@@ -198,6 +198,8 @@ int ZipArchiveCore::checkLocalHeader(ZipLocalHeaderInfo* info) {
         return kCoreBadZip;
     std::uint16_t flags = platform::LoadLe16(h + 6);
     std::uint16_t method = platform::LoadLe16(h + 8);
+    if (method == kZipMethodAes && c.method == kZipMethodAes && (c.flags & kZipFlagEncrypted))
+        return kCoreUnsupportedEncryption;
     if (method != c.method || (method != kZipMethodStored && method != kZipMethodDeflated))
         return kCoreBadZip;
     if (!(flags & kZipFlagDescriptor) &&
@@ -222,8 +224,9 @@ int ZipArchiveCore::openCurrentEntry(const char* password) {
     if (stream_)
         closeCurrentEntry();
     ZipLocalHeaderInfo local;
-    if (checkLocalHeader(&local) != kCoreOk)
-        return kCoreBadZip;
+    const int header = checkLocalHeader(&local);
+    if (header != kCoreOk)
+        return header == kCoreUnsupportedEncryption ? header : kCoreBadZip;
 
     std::unique_ptr<ZipEntryStream> s(new (std::nothrow) ZipEntryStream());
     if (!s)

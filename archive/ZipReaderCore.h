@@ -21,6 +21,7 @@ enum ZipCoreError : int {
     kCoreNoMemory = -104,
     kCoreCrcMismatch = -105,
     kCoreWrongPassword = -106,
+    kCoreUnsupportedEncryption = -107, // AES: read neither as stored nor deflated
 };
 
 struct ZipCentralRecord {

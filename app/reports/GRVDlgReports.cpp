@@ -15,7 +15,9 @@
 #include <QTreeWidget>
 #include <QVBoxLayout>
 #include <algorithm>
+#include <cerrno>
 #include <charconv>
+#include <cstring>
 
 #include "app/reports/ChartGeometry.h"
 #include "app/reports/GraphObject.h"
@@ -489,10 +491,13 @@ void CGRVDlgReports::OnBnClickedExport() {
                                                           platform::ui::Icon::Warning, platform::ui::Answer::No))
             return;
     }
-    std::string error;
-    if (!WriteReportFile(QFile::encodeName(path).toStdString(), FormatReportCsv(m_nReportType, m_detailRows), error)) {
-        prompter.Tell(this, kWriteFailedMessage.arg(path, FromStored(error)), kWriteFailedTitle,
-                      platform::ui::Icon::Error);
+    const int error =
+        WriteReportFile(QFile::encodeName(path).toStdString(), FormatReportCsv(m_nReportType, m_detailRows));
+    if (error != 0) {
+        const QString why = error == ENOSPC || error == EDQUOT
+                                ? kExportDiskFullMessage.arg(path)
+                                : kWriteFailedMessage.arg(path, FromStored(std::strerror(error)));
+        prompter.Tell(this, why, kWriteFailedTitle, platform::ui::Icon::Error);
         return;
     }
     prompter.Tell(this, kExportedMessage.arg(QDir::toNativeSeparators(path)), kExportTitle);

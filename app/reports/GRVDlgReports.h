@@ -47,6 +47,10 @@ inline const QString kNoFileTitle = QStringLiteral("Gorvane - No File Selected")
 // %1 the file, %2 the system's reason.
 inline const QString kWriteFailedMessage =
     QStringLiteral("The report could not be written to %1 (%2).  No data was exported.");
+// %1 the file.
+inline const QString kExportDiskFullMessage =
+    QStringLiteral("The disk where %1 was to be written is full, so no data was exported.  Please make room there "
+                   "or choose another place, and try again.");
 inline const QString kWriteFailedTitle = QStringLiteral("Gorvane - Export Failed");
 inline const QString kExportFilter = QStringLiteral("CSV Files (*.csv)|*.csv|All Files (*.*)|*.*||");
 inline const QString kExportSuffix = QStringLiteral("csv");

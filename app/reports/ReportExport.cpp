@@ -1,9 +1,13 @@
 #include "app/reports/ReportExport.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <cerrno>
-#include <cstdio>
-#include <cstring>
+#include <cstdlib>
+#include <memory>
 
 #include "app/reports/ReportQueries.h"
 
@@ -12,6 +16,28 @@ namespace reports {
 namespace {
 
 constexpr const char* kLineEnd = "\r\n";
+// The unfinished file beside the one it becomes (mkstemp's pattern).
+constexpr const char* kPartSuffix = ".part-XXXXXX";
+constexpr mode_t kNewFileMode = 0666;
+
+mode_t CurrentUmask() {
+    const mode_t mask = ::umask(0);
+    ::umask(mask);
+    return mask;
+}
+
+// 0, or the error number of the write that failed.
+int WriteAll(int fd, const std::string& bytes) {
+    for (size_t done = 0; done < bytes.size();) {
+        const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return n < 0 ? errno : EIO;
+        done += static_cast<size_t>(n);
+    }
+    return ::fsync(fd) != 0 && errno != EINVAL && errno != EROFS ? errno : 0;
+}
 
 std::string QuotedLine(const std::vector<std::string>& fields) {
     std::string line;
@@ -52,25 +78,40 @@ std::string FormatReportCsv(int kind, const ReportRows& rows) {
     return out;
 }
 
-bool WriteReportFile(const std::string& path, const std::string& bytes, std::string& error) {
-    std::FILE* f = std::fopen(path.c_str(), "wb");
-    if (!f) {
-        error = std::strerror(errno);
-        return false;
+int WriteReportFile(const std::string& path, const std::string& bytes) {
+    struct stat st {};
+    const bool existed = ::stat(path.c_str(), &st) == 0;
+    if (existed && S_ISDIR(st.st_mode))
+        return EISDIR;
+    if (existed && !S_ISREG(st.st_mode)) {
+        const int fd = ::open(path.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC);
+        if (fd < 0)
+            return errno;
+        const int written = WriteAll(fd, bytes);
+        return ::close(fd) != 0 && written == 0 ? errno : written;
     }
-    const size_t written = std::fwrite(bytes.data(), 1, bytes.size(), f);
-    int savedErrno = written == bytes.size() ? 0 : errno;
-    if (std::fflush(f) != 0 && savedErrno == 0)
-        savedErrno = errno ? errno : EIO;
-    if (std::fclose(f) != 0 && savedErrno == 0)
-        savedErrno = errno ? errno : EIO;
-    if (written != bytes.size() && savedErrno == 0)
-        savedErrno = EIO;
-    if (savedErrno != 0) {
-        error = std::strerror(savedErrno);
-        return false;
+    // The file a link names is the one replaced.
+    std::string target = path;
+    if (existed) {
+        std::unique_ptr<char, decltype(&std::free)> real(::realpath(path.c_str(), nullptr), &std::free);
+        if (real)
+            target = real.get();
     }
-    return true;
+    const size_t slash = target.rfind('/');
+    const std::string folder = slash == std::string::npos ? std::string() : target.substr(0, slash + 1);
+    std::string part = folder + "." + target.substr(slash + 1) + kPartSuffix;
+    const int fd = ::mkstemp(part.data());
+    if (fd < 0)
+        return errno;
+    ::fchmod(fd, existed ? st.st_mode & 07777 : kNewFileMode & ~CurrentUmask());
+    int error = WriteAll(fd, bytes);
+    if (::close(fd) != 0 && error == 0)
+        error = errno ? errno : EIO;
+    if (error == 0 && ::rename(part.c_str(), target.c_str()) != 0)
+        error = errno;
+    if (error != 0)
+        ::unlink(part.c_str());
+    return error;
 }
 
 } // namespace reports

@@ -50,6 +50,9 @@ inline constexpr char kBackupFailed[] =
 inline constexpr char kBackupDiskFull[] =
     "It appears the disk where the backup was to be written is full, so no backup was made. Please make room "
     "there or choose another place, and try again.";
+inline constexpr char kBackupNotReadWhole[] =
+    "It appears the journal could not be read whole (another program may be using it, or the file is not a "
+    "journal), so no backup was made. Please close the other program and try again.";
 inline constexpr char kBackupErrorTitle[] = "GRV Backup - Error";
 inline constexpr char kWrongPassword[] = "It appears the password to restore is incorrect, please try again.";
 inline constexpr char kWrongPasswordTitle[] = "GRV Backup - Password Error";
@@ -66,6 +69,13 @@ inline constexpr char kRestoreNoJournal[] =
 inline constexpr char kRestoreProgress[] = "Restoring the database...";
 inline constexpr char kRestoreDamaged[] =
     "It appears the backup is damaged, so the database could not be restored from it.";
+inline constexpr char kRestoreUnreadableEncryption[] =
+    "It appears the backup is encrypted in a way restore does not read (AES encryption), so nothing was "
+    "restored. Restore reads backups made by Gorvane, with or without a password, and zip archives with "
+    "traditional zip encryption or none.";
+inline constexpr char kRestoreDiskFull[] =
+    "It appears the disk where the database was to be restored is full, so nothing was restored. Please make "
+    "room there or choose another place, and try again.";
 inline constexpr char kRestoreCannotWrite[] =
     "It appears the restored database could not be written where you chose. Please check your "
     "information and try again.";

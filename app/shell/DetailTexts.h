@@ -17,7 +17,9 @@ inline constexpr char kAskDeleteAllDetailsTitle[] = "Delete Entries";
 inline constexpr char kAllDetailsDeleted[] = "All Details Deleted";
 
 // Current pain.
-inline constexpr char kInvalidPainScore[] = "You have not entered a valid pain score. Please try again or Cancel.";
+// %1 and %2 the lowest and highest score.
+inline constexpr char kInvalidPainScore[] =
+    "You have not entered a valid pain score: it is a whole number from %1 to %2. Please try again or Cancel.";
 
 // Medicine cabinet.
 inline constexpr char kMedCabErrorTitle[] = "Error";
@@ -36,10 +38,10 @@ inline constexpr char kMedDeleteFailed[] = "Your medicine was not deleted.\n\n%1
 
 // An action's pain level effect, typed beside its slider.
 inline constexpr char kPainEffectOutOfScale[] =
-    "Pain level effects run from -10 to 10.  Please correct \"Pain Level Effect\".";
+    "Please correct \"Pain Level Effect\": it is a whole number from -10 to 10.";
 
 // Mood and side-effect ratings; the row's label.
-inline constexpr char kRatingOutOfScale[] = "Ratings run from 0 to 10.  Please correct \"%1\".";
+inline constexpr char kRatingOutOfScale[] = "Please correct \"%1\": a rating is a whole number from 0 to 10.";
 
 // Medicine entry.
 inline constexpr char kNeedActiveEntryForMeds[] = "You must have an active entry to add medicines to.";

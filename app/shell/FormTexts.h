@@ -16,7 +16,7 @@ inline constexpr char kTitleWorstTrend[] = "Worst Pain Trend";
 inline constexpr char kTitleGorvane[] = "Gorvane";
 inline constexpr char kNeedDbForNewEntry[] = "You must create a database before an entry can be saved!";
 inline constexpr char kNeedDbForSave[] = "Need to open a database first.";
-inline constexpr char kPainOutOfRange[] = "Pain levels run from 0 to 10.  Please correct the entry.";
+inline constexpr char kPainOutOfRange[] = "Please correct your %1 pain level: it is a whole number from 0 to 10.";
 // An empty level is no level: %1 names it (kPainNames).
 inline constexpr char kPainLevelEmpty[] = "Please enter your %1 pain level, a whole number from 0 to 10.";
 inline constexpr char kPainNameWorst[] = "worst";

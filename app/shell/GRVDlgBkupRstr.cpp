@@ -1,8 +1,11 @@
 #include "app/shell/GRVDlgBkupRstr.h"
 
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
 #include <unistd.h>
+
+#include <cerrno>
 
 #include <QCheckBox>
 #include <QCoreApplication>
@@ -26,6 +29,7 @@
 #include "app/shell/Resource.h"
 #include "app/store/JournalDb.h"
 #include "archive/ZipArchive.h"
+#include "archive/ZipWriter.h"
 #include "platform/ui/Seams.h"
 
 using namespace grv;
@@ -98,6 +102,46 @@ QString MakePartFile(const QString& target) {
     ::fchmod(fd, 0666 & ~CurrentUmask());
     ::close(fd);
     return QFile::decodeName(pattern);
+}
+
+// An unnamed file holding image, with the mode and times of the file at
+// source, so that the archive's entry is what the file itself would give.
+// -1 when it cannot be made; the caller closes it.
+int ImageFile(const std::string& image, const QString& source) {
+    struct stat st {};
+    if (::stat(QFile::encodeName(source).constData(), &st) != 0)
+        return -1;
+    const int fd = ::memfd_create("journal", MFD_CLOEXEC);
+    if (fd < 0)
+        return -1;
+    for (size_t done = 0; done < image.size();) {
+        const ssize_t n = ::write(fd, image.data() + done, image.size() - done);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0) {
+            ::close(fd);
+            return -1;
+        }
+        done += static_cast<size_t>(n);
+    }
+    const struct timespec times[2] = {st.st_atim, st.st_mtim};
+    if (::fchmod(fd, st.st_mode & 07777) != 0 || ::futimens(fd, times) != 0) {
+        ::close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+// The failures of a restore, in the user's words.
+const char* RestoreFailure(ZipResult r) {
+    switch (r) {
+    case ZipResult::WrongPassword: return kWrongPassword;
+    case ZipResult::UnsupportedEncryption: return kRestoreUnreadableEncryption;
+    case ZipResult::DiskFull: return kRestoreDiskFull;
+    case ZipResult::CannotOpen:
+    case ZipResult::WriteError: return kRestoreCannotWrite;
+    default: return kRestoreDamaged;
+    }
 }
 
 // The folders made for a target that did not have one yet; removed again,
@@ -336,10 +380,26 @@ bool CGRVDlgBkupRstr::RunBackup(const QByteArray& password) {
         ShowError(kTargetIsOpenJournal, kBackupErrorTitle);
         return false;
     }
+    if (!QFileInfo(source).isFile()) {
+        ShowError(kBackupFailed, kBackupErrorTitle);
+        return false;
+    }
+    // What SQLite reads, not the file's bytes: a journal another program
+    // keeps in WAL mode holds its latest entries in its -wal file. Read
+    // before the user is asked about replacing an older backup.
+    std::string image;
+    if (!CJournalDb::ReadDatabaseImage(QFile::encodeName(source).toStdString(), image)) {
+        ShowError(kBackupNotReadWhole, kBackupErrorTitle);
+        return false;
+    }
     if (!ConfirmReplace(target))
         return false;
-    const QString part = MakePartFile(target);
+    const int imageFile = ImageFile(image, source);
+    image = std::string();
+    const QString part = imageFile < 0 ? QString() : MakePartFile(target);
     if (part.isEmpty()) {
+        if (imageFile >= 0)
+            ::close(imageFile);
         ShowError(kBackupFailed, kBackupErrorTitle);
         return false;
     }
@@ -348,10 +408,11 @@ bool CGRVDlgBkupRstr::RunBackup(const QByteArray& password) {
     ZipResult added = ZipResult::BadArguments;
     ZipResult closed = ZipResult::BadArguments;
     if (zip) {
-        added = AddFileToZipArchive(zip, m_strSourceFile.toUtf8().constData(), QFile::encodeName(source).constData());
+        added = addZipEntry(zip, m_strSourceFile.toUtf8().constData(), &imageFile, 0, archive::kZipSourceHandle);
         // Closed on every road: it writes the central directory and frees the handle.
         closed = CloseZipWriter(zip);
     }
+    ::close(imageFile);
     if (added != ZipResult::Ok || closed != ZipResult::Ok ||
         ::rename(partName.constData(), QFile::encodeName(target).constData()) != 0) {
         // Asked while the unfinished archive still takes its room.
@@ -363,12 +424,13 @@ bool CGRVDlgBkupRstr::RunBackup(const QByteArray& password) {
     return true;
 }
 
-bool CGRVDlgBkupRstr::ExtractJournal(ZipHandle* zip, int count, const QString& part) {
+const char* CGRVDlgBkupRstr::ExtractJournal(ZipHandle* zip, int count, const QString& part) {
     const QByteArray partName = QFile::encodeName(part);
     bool wrote = false;
     ZipEntryInfo record;
     // A backup of many entries takes a while: the progress shows, and the
-    // windows go on painting between the entries.
+    // windows go on painting between the entries. It is gone before any
+    // failure is told.
     QProgressDialog progress(QString::fromLatin1(kRestoreProgress), QString(), 0, count, this);
     progress.setObjectName(QStringLiteral("restoreProgress"));
     progress.setWindowTitle(QString::fromLatin1(kBackupCaption));
@@ -381,28 +443,22 @@ bool CGRVDlgBkupRstr::ExtractJournal(ZipHandle* zip, int count, const QString& p
         // Painting, not input: a second press of Restore must not start a
         // restore inside this one before the progress blocks the dialog.
         QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
-        if (GetZipArchiveEntry(zip, i, &record) != ZipResult::Ok) {
-            ShowError(kRestoreDamaged, kBackupErrorTitle);
-            return false;
-        }
+        const ZipResult listed = GetZipArchiveEntry(zip, i, &record);
+        if (listed != ZipResult::Ok)
+            return listed == ZipResult::UnsupportedEncryption ? kRestoreUnreadableEncryption : kRestoreDamaged;
         if (record.attributes & kZipAttrDirectory)
             continue;
-        switch (ExtractZipEntryToFile(zip, i, partName.constData())) {
-        case ZipResult::Ok: wrote = true; break;
-        case ZipResult::WrongPassword: ShowError(kWrongPassword, kWrongPasswordTitle); return false;
-        case ZipResult::CannotOpen:
-        case ZipResult::WriteError: ShowError(kRestoreCannotWrite, kBackupErrorTitle); return false;
-        default: ShowError(kRestoreDamaged, kBackupErrorTitle); return false;
-        }
+        const ZipResult extracted = ExtractZipEntryToFile(zip, i, partName.constData());
+        if (extracted != ZipResult::Ok)
+            return RestoreFailure(extracted);
+        wrote = true;
     }
-    if (!wrote)
-        ShowError(kRestoreEmpty, kBackupErrorTitle);
-    return wrote;
+    return wrote ? nullptr : kRestoreEmpty;
 }
 
 bool CGRVDlgBkupRstr::RunRestore(const QByteArray& password) {
     const QString source = SourcePath();
-    QString target = TargetPath();
+    const QString asked = TargetPath();
     ZipHandle* zip =
         source.isEmpty() ? nullptr : OpenZipArchive(QFile::encodeName(source).constData(), password.constData());
     if (!zip) {
@@ -414,11 +470,11 @@ bool CGRVDlgBkupRstr::RunRestore(const QByteArray& password) {
         ZipHandle* zip;
         ~Closer() { CloseZipReader(zip); }
     } closer{zip};
-    if (target.isEmpty()) {
+    if (asked.isEmpty()) {
         ShowError(kRestoreCannotWrite, kBackupErrorTitle);
         return false;
     }
-    if (IsSameFile(source, target)) {
+    if (IsSameFile(source, asked)) {
         ShowError(kSameFile, kBackupErrorTitle);
         return false;
     }
@@ -432,24 +488,28 @@ bool CGRVDlgBkupRstr::RunRestore(const QByteArray& password) {
         ShowError(kRestoreEmpty, kBackupErrorTitle);
         return false;
     }
-    if (!ConfirmReplace(target))
-        return false;
     // A link is followed, so the file it names is what gets replaced.
+    QString target = asked;
     const QFileInfo targetInfo(target);
     if (targetInfo.isSymLink() && targetInfo.exists())
         target = targetInfo.canonicalFilePath();
 
     // The journal is written beside the target first: a wrong password, a
-    // damaged backup or a full disk leaves the target, open or not, as it was.
+    // damaged backup or a full disk leaves the target, open or not, as it
+    // was, and the user is asked about replacing it only once the restore
+    // can go ahead.
     CreatedFolders folders(QFileInfo(target).absolutePath());
     const QString part = MakePartFile(target);
     if (part.isEmpty()) {
         ShowError(kRestoreCannotWrite, kBackupErrorTitle);
         return false;
     }
-    const QByteArray partName = QFile::encodeName(part);
-    if (!ExtractJournal(zip, count, part)) {
-        ::unlink(partName.constData());
+    struct PartFile {
+        QByteArray name;
+        ~PartFile() { ::unlink(name.constData()); }
+    } partFile{QFile::encodeName(part)};
+    if (const char* failure = ExtractJournal(zip, count, part)) {
+        ShowError(failure, failure == kWrongPassword ? kWrongPasswordTitle : kBackupErrorTitle);
         return false;
     }
     // What the backup held must open as a journal, by the same check Open
@@ -462,21 +522,21 @@ bool CGRVDlgBkupRstr::RunRestore(const QByteArray& password) {
         const bool journal = check.Open(0);
         check.Close();
         if (!journal) {
-            ::unlink(partName.constData());
             ShowError(kRestoreNoJournal, kBackupErrorTitle);
             return false;
         }
     }
+    if (!ConfirmReplace(asked))
+        return false;
     if (IsOpenJournal(target) && !(m_closeOpenJournal && m_closeOpenJournal())) {
-        ::unlink(partName.constData());
         ShowError(kRestoreCloseFailed, kBackupErrorTitle);
         return false;
     }
-    if (::rename(partName.constData(), QFile::encodeName(target).constData()) != 0) {
-        ::unlink(partName.constData());
+    if (::rename(partFile.name.constData(), QFile::encodeName(target).constData()) != 0) {
         ShowError(kRestoreCannotWrite, kBackupErrorTitle);
         return false;
     }
+    partFile.name.clear();
     folders.Keep();
     return true;
 }

@@ -93,8 +93,8 @@ private:
     // answer Enter gives; for the open journal the question says that its
     // entries made since the backup will be lost.
     bool ConfirmReplace(const QString& target);
-    // Extracts the archive's journal into part; false once the failure was shown.
-    bool ExtractJournal(ZipHandle* zip, int count, const QString& part);
+    // Extracts the archive's journal into part: null, else what to tell.
+    const char* ExtractJournal(ZipHandle* zip, int count, const QString& part);
 
     QPushButton* m_btnAction = nullptr;
     QGroupBox* m_ctlDetailsGroup = nullptr;

@@ -225,9 +225,8 @@ int CGRVDlg::SaveFormEntry() {
         const std::optional<int> level =
             text.isEmpty() ? std::nullopt : ScaleNumber(text, kPainLevelMin, kPainLevelMax);
         if (!level) {
-            const QString why = text.isEmpty()
-                                    ? QString::fromLatin1(kPainLevelEmpty).arg(QString::fromLatin1(levels[i].name))
-                                    : QString::fromLatin1(kPainOutOfRange);
+            const QString why = QString::fromLatin1(text.isEmpty() ? kPainLevelEmpty : kPainOutOfRange)
+                                    .arg(QString::fromLatin1(levels[i].name));
             GetPrompter().Tell(this, why, QString::fromLatin1(kTitleGorvane));
             return 0;
         }

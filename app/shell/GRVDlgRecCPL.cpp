@@ -73,7 +73,7 @@ void CGRVDlgRecCPL::OnBnClickedOk() {
     const std::optional<int> value =
         m_strPain.isEmpty() ? std::optional<int>(m_ctlSlider->value()) : ScaleNumber(m_strPain, m_nMin, m_nMax);
     if (!value || *value < m_nMin || *value > m_nMax) {
-        platform::ui::GetPrompter().Tell(this, QString::fromLatin1(kInvalidPainScore));
+        platform::ui::GetPrompter().Tell(this, QString::fromLatin1(kInvalidPainScore).arg(m_nMin).arg(m_nMax));
         return;
     }
     m_nPain = *value;

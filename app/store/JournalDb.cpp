@@ -25,6 +25,8 @@ namespace {
 
 constexpr int kOpenFlags = SQLITE_OPEN_READWRITE | SQLITE_OPEN_FULLMUTEX;
 constexpr int kCreateFlags = SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_FULLMUTEX;
+// How long a read of the whole database waits for another program's write.
+constexpr int kImageBusyMs = 2000;
 
 constexpr const char* kResultCodeTexts[] = {
     nullptr,
@@ -196,6 +198,54 @@ std::string CJournalDb::GetResultCodeText(int code) {
     if (code == SQLITE_DONE)
         return " sqlite3_step() has finished executing ";
     return kUnknownDbError;
+}
+
+bool CJournalDb::ReadDatabaseImage(const std::string& path, std::string& image) {
+    sqlite3* source = nullptr;
+    sqlite3* copy = nullptr;
+    struct Closer {
+        sqlite3*& a;
+        sqlite3*& b;
+        ~Closer() {
+            sqlite3_close_v2(a);
+            sqlite3_close_v2(b);
+        }
+    } closer{source, copy};
+    if (sqlite3_open_v2(path.c_str(), &source, SQLITE_OPEN_READONLY, nullptr) != SQLITE_OK)
+        return false;
+    sqlite3_busy_timeout(source, kImageBusyMs);
+    // One read transaction: the schema cookie and the pages are of one moment.
+    int schemaVersion = 0;
+    {
+        Statement st;
+        if (sqlite3_exec(source, "BEGIN", nullptr, nullptr, nullptr) != SQLITE_OK ||
+            sqlite3_prepare_v2(source, "PRAGMA schema_version", -1, st.Out(), nullptr) != SQLITE_OK ||
+            st.Step() != SQLITE_ROW)
+            return false;
+        schemaVersion = st.Int(0);
+    }
+    // The online backup reads through SQLite, so what is still in the -wal
+    // is read as well; unlike a plain read of the pages it fails loudly.
+    if (sqlite3_open_v2(":memory:", &copy, SQLITE_OPEN_READWRITE, nullptr) != SQLITE_OK)
+        return false;
+    sqlite3_backup* backup = sqlite3_backup_init(copy, "main", source, "main");
+    if (!backup)
+        return false;
+    const int stepped = sqlite3_backup_step(backup, -1);
+    if (sqlite3_backup_finish(backup) != SQLITE_OK || stepped != SQLITE_DONE)
+        return false;
+    // The backup counts the copy's own schema changes in its cookie; the
+    // source's goes back, so that the bytes are the source's.
+    const std::string cookie = "PRAGMA schema_version = " + std::to_string(schemaVersion);
+    if (sqlite3_exec(copy, cookie.c_str(), nullptr, nullptr, nullptr) != SQLITE_OK)
+        return false;
+    sqlite3_int64 size = 0;
+    unsigned char* bytes = sqlite3_serialize(copy, "main", &size, 0);
+    if (!bytes || size < 0)
+        return false;
+    image.assign(reinterpret_cast<const char*>(bytes), static_cast<size_t>(size));
+    sqlite3_free(bytes);
+    return true;
 }
 
 void CJournalDb::ReleaseConnection() {

@@ -54,6 +54,12 @@ public:
     // opens and then fails every statement.
     bool ReadsAsDatabase();
 
+    // The whole database at path as SQLite reads it, the entries still in
+    // its -wal file included: byte for byte what the file would hold once
+    // they were checkpointed. The file is only read. False when it cannot
+    // be read whole (missing, locked by another program, no database).
+    static bool ReadDatabaseImage(const std::string& path, std::string& image);
+
     // The fixed text of an SQLite result code.
     static std::string GetResultCodeText(int code);
 

@@ -30,7 +30,9 @@ inline constexpr char kReasonDiskFull[] = "the disk is full.";
 inline constexpr char kReasonLocked[] = "another program is using the journal and has locked it.";
 inline constexpr char kReasonDiskError[] = "the disk reported an error while the journal was written.";
 inline constexpr char kReasonNoAccess[] = "the journal file cannot be opened for writing.";
-inline constexpr char kReasonDamaged[] = "the journal file is damaged.";
+inline constexpr char kReasonDamaged[] =
+    "the journal file is damaged. It cannot be repaired: open a backup instead (restore one with File, Database, "
+    "Restore, then open it).";
 inline constexpr char kReasonNotOpen[] = "the journal is not open.";
 inline constexpr char kReasonOther[] = "the database answered \"%s\".";
 // Opening a file that is not a journal: the path, then what is wrong with it.

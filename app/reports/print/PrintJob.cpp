@@ -1,8 +1,32 @@
 #include "app/reports/print/PrintJob.h"
 
+#include <sys/statvfs.h>
+
 #include <QFile>
 #include <QFileInfo>
 #include <QPrinter>
+
+namespace {
+
+// Every PDF ends with this marker; the writer does not report a failed write.
+constexpr char kPdfEnd[] = "%%EOF";
+constexpr qint64 kPdfTailBytes = 64;
+
+bool EndsAsAPdf(const QString& path) {
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly) || !file.seek(qMax<qint64>(0, file.size() - kPdfTailBytes)))
+        return false;
+    return file.readAll().contains(kPdfEnd);
+}
+
+// Whether the disk holding path has no block left, as after a write that
+// failed for want of room.
+bool DiskIsFull(const QString& path) {
+    struct statvfs fs {};
+    return ::statvfs(QFile::encodeName(QFileInfo(path).absolutePath()).constData(), &fs) == 0 && fs.f_bavail == 0;
+}
+
+} // namespace
 
 PrintJob::PrintJob(QPrinter* printer) : m_printer(printer) {}
 
@@ -50,9 +74,16 @@ int PrintJob::EndDoc() {
     if (!m_painter.isActive())
         return 0;
     m_dc.reset();
-    if (m_painter.end() && m_printer->printerState() != QPrinter::Error)
+    const bool ended = m_painter.end() && m_printer->printerState() != QPrinter::Error;
+    const QString path = m_printer->outputFormat() == QPrinter::PdfFormat ? m_printer->outputFileName() : QString();
+    if (ended && (path.isEmpty() || EndsAsAPdf(path)))
         return 1;
-    m_failure = QString::fromLatin1(print_texts::kNotFinished);
+    const bool full = !path.isEmpty() && DiskIsFull(path);
+    // A file printer keeps no half-written document.
+    if (!path.isEmpty())
+        QFile::remove(path);
+    m_failure = full ? QString::fromLatin1(print_texts::kFileDiskFull).arg(path)
+                     : QString::fromLatin1(print_texts::kNotFinished);
     return 0;
 }
 

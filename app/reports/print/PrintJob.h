@@ -22,6 +22,9 @@ constexpr char kPrinterRefused[] = "The printer \"%1\" did not accept the docume
 constexpr char kFileNotWritable[] = "The file \"%1\" cannot be written: %2.";
 constexpr char kPageRefused[] = "The printer stopped at page %1.";
 constexpr char kNotFinished[] = "The document could not be finished.";
+constexpr char kFileDiskFull[] =
+    "The disk where \"%1\" was to be written is full. Please make room there or choose another place, and try "
+    "again.";
 constexpr char kUnknownReason[] = "reason unknown";
 
 } // namespace print_texts

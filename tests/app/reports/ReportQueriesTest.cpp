@@ -2,6 +2,12 @@
 // a window (the statements and the export's bytes are judged over a journal
 // in ReportsDialogTest).
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <filesystem>
+#include <vector>
 
 #include <string>
 
@@ -121,27 +127,53 @@ TEST(ReportRange, TimeLabelStepsFollowTheCalendar) {
     }
 }
 
-TEST(ReportExportFile, UnwritableFilesAreReported) {
-    grvtest::TempDir dir;
-    std::string error;
-    EXPECT_FALSE(WriteReportFile(dir.File("missing/out.csv"), "x", error));
-    EXPECT_FALSE(error.empty());
-    error.clear();
-    EXPECT_FALSE(WriteReportFile(dir.Path(), "x", error)) << "a folder is no file";
-    EXPECT_FALSE(error.empty());
-    error.clear();
-    // The device that is always full: opening works, writing does not.
-    EXPECT_FALSE(WriteReportFile("/dev/full", std::string(100000, 'x'), error));
-    EXPECT_FALSE(error.empty());
+// What is in the folder after an export, sorted.
+std::vector<std::string> Listing(const std::string& folder) {
+    std::vector<std::string> names;
+    for (const auto& e : std::filesystem::directory_iterator(folder))
+        names.push_back(e.path().filename().string());
+    std::sort(names.begin(), names.end());
+    return names;
 }
 
-TEST(ReportExportFile, ReplacesAnExistingFileWhole) {
+// A failed export left a 0-byte file behind. Each failure says why by its
+// error number and leaves nothing in the folder.
+TEST(ReportExportFile, FailuresSayWhyAndLeaveNoFile) {
+    grvtest::TempDir dir;
+    ASSERT_TRUE(grvtest::WriteFile(dir.File("file"), "a file, not a folder"));
+    ASSERT_TRUE(std::filesystem::create_directory(dir.File("folder")));
+    const struct {
+        const char* name;
+        std::string path;
+        int error;
+    } cases[] = {
+        {"missing folder", dir.File("missing/out.csv"), ENOENT},
+        {"a folder", dir.File("folder"), EISDIR},
+        {"a file for a folder", dir.File("file/out.csv"), ENOTDIR},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        EXPECT_EQ(WriteReportFile(c.path, std::string(100000, 'x')), c.error);
+        EXPECT_EQ(Listing(dir.Path()), (std::vector<std::string>{"file", "folder"}));
+        EXPECT_EQ(grvtest::ReadFile(dir.File("file")), "a file, not a folder");
+    }
+}
+
+// An existing file is replaced whole, through a link as well: the link
+// stays and the file it names gets the bytes, its mode kept.
+TEST(ReportExportFile, ReplacesAnExistingFileWholeThroughALinkToo) {
     grvtest::TempDir dir;
     const std::string path = dir.File("out.csv");
-    std::string error;
-    ASSERT_TRUE(WriteReportFile(path, std::string(500, 'a'), error)) << error;
-    ASSERT_TRUE(WriteReportFile(path, "short\r\n", error)) << error;
+    ASSERT_EQ(WriteReportFile(path, std::string(500, 'a')), 0);
+    ASSERT_EQ(::chmod(path.c_str(), 0640), 0);
+    std::filesystem::create_symlink("out.csv", dir.File("link.csv"));
+    ASSERT_EQ(WriteReportFile(dir.File("link.csv"), "short\r\n"), 0);
     EXPECT_EQ(grvtest::ReadFile(path), "short\r\n");
+    EXPECT_TRUE(std::filesystem::is_symlink(dir.File("link.csv")));
+    EXPECT_EQ(std::filesystem::status(path).permissions(), std::filesystem::perms::owner_read |
+                                                               std::filesystem::perms::owner_write |
+                                                               std::filesystem::perms::group_read);
+    EXPECT_EQ(Listing(dir.Path()), (std::vector<std::string>{"link.csv", "out.csv"}));
 }
 
 } // namespace

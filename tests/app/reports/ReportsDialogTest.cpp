@@ -14,6 +14,7 @@
 #include <QStyle>
 #include <QTreeWidget>
 #include <algorithm>
+#include <filesystem>
 #include <functional>
 #include <memory>
 
@@ -873,6 +874,42 @@ TEST_F(ReportsExportTest, UnwritableFileIsReportedNotPassedOver) {
     EXPECT_EQ(m_prompter->Prompts()[0].title, kWriteFailedTitle);
     EXPECT_TRUE(m_prompter->Prompts()[0].text.contains(missing));
     EXPECT_FALSE(grvtest::FileExists(missing.toStdString()));
+}
+
+// An export onto a full disk left a 0-byte file behind and gave only the
+// system's words. It says the disk is full and leaves nothing there; an
+// older export of the same name is kept as it was. The disk is a small
+// tmpfs, filled before the export.
+TEST_F(ReportsExportTest, ExportOntoAFullDiskSaysTheDiskIsFull) {
+    const std::string disk = m_dir.File("small-disk");
+    ASSERT_TRUE(std::filesystem::create_directory(disk));
+    // Only root runs this test (tests/run-common.sh leaves it out for others).
+    ASSERT_TRUE(grvtest::RunProgram({"mount", "-t", "tmpfs", "-o", "size=64k", "tmpfs", disk}).Ok())
+        << "cannot mount a tmpfs";
+    struct Unmount {
+        std::string disk;
+        ~Unmount() { grvtest::RunProgram({"umount", disk}); }
+    } unmount{disk};
+    ASSERT_TRUE(grvtest::WriteFile(disk + "/old.csv", "last month's export"));
+    ASSERT_FALSE(grvtest::WriteFile(disk + "/filler", std::string(128 * 1024, 'f'))) << "the disk is full now";
+    ChooseKind(kPainVsTime);
+    SetRange(kMarchFrom, kMarchTo);
+    for (const char* name : {"new.csv", "old.csv"}) {
+        SCOPED_TRACE(name);
+        const QString target = QString::fromStdString(disk + "/" + name);
+        m_files->Queue(target);
+        m_prompter->Clear();
+        m_dlg->OnBnClickedExport();
+        ASSERT_EQ(m_prompter->Prompts().size(), 1u);
+        EXPECT_EQ(m_prompter->Prompts()[0].text, kExportDiskFullMessage.arg(target));
+        EXPECT_EQ(m_prompter->Prompts()[0].title, kWriteFailedTitle);
+        std::vector<std::string> left;
+        for (const auto& e : std::filesystem::directory_iterator(disk))
+            left.push_back(e.path().filename().string());
+        std::sort(left.begin(), left.end());
+        EXPECT_EQ(left, (std::vector<std::string>{"filler", "old.csv"}));
+        EXPECT_EQ(ReadFile(disk + "/old.csv"), "last month's export");
+    }
 }
 
 } // namespace

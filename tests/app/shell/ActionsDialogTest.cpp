@@ -90,7 +90,8 @@ TEST_F(ActionsDialogTest, PainEffectAndDurationFollowTheSliderAndTheEdits) {
         {0, "-11", "", "", nullptr},
         {0, "-", "", "", nullptr},
         {0, "3 hours", "", "", nullptr},
-        {5, "15", "", "", nullptr}, // off the scale: the slider goes to 0, the text is refused
+        {0, "2.5", "", "", nullptr}, // a decimal: the message says whole numbers
+        {5, "15", "", "", nullptr},  // off the scale: the slider goes to 0, the text is refused
     };
     int stored = 0;
     for (const Case& c : cases) {
@@ -108,6 +109,7 @@ TEST_F(ActionsDialogTest, PainEffectAndDurationFollowTheSliderAndTheEdits) {
         if (!c.row) {
             EXPECT_TRUE(dlg.isVisible());
             EXPECT_EQ(Told(), QStringList{kPainEffectOutOfScale});
+            EXPECT_TRUE(Told().at(0).contains("a whole number from -10 to 10"));
             EXPECT_EQ(Cli("SELECT count(*) FROM entry_actions;"), std::to_string(stored) + "\n");
             continue;
         }

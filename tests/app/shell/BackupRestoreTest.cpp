@@ -1,6 +1,7 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QFileDialog>
 #include <QGroupBox>
@@ -12,6 +13,8 @@
 #include <QRegularExpression>
 #include <QTest>
 #include <QTimer>
+#include <sqlite3.h>
+
 #include <algorithm>
 #include <deque>
 #include <functional>
@@ -122,8 +125,36 @@ protected:
         return out.left(64);
     }
 
+    // The fixture journal with random bytes no archive shrinks, more than
+    // the small disk holds.
+    void MakeLargeJournal(const QString& name) {
+        ASSERT_TRUE(QFile::copy(Fixture("journal.grv"), Path(name)));
+        QFile::setPermissions(Path(name), QFile::ReadOwner | QFile::WriteOwner);
+        ASSERT_EQ(RunProgram("sqlite3", {Path(name), "INSERT INTO entry(ts, sbj, entry) SELECT '2026-03-03 08:00:00', "
+                                                     "'Noise', hex(randomblob(4000)) FROM generate_series(1, 40);"}),
+                  0);
+    }
+    // A 64 KiB tmpfs, unmounted when the test ends. Only root runs the tests
+    // that mount one (tests/run-common.sh leaves them out for others).
+    void MountSmallDisk(QString* disk) {
+        *disk = Path("small-disk");
+        ASSERT_TRUE(QDir().mkpath(*disk));
+        ASSERT_EQ(RunProgram("mount", {"-t", "tmpfs", "-o", "size=64k", "tmpfs", *disk}), 0) << "cannot mount a tmpfs";
+        mounted = *disk;
+    }
+    void TearDown() override {
+        if (!mounted.isEmpty())
+            RunProgram("umount", {mounted});
+        ShellTest::TearDown();
+    }
+
     grvtest::QtTempDir tmp;
+    QString mounted;
 };
+
+// A progress that would show at once, and how long a message stays up.
+constexpr int kProgressDelay = 0;
+constexpr int kProgressWait = 300;
 
 QString Text(const char* text) {
     return QString::fromLatin1(text);
@@ -212,8 +243,9 @@ TEST_F(BackupRestoreTest, FailedBackupKeepsOlderBackupAndLeavesNoPartialArchive)
     CGRVDlg win;
     ASSERT_TRUE(QFile::copy(Fixture("journal.grv"), Path("pain.grv")));
     ASSERT_TRUE(WriteBytes(Path("old.grz"), "last week's backup"));
-    // Replace old.grz: asked before each try.
-    for (Answer a : {Answer::Yes, Answer::Ok, Answer::Yes})
+    // Replace old.grz: asked once the journal was read, so only for the
+    // second try.
+    for (Answer a : {Answer::Ok, Answer::Yes})
         prompter->Queue(a);
     bool ended = RunDialog(win, ID_DATABASE_BACKUP, [&](CGRVDlgBkupRstr& d) {
         Run(d, Path("missing.grv"), Path("old.grz"), "");
@@ -224,9 +256,9 @@ TEST_F(BackupRestoreTest, FailedBackupKeepsOlderBackupAndLeavesNoPartialArchive)
         Run(d, Path("pain.grv"), Path("old.grz"), "");
     });
     EXPECT_TRUE(ended);
-    EXPECT_EQ(prompter->Texts(), (std::vector<QString>{Replace("old.grz"), Text(kBackupFailed), Replace("old.grz"),
-                                                       Text(kOperationComplete)}));
-    EXPECT_EQ(Titles()[1], Text(kBackupErrorTitle));
+    EXPECT_EQ(prompter->Texts(),
+              (std::vector<QString>{Text(kBackupFailed), Replace("old.grz"), Text(kOperationComplete)}));
+    EXPECT_EQ(Titles()[0], Text(kBackupErrorTitle));
     EXPECT_EQ(RunProgram("unzip", {"-t", Path("old.grz")}), 0);
     EXPECT_TRUE(Leftovers().isEmpty());
 }
@@ -324,10 +356,9 @@ TEST_P(RestoreFixtureTest, RestoreWithWrongPasswordKeepsExistingFile) {
     const QString archive = Fixture(GetParam());
     EXPECT_FALSE(Restore(win, archive, Path("fresh.grv"), "wrong"));
     ASSERT_TRUE(WriteBytes(Path("kept.grv"), "an older journal"));
-    prompter->Queue(Answer::Yes);
+    // Refused before the replace question: nothing is asked.
     EXPECT_FALSE(Restore(win, archive, Path("kept.grv"), "wrong"));
-    EXPECT_EQ(prompter->Texts(),
-              (std::vector<QString>{Text(kWrongPassword), Replace("kept.grv"), Text(kWrongPassword)}));
+    EXPECT_EQ(prompter->Texts(), (std::vector<QString>{Text(kWrongPassword), Text(kWrongPassword)}));
     EXPECT_EQ(Titles()[0], Text(kWrongPasswordTitle));
     EXPECT_FALSE(QFile::exists(Path("fresh.grv")));
     EXPECT_EQ(Bytes(Path("kept.grv")), "an older journal");
@@ -559,17 +590,18 @@ TEST_F(BackupRestoreTest, RealTargetChooserStartsInTheJournalsFolderAndLeavesThe
 
 // The question before a restore replaces the open journal, as the user meets
 // it in a real message box. Enter answered Yes and replaced the journal; one
-// Yes was remembered, so a second and third restore in the same dialog
-// replaced it without asking; and the question did not say that the target
-// is the journal open now. Every press asks, says so, and Enter keeps it.
+// answer was remembered, so a later restore in the same dialog replaced it
+// without asking; and the question did not say that the target is the
+// journal open now. Every press that can restore asks, says so, and Enter
+// keeps the journal; a wrong password is refused before any question.
 TEST_F(BackupRestoreTest, EveryRestoreOntoTheOpenJournalAsksWithNoForEnter) {
     CGRVDlg win;
     OpenJournal(win, QStringLiteral("pain.grv"));
     const QByteArray before = Sha256("pain.grv");
     platform::ui::ScopedSeams real({std::make_shared<platform::ui::QtPrompter>(), nullptr, nullptr, nullptr});
     // How each box is answered, in order: a click on a button, or Enter.
-    enum class Press { Yes, Ok, Enter };
-    std::deque<Press> presses = {Press::Yes, Press::Ok, Press::Yes, Press::Ok, Press::Enter};
+    enum class Press { No, Ok, Enter };
+    std::deque<Press> presses = {Press::Ok, Press::No, Press::Enter};
     QStringList seen;
     QList<bool> defaultIsNo;
     QTimer boxes;
@@ -585,18 +617,17 @@ TEST_F(BackupRestoreTest, EveryRestoreOntoTheOpenJournalAsksWithNoForEnter) {
         if (press == Press::Enter)
             QTest::keyClick(box, Qt::Key_Return);
         else
-            box->button(press == Press::Yes ? QMessageBox::Yes : QMessageBox::Ok)->click();
+            box->button(press == Press::No ? QMessageBox::No : QMessageBox::Ok)->click();
     });
     boxes.start();
     const bool ended = RunDialog(win, ID_DATABASE_RESTORE, [&](CGRVDlgBkupRstr& d) {
-        for (const char* password : {"wrong", "still wrong", "right"})
+        for (const char* password : {"wrong", "right", "right"})
             Run(d, Fixture("zip-deflated.grz"), Path("pain.grv"), password);
     });
     boxes.stop();
     EXPECT_FALSE(ended);
-    EXPECT_EQ(seen, QStringList({ReplaceOpen("pain.grv"), Text(kWrongPassword), ReplaceOpen("pain.grv"),
-                                 Text(kWrongPassword), ReplaceOpen("pain.grv")}));
-    EXPECT_EQ(defaultIsNo, QList<bool>({true, false, true, false, true}));
+    EXPECT_EQ(seen, QStringList({Text(kWrongPassword), ReplaceOpen("pain.grv"), ReplaceOpen("pain.grv")}));
+    EXPECT_EQ(defaultIsNo, QList<bool>({false, true, true}));
     EXPECT_TRUE(presses.empty());
     EXPECT_EQ(Sha256("pain.grv"), before);
     EXPECT_EQ(win.Db().IsOpen(), 1);
@@ -736,10 +767,9 @@ TEST_P(FailingArchiveTest, FailedRestoreOntoTheOpenJournalLeavesItOpenAndUntouch
     CGRVDlg win;
     OpenJournal(win, QStringLiteral("pain.grv"));
     const QByteArray before = Sha256("pain.grv");
-    prompter->Queue(Answer::Yes); // replace pain.grv
+    // Refused before the question whether to replace the journal.
     EXPECT_FALSE(Restore(win, Make(kind), Path("pain.grv"), "wrong"));
-    EXPECT_EQ(prompter->Texts().at(0), ReplaceOpen("pain.grv"));
-    EXPECT_EQ(prompter->Texts().at(1), Outcome(kind));
+    EXPECT_EQ(prompter->Texts(), std::vector<QString>{Outcome(kind)});
     EXPECT_EQ(win.Db().IsOpen(), 1);
     EXPECT_EQ(win.windowTitle(), "Gorvane - pain.grv");
     EXPECT_EQ(Sha256("pain.grv"), before);
@@ -923,9 +953,8 @@ TEST_F(BackupRestoreTest, BackupHoldingNoJournalIsRefusedAndTheJournalKept) {
         const QString archive = Path(QString(payload) + ".grz");
         ASSERT_EQ(RunProgram("/usr/bin/python3", {"-c", script, archive, Path(payload)}), 0);
         prompter->Clear();
-        prompter->Queue(Answer::Yes);
         EXPECT_FALSE(Restore(win, archive, Path("pain.grv"), ""));
-        EXPECT_EQ(prompter->Texts(), (std::vector<QString>{ReplaceOpen("pain.grv"), Text(kRestoreNoJournal)}));
+        EXPECT_EQ(prompter->Texts(), std::vector<QString>{Text(kRestoreNoJournal)});
         EXPECT_EQ(Bytes(Path("pain.grv")), before);
         EXPECT_EQ(win.Db().IsOpen(), 1);
         EXPECT_TRUE(Leftovers().isEmpty());
@@ -993,21 +1022,9 @@ TEST_F(BackupRestoreTest, LongRestoreShowsProgressAndKeepsThePaintingGoing) {
 // A backup onto a full disk said only that there was a problem. It says the
 // disk is full, and leaves nothing on it. The disk is a small tmpfs.
 TEST_F(BackupRestoreTest, BackupOntoAFullDiskSaysTheDiskIsFull) {
-    ASSERT_TRUE(QFile::copy(Fixture("journal.grv"), Path("pain.grv")));
-    QFile::setPermissions(Path("pain.grv"), QFile::ReadOwner | QFile::WriteOwner);
-    // Random bytes the archive cannot shrink, more than the disk holds.
-    ASSERT_EQ(
-        RunProgram("sqlite3", {Path("pain.grv"), "INSERT INTO entry(ts, sbj, entry) SELECT '2026-03-03 08:00:00', "
-                                                 "'Noise', hex(randomblob(4000)) FROM generate_series(1, 40);"}),
-        0);
-    const QString disk = Path("small-disk");
-    ASSERT_TRUE(QDir().mkpath(disk));
-    // Only root runs this test (tests/run-common.sh leaves it out for others).
-    ASSERT_EQ(RunProgram("mount", {"-t", "tmpfs", "-o", "size=64k", "tmpfs", disk}), 0) << "cannot mount a tmpfs";
-    struct Unmount {
-        QString disk;
-        ~Unmount() { RunProgram("umount", {disk}); }
-    } unmount{disk};
+    ASSERT_NO_FATAL_FAILURE(MakeLargeJournal("pain.grv"));
+    QString disk;
+    ASSERT_NO_FATAL_FAILURE(MountSmallDisk(&disk));
     CGRVDlg win;
     EXPECT_FALSE(RunDialog(win, ID_DATABASE_BACKUP,
                            [&](CGRVDlgBkupRstr& d) { Run(d, Path("pain.grv"), disk + "/week1.grz", ""); }));
@@ -1019,6 +1036,215 @@ TEST_F(BackupRestoreTest, BackupOntoAFullDiskSaysTheDiskIsFull) {
     EXPECT_TRUE(RunDialog(win, ID_DATABASE_BACKUP,
                           [&](CGRVDlgBkupRstr& d) { Run(d, Path("pain.grv"), Path("week1.grz"), ""); }));
     EXPECT_EQ(RunProgram("unzip", {"-t", Path("week1.grz")}), 0);
+}
+
+// --- A journal in WAL mode ---------------------------------------------------
+
+// Another program's connection that keeps the journal in WAL mode, with its
+// latest entries still in the -wal file while it stays open.
+class OtherProgram {
+public:
+    explicit OtherProgram(const QString& path) { sqlite3_open(QFile::encodeName(path).constData(), &db_); }
+    ~OtherProgram() { sqlite3_close(db_); }
+    OtherProgram(const OtherProgram&) = delete;
+    OtherProgram& operator=(const OtherProgram&) = delete;
+    int Exec(const char* sql) { return sqlite3_exec(db_, sql, nullptr, nullptr, nullptr); }
+
+private:
+    sqlite3* db_ = nullptr;
+};
+
+enum class BackupRoad { OpenJournal, ChosenByPath };
+
+struct WalCase {
+    const char* name;
+    BackupRoad road;
+};
+
+class WalBackupTest : public BackupRestoreTest, public ::testing::WithParamInterface<WalCase> {};
+
+// A journal another program switched to WAL mode backed up as the entries
+// its main file held, without those still in the -wal, and said "Complete".
+// The backup holds every committed entry, on both roads, as the sqlite3
+// shell reads them.
+TEST_P(WalBackupTest, BackupHoldsTheEntriesStillInTheWal) {
+    const WalCase c = GetParam();
+    ASSERT_TRUE(QFile::copy(Fixture("journal.grv"), Path("pain.grv")));
+    QFile::setPermissions(Path("pain.grv"), QFile::ReadOwner | QFile::WriteOwner);
+    OtherProgram other(Path("pain.grv"));
+    ASSERT_EQ(other.Exec("PRAGMA journal_mode=WAL; PRAGMA wal_autocheckpoint=0;"), SQLITE_OK);
+    for (int i = 1; i <= 5; ++i) {
+        const QByteArray insert = QStringLiteral("INSERT INTO entry(ts, sbj, entry, wpl, apl, lpl, cpl) VALUES "
+                                                 "('2026-04-0%1 09:00:00', 'Late %1', 'still in the wal', 6, 5, 4, %1)")
+                                      .arg(i)
+                                      .toUtf8();
+        ASSERT_EQ(other.Exec(insert.constData()), SQLITE_OK);
+    }
+    const QString query =
+        QStringLiteral("PRAGMA integrity_check; SELECT count(*), group_concat(sbj || ':' || cpl, ',') FROM entry;");
+    QByteArray live, mainFileAlone;
+    ASSERT_EQ(RunProgram("sqlite3", {Path("pain.grv"), query}, &live), 0);
+    ASSERT_TRUE(QFile::copy(Path("pain.grv"), Path("main-file-alone.grv")));
+    ASSERT_EQ(RunProgram("sqlite3", {Path("main-file-alone.grv"), query}, &mainFileAlone), 0);
+    ASSERT_TRUE(live.startsWith("ok\n8|")) << live.toStdString();
+    ASSERT_TRUE(mainFileAlone.startsWith("ok\n3|")) << "the new entries are only in the -wal";
+
+    CGRVDlg win;
+    if (c.road == BackupRoad::OpenJournal) {
+        win.Db().SetFolder(tmp.path().toStdString());
+        win.Db().SetFileName("pain.grv");
+        ASSERT_EQ(win.Db().Open(0), 1);
+        prompter->Queue(Answer::Yes); // back up the journal that is open
+    }
+    EXPECT_TRUE(RunDialog(win, ID_DATABASE_BACKUP, [&](CGRVDlgBkupRstr& d) {
+        Run(d, c.road == BackupRoad::OpenJournal ? Edit(d, IDC_BR_SOURCE)->text() : Path("pain.grv"), Path("week1.grz"),
+            "");
+    }));
+    EXPECT_EQ(prompter->Texts().back(), Text(kOperationComplete));
+    EXPECT_GT(QFileInfo(Path("pain.grv-wal")).size(), 0) << "the other program's -wal is left as it was";
+
+    QByteArray extracted, restored;
+    ASSERT_EQ(RunProgram("unzip", {"-p", Path("week1.grz"), "pain.grv"}, &extracted), 0);
+    ASSERT_TRUE(WriteBytes(Path("unzipped.grv"), extracted));
+    ASSERT_EQ(RunProgram("sqlite3", {Path("unzipped.grv"), query}, &restored), 0);
+    EXPECT_EQ(restored, live);
+}
+
+INSTANTIATE_TEST_SUITE_P(Roads, WalBackupTest,
+                         ::testing::Values(WalCase{"OpenJournal", BackupRoad::OpenJournal},
+                                           WalCase{"ChosenByPath", BackupRoad::ChosenByPath}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+// What SQLite cannot read whole is not backed up: a journal another program
+// holds locked, and a file that is no database. The user is told before
+// being asked to replace the older backup, which stays as it was.
+TEST_F(BackupRestoreTest, JournalThatCannotBeReadWholeIsNotBackedUp) {
+    ASSERT_TRUE(QFile::copy(Fixture("journal.grv"), Path("locked.grv")));
+    QFile::setPermissions(Path("locked.grv"), QFile::ReadOwner | QFile::WriteOwner);
+    ASSERT_TRUE(WriteBytes(Path("notes.grv"), QByteArray("Dear diary, my knee hurts.\n").repeated(200)));
+    OtherProgram other(Path("locked.grv"));
+    ASSERT_EQ(other.Exec("BEGIN EXCLUSIVE; INSERT INTO entry(ts, sbj) VALUES ('2026-04-01 09:00:00', 'Half');"),
+              SQLITE_OK);
+    ASSERT_TRUE(WriteBytes(Path("week1.grz"), "last week's backup"));
+    CGRVDlg win;
+    for (const char* source : {"locked.grv", "notes.grv"}) {
+        SCOPED_TRACE(source);
+        prompter->Clear();
+        EXPECT_FALSE(RunDialog(win, ID_DATABASE_BACKUP,
+                               [&](CGRVDlgBkupRstr& d) { Run(d, Path(source), Path("week1.grz"), ""); }));
+        EXPECT_EQ(prompter->Texts(), std::vector<QString>{Text(kBackupNotReadWhole)});
+        EXPECT_EQ(Titles()[0], Text(kBackupErrorTitle));
+        EXPECT_EQ(Bytes(Path("week1.grz")), "last week's backup");
+        EXPECT_TRUE(Leftovers().isEmpty());
+    }
+    ASSERT_EQ(other.Exec("ROLLBACK"), SQLITE_OK);
+}
+
+// --- Restores that cannot go ahead ---------------------------------------------
+
+struct RefusedCase {
+    const char* name;
+    const char* message;
+};
+
+class RefusedRestoreTest : public BackupRestoreTest, public ::testing::WithParamInterface<RefusedCase> {
+protected:
+    // An archive of the kind named, made by the peers.
+    QString Make(const QString& kind) {
+        const QString zip = Path(kind + ".grz");
+        if (kind == "WrongPassword")
+            return Fixture("zip-deflated.grz");
+        if (kind == "Aes") {
+            EXPECT_EQ(RunProgram("7z", {"a", "-tzip", "-mem=AES256", "-pright", zip, Fixture("journal.grv")}), 0);
+            return zip;
+        }
+        const char* script = "import sys, zipfile\n"
+                             "with zipfile.ZipFile(sys.argv[1], 'w', zipfile.ZIP_DEFLATED) as z:\n"
+                             "    z.writestr(sys.argv[2], open(sys.argv[3], 'rb').read())\n";
+        const bool dotDot = kind == "DotDot";
+        if (!dotDot) {
+            EXPECT_TRUE(WriteBytes(Path("notes.txt"), QByteArray("Dear diary, my knee hurts.\n").repeated(40)));
+        }
+        EXPECT_EQ(RunProgram("/usr/bin/python3", {"-c", script, zip, dotDot ? "../x" : "pain.grv",
+                                                  dotDot ? Fixture("journal.grv") : Path("notes.txt")}),
+                  0);
+        return zip;
+    }
+};
+
+// A wrong password, an AES archive, an archive holding no journal and one
+// whose only entry is "../x" had the user confirm the loss of the open
+// journal's newer entries before being refused, and the wrong password's
+// message was covered by a progress window. Each is refused first, in a
+// real message box: nothing is asked, no progress shows, and the journal
+// stays open and byte for byte as it was.
+TEST_P(RefusedRestoreTest, RefusedBeforeTheReplaceQuestionWithNoProgressWindow) {
+    const RefusedCase c = GetParam();
+    CGRVDlg win;
+    OpenJournal(win, QStringLiteral("pain.grv"));
+    const QByteArray before = Sha256("pain.grv");
+    const QString archive = Make(QString::fromLatin1(c.name));
+    platform::ui::ScopedSeams real({std::make_shared<platform::ui::QtPrompter>(), nullptr, nullptr, nullptr});
+    QStringList seen;
+    bool progressOverBox = false;
+    QElapsedTimer boxUp;
+    QTimer boxes;
+    boxes.setInterval(10);
+    QObject::connect(&boxes, &QTimer::timeout, [&] {
+        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        for (QWidget* w : QApplication::topLevelWidgets()) {
+            if (qobject_cast<QProgressDialog*>(w) && w->isVisible() && boxUp.isValid())
+                progressOverBox = true;
+        }
+        if (!box || !box->isVisible())
+            return;
+        if (!boxUp.isValid()) {
+            seen << box->text();
+            boxUp.start();
+        }
+        // Long enough for a progress window still waiting to show.
+        if (boxUp.elapsed() > kProgressWait) {
+            boxUp.invalidate();
+            box->button(box->buttons().contains(box->button(QMessageBox::Ok)) ? QMessageBox::Ok : QMessageBox::No)
+                ->click();
+        }
+    });
+    boxes.start();
+    EXPECT_FALSE(RunDialog(win, ID_DATABASE_RESTORE, [&](CGRVDlgBkupRstr& d) {
+        d.m_nProgressDelayMs = kProgressDelay;
+        Run(d, archive, Path("pain.grv"), c.message == kWrongPassword ? "wrong" : "right");
+    }));
+    boxes.stop();
+    EXPECT_EQ(seen, QStringList{Text(c.message)});
+    EXPECT_FALSE(progressOverBox) << "a progress window covered the message";
+    EXPECT_EQ(Sha256("pain.grv"), before);
+    EXPECT_EQ(win.Db().IsOpen(), 1);
+    EXPECT_TRUE(Leftovers().isEmpty());
+}
+
+INSTANTIATE_TEST_SUITE_P(Archives, RefusedRestoreTest,
+                         ::testing::Values(RefusedCase{"WrongPassword", kWrongPassword},
+                                           RefusedCase{"Aes", kRestoreUnreadableEncryption},
+                                           RefusedCase{"NoJournal", kRestoreNoJournal},
+                                           RefusedCase{"DotDot", kRestoreDamaged}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+// A restore onto a full disk said the database could not be written where
+// the user chose. It says the disk is full, and leaves nothing on it.
+TEST_F(BackupRestoreTest, RestoreOntoAFullDiskSaysTheDiskIsFull) {
+    ASSERT_NO_FATAL_FAILURE(MakeLargeJournal("pain.grv"));
+    ASSERT_EQ(RunProgram("zip", {"-q", "-j", Path("big.grz"), Path("pain.grv")}), 0);
+    QString disk;
+    ASSERT_NO_FATAL_FAILURE(MountSmallDisk(&disk));
+    CGRVDlg win;
+    EXPECT_FALSE(Restore(win, Path("big.grz"), disk + "/pain.grv", ""));
+    EXPECT_EQ(prompter->Texts(), std::vector<QString>{Text(kRestoreDiskFull)});
+    EXPECT_EQ(Titles()[0], Text(kBackupErrorTitle));
+    EXPECT_TRUE(QDir(disk).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot).isEmpty());
+    // The same restore where there is room is whole.
+    prompter->Clear();
+    EXPECT_TRUE(Restore(win, Path("big.grz"), Path("restored.grv"), ""));
+    EXPECT_EQ(RunProgram("cmp", {Path("restored.grv"), Path("pain.grv")}), 0);
 }
 
 } // namespace

@@ -109,6 +109,8 @@ TEST_F(DamagedJournalTest, DamagedJournalIsRefusedAndRowsActOnTheJournalOpen) {
     files->Queue(damaged);
     ASSERT_TRUE(dlg.OnCommand(ID_DATABASE_OPEN));
     EXPECT_EQ(Told(), std::vector<QString>{DamagedRefusal(damaged)});
+    // It says what to do: the journal is not repaired, a backup is opened.
+    EXPECT_TRUE(Told().at(0).contains("open a backup instead")) << Told().at(0).toStdString();
     EXPECT_EQ(Bytes(damaged), before);
 
     // The journal open before stays open, with its own rows only.

@@ -206,7 +206,8 @@ TEST_F(EntryFormTest, PainLevelOutsideTheScaleIsRefusedAndNothingIsStored) {
     OpenThroughMenu(dlg, path);
     // Whatever is in the edits, typed or put there by a program or an entry
     // of an older journal, is checked when the form is saved.
-    for (const char* bad : {"11", "-1", "9999", "12.0"}) {
+    const char* names[4] = {kPainNameWorst, kPainNameAverage, kPainNameLowest, kPainNameCurrent};
+    for (const char* bad : {"11", "-1", "9999", "12.0", "7.5", "0.5"}) {
         for (int at = 0; at < 4; ++at) {
             SCOPED_TRACE(std::string(bad) + " at " + std::to_string(at));
             const char* levels[4] = {"5", "5", "5", "5"};
@@ -215,7 +216,9 @@ TEST_F(EntryFormTest, PainLevelOutsideTheScaleIsRefusedAndNothingIsStored) {
             prompter->Clear();
             EXPECT_EQ(dlg.SaveFormEntry(), 0);
             ASSERT_EQ(prompter->Prompts().size(), 1u);
-            EXPECT_EQ(prompter->Prompts()[0].text, QString::fromLatin1(kPainOutOfRange));
+            // A decimal is named for what it is not: a whole number.
+            EXPECT_EQ(prompter->Prompts()[0].text, QString::fromLatin1(kPainOutOfRange).arg(names[at]));
+            EXPECT_TRUE(prompter->Prompts()[0].text.contains("a whole number from 0 to 10"));
             EXPECT_EQ(dlg.m_entry.id, -1);
         }
     }
@@ -396,7 +399,9 @@ TEST_F(EntryFormTest, LevelsAreStoredOnlyAsTyped) {
              QCoreApplication::processEvents();
          }},
     };
-    const QString outOfRange = QString::fromLatin1(kPainOutOfRange);
+    auto outOfRange = [](const char* name) {
+        return QString::fromLatin1(kPainOutOfRange).arg(QString::fromLatin1(name));
+    };
     auto empty = [](const char* name) { return QString::fromLatin1(kPainLevelEmpty).arg(QString::fromLatin1(name)); };
     const struct {
         const char* keys[4]; // worst, average, lowest, right NOW
@@ -406,10 +411,11 @@ TEST_F(EntryFormTest, LevelsAreStoredOnlyAsTyped) {
         {{"7", "", "2", "3"}, empty(kPainNameAverage)},
         {{"7", "5", "", "3"}, empty(kPainNameLowest)},
         {{"7", "5", "2", ""}, empty(kPainNameCurrent)},
-        {{"12", "5", "2", "3"}, outOfRange},
-        {{"7", "5", "-1", "3"}, outOfRange},
-        {{"7", "5.5", "2", "3"}, outOfRange},
-        {{"7", "5", "2", "3x"}, outOfRange},
+        {{"12", "5", "2", "3"}, outOfRange(kPainNameWorst)},
+        {{"7", "5", "-1", "3"}, outOfRange(kPainNameLowest)},
+        {{"7", "5.5", "2", "3"}, outOfRange(kPainNameAverage)},
+        {{"7", "5", "2", "3x"}, outOfRange(kPainNameCurrent)},
+        {{"7", "5", "2", "7.5"}, outOfRange(kPainNameCurrent)},
         {{"7.0", "5", "2", "10"}, {}},
     };
     const int ids[] = {IDC_WORST_PAIN, IDC_AVERAGE_PAIN, IDC_LOWEST_PAIN, IDC_CURRENT_PAIN};

@@ -1,5 +1,7 @@
 // File > Print and the toolbar's Print over a real journal: the entry in the
 // form goes to a PDF named after its subject; without one the user is told.
+#include <QDir>
+#include <QFile>
 #include <QPrintDialog>
 
 #include "JournalWindowSupport.h"
@@ -21,6 +23,14 @@ protected:
             printer.setResolution(600);
             printer.setPageSize(QPageSize(QPageSize::A4));
         });
+    }
+
+    // The window over a new journal, its form holding a saved entry.
+    void ShowASavedEntry(CGRVDlg& dlg) {
+        ShowAndSettle(dlg);
+        OpenThroughMenu(dlg, MakeJournal("j.grv", {}));
+        SetPain(dlg, "8", "5", "2", "4");
+        ASSERT_TRUE(dlg.OnCommand(ID_FILE_SAVE_ENTRY));
     }
 
     std::shared_ptr<platform::ui::ScriptedPrinterChooser> printers =
@@ -115,10 +125,7 @@ TEST_F(EntryPrintCommandTest, RealPrintDialogProposesThePdfInTheJournalsFolder) 
 
 TEST_F(EntryPrintCommandTest, PrintingThatCannotStartSaysWhy) {
     CGRVDlg dlg;
-    ShowAndSettle(dlg);
-    OpenThroughMenu(dlg, MakeJournal("j.grv", {}));
-    SetPain(dlg, "8", "5", "2", "4");
-    ASSERT_TRUE(dlg.OnCommand(ID_FILE_SAVE_ENTRY));
+    ASSERT_NO_FATAL_FAILURE(ShowASavedEntry(dlg));
     const QString unwritable = PathOf("no-such-folder/entry.pdf");
     struct Case {
         const char* name;
@@ -145,6 +152,41 @@ TEST_F(EntryPrintCommandTest, PrintingThatCannotStartSaysWhy) {
         EXPECT_EQ(prompter->Prompts()[0].title, "Gorvane") << c.name;
         EXPECT_FALSE(QFileInfo::exists(unwritable)) << c.name;
     }
+}
+
+// Printing to a PDF on a full disk said nothing and left a 0-byte file. It
+// says the disk is full and leaves no file; the disk is a small tmpfs,
+// filled before the print.
+TEST_F(EntryPrintCommandTest, PrintOntoAFullDiskSaysTheDiskIsFull) {
+    CGRVDlg dlg;
+    ASSERT_NO_FATAL_FAILURE(ShowASavedEntry(dlg));
+    const QString disk = PathOf("small-disk");
+    ASSERT_TRUE(QDir().mkpath(disk));
+    // Only root runs this test (tests/run-common.sh leaves it out for others).
+    ASSERT_EQ(RunProgram("mount", {"-t", "tmpfs", "-o", "size=64k", "tmpfs", disk}), 0) << "cannot mount a tmpfs";
+    struct Unmount {
+        QString disk;
+        ~Unmount() { RunProgram("umount", {disk}); }
+    } unmount{disk};
+    QFile filler(disk + "/filler");
+    ASSERT_TRUE(filler.open(QIODevice::WriteOnly));
+    ASSERT_LT(filler.write(QByteArray(128 * 1024, 'f')), 128 * 1024) << "the disk is full now";
+    filler.close();
+    const QString pdf = disk + "/entry.pdf";
+    prompter->Clear();
+    printers->Queue(pdf);
+    ASSERT_TRUE(dlg.OnCommand(ID_FILE_PRINT));
+    ASSERT_EQ(prompter->Prompts().size(), 1u);
+    EXPECT_EQ(prompter->Prompts()[0].text, PrintFailedMessage(QString(print_texts::kFileDiskFull).arg(pdf)));
+    EXPECT_EQ(QDir(disk).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot), QStringList{"filler"});
+    // With room, the same print is a whole PDF.
+    filler.remove();
+    prompter->Clear();
+    printers->Queue(pdf);
+    ASSERT_TRUE(dlg.OnCommand(ID_FILE_PRINT));
+    EXPECT_TRUE(prompter->Prompts().empty());
+    QByteArray info;
+    EXPECT_EQ(RunProgram("pdfinfo", {pdf}, &info), 0) << info.toStdString();
 }
 
 } // namespace

@@ -154,6 +154,7 @@ TEST_F(CurrentPainDialogTest, SliderAndNumberDecideTheLevel) {
         {-1, "100", false, 0},
         {-1, "1x05", false, 0},
         {-1, "7.0", true, 7},
+        {-1, "7.5", false, 0},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(std::to_string(c.slider) + " " + (c.typed ? c.typed : "-"));
@@ -180,7 +181,9 @@ TEST_F(CurrentPainDialogTest, SliderAndNumberDecideTheLevel) {
             EXPECT_TRUE(prompter->Prompts().empty());
         } else {
             EXPECT_TRUE(dlg.isVisible()) << "the dialog stays open";
-            EXPECT_EQ(Told(), QStringList{kInvalidPainScore});
+            // A decimal is refused as what it is not: a whole number.
+            EXPECT_EQ(Told(), QStringList{QString::fromLatin1(kInvalidPainScore).arg(1).arg(10)});
+            EXPECT_TRUE(Told().at(0).contains("a whole number from 1 to 10"));
         }
     }
 }

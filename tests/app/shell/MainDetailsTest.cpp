@@ -536,7 +536,7 @@ TEST_F(MainDetailsTest, NewPainScoreOutsideTheScaleStoresNothing) {
             static_cast<QDialog*>(d)->reject();
         });
         ASSERT_TRUE(dlg.OnCommand(ID_TRAY_NEW_PAIN_SCORE));
-        EXPECT_EQ(Told(), QStringList{kInvalidPainScore});
+        EXPECT_EQ(Told(), QStringList{QString::fromLatin1(kInvalidPainScore).arg(1).arg(10)});
 
         prompter->Clear();
         Then([bad](QWidget* d) {
@@ -576,7 +576,7 @@ TEST_F(MainDetailsTest, NewPainScoreIsStoredOnlyAsTyped) {
             static_cast<QDialog*>(d)->reject();
         });
         ASSERT_TRUE(dlg.OnCommand(ID_TRAY_NEW_PAIN_SCORE));
-        EXPECT_EQ(Told(), QStringList{kInvalidPainScore});
+        EXPECT_EQ(Told(), QStringList{QString::fromLatin1(kInvalidPainScore).arg(1).arg(10)});
         EXPECT_EQ(Q("SELECT count(*) FROM entry"), "1");
     }
     prompter->Clear();

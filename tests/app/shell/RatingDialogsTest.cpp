@@ -82,6 +82,7 @@ TEST_F(MoodDialogTest, TypedRatingOffTheScaleIsRefusedAndNothingIsStored) {
         Press(&dlg, IDOK);
         EXPECT_TRUE(dlg.isVisible()) << typed;
         EXPECT_EQ(Told(), QStringList{QString::fromLatin1(kRatingOutOfScale).arg("Walking")});
+        EXPECT_TRUE(Told().at(0).contains("a whole number from 0 to 10"));
         EXPECT_EQ(Edit(&dlg, kWalking)->text(), typed);
     }
     EXPECT_EQ(Cli("SELECT count(*) FROM entry_mood;"), "0\n");
@@ -182,12 +183,13 @@ TEST_F(SideEffectDialogTest, TypedRatingOffTheScaleIsRefusedAndNothingIsStored) 
     const int eid = AddEntry();
     CGRVDlgSideEffect dlg;
     Open(dlg, eid);
-    for (const char* typed : {"12", "-1", "abc", "5.5"}) {
+    for (const char* typed : {"12", "-1", "abc", "5.5", "7.5"}) {
         prompter->Clear();
         Type(Edit(&dlg, kConstipation), typed);
         Press(&dlg, IDOK);
         EXPECT_TRUE(dlg.isVisible()) << typed;
         EXPECT_EQ(Told(), QStringList{QString::fromLatin1(kRatingOutOfScale).arg("Constipation")});
+        EXPECT_TRUE(Told().at(0).contains("a whole number from 0 to 10"));
     }
     EXPECT_EQ(Cli("SELECT count(*) FROM entry_sideff;"), "0\n");
     Type(Edit(&dlg, kConstipation), "10.0"); // as a level is written

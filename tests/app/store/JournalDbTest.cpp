@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <sqlite3.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -253,6 +254,65 @@ TEST(JournalDbOpen, DamagedJournalsAreRefusedUntouched) {
 }
 
 // Nothing reads or writes prefs: a journal without it opens.
+// The journal as SQLite reads it, for the backup: the file's bytes where
+// nothing waits in a -wal, every committed entry where another connection
+// keeps some there (judged by the sqlite3 shell), and nothing at all where
+// the file cannot be read whole.
+TEST(JournalDbImage, HoldsEveryCommittedEntryOrNothing) {
+    TempDir dir;
+    const std::string plain = grvtest::MakeJournalDatabase(dir.File("plain.grv"));
+    const std::string wal = grvtest::MakeJournalDatabase(dir.File("wal.grv"));
+    const std::string locked = grvtest::MakeJournalDatabase(dir.File("locked.grv"));
+    ASSERT_TRUE(grvtest::WriteFile(dir.File("notes.txt"), std::string(5000, 'n')));
+    sqlite3* other = nullptr;
+    ASSERT_EQ(sqlite3_open(wal.c_str(), &other), SQLITE_OK);
+    ASSERT_EQ(sqlite3_exec(other,
+                           "PRAGMA journal_mode=WAL; PRAGMA wal_autocheckpoint=0; "
+                           "WITH RECURSIVE n(k) AS (SELECT 1 UNION ALL SELECT k + 1 FROM n WHERE k < 7) "
+                           "INSERT INTO entry(ts, subject) SELECT '2026-04-01 09:00:00', 'Late ' || k FROM n;",
+                           nullptr, nullptr, nullptr),
+              SQLITE_OK);
+    sqlite3* holder = nullptr;
+    ASSERT_EQ(sqlite3_open(locked.c_str(), &holder), SQLITE_OK);
+    ASSERT_EQ(sqlite3_exec(holder, "BEGIN EXCLUSIVE; INSERT INTO entry(ts) VALUES ('2026-04-01');", nullptr, nullptr,
+                           nullptr),
+              SQLITE_OK);
+    const std::string count = "SELECT count(*), group_concat(subject) FROM entry;";
+    const struct {
+        const char* name;
+        std::string path;
+        bool whole;
+    } cases[] = {
+        {"rollback journal", plain, true},
+        {"entries in the -wal", wal, true},
+        {"locked by another connection", locked, false},
+        {"no database", dir.File("notes.txt"), false},
+        {"missing", dir.File("missing.grv"), false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::string image = "left over";
+        ASSERT_EQ(CJournalDb::ReadDatabaseImage(c.path, image), c.whole);
+        if (!c.whole) {
+            EXPECT_EQ(image, "left over");
+            continue;
+        }
+        ASSERT_TRUE(grvtest::WriteFile(dir.File("image.grv"), image));
+        const auto fromImage = grvtest::SqliteCli(dir.File("image.grv"), "PRAGMA integrity_check;" + count);
+        const auto fromJournal = grvtest::SqliteCli(c.path, "PRAGMA integrity_check;" + count);
+        EXPECT_EQ(fromImage.out, fromJournal.out);
+        EXPECT_EQ(fromImage.out.substr(0, 3), "ok\n");
+        std::filesystem::remove(dir.File("image.grv-wal"));
+        std::filesystem::remove(dir.File("image.grv-shm"));
+    }
+    std::string image;
+    ASSERT_TRUE(CJournalDb::ReadDatabaseImage(plain, image));
+    EXPECT_EQ(image, ReadFile(plain)) << "byte for byte the file";
+    EXPECT_FALSE(FileExists(dir.File("missing.grv")));
+    sqlite3_close(holder);
+    sqlite3_close(other);
+}
+
 TEST_F(StoreTest, AJournalWithoutPrefsOpens) {
     ASSERT_EQ(m_db.Close(), 1);
     Cli("DROP TABLE prefs;");
