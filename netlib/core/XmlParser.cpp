@@ -29,7 +29,6 @@ constexpr unsigned int kDocTextInitialSize = 2000;
 constexpr const char kCdataOpen[] = "<![CDATA[";
 constexpr int kCdataOpenLen = sizeof(kCdataOpen) - 1;
 constexpr const char kStylesheet[] = "xml-stylesheet";
-constexpr const char kDocTypeOpen[] = "<!DOCTYPE";
 
 bool isSpace(char c) {
     return c == ' ' || c == '\t' || c == '\r' || c == '\n';
@@ -183,6 +182,7 @@ private:
     bool readComment();
     void readDocType();
     void readInstruction();
+    TreeNode* readDeclaration(ParseEngine& engine);
     void readClosingTag();
     bool readStartTag();
     const char* readName(bool attribute, int& n);
@@ -204,6 +204,7 @@ private:
     int m_completedDocTypeLen = 0;
     int m_completedPiLen = 0;
     bool m_noPiEnd = false;
+    bool m_noDocTypeEnd = false;
     // Reused for every tag, attribute name and value, text run.
     StringBuffer m_tag;
     StringBuffer m_scratch;
@@ -420,24 +421,22 @@ bool XmlReader::readComment() {
     return true;
 }
 
-// A well-formed DOCTYPE is taken exactly, so that quoted text, comments and
-// instructions holding "<" or ">" do not end it early (one that uses
-// parameter entities too: the writer leaves it out); any other is taken by
-// counting "<" and ">".
+// A DOCTYPE is taken to its grammar's end, so that literals, comments,
+// instructions and declarations holding "<", ">" or "<!DOCTYPE" do not end
+// it early; the writer keeps only a well-formed one. One the text ends
+// inside is taken by counting "<" and ">"; after one, all later ones are,
+// as none can end either, so that hostile text costs linear time.
 // An unbalanced one is not kept: written out again it would swallow the
 // document that follows it.
 void XmlReader::readDocType() {
     const char* start = at() - 1;
-    if (m_engine.getCursor() > 0 && *start == '<') {
-        // Not looked for past the next declaration's start, so that hostile
-        // text costs linear time.
-        const char* next = std::strstr(at(), kDocTypeOpen);
-        const int limit = next ? static_cast<int>(next - start) : static_cast<int>(m_engine.remaining()) + 1;
-        const int strict = xmlprolog::wellFormedDocTypeLength(start, limit);
-        if (strict > 0) {
-            m_docType.appendBytes(start, strict);
+    if (!m_noDocTypeEnd && m_engine.getCursor() > 0 && *start == '<') {
+        const int extent = xmlprolog::docTypeExtent(start, static_cast<int>(m_engine.remaining()) + 1);
+        m_noDocTypeEnd = extent == 0;
+        if (extent > 0) {
+            m_docType.appendBytes(start, extent);
             m_docType.appendChar('\n');
-            advance(static_cast<std::uint32_t>(strict - 1));
+            advance(static_cast<std::uint32_t>(extent - 1));
             return;
         }
     }
@@ -451,15 +450,16 @@ void XmlReader::readDocType() {
     m_docType.appendChar('\n');
 }
 
+// An instruction ends only at "?>", whatever its data holds. Once no "?>"
+// follows, none follows any later one either.
 void XmlReader::readInstruction() {
     advance(1); // past "?"
+    const char* close = m_noPiEnd ? nullptr : std::strstr(at(), "?>");
+    m_noPiEnd = close == nullptr;
     const bool isDecl = startsWithNoCase(at(), "xml ");
     const bool isStyle = !isDecl && startsWithNoCase(at(), kStylesheet);
     if (!isDecl && !isStyle) {
-        // An unterminated instruction is dropped for the same reason. Once
-        // no "?>" follows, none follows any later one either.
-        const char* close = m_noPiEnd ? nullptr : std::strstr(at(), "?>");
-        m_noPiEnd = close == nullptr;
+        // An unterminated instruction is dropped for the same reason.
         if (close) {
             m_piText.append("<?");
             m_piText.appendBytes(at(), static_cast<int>(close + 2 - at()));
@@ -468,23 +468,41 @@ void XmlReader::readInstruction() {
         }
         return;
     }
-    StringBuffer name;
-    m_engine.captureToAnyOf7(" \t\r\n/>>", name);
-    skipSpace();
-    if (cur() == '/')
-        advance(1);
-    TreeNode* node = TreeNode::createRoot(name.getString());
+    TreeNode* node = nullptr;
+    if (close) {
+        // Its pseudo-attributes are read from its data alone.
+        const StringBuffer data(at(), static_cast<unsigned int>(close - at()), 0);
+        ParseEngine inside;
+        inside.borrowText(data);
+        node = readDeclaration(inside);
+        advance(static_cast<std::uint32_t>(close + 2 - at()));
+    } else {
+        node = readDeclaration(m_engine);
+        if (atEnd())
+            m_stop = true;
+    }
     if (!node)
         return;
-    parseDeclAttributes(m_engine, node, &m_log);
     if (isDecl) {
         delete m_pendingDecl;
         m_pendingDecl = node;
     } else if (!m_pendingStyles.appendPtr(node)) {
         delete node;
     }
-    if (atEnd())
-        m_stop = true;
+}
+
+// A declaration or stylesheet instruction's name and pseudo-attributes,
+// from its name on.
+TreeNode* XmlReader::readDeclaration(ParseEngine& engine) {
+    StringBuffer name;
+    engine.captureToAnyOf7(" \t\r\n/>>", name);
+    engine.skipChars(' ', '\t', '\r', '\n');
+    if (engine.currentChar() == '/')
+        engine.setCursor(engine.getCursor() + 1);
+    TreeNode* node = TreeNode::createRoot(name.getString());
+    if (node)
+        parseDeclAttributes(engine, node, &m_log);
+    return node;
 }
 
 void XmlReader::readClosingTag() {

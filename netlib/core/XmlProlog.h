@@ -14,6 +14,12 @@ namespace xmlprolog {
 // references other than the five predefined ones in attribute defaults, as
 // readers differ on them; this length takes them.
 int wellFormedDocTypeLength(const char* p, int n);
+// Length of the DOCTYPE-like construct at p (its "<" first) as its grammar
+// bounds it, well-formed or not: quoted literals, and the comments,
+// instructions and declarations of an internal subset, each run to their
+// own end, so no "<", ">" or "<!DOCTYPE" inside them ends it. 0 when the
+// text ends first. Reads each byte once.
+int docTypeExtent(const char* p, int n);
 // Length of the well-formed processing instruction at p; 0 when there is none.
 int instructionLength(const char* p, int n);
 

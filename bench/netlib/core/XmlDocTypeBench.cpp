@@ -1,0 +1,120 @@
+// A document whose internal subset is nearly all of it (declarations,
+// comments and instructions, once with "<!DOCTYPE" inside their literals,
+// comments and instructions and once without), read at 1 and 10 MB beside
+// libxml2's xmlReadMemory: the DOCTYPE scan must stay linear, the 10 MB
+// read within 15 times the 1 MB one.
+#include <benchmark/benchmark.h>
+#include <libxml/parser.h>
+
+#include <cstdio>
+#include <string>
+
+#include "bench/BenchSupport.h"
+#include "netlib/core/StringBuffer.h"
+#include "netlib/core/TreeNode.h"
+#include "netlib/core/XmlParser.h"
+
+using namespace tessik;
+
+namespace {
+
+constexpr std::size_t kMegabyte = 1000 * 1000;
+constexpr std::size_t kSmall = 1;
+constexpr std::size_t kLarge = 10;
+constexpr double kMostGrowth = 15.0;
+
+std::string makeDocument(std::size_t size, bool nested) {
+    const std::string inner = nested ? "<!DOCTYPE x [ ]>" : "plain words";
+    std::string d =
+        "<?xml version=\"1.0\"?>\n<!DOCTYPE r SYSTEM \"" + std::string(nested ? "<!DOCTYPE" : "r.dtd") + "\" [\n";
+    d.reserve(size + 1000);
+    for (int i = 0; d.size() < size; ++i) {
+        const std::string n = std::to_string(i);
+        d += "<!ELEMENT e" + n + " (#PCDATA|a|b)*>\n";
+        d += "<!ATTLIST e" + n + " a CDATA \"x>y\" b CDATA '\"]>'>\n";
+        d += "<!ENTITY g" + n + " \"value " + inner + "\">\n";
+        d += "<!NOTATION n" + n + " SYSTEM \"n.bin\">\n";
+        d += "<!-- a comment " + inner + " -->\n";
+        d += "<?pi data " + inner + " ?>\n";
+    }
+    d += "]>\n<r a=\"1\">text<e0/></r>\n";
+    return d;
+}
+
+// Whether the document loaded whole: its root and child read, its DOCTYPE kept.
+bool parseOurs(const StringBuffer& text) {
+    TreeNode* root = nullptr;
+    parseXmlText(text, nullptr, nullptr, &root, true);
+    benchmark::DoNotOptimize(root);
+    if (!root)
+        return false;
+    const StringBuffer* docType = root->getDocument() ? root->getDocument()->getDocTypeText() : nullptr;
+    const bool whole = root->getNumChildren() == 1 && docType && docType->getSize() > text.getSize() / 2;
+    root->deleteTree();
+    return whole;
+}
+
+bool parseLibxml2(const std::string& text) {
+    xmlDocPtr doc = xmlReadMemory(text.data(), static_cast<int>(text.size()), "bench.xml", nullptr,
+                                  XML_PARSE_HUGE | XML_PARSE_NONET);
+    benchmark::DoNotOptimize(doc);
+    const bool read = doc != nullptr;
+    xmlFreeDoc(doc);
+    return read;
+}
+
+void BM_ParseXmlLargeDocType(benchmark::State& state) {
+    const std::string doc = makeDocument(benchsupport::inputSize(kLarge * kMegabyte), state.range(0) != 0);
+    const StringBuffer text(doc.c_str());
+    for (auto _ : state)
+        parseOurs(text);
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * text.getSize());
+}
+
+void BM_libxml2_LargeDocType(benchmark::State& state) {
+    const std::string doc = makeDocument(benchsupport::inputSize(kLarge * kMegabyte), state.range(0) != 0);
+    for (auto _ : state)
+        parseLibxml2(doc);
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * static_cast<int64_t>(doc.size()));
+}
+
+// Milliseconds of one read of the document, the median of the turns.
+template <class Read>
+double milliseconds(std::size_t bytes, Read&& read) {
+    std::vector<double> turns;
+    for (int turn = 0; turn < (benchsupport::smokeRun() ? 1 : benchsupport::kTurns); ++turn)
+        turns.push_back(static_cast<double>(bytes) / 1e3 / benchsupport::megabytesPerSecond(bytes, read));
+    return benchsupport::median(turns);
+}
+
+} // namespace
+
+BENCHMARK(BM_ParseXmlLargeDocType)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_libxml2_LargeDocType)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
+
+int main(int argc, char** argv) {
+    benchsupport::runRegistered(argc, argv);
+    std::printf("\nA DOCTYPE's internal subset of %zu and %zu MB, read beside libxml2 xmlReadMemory (ms per read):\n",
+                kSmall, kLarge);
+    bool within = true;
+    for (bool nested : {false, true}) {
+        const std::string small = makeDocument(benchsupport::inputSize(kSmall * kMegabyte), nested);
+        const std::string large = makeDocument(benchsupport::inputSize(kLarge * kMegabyte, 40960), nested);
+        const StringBuffer smallText(small.c_str()), largeText(large.c_str());
+        const bool loaded = parseOurs(smallText) && parseOurs(largeText);
+        const bool theirsLoaded = parseLibxml2(small) && parseLibxml2(large);
+        const double ours1 = milliseconds(small.size(), [&] { parseOurs(smallText); });
+        const double ours10 = milliseconds(large.size(), [&] { parseOurs(largeText); });
+        const double theirs1 = milliseconds(small.size(), [&] { parseLibxml2(small); });
+        const double theirs10 = milliseconds(large.size(), [&] { parseLibxml2(large); });
+        const double growth = ours10 / ours1;
+        within = within && loaded && growth <= kMostGrowth;
+        std::printf("%-34s ours %8.2f / %8.2f ms (x%5.2f, %s)  libxml2 %8.2f / %8.2f ms (x%5.2f, %s)\n",
+                    nested ? "with \"<!DOCTYPE\" inside" : "without \"<!DOCTYPE\" inside", ours1, ours10, growth,
+                    loaded ? "loaded whole" : "NOT LOADED", theirs1, theirs10, theirs10 / theirs1,
+                    theirsLoaded ? "read" : "REFUSED");
+    }
+    std::printf("10 MB within %.0fx of 1 MB, loaded whole: %s\n", kMostGrowth, within ? "yes" : "NO");
+    xmlCleanupParser();
+    return within || benchsupport::smokeRun() ? 0 : 1;
+}
