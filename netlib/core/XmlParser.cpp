@@ -140,8 +140,8 @@ void appendLineEndsNormalized(const char* p, int n, StringBuffer& out) {
 class XmlReader {
 public:
     XmlReader(ParseEngine& engine, LogBase& log, ProgressMonitor* progress, bool trim)
-        : m_engine(engine), m_log(log), m_progress(progress), m_trim(trim), m_docType(kDocTextInitialSize),
-          m_piText(kDocTextInitialSize), m_arena(NodeArena::create()) {}
+        : m_engine(engine), m_log(log), m_progress(progress), m_trim(trim), m_piText(kDocTextInitialSize),
+          m_arena(NodeArena::create()) {}
 
     ~XmlReader() {
         // Whatever no root took goes here.
@@ -181,6 +181,7 @@ private:
     bool dispatch();
     bool readComment();
     void readDocType();
+    void giveDocTypes(TreeNode* root);
     void readInstruction();
     TreeNode* readDeclaration(ParseEngine& engine);
     void readClosingTag();
@@ -199,9 +200,14 @@ private:
     TreeNode* m_completed = nullptr;
     TreeNode* m_pendingDecl = nullptr;
     ExtPtrArray m_pendingStyles;
-    StringBuffer m_docType;
+    // Where each DOCTYPE lies in the text: copied once, when the parse is over.
+    struct Span {
+        std::uint32_t from;
+        std::uint32_t length;
+    };
+    std::vector<Span> m_docTypes;
     StringBuffer m_piText;
-    int m_completedDocTypeLen = 0;
+    std::size_t m_completedDocTypes = 0;
     int m_completedPiLen = 0;
     bool m_noPiEnd = false;
     bool m_noDocTypeEnd = false;
@@ -281,9 +287,8 @@ TreeNode* XmlReader::run() {
     TreeNode* root = m_completed;
     m_completed = nullptr;
     if (root) {
-        m_docType.shorten(m_docType.getSize() - m_completedDocTypeLen);
+        giveDocTypes(root);
         m_piText.shorten(m_piText.getSize() - m_completedPiLen);
-        root->setDocTypeText(m_docType.getString());
         root->setPiText(m_piText.getString());
     }
     return root;
@@ -429,25 +434,43 @@ bool XmlReader::readComment() {
 // An unbalanced one is not kept: written out again it would swallow the
 // document that follows it.
 void XmlReader::readDocType() {
+    const std::uint32_t from = m_engine.getCursor() - 1;
     const char* start = at() - 1;
     if (!m_noDocTypeEnd && m_engine.getCursor() > 0 && *start == '<') {
         const int extent = xmlprolog::docTypeExtent(start, static_cast<int>(m_engine.remaining()) + 1);
         m_noDocTypeEnd = extent == 0;
         if (extent > 0) {
-            m_docType.appendBytes(start, extent);
-            m_docType.appendChar('\n');
+            m_docTypes.push_back({from, static_cast<std::uint32_t>(extent)});
             advance(static_cast<std::uint32_t>(extent - 1));
             return;
         }
     }
-    const int before = m_docType.getSize();
-    m_docType.appendChar('<');
-    if (!m_engine.captureBalanced('<', '>', 1, m_docType)) {
+    const char* p = at();
+    int depth = 1;
+    for (; *p && depth > 0; ++p)
+        depth += *p == '<' ? 1 : *p == '>' ? -1 : 0;
+    advance(static_cast<std::uint32_t>(p - at()));
+    if (depth > 0) {
         m_log.logError(xml_msg::kFailedDtd);
-        m_docType.shorten(m_docType.getSize() - before);
         return;
     }
-    m_docType.appendChar('\n');
+    m_docTypes.push_back({from, m_engine.getCursor() - from});
+}
+
+// The DOCTYPEs read before the root ended, a line end between two.
+void XmlReader::giveDocTypes(TreeNode* root) {
+    const char* data = m_engine.getData();
+    if (m_completedDocTypes == 1) {
+        root->setDocTypeText(data + m_docTypes[0].from, static_cast<int>(m_docTypes[0].length));
+        return;
+    }
+    StringBuffer joined;
+    for (std::size_t i = 0; i < m_completedDocTypes; ++i) {
+        if (i > 0)
+            joined.appendChar('\n');
+        joined.appendBytes(data + m_docTypes[i].from, static_cast<int>(m_docTypes[i].length));
+    }
+    root->setDocTypeText(joined.getString(), joined.getSize());
 }
 
 // An instruction ends only at "?>", whatever its data holds. Once no "?>"
@@ -650,7 +673,7 @@ void XmlReader::closeOpen() {
         }
         // Only the last completed root is kept: its texts are what was read
         // before it ended, given to it once the parse is over.
-        m_completedDocTypeLen = m_docType.getSize();
+        m_completedDocTypes = m_docTypes.size();
         m_completedPiLen = m_piText.getSize();
         delete m_completed;
         m_completed = node;
