@@ -430,7 +430,7 @@ bool XmlReader::readComment() {
 // instructions and declarations holding "<", ">" or "<!DOCTYPE" do not end
 // it early; the writer keeps only a well-formed one. One the text ends
 // inside is taken by counting "<" and ">"; after one, all later ones are,
-// as none can end either, so that hostile text costs linear time.
+// so that the text is read to its end at most once.
 // An unbalanced one is not kept: written out again it would swallow the
 // document that follows it.
 void XmlReader::readDocType() {

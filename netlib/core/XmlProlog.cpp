@@ -34,10 +34,10 @@ bool isPubidByte(char c) {
 // (the caller then gives up on the whole construct).
 class Reader {
 public:
-    // With `anyReferences`, parameter-entity references between declarations
-    // and any general-entity reference in an attribute default are taken as
-    // well-formed, which they are; the writer's reading refuses them.
-    Reader(const char* p, int n, bool anyReferences = false) : m_p(p), m_n(n), m_anyReferences(anyReferences) {}
+    // Parameter-entity references between declarations and general-entity
+    // references other than the predefined five in attribute defaults are
+    // refused, though well-formed: readers differ on them.
+    Reader(const char* p, int n) : m_p(p), m_n(n) {}
 
     int pos() const { return m_i; }
     bool docTypeDecl();
@@ -77,11 +77,8 @@ private:
     bool notationDecl();
     bool comment();
 
-    bool peReference();
-
     const char* m_p;
     int m_n;
-    bool m_anyReferences;
     int m_i = 0;
 };
 
@@ -238,11 +235,7 @@ bool Reader::referencingValue(bool predefinedOnly, char forbidden) {
 }
 
 bool Reader::attValue() {
-    return referencingValue(!m_anyReferences, '<');
-}
-
-bool Reader::peReference() {
-    return literal("%") && name() && literal(";");
+    return referencingValue(true, '<');
 }
 
 // Parameter-entity references are not taken, so "%" is refused.
@@ -445,11 +438,6 @@ bool Reader::internalSubset() {
         optSpace();
         if (peek() == ']')
             return true;
-        if (m_anyReferences && peek() == '%') {
-            if (!peReference())
-                return false;
-            continue;
-        }
         if (peek() != '<' || !markupDecl())
             return false;
     }
@@ -577,11 +565,6 @@ int docTypeExtent(const char* p, int n) {
             ++i;
     }
     return 0;
-}
-
-int wellFormedDocTypeLength(const char* p, int n) {
-    Reader r(p, n, true);
-    return r.docTypeDecl() ? r.pos() : 0;
 }
 
 int instructionLength(const char* p, int n) {

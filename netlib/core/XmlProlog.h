@@ -8,12 +8,6 @@ class StringBuffer;
 
 namespace xmlprolog {
 
-// Length of the well-formed document type declaration at p (n bytes there),
-// internal subset included; 0 when there is none. The writer copies only
-// those without parameter-entity references and without general-entity
-// references other than the five predefined ones in attribute defaults, as
-// readers differ on them; this length takes them.
-int wellFormedDocTypeLength(const char* p, int n);
 // Length of the DOCTYPE-like construct at p (its "<" first) as its grammar
 // bounds it, well-formed or not: quoted literals, and the comments,
 // instructions and declarations of an internal subset, each run to their
