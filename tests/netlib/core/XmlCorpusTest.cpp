@@ -326,9 +326,10 @@ std::string withoutContentWhitespace(const std::string& dump) {
 
 // Generated well-formed documents full of what fools a lenient reader (odd
 // comments, "<" and ">" in instructions, CDATA, values and DOCTYPEs with
-// parameter entities), judged by expat: the same elements, attributes and
-// text but for whitespace. Comments opened by "<!-->" invented elements and
-// moved children, and such DOCTYPEs lost the document.
+// parameter entities or "<!DOCTYPE" inside), judged by expat: the same
+// elements, attributes and text but for whitespace. Comments opened by
+// "<!-->" invented elements and moved children, such DOCTYPEs lost the
+// document, and stylesheet instructions holding ">" invented elements.
 TEST(XmlCorpus, GeneratedDocumentsReadAsExpatReadsThem) {
     grvtest::TempDir dir("xmlgen");
     const std::vector<std::string> files = madeFiles("make_generated.py", dir, {"400", "81"});
