@@ -28,7 +28,7 @@ constexpr double kMostGrowth = 15.0;
 // libxml2 takes time quadratic in the count of attribute-list declarations
 // (a minute for 10 MB of them): fewer keep its side of the figures short.
 constexpr int kAttlistEvery = 16;
-constexpr int kTurnMilliseconds = 200;
+constexpr int kReadSeconds = 3;
 
 std::string makeDocument(std::size_t size, bool nested) {
     const std::string inner = nested ? "<!DOCTYPE x [ ]>" : "plain words";
@@ -86,24 +86,23 @@ void BM_libxml2_LargeDocType(benchmark::State& state) {
     state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * static_cast<int64_t>(doc.size()));
 }
 
-// Milliseconds of the fastest read of each document: the documents are
-// read in turn, a few reads (a fifth of a second's worth) a turn, so that a
-// busy moment of the shared machine does not fall on one of them only.
+// Milliseconds of the fastest read of each document: one read of each in
+// turn, for a few seconds and a few turns at the least, so that the shared
+// machine's busy moments fall on both alike, and neither finds itself in
+// the cache, as the small one would after a read of its own.
 template <class Read>
 std::vector<double> fastestReads(const std::vector<const void*>& documents, Read&& read) {
     using Clock = std::chrono::steady_clock;
     const bool smoke = benchsupport::smokeRun();
-    const auto budget = smoke ? Clock::duration::zero() : std::chrono::milliseconds(kTurnMilliseconds);
+    const auto budget = smoke ? Clock::duration::zero() : std::chrono::seconds(kReadSeconds);
     std::vector<double> best(documents.size(), 0.0);
-    for (int turn = 0; turn < (smoke ? 1 : benchsupport::kTurns); ++turn) {
+    const auto start = Clock::now();
+    for (int turn = 0; turn < (smoke ? 1 : benchsupport::kTurns) || Clock::now() - start < budget; ++turn) {
         for (std::size_t k = 0; k < documents.size(); ++k) {
-            const auto start = Clock::now();
-            for (int reads = 0; reads == 0 || Clock::now() - start < budget; ++reads) {
-                const auto before = Clock::now();
-                read(documents[k]);
-                const double ms = std::chrono::duration<double, std::milli>(Clock::now() - before).count();
-                best[k] = turn == 0 && reads == 0 ? ms : std::min(best[k], ms);
-            }
+            const auto before = Clock::now();
+            read(documents[k]);
+            const double ms = std::chrono::duration<double, std::milli>(Clock::now() - before).count();
+            best[k] = turn == 0 ? ms : std::min(best[k], ms);
         }
     }
     return best;
