@@ -1,5 +1,6 @@
 #include "netlib/core/TreeNode.h"
 
+#include <climits>
 #include <cstring>
 #include <new>
 #include <string_view>
@@ -1051,11 +1052,15 @@ void TreeNode::setDeclEncoding(const char* encoding) {
 }
 
 namespace {
-void replaceText(StringBuffer*& field, const char* text) {
+void replaceText(StringBuffer*& field, const char* text, std::size_t n) {
     delete field;
     field = nullptr;
-    if (text && *text)
-        field = new (std::nothrow) StringBuffer(text);
+    if (text && n > 0 && n <= INT_MAX)
+        field = new (std::nothrow) StringBuffer(text, static_cast<unsigned int>(n), 0);
+}
+
+void replaceText(StringBuffer*& field, const char* text) {
+    replaceText(field, text, text ? std::strlen(text) : 0);
 }
 } // namespace
 
@@ -1063,6 +1068,12 @@ void TreeNode::setDocTypeText(const char* text) {
     TreeInfo* record = getDocument();
     if (record)
         replaceText(record->m_docTypeText, text);
+}
+
+void TreeNode::setDocTypeText(const char* text, int n) {
+    TreeInfo* record = getDocument();
+    if (record && n > 0)
+        replaceText(record->m_docTypeText, text, static_cast<std::size_t>(n));
 }
 
 void TreeNode::setPiText(const char* text) {

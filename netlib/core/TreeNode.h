@@ -160,6 +160,8 @@ public:
     bool getStandalone(tessik::StringBuffer& out) const;
     void setDeclEncoding(const char* encoding);
     void setDocTypeText(const char* text);
+    // The n bytes at text, which a larger text may go on past.
+    void setDocTypeText(const char* text, int n);
     void setPiText(const char* text);
     void collectBinaryContent(DataBuffer& out, const ExtPtrArray* list);
 

@@ -29,7 +29,6 @@ constexpr unsigned int kDocTextInitialSize = 2000;
 constexpr const char kCdataOpen[] = "<![CDATA[";
 constexpr int kCdataOpenLen = sizeof(kCdataOpen) - 1;
 constexpr const char kStylesheet[] = "xml-stylesheet";
-constexpr const char kDocTypeOpen[] = "<!DOCTYPE";
 
 bool isSpace(char c) {
     return c == ' ' || c == '\t' || c == '\r' || c == '\n';
@@ -141,8 +140,8 @@ void appendLineEndsNormalized(const char* p, int n, StringBuffer& out) {
 class XmlReader {
 public:
     XmlReader(ParseEngine& engine, LogBase& log, ProgressMonitor* progress, bool trim)
-        : m_engine(engine), m_log(log), m_progress(progress), m_trim(trim), m_docType(kDocTextInitialSize),
-          m_piText(kDocTextInitialSize), m_arena(NodeArena::create()) {}
+        : m_engine(engine), m_log(log), m_progress(progress), m_trim(trim), m_piText(kDocTextInitialSize),
+          m_arena(NodeArena::create()) {}
 
     ~XmlReader() {
         // Whatever no root took goes here.
@@ -182,7 +181,9 @@ private:
     bool dispatch();
     bool readComment();
     void readDocType();
+    void giveDocTypes(TreeNode* root);
     void readInstruction();
+    TreeNode* readDeclaration(ParseEngine& engine);
     void readClosingTag();
     bool readStartTag();
     const char* readName(bool attribute, int& n);
@@ -199,11 +200,17 @@ private:
     TreeNode* m_completed = nullptr;
     TreeNode* m_pendingDecl = nullptr;
     ExtPtrArray m_pendingStyles;
-    StringBuffer m_docType;
+    // Where each DOCTYPE lies in the text: copied once, when the parse is over.
+    struct Span {
+        std::uint32_t from;
+        std::uint32_t length;
+    };
+    std::vector<Span> m_docTypes;
     StringBuffer m_piText;
-    int m_completedDocTypeLen = 0;
+    std::size_t m_completedDocTypes = 0;
     int m_completedPiLen = 0;
     bool m_noPiEnd = false;
+    bool m_noDocTypeEnd = false;
     // Reused for every tag, attribute name and value, text run.
     StringBuffer m_tag;
     StringBuffer m_scratch;
@@ -280,9 +287,8 @@ TreeNode* XmlReader::run() {
     TreeNode* root = m_completed;
     m_completed = nullptr;
     if (root) {
-        m_docType.shorten(m_docType.getSize() - m_completedDocTypeLen);
+        giveDocTypes(root);
         m_piText.shorten(m_piText.getSize() - m_completedPiLen);
-        root->setDocTypeText(m_docType.getString());
         root->setPiText(m_piText.getString());
     }
     return root;
@@ -420,46 +426,63 @@ bool XmlReader::readComment() {
     return true;
 }
 
-// A well-formed DOCTYPE is taken exactly, so that quoted text, comments and
-// instructions holding "<" or ">" do not end it early (one that uses
-// parameter entities too: the writer leaves it out); any other is taken by
-// counting "<" and ">".
+// A DOCTYPE is taken to its grammar's end, so that literals, comments,
+// instructions and declarations holding "<", ">" or "<!DOCTYPE" do not end
+// it early; the writer keeps only a well-formed one. One the text ends
+// inside is taken by counting "<" and ">"; after one, all later ones are,
+// so that the text is read to its end at most once.
 // An unbalanced one is not kept: written out again it would swallow the
 // document that follows it.
 void XmlReader::readDocType() {
+    const std::uint32_t from = m_engine.getCursor() - 1;
     const char* start = at() - 1;
-    if (m_engine.getCursor() > 0 && *start == '<') {
-        // Not looked for past the next declaration's start, so that hostile
-        // text costs linear time.
-        const char* next = std::strstr(at(), kDocTypeOpen);
-        const int limit = next ? static_cast<int>(next - start) : static_cast<int>(m_engine.remaining()) + 1;
-        const int strict = xmlprolog::wellFormedDocTypeLength(start, limit);
-        if (strict > 0) {
-            m_docType.appendBytes(start, strict);
-            m_docType.appendChar('\n');
-            advance(static_cast<std::uint32_t>(strict - 1));
+    if (!m_noDocTypeEnd && m_engine.getCursor() > 0 && *start == '<') {
+        const int extent = xmlprolog::docTypeExtent(start, static_cast<int>(m_engine.remaining()) + 1);
+        m_noDocTypeEnd = extent == 0;
+        if (extent > 0) {
+            m_docTypes.push_back({from, static_cast<std::uint32_t>(extent)});
+            advance(static_cast<std::uint32_t>(extent - 1));
             return;
         }
     }
-    const int before = m_docType.getSize();
-    m_docType.appendChar('<');
-    if (!m_engine.captureBalanced('<', '>', 1, m_docType)) {
+    const char* p = at();
+    int depth = 1;
+    for (; *p && depth > 0; ++p)
+        depth += *p == '<' ? 1 : *p == '>' ? -1 : 0;
+    advance(static_cast<std::uint32_t>(p - at()));
+    if (depth > 0) {
         m_log.logError(xml_msg::kFailedDtd);
-        m_docType.shorten(m_docType.getSize() - before);
         return;
     }
-    m_docType.appendChar('\n');
+    m_docTypes.push_back({from, m_engine.getCursor() - from});
 }
 
+// The DOCTYPEs read before the root ended, a line end between two.
+void XmlReader::giveDocTypes(TreeNode* root) {
+    const char* data = m_engine.getData();
+    if (m_completedDocTypes == 1) {
+        root->setDocTypeText(data + m_docTypes[0].from, static_cast<int>(m_docTypes[0].length));
+        return;
+    }
+    StringBuffer joined;
+    for (std::size_t i = 0; i < m_completedDocTypes; ++i) {
+        if (i > 0)
+            joined.appendChar('\n');
+        joined.appendBytes(data + m_docTypes[i].from, static_cast<int>(m_docTypes[i].length));
+    }
+    root->setDocTypeText(joined.getString(), joined.getSize());
+}
+
+// An instruction ends only at "?>", whatever its data holds. Once no "?>"
+// follows, none follows any later one either.
 void XmlReader::readInstruction() {
     advance(1); // past "?"
+    const char* close = m_noPiEnd ? nullptr : std::strstr(at(), "?>");
+    m_noPiEnd = close == nullptr;
     const bool isDecl = startsWithNoCase(at(), "xml ");
     const bool isStyle = !isDecl && startsWithNoCase(at(), kStylesheet);
     if (!isDecl && !isStyle) {
-        // An unterminated instruction is dropped for the same reason. Once
-        // no "?>" follows, none follows any later one either.
-        const char* close = m_noPiEnd ? nullptr : std::strstr(at(), "?>");
-        m_noPiEnd = close == nullptr;
+        // An unterminated instruction is dropped for the same reason.
         if (close) {
             m_piText.append("<?");
             m_piText.appendBytes(at(), static_cast<int>(close + 2 - at()));
@@ -468,23 +491,41 @@ void XmlReader::readInstruction() {
         }
         return;
     }
-    StringBuffer name;
-    m_engine.captureToAnyOf7(" \t\r\n/>>", name);
-    skipSpace();
-    if (cur() == '/')
-        advance(1);
-    TreeNode* node = TreeNode::createRoot(name.getString());
+    TreeNode* node = nullptr;
+    if (close) {
+        // Its pseudo-attributes are read from its data alone.
+        const StringBuffer data(at(), static_cast<unsigned int>(close - at()), 0);
+        ParseEngine inside;
+        inside.borrowText(data);
+        node = readDeclaration(inside);
+        advance(static_cast<std::uint32_t>(close + 2 - at()));
+    } else {
+        node = readDeclaration(m_engine);
+        if (atEnd())
+            m_stop = true;
+    }
     if (!node)
         return;
-    parseDeclAttributes(m_engine, node, &m_log);
     if (isDecl) {
         delete m_pendingDecl;
         m_pendingDecl = node;
     } else if (!m_pendingStyles.appendPtr(node)) {
         delete node;
     }
-    if (atEnd())
-        m_stop = true;
+}
+
+// A declaration or stylesheet instruction's name and pseudo-attributes,
+// from its name on.
+TreeNode* XmlReader::readDeclaration(ParseEngine& engine) {
+    StringBuffer name;
+    engine.captureToAnyOf7(" \t\r\n/>>", name);
+    engine.skipChars(' ', '\t', '\r', '\n');
+    if (engine.currentChar() == '/')
+        engine.setCursor(engine.getCursor() + 1);
+    TreeNode* node = TreeNode::createRoot(name.getString());
+    if (node)
+        parseDeclAttributes(engine, node, &m_log);
+    return node;
 }
 
 void XmlReader::readClosingTag() {
@@ -632,7 +673,7 @@ void XmlReader::closeOpen() {
         }
         // Only the last completed root is kept: its texts are what was read
         // before it ended, given to it once the parse is over.
-        m_completedDocTypeLen = m_docType.getSize();
+        m_completedDocTypes = m_docTypes.size();
         m_completedPiLen = m_piText.getSize();
         delete m_completed;
         m_completed = node;

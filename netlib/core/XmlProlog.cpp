@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
+#include <string_view>
 
 #include "netlib/core/StringBuffer.h"
 #include "netlib/core/XmlChars.h"
@@ -33,10 +34,10 @@ bool isPubidByte(char c) {
 // (the caller then gives up on the whole construct).
 class Reader {
 public:
-    // With `anyReferences`, parameter-entity references between declarations
-    // and any general-entity reference in an attribute default are taken as
-    // well-formed, which they are; the writer's reading refuses them.
-    Reader(const char* p, int n, bool anyReferences = false) : m_p(p), m_n(n), m_anyReferences(anyReferences) {}
+    // Parameter-entity references between declarations and general-entity
+    // references other than the predefined five in attribute defaults are
+    // refused, though well-formed: readers differ on them.
+    Reader(const char* p, int n) : m_p(p), m_n(n) {}
 
     int pos() const { return m_i; }
     bool docTypeDecl();
@@ -76,11 +77,8 @@ private:
     bool notationDecl();
     bool comment();
 
-    bool peReference();
-
     const char* m_p;
     int m_n;
-    bool m_anyReferences;
     int m_i = 0;
 };
 
@@ -237,11 +235,7 @@ bool Reader::referencingValue(bool predefinedOnly, char forbidden) {
 }
 
 bool Reader::attValue() {
-    return referencingValue(!m_anyReferences, '<');
-}
-
-bool Reader::peReference() {
-    return literal("%") && name() && literal(";");
+    return referencingValue(true, '<');
 }
 
 // Parameter-entity references are not taken, so "%" is refused.
@@ -444,11 +438,6 @@ bool Reader::internalSubset() {
         optSpace();
         if (peek() == ']')
             return true;
-        if (m_anyReferences && peek() == '%') {
-            if (!peReference())
-                return false;
-            continue;
-        }
         if (peek() != '<' || !markupDecl())
             return false;
     }
@@ -478,22 +467,17 @@ int scan(const char* p, int n, Read read) {
 }
 
 // Where the reader's lenient capture of a construct starting at p[0] ends:
-// DOCTYPE text through the ">" that balances its "<", instruction text
-// through the next "?>". A construct that is not well-formed is passed
-// over whole, so nothing inside it is taken for a construct of its own,
-// and the text is read once.
+// DOCTYPE text at its grammar's end, instruction text through the next
+// "?>". A construct that is not well-formed is passed over whole, so
+// nothing inside it is taken for a construct of its own, and the text is
+// read once.
 int lenientEnd(const char* p, int n, bool instruction) {
     if (instruction) {
         const char* close = std::search(p + 2, p + n, kPiClose, kPiClose + 2);
         return close == p + n ? n : static_cast<int>(close + 2 - p);
     }
-    int depth = 0;
-    for (int i = 0; i < n; ++i) {
-        depth += p[i] == '<' ? 1 : p[i] == '>' ? -1 : 0;
-        if (depth == 0)
-            return i + 1;
-    }
-    return n;
+    const int extent = docTypeExtent(p, n);
+    return extent > 0 ? extent : n;
 }
 
 // The reader sends these instructions elsewhere (the stylesheets), so they
@@ -519,9 +503,12 @@ void appendWellFormed(const StringBuffer& text, bool (Reader::*read)(), bool fir
             ++i;
             continue;
         }
-        const int len = scan(p + i, n - i, read);
+        // Read no further than the lenient end, which a well-formed one
+        // shares: the text is read a bounded number of times.
+        const int end = lenientEnd(p + i, n - i, instructions);
+        const int len = scan(p + i, end, read);
         if (len == 0 || (instructions && isStylesheetInstruction(p + i, len))) {
-            i += lenientEnd(p + i, n - i, instructions);
+            i += end;
             continue;
         }
         out.appendBytes(p + i, len);
@@ -532,11 +519,52 @@ void appendWellFormed(const StringBuffer& text, bool (Reader::*read)(), bool fir
     }
 }
 
+// Index just past `close`, searched for from `from`; -1 when it is not there.
+int past(const char* p, int n, int from, std::string_view close) {
+    const std::size_t at = std::string_view(p, static_cast<std::size_t>(n)).find(close, static_cast<std::size_t>(from));
+    return at == std::string_view::npos ? -1 : static_cast<int>(at + close.size());
+}
+
+// Index just past the internal subset whose "[" comes just before i, or -1.
+int pastInternalSubset(const char* p, int n, int i) {
+    while (i >= 0 && i < n) {
+        const char c = p[i];
+        if (c == ']')
+            return i + 1;
+        if (c != '<' || i + 1 >= n || (p[i + 1] != '?' && p[i + 1] != '!')) {
+            ++i;
+        } else if (p[i + 1] == '?') {
+            i = past(p, n, i + 2, kPiClose);
+        } else if (std::string_view(p + i, static_cast<std::size_t>(n - i)).substr(0, 4) == "<!--") {
+            i = past(p, n, i + 4, "-->");
+        } else {
+            // A declaration: its literals may hold ">".
+            for (i += 2; i >= 0 && i < n && p[i] != '>';)
+                i = p[i] == '"' || p[i] == '\'' ? past(p, n, i + 1, std::string_view(p + i, 1)) : i + 1;
+            if (i >= 0 && i < n)
+                ++i;
+            else
+                i = -1;
+        }
+    }
+    return -1;
+}
+
 } // namespace
 
-int wellFormedDocTypeLength(const char* p, int n) {
-    Reader r(p, n, true);
-    return r.docTypeDecl() ? r.pos() : 0;
+int docTypeExtent(const char* p, int n) {
+    for (int i = 1; i >= 0 && i < n;) {
+        const char c = p[i];
+        if (c == '>')
+            return i + 1;
+        if (c == '"' || c == '\'')
+            i = past(p, n, i + 1, std::string_view(p + i, 1));
+        else if (c == '[')
+            i = pastInternalSubset(p, n, i + 1);
+        else
+            ++i;
+    }
+    return 0;
 }
 
 int instructionLength(const char* p, int n) {

@@ -8,12 +8,12 @@ class StringBuffer;
 
 namespace xmlprolog {
 
-// Length of the well-formed document type declaration at p (n bytes there),
-// internal subset included; 0 when there is none. The writer copies only
-// those without parameter-entity references and without general-entity
-// references other than the five predefined ones in attribute defaults, as
-// readers differ on them; this length takes them.
-int wellFormedDocTypeLength(const char* p, int n);
+// Length of the DOCTYPE-like construct at p (its "<" first) as its grammar
+// bounds it, well-formed or not: quoted literals, and the comments,
+// instructions and declarations of an internal subset, each run to their
+// own end, so no "<", ">" or "<!DOCTYPE" inside them ends it. 0 when the
+// text ends first. Reads each byte once.
+int docTypeExtent(const char* p, int n);
 // Length of the well-formed processing instruction at p; 0 when there is none.
 int instructionLength(const char* p, int n);
 

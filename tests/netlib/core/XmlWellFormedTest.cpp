@@ -126,6 +126,8 @@ const char* const kDocTypes[] = {
     "<!DOCTYPE r [<!ELEMENT r (a|b,c)>]>",
     "<!DOCTYPE \xFF>",
     "junk <!DOCTYPE s> <!DOCTYPE t>",
+    "<!DOCTYPE r SYSTEM \"<!DOCTYPE s>\" [<!ENTITY e \"<!DOCTYPE\"><!-- <!DOCTYPE ]> --><?p <!DOCTYPE ]>?>]>",
+    "<!DOCTYPE r [<!ATTLIST r a CDATA \">]>\"><!NOTATION n SYSTEM '<!\"'>]>",
 };
 const char* const kInstructions[] = {
     "",
@@ -142,6 +144,7 @@ const char* const kInstructions[] = {
     // here, and nothing inside a broken one is taken for one of its own.
     "<?xml-stylesheet href='a'?>",
     "<?xm\xEA junk\n<?xml-stylesheet hre-->a.xsl\"?>",
+    "<?p a><b/><!--?><?q <!DOCTYPE x>?>",
 };
 
 struct Model {
@@ -450,7 +453,10 @@ TEST(XmlWriterWellFormed, DamagedDocumentsAreWrittenSoEveryReaderTakesThem) {
                                     "<1 2=3>",
                                     "\x01",
                                     " x=\"",
-                                    "<?xml version='1.0'?>"};
+                                    "<?xml version='1.0'?>",
+                                    "<!DOCTYPE",
+                                    "<!DOCTYPE d SYSTEM \"<!DOCTYPE\">",
+                                    "<?xml-stylesheet a>"};
     std::vector<std::string> texts;
     for (int i = 0; i < 600; ++i) {
         std::string t = seeds[rng() % seeds.size()];

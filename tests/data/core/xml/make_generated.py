@@ -4,8 +4,10 @@
 # "<!--->", "<!---->", a "<" or ">" inside), instructions and CDATA holding
 # "<" and ">", quotes and ">" in attribute values, references, and a
 # DOCTYPE whose internal subset uses a parameter entity or holds a "<" in a
-# comment, instruction or literal. No general entity is used and no
-# attribute default declared, so the tree is the document's own.
+# comment, instruction or literal, or a "<!DOCTYPE" in a literal, entity
+# value, comment or instruction; stylesheet instructions holding ">". No
+# general entity is used and no attribute default declared for an element
+# the document holds, so the tree is the document's own.
 import random
 import sys
 
@@ -13,7 +15,16 @@ NAMES = ["r", "a", "item", "x.y", "b-c", "_d", "caf\u00e9", "\u65e5"]
 TEXTS = ["t", "pain 7", "a > b", "&amp;", "&lt;x&gt;", "&#x41;&#66;", "\u00e9\u65e5", " ", "\n", "q'\""]
 VALUES = ["1", "a>b", "it's", 'say "hi"', "&amp;&lt;", "&#x20;x", "\u00e9", ""]
 COMMENTS = ["<!---->", "<!-- c -->", "<!-->x<y-->", "<!--->z-->", "<!-- a<b>c -->", "<!-->-->", "<!-- <r/> -->"]
-PIS = ["<?p a<b?>", "<?p?>", "<?q x>y ?>", "<?p <!-- -->?>"]
+PIS = [
+    "<?p a<b?>",
+    "<?p?>",
+    "<?q x>y ?>",
+    "<?p <!-- -->?>",
+    "<?p <!DOCTYPE x>?>",
+    "<?xml-stylesheet a><b/>?>",
+    "<?xml-stylesheet href='a>b'?>",
+    "<?xml-stylesheet >b<!--?>",
+]
 CDATA = ["<![CDATA[x<y>]]>", "<![CDATA[]]>", "<![CDATA[<!-- -->]]>"]
 DOCTYPES = [
     "",
@@ -23,6 +34,9 @@ DOCTYPES = [
     "<!DOCTYPE r [<!ENTITY % pe '<?p a<b?>'>%pe;<!ENTITY e \"x>y\">]>",
     "<!DOCTYPE r [<!-- a<b --><?p <c?><!ELEMENT r ANY><!ENTITY % q '<!ELEMENT s (#PCDATA)>'>%q;]>",
     "<!DOCTYPE r SYSTEM 'r.dtd' [<!ENTITY % pe '<!ELEMENT r ANY>'>%pe;]>",
+    "<!DOCTYPE r SYSTEM \"<!DOCTYPE\">",
+    "<!DOCTYPE r PUBLIC '-//A//EN' '<!DOCTYPE r [ ]>' [<!ENTITY e \"<!DOCTYPE s>\"><!-- <!DOCTYPE ]> -->]>",
+    "<!DOCTYPE r [<?p <!DOCTYPE r> ]> ?><!ATTLIST q a CDATA '\">]>'><!NOTATION n SYSTEM \"<!'\">]>",
 ]
 
 
