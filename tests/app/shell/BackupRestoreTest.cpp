@@ -1002,7 +1002,7 @@ TEST_F(BackupRestoreTest, BackupOntoAFullDiskSaysTheDiskIsFull) {
         0);
     const QString disk = Path("small-disk");
     ASSERT_TRUE(QDir().mkpath(disk));
-    // Only root runs this test (tests/run-common.sh leaves it out for others).
+    // tests/run-common.sh leaves this test out where a tmpfs cannot be mounted.
     ASSERT_EQ(RunProgram("mount", {"-t", "tmpfs", "-o", "size=64k", "tmpfs", disk}), 0) << "cannot mount a tmpfs";
     struct Unmount {
         QString disk;
