@@ -397,7 +397,7 @@ struct LengthRow {
 };
 
 std::vector<LengthRow> lengthRows() {
-    std::istringstream in(grvtest::ReadFile(std::string(GRV_SOURCE_DIR) + "/tests/data/pki/asn_length_verdicts.txt"));
+    std::istringstream in(grvtest::ReadFile(GRV_TEST_DATA_DIR "/pki/asn_length_verdicts.txt"));
     std::vector<LengthRow> rows;
     for (std::string line; std::getline(in, line);) {
         if (line.empty() || line[0] == '#')
@@ -466,15 +466,17 @@ TEST(BerDecoders, GiveTheVerdictsX690GivesWhichOpensslSeconds) {
         if (row.reader != "DER") {
             std::string why;
             EXPECT_EQ(berVerdict(*in, why), pinned) << why;
-            if (row.verdict == "refuses")
+            if (row.verdict == "refuses") {
                 EXPECT_FALSE(why.empty()) << "a refusal says why";
+            }
         }
         if (row.reader != "BER") {
             Logger log;
             StringBuffer xml;
             EXPECT_EQ(derToXml(*in, xml, nullptr, log, false), row.verdict == "reads") << logText(log);
-            if (row.verdict == "refuses")
+            if (row.verdict == "refuses") {
                 EXPECT_FALSE(logText(log).empty()) << "a refusal says why";
+            }
         }
         if (row.peer != "judge")
             continue;
