@@ -8,10 +8,10 @@
 needs_table=(
   'AsNobody.*|can_act_as_nobody|they prepare files of another user and check them as nobody'
   'UnwritableJournalTest.*|is_bound_by_file_modes|the kernel must refuse their writes: a root runs them as nobody'
-  'AsRoot.*|can_make_private_host_name|they make a private host name (a UTS namespace)'
+  'AsRoot.*|can_make_private_host_name|they make a private host name in a UTS namespace of their own'
   '*OntoAFullDisk*|can_mount_tmpfs|their full disk is a small tmpfs they mount'
-  '*.JournalMadeReadOnlyWhileOpenSaysItCannotBeWritten|can_make_immutable|they make an open journal immutable (chattr +i)'
-  '*PrivateDevice*|can_make_device|they make a character device of their own (mknod)'
+  '*.JournalMadeReadOnlyWhileOpenSaysItCannotBeWritten|can_make_immutable|they make an open journal immutable with chattr +i'
+  '*PrivateDevice*|can_make_device|they make a character device of their own with mknod'
 )
 nobody_id=65534
 
