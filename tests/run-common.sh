@@ -1,11 +1,62 @@
 # Sourced by run-test.sh, run-fuzzer.sh and scripts/test.
 
-# Only root can run these: AsNobody tests prepare files owned by another user
-# and check them as nobody; AsRoot tests make a private host name; the full
-# disk is a small tmpfs mounted for the test, and the journal made read-only
-# while open is made immutable.
-needs_root='AsNobody.*:AsRoot.*:*.BackupOntoAFullDiskSaysTheDiskIsFull:*.JournalMadeReadOnlyWhileOpenSaysItCannotBeWritten'
-needs_root_why='they need root (AsNobody: files of another user, checked as nobody; AsRoot: a private host name; a full disk: a tmpfs mounted; a journal made immutable)'
+# Tests that need an operation not every runner may do, root or not (a root
+# in a container may lack the capability): one row a group, its gtest
+# pattern, the probe that tries that one operation, and what the tests need
+# it for. Where the probe fails, tests/run-test.sh leaves the group out and
+# names it. A new group is a new row, and a new probe when no probe fits.
+needs_table=(
+  'AsNobody.*|can_act_as_nobody|they prepare files of another user and check them as nobody'
+  'UnwritableJournalTest.*|is_bound_by_file_modes|the kernel must refuse their writes: a root runs them as nobody'
+  'AsRoot.*|can_make_private_host_name|they make a private host name in a UTS namespace of their own'
+  '*OntoAFullDisk*|can_mount_tmpfs|their full disk is a small tmpfs they mount'
+  '*.JournalMadeReadOnlyWhileOpenSaysItCannotBeWritten|can_make_immutable|they make an open journal immutable with chattr +i'
+  '*PrivateDevice*|can_make_device|they make a character device of their own with mknod'
+)
+nobody_id=65534
+
+# The probes: each tries its operation in a temporary folder of its own
+# under $TMPDIR, where the tests work, and undoes it.
+can_act_as_nobody() {
+  local file ok
+  file=$(mktemp) || return 1
+  chown "$nobody_id:$nobody_id" "$file" 2>/dev/null &&
+    setpriv --reuid="$nobody_id" --regid="$nobody_id" --clear-groups true 2>/dev/null
+  ok=$?
+  rm -f "$file"
+  return $ok
+}
+is_bound_by_file_modes() {
+  [ "$(id -u)" != 0 ] || can_act_as_nobody
+}
+can_make_private_host_name() {
+  unshare --uts true 2>/dev/null
+}
+can_mount_tmpfs() {
+  local dir ok
+  dir=$(mktemp -d) || return 1
+  mount -t tmpfs -o size=64k tmpfs "$dir" 2>/dev/null && umount "$dir"
+  ok=$?
+  rmdir "$dir"
+  return $ok
+}
+can_make_immutable() {
+  local file ok
+  file=$(mktemp) || return 1
+  chattr +i "$file" 2>/dev/null && chattr -i "$file"
+  ok=$?
+  rm -f "$file"
+  return $ok
+}
+can_make_device() {
+  local dir ok
+  dir=$(mktemp -d) || return 1
+  # A number set aside for local use: no driver of the machine's behind it.
+  mknod "$dir/device" c 240 0 2>/dev/null
+  ok=$?
+  rm -rf "$dir"
+  return $ok
+}
 
 # Runs a command in the background and waits for it; a stop of the runner
 # (TERM, INT, HUP) reaches the command as SIGTERM (a background command

@@ -466,7 +466,7 @@ bool decodeBerLevel(const unsigned char* data, std::uint32_t length, ExtPtrArray
             return false;
         }
         AsnHeader h;
-        if (!readAsnHeader(p, remaining, h, log, asn_msg::kLengthTooLongBer))
+        if (!readAsnHeader(p, remaining, h, log, AsnLengths::Ber))
             return false;
         if (h.indefinite && !h.constructed) {
             log.logError(asn_msg::kPrimitiveIndefinite);

@@ -285,13 +285,16 @@ bool appendOidText(const unsigned char* p, std::uint32_t n, StringBuffer& out) {
 
 // ---------------------------------------------------------------- decoding
 
+// Lengths below it have the short form.
+constexpr std::uint32_t kShortFormLimit = 0x80;
+
 static void logLengthTooLong(LogBase& log, const char* first) {
     log.logError(first);
     for (const char* line : asn_msg::kLengthHints)
         log.logError(line);
 }
 
-bool readAsnHeader(const unsigned char* p, std::uint32_t n, AsnHeader& h, LogBase& log, const char* tooLongText) {
+bool readAsnHeader(const unsigned char* p, std::uint32_t n, AsnHeader& h, LogBase& log, AsnLengths rules) {
     h.cls = p[0] >> 6;
     h.constructed = (p[0] & kConstructedBit) != 0;
     std::uint32_t pos = 1;
@@ -338,14 +341,7 @@ bool readAsnHeader(const unsigned char* p, std::uint32_t n, AsnHeader& h, LogBas
     } else {
         unsigned int count = l & 0x7F;
         if (count > kMaxLengthBytes) {
-            logLengthTooLong(log, tooLongText);
-            return false;
-        }
-        // A long-form length must leave a byte after it in its range, as
-        // OpenSSL's reader requires; only a zero length written long at the
-        // very end of its range fails this, and no encoder writes one.
-        if (n - pos <= count) {
-            log.logError(asn_msg::kPrematureD);
+            logLengthTooLong(log, rules == AsnLengths::Der ? asn_msg::kLengthTooLongDer : asn_msg::kLengthTooLongBer);
             return false;
         }
         std::uint32_t len = 0;
@@ -355,6 +351,11 @@ bool readAsnHeader(const unsigned char* p, std::uint32_t n, AsnHeader& h, LogBas
                 return false;
             }
             len = (len << 8) | p[pos++];
+        }
+        // Two spellings of one length would let one item be read two ways.
+        if (rules == AsnLengths::Der && (len < kShortFormLimit || p[pos - count] == 0)) {
+            log.logError(asn_msg::kLongerLengthThanNeeded);
+            return false;
         }
         h.length = len;
     }
@@ -539,7 +540,7 @@ bool decodeLevel(const unsigned char* data, std::uint32_t length, ExtPtrArray& l
             return false;
         }
         AsnHeader h;
-        if (!readAsnHeader(p, remaining, h, log, asn_msg::kLengthTooLongDer)) {
+        if (!readAsnHeader(p, remaining, h, log, AsnLengths::Der)) {
             log.logError(asn_msg::kHeaderFailed);
             return false;
         }

@@ -106,10 +106,13 @@ struct AsnHeader {
     std::uint32_t length = 0;
     std::uint32_t size = 0; // identifier and length bytes
 };
+// The rules a reader holds lengths to: BER takes a definite length in more
+// bytes than it needs (a long form below 128, or with leading zero bytes),
+// DER refuses it (X.690 10.1).
+enum class AsnLengths { Ber, Der };
 // Reads the header at p (n >= 1 bytes, p[0] not 0); false, with the reason
-// logged (tooLongText for a length of more than 4 bytes), when it is cut
-// short or malformed.
-bool readAsnHeader(const unsigned char* p, std::uint32_t n, AsnHeader& h, LogBase& log, const char* tooLongText);
+// logged, when it is cut short or malformed.
+bool readAsnHeader(const unsigned char* p, std::uint32_t n, AsnHeader& h, LogBase& log, AsnLengths rules);
 
 // Friendly names of PKCS#7, PKCS#9 and PKCS#12 OIDs; null when unknown.
 const char* getOidFriendlyName(const char* oid);

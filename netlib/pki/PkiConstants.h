@@ -53,6 +53,7 @@ constexpr const char* kTagTooLong = "cannot parse BER tag > 4 octets";
 constexpr const char* kShortTagInLongForm = "A tag number below 31 written in the long form.";
 constexpr const char* kLengthTooLongDer = "ASN.1 length should not be more than 4 bytes in definite long-form.";
 constexpr const char* kLengthTooLongBer = "ASN.1 length cannot be more than 4 bytes in definite long-form.";
+constexpr const char* kLongerLengthThanNeeded = "A DER length is written in more bytes than it needs.";
 constexpr const char* kLengthHints[] = {
     "This error typically occurs when trying to decode data that is not ASN.1",
     "A common cause is when decrypting ASN.1 data with an invalid password,",

@@ -30,7 +30,8 @@ protected:
             dir = sharedFolderFromRoot() + "/";
             return;
         }
-        // tests/run-test.sh leaves these out for a runner that is not root.
+        // tests/run-test.sh leaves these out for a runner that cannot act as
+        // another user.
         ASSERT_EQ(::geteuid(), 0u) << "only root can prepare files of another user";
         // The test's own temp folder is closed to other users.
         sharedDir.emplace("grv-perm", grvtest::SharedTempRoot());

@@ -75,10 +75,10 @@ TEST_F(ComponentFrame, FailedRequestLeavesOnlyItsOwnFrame) {
     EXPECT_TRUE(http.isAlive());
 }
 
-// A private host name needs root; the runner leaves the AsRoot tests out
-// for other users and says so. The names are taken once per process, so
-// the probe runs in a process started after the host name changed: this
-// executable again, running the disabled test below.
+// A private host name needs CAP_SYS_ADMIN; the runner leaves the AsRoot
+// tests out where a UTS namespace cannot be made, and says so. The names are
+// taken once per process, so the probe runs in a process started after the
+// host name changed: this executable again, running the disabled test below.
 class AsRoot : public ComponentFrame {};
 
 constexpr const char* kProbeUserVariable = "GRV_PROBE_USER";

@@ -59,6 +59,23 @@ inline bool opensslWalk(const std::uint8_t* data, std::size_t size, std::vector<
     return ok;
 }
 
+// OpenSSL's releases part on a zero length in the long form that ends its
+// range (3.0.17 to 3.0.20 refuse it, 3.0.22 reads it; X.690 lets BER have
+// it): input that may hold one is not put to the linked release.
+inline bool releasesPart(const std::uint8_t* data, std::size_t size) {
+    for (std::size_t i = 0; i < size; ++i) {
+        const std::size_t count = data[i] & 0x7F;
+        if (!(data[i] & 0x80) || count == 0 || i + count >= size)
+            continue;
+        std::size_t k = 1;
+        while (k <= count && data[i + k] == 0)
+            ++k;
+        if (k > count)
+            return true;
+    }
+    return false;
+}
+
 // The same listing of a tree the BER reader gave.
 inline void listNodes(const tessik::Asn1* node, int depth, std::vector<Item>& items) {
     Item item;

@@ -73,32 +73,37 @@ TEST_P(Bzip2Peers, RoundTripsWithPythonBz2AtEveryBlockSize) {
     }
 }
 
-// Concatenated streams, made by python's bz2 and judged on the same bytes by
-// python's bz2.decompress and bzip2 -dc: every stream is read, bytes after
-// the last that fail the stream magic are left as both leave them, and
-// where either reference refuses (a cut or damaged later stream) the decode
-// fails rather than stopping at the first stream's end. Both the buffer
-// call and the blob form read them.
+// Concatenated streams, made by python's bz2. Every stream is read, bytes
+// after the last that fail the stream magic are left, and a cut or damaged
+// later stream fails the decode rather than stopping at the first stream's
+// end: each case's verdict is pinned, and python's bz2.decompress and
+// bzip2 -dc second it on the same bytes (where it reads, both read the same;
+// where it refuses, one of them refuses). Both the buffer call and the blob
+// form read them.
 TEST(Bzip2Streams, ConcatenatedStreamsReadAsPythonAndBzip2ReadThem) {
     // Python expressions over c = bz2.compress; the large one has blocks of
     // 100,000 bytes and takes the blob's output room past its first size.
-    const char* const cases[] = {
-        "c(b'one') + c(b'two')",
-        "c(b'one') + c(b'') + c(b'three')",
-        "c(b'') + c(b'x')",
-        "c(bytes(range(256)) * 2000, 1) + c(b'tail' * 300000, 9) + c(b'end')",
-        "c(b'one') + b'garbage'",
-        "c(b'one') + b'BZh0'",
-        "c(b'one') + c(b'two') + b'\\x00'",
-        "c(b'one') + c(b'two')[:-3]",
-        "c(b'one') + b'BZh'",
-        "c(b'one') + b'B'",
-        "c(b'one') + bytes(x ^ (i == 12) for i, x in enumerate(c(b'two')))",
-        "c(b'one') + c(b'two')[:4] + c(b'three')",
+    const struct {
+        const char* expression;
+        bool reads;
+    } cases[] = {
+        {"c(b'one') + c(b'two')", true},
+        {"c(b'one') + c(b'') + c(b'three')", true},
+        {"c(b'') + c(b'x')", true},
+        {"c(bytes(range(256)) * 2000, 1) + c(b'tail' * 300000, 9) + c(b'end')", true},
+        {"c(b'one') + b'garbage'", true},
+        {"c(b'one') + b'BZh0'", true},
+        {"c(b'one') + c(b'two') + b'\\x00'", true},
+        {"c(b'one') + c(b'two')[:-3]", false},
+        {"c(b'one') + b'BZh'", false},
+        {"c(b'one') + b'B'", false},
+        {"c(b'one') + bytes(x ^ (i == 12) for i, x in enumerate(c(b'two')))", false},
+        {"c(b'one') + c(b'two')[:4] + c(b'three')", false},
     };
     grvtest::TempDir dir("bz2streams");
     std::vector<std::string> args{dir.Path()};
-    args.insert(args.end(), std::begin(cases), std::end(cases));
+    for (const auto& c : cases)
+        args.push_back(c.expression);
     const grvtest::RunResult made =
         grvtest::Python("import bz2, sys\n"
                         "c = lambda d, n=9: bz2.compress(d, n)\n"
@@ -110,19 +115,18 @@ TEST(Bzip2Streams, ConcatenatedStreamsReadAsPythonAndBzip2ReadThem) {
                         "    if out is not None: open('%s/%d.py' % (sys.argv[1], i), 'wb').write(out)\n",
                         args);
     ASSERT_TRUE(made.Ok()) << made.err;
-    int accepted = 0, refused = 0;
     for (std::size_t i = 0; i < std::size(cases); ++i) {
-        SCOPED_TRACE(cases[i]);
+        SCOPED_TRACE(cases[i].expression);
         const Bytes z = grvtest::ReadBytes(dir.File(std::to_string(i) + ".bz2"));
         int status = 0;
         const Bytes tool = bzip2Tool({"-dc"}, z, status);
         const bool pythonReads = grvtest::FileExists(dir.File(std::to_string(i) + ".py"));
         const Bytes python = pythonReads ? grvtest::ReadBytes(dir.File(std::to_string(i) + ".py")) : Bytes{};
+        const bool wanted = cases[i].reads;
+        EXPECT_EQ(status == 0 && pythonReads, wanted) << "the references part from the verdict";
         if (status == 0 && pythonReads) {
             ASSERT_EQ(tool, python);
         }
-        const bool wanted = status == 0 && pythonReads;
-        (wanted ? accepted : refused)++;
 
         Bytes back;
         EXPECT_EQ(ourDecompress(z, wanted ? tool.size() : 1u << 20, &back), wanted);
@@ -147,8 +151,6 @@ TEST(Bzip2Streams, ConcatenatedStreamsReadAsPythonAndBzip2ReadThem) {
             EXPECT_TRUE(Bytes(out.getData(), out.getData() + out.getSize()) == tool);
         }
     }
-    EXPECT_EQ(accepted, 7);
-    EXPECT_EQ(refused, 5);
 }
 
 INSTANTIATE_TEST_SUITE_P(Corpus, Bzip2Peers, ::testing::Range<std::size_t>(0, std::size(kCorpusNames)),

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <set>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -138,9 +139,10 @@ TEST(Gzip, DamagedMembersFail) {
 }
 
 // Files of several members, damaged ones and ones with bytes after the last
-// member, written by python; python's gzip and gzip -dc judge the same bytes.
-// Both roads read what both references read (every member, in order) and
-// fail where they fail, and unGzipFile leaves a file it refuses as it was.
+// member, written by python. Which are read is pinned; python's gzip and
+// gzip -dc second it on the same bytes. Both roads read those (every member,
+// in order, as both references read them) and fail on the rest, and
+// unGzipFile leaves a file it refuses as it was.
 namespace {
 const char* const kPythonFiles = R"(import gzip,random,sys
 out=sys.argv[1]
@@ -175,6 +177,8 @@ for name,data in files.items():
 } // namespace
 
 TEST(Gzip, MembersPaddingAndTrailingBytesAsPythonAndGzipReadThem) {
+    // The files read; the rest are refused.
+    const std::set<std::string> kReadable = {"two", "three-with-empty", "many", "big-then-small", "zero-padding"};
     grvtest::TempDir dir("gzmembers");
     auto made = grvtest::Python(kPythonFiles, {dir.Path()});
     ASSERT_TRUE(made.Ok()) << made.err;
@@ -184,7 +188,8 @@ TEST(Gzip, MembersPaddingAndTrailingBytesAsPythonAndGzipReadThem) {
         SCOPED_TRACE(name);
         const std::string path = dir.File(name + ".gz");
         const std::string gz = grvtest::ReadFile(path);
-        const bool pythonOk = verdict == "ok";
+        const bool pythonOk = kReadable.count(name) > 0;
+        EXPECT_EQ(verdict == "ok", pythonOk) << "python parts from the verdict";
         const std::string want = pythonOk ? grvtest::ReadFile(dir.File(name + ".py")) : "";
         auto gzip = grvtest::RunProgram({"gzip", "-dc", path});
         EXPECT_EQ(gzip.Ok(), pythonOk) << gzip.err;
