@@ -113,6 +113,16 @@ struct AsnHeader {
 // short or malformed.
 bool readAsnHeader(const unsigned char* p, std::uint32_t n, AsnHeader& h, LogBase& log, const char* tooLongText);
 
+// Whether a universal item's content may stand (content null for a
+// constructed item), as X.690 has it for BER and DER alike; false (logged)
+// for a BOOLEAN not of one octet, an INTEGER or ENUMERATED not in its
+// shortest form, a BIT STRING whose unused-bits octet passes 7, NULL with
+// content, an empty OID, malformed UTF-8 (overlong forms, stray continuation
+// bytes, surrogates), a BMPString of odd length or with a lone surrogate, a
+// UniversalString not of whole scalar values, and a type that is always
+// primitive written constructed. Character sets are not judged otherwise.
+bool asnContentAllowed(std::uint32_t tag, bool constructed, const unsigned char* p, std::uint32_t n, LogBase& log);
+
 // Friendly names of PKCS#7, PKCS#9 and PKCS#12 OIDs; null when unknown.
 const char* getOidFriendlyName(const char* oid);
 
