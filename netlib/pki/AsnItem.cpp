@@ -819,9 +819,8 @@ void appendEscaped(const StringBuffer& text, StringBuffer& out) {
     }
 }
 
-// The text of a string value: a NUL inside is written \00 and a backslash
-// \\ (RFC 4514), so that a name never loses a byte unseen nor reads as
-// another name.
+} // namespace
+
 void appendStringValue(const char* p, std::size_t n, StringBuffer& text) {
     for (std::size_t i = 0; i < n; ++i) {
         if (p[i] == '\0')
@@ -833,7 +832,6 @@ void appendStringValue(const char* p, std::size_t n, StringBuffer& text) {
     }
 }
 
-// UTF-16 units as UTF-8, the NULs among them kept for appendStringValue.
 std::string utf8OfUnits(const std::uint16_t* units, std::uint32_t count) {
     std::string out;
     std::uint32_t from = 0;
@@ -850,6 +848,8 @@ std::string utf8OfUnits(const std::uint16_t* units, std::uint32_t count) {
     }
     return out;
 }
+
+namespace {
 
 const char* className(std::uint8_t cls) {
     static const char* kNames[] = {"universal", "application", "contextSpecific", "private"};

@@ -177,6 +177,9 @@ std::vector<Row> rows() {
     add("cut inside a character", withCn(kUtf8, "ab\xE2\x82"));
     add("two, three and four bytes", withCn(kUtf8, "caf\xC3\xA9 \xE2\x82\xAC \xF0\x9F\x98\x80"));
     add("empty UTF8String", withCn(kUtf8, ""));
+    add("UTF8String with a NUL and a backslash", withCn(kUtf8, std::string("a\0b\\c", 5)));
+    add("BMPString with a NUL and a backslash", withCn(kBmp, bin("00410000005c0042")));
+    add("UniversalString with a NUL", withCn(kUniversalString, bin("000000410000000000000042")));
     add("BMPString", withCn(kBmp, bin("00410042")));
     add("BMPString of odd length", withCn(kBmp, bin("0041004200")));
     add("BMPString lone high surrogate", withCn(kBmp, bin("0041d800")));
