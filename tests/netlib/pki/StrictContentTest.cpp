@@ -290,3 +290,39 @@ TEST(StrictContent, GeneratedNameStringsReadAsCryptographyReadsThem) {
     EXPECT_GT(refused, kPerType / 2);
     EXPECT_LT(refused, static_cast<int>(certs.size()) - kPerType / 2);
 }
+
+// Random serial numbers (INTEGER content of one to three octets, weighted to
+// the sign octets) and signature BIT STRINGs (any unused-bits octet over zero
+// bits), judged by cryptography.
+TEST(StrictContent, GeneratedIntegersAndBitStringsGetCryptographysVerdict) {
+    constexpr int kEach = 120;
+    constexpr unsigned int kMaxOctets = 3, kUnusedRange = 10;
+    std::mt19937 random(5280);
+    const std::string signOctets = bin("00 01 7f 80 ff");
+    std::vector<std::string> certs;
+    for (int k = 0; k < kEach; ++k) {
+        Parts p;
+        std::string value(1 + random() % kMaxOctets, '\0');
+        for (char& c : value)
+            c = random() % 3 ? signOctets[random() % signOctets.size()] : static_cast<char>(random());
+        p.serial = der(0x02, value);
+        certs.push_back(certificate(p));
+    }
+    for (int k = 0; k < kEach; ++k) {
+        Parts p;
+        std::string value(1 + random() % 2, '\0');
+        value[0] = static_cast<char>(random() % kUnusedRange);
+        p.signature = der(0x03, value);
+        certs.push_back(certificate(p));
+    }
+    const std::vector<std::string> judged = cryptographyVerdicts(certs);
+    ASSERT_EQ(judged.size(), certs.size());
+    int refused = 0;
+    for (std::size_t i = 0; i < certs.size(); ++i) {
+        EXPECT_EQ(ourVerdict(certs[i]), judged[i]) << grvtest::ToHex(certs[i]);
+        EXPECT_EQ(berReads(certs[i]), judged[i] != "refused") << grvtest::ToHex(certs[i]);
+        refused += judged[i] == "refused";
+    }
+    EXPECT_GT(refused, kEach / 4);
+    EXPECT_LT(refused, static_cast<int>(certs.size()) - kEach / 4);
+}
