@@ -94,10 +94,10 @@ bool isWellFormedUniversal(const unsigned char* p, std::uint32_t n) {
 // The shortest two's-complement form: no leading octet that only repeats
 // the sign of the next.
 bool isMinimalInteger(const unsigned char* p, std::uint32_t n) {
-    constexpr unsigned char kSignBit = 0x80;
+    constexpr unsigned char kSignBit = 0x80, kAllOnes = 0xFF;
     if (n == 0)
         return false;
-    return n == 1 || !((p[0] == 0 && !(p[1] & kSignBit)) || (p[0] == 0xFF && (p[1] & kSignBit)));
+    return n == 1 || !((p[0] == 0 && !(p[1] & kSignBit)) || (p[0] == kAllOnes && (p[1] & kSignBit)));
 }
 
 } // namespace
