@@ -162,11 +162,7 @@ void DataBuffer::clear() {
 
 void DataBuffer::secureClear() {
     check("secureClear");
-    if (m_data && m_size) {
-        volatile unsigned char* p = m_data;
-        for (std::uint32_t i = 0; i < m_size; ++i)
-            p[i] = 0;
-    }
+    secureWipe(m_data, m_size);
     m_size = 0;
 }
 

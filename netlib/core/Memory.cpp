@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <string.h>
 
 namespace tessik {
 namespace {
@@ -41,6 +42,11 @@ void* memResize(void* p, std::uint64_t size) {
     if (injectedFailure())
         return nullptr;
     return std::realloc(p, static_cast<std::size_t>(size));
+}
+
+void secureWipe(void* p, std::size_t n) {
+    if (p && n)
+        explicit_bzero(p, n);
 }
 
 void memFree(void* p) {

@@ -13,6 +13,9 @@ void* memAllocZeroed(std::uint64_t size);
 // often without copying; null on failure, the old block then untouched.
 void* memResize(void* p, std::uint64_t size);
 void memFree(void* p);
+// Zeroes n bytes where no optimiser may skip it: for secrets, not for data
+// that anyone on the wire could read.
+void secureWipe(void* p, std::size_t n);
 
 // Fatal internal error: an object was used after destruction or overwritten.
 [[noreturn]] void fatalBadObject(const char* className, const char* operation);

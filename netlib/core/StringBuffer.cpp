@@ -415,7 +415,7 @@ void StringBuffer::clear() {
 void StringBuffer::secureClear() {
     check("secureClear");
     if (m_length > 0)
-        std::memset(m_data, ' ', static_cast<std::size_t>(m_length));
+        secureWipe(m_data, static_cast<std::size_t>(m_length));
     setLength(0);
 }
 

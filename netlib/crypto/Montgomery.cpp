@@ -8,6 +8,7 @@
 #include <utility>
 #include <vector>
 
+#include "netlib/core/Memory.h"
 #include "netlib/crypto/MontgomeryIfma.h"
 
 namespace tessik {
@@ -64,9 +65,7 @@ mp_err fromLimbs(const Limb* x, std::size_t limbs, mp_int* out) {
 
 // Wipes limbs that held secrets before they go.
 void wipe(std::vector<Limb>& v) {
-    volatile Limb* p = v.data();
-    for (std::size_t i = 0; i < v.size(); ++i)
-        p[i] = 0;
+    secureWipe(v.data(), v.size() * sizeof(Limb));
 }
 
 // ---- The portable arithmetic: N limbs of 64 bits, R = 2^(64 N)
@@ -383,9 +382,7 @@ class Words {
 public:
     explicit Words(std::size_t n) : m_n(n), m_p(new (std::align_val_t{kAlign}) Limb[n]()) {}
     ~Words() {
-        volatile Limb* p = m_p;
-        for (std::size_t i = 0; i < m_n; ++i)
-            p[i] = 0;
+        secureWipe(m_p, m_n * sizeof(Limb));
         ::operator delete[](m_p, std::align_val_t{kAlign});
     }
     Words(const Words&) = delete;

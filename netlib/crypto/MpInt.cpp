@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "netlib/core/DataBuffer.h"
+#include "netlib/core/Memory.h"
 #include "platform/ByteOrder.h"
 
 namespace tessik {
@@ -14,11 +15,8 @@ namespace {
 constexpr int kInitialDigits = 32;
 
 void wipeDigits(mp_int* m) {
-    if (m->dp != nullptr && m->alloc > 0) {
-        volatile mp_digit* p = m->dp;
-        for (int i = 0; i < m->alloc; ++i)
-            p[i] = 0;
-    }
+    if (m->dp != nullptr && m->alloc > 0)
+        secureWipe(m->dp, static_cast<std::size_t>(m->alloc) * sizeof(mp_digit));
 }
 
 } // namespace

@@ -1,6 +1,7 @@
 #include "netlib/crypto/WordBignum.h"
 
 #include "netlib/core/DataBuffer.h"
+#include "netlib/core/Memory.h"
 #include "netlib/crypto/MpInt.h"
 #include "platform/ByteOrder.h"
 
@@ -33,9 +34,7 @@ void magnitude(const std::uint32_t* x, DataBuffer& out) {
 void wordBignumFree(WordBignum x) {
     if (x == nullptr)
         return;
-    volatile std::uint32_t* words = x;
-    for (std::uint32_t i = 0, n = x[0]; i <= n; ++i)
-        words[i] = 0;
+    secureWipe(x, (static_cast<std::size_t>(x[0]) + 1) * sizeof(std::uint32_t));
     delete[] x;
 }
 

@@ -130,8 +130,11 @@ bool AlgorithmIdentifier::loadXml(ClsXml& node, LogBase& log, bool verbose) {
 Asn1* AlgorithmIdentifier::toAsn(LogBase& log) {
     std::unique_ptr<Asn1> seq(Asn1::newSequence());
     seq->appendChild(Asn1::newOid(oid.getString()));
-    if (oid.equals(alg_oid::kRsaEncryption) || oid.equals(alg_oid::kRc4)) {
+    if (oid.equals(alg_oid::kRsaEncryption)) {
         seq->appendChild(Asn1::newNull());
+    } else if (oid.equals(alg_oid::kRc4)) {
+        // The stream cipher's IV of no bytes, as openssl writes and requires.
+        seq->appendChild(Asn1::newOctetString(nullptr, 0));
     } else if (oid.equals(alg_oid::kRc2Cbc)) {
         int version = kRc2DefaultVersion;
         for (const Rc2Version& v : kRc2Versions)

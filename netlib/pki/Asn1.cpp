@@ -472,6 +472,8 @@ bool decodeBerLevel(const unsigned char* data, std::uint32_t length, ExtPtrArray
             log.logError(asn_msg::kPrimitiveIndefinite);
             return false;
         }
+        if (h.constructed && h.cls == kClassUniversal && !asnContentAllowed(h.tag, true, nullptr, 0, log))
+            return false;
         auto node = std::make_unique<Asn1>();
         node->tagClass = h.cls;
         node->primitive = h.constructed ? 0 : 1;
@@ -495,7 +497,7 @@ bool decodeBerLevel(const unsigned char* data, std::uint32_t length, ExtPtrArray
         std::uint32_t span = len;
         bool ok = true;
         if (node->primitive) {
-            ok = node->setContent(p, len);
+            ok = (h.cls != kClassUniversal || asnContentAllowed(h.tag, false, p, len, log)) && node->setContent(p, len);
         } else if (h.indefinite || (deep && len > 0)) {
             // Indefinite content is always walked: only its end-of-contents
             // pair tells where it stops.

@@ -18,6 +18,141 @@ namespace tessik {
 
 using namespace asn;
 
+namespace {
+
+constexpr std::uint32_t kTagReal = 9;
+constexpr std::uint32_t kTagEnumerated = 10;
+constexpr std::uint32_t kTagRelativeOid = 13;
+constexpr std::uint32_t kTagNumericString = 18;
+constexpr std::uint32_t kTagGeneralString = 27;
+constexpr std::uint32_t kTagUniversalString = 28;
+constexpr std::uint32_t kTagBmpString = 30;
+constexpr unsigned char kMaxUnusedBits = 7;
+constexpr std::uint32_t kBmpUnitSize = 2;
+constexpr std::uint32_t kUniversalCharSize = 4;
+constexpr std::uint32_t kFirstSupplementary = 0x10000;
+constexpr std::uint32_t kLastScalar = 0x10FFFF;
+constexpr std::uint32_t kHighSurrogate = 0xD800;
+constexpr std::uint32_t kLowSurrogate = 0xDC00;
+constexpr std::uint32_t kSurrogateEnd = 0xE000;
+constexpr unsigned int kSurrogateBits = 10;
+constexpr std::uint32_t kSurrogateMask = 0x3FF;
+constexpr unsigned char kSeptetMore = 0x80;
+
+bool isSurrogate(std::uint32_t v) {
+    return v >= kHighSurrogate && v < kSurrogateEnd;
+}
+
+// Types whose constructed form is segments of their content (X.690 8.23),
+// from OCTET STRING through the character strings and times.
+bool isSegmentedString(std::uint32_t tag) {
+    return tag == kTagOctetString || tag == kTagUtf8String || (tag >= kTagNumericString && tag <= kTagGeneralString) ||
+           tag == kTagUniversalString || tag == kTagBmpString;
+}
+
+bool isWellFormedUtf8(const unsigned char* p, std::uint32_t n) {
+    for (std::uint32_t i = 0; i < n;) {
+        std::uint32_t value = 0;
+        const int size = utf8ScalarAt(p + i, n - i, value);
+        if (size == 0)
+            return false;
+        i += static_cast<std::uint32_t>(size);
+    }
+    return true;
+}
+
+// Big-endian UTF-16 with every surrogate in a pair.
+bool isWellFormedBmp(const unsigned char* p, std::uint32_t n) {
+    if (n % kBmpUnitSize)
+        return false;
+    for (std::uint32_t i = 0; i < n; i += kBmpUnitSize) {
+        const std::uint32_t unit = (std::uint32_t(p[i]) << 8) | p[i + 1];
+        if (!isSurrogate(unit))
+            continue;
+        if (unit >= kLowSurrogate || i + 2 * kBmpUnitSize > n)
+            return false;
+        const std::uint32_t next = (std::uint32_t(p[i + 2]) << 8) | p[i + 3];
+        if (next < kLowSurrogate || next >= kSurrogateEnd)
+            return false;
+        i += kBmpUnitSize;
+    }
+    return true;
+}
+
+// Big-endian UTF-32 of Unicode scalar values.
+bool isWellFormedUniversal(const unsigned char* p, std::uint32_t n) {
+    if (n % kUniversalCharSize)
+        return false;
+    for (std::uint32_t i = 0; i < n; i += kUniversalCharSize) {
+        const std::uint32_t v =
+            (std::uint32_t(p[i]) << 24) | (std::uint32_t(p[i + 1]) << 16) | (std::uint32_t(p[i + 2]) << 8) | p[i + 3];
+        if (v > kLastScalar || isSurrogate(v))
+            return false;
+    }
+    return true;
+}
+
+// The shortest two's-complement form: no leading octet that only repeats
+// the sign of the next.
+bool isMinimalInteger(const unsigned char* p, std::uint32_t n) {
+    constexpr unsigned char kSignBit = 0x80, kAllOnes = 0xFF;
+    if (n == 0)
+        return false;
+    return n == 1 || !((p[0] == 0 && !(p[1] & kSignBit)) || (p[0] == kAllOnes && (p[1] & kSignBit)));
+}
+
+} // namespace
+
+bool asnContentAllowed(std::uint32_t tag, bool constructed, const unsigned char* p, std::uint32_t n, LogBase& log) {
+    if (constructed) {
+        const bool primitiveOnly = tag == kTagBoolean || tag == kTagInteger || tag == kTagNull || tag == kTagOid ||
+                                   tag == kTagReal || tag == kTagEnumerated || tag == kTagRelativeOid;
+        if (primitiveOnly)
+            log.logError(asn_msg::kConstructedPrimitive);
+        return !primitiveOnly;
+    }
+    const char* fault = nullptr;
+    switch (tag) {
+    case kTagBoolean:
+        if (n != 1)
+            fault = asn_msg::kBadBoolean;
+        break;
+    case kTagInteger:
+    case kTagEnumerated:
+        if (!isMinimalInteger(p, n))
+            fault = asn_msg::kBadInteger;
+        break;
+    case kTagBitString:
+        if (n == 0 || p[0] > kMaxUnusedBits || (n == 1 && p[0] != 0))
+            fault = asn_msg::kBadBitString;
+        break;
+    case kTagNull:
+        if (n != 0)
+            fault = asn_msg::kBadNull;
+        break;
+    case kTagOid:
+        if (n == 0)
+            fault = asn_msg::kBadOid;
+        break;
+    case kTagUtf8String:
+        if (!isWellFormedUtf8(p, n))
+            fault = asn_msg::kBadUtf8;
+        break;
+    case kTagBmpString:
+        if (!isWellFormedBmp(p, n))
+            fault = asn_msg::kBadBmpString;
+        break;
+    case kTagUniversalString:
+        if (!isWellFormedUniversal(p, n))
+            fault = asn_msg::kBadUniversalString;
+        break;
+    default: break;
+    }
+    if (fault)
+        log.logError(fault);
+    return fault == nullptr;
+}
+
 // ---------------------------------------------------------------- the item
 
 AsnItem::~AsnItem() {
@@ -166,36 +301,20 @@ bool decodeUtf8ToUtf16(const unsigned char* p, std::uint32_t n, std::uint16_t*& 
         return false;
     std::uint32_t i = 0, k = 0;
     while (i < n) {
-        unsigned char lead = p[i];
-        int ones = 0;
-        while (ones < 8 && (lead & (0x80 >> ones)))
-            ++ones;
-        if (ones >= 5)
+        // Only well-formed characters: an overlong form, a stray continuation
+        // byte or an encoded surrogate would read as other text.
+        std::uint32_t value = 0;
+        const int size = utf8ScalarAt(p + i, n - i, value);
+        if (size == 0)
             break;
-        std::uint32_t size = ones == 0 ? 1 : (ones <= 2 ? 2 : static_cast<std::uint32_t>(ones));
-        if (size > n - i)
-            break;
-        std::uint32_t value = lead & (0x7F >> ones);
-        bool ok = true;
-        for (std::uint32_t j = 1; j < size; ++j) {
-            if ((p[i + j] & 0xC0) != 0x80) {
-                ok = false;
-                break;
-            }
-            value = (value << 6) | (p[i + j] & 0x3F);
-        }
-        if (!ok)
-            break;
-        if (value >= 0x10000 && value <= 0x10FFFF) {
-            value -= 0x10000;
-            out[k++] = static_cast<std::uint16_t>(0xD800 + (value >> 10));
-            out[k++] = static_cast<std::uint16_t>(0xDC00 + (value & 0x3FF));
-        } else if (value >= 0x10000) {
-            break;
+        if (value >= kFirstSupplementary) {
+            value -= kFirstSupplementary;
+            out[k++] = static_cast<std::uint16_t>(kHighSurrogate + (value >> kSurrogateBits));
+            out[k++] = static_cast<std::uint16_t>(kLowSurrogate + (value & kSurrogateMask));
         } else {
             out[k++] = static_cast<std::uint16_t>(value);
         }
-        i += size;
+        i += static_cast<std::uint32_t>(size);
     }
     if (i < n) {
         delete[] out;
@@ -309,6 +428,11 @@ bool readAsnHeader(const unsigned char* p, std::uint32_t n, AsnHeader& h, LogBas
                 log.logError(asn_msg::kPrematureB);
                 return false;
             }
+            // X.690 8.1.2.4.2 c: the number starts in the first septet.
+            if (k == 0 && p[pos] == kSeptetMore) {
+                log.logError(asn_msg::kHighTagPadded);
+                return false;
+            }
             if (k == kMaxTagBytes - 1 && (p[pos] & 0x80)) {
                 log.logError(asn_msg::kTagTooLong);
                 return false;
@@ -415,34 +539,16 @@ void logPrimitiveVerbose(LogBase& log, const AsnItem& item, const unsigned char*
 // Fills item from primitive universal content; false (logged) when it does
 // not decode.
 bool decodeUniversal(AsnItem& item, std::uint32_t tag, const unsigned char* p, std::uint32_t n, LogBase& log) {
+    if (!asnContentAllowed(tag, false, p, n, log))
+        return false;
     switch (tag) {
     case kTagBoolean:
-        if (n != 1) {
-            log.logError(asn_msg::kBadBoolean);
-            return false;
-        }
         // BER takes any non-zero content as true.
         item.setBool(p[0] != 0);
         return true;
-    case kTagInteger:
-        if (n == 0) {
-            log.logError(asn_msg::kBadInteger);
-            return false;
-        }
-        item.setInteger(p, n);
-        return true;
+    case kTagInteger: item.setInteger(p, n); return true;
     case kTagBitString: {
-        if (n == 0) {
-            log.logError(asn_msg::kBadBitString);
-            return false;
-        }
-        std::uint32_t unused = p[0] & 7;
-        std::uint64_t available = static_cast<std::uint64_t>(n - 1) * 8;
-        if (unused > available) {
-            log.logError(asn_msg::kBadBitString);
-            return false;
-        }
-        std::uint32_t count = static_cast<std::uint32_t>(available - unused);
+        std::uint32_t count = static_cast<std::uint32_t>((n - 1) * 8 - p[0]);
         unsigned char* bits = count ? new (std::nothrow) unsigned char[count] : nullptr;
         if (count && !bits)
             return false;
@@ -489,33 +595,33 @@ void deleteItems(ExtPtrArray* list) {
     delete list;
 }
 
-// Joins the segments of a constructed OCTET STRING (nested ones were joined
-// already); false (logged) when a segment is anything else.
-bool flattenOctets(AsnItem& item, ExtPtrArray* children, LogBase& log) {
+// Joins the segments of a constructed string, each held raw (nested ones
+// were joined already), and reads the whole as the string's type, so that a
+// character may straddle two segments; nested in another string's segments
+// the whole stays raw for that string to join.
+bool joinSegments(AsnItem& item, std::uint32_t tag, ExtPtrArray* children, bool nested, LogBase& log) {
     DataBuffer joined;
-    bool ok = true;
     for (int i = 0; children && i < children->getCount(); ++i) {
         auto* c = static_cast<AsnItem*>(children->elementAt(i));
-        if (!c || c->constructed || !c->isUniversal(kTagOctetString)) {
-            log.logError(asn_msg::kBadOctetSegment);
-            ok = false;
-            break;
-        }
-        if (c->getBytes())
+        if (c && c->getBytes())
             joined.append(c->getBytes(), c->length);
     }
     deleteItems(children);
-    if (ok)
-        item.setOctets(joined.getData(), joined.getSize());
-    return ok;
+    if (nested) {
+        item.setPrimitive(tag, kClassUniversal, joined.getData(), joined.getSize());
+        return true;
+    }
+    item.tag = tag;
+    return decodeUniversal(item, tag, joined.getData(), joined.getSize(), log);
 }
 
 // One level of items into list. False (logged) when anything in the range or
 // below it is malformed: nothing of a broken encoding is kept. eoc tells that
 // an end-of-contents pair closed the level; maxItems > 0 stops the walk after
-// that many items.
+// that many items. segmentsOf names the string type whose segments the level
+// holds (0 for none): they are OCTET STRINGs or of that type, kept raw.
 bool decodeLevel(const unsigned char* data, std::uint32_t length, ExtPtrArray& list, std::uint32_t& consumed, bool& eoc,
-                 LogBase& log, bool verbose, int depth, int maxItems) {
+                 LogBase& log, bool verbose, int depth, int maxItems, std::uint32_t segmentsOf = 0) {
     consumed = 0;
     eoc = false;
     if (depth > kMaxNestingDepth) {
@@ -549,6 +655,10 @@ bool decodeLevel(const unsigned char* data, std::uint32_t length, ExtPtrArray& l
             log.logError(asn_msg::kHeaderFailed);
             return false;
         }
+        if (segmentsOf && (h.cls != kClassUniversal || (h.tag != kTagOctetString && h.tag != segmentsOf))) {
+            log.logError(asn_msg::kBadOctetSegment);
+            return false;
+        }
         consumed += h.size;
         p += h.size;
         remaining -= h.size;
@@ -565,7 +675,10 @@ bool decodeLevel(const unsigned char* data, std::uint32_t length, ExtPtrArray& l
                 log.logDataLong("inlen", static_cast<int>(remaining));
                 return false;
             }
-            bool octets = h.cls == kClassUniversal && h.tag == kTagOctetString;
+            if (h.cls == kClassUniversal && !asnContentAllowed(h.tag, true, nullptr, 0, log))
+                return false;
+            const bool segmented = h.cls == kClassUniversal && isSegmentedString(h.tag);
+            const bool octets = h.cls == kClassUniversal && h.tag == kTagOctetString;
             if (verbose) {
                 if (h.cls == kClassUniversal && h.tag == kTagSequence)
                     log.logInfo("SEQUENCE");
@@ -581,11 +694,13 @@ bool decodeLevel(const unsigned char* data, std::uint32_t length, ExtPtrArray& l
             std::uint32_t span = h.indefinite ? remaining : h.length;
             std::uint32_t used = 0;
             bool closed = false;
-            bool nestedVerbose = verbose && !octets;
+            bool nestedVerbose = verbose && !segmented;
             if (nestedVerbose)
                 log.enterContext("DecodeAsnConstructed", true);
             auto* children = new (std::nothrow) ExtPtrArray();
-            bool ok = children && decodeLevel(p, span, *children, used, closed, log, nestedVerbose, depth + 1, 0);
+            const std::uint32_t childSegments = segmented ? (segmentsOf ? segmentsOf : h.tag) : 0;
+            bool ok = children &&
+                      decodeLevel(p, span, *children, used, closed, log, nestedVerbose, depth + 1, 0, childSegments);
             if (nestedVerbose)
                 log.leaveContext();
             if (ok && h.indefinite && !closed) {
@@ -605,8 +720,8 @@ bool decodeLevel(const unsigned char* data, std::uint32_t length, ExtPtrArray& l
                 deleteItems(children);
                 return false;
             }
-            if (octets) {
-                if (!flattenOctets(*item, children, log)) {
+            if (segmented) {
+                if (!joinSegments(*item, h.tag, children, segmentsOf != 0, log)) {
                     delete item;
                     return false;
                 }
@@ -631,7 +746,10 @@ bool decodeLevel(const unsigned char* data, std::uint32_t length, ExtPtrArray& l
         auto* item = new (std::nothrow) AsnItem();
         if (!item)
             return false;
-        if (h.cls == kClassUniversal) {
+        if (segmentsOf) {
+            // Judged once joined: a character may straddle two segments.
+            item->setPrimitive(h.tag, h.cls, p, h.length);
+        } else if (h.cls == kClassUniversal) {
             item->tag = h.tag;
             if (!decodeUniversal(*item, h.tag, p, h.length, log)) {
                 delete item;
@@ -730,9 +848,8 @@ void appendEscaped(const StringBuffer& text, StringBuffer& out) {
     }
 }
 
-// The text of a string value: a NUL inside is written \00 and a backslash
-// \\ (RFC 4514), so that a name never loses a byte unseen nor reads as
-// another name.
+} // namespace
+
 void appendStringValue(const char* p, std::size_t n, StringBuffer& text) {
     for (std::size_t i = 0; i < n; ++i) {
         if (p[i] == '\0')
@@ -744,7 +861,6 @@ void appendStringValue(const char* p, std::size_t n, StringBuffer& text) {
     }
 }
 
-// UTF-16 units as UTF-8, the NULs among them kept for appendStringValue.
 std::string utf8OfUnits(const std::uint16_t* units, std::uint32_t count) {
     std::string out;
     std::uint32_t from = 0;
@@ -761,6 +877,8 @@ std::string utf8OfUnits(const std::uint16_t* units, std::uint32_t count) {
     }
     return out;
 }
+
+namespace {
 
 const char* className(std::uint8_t cls) {
     static const char* kNames[] = {"universal", "application", "contextSpecific", "private"};

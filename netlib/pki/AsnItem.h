@@ -1,7 +1,9 @@
 #pragma once
 // Decoded DER/BER items and their ASN.1 XML rendering: the element vocabulary
 // the certificate, PKCS#7 and name code query by path.
+#include <cstddef>
 #include <cstdint>
+#include <string>
 
 #include "netlib/core/ExtPtrArray.h"
 #include "netlib/core/TessikObject.h"
@@ -113,6 +115,24 @@ enum class AsnLengths { Ber, Der };
 // Reads the header at p (n >= 1 bytes, p[0] not 0); false, with the reason
 // logged, when it is cut short or malformed.
 bool readAsnHeader(const unsigned char* p, std::uint32_t n, AsnHeader& h, LogBase& log, AsnLengths rules);
+
+// Whether a universal item's content may stand (content null for a
+// constructed item), as X.690 has it for BER and DER alike; false (logged)
+// for a BOOLEAN not of one octet, an INTEGER or ENUMERATED not in its
+// shortest form, a BIT STRING whose unused-bits octet passes 7, NULL with
+// content, an empty OID, malformed UTF-8 (overlong forms, stray continuation
+// bytes, surrogates), a BMPString of odd length or with a lone surrogate, a
+// UniversalString not of whole scalar values, and a type that is always
+// primitive written constructed. Character sets are not judged otherwise.
+bool asnContentAllowed(std::uint32_t tag, bool constructed, const unsigned char* p, std::uint32_t n, LogBase& log);
+
+// The text of a string value: a NUL inside is written \00 and a backslash
+// \\ (RFC 4514), so that a name never loses a byte unseen nor reads as
+// another name.
+void appendStringValue(const char* p, std::size_t n, StringBuffer& text);
+// UTF-16 units (host order) as UTF-8, the NULs among them kept for
+// appendStringValue.
+std::string utf8OfUnits(const std::uint16_t* units, std::uint32_t count);
 
 // Friendly names of PKCS#7, PKCS#9 and PKCS#12 OIDs; null when unknown.
 const char* getOidFriendlyName(const char* oid);

@@ -364,6 +364,12 @@ bool Pkcs7_EnvelopedData::decryptContent(const DataBuffer& contentKey, DataBuffe
     if (!accepted)
         return false;
     log.logDataLong("numBytesToDecrypt", static_cast<int>(encryptedContent.getSize()));
+    // A block cipher's content holds at least its padding block; none at all
+    // is a broken message, not an empty one.
+    if (ivSize != 0 && encryptedContent.getSize() == 0) {
+        log.logError(enveloped_msg::kWrongFinalBlockLength);
+        return false;
+    }
     DataBuffer plain;
     if (!crypt.decryptBytesToDb(encryptedContent, plain, log)) {
         log.logError(enveloped_msg::kSymmetricFailed);
@@ -463,12 +469,15 @@ bool encryptContentForEnvelope(DataSource& source, int algorithmId, int keyLengt
     OutputDataBuffer output(&out);
     if (!crypt.encryptSourceToOutput(source, output, nullptr, log))
         return false;
-    if (out.getSize() > 0)
+    // A stream cipher pads nothing: empty content is empty ciphertext.
+    const int blockSize = cipherBlockSize(algorithmId);
+    if (out.getSize() > 0 || blockSize <= 1)
         return true;
-    // Empty content still needs the padding block that tells the recipient
-    // so; the cipher pads only bytes it is given, so it is given that block.
+    // Empty content under a block cipher still needs the padding block that
+    // tells the recipient so; the cipher pads only bytes it is given, so it is
+    // given that block.
     DataBuffer block;
-    block.appendPadding(kPadPkcs5, cipherBlockSize(algorithmId));
+    block.appendPadding(kPadPkcs5, blockSize);
     crypt.setPaddingScheme(kPadZeros);
     return crypt.encryptBytesToDb(block, out, nullptr, log, false);
 }

@@ -30,6 +30,7 @@ constexpr const char* kUnsupportedAlgorithm = "Unsupported PKCS7 encryption algo
 constexpr const char* kBuildFailed = "Failed to build PKCS7 enveloped.";
 constexpr const char* kRecipientFailed = "Failed to build RecipientInfo ASN.1";
 constexpr const char* kEncryptFailed = "Symmetric encryption of data failed.";
+constexpr const char* kWrongFinalBlockLength = "Wrong final block length: a block cipher's content is empty.";
 } // namespace enveloped_msg
 
 class IssuerAndSerialNumber {

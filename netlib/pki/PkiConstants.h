@@ -72,7 +72,7 @@ constexpr const char* kChildFailed = "ASN.1 decoding failed inside a constructed
 constexpr const char* kEocInDefinite = "End-of-contents octets inside a definite length.";
 constexpr const char* kNoEoc = "Indefinite length without end-of-contents octets.";
 constexpr const char* kPrimitiveIndefinite = "A primitive item cannot have an indefinite length.";
-constexpr const char* kBadOctetSegment = "A constructed OCTET STRING holds an item that is not an OCTET STRING.";
+constexpr const char* kBadOctetSegment = "A constructed string holds an item that is not one of its segments.";
 constexpr const char* kTrailingBytes = "Bytes follow the ASN.1 item.";
 constexpr const char* kTooDeep = "ASN.1 nesting is too deep.";
 constexpr const char* kEmptyDer = "Failed to decode DER -- number of bytes in DER is zero.";
@@ -82,6 +82,11 @@ constexpr const char* kShortBer = "invalid length passed to BER decoder";
 constexpr const char* kLengthDisagreement = "Length disagreement";
 constexpr const char* kNoContent = "No content for primitive!";
 constexpr const char* kNotAnOid = "NOT AN OID";
+constexpr const char* kBadNull = "Invalid ASN.1 - NULL with content.";
+constexpr const char* kBadBmpString = "Invalid ASN.1 - cannot decode BMPString.";
+constexpr const char* kBadUniversalString = "Invalid ASN.1 - cannot decode UniversalString.";
+constexpr const char* kConstructedPrimitive = "Invalid ASN.1 - a type that is always primitive is constructed.";
+constexpr const char* kHighTagPadded = "A tag number written with a leading zero septet.";
 } // namespace asn_msg
 
 namespace x509_msg {

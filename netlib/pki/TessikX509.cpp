@@ -45,7 +45,10 @@ void appendUniversalText(const TreeNode* value, XString& out) {
     const unsigned char* p = bytes.getData();
     if (tag == kBmpString) {
         appendBmpStringText(bytes, out);
-    } else if (tag == kUniversalString) {
+        return;
+    }
+    std::string text;
+    if (tag == kUniversalString) {
         DataBuffer utf32;
         for (unsigned int i = 0; i + 4 <= bytes.getSize(); i += 4) {
             unsigned char le[4];
@@ -54,12 +57,13 @@ void appendUniversalText(const TreeNode* value, XString& out) {
         }
         DataBuffer utf8;
         utf32ToUtf8(utf32, utf8);
-        out.appendUtf8Bytes(reinterpret_cast<const char*>(utf8.getData()), utf8.getSize());
+        text.assign(reinterpret_cast<const char*>(utf8.getData()), utf8.getSize());
     } else {
-        std::string text =
-            platform::Utf8OrCp1252ToUtf8(std::string_view(reinterpret_cast<const char*>(p), bytes.getSize()));
-        out.appendUtf8Bytes(text.data(), static_cast<unsigned int>(text.size()));
+        text = platform::Utf8OrCp1252ToUtf8(std::string_view(reinterpret_cast<const char*>(p), bytes.getSize()));
     }
+    StringBuffer escaped;
+    appendStringValue(text.data(), text.size(), escaped);
+    out.appendUtf8Bytes(escaped.getString(), static_cast<unsigned int>(escaped.getSize()));
 }
 
 bool isElement(const TreeNode* n, const char* name) {
@@ -156,8 +160,11 @@ void appendBmpStringText(const DataBuffer& utf16be, XString& out) {
     std::vector<std::uint16_t> units(utf16be.getSize() / 2);
     for (std::size_t i = 0; i < units.size(); ++i)
         units[i] = platform::LoadBe16(p + 2 * i);
-    if (!units.empty())
-        out.appendUtf16Chars(units.data(), static_cast<unsigned int>(units.size()));
+    // A NUL is kept, as in every other name text, not dropped unseen.
+    const std::string utf8 = utf8OfUnits(units.data(), static_cast<std::uint32_t>(units.size()));
+    StringBuffer escaped;
+    appendStringValue(utf8.data(), utf8.size(), escaped);
+    out.appendUtf8Bytes(escaped.getString(), static_cast<unsigned int>(escaped.getSize()));
 }
 
 TessikX509::~TessikX509() {

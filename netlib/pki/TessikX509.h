@@ -75,7 +75,8 @@ private:
 // tree: ", " between values, "NAME=" with names on, values holding ','
 // quoted. False, logged, when the RDN does not have the shape of one.
 bool appendRdnText(const TreeNode* rdn, bool withNames, XString& out, LogBase& log);
-// Appends the characters of a BMPString's content (UTF-16 big-endian).
+// Appends the characters of a BMPString's content (UTF-16 big-endian), a
+// NUL as \00 and a backslash doubled, as every name text has them.
 void appendBmpStringText(const DataBuffer& utf16be, XString& out);
 // The short name of a name attribute ("CN", "O" ...); null when unknown.
 const char* rdnAttributeName(const char* oid);

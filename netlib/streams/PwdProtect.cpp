@@ -1,5 +1,6 @@
 #include "netlib/streams/PwdProtect.h"
 
+#include "netlib/core/Memory.h"
 #include "netlib/core/TessikRand.h"
 #include "netlib/core/ZipCRC.h"
 #include "netlib/streams/StreamConstants.h"
@@ -19,9 +20,7 @@ PwdProtect::PwdProtect() : m_keys{kInitialKeys[0], kInitialKeys[1], kInitialKeys
 
 PwdProtect::~PwdProtect() {
     m_password.secureClear();
-    volatile std::uint32_t* keys = m_keys;
-    for (int i = 0; i < 3; ++i)
-        keys[i] = 0;
+    secureWipe(m_keys, sizeof m_keys);
 }
 
 void PwdProtect::setPassword(const char* text) {

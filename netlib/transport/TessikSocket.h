@@ -204,9 +204,10 @@ private:
     // A send that failed with other than would-block: logged, socket closed.
     void hardSendError(int error, unsigned int size, LogBase& log);
     // With waitMs, the receive itself waits that long (the socket's receive
-    // time-out), in place of a wait before it.
+    // time-out), in place of a wait before it. With noWait it takes only
+    // what is there already: none is no failure, *got then 0.
     bool recvChecked(unsigned char* buf, unsigned int size, unsigned int* got, LogBase& log, ProgressMonitor* pm,
-                     SocketFlags& flags, unsigned int waitMs = 0);
+                     SocketFlags& flags, unsigned int waitMs = 0, bool noWait = false);
     bool drainInput(DataBuffer& received, LogBase& log);
     // Sets the socket's receive time-out unless it is set so already.
     bool useReceiveTimeout(unsigned int timeoutMs);

@@ -337,7 +337,7 @@ bool TessikSocket::waitReadable(unsigned int heartbeatMs, unsigned int timeoutMs
 }
 
 bool TessikSocket::recvChecked(unsigned char* buf, unsigned int size, unsigned int* got, LogBase& log,
-                               ProgressMonitor* pm, SocketFlags& flags, unsigned int waitMs) {
+                               ProgressMonitor* pm, SocketFlags& flags, unsigned int waitMs, bool noWait) {
     *got = 0;
     bool throttleAborted = false;
     m_receiveThrottle.throttle(0, pm, &throttleAborted);
@@ -346,7 +346,9 @@ bool TessikSocket::recvChecked(unsigned char* buf, unsigned int size, unsigned i
         log.logError("Aborted by application while download throttling (2)");
         return false;
     }
-    long n = platform::SocketRecv(m_socket, buf, size);
+    long n = platform::SocketRecv(m_socket, buf, size, noWait);
+    if (n < 0 && noWait && platform::WSAGetLastError() == static_cast<int>(platform::WSAEWOULDBLOCK))
+        return true;
     if (n < 0 && waitMs != 0 && platform::WSAGetLastError() == static_cast<int>(platform::WSAEWOULDBLOCK)) {
         log.logError(kMsgReadTimeout);
         log.logDataLong("timeoutMs", static_cast<int>(waitMs));
@@ -497,12 +499,20 @@ bool TessikSocket::readN(unsigned char* buf, unsigned int n, unsigned int heartb
                 return false;
             }
         }
-        if (!waitReadable(heartbeatMs, m_idleTimeoutMs, pm, &flags.socketError, &flags.aborted, &flags.timedOut, log)) {
+        // Bytes already waiting need no wait first: a bulk transfer reads
+        // record after record without a poll before each read.
+        unsigned int k = 0;
+        if (!recvChecked(buf + *got, n - *got, &k, log, pm, flags, 0, true)) {
             return false;
         }
-        unsigned int k = 0;
-        if (!recvChecked(buf + *got, n - *got, &k, log, pm, flags)) {
-            return false;
+        if (k == 0) {
+            if (!waitReadable(heartbeatMs, m_idleTimeoutMs, pm, &flags.socketError, &flags.aborted, &flags.timedOut,
+                              log)) {
+                return false;
+            }
+            if (!recvChecked(buf + *got, n - *got, &k, log, pm, flags)) {
+                return false;
+            }
         }
         *got += k;
     }

@@ -186,7 +186,7 @@ bool tlsUnprotect(TlsSecurityParams& params, std::uint64_t sequence, TlsRawRecor
             log.logError(tlsmsg::kDecryptFailed);
             return false;
         }
-        fragment.secureClear();
+        // The ciphertext crossed the wire in the open: nothing to wipe.
         fragment.takeFrom(plain);
         if (params.blockCipher) {
             const std::uint32_t size = fragment.getSize();

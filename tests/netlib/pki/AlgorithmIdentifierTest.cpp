@@ -70,7 +70,7 @@ TEST(AlgorithmIdentifierPeers, WrittenAsOpensslBuildsAndReadBack) {
         {alg_oid::kAes256Cbc, 0, iv16.c_str(), "", 0, "p=FORMAT:HEX,OCTETSTRING:" + iv16 + "\n", 0},
         {alg_oid::kDesEde3Cbc, 0, iv8.c_str(), "", 0, "p=FORMAT:HEX,OCTETSTRING:" + iv8 + "\n", 0},
         {alg_oid::kDesCbc, 0, iv8.c_str(), "", 0, "p=FORMAT:HEX,OCTETSTRING:" + iv8 + "\n", 0},
-        {alg_oid::kRc4, 0, "", "", 0, "p=NULL\n", 0},
+        {alg_oid::kRc4, 0, "", "", 0, "p=OCTETSTRING:\n", 0},
         {alg_oid::kRsaEncryption, 0, "", "", 0, "p=NULL\n", 0},
         {alg_oid::kRc2Cbc, 40, iv8.c_str(), "", 0,
          "p=SEQUENCE:r\n[r]\nv=INTEGER:160\ni=FORMAT:HEX,OCTETSTRING:" + iv8 + "\n", 40},

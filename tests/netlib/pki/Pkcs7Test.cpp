@@ -415,8 +415,8 @@ TEST_F(Pkcs7Messages, OurEnvelopesOpenInOpenssl) {
         int algorithm;
         int keyBits;
         bool legacy;
-    } cases[] = {{8, 128, true},  {8, 40, true},   {2, 128, false}, {2, 192, false},
-                 {2, 256, false}, {7, 192, false}, {7, 40, true},   {8, 64, true}};
+    } cases[] = {{8, 128, true},  {8, 40, true}, {2, 128, false}, {2, 192, false}, {2, 256, false},
+                 {7, 192, false}, {7, 40, true}, {8, 64, true},   {9, 128, true}};
     for (const auto& c : cases) {
         SCOPED_TRACE(std::to_string(c.algorithm) + "/" + std::to_string(c.keyBits));
         MemoryDataSource source;
@@ -508,6 +508,85 @@ TEST_F(Pkcs7Messages, AFiveByteDesKeyStillOpens) {
     StringBuffer serial("B0B0"), cn("bob");
     EXPECT_TRUE(p7.unEnvelope(serial, cn, *bufferOf(keyDer("bob")), out, log, false)) << logText(log);
     EXPECT_EQ(bytesOf(out), m_message);
+}
+
+// An empty message, enveloped by openssl and by us under a stream cipher and
+// block ciphers, opens to nothing on both sides; under a block cipher an
+// encrypted content of no bytes at all lacks even its padding block, and both
+// sides refuse it.
+TEST_F(Pkcs7Messages, EmptyEnvelopesOpenToNothingBothWays) {
+    ASSERT_TRUE(grvtest::WriteFile(m_work.File("empty.txt"), ""));
+    std::string aliceDer = pkitest::certificateDer(crt("alice"));
+    LogNull quiet;
+    ExtPtrArray recipients;
+    recipients.setOwnsObjects(true);
+    recipients.appendPtr(Certificate::createFromBytes(reinterpret_cast<const unsigned char*>(aliceDer.data()),
+                                                      static_cast<std::uint32_t>(aliceDer.size()), quiet, false));
+    const std::vector<std::string> legacy{"-provider", "legacy", "-provider", "default"};
+    // Opens an envelope with alice's key: our bytes and openssl's (nullopt
+    // when a side refuses).
+    auto openBoth = [&](const std::string& envelope, std::string& ours, std::string& theirs, std::string& why) {
+        ASSERT_TRUE(grvtest::WriteFile(m_work.File("envelope.p7"), envelope));
+        std::vector<std::string> args{
+            "cms", "-decrypt", "-binary", "-inform", "DER", "-in", m_work.File("envelope.p7"), "-inkey", key("alice")};
+        args.insert(args.end(), legacy.begin(), legacy.end());
+        grvtest::RunResult r = runOpenssl(args);
+        theirs = r.Ok() ? r.out : "refused";
+        why = r.err;
+        Pkcs7 p7;
+        Logger log;
+        DataBuffer out;
+        StringBuffer serial("0A11CE"), cn("alice");
+        ours = p7.loadPkcs7Der(*bufferOf(envelope), nullptr, log, false) &&
+                       p7.unEnvelope(serial, cn, *bufferOf(keyDer("alice")), out, log, false)
+                   ? bytesOf(out)
+                   : "refused";
+        why += logText(log);
+    };
+    struct Case {
+        const char* opensslCipher;
+        int algorithm;
+        int keyBits;
+    } cases[] = {{"-rc4", kCipherRc4, 128},
+                 {"-aes128", kCipherAes, 128},
+                 {"-aes256", kCipherAes, 256},
+                 {"-des3", kCipherDes, 192}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.opensslCipher);
+        std::vector<std::string> args{"cms",      "-encrypt", c.opensslCipher, "-binary",
+                                      "-outform", "DER",      "-in",           m_work.File("empty.txt")};
+        args.insert(args.end(), legacy.begin(), legacy.end());
+        args.push_back(crt("alice"));
+        const std::string theirEnvelope = openssl(args);
+        MemoryDataSource source;
+        source.setData("", 0, false);
+        DataBuffer ourEnvelope;
+        Logger log;
+        ASSERT_TRUE(createPkcs7Enveloped(source, c.algorithm, c.keyBits, recipients, ourEnvelope, log, false))
+            << logText(log);
+        for (const std::string& envelope : {theirEnvelope, bytesOf(ourEnvelope)}) {
+            std::string ours, theirs, why;
+            openBoth(envelope, ours, theirs, why);
+            EXPECT_EQ(theirs, "") << why;
+            EXPECT_EQ(ours, "") << why;
+        }
+        // The same envelope with its encrypted content emptied.
+        std::unique_ptr<Asn1> root(decodeBerFirst(reinterpret_cast<const unsigned char*>(theirEnvelope.data()),
+                                                  static_cast<std::uint32_t>(theirEnvelope.size()), nullptr, quiet));
+        ASSERT_TRUE(root);
+        Asn1* info = root->getChild(1)->getChild(0)->getChild(2);
+        ASSERT_TRUE(info && info->getNumChildren() == 3);
+        info->getChild(2)->setContent(nullptr, 0);
+        DataBuffer emptied;
+        ASSERT_TRUE(root->encodeDer(emptied, false, nullptr, quiet));
+        std::string ours, theirs, why;
+        openBoth(bytesOf(emptied), ours, theirs, why);
+        EXPECT_EQ(ours, theirs) << why;
+        if (c.algorithm != kCipherRc4) {
+            EXPECT_EQ(ours, "refused");
+            EXPECT_NE(why.find(enveloped_msg::kWrongFinalBlockLength), std::string::npos) << why;
+        }
+    }
 }
 
 TEST_F(Pkcs7Messages, MutatedMessagesGetOpensslsVerdict) {
