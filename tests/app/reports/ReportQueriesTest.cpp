@@ -130,8 +130,11 @@ TEST(ReportExportFile, UnwritableFilesAreReported) {
     EXPECT_FALSE(WriteReportFile(dir.Path(), "x", error)) << "a folder is no file";
     EXPECT_FALSE(error.empty());
     error.clear();
-    // The device that is always full: opening works, writing does not.
-    EXPECT_FALSE(WriteReportFile("/dev/full", std::string(100000, 'x'), error));
+    // A disk that is full: opening works, writing does not.
+    {
+        grvtest::FileSizeLimit full(4096);
+        EXPECT_FALSE(WriteReportFile(dir.File("full.csv"), std::string(100000, 'x'), error));
+    }
     EXPECT_FALSE(error.empty());
 }
 
