@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <memory>
 #include <string>
 #include <vector>
@@ -205,6 +206,29 @@ TEST_F(Cookies, ScriptInMemoryAndInFilesSendsWhatItShould) {
                            "    a:b = c\n"
                            "    $v = 1\n"
                            "    my name = x\n");
+}
+
+// A cookie file that is a link is saved through it, and one that is a
+// device stays a device; the link's target gets what a plain file gets.
+TEST_F(Cookies, SavedFilesGoThroughLinksAndIntoAPrivateDevice) {
+    grvtest::TempDir plain;
+    HttpControl reference;
+    reference.CookieDir.setString(plain.Path().c_str());
+    ASSERT_EQ(Run(reference), Want());
+    const std::string saved = grvtest::ReadFile(plain.File("shop_test.xml"));
+    for (grvtest::TargetKind kind : {grvtest::TargetKind::Link, grvtest::TargetKind::PrivateDevice}) {
+        SCOPED_TRACE(grvtest::TargetKindName(kind));
+        grvtest::TempDir dir;
+        grvtest::WriteTarget target(dir.Path(), "shop_test.xml", kind, "not a cookie document");
+        if (target.Error() == EPERM)
+            GTEST_SKIP() << "mknod is not permitted here: no private device node can be made";
+        ASSERT_EQ(target.Error(), 0);
+        HttpControl files;
+        files.CookieDir.setString(dir.Path().c_str());
+        Run(files);
+        EXPECT_EQ(target.Describe(), kind == grvtest::TargetKind::Link ? "link(shop_test.xml.target)->file:" + saved
+                                                                       : std::string("device(1,3)"));
+    }
 }
 
 TEST_F(Cookies, StoredDocumentsTheEngineReads) {
