@@ -338,7 +338,14 @@ bool CGRVDlgBkupRstr::RunBackup(const QByteArray& password) {
     }
     if (!ConfirmReplace(target))
         return false;
-    const QString part = MakePartFile(target);
+    // A link is followed, so the file it names is what gets replaced; a
+    // device or a pipe takes the archive as it stands, since a file renamed
+    // over it would replace it.
+    const QFileInfo targetInfo(target);
+    const QString landing = targetInfo.isSymLink() && targetInfo.exists() ? targetInfo.canonicalFilePath() : target;
+    struct stat st;
+    const bool special = ::stat(QFile::encodeName(landing).constData(), &st) == 0 && !S_ISREG(st.st_mode);
+    const QString part = special ? landing : MakePartFile(landing);
     if (part.isEmpty()) {
         ShowError(kBackupFailed, kBackupErrorTitle);
         return false;
@@ -353,10 +360,11 @@ bool CGRVDlgBkupRstr::RunBackup(const QByteArray& password) {
         closed = CloseZipWriter(zip);
     }
     if (added != ZipResult::Ok || closed != ZipResult::Ok ||
-        ::rename(partName.constData(), QFile::encodeName(target).constData()) != 0) {
+        (!special && ::rename(partName.constData(), QFile::encodeName(landing).constData()) != 0)) {
         // Asked while the unfinished archive still takes its room.
-        const bool full = NoRoomLeft(part);
-        ::unlink(partName.constData());
+        const bool full = !special && NoRoomLeft(part);
+        if (!special)
+            ::unlink(partName.constData());
         ShowError(full ? kBackupDiskFull : kBackupFailed, kBackupErrorTitle);
         return false;
     }

@@ -13,6 +13,7 @@
 #include <QTest>
 #include <QTimer>
 #include <algorithm>
+#include <cerrno>
 #include <deque>
 #include <functional>
 
@@ -229,6 +230,37 @@ TEST_F(BackupRestoreTest, FailedBackupKeepsOlderBackupAndLeavesNoPartialArchive)
     EXPECT_EQ(Titles()[1], Text(kBackupErrorTitle));
     EXPECT_EQ(RunProgram("unzip", {"-t", Path("old.grz")}), 0);
     EXPECT_TRUE(Leftovers().isEmpty());
+}
+
+// A backup onto a link goes to the file the link names; a FIFO or a device
+// takes the archive as it stands and stays what it was.
+TEST_F(BackupRestoreTest, BackupOntoALinkAPipeOrAPrivateDeviceKeepsWhatIsThere) {
+    using grvtest::TargetKind;
+    ASSERT_TRUE(QFile::copy(Fixture("journal.grv"), Path("pain.grv")));
+    int n = 0;
+    for (TargetKind kind : {TargetKind::Link, TargetKind::Fifo, TargetKind::PrivateDevice}) {
+        SCOPED_TRACE(grvtest::TargetKindName(kind));
+        const std::string name = "week" + std::to_string(n++) + ".grz";
+        grvtest::WriteTarget target(tmp.path().toStdString(), name, kind, "last week's backup");
+        if (target.Error() == EPERM)
+            GTEST_SKIP() << "mknod is not permitted here: no private device node can be made";
+        ASSERT_EQ(target.Error(), 0);
+        CGRVDlg win;
+        prompter->Queue(Answer::Yes);
+        EXPECT_TRUE(RunDialog(win, ID_DATABASE_BACKUP, [&](CGRVDlgBkupRstr& d) {
+            Run(d, Path("pain.grv"), Path(QString::fromStdString(name)), "");
+        }));
+        const std::string described = target.Describe();
+        const std::string zipStart = "PK\x03\x04";
+        if (kind == TargetKind::Link) {
+            EXPECT_EQ(described.substr(0, described.find(':') + 5), "link(" + name + ".target)->file:" + zipStart);
+            EXPECT_EQ(RunProgram("unzip", {"-t", Path(QString::fromStdString(name + ".target"))}), 0);
+        } else {
+            EXPECT_EQ(described.substr(0, kind == TargetKind::Fifo ? 9 : std::string::npos),
+                      kind == TargetKind::Fifo ? "fifo:" + zipStart : std::string("device(1,3)"));
+        }
+        EXPECT_TRUE(Leftovers().isEmpty());
+    }
 }
 
 struct BackupFailure {
