@@ -16,6 +16,7 @@
 #include <cerrno>
 #include <deque>
 #include <functional>
+#include <initializer_list>
 
 #include "ShellTestSupport.h"
 #include "app/shell/BackupTexts.h"
@@ -117,6 +118,8 @@ protected:
     QString ReplaceOpen(const QString& name) const {
         return QString::fromLatin1(kReplaceOpenJournalQuestion).arg(Path(name));
     }
+    // Backs the journal up onto each kind of target.
+    void BackupOnto(std::initializer_list<grvtest::TargetKind> kinds);
     QByteArray Sha256(const QString& name) const {
         QByteArray out;
         EXPECT_EQ(RunProgram("sha256sum", {Path(name)}, &out), 0);
@@ -234,11 +237,11 @@ TEST_F(BackupRestoreTest, FailedBackupKeepsOlderBackupAndLeavesNoPartialArchive)
 
 // A backup onto a link goes to the file the link names; a FIFO or a device
 // takes the archive as it stands and stays what it was.
-TEST_F(BackupRestoreTest, BackupOntoALinkAPipeOrAPrivateDeviceKeepsWhatIsThere) {
+void BackupRestoreTest::BackupOnto(std::initializer_list<grvtest::TargetKind> kinds) {
     using grvtest::TargetKind;
     ASSERT_TRUE(QFile::copy(Fixture("journal.grv"), Path("pain.grv")));
     int n = 0;
-    for (TargetKind kind : {TargetKind::Link, TargetKind::Fifo, TargetKind::PrivateDevice}) {
+    for (TargetKind kind : kinds) {
         SCOPED_TRACE(grvtest::TargetKindName(kind));
         const std::string name = "week" + std::to_string(n++) + ".grz";
         grvtest::WriteTarget target(tmp.path().toStdString(), name, kind, "last week's backup");
@@ -261,6 +264,14 @@ TEST_F(BackupRestoreTest, BackupOntoALinkAPipeOrAPrivateDeviceKeepsWhatIsThere) 
         }
         EXPECT_TRUE(Leftovers().isEmpty());
     }
+}
+
+TEST_F(BackupRestoreTest, BackupOntoALinkOrAPipeKeepsWhatIsThere) {
+    BackupOnto({grvtest::TargetKind::Link, grvtest::TargetKind::Fifo});
+}
+
+TEST_F(BackupRestoreTest, BackupOntoAPrivateDeviceLeavesItADevice) {
+    BackupOnto({grvtest::TargetKind::PrivateDevice});
 }
 
 struct BackupFailure {

@@ -7,6 +7,7 @@
 #include <QPrinter>
 #include <cerrno>
 #include <cmath>
+#include <initializer_list>
 #include <string>
 
 #include "PrintTestSupport.h"
@@ -190,11 +191,11 @@ TEST(PrintJobRun, AbortedDocumentLeavesNoFile) {
 
 // An aborted document takes away only a file it made: a file that was
 // there, a link and a device stay where they are.
-TEST(PrintJobRun, AbortedDocumentRemovesOnlyItsOwnFileNotALinkOrAPrivateDevice) {
+void AbortDocumentsInto(std::initializer_list<grvtest::TargetKind> kinds) {
     using grvtest::TargetKind;
     grvtest::TempDir dir;
     int n = 0;
-    for (TargetKind kind : {TargetKind::Absent, TargetKind::Regular, TargetKind::Link, TargetKind::PrivateDevice}) {
+    for (TargetKind kind : kinds) {
         SCOPED_TRACE(grvtest::TargetKindName(kind));
         const std::string name = "aborted" + std::to_string(n++) + ".pdf";
         grvtest::WriteTarget target(dir.Path(), name, kind, "an older document");
@@ -215,6 +216,14 @@ TEST(PrintJobRun, AbortedDocumentRemovesOnlyItsOwnFileNotALinkOrAPrivateDevice) 
                                                                : "device(1,3)";
         EXPECT_EQ(described.substr(0, want.size()), want);
     }
+}
+
+TEST(PrintJobRun, AbortedDocumentRemovesOnlyItsOwnFileNotALink) {
+    AbortDocumentsInto({grvtest::TargetKind::Absent, grvtest::TargetKind::Regular, grvtest::TargetKind::Link});
+}
+
+TEST(PrintJobRun, AbortedDocumentIntoAPrivateDeviceLeavesItADevice) {
+    AbortDocumentsInto({grvtest::TargetKind::PrivateDevice});
 }
 
 TEST(PrintJobRun, SmallestMarginsWidenThePrintableArea) {
