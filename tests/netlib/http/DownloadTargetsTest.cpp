@@ -150,3 +150,22 @@ TEST_F(DownloadTargets, ErrorAnswersLeaveFilesLinksAndPipesAsTheyWere) {
 TEST_F(DownloadTargets, DownloadsIntoAPrivateDeviceLeaveItADevice) {
     RunTable({TargetKind::PrivateDevice});
 }
+
+// A download that fails before its first body byte (nothing listens) leaves
+// the path as it was, whatever stood there.
+TEST_F(DownloadTargets, FailureBeforeTheBodyLeavesThePathAsItWas) {
+    const grvtest::ClosedLoopbackPort nothingListens;
+    const std::string url = "http://127.0.0.1:" + std::to_string(nothingListens.port()) + "/page.txt";
+    grvtest::TempDir dir;
+    int n = 0;
+    for (Road road : {Road::Download, Road::Append, Road::Resume})
+        for (TargetKind kind : {TargetKind::Absent, TargetKind::Regular, TargetKind::Link, TargetKind::Fifo}) {
+            SCOPED_TRACE(std::string(RoadName(road)) + " into " + grvtest::TargetKindName(kind));
+            const std::string folder = dir.File("case" + std::to_string(n++));
+            std::filesystem::create_directory(folder);
+            grvtest::WriteTarget target(folder, "t", kind, kOld);
+            ASSERT_EQ(target.Error(), 0);
+            EXPECT_FALSE(Run(road, url, target.Path()));
+            EXPECT_EQ(target.Describe(), Expected(road, false, kind)) << logText();
+        }
+}
