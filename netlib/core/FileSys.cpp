@@ -606,7 +606,9 @@ bool appendToFile(XString& path, const void* bytes, std::uint64_t count, LogBase
     TessikHandle h;
     if (!openFileReadWrite(h, path, false, kind, log))
         return false;
-    if (!h.seekToEnd(log))
+    // A pipe has no end to go to: what is appended goes in as it comes.
+    if (!h.seekToEnd(platform::IsRegularHandle(h.getHandle()) ? log : nullptr) &&
+        platform::IsRegularHandle(h.getHandle()))
         return false;
     if (!h.writeBytes64(bytes, count, nullptr, log)) {
         logStr(log, "filename", path.getUtf8());
