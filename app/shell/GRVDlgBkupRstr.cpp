@@ -446,6 +446,13 @@ bool CGRVDlgBkupRstr::RunRestore(const QByteArray& password) {
     const QFileInfo targetInfo(target);
     if (targetInfo.isSymLink() && targetInfo.exists())
         target = targetInfo.canonicalFilePath();
+    // A journal is a regular file: a device or a pipe there is refused, never
+    // replaced by the renamed journal.
+    struct stat st;
+    if (::stat(QFile::encodeName(target).constData(), &st) == 0 && !S_ISREG(st.st_mode)) {
+        ShowError(kRestoreCannotWrite, kBackupErrorTitle);
+        return false;
+    }
 
     // The journal is written beside the target first: a wrong password, a
     // damaged backup or a full disk leaves the target, open or not, as it was.

@@ -487,8 +487,9 @@ TessikHandle* openFile(XString& path, bool read, bool write, bool exclusive, boo
         platform::SetLastError(err);
         return nullptr;
     }
+    // A pipe has no end to go to, and is no failure to report.
     if (append)
-        h->seekToEnd(log);
+        h->seekToEnd(platform::IsRegularHandle(h->getHandle()) ? log : nullptr);
     return h;
 }
 

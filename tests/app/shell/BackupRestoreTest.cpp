@@ -120,6 +120,8 @@ protected:
     }
     // Backs the journal up onto each kind of target.
     void BackupOnto(std::initializer_list<grvtest::TargetKind> kinds);
+    // Restores a backup onto a target of that kind.
+    void RestoreOnto(grvtest::TargetKind kind);
     QByteArray Sha256(const QString& name) const {
         QByteArray out;
         EXPECT_EQ(RunProgram("sha256sum", {Path(name)}, &out), 0);
@@ -413,6 +415,29 @@ TEST_F(BackupRestoreTest, RestoreToUnwritableTargetShowsError) {
     EXPECT_FALSE(Restore(win, Fixture("zip-deflated.grz"), Path("file/restored.grv"), "right"));
     EXPECT_EQ(prompter->Texts(), std::vector<QString>{Text(kRestoreCannotWrite)});
     EXPECT_EQ(Bytes(Path("file")), "a file, not a folder");
+}
+
+// A journal is a regular file: a FIFO or a device at the target is refused
+// and stays what it was.
+void BackupRestoreTest::RestoreOnto(grvtest::TargetKind kind) {
+    grvtest::WriteTarget target(tmp.path().toStdString(), "restored.grv", kind, "");
+    if (target.Error() == EPERM)
+        GTEST_SKIP() << "mknod is not permitted here: no private device node can be made";
+    ASSERT_EQ(target.Error(), 0);
+    CGRVDlg win;
+    prompter->Queue(Answer::Yes);
+    EXPECT_FALSE(Restore(win, Fixture("zip-deflated.grz"), Path("restored.grv"), "right"));
+    EXPECT_EQ(prompter->Texts(), (std::vector<QString>{Replace("restored.grv"), Text(kRestoreCannotWrite)}));
+    EXPECT_EQ(target.Describe(), kind == grvtest::TargetKind::Fifo ? "fifo:" : "device(1,3)");
+    EXPECT_TRUE(Leftovers().isEmpty());
+}
+
+TEST_F(BackupRestoreTest, RestoreOntoAPipeIsRefusedAndThePipeStays) {
+    RestoreOnto(grvtest::TargetKind::Fifo);
+}
+
+TEST_F(BackupRestoreTest, RestoreOntoAPrivateDeviceIsRefusedAndTheDeviceStays) {
+    RestoreOnto(grvtest::TargetKind::PrivateDevice);
 }
 
 TEST_F(BackupRestoreTest, RestoreOntoItsOwnArchiveIsRefused) {
