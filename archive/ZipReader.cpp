@@ -14,6 +14,7 @@
 #include "archive/ZipTime.h"
 #include "platform/ByteOrder.h"
 #include "platform/Cp1252Text.h"
+#include "platform/File.h"
 
 namespace archive {
 namespace {
@@ -366,11 +367,24 @@ ZipResult ZipReader::extractToHandle(int fd) {
     return r;
 }
 
-ZipResult ZipReader::extractToFile(const ZipEntryInfo& record, const std::string& path) {
+ZipResult ZipReader::extractToFile(const ZipEntryInfo& record, const std::string& target) {
     // The password is checked before anything is created.
     int rc = core_->openCurrentEntry(hasPassword_ ? password_.c_str() : nullptr);
     if (rc != kCoreOk)
         return OpenFailure(rc);
+
+    // A link is written through to its target. A device or a pipe is
+    // written as it stands: a file renamed over it would replace it.
+    const std::string path = platform::FollowLinks(target.c_str());
+    struct stat st;
+    if (::stat(path.c_str(), &st) == 0 && !S_ISREG(st.st_mode) && !S_ISDIR(st.st_mode)) {
+        int fd = ::open(path.c_str(), O_WRONLY | O_CLOEXEC);
+        ZipResult r = fd < 0 ? ZipResult::CannotOpen : copyEntry(fd);
+        core_->closeCurrentEntry();
+        if (fd >= 0 && ::close(fd) != 0 && r == ZipResult::Ok)
+            r = ZipResult::WriteError;
+        return r;
+    }
 
     // Data goes to a temporary file beside the target, renamed over it only
     // once the whole entry was written and its CRC matched.

@@ -123,7 +123,9 @@ ZipResult ZipWriter::openOutput(const void* target, std::uint64_t size, int kind
             return ZipResult::CannotOpen;
         fd_ = fd;
         ownsFd_ = true;
-        seekable_ = true;
+        // open() wrote through a link and left a device or a pipe as it
+        // stands; a pipe cannot go back to finish the headers.
+        seekable_ = ::lseek(fd, 0, SEEK_CUR) >= 0;
         baseOffset_ = 0;
         break;
     }

@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <vector>
@@ -121,7 +122,11 @@ HANDLE CreateFile(const char* path, DWORD access, DWORD shareMode, DWORD disposi
         SetLastError(err == EWOULDBLOCK ? ERROR_SHARING_VIOLATION : WinErrorFromErrno(err));
         return INVALID_HANDLE_VALUE;
     }
-    if ((disposition == CREATE_ALWAYS || disposition == TRUNCATE_EXISTING) && ::ftruncate(fd, 0) != 0) {
+    // As open()'s O_TRUNC: only a regular file is emptied; a device or a
+    // pipe is written as it stands.
+    struct stat opened;
+    const bool regular = ::fstat(fd, &opened) == 0 && S_ISREG(opened.st_mode);
+    if ((disposition == CREATE_ALWAYS || disposition == TRUNCATE_EXISTING) && regular && ::ftruncate(fd, 0) != 0) {
         int err = errno;
         ::close(fd);
         fail(err);
@@ -348,6 +353,83 @@ BOOL CreateNewPrivateFile(const char* path) {
         return failPath(errno, p);
     }
     ::close(fd);
+    return TRUE;
+}
+
+PathKind GetPathKind(const char* path) {
+    if (!path || !*path)
+        return PathKind::Absent;
+    struct stat st;
+    if (::stat(NormalizeSeparators(path).c_str(), &st) != 0)
+        return PathKind::Absent;
+    if (S_ISREG(st.st_mode))
+        return PathKind::Regular;
+    return S_ISDIR(st.st_mode) ? PathKind::Directory : PathKind::Other;
+}
+
+bool IsRegularHandle(HANDLE h) {
+    struct stat st;
+    return h >= 0 && ::fstat(static_cast<int>(h), &st) == 0 && S_ISREG(st.st_mode);
+}
+
+std::string FollowLinks(const char* path) {
+    // The kernel's own bound on links followed in one lookup.
+    constexpr int kMaxLinkHops = 40;
+    std::string p = NormalizeSeparators(path ? path : "");
+    std::vector<char> target(PATH_MAX);
+    for (int hop = 0; hop < kMaxLinkHops && !p.empty(); ++hop) {
+        const ssize_t n = ::readlink(p.c_str(), target.data(), target.size() - 1);
+        if (n <= 0)
+            break;
+        std::string next(target.data(), static_cast<std::size_t>(n));
+        if (next[0] != '/')
+            next = parentOf(p) + "/" + next;
+        p = next;
+    }
+    return p;
+}
+
+BOOL SetEndOfFile(HANDLE h) {
+    const off_t here = ::lseek(static_cast<int>(h), 0, SEEK_CUR);
+    if (here < 0 || ::ftruncate(static_cast<int>(h), here) != 0)
+        return fail(errno);
+    return TRUE;
+}
+
+BOOL CopyPermissions(HANDLE h, const char* model) {
+    if (refusedEmpty(model))
+        return FALSE;
+    struct stat st;
+    if (::stat(NormalizeSeparators(model).c_str(), &st) != 0) {
+        if (errno != ENOENT)
+            return fail(errno);
+        // No model: the bits a new file gets from open().
+        const mode_t mask = ::umask(0);
+        ::umask(mask);
+        return ::fchmod(static_cast<int>(h), 0666 & ~mask) == 0 ? TRUE : fail(errno);
+    }
+    // Only the superuser may give a file away; others keep it as theirs.
+    if (::fchown(static_cast<int>(h), st.st_uid, st.st_gid) != 0 && errno != EPERM)
+        return fail(errno);
+    if (::fchmod(static_cast<int>(h), st.st_mode & 07777) != 0)
+        return fail(errno);
+    return TRUE;
+}
+
+BOOL ReplaceRegularFile(const char* from, const char* to) {
+    if (!from || !*from || !to || !*to) {
+        SetLastError(ERROR_PATH_NOT_FOUND);
+        return FALSE;
+    }
+    const std::string a = NormalizeSeparators(from);
+    const std::string b = NormalizeSeparators(to);
+    struct stat st;
+    if (::lstat(b.c_str(), &st) == 0 && !S_ISREG(st.st_mode)) {
+        SetLastError(ERROR_ACCESS_DENIED);
+        return FALSE;
+    }
+    if (::rename(a.c_str(), b.c_str()) != 0)
+        return failPath(errno, b);
     return TRUE;
 }
 

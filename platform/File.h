@@ -68,6 +68,26 @@ BOOL CreateDirectory(const char* path);
 // once this succeeds.
 BOOL CreateNewPrivateFile(const char* path);
 
+// What stands at a path, symbolic links followed.
+enum class PathKind { Absent, Regular, Directory, Other };
+PathKind GetPathKind(const char* path);
+// Whether the handle is open on a regular file (not a device or a pipe).
+bool IsRegularHandle(HANDLE h);
+// Where a write through path lands: the symbolic links of its last part
+// followed, relative ones from the link's folder (also to a target that does
+// not exist yet); the path itself when it is no link.
+std::string FollowLinks(const char* path);
+// Cuts a regular file at the handle's position.
+BOOL SetEndOfFile(HANDLE h);
+// Gives the handle's file the permission bits (and, where allowed, the
+// owner) of the file at model; with no file there, those open() gives a new
+// one.
+BOOL CopyPermissions(HANDLE h, const char* model);
+// Moves from over to, replacing to only when it is a regular file (links are
+// not followed: give FollowLinks' answer); anything else there refuses with
+// ERROR_ACCESS_DENIED and both stay.
+BOOL ReplaceRegularFile(const char* from, const char* to);
+
 // The absolute path with "." and ".." resolved and repeated separators
 // collapsed; empty (and the last error set) when the current directory is
 // unknown or the path is empty.

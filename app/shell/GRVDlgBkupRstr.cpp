@@ -396,7 +396,14 @@ bool CGRVDlgBkupRstr::RunBackup(const QByteArray& password) {
         return false;
     const int imageFile = ImageFile(image, source);
     image = std::string();
-    const QString part = imageFile < 0 ? QString() : MakePartFile(target);
+    // A link is followed, so the file it names is what gets replaced; a
+    // device or a pipe takes the archive as it stands, since a file renamed
+    // over it would replace it.
+    const QFileInfo targetInfo(target);
+    const QString landing = targetInfo.isSymLink() && targetInfo.exists() ? targetInfo.canonicalFilePath() : target;
+    struct stat st;
+    const bool special = ::stat(QFile::encodeName(landing).constData(), &st) == 0 && !S_ISREG(st.st_mode);
+    const QString part = imageFile < 0 ? QString() : special ? landing : MakePartFile(landing);
     if (part.isEmpty()) {
         if (imageFile >= 0)
             ::close(imageFile);
@@ -414,10 +421,11 @@ bool CGRVDlgBkupRstr::RunBackup(const QByteArray& password) {
     }
     ::close(imageFile);
     if (added != ZipResult::Ok || closed != ZipResult::Ok ||
-        ::rename(partName.constData(), QFile::encodeName(target).constData()) != 0) {
+        (!special && ::rename(partName.constData(), QFile::encodeName(landing).constData()) != 0)) {
         // Asked while the unfinished archive still takes its room.
-        const bool full = NoRoomLeft(part);
-        ::unlink(partName.constData());
+        const bool full = !special && NoRoomLeft(part);
+        if (!special)
+            ::unlink(partName.constData());
         ShowError(full ? kBackupDiskFull : kBackupFailed, kBackupErrorTitle);
         return false;
     }
@@ -493,6 +501,13 @@ bool CGRVDlgBkupRstr::RunRestore(const QByteArray& password) {
     const QFileInfo targetInfo(target);
     if (targetInfo.isSymLink() && targetInfo.exists())
         target = targetInfo.canonicalFilePath();
+    // A journal is a regular file: a device or a pipe there is refused, never
+    // replaced by the renamed journal.
+    struct stat st;
+    if (::stat(QFile::encodeName(target).constData(), &st) == 0 && !S_ISREG(st.st_mode)) {
+        ShowError(kRestoreCannotWrite, kBackupErrorTitle);
+        return false;
+    }
 
     // The journal is written beside the target first: a wrong password, a
     // damaged backup or a full disk leaves the target, open or not, as it

@@ -249,6 +249,24 @@ bool moveFile(XString& from, XString& to, LogBase* log) {
     return false;
 }
 
+platform::PathKind pathKindUtf8(const char* path) {
+    return platform::GetPathKind(path);
+}
+
+void followLinksUtf8(const char* path, StringBuffer& out) {
+    out.setString(platform::FollowLinks(path).c_str());
+}
+
+bool replaceRegularFileUtf8(const char* from, const char* to, LogBase* log) {
+    if (platform::ReplaceRegularFile(from, to))
+        return true;
+    if (log) {
+        log->logLastError();
+        log->logData("replacedPath", to ? to : "");
+    }
+    return false;
+}
+
 bool renameFile(XString& from, XString& to, LogBase* log) {
     return moveFile(from, to, log);
 }
@@ -469,8 +487,9 @@ TessikHandle* openFile(XString& path, bool read, bool write, bool exclusive, boo
         platform::SetLastError(err);
         return nullptr;
     }
+    // A pipe has no end to go to, and is no failure to report.
     if (append)
-        h->seekToEnd(log);
+        h->seekToEnd(platform::IsRegularHandle(h->getHandle()) ? log : nullptr);
     return h;
 }
 
@@ -588,7 +607,9 @@ bool appendToFile(XString& path, const void* bytes, std::uint64_t count, LogBase
     TessikHandle h;
     if (!openFileReadWrite(h, path, false, kind, log))
         return false;
-    if (!h.seekToEnd(log))
+    // A pipe has no end to go to: what is appended goes in as it comes.
+    if (!h.seekToEnd(platform::IsRegularHandle(h.getHandle()) ? log : nullptr) &&
+        platform::IsRegularHandle(h.getHandle()))
         return false;
     if (!h.writeBytes64(bytes, count, nullptr, log)) {
         logStr(log, "filename", path.getUtf8());

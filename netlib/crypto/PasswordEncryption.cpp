@@ -2,6 +2,7 @@
 
 #include <memory>
 
+#include "netlib/core/FileSys.h"
 #include "netlib/core/LogBase.h"
 #include "netlib/core/Progress.h"
 #include "netlib/crypto/Blowfish.h"
@@ -66,8 +67,8 @@ struct PasswordCipher {
     }
 };
 
-bool runFile(bool encrypt, int selector, int keyBits, const char* password, const char* inPath, const char* outPath,
-             ProgressMonitor* monitor, LogBase& log) {
+bool runFileInto(OutputFile& output, bool encrypt, int selector, int keyBits, const char* password, const char* inPath,
+                 const char* outPath, ProgressMonitor* monitor, LogBase& log) {
     if (!password || !inPath || !outPath)
         return false;
     if (selector != kPasswordAes && selector != kPasswordTwofish && selector != kPasswordBlowfish) {
@@ -81,7 +82,6 @@ bool runFile(bool encrypt, int selector, int keyBits, const char* password, cons
     std::unique_ptr<FileDataSource> source(FileDataSource::openForRead(inPath, &log));
     if (!source)
         return false;
-    OutputFile output;
     if (!output.createFile(outPath, log))
         return false;
     PasswordCipher cipher(selector, keyBits, password);
@@ -126,6 +126,22 @@ bool runFile(bool encrypt, int selector, int keyBits, const char* password, cons
     }
     buffer.secureClear();
     return ok;
+}
+
+// A failed run takes away an output file it made itself; one that was
+// there before is left as open() left it.
+bool runFile(bool encrypt, int selector, int keyBits, const char* password, const char* inPath, const char* outPath,
+             ProgressMonitor* monitor, LogBase& log) {
+    OutputFile output;
+    if (runFileInto(output, encrypt, selector, keyBits, password, inPath, outPath, monitor, log))
+        return true;
+    output.close();
+    if (output.createdFile() && output.isRegularFile()) {
+        StringBuffer target;
+        followLinksUtf8(outPath, target);
+        deleteFileUtf8(target.getString(), &log);
+    }
+    return false;
 }
 } // namespace
 

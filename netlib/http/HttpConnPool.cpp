@@ -8,6 +8,7 @@
 #include "netlib/core/CStringUtil.h"
 #include "netlib/core/EncodingConvert.h"
 #include "netlib/core/FileSys.h"
+#include "netlib/http/DownloadOutput.h"
 #include "netlib/http/HttpAuth.h"
 #include "netlib/http/HttpBodyFraming.h"
 #include "netlib/http/HttpConstants.h"
@@ -203,48 +204,20 @@ bool copyBytes(DataSource& source, std::int64_t count, Output& out, LogBase& log
     return true;
 }
 
-// Rewrites the file through a temporary one beside it, a piece at a time:
-// its first `keep` bytes stay, and what `rest` writes of the bytes from
-// `from` on follows them. The file is replaced only when all of it went
+// Replaces a regular file through a temporary one beside it, a piece at a
+// time: its first `keep` bytes stay, and what `rest` writes of the bytes
+// from there on follows them. The file is replaced only when all of it went
 // through; otherwise it stays as it was.
-bool rewriteFile(const char* path, std::int64_t keep, std::int64_t from,
-                 const std::function<bool(DataSource&, Output&)>& rest, LogBase& log) {
-    StringBuffer tmp(path);
-    tmp.append(".tmp");
-    bool ok = false;
-    {
-        std::unique_ptr<FileDataSource> source(FileDataSource::openForRead(path, &log));
-        OutputFile out;
-        if (source == nullptr || !out.createFile(tmp.getString(), log))
-            return false;
-        ok = copyBytes(*source, keep, out, log) && (from == keep || source->seekAbsolute64(from, &log)) &&
-             rest(*source, out);
-        out.close();
-    }
-    if (!ok) {
-        deleteFileUtf8(tmp.getString(), &log);
+bool rewriteFile(const char* path, std::int64_t keep, const std::function<bool(DataSource&, Output&)>& rest,
+                 LogBase& log) {
+    std::unique_ptr<FileDataSource> source(FileDataSource::openForRead(path, &log));
+    ReplacementFile replacement;
+    if (source == nullptr || !replacement.open(path, log))
         return false;
-    }
-    XString moved;
-    moved.setFromUtf8(tmp.getString());
-    XString target;
-    target.setFromUtf8(path);
-    return deleteFileUtf8(path, &log) && renameFile(moved, target, &log);
-}
-
-// Keeps the file's bytes from `from` on.
-bool dropFilePrefix(const char* path, std::int64_t from, LogBase& log) {
-    bool sized = false;
-    if (getFileSize64Utf8(path, &log, sized) < from || !sized)
+    if (!copyBytes(*source, keep, replacement.output(), log) || !rest(*source, replacement.output()))
         return false;
-    return rewriteFile(
-        path, 0, from, [&](DataSource& source, Output& out) { return source.copyToOutput(out, nullptr, &log); }, log);
-}
-
-// Keeps the file's first `size` bytes.
-bool keepFilePrefix(const char* path, std::int64_t size, LogBase& log) {
-    return rewriteFile(
-        path, size, size, [](DataSource&, Output&) { return true; }, log);
+    source.reset();
+    return replacement.commit(log);
 }
 
 // Whether a gzip member starts at `from` in the file.
@@ -262,7 +235,7 @@ bool gzipAt(const char* path, std::int64_t from, LogBase& log) {
 // unless all of it was read.
 bool unGzipFileFrom(const char* path, std::int64_t from, std::uint64_t maxSize, LogBase& log) {
     return rewriteFile(
-        path, from, from,
+        path, from,
         [&](DataSource& source, Output& out) {
             CappedOutput capped(out, maxSize);
             if (Gzip::unGzipSource(source, capped, log))
@@ -398,14 +371,12 @@ bool HttpConnPool::download(const char* url, HttpControl& options, const char* l
     HttpClient* client = quickClient(url, options, credentials, target, log);
     if (client == nullptr)
         return false;
-    const bool existed = fileExistsUtf8(localPath, nullptr);
-    log.logDataLong("localFileAlreadyExists", existed ? 1 : 0);
-    OutputFile file;
-    const bool opened = append || resume ? file.openForAppend(localPath, log) : file.createFile(localPath, log);
-    if (!opened)
+    DownloadOutput file(localPath, append, resume, result.responseHeader);
+    if (!file.prepare(log))
         return false;
+    log.logDataLong("localFileAlreadyExists", file.pathExisted() ? 1 : 0);
     // Where the bytes of this call begin in the file.
-    const std::int64_t appendedAt = file.getPosition64();
+    const std::int64_t appendedAt = file.startPosition();
     // The resume point serves this call only.
     const std::int64_t savedResumePoint = options.ResumePoint;
     if (resume)
@@ -431,40 +402,29 @@ bool HttpConnPool::download(const char* url, HttpControl& options, const char* l
         if (!ok)
             break;
     }
-    const std::int64_t resumedFrom = options.ResumePoint;
     options.ResumePoint = savedResumePoint;
     const std::uint32_t status = result.responseHeader.getStatusCode();
-    // An earlier answer of the road (a redirect, a 503, a 401 or 407) may
-    // have run past where the last one ended: its tail goes.
-    const std::int64_t written = file.getPosition64();
-    const bool staleTail = file.getSizeReached() > written;
-    file.close();
-    if (ok && staleTail)
-        ok = keepFilePrefix(localPath, written, log);
-    // A server that ignores the range sends the whole file: it replaces
-    // the part that was there.
-    if (ok && resume && resumedFrom != 0 && status == http_status::kOk)
-        ok = dropFilePrefix(localPath, resumedFrom, log);
-    bool sizeKnown = false;
-    const std::int64_t size = getFileSize64Utf8(localPath, nullptr, sizeKnown);
-    bool deleted = false;
-    if ((!ok && !existed) || status >= http_status::kClientErrorFirst) {
-        if (status >= http_status::kClientErrorFirst || size == 0 || !ok) {
-            deleteFileUtf8(localPath, &log);
-            deleted = true;
-        }
-    } else {
-        log.logDataInt64(resume ? "numBytesDownloaded" : "DownloadNumBytes", size);
-    }
-    if (deleted || !ok)
+    // Only a successful answer's body is the download: anything else leaves
+    // the path as it was before the call.
+    if (!ok || status < http_status::kSuccessFirst || status >= http_status::kRedirectFirst) {
+        file.abandon(ok && status >= http_status::kClientErrorFirst, log);
         return ok;
+    }
+    if (!file.finish(log))
+        return false;
+    log.logDataInt64(resume ? "numBytesDownloaded" : "DownloadNumBytes", file.bytesInFile(log));
     StringBuffer coding;
     result.responseHeader.getField("content-encoding", coding);
     StringBuffer path(localPath);
     if (!coding.equalsNoCase("gzip") || endsWithNoCase(path, ".gz") || endsWithNoCase(path, ".tgz"))
         return ok;
+    // A device or a pipe cannot be read back: it keeps what came.
+    if (!file.isRegularFile()) {
+        log.logInfo(http_msg::kDownloadNotUnzipped);
+        return ok;
+    }
     // A whole answer to a resume replaced what was there.
-    const std::int64_t from = resume && status == http_status::kOk ? 0 : appendedAt;
+    const std::int64_t from = file.replacedWhole() ? 0 : appendedAt;
     if (!gzipAt(localPath, from, log))
         return ok;
     log.logInfo(resume ? "Downloaded gzip compressed data." : "Download was compressed.  Decompressing...");

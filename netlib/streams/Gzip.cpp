@@ -10,6 +10,7 @@
 #include "netlib/streams/InflateState2.h"
 #include "netlib/streams/OutputFile.h"
 #include "netlib/streams/PipelineHelp.h"
+#include "netlib/streams/StreamConstants.h"
 #include "netlib/streams/ZipPipeline.h"
 #include "platform/ByteOrder.h"
 
@@ -429,36 +430,31 @@ bool Gzip::gzipMemory(const DataBuffer& in, DataBuffer& out, LogBase& log) {
 bool Gzip::unGzipFile(const char* utf8Path, LogBase& log) {
     XString path;
     path.setFromUtf8(utf8Path ? utf8Path : "");
-    StringBuffer tmp(path.getUtf8());
-    tmp.append(".tmp");
-    bool ok = false;
-    {
-        TessikHandle handle;
-        int errorKind = 0;
-        if (!openFileForRead(handle, path, errorKind, &log))
-            return false;
-        FileDataSource source;
-        source.setHandle(&handle);
-        OutputFile out;
-        if (!out.createFile(tmp.getString(), log)) {
-            log.logError("Failed to open temp file for ungzip.");
-            return false;
-        }
-        ok = unGzipSource(source, out, log);
-        if (!ok)
-            log.logError("Failed to unGzip output file");
-        out.close();
-    }
-    if (!ok) {
-        deleteFileUtf8(tmp.getString(), &log);
+    // Only a regular file can be read back and replaced: a device or a
+    // pipe is refused before it is read.
+    if (pathKindUtf8(path.getUtf8()) != platform::PathKind::Regular) {
+        log.logError(stream_msg::kNotRegularFile);
+        log.logData("path", path.getUtf8());
         return false;
     }
-    XString from;
-    from.setFromUtf8(tmp.getString());
-    deleteFileUtf8(path.getUtf8(), &log);
-    if (!renameFile(from, path, &log)) {
+    TessikHandle handle;
+    int errorKind = 0;
+    if (!openFileForRead(handle, path, errorKind, &log))
+        return false;
+    FileDataSource source;
+    source.setHandle(&handle);
+    ReplacementFile replacement;
+    if (!replacement.open(path.getUtf8(), log)) {
+        log.logError("Failed to open temp file for ungzip.");
+        return false;
+    }
+    if (!unGzipSource(source, replacement.output(), log)) {
+        log.logError("Failed to unGzip output file");
+        return false;
+    }
+    handle.close();
+    if (!replacement.commit(log)) {
         log.logError("Failed to move temp file to destination");
-        log.logData("tmpFile", tmp.getString());
         log.logData("destFile", path.getUtf8());
         return false;
     }

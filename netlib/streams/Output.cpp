@@ -162,8 +162,8 @@ bool OutputDataBuffer::shouldReroute(std::uint64_t needed) {
     return m_rerouteLimit != 0 && !m_reroutePath.empty() && !m_rerouteFailed && needed > m_rerouteLimit;
 }
 
-// A file that could not take the whole content is deleted, never left
-// behind without its head.
+// A file made here that could not take the whole content is deleted, never
+// left behind without its head; one that was there is left as open() left it.
 bool OutputDataBuffer::rerouteToFile(LogBase& log) {
     log.logInfo(stream_msg::kRerouting);
     log.logDataInt64("rerouteSize", m_rerouteLimit);
@@ -179,8 +179,10 @@ bool OutputDataBuffer::rerouteToFile(LogBase& log) {
         ok = file->seekTo(m_idx, log);
     if (!ok) {
         log.logError(stream_msg::kRerouteFailed);
+        const bool ours = file->createdFile() && file->isRegularFile();
         delete file;
-        deleteFileUtf8(m_reroutePath.c_str(), nullptr);
+        if (ours)
+            deleteFileUtf8(m_reroutePath.c_str(), nullptr);
         m_rerouteFailed = true;
         m_halted = true;
         return false;

@@ -21,6 +21,7 @@ constexpr const char* kOutputAllocFailed = "Failed to allocate memory for output
 constexpr const char* kBlockTooLarge = "Block too large for an in-memory output.";
 constexpr const char* kBlockOverflow = "Element size times count overflows.";
 constexpr const char* kShortWrite = "Failed to write all bytes to file.";
+constexpr const char* kNotRegularFile = "The path holds something other than a regular file: it is not replaced.";
 constexpr const char* kZeroSizeBuffer = "zero-size buffer passed to get-next-chunk.";
 constexpr const char* kNullBuffer = "NULL buffer passed to get-next-chunk.";
 constexpr const char* kNoRelativeSeekLent = "Cannot seek relative on non-owned file handle";

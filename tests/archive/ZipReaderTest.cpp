@@ -793,4 +793,73 @@ TEST(ZipReader, TargetThatIsAFolderFailsCleanly) {
     CloseZipReader(h);
 }
 
+// What python's zipfile reads in the bytes a description ends with, put in
+// their place: "name=content" per entry, or "not a zip".
+std::string ZipfileVerdict(const std::string& described) {
+    const std::size_t colon = described.find(':');
+    if (colon == std::string::npos || described.compare(0, 6, "device") == 0)
+        return described;
+    TempDir scratch;
+    const std::string zip = scratch.File("judged.zip");
+    grvtest::WriteFile(zip, described.substr(colon + 1));
+    const grvtest::RunResult r =
+        grvtest::Python("import sys, zipfile\n"
+                        "try:\n"
+                        "    z = zipfile.ZipFile(sys.argv[1])\n"
+                        "    print(';'.join(n + '=' + z.read(n).decode() for n in z.namelist()), end='')\n"
+                        "except zipfile.BadZipFile:\n"
+                        "    print('not a zip', end='')\n",
+                        {zip});
+    return described.substr(0, colon + 1) + (r.Ok() ? r.out : r.err);
+}
+
+// Both roads that write a file the caller names, into each kind of target:
+// a link is written through, a FIFO gets the bytes, a device stays a device.
+void RunZipTargets(const std::vector<grvtest::TargetKind>& kinds) {
+    using grvtest::TargetKind;
+    const std::string body = "entry body\n";
+    const Bytes zip = OwnArchive({{"a.txt", Bytes(body.begin(), body.end())}});
+    TempDir dir;
+    int n = 0;
+    for (bool extract : {true, false})
+        for (TargetKind kind : kinds) {
+            SCOPED_TRACE(std::string(extract ? "extract into " : "write a zip into ") + grvtest::TargetKindName(kind));
+            const std::string folder = dir.File("case" + std::to_string(n++));
+            std::filesystem::create_directory(folder);
+            grvtest::WriteTarget target(folder, "t", kind, "old bytes\n");
+            if (target.Error() == EPERM)
+                GTEST_SKIP() << "mknod is not permitted here: no private device node can be made";
+            ASSERT_EQ(target.Error(), 0);
+            if (extract) {
+                ZipHandle* h = OpenMemory(zip);
+                ASSERT_NE(h, nullptr);
+                EXPECT_EQ(ExtractZipEntryToFile(h, 0, target.Path().c_str()), ZipResult::Ok);
+                CloseZipReader(h);
+            } else {
+                ZipHandle* h = CreateZipArchive(target.Path().c_str(), nullptr);
+                ASSERT_NE(h, nullptr);
+                EXPECT_EQ(addZipEntry(h, "a.txt", body.data(), body.size(), archive::kZipSourceMemory), ZipResult::Ok);
+                EXPECT_EQ(CloseZipWriter(h), ZipResult::Ok);
+            }
+            const std::string got = extract ? target.Describe() : ZipfileVerdict(target.Describe());
+            const std::string content = extract ? body : "a.txt=" + body;
+            const std::string want = kind == TargetKind::PrivateDevice ? "device(1,3)"
+                                     : kind == TargetKind::Fifo        ? "fifo:" + content
+                                     : kind == TargetKind::Link        ? "link(t.target)->file:" + content
+                                                                       : "file:" + content;
+            EXPECT_EQ(got, want);
+            EXPECT_EQ(FilesIn(folder).size(), kind == TargetKind::Link ? 2u : 1u)
+                << "nothing of the call's own stays beside the target";
+        }
+}
+
+TEST(ZipTargets, WritesGoThroughLinksAndIntoPipesAsOpenDoes) {
+    RunZipTargets({grvtest::TargetKind::Absent, grvtest::TargetKind::Regular, grvtest::TargetKind::Link,
+                   grvtest::TargetKind::Fifo});
+}
+
+TEST(ZipTargets, WritesIntoAPrivateDeviceLeaveItADevice) {
+    RunZipTargets({grvtest::TargetKind::PrivateDevice});
+}
+
 } // namespace

@@ -620,13 +620,16 @@ TEST(ZipWriter, WriterLifecycle) {
     EXPECT_EQ(addZipEntry(h, "a", &byte, 1, archive::kZipSourceMemory), ZipResult::Ok);
     EXPECT_EQ(CloseZipWriter(h), ZipResult::Ok);
 
-    // Writing to a device that is always full.
-    int full = ::open("/dev/full", O_WRONLY | O_CLOEXEC);
+    // Writing to a file that can take no byte, as on a full disk.
+    int full = ::open(dir.File("full.zip").c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0600);
     ASSERT_GE(full, 0);
-    h = createZipWriter(&full, 0, archive::kZipOutputHandle, nullptr);
-    ASSERT_NE(h, nullptr);
-    EXPECT_EQ(addZipEntry(h, "a", &byte, 1, archive::kZipSourceMemory), ZipResult::WriteError);
-    EXPECT_EQ(CloseZipWriter(h), ZipResult::WriteError);
+    {
+        grvtest::FileSizeLimit noRoom(0);
+        h = createZipWriter(&full, 0, archive::kZipOutputHandle, nullptr);
+        ASSERT_NE(h, nullptr);
+        EXPECT_EQ(addZipEntry(h, "a", &byte, 1, archive::kZipSourceMemory), ZipResult::WriteError);
+        EXPECT_EQ(CloseZipWriter(h), ZipResult::WriteError);
+    }
     ::close(full);
 }
 

@@ -29,6 +29,12 @@ std::string Credentials() {
     return std::string(kPeerUser) + ":" + kPeerPassword;
 }
 
+// Where a peer puts what a test does not read: a file in the test's own
+// folder, never the machine's /dev/null.
+std::string Discarded(const std::string& name) {
+    return TempRoot() + "/discarded-" + name;
+}
+
 // curl's body (stdout only) and its exit status.
 RunResult Curl(std::vector<std::string> args) {
     args.insert(args.begin(), {"curl", "-sS", "--max-time", "20"});
@@ -46,7 +52,7 @@ std::vector<std::string> SshOptions(const SshPeer& peer) {
             "-o",
             "StrictHostKeyChecking=no",
             "-o",
-            "UserKnownHostsFile=/dev/null",
+            "UserKnownHostsFile=" + Discarded("known_hosts"),
             "-o",
             "HostKeyAlgorithms=ssh-rsa",
             "-o",
@@ -60,7 +66,7 @@ TEST_F(LoopbackPeerTest, NginxServesPlainGzipChunkedBasicAndTls10) {
     EXPECT_EQ(big.out, ReadFile(nginx.docRoot + "/big.txt"));
     EXPECT_NE(big.err.find("Content-Encoding: gzip"), std::string::npos) << big.err;
     EXPECT_NE(big.err.find("Transfer-Encoding: chunked"), std::string::npos) << big.err;
-    EXPECT_NE(Curl({"-o", "/dev/null", "-w", "%{http_code}", Url(nginx.httpPort, "/basic/")}).out, "200");
+    EXPECT_NE(Curl({"-o", Discarded("body"), "-w", "%{http_code}", Url(nginx.httpPort, "/basic/")}).out, "200");
     EXPECT_EQ(Curl({"-u", Credentials(), Url(nginx.httpPort, "/basic/")}).out, "basic-ok\n");
     RunResult tls = RunPeer({"openssl", "s_client", "-connect", "127.0.0.1:" + std::to_string(nginx.tlsPort), "-tls1",
                              "-cipher", "AES128-SHA:@SECLEVEL=0"});
@@ -71,7 +77,7 @@ TEST_F(LoopbackPeerTest, NginxServesPlainGzipChunkedBasicAndTls10) {
 TEST_F(LoopbackPeerTest, ApacheAnswersDigestAndNtlm) {
     ApachePeer apache = peers.StartApache();
     EXPECT_EQ(Curl({"--digest", "-u", Credentials(), Url(apache.port, "/digest/")}).out, "digest-ok\n");
-    EXPECT_EQ(Curl({"-o", "/dev/null", "-w", "%{http_code}", "--digest", "-u", std::string(kPeerUser) + ":wrong",
+    EXPECT_EQ(Curl({"-o", Discarded("body"), "-w", "%{http_code}", "--digest", "-u", std::string(kPeerUser) + ":wrong",
                     Url(apache.port, "/digest/")})
                   .out,
               "401");
@@ -92,7 +98,7 @@ TEST_F(LoopbackPeerTest, ProxiesNeedBasicAuthAndTunnel) {
         std::string via = "http://127.0.0.1:" + std::to_string(proxy);
         EXPECT_EQ(Curl({"-x", via, "-U", Credentials(), Url(target, "/plain")}).out, "ok");
         EXPECT_EQ(Curl({"-p", "-x", via, "-U", Credentials(), Url(target, "/tunnel")}).out, "ok");
-        EXPECT_EQ(Curl({"-o", "/dev/null", "-w", "%{http_code}", "-x", via, Url(target, "/")}).out, "407");
+        EXPECT_EQ(Curl({"-o", Discarded("body"), "-w", "%{http_code}", "-x", via, Url(target, "/")}).out, "407");
     }
     std::vector<std::string> seen = peers.CapturedRequests(target, 4);
     ASSERT_EQ(seen.size(), 4u);

@@ -10,6 +10,7 @@
 #include <spawn.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #include <zlib.h>
@@ -107,6 +108,82 @@ bool WriteFile(const std::string& path, const Bytes& content) {
 bool FileExists(const std::string& path) {
     struct stat st;
     return ::lstat(path.c_str(), &st) == 0;
+}
+
+const char* TargetKindName(TargetKind kind) {
+    switch (kind) {
+    case TargetKind::Absent: return "absent";
+    case TargetKind::Regular: return "regular file";
+    case TargetKind::Link: return "link to a file";
+    case TargetKind::Fifo: return "FIFO with a reader";
+    case TargetKind::PrivateDevice: return "private device";
+    }
+    return "?";
+}
+
+namespace {
+
+// /dev/null's device numbers.
+constexpr unsigned kNullMajor = 1;
+constexpr unsigned kNullMinor = 3;
+
+} // namespace
+
+WriteTarget::WriteTarget(const std::string& folder, const std::string& name, TargetKind kind, const std::string& old)
+    : m_path(folder + "/" + name) {
+    switch (kind) {
+    case TargetKind::Absent: break;
+    case TargetKind::Regular:
+        if (!WriteFile(m_path, old))
+            m_error = errno ? errno : EIO;
+        break;
+    case TargetKind::Link:
+        if (!WriteFile(m_path + ".target", old) || ::symlink((name + ".target").c_str(), m_path.c_str()) != 0)
+            m_error = errno ? errno : EIO;
+        break;
+    case TargetKind::Fifo:
+        if (::mkfifo(m_path.c_str(), 0600) != 0 ||
+            (m_reader = ::open(m_path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC)) < 0)
+            m_error = errno;
+        break;
+    case TargetKind::PrivateDevice:
+        if (::mknod(m_path.c_str(), S_IFCHR | 0600, makedev(kNullMajor, kNullMinor)) != 0)
+            m_error = errno;
+        break;
+    }
+}
+
+WriteTarget::~WriteTarget() {
+    if (m_reader >= 0)
+        ::close(m_reader);
+}
+
+std::string WriteTarget::Describe() {
+    return DescribePath(m_path);
+}
+
+std::string WriteTarget::DescribePath(const std::string& path) {
+    struct stat st;
+    if (::lstat(path.c_str(), &st) != 0)
+        return "absent";
+    if (S_ISREG(st.st_mode))
+        return "file:" + ReadFile(path);
+    if (S_ISLNK(st.st_mode)) {
+        char to[PATH_MAX] = {};
+        const ssize_t n = ::readlink(path.c_str(), to, sizeof to - 1);
+        const std::string target(to, n > 0 ? static_cast<std::size_t>(n) : 0);
+        const std::string folder = path.substr(0, path.find_last_of('/') + 1);
+        return "link(" + target + ")->" + DescribePath(target[0] == '/' ? target : folder + target);
+    }
+    if (S_ISFIFO(st.st_mode)) {
+        char chunk[4096];
+        for (ssize_t n; m_reader >= 0 && (n = ::read(m_reader, chunk, sizeof chunk)) > 0;)
+            m_read.append(chunk, static_cast<std::size_t>(n));
+        return "fifo:" + m_read;
+    }
+    if (S_ISCHR(st.st_mode))
+        return "device(" + std::to_string(major(st.st_rdev)) + "," + std::to_string(minor(st.st_rdev)) + ")";
+    return "other";
 }
 
 namespace {

@@ -48,6 +48,38 @@ private:
     void (*m_oldHandler)(int) = nullptr;
 };
 
+// What a call that writes a file the caller names may find at the path.
+enum class TargetKind { Absent, Regular, Link, Fifo, PrivateDevice };
+const char* TargetKindName(TargetKind kind);
+
+// One such thing made at folder/name: a regular file holding `old`, a link
+// to one (named name + ".target", beside it), a FIFO held open by a
+// non-blocking reader of the test's own that keeps what is written, or a
+// character device with /dev/null's numbers (1, 3), private to the folder.
+class WriteTarget {
+public:
+    WriteTarget(const std::string& folder, const std::string& name, TargetKind kind, const std::string& old);
+    ~WriteTarget();
+    WriteTarget(const WriteTarget&) = delete;
+    WriteTarget& operator=(const WriteTarget&) = delete;
+
+    // 0, else the errno of what failed (EPERM: no device nodes here).
+    int Error() const { return m_error; }
+    const std::string& Path() const { return m_path; }
+    // What stands at the path now, whole: "absent", "file:<bytes>",
+    // "link(<target>)-><what the target is>", "fifo:<bytes read so far>",
+    // "device(1,3)", or "other".
+    std::string Describe();
+
+private:
+    std::string DescribePath(const std::string& path);
+
+    std::string m_path;
+    int m_reader = -1;
+    std::string m_read;
+    int m_error = 0;
+};
+
 // The test's TMPDIR (the runner gives each test executable its own).
 std::string TempRoot();
 // A folder other users can reach, for what the peers' service accounts or

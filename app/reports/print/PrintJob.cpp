@@ -40,6 +40,9 @@ int PrintJob::StartDoc(const QString& docName) {
         return 0;
     m_printer->setDocName(docName);
     m_failure.clear();
+    const QFileInfo output(m_printer->outputFileName());
+    m_outputCreated = m_printer->outputFormat() == QPrinter::PdfFormat && !output.filePath().isEmpty() &&
+                      !output.exists() && !output.isSymLink();
     if (!m_painter.begin(m_printer)) {
         m_failure = StartFailureReason();
         return 0;
@@ -112,9 +115,11 @@ void PrintJob::AbortDoc() {
     m_printer->abort();
     m_dc.reset();
     m_painter.end();
-    // A file printer keeps no half-written document.
-    if (m_printer->outputFormat() == QPrinter::PdfFormat && !m_printer->outputFileName().isEmpty())
-        QFile::remove(m_printer->outputFileName());
+    // A file printer keeps no half-written document of its own making; a
+    // file that was there, a link, a device or a pipe is left where it is.
+    const QFileInfo output(m_printer->outputFileName());
+    if (m_outputCreated && output.isFile() && !output.isSymLink())
+        QFile::remove(output.filePath());
 }
 
 PrintRect PrintJob::DrawingRect() const {

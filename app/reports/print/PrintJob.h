@@ -61,6 +61,8 @@ private:
     int m_pagesStarted = 0;
     bool m_inPage = false;
     QString m_failure;
+    // Whether the output file did not exist before this document began.
+    bool m_outputCreated = false;
 };
 
 // Sets the printer's margins to the smallest it allows, so the printable

@@ -16,8 +16,10 @@
 #include <sqlite3.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <deque>
 #include <functional>
+#include <initializer_list>
 
 #include "ShellTestSupport.h"
 #include "app/shell/BackupTexts.h"
@@ -119,6 +121,10 @@ protected:
     QString ReplaceOpen(const QString& name) const {
         return QString::fromLatin1(kReplaceOpenJournalQuestion).arg(Path(name));
     }
+    // Backs the journal up onto each kind of target.
+    void BackupOnto(std::initializer_list<grvtest::TargetKind> kinds);
+    // Restores a backup onto a target of that kind.
+    void RestoreOnto(grvtest::TargetKind kind);
     QByteArray Sha256(const QString& name) const {
         QByteArray out;
         EXPECT_EQ(RunProgram("sha256sum", {Path(name)}, &out), 0);
@@ -264,6 +270,45 @@ TEST_F(BackupRestoreTest, FailedBackupKeepsOlderBackupAndLeavesNoPartialArchive)
     EXPECT_TRUE(Leftovers().isEmpty());
 }
 
+// A backup onto a link goes to the file the link names; a FIFO or a device
+// takes the archive as it stands and stays what it was.
+void BackupRestoreTest::BackupOnto(std::initializer_list<grvtest::TargetKind> kinds) {
+    using grvtest::TargetKind;
+    ASSERT_TRUE(QFile::copy(Fixture("journal.grv"), Path("pain.grv")));
+    int n = 0;
+    for (TargetKind kind : kinds) {
+        SCOPED_TRACE(grvtest::TargetKindName(kind));
+        const std::string name = "week" + std::to_string(n++) + ".grz";
+        grvtest::WriteTarget target(tmp.path().toStdString(), name, kind, "last week's backup");
+        if (target.Error() == EPERM)
+            GTEST_SKIP() << "mknod is not permitted here: no private device node can be made";
+        ASSERT_EQ(target.Error(), 0);
+        CGRVDlg win;
+        prompter->Queue(Answer::Yes);
+        EXPECT_TRUE(RunDialog(win, ID_DATABASE_BACKUP, [&](CGRVDlgBkupRstr& d) {
+            Run(d, Path("pain.grv"), Path(QString::fromStdString(name)), "");
+        }));
+        const std::string described = target.Describe();
+        const std::string zipStart = "PK\x03\x04";
+        if (kind == TargetKind::Link) {
+            EXPECT_EQ(described.substr(0, described.find(':') + 5), "link(" + name + ".target)->file:" + zipStart);
+            EXPECT_EQ(RunProgram("unzip", {"-t", Path(QString::fromStdString(name + ".target"))}), 0);
+        } else {
+            EXPECT_EQ(described.substr(0, kind == TargetKind::Fifo ? 9 : std::string::npos),
+                      kind == TargetKind::Fifo ? "fifo:" + zipStart : std::string("device(1,3)"));
+        }
+        EXPECT_TRUE(Leftovers().isEmpty());
+    }
+}
+
+TEST_F(BackupRestoreTest, BackupOntoALinkOrAPipeKeepsWhatIsThere) {
+    BackupOnto({grvtest::TargetKind::Link, grvtest::TargetKind::Fifo});
+}
+
+TEST_F(BackupRestoreTest, BackupOntoAPrivateDeviceLeavesItADevice) {
+    BackupOnto({grvtest::TargetKind::PrivateDevice});
+}
+
 struct BackupFailure {
     const char* name;
     const char* target; // under the test folder
@@ -402,6 +447,29 @@ TEST_F(BackupRestoreTest, RestoreToUnwritableTargetShowsError) {
     EXPECT_FALSE(Restore(win, Fixture("zip-deflated.grz"), Path("file/restored.grv"), "right"));
     EXPECT_EQ(prompter->Texts(), std::vector<QString>{Text(kRestoreCannotWrite)});
     EXPECT_EQ(Bytes(Path("file")), "a file, not a folder");
+}
+
+// A journal is a regular file: a FIFO or a device at the target is refused
+// and stays what it was.
+void BackupRestoreTest::RestoreOnto(grvtest::TargetKind kind) {
+    grvtest::WriteTarget target(tmp.path().toStdString(), "restored.grv", kind, "");
+    if (target.Error() == EPERM)
+        GTEST_SKIP() << "mknod is not permitted here: no private device node can be made";
+    ASSERT_EQ(target.Error(), 0);
+    CGRVDlg win;
+    prompter->Queue(Answer::Yes);
+    EXPECT_FALSE(Restore(win, Fixture("zip-deflated.grz"), Path("restored.grv"), "right"));
+    EXPECT_EQ(prompter->Texts(), (std::vector<QString>{Replace("restored.grv"), Text(kRestoreCannotWrite)}));
+    EXPECT_EQ(target.Describe(), kind == grvtest::TargetKind::Fifo ? "fifo:" : "device(1,3)");
+    EXPECT_TRUE(Leftovers().isEmpty());
+}
+
+TEST_F(BackupRestoreTest, RestoreOntoAPipeIsRefusedAndThePipeStays) {
+    RestoreOnto(grvtest::TargetKind::Fifo);
+}
+
+TEST_F(BackupRestoreTest, RestoreOntoAPrivateDeviceIsRefusedAndTheDeviceStays) {
+    RestoreOnto(grvtest::TargetKind::PrivateDevice);
 }
 
 TEST_F(BackupRestoreTest, RestoreOntoItsOwnArchiveIsRefused) {

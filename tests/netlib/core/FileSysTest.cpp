@@ -4,8 +4,10 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
+#include <initializer_list>
 #include <regex>
 #include <set>
 #include <string>
@@ -19,6 +21,7 @@
 #include "netlib/core/TessikHandle.h"
 #include "netlib/core/XString.h"
 #include "platform/WinErr.h"
+#include "tests/support/TestSupport.h"
 
 using namespace tessik;
 
@@ -237,6 +240,42 @@ TEST_F(FileTree, AppendAddsAtTheEnd) {
     ASSERT_TRUE(h.writeBytes64("3", 1, nullptr, nullptr));
     h.close();
     EXPECT_EQ(get("log.txt"), "one\ntwo\n3");
+}
+
+// The whole-file write and the append into each kind of target: as open()
+// opens it, through a link, and into a FIFO or a device as it stands.
+void WriteAndAppendInto(std::initializer_list<grvtest::TargetKind> kinds) {
+    using grvtest::TargetKind;
+    grvtest::TempDir dir;
+    int n = 0;
+    for (bool append : {false, true})
+        for (TargetKind kind : kinds) {
+            SCOPED_TRACE(std::string(append ? "appendToFile into " : "writeWholeFile into ") +
+                         grvtest::TargetKindName(kind));
+            const std::string folder = dir.File("case" + std::to_string(n++));
+            ASSERT_EQ(::mkdir(folder.c_str(), 0700), 0);
+            grvtest::WriteTarget target(folder, "t", kind, "old\n");
+            if (target.Error() == EPERM)
+                GTEST_SKIP() << "mknod is not permitted here: no private device node can be made";
+            ASSERT_EQ(target.Error(), 0);
+            XPath p(target.Path());
+            EXPECT_TRUE(append ? appendToFile(p, "new\n", 4, nullptr) : writeWholeFile(p, "new\n", 4, nullptr));
+            const bool regular = kind == TargetKind::Absent || kind == TargetKind::Regular || kind == TargetKind::Link;
+            const std::string content = append && kind != TargetKind::Absent && regular ? "old\nnew\n" : "new\n";
+            EXPECT_EQ(target.Describe(), kind == TargetKind::PrivateDevice ? "device(1,3)"
+                                         : kind == TargetKind::Fifo        ? "fifo:" + content
+                                         : kind == TargetKind::Link        ? "link(t.target)->file:" + content
+                                                                           : "file:" + content);
+        }
+}
+
+TEST(FileTargets, WholeFileWritesAndAppendsGoThroughLinksAndIntoPipes) {
+    WriteAndAppendInto({grvtest::TargetKind::Absent, grvtest::TargetKind::Regular, grvtest::TargetKind::Link,
+                        grvtest::TargetKind::Fifo});
+}
+
+TEST(FileTargets, WholeFileWritesAndAppendsIntoAPrivateDeviceLeaveItADevice) {
+    WriteAndAppendInto({grvtest::TargetKind::PrivateDevice});
 }
 
 TEST_F(FileTree, HeaderFilesRoundTripAndMatchTheLayout) {

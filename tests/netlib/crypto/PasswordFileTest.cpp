@@ -1,8 +1,10 @@
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <memory>
 #include <random>
 #include <string>
+#include <vector>
 
 #include "CryptoTestSupport.h"
 #include "netlib/core/LogBase.h"
@@ -150,6 +152,63 @@ TEST(PasswordFiles, FailuresAndAbort) {
     ASSERT_TRUE(encryptFileWithPassword(kPasswordAes, 128, kPassword, in.c_str(), out.c_str(), nullptr, log));
     EXPECT_FALSE(
         decryptFileWithPassword(kPasswordAes, 128, "other", out.c_str(), dir.File("dec").c_str(), nullptr, log));
+}
+
+// The file outputs into each kind of target: a link is written through, a
+// FIFO and a device stay what they were, and a failed run takes away only a
+// file it made itself.
+void RunPasswordFileTargets(const std::vector<grvtest::TargetKind>& kinds) {
+    using grvtest::TargetKind;
+    grvtest::TempDir dir;
+    const std::string data = "new body\n";
+    const std::string in = dir.File("in"), sealed = dir.File("sealed");
+    ASSERT_TRUE(grvtest::WriteFile(in, data));
+    LogNull log;
+    ASSERT_TRUE(encryptFileWithPassword(kPasswordAes, 256, kPassword, in.c_str(), sealed.c_str(), nullptr, log));
+    int n = 0;
+    for (bool encrypt : {true, false})
+        for (TargetKind kind : kinds) {
+            SCOPED_TRACE(std::string(encrypt ? "encrypt into " : "decrypt with a wrong password into ") +
+                         grvtest::TargetKindName(kind));
+            const std::string folder = dir.File("case" + std::to_string(n++));
+            std::filesystem::create_directory(folder);
+            grvtest::WriteTarget target(folder, "t", kind, "old bytes\n");
+            if (target.Error() == EPERM)
+                GTEST_SKIP() << "mknod is not permitted here: no private device node can be made";
+            ASSERT_EQ(target.Error(), 0);
+            const bool ok = encrypt ? encryptFileWithPassword(kPasswordAes, 256, kPassword, in.c_str(),
+                                                              target.Path().c_str(), nullptr, log)
+                                    : decryptFileWithPassword(kPasswordAes, 256, "other", sealed.c_str(),
+                                                              target.Path().c_str(), nullptr, log);
+            EXPECT_EQ(ok, encrypt);
+            const std::string described = target.Describe();
+            if (kind == TargetKind::PrivateDevice) {
+                EXPECT_EQ(described, "device(1,3)");
+            } else if (encrypt) {
+                const std::string head = kind == TargetKind::Fifo   ? "fifo:"
+                                         : kind == TargetKind::Link ? "link(t.target)->file:"
+                                                                    : "file:";
+                EXPECT_TRUE(described == head + once(kPasswordAes, 256, data)) << hex(described);
+            } else if (kind == TargetKind::Absent) {
+                EXPECT_EQ(described, "absent");
+            } else {
+                // What open() left of a file that was there stays a file (or
+                // a pipe) at its place.
+                EXPECT_EQ(described.substr(0, described.find(':') + 1), kind == TargetKind::Fifo ? "fifo:"
+                                                                        : kind == TargetKind::Link
+                                                                            ? "link(t.target)->file:"
+                                                                            : "file:");
+            }
+        }
+}
+
+TEST(PasswordFiles, OutputsGoThroughLinksAndIntoPipesAndFailuresTakeOnlyTheirOwnFile) {
+    RunPasswordFileTargets({grvtest::TargetKind::Absent, grvtest::TargetKind::Regular, grvtest::TargetKind::Link,
+                            grvtest::TargetKind::Fifo});
+}
+
+TEST(PasswordFiles, OutputsIntoAPrivateDeviceLeaveItADevice) {
+    RunPasswordFileTargets({grvtest::TargetKind::PrivateDevice});
 }
 
 } // namespace

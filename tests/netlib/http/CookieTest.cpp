@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <memory>
 #include <string>
 #include <vector>
@@ -131,6 +132,7 @@ protected:
         return got;
     }
 
+    void SaveInto(grvtest::TargetKind kind);
     static std::string Want() {
         std::string want;
         for (const Step& s : kScript) {
@@ -205,6 +207,34 @@ TEST_F(Cookies, ScriptInMemoryAndInFilesSendsWhatItShould) {
                            "    a:b = c\n"
                            "    $v = 1\n"
                            "    my name = x\n");
+}
+
+// A cookie file that is a link is saved through it, and one that is a
+// device stays a device; the link's target gets what a plain file gets.
+void Cookies::SaveInto(grvtest::TargetKind kind) {
+    grvtest::TempDir plain;
+    HttpControl reference;
+    reference.CookieDir.setString(plain.Path().c_str());
+    ASSERT_EQ(Run(reference), Want());
+    const std::string saved = grvtest::ReadFile(plain.File("shop_test.xml"));
+    grvtest::TempDir dir;
+    grvtest::WriteTarget target(dir.Path(), "shop_test.xml", kind, "not a cookie document");
+    if (target.Error() == EPERM)
+        GTEST_SKIP() << "mknod is not permitted here: no private device node can be made";
+    ASSERT_EQ(target.Error(), 0);
+    HttpControl files;
+    files.CookieDir.setString(dir.Path().c_str());
+    Run(files);
+    EXPECT_EQ(target.Describe(), kind == grvtest::TargetKind::Link ? "link(shop_test.xml.target)->file:" + saved
+                                                                   : std::string("device(1,3)"));
+}
+
+TEST_F(Cookies, SavedFilesGoThroughLinks) {
+    SaveInto(grvtest::TargetKind::Link);
+}
+
+TEST_F(Cookies, SavedFilesIntoAPrivateDeviceLeaveItADevice) {
+    SaveInto(grvtest::TargetKind::PrivateDevice);
 }
 
 TEST_F(Cookies, StoredDocumentsTheEngineReads) {

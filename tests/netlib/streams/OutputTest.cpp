@@ -4,12 +4,17 @@
 
 #include <sys/stat.h>
 
+#include <cstring>
+#include <filesystem>
 #include <string>
+#include <vector>
 
+#include "netlib/streams/Gzip.h"
 #include "netlib/streams/OutputFile.h"
 #include "netlib/streams/StreamConstants.h"
 #include "netlib/streams/TsFileInfo.h"
 #include "tests/netlib/core/FileTestSupport.h"
+#include "tests/support/TestSupport.h"
 
 using namespace tessik;
 
@@ -230,4 +235,75 @@ TEST_F(TsFileInfoTest, ReadsSizeKindAndLocalTimesOrSaysNotFound) {
     EXPECT_FALSE(info.loadFileInfo(path("missing").c_str(), &log));
     EXPECT_EQ(info.notFound, 1);
     EXPECT_TRUE(log.has(std::string("E:") + stream_msg::kFileNotFound));
+}
+
+namespace {
+
+constexpr const char* kOldBytes = "old bytes\n";
+constexpr const char* kNewBytes = "new body\n";
+
+enum class FileRoad { Create, Append, UnGzip };
+
+// Each road that writes a path the caller names, into each kind of target:
+// the file output as open() opens it, and the un-gzip in place, which
+// replaces a regular file (through a link) and refuses anything else.
+void RunFileRoads(const std::vector<grvtest::TargetKind>& kinds) {
+    using grvtest::TargetKind;
+    const grvtest::RunResult gz =
+        grvtest::Python("import gzip, sys; sys.stdout.buffer.write(gzip.compress(sys.argv[1].encode()))", {kNewBytes});
+    ASSERT_TRUE(gz.Ok()) << gz.err;
+    grvtest::TempDir dir;
+    int n = 0;
+    for (FileRoad road : {FileRoad::Create, FileRoad::Append, FileRoad::UnGzip})
+        for (TargetKind kind : kinds) {
+            const char* roadName = road == FileRoad::Create   ? "createFile"
+                                   : road == FileRoad::Append ? "openForAppend"
+                                                              : "unGzipFile";
+            SCOPED_TRACE(std::string(roadName) + " into " + grvtest::TargetKindName(kind));
+            const std::string folder = dir.File("case" + std::to_string(n++));
+            ASSERT_EQ(::mkdir(folder.c_str(), 0700), 0);
+            const std::string old = road == FileRoad::UnGzip ? gz.out : kOldBytes;
+            grvtest::WriteTarget target(folder, "t", kind, old);
+            if (target.Error() == EPERM)
+                GTEST_SKIP() << "mknod is not permitted here: no private device node can be made";
+            ASSERT_EQ(target.Error(), 0);
+            LogNull log;
+            bool ok = false;
+            if (road == FileRoad::UnGzip) {
+                ok = Gzip::unGzipFile(target.Path().c_str(), log);
+            } else {
+                OutputFile out;
+                ok = (road == FileRoad::Create ? out.createFile(target.Path().c_str(), log)
+                                               : out.openForAppend(target.Path().c_str(), log)) &&
+                     out.writeBytes(kNewBytes, 1, std::strlen(kNewBytes), nullptr, log) == std::strlen(kNewBytes);
+            }
+            // A regular file (or a link's target) holds what the road makes
+            // of it; anything else stays what it was.
+            const bool regular = kind == TargetKind::Regular || kind == TargetKind::Link;
+            const bool refused = road == FileRoad::UnGzip && !regular;
+            const std::string content =
+                road == FileRoad::Append && regular ? kOldBytes + std::string(kNewBytes) : std::string(kNewBytes);
+            const std::string want = kind == TargetKind::PrivateDevice ? "device(1,3)"
+                                     : kind == TargetKind::Fifo        ? "fifo:" + (refused ? "" : content)
+                                     : kind == TargetKind::Link        ? "link(t.target)->file:" + content
+                                     : refused                         ? "absent"
+                                                                       : "file:" + content;
+            EXPECT_EQ(ok, !refused);
+            EXPECT_EQ(target.Describe(), want);
+            std::size_t entries = 0;
+            for (const auto& entry : std::filesystem::directory_iterator(folder))
+                entries += entry.path().filename() != "t" && entry.path().filename() != "t.target";
+            EXPECT_EQ(entries, 0u) << "nothing of the call's own stays beside the target";
+        }
+}
+
+} // namespace
+
+TEST(FileTargets, OutputsOpenAsOpenDoesAndUnGzipReplacesOnlyRegularFiles) {
+    RunFileRoads({grvtest::TargetKind::Absent, grvtest::TargetKind::Regular, grvtest::TargetKind::Link,
+                  grvtest::TargetKind::Fifo});
+}
+
+TEST(FileTargets, OutputsIntoAPrivateDeviceLeaveItADevice) {
+    RunFileRoads({grvtest::TargetKind::PrivateDevice});
 }

@@ -5,13 +5,17 @@
 
 #include <QFile>
 #include <QPrinter>
+#include <cerrno>
 #include <cmath>
+#include <initializer_list>
+#include <string>
 
 #include "PrintTestSupport.h"
 #include "app/reports/print/Page.h"
 #include "app/reports/print/PrintJob.h"
 #include "app/reports/print/PrintRegion.h"
 #include "app/reports/print/PrintTable.h"
+#include "tests/support/TestSupport.h"
 
 using namespace printtest;
 
@@ -183,6 +187,43 @@ TEST(PrintJobRun, AbortedDocumentLeavesNoFile) {
         // Ends without EndDoc: the job is aborted.
     }
     EXPECT_FALSE(QFile::exists(file));
+}
+
+// An aborted document takes away only a file it made: a file that was
+// there, a link and a device stay where they are.
+void AbortDocumentsInto(std::initializer_list<grvtest::TargetKind> kinds) {
+    using grvtest::TargetKind;
+    grvtest::TempDir dir;
+    int n = 0;
+    for (TargetKind kind : kinds) {
+        SCOPED_TRACE(grvtest::TargetKindName(kind));
+        const std::string name = "aborted" + std::to_string(n++) + ".pdf";
+        grvtest::WriteTarget target(dir.Path(), name, kind, "an older document");
+        if (target.Error() == EPERM)
+            GTEST_SKIP() << "mknod is not permitted here: no private device node can be made";
+        ASSERT_EQ(target.Error(), 0);
+        QPrinter printer(QPrinter::HighResolution);
+        SetUpPdfPrinter(printer, QString::fromStdString(target.Path()), QPageSize::A4);
+        {
+            PrintJob job(&printer);
+            ASSERT_GT(job.StartDoc("aborted"), 0);
+            ASSERT_GT(job.StartPage(), 0);
+        }
+        const std::string described = target.Describe();
+        const std::string want = kind == TargetKind::Absent    ? "absent"
+                                 : kind == TargetKind::Regular ? "file:"
+                                 : kind == TargetKind::Link    ? "link(" + name + ".target)->file:"
+                                                               : "device(1,3)";
+        EXPECT_EQ(described.substr(0, want.size()), want);
+    }
+}
+
+TEST(PrintJobRun, AbortedDocumentRemovesOnlyItsOwnFileNotALink) {
+    AbortDocumentsInto({grvtest::TargetKind::Absent, grvtest::TargetKind::Regular, grvtest::TargetKind::Link});
+}
+
+TEST(PrintJobRun, AbortedDocumentIntoAPrivateDeviceLeavesItADevice) {
+    AbortDocumentsInto({grvtest::TargetKind::PrivateDevice});
 }
 
 TEST(PrintJobRun, SmallestMarginsWidenThePrintableArea) {

@@ -1,0 +1,161 @@
+#include "netlib/http/DownloadOutput.h"
+
+#include "netlib/core/FileSys.h"
+#include "netlib/core/LogBase.h"
+#include "netlib/http/HttpConstants.h"
+#include "netlib/http/HttpResponseHeader.h"
+
+namespace tessik {
+
+namespace {
+
+bool isSuccess(std::uint32_t status) {
+    return status >= http_status::kSuccessFirst && status < http_status::kRedirectFirst;
+}
+
+} // namespace
+
+DownloadOutput::DownloadOutput(const char* utf8Path, bool append, bool resume, const HttpResponseHeader& answer)
+    : m_path(utf8Path != nullptr ? utf8Path : ""), m_append(append || resume), m_resume(resume), m_answer(answer) {}
+
+DownloadOutput::~DownloadOutput() {
+    m_direct.close();
+}
+
+bool DownloadOutput::prepare(LogBase& log) {
+    const platform::PathKind kind = pathKindUtf8(m_path.getString());
+    if (m_path.getSize() == 0 || kind == platform::PathKind::Directory) {
+        log.logError(http_msg::kDownloadPathNotAFile);
+        log.logData("localPath", m_path.getString());
+        return false;
+    }
+    m_existed = kind != platform::PathKind::Absent;
+    m_start = 0;
+    if (m_append && kind == platform::PathKind::Regular) {
+        bool sized = false;
+        m_start = getFileSize64Utf8(m_path.getString(), &log, sized);
+        if (!sized)
+            return false;
+    }
+    m_position = m_start;
+    m_reached = m_start;
+    return true;
+}
+
+Output* DownloadOutput::sinkFor(std::uint32_t status, std::int64_t& offset, LogBase& log) {
+    // A server that ignores the range sends the whole file: it is written
+    // aside, to replace the part there once it is complete.
+    m_whole = m_resume && m_start != 0 && status == http_status::kOk;
+    if (m_whole) {
+        if (!m_replacement.isOpen() && !m_replacement.open(m_path.getString(), log))
+            return nullptr;
+        offset = m_position - m_start;
+        return &m_replacement.output();
+    }
+    if (!m_directOpen) {
+        m_directOpen =
+            m_append ? m_direct.openForAppend(m_path.getString(), log) : m_direct.createFile(m_path.getString(), log);
+        if (!m_directOpen)
+            return nullptr;
+    }
+    offset = m_position;
+    return &m_direct;
+}
+
+std::uint32_t DownloadOutput::writeBytes(const void* data, std::uint32_t size, std::uint32_t count,
+                                         ProgressMonitor* monitor, LogBase& log) {
+    return writeBytes64(data, size, count, monitor, log);
+}
+
+std::uint32_t DownloadOutput::writeBytes64(const void* data, std::uint64_t size, std::uint32_t count,
+                                           ProgressMonitor* monitor, LogBase& log) {
+    // The body of a redirect, a challenge or an error is not the download.
+    if (!isSuccess(m_answer.getStatusCode()))
+        return count;
+    std::int64_t offset = 0;
+    Output* sink = sinkFor(m_answer.getStatusCode(), offset, log);
+    if (sink == nullptr || (sink->getPosition64() != offset && !sink->seekTo(offset, log)))
+        return 0;
+    const std::uint32_t written = sink->writeBytes64(data, size, count, monitor, log);
+    m_position += sink->getPosition64() - offset;
+    if (m_position > m_reached)
+        m_reached = m_position;
+    return written;
+}
+
+bool DownloadOutput::seekToEnd(LogBase&) {
+    m_position = m_reached;
+    return true;
+}
+
+bool DownloadOutput::seekTo(std::int64_t position, LogBase& log) {
+    // What was there before this call is never written over.
+    if (position < m_start) {
+        log.logError(http_msg::kDownloadSeekBeforeStart);
+        return false;
+    }
+    m_position = position;
+    return true;
+}
+
+bool DownloadOutput::resetOutput(LogBase& log) {
+    return seekTo(m_start, log);
+}
+
+void DownloadOutput::getDescription(StringBuffer& out) {
+    out.setString("download: ");
+    out.appendSb(m_path);
+}
+
+bool DownloadOutput::finish(LogBase& log) {
+    std::int64_t offset = 0;
+    Output* sink = sinkFor(m_answer.getStatusCode(), offset, log);
+    if (sink == nullptr)
+        return false;
+    OutputFile& file = m_whole ? m_replacement.output() : m_direct;
+    // An earlier answer may have run past where the last one ended.
+    bool ok = file.getSizeReached() <= offset ||
+              ((file.getPosition64() == offset || file.seekTo(offset, log)) && file.truncateAtPosition(log));
+    if (m_whole) {
+        m_direct.close();
+        ok = ok && m_replacement.commit(log);
+    } else {
+        m_direct.close();
+        m_replacement.discard();
+    }
+    if (!ok)
+        m_replacement.discard();
+    return ok;
+}
+
+void DownloadOutput::abandon(bool errorAnswer, LogBase& log) {
+    m_replacement.discard();
+    if (!m_directOpen)
+        return;
+    if (m_direct.createdFile() && m_direct.isRegularFile()) {
+        m_direct.close();
+        StringBuffer target;
+        followLinksUtf8(m_path.getString(), target);
+        deleteFileUtf8(target.getString(), &log);
+        return;
+    }
+    if (errorAnswer && m_append && m_direct.getSizeReached() > m_start) {
+        if (m_direct.seekTo(m_start, log))
+            m_direct.truncateAtPosition(log);
+    }
+    m_direct.close();
+}
+
+bool DownloadOutput::isRegularFile() const {
+    return pathKindUtf8(m_path.getString()) == platform::PathKind::Regular;
+}
+
+std::int64_t DownloadOutput::bytesInFile(LogBase& log) const {
+    if (!isRegularFile())
+        return m_position;
+    bool sized = false;
+    const std::int64_t size = getFileSize64Utf8(m_path.getString(), &log, sized);
+    return sized ? size : 0;
+}
+
+} // namespace tessik
