@@ -450,16 +450,15 @@ TEST_F(BackupRestoreTest, RestoreToUnwritableTargetShowsError) {
 }
 
 // A journal is a regular file: a FIFO or a device at the target is refused
-// and stays what it was.
+// before anything is asked, and stays what it was.
 void BackupRestoreTest::RestoreOnto(grvtest::TargetKind kind) {
     grvtest::WriteTarget target(tmp.path().toStdString(), "restored.grv", kind, "");
     if (target.Error() == EPERM)
         GTEST_SKIP() << "mknod is not permitted here: no private device node can be made";
     ASSERT_EQ(target.Error(), 0);
     CGRVDlg win;
-    prompter->Queue(Answer::Yes);
     EXPECT_FALSE(Restore(win, Fixture("zip-deflated.grz"), Path("restored.grv"), "right"));
-    EXPECT_EQ(prompter->Texts(), (std::vector<QString>{Replace("restored.grv"), Text(kRestoreCannotWrite)}));
+    EXPECT_EQ(prompter->Texts(), std::vector<QString>{Text(kRestoreCannotWrite)});
     EXPECT_EQ(target.Describe(), kind == grvtest::TargetKind::Fifo ? "fifo:" : "device(1,3)");
     EXPECT_TRUE(Leftovers().isEmpty());
 }
