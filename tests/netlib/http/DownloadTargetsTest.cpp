@@ -5,7 +5,6 @@
 // they were, and nothing is left behind.
 #include <gtest/gtest.h>
 
-#include <cerrno>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -103,11 +102,11 @@ protected:
 
     // Every road, answered 200 and 404, into each kind of target.
     void RunTable(const std::vector<TargetKind>& kinds) {
-        // Asked before the server starts, which would wait for its quit.
+        // Made once before the server starts, which would wait for its quit.
+        // The runner leaves the device test out where mknod is refused.
         grvtest::TempDir probe;
         for (TargetKind kind : kinds)
-            if (grvtest::WriteTarget(probe.Path(), grvtest::TargetKindName(kind), kind, kOld).Error() == EPERM)
-                GTEST_SKIP() << "mknod is not permitted here: no private device node can be made";
+            ASSERT_EQ(grvtest::WriteTarget(probe.Path(), grvtest::TargetKindName(kind), kind, kOld).Error(), 0);
         grvtest::TempDir served;
         ASSERT_TRUE(grvtest::WriteFile(served.File("page.txt"), kBody));
         grvtest::ScriptPeer server(kScriptFileServer, {served.Path()});

@@ -5,7 +5,6 @@
 
 #include <QFile>
 #include <QPrinter>
-#include <cerrno>
 #include <cmath>
 #include <initializer_list>
 #include <string>
@@ -199,8 +198,6 @@ void AbortDocumentsInto(std::initializer_list<grvtest::TargetKind> kinds) {
         SCOPED_TRACE(grvtest::TargetKindName(kind));
         const std::string name = "aborted" + std::to_string(n++) + ".pdf";
         grvtest::WriteTarget target(dir.Path(), name, kind, "an older document");
-        if (target.Error() == EPERM)
-            GTEST_SKIP() << "mknod is not permitted here: no private device node can be made";
         ASSERT_EQ(target.Error(), 0);
         QPrinter printer(QPrinter::HighResolution);
         SetUpPdfPrinter(printer, QString::fromStdString(target.Path()), QPageSize::A4);
