@@ -76,12 +76,6 @@ ZipResult OpenFailure(int rc) {
     }
 }
 
-mode_t CurrentUmask() {
-    mode_t mask = ::umask(0);
-    ::umask(mask);
-    return mask;
-}
-
 } // namespace
 
 bool CleanEntryName(const std::string& stored, std::string* cleaned) {
@@ -408,7 +402,7 @@ ZipResult ZipReader::extractToFile(const ZipEntryInfo& record, const std::string
     core_->closeCurrentEntry();
     if (r == ZipResult::Ok) {
         mode_t mode = (record.attributes & kZipAttrReadOnly) ? 0444 : 0666;
-        ::fchmod(fd, mode & ~CurrentUmask());
+        ::fchmod(fd, mode & ~platform::CurrentUmask());
         struct timespec times[2] = {ToTimespec(record.accessTime), ToTimespec(record.lastWriteTime)};
         ::futimens(fd, times);
     }

@@ -396,6 +396,12 @@ BOOL SetEndOfFile(HANDLE h) {
     return TRUE;
 }
 
+mode_t CurrentUmask() {
+    const mode_t mask = ::umask(0);
+    ::umask(mask);
+    return mask;
+}
+
 BOOL CopyPermissions(HANDLE h, const char* model) {
     if (refusedEmpty(model))
         return FALSE;
@@ -404,9 +410,7 @@ BOOL CopyPermissions(HANDLE h, const char* model) {
         if (errno != ENOENT)
             return fail(errno);
         // No model: the bits a new file gets from open().
-        const mode_t mask = ::umask(0);
-        ::umask(mask);
-        return ::fchmod(static_cast<int>(h), 0666 & ~mask) == 0 ? TRUE : fail(errno);
+        return ::fchmod(static_cast<int>(h), 0666 & ~CurrentUmask()) == 0 ? TRUE : fail(errno);
     }
     // Only the superuser may give a file away; others keep it as theirs.
     if (::fchown(static_cast<int>(h), st.st_uid, st.st_gid) != 0 && errno != EPERM)

@@ -2,6 +2,8 @@
 // Files and directories in the shape of the Win32 calls the library is
 // written against, over POSIX. Paths are UTF-8 with '\' taken as '/'.
 // Failures set the thread's last error to the Windows code.
+#include <sys/types.h>
+
 #include <string>
 #include <string_view>
 
@@ -83,6 +85,8 @@ BOOL SetEndOfFile(HANDLE h);
 // owner) of the file at model; with no file there, those open() gives a new
 // one.
 BOOL CopyPermissions(HANDLE h, const char* model);
+// The process's umask, read without changing it for good.
+mode_t CurrentUmask();
 // Moves from over to, replacing to only when it is a regular file (links are
 // not followed: give FollowLinks' answer); anything else there refuses with
 // ERROR_ACCESS_DENIED and both stay.

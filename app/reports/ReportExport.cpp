@@ -10,6 +10,7 @@
 #include <memory>
 
 #include "app/reports/ReportQueries.h"
+#include "platform/File.h"
 
 namespace reports {
 
@@ -19,12 +20,6 @@ constexpr const char* kLineEnd = "\r\n";
 // The unfinished file beside the one it becomes (mkstemp's pattern).
 constexpr const char* kPartSuffix = ".part-XXXXXX";
 constexpr mode_t kNewFileMode = 0666;
-
-mode_t CurrentUmask() {
-    const mode_t mask = ::umask(0);
-    ::umask(mask);
-    return mask;
-}
 
 // 0, or the error number of the write that failed.
 int WriteAll(int fd, const std::string& bytes) {
@@ -103,7 +98,7 @@ int WriteReportFile(const std::string& path, const std::string& bytes) {
     const int fd = ::mkstemp(part.data());
     if (fd < 0)
         return errno;
-    ::fchmod(fd, existed ? st.st_mode & 07777 : kNewFileMode & ~CurrentUmask());
+    ::fchmod(fd, existed ? st.st_mode & 07777 : kNewFileMode & ~platform::CurrentUmask());
     int error = WriteAll(fd, bytes);
     if (::close(fd) != 0 && error == 0)
         error = errno ? errno : EIO;

@@ -30,6 +30,7 @@
 #include "app/store/JournalDb.h"
 #include "archive/ZipArchive.h"
 #include "archive/ZipWriter.h"
+#include "platform/File.h"
 #include "platform/ui/Seams.h"
 
 using namespace grv;
@@ -84,12 +85,6 @@ bool NoRoomLeft(const QString& path) {
     return fs.f_bavail == 0 || fs.f_bfree == 0;
 }
 
-mode_t CurrentUmask() {
-    const mode_t mask = ::umask(0);
-    ::umask(mask);
-    return mask;
-}
-
 // An unused name beside the target for the archive being written, so an
 // older backup there survives a failed one. Empty when none can be made.
 QString MakePartFile(const QString& target) {
@@ -99,7 +94,7 @@ QString MakePartFile(const QString& target) {
     const int fd = ::mkstemp(pattern.data());
     if (fd < 0)
         return {};
-    ::fchmod(fd, 0666 & ~CurrentUmask());
+    ::fchmod(fd, 0666 & ~platform::CurrentUmask());
     ::close(fd);
     return QFile::decodeName(pattern);
 }
