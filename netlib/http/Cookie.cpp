@@ -1,5 +1,7 @@
 #include "netlib/http/Cookie.h"
 
+#include <strings.h>
+
 #include <cstring>
 #include <new>
 
@@ -7,6 +9,7 @@
 #include "netlib/core/LogBase.h"
 #include "netlib/core/Progress.h"
 #include "netlib/core/StringPair.h"
+#include "netlib/http/PublicSuffix.h"
 #include "netlib/text/DateParser.h"
 #include "platform/WinTime.h"
 
@@ -22,14 +25,14 @@ bool toUnixSeconds(const SysTimeValue& t, std::int64_t& seconds) {
     return true;
 }
 
-// The request domain ends with the cookie's domain, from a label on: the
-// cookie of 10.0.0.1 is no cookie of 110.0.0.1.
-bool endsWithDomain(const StringBuffer& request, const StringBuffer& domain) {
-    const int tail = domain.getSize();
-    const int head = request.getSize() - tail;
-    if (tail == 0 || head < 0 || !request.endsWith(domain.getString()))
+// name is tail, or ends with '.' and tail (any case): the cookie of
+// 10.0.0.1 is no cookie of 110.0.0.1.
+bool endsWithLabel(const char* name, const char* tail) {
+    const std::size_t n = std::strlen(name);
+    const std::size_t t = std::strlen(tail);
+    if (t == 0 || t > n || strcasecmp(name + (n - t), tail) != 0)
         return false;
-    return head == 0 || domain.getString()[0] == '.' || request.getString()[head - 1] == '.';
+    return n == t || name[n - t - 1] == '.';
 }
 
 } // namespace
@@ -112,20 +115,48 @@ bool Cookie::pairsSendable() const {
     return true;
 }
 
-bool Cookie::matchesRequest(const char* domain, const char* path, bool secureChannel) const {
+Cookie::Scope Cookie::judgeDomain(const char* host, const char* domain) {
+    StringBuffer registrable;
+    const bool shared = !public_suffix::registrableDomain(host, registrable);
+    if (*domain != '\0' && strcasecmp(host, domain) == 0)
+        return shared ? Scope::HostOnly : Scope::Domain;
+    if (shared || !endsWithLabel(host, domain) || !endsWithLabel(domain, registrable.getString()))
+        return Scope::Refused;
+    return Scope::Domain;
+}
+
+bool Cookie::scopeTo(const StringBuffer& host) {
+    StringBuffer domain(m_domain);
+    domain.trimWhitespace();
+    if (domain.beginsWith("."))
+        domain.removeChunk(0, 1);
+    domain.toLowerCaseAscii();
+    const Scope scope = domain.getSize() == 0 ? Scope::HostOnly : judgeDomain(host.getString(), domain.getString());
+    if (scope == Scope::Refused || host.getSize() == 0)
+        return false;
+    if (scope == Scope::HostOnly) {
+        m_domain.setSb(host);
+    } else {
+        m_domain.setString(".");
+        m_domain.appendSb(domain);
+    }
+    return true;
+}
+
+bool Cookie::matchesRequest(const char* host, const char* path, bool secureChannel) const {
     if (m_secure && !secureChannel)
         return false;
-    const char* requestDomain = domain != nullptr ? domain : "";
-    const char* bare = m_domain.getString();
-    if (*bare == '.')
-        ++bare;
-    const StringBuffer request(requestDomain);
-    if (!request.equalsNoCase(bare) && !endsWithDomain(request, m_domain))
+    const char* requestHost = host != nullptr ? host : "";
+    const char* stored = m_domain.getString();
+    const bool reaches = *stored == '.' ? judgeDomain(requestHost, stored + 1) != Scope::Refused
+                                        : *stored != '\0' && strcasecmp(requestHost, stored) == 0;
+    if (!reaches)
         return false;
-    if (path != nullptr && m_path.getSize() != 0 && !m_path.equals("/") &&
-        std::strncmp(path, m_path.getString(), static_cast<std::size_t>(m_path.getSize())) != 0)
-        return false;
-    return true;
+    if (path == nullptr || m_path.getSize() == 0 || m_path.equals("/"))
+        return true;
+    const auto n = static_cast<std::size_t>(m_path.getSize());
+    return std::strncmp(path, m_path.getString(), n) == 0 &&
+           (m_path.lastChar() == '/' || path[n] == '\0' || path[n] == '/');
 }
 
 bool Cookie::isExpired(std::int64_t nowUnixSeconds) const {

@@ -52,12 +52,26 @@ public:
     static bool isSendableText(const StringBuffer& text);
     bool pairsSendable() const;
 
-    // Whether it goes with a request for domain and path: the domain
-    // without its leading dot equals the request's (any case), or the
-    // request's ends with the whole domain at a label; a path other than ""
-    // or "/" is a prefix of the request's. A secure cookie goes only over
-    // TLS.
-    bool matchesRequest(const char* domain, const char* path, bool secureChannel) const;
+    // Where a cookie that host set may go, by the domain its Domain
+    // attribute names (RFC 6265 section 5.3; host and domain lower-case,
+    // without a port or a leading dot): the host itself is the domain's
+    // (only the host's where it is a public suffix or an address); a domain
+    // that holds the host at a label and is no wider than the host's
+    // registrable domain is the domain's; anything else is refused.
+    enum class Scope { Refused, HostOnly, Domain };
+    static Scope judgeDomain(const char* host, const char* domain);
+    // The cookie as the host set it: without a Domain it is the host's
+    // alone, its domain the bare host; one the Domain attribute scopes
+    // gets '.' and that domain. False for a cookie refused.
+    bool scopeTo(const StringBuffer& host);
+
+    // Whether it goes with a request for host and path: a domain without
+    // a leading '.' is that host's alone; '.' and a domain take every host
+    // that judgeDomain lets the domain reach. The path matches at a '/'
+    // (RFC 6265 section 5.1.4; "" and "/" match every path). A secure
+    // cookie goes only over TLS.
+    bool matchesRequest(const char* host, const char* path, bool secureChannel) const;
+    bool isHostOnly() const { return m_domain.getSize() != 0 && m_domain.getString()[0] != '.'; }
     // Deleted on arrival (Max-Age zero or less), or its Expires date is no
     // later than now (Unix seconds). An Expires text that is no date never
     // expires it.

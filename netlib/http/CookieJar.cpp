@@ -32,10 +32,14 @@ void CookieJar::buildCookieHeaderValue(const char* domain, const char* path, boo
     out.clear();
     HashMap written(kNameSetBuckets);
     bool first = true;
-    for (int i = 0; i < m_cookies.getCount(); ++i) {
-        const Cookie* cookie = getCookie(i);
-        if (cookie == nullptr || !cookie->matchesRequest(domain, path, secureChannel) ||
-            cookie->isExpired(nowUnixSeconds))
+    // The host's own cookies before its domain's: a name stored for the
+    // domain by a version that kept every cookie there must not hide the
+    // value the host has set since.
+    for (int i = 0; i < 2 * m_cookies.getCount(); ++i) {
+        const bool hostPass = i < m_cookies.getCount();
+        const Cookie* cookie = getCookie(i % m_cookies.getCount());
+        if (cookie == nullptr || cookie->isHostOnly() != hostPass ||
+            !cookie->matchesRequest(domain, path, secureChannel) || cookie->isExpired(nowUnixSeconds))
             continue;
         for (int k = 0; k < cookie->getNumPairs(); ++k) {
             StringBuffer name;

@@ -25,8 +25,9 @@ public:
 
     // "a=1; b=2" of the cookies that go with the request (secure ones only
     // over TLS, none that has expired by nowUnixSeconds); the first pair of
-    // a name in document order wins, and a value holding a space is sent in
-    // double quotes.
+    // a name wins, in document order among the host's own cookies, then
+    // among its domain's, and a value holding a space is sent in double
+    // quotes.
     void buildCookieHeaderValue(const char* domain, const char* path, bool secureChannel, std::int64_t nowUnixSeconds,
                                 StringBuffer& out, LogBase& log) const;
 

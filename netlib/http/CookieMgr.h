@@ -1,11 +1,17 @@
 #pragma once
 // The stored cookie documents: one XML document per base domain, a file in
 // the cookie directory or, in memory mode, a text in the options' string
-// table. Every host under one base domain shares its document.
+// table. Every host under one base domain shares its document; which of its
+// cookies a host takes is Cookie::matchesRequest's business. A key's domain
+// is the bare host for a cookie of that host alone, '.' and a domain for
+// one its Domain attribute scoped.
 //
 // <cookies>
-//     <cookie key=".example.com,/" v="0" expire="..." secure="yes">
+//     <cookie key="www.example.com,/" v="0">
 //         <sid>abc</sid>
+//     </cookie>
+//     <cookie key=".example.com,/" v="0" expire="..." secure="yes">
+//         <lang>en</lang>
 //         <A1P_JAR name="1P_JAR">x</A1P_JAR>
 //     </cookie>
 // </cookies>

@@ -11,8 +11,6 @@
 #include "netlib/http/HttpClient.h"
 #include "netlib/http/HttpControl.h"
 #include "netlib/http/HttpResponseHeader.h"
-#include "netlib/http/TessikUrl.h"
-#include "netlib/transport/HostnameResolve.h"
 #include "platform/WinTime.h"
 
 namespace tessik {
@@ -22,25 +20,21 @@ namespace {
 constexpr std::int64_t kMsPerSecond = 1000;
 constexpr const char* kMsgCookieControlByte =
     "A cookie's name or value holds a control byte other than TAB: the cookie is dropped.";
+constexpr const char* kMsgCookieDomainRefused =
+    "A cookie's Domain does not hold the host, or is wider than the host's registrable domain: the cookie is "
+    "dropped.";
 
 std::int64_t nowUnixSeconds() {
     return platform::CurrentUnixTimeMs() / kMsPerSecond;
 }
 
-// "." and the base domain, so that every host under it gets the cookie; an
-// address is a host of its own, whose last labels name nothing shared.
-void defaultCookieDomain(const char* host, StringBuffer& out) {
-    StringBuffer name(host != nullptr ? host : "");
-    if (std::strchr(name.getString(), ':') == std::strrchr(name.getString(), ':'))
-        name.chopAtFirstChar(':');
-    if (name.containsChar(':') || isDottedQuad(name.getString())) {
-        out.setSb(name);
-        return;
-    }
-    out.setString(".");
-    StringBuffer base;
-    TessikUrl::getBaseDomain(name.getString(), base);
-    out.appendSb(base);
+// The host as cookies name it: lower case, without a port (an IPv6
+// address keeps its colons).
+void cookieHost(const char* host, StringBuffer& out) {
+    out.setString(host != nullptr ? host : "");
+    if (std::strchr(out.getString(), ':') == std::strrchr(out.getString(), ':'))
+        out.chopAtFirstChar(':');
+    out.toLowerCaseAscii();
 }
 
 } // namespace
@@ -52,17 +46,20 @@ void HttpClient::addCookiesHeader(HttpControl& options, const char* domain, cons
         return;
     }
     log.logInfo("Auto-adding any accumulated cookies.");
+    StringBuffer host;
+    cookieHost(domain, host);
     log.logData("CookieDir", options.CookieDir.getString());
-    log.logData("CookieDomain", domain != nullptr ? domain : "");
+    log.logData("CookieDomain", host.getString());
     log.logData("CookiePath", path != nullptr ? path : "");
     CookieMgr store;
-    CookieJar* jar = store.LoadCookieJar(options.CookieDir.getString(), &options.stringTable, domain, path, log);
+    CookieJar* jar =
+        store.LoadCookieJar(options.CookieDir.getString(), &options.stringTable, host.getString(), path, log);
     if (jar == nullptr) {
         log.logInfo("No cookie jar found.");
         return;
     }
     StringBuffer value;
-    jar->buildCookieHeaderValue(domain, path, secureChannel, nowUnixSeconds(), value, log);
+    jar->buildCookieHeaderValue(host.getString(), path, secureChannel, nowUnixSeconds(), value, log);
     delete jar;
     value.trimWhitespace();
     if (value.getSize() == 0)
@@ -88,11 +85,13 @@ bool HttpClient::storeSetCookies(const HttpResponseHeader& header, HttpControl& 
         !(header.hasField("Set-Cookie") || header.hasField("Set-Cookie2")))
         return false;
     log.logInfo("Saving cookies...");
-    StringBuffer defaultDomain;
-    defaultCookieDomain(host, defaultDomain);
+    StringBuffer setter;
+    cookieHost(host, setter);
     ExtPtrArray cookies;
     cookies.setOwnsObjects(true);
-    header.getSetCookies(cookies, defaultDomain.getString());
+    // An empty default keeps a cookie without Domain: scopeTo gives it the
+    // setter's name.
+    header.getSetCookies(cookies, "");
     CookieMgr store;
     for (int i = 0; i < cookies.getCount(); ++i) {
         auto* cookie = static_cast<Cookie*>(cookies.elementAt(i));
@@ -100,9 +99,15 @@ bool HttpClient::storeSetCookies(const HttpResponseHeader& header, HttpControl& 
             log.logError(kMsgCookieControlByte);
             continue;
         }
+        if (!cookie->scopeTo(setter)) {
+            log.logError(kMsgCookieDomainRefused);
+            log.logData("Domain", cookie->getDomain().getString());
+            continue;
+        }
         cookie->fixExpiry(now);
         cookie->logCookie(log);
-        store.SaveCookie(options.CookieDir.getString(), &options.stringTable, host, *cookie, now, log, pm);
+        store.SaveCookie(options.CookieDir.getString(), &options.stringTable, setter.getString(), *cookie, now, log,
+                         pm);
     }
     return true;
 }

@@ -23,7 +23,9 @@ public:
     static bool crackUrlHostOnly(const char* url, StringBuffer& host);
 
     // "www.example.com" -> "example.com", "www.example.co.uk" ->
-    // "example.co.uk"; a host without '.' is returned as it is.
+    // "example.co.uk"; a host without '.' is returned as it is. It names
+    // the document a host's cookies are kept in, and never decides where a
+    // cookie goes: public suffixes are the business of PublicSuffix.h.
     static void getBaseDomain(const char* host, StringBuffer& domain);
 
     // A byte of 0x00-0x1F or 0x7F among the n bytes: in a host, path or

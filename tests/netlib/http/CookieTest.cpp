@@ -51,12 +51,19 @@ struct Step {
 };
 
 const Step kScript[] = {
-    {"www.shop.test", nullptr, false, "Set-Cookie: sid=1; Path=/\r\nSet-Cookie: theme=dark; Path=/app\r\n"},
-    {"www.shop.test", "/", false, "sid=1"},
-    // Every host of the base domain shares them; /app is a plain prefix.
-    {"api.shop.test", "/application", false, "sid=1; theme=dark"},
-    {"SHOP.TEST", "/", false, "sid=1"},
+    {"www.shop.test", nullptr, false,
+     "Set-Cookie: sid=1; Path=/\r\nSet-Cookie: theme=dark; Path=/app\r\nSet-Cookie: all=1; Path=/; "
+     "Domain=.Shop.Test\r\n"},
+    {"www.shop.test", "/", false, "sid=1; all=1"},
+    // Without Domain a cookie is its host's alone; with the base domain it
+    // goes to every host under it. /app matches at a '/' only.
+    {"api.shop.test", "/app/x", false, "all=1"},
+    {"www.shop.test", "/application", false, "sid=1; all=1"},
+    {"www.shop.test", "/app/x", false, "sid=1; theme=dark; all=1"},
+    {"SHOP.TEST", "/", false, "all=1"},
     {"other.test", "/", false, ""},
+    {"api.shop.test", nullptr, false, "Set-Cookie: all=; Path=/; Domain=shop.test; Max-Age=0\r\n"},
+    {"www.shop.test", "/", false, "sid=1"},
     {"www.shop.test", nullptr, false, "Set-Cookie: sid=2; Path=/\r\nSet-Cookie: sec=s; Secure; Path=/\r\n"},
     // Secure cookies go over TLS only.
     {"www.shop.test", "/", false, "sid=2"},
@@ -190,18 +197,18 @@ TEST_F(Cookies, ScriptInMemoryAndInFilesSendsWhatItShould) {
     const grvtest::RunResult listing = grvtest::Python(kEtreeListing, {file});
     ASSERT_TRUE(listing.Ok()) << listing.err;
     EXPECT_EQ(listing.out, "cookies\n"
-                           "cookie key=.shop.test,/app v=0\n"
+                           "cookie key=www.shop.test,/app v=0\n"
                            "    theme = dark\n"
                            // Each name keeps its own attributes.
-                           "cookie key=.shop.test,/ v=0 secure=yes\n"
+                           "cookie key=www.shop.test,/ v=0 secure=yes\n"
                            "    sec = t\n"
-                           "cookie key=.shop.test,/ v=0\n"
+                           "cookie key=www.shop.test,/ v=0\n"
                            "    q = a b\n"
-                           "cookie key=.shop.test,/x v=0\n"
+                           "cookie key=www.shop.test,/x v=0\n"
                            "    dup = outer\n"
-                           "cookie key=.shop.test,/x/y v=0\n"
+                           "cookie key=www.shop.test,/x/y v=0\n"
                            "    dup = inner\n"
-                           "cookie key=.shop.test,/odd v=0\n"
+                           "cookie key=www.shop.test,/odd v=0\n"
                            "    1P_JAR = 2024-02\n"
                            "    a:b = c\n"
                            "    $v = 1\n"
@@ -274,7 +281,7 @@ TEST_F(Cookies, StoredDocumentsTheEngineReads) {
                   std::string(c.sent).empty() ? "" : "Cookie: " + std::string(c.sent) + "\r\n");
         EXPECT_NE(logText(log).find(c.log), std::string::npos) << logText(log);
     }
-    // Storing "a=new" into a stored document sends a=new. Readers take an
+    // Storing "a=new" for the domain into a stored document sends a=new. Readers take an
     // element of any tag for a cookie, so storing does too; an edited element
     // may hold a name twice (the reader lets the last one, ignoring case,
     // win), and storing leaves it once.
@@ -290,7 +297,7 @@ TEST_F(Cookies, StoredDocumentsTheEngineReads) {
         options.stringTable.insertString("shop_test.xml", document);
         Logger log;
         HttpResponseHeader head;
-        head.parse("HTTP/1.1 200 OK\r\nSet-Cookie: a=new; Path=/\r\n\r\n", log);
+        head.parse("HTTP/1.1 200 OK\r\nSet-Cookie: a=new; Path=/; Domain=shop.test\r\n\r\n", log);
         HttpClient::storeSetCookies(head, options, "www.shop.test", kNow, log, nullptr);
         StringBuffer header;
         HttpClient client;
@@ -348,10 +355,12 @@ protected:
         });
         grvtest::NginxOptions opts;
         opts.serverLines = {
-            "location = /set { add_header Set-Cookie \"sid=abc; Path=/\"; add_header Set-Cookie \"s=1; Secure\";",
+            "location = /set { add_header Set-Cookie \"sid=abc; Path=/; Domain=cookies.test\";",
+            "  add_header Set-Cookie \"s=1; Secure\";",
             "  add_header Set-Cookie \"gone=1; Expires=Thu, 01-Jan-1970 00:00:01 GMT\"; return 200 \"set\\n\"; }",
             "location = /odd { add_header Set-Cookie \"1P_JAR=2024-01-01-09; Path=/\"; return 200 \"odd\\n\"; }",
-            "location = /del { add_header Set-Cookie \"sid=; Path=/; Max-Age=0\"; return 200 \"del\\n\"; }",
+            "location = /del { add_header Set-Cookie \"sid=; Path=/; Domain=cookies.test; Max-Age=0\";",
+            "  return 200 \"del\\n\"; }",
             "location = /echo { return 200 \"[$http_cookie]\\n\"; }",
         };
         // The https requests go to hosts of the domain.
@@ -378,7 +387,7 @@ protected:
 
 } // namespace
 
-TEST_F(CookiesOverHttp, NginxSeesTheCookiesItSetOnEveryHostOfTheDomain) {
+TEST_F(CookiesOverHttp, NginxSeesTheDomainsCookiesOnEveryHostOfItAndAHostsOwnOnThatHostAlone) {
     grvtest::TempDir dir;
     for (const char* where : {"memory", "files"}) {
         SCOPED_TRACE(where);
@@ -386,19 +395,20 @@ TEST_F(CookiesOverHttp, NginxSeesTheCookiesItSetOnEveryHostOfTheDomain) {
         http.options().CookieDir.setString(std::string(where) == "memory" ? "memory" : dir.Path().c_str());
         EXPECT_EQ(Get("www.cookies.test", "/set"), "set\n");
         EXPECT_EQ(Get("api.cookies.test", "/echo"), "[sid=abc]\n");
-        EXPECT_EQ(Get("api.cookies.test", "/echo", true), "[sid=abc; s=1]\n");
+        EXPECT_EQ(Get("api.cookies.test", "/echo", true), "[sid=abc]\n");
+        EXPECT_EQ(Get("www.cookies.test", "/echo", true), "[s=1; sid=abc]\n");
         EXPECT_EQ(Get("elsewhere.test", "/echo"), "[]\n");
         EXPECT_EQ(Get("www.cookies.test", "/odd"), "odd\n");
-        EXPECT_EQ(Get("www.cookies.test", "/echo"), "[sid=abc; 1P_JAR=2024-01-01-09]\n");
+        EXPECT_EQ(Get("www.cookies.test", "/echo"), "[1P_JAR=2024-01-01-09; sid=abc]\n");
         EXPECT_EQ(Get("www.cookies.test", "/del"), "del\n");
-        EXPECT_EQ(Get("api.cookies.test", "/echo"), "[1P_JAR=2024-01-01-09]\n");
+        EXPECT_EQ(Get("api.cookies.test", "/echo"), "[]\n");
         // The request road (a request object) carries them too.
         ClsHttpRequest request;
         request.setPath("/echo");
         std::unique_ptr<ClsHttpResponse> response(
-            http.SynchronousRequest("api.cookies.test", nginx.tlsPort, true, request, nullptr));
+            http.SynchronousRequest("www.cookies.test", nginx.tlsPort, true, request, nullptr));
         ASSERT_NE(response, nullptr);
-        EXPECT_EQ(str(response->getBody()), "[1P_JAR=2024-01-01-09; s=1]\n");
+        EXPECT_EQ(str(response->getBody()), "[s=1; 1P_JAR=2024-01-01-09]\n");
         http.options().CookieDir.setString("");
         EXPECT_EQ(Get("api.cookies.test", "/echo"), "[]\n");
     }
