@@ -266,6 +266,16 @@ TEST_F(Cookies, StoredDocumentsTheEngineReads) {
          "<cookies><cookie key=\".shop.test,/\"><a>x&#13;X-Injected: y</a><b>2</b><c>x&#127;</c>"
          "<d>x&#10;y</d><A1 name=\"e&#13;f\">1</A1><t>a&#9;b</t></cookie></cookies>",
          "AddingCookie", "b=2; t=a\tb"},
+        // Kept for the base domain when cookies without Domain were, then
+        // set again by the host: the host's own value goes.
+        {"a name of the domain and of the host",
+         "<cookies><cookie key=\".shop.test,/\"><sid>old</sid><all>1</all></cookie>"
+         "<cookie key=\"www.shop.test,/\"><sid>new</sid></cookie></cookies>",
+         "AddingCookie", "sid=new; all=1"},
+        {"another host's own and a domain's without its dot",
+         "<cookies><cookie key=\"api.shop.test,/\"><a>1</a></cookie><cookie key=\"shop.test,/\"><b>2</b></cookie>"
+         "<cookie key=\".api.shop.test,/\"><c>3</c></cookie><cookie key=\".test,/\"><d>4</d></cookie></cookies>",
+         "LoadCookieJar", ""},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
