@@ -5,7 +5,7 @@
 // against a python server.
 #include <gtest/gtest.h>
 
-#include <fstream>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -21,40 +21,33 @@ using namespace tessik;
 
 namespace {
 
+// A row as the judges print it: setter, Set-Cookie value, getter, path, the
+// peer the row excuses, curl's verdict, python's.
 struct ScopeRow {
-    std::string setter, setCookie, getter, path;
-    std::string excused; // the peer that does not judge the row
+    std::string setter, setCookie, getter, path, excused, curl, python;
 };
 
-std::string trimmed(const std::string& text) {
-    const std::size_t from = text.find_first_not_of(' ');
-    return from == std::string::npos ? "" : text.substr(from, text.find_last_not_of(' ') - from + 1);
-}
-
-std::vector<ScopeRow> scopeRows(const std::string& file) {
+std::vector<ScopeRow> scopeRows(const std::string& printed) {
     std::vector<ScopeRow> rows;
-    std::ifstream in(file);
+    std::istringstream in(printed);
     for (std::string line; std::getline(in, line);) {
-        if (line.empty() || line[0] == '#')
-            continue;
         std::vector<std::string> cells;
-        for (std::size_t from = 0, bar; from != std::string::npos; from = bar == std::string::npos ? bar : bar + 1) {
-            bar = line.find('|', from);
-            cells.push_back(trimmed(line.substr(from, bar == std::string::npos ? bar : bar - from)));
-        }
-        cells.resize(5);
-        rows.push_back({cells[0], cells[1], cells[2], cells[3], cells[4].substr(0, cells[4].find(':'))});
+        std::istringstream fields(line);
+        for (std::string cell; std::getline(fields, cell, '\t');)
+            cells.push_back(cell);
+        cells.resize(7);
+        rows.push_back({cells[0], cells[1], cells[2], cells[3], cells[4], cells[5], cells[6]});
     }
     return rows;
 }
 
-// Prints "curl<TAB>python" per row: the Cookie field the getter's request
-// carried, "-" for none. python asks through the server as its proxy, which
+// Prints each row of the table, tab-separated, with the verdicts of curl
+// and python: the Cookie field the getter's request carried, "-" for none. python asks through the server as its proxy, which
 // keeps the host names; the policy is RFC 6265's (no cookie without Domain
 // for the host's subdomains, no Domain like co.uk).
 constexpr const char* kScopeJudges = R"PY(
 import http.cookiejar, http.server, subprocess, sys, threading, urllib.parse, urllib.request
-rows = [[c.strip() for c in l.split('|')] for l in open(sys.argv[1]) if l.strip() and l[0] != '#']
+rows = [([c.strip() for c in l.split('|')] + [''])[:5] for l in open(sys.argv[1]) if l.strip() and l[0] != '#']
 class Handler(http.server.BaseHTTPRequestHandler):
     protocol_version = 'HTTP/1.1'
     def do_GET(self):
@@ -83,7 +76,8 @@ for i, row in enumerate(rows):
     opener = urllib.request.build_opener(urllib.request.HTTPCookieProcessor(jar),
                                          urllib.request.ProxyHandler({'http': 'http://127.0.0.1:%d' % port}))
     opener.open(setter).read()
-    print('%s\t%s' % (curl, opener.open(getter).read().decode()))
+    row[4] = row[4].split(':')[0]
+    print('\t'.join(row + [curl, opener.open(getter).read().decode()]))
 server.shutdown()
 )PY";
 
@@ -122,11 +116,11 @@ std::vector<std::string> ourVerdicts(const std::vector<ScopeRow>& rows, const st
 
 TEST(CookieScope, EachCookieGoesWhereCurlAndPythonSendIt) {
     installTextServices();
-    const std::string data = std::string(GRV_TEST_DATA_DIR) + "/http/cookie-scope.txt";
-    const std::vector<ScopeRow> rows = scopeRows(data);
-    ASSERT_GE(rows.size(), 40u);
-    const grvtest::RunResult peers = grvtest::Python(kScopeJudges, {data});
+    const grvtest::RunResult peers =
+        grvtest::Python(kScopeJudges, {std::string(GRV_TEST_DATA_DIR) + "/http/cookie-scope.txt"});
     ASSERT_TRUE(peers.Ok()) << peers.err;
+    const std::vector<ScopeRow> rows = scopeRows(peers.out);
+    ASSERT_GE(rows.size(), 40u);
     platform::SetResolverHook([](const std::string&) { return std::string("127.0.0.1"); });
     grvtest::TempDir dir;
     const std::vector<std::string> memory = ourVerdicts(rows, "memory");
@@ -140,21 +134,16 @@ TEST(CookieScope, EachCookieGoesWhereCurlAndPythonSendIt) {
     platform::SetResolverHook({});
 
     std::string got, want;
-    std::size_t from = 0;
     for (std::size_t i = 0; i < rows.size(); ++i) {
         const ScopeRow& row = rows[i];
-        const std::string line = peers.out.substr(from, peers.out.find('\n', from) - from);
-        from += line.size() + 1;
-        const std::string curl = line.substr(0, line.find('\t'));
-        const std::string python = line.substr(line.find('\t') + 1);
-        const std::string judged = row.excused == "curl" ? python : curl;
+        const std::string& judged = row.excused == "curl" ? row.python : row.curl;
         if (row.excused.empty()) {
-            EXPECT_EQ(curl, python) << "the peers part on " << row.setter << " " << row.setCookie;
+            EXPECT_EQ(row.curl, row.python) << "the peers part on " << row.setter << " " << row.setCookie;
         }
         const bool own = row.getter == row.setter && (row.setCookie.find("Domain=") == std::string::npos ||
                                                       row.setCookie.find("Domain=" + row.setter) != std::string::npos);
-        const std::string head = row.setter + " [" + row.setCookie + "] " + row.getter + row.path + " (curl " + curl +
-                                 ", python " + python + "): ";
+        const std::string head = row.setter + " [" + row.setCookie + "] " + row.getter + row.path + " (curl " +
+                                 row.curl + ", python " + row.python + "): ";
         got += head + memory[i] + " " + files[i] + " no list " + noList[i] + "\n";
         want += head + judged + " " + judged + " no list " + (own ? judged : "-") + "\n";
     }
