@@ -210,6 +210,7 @@ struct PrintCase {
     grvtest::TargetKind kind;
     bool abort = false;
     Room room = Room::Enough;
+    bool dangling = false; // an Absent target named by a link
 };
 
 constexpr unsigned kPrintSeconds = 60;
@@ -260,13 +261,17 @@ void RunPrintTable(const std::string& folder, const std::vector<PrintCase>& rows
     int n = 0;
     for (const PrintCase& row : rows) {
         const std::string name = "out" + std::to_string(n++) + ".pdf";
-        const std::string trace = std::string(grvtest::TargetKindName(row.kind)) + (row.abort ? ", aborted" : "") +
+        const std::string trace = std::string(grvtest::TargetKindName(row.kind)) +
+                                  (row.dangling ? " behind a link" : "") + (row.abort ? ", aborted" : "") +
                                   (row.room == Room::FullDisk    ? ", full disk"
                                    : row.room == Room::SizeLimit ? ", size limit"
                                                                  : "");
         SCOPED_TRACE(trace);
         grvtest::WriteTarget target(folder, name, row.kind, "an older document");
         ASSERT_EQ(target.Error(), 0);
+        if (row.dangling) {
+            ASSERT_EQ(::symlink((name + ".target").c_str(), target.Path().c_str()), 0);
+        }
         if (row.kind == TargetKind::Regular || row.kind == TargetKind::Link) {
             ASSERT_EQ(::chmod(target.Path().c_str(), 0600), 0);
         }
@@ -308,9 +313,9 @@ void RunPrintTable(const std::string& folder, const std::vector<PrintCase>& rows
         }
         const size_t pdf = after.find("%PDF-");
         ASSERT_NE(pdf, std::string::npos) << after.substr(0, 80);
-        const std::string want = row.kind == TargetKind::Link   ? "link(" + name + ".target)->file:"
-                                 : row.kind == TargetKind::Fifo ? "fifo:"
-                                                                : "file:";
+        const std::string want = row.kind == TargetKind::Link || row.dangling ? "link(" + name + ".target)->file:"
+                                 : row.kind == TargetKind::Fifo               ? "fifo:"
+                                                                              : "file:";
         EXPECT_EQ(after.substr(0, pdf), want);
         const QString judged = TempPath("judged.pdf");
         ASSERT_TRUE(grvtest::WriteFile(judged.toStdString(), std::string_view(after).substr(pdf)));
@@ -335,6 +340,7 @@ TEST(PrintToFile, EveryTargetIsWrittenAsEveryWriterWritesIt) {
         PrintedAndAborted({TargetKind::Absent, TargetKind::Regular, TargetKind::Link, TargetKind::Fifo});
     rows.push_back({TargetKind::Absent, false, Room::SizeLimit});
     rows.push_back({TargetKind::Regular, false, Room::SizeLimit});
+    rows.push_back({TargetKind::Absent, false, Room::Enough, true});
     RunPrintTable(dir.Path(), rows);
 }
 
