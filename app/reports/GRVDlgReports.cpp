@@ -15,11 +15,11 @@
 #include <QTreeWidget>
 #include <QVBoxLayout>
 #include <algorithm>
-#include <cerrno>
 #include <charconv>
 #include <cstring>
 
 #include "app/reports/ChartGeometry.h"
+#include "app/reports/FileWriter.h"
 #include "app/reports/GraphObject.h"
 #include "app/reports/ReportExport.h"
 #include "app/reports/ReportQueries.h"
@@ -494,9 +494,8 @@ void CGRVDlgReports::OnBnClickedExport() {
     const int error =
         WriteReportFile(QFile::encodeName(path).toStdString(), FormatReportCsv(m_nReportType, m_detailRows));
     if (error != 0) {
-        const QString why = error == ENOSPC || error == EDQUOT
-                                ? kExportDiskFullMessage.arg(path)
-                                : kWriteFailedMessage.arg(path, FromStored(std::strerror(error)));
+        const QString why = IsDiskFull(error) ? kExportDiskFullMessage.arg(path)
+                                              : kWriteFailedMessage.arg(path, FromStored(std::strerror(error)));
         prompter.Tell(this, why, kWriteFailedTitle, platform::ui::Icon::Error);
         return;
     }

@@ -16,10 +16,8 @@ std::string QuoteCsvField(const std::string& text);
 // row has exactly the fields the heading names.
 std::string FormatReportCsv(int kind, const ReportRows& rows);
 
-// Writes the bytes as the file at path, replacing one that is there only
-// once they are all written: a failed write leaves no file behind, and an
-// older file as it was. A link is followed; a device or pipe is written in
-// place. 0, or the system's error number (ENOSPC for a full disk).
+// Writes the bytes as the file at path, as FileWriter writes: 0, or the
+// system's error number (ENOSPC for a full disk).
 int WriteReportFile(const std::string& path, const std::string& bytes);
 
 } // namespace reports

@@ -1,5 +1,6 @@
 #include <QApplication>
 
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
@@ -9,6 +10,9 @@
 #include "platform/ui/Seams.h"
 
 int main(int argc, char** argv) {
+    // Past the file size limit a write fails with EFBIG, which every writer
+    // names, rather than ending the program with the user's work unsaved.
+    std::signal(SIGXFSZ, SIG_IGN);
     int result;
     {
         QApplication app(argc, argv);

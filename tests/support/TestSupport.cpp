@@ -131,25 +131,47 @@ constexpr unsigned kNullMinor = 3;
 
 WriteTarget::WriteTarget(const std::string& folder, const std::string& name, TargetKind kind, const std::string& old)
     : m_path(folder + "/" + name) {
+    const char* step = nullptr;
+    const auto failed = [&](const char* what) {
+        step = what;
+        m_error = errno ? errno : EIO;
+    };
     switch (kind) {
     case TargetKind::Absent: break;
     case TargetKind::Regular:
         if (!WriteFile(m_path, old))
-            m_error = errno ? errno : EIO;
+            failed("write");
         break;
     case TargetKind::Link:
-        if (!WriteFile(m_path + ".target", old) || ::symlink((name + ".target").c_str(), m_path.c_str()) != 0)
-            m_error = errno ? errno : EIO;
+        if (!WriteFile(m_path + ".target", old))
+            failed("write");
+        else if (::symlink((name + ".target").c_str(), m_path.c_str()) != 0)
+            failed("symlink");
         break;
     case TargetKind::Fifo:
-        if (::mkfifo(m_path.c_str(), 0600) != 0 ||
-            (m_reader = ::open(m_path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC)) < 0)
-            m_error = errno;
+        if (::mkfifo(m_path.c_str(), 0600) != 0)
+            failed("mkfifo");
+        else if ((m_reader = ::open(m_path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC)) < 0)
+            failed("open");
         break;
-    case TargetKind::PrivateDevice:
+    case TargetKind::PrivateDevice: {
+        // Made, opened and written as the code under test will: a folder
+        // mounted nodev lets mknod pass and refuses the open.
+        int fd = -1;
         if (::mknod(m_path.c_str(), S_IFCHR | 0600, makedev(kNullMajor, kNullMinor)) != 0)
-            m_error = errno;
+            failed("mknod");
+        else if ((fd = ::open(m_path.c_str(), O_WRONLY | O_CLOEXEC)) < 0)
+            failed("open");
+        else if (::write(fd, "x", 1) != 1)
+            failed("write");
+        if (fd >= 0)
+            ::close(fd);
         break;
+    }
+    }
+    if (step) {
+        ADD_FAILURE() << "cannot make the " << TargetKindName(kind) << " at " << m_path << ": " << step << ": "
+                      << std::strerror(m_error) << " (errno " << m_error << ")";
     }
 }
 

@@ -63,7 +63,8 @@ public:
     WriteTarget(const WriteTarget&) = delete;
     WriteTarget& operator=(const WriteTarget&) = delete;
 
-    // 0, else the errno of what failed (EPERM: no device nodes here).
+    // 0, else the errno of what failed (EPERM: no device nodes here, EACCES:
+    // a folder mounted nodev); a failure is also reported, with its cause.
     int Error() const { return m_error; }
     const std::string& Path() const { return m_path; }
     // What stands at the path now, whole: "absent", "file:<bytes>",

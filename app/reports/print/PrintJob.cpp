@@ -1,29 +1,70 @@
 #include "app/reports/print/PrintJob.h"
 
-#include <sys/statvfs.h>
+#include <sys/mman.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <QFile>
-#include <QFileInfo>
 #include <QPrinter>
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <string_view>
+#include <vector>
 
 namespace {
 
-// Every PDF ends with this marker; the writer does not report a failed write.
+// Every PDF ends with this marker; Qt's writer does not report a failed write.
 constexpr char kPdfEnd[] = "%%EOF";
-constexpr qint64 kPdfTailBytes = 64;
+constexpr size_t kPdfTailBytes = 64;
+constexpr size_t kCopyChunk = 64 * 1024;
 
-bool EndsAsAPdf(const QString& path) {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly) || !file.seek(qMax<qint64>(0, file.size() - kPdfTailBytes)))
-        return false;
-    return file.readAll().contains(kPdfEnd);
+// Qt writes a document only to a file it opens by name: the spool's, in
+// memory, so that nothing reaches the path before the document is whole.
+QString SpoolName(int fd) {
+    return QStringLiteral("/proc/self/fd/%1").arg(fd);
 }
 
-// Whether the disk holding path has no block left, as after a write that
-// failed for want of room.
-bool DiskIsFull(const QString& path) {
-    struct statvfs fs {};
-    return ::statvfs(QFile::encodeName(QFileInfo(path).absolutePath()).constData(), &fs) == 0 && fs.f_bavail == 0;
+// 0 when the spool holds a whole PDF; EFBIG when Qt's writes met the file
+// size limit; -1 when it was cut short for a reason Qt keeps to itself.
+int SpoolError(int fd) {
+    struct stat st {};
+    if (::fstat(fd, &st) != 0)
+        return errno;
+    char tail[kPdfTailBytes];
+    const off_t from = std::max<off_t>(0, st.st_size - static_cast<off_t>(sizeof tail));
+    const ssize_t n = ::pread(fd, tail, sizeof tail, from);
+    if (n > 0 && std::string_view(tail, static_cast<size_t>(n)).find(kPdfEnd) != std::string_view::npos)
+        return 0;
+    struct rlimit limit {};
+    if (::getrlimit(RLIMIT_FSIZE, &limit) == 0 && limit.rlim_cur != RLIM_INFINITY &&
+        static_cast<rlim_t>(st.st_size) >= limit.rlim_cur)
+        return EFBIG;
+    return -1;
+}
+
+int CopySpool(int fd, reports::FileWriter& out) {
+    std::vector<char> chunk(kCopyChunk);
+    for (off_t at = 0;;) {
+        const ssize_t n = ::pread(fd, chunk.data(), chunk.size(), at);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return n < 0 ? errno : 0;
+        if (const int error = out.Write(chunk.data(), static_cast<size_t>(n)))
+            return error;
+        at += n;
+    }
+}
+
+QString FileFailure(const QString& path, int error) {
+    using namespace print_texts;
+    if (error < 0)
+        return QString::fromLatin1(kNotFinished);
+    if (reports::IsDiskFull(error))
+        return QString::fromLatin1(kFileDiskFull).arg(path);
+    return QString::fromLatin1(kFileNotWritable).arg(path, QString::fromLocal8Bit(std::strerror(error)));
 }
 
 } // namespace
@@ -33,6 +74,7 @@ PrintJob::PrintJob(QPrinter* printer) : m_printer(printer) {}
 PrintJob::~PrintJob() {
     if (m_painter.isActive())
         AbortDoc();
+    EndSpool();
 }
 
 int PrintJob::StartDoc(const QString& docName) {
@@ -40,11 +82,12 @@ int PrintJob::StartDoc(const QString& docName) {
         return 0;
     m_printer->setDocName(docName);
     m_failure.clear();
-    const QFileInfo output(m_printer->outputFileName());
-    m_outputCreated = m_printer->outputFormat() == QPrinter::PdfFormat && !output.filePath().isEmpty() &&
-                      !output.exists() && !output.isSymLink();
+    // Without a print system Qt turns a printer into a PDF writer with no file.
+    if (m_printer->outputFormat() == QPrinter::PdfFormat && !m_printer->outputFileName().isEmpty() && !StartSpool())
+        return 0;
     if (!m_painter.begin(m_printer)) {
         m_failure = StartFailureReason();
+        EndSpool();
         return 0;
     }
     m_dc = std::make_unique<DeviceContext>(&m_painter);
@@ -52,12 +95,40 @@ int PrintJob::StartDoc(const QString& docName) {
     return 1;
 }
 
+bool PrintJob::StartSpool() {
+    m_path = m_printer->outputFileName();
+    int error = m_output.Open(QFile::encodeName(m_path).toStdString());
+    if (error == 0 && (m_spool = ::memfd_create("print", MFD_CLOEXEC)) < 0)
+        error = errno;
+    if (error != 0) {
+        m_failure = FileFailure(m_path, error);
+        EndSpool();
+        return false;
+    }
+    m_printer->setOutputFileName(SpoolName(m_spool));
+    return true;
+}
+
+void PrintJob::EndSpool() {
+    if (m_path.isEmpty())
+        return;
+    if (m_spool >= 0) {
+        m_printer->setOutputFileName(m_path);
+        ::close(m_spool);
+    }
+    m_spool = -1;
+    m_path.clear();
+    m_output.Discard();
+}
+
 int PrintJob::StartPage() {
     if (!m_painter.isActive() || m_inPage)
         return 0;
     // The painter opens on the first page; later pages are new sheets.
-    if (m_pagesStarted > 0 && !m_printer->newPage())
+    if (m_pagesStarted > 0 && !m_printer->newPage()) {
+        m_failure = QString::fromLatin1(print_texts::kPageRefused).arg(m_pagesStarted + 1);
         return 0;
+    }
     ++m_pagesStarted;
     m_inPage = true;
     return 1;
@@ -78,31 +149,31 @@ int PrintJob::EndDoc() {
         return 0;
     m_dc.reset();
     const bool ended = m_painter.end() && m_printer->printerState() != QPrinter::Error;
-    const QString path = m_printer->outputFormat() == QPrinter::PdfFormat ? m_printer->outputFileName() : QString();
-    if (ended && (path.isEmpty() || EndsAsAPdf(path)))
-        return 1;
-    const bool full = !path.isEmpty() && DiskIsFull(path);
-    // A file printer keeps no half-written document.
-    if (!path.isEmpty())
-        QFile::remove(path);
-    m_failure = full ? QString::fromLatin1(print_texts::kFileDiskFull).arg(path)
-                     : QString::fromLatin1(print_texts::kNotFinished);
-    return 0;
+    int error = ended ? 0 : -1;
+    if (!m_path.isEmpty()) {
+        if (error == 0)
+            error = SpoolError(m_spool);
+        if (error == 0)
+            error = CopySpool(m_spool, m_output);
+        if (error == 0)
+            error = m_output.Commit();
+        if (error != 0)
+            m_failure = FileFailure(m_path, error);
+        EndSpool();
+    } else if (error != 0) {
+        m_failure = QString::fromLatin1(print_texts::kNotFinished);
+    }
+    return error == 0 ? 1 : 0;
 }
 
 QString PrintJob::StartFailureReason() const {
     using namespace print_texts;
-    // Without a print system Qt turns a printer into a PDF writer with no file.
-    const QString path = m_printer->outputFileName();
-    if (m_printer->outputFormat() == QPrinter::PdfFormat && !path.isEmpty()) {
-        // Qt does not say why; opening the file the same way does.
-        const bool existed = QFileInfo::exists(path);
-        QFile probe(path);
-        QString why = probe.open(QIODevice::Append) ? QString::fromLatin1(kUnknownReason) : probe.errorString();
-        probe.close();
-        if (!existed)
-            QFile::remove(path);
-        return QString::fromLatin1(kFileNotWritable).arg(path, why);
+    if (!m_path.isEmpty()) {
+        // Qt does not say why; opening its file the same way does.
+        QFile probe(m_printer->outputFileName());
+        const QString why =
+            probe.open(QIODevice::WriteOnly) ? QString::fromLatin1(kUnknownReason) : probe.errorString();
+        return QString::fromLatin1(kFileNotWritable).arg(m_path, why);
     }
     if (m_printer->printerName().isEmpty() || !m_printer->isValid())
         return QString::fromLatin1(kNoPrinter);
@@ -115,11 +186,8 @@ void PrintJob::AbortDoc() {
     m_printer->abort();
     m_dc.reset();
     m_painter.end();
-    // A file printer keeps no half-written document of its own making; a
-    // file that was there, a link, a device or a pipe is left where it is.
-    const QFileInfo output(m_printer->outputFileName());
-    if (m_outputCreated && output.isFile() && !output.isSymLink())
-        QFile::remove(output.filePath());
+    // Nothing reached the path: only the part file the job made goes.
+    EndSpool();
 }
 
 PrintRect PrintJob::DrawingRect() const {
@@ -161,5 +229,6 @@ int RunPrintJob(PrintJob& job, const QString& docName, PrintInfo& info,
 }
 
 QString PrintFailedMessage(const QString& reason) {
-    return QString::fromLatin1(print_texts::kPrintFailedFormat).arg(reason);
+    return QString::fromLatin1(print_texts::kPrintFailedFormat)
+        .arg(reason.isEmpty() ? QString::fromLatin1(print_texts::kNotFinished) : reason);
 }

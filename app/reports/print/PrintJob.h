@@ -7,6 +7,7 @@
 #include <functional>
 #include <memory>
 
+#include "app/reports/FileWriter.h"
 #include "app/reports/print/DeviceContext.h"
 
 class QPrinter;
@@ -41,6 +42,8 @@ public:
     int StartPage();
     // Positive when the page was accepted.
     int EndPage();
+    // Positive when the document is whole where it was sent: a file printed
+    // to is replaced only then, and a device or pipe gets it in one go.
     int EndDoc();
     void AbortDoc();
 
@@ -54,6 +57,11 @@ public:
 
 private:
     QString StartFailureReason() const;
+    // Printing to a file: the document goes to a spool in memory, and only
+    // a whole one on to the path (as FileWriter writes). False with the
+    // failure set when the path cannot be written.
+    bool StartSpool();
+    void EndSpool();
 
     QPrinter* m_printer;
     QPainter m_painter;
@@ -61,8 +69,9 @@ private:
     int m_pagesStarted = 0;
     bool m_inPage = false;
     QString m_failure;
-    // Whether the output file did not exist before this document began.
-    bool m_outputCreated = false;
+    QString m_path; // the file printed to, while a document is spooled
+    int m_spool = -1;
+    reports::FileWriter m_output;
 };
 
 // Sets the printer's margins to the smallest it allows, so the printable

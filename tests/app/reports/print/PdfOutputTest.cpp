@@ -3,11 +3,20 @@
 // and names the document, pdftoppm finds the fills.
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <QFile>
 #include <QPrinter>
 #include <cmath>
+#include <csignal>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
 #include <initializer_list>
+#include <optional>
 #include <string>
+#include <vector>
 
 #include "PrintTestSupport.h"
 #include "app/reports/print/Page.h"
@@ -188,39 +197,172 @@ TEST(PrintJobRun, AbortedDocumentLeavesNoFile) {
     EXPECT_FALSE(QFile::exists(file));
 }
 
-// An aborted document takes away only a file it made: a file that was
-// there, a link and a device stay where they are.
-void AbortDocumentsInto(std::initializer_list<grvtest::TargetKind> kinds) {
+// Printing to a file writes the path as every writer of one does. Each row
+// prints a page to a kind of target, or aborts it, with room to spare, on a
+// full disk or past the file size limit. A whole print leaves a PDF where
+// the path leads (the file, the link's target, what the FIFO's reader got)
+// that pdfinfo reads as one page with its title, and a device a device; an
+// aborted or failed one leaves the target as it was, mode included, says
+// why, and leaves no file of its own. Printing into a FIFO once hung for
+// good reading it back: a print that hangs ends the run, named.
+enum class Room { Enough, FullDisk, SizeLimit };
+struct PrintCase {
+    grvtest::TargetKind kind;
+    bool abort = false;
+    Room room = Room::Enough;
+    bool dangling = false; // an Absent target named by a link
+};
+
+constexpr unsigned kPrintSeconds = 60;
+constexpr std::uint64_t kSmallLimit = 4096;
+constexpr char kTitle[] = "a whole page";
+constexpr size_t kShown = 40;
+char g_hungPrint[256];
+
+// Past the limit the run ends, naming the print that hung.
+class HangGuard {
+public:
+    explicit HangGuard(const std::string& what) {
+        std::snprintf(g_hungPrint, sizeof g_hungPrint, "printing hung: %s\n", what.c_str());
+        std::signal(SIGALRM, [](int) {
+            const ssize_t ignored = ::write(2, g_hungPrint, std::strlen(g_hungPrint));
+            (void)ignored;
+            std::_Exit(1);
+        });
+        ::alarm(kPrintSeconds);
+    }
+    ~HangGuard() { ::alarm(0); }
+};
+
+// Prints the page, or starts it and aborts; FailureReason says why it failed.
+int PrintOnePage(PrintJob& job, bool abort) {
+    if (job.StartDoc(kTitle) <= 0 || job.StartPage() <= 0)
+        return 0;
+    {
+        CPage page(PageRect(job.DrawingRect()), job.Dc(), print::kMapText);
+        page.Print(0.0, 0.0, 0x80, 12, "%s", "Printed by Gorvane");
+    }
+    if (job.EndPage() <= 0)
+        return 0;
+    if (abort) {
+        job.AbortDoc();
+        return 0;
+    }
+    return job.EndDoc();
+}
+
+std::string ModeOf(const std::string& path) {
+    struct stat st {};
+    return ::stat(path.c_str(), &st) == 0 ? std::to_string(st.st_mode & 07777) : "none";
+}
+
+void RunPrintTable(const std::string& folder, const std::vector<PrintCase>& rows) {
     using grvtest::TargetKind;
-    grvtest::TempDir dir;
     int n = 0;
-    for (TargetKind kind : kinds) {
-        SCOPED_TRACE(grvtest::TargetKindName(kind));
-        const std::string name = "aborted" + std::to_string(n++) + ".pdf";
-        grvtest::WriteTarget target(dir.Path(), name, kind, "an older document");
+    for (const PrintCase& row : rows) {
+        const std::string name = "out" + std::to_string(n++) + ".pdf";
+        const std::string trace = std::string(grvtest::TargetKindName(row.kind)) +
+                                  (row.dangling ? " behind a link" : "") + (row.abort ? ", aborted" : "") +
+                                  (row.room == Room::FullDisk    ? ", full disk"
+                                   : row.room == Room::SizeLimit ? ", size limit"
+                                                                 : "");
+        SCOPED_TRACE(trace);
+        grvtest::WriteTarget target(folder, name, row.kind, "an older document");
         ASSERT_EQ(target.Error(), 0);
-        QPrinter printer(QPrinter::HighResolution);
-        SetUpPdfPrinter(printer, QString::fromStdString(target.Path()), QPageSize::A4);
-        {
-            PrintJob job(&printer);
-            ASSERT_GT(job.StartDoc("aborted"), 0);
-            ASSERT_GT(job.StartPage(), 0);
+        if (row.dangling) {
+            ASSERT_EQ(::symlink((name + ".target").c_str(), target.Path().c_str()), 0);
         }
-        const std::string described = target.Describe();
-        const std::string want = kind == TargetKind::Absent    ? "absent"
-                                 : kind == TargetKind::Regular ? "file:"
-                                 : kind == TargetKind::Link    ? "link(" + name + ".target)->file:"
-                                                               : "device(1,3)";
-        EXPECT_EQ(described.substr(0, want.size()), want);
+        if (row.kind == TargetKind::Regular || row.kind == TargetKind::Link) {
+            ASSERT_EQ(::chmod(target.Path().c_str(), 0600), 0);
+        }
+        const std::string before = target.Describe();
+        const std::string mode = ModeOf(target.Path());
+        QPrinter printer(QPrinter::HighResolution);
+        const QString path = QString::fromStdString(target.Path());
+        SetUpPdfPrinter(printer, path, QPageSize::A4);
+        PrintJob job(&printer);
+        int printed;
+        {
+            HangGuard guard(trace);
+            std::optional<grvtest::FileSizeLimit> limit;
+            if (row.room == Room::SizeLimit)
+                limit.emplace(kSmallLimit);
+            printed = PrintOnePage(job, row.abort);
+        }
+        const std::string after = target.Describe();
+        for (const auto& e : std::filesystem::directory_iterator(folder)) {
+            EXPECT_EQ(e.path().filename().string().find(".part-"), std::string::npos) << e.path();
+        }
+        if (row.kind != TargetKind::Absent) {
+            EXPECT_EQ(ModeOf(target.Path()), mode);
+        }
+        if (row.abort || row.room != Room::Enough) {
+            EXPECT_EQ(printed, 0);
+            EXPECT_TRUE(after == before) << "now " << after.substr(0, kShown) << "... (" << after.size() << " bytes)";
+            const QString why = row.abort ? QString()
+                                : row.room == Room::FullDisk
+                                    ? QString(print_texts::kFileDiskFull).arg(path)
+                                    : QString(print_texts::kFileNotWritable).arg(path, "File too large");
+            EXPECT_EQ(job.FailureReason(), why);
+            continue;
+        }
+        EXPECT_EQ(printed, 1) << job.FailureReason().toStdString();
+        if (row.kind == TargetKind::PrivateDevice) {
+            EXPECT_EQ(after, "device(1,3)");
+            continue;
+        }
+        const size_t pdf = after.find("%PDF-");
+        ASSERT_NE(pdf, std::string::npos) << after.substr(0, 80);
+        const std::string want = row.kind == TargetKind::Link || row.dangling ? "link(" + name + ".target)->file:"
+                                 : row.kind == TargetKind::Fifo               ? "fifo:"
+                                                                              : "file:";
+        EXPECT_EQ(after.substr(0, pdf), want);
+        const QString judged = TempPath("judged.pdf");
+        ASSERT_TRUE(grvtest::WriteFile(judged.toStdString(), std::string_view(after).substr(pdf)));
+        EXPECT_EQ(PdfInfo(judged, "Pages"), "1");
+        EXPECT_EQ(PdfInfo(judged, "Title"), kTitle);
     }
 }
 
-TEST(PrintJobRun, AbortedDocumentRemovesOnlyItsOwnFileNotALink) {
-    AbortDocumentsInto({grvtest::TargetKind::Absent, grvtest::TargetKind::Regular, grvtest::TargetKind::Link});
+// Every row of a kind: printed, aborted.
+std::vector<PrintCase> PrintedAndAborted(std::initializer_list<grvtest::TargetKind> kinds) {
+    std::vector<PrintCase> rows;
+    for (grvtest::TargetKind kind : kinds)
+        for (bool abort : {false, true})
+            rows.push_back({kind, abort});
+    return rows;
 }
 
-TEST(PrintJobRun, AbortedDocumentIntoAPrivateDeviceLeavesItADevice) {
-    AbortDocumentsInto({grvtest::TargetKind::PrivateDevice});
+TEST(PrintToFile, EveryTargetIsWrittenAsEveryWriterWritesIt) {
+    using grvtest::TargetKind;
+    grvtest::TempDir dir;
+    std::vector<PrintCase> rows =
+        PrintedAndAborted({TargetKind::Absent, TargetKind::Regular, TargetKind::Link, TargetKind::Fifo});
+    rows.push_back({TargetKind::Absent, false, Room::SizeLimit});
+    rows.push_back({TargetKind::Regular, false, Room::SizeLimit});
+    rows.push_back({TargetKind::Absent, false, Room::Enough, true});
+    RunPrintTable(dir.Path(), rows);
+}
+
+TEST(PrintToFile, IntoAPrivateDeviceLeavesItADevice) {
+    grvtest::TempDir dir;
+    RunPrintTable(dir.Path(), PrintedAndAborted({grvtest::TargetKind::PrivateDevice}));
+}
+
+// The disk is a small tmpfs, filled before the prints.
+TEST(PrintToFile, OntoAFullDiskKeepsTheOlderFileAndSaysSo) {
+    grvtest::TempDir dir;
+    const std::string disk = dir.File("small-disk");
+    ASSERT_TRUE(std::filesystem::create_directory(disk));
+    // tests/run-common.sh leaves this test out where a tmpfs cannot be mounted.
+    ASSERT_TRUE(grvtest::RunProgram({"mount", "-t", "tmpfs", "-o", "size=64k", "tmpfs", disk}).Ok());
+    struct Unmount {
+        std::string disk;
+        ~Unmount() { grvtest::RunProgram({"umount", disk}); }
+    } unmount{disk};
+    ASSERT_FALSE(grvtest::WriteFile(disk + "/filler", std::string(128 * 1024, 'f'))) << "the disk is full now";
+    RunPrintTable(disk, {{grvtest::TargetKind::Absent, false, Room::FullDisk},
+                         {grvtest::TargetKind::Regular, false, Room::FullDisk}});
 }
 
 TEST(PrintJobRun, SmallestMarginsWidenThePrintableArea) {
