@@ -11,6 +11,7 @@
 #include "netlib/core/NamedCodingsHook.h"
 #include "netlib/core/StringBuffer.h"
 #include "netlib/core/WideCase.h"
+#include "netlib/core/XmlParser.h"
 #include "platform/ByteOrder.h"
 
 namespace tessik {
@@ -655,25 +656,7 @@ void encodeBytesToSb(const char* encodingName, const void* bytes, unsigned int n
 }
 
 bool extractXmlEncoding(const char* text, StringBuffer& out) {
-    out.clear();
-    const char* p = findSubstringNoCase(text, "encoding");
-    if (!p)
-        return false;
-    p = std::strchr(p + 8, '=');
-    if (!p)
-        return false;
-    ++p;
-    while (*p == ' ' || *p == '\t' || *p == '\r' || *p == '\n')
-        ++p;
-    if (*p == '"' || *p == '\'')
-        ++p;
-    const char* end = p;
-    while (*end && *end != '"' && *end != '\'')
-        ++end;
-    if (!*end)
-        return false;
-    out.appendBytes(p, static_cast<int>(end - p));
-    return out.getSize() > 0;
+    return declaredXmlEncoding(text, text ? static_cast<unsigned int>(std::strlen(text)) : 0, out);
 }
 
 } // namespace tessik

@@ -115,7 +115,8 @@ private:
 void encodeBytesToSb(const char* encodingName, const void* bytes, unsigned int n, tessik::StringBuffer& out);
 // Upper-case hexadecimal, two digits a byte.
 void encodeHexBytes(const void* bytes, unsigned int n, tessik::StringBuffer& out);
-// The value of the encoding="..." of an XML declaration.
+// The encoding the XML declaration standing at the start of the text names
+// (declaredXmlEncoding).
 bool extractXmlEncoding(const char* text, tessik::StringBuffer& out);
 
 } // namespace tessik

@@ -1,6 +1,9 @@
 #include "netlib/core/XmlParser.h"
 
 #include <cstring>
+#include <string>
+#include <string_view>
+#include <utility>
 #include <vector>
 
 #include "netlib/core/CStringUtil.h"
@@ -22,13 +25,17 @@ constexpr int kCodePageUtf16Be = 1201;
 constexpr int kCodePageUtf8 = 65001;
 constexpr int kCodePageUtf32Le = 65005;
 constexpr int kCodePageUtf32Be = 65006;
-// How far into a file its XML declaration is looked for.
-constexpr unsigned int kDeclarationWindow = 4096;
 // Work buffers for the document's DOCTYPE and instruction texts.
 constexpr unsigned int kDocTextInitialSize = 2000;
 constexpr const char kCdataOpen[] = "<![CDATA[";
 constexpr int kCdataOpenLen = sizeof(kCdataOpen) - 1;
 constexpr const char kStylesheet[] = "xml-stylesheet";
+constexpr unsigned char kUtf8Mark[] = {0xEF, 0xBB, 0xBF};
+constexpr unsigned int kUtf8MarkLen = sizeof(kUtf8Mark);
+
+bool startsWithUtf8Mark(const void* p, unsigned int n) {
+    return n >= kUtf8MarkLen && std::memcmp(p, kUtf8Mark, kUtf8MarkLen) == 0;
+}
 
 bool isSpace(char c) {
     return c == ' ' || c == '\t' || c == '\r' || c == '\n';
@@ -182,8 +189,9 @@ private:
     bool readComment();
     void readDocType();
     void giveDocTypes(TreeNode* root);
+    void readLeadingDeclaration();
     void readInstruction();
-    TreeNode* readDeclaration(ParseEngine& engine);
+    TreeNode* readStylesheet(ParseEngine& engine);
     void readClosingTag();
     bool readStartTag();
     const char* readName(bool attribute, int& n);
@@ -230,6 +238,7 @@ TreeNode* XmlReader::run() {
     const std::uint32_t total = m_engine.getCursor() + m_engine.remaining();
     if (m_progress && total > 0)
         m_progress->setTotalUint32(total);
+    readLeadingDeclaration();
 
     while (!m_stop && !atEnd()) {
         if (!m_open) {
@@ -473,15 +482,34 @@ void XmlReader::giveDocTypes(TreeNode* root) {
     root->setDocTypeText(joined.getString(), joined.getSize());
 }
 
+// Only a declaration standing at the start of the text is one (a text may
+// still carry a byte-order mark before it), read by the grammar every road
+// that takes an encoding from a document reads it by. Any other "<?xml" is
+// an instruction, which no writer keeps.
+void XmlReader::readLeadingDeclaration() {
+    const std::uint32_t mark = startsWithUtf8Mark(at(), m_engine.remaining()) ? kUtf8MarkLen : 0;
+    xmlprolog::Declaration decl;
+    if (!xmlprolog::readDeclaration(at() + mark, static_cast<int>(m_engine.remaining() - mark), decl))
+        return;
+    TreeNode* node = TreeNode::createRoot("xml");
+    if (node) {
+        const std::pair<const char*, std::string_view> fields[] = {
+            {"version", decl.version}, {"encoding", decl.encoding}, {"standalone", decl.standalone}};
+        for (const auto& [name, value] : fields)
+            if (!value.empty())
+                node->addAttribute(name, std::string(value).c_str());
+    }
+    m_pendingDecl = node;
+    advance(mark + static_cast<std::uint32_t>(decl.length));
+}
+
 // An instruction ends only at "?>", whatever its data holds. Once no "?>"
 // follows, none follows any later one either.
 void XmlReader::readInstruction() {
     advance(1); // past "?"
     const char* close = m_noPiEnd ? nullptr : std::strstr(at(), "?>");
     m_noPiEnd = close == nullptr;
-    const bool isDecl = startsWithNoCase(at(), "xml ");
-    const bool isStyle = !isDecl && startsWithNoCase(at(), kStylesheet);
-    if (!isDecl && !isStyle) {
+    if (!xmlprolog::instructionTargetIs(at(), static_cast<int>(m_engine.remaining()), kStylesheet)) {
         // An unterminated instruction is dropped for the same reason.
         if (close) {
             m_piText.append("<?");
@@ -497,26 +525,19 @@ void XmlReader::readInstruction() {
         const StringBuffer data(at(), static_cast<unsigned int>(close - at()), 0);
         ParseEngine inside;
         inside.borrowText(data);
-        node = readDeclaration(inside);
+        node = readStylesheet(inside);
         advance(static_cast<std::uint32_t>(close + 2 - at()));
     } else {
-        node = readDeclaration(m_engine);
+        node = readStylesheet(m_engine);
         if (atEnd())
             m_stop = true;
     }
-    if (!node)
-        return;
-    if (isDecl) {
-        delete m_pendingDecl;
-        m_pendingDecl = node;
-    } else if (!m_pendingStyles.appendPtr(node)) {
+    if (node && !m_pendingStyles.appendPtr(node))
         delete node;
-    }
 }
 
-// A declaration or stylesheet instruction's name and pseudo-attributes,
-// from its name on.
-TreeNode* XmlReader::readDeclaration(ParseEngine& engine) {
+// A stylesheet instruction's name and pseudo-attributes, from its name on.
+TreeNode* XmlReader::readStylesheet(ParseEngine& engine) {
     StringBuffer name;
     engine.captureToAnyOf7(" \t\r\n/>>", name);
     engine.skipChars(' ', '\t', '\r', '\n');
@@ -720,10 +741,15 @@ void appendXmlDecoded(const char* text, int n, StringBuffer& out) {
     out.appendBytes(text + from, n - from);
 }
 
+// A quoted value runs to its own closing quote, the other quote and line
+// ends included, as the stylesheet instruction's grammar has it; its line
+// ends read as in all XML text.
 void parseDeclAttributes(ParseEngine& engine, TreeNode* node, LogBase*) {
     auto skipSpace = [&engine] { engine.skipChars(' ', '\t', '\r', '\n'); };
     StringBuffer name;
     StringBuffer value;
+    StringBuffer lineEnds;
+    StringBuffer decoded;
     skipSpace();
     while (engine.currentChar() != '>' && engine.currentChar() != 0) {
         const std::uint32_t before = engine.getCursor();
@@ -738,17 +764,18 @@ void parseDeclAttributes(ParseEngine& engine, TreeNode* node, LogBase*) {
             const char q = engine.currentChar();
             if (q == '\'' || q == '"') {
                 engine.setCursor(engine.getCursor() + 1);
-                engine.captureToAnyOf("\"'\r\n", value);
+                engine.captureToChar(q, value);
+                if (engine.currentChar() == q)
+                    engine.setCursor(engine.getCursor() + 1);
             } else {
                 engine.captureToAnyOf(" \t\r\n\"'", value);
             }
-            value.removeChar('"');
-            if (engine.currentChar() == '"' || engine.currentChar() == '\'')
-                engine.setCursor(engine.getCursor() + 1);
         }
         if (name.getSize() > 0) {
-            StringBuffer decoded;
-            appendXmlDecoded(value.getString(), value.getSize(), decoded);
+            lineEnds.clear();
+            appendLineEndsNormalized(value.getString(), value.getSize(), lineEnds);
+            decoded.clear();
+            appendXmlDecoded(lineEnds.getString(), lineEnds.getSize(), decoded);
             node->addAttribute(name.getString(), decoded.getString());
         }
         skipSpace();
@@ -788,30 +815,6 @@ bool parseXmlText(const StringBuffer& text, LogBase* log, ProgressMonitor* progr
 
 namespace {
 
-// The encoding an XML declaration near the start names, "" for none.
-StringBuffer declaredEncoding(const unsigned char* p, unsigned int n) {
-    StringBuffer enc;
-    StringBuffer head(reinterpret_cast<const char*>(p), n < kDeclarationWindow ? n : kDeclarationWindow, 0);
-    const char* decl = findSubstringNoCase(head.getString(), "<?xml");
-    if (!decl)
-        return enc;
-    StringBuffer text(decl);
-    text.chopAtFirstChar('>');
-    text.removeChar(' ');
-    text.toLowerCase();
-    const char* v = std::strstr(text.getString(), "encoding=\"");
-    char quote = '"';
-    if (!v) {
-        v = std::strstr(text.getString(), "encoding='");
-        quote = '\'';
-    }
-    if (!v)
-        return enc;
-    enc.append(v + 10);
-    enc.chopAtFirstChar(quote);
-    return enc;
-}
-
 bool isWideCodePage(int page) {
     return page == kCodePageUtf16Le || page == kCodePageUtf16Be || page == kCodePageUtf32Le || page == kCodePageUtf32Be;
 }
@@ -822,19 +825,20 @@ struct Signature {
     int page;
     // Bytes of a byte-order mark, dropped before decoding.
     unsigned int mark;
+    const char* charset;
 };
 // XML 1.0, appendix F: a document's first bytes tell a 16- or 32-bit
 // encoding, with a byte-order mark or without one (then by "<?" or "<").
 // The 32-bit marks come before the 16-bit ones they begin with.
 constexpr Signature kSignatures[] = {
-    {{0x00, 0x00, 0xFE, 0xFF}, 4, kCodePageUtf32Be, 4},
-    {{0xFF, 0xFE, 0x00, 0x00}, 4, kCodePageUtf32Le, 4},
-    {{0xFE, 0xFF}, 2, kCodePageUtf16Be, 2},
-    {{0xFF, 0xFE}, 2, kCodePageUtf16Le, 2},
-    {{0x00, 0x00, 0x00, 0x3C}, 4, kCodePageUtf32Be, 0},
-    {{0x3C, 0x00, 0x00, 0x00}, 4, kCodePageUtf32Le, 0},
-    {{0x00, 0x3C, 0x00, 0x3F}, 4, kCodePageUtf16Be, 0},
-    {{0x3C, 0x00, 0x3F, 0x00}, 4, kCodePageUtf16Le, 0},
+    {{0x00, 0x00, 0xFE, 0xFF}, 4, kCodePageUtf32Be, 4, "utf-32be"},
+    {{0xFF, 0xFE, 0x00, 0x00}, 4, kCodePageUtf32Le, 4, "utf-32"},
+    {{0xFE, 0xFF}, 2, kCodePageUtf16Be, 2, "utf-16be"},
+    {{0xFF, 0xFE}, 2, kCodePageUtf16Le, 2, "utf-16le"},
+    {{0x00, 0x00, 0x00, 0x3C}, 4, kCodePageUtf32Be, 0, "utf-32be"},
+    {{0x3C, 0x00, 0x00, 0x00}, 4, kCodePageUtf32Le, 0, "utf-32"},
+    {{0x00, 0x3C, 0x00, 0x3F}, 4, kCodePageUtf16Be, 0, "utf-16be"},
+    {{0x3C, 0x00, 0x3F, 0x00}, 4, kCodePageUtf16Le, 0, "utf-16le"},
 };
 
 const Signature* wideSignature(const unsigned char* p, unsigned int n) {
@@ -844,7 +848,55 @@ const Signature* wideSignature(const unsigned char* p, unsigned int n) {
     return nullptr;
 }
 
+struct ByteEncoding {
+    int page = kCodePageUtf8;
+    // Bytes of a byte-order mark, dropped before decoding.
+    unsigned int mark = 0;
+    StringBuffer charset{"utf-8"};
+};
+
+// What a document's bytes are in: a byte-order mark or the byte pattern of
+// a 16- or 32-bit encoding, else the declaration standing at the start,
+// else UTF-8. A declared encoding nobody knows reads as UTF-8, and so does
+// a 16- or 32-bit one: a declaration read as 8-bit text shows that the
+// text is not in it.
+ByteEncoding detectEncoding(const unsigned char* p, unsigned int n) {
+    ByteEncoding e;
+    if (const Signature* wide = wideSignature(p, n)) {
+        e.page = wide->page;
+        e.mark = wide->mark;
+        e.charset.setString(wide->charset);
+        return e;
+    }
+    if (startsWithUtf8Mark(p, n)) {
+        e.mark = kUtf8MarkLen;
+        return e;
+    }
+    StringBuffer declared;
+    if (!declaredXmlEncoding(reinterpret_cast<const char*>(p), n, declared))
+        return e;
+    const int page = EncodingConvert::charsetToCodePage(declared.getString());
+    if (page != 0 && !isWideCodePage(page)) {
+        e.page = page;
+        e.charset.setString(declared.getString());
+    }
+    return e;
+}
+
 } // namespace
+
+bool declaredXmlEncoding(const char* text, unsigned int n, StringBuffer& out) {
+    out.clear();
+    xmlprolog::Declaration decl;
+    if (!text || !xmlprolog::readDeclaration(text, static_cast<int>(n), decl) || decl.encoding.empty())
+        return false;
+    out.appendBytes(decl.encoding.data(), static_cast<int>(decl.encoding.size()));
+    return true;
+}
+
+void xmlBytesCharset(const DataBuffer& bytes, StringBuffer& out) {
+    out.setString(detectEncoding(bytes.getData(), bytes.getSize()).charset.getString());
+}
 
 bool prepareXmlBytes(DataBuffer& bytes, LogBase* log) {
     LogNull silent;
@@ -853,43 +905,24 @@ bool prepareXmlBytes(DataBuffer& bytes, LogBase* log) {
     if (n == 0)
         return false;
     const unsigned char* p = bytes.getData();
-    int page = kCodePageUtf8;
-    unsigned int mark = 0;
-    StringBuffer charset("utf-8");
-    if (const Signature* wide = wideSignature(p, n)) {
-        page = wide->page;
-        charset.setString(page == kCodePageUtf16Le || page == kCodePageUtf16Be ? "utf-16" : "utf-32");
-        // The mark itself would come through as a UTF-8 mark.
-        mark = wide->mark;
-    } else if (n >= 3 && p[0] == 0xEF && p[1] == 0xBB && p[2] == 0xBF) {
-        mark = 3;
-    } else {
-        // The declaration, if any, names the charset; one nobody knows reads
-        // as UTF-8, and so does a 16- or 32-bit one: a declaration read as
-        // 8-bit text shows that the text is not in it.
-        StringBuffer enc = declaredEncoding(p, n);
-        const int declared = enc.getSize() > 0 ? EncodingConvert::charsetToCodePage(enc.getString()) : 0;
-        if (declared != 0 && !isWideCodePage(declared)) {
-            page = declared;
-            charset.setString(enc.getString());
-        }
-    }
-    if (!isWideCodePage(page) && std::memchr(p + mark, 0, n - mark)) {
+    const ByteEncoding enc = detectEncoding(p, n);
+    const unsigned int mark = enc.mark;
+    if (!isWideCodePage(enc.page) && std::memchr(p + mark, 0, n - mark)) {
         lg.logError(xml_msg::kZeroByte);
         return false;
     }
     EncodingConvert conv;
     DataBuffer out;
     std::uint64_t replaced = 0;
-    if (!conv.decodeToUtf8(page, p + mark, n - mark, out, replaced)) {
+    if (!conv.decodeToUtf8(enc.page, p + mark, n - mark, out, replaced)) {
         lg.logError(xml_msg::kUndecodable);
-        lg.logData("charset", charset.getString());
+        lg.logData("charset", enc.charset.getString());
         lg.logDataInt64("numBytesDropped", static_cast<std::int64_t>(conv.getDroppedCount()));
         return false;
     }
     if (replaced > 0) {
         lg.logError(xml_msg::kReplacedBytes);
-        lg.logData("charset", charset.getString());
+        lg.logData("charset", enc.charset.getString());
         lg.logDataInt64("numBytesReplaced", static_cast<std::int64_t>(replaced));
     }
     bytes.takeFrom(out);

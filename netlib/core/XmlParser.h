@@ -30,11 +30,18 @@ bool parseXmlText(const tessik::StringBuffer& text, LogBase* log, ProgressMonito
                   bool trimContent);
 // Loads, converts to UTF-8, parses; a declared UTF-16 encoding becomes utf-8.
 bool parseXmlFile(const char* path, LogBase* log, ProgressMonitor* progress, TreeNode** outRoot, bool trimContent);
-// UTF-16 with a byte-order mark and declared charsets become UTF-8; a UTF-8
-// mark is dropped. Bytes that are not text in the charset become U+FFFD and
+// The encoding is the byte-order mark's, else the one the byte pattern of a
+// 16- or 32-bit text shows, else the one the XML declaration standing at
+// the start names, else UTF-8; the text becomes UTF-8 and a mark is dropped. Bytes that are not text in the charset become U+FFFD and
 // the log says so. False, with the reason logged, for no bytes, a zero byte
 // in 8-bit text, or text a charset without replacement could not read whole.
 bool prepareXmlBytes(DataBuffer& bytes, LogBase* log = nullptr);
+// The charset prepareXmlBytes reads the bytes in, by name.
+void xmlBytesCharset(const DataBuffer& bytes, tessik::StringBuffer& out);
+// The encoding named by the XML declaration standing at text[0] (read by
+// its grammar); false, with out empty, when none stands there or it names
+// none. Every road that takes an encoding from a document reads it here.
+bool declaredXmlEncoding(const char* text, unsigned int n, tessik::StringBuffer& out);
 // The pseudo-attributes of a declaration or stylesheet instruction.
 void parseDeclAttributes(ParseEngine& engine, TreeNode* node, LogBase* log);
 

@@ -42,6 +42,7 @@ public:
     int pos() const { return m_i; }
     bool docTypeDecl();
     bool instruction();
+    bool xmlDecl(Declaration& out);
 
 private:
     bool atEnd() const { return m_i >= m_n; }
@@ -76,6 +77,10 @@ private:
     bool entityDecl();
     bool notationDecl();
     bool comment();
+    // S name Eq and a quoted value, the value being what stands between the quotes.
+    bool pseudoAttribute(const char* name, std::string_view& value);
+    // An optional one: nothing is consumed, and the value stays empty, when it is not there.
+    bool optPseudoAttribute(const char* name, std::string_view& value);
 
     const char* m_p;
     int m_n;
@@ -276,6 +281,57 @@ bool Reader::instruction() {
             return false;
     }
     return false;
+}
+
+bool Reader::pseudoAttribute(const char* name, std::string_view& value) {
+    if (!space() || !literal(name))
+        return false;
+    optSpace();
+    if (!literal("="))
+        return false;
+    optSpace();
+    const char q = peek();
+    if (q != '"' && q != '\'')
+        return false;
+    const int from = ++m_i;
+    while (!atEnd() && peek() != q)
+        ++m_i;
+    if (atEnd())
+        return false;
+    value = std::string_view(m_p + from, static_cast<std::size_t>(m_i - from));
+    ++m_i;
+    return true;
+}
+
+bool Reader::optPseudoAttribute(const char* name, std::string_view& value) {
+    const int start = m_i;
+    if (pseudoAttribute(name, value))
+        return true;
+    m_i = start;
+    value = {};
+    return false;
+}
+
+// XMLDecl ::= '<?xml' VersionInfo EncodingDecl? SDDecl? S? '?>', the version
+// number as the first editions wrote it, which every reader takes.
+bool Reader::xmlDecl(Declaration& out) {
+    out = Declaration{};
+    auto versionChar = [](char c) {
+        return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
+               std::strchr("_.:-", c) != nullptr;
+    };
+    if (!literal("<?xml") || !pseudoAttribute("version", out.version) || out.version.empty() ||
+        !std::all_of(out.version.begin(), out.version.end(), versionChar))
+        return false;
+    if (optPseudoAttribute("encoding", out.encoding) && !isEncodingName(out.encoding))
+        return false;
+    if (optPseudoAttribute("standalone", out.standalone) && out.standalone != "yes" && out.standalone != "no")
+        return false;
+    optSpace();
+    if (!literal("?>"))
+        return false;
+    out.length = m_i;
+    return true;
 }
 
 bool Reader::quantifier() {
@@ -483,13 +539,7 @@ int lenientEnd(const char* p, int n, bool instruction) {
 // The reader sends these instructions elsewhere (the stylesheets), so they
 // cannot stand in the instruction text.
 bool isStylesheetInstruction(const char* p, int n) {
-    constexpr int kLength = sizeof(kStylesheet) - 1;
-    if (n < 2 + kLength)
-        return false;
-    for (int i = 0; i < kLength; ++i)
-        if ((p[2 + i] | 0x20) != kStylesheet[i])
-            return false;
-    return true;
+    return n >= 2 && instructionTargetIs(p + 2, n - 2, kStylesheet);
 }
 
 // The constructs `read` takes in the text, each written with a line end as
@@ -569,6 +619,27 @@ int docTypeExtent(const char* p, int n) {
 
 int instructionLength(const char* p, int n) {
     return scan(p, n, &Reader::instruction);
+}
+
+bool readDeclaration(const char* p, int n, Declaration& out) {
+    Reader r(p, n);
+    return r.xmlDecl(out);
+}
+
+bool isEncodingName(std::string_view name) {
+    auto letter = [](char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); };
+    if (name.empty() || !letter(name[0]))
+        return false;
+    return std::all_of(name.begin() + 1, name.end(),
+                       [&](char c) { return letter(c) || (c >= '0' && c <= '9') || c == '.' || c == '_' || c == '-'; });
+}
+
+bool instructionTargetIs(const char* p, int n, std::string_view target) {
+    const int len = static_cast<int>(target.size());
+    if (n < len || std::string_view(p, target.size()) != target)
+        return false;
+    std::uint32_t cp = 0;
+    return len == n || xmlchars::utf8CharAt(p + len, n - len, cp) == 0 || !xmlchars::isNameChar(cp);
 }
 
 void appendDocType(const StringBuffer& text, StringBuffer& out) {

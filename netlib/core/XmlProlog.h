@@ -1,7 +1,11 @@
 #pragma once
 // The document type declaration and processing instructions a tree keeps as
 // text are written only where they are well-formed: the writer must not let
-// a damaged or hand-set text spoil the document around it.
+// a damaged or hand-set text spoil the document around it. The XML
+// declaration is read here too, by its grammar, for every road that takes
+// an encoding from a document.
+#include <string_view>
+
 namespace tessik {
 
 class StringBuffer;
@@ -16,6 +20,25 @@ namespace xmlprolog {
 int docTypeExtent(const char* p, int n);
 // Length of the well-formed processing instruction at p; 0 when there is none.
 int instructionLength(const char* p, int n);
+
+// The XML declaration's fields, each empty when absent; they point into the
+// text that was read.
+struct Declaration {
+    int length = 0; // "<?xml" through "?>"
+    std::string_view version;
+    std::string_view encoding;
+    std::string_view standalone;
+};
+// The declaration standing at p[0], read by its grammar (white space being
+// blank, TAB, CR and LF, also around "="); false when none stands there, as
+// when anything else (a comment, white space, a byte-order mark) comes
+// first: text elsewhere in a document never declares anything.
+bool readDeclaration(const char* p, int n, Declaration& out);
+// XML's EncName: a letter, then letters, digits, ".", "_" and "-".
+bool isEncodingName(std::string_view name);
+// Whether the instruction whose target starts at p (just after "<?") has
+// this target, compared whole and case-sensitively.
+bool instructionTargetIs(const char* p, int n, std::string_view target);
 
 // The text's first well-formed declaration and a line end, as the reader
 // keeps one; nothing when it holds none.

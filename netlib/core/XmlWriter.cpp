@@ -41,19 +41,6 @@ void appendTag(StringBuffer& out, const char* tag) {
         out.append(kNoTag);
 }
 
-// An encoding name as XML writes one: a letter, then letters, digits, ".", "_" and "-".
-bool isEncodingName(const StringBuffer& name) {
-    const char* p = name.getString();
-    const int n = name.getSize();
-    auto letter = [](char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); };
-    if (n == 0 || !letter(p[0]))
-        return false;
-    for (int i = 1; i < n; ++i)
-        if (!letter(p[i]) && !(p[i] >= '0' && p[i] <= '9') && p[i] != '.' && p[i] != '_' && p[i] != '-')
-            return false;
-    return true;
-}
-
 void appendPseudoAttribute(StringBuffer& out, const char* name, const StringBuffer& value) {
     out.appendChar(' ');
     out.append(name);
@@ -104,7 +91,8 @@ void TreeNode::emitDocumentHead(StringBuffer& out, bool noDeclaration) {
         // not well-formed is left out.
         out.append("<?xml version=\"1.0\"");
         StringBuffer value;
-        if (decl->getAttrValue("encoding", value) && isEncodingName(value))
+        if (decl->getAttrValue("encoding", value) &&
+            xmlprolog::isEncodingName(std::string_view(value.getString(), static_cast<std::size_t>(value.getSize()))))
             appendPseudoAttribute(out, "encoding", value);
         if (value.appendFailed())
             out.markAppendFailed();

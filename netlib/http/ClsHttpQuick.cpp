@@ -16,7 +16,6 @@
 #include "netlib/http/TessikUrl.h"
 #include "netlib/streams/Gzip.h"
 #include "netlib/text/ContentCoding.h"
-#include "netlib/text/HtmlHelp.h"
 #include "netlib/text/TsCharset.h"
 #include "platform/Cp1252Text.h"
 #include "platform/Ticks.h"
@@ -483,9 +482,10 @@ bool ClsHttp::xmlRpcRun(const char* name, bool put, XString& url, XString& xml, 
                         ProgressEvent* progress, LogBase& log) {
     CallFrame frame(*this, name, url, nested, true, progress, log);
     out.clear();
+    // Sent in the encoding its own declaration names: text inside it names none.
     StringBuffer charset;
-    HtmlHelp::getCharsetFromMeta(xml.getUtf8(), charset);
-    if (charset.getSize() == 0)
+    const StringBuffer& call = xml.getUtf8Sb();
+    if (!declaredXmlEncoding(call.getString(), static_cast<unsigned int>(call.getSize()), charset))
         charset.setString(kDefaultXmlCharset);
     ClsHttpRequest request;
     RequestTarget target;

@@ -6,6 +6,7 @@
 
 #include "netlib/core/CStringUtil.h"
 #include "netlib/core/LogBase.h"
+#include "netlib/core/XmlParser.h"
 #include "netlib/http/HttpConstants.h"
 #include "netlib/http/MimeField.h"
 #include "netlib/text/HtmlHelp.h"
@@ -341,22 +342,21 @@ void declaredBodyCharset(const HttpResponseHeader& header, const DataBuffer& bod
                          LogBase& log) {
     constexpr unsigned char kBom[] = {0xEF, 0xBB, 0xBF};
     header.getCharset(charset);
-    if (charset.getSize() == 0 && !body.is7bit()) {
+    if (charset.getSize() == 0) {
         StringBuffer type;
         header.getField("content-type", type);
         if (type.containsSubstringNoCase("text/html")) {
-            StringBuffer html;
-            html.appendDb(body);
-            HtmlHelp::getCharsetFromMetaSb(html, charset);
-            if (charset.getSize() != 0)
-                log.logData("HtmlCharset", charset.getString());
+            if (!body.is7bit()) {
+                StringBuffer html;
+                html.appendDb(body);
+                HtmlHelp::getCharsetFromMetaSb(html, charset);
+                if (charset.getSize() != 0)
+                    log.logData("HtmlCharset", charset.getString());
+            }
         } else if (type.containsSubstringNoCase("xml")) {
-            // An XML document says its own encoding, UTF-8 when it does not.
-            StringBuffer xml;
-            xml.appendDb(body);
-            HtmlHelp::getCharsetFromMetaSb(xml, charset);
-            if (charset.getSize() == 0)
-                charset.setString("utf-8");
+            // An XML document says its own encoding where XML lets it (a
+            // 7-bit text may be UTF-7 or 16-bit), UTF-8 when it does not.
+            xmlBytesCharset(body, charset);
             log.logData("XmlCharset", charset.getString());
         }
     }

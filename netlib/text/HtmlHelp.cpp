@@ -1,10 +1,15 @@
 #include "netlib/text/HtmlHelp.h"
 
+#include <algorithm>
 #include <cstring>
 #include <initializer_list>
+#include <string>
+#include <string_view>
+#include <vector>
 
 #include "netlib/core/CStringUtil.h"
 #include "netlib/core/ParseEngine.h"
+#include "netlib/text/CharsetNames.h"
 
 namespace tessik {
 
@@ -12,6 +17,13 @@ namespace {
 
 constexpr const char* kNameStops = " \t\n\r>=";
 constexpr const char* kUnquotedStops = "\r\n >";
+// How far into a document browsers look for its charset.
+constexpr std::size_t kPrescanBytes = 1024;
+constexpr std::uint32_t kCodePageUtf16Le = 1200;
+constexpr std::uint32_t kCodePageUtf16Be = 1201;
+constexpr std::uint32_t kCodePageUtf7 = 65000;
+constexpr std::uint32_t kCodePageUtf32Le = 65005;
+constexpr std::uint32_t kCodePageUtf32Be = 65006;
 
 void skipBlanks(ParseEngine& pe) {
     pe.skipChars(' ', '\t', '\r', '\n');
@@ -36,13 +48,249 @@ void finish(StringBuffer& out, LogBase* log, const char* exit) {
         log->logData(exit, out.getString());
 }
 
+// The prescan browsers run over the first bytes of an HTML document
+// (WHATWG HTML, "prescan a byte stream to determine its encoding"):
+// comments, other tags and their attributes are passed over whole, and
+// only a <meta> names the charset. Running out of bytes ends it with none.
+class CharsetPrescan {
+public:
+    CharsetPrescan(const char* p, std::size_t n) : m_p(p), m_n(n) {}
+
+    bool run(StringBuffer& charset) {
+        while (m_i < m_n) {
+            if (at("<!--")) {
+                // The "-->" may share its dashes with the opener.
+                const char* close = find(m_i + 2, "-->");
+                if (!close)
+                    return false;
+                m_i = static_cast<std::size_t>(close - m_p) + 3;
+                continue;
+            }
+            if (atNoCase("<meta") && m_i + 5 < m_n && (isHtmlSpace(m_p[m_i + 5]) || m_p[m_i + 5] == '/')) {
+                m_i += 6;
+                const Meta meta = readMeta();
+                if (m_ended)
+                    return false;
+                if (meta.found) {
+                    charset.setString(meta.charset.getString());
+                    return true;
+                }
+            } else if (m_p[m_i] == '<' &&
+                       (isAsciiLetter(byteAt(m_i + 1)) || (byteAt(m_i + 1) == '/' && isAsciiLetter(byteAt(m_i + 2))))) {
+                while (m_i < m_n && !isHtmlSpace(m_p[m_i]) && m_p[m_i] != '>')
+                    ++m_i;
+                StringBuffer name, value;
+                while (attribute(name, value)) {
+                }
+                if (m_ended)
+                    return false;
+            } else if (at("<!") || at("</") || at("<?")) {
+                const char* close = find(m_i + 2, ">");
+                if (!close)
+                    return false;
+                m_i = static_cast<std::size_t>(close - m_p);
+            }
+            ++m_i;
+        }
+        return false;
+    }
+
+private:
+    struct Meta {
+        bool found = false;
+        StringBuffer charset;
+    };
+
+    static bool isHtmlSpace(char c) { return c == '\t' || c == '\n' || c == '\f' || c == '\r' || c == ' '; }
+    static char lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
+    char byteAt(std::size_t i) const { return i < m_n ? m_p[i] : '\0'; }
+    bool at(std::string_view s) const { return m_n - m_i >= s.size() && std::string_view(m_p + m_i, s.size()) == s; }
+    bool atNoCase(std::string_view s) const {
+        if (m_n - m_i < s.size())
+            return false;
+        for (std::size_t k = 0; k < s.size(); ++k)
+            if (lower(m_p[m_i + k]) != s[k])
+                return false;
+        return true;
+    }
+    const char* find(std::size_t from, std::string_view s) const {
+        if (from > m_n)
+            return nullptr;
+        const std::string_view rest(m_p + from, m_n - from);
+        const std::size_t hit = rest.find(s);
+        return hit == std::string_view::npos ? nullptr : m_p + from + hit;
+    }
+    // The byte at the cursor, or none (and the prescan ends) past the end.
+    bool more() {
+        m_ended = m_ended || m_i >= m_n;
+        return !m_ended;
+    }
+
+    // One attribute, its name and unquoted value in lower case; false when
+    // the tag ends (or the bytes do) first.
+    bool attribute(StringBuffer& name, StringBuffer& value) {
+        name.clear();
+        value.clear();
+        while (more() && (isHtmlSpace(m_p[m_i]) || m_p[m_i] == '/'))
+            ++m_i;
+        if (!more() || m_p[m_i] == '>')
+            return false;
+        for (;; ++m_i) {
+            if (!more())
+                return false;
+            const char c = m_p[m_i];
+            if (c == '=' && name.getSize() > 0) {
+                ++m_i;
+                return attributeValue(value);
+            }
+            if (isHtmlSpace(c))
+                break;
+            if (c == '/' || c == '>')
+                return true;
+            name.appendChar(lower(c));
+        }
+        while (more() && isHtmlSpace(m_p[m_i]))
+            ++m_i;
+        if (!more() || m_p[m_i] != '=')
+            return !m_ended;
+        ++m_i;
+        return attributeValue(value);
+    }
+
+    bool attributeValue(StringBuffer& value) {
+        while (more() && isHtmlSpace(m_p[m_i]))
+            ++m_i;
+        if (!more())
+            return false;
+        const char q = m_p[m_i];
+        if (q == '"' || q == '\'') {
+            for (++m_i; more(); ++m_i) {
+                if (m_p[m_i] == q) {
+                    ++m_i;
+                    return true;
+                }
+                value.appendChar(lower(m_p[m_i]));
+            }
+            return false;
+        }
+        if (q == '>')
+            return true;
+        for (; more(); ++m_i) {
+            if (isHtmlSpace(m_p[m_i]) || m_p[m_i] == '>')
+                return true;
+            value.appendChar(lower(m_p[m_i]));
+        }
+        return false;
+    }
+
+    // A <meta>'s attributes, from after its name: a charset attribute, or
+    // an http-equiv of content-type with a charset in its content.
+    Meta readMeta() {
+        enum class Pragma { Unset, Needed, NotNeeded } needPragma = Pragma::Unset;
+        enum class Charset { Unset, Failure, Named } state = Charset::Unset;
+        bool gotPragma = false;
+        Meta meta;
+        std::vector<std::string> seen;
+        StringBuffer name, value;
+        while (attribute(name, value)) {
+            const std::string key(name.getString());
+            if (std::find(seen.begin(), seen.end(), key) != seen.end())
+                continue;
+            seen.push_back(key);
+            if (key == "http-equiv") {
+                gotPragma = gotPragma || value.equals("content-type");
+            } else if (key == "content" && state == Charset::Unset) {
+                StringBuffer label;
+                if (charsetInContent(value.getString(), label) && webCharset(label, meta.charset)) {
+                    state = Charset::Named;
+                    needPragma = Pragma::Needed;
+                }
+            } else if (key == "charset") {
+                state = webCharset(value, meta.charset) ? Charset::Named : Charset::Failure;
+                needPragma = Pragma::NotNeeded;
+            }
+        }
+        meta.found = !m_ended && state == Charset::Named && needPragma != Pragma::Unset &&
+                     (needPragma == Pragma::NotNeeded || gotPragma);
+        return meta;
+    }
+
+    // The label after "charset" "=" in a content value (WHATWG, "extracting
+    // a character encoding from a meta element").
+    static bool charsetInContent(std::string_view s, StringBuffer& label) {
+        constexpr std::string_view kCharset = "charset";
+        for (std::size_t at = 0;;) {
+            std::size_t hit = at;
+            while (hit + kCharset.size() <= s.size()) {
+                std::size_t k = 0;
+                while (k < kCharset.size() && lower(s[hit + k]) == kCharset[k])
+                    ++k;
+                if (k == kCharset.size())
+                    break;
+                ++hit;
+            }
+            if (hit + kCharset.size() > s.size())
+                return false;
+            std::size_t i = hit + kCharset.size();
+            while (i < s.size() && isHtmlSpace(s[i]))
+                ++i;
+            if (i >= s.size() || s[i] != '=') {
+                at = i;
+                continue;
+            }
+            ++i;
+            while (i < s.size() && isHtmlSpace(s[i]))
+                ++i;
+            if (i >= s.size())
+                return false;
+            if (s[i] == '"' || s[i] == '\'') {
+                const std::size_t close = s.find(s[i], i + 1);
+                if (close == std::string_view::npos)
+                    return false;
+                label.setString(std::string(s.substr(i + 1, close - i - 1)).c_str());
+                return true;
+            }
+            std::size_t end = i;
+            while (end < s.size() && !isHtmlSpace(s[end]) && s[end] != ';')
+                ++end;
+            label.setString(std::string(s.substr(i, end - i)).c_str());
+            return true;
+        }
+    }
+
+    // A label the library reads and browsers know, as the name to decode
+    // by: 16-bit labels read as UTF-8, as browsers read them here; UTF-7
+    // and UTF-32, which no browser decodes, are no charset at all.
+    static bool webCharset(const StringBuffer& label, StringBuffer& out) {
+        StringBuffer name(label);
+        name.trimWhitespace();
+        const std::uint32_t page = charsetNameToCodePage(name.getString());
+        if (page == 0 || page == kCodePageUtf7 || page == kCodePageUtf32Le || page == kCodePageUtf32Be)
+            return false;
+        out.setString(page == kCodePageUtf16Le || page == kCodePageUtf16Be ? "utf-8" : name.getString());
+        return true;
+    }
+
+    const char* m_p;
+    std::size_t m_n;
+    std::size_t m_i = 0;
+    bool m_ended = false;
+};
+
+void prescanCharset(const char* html, std::size_t n, StringBuffer& out) {
+    CharsetPrescan scan(html, n < kPrescanBytes ? n : kPrescanBytes);
+    StringBuffer found;
+    if (scan.run(found))
+        out.setString(found.getString());
+}
+
 } // namespace
 
 HtmlHelp::HtmlHelp() = default;
 HtmlHelp::~HtmlHelp() = default;
 
 void HtmlHelp::getCharsetFromMetaSb(const StringBuffer& html, StringBuffer& out) {
-    getCharsetFromMeta(html.getString(), out);
+    prescanCharset(html.getString(), static_cast<std::size_t>(html.getSize()), out);
 }
 
 void HtmlHelp::cleanTag(const char* tag, StringBuffer& out, LogBase* log) {
@@ -151,44 +399,8 @@ void HtmlHelp::getAttributeValue(const char* tag, const char* name, StringBuffer
 }
 
 void HtmlHelp::getCharsetFromMeta(const char* html, StringBuffer& out) {
-    if (!html)
-        return;
-    ParseEngine pe;
-    pe.setString(html);
-    while (pe.seekSubstringNoCase("<meta")) {
-        const std::uint32_t start = pe.getCursor();
-        StringBuffer raw;
-        pe.captureToCharOutsideQuotes('>', raw);
-        if (pe.getCursor() <= start)
-            pe.setCursor(start + 1);
-        raw.appendChar('>');
-        StringBuffer tag, equiv, content;
-        cleanTag(raw.getString(), tag, nullptr);
-        getAttributeValue(tag.getString(), "HTTP-EQUIV", equiv);
-        getAttributeValue(tag.getString(), "content", content);
-        if (!equiv.equalsNoCase("content-type") || content.getSize() == 0)
-            continue;
-        const char* hit = findSubstringNoCase(content.getString(), "CHARSET=");
-        if (!hit) {
-            getAttributeValue(tag.getString(), "CHARSET", out);
-            return;
-        }
-        const char* value = hit + std::strlen("CHARSET=");
-        const char* end = nullptr;
-        for (char stop : {'"', ';', ' '})
-            if (!end)
-                end = std::strchr(value, stop);
-        out.clear();
-        out.appendBytes(value, static_cast<int>(end ? end - value : static_cast<long>(std::strlen(value))));
-        return;
-    }
-    static const char kEncoding[] = "encoding=\"";
-    const char* hit = findSubstringNoCase(html, kEncoding);
-    if (!findSubstringNoCase(html, "<?xml ") || !hit)
-        return;
-    const char* value = hit + std::strlen(kEncoding);
-    if (const char* end = std::strchr(value, '"'))
-        out.appendBytes(value, static_cast<int>(end - value));
+    if (html)
+        prescanCharset(html, std::strlen(html), out);
 }
 
 } // namespace tessik

@@ -277,7 +277,11 @@ TEST(DataBufferEncode, ExtractXmlEncoding) {
         const char* want;
     } cases[] = {
         {"<?xml version=\"1.0\" encoding=\"utf-8\"?>", true, "utf-8"},
-        {"<?xml version='1.0' ENCODING =\r\n 'ISO-8859-1'?>", true, "ISO-8859-1"},
+        {"<?xml version='1.0' encoding =\r\n 'ISO-8859-1'?>", true, "ISO-8859-1"},
+        // Read by the declaration's grammar, where it stands: the start.
+        {"<?xml version='1.0' ENCODING='ISO-8859-1'?>", false, ""},
+        {" <?xml version='1.0' encoding='ISO-8859-1'?>", false, ""},
+        {"<r><!-- <?xml version='1.0' encoding='utf-7'?> --></r>", false, ""},
         {"<?xml version=\"1.0\"?>", false, ""},
         {"<?xml encoding=\"utf-8", false, ""},
         {"<?xml encoding=\"\"?>", false, ""},

@@ -7,7 +7,11 @@
 // text with a blank, by design). Documents whose tree depends on a DTD are
 // not compared: expat expands general entities, skips those it cannot see
 // and normalises attributes by their declared types, the reader does none
-// of that. fuzz_xml_writer holds what is read and written to expat.
+// of that. The same bytes are also read as a file is read, their encoding
+// taken from a byte-order mark or the declaration at the start (expat
+// reads UTF-8, UTF-16, ISO-8859-1 and US-ASCII by itself; text like a
+// declaration elsewhere names nothing to either). fuzz_xml_writer holds
+// what is read and written to expat.
 #include <expat.h>
 
 #include <algorithm>
@@ -20,9 +24,12 @@
 #include <vector>
 
 #include "netlib/core/ClsXml.h"
+#include "netlib/core/DataBuffer.h"
 #include "netlib/core/StringBuffer.h"
 #include "netlib/core/TreeNode.h"
 #include "netlib/core/XString.h"
+#include "netlib/core/XmlParser.h"
+#include "netlib/text/TextServices.h"
 
 using namespace tessik;
 
@@ -95,9 +102,10 @@ bool refersToDeclaredEntity(const std::string& text) {
 }
 
 // Expat's tree of the document, when it reads it as well-formed and the
-// tree is the document's own.
-bool readByExpat(const std::string& document, ExpatRead& read) {
-    XML_Parser p = XML_ParserCreate("UTF-8");
+// tree is the document's own; in the encoding given, or (null) the one the
+// document names.
+bool readByExpat(const std::string& document, ExpatRead& read, const char* encoding) {
+    XML_Parser p = XML_ParserCreate(encoding);
     XML_SetUserData(p, &read);
     XML_SetElementHandler(p, onStart, onEnd);
     XML_SetCharacterDataHandler(p, onText);
@@ -149,6 +157,11 @@ void compare(const TreeNode* ours, const Element& theirs, const std::string& whe
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     if (size > 1 << 18)
         return 0;
+    static const bool installed = [] {
+        installTextServices();
+        return true;
+    }();
+    (void)installed;
     const std::string input(reinterpret_cast<const char*>(data), size);
     const std::size_t lineEnd = input.find('\n');
     const std::string query = lineEnd == std::string::npos ? "" : input.substr(0, lineEnd);
@@ -159,7 +172,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     // The component takes the text as a C string.
     document.resize(std::strlen(document.c_str()));
     ExpatRead expat;
-    const bool judged = readByExpat(document, expat);
+    const bool judged = readByExpat(document, expat, "UTF-8");
     for (bool trim : {true, false}) {
         ClsXml xml;
         const bool loaded = xml.LoadXml(document.c_str(), trim);
@@ -175,5 +188,20 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         xml.TessikPath(path, result);
         result.getUtf8();
     }
+    // The bytes as a file's: an 8-bit text (16-bit ones are the corpus
+    // test's), its encoding read by both.
+    ExpatRead declared;
+    if (!readByExpat(document, declared, nullptr))
+        return 0;
+    DataBuffer bytes;
+    bytes.append(document.data(), static_cast<unsigned int>(document.size()));
+    TreeNode* root = nullptr;
+    if (!prepareXmlBytes(bytes) ||
+        !parseXmlText(StringBuffer(reinterpret_cast<const char*>(bytes.getData()), bytes.getSize(), 0), nullptr,
+                      nullptr, &root, true) ||
+        !root)
+        differ(document, "(bytes)", "no tree read");
+    compare(root, declared.root, "(bytes)", document);
+    root->deleteTree();
     return 0;
 }

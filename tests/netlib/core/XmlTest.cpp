@@ -99,7 +99,7 @@ TEST(XmlWriter, FixedLayout) {
          "<?xml version=\"1.0\" encoding=\"utf-8\" ?>\r\n\r\n<root>\r\n    <a>x</a>\r\n    <b />\r\n</root>\r\n"},
         {"<a>a&lt;b</a>", "\r\n<a>a&lt;b</a>\r\n"},
         {"<a v='&#65;&amp;' w='&quot;&apos;'/>", "\r\n<a v=\"A&amp;\" w=\"&quot;&apos;\" />\r\n"},
-        {"<?xml standalone='yes' version='1.0'?><?xml-stylesheet href='s.xsl'?><!DOCTYPE a><?app go?><a/>",
+        {"<?xml version='1.0' standalone='yes'?><?xml-stylesheet href='s.xsl'?><!DOCTYPE a><?app go?><a/>",
          "<?xml version=\"1.0\" standalone=\"yes\" ?>\r\n<?xml-stylesheet href=\"s.xsl\" ?>\r\n<!DOCTYPE a>\n\r\n"
          "<?app go?>\n\r\n\r\n<a />\r\n"},
         // The last root keeps the instructions read before it ended.

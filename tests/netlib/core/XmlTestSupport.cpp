@@ -1,11 +1,15 @@
 #include "tests/netlib/core/XmlTestSupport.h"
 
+#include <gtest/gtest.h>
+
 #include <cstdio>
+#include <sstream>
 #include <vector>
 
 #include "netlib/core/StringBuffer.h"
 #include "netlib/core/TreeNode.h"
 #include "netlib/core/XmlParser.h"
+#include "tests/support/TestSupport.h"
 
 using namespace tessik;
 
@@ -30,6 +34,15 @@ std::string esc(const char* p, int n) {
 
 std::string esc(const StringBuffer& sb) {
     return esc(sb.getString(), sb.getSize());
+}
+
+std::vector<std::string> lines(const std::string& text) {
+    std::vector<std::string> v;
+    std::istringstream in(text);
+    for (std::string l; std::getline(in, l);)
+        if (!l.empty())
+            v.push_back(l);
+    return v;
 }
 
 } // namespace
@@ -64,6 +77,49 @@ std::string ParseAndDump(const std::string& text, bool trimContent) {
     std::string d = Dump(root);
     root->deleteTree();
     return d;
+}
+
+std::string DataDir() {
+    return std::string(GRV_TEST_DATA_DIR) + "/core/xml/";
+}
+
+std::vector<std::string> MadeFiles(const char* script, const grvtest::TempDir& dir,
+                                   const std::vector<std::string>& more) {
+    std::vector<std::string> args{dir.Path()};
+    args.insert(args.end(), more.begin(), more.end());
+    auto made = grvtest::Python(grvtest::ReadFile(DataDir() + script), args);
+    EXPECT_TRUE(made.Ok()) << made.err;
+    std::vector<std::string> files;
+    for (const std::string& name : lines(made.out))
+        files.push_back(dir.File(name));
+    return files;
+}
+
+std::vector<std::string> ExpatDumps(const std::vector<std::string>& files, bool asUtf8) {
+    std::vector<std::string> args = files;
+    if (asUtf8)
+        args.insert(args.begin(), "--as-utf8");
+    auto r = grvtest::Python(grvtest::ReadFile(DataDir() + "xml_dump.py"), args);
+    EXPECT_TRUE(r.Ok()) << r.err;
+    std::vector<std::string> dumps{""};
+    for (const std::string& l : lines(r.out)) {
+        if (l == "==")
+            dumps.emplace_back();
+        else
+            dumps.back() += l + "\n";
+    }
+    return dumps;
+}
+
+std::vector<std::string> Libxml2Dumps(const std::vector<std::string>& files) {
+    std::vector<std::string> rewritten;
+    for (const std::string& f : files) {
+        const auto lint = grvtest::RunProgram({"xmllint", "--nonet", "--encode", "utf-8", f});
+        EXPECT_TRUE(lint.Ok() && lint.err.empty()) << f << ": " << lint.err;
+        rewritten.push_back(f + ".libxml2.xml");
+        EXPECT_TRUE(grvtest::WriteFile(rewritten.back(), lint.out));
+    }
+    return ExpatDumps(rewritten);
 }
 
 } // namespace xmltest

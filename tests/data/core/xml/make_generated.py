@@ -5,16 +5,29 @@
 # "<" and ">", quotes and ">" in attribute values, references, and a
 # DOCTYPE whose internal subset uses a parameter entity or holds a "<" in a
 # comment, instruction or literal, or a "<!DOCTYPE" in a literal, entity
-# value, comment or instruction; stylesheet instructions holding ">". No
-# general entity is used and no attribute default declared for an element
-# the document holds, so the tree is the document's own.
+# value, comment or instruction; stylesheet instructions holding ">", quotes
+# of the other kind or line ends, and targets that only start like one.
+# Comments, CDATA, values and instructions name encodings, and a document
+# may start with a declaration holding TAB, CR and LF that names the one it
+# is written in. No general entity is used and no attribute default
+# declared for an element the document holds, so the tree is the
+# document's own.
 import random
 import sys
 
 NAMES = ["r", "a", "item", "x.y", "b-c", "_d", "caf\u00e9", "\u65e5"]
-TEXTS = ["t", "pain 7", "a > b", "&amp;", "&lt;x&gt;", "&#x41;&#66;", "\u00e9\u65e5", " ", "\n", "q'\""]
-VALUES = ["1", "a>b", "it's", 'say "hi"', "&amp;&lt;", "&#x20;x", "\u00e9", ""]
-COMMENTS = ["<!---->", "<!-- c -->", "<!-->x<y-->", "<!--->z-->", "<!-- a<b>c -->", "<!-->-->", "<!-- <r/> -->"]
+TEXTS = ["t", "pain 7", "a > b", "&amp;", "&lt;x&gt;", "&#x41;&#66;", "\u00e9\u65e5", " ", "\n", "q'\"", "+ADw-x/+AD4-"]
+VALUES = ["1", "a>b", "it's", 'say "hi"', "&amp;&lt;", "&#x20;x", "\u00e9", "", 'encoding="utf-7"', "+ACI- x=+ACI-"]
+COMMENTS = [
+    "<!---->",
+    "<!-- c -->",
+    "<!-->x<y-->",
+    "<!--->z-->",
+    "<!-- a<b>c -->",
+    "<!-->-->",
+    "<!-- <r/> -->",
+    '<!-- <?xml version="1.0" encoding="utf-7"?> -->',
+]
 PIS = [
     "<?p a<b?>",
     "<?p?>",
@@ -24,8 +37,13 @@ PIS = [
     "<?xml-stylesheet a><b/>?>",
     "<?xml-stylesheet href='a>b'?>",
     "<?xml-stylesheet >b<!--?>",
+    "<?p <?xml version='1.0' encoding='ISO-8859-1'?>",
+    "<?xml-stylesheet href=\"good.css' type='text/xsl\" title='encoding=\"windows-1252\"'?>",
+    "<?xml-stylesheet href='a\nb\"c' media=\"it's\r\n\"?>",
+    "<?xml-stylesheet-old href='x.xsl'?>",
+    "<?XML-STYLESHEET href='y.xsl'?>",
 ]
-CDATA = ["<![CDATA[x<y>]]>", "<![CDATA[]]>", "<![CDATA[<!-- -->]]>"]
+CDATA = ["<![CDATA[x<y>]]>", "<![CDATA[]]>", "<![CDATA[<!-- -->]]>", '<![CDATA[<?xml version="1.0" encoding="utf-7"?>]]>']
 DOCTYPES = [
     "",
     "<!DOCTYPE r>",
@@ -65,18 +83,32 @@ def element(rng, depth, root):
     return "<%s%s>%s</%s>" % (tag, attrs, "".join(parts), tag)
 
 
+# Declarations and the encodings the documents under them are written in.
+DECLARATIONS = [
+    ("", "utf-8"),
+    ('<?xml version="1.0" encoding="UTF-8"?>\n', "utf-8"),
+    ("<?xml\tversion='1.0'\nencoding\t=\r\n'ISO-8859-1'?>", "iso-8859-1"),
+    ('<?xml version = "1.0"\rencoding="windows-1252"\tstandalone\n=\n"yes"\n?>\n', "cp1252"),
+]
+
+
 def document(rng):
-    head = rng.choice(["", '<?xml version="1.0" encoding="UTF-8"?>\n'])
+    head, encoding = rng.choice(DECLARATIONS)
     head += rng.choice(DOCTYPES) + rng.choice(["", "\n"])
     head += "".join(rng.choice(COMMENTS + PIS) for _ in range(rng.randint(0, 2)))
     tail = "".join(rng.choice(COMMENTS + PIS + ["\n"]) for _ in range(rng.randint(0, 2)))
-    return head + element(rng, 0, True) + tail
+    text = head + element(rng, 0, True) + tail
+    try:
+        return text.encode(encoding)
+    except UnicodeEncodeError:
+        # Names the encoding cannot hold: the document goes as UTF-8, undeclared.
+        return text[text.index("?>") + 2 :].encode("utf-8")
 
 
 out, count, seed = sys.argv[1], int(sys.argv[2]), int(sys.argv[3])
 rng = random.Random(seed)
 for i in range(count):
     name = "g%d.xml" % i
-    with open("%s/%s" % (out, name), "w", encoding="utf-8") as f:
+    with open("%s/%s" % (out, name), "wb") as f:
         f.write(document(rng))
     print(name)

@@ -5,10 +5,13 @@
 # child and the text after each child) join into one content; a run is its
 # leading whitespace ("held") and the rest; a run with nothing after the
 # whitespace adds nothing; a later run joins with the held whitespace and
-# one blank. A file expat refuses prints "ill-formed: " and its message.
+# one blank. A file expat refuses (an encoding it cannot read included)
+# prints "ill-formed: " and its message.
 # Expat reads UTF-8, UTF-16 and the 8-bit charsets itself; a file that
 # starts with a UTF-32 byte-order mark is decoded by python's codec and the
 # text given to expat. Files are separated by a line holding only "==".
+# With --as-utf8 first, every file is read as UTF-8 whatever its
+# declaration names, as a text the library hands back is.
 import sys
 import xml.parsers.expat
 
@@ -37,7 +40,7 @@ def dump(e, depth, out):
         dump(k, depth + 1, out)
 
 
-def read(path):
+def read(path, as_utf8):
     data = open(path, "rb").read()
     if data[:4] in (b"\x00\x00\xfe\xff", b"\xff\xfe\x00\x00"):
         data = data.decode("utf-32")
@@ -57,18 +60,19 @@ def read(path):
         if stack:
             stack[-1]["runs"][-1] += text
 
-    p = xml.parsers.expat.ParserCreate()
+    p = xml.parsers.expat.ParserCreate("utf-8" if as_utf8 else None)
     p.ordered_attributes = True
     p.StartElementHandler = start
     p.EndElementHandler = lambda name: stack.pop()
     p.CharacterDataHandler = chars
     try:
         p.Parse(data, True)
-    except xml.parsers.expat.ExpatError as e:
+    except (xml.parsers.expat.ExpatError, ValueError) as e:
         return "ill-formed: %s\n" % e
     lines = []
     dump(roots[0], 0, lines)
     return "\n".join(lines) + "\n"
 
 
-sys.stdout.write("==\n".join(read(path) for path in sys.argv[1:]))
+as_utf8 = sys.argv[1:2] == ["--as-utf8"]
+sys.stdout.write("==\n".join(read(path, as_utf8) for path in sys.argv[1 + as_utf8 :]))
