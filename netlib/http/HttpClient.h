@@ -87,10 +87,9 @@ inline constexpr const char* kMsgNoLocation = "Got 301/302 redirect, but no new 
 inline constexpr const char* kMsgPageNotFound = "This is actually a page-not-found error.";
 inline constexpr const char* kMsgNoNewUrl = "Failed to construct new URL";
 inline constexpr const char* kMsgAborted = "Aborted by application.";
-inline constexpr const char* kMsgCredentialsWithheld =
-    "The login and password stay behind: the redirect leaves their host or goes down to http.";
-inline constexpr const char* kMsgCallerFieldsWithheld =
-    "The caller's Authorization and Cookie fields stay behind: the redirect leaves their scheme, host or port.";
+inline constexpr const char* kMsgOriginFieldsWithheld =
+    "The login and password, and the caller's Authorization, Cookie and Host fields, stay behind: the redirect "
+    "leaves their scheme, host or port.";
 inline constexpr const char* kMsgSchemeRefused =
     "Redirect to a scheme other than http or https: refused, no request was made to it.";
 inline constexpr const char* kMsgBodyVerbNotFollowed =
@@ -370,9 +369,15 @@ public:
     // A host as a URL or a Host field writes it: an IPv6 literal in brackets.
     static void appendHostForUrl(const StringBuffer& host, StringBuffer& out);
     // False, the reason logged, when the URL (or a request's host) holds a
-    // control byte or a header field of the options holds CR, LF or NUL:
-    // nothing of such a request may reach the wire.
+    // control byte or no host name, or a header field of the options is
+    // malformed: nothing of such a request may reach the wire.
     static bool checkSendable(const char* url, const HttpControl& options, LogBase& log);
+    // The head of a caller's MIME text, up to its first empty line (a line
+    // ends at LF, a CR before it dropped; one that begins with a space or
+    // TAB goes on with the one before): false, the reason logged, when a
+    // name in it is no token or a value no field value. namesHost tells
+    // whether it has a Host field of its own.
+    static bool checkMimeHead(const StringBuffer& mimeText, bool& namesHost, LogBase& log);
     // The absolute URL a redirect's location names from requestUrl: as it
     // is when it has a scheme, on the same scheme and host when it begins
     // with one '/', else resolved by resolveRedirectUrl (UrlResolve.h).
