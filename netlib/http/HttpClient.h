@@ -215,7 +215,8 @@ public:
     // ownConnection, on a new one that goes with the call; with restart, a
     // kept-alive connection the server had dropped is replaced once by a new
     // one. depth counts the redirects and retries already made on the road:
-    // a 301 or 302 is followed (followRedirect) and an answer without a
+    // a 301 or 302, and a GET's 307 or 308, is followed (followRedirect)
+    // and an answer without a
     // status line retried while it is at most 4. The short form is the own
     // connection with restart at depth 0.
     bool simpleHttpRequest(const char* url, int depth, bool ownConnection, bool restart, HttpControl& options,
@@ -235,11 +236,12 @@ public:
                           HttpResult& result, LogBase& log, ProgressMonitor* pm, bool verbose);
     bool quickGetToOutput(const char* url, HttpControl& options, Output& out, HttpResult& result, LogBase& log,
                           ProgressMonitor* pm, bool verbose);
-    // A 301 or 302 to the request url: checked, its Location resolved, its
+    // A redirect of the request url: checked, its Location resolved, its
     // cookies stored; recorded in the result (FollowRedirects off) or
     // fetched, on this connection for the same host and on a new one for
-    // another, where the options' credentials stay behind (and from https
-    // down to http too). The ninth redirect in a row from depth 0 fails.
+    // another, where the options' credentials and the caller's Authorization,
+    // Cookie and Host stay behind unless scheme, host and port are the same
+    // (OriginFieldsWithheld). The ninth redirect in a row from depth 0 fails.
     // answerStart is where the redirect's answer began in out.
     bool followRedirect(const char* url, int depth, HttpControl& options, Output& out, std::int64_t answerStart,
                         HttpResult& result, LogBase& log, ProgressMonitor* pm, bool verbose);

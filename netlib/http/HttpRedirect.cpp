@@ -1,4 +1,4 @@
-// The GET road's answer to a 301 or 302: the new location checked and
+// The GET road's answer to a redirect: the new location checked and
 // resolved, the application asked, the redirect's cookies kept, and the
 // target recorded or fetched.
 #include <memory>
