@@ -182,24 +182,10 @@ ClsHttpResponse* ClsHttp::requestFollowRedirect(const char* host, int port, bool
         log.logData("redirectVerb", m_options.RedirectVerb.getString());
     }
     m_options.HttpMethod.setSb(redirectVerb);
-    // Credentials stay with the host they were given for, and never go
-    // from https down to plain http.
-    StringBuffer fromHost;
-    StringBuffer toHost;
-    urlHost(requested.getString(), fromHost);
-    urlHost(target.getString(), toHost);
-    const bool downgrade = ssl && !target.beginsWithNoCase("https:");
-    std::unique_ptr<CredentialsWithheld> withheld;
-    if (!fromHost.equalsNoCaseSb(toHost) || downgrade)
-        withheld = std::make_unique<CredentialsWithheld>(m_options);
-    std::unique_ptr<CallerFieldsWithheld> callerFields;
-    if (!HttpClient::sameOrigin(requested.getString(), target.getString())) {
-        log.logInfo(http_redirect::kMsgCallerFieldsWithheld);
-        callerFields = std::make_unique<CallerFieldsWithheld>(m_options);
+    {
+        const OriginFieldsWithheld withheld(m_options, requested.getString(), target.getString(), log);
+        ok = m_pool.quickRequest(target.getString(), m_options, *body, *into, log, &monitor, verbose);
     }
-    ok = m_pool.quickRequest(target.getString(), m_options, *body, *into, log, &monitor, verbose);
-    withheld.reset();
-    callerFields.reset();
     if (!useCallerBuffer && into->responseHeader.getStatusCode() == 0) {
         delete response;
         return nullptr;

@@ -227,14 +227,14 @@ private:
     bool s3Put(XString& bucket, XString& object, XString& contentType, DataBuffer& body, ProgressEvent* progress,
                LogBase& log);
     bool s3Delete(XString& bucket, XString* object, ProgressEvent* progress, LogBase& log);
-    // Signs the request, logs its lines and sets the signing header fields;
-    // host empty for the bucket list (only Authorization and Date are set).
-    void s3Sign(const char* verb, const DataBuffer* body, const char* contentType, const char* resource,
-                const char* host, LogBase& log);
-    // The canonical resource, URL and host of a bucket, or of an object in
-    // it; false (logged) for a name holding a control byte.
-    bool s3Target(XString& bucket, XString* object, StringBuffer& resource, StringBuffer& url, StringBuffer& host,
-                  LogBase& log);
+    // Signs the request, logs its lines and sets the signing header fields.
+    // The Host is the URL's own, written by the road like any other.
+    void s3Sign(const char* verb, const DataBuffer* body, const char* contentType, const char* resource, LogBase& log);
+    // The canonical resource and URL of a bucket, or of an object in it;
+    // false (logged) for a bucket name outside [a-zA-Z0-9._-]{1,255}, which
+    // would move the request to another host, or an object name holding a
+    // control byte.
+    bool s3Target(XString& bucket, XString* object, StringBuffer& resource, StringBuffer& url, LogBase& log);
     // Bytes in a named charset as text; without a charset, UTF-8 when they
     // are that, else Windows-1252.
     static void bytesToText(const DataBuffer& bytes, const char* charset, XString& out);

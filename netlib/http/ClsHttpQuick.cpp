@@ -159,7 +159,12 @@ bool ClsHttp::downloadRun(const char* name, XString& url, XString& localPath, bo
                                              frame.monitor(), m_verboseLogging)
                      : m_pool.downloadToFile(frame.url(), m_options, localPath.getUtf8(), append, m_lastResult, log,
                                              frame.monitor(), m_verboseLogging);
-    if (isErrorStatus(m_lastResult))
+    // A redirect not followed fetched nothing of the URL, as an error
+    // answer did not: the file is not what the caller asked for.
+    const std::uint32_t status = m_lastResult.responseHeader.getStatusCode();
+    if (ok && status >= http_status::kRedirectFirst && status < http_status::kClientErrorFirst)
+        log.logError(http_msg::kDownloadRedirectNotFollowed);
+    if (status >= http_status::kRedirectFirst)
         ok = false;
     log.logDataLong("totalElapsedMs", static_cast<int>(platform::GetTickCount() - start));
     log.logDataInt64("ContentLength", m_lastResult.responseHeader.getContentLength());

@@ -1,6 +1,8 @@
 // Object-storage requests of the HTTP component: signature version 2
 // (HMAC-SHA1 over a canonical string, Base64) and the bucket and object
 // methods, each an ordinary quick request with its signing header fields.
+#include <string_view>
+
 #include "netlib/crypto/HashAlgorithms.h"
 #include "netlib/crypto/Hmac.h"
 #include "netlib/http/ClsHttp.h"
@@ -21,25 +23,32 @@ bool isUnreserved(unsigned char c) {
            c == '_' || c == '~';
 }
 
-// The options' signing fields and Host switch as they were before a signed
-// request; they come back when it ends.
+// The options' fields as they were before a signed request; they come
+// back when it ends.
 class SigningFieldsScope {
 public:
-    explicit SigningFieldsScope(HttpControl& options) : m_options(options), m_addHost(options.AddHostHeader) {
-        m_fields.copyFrom(options.extraHeaders);
-    }
-    ~SigningFieldsScope() {
-        m_options.extraHeaders.copyFrom(m_fields);
-        m_options.AddHostHeader = m_addHost;
-    }
+    explicit SigningFieldsScope(HttpControl& options) : m_options(options) { m_fields.copyFrom(options.extraHeaders); }
+    ~SigningFieldsScope() { m_options.extraHeaders.copyFrom(m_fields); }
     SigningFieldsScope(const SigningFieldsScope&) = delete;
     SigningFieldsScope& operator=(const SigningFieldsScope&) = delete;
 
 private:
     HttpControl& m_options;
     MimeHeader m_fields;
-    std::uint8_t m_addHost;
 };
+
+// What botocore takes for a bucket name before it connects: the name
+// becomes part of the host, where '/', ':', '@', '#', '?' or a space would
+// make another one.
+bool isBucketName(const StringBuffer& name) {
+    const std::string_view text(name.getString(), static_cast<std::size_t>(name.getSize()));
+    if (text.empty() || text.size() > http_s3::kMaxBucketName)
+        return false;
+    for (const char c : text)
+        if (!isUnreserved(static_cast<unsigned char>(c)) || c == '~')
+            return false;
+    return true;
+}
 
 std::uint32_t statusOf(ClsHttp& http) {
     return http.lastResult().responseHeader.getStatusCode();
@@ -128,7 +137,7 @@ void ClsHttp::signS3(const StringBuffer& secretKey, const StringBuffer& stringTo
 }
 
 void ClsHttp::s3Sign(const char* verb, const DataBuffer* body, const char* contentType, const char* resource,
-                     const char* host, LogBase& log) {
+                     LogBase& log) {
     StringBuffer date;
     DateParser dates;
     dates.generateCurrentGmtDate(date);
@@ -143,23 +152,20 @@ void ClsHttp::s3Sign(const char* verb, const DataBuffer* body, const char* conte
     authorization.appendChar(':');
     authorization.appendSb(signature);
     MimeHeader& fields = m_options.extraHeaders;
-    if (host != nullptr && *host != '\0') {
-        log.logData("Host", host);
-        m_options.AddHostHeader = 0;
-        fields.replaceField("Host", host, false);
-    }
     log.logData("Authorization", authorization.getString());
     fields.replaceField("Authorization", authorization.getString(), false);
     fields.replaceField("Date", date.getString(), false);
     fields.replaceField("Content-MD5", contentMd5.getString(), false);
 }
 
-bool ClsHttp::s3Target(XString& bucket, XString* object, StringBuffer& resource, StringBuffer& url, StringBuffer& host,
-                       LogBase& log) {
+bool ClsHttp::s3Target(XString& bucket, XString* object, StringBuffer& resource, StringBuffer& url, LogBase& log) {
+    if (!isBucketName(bucket.getUtf8Sb())) {
+        log.logError(http_s3::kMsgBadBucketName);
+        return false;
+    }
     // Encoded, an object name's control bytes would go out as escapes: the
     // name is refused instead, as a URL holding them is.
-    if (TessikUrl::holdsControlByte(bucket.getUtf8Sb()) ||
-        (object != nullptr && TessikUrl::holdsControlByte(object->getUtf8Sb()))) {
+    if (object != nullptr && TessikUrl::holdsControlByte(object->getUtf8Sb())) {
         log.logError(url_msg::kControlByteInUrl);
         return false;
     }
@@ -170,11 +176,10 @@ bool ClsHttp::s3Target(XString& bucket, XString* object, StringBuffer& resource,
     resource.append(bucket.getUtf8());
     resource.appendChar('/');
     resource.appendSb(path);
-    host.setString(bucket.getUtf8());
-    host.appendChar('.');
-    host.appendSb(m_s3ServiceHost);
     url.setString("http://");
-    url.appendSb(host);
+    url.append(bucket.getUtf8());
+    url.appendChar('.');
+    url.appendSb(m_s3ServiceHost);
     url.appendChar('/');
     url.appendSb(path);
     return true;
@@ -186,11 +191,11 @@ bool ClsHttp::s3Get(XString& bucket, XString& object, DataBuffer* outBytes, XStr
                     LogBase& log) {
     if (outBytes != nullptr)
         outBytes->clear();
-    StringBuffer resource, url, host;
-    if (!s3Target(bucket, &object, resource, url, host, log))
+    StringBuffer resource, url;
+    if (!s3Target(bucket, &object, resource, url, log))
         return false;
     SigningFieldsScope scope(m_options);
-    s3Sign("GET", nullptr, "", resource.getString(), host.getString(), log);
+    s3Sign("GET", nullptr, "", resource.getString(), log);
     XString target;
     target.setFromUtf8(url.getString());
     const bool ok = localPath != nullptr ? Download(target, *localPath, true, progress, log)
@@ -200,12 +205,12 @@ bool ClsHttp::s3Get(XString& bucket, XString& object, DataBuffer* outBytes, XStr
 
 bool ClsHttp::s3Put(XString& bucket, XString& object, XString& contentType, DataBuffer& body, ProgressEvent* progress,
                     LogBase& log) {
-    StringBuffer resource, url, host;
-    if (!s3Target(bucket, &object, resource, url, host, log))
+    StringBuffer resource, url;
+    if (!s3Target(bucket, &object, resource, url, log))
         return false;
     log.logData("resource", resource.getString());
     SigningFieldsScope scope(m_options);
-    s3Sign("PUT", &body, contentType.getUtf8(), resource.getString(), host.getString(), log);
+    s3Sign("PUT", &body, contentType.getUtf8(), resource.getString(), log);
     XString target, reply;
     target.setFromUtf8(url.getString());
     const bool ok = PutBinary(target, body, contentType, false, false, reply, true, progress, log);
@@ -214,11 +219,11 @@ bool ClsHttp::s3Put(XString& bucket, XString& object, XString& contentType, Data
 }
 
 bool ClsHttp::s3Delete(XString& bucket, XString* object, ProgressEvent* progress, LogBase& log) {
-    StringBuffer resource, url, host;
-    if (!s3Target(bucket, object, resource, url, host, log))
+    StringBuffer resource, url;
+    if (!s3Target(bucket, object, resource, url, log))
         return false;
     SigningFieldsScope scope(m_options);
-    s3Sign("DELETE", nullptr, "", resource.getString(), host.getString(), log);
+    s3Sign("DELETE", nullptr, "", resource.getString(), log);
     XString target, reply;
     target.setFromUtf8(url.getString());
     const bool ok = QuickDeleteStr(target, reply, true, progress, log);
@@ -235,7 +240,7 @@ bool ClsHttp::s3Delete(XString& bucket, XString* object, ProgressEvent* progress
 bool ClsHttp::S3_ListBuckets(XString& out, ProgressEvent* progress, LogBase& log) {
     S3Frame frame(*this, "S3_ListBuckets", log);
     SigningFieldsScope scope(m_options);
-    s3Sign("GET", nullptr, "", "/", nullptr, log);
+    s3Sign("GET", nullptr, "", "/", log);
     StringBuffer url("http://");
     url.appendSb(m_s3ServiceHost);
     url.appendChar('/');
@@ -248,11 +253,11 @@ bool ClsHttp::S3_ListBuckets(XString& out, ProgressEvent* progress, LogBase& log
 
 bool ClsHttp::S3_ListBucketObjects(XString& bucket, XString& out, ProgressEvent* progress, LogBase& log) {
     S3Frame frame(*this, "S3_ListBucketObjects", log, &bucket);
-    StringBuffer resource, url, host;
-    if (!s3Target(bucket, nullptr, resource, url, host, log))
+    StringBuffer resource, url;
+    if (!s3Target(bucket, nullptr, resource, url, log))
         return frame.finish(false);
     SigningFieldsScope scope(m_options);
-    s3Sign("GET", nullptr, "", resource.getString(), host.getString(), log);
+    s3Sign("GET", nullptr, "", resource.getString(), log);
     XString target;
     target.setFromUtf8(url.getString());
     const bool ok = HttpGet(target, out, true, progress, log);

@@ -1,5 +1,9 @@
 #include "netlib/http/DownloadOutput.h"
 
+#include <charconv>
+#include <cstdint>
+#include <cstring>
+
 #include "netlib/core/FileSys.h"
 #include "netlib/core/LogBase.h"
 #include "netlib/http/HttpConstants.h"
@@ -11,6 +15,25 @@ namespace {
 
 bool isSuccess(std::uint32_t status) {
     return status >= http_status::kSuccessFirst && status < http_status::kRedirectFirst;
+}
+
+// Whether the answer's Content-Range ("bytes FIRST-LAST/LENGTH", RFC 9110
+// section 14.4) begins at first.
+bool rangeBeginsAt(const HttpResponseHeader& answer, std::int64_t first) {
+    StringBuffer range;
+    if (!answer.getField("Content-Range", range))
+        return false;
+    range.trimWhitespace();
+    constexpr const char* kUnit = "bytes ";
+    if (!range.beginsWithNoCase(kUnit))
+        return false;
+    const char* p = range.getString() + std::strlen(kUnit);
+    const char* end = range.getString() + range.getSize();
+    while (*p == ' ')
+        ++p;
+    std::int64_t value = 0;
+    const std::from_chars_result read = std::from_chars(p, end, value);
+    return *p != '-' && read.ec == std::errc() && read.ptr != end && *read.ptr == '-' && value == first;
 }
 
 } // namespace
@@ -43,6 +66,12 @@ bool DownloadOutput::prepare(LogBase& log) {
 }
 
 Output* DownloadOutput::sinkFor(std::uint32_t status, std::int64_t& offset, LogBase& log) {
+    // Part of another stretch of the file, or of no known one, is not what
+    // the file lacks.
+    if (status == http_status::kPartialContent && !rangeBeginsAt(m_answer, m_rangeFrom)) {
+        log.logError(http_msg::kDownloadRangeMismatch);
+        return nullptr;
+    }
     // A server that ignores the range sends the whole file: it is written
     // aside, to replace the part there once it is complete.
     m_whole = m_resume && m_start != 0 && status == http_status::kOk;

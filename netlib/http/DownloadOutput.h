@@ -25,6 +25,9 @@ public:
     // Where this call's bytes begin: a regular file's size when appending,
     // else 0.
     std::int64_t startPosition() const { return m_start; }
+    // Where the requested range begins (0: no range was asked for). A 206
+    // is written only when its Content-Range begins there too.
+    void expectRangeFrom(std::int64_t first) { m_rangeFrom = first; }
 
     std::uint32_t writeBytes(const void* data, std::uint32_t size, std::uint32_t count, ProgressMonitor* monitor,
                              LogBase& log) override;
@@ -60,6 +63,7 @@ private:
     const HttpResponseHeader& m_answer;
     bool m_existed = false;
     std::int64_t m_start = 0;
+    std::int64_t m_rangeFrom = 0;
     std::int64_t m_position = 0;
     std::int64_t m_reached = 0;
     bool m_whole = false;

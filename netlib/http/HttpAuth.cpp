@@ -8,6 +8,7 @@
 #include "netlib/core/LogBase.h"
 #include "netlib/core/Md5.h"
 #include "netlib/http/HttpControl.h"
+#include "netlib/http/TessikUrl.h"
 #include "netlib/text/ContentCoding.h"
 #include "platform/CryptProv.h"
 
@@ -139,7 +140,7 @@ void appendQuoted(StringBuffer& out, const char* name, std::string_view value) {
     out.append(name);
     out.append("=\"");
     for (char c : value) {
-        if (static_cast<unsigned char>(c) < 0x20 && c != '\t')
+        if (!TessikUrl::isFieldValue(&c, 1))
             continue;
         if (c == '"' || c == '\\')
             out.appendChar('\\');
@@ -172,6 +173,7 @@ CallerFieldsWithheld::CallerFieldsWithheld(HttpControl& options) : m_options(opt
     m_kept.copyFrom(options.extraHeaders);
     options.extraHeaders.removeField("Authorization", true);
     options.extraHeaders.removeField("Cookie", true);
+    options.extraHeaders.removeField("Host", true);
 }
 
 CallerFieldsWithheld::~CallerFieldsWithheld() {

@@ -2,6 +2,7 @@
 // Basic and Digest authorization: the credential lines a request carries,
 // and the Digest answer to a server's challenge.
 #include <cstdint>
+#include <memory>
 
 #include "netlib/core/StringBuffer.h"
 #include "netlib/core/XString.h"
@@ -25,8 +26,8 @@ inline constexpr const char* kFirstNonceCount = "00000001";
 } // namespace http_auth
 
 // The options' login, password and prepared Digest answer kept out of one
-// call (a redirect to another host, or from https down to http, or a call
-// with credentials of its own); they come back when it ends.
+// call (a redirect that leaves their origin, or a call with credentials of
+// its own); they come back when it ends.
 class CredentialsWithheld {
 public:
     explicit CredentialsWithheld(HttpControl& options);
@@ -41,9 +42,8 @@ private:
     StringBuffer m_digest;
 };
 
-// The Authorization and Cookie fields a caller put among the options'
-// extra fields, kept out of one call (a redirect that leaves their scheme,
-// host or port); they come back when it ends.
+// The Authorization, Cookie and Host fields a caller put among the options'
+// extra fields, kept out of one call; they come back when it ends.
 class CallerFieldsWithheld {
 public:
     explicit CallerFieldsWithheld(HttpControl& options);
@@ -54,6 +54,19 @@ public:
 private:
     HttpControl& m_options;
     MimeHeader m_kept;
+};
+
+// For a redirect from one absolute URL to another: when it leaves their
+// scheme, host or port, the options' credentials and the caller's fields
+// above stay out of the call (and come back when it ends), as curl keeps
+// them to their origin.
+class OriginFieldsWithheld {
+public:
+    OriginFieldsWithheld(HttpControl& options, const char* fromUrl, const char* toUrl, LogBase& log);
+
+private:
+    std::unique_ptr<CredentialsWithheld> m_credentials;
+    std::unique_ptr<CallerFieldsWithheld> m_fields;
 };
 
 // "Basic " and the Base64 of login ":" password, taken as UTF-8 (the

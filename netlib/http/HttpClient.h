@@ -87,10 +87,9 @@ inline constexpr const char* kMsgNoLocation = "Got 301/302 redirect, but no new 
 inline constexpr const char* kMsgPageNotFound = "This is actually a page-not-found error.";
 inline constexpr const char* kMsgNoNewUrl = "Failed to construct new URL";
 inline constexpr const char* kMsgAborted = "Aborted by application.";
-inline constexpr const char* kMsgCredentialsWithheld =
-    "The login and password stay behind: the redirect leaves their host or goes down to http.";
-inline constexpr const char* kMsgCallerFieldsWithheld =
-    "The caller's Authorization and Cookie fields stay behind: the redirect leaves their scheme, host or port.";
+inline constexpr const char* kMsgOriginFieldsWithheld =
+    "The login and password, and the caller's Authorization, Cookie and Host fields, stay behind: the redirect "
+    "leaves their scheme, host or port.";
 inline constexpr const char* kMsgSchemeRefused =
     "Redirect to a scheme other than http or https: refused, no request was made to it.";
 inline constexpr const char* kMsgBodyVerbNotFollowed =
@@ -216,7 +215,8 @@ public:
     // ownConnection, on a new one that goes with the call; with restart, a
     // kept-alive connection the server had dropped is replaced once by a new
     // one. depth counts the redirects and retries already made on the road:
-    // a 301 or 302 is followed (followRedirect) and an answer without a
+    // a 301 or 302, and a GET's 307 or 308, is followed (followRedirect)
+    // and an answer without a
     // status line retried while it is at most 4. The short form is the own
     // connection with restart at depth 0.
     bool simpleHttpRequest(const char* url, int depth, bool ownConnection, bool restart, HttpControl& options,
@@ -236,11 +236,12 @@ public:
                           HttpResult& result, LogBase& log, ProgressMonitor* pm, bool verbose);
     bool quickGetToOutput(const char* url, HttpControl& options, Output& out, HttpResult& result, LogBase& log,
                           ProgressMonitor* pm, bool verbose);
-    // A 301 or 302 to the request url: checked, its Location resolved, its
+    // A redirect of the request url: checked, its Location resolved, its
     // cookies stored; recorded in the result (FollowRedirects off) or
     // fetched, on this connection for the same host and on a new one for
-    // another, where the options' credentials stay behind (and from https
-    // down to http too). The ninth redirect in a row from depth 0 fails.
+    // another, where the options' credentials and the caller's Authorization,
+    // Cookie and Host stay behind unless scheme, host and port are the same
+    // (OriginFieldsWithheld). The ninth redirect in a row from depth 0 fails.
     // answerStart is where the redirect's answer began in out.
     bool followRedirect(const char* url, int depth, HttpControl& options, Output& out, std::int64_t answerStart,
                         HttpResult& result, LogBase& log, ProgressMonitor* pm, bool verbose);
@@ -370,9 +371,15 @@ public:
     // A host as a URL or a Host field writes it: an IPv6 literal in brackets.
     static void appendHostForUrl(const StringBuffer& host, StringBuffer& out);
     // False, the reason logged, when the URL (or a request's host) holds a
-    // control byte or a header field of the options holds CR, LF or NUL:
-    // nothing of such a request may reach the wire.
+    // control byte or no host name, or a header field of the options is
+    // malformed: nothing of such a request may reach the wire.
     static bool checkSendable(const char* url, const HttpControl& options, LogBase& log);
+    // The head of a caller's MIME text, up to its first empty line (a line
+    // ends at LF, a CR before it dropped; one that begins with a space or
+    // TAB goes on with the one before): false, the reason logged, when a
+    // name in it is no token or a value no field value. namesHost tells
+    // whether it has a Host field of its own.
+    static bool checkMimeHead(const StringBuffer& mimeText, bool& namesHost, LogBase& log);
     // The absolute URL a redirect's location names from requestUrl: as it
     // is when it has a scheme, on the same scheme and host when it begins
     // with one '/', else resolved by resolveRedirectUrl (UrlResolve.h).

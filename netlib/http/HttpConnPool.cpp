@@ -381,6 +381,7 @@ bool HttpConnPool::download(const char* url, HttpControl& options, const char* l
     const std::int64_t savedResumePoint = options.ResumePoint;
     if (resume)
         options.ResumePoint = appendedAt;
+    file.expectRangeFrom(options.ResumePoint);
     bool ok;
     for (bool proxyTried = false;; proxyTried = true) {
         {
@@ -443,7 +444,8 @@ bool HttpConnPool::postMime(const char* url, HttpControl& options, const StringB
     CallCredentials credentials(options);
     StringBuffer target;
     HttpClient* client = quickClient(url, options, credentials, target, log);
-    if (client == nullptr)
+    bool namesHost = false;
+    if (client == nullptr || !HttpClient::checkMimeHead(mimeText, namesHost, log))
         return false;
     StringBuffer host, login, password, path, query, fragment;
     int port = kPlainPort;

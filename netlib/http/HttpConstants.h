@@ -1,6 +1,7 @@
 #pragma once
 // Message texts and fixed values of the HTTP component that callers and
 // tests match exactly, and the status codes the client acts on.
+#include <cstddef>
 #include <cstdint>
 
 namespace tessik {
@@ -10,11 +11,14 @@ inline constexpr std::uint32_t kContinue = 100;
 inline constexpr std::uint32_t kSwitchingProtocols = 101;
 inline constexpr std::uint32_t kSuccessFirst = 200;
 inline constexpr std::uint32_t kOk = 200;
+inline constexpr std::uint32_t kPartialContent = 206;
 inline constexpr std::uint32_t kNoContent = 204;
 inline constexpr std::uint32_t kRedirectFirst = 300;
 inline constexpr std::uint32_t kMovedPermanently = 301;
 inline constexpr std::uint32_t kFound = 302;
 inline constexpr std::uint32_t kNotModified = 304;
+inline constexpr std::uint32_t kTemporaryRedirect = 307;
+inline constexpr std::uint32_t kPermanentRedirect = 308;
 inline constexpr std::uint32_t kClientErrorFirst = 400;
 inline constexpr std::uint32_t kUnauthorized = 401;
 inline constexpr std::uint32_t kForbidden = 403;
@@ -23,6 +27,13 @@ inline constexpr std::uint32_t kProxyAuthRequired = 407;
 inline constexpr std::uint32_t kServerError = 500;
 inline constexpr std::uint32_t kUnavailable = 503;
 } // namespace http_status
+
+namespace http_s3 {
+// A bucket name is 1 to this many of [a-zA-Z0-9._-], as botocore checks it.
+inline constexpr std::size_t kMaxBucketName = 255;
+inline constexpr const char* kMsgBadBucketName =
+    "The bucket name is not 1 to 255 letters, digits, '.', '-' and '_': refused, nothing was sent.";
+} // namespace http_s3
 
 // Slots in each facade object's ring of returned strings.
 constexpr int kResultRingSize = 10;
@@ -33,6 +44,10 @@ constexpr const char* kFormContentType = "application/x-www-form-urlencoded";
 constexpr const char* kDownloadPathNotAFile = "The local path of a download is empty or a folder.";
 constexpr const char* kDownloadSeekBeforeStart = "A download never writes over the bytes that were there before it.";
 constexpr const char* kDownloadNotUnzipped = "The local path is not a regular file: the gzip body is kept as it came.";
+constexpr const char* kDownloadRedirectNotFollowed =
+    "The answer is a redirect that was not followed: the file was not fetched, the call fails with its status.";
+constexpr const char* kDownloadRangeMismatch =
+    "A 206 answer whose Content-Range does not begin where the requested range does: the file is left as it was.";
 } // namespace http_msg
 
 } // namespace tessik

@@ -65,14 +65,19 @@ bool HttpClient::checkSendable(const char* url, const HttpControl& options, LogB
         log.logError(url_msg::kControlByteInUrl);
         return false;
     }
+    // A caller's URL and a server's Location alike.
+    if (url != nullptr && !TessikUrl::hasHostName(url)) {
+        log.logError(url_msg::kBadHostName);
+        return false;
+    }
     // Every option a road writes into a head, whichever road this is.
     const StringBuffer* fields[] = {&options.UserAgent,     &options.Referer,        &options.Accept,
                                     &options.AcceptCharset, &options.AcceptLanguage, &options.ConnectionHeader};
-    bool broken = fieldsHoldLineBreak(options.extraHeaders);
+    bool broken = fieldsMalformed(options.extraHeaders);
     for (const StringBuffer* field : fields)
-        broken = broken || TessikUrl::holdsLineBreak(*field);
+        broken = broken || !TessikUrl::isFieldValue(*field);
     if (broken) {
-        log.logError(url_msg::kLineBreakInField);
+        log.logError(url_msg::kMalformedField);
         return false;
     }
     // Empty means GET, or the verb kept.

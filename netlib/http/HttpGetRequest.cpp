@@ -49,8 +49,12 @@ void lineWhenSet(StringBuffer& out, const char* name, const StringBuffer& value)
 }
 
 // The host as a Host field gives it: lower-case, ":" and the port unless
-// it is 80 or 443, an IPv6 literal in brackets.
-void hostField(const char* host, int port, StringBuffer& out) {
+// it is 80 or 443, an IPv6 literal in brackets. A Host among the caller's
+// fields takes its place: two would let a proxy and the origin each route
+// by another one.
+void hostField(const HttpControl& options, const char* host, int port, StringBuffer& out) {
+    if (options.extraHeaders.hasField("Host"))
+        return;
     StringBuffer text(host);
     text.toLowerCaseAscii();
     out.append("Host: ");
@@ -79,6 +83,16 @@ void finishHead(StringBuffer& out, HttpResult& result) {
     result.requestHeaderText.setSb(out);
     result.requestHeaderText.trimWhitespace();
     out.append("\r\n");
+}
+
+// Whether a cached validator is there and may go out again.
+bool sendableValidator(const char* value, LogBase& log) {
+    if (value == nullptr || *value == '\0')
+        return false;
+    if (TessikUrl::isFieldValue(value, std::strlen(value)))
+        return true;
+    log.logInfo(url_msg::kValidatorNotSent);
+    return false;
 }
 
 // The scheme a location begins with (RFC 3986: a letter, then letters,
@@ -249,9 +263,11 @@ bool HttpClient::BuildGetRequest(const GetTarget& target, HttpControl& options, 
     log.logInfo("-- BuildGetRequest --");
     out.clear();
     buildRequestLine(target, options, out);
-    if (etag != nullptr && *etag != '\0')
+    // The validators are a server's words from an earlier answer: one that
+    // is no field value would write a line of its own, and stays behind.
+    if (sendableValidator(etag, log))
         line(out, "If-None-Match: ", etag);
-    else if (ifModifiedSince != nullptr && *ifModifiedSince != '\0')
+    else if (sendableValidator(ifModifiedSince, log))
         line(out, "If-Modified-Since: ", ifModifiedSince);
     if (extraHeaderText != nullptr)
         out.append(extraHeaderText);
@@ -268,7 +284,7 @@ bool HttpClient::BuildGetRequest(const GetTarget& target, HttpControl& options, 
     lineWhenSet(out, "User-Agent: ", options.UserAgent);
     appendCredentialLines(target, options, out, log, pm);
     if (options.AddHostHeader)
-        hostField(target.host, target.port, out);
+        hostField(options, target.host, target.port, out);
     lineWhenSet(out, "Connection: ", options.ConnectionHeader);
     finishHead(out, result);
     return true;
@@ -294,7 +310,7 @@ bool HttpClient::BuildIeGetRequest(const GetTarget& target, HttpControl& options
     line(out, kIeUserAgent, "");
     appendCredentialLines(target, options, out, log, pm);
     line(out, "Connection: Keep-Alive", "");
-    hostField(target.host, target.port, out);
+    hostField(options, target.host, target.port, out);
     finishHead(out, result);
     return true;
 }
@@ -305,7 +321,7 @@ bool HttpClient::BuildFireFoxGetRequest(const GetTarget& target, HttpControl& op
     log.logInfo("-- BuildFireFoxGetRequest --");
     out.clear();
     buildRequestLine(target, options, out);
-    hostField(target.host, target.port, out);
+    hostField(options, target.host, target.port, out);
     line(out, kFirefoxUserAgent, "");
     if (extraHeaderText != nullptr)
         out.append(extraHeaderText);

@@ -1,5 +1,7 @@
 // The POST of a caller-made MIME text: its header fields, the empty line
 // and the body go out after a request line and the credential lines.
+#include <string_view>
+
 #include "netlib/core/LogBase.h"
 #include "netlib/core/Progress.h"
 #include "netlib/http/HttpAuth.h"
@@ -14,6 +16,34 @@ namespace {
 constexpr int kPlainPort = 80;
 constexpr unsigned int kRequestReserve = 5000;
 } // namespace
+
+bool HttpClient::checkMimeHead(const StringBuffer& mimeText, bool& namesHost, LogBase& log) {
+    namesHost = false;
+    const std::string_view text(mimeText.getString(), static_cast<std::size_t>(mimeText.getSize()));
+    for (std::size_t at = 0; at < text.size();) {
+        std::size_t end = text.find('\n', at);
+        if (end == std::string_view::npos)
+            end = text.size();
+        std::string_view line = text.substr(at, end - at);
+        at = end + 1;
+        if (!line.empty() && line.back() == '\r')
+            line.remove_suffix(1);
+        if (line.empty())
+            break;
+        const bool continued = line.front() == ' ' || line.front() == '\t';
+        const std::size_t colon = continued ? 0 : line.find(':');
+        const StringBuffer name(line.data(),
+                                static_cast<unsigned int>(colon == std::string_view::npos ? line.size() : colon), 0);
+        const std::string_view value = colon == std::string_view::npos ? std::string_view() : line.substr(colon);
+        if ((!continued && (colon == std::string_view::npos || !TessikUrl::isToken(name))) ||
+            !TessikUrl::isFieldValue(value.data(), value.size())) {
+            log.logError(url_msg::kMalformedField);
+            return false;
+        }
+        namesHost = namesHost || (!continued && name.equalsNoCase("Host"));
+    }
+    return true;
+}
 
 bool HttpClient::sendMimePost(HttpControl& options, bool tls, const char* url, const StringBuffer& mimeText,
                               HttpResult& result, LogBase& log, bool logDetails, ProgressMonitor* pm) {
@@ -79,8 +109,12 @@ bool HttpClient::sendMimePost(HttpControl& options, bool tls, const char* url, c
         head.append("\r\n");
     }
     head.appendSb(cookieLines);
-    // A MIME text seldom names the host, which HTTP/1.1 requires.
-    if (!mimeText.beginsWithNoCase("Host:") && !mimeText.containsSubstringNoCase("\nHost:")) {
+    // A MIME text seldom names the host, which HTTP/1.1 requires; when it
+    // does, its Host is the one.
+    bool namesHost = false;
+    if (!checkMimeHead(mimeText, namesHost, log))
+        return false;
+    if (!namesHost) {
         StringBuffer hostName;
         normalizeHost(host.getString(), hostName);
         StringBuffer hostLine;

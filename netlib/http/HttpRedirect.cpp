@@ -1,4 +1,4 @@
-// The GET road's answer to a 301 or 302: the new location checked and
+// The GET road's answer to a redirect: the new location checked and
 // resolved, the application asked, the redirect's cookies kept, and the
 // target recorded or fetched.
 #include <memory>
@@ -20,6 +20,14 @@ namespace {
 constexpr int kMaxRedirectDepth = 8;
 
 } // namespace
+
+OriginFieldsWithheld::OriginFieldsWithheld(HttpControl& options, const char* fromUrl, const char* toUrl, LogBase& log) {
+    if (HttpClient::sameOrigin(fromUrl, toUrl))
+        return;
+    log.logInfo(http_redirect::kMsgOriginFieldsWithheld);
+    m_credentials = std::make_unique<CredentialsWithheld>(options);
+    m_fields = std::make_unique<CallerFieldsWithheld>(options);
+}
 
 bool HttpClient::followRedirect(const char* url, int depth, HttpControl& options, Output& out, std::int64_t answerStart,
                                 HttpResult& result, LogBase& log, ProgressMonitor* pm, bool verbose) {
@@ -80,19 +88,7 @@ bool HttpClient::followRedirect(const char* url, int depth, HttpControl& options
     const bool sameHost = fromHost.equalsNoCaseSb(toHost);
     if (sameHost)
         log.logInfo("Using existing connection for redirect...");
-    // The options' credentials are for the host they were given for, and
-    // never go from https down to plain http.
-    const bool downgrade = StringBuffer(url).beginsWithNoCase("https:") && !target.beginsWithNoCase("https:");
-    std::unique_ptr<CredentialsWithheld> withheld;
-    if (!sameHost || downgrade) {
-        log.logInfo(http_redirect::kMsgCredentialsWithheld);
-        withheld = std::make_unique<CredentialsWithheld>(options);
-    }
-    std::unique_ptr<CallerFieldsWithheld> callerFields;
-    if (!sameOrigin(url, target.getString())) {
-        log.logInfo(http_redirect::kMsgCallerFieldsWithheld);
-        callerFields = std::make_unique<CallerFieldsWithheld>(options);
-    }
+    const OriginFieldsWithheld withheld(options, url, target.getString(), log);
     bool ok;
     {
         LogContext redirectCtx(log, "RedirectGet");

@@ -200,8 +200,15 @@ void normalizedCharset(const char* charset, StringBuffer& out) {
     out.toLowerCase();
 }
 
-void appendAnsi(XString& text, StringBuffer& out) {
-    out.append(text.getAnsi());
+// A quoted parameter of a part's head. A '"' would end the quotes early
+// and let the rest read as parameters of its own: it goes as "%22", as
+// browsers, curl and urllib3 write it.
+void appendQuoted(XString& text, StringBuffer& out) {
+    StringBuffer value(text.getAnsi());
+    value.replaceAll("\"", "%22");
+    out.appendChar('"');
+    out.appendSb(value);
+    out.appendChar('"');
 }
 
 // The part header of a multipart item; `withOwnType` lets the item's own
@@ -210,15 +217,13 @@ void partHeader(HttpRequestItem& item, const char* boundary, bool withOwnType, S
     out.append("--");
     out.append(boundary);
     out.append(kCrlf);
-    out.append("Content-Disposition: form-data; name=\"");
-    appendAnsi(item.name, out);
-    out.append("\"");
+    out.append("Content-Disposition: form-data; name=");
+    appendQuoted(item.name, out);
     log.logData("name", item.name.getUtf8());
     const bool hasFile = item.filePath.getSizeUtf8() != 0;
     if (hasFile) {
-        out.append("; filename=\"");
-        appendAnsi(item.filePath, out);
-        out.append("\"");
+        out.append("; filename=");
+        appendQuoted(item.filePath, out);
         log.logData("filename", item.filePath.getUtf8());
     }
     out.append(kCrlf);
@@ -279,10 +284,10 @@ void generateBoundary(StringBuffer& out) {
     }
 }
 
-bool fieldsHoldLineBreak(const MimeHeader& header) {
+bool fieldsMalformed(const MimeHeader& header) {
     for (int i = 0; i < header.getCount(); ++i) {
         const MimeField* f = header.getFieldAt(i);
-        if (f != nullptr && (TessikUrl::holdsLineBreak(f->getName()) || TessikUrl::holdsLineBreak(f->getValueSb())))
+        if (f != nullptr && (!TessikUrl::isToken(f->getName()) || !TessikUrl::isFieldValue(f->getValueSb())))
             return true;
     }
     return false;
@@ -721,9 +726,9 @@ bool HttpRequest::checkSendable(LogBase& log) const {
         log.logError(url_msg::kControlByteInUrl);
         return false;
     }
-    if (m_badField || fieldsHoldLineBreak(m_mimeHeader) || (m_sendCharset && TessikUrl::holdsLineBreak(m_charset)) ||
-        partHeadsHoldLineBreak()) {
-        log.logError(url_msg::kLineBreakInField);
+    if (m_badField || fieldsMalformed(m_mimeHeader) || (m_sendCharset && !TessikUrl::isFieldValue(m_charset)) ||
+        partHeadsMalformed()) {
+        log.logError(url_msg::kMalformedField);
         return false;
     }
     if (!TessikUrl::isToken(m_verb)) {
@@ -741,12 +746,12 @@ bool HttpRequest::checkSendable(LogBase& log) const {
     return true;
 }
 
-bool HttpRequest::partHeadsHoldLineBreak() const {
+bool HttpRequest::partHeadsMalformed() const {
     for (int i = 0; i < m_reqData.getCount(); ++i) {
         HttpRequestItem* item = m_reqData.getItem(i);
         if (item != nullptr &&
-            (TessikUrl::holdsLineBreak(item->name.getUtf8Sb()) ||
-             TessikUrl::holdsLineBreak(item->filePath.getUtf8Sb()) || TessikUrl::holdsLineBreak(item->contentType)))
+            (!TessikUrl::isFieldValue(item->name.getUtf8Sb()) || !TessikUrl::isFieldValue(item->filePath.getUtf8Sb()) ||
+             !TessikUrl::isFieldValue(item->contentType)))
             return true;
     }
     return false;
@@ -914,7 +919,7 @@ void HttpRequest::saveXml(ClsXml& node, LogBase& /*log*/) {
     // The text above cannot say that a field was cut by a NUL, and a field's
     // CR LF would read back as two fields: the refusal travels by itself.
     node.addNewChildBool("badUrl", m_badUrl || TessikUrl::holdsControlByte(m_path));
-    node.addNewChildBool("badField", m_badField || fieldsHoldLineBreak(m_mimeHeader));
+    node.addNewChildBool("badField", m_badField || fieldsMalformed(m_mimeHeader));
 }
 
 void HttpRequest::loadXml(ClsXml& node, LogBase& log) {

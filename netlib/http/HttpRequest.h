@@ -43,8 +43,8 @@ inline constexpr int kVerboseDashes = 45;
 const char* mediaTypeForPath(const char* path);
 // "------------" and twelve pairs of '0' and a random digit 0-8.
 void generateBoundary(StringBuffer& out);
-// Whether a field's name or value holds CR, LF or NUL.
-bool fieldsHoldLineBreak(const MimeHeader& header);
+// Whether a field's name is no token or its value no field value.
+bool fieldsMalformed(const MimeHeader& header);
 
 class HttpRequestItem : public TessikObject {
 public:
@@ -159,7 +159,7 @@ public:
     void setBadUrl(bool bad) { m_badUrl = bad; }
     void markBadField() { m_badField = true; }
     // False, the reason logged, when the path holds a control byte, a header
-    // field (a part's head of a multipart body too) holds CR, LF or NUL, a
+    // field (a part's head of a multipart body too) is malformed, a
     // URL or field given to it was bad, the verb is no token or the version
     // is not digits and dots.
     bool checkSendable(LogBase& log) const;
@@ -177,7 +177,7 @@ public:
 
 private:
     bool useUrlEncoding() const;
-    bool partHeadsHoldLineBreak() const;
+    bool partHeadsMalformed() const;
     // An empty body of the request's own.
     void ownAltBody();
     void encodeParams(StringBuffer& out) const;

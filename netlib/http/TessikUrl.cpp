@@ -85,12 +85,10 @@ void assign(StringBuffer& out, std::string_view text) {
     out.appendBytes(text.data(), static_cast<int>(text.size()));
 }
 
-} // namespace
-
-TessikUrl::~TessikUrl() = default;
-
-bool TessikUrl::crackUrl(const char* url, StringBuffer& host, int& port, StringBuffer& user, StringBuffer& password,
-                         StringBuffer& path, StringBuffer& query, StringBuffer& fragment) {
+// The URL's parts as written: the host neither cleaned nor lower-cased.
+// False only for a null URL.
+bool crackRaw(const char* url, StringBuffer& host, int& port, StringBuffer& user, StringBuffer& password,
+              StringBuffer& path, StringBuffer& query, StringBuffer& fragment, bool& ipv6) {
     host.clear();
     user.clear();
     password.clear();
@@ -136,7 +134,7 @@ bool TessikUrl::crackUrl(const char* url, StringBuffer& host, int& port, StringB
 
     std::size_t colon = hostPort.find(':');
     bool driveLetter = colon == 1 && (scheme == Scheme::File || scheme == Scheme::None);
-    bool ipv6 = false;
+    ipv6 = false;
     if (!hostPort.empty() && hostPort.front() == '[') {
         // An IPv6 literal: the host is what the brackets hold, the port
         // follows the closing one.
@@ -177,7 +175,18 @@ bool TessikUrl::crackUrl(const char* url, StringBuffer& host, int& port, StringB
         path.setString("/");
     else
         assign(path, tail);
+    return true;
+}
 
+} // namespace
+
+TessikUrl::~TessikUrl() = default;
+
+bool TessikUrl::crackUrl(const char* url, StringBuffer& host, int& port, StringBuffer& user, StringBuffer& password,
+                         StringBuffer& path, StringBuffer& query, StringBuffer& fragment) {
+    bool ipv6 = false;
+    if (!crackRaw(url, host, port, user, password, path, query, fragment, ipv6))
+        return false;
     // ASCII letters only: a UTF-8 host keeps its other bytes as they are.
     host.toLowerCaseAscii();
     if (ipv6)
@@ -270,12 +279,26 @@ bool TessikUrl::isToken(const StringBuffer& text) {
     return text.getSize() != 0;
 }
 
-bool TessikUrl::holdsLineBreak(const StringBuffer& text) {
-    const char* p = text.getString();
-    for (int i = 0; i < text.getSize(); ++i)
-        if (p[i] == '\r' || p[i] == '\n' || p[i] == '\0')
-            return true;
-    return false;
+bool TessikUrl::isFieldValue(const char* text, std::size_t n) {
+    for (std::size_t i = 0; i < n; ++i)
+        if (text[i] != '\t' && holdsControlByte(text + i, 1))
+            return false;
+    return true;
+}
+
+bool TessikUrl::hasHostName(const char* url) {
+    // What curl's URL parser refuses in a host name.
+    static constexpr std::string_view kNotInHost = " \r\n\t/:#?!@{}[]\\$'\"^`*<>=;,+&()%";
+    static constexpr std::string_view kInIpv6 = "0123456789abcdefABCDEF:.";
+    StringBuffer host, user, password, path, query, fragment;
+    int port = 0;
+    bool ipv6 = false;
+    if (!crackRaw(url, host, port, user, password, path, query, fragment, ipv6))
+        return true;
+    const std::string_view h(host.getString(), static_cast<std::size_t>(host.getSize()));
+    if (ipv6)
+        return h.find_first_not_of(kInIpv6) == std::string_view::npos;
+    return h.find_first_of(kNotInHost) == std::string_view::npos && !holdsControlByte(h.data(), h.size());
 }
 
 } // namespace tessik

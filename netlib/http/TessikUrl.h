@@ -35,10 +35,19 @@ public:
     static bool holdsControlByte(const StringBuffer& text) {
         return holdsControlByte(text.getString(), static_cast<std::size_t>(text.getSize()));
     }
-    // CR, LF or NUL: what a header field's name or value may not hold.
-    static bool holdsLineBreak(const StringBuffer& text);
-    // A non-empty run of token bytes, as a request's verb must be.
+    // No control byte but TAB (RFC 9110 field-value): what a header field's
+    // value, the caller's or one a server sent that goes out again, must be.
+    static bool isFieldValue(const char* text, std::size_t n);
+    static bool isFieldValue(const StringBuffer& text) {
+        return isFieldValue(text.getString(), static_cast<std::size_t>(text.getSize()));
+    }
+    // A non-empty run of token bytes, as a verb or a field's name must be.
     static bool isToken(const StringBuffer& text);
+    // The URL's host, as written, holds none of the bytes that would make
+    // it another host or none (space, '"', '<', '>', '%' ...: the bytes
+    // curl refuses as "Bad hostname"); an IPv6 literal only hex digits, ':'
+    // and '.'. An empty host passes: the roads refuse it themselves.
+    static bool hasHostName(const char* url);
     // A NUL, at which the text's C string form would be cut short.
     static bool holdsNul(const StringBuffer& text);
 };
@@ -46,8 +55,14 @@ public:
 namespace url_msg {
 inline constexpr const char* kControlByteInUrl =
     "The URL holds a control byte (0x00-0x1F or 0x7F) in its host, path or query: refused, nothing was sent.";
-inline constexpr const char* kLineBreakInField =
-    "A header field's name or value holds CR, LF or NUL: refused, nothing was sent.";
+inline constexpr const char* kMalformedField =
+    "A header field's name is not an HTTP token, or its value holds a control byte other than TAB: refused, nothing "
+    "was sent.";
+inline constexpr const char* kValidatorNotSent =
+    "A cached ETag or Last-Modified holds a control byte: it is not sent back, the request goes without it.";
+inline constexpr const char* kBadHostName =
+    "The URL's host is no host name (it holds a space, a quote, '<', '>', '%' or another byte a host cannot hold): "
+    "refused, nothing was sent.";
 inline constexpr const char* kVerbNotToken =
     "The request's verb is not an HTTP token (letters, digits and !#$%&'*+-.^_`|~): refused, nothing was sent.";
 inline constexpr const char* kBadHttpVersion =

@@ -90,6 +90,25 @@ std::string ReadFile(const std::string& path) {
     return text.str();
 }
 
+std::vector<std::vector<std::string>> ReadTable(const std::string& path, const std::string& separator) {
+    std::vector<std::vector<std::string>> rows;
+    std::ifstream in(path);
+    std::string line;
+    while (std::getline(in, line)) {
+        if (line.empty() || line[0] == '#')
+            continue;
+        std::vector<std::string>& row = rows.emplace_back();
+        for (std::size_t at = 0;;) {
+            const std::size_t next = line.find(separator, at);
+            row.push_back(line.substr(at, next - at));
+            if (next == std::string::npos)
+                break;
+            at = next + separator.size();
+        }
+    }
+    return rows;
+}
+
 Bytes ReadBytes(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());

@@ -96,6 +96,9 @@ bool WriteFile(const std::string& path, std::string_view content);
 bool WriteFile(const std::string& path, const Bytes& content);
 // Whether something (a link included) stands at path.
 bool FileExists(const std::string& path);
+// The rows of a table file: each line not blank and not starting with '#',
+// split at every separator.
+std::vector<std::vector<std::string>> ReadTable(const std::string& path, const std::string& separator);
 
 // How long a test waits for a peer's output, and how often it looks again.
 inline constexpr std::chrono::seconds kPeerOutputLimit{30};

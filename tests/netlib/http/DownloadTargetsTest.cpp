@@ -2,10 +2,13 @@
 // 404 by python's http.server (which ignores ranges, so a resume gets the
 // whole file): an existing file keeps its bytes on an error answer, a link
 // stays a link and its target gets the body, a FIFO and a device stay what
-// they were, and nothing is left behind.
+// they were, and nothing is left behind. And what they return for the
+// answers of the outcome table, beside what curl does with them.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -167,4 +170,78 @@ TEST_F(DownloadTargets, FailureBeforeTheBodyLeavesThePathAsItWas) {
             EXPECT_FALSE(Run(road, url, target.Path()));
             EXPECT_EQ(target.Describe(), Expected(road, false, kind)) << logText();
         }
+}
+
+namespace {
+
+// An answer of the outcome table: "STATUS Name=value ... body=text", '_'
+// standing for a space.
+std::string Answer(const std::string& spec) {
+    std::istringstream words(spec);
+    std::string status, word, fields, body;
+    words >> status;
+    while (words >> word) {
+        const std::size_t eq = word.find('=');
+        std::string value = word.substr(eq + 1);
+        std::replace(value.begin(), value.end(), '_', ' ');
+        if (word.compare(0, eq, "body") == 0)
+            body = value;
+        else
+            fields += word.substr(0, eq) + ": " + value + "\r\n";
+    }
+    return authtest::canned((status + " Answer").c_str(), fields, body);
+}
+
+// The file's bytes, "-" when there is none.
+std::string Holding(const std::string& path) {
+    return grvtest::FileExists(path) ? grvtest::ReadFile(path) : "-";
+}
+
+} // namespace
+
+// A download returns true only when the file holds what the server sent for
+// the URL: a 206 continues the file only where it ends, a GET follows 307
+// and 308 as it follows 301 and 302, and a redirect it does not follow
+// fails the call. Each row beside curl's exit status and file.
+TEST_F(DownloadTargets, DownloadsSucceedOnlyWhenTheFileHoldsWhatTheServerSent) {
+    const auto rows = grvtest::ReadTable(std::string(GRV_TEST_DATA_DIR) + "/http/download-outcomes.txt", " | ");
+    ASSERT_EQ(rows.size(), 25u);
+    grvtest::TempDir dir;
+    for (const std::vector<std::string>& row : rows) {
+        ASSERT_EQ(row.size(), 6u);
+        SCOPED_TRACE(row[0] + " " + row[1] + " " + row[2] + ": " + row[3]);
+        std::vector<std::string> script;
+        std::istringstream answers(row[3]);
+        for (std::string answer; std::getline(answers, answer, ';');)
+            script.push_back(Answer(answer));
+        const Road road = row[0] == "resume" ? Road::Resume : row[0] == "append" ? Road::Append : Road::Download;
+        const bool follow = row[1] == "on";
+        const std::string ours = dir.File("ours"), judged = dir.File("curl");
+        for (const std::string& path : {ours, judged}) {
+            std::filesystem::remove(path);
+            if (row[2] != "-") {
+                ASSERT_TRUE(grvtest::WriteFile(path, row[2]));
+            }
+        }
+        int port = peers.StartCaptureServer(script);
+        http.options().FollowRedirects = follow ? 1 : 0;
+        const bool ok = Run(road, "http://127.0.0.1:" + std::to_string(port) + "/page", ours);
+        EXPECT_EQ(std::string(ok ? "true " : "false ") + Holding(ours), row[4]) << logText();
+        peers.Stop(port);
+
+        port = peers.StartCaptureServer(script);
+        std::vector<std::string> curl = {"curl", "-sf", "http://127.0.0.1:" + std::to_string(port) + "/page"};
+        if (follow)
+            curl.push_back("-L");
+        if (road == Road::Resume)
+            curl.insert(curl.end(), {"-C", "-"});
+        if (road != Road::Append)
+            curl.insert(curl.end(), {"-o", judged});
+        const grvtest::RunResult r = grvtest::RunProgram(curl);
+        if (road == Road::Append) {
+            ASSERT_TRUE(grvtest::WriteFile(judged, Holding(judged) + r.out));
+        }
+        EXPECT_EQ(std::to_string(r.status) + " " + Holding(judged), row[5]) << r.err;
+        peers.Stop(port);
+    }
 }
