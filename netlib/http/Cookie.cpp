@@ -10,6 +10,7 @@
 #include "netlib/core/Progress.h"
 #include "netlib/core/StringPair.h"
 #include "netlib/http/PublicSuffix.h"
+#include "netlib/http/TessikUrl.h"
 #include "netlib/text/DateParser.h"
 #include "platform/WinTime.h"
 
@@ -95,15 +96,8 @@ void Cookie::setNameValue(const char* name, const char* value) {
 }
 
 bool Cookie::isSendableText(const StringBuffer& text) {
-    constexpr unsigned char kFirstPrintable = 0x20;
-    constexpr unsigned char kDelete = 0x7F;
-    const char* p = text.getString();
-    for (int i = 0; i < text.getSize(); ++i) {
-        const auto c = static_cast<unsigned char>(p[i]);
-        if ((c < kFirstPrintable && c != '\t') || c == kDelete)
-            return false;
-    }
-    return true;
+    // The same rule as every other field value that goes out.
+    return TessikUrl::isFieldValue(text);
 }
 
 bool Cookie::pairsSendable() const {
