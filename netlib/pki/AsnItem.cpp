@@ -12,6 +12,7 @@
 #include "netlib/core/Utf.h"
 #include "netlib/pki/PkiConstants.h"
 #include "netlib/text/ContentCoding.h"
+#include "platform/ByteOrder.h"
 #include "platform/Cp1252Text.h"
 
 namespace tessik {
@@ -66,12 +67,12 @@ bool isWellFormedBmp(const unsigned char* p, std::uint32_t n) {
     if (n % kBmpUnitSize)
         return false;
     for (std::uint32_t i = 0; i < n; i += kBmpUnitSize) {
-        const std::uint32_t unit = (std::uint32_t(p[i]) << 8) | p[i + 1];
+        const std::uint32_t unit = platform::LoadBe16(p + i);
         if (!isSurrogate(unit))
             continue;
         if (unit >= kLowSurrogate || i + 2 * kBmpUnitSize > n)
             return false;
-        const std::uint32_t next = (std::uint32_t(p[i + 2]) << 8) | p[i + 3];
+        const std::uint32_t next = platform::LoadBe16(p + i + kBmpUnitSize);
         if (next < kLowSurrogate || next >= kSurrogateEnd)
             return false;
         i += kBmpUnitSize;
@@ -84,8 +85,7 @@ bool isWellFormedUniversal(const unsigned char* p, std::uint32_t n) {
     if (n % kUniversalCharSize)
         return false;
     for (std::uint32_t i = 0; i < n; i += kUniversalCharSize) {
-        const std::uint32_t v =
-            (std::uint32_t(p[i]) << 24) | (std::uint32_t(p[i + 1]) << 16) | (std::uint32_t(p[i + 2]) << 8) | p[i + 3];
+        const std::uint32_t v = platform::LoadBe32(p + i);
         if (v > kLastScalar || isSurrogate(v))
             return false;
     }
