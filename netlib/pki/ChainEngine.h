@@ -27,7 +27,9 @@
 // be judged and fail the path. Requested usages are judged against the
 // extended key usage of every certificate that has one, and server
 // authentication against the end certificate's key usage, as openssl's
-// sslserver purpose does. Beyond that: no revocation or policies.
+// sslserver purpose does. Beyond that: no revocation or policies (a
+// critical policy constraints, inhibit-any-policy or policy mappings
+// extension is one not understood).
 #include <cstdint>
 
 #include "platform/CertStore.h"

@@ -666,7 +666,9 @@ TEST_F(ServerChains, ACommonNameNamesAHostOnlyWhereTheConstraintsJudgeIt) {
 }
 
 // Where this engine parts from openssl on purpose: anyExtendedKeyUsage
-// allows every purpose (openssl's sslserver purpose refuses it); a name
+// allows every purpose (openssl's sslserver purpose refuses it); a critical
+// policy extension is not understood (openssl, asked for no policy check,
+// passes it by); a name
 // constraint of a form not judged here fails the chain (openssl judges
 // e-mail constraints only against e-mail names); a wildcard that reaches an
 // excluded name is refused (openssl compares the text only). Each row holds
@@ -693,6 +695,11 @@ TEST_F(ChainVerdicts, WhereTheEngineReadsConstraintsAndUsagesOtherwise) {
          {ca, link("ca", R"(,"nc":{"excluded":["DNS:secret.corp.example"]})"),
           link("notca", R"(,"san":["DNS:*.corp.example"])")},
          CERT_TRUST_INVALID_NAME_CONSTRAINTS | CERT_TRUST_HAS_EXCLUDED_NAME_CONSTRAINT,
+         true},
+        // requireExplicitPolicy 0: policies are not processed here.
+        {"critical policy constraints on an intermediate",
+         {ca, link("ca", R"(,"ext":[{"oid":"2.5.29.36","value":"3003800100","critical":true}])"), link("notca", "")},
+         CERT_TRUST_HAS_NOT_SUPPORTED_CRITICAL_EXT,
          true},
         {"wildcard inside the permitted names",
          {ca, link("ca", R"(,"nc":{"permitted":["DNS:corp.example"]})"),
