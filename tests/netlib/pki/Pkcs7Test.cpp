@@ -596,53 +596,28 @@ TEST_F(Pkcs7Messages, EmptyEnvelopesOpenToNothingBothWays) {
 // "all" nothing.
 constexpr const char* kLongLengths = R"PY(
 import sys
-data = open(sys.argv[1], "rb").read()
-mode = sys.argv[3]
-def header(at):
-    start = at
-    at += 1
-    if data[start] & 0x1F == 0x1F:
-        while data[at] & 0x80:
-            at += 1
-        at += 1
-    first = data[at]
-    at += 1
-    if first == 0x80:
-        return data[start:at - 1], None, at
-    if first < 0x80:
-        return data[start:at - 1], first, at
-    n = first & 0x7F
-    return data[start:at - 1], int.from_bytes(data[at:at + n], "big"), at + n
-def item(at, depth, keep):
-    tag, length, at = header(at)
-    # Under SignedData (depth 2): its certificates [0], and in each
-    # SignerInfo (depth 4) the signed attributes [0].
-    if tag == b"\xa0":
-        keep = keep or (depth == 3 and mode in ("uncovered", "attributes"))
-        keep = keep or (depth == 5 and mode in ("uncovered", "certificates"))
+data, mode = open(sys.argv[1], "rb").read(), sys.argv[3]
+def item(at, depth):
+    start, tag, first = at, data[at], data[at + 1]
+    count = first & 0x7F if first > 0x80 else 0
+    end = None if first == 0x80 else at + 2 + count + (first if first < 0x80 else int.from_bytes(data[at + 2:at + 2 + count], "big"))
+    at += 2 + count
     body = b""
-    if length is None:
-        while data[at:at + 2] != b"\0\0":
-            part, at = item(at, depth + 1, keep)
-            body += part
-        return tag + b"\x80" + body + b"\0\0", at + 2
-    end = at + length
-    if tag[0] & 0x20:
-        while at < end:
-            part, at = item(at, depth + 1, keep)
+    if tag & 0x20:
+        while data[at:at + 2] != b"\0\0" if end is None else at < end:
+            part, at = item(at, depth + 1)
             body += part
     else:
         body = data[at:end]
+    at = at + 2 if end is None else end
+    # Under SignedData (depth 2) its certificates [0]; in a SignerInfo (depth 4) the signed attributes [0].
+    if tag == 0xA0 and (depth, mode) in ((3, "uncovered"), (3, "attributes"), (5, "uncovered"), (5, "certificates")):
+        return data[start:at], at
+    if end is None:
+        return bytes([tag, 0x80]) + body + b"\0\0", at
     # openssl 3.0 before 3.0.22 refuses a long-form zero length ending its range.
-    if keep or not body:
-        return tag + encode(len(body)) + body, end
-    return tag + b"\x84" + len(body).to_bytes(4, "big") + body, end
-def encode(n):
-    if n < 0x80:
-        return bytes([n])
-    b = n.to_bytes((n.bit_length() + 7) // 8, "big")
-    return bytes([0x80 | len(b)]) + b
-open(sys.argv[2], "wb").write(item(0, 0, False)[0])
+    return (bytes([tag, 0x84]) + len(body).to_bytes(4, "big") if body else bytes([tag, 0])) + body, at
+open(sys.argv[2], "wb").write(item(0, 0)[0])
 )PY";
 
 // Signed messages in BER: `openssl cms -sign`'s DER and its streamed form

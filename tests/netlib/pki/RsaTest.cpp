@@ -223,22 +223,16 @@ import sys
 from cryptography.hazmat.primitives import serialization
 path = sys.argv[1]
 k = serialization.load_pem_private_key(open(path, "rb").read(), None).private_numbers()
-def integer(v):
-    b = v.to_bytes(v.bit_length() // 8 + 1, "big")
-    return b"\x02" + length(len(b)) + b
-def length(n):
-    if n < 128:
-        return bytes([n])
-    b = n.to_bytes((n.bit_length() + 7) // 8, "big")
-    return bytes([0x80 | len(b)]) + b
-n, e = k.public_numbers.n, k.public_numbers.e
-parts = {"n": n, "e": e, "d": k.d, "p": k.p, "q": k.q, "dp": k.dmp1, "dq": k.dmq1, "qinv": k.iqmp}
-changes = {"whole": {}, "dp-dq-swapped": {"dp": k.dmq1, "dq": k.dmp1}, "qinv-one": {"qinv": 1},
-           "p-q-swapped": {"p": k.q, "q": k.p}, "n-plus-two": {"n": n + 2}, "d-plus-two": {"d": k.d + 2}}
+def tlv(tag, b):
+    n = len(b)
+    return bytes([tag]) + (bytes([n]) if n < 128 else bytes([0x82]) + n.to_bytes(2, "big")) + b
+whole = dict(n=k.public_numbers.n, e=k.public_numbers.e, d=k.d, p=k.p, q=k.q, dp=k.dmp1, dq=k.dmq1, qinv=k.iqmp)
+changes = {"whole": {}, "dp-dq-swapped": dict(dp=k.dmq1, dq=k.dmp1), "qinv-one": dict(qinv=1),
+           "p-q-swapped": dict(p=k.q, q=k.p), "n-plus-two": dict(n=whole["n"] + 2), "d-plus-two": dict(d=k.d + 2)}
 for name, change in changes.items():
-    v = dict(parts, **change)
-    body = integer(0) + b"".join(integer(v[f]) for f in ("n", "e", "d", "p", "q", "dp", "dq", "qinv"))
-    open(path + "." + name + ".der", "wb").write(b"\x30" + length(len(body)) + body)
+    v = [0] + list(dict(whole, **change).values())
+    body = b"".join(tlv(2, x.to_bytes(x.bit_length() // 8 + 1, "big")) for x in v)
+    open(path + "." + name + ".der", "wb").write(tlv(0x30, body))
 )PY";
 
 } // namespace
