@@ -101,6 +101,20 @@ bool RsaKey::getSshFingerprint(StringBuffer& out) const {
     return true;
 }
 
+bool rsaPrivateKeyWhole(const RsaKey& key, LogBase& log) {
+    MpInt product, pLess1, qLess1, one;
+    auto isOne = [&](const mp_int* a, const mp_int* b, const mp_int* modulus) {
+        return mp_mulmod(a, b, modulus, one) == MP_OKAY && mp_cmp_d(one, 1) == MP_EQ;
+    };
+    const bool whole = mp_cmp_d(key.p, 1) == MP_GT && mp_cmp_d(key.q, 1) == MP_GT &&
+                       mp_mul(key.p, key.q, product) == MP_OKAY && mp_cmp(product, key.n) == MP_EQ &&
+                       mp_sub_d(key.p, 1, pLess1) == MP_OKAY && mp_sub_d(key.q, 1, qLess1) == MP_OKAY &&
+                       isOne(key.e, key.dP, pLess1) && isOne(key.e, key.dQ, qLess1) && isOne(key.q, key.qInv, key.p);
+    if (!whole)
+        log.logError(rsa_msg::kNotWhole);
+    return whole;
+}
+
 bool rsaExptmod(const unsigned char* input, std::uint32_t inputLength, int which, const RsaKey& key, bool zeroExtend,
                 DataBuffer& out, LogBase& log) {
     if (which == kRsaPrivate && key.keyType != kRsaPrivate) {

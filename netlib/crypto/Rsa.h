@@ -17,6 +17,11 @@ constexpr int kRsaPrivate = 1;
 constexpr int kRsaPaddingV15 = 1;
 constexpr int kRsaPaddingOaep = 2;
 
+namespace rsa_msg {
+constexpr const char* kMultiPrime = "The RSA private key has more than two primes, which are not supported.";
+constexpr const char* kNotWhole = "The parts of the RSA private key do not make one key.";
+} // namespace rsa_msg
+
 class RsaKey {
 public:
     RsaKey() = default;
@@ -39,6 +44,11 @@ public:
     MpInt dP;
     MpInt dQ;
 };
+
+// Whether the two primes make the modulus and the exponents and coefficient
+// the private operation runs on belong to them and to e: a key that fails
+// would sign or decrypt with part of a key, so its readers refuse it.
+bool rsaPrivateKeyWhole(const RsaKey& key, LogBase& log);
 
 // which: kRsaPublic or kRsaPrivate. An input not below n is refused.
 bool rsaExptmod(const unsigned char* input, std::uint32_t inputLength, int which, const RsaKey& key, bool zeroExtend,

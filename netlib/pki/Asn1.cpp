@@ -126,6 +126,7 @@ void Asn1::clear() {
     tagClass = 0;
     primitive = 1;
     indefinite = 0;
+    encodedSize = 0;
     tag = 0;
     length = 0;
     std::memset(inlineContent, 0, sizeof inlineContent);
@@ -423,6 +424,33 @@ bool Asn1::encodeDer(DataBuffer& out, bool allowIndefinite, StringBuffer* trace,
     return true;
 }
 
+namespace {
+
+bool anyIndefinite(const Asn1& node) {
+    if (node.indefinite)
+        return true;
+    for (int i = 0; i < node.getNumChildren(); ++i)
+        if (anyIndefinite(*node.getChild(i)))
+            return true;
+    return false;
+}
+
+} // namespace
+
+// Decoding changes nothing but length octets, and a definite length in more
+// octets than it needs always adds to the size: the same size and no
+// indefinite length is the same bytes.
+bool Asn1::encodeDerAsWritten(DataBuffer& out, LogBase& log) const {
+    out.clear();
+    if (!encodeDer(out, false, nullptr, log))
+        return false;
+    if (out.getSize() == encodedSize && !anyIndefinite(*this))
+        return true;
+    log.logError(asn_msg::kNotWrittenAsDer);
+    out.clear();
+    return false;
+}
+
 // ---------------------------------------------------------------- BER decoding
 
 namespace {
@@ -523,6 +551,7 @@ bool decodeBerLevel(const unsigned char* data, std::uint32_t length, ExtPtrArray
         }
         if (!ok)
             return false;
+        node->encodedSize = h.size + span;
         out.appendPtr(node.release());
         consumed += span;
         p += span;

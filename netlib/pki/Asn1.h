@@ -58,6 +58,10 @@ public:
     // Sets a primitive node's content and length (copied).
     bool setContent(const unsigned char* bytes, std::uint32_t n);
     bool encodeDer(DataBuffer& out, bool allowIndefinite, StringBuffer* trace, LogBase& log) const;
+    // The DER of a decoded item, false when the item was not written as DER
+    // (a length in more octets than it needs, or an indefinite one): what a
+    // signature covers is judged as the bytes that were signed.
+    bool encodeDerAsWritten(DataBuffer& out, LogBase& log) const;
 
     int getNumChildren() const { return children ? children->getCount() : 0; }
     Asn1* getChild(int index) const { return children ? static_cast<Asn1*>(children->elementAt(index)) : nullptr; }
@@ -65,6 +69,8 @@ public:
     std::uint8_t tagClass = 0;
     std::uint8_t primitive = 1;
     std::uint8_t indefinite = 0;
+    // Identifier, length and content octets as decoded (0 for a built node).
+    std::uint32_t encodedSize = 0;
     std::uint32_t tag = 0;
     std::uint32_t length = 0;
     unsigned char inlineContent[4] = {0, 0, 0, 0};

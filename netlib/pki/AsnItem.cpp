@@ -12,6 +12,7 @@
 #include "netlib/core/Utf.h"
 #include "netlib/pki/PkiConstants.h"
 #include "netlib/text/ContentCoding.h"
+#include "platform/ByteOrder.h"
 #include "platform/Cp1252Text.h"
 
 namespace tessik {
@@ -66,12 +67,12 @@ bool isWellFormedBmp(const unsigned char* p, std::uint32_t n) {
     if (n % kBmpUnitSize)
         return false;
     for (std::uint32_t i = 0; i < n; i += kBmpUnitSize) {
-        const std::uint32_t unit = (std::uint32_t(p[i]) << 8) | p[i + 1];
+        const std::uint32_t unit = platform::LoadBe16(p + i);
         if (!isSurrogate(unit))
             continue;
         if (unit >= kLowSurrogate || i + 2 * kBmpUnitSize > n)
             return false;
-        const std::uint32_t next = (std::uint32_t(p[i + 2]) << 8) | p[i + 3];
+        const std::uint32_t next = platform::LoadBe16(p + i + kBmpUnitSize);
         if (next < kLowSurrogate || next >= kSurrogateEnd)
             return false;
         i += kBmpUnitSize;
@@ -84,8 +85,7 @@ bool isWellFormedUniversal(const unsigned char* p, std::uint32_t n) {
     if (n % kUniversalCharSize)
         return false;
     for (std::uint32_t i = 0; i < n; i += kUniversalCharSize) {
-        const std::uint32_t v =
-            (std::uint32_t(p[i]) << 24) | (std::uint32_t(p[i + 1]) << 16) | (std::uint32_t(p[i + 2]) << 8) | p[i + 3];
+        const std::uint32_t v = platform::LoadBe32(p + i);
         if (v > kLastScalar || isSurrogate(v))
             return false;
     }
@@ -621,7 +621,7 @@ bool joinSegments(AsnItem& item, std::uint32_t tag, ExtPtrArray* children, bool 
 // that many items. segmentsOf names the string type whose segments the level
 // holds (0 for none): they are OCTET STRINGs or of that type, kept raw.
 bool decodeLevel(const unsigned char* data, std::uint32_t length, ExtPtrArray& list, std::uint32_t& consumed, bool& eoc,
-                 LogBase& log, bool verbose, int depth, int maxItems, std::uint32_t segmentsOf = 0) {
+                 LogBase& log, bool verbose, AsnLengths rules, int depth, int maxItems, std::uint32_t segmentsOf = 0) {
     consumed = 0;
     eoc = false;
     if (depth > kMaxNestingDepth) {
@@ -646,7 +646,7 @@ bool decodeLevel(const unsigned char* data, std::uint32_t length, ExtPtrArray& l
             return false;
         }
         AsnHeader h;
-        if (!readAsnHeader(p, remaining, h, log, AsnLengths::Der)) {
+        if (!readAsnHeader(p, remaining, h, log, rules)) {
             log.logError(asn_msg::kHeaderFailed);
             return false;
         }
@@ -699,8 +699,8 @@ bool decodeLevel(const unsigned char* data, std::uint32_t length, ExtPtrArray& l
                 log.enterContext("DecodeAsnConstructed", true);
             auto* children = new (std::nothrow) ExtPtrArray();
             const std::uint32_t childSegments = segmented ? (segmentsOf ? segmentsOf : h.tag) : 0;
-            bool ok = children &&
-                      decodeLevel(p, span, *children, used, closed, log, nestedVerbose, depth + 1, 0, childSegments);
+            bool ok = children && decodeLevel(p, span, *children, used, closed, log, nestedVerbose, rules, depth + 1, 0,
+                                              childSegments);
             if (nestedVerbose)
                 log.leaveContext();
             if (ok && h.indefinite && !closed) {
@@ -771,7 +771,7 @@ bool decodeLevel(const unsigned char* data, std::uint32_t length, ExtPtrArray& l
 } // namespace
 
 ExtPtrArray* decodeAsnItems(const unsigned char* data, std::uint32_t length, std::uint32_t& consumed, LogBase& log,
-                            bool verbose, int maxItems) {
+                            bool verbose, int maxItems, AsnLengths rules) {
     consumed = 0;
     if (!data || length == 0)
         return nullptr;
@@ -779,7 +779,7 @@ ExtPtrArray* decodeAsnItems(const unsigned char* data, std::uint32_t length, std
     if (!list)
         return nullptr;
     bool eoc = false;
-    if (!decodeLevel(data, length, *list, consumed, eoc, log, verbose, 0, maxItems)) {
+    if (!decodeLevel(data, length, *list, consumed, eoc, log, verbose, rules, 0, maxItems)) {
         deleteItems(list);
         consumed = 0;
         return nullptr;
@@ -1064,13 +1064,13 @@ TreeNode* AsnItem::toTree(TreeNode* parent) const {
 
 namespace {
 
-ExtPtrArray* decodeForRendering(const DataBuffer& der, LogBase& log, bool verbose) {
+ExtPtrArray* decodeForRendering(const DataBuffer& der, LogBase& log, bool verbose, AsnLengths rules) {
     if (der.getSize() == 0) {
         log.logError(asn_msg::kEmptyDer);
         return nullptr;
     }
     std::uint32_t consumed = 0;
-    ExtPtrArray* list = decodeAsnItems(der.getData(), der.getSize(), consumed, log, verbose);
+    ExtPtrArray* list = decodeAsnItems(der.getData(), der.getSize(), consumed, log, verbose, 0, rules);
     if (list && list->getCount() == 0) {
         log.logError(asn_msg::kNoNodes);
         delete list;
@@ -1081,10 +1081,11 @@ ExtPtrArray* decodeForRendering(const DataBuffer& der, LogBase& log, bool verbos
 
 } // namespace
 
-bool derToXml(const DataBuffer& der, StringBuffer& out, ExtPtrArray* ext, LogBase& log, bool verbose) {
+bool derToXml(const DataBuffer& der, StringBuffer& out, ExtPtrArray* ext, LogBase& log, bool verbose,
+              AsnLengths rules) {
     out.clear();
     out.reserveExtra(static_cast<int>(der.getSize() * 2));
-    ExtPtrArray* list = decodeForRendering(der, log, verbose);
+    ExtPtrArray* list = decodeForRendering(der, log, verbose, rules);
     if (!list)
         return false;
     bool wrap = list->getCount() > 1;
@@ -1099,7 +1100,7 @@ bool derToXml(const DataBuffer& der, StringBuffer& out, ExtPtrArray* ext, LogBas
 }
 
 TreeNode* derToTree(const DataBuffer& der, LogBase& log, bool verbose) {
-    ExtPtrArray* list = decodeForRendering(der, log, verbose);
+    ExtPtrArray* list = decodeForRendering(der, log, verbose, AsnLengths::Der);
     if (!list)
         return nullptr;
     TreeNode* root = nullptr;

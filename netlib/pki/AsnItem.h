@@ -83,19 +83,26 @@ private:
     unsigned char* m_bytes = nullptr;
 };
 
+// The rules a reader holds lengths to: BER takes a definite length in more
+// bytes than it needs (a long form below 128, or with leading zero bytes),
+// DER refuses it (X.690 10.1).
+enum class AsnLengths { Ber, Der };
+
 // The top-level items of data (caller owns the list and the items); null with
 // consumed 0 for no data and for any malformed item at any depth (logged):
 // a broken encoding is never handed on in part. An end-of-contents pair at
 // the top ends the walk. maxItems > 0 stops after that many items, so
-// consumed then tells where they end.
+// consumed then tells where they end. Lengths are held to DER's rules
+// unless BER's are asked for (PKCS#7); both read the indefinite length.
 ExtPtrArray* decodeAsnItems(const unsigned char* data, std::uint32_t length, std::uint32_t& consumed, LogBase& log,
-                            bool verbose, int maxItems = 0);
+                            bool verbose, int maxItems = 0, AsnLengths rules = AsnLengths::Der);
 // The first top-level item (caller owns it), or null when it does not decode;
 // what follows it is not read.
 AsnItem* DecodeAsn(const unsigned char* data, std::uint32_t length, LogBase& log, bool verbose);
 // DER bytes to ASN.1 XML; several top-level items are wrapped in one
 // sequence element. False for empty input or input that does not decode.
-bool derToXml(const DataBuffer& der, StringBuffer& out, ExtPtrArray* ext, LogBase& log, bool verbose);
+bool derToXml(const DataBuffer& der, StringBuffer& out, ExtPtrArray* ext, LogBase& log, bool verbose,
+              AsnLengths rules = AsnLengths::Der);
 // The same decoding, built as an element tree (caller owns the root).
 TreeNode* derToTree(const DataBuffer& der, LogBase& log, bool verbose);
 
@@ -108,10 +115,6 @@ struct AsnHeader {
     std::uint32_t length = 0;
     std::uint32_t size = 0; // identifier and length bytes
 };
-// The rules a reader holds lengths to: BER takes a definite length in more
-// bytes than it needs (a long form below 128, or with leading zero bytes),
-// DER refuses it (X.690 10.1).
-enum class AsnLengths { Ber, Der };
 // Reads the header at p (n >= 1 bytes, p[0] not 0); false, with the reason
 // logged, when it is cut short or malformed.
 bool readAsnHeader(const unsigned char* p, std::uint32_t n, AsnHeader& h, LogBase& log, AsnLengths rules);

@@ -11,11 +11,6 @@
 
 namespace tessik {
 
-namespace {
-constexpr const char* kOidSubjectKeyId = "2.5.29.14";
-constexpr std::uint32_t kTagOctetString = 4;
-} // namespace
-
 Certificate::~Certificate() {
     delete m_msCert;
     m_privateKeyDer.secureClear();
@@ -137,15 +132,13 @@ Asn1* Certificate::getIssuerAsn1(LogBase& log) {
 }
 
 bool Certificate::getSubjectKeyId(DataBuffer& out, LogBase& log) {
-    out.clear();
-    DataBuffer value;
-    if (!m_x509.getExtensionValue(kOidSubjectKeyId, value, log) || value.getSize() == 0)
-        return false;
+    (void)log;
+    // Read where the stores and the chain engine read it.
+    DataBuffer der, authorityKeyId;
+    m_x509.getDer(der);
     LogNull quiet;
-    std::unique_ptr<Asn1> id(decodeBerFirst(value.getData(), value.getSize(), nullptr, quiet));
-    if (!id || id->tagClass != 0 || id->tag != kTagOctetString || !id->primitive)
-        return false;
-    id->getContent(out);
+    std::unique_ptr<Asn1> cert(decodeBerFirst(der.getData(), der.getSize(), nullptr, quiet));
+    MsCertificate::getKeyIdentifiers(cert.get(), out, authorityKeyId);
     return out.getSize() != 0;
 }
 

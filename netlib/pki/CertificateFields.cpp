@@ -242,7 +242,32 @@ bool dnsNameMatches(const std::string& pattern, const std::string& host) {
     return host.compare(hostDot, std::string::npos, pattern, dot, std::string::npos) == 0;
 }
 
+bool hostNameCharacters(std::string_view name) {
+    return !name.empty() && std::all_of(name.begin(), name.end(), [](char c) {
+        return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-' || c == '.' ||
+               c == '_' || c == '*';
+    });
+}
+
 } // namespace
+
+ClaimedNames claimedNames(const CertificateExtensionFacts& facts, bool endEntity) {
+    ClaimedNames names;
+    for (const std::string& name : facts.dnsNames)
+        names.dns.push_back(lowered(name));
+    if (endEntity && facts.dnsNames.empty())
+        for (const std::string& name : facts.commonNames)
+            if (hostNameCharacters(name))
+                names.dns.push_back(lowered(name));
+    names.ip = facts.ipAddresses;
+    return names;
+}
+
+bool CertificateExtensionFacts::allowsPurpose(const std::string& oid) const {
+    return !hasExtendedKeyUsage ||
+           std::any_of(extendedKeyUsages.begin(), extendedKeyUsages.end(),
+                       [&](const std::string& usage) { return usage == kOidAnyExtendedKeyUsage || usage == oid; });
+}
 
 bool certificateNamesHost(const CertificateFields& cert, const std::string& hostText) {
     std::string host = hostText;
@@ -255,22 +280,15 @@ bool certificateNamesHost(const CertificateFields& cert, const std::string& host
         addressSize = 4;
     else if (inet_pton(AF_INET6, host.c_str(), address) == 1)
         addressSize = 16;
-    const CertificateExtensionFacts& facts = cert.facts;
+    const ClaimedNames names = claimedNames(cert.facts, true);
     // An address is named only by an address: never by a DNS name or the
     // common name, which may spell one.
     if (addressSize != 0) {
         const std::string wanted(reinterpret_cast<const char*>(address), addressSize);
-        return std::find(facts.ipAddresses.begin(), facts.ipAddresses.end(), wanted) != facts.ipAddresses.end();
+        return std::find(names.ip.begin(), names.ip.end(), wanted) != names.ip.end();
     }
-    for (const std::string& name : facts.dnsNames)
-        if (dnsNameMatches(lowered(name), host))
-            return true;
-    if (!facts.dnsNames.empty())
-        return false;
-    for (const std::string& name : facts.commonNames)
-        if (dnsNameMatches(lowered(name), host))
-            return true;
-    return false;
+    return std::any_of(names.dns.begin(), names.dns.end(),
+                       [&](const std::string& name) { return dnsNameMatches(name, host); });
 }
 
 } // namespace tessik

@@ -24,19 +24,39 @@ struct NameConstraintFacts {
     std::vector<std::string> excludedIp;
 };
 
-// What the extensions and the subject say about issuing and naming.
+// keyUsage bits: the first octet of the BIT STRING as it stands, the second
+// (decipherOnly) shifted above it.
+constexpr std::uint32_t kKeyUsageDigitalSignature = 0x80;
+constexpr std::uint32_t kKeyUsageNonRepudiation = 0x40;
+constexpr std::uint32_t kKeyUsageKeyEncipherment = 0x20;
+constexpr std::uint32_t kKeyUsageDataEncipherment = 0x10;
+constexpr std::uint32_t kKeyUsageKeyAgreement = 0x08;
+constexpr std::uint32_t kKeyUsageKeyCertSign = 0x04;
+constexpr std::uint32_t kKeyUsageCrlSign = 0x02;
+// What a TLS server's key may do for some key exchange (openssl's sslserver
+// purpose asks for one of these).
+constexpr std::uint32_t kKeyUsageTlsServer =
+    kKeyUsageDigitalSignature | kKeyUsageKeyEncipherment | kKeyUsageKeyAgreement;
+
+constexpr const char* kOidServerAuth = "1.3.6.1.5.5.7.3.1";
+constexpr const char* kOidAnyExtendedKeyUsage = "2.5.29.37.0";
+
+// What the extensions and the subject say about issuing, naming and use.
 struct CertificateExtensionFacts {
     bool hasBasicConstraints = false;
     bool ca = false;
     // -1: no path length constraint.
     long pathLength = -1;
     bool hasKeyUsage = false;
-    bool keyCertSign = false;
+    // kKeyUsage* bits; none when the extension cannot be read.
+    std::uint32_t keyUsage = 0;
     // A basic-constraints or key-usage extension that cannot be read.
     bool malformed = false;
-    // subjectAltName: DNS names as text, IP addresses as their 4 or 16 bytes.
+    // subjectAltName: DNS names as text, IP addresses as their 4 or 16
+    // bytes, e-mail addresses as text.
     std::vector<std::string> dnsNames;
     std::vector<std::string> ipAddresses;
+    std::vector<std::string> emailAddresses;
     // The content of every common name of the subject.
     std::vector<std::string> commonNames;
     // An extension that appears twice, whichever.
@@ -47,6 +67,10 @@ struct CertificateExtensionFacts {
     bool hasExtendedKeyUsage = false;
     std::vector<std::string> extendedKeyUsages;
     NameConstraintFacts nameConstraints;
+
+    bool allowsKeyUsage(std::uint32_t bits) const { return !hasKeyUsage || (keyUsage & bits) != 0; }
+    // Whether the extended key usage, when present, allows the purpose.
+    bool allowsPurpose(const std::string& oid) const;
 };
 
 struct CertificateFields {
@@ -77,12 +101,24 @@ struct CertificateFields {
     bool notYetValidAt(std::int64_t t) const { return !timesRead || t < notBefore; }
 };
 
+// The names a certificate claims, the one reading of them that both the
+// host check and the name-constraint check make: its DNS subjectAltNames
+// (lower case) and its IP subjectAltNames; for an end entity without a DNS
+// subjectAltName, its common names instead of the DNS names, but only those
+// written in host-name characters (ASCII letters, digits, '-', '.', '_' and
+// '*'). A common name of any other byte (a space, '@', a NUL, non-ASCII
+// text) claims no host: no DNS constraint could judge it.
+struct ClaimedNames {
+    std::vector<std::string> dns;
+    std::vector<std::string> ip;
+};
+ClaimedNames claimedNames(const CertificateExtensionFacts& facts, bool endEntity);
+
 // Whether the certificate names the host: an IP address (dotted IPv4, or
-// IPv6 with or without brackets) against the subjectAltName IP addresses
-// only, a name against its DNS names, where a `*` stands for exactly one
-// label, only as the whole left-most one and only over two labels or more;
-// the subject's common names count for a name only when the subjectAltName
-// holds no DNS name. Case is ignored.
+// IPv6 with or without brackets) against the claimed addresses only, a name
+// against the claimed DNS names, where a `*` stands for exactly one label,
+// only as the whole left-most one and only over two labels or more. Case is
+// ignored.
 bool certificateNamesHost(const CertificateFields& cert, const std::string& host);
 
 // Null when the context holds no certificate that can be read.

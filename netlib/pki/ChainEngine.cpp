@@ -97,7 +97,7 @@ enum CaKind { kNotCa = 0, kCaByConstraints = 1, kCaV1Root = 3, kCaByKeyUsage = 4
 
 CaKind caKind(const ChainCert& cert) {
     const CertificateExtensionFacts& facts = cert.facts;
-    if (facts.malformed || (facts.hasKeyUsage && !facts.keyCertSign))
+    if (facts.malformed || !facts.allowsKeyUsage(kKeyUsageKeyCertSign))
         return kNotCa;
     if (facts.hasBasicConstraints)
         return facts.ca ? kCaByConstraints : kNotCa;
@@ -123,7 +123,7 @@ DWORD judgeIssuers(const std::vector<const ChainCert*>& path, LogBase* log) {
         const CaKind kind = caKind(cert);
         const bool top = i + 1 == path.size();
         const char* failed = nullptr;
-        if (cert.facts.hasKeyUsage && !cert.facts.keyCertSign) {
+        if (!cert.facts.allowsKeyUsage(kKeyUsageKeyCertSign)) {
             status |= CERT_TRUST_IS_NOT_VALID_FOR_USAGE;
             failed = chain_msg::kNoCertSign;
         } else if (kind == kNotCa || (!top && kind != kCaByConstraints)) {
@@ -209,13 +209,6 @@ bool ipWithin(std::string_view address, std::string_view range) {
     return true;
 }
 
-// A common name that could stand for a host: nothing but host characters.
-bool hostLike(std::string_view name) {
-    return !name.empty() && std::all_of(name.begin(), name.end(), [](unsigned char c) {
-        return std::isalnum(c) || c == '.' || c == '-' || c == '*';
-    });
-}
-
 // One certificate's names against one CA's constraints.
 DWORD judgeNames(const std::vector<std::string>& dnsNames, const std::vector<std::string>& ipAddresses,
                  const NameConstraintFacts& nc) {
@@ -249,27 +242,21 @@ DWORD judgeNames(const std::vector<std::string>& dnsNames, const std::vector<std
     return status;
 }
 
-// Each CA's name constraints over the certificates below it; a self-issued
-// CA's own names are not bound.
+// Each CA's name constraints over the certificates below it, on the names
+// each claims (the end certificate's are those the host check reads); a
+// self-issued CA's own names are not bound.
 DWORD judgeNameConstraints(const std::vector<const ChainCert*>& path, LogBase* log) {
     DWORD status = 0;
     for (std::size_t i = 0; i < path.size(); ++i) {
         const ChainCert& cert = *path[i];
         if (i > 0 && cert.selfIssued())
             continue;
-        std::vector<std::string> dnsNames;
-        for (const std::string& name : cert.facts.dnsNames)
-            dnsNames.push_back(lowered(name));
-        // The host check reads the common names then: so must this one.
-        if (i == 0 && dnsNames.empty())
-            for (const std::string& name : cert.facts.commonNames)
-                if (hostLike(name))
-                    dnsNames.push_back(lowered(name));
+        const ClaimedNames names = claimedNames(cert.facts, i == 0);
         for (std::size_t j = i + 1; j < path.size(); ++j) {
             const NameConstraintFacts& nc = path[j]->facts.nameConstraints;
             if (!nc.present)
                 continue;
-            const DWORD found = judgeNames(dnsNames, cert.facts.ipAddresses, nc);
+            const DWORD found = judgeNames(names.dns, names.ip, nc);
             if (found & CERT_TRUST_HAS_NOT_SUPPORTED_NAME_CONSTRAINT)
                 logFailure(log, chain_msg::kUnsupportedNameConstraint, j);
             if (found & CERT_TRUST_HAS_NOT_PERMITTED_NAME_CONSTRAINT)
@@ -282,29 +269,30 @@ DWORD judgeNameConstraints(const std::vector<const ChainCert*>& path, LogBase* l
     return status ? status | CERT_TRUST_INVALID_NAME_CONSTRAINTS : 0;
 }
 
-// The requested usages against every extended key usage of the path; the
-// information bit kChainInfoExtendedKeyUsage rides on the result.
+// The requested usages against every extended key usage of the path, and
+// for a TLS server the end certificate's key usage too; the information
+// bits kChainInfoExtendedKeyUsage and kChainInfoKeyUsage ride on the result.
 DWORD judgeUsage(const std::vector<const ChainCert*>& path, const CERT_CHAIN_PARA* para, LogBase* log) {
-    constexpr const char* kAnyExtendedKeyUsage = "2.5.29.37.0";
     if (!para || para->RequestedUsage.Usage.cUsageIdentifier == 0 || !para->RequestedUsage.Usage.rgpszUsageIdentifier)
         return 0;
     const CERT_ENHKEY_USAGE& wanted = para->RequestedUsage.Usage;
+    const char* const* first = wanted.rgpszUsageIdentifier;
+    const char* const* last = first + wanted.cUsageIdentifier;
     const bool all = para->RequestedUsage.dwType == USAGE_MATCH_TYPE_AND;
     DWORD status = 0;
     for (std::size_t i = 0; i < path.size(); ++i) {
         const CertificateExtensionFacts& facts = path[i]->facts;
-        if (!facts.hasExtendedKeyUsage)
-            continue;
-        auto allows = [&](const char* usage) {
-            return std::any_of(facts.extendedKeyUsages.begin(), facts.extendedKeyUsages.end(),
-                               [&](const std::string& oid) { return oid == kAnyExtendedKeyUsage || oid == usage; });
-        };
-        const char* const* first = wanted.rgpszUsageIdentifier;
-        const char* const* last = first + wanted.cUsageIdentifier;
+        auto allows = [&](const char* usage) { return facts.allowsPurpose(usage); };
         if (all ? std::all_of(first, last, allows) : std::any_of(first, last, allows))
             continue;
         status |= CERT_TRUST_IS_NOT_VALID_FOR_USAGE | kChainInfoExtendedKeyUsage;
         logFailure(log, chain_msg::kUsageNotAllowed, i);
+    }
+    const bool forServer =
+        std::any_of(first, last, [](const char* usage) { return std::string_view(usage) == kOidServerAuth; });
+    if (forServer && !path.front()->facts.allowsKeyUsage(kKeyUsageTlsServer)) {
+        status |= CERT_TRUST_IS_NOT_VALID_FOR_USAGE | kChainInfoKeyUsage;
+        logFailure(log, chain_msg::kKeyUsageNotForServer, 0);
     }
     return status;
 }
@@ -579,9 +567,10 @@ BOOL CertGetCertificateChain(HCERTCHAINENGINE engine, platform::PCCERT_CONTEXT c
                     element->notYetValidAt(now) ? kChainInfoNotYetValid : kChainInfoExpired;
             }
         status |= judgeIssuers(path, log) | judgeEachCertificate(path, log) | judgeNameConstraints(path, log);
+        constexpr DWORD kUsageInfo = kChainInfoExtendedKeyUsage | kChainInfoKeyUsage;
         const DWORD usage = judgeUsage(path, para, log);
-        status |= usage & ~kChainInfoExtendedKeyUsage;
-        result->TrustStatus.dwInfoStatus |= usage & kChainInfoExtendedKeyUsage;
+        status |= usage & ~kUsageInfo;
+        result->TrustStatus.dwInfoStatus |= usage & kUsageInfo;
         for (std::size_t i = 1; i < path.size(); ++i)
             result->elements.push_back(platform::CertCreateCertificateContext(
                 platform::X509_ASN_ENCODING, bytePtr(path[i]->der), static_cast<DWORD>(path[i]->der.size())));

@@ -21,11 +21,15 @@
 // most once and no critical one this engine does not judge, and must name in
 // its signed part the signature algorithm it is signed with. A CA's name
 // constraints on DNS names and IP addresses bind every certificate below it
-// that is not a self-issued CA (the end certificate's common names too, when
-// it has no DNS alternative name); constraints of another name form cannot
+// that is not a self-issued CA, on the names claimedNames gives (the end
+// certificate's common names too, when it has no DNS alternative name, in
+// host-name characters only); constraints of another name form cannot
 // be judged and fail the path. Requested usages are judged against the
-// extended key usage of every certificate that has one. Beyond that: no
-// revocation or policies.
+// extended key usage of every certificate that has one, and server
+// authentication against the end certificate's key usage, as openssl's
+// sslserver purpose does. Beyond that: no revocation or policies (a
+// critical policy constraints, inhibit-any-policy or policy mappings
+// extension is one not understood).
 #include <cstdint>
 
 #include "platform/CertStore.h"
@@ -46,7 +50,9 @@ constexpr DWORD CERT_TRUST_NO_ERROR = 0;
 constexpr DWORD CERT_TRUST_IS_NOT_TIME_VALID = 0x1;
 constexpr DWORD CERT_TRUST_IS_NOT_SIGNATURE_VALID = 0x8;
 // An issuer whose key usage does not allow certificate signing.
-// Also: an extended key usage that allows none of the requested usages.
+// Also: an extended key usage that allows none of the requested usages, or
+// for server authentication an end certificate whose key usage allows
+// neither digitalSignature, keyEncipherment nor keyAgreement.
 constexpr DWORD CERT_TRUST_IS_NOT_VALID_FOR_USAGE = 0x10;
 constexpr DWORD CERT_TRUST_IS_UNTRUSTED_ROOT = 0x20;
 // An extension repeated.
@@ -65,9 +71,11 @@ constexpr DWORD CERT_TRUST_HAS_NOT_SUPPORTED_CRITICAL_EXT = 0x08000000;
 // which way a certificate of the path is out of time.
 constexpr DWORD kChainInfoExpired = 0x10000000;
 constexpr DWORD kChainInfoNotYetValid = 0x20000000;
-// And beside CERT_TRUST_IS_NOT_VALID_FOR_USAGE: an extended key usage failed
-// (rather than, or as well as, an issuer's key usage).
+// And beside CERT_TRUST_IS_NOT_VALID_FOR_USAGE: an extended key usage failed,
+// or the end certificate's key usage allows no TLS server (rather than, or
+// as well as, an issuer's key usage).
 constexpr DWORD kChainInfoExtendedKeyUsage = 0x40000000;
+constexpr DWORD kChainInfoKeyUsage = 0x80000000;
 
 // An engine's stores are decoded once and shared by the engines made after
 // it for as long as neither an entry of their folders nor the system CA
@@ -94,6 +102,7 @@ constexpr const char* kUnsupportedNameConstraint = "A name constraint of a form 
 constexpr const char* kNotPermittedName = "A name lies outside the names its issuer's constraints permit.";
 constexpr const char* kExcludedName = "A name lies inside names its issuer's constraints exclude.";
 constexpr const char* kUsageNotAllowed = "An extended key usage does not allow the requested usage.";
+constexpr const char* kKeyUsageNotForServer = "The certificate's key usage allows no TLS key exchange.";
 } // namespace chain_msg
 
 struct CERT_CHAIN_ENGINE_CONFIG {

@@ -45,13 +45,6 @@ constexpr const char* kOidNameConstraints = "2.5.29.30";
 constexpr const char* kOidCertificatePolicies = "2.5.29.32";
 constexpr const char* kOidCommonName = "2.5.4.3";
 
-constexpr unsigned char kKuDigitalSignature = 0x80;
-constexpr unsigned char kKuNonRepudiation = 0x40;
-constexpr unsigned char kKuKeyEncipherment = 0x20;
-constexpr unsigned char kKuDataEncipherment = 0x10;
-constexpr unsigned char kKuKeyCertSign = 0x04;
-constexpr unsigned char kKuCrlSign = 0x02;
-
 // The decoded certificate of a context, or null.
 std::unique_ptr<Asn1> decodeContext(platform::PCCERT_CONTEXT context) {
     if (!context || !context->pbCertEncoded || context->cbCertEncoded == 0)
@@ -304,7 +297,9 @@ void readKeyUsage(const Asn1& value, CertificateExtensionFacts& out) {
         return;
     }
     // The first content byte counts the unused bits.
-    out.keyCertSign = bits.size() > 1 && (static_cast<unsigned char>(bits[1]) & kKuKeyCertSign) != 0;
+    constexpr unsigned int kOctetBits = 8;
+    for (std::size_t i = 1; i < bits.size() && i <= 2; ++i)
+        out.keyUsage |= std::uint32_t{static_cast<unsigned char>(bits[i])} << (kOctetBits * (i - 1));
 }
 
 void readAltNames(const Asn1& value, CertificateExtensionFacts& out) {
@@ -316,6 +311,8 @@ void readAltNames(const Asn1& value, CertificateExtensionFacts& out) {
             out.dnsNames.push_back(contentOf(name));
         else if (name->tag == kTagIpAddress)
             out.ipAddresses.push_back(contentOf(name));
+        else if (name->tag == kTagRfc822Name)
+            out.emailAddresses.push_back(contentOf(name));
     }
 }
 
@@ -434,56 +431,31 @@ void MsCertificate::parseNames(LogBase& log) {
 }
 
 void MsCertificate::parseExtensions() {
-    std::unique_ptr<Asn1> cert = decodeContext(m_context);
-    for (const auto& ext : extensionsOf(cert.get())) {
-        std::unique_ptr<Asn1> value = decodeValue(ext->value);
-        if (!value)
-            continue;
-        if (ext->oid == kOidKeyUsage && value->tag == kTagBitString) {
-            DataBuffer bits;
-            value->getContent(bits);
-            // The first content byte counts the unused bits.
-            unsigned char first = bits.getSize() > 1 ? bits.getData()[1] : 0;
-            m_digitalSignature = (first & kKuDigitalSignature) != 0;
-            m_nonRepudiation = (first & kKuNonRepudiation) != 0;
-            m_keyEncipherment = (first & kKuKeyEncipherment) != 0;
-            m_dataEncipherment = (first & kKuDataEncipherment) != 0;
-            m_keyCertSign = (first & kKuKeyCertSign) != 0;
-            m_crlSign = (first & kKuCrlSign) != 0;
-        } else if (ext->oid == kOidSubjectAltName) {
-            for (int i = 0; i < value->getNumChildren(); ++i) {
-                const Asn1* name = value->getChild(i);
-                if (name->tagClass != kClassContext || name->tag != kTagRfc822Name)
-                    continue;
-                DataBuffer text;
-                name->getContent(text);
-                m_email.clear();
-                m_email.appendUtf8Bytes(reinterpret_cast<const char*>(text.getData()), text.getSize());
-            }
-        } else if (ext->oid == kOidExtKeyUsage) {
-            m_hasExtKeyUsage = true;
-            static const struct {
-                const char* oid;
-                bool MsCertificate::*flag;
-            } kUsages[] = {
-                {"1.3.6.1.5.5.7.3.1", &MsCertificate::m_serverAuth},
-                {"1.3.6.1.5.5.7.3.2", &MsCertificate::m_clientAuth},
-                {"1.3.6.1.5.5.7.3.3", &MsCertificate::m_codeSigning},
-                {"1.3.6.1.5.5.7.3.4", &MsCertificate::m_emailProtection},
-                {"1.3.6.1.5.5.7.3.8", &MsCertificate::m_timeStamping},
-            };
-            for (int i = 0; i < value->getNumChildren(); ++i) {
-                const Asn1* usage = value->getChild(i);
-                if (!usage->isOid())
-                    continue;
-                StringBuffer oid;
-                usage->getOidString(oid);
-                for (const auto& row : kUsages)
-                    if (oid.equals(row.oid))
-                        this->*row.flag = true;
-            }
-        }
-    }
+    CertificateExtensionFacts facts;
+    getExtensionFacts(m_context, facts);
+    const std::uint32_t ku = facts.hasKeyUsage ? facts.keyUsage : 0;
+    m_digitalSignature = (ku & kKeyUsageDigitalSignature) != 0;
+    m_nonRepudiation = (ku & kKeyUsageNonRepudiation) != 0;
+    m_keyEncipherment = (ku & kKeyUsageKeyEncipherment) != 0;
+    m_dataEncipherment = (ku & kKeyUsageDataEncipherment) != 0;
+    m_keyCertSign = (ku & kKeyUsageKeyCertSign) != 0;
+    m_crlSign = (ku & kKeyUsageCrlSign) != 0;
+    if (!facts.emailAddresses.empty())
+        m_email.appendUtf8Bytes(facts.emailAddresses.back().data(),
+                                static_cast<unsigned int>(facts.emailAddresses.back().size()));
+    m_hasExtKeyUsage = facts.hasExtendedKeyUsage;
+    static const struct {
+        const char* oid;
+        bool MsCertificate::*flag;
+    } kUsages[] = {
+        {kOidServerAuth, &MsCertificate::m_serverAuth},        {"1.3.6.1.5.5.7.3.2", &MsCertificate::m_clientAuth},
+        {"1.3.6.1.5.5.7.3.3", &MsCertificate::m_codeSigning},  {"1.3.6.1.5.5.7.3.4", &MsCertificate::m_emailProtection},
+        {"1.3.6.1.5.5.7.3.8", &MsCertificate::m_timeStamping},
+    };
+    for (const std::string& oid : facts.extendedKeyUsages)
+        for (const auto& row : kUsages)
+            if (oid == row.oid)
+                this->*row.flag = true;
 }
 
 void MsCertificate::checkChain(LogBase& log) {

@@ -92,7 +92,9 @@ bool Pkcs7::loadPkcs7Der(const DataBuffer& der, const char* password, LogBase& l
     extList.setOwnsObjects(true);
     StringBuffer text;
     DWORD start = platform::GetTickCount();
-    if (!derToXml(der, text, &extList, log, verbose)) {
+    // PKCS#7 is BER; what a signature covers (the signed attributes, a
+    // certificate's signed part) must stand as DER (extractCertsFromSignedData).
+    if (!derToXml(der, text, &extList, log, verbose, AsnLengths::Ber)) {
         log.logError(pkcs7_msg::kDecodeFailed);
         return false;
     }
@@ -201,8 +203,10 @@ void Pkcs7::extractCertsFromSignedData(const DataBuffer& der, LogBase& log, bool
     LogContext ctx(log, "ExtractCertsFromSignedData2");
     log.logDataLong("numCerts", certs->getNumChildren());
     for (int i = 0; i < certs->getNumChildren(); ++i) {
+        // Its signed part is judged as DER: a certificate written otherwise
+        // is not taken.
         auto der1 = std::make_unique<DataBuffer>();
-        if (!certs->getChild(i)->encodeDer(*der1, false, nullptr, log))
+        if (!certs->getChild(i)->encodeDerAsWritten(*der1, log))
             continue;
         {
             LogContext certCtx(log, "certificate");
@@ -245,8 +249,10 @@ void Pkcs7::collectAuthAttrDers(const Asn1* signedData, LogBase& log) {
         const std::uint32_t tag = retagged->tag;
         retagged->tagClass = asn::kClassUniversal;
         retagged->tag = asn::kTagSet;
+        // Signed as DER, judged as written: attributes in another form
+        // verify nothing.
         auto der = std::make_unique<DataBuffer>();
-        if (!retagged->encodeDer(*der, false, nullptr, log))
+        if (!retagged->encodeDerAsWritten(*der, log))
             der->clear();
         retagged->tagClass = cls;
         retagged->tag = tag;

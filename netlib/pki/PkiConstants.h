@@ -54,6 +54,7 @@ constexpr const char* kShortTagInLongForm = "A tag number below 31 written in th
 constexpr const char* kLengthTooLongDer = "ASN.1 length should not be more than 4 bytes in definite long-form.";
 constexpr const char* kLengthTooLongBer = "ASN.1 length cannot be more than 4 bytes in definite long-form.";
 constexpr const char* kLongerLengthThanNeeded = "A DER length is written in more bytes than it needs.";
+constexpr const char* kNotWrittenAsDer = "A signed item is not written as DER.";
 constexpr const char* kLengthHints[] = {
     "This error typically occurs when trying to decode data that is not ASN.1",
     "A common cause is when decrypting ASN.1 data with an invalid password,",

@@ -21,6 +21,7 @@ constexpr std::uint32_t kTagInteger = 2;
 constexpr std::uint32_t kTagOctetString = 4;
 constexpr std::uint32_t kTagSequence = 16;
 constexpr int kPrivateKeyChildren = 9;
+constexpr mp_digit kMultiPrimeVersion = 1;
 constexpr int kPublicKeyChildren = 2;
 constexpr int kBlockTypeSign = 1;
 
@@ -114,6 +115,17 @@ bool rsaPrivateKeyFromAsn1(const DataBuffer& der, RsaKey& key, LogBase& log) {
         {6, &key.dP, "Failed to get RSA DP from ASN.1"},         {7, &key.dQ, "Failed to get RSA DQ from ASN.1"},
         {8, &key.qInv, "Failed to get RSA InverseQ from ASN.1"}, {3, &key.d, "Failed to get RSA D from ASN.1"},
     };
+    // Version 1 and a tenth field, otherPrimeInfos: primes the two-prime
+    // arithmetic would leave out.
+    MpInt version;
+    if (!getMpInt(root->getChild(0), version)) {
+        log.logError("Failed to get RSA key version from ASN.1");
+        return false;
+    }
+    if (mp_cmp_d(version, kMultiPrimeVersion) == MP_EQ || root->getNumChildren() > kPrivateKeyChildren) {
+        log.logError(rsa_msg::kMultiPrime);
+        return false;
+    }
     bool ok = true;
     for (const Field& field : fields) {
         if (!getMpInt(root->getChild(field.child), *field.value)) {
@@ -121,7 +133,7 @@ bool rsaPrivateKeyFromAsn1(const DataBuffer& der, RsaKey& key, LogBase& log) {
             ok = false;
         }
     }
-    return ok;
+    return ok && rsaPrivateKeyWhole(key, log);
 }
 
 bool rsaPublicKeyFromAsn1(const DataBuffer& der, RsaKey& key, LogBase& log) {

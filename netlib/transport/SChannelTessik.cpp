@@ -265,6 +265,7 @@ bool SChannelTessik::checkServerCertificate(LogBase& log) {
         {TlsServerCheck::kBadExtension, schannel_msg::kBadExtension},
         {TlsServerCheck::kNameConstraints, schannel_msg::kOutsideNameConstraints},
         {TlsServerCheck::kNotForServers, schannel_msg::kNotForServers},
+        {TlsServerCheck::kKeyNotForServers, schannel_msg::kKeyNotForServers},
         {TlsServerCheck::kUntrustedRoot, schannel_msg::kUntrustedRoot},
         {TlsServerCheck::kNameMismatch, schannel_msg::kNameMismatch},
     };

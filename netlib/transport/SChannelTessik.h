@@ -47,6 +47,7 @@ constexpr const char* kBadExtension =
     "Server certificate chain has a repeated extension or a critical one that is not understood.";
 constexpr const char* kOutsideNameConstraints = "Server certificate chain breaks an issuer's name constraints.";
 constexpr const char* kNotForServers = "Server certificate chain's extended key usage does not allow TLS servers.";
+constexpr const char* kKeyNotForServers = "Server certificate's key usage allows no TLS key exchange.";
 constexpr const char* kUntrustedRoot = "Server certificate root is not trusted.";
 constexpr const char* kNameMismatch = "Server certificate does not name the host (name mismatch).";
 constexpr const char* kVerified = "Server certificate is verified.";

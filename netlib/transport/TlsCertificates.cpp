@@ -64,8 +64,8 @@ TlsServerCheck checkTlsServerChain(const std::vector<std::string>& ders, const c
     PCCERT_CHAIN_CONTEXT chain = nullptr;
     DWORD status = CERT_TRUST_IS_PARTIAL_CHAIN;
     DWORD info = 0;
-    char serverAuth[] = "1.3.6.1.5.5.7.3.1";
-    char* usages[] = {serverAuth};
+    std::string serverAuth = kOidServerAuth;
+    char* usages[] = {serverAuth.data()};
     CERT_CHAIN_PARA para{};
     para.cbSize = sizeof(para);
     para.RequestedUsage = {USAGE_MATCH_TYPE_AND, {1, usages}};
@@ -85,14 +85,16 @@ TlsServerCheck checkTlsServerChain(const std::vector<std::string>& ders, const c
     if (status & CERT_TRUST_IS_NOT_SIGNATURE_VALID)
         return TlsServerCheck::kSignature;
     if ((status & CERT_TRUST_INVALID_BASIC_CONSTRAINTS) ||
-        ((status & CERT_TRUST_IS_NOT_VALID_FOR_USAGE) && !(info & kChainInfoExtendedKeyUsage)))
+        ((status & CERT_TRUST_IS_NOT_VALID_FOR_USAGE) && !(info & (kChainInfoExtendedKeyUsage | kChainInfoKeyUsage))))
         return TlsServerCheck::kNotACa;
     if (status & (CERT_TRUST_INVALID_EXTENSION | CERT_TRUST_HAS_NOT_SUPPORTED_CRITICAL_EXT))
         return TlsServerCheck::kBadExtension;
     if (status & CERT_TRUST_INVALID_NAME_CONSTRAINTS)
         return TlsServerCheck::kNameConstraints;
-    if (status & CERT_TRUST_IS_NOT_VALID_FOR_USAGE)
+    if ((status & CERT_TRUST_IS_NOT_VALID_FOR_USAGE) && (info & kChainInfoExtendedKeyUsage))
         return TlsServerCheck::kNotForServers;
+    if (status & CERT_TRUST_IS_NOT_VALID_FOR_USAGE)
+        return TlsServerCheck::kKeyNotForServers;
     if (status & (CERT_TRUST_IS_UNTRUSTED_ROOT | CERT_TRUST_IS_PARTIAL_CHAIN))
         return TlsServerCheck::kUntrustedRoot;
     if (!certificateNamesHost(*fields, host != nullptr ? host : "")) {

@@ -37,14 +37,15 @@ enum class TlsServerCheck {
     kBadExtension,
     kNameConstraints,
     kNotForServers,
+    kKeyNotForServers,
     kUntrustedRoot,
     kNameMismatch,
 };
 // The chain from the server's certificate (ders[0]) through the others it
 // sent (untrusted candidates) to a root of the ROOT stores, each signature,
-// validity time, issuer, extension, name constraint and extended key usage
-// (server authentication) judged by the chain engine; then the host the
-// request is for against the certificate's names.
+// validity time, issuer, extension, name constraint, extended key usage
+// (server authentication) and the server's key usage judged by the chain
+// engine; then the host the request is for against the certificate's names.
 TlsServerCheck checkTlsServerChain(const std::vector<std::string>& ders, const char* host, LogBase& log);
 
 } // namespace tessik

@@ -5,7 +5,8 @@ Reads a JSON list of chains from stdin; each chain is a list of links from
 the root down to the leaf, each link an object with
   "bc":      "ca", "notca" or "none"   (basicConstraints, critical)
   "pathlen": a number or absent        (with "ca" only)
-  "ku":      "sign", "nosign" or "none" (keyUsage, critical)
+  "ku":      "sign", "nosign" or "none" (keyUsage, critical), or a list
+             of the usages by their names (digitalSignature, keyAgreement ...)
   "time":    "ok", "expired" or "future"
   "san":     subjectAltName entries, "DNS:name" or "IP:address" (optional)
   "badsig":  true: signed by a key other than its issuer's (optional)
@@ -46,10 +47,17 @@ WINDOWS = {
 }
 
 
-def key_usage(sign):
-    return x509.KeyUsage(digital_signature=True, content_commitment=False, key_encipherment=not sign,
-                         data_encipherment=False, key_agreement=False, key_cert_sign=sign, crl_sign=sign,
-                         encipher_only=False, decipher_only=False)
+KEY_USAGES = {"digitalSignature": "digital_signature", "nonRepudiation": "content_commitment",
+              "keyEncipherment": "key_encipherment", "dataEncipherment": "data_encipherment",
+              "keyAgreement": "key_agreement", "keyCertSign": "key_cert_sign", "cRLSign": "crl_sign"}
+
+
+def key_usage(ku):
+    if ku in ("sign", "nosign"):
+        ku = ["digitalSignature"] + (["keyCertSign", "cRLSign"] if ku == "sign" else ["keyEncipherment"])
+    bits = {name: False for name in KEY_USAGES.values()}
+    bits.update({KEY_USAGES[name]: True for name in ku})
+    return x509.KeyUsage(encipher_only=False, decipher_only=False, **bits)
 
 
 def alt_name(entry):
@@ -178,7 +186,7 @@ def main():
                     critical=True)
             ku = link.get("ku", "none")
             if ku != "none":
-                builder = builder.add_extension(key_usage(ku == "sign"), critical=True)
+                builder = builder.add_extension(key_usage(ku), critical=True)
             if link.get("san"):
                 builder = builder.add_extension(
                     x509.SubjectAlternativeName([alt_name(e) for e in link["san"]]), critical=False)

@@ -1,7 +1,8 @@
 // Whom an https request talks to: openssl s_server shows certificates made
 // for this test (expired, not yet valid, self-signed, for another host,
 // badly signed, issued by an end entity, made a CA or named by an OID past
-// 2^32, outside name constraints, for other key purposes, with an unknown
+// 2^32, outside name constraints, for other key purposes, with a key usage
+// that allows no key exchange, with an unknown
 // critical or a repeated extension, signed under another algorithm than
 // they name; a chain of three, a wildcard, an IP address, and the controls
 // of those faults), directly, through squid's CONNECT and over SOCKS5. The test's CA is in the
@@ -23,6 +24,7 @@
 #include "platform/CertStore.h"
 #include "platform/Winsock.h"
 #include "tests/netlib/http/AuthTestSupport.h"
+#include "tests/netlib/pki/CommonNameRows.h"
 #include "tests/support/LoopbackPeers.h"
 #include "tests/support/TestSupport.h"
 
@@ -63,8 +65,13 @@ class ServerCertificates : public grvtest::LoopbackPeerTest {
 protected:
     void SetUp() override {
         installTextServices();
-        platform::SetResolverHook(
-            [](const std::string& host) { return host == kWildcardHost ? std::string("127.0.0.1") : std::string(); });
+        // Every name of the test's own domain is the loopback.
+        platform::SetResolverHook([](const std::string& host) {
+            const std::string domain = ".test";
+            const bool ours =
+                host.size() > domain.size() && host.compare(host.size() - domain.size(), domain.size(), domain) == 0;
+            return ours ? std::string("127.0.0.1") : std::string();
+        });
     }
     void TearDown() override {
         platform::SetResolverHook({});
@@ -283,6 +290,12 @@ protected:
              "127.0.0.1",
              schannel_msg::kBadExtension,
              true},
+            {"leaf whose key usage allows no TLS key exchange",
+             {kCa, Leaf(kLocal, R"(,"ku":["keyCertSign","nonRepudiation"])")},
+             true,
+             "127.0.0.1",
+             schannel_msg::kKeyNotForServers,
+             true},
             {"leaf signed under another algorithm than it names",
              {kCa, Leaf(kLocal, R"(,"outeralg":"sha512")")},
              true,
@@ -309,6 +322,27 @@ TEST_F(ServerCertificates, EachCheckRefusesItsServerThroughSquid) {
 
 TEST_F(ServerCertificates, EachCheckRefusesItsServerOverSocks) {
     RunTable(Table(), Route::kSocks);
+}
+
+// The common-name leaves the chain engine's table judges beside openssl,
+// each served by s_server and asked for the host its name spells: a name
+// outside the constraints is refused for them, a name of other than host
+// characters for naming no host, whatever the constraints.
+TEST_F(ServerCertificates, ACommonNameIsJudgedByTheConstraintsOrNamesNoHost) {
+    const std::vector<pkitest::CommonNameRow> rows = pkitest::commonNameRows();
+    std::vector<Server> servers;
+    for (const pkitest::CommonNameRow& row : rows) {
+        const char* refusal = !pkitest::hostNameCharacters(row.host) ? schannel_msg::kNameMismatch
+                              : row.allowed                          ? nullptr
+                                                                     : schannel_msg::kOutsideNameConstraints;
+        servers.push_back({row.host.c_str(),
+                           {kCa, Ca(row.caMore), Link{R"({"bc":"notca")" + row.leafMore + "}"}},
+                           true,
+                           row.host.c_str(),
+                           refusal,
+                           false});
+    }
+    RunTable(servers, Route::kDirect);
 }
 
 // A redirect's target is checked under its own name: nginx's certificate

@@ -20,6 +20,7 @@
 #include <utility>
 #include <vector>
 
+#include "CommonNameRows.h"
 #include "PkiTestSupport.h"
 #include "netlib/core/Logger.h"
 #include "netlib/core/XString.h"
@@ -429,6 +430,72 @@ std::string makeChains(const std::vector<std::vector<Link>>& chains, const std::
 
 } // namespace
 
+namespace {
+
+// Certificates openssl cannot read too (an OID padded with 0x80).
+std::vector<std::string> pemDers(const std::string& file) {
+    std::vector<std::string> out;
+    platform::PemCertificatesToDer(grvtest::ReadFile(file), out);
+    return out;
+}
+
+struct ServerVerdict {
+    bool openssl = false;
+    bool ours = false;
+    std::string why;
+};
+
+class ServerChains : public ChainVerdicts {
+protected:
+    // Chain i of makeChains, of links certificates, judged for a TLS server
+    // (and the host, when there is one) by `openssl verify -purpose
+    // sslserver -CAfile root -untrusted links` and by the engine with the
+    // root in the user's ROOT store and the links sent along.
+    ServerVerdict judge(std::size_t i, std::size_t links, const std::string& host) {
+        const std::string dir = m_work.File(std::to_string(i)) + "/";
+        const std::string leafPem = dir + "c" + std::to_string(links - 1) + ".pem";
+        std::vector<std::string> args{"-purpose", "sslserver", "-CAfile", dir + "c0.pem"};
+        if (links > 2)
+            args.insert(args.end(), {"-untrusted", dir + "untrusted.pem"});
+        if (!host.empty())
+            args.insert(args.end(),
+                        {std::isdigit(static_cast<unsigned char>(host[0])) ? "-verify_ip" : "-verify_hostname", host});
+        args.push_back(leafPem);
+        ServerVerdict v;
+        v.why = runVerify(args);
+        v.openssl = v.why.find(leafPem + ": OK") != std::string::npos;
+
+        const std::string rootFile =
+            place(pkitest::certificateDer(dir + "c0.pem"), platform::CERT_SYSTEM_STORE_CURRENT_USER, "ROOT");
+        const std::vector<std::string> sent = pemDers(dir + "untrusted.pem"), leaf = pemDers(leafPem);
+        EXPECT_EQ(sent.size(), links - 2);
+        EXPECT_EQ(leaf.size(), 1u);
+        char serverAuth[] = "1.3.6.1.5.5.7.3.1";
+        char* usages[] = {serverAuth};
+        CERT_CHAIN_PARA para{sizeof(CERT_CHAIN_PARA), {USAGE_MATCH_TYPE_AND, {1, usages}}};
+        Logger log;
+        DWORD elements = 0;
+        const DWORD status = leaf.empty() ? ~DWORD(0) : chainStatus(leaf[0], sent, elements, log, &para);
+        bool named = true;
+        if (!host.empty() && !leaf.empty()) {
+            platform::PCCERT_CONTEXT context = platform::CertCreateCertificateContext(
+                platform::X509_ASN_ENCODING, reinterpret_cast<const BYTE*>(leaf[0].data()), DWORD(leaf[0].size()));
+            std::unique_ptr<CertificateFields> fields = readCertificateFields(context);
+            platform::CertFreeCertificateContext(context);
+            named = fields && certificateNamesHost(*fields, host);
+        }
+        EXPECT_EQ(elements, DWORD(links)) << logText(log);
+        v.ours = status == CERT_TRUST_NO_ERROR && named;
+        std::ostringstream why;
+        why << "status " << std::hex << status << " named " << named << "\n" << v.why << logText(log);
+        v.why = why.str();
+        std::filesystem::remove(rootFile);
+        return v;
+    }
+};
+
+} // namespace
+
 // Chains judged for a TLS server: issuers that are, or are not, CAs, path
 // lengths and times; OIDs past 2^32 or padded with 0x80 in extensions and
 // names; name constraints; extended key usages; unknown critical and
@@ -437,7 +504,7 @@ std::string makeChains(const std::vector<std::vector<Link>>& chains, const std::
 // links between in an additional store as a TLS server sends them; `openssl
 // verify -purpose sslserver -CAfile root -untrusted links`, with the host
 // where a row names one, judges each.
-TEST_F(ChainVerdicts, ServerChainsAreJudgedAsOpensslJudgesThem) {
+TEST_F(ServerChains, AreJudgedAsOpensslJudgesThem) {
     const Link ca, leaf{"notca"}, notCa{"notca"}, noBc{"none"}, noBcSigns{"none", -1, "sign"};
     const Link signs{"ca", -1, "sign"}, noSign{"ca", -1, "nosign"};
     const Link len0{"ca", 0}, len1{"ca", 1}, len2{"ca", 2};
@@ -476,6 +543,12 @@ TEST_F(ChainVerdicts, ServerChainsAreJudgedAsOpensslJudgesThem) {
         withLeaf(R"(,"san":["DNS:other.grv.test"],)"
                  R"("ext":[{"oid":"2.5.29.17","value":"301182096c6f63616c686f737487047f000001"}])");
     const Link leafOuterSha512 = withLeaf(R"(,"outeralg":"sha512")"), caOuterSha512 = withCa(R"(,"outeralg":"sha512")");
+    // A key usage of the named bits (the later "ku" stands).
+    auto usages = [](const Link& base, const char* bits) {
+        Link l = base;
+        l.more = std::string(R"(,"ku":[)") + bits + "]";
+        return l;
+    };
     struct Case {
         const char* name;
         std::vector<Link> links;
@@ -548,64 +621,54 @@ TEST_F(ChainVerdicts, ServerChainsAreJudgedAsOpensslJudgesThem) {
         {"leaf with one subjectAltName", {ca, san(R"("DNS:localhost","IP:127.0.0.1")")}, true, "127.0.0.1"},
         {"leaf signed under another algorithm than it names", {ca, leafOuterSha512}, false},
         {"intermediate signed under another algorithm than it names", {ca, caOuterSha512, leaf}, false},
+        {"leaf key usage certificate signing only", {ca, usages(leaf, R"("keyCertSign")")}, false},
+        {"leaf key usage without a TLS bit", {ca, ca, usages(leaf, R"("nonRepudiation","dataEncipherment")")}, false},
+        {"leaf key usage digital signature", {ca, usages(leaf, R"("digitalSignature")")}, true},
+        {"leaf key usage key encipherment", {ca, usages(leaf, R"("keyEncipherment","cRLSign")")}, true},
+        {"leaf key usage key agreement", {ca, usages(leaf, R"("keyAgreement")")}, true},
+        {"intermediate key usage certificate signing only", {ca, usages(ca, R"("keyCertSign")"), leaf}, true},
     };
     std::vector<std::vector<Link>> chains;
     for (const Case& c : cases)
         chains.push_back(c.links);
     ASSERT_EQ(makeChains(chains, m_work.Path()), "");
-    char serverAuth[] = "1.3.6.1.5.5.7.3.1";
-    char* usages[] = {serverAuth};
-    CERT_CHAIN_PARA para{sizeof(CERT_CHAIN_PARA), {USAGE_MATCH_TYPE_AND, {1, usages}}};
-    // Certificates openssl cannot read too (an OID padded with 0x80).
-    auto ders = [](const std::string& file) {
-        std::vector<std::string> out;
-        platform::PemCertificatesToDer(grvtest::ReadFile(file), out);
-        return out;
-    };
     for (std::size_t i = 0; i < std::size(cases); ++i) {
-        const Case& c = cases[i];
-        SCOPED_TRACE(c.name);
-        const std::string dir = m_work.File(std::to_string(i)) + "/";
-        const std::string leafPem = dir + "c" + std::to_string(c.links.size() - 1) + ".pem";
-        std::vector<std::string> args{"-purpose", "sslserver", "-CAfile", dir + "c0.pem"};
-        if (c.links.size() > 2)
-            args.insert(args.end(), {"-untrusted", dir + "untrusted.pem"});
-        if (*c.host)
-            args.insert(
-                args.end(),
-                {std::isdigit(static_cast<unsigned char>(*c.host)) ? "-verify_ip" : "-verify_hostname", c.host});
-        args.push_back(leafPem);
-        const std::string judged = runVerify(args);
-        const bool opensslTrusts = judged.find(leafPem + ": OK") != std::string::npos;
-
-        const std::string rootFile =
-            place(pkitest::certificateDer(dir + "c0.pem"), platform::CERT_SYSTEM_STORE_CURRENT_USER, "ROOT");
-        const std::vector<std::string> links = ders(dir + "untrusted.pem"), leafDer = ders(leafPem);
-        ASSERT_EQ(links.size(), c.links.size() - 2);
-        ASSERT_EQ(leafDer.size(), 1u);
-        Logger log;
-        DWORD elements = 0;
-        const DWORD status = chainStatus(leafDer[0], links, elements, log, &para);
-        bool named = true;
-        if (*c.host) {
-            platform::PCCERT_CONTEXT context = platform::CertCreateCertificateContext(
-                platform::X509_ASN_ENCODING, reinterpret_cast<const BYTE*>(leafDer[0].data()),
-                DWORD(leafDer[0].size()));
-            std::unique_ptr<CertificateFields> fields = readCertificateFields(context);
-            platform::CertFreeCertificateContext(context);
-            named = fields && certificateNamesHost(*fields, c.host);
-        }
-        EXPECT_EQ(elements, DWORD(c.links.size())) << logText(log);
-        EXPECT_EQ(status == CERT_TRUST_NO_ERROR && named, opensslTrusts)
-            << std::hex << status << " named " << named << "\n"
-            << judged << logText(log);
-        EXPECT_EQ(opensslTrusts, c.trusted) << judged;
-        std::filesystem::remove(rootFile);
+        SCOPED_TRACE(cases[i].name);
+        const ServerVerdict v = judge(i, cases[i].links.size(), cases[i].host);
+        EXPECT_EQ(v.ours, v.openssl) << v.why;
+        EXPECT_EQ(v.openssl, cases[i].trusted) << v.why;
     }
 }
 
+// A leaf named only by a common name, under DNS name constraints: a name of
+// letters, digits, '-', '.' and '_' both sides judge by the constraints; a
+// wildcard the constraints judge here and openssl's pass by; a name of any
+// other byte openssl's constraints pass by and its host check matches,
+// while here it names no host.
+TEST_F(ServerChains, ACommonNameNamesAHostOnlyWhereTheConstraintsJudgeIt) {
+    const std::vector<pkitest::CommonNameRow> rows = pkitest::commonNameRows();
+    std::vector<std::vector<Link>> chains;
+    for (const pkitest::CommonNameRow& row : rows)
+        chains.push_back(
+            {Link{}, Link{"ca", -1, "none", "ok", row.caMore}, Link{"notca", -1, "none", "ok", row.leafMore}});
+    ASSERT_EQ(makeChains(chains, m_work.Path()), "");
+    int parted = 0, trusted = 0;
+    for (std::size_t i = 0; i < rows.size(); ++i) {
+        SCOPED_TRACE(rows[i].host);
+        const ServerVerdict v = judge(i, 3, rows[i].host);
+        EXPECT_EQ(v.ours, v.openssl && rows[i].plainName) << v.why;
+        parted += v.openssl && !v.ours;
+        trusted += v.ours;
+    }
+    // Both answers, and both kinds of row, in numbers.
+    EXPECT_EQ(trusted, 3);
+    EXPECT_GT(parted, 60);
+}
+
 // Where this engine parts from openssl on purpose: anyExtendedKeyUsage
-// allows every purpose (openssl's sslserver purpose refuses it); a name
+// allows every purpose (openssl's sslserver purpose refuses it); a critical
+// policy extension is not understood (openssl, asked for no policy check,
+// passes it by); a name
 // constraint of a form not judged here fails the chain (openssl judges
 // e-mail constraints only against e-mail names); a wildcard that reaches an
 // excluded name is refused (openssl compares the text only). Each row holds
@@ -632,6 +695,11 @@ TEST_F(ChainVerdicts, WhereTheEngineReadsConstraintsAndUsagesOtherwise) {
          {ca, link("ca", R"(,"nc":{"excluded":["DNS:secret.corp.example"]})"),
           link("notca", R"(,"san":["DNS:*.corp.example"])")},
          CERT_TRUST_INVALID_NAME_CONSTRAINTS | CERT_TRUST_HAS_EXCLUDED_NAME_CONSTRAINT,
+         true},
+        // requireExplicitPolicy 0: policies are not processed here.
+        {"critical policy constraints on an intermediate",
+         {ca, link("ca", R"(,"ext":[{"oid":"2.5.29.36","value":"3003800100","critical":true}])"), link("notca", "")},
+         CERT_TRUST_HAS_NOT_SUPPORTED_CRITICAL_EXT,
          true},
         {"wildcard inside the permitted names",
          {ca, link("ca", R"(,"nc":{"permitted":["DNS:corp.example"]})"),

@@ -61,7 +61,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     Pkcs7 p7;
     const bool loaded = p7.loadPkcs7Der(der, "cryptography", log, true);
     std::vector<fuzzref::Item> items;
-    if (loaded && !fuzzref::opensslWalk(data, size, items))
+    if (loaded && !fuzzref::releasesPart(data, size) && !fuzzref::opensslWalk(data, size, items))
         fuzzref::disagree("the PKCS#7 loader accepts what OpenSSL's ASN.1 walk refuses");
     const unsigned char* p = data;
     PKCS7* theirs = d2i_PKCS7(nullptr, &p, static_cast<long>(size));

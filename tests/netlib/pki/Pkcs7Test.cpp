@@ -589,6 +589,95 @@ TEST_F(Pkcs7Messages, EmptyEnvelopesOpenToNothingBothWays) {
     }
 }
 
+// argv[1] in, argv[2] out: the message with every definite length but zero
+// written in five octets (0x84 and four), save in what argv[3] keeps as it
+// stands: "uncovered" keeps the SignedData's certificates and the signed
+// attributes, "attributes" the certificates, "certificates" the attributes,
+// "all" nothing.
+constexpr const char* kLongLengths = R"PY(
+import sys
+data, mode = open(sys.argv[1], "rb").read(), sys.argv[3]
+def item(at, depth):
+    start, tag, first = at, data[at], data[at + 1]
+    count = first & 0x7F if first > 0x80 else 0
+    end = None if first == 0x80 else at + 2 + count + (first if first < 0x80 else int.from_bytes(data[at + 2:at + 2 + count], "big"))
+    at += 2 + count
+    body = b""
+    if tag & 0x20:
+        while data[at:at + 2] != b"\0\0" if end is None else at < end:
+            part, at = item(at, depth + 1)
+            body += part
+    else:
+        body = data[at:end]
+    at = at + 2 if end is None else end
+    # Under SignedData (depth 2) its certificates [0]; in a SignerInfo (depth 4) the signed attributes [0].
+    if tag == 0xA0 and (depth, mode) in ((3, "uncovered"), (3, "attributes"), (5, "uncovered"), (5, "certificates")):
+        return data[start:at], at
+    if end is None:
+        return bytes([tag, 0x80]) + body + b"\0\0", at
+    # openssl 3.0 before 3.0.22 refuses a long-form zero length ending its range.
+    return (bytes([tag, 0x84]) + len(body).to_bytes(4, "big") if body else bytes([tag, 0])) + body, at
+open(sys.argv[2], "wb").write(item(0, 0)[0])
+)PY";
+
+// Signed messages in BER: `openssl cms -sign`'s DER and its streamed form
+// (indefinite lengths), each also with lengths written longer than they need
+// around what the signatures cover, in the signed attributes, in the
+// signer's certificate, or everywhere, and one with a signed attribute then
+// changed; `openssl cms -verify` judges each. What a signature covers must
+// stand as DER here: openssl takes a certificate written otherwise.
+TEST_F(Pkcs7Messages, BerSignedMessagesGetOpensslsVerdict) {
+    struct Case {
+        bool stream;
+        const char* lengths; // "as signed", or what kLongLengths keeps
+        bool tampered;
+        bool opensslVerifies;
+        bool verifies;
+    } cases[] = {
+        {false, "as signed", false, true, true},     {true, "as signed", false, true, true},
+        {false, "uncovered", false, true, true},     {true, "uncovered", false, true, true},
+        {false, "attributes", false, false, false},  {true, "all", false, false, false},
+        {false, "certificates", false, true, false}, {true, "uncovered", true, false, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.stream ? "streamed, " : "") + c.lengths + (c.tampered ? ", tampered" : ""));
+        std::vector<std::string> args{"cms",       "-sign",
+                                      "-nodetach", "-binary",
+                                      "-outform",  "DER",
+                                      "-in",       m_work.File("message.txt"),
+                                      "-signer",   crt("alice"),
+                                      "-inkey",    key("alice"),
+                                      "-out",      m_work.File("signed.p7")};
+        if (c.stream)
+            args.push_back("-stream");
+        openssl(args);
+        if (std::string(c.lengths) != "as signed") {
+            const grvtest::RunResult longer =
+                grvtest::RunProgram({"/usr/bin/python3", "-c", kLongLengths, m_work.File("signed.p7"),
+                                     m_work.File("signed.p7"), c.lengths});
+            ASSERT_TRUE(longer.Ok()) << longer.err;
+        }
+        std::string message = grvtest::ReadFile(m_work.File("signed.p7"));
+        ASSERT_EQ(message.substr(0, 2) == "\x30\x80", c.stream);
+        if (c.tampered) {
+            // The last digit of the signing time, the last UTCTime (13 octets).
+            const std::size_t at = message.rfind("\x17\x0d");
+            ASSERT_NE(at, std::string::npos);
+            message[at + 2 + 11] ^= 0x01;
+            ASSERT_TRUE(grvtest::WriteFile(m_work.File("signed.p7"), message));
+        }
+        const grvtest::RunResult judged =
+            runOpenssl({"cms", "-verify", "-noverify", "-binary", "-inform", "DER", "-in", m_work.File("signed.p7")});
+        EXPECT_EQ(judged.Ok(), c.opensslVerifies) << judged.err;
+        Logger log;
+        DataBuffer out;
+        EXPECT_EQ(open(message, out, log), c.verifies) << logText(log);
+        if (c.verifies) {
+            EXPECT_EQ(bytesOf(out), judged.out);
+        }
+    }
+}
+
 TEST_F(Pkcs7Messages, MutatedMessagesGetOpensslsVerdict) {
     // One byte changed at a time, at seeded random places, where both sides
     // judge the same things: in a signed message the content, the signed
@@ -743,10 +832,10 @@ TEST(Pkcs7EncryptedData, PublishedPkcs12SafeDecryptsWithItsPasswordOnly) {
 }
 
 // Data messages with one structural fault each, beside the BER forms that
-// stay readable. Each row's verdict and content are X.690's, pinned here;
-// `openssl cms -data_out` seconds the rows all its 3.0 releases (3.0.17,
-// 3.0.20, 3.0.22) agree on and that are not DER's own rules, which it, a BER
-// reader, does not hold.
+// stay readable (lengths in more octets than they need among them: PKCS#7
+// is BER). Each row's verdict and content are X.690's, pinned here; `openssl
+// cms -data_out` seconds the rows all its 3.0 releases (3.0.17, 3.0.20,
+// 3.0.22) agree on.
 TEST(Pkcs7Loading, MalformedDataGetsX690sVerdictWhichOpensslSeconds) {
     const std::string oid = "06092a864886f70d010701";
     auto data = [&](const std::string& octets) {
@@ -754,7 +843,7 @@ TEST(Pkcs7Loading, MalformedDataGetsX690sVerdictWhichOpensslSeconds) {
         std::string body = oid + explicit0;
         return "30" + grvtest::ToHex(std::string(1, static_cast<char>(body.size() / 2))) + body;
     };
-    const std::string abc = "ABC";
+    const std::string abc = "ABC", none;
     const struct {
         const char* name;
         std::string hex;
@@ -769,11 +858,11 @@ TEST(Pkcs7Loading, MalformedDataGetsX690sVerdictWhichOpensslSeconds) {
         {"a segment running past its string", data("2480040241420402430000"), nullptr, true},
         {"BER indefinite lengths", "308006092a864886f70d010701a080040341424300000000", &abc, true},
         {"BER constructed string", data("2480040241420401430000"), &abc, true},
-        {"a length below 128 in the long form", data("048103414243"), nullptr, false},
-        {"the message's length in the long form", "30811206092a864886f70d010701a0050403414243", nullptr, false},
-        {"a length with a leading zero byte", data("04820003414243"), nullptr, false},
+        {"a length below 128 in the long form", data("048103414243"), &abc, true},
+        {"the message's length in the long form", "30811206092a864886f70d010701a0050403414243", &abc, true},
+        {"a length with a leading zero byte", data("04820003414243"), &abc, true},
         // 3.0.22 reads it, the releases before it refuse it.
-        {"a zero length in the long form ending its [0]", data("04820000"), nullptr, false},
+        {"a zero length in the long form ending its [0]", data("04820000"), &none, false},
     };
     grvtest::TempDir dir("p7rows");
     int seconded = 0;
