@@ -106,7 +106,7 @@ protected:
     }
     // No leftover of a failed or finished write may stay in the folder.
     QStringList Leftovers() const {
-        return QDir(tmp.path()).entryList({QStringLiteral(".*part*")}, QDir::Files | QDir::Hidden);
+        return QDir(tmp.path()).entryList({QStringLiteral("*.part-*")}, QDir::Files | QDir::Hidden);
     }
     std::vector<QString> Titles() const {
         std::vector<QString> titles;
@@ -1180,23 +1180,30 @@ INSTANTIATE_TEST_SUITE_P(Roads, WalBackupTest,
                          [](const auto& info) { return std::string(info.param.name); });
 
 // What SQLite cannot read whole is not backed up: a journal another program
-// holds locked, and a file that is no database. The user is told before
-// being asked to replace the older backup, which stays as it was.
+// holds locked, a file that is no database, a truncated journal. The user is
+// told the true reason (it once said "another program may be using it" for
+// each) before being asked to replace the older backup, which stays as it
+// was.
 TEST_F(BackupRestoreTest, JournalThatCannotBeReadWholeIsNotBackedUp) {
     ASSERT_TRUE(QFile::copy(Fixture("journal.grv"), Path("locked.grv")));
     QFile::setPermissions(Path("locked.grv"), QFile::ReadOwner | QFile::WriteOwner);
     ASSERT_TRUE(WriteBytes(Path("notes.grv"), QByteArray("Dear diary, my knee hurts.\n").repeated(200)));
+    const QByteArray journal = Bytes(Fixture("journal.grv"));
+    ASSERT_TRUE(WriteBytes(Path("truncated.grv"), journal.left(journal.size() / 2)));
     OtherProgram other(Path("locked.grv"));
     ASSERT_EQ(other.Exec("BEGIN EXCLUSIVE; INSERT INTO entry(ts, sbj) VALUES ('2026-04-01 09:00:00', 'Half');"),
               SQLITE_OK);
     ASSERT_TRUE(WriteBytes(Path("week1.grz"), "last week's backup"));
     CGRVDlg win;
-    for (const char* source : {"locked.grv", "notes.grv"}) {
+    const std::pair<const char*, const char*> cases[] = {{"locked.grv", kBackupJournalBusy},
+                                                         {"notes.grv", kBackupJournalDamaged},
+                                                         {"truncated.grv", kBackupJournalDamaged}};
+    for (const auto& [source, message] : cases) {
         SCOPED_TRACE(source);
         prompter->Clear();
         EXPECT_FALSE(RunDialog(win, ID_DATABASE_BACKUP,
                                [&](CGRVDlgBkupRstr& d) { Run(d, Path(source), Path("week1.grz"), ""); }));
-        EXPECT_EQ(prompter->Texts(), std::vector<QString>{Text(kBackupNotReadWhole)});
+        EXPECT_EQ(prompter->Texts(), std::vector<QString>{Text(message)});
         EXPECT_EQ(Titles()[0], Text(kBackupErrorTitle));
         EXPECT_EQ(Bytes(Path("week1.grz")), "last week's backup");
         EXPECT_TRUE(Leftovers().isEmpty());
