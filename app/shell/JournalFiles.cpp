@@ -125,6 +125,8 @@ BackupOutcome WriteJournalBackup(const std::string& journal, const std::string& 
             outcome = BackupOutcome::Declined;
             return;
         }
+        // What a backup onto this archive that was stopped left goes now.
+        platform::PartFile::RemoveLeftovers(landing);
         outcome = WriteArchive(archive, image, nameInArchive, password, platform::ReadersOf(journal));
     });
     switch (read) {

@@ -262,7 +262,9 @@ TEST_F(BackupRestoreTest, FailedBackupKeepsOlderBackupAndLeavesNoPartialArchive)
         EXPECT_TRUE(d.isVisible()) << "the dialog stays open after a failure";
         EXPECT_EQ(Bytes(Path("old.grz")), "last week's backup");
         EXPECT_TRUE(Leftovers().isEmpty());
-        // Corrected, the same dialog succeeds.
+        // Corrected, the same dialog succeeds, and takes away what a backup
+        // that was stopped left.
+        ASSERT_TRUE(WriteBytes(Path("old.grz.part-Kil1ed"), "a stopped backup's"));
         Run(d, Path("pain.grv"), Path("old.grz"), "");
     });
     EXPECT_TRUE(ended);
