@@ -289,7 +289,7 @@ CJournalDb::ImageResult CJournalDb::WithDatabaseImage(const std::string& path, c
         return ImageResult::Failed;
     copy = nullptr;
     // The backup counts the copy's own schema change in its cookie; the
-    // journal's goes back, so that the header is the journal's.
+    // journal's goes back into the copy's header.
     if (!WriteSchemaCookie(copyPath, schemaVersion))
         return ImageResult::Failed;
     use(copyPath);
