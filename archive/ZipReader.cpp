@@ -15,13 +15,13 @@
 #include "platform/ByteOrder.h"
 #include "platform/Cp1252Text.h"
 #include "platform/File.h"
+#include "platform/PartFile.h"
 
 namespace archive {
 namespace {
 
 constexpr std::size_t kExtractBufferSize = 16384;
 constexpr std::uint16_t kUtTag = 0x5455; // "UT"
-constexpr const char* kTempName = ".grv-part-XXXXXX";
 
 // Per thread, like the platform's last error: one thread's call never
 // answers for another's.
@@ -55,16 +55,6 @@ void CreateFolders(const std::string& path) {
 bool IsFolder(const std::string& path) {
     struct stat st;
     return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
-}
-
-struct timespec ToTimespec(ZipFileTime ft) {
-    struct timespec ts {};
-    if (ft.low == 0 && ft.high == 0) {
-        ts.tv_nsec = UTIME_OMIT;
-    } else {
-        ts.tv_sec = static_cast<time_t>(FileTimeToUnix(ft));
-    }
-    return ts;
 }
 
 // What an entry that would not open tells the caller.
@@ -367,52 +357,37 @@ ZipResult ZipReader::extractToFile(const ZipEntryInfo& record, const std::string
     if (rc != kCoreOk)
         return OpenFailure(rc);
 
-    // A link is written through to its target. A device or a pipe is
-    // written as it stands: a file renamed over it would replace it.
-    const std::string path = platform::FollowLinks(target.c_str());
-    struct stat st;
-    if (::stat(path.c_str(), &st) == 0 && !S_ISREG(st.st_mode) && !S_ISDIR(st.st_mode)) {
-        int fd = ::open(path.c_str(), O_WRONLY | O_CLOEXEC);
-        ZipResult r = fd < 0 ? ZipResult::CannotOpen : copyEntry(fd);
-        core_->closeCurrentEntry();
-        if (fd >= 0 && ::close(fd) != 0 && r == ZipResult::Ok)
-            r = ZipResult::WriteError;
-        return r;
-    }
-
-    // Data goes to a temporary file beside the target, renamed over it only
-    // once the whole entry was written and its CRC matched.
-    std::size_t slash = path.rfind('/');
-    std::string folder = slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
-    if (slash == path.size() - 1) {
+    // A link is written through to its target, a device or a pipe as it
+    // stands; anything else goes beside the target first and is renamed over
+    // it only once the whole entry was written and its CRC matched.
+    if (!target.empty() && target.back() == '/') {
         core_->closeCurrentEntry();
         return ZipResult::CannotOpen; // a folder path names no file
     }
-    if (!folder.empty())
-        CreateFolders(folder.substr(0, folder.size() - 1));
-    std::string temp = folder + kTempName;
-    std::vector<char> tempName(temp.begin(), temp.end());
-    tempName.push_back('\0');
-    int fd = ::mkstemp(tempName.data());
-    if (fd < 0) {
+    const std::string landing = platform::FollowLinks(target.c_str());
+    const std::size_t slash = landing.rfind('/');
+    if (slash != std::string::npos && slash > 0)
+        CreateFolders(landing.substr(0, slash));
+    // What the entry says of itself, and no more than the file it replaces.
+    const mode_t limit = (record.attributes & kZipAttrReadOnly) ? 0444 : 07777;
+    platform::PartFile file;
+    if (file.Open(landing, limit) != 0) {
         core_->closeCurrentEntry();
         return ZipResult::CannotOpen;
     }
-    ZipResult r = copyEntry(fd);
+    ZipResult r = copyEntry(file.Fd());
     core_->closeCurrentEntry();
-    if (r == ZipResult::Ok) {
-        mode_t mode = (record.attributes & kZipAttrReadOnly) ? 0444 : 0666;
-        ::fchmod(fd, mode & ~platform::CurrentUmask());
+    if (r == ZipResult::Ok && !file.InPlace()) {
         struct timespec times[2] = {ToTimespec(record.accessTime), ToTimespec(record.lastWriteTime)};
-        ::futimens(fd, times);
+        ::futimens(file.Fd(), times);
     }
-    if (::close(fd) != 0 && r == ZipResult::Ok)
-        r = ZipResult::WriteError;
-    if (r == ZipResult::Ok && ::rename(tempName.data(), path.c_str()) != 0)
-        r = ZipResult::CannotOpen;
     if (r != ZipResult::Ok)
-        ::unlink(tempName.data());
-    return r;
+        return r;
+    const bool inPlace = file.InPlace();
+    const int committed = file.Commit();
+    if (committed == ENOSPC || committed == EDQUOT)
+        return ZipResult::DiskFull;
+    return committed == 0 ? ZipResult::Ok : inPlace ? ZipResult::WriteError : ZipResult::CannotOpen;
 }
 
 ZipResult ZipReader::extractToMemory(int index, std::uint8_t* target, std::uint64_t length) {

@@ -1,5 +1,7 @@
 #include "archive/ZipTime.h"
 
+#include <sys/stat.h>
+
 #include <ctime>
 
 #include "platform/WinTime.h"
@@ -65,6 +67,15 @@ ZipFileTime UnixToFileTime(std::int64_t unixSeconds) {
 std::int64_t FileTimeToUnix(ZipFileTime fileTime) {
     return platform::FileTimeTicksToUnixTime(
         platform::FileTimeToTicks(platform::FILETIME{fileTime.low, fileTime.high}));
+}
+
+struct timespec ToTimespec(ZipFileTime fileTime) {
+    struct timespec ts {};
+    if (fileTime.low == 0 && fileTime.high == 0)
+        ts.tv_nsec = UTIME_OMIT;
+    else
+        ts.tv_sec = static_cast<time_t>(FileTimeToUnix(fileTime));
+    return ts;
 }
 
 } // namespace archive

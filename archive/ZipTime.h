@@ -1,6 +1,8 @@
 #pragma once
 // Times of the zip format: DOS date-time (local time, two-second steps,
 // 1980 to 2107), Unix seconds (UTC) and FILETIME.
+#include <time.h>
+
 #include <cstdint>
 
 #include "archive/ZipArchive.h"
@@ -17,5 +19,7 @@ bool DosDateTimeToUnix(std::uint32_t dosDateTime, std::int64_t* unixSeconds);
 
 ZipFileTime UnixToFileTime(std::int64_t unixSeconds);
 std::int64_t FileTimeToUnix(ZipFileTime fileTime);
+// For futimens: a time of zero is none, and leaves the file's time alone.
+struct timespec ToTimespec(ZipFileTime fileTime);
 
 } // namespace archive

@@ -397,27 +397,51 @@ BOOL SetEndOfFile(HANDLE h) {
 }
 
 mode_t CurrentUmask() {
-    const mode_t mask = ::umask(0);
-    ::umask(mask);
-    return mask;
+    // Setting the mask to read it back would leave it 0 for a moment, and a
+    // file another thread made then would be open to everyone. The kernel
+    // reports it; where it cannot be read, files are kept to their owner.
+    constexpr mode_t kPrivateMask = 077;
+    std::FILE* status = std::fopen("/proc/self/status", "re");
+    if (!status)
+        return kPrivateMask;
+    char line[256];
+    unsigned mask = kPrivateMask;
+    while (std::fgets(line, sizeof line, status)) {
+        if (std::sscanf(line, "Umask: %o", &mask) == 1)
+            break;
+    }
+    std::fclose(status);
+    return static_cast<mode_t>(mask & 0777);
 }
 
-BOOL CopyPermissions(HANDLE h, const char* model) {
+mode_t NewFileMode() {
+    return 0666 & ~CurrentUmask();
+}
+
+BOOL CopyPermissions(HANDLE h, const char* model, mode_t limit) {
     if (refusedEmpty(model))
         return FALSE;
+    const int fd = static_cast<int>(h);
     struct stat st;
     if (::stat(NormalizeSeparators(model).c_str(), &st) != 0) {
         if (errno != ENOENT)
             return fail(errno);
         // No model: the bits a new file gets from open().
-        return ::fchmod(static_cast<int>(h), 0666 & ~CurrentUmask()) == 0 ? TRUE : fail(errno);
+        return ::fchmod(fd, NewFileMode() & limit) == 0 ? TRUE : fail(errno);
     }
     // Only the superuser may give a file away; others keep it as theirs.
-    if (::fchown(static_cast<int>(h), st.st_uid, st.st_gid) != 0 && errno != EPERM)
+    if (::fchown(fd, st.st_uid, st.st_gid) != 0 && errno != EPERM)
         return fail(errno);
-    if (::fchmod(static_cast<int>(h), st.st_mode & 07777) != 0)
+    if (::fchmod(fd, st.st_mode & 07777 & limit) != 0)
         return fail(errno);
     return TRUE;
+}
+
+int RenameOverRegularFile(const std::string& from, const std::string& to) {
+    struct stat st;
+    if (::lstat(to.c_str(), &st) == 0 && !S_ISREG(st.st_mode))
+        return EACCES;
+    return ::rename(from.c_str(), to.c_str()) == 0 ? 0 : errno;
 }
 
 BOOL ReplaceRegularFile(const char* from, const char* to) {
@@ -425,16 +449,13 @@ BOOL ReplaceRegularFile(const char* from, const char* to) {
         SetLastError(ERROR_PATH_NOT_FOUND);
         return FALSE;
     }
-    const std::string a = NormalizeSeparators(from);
     const std::string b = NormalizeSeparators(to);
-    struct stat st;
-    if (::lstat(b.c_str(), &st) == 0 && !S_ISREG(st.st_mode)) {
+    const int error = RenameOverRegularFile(NormalizeSeparators(from), b);
+    if (error == EACCES) {
         SetLastError(ERROR_ACCESS_DENIED);
         return FALSE;
     }
-    if (::rename(a.c_str(), b.c_str()) != 0)
-        return failPath(errno, b);
-    return TRUE;
+    return error == 0 ? TRUE : failPath(error, b);
 }
 
 std::string GetCurrentDirectory() {

@@ -83,14 +83,20 @@ std::string FollowLinks(const char* path);
 BOOL SetEndOfFile(HANDLE h);
 // Gives the handle's file the permission bits (and, where allowed, the
 // owner) of the file at model; with no file there, those open() gives a new
-// one.
-BOOL CopyPermissions(HANDLE h, const char* model);
-// The process's umask, read without changing it for good.
+// one. No bit outside limit is given.
+BOOL CopyPermissions(HANDLE h, const char* model, mode_t limit = 07777);
+// The process's umask, read without changing it (077 where the kernel does
+// not say).
 mode_t CurrentUmask();
+// The permission bits open() gives a new file asked for 0666.
+mode_t NewFileMode();
 // Moves from over to, replacing to only when it is a regular file (links are
 // not followed: give FollowLinks' answer); anything else there refuses with
 // ERROR_ACCESS_DENIED and both stay.
 BOOL ReplaceRegularFile(const char* from, const char* to);
+// The same with the paths as they stand: 0, else the errno (EACCES for
+// anything but a regular file at to).
+int RenameOverRegularFile(const std::string& from, const std::string& to);
 
 // The absolute path with "." and ".." resolved and repeated separators
 // collapsed; empty (and the last error set) when the current directory is

@@ -19,11 +19,11 @@
 #include <cstring>
 
 #include "app/reports/ChartGeometry.h"
-#include "app/reports/FileWriter.h"
 #include "app/reports/GraphObject.h"
 #include "app/reports/ReportExport.h"
 #include "app/reports/ReportQueries.h"
 #include "app/store/JournalDb.h"
+#include "platform/PartFile.h"
 #include "platform/ui/Seams.h"
 
 using namespace reports;
@@ -494,8 +494,9 @@ void CGRVDlgReports::OnBnClickedExport() {
     const int error =
         WriteReportFile(QFile::encodeName(path).toStdString(), FormatReportCsv(m_nReportType, m_detailRows));
     if (error != 0) {
-        const QString why = IsDiskFull(error) ? kExportDiskFullMessage.arg(path)
-                                              : kWriteFailedMessage.arg(path, FromStored(std::strerror(error)));
+        const QString why = platform::IsDiskFull(error)
+                                ? kExportDiskFullMessage.arg(path)
+                                : kWriteFailedMessage.arg(path, FromStored(std::strerror(error)));
         prompter.Tell(this, why, kWriteFailedTitle, platform::ui::Icon::Error);
         return;
     }

@@ -2,8 +2,8 @@
 
 #include <algorithm>
 
-#include "app/reports/FileWriter.h"
 #include "app/reports/ReportQueries.h"
+#include "platform/PartFile.h"
 
 namespace reports {
 
@@ -51,7 +51,7 @@ std::string FormatReportCsv(int kind, const ReportRows& rows) {
 }
 
 int WriteReportFile(const std::string& path, const std::string& bytes) {
-    FileWriter file;
+    platform::PartFile file;
     int error = file.Open(path);
     if (error == 0)
         error = file.Write(bytes.data(), bytes.size());

@@ -16,7 +16,7 @@ std::string QuoteCsvField(const std::string& text);
 // row has exactly the fields the heading names.
 std::string FormatReportCsv(int kind, const ReportRows& rows);
 
-// Writes the bytes as the file at path, as FileWriter writes: 0, or the
+// Writes the bytes as the file at path, as platform::PartFile writes: 0, or the
 // system's error number (ENOSPC for a full disk).
 int WriteReportFile(const std::string& path, const std::string& bytes);
 

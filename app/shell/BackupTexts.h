@@ -50,9 +50,12 @@ inline constexpr char kBackupFailed[] =
 inline constexpr char kBackupDiskFull[] =
     "It appears the disk where the backup was to be written is full, so no backup was made. Please make room "
     "there or choose another place, and try again.";
-inline constexpr char kBackupNotReadWhole[] =
-    "It appears the journal could not be read whole (another program may be using it, or the file is not a "
-    "journal), so no backup was made. Please close the other program and try again.";
+inline constexpr char kBackupJournalBusy[] =
+    "It appears another program is using the journal (it kept it locked for more than two seconds), so no "
+    "backup was made. Please close the other program and try again.";
+inline constexpr char kBackupJournalDamaged[] =
+    "It appears the journal is damaged, was left half-saved by a program that stopped, or is not a journal, so "
+    "no backup was made. Open it in Gorvane to check it, or back up another file.";
 inline constexpr char kBackupErrorTitle[] = "GRV Backup - Error";
 inline constexpr char kWrongPassword[] = "It appears the password to restore is incorrect, please try again.";
 inline constexpr char kWrongPasswordTitle[] = "GRV Backup - Password Error";
@@ -79,6 +82,13 @@ inline constexpr char kRestoreDiskFull[] =
 inline constexpr char kRestoreCannotWrite[] =
     "It appears the restored database could not be written where you chose. Please check your "
     "information and try again.";
+inline constexpr char kRestoreTargetInUse[] =
+    "It appears another program is using the database where the backup was to be restored, so nothing was "
+    "restored. Please close that program and try again.";
+inline constexpr char kRestoreTargetBlocked[] =
+    "It appears a folder stands beside the database where the backup was to be restored, in the place of a "
+    "file the database needs (its name ends in -journal, -wal or -shm), so nothing was restored. Please move "
+    "that folder away and try again.";
 inline constexpr char kSameFile[] =
     "It appears the source and the destination are the same file. Please choose another "
     "destination.";

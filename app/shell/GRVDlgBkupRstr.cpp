@@ -1,8 +1,6 @@
 #include "app/shell/GRVDlgBkupRstr.h"
 
-#include <sys/mman.h>
 #include <sys/stat.h>
-#include <sys/statvfs.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -26,11 +24,14 @@
 
 #include "app/shell/BackupTexts.h"
 #include "app/shell/FormTexts.h"
+#include "app/shell/JournalFiles.h"
 #include "app/shell/Resource.h"
 #include "app/store/JournalDb.h"
 #include "archive/ZipArchive.h"
-#include "archive/ZipWriter.h"
+#include "archive/ZipReader.h"
+#include "archive/ZipTime.h"
 #include "platform/File.h"
+#include "platform/PartFile.h"
 #include "platform/ui/Seams.h"
 
 using namespace grv;
@@ -74,57 +75,6 @@ QString Absolute(const QString& folder, const QString& fileName) {
         return {};
     // Relative paths would otherwise follow whatever folder is current.
     return QFileInfo(folder + fileName).absoluteFilePath();
-}
-
-// Whether the file system holding path has no room left for another block,
-// as after a write that failed because the disk is full.
-bool NoRoomLeft(const QString& path) {
-    struct statvfs fs {};
-    if (::statvfs(QFile::encodeName(path).constData(), &fs) != 0)
-        return false;
-    return fs.f_bavail == 0 || fs.f_bfree == 0;
-}
-
-// An unused name beside the target for the archive being written, so an
-// older backup there survives a failed one. Empty when none can be made.
-QString MakePartFile(const QString& target) {
-    const QFileInfo info(target);
-    QByteArray pattern =
-        QFile::encodeName(info.absolutePath() + QStringLiteral("/.") + info.fileName()) + ".part-XXXXXX";
-    const int fd = ::mkstemp(pattern.data());
-    if (fd < 0)
-        return {};
-    ::fchmod(fd, 0666 & ~platform::CurrentUmask());
-    ::close(fd);
-    return QFile::decodeName(pattern);
-}
-
-// An unnamed file holding image, with the mode and times of the file at
-// source, so that the archive's entry is what the file itself would give.
-// -1 when it cannot be made; the caller closes it.
-int ImageFile(const std::string& image, const QString& source) {
-    struct stat st {};
-    if (::stat(QFile::encodeName(source).constData(), &st) != 0)
-        return -1;
-    const int fd = ::memfd_create("journal", MFD_CLOEXEC);
-    if (fd < 0)
-        return -1;
-    for (size_t done = 0; done < image.size();) {
-        const ssize_t n = ::write(fd, image.data() + done, image.size() - done);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0) {
-            ::close(fd);
-            return -1;
-        }
-        done += static_cast<size_t>(n);
-    }
-    const struct timespec times[2] = {st.st_atim, st.st_mtim};
-    if (::fchmod(fd, st.st_mode & 07777) != 0 || ::futimens(fd, times) != 0) {
-        ::close(fd);
-        return -1;
-    }
-    return fd;
 }
 
 // The failures of a restore, in the user's words.
@@ -375,62 +325,28 @@ bool CGRVDlgBkupRstr::RunBackup(const QByteArray& password) {
         ShowError(kTargetIsOpenJournal, kBackupErrorTitle);
         return false;
     }
-    if (!QFileInfo(source).isFile()) {
-        ShowError(kBackupFailed, kBackupErrorTitle);
-        return false;
-    }
     // What SQLite reads, not the file's bytes: a journal another program
     // keeps in WAL mode holds its latest entries in its -wal file. Read
     // before the user is asked about replacing an older backup.
-    std::string image;
-    if (!CJournalDb::ReadDatabaseImage(QFile::encodeName(source).toStdString(), image)) {
-        ShowError(kBackupNotReadWhole, kBackupErrorTitle);
-        return false;
+    const BackupOutcome outcome = WriteJournalBackup(
+        QFile::encodeName(source).toStdString(), QFile::encodeName(target).toStdString(),
+        m_strSourceFile.toUtf8().toStdString(), password.toStdString(), [&] { return ConfirmReplace(target); });
+    switch (outcome) {
+    case BackupOutcome::Done: return true;
+    case BackupOutcome::Declined: return false;
+    case BackupOutcome::Busy: ShowError(kBackupJournalBusy, kBackupErrorTitle); return false;
+    case BackupOutcome::Damaged: ShowError(kBackupJournalDamaged, kBackupErrorTitle); return false;
+    case BackupOutcome::DiskFull: ShowError(kBackupDiskFull, kBackupErrorTitle); return false;
+    case BackupOutcome::Failed: break;
     }
-    if (!ConfirmReplace(target))
-        return false;
-    const int imageFile = ImageFile(image, source);
-    image = std::string();
-    // A link is followed, so the file it names is what gets replaced; a
-    // device or a pipe takes the archive as it stands, since a file renamed
-    // over it would replace it.
-    const QFileInfo targetInfo(target);
-    const QString landing = targetInfo.isSymLink() && targetInfo.exists() ? targetInfo.canonicalFilePath() : target;
-    struct stat st;
-    const bool special = ::stat(QFile::encodeName(landing).constData(), &st) == 0 && !S_ISREG(st.st_mode);
-    const QString part = imageFile < 0 ? QString() : special ? landing : MakePartFile(landing);
-    if (part.isEmpty()) {
-        if (imageFile >= 0)
-            ::close(imageFile);
-        ShowError(kBackupFailed, kBackupErrorTitle);
-        return false;
-    }
-    const QByteArray partName = QFile::encodeName(part);
-    ZipHandle* zip = CreateZipArchive(partName.constData(), password.constData());
-    ZipResult added = ZipResult::BadArguments;
-    ZipResult closed = ZipResult::BadArguments;
-    if (zip) {
-        added = addZipEntry(zip, m_strSourceFile.toUtf8().constData(), &imageFile, 0, archive::kZipSourceHandle);
-        // Closed on every road: it writes the central directory and frees the handle.
-        closed = CloseZipWriter(zip);
-    }
-    ::close(imageFile);
-    if (added != ZipResult::Ok || closed != ZipResult::Ok ||
-        (!special && ::rename(partName.constData(), QFile::encodeName(landing).constData()) != 0)) {
-        // Asked while the unfinished archive still takes its room.
-        const bool full = !special && NoRoomLeft(part);
-        if (!special)
-            ::unlink(partName.constData());
-        ShowError(full ? kBackupDiskFull : kBackupFailed, kBackupErrorTitle);
-        return false;
-    }
-    return true;
+    ShowError(kBackupFailed, kBackupErrorTitle);
+    return false;
 }
 
-const char* CGRVDlgBkupRstr::ExtractJournal(ZipHandle* zip, int count, const QString& part) {
-    const QByteArray partName = QFile::encodeName(part);
+const char* CGRVDlgBkupRstr::ExtractJournal(ZipHandle* zip, int count, platform::PartFile& part) {
     bool wrote = false;
     ZipEntryInfo record;
+    ZipEntryInfo written;
     // A backup of many entries takes a while: the progress shows, and the
     // windows go on painting between the entries. It is gone before any
     // failure is told.
@@ -451,12 +367,23 @@ const char* CGRVDlgBkupRstr::ExtractJournal(ZipHandle* zip, int count, const QSt
             return listed == ZipResult::UnsupportedEncryption ? kRestoreUnreadableEncryption : kRestoreDamaged;
         if (record.attributes & kZipAttrDirectory)
             continue;
-        const ZipResult extracted = ExtractZipEntryToFile(zip, i, partName.constData());
+        // Each entry replaces what the one before wrote.
+        int fd = part.Fd();
+        if (::ftruncate(fd, 0) != 0 || ::lseek(fd, 0, SEEK_SET) != 0)
+            return kRestoreCannotWrite;
+        const ZipResult extracted = extractZipEntry(zip, i, &fd, 0, archive::kZipTargetHandle);
         if (extracted != ZipResult::Ok)
             return RestoreFailure(extracted);
+        written = record;
         wrote = true;
     }
-    return wrote ? nullptr : kRestoreEmpty;
+    if (!wrote)
+        return kRestoreEmpty;
+    // The journal gets its modification time back.
+    const struct timespec times[2] = {archive::ToTimespec(written.accessTime),
+                                      archive::ToTimespec(written.lastWriteTime)};
+    ::futimens(part.Fd(), times);
+    return nullptr;
 }
 
 bool CGRVDlgBkupRstr::RunRestore(const QByteArray& password) {
@@ -491,11 +418,9 @@ bool CGRVDlgBkupRstr::RunRestore(const QByteArray& password) {
         ShowError(kRestoreEmpty, kBackupErrorTitle);
         return false;
     }
-    // A link is followed, so the file it names is what gets replaced.
-    QString target = asked;
-    const QFileInfo targetInfo(target);
-    if (targetInfo.isSymLink() && targetInfo.exists())
-        target = targetInfo.canonicalFilePath();
+    // A link is followed, a dangling one too, so the file it names is what
+    // gets replaced or made.
+    const QString target = QFile::decodeName(platform::FollowLinks(QFile::encodeName(asked).constData()).c_str());
     // A journal is a regular file: a device or a pipe there is refused, never
     // replaced by the renamed journal.
     struct stat st;
@@ -503,21 +428,26 @@ bool CGRVDlgBkupRstr::RunRestore(const QByteArray& password) {
         ShowError(kRestoreCannotWrite, kBackupErrorTitle);
         return false;
     }
+    // The open journal is this program's own, closed once the user agrees.
+    const JournalTarget state =
+        IsOpenJournal(target) ? JournalTarget::Free : CheckJournalTarget(QFile::encodeName(target).toStdString());
+    if (state != JournalTarget::Free) {
+        ShowError(state == JournalTarget::InUse ? kRestoreTargetInUse : kRestoreTargetBlocked, kBackupErrorTitle);
+        return false;
+    }
 
     // The journal is written beside the target first: a wrong password, a
     // damaged backup or a full disk leaves the target, open or not, as it
     // was, and the user is asked about replacing it only once the restore
-    // can go ahead.
+    // can go ahead. It is no more readable than the backup, or than the
+    // journal it replaces.
     CreatedFolders folders(QFileInfo(target).absolutePath());
-    const QString part = MakePartFile(target);
-    if (part.isEmpty()) {
+    platform::PartFile part;
+    if (part.Open(QFile::encodeName(target).toStdString(), platform::ReadersOf(QFile::encodeName(source).toStdString()),
+                  false) != 0) {
         ShowError(kRestoreCannotWrite, kBackupErrorTitle);
         return false;
     }
-    struct PartFile {
-        QByteArray name;
-        ~PartFile() { ::unlink(name.constData()); }
-    } partFile{QFile::encodeName(part)};
     if (const char* failure = ExtractJournal(zip, count, part)) {
         ShowError(failure, failure == kWrongPassword ? kWrongPasswordTitle : kBackupErrorTitle);
         return false;
@@ -525,7 +455,7 @@ bool CGRVDlgBkupRstr::RunRestore(const QByteArray& password) {
     // What the backup held must open as a journal, by the same check Open
     // makes, before anything is replaced by it.
     {
-        const QFileInfo partInfo(part);
+        const QFileInfo partInfo(QFile::decodeName(part.Path().c_str()));
         CJournalDb check;
         check.SetFolder(QFile::encodeName(partInfo.absolutePath()).toStdString());
         check.SetFileName(QFile::encodeName(partInfo.fileName()).toStdString());
@@ -542,11 +472,12 @@ bool CGRVDlgBkupRstr::RunRestore(const QByteArray& password) {
         ShowError(kRestoreCloseFailed, kBackupErrorTitle);
         return false;
     }
-    if (::rename(partFile.name.constData(), QFile::encodeName(target).constData()) != 0) {
+    // What an earlier restore that was stopped left here goes now.
+    platform::PartFile::RemoveLeftovers(part.Target());
+    if (ReplaceJournal(part) != 0) {
         ShowError(kRestoreCannotWrite, kBackupErrorTitle);
         return false;
     }
-    partFile.name.clear();
     folders.Keep();
     return true;
 }

@@ -7,6 +7,9 @@
 
 class CJournalDb;
 struct ZipHandle;
+namespace platform {
+class PartFile;
+}
 class QCheckBox;
 class QGroupBox;
 class QLabel;
@@ -94,7 +97,7 @@ private:
     // entries made since the backup will be lost.
     bool ConfirmReplace(const QString& target);
     // Extracts the archive's journal into part: null, else what to tell.
-    const char* ExtractJournal(ZipHandle* zip, int count, const QString& part);
+    const char* ExtractJournal(ZipHandle* zip, int count, platform::PartFile& part);
 
     QPushButton* m_btnAction = nullptr;
     QGroupBox* m_ctlDetailsGroup = nullptr;

@@ -131,7 +131,9 @@ void CGRVWizPgEdtBut::OnBrowse() {
                           QString::fromLatin1(kWizardProposed).arg(m_pSheet->m_strFileName);
     request.filter = QString::fromLatin1(kDbFilter);
     request.defaultSuffix = QStringLiteral("grv");
-    request.confirmOverwrite = true;
+    // The wizard only makes a new journal and refuses an existing file: a
+    // question about replacing it would be answered for nothing.
+    request.confirmOverwrite = false;
     const QString chosen = platform::ui::GetFileChooser().Choose(nullptr, request);
     if (chosen.isEmpty()) {
         GetPrompter().Tell(this, QString::fromLatin1(kDbOpenCancelled));

@@ -18,6 +18,7 @@
 #include "app/store/SqlText.h"
 #include "app/store/Statement.h"
 #include "app/store/StoreTexts.h"
+#include "platform/ByteOrder.h"
 #include "platform/Cp1252Text.h"
 #include "platform/Paths.h"
 
@@ -130,6 +131,43 @@ bool RefusesWrites(const std::string& path) {
     return refused(path) || (slash != std::string::npos && refused(path.substr(0, slash == 0 ? 1 : slash)));
 }
 
+// The copy of a journal in WAL mode is written page by page through a
+// small cache, with nothing to roll back: it is thrown away if it fails.
+constexpr const char* kImageCopySettings =
+    "PRAGMA journal_mode = OFF; PRAGMA synchronous = OFF; PRAGMA cache_size = -2048;";
+// Where the database header keeps the schema cookie (big-endian).
+constexpr off_t kSchemaCookieOffset = 40;
+
+CJournalDb::ImageResult ImageResultOf(sqlite3* db, int code = SQLITE_OK) {
+    if (code == SQLITE_OK || code == SQLITE_ERROR)
+        code = db ? sqlite3_extended_errcode(db) : SQLITE_NOMEM;
+    switch (code & 0xFF) {
+    case SQLITE_BUSY:
+    case SQLITE_LOCKED: return CJournalDb::ImageResult::Busy;
+    case SQLITE_CORRUPT:
+    case SQLITE_NOTADB:
+    // A hot journal: a program stopped while saving, and a reader may not
+    // roll its changes back.
+    case SQLITE_READONLY: return CJournalDb::ImageResult::Damaged;
+    case SQLITE_FULL: return CJournalDb::ImageResult::NoRoom;
+    case SQLITE_IOERR: {
+        const int error = db ? sqlite3_system_errno(db) : 0;
+        return error == ENOSPC || error == EDQUOT ? CJournalDb::ImageResult::NoRoom : CJournalDb::ImageResult::Failed;
+    }
+    default: return CJournalDb::ImageResult::Failed;
+    }
+}
+
+bool WriteSchemaCookie(const std::string& path, int cookie) {
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    unsigned char bytes[4];
+    platform::StoreBe32(bytes, static_cast<std::uint32_t>(cookie));
+    const bool written = ::pwrite(fd, bytes, sizeof bytes, kSchemaCookieOffset) == static_cast<ssize_t>(sizeof bytes);
+    return ::close(fd) == 0 && written;
+}
+
 } // namespace
 
 std::string CJournalDb::Statement::Text(int column) const {
@@ -200,52 +238,62 @@ std::string CJournalDb::GetResultCodeText(int code) {
     return kUnknownDbError;
 }
 
-bool CJournalDb::ReadDatabaseImage(const std::string& path, std::string& image) {
+CJournalDb::ImageResult CJournalDb::WithDatabaseImage(const std::string& path, const std::string& copyPath,
+                                                      const std::function<void(const std::string&)>& use) {
     sqlite3* source = nullptr;
     sqlite3* copy = nullptr;
     struct Closer {
         sqlite3*& a;
         sqlite3*& b;
         ~Closer() {
-            sqlite3_close_v2(a);
             sqlite3_close_v2(b);
+            sqlite3_close_v2(a);
         }
     } closer{source, copy};
     if (sqlite3_open_v2(path.c_str(), &source, SQLITE_OPEN_READONLY, nullptr) != SQLITE_OK)
-        return false;
+        return ImageResultOf(source);
     sqlite3_busy_timeout(source, kImageBusyMs);
-    // One read transaction: the schema cookie and the pages are of one moment.
+    // One read transaction: the schema cookie and the pages are of one moment,
+    // and in rollback mode no other program writes the file until it ends.
     int schemaVersion = 0;
+    bool wal = false;
     {
-        Statement st;
+        Statement version, mode;
         if (sqlite3_exec(source, "BEGIN", nullptr, nullptr, nullptr) != SQLITE_OK ||
-            sqlite3_prepare_v2(source, "PRAGMA schema_version", -1, st.Out(), nullptr) != SQLITE_OK ||
-            st.Step() != SQLITE_ROW)
-            return false;
-        schemaVersion = st.Int(0);
+            sqlite3_prepare_v2(source, "PRAGMA schema_version", -1, version.Out(), nullptr) != SQLITE_OK ||
+            version.Step() != SQLITE_ROW ||
+            sqlite3_prepare_v2(source, "PRAGMA journal_mode", -1, mode.Out(), nullptr) != SQLITE_OK ||
+            mode.Step() != SQLITE_ROW)
+            return ImageResultOf(source);
+        schemaVersion = version.Int(0);
+        wal = mode.Text(0) == "wal";
+    }
+    if (!wal) {
+        use(path);
+        return ImageResult::Ok;
     }
     // The online backup reads through SQLite, so what is still in the -wal
-    // is read as well; unlike a plain read of the pages it fails loudly.
-    if (sqlite3_open_v2(":memory:", &copy, SQLITE_OPEN_READWRITE, nullptr) != SQLITE_OK)
-        return false;
+    // is read as well; the copy keeps only a page cache's worth in memory.
+    if (sqlite3_open_v2(copyPath.c_str(), &copy, SQLITE_OPEN_READWRITE, nullptr) != SQLITE_OK ||
+        sqlite3_exec(copy, kImageCopySettings, nullptr, nullptr, nullptr) != SQLITE_OK)
+        return ImageResultOf(copy);
     sqlite3_backup* backup = sqlite3_backup_init(copy, "main", source, "main");
     if (!backup)
-        return false;
+        return ImageResultOf(copy);
     const int stepped = sqlite3_backup_step(backup, -1);
-    if (sqlite3_backup_finish(backup) != SQLITE_OK || stepped != SQLITE_DONE)
-        return false;
-    // The backup counts the copy's own schema changes in its cookie; the
-    // source's goes back, so that the bytes are the source's.
-    const std::string cookie = "PRAGMA schema_version = " + std::to_string(schemaVersion);
-    if (sqlite3_exec(copy, cookie.c_str(), nullptr, nullptr, nullptr) != SQLITE_OK)
-        return false;
-    sqlite3_int64 size = 0;
-    unsigned char* bytes = sqlite3_serialize(copy, "main", &size, 0);
-    if (!bytes || size < 0)
-        return false;
-    image.assign(reinterpret_cast<const char*>(bytes), static_cast<size_t>(size));
-    sqlite3_free(bytes);
-    return true;
+    const int finished = sqlite3_backup_finish(backup);
+    // Either side's failure is told on the copy's connection.
+    if (stepped != SQLITE_DONE || finished != SQLITE_OK)
+        return ImageResultOf(copy, stepped != SQLITE_DONE ? stepped : finished);
+    if (sqlite3_close(copy) != SQLITE_OK)
+        return ImageResult::Failed;
+    copy = nullptr;
+    // The backup counts the copy's own schema change in its cookie; the
+    // journal's goes back into the copy's header.
+    if (!WriteSchemaCookie(copyPath, schemaVersion))
+        return ImageResult::Failed;
+    use(copyPath);
+    return ImageResult::Ok;
 }
 
 void CJournalDb::ReleaseConnection() {

@@ -8,6 +8,7 @@
 // answer more say so beside them: CountDetails (a count, -1 on failure),
 // LoadEntryMoodByEntry (an id, 0 for none) and the detail deletes (1, 0, or
 // -1 for a record of no entry).
+#include <functional>
 #include <initializer_list>
 #include <string>
 #include <vector>
@@ -54,11 +55,19 @@ public:
     // opens and then fails every statement.
     bool ReadsAsDatabase();
 
-    // The whole database at path as SQLite reads it, the entries still in
-    // its -wal file included: byte for byte what the file would hold once
-    // they were checkpointed. The file is only read. False when it cannot
-    // be read whole (missing, locked by another program, no database).
-    static bool ReadDatabaseImage(const std::string& path, std::string& image);
+    // Why a journal could not be read whole for a copy.
+    enum class ImageResult { Ok, Busy, Damaged, NoRoom, Failed };
+    // Hands use the name of a file holding the whole database at path as
+    // SQLite reads it: the journal itself, held still by a read transaction,
+    // when nothing of it waits in a -wal file; else (a journal in WAL mode)
+    // a copy written through SQLite into copyPath, an empty file the caller
+    // made, its -wal's entries included and its header's schema cookie the
+    // journal's. Memory stays within SQLite's page caches, whatever the
+    // journal's size; the journal is only read. Ok once use was called;
+    // otherwise why not (Busy: another program held it locked past a wait;
+    // Damaged: it is damaged, left unfinished, or no database).
+    static ImageResult WithDatabaseImage(const std::string& path, const std::string& copyPath,
+                                         const std::function<void(const std::string& image)>& use);
 
     // The fixed text of an SQLite result code.
     static std::string GetResultCodeText(int code);

@@ -380,17 +380,17 @@ bool CacheFile::replaceEntry(const char* path, const CacheEntryFields& fields, L
     if (fields.isNew)
         entry.incrementCount();
     CacheFileLock lock(StringBuffer(path), true, log);
-    // A bucket not there yet (not even its folder) is as good as deleted.
-    return lock.held() && (deleteFileUtf8(path, nullptr) || !fileExistsUtf8(path, nullptr)) &&
-           writeEntry(path, entry, log);
+    // Started over in place, as open() empties a file: deleting it first
+    // would put a new file where a link or a device stood.
+    return lock.held() && writeEntry(path, entry, log, true);
 }
 
-bool CacheFile::writeEntry(const char* path, CacheEntry& entry, LogBase& log) {
+bool CacheFile::writeEntry(const char* path, CacheEntry& entry, LogBase& log, bool startOver) {
     DataBuffer record;
     if (!entry.writeTo(record, log))
         return false;
     TessikHandle file;
-    const bool existing = openExistingForUpdate(file, path, nullptr);
+    const bool existing = !startOver && openExistingForUpdate(file, path, nullptr);
     if (!existing) {
         StringBuffer work;
         if (!ensureParentDirectory(path, work, &log) || !createTruncated(path, file, log))

@@ -167,7 +167,8 @@ public:
     bool appendEntry(const char* path, const CacheEntryFields& fields, LogBase& log);
     // The bucket then holds only this entry.
     bool replaceEntry(const char* path, const CacheEntryFields& fields, LogBase& log);
-    bool writeEntry(const char* path, CacheEntry& entry, LogBase& log);
+    // Appends the entry to the bucket, or starts the bucket over with it.
+    bool writeEntry(const char* path, CacheEntry& entry, LogBase& log, bool startOver = false);
 
 private:
     void fill(CacheEntry& entry, const CacheEntryFields& fields);

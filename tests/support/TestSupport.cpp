@@ -134,6 +134,7 @@ const char* TargetKindName(TargetKind kind) {
     case TargetKind::Absent: return "absent";
     case TargetKind::Regular: return "regular file";
     case TargetKind::Link: return "link to a file";
+    case TargetKind::DanglingLink: return "link to nothing";
     case TargetKind::Fifo: return "FIFO with a reader";
     case TargetKind::PrivateDevice: return "private device";
     }
@@ -166,6 +167,10 @@ WriteTarget::WriteTarget(const std::string& folder, const std::string& name, Tar
             failed("write");
         else if (::symlink((name + ".target").c_str(), m_path.c_str()) != 0)
             failed("symlink");
+        break;
+    case TargetKind::DanglingLink:
+        if (::symlink((name + ".target").c_str(), m_path.c_str()) != 0)
+            m_error = errno;
         break;
     case TargetKind::Fifo:
         if (::mkfifo(m_path.c_str(), 0600) != 0)

@@ -49,11 +49,12 @@ private:
 };
 
 // What a call that writes a file the caller names may find at the path.
-enum class TargetKind { Absent, Regular, Link, Fifo, PrivateDevice };
+enum class TargetKind { Absent, Regular, Link, DanglingLink, Fifo, PrivateDevice };
 const char* TargetKindName(TargetKind kind);
 
 // One such thing made at folder/name: a regular file holding `old`, a link
-// to one (named name + ".target", beside it), a FIFO held open by a
+// to one (named name + ".target", beside it), a link to that name with
+// nothing there, a FIFO held open by a
 // non-blocking reader of the test's own that keeps what is written, or a
 // character device with /dev/null's numbers (1, 3), private to the folder.
 class WriteTarget {

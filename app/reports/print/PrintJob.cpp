@@ -44,7 +44,7 @@ int SpoolError(int fd) {
     return -1;
 }
 
-int CopySpool(int fd, reports::FileWriter& out) {
+int CopySpool(int fd, platform::PartFile& out) {
     std::vector<char> chunk(kCopyChunk);
     for (off_t at = 0;;) {
         const ssize_t n = ::pread(fd, chunk.data(), chunk.size(), at);
@@ -62,7 +62,7 @@ QString FileFailure(const QString& path, int error) {
     using namespace print_texts;
     if (error < 0)
         return QString::fromLatin1(kNotFinished);
-    if (reports::IsDiskFull(error))
+    if (platform::IsDiskFull(error))
         return QString::fromLatin1(kFileDiskFull).arg(path);
     return QString::fromLatin1(kFileNotWritable).arg(path, QString::fromLocal8Bit(std::strerror(error)));
 }

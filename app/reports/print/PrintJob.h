@@ -7,8 +7,8 @@
 #include <functional>
 #include <memory>
 
-#include "app/reports/FileWriter.h"
 #include "app/reports/print/DeviceContext.h"
+#include "platform/PartFile.h"
 
 class QPrinter;
 
@@ -58,7 +58,7 @@ public:
 private:
     QString StartFailureReason() const;
     // Printing to a file: the document goes to a spool in memory, and only
-    // a whole one on to the path (as FileWriter writes). False with the
+    // a whole one on to the path (as platform::PartFile writes). False with the
     // failure set when the path cannot be written.
     bool StartSpool();
     void EndSpool();
@@ -71,7 +71,7 @@ private:
     QString m_failure;
     QString m_path; // the file printed to, while a document is spooled
     int m_spool = -1;
-    reports::FileWriter m_output;
+    platform::PartFile m_output;
 };
 
 // Sets the printer's margins to the smallest it allows, so the printable

@@ -8,6 +8,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
+#include <QProcess>
 #include <QProgressDialog>
 #include <QPushButton>
 #include <QRegularExpression>
@@ -20,8 +21,10 @@
 #include <deque>
 #include <functional>
 #include <initializer_list>
+#include <map>
 
 #include "ShellTestSupport.h"
+#include "app/reports/ReportExport.h"
 #include "app/shell/BackupTexts.h"
 #include "app/shell/FormTexts.h"
 #include "app/shell/GRVDlg.h"
@@ -106,7 +109,7 @@ protected:
     }
     // No leftover of a failed or finished write may stay in the folder.
     QStringList Leftovers() const {
-        return QDir(tmp.path()).entryList({QStringLiteral(".*part*")}, QDir::Files | QDir::Hidden);
+        return QDir(tmp.path()).entryList({QStringLiteral("*.part-*")}, QDir::Files | QDir::Hidden);
     }
     std::vector<QString> Titles() const {
         std::vector<QString> titles;
@@ -259,7 +262,9 @@ TEST_F(BackupRestoreTest, FailedBackupKeepsOlderBackupAndLeavesNoPartialArchive)
         EXPECT_TRUE(d.isVisible()) << "the dialog stays open after a failure";
         EXPECT_EQ(Bytes(Path("old.grz")), "last week's backup");
         EXPECT_TRUE(Leftovers().isEmpty());
-        // Corrected, the same dialog succeeds.
+        // Corrected, the same dialog succeeds, and takes away what a backup
+        // that was stopped left.
+        ASSERT_TRUE(WriteBytes(Path("old.grz.part-Kil1ed"), "a stopped backup's"));
         Run(d, Path("pain.grv"), Path("old.grz"), "");
     });
     EXPECT_TRUE(ended);
@@ -270,8 +275,10 @@ TEST_F(BackupRestoreTest, FailedBackupKeepsOlderBackupAndLeavesNoPartialArchive)
     EXPECT_TRUE(Leftovers().isEmpty());
 }
 
-// A backup onto a link goes to the file the link names; a FIFO or a device
-// takes the archive as it stands and stays what it was.
+// A backup onto a link goes to the file the link names (one to nothing
+// makes it); a FIFO or a device takes the archive as it stands and stays
+// what it was. Only a file there is asked about: the question once came
+// about a FIFO, and a link to nothing was replaced by a file of its own.
 void BackupRestoreTest::BackupOnto(std::initializer_list<grvtest::TargetKind> kinds) {
     using grvtest::TargetKind;
     ASSERT_TRUE(QFile::copy(Fixture("journal.grv"), Path("pain.grv")));
@@ -282,13 +289,18 @@ void BackupRestoreTest::BackupOnto(std::initializer_list<grvtest::TargetKind> ki
         grvtest::WriteTarget target(tmp.path().toStdString(), name, kind, "last week's backup");
         ASSERT_EQ(target.Error(), 0);
         CGRVDlg win;
+        prompter->Clear();
         prompter->Queue(Answer::Yes);
         EXPECT_TRUE(RunDialog(win, ID_DATABASE_BACKUP, [&](CGRVDlgBkupRstr& d) {
             Run(d, Path("pain.grv"), Path(QString::fromStdString(name)), "");
         }));
+        std::vector<QString> told{Text(kOperationComplete)};
+        if (kind == TargetKind::Link)
+            told.insert(told.begin(), Replace(QString::fromStdString(name)));
+        EXPECT_EQ(prompter->Texts(), told);
         const std::string described = target.Describe();
         const std::string zipStart = "PK\x03\x04";
-        if (kind == TargetKind::Link) {
+        if (kind == TargetKind::Link || kind == TargetKind::DanglingLink) {
             EXPECT_EQ(described.substr(0, described.find(':') + 5), "link(" + name + ".target)->file:" + zipStart);
             EXPECT_EQ(RunProgram("unzip", {"-t", Path(QString::fromStdString(name + ".target"))}), 0);
         } else {
@@ -300,7 +312,7 @@ void BackupRestoreTest::BackupOnto(std::initializer_list<grvtest::TargetKind> ki
 }
 
 TEST_F(BackupRestoreTest, BackupOntoALinkOrAPipeKeepsWhatIsThere) {
-    BackupOnto({grvtest::TargetKind::Link, grvtest::TargetKind::Fifo});
+    BackupOnto({grvtest::TargetKind::Link, grvtest::TargetKind::DanglingLink, grvtest::TargetKind::Fifo});
 }
 
 TEST_F(BackupRestoreTest, BackupOntoAPrivateDeviceLeavesItADevice) {
@@ -448,11 +460,18 @@ TEST_F(BackupRestoreTest, RestoreToUnwritableTargetShowsError) {
 }
 
 // A journal is a regular file: a FIFO or a device at the target is refused
-// before anything is asked, and stays what it was.
+// before anything is asked, and stays what it was. A link to nothing makes
+// the file it names (it was replaced by a file of its own).
 void BackupRestoreTest::RestoreOnto(grvtest::TargetKind kind) {
     grvtest::WriteTarget target(tmp.path().toStdString(), "restored.grv", kind, "");
     ASSERT_EQ(target.Error(), 0);
     CGRVDlg win;
+    if (kind == grvtest::TargetKind::DanglingLink) {
+        EXPECT_TRUE(Restore(win, Fixture("zip-deflated.grz"), Path("restored.grv"), "right"));
+        EXPECT_EQ(target.Describe(), "link(restored.grv.target)->file:" + Bytes(Fixture("journal.grv")).toStdString());
+        EXPECT_TRUE(Leftovers().isEmpty());
+        return;
+    }
     EXPECT_FALSE(Restore(win, Fixture("zip-deflated.grz"), Path("restored.grv"), "right"));
     EXPECT_EQ(prompter->Texts(), std::vector<QString>{Text(kRestoreCannotWrite)});
     EXPECT_EQ(target.Describe(), kind == grvtest::TargetKind::Fifo ? "fifo:" : "device(1,3)");
@@ -461,6 +480,10 @@ void BackupRestoreTest::RestoreOnto(grvtest::TargetKind kind) {
 
 TEST_F(BackupRestoreTest, RestoreOntoAPipeIsRefusedAndThePipeStays) {
     RestoreOnto(grvtest::TargetKind::Fifo);
+}
+
+TEST_F(BackupRestoreTest, RestoreOntoALinkToNothingMakesTheFileItNames) {
+    RestoreOnto(grvtest::TargetKind::DanglingLink);
 }
 
 TEST_F(BackupRestoreTest, RestoreOntoAPrivateDeviceIsRefusedAndTheDeviceStays) {
@@ -1180,23 +1203,30 @@ INSTANTIATE_TEST_SUITE_P(Roads, WalBackupTest,
                          [](const auto& info) { return std::string(info.param.name); });
 
 // What SQLite cannot read whole is not backed up: a journal another program
-// holds locked, and a file that is no database. The user is told before
-// being asked to replace the older backup, which stays as it was.
+// holds locked, a file that is no database, a truncated journal. The user is
+// told the true reason (it once said "another program may be using it" for
+// each) before being asked to replace the older backup, which stays as it
+// was.
 TEST_F(BackupRestoreTest, JournalThatCannotBeReadWholeIsNotBackedUp) {
     ASSERT_TRUE(QFile::copy(Fixture("journal.grv"), Path("locked.grv")));
     QFile::setPermissions(Path("locked.grv"), QFile::ReadOwner | QFile::WriteOwner);
     ASSERT_TRUE(WriteBytes(Path("notes.grv"), QByteArray("Dear diary, my knee hurts.\n").repeated(200)));
+    const QByteArray journal = Bytes(Fixture("journal.grv"));
+    ASSERT_TRUE(WriteBytes(Path("truncated.grv"), journal.left(journal.size() / 2)));
     OtherProgram other(Path("locked.grv"));
     ASSERT_EQ(other.Exec("BEGIN EXCLUSIVE; INSERT INTO entry(ts, sbj) VALUES ('2026-04-01 09:00:00', 'Half');"),
               SQLITE_OK);
     ASSERT_TRUE(WriteBytes(Path("week1.grz"), "last week's backup"));
     CGRVDlg win;
-    for (const char* source : {"locked.grv", "notes.grv"}) {
+    const std::pair<const char*, const char*> cases[] = {{"locked.grv", kBackupJournalBusy},
+                                                         {"notes.grv", kBackupJournalDamaged},
+                                                         {"truncated.grv", kBackupJournalDamaged}};
+    for (const auto& [source, message] : cases) {
         SCOPED_TRACE(source);
         prompter->Clear();
         EXPECT_FALSE(RunDialog(win, ID_DATABASE_BACKUP,
                                [&](CGRVDlgBkupRstr& d) { Run(d, Path(source), Path("week1.grz"), ""); }));
-        EXPECT_EQ(prompter->Texts(), std::vector<QString>{Text(kBackupNotReadWhole)});
+        EXPECT_EQ(prompter->Texts(), std::vector<QString>{Text(message)});
         EXPECT_EQ(Titles()[0], Text(kBackupErrorTitle));
         EXPECT_EQ(Bytes(Path("week1.grz")), "last week's backup");
         EXPECT_TRUE(Leftovers().isEmpty());
@@ -1309,6 +1339,182 @@ TEST_F(BackupRestoreTest, RestoreOntoAFullDiskSaysTheDiskIsFull) {
     prompter->Clear();
     EXPECT_TRUE(Restore(win, Path("big.grz"), Path("restored.grv"), ""));
     EXPECT_EQ(RunProgram("cmp", {Path("restored.grv"), Path("pain.grv")}), 0);
+}
+
+// --- What stands beside the journal a restore replaces ---------------------
+
+// Every file in the test folder and what it holds (a folder by its name).
+std::map<QString, QByteArray> FolderContents(const QString& folder) {
+    std::map<QString, QByteArray> contents;
+    for (const QFileInfo& f : QDir(folder).entryInfoList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot))
+        contents[f.fileName()] = f.isDir() ? QByteArray("folder") : Bytes(f.filePath());
+    return contents;
+}
+
+// Left by another program (the peers python3 and sqlite3) beside the journal
+// pain.grv: a hot -journal of a save it never finished, a -wal holding
+// committed entries, a -shm alone, or nothing; a folder where a side file
+// goes; a program that keeps the journal open in WAL mode.
+struct SideFileCase {
+    const char* name;
+    const char* script; // python3, the journal's path in sys.argv[1]
+    bool heldOpen;      // the sqlite3 shell keeps the journal open meanwhile
+    const char* refusal;
+};
+
+void PrintTo(const SideFileCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
+class RestoreSideFilesTest : public BackupRestoreTest, public ::testing::WithParamInterface<SideFileCase> {};
+
+// A restore renamed the backup over the journal and left its side files: a
+// hot -journal was rolled into the restored journal at its next opening (a
+// malformed image, or rows of the replaced journal), a -wal's entries were
+// merged into it. What opens afterwards is the backup, as the sqlite3 shell
+// reads it, or the restore is refused and every file stays byte for byte.
+// Parts a stopped restore left are removed by the next one.
+TEST_P(RestoreSideFilesTest, WhatOpensAfterwardsIsTheBackupOrNothingIsTouched) {
+    const SideFileCase c = GetParam();
+    ASSERT_TRUE(QFile::copy(Fixture("journal.grv"), Path("pain.grv")));
+    QFile::setPermissions(Path("pain.grv"), QFile::ReadOwner | QFile::WriteOwner);
+    ASSERT_EQ(
+        RunProgram("sqlite3", {Path("pain.grv"), "INSERT INTO entry(ts, sbj, entry) SELECT '2026-03-03 08:00:00', "
+                                                 "'Newer', hex(randomblob(2000)) FROM generate_series(1, 300);"}),
+        0);
+    ASSERT_EQ(RunProgram("/usr/bin/python3", {"-c", c.script, Path("pain.grv")}), 0);
+    ASSERT_TRUE(WriteBytes(Path("pain.grv.part-Kil1ed"), QByteArray(100000, 'j')));
+    ASSERT_TRUE(WriteBytes(Path("pain.grv.part-Kil1ed.old-wal"), "a stopped restore's"));
+    QProcess other;
+    if (c.heldOpen) {
+        other.start("sqlite3", {Path("pain.grv")});
+        ASSERT_TRUE(other.waitForStarted());
+        other.write("PRAGMA journal_mode=WAL; SELECT count(*) FROM entry; SELECT 'held';\n");
+        while (!other.readAllStandardOutput().contains("held"))
+            ASSERT_TRUE(other.waitForReadyRead(5000));
+    }
+    const auto before = FolderContents(tmp.path());
+    const QString query =
+        QStringLiteral("PRAGMA integrity_check; SELECT count(*), group_concat(sbj || ':' || cpl, ',') FROM entry;");
+    QByteArray backup, restored;
+    ASSERT_EQ(RunProgram("unzip", {"-P", "right", "-p", Fixture("zip-deflated.grz"), "journal.grv"}, &backup), 0);
+    grvtest::QtTempDir judge;
+    ASSERT_TRUE(WriteBytes(judge.filePath("held.grv"), backup));
+    ASSERT_EQ(RunProgram("sqlite3", {judge.filePath("held.grv"), query}, &backup), 0);
+
+    CGRVDlg win;
+    prompter->Queue(Answer::Yes);
+    const bool restoredIt = Restore(win, Fixture("zip-deflated.grz"), Path("pain.grv"), "right");
+    auto after = FolderContents(tmp.path());
+    other.closeWriteChannel();
+    other.waitForFinished();
+    if (c.refusal) {
+        EXPECT_FALSE(restoredIt);
+        EXPECT_EQ(prompter->Texts(), std::vector<QString>{Text(c.refusal)}) << "refused before the question";
+        auto was = before;
+        // The held shell's own -shm may change under it; nothing else may.
+        if (c.heldOpen) {
+            after.erase(QStringLiteral("pain.grv-shm"));
+            was.erase(QStringLiteral("pain.grv-shm"));
+        }
+        EXPECT_TRUE(after == was);
+        return;
+    }
+    EXPECT_TRUE(restoredIt);
+    ASSERT_EQ(RunProgram("sqlite3", {Path("pain.grv"), query}, &restored), 0);
+    EXPECT_EQ(restored, backup);
+    EXPECT_TRUE(backup.startsWith("ok\n3|")) << backup.toStdString();
+    for (const char* side : {"pain.grv-journal", "pain.grv-wal", "pain.grv-shm"})
+        EXPECT_FALSE(QFileInfo::exists(Path(side))) << side;
+    EXPECT_TRUE(Leftovers().isEmpty()) << Leftovers().join(' ').toStdString();
+}
+
+constexpr char kCrashedSave[] = "import os, sqlite3, sys\n"
+                                "c = sqlite3.connect(sys.argv[1], isolation_level=None)\n"
+                                "c.execute('PRAGMA cache_size=2')\n"
+                                "c.execute('BEGIN')\n"
+                                "c.execute(\"UPDATE entry SET entry = hex(randomblob(1900)), sbj = 'Half saved'\")\n"
+                                "assert os.path.getsize(sys.argv[1] + '-journal') > 0\n"
+                                "os._exit(0)\n";
+constexpr char kWalFrames[] =
+    "import os, sqlite3, sys\n"
+    "c = sqlite3.connect(sys.argv[1], isolation_level=None)\n"
+    "c.execute('PRAGMA journal_mode=WAL')\n"
+    "c.execute('PRAGMA wal_autocheckpoint=0')\n"
+    "for i in range(5):\n"
+    "    c.execute(\"INSERT INTO entry(ts, sbj, cpl) VALUES ('2026-04-01 09:00:00', 'Stale', 9)\")\n"
+    "assert os.path.getsize(sys.argv[1] + '-wal') > 0\n"
+    "os._exit(0)\n";
+constexpr char kShmAlone[] = "import sys\nopen(sys.argv[1] + '-shm', 'wb').write(bytes(32768))\n";
+constexpr char kNothing[] = "pass\n";
+constexpr char kFolder[] = "import os, sys\nos.mkdir(sys.argv[1] + '-journal')\n";
+
+INSTANTIATE_TEST_SUITE_P(SideFiles, RestoreSideFilesTest,
+                         ::testing::Values(SideFileCase{"HotJournal", kCrashedSave, false, nullptr},
+                                           SideFileCase{"WalWithFrames", kWalFrames, false, nullptr},
+                                           SideFileCase{"ShmAlone", kShmAlone, false, nullptr},
+                                           SideFileCase{"None", kNothing, false, nullptr},
+                                           SideFileCase{"FolderForTheJournalFile", kFolder, false,
+                                                        kRestoreTargetBlocked},
+                                           SideFileCase{"OpenInAnotherProgram", kNothing, true, kRestoreTargetInUse}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+// --- Who may read what a backup, a restore and an export write -------------
+
+// A journal made private (chmod 600) came back 0644 from a restore, its
+// backup was 0644 too, readable by every account; an export kept the mode
+// of the file it replaced. Under umask 022 each writer keeps the mode of
+// what it replaces and is no more readable than its source, as stat reads.
+TEST_F(BackupRestoreTest, WritersKeepAPrivateFilePrivate) {
+    const mode_t saved = ::umask(022);
+    ASSERT_TRUE(QFile::copy(Fixture("journal.grv"), Path("private.grv")));
+    ASSERT_TRUE(QFile::copy(Fixture("journal.grv"), Path("shared.grv")));
+    ASSERT_TRUE(QFile::copy(Fixture("zip-deflated.grz"), Path("private.grz")));
+    ASSERT_TRUE(WriteBytes(Path("old.grz"), "last week's backup"));
+    ASSERT_TRUE(WriteBytes(Path("old.csv"), "last week's report"));
+    const std::pair<const char*, int> modes[] = {
+        {"private.grv", 0600}, {"shared.grv", 0644}, {"private.grz", 0600}, {"old.grz", 0644}, {"old.csv", 0600}};
+    for (const auto& [name, mode] : modes)
+        ASSERT_EQ(::chmod(QFile::encodeName(Path(name)).constData(), static_cast<mode_t>(mode)), 0);
+    auto backup = [&](const char* journal, const char* archive) {
+        CGRVDlg win;
+        prompter->Queue(Answer::Yes);
+        return RunDialog(win, ID_DATABASE_BACKUP,
+                         [&](CGRVDlgBkupRstr& d) { Run(d, Path(journal), Path(archive), ""); });
+    };
+    auto restore = [&](const char* archive, const char* journal) {
+        CGRVDlg win;
+        prompter->Queue(Answer::Yes);
+        return Restore(win, Path(archive), Path(journal), "right");
+    };
+    const struct {
+        const char* name;
+        std::function<bool()> write;
+        const char* written;
+        const char* mode;
+    } cases[] = {
+        {"backup of a private journal", [&] { return backup("private.grv", "new.grz"); }, "new.grz", "600\n"},
+        {"backup over a shared archive", [&] { return backup("private.grv", "old.grz"); }, "old.grz", "600\n"},
+        {"backup of a shared journal", [&] { return backup("shared.grv", "shared.grz"); }, "shared.grz", "644\n"},
+        {"restore over a private journal", [&] { return restore("shared.grz", "private.grv"); }, "private.grv",
+         "600\n"},
+        {"restore of a private backup", [&] { return restore("private.grz", "new.grv"); }, "new.grv", "600\n"},
+        {"export over a private report",
+         [&] { return reports::WriteReportFile(QFile::encodeName(Path("old.csv")).toStdString(), "a,b\r\n") == 0; },
+         "old.csv", "600\n"},
+        {"export of a new report",
+         [&] { return reports::WriteReportFile(QFile::encodeName(Path("new.csv")).toStdString(), "a,b\r\n") == 0; },
+         "new.csv", "644\n"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        EXPECT_TRUE(c.write());
+        QByteArray mode;
+        EXPECT_EQ(RunProgram("stat", {"-c", "%a", Path(c.written)}, &mode), 0);
+        EXPECT_EQ(mode, c.mode);
+        EXPECT_TRUE(Leftovers().isEmpty());
+    }
+    ::umask(saved);
 }
 
 } // namespace

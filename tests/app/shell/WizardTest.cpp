@@ -120,6 +120,8 @@ TEST_F(WizardTest, WizardWalkCreatesFirstJournalAndRemembersIt) {
     EXPECT_EQ(files->Requests()[0].initialPath, QDir::homePath() + "/pain.grv");
     EXPECT_EQ(files->Requests()[0].filter, Text(kDbFilter));
     EXPECT_EQ(files->Requests()[0].mode, platform::ui::FileMode::Save);
+    // It asked whether to replace an existing file, then refused to.
+    EXPECT_FALSE(files->Requests()[0].confirmOverwrite) << "the wizard never replaces a file";
     EXPECT_EQ(PageEdit(w, 2)->text(), Path("pain.grv"));
     EXPECT_EQ(w.m_strFolder, tmp.path() + "/");
     EXPECT_EQ(w.m_strFileName, "pain.grv");

@@ -254,16 +254,19 @@ TEST(JournalDbOpen, DamagedJournalsAreRefusedUntouched) {
 }
 
 // Nothing reads or writes prefs: a journal without it opens.
-// The journal as SQLite reads it, for the backup: the file's bytes where
+// The journal as SQLite reads it, for the backup: the file itself where
 // nothing waits in a -wal, every committed entry where another connection
-// keeps some there (judged by the sqlite3 shell), and nothing at all where
-// the file cannot be read whole.
+// keeps some there (judged by the sqlite3 shell), and nothing at all, with
+// the reason, where the file cannot be read whole.
 TEST(JournalDbImage, HoldsEveryCommittedEntryOrNothing) {
+    using Result = CJournalDb::ImageResult;
     TempDir dir;
     const std::string plain = grvtest::MakeJournalDatabase(dir.File("plain.grv"));
     const std::string wal = grvtest::MakeJournalDatabase(dir.File("wal.grv"));
     const std::string locked = grvtest::MakeJournalDatabase(dir.File("locked.grv"));
     ASSERT_TRUE(grvtest::WriteFile(dir.File("notes.txt"), std::string(5000, 'n')));
+    const std::string whole = ReadFile(plain);
+    ASSERT_TRUE(grvtest::WriteFile(dir.File("truncated.grv"), whole.substr(0, whole.size() / 2)));
     sqlite3* other = nullptr;
     ASSERT_EQ(sqlite3_open(wal.c_str(), &other), SQLITE_OK);
     ASSERT_EQ(sqlite3_exec(other,
@@ -281,33 +284,41 @@ TEST(JournalDbImage, HoldsEveryCommittedEntryOrNothing) {
     const struct {
         const char* name;
         std::string path;
-        bool whole;
+        Result result;
     } cases[] = {
-        {"rollback journal", plain, true},
-        {"entries in the -wal", wal, true},
-        {"locked by another connection", locked, false},
-        {"no database", dir.File("notes.txt"), false},
-        {"missing", dir.File("missing.grv"), false},
+        {"rollback journal", plain, Result::Ok},
+        {"entries in the -wal", wal, Result::Ok},
+        {"locked by another connection", locked, Result::Busy},
+        {"no database", dir.File("notes.txt"), Result::Damaged},
+        {"truncated", dir.File("truncated.grv"), Result::Damaged},
+        {"missing", dir.File("missing.grv"), Result::Failed},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        std::string image = "left over";
-        ASSERT_EQ(CJournalDb::ReadDatabaseImage(c.path, image), c.whole);
-        if (!c.whole) {
-            EXPECT_EQ(image, "left over");
+        const std::string copy = dir.File("copy.grv");
+        ASSERT_TRUE(grvtest::WriteFile(copy, ""));
+        bool used = false;
+        ASSERT_EQ(CJournalDb::WithDatabaseImage(c.path, copy,
+                                                [&](const std::string& image) {
+                                                    used = true;
+                                                    EXPECT_EQ(image, c.path == wal ? copy : c.path);
+                                                    grvtest::WriteFile(dir.File("image.grv"), ReadFile(image));
+                                                }),
+                  c.result);
+        EXPECT_EQ(used, c.result == Result::Ok);
+        std::filesystem::remove(copy);
+        if (!used)
             continue;
-        }
-        ASSERT_TRUE(grvtest::WriteFile(dir.File("image.grv"), image));
         const auto fromImage = grvtest::SqliteCli(dir.File("image.grv"), "PRAGMA integrity_check;" + count);
         const auto fromJournal = grvtest::SqliteCli(c.path, "PRAGMA integrity_check;" + count);
         EXPECT_EQ(fromImage.out, fromJournal.out);
         EXPECT_EQ(fromImage.out.substr(0, 3), "ok\n");
+        EXPECT_EQ(grvtest::SqliteCli(dir.File("image.grv"), "PRAGMA schema_version").out,
+                  grvtest::SqliteCli(c.path, "PRAGMA schema_version").out);
         std::filesystem::remove(dir.File("image.grv-wal"));
         std::filesystem::remove(dir.File("image.grv-shm"));
     }
-    std::string image;
-    ASSERT_TRUE(CJournalDb::ReadDatabaseImage(plain, image));
-    EXPECT_EQ(image, ReadFile(plain)) << "byte for byte the file";
+    EXPECT_EQ(ReadFile(plain), whole) << "only read";
     EXPECT_FALSE(FileExists(dir.File("missing.grv")));
     sqlite3_close(holder);
     sqlite3_close(other);

@@ -297,6 +297,48 @@ TEST_F(CacheFiles, TheEleventhEntryStartsTheBucketOver) {
     EXPECT_EQ(authtest::text(last->data()), "data of k11");
 }
 
+// Starting a bucket over deleted its path first, so a link there became a
+// file of its own and a device a regular file. It writes as open() does: the
+// file a link names (also one not there yet) holds the one entry, as the
+// python reader sees it, and a device stays a device.
+void ReplaceBucketOn(const std::string& folder, std::initializer_list<grvtest::TargetKind> kinds) {
+    using grvtest::TargetKind;
+    grvtest::ScopedClock clock(2012, 7, 15, 12, 0, 0);
+    int n = 0;
+    for (TargetKind kind : kinds) {
+        SCOPED_TRACE(grvtest::TargetKindName(kind));
+        grvtest::WriteTarget target(folder, "bucket" + std::to_string(n++) + ".caf", kind, "old");
+        ASSERT_EQ(target.Error(), 0);
+        CacheFile file;
+        Logger log;
+        const Data data("fresh");
+        CacheEntryFields f;
+        f.key = "k";
+        f.headerText = "";
+        f.data = &data;
+        EXPECT_TRUE(file.replaceEntry(target.Path().c_str(), f, log));
+        const std::string described = target.Describe();
+        if (kind == TargetKind::PrivateDevice) {
+            EXPECT_EQ(described, "device(1,3)");
+            continue;
+        }
+        EXPECT_EQ(described.substr(0, 5), kind == TargetKind::Regular ? "file:" : "link(");
+        const std::vector<std::string> lines = cachetest::Lines(Reader({"caf", target.Path()}));
+        ASSERT_EQ(lines.size(), 2u);
+        EXPECT_EQ(lines[0], "capacity=10 count=1 unused-zero=1 first=88 contiguous=1");
+        EXPECT_EQ(lines[1].substr(0, 6), "key=k ");
+    }
+}
+
+TEST_F(CacheFiles, ReplacingABucketWritesThroughALinkAsOpenDoes) {
+    ReplaceBucketOn(dir.Path(),
+                    {grvtest::TargetKind::Regular, grvtest::TargetKind::Link, grvtest::TargetKind::DanglingLink});
+}
+
+TEST_F(CacheFiles, ReplacingABucketOnAPrivateDeviceLeavesItADevice) {
+    ReplaceBucketOn(dir.Path(), {grvtest::TargetKind::PrivateDevice});
+}
+
 TEST_F(CacheFiles, EntriesAreFoundByTheirKeyNotByItsCrcAlone) {
     // Two keys with one CRC-32 (0x4ddb0c25) in one bucket.
     const std::string path = dir.File("collide.caf");

@@ -78,6 +78,7 @@ std::string Expected(Road road, bool found, TargetKind kind) {
         const std::string content = !found ? old : road == Road::Append ? old + body : body;
         return (kind == TargetKind::Link ? "link(t.target)->file:" : "file:") + content;
     }
+    case TargetKind::DanglingLink: return "link(t.target)->" + (found ? "file:" + body : std::string("absent"));
     case TargetKind::Fifo: return "fifo:" + (found ? body : std::string());
     case TargetKind::PrivateDevice: return "device(1,3)";
     }

@@ -1,0 +1,43 @@
+#pragma once
+// The journal's files as backup and restore write them, Qt-free: a backup
+// archive made from what SQLite reads, and a restored journal put in the
+// place of the one there together with the side files SQLite keeps beside
+// it. Every file is written through platform::PartFile.
+#include <functional>
+#include <string>
+
+namespace platform {
+class PartFile;
+}
+
+namespace grv {
+
+enum class BackupOutcome { Done, Declined, Busy, Damaged, DiskFull, Failed };
+
+// Writes the journal at journal, as SQLite reads it, into a zip archive at
+// archive (a link followed, a device or a FIFO written as it stands, a file
+// there replaced only once the archive is complete), as one entry named
+// nameInArchive, encrypted with password unless it is empty. The archive is
+// no more readable than the journal. replace is asked, once the journal was
+// read, before a file at archive is replaced; it is never asked about a
+// device or a FIFO. Memory stays bounded whatever the journal's size; a
+// journal in WAL mode is copied through SQLite beside the archive first.
+BackupOutcome WriteJournalBackup(const std::string& journal, const std::string& archive,
+                                 const std::string& nameInArchive, const std::string& password,
+                                 const std::function<bool()>& replace);
+
+enum class JournalTarget { Free, InUse, Blocked };
+// Whether the journal at target (links followed) may be replaced now: InUse
+// while another program holds it through SQLite, Blocked when a folder
+// stands where SQLite keeps one of its side files.
+JournalTarget CheckJournalTarget(const std::string& target);
+
+// Puts the journal written in part in the place of part.Target(), with none
+// of the side files (-journal, -wal, -shm) of the journal it replaces: they
+// would be rolled back or merged into it at its next opening. The old
+// journal and its side files are moved aside together first, and back if
+// anything fails, so nothing is lost; once the new one is in place they are
+// removed. 0, else the errno, with everything as it was.
+int ReplaceJournal(platform::PartFile& part);
+
+} // namespace grv
