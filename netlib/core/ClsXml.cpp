@@ -576,10 +576,28 @@ void ClsXml::addNewChildBase64(const char* tag, const DataBuffer& bytes) {
 }
 
 void ClsXml::addNewChildQp(const char* tag, const StringBuffer& text) {
-    DataBuffer bytes;
-    bytes.appendSb(text);
+    // The reader trims the text before it decodes it: whitespace and line
+    // ends at either end are written as escapes, which come back.
+    auto white = [](char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; };
+    const char* s = text.getString();
+    int lead = 0;
+    int trail = text.getSize();
+    while (lead < trail && white(s[lead]))
+        ++lead;
+    while (trail > lead && white(s[trail - 1]))
+        --trail;
     StringBuffer qp;
-    bytes.encodeToSb("qp", qp);
+    auto escape = [&qp](const char* from, const char* to) {
+        for (; from < to; ++from) {
+            qp.appendChar('=');
+            qp.appendHex(from, 1);
+        }
+    };
+    escape(s, s + lead);
+    DataBuffer middle;
+    middle.append(s + lead, static_cast<unsigned int>(trail - lead));
+    middle.encodeToSb("qp", qp);
+    escape(s + trail, s + text.getSize());
     addNewChild(tag, qp.getString());
 }
 

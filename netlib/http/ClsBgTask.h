@@ -19,6 +19,8 @@ namespace bg_msg {
 inline constexpr const char* kBusy = "Cannot do this while background HTTP task on this object instance is running.";
 inline constexpr const char* kStarted = "Task started in background thread.";
 inline constexpr const char* kNoThread = "Failed to start thread";
+inline constexpr const char* kUnreadableRequest =
+    "The request's XML form could not be read (or written): nothing was sent.";
 } // namespace bg_msg
 
 class ClsBgTask {

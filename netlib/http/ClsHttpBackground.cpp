@@ -83,6 +83,14 @@ void ClsHttp::dispatchBackgroundTask() {
         if (response != nullptr)
             setLastResponse(response);
     };
+    // A request travels as its XML form; one that cannot be read is not
+    // sent as the empty request it would leave.
+    auto load = [&log](ClsHttpRequest& request, XString& xml) {
+        if (request.loadFromXml(xml.getUtf8()))
+            return true;
+        log.logError(bg_msg::kUnreadableRequest);
+        return false;
+    };
     XString* a0 = text(0);
     XString* a1 = text(1);
     XString* a2 = text(2);
@@ -118,8 +126,8 @@ void ClsHttp::dispatchBackgroundTask() {
     case BgMethod::PostUrlEncoded:
         if (all({a0, a1})) {
             ClsHttpRequest request;
-            request.loadFromXml(a1->getUtf8());
-            deliver(PostUrlEncoded(*a0, request, false, nullptr, log));
+            if (load(request, *a1))
+                deliver(PostUrlEncoded(*a0, request, false, nullptr, log));
         }
         break;
     case BgMethod::PostXml:
@@ -154,8 +162,8 @@ void ClsHttp::dispatchBackgroundTask() {
     case BgMethod::SynchronousRequest:
         if (all({a0, getArg(1), getArg(2), a3})) {
             ClsHttpRequest request;
-            request.loadFromXml(a3->getUtf8());
-            deliver(synchronousRequestImpl(a0->getUtf8(), getIntArg(1), getBoolArg(2), request, nullptr, log));
+            if (load(request, *a3))
+                deliver(synchronousRequestImpl(a0->getUtf8(), getIntArg(1), getBoolArg(2), request, nullptr, log));
         }
         break;
     case BgMethod::XmlRpc:

@@ -106,11 +106,13 @@ void ClsHttpRequest::ToXml(XString& out) {
     m_log.leaveContext();
 }
 
-void ClsHttpRequest::loadFromXml(const char* xml) {
+bool ClsHttpRequest::loadFromXml(const char* xml) {
     LogNull quiet;
     ClsXml doc;
-    if (doc.LoadXml(xml, false))
-        m_request.loadXml(doc, quiet);
+    if (!doc.LoadXml(xml, false))
+        return false;
+    m_request.loadXml(doc, quiet);
+    return true;
 }
 
 } // namespace tessik

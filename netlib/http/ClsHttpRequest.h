@@ -38,9 +38,10 @@ public:
     // The text in the named charset as the body; false (body unchanged) when
     // it cannot be represented there.
     bool loadBodyFromString(XString& text, const char* charset, LogBase& log);
-    // The request as an XML document (root "httpRequest"), and back.
+    // The request as an XML document (root "httpRequest"), and back; false
+    // when the text is no XML document.
     void ToXml(XString& out);
-    void loadFromXml(const char* xml);
+    bool loadFromXml(const char* xml);
     void logRequest(LogBase& log) const { m_request.logRequest(log); }
 
     const StringBuffer& getLastUrl() const { return m_lastUrl; }

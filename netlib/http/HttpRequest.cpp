@@ -168,6 +168,51 @@ constexpr MediaType kMediaTypes[] = {
     {"z", "application/x-compress"},
 };
 
+constexpr const char* kFieldsTag = "headerFields";
+constexpr const char* kCodePageAttr = "codePage";
+
+// The header's fields one by one, as they are: the rendered head beside them
+// is a mail header's text, whose reading decodes encoded words, unfolds,
+// trims and renames, and so would not give the same request back.
+void saveFieldsXml(const MimeHeader& header, ClsXml& node) {
+    std::unique_ptr<ClsXml> fields(node.newChild(kFieldsTag, ""));
+    if (fields == nullptr)
+        return;
+    fields->updateAttributeInt(kCodePageAttr, static_cast<int>(header.getCodePage()));
+    for (int i = 0; i < header.getCount(); ++i) {
+        const MimeField* f = header.getFieldAt(i);
+        std::unique_ptr<ClsXml> field(fields->newChild("field", ""));
+        if (field == nullptr)
+            return;
+        field->addNewChildQp("name", f->getName());
+        field->addNewChildQp("value", f->getValueSb());
+        field->addNewChildBool("noFold", f->getNoFold());
+    }
+}
+
+// False when the form holds no field list (it was saved before there was
+// one): its rendered head is then read instead.
+bool loadFieldsXml(ClsXml& node, MimeHeader& header) {
+    std::unique_ptr<ClsXml> fields(node.findChild(kFieldsTag));
+    if (fields == nullptr)
+        return false;
+    header.setCodePage(static_cast<std::uint32_t>(fields->getAttrValueInt(kCodePageAttr)));
+    StringBuffer name;
+    StringBuffer value;
+    const int n = fields->getNumChildren();
+    for (int i = 0; i < n; ++i) {
+        std::unique_ptr<ClsXml> field(fields->getChild(i));
+        if (field == nullptr)
+            continue;
+        bool noFold = false;
+        field->getChildContentQpSb("name", name);
+        field->getChildContentQpSb("value", value);
+        field->getChildBool("noFold", noFold);
+        header.appendVerbatim(name, value, noFold);
+    }
+    return true;
+}
+
 bool isUtf8Name(const char* charset) {
     return charset == nullptr || StringBuffer(charset).equalsNoCase("utf-8");
 }
@@ -374,9 +419,9 @@ void HttpRequestItem::saveXml(ClsXml& node) {
 void HttpRequestItem::loadXml(ClsXml& node) {
     StringBuffer text;
     node.getChildContentQpSb("name", text);
-    name.setFromUtf8(text.getString());
+    name.setFromUtf8Bytes(text.getString(), static_cast<unsigned int>(text.getSize()));
     node.getChildContentQpSb("filename", text);
-    filePath.setFromUtf8(text.getString());
+    filePath.setFromUtf8Bytes(text.getString(), static_cast<unsigned int>(text.getSize()));
     node.getChildContentQpSb("contentType", contentType);
     node.getChildContentBase64Db("data", data);
     node.getChildBool("strUtf8", strUtf8);
@@ -904,6 +949,7 @@ void HttpRequest::logRequest(LogBase& log) const {
 
 void HttpRequest::saveXml(ClsXml& node, LogBase& /*log*/) {
     node.addNewChildBase64("altBody", m_altBody);
+    node.addNewChildQp("bodyFile", m_bodyFilePath.getUtf8Sb());
     node.addNewChildQp("path", m_path);
     node.addNewChildBool("sendCharset", m_sendCharset);
     node.addNewChildQp("charset", m_charset);
@@ -916,6 +962,7 @@ void HttpRequest::saveXml(ClsXml& node, LogBase& /*log*/) {
     LogNull quiet;
     m_mimeHeader.AssembleMimeHeader(header, nullptr, "utf-8", false, quiet, false);
     node.addNewChildQp("mimeHeader", header);
+    saveFieldsXml(m_mimeHeader, node);
     // The text above cannot say that a field was cut by a NUL, and a field's
     // CR LF would read back as two fields: the refusal travels by itself.
     node.addNewChildBool("badUrl", m_badUrl || TessikUrl::holdsControlByte(m_path));
@@ -933,10 +980,14 @@ void HttpRequest::loadXml(ClsXml& node, LogBase& log) {
     std::unique_ptr<ClsXml> data(node.findChild("reqData"));
     if (data != nullptr)
         m_reqData.loadXml(*data);
-    StringBuffer header;
-    node.getChildContentQpSb("mimeHeader", header);
+    StringBuffer text;
+    node.getChildContentQpSb("bodyFile", text);
+    m_bodyFilePath.setFromUtf8Bytes(text.getString(), static_cast<unsigned int>(text.getSize()));
     m_mimeHeader.clear();
-    m_mimeHeader.ParseMimeHeader(header.getString(), log, false);
+    if (!loadFieldsXml(node, m_mimeHeader)) {
+        node.getChildContentQpSb("mimeHeader", text);
+        m_mimeHeader.ParseMimeHeader(text.getString(), log, false);
+    }
     m_badUrl = false;
     m_badField = false;
     node.getChildBool("badUrl", m_badUrl);

@@ -149,6 +149,12 @@ void MimeField::setNameValue(const char* name, const char* value) {
         m_noFold = 1;
 }
 
+void MimeField::restore(const StringBuffer& name, const StringBuffer& value, bool noFold) {
+    m_name.setSb(name);
+    m_value.setSb(value);
+    m_noFold = noFold ? 1 : 0;
+}
+
 bool MimeField::parse(const char* line, LogBase& log, bool verbose) {
     m_name.clear();
     m_value.clear();

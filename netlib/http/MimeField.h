@@ -19,6 +19,9 @@ public:
     MimeField& operator=(const MimeField&) = delete;
 
     void setNameValue(const char* name, const char* value);
+    // Name, value and fold rule taken as they are: a field of a saved
+    // request read back, already what the caller gave.
+    void restore(const StringBuffer& name, const StringBuffer& value, bool noFold);
     // False for a line without ':'.
     bool parse(const char* line, LogBase& log, bool verbose);
     MimeField* clone() const;

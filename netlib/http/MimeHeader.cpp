@@ -225,6 +225,15 @@ void MimeHeader::addFieldCopy(const MimeField& field) {
     setField(name.getString(), value.getString());
 }
 
+void MimeHeader::appendVerbatim(const StringBuffer& name, const StringBuffer& value, bool noFold) {
+    auto* f = new (std::nothrow) MimeField();
+    if (!f)
+        return;
+    f->restore(name, value, noFold);
+    if (!m_fields.appendPtr(f))
+        delete f;
+}
+
 void MimeHeader::getSetCookies(ExtPtrArray& out, const char* defaultDomain) const {
     for (int i = 0; i < getCount(); ++i) {
         const MimeField* f = getFieldAt(i);

@@ -26,6 +26,8 @@ public:
     bool getNameAt(int index, StringBuffer& out) const;
     bool getValueAt(int index, StringBuffer& out) const;
     std::uint32_t getCodePage() const { return m_codePage; }
+    // The page the values are rendered in when none is asked for.
+    void setCodePage(std::uint32_t page) { m_codePage = page; }
 
     void copyFrom(const MimeHeader& other);
     bool hasField(const char* name) const;
@@ -42,6 +44,8 @@ public:
     void replaceField(const char* name, const char* value, bool atFront);
     void setField(const char* name, const char* value) { replaceField(name, value, false); }
     void addFieldCopy(const MimeField& field);
+    // Appended as it is: nothing decoded, unfolded, trimmed or merged.
+    void appendVerbatim(const StringBuffer& name, const StringBuffer& value, bool noFold);
 
     // Appends the cookies of the Set-Cookie and Set-Cookie2 fields; those
     // without a domain get `defaultDomain`, or are dropped when it is null.
