@@ -627,7 +627,7 @@ std::string Unescape(const std::string& text) {
             out += static_cast<char>(std::stoi(text.substr(i + 1, 2), nullptr, 16));
             i += 2;
         } else {
-            out += text[i] == 'r' ? '\r' : text[i] == 't' ? '\t' : text[i];
+            out += text[i] == 'r' ? '\r' : text[i] == 'n' ? '\n' : text[i] == 't' ? '\t' : text[i];
         }
     }
     return out;
@@ -943,5 +943,103 @@ TEST_F(RequestValues, CallerAndServerValuesKeepTheRequestsMeaning) {
         if (fields) {
             EXPECT_EQ(byNode.out, wantNode) << kind << byNode.err;
         }
+    }
+}
+
+namespace {
+
+// The table's request object: a GET of /a with the row's setting.
+void BuildRequest(const std::vector<std::string>& row, ClsHttpRequest& request, const std::string& bodyFile) {
+    request.setPath("/a");
+    HttpRequest& r = request.request();
+    const std::string a = Unescape(row[1]), b = Unescape(row[2]);
+    XString x, y;
+    LogNull quiet;
+    if (row[0] == "field") {
+        request.AddHeader(xbytes(x, a), xbytes(y, b));
+    } else if (row[0] == "parsed") {
+        r.mimeHeader().parseHttpFields(reinterpret_cast<const unsigned char*>(a.data()),
+                                       static_cast<std::uint32_t>(a.size()), quiet);
+    } else if (row[0] == "xml") {
+        EXPECT_TRUE(request.loadFromXml(a.c_str()));
+    } else if (row[0] == "verb") {
+        r.setVerb(a.c_str());
+    } else if (row[0] == "version") {
+        r.setHttpVersion(a.c_str());
+    } else if (row[0] == "path") {
+        request.setPath(a.c_str());
+    } else if (row[0] == "param") {
+        request.AddParam(a.c_str(), b.c_str());
+    } else if (row[0] == "body") {
+        r.setVerb(a.c_str());
+        DataBuffer body;
+        body.append(b.data(), static_cast<unsigned int>(b.size()));
+        request.LoadBodyFromBytes(body);
+    } else if (row[0] == "bodyfile") {
+        r.setVerb("POST");
+        EXPECT_TRUE(grvtest::WriteFile(bodyFile, a));
+        r.setBodyFilePath(bodyFile.c_str());
+    } else if (row[0] == "charset") {
+        r.setVerb("POST");
+        r.setCharset(a.c_str());
+        r.setSendCharset(true);
+        request.addHeaderAnsi("Content-Type", "text/plain");
+        request.AddParam("n", b.c_str());
+    } else {
+        r.setVerb("POST");
+        request.addHeaderAnsi("Content-Type", "multipart/form-data");
+        auto* item = new HttpRequestItem;
+        xbytes(item->name, a);
+        xbytes(item->filePath, b);
+        item->data.append("x", 1);
+        r.reqData().addItem(item);
+    }
+}
+
+// The request with its random multipart boundary named "BOUNDARY".
+std::string WithoutBoundary(std::string request) {
+    const std::size_t at = request.find("boundary=");
+    if (at == std::string::npos)
+        return request;
+    const std::string boundary = request.substr(at + 9, request.find("\r\n", at) - at - 9);
+    for (std::size_t p; (p = request.find(boundary)) != std::string::npos;)
+        request.replace(p, boundary.size(), "BOUNDARY");
+    return request;
+}
+
+} // namespace
+
+// A request on the background thread travels as its XML form: it must send
+// byte for byte what the same request object sends on the direct road, and
+// be refused where that one is.
+TEST_F(FieldRefusals, BackgroundRoadSendsWhatTheDirectRoadSends) {
+    const int port = peers.StartCaptureServer();
+    const auto rows = grvtest::ReadTable(std::string(GRV_TEST_DATA_DIR) + "/http/background-requests.txt", " | ");
+    ASSERT_EQ(rows.size(), 40u);
+    std::size_t captured = 0;
+    for (const std::vector<std::string>& row : rows) {
+        ASSERT_EQ(row.size(), 4u);
+        SCOPED_TRACE(row[0] + " " + row[1] + " " + row[2]);
+        std::string seen[2], why[2];
+        for (FieldRoad road : {FieldRoad::kComponent, FieldRoad::kBackgroundComponent}) {
+            const int i = road == FieldRoad::kComponent ? 0 : 1;
+            ClsHttp http;
+            http.options().UseIEProxy = 0;
+            ClsHttpRequest request;
+            BuildRequest(row, request, dir.File("body"));
+            std::string text;
+            const bool ok = Run(road, Transport::kPlain, port, http, request, "", text);
+            const std::vector<std::string> got = peers.CapturedRequests(port);
+            seen[i] = got.size() > captured ? WithoutBoundary(got.back()) : "refused";
+            captured = got.size();
+            EXPECT_EQ(ok, seen[i] != "refused") << text;
+            for (const char* reason : {url_msg::kControlByteInUrl, url_msg::kMalformedField, url_msg::kVerbNotToken,
+                                       url_msg::kBadHttpVersion})
+                if (text.find(reason) != std::string::npos)
+                    why[i] = reason;
+        }
+        EXPECT_EQ(seen[0] == "refused" ? "refused" : "sent", row[3]) << seen[0];
+        EXPECT_EQ(seen[1], seen[0]);
+        EXPECT_EQ(why[1], why[0]);
     }
 }
