@@ -177,8 +177,8 @@ namespace {
 
 // An answer of the outcome table: "STATUS Name=value ... body=text", '_'
 // standing for a space.
-std::string Answer(const std::string& spec) {
-    std::istringstream words(spec);
+std::string Answer(const std::string& row) {
+    std::istringstream words(row);
     std::string status, word, fields, body;
     words >> status;
     while (words >> word) {
