@@ -331,7 +331,7 @@ ZipResult ZipReader::copyEntry(int fd) {
             if (w < 0 && errno == EINTR)
                 continue;
             if (w <= 0)
-                return w < 0 && (errno == ENOSPC || errno == EDQUOT) ? ZipResult::DiskFull : ZipResult::WriteError;
+                return w < 0 && platform::IsDiskFull(errno) ? ZipResult::DiskFull : ZipResult::WriteError;
             done += static_cast<std::size_t>(w);
         }
         if (end)
@@ -385,7 +385,7 @@ ZipResult ZipReader::extractToFile(const ZipEntryInfo& record, const std::string
         return r;
     const bool inPlace = file.InPlace();
     const int committed = file.Commit();
-    if (committed == ENOSPC || committed == EDQUOT)
+    if (platform::IsDiskFull(committed))
         return ZipResult::DiskFull;
     return committed == 0 ? ZipResult::Ok : inPlace ? ZipResult::WriteError : ZipResult::CannotOpen;
 }

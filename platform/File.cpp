@@ -418,6 +418,10 @@ mode_t NewFileMode() {
     return 0666 & ~CurrentUmask();
 }
 
+bool IsDiskFull(int error) {
+    return error == ENOSPC || error == EDQUOT;
+}
+
 BOOL CopyPermissions(HANDLE h, const char* model, mode_t limit) {
     if (refusedEmpty(model))
         return FALSE;

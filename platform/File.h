@@ -90,6 +90,8 @@ BOOL CopyPermissions(HANDLE h, const char* model, mode_t limit = 07777);
 mode_t CurrentUmask();
 // The permission bits open() gives a new file asked for 0666.
 mode_t NewFileMode();
+// Whether a write failed for want of room (a full disk or quota).
+bool IsDiskFull(int error);
 // Moves from over to, replacing to only when it is a regular file (links are
 // not followed: give FollowLinks' answer); anything else there refuses with
 // ERROR_ACCESS_DENIED and both stay.

@@ -165,8 +165,4 @@ void PartFile::RemoveLeftovers(const std::string& target) {
     ::closedir(dir);
 }
 
-bool IsDiskFull(int error) {
-    return error == ENOSPC || error == EDQUOT;
-}
-
 } // namespace platform

@@ -21,9 +21,6 @@ namespace platform {
 // source cannot be read).
 mode_t ReadersOf(const std::string& source);
 
-// Whether a write failed for want of room (a full disk or quota).
-bool IsDiskFull(int error);
-
 class PartFile {
 public:
     PartFile() = default;

@@ -23,7 +23,7 @@
 #include "app/reports/ReportExport.h"
 #include "app/reports/ReportQueries.h"
 #include "app/store/JournalDb.h"
-#include "platform/PartFile.h"
+#include "platform/File.h"
 #include "platform/ui/Seams.h"
 
 using namespace reports;

@@ -20,6 +20,7 @@
 #include "app/store/StoreTexts.h"
 #include "platform/ByteOrder.h"
 #include "platform/Cp1252Text.h"
+#include "platform/File.h"
 #include "platform/Paths.h"
 
 namespace {
@@ -152,7 +153,7 @@ CJournalDb::ImageResult ImageResultOf(sqlite3* db, int code = SQLITE_OK) {
     case SQLITE_FULL: return CJournalDb::ImageResult::NoRoom;
     case SQLITE_IOERR: {
         const int error = db ? sqlite3_system_errno(db) : 0;
-        return error == ENOSPC || error == EDQUOT ? CJournalDb::ImageResult::NoRoom : CJournalDb::ImageResult::Failed;
+        return platform::IsDiskFull(error) ? CJournalDb::ImageResult::NoRoom : CJournalDb::ImageResult::Failed;
     }
     default: return CJournalDb::ImageResult::Failed;
     }
@@ -433,7 +434,7 @@ std::string CJournalDb::FailureReason(int code) const {
     case SQLITE_IOERR:
         if (refused)
             return kReasonCannotWrite;
-        return systemError == ENOSPC || systemError == EDQUOT ? kReasonDiskFull : kReasonDiskError;
+        return platform::IsDiskFull(systemError) ? kReasonDiskFull : kReasonDiskError;
     case SQLITE_CANTOPEN: return refused ? kReasonCannotWrite : kReasonNoAccess;
     case SQLITE_CORRUPT:
     case SQLITE_NOTADB: return kReasonDamaged;

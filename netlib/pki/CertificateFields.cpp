@@ -215,12 +215,6 @@ std::unique_ptr<CertificateFields> readCertificateFields(platform::PCCERT_CONTEX
 
 namespace {
 
-std::string lowered(std::string text) {
-    std::transform(text.begin(), text.end(), text.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-    return text;
-}
-
 // A name of the certificate against a host name, both lower case.
 bool dnsNameMatches(const std::string& pattern, const std::string& host) {
     if (pattern.empty())
@@ -251,14 +245,22 @@ bool hostNameCharacters(std::string_view name) {
 
 } // namespace
 
+std::string asciiLowered(std::string text) {
+    constexpr char kCaseBit = 'a' - 'A';
+    for (char& c : text)
+        if (c >= 'A' && c <= 'Z')
+            c = static_cast<char>(c + kCaseBit);
+    return text;
+}
+
 ClaimedNames claimedNames(const CertificateExtensionFacts& facts, bool endEntity) {
     ClaimedNames names;
     for (const std::string& name : facts.dnsNames)
-        names.dns.push_back(lowered(name));
+        names.dns.push_back(asciiLowered(name));
     if (endEntity && facts.dnsNames.empty())
         for (const std::string& name : facts.commonNames)
             if (hostNameCharacters(name))
-                names.dns.push_back(lowered(name));
+                names.dns.push_back(asciiLowered(name));
     names.ip = facts.ipAddresses;
     return names;
 }
@@ -273,7 +275,7 @@ bool certificateNamesHost(const CertificateFields& cert, const std::string& host
     std::string host = hostText;
     if (host.size() > 2 && host.front() == '[' && host.back() == ']')
         host = host.substr(1, host.size() - 2);
-    host = lowered(host);
+    host = asciiLowered(host);
     unsigned char address[16] = {};
     std::size_t addressSize = 0;
     if (inet_pton(AF_INET, host.c_str(), address) == 1)

@@ -108,6 +108,9 @@ struct CertificateFields {
 // written in host-name characters (ASCII letters, digits, '-', '.', '_' and
 // '*'). A common name of any other byte (a space, '@', a NUL, non-ASCII
 // text) claims no host: no DNS constraint could judge it.
+// The text with its ASCII letters in lower case, as names are compared.
+std::string asciiLowered(std::string text);
+
 struct ClaimedNames {
     std::vector<std::string> dns;
     std::vector<std::string> ip;

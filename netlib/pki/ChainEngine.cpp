@@ -164,12 +164,6 @@ DWORD judgeEachCertificate(const std::vector<const ChainCert*>& path, LogBase* l
     return status;
 }
 
-std::string lowered(std::string text) {
-    std::transform(text.begin(), text.end(), text.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-    return text;
-}
-
 bool endsWith(std::string_view text, std::string_view tail) {
     return text.size() >= tail.size() && text.compare(text.size() - tail.size(), tail.size(), tail) == 0;
 }
@@ -216,11 +210,12 @@ DWORD judgeNames(const std::vector<std::string>& dnsNames, const std::vector<std
         return CERT_TRUST_HAS_NOT_SUPPORTED_NAME_CONSTRAINT;
     DWORD status = 0;
     for (const std::string& name : dnsNames) {
-        if (!nc.permittedDns.empty() && std::none_of(nc.permittedDns.begin(), nc.permittedDns.end(),
-                                                     [&](const std::string& b) { return dnsWithin(name, lowered(b)); }))
+        if (!nc.permittedDns.empty() &&
+            std::none_of(nc.permittedDns.begin(), nc.permittedDns.end(),
+                         [&](const std::string& b) { return dnsWithin(name, asciiLowered(b)); }))
             status |= CERT_TRUST_HAS_NOT_PERMITTED_NAME_CONSTRAINT;
         if (std::any_of(nc.excludedDns.begin(), nc.excludedDns.end(),
-                        [&](const std::string& b) { return dnsReaches(name, lowered(b)); }))
+                        [&](const std::string& b) { return dnsReaches(name, asciiLowered(b)); }))
             status |= CERT_TRUST_HAS_EXCLUDED_NAME_CONSTRAINT;
     }
     constexpr std::size_t kIpv4 = 4, kIpv6 = 16;

@@ -13,6 +13,8 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/File.h"
+
 namespace {
 
 // Every PDF ends with this marker; Qt's writer does not report a failed write.
