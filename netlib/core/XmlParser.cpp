@@ -1067,6 +1067,33 @@ bool encodeXmlText(const char* utf8, unsigned int n, const char* charset, bool m
     return true;
 }
 
+void declareXmlEncoding(const char* utf8, unsigned int n, const char* charset, StringBuffer& out) {
+    out.clear();
+    const int page = EncodingConvert::charsetToCodePage(charset);
+    xmlprolog::Declaration decl;
+    const bool declared = xmlprolog::readDeclaration(utf8, static_cast<int>(n), decl);
+    const int named = declared && !decl.encoding.empty()
+                          ? EncodingConvert::charsetToCodePage(std::string(decl.encoding).c_str())
+                          : kCodePageUtf8;
+    if (named == page) {
+        out.appendBytes(utf8, static_cast<int>(n));
+        return;
+    }
+    out.append("<?xml version=\"");
+    out.append(declared ? std::string(decl.version).c_str() : "1.0");
+    out.append("\" encoding=\"");
+    out.append(charset);
+    out.appendChar('"');
+    if (declared && !decl.standalone.empty()) {
+        out.append(" standalone=\"");
+        out.append(std::string(decl.standalone).c_str());
+        out.appendChar('"');
+    }
+    out.append("?>");
+    const unsigned int rest = declared ? static_cast<unsigned int>(decl.length) : 0;
+    out.appendBytes(utf8 + rest, static_cast<int>(n - rest));
+}
+
 bool parseXmlFile(const char* path, LogBase* log, ProgressMonitor* progress, TreeNode** outRoot, bool trimContent) {
     if (!outRoot)
         return false;

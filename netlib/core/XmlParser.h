@@ -58,6 +58,11 @@ void xmlBytesCharset(const DataBuffer& bytes, tessik::StringBuffer& out, const c
 // library does not write, a character it has no bytes for, or bytes that
 // would not read back as the same text.
 bool encodeXmlText(const char* utf8, unsigned int n, const char* charset, bool markWide, DataBuffer& out, LogBase& log);
+// The document's UTF-8 text with a declaration naming the charset given:
+// the text itself where its declaration names that charset's page already
+// (or, for UTF-8, none), else the declaration's version and standalone
+// kept under the new encoding, or a declaration put first.
+void declareXmlEncoding(const char* utf8, unsigned int n, const char* charset, tessik::StringBuffer& out);
 // The encoding named by the XML declaration standing at text[0] (read by
 // its grammar); false, with out empty, when none stands there or it names
 // none. Every road that takes an encoding from a document reads it here.

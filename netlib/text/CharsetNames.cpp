@@ -640,7 +640,7 @@ constexpr PageName kWebEncodings[] = {
     {1253, "windows-1253"},    {1254, "windows-1254"},
     {1255, "windows-1255"},    {1256, "windows-1256"},
     {1257, "windows-1257"},    {1258, "windows-1258"},
-    {10017, "x-mac-cyrillic"}, {936, "gbk"},
+    {10007, "x-mac-cyrillic"}, {936, "gbk"},
     {54936, "gb18030"},        {950, "big5"},
     {51932, "euc-jp"},         {50220, "iso-2022-jp"},
     {932, "shift_jis"},        {949, "euc-kr"},

@@ -75,8 +75,8 @@ TEST(Facade, RequestObjectSettersAndItsXmlForm) {
          },
          "POST / HTTP/1.1\r\nContent-Type: application/x-www-form-urlencoded\r\nContent-Length: 3\r\n\r\nk=v"},
         {[](ClsHttpRequest& r) { r.setHeadVerb(); }, "HEAD /?k=v HTTP/1.1\r\n\r\n"},
-        {[&xml](ClsHttpRequest& r) { r.setXmlPutBody(xml); },
-         "PUT / HTTP/1.1\r\nContent-Type: text/xml\r\nContent-Length: 4\r\n\r\n<a/>"},
+        {[&xml](ClsHttpRequest& r) { r.setXmlPutBody(xml, "utf-8"); },
+         "PUT / HTTP/1.1\r\nContent-Type: text/xml; charset=utf-8\r\nContent-Length: 4\r\n\r\n<a/>"},
     };
     ClsHttpRequest request;
     for (const Step& step : steps) {
