@@ -7,7 +7,6 @@
 #include <new>
 
 #include "netlib/core/CStringUtil.h"
-#include "netlib/core/EncodingConvert.h"
 #include "netlib/core/FileSys.h"
 #include "netlib/core/StringBuffer.h"
 #include "netlib/core/TreeNode.h"
@@ -18,8 +17,6 @@ namespace tessik {
 namespace {
 
 constexpr const char* kUnnamed = "unnamed";
-constexpr int kCodePageUtf8 = 65001;
-constexpr int kCodePageUtf7 = 65000;
 // A text shorter than this that ends in ".xml" and holds no "<" is a file name.
 constexpr int kMaxFileNameText = 100;
 
@@ -225,24 +222,12 @@ bool ClsXml::saveToFile(const char* path, LogBase& log) {
     }
     if (encoding.equalsNoCase("utf-8"))
         return writeWholeFileUtf8(p.getString(), xml.getString(), static_cast<std::uint64_t>(xml.getSize()), &log);
-    // A text that cannot be written in its declared charset is not written at all.
-    EncodingConvert conv;
+    // A text that cannot be written in its declared charset, or would not
+    // read back as itself, is not written at all.
     DataBuffer converted;
-    // Readers find the encoding by the declaration's ASCII bytes (XML 1.0,
-    // appendix F), which UTF-7 would write as base64 runs: it keeps them.
-    unsigned int head = 0;
-    if (EncodingConvert::charsetToCodePage(encoding.getString()) == kCodePageUtf7) {
-        const char* end = std::strstr(xml.getString(), "?>");
-        head = end ? static_cast<unsigned int>(end + 2 - xml.getString()) : 0;
-        converted.append(xml.getString(), head);
-    }
-    if (!conv.convertToCharsetName(kCodePageUtf8, encoding.getString(), xml.getString() + head,
-                                   static_cast<unsigned int>(xml.getSize()) - head, converted) ||
-        conv.getDroppedCount() > 0) {
-        log.logError(xml_msg::kSaveConversionFailed);
-        log.logData("encoding", encoding.getString());
+    if (!encodeXmlText(xml.getString(), static_cast<unsigned int>(xml.getSize()), encoding.getString(), false,
+                       converted, log))
         return false;
-    }
     return writeWholeFileUtf8(p.getString(), converted.getData(), converted.getSize(), &log);
 }
 

@@ -28,7 +28,6 @@ constexpr const char* kNoAes = "AES decryption is not installed in this build.";
 constexpr const char* kInvalidCmd = "InvalidCmd";
 constexpr const char* kNullTree = "null tree";
 constexpr const char* kInvalidTree = "invalid tree";
-constexpr const char* kSaveConversionFailed = "Failed to convert the XML to the declared encoding.";
 constexpr const char* kTextIncomplete =
     "The XML text could not be completed: it is too large for one buffer, or memory ran out.";
 } // namespace xml_msg

@@ -853,16 +853,83 @@ struct ByteEncoding {
     // Bytes of a byte-order mark, dropped before decoding.
     unsigned int mark = 0;
     StringBuffer charset{"utf-8"};
+    // Why the bytes are not read as XML at all, or null.
+    const char* refusal = nullptr;
 };
 
-// What a document's bytes are in: a byte-order mark or the byte pattern of
-// a 16- or 32-bit encoding, else the declaration standing at the start,
-// else UTF-8. A declared encoding nobody knows reads as UTF-8, and so does
-// a 16- or 32-bit one: a declaration read as 8-bit text shows that the
-// text is not in it.
-ByteEncoding detectEncoding(const unsigned char* p, unsigned int n) {
+// XML 1.0, appendix F: "<?xm" in EBCDIC, whose declaration (in the
+// characters every EBCDIC page shares) names the page.
+constexpr unsigned char kEbcdicSignature[] = {0x4C, 0x6F, 0xA7, 0x94};
+constexpr unsigned char kEbcdicClose = 0x6E; // '>'
+constexpr int kCodePageEbcdicInvariant = 37;
+// How far an EBCDIC declaration's end is looked for.
+constexpr unsigned int kMaxEbcdicDeclaration = 512;
+// An ISO-2022-KR text announces itself with this designator, which older
+// saves and iconv write before the declaration.
+constexpr unsigned char kIso2022KrHeader[] = {0x1B, '$', ')', 'C'};
+constexpr unsigned char kEscape = 0x1B;
+constexpr int kCodePageIso2022Kr = 50225;
+
+bool decodesAs(int page, const unsigned char* p, unsigned int n, DataBuffer& out) {
+    EncodingConvert conv;
+    std::uint64_t replaced = 0;
+    out.clear();
+    return conv.decodeToUtf8(page, p, n, out, replaced) && replaced == 0;
+}
+
+// An EBCDIC document is read in the page its declaration names, once that
+// page reads the declaration as the shared characters do.
+void readEbcdic(const unsigned char* p, unsigned int n, ByteEncoding& e) {
+    e.refusal = xml_msg::kEbcdicUnnamed;
+    const unsigned int window = n < kMaxEbcdicDeclaration ? n : kMaxEbcdicDeclaration;
+    const void* close = std::memchr(p, kEbcdicClose, window);
+    if (!close)
+        return;
+    const unsigned int length = static_cast<unsigned int>(static_cast<const unsigned char*>(close) - p) + 1;
+    DataBuffer shared;
+    DataBuffer own;
+    StringBuffer declared;
+    if (!decodesAs(kCodePageEbcdicInvariant, p, length, shared) ||
+        !declaredXmlEncoding(reinterpret_cast<const char*>(shared.getData()), shared.getSize(), declared))
+        return;
+    const int page = EncodingConvert::charsetToCodePage(declared.getString());
+    if (page == 0 || !decodesAs(page, p, length, own) || !own.equalsDb(shared))
+        return;
+    e.page = page;
+    e.charset.setString(declared.getString());
+    e.refusal = nullptr;
+}
+
+// A text that starts with an escape sequence is ISO-2022-KR when that is
+// its designator (a declaration after it may only agree); no other one
+// names anything a reader could take.
+void readDesignated(const unsigned char* p, unsigned int n, ByteEncoding& e) {
+    constexpr unsigned int kHeader = sizeof(kIso2022KrHeader);
+    if (n < kHeader || std::memcmp(p, kIso2022KrHeader, kHeader) != 0) {
+        e.refusal = xml_msg::kEscapeAtStart;
+        return;
+    }
+    StringBuffer declared;
+    if (declaredXmlEncoding(reinterpret_cast<const char*>(p + kHeader), n - kHeader, declared) &&
+        EncodingConvert::charsetToCodePage(declared.getString()) != kCodePageIso2022Kr) {
+        e.refusal = xml_msg::kEscapeAtStart;
+        return;
+    }
+    e.page = kCodePageIso2022Kr;
+    e.charset.setString(declared.getSize() > 0 ? declared.getString() : "iso-2022-kr");
+}
+
+// What a document's bytes are in: a byte-order mark, else the charset the
+// document came labelled with (a Content-Type's, as RFC 7303 reads it),
+// else the byte pattern of a 16- or 32-bit or an EBCDIC encoding, an
+// ISO-2022-KR designator, or the declaration standing at the start, else
+// UTF-8. A declared encoding nobody knows reads as UTF-8, and so does a
+// 16- or 32-bit one: a declaration read as 8-bit text shows that the text
+// is not in it.
+ByteEncoding detectEncoding(const unsigned char* p, unsigned int n, const char* outside) {
     ByteEncoding e;
-    if (const Signature* wide = wideSignature(p, n)) {
+    const Signature* wide = wideSignature(p, n);
+    if (wide && wide->mark > 0) {
         e.page = wide->page;
         e.mark = wide->mark;
         e.charset.setString(wide->charset);
@@ -870,6 +937,27 @@ ByteEncoding detectEncoding(const unsigned char* p, unsigned int n) {
     }
     if (startsWithUtf8Mark(p, n)) {
         e.mark = kUtf8MarkLen;
+        return e;
+    }
+    if (const int labelled = outside ? EncodingConvert::charsetToCodePage(outside) : 0) {
+        // A 16-bit label takes the byte order the text shows.
+        const bool sixteen = labelled == kCodePageUtf16Le || labelled == kCodePageUtf16Be;
+        e.page = sixteen && wide && (wide->page == kCodePageUtf16Le || wide->page == kCodePageUtf16Be) ? wide->page
+                                                                                                       : labelled;
+        e.charset.setString(outside);
+        return e;
+    }
+    if (wide) {
+        e.page = wide->page;
+        e.charset.setString(wide->charset);
+        return e;
+    }
+    if (n >= sizeof(kEbcdicSignature) && std::memcmp(p, kEbcdicSignature, sizeof(kEbcdicSignature)) == 0) {
+        readEbcdic(p, n, e);
+        return e;
+    }
+    if (n > 0 && p[0] == kEscape) {
+        readDesignated(p, n, e);
         return e;
     }
     StringBuffer declared;
@@ -883,6 +971,18 @@ ByteEncoding detectEncoding(const unsigned char* p, unsigned int n) {
     return e;
 }
 
+// Whether a page writes the declaration in its own bytes, where readers
+// look for it by them: 16- and 32-bit pages, and EBCDIC ones.
+bool declaresInOwnBytes(int page) {
+    if (isWideCodePage(page))
+        return true;
+    EncodingConvert conv;
+    DataBuffer probe;
+    return conv.convert(kCodePageUtf8, page, "<?xm", sizeof(kEbcdicSignature), probe) &&
+           probe.getSize() == sizeof(kEbcdicSignature) &&
+           std::memcmp(probe.getData(), kEbcdicSignature, sizeof(kEbcdicSignature)) == 0;
+}
+
 } // namespace
 
 bool declaredXmlEncoding(const char* text, unsigned int n, StringBuffer& out) {
@@ -894,18 +994,22 @@ bool declaredXmlEncoding(const char* text, unsigned int n, StringBuffer& out) {
     return true;
 }
 
-void xmlBytesCharset(const DataBuffer& bytes, StringBuffer& out) {
-    out.setString(detectEncoding(bytes.getData(), bytes.getSize()).charset.getString());
+void xmlBytesCharset(const DataBuffer& bytes, StringBuffer& out, const char* outside) {
+    out.setString(detectEncoding(bytes.getData(), bytes.getSize(), outside).charset.getString());
 }
 
-bool prepareXmlBytes(DataBuffer& bytes, LogBase* log) {
+bool prepareXmlBytes(DataBuffer& bytes, LogBase* log, const char* outside) {
     LogNull silent;
     LogBase& lg = log ? *log : silent;
     const unsigned int n = bytes.getSize();
     if (n == 0)
         return false;
     const unsigned char* p = bytes.getData();
-    const ByteEncoding enc = detectEncoding(p, n);
+    const ByteEncoding enc = detectEncoding(p, n, outside);
+    if (enc.refusal) {
+        lg.logError(enc.refusal);
+        return false;
+    }
     const unsigned int mark = enc.mark;
     if (!isWideCodePage(enc.page) && std::memchr(p + mark, 0, n - mark)) {
         lg.logError(xml_msg::kZeroByte);
@@ -927,6 +1031,67 @@ bool prepareXmlBytes(DataBuffer& bytes, LogBase* log) {
     }
     bytes.takeFrom(out);
     return true;
+}
+
+bool encodeXmlText(const char* utf8, unsigned int n, const char* charset, bool markWide, DataBuffer& out,
+                   LogBase& log) {
+    out.clear();
+    const int page = EncodingConvert::charsetToCodePage(charset);
+    if (page == kCodePageUtf8)
+        return out.append(utf8, n);
+    // The declaration stays in ASCII before whatever UTF-7 or ISO-2022
+    // shifts into, where readers look for it by its ASCII bytes.
+    xmlprolog::Declaration decl;
+    unsigned int head = 0;
+    const bool ownBytes = page != 0 && declaresInOwnBytes(page);
+    if (page != 0 && !ownBytes && xmlprolog::readDeclaration(utf8, static_cast<int>(n), decl))
+        head = static_cast<unsigned int>(decl.length);
+    if (markWide && isWideCodePage(page)) {
+        EncodingConvert mark;
+        mark.convert(kCodePageUtf8, page, "\xEF\xBB\xBF", kUtf8MarkLen, out);
+    }
+    EncodingConvert conv;
+    if (page == 0 || !out.append(utf8, head) || !conv.convert(kCodePageUtf8, page, utf8 + head, n - head, out) ||
+        conv.getDroppedCount() > 0) {
+        log.logError(xml_msg::kSaveConversionFailed);
+        log.logData("encoding", charset);
+        return false;
+    }
+    // What a reader would take from the bytes must be the text itself.
+    DataBuffer back;
+    if (!back.appendDb(out) || !prepareXmlBytes(back, nullptr) || !back.equalsBytes(utf8, n)) {
+        log.logError(xml_msg::kNotReadBack);
+        log.logData("encoding", charset);
+        return false;
+    }
+    return true;
+}
+
+void declareXmlEncoding(const char* utf8, unsigned int n, const char* charset, StringBuffer& out) {
+    out.clear();
+    const int page = EncodingConvert::charsetToCodePage(charset);
+    xmlprolog::Declaration decl;
+    const bool declared = xmlprolog::readDeclaration(utf8, static_cast<int>(n), decl);
+    const int named = declared && !decl.encoding.empty()
+                          ? EncodingConvert::charsetToCodePage(std::string(decl.encoding).c_str())
+                          : kCodePageUtf8;
+    if (named == page) {
+        out.appendBytes(utf8, static_cast<int>(n));
+        return;
+    }
+    out.append("<?xml version=\"");
+    out.append(declared ? std::string(decl.version).c_str() : "1.0");
+    out.append("\" encoding=\"");
+    out.append(charset);
+    out.appendChar('"');
+    if (declared && !decl.standalone.empty()) {
+        out.append(" standalone=\"");
+        out.append(std::string(decl.standalone).c_str());
+        out.appendChar('"');
+    }
+    out.append("?>");
+    const unsigned int rest = declared ? static_cast<unsigned int>(decl.length) : 0;
+    out.appendBytes(utf8 + rest, static_cast<int>(n - rest));
 }
 
 bool parseXmlFile(const char* path, LogBase* log, ProgressMonitor* progress, TreeNode** outRoot, bool trimContent) {

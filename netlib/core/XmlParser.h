@@ -20,6 +20,12 @@ constexpr const char* kErrorTag = "error_tag";
 constexpr const char* kZeroByte = "The XML holds a zero byte, which XML does not allow.";
 constexpr const char* kUndecodable = "The XML's bytes are not all text in its charset.";
 constexpr const char* kReplacedBytes = "Bytes that are not text in the XML's charset were read as U+FFFD.";
+constexpr const char* kEbcdicUnnamed =
+    "The XML is in EBCDIC, but its declaration names no EBCDIC charset that reads it.";
+constexpr const char* kEscapeAtStart =
+    "The XML starts with an escape sequence that is not the designator of the charset it declares.";
+constexpr const char* kSaveConversionFailed = "Failed to convert the XML to the declared encoding.";
+constexpr const char* kNotReadBack = "The XML in its declared encoding would not read back as the same text.";
 } // namespace xml_msg
 
 // Parses from the engine's cursor. False only for a null outRoot; otherwise
@@ -30,14 +36,33 @@ bool parseXmlText(const tessik::StringBuffer& text, LogBase* log, ProgressMonito
                   bool trimContent);
 // Loads, converts to UTF-8, parses; a declared UTF-16 encoding becomes utf-8.
 bool parseXmlFile(const char* path, LogBase* log, ProgressMonitor* progress, TreeNode** outRoot, bool trimContent);
-// The encoding is the byte-order mark's, else the one the byte pattern of a
-// 16- or 32-bit text shows, else the one the XML declaration standing at
-// the start names, else UTF-8; the text becomes UTF-8 and a mark is dropped. Bytes that are not text in the charset become U+FFFD and
+// The encoding is the byte-order mark's, else the charset the bytes came
+// labelled with (outside, as a Content-Type's charset; ignored when null or
+// unknown), else the one the byte pattern of a 16-, 32-bit or EBCDIC text
+// or an ISO-2022-KR designator shows, else the one the XML declaration
+// standing at the start names, else UTF-8; the text becomes UTF-8 and a
+// mark is dropped. Bytes that are not text in the charset become U+FFFD and
 // the log says so. False, with the reason logged, for no bytes, a zero byte
-// in 8-bit text, or text a charset without replacement could not read whole.
-bool prepareXmlBytes(DataBuffer& bytes, LogBase* log = nullptr);
-// The charset prepareXmlBytes reads the bytes in, by name.
-void xmlBytesCharset(const DataBuffer& bytes, tessik::StringBuffer& out);
+// in 8-bit text, an EBCDIC text whose declaration names no EBCDIC page, an
+// escape sequence at the start that is not the designator of the charset
+// declared, or text a charset without replacement could not read whole.
+bool prepareXmlBytes(DataBuffer& bytes, LogBase* log = nullptr, const char* outside = nullptr);
+// The charset prepareXmlBytes reads the bytes in, by name ("utf-8" for
+// bytes it refuses).
+void xmlBytesCharset(const DataBuffer& bytes, tessik::StringBuffer& out, const char* outside = nullptr);
+// A document's UTF-8 text as the bytes of the charset named, laid out so
+// that prepareXmlBytes finds the charset again: a declaration stays in
+// ASCII before anything UTF-7 or ISO-2022 shifts into, while 16-, 32-bit
+// and EBCDIC pages write it in their own bytes (with markWide, after a
+// byte-order mark). False, with the reason logged, for a charset the
+// library does not write, a character it has no bytes for, or bytes that
+// would not read back as the same text.
+bool encodeXmlText(const char* utf8, unsigned int n, const char* charset, bool markWide, DataBuffer& out, LogBase& log);
+// The document's UTF-8 text with a declaration naming the charset given:
+// the text itself where its declaration names that charset's page already
+// (or, for UTF-8, none), else the declaration's version and standalone
+// kept under the new encoding, or a declaration put first.
+void declareXmlEncoding(const char* utf8, unsigned int n, const char* charset, tessik::StringBuffer& out);
 // The encoding named by the XML declaration standing at text[0] (read by
 // its grammar); false, with out empty, when none stands there or it names
 // none. Every road that takes an encoding from a document reads it here.

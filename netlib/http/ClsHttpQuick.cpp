@@ -9,6 +9,7 @@
 #include "netlib/core/EncodingConvert.h"
 #include "netlib/core/Md5.h"
 #include "netlib/core/XmlParser.h"
+#include "netlib/core/XmlProlog.h"
 #include "netlib/crypto/HashAlgorithms.h"
 #include "netlib/http/ClsHttp.h"
 #include "netlib/http/HttpClient.h"
@@ -34,6 +35,7 @@ constexpr const char* kPutTextFailed = "PutText request failed.";
 constexpr const char* kXmlRpcFailed = "XmlRpc request failed.";
 constexpr const char* kXmlRpcPutFailed = "XmlRpcPut request failed.";
 constexpr const char* kReplyNotXml = "The reply is not an XML document.";
+constexpr const char* kXmlCharsetUnnamed = "The charset to send the XML in is not a name an XML declaration can carry.";
 constexpr const char* kGzipFailed = "Failed to gzip the request body.";
 } // namespace quick_msg
 
@@ -43,6 +45,13 @@ bool isErrorStatus(const HttpResult& result) {
 
 bool beginsWithHttps(const StringBuffer& url) {
     return url.beginsWithNoCase("https");
+}
+
+// The encoding an XML text's declaration names, UTF-8 where it names none.
+void xmlCharset(XString& xml, StringBuffer& out) {
+    const StringBuffer& text = xml.getUtf8Sb();
+    if (!declaredXmlEncoding(text.getString(), static_cast<unsigned int>(text.getSize()), out))
+        out.setString(kDefaultXmlCharset);
 }
 
 } // namespace
@@ -329,15 +338,28 @@ bool ClsHttp::requestFromUrl(const char* url, ClsHttpRequest& request, RequestTa
 
 bool ClsHttp::xmlRequest(const char* url, XString& xml, const char* charset, bool put, ClsHttpRequest& request,
                          RequestTarget& target, LogBase& log) {
-    _tsCharset cs;
-    cs.setByName(charset);
+    // What is sent says what its bytes are: its declaration and its
+    // Content-Type name the charset, and bytes that would not read back as
+    // the text are not sent.
+    StringBuffer name(charset);
+    name.trimWhitespace();
+    if (!xmlprolog::isEncodingName(std::string_view(name.getString(), static_cast<std::size_t>(name.getSize())))) {
+        log.logError(quick_msg::kXmlCharsetUnnamed);
+        log.logData("charset", charset);
+        return false;
+    }
+    const StringBuffer& text = xml.getUtf8Sb();
+    StringBuffer declared;
+    declareXmlEncoding(text.getString(), static_cast<unsigned int>(text.getSize()), name.getString(), declared);
     DataBuffer body;
-    if (!convertToCharset(cs, xml, body, false, true, false, log) || !requestFromUrl(url, request, target, log))
+    if (!encodeXmlText(declared.getString(), static_cast<unsigned int>(declared.getSize()), name.getString(), true,
+                       body, log) ||
+        !requestFromUrl(url, request, target, log))
         return false;
     if (put)
-        request.setXmlPutBody(body);
+        request.setXmlPutBody(body, name.getString());
     else
-        request.setXmlPostBody(body);
+        request.setXmlPostBody(body, name.getString());
     return true;
 }
 
@@ -376,9 +398,13 @@ ClsHttpResponse* ClsHttp::PostXml(XString& url, XString& xml, XString& charset, 
     CallFrame frame(*this, "PostXml", url, nested, true, progress, log);
     log.logData("charset", charset.getUtf8());
     log.logDataLong("xmlSizeInChars", xml.getNumChars());
+    StringBuffer sendIn(charset.getUtf8());
+    sendIn.trimWhitespace();
+    if (sendIn.getSize() == 0)
+        xmlCharset(xml, sendIn);
     ClsHttpRequest request;
     RequestTarget target;
-    if (!xmlRequest(frame.url(), xml, charset.getUtf8(), false, request, target, log)) {
+    if (!xmlRequest(frame.url(), xml, sendIn.getString(), false, request, target, log)) {
         frame.finish(false);
         return nullptr;
     }
@@ -489,9 +515,7 @@ bool ClsHttp::xmlRpcRun(const char* name, bool put, XString& url, XString& xml, 
     out.clear();
     // Sent in the encoding its own declaration names: text inside it names none.
     StringBuffer charset;
-    const StringBuffer& call = xml.getUtf8Sb();
-    if (!declaredXmlEncoding(call.getString(), static_cast<unsigned int>(call.getSize()), charset))
-        charset.setString(kDefaultXmlCharset);
+    xmlCharset(xml, charset);
     ClsHttpRequest request;
     RequestTarget target;
     if (!xmlRequest(frame.url(), xml, charset.getString(), put, request, target, log))
@@ -504,10 +528,13 @@ bool ClsHttp::xmlRpcRun(const char* name, bool put, XString& url, XString& xml, 
         log.logError(put ? quick_msg::kXmlRpcPutFailed : quick_msg::kXmlRpcFailed);
         return frame.finish(false);
     }
-    // The reply in its own declared encoding, read and written out as UTF-8.
+    // The reply in its own encoding (its mark, its Content-Type's charset,
+    // its declaration), read and written out as UTF-8.
     ClsXml doc;
     StringBuffer text;
-    if (prepareXmlBytes(reply, &log))
+    StringBuffer labelled;
+    m_lastResult.responseHeader.getCharset(labelled);
+    if (prepareXmlBytes(reply, &log, labelled.getString()))
         text.appendDb(reply);
     if (!text.containsChar('<') || !doc.LoadXml(text.getString(), false) || !doc.getXml(out)) {
         log.logError(quick_msg::kReplyNotXml);

@@ -33,16 +33,22 @@ void ClsHttpRequest::setPutVerb() {
     m_request.setVerb("PUT");
 }
 
-void ClsHttpRequest::setXmlPostBody(const DataBuffer& body) {
+void ClsHttpRequest::setXmlPostBody(const DataBuffer& body, const char* charset) {
     m_log.logDataLong("xmlNumBytes", static_cast<int>(body.getSize()));
     m_request.setVerb("POST");
-    m_request.setHeader("Content-Type", kXmlContentType);
-    m_request.setAltBody(body);
+    setXmlBody(body, charset);
 }
 
-void ClsHttpRequest::setXmlPutBody(const DataBuffer& body) {
+void ClsHttpRequest::setXmlPutBody(const DataBuffer& body, const char* charset) {
     m_request.setVerb("PUT");
-    m_request.setHeader("Content-Type", kXmlContentType);
+    setXmlBody(body, charset);
+}
+
+void ClsHttpRequest::setXmlBody(const DataBuffer& body, const char* charset) {
+    StringBuffer type(kXmlContentType);
+    type.append("; charset=");
+    type.append(charset);
+    m_request.setHeader("Content-Type", type.getString());
     m_request.setAltBody(body);
 }
 

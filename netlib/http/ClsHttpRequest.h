@@ -21,8 +21,9 @@ public:
     // Verb "HEAD", without Content-Type and Content-Length.
     void setHeadVerb();
     void setPutVerb();
-    void setXmlPostBody(const DataBuffer& body);
-    void setXmlPutBody(const DataBuffer& body);
+    // An XML body, its Content-Type naming the charset its bytes are in.
+    void setXmlPostBody(const DataBuffer& body, const char* charset);
+    void setXmlPutBody(const DataBuffer& body, const char* charset);
     // Takes the URL's path and query (not its host); keeps the URL, which
     // the request logs as "OriginallySetFromUrl".
     void SetFromUrl(XString& url, bool clearParams);
@@ -48,6 +49,8 @@ public:
     HttpRequest& request() { return m_request; }
 
 private:
+    void setXmlBody(const DataBuffer& body, const char* charset);
+
     HttpRequest m_request;
     StringBuffer m_lastUrl;
 };

@@ -6,7 +6,6 @@
 #include <vector>
 
 #include "netlib/core/CStringUtil.h"
-#include "netlib/core/EncodingConvert.h"
 #include "netlib/core/FileSys.h"
 #include "netlib/http/DownloadOutput.h"
 #include "netlib/http/HttpAuth.h"
@@ -17,7 +16,6 @@
 #include "netlib/streams/Gzip.h"
 #include "netlib/streams/OutputFile.h"
 #include "netlib/streams/StreamConstants.h"
-#include "netlib/text/TsCharset.h"
 
 #include "netlib/core/LogBase.h"
 #include "netlib/core/Progress.h"
@@ -186,8 +184,6 @@ namespace {
 constexpr int kPlainPort = 80;
 constexpr unsigned char kGzipId1 = 0x1F;
 constexpr unsigned char kGzipId2 = 0x8B;
-constexpr int kCodePageUtf8 = 65001;
-constexpr int kCodePageAscii = 20127;
 
 // Copies the next `count` bytes of source to out.
 bool copyBytes(DataSource& source, std::int64_t count, Output& out, LogBase& log) {
@@ -328,27 +324,8 @@ bool HttpConnPool::quickGetText(const char* url, HttpControl& options, XString& 
         return false;
     if (body.getSize() == 0)
         return result.responseHeader.getStatusCode() != 0;
-    StringBuffer charset;
-    declaredBodyCharset(result.responseHeader, body, charset, log);
-    if (charset.getSize() == 0) {
-        log.logInfo("No charset specified, assuming Windows-1252");
-        charset.setString("windows-1252");
-    }
-    _tsCharset cs;
-    cs.setByName(charset.getString());
-    const int codePage = cs.getCodePage();
     DataBuffer utf8;
-    if (codePage == kCodePageUtf8 || codePage == kCodePageAscii) {
-        utf8.appendDb(body);
-    } else {
-        log.logInfo("Converting to utf-8 charset.");
-        log.logDataLong("ConvertFromCodePage", codePage);
-        EncodingConvert convert;
-        convert.convert(codePage, kCodePageUtf8, body.getData(), body.getSize(), utf8);
-        if (utf8.getSize() == 0)
-            utf8.appendDb(body);
-    }
-    utf8.replaceChar(0, ' ');
+    responseBodyText(result.responseHeader, body, utf8, log);
     utf8.appendChar(0);
     text.appendUtf8(reinterpret_cast<const char*>(utf8.getData()));
     return true;

@@ -39,7 +39,6 @@ inline constexpr const char* kMsgBadBucketName =
 constexpr int kResultRingSize = 10;
 
 namespace http_msg {
-constexpr const char* kUtf8Preamble = "Response begins with utf-8 preamble.";
 constexpr const char* kFormContentType = "application/x-www-form-urlencoded";
 constexpr const char* kDownloadPathNotAFile = "The local path of a download is empty or a folder.";
 constexpr const char* kDownloadSeekBeforeStart = "A download never writes over the bytes that were there before it.";

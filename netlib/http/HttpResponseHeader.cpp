@@ -6,10 +6,9 @@
 
 #include "netlib/core/CStringUtil.h"
 #include "netlib/core/LogBase.h"
-#include "netlib/core/XmlParser.h"
 #include "netlib/http/HttpConstants.h"
 #include "netlib/http/MimeField.h"
-#include "netlib/text/HtmlHelp.h"
+#include "netlib/text/BodyText.h"
 
 namespace tessik {
 
@@ -338,32 +337,12 @@ void HttpResponseHeader::getFieldsTextUtf8(StringBuffer& out, LogBase& log, bool
     getFields().AssembleMimeHeader(out, nullptr, "utf-8", false, log, verbose);
 }
 
-void declaredBodyCharset(const HttpResponseHeader& header, const DataBuffer& body, StringBuffer& charset,
-                         LogBase& log) {
-    constexpr unsigned char kBom[] = {0xEF, 0xBB, 0xBF};
+void responseBodyText(const HttpResponseHeader& header, const DataBuffer& body, DataBuffer& utf8, LogBase& log) {
+    StringBuffer type;
+    StringBuffer charset;
+    header.getField("content-type", type);
     header.getCharset(charset);
-    if (charset.getSize() == 0) {
-        StringBuffer type;
-        header.getField("content-type", type);
-        if (type.containsSubstringNoCase("text/html")) {
-            if (!body.is7bit()) {
-                StringBuffer html;
-                html.appendDb(body);
-                HtmlHelp::getCharsetFromMetaSb(html, charset);
-                if (charset.getSize() != 0)
-                    log.logData("HtmlCharset", charset.getString());
-            }
-        } else if (type.containsSubstringNoCase("xml")) {
-            // An XML document says its own encoding where XML lets it (a
-            // 7-bit text may be UTF-7 or 16-bit), UTF-8 when it does not.
-            xmlBytesCharset(body, charset);
-            log.logData("XmlCharset", charset.getString());
-        }
-    }
-    if (body.getSize() > sizeof kBom && std::memcmp(body.getData(), kBom, sizeof kBom) == 0) {
-        log.logInfo(http_msg::kUtf8Preamble);
-        charset.setString("utf-8");
-    }
+    bodyTextUtf8(type.getString(), charset.getString(), body, utf8, log);
 }
 
 HttpResult::HttpResult()

@@ -89,12 +89,10 @@ private:
     std::uint8_t m_contentLengthInvalid;
 };
 
-// The charset a response gives its body: the Content-Type charset, else,
-// for a body with bytes past 7 bits, an HTML page's own declaration
-// (logged as "HtmlCharset") or an XML document's (UTF-8 when it declares
-// none, logged as "XmlCharset"); a UTF-8 preamble wins over all. Empty when
-// none is given.
-void declaredBodyCharset(const HttpResponseHeader& header, const DataBuffer& body, StringBuffer& charset, LogBase& log);
+// The body's text as UTF-8, its charset found as its Content-Type's media
+// type has it (bodyTextUtf8): one reading for every road that hands a body
+// out as text.
+void responseBodyText(const HttpResponseHeader& header, const DataBuffer& body, DataBuffer& utf8, LogBase& log);
 
 class HttpResult {
 public:

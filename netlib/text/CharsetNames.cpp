@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstring>
 #include <iterator>
+#include <string>
+#include <string_view>
 
 #include "netlib/core/StringBuffer.h"
 #include "platform/CodePage.h"
@@ -164,7 +166,9 @@ constexpr PageName kCanonicalNames[] = {
     {65006, "utf-32be"},
 };
 
-// Lower-case, hyphens for underscores, in byte order for binary search.
+// Lower-case, hyphens for underscores, in byte order for binary search; with
+// the short spellings iconv-based XML readers take for the same pages
+// ("cp1252", "l1", "iso8859-1").
 constexpr AliasPage kAliases[] = {
     {"ansi-x3.4-1968", 20127},
     {"ansi-x3.4-1986", 20127},
@@ -205,7 +209,15 @@ constexpr AliasPage kAliases[] = {
     {"cp037", 37},
     {"cp1025", 21025},
     {"cp1026", 1026},
+    {"cp1250", 1250},
+    {"cp1251", 1251},
+    {"cp1252", 1252},
+    {"cp1253", 1253},
+    {"cp1254", 1254},
+    {"cp1255", 1255},
     {"cp1256", 1256},
+    {"cp1257", 1257},
+    {"cp1258", 1258},
     {"cp273", 20273},
     {"cp278", 20278},
     {"cp280", 20280},
@@ -444,6 +456,30 @@ constexpr AliasPage kAliases[] = {
     {"iso-ir-58", 936},
     {"iso-ir-6", 20127},
     {"iso646-us", 20127},
+    {"iso8859-1", 28591},
+    {"iso8859-11", 874},
+    {"iso8859-13", 28603},
+    {"iso8859-15", 28605},
+    {"iso8859-2", 28592},
+    {"iso8859-3", 28593},
+    {"iso8859-4", 28594},
+    {"iso8859-5", 28595},
+    {"iso8859-6", 28596},
+    {"iso8859-7", 28597},
+    {"iso8859-8", 28598},
+    {"iso8859-9", 28599},
+    {"iso88591", 28591},
+    {"iso885911", 874},
+    {"iso885913", 28603},
+    {"iso885915", 28605},
+    {"iso88592", 28592},
+    {"iso88593", 28593},
+    {"iso88594", 28594},
+    {"iso88595", 28595},
+    {"iso88596", 28596},
+    {"iso88597", 28597},
+    {"iso88598", 28598},
+    {"iso88599", 28599},
     {"johab", 1361},
     {"koi", 20866},
     {"koi8", 20866},
@@ -458,6 +494,12 @@ constexpr AliasPage kAliases[] = {
     {"ks-c5601", 949},
     {"ksc-5601", 949},
     {"ksc5601", 949},
+    {"l1", 28591},
+    {"l2", 28592},
+    {"l3", 28593},
+    {"l4", 28594},
+    {"l5", 28599},
+    {"l7", 28603},
     {"latin-1", 28591},
     {"latin-2", 28592},
     {"latin-3", 28593},
@@ -581,8 +623,270 @@ constexpr AliasPage kAliases[] = {
     {"x-x-big5", 950},
 };
 
+// The Encoding Standard's encodings, by the names it gives them, each with
+// the code page that decodes it here (0: none does, or a decoder of its own).
+constexpr PageName kWebEncodings[] = {
+    {65001, "utf-8"},          {866, "ibm866"},
+    {28592, "iso-8859-2"},     {28593, "iso-8859-3"},
+    {28594, "iso-8859-4"},     {28595, "iso-8859-5"},
+    {28596, "iso-8859-6"},     {28597, "iso-8859-7"},
+    {28598, "iso-8859-8"},     {38598, "iso-8859-8-i"},
+    {0, "iso-8859-10"},        {28603, "iso-8859-13"},
+    {0, "iso-8859-14"},        {28605, "iso-8859-15"},
+    {0, "iso-8859-16"},        {20866, "koi8-r"},
+    {21866, "koi8-u"},         {10000, "macintosh"},
+    {874, "windows-874"},      {1250, "windows-1250"},
+    {1251, "windows-1251"},    {1252, "windows-1252"},
+    {1253, "windows-1253"},    {1254, "windows-1254"},
+    {1255, "windows-1255"},    {1256, "windows-1256"},
+    {1257, "windows-1257"},    {1258, "windows-1258"},
+    {10007, "x-mac-cyrillic"}, {936, "gbk"},
+    {54936, "gb18030"},        {950, "big5"},
+    {51932, "euc-jp"},         {50220, "iso-2022-jp"},
+    {932, "shift_jis"},        {949, "euc-kr"},
+    {0, "replacement"},        {1201, "utf-16be"},
+    {1200, "utf-16le"},        {0, "x-user-defined"},
+};
+
+struct WebLabel {
+    const char* label;
+    const char* encoding;
+};
+
+// Every label the Encoding Standard gives, in byte order for binary search.
+constexpr WebLabel kWebLabels[] = {
+    {"866", "ibm866"},
+    {"ansi_x3.4-1968", "windows-1252"},
+    {"arabic", "iso-8859-6"},
+    {"ascii", "windows-1252"},
+    {"asmo-708", "iso-8859-6"},
+    {"big5", "big5"},
+    {"big5-hkscs", "big5"},
+    {"chinese", "gbk"},
+    {"cn-big5", "big5"},
+    {"cp1250", "windows-1250"},
+    {"cp1251", "windows-1251"},
+    {"cp1252", "windows-1252"},
+    {"cp1253", "windows-1253"},
+    {"cp1254", "windows-1254"},
+    {"cp1255", "windows-1255"},
+    {"cp1256", "windows-1256"},
+    {"cp1257", "windows-1257"},
+    {"cp1258", "windows-1258"},
+    {"cp819", "windows-1252"},
+    {"cp866", "ibm866"},
+    {"csbig5", "big5"},
+    {"cseuckr", "euc-kr"},
+    {"cseucpkdfmtjapanese", "euc-jp"},
+    {"csgb2312", "gbk"},
+    {"csibm866", "ibm866"},
+    {"csiso2022jp", "iso-2022-jp"},
+    {"csiso2022kr", "replacement"},
+    {"csiso58gb231280", "gbk"},
+    {"csiso88596e", "iso-8859-6"},
+    {"csiso88596i", "iso-8859-6"},
+    {"csiso88598e", "iso-8859-8"},
+    {"csiso88598i", "iso-8859-8-i"},
+    {"csisolatin1", "windows-1252"},
+    {"csisolatin2", "iso-8859-2"},
+    {"csisolatin3", "iso-8859-3"},
+    {"csisolatin4", "iso-8859-4"},
+    {"csisolatin5", "windows-1254"},
+    {"csisolatin6", "iso-8859-10"},
+    {"csisolatin9", "iso-8859-15"},
+    {"csisolatinarabic", "iso-8859-6"},
+    {"csisolatincyrillic", "iso-8859-5"},
+    {"csisolatingreek", "iso-8859-7"},
+    {"csisolatinhebrew", "iso-8859-8"},
+    {"cskoi8r", "koi8-r"},
+    {"csksc56011987", "euc-kr"},
+    {"csmacintosh", "macintosh"},
+    {"csshiftjis", "shift_jis"},
+    {"csunicode", "utf-16le"},
+    {"cyrillic", "iso-8859-5"},
+    {"dos-874", "windows-874"},
+    {"ecma-114", "iso-8859-6"},
+    {"ecma-118", "iso-8859-7"},
+    {"elot_928", "iso-8859-7"},
+    {"euc-jp", "euc-jp"},
+    {"euc-kr", "euc-kr"},
+    {"gb18030", "gb18030"},
+    {"gb2312", "gbk"},
+    {"gb_2312", "gbk"},
+    {"gb_2312-80", "gbk"},
+    {"gbk", "gbk"},
+    {"greek", "iso-8859-7"},
+    {"greek8", "iso-8859-7"},
+    {"hebrew", "iso-8859-8"},
+    {"hz-gb-2312", "replacement"},
+    {"ibm819", "windows-1252"},
+    {"ibm866", "ibm866"},
+    {"iso-10646-ucs-2", "utf-16le"},
+    {"iso-2022-cn", "replacement"},
+    {"iso-2022-cn-ext", "replacement"},
+    {"iso-2022-jp", "iso-2022-jp"},
+    {"iso-2022-kr", "replacement"},
+    {"iso-8859-1", "windows-1252"},
+    {"iso-8859-10", "iso-8859-10"},
+    {"iso-8859-11", "windows-874"},
+    {"iso-8859-13", "iso-8859-13"},
+    {"iso-8859-14", "iso-8859-14"},
+    {"iso-8859-15", "iso-8859-15"},
+    {"iso-8859-16", "iso-8859-16"},
+    {"iso-8859-2", "iso-8859-2"},
+    {"iso-8859-3", "iso-8859-3"},
+    {"iso-8859-4", "iso-8859-4"},
+    {"iso-8859-5", "iso-8859-5"},
+    {"iso-8859-6", "iso-8859-6"},
+    {"iso-8859-6-e", "iso-8859-6"},
+    {"iso-8859-6-i", "iso-8859-6"},
+    {"iso-8859-7", "iso-8859-7"},
+    {"iso-8859-8", "iso-8859-8"},
+    {"iso-8859-8-e", "iso-8859-8"},
+    {"iso-8859-8-i", "iso-8859-8-i"},
+    {"iso-8859-9", "windows-1254"},
+    {"iso-ir-100", "windows-1252"},
+    {"iso-ir-101", "iso-8859-2"},
+    {"iso-ir-109", "iso-8859-3"},
+    {"iso-ir-110", "iso-8859-4"},
+    {"iso-ir-126", "iso-8859-7"},
+    {"iso-ir-127", "iso-8859-6"},
+    {"iso-ir-138", "iso-8859-8"},
+    {"iso-ir-144", "iso-8859-5"},
+    {"iso-ir-148", "windows-1254"},
+    {"iso-ir-149", "euc-kr"},
+    {"iso-ir-157", "iso-8859-10"},
+    {"iso-ir-58", "gbk"},
+    {"iso8859-1", "windows-1252"},
+    {"iso8859-10", "iso-8859-10"},
+    {"iso8859-11", "windows-874"},
+    {"iso8859-13", "iso-8859-13"},
+    {"iso8859-14", "iso-8859-14"},
+    {"iso8859-15", "iso-8859-15"},
+    {"iso8859-2", "iso-8859-2"},
+    {"iso8859-3", "iso-8859-3"},
+    {"iso8859-4", "iso-8859-4"},
+    {"iso8859-5", "iso-8859-5"},
+    {"iso8859-6", "iso-8859-6"},
+    {"iso8859-7", "iso-8859-7"},
+    {"iso8859-8", "iso-8859-8"},
+    {"iso8859-9", "windows-1254"},
+    {"iso88591", "windows-1252"},
+    {"iso885910", "iso-8859-10"},
+    {"iso885911", "windows-874"},
+    {"iso885913", "iso-8859-13"},
+    {"iso885914", "iso-8859-14"},
+    {"iso885915", "iso-8859-15"},
+    {"iso88592", "iso-8859-2"},
+    {"iso88593", "iso-8859-3"},
+    {"iso88594", "iso-8859-4"},
+    {"iso88595", "iso-8859-5"},
+    {"iso88596", "iso-8859-6"},
+    {"iso88597", "iso-8859-7"},
+    {"iso88598", "iso-8859-8"},
+    {"iso88599", "windows-1254"},
+    {"iso_8859-1", "windows-1252"},
+    {"iso_8859-15", "iso-8859-15"},
+    {"iso_8859-1:1987", "windows-1252"},
+    {"iso_8859-2", "iso-8859-2"},
+    {"iso_8859-2:1987", "iso-8859-2"},
+    {"iso_8859-3", "iso-8859-3"},
+    {"iso_8859-3:1988", "iso-8859-3"},
+    {"iso_8859-4", "iso-8859-4"},
+    {"iso_8859-4:1988", "iso-8859-4"},
+    {"iso_8859-5", "iso-8859-5"},
+    {"iso_8859-5:1988", "iso-8859-5"},
+    {"iso_8859-6", "iso-8859-6"},
+    {"iso_8859-6:1987", "iso-8859-6"},
+    {"iso_8859-7", "iso-8859-7"},
+    {"iso_8859-7:1987", "iso-8859-7"},
+    {"iso_8859-8", "iso-8859-8"},
+    {"iso_8859-8:1988", "iso-8859-8"},
+    {"iso_8859-9", "windows-1254"},
+    {"iso_8859-9:1989", "windows-1254"},
+    {"koi", "koi8-r"},
+    {"koi8", "koi8-r"},
+    {"koi8-r", "koi8-r"},
+    {"koi8-ru", "koi8-u"},
+    {"koi8-u", "koi8-u"},
+    {"koi8_r", "koi8-r"},
+    {"korean", "euc-kr"},
+    {"ks_c_5601-1987", "euc-kr"},
+    {"ks_c_5601-1989", "euc-kr"},
+    {"ksc5601", "euc-kr"},
+    {"ksc_5601", "euc-kr"},
+    {"l1", "windows-1252"},
+    {"l2", "iso-8859-2"},
+    {"l3", "iso-8859-3"},
+    {"l4", "iso-8859-4"},
+    {"l5", "windows-1254"},
+    {"l6", "iso-8859-10"},
+    {"l9", "iso-8859-15"},
+    {"latin1", "windows-1252"},
+    {"latin2", "iso-8859-2"},
+    {"latin3", "iso-8859-3"},
+    {"latin4", "iso-8859-4"},
+    {"latin5", "windows-1254"},
+    {"latin6", "iso-8859-10"},
+    {"logical", "iso-8859-8-i"},
+    {"mac", "macintosh"},
+    {"macintosh", "macintosh"},
+    {"ms932", "shift_jis"},
+    {"ms_kanji", "shift_jis"},
+    {"replacement", "replacement"},
+    {"shift-jis", "shift_jis"},
+    {"shift_jis", "shift_jis"},
+    {"sjis", "shift_jis"},
+    {"sun_eu_greek", "iso-8859-7"},
+    {"tis-620", "windows-874"},
+    {"ucs-2", "utf-16le"},
+    {"unicode", "utf-16le"},
+    {"unicode-1-1-utf-8", "utf-8"},
+    {"unicode11utf8", "utf-8"},
+    {"unicode20utf8", "utf-8"},
+    {"unicodefeff", "utf-16le"},
+    {"unicodefffe", "utf-16be"},
+    {"us-ascii", "windows-1252"},
+    {"utf-16", "utf-16le"},
+    {"utf-16be", "utf-16be"},
+    {"utf-16le", "utf-16le"},
+    {"utf-8", "utf-8"},
+    {"utf8", "utf-8"},
+    {"visual", "iso-8859-8"},
+    {"windows-1250", "windows-1250"},
+    {"windows-1251", "windows-1251"},
+    {"windows-1252", "windows-1252"},
+    {"windows-1253", "windows-1253"},
+    {"windows-1254", "windows-1254"},
+    {"windows-1255", "windows-1255"},
+    {"windows-1256", "windows-1256"},
+    {"windows-1257", "windows-1257"},
+    {"windows-1258", "windows-1258"},
+    {"windows-31j", "shift_jis"},
+    {"windows-874", "windows-874"},
+    {"windows-949", "euc-kr"},
+    {"x-cp1250", "windows-1250"},
+    {"x-cp1251", "windows-1251"},
+    {"x-cp1252", "windows-1252"},
+    {"x-cp1253", "windows-1253"},
+    {"x-cp1254", "windows-1254"},
+    {"x-cp1255", "windows-1255"},
+    {"x-cp1256", "windows-1256"},
+    {"x-cp1257", "windows-1257"},
+    {"x-cp1258", "windows-1258"},
+    {"x-euc-jp", "euc-jp"},
+    {"x-gbk", "gbk"},
+    {"x-mac-cyrillic", "x-mac-cyrillic"},
+    {"x-mac-roman", "macintosh"},
+    {"x-mac-ukrainian", "x-mac-cyrillic"},
+    {"x-sjis", "shift_jis"},
+    {"x-unicode20utf8", "utf-8"},
+    {"x-user-defined", "x-user-defined"},
+    {"x-x-big5", "big5"},
+};
+
 constexpr char kAnsiName[] = "ansi";
-constexpr int kShortestName = 3;
+constexpr int kShortestName = 2;
 
 } // namespace
 
@@ -623,6 +927,34 @@ std::uint32_t charsetNameToCodePage(const char* name) {
 
 bool isKnownCharset(const char* name) {
     return charsetNameToCodePage(name) != 0;
+}
+
+const char* webEncodingName(const char* label) {
+    if (!label)
+        return nullptr;
+    auto isWebSpace = [](char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\f' || c == '\r'; };
+    std::string_view view(label);
+    while (!view.empty() && isWebSpace(view.front()))
+        view.remove_prefix(1);
+    while (!view.empty() && isWebSpace(view.back()))
+        view.remove_suffix(1);
+    std::string key(view);
+    for (char& c : key)
+        if (c >= 'A' && c <= 'Z')
+            c = static_cast<char>(c - 'A' + 'a');
+    const auto* end = std::end(kWebLabels);
+    const auto* it = std::lower_bound(std::begin(kWebLabels), end, key,
+                                      [](const WebLabel& row, const std::string& k) { return row.label < k; });
+    return (it != end && it->label == key) ? it->encoding : nullptr;
+}
+
+std::uint32_t webEncodingCodePage(const char* encoding) {
+    if (!encoding)
+        return 0;
+    for (const PageName& row : kWebEncodings)
+        if (std::strcmp(row.name, encoding) == 0)
+            return row.page;
+    return 0;
 }
 
 } // namespace tessik

@@ -1,6 +1,7 @@
 #pragma once
 // Charset names and aliases to Windows code pages, and each page's one
-// canonical name. The two tables are not inverses of each other.
+// canonical name. The two tables are not inverses of each other. Beside
+// them, the labels browsers take, which mean other pages at times.
 #include <cstdint>
 
 namespace tessik {
@@ -20,5 +21,16 @@ bool isKnownCharset(const char* name);
 
 // The canonical name of a page, or nullptr.
 const char* canonicalCharsetName(std::uint32_t codePage);
+
+// A label as browsers read it (the WHATWG Encoding Standard's table): the
+// name of the encoding it stands for ("windows-1252" for "latin1" and
+// "us-ascii", "replacement" for "iso-2022-kr"), or nullptr for a label
+// browsers do not know ("utf-7", "ebcdic-cp-us"). ASCII white space around
+// it is ignored and letters compared in lower case; nothing else is folded.
+const char* webEncodingName(const char* label);
+// The code page that decodes an encoding webEncodingName names; 0 for
+// "replacement" and "x-user-defined", which have decoders of their own,
+// and for the few this library has no table for.
+std::uint32_t webEncodingCodePage(const char* encoding);
 
 } // namespace tessik

@@ -19,11 +19,14 @@ constexpr const char* kNameStops = " \t\n\r>=";
 constexpr const char* kUnquotedStops = "\r\n >";
 // How far into a document browsers look for its charset.
 constexpr std::size_t kPrescanBytes = 1024;
-constexpr std::uint32_t kCodePageUtf16Le = 1200;
-constexpr std::uint32_t kCodePageUtf16Be = 1201;
-constexpr std::uint32_t kCodePageUtf7 = 65000;
-constexpr std::uint32_t kCodePageUtf32Le = 65005;
-constexpr std::uint32_t kCodePageUtf32Be = 65006;
+constexpr const char* kUtf8 = "utf-8";
+constexpr const char* kUtf16Le = "utf-16le";
+constexpr const char* kUtf16Be = "utf-16be";
+constexpr const char* kUserDefined = "x-user-defined";
+constexpr const char* kWindows1252 = "windows-1252";
+// "<?x" in UTF-16, as the prescan looks for it before anything else.
+constexpr char kUtf16LeXml[] = {'<', 0, '?', 0, 'x', 0};
+constexpr char kUtf16BeXml[] = {0, '<', 0, '?', 0, 'x'};
 
 void skipBlanks(ParseEngine& pe) {
     pe.skipChars(' ', '\t', '\r', '\n');
@@ -258,16 +261,18 @@ private:
         }
     }
 
-    // A label the library reads and browsers know, as the name to decode
-    // by: 16-bit labels read as UTF-8, as browsers read them here; UTF-7
-    // and UTF-32, which no browser decodes, are no charset at all.
+    // A label as browsers read it, as the encoding to decode by: 16-bit
+    // labels read as UTF-8 and x-user-defined as windows-1252 here, as the
+    // HTML standard has it; a label browsers do not know names none.
     static bool webCharset(const StringBuffer& label, StringBuffer& out) {
-        StringBuffer name(label);
-        name.trimWhitespace();
-        const std::uint32_t page = charsetNameToCodePage(name.getString());
-        if (page == 0 || page == kCodePageUtf7 || page == kCodePageUtf32Le || page == kCodePageUtf32Be)
+        const char* encoding = webEncodingName(label.getString());
+        if (!encoding)
             return false;
-        out.setString(page == kCodePageUtf16Le || page == kCodePageUtf16Be ? "utf-8" : name.getString());
+        out.setString(encoding);
+        if (out.equals(kUtf16Le) || out.equals(kUtf16Be))
+            out.setString(kUtf8);
+        else if (out.equals(kUserDefined))
+            out.setString(kWindows1252);
         return true;
     }
 
@@ -277,10 +282,53 @@ private:
     bool m_ended = false;
 };
 
+// The HTML standard's "get an XML encoding": the encoding an XML
+// declaration at the very start names, read loosely as browsers read it.
+bool xmlDeclarationCharset(std::string_view s, StringBuffer& out) {
+    constexpr std::string_view kOpen = "<?xml";
+    constexpr std::string_view kEncoding = "encoding";
+    auto blank = [](char c) { return static_cast<unsigned char>(c) <= 0x20; };
+    if (s.substr(0, kOpen.size()) != kOpen)
+        return false;
+    s = s.substr(0, s.find('>'));
+    std::size_t i = s.find(kEncoding);
+    if (i == std::string_view::npos)
+        return false;
+    i += kEncoding.size();
+    while (i < s.size() && blank(s[i]))
+        ++i;
+    if (i >= s.size() || s[i] != '=')
+        return false;
+    ++i;
+    while (i < s.size() && blank(s[i]))
+        ++i;
+    if (i >= s.size() || (s[i] != '"' && s[i] != '\''))
+        return false;
+    const std::size_t close = s.find(s[i], i + 1);
+    if (close == std::string_view::npos)
+        return false;
+    const std::string_view label = s.substr(i + 1, close - i - 1);
+    if (std::any_of(label.begin(), label.end(), blank))
+        return false;
+    const char* encoding = webEncodingName(std::string(label).c_str());
+    if (!encoding)
+        return false;
+    out.setString(std::strcmp(encoding, kUtf16Le) == 0 || std::strcmp(encoding, kUtf16Be) == 0 ? kUtf8 : encoding);
+    return true;
+}
+
+// The prescan of the first 1,024 bytes: a UTF-16 "<?x" at the start, else
+// a <meta>, else an XML declaration at the start.
 void prescanCharset(const char* html, std::size_t n, StringBuffer& out) {
-    CharsetPrescan scan(html, n < kPrescanBytes ? n : kPrescanBytes);
+    const std::string_view head(html, n < kPrescanBytes ? n : kPrescanBytes);
+    const std::string_view le(kUtf16LeXml, sizeof kUtf16LeXml), be(kUtf16BeXml, sizeof kUtf16BeXml);
+    if (head.substr(0, le.size()) == le || head.substr(0, be.size()) == be) {
+        out.setString(head[0] == '<' ? kUtf16Le : kUtf16Be);
+        return;
+    }
+    CharsetPrescan scan(head.data(), head.size());
     StringBuffer found;
-    if (scan.run(found))
+    if (scan.run(found) || xmlDeclarationCharset(head, found))
         out.setString(found.getString());
 }
 
@@ -401,6 +449,11 @@ void HtmlHelp::getAttributeValue(const char* tag, const char* name, StringBuffer
 void HtmlHelp::getCharsetFromMeta(const char* html, StringBuffer& out) {
     if (html)
         prescanCharset(html, std::strlen(html), out);
+}
+
+void HtmlHelp::getCharsetFromBytes(const void* html, std::size_t n, StringBuffer& out) {
+    if (html)
+        prescanCharset(static_cast<const char*>(html), n, out);
 }
 
 } // namespace tessik

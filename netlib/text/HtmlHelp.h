@@ -1,7 +1,9 @@
 #pragma once
-// The charset an HTML document declares (its <meta>, found as browsers find
-// it), and the regular form of a hand-written start tag that
+// The charset an HTML document declares (found as browsers find it), and
+// the regular form of a hand-written start tag that
 // its attributes are read from.
+#include <cstddef>
+
 #include "netlib/core/LogBase.h"
 #include "netlib/core/StringBuffer.h"
 
@@ -16,12 +18,17 @@ public:
     virtual ~HtmlHelp();
 
     static void getCharsetFromMetaSb(const StringBuffer& html, StringBuffer& out);
-    // The charset a <meta> names within the first 1,024 bytes, comments and
-    // other tags passed over as browsers pass them over (the WHATWG
-    // prescan); a label the library cannot read, or UTF-7 or UTF-32, names
-    // none, and a 16-bit one reads as "utf-8". Leaves out unchanged when the
-    // text declares no charset.
+    // The encoding browsers' prescan of the first 1,024 bytes finds (WHATWG
+    // HTML): "utf-16le" or "utf-16be" for "<?x" in UTF-16 at the start, else
+    // the one a <meta> names, comments and other tags passed over as
+    // browsers pass them over, else the one an XML declaration at the start
+    // names. Labels are read as browsers read them (webEncodingName) and
+    // the encoding's name given; in a <meta> or declaration a 16-bit one
+    // reads as "utf-8", and in a <meta> x-user-defined as "windows-1252".
+    // Leaves out unchanged when the text declares no charset.
     static void getCharsetFromMeta(const char* html, StringBuffer& out);
+    // The same over bytes that may hold zeros (a 16-bit text).
+    static void getCharsetFromBytes(const void* html, std::size_t n, StringBuffer& out);
     // The first start tag with every value quoted, colons dropped from
     // attribute names, line breaks flattened and a closing '>'. With a log,
     // the exit taken is logged with the output.

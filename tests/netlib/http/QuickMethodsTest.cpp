@@ -478,8 +478,8 @@ TEST_F(QuickMethods, FormXmlAndMimePostsGoOutAsBuilt) {
     EXPECT_EQ(seen[0].substr(0, seen[0].find("\r\n")), "POST /form HTTP/1.1");
     EXPECT_EQ(body(seen[0]), "ac=Report&ud=1");
     EXPECT_EQ(seen[1].substr(0, seen[1].find("\r\n")), "POST /xml HTTP/1.1");
-    EXPECT_NE(seen[1].find("Content-Type: text/xml\r\n"), std::string::npos) << seen[1];
-    EXPECT_EQ(body(seen[1]), "<a>\xe9</a>");
+    EXPECT_NE(seen[1].find("Content-Type: text/xml; charset=iso-8859-1\r\n"), std::string::npos) << seen[1];
+    EXPECT_EQ(body(seen[1]), "<?xml version=\"1.0\" encoding=\"iso-8859-1\"?><a>\xe9</a>");
     EXPECT_EQ(seen[2].substr(0, seen[2].find("\r\n")), "POST /mime HTTP/1.1");
     EXPECT_EQ(body(seen[2]), "hello");
 }

@@ -1,0 +1,164 @@
+#include "netlib/text/BodyText.h"
+
+#include <cstdint>
+#include <cstring>
+#include <string>
+#include <string_view>
+
+#include "netlib/core/DataBuffer.h"
+#include "netlib/core/EncodingConvert.h"
+#include "netlib/core/LogBase.h"
+#include "netlib/core/StringBuffer.h"
+#include "netlib/core/XmlParser.h"
+#include "netlib/text/CharsetNames.h"
+#include "netlib/text/HtmlHelp.h"
+
+namespace tessik {
+
+namespace {
+
+constexpr const char* kDefaultWebEncoding = "windows-1252";
+constexpr const char* kReplacement = "replacement";
+constexpr const char* kUserDefined = "x-user-defined";
+constexpr const char* kHtmlType = "text/html";
+constexpr std::string_view kXmlSubtype = "xml";
+constexpr std::string_view kXmlSuffix = "+xml";
+constexpr int kCodePageUtf8 = 65001;
+constexpr int kCodePageUtf16Le = 1200;
+constexpr int kCodePageUtf16Be = 1201;
+constexpr std::uint16_t kReplacementChar = 0xFFFD;
+// x-user-defined reads the bytes 0x80-0xFF as U+F780-U+F7FF.
+constexpr std::uint16_t kUserDefinedBase = 0xF780;
+constexpr unsigned char kHighBit = 0x80;
+
+struct WebMark {
+    unsigned char bytes[3];
+    unsigned int length;
+    const char* encoding;
+};
+// The marks browsers take before anything else ("BOM sniff").
+constexpr WebMark kWebMarks[] = {
+    {{0xEF, 0xBB, 0xBF}, 3, "utf-8"},
+    {{0xFE, 0xFF}, 2, "utf-16be"},
+    {{0xFF, 0xFE}, 2, "utf-16le"},
+};
+
+bool isHttpSpace(char c) {
+    return c == ' ' || c == '\t' || c == '\r' || c == '\n';
+}
+
+bool isTokenChar(char c) {
+    return c > ' ' && c < 0x7F && std::strchr("()<>@,;:\\\"/[]?={}", c) == nullptr;
+}
+
+// An encoding this library decodes.
+bool decodable(const char* encoding) {
+    return encoding && (webEncodingCodePage(encoding) != 0 || std::strcmp(encoding, kReplacement) == 0 ||
+                        std::strcmp(encoding, kUserDefined) == 0);
+}
+
+} // namespace
+
+const char* bodyWebEncoding(const char* contentType, const char* headerCharset, const DataBuffer& body,
+                            unsigned int& mark) {
+    const BodyMediaKind kind = bodyMediaKind(contentType);
+    mark = 0;
+    for (const WebMark& m : kWebMarks)
+        if (body.getSize() >= m.length && std::memcmp(body.getData(), m.bytes, m.length) == 0) {
+            mark = m.length;
+            return m.encoding;
+        }
+    if (const char* labelled = webEncodingName(headerCharset); decodable(labelled))
+        return labelled;
+    if (kind == BodyMediaKind::Html) {
+        StringBuffer found;
+        HtmlHelp::getCharsetFromBytes(body.getData(), body.getSize(), found);
+        if (const char* sniffed = webEncodingName(found.getString()); decodable(sniffed))
+            return sniffed;
+    }
+    return kDefaultWebEncoding;
+}
+
+namespace {
+
+void decodeWeb(const char* encoding, const unsigned char* p, unsigned int n, DataBuffer& out) {
+    if (std::strcmp(encoding, kReplacement) == 0) {
+        // The whole body is one error, so that no text of it shows.
+        if (n > 0)
+            out.appendCharUtf8(kReplacementChar);
+        return;
+    }
+    if (std::strcmp(encoding, kUserDefined) == 0) {
+        for (unsigned int i = 0; i < n; ++i) {
+            if (p[i] < kHighBit)
+                out.appendChar(p[i]);
+            else
+                out.appendCharUtf8(static_cast<std::uint16_t>(kUserDefinedBase + p[i] - kHighBit));
+        }
+        return;
+    }
+    const int page = static_cast<int>(webEncodingCodePage(encoding));
+    // A 16-bit text cut short ends in U+FFFD, not in nothing.
+    const bool cut = (page == kCodePageUtf16Le || page == kCodePageUtf16Be) && n % 2 != 0;
+    EncodingConvert conv;
+    std::uint64_t replaced = 0;
+    conv.decodeToUtf8(page, p, cut ? n - 1 : n, out, replaced);
+    if (cut)
+        out.appendCharUtf8(kReplacementChar);
+}
+
+} // namespace
+
+BodyMediaKind bodyMediaKind(const char* contentType) {
+    std::string_view type(contentType ? contentType : "");
+    type = type.substr(0, type.find(';'));
+    while (!type.empty() && isHttpSpace(type.front()))
+        type.remove_prefix(1);
+    while (!type.empty() && isHttpSpace(type.back()))
+        type.remove_suffix(1);
+    std::string lower(type);
+    for (char& c : lower)
+        if (c >= 'A' && c <= 'Z')
+            c = static_cast<char>(c - 'A' + 'a');
+    const std::size_t slash = lower.find('/');
+    if (slash == std::string::npos || slash == 0 || slash + 1 == lower.size())
+        return BodyMediaKind::Other;
+    for (std::size_t i = 0; i < lower.size(); ++i)
+        if (i != slash && !isTokenChar(lower[i]))
+            return BodyMediaKind::Other;
+    const std::string_view subtype = std::string_view(lower).substr(slash + 1);
+    if (lower == kHtmlType)
+        return BodyMediaKind::Html;
+    if (subtype == kXmlSubtype ||
+        (subtype.size() > kXmlSuffix.size() && subtype.substr(subtype.size() - kXmlSuffix.size()) == kXmlSuffix))
+        return BodyMediaKind::Xml;
+    return BodyMediaKind::Other;
+}
+
+void bodyTextUtf8(const char* contentType, const char* headerCharset, const DataBuffer& body, DataBuffer& utf8,
+                  LogBase& log) {
+    utf8.clear();
+    const BodyMediaKind kind = bodyMediaKind(contentType);
+    if (kind == BodyMediaKind::Xml) {
+        StringBuffer charset;
+        xmlBytesCharset(body, charset, headerCharset);
+        log.logData("charset", charset.getString());
+        utf8.appendDb(body);
+        if (!prepareXmlBytes(utf8, &log, headerCharset)) {
+            // Still the text, in the charset found, as far as it reads.
+            utf8.clear();
+            EncodingConvert conv;
+            std::uint64_t replaced = 0;
+            const int page = EncodingConvert::charsetToCodePage(charset.getString());
+            conv.decodeToUtf8(page != 0 ? page : kCodePageUtf8, body.getData(), body.getSize(), utf8, replaced);
+        }
+    } else {
+        unsigned int mark = 0;
+        const char* encoding = bodyWebEncoding(contentType, headerCharset, body, mark);
+        log.logData("charset", encoding);
+        decodeWeb(encoding, body.getData() + mark, body.getSize() - mark, utf8);
+    }
+    utf8.replaceChar(0, ' ');
+}
+
+} // namespace tessik

@@ -1,0 +1,31 @@
+#pragma once
+// A body received over HTTP as text. Its media type decides how its charset
+// is found: an XML type (".../xml", "...+xml") by its byte-order mark, then
+// the Content-Type's charset, then the document's own (RFC 7303); anything
+// else by its byte-order mark, then the Content-Type's charset and, for
+// text/html, the browsers' prescan, each label read as browsers read it
+// (the WHATWG Encoding Standard), else windows-1252.
+namespace tessik {
+
+class DataBuffer;
+class LogBase;
+
+enum class BodyMediaKind { Html, Xml, Other };
+
+// By the type/subtype before the first ';' (white space around it and the
+// letters' case aside), never by the parameters.
+BodyMediaKind bodyMediaKind(const char* contentType);
+
+// The encoding a body of any but an XML type is read in (a name
+// webEncodingName gives), and the length of the byte-order mark that
+// chose it, 0 for none.
+const char* bodyWebEncoding(const char* contentType, const char* headerCharset, const DataBuffer& body,
+                            unsigned int& mark);
+
+// The body's text as UTF-8, without its byte-order mark; bytes its charset
+// does not map read as U+FFFD and a zero byte as a blank. The charset found
+// is logged ("charset").
+void bodyTextUtf8(const char* contentType, const char* headerCharset, const DataBuffer& body, DataBuffer& utf8,
+                  LogBase& log);
+
+} // namespace tessik

@@ -1,0 +1,150 @@
+# The judge of the body table (body-charsets.txt): how a body served with
+# a Content-Type reads as text.
+#   body_charset.py rows TABLE        prints "TYPE-HEX BODY-HEX" per row ("-"
+#                                     for no Content-Type)
+#   body_charset.py labels CHARSETS   the same for a payload under every
+#                                     label of the browsers' table and every
+#                                     name of the library's (charsets.txt),
+#                                     as text/html and as text/plain
+#   body_charset.py judge TEXT-DIR    reads "TYPE-HEX BODY-HEX KIND OURS-HEX"
+#                                     lines (KIND "text": the body's text;
+#                                     "xml": an XML document read from it;
+#                                     "encoding": the encoding it is read in),
+#                                     prints each that differs, then
+#                                     "mismatches N"
+# The media type and its charset as python's email package parses them.
+# XML types (".../xml", "...+xml") as RFC 7303 reads them: libxml2 (lxml)
+# given the charset where no byte-order mark stands first; the trees are
+# compared. Every other type as browsers read it (the WHATWG Encoding
+# Standard): a UTF-8 or UTF-16 mark, else the charset's label, else for
+# text/html html5lib's prescan (with the HTML standard's XML-declaration
+# steps, meta_charset.py), else windows-1252; decoded by python's codecs
+# (webencodings), a replacement label's body as one U+FFFD, a zero byte as
+# a blank. Labels are html5lib's table (webencodings) as the Encoding
+# Standard has revised it since: the ISO-2022-KR, HZ and ISO-2022-CN labels
+# now name the replacement encoding, and a few labels were added.
+import codecs
+import email.message
+import os
+import sys
+
+import lxml.etree as E
+import webencodings
+
+
+REVISED = {
+    "csiso2022kr": "replacement", "hz-gb-2312": "replacement", "iso-2022-cn": "replacement",
+    "iso-2022-cn-ext": "replacement", "iso-2022-kr": "replacement", "replacement": "replacement",
+    "unicode11utf8": "utf-8", "unicode20utf8": "utf-8", "x-unicode20utf8": "utf-8", "koi8-ru": "koi8-u",
+    "ms932": "shift_jis", "unicodefffe": "utf-16be", "csunicode": "utf-16le", "iso-10646-ucs-2": "utf-16le",
+    "ucs-2": "utf-16le", "unicode": "utf-16le", "unicodefeff": "utf-16le",
+}
+PAYLOAD = b"caf\xe9 \x80\x93q\x94 \xa4\xff <p>a+ADw-b</p>"
+# The library has no table for these; a label of theirs is passed over.
+NO_TABLE = {"iso-8859-10", "iso-8859-14", "iso-8859-16"}
+
+
+def lookup(label):
+    if label is None:
+        return None
+    key = label.strip("\t\n\f\r ").lower()
+    if key in REVISED:
+        return REVISED[key]
+    found = webencodings.LABELS.get(key)
+    return found
+
+
+def media(type_):
+    m = email.message.Message()
+    if type_ is not None:
+        m["Content-Type"] = type_
+    essence = m.get_content_type() if type_ is not None else ""
+    return essence, m.get_param("charset") if type_ is not None else None
+
+
+def web_encoding(type_, body):
+    essence, charset = media(type_)
+    for mark, enc in ((b"\xef\xbb\xbf", "utf-8"), (b"\xfe\xff", "utf-16be"), (b"\xff\xfe", "utf-16le")):
+        if body.startswith(mark):
+            return enc, len(mark)
+    enc = lookup(charset)
+    if (enc is None or enc in NO_TABLE) and essence == "text/html":
+        enc = lookup(browsers(body))
+    return (enc if enc not in (None, *NO_TABLE) else "windows-1252"), 0
+
+
+def web_text(type_, body):
+    enc, mark = web_encoding(type_, body)
+    return decode(body[mark:], enc)
+
+
+def decode(body, enc):
+    if enc == "replacement":
+        text = "\ufffd" if body else ""
+    else:
+        text = webencodings.lookup(enc).codec_info.decode(body, "replace")[0]
+    return text.replace("\0", " ")
+
+
+def xml_tree(data, charset=None):
+    parser = E.XMLParser(no_network=True, load_dtd=False, resolve_entities=False, encoding=charset)
+    try:
+        return E.tostring(E.fromstring(data, parser), encoding="unicode")
+    except (E.XMLSyntaxError, ValueError, LookupError) as e:
+        return "refused: %s" % e
+
+
+def is_xml(type_):
+    essence, _ = media(type_)
+    return essence.endswith("/xml") or essence.endswith("+xml")
+
+
+def rows(path):
+    for line in open(path, encoding="utf-8"):
+        line = line.rstrip("\n")
+        if not line or line.startswith("#"):
+            continue
+        type_, body = line.split("\t")
+        body = codecs.decode(body, "unicode_escape").encode("latin-1")
+        yield (None if type_ == "-" else type_), body
+
+
+def judge():
+    bad = 0
+    for line in sys.stdin:
+        type_hex, body_hex, kind, ours_hex = line.rstrip("\n").split(" ")
+        type_ = None if type_hex == "-" else bytes.fromhex(type_hex).decode("latin-1")
+        body, ours = bytes.fromhex(body_hex), bytes.fromhex(ours_hex)
+        if kind == "encoding":
+            want, got = web_encoding(type_, body)[0], ours.decode("ascii")
+        elif kind == "text" and not is_xml(type_):
+            want, got = web_text(type_, body), ours.decode("utf-8")
+        else:
+            # RFC 7303: a mark first, then the Content-Type's charset, then the document.
+            _, charset = media(type_)
+            marked = body[:2] in (b"\xfe\xff", b"\xff\xfe") or body[:3] == b"\xef\xbb\xbf"
+            want, got = xml_tree(body, None if marked else charset), xml_tree(ours, "utf-8")
+        if want != got:
+            bad += 1
+            print(repr(type_), body[:60], kind, "want", repr(want)[:120], "got", repr(got)[:120])
+    print("mismatches", bad)
+
+
+if sys.argv[1] == "rows":
+    for type_, body in rows(sys.argv[2]):
+        print("-" if type_ is None else type_.encode("latin-1").hex(), body.hex())
+elif sys.argv[1] == "labels":
+    names = set(webencodings.LABELS) | set(REVISED)
+    for line in open(sys.argv[2], encoding="ascii"):
+        kind, _, name = line.rstrip("\n").split(" ", 2) if line.count(" ") >= 2 else ("", "", "")
+        if kind in ("page", "alias"):
+            names.add(name)
+    for name in sorted(names):
+        for type_ in ("text/html; charset=%s" % name, 'text/plain; charset="%s"' % name):
+            print(type_.encode("latin-1").hex(), PAYLOAD.hex())
+else:
+    # The prescan's judge, tests/data/text/meta_charset.py.
+    sys.path.insert(0, sys.argv[2])
+    from meta_charset import browsers
+
+    judge()

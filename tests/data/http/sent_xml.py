@@ -1,0 +1,71 @@
+# The sent-XML table's rows and judge.
+#   sent_xml.py rows TABLE CHARSETS  prints "METHOD CHARSET-HEX VALUE-HEX
+#                                    refused|sent" per row of the table,
+#                                    then per canonical name of CHARSETS
+#                                    (both methods, the value "pain caf\xe9",
+#                                    "any": refused or sent), but the names
+#                                    the table says python reads otherwise
+#   sent_xml.py judge                reads "REQUEST-HEX VALUE-HEX" lines (a
+# request as the capturing peer received it, and the string value the call
+# carries) and prints "ok" where python's expat reads that value from it,
+# else what it read. The body is read as RFC 7303 has it: a byte-order
+# mark first, then the Content-Type's charset (decoded by python's codec
+# and the text given to expat), then the document's own declaration
+# (expat's reading of the bytes).
+import codecs
+import email.message
+import sys
+import xml.parsers.expat
+
+
+def value_of(request):
+    head, _, body = request.partition(b"\r\n\r\n")
+    fields = email.message.Message()
+    for line in head.split(b"\r\n")[1:]:
+        name, _, val = line.decode("latin-1").partition(":")
+        fields[name.strip()] = val.strip()
+    charset = fields.get_param("charset") if fields.get("Content-Type") else None
+    marked = body[:3] == b"\xef\xbb\xbf" or body[:2] in (b"\xff\xfe", b"\xfe\xff")
+    data = body
+    if charset and not marked:
+        data = body.decode(codecs.lookup(charset).name)
+    texts, inside = [], []
+    p = xml.parsers.expat.ParserCreate()
+    p.StartElementHandler = lambda name, attrs: inside.append(name)
+    p.EndElementHandler = lambda name: inside.pop()
+    p.CharacterDataHandler = lambda t: texts.append(t) if inside and inside[-1] == "string" else None
+    p.Parse(data, True)
+    return "".join(texts)
+
+
+def rows(table, charsets):
+    for line in open(table, encoding="ascii"):
+        line = line.rstrip("\n")
+        if not line or line.startswith("#"):
+            continue
+        if line.startswith("differs\t"):
+            continue
+        method, charset, value, *refused = line.split("\t")
+        charset = "" if charset == "-" else codecs.decode(charset, "unicode_escape")
+        value = codecs.decode(value, "unicode_escape")
+        yield method, charset, value, "refused" if refused else "sent"
+    differs = set(l.split("\t")[1].strip() for l in open(table, encoding="ascii") if l.startswith("differs\t"))
+    for line in open(charsets, encoding="ascii"):
+        kind, _, name = line.rstrip("\n").partition(" ")[0], 0, line.rstrip("\n").split(" ", 2)[-1]
+        if kind == "page" and name not in differs:
+            for method in ("XmlRpc", "PostXml"):
+                yield method, name, "pain caf\u00e9", "any"
+
+
+if sys.argv[1] == "rows":
+    for method, charset, value, outcome in rows(sys.argv[2], sys.argv[3]):
+        print(method, charset.encode("utf-8").hex() or "-", value.encode("utf-8").hex(), outcome)
+    sys.exit()
+for line in sys.stdin:
+    request, value = (bytes.fromhex(x) for x in line.split())
+    try:
+        got = value_of(request)
+    except (xml.parsers.expat.ExpatError, LookupError, UnicodeError, ValueError) as e:
+        got = "unread: %s" % e
+    sent_as = request[request.find(b"Content-Type:") :].split(b"\r\n")[0].decode("latin-1")
+    print("ok" if got == value.decode("utf-8") else "read %r under %s" % (got, sent_as))
