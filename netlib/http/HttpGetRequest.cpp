@@ -58,7 +58,7 @@ void hostField(const HttpControl& options, const char* host, int port, StringBuf
     StringBuffer text(host);
     text.toLowerCaseAscii();
     out.append("Host: ");
-    HttpClient::appendHostForUrl(text, out);
+    HttpClient::appendHostField(text, out);
     if (port != kPlainPort && port != kTlsPort) {
         out.appendChar(':');
         out.appendInt(port);
@@ -202,17 +202,19 @@ void HttpClient::buildRequestLine(const GetTarget& target, HttpControl& options,
     LogNull quiet;
     const bool tls = StringBuffer(target.url).beginsWithNoCase("https:");
     options.getProxy(tls ? "https://" : "http://", proxyHost, proxyPort, quiet, http_opt::kPoolCallerTag);
-    StringBuffer what;
+    StringBuffer written;
     // Absolute form to a proxy; origin form inside a CONNECT tunnel.
     if (proxyHost.getSize() != 0 && !options.ProxyPartialUrl && !tls) {
-        what.append(target.url);
+        written.append(target.url);
     } else {
-        what.append(target.path);
+        written.append(target.path);
         if (target.query != nullptr && *target.query != '\0') {
-            what.appendChar('?');
-            what.append(target.query);
+            written.appendChar('?');
+            written.append(target.query);
         }
     }
+    StringBuffer what;
+    TessikUrl::appendRequestTarget(written, what);
     options.digestUri.setSb(what);
     out.appendSb(options.HttpMethod.getSize() != 0 ? options.HttpMethod : StringBuffer("GET"));
     out.appendChar(' ');
