@@ -312,9 +312,11 @@ public:
     // Stores the cookies the response sets for the connection's host, when
     // CookieDir is set and SaveCookies is on; whether there were any.
     bool saveResponseCookies(HttpResult& result, HttpControl& options, LogBase& log, ProgressMonitor* pm);
-    // The same for a response from host received at now (Unix seconds).
+    // The same for a response from host received at now (Unix seconds),
+    // over TLS or not: a plain answer neither sets a Secure cookie nor one
+    // that would stand in for a Secure cookie kept (RFC 6265bis 5.7).
     static bool storeSetCookies(const HttpResponseHeader& header, HttpControl& options, const char* host,
-                                std::int64_t now, LogBase& log, ProgressMonitor* pm);
+                                bool secureChannel, std::int64_t now, LogBase& log, ProgressMonitor* pm);
 
     // The response caches' hooks on the GET road: the ".dat" ClsCache2 of
     // the options or, with useBucketCache, their ".caf" HttpCache. Only a
