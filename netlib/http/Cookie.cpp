@@ -136,10 +136,6 @@ bool Cookie::scopeTo(const StringBuffer& host) {
     domain.trimWhitespace();
     if (domain.beginsWith("."))
         domain.removeChunk(0, 1);
-    // "co.uk." is co.uk, as browsers take it: a trailing dot hides no
-    // public suffix.
-    if (domain.lastChar() == '.')
-        domain.shorten(1);
     domain.toLowerCaseAscii();
     const Scope scope = domain.getSize() == 0 ? Scope::HostOnly : judgeDomain(host.getString(), domain.getString());
     if (scope == Scope::Refused || host.getSize() == 0)

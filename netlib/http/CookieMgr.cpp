@@ -125,6 +125,7 @@ bool CookieMgr::getCookieHashKey(const char* domain, StringBuffer& out, bool leg
     if (out.getSize() == 0)
         return false;
     out.replaceAll(".", "_");
+    out.replaceAll(":", "_");
     out.append(".xml");
     return true;
 }

@@ -203,15 +203,20 @@ void HttpClient::buildRequestLine(const GetTarget& target, HttpControl& options,
     const bool tls = StringBuffer(target.url).beginsWithNoCase("https:");
     options.getProxy(tls ? "https://" : "http://", proxyHost, proxyPort, quiet, http_opt::kPoolCallerTag);
     StringBuffer written;
-    // Absolute form to a proxy; origin form inside a CONNECT tunnel.
+    // Absolute form to a proxy, from the host read (no user information, no
+    // zone); origin form inside a CONNECT tunnel.
     if (proxyHost.getSize() != 0 && !options.ProxyPartialUrl && !tls) {
-        written.append(target.url);
-    } else {
-        written.append(target.path);
-        if (target.query != nullptr && *target.query != '\0') {
-            written.appendChar('?');
-            written.append(target.query);
+        written.append("http://");
+        HttpClient::appendHostField(StringBuffer(target.host), written);
+        if (target.port != kPlainPort) {
+            written.appendChar(':');
+            written.appendInt(target.port);
         }
+    }
+    written.append(target.path);
+    if (target.query != nullptr && *target.query != '\0') {
+        written.appendChar('?');
+        written.append(target.query);
     }
     StringBuffer what;
     TessikUrl::appendRequestTarget(written, what);
