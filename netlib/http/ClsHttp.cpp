@@ -1,5 +1,6 @@
 #include "netlib/http/ClsHttp.h"
 
+#include <cstring>
 #include <memory>
 
 #include "netlib/http/HttpAuth.h"
@@ -77,17 +78,23 @@ ClsHttpResponse* ClsHttp::synchronousRequestImpl(const char* domain, int port, b
     if (request.getLastUrl().getSize() > 0)
         log.logData("OriginallySetFromUrl", request.getLastUrl().getString());
     request.logRequest(log);
-    // ASCII letters only are lower-cased: the name may be UTF-8.
-    StringBuffer host(domain != nullptr ? domain : "");
-    host.toLowerCaseAscii();
-    host.replaceAll("http://", "");
-    host.replaceAll("https://", "");
-    host.removeChar('/');
-    log.logDataLong("ReadTimeout", static_cast<int>(m_options.ReadTimeoutSec));
-    log.logDataLong("ConnectTimeout", static_cast<int>(m_options.ConnectTimeoutSec));
-    bool ok = false;
-    ClsHttpResponse* response = requestFollowRedirect(host.getString(), port, ssl, request, progress, false, nullptr,
-                                                      ok, log, m_verboseLogging);
+    // Read once: what is checked here is what is connected to and what
+    // the Host field and a CONNECT name. A port the domain names is the one.
+    StringBuffer host;
+    int domainPort = 0;
+    ClsHttpResponse* response = nullptr;
+    if (!TessikUrl::readHostPort(domain, host, domainPort)) {
+        const bool control = domain != nullptr && TessikUrl::holdsControlByte(domain, std::strlen(domain));
+        log.logError(control ? url_msg::kControlByteInUrl : url_msg::kBadDomain);
+    } else {
+        if (domainPort != 0)
+            port = domainPort;
+        log.logDataLong("ReadTimeout", static_cast<int>(m_options.ReadTimeoutSec));
+        log.logDataLong("ConnectTimeout", static_cast<int>(m_options.ConnectTimeoutSec));
+        bool ok = false;
+        response = requestFollowRedirect(host.getString(), port, ssl, request, progress, false, nullptr, ok, log,
+                                         m_verboseLogging);
+    }
     logSuccessOrFailed(response != nullptr, log);
     log.leaveContext();
     return response;
@@ -107,7 +114,7 @@ ClsHttpResponse* ClsHttp::requestFollowRedirect(const char* host, int port, bool
         return response;
     ok = false;
     StringBuffer requested(ssl ? "https://" : "http://");
-    requested.append(host);
+    HttpClient::appendHostForUrl(StringBuffer(host), requested);
     if (port != (ssl ? kHttpsPort : kHttpPort)) {
         requested.appendChar(':');
         requested.appendInt(port);

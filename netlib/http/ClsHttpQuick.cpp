@@ -39,8 +39,16 @@ constexpr const char* kXmlCharsetUnnamed = "The charset to send the XML in is no
 constexpr const char* kGzipFailed = "Failed to gzip the request body.";
 } // namespace quick_msg
 
-bool isErrorStatus(const HttpResult& result) {
-    return result.responseHeader.getStatusCode() >= http_status::kClientErrorFirst;
+// An answer came, and it is no 2xx: the resource was not fetched.
+bool notFetched(bool answered, const HttpResult& result, LogBase& log) {
+    const std::uint32_t status = result.responseHeader.getStatusCode();
+    if (!answered || http_status::fetched(status))
+        return false;
+    log.logError(status >= http_status::kRedirectFirst && status < http_status::kClientErrorFirst
+                     ? http_msg::kRedirectNotFollowed
+                     : http_msg::kNotFetched);
+    log.logDataLong("statusCode", static_cast<int>(status));
+    return true;
 }
 
 bool beginsWithHttps(const StringBuffer& url) {
@@ -170,10 +178,7 @@ bool ClsHttp::downloadRun(const char* name, XString& url, XString& localPath, bo
                                              frame.monitor(), m_verboseLogging);
     // A redirect not followed fetched nothing of the URL, as an error
     // answer did not: the file is not what the caller asked for.
-    const std::uint32_t status = m_lastResult.responseHeader.getStatusCode();
-    if (ok && status >= http_status::kRedirectFirst && status < http_status::kClientErrorFirst)
-        log.logError(http_msg::kDownloadRedirectNotFollowed);
-    if (status >= http_status::kRedirectFirst)
+    if (notFetched(ok, m_lastResult, log))
         ok = false;
     log.logDataLong("totalElapsedMs", static_cast<int>(platform::GetTickCount() - start));
     log.logDataInt64("ContentLength", m_lastResult.responseHeader.getContentLength());
@@ -198,7 +203,7 @@ bool ClsHttp::quickGetRun(const char* name, XString& url, DataBuffer& out, bool 
     m_options.HttpMethod.setString("GET");
     const bool ok =
         m_pool.quickRequest(frame.url(), m_options, out, m_lastResult, log, frame.monitor(), m_verboseLogging);
-    return frame.finish(ok && !isErrorStatus(m_lastResult));
+    return frame.finish(ok && !notFetched(ok, m_lastResult, log));
 }
 
 bool ClsHttp::QuickGet(XString& url, DataBuffer& out, bool nested, ProgressEvent* progress, LogBase& log) {
@@ -220,7 +225,7 @@ bool ClsHttp::quickTextRun(const char* name, const char* verb, bool keepVerb, XS
         log.logDataLong("VerboseLogging", m_verboseLogging ? 1 : 0);
         log.logDataLong("NumUtf8Bytes", out.getSizeUtf8());
     }
-    return frame.finish(ok && !isErrorStatus(m_lastResult));
+    return frame.finish(ok && !notFetched(ok, m_lastResult, log));
 }
 
 bool ClsHttp::QuickGetStr(XString& url, XString& out, bool nested, ProgressEvent* progress, LogBase& log) {
@@ -327,7 +332,7 @@ bool ClsHttp::requestFromUrl(const char* url, ClsHttpRequest& request, RequestTa
     }
     request.setPath(path.getString());
     StringBuffer hostField;
-    HttpClient::appendHostForUrl(target.host, hostField);
+    HttpClient::appendHostField(target.host, hostField);
     if (target.port != kPlainPort && !(target.tls && target.port == static_cast<int>(http_conn::kTlsPort))) {
         hostField.appendChar(':');
         hostField.appendInt(target.port);

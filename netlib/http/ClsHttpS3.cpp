@@ -11,12 +11,11 @@
 #include "netlib/text/ContentCoding.h"
 #include "netlib/text/DateParser.h"
 #include "netlib/text/TsCharset.h"
+#include "netlib/text/UrlCoding.h"
 
 namespace tessik {
 
 namespace {
-
-constexpr const char* kHexDigits = "0123456789ABCDEF";
 
 bool isUnreserved(unsigned char c) {
     return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-' || c == '.' ||
@@ -99,9 +98,7 @@ void ClsHttp::s3ObjectPath(const char* utf8Object, StringBuffer& out) {
             out.appendChar(static_cast<char>(c));
             continue;
         }
-        out.appendChar('%');
-        out.appendChar(kHexDigits[c >> 4]);
-        out.appendChar(kHexDigits[c & 0x0F]);
+        appendPercentEscape(c, out);
     }
     while (out.containsSubstring("//"))
         out.replaceAll("//", "/");

@@ -59,7 +59,19 @@ void Cookie::clear() {
 
 void Cookie::setDomain(const char* domain) {
     m_domain.setString(domain);
-    m_domain.chopAtFirstChar(':');
+    if (std::strchr(m_domain.getString(), ':') == std::strrchr(m_domain.getString(), ':'))
+        m_domain.chopAtFirstChar(':');
+}
+
+void Cookie::cookieHost(const char* host, StringBuffer& out) {
+    out.setString(host != nullptr ? host : "");
+    if (std::strchr(out.getString(), ':') == std::strrchr(out.getString(), ':'))
+        out.chopAtFirstChar(':');
+    else
+        out.chopAtFirstChar('%');
+    while (out.lastChar() == '.')
+        out.shorten(1);
+    out.toLowerCaseAscii();
 }
 
 bool Cookie::getPairName(int index, StringBuffer& out) const {
@@ -144,13 +156,21 @@ bool Cookie::matchesRequest(const char* host, const char* path, bool secureChann
     const char* stored = m_domain.getString();
     const bool reaches = *stored == '.' ? judgeDomain(requestHost, stored + 1) != Scope::Refused
                                         : *stored != '\0' && strcasecmp(requestHost, stored) == 0;
-    if (!reaches)
-        return false;
+    return reaches && pathMatches(path);
+}
+
+bool Cookie::pathMatches(const char* path) const {
     if (path == nullptr || m_path.getSize() == 0 || m_path.equals("/"))
         return true;
     const auto n = static_cast<std::size_t>(m_path.getSize());
     return std::strncmp(path, m_path.getString(), n) == 0 &&
            (m_path.lastChar() == '/' || path[n] == '\0' || path[n] == '/');
+}
+
+bool Cookie::domainsOverlap(const Cookie& other) const {
+    const char* a = m_domain.getString() + (m_domain.beginsWith(".") ? 1 : 0);
+    const char* b = other.m_domain.getString() + (other.m_domain.beginsWith(".") ? 1 : 0);
+    return *a != '\0' && *b != '\0' && (endsWithLabel(a, b) || endsWithLabel(b, a));
 }
 
 bool Cookie::isExpired(std::int64_t nowUnixSeconds) const {

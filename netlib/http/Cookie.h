@@ -25,8 +25,11 @@ public:
     void clear();
 
     const StringBuffer& getDomain() const { return m_domain; }
-    // A port never enters the domain: the text is cut at its first ':'.
+    // A port never enters the domain (an IPv6 address keeps its colons).
     void setDomain(const char* domain);
+    // The host as cookies name it: lower case, without a port, an IPv6
+    // zone or a trailing dot, which name no other site.
+    static void cookieHost(const char* host, StringBuffer& out);
     const StringBuffer& getPath() const { return m_path; }
     void setPath(const char* path) { m_path.setString(path); }
     const StringBuffer& getExpire() const { return m_expire; }
@@ -72,6 +75,11 @@ public:
     // cookie goes only over TLS.
     bool matchesRequest(const char* host, const char* path, bool secureChannel) const;
     bool isHostOnly() const { return m_domain.getSize() != 0 && m_domain.getString()[0] != '.'; }
+    // Whether the request path lies within the cookie's path.
+    bool pathMatches(const char* path) const;
+    // Whether this cookie's domain and other's reach one another, one way
+    // or the other.
+    bool domainsOverlap(const Cookie& other) const;
     // Deleted on arrival (Max-Age zero or less), or its Expires date is no
     // later than now (Unix seconds). An Expires text that is no date never
     // expires it.

@@ -10,6 +10,7 @@
 #include "netlib/core/TreeNode.h"
 #include "netlib/http/Cookie.h"
 #include "netlib/http/CookieJar.h"
+#include "netlib/http/PublicSuffix.h"
 #include "netlib/http/TessikUrl.h"
 
 namespace tessik {
@@ -107,29 +108,32 @@ void cookiePairName(const TreeNode& pair, StringBuffer& out) {
 
 CookieMgr::~CookieMgr() = default;
 
-bool CookieMgr::getCookieHashKey(const char* domain, StringBuffer& out) {
+bool CookieMgr::getCookieHashKey(const char* domain, StringBuffer& out, bool legacy) {
     out.clear();
     StringBuffer d(domain != nullptr ? domain : "");
     d.trimWhitespace();
-    d.toLowerCaseAscii();
-    if (d.getSize() == 0)
-        return false;
     if (d.beginsWith("."))
         d.removeChunk(0, 1);
-    if (d.getSize() == 0)
+    StringBuffer host;
+    Cookie::cookieHost(d.getString(), host);
+    if (host.getSize() == 0)
         return false;
-    TessikUrl::getBaseDomain(d.getString(), out);
+    if (legacy)
+        TessikUrl::getBaseDomain(host.getString(), out);
+    else if (!public_suffix::registrableDomain(host.getString(), out))
+        out.setSb(host);
     if (out.getSize() == 0)
         return false;
     out.replaceAll(".", "_");
+    out.replaceAll(":", "_");
     out.append(".xml");
     return true;
 }
 
-bool CookieMgr::getCookieFilePath(const char* cookieDir, const char* domain, StringBuffer& out) {
+bool CookieMgr::getCookieFilePath(const char* cookieDir, const char* domain, StringBuffer& out, bool legacy) {
     out.clear();
     StringBuffer name;
-    if (!getCookieHashKey(domain, name))
+    if (!getCookieHashKey(domain, name, legacy))
         return false;
     out.append(cookieDir != nullptr ? cookieDir : "");
     if (out.getSize() != 0 && out.lastChar() != '/' && out.lastChar() != '\\')
@@ -148,18 +152,16 @@ bool CookieMgr::GetDomainCookiesXml(const char* cookieDir, HashMap* memory, cons
     LogContext ctx(log, "GetDomainCookiesXml");
     log.logData("CookieDir", cookieDir != nullptr ? cookieDir : "");
     log.logData("Domain", domain != nullptr ? domain : "");
-    StringBuffer baseDomain;
-    TessikUrl::getBaseDomain(domain != nullptr ? domain : "", baseDomain);
     if (isMemoryMode(cookieDir, memory)) {
         StringBuffer key;
         if (!getCookieHashKey(domain, key)) {
             log.logError(cookie_msg::kNoFilename);
-            log.logData("BaseDomain", baseDomain.getString());
             return false;
         }
         log.logData("HashKey", key.getString());
         StringBuffer text;
-        if (!memory->lookupString(key.getString(), text)) {
+        if (!memory->lookupString(key.getString(), text) &&
+            !(getCookieHashKey(domain, key, true) && memory->lookupString(key.getString(), text))) {
             log.logError(cookie_msg::kNoCookiesYet);
             return false;
         }
@@ -168,9 +170,12 @@ bool CookieMgr::GetDomainCookiesXml(const char* cookieDir, HashMap* memory, cons
     StringBuffer path;
     if (!getCookieFilePath(cookieDir, domain, path)) {
         log.logError(cookie_msg::kNoFilename);
-        log.logData("BaseDomain", baseDomain.getString());
         return false;
     }
+    StringBuffer older;
+    if (!fileExistsUtf8(path.getString(), nullptr) && getCookieFilePath(cookieDir, domain, older, true) &&
+        fileExistsUtf8(older.getString(), nullptr))
+        path.setSb(older);
     if (!fileExistsUtf8(path.getString(), nullptr)) {
         log.logError(cookie_msg::kNoFile);
         log.logData("CookieFilename", path.getString());
@@ -248,25 +253,29 @@ bool CookieMgr::openForSaving(const char* cookieDir, HashMap* memory, const char
     bool loaded = false;
     if (isMemoryMode(cookieDir, memory)) {
         if (!getCookieHashKey(domain, where)) {
-            StringBuffer baseDomain;
-            TessikUrl::getBaseDomain(domain, baseDomain);
             log.logError(cookie_msg::kNoHashKey);
-            log.logData("BaseDomain", baseDomain.getString());
+            log.logData("CookieDomain", domain);
             return false;
         }
         log.logData("HashKey", where.getString());
-        StringBuffer text;
-        loaded = memory->lookupString(where.getString(), text) && xml.LoadXml(text.getString(), false);
+        StringBuffer text, older;
+        loaded = (memory->lookupString(where.getString(), text) ||
+                  (getCookieHashKey(domain, older, true) && memory->lookupString(older.getString(), text))) &&
+                 xml.LoadXml(text.getString(), false);
     } else {
         if (!getCookieFilePath(cookieDir, domain, where)) {
             log.logError(cookie_msg::kNoFilename);
             log.logData("CookieDomain", domain);
             return false;
         }
-        // A file that cannot be read is replaced: its cookies were lost
-        // already.
+        // A new document starts from what an older version filed for the
+        // host. A file that cannot be read is replaced: its cookies were
+        // lost already.
+        StringBuffer from(where);
+        if (!fileExistsUtf8(from.getString(), nullptr) && !getCookieFilePath(cookieDir, domain, from, true))
+            from.setSb(where);
         LogNull quiet;
-        loaded = fileExistsUtf8(where.getString(), nullptr) && xml.loadFromFile(where.getString(), quiet, false);
+        loaded = fileExistsUtf8(from.getString(), nullptr) && xml.loadFromFile(from.getString(), quiet, false);
     }
     if (!loaded) {
         xml.clear();
@@ -350,8 +359,8 @@ void CookieMgr::storePair(TreeNode& root, const StringBuffer& key, const Cookie&
 
 bool CookieMgr::SaveCookie(const char* cookieDir, HashMap* memory, const char* domain, const Cookie& cookie,
                            std::int64_t nowUnixSeconds, LogBase& log, ProgressMonitor* pm) {
-    StringBuffer host(domain != nullptr ? domain : "");
-    host.chopAtFirstChar(':');
+    StringBuffer host;
+    Cookie::cookieHost(domain, host);
     cookie.reportSaving(cookieDir, pm);
     LogContext ctx(log, "SaveCookie");
     log.logData("CookieDir", cookieDir != nullptr ? cookieDir : "");

@@ -1,8 +1,12 @@
 #pragma once
-// The stored cookie documents: one XML document per base domain, a file in
-// the cookie directory or, in memory mode, a text in the options' string
-// table. Every host under one base domain shares its document; which of its
-// cookies a host takes is Cookie::matchesRequest's business. A key's domain
+// The stored cookie documents: one XML document per registrable domain (per
+// host where it has none: an address, a public suffix), a file in the
+// cookie directory or, in memory mode, a text in the options' string table.
+// Every host a Domain cookie may reach shares the document it is filed in;
+// which of its cookies a host takes is Cookie::matchesRequest's business.
+// A document older versions filed under their guess at the base domain is
+// read while none of the new name stands, and is where the new one starts
+// from. A key's domain
 // is the bare host for a cookie of that host alone, '.' and a domain for
 // one its Domain attribute scoped.
 //
@@ -53,10 +57,11 @@ public:
     CookieMgr(const CookieMgr&) = delete;
     CookieMgr& operator=(const CookieMgr&) = delete;
 
-    // "a_b.xml" for any host whose base domain is "a.b" (a leading '.' of
-    // the domain dropped); false for a domain that has none.
-    static bool getCookieHashKey(const char* domain, StringBuffer& out);
-    static bool getCookieFilePath(const char* cookieDir, const char* domain, StringBuffer& out);
+    // "a_b.xml" for any host whose registrable domain is "a.b" (a leading
+    // '.' of the domain dropped); false for an empty domain. With legacy,
+    // the name older versions gave the document.
+    static bool getCookieHashKey(const char* domain, StringBuffer& out, bool legacy = false);
+    static bool getCookieFilePath(const char* cookieDir, const char* domain, StringBuffer& out, bool legacy = false);
     // Memory mode: a map is given and the directory is empty or "memory".
     static bool isMemoryMode(const char* cookieDir, const HashMap* memory);
 

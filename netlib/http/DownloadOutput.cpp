@@ -13,10 +13,6 @@ namespace tessik {
 
 namespace {
 
-bool isSuccess(std::uint32_t status) {
-    return status >= http_status::kSuccessFirst && status < http_status::kRedirectFirst;
-}
-
 // Whether the answer's Content-Range ("bytes FIRST-LAST/LENGTH", RFC 9110
 // section 14.4) begins at first.
 bool rangeBeginsAt(const HttpResponseHeader& answer, std::int64_t first) {
@@ -98,8 +94,14 @@ std::uint32_t DownloadOutput::writeBytes(const void* data, std::uint32_t size, s
 
 std::uint32_t DownloadOutput::writeBytes64(const void* data, std::uint64_t size, std::uint32_t count,
                                            ProgressMonitor* monitor, LogBase& log) {
-    // The body of a redirect, a challenge or an error is not the download.
-    if (!isSuccess(m_answer.getStatusCode()))
+    // The body of a redirect, a challenge or an error is not the download;
+    // bytes whose status is not known yet cannot be judged at all.
+    const std::uint32_t status = m_answer.getStatusCode();
+    if (status == 0) {
+        log.logError(http_msg::kBodyBeforeStatus);
+        return 0;
+    }
+    if (!http_status::fetched(status))
         return count;
     std::int64_t offset = 0;
     Output* sink = sinkFor(m_answer.getStatusCode(), offset, log);

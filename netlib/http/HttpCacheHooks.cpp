@@ -94,15 +94,19 @@ void HttpClient::lookupHttpCache(const char* url, int depth, HttpControl& option
         return;
     HttpResponseHeader head;
     const std::int64_t answerStart = out.getPosition64();
-    // An entry whose head cannot be read answers nothing.
-    if (!head.parse(entry->headerText().getString(), log) || head.getStatusCode() == 0 ||
-        !entry->writeDataTo(out, log)) {
+    // An entry whose head cannot be read answers nothing. The head is the
+    // answer's before its body goes out: an output judges the body by it.
+    if (!head.parse(entry->headerText().getString(), log) || head.getStatusCode() == 0) {
         result.cacheState = 0;
         return;
     }
     result.responseHeader.copyFrom(head);
-    const std::uint32_t status = head.getStatusCode();
-    if (status != http_status::kMovedPermanently && status != http_status::kFound)
+    if (!entry->writeDataTo(out, log)) {
+        result.responseHeader.clear();
+        result.cacheState = 0;
+        return;
+    }
+    if (!redirectFollowed(head.getStatusCode(), options))
         return;
     // The cached redirect is followed; its answer, fetched or cached, is
     // the answer to this URL.

@@ -66,6 +66,9 @@ inline constexpr std::uint64_t kMaxBodyReserve = 16 * 1024 * 1024;
 inline constexpr const char* kMsgTrailingData = "Unexpected data after the response body.";
 inline constexpr const char* kMsgStaleConnection = "The server closed the kept-alive connection; opening a new one.";
 inline constexpr const char* kMsgTooManyInterim = "Too many interim responses.";
+inline constexpr const char* kMsgUnaskedSwitch =
+    "The server answered 101 Switching Protocols, which no request of this library asks for: no answer came, the "
+    "call fails.";
 inline constexpr const char* kMsgBodyNotEnded = "The response body ended without the server closing the connection.";
 inline constexpr const char* kMsgNotResent = "Not sending the request again: it may have reached the server.";
 } // namespace http_conn
@@ -215,7 +218,7 @@ public:
     // ownConnection, on a new one that goes with the call; with restart, a
     // kept-alive connection the server had dropped is replaced once by a new
     // one. depth counts the redirects and retries already made on the road:
-    // a 301 or 302, and a GET's 307 or 308, is followed (followRedirect)
+    // the redirects redirectFollowed names are followed (followRedirect)
     // and an answer without a
     // status line retried while it is at most 4. The short form is the own
     // connection with restart at depth 0.
@@ -245,6 +248,9 @@ public:
     // answerStart is where the redirect's answer began in out.
     bool followRedirect(const char* url, int depth, HttpControl& options, Output& out, std::int64_t answerStart,
                         HttpResult& result, LogBase& log, ProgressMonitor* pm, bool verbose);
+    // The redirects the GET road follows, answered or cached: a 301 or 302,
+    // and a GET's 303, 307 or 308 (a 303 asks for a GET, the others keep it).
+    static bool redirectFollowed(std::uint32_t status, const HttpControl& options);
     // The traffic log file of this connection ("" for none).
     void setSessionLogFilename(const char* utf8Path);
 
@@ -306,9 +312,11 @@ public:
     // Stores the cookies the response sets for the connection's host, when
     // CookieDir is set and SaveCookies is on; whether there were any.
     bool saveResponseCookies(HttpResult& result, HttpControl& options, LogBase& log, ProgressMonitor* pm);
-    // The same for a response from host received at now (Unix seconds).
+    // The same for a response from host received at now (Unix seconds),
+    // over TLS or not: a plain answer neither sets a Secure cookie nor one
+    // that would stand in for a Secure cookie kept (RFC 6265bis 5.7).
     static bool storeSetCookies(const HttpResponseHeader& header, HttpControl& options, const char* host,
-                                std::int64_t now, LogBase& log, ProgressMonitor* pm);
+                                bool secureChannel, std::int64_t now, LogBase& log, ProgressMonitor* pm);
 
     // The response caches' hooks on the GET road: the ".dat" ClsCache2 of
     // the options or, with useBucketCache, their ".caf" HttpCache. Only a
@@ -368,8 +376,13 @@ public:
     // or port, trimmed.
     static void normalizeHost(const char* host, StringBuffer& out);
     static unsigned int readTimeoutMs(const HttpControl& options);
-    // A host as a URL or a Host field writes it: an IPv6 literal in brackets.
+    // A host as a URL writes it: an IPv6 literal in brackets, its zone after
+    // "%25".
     static void appendHostForUrl(const StringBuffer& host, StringBuffer& out);
+    // A host as a Host field, a CONNECT line and a proxy's absolute target
+    // name it: an IPv6 literal in brackets, without its zone, which means
+    // something on this machine alone.
+    static void appendHostField(const StringBuffer& host, StringBuffer& out);
     // False, the reason logged, when the URL (or a request's host) holds a
     // control byte or no host name, or a header field of the options is
     // malformed: nothing of such a request may reach the wire.

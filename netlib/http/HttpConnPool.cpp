@@ -102,7 +102,13 @@ bool HttpConnPool::synchronousRequest(HttpControl& options, const char* domain, 
         log.logError("No domain");
         return false;
     }
-    if (!HttpClient::checkSendable(domain, options, log) || !request.checkSendable(log))
+    // The host as a URL's is read, bare: every road hands one over so.
+    if (!TessikUrl::isBareHost(domain)) {
+        log.logError(TessikUrl::holdsControlByte(domain, std::strlen(domain)) ? url_msg::kControlByteInUrl
+                                                                              : url_msg::kBadHostName);
+        return false;
+    }
+    if (!HttpClient::checkSendable(nullptr, options, log) || !request.checkSendable(log))
         return false;
     if (port == 0)
         port = http_pool::kDefaultPort;
@@ -384,7 +390,7 @@ bool HttpConnPool::download(const char* url, HttpControl& options, const char* l
     const std::uint32_t status = result.responseHeader.getStatusCode();
     // Only a successful answer's body is the download: anything else leaves
     // the path as it was before the call.
-    if (!ok || status < http_status::kSuccessFirst || status >= http_status::kRedirectFirst) {
+    if (!ok || !http_status::fetched(status)) {
         file.abandon(ok && status >= http_status::kClientErrorFirst, log);
         return ok;
     }

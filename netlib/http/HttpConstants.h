@@ -16,6 +16,7 @@ inline constexpr std::uint32_t kNoContent = 204;
 inline constexpr std::uint32_t kRedirectFirst = 300;
 inline constexpr std::uint32_t kMovedPermanently = 301;
 inline constexpr std::uint32_t kFound = 302;
+inline constexpr std::uint32_t kSeeOther = 303;
 inline constexpr std::uint32_t kNotModified = 304;
 inline constexpr std::uint32_t kTemporaryRedirect = 307;
 inline constexpr std::uint32_t kPermanentRedirect = 308;
@@ -26,6 +27,14 @@ inline constexpr std::uint32_t kMethodNotAllowed = 405;
 inline constexpr std::uint32_t kProxyAuthRequired = 407;
 inline constexpr std::uint32_t kServerError = 500;
 inline constexpr std::uint32_t kUnavailable = 503;
+
+// The one rule a road that fetches a resource (a download, the quick GETs
+// and their text forms) succeeds by: its final answer is a 2xx. A road that
+// hands the answer itself back (a response object, an upload's reply) takes
+// any final answer; a 101 is never one (the reader refuses it).
+inline constexpr bool fetched(std::uint32_t status) {
+    return status >= kSuccessFirst && status < kRedirectFirst;
+}
 } // namespace http_status
 
 namespace http_s3 {
@@ -43,8 +52,12 @@ constexpr const char* kFormContentType = "application/x-www-form-urlencoded";
 constexpr const char* kDownloadPathNotAFile = "The local path of a download is empty or a folder.";
 constexpr const char* kDownloadSeekBeforeStart = "A download never writes over the bytes that were there before it.";
 constexpr const char* kDownloadNotUnzipped = "The local path is not a regular file: the gzip body is kept as it came.";
-constexpr const char* kDownloadRedirectNotFollowed =
-    "The answer is a redirect that was not followed: the file was not fetched, the call fails with its status.";
+constexpr const char* kRedirectNotFollowed =
+    "The answer is a redirect that was not followed: the resource was not fetched, the call fails with its status.";
+constexpr const char* kNotFetched =
+    "The final answer is no 2xx: the resource was not fetched, the call fails with its status.";
+constexpr const char* kBodyBeforeStatus =
+    "Body bytes came before their answer's status was known: nothing is written, the call fails.";
 constexpr const char* kDownloadRangeMismatch =
     "A 206 answer whose Content-Range does not begin where the requested range does: the file is left as it was.";
 } // namespace http_msg

@@ -1,6 +1,6 @@
 // The connection's two cookie steps: the Cookie line a request carries, and
 // the cookies a response sets, both kept in the options' cookie store.
-#include <cstring>
+#include <memory>
 
 #include "netlib/core/ExtPtrArray.h"
 #include "netlib/core/LogBase.h"
@@ -23,18 +23,33 @@ constexpr const char* kMsgCookieControlByte =
 constexpr const char* kMsgCookieDomainRefused =
     "A cookie's Domain does not hold the host, or is wider than the host's registrable domain: the cookie is "
     "dropped.";
+constexpr const char* kMsgSecureFromPlain =
+    "A plain answer sets a Secure cookie, or one of the name of a Secure cookie kept for its domain and path: the "
+    "cookie is dropped.";
 
 std::int64_t nowUnixSeconds() {
     return platform::CurrentUnixTimeMs() / kMsPerSecond;
 }
 
-// The host as cookies name it: lower case, without a port (an IPv6
-// address keeps its colons).
-void cookieHost(const char* host, StringBuffer& out) {
-    out.setString(host != nullptr ? host : "");
-    if (std::strchr(out.getString(), ':') == std::strrchr(out.getString(), ':'))
-        out.chopAtFirstChar(':');
-    out.toLowerCaseAscii();
+// Whether a Secure cookie of one of the cookie's names is kept where the
+// cookie would stand in for it: domains that reach one another, and the
+// cookie's path within the kept one's.
+bool shadowsSecureCookie(const CookieJar& jar, const Cookie& cookie) {
+    const char* path = cookie.getPath().getSize() != 0 ? cookie.getPath().getString() : "/";
+    for (int i = 0; i < jar.getCount(); ++i) {
+        const Cookie* kept = jar.getCookie(i);
+        if (kept == nullptr || !kept->isSecure() || !kept->domainsOverlap(cookie) || !kept->pathMatches(path))
+            continue;
+        for (int a = 0; a < kept->getNumPairs(); ++a)
+            for (int b = 0; b < cookie.getNumPairs(); ++b) {
+                StringBuffer keptName, name;
+                kept->getPairName(a, keptName);
+                cookie.getPairName(b, name);
+                if (keptName.equals(name.getString()))
+                    return true;
+            }
+    }
+    return false;
 }
 
 } // namespace
@@ -47,7 +62,7 @@ void HttpClient::addCookiesHeader(HttpControl& options, const char* domain, cons
     }
     log.logInfo("Auto-adding any accumulated cookies.");
     StringBuffer host;
-    cookieHost(domain, host);
+    Cookie::cookieHost(domain, host);
     log.logData("CookieDir", options.CookieDir.getString());
     log.logData("CookieDomain", host.getString());
     log.logData("CookiePath", path != nullptr ? path : "");
@@ -76,23 +91,29 @@ bool HttpClient::saveResponseCookies(HttpResult& result, HttpControl& options, L
     // The clock is read only when cookies may be kept.
     if (options.CookieDir.getSize() == 0 || !options.SaveCookies)
         return false;
-    return storeSetCookies(result.responseHeader, options, m_host.getString(), nowUnixSeconds(), log, pm);
+    return storeSetCookies(result.responseHeader, options, m_host.getString(), m_requestTls, nowUnixSeconds(), log, pm);
 }
 
 bool HttpClient::storeSetCookies(const HttpResponseHeader& header, HttpControl& options, const char* host,
-                                 std::int64_t now, LogBase& log, ProgressMonitor* pm) {
+                                 bool secureChannel, std::int64_t now, LogBase& log, ProgressMonitor* pm) {
     if (options.CookieDir.getSize() == 0 || !options.SaveCookies ||
         !(header.hasField("Set-Cookie") || header.hasField("Set-Cookie2")))
         return false;
     log.logInfo("Saving cookies...");
     StringBuffer setter;
-    cookieHost(host, setter);
+    Cookie::cookieHost(host, setter);
     ExtPtrArray cookies;
     cookies.setOwnsObjects(true);
     // An empty default keeps a cookie without Domain: scopeTo gives it the
     // setter's name.
     header.getSetCookies(cookies, "");
     CookieMgr store;
+    std::unique_ptr<CookieJar> kept;
+    if (!secureChannel) {
+        LogNull quiet;
+        kept.reset(store.LoadCookieJar(options.CookieDir.getString(), &options.stringTable, setter.getString(), nullptr,
+                                       quiet));
+    }
     for (int i = 0; i < cookies.getCount(); ++i) {
         auto* cookie = static_cast<Cookie*>(cookies.elementAt(i));
         if (!cookie->pairsSendable()) {
@@ -102,6 +123,10 @@ bool HttpClient::storeSetCookies(const HttpResponseHeader& header, HttpControl& 
         if (!cookie->scopeTo(setter)) {
             log.logError(kMsgCookieDomainRefused);
             log.logData("Domain", cookie->getDomain().getString());
+            continue;
+        }
+        if (!secureChannel && (cookie->isSecure() || (kept != nullptr && shadowsSecureCookie(*kept, *cookie)))) {
+            log.logError(kMsgSecureFromPlain);
             continue;
         }
         cookie->fixExpiry(now);

@@ -167,8 +167,13 @@ void HttpClient::lookupCache(const char* url, HttpControl& options, Output& out,
     // A file could not give the copy back after a 304: ask for it whole.
     if (stale && out.getDataBuffer() == nullptr)
         return;
-    if (size > headEnd && out.writeBytes(data.getData() + headEnd, size - headEnd, 1, nullptr, log) != 1)
+    // The head is the answer's before its body goes out: an output judges
+    // the body by it.
+    result.responseHeader.copyFrom(head);
+    if (size > headEnd && out.writeBytes(data.getData() + headEnd, size - headEnd, 1, nullptr, log) != 1) {
+        result.responseHeader.clear();
         return;
+    }
     if (stale) {
         log.logInfo(cache_msg::kExpired);
         expired = true;
@@ -180,7 +185,6 @@ void HttpClient::lookupCache(const char* url, HttpControl& options, Output& out,
         log.logData("ExpiredEtag", etag.getString());
         logDate(log, "ExpiredDateTime", expiry);
     }
-    result.responseHeader.copyFrom(head);
     result.cacheState = 1;
     log.logInfo(cache_msg::kHit);
 }

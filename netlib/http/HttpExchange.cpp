@@ -25,7 +25,7 @@ constexpr int kTlsPort = 443;
 constexpr std::uint32_t kHeadlessPeekBytes = 500;
 
 // Interim answers are told by their status alone: every 1xx but 101, which
-// would switch protocols and is final.
+// would switch protocols.
 bool isInterimStatus(std::uint32_t status) {
     return status >= http_status::kContinue && status < http_status::kSuccessFirst &&
            status != http_status::kSwitchingProtocols;
@@ -51,13 +51,32 @@ void logBodyStart(const DataBuffer& body, LogBase& log) {
 
 } // namespace
 
+namespace {
+
+void appendHost(const StringBuffer& host, const char* zoneMark, StringBuffer& out) {
+    if (!host.containsChar(':')) {
+        out.appendSb(host);
+        return;
+    }
+    const char* zone = TessikUrl::zoneOf(host.getString());
+    const int address = *zone != '\0' ? static_cast<int>(zone - host.getString()) - 1 : host.getSize();
+    out.appendChar('[');
+    out.appendBytes(host.getString(), address);
+    if (*zone != '\0' && zoneMark != nullptr) {
+        out.append(zoneMark);
+        out.append(zone);
+    }
+    out.appendChar(']');
+}
+
+} // namespace
+
 void HttpClient::appendHostForUrl(const StringBuffer& host, StringBuffer& out) {
-    const bool ipv6 = host.containsChar(':');
-    if (ipv6)
-        out.appendChar('[');
-    out.appendSb(host);
-    if (ipv6)
-        out.appendChar(']');
+    appendHost(host, "%25", out);
+}
+
+void HttpClient::appendHostField(const StringBuffer& host, StringBuffer& out) {
+    appendHost(host, nullptr, out);
 }
 
 bool HttpClient::checkSendable(const char* url, const HttpControl& options, LogBase& log) {
@@ -308,7 +327,7 @@ bool HttpClient::sendRequestObject(HttpControl& options, bool tls, HttpRequest& 
     }
     if (!request.hasHeader("host")) {
         StringBuffer host;
-        appendHostForUrl(m_host, host);
+        appendHostField(m_host, host);
         if (m_port != kPlainPort && m_port != kTlsPort) {
             host.appendChar(':');
             host.appendUint32(m_port);
@@ -349,7 +368,7 @@ bool HttpClient::sendRequestObject(HttpControl& options, bool tls, HttpRequest& 
     StringBuffer prefix;
     if (proxyHost.getSize() != 0 && !tls) {
         prefix.append("http://");
-        appendHostForUrl(m_host, prefix);
+        appendHostField(m_host, prefix);
         if (m_port != kPlainPort) {
             prefix.appendChar(':');
             prefix.appendUint32(m_port);
@@ -550,6 +569,13 @@ bool HttpClient::readResponseTo(HttpControl& options, bool tls, bool head, bool 
         headless = true;
     }
     const std::uint32_t status = header.getStatusCode();
+    // Nothing here asks for an Upgrade: a 101 ends HTTP on the connection
+    // without a final answer, whatever follows it.
+    if (status == http_status::kSwitchingProtocols) {
+        log.logError(http_conn::kMsgUnaskedSwitch);
+        closeNumbered("Closing connection to HTTP server. (13)", log);
+        return false;
+    }
     m_cookiesSet = saveResponseCookies(result, options, log, pm);
     if (pm != nullptr || logDetails) {
         StringBuffer text(reinterpret_cast<const char*>(headBytes.getData()), headBytes.getSize(), 0);
@@ -626,10 +652,7 @@ bool HttpClient::readResponseTo(HttpControl& options, bool tls, bool head, bool 
     DataBuffer* held = body.getDataBuffer();
     if (held != nullptr && !gunzipResponseBody(header, *held, options.MaxResponseSize, log, pm))
         return false;
-    if (status == http_status::kSwitchingProtocols) {
-        // Whatever the connection switched to, it is no longer HTTP/1.1.
-        closeNumbered("Closing connection to HTTP server. (13)", log);
-    } else if (closeAfter) {
+    if (closeAfter) {
         if (pm != nullptr)
             pm->progressInfo("HttpInfo", "Connection:close header is present");
         closeNumbered("Closing HTTP connection because of Connection: close header.", log);

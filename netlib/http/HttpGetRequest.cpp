@@ -58,7 +58,7 @@ void hostField(const HttpControl& options, const char* host, int port, StringBuf
     StringBuffer text(host);
     text.toLowerCaseAscii();
     out.append("Host: ");
-    HttpClient::appendHostForUrl(text, out);
+    HttpClient::appendHostField(text, out);
     if (port != kPlainPort && port != kTlsPort) {
         out.appendChar(':');
         out.appendInt(port);
@@ -202,17 +202,24 @@ void HttpClient::buildRequestLine(const GetTarget& target, HttpControl& options,
     LogNull quiet;
     const bool tls = StringBuffer(target.url).beginsWithNoCase("https:");
     options.getProxy(tls ? "https://" : "http://", proxyHost, proxyPort, quiet, http_opt::kPoolCallerTag);
-    StringBuffer what;
-    // Absolute form to a proxy; origin form inside a CONNECT tunnel.
+    StringBuffer written;
+    // Absolute form to a proxy, from the host read (no user information, no
+    // zone); origin form inside a CONNECT tunnel.
     if (proxyHost.getSize() != 0 && !options.ProxyPartialUrl && !tls) {
-        what.append(target.url);
-    } else {
-        what.append(target.path);
-        if (target.query != nullptr && *target.query != '\0') {
-            what.appendChar('?');
-            what.append(target.query);
+        written.append("http://");
+        HttpClient::appendHostField(StringBuffer(target.host), written);
+        if (target.port != kPlainPort) {
+            written.appendChar(':');
+            written.appendInt(target.port);
         }
     }
+    written.append(target.path);
+    if (target.query != nullptr && *target.query != '\0') {
+        written.appendChar('?');
+        written.append(target.query);
+    }
+    StringBuffer what;
+    TessikUrl::appendRequestTarget(written, what);
     options.digestUri.setSb(what);
     out.appendSb(options.HttpMethod.getSize() != 0 ? options.HttpMethod : StringBuffer("GET"));
     out.appendChar(' ');

@@ -63,6 +63,9 @@ bool HttpClient::sendMimePost(HttpControl& options, bool tls, const char* url, c
         path.appendChar('?');
         path.appendSb(query);
     }
+    StringBuffer written(path);
+    path.clear();
+    TessikUrl::appendRequestTarget(written, path);
     options.digestUri.setSb(path);
     options.HttpMethod.setString("POST");
     if (pm != nullptr) {
@@ -93,7 +96,7 @@ bool HttpClient::sendMimePost(HttpControl& options, bool tls, const char* url, c
     // Absolute form to a proxy; origin form inside a CONNECT tunnel.
     if (proxyHost.getSize() != 0 && !options.ProxyPartialUrl && !tls) {
         head.append("http://");
-        head.appendSb(host);
+        appendHostField(host, head);
         if (port != kPlainPort) {
             head.appendChar(':');
             head.appendInt(port);
@@ -119,7 +122,7 @@ bool HttpClient::sendMimePost(HttpControl& options, bool tls, const char* url, c
         normalizeHost(host.getString(), hostName);
         StringBuffer hostLine;
         hostLine.append("Host: ");
-        appendHostForUrl(hostName, hostLine);
+        appendHostField(hostName, hostLine);
         if (port != kPlainPort && port != static_cast<int>(http_conn::kTlsPort)) {
             hostLine.appendChar(':');
             hostLine.appendInt(port);

@@ -25,7 +25,7 @@ constexpr const char* kStatusOk = "200";
 // The target as a CONNECT line and a Host field name it: an IPv6 literal
 // in brackets.
 void appendTarget(const char* host, StringBuffer& out) {
-    HttpClient::appendHostForUrl(StringBuffer(host != nullptr ? host : ""), out);
+    HttpClient::appendHostField(StringBuffer(host != nullptr ? host : ""), out);
 }
 
 // Whether the status line's code is 200; the reason phrase does not count.

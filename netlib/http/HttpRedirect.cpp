@@ -7,6 +7,7 @@
 #include "netlib/core/Progress.h"
 #include "netlib/http/HttpAuth.h"
 #include "netlib/http/HttpClient.h"
+#include "netlib/http/HttpConstants.h"
 #include "netlib/http/HttpControl.h"
 #include "netlib/http/HttpResponseHeader.h"
 #include "netlib/http/TessikUrl.h"
@@ -27,6 +28,14 @@ OriginFieldsWithheld::OriginFieldsWithheld(HttpControl& options, const char* fro
     log.logInfo(http_redirect::kMsgOriginFieldsWithheld);
     m_credentials = std::make_unique<CredentialsWithheld>(options);
     m_fields = std::make_unique<CallerFieldsWithheld>(options);
+}
+
+bool HttpClient::redirectFollowed(std::uint32_t status, const HttpControl& options) {
+    if (status == http_status::kMovedPermanently || status == http_status::kFound)
+        return true;
+    const bool get = options.HttpMethod.getSize() == 0 || options.HttpMethod.equals("GET");
+    return get && (status == http_status::kSeeOther || status == http_status::kTemporaryRedirect ||
+                   status == http_status::kPermanentRedirect);
 }
 
 bool HttpClient::followRedirect(const char* url, int depth, HttpControl& options, Output& out, std::int64_t answerStart,

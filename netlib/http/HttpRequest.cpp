@@ -900,11 +900,13 @@ void HttpRequest::encodeParams(StringBuffer& out) const {
 }
 
 void HttpRequest::getPathWithQuery(StringBuffer& out) const {
-    out.setSb(m_path);
+    StringBuffer written(m_path);
     if (m_verb.equalsNoCase("GET") && m_reqData.getCount() != 0) {
-        out.appendChar('?');
-        m_reqData.urlEncodeParams(out, m_charset.getString());
+        written.appendChar('?');
+        m_reqData.urlEncodeParams(written, m_charset.getString());
     }
+    out.clear();
+    TessikUrl::appendRequestTarget(written, out);
 }
 
 void HttpRequest::appendMimeHeader(StringBuffer& out, bool forBody, LogBase& log) {
@@ -1002,7 +1004,7 @@ bool HttpRequest::generateMultipartInMemory(const char* host, const char* pathPr
     head.appendChar(' ');
     if (pathPrefix != nullptr)
         head.append(pathPrefix);
-    head.appendSb(m_path);
+    TessikUrl::appendRequestTarget(m_path, head);
     head.append(" HTTP/");
     head.appendSb(m_httpVersion);
     log.logData("HTTP_StartLine", head.getString());
@@ -1059,16 +1061,17 @@ bool HttpRequest::generateRequest(DataBuffer& out, StringBuffer& headerText, con
     }
     const bool withBody = authValue == nullptr && (hasBody() || verbTakesBody());
 
+    StringBuffer target(m_path);
+    if (!withBody && m_reqData.getCount() != 0) {
+        target.appendChar('?');
+        encodeParams(target);
+    }
     StringBuffer text;
     text.appendSb(m_verb);
     text.appendChar(' ');
     if (pathPrefix != nullptr)
         text.append(pathPrefix);
-    text.appendSb(m_path);
-    if (!withBody && m_reqData.getCount() != 0) {
-        text.appendChar('?');
-        encodeParams(text);
-    }
+    TessikUrl::appendRequestTarget(target, text);
     text.append(" HTTP/");
     text.appendSb(m_httpVersion);
     text.append(kCrlf);
@@ -1147,9 +1150,10 @@ bool HttpRequest::sendMultipartRequest(const char* host, HttpControl& options, c
         log.logData("extraForProxy", pathPrefix);
         target.append(pathPrefix);
     }
-    target.appendSb(m_path);
+    TessikUrl::appendRequestTarget(m_path, target);
     log.logData("targetPathForUpload", target.getString());
-    StringBuffer sent(m_path);
+    StringBuffer sent;
+    TessikUrl::appendRequestTarget(m_path, sent);
     if (target.beginsWithNoCase("http:") || target.beginsWithNoCase("https:")) {
         StringBuffer proxyHost;
         std::uint32_t proxyPort = 0;

@@ -263,10 +263,7 @@ bool HttpClient::simpleHttpRequest(const char* url, int depth, bool ownConnectio
             options.secondaryLog->logInfo("Got connection:close header");
         log.logInfo("Got connection:close header");
     }
-    // A 307 or 308 keeps its verb: a GET is a GET again, as curl follows it.
-    const bool keepsVerb = status == http_status::kTemporaryRedirect || status == http_status::kPermanentRedirect;
-    if (status == http_status::kMovedPermanently || status == http_status::kFound ||
-        (keepsVerb && options.HttpMethod.equals("GET")))
+    if (redirectFollowed(status, options))
         return followRedirect(url, depth, options, out, bodyStart, result, log, pm, verbose);
     if (kept && status == http_status::kNotModified) {
         log.logInfo(cache_msg::kUpdatingExpiration);

@@ -581,20 +581,28 @@ void MimeField::loadCookie(Cookie& cookie) const {
     ExtPtrArray pieces;
     pieces.setOwnsObjects(true);
     m_value.split(pieces, ';', true, true);
+    // The first piece is the cookie; what follows are attributes, and one
+    // this library does not know (SameSite, Priority, Partitioned ...) is
+    // passed over (RFC 6265, section 5.2).
     for (int i = 0; i < pieces.getCount(); ++i) {
         auto* piece = static_cast<StringBuffer*>(pieces.elementAt(i));
         piece->trimWhitespace();
-        if (piece->getSize() == 0)
+        if (i == 0) {
+            StringBuffer name;
+            StringBuffer value;
+            if (piece->containsChar('='))
+                piece->parseNameValue(name, value);
+            else
+                name.setSb(*piece);
+            if (name.getSize() > 0)
+                cookie.setNameValue(name.getString(), value.getString());
             continue;
+        }
         if (!piece->containsChar('=')) {
             if (piece->equalsNoCase("secure"))
                 cookie.setSecure(true);
-            else if (piece->equalsNoCase("httponly"))
-                continue; // an attribute for browsers, never a cookie of its own
             else if (piece->equalsNoCase("discard"))
                 cookie.setDiscard(true);
-            else
-                cookie.setNameValue(piece->getString(), "");
             continue;
         }
         StringBuffer name;
@@ -611,10 +619,6 @@ void MimeField::loadCookie(Cookie& cookie) const {
         } else if (name.equalsNoCase("version")) {
             if (value.equals("0") || value.equals("1"))
                 cookie.setVersion(value.intValue());
-        } else if (name.equalsNoCase("port") || name.equalsNoCase("comment") || name.equalsNoCase("commentUrl")) {
-            continue;
-        } else if (name.getSize() > 0) {
-            cookie.setNameValue(name.getString(), value.getString());
         }
     }
 }

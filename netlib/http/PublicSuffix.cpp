@@ -40,8 +40,12 @@ bool registrableDomain(const char* host, StringBuffer& out) {
     if (list == nullptr || host == nullptr || *host == '\0' || isDottedQuad(host) ||
         StringBuffer(host).containsChar(':'))
         return false;
-    const char* registrable = psl_registrable_domain(list, host);
-    if (registrable == nullptr)
+    // "co.uk." is co.uk: a trailing dot hides no suffix from the list.
+    StringBuffer name(host);
+    while (name.lastChar() == '.')
+        name.shorten(1);
+    const char* registrable = psl_registrable_domain(list, name.getString());
+    if (registrable == nullptr || *registrable == '\0')
         return false;
     out.setString(registrable);
     return true;

@@ -10,7 +10,8 @@ namespace tessik {
 namespace public_suffix {
 
 // The host's registrable domain, its public suffix and one label more
-// ("example.co.uk" for "www.example.co.uk"; host lower-case). False, out
+// ("example.co.uk" for "www.example.co.uk"; host lower-case, a trailing
+// dot dropped). False, out
 // empty, for a host that is a public suffix itself and for an address; and
 // for every host when the system has no list, so that each name is taken
 // for one that others may share.

@@ -1,10 +1,13 @@
 #include "netlib/http/TessikUrl.h"
 
+#include <cctype>
 #include <cstring>
 #include <string>
 #include <string_view>
 
 #include "netlib/core/ExtPtrArray.h"
+#include "netlib/text/UrlCoding.h"
+#include "netlib/transport/WinsockLoader.h"
 
 namespace tessik {
 
@@ -13,6 +16,7 @@ namespace {
 constexpr int kHttpPort = 80;
 constexpr int kHttpsPort = 443;
 constexpr int kMaxPort = 65535;
+constexpr std::size_t kIpv6Bytes = 16;
 
 enum class Scheme { None, Http, Https, File, Ftp };
 
@@ -83,6 +87,47 @@ bool readPort(std::string_view text, int& port) {
 void assign(StringBuffer& out, std::string_view text) {
     out.clear();
     out.appendBytes(text.data(), static_cast<int>(text.size()));
+}
+
+// What curl's URL parser refuses in a host name.
+constexpr std::string_view kNotInHost = " \r\n\t/:#?!@{}[]\\$'\"^`*<>=;,+&()%";
+// A zone names an interface with the unreserved bytes of RFC 6874.
+constexpr std::string_view kZoneMarks = "-._~";
+constexpr std::string_view kEscapedPercent = "%25";
+
+bool isNameText(std::string_view h) {
+    return !h.empty() && h.find_first_of(kNotInHost) == std::string_view::npos &&
+           !TessikUrl::holdsControlByte(h.data(), h.size());
+}
+
+// What a pair of brackets holds: an IPv6 address, then a zone after "%25"
+// (as URLs write it) or a bare '%'.
+bool readIpv6Literal(std::string_view text, std::string_view& address, std::string_view& zone) {
+    const std::size_t percent = text.find('%');
+    address = text.substr(0, percent);
+    zone = {};
+    if (percent != std::string_view::npos) {
+        zone = text.substr(percent);
+        zone.remove_prefix(zone.starts_with(kEscapedPercent) ? kEscapedPercent.size() : 1);
+        if (zone.empty())
+            return false;
+        for (char c : zone)
+            if (!std::isalnum(static_cast<unsigned char>(c)) && kZoneMarks.find(c) == std::string_view::npos)
+                return false;
+    }
+    unsigned char bytes[kIpv6Bytes];
+    return parseIpv6(std::string(address).c_str(), bytes);
+}
+
+// The literal as a connection takes it: the address in lower case, the
+// zone after a bare '%'.
+void assignIpv6(StringBuffer& out, std::string_view address, std::string_view zone) {
+    assign(out, address);
+    out.toLowerCaseAscii();
+    if (!zone.empty()) {
+        out.appendChar('%');
+        out.appendBytes(zone.data(), static_cast<int>(zone.size()));
+    }
 }
 
 // The URL's parts as written: the host neither cleaned nor lower-cased.
@@ -189,10 +234,17 @@ bool TessikUrl::crackUrl(const char* url, StringBuffer& host, int& port, StringB
         return false;
     // ASCII letters only: a UTF-8 host keeps its other bytes as they are.
     host.toLowerCaseAscii();
-    if (ipv6)
+    std::string_view address, zone;
+    if (ipv6 &&
+        readIpv6Literal(std::string_view(host.getString(), static_cast<std::size_t>(host.getSize())), address, zone)) {
+        const std::string literal(address);
+        const std::string name(zone);
+        assignIpv6(host, literal, name);
+    } else if (ipv6) {
         host.trimWhitespace();
-    else
+    } else {
         cleanHostText(host);
+    }
     path.trimWhitespace();
     return true;
 }
@@ -286,19 +338,84 @@ bool TessikUrl::isFieldValue(const char* text, std::size_t n) {
     return true;
 }
 
+void TessikUrl::appendRequestTarget(const char* target, std::size_t n, StringBuffer& out) {
+    static constexpr std::string_view kNotInUri = " \"#<>\\^`{|}";
+    static constexpr unsigned char kFirstNonAscii = 0x80;
+    const std::string_view text(target != nullptr ? target : "", target != nullptr ? n : 0);
+    std::size_t from = 0;
+    for (const SchemePrefix& s : kSchemes) {
+        if ((s.scheme == Scheme::Http || s.scheme == Scheme::Https) && startsNoCase(text, s.text)) {
+            from = text.find('/', std::strlen(s.text));
+            from = from == std::string_view::npos ? text.size() : from;
+            break;
+        }
+    }
+    out.appendBytes(text.data(), static_cast<int>(from));
+    for (std::size_t i = from; i < text.size(); ++i) {
+        const auto c = static_cast<unsigned char>(text[i]);
+        if (c < kFirstNonAscii && kNotInUri.find(static_cast<char>(c)) == std::string_view::npos) {
+            out.appendChar(static_cast<char>(c));
+            continue;
+        }
+        appendPercentEscape(c, out);
+    }
+}
+
 bool TessikUrl::hasHostName(const char* url) {
-    // What curl's URL parser refuses in a host name.
-    static constexpr std::string_view kNotInHost = " \r\n\t/:#?!@{}[]\\$'\"^`*<>=;,+&()%";
-    static constexpr std::string_view kInIpv6 = "0123456789abcdefABCDEF:.";
     StringBuffer host, user, password, path, query, fragment;
     int port = 0;
     bool ipv6 = false;
     if (!crackRaw(url, host, port, user, password, path, query, fragment, ipv6))
         return true;
     const std::string_view h(host.getString(), static_cast<std::size_t>(host.getSize()));
+    std::string_view address, zone;
     if (ipv6)
-        return h.find_first_not_of(kInIpv6) == std::string_view::npos;
-    return h.find_first_of(kNotInHost) == std::string_view::npos && !holdsControlByte(h.data(), h.size());
+        return readIpv6Literal(h, address, zone);
+    return h.empty() || isNameText(h);
+}
+
+bool TessikUrl::readHostPort(const char* text, StringBuffer& host, int& port) {
+    host.clear();
+    port = 0;
+    const std::string_view t(text != nullptr ? text : "");
+    std::string_view rest;
+    if (t.starts_with('[')) {
+        const std::size_t close = t.find(']');
+        std::string_view address, zone;
+        if (close == std::string_view::npos || !readIpv6Literal(t.substr(1, close - 1), address, zone))
+            return false;
+        assignIpv6(host, address, zone);
+        rest = t.substr(close + 1);
+    } else {
+        const std::size_t colon = t.find(':');
+        const std::string_view name = t.substr(0, colon);
+        if (!isNameText(name))
+            return false;
+        assign(host, name);
+        host.toLowerCaseAscii();
+        rest = colon == std::string_view::npos ? std::string_view() : t.substr(colon);
+    }
+    if (rest.empty())
+        return true;
+    int value = 0;
+    const bool digits = rest.size() > 1 && rest.find_first_not_of("0123456789", 1) == std::string_view::npos;
+    if (rest.front() != ':' || !digits || !readPort(rest.substr(1), value) || value == 0) {
+        host.clear();
+        return false;
+    }
+    port = value;
+    return true;
+}
+
+bool TessikUrl::isBareHost(const char* host) {
+    const std::string_view h(host != nullptr ? host : "");
+    std::string_view address, zone;
+    return h.find(':') != std::string_view::npos ? readIpv6Literal(h, address, zone) : isNameText(h);
+}
+
+const char* TessikUrl::zoneOf(const char* host) {
+    const char* percent = host != nullptr && std::strchr(host, ':') != nullptr ? std::strchr(host, '%') : nullptr;
+    return percent != nullptr ? percent + 1 : "";
 }
 
 } // namespace tessik

@@ -45,9 +45,30 @@ public:
     static bool isToken(const StringBuffer& text);
     // The URL's host, as written, holds none of the bytes that would make
     // it another host or none (space, '"', '<', '>', '%' ...: the bytes
-    // curl refuses as "Bad hostname"); an IPv6 literal only hex digits, ':'
-    // and '.'. An empty host passes: the roads refuse it themselves.
+    // curl refuses as "Bad hostname"); an IPv6 literal is an address, a
+    // zone after it ("%25" or '%', then an interface's name or number)
+    // allowed. An empty host passes: the roads refuse it themselves.
     static bool hasHostName(const char* url);
+    // The one reading of a host a caller names without a URL: a name, an
+    // IPv4 address or a bracketed IPv6 literal (with a zone as above), each
+    // alone or with ':' and a port of 1-65535, and nothing else. host comes
+    // out as crackUrl gives one (lower-case, an IPv6 literal bare, its zone
+    // after '%'); port is 0 when the text names none.
+    static bool readHostPort(const char* text, StringBuffer& host, int& port);
+    // A host as crackUrl and readHostPort give it, bare: a name, or an IPv6
+    // literal with or without its zone.
+    static bool isBareHost(const char* host);
+    // An IPv6 literal's zone, the text after its '%' ("" for none).
+    static const char* zoneOf(const char* host);
+    // The request target as a start line carries it, appended to out: a
+    // space, '"', '#', '<', '>', '\\', '^', '`', '{', '|', '}' and every byte
+    // from 0x80 go as %XX, as none of them may stand in a URI; the rest,
+    // percent escapes included, as written. An absolute target's scheme and
+    // authority go as they are. Every road writes its target through this.
+    static void appendRequestTarget(const char* target, std::size_t n, StringBuffer& out);
+    static void appendRequestTarget(const StringBuffer& target, StringBuffer& out) {
+        appendRequestTarget(target.getString(), static_cast<std::size_t>(target.getSize()), out);
+    }
     // A NUL, at which the text's C string form would be cut short.
     static bool holdsNul(const StringBuffer& text);
 };
@@ -60,6 +81,9 @@ inline constexpr const char* kMalformedField =
     "was sent.";
 inline constexpr const char* kValidatorNotSent =
     "A cached ETag or Last-Modified holds a control byte: it is not sent back, the request goes without it.";
+inline constexpr const char* kBadDomain =
+    "The domain is no host name, [IPv6 literal] or either with ':' and a port (it holds '@', '/', '?', '#' or "
+    "another byte a host cannot hold): refused, nothing was sent.";
 inline constexpr const char* kBadHostName =
     "The URL's host is no host name (it holds a space, a quote, '<', '>', '%' or another byte a host cannot hold): "
     "refused, nothing was sent.";

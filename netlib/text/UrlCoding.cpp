@@ -56,6 +56,11 @@ void urlEncodeBytes(const void* bytes, unsigned int n, StringBuffer& out) {
         out.appendBytes(block, static_cast<int>(fill));
 }
 
+void appendPercentEscape(unsigned char c, StringBuffer& out) {
+    const char escape[] = {'%', kHex[c >> 4], kHex[c & 15]};
+    out.appendBytes(escape, static_cast<int>(sizeof escape));
+}
+
 void urlEncodeDb(const DataBuffer& in, StringBuffer& out) {
     urlEncodeBytes(in.getData(), in.getSize(), out);
 }

@@ -1,13 +1,16 @@
 #include "netlib/transport/TessikSocket.h"
 
 #include <arpa/inet.h>
+#include <net/if.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 
 #include <atomic>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <new>
+#include <string>
 
 #include "netlib/transport/HostnameResolve.h"
 #include "netlib/transport/WinsockLoader.h"
@@ -16,6 +19,27 @@
 
 namespace tessik {
 namespace {
+
+// An IPv6 literal's zone ("fe80::1%eth0", "::1%1") names the interface
+// the address is reached by: taken off the name, which is looked up
+// without it, as the interface's index. False for a zone that names no
+// interface here.
+bool takeZone(StringBuffer& name, unsigned int& scope) {
+    scope = 0;
+    const char* text = name.getString();
+    const char* percent = std::strchr(text, '%');
+    if (percent == nullptr || std::strchr(text, ':') == nullptr) {
+        return true;
+    }
+    const std::string zone(percent + 1);
+    if (!zone.empty() && zone.find_first_not_of("0123456789") == std::string::npos) {
+        scope = static_cast<unsigned int>(std::strtoul(zone.c_str(), nullptr, 10));
+    } else {
+        scope = if_nametoindex(zone.c_str());
+    }
+    name.shorten(static_cast<unsigned int>(zone.size() + 1));
+    return scope != 0;
+}
 
 // Reporter workers open sockets at the same time.
 std::atomic<std::uint32_t> g_serial{1};
@@ -235,6 +259,13 @@ bool TessikSocket::connectAddrInfo(const char* host, int port, unsigned int hear
     if (!startConnect(host, true, dnsFailed, name, log)) {
         return false;
     }
+    unsigned int scope = 0;
+    if (!takeZone(name, scope)) {
+        m_failureReason = kSocketFailNoHost;
+        log.logError(kMsgNoSuchZone);
+        log.logData("hostname", host);
+        return false;
+    }
 
     addrinfo hints{};
     hints.ai_flags = AI_NUMERICSERV;
@@ -304,6 +335,11 @@ bool TessikSocket::connectAddrInfo(const char* host, int port, unsigned int hear
     }
 
     logAddrInfoList(list, log);
+    for (addrinfo* ai = list; ai != nullptr && scope != 0; ai = ai->ai_next) {
+        if (ai->ai_family == AF_INET6) {
+            reinterpret_cast<sockaddr_in6*>(ai->ai_addr)->sin6_scope_id = scope;
+        }
+    }
     const addrinfo* entry = findAddrInfoIpv4(list);
     if (entry == nullptr) {
         entry = findAddrInfoIpv6(list);

@@ -44,6 +44,7 @@ inline constexpr const char* kMsgReadTimeout = "Timeout waiting to read socket o
 inline constexpr const char* kMsgSendAborted = "Socket send aborted by application";
 inline constexpr const char* kMsgSendIdleTimeout = "Socket send idle timeout";
 inline constexpr const char* kMsgBindFailed = "Failed to bind to local IP address";
+inline constexpr const char* kMsgNoSuchZone = "The IPv6 address's zone names no network interface of this machine.";
 
 // The four ways a transfer can end early; each operation clears them first.
 struct SocketFlags {

@@ -6,7 +6,8 @@ Nth response given (counted over all connections), the last one repeating.
 Request N of the run is written to DIR/request-N.bin (head and body bytes as
 received, N from 1). The body is read by Content-Length or, for chunked
 requests, up to the last chunk and its trailer, so keep-alive clients can send
-several requests on one connection. Listens on 127.0.0.1 only.
+several requests on one connection. Listens on 127.0.0.1 only, and with
+--also-ipv6 on the IPv6 loopback ::1 too, on the same port.
 """
 import argparse
 import os
@@ -106,19 +107,29 @@ def main():
     parser.add_argument("--port", type=int, required=True)
     parser.add_argument("--dir", required=True)
     parser.add_argument("--response", action="append", help="file holding a whole response (repeatable)")
+    parser.add_argument("--also-ipv6", action="store_true", help="listen on ::1 as well")
     args = parser.parse_args()
     responses = []
     for path in args.response or []:
         with open(path, "rb") as f:
             responses.append(f.read())
     server = Server(args.dir, responses or [DEFAULT_RESPONSE])
-    listener = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
-    listener.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
-    listener.bind(("127.0.0.1", args.port))
-    listener.listen(16)
-    while True:
-        conn, _ = listener.accept()
-        threading.Thread(target=server.serve, args=(conn,), daemon=True).start()
+    listeners = []
+    for family, address in [(socket.AF_INET, "127.0.0.1")] + ([(socket.AF_INET6, "::1")] if args.also_ipv6 else []):
+        listener = socket.socket(family, socket.SOCK_STREAM)
+        listener.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
+        listener.bind((address, args.port))
+        listener.listen(16)
+        listeners.append(listener)
+
+    def accept(listener):
+        while True:
+            conn, _ = listener.accept()
+            threading.Thread(target=server.serve, args=(conn,), daemon=True).start()
+
+    for listener in listeners[1:]:
+        threading.Thread(target=accept, args=(listener,), daemon=True).start()
+    accept(listeners[0])
 
 
 if __name__ == "__main__":

@@ -1066,11 +1066,14 @@ int LoopbackPeers::StartCaptureServer(const std::string& response) {
     return StartCaptureServer(response.empty() ? std::vector<std::string>{} : std::vector<std::string>{response});
 }
 
-int LoopbackPeers::StartCaptureServer(const std::vector<std::string>& responses) {
+int LoopbackPeers::StartCaptureServer(const std::vector<std::string>& responses, bool alsoIpv6) {
     Running peer{"capture", 0, {FreeLoopbackPort()}, {}, MakeFolder("capture")};
     std::vector<std::string> argv = {
         "/usr/bin/python3", PeerScript("capture_server.py"), "--port", std::to_string(peer.ports[0]), "--dir",
         peer.folder};
+    if (alsoIpv6) {
+        argv.push_back("--also-ipv6");
+    }
     for (std::size_t i = 0; i < responses.size(); ++i) {
         argv.push_back("--response");
         argv.push_back(WriteConfig(peer.folder, "response-" + std::to_string(i + 1) + ".bin", responses[i]));

@@ -164,8 +164,9 @@ public:
     // response (a default 200 "ok" when empty).
     int StartCaptureServer(const std::string& response = {});
     // Request N gets responses[N-1] (counted over all connections); the last
-    // one answers every request after it.
-    int StartCaptureServer(const std::vector<std::string>& responses);
+    // one answers every request after it. With alsoIpv6 it listens on the
+    // IPv6 loopback ::1 too, on the same port.
+    int StartCaptureServer(const std::vector<std::string>& responses, bool alsoIpv6 = false);
     // The requests kept so far; with a count, once that many are kept (or
     // the wait for them gave up: the test then sees fewer).
     std::vector<std::string> CapturedRequests(int port) const;

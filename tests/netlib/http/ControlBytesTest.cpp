@@ -49,6 +49,9 @@ struct Byte {
     char c;
 };
 constexpr unsigned int kTaskLimitMs = 30000;
+// Rows of the values table's kinds "target" and "domain".
+constexpr std::size_t kTargetRows = 9;
+constexpr std::size_t kDomainRows = 15;
 
 constexpr Byte kBytes[] = {{"CR", '\r'}, {"LF", '\n'}, {"NUL", '\0'}, {"TAB", '\t'}, {"DEL", '\x7f'}};
 
@@ -472,9 +475,9 @@ protected:
     // The road run once against the peer; false when it failed. Its log and
     // the component's go to text.
     bool Run(FieldRoad road, Transport t, int port, ClsHttp& http, ClsHttpRequest& request,
-             const std::string& contentType, std::string& text) {
+             const std::string& contentType, std::string& text, const std::string& target = "/") {
         const bool tls = t == Transport::kTls || t == Transport::kTunnel;
-        const std::string url = std::string(tls ? "https" : "http") + "://127.0.0.1:" + std::to_string(port) + "/";
+        const std::string url = std::string(tls ? "https" : "http") + "://127.0.0.1:" + std::to_string(port) + target;
         XString x, reply, type;
         xbytes(x, url);
         xbytes(type, contentType);
@@ -710,7 +713,12 @@ protected:
     void SetUp() override {
         FieldRefusals::SetUp();
         platform::SetResolverHook([](const std::string& host) -> std::string {
-            return host == "127.0.0.1" || host == "other.test" || host.ends_with(".storage.test") ? "127.0.0.1" : "";
+            if (host == "::1")
+                return host;
+            return host == "127.0.0.1" || host == "other.test" || host == "journal.test" ||
+                           host.ends_with(".storage.test")
+                       ? "127.0.0.1"
+                       : "";
         });
     }
     void TearDown() override { platform::SetResolverHook({}); }
@@ -725,10 +733,14 @@ protected:
             return {1, 2, 4};
         if (kind == "validator")
             return {1};
-        if (kind == "part-name" || kind == "file-name")
+        if (kind == "part-name" || kind == "file-name" || kind == "domain")
             return {8, 10};
         if (kind == "redirect" || kind == "location")
             return {1, 2, 4, 7};
+        // The request target goes through every writer of one: GetHead,
+        // PutText, XmlRpc, PostUrlEncoded and PostXml as 12 to 16.
+        if (kind == "target")
+            return {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16};
         return {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11};
     }
 
@@ -743,20 +755,38 @@ protected:
             script.push_back(authtest::canned("200 OK", "Cache-Control: max-age=60\r\nETag: " + value + "\r\n", "ok"));
         else if (!script.empty())
             script.push_back(authtest::canned("200 OK", "", "ok"));
-        port = peers.StartCaptureServer(script);
+        port = peers.StartCaptureServer(script, kind == "domain" && value.find('[') != std::string::npos);
     }
 
     // What the peers saw, in the words of the table's third column; with
     // what was sent when that is none of them.
     std::string Seen(const std::string& kind, const std::string& name, const std::string& text) {
         std::vector<std::string> requests = peers.CapturedRequests(port);
-        const std::vector<std::string> elsewhere = peers.CapturedRequests(other);
+        std::vector<std::string> elsewhere = peers.CapturedRequests(other);
+        // Peers kept for a whole row: what came since the last look.
+        const std::size_t before = keptPort, beforeOther = keptOther;
+        requests.erase(requests.begin(), requests.begin() + static_cast<std::ptrdiff_t>(before));
+        elsewhere.erase(elsewhere.begin(), elsewhere.begin() + static_cast<std::ptrdiff_t>(beforeOther));
+        keptPort += requests.size();
+        keptOther += elsewhere.size();
         requests.insert(requests.end(), elsewhere.begin(), elsewhere.end());
-        peers.Stop(port);
-        peers.Stop(other);
+        if (!keepPeers) {
+            peers.Stop(port);
+            peers.Stop(other);
+            keptPort = keptOther = 0;
+        }
         const std::string last = requests.empty() ? "" : requests.back();
         if (kind == "host" || kind == "redirect" || kind == "s3-redirect")
             return WithPorts(HostsSeen(requests), port, other);
+        if (kind == "domain")
+            return requests.empty() ? "refused" : WithPorts(HostsSeen(requests), port, other);
+        if (kind == "target") {
+            const std::string line = last.substr(0, last.find("\r\n"));
+            const std::size_t a = line.find(' '), b = line.rfind(' ');
+            return requests.empty()                       ? "refused"
+                   : a != b && line.find(' ', a + 1) == b ? line.substr(a + 1, b - a - 1)
+                                                          : line;
+        }
         if (kind == "part-name" || kind == "file-name")
             return Disposition(last);
         if (kind == "location")
@@ -807,6 +837,49 @@ protected:
             http.QuickGetStr(xbytes(x, url), y, false, nullptr, log);
             clock.Advance(61);
             http.QuickGetStr(xbytes(x, url), y, false, nullptr, log);
+            return;
+        }
+        if (kind == "domain") {
+            const std::string domain = WithPorts(text, port, other);
+            http.setUseBackgroundThread(road == 10);
+            std::unique_ptr<ClsHttpResponse> r(http.SynchronousRequest(domain.c_str(), other, false, request, nullptr));
+            if (road == 10) {
+                EXPECT_TRUE(http.waitForBackgroundTask(kTaskLimitMs));
+                r.reset(http.takeLastResponse());
+            }
+            return;
+        }
+        if (kind == "target" && road >= 12) {
+            const std::string at = "http://127.0.0.1:" + std::to_string(port) + text;
+            xbytes(x, at);
+            if (road == 12) {
+                std::unique_ptr<ClsHttpResponse> r(http.GetHead(x, false, nullptr, log));
+            } else if (road == 13) {
+                XString type, reply;
+                http.PutText(x, xbytes(y, "pain 4"), xbytes(z, "utf-8"), xbytes(type, "text/plain"), false, false,
+                             reply, false, nullptr, log);
+            } else if (road == 14) {
+                http.XmlRpc(x, xbytes(y, "<?xml version=\"1.0\"?><methodCall/>"), z, false, nullptr, log);
+            } else if (road == 15) {
+                ClsHttpRequest form;
+                form.AddParam("n", "4");
+                std::unique_ptr<ClsHttpResponse> r(http.PostUrlEncoded(x, form, false, nullptr, log));
+            } else {
+                std::unique_ptr<ClsHttpResponse> r(
+                    http.PostXml(x, xbytes(y, "<pain>4</pain>"), xbytes(z, "utf-8"), false, nullptr, log));
+            }
+            return;
+        }
+        if (kind == "target") {
+            request.setPath(text.c_str());
+            if (road == 11) {
+                XString mime;
+                xbytes(mime, "Content-Type: text/plain\r\n\r\nx");
+                std::unique_ptr<ClsHttpResponse> r(http.PostMime(
+                    xbytes(x, "http://127.0.0.1:" + std::to_string(port) + text), mime, false, nullptr, log));
+                return;
+            }
+            Run(static_cast<FieldRoad>(road), Transport::kPlain, port, http, request, "text/plain", ignored, text);
             return;
         }
         if (road == 11) {
@@ -860,6 +933,12 @@ protected:
                         {"-L", "-H", "Authorization: AWS key:c2ln", "http://bkt.storage.test:" + p + "/obj"});
         } else if (kind == "location") {
             argv.insert(argv.end(), {"-L", url});
+        } else if (kind == "target") {
+            argv.insert(argv.end(), {"-g", "http://127.0.0.1:" + p + text});
+        } else if (kind == "domain") {
+            argv.insert(argv.end(),
+                        {"-g", "--resolve", "journal.test:" + p + ":127.0.0.1", "--resolve",
+                         "journal.test:" + o + ":127.0.0.1", "http://" + WithPorts(text, port, other) + "/a"});
         } else {
             return false;
         }
@@ -867,8 +946,47 @@ protected:
         return true;
     }
 
+    // The request target through python's http.client and node's fetch,
+    // the domain through http.client (its name resolved as ours is); false
+    // for other kinds.
+    bool RunLive(const std::string& kind, const std::string& who, const std::string& text) {
+        if (who == std::string("node")) {
+            if (kind == "target")
+                grvtest::RunProgram({"node", "-e", "fetch(process.argv[1]).then(r => r.text()).catch(() => {})",
+                                     "http://127.0.0.1:" + std::to_string(port) + text});
+            return kind == "target";
+        }
+        if (kind != "target" && kind != "domain")
+            return false;
+        grvtest::Python(
+            R"PY(
+import http.client, socket, sys
+real = socket.getaddrinfo
+socket.getaddrinfo = lambda h, *a, **k: real('127.0.0.1' if h.lower() == 'journal.test' else h, *a, **k)
+kind, value, port, other = sys.argv[1], bytes.fromhex(sys.argv[2]).decode(), int(sys.argv[3]), int(sys.argv[4])
+try:
+    if kind == 'target':
+        c = http.client.HTTPConnection('127.0.0.1', port, timeout=5)
+        c.request('GET', value)
+    else:
+        named = value.rsplit(']', 1)[-1].find(':') >= 0
+        c = http.client.HTTPConnection(value, None if named else other, timeout=5)
+        c.request('GET', '/a')
+    c.getresponse().read()
+except Exception:
+    pass
+)PY",
+            {kind, grvtest::ToHex(WithPorts(text, port, other)), std::to_string(port), std::to_string(other)});
+        return true;
+    }
+
     int port = 0;
     int other = 0;
+    // The row's peers answer every road and reference of the row (kinds
+    // whose peers keep no state between requests).
+    bool keepPeers = false;
+    std::size_t keptPort = 0;
+    std::size_t keptOther = 0;
 };
 
 } // namespace
@@ -880,7 +998,7 @@ protected:
 // urllib3, curl, node's and python's HTTP clients judge the same values.
 TEST_F(RequestValues, CallerAndServerValuesKeepTheRequestsMeaning) {
     const auto rows = grvtest::ReadTable(std::string(GRV_TEST_DATA_DIR) + "/http/request-values.txt", " | ");
-    ASSERT_EQ(rows.size(), 38u);
+    ASSERT_EQ(rows.size(), 38u + kTargetRows + kDomainRows);
     std::map<std::string, std::vector<std::size_t>> byKind;
     for (std::size_t i = 0; i < rows.size(); ++i) {
         const std::vector<std::string>& row = rows[i];
@@ -893,26 +1011,51 @@ TEST_F(RequestValues, CallerAndServerValuesKeepTheRequestsMeaning) {
         for (std::size_t j = 3; j < row.size(); ++j)
             want[row[j].substr(0, row[j].find('='))] = row[j].substr(row[j].find('=') + 1);
         auto wanted = [&](const std::string& who) { return want.count(who) != 0 ? want[who] : row[2]; };
+        keepPeers = row[0] == "target" || row[0] == "domain";
+        if (keepPeers)
+            StartPeers(row[0], value, row[1]);
         for (int road : RoadsOf(row[0])) {
             // A MIME text's head cannot say it: its first ':' ends the name.
             if (road == 11 && name.find(':') != std::string::npos)
                 continue;
+            // PostUrlEncoded sends a URL's query as its body.
+            if (road == 15 && value.find('?') != std::string::npos)
+                continue;
             SCOPED_TRACE(row[0] + " " + row[1] + " on road " + std::to_string(road));
-            StartPeers(row[0], value, row[1]);
+            if (!keepPeers)
+                StartPeers(row[0], value, row[1]);
             RunRoad(row[0], road, name, text);
             EXPECT_EQ(Seen(row[0], name, text), WithPorts(wanted("ours"), port, other));
         }
         SCOPED_TRACE(row[0] + " " + row[1] + " through curl");
-        StartPeers(row[0], value, row[1]);
+        if (!keepPeers)
+            StartPeers(row[0], value, row[1]);
         const bool judged = wanted("curl") != "-" && RunCurl(row[0], value);
         const std::string seen = Seen(row[0], name, text);
         if (judged) {
             EXPECT_EQ(seen, WithPorts(wanted("curl"), port, other));
         }
+        for (const char* who : {"http.client", "node"}) {
+            if (!keepPeers)
+                continue;
+            SCOPED_TRACE(row[0] + " " + row[1] + " through " + who);
+            const bool live = RunLive(row[0], who, value);
+            const std::string livelySeen = Seen(row[0], name, text);
+            if (live) {
+                EXPECT_EQ(livelySeen, WithPorts(wanted(who), port, other));
+            }
+        }
+        if (keepPeers) {
+            keepPeers = false;
+            peers.Stop(port);
+            peers.Stop(other);
+            keptPort = keptOther = 0;
+        }
     }
     // The other references over each kind's values at once.
     for (const auto& [kind, indexes] : byKind) {
-        if (kind == "host" || kind == "redirect" || kind == "s3-redirect" || kind == "location")
+        if (kind == "host" || kind == "redirect" || kind == "s3-redirect" || kind == "location" || kind == "target" ||
+            kind == "domain")
             continue;
         const bool fields = kind == "field-name" || kind == "field-value" || kind == "validator";
         std::vector<std::string> values;

@@ -46,7 +46,7 @@ std::vector<ScopeRow> scopeRows(const std::string& printed) {
 // keeps the host names; the policy is RFC 6265's (no cookie without Domain
 // for the host's subdomains, no Domain like co.uk).
 constexpr const char* kScopeJudges = R"PY(
-import http.cookiejar, http.server, subprocess, sys, threading, urllib.parse, urllib.request
+import http.cookiejar, http.server, socket, subprocess, sys, threading, urllib.parse, urllib.request
 rows = [([c.strip() for c in l.split('|')] + [''])[:5] for l in open(sys.argv[1]) if l.strip() and l[0] != '#']
 class Handler(http.server.BaseHTTPRequestHandler):
     protocol_version = 'HTTP/1.1'
@@ -66,11 +66,15 @@ class Handler(http.server.BaseHTTPRequestHandler):
 server = http.server.ThreadingHTTPServer(('127.0.0.1', 0), Handler)
 threading.Thread(target=server.serve_forever, daemon=True).start()
 port = server.server_address[1]
+class Server6(http.server.ThreadingHTTPServer):
+    address_family = socket.AF_INET6
+server6 = Server6(('::1', port), Handler)
+threading.Thread(target=server6.serve_forever, daemon=True).start()
 Policy = http.cookiejar.DefaultCookiePolicy
 for i, row in enumerate(rows):
     setter, getter = 'http://%s:%d/?set=%d' % (row[0], port, i), 'http://%s:%d%s' % (row[2], port, row[3])
-    curl = subprocess.run(['curl', '-s', '-b', '', '--resolve', '%s:%d:127.0.0.1' % (row[0], port), '--resolve',
-                           '%s:%d:127.0.0.1' % (row[2], port), setter, '-o', '/dev/null', getter],
+    resolve = sum([['--resolve', '%s:%d:127.0.0.1' % (h, port)] for h in (row[0], row[2]) if h[0] != '['], [])
+    curl = subprocess.run(['curl', '-s', '-b', ''] + resolve + [setter, '-o', '/dev/null', getter],
                           capture_output=True, check=True).stdout.decode()
     jar = http.cookiejar.CookieJar(Policy(strict_domain=True, strict_ns_domain=Policy.DomainStrictNonDomain))
     opener = urllib.request.build_opener(urllib.request.HTTPCookieProcessor(jar),
@@ -79,6 +83,7 @@ for i, row in enumerate(rows):
     row[4] = row[4].split(':')[0]
     print('\t'.join(row + [curl, opener.open(getter).read().decode()]))
 server.shutdown()
+server6.shutdown()
 )PY";
 
 // Ours for every row, each from an empty store ("memory", or a folder of
@@ -90,7 +95,7 @@ std::vector<std::string> ourVerdicts(const std::vector<ScopeRow>& rows, const st
         responses.push_back("HTTP/1.1 200 OK\r\nSet-Cookie: " + row.setCookie + "\r\nContent-Length: 2\r\n\r\nok");
         responses.push_back("HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nok");
     }
-    const int port = peers.StartCaptureServer(responses);
+    const int port = peers.StartCaptureServer(responses, true);
     std::vector<std::string> verdicts;
     for (std::size_t i = 0; i < rows.size(); ++i) {
         ClsHttp http;
@@ -121,7 +126,9 @@ TEST(CookieScope, EachCookieGoesWhereCurlAndPythonSendIt) {
     ASSERT_TRUE(peers.Ok()) << peers.err;
     const std::vector<ScopeRow> rows = scopeRows(peers.out);
     ASSERT_GE(rows.size(), 40u);
-    platform::SetResolverHook([](const std::string&) { return std::string("127.0.0.1"); });
+    // Names are this machine; an IPv6 literal is itself.
+    platform::SetResolverHook(
+        [](const std::string& host) { return host.find(':') != std::string::npos ? host : std::string("127.0.0.1"); });
     grvtest::TempDir dir;
     const std::vector<std::string> memory = ourVerdicts(rows, "memory");
     const std::vector<std::string> files = ourVerdicts(rows, dir.Path());

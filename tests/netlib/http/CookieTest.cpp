@@ -64,14 +64,20 @@ const Step kScript[] = {
     {"other.test", "/", false, ""},
     {"api.shop.test", nullptr, false, "Set-Cookie: all=; Path=/; Domain=shop.test; Max-Age=0\r\n"},
     {"www.shop.test", "/", false, "sid=1"},
-    {"www.shop.test", nullptr, false, "Set-Cookie: sid=2; Path=/\r\nSet-Cookie: sec=s; Secure; Path=/\r\n"},
+    // A plain answer sets no Secure cookie.
+    {"www.shop.test", nullptr, false, "Set-Cookie: sid=2; Path=/\r\nSet-Cookie: sec=p; Secure; Path=/\r\n"},
+    {"www.shop.test", "/", true, "sid=2"},
+    {"www.shop.test", nullptr, true, "Set-Cookie: sec=s; Secure; Path=/\r\n"},
     // Secure cookies go over TLS only.
     {"www.shop.test", "/", false, "sid=2"},
     {"www.shop.test", "/", true, "sid=2; sec=s"},
-    // Stored again without Secure: it stays secure.
-    {"www.shop.test", nullptr, false, "Set-Cookie: sec=t; Path=/\r\n"},
+    // Stored again over TLS without Secure: it stays secure.
+    {"www.shop.test", nullptr, true, "Set-Cookie: sec=t; Path=/\r\n"},
     {"www.shop.test", "/", false, "sid=2"},
     {"www.shop.test", "/", true, "sid=2; sec=t"},
+    // Nor does a plain answer replace it, on its path or one within.
+    {"www.shop.test", nullptr, false, "Set-Cookie: sec=u; Path=/\r\nSet-Cookie: sec=v; Path=/deeper\r\n"},
+    {"www.shop.test", "/deeper", true, "sid=2; sec=t"},
     // Expired on arrival: never sent.
     {"www.shop.test", nullptr, false, "Set-Cookie: old=1; Path=/; Expires=Thu, 01-Jan-1970 00:00:01 GMT\r\n"},
     {"www.shop.test", "/", false, "sid=2"},
@@ -127,7 +133,7 @@ protected:
             if (s.path == nullptr) {
                 HttpResponseHeader head;
                 head.parse(("HTTP/1.1 200 OK\r\n" + s.text + "\r\n").c_str(), log);
-                HttpClient::storeSetCookies(head, options, s.host, now, log, nullptr);
+                HttpClient::storeSetCookies(head, options, s.host, s.tls, now, log, nullptr);
                 continue;
             }
             StringBuffer header;
@@ -190,7 +196,7 @@ TEST_F(Cookies, ScriptInMemoryAndInFilesSendsWhatItShould) {
     EXPECT_EQ(Run(files), Want());
     std::vector<std::string> names = filesIn(dir.Path());
     std::sort(names.begin(), names.end());
-    ASSERT_EQ(names, (std::vector<std::string>{"0_1.xml", "shop_test.xml"}));
+    ASSERT_EQ(names, (std::vector<std::string>{"10_0_0_1.xml", "127_0_0_1.xml", "shop_test.xml"}));
     const std::string file = dir.File("shop_test.xml");
     const grvtest::RunResult lint = grvtest::RunPeer({"xmllint", "--noout", file});
     EXPECT_TRUE(lint.Ok()) << lint.out << grvtest::ReadFile(file);
@@ -308,7 +314,7 @@ TEST_F(Cookies, StoredDocumentsTheEngineReads) {
         Logger log;
         HttpResponseHeader head;
         head.parse("HTTP/1.1 200 OK\r\nSet-Cookie: a=new; Path=/; Domain=shop.test\r\n\r\n", log);
-        HttpClient::storeSetCookies(head, options, "www.shop.test", kNow, log, nullptr);
+        HttpClient::storeSetCookies(head, options, "www.shop.test", false, kNow, log, nullptr);
         StringBuffer header;
         HttpClient client;
         client.addCookiesHeader(options, "www.shop.test", "/", false, header, log, nullptr);
@@ -319,7 +325,7 @@ TEST_F(Cookies, StoredDocumentsTheEngineReads) {
     Logger log;
     HttpResponseHeader head;
     head.parse("HTTP/1.1 200 OK\r\nSet-Cookie: a=1\r\n\r\n", log);
-    EXPECT_FALSE(HttpClient::storeSetCookies(head, none, "www.shop.test", kNow, log, nullptr));
+    EXPECT_FALSE(HttpClient::storeSetCookies(head, none, "www.shop.test", false, kNow, log, nullptr));
     StringBuffer header;
     HttpClient client;
     client.addCookiesHeader(none, "www.shop.test", "/", false, header, log, nullptr);
@@ -334,6 +340,12 @@ TEST(CookieFiles, NamesAndPathsOfTheDocuments) {
         {".shop.test", "shop_test.xml"},
         {"  a.b.c.co.uk ", "c_co_uk.xml"},
         {"localhost", "localhost.xml"},
+        {"www.example.blogspot.com", "example_blogspot_com.xml"},
+        {"shop.example.ma.us", "example_ma_us.xml"},
+        {"Example.COM.", "example_com.xml"},
+        {"::1", "__1.xml"},
+        {"fe80::1%eth0", "fe80__1.xml"},
+        {"10.0.0.1:8080", "10_0_0_1.xml"},
         {".", ""},
         {"", ""},
     };
@@ -403,7 +415,10 @@ TEST_F(CookiesOverHttp, NginxSeesTheDomainsCookiesOnEveryHostOfItAndAHostsOwnOnT
         SCOPED_TRACE(where);
         http.options().UseIEProxy = 0;
         http.options().CookieDir.setString(std::string(where) == "memory" ? "memory" : dir.Path().c_str());
+        // The Secure one comes over TLS only, as curl keeps it.
         EXPECT_EQ(Get("www.cookies.test", "/set"), "set\n");
+        EXPECT_EQ(Get("www.cookies.test", "/echo", true), "[sid=abc]\n");
+        EXPECT_EQ(Get("www.cookies.test", "/set", true), "set\n");
         EXPECT_EQ(Get("api.cookies.test", "/echo"), "[sid=abc]\n");
         EXPECT_EQ(Get("api.cookies.test", "/echo", true), "[sid=abc]\n");
         EXPECT_EQ(Get("www.cookies.test", "/echo", true), "[s=1; sid=abc]\n");

@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstring>
 #include <filesystem>
 #include <sstream>
 #include <string>
@@ -176,11 +177,13 @@ TEST_F(DownloadTargets, FailureBeforeTheBodyLeavesThePathAsItWas) {
 namespace {
 
 // An answer of the outcome table: "STATUS Name=value ... body=text", '_'
-// standing for a space.
+// standing for a space; "103,200 ..." sends a 103 head before the 200.
 std::string Answer(const std::string& row) {
     std::istringstream words(row);
-    std::string status, word, fields, body;
+    std::string status, word, fields, body, interim;
     words >> status;
+    for (std::size_t comma; (comma = status.find(',')) != std::string::npos; status.erase(0, comma + 1))
+        interim += "HTTP/1.1 " + status.substr(0, comma) + " Interim\r\n\r\n";
     while (words >> word) {
         const std::size_t eq = word.find('=');
         std::string value = word.substr(eq + 1);
@@ -190,8 +193,10 @@ std::string Answer(const std::string& row) {
         else
             fields += word.substr(0, eq) + ": " + value + "\r\n";
     }
-    return authtest::canned((status + " Answer").c_str(), fields, body);
+    return interim + authtest::canned((status + " Answer").c_str(), fields, body);
 }
+
+constexpr const char* kCached = "cached ";
 
 // The file's bytes, "-" when there is none.
 std::string Holding(const std::string& path) {
@@ -201,36 +206,64 @@ std::string Holding(const std::string& path) {
 } // namespace
 
 // A download returns true only when the file holds what the server sent for
-// the URL: a 206 continues the file only where it ends, a GET follows 307
-// and 308 as it follows 301 and 302, and a redirect it does not follow
-// fails the call. Each row beside curl's exit status and file.
+// the URL: a 206 continues the file only where it ends, a GET follows 303,
+// 307 and 308 as it follows 301 and 302, a redirect it does not follow and
+// a 101 fail the call, and an answer kept in either cache (fetched first by
+// QuickGetStr, the server gone before the download) is written as it came.
+// Each row beside curl's exit status and file.
 TEST_F(DownloadTargets, DownloadsSucceedOnlyWhenTheFileHoldsWhatTheServerSent) {
     const auto rows = grvtest::ReadTable(std::string(GRV_TEST_DATA_DIR) + "/http/download-outcomes.txt", " | ");
-    ASSERT_EQ(rows.size(), 25u);
+    ASSERT_EQ(rows.size(), 38u);
     grvtest::TempDir dir;
     for (const std::vector<std::string>& row : rows) {
         ASSERT_EQ(row.size(), 6u);
-        SCOPED_TRACE(row[0] + " " + row[1] + " " + row[2] + ": " + row[3]);
+        const bool cached = row[3].starts_with(kCached);
         std::vector<std::string> script;
-        std::istringstream answers(row[3]);
+        std::istringstream answers(row[3].substr(cached ? std::strlen(kCached) : 0));
         for (std::string answer; std::getline(answers, answer, ';');)
             script.push_back(Answer(answer));
         const Road road = row[0] == "resume" ? Road::Resume : row[0] == "append" ? Road::Append : Road::Download;
         const bool follow = row[1] == "on";
         const std::string ours = dir.File("ours"), judged = dir.File("curl");
-        for (const std::string& path : {ours, judged}) {
-            std::filesystem::remove(path);
-            if (row[2] != "-") {
-                ASSERT_TRUE(grvtest::WriteFile(path, row[2]));
+        for (const bool bucket : {false, true}) {
+            if (bucket && !cached)
+                continue;
+            SCOPED_TRACE(row[0] + " " + row[1] + " " + row[2] + ": " + row[3] + (bucket ? " (bucket cache)" : ""));
+            for (const std::string& path : {ours, judged}) {
+                std::filesystem::remove(path);
+                if (row[2] != "-") {
+                    ASSERT_TRUE(grvtest::WriteFile(path, row[2]));
+                }
             }
+            ClsHttp fresh;
+            fresh.options().UseIEProxy = 0;
+            fresh.options().FollowRedirects = follow ? 1 : 0;
+            const int port = peers.StartCaptureServer(script);
+            const std::string url = "http://127.0.0.1:" + std::to_string(port) + "/page";
+            if (cached) {
+                const std::string root = dir.File(bucket ? "buckets" : "entries");
+                std::filesystem::remove_all(root);
+                std::filesystem::create_directories(root);
+                fresh.options().useBucketCache = bucket ? 1 : 0;
+                ASSERT_TRUE(bucket ? fresh.options().bucketCache.addRoot(root.c_str())
+                                   : fresh.options().cache.AddRoot(root.c_str()));
+                XString u, text;
+                ASSERT_TRUE(fresh.QuickGetStr(X(u, url), text, false, nullptr, fresh.getLog()));
+                peers.Stop(port);
+            }
+            XString u, path;
+            const bool ok =
+                road == Road::Resume   ? fresh.ResumeDownload(X(u, url), X(path, ours), false, nullptr, fresh.getLog())
+                : road == Road::Append ? fresh.DownloadAppend(X(u, url), X(path, ours), false, nullptr, fresh.getLog())
+                                       : fresh.Download(X(u, url), X(path, ours), false, nullptr, fresh.getLog());
+            XString why;
+            fresh.getLastErrorText(why, false);
+            EXPECT_EQ(std::string(ok ? "true " : "false ") + Holding(ours), row[4]) << why.getUtf8();
+            if (!cached)
+                peers.Stop(port);
         }
-        int port = peers.StartCaptureServer(script);
-        http.options().FollowRedirects = follow ? 1 : 0;
-        const bool ok = Run(road, "http://127.0.0.1:" + std::to_string(port) + "/page", ours);
-        EXPECT_EQ(std::string(ok ? "true " : "false ") + Holding(ours), row[4]) << logText();
-        peers.Stop(port);
 
-        port = peers.StartCaptureServer(script);
+        const int port = peers.StartCaptureServer(script);
         std::vector<std::string> curl = {"curl", "-sf", "http://127.0.0.1:" + std::to_string(port) + "/page"};
         if (follow)
             curl.push_back("-L");
