@@ -939,7 +939,10 @@ ByteEncoding detectEncoding(const unsigned char* p, unsigned int n, const char* 
         e.mark = kUtf8MarkLen;
         return e;
     }
-    if (const int labelled = outside ? EncodingConvert::charsetToCodePage(outside) : 0) {
+    // A label the library has no decoder for is passed over as an unknown
+    // one is: the bytes still tell what they can.
+    const int labelled = outside ? EncodingConvert::charsetToCodePage(outside) : 0;
+    if (labelled != 0 && EncodingConvert::isSupportedPage(labelled)) {
         // A 16-bit label takes the byte order the text shows.
         const bool sixteen = labelled == kCodePageUtf16Le || labelled == kCodePageUtf16Be;
         e.page = sixteen && wide && (wide->page == kCodePageUtf16Le || wide->page == kCodePageUtf16Be) ? wide->page
