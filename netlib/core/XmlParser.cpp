@@ -848,6 +848,15 @@ const Signature* wideSignature(const unsigned char* p, unsigned int n) {
     return nullptr;
 }
 
+// The byte-order mark a 16- or 32-bit page writes, or null. (A mark
+// converted from UTF-8 would be dropped as the input's own.)
+const Signature* byteOrderMark(int page) {
+    for (const Signature& s : kSignatures)
+        if (s.page == page && s.mark > 0)
+            return &s;
+    return nullptr;
+}
+
 struct ByteEncoding {
     int page = kCodePageUtf8;
     // Bytes of a byte-order mark, dropped before decoding.
@@ -939,7 +948,10 @@ ByteEncoding detectEncoding(const unsigned char* p, unsigned int n, const char* 
         e.mark = kUtf8MarkLen;
         return e;
     }
-    if (const int labelled = outside ? EncodingConvert::charsetToCodePage(outside) : 0) {
+    // A label the library has no decoder for is passed over as an unknown
+    // one is: the bytes still tell what they can.
+    const int labelled = outside ? EncodingConvert::charsetToCodePage(outside) : 0;
+    if (labelled != 0 && EncodingConvert::isSupportedPage(labelled)) {
         // A 16-bit label takes the byte order the text shows.
         const bool sixteen = labelled == kCodePageUtf16Le || labelled == kCodePageUtf16Be;
         e.page = sixteen && wide && (wide->page == kCodePageUtf16Le || wide->page == kCodePageUtf16Be) ? wide->page
@@ -1046,10 +1058,8 @@ bool encodeXmlText(const char* utf8, unsigned int n, const char* charset, bool m
     const bool ownBytes = page != 0 && declaresInOwnBytes(page);
     if (page != 0 && !ownBytes && xmlprolog::readDeclaration(utf8, static_cast<int>(n), decl))
         head = static_cast<unsigned int>(decl.length);
-    if (markWide && isWideCodePage(page)) {
-        EncodingConvert mark;
-        mark.convert(kCodePageUtf8, page, "\xEF\xBB\xBF", kUtf8MarkLen, out);
-    }
+    if (const Signature* mark = markWide ? byteOrderMark(page) : nullptr)
+        out.append(mark->bytes, mark->mark);
     EncodingConvert conv;
     if (page == 0 || !out.append(utf8, head) || !conv.convert(kCodePageUtf8, page, utf8 + head, n - head, out) ||
         conv.getDroppedCount() > 0) {

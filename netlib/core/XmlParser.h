@@ -37,15 +37,16 @@ bool parseXmlText(const tessik::StringBuffer& text, LogBase* log, ProgressMonito
 // Loads, converts to UTF-8, parses; a declared UTF-16 encoding becomes utf-8.
 bool parseXmlFile(const char* path, LogBase* log, ProgressMonitor* progress, TreeNode** outRoot, bool trimContent);
 // The encoding is the byte-order mark's, else the charset the bytes came
-// labelled with (outside, as a Content-Type's charset; ignored when null or
-// unknown), else the one the byte pattern of a 16-, 32-bit or EBCDIC text
-// or an ISO-2022-KR designator shows, else the one the XML declaration
-// standing at the start names, else UTF-8; the text becomes UTF-8 and a
-// mark is dropped. Bytes that are not text in the charset become U+FFFD and
-// the log says so. False, with the reason logged, for no bytes, a zero byte
-// in 8-bit text, an EBCDIC text whose declaration names no EBCDIC page, an
-// escape sequence at the start that is not the designator of the charset
-// declared, or text a charset without replacement could not read whole.
+// labelled with (outside, as a Content-Type's charset; ignored when null,
+// unknown or one the library cannot decode), else the one the byte pattern
+// of a 16-, 32-bit or EBCDIC text or an ISO-2022-KR designator shows, else
+// the one the XML declaration standing at the start names, else UTF-8;
+// the text becomes UTF-8 and a mark is dropped. Bytes that are not text in
+// the charset become U+FFFD and the log says so. False, with the reason
+// logged, for no bytes, a zero byte in 8-bit text, an EBCDIC text whose
+// declaration names no EBCDIC page, an escape sequence at the start that
+// is not the designator of the charset declared, or text a charset without
+// replacement could not read whole.
 bool prepareXmlBytes(DataBuffer& bytes, LogBase* log = nullptr, const char* outside = nullptr);
 // The charset prepareXmlBytes reads the bytes in, by name ("utf-8" for
 // bytes it refuses).

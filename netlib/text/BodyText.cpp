@@ -150,7 +150,8 @@ void bodyTextUtf8(const char* contentType, const char* headerCharset, const Data
             EncodingConvert conv;
             std::uint64_t replaced = 0;
             const int page = EncodingConvert::charsetToCodePage(charset.getString());
-            conv.decodeToUtf8(page != 0 ? page : kCodePageUtf8, body.getData(), body.getSize(), utf8, replaced);
+            const bool decodable = page != 0 && EncodingConvert::isSupportedPage(page);
+            conv.decodeToUtf8(decodable ? page : kCodePageUtf8, body.getData(), body.getSize(), utf8, replaced);
         }
     } else {
         unsigned int mark = 0;

@@ -288,9 +288,10 @@ bool xmlDeclarationCharset(std::string_view s, StringBuffer& out) {
     constexpr std::string_view kOpen = "<?xml";
     constexpr std::string_view kEncoding = "encoding";
     auto blank = [](char c) { return static_cast<unsigned char>(c) <= 0x20; };
-    if (s.substr(0, kOpen.size()) != kOpen)
+    const std::size_t end = s.find('>');
+    if (s.substr(0, kOpen.size()) != kOpen || end == std::string_view::npos)
         return false;
-    s = s.substr(0, s.find('>'));
+    s = s.substr(0, end);
     std::size_t i = s.find(kEncoding);
     if (i == std::string_view::npos)
         return false;

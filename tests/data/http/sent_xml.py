@@ -27,7 +27,12 @@ def value_of(request):
     charset = fields.get_param("charset") if fields.get("Content-Type") else None
     marked = body[:3] == b"\xef\xbb\xbf" or body[:2] in (b"\xff\xfe", b"\xfe\xff")
     data = body
-    if charset and not marked:
+    if body[:4] in (b"\xff\xfe\x00\x00", b"\x00\x00\xfe\xff"):
+        # expat has no UTF-32: python's codec reads it by its mark.
+        data = body.decode("utf-32")
+    elif charset and not marked:
+        if codecs.lookup(charset).name.startswith("utf-16"):
+            raise ValueError("UTF-16 without a byte-order mark (XML 1.0, 4.3.3)")
         data = body.decode(codecs.lookup(charset).name)
     texts, inside = [], []
     p = xml.parsers.expat.ParserCreate()
