@@ -12,6 +12,7 @@
 #include "netlib/pki/Asn1.h"
 #include "netlib/pki/Certificate.h"
 #include "netlib/pki/Pkcs7.h"
+#include "netlib/pki/PkiConstants.h"
 #include "netlib/pki/RsaDer.h"
 #include "netlib/pki/SystemCerts.h"
 #include "netlib/pki/TessikX509.h"
@@ -26,7 +27,6 @@ namespace {
 constexpr int kRecipientInfoParts = 4;
 constexpr int kEncryptedContentInfoParts = 3;
 constexpr int kSubjectKeyIdVersion = 2;
-constexpr std::uint32_t kTagBmpString = 30;
 constexpr int kBitsPerByte = 8;
 
 void evenLength(StringBuffer& hex) {
@@ -43,7 +43,7 @@ void withoutLeadingZeroPair(StringBuffer& hex) {
 // The text of a name attribute's value element (the string types a name may use).
 void appendAttributeValue(ClsXml& value, StringBuffer& out) {
     if (value.tagEquals("universal")) {
-        if (value.getAttrValueInt("tag") != static_cast<int>(kTagBmpString))
+        if (value.getAttrValueInt("tag") != static_cast<int>(asn::kTagBmpString))
             return;
         DataBuffer utf16be;
         ContentCoding::decodeBase64(value.getContentPtr(), static_cast<unsigned int>(value.getContentSize()), utf16be);
