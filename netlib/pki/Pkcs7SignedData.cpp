@@ -23,7 +23,6 @@
 #include "netlib/pki/SystemCerts.h"
 #include "netlib/pki/TessikX509.h"
 #include "netlib/streams/DataSource.h"
-#include "netlib/text/ContentCoding.h"
 
 namespace tessik {
 
@@ -113,26 +112,15 @@ bool SignerInfo::loadXml(ClsXml& node, const ExtPtrArray* extList, LogBase& log,
     }
     if (verbose)
         log.logData("serialNumber2", serialNumber.getUtf8());
-    bool haveCn = false;
-    for (const char* ending : {"printable", "utf8", "ia5"}) {
-        std::string path = std::string("sequence|sequence|/C/oid,2.5.4.3|..|") + ending + "|*";
-        if (node.resolvePath(path.c_str(), issuerCN, log)) {
-            haveCn = true;
-            break;
-        }
-    }
-    if (!haveCn) {
-        XString bmp;
-        if (node.resolvePath("sequence|sequence|/C/oid,2.5.4.3|..|universal|*", bmp, log)) {
-            DataBuffer utf16be;
-            ContentCoding::decodeBase64(bmp.getUtf8(), static_cast<unsigned int>(bmp.getSizeUtf8()), utf16be);
-            issuerCN.clear();
-            appendBmpStringText(utf16be, issuerCN);
-            log.logData("bmpStr2", issuerCN.getUtf8());
-        } else {
-            log.logError("Warning: The IssuerCN is not present in the SignerInfo.");
-        }
-    }
+    // The issuer's common name, read as the certificates' own is.
+    issuerCN.clear();
+    std::unique_ptr<ClsXml> attribute(node.newRefToSelf());
+    XString unused;
+    std::unique_ptr<ClsXml> value;
+    if (attribute->resolvePath("sequence|sequence|/C/oid,2.5.4.3|..|$", unused, log))
+        value.reset(attribute->getChild(1));
+    if (!value || !appendNameValueText(value->getCurrentNode(), issuerCN))
+        log.logError("Warning: The IssuerCN is not present in the SignerInfo.");
     if (verbose)
         log.logData("issuerCN", issuerCN.getUtf8());
     if (!node.resolvePath("sequence[1]|oid|*", digestAlgorithmOid, log)) {

@@ -167,6 +167,19 @@ void appendBmpStringText(const DataBuffer& utf16be, XString& out) {
     out.appendUtf8Bytes(escaped.getString(), static_cast<unsigned int>(escaped.getSize()));
 }
 
+bool appendNameValueText(const TreeNode* value, XString& out) {
+    if (isElement(value, "universal") && value->hasAttrWithValue("constructed", "0")) {
+        appendUniversalText(value, out);
+        return true;
+    }
+    for (const char* name : {"printable", "utf8", "ia5", "t61"})
+        if (isElement(value, name)) {
+            out.appendUtf8(value->getContent());
+            return true;
+        }
+    return false;
+}
+
 TessikX509::~TessikX509() {
     dropTree();
 }

@@ -80,6 +80,10 @@ bool appendRdnText(const TreeNode* rdn, bool withNames, XString& out, LogBase& l
 // Appends the characters of a BMPString's content (UTF-16 big-endian), a
 // NUL as \00 and a backslash doubled, as every name text has them.
 void appendBmpStringText(const DataBuffer& utf16be, XString& out);
+// Appends the text of a name attribute's value element, read by its string
+// type as the certificate's own name queries read it; false, nothing
+// appended, for an element that holds no string.
+bool appendNameValueText(const TreeNode* value, XString& out);
 // The content of a BMPString (UTF-16 big-endian) and of a UniversalString
 // (UTF-32 big-endian) as UTF-8, a NUL kept as a NUL.
 std::string utf8OfBmpString(std::string_view utf16be);

@@ -146,10 +146,12 @@ inline std::vector<CommonNameRow> commonNameRows() {
     rows.push_back({"", cn(named) + R"(,"ext":[{"oid":"2.5.29.17","value":"0500"}])", named, true, R::kBadExtension});
 
     // An address leaf with a one-label common name: DNS constraints do not
-    // bind it, and an address host is named only by an address. A one-label
-    // common name alone names no host here, where openssl's constraints pass
-    // it by and its host check matches it.
+    // bind it (one of two labels they do), and an address host is named only
+    // by an address. A one-label common name alone names no host here, where
+    // openssl's constraints pass it by and its host check matches it.
     rows.push_back({permitted, cn("nas") + R"(,"san":["IP:127.0.0.1"])", "127.0.0.1", true, R::kNone});
+    rows.push_back(
+        {permitted, cn("nas.other.test") + R"(,"san":["IP:127.0.0.1"])", "127.0.0.1", true, R::kOutsideConstraints});
     rows.push_back({permitted, cn("localhost"), "localhost", false, R::kNoHost});
     return rows;
 }

@@ -632,17 +632,48 @@ def item(at, depth):
 open(sys.argv[2], "wb").write(item(0, 0)[0])
 )PY";
 
+// argv: a string type's name in python's cryptography, a folder: writes
+// there named.crt and named.key, a self-signed certificate whose common name
+// (its issuer's too) is of that type.
+constexpr const char* kNamedSigner = R"PY(
+import datetime, sys
+from cryptography import x509
+from cryptography.hazmat.primitives import hashes, serialization
+from cryptography.hazmat.primitives.asymmetric import rsa
+from cryptography.x509.name import _ASN1Type
+key = rsa.generate_private_key(public_exponent=65537, key_size=1024)
+name = x509.Name([x509.NameAttribute(x509.NameOID.COMMON_NAME, "named signer", _ASN1Type[sys.argv[1]])])
+now = datetime.datetime.now(datetime.timezone.utc)
+cert = (x509.CertificateBuilder().subject_name(name).issuer_name(name).public_key(key.public_key()).serial_number(77)
+        .not_valid_before(now).not_valid_after(now + datetime.timedelta(days=2)).sign(key, hashes.SHA256()))
+open(sys.argv[2] + "/named.crt", "wb").write(cert.public_bytes(serialization.Encoding.PEM))
+open(sys.argv[2] + "/named.key", "wb").write(key.private_bytes(serialization.Encoding.PEM,
+    serialization.PrivateFormat.TraditionalOpenSSL, serialization.NoEncryption()))
+)PY";
+
 // Signed messages in BER: `openssl cms -sign`'s DER and its streamed form
 // (indefinite lengths), each also with lengths written longer than they need
 // around what the signatures cover, in the signed attributes, in the
 // signer's certificate, or everywhere, and one with a signed attribute then
 // changed; a second signer added (sound, with its signature broken, or
-// without its certificate); content of a time-stamp token's type. `openssl
+// without its certificate); content of a time-stamp token's type; a signer
+// whose issuer is named in a T61String, BMPString or UniversalString, found
+// by that name read by its type. `openssl
 // cms -verify` judges each, and names the signers that verified. What a
 // signature covers must stand as DER here: openssl takes a certificate
 // written otherwise.
 TEST_F(Pkcs7Messages, BerSignedMessagesGetOpensslsVerdict) {
-    enum Change { kNone, kTamperedTime, kSecondSigner, kBrokenSecondSigner, kUncertifiedSecondSigner, kTimeStamp };
+    enum Change {
+        kNone,
+        kTamperedTime,
+        kSecondSigner,
+        kBrokenSecondSigner,
+        kUncertifiedSecondSigner,
+        kTimeStamp,
+        kT61Issuer,
+        kBmpIssuer,
+        kUniversalIssuer
+    };
     struct Case {
         bool stream;
         const char* lengths; // "as signed", or what kLongLengths keeps
@@ -664,15 +695,26 @@ TEST_F(Pkcs7Messages, BerSignedMessagesGetOpensslsVerdict) {
         {false, "as signed", kUncertifiedSecondSigner, false, false},
         {false, "as signed", kTimeStamp, true, true},
         {true, "uncovered", kTimeStamp, true, true},
+        {false, "as signed", kT61Issuer, true, true},
+        {false, "as signed", kBmpIssuer, true, true},
+        {true, "as signed", kUniversalIssuer, true, true},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(std::string(c.stream ? "streamed, " : "") + c.lengths + ", change " + std::to_string(c.change));
+        const char* signer = "alice";
+        if (c.change >= kT61Issuer) {
+            const char* types[] = {"T61String", "BMPString", "UniversalString"};
+            const grvtest::RunResult made = grvtest::RunProgram(
+                {"/usr/bin/python3", "-c", kNamedSigner, types[c.change - kT61Issuer], m_work.Path()});
+            ASSERT_TRUE(made.Ok()) << made.err;
+            signer = "named";
+        }
         std::vector<std::string> args{"cms",       "-sign",
                                       "-nodetach", "-binary",
                                       "-outform",  "DER",
                                       "-in",       m_work.File("message.txt"),
-                                      "-signer",   crt("alice"),
-                                      "-inkey",    key("alice"),
+                                      "-signer",   crt(signer),
+                                      "-inkey",    key(signer),
                                       "-out",      m_work.File("signed.p7")};
         if (c.stream)
             args.push_back("-stream");
