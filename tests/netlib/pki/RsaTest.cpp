@@ -216,34 +216,8 @@ TEST(RsaDer, MalformedKeysAreRefused) {
 
 namespace {
 
-// argv[1]: a two-prime key (PEM); writes beside it, as PKCS#1 DER, the key
-// and the key with one part changed, named by what changed; and a key of
-// three primes written as two, q times a third prime r, its exponents and
-// coefficient made to fit p and q r.
-constexpr const char* kVariants = R"PY(
-import math, sys
-from cryptography.hazmat.primitives import serialization
-from cryptography.hazmat.primitives.asymmetric import rsa
-path = sys.argv[1]
-k = serialization.load_pem_private_key(open(path, "rb").read(), None).private_numbers()
-def tlv(tag, b):
-    n = len(b)
-    return bytes([tag]) + (bytes([n]) if n < 128 else bytes([0x82]) + n.to_bytes(2, "big")) + b
-whole = dict(n=k.public_numbers.n, e=k.public_numbers.e, d=k.d, p=k.p, q=k.q, dp=k.dmp1, dq=k.dmq1, qinv=k.iqmp)
-changes = {"whole": {}, "dp-dq-swapped": dict(dp=k.dmq1, dq=k.dmp1), "qinv-one": dict(qinv=1),
-           "p-q-swapped": dict(p=k.q, q=k.p), "n-plus-two": dict(n=whole["n"] + 2), "d-plus-two": dict(d=k.d + 2)}
-e = k.public_numbers.e
-while True:
-    r = rsa.generate_private_key(public_exponent=e, key_size=512).private_numbers().p
-    if math.gcd(e, k.q * r - 1) == 1:
-        break
-qr, d = k.q * r, pow(e, -1, math.lcm(k.p - 1, k.q - 1, r - 1))
-changes["composite-q"] = dict(n=k.p * qr, d=d, q=qr, dp=d % (k.p - 1), dq=pow(e, -1, qr - 1), qinv=pow(qr, -1, k.p))
-for name, change in changes.items():
-    v = [0] + list(dict(whole, **change).values())
-    body = b"".join(tlv(2, x.to_bytes(x.bit_length() // 8 + 1, "big")) for x in v)
-    open(path + "." + name + ".der", "wb").write(tlv(0x30, body))
-)PY";
+// Writes beside a two-prime key its variants (tests/peers/rsa_key_variants.py).
+const std::string kVariants = std::string(GRV_SOURCE_DIR) + "/tests/peers/rsa_key_variants.py";
 
 } // namespace
 
@@ -265,7 +239,7 @@ TEST(RsaKeys, AreUsedWholeOrRefusedOnLoad) {
     ASSERT_TRUE(grvtest::RunProgram(
                     {"openssl", "rsa", "-in", three, "-traditional", "-outform", "DER", "-out", three + ".whole.der"})
                     .Ok());
-    const grvtest::RunResult made = grvtest::RunProgram({"/usr/bin/python3", "-c", kVariants, two});
+    const grvtest::RunResult made = grvtest::RunProgram({"/usr/bin/python3", kVariants, two});
     ASSERT_TRUE(made.Ok()) << made.err;
     struct Case {
         std::string pem, variant;
