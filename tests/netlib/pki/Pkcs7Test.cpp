@@ -658,7 +658,7 @@ open(sys.argv[2] + "/named.key", "wb").write(key.private_bytes(serialization.Enc
 // changed; a second signer added (sound, with its signature broken, or
 // without its certificate); content of a time-stamp token's type; a signer
 // whose issuer is named in a T61String, BMPString or UniversalString, found
-// by that name read by its type. `openssl
+// by that name read by its type; a signer named by its key identifier. `openssl
 // cms -verify` judges each, and names the signers that verified. What a
 // signature covers must stand as DER here: openssl takes a certificate
 // written otherwise.
@@ -672,7 +672,8 @@ TEST_F(Pkcs7Messages, BerSignedMessagesGetOpensslsVerdict) {
         kTimeStamp,
         kT61Issuer,
         kBmpIssuer,
-        kUniversalIssuer
+        kUniversalIssuer,
+        kKeyIdSigner
     };
     struct Case {
         bool stream;
@@ -698,11 +699,13 @@ TEST_F(Pkcs7Messages, BerSignedMessagesGetOpensslsVerdict) {
         {false, "as signed", kT61Issuer, true, true},
         {false, "as signed", kBmpIssuer, true, true},
         {true, "as signed", kUniversalIssuer, true, true},
+        // Named by its subject key identifier, a signer cannot be read here.
+        {false, "as signed", kKeyIdSigner, true, false},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(std::string(c.stream ? "streamed, " : "") + c.lengths + ", change " + std::to_string(c.change));
         const char* signer = "alice";
-        if (c.change >= kT61Issuer) {
+        if (c.change >= kT61Issuer && c.change <= kUniversalIssuer) {
             const char* types[] = {"T61String", "BMPString", "UniversalString"};
             const grvtest::RunResult made = grvtest::RunProgram(
                 {"/usr/bin/python3", "-c", kNamedSigner, types[c.change - kT61Issuer], m_work.Path()});
@@ -720,6 +723,8 @@ TEST_F(Pkcs7Messages, BerSignedMessagesGetOpensslsVerdict) {
             args.push_back("-stream");
         if (c.change == kTimeStamp)
             args.insert(args.end(), {"-econtent_type", "1.2.840.113549.1.9.16.1.4"});
+        if (c.change == kKeyIdSigner)
+            args.push_back("-keyid");
         openssl(args);
         if (c.change == kSecondSigner || c.change == kBrokenSecondSigner || c.change == kUncertifiedSecondSigner) {
             std::vector<std::string> resign{
