@@ -259,7 +259,7 @@ ClaimedNames claimedNames(const CertificateExtensionFacts& facts, bool endEntity
     ClaimedNames names;
     for (const std::string& name : facts.dnsNames)
         names.dns.push_back(asciiLowered(name));
-    if (endEntity && facts.dnsNames.empty() && !facts.malformed)
+    if (endEntity && facts.dnsNames.empty() && !facts.malformed && !facts.commonNameNotText)
         for (const std::string& name : facts.commonNames)
             if (commonNameClaimsHost(name))
                 names.dns.push_back(asciiLowered(name));

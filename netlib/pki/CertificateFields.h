@@ -61,8 +61,10 @@ struct CertificateExtensionFacts {
     std::vector<std::string> emailAddresses;
     // Every common name of the subject written as text, as UTF-8 by its
     // string type (BMPString and UniversalString decoded); one of another
-    // type is left out.
+    // type is left out, and said to be there: openssl stops at it, and
+    // takes no common name for a host.
     std::vector<std::string> commonNames;
+    bool commonNameNotText = false;
     // An extension that appears twice, whichever.
     bool repeatedExtension = false;
     // A critical extension whose meaning is not judged here.
@@ -108,12 +110,12 @@ struct CertificateFields {
 // The names a certificate claims, the one reading of them that both the
 // host check and the name-constraint check make: its DNS subjectAltNames
 // (lower case) and its IP subjectAltNames; for an end entity whose
-// subjectAltName can be read and holds no DNS name, its common names instead
-// of the DNS names, but only those of two labels or more in host-name
-// characters (ASCII letters, digits, '-', '.', '_' and '*'), as openssl's
-// constraints read one. A common name of any other byte (a space, '@', a
-// NUL, non-ASCII text) or of one label claims no host: openssl's
-// constraints would pass it by.
+// subjectAltName can be read and holds no DNS name, and whose common names
+// are all text, its common names instead of the DNS names, but only those of
+// two labels or more in host-name characters (ASCII letters, digits, '-',
+// '.', '_' and '*'), as openssl's constraints read one. A common name of any
+// other byte (a space, '@', a NUL, non-ASCII text) or of one label claims
+// no host: openssl's constraints would pass it by.
 // The text with its ASCII letters in lower case, as names are compared.
 std::string asciiLowered(std::string text);
 

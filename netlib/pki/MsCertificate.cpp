@@ -415,10 +415,13 @@ void readCommonNames(const Asn1* subject, CertificateExtensionFacts& out) {
             const Asn1* oid = pair->getChild(0);
             const Asn1* value = pair->getChild(1);
             StringBuffer oidText;
+            if (!oid || !value || !oid->isOid() || !oid->getOidString(oidText) || !oidText.equals(kOidCommonName))
+                continue;
             std::string text;
-            if (oid && value && oid->isOid() && oid->getOidString(oidText) && oidText.equals(kOidCommonName) &&
-                nameValueText(*value, text))
+            if (nameValueText(*value, text))
                 out.commonNames.push_back(std::move(text));
+            else
+                out.commonNameNotText = true;
         }
     }
 }

@@ -17,7 +17,8 @@ the root down to the leaf, each link an object with
              after the others; a repeated OID is written as given (optional)
   "name":    {"oid", "value"}: the subject's only attribute, in place of the
              common name (optional, leaf only); "der" (hex) in place of
-             "value": the attribute's value written as given, tag and all
+             "value": the attribute's value written as given, tag and all;
+             or a list of them, one after the other
   "outeralg": "sha512": the signature made with SHA-512 and the outer
              algorithm saying so, while the signed part says SHA-256
 An "oid" is dotted, or "hex:" and its content octets as written (any
@@ -179,9 +180,9 @@ def main():
             oids = Oids()
             subject = x509.Name([x509.NameAttribute(NameOID.COMMON_NAME, "chain %d link %d" % (i, j))])
             if link.get("name"):
-                name = link["name"]
-                value = oids.value(name["der"]) if "der" in name else name["value"]
-                subject = x509.Name([x509.NameAttribute(oids.get(name["oid"]), value)])
+                names = link["name"] if isinstance(link["name"], list) else [link["name"]]
+                subject = x509.Name([x509.NameAttribute(oids.get(n["oid"]), oids.value(n["der"]) if "der" in n
+                                                        else n["value"]) for n in names])
             issuer = x509.Name([x509.NameAttribute(NameOID.COMMON_NAME, "chain %d link %d" % (i, max(j - 1, 0)))])
             key, issuer_key = keys[j], keys[max(j - 1, 0)]
             signer = keys[5] if link.get("badsig") else issuer_key

@@ -124,6 +124,12 @@ inline std::vector<CommonNameRow> commonNameRows() {
         rows.push_back({"", cnItem(tlvHex(tag, named)), named, true, R::kNoHost, true});
     rows.push_back({"", cnItem(tlvHex(0xA0, bytesOfHex(tlvHex(0x0C, named)))), named, true, R::kNoHost, true});
     rows.push_back({"", cnItem(tlvHex(0x0D, named)), named, true, R::kNoHost});
+    // Beside a common name of no text, none names a host: openssl stops at
+    // that one, or, where it comes second, at the match before it.
+    const std::string notText = R"({"oid":"2.5.4.3","der":")" + tlvHex(0x0D, named) + "\"}";
+    const std::string text = R"({"oid":"2.5.4.3","value":")" + named + "\"}";
+    rows.push_back({"", R"(,"name":[)" + notText + "," + text + "]", named, true, R::kNoHost});
+    rows.push_back({"", R"(,"name":[)" + text + "," + notText + "]", named, false, R::kNoHost});
 
     // Alternative names written constructed mean DNS names as much as
     // primitive ones do: the common name is not read beside them.
