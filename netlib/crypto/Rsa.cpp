@@ -53,6 +53,14 @@ bool exptmodChecked(const unsigned char* input, std::uint32_t inputLength, int w
             log.logError("Modular exponentiation (6) failed");
             return false;
         }
+        // No private result leaves unless the public key undoes it: a key of
+        // a composite factor, or a fault in the arithmetic, would hand out a
+        // wrong signature that gives the factors away.
+        MpInt undone;
+        if (montgomeryExptmod(m, key.e, key.n, false, undone) != MP_OKAY || mp_cmp(undone, x) != MP_EQ) {
+            log.logError(rsa_msg::kResultNotUndone);
+            return false;
+        }
     } else if (montgomeryExptmod(x, key.e, key.n, false, m) != MP_OKAY) {
         log.logError("Modular exponentiation (A) failed");
         return false;

@@ -20,6 +20,8 @@ constexpr int kRsaPaddingOaep = 2;
 namespace rsa_msg {
 constexpr const char* kMultiPrime = "The RSA private key has more than two primes, which are not supported.";
 constexpr const char* kNotWhole = "The parts of the RSA private key do not make one key.";
+constexpr const char* kResultNotUndone =
+    "The RSA private key's result is not undone by its public key: a prime of the key is not prime.";
 } // namespace rsa_msg
 
 class RsaKey {
@@ -50,7 +52,10 @@ public:
 // would sign or decrypt with part of a key, so its readers refuse it.
 bool rsaPrivateKeyWhole(const RsaKey& key, LogBase& log);
 
-// which: kRsaPublic or kRsaPrivate. An input not below n is refused.
+// which: kRsaPublic or kRsaPrivate. An input not below n is refused. Every
+// private result (a signature, a decryption) is raised to e again before it
+// is handed out, and refused (rsa_msg::kResultNotUndone) unless that gives
+// the input back.
 bool rsaExptmod(const unsigned char* input, std::uint32_t inputLength, int which, const RsaKey& key, bool zeroExtend,
                 DataBuffer& out, LogBase& log);
 // padding kRsaPaddingOaep uses hashId and label; anything else is v1.5 type 2.

@@ -24,10 +24,7 @@ namespace {
 constexpr std::uint32_t kTagReal = 9;
 constexpr std::uint32_t kTagEnumerated = 10;
 constexpr std::uint32_t kTagRelativeOid = 13;
-constexpr std::uint32_t kTagNumericString = 18;
 constexpr std::uint32_t kTagGeneralString = 27;
-constexpr std::uint32_t kTagUniversalString = 28;
-constexpr std::uint32_t kTagBmpString = 30;
 constexpr unsigned char kMaxUnusedBits = 7;
 constexpr std::uint32_t kBmpUnitSize = 2;
 constexpr std::uint32_t kUniversalCharSize = 4;

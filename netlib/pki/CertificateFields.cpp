@@ -236,11 +236,13 @@ bool dnsNameMatches(const std::string& pattern, const std::string& host) {
     return host.compare(hostDot, std::string::npos, pattern, dot, std::string::npos) == 0;
 }
 
-bool hostNameCharacters(std::string_view name) {
-    return !name.empty() && std::all_of(name.begin(), name.end(), [](char c) {
-        return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-' || c == '.' ||
-               c == '_' || c == '*';
-    });
+// Host-name characters, and a dot between two of them.
+bool commonNameClaimsHost(std::string_view name) {
+    const std::size_t dot = name.find('.', 1);
+    return dot != std::string_view::npos && dot + 1 < name.size() && std::all_of(name.begin(), name.end(), [](char c) {
+               return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-' ||
+                      c == '.' || c == '_' || c == '*';
+           });
 }
 
 } // namespace
@@ -257,9 +259,9 @@ ClaimedNames claimedNames(const CertificateExtensionFacts& facts, bool endEntity
     ClaimedNames names;
     for (const std::string& name : facts.dnsNames)
         names.dns.push_back(asciiLowered(name));
-    if (endEntity && facts.dnsNames.empty())
+    if (endEntity && facts.dnsNames.empty() && !facts.malformed && !facts.commonNameNotText)
         for (const std::string& name : facts.commonNames)
-            if (hostNameCharacters(name))
+            if (commonNameClaimsHost(name))
                 names.dns.push_back(asciiLowered(name));
     names.ip = facts.ipAddresses;
     return names;

@@ -50,15 +50,21 @@ struct CertificateExtensionFacts {
     bool hasKeyUsage = false;
     // kKeyUsage* bits; none when the extension cannot be read.
     std::uint32_t keyUsage = 0;
-    // A basic-constraints or key-usage extension that cannot be read.
+    // A basic-constraints, key-usage or subjectAltName extension that cannot
+    // be read.
     bool malformed = false;
     // subjectAltName: DNS names as text, IP addresses as their 4 or 16
-    // bytes, e-mail addresses as text.
+    // bytes, e-mail addresses as text; each written constructed (BER) too,
+    // its segments joined.
     std::vector<std::string> dnsNames;
     std::vector<std::string> ipAddresses;
     std::vector<std::string> emailAddresses;
-    // The content of every common name of the subject.
+    // Every common name of the subject written as text, as UTF-8 by its
+    // string type (BMPString and UniversalString decoded); one of another
+    // type is left out, and said to be there: openssl stops at it, and
+    // takes no common name for a host.
     std::vector<std::string> commonNames;
+    bool commonNameNotText = false;
     // An extension that appears twice, whichever.
     bool repeatedExtension = false;
     // A critical extension whose meaning is not judged here.
@@ -103,11 +109,13 @@ struct CertificateFields {
 
 // The names a certificate claims, the one reading of them that both the
 // host check and the name-constraint check make: its DNS subjectAltNames
-// (lower case) and its IP subjectAltNames; for an end entity without a DNS
-// subjectAltName, its common names instead of the DNS names, but only those
-// written in host-name characters (ASCII letters, digits, '-', '.', '_' and
-// '*'). A common name of any other byte (a space, '@', a NUL, non-ASCII
-// text) claims no host: no DNS constraint could judge it.
+// (lower case) and its IP subjectAltNames; for an end entity whose
+// subjectAltName can be read and holds no DNS name, and whose common names
+// are all text, its common names instead of the DNS names, but only those of
+// two labels or more in host-name characters (ASCII letters, digits, '-',
+// '.', '_' and '*'), as openssl's constraints read one. A common name of any
+// other byte (a space, '@', a NUL, non-ASCII text) or of one label claims
+// no host: openssl's constraints would pass it by.
 // The text with its ASCII letters in lower case, as names are compared.
 std::string asciiLowered(std::string text);
 

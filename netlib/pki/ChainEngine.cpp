@@ -156,6 +156,10 @@ DWORD judgeEachCertificate(const std::vector<const ChainCert*>& path, LogBase* l
             status |= CERT_TRUST_INVALID_EXTENSION;
             logFailure(log, chain_msg::kRepeatedExtension, i);
         }
+        if (cert.facts.malformed) {
+            status |= CERT_TRUST_INVALID_EXTENSION;
+            logFailure(log, chain_msg::kUnreadableExtension, i);
+        }
         if (cert.facts.unknownCritical) {
             status |= CERT_TRUST_HAS_NOT_SUPPORTED_CRITICAL_EXT;
             logFailure(log, chain_msg::kUnknownCritical, i);

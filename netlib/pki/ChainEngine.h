@@ -18,12 +18,15 @@
 // self-issued root or with a key usage that allows certificate signing; a
 // path length constraint bounds the CAs below it that are not
 // self-issued. Every certificate of the path must hold each extension at
-// most once and no critical one this engine does not judge, and must name in
+// most once, its basic constraints, key usage and alternative names in a
+// form that can be read, and no critical one this engine does not judge,
+// and must name in
 // its signed part the signature algorithm it is signed with. A CA's name
 // constraints on DNS names and IP addresses bind every certificate below it
 // that is not a self-issued CA, on the names claimedNames gives (the end
-// certificate's common names too, when it has no DNS alternative name, in
-// host-name characters only); constraints of another name form cannot
+// certificate's common names too, when it has no DNS alternative name, of
+// two labels or more in host-name characters only); constraints of another
+// name form cannot
 // be judged and fail the path. Requested usages are judged against the
 // extended key usage of every certificate that has one, and server
 // authentication against the end certificate's key usage, as openssl's
@@ -55,7 +58,7 @@ constexpr DWORD CERT_TRUST_IS_NOT_SIGNATURE_VALID = 0x8;
 // neither digitalSignature, keyEncipherment nor keyAgreement.
 constexpr DWORD CERT_TRUST_IS_NOT_VALID_FOR_USAGE = 0x10;
 constexpr DWORD CERT_TRUST_IS_UNTRUSTED_ROOT = 0x20;
-// An extension repeated.
+// An extension repeated, or one of those judged here that cannot be read.
 constexpr DWORD CERT_TRUST_INVALID_EXTENSION = 0x100;
 // An issuer that is no CA, or a path length constraint exceeded.
 constexpr DWORD CERT_TRUST_INVALID_BASIC_CONSTRAINTS = 0x400;
@@ -97,6 +100,8 @@ constexpr const char* kPathTooLong = "A path length constraint is exceeded.";
 constexpr const char* kAlgorithmMismatch =
     "A certificate names another signature algorithm in its signed part than outside it.";
 constexpr const char* kRepeatedExtension = "A certificate holds the same extension twice.";
+constexpr const char* kUnreadableExtension =
+    "A certificate's basic constraints, key usage or alternative names cannot be read.";
 constexpr const char* kUnknownCritical = "A certificate holds a critical extension that is not understood.";
 constexpr const char* kUnsupportedNameConstraint = "A name constraint of a form that cannot be judged.";
 constexpr const char* kNotPermittedName = "A name lies outside the names its issuer's constraints permit.";

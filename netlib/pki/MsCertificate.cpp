@@ -4,6 +4,8 @@
 #include <cstring>
 #include <iterator>
 #include <memory>
+#include <string>
+#include <utility>
 #include <vector>
 
 #include "netlib/core/LogBase.h"
@@ -12,6 +14,7 @@
 #include "netlib/pki/CertificateFields.h"
 #include "netlib/pki/ChainEngine.h"
 #include "netlib/pki/KeyContainer.h"
+#include "netlib/pki/PkiConstants.h"
 #include "netlib/pki/TessikX509.h"
 
 namespace tessik {
@@ -302,17 +305,36 @@ void readKeyUsage(const Asn1& value, CertificateExtensionFacts& out) {
         out.keyUsage |= std::uint32_t{static_cast<unsigned char>(bits[i])} << (kOctetBits * (i - 1));
 }
 
+// A string's content; written constructed (BER), its segments joined, as
+// openssl reads them.
+std::string joinedContent(const Asn1* node) {
+    if (node->primitive)
+        return contentOf(node);
+    std::string joined;
+    for (int i = 0; i < node->getNumChildren(); ++i)
+        joined += joinedContent(node->getChild(i));
+    return joined;
+}
+
+// GeneralNames: a name of another class, or a list of another shape, makes
+// the extension unreadable, and the certificate with it.
 void readAltNames(const Asn1& value, CertificateExtensionFacts& out) {
+    if (value.tagClass != 0 || value.tag != kTagSequence || value.primitive) {
+        out.malformed = true;
+        return;
+    }
     for (int i = 0; i < value.getNumChildren(); ++i) {
         const Asn1* name = value.getChild(i);
-        if (name->tagClass != kClassContext || !name->primitive)
+        if (name->tagClass != kClassContext) {
+            out.malformed = true;
             continue;
+        }
         if (name->tag == kTagDnsName)
-            out.dnsNames.push_back(contentOf(name));
+            out.dnsNames.push_back(joinedContent(name));
         else if (name->tag == kTagIpAddress)
-            out.ipAddresses.push_back(contentOf(name));
+            out.ipAddresses.push_back(joinedContent(name));
         else if (name->tag == kTagRfc822Name)
-            out.emailAddresses.push_back(contentOf(name));
+            out.emailAddresses.push_back(joinedContent(name));
     }
 }
 
@@ -335,9 +357,9 @@ bool readSubtrees(const Asn1& list, std::vector<std::string>& dns, std::vector<s
         const Asn1* subtree = list.getChild(i);
         const Asn1* base = subtree->getChild(0);
         if (subtree->tagClass != 0 || subtree->tag != kTagSequence || subtree->getNumChildren() != 1 || !base ||
-            base->tagClass != kClassContext || !base->primitive)
+            base->tagClass != kClassContext)
             return false;
-        std::string bytes = contentOf(base);
+        std::string bytes = joinedContent(base);
         if (base->tag == kTagDnsName)
             dns.push_back(std::move(bytes));
         else if (base->tag == kTagIpAddress && (bytes.size() == kIpv4WithMask || bytes.size() == kIpv6WithMask))
@@ -365,17 +387,41 @@ void readNameConstraints(const Asn1* value, NameConstraintFacts& out) {
     }
 }
 
+// A name value as UTF-8 by its string type: BMPString and UniversalString
+// decoded, UTF-8 and the single-byte types openssl reads as text as they
+// stand. Any other type (an OCTET STRING, a VisibleString, a context tag)
+// is no text here: false.
+bool nameValueText(const Asn1& value, std::string& out) {
+    if (value.tagClass != asn::kClassUniversal)
+        return false;
+    const std::string bytes = joinedContent(&value);
+    switch (value.tag) {
+    case asn::kTagUtf8String:
+    case asn::kTagNumericString:
+    case asn::kTagPrintableString:
+    case asn::kTagT61String:
+    case asn::kTagIa5String: out = bytes; return true;
+    case asn::kTagBmpString: out = utf8OfBmpString(bytes); return true;
+    case asn::kTagUniversalString: out = utf8OfUniversalString(bytes); return true;
+    default: return false;
+    }
+}
+
 void readCommonNames(const Asn1* subject, CertificateExtensionFacts& out) {
     for (int i = 0; subject && i < subject->getNumChildren(); ++i) {
         const Asn1* set = subject->getChild(i);
         for (int j = 0; j < set->getNumChildren(); ++j) {
             const Asn1* pair = set->getChild(j);
             const Asn1* oid = pair->getChild(0);
-            const Asn1* text = pair->getChild(1);
+            const Asn1* value = pair->getChild(1);
             StringBuffer oidText;
-            if (oid && text && oid->isOid() && oid->getOidString(oidText) && oidText.equals(kOidCommonName) &&
-                text->primitive)
-                out.commonNames.push_back(contentOf(text));
+            if (!oid || !value || !oid->isOid() || !oid->getOidString(oidText) || !oidText.equals(kOidCommonName))
+                continue;
+            std::string text;
+            if (nameValueText(*value, text))
+                out.commonNames.push_back(std::move(text));
+            else
+                out.commonNameNotText = true;
         }
     }
 }
@@ -412,8 +458,11 @@ void MsCertificate::getExtensionFacts(const Asn1* cert, CertificateExtensionFact
                 readKeyUsage(*value, out);
             else
                 out.hasKeyUsage = out.malformed = true;
-        } else if (ext->oid == kOidSubjectAltName && value) {
-            readAltNames(*value, out);
+        } else if (ext->oid == kOidSubjectAltName) {
+            if (value)
+                readAltNames(*value, out);
+            else
+                out.malformed = true;
         } else if (ext->oid == kOidExtKeyUsage) {
             readExtendedKeyUsage(value.get(), out);
         } else if (ext->oid == kOidNameConstraints) {

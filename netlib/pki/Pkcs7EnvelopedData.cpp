@@ -17,7 +17,6 @@
 #include "netlib/pki/TessikX509.h"
 #include "netlib/streams/DataSource.h"
 #include "netlib/streams/Output.h"
-#include "netlib/text/ContentCoding.h"
 
 namespace tessik {
 
@@ -26,7 +25,6 @@ namespace {
 constexpr int kRecipientInfoParts = 4;
 constexpr int kEncryptedContentInfoParts = 3;
 constexpr int kSubjectKeyIdVersion = 2;
-constexpr std::uint32_t kTagBmpString = 30;
 constexpr int kBitsPerByte = 8;
 
 void evenLength(StringBuffer& hex) {
@@ -40,23 +38,12 @@ void withoutLeadingZeroPair(StringBuffer& hex) {
         hex.replaceFirst("00", "");
 }
 
-// The text of a name attribute's value element (the string types a name may use).
+// The text of a name attribute's value element, as the certificates' own
+// name queries read it.
 void appendAttributeValue(ClsXml& value, StringBuffer& out) {
-    if (value.tagEquals("universal")) {
-        if (value.getAttrValueInt("tag") != static_cast<int>(kTagBmpString))
-            return;
-        DataBuffer utf16be;
-        ContentCoding::decodeBase64(value.getContentPtr(), static_cast<unsigned int>(value.getContentSize()), utf16be);
-        XString text;
-        appendBmpStringText(utf16be, text);
+    XString text;
+    if (appendNameValueText(value.getCurrentNode(), text))
         out.append(text.getUtf8());
-        return;
-    }
-    for (const char* tag : {"utf8", "printable", "ia5", "t61"})
-        if (value.tagEquals(tag)) {
-            out.append(value.getContentPtr());
-            return;
-        }
 }
 
 } // namespace

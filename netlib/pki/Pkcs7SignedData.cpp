@@ -23,7 +23,6 @@
 #include "netlib/pki/SystemCerts.h"
 #include "netlib/pki/TessikX509.h"
 #include "netlib/streams/DataSource.h"
-#include "netlib/text/ContentCoding.h"
 
 namespace tessik {
 
@@ -113,26 +112,15 @@ bool SignerInfo::loadXml(ClsXml& node, const ExtPtrArray* extList, LogBase& log,
     }
     if (verbose)
         log.logData("serialNumber2", serialNumber.getUtf8());
-    bool haveCn = false;
-    for (const char* ending : {"printable", "utf8", "ia5"}) {
-        std::string path = std::string("sequence|sequence|/C/oid,2.5.4.3|..|") + ending + "|*";
-        if (node.resolvePath(path.c_str(), issuerCN, log)) {
-            haveCn = true;
-            break;
-        }
-    }
-    if (!haveCn) {
-        XString bmp;
-        if (node.resolvePath("sequence|sequence|/C/oid,2.5.4.3|..|universal|*", bmp, log)) {
-            DataBuffer utf16be;
-            ContentCoding::decodeBase64(bmp.getUtf8(), static_cast<unsigned int>(bmp.getSizeUtf8()), utf16be);
-            issuerCN.clear();
-            appendBmpStringText(utf16be, issuerCN);
-            log.logData("bmpStr2", issuerCN.getUtf8());
-        } else {
-            log.logError("Warning: The IssuerCN is not present in the SignerInfo.");
-        }
-    }
+    // The issuer's common name, read as the certificates' own is.
+    issuerCN.clear();
+    std::unique_ptr<ClsXml> attribute(node.newRefToSelf());
+    XString unused;
+    std::unique_ptr<ClsXml> value;
+    if (attribute->resolvePath("sequence|sequence|/C/oid,2.5.4.3|..|$", unused, log))
+        value.reset(attribute->getChild(1));
+    if (!value || !appendNameValueText(value->getCurrentNode(), issuerCN))
+        log.logError("Warning: The IssuerCN is not present in the SignerInfo.");
     if (verbose)
         log.logData("issuerCN", issuerCN.getUtf8());
     if (!node.resolvePath("sequence[1]|oid|*", digestAlgorithmOid, log)) {
@@ -221,15 +209,17 @@ bool Pkcs7_SignedData::loadXml(ClsXml& xml, const ExtPtrArray* extList, LogBase&
             log.logError(signeddata_msg::kUnexpectedContentInfo);
             return false;
         }
-        if (inner->childContentEquals("oid", pkcs7_oid::kData)) {
+        // Content of any type is the OCTET STRING inside (CMS's
+        // eContent), handed back as it was signed.
+        std::unique_ptr<ClsXml> octets(explicit0->getNumChildren() == 1 ? explicit0->getChild(0) : nullptr);
+        if (octets && octets->tagEquals("octets") && getOctetsFromXml(*octets, extList, content)) {
             log.logInfo(signeddata_msg::kOpaque);
-            std::unique_ptr<ClsXml> wrapped(inner->getChild(1));
-            for (int i = 0; wrapped && i < wrapped->getNumChildren(); ++i) {
-                std::unique_ptr<ClsXml> part(wrapped->getChild(i));
-                part->collectBinaryContent(content, extList);
-            }
             log.logInfo("Recovered original content.");
             log.logDataLong("OriginalContentLen", static_cast<int>(content.getSize()));
+        } else {
+            log.logError(signeddata_msg::kContentNotOctets);
+            content.clear();
+            contentUnreadable = true;
         }
     } else if (parts != 1) {
         log.logError(signeddata_msg::kUnexpectedContentInfo);
@@ -251,6 +241,8 @@ bool Pkcs7_SignedData::loadXml(ClsXml& xml, const ExtPtrArray* extList, LogBase&
         signer->position = i;
         if (node && signer->loadXml(*node, extList, log, verbose))
             signerInfos.appendPtr(signer.release());
+        else
+            ++unreadableSigners;
     }
     return true;
 }
@@ -258,10 +250,11 @@ bool Pkcs7_SignedData::loadXml(ClsXml& xml, const ExtPtrArray* extList, LogBase&
 bool Pkcs7_SignedData::verifyOpaque(DataBuffer& out, const ExtPtrArray& certificates, const ExtPtrArray& authAttrDers,
                                     SystemCerts* systemCerts, LogBase& log, bool verbose) {
     out.clear();
-    out.appendDb(content);
     MemoryDataSource source;
     source.setData(content.getData(), content.getSize(), false);
-    return verifySignature(source, certificates, authAttrDers, systemCerts, log, verbose);
+    if (!verifySignature(source, certificates, authAttrDers, systemCerts, log, verbose))
+        return false;
+    return out.appendDb(content);
 }
 
 bool Pkcs7_SignedData::verifySignature(DataSource& source, const ExtPtrArray& certificates,
@@ -272,6 +265,12 @@ bool Pkcs7_SignedData::verifySignature(DataSource& source, const ExtPtrArray& ce
     LogContext ctx(log, "verifySignature");
     log.logDataLong("NumSigners", signerInfos.getCount());
     log.logDataLong("NumDigestAlgorithms", digestAlgorithms.getCount());
+    // A signer that cannot be read cannot verify, and the message with it.
+    if (unreadableSigners != 0 || contentUnreadable) {
+        log.logError(unreadableSigners != 0 ? signeddata_msg::kUnreadableSigner : signeddata_msg::kContentNotOctets);
+        log.logError(signeddata_msg::kNotVerified);
+        return false;
+    }
 
     // Every digest the message lists, and every one a signer names, runs
     // once over the content.
@@ -341,35 +340,41 @@ bool Pkcs7_SignedData::verifySignature(DataSource& source, const ExtPtrArray& ce
         return false;
     }
 
-    bool verified = false;
+    // As openssl judges a message: every signer must verify, and only those
+    // that did are handed back.
+    bool verified = signerInfos.getCount() != 0;
     for (int i = 0; i < signerInfos.getCount(); ++i) {
         auto* signer = static_cast<SignerInfo*>(signerInfos.elementAt(i));
-        // By the signer's place in the message: signers that failed to load
-        // must not shift another's attributes onto it.
+        // By the signer's place in the message.
         const auto* aaDer = static_cast<const DataBuffer*>(authAttrDers.elementAt(signer->position));
         const bool hasAttributes = aaDer && aaDer->getSize();
-        // Attributes without a message digest bind nothing to the content.
-        if (hasAttributes && signer->messageDigest.getSize() == 0)
-            continue;
         char name[32];
         std::snprintf(name, sizeof name, "Signer_%d", i);
         LogContext signerCtx(log, name);
+        // Attributes without a message digest bind nothing to the content.
+        if (hasAttributes && signer->messageDigest.getSize() == 0) {
+            log.logError(signeddata_msg::kEmptyMessageDigest);
+            verified = false;
+            continue;
+        }
         if (signer->issuerCN.getSizeUtf8() == 0)
             log.logInfo("Warning: Issuer CN is emtpy.");
         else
             log.logData("issuerCN", signer->issuerCN.getUtf8());
         if (signer->serialNumber.getSizeUtf8() == 0) {
-            log.logInfo("Serial number is emtpy.");
+            log.logError("Serial number is emtpy.");
+            verified = false;
             continue;
         }
         log.logData("serialNum", signer->serialNumber.getUtf8());
         std::unique_ptr<TessikX509> cert(Pkcs7_SignedData_findSignerCert(
             certificates, signer->issuerCN.getUtf8(), signer->serialNumber.getUtf8(), systemCerts, log, verbose));
         if (!cert) {
-            log.logInfo(signeddata_msg::kNoMatchingCert);
+            log.logError(signeddata_msg::kNoMatchingCert);
+            verified = false;
             continue;
         }
-        auto* time = new StringBuffer();
+        auto time = std::make_unique<StringBuffer>();
         bool ok = false;
         DataBuffer keyDer;
         RsaKey key;
@@ -398,9 +403,15 @@ bool Pkcs7_SignedData::verifySignature(DataSource& source, const ExtPtrArray& ce
                 log.logDataHex("expectedDigest", expected.getData(), expected.getSize());
             }
         }
-        signerCerts.appendPtr(cert.release());
-        signingTimes.appendPtr(time);
-        verified = verified || ok;
+        if (ok) {
+            signerCerts.appendPtr(cert.release());
+            signingTimes.appendPtr(time.release());
+        }
+        verified = verified && ok;
+    }
+    if (!verified) {
+        signerCerts.removeAllObjects();
+        signingTimes.removeAllObjects();
     }
     if (verified)
         log.logInfo(signeddata_msg::kVerified);

@@ -1,7 +1,8 @@
 #pragma once
 // A PKCS#7 SignedData: its signer infos and digest algorithms, and the check
-// of its signatures over the content. Every signer's message digest must be
-// the content's; a signer verifies when its RSA signature is the PKCS#1 v1.5
+// of its signatures over the content. The content, of whatever type, is the
+// OCTET STRING inside. A message verifies when every signer does: its
+// message digest is the content's, and its RSA signature is the PKCS#1 v1.5
 // block of a DigestInfo of its own digest algorithm over its authenticated
 // attributes (over the content when it has none).
 #include "netlib/core/DataBuffer.h"
@@ -26,6 +27,8 @@ constexpr const char* kEmptyMessageDigest = "SignerInfo message digest is empty.
 constexpr const char* kUnrecognizedDigest = "Unrecognized digest algorithm OID in SignerInfo.";
 constexpr const char* kUnableToVerifyHash = "Unable to verify hash!";
 constexpr const char* kNoMatchingCert = "Cannot find matching certificate.";
+constexpr const char* kUnreadableSigner = "A SignerInfo of the message cannot be read.";
+constexpr const char* kContentNotOctets = "The signed content is not an OCTET STRING.";
 constexpr const char* kAttributesMatch = "Digest of authenticated attributes DER matches.";
 constexpr const char* kSignatureMismatch = "The signature does not hold for the expected digest.";
 constexpr const char* kUnsupportedSignature = "Unsupported signature algorithm in SignerInfo.";
@@ -61,17 +64,21 @@ public:
 
     // xml: on the ContentInfo's root.
     bool loadXml(ClsXml& xml, const ExtPtrArray* extList, LogBase& log, bool verbose);
-    // out := the content, when at least one signer verifies over it.
+    // out := the content, when every signer verifies over it.
     bool verifyOpaque(DataBuffer& out, const ExtPtrArray& certificates, const ExtPtrArray& authAttrDers,
                       SystemCerts* systemCerts, LogBase& log, bool verbose);
     bool verifySignature(DataSource& source, const ExtPtrArray& certificates, const ExtPtrArray& authAttrDers,
                          SystemCerts* systemCerts, LogBase& log, bool verbose);
 
     DataBuffer content;
+    // The content is there but no OCTET STRING: nothing can verify over it.
+    bool contentUnreadable = false;
     ExtPtrArray signerInfos;
+    // SignerInfos of the message that could not be read (not in signerInfos).
+    int unreadableSigners = 0;
     ExtPtrArray digestAlgorithms;
-    // Filled by verifySignature: the certificate of each signer that got that
-    // far, and beside it the signing time (UTCTime text) or empty.
+    // Filled by verifySignature when the message verifies: the certificate
+    // of each signer, and beside it the signing time (UTCTime text) or empty.
     ExtPtrArray signerCerts;
     ExtPtrArray signingTimes;
 };

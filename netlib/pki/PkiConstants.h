@@ -15,10 +15,13 @@ constexpr std::uint32_t kTagOid = 6;
 constexpr std::uint32_t kTagUtf8String = 12;
 constexpr std::uint32_t kTagSequence = 16;
 constexpr std::uint32_t kTagSet = 17;
+constexpr std::uint32_t kTagNumericString = 18;
 constexpr std::uint32_t kTagPrintableString = 19;
 constexpr std::uint32_t kTagT61String = 20;
 constexpr std::uint32_t kTagIa5String = 22;
 constexpr std::uint32_t kTagUtcTime = 23;
+constexpr std::uint32_t kTagUniversalString = 28;
+constexpr std::uint32_t kTagBmpString = 30;
 
 constexpr std::uint8_t kClassUniversal = 0;
 constexpr std::uint8_t kClassApplication = 1;

@@ -30,9 +30,6 @@ constexpr const char* kBagFirstCertPath = "contextSpecific|sequence|contextSpeci
 constexpr const char* kValueEndings[] = {"|..|printable|*", "|..|utf8|*", "|..|ia5|*", "|..|t61|*", "|..|universal|*"};
 constexpr const char* kUniversalEnding = "|..|universal|*";
 
-constexpr std::uint32_t kUniversalString = 28;
-constexpr std::uint32_t kBmpString = 30;
-
 // The text of a string type without an element of its own: BMPString is
 // UTF-16 and UniversalString UTF-32, both big-endian; the others (numeric,
 // visible, general ...) are single bytes.
@@ -42,25 +39,10 @@ void appendUniversalText(const TreeNode* value, XString& out) {
     StringBuffer tagText;
     value->getAttrValue("tag", tagText);
     auto tag = static_cast<std::uint32_t>(tagText.intValue());
-    const unsigned char* p = bytes.getData();
-    if (tag == kBmpString) {
-        appendBmpStringText(bytes, out);
-        return;
-    }
-    std::string text;
-    if (tag == kUniversalString) {
-        DataBuffer utf32;
-        for (unsigned int i = 0; i + 4 <= bytes.getSize(); i += 4) {
-            unsigned char le[4];
-            platform::StoreLe32(le, platform::LoadBe32(p + i));
-            utf32.append(le, sizeof le);
-        }
-        DataBuffer utf8;
-        utf32ToUtf8(utf32, utf8);
-        text.assign(reinterpret_cast<const char*>(utf8.getData()), utf8.getSize());
-    } else {
-        text = platform::Utf8OrCp1252ToUtf8(std::string_view(reinterpret_cast<const char*>(p), bytes.getSize()));
-    }
+    const std::string_view raw(reinterpret_cast<const char*>(bytes.getData()), bytes.getSize());
+    const std::string text = tag == asn::kTagBmpString         ? utf8OfBmpString(raw)
+                             : tag == asn::kTagUniversalString ? utf8OfUniversalString(raw)
+                                                               : platform::Utf8OrCp1252ToUtf8(raw);
     StringBuffer escaped;
     appendStringValue(text.data(), text.size(), escaped);
     out.appendUtf8Bytes(escaped.getString(), static_cast<unsigned int>(escaped.getSize()));
@@ -155,16 +137,47 @@ bool hasCertificateShape(const TreeNode* root) {
 
 } // namespace
 
-void appendBmpStringText(const DataBuffer& utf16be, XString& out) {
-    const unsigned char* p = utf16be.getData();
-    std::vector<std::uint16_t> units(utf16be.getSize() / 2);
+std::string utf8OfBmpString(std::string_view utf16be) {
+    const auto* p = reinterpret_cast<const unsigned char*>(utf16be.data());
+    std::vector<std::uint16_t> units(utf16be.size() / 2);
     for (std::size_t i = 0; i < units.size(); ++i)
         units[i] = platform::LoadBe16(p + 2 * i);
     // A NUL is kept, as in every other name text, not dropped unseen.
-    const std::string utf8 = utf8OfUnits(units.data(), static_cast<std::uint32_t>(units.size()));
+    return utf8OfUnits(units.data(), static_cast<std::uint32_t>(units.size()));
+}
+
+std::string utf8OfUniversalString(std::string_view utf32be) {
+    const auto* p = reinterpret_cast<const unsigned char*>(utf32be.data());
+    DataBuffer utf32;
+    for (std::size_t i = 0; i + 4 <= utf32be.size(); i += 4) {
+        unsigned char le[4];
+        platform::StoreLe32(le, platform::LoadBe32(p + i));
+        utf32.append(le, sizeof le);
+    }
+    DataBuffer utf8;
+    utf32ToUtf8(utf32, utf8);
+    return std::string(reinterpret_cast<const char*>(utf8.getData()), utf8.getSize());
+}
+
+void appendBmpStringText(const DataBuffer& utf16be, XString& out) {
+    const std::string utf8 =
+        utf8OfBmpString(std::string_view(reinterpret_cast<const char*>(utf16be.getData()), utf16be.getSize()));
     StringBuffer escaped;
     appendStringValue(utf8.data(), utf8.size(), escaped);
     out.appendUtf8Bytes(escaped.getString(), static_cast<unsigned int>(escaped.getSize()));
+}
+
+bool appendNameValueText(const TreeNode* value, XString& out) {
+    if (isElement(value, "universal") && value->hasAttrWithValue("constructed", "0")) {
+        appendUniversalText(value, out);
+        return true;
+    }
+    for (const char* name : {"printable", "utf8", "ia5", "t61"})
+        if (isElement(value, name)) {
+            out.appendUtf8(value->getContent());
+            return true;
+        }
+    return false;
 }
 
 TessikX509::~TessikX509() {

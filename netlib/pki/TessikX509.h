@@ -2,6 +2,8 @@
 // One X.509 certificate, kept as the DER it came from and as its ASN.1
 // element tree; every field is answered by a path query over that tree.
 #include <cstdint>
+#include <string>
+#include <string_view>
 
 #include "netlib/core/DataBuffer.h"
 #include "netlib/core/TessikCritSec.h"
@@ -78,6 +80,14 @@ bool appendRdnText(const TreeNode* rdn, bool withNames, XString& out, LogBase& l
 // Appends the characters of a BMPString's content (UTF-16 big-endian), a
 // NUL as \00 and a backslash doubled, as every name text has them.
 void appendBmpStringText(const DataBuffer& utf16be, XString& out);
+// Appends the text of a name attribute's value element, read by its string
+// type as the certificate's own name queries read it; false, nothing
+// appended, for an element that holds no string.
+bool appendNameValueText(const TreeNode* value, XString& out);
+// The content of a BMPString (UTF-16 big-endian) and of a UniversalString
+// (UTF-32 big-endian) as UTF-8, a NUL kept as a NUL.
+std::string utf8OfBmpString(std::string_view utf16be);
+std::string utf8OfUniversalString(std::string_view utf32be);
 // The short name of a name attribute ("CN", "O" ...); null when unknown.
 const char* rdnAttributeName(const char* oid);
 

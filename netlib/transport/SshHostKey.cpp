@@ -1,6 +1,7 @@
 #include "netlib/transport/SshHostKey.h"
 
 #include <cstdio>
+#include <cstring>
 
 #include "netlib/core/Md5.h"
 #include "netlib/crypto/Sha1.h"
@@ -20,16 +21,35 @@ constexpr unsigned char kSignBit = 0x80;
 
 enum HostKeyFail { kFailCheckRan = 3, kFailDigest = 4, kFailBlob = 10, kFailNameLength = 11, kFailName = 12 };
 
-bool readNumber(const DataBuffer& blob, unsigned int& idx, MpInt& out, bool nonNegative, LogBase& log) {
+// An mpint as RFC 4251 writes it: not negative, and no leading zero byte it
+// does not need. Written so, the blob is the key's one encoding, and its
+// fingerprint the one ssh-keygen gives the key.
+bool readNumber(const DataBuffer& blob, unsigned int& idx, MpInt& out) {
     DataBuffer bytes;
-    if (!sshReadString(blob, idx, bytes, log))
+    LogNull quiet;
+    if (!sshReadString(blob, idx, bytes, quiet))
         return false;
-    if (nonNegative && bytes.getSize() && (bytes.getData()[0] & kSignBit))
+    const unsigned char* p = bytes.getData();
+    const unsigned int n = bytes.getSize();
+    if (n != 0 && ((p[0] & kSignBit) || (p[0] == 0 && (n == 1 || !(p[1] & kSignBit)))))
         return false;
-    return out.setBytes(bytes.getData(), bytes.getSize());
+    return out.setBytes(p, n);
 }
 
-void md5Colons(const DataBuffer& blob, StringBuffer& out) {
+// The blob's first field is exactly the algorithm's name.
+bool readKeyType(const DataBuffer& blob, unsigned int& idx, const char* name) {
+    DataBuffer type;
+    LogNull quiet;
+    return sshReadString(blob, idx, type, quiet) && type.getSize() == std::strlen(name) &&
+           std::memcmp(type.getData(), name, type.getSize()) == 0;
+}
+
+void fingerprintOf(const char* name, int bits, const DataBuffer& blob, StringBuffer& out) {
+    out.clear();
+    out.append(name);
+    out.appendChar(' ');
+    out.appendInt(bits);
+    out.appendChar(' ');
     unsigned char digest[kMd5Size];
     Md5().digestDb(blob, digest);
     char text[4];
@@ -42,11 +62,9 @@ void md5Colons(const DataBuffer& blob, StringBuffer& out) {
 } // namespace
 
 bool parseRsaHostKey(const DataBuffer& blob, RsaKey& key) {
-    LogNull quiet;
     unsigned int idx = 0;
-    DataBuffer name;
-    if (!sshReadString(blob, idx, name, quiet) || !readNumber(blob, idx, key.e, false, quiet) ||
-        !readNumber(blob, idx, key.n, false, quiet))
+    if (!readKeyType(blob, idx, kRsaName) || !readNumber(blob, idx, key.e) || !readNumber(blob, idx, key.n) ||
+        idx != blob.getSize())
         return false;
     key.keyType = kRsaPublic;
     // The true bit count: a byte count rounded off would be wrong for every
@@ -62,28 +80,24 @@ bool parseDssHostKey(const DataBuffer& blob, DssKey& key, LogBase& log, bool ver
         return false;
     }
     unsigned int idx = 0;
-    DataBuffer name;
-    LogNull quiet;
-    if (!sshReadString(blob, idx, name, quiet)) {
+    if (!readKeyType(blob, idx, kDssName)) {
         log.logError("Failed to decode DSS key from binary string.");
         return false;
     }
-    if (!readNumber(blob, idx, key.p, true, quiet) || !readNumber(blob, idx, key.q, true, quiet) ||
-        !readNumber(blob, idx, key.g, true, quiet) || !readNumber(blob, idx, key.y, true, quiet) ||
-        mp_iszero(key.p.get()) || mp_iszero(key.q.get())) {
+    if (!readNumber(blob, idx, key.p) || !readNumber(blob, idx, key.q) || !readNumber(blob, idx, key.g) ||
+        !readNumber(blob, idx, key.y) || idx != blob.getSize() || mp_iszero(key.p.get()) || mp_iszero(key.q.get())) {
         log.logError("Failed to get DSS key component values.");
         return false;
     }
     return true;
 }
 
+void rsaFingerprint(const RsaKey& key, const DataBuffer& blob, StringBuffer& out) {
+    fingerprintOf(kRsaName, static_cast<int>(key.getModulusBitLen()), blob, out);
+}
+
 void dssFingerprint(const DssKey& key, const DataBuffer& blob, StringBuffer& out) {
-    out.clear();
-    out.append(kDssName);
-    out.appendChar(' ');
-    out.appendInt(mp_count_bits(key.p.get()));
-    out.appendChar(' ');
-    md5Colons(blob, out);
+    fingerprintOf(kDssName, mp_count_bits(key.p.get()), blob, out);
 }
 
 bool verifyRsaSignature(const RsaKey& key, const unsigned char* sig, unsigned int sigLength, const unsigned char* data,
@@ -113,7 +127,7 @@ bool verifyRsaSignature(const RsaKey& key, const unsigned char* sig, unsigned in
     }
     log.logDataLong("HostKeyNumBits", static_cast<int>(key.getModulusBitLen()));
     DataBuffer signature;
-    if (!sshReadString(blob, idx, signature, quiet) || signature.getSize() == 0) {
+    if (!sshReadString(blob, idx, signature, quiet) || signature.getSize() == 0 || idx != blob.getSize()) {
         log.logDataLong("HostKeyFailCode", kFailBlob);
         return false;
     }
@@ -153,7 +167,7 @@ bool dssVerifySig(const DssKey& key, const unsigned char* sig, unsigned int sigL
         }
         // r and s are exactly 20 bytes each: a blob that says otherwise is
         // refused, never read past.
-        if (!sshReadString(blob, idx, rs, quiet) || rs.getSize() != kSshDssSignatureSize) {
+        if (!sshReadString(blob, idx, rs, quiet) || rs.getSize() != kSshDssSignatureSize || idx != blob.getSize()) {
             log.logError(kSshMsgBadDssSignature);
             return false;
         }

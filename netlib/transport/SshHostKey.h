@@ -15,14 +15,19 @@ namespace tessik {
 // p, q, g, y of an "ssh-dss" key.
 using DssKey = DsaKey;
 
-// e and n; the modulus length is n's bit count.
+// A host key blob read whole, as the negotiated algorithm's: its type
+// string exactly "ssh-rsa" (e, n) or "ssh-dss" (p, q, g, y), each number a
+// non-negative mpint without a needless leading zero, and nothing after
+// the last. The RSA modulus length is n's bit count.
 bool parseRsaHostKey(const DataBuffer& blob, RsaKey& key);
 bool parseDssHostKey(const DataBuffer& blob, DssKey& key, LogBase& log, bool verbose);
 bool verifyRsaSignature(const RsaKey& key, const unsigned char* sig, unsigned int sigLength, const unsigned char* data,
                         unsigned int dataLength, LogBase& log);
 bool dssVerifySig(const DssKey& key, const unsigned char* sig, unsigned int sigLength, const unsigned char* data,
                   unsigned int dataLength, LogBase& log, bool verbose);
-// "ssh-dss BITS " and the MD5 of the key blob as colon-joined hex.
+// "ssh-rsa BITS " or "ssh-dss BITS " and the MD5 of the key blob, as the
+// server sent it, in colon-joined hex.
+void rsaFingerprint(const RsaKey& key, const DataBuffer& blob, StringBuffer& out);
 void dssFingerprint(const DssKey& key, const DataBuffer& blob, StringBuffer& out);
 
 } // namespace tessik

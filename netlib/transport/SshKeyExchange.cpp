@@ -442,7 +442,7 @@ bool SshKeyExchange::verifyHostKey(LogBase& log, bool verbose) {
             return false;
         }
         log.logInfo("RSA host key parsed successfully.");
-        key.getSshFingerprint(hostKeyFingerprint);
+        rsaFingerprint(key, hostKeyBlob, hostKeyFingerprint);
         if (!verifyRsaSignature(key, signatureBlob.getData(), signatureBlob.getSize(), exchangeHash.getData(),
                                 exchangeHash.getSize(), log)) {
             log.logError("RSA signature verification failure.");

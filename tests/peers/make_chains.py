@@ -16,7 +16,9 @@ the root down to the leaf, each link an object with
   "ext":     more extensions {"oid", "critical", "value" (hex DER)}, added
              after the others; a repeated OID is written as given (optional)
   "name":    {"oid", "value"}: the subject's only attribute, in place of the
-             common name (optional, leaf only)
+             common name (optional, leaf only); "der" (hex) in place of
+             "value": the attribute's value written as given, tag and all;
+             or a list of them, one after the other
   "outeralg": "sha512": the signature made with SHA-512 and the outer
              algorithm saying so, while the signed part says SHA-256
 An "oid" is dotted, or "hex:" and its content octets as written (any
@@ -93,9 +95,10 @@ def tlv(tag, content):
 
 
 class Oids:
-    """OIDs for the builder. Those it cannot write (a repeat, an encoding
-    that is not DER) stand in as placeholders of the same length, swapped
-    for the octets wanted once the certificate is built."""
+    """OIDs and name values for the builder. Those it cannot write (a
+    repeat, an encoding that is not DER, a value of any tag or form) stand
+    in as placeholders of the same length, swapped for the octets wanted
+    once the certificate is built."""
 
     def __init__(self):
         self.swaps = []
@@ -112,11 +115,20 @@ class Oids:
         self.swaps.append((stand_in, wanted))
         return x509.ObjectIdentifier(".".join(str(a) for a in [1, 2] + list(stand_in[1:])))
 
+    def value(self, hex_der):
+        """A UTF8String as long as the item wanted, which replaces it."""
+        wanted = bytes.fromhex(hex_der)
+        assert 2 < len(wanted) < 0x80
+        stand_in = chr(ord("Q") + len(self.swaps)) * (len(wanted) - 2)
+        self.swaps.append((b"\x0c" + bytes([len(stand_in)]) + stand_in.encode(), wanted))
+        return stand_in
+
     def apply(self, tbs):
         for stand_in, wanted in self.swaps:
-            old = b"\x06" + bytes([len(stand_in)]) + stand_in
-            assert tbs.count(old) == 1
-            tbs = tbs.replace(old, b"\x06" + bytes([len(wanted)]) + wanted)
+            if stand_in[0] != 0x0C:
+                stand_in, wanted = b"\x06" + bytes([len(stand_in)]) + stand_in, b"\x06" + bytes([len(wanted)]) + wanted
+            assert tbs.count(stand_in) == 1
+            tbs = tbs.replace(stand_in, wanted)
         return tbs
 
 
@@ -168,7 +180,9 @@ def main():
             oids = Oids()
             subject = x509.Name([x509.NameAttribute(NameOID.COMMON_NAME, "chain %d link %d" % (i, j))])
             if link.get("name"):
-                subject = x509.Name([x509.NameAttribute(oids.get(link["name"]["oid"]), link["name"]["value"])])
+                names = link["name"] if isinstance(link["name"], list) else [link["name"]]
+                subject = x509.Name([x509.NameAttribute(oids.get(n["oid"]), oids.value(n["der"]) if "der" in n
+                                                        else n["value"]) for n in names])
             issuer = x509.Name([x509.NameAttribute(NameOID.COMMON_NAME, "chain %d link %d" % (i, max(j - 1, 0)))])
             key, issuer_key = keys[j], keys[max(j - 1, 0)]
             signer = keys[5] if link.get("badsig") else issuer_key

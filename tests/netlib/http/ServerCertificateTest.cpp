@@ -328,20 +328,23 @@ TEST_F(ServerCertificates, EachCheckRefusesItsServerOverSocks) {
 // The common-name leaves the chain engine's table judges beside openssl,
 // each served by s_server and asked for the host its name spells: a name
 // outside the constraints is refused for them, a name of other than host
-// characters for naming no host, whatever the constraints. A domain that
-// is no host is refused before any connection, so only the chain engine's
-// table meets its leaf.
+// characters, of one label or of a type that is no text for naming no host,
+// whatever the constraints. A host no URL may name is refused before any
+// connection, and a leaf openssl cannot read no s_server shows, so only the
+// chain engine's table meets those.
 TEST_F(ServerCertificates, ACommonNameIsJudgedByTheConstraintsOrNamesNoHost) {
     const std::vector<pkitest::CommonNameRow> rows = pkitest::commonNameRows();
     std::vector<Server> servers;
+    using pkitest::NameRefusal;
     for (const pkitest::CommonNameRow& row : rows) {
         StringBuffer host;
         int port = 0;
-        if (!TessikUrl::readHostPort(row.host.c_str(), host, port))
+        if (!TessikUrl::readHostPort(row.host.c_str(), host, port) || row.unreadable)
             continue;
-        const char* refusal = !pkitest::hostNameCharacters(row.host) ? schannel_msg::kNameMismatch
-                              : row.allowed                          ? nullptr
-                                                                     : schannel_msg::kOutsideNameConstraints;
+        const char* refusal = row.refusal == NameRefusal::kNoHost               ? schannel_msg::kNameMismatch
+                              : row.refusal == NameRefusal::kOutsideConstraints ? schannel_msg::kOutsideNameConstraints
+                              : row.refusal == NameRefusal::kBadExtension       ? schannel_msg::kBadExtension
+                                                                                : nullptr;
         servers.push_back({row.host.c_str(),
                            {kCa, Ca(row.caMore), Link{R"({"bc":"notca")" + row.leafMore + "}"}},
                            true,

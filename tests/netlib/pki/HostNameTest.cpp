@@ -3,7 +3,9 @@
 // handshake in memory with the certificate as the only trust anchor and the
 // host as the name to check (wildcards only as the whole left-most label
 // over two labels or more, IP hosts only against IP alternative names, the
-// common name only without DNS alternative names).
+// common name only without DNS alternative names). Where the two part: a
+// common name of one label names no host here, as openssl's name
+// constraints pass it by; python's check matches it.
 #include <gtest/gtest.h>
 
 #include <memory>
@@ -90,6 +92,7 @@ TEST(CertificateHostNames, AgreeWithPythonOnATableOfNamesAndHosts) {
         // An address in the common name never names an address host.
         {"/CN=::1", ""},
         {"/CN=127.0.0.1", "DNS:other.grv.test"},
+        {"/CN=localhost", ""},
     };
     const char* hosts[] = {"www.grv.test", "WWW.Grv.Test", "grv.test",    "a.b.grv.test", "other.grv.test",
                            "wx.grv.test",  "127.0.0.1",    "127.0.0.2",   "::1",          ".grv.test",
@@ -112,8 +115,9 @@ TEST(CertificateHostNames, AgreeWithPythonOnATableOfNamesAndHosts) {
     const grvtest::RunResult judged = grvtest::RunProgram({"/usr/bin/python3", "-c", kJudge, key}, options);
     ASSERT_TRUE(judged.Ok()) << judged.err;
     std::istringstream verdicts(judged.out);
-    int matches = 0;
+    int matches = 0, parted = 0;
     for (std::size_t i = 0; i < std::size(certs); ++i) {
+        const bool noDnsAltName = std::string(certs[i].altNames).find("DNS:") == std::string::npos;
         platform::PCCERT_CONTEXT context = platform::CertCreateCertificateContext(
             platform::X509_ASN_ENCODING, reinterpret_cast<const BYTE*>(ders[i].data()), DWORD(ders[i].size()));
         std::unique_ptr<CertificateFields> fields = readCertificateFields(context);
@@ -124,12 +128,16 @@ TEST(CertificateHostNames, AgreeWithPythonOnATableOfNamesAndHosts) {
             ASSERT_TRUE(std::getline(verdicts, want));
             ASSERT_TRUE(want == "match" || want == "mismatch") << want;
             const bool ours = certificateNamesHost(*fields, host);
+            const bool oneLabelCommonName = noDnsAltName && std::string(host).find_first_of(".:") == std::string::npos;
             matches += ours;
-            EXPECT_EQ(ours, want == "match") << certs[i].subject << " " << certs[i].altNames << " for " << host;
+            parted += want == "match" && oneLabelCommonName;
+            EXPECT_EQ(ours, want == "match" && !oneLabelCommonName)
+                << certs[i].subject << " " << certs[i].altNames << " for " << host;
         }
     }
     // The table holds both answers in numbers.
     EXPECT_GT(matches, 15);
+    EXPECT_EQ(parted, 2);
     EXPECT_LT(matches, int(std::size(certs) * std::size(hosts)) / 2);
 }
 

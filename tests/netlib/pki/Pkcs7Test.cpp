@@ -5,6 +5,7 @@
 // EncryptedData of a published PKCS#12 file decrypts.
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <functional>
 #include <memory>
 #include <random>
@@ -24,6 +25,7 @@
 #include "netlib/pki/Pkcs7EnvelopedData.h"
 #include "netlib/pki/Pkcs7SignedData.h"
 #include "netlib/pki/SystemCerts.h"
+#include "netlib/pki/TessikX509.h"
 #include "netlib/streams/DataSource.h"
 #include "platform/CertStore.h"
 
@@ -68,14 +70,21 @@ protected:
     std::string key(const char* who) { return m_work.File(std::string(who) + ".key"); }
     std::string keyDer(const char* who) { return openssl({"rsa", "-in", key(who), "-traditional", "-outform", "DER"}); }
 
-    bool open(const std::string& der, DataBuffer& out, Logger& log) {
+    // signers: the certificates of the signers that verified, as DER.
+    bool open(const std::string& der, DataBuffer& out, Logger& log, std::vector<std::string>* signers = nullptr) {
         Pkcs7 p7;
         if (!p7.loadPkcs7Der(*bufferOf(der), nullptr, log, true))
             return false;
         SystemCerts stores;
         DataBuffer certDer;
         bool keyLocated = false;
-        return p7.openContent(stores, out, certDer, keyLocated, log, true);
+        const bool opened = p7.openContent(stores, out, certDer, keyLocated, log, true);
+        for (int i = 0; signers && p7.signedData() && i < p7.signedData()->signerCerts.getCount(); ++i) {
+            DataBuffer signer;
+            static_cast<const TessikX509*>(p7.signedData()->signerCerts.elementAt(i))->getDer(signer);
+            signers->push_back(bytesOf(signer));
+        }
+        return opened;
     }
 
     std::string m_message;
@@ -126,10 +135,13 @@ TEST_F(Pkcs7Messages, OpensslSignedMessagesVerifyAndTamperingFails) {
         tampered = signedDer;
         tampered[tampered.size() - 5] ^= 0x01;
         Logger badSig;
-        bool accepted = open(tampered, out, badSig);
-        // With two signers the first one still holds.
-        EXPECT_EQ(accepted, c.twoSigners) << logText(badSig);
+        // With two signers the first one holding is not enough.
+        EXPECT_FALSE(open(tampered, out, badSig)) << logText(badSig);
         EXPECT_NE(logText(badSig).find(signeddata_msg::kSignatureMismatch), std::string::npos);
+        EXPECT_EQ(out.getSize(), 0u);
+        ASSERT_TRUE(grvtest::WriteFile(m_work.File("tampered.p7"), tampered));
+        EXPECT_FALSE(
+            runOpenssl({"smime", "-verify", "-noverify", "-inform", "DER", "-in", m_work.File("tampered.p7")}).Ok());
     }
 }
 
@@ -620,37 +632,108 @@ def item(at, depth):
 open(sys.argv[2], "wb").write(item(0, 0)[0])
 )PY";
 
+// argv: a string type's name in python's cryptography, a folder: writes
+// there named.crt and named.key, a self-signed certificate whose common name
+// (its issuer's too) is of that type.
+constexpr const char* kNamedSigner = R"PY(
+import datetime, sys
+from cryptography import x509
+from cryptography.hazmat.primitives import hashes, serialization
+from cryptography.hazmat.primitives.asymmetric import rsa
+from cryptography.x509.name import _ASN1Type
+key = rsa.generate_private_key(public_exponent=65537, key_size=1024)
+name = x509.Name([x509.NameAttribute(x509.NameOID.COMMON_NAME, "named signer", _ASN1Type[sys.argv[1]])])
+now = datetime.datetime.now(datetime.timezone.utc)
+cert = (x509.CertificateBuilder().subject_name(name).issuer_name(name).public_key(key.public_key()).serial_number(77)
+        .not_valid_before(now).not_valid_after(now + datetime.timedelta(days=2)).sign(key, hashes.SHA256()))
+open(sys.argv[2] + "/named.crt", "wb").write(cert.public_bytes(serialization.Encoding.PEM))
+open(sys.argv[2] + "/named.key", "wb").write(key.private_bytes(serialization.Encoding.PEM,
+    serialization.PrivateFormat.TraditionalOpenSSL, serialization.NoEncryption()))
+)PY";
+
 // Signed messages in BER: `openssl cms -sign`'s DER and its streamed form
 // (indefinite lengths), each also with lengths written longer than they need
 // around what the signatures cover, in the signed attributes, in the
 // signer's certificate, or everywhere, and one with a signed attribute then
-// changed; `openssl cms -verify` judges each. What a signature covers must
-// stand as DER here: openssl takes a certificate written otherwise.
+// changed; a second signer added (sound, with its signature broken, or
+// without its certificate); content of a time-stamp token's type; a signer
+// whose issuer is named in a T61String, BMPString or UniversalString, found
+// by that name read by its type; a signer named by its key identifier. `openssl
+// cms -verify` judges each, and names the signers that verified. What a
+// signature covers must stand as DER here: openssl takes a certificate
+// written otherwise.
 TEST_F(Pkcs7Messages, BerSignedMessagesGetOpensslsVerdict) {
+    enum Change {
+        kNone,
+        kTamperedTime,
+        kSecondSigner,
+        kBrokenSecondSigner,
+        kUncertifiedSecondSigner,
+        kTimeStamp,
+        kT61Issuer,
+        kBmpIssuer,
+        kUniversalIssuer,
+        kKeyIdSigner
+    };
     struct Case {
         bool stream;
         const char* lengths; // "as signed", or what kLongLengths keeps
-        bool tampered;
+        Change change;
         bool opensslVerifies;
         bool verifies;
     } cases[] = {
-        {false, "as signed", false, true, true},     {true, "as signed", false, true, true},
-        {false, "uncovered", false, true, true},     {true, "uncovered", false, true, true},
-        {false, "attributes", false, false, false},  {true, "all", false, false, false},
-        {false, "certificates", false, true, false}, {true, "uncovered", true, false, false},
+        {false, "as signed", kNone, true, true},
+        {true, "as signed", kNone, true, true},
+        {false, "uncovered", kNone, true, true},
+        {true, "uncovered", kNone, true, true},
+        {false, "attributes", kNone, false, false},
+        {true, "all", kNone, false, false},
+        {false, "certificates", kNone, true, false},
+        {true, "uncovered", kTamperedTime, false, false},
+        {false, "as signed", kSecondSigner, true, true},
+        {false, "uncovered", kSecondSigner, true, true},
+        {false, "as signed", kBrokenSecondSigner, false, false},
+        {false, "as signed", kUncertifiedSecondSigner, false, false},
+        {false, "as signed", kTimeStamp, true, true},
+        {true, "uncovered", kTimeStamp, true, true},
+        {false, "as signed", kT61Issuer, true, true},
+        {false, "as signed", kBmpIssuer, true, true},
+        {true, "as signed", kUniversalIssuer, true, true},
+        // Named by its subject key identifier, a signer cannot be read here.
+        {false, "as signed", kKeyIdSigner, true, false},
     };
     for (const Case& c : cases) {
-        SCOPED_TRACE(std::string(c.stream ? "streamed, " : "") + c.lengths + (c.tampered ? ", tampered" : ""));
+        SCOPED_TRACE(std::string(c.stream ? "streamed, " : "") + c.lengths + ", change " + std::to_string(c.change));
+        const char* signer = "alice";
+        if (c.change >= kT61Issuer && c.change <= kUniversalIssuer) {
+            const char* types[] = {"T61String", "BMPString", "UniversalString"};
+            const grvtest::RunResult made = grvtest::RunProgram(
+                {"/usr/bin/python3", "-c", kNamedSigner, types[c.change - kT61Issuer], m_work.Path()});
+            ASSERT_TRUE(made.Ok()) << made.err;
+            signer = "named";
+        }
         std::vector<std::string> args{"cms",       "-sign",
                                       "-nodetach", "-binary",
                                       "-outform",  "DER",
                                       "-in",       m_work.File("message.txt"),
-                                      "-signer",   crt("alice"),
-                                      "-inkey",    key("alice"),
+                                      "-signer",   crt(signer),
+                                      "-inkey",    key(signer),
                                       "-out",      m_work.File("signed.p7")};
         if (c.stream)
             args.push_back("-stream");
+        if (c.change == kTimeStamp)
+            args.insert(args.end(), {"-econtent_type", "1.2.840.113549.1.9.16.1.4"});
+        if (c.change == kKeyIdSigner)
+            args.push_back("-keyid");
         openssl(args);
+        if (c.change == kSecondSigner || c.change == kBrokenSecondSigner || c.change == kUncertifiedSecondSigner) {
+            std::vector<std::string> resign{
+                "cms", "-resign", "-binary",  "-inform", "DER",      "-in",  m_work.File("signed.p7"), "-outform",
+                "DER", "-signer", crt("bob"), "-inkey",  key("bob"), "-out", m_work.File("signed.p7")};
+            if (c.change == kUncertifiedSecondSigner)
+                resign.push_back("-nocerts");
+            openssl(resign);
+        }
         if (std::string(c.lengths) != "as signed") {
             const grvtest::RunResult longer =
                 grvtest::RunProgram({"/usr/bin/python3", "-c", kLongLengths, m_work.File("signed.p7"),
@@ -659,22 +742,31 @@ TEST_F(Pkcs7Messages, BerSignedMessagesGetOpensslsVerdict) {
         }
         std::string message = grvtest::ReadFile(m_work.File("signed.p7"));
         ASSERT_EQ(message.substr(0, 2) == "\x30\x80", c.stream);
-        if (c.tampered) {
+        if (c.change == kTamperedTime) {
             // The last digit of the signing time, the last UTCTime (13 octets).
             const std::size_t at = message.rfind("\x17\x0d");
             ASSERT_NE(at, std::string::npos);
             message[at + 2 + 11] ^= 0x01;
-            ASSERT_TRUE(grvtest::WriteFile(m_work.File("signed.p7"), message));
+        } else if (c.change == kBrokenSecondSigner) {
+            // A byte of the last signature, the added signer's.
+            message[message.size() - 5] ^= 0x01;
         }
-        const grvtest::RunResult judged =
-            runOpenssl({"cms", "-verify", "-noverify", "-binary", "-inform", "DER", "-in", m_work.File("signed.p7")});
+        ASSERT_TRUE(grvtest::WriteFile(m_work.File("signed.p7"), message));
+        std::filesystem::remove(m_work.File("signers.pem"));
+        const grvtest::RunResult judged = runOpenssl({"cms", "-verify", "-noverify", "-binary", "-inform", "DER", "-in",
+                                                      m_work.File("signed.p7"), "-signer", m_work.File("signers.pem")});
         EXPECT_EQ(judged.Ok(), c.opensslVerifies) << judged.err;
         Logger log;
         DataBuffer out;
-        EXPECT_EQ(open(message, out, log), c.verifies) << logText(log);
-        if (c.verifies) {
-            EXPECT_EQ(bytesOf(out), judged.out);
+        std::vector<std::string> signers, opensslSigners;
+        EXPECT_EQ(open(message, out, log, &signers), c.verifies) << logText(log);
+        EXPECT_EQ(bytesOf(out), c.verifies ? judged.out : std::string());
+        // Only signers that verified, the ones openssl names.
+        platform::PemCertificatesToDer(grvtest::ReadFile(m_work.File("signers.pem")), opensslSigners);
+        if (c.verifies || !c.opensslVerifies) {
+            EXPECT_EQ(signers, opensslSigners);
         }
+        EXPECT_EQ(signers.size(), c.verifies ? (c.change == kSecondSigner ? 2u : 1u) : 0u);
     }
 }
 

@@ -216,32 +216,19 @@ TEST(RsaDer, MalformedKeysAreRefused) {
 
 namespace {
 
-// argv[1]: a two-prime key (PEM); writes beside it, as PKCS#1 DER, the key
-// and the key with one part changed, named by what changed.
-constexpr const char* kVariants = R"PY(
-import sys
-from cryptography.hazmat.primitives import serialization
-path = sys.argv[1]
-k = serialization.load_pem_private_key(open(path, "rb").read(), None).private_numbers()
-def tlv(tag, b):
-    n = len(b)
-    return bytes([tag]) + (bytes([n]) if n < 128 else bytes([0x82]) + n.to_bytes(2, "big")) + b
-whole = dict(n=k.public_numbers.n, e=k.public_numbers.e, d=k.d, p=k.p, q=k.q, dp=k.dmp1, dq=k.dmq1, qinv=k.iqmp)
-changes = {"whole": {}, "dp-dq-swapped": dict(dp=k.dmq1, dq=k.dmp1), "qinv-one": dict(qinv=1),
-           "p-q-swapped": dict(p=k.q, q=k.p), "n-plus-two": dict(n=whole["n"] + 2), "d-plus-two": dict(d=k.d + 2)}
-for name, change in changes.items():
-    v = [0] + list(dict(whole, **change).values())
-    body = b"".join(tlv(2, x.to_bytes(x.bit_length() // 8 + 1, "big")) for x in v)
-    open(path + "." + name + ".der", "wb").write(tlv(0x30, body))
-)PY";
+// Writes beside a two-prime key its variants (tests/peers/rsa_key_variants.py).
+const std::string kVariants = std::string(GRV_SOURCE_DIR) + "/tests/peers/rsa_key_variants.py";
 
 } // namespace
 
 // Keys openssl made (two primes, three primes) and two-prime keys with one
-// part changed, each judged by `openssl rsa -check`: a key of two primes
+// part changed, each judged by `openssl pkey -check`: a key of two primes
 // that openssl finds sound loads and signs and decrypts as openssl does;
 // every other key is refused when it is read, saying why, on the road of
-// the key itself and on the PKCS#7 road that reads it from DER.
+// the key itself and on the PKCS#7 road that reads it from DER, or, when
+// its parts fit together but a prime is none, by its first signature or
+// decryption, which its public key does not undo. Every signature a key
+// makes verifies in openssl under the key's public half.
 TEST(RsaKeys, AreUsedWholeOrRefusedOnLoad) {
     grvtest::TempDir dir("keys");
     const std::string two = dir.File("two.pem"), three = dir.File("three.pem");
@@ -252,11 +239,12 @@ TEST(RsaKeys, AreUsedWholeOrRefusedOnLoad) {
     ASSERT_TRUE(grvtest::RunProgram(
                     {"openssl", "rsa", "-in", three, "-traditional", "-outform", "DER", "-out", three + ".whole.der"})
                     .Ok());
-    const grvtest::RunResult made = grvtest::RunProgram({"/usr/bin/python3", "-c", kVariants, two});
+    const grvtest::RunResult made = grvtest::RunProgram({"/usr/bin/python3", kVariants, two});
     ASSERT_TRUE(made.Ok()) << made.err;
     struct Case {
         std::string pem, variant;
         const char* refusal; // null: used
+        bool whenUsed = false;
     } cases[] = {
         {two, "whole", nullptr},
         {three, "whole", tessik::rsa_msg::kMultiPrime},
@@ -267,37 +255,41 @@ TEST(RsaKeys, AreUsedWholeOrRefusedOnLoad) {
         // d is not what the private operation runs on: openssl refuses it, and
         // the key still signs and decrypts as the unchanged one does.
         {two, "d-plus-two", nullptr},
+        {two, "composite-q", tessik::rsa_msg::kResultNotUndone, true},
     };
     const std::string message = "whole keys only";
     grvtest::RunOptions fed;
     fed.input = message;
-    OpensslKey::Buffer sealed;
-    sealed.append(grvtest::RunProgram({"openssl", "pkeyutl", "-encrypt", "-inkey", two}, fed).out);
     for (const Case& c : cases) {
         SCOPED_TRACE(c.variant + " " + c.pem);
-        const std::string der = c.pem + "." + c.variant + ".der";
-        const bool sound =
-            grvtest::RunProgram({"openssl", "rsa", "-check", "-noout", "-inform", "DER", "-in", der}).out ==
-            "RSA key ok\n";
-        EXPECT_EQ(sound, c.variant == "whole");
+        const std::string der = c.pem + "." + c.variant + ".der", publicPem = der + ".public.pem";
+        ASSERT_TRUE(
+            grvtest::RunProgram({"openssl", "rsa", "-inform", "DER", "-in", der, "-pubout", "-out", publicPem}).Ok());
+        OpensslKey::Buffer sealed;
+        sealed.append(grvtest::RunProgram({"openssl", "pkeyutl", "-encrypt", "-pubin", "-inkey", publicPem}, fed).out);
+        const grvtest::RunResult check =
+            grvtest::RunProgram({"openssl", "pkey", "-check", "-noout", "-inform", "DER", "-in", der});
+        EXPECT_EQ(check.Ok() && check.out == "Key is valid\n", c.variant == "whole") << check.out << check.err;
         OpensslKey::Buffer keyDer;
         keyDer.append(grvtest::ReadFile(der));
         tessik::RsaKey key;
         LineLog log, pkcs7Log;
-        DataBuffer plain;
-        EXPECT_EQ(tessik::rsaPrivateKeyFromAsn1(keyDer, key, log), c.refusal == nullptr);
+        DataBuffer plain, signature;
+        EXPECT_EQ(tessik::rsaPrivateKeyFromAsn1(keyDer, key, log), c.refusal == nullptr || c.whenUsed);
         EXPECT_EQ(tessik::rsaDecryptWithDerKey(keyDer, sealed, plain, pkcs7Log, false), c.refusal == nullptr);
+        EXPECT_EQ(tessik::SignSslSig(u(message), len(message), key, signature, log), c.refusal == nullptr);
         if (c.refusal) {
             EXPECT_TRUE(log.has(std::string("E:") + c.refusal)) << log.all();
             EXPECT_TRUE(pkcs7Log.has(std::string("E:") + c.refusal)) << pkcs7Log.all();
+            EXPECT_EQ(plain.getSize(), 0u);
+            EXPECT_EQ(signature.getSize(), 0u);
             continue;
         }
         EXPECT_EQ(str(plain), message);
-        DataBuffer signature;
-        ASSERT_TRUE(tessik::SignSslSig(u(message), len(message), key, signature, log));
         ASSERT_TRUE(grvtest::WriteFile(dir.File("sig"), str(signature)));
         EXPECT_TRUE(
-            grvtest::RunProgram({"openssl", "pkeyutl", "-verify", "-inkey", two, "-sigfile", dir.File("sig")}, fed)
+            grvtest::RunProgram(
+                {"openssl", "pkeyutl", "-verify", "-pubin", "-inkey", publicPem, "-sigfile", dir.File("sig")}, fed)
                 .Ok());
     }
 }

@@ -14,6 +14,7 @@
 
 #include "netlib/core/Logger.h"
 #include "netlib/crypto/HashAlgorithms.h"
+#include "netlib/crypto/Rsa.h"
 #include "netlib/pki/Certificate.h"
 #include "netlib/pki/ChainEngine.h"
 #include "netlib/streams/DataSource.h"
@@ -58,6 +59,16 @@ struct TestPki {
         Issue("server", "/CN=localhost", true);
         Issue("client", "/CN=grvuser", true);
         Issue("rogue", "/CN=grvuser", false);
+        // The client's key made one of a composite factor (three primes
+        // written as two), certified by the CA all the same.
+        Run({"/usr/bin/python3", std::string(GRV_SOURCE_DIR) + "/tests/peers/rsa_key_variants.py", File("client.key")});
+        std::filesystem::copy_file(File("client.key.composite-q.der"), File("composite.key.der"));
+        Run({"openssl", "rsa", "-inform", "DER", "-in", File("composite.key.der"), "-pubout", "-out",
+             File("composite.pub")});
+        Run({"openssl", "x509", "-req", "-in", File("client.csr"), "-CA", File("ca.pem"), "-CAkey", File("ca.key"),
+             "-CAcreateserial", "-force_pubkey", File("composite.pub"), "-out", File("composite.pem"), "-days",
+             "3650"});
+        Run({"openssl", "x509", "-in", File("composite.pem"), "-outform", "DER", "-out", File("composite.der")});
     }
     void Issue(const std::string& name, const std::string& subject, bool byCa) {
         if (byCa) {
@@ -343,8 +354,12 @@ TEST_F(SChannelPeerTest, ClientCertificateAgainstOpensslThatRequiresOne) {
     struct Case {
         const char* cert; // null: none
         bool accepted;
+        const char* clientFault = nullptr; // the client's own log names it
     };
-    for (const Case& c : {Case{"client", true}, Case{"rogue", false}, Case{nullptr, false}}) {
+    // A key of a composite factor signs wrongly: its signature never
+    // leaves, and the failure is the client's.
+    for (const Case& c : {Case{"client", true}, Case{"rogue", false}, Case{nullptr, false},
+                          Case{"composite", false, rsa_msg::kResultNotUndone}}) {
         Channel ch(port);
         ExtPtrArray certs;
         if (c.cert != nullptr)
@@ -357,6 +372,10 @@ TEST_F(SChannelPeerTest, ClientCertificateAgainstOpensslThatRequiresOne) {
         }
         const std::string who = c.cert != nullptr ? c.cert : "none";
         EXPECT_EQ(ok && page.find("HTTP/1.0 200 ok") != std::string::npos, c.accepted) << who << "\n" << ch.Log();
+        if (c.clientFault) {
+            EXPECT_FALSE(ok);
+            EXPECT_NE(ch.Log().find(c.clientFault), std::string::npos) << ch.Log();
+        }
         if (c.accepted) {
             EXPECT_NE(page.find("Client certificate"), std::string::npos) << page.substr(0, 3000);
         }

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -463,25 +464,82 @@ TEST(SshKeyExchangeEngine, RefusesGuessableSecretsAndWeakGroups) {
     EXPECT_NE(std::string(text.getString()).find(kSshMsgBadGroup), std::string::npos);
 }
 
-TEST(SshHostKeys, RsaFingerprintAndSizeMatchSshKeygen) {
+// argv: an RSA and a DSA public key file ssh-keygen wrote. One line out per
+// blob: the algorithm negotiated, the blob in base64, and "strict" where
+// ssh-keygen reads what is not the key's one encoding (a type string with a
+// NUL after it, a number with a needless leading zero), which is refused
+// here, or "-". The RSA key's blob is sent as it is, named as the other
+// algorithm, with bytes after it, under another type string, a negative or
+// a padded number, or cut short; the DSA key's as it is, named RSA, or with
+// a byte after it.
+constexpr const char* kHostKeyBlobs = R"PY(
+import base64, struct, sys
+def s(b): return struct.pack(">I", len(b)) + b
+def blob(path): return base64.b64decode(open(path).read().split()[1])
+rsa, dsa = blob(sys.argv[1]), blob(sys.argv[2])
+e, n = rsa[11:15 + struct.unpack(">I", rsa[11:15])[0]], rsa[15 + struct.unpack(">I", rsa[11:15])[0]:]
+rows = [("ssh-rsa", rsa, "-"), ("ssh-dss", rsa, "-"), ("ssh-rsa", rsa + b"\0", "-"), ("ssh-rsa", rsa + s(b""), "-"),
+        ("ssh-rsa", s(b"SSH-RSA") + e + n, "-"), ("ssh-rsa", s(b"ssh-rsa\0") + e + n, "strict"),
+        ("ssh-rsa", s(b"ssh-rsa") + s(b"\x81") + n, "-"), ("ssh-rsa", s(b"ssh-rsa") + s(b"\0" + e[4:]) + n, "strict"),
+        ("ssh-rsa", s(b"ssh-rsa") + e + s(b"\0" + n[4:]), "strict"), ("ssh-rsa", rsa[:-1], "-"),
+        ("ssh-dss", dsa, "-"), ("ssh-rsa", dsa, "-"), ("ssh-dss", dsa + b"x", "-")]
+for alg, b, strict in rows:
+    print(alg, base64.b64encode(b).decode(), strict)
+)PY";
+
+// Host key blobs read as the negotiated algorithm's, whole: what ssh-keygen
+// reads from a public key line naming that algorithm is read here, but for
+// the encodings it tolerates that are not the key's own; the rest is
+// refused by both. The fingerprint is of the blob as sent, ssh-keygen's
+// MD5 one; RSA keys of every size round off nothing.
+TEST(SshHostKeys, BlobsAreReadAndFingerprintedAsSshKeygenReadsThem) {
     TempDir dir;
+    std::vector<std::string> rows;
     for (const char* bits : {"1024", "1025", "2047", "2048", "3072"}) {
         const std::string file = dir.File(std::string("rsa") + bits);
         ASSERT_TRUE(RunProgram({"ssh-keygen", "-q", "-t", "rsa", "-b", bits, "-N", "", "-f", file}).Ok());
-        std::string pub = ReadFile(file + ".pub");
-        std::size_t a = pub.find(' ') + 1;
-        DataBuffer blob;
-        std::string b64 = pub.substr(a, pub.find(' ', a) - a);
-        ASSERT_TRUE(ContentCoding::decodeBase64(b64.c_str(), static_cast<unsigned int>(b64.size()), blob));
-        RsaKey key;
-        ASSERT_TRUE(parseRsaHostKey(blob, key));
-        StringBuffer ours;
-        key.getSshFingerprint(ours);
-        RunResult r = RunProgram({"ssh-keygen", "-l", "-E", "md5", "-f", file + ".pub"});
-        std::size_t md5 = r.out.find("MD5:") + 4;
-        EXPECT_EQ(std::string(ours.getString()),
-                  std::string("ssh-rsa ") + bits + " " + r.out.substr(md5, r.out.find(' ', md5) - md5));
+        const std::string pub = ReadFile(file + ".pub");
+        rows.push_back(pub.substr(0, pub.find(' ', pub.find(' ') + 1)) + " -");
     }
+    ASSERT_TRUE(RunProgram({"ssh-keygen", "-q", "-t", "dsa", "-N", "", "-f", dir.File("dsa")}).Ok());
+    RunResult variants = Python(kHostKeyBlobs, {dir.File("rsa1024.pub"), dir.File("dsa.pub")});
+    ASSERT_TRUE(variants.Ok()) << variants.err;
+    for (std::size_t at = 0, nl; (nl = variants.out.find('\n', at)) != std::string::npos; at = nl + 1)
+        rows.push_back(variants.out.substr(at, nl - at));
+    int read = 0, parted = 0;
+    for (const std::string& row : rows) {
+        SCOPED_TRACE(row);
+        std::istringstream fields(row);
+        std::string algorithm, base64, strict;
+        fields >> algorithm >> base64 >> strict;
+        ASSERT_TRUE(WriteFile(dir.File("row.pub"), algorithm + " " + base64 + "\n"));
+        const RunResult judged = RunProgram({"ssh-keygen", "-l", "-E", "md5", "-f", dir.File("row.pub")});
+        DataBuffer blob;
+        ASSERT_TRUE(ContentCoding::decodeBase64(base64.c_str(), static_cast<unsigned int>(base64.size()), blob));
+        StringBuffer ours;
+        Logger log;
+        bool ok = false;
+        if (algorithm == "ssh-rsa") {
+            RsaKey key;
+            ok = parseRsaHostKey(blob, key);
+            rsaFingerprint(key, blob, ours);
+        } else {
+            DssKey key;
+            ok = parseDssHostKey(blob, key, log, false);
+            dssFingerprint(key, blob, ours);
+        }
+        EXPECT_EQ(ok, judged.Ok() && strict == "-") << judged.err;
+        read += ok;
+        parted += judged.Ok() && !ok;
+        if (!ok || !judged.Ok())
+            continue;
+        // "2048 MD5:ab:... comment (RSA)" against "ssh-rsa 2048 ab:...".
+        const std::size_t md5 = judged.out.find("MD5:") + 4;
+        EXPECT_EQ(std::string(ours.getString()), algorithm + " " + judged.out.substr(0, judged.out.find(' ')) + " " +
+                                                     judged.out.substr(md5, judged.out.find(' ', md5) - md5));
+    }
+    EXPECT_EQ(read, 7);
+    EXPECT_EQ(parted, 3);
 }
 
 TEST(SshHostKeys, DssSignaturesBareOrWrappedAndNothingElse) {
