@@ -10,15 +10,15 @@
 namespace platform {
 
 int WriteQuietly(int fd, const void* data, std::size_t size, std::size_t* written) {
-    // A write into a pipe nobody reads raises SIGPIPE at the writing thread:
-    // held back here, and taken away unless one was already waiting.
-    sigset_t pipe, saved, pending;
-    sigemptyset(&pipe);
-    sigaddset(&pipe, SIGPIPE);
-    pthread_sigmask(SIG_BLOCK, &pipe, &saved);
+    // Such a write raises its signal at the writing thread: held back here,
+    // and taken away unless one was already waiting.
+    sigset_t quiet, saved, pending;
+    sigemptyset(&quiet);
+    sigaddset(&quiet, SIGPIPE);
+    sigaddset(&quiet, SIGXFSZ);
+    pthread_sigmask(SIG_BLOCK, &quiet, &saved);
     sigemptyset(&pending);
     sigpending(&pending);
-    const bool waiting = sigismember(&pending, SIGPIPE) == 1;
     const auto* bytes = static_cast<const char*>(data);
     std::size_t done = 0;
     int error = 0;
@@ -32,9 +32,13 @@ int WriteQuietly(int fd, const void* data, std::size_t size, std::size_t* writte
         }
         done += static_cast<std::size_t>(n);
     }
-    if (error == EPIPE && !waiting) {
+    const int raised = error == EPIPE ? SIGPIPE : error == EFBIG ? SIGXFSZ : 0;
+    if (raised != 0 && sigismember(&pending, raised) != 1) {
+        sigset_t one;
+        sigemptyset(&one);
+        sigaddset(&one, raised);
         const struct timespec now = {0, 0};
-        while (sigtimedwait(&pipe, nullptr, &now) < 0 && errno == EINTR) {
+        while (sigtimedwait(&one, nullptr, &now) < 0 && errno == EINTR) {
         }
     }
     pthread_sigmask(SIG_SETMASK, &saved, nullptr);

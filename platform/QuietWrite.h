@@ -1,7 +1,8 @@
 #pragma once
 // Writing to a descriptor that may be a pipe: a reader that went away is the
-// error EPIPE, never a SIGPIPE that ends the process (a library cannot ask
-// the whole process to ignore the signal).
+// error EPIPE, never a SIGPIPE that ends the process, and a file-size limit
+// is EFBIG, never a SIGXFSZ (a library cannot ask the whole process to
+// ignore the signals).
 #include <cstddef>
 
 namespace platform {

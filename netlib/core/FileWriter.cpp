@@ -61,6 +61,8 @@ bool FileWriter::open(const char* utf8Path, Mode mode, LogBase* log) {
     }
     m_created = !existed;
     if (mode != Mode::Append) {
+        // What a writer killed midway left beside the file.
+        platform::PartFile::RemoveLeftovers(m_path);
         const int error = m_part.Open(m_path, 07777, mode == Mode::Replace);
         if (error != 0)
             return fail(error, log);
