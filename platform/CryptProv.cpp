@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "platform/ByteOrder.h"
+#include "platform/PartFile.h"
 #include "platform/WinErr.h"
 
 namespace platform {
@@ -128,21 +129,12 @@ bool readWholeFile(const std::string& path, std::vector<BYTE>& out) {
     return !in.bad();
 }
 
-// Key files are their owner's alone, whatever the umask or an older file's mode.
+// Key files are their owner's alone, whatever the umask or an older file's
+// mode; a key that cannot be written whole leaves the older one as it was.
 bool writeWholeFile(const std::string& path, const BYTE* data, std::size_t n) {
-    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, kOwnerOnlyFile);
-    if (fd < 0)
-        return false;
-    bool ok = ::fchmod(fd, kOwnerOnlyFile) == 0;
-    for (std::size_t done = 0; ok && done < n;) {
-        const ssize_t written = ::write(fd, data + done, n - done);
-        if (written < 0 && errno == EINTR)
-            continue;
-        ok = written > 0;
-        if (ok)
-            done += static_cast<std::size_t>(written);
-    }
-    return ::close(fd) == 0 && ok;
+    PartFile file;
+    return file.Open(path, kOwnerOnlyFile, false) == 0 && ::fchmod(file.Fd(), kOwnerOnlyFile) == 0 &&
+           file.Write(data, n) == 0 && file.Commit() == 0;
 }
 
 // A PRIVATEKEYBLOB of an RSA key: header, "RSA2" key header, then modulus,

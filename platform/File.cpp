@@ -106,7 +106,11 @@ HANDLE CreateFile(const char* path, DWORD access, DWORD shareMode, DWORD disposi
     // Files are created without the owner write bit only when asked for the
     // read-only attribute; the umask decides the rest.
     mode_t mode = (flagsAndAttributes & FILE_ATTRIBUTE_READONLY) ? 0444 : 0666;
-    int fd = ::open(p.c_str(), flags, mode);
+    // Never waiting on a FIFO: a read opened so finds no writer at once
+    // (end of file), a write finds nobody reading (ERROR_NOT_READY).
+    int fd = ::open(p.c_str(), flags | O_NONBLOCK, mode);
+    if (fd >= 0)
+        ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
     if (fd < 0) {
         if (errno == EEXIST)
             SetLastError(ERROR_FILE_EXISTS);

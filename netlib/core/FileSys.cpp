@@ -3,6 +3,7 @@
 #include <string>
 
 #include "netlib/core/ExtPtrArray.h"
+#include "netlib/core/FileWriter.h"
 #include "netlib/core/LogBase.h"
 #include "netlib/core/StringBuffer.h"
 #include "netlib/core/TessikHandle.h"
@@ -447,6 +448,10 @@ TessikHandle* createFileWide(int, const std::uint16_t* path, DWORD access, DWORD
     return nullptr;
 }
 
+std::string writePathUtf8(const char* utf8Path) {
+    return sanitizedName(platform::NormalizeSeparators(utf8Path ? utf8Path : ""));
+}
+
 TessikHandle* openFile(XString& path, bool read, bool write, bool exclusive, bool hidden, bool append, int& errorKind,
                        LogBase* log) {
     std::string clean = sanitizedName(pathOf(path));
@@ -473,12 +478,6 @@ TessikHandle* openFile(XString& path, bool read, bool write, bool exclusive, boo
 
     DWORD err = 0;
     TessikHandle* h = createFileFor(p, access, share, disposition, flags, err, log);
-    if (!h) {
-        DWORD attrs = 0, attrErr = 0;
-        if (GetAttributes(p, attrs, attrErr, nullptr) && (attrs & platform::FILE_ATTRIBUTE_READONLY) &&
-            setFileAttributesSanitized(p, attrs & ~platform::FILE_ATTRIBUTE_READONLY))
-            h = createFileFor(p, access, share, disposition, flags, err, log);
-    }
     if (!h) {
         if (log) {
             errorKind = errorKindOf(err);
@@ -520,16 +519,23 @@ bool openFileForAppend(TessikHandle& handle, XString& path, int& errorKind, LogB
 bool openExistingForUpdate(TessikHandle& handle, const char* utf8Path, LogBase* log) {
     if (!utf8Path)
         return false;
-    std::string clean = sanitizedName(platform::NormalizeSeparators(utf8Path));
-    if (clean.empty())
+    const std::string clean = writePathUtf8(utf8Path);
+    // A FIFO opened so would be its own reader, and a read of it would wait
+    // for good.
+    if (clean.empty() || platform::GetPathKind(clean.c_str()) != platform::PathKind::Regular)
         return false;
     XString p;
     p.setFromUtf8(clean.c_str());
     DWORD err = 0;
-    return moveInto(createFileFor(p, platform::GENERIC_READ | platform::GENERIC_WRITE,
-                                  platform::FILE_SHARE_READ | platform::FILE_SHARE_WRITE, platform::OPEN_EXISTING,
-                                  platform::FILE_ATTRIBUTE_NORMAL, err, log),
-                    handle);
+    if (!moveInto(createFileFor(p, platform::GENERIC_READ | platform::GENERIC_WRITE,
+                                platform::FILE_SHARE_READ | platform::FILE_SHARE_WRITE, platform::OPEN_EXISTING,
+                                platform::FILE_ATTRIBUTE_NORMAL, err, log),
+                  handle))
+        return false;
+    if (platform::IsRegularHandle(handle.getHandle()))
+        return true;
+    handle.close();
+    return false;
 }
 
 // ---------------------------------------------------------------- sizes and whole files
@@ -571,21 +577,18 @@ std::uint32_t getFileSize32Utf8(const char* path, LogBase* log, bool& ok) {
 bool writeWholeFile(XString& path, const void* bytes, std::uint64_t count, LogBase* log) {
     if (path.getSizeUtf8() == 0)
         return false;
-    int kind = 0;
-    TessikHandle* h = openFile(path, false, true, true, false, false, kind, log);
-    if (!h) {
+    FileWriter file;
+    if (!file.open(path.getUtf8(), FileWriter::Mode::Replace, log)) {
         logStr(log, "filename", path.getUtf8());
         logErr(log, filesys_msg::kWriteFailedCreate);
         return false;
     }
-    bool ok = true;
-    if (count && !h->writeBytes64(bytes, count, nullptr, log)) {
+    if (count && !file.write(bytes, count, nullptr, log)) {
         logStr(log, "filename", path.getUtf8());
         logErr(log, filesys_msg::kWriteFailedWrite);
-        ok = false;
+        return false;
     }
-    delete h;
-    return ok;
+    return file.commit(log);
 }
 
 bool writeWholeFileUtf8(const char* path, const void* bytes, std::uint64_t count, LogBase* log) {
@@ -603,41 +606,33 @@ bool writeWholeFileAnsi(const char* path, const void* bytes, std::uint64_t count
 bool appendToFile(XString& path, const void* bytes, std::uint64_t count, LogBase* log) {
     if (count == 0)
         return true;
-    int kind = 0;
-    TessikHandle h;
-    if (!openFileReadWrite(h, path, false, kind, log))
+    FileWriter file;
+    if (!file.open(path.getUtf8(), FileWriter::Mode::Append, log))
         return false;
-    // A pipe has no end to go to: what is appended goes in as it comes.
-    if (!h.seekToEnd(platform::IsRegularHandle(h.getHandle()) ? log : nullptr) &&
-        platform::IsRegularHandle(h.getHandle()))
-        return false;
-    if (!h.writeBytes64(bytes, count, nullptr, log)) {
+    if (!file.write(bytes, count, nullptr, log)) {
         logStr(log, "filename", path.getUtf8());
         logErr(log, filesys_msg::kAppendFailed);
         return false;
     }
-    return true;
+    return file.commit(log);
 }
 
 bool writeWholeFileWithHeader(XString& path, const void* header, std::uint32_t headerCount, const void* data,
                               std::uint64_t dataCount, LogBase* log) {
     if (path.getSizeUtf8() == 0)
         return false;
-    int kind = 0;
-    TessikHandle* h = openFile(path, false, true, true, false, false, kind, log);
-    if (!h)
+    FileWriter file;
+    if (!file.open(path.getUtf8(), FileWriter::Mode::Replace, log))
         return false;
-    bool ok = true;
-    if (header && headerCount && !h->writeBytes64(header, headerCount, nullptr, log)) {
+    if (header && headerCount && !file.write(header, headerCount, nullptr, log)) {
         logErr(log, filesys_msg::kHeaderWriteFailed);
-        ok = false;
+        return false;
     }
-    if (ok && data && dataCount && !h->writeBytes64(data, dataCount, nullptr, log)) {
+    if (data && dataCount && !file.write(data, dataCount, nullptr, log)) {
         logErr(log, filesys_msg::kDataAfterHeaderFailed);
-        ok = false;
+        return false;
     }
-    delete h;
-    return ok;
+    return file.commit(log);
 }
 
 bool writeFileWithHeaderAnsi(const char* path, const void* header, std::uint32_t headerCount, const void* data,

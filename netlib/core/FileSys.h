@@ -3,6 +3,7 @@
 // a UTF-8 / ANSI C string; '\' is taken as '/'. Functions never throw; they
 // report by their result and explain in the optional log.
 #include <cstdint>
+#include <string>
 
 #include "platform/File.h"
 #include "platform/WinTypes.h"
@@ -37,6 +38,9 @@ constexpr const char* kHeaderWriteFailed = "Failed to write header";
 constexpr const char* kDataAfterHeaderFailed = "Failed to write file data after header.";
 constexpr const char* kNotADirectory = "Path exists but is not a directory";
 constexpr const char* kTempNameFailed = "Failed to create a temporary file";
+constexpr const char* kNobodyReadsPipe = "Nobody reads the pipe";
+constexpr const char* kPipeReaderLeft = "The reader of the pipe went away";
+constexpr const char* kReadOnlyFile = "The file is read-only";
 } // namespace filesys_msg
 
 // Paths
@@ -77,6 +81,10 @@ bool ensureParentDirectory(const char* utf8FilePath, tessik::StringBuffer& work,
 TessikHandle* openDirectoryForRead(XString& path, int& errorKind, LogBase* log);
 bool openDirectoryHandle(TessikHandle& handle, XString& path, int& errorKind, LogBase* log);
 
+// The path a write through utf8Path opens: '\' taken as '/', and the
+// characters the Windows file system refuses as '_'.
+std::string writePathUtf8(const char* utf8Path);
+
 // Opening files
 platform::HANDLE createFileAnsiRaw(const char* path, DWORD access, DWORD shareMode, const void* security,
                                    DWORD disposition, DWORD flagsAndAttributes, platform::HANDLE templateFile);
@@ -92,9 +100,9 @@ TessikHandle* openFileForReadPtr(XString& path, int& errorKind, LogBase* log);
 bool openFileForRead(TessikHandle& handle, XString& path, int& errorKind, LogBase* log);
 bool openFileReadWrite(TessikHandle& handle, XString& path, bool exclusive, int& errorKind, LogBase* log);
 bool openFileForAppend(TessikHandle& handle, XString& path, int& errorKind, LogBase* log);
-// An existing file for reading and writing in place (C's "rb+"), shared
-// with other readers and writers: false, and nothing created, when there is
-// none.
+// An existing regular file for reading and writing in place (C's "rb+"),
+// shared with other readers and writers: false, and nothing created, when
+// there is none (a device or a FIFO is none: it has no place to update).
 bool openExistingForUpdate(TessikHandle& handle, const char* utf8Path, LogBase* log);
 
 // Sizes and whole files

@@ -6,7 +6,9 @@
 #include <cstring>
 #include <limits>
 #include <new>
+#include <string>
 
+#include "netlib/core/FileSys.h"
 #include "netlib/core/StringBuffer.h"
 #include "netlib/core/XString.h"
 #include "platform/Ticks.h"
@@ -319,13 +321,16 @@ void Logger::setSessionLogPath(const char* utf8Path) {
 
 // Under the lock. The indentation is that of the depth before the call.
 void Logger::appendToSessionLog(const char* format, const char* a, const char* b) {
-    FILE* f = std::fopen(m_sessionLogPath.c_str(), "a");
-    if (!f)
-        return;
     StringBuffer indent;
     indent.appendCharRepeated(' ', 4 * m_depth);
-    std::fprintf(f, format, indent.getString(), a ? a : "", b ? b : "");
-    std::fclose(f);
+    const int size = std::snprintf(nullptr, 0, format, indent.getString(), a ? a : "", b ? b : "");
+    if (size <= 0)
+        return;
+    std::string line(static_cast<std::size_t>(size) + 1, '\0');
+    std::snprintf(line.data(), line.size(), format, indent.getString(), a ? a : "", b ? b : "");
+    XString path;
+    path.setFromUtf8(m_sessionLogPath.c_str());
+    appendToFile(path, line.data(), static_cast<std::uint64_t>(size), nullptr);
 }
 
 void Logger::getLogXml(StringBuffer& out) {
@@ -433,13 +438,7 @@ bool Logger::saveLogXml(const char* path) {
     getLogXml(xml);
     XString p;
     p.setFromAnsi(path);
-    FILE* f = std::fopen(p.getUtf8(), "wb");
-    if (!f)
-        return false;
-    std::size_t n = static_cast<std::size_t>(xml.getSize());
-    bool ok = std::fwrite(xml.getString(), 1, n, f) == n;
-    ok = (std::fclose(f) == 0) && ok;
-    return ok;
+    return writeWholeFile(p, xml.getString(), static_cast<std::uint64_t>(xml.getSize()), nullptr);
 }
 
 } // namespace tessik

@@ -128,20 +128,13 @@ bool runFileInto(OutputFile& output, bool encrypt, int selector, int keyBits, co
     return ok;
 }
 
-// A failed run takes away an output file it made itself; one that was
-// there before is left as open() left it.
+// The output takes the path's place only once all of it is written: a
+// failed run leaves the path as it was.
 bool runFile(bool encrypt, int selector, int keyBits, const char* password, const char* inPath, const char* outPath,
              ProgressMonitor* monitor, LogBase& log) {
     OutputFile output;
-    if (runFileInto(output, encrypt, selector, keyBits, password, inPath, outPath, monitor, log))
-        return true;
-    output.close();
-    if (output.createdFile() && output.isRegularFile()) {
-        StringBuffer target;
-        followLinksUtf8(outPath, target);
-        deleteFileUtf8(target.getString(), &log);
-    }
-    return false;
+    return runFileInto(output, encrypt, selector, keyBits, password, inPath, outPath, monitor, log) &&
+           output.commit(log);
 }
 } // namespace
 

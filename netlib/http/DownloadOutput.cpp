@@ -37,9 +37,7 @@ bool rangeBeginsAt(const HttpResponseHeader& answer, std::int64_t first) {
 DownloadOutput::DownloadOutput(const char* utf8Path, bool append, bool resume, const HttpResponseHeader& answer)
     : m_path(utf8Path != nullptr ? utf8Path : ""), m_append(append || resume), m_resume(resume), m_answer(answer) {}
 
-DownloadOutput::~DownloadOutput() {
-    m_direct.close();
-}
+DownloadOutput::~DownloadOutput() = default;
 
 bool DownloadOutput::prepare(LogBase& log) {
     const platform::PathKind kind = pathKindUtf8(m_path.getString());
@@ -72,10 +70,10 @@ Output* DownloadOutput::sinkFor(std::uint32_t status, std::int64_t& offset, LogB
     // aside, to replace the part there once it is complete.
     m_whole = m_resume && m_start != 0 && status == http_status::kOk;
     if (m_whole) {
-        if (!m_replacement.isOpen() && !m_replacement.open(m_path.getString(), log))
+        if (!m_replacement.isOpen() && !m_replacement.createReplacement(m_path.getString(), log))
             return nullptr;
         offset = m_position - m_start;
-        return &m_replacement.output();
+        return &m_replacement;
     }
     if (!m_directOpen) {
         m_directOpen =
@@ -138,55 +136,46 @@ void DownloadOutput::getDescription(StringBuffer& out) {
     out.appendSb(m_path);
 }
 
-bool DownloadOutput::finish(LogBase& log) {
+bool DownloadOutput::complete(LogBase& log) {
     std::int64_t offset = 0;
     Output* sink = sinkFor(m_answer.getStatusCode(), offset, log);
     if (sink == nullptr)
         return false;
-    OutputFile& file = m_whole ? m_replacement.output() : m_direct;
+    OutputFile& file = written();
     // An earlier answer may have run past where the last one ended.
-    bool ok = file.getSizeReached() <= offset ||
-              ((file.getPosition64() == offset || file.seekTo(offset, log)) && file.truncateAtPosition(log));
-    if (m_whole) {
-        m_direct.close();
-        ok = ok && m_replacement.commit(log);
-    } else {
-        m_direct.close();
-        m_replacement.discard();
-    }
-    if (!ok)
-        m_replacement.discard();
-    return ok;
+    return file.getSizeReached() <= offset ||
+           ((file.getPosition64() == offset || file.seekTo(offset, log)) && file.truncateAtPosition(log));
 }
 
-void DownloadOutput::abandon(bool errorAnswer, LogBase& log) {
-    m_replacement.discard();
-    if (!m_directOpen)
-        return;
-    if (m_direct.createdFile() && m_direct.isRegularFile()) {
-        m_direct.close();
-        StringBuffer target;
-        followLinksUtf8(m_path.getString(), target);
-        deleteFileUtf8(target.getString(), &log);
-        return;
-    }
-    if (errorAnswer && m_append && m_direct.getSizeReached() > m_start) {
-        if (m_direct.seekTo(m_start, log))
-            m_direct.truncateAtPosition(log);
-    }
+const std::string& DownloadOutput::writtenPath() const {
+    return written().writtenPath();
+}
+
+bool DownloadOutput::commit(LogBase& log) {
+    if (!m_whole)
+        return m_direct.commit(log);
+    m_direct.close();
+    return m_replacement.commit(log);
+}
+
+void DownloadOutput::discard() {
+    m_replacement.close();
+    m_direct.close();
+}
+
+void DownloadOutput::keepWhatLanded(LogBase& log) {
+    m_replacement.close();
+    if (m_append && m_direct.isOpen())
+        m_direct.commit(log);
     m_direct.close();
 }
 
 bool DownloadOutput::isRegularFile() const {
-    return pathKindUtf8(m_path.getString()) == platform::PathKind::Regular;
+    return written().isRegularFile();
 }
 
-std::int64_t DownloadOutput::bytesInFile(LogBase& log) const {
-    if (!isRegularFile())
-        return m_position;
-    bool sized = false;
-    const std::int64_t size = getFileSize64Utf8(m_path.getString(), &log, sized);
-    return sized ? size : 0;
+std::int64_t DownloadOutput::bytesInFile() const {
+    return isRegularFile() ? written().getSizeReached() : m_position;
 }
 
 } // namespace tessik

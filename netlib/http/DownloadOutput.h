@@ -1,10 +1,12 @@
 #pragma once
 // The file a download writes. The caller's path is opened only when the body
-// of a successful (2xx) answer begins, as open() opens it, so an error
-// answer, a redirect or a failure before the first body byte leaves it as it
-// was. Appending never cuts what was there; a whole answer to a resume goes
-// beside the file and replaces it only once it is all there.
+// of a successful (2xx) answer begins, so an error answer, a redirect or a
+// failure before the first body byte leaves it as it was. A download goes
+// beside the file and replaces it only once it is all there (a device or a
+// FIFO is written as it stands); appending never cuts what was there; a
+// whole answer to a resume goes beside the file too.
 #include <cstdint>
+#include <string>
 
 #include "netlib/streams/Output.h"
 #include "netlib/streams/OutputFile.h"
@@ -39,18 +41,26 @@ public:
     bool resetOutput(LogBase& log) override;
     void getDescription(StringBuffer& out) override;
 
-    // After a 2xx answer: the path is opened even for an empty body, what an
-    // earlier answer left past the end is cut, and a whole answer to a
-    // resume takes the old file's place.
-    bool finish(LogBase& log);
-    // After a failure or any other answer. A file this call created goes
-    // (when regular); after an error answer an appended file is cut back to
-    // where this call began; bytes that came before a transfer broke stay.
-    void abandon(bool errorAnswer, LogBase& log);
-    // Whether the path is a regular file (which can be read back), and how
-    // many bytes it holds (for anything else: how many this call wrote).
+    // After a 2xx answer: the path is opened even for an empty body, and
+    // what an earlier answer left past the end is cut. The path still holds
+    // what it held: commit() puts the download in its place.
+    bool complete(LogBase& log);
+    // Where the download's bytes are until commit(): beside the path, or the
+    // path itself for an append, a device or a FIFO.
+    const std::string& writtenPath() const;
+    // Reads the download back from its start (a regular file only).
+    bool readBack(TessikHandle& into, LogBase& log) { return written().readBack(into, log); }
+    bool commit(LogBase& log);
+    // Leaves the path as it was before the call: a new content goes, and
+    // what an append added is cut off.
+    void discard();
+    // After a transfer broke: an append keeps what came.
+    void keepWhatLanded(LogBase& log);
+    // Whether the download goes into a regular file (which can be read
+    // back), and how many bytes it holds (for anything else: how many this
+    // call wrote).
     bool isRegularFile() const;
-    std::int64_t bytesInFile(LogBase& log) const;
+    std::int64_t bytesInFile() const;
     // Whether a resume was answered with the whole file.
     bool replacedWhole() const { return m_whole; }
 
@@ -69,7 +79,10 @@ private:
     bool m_whole = false;
     bool m_directOpen = false;
     OutputFile m_direct;
-    ReplacementFile m_replacement;
+    OutputFile m_replacement;
+
+    OutputFile& written() { return m_whole ? m_replacement : m_direct; }
+    const OutputFile& written() const { return m_whole ? m_replacement : m_direct; }
 };
 
 } // namespace tessik

@@ -68,18 +68,6 @@ bool readAll(TessikHandle& file, void* into, std::uint32_t n) {
     return file.readBytes(into, n, &got, &atEnd, nullptr) && got == n;
 }
 
-bool createTruncated(const char* path, TessikHandle& file, LogBase& log) {
-    XString p;
-    p.setFromUtf8(path);
-    int errorKind = 0;
-    TessikHandle* created = openFile(p, false, true, false, false, false, errorKind, &log);
-    if (created == nullptr)
-        return false;
-    file.takeFrom(*created);
-    delete created;
-    return true;
-}
-
 } // namespace
 
 // ---------------------------------------------------------------- BucketView
@@ -380,8 +368,6 @@ bool CacheFile::replaceEntry(const char* path, const CacheEntryFields& fields, L
     if (fields.isNew)
         entry.incrementCount();
     CacheFileLock lock(StringBuffer(path), true, log);
-    // Started over in place, as open() empties a file: deleting it first
-    // would put a new file where a link or a device stood.
     return lock.held() && writeEntry(path, entry, log, true);
 }
 
@@ -390,29 +376,24 @@ bool CacheFile::writeEntry(const char* path, CacheEntry& entry, LogBase& log, bo
     if (!entry.writeTo(record, log))
         return false;
     TessikHandle file;
-    const bool existing = !startOver && openExistingForUpdate(file, path, nullptr);
-    if (!existing) {
-        StringBuffer work;
-        if (!ensureParentDirectory(path, work, &log) || !createTruncated(path, file, log))
-            return false;
-    }
     CacheFileDir dir;
     // A directory that cannot be read starts over, like a full one: what it
-    // pointed at could not be found anyway.
-    const bool restart = !existing || !dir.readFromStream(file) || dir.count() >= dir.capacity();
-    if (restart) {
-        if (existing) {
-            file.close();
-            if (!createTruncated(path, file, log))
-                return false;
-        }
+    // pointed at could not be found anyway. A new bucket takes the old one's
+    // place whole, through a link as open() would go.
+    if (startOver || !openExistingForUpdate(file, path, nullptr) || !dir.readFromStream(file) ||
+        dir.count() >= dir.capacity()) {
+        file.close();
+        StringBuffer work;
+        if (!ensureParentDirectory(path, work, &log))
+            return false;
+        DataBuffer bucket;
         unsigned char head[kCafFirstEntry] = {};
         platform::StoreLe32(head, kCafCapacity);
         platform::StoreLe32(head + 4, 1);
         platform::StoreLe32(head + kCafDirHead, kCafFirstEntry);
         platform::StoreLe32(head + kCafDirHead + 4, entry.keyCrc());
-        return writeAt(file, 0, head, kCafFirstEntry) &&
-               writeAt(file, kCafFirstEntry, record.getData(), record.getSize());
+        return bucket.append(head, kCafFirstEntry) && bucket.appendDb(record) &&
+               writeWholeFileUtf8(path, bucket.getData(), bucket.getSize(), &log);
     }
     if (!file.seekToEnd(nullptr))
         return false;
@@ -426,10 +407,15 @@ bool CacheFile::writeEntry(const char* path, CacheEntry& entry, LogBase& log, bo
     unsigned char count[4];
     platform::StoreLe32(count, dir.count() + 1);
     // The entry, then its slot, then the count that makes the slot count:
-    // a write cut short leaves the directory as it was.
-    return writeAt(file, at, record.getData(), record.getSize()) &&
-           writeAt(file, kCafDirHead + static_cast<std::uint64_t>(dir.count()) * kCafSlotSize, slot, kCafSlotSize) &&
-           writeAt(file, 4, count, sizeof count);
+    // a write cut short leaves the directory as it was, and the file is cut
+    // back to its old end.
+    if (writeAt(file, at, record.getData(), record.getSize()) &&
+        writeAt(file, kCafDirHead + static_cast<std::uint64_t>(dir.count()) * kCafSlotSize, slot, kCafSlotSize) &&
+        writeAt(file, 4, count, sizeof count))
+        return true;
+    if (file.seekAbsolute64(end, nullptr))
+        platform::SetEndOfFile(file.getHandle());
+    return false;
 }
 
 // ---------------------------------------------------------------- HttpCache

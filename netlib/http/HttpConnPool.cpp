@@ -3,10 +3,12 @@
 #include <cstring>
 #include <functional>
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "netlib/core/CStringUtil.h"
 #include "netlib/core/FileSys.h"
+#include "netlib/core/TessikHandle.h"
 #include "netlib/http/DownloadOutput.h"
 #include "netlib/http/HttpAuth.h"
 #include "netlib/http/HttpBodyFraming.h"
@@ -206,41 +208,34 @@ bool copyBytes(DataSource& source, std::int64_t count, Output& out, LogBase& log
     return true;
 }
 
-// Replaces a regular file through a temporary one beside it, a piece at a
-// time: its first `keep` bytes stay, and what `rest` writes of the bytes
-// from there on follows them. The file is replaced only when all of it went
-// through; otherwise it stays as it was.
-bool rewriteFile(const char* path, std::int64_t keep, const std::function<bool(DataSource&, Output&)>& rest,
-                 LogBase& log) {
-    std::unique_ptr<FileDataSource> source(FileDataSource::openForRead(path, &log));
-    ReplacementFile replacement;
-    if (source == nullptr || !replacement.open(path, log))
-        return false;
-    if (!copyBytes(*source, keep, replacement.output(), log) || !rest(*source, replacement.output()))
-        return false;
-    source.reset();
-    return replacement.commit(log);
+// Replaces the regular file at target (or makes it) through a part file
+// beside it, a piece at a time: the first `keep` bytes of source stay, and
+// what `rest` writes of the bytes from there on follows them. The file is
+// replaced only when all of it went through; otherwise it stays as it was.
+bool rewriteFile(DataSource& source, const char* target, std::int64_t keep,
+                 const std::function<bool(DataSource&, Output&)>& rest, LogBase& log) {
+    OutputFile replacement;
+    return source.seekAbsolute64(0, &log) && replacement.createReplacement(target, log) &&
+           copyBytes(source, keep, replacement, log) && rest(source, replacement) && replacement.commit(log);
 }
 
-// Whether a gzip member starts at `from` in the file.
-bool gzipAt(const char* path, std::int64_t from, LogBase& log) {
+// Whether a gzip member starts at `from` in the source.
+bool gzipAt(DataSource& source, std::int64_t from, LogBase& log) {
     unsigned char start[http_pool::kGzipPeekBytes] = {};
     std::uint32_t got = 0;
-    std::unique_ptr<FileDataSource> source(FileDataSource::openForRead(path, &log));
-    return source != nullptr && source->seekAbsolute64(from, &log) &&
-           source->readChunk(start, sizeof start, &got, &log) && got >= 2 && start[0] == kGzipId1 &&
-           start[1] == kGzipId2;
+    return source.seekAbsolute64(from, &log) && source.readChunk(start, sizeof start, &got, &log) && got >= 2 &&
+           start[0] == kGzipId1 && start[1] == kGzipId2;
 }
 
-// Replaces the gzip data from `from` on by its content, of at most maxSize
-// bytes (0: no limit); the bytes before it stay. The file is left as it was
-// unless all of it was read.
-bool unGzipFileFrom(const char* path, std::int64_t from, std::uint64_t maxSize, LogBase& log) {
+// Puts at target the bytes of source before `from`, then the content of
+// the gzip data there, of at most maxSize bytes (0: no limit). The target is
+// left as it was unless all of it was read.
+bool unGzipFileFrom(DataSource& source, const char* target, std::int64_t from, std::uint64_t maxSize, LogBase& log) {
     return rewriteFile(
-        path, from,
-        [&](DataSource& source, Output& out) {
+        source, target, from,
+        [&](DataSource& in, Output& out) {
             CappedOutput capped(out, maxSize);
-            if (Gzip::unGzipSource(source, capped, log))
+            if (Gzip::unGzipSource(in, capped, log))
                 return true;
             if (capped.limitHit())
                 log.logError(http_body::kMsgDecodedTooLarge);
@@ -389,33 +384,48 @@ bool HttpConnPool::download(const char* url, HttpControl& options, const char* l
     options.ResumePoint = savedResumePoint;
     const std::uint32_t status = result.responseHeader.getStatusCode();
     // Only a successful answer's body is the download: anything else leaves
-    // the path as it was before the call.
+    // the path as it was before the call, but for what a resume received
+    // before the transfer broke, which the next resume goes on from.
     if (!ok || !http_status::fetched(status)) {
-        file.abandon(ok && status >= http_status::kClientErrorFirst, log);
+        if (resume && !ok)
+            file.keepWhatLanded(log);
+        else
+            file.discard();
         return ok;
     }
-    if (!file.finish(log))
+    if (!file.complete(log)) {
+        file.discard();
         return false;
-    log.logDataInt64(resume ? "numBytesDownloaded" : "DownloadNumBytes", file.bytesInFile(log));
+    }
+    log.logDataInt64(resume ? "numBytesDownloaded" : "DownloadNumBytes", file.bytesInFile());
     StringBuffer coding;
     result.responseHeader.getField("content-encoding", coding);
     StringBuffer path(localPath);
     if (!coding.equalsNoCase("gzip") || endsWithNoCase(path, ".gz") || endsWithNoCase(path, ".tgz"))
-        return ok;
+        return file.commit(log);
     // A device or a pipe cannot be read back: it keeps what came.
     if (!file.isRegularFile()) {
         log.logInfo(http_msg::kDownloadNotUnzipped);
-        return ok;
+        return file.commit(log);
     }
-    // A whole answer to a resume replaced what was there.
+    // A whole answer to a resume replaces what was there.
     const std::int64_t from = file.replacedWhole() ? 0 : appendedAt;
-    if (!gzipAt(localPath, from, log))
-        return ok;
+    TessikHandle handle;
+    FileDataSource written;
+    written.setHandle(&handle);
+    if (!file.readBack(handle, log)) {
+        file.discard();
+        return false;
+    }
+    if (!gzipAt(written, from, log))
+        return file.commit(log);
     log.logInfo(resume ? "Downloaded gzip compressed data." : "Download was compressed.  Decompressing...");
     // Only what this call wrote is un-gzipped: an appended file keeps its
-    // earlier bytes as they were.
-    ok = unGzipFileFrom(localPath, from, options.MaxResponseSize, log);
-    if (!resume) {
+    // earlier bytes as they were. The content takes the path's place whole,
+    // or the path stays as it was before the call.
+    ok = unGzipFileFrom(written, localPath, from, options.MaxResponseSize, log);
+    file.discard();
+    if (ok && !resume) {
         bool sized = false;
         log.logDataInt64("DecompressedFileSize", getFileSize64Utf8(localPath, &log, sized));
     }

@@ -443,12 +443,12 @@ bool Gzip::unGzipFile(const char* utf8Path, LogBase& log) {
         return false;
     FileDataSource source;
     source.setHandle(&handle);
-    ReplacementFile replacement;
-    if (!replacement.open(path.getUtf8(), log)) {
+    OutputFile replacement;
+    if (!replacement.createReplacement(path.getUtf8(), log)) {
         log.logError("Failed to open temp file for ungzip.");
         return false;
     }
-    if (!unGzipSource(source, replacement.output(), log)) {
+    if (!unGzipSource(source, replacement, log)) {
         log.logError("Failed to unGzip output file");
         return false;
     }

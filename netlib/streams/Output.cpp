@@ -94,6 +94,11 @@ OutputDataBuffer::OutputDataBuffer(DataBuffer* target)
       m_rerouteFailed(false) {}
 
 OutputDataBuffer::~OutputDataBuffer() {
+    if (m_reroute) {
+        // The spill file keeps what went into it.
+        LogNull log;
+        m_reroute->commit(log);
+    }
     delete m_reroute;
     m_target = nullptr;
 }
@@ -163,12 +168,12 @@ bool OutputDataBuffer::shouldReroute(std::uint64_t needed) {
 }
 
 // A file made here that could not take the whole content is deleted, never
-// left behind without its head; one that was there is left as open() left it.
+// left behind without its head; one that was there is left emptied.
 bool OutputDataBuffer::rerouteToFile(LogBase& log) {
     log.logInfo(stream_msg::kRerouting);
     log.logDataInt64("rerouteSize", m_rerouteLimit);
     OutputFile* file = new (std::nothrow) OutputFile();
-    if (!file || !file->createFile(m_reroutePath.c_str(), log)) {
+    if (!file || !file->createInPlace(m_reroutePath.c_str(), log)) {
         delete file;
         m_rerouteFailed = true;
         return true;

@@ -14,6 +14,8 @@
 
 namespace tessik {
 
+class OutputFile;
+
 // The base discards what it is given and reports every element written.
 class Output {
 public:
@@ -87,7 +89,7 @@ private:
     std::uint32_t m_rerouteLimit;
     // Plain bytes: every response body gets an output, few ever reroute.
     std::string m_reroutePath;
-    Output* m_reroute;
+    OutputFile* m_reroute;
     bool m_rerouteFailed;
 };
 

@@ -1,12 +1,17 @@
 #pragma once
-// The file implementation of Output: writes through one open handle and
-// keeps the position and the highest position written.
+// The file implementation of Output, over the library's one writer of a file
+// the caller names (FileWriter): keeps the position and the highest position
+// written. What is written counts only once commit() says so: closing or
+// destroying the output before leaves the path as it was.
 #include <cstdint>
+#include <string>
 
-#include "netlib/core/TessikHandle.h"
+#include "netlib/core/FileWriter.h"
 #include "netlib/streams/Output.h"
 
 namespace tessik {
+
+class TessikHandle;
 
 class OutputFile : public Output {
 public:
@@ -23,59 +28,43 @@ public:
     bool resetOutput(LogBase& log) override;
     void getDescription(StringBuffer& out) override;
 
-    // Opens the path for writing as open() does: an existing regular file
-    // is emptied, a device or a pipe is written as it stands, and a symbolic
-    // link is followed to its target; nothing is deleted. Opened for reading
-    // and writing without sharing; the position starts at 0.
+    // A new content for the path, put in its place by commit(); a device or
+    // a FIFO is written as it stands (see FileWriter). The position starts
+    // at 0.
     bool createFile(const char* utf8Path, LogBase& log);
+    // The same for a content that replaces a regular file (or nothing)
+    // only: anything else at the path is refused.
+    bool createReplacement(const char* utf8Path, LogBase& log);
     // Opens or creates the file and positions at its end, which becomes the
     // position and the size reached (0 for a pipe, which has no end).
     bool openForAppend(const char* utf8Path, LogBase& log);
-    void close() { m_handle.close(); }
+    // Opens the path to be written as it stands, emptied first: for a spill
+    // file that has no end at which to commit. A FIFO nobody reads and a
+    // read-only file are refused as by the other opens.
+    bool createInPlace(const char* utf8Path, LogBase& log);
+    bool commit(LogBase& log);
+    // Leaves the path as it was before the open (unless committed).
+    void close() { m_file.discard(); }
+    bool isOpen() const { return m_file.isOpen(); }
     std::int64_t getSizeReached() const { return m_sizeReached; }
     // Whether the last open made the file, and whether it is a regular one.
-    bool createdFile() const { return m_created; }
-    bool isRegularFile() const { return m_regular; }
+    bool createdFile() const { return m_file.createdFile(); }
+    bool isRegularFile() const { return m_file.isRegular(); }
+    // Where the bytes are until commit().
+    const std::string& writtenPath() const { return m_file.writtenPath(); }
+    // A handle of its own that reads a regular file's bytes from the start,
+    // also before commit(); nothing may be written after.
+    bool readBack(TessikHandle& into, LogBase& log);
     // Cuts a regular file at the position, so nothing written past it stays.
     bool truncateAtPosition(LogBase& log);
-    // The permissions of the file at the path (or of a new file, when none).
-    bool takePermissionsOf(const char* utf8Path);
 
 private:
+    bool open(const char* utf8Path, FileWriter::Mode mode, LogBase& log);
+
     std::int64_t m_sizeReached;
     std::int64_t m_position;
     StringBuffer m_path;
-    TessikHandle m_handle;
-    bool m_created = false;
-    bool m_regular = false;
-
-    bool open(const char* utf8Path, bool append, LogBase& log);
-};
-
-// A new content for a regular file the caller names: written to a private
-// temporary file beside the file's target (links followed) and moved over it
-// by commit(), so the file stays as it was until all of it is there. The
-// temporary file goes when the object does, unless committed.
-class ReplacementFile {
-public:
-    ReplacementFile() = default;
-    ~ReplacementFile();
-    ReplacementFile(const ReplacementFile&) = delete;
-    ReplacementFile& operator=(const ReplacementFile&) = delete;
-
-    // Fails, creating nothing, when the path holds anything but a regular
-    // file or nothing.
-    bool open(const char* utf8Path, LogBase& log);
-    OutputFile& output() { return m_out; }
-    bool isOpen() const { return m_temp.getSize() != 0; }
-    // The new file takes the old one's permissions and place.
-    bool commit(LogBase& log);
-    void discard();
-
-private:
-    OutputFile m_out;
-    StringBuffer m_target;
-    StringBuffer m_temp;
+    FileWriter m_file;
 };
 
 } // namespace tessik

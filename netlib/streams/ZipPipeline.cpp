@@ -372,7 +372,7 @@ bool ZipPipeline::decodeProtected(LogBase& log) {
     bool ok = false;
     {
         OutputFile out;
-        if (!out.createFile(path.getString(), log)) {
+        if (!out.createInPlace(path.getString(), log)) {
             log.logError("Failed to open temp file (1)");
             log.logData("tempFilename", path.getString());
             deleteFileUtf8(path.getString(), &log);
@@ -383,7 +383,7 @@ bool ZipPipeline::decodeProtected(LogBase& log) {
         ok = src ? help.decodeSourceToOutput(*src, &decoder, out, log)
                  : help.decodeMemoryToOutput(m_srcBytes.getData() + kZipCryptHeaderLength,
                                              m_srcBytes.getSize() - kZipCryptHeaderLength, &decoder, out, log);
-        out.close();
+        ok = ok && out.commit(log);
     }
     if (!ok) {
         if (!deleteFileUtf8(path.getString(), &log))
@@ -410,7 +410,7 @@ bool ZipPipeline::inflateToTemp(const char* context, LogBase& log) {
     bool ok = false;
     {
         OutputFile out;
-        if (!out.createFile(path.getString(), log)) {
+        if (!out.createInPlace(path.getString(), log)) {
             log.logError("Failed to create temporary output file");
             log.logData("filename", path.getString());
             deleteFileUtf8(path.getString(), &log);
@@ -443,7 +443,7 @@ bool ZipPipeline::inflateToTemp(const char* context, LogBase& log) {
             if (!ok)
                 log.logError("Failed to inflate from data buffer to temp file");
         }
-        out.close();
+        ok = ok && out.commit(log);
     }
     if (!ok) {
         deleteFileUtf8(path.getString(), &log);
@@ -729,7 +729,7 @@ bool ZipPipeline::compressToIntermediate(LogBase& log) {
         bool ok = false;
         {
             OutputFile out;
-            if (!out.createFile(path.getString(), log)) {
+            if (!out.createInPlace(path.getString(), log)) {
                 log.logError("Failed to open temp file (2)");
                 log.logData("tempFilename", path.getString());
                 deleteFileUtf8(path.getString(), &log);
@@ -744,7 +744,7 @@ bool ZipPipeline::compressToIntermediate(LogBase& log) {
             } else {
                 ok = help.deflateMemoryToOutput(bytes(), m_srcBytes.getSize(), m_level, true, out, r, log);
             }
-            out.close();
+            ok = ok && out.commit(log);
         }
         if (!ok) {
             if (!deleteFileUtf8(path.getString(), &log))

@@ -129,14 +129,17 @@ TEST_F(AsNobody, ReadOnlyFileOfAnotherUserStaysReadOnly) {
     EXPECT_EQ(modeOf("locked/ro.txt"), 0444u);
 }
 
-TEST_F(AsNobody, OwnReadOnlyFileIsClearedAndRewritten) {
+// What open(), python and cp refuse: the owner made the file read-only.
+TEST_F(AsNobody, OwnReadOnlyFileIsNotReplaced) {
     if (delegated())
         return;
     XPath p(dir + "mine/ro.txt");
     RecordingLog log;
-    ASSERT_TRUE(writeWholeFile(p, "new", 3, &log)) << log.all();
-    EXPECT_EQ(contents("mine/ro.txt"), "new");
-    EXPECT_NE(modeOf("mine/ro.txt") & S_IWUSR, 0u);
+    EXPECT_FALSE(writeWholeFile(p, "new", 3, &log));
+    EXPECT_TRUE(log.has(std::string("E:") + filesys_msg::kReadOnlyFile)) << log.all();
+    EXPECT_FALSE(appendToFile(p, "new", 3, nullptr));
+    EXPECT_EQ(contents("mine/ro.txt"), "old");
+    EXPECT_EQ(modeOf("mine/ro.txt"), 0444u);
 }
 
 TEST_F(AsNobody, DirectoryTreeStopsWhereWritingIsRefused) {

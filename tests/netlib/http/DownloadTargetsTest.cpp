@@ -6,12 +6,36 @@
 // answers of the outcome table, beside what curl does with them.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <atomic>
+#include <chrono>
 #include <cstring>
 #include <filesystem>
+#include <functional>
+#include <map>
+#include <memory>
+#include <set>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
+
+#include "netlib/core/ClsXml.h"
+#include "netlib/core/FileSys.h"
+#include "netlib/core/LogBase.h"
+#include "netlib/core/Logger.h"
+#include "netlib/crypto/PasswordEncryption.h"
+#include "netlib/http/ClsCache2.h"
+#include "netlib/http/HttpCache.h"
+#include "netlib/http/HttpClient.h"
+#include "netlib/http/HttpControl.h"
+#include "netlib/http/HttpResponseHeader.h"
+#include "netlib/streams/Gzip.h"
 
 #include "tests/netlib/http/ComponentTestSupport.h"
 #include "tests/netlib/transport/ScriptPeer.h"
@@ -278,4 +302,421 @@ TEST_F(DownloadTargets, DownloadsSucceedOnlyWhenTheFileHoldsWhatTheServerSent) {
         EXPECT_EQ(std::to_string(r.status) + " " + Holding(judged), row[5]) << r.err;
         peers.Stop(port);
     }
+}
+
+// ---------------------------------------------------------------- every writer of a named file
+
+namespace {
+
+// Past a pipe's buffer, so a reader that leaves after its first byte meets
+// the writer mid-way; past the full disk's room.
+constexpr std::size_t kNewSize = 256 * 1024;
+constexpr const char* kFullDiskSize = "size=64k";
+constexpr auto kReaderPoll = std::chrono::milliseconds(10);
+// How long python's open() is given before it counts as waiting for good.
+constexpr auto kBlocksAfter = std::chrono::seconds(1);
+constexpr const char* kCacheName = "http://cache.test/page";
+
+std::string NewContent() {
+    std::string text;
+    for (int i = 0; text.size() < kNewSize; ++i)
+        text += "line " + std::to_string(i) + " of the new content\n";
+    return text;
+}
+
+// A reader of a FIFO on a thread of its own: it reads all that comes, or
+// leaves after its first byte.
+class FifoReader {
+public:
+    FifoReader(const std::string& path, bool leaves) : m_leaves(leaves) {
+        m_fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+        m_thread = std::thread([this] { Run(); });
+    }
+    ~FifoReader() { Finish(); }
+    FifoReader(const FifoReader&) = delete;
+    FifoReader& operator=(const FifoReader&) = delete;
+    bool Ok() const { return m_fd >= 0 || m_left; }
+    // Stops once nothing more comes: what it read.
+    const std::string& Finish() {
+        m_stop = true;
+        if (m_thread.joinable())
+            m_thread.join();
+        return m_read;
+    }
+
+private:
+    void Run() {
+        char chunk[4096];
+        while (m_fd >= 0) {
+            pollfd p = {m_fd, POLLIN, 0};
+            ::poll(&p, 1, static_cast<int>(kReaderPoll.count()));
+            const ssize_t n = ::read(m_fd, chunk, m_leaves ? 1 : sizeof chunk);
+            if (n > 0)
+                m_read.append(chunk, static_cast<std::size_t>(n));
+            if ((n > 0 && m_leaves) || (n <= 0 && m_stop)) {
+                ::close(m_fd);
+                m_fd = -1;
+                m_left = true;
+            } else if (n == 0) {
+                // No writer now: the end-of-file answer comes at once.
+                std::this_thread::sleep_for(kReaderPoll);
+            }
+        }
+    }
+
+    int m_fd = -1;
+    bool m_leaves;
+    std::atomic<bool> m_stop{false};
+    bool m_left = false;
+    std::string m_read;
+    std::thread m_thread;
+};
+
+// One target of the table made at folder/name, and what stands there after.
+class Target {
+public:
+    Target(const std::string& folder, const std::string& name, const std::string& kind, const std::string& old)
+        : m_folder(folder), m_path(folder + "/" + name), m_kind(kind), m_old(old) {
+        std::filesystem::create_directories(folder);
+        if (kind == "full-disk") {
+            m_mounted = grvtest::RunProgram({"mount", "-t", "tmpfs", "-o", kFullDiskSize, "tmpfs", folder}).Ok();
+            EXPECT_TRUE(m_mounted) << "tests/run-common.sh runs this only where a tmpfs can be mounted";
+        }
+        const std::string landing = kind == "link" ? m_path + ".target" : m_path;
+        if (kind == "file-0600" || kind == "file-0444" || kind == "link" || kind == "full-disk") {
+            EXPECT_TRUE(grvtest::WriteFile(landing, old));
+            m_mode = kind == "file-0444" ? 0444 : 0600;
+            ::chmod(landing.c_str(), m_mode);
+        }
+        if (kind == "link") {
+            EXPECT_EQ(::symlink((name + ".target").c_str(), m_path.c_str()), 0);
+        }
+        if (kind == "full-disk") {
+            // Every block taken: not one more byte fits.
+            const std::string filler = folder + "/filler";
+            const int fd = ::open(filler.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0600);
+            const std::string block(4096, 'f');
+            while (fd >= 0 && ::write(fd, block.data(), block.size()) > 0) {
+            }
+            ::close(fd);
+        }
+        if (kind.compare(0, 5, "fifo-") == 0) {
+            EXPECT_EQ(::mkfifo(m_path.c_str(), 0600), 0);
+            if (kind != "fifo-none") {
+                m_reader = std::make_unique<FifoReader>(m_path, kind == "fifo-leaves");
+                EXPECT_TRUE(m_reader->Ok());
+            }
+        }
+        if (kind == "device") {
+            m_device = std::make_unique<grvtest::WriteTarget>(folder, name, grvtest::TargetKind::PrivateDevice, old);
+            EXPECT_EQ(m_device->Error(), 0);
+        }
+    }
+    ~Target() {
+        m_reader.reset();
+        if (m_mounted)
+            grvtest::RunProgram({"umount", m_folder});
+    }
+    Target(const Target&) = delete;
+    Target& operator=(const Target&) = delete;
+
+    const std::string& Path() const { return m_path; }
+
+    // new, old (bytes and mode as before, or still nothing), fifo-all,
+    // fifo-nothing, fifo (a part came, or the reader left), device,
+    // cut-short (neither), or what else stands there; and what else the
+    // folder holds.
+    std::string Judge(const std::string& fresh) {
+        std::string verdict = JudgePath(fresh);
+        for (const auto& entry : std::filesystem::directory_iterator(m_folder)) {
+            const std::string name = entry.path().filename().string();
+            if (m_folder + "/" + name != m_path && m_folder + "/" + name != m_path + ".target" && name != "filler")
+                verdict += " and " + name;
+        }
+        return verdict;
+    }
+
+private:
+    std::string JudgePath(const std::string& fresh) {
+        struct stat st;
+        if (::lstat(m_path.c_str(), &st) != 0)
+            return m_kind == "absent" ? "old" : "gone";
+        std::string landing = m_path;
+        if (S_ISLNK(st.st_mode)) {
+            if (m_kind != "link")
+                return "a link";
+            landing += ".target";
+            if (::stat(landing.c_str(), &st) != 0)
+                return "a dangling link";
+        }
+        if (S_ISFIFO(st.st_mode)) {
+            const std::string read = m_reader ? m_reader->Finish() : "";
+            return read == fresh ? "fifo-all" : read.empty() ? "fifo-nothing" : "fifo";
+        }
+        if (S_ISCHR(st.st_mode))
+            return "device";
+        if (!S_ISREG(st.st_mode))
+            return "something else";
+        const std::string bytes = grvtest::ReadFile(landing);
+        const bool modeKept = m_mode == 0 || (st.st_mode & 07777) == m_mode;
+        if (bytes == fresh && modeKept)
+            return "new";
+        if (bytes == m_old && modeKept && m_kind != "absent")
+            return "old";
+        return "cut-short";
+    }
+
+    std::string m_folder;
+    std::string m_path;
+    std::string m_kind;
+    std::string m_old;
+    mode_t m_mode = 0;
+    bool m_mounted = false;
+    std::unique_ptr<FifoReader> m_reader;
+    std::unique_ptr<grvtest::WriteTarget> m_device;
+};
+
+// A writer of the table: the name it writes in its folder, whether it adds
+// to what is there, and the call ("true"/"false", or "-" for one that
+// returns nothing).
+struct Writer {
+    std::string name;
+    bool appends = false;
+    std::function<std::string(const std::string& folder, const std::string& path)> run;
+};
+
+} // namespace
+
+class FileWriters : public grvtest::ComponentPeerTest {
+protected:
+    void SetUp() override {
+        ComponentPeerTest::SetUp();
+        m_new = NewContent();
+        ASSERT_TRUE(grvtest::WriteFile(m_served.File("page.txt"), m_new));
+        ASSERT_TRUE(grvtest::WriteFile(m_source.File("plain"), m_new));
+        const grvtest::RunResult gz = grvtest::Python(
+            "import gzip, sys; open(sys.argv[2], 'wb').write(gzip.compress(open(sys.argv[1], 'rb').read()))",
+            {m_source.File("plain"), m_source.File("gzipped")});
+        ASSERT_TRUE(gz.Ok()) << gz.err;
+        m_gzipped = grvtest::ReadFile(m_source.File("gzipped"));
+        m_server = std::make_unique<grvtest::ScriptPeer>(kScriptFileServer, std::vector<std::string>{m_served.Path()});
+        m_url = "http://127.0.0.1:" + std::to_string(m_server->port) + "/page.txt";
+    }
+    void TearDown() override {
+        XString u;
+        DataBuffer ignored;
+        http.QuickGet(X(u, m_url.substr(0, m_url.rfind('/')) + "/quit"), ignored, false, nullptr, log());
+        m_server->Finish();
+    }
+
+    static std::string Said(bool ok) { return ok ? "true" : "false"; }
+
+    std::vector<Writer> Writers() {
+        const auto download = [this](Road road) {
+            return [this, road](const std::string&, const std::string& path) {
+                XString u, p;
+                X(u, m_url);
+                X(p, path);
+                return Said(road == Road::Download ? http.Download(u, p, false, nullptr, log())
+                            : road == Road::Append ? http.DownloadAppend(u, p, false, nullptr, log())
+                                                   : http.ResumeDownload(u, p, false, nullptr, log()));
+            };
+        };
+        const std::string fresh = m_new;
+        return {
+            {"download", false, download(Road::Download)},
+            {"append", true, download(Road::Append)},
+            // python's server answers a range with the whole file, which
+            // replaces the part there.
+            {"resume", false, download(Road::Resume)},
+            {"savexml", false,
+             [fresh](const std::string&, const std::string& path) {
+                 ClsXml xml;
+                 xml.setTag("doc");
+                 xml.setContent(fresh.c_str());
+                 return Said(xml.SaveXml(path.c_str()));
+             }},
+            {"cookies", false,
+             [fresh](const std::string& folder, const std::string&) {
+                 HttpControl options;
+                 options.CookieDir.setString(folder.c_str());
+                 HttpResponseHeader head;
+                 Logger log;
+                 head.parse("HTTP/1.1 200 OK\r\nSet-Cookie: a=b; Domain=shop.test; Path=/\r\n\r\n", log);
+                 // What it returns says whether the answer set cookies.
+                 HttpClient::storeSetCookies(head, options, "www.shop.test", 0, log, nullptr);
+                 return std::string("-");
+             }},
+            {"cache-entry", false,
+             [fresh](const std::string& folder, const std::string&) {
+                 ClsCache2 cache;
+                 cache.AddRoot(folder.c_str());
+                 cache.setLevels(0);
+                 DataBuffer data;
+                 grvtest::SetBytes(data, fresh);
+                 SysTimeValue expiry;
+                 Logger log;
+                 return Said(cache.SaveToCache2(kCacheName, expiry, "tag", data, log));
+             }},
+            {"cache-bucket", false,
+             [fresh](const std::string&, const std::string& path) {
+                 // The entry holds the time it was made.
+                 grvtest::ScopedClock clock(2012, 7, 15, 12, 0, 0);
+                 DataBuffer data;
+                 grvtest::SetBytes(data, fresh);
+                 CacheEntryFields fields;
+                 fields.key = "k";
+                 fields.headerText = "";
+                 fields.data = &data;
+                 Logger log;
+                 return Said(CacheFile().replaceEntry(path.c_str(), fields, log));
+             }},
+            {"encrypt", false,
+             [this](const std::string&, const std::string& path) {
+                 LogNull log;
+                 return Said(encryptFileWithPassword(kPasswordAes, 256, "pass word", m_source.File("plain").c_str(),
+                                                     path.c_str(), nullptr, log));
+             }},
+            {"log-xml", false,
+             [fresh](const std::string&, const std::string& path) {
+                 Logger log;
+                 log.logData("content", fresh.c_str());
+                 return Said(log.saveLogXml(path.c_str()));
+             }},
+            {"whole-file", false,
+             [fresh](const std::string&, const std::string& path) {
+                 return Said(writeWholeFileUtf8(path.c_str(), fresh.data(), fresh.size(), nullptr));
+             }},
+            {"append-file", true,
+             [fresh](const std::string&, const std::string& path) {
+                 XString p;
+                 return Said(appendToFile(X(p, path), fresh.data(), fresh.size(), nullptr));
+             }},
+            {"session-log", true,
+             [fresh](const std::string&, const std::string& path) {
+                 Logger log;
+                 log.setSessionLogPath(path.c_str());
+                 log.logData("content", fresh.c_str());
+                 return std::string("-");
+             }},
+            {"ungzip", false,
+             [](const std::string&, const std::string& path) {
+                 LogNull log;
+                 return Said(Gzip::unGzipFile(path.c_str(), log));
+             }},
+        };
+    }
+
+    // The name a writer writes in a folder: the cookie and cache writers
+    // choose it themselves.
+    static std::string NameIn(const Writer& writer, const std::string& folder) {
+        if (writer.name == "cookies")
+            return "shop_test.xml";
+        if (writer.name != "cache-entry")
+            return "t";
+        ClsCache2 cache;
+        cache.AddRoot(folder.c_str());
+        cache.setLevels(0);
+        StringBuffer path;
+        cache.resourceToFilename(kCacheName, path);
+        return path.getString() + std::string(path.getString()).rfind('/') + 1;
+    }
+
+    // What python's open() (mode 'wb', or 'ab' for a writer that adds) does
+    // to the same kind of target, judged alike.
+    std::string Python(const std::string& kind, bool appends) {
+        const std::string key = kind + (appends ? " ab" : " wb");
+        if (m_python.count(key) == 0) {
+            grvtest::TempDir dir;
+            Target target(dir.File("python"), "t", kind, kOld);
+            grvtest::RunOptions options;
+            options.timeout = kBlocksAfter;
+            const grvtest::RunResult r =
+                grvtest::RunProgram({"/usr/bin/python3", "-c",
+                                     "import sys; open(sys.argv[1], sys.argv[2]).write(open(sys.argv[3], 'rb').read())",
+                                     target.Path(), appends ? "ab" : "wb", m_source.File("plain")},
+                                    options);
+            m_python[key] = r.timedOut ? "blocks"
+                                       : target.Judge(appends && kind != "absent" && kind.compare(0, 5, "fifo-") != 0 &&
+                                                              kind != "device"
+                                                          ? kOld + m_new
+                                                          : m_new);
+        }
+        return m_python[key];
+    }
+
+    // Runs the table's rows whose target is one of kinds.
+    void RunRows(const std::set<std::string>& kinds) {
+        const auto rows = grvtest::ReadTable(std::string(GRV_TEST_DATA_DIR) + "/http/file-writers.txt", " | ");
+        ASSERT_EQ(rows.size(), 117u);
+        const std::vector<Writer> writers = Writers();
+        // What each writer makes of an absent path, for those whose bytes
+        // are their own format.
+        std::map<std::string, std::string> fresh;
+        for (const Writer& writer : writers) {
+            grvtest::TempDir reference;
+            const std::string name = NameIn(writer, reference.Path());
+            writer.run(reference.Path(), reference.File(name));
+            fresh[writer.name] = grvtest::ReadFile(reference.File(name));
+        }
+        int n = 0, run = 0;
+        for (const std::vector<std::string>& row : rows) {
+            ASSERT_EQ(row.size(), 4u);
+            if (kinds.count(row[1]) == 0)
+                continue;
+            SCOPED_TRACE(row[0] + " into " + row[1]);
+            const auto writer =
+                std::find_if(writers.begin(), writers.end(), [&](const Writer& w) { return w.name == row[0]; });
+            ASSERT_NE(writer, writers.end());
+            const bool unzips = writer->name == "ungzip";
+            const std::string folder = m_cases.File("case" + std::to_string(n++));
+            std::filesystem::create_directory(folder);
+            const std::string old = unzips ? m_gzipped : kOld;
+            // The writers whose bytes are known are judged by them.
+            if (kKnownBytes.count(writer->name) != 0) {
+                EXPECT_EQ(fresh[writer->name], m_new) << "the writer's own bytes on an absent path";
+            }
+            const std::string made = unzips ? m_new : fresh[writer->name];
+            std::string want = made;
+            if (writer->appends && (row[1] == "file-0600" || row[1] == "link"))
+                want = old + made;
+            std::string ours;
+            {
+                Target target(folder, NameIn(*writer, folder), row[1], old);
+                ours = writer->run(folder, target.Path());
+                ours += " " + target.Judge(want);
+            }
+            EXPECT_EQ(ours, row[2]) << logText();
+            if (row[3] != "-") {
+                EXPECT_EQ(Python(row[1], writer->appends), row[3]);
+            }
+            ++run;
+        }
+        EXPECT_GT(run, 0);
+    }
+
+    static constexpr const char* kOld = "old bytes\n";
+    inline static const std::set<std::string> kKnownBytes = {"download", "append", "resume", "whole-file",
+                                                             "append-file"};
+    std::string m_new, m_gzipped, m_url;
+    grvtest::TempDir m_served, m_source, m_cases;
+    std::unique_ptr<grvtest::ScriptPeer> m_server;
+    std::map<std::string, std::string> m_python;
+};
+
+// Every writer of a file the caller names keeps one rule, whatever stands at
+// the name: the new content takes the name's place whole (a link's target
+// for a link), a FIFO gets it as it stands and one nobody reads fails at
+// once, a reader that leaves is a failure the process outlives, and a file
+// its owner made read-only is not written.
+TEST_F(FileWriters, EveryWriterLeavesEveryTargetAsTheRuleSays) {
+    RunRows({"absent", "file-0600", "file-0444", "link", "fifo-reader", "fifo-none", "fifo-leaves"});
+}
+
+TEST_F(FileWriters, EveryWriterIntoAPrivateDeviceLeavesItADevice) {
+    RunRows({"device"});
+}
+
+TEST_F(FileWriters, EveryWriterOntoAFullDiskKeepsTheOlderFile) {
+    RunRows({"full-disk"});
 }

@@ -1,0 +1,140 @@
+#include "netlib/core/FileWriter.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+
+#include "netlib/core/FileSys.h"
+#include "netlib/core/LogBase.h"
+#include "platform/QuietWrite.h"
+#include "platform/WinErr.h"
+
+namespace tessik {
+
+namespace {
+
+// The same rule as platform::CreateFile's: read-only is the owner's write
+// bit, for root too.
+bool isReadOnly(const struct stat& st) {
+    return !S_ISDIR(st.st_mode) && (st.st_mode & S_IWUSR) == 0;
+}
+
+} // namespace
+
+FileWriter::~FileWriter() {
+    discard();
+}
+
+bool FileWriter::fail(int error, LogBase* log) {
+    m_error = error;
+    platform::SetLastErrorFromErrno(error);
+    if (log == nullptr)
+        return false;
+    struct stat st;
+    const bool fifo = ::stat(m_path.c_str(), &st) == 0 && S_ISFIFO(st.st_mode);
+    if (error == ENXIO && fifo)
+        log->logError(filesys_msg::kNobodyReadsPipe);
+    else if (error == EPIPE)
+        log->logError(filesys_msg::kPipeReaderLeft);
+    log->logData("filename", m_path.c_str());
+    log->logWindowsError(platform::GetLastError());
+    return false;
+}
+
+bool FileWriter::open(const char* utf8Path, Mode mode, LogBase* log) {
+    discard();
+    m_error = 0;
+    m_start = 0;
+    m_path = writePathUtf8(utf8Path);
+    if (m_path.empty())
+        return fail(ENOENT, log);
+    struct stat st;
+    const bool existed = ::stat(m_path.c_str(), &st) == 0;
+    if (existed && S_ISDIR(st.st_mode))
+        return fail(EISDIR, log);
+    if (existed && isReadOnly(st)) {
+        if (log)
+            log->logError(filesys_msg::kReadOnlyFile);
+        return fail(EACCES, log);
+    }
+    m_created = !existed;
+    if (mode != Mode::Append) {
+        // What a writer killed midway left beside the file.
+        platform::PartFile::RemoveLeftovers(m_path);
+        const int error = m_part.Open(m_path, 07777, mode == Mode::Replace);
+        if (error != 0)
+            return fail(error, log);
+        m_regular = !m_part.InPlace();
+        return true;
+    }
+    // Not blocking on a FIFO nobody reads (ENXIO), and never opened for
+    // reading too, which would make it its own reader; a regular file is, so
+    // that it can be read back. The kernel follows links.
+    const int access = !existed || S_ISREG(st.st_mode) ? O_RDWR : O_WRONLY;
+    m_fd = ::open(m_path.c_str(), access | O_CREAT | O_NONBLOCK | O_CLOEXEC, 0666);
+    m_regular = m_fd >= 0 && ::fstat(m_fd, &st) == 0 && S_ISREG(st.st_mode);
+    if (m_fd >= 0 && !m_regular && access == O_RDWR) {
+        ::close(m_fd);
+        m_fd = ::open(m_path.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
+    }
+    if (m_fd < 0)
+        return fail(errno, log);
+    ::fcntl(m_fd, F_SETFL, ::fcntl(m_fd, F_GETFL) & ~O_NONBLOCK);
+    if (m_regular) {
+        m_start = static_cast<std::int64_t>(st.st_size);
+        if (::lseek(m_fd, 0, SEEK_END) < 0) {
+            const int error = errno;
+            discard();
+            return fail(error, log);
+        }
+    }
+    return true;
+}
+
+bool FileWriter::write(const void* data, std::uint64_t size, std::uint64_t* written, LogBase* log) {
+    std::size_t done = 0;
+    const int error = isOpen() ? platform::WriteQuietly(fd(), data, static_cast<std::size_t>(size), &done) : EBADF;
+    if (written)
+        *written = done;
+    return error == 0 || fail(error, log);
+}
+
+bool FileWriter::cutAt(std::int64_t size, LogBase* log) {
+    if (!isOpen())
+        return fail(EBADF, log);
+    if (!m_regular)
+        return true;
+    if (::ftruncate(fd(), size) != 0)
+        return fail(errno, log);
+    if (size < m_start)
+        m_start = size;
+    return true;
+}
+
+bool FileWriter::commit(LogBase* log) {
+    if (m_part.Fd() >= 0) {
+        const int error = m_part.Commit();
+        return error == 0 || fail(error, log);
+    }
+    if (m_fd < 0)
+        return fail(EBADF, log);
+    const int closed = ::close(m_fd);
+    m_fd = -1;
+    return closed == 0 || errno == EINTR || fail(errno, log);
+}
+
+void FileWriter::discard() {
+    m_part.Discard();
+    if (m_fd < 0)
+        return;
+    // What this append added goes; what was there stays.
+    struct stat st;
+    if (m_regular && ::fstat(m_fd, &st) == 0 && st.st_size != m_start)
+        (void)::ftruncate(m_fd, m_start);
+    ::close(m_fd);
+    m_fd = -1;
+}
+
+} // namespace tessik
