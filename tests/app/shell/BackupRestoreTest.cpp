@@ -1364,11 +1364,12 @@ std::map<QString, QByteArray> FolderContents(const QString& folder) {
 // Left by another program (the peers python3 and sqlite3) beside the journal
 // pain.grv: a hot -journal of a save it never finished, a -wal holding
 // committed entries, a -shm alone, or nothing; a folder where a side file
-// goes; a program that keeps the journal open in WAL mode.
+// goes; a program that keeps the journal open in WAL mode, or in rollback
+// mode (as a second window does: it holds no lock between transactions).
 struct SideFileCase {
     const char* name;
     const char* script; // python3, the journal's path in sys.argv[1]
-    bool heldOpen;      // the sqlite3 shell keeps the journal open meanwhile
+    const char* held;   // what the sqlite3 shell that keeps the journal open meanwhile ran first
     const char* refusal;
 };
 
@@ -1397,10 +1398,10 @@ TEST_P(RestoreSideFilesTest, WhatOpensAfterwardsIsTheBackupOrNothingIsTouched) {
     ASSERT_TRUE(WriteBytes(Path(".pain.grv.part-Kil1ed-journal"), "a stopped restore's"));
     ASSERT_TRUE(WriteBytes(Path("pain.grv.part-Copy01 of my journal.grv"), "the user's own"));
     QProcess other;
-    if (c.heldOpen) {
+    if (c.held) {
         other.start("sqlite3", {Path("pain.grv")});
         ASSERT_TRUE(other.waitForStarted());
-        other.write("PRAGMA journal_mode=WAL; SELECT count(*) FROM entry; SELECT 'held';\n");
+        other.write(QByteArray(c.held) + "; SELECT count(*) FROM entry; SELECT 'held';\n");
         while (!other.readAllStandardOutput().contains("held"))
             ASSERT_TRUE(other.waitForReadyRead(5000));
     }
@@ -1424,7 +1425,7 @@ TEST_P(RestoreSideFilesTest, WhatOpensAfterwardsIsTheBackupOrNothingIsTouched) {
         EXPECT_EQ(prompter->Texts(), std::vector<QString>{Text(c.refusal)}) << "refused before the question";
         auto was = before;
         // The held shell's own -shm may change under it; nothing else may.
-        if (c.heldOpen) {
+        if (c.held) {
             after.erase(QStringLiteral("pain.grv-shm"));
             was.erase(QStringLiteral("pain.grv-shm"));
         }
@@ -1461,15 +1462,16 @@ constexpr char kShmAlone[] = "import sys\nopen(sys.argv[1] + '-shm', 'wb').write
 constexpr char kNothing[] = "pass\n";
 constexpr char kFolder[] = "import os, sys\nos.mkdir(sys.argv[1] + '-journal')\n";
 
-INSTANTIATE_TEST_SUITE_P(SideFiles, RestoreSideFilesTest,
-                         ::testing::Values(SideFileCase{"HotJournal", kCrashedSave, false, nullptr},
-                                           SideFileCase{"WalWithFrames", kWalFrames, false, nullptr},
-                                           SideFileCase{"ShmAlone", kShmAlone, false, nullptr},
-                                           SideFileCase{"None", kNothing, false, nullptr},
-                                           SideFileCase{"FolderForTheJournalFile", kFolder, false,
-                                                        kRestoreTargetBlocked},
-                                           SideFileCase{"OpenInAnotherProgram", kNothing, true, kRestoreTargetInUse}),
-                         [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(
+    SideFiles, RestoreSideFilesTest,
+    ::testing::Values(SideFileCase{"HotJournal", kCrashedSave, nullptr, nullptr},
+                      SideFileCase{"WalWithFrames", kWalFrames, nullptr, nullptr},
+                      SideFileCase{"ShmAlone", kShmAlone, nullptr, nullptr},
+                      SideFileCase{"None", kNothing, nullptr, nullptr},
+                      SideFileCase{"FolderForTheJournalFile", kFolder, nullptr, kRestoreTargetBlocked},
+                      SideFileCase{"OpenInAnotherProgram", kNothing, "PRAGMA journal_mode=WAL", kRestoreTargetInUse},
+                      SideFileCase{"OpenInAnotherWindow", kNothing, "PRAGMA journal_mode", kRestoreTargetInUse}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 // --- Who may read what a backup, a restore and an export write -------------
 
@@ -1662,4 +1664,123 @@ TEST_F(WriterTableTest, EveryWriterLeavesEveryTargetWholeOrAsItWas) {
 TEST_F(WriterTableTest, EveryWriterIntoAPrivateDevice) {
     ASSERT_NO_FATAL_FAILURE(MakeSources());
     RunTable(true);
+}
+
+// --- A restore killed at every step -----------------------------------------
+
+constexpr char kKillTargetVariable[] = "GRV_KILL_TARGET";
+
+// A restore renamed the journal and its side files aside before the
+// restored one was on the disk: a kill in between left no journal at its
+// name (10 of 24 kills), and split a hot -journal from its journal. Each row
+// of tests/data/shell/restore-kills.txt runs the restore in a child (this
+// test, with the kill step and the journal in its environment) that kills
+// itself at the row's step.
+TEST_F(BackupRestoreTest, KilledRestoreLeavesAWholeJournalAndARerunCompletes) {
+    if (const char* journal = std::getenv(kKillTargetVariable)) {
+        CGRVDlg win;
+        prompter->Queue(Answer::Yes);
+        Restore(win, Fixture("zip-deflated.grz"), QString::fromUtf8(journal), "right");
+        ADD_FAILURE() << "the restore was not killed at " << std::getenv("GRV_KILL_AT");
+        return;
+    }
+    const QString query =
+        QStringLiteral("PRAGMA integrity_check; SELECT count(*), group_concat(sbj || ':' || cpl, ',') FROM entry;");
+    grvtest::QtTempDir judge;
+    auto read = [&](const QString& path) {
+        QByteArray out;
+        EXPECT_EQ(RunProgram("sqlite3", {path, query}, &out), 0);
+        return out;
+    };
+    QByteArray restored;
+    ASSERT_EQ(RunProgram("unzip", {"-P", "right", "-p", Fixture("zip-deflated.grz"), "journal.grv"}, &restored), 0);
+    ASSERT_TRUE(WriteBytes(judge.filePath("restored.grv"), restored));
+    restored = read(judge.filePath("restored.grv"));
+    char exe[PATH_MAX] = {};
+    ASSERT_GT(::readlink("/proc/self/exe", exe, sizeof exe - 1), 0);
+    const auto rows = grvtest::ReadTable(GRV_TEST_DATA_DIR "/shell/restore-kills.txt", " | ");
+    ASSERT_EQ(rows.size(), 14u);
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row[0] + ", killed after " + row[1]);
+        const QString folder = Path(QString::fromStdString(row[1] + (row[0] == "WAL with frames" ? "-wal" : "")));
+        ASSERT_TRUE(QDir().mkpath(folder));
+        const QString journal = folder + "/pain.grv";
+        ASSERT_TRUE(QFile::copy(Fixture("journal.grv"), journal));
+        QFile::setPermissions(journal, QFile::ReadOwner | QFile::WriteOwner);
+        ASSERT_EQ(RunProgram("sqlite3", {journal, "INSERT INTO entry(ts, sbj, entry) SELECT '2026-03-03 08:00:00', "
+                                                  "'Newer', hex(randomblob(2000)) FROM generate_series(1, 300);"}),
+                  0);
+        ASSERT_EQ(
+            RunProgram("/usr/bin/python3", {"-c", row[0] == "WAL with frames" ? kWalFrames : kCrashedSave, journal}),
+            0);
+        // The old journal as SQLite reads it, side files and all.
+        const QString copy = judge.filePath(QFileInfo(folder).fileName());
+        ASSERT_TRUE(QDir().mkpath(copy));
+        for (const char* name : {"pain.grv", "pain.grv-journal", "pain.grv-wal"})
+            QFile::copy(folder + "/" + name, copy + "/" + name);
+        const QByteArray old = read(copy + "/pain.grv");
+        ASSERT_TRUE(old.startsWith("ok\n")) << old.toStdString();
+        ASSERT_NE(old, restored);
+
+        grvtest::RunOptions options;
+        options.mergeStderr = true;
+        options.env = {"GRV_KILL_AT=" + row[1], std::string(kKillTargetVariable) + "=" + journal.toStdString()};
+        const grvtest::RunResult child = grvtest::RunProgram(
+            {exe, "--gtest_filter=BackupRestoreTest.KilledRestoreLeavesAWholeJournalAndARerunCompletes"}, options);
+        EXPECT_EQ(child.signal, SIGKILL) << child.out;
+        EXPECT_EQ(read(journal), row[2] == "old" ? old : restored);
+
+        CGRVDlg win;
+        prompter->Clear();
+        prompter->Queue(Answer::Yes);
+        EXPECT_TRUE(Restore(win, Fixture("zip-deflated.grz"), journal, "right"));
+        EXPECT_EQ(read(journal), restored);
+        const QStringList left = QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot);
+        EXPECT_EQ(left, QStringList{"pain.grv"});
+    }
+}
+
+// --- Links another account planted ------------------------------------------
+
+// Another account planted links to the user's files in /tmp: backup,
+// restore, export and print replaced what they named, and a dangling one
+// made a file where it pointed (tests/data/shell/links.txt). The planter is
+// nobody, so only a superuser runs this (tests/run-common.sh).
+using AsNobody = WriterTableTest;
+
+TEST_F(AsNobody, LinksAreFollowedOnlyWhereTheKernelWouldFollowThem) {
+    ASSERT_NO_FATAL_FAILURE(MakeSources());
+    const QString shared = Path("shared"), private_ = Path("private");
+    ASSERT_TRUE(QDir().mkpath(shared) && QDir().mkpath(private_));
+    ASSERT_EQ(::chmod(QFile::encodeName(shared).constData(), 01777), 0);
+    ASSERT_EQ(::chmod(QFile::encodeName(private_).constData(), 0700), 0);
+    const auto rows = grvtest::ReadTable(GRV_TEST_DATA_DIR "/shell/links.txt", " | ");
+    ASSERT_EQ(rows.size(), 16u);
+    int n = 0;
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row[0] + " through " + row[1]);
+        const std::string number = std::to_string(n++);
+        const QString named = Path(QString::fromStdString("named" + number));
+        const bool dangling = row[1] == "planted, to nothing";
+        if (!dangling) {
+            ASSERT_TRUE(WriteBytes(named, "the user's own file"));
+        }
+        const QString link = (row[1].find("private") != std::string::npos ? private_ : shared) + "/link" +
+                             QString::fromStdString(number);
+        ASSERT_EQ(::symlink(QFile::encodeName(named).constData(), QFile::encodeName(link).constData()), 0);
+        if (row[1].find("the user's own") == std::string::npos) {
+            ASSERT_EQ(::lchown(QFile::encodeName(link).constData(), grvtest::kNobodyId, grvtest::kNobodyId), 0);
+        }
+        const bool said = Write(row[0], link);
+        EXPECT_TRUE(QFileInfo(link).isSymLink());
+        if (row[2] == "untouched") {
+            EXPECT_FALSE(said);
+            EXPECT_EQ(dangling ? QFileInfo::exists(named) : Bytes(named) != "the user's own file", false);
+        } else {
+            EXPECT_TRUE(said);
+            EXPECT_TRUE(IsWholeOutput(row[0], Bytes(named).toStdString()));
+        }
+    }
+    for (const QString& folder : {shared, private_})
+        EXPECT_TRUE(QDir(folder).entryList({QStringLiteral(".*.part-*")}, QDir::Files | QDir::Hidden).isEmpty());
 }
