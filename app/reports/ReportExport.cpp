@@ -52,6 +52,8 @@ std::string FormatReportCsv(int kind, const ReportRows& rows) {
 }
 
 int WriteReportFile(const std::string& path, const std::string& bytes, mode_t readers) {
+    // What an export onto this name that was stopped left goes first.
+    platform::PartFile::RemoveLeftovers(path);
     platform::PartFile file;
     int error = file.Open(path, readers);
     if (error == 0)

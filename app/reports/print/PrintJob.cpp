@@ -99,6 +99,8 @@ int PrintJob::StartDoc(const QString& docName) {
 
 bool PrintJob::StartSpool() {
     m_path = m_printer->outputFileName();
+    // What a print onto this name that was stopped left goes first.
+    platform::PartFile::RemoveLeftovers(QFile::encodeName(m_path).toStdString());
     int error = m_output.Open(QFile::encodeName(m_path).toStdString(), m_readers);
     if (error == 0 && (m_spool = ::memfd_create("print", MFD_CLOEXEC)) < 0)
         error = errno;
