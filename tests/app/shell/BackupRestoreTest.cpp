@@ -1631,7 +1631,16 @@ void WriterTableTest::RunTable(bool devices) {
         const bool openable =
             afterwards == "as-open" && RunProgram("/usr/bin/python3", {"-c", "import sys; open(sys.argv[1], 'r+b')",
                                                                        QString::fromStdString(target.Path())}) == 0;
+        // What a stopped writer left beside the file the name leads to, and
+        // a file of the user's that only looks like it.
+        const bool link = kind == grvtest::TargetKind::Link || kind == grvtest::TargetKind::DanglingLink;
+        const QString stopped = Path(QString::fromStdString("." + name + (link ? ".target" : "") + ".part-Kil1ed"));
+        const QString users = Path(QString::fromStdString(name + ".part-backup"));
+        ASSERT_TRUE(longName || (WriteBytes(stopped, "left") && WriteBytes(users, "the user's")));
         const bool said = Write(writer, QString::fromStdString(target.Path()));
+        EXPECT_TRUE(longName || Bytes(users) == "the user's");
+        EXPECT_FALSE(said && QFile::exists(stopped));
+        QFile::remove(stopped);
         const std::string after = target.Describe();
         const bool replaced = afterwards == "new" || (afterwards == "as-open" && openable);
         EXPECT_EQ(said, row[3] == "yes" || (row[3] == "as-open" && openable));
@@ -1643,10 +1652,7 @@ void WriterTableTest::RunTable(bool devices) {
             // What the name leads to, and what it holds.
             const std::size_t at = after.find(kind == grvtest::TargetKind::Fifo ? "fifo:" : "file:");
             ASSERT_NE(at, std::string::npos) << after.substr(0, 80);
-            EXPECT_EQ(after.substr(0, at),
-                      kind == grvtest::TargetKind::Link || kind == grvtest::TargetKind::DanglingLink
-                          ? "link(" + name + ".target)->"
-                          : "");
+            EXPECT_EQ(after.substr(0, at), link ? "link(" + name + ".target)->" : "");
             EXPECT_TRUE(IsWholeOutput(writer, after.substr(at + 5)));
         }
         EXPECT_EQ(ModeAt(target.Path()), afterwards == "as-open" && !openable ? "444" : row[4]);
