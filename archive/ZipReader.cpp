@@ -375,7 +375,12 @@ ZipResult ZipReader::extractToFile(const ZipEntryInfo& record, const std::string
         core_->closeCurrentEntry();
         return ZipResult::CannotOpen;
     }
-    ZipResult r = copyEntry(file.Fd());
+    ZipResult r;
+    {
+        // A FIFO whose reader leaves fails the extraction, as any write error does.
+        const platform::BrokenPipeAsError quiet;
+        r = copyEntry(file.Fd());
+    }
     core_->closeCurrentEntry();
     if (r == ZipResult::Ok && !file.InPlace()) {
         struct timespec times[2] = {ToTimespec(record.accessTime), ToTimespec(record.lastWriteTime)};

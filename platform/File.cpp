@@ -376,12 +376,24 @@ bool IsRegularHandle(HANDLE h) {
     return h >= 0 && ::fstat(static_cast<int>(h), &st) == 0 && S_ISREG(st.st_mode);
 }
 
+bool MayFollowLink(const std::string& path) {
+    // A world-writable folder with the sticky bit: where any account may
+    // plant a name, but not remove another's.
+    constexpr mode_t kSharedFolder = S_ISVTX | S_IWOTH;
+    struct stat link, folder;
+    if (::lstat(path.c_str(), &link) != 0 || !S_ISLNK(link.st_mode) || link.st_uid == ::geteuid())
+        return true;
+    if (::stat(parentOf(path).c_str(), &folder) != 0)
+        return false;
+    return (folder.st_mode & kSharedFolder) != kSharedFolder || folder.st_uid == link.st_uid;
+}
+
 std::string FollowLinks(const char* path) {
     // The kernel's own bound on links followed in one lookup.
     constexpr int kMaxLinkHops = 40;
     std::string p = NormalizeSeparators(path ? path : "");
     std::vector<char> target(PATH_MAX);
-    for (int hop = 0; hop < kMaxLinkHops && !p.empty(); ++hop) {
+    for (int hop = 0; hop < kMaxLinkHops && !p.empty() && MayFollowLink(p); ++hop) {
         const ssize_t n = ::readlink(p.c_str(), target.data(), target.size() - 1);
         if (n <= 0)
             break;

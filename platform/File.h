@@ -75,9 +75,16 @@ enum class PathKind { Absent, Regular, Directory, Other };
 PathKind GetPathKind(const char* path);
 // Whether the handle is open on a regular file (not a device or a pipe).
 bool IsRegularHandle(HANDLE h);
+// Whether the kernel's rule for links in shared folders lets this process
+// follow the link at path, whatever fs.protected_symlinks says on this
+// machine: not a link in a sticky world-writable folder (/tmp) that is owned
+// by neither the process's user nor the folder's owner. True for no link.
+bool MayFollowLink(const std::string& path);
 // Where a write through path lands: the symbolic links of its last part
 // followed, relative ones from the link's folder (also to a target that does
-// not exist yet); the path itself when it is no link.
+// not exist yet); the path itself when it is no link. A link MayFollowLink
+// refuses (or one past the kernel's 40 hops) is where it stops: the answer
+// is then still a link, which no writer may replace or write through.
 std::string FollowLinks(const char* path);
 // Cuts a regular file at the handle's position.
 BOOL SetEndOfFile(HANDLE h);

@@ -6,7 +6,12 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <pthread.h>
+#include <signal.h>
+
+#include <algorithm>
 #include <cerrno>
+#include <climits>
 #include <cstdlib>
 #include <cstring>
 
@@ -16,10 +21,19 @@ namespace platform {
 
 namespace {
 
+// A part file is ".<name>.part-XXXXXX": hidden, and told from any name a
+// user gives by its leading dot and exact shape.
+constexpr const char* kPartLead = ".";
 constexpr const char* kPartTag = ".part-";
 // mkostemp's unique part, and the characters it draws them from.
 constexpr const char* kUniquePattern = "XXXXXX";
 constexpr std::size_t kUniqueLength = 6;
+// What SQLite adds to the name of a database it keeps side files for (a
+// journal copied through SQLite into a part file), the longest first.
+constexpr const char* kSqliteSideSuffixes[] = {"-journal", "-wal", "-shm"};
+constexpr std::size_t kLongestSideSuffix = 8;
+// The environment variable the kill tests name a step in.
+constexpr const char* kKillAtVariable = "GRV_KILL_AT";
 
 struct Split {
     std::string folder; // with its trailing separator, empty for the current one
@@ -37,15 +51,63 @@ bool IsUniqueChar(char c) {
     return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9');
 }
 
+// The longest name the folder holds, in bytes.
+std::size_t NameMax(const std::string& folder) {
+    const long max = ::pathconf(folder.empty() ? "." : folder.c_str(), _PC_NAME_MAX);
+    return max > 0 ? static_cast<std::size_t>(max) : NAME_MAX;
+}
+
+// The target's name as its part files carry it: cut, at a character's
+// start, so that a part and any side file SQLite adds to it fit the folder.
+std::string PartStem(const std::string& name, std::size_t nameMax) {
+    const std::size_t added = std::strlen(kPartLead) + std::strlen(kPartTag) + kUniqueLength + kLongestSideSuffix;
+    if (nameMax <= added)
+        return std::string();
+    std::size_t keep = std::min(name.size(), nameMax - added);
+    // UTF-8 continuation bytes are 10xxxxxx.
+    while (keep > 0 && keep < name.size() && (static_cast<unsigned char>(name[keep]) & 0xC0) == 0x80)
+        --keep;
+    return name.substr(0, keep);
+}
+
+bool MatchesPart(const Split& target, const std::string& entry) {
+    const std::string prefix = kPartLead + PartStem(target.name, NameMax(target.folder)) + kPartTag;
+    if (entry.size() < prefix.size() + kUniqueLength || entry.compare(0, prefix.size(), prefix) != 0)
+        return false;
+    for (std::size_t i = prefix.size(); i < prefix.size() + kUniqueLength; ++i) {
+        if (!IsUniqueChar(entry[i]))
+            return false;
+    }
+    const std::string tail = entry.substr(prefix.size() + kUniqueLength);
+    if (tail.empty())
+        return true;
+    for (const char* suffix : kSqliteSideSuffixes) {
+        if (tail == suffix)
+            return true;
+    }
+    return false;
+}
+
 // Whether a writer holds the part file at path (its lock is taken at once
-// and kept until the file is renamed or removed).
+// and kept until the file is renamed or removed). One that cannot be opened
+// to tell counts as held; one that is gone does not.
 bool HeldByAWriter(const std::string& path) {
     const int fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0)
-        return false;
+        return errno != ENOENT;
     const bool held = ::flock(fd, LOCK_SH | LOCK_NB) != 0 && errno == EWOULDBLOCK;
     ::close(fd);
     return held;
+}
+
+// A rename is on the disk once its folder is.
+void SyncFolderOf(const std::string& path) {
+    const Split where = SplitPath(path);
+    const int fd = ::open(where.folder.empty() ? "." : where.folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0)
+        return;
+    ::fsync(fd);
+    ::close(fd);
 }
 
 } // namespace
@@ -57,29 +119,67 @@ mode_t ReadersOf(const std::string& source) {
     return 07700 | (st.st_mode & 0077);
 }
 
+void KillPoint(const char* step) {
+    const char* at = std::getenv(kKillAtVariable);
+    if (at && std::strcmp(at, step) == 0)
+        ::kill(::getpid(), SIGKILL);
+}
+
+BrokenPipeAsError::BrokenPipeAsError() {
+    sigset_t pipe, pending;
+    sigemptyset(&pipe);
+    sigaddset(&pipe, SIGPIPE);
+    m_wasPending = ::sigpending(&pending) == 0 && sigismember(&pending, SIGPIPE) == 1;
+    ::pthread_sigmask(SIG_BLOCK, &pipe, &m_oldMask);
+}
+
+BrokenPipeAsError::~BrokenPipeAsError() {
+    sigset_t pipe, pending;
+    sigemptyset(&pipe);
+    sigaddset(&pipe, SIGPIPE);
+    if (!m_wasPending && ::sigpending(&pending) == 0 && sigismember(&pending, SIGPIPE) == 1) {
+        const struct timespec now {};
+        while (::sigtimedwait(&pipe, nullptr, &now) < 0 && errno == EINTR) {
+        }
+    }
+    ::pthread_sigmask(SIG_SETMASK, &m_oldMask, nullptr);
+}
+
 PartFile::~PartFile() {
     Discard();
 }
 
 int PartFile::Open(const std::string& path, mode_t limit, bool inPlace) {
     Discard();
+    m_limit = limit;
     m_target = FollowLinks(path.c_str());
     struct stat st;
-    const bool exists = ::stat(m_target.c_str(), &st) == 0;
+    const bool exists = ::lstat(m_target.c_str(), &st) == 0;
+    if (exists && S_ISLNK(st.st_mode))
+        return MayFollowLink(m_target) ? ELOOP : EACCES;
     if (exists && S_ISDIR(st.st_mode))
         return EISDIR;
     if (exists && !S_ISREG(st.st_mode)) {
         if (!inPlace)
             return ENODEV;
         // Not blocking on a FIFO nobody reads: that would hang for good.
-        m_fd = ::open(m_target.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
+        m_fd = ::open(m_target.c_str(), O_WRONLY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC);
         if (m_fd < 0)
             return errno;
         ::fcntl(m_fd, F_SETFL, ::fcntl(m_fd, F_GETFL) & ~O_NONBLOCK);
         return 0;
     }
+    // What open() refuses is not replaced either; and a file with other
+    // names would be parted from them by the rename.
+    if (exists && ::faccessat(AT_FDCWD, m_target.c_str(), W_OK, AT_EACCESS) != 0)
+        return errno;
+    if (exists && st.st_nlink > 1)
+        return EMLINK;
     const Split where = SplitPath(m_target);
-    std::string part = where.folder + where.name + kPartTag + kUniquePattern;
+    const std::size_t nameMax = NameMax(where.folder);
+    if (where.name.size() > nameMax)
+        return ENAMETOOLONG;
+    std::string part = where.folder + kPartLead + PartStem(where.name, nameMax) + kPartTag + kUniquePattern;
     const int fd = ::mkostemp(part.data(), O_CLOEXEC);
     if (fd < 0)
         return errno;
@@ -87,15 +187,12 @@ int PartFile::Open(const std::string& path, mode_t limit, bool inPlace) {
     m_part = part;
     // Taken before anything is written, so a later cleanup passes it by.
     ::flock(fd, LOCK_EX);
-    if (!CopyPermissions(fd, m_target.c_str(), limit)) {
-        const int error = errno ? errno : EACCES;
-        Discard();
-        return error;
-    }
+    KillPoint("part-opened");
     return 0;
 }
 
 int PartFile::Write(const void* data, std::size_t size) {
+    const BrokenPipeAsError quiet;
     const auto* bytes = static_cast<const char*>(data);
     for (std::size_t done = 0; done < size;) {
         const ssize_t n = ::write(m_fd, bytes + done, size - done);
@@ -113,9 +210,17 @@ int PartFile::Commit() {
         return EBADF;
     int error = 0;
     if (!m_part.empty()) {
+        // Given only now: until then the part stays its writer's to read,
+        // so that a cleanup can tell it is held whatever mode it gets.
+        if (!CopyPermissions(m_fd, m_target.c_str(), m_limit))
+            error = errno ? errno : EACCES;
         // The data is on the disk before the name points at it.
-        if (::fsync(m_fd) != 0 && errno != EINVAL && errno != EROFS)
+        if (error == 0 && ::fsync(m_fd) != 0 && errno != EINVAL && errno != EROFS)
             error = errno;
+        KillPoint("part-synced");
+        struct stat st;
+        if (error == 0 && ::lstat(m_target.c_str(), &st) == 0 && S_ISREG(st.st_mode) && st.st_nlink > 1)
+            error = EMLINK;
         // Renamed while still held, so no cleanup takes it in between.
         if (error == 0)
             error = RenameOverRegularFile(m_part, m_target);
@@ -124,6 +229,8 @@ int PartFile::Commit() {
             return error;
         }
         m_part.clear();
+        KillPoint("part-renamed");
+        SyncFolderOf(m_target);
     }
     if (::close(m_fd) != 0)
         error = errno;
@@ -140,25 +247,26 @@ void PartFile::Discard() {
     m_fd = -1;
 }
 
+bool PartFile::IsPartName(const std::string& target, const std::string& entryName) {
+    return MatchesPart(SplitPath(target), entryName);
+}
+
 void PartFile::RemoveLeftovers(const std::string& target) {
     const Split where = SplitPath(FollowLinks(target.c_str()));
-    const std::string prefix = where.name + kPartTag;
     DIR* dir = ::opendir(where.folder.empty() ? "." : where.folder.c_str());
     if (!dir)
         return;
+    const std::string prefix = kPartLead + PartStem(where.name, NameMax(where.folder)) + kPartTag;
     const uid_t me = ::geteuid();
     while (const dirent* entry = ::readdir(dir)) {
         const std::string name = entry->d_name;
-        if (name.size() < prefix.size() + kUniqueLength || name.compare(0, prefix.size(), prefix) != 0)
+        if (!MatchesPart(where, name))
             continue;
-        bool unique = true;
-        for (std::size_t i = prefix.size(); i < prefix.size() + kUniqueLength; ++i)
-            unique = unique && IsUniqueChar(name[i]);
         const std::string path = where.folder + name;
         struct stat st;
-        if (!unique || ::lstat(path.c_str(), &st) != 0 || S_ISDIR(st.st_mode) || st.st_uid != me)
+        if (::lstat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_uid != me)
             continue;
-        // What is named after a part file goes with it, once nobody holds it.
+        // A side file goes with its part, once nobody holds that.
         if (!HeldByAWriter(where.folder + name.substr(0, prefix.size() + kUniqueLength)))
             ::unlink(path.c_str());
     }

@@ -1,14 +1,18 @@
 #pragma once
 // The one way a file the user names is written whole: beside the file it
-// replaces, as "<name>.part-XXXXXX", and renamed over it only once complete,
-// so a failure leaves the old file as it was. A symbolic link is followed
-// (a dangling one to the file it names), and a device or a FIFO is written
-// as it stands, never replaced or removed.
+// replaces, as a hidden part file (see IsPartName), and renamed over it only
+// once complete and on the disk, so a failure or a kill leaves the old file
+// as it was. A symbolic link is followed where the kernel would follow it (a
+// dangling one to the file it names; see MayFollowLink), and a device or a
+// FIFO is written as it stands, never replaced or removed. A file the
+// process may not write (as open() judges), one with other names (hard
+// links) and a link the kernel would not follow are refused, not replaced.
 //
 // One permission rule: the new file keeps the mode (and, where the process
 // may give it, the owner) of the file it replaces; a file that did not exist
 // gets what open() gives under the umask. Either way no bit outside the
 // writer's limit: a copy of private data is no more readable than its source.
+#include <signal.h>
 #include <sys/types.h>
 
 #include <cstddef>
@@ -30,7 +34,9 @@ public:
 
     // Opens for writing where path lands. 0, else an errno: EISDIR for a
     // folder, ENODEV for a device or a FIFO when inPlace is false, ENXIO for
-    // a FIFO nobody reads.
+    // a FIFO nobody reads, EACCES for a file the process may not write or a
+    // link the kernel would not follow, EMLINK for a file with other names,
+    // ENAMETOOLONG for a name the folder cannot hold.
     int Open(const std::string& path, mode_t limit = 07777, bool inPlace = true);
     int Fd() const { return m_fd; }
     // Where path lands, its links followed.
@@ -38,22 +44,54 @@ public:
     // The part file's name; empty while writing a device or a FIFO.
     const std::string& Path() const { return m_part; }
     bool InPlace() const { return m_fd >= 0 && m_part.empty(); }
-    // 0, else the errno of the write that failed.
+    // 0, else the errno of the write that failed (EPIPE when a FIFO's reader
+    // left: never a signal, see BrokenPipeAsError).
     int Write(const void* data, std::size_t size);
     // Puts the written file in the target's place (a device or a FIFO is
-    // only closed). 0, else an errno; the target is then as it was.
+    // only closed): its permissions given, its data synced to the disk, then
+    // renamed over the target in one step. 0, else an errno; the target is
+    // then as it was.
     int Commit();
     // Closes and removes the part file; the target is left alone.
     void Discard();
 
+    // The one part-name scheme: whether entryName, a name in the folder of
+    // target, is a part file of target (".<name>.part-XXXXXX", the name cut
+    // to what the folder holds, XXXXXX six letters or digits), or a side
+    // file SQLite keeps beside one (-journal, -wal, -shm after it). Nothing
+    // else is, whatever it looks like.
+    static bool IsPartName(const std::string& target, const std::string& entryName);
     // Removes what writers that did not finish left beside target: its part
-    // files, and anything named after one, that no running writer holds.
+    // files and their side files that are the process user's and that no
+    // running writer holds (nor any whose holder cannot be told).
     static void RemoveLeftovers(const std::string& target);
 
 private:
     int m_fd = -1;
+    mode_t m_limit = 07777;
     std::string m_target;
     std::string m_part;
 };
+
+// While alive, a write on this thread into a pipe or FIFO whose reader left
+// fails with EPIPE instead of raising SIGPIPE, which ends a process that
+// does not handle it; a SIGPIPE the scope's writes raised is taken before
+// the thread's signal mask is restored. For writers that write a
+// PartFile's descriptor themselves (PartFile::Write holds one).
+class BrokenPipeAsError {
+public:
+    BrokenPipeAsError();
+    ~BrokenPipeAsError();
+    BrokenPipeAsError(const BrokenPipeAsError&) = delete;
+    BrokenPipeAsError& operator=(const BrokenPipeAsError&) = delete;
+
+private:
+    sigset_t m_oldMask;
+    bool m_wasPending = false;
+};
+
+// For the tests that kill a writer between its file steps: ends the process
+// at once, as kill -9 would, when the environment's GRV_KILL_AT names step.
+void KillPoint(const char* step);
 
 } // namespace platform

@@ -10,7 +10,7 @@ needs_table=(
   'UnwritableJournalTest.*|is_bound_by_file_modes|the kernel must refuse their writes: a root runs them as nobody'
   'AsRoot.*|can_make_private_host_name|they make a private host name in a UTS namespace of their own'
   '*OntoAFullDisk*|can_mount_tmpfs|their full disk is a small tmpfs they mount'
-  '*.JournalMadeReadOnlyWhileOpenSaysItCannotBeWritten|can_make_immutable|they make an open journal immutable with chattr +i'
+  '*.JournalMadeReadOnlyWhileOpenSaysItCannotBeWritten|can_make_immutable|they make an open journal immutable with chattr +i and need the file system to refuse writes through its open descriptor (tmpfs lets them through)'
   '*PrivateDevice*|can_make_device|they make a character device of their own with mknod and write into it'
 )
 nobody_id=65534
@@ -40,11 +40,17 @@ can_mount_tmpfs() {
   rmdir "$dir"
   return $ok
 }
+# What the test needs of it: a write through a descriptor opened before
+# chattr +i is refused (ext4 refuses it; tmpfs takes it).
 can_make_immutable() {
-  local file ok
+  local file fd ok=1
   file=$(mktemp) || return 1
-  chattr +i "$file" 2>/dev/null && chattr -i "$file"
-  ok=$?
+  exec {fd}>>"$file"
+  if chattr +i "$file" 2>/dev/null; then
+    { printf x >&"$fd"; } 2>/dev/null || ok=0
+    chattr -i "$file"
+  fi
+  exec {fd}>&-
   rm -f "$file"
   return $ok
 }

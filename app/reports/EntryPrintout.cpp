@@ -4,6 +4,7 @@
 #include <utility>
 #include <vector>
 
+#include "app/reports/ReportExport.h"
 #include "app/reports/print/Page.h"
 #include "app/reports/print/PrintJob.h"
 #include "app/reports/print/PrintRegion.h"
@@ -46,7 +47,7 @@ QString CEntryPrintout::DocumentName() const {
 }
 
 int CEntryPrintout::Print(QPrinter& printer, QString* failure) {
-    PrintJob job(&printer);
+    PrintJob job(&printer, reports::ReadersOfJournal(m_pDb));
     PrintInfo info;
     const int printed = RunPrintJob(
         job, DocumentName(), info, [this](DeviceContext* dc, PrintInfo* i) { OnBeginPrinting(dc, i); },

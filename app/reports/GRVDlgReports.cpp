@@ -487,12 +487,13 @@ void CGRVDlgReports::OnBnClickedExport() {
     // only when the user agrees, as the chooser would have asked.
     if (QFileInfo(path).suffix().isEmpty()) {
         path += QLatin1Char('.') + kExportSuffix;
-        if (QFileInfo::exists(path) && !prompter.AskYesNo(this, kExportReplaceQuestion.arg(path), kExportTitle,
+        const QString landing = QFile::decodeName(platform::FollowLinks(QFile::encodeName(path).constData()).c_str());
+        if (QFileInfo::exists(path) && !prompter.AskYesNo(this, kExportReplaceQuestion.arg(landing), kExportTitle,
                                                           platform::ui::Icon::Warning, platform::ui::Answer::No))
             return;
     }
-    const int error =
-        WriteReportFile(QFile::encodeName(path).toStdString(), FormatReportCsv(m_nReportType, m_detailRows));
+    const int error = WriteReportFile(QFile::encodeName(path).toStdString(),
+                                      FormatReportCsv(m_nReportType, m_detailRows), ReadersOfJournal(m_pDb));
     if (error != 0) {
         const QString why = platform::IsDiskFull(error)
                                 ? kExportDiskFullMessage.arg(path)

@@ -3,6 +3,7 @@
 #include <QPrinter>
 
 #include "app/reports/GRVDlgReports.h"
+#include "app/reports/ReportExport.h"
 #include "app/reports/ReportPrint.h"
 #include "app/reports/ReportQueries.h"
 #include "app/reports/print/Page.h"
@@ -28,7 +29,7 @@ void CGRVDlgReports::OnBnClickedPrint() {
     if (!platform::ui::GetPrinterChooser().Choose(this, printer, request))
         return;
     UseSmallestMargins(&printer);
-    PrintJob job(&printer);
+    PrintJob job(&printer, ReadersOfJournal(m_pDb));
     PrintInfo info;
     const int printed = RunPrintJob(
         job, m_strReportType, info, [this](DeviceContext* dc, PrintInfo* i) { BeginPrinting(dc, i); },

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "app/reports/ReportQueries.h"
+#include "app/store/JournalDb.h"
 #include "platform/PartFile.h"
 
 namespace reports {
@@ -50,12 +51,19 @@ std::string FormatReportCsv(int kind, const ReportRows& rows) {
     return out;
 }
 
-int WriteReportFile(const std::string& path, const std::string& bytes) {
+int WriteReportFile(const std::string& path, const std::string& bytes, mode_t readers) {
+    // What an export onto this name that was stopped left goes first.
+    platform::PartFile::RemoveLeftovers(path);
     platform::PartFile file;
-    int error = file.Open(path);
+    int error = file.Open(path, readers);
     if (error == 0)
         error = file.Write(bytes.data(), bytes.size());
     return error != 0 ? error : file.Commit();
+}
+
+mode_t ReadersOfJournal(const CJournalDb* db) {
+    constexpr mode_t kAnyReaders = 07777;
+    return db && db->IsOpen() ? platform::ReadersOf(db->GetFullPath()) : kAnyReaders;
 }
 
 } // namespace reports

@@ -2,9 +2,13 @@
 // A report's detail rows as comma-separated text: the kind's title, two
 // empty lines, the quoted heading fields, then one quoted line per row,
 // every line ended by CR LF. Qt-free.
+#include <sys/types.h>
+
 #include <string>
 
 #include "app/store/JournalTypes.h"
+
+class CJournalDb;
 
 namespace reports {
 
@@ -16,8 +20,13 @@ std::string QuoteCsvField(const std::string& text);
 // row has exactly the fields the heading names.
 std::string FormatReportCsv(int kind, const ReportRows& rows);
 
-// Writes the bytes as the file at path, as platform::PartFile writes: 0, or the
-// system's error number (ENOSPC for a full disk).
-int WriteReportFile(const std::string& path, const std::string& bytes);
+// Writes the bytes as the file at path, as platform::PartFile writes, no
+// more readable than readers allows: 0, or the system's error number (ENOSPC
+// for a full disk).
+int WriteReportFile(const std::string& path, const std::string& bytes, mode_t readers = 07777);
+
+// The permission bits a report or a print of the journal open in db may
+// have at most: they hold the same health data (platform::ReadersOf).
+mode_t ReadersOfJournal(const CJournalDb* db);
 
 } // namespace reports

@@ -89,6 +89,10 @@ inline constexpr char kRestoreTargetBlocked[] =
     "It appears a folder stands beside the database where the backup was to be restored, in the place of a "
     "file the database needs (its name ends in -journal, -wal or -shm), so nothing was restored. Please move "
     "that folder away and try again.";
+inline constexpr char kRestoreTargetUnsettled[] =
+    "It appears the database where the backup was to be restored was left half-saved by a program that "
+    "stopped, and could not be finished, so nothing was restored. Please open it in Gorvane to check it, or "
+    "restore to another place.";
 inline constexpr char kSameFile[] =
     "It appears the source and the destination are the same file. Please choose another "
     "destination.";

@@ -53,5 +53,8 @@ inline constexpr char kDbNoName[] = "No database name entered...";
 inline constexpr char kDbCreated[] = "Database created successfully!";
 inline constexpr char kDbCreateFailed[] = "We were unable to create the Database.\nError: %1\n";
 inline constexpr char kDbOpenFailed[] = "We were unable to open the Database.\nError: %1\n";
+inline constexpr char kJournalSetAside[] =
+    "The database %1 is missing. A restore that was stopped midway left it as %2: nothing has been deleted. "
+    "To use it again, rename that file to the database's name and open it from the File Menu.";
 
 } // namespace grv

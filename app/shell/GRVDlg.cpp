@@ -6,6 +6,7 @@
 #include <QContextMenuEvent>
 #include <QCursor>
 #include <QDateEdit>
+#include <QFile>
 #include <QFileInfo>
 #include <QFormLayout>
 #include <QFrame>
@@ -24,6 +25,7 @@
 #include <QVBoxLayout>
 
 #include "app/shell/FormTexts.h"
+#include "app/shell/JournalFiles.h"
 #include "app/shell/Profile.h"
 #include "app/shell/Resource.h"
 #include "app/shell/Resources.h"
@@ -382,6 +384,15 @@ void CGRVDlg::OnInitDialog() {
     if (!lastFile.isEmpty() && !lastPath.isEmpty() && m_prefs.openLastUsedDB && !OpenJournal(lastFile, lastPath) &&
         QFileInfo::exists(QString::fromStdString(m_db.GetFullPath())))
         m_strStartFailure = QString::fromLatin1(kDbOpenFailed).arg(QString::fromStdString(m_db.GetLastErrorText()));
+    // A restore stopped midway by an earlier version left the last journal
+    // only under the name it was set aside as: the user is told where.
+    if (!lastFile.isEmpty() && !lastPath.isEmpty()) {
+        const std::string last = QFile::encodeName(lastPath + QLatin1Char('/') + lastFile).toStdString();
+        const std::string aside = FindSetAsideJournal(last);
+        if (!aside.empty())
+            m_strStartFailure = QString::fromLatin1(kJournalSetAside)
+                                    .arg(QFile::decodeName(last.c_str()), QFile::decodeName(aside.c_str()));
+    }
     AddTrayIcon();
     FillTypeList(m_ctlTypeList);
     SelectTypeByPrefix(m_ctlTypeList, m_prefs.defaultType);

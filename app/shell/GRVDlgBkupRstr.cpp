@@ -327,10 +327,13 @@ bool CGRVDlgBkupRstr::RunBackup(const QByteArray& password) {
     }
     // What SQLite reads, not the file's bytes: a journal another program
     // keeps in WAL mode holds its latest entries in its -wal file. Read
-    // before the user is asked about replacing an older backup.
-    const BackupOutcome outcome = WriteJournalBackup(
-        QFile::encodeName(source).toStdString(), QFile::encodeName(target).toStdString(),
-        m_strSourceFile.toUtf8().toStdString(), password.toStdString(), [&] { return ConfirmReplace(target); });
+    // before the user is asked about replacing an older backup, which is
+    // named as the file a link there leads to.
+    const std::string archive = QFile::encodeName(target).toStdString();
+    const QString landing = QFile::decodeName(platform::FollowLinks(archive.c_str()).c_str());
+    const BackupOutcome outcome =
+        WriteJournalBackup(QFile::encodeName(source).toStdString(), archive, m_strSourceFile.toUtf8().toStdString(),
+                           password.toStdString(), [&] { return ConfirmReplace(landing); });
     switch (outcome) {
     case BackupOutcome::Done: return true;
     case BackupOutcome::Declined: return false;
@@ -466,7 +469,8 @@ bool CGRVDlgBkupRstr::RunRestore(const QByteArray& password) {
             return false;
         }
     }
-    if (!ConfirmReplace(asked))
+    platform::KillPoint("part-written");
+    if (!ConfirmReplace(target))
         return false;
     if (IsOpenJournal(target) && !(m_closeOpenJournal && m_closeOpenJournal())) {
         ShowError(kRestoreCloseFailed, kBackupErrorTitle);
@@ -474,8 +478,12 @@ bool CGRVDlgBkupRstr::RunRestore(const QByteArray& password) {
     }
     // What an earlier restore that was stopped left here goes now.
     platform::PartFile::RemoveLeftovers(part.Target());
-    if (ReplaceJournal(part) != 0) {
-        ShowError(kRestoreCannotWrite, kBackupErrorTitle);
+    platform::KillPoint("leftovers-removed");
+    if (const int error = ReplaceJournal(part)) {
+        ShowError(error == EBUSY                ? kRestoreTargetUnsettled
+                  : platform::IsDiskFull(error) ? kRestoreDiskFull
+                                                : kRestoreCannotWrite,
+                  kBackupErrorTitle);
         return false;
     }
     folders.Keep();

@@ -1,11 +1,13 @@
 #include "app/shell/JournalFiles.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstring>
 #include <vector>
 
 #include "app/store/JournalDb.h"
@@ -19,9 +21,15 @@ namespace grv {
 namespace {
 
 // The files SQLite keeps beside a journal, by what it adds to its name.
-constexpr const char* kSideFileSuffixes[] = {"-journal", "-wal", "-shm"};
-// The old journal, moved aside while a restored one takes its place, is
-// named after the restored one's part file, so both go together.
+constexpr const char* kRollbackJournal = "-journal";
+constexpr const char* kWriteAheadLog = "-wal";
+constexpr const char* kSideFileSuffixes[] = {kRollbackJournal, kWriteAheadLog, "-shm"};
+// What a rollback journal SQLite would play back into its database starts
+// with; a finished one is empty or has these bytes zeroed.
+constexpr unsigned char kHotJournalMagic[] = {0xd9, 0xd5, 0x05, 0xf9, 0x20, 0xa1, 0x63, 0xd7};
+// Where an earlier restore set the old journal aside ("<name>.part-XXXXXX.old")
+// before it put the restored one in its place: a kill in between left only that.
+constexpr const char* kSetAsidePart = ".part-";
 constexpr const char* kAsideSuffix = ".old";
 
 // The bytes SQLite's locks take: those of the database file (the pending,
@@ -61,6 +69,52 @@ bool Exists(const std::string& path) {
     return ::lstat(path.c_str(), &st) == 0;
 }
 
+bool HoldsBytes(const std::string& path) {
+    struct stat st;
+    return ::lstat(path.c_str(), &st) == 0 && st.st_size > 0;
+}
+
+// Whether the rollback journal at path is one SQLite would play back.
+bool IsHotJournal(const std::string& path) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
+        return errno != ENOENT;
+    unsigned char head[sizeof kHotJournalMagic] = {};
+    const ssize_t n = ::read(fd, head, sizeof head);
+    ::close(fd);
+    return n == static_cast<ssize_t>(sizeof head) && std::memcmp(head, kHotJournalMagic, sizeof head) == 0;
+}
+
+// Whether another process has the file at path open: a program that keeps a
+// journal open in rollback mode holds no lock between its transactions.
+bool OpenInAnotherProcess(const std::string& path) {
+    struct stat file;
+    if (::stat(path.c_str(), &file) != 0)
+        return false;
+    DIR* proc = ::opendir("/proc");
+    if (!proc)
+        return false;
+    const std::string self = std::to_string(::getpid());
+    bool found = false;
+    while (const dirent* process = found ? nullptr : ::readdir(proc)) {
+        const std::string pid = process->d_name;
+        if (pid == self || pid.find_first_not_of("0123456789") != std::string::npos)
+            continue;
+        const std::string fdFolder = "/proc/" + pid + "/fd/";
+        DIR* fds = ::opendir(fdFolder.c_str());
+        if (!fds)
+            continue;
+        while (const dirent* fd = found ? nullptr : ::readdir(fds)) {
+            struct stat st;
+            found = fd->d_name[0] != '.' && ::stat((fdFolder + fd->d_name).c_str(), &st) == 0 &&
+                    st.st_dev == file.st_dev && st.st_ino == file.st_ino;
+        }
+        ::closedir(fds);
+    }
+    ::closedir(proc);
+    return found;
+}
+
 // The archive written from image, the journal's file or its copy.
 BackupOutcome WriteArchive(const std::string& archive, const std::string& image, const std::string& nameInArchive,
                            const std::string& password, mode_t readers) {
@@ -69,6 +123,8 @@ BackupOutcome WriteArchive(const std::string& archive, const std::string& image,
     if (opened != 0)
         return platform::IsDiskFull(opened) ? BackupOutcome::DiskFull : BackupOutcome::Failed;
     int fd = out.Fd();
+    // A FIFO whose reader leaves fails the backup, as any write error does.
+    const platform::BrokenPipeAsError quiet;
     ZipHandle* zip = createZipWriter(&fd, 0, archive::kZipOutputHandle, password.c_str());
     ZipResult added = ZipResult::BadArguments;
     ZipResult closed = ZipResult::BadArguments;
@@ -138,7 +194,7 @@ BackupOutcome WriteJournalBackup(const std::string& journal, const std::string& 
 JournalTarget CheckJournalTarget(const std::string& target) {
     const std::string journal = platform::FollowLinks(target.c_str());
     if (LockedByAnother(journal, kDbLockStart, kDbLockLength) ||
-        LockedByAnother(journal + "-shm", kShmLockStart, kShmLockLength))
+        LockedByAnother(journal + "-shm", kShmLockStart, kShmLockLength) || OpenInAnotherProcess(journal))
         return JournalTarget::InUse;
     for (const char* suffix : kSideFileSuffixes) {
         struct stat st;
@@ -150,35 +206,57 @@ JournalTarget CheckJournalTarget(const std::string& target) {
 
 int ReplaceJournal(platform::PartFile& part) {
     const std::string target = part.Target();
-    const std::string aside = part.Path() + kAsideSuffix;
-    // What was moved, in order: the journal before its side files, so that
-    // no moment sees it beside side files that are not its own.
-    std::vector<std::pair<std::string, std::string>> moved;
-    auto putBack = [&] {
-        for (auto it = moved.rbegin(); it != moved.rend(); ++it)
-            ::rename(it->second.c_str(), it->first.c_str());
-    };
-    std::vector<std::pair<std::string, std::string>> files = {{target, aside}};
-    for (const char* suffix : kSideFileSuffixes)
-        files.emplace_back(target + suffix, aside + suffix);
-    for (const auto& [from, to] : files) {
-        if (!Exists(from))
-            continue;
-        if (::rename(from.c_str(), to.c_str()) != 0) {
-            const int error = errno;
-            putBack();
-            return error;
+    if (Exists(target)) {
+        // SQLite settles what a program that stopped left beside the old
+        // journal, so that the old journal is whole by itself until the
+        // restored one takes its name in one step; side files SQLite would
+        // still act on are never parted from their journal.
+        if (HoldsBytes(target + kRollbackJournal) || HoldsBytes(target + kWriteAheadLog)) {
+            CJournalDb::SettleSideFiles(target);
+            if (IsHotJournal(target + kRollbackJournal) || HoldsBytes(target + kWriteAheadLog))
+                return EBUSY;
         }
-        moved.emplace_back(from, to);
+        platform::KillPoint("sides-settled");
+        // What is left of them now means nothing to SQLite, and would to the
+        // restored journal.
+        for (const char* suffix : kSideFileSuffixes) {
+            if (::unlink((target + suffix).c_str()) != 0 && errno != ENOENT)
+                return errno;
+        }
+        platform::KillPoint("sides-removed");
     }
-    const int committed = part.Commit();
-    if (committed != 0) {
-        putBack();
-        return committed;
+    return part.Commit();
+}
+
+std::string FindSetAsideJournal(const std::string& journal) {
+    if (Exists(journal))
+        return {};
+    const std::size_t slash = journal.rfind('/');
+    const std::string folder = slash == std::string::npos ? "." : journal.substr(0, slash + 1);
+    const std::string prefix = journal.substr(slash + 1) + kSetAsidePart;
+    DIR* dir = ::opendir(folder.c_str());
+    if (!dir)
+        return {};
+    std::string newest;
+    struct timespec newestTime {};
+    while (const dirent* entry = ::readdir(dir)) {
+        const std::string name = entry->d_name;
+        const std::size_t end = std::strlen(kAsideSuffix);
+        if (name.size() <= prefix.size() + end || name.compare(0, prefix.size(), prefix) != 0 ||
+            name.compare(name.size() - end, end, kAsideSuffix) != 0)
+            continue;
+        struct stat st;
+        const std::string path = (slash == std::string::npos ? std::string() : folder) + name;
+        if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode))
+            continue;
+        if (newest.empty() || st.st_mtim.tv_sec > newestTime.tv_sec ||
+            (st.st_mtim.tv_sec == newestTime.tv_sec && st.st_mtim.tv_nsec > newestTime.tv_nsec)) {
+            newest = path;
+            newestTime = st.st_mtim;
+        }
     }
-    for (const auto& file : moved)
-        ::unlink(file.second.c_str());
-    return 0;
+    ::closedir(dir);
+    return newest;
 }
 
 } // namespace grv

@@ -28,16 +28,24 @@ BackupOutcome WriteJournalBackup(const std::string& journal, const std::string& 
 
 enum class JournalTarget { Free, InUse, Blocked };
 // Whether the journal at target (links followed) may be replaced now: InUse
-// while another program holds it through SQLite, Blocked when a folder
-// stands where SQLite keeps one of its side files.
+// while another program holds it through SQLite or has it open (another
+// window on it included), Blocked when a folder stands where SQLite keeps
+// one of its side files.
 JournalTarget CheckJournalTarget(const std::string& target);
 
 // Puts the journal written in part in the place of part.Target(), with none
 // of the side files (-journal, -wal, -shm) of the journal it replaces: they
-// would be rolled back or merged into it at its next opening. The old
-// journal and its side files are moved aside together first, and back if
-// anything fails, so nothing is lost; once the new one is in place they are
-// removed. 0, else the errno, with everything as it was.
+// would be rolled back or merged into it at its next opening. SQLite first
+// settles them into the old journal (a hot -journal rolled back, a -wal
+// written in), then the restored journal, on the disk, takes the name in one
+// rename: at every moment one whole journal stands there, the old or the
+// restored one. 0, else the errno (EBUSY: side files SQLite could not
+// settle), with the old journal at its name.
 int ReplaceJournal(platform::PartFile& part);
+
+// The copy of the journal at journal that an earlier version's restore set
+// aside ("<name>.part-XXXXXX.old", the newest) and never put back, when the
+// journal itself is missing; else empty.
+std::string FindSetAsideJournal(const std::string& journal);
 
 } // namespace grv

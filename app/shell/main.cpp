@@ -13,6 +13,9 @@ int main(int argc, char** argv) {
     // Past the file size limit a write fails with EFBIG, which every writer
     // names, rather than ending the program with the user's work unsaved.
     std::signal(SIGXFSZ, SIG_IGN);
+    // A write into a pipe or FIFO whose reader left fails with EPIPE, which
+    // every writer names, instead of ending the program.
+    std::signal(SIGPIPE, SIG_IGN);
     int result;
     {
         QApplication app(argc, argv);

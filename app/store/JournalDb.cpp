@@ -297,6 +297,21 @@ CJournalDb::ImageResult CJournalDb::WithDatabaseImage(const std::string& path, c
     return ImageResult::Ok;
 }
 
+bool CJournalDb::SettleSideFiles(const std::string& path) {
+    sqlite3* db = nullptr;
+    if (sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE, nullptr) != SQLITE_OK) {
+        sqlite3_close(db);
+        return false;
+    }
+    sqlite3_busy_timeout(db, kImageBusyMs);
+    // The first read rolls a hot journal back; the checkpoint writes a
+    // -wal's frames into the file, and the last connection's close removes
+    // the -wal and the -shm.
+    const bool read = sqlite3_exec(db, "SELECT count(*) FROM sqlite_master", nullptr, nullptr, nullptr) == SQLITE_OK &&
+                      sqlite3_exec(db, "PRAGMA wal_checkpoint(TRUNCATE)", nullptr, nullptr, nullptr) == SQLITE_OK;
+    return sqlite3_close(db) == SQLITE_OK && read;
+}
+
 void CJournalDb::ReleaseConnection() {
     // close_v2 releases the handle even if a statement were still pending.
     sqlite3_close_v2(m_db);

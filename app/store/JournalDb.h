@@ -69,6 +69,13 @@ public:
     static ImageResult WithDatabaseImage(const std::string& path, const std::string& copyPath,
                                          const std::function<void(const std::string& image)>& use);
 
+    // Lets SQLite settle what a program that stopped left beside the journal
+    // at path, as its next opening would: a hot -journal is rolled back into
+    // it and removed, a -wal's entries are written into it and the -wal and
+    // -shm removed. False when SQLite could not (the file is then as SQLite
+    // left it: a journal it could not read is not touched).
+    static bool SettleSideFiles(const std::string& path);
+
     // The fixed text of an SQLite result code.
     static std::string GetResultCodeText(int code);
 

@@ -9,7 +9,9 @@
 #include <unistd.h>
 
 #include <atomic>
-#include <filesystem>
+#include <cerrno>
+#include <climits>
+#include <cstdio>
 #include <thread>
 
 #include "platform/File.h"
@@ -32,29 +34,70 @@ private:
     mode_t m_old;
 };
 
-// A write that is not committed leaves the old file whole; a later cleanup
-// removes what a stopped writer left (and what is named after it), never
-// what a running writer holds.
-TEST(PartFileWrites, LeftoversGoUnlessAWriterHoldsThem) {
+std::string NameOf(const std::string& path) {
+    return path.substr(path.rfind('/') + 1);
+}
+
+// The permission bits at path in octal, as stat -c %a gives them.
+std::string ModeOf(const std::string& path) {
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0)
+        return "none";
+    char octal[8];
+    std::snprintf(octal, sizeof octal, "%o", static_cast<unsigned>(st.st_mode & 07777));
+    return octal;
+}
+
+// A write that is not committed leaves the old file whole. A cleanup
+// removes exactly what stopped writers left (tests/data/platform/
+// leftovers.txt), as the folder shows it afterwards: the user's files named
+// like parts ("journal.grv.part-backup") were once removed, and a running
+// writer's part whose target is 0200 could not be probed and went too.
+TEST(PartFileWrites, CleanupRemovesExactlyWhatStoppedWritersLeft) {
     grvtest::TempDir dir;
     const std::string target = dir.File("journal.grv");
     ASSERT_TRUE(grvtest::WriteFile(target, "old"));
-    for (const char* name :
-         {"journal.grv.part-Ab12Cd", "journal.grv.part-Ab12Cd.old-wal", "journal.grv.partial", "other.grv.part-Ab12Cd"})
-        ASSERT_TRUE(grvtest::WriteFile(dir.File(name), "left"));
+    ASSERT_EQ(::chmod(target.c_str(), 0200), 0);
+    const auto rows = grvtest::ReadTable(GRV_TEST_DATA_DIR "/platform/leftovers.txt", " | ");
+    ASSERT_GT(rows.size(), 20u);
+    for (const auto& row : rows)
+        ASSERT_TRUE(grvtest::WriteFile(dir.File(row[0]), "left"));
     PartFile running;
     ASSERT_EQ(running.Open(target), 0);
     ASSERT_EQ(running.Write("new", 3), 0);
+    EXPECT_TRUE(PartFile::IsPartName(target, NameOf(running.Path())));
+    EXPECT_EQ(ModeOf(running.Path()), "600") << "0600: its writer's to read while it is written";
     PartFile::RemoveLeftovers(target);
-    std::vector<std::string> names;
-    for (const auto& e : std::filesystem::directory_iterator(dir.Path()))
-        names.push_back(e.path().filename().string());
-    std::sort(names.begin(), names.end());
-    const std::string held = running.Path().substr(running.Path().rfind('/') + 1);
-    EXPECT_EQ(names, (std::vector<std::string>{"journal.grv", held, "journal.grv.partial", "other.grv.part-Ab12Cd"}));
-    running.Discard();
+    for (const auto& row : rows)
+        EXPECT_EQ(grvtest::FileExists(dir.File(row[0])) ? "kept" : "removed", row[1]) << row[0];
+    EXPECT_TRUE(grvtest::FileExists(running.Path())) << "a running writer's part stays";
     EXPECT_EQ(grvtest::ReadFile(target), "old");
-    EXPECT_FALSE(grvtest::FileExists(dir.File(held)));
+    ASSERT_EQ(running.Commit(), 0);
+    EXPECT_EQ(grvtest::ReadFile(target), "new");
+    EXPECT_EQ(ModeOf(target), "200") << "the mode it replaced, 0200";
+}
+
+// A name up to what the folder holds is written whole; its parts' names
+// (cut, at a character's start) still fit, and are still its.
+TEST(PartFileWrites, NamesUpToTheFoldersLimitAreWritten) {
+    grvtest::TempDir dir;
+    const std::string umlaut = "\xc3\xbc";
+    for (std::size_t length = 240; length <= NAME_MAX; ++length) {
+        SCOPED_TRACE(length);
+        std::string name(length % 2 ? 1 : 0, 'j');
+        while (name.size() + umlaut.size() <= length)
+            name += umlaut;
+        name.resize(length, 'x');
+        const std::string target = dir.File(name);
+        PartFile file;
+        ASSERT_EQ(file.Open(target), 0);
+        EXPECT_TRUE(PartFile::IsPartName(target, NameOf(file.Path())));
+        ASSERT_EQ(file.Write(name.data(), name.size()), 0);
+        ASSERT_EQ(file.Commit(), 0);
+        EXPECT_EQ(grvtest::ReadFile(target), name);
+    }
+    PartFile tooLong;
+    EXPECT_EQ(tooLong.Open(dir.File(std::string(NAME_MAX + 1, 'n'))), ENAMETOOLONG);
 }
 
 // Reading the umask set it to 0 for a moment: a file another thread made

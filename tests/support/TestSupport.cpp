@@ -137,6 +137,10 @@ const char* TargetKindName(TargetKind kind) {
     case TargetKind::DanglingLink: return "link to nothing";
     case TargetKind::Fifo: return "FIFO with a reader";
     case TargetKind::PrivateDevice: return "private device";
+    case TargetKind::ReadOnly: return "read-only file";
+    case TargetKind::HardLink: return "file with a second name";
+    case TargetKind::FifoNoReader: return "FIFO nobody reads";
+    case TargetKind::FifoReaderLeaves: return "FIFO whose reader leaves";
     }
     return "?";
 }
@@ -178,6 +182,37 @@ WriteTarget::WriteTarget(const std::string& folder, const std::string& name, Tar
         else if ((m_reader = ::open(m_path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC)) < 0)
             failed("open");
         break;
+    case TargetKind::ReadOnly:
+        if (!WriteFile(m_path, old) || ::chmod(m_path.c_str(), 0444) != 0)
+            failed("write");
+        break;
+    case TargetKind::HardLink:
+        if (!WriteFile(m_path, old) || ::link(m_path.c_str(), (m_path + ".target").c_str()) != 0)
+            failed("link");
+        break;
+    case TargetKind::FifoNoReader:
+        if (::mkfifo(m_path.c_str(), 0600) != 0)
+            failed("mkfifo");
+        break;
+    case TargetKind::FifoReaderLeaves: {
+        constexpr int kOnePage = 4096;
+        int reader = -1;
+        if (::mkfifo(m_path.c_str(), 0600) != 0 || ::pipe2(m_stopLeaver, O_CLOEXEC) != 0)
+            failed("mkfifo");
+        else if ((reader = ::open(m_path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC)) < 0)
+            failed("open");
+        else if (::fcntl(reader, F_SETPIPE_SZ, kOnePage) < 0)
+            failed("F_SETPIPE_SZ");
+        if (reader >= 0) {
+            m_leaver = std::thread([reader, stop = m_stopLeaver[0]] {
+                pollfd wait[2] = {{reader, POLLIN, 0}, {stop, POLLIN, 0}};
+                while (::poll(wait, 2, -1) < 0 && errno == EINTR) {
+                }
+                ::close(reader);
+            });
+        }
+        break;
+    }
     case TargetKind::PrivateDevice: {
         // Made, opened and written as the code under test will: a folder
         // mounted nodev lets mknod pass and refuses the open.
@@ -202,6 +237,15 @@ WriteTarget::WriteTarget(const std::string& folder, const std::string& name, Tar
 WriteTarget::~WriteTarget() {
     if (m_reader >= 0)
         ::close(m_reader);
+    if (m_leaver.joinable()) {
+        const ssize_t ignored = ::write(m_stopLeaver[1], "x", 1);
+        (void)ignored;
+        m_leaver.join();
+    }
+    for (int fd : m_stopLeaver) {
+        if (fd >= 0)
+            ::close(fd);
+    }
 }
 
 std::string WriteTarget::Describe() {

@@ -49,14 +49,29 @@ private:
 };
 
 // What a call that writes a file the caller names may find at the path.
-enum class TargetKind { Absent, Regular, Link, DanglingLink, Fifo, PrivateDevice };
+enum class TargetKind {
+    Absent,
+    Regular,
+    Link,
+    DanglingLink,
+    Fifo,
+    PrivateDevice,
+    ReadOnly,
+    HardLink,
+    FifoNoReader,
+    FifoReaderLeaves
+};
 const char* TargetKindName(TargetKind kind);
 
 // One such thing made at folder/name: a regular file holding `old`, a link
 // to one (named name + ".target", beside it), a link to that name with
 // nothing there, a FIFO held open by a
 // non-blocking reader of the test's own that keeps what is written, or a
-// character device with /dev/null's numbers (1, 3), private to the folder.
+// character device with /dev/null's numbers (1, 3), private to the folder;
+// a regular file made read-only (0444), one with a second name (name +
+// ".target", a hard link), a FIFO nobody reads, or one whose reader leaves
+// as soon as the first bytes come (its pipe holds one page, so a writer of
+// more meets the broken pipe).
 class WriteTarget {
 public:
     WriteTarget(const std::string& folder, const std::string& name, TargetKind kind, const std::string& old);
@@ -80,6 +95,8 @@ private:
     int m_reader = -1;
     std::string m_read;
     int m_error = 0;
+    std::thread m_leaver;
+    int m_stopLeaver[2] = {-1, -1};
 };
 
 // The test's TMPDIR (the runner gives each test executable its own).

@@ -71,7 +71,7 @@ QString FileFailure(const QString& path, int error) {
 
 } // namespace
 
-PrintJob::PrintJob(QPrinter* printer) : m_printer(printer) {}
+PrintJob::PrintJob(QPrinter* printer, mode_t readers) : m_printer(printer), m_readers(readers) {}
 
 PrintJob::~PrintJob() {
     if (m_painter.isActive())
@@ -99,7 +99,9 @@ int PrintJob::StartDoc(const QString& docName) {
 
 bool PrintJob::StartSpool() {
     m_path = m_printer->outputFileName();
-    int error = m_output.Open(QFile::encodeName(m_path).toStdString());
+    // What a print onto this name that was stopped left goes first.
+    platform::PartFile::RemoveLeftovers(QFile::encodeName(m_path).toStdString());
+    int error = m_output.Open(QFile::encodeName(m_path).toStdString(), m_readers);
     if (error == 0 && (m_spool = ::memfd_create("print", MFD_CLOEXEC)) < 0)
         error = errno;
     if (error != 0) {

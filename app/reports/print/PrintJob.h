@@ -32,7 +32,8 @@ constexpr char kUnknownReason[] = "reason unknown";
 
 class PrintJob {
 public:
-    explicit PrintJob(QPrinter* printer);
+    // A file printed to is no more readable than readers allows.
+    explicit PrintJob(QPrinter* printer, mode_t readers = 07777);
     ~PrintJob(); // aborts a document that was not ended
     PrintJob(const PrintJob&) = delete;
     PrintJob& operator=(const PrintJob&) = delete;
@@ -64,6 +65,7 @@ private:
     void EndSpool();
 
     QPrinter* m_printer;
+    mode_t m_readers;
     QPainter m_painter;
     std::unique_ptr<DeviceContext> m_dc;
     int m_pagesStarted = 0;

@@ -8,6 +8,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
+#include <QPrinter>
 #include <QProcess>
 #include <QProgressDialog>
 #include <QPushButton>
@@ -16,14 +17,19 @@
 #include <QTimer>
 #include <sqlite3.h>
 
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <cerrno>
+#include <csignal>
+#include <cstdio>
 #include <deque>
 #include <functional>
 #include <initializer_list>
 #include <map>
 
 #include "ShellTestSupport.h"
+#include "app/reports/EntryPrintout.h"
 #include "app/reports/ReportExport.h"
 #include "app/shell/BackupTexts.h"
 #include "app/shell/FormTexts.h"
@@ -34,6 +40,7 @@
 #include "app/store/JournalDb.h"
 #include "archive/ZipArchive.h"
 #include "platform/ByteOrder.h"
+#include "tests/app/reports/print/PrintTestSupport.h"
 
 using namespace grv;
 using platform::ui::Answer;
@@ -109,7 +116,7 @@ protected:
     }
     // No leftover of a failed or finished write may stay in the folder.
     QStringList Leftovers() const {
-        return QDir(tmp.path()).entryList({QStringLiteral("*.part-*")}, QDir::Files | QDir::Hidden);
+        return QDir(tmp.path()).entryList({QStringLiteral(".*.part-*")}, QDir::Files | QDir::Hidden);
     }
     std::vector<QString> Titles() const {
         std::vector<QString> titles;
@@ -263,11 +270,13 @@ TEST_F(BackupRestoreTest, FailedBackupKeepsOlderBackupAndLeavesNoPartialArchive)
         EXPECT_EQ(Bytes(Path("old.grz")), "last week's backup");
         EXPECT_TRUE(Leftovers().isEmpty());
         // Corrected, the same dialog succeeds, and takes away what a backup
-        // that was stopped left.
-        ASSERT_TRUE(WriteBytes(Path("old.grz.part-Kil1ed"), "a stopped backup's"));
+        // that was stopped left, and only that.
+        ASSERT_TRUE(WriteBytes(Path(".old.grz.part-Kil1ed"), "a stopped backup's"));
+        ASSERT_TRUE(WriteBytes(Path("old.grz.part-backup"), "the user's own"));
         Run(d, Path("pain.grv"), Path("old.grz"), "");
     });
     EXPECT_TRUE(ended);
+    EXPECT_EQ(Bytes(Path("old.grz.part-backup")), "the user's own");
     EXPECT_EQ(prompter->Texts(),
               (std::vector<QString>{Text(kBackupFailed), Replace("old.grz"), Text(kOperationComplete)}));
     EXPECT_EQ(Titles()[0], Text(kBackupErrorTitle));
@@ -295,8 +304,9 @@ void BackupRestoreTest::BackupOnto(std::initializer_list<grvtest::TargetKind> ki
             Run(d, Path("pain.grv"), Path(QString::fromStdString(name)), "");
         }));
         std::vector<QString> told{Text(kOperationComplete)};
+        // The question names the file that would be replaced.
         if (kind == TargetKind::Link)
-            told.insert(told.begin(), Replace(QString::fromStdString(name)));
+            told.insert(told.begin(), Replace(QString::fromStdString(name + ".target")));
         EXPECT_EQ(prompter->Texts(), told);
         const std::string described = target.Describe();
         const std::string zipStart = "PK\x03\x04";
@@ -1354,11 +1364,12 @@ std::map<QString, QByteArray> FolderContents(const QString& folder) {
 // Left by another program (the peers python3 and sqlite3) beside the journal
 // pain.grv: a hot -journal of a save it never finished, a -wal holding
 // committed entries, a -shm alone, or nothing; a folder where a side file
-// goes; a program that keeps the journal open in WAL mode.
+// goes; a program that keeps the journal open in WAL mode, or in rollback
+// mode (as a second window does: it holds no lock between transactions).
 struct SideFileCase {
     const char* name;
     const char* script; // python3, the journal's path in sys.argv[1]
-    bool heldOpen;      // the sqlite3 shell keeps the journal open meanwhile
+    const char* held;   // what the sqlite3 shell that keeps the journal open meanwhile ran first
     const char* refusal;
 };
 
@@ -1383,13 +1394,14 @@ TEST_P(RestoreSideFilesTest, WhatOpensAfterwardsIsTheBackupOrNothingIsTouched) {
                                                  "'Newer', hex(randomblob(2000)) FROM generate_series(1, 300);"}),
         0);
     ASSERT_EQ(RunProgram("/usr/bin/python3", {"-c", c.script, Path("pain.grv")}), 0);
-    ASSERT_TRUE(WriteBytes(Path("pain.grv.part-Kil1ed"), QByteArray(100000, 'j')));
-    ASSERT_TRUE(WriteBytes(Path("pain.grv.part-Kil1ed.old-wal"), "a stopped restore's"));
+    ASSERT_TRUE(WriteBytes(Path(".pain.grv.part-Kil1ed"), QByteArray(100000, 'j')));
+    ASSERT_TRUE(WriteBytes(Path(".pain.grv.part-Kil1ed-journal"), "a stopped restore's"));
+    ASSERT_TRUE(WriteBytes(Path("pain.grv.part-Copy01 of my journal.grv"), "the user's own"));
     QProcess other;
-    if (c.heldOpen) {
+    if (c.held) {
         other.start("sqlite3", {Path("pain.grv")});
         ASSERT_TRUE(other.waitForStarted());
-        other.write("PRAGMA journal_mode=WAL; SELECT count(*) FROM entry; SELECT 'held';\n");
+        other.write(QByteArray(c.held) + "; SELECT count(*) FROM entry; SELECT 'held';\n");
         while (!other.readAllStandardOutput().contains("held"))
             ASSERT_TRUE(other.waitForReadyRead(5000));
     }
@@ -1413,7 +1425,7 @@ TEST_P(RestoreSideFilesTest, WhatOpensAfterwardsIsTheBackupOrNothingIsTouched) {
         EXPECT_EQ(prompter->Texts(), std::vector<QString>{Text(c.refusal)}) << "refused before the question";
         auto was = before;
         // The held shell's own -shm may change under it; nothing else may.
-        if (c.heldOpen) {
+        if (c.held) {
             after.erase(QStringLiteral("pain.grv-shm"));
             was.erase(QStringLiteral("pain.grv-shm"));
         }
@@ -1427,6 +1439,7 @@ TEST_P(RestoreSideFilesTest, WhatOpensAfterwardsIsTheBackupOrNothingIsTouched) {
     for (const char* side : {"pain.grv-journal", "pain.grv-wal", "pain.grv-shm"})
         EXPECT_FALSE(QFileInfo::exists(Path(side))) << side;
     EXPECT_TRUE(Leftovers().isEmpty()) << Leftovers().join(' ').toStdString();
+    EXPECT_EQ(Bytes(Path("pain.grv.part-Copy01 of my journal.grv")), "the user's own");
 }
 
 constexpr char kCrashedSave[] = "import os, sqlite3, sys\n"
@@ -1449,15 +1462,16 @@ constexpr char kShmAlone[] = "import sys\nopen(sys.argv[1] + '-shm', 'wb').write
 constexpr char kNothing[] = "pass\n";
 constexpr char kFolder[] = "import os, sys\nos.mkdir(sys.argv[1] + '-journal')\n";
 
-INSTANTIATE_TEST_SUITE_P(SideFiles, RestoreSideFilesTest,
-                         ::testing::Values(SideFileCase{"HotJournal", kCrashedSave, false, nullptr},
-                                           SideFileCase{"WalWithFrames", kWalFrames, false, nullptr},
-                                           SideFileCase{"ShmAlone", kShmAlone, false, nullptr},
-                                           SideFileCase{"None", kNothing, false, nullptr},
-                                           SideFileCase{"FolderForTheJournalFile", kFolder, false,
-                                                        kRestoreTargetBlocked},
-                                           SideFileCase{"OpenInAnotherProgram", kNothing, true, kRestoreTargetInUse}),
-                         [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(
+    SideFiles, RestoreSideFilesTest,
+    ::testing::Values(SideFileCase{"HotJournal", kCrashedSave, nullptr, nullptr},
+                      SideFileCase{"WalWithFrames", kWalFrames, nullptr, nullptr},
+                      SideFileCase{"ShmAlone", kShmAlone, nullptr, nullptr},
+                      SideFileCase{"None", kNothing, nullptr, nullptr},
+                      SideFileCase{"FolderForTheJournalFile", kFolder, nullptr, kRestoreTargetBlocked},
+                      SideFileCase{"OpenInAnotherProgram", kNothing, "PRAGMA journal_mode=WAL", kRestoreTargetInUse},
+                      SideFileCase{"OpenInAnotherWindow", kNothing, "PRAGMA journal_mode", kRestoreTargetInUse}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 // --- Who may read what a backup, a restore and an export write -------------
 
@@ -1518,3 +1532,261 @@ TEST_F(BackupRestoreTest, WritersKeepAPrivateFilePrivate) {
 }
 
 } // namespace
+
+// --- Every writer of a file the user names, over every kind of target -------
+
+// The application's writers, each on the road the user's command takes,
+// from the private journal pain.grv (and its backup pain.grz) the fixture
+// WriterTable makes.
+class WriterTableTest : public BackupRestoreTest {
+protected:
+    void MakeSources() {
+        // More than a FIFO whose reader leaves holds (a page), less than one
+        // whose reader waits does (64 KiB).
+        ASSERT_TRUE(QFile::copy(Fixture("journal.grv"), Path("pain.grv")));
+        QFile::setPermissions(Path("pain.grv"), QFile::ReadOwner | QFile::WriteOwner);
+        ASSERT_EQ(RunProgram("sqlite3", {Path("pain.grv"), "INSERT INTO entry(ts, sbj, entry) SELECT '2026-03-03 "
+                                                           "08:00:00', 'Noise', hex(randomblob(2000)) FROM "
+                                                           "generate_series(1, 5);"}),
+                  0);
+        ASSERT_TRUE(QFile::copy(Fixture("zip-deflated.grz"), Path("pain.grz")));
+        QFile::setPermissions(Path("pain.grz"), QFile::ReadOwner | QFile::WriteOwner);
+    }
+    // True when the writer said it succeeded. A SIGPIPE ends the test
+    // executable: the writers must not rely on its being ignored.
+    bool Write(const std::string& writer, const QString& path) {
+        CGRVDlg win;
+        prompter->Clear();
+        prompter->Queue(Answer::Yes);
+        CJournalDb db;
+        db.SetFolder(tmp.path().toStdString());
+        db.SetFileName("pain.grv");
+        EXPECT_EQ(db.Open(0), 1);
+        CEntry entry;
+        EXPECT_TRUE(db.LoadEntry("1", entry));
+        QPrinter printer(QPrinter::HighResolution);
+        printtest::SetUpPdfPrinter(printer, path, QPageSize::A4);
+        struct DefaultSigpipe {
+            void (*old)(int) = std::signal(SIGPIPE, SIG_DFL);
+            ~DefaultSigpipe() { std::signal(SIGPIPE, old); }
+        } sigpipe;
+        if (writer == "backup")
+            return RunDialog(win, ID_DATABASE_BACKUP, [&](CGRVDlgBkupRstr& d) { Run(d, Path("pain.grv"), path, ""); });
+        if (writer == "restore")
+            return Restore(win, Path("pain.grz"), path, "right");
+        if (writer == "export")
+            return reports::WriteReportFile(QFile::encodeName(path).toStdString(), Csv(),
+                                            reports::ReadersOfJournal(&db)) == 0;
+        EXPECT_EQ(writer, "print");
+        return CEntryPrintout(&db, entry, "1 March 2026", "08:00").Print(printer) == 1;
+    }
+    // Whether bytes are the writer's whole output, as its peer reads them.
+    bool IsWholeOutput(const std::string& writer, const std::string& bytes) {
+        const QString judged = judge.filePath(QString::fromStdString(writer));
+        EXPECT_TRUE(WriteBytes(judged, QByteArray::fromStdString(bytes)));
+        if (writer == "backup")
+            return RunProgram("unzip", {"-t", judged}) == 0;
+        if (writer == "restore")
+            return QByteArray::fromStdString(bytes) == Bytes(Fixture("journal.grv"));
+        if (writer == "export")
+            return bytes == Csv();
+        return printtest::PdfInfo(judged, "Pages") == "1";
+    }
+    static std::string Csv() { return std::string(20000, 'r') + "\r\n"; }
+    void RunTable(bool devices);
+    grvtest::QtTempDir judge;
+};
+
+std::string ModeAt(const std::string& path) {
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode))
+        return "-";
+    char octal[8];
+    std::snprintf(octal, sizeof octal, "%o", static_cast<unsigned>(st.st_mode & 07777));
+    return octal;
+}
+
+// The rows of tests/data/shell/writers.txt with or without a private device.
+void WriterTableTest::RunTable(bool devices) {
+    const auto rows = grvtest::ReadTable(GRV_TEST_DATA_DIR "/shell/writers.txt", " | ");
+    ASSERT_EQ(rows.size(), 44u);
+    int n = 0;
+    for (const auto& row : rows) {
+        const std::string &writer = row[0], &kindName = row[1], &afterwards = row[2];
+        if ((kindName == "private device") != devices)
+            continue;
+        SCOPED_TRACE(writer + " onto " + kindName);
+        grvtest::TargetKind kind = grvtest::TargetKind::Absent;
+        for (int k = 0; k <= static_cast<int>(grvtest::TargetKind::FifoReaderLeaves); ++k) {
+            if (kindName == grvtest::TargetKindName(static_cast<grvtest::TargetKind>(k)))
+                kind = static_cast<grvtest::TargetKind>(k);
+        }
+        const bool longName = kindName.find("250-byte") != std::string::npos;
+        std::string name = "out" + std::to_string(n++) + "." + writer;
+        name = longName ? name + std::string(250 - name.size(), 'n') : name;
+        grvtest::WriteTarget target(tmp.path().toStdString(), name, kind, "an older file");
+        ASSERT_EQ(target.Error(), 0);
+        const std::string before = target.Describe();
+        // Asked of a regular file only: a FIFO opened so would have had a writer.
+        const bool openable =
+            afterwards == "as-open" && RunProgram("/usr/bin/python3", {"-c", "import sys; open(sys.argv[1], 'r+b')",
+                                                                       QString::fromStdString(target.Path())}) == 0;
+        // What a stopped writer left beside the file the name leads to, and
+        // a file of the user's that only looks like it.
+        const bool link = kind == grvtest::TargetKind::Link || kind == grvtest::TargetKind::DanglingLink;
+        const QString stopped = Path(QString::fromStdString("." + name + (link ? ".target" : "") + ".part-Kil1ed"));
+        const QString users = Path(QString::fromStdString(name + ".part-backup"));
+        ASSERT_TRUE(longName || (WriteBytes(stopped, "left") && WriteBytes(users, "the user's")));
+        const bool said = Write(writer, QString::fromStdString(target.Path()));
+        EXPECT_TRUE(longName || Bytes(users) == "the user's");
+        EXPECT_FALSE(said && QFile::exists(stopped));
+        QFile::remove(stopped);
+        const std::string after = target.Describe();
+        const bool replaced = afterwards == "new" || (afterwards == "as-open" && openable);
+        EXPECT_EQ(said, row[3] == "yes" || (row[3] == "as-open" && openable));
+        if (afterwards == "device") {
+            EXPECT_EQ(after, "device(1,3)");
+        } else if (!replaced) {
+            EXPECT_TRUE(after == before) << after.substr(0, 80);
+        } else {
+            // What the name leads to, and what it holds.
+            const std::size_t at = after.find(kind == grvtest::TargetKind::Fifo ? "fifo:" : "file:");
+            ASSERT_NE(at, std::string::npos) << after.substr(0, 80);
+            EXPECT_EQ(after.substr(0, at), link ? "link(" + name + ".target)->" : "");
+            EXPECT_TRUE(IsWholeOutput(writer, after.substr(at + 5)));
+        }
+        EXPECT_EQ(ModeAt(target.Path()), afterwards == "as-open" && !openable ? "444" : row[4]);
+        EXPECT_TRUE(Leftovers().isEmpty());
+    }
+}
+
+TEST_F(WriterTableTest, EveryWriterLeavesEveryTargetWholeOrAsItWas) {
+    const mode_t saved = ::umask(022);
+    ASSERT_NO_FATAL_FAILURE(MakeSources());
+    RunTable(false);
+    ::umask(saved);
+}
+
+TEST_F(WriterTableTest, EveryWriterIntoAPrivateDevice) {
+    ASSERT_NO_FATAL_FAILURE(MakeSources());
+    RunTable(true);
+}
+
+// --- A restore killed at every step -----------------------------------------
+
+constexpr char kKillTargetVariable[] = "GRV_KILL_TARGET";
+
+// A restore renamed the journal and its side files aside before the
+// restored one was on the disk: a kill in between left no journal at its
+// name (10 of 24 kills), and split a hot -journal from its journal. Each row
+// of tests/data/shell/restore-kills.txt runs the restore in a child (this
+// test, with the kill step and the journal in its environment) that kills
+// itself at the row's step.
+TEST_F(BackupRestoreTest, KilledRestoreLeavesAWholeJournalAndARerunCompletes) {
+    if (const char* journal = std::getenv(kKillTargetVariable)) {
+        CGRVDlg win;
+        prompter->Queue(Answer::Yes);
+        Restore(win, Fixture("zip-deflated.grz"), QString::fromUtf8(journal), "right");
+        ADD_FAILURE() << "the restore was not killed at " << std::getenv("GRV_KILL_AT");
+        return;
+    }
+    const QString query =
+        QStringLiteral("PRAGMA integrity_check; SELECT count(*), group_concat(sbj || ':' || cpl, ',') FROM entry;");
+    grvtest::QtTempDir judge;
+    auto read = [&](const QString& path) {
+        QByteArray out;
+        EXPECT_EQ(RunProgram("sqlite3", {path, query}, &out), 0);
+        return out;
+    };
+    QByteArray restored;
+    ASSERT_EQ(RunProgram("unzip", {"-P", "right", "-p", Fixture("zip-deflated.grz"), "journal.grv"}, &restored), 0);
+    ASSERT_TRUE(WriteBytes(judge.filePath("restored.grv"), restored));
+    restored = read(judge.filePath("restored.grv"));
+    char exe[PATH_MAX] = {};
+    ASSERT_GT(::readlink("/proc/self/exe", exe, sizeof exe - 1), 0);
+    const auto rows = grvtest::ReadTable(GRV_TEST_DATA_DIR "/shell/restore-kills.txt", " | ");
+    ASSERT_EQ(rows.size(), 14u);
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row[0] + ", killed after " + row[1]);
+        const QString folder = Path(QString::fromStdString(row[1] + (row[0] == "WAL with frames" ? "-wal" : "")));
+        ASSERT_TRUE(QDir().mkpath(folder));
+        const QString journal = folder + "/pain.grv";
+        ASSERT_TRUE(QFile::copy(Fixture("journal.grv"), journal));
+        QFile::setPermissions(journal, QFile::ReadOwner | QFile::WriteOwner);
+        ASSERT_EQ(RunProgram("sqlite3", {journal, "INSERT INTO entry(ts, sbj, entry) SELECT '2026-03-03 08:00:00', "
+                                                  "'Newer', hex(randomblob(2000)) FROM generate_series(1, 300);"}),
+                  0);
+        ASSERT_EQ(
+            RunProgram("/usr/bin/python3", {"-c", row[0] == "WAL with frames" ? kWalFrames : kCrashedSave, journal}),
+            0);
+        // The old journal as SQLite reads it, side files and all.
+        const QString copy = judge.filePath(QFileInfo(folder).fileName());
+        ASSERT_TRUE(QDir().mkpath(copy));
+        for (const char* name : {"pain.grv", "pain.grv-journal", "pain.grv-wal"})
+            QFile::copy(folder + "/" + name, copy + "/" + name);
+        const QByteArray old = read(copy + "/pain.grv");
+        ASSERT_TRUE(old.startsWith("ok\n")) << old.toStdString();
+        ASSERT_NE(old, restored);
+
+        grvtest::RunOptions options;
+        options.mergeStderr = true;
+        options.env = {"GRV_KILL_AT=" + row[1], std::string(kKillTargetVariable) + "=" + journal.toStdString()};
+        const grvtest::RunResult child = grvtest::RunProgram(
+            {exe, "--gtest_filter=BackupRestoreTest.KilledRestoreLeavesAWholeJournalAndARerunCompletes"}, options);
+        EXPECT_EQ(child.signal, SIGKILL) << child.out;
+        EXPECT_EQ(read(journal), row[2] == "old" ? old : restored);
+
+        CGRVDlg win;
+        prompter->Clear();
+        prompter->Queue(Answer::Yes);
+        EXPECT_TRUE(Restore(win, Fixture("zip-deflated.grz"), journal, "right"));
+        EXPECT_EQ(read(journal), restored);
+        const QStringList left = QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot);
+        EXPECT_EQ(left, QStringList{"pain.grv"});
+    }
+}
+
+// --- Links another account planted ------------------------------------------
+
+// Another account planted links to the user's files in /tmp: backup,
+// restore, export and print replaced what they named, and a dangling one
+// made a file where it pointed (tests/data/shell/links.txt). The planter is
+// nobody, so only a superuser runs this (tests/run-common.sh).
+using AsNobody = WriterTableTest;
+
+TEST_F(AsNobody, LinksAreFollowedOnlyWhereTheKernelWouldFollowThem) {
+    ASSERT_NO_FATAL_FAILURE(MakeSources());
+    const QString shared = Path("shared"), private_ = Path("private");
+    ASSERT_TRUE(QDir().mkpath(shared) && QDir().mkpath(private_));
+    ASSERT_EQ(::chmod(QFile::encodeName(shared).constData(), 01777), 0);
+    ASSERT_EQ(::chmod(QFile::encodeName(private_).constData(), 0700), 0);
+    const auto rows = grvtest::ReadTable(GRV_TEST_DATA_DIR "/shell/links.txt", " | ");
+    ASSERT_EQ(rows.size(), 16u);
+    int n = 0;
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row[0] + " through " + row[1]);
+        const std::string number = std::to_string(n++);
+        const QString named = Path(QString::fromStdString("named" + number));
+        const bool dangling = row[1] == "planted, to nothing";
+        if (!dangling) {
+            ASSERT_TRUE(WriteBytes(named, "the user's own file"));
+        }
+        const QString link = (row[1].find("private") != std::string::npos ? private_ : shared) + "/link" +
+                             QString::fromStdString(number);
+        ASSERT_EQ(::symlink(QFile::encodeName(named).constData(), QFile::encodeName(link).constData()), 0);
+        if (row[1].find("the user's own") == std::string::npos) {
+            ASSERT_EQ(::lchown(QFile::encodeName(link).constData(), grvtest::kNobodyId, grvtest::kNobodyId), 0);
+        }
+        const bool said = Write(row[0], link);
+        EXPECT_TRUE(QFileInfo(link).isSymLink());
+        if (row[2] == "untouched") {
+            EXPECT_FALSE(said);
+            EXPECT_EQ(dangling ? QFileInfo::exists(named) : Bytes(named) != "the user's own file", false);
+        } else {
+            EXPECT_TRUE(said);
+            EXPECT_TRUE(IsWholeOutput(row[0], Bytes(named).toStdString()));
+        }
+    }
+    for (const QString& folder : {shared, private_})
+        EXPECT_TRUE(QDir(folder).entryList({QStringLiteral(".*.part-*")}, QDir::Files | QDir::Hidden).isEmpty());
+}

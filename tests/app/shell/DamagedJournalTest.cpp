@@ -136,6 +136,23 @@ TEST_F(DamagedJournalTest, DamagedJournalIsRefusedAndRowsActOnTheJournalOpen) {
     EXPECT_EQ(Bytes(damaged), before);
 }
 
+// A restore of an earlier version that was killed midway left the last
+// journal only as "<name>.part-XXXXXX.old": the next start opened an empty
+// window without a word, and the next restore deleted that copy. The start
+// names where it is, and the copy stays, whole, as sqlite3 reads it.
+TEST_F(DamagedJournalTest, JournalAnEarlierRestoreSetAsideIsNamedAtStart) {
+    const QString aside = SeedJournal("pain.grv.part-Kil1ed.old", 3);
+    const QString entries = Sql(aside, "SELECT group_concat(sbj) FROM entry");
+    WriteProfileString(kSectionMru, kLastFile, "pain.grv");
+    WriteProfileString(kSectionMru, kLastPath, dir.path());
+    CGRVDlg next;
+    ShowAndSettle(next);
+    EXPECT_EQ(next.Db().IsOpen(), 0);
+    EXPECT_EQ(Told(), std::vector<QString>{QString::fromLatin1(kJournalSetAside).arg(PathOf("pain.grv"), aside)});
+    EXPECT_EQ(Sql(aside, "SELECT group_concat(sbj) FROM entry"), entries);
+    EXPECT_EQ(entries, "Entry 1,Entry 2,Entry 3");
+}
+
 // The journal is damaged under the open window: the next filling of each
 // list says so and leaves it empty.
 TEST_F(DamagedJournalTest, ListThatFailsLaterSaysSoAndStaysEmpty) {
