@@ -47,14 +47,16 @@ struct CookieAttributes {
         return a;
     }
 
-    // What the cookie sets replaces; what it does not set stays.
+    // What the cookie sets replaces; what it does not set stays, but for
+    // Secure, which is the new cookie's own: only an answer over TLS may
+    // replace a Secure cookie (storeSetCookies), and it may drop the flag.
     void takeFrom(const Cookie& cookie) {
         version = std::to_string(cookie.getVersion());
         if (cookie.getExpire().getSize() != 0)
             expire = cookie.getExpire().getString();
         if (cookie.getMaxAge() != 0)
             maxAge = std::to_string(cookie.getMaxAge());
-        secure = secure || cookie.isSecure();
+        secure = cookie.isSecure();
         discard = discard || cookie.getDiscard();
     }
 

@@ -6,6 +6,7 @@
 #include <string_view>
 
 #include "netlib/core/ExtPtrArray.h"
+#include "netlib/core/Utf.h"
 #include "netlib/text/UrlCoding.h"
 #include "netlib/transport/WinsockLoader.h"
 
@@ -89,15 +90,28 @@ void assign(StringBuffer& out, std::string_view text) {
     out.appendBytes(text.data(), static_cast<int>(text.size()));
 }
 
-// What curl's URL parser refuses in a host name.
-constexpr std::string_view kNotInHost = " \r\n\t/:#?!@{}[]\\$'\"^`*<>=;,+&()%";
+// What curl's URL parser refuses in a host name, and '|', which no URL's
+// host holds either.
+constexpr std::string_view kNotInHost = " \r\n\t/:#?!@{}[]\\$'\"^`*<>=;,+&()%|";
 // A zone names an interface with the unreserved bytes of RFC 6874.
 constexpr std::string_view kZoneMarks = "-._~";
 constexpr std::string_view kEscapedPercent = "%25";
 
+// No label of a name is empty (one dot may end it, for the root), and a
+// name past ASCII is UTF-8 (an IDN): other bytes name no host.
 bool isNameText(std::string_view h) {
-    return !h.empty() && h.find_first_of(kNotInHost) == std::string_view::npos &&
-           !TessikUrl::holdsControlByte(h.data(), h.size());
+    if (h.empty() || h.front() == '.' || h.find("..") != std::string_view::npos ||
+        h.find_first_of(kNotInHost) != std::string_view::npos || TessikUrl::holdsControlByte(h.data(), h.size()))
+        return false;
+    const auto* bytes = reinterpret_cast<const unsigned char*>(h.data());
+    for (std::size_t i = 0; i < h.size();) {
+        std::uint32_t cp = 0;
+        const int n = utf8ScalarAt(bytes + i, static_cast<unsigned int>(h.size() - i), cp);
+        if (n == 0)
+            return false;
+        i += static_cast<std::size_t>(n);
+    }
+    return true;
 }
 
 // What a pair of brackets holds: an IPv6 address, then a zone after "%25"

@@ -277,6 +277,10 @@ bool certificateNamesHost(const CertificateFields& cert, const std::string& host
     std::string host = hostText;
     if (host.size() > 2 && host.front() == '[' && host.back() == ']')
         host = host.substr(1, host.size() - 2);
+    // An IPv6 literal's zone names an interface of this machine: the
+    // certificate names the address alone.
+    if (host.find(':') != std::string::npos)
+        host = host.substr(0, host.find('%'));
     host = asciiLowered(host);
     unsigned char address[16] = {};
     std::size_t addressSize = 0;

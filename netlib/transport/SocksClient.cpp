@@ -228,6 +228,10 @@ bool TessikSocket::socks5Connect(const char* targetHost, int targetPort, const c
 
     StringBuffer target(targetHost != nullptr ? targetHost : "");
     target.trimWhitespace();
+    // An IPv6 literal's zone names an interface of this machine, not of the
+    // proxy's: the proxy is given the address alone.
+    if (target.containsChar(':'))
+        target.chopAtFirstChar('%');
     if (target.getSize() == 0) {
         log.logError("No target hostname for SOCKS5 connection.");
         return false;

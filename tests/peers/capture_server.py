@@ -7,14 +7,18 @@ Request N of the run is written to DIR/request-N.bin (head and body bytes as
 received, N from 1). The body is read by Content-Length or, for chunked
 requests, up to the last chunk and its trailer, so keep-alive clients can send
 several requests on one connection. Listens on 127.0.0.1 only, and with
---also-ipv6 on the IPv6 loopback ::1 too, on the same port.
+--also-ipv6 on the IPv6 loopback ::1 too, on the same port. With --tls-cert
+and --tls-key a connection that opens with a TLS handshake is served over
+TLS (1.0 up, the old RSA suites too), any other in the clear, on one port.
 """
 import argparse
 import os
 import socket
+import ssl
 import threading
 
 DEFAULT_RESPONSE = b"HTTP/1.1 200 OK\r\nContent-Type: text/plain\r\nContent-Length: 2\r\n\r\nok"
+TLS_HANDSHAKE = b"\x16"
 MAX_REQUEST = 64 * 1024 * 1024
 READ_SIZE = 65536
 
@@ -69,10 +73,19 @@ def read_request(reader):
     return fields
 
 
+def tls_context(cert, key):
+    context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
+    context.minimum_version = ssl.TLSVersion.TLSv1
+    context.set_ciphers("DEFAULT:AES256-SHA:AES128-SHA:@SECLEVEL=0")
+    context.load_cert_chain(cert, key)
+    return context
+
+
 class Server:
-    def __init__(self, folder, responses):
+    def __init__(self, folder, responses, tls=None):
         self.folder = folder
         self.responses = responses
+        self.tls = tls
         self.count = 0
         self.lock = threading.Lock()
 
@@ -88,6 +101,12 @@ class Server:
         return self.responses[min(number, len(self.responses)) - 1]
 
     def serve(self, conn):
+        try:
+            if self.tls is not None and conn.recv(1, socket.MSG_PEEK) == TLS_HANDSHAKE:
+                conn = self.tls.wrap_socket(conn, server_side=True)
+        except (OSError, ValueError):
+            conn.close()
+            return
         with conn:
             try:
                 while True:
@@ -98,7 +117,7 @@ class Server:
                     closing = b"connection: close" in response.lower()
                     if closing or fields.get(b"connection", b"").lower() == b"close":
                         return
-            except (EOFError, ConnectionError, ValueError):
+            except (EOFError, OSError, ValueError):
                 return
 
 
@@ -108,12 +127,15 @@ def main():
     parser.add_argument("--dir", required=True)
     parser.add_argument("--response", action="append", help="file holding a whole response (repeatable)")
     parser.add_argument("--also-ipv6", action="store_true", help="listen on ::1 as well")
+    parser.add_argument("--tls-cert", help="PEM certificate for connections that open with TLS")
+    parser.add_argument("--tls-key", help="its PEM key")
     args = parser.parse_args()
     responses = []
     for path in args.response or []:
         with open(path, "rb") as f:
             responses.append(f.read())
-    server = Server(args.dir, responses or [DEFAULT_RESPONSE])
+    tls = tls_context(args.tls_cert, args.tls_key) if args.tls_cert else None
+    server = Server(args.dir, responses or [DEFAULT_RESPONSE], tls)
     listeners = []
     for family, address in [(socket.AF_INET, "127.0.0.1")] + ([(socket.AF_INET6, "::1")] if args.also_ipv6 else []):
         listener = socket.socket(family, socket.SOCK_STREAM)

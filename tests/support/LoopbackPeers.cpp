@@ -1066,13 +1066,16 @@ int LoopbackPeers::StartCaptureServer(const std::string& response) {
     return StartCaptureServer(response.empty() ? std::vector<std::string>{} : std::vector<std::string>{response});
 }
 
-int LoopbackPeers::StartCaptureServer(const std::vector<std::string>& responses, bool alsoIpv6) {
+int LoopbackPeers::StartCaptureServer(const std::vector<std::string>& responses, bool alsoIpv6, bool tls) {
     Running peer{"capture", 0, {FreeLoopbackPort()}, {}, MakeFolder("capture")};
     std::vector<std::string> argv = {
         "/usr/bin/python3", PeerScript("capture_server.py"), "--port", std::to_string(peer.ports[0]), "--dir",
         peer.folder};
     if (alsoIpv6) {
         argv.push_back("--also-ipv6");
+    }
+    if (tls) {
+        argv.insert(argv.end(), {"--tls-cert", Certificate(), "--tls-key", CertificateKey()});
     }
     for (std::size_t i = 0; i < responses.size(); ++i) {
         argv.push_back("--response");

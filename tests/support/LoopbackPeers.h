@@ -165,8 +165,9 @@ public:
     int StartCaptureServer(const std::string& response = {});
     // Request N gets responses[N-1] (counted over all connections); the last
     // one answers every request after it. With alsoIpv6 it listens on the
-    // IPv6 loopback ::1 too, on the same port.
-    int StartCaptureServer(const std::vector<std::string>& responses, bool alsoIpv6 = false);
+    // IPv6 loopback ::1 too, on the same port; with tls a connection that
+    // opens with a TLS handshake gets one, with the peers' certificate.
+    int StartCaptureServer(const std::vector<std::string>& responses, bool alsoIpv6 = false, bool tls = false);
     // The requests kept so far; with a count, once that many are kept (or
     // the wait for them gave up: the test then sees fewer).
     std::vector<std::string> CapturedRequests(int port) const;

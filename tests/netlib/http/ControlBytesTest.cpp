@@ -49,9 +49,17 @@ struct Byte {
     char c;
 };
 constexpr unsigned int kTaskLimitMs = 30000;
-// Rows of the values table's kinds "target" and "domain".
+// Rows of the values table's kinds "target" and "domain", and of
+// "tls-domain" and "socks-domain".
 constexpr std::size_t kTargetRows = 9;
 constexpr std::size_t kDomainRows = 15;
+constexpr std::size_t kZoneRows = 6;
+
+// The kinds that hand SynchronousRequest a domain: plain, over TLS,
+// through SOCKS5.
+bool domainKind(const std::string& kind) {
+    return kind == "domain" || kind == "tls-domain" || kind == "socks-domain";
+}
 
 constexpr Byte kBytes[] = {{"CR", '\r'}, {"LF", '\n'}, {"NUL", '\0'}, {"TAB", '\t'}, {"DEL", '\x7f'}};
 
@@ -733,7 +741,7 @@ protected:
             return {1, 2, 4};
         if (kind == "validator")
             return {1};
-        if (kind == "part-name" || kind == "file-name" || kind == "domain")
+        if (kind == "part-name" || kind == "file-name" || domainKind(kind))
             return {8, 10};
         if (kind == "redirect" || kind == "location")
             return {1, 2, 4, 7};
@@ -755,7 +763,9 @@ protected:
             script.push_back(authtest::canned("200 OK", "Cache-Control: max-age=60\r\nETag: " + value + "\r\n", "ok"));
         else if (!script.empty())
             script.push_back(authtest::canned("200 OK", "", "ok"));
-        port = peers.StartCaptureServer(script, kind == "domain" && value.find('[') != std::string::npos);
+        port = peers.StartCaptureServer(script, domainKind(kind) && value.find('[') != std::string::npos,
+                                        kind == "tls-domain");
+        socks = kind == "socks-domain" ? peers.StartMicrosocks(false) : 0;
     }
 
     // What the peers saw, in the words of the table's third column; with
@@ -778,7 +788,7 @@ protected:
         const std::string last = requests.empty() ? "" : requests.back();
         if (kind == "host" || kind == "redirect" || kind == "s3-redirect")
             return WithPorts(HostsSeen(requests), port, other);
-        if (kind == "domain")
+        if (domainKind(kind))
             return requests.empty() ? "refused" : WithPorts(HostsSeen(requests), port, other);
         if (kind == "target") {
             const std::string line = last.substr(0, last.find("\r\n"));
@@ -839,10 +849,16 @@ protected:
             http.QuickGetStr(xbytes(x, url), y, false, nullptr, log);
             return;
         }
-        if (kind == "domain") {
+        if (domainKind(kind)) {
             const std::string domain = WithPorts(text, port, other);
             http.setUseBackgroundThread(road == 10);
-            std::unique_ptr<ClsHttpResponse> r(http.SynchronousRequest(domain.c_str(), other, false, request, nullptr));
+            if (socks != 0) {
+                http.options().setSocksVersion(5);
+                http.options().setSocksHostname("127.0.0.1");
+                http.options().setSocksPort(socks);
+            }
+            std::unique_ptr<ClsHttpResponse> r(
+                http.SynchronousRequest(domain.c_str(), other, kind == "tls-domain", request, nullptr));
             if (road == 10) {
                 EXPECT_TRUE(http.waitForBackgroundTask(kTaskLimitMs));
                 r.reset(http.takeLastResponse());
@@ -939,6 +955,12 @@ protected:
             argv.insert(argv.end(),
                         {"-g", "--resolve", "journal.test:" + p + ":127.0.0.1", "--resolve",
                          "journal.test:" + o + ":127.0.0.1", "http://" + WithPorts(text, port, other) + "/a"});
+        } else if (kind == "tls-domain") {
+            argv.insert(argv.end(),
+                        {"-g", "--cacert", peers.Certificate(), "https://" + WithPorts(text, port, other) + "/a"});
+        } else if (kind == "socks-domain") {
+            argv.insert(argv.end(), {"-g", "--socks5", "127.0.0.1:" + std::to_string(socks),
+                                     "http://" + WithPorts(text, port, other) + "/a"});
         } else {
             return false;
         }
@@ -956,11 +978,11 @@ protected:
                                      "http://127.0.0.1:" + std::to_string(port) + text});
             return kind == "target";
         }
-        if (kind != "target" && kind != "domain")
+        if (kind != "target" && kind != "domain" && kind != "tls-domain")
             return false;
         grvtest::Python(
             R"PY(
-import http.client, socket, sys
+import http.client, socket, ssl, sys
 real = socket.getaddrinfo
 socket.getaddrinfo = lambda h, *a, **k: real('127.0.0.1' if h.lower() == 'journal.test' else h, *a, **k)
 kind, value, port, other = sys.argv[1], bytes.fromhex(sys.argv[2]).decode(), int(sys.argv[3]), int(sys.argv[4])
@@ -970,18 +992,22 @@ try:
         c.request('GET', value)
     else:
         named = value.rsplit(']', 1)[-1].find(':') >= 0
-        c = http.client.HTTPConnection(value, None if named else other, timeout=5)
+        tls = {'context': ssl.create_default_context(cafile=sys.argv[5])} if kind == 'tls-domain' else {}
+        c = (http.client.HTTPSConnection if tls else http.client.HTTPConnection)(value, None if named else other,
+                                                                                 timeout=5, **tls)
         c.request('GET', '/a')
     c.getresponse().read()
 except Exception:
     pass
 )PY",
-            {kind, grvtest::ToHex(WithPorts(text, port, other)), std::to_string(port), std::to_string(other)});
+            {kind, grvtest::ToHex(WithPorts(text, port, other)), std::to_string(port), std::to_string(other),
+             peers.Certificate()});
         return true;
     }
 
     int port = 0;
     int other = 0;
+    int socks = 0;
     // The row's peers answer every road and reference of the row (kinds
     // whose peers keep no state between requests).
     bool keepPeers = false;
@@ -998,7 +1024,9 @@ except Exception:
 // urllib3, curl, node's and python's HTTP clients judge the same values.
 TEST_F(RequestValues, CallerAndServerValuesKeepTheRequestsMeaning) {
     const auto rows = grvtest::ReadTable(std::string(GRV_TEST_DATA_DIR) + "/http/request-values.txt", " | ");
-    ASSERT_EQ(rows.size(), 38u + kTargetRows + kDomainRows);
+    ASSERT_EQ(rows.size(), 38u + kTargetRows + kDomainRows + kZoneRows);
+    // The certificate names the IPv6 loopback the tls-domain rows ask for.
+    peers.TrustCertificate();
     std::map<std::string, std::vector<std::size_t>> byKind;
     for (std::size_t i = 0; i < rows.size(); ++i) {
         const std::vector<std::string>& row = rows[i];
@@ -1011,7 +1039,7 @@ TEST_F(RequestValues, CallerAndServerValuesKeepTheRequestsMeaning) {
         for (std::size_t j = 3; j < row.size(); ++j)
             want[row[j].substr(0, row[j].find('='))] = row[j].substr(row[j].find('=') + 1);
         auto wanted = [&](const std::string& who) { return want.count(who) != 0 ? want[who] : row[2]; };
-        keepPeers = row[0] == "target" || row[0] == "domain";
+        keepPeers = row[0] == "target" || domainKind(row[0]);
         if (keepPeers)
             StartPeers(row[0], value, row[1]);
         for (int road : RoadsOf(row[0])) {
@@ -1049,13 +1077,15 @@ TEST_F(RequestValues, CallerAndServerValuesKeepTheRequestsMeaning) {
             keepPeers = false;
             peers.Stop(port);
             peers.Stop(other);
+            if (socks != 0)
+                peers.Stop(socks);
             keptPort = keptOther = 0;
         }
     }
     // The other references over each kind's values at once.
     for (const auto& [kind, indexes] : byKind) {
         if (kind == "host" || kind == "redirect" || kind == "s3-redirect" || kind == "location" || kind == "target" ||
-            kind == "domain")
+            domainKind(kind))
             continue;
         const bool fields = kind == "field-name" || kind == "field-value" || kind == "validator";
         std::vector<std::string> values;

@@ -21,6 +21,9 @@ using namespace tessik;
 
 namespace {
 
+// Between the answers of a row that sets cookies more than once.
+constexpr std::string_view kStep = " >> ";
+
 // A row as the judges print it: setter, Set-Cookie value, getter, path, the
 // peer the row excuses, curl's verdict, python's.
 struct ScopeRow {
@@ -42,12 +45,18 @@ std::vector<ScopeRow> scopeRows(const std::string& printed) {
 }
 
 // Prints each row of the table, tab-separated, with the verdicts of curl
-// and python: the Cookie field the getter's request carried, "-" for none. python asks through the server as its proxy, which
-// keeps the host names; the policy is RFC 6265's (no cookie without Domain
-// for the host's subdomains, no Domain like co.uk).
+// and python: the Cookie field the getter's request carried, "-" for none.
+// One server speaks plain HTTP and TLS (the peers' certificate) on one port,
+// on 127.0.0.1 and ::1. python's jar is handed each answer as urllib hands
+// it one; the policy is RFC 6265's (no cookie without Domain for the host's
+// subdomains, no Domain like co.uk).
 constexpr const char* kScopeJudges = R"PY(
-import http.cookiejar, http.server, socket, subprocess, sys, threading, urllib.parse, urllib.request
+import email.message, http.cookiejar, http.server, socket, ssl, subprocess, sys, threading, urllib.parse
+import urllib.request
 rows = [([c.strip() for c in l.split('|')] + [''])[:5] for l in open(sys.argv[1]) if l.strip() and l[0] != '#']
+steps = lambda row: list(zip(row[0].split(' >> '), row[1].split(' >> ')))
+tls = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
+tls.load_cert_chain(sys.argv[2], sys.argv[3])
 class Handler(http.server.BaseHTTPRequestHandler):
     protocol_version = 'HTTP/1.1'
     def do_GET(self):
@@ -55,7 +64,8 @@ class Handler(http.server.BaseHTTPRequestHandler):
         self.send_response(200)
         body = b'ok'
         if 'set' in query:
-            self.send_header('Set-Cookie', rows[int(query['set'][0])][1])
+            row, step = query['set'][0].split('.')
+            self.send_header('Set-Cookie', steps(rows[int(row)])[int(step)][1])
         else:
             body = (self.headers.get('Cookie') or '-').encode()
         self.send_header('Content-Length', str(len(body)))
@@ -63,57 +73,106 @@ class Handler(http.server.BaseHTTPRequestHandler):
         self.wfile.write(body)
     def log_message(self, *args):
         pass
-server = http.server.ThreadingHTTPServer(('127.0.0.1', 0), Handler)
-threading.Thread(target=server.serve_forever, daemon=True).start()
-port = server.server_address[1]
-class Server6(http.server.ThreadingHTTPServer):
+class Server(http.server.ThreadingHTTPServer):
+    def get_request(self):
+        conn, address = self.socket.accept()
+        return (tls.wrap_socket(conn, server_side=True) if conn.recv(1, socket.MSG_PEEK) == b'\x16' else conn), address
+class Server6(Server):
     address_family = socket.AF_INET6
+server = Server(('127.0.0.1', 0), Handler)
+port = server.server_address[1]
 server6 = Server6(('::1', port), Handler)
-threading.Thread(target=server6.serve_forever, daemon=True).start()
+for s in (server, server6):
+    threading.Thread(target=s.serve_forever, daemon=True).start()
+def url(host, path):
+    scheme, _, name = host.rpartition('://')
+    return '%s://%s:%d%s' % (scheme or 'http', name, port, path)
+class Answer:
+    def __init__(self, value):
+        self.head = email.message.Message()
+        self.head['Set-Cookie'] = value
+    def info(self):
+        return self.head
 Policy = http.cookiejar.DefaultCookiePolicy
 for i, row in enumerate(rows):
-    setter, getter = 'http://%s:%d/?set=%d' % (row[0], port, i), 'http://%s:%d%s' % (row[2], port, row[3])
-    resolve = sum([['--resolve', '%s:%d:127.0.0.1' % (h, port)] for h in (row[0], row[2]) if h[0] != '['], [])
-    curl = subprocess.run(['curl', '-s', '-b', ''] + resolve + [setter, '-o', '/dev/null', getter],
+    setters = [(url(host, '/?set=%d.%d' % (i, n)), value) for n, (host, value) in enumerate(steps(row))]
+    getter = url(row[2], row[3])
+    names = {h.rpartition('://')[2] for h in row[0].split(' >> ') + [row[2]]}
+    resolve = sum([['--resolve', '%s:%d:127.0.0.1' % (h, port)] for h in names if h[0] != '['], [])
+    fetches = sum([[u, '-o', '/dev/null'] for u, _ in setters], [])
+    curl = subprocess.run(['curl', '-s', '-b', '', '--cacert', sys.argv[2]] + resolve + fetches + [getter],
                           capture_output=True, check=True).stdout.decode()
     jar = http.cookiejar.CookieJar(Policy(strict_domain=True, strict_ns_domain=Policy.DomainStrictNonDomain))
-    opener = urllib.request.build_opener(urllib.request.HTTPCookieProcessor(jar),
-                                         urllib.request.ProxyHandler({'http': 'http://127.0.0.1:%d' % port}))
-    opener.open(setter).read()
+    for u, value in setters:
+        jar.extract_cookies(Answer(value), urllib.request.Request(u))
+    asked = urllib.request.Request(getter)
+    jar.add_cookie_header(asked)
     row[4] = row[4].split(':')[0]
-    print('\t'.join(row + [curl, opener.open(getter).read().decode()]))
+    print('\t'.join(row + [curl, asked.get_header('Cookie') or '-']))
 server.shutdown()
 server6.shutdown()
 )PY";
 
+// A host as a row names it, asked over https with "https://" before it,
+// else over http.
+std::string rowUrl(const std::string& named, int port, const std::string& path) {
+    return (named.find("://") == std::string::npos ? "http://" + named : named) + ":" + std::to_string(port) + path;
+}
+
+std::string rowHost(const std::string& named) {
+    const std::size_t scheme = named.find("://");
+    return scheme == std::string::npos ? named : named.substr(scheme + 3);
+}
+
+// A row's answers in the order they come: each setter with its Set-Cookie.
+std::vector<std::pair<std::string, std::string>> rowSteps(const ScopeRow& row) {
+    std::vector<std::pair<std::string, std::string>> steps;
+    std::size_t h = 0, c = 0;
+    while (true) {
+        const std::size_t he = row.setter.find(kStep, h), ce = row.setCookie.find(kStep, c);
+        steps.emplace_back(row.setter.substr(h, he - h), row.setCookie.substr(c, ce - c));
+        if (he == std::string::npos || ce == std::string::npos)
+            return steps;
+        h = he + kStep.size();
+        c = ce + kStep.size();
+    }
+}
+
 // Ours for every row, each from an empty store ("memory", or a folder of
 // its own under cookieDir).
-std::vector<std::string> ourVerdicts(const std::vector<ScopeRow>& rows, const std::string& cookieDir) {
-    grvtest::LoopbackPeers peers;
+std::vector<std::string> ourVerdicts(grvtest::LoopbackPeers& peers, const std::vector<ScopeRow>& rows,
+                                     const std::string& cookieDir) {
     std::vector<std::string> responses;
     for (const ScopeRow& row : rows) {
-        responses.push_back("HTTP/1.1 200 OK\r\nSet-Cookie: " + row.setCookie + "\r\nContent-Length: 2\r\n\r\nok");
+        for (const auto& step : rowSteps(row))
+            responses.push_back("HTTP/1.1 200 OK\r\nSet-Cookie: " + step.second + "\r\nContent-Length: 2\r\n\r\nok");
         responses.push_back("HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nok");
     }
-    const int port = peers.StartCaptureServer(responses, true);
+    const int port = peers.StartCaptureServer(responses, true, true);
     std::vector<std::string> verdicts;
+    std::size_t asked = 0;
     for (std::size_t i = 0; i < rows.size(); ++i) {
         ClsHttp http;
         http.options().UseIEProxy = 0;
         const std::string store = cookieDir == "memory" ? cookieDir : cookieDir + "/" + std::to_string(i);
         http.options().CookieDir.setString(store.c_str());
-        for (const std::string& url : {"http://" + rows[i].setter + ":" + std::to_string(port) + "/",
-                                       "http://" + rows[i].getter + ":" + std::to_string(port) + rows[i].path}) {
+        std::vector<std::string> urls;
+        for (const auto& step : rowSteps(rows[i]))
+            urls.push_back(rowUrl(step.first, port, "/"));
+        urls.push_back(rowUrl(rows[i].getter, port, rows[i].path));
+        for (const std::string& url : urls) {
             XString x, reply;
             x.setFromUtf8(url.c_str());
             LogNull log;
             http.QuickGetStr(x, reply, false, nullptr, log);
         }
-        const std::vector<std::string> seen = peers.CapturedRequests(port, 2 * i + 2);
-        const std::string sent = seen.size() == 2 * i + 2 ? seen.back() : "";
+        asked += urls.size();
+        const std::vector<std::string> seen = peers.CapturedRequests(port, asked);
+        const std::string sent = seen.size() == asked ? seen.back() : "";
         const std::size_t at = sent.find("\r\nCookie: ");
         verdicts.push_back(at == std::string::npos ? "-" : sent.substr(at + 10, sent.find("\r\n", at + 2) - at - 10));
     }
+    peers.Stop(port);
     return verdicts;
 }
 
@@ -121,22 +180,29 @@ std::vector<std::string> ourVerdicts(const std::vector<ScopeRow>& rows, const st
 
 TEST(CookieScope, EachCookieGoesWhereCurlAndPythonSendIt) {
     installTextServices();
-    const grvtest::RunResult peers =
-        grvtest::Python(kScopeJudges, {std::string(GRV_TEST_DATA_DIR) + "/http/cookie-scope.txt"});
-    ASSERT_TRUE(peers.Ok()) << peers.err;
-    const std::vector<ScopeRow> rows = scopeRows(peers.out);
+    grvtest::LoopbackPeers peers;
+    // The https rows' hosts.
+    peers.AddCertificateName("example.test");
+    peers.AddCertificateName("*.example.test");
+    peers.TrustCertificate();
+    const grvtest::RunResult judges =
+        grvtest::Python(kScopeJudges, {std::string(GRV_TEST_DATA_DIR) + "/http/cookie-scope.txt", peers.Certificate(),
+                                       peers.CertificateKey()});
+    ASSERT_TRUE(judges.Ok()) << judges.err;
+    const std::vector<ScopeRow> rows = scopeRows(judges.out);
     ASSERT_GE(rows.size(), 40u);
     // Names are this machine; an IPv6 literal is itself.
     platform::SetResolverHook(
         [](const std::string& host) { return host.find(':') != std::string::npos ? host : std::string("127.0.0.1"); });
     grvtest::TempDir dir;
-    const std::vector<std::string> memory = ourVerdicts(rows, "memory");
-    const std::vector<std::string> files = ourVerdicts(rows, dir.Path());
+    const std::vector<std::string> memory = ourVerdicts(peers, rows, "memory");
+    const std::vector<std::string> files = ourVerdicts(peers, rows, dir.Path());
     // Without a list every name counts as one many owners share: a cookie
     // goes back to the host that set it alone, and a Domain wider than that
-    // host drops it.
+    // host drops it (a row whose every answer comes from elsewhere or names
+    // a wider Domain sends nothing; the others as the judges).
     public_suffix::useListForTest(dir.File("no-list").c_str());
-    const std::vector<std::string> noList = ourVerdicts(rows, "memory");
+    const std::vector<std::string> noList = ourVerdicts(peers, rows, "memory");
     public_suffix::useListForTest(nullptr);
     platform::SetResolverHook({});
 
@@ -147,8 +213,12 @@ TEST(CookieScope, EachCookieGoesWhereCurlAndPythonSendIt) {
         if (row.excused.empty()) {
             EXPECT_EQ(row.curl, row.python) << "the peers part on " << row.setter << " " << row.setCookie;
         }
-        const bool own = row.getter == row.setter && (row.setCookie.find("Domain=") == std::string::npos ||
-                                                      row.setCookie.find("Domain=" + row.setter) != std::string::npos);
+        bool own = false;
+        for (const auto& [setter, setCookie] : rowSteps(row)) {
+            const std::string host = rowHost(setter);
+            own = own || (rowHost(row.getter) == host && (setCookie.find("Domain=") == std::string::npos ||
+                                                          setCookie.find("Domain=" + host) != std::string::npos));
+        }
         const std::string head = row.setter + " [" + row.setCookie + "] " + row.getter + row.path + " (curl " +
                                  row.curl + ", python " + row.python + "): ";
         got += head + memory[i] + " " + files[i] + " no list " + noList[i] + "\n";

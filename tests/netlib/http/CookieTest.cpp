@@ -71,8 +71,10 @@ const Step kScript[] = {
     // Secure cookies go over TLS only.
     {"www.shop.test", "/", false, "sid=2"},
     {"www.shop.test", "/", true, "sid=2; sec=s"},
-    // Stored again over TLS without Secure: it stays secure.
+    // Stored again over TLS without Secure: the site took the flag back.
     {"www.shop.test", nullptr, true, "Set-Cookie: sec=t; Path=/\r\n"},
+    {"www.shop.test", "/", false, "sid=2; sec=t"},
+    {"www.shop.test", nullptr, true, "Set-Cookie: sec=t; Secure; Path=/\r\n"},
     {"www.shop.test", "/", false, "sid=2"},
     {"www.shop.test", "/", true, "sid=2; sec=t"},
     // Nor does a plain answer replace it, on its path or one within.

@@ -169,6 +169,154 @@ TEST(BaseDomain, RegistrableDomainOfHosts) {
     EXPECT_STREQ(out.getString(), "");
 }
 
+// The domains a caller may hand over without a URL: hosts, bracketed IPv6
+// literals with and without zones, ports good and bad, each then mutated
+// by a byte a host or port may not hold (user information, a path, a
+// query, a fragment, a second colon, brackets, a percent, white space, a
+// byte of UTF-8 alone) or one a name may hold put in, or a byte taken out,
+// at a pseudo-random place.
+std::vector<std::string> generatedDomains(std::size_t count) {
+    const std::vector<std::string> hosts = {"journal.test",
+                                            "Journal.TEST",
+                                            "127.0.0.1",
+                                            "a-b_c.example",
+                                            "localhost",
+                                            "journal.test.",
+                                            "a..b",
+                                            "x",
+                                            "xn--caf-dma.test",
+                                            "caf\xC3\xA9.test",
+                                            "\xC3\x84\xC3\x96.Test",
+                                            "a\xC2\xA0-b.test",
+                                            "[::1]",
+                                            "[2001:DB8::1]",
+                                            "[::ffff:127.0.0.1]",
+                                            "[fe80::1%25eth0]",
+                                            "[fe80::1%eth0]",
+                                            "[::1%25lo]",
+                                            "[::1%25]",
+                                            "[::1%lo.x~y-z_1]",
+                                            "[1.2.3.4]",
+                                            "[::1",
+                                            "::1",
+                                            "",
+                                            "[v1.a]",
+                                            "[::1:2:3:4:5:6:7:8]",
+                                            "[fe80::1%25%2525]"};
+    const std::vector<std::string> ports = {
+        "",    ":80", ":8080", ":65535", ":65536", ":0", ":", ":00000000000000000080", ":99999999999999999999",
+        ":8a", ":-1", ": 80",  ":+80"};
+    const std::string marks = "@/?#:[]% \t|!$&'()*+,;=\\\"<>^`{}\x7f\xC3";
+    const std::string harmless = "aZ09-._~";
+    std::vector<std::string> domains;
+    std::uint32_t state = 0x9E3779B9;
+    auto next = [&state](std::size_t n) {
+        state = state * 1103515245u + 12345u;
+        return static_cast<std::size_t>((state >> 8) % n);
+    };
+    for (const std::string& host : hosts)
+        for (const std::string& port : ports)
+            domains.push_back(host + port);
+    while (domains.size() < count) {
+        std::string d = hosts[next(hosts.size())] + ports[next(ports.size())];
+        const std::size_t at = next(d.size() + 1);
+        if (next(4) == 0 && !d.empty())
+            d.erase(std::min(at, d.size() - 1), 1);
+        else if (next(2) == 0)
+            d.insert(at, 1, marks[next(marks.size())]);
+        else
+            d.insert(at, 1, harmless[next(harmless.size())]);
+        domains.push_back(d);
+    }
+    return domains;
+}
+
+// Prints, for each line "domain<TAB>our host<TAB>our port" (hex, "-" for
+// a refusal), what urlsplit and ipaddress make of the domain as the
+// authority of an http URL, then what ours comes to in the same words:
+// the host in a canonical form (an IPv6 address as ipaddress writes it,
+// its zone after '%'; a name IDNA-encoded, in lower case), ':' and the
+// port; "refused" for no host[:port]. A host is a name python's IDNA codec
+// takes whose ASCII is unreserved bytes, or an IPv6 address in brackets
+// with a zone of unreserved bytes after "%25" or a bare '%'; a port is
+// 1-65535 in decimal digits.
+constexpr const char* kHostPortJudge = R"PY(
+import ipaddress, sys, urllib.parse
+UNRESERVED = set('abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789-._~')
+def name(host):
+    if not host or not {c for c in host if c.isascii()} <= UNRESERVED:
+        return None
+    return host.encode('idna').decode().lower()
+def literal(text, escaped):
+    address, mark, zone = text.partition('%')
+    zone = zone[2:] if escaped and zone.startswith('25') else zone
+    if mark and (not zone or not set(zone) <= UNRESERVED):
+        return None
+    return str(ipaddress.IPv6Address(address)) + ('%' + zone if mark else '')
+def canonical(host, port, escaped):
+    try:
+        host = literal(host, escaped) if ':' in host else name(host)
+    except (ValueError, UnicodeError):
+        return None
+    return None if host is None else '%s:%d' % (host, port)
+def reference(raw):
+    try:
+        text = raw.decode('utf-8')
+        split = urllib.parse.urlsplit('http://' + text)
+        port = split.port
+    except (UnicodeError, ValueError):
+        return None
+    if split.netloc != text or '@' in text:
+        return None
+    host, rest = (text[1:].partition(']')[0], text[1:].partition(']')[2]) if text.startswith('[') else (
+        text.partition(':')[0], text.partition(':')[1] + text.partition(':')[2])
+    digits = rest[1:]
+    if rest and not (rest[0] == ':' and digits.isascii() and digits.isdigit() and 0 < int(digits) <= 65535):
+        return None
+    if text.startswith('[') != (':' in host) or port != (int(digits) if rest else None):
+        return None
+    return canonical(host, int(digits) if rest else 0, True)
+for line in sys.stdin:
+    given, host, port = line.rstrip('\n').split('\t')
+    ours = None if host == '-' else bytes.fromhex(host)
+    if ours is not None:
+        ours = canonical(ours.decode('utf-8', 'replace'), int(port), False) or 'kept ' + repr(ours)[2:-1]
+    print((reference(bytes.fromhex(given)) or 'refused') + '\t' + (ours or 'refused'))
+)PY";
+
+// readHostPort takes what is a host[:port] and nothing else, and reads the
+// host and port urlsplit reads, on the table of generated domains.
+TEST(HostPort, AgreesWithUrlsplitOnGeneratedDomains) {
+    const std::vector<std::string> domains = generatedDomains(3000);
+    std::string lines;
+    for (const std::string& d : domains) {
+        StringBuffer host("stale");
+        int port = -1;
+        const bool ok = TessikUrl::readHostPort(d.c_str(), host, port);
+        EXPECT_EQ(ok, host.getSize() != 0) << d;
+        lines += grvtest::ToHex(d) + "\t" + (ok ? grvtest::ToHex(host.getString()) : "-") + "\t" +
+                 std::to_string(ok ? port : 0) + "\n";
+    }
+    const grvtest::RunResult judge = grvtest::Python(kHostPortJudge, {}, lines);
+    ASSERT_TRUE(judge.Ok()) << judge.err;
+    std::istringstream verdicts(judge.out);
+    std::string got, want, line;
+    std::size_t accepted = 0;
+    for (const std::string& d : domains) {
+        ASSERT_TRUE(std::getline(verdicts, line));
+        const std::size_t tab = line.find('\t');
+        accepted += line.compare(0, tab, "refused") != 0;
+        if (line.substr(0, tab) != line.substr(tab + 1)) {
+            got += d + " -> " + line.substr(tab + 1) + "\n";
+            want += d + " -> " + line.substr(0, tab) + "\n";
+        }
+    }
+    EXPECT_EQ(got, want);
+    // Both kinds of verdict are well represented.
+    EXPECT_GT(accepted, domains.size() / 8);
+    EXPECT_LT(accepted, domains.size() / 2);
+}
+
 // A verb is an RFC 9110 token: every single byte and a few words, judged by
 // python's re against the token grammar's character set.
 TEST(Token, VerbsAgreeWithTheTokenGrammar) {
