@@ -16,6 +16,7 @@
 #include "platform/Cp1252Text.h"
 #include "platform/File.h"
 #include "platform/PartFile.h"
+#include "platform/QuietWrite.h"
 
 namespace archive {
 namespace {
@@ -378,7 +379,7 @@ ZipResult ZipReader::extractToFile(const ZipEntryInfo& record, const std::string
     ZipResult r;
     {
         // A FIFO whose reader leaves fails the extraction, as any write error does.
-        const platform::BrokenPipeAsError quiet;
+        const platform::WriteSignalsAsErrors quiet;
         r = copyEntry(file.Fd());
     }
     core_->closeCurrentEntry();

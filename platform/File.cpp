@@ -95,7 +95,7 @@ HANDLE CreateFile(const char* path, DWORD access, DWORD shareMode, DWORD disposi
     }
     struct stat st;
     bool existed = ::stat(p.c_str(), &st) == 0;
-    if (existed && wantWrite && !S_ISDIR(st.st_mode) && !(st.st_mode & S_IWUSR)) {
+    if (existed && wantWrite && !S_ISDIR(st.st_mode) && WriteRefusal(p) != 0) {
         SetLastError(ERROR_ACCESS_DENIED);
         return INVALID_HANDLE_VALUE;
     }
@@ -374,6 +374,15 @@ PathKind GetPathKind(const char* path) {
 bool IsRegularHandle(HANDLE h) {
     struct stat st;
     return h >= 0 && ::fstat(static_cast<int>(h), &st) == 0 && S_ISREG(st.st_mode);
+}
+
+int WriteRefusal(const std::string& path) {
+    struct stat st;
+    if (::stat(path.c_str(), &st) != 0)
+        return 0;
+    if ((st.st_mode & S_IWUSR) == 0)
+        return EACCES;
+    return ::faccessat(AT_FDCWD, path.c_str(), W_OK, AT_EACCESS) == 0 ? 0 : errno;
 }
 
 bool MayFollowLink(const std::string& path) {

@@ -97,6 +97,10 @@ BOOL CopyPermissions(HANDLE h, const char* model, mode_t limit = 07777);
 mode_t CurrentUmask();
 // The permission bits open() gives a new file asked for 0666.
 mode_t NewFileMode();
+// Why the existing file at path may not be written: EACCES when it is
+// read-only (no owner write bit, which binds root too) or the kernel would
+// refuse this process a write; 0 when it may, or when nothing is there.
+int WriteRefusal(const std::string& path);
 // Whether a write failed for want of room (a full disk or quota).
 bool IsDiskFull(int error);
 // Moves from over to, replacing to only when it is a regular file (links are

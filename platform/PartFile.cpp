@@ -2,12 +2,10 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
-
-#include <pthread.h>
-#include <signal.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -16,6 +14,7 @@
 #include <cstring>
 
 #include "platform/File.h"
+#include "platform/QuietWrite.h"
 
 namespace platform {
 
@@ -125,26 +124,6 @@ void KillPoint(const char* step) {
         ::kill(::getpid(), SIGKILL);
 }
 
-BrokenPipeAsError::BrokenPipeAsError() {
-    sigset_t pipe, pending;
-    sigemptyset(&pipe);
-    sigaddset(&pipe, SIGPIPE);
-    m_wasPending = ::sigpending(&pending) == 0 && sigismember(&pending, SIGPIPE) == 1;
-    ::pthread_sigmask(SIG_BLOCK, &pipe, &m_oldMask);
-}
-
-BrokenPipeAsError::~BrokenPipeAsError() {
-    sigset_t pipe, pending;
-    sigemptyset(&pipe);
-    sigaddset(&pipe, SIGPIPE);
-    if (!m_wasPending && ::sigpending(&pending) == 0 && sigismember(&pending, SIGPIPE) == 1) {
-        const struct timespec now {};
-        while (::sigtimedwait(&pipe, nullptr, &now) < 0 && errno == EINTR) {
-        }
-    }
-    ::pthread_sigmask(SIG_SETMASK, &m_oldMask, nullptr);
-}
-
 PartFile::~PartFile() {
     Discard();
 }
@@ -171,8 +150,8 @@ int PartFile::Open(const std::string& path, mode_t limit, bool inPlace) {
     }
     // What open() refuses is not replaced either; and a file with other
     // names would be parted from them by the rename.
-    if (exists && ::faccessat(AT_FDCWD, m_target.c_str(), W_OK, AT_EACCESS) != 0)
-        return errno;
+    if (const int refusal = exists ? WriteRefusal(m_target) : 0)
+        return refusal;
     if (exists && st.st_nlink > 1)
         return EMLINK;
     const Split where = SplitPath(m_target);
@@ -192,17 +171,7 @@ int PartFile::Open(const std::string& path, mode_t limit, bool inPlace) {
 }
 
 int PartFile::Write(const void* data, std::size_t size) {
-    const BrokenPipeAsError quiet;
-    const auto* bytes = static_cast<const char*>(data);
-    for (std::size_t done = 0; done < size;) {
-        const ssize_t n = ::write(m_fd, bytes + done, size - done);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return n < 0 ? errno : EIO;
-        done += static_cast<std::size_t>(n);
-    }
-    return 0;
+    return WriteQuietly(m_fd, data, size);
 }
 
 int PartFile::Commit() {

@@ -12,7 +12,6 @@
 // may give it, the owner) of the file it replaces; a file that did not exist
 // gets what open() gives under the umask. Either way no bit outside the
 // writer's limit: a copy of private data is no more readable than its source.
-#include <signal.h>
 #include <sys/types.h>
 
 #include <cstddef>
@@ -45,7 +44,7 @@ public:
     const std::string& Path() const { return m_part; }
     bool InPlace() const { return m_fd >= 0 && m_part.empty(); }
     // 0, else the errno of the write that failed (EPIPE when a FIFO's reader
-    // left: never a signal, see BrokenPipeAsError).
+    // left: never a signal, see WriteQuietly).
     int Write(const void* data, std::size_t size);
     // Puts the written file in the target's place (a device or a FIFO is
     // only closed): its permissions given, its data synced to the disk, then
@@ -71,23 +70,6 @@ private:
     mode_t m_limit = 07777;
     std::string m_target;
     std::string m_part;
-};
-
-// While alive, a write on this thread into a pipe or FIFO whose reader left
-// fails with EPIPE instead of raising SIGPIPE, which ends a process that
-// does not handle it; a SIGPIPE the scope's writes raised is taken before
-// the thread's signal mask is restored. For writers that write a
-// PartFile's descriptor themselves (PartFile::Write holds one).
-class BrokenPipeAsError {
-public:
-    BrokenPipeAsError();
-    ~BrokenPipeAsError();
-    BrokenPipeAsError(const BrokenPipeAsError&) = delete;
-    BrokenPipeAsError& operator=(const BrokenPipeAsError&) = delete;
-
-private:
-    sigset_t m_oldMask;
-    bool m_wasPending = false;
 };
 
 // For the tests that kill a writer between its file steps: ends the process

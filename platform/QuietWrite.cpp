@@ -1,24 +1,54 @@
 #include "platform/QuietWrite.h"
 
 #include <pthread.h>
-#include <signal.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <ctime>
+#include <initializer_list>
 
 namespace platform {
 
+namespace {
+
+sigset_t WriteSignals() {
+    sigset_t set;
+    sigemptyset(&set);
+    sigaddset(&set, SIGPIPE);
+    sigaddset(&set, SIGXFSZ);
+    return set;
+}
+
+} // namespace
+
+WriteSignalsAsErrors::WriteSignalsAsErrors() {
+    const sigset_t quiet = WriteSignals();
+    ::pthread_sigmask(SIG_BLOCK, &quiet, &m_oldMask);
+    sigemptyset(&m_wasPending);
+    ::sigpending(&m_wasPending);
+}
+
+WriteSignalsAsErrors::~WriteSignalsAsErrors() {
+    // Such a write raises its signal at the writing thread: taken away here
+    // unless one was already waiting when the scope began.
+    for (const int raised : {SIGPIPE, SIGXFSZ}) {
+        sigset_t pending;
+        sigemptyset(&pending);
+        if (sigismember(&m_wasPending, raised) == 1 || ::sigpending(&pending) != 0 ||
+            sigismember(&pending, raised) != 1)
+            continue;
+        sigset_t one;
+        sigemptyset(&one);
+        sigaddset(&one, raised);
+        const struct timespec now = {0, 0};
+        while (::sigtimedwait(&one, nullptr, &now) < 0 && errno == EINTR) {
+        }
+    }
+    ::pthread_sigmask(SIG_SETMASK, &m_oldMask, nullptr);
+}
+
 int WriteQuietly(int fd, const void* data, std::size_t size, std::size_t* written) {
-    // Such a write raises its signal at the writing thread: held back here,
-    // and taken away unless one was already waiting.
-    sigset_t quiet, saved, pending;
-    sigemptyset(&quiet);
-    sigaddset(&quiet, SIGPIPE);
-    sigaddset(&quiet, SIGXFSZ);
-    pthread_sigmask(SIG_BLOCK, &quiet, &saved);
-    sigemptyset(&pending);
-    sigpending(&pending);
+    const WriteSignalsAsErrors quiet;
     const auto* bytes = static_cast<const char*>(data);
     std::size_t done = 0;
     int error = 0;
@@ -32,16 +62,6 @@ int WriteQuietly(int fd, const void* data, std::size_t size, std::size_t* writte
         }
         done += static_cast<std::size_t>(n);
     }
-    const int raised = error == EPIPE ? SIGPIPE : error == EFBIG ? SIGXFSZ : 0;
-    if (raised != 0 && sigismember(&pending, raised) != 1) {
-        sigset_t one;
-        sigemptyset(&one);
-        sigaddset(&one, raised);
-        const struct timespec now = {0, 0};
-        while (sigtimedwait(&one, nullptr, &now) < 0 && errno == EINTR) {
-        }
-    }
-    pthread_sigmask(SIG_SETMASK, &saved, nullptr);
     if (written)
         *written = done;
     return error;

@@ -15,6 +15,7 @@
 #include "archive/ZipWriter.h"
 #include "platform/File.h"
 #include "platform/PartFile.h"
+#include "platform/QuietWrite.h"
 
 namespace grv {
 
@@ -124,7 +125,7 @@ BackupOutcome WriteArchive(const std::string& archive, const std::string& image,
         return platform::IsDiskFull(opened) ? BackupOutcome::DiskFull : BackupOutcome::Failed;
     int fd = out.Fd();
     // A FIFO whose reader leaves fails the backup, as any write error does.
-    const platform::BrokenPipeAsError quiet;
+    const platform::WriteSignalsAsErrors quiet;
     ZipHandle* zip = createZipWriter(&fd, 0, archive::kZipOutputHandle, password.c_str());
     ZipResult added = ZipResult::BadArguments;
     ZipResult closed = ZipResult::BadArguments;

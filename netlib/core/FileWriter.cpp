@@ -8,20 +8,11 @@
 
 #include "netlib/core/FileSys.h"
 #include "netlib/core/LogBase.h"
+#include "platform/File.h"
 #include "platform/QuietWrite.h"
 #include "platform/WinErr.h"
 
 namespace tessik {
-
-namespace {
-
-// The same rule as platform::CreateFile's: read-only is the owner's write
-// bit, for root too.
-bool isReadOnly(const struct stat& st) {
-    return !S_ISDIR(st.st_mode) && (st.st_mode & S_IWUSR) == 0;
-}
-
-} // namespace
 
 FileWriter::~FileWriter() {
     discard();
@@ -54,10 +45,10 @@ bool FileWriter::open(const char* utf8Path, Mode mode, LogBase* log) {
     const bool existed = ::stat(m_path.c_str(), &st) == 0;
     if (existed && S_ISDIR(st.st_mode))
         return fail(EISDIR, log);
-    if (existed && isReadOnly(st)) {
+    if (const int refusal = existed ? platform::WriteRefusal(m_path) : 0) {
         if (log)
             log->logError(filesys_msg::kReadOnlyFile);
-        return fail(EACCES, log);
+        return fail(refusal, log);
     }
     m_created = !existed;
     if (mode != Mode::Append) {
@@ -69,15 +60,20 @@ bool FileWriter::open(const char* utf8Path, Mode mode, LogBase* log) {
         m_regular = !m_part.InPlace();
         return true;
     }
+    // Links are followed where the kernel would follow them, as a replace
+    // follows them, whatever this machine's sysctl says.
+    const std::string target = platform::FollowLinks(m_path.c_str());
     // Not blocking on a FIFO nobody reads (ENXIO), and never opened for
     // reading too, which would make it its own reader; a regular file is, so
-    // that it can be read back. The kernel follows links.
+    // that it can be read back.
     const int access = !existed || S_ISREG(st.st_mode) ? O_RDWR : O_WRONLY;
-    m_fd = ::open(m_path.c_str(), access | O_CREAT | O_NONBLOCK | O_CLOEXEC, 0666);
+    m_fd = ::open(target.c_str(), access | O_CREAT | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC, 0666);
+    if (m_fd < 0 && errno == ELOOP && !platform::MayFollowLink(target))
+        errno = EACCES;
     m_regular = m_fd >= 0 && ::fstat(m_fd, &st) == 0 && S_ISREG(st.st_mode);
     if (m_fd >= 0 && !m_regular && access == O_RDWR) {
         ::close(m_fd);
-        m_fd = ::open(m_path.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
+        m_fd = ::open(target.c_str(), O_WRONLY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC);
     }
     if (m_fd < 0)
         return fail(errno, log);
