@@ -32,6 +32,12 @@ bool exptmodChecked(const unsigned char* input, std::uint32_t inputLength, int w
     }
     MpInt m;
     if (which == kRsaPrivate) {
+        // Raised to e = 1 every result gives its input back: the check below
+        // would pass a key that is none.
+        if (mp_cmp_d(key.e, 1) != MP_GT) {
+            log.logError(rsa_msg::kNotWhole);
+            return false;
+        }
         MpInt m1, m2, h;
         if (montgomeryExptmodPair(x, key.dP, key.p, x, key.dQ, key.q, m1, m2) != MP_OKAY) {
             log.logError("Modular exponentiation (1) failed");
@@ -114,7 +120,8 @@ bool rsaPrivateKeyWhole(const RsaKey& key, LogBase& log) {
     auto isOne = [&](const mp_int* a, const mp_int* b, const mp_int* modulus) {
         return mp_mulmod(a, b, modulus, one) == MP_OKAY && mp_cmp_d(one, 1) == MP_EQ;
     };
-    const bool whole = mp_cmp_d(key.p, 1) == MP_GT && mp_cmp_d(key.q, 1) == MP_GT &&
+    // e = 1 fits every p and q, and its signatures are the messages.
+    const bool whole = mp_cmp_d(key.e, 1) == MP_GT && mp_cmp_d(key.p, 1) == MP_GT && mp_cmp_d(key.q, 1) == MP_GT &&
                        mp_mul(key.p, key.q, product) == MP_OKAY && mp_cmp(product, key.n) == MP_EQ &&
                        mp_sub_d(key.p, 1, pLess1) == MP_OKAY && mp_sub_d(key.q, 1, qLess1) == MP_OKAY &&
                        isOne(key.e, key.dP, pLess1) && isOne(key.e, key.dQ, qLess1) && isOne(key.q, key.qInv, key.p);

@@ -32,6 +32,15 @@ constexpr std::uint32_t kTagBoolean = 1;
 constexpr std::uint32_t kTagSequence = 16;
 constexpr std::uint32_t kTagDnsName = 2;
 constexpr std::uint32_t kTagIpAddress = 7;
+constexpr std::uint32_t kTagOtherName = 0;
+constexpr std::uint32_t kTagUri = 6;
+constexpr std::uint32_t kTagRegisteredId = 8;
+constexpr std::uint32_t kTagX400Address = 3;
+constexpr std::uint32_t kTagDirectoryName = 4;
+constexpr std::uint32_t kTagEdiPartyName = 5;
+// Segments of a string nested deeper than this make it unreadable, as the
+// TLS peers refuse a certificate with them.
+constexpr int kMaxSegmentNesting = 5;
 constexpr int kSubjectField = 4;
 // Path lengths beyond this are as good as none.
 constexpr long kMaxPathLength = 1L << 24;
@@ -306,18 +315,58 @@ void readKeyUsage(const Asn1& value, CertificateExtensionFacts& out) {
 }
 
 // A string's content; written constructed (BER), its segments joined, as
-// openssl reads them.
-std::string joinedContent(const Asn1* node) {
-    if (node->primitive)
-        return contentOf(node);
-    std::string joined;
+// openssl reads them. False for segments nested too deep.
+bool joinedContent(const Asn1* node, std::string& out, int depth = 0) {
+    if (node->primitive) {
+        out += contentOf(node);
+        return true;
+    }
+    if (depth > kMaxSegmentNesting)
+        return false;
     for (int i = 0; i < node->getNumChildren(); ++i)
-        joined += joinedContent(node->getChild(i));
-    return joined;
+        if (!joinedContent(node->getChild(i), out, depth + 1))
+            return false;
+    return true;
 }
 
-// GeneralNames: a name of another class, or a list of another shape, makes
-// the extension unreadable, and the certificate with it.
+bool isUniversal(const Asn1* node, std::uint32_t tag) {
+    return node && node->tagClass == 0 && node->tag == tag && !node->primitive;
+}
+
+// A GeneralName in a form its tag allows: the string forms primitive or in
+// segments, a registered ID primitive, an other name as a type and a value,
+// a directory name as one Name, an X.400 address or EDI party constructed.
+// Any other tag is no GeneralName.
+bool generalNameForm(const Asn1& name) {
+    switch (name.tag) {
+    case kTagRfc822Name:
+    case kTagDnsName:
+    case kTagUri:
+    case kTagIpAddress: return true;
+    case kTagRegisteredId: return name.primitive != 0;
+    case kTagOtherName:
+        return !name.primitive && name.getNumChildren() == 2 && name.getChild(0)->isOid() &&
+               name.getChild(1)->tagClass == kClassContext && name.getChild(1)->tag == 0 &&
+               !name.getChild(1)->primitive;
+    case kTagDirectoryName: {
+        const Asn1* rdns = name.getNumChildren() == 1 ? name.getChild(0) : nullptr;
+        if (name.primitive || !isUniversal(rdns, kTagSequence))
+            return false;
+        for (int i = 0; i < rdns->getNumChildren(); ++i)
+            if (!isUniversal(rdns->getChild(i), asn::kTagSet))
+                return false;
+        return true;
+    }
+    case kTagX400Address:
+    case kTagEdiPartyName: return !name.primitive;
+    default: return false;
+    }
+}
+
+// GeneralNames: a name of another class or tag, or of a form its tag does
+// not allow, or a list of another shape, makes the extension unreadable, and
+// the certificate with it: its DNS names are not known, so neither may the
+// common name stand in for them.
 void readAltNames(const Asn1& value, CertificateExtensionFacts& out) {
     if (value.tagClass != 0 || value.tag != kTagSequence || value.primitive) {
         out.malformed = true;
@@ -325,16 +374,19 @@ void readAltNames(const Asn1& value, CertificateExtensionFacts& out) {
     }
     for (int i = 0; i < value.getNumChildren(); ++i) {
         const Asn1* name = value.getChild(i);
-        if (name->tagClass != kClassContext) {
+        std::string text;
+        if (name->tagClass != kClassContext || !generalNameForm(*name) ||
+            ((name->tag == kTagDnsName || name->tag == kTagIpAddress || name->tag == kTagRfc822Name) &&
+             !joinedContent(name, text))) {
             out.malformed = true;
             continue;
         }
         if (name->tag == kTagDnsName)
-            out.dnsNames.push_back(joinedContent(name));
+            out.dnsNames.push_back(std::move(text));
         else if (name->tag == kTagIpAddress)
-            out.ipAddresses.push_back(joinedContent(name));
+            out.ipAddresses.push_back(std::move(text));
         else if (name->tag == kTagRfc822Name)
-            out.emailAddresses.push_back(joinedContent(name));
+            out.emailAddresses.push_back(std::move(text));
     }
 }
 
@@ -359,7 +411,9 @@ bool readSubtrees(const Asn1& list, std::vector<std::string>& dns, std::vector<s
         if (subtree->tagClass != 0 || subtree->tag != kTagSequence || subtree->getNumChildren() != 1 || !base ||
             base->tagClass != kClassContext)
             return false;
-        std::string bytes = joinedContent(base);
+        std::string bytes;
+        if (!joinedContent(base, bytes))
+            return false;
         if (base->tag == kTagDnsName)
             dns.push_back(std::move(bytes));
         else if (base->tag == kTagIpAddress && (bytes.size() == kIpv4WithMask || bytes.size() == kIpv6WithMask))
@@ -392,9 +446,9 @@ void readNameConstraints(const Asn1* value, NameConstraintFacts& out) {
 // stand. Any other type (an OCTET STRING, a VisibleString, a context tag)
 // is no text here: false.
 bool nameValueText(const Asn1& value, std::string& out) {
-    if (value.tagClass != asn::kClassUniversal)
+    std::string bytes;
+    if (value.tagClass != asn::kClassUniversal || !joinedContent(&value, bytes))
         return false;
-    const std::string bytes = joinedContent(&value);
     switch (value.tag) {
     case asn::kTagUtf8String:
     case asn::kTagNumericString:

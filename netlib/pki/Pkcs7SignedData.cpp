@@ -351,9 +351,15 @@ bool Pkcs7_SignedData::verifySignature(DataSource& source, const ExtPtrArray& ce
         char name[32];
         std::snprintf(name, sizeof name, "Signer_%d", i);
         LogContext signerCtx(log, name);
-        // Attributes without a message digest bind nothing to the content.
+        // Attributes without a message digest bind nothing to the content;
+        // without a content type they do not say what was signed.
         if (hasAttributes && signer->messageDigest.getSize() == 0) {
             log.logError(signeddata_msg::kEmptyMessageDigest);
+            verified = false;
+            continue;
+        }
+        if (hasAttributes && signer->contentType.getSizeUtf8() == 0) {
+            log.logError(signeddata_msg::kNoContentType);
             verified = false;
             continue;
         }

@@ -24,6 +24,7 @@ constexpr const char* kDetached = "This is a detached signature.";
 constexpr const char* kOpaque = "This is an opaque signature.";
 constexpr const char* kUnexpectedContentInfo = "Unexpected ContentInfo..";
 constexpr const char* kEmptyMessageDigest = "SignerInfo message digest is empty.";
+constexpr const char* kNoContentType = "SignerInfo authenticated attributes name no content type.";
 constexpr const char* kUnrecognizedDigest = "Unrecognized digest algorithm OID in SignerInfo.";
 constexpr const char* kUnableToVerifyHash = "Unable to verify hash!";
 constexpr const char* kNoMatchingCert = "Cannot find matching certificate.";

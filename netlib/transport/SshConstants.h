@@ -102,6 +102,9 @@ inline constexpr std::uint32_t kSshMaxString = 99000000;
 inline constexpr std::uint32_t kSshMinGroupBits = 1024;
 inline constexpr std::uint32_t kSshMaxGroupBits = 8192;
 inline constexpr std::uint32_t kSshMaxExponentBits = 10000;
+// An RSA host key of a shorter modulus can be factored; ssh-keygen and
+// sshd refuse it.
+inline constexpr std::uint32_t kSshMinRsaHostKeyBits = 1024;
 inline constexpr std::uint32_t kSshDisconnectByApplication = 11;
 inline constexpr unsigned int kSshDssSignatureSize = 40;
 inline constexpr unsigned int kSshDssHalfSize = 20;

@@ -70,7 +70,7 @@ bool parseRsaHostKey(const DataBuffer& blob, RsaKey& key) {
     // The true bit count: a byte count rounded off would be wrong for every
     // modulus whose top byte is not full.
     key.modulusBitLen = static_cast<std::uint32_t>(mp_count_bits(key.n));
-    return key.modulusBitLen != 0;
+    return key.modulusBitLen >= kSshMinRsaHostKeyBits;
 }
 
 bool parseDssHostKey(const DataBuffer& blob, DssKey& key, LogBase& log, bool verbose) {

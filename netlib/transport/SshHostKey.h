@@ -18,7 +18,8 @@ using DssKey = DsaKey;
 // A host key blob read whole, as the negotiated algorithm's: its type
 // string exactly "ssh-rsa" (e, n) or "ssh-dss" (p, q, g, y), each number a
 // non-negative mpint without a needless leading zero, and nothing after
-// the last. The RSA modulus length is n's bit count.
+// the last. The RSA modulus length is n's bit count, at least
+// kSshMinRsaHostKeyBits.
 bool parseRsaHostKey(const DataBuffer& blob, RsaKey& key);
 bool parseDssHostKey(const DataBuffer& blob, DssKey& key, LogBase& log, bool verbose);
 bool verifyRsaSignature(const RsaKey& key, const unsigned char* sig, unsigned int sigLength, const unsigned char* data,

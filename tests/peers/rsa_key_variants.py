@@ -19,7 +19,8 @@ def tlv(tag, b):
     return bytes([tag]) + (bytes([n]) if n < 128 else bytes([0x82]) + n.to_bytes(2, "big")) + b
 whole = dict(n=k.public_numbers.n, e=k.public_numbers.e, d=k.d, p=k.p, q=k.q, dp=k.dmp1, dq=k.dmq1, qinv=k.iqmp)
 changes = {"whole": {}, "dp-dq-swapped": dict(dp=k.dmq1, dq=k.dmp1), "qinv-one": dict(qinv=1),
-           "p-q-swapped": dict(p=k.q, q=k.p), "n-plus-two": dict(n=whole["n"] + 2), "d-plus-two": dict(d=k.d + 2)}
+           "p-q-swapped": dict(p=k.q, q=k.p), "n-plus-two": dict(n=whole["n"] + 2), "d-plus-two": dict(d=k.d + 2),
+           "e-one": dict(e=1, d=1, dp=1, dq=1)}
 e = k.public_numbers.e
 while True:
     r = rsa.generate_private_key(public_exponent=e, key_size=512).private_numbers().p

@@ -150,6 +150,21 @@ inline std::vector<CommonNameRow> commonNameRows() {
                     true, R::kOutsideConstraints});
     // Unreadable: openssl refuses the whole certificate, and so do we.
     rows.push_back({"", cn(named) + R"(,"ext":[{"oid":"2.5.29.17","value":"0500"}])", named, true, R::kBadExtension});
+    // So with a name of no GeneralName tag ([9]), or of a form its tag does
+    // not allow (a primitive directory name), beside a DNS name or alone, and
+    // with segments nested deeper than openssl reads: never the common name
+    // in their place.
+    rows.push_back({"", altNames(tlvHex(0x89, inside)), "victim.test", true, R::kBadExtension});
+    rows.push_back({"", altNames(tlvHex(0x82, inside) + tlvHex(0x84, bytesOfHex(tlvHex(0x04, "x")))), inside, true,
+                    R::kBadExtension});
+    auto nested = [](unsigned char outer, const std::string& text) {
+        std::string hex = tlvHex(0x04, text);
+        for (int level = 0; level < 6; ++level)
+            hex = tlvHex(0x24, bytesOfHex(hex));
+        return tlvHex(outer, bytesOfHex(hex));
+    };
+    rows.push_back({"", altNames(nested(0xA2, inside)), inside, true, R::kBadExtension});
+    rows.push_back({"", cnItem(nested(0x2C, named)), named, true, R::kNoHost, true});
 
     // An address leaf with a one-label common name: DNS constraints do not
     // bind it (one of two labels they do), and an address host is named only

@@ -278,6 +278,16 @@ TEST_F(Pkcs7Messages, SignedAttributesWithoutAMessageDigestBindNothing) {
     EXPECT_EQ(bytesOf(out), content);
     ASSERT_TRUE(grvtest::WriteFile(m_work.File("honest.p7"), honest));
     EXPECT_TRUE(runOpenssl({"smime", "-verify", "-noverify", "-inform", "DER", "-in", m_work.File("honest.p7")}).Ok());
+
+    // The right digest, but no content type: openssl refuses the attributes.
+    std::unique_ptr<Asn1> untyped(Asn1::newSet());
+    untyped->appendChild(attribute("1.2.840.113549.1.9.4", Asn1::newOctetString(digest.getData(), digest.getSize())));
+    std::string bare = signedDataWith(content, std::move(untyped), certDer, key("alice"), m_work);
+    Logger noType;
+    EXPECT_FALSE(open(bare, out, noType));
+    EXPECT_NE(logText(noType).find(signeddata_msg::kNoContentType), std::string::npos);
+    ASSERT_TRUE(grvtest::WriteFile(m_work.File("bare.p7"), bare));
+    EXPECT_FALSE(runOpenssl({"cms", "-verify", "-noverify", "-inform", "DER", "-in", m_work.File("bare.p7")}).Ok());
 }
 
 // The signature must hold exactly the DigestInfo of the signed attributes'

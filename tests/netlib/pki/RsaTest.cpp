@@ -252,6 +252,7 @@ TEST(RsaKeys, AreUsedWholeOrRefusedOnLoad) {
         {two, "qinv-one", tessik::rsa_msg::kNotWhole},
         {two, "p-q-swapped", tessik::rsa_msg::kNotWhole},
         {two, "n-plus-two", tessik::rsa_msg::kNotWhole},
+        {two, "e-one", tessik::rsa_msg::kNotWhole},
         // d is not what the private operation runs on: openssl refuses it, and
         // the key still signs and decrypts as the unchanged one does.
         {two, "d-plus-two", nullptr},

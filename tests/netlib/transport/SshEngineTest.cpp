@@ -470,8 +470,8 @@ TEST(SshKeyExchangeEngine, RefusesGuessableSecretsAndWeakGroups) {
 // NUL after it, a number with a needless leading zero), which is refused
 // here, or "-". The RSA key's blob is sent as it is, named as the other
 // algorithm, with bytes after it, under another type string, a negative or
-// a padded number, or cut short; the DSA key's as it is, named RSA, or with
-// a byte after it.
+// a padded number, or cut short, or with a modulus a byte shorter than
+// 1024 bits; the DSA key's as it is, named RSA, or with a byte after it.
 constexpr const char* kHostKeyBlobs = R"PY(
 import base64, struct, sys
 def s(b): return struct.pack(">I", len(b)) + b
@@ -482,7 +482,9 @@ rows = [("ssh-rsa", rsa, "-"), ("ssh-dss", rsa, "-"), ("ssh-rsa", rsa + b"\0", "
         ("ssh-rsa", s(b"SSH-RSA") + e + n, "-"), ("ssh-rsa", s(b"ssh-rsa\0") + e + n, "strict"),
         ("ssh-rsa", s(b"ssh-rsa") + s(b"\x81") + n, "-"), ("ssh-rsa", s(b"ssh-rsa") + s(b"\0" + e[4:]) + n, "strict"),
         ("ssh-rsa", s(b"ssh-rsa") + e + s(b"\0" + n[4:]), "strict"), ("ssh-rsa", rsa[:-1], "-"),
-        ("ssh-dss", dsa, "-"), ("ssh-rsa", dsa, "-"), ("ssh-dss", dsa + b"x", "-")]
+        ("ssh-dss", dsa, "-"), ("ssh-rsa", dsa, "-"), ("ssh-dss", dsa + b"x", "-"),
+        ("ssh-rsa", s(b"ssh-rsa") + e + s((short := int.from_bytes(n[4:], "big") >> 8).to_bytes(
+            short.bit_length() // 8 + 1, "big")), "-")]
 for alg, b, strict in rows:
     print(alg, base64.b64encode(b).decode(), strict)
 )PY";
