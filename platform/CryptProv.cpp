@@ -18,6 +18,7 @@
 
 #include "platform/ByteOrder.h"
 #include "platform/PartFile.h"
+#include "platform/QuietWrite.h"
 #include "platform/WinErr.h"
 
 namespace platform {
@@ -130,11 +131,12 @@ bool readWholeFile(const std::string& path, std::vector<BYTE>& out) {
 }
 
 // Key files are their owner's alone, whatever the umask or an older file's
-// mode; a key that cannot be written whole leaves the older one as it was.
+// mode; a key that cannot be written whole (a full disk, a file-size limit)
+// leaves the older one as it was.
 bool writeWholeFile(const std::string& path, const BYTE* data, std::size_t n) {
     PartFile file;
     return file.Open(path, kOwnerOnlyFile, false) == 0 && ::fchmod(file.Fd(), kOwnerOnlyFile) == 0 &&
-           file.Write(data, n) == 0 && file.Commit() == 0;
+           WriteQuietly(file.Fd(), data, n) == 0 && file.Commit() == 0;
 }
 
 // A PRIVATEKEYBLOB of an RSA key: header, "RSA2" key header, then modulus,

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "platform/Paths.h"
+#include "platform/QuietWrite.h"
 #include "platform/WinErr.h"
 
 namespace platform {
@@ -175,23 +176,13 @@ BOOL ReadFile(HANDLE h, void* buffer, DWORD count, DWORD* read) {
 }
 
 BOOL WriteFile(HANDLE h, const void* buffer, DWORD count, DWORD* written) {
+    // A reader that left or a file-size limit is an error, never a signal
+    // that ends the process.
+    std::size_t done = 0;
+    const int error = WriteQuietly(static_cast<int>(h), buffer, count, &done);
     if (written)
-        *written = 0;
-    DWORD done = 0;
-    while (done < count) {
-        ssize_t r = ::write(static_cast<int>(h), static_cast<const char*>(buffer) + done, count - done);
-        if (r < 0) {
-            if (errno == EINTR)
-                continue;
-            if (written)
-                *written = done;
-            return fail(errno);
-        }
-        done += static_cast<DWORD>(r);
-    }
-    if (written)
-        *written = done;
-    return TRUE;
+        *written = static_cast<DWORD>(done);
+    return error == 0 ? TRUE : fail(error);
 }
 
 DWORD SetFilePointer(HANDLE h, LONG distanceLow, LONG* distanceHigh, DWORD method) {

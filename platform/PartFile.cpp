@@ -27,6 +27,8 @@ constexpr const char* kPartTag = ".part-";
 // mkostemp's unique part, and the characters it draws them from.
 constexpr const char* kUniquePattern = "XXXXXX";
 constexpr std::size_t kUniqueLength = 6;
+// A part a cleanup took between its making and its lock is made again.
+constexpr int kPartAttempts = 8;
 // What SQLite adds to the name of a database it keeps side files for (a
 // journal copied through SQLite into a part file), the longest first.
 constexpr const char* kSqliteSideSuffixes[] = {"-journal", "-wal", "-shm"};
@@ -87,16 +89,29 @@ bool MatchesPart(const Split& target, const std::string& entry) {
     return false;
 }
 
-// Whether a writer holds the part file at path (its lock is taken at once
-// and kept until the file is renamed or removed). One that cannot be opened
-// to tell counts as held; one that is gone does not.
-bool HeldByAWriter(const std::string& path) {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0)
-        return errno != ENOENT;
-    const bool held = ::flock(fd, LOCK_SH | LOCK_NB) != 0 && errno == EWOULDBLOCK;
+// Whether fd is still the file at path, not one a cleanup took away.
+bool StillNamed(int fd, const std::string& path) {
+    struct stat opened, named;
+    return ::fstat(fd, &opened) == 0 && ::lstat(path.c_str(), &named) == 0 && opened.st_dev == named.st_dev &&
+           opened.st_ino == named.st_ino;
+}
+
+// Removes file, a leftover of the part file at part, unless a writer holds
+// that part (its lock is taken as soon as it is made and kept until it is
+// renamed or removed). The part's lock is held while removing, so a writer
+// that made it a moment ago finds, once it has the lock, that its part
+// lost its name and makes another. A part that cannot be opened to tell
+// counts as held; one that is gone leaves its side file behind no writer.
+void RemoveUnlessHeld(const std::string& part, const std::string& file) {
+    const int fd = ::open(part.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        if (errno == ENOENT)
+            ::unlink(file.c_str());
+        return;
+    }
+    if (::flock(fd, LOCK_EX | LOCK_NB) == 0 && StillNamed(fd, part))
+        ::unlink(file.c_str());
     ::close(fd);
-    return held;
 }
 
 // A rename is on the disk once its folder is.
@@ -158,16 +173,23 @@ int PartFile::Open(const std::string& path, mode_t limit, bool inPlace) {
     const std::size_t nameMax = NameMax(where.folder);
     if (where.name.size() > nameMax)
         return ENAMETOOLONG;
-    std::string part = where.folder + kPartLead + PartStem(where.name, nameMax) + kPartTag + kUniquePattern;
-    const int fd = ::mkostemp(part.data(), O_CLOEXEC);
-    if (fd < 0)
-        return errno;
-    m_fd = fd;
-    m_part = part;
-    // Taken before anything is written, so a later cleanup passes it by.
-    ::flock(fd, LOCK_EX);
-    KillPoint("part-opened");
-    return 0;
+    const std::string pattern = where.folder + kPartLead + PartStem(where.name, nameMax) + kPartTag + kUniquePattern;
+    // Locked before anything is written, so a cleanup passes it by; one that
+    // took it between its making and its lock leaves it nameless.
+    for (int attempt = 0; attempt < kPartAttempts; ++attempt) {
+        std::string part = pattern;
+        const int fd = ::mkostemp(part.data(), O_CLOEXEC);
+        if (fd < 0)
+            return errno;
+        if (::flock(fd, LOCK_EX) == 0 && StillNamed(fd, part)) {
+            m_fd = fd;
+            m_part = part;
+            KillPoint("part-opened");
+            return 0;
+        }
+        ::close(fd);
+    }
+    return EAGAIN;
 }
 
 int PartFile::Write(const void* data, std::size_t size) {
@@ -236,8 +258,7 @@ void PartFile::RemoveLeftovers(const std::string& target) {
         if (::lstat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_uid != me)
             continue;
         // A side file goes with its part, once nobody holds that.
-        if (!HeldByAWriter(where.folder + name.substr(0, prefix.size() + kUniqueLength)))
-            ::unlink(path.c_str());
+        RemoveUnlessHeld(where.folder + name.substr(0, prefix.size() + kUniqueLength), path);
     }
     ::closedir(dir);
 }

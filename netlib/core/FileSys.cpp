@@ -607,7 +607,7 @@ bool appendToFile(XString& path, const void* bytes, std::uint64_t count, LogBase
     if (count == 0)
         return true;
     FileWriter file;
-    if (!file.open(path.getUtf8(), FileWriter::Mode::Append, log))
+    if (!file.open(path.getUtf8(), FileWriter::Mode::AppendShared, log))
         return false;
     if (!file.write(bytes, count, nullptr, log)) {
         logStr(log, "filename", path.getUtf8());

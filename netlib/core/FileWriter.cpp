@@ -14,6 +14,15 @@
 
 namespace tessik {
 
+namespace {
+
+// A shared append's bytes that nothing is known to follow.
+constexpr std::int64_t kNoSharedEnd = -1;
+// Another writer's bytes came between two of this one's.
+constexpr std::int64_t kSharedEndLost = -2;
+
+} // namespace
+
 FileWriter::~FileWriter() {
     discard();
 }
@@ -38,6 +47,8 @@ bool FileWriter::open(const char* utf8Path, Mode mode, LogBase* log) {
     discard();
     m_error = 0;
     m_start = 0;
+    m_sharedEnd = kNoSharedEnd;
+    m_shared = mode == Mode::AppendShared;
     m_path = writePathUtf8(utf8Path);
     if (m_path.empty())
         return fail(ENOENT, log);
@@ -51,7 +62,7 @@ bool FileWriter::open(const char* utf8Path, Mode mode, LogBase* log) {
         return fail(refusal, log);
     }
     m_created = !existed;
-    if (mode != Mode::Append) {
+    if (mode == Mode::Replace || mode == Mode::ReplaceRegular) {
         // What a writer killed midway left beside the file.
         platform::PartFile::RemoveLeftovers(m_path);
         const int error = m_part.Open(m_path, 07777, mode == Mode::Replace);
@@ -66,12 +77,12 @@ bool FileWriter::open(const char* utf8Path, Mode mode, LogBase* log) {
     // Not blocking on a FIFO nobody reads (ENXIO), and never opened for
     // reading too, which would make it its own reader; a regular file is, so
     // that it can be read back.
-    const int access = !existed || S_ISREG(st.st_mode) ? O_RDWR : O_WRONLY;
+    const int access = (!existed || S_ISREG(st.st_mode) ? O_RDWR : O_WRONLY) | (m_shared ? O_APPEND : 0);
     m_fd = ::open(target.c_str(), access | O_CREAT | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC, 0666);
     if (m_fd < 0 && errno == ELOOP && !platform::MayFollowLink(target))
         errno = EACCES;
     m_regular = m_fd >= 0 && ::fstat(m_fd, &st) == 0 && S_ISREG(st.st_mode);
-    if (m_fd >= 0 && !m_regular && access == O_RDWR) {
+    if (m_fd >= 0 && !m_regular && (access & O_ACCMODE) == O_RDWR) {
         ::close(m_fd);
         m_fd = ::open(target.c_str(), O_WRONLY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC);
     }
@@ -94,7 +105,21 @@ bool FileWriter::write(const void* data, std::uint64_t size, std::uint64_t* writ
     const int error = isOpen() ? platform::WriteQuietly(fd(), data, static_cast<std::size_t>(size), &done) : EBADF;
     if (written)
         *written = done;
+    if (m_shared && m_regular && done != 0)
+        noteSharedWrite(static_cast<std::int64_t>(done));
     return error == 0 || fail(error, log);
+}
+
+void FileWriter::noteSharedWrite(std::int64_t done) {
+    // Each write landed where the file then ended and left the position
+    // after its bytes; another writer's bytes between two of this one's
+    // leave nothing this one may cut.
+    const off_t end = ::lseek(fd(), 0, SEEK_CUR);
+    const std::int64_t began = static_cast<std::int64_t>(end) - done;
+    if (m_sharedEnd == kNoSharedEnd)
+        m_start = began;
+    const bool follows = m_sharedEnd == kNoSharedEnd || m_sharedEnd == began;
+    m_sharedEnd = end >= 0 && follows ? static_cast<std::int64_t>(end) : kSharedEndLost;
 }
 
 bool FileWriter::cutAt(std::int64_t size, LogBase* log) {
@@ -102,6 +127,8 @@ bool FileWriter::cutAt(std::int64_t size, LogBase* log) {
         return fail(EBADF, log);
     if (!m_regular)
         return true;
+    if (m_shared)
+        return fail(ESPIPE, log);
     if (::ftruncate(fd(), size) != 0)
         return fail(errno, log);
     if (size < m_start)
@@ -125,9 +152,11 @@ void FileWriter::discard() {
     m_part.Discard();
     if (m_fd < 0)
         return;
-    // What this append added goes; what was there stays.
+    // What this append added goes; what was there stays, and so does what
+    // another writer of a shared file added after it.
     struct stat st;
-    if (m_regular && ::fstat(m_fd, &st) == 0 && st.st_size != m_start)
+    if (m_regular && ::fstat(m_fd, &st) == 0 &&
+        (m_shared ? m_sharedEnd >= 0 && st.st_size == m_sharedEnd : st.st_size != m_start))
         (void)::ftruncate(m_fd, m_start);
     ::close(m_fd);
     m_fd = -1;

@@ -22,7 +22,11 @@ public:
         // As Replace, but a device or a FIFO is refused: for a content that
         // is read back, or made from the file's own bytes.
         ReplaceRegular,
+        // Adds at the end, seeking as the caller asks.
         Append,
+        // Adds where the file ends at each write (O_APPEND), so that writers
+        // sharing a file (logs) never write over one another; no seeking.
+        AppendShared,
     };
 
     FileWriter() = default;
@@ -57,11 +61,16 @@ public:
 
 private:
     bool fail(int error, LogBase* log);
+    void noteSharedWrite(std::int64_t done);
 
     platform::PartFile m_part;
     int m_fd = -1;
     std::string m_path;
     std::int64_t m_start = 0;
+    // Where a shared append's bytes end, while nothing is known to follow
+    // them (-1: none written).
+    std::int64_t m_sharedEnd = -1;
+    bool m_shared = false;
     bool m_regular = false;
     bool m_created = false;
     int m_error = 0;

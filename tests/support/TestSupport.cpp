@@ -552,12 +552,12 @@ void ScopedClock::Advance(std::int64_t seconds) {
     platform::SetClockOverrideForTest(m_unixMs);
 }
 
-FileSizeLimit::FileSizeLimit(std::uint64_t limit) {
+FileSizeLimit::FileSizeLimit(std::uint64_t limit, bool signalIgnored) {
     rlimit r{};
     ::getrlimit(RLIMIT_FSIZE, &r);
     m_savedSoft = r.rlim_cur;
     m_savedHard = r.rlim_max;
-    m_oldHandler = ::signal(SIGXFSZ, SIG_IGN);
+    m_oldHandler = signalIgnored ? ::signal(SIGXFSZ, SIG_IGN) : ::signal(SIGXFSZ, SIG_DFL);
     r.rlim_cur = static_cast<rlim_t>(limit);
     ::setrlimit(RLIMIT_FSIZE, &r);
 }

@@ -34,10 +34,12 @@ private:
 };
 
 // While alive, files may grow to `limit` bytes: a write past it fails short
-// (SIGXFSZ ignored), as on a full disk.
+// (SIGXFSZ ignored), as on a full disk. With signalIgnored false the signal
+// keeps the process's own disposition, which ends it: for code that must
+// hold the signal back itself.
 class FileSizeLimit {
 public:
-    explicit FileSizeLimit(std::uint64_t limit);
+    explicit FileSizeLimit(std::uint64_t limit, bool signalIgnored = true);
     ~FileSizeLimit();
     FileSizeLimit(const FileSizeLimit&) = delete;
     FileSizeLimit& operator=(const FileSizeLimit&) = delete;

@@ -30,6 +30,8 @@ constexpr const char* kName = "http://www.example.com/page.html";
 // The UTC hour every bucket test runs at, and its stamp.
 constexpr const char* kStamp = "0c070f0c"; // 2012 + 0x30, July, 15, 12
 constexpr const char* kNothingCrc = "ed94b74b";
+// The size of an entry (a PDF file, stored as it is) that does not fit.
+constexpr std::size_t kPastTheLimit = 4096;
 
 SysTimeValue localDate(int y, int mo, int d, int h, int mi, int s) {
     SysTimeValue t;
@@ -252,6 +254,19 @@ TEST_F(CacheFiles, BucketFilesAsThePythonReaderSeesThem) {
         std::string("key=dns://bad.example crc-ok=1 count=1 flags=2 extra=0,0 tag=") + zero + " created=" + kStamp +
             " validated=" + zero + " head= data=",
     };
+    EXPECT_EQ(cachetest::Lines(Reader({"caf", path})), want);
+
+    // An entry the file-size limit has no room for fails, never ending the
+    // process by its signal, and the bucket reads as it did.
+    {
+        const Data big(std::string(kPastTheLimit, 'b'));
+        CacheEntryFields f;
+        f.key = "http://a.example/big.pdf";
+        f.headerText = "";
+        f.data = &big;
+        const grvtest::FileSizeLimit limit(grvtest::ReadFile(path).size() + kPastTheLimit / 2, false);
+        EXPECT_FALSE(file.appendEntry(path.c_str(), f, log));
+    }
     EXPECT_EQ(cachetest::Lines(Reader({"caf", path})), want);
 
     // Each entry is read back by its key; the new one exists without content.

@@ -19,6 +19,7 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <optional>
 #include <set>
 #include <sstream>
 #include <string>
@@ -334,6 +335,35 @@ constexpr auto kReaderPoll = std::chrono::milliseconds(10);
 // How long python's open() is given before it counts as waiting for good.
 constexpr auto kBlocksAfter = std::chrono::seconds(1);
 constexpr const char* kCacheName = "http://cache.test/page";
+// A file-size limit this far past the older bytes: room for a small
+// document, not for the new content.
+constexpr std::size_t kSizeLimitRoom = 4096;
+// How many times each of two writers writes the same file at once.
+constexpr int kRunsEach = 20;
+
+// The kinds of target that are a regular file holding older bytes.
+bool HoldsOlderBytes(const std::string& kind) {
+    return kind == "file-0600" || kind == "file-0444" || kind == "link" || kind == "full-disk" ||
+           kind == "size-limit" || kind == "two-writers";
+}
+
+// Two threads run call kRunsEach times each, at once: what every call said,
+// when all said the same.
+std::string TwoAtOnce(const std::function<std::string()>& call) {
+    std::vector<std::string> said[2];
+    std::thread other([&] {
+        for (int i = 0; i < kRunsEach; ++i)
+            said[1].push_back(call());
+    });
+    for (int i = 0; i < kRunsEach; ++i)
+        said[0].push_back(call());
+    other.join();
+    for (const auto& one : said) {
+        if (std::count(one.begin(), one.end(), said[0][0]) != kRunsEach)
+            return "differently";
+    }
+    return said[0][0];
+}
 
 std::string NewContent() {
     std::string text;
@@ -401,7 +431,7 @@ public:
             EXPECT_TRUE(m_mounted) << "tests/run-common.sh runs this only where a tmpfs can be mounted";
         }
         const std::string landing = kind == "link" ? m_path + ".target" : m_path;
-        if (kind == "file-0600" || kind == "file-0444" || kind == "link" || kind == "full-disk") {
+        if (HoldsOlderBytes(kind)) {
             EXPECT_TRUE(grvtest::WriteFile(landing, old));
             m_mode = kind == "file-0444" ? 0444 : 0600;
             ::chmod(landing.c_str(), m_mode);
@@ -649,24 +679,44 @@ protected:
             Target target(dir.File("python"), "t", kind, kOld);
             grvtest::RunOptions options;
             options.timeout = kBlocksAfter;
-            const grvtest::RunResult r =
-                grvtest::RunProgram({"/usr/bin/python3", "-c",
-                                     "import sys; open(sys.argv[1], sys.argv[2]).write(open(sys.argv[3], 'rb').read())",
-                                     target.Path(), appends ? "ab" : "wb", m_source.File("plain")},
-                                    options);
-            m_python[key] = r.timedOut ? "blocks"
-                                       : target.Judge(appends && kind != "absent" && kind.compare(0, 5, "fifo-") != 0 &&
-                                                              kind != "device"
-                                                          ? kOld + m_new
-                                                          : m_new);
+            // Under the same file-size limit, or twice at once, as ours.
+            const std::string limit = kind == "size-limit" ? std::to_string(std::strlen(kOld) + kSizeLimitRoom) : "0";
+            const int runs = kind == "two-writers" ? kRunsEach : 1;
+            const grvtest::RunResult r = grvtest::RunProgram(
+                {"/usr/bin/python3", "-c",
+                 "import resource, sys, threading\n"
+                 "path, mode, data, limit, runs = sys.argv[1], sys.argv[2], open(sys.argv[3], 'rb').read(), "
+                 "int(sys.argv[4]), int(sys.argv[5])\n"
+                 "if limit: resource.setrlimit(resource.RLIMIT_FSIZE, (limit, "
+                 "resource.getrlimit(resource.RLIMIT_FSIZE)[1]))\n"
+                 "def run():\n"
+                 "    for _ in range(runs): open(path, mode).write(data)\n"
+                 "others = [threading.Thread(target=run) for _ in range(runs > 1)]\n"
+                 "[t.start() for t in others]\n"
+                 "run()\n"
+                 "[t.join() for t in others]\n",
+                 target.Path(), appends ? "ab" : "wb", m_source.File("plain"), limit, std::to_string(runs)},
+                options);
+            m_python[key] = r.timedOut ? "blocks" : target.Judge(Wanted(kind, appends, kOld, m_new));
         }
         return m_python[key];
+    }
+
+    // What stands at a target of kind once a writer wrote made into it: an
+    // appending one adds to the older bytes of a regular file.
+    static std::string Wanted(const std::string& kind, bool appends, const std::string& old, const std::string& made) {
+        if (!appends || (kind != "file-0600" && kind != "link" && kind != "size-limit" && kind != "two-writers"))
+            return made;
+        std::string want = old;
+        for (int i = 0; i < (kind == "two-writers" ? 2 * kRunsEach : 1); ++i)
+            want += made;
+        return want;
     }
 
     // Runs the table's rows whose target is one of kinds.
     void RunRows(const std::set<std::string>& kinds) {
         const auto rows = grvtest::ReadTable(std::string(GRV_TEST_DATA_DIR) + "/http/file-writers.txt", " | ");
-        ASSERT_EQ(rows.size(), 117u);
+        ASSERT_EQ(rows.size(), 137u);
         const std::vector<Writer> writers = Writers();
         // What each writer makes of an absent path, for those whose bytes
         // are their own format.
@@ -695,14 +745,16 @@ protected:
                 EXPECT_EQ(fresh[writer->name], m_new) << "the writer's own bytes on an absent path";
             }
             const std::string made = unzips ? m_new : fresh[writer->name];
-            std::string want = made;
-            if (writer->appends && (row[1] == "file-0600" || row[1] == "link"))
-                want = old + made;
             std::string ours;
             {
                 Target target(folder, NameIn(*writer, folder), row[1], old);
-                ours = writer->run(folder, target.Path());
-                ours += " " + target.Judge(want);
+                const auto run = [&] { return writer->run(folder, target.Path()); };
+                // A writer that lets SIGXFSZ through ends the test.
+                std::optional<grvtest::FileSizeLimit> limit;
+                if (row[1] == "size-limit")
+                    limit.emplace(old.size() + kSizeLimitRoom, false);
+                ours = row[1] == "two-writers" ? TwoAtOnce(run) : run();
+                ours += " " + target.Judge(Wanted(row[1], writer->appends, old, made));
             }
             EXPECT_EQ(ours, row[2]) << logText();
             if (row[3] != "-") {
@@ -737,4 +789,11 @@ TEST_F(FileWriters, EveryWriterIntoAPrivateDeviceLeavesItADevice) {
 
 TEST_F(FileWriters, EveryWriterOntoAFullDiskKeepsTheOlderFile) {
     RunRows({"full-disk"});
+}
+
+// A file-size limit is a failure that leaves the older file, never a signal
+// that ends the process; two writers of one file at once each leave it whole
+// (and appends keep every byte both added).
+TEST_F(FileWriters, EveryWriterUnderASizeLimitOrBesideAnotherLeavesAWholeFile) {
+    RunRows({"size-limit", "two-writers"});
 }
