@@ -158,8 +158,15 @@ bool parseAsnTime(const Asn1* node, std::int64_t& out) {
 std::unique_ptr<CertificateFields> readCertificateFields(platform::PCCERT_CONTEXT context) {
     if (!context || !context->pbCertEncoded || context->cbCertEncoded == 0)
         return nullptr;
+    return readCertificateFields(
+        std::string_view(reinterpret_cast<const char*>(context->pbCertEncoded), context->cbCertEncoded));
+}
+
+std::unique_ptr<CertificateFields> readCertificateFields(std::string_view der) {
+    if (der.empty())
+        return nullptr;
     auto cert = std::make_unique<CertificateFields>();
-    cert->der.assign(reinterpret_cast<const char*>(context->pbCertEncoded), context->cbCertEncoded);
+    cert->der.assign(der);
     std::vector<std::string_view> outer, tbs;
     if (!childItems(cert->der, outer) || outer.size() != 3 || !childItems(outer[0], tbs))
         return nullptr;
@@ -211,6 +218,52 @@ std::unique_ptr<CertificateFields> readCertificateFields(platform::PCCERT_CONTEX
     cert->authorityKeyId = bytesOf(aki);
     MsCertificate::getExtensionFacts(whole.get(), cert->facts);
     return cert;
+}
+
+namespace {
+
+std::string nameDer(const Asn1& name) {
+    DataBuffer der;
+    LogNull quiet;
+    if (name.tagClass != asn::kClassUniversal || name.tag != asn::kTagSequence || name.primitive ||
+        !name.encodeDer(der, false, nullptr, quiet))
+        return std::string();
+    return bytesOf(der);
+}
+
+} // namespace
+
+std::string nameAsDer(std::string_view encoded) {
+    std::unique_ptr<Asn1> name = decoded(encoded);
+    return name ? nameDer(*name) : std::string();
+}
+
+bool readCertificateId(const Asn1* node, CertificateId& out) {
+    out = CertificateId();
+    if (!node)
+        return false;
+    if (node->tagClass == asn::kClassContext && node->tag == 0) {
+        out.byKeyId = true;
+        return joinedContent(node, out.keyId) && !out.keyId.empty();
+    }
+    if (node->tagClass != asn::kClassUniversal || node->tag != asn::kTagSequence || node->getNumChildren() != 2)
+        return false;
+    const Asn1* serial = node->getChild(1);
+    if (serial->tagClass != asn::kClassUniversal || serial->tag != asn::kTagInteger || !serial->primitive)
+        return false;
+    DataBuffer value;
+    serial->getContent(value);
+    out.serial = bytesOf(value);
+    out.issuer = nameDer(*node->getChild(0));
+    return !out.issuer.empty() && !out.serial.empty();
+}
+
+bool certificateHasId(const CertificateFields& cert, const CertificateId& id) {
+    if (id.byKeyId)
+        return !id.keyId.empty() && cert.subjectKeyId == id.keyId;
+    // The decoder takes an INTEGER only in its shortest form, so equal
+    // values are equal octets.
+    return !id.serial.empty() && cert.serial == id.serial && !id.issuer.empty() && nameAsDer(cert.issuer) == id.issuer;
 }
 
 namespace {

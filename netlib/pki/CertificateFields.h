@@ -5,11 +5,14 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "platform/CertStore.h"
 
 namespace tessik {
+
+class Asn1;
 
 // A CA's name constraints on the DNS names and IP addresses below it.
 struct NameConstraintFacts {
@@ -134,5 +137,25 @@ bool certificateNamesHost(const CertificateFields& cert, const std::string& host
 
 // Null when the context holds no certificate that can be read.
 std::unique_ptr<CertificateFields> readCertificateFields(platform::PCCERT_CONTEXT context);
+std::unique_ptr<CertificateFields> readCertificateFields(std::string_view der);
 
+// How a message names the certificate of a signer or a recipient: by its
+// issuer Name and serial number, or by its subject key identifier.
+struct CertificateId {
+    bool byKeyId = false;
+    // The issuer Name as DER, and the serial INTEGER's content octets.
+    std::string issuer;
+    std::string serial;
+    std::string keyId;
+};
+
+// A Name as DER: lengths written longer than they need, or indefinite, do
+// not make another name. Empty when it cannot be read.
+std::string nameAsDer(std::string_view encoded);
+// Reads an IssuerAndSerialNumber, or a [0] subject key identifier (in
+// segments too); false for anything else.
+bool readCertificateId(const Asn1* node, CertificateId& out);
+// Whether the certificate is the one named: its whole issuer Name (as DER,
+// lengths aside) and its serial's value, or its subjectKeyIdentifier.
+bool certificateHasId(const CertificateFields& cert, const CertificateId& id);
 } // namespace tessik

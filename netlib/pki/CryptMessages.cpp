@@ -41,10 +41,6 @@ struct Rc2Version {
 };
 constexpr Rc2Version kRc2Versions[] = {{160, 40}, {52, 56}, {120, 64}, {58, 128}};
 
-std::string bytesOf(const DataBuffer& db) {
-    return std::string(reinterpret_cast<const char*>(db.getData()), db.getSize());
-}
-
 // Writes a result the platform way: the size alone when out is null.
 BOOL answer(const DataBuffer& value, BYTE* out, DWORD* outLen) {
     if (!outLen) {
@@ -66,36 +62,25 @@ BOOL answer(const DataBuffer& value, BYTE* out, DWORD* outLen) {
     return TRUE;
 }
 
-// A recipient's issuer Name DER and serial (big-endian content).
+// A recipient's issuer Name DER and serial (big-endian content); false for
+// one named by its key identifier.
 bool recipientId(const RecipientInfo& recipient, std::string& issuer, std::string& serial) {
-    const IssuerAndSerialNumber& id = recipient.issuerAndSerialNumber;
-    if (id.xml.getSize() == 0)
+    if (recipient.id.byKeyId || recipient.id.issuer.empty())
         return false;
-    ClsXml xml;
-    if (!xml.LoadXml(id.xml.getString(), true))
-        return false;
-    std::unique_ptr<ClsXml> name(xml.getChild(0));
-    LogNull quiet;
-    std::unique_ptr<Asn1> nameAsn(name ? Asn1::fromXml(name->getCurrentNode(), quiet) : nullptr);
-    DataBuffer der, serialBytes;
-    if (!nameAsn || !nameAsn->encodeDer(der, false, nullptr, quiet))
-        return false;
-    decodeHexBytes(id.serialNumber.getString(), static_cast<unsigned int>(id.serialNumber.getSize()), serialBytes);
-    issuer = bytesOf(der);
-    serial = bytesOf(serialBytes);
+    issuer = recipient.id.issuer;
+    serial = recipient.id.serial;
     return true;
 }
 
-// The certificate of the store with that issuer and serial, or null.
-platform::PCCERT_CONTEXT findInStore(platform::HCERTSTORE store, const std::string& issuer, const std::string& serial) {
-    for (platform::PCCERT_CONTEXT c = platform::CertEnumCertificatesInStore(store, nullptr); c;
+// The next certificate of the store, after `from` (freed), that the id names;
+// null at the end.
+platform::PCCERT_CONTEXT nextInStore(platform::HCERTSTORE store, const CertificateId& id,
+                                     platform::PCCERT_CONTEXT from) {
+    for (platform::PCCERT_CONTEXT c = platform::CertEnumCertificatesInStore(store, from); c;
          c = platform::CertEnumCertificatesInStore(store, c)) {
         std::unique_ptr<CertificateFields> fields = readCertificateFields(c);
-        if (fields && fields->issuer == issuer && fields->serial == serial) {
-            platform::PCCERT_CONTEXT found = platform::CertDuplicateCertificateContext(c);
-            platform::CertFreeCertificateContext(c);
-            return found;
-        }
+        if (fields && certificateHasId(*fields, id))
+            return c;
     }
     return nullptr;
 }
@@ -116,11 +101,8 @@ bool providerKeyDer(platform::HCRYPTPROV prov, DWORD keySpec, DataBuffer& der) {
 
 // The content of an envelope for one of its recipients, with a key DER.
 bool openFor(Pkcs7& p7, const RecipientInfo& recipient, const DataBuffer& keyDer, DataBuffer& out) {
-    StringBuffer serial, cn;
-    serial.appendSb(recipient.issuerAndSerialNumber.serialNumber);
-    cn.appendSb(recipient.issuerAndSerialNumber.commonName);
     LogNull quiet;
-    return p7.unEnvelope(serial, cn, keyDer, out, quiet, false);
+    return p7.envelopedData() && p7.envelopedData()->openWith(recipient, keyDer, out, quiet, false);
 }
 
 // The recipient's certificate and key from the stores, and the content.
@@ -129,28 +111,31 @@ bool decryptWithStores(Pkcs7& p7, const CRYPT_DECRYPT_MESSAGE_PARA& para, DataBu
     Pkcs7_EnvelopedData* envelope = p7.envelopedData();
     for (int r = 0; r < envelope->recipientInfos.getCount(); ++r) {
         const auto* info = static_cast<const RecipientInfo*>(envelope->recipientInfos.elementAt(r));
-        std::string issuer, serial;
-        if (!recipientId(*info, issuer, serial))
+        if (info->id.byKeyId)
             continue;
         for (DWORD s = 0; s < para.cCertStore; ++s) {
-            platform::PCCERT_CONTEXT cert = findInStore(para.rghCertStore[s], issuer, serial);
-            if (!cert)
-                continue;
-            platform::HCRYPTPROV prov = 0;
-            DWORD keySpec = 0;
-            BOOL mustFree = FALSE;
-            DataBuffer keyDer;
-            bool ok = platform::CryptAcquireCertificatePrivateKey(cert, 0, nullptr, &prov, &keySpec, &mustFree) &&
-                      providerKeyDer(prov, keySpec, keyDer) && openFor(p7, *info, keyDer, out);
-            keyDer.secureClear();
-            if (prov)
-                platform::CryptReleaseContext(prov, 0);
-            if (ok && recipient)
-                *recipient = cert;
-            else
-                platform::CertFreeCertificateContext(cert);
-            if (ok)
-                return true;
+            // Every certificate that bears the recipient's name, until one opens.
+            for (platform::PCCERT_CONTEXT c = nextInStore(para.rghCertStore[s], info->id, nullptr); c;
+                 c = nextInStore(para.rghCertStore[s], info->id, c)) {
+                platform::PCCERT_CONTEXT cert = platform::CertDuplicateCertificateContext(c);
+                platform::HCRYPTPROV prov = 0;
+                DWORD keySpec = 0;
+                BOOL mustFree = FALSE;
+                DataBuffer keyDer;
+                bool ok = platform::CryptAcquireCertificatePrivateKey(cert, 0, nullptr, &prov, &keySpec, &mustFree) &&
+                          providerKeyDer(prov, keySpec, keyDer) && openFor(p7, *info, keyDer, out);
+                keyDer.secureClear();
+                if (prov)
+                    platform::CryptReleaseContext(prov, 0);
+                if (ok && recipient)
+                    *recipient = cert;
+                else
+                    platform::CertFreeCertificateContext(cert);
+                if (ok) {
+                    platform::CertFreeCertificateContext(c);
+                    return true;
+                }
+            }
         }
     }
     platform::SetLastError(CRYPT_E_RECIPIENT_NOT_FOUND);
@@ -456,8 +441,16 @@ platform::PCCERT_CONTEXT CertGetSubjectCertificateFromStore(platform::HCERTSTORE
     }
     std::string serial(reinterpret_cast<const char*>(certId->SerialNumber.pbData), certId->SerialNumber.cbData);
     serial.assign(serial.rbegin(), serial.rend());
-    std::string issuer(reinterpret_cast<const char*>(certId->Issuer.pbData), certId->Issuer.cbData);
-    platform::PCCERT_CONTEXT found = findInStore(store, issuer, serial);
+    CertificateId id;
+    id.serial = serial;
+    id.issuer =
+        nameAsDer(std::string_view(reinterpret_cast<const char*>(certId->Issuer.pbData), certId->Issuer.cbData));
+    platform::PCCERT_CONTEXT found = nextInStore(store, id, nullptr);
+    if (found) {
+        platform::PCCERT_CONTEXT kept = platform::CertDuplicateCertificateContext(found);
+        platform::CertFreeCertificateContext(found);
+        found = kept;
+    }
     if (!found)
         platform::SetLastError(platform::CRYPT_E_NOT_FOUND);
     return found;

@@ -7,6 +7,7 @@
 #include "netlib/crypto/ClsCrypt.h"
 #include "netlib/crypto/CryptoServices.h"
 #include "netlib/pki/Certificate.h"
+#include "netlib/pki/CertificateFields.h"
 #include "netlib/pki/ClsCert.h"
 #include "netlib/pki/MsMessages.h"
 #include "netlib/pki/Pkcs7.h"
@@ -134,8 +135,12 @@ DataBuffer* decryptPkcs7(ClsCrypt& crypt, const DataBuffer& input, LogBase& log,
     } else {
         log.logInfo(cryptpk_msg::kPrespecifiedCert);
         if (!mustUseCryptoApi) {
-            StringBuffer serialSb(serial.getUtf8()), cnSb(issuerCn.getUtf8());
-            ok = p7.unEnvelope(serialSb, cnSb, privateKey, *out, log, verbose);
+            DataBuffer givenDer;
+            std::unique_ptr<CertificateFields> fields;
+            if (given->getDer(givenDer, log))
+                fields = readCertificateFields(
+                    std::string_view(reinterpret_cast<const char*>(givenDer.getData()), givenDer.getSize()));
+            ok = fields && p7.unEnvelope(*fields, privateKey, *out, log, verbose);
             if (ok)
                 used.reset(given->clone());
         } else {

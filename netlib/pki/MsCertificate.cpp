@@ -277,6 +277,23 @@ std::string contentOf(const Asn1* node) {
     return std::string(reinterpret_cast<const char*>(bytes.getData()), bytes.getSize());
 }
 
+} // namespace
+
+bool joinedContent(const Asn1* node, std::string& out, int depth) {
+    if (node->primitive) {
+        out += contentOf(node);
+        return true;
+    }
+    if (depth > kMaxSegmentNesting)
+        return false;
+    for (int i = 0; i < node->getNumChildren(); ++i)
+        if (!joinedContent(node->getChild(i), out, depth + 1))
+            return false;
+    return true;
+}
+
+namespace {
+
 // SEQUENCE { cA BOOLEAN DEFAULT FALSE, pathLenConstraint INTEGER OPTIONAL }.
 void readBasicConstraints(const Asn1& value, CertificateExtensionFacts& out) {
     out.hasBasicConstraints = true;
@@ -312,21 +329,6 @@ void readKeyUsage(const Asn1& value, CertificateExtensionFacts& out) {
     constexpr unsigned int kOctetBits = 8;
     for (std::size_t i = 1; i < bits.size() && i <= 2; ++i)
         out.keyUsage |= std::uint32_t{static_cast<unsigned char>(bits[i])} << (kOctetBits * (i - 1));
-}
-
-// A string's content; written constructed (BER), its segments joined, as
-// openssl reads them. False for segments nested too deep.
-bool joinedContent(const Asn1* node, std::string& out, int depth = 0) {
-    if (node->primitive) {
-        out += contentOf(node);
-        return true;
-    }
-    if (depth > kMaxSegmentNesting)
-        return false;
-    for (int i = 0; i < node->getNumChildren(); ++i)
-        if (!joinedContent(node->getChild(i), out, depth + 1))
-            return false;
-    return true;
 }
 
 bool isUniversal(const Asn1* node, std::uint32_t tag) {

@@ -4,6 +4,7 @@
 // extended-key-usage flags, the e-mail address of the subject alternative
 // name, the key-provider property, and its private key as PKCS#1 DER.
 #include <cstdint>
+#include <string>
 
 #include "netlib/core/DataBuffer.h"
 #include "netlib/core/ExtPtrArray.h"
@@ -33,6 +34,10 @@ constexpr const char* kInitValidity = "Initializing certificate validity info...
 constexpr const char* kSkippingKeyAccess =
     "Skipping private key access to avoid chance of interactive security dialog from appearing...";
 } // namespace mscert_msg
+
+// A string's content; written constructed (BER), its segments joined, as
+// openssl reads them. False for segments nested too deep.
+bool joinedContent(const Asn1* node, std::string& out, int depth = 0);
 
 // Who asks for the key-provider information (logged as "calledFrom").
 enum KeyProvCaller : int {

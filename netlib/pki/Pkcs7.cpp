@@ -9,6 +9,7 @@
 #include "netlib/pki/AlgorithmIdentifier.h"
 #include "netlib/pki/Asn1.h"
 #include "netlib/pki/AsnItem.h"
+#include "netlib/pki/CertificateFields.h"
 #include "netlib/pki/Pkcs7EncryptedData.h"
 #include "netlib/pki/Pkcs7EnvelopedData.h"
 #include "netlib/pki/Pkcs7SignedData.h"
@@ -24,9 +25,14 @@ namespace {
 // The SignedData fields by position (after the explicit [0] of the
 // ContentInfo): version, digestAlgorithms, contentInfo, then the optional
 // [0] certificates and [1] crls, and last the signerInfos.
+constexpr int kSignerIdIndex = 1;
 constexpr int kAuthAttrsIndex = 3;
 constexpr int kMinSignerInfoFields = 5;
 constexpr std::uint32_t kTagCertificates = 0;
+// EnvelopedData: its recipient infos after the version; the recipient in a
+// key-transport recipient info after its version.
+constexpr int kEnvelopedRecipientsIndex = 1;
+constexpr int kRecipientIdIndex = 1;
 
 void logExtractError(LogBase& log, int code) {
     log.logDataLong("extractCertsFromSignedDataAsnError", code);
@@ -109,6 +115,8 @@ bool Pkcs7::loadPkcs7Der(const DataBuffer& der, const char* password, LogBase& l
         extractCertsFromSignedData(der, log, verbose);
         log.logElapsedMs("ExtractCertsTimeMs", start);
     }
+    if (m_contentType == kPkcs7Enveloped)
+        ok = ok && readRecipientIds(der, log);
     return ok;
 }
 
@@ -235,6 +243,9 @@ void Pkcs7::collectAuthAttrDers(const Asn1* signedData, LogBase& log) {
         return;
     for (int i = 0; i < signers->getNumChildren(); ++i) {
         const Asn1* signer = signers->getChild(i);
+        // Who signed, as the DER names it.
+        if (SignerInfo* info = m_signedData ? m_signedData->signerAt(i) : nullptr)
+            info->idRead = readCertificateId(signer->getChild(kSignerIdIndex), info->id);
         const Asn1* attrs =
             signer->getNumChildren() >= kMinSignerInfoFields ? signer->getChild(kAuthAttrsIndex) : nullptr;
         // Only the [0] IMPLICIT field holds authenticated attributes.
@@ -260,6 +271,30 @@ void Pkcs7::collectAuthAttrDers(const Asn1* signedData, LogBase& log) {
     }
 }
 
+bool Pkcs7::readRecipientIds(const DataBuffer& der, LogBase& log) {
+    std::unique_ptr<Asn1> root(decodeBerFirst(der.getData(), der.getSize(), nullptr, log));
+    const Asn1* wrapper = root ? root->getChild(1) : nullptr;
+    const Asn1* enveloped = wrapper ? wrapper->getChild(0) : nullptr;
+    // version, [0] originatorInfo when present, then the recipient infos.
+    const Asn1* recipients = enveloped ? enveloped->getChild(kEnvelopedRecipientsIndex) : nullptr;
+    if (recipients && recipients->tagClass == asn::kClassContext)
+        recipients = enveloped->getChild(kEnvelopedRecipientsIndex + 1);
+    ExtPtrArray& infos = m_envelopedData->recipientInfos;
+    if (!recipients || recipients->getNumChildren() != infos.getCount()) {
+        log.logError(pkcs7_msg::kUnreadableRecipient);
+        return false;
+    }
+    for (int i = 0; i < infos.getCount(); ++i) {
+        auto* info = static_cast<RecipientInfo*>(infos.elementAt(i));
+        const Asn1* node = recipients->getChild(i);
+        if (!readCertificateId(node ? node->getChild(kRecipientIdIndex) : nullptr, info->id)) {
+            log.logError(pkcs7_msg::kUnreadableRecipient);
+            return false;
+        }
+    }
+    return true;
+}
+
 void Pkcs7::appendEmptyAuthAttrDer() {
     m_authAttrDers.appendPtr(new DataBuffer());
 }
@@ -276,13 +311,13 @@ bool Pkcs7::openContent(SystemCerts& systemCerts, DataBuffer& out, DataBuffer& c
     return m_signedData->verifyOpaque(out, m_certificates, m_authAttrDers, &systemCerts, log, verbose);
 }
 
-bool Pkcs7::unEnvelope(const StringBuffer& serialHex, const StringBuffer& issuerCn, const DataBuffer& privateKeyDer,
-                       DataBuffer& out, LogBase& log, bool verbose) {
+bool Pkcs7::unEnvelope(const CertificateFields& recipient, const DataBuffer& privateKeyDer, DataBuffer& out,
+                       LogBase& log, bool verbose) {
     if (!m_envelopedData) {
         log.logError(pkcs7_msg::kNotEnveloped2);
         return false;
     }
-    return m_envelopedData->UnEnvelope2(serialHex, issuerCn, privateKeyDer, out, log, verbose);
+    return m_envelopedData->UnEnvelope2(recipient, privateKeyDer, out, log, verbose);
 }
 
 } // namespace tessik

@@ -14,6 +14,7 @@ namespace tessik {
 
 class Asn1;
 class ClsXml;
+struct CertificateFields;
 class LogBase;
 class Pkcs7_EncryptedData;
 class Pkcs7_EnvelopedData;
@@ -43,6 +44,8 @@ constexpr const char* kDataOctets = "PKCS7 Data -- contextSpecific child should 
 constexpr const char* kNotEnveloped3 = "Cannot unenvelope (3) -- not a PKCS7 EnvelopedData object.";
 constexpr const char* kNotEnveloped2 = "Cannot unenvelope (2) -- not a PKCS7 EnvelopedData object.";
 constexpr const char* kAddingCert = "Adding cert to internal list...";
+constexpr const char* kUnreadableRecipient =
+    "A RecipientInfo does not name its certificate in a form that can be read.";
 } // namespace pkcs7_msg
 
 enum Pkcs7ContentType : int {
@@ -94,9 +97,10 @@ public:
     // be used), or the content of an opaque SignedData whose signature holds.
     bool openContent(SystemCerts& systemCerts, DataBuffer& out, DataBuffer& certDerOut, bool& keyLocated, LogBase& log,
                      bool verbose);
-    // An EnvelopedData opened with the given recipient's private key.
-    bool unEnvelope(const StringBuffer& serialHex, const StringBuffer& issuerCn, const DataBuffer& privateKeyDer,
-                    DataBuffer& out, LogBase& log, bool verbose);
+    // An EnvelopedData opened with the private key of the recipient whose
+    // certificate is given.
+    bool unEnvelope(const CertificateFields& recipient, const DataBuffer& privateKeyDer, DataBuffer& out, LogBase& log,
+                    bool verbose);
 
     int contentType() const { return m_contentType; }
     Pkcs7_Data* data() const { return m_data.get(); }
@@ -112,6 +116,7 @@ private:
     void extractCertsFromSignedData(const DataBuffer& der, LogBase& log, bool verbose);
     void collectAuthAttrDers(const Asn1* signedData, LogBase& log);
     void appendEmptyAuthAttrDer();
+    bool readRecipientIds(const DataBuffer& der, LogBase& log);
 
     int m_contentType = kPkcs7None;
     std::unique_ptr<Pkcs7_Data> m_data;

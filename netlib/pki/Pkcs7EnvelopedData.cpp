@@ -2,6 +2,7 @@
 
 #include <cstring>
 #include <memory>
+#include <vector>
 
 #include "netlib/core/ClsXml.h"
 #include "netlib/core/LogBase.h"
@@ -30,12 +31,6 @@ constexpr int kBitsPerByte = 8;
 void evenLength(StringBuffer& hex) {
     if (hex.getSize() % 2)
         hex.prepend("0");
-}
-
-// The serial without one leading "00" pair.
-void withoutLeadingZeroPair(StringBuffer& hex) {
-    if (hex.beginsWith("00"))
-        hex.replaceFirst("00", "");
 }
 
 // The text of a name attribute's value element, as the certificates' own
@@ -187,20 +182,20 @@ bool Pkcs7_EnvelopedData::loadXml(ClsXml& xml, const ExtPtrArray* extList, LogBa
     return all;
 }
 
-bool Pkcs7_EnvelopedData::openWith(RecipientInfo& recipient, const DataBuffer& privateKeyDer, const char* keyStep,
-                                   const char* dataStep, DataBuffer& out, LogBase& log, bool verbose) {
+bool Pkcs7_EnvelopedData::openWith(const RecipientInfo& recipient, const DataBuffer& privateKeyDer, DataBuffer& out,
+                                   LogBase& log, bool verbose) {
     recipient.keyEncryptionAlgorithm.logParams(log);
     if (!recipient.keyEncryptionAlgorithm.oid.equals(alg_oid::kRsaEncryption)) {
         log.logError(enveloped_msg::kUnsupportedKeyAlgorithm);
         return false;
     }
-    log.logInfo(keyStep);
+    log.logInfo("Decrypting symmetric key...");
     DataBuffer contentKey;
     if (!rsaDecryptWithDerKey(privateKeyDer, recipient.encryptedKey, contentKey, log, verbose)) {
         log.logError(enveloped_msg::kKeyDecryptFailed);
         return false;
     }
-    log.logInfo(dataStep);
+    log.logInfo("Decrypting data using symmetric key");
     bool ok = decryptContent(contentKey, out, log, verbose);
     contentKey.secureClear();
     return ok;
@@ -209,121 +204,68 @@ bool Pkcs7_EnvelopedData::openWith(RecipientInfo& recipient, const DataBuffer& p
 bool Pkcs7_EnvelopedData::UnEnvelope3(SystemCerts& systemCerts, DataBuffer& out, DataBuffer& certDerOut,
                                       bool& keyLocated, LogBase& log, bool verbose) {
     LogContext ctx(log, "UnEnvelope3");
-    DataBuffer privateKeyDer;
-    RecipientInfo* recipient =
-        FindPrivateKeyFromSystemCerts(systemCerts, privateKeyDer, certDerOut, keyLocated, log, verbose);
-    if (!recipient) {
-        log.logError(enveloped_msg::kNoKeyFound);
-        if (verbose)
-            logRecipientInfos(log);
-        return false;
-    }
-    bool ok = openWith(*recipient, privateKeyDer, "Decrypting symmetric key...(1)",
-                       "Decrypting data using symmetric key (1)", out, log, verbose);
-    privateKeyDer.secureClear();
-    return ok;
-}
-
-bool Pkcs7_EnvelopedData::UnEnvelope2(const StringBuffer& serialHex, const StringBuffer& issuerCn,
-                                      const DataBuffer& privateKeyDer, DataBuffer& out, LogBase& log, bool verbose) {
-    LogContext ctx(log, "UnEnvelope2");
-    RecipientInfo* recipient = FindMatchingRecipientInfo(serialHex, issuerCn, log);
-    if (!recipient) {
-        log.logError(enveloped_msg::kNoMatchingRecipient);
-        return false;
-    }
-    return openWith(*recipient, privateKeyDer, "Decrypting symmetric key...(3)",
-                    "Decrypting data using symmetric key (3)", out, log, verbose);
-}
-
-RecipientInfo* Pkcs7_EnvelopedData::FindMatchingRecipientInfo(const StringBuffer& serialHex,
-                                                              const StringBuffer& issuerCn, LogBase& log) {
-    StringBuffer wanted;
-    wanted.appendSb(serialHex);
-    withoutLeadingZeroPair(wanted);
-    LogContext ctx(log, "FindMatchingRecipientInfo");
-    log.logData("NeedSerial", wanted.getString());
-    log.logData("NeedIssuerCN", issuerCn.getString());
-    log.logDataLong("NumRecipientInfos", recipientInfos.getCount());
-    for (int i = 0; i < recipientInfos.getCount(); ++i) {
-        auto* r = static_cast<RecipientInfo*>(recipientInfos.elementAt(i));
-        StringBuffer serial;
-        serial.appendSb(r->issuerAndSerialNumber.serialNumber);
-        evenLength(serial);
-        withoutLeadingZeroPair(serial);
-        if (!serial.equalsNoCaseSb(wanted) || !r->issuerAndSerialNumber.commonName.equalsSb(issuerCn))
-            continue;
-        log.logInfo("Found matching RecipientInfo");
-        return r;
-    }
-    return nullptr;
-}
-
-RecipientInfo* Pkcs7_EnvelopedData::FindPrivateKeyFromSystemCerts(SystemCerts& systemCerts,
-                                                                  DataBuffer& privateKeyDerOut, DataBuffer& certDerOut,
-                                                                  bool& keyLocated, LogBase& log, bool verbose) {
     keyLocated = false;
-    privateKeyDerOut.clear();
-    RecipientInfo* found = nullptr;
-    {
-        LogContext ctx(log, "FindPrivateKeyFromSystemCerts");
-        log.logDataLong("NumRecipientInfos", recipientInfos.getCount());
-        for (int i = 0; !found && i < recipientInfos.getCount(); ++i) {
-            auto* r = static_cast<RecipientInfo*>(recipientInfos.elementAt(i));
-            StringBuffer serial;
-            serial.appendSb(r->issuerAndSerialNumber.serialNumber);
-            evenLength(serial);
-            const char* cn = r->issuerAndSerialNumber.commonName.getString();
-            log.logData("certSerialNumber", serial.getString());
-            log.logData("certIssuerCN", cn);
-            log.logData("subjectKeyIdentifier", r->subjectKeyIdentifier.getString());
-            bool inaccessible = false;
-            if (r->subjectKeyIdentifier.getSize()) {
-                if (systemCerts.findPrivateKeyBySubjectKeyId(r->subjectKeyIdentifier.getString(), privateKeyDerOut,
-                                                             &certDerOut, inaccessible, log, verbose))
-                    found = r;
-                keyLocated = keyLocated || inaccessible;
-                continue;
-            }
-            if (serial.beginsWith("00")) {
-                StringBuffer shorter;
-                shorter.appendSb(serial);
-                withoutLeadingZeroPair(shorter);
-                if (systemCerts.findPrivateKeyBySerialAndIssuer(shorter.getString(), cn, privateKeyDerOut, &certDerOut,
-                                                                inaccessible, log, verbose)) {
-                    found = r;
-                    continue;
-                }
-                keyLocated = keyLocated || inaccessible;
-            }
-            if (systemCerts.findPrivateKeyBySerialAndIssuer(serial.getString(), cn, privateKeyDerOut, &certDerOut,
-                                                            inaccessible, log, verbose))
-                found = r;
-            keyLocated = keyLocated || inaccessible;
-        }
-    }
-    if (found) {
-        keyLocated = false;
-        return found;
-    }
-    // Recipients named only by key identifiers that no certificate carries
-    // (a store's certificate may lack the extension): the first key to be
-    // had is tried for the first recipient.
+    // Every recipient, under every certificate of the stores that bears its
+    // name and has a key, until one opens.
     bool identifierOnly = false;
     for (int i = 0; i < recipientInfos.getCount(); ++i) {
-        auto* r = static_cast<RecipientInfo*>(recipientInfos.elementAt(i));
-        identifierOnly = identifierOnly ||
-                         (r->subjectKeyIdentifier.getSize() && r->issuerAndSerialNumber.serialNumber.getSize() == 0 &&
-                          r->issuerAndSerialNumber.commonName.getSize() == 0);
+        const auto* r = static_cast<const RecipientInfo*>(recipientInfos.elementAt(i));
+        identifierOnly = identifierOnly || r->id.byKeyId;
+        std::vector<std::unique_ptr<Certificate>> found;
+        bool inaccessible = false;
+        systemCerts.searchStoresById(r->id, true, false, inaccessible, found, log, verbose);
+        keyLocated = keyLocated || inaccessible;
+        for (const auto& cert : found) {
+            DataBuffer privateKeyDer;
+            inaccessible = false;
+            bool ok = systemCerts.privateKeyOf(*cert, privateKeyDer, &certDerOut, inaccessible, log) &&
+                      openWith(*r, privateKeyDer, out, log, verbose);
+            privateKeyDer.secureClear();
+            keyLocated = keyLocated || inaccessible;
+            if (ok) {
+                keyLocated = false;
+                return true;
+            }
+        }
     }
+    certDerOut.clear();
+    // Recipients named by key identifiers that no certificate carries (a
+    // store's certificate may lack the extension): the first key to be had
+    // is tried for the first recipient.
+    DataBuffer privateKeyDer;
     bool inaccessible = false;
-    if (identifierOnly && recipientInfos.getCount() &&
-        systemCerts.findFirstPrivateKey(privateKeyDerOut, &certDerOut, inaccessible, log)) {
+    if (identifierOnly && systemCerts.findFirstPrivateKey(privateKeyDer, &certDerOut, inaccessible, log)) {
         log.logInfo(enveloped_msg::kNoSubjectKeyIdMatch);
         log.logInfo(enveloped_msg::kFirstAvailableCert);
-        return static_cast<RecipientInfo*>(recipientInfos.elementAt(0));
+        bool ok =
+            openWith(*static_cast<const RecipientInfo*>(recipientInfos.elementAt(0)), privateKeyDer, out, log, verbose);
+        privateKeyDer.secureClear();
+        if (ok)
+            return true;
+        certDerOut.clear();
     }
-    return nullptr;
+    log.logError(enveloped_msg::kNoKeyFound);
+    if (verbose)
+        logRecipientInfos(log);
+    return false;
+}
+
+bool Pkcs7_EnvelopedData::UnEnvelope2(const CertificateFields& recipient, const DataBuffer& privateKeyDer,
+                                      DataBuffer& out, LogBase& log, bool verbose) {
+    LogContext ctx(log, "UnEnvelope2");
+    bool named = false;
+    for (int i = 0; i < recipientInfos.getCount(); ++i) {
+        const auto* r = static_cast<const RecipientInfo*>(recipientInfos.elementAt(i));
+        if (!certificateHasId(recipient, r->id))
+            continue;
+        log.logInfo("Found matching RecipientInfo");
+        named = true;
+        if (openWith(*r, privateKeyDer, out, log, verbose))
+            return true;
+    }
+    if (!named)
+        log.logError(enveloped_msg::kNoMatchingRecipient);
+    return false;
 }
 
 bool Pkcs7_EnvelopedData::decryptContent(const DataBuffer& contentKey, DataBuffer& out, LogBase& log, bool verbose) {

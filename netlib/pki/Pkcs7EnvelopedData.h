@@ -6,6 +6,7 @@
 #include "netlib/core/StringBuffer.h"
 #include "netlib/core/TessikObject.h"
 #include "netlib/pki/AlgorithmIdentifier.h"
+#include "netlib/pki/CertificateFields.h"
 
 namespace tessik {
 
@@ -52,6 +53,10 @@ public:
     RecipientInfo(ClsXml& node, const ExtPtrArray* extList, LogBase& log, bool verbose, bool& ok);
     ~RecipientInfo() override;
 
+    // The recipient's certificate as the message names it (read from the
+    // DER by the message loader).
+    CertificateId id;
+    // For the log.
     IssuerAndSerialNumber issuerAndSerialNumber;
     // Base64 of the identifier of a version-2 recipient; empty otherwise.
     StringBuffer subjectKeyIdentifier;
@@ -69,11 +74,12 @@ public:
     bool loadXml(ClsXml& xml, const ExtPtrArray* extList, LogBase& log, bool verbose);
     bool UnEnvelope3(SystemCerts& systemCerts, DataBuffer& out, DataBuffer& certDerOut, bool& keyLocated, LogBase& log,
                      bool verbose);
-    bool UnEnvelope2(const StringBuffer& serialHex, const StringBuffer& issuerCn, const DataBuffer& privateKeyDer,
-                     DataBuffer& out, LogBase& log, bool verbose);
-    RecipientInfo* FindPrivateKeyFromSystemCerts(SystemCerts& systemCerts, DataBuffer& privateKeyDerOut,
-                                                 DataBuffer& certDerOut, bool& keyLocated, LogBase& log, bool verbose);
-    RecipientInfo* FindMatchingRecipientInfo(const StringBuffer& serialHex, const StringBuffer& issuerCn, LogBase& log);
+    // Opened with the key of the certificate given, for each recipient info
+    // that names it until one opens.
+    bool UnEnvelope2(const CertificateFields& recipient, const DataBuffer& privateKeyDer, DataBuffer& out, LogBase& log,
+                     bool verbose);
+    bool openWith(const RecipientInfo& recipient, const DataBuffer& privateKeyDer, DataBuffer& out, LogBase& log,
+                  bool verbose);
     bool decryptContent(const DataBuffer& contentKey, DataBuffer& out, LogBase& log, bool verbose);
     void logRecipientInfos(LogBase& log);
 
@@ -82,10 +88,6 @@ public:
     StringBuffer contentType;
     AlgorithmIdentifier contentEncryptionAlgorithm;
     DataBuffer encryptedContent;
-
-private:
-    bool openWith(RecipientInfo& recipient, const DataBuffer& privateKeyDer, const char* keyStep, const char* dataStep,
-                  DataBuffer& out, LogBase& log, bool verbose);
 };
 
 // Appends one DER ContentInfo holding the source's bytes enveloped for every

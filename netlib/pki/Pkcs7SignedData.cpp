@@ -17,6 +17,7 @@
 #include "netlib/crypto/Sha2.h"
 #include "netlib/pki/AlgorithmIdentifier.h"
 #include "netlib/pki/AsnItem.h"
+#include "netlib/pki/Certificate.h"
 #include "netlib/pki/Pkcs7.h"
 #include "netlib/pki/RsaDer.h"
 #include "netlib/pki/SignatureAlgorithms.h"
@@ -32,6 +33,8 @@ constexpr const char* kGostDigestOid = "1.2.643.2.2.9";
 constexpr const char* kSigningTimeOid = "1.2.840.113549.1.9.5";
 constexpr std::uint32_t kReadSize = 4096;
 constexpr std::uint32_t kReadBufferSize = 5000;
+// A SignerInfo's fields after its version.
+constexpr int kSignerIdField = 1;
 
 // The log name of a digest ("SHA1", "SHA256" ...).
 const char* digestLogName(int hashId) {
@@ -106,49 +109,75 @@ bool loadOctets(ClsXml& start, const char* path, const ExtPtrArray* extList, Dat
 SignerInfo::~SignerInfo() = default;
 
 bool SignerInfo::loadXml(ClsXml& node, const ExtPtrArray* extList, LogBase& log, bool verbose) {
-    if (!node.resolvePath("sequence|int|*", serialNumber, log)) {
-        log.logError("Failed to get signing certificate's serial number from SignerInfo.");
+    // By place: version, the signer's certificate (issuer and serial, or
+    // [0] key identifier), digest algorithm, optional [0] authenticated
+    // attributes, signature algorithm, signature.
+    std::unique_ptr<ClsXml> sid(node.getChild(kSignerIdField));
+    std::unique_ptr<ClsXml> digest(node.getChild(kSignerIdField + 1));
+    std::unique_ptr<ClsXml> attributes(node.getChild(kSignerIdField + 2));
+    if (attributes && !(attributes->tagEquals("contextSpecific") && attributes->getAttrValueInt("tag") == 0))
+        attributes.reset();
+    const int afterAttributes = kSignerIdField + (attributes ? 3 : 2);
+    std::unique_ptr<ClsXml> signatureAlgorithm(node.getChild(afterAttributes));
+    std::unique_ptr<ClsXml> signature(node.getChild(afterAttributes + 1));
+    if (!sid || !digest || !signatureAlgorithm || !signature) {
+        log.logError("SignerInfo is incomplete.");
         return false;
     }
-    if (verbose)
-        log.logData("serialNumber2", serialNumber.getUtf8());
-    // The issuer's common name, read as the certificates' own is.
     issuerCN.clear();
-    std::unique_ptr<ClsXml> attribute(node.newRefToSelf());
-    XString unused;
-    std::unique_ptr<ClsXml> value;
-    if (attribute->resolvePath("sequence|sequence|/C/oid,2.5.4.3|..|$", unused, log))
-        value.reset(attribute->getChild(1));
-    if (!value || !appendNameValueText(value->getCurrentNode(), issuerCN))
-        log.logError("Warning: The IssuerCN is not present in the SignerInfo.");
-    if (verbose)
-        log.logData("issuerCN", issuerCN.getUtf8());
-    if (!node.resolvePath("sequence[1]|oid|*", digestAlgorithmOid, log)) {
+    serialNumber.clear();
+    if (sid->tagEquals("sequence")) {
+        if (!sid->resolvePath("int|*", serialNumber, log)) {
+            log.logError("Failed to get signing certificate's serial number from SignerInfo.");
+            return false;
+        }
+        // The issuer's common name, for the log.
+        std::unique_ptr<ClsXml> value;
+        XString unused;
+        std::unique_ptr<ClsXml> attribute(sid->newRefToSelf());
+        if (attribute->resolvePath("sequence|/C/oid,2.5.4.3|..|$", unused, log))
+            value.reset(attribute->getChild(1));
+        if (!value || !appendNameValueText(value->getCurrentNode(), issuerCN))
+            log.logError("Warning: The IssuerCN is not present in the SignerInfo.");
+        if (verbose) {
+            log.logData("serialNumber2", serialNumber.getUtf8());
+            log.logData("issuerCN", issuerCN.getUtf8());
+        }
+    } else if (!sid->tagEquals("contextSpecific")) {
+        log.logError(signeddata_msg::kUnreadableSigner);
+        return false;
+    }
+    if (!digest->resolvePath("oid|*", digestAlgorithmOid, log)) {
         log.logError("Failed to get digest algorithm identifier in SignerInfo");
         return false;
     }
     if (verbose)
         log.logData("digestAlgorithmOid", digestAlgorithmOid.getUtf8());
-    if (node.resolvePath("/A/contextSpecific,tag,0|/C/oid,1.2.840.113549.1.9.3|..|set|oid|*", contentType, log))
-        log.logData("contentType", contentType.getUtf8());
+    contentType.clear();
     messageDigest.clear();
-    if (loadOctets(node, "/A/contextSpecific,tag,0|/C/oid,1.2.840.113549.1.9.4|..|set|octets|$", extList, messageDigest,
-                   log)) {
-        log.logDataHex("messageDigestHex", messageDigest.getData(), messageDigest.getSize());
-    } else {
-        log.logError("No SignerInfo message digest found.");
-        messageDigest.clear();
+    signingTime.clear();
+    if (attributes) {
+        if (std::unique_ptr<ClsXml>(attributes->newRefToSelf())
+                ->resolvePath("/C/oid,1.2.840.113549.1.9.3|..|set|oid|*", contentType, log))
+            log.logData("contentType", contentType.getUtf8());
+        if (loadOctets(*attributes, "/C/oid,1.2.840.113549.1.9.4|..|set|octets|$", extList, messageDigest, log))
+            log.logDataHex("messageDigestHex", messageDigest.getData(), messageDigest.getSize());
+        else
+            messageDigest.clear();
+        if (std::unique_ptr<ClsXml>(attributes->newRefToSelf())
+                ->resolvePath("/C/oid,1.2.840.113549.1.9.5|..|set|utctime|*", signingTime, log))
+            log.logData("signingTime", signingTime.getUtf8());
     }
-    if (node.resolvePath("/A/contextSpecific,tag,0|/C/oid,1.2.840.113549.1.9.5|..|set|utctime|*", signingTime, log))
-        log.logData("signingTime", signingTime.getUtf8());
-    if (!node.resolvePath("sequence[2]|oid|*", digestEncryptionAlgorithmOid, log)) {
+    if (messageDigest.getSize() == 0)
+        log.logError("No SignerInfo message digest found.");
+    if (!signatureAlgorithm->resolvePath("oid|*", digestEncryptionAlgorithmOid, log)) {
         log.logError("Failed to get digest encryption algorithm identifier in SignerInfo");
         return false;
     }
     if (verbose)
         log.logData("digestEncryptionAlgorithmOid", digestEncryptionAlgorithmOid.getUtf8());
     encryptedDigest.clear();
-    if (!loadOctets(node, "octets|$", extList, encryptedDigest, log)) {
+    if (!signature->tagEquals("octets") || !getOctetsFromXml(*signature, extList, encryptedDigest)) {
         log.logError("Failed to get encrypted digest bytes in SignerInfo");
         return false;
     }
@@ -201,6 +230,7 @@ bool Pkcs7_SignedData::loadXml(ClsXml& xml, const ExtPtrArray* extList, LogBase&
     }
     const int parts = inner->getNumChildren();
     content.clear();
+    detached = parts == 1;
     if (parts == 1 && inner->childContentEquals("oid", pkcs7_oid::kData)) {
         log.logInfo(signeddata_msg::kDetached);
     } else if (parts == 2) {
@@ -247,9 +277,23 @@ bool Pkcs7_SignedData::loadXml(ClsXml& xml, const ExtPtrArray* extList, LogBase&
     return true;
 }
 
+SignerInfo* Pkcs7_SignedData::signerAt(int position) const {
+    for (int i = 0; i < signerInfos.getCount(); ++i) {
+        auto* signer = static_cast<SignerInfo*>(signerInfos.elementAt(i));
+        if (signer->position == position)
+            return signer;
+    }
+    return nullptr;
+}
+
 bool Pkcs7_SignedData::verifyOpaque(DataBuffer& out, const ExtPtrArray& certificates, const ExtPtrArray& authAttrDers,
                                     SystemCerts* systemCerts, LogBase& log, bool verbose) {
     out.clear();
+    if (detached) {
+        log.logError(signeddata_msg::kNoContent);
+        log.logError(signeddata_msg::kNotVerified);
+        return false;
+    }
     MemoryDataSource source;
     source.setData(content.getData(), content.getSize(), false);
     if (!verifySignature(source, certificates, authAttrDers, systemCerts, log, verbose))
@@ -363,55 +407,57 @@ bool Pkcs7_SignedData::verifySignature(DataSource& source, const ExtPtrArray& ce
             verified = false;
             continue;
         }
-        if (signer->issuerCN.getSizeUtf8() == 0)
-            log.logInfo("Warning: Issuer CN is emtpy.");
-        else
-            log.logData("issuerCN", signer->issuerCN.getUtf8());
-        if (signer->serialNumber.getSizeUtf8() == 0) {
-            log.logError("Serial number is emtpy.");
+        if (!signer->idRead) {
+            log.logError(signeddata_msg::kUnreadableSigner);
             verified = false;
             continue;
         }
+        log.logData("issuerCN", signer->issuerCN.getUtf8());
         log.logData("serialNum", signer->serialNumber.getUtf8());
-        std::unique_ptr<TessikX509> cert(Pkcs7_SignedData_findSignerCert(
-            certificates, signer->issuerCN.getUtf8(), signer->serialNumber.getUtf8(), systemCerts, log, verbose));
-        if (!cert) {
+        std::vector<std::string> candidates;
+        Pkcs7_SignedData_findSignerCerts(certificates, signer->id, systemCerts, candidates, log, verbose);
+        if (candidates.empty())
             log.logError(signeddata_msg::kNoMatchingCert);
-            verified = false;
-            continue;
-        }
-        auto time = std::make_unique<StringBuffer>();
-        bool ok = false;
-        DataBuffer keyDer;
-        RsaKey key;
         const int hashId = hashIdOfDigestOid(signer->digestAlgorithmOid.getUtf8());
         const char* sigOid = signer->digestEncryptionAlgorithmOid.getUtf8();
-        if (std::strcmp(sigOid, alg_oid::kRsaEncryption) != 0 && hashIdOfRsaSignatureOid(sigOid) == 0) {
+        const bool rsa = std::strcmp(sigOid, alg_oid::kRsaEncryption) == 0 || hashIdOfRsaSignatureOid(sigOid) != 0;
+        if (!rsa) {
             log.logError(signeddata_msg::kUnsupportedSignature);
             log.logData("oid", sigOid);
-        } else if (!cert->getPublicKeyDer(keyDer, log) || !rsaPublicKeyFromAsn1(keyDer, key, log)) {
-            log.logInfo("Failed to get public key..");
+        }
+        DataBuffer expected;
+        auto time = std::make_unique<StringBuffer>();
+        if (hasAttributes) {
+            extractSigningTime(*aaDer, *time);
+            hashBytes(aaDer->getData(), aaDer->getSize(), hashId, expected);
         } else {
-            DataBuffer expected;
-            if (hasAttributes) {
-                extractSigningTime(*aaDer, *time);
-                hashBytes(aaDer->getData(), aaDer->getSize(), hashId, expected);
-            } else {
-                expected.appendDb(digests[hashId]);
+            expected.appendDb(digests[hashId]);
+        }
+        // Under each certificate that bears the signer's name, until one holds.
+        bool ok = false;
+        for (std::size_t c = 0; rsa && !ok && c < candidates.size(); ++c) {
+            auto cert = std::make_unique<TessikX509>();
+            DataBuffer der, keyDer;
+            der.append(candidates[c].data(), static_cast<unsigned int>(candidates[c].size()));
+            RsaKey key;
+            if (!cert->loadFromDer(der, log, false) || !cert->getPublicKeyDer(keyDer, log) ||
+                !rsaPublicKeyFromAsn1(keyDer, key, log)) {
+                log.logInfo("Failed to get public key..");
+                continue;
             }
             log.logData("digestOid", signer->digestAlgorithmOid.getUtf8());
             ok = rsaVerifyDigestInfo(signer->encryptedDigest.getData(), signer->encryptedDigest.getSize(),
                                      digestOidOfHashId(hashId), expected.getData(), expected.getSize(), key, log);
-            if (ok && hasAttributes) {
-                log.logInfo(signeddata_msg::kAttributesMatch);
-            } else if (!ok) {
-                log.logError(signeddata_msg::kSignatureMismatch);
-                log.logDataHex("expectedDigest", expected.getData(), expected.getSize());
+            if (ok) {
+                if (hasAttributes)
+                    log.logInfo(signeddata_msg::kAttributesMatch);
+                signerCerts.appendPtr(cert.release());
+                signingTimes.appendPtr(time.release());
             }
         }
-        if (ok) {
-            signerCerts.appendPtr(cert.release());
-            signingTimes.appendPtr(time.release());
+        if (!ok && rsa && !candidates.empty()) {
+            log.logError(signeddata_msg::kSignatureMismatch);
+            log.logDataHex("expectedDigest", expected.getData(), expected.getSize());
         }
         verified = verified && ok;
     }
@@ -426,35 +472,35 @@ bool Pkcs7_SignedData::verifySignature(DataSource& source, const ExtPtrArray& ce
     return verified;
 }
 
-TessikX509* Pkcs7_SignedData_findSignerCert(const ExtPtrArray& certificates, const char* issuerCn,
-                                            const char* serialHex, SystemCerts* systemCerts, LogBase& log,
-                                            bool verbose) {
+void Pkcs7_SignedData_findSignerCerts(const ExtPtrArray& certificates, const CertificateId& id,
+                                      SystemCerts* systemCerts, std::vector<std::string>& out, LogBase& log,
+                                      bool verbose) {
     LogContext ctx(log, "Pkcs7_SignedData_findSignerCert");
+    out.clear();
     if (verbose)
         log.logDataLong("numPkcs7Certs", certificates.getCount());
-    LogNull quiet;
     for (int i = 0; i < certificates.getCount(); ++i) {
         const auto* der = static_cast<const DataBuffer*>(certificates.elementAt(i));
         if (!der || der->getSize() == 0)
             continue;
-        auto cert = std::make_unique<TessikX509>();
-        if (cert->loadFromDer(*der, quiet, false) && cert->matchesIssuerCnAndSerial(issuerCn, serialHex, quiet)) {
+        std::string bytes(reinterpret_cast<const char*>(der->getData()), der->getSize());
+        std::unique_ptr<CertificateFields> fields = readCertificateFields(bytes);
+        if (fields && certificateHasId(*fields, id)) {
             if (verbose)
                 log.logInfo("Found matching certificate in PKCS7");
-            return cert.release();
+            out.push_back(std::move(bytes));
         }
     }
     if (!systemCerts)
-        return nullptr;
-    DataBuffer der;
-    if (!systemCerts->findCertBySerialAndIssuer(serialHex, issuerCn, der, log, verbose))
-        return nullptr;
-    auto cert = std::make_unique<TessikX509>();
-    if (!cert->loadFromDer(der, log, false)) {
-        log.logError("Failed to load certificate DER...");
-        return nullptr;
+        return;
+    std::vector<std::unique_ptr<Certificate>> found;
+    bool inaccessible = false;
+    systemCerts->searchStoresById(id, false, true, inaccessible, found, log, verbose);
+    for (const auto& cert : found) {
+        DataBuffer der;
+        if (cert->getDer(der, log))
+            out.emplace_back(reinterpret_cast<const char*>(der.getData()), der.getSize());
     }
-    return cert.release();
 }
 
 void extractSigningTime(const DataBuffer& authAttrDer, StringBuffer& timeOut) {

@@ -5,10 +5,14 @@
 // message digest is the content's, and its RSA signature is the PKCS#1 v1.5
 // block of a DigestInfo of its own digest algorithm over its authenticated
 // attributes (over the content when it has none).
+#include <string>
+#include <vector>
+
 #include "netlib/core/DataBuffer.h"
 #include "netlib/core/ExtPtrArray.h"
 #include "netlib/core/TessikObject.h"
 #include "netlib/core/XString.h"
+#include "netlib/pki/CertificateFields.h"
 
 namespace tessik {
 
@@ -30,6 +34,7 @@ constexpr const char* kUnableToVerifyHash = "Unable to verify hash!";
 constexpr const char* kNoMatchingCert = "Cannot find matching certificate.";
 constexpr const char* kUnreadableSigner = "A SignerInfo of the message cannot be read.";
 constexpr const char* kContentNotOctets = "The signed content is not an OCTET STRING.";
+constexpr const char* kNoContent = "The signature is detached: the message holds no content to verify.";
 constexpr const char* kAttributesMatch = "Digest of authenticated attributes DER matches.";
 constexpr const char* kSignatureMismatch = "The signature does not hold for the expected digest.";
 constexpr const char* kUnsupportedSignature = "Unsupported signature algorithm in SignerInfo.";
@@ -44,6 +49,11 @@ public:
 
     bool loadXml(ClsXml& node, const ExtPtrArray* extList, LogBase& log, bool verbose);
 
+    // The signer's certificate as the message names it (read from the DER
+    // by the message loader; idRead false until then, or when unreadable).
+    CertificateId id;
+    bool idRead = false;
+    // For the log: the serial (hex) and the issuer's common name.
     XString serialNumber;
     XString issuerCN;
     XString digestAlgorithmOid;
@@ -65,15 +75,20 @@ public:
 
     // xml: on the ContentInfo's root.
     bool loadXml(ClsXml& xml, const ExtPtrArray* extList, LogBase& log, bool verbose);
-    // out := the content, when every signer verifies over it.
+    // out := the content, when every signer verifies over it; a detached
+    // signature does not verify here, since there is no content.
     bool verifyOpaque(DataBuffer& out, const ExtPtrArray& certificates, const ExtPtrArray& authAttrDers,
                       SystemCerts* systemCerts, LogBase& log, bool verbose);
+    // The signer info at that place in the message, or null (unread).
+    SignerInfo* signerAt(int position) const;
     bool verifySignature(DataSource& source, const ExtPtrArray& certificates, const ExtPtrArray& authAttrDers,
                          SystemCerts* systemCerts, LogBase& log, bool verbose);
 
     DataBuffer content;
     // The content is there but no OCTET STRING: nothing can verify over it.
     bool contentUnreadable = false;
+    // The content is kept outside the message.
+    bool detached = false;
     ExtPtrArray signerInfos;
     // SignerInfos of the message that could not be read (not in signerInfos).
     int unreadableSigners = 0;
@@ -84,11 +99,11 @@ public:
     ExtPtrArray signingTimes;
 };
 
-// The signer's certificate among the message's, else in the system stores;
-// the caller owns it.
-TessikX509* Pkcs7_SignedData_findSignerCert(const ExtPtrArray& certificates, const char* issuerCn,
-                                            const char* serialHex, SystemCerts* systemCerts, LogBase& log,
-                                            bool verbose);
+// The certificates (DER) the id names among the message's, then in the
+// system stores, in that order: a signer is tried under each.
+void Pkcs7_SignedData_findSignerCerts(const ExtPtrArray& certificates, const CertificateId& id,
+                                      SystemCerts* systemCerts, std::vector<std::string>& out, LogBase& log,
+                                      bool verbose);
 // The UTCTime text of the signing-time attribute, or empty.
 void extractSigningTime(const DataBuffer& authAttrDer, StringBuffer& timeOut);
 

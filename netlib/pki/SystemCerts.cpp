@@ -1,13 +1,16 @@
 #include "netlib/pki/SystemCerts.h"
 
+#include <cstring>
 #include <memory>
 #include <string>
 
 #include "netlib/core/DataBuffer.h"
 #include "netlib/core/LogBase.h"
 #include "netlib/pki/Certificate.h"
+#include "netlib/pki/CertificateFields.h"
 #include "netlib/pki/CertificateStore.h"
 #include "netlib/pki/MsCertificate.h"
+#include "netlib/text/ContentCoding.h"
 
 namespace tessik {
 
@@ -34,12 +37,6 @@ constexpr StoreSlot kSlots[SystemCerts::kStoreCount] = {
 
 } // namespace
 
-struct SystemCerts::Query {
-    const char* serial = nullptr;
-    const char* issuerCN = nullptr;
-    const char* subjectKeyId = nullptr;
-};
-
 SystemCerts::SystemCerts() = default;
 SystemCerts::~SystemCerts() = default;
 
@@ -49,20 +46,21 @@ CertificateStore* SystemCerts::storeAt(int index, LogBase& log) {
     return m_stores[index].get();
 }
 
-Certificate* SystemCerts::searchStores(const Query& query, bool needPrivateKey, bool skipKeyAccess,
-                                       bool& keyInaccessible, LogBase& log, bool verbose) {
+void SystemCerts::searchStoresById(const CertificateId& id, bool needPrivateKey, bool skipKeyAccess,
+                                   bool& keyInaccessible, std::vector<std::unique_ptr<Certificate>>& out, LogBase& log,
+                                   bool verbose) {
     keyInaccessible = false;
     if (verbose) {
         log.enterContext("SearchRegistryCertificateStores", true);
-        if (query.subjectKeyId) {
-            log.logData("subjectKeyId", query.subjectKeyId);
+        if (id.byKeyId) {
+            log.logDataHex("subjectKeyId", id.keyId.data(), static_cast<unsigned int>(id.keyId.size()));
         } else {
-            log.logData("certSerialNumber", query.serial);
-            log.logData("certIssuerCN", query.issuerCN);
+            log.logDataHex("certSerialNumber", id.serial.data(), static_cast<unsigned int>(id.serial.size()));
+            log.logDataHex("certIssuer", id.issuer.data(), static_cast<unsigned int>(id.issuer.size()));
         }
         log.logDataLong("needPrivateKey", needPrivateKey ? 1 : 0);
     }
-    Certificate* result = nullptr;
+    LogNull quiet;
     for (int i = 0; i < kStoreCount; ++i) {
         // Each pair opens just before its first visit.
         if (i % 2 == 0) {
@@ -72,88 +70,76 @@ Certificate* SystemCerts::searchStores(const Query& query, bool needPrivateKey, 
         CertificateStore* store = m_stores[i].get();
         if (!store)
             continue;
-        MsCertificate* match = query.subjectKeyId
-                                   ? store->findCertBySubjectKeyId(query.subjectKeyId, log)
-                                   : store->FindCertBySerialAndIssuerCN(query.serial, query.issuerCN, log, verbose);
-        if (!match) {
-            if (verbose)
-                log.logInfo((std::string("No match found in ") + kSlots[i].name + " certificate store.").c_str());
-            continue;
-        }
-        bool usable = !needPrivateKey;
-        if (needPrivateKey) {
-            if (!match->hasPrivateKey(log)) {
-                log.logError(systemcerts_msg::kNoKeyAvailable);
-            } else {
-                match->logKeyProviderInfo(log);
-                DataBuffer scratch;
-                usable = match->exportPrivateKeyDer(skipKeyAccess, scratch, keyInaccessible, log);
-                scratch.secureClear();
-                if (!usable)
-                    log.logInfo(systemcerts_msg::kNoKeyAccessible);
+        bool matched = false;
+        for (platform::PCCERT_CONTEXT c = platform::CertEnumCertificatesInStore(store->handle(), nullptr); c;
+             c = platform::CertEnumCertificatesInStore(store->handle(), c)) {
+            std::unique_ptr<CertificateFields> fields = readCertificateFields(c);
+            if (!fields || !certificateHasId(*fields, id))
+                continue;
+            matched = true;
+            auto match = std::make_unique<MsCertificate>(c, quiet, true);
+            bool usable = !needPrivateKey;
+            if (needPrivateKey) {
+                if (!match->hasPrivateKey(log)) {
+                    log.logError(systemcerts_msg::kNoKeyAvailable);
+                } else {
+                    match->logKeyProviderInfo(log);
+                    DataBuffer scratch;
+                    bool inaccessible = false;
+                    usable = match->exportPrivateKeyDer(skipKeyAccess, scratch, inaccessible, log);
+                    keyInaccessible = keyInaccessible || inaccessible;
+                    scratch.secureClear();
+                    if (!usable)
+                        log.logInfo(systemcerts_msg::kNoKeyAccessible);
+                }
             }
-        }
-        if (usable) {
+            if (!usable)
+                continue;
             if (verbose)
                 log.logInfo((std::string("Found match in ") + kSlots[i].name + " certificate store.").c_str());
-            result = Certificate::createFromMsCertificate(match, skipKeyAccess, log);
-        } else {
-            delete match;
+            if (Certificate* found = Certificate::createFromMsCertificate(match.release(), skipKeyAccess, log))
+                out.emplace_back(found);
         }
-        // A match ends the search, usable or not.
-        break;
+        if (!matched && verbose)
+            log.logInfo((std::string("No match found in ") + kSlots[i].name + " certificate store.").c_str());
     }
     if (verbose)
         log.leaveContext();
-    return result;
-}
-
-Certificate* SystemCerts::searchStoresBySerialAndIssuer(const char* serial, const char* issuerCN, bool needPrivateKey,
-                                                        bool skipKeyAccess, bool& keyInaccessible, LogBase& log,
-                                                        bool verbose) {
-    Query query;
-    query.serial = serial ? serial : "";
-    query.issuerCN = issuerCN ? issuerCN : "";
-    return searchStores(query, needPrivateKey, skipKeyAccess, keyInaccessible, log, verbose);
 }
 
 Certificate* SystemCerts::searchStoresBySubjectKeyId(const char* subjectKeyId, bool needPrivateKey, bool skipKeyAccess,
                                                      bool& keyInaccessible, LogBase& log, bool verbose) {
-    Query query;
-    query.subjectKeyId = subjectKeyId ? subjectKeyId : "";
-    return searchStores(query, needPrivateKey, skipKeyAccess, keyInaccessible, log, verbose);
+    CertificateId id;
+    id.byKeyId = true;
+    const char* text = subjectKeyId ? subjectKeyId : "";
+    DataBuffer bytes;
+    ContentCoding::decodeBase64(text, static_cast<unsigned int>(std::strlen(text)), bytes);
+    id.keyId.assign(reinterpret_cast<const char*>(bytes.getData()), bytes.getSize());
+    std::vector<std::unique_ptr<Certificate>> found;
+    searchStoresById(id, needPrivateKey, skipKeyAccess, keyInaccessible, found, log, verbose);
+    return found.empty() ? nullptr : found.front().release();
 }
 
-bool SystemCerts::privateKeyOf(Certificate* found, DataBuffer& keyDer, DataBuffer* certDer, bool& keyInaccessible,
+bool SystemCerts::privateKeyOf(Certificate& found, DataBuffer& keyDer, DataBuffer* certDer, bool& keyInaccessible,
                                LogBase& log) {
-    if (!found)
-        return false;
-    bool ok = found->getPrivateKeyDerAnySpec(keyDer, keyInaccessible, log);
+    keyDer.clear();
+    bool ok = found.getPrivateKeyDerAnySpec(keyDer, keyInaccessible, log);
     if (!ok) {
         log.logError(systemcerts_msg::kNoPrivateKey);
     } else if (certDer) {
         certDer->clear();
-        ok = found->getDer(*certDer, log);
+        ok = found.getDer(*certDer, log);
     }
-    delete found;
     return ok;
-}
-
-bool SystemCerts::findPrivateKeyBySerialAndIssuer(const char* serial, const char* issuerCN, DataBuffer& keyDer,
-                                                  DataBuffer* certDer, bool& keyInaccessible, LogBase& log,
-                                                  bool verbose) {
-    keyInaccessible = false;
-    keyDer.clear();
-    Certificate* found = searchStoresBySerialAndIssuer(serial, issuerCN, true, false, keyInaccessible, log, verbose);
-    return privateKeyOf(found, keyDer, certDer, keyInaccessible, log);
 }
 
 bool SystemCerts::findPrivateKeyBySubjectKeyId(const char* subjectKeyId, DataBuffer& keyDer, DataBuffer* certDer,
                                                bool& keyInaccessible, LogBase& log, bool verbose) {
     keyInaccessible = false;
     keyDer.clear();
-    Certificate* found = searchStoresBySubjectKeyId(subjectKeyId, true, false, keyInaccessible, log, verbose);
-    return privateKeyOf(found, keyDer, certDer, keyInaccessible, log);
+    std::unique_ptr<Certificate> found(
+        searchStoresBySubjectKeyId(subjectKeyId, true, false, keyInaccessible, log, verbose));
+    return found && privateKeyOf(*found, keyDer, certDer, keyInaccessible, log);
 }
 
 bool SystemCerts::findFirstPrivateKey(DataBuffer& keyDer, DataBuffer* certDer, bool& keyInaccessible, LogBase& log) {
@@ -170,23 +156,11 @@ bool SystemCerts::findFirstPrivateKey(DataBuffer& keyDer, DataBuffer* certDer, b
             if (!candidate->hasPrivateKey(quiet))
                 continue;
             platform::CertFreeCertificateContext(c);
-            Certificate* found = Certificate::createFromMsCertificate(candidate.release(), false, quiet);
-            return privateKeyOf(found, keyDer, certDer, keyInaccessible, log);
+            std::unique_ptr<Certificate> found(Certificate::createFromMsCertificate(candidate.release(), false, quiet));
+            return found && privateKeyOf(*found, keyDer, certDer, keyInaccessible, log);
         }
     }
     return false;
-}
-
-bool SystemCerts::findCertBySerialAndIssuer(const char* serial, const char* issuerCN, DataBuffer& certDer, LogBase& log,
-                                            bool verbose) {
-    certDer.clear();
-    bool inaccessible = false;
-    Certificate* found = searchStoresBySerialAndIssuer(serial, issuerCN, false, true, inaccessible, log, verbose);
-    if (!found)
-        return false;
-    bool ok = found->getDer(certDer, log);
-    delete found;
-    return ok;
 }
 
 } // namespace tessik

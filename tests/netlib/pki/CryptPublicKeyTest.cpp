@@ -16,6 +16,7 @@
 #include "netlib/crypto/SymmetricCipher.h"
 #include "netlib/pki/Asn1.h"
 #include "netlib/pki/Certificate.h"
+#include "netlib/pki/CertificateFields.h"
 #include "netlib/pki/ClsCert.h"
 #include "netlib/pki/CryptMessages.h"
 #include "netlib/pki/CryptPublicKey.h"
@@ -86,10 +87,16 @@ TEST_F(CryptPublicKey, EncryptsToCertificatesForOpenssl) {
         SystemCerts stores;
         bool inaccessible = false;
         LogNull quiet;
-        Certificate* alice =
-            stores.searchStoresBySerialAndIssuer("0A11CE", "alice", false, true, inaccessible, quiet, false);
-        ASSERT_TRUE(alice);
-        addCryptEncryptCertificate(crypt, alice);
+        std::unique_ptr<CertificateFields> aliceFields =
+            readCertificateFields(pkitest::certificateDer(m_work.File("alice.crt")));
+        ASSERT_TRUE(aliceFields);
+        CertificateId aliceId;
+        aliceId.issuer = aliceFields->issuer;
+        aliceId.serial = aliceFields->serial;
+        std::vector<std::unique_ptr<Certificate>> found;
+        stores.searchStoresById(aliceId, false, true, inaccessible, found, quiet, false);
+        ASSERT_EQ(found.size(), 1u);
+        addCryptEncryptCertificate(crypt, found[0].release());
         addCryptEncryptCertificate(crypt, certificateOf(m_work.File("bob.crt")));
         Logger log;
         DataBuffer sealed;

@@ -19,6 +19,7 @@
 #include "netlib/core/LogBase.h"
 #include "netlib/core/StringBuffer.h"
 #include "netlib/crypto/CryptoServices.h"
+#include "netlib/pki/CertificateFields.h"
 #include "netlib/pki/MsMessages.h"
 #include "netlib/pki/Pkcs7.h"
 #include "netlib/pki/SystemCerts.h"
@@ -28,6 +29,7 @@ using namespace tessik;
 namespace {
 
 // The seeds' recipient: O=Fuzz, CN=fuzz, serial 0F22 (a throwaway key).
+const char* const kRecipientIssuerHex = "301e310d300b060355040a0c0446757a7a310d300b06035504030c0466757a7a";
 const char* const kRecipientKeyHex =
     "3082025e02010002818100c1cc7922b35e58bc25c480e83ae4781340387be9c021b392a37de2d9494ea3295594336f2a"
     "ede7080c8df99ae64bd23bd20dd89e79c25539155a147fa892fae5e9a36253d77e856ee0ec8bab4467e5f286b6e9a04f"
@@ -78,9 +80,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     DataBuffer out, certDer;
     bool keyLocated = false;
     p7.openContent(*stores, out, certDer, keyLocated, log, true);
-    StringBuffer serial("0F22"), cn("fuzz");
+    static const CertificateFields* recipient = [] {
+        auto* fields = new CertificateFields();
+        DataBuffer issuer;
+        decodeHexBytes(kRecipientIssuerHex, static_cast<unsigned int>(std::strlen(kRecipientIssuerHex)), issuer);
+        fields->issuer.assign(reinterpret_cast<const char*>(issuer.getData()), issuer.getSize());
+        fields->serial = "\x0f\x22";
+        return fields;
+    }();
     out.clear();
-    p7.unEnvelope(serial, cn, *key, out, log, true);
+    p7.unEnvelope(*recipient, *key, out, log, true);
     // The platform's message calls read it too.
     out.clear();
     msDecrypt1(der, out, nullptr, log);

@@ -1,6 +1,6 @@
 // The system store search over temporary user and machine roots: the order
-// of the eight stores, the rule that the first match ends the search, and
-// private keys as openssl wrote them.
+// of the eight stores, every certificate that bears the name found (a copy
+// without a key hides none with one), and private keys as openssl wrote them.
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -12,6 +12,7 @@
 #include "netlib/core/Logger.h"
 #include "netlib/core/XString.h"
 #include "netlib/pki/Certificate.h"
+#include "netlib/pki/CertificateFields.h"
 #include "netlib/pki/CertificateStore.h"
 #include "netlib/pki/SystemCerts.h"
 #include "platform/CertStore.h"
@@ -41,6 +42,31 @@ protected:
         ASSERT_TRUE(grvtest::WriteFile(folder + "/" + name + "-" + std::to_string(++m_copies) + ".crt",
                                        grvtest::ReadFile(pem)));
     }
+    // How a message names the certificate: its issuer and serial.
+    CertificateId idOf(const std::string& name) {
+        std::unique_ptr<CertificateFields> fields =
+            readCertificateFields(pkitest::certificateDer(m_work.File(name + ".crt")));
+        CertificateId id;
+        EXPECT_TRUE(fields) << name;
+        if (fields) {
+            id.issuer = fields->issuer;
+            id.serial = fields->serial;
+        }
+        return id;
+    }
+    // The certificates of the search, as DER.
+    std::vector<std::string> search(SystemCerts& stores, const CertificateId& id, bool needKey, bool skipKeyAccess,
+                                    bool& inaccessible, Logger& log, bool verbose) {
+        std::vector<std::unique_ptr<Certificate>> found;
+        stores.searchStoresById(id, needKey, skipKeyAccess, inaccessible, found, log, verbose);
+        std::vector<std::string> ders;
+        for (const auto& cert : found) {
+            DataBuffer der;
+            EXPECT_TRUE(cert->getDer(der, log));
+            ders.push_back(bytesOf(der));
+        }
+        return ders;
+    }
     int m_copies = 0;
 };
 
@@ -68,17 +94,16 @@ TEST_F(SystemStores, SearchOrderIsMyAddressBookCaRootUserBeforeMachine) {
         for (int at = n; at < 8; ++at)
             put(name, order[at].location, order[at].store);
     }
-    SystemCerts search;
+    SystemCerts stores;
     for (int n = 0; n < 8; ++n) {
         SCOPED_TRACE(order[n].name);
         std::string name = "c" + std::to_string(n);
-        char serial[8];
-        std::snprintf(serial, sizeof serial, "%02x", 100 + n);
         Logger log;
         bool inaccessible = true;
-        std::unique_ptr<Certificate> found(
-            search.searchStoresBySerialAndIssuer(serial, name.c_str(), false, true, inaccessible, log, true));
-        ASSERT_TRUE(found) << logText(log);
+        std::vector<std::string> found = search(stores, idOf(name), false, true, inaccessible, log, true);
+        // Its own store's copy first, then one in each store after it.
+        ASSERT_EQ(found.size(), static_cast<std::size_t>(8 - n)) << logText(log);
+        EXPECT_EQ(found[0], pkitest::certificateDer(m_work.File(name + ".crt")));
         EXPECT_FALSE(inaccessible);
         std::string text = logText(log);
         EXPECT_NE(text.find(std::string("Found match in ") + order[n].name + " certificate store."), std::string::npos)
@@ -88,52 +113,52 @@ TEST_F(SystemStores, SearchOrderIsMyAddressBookCaRootUserBeforeMachine) {
                         std::string::npos;
             EXPECT_EQ(said, before < n) << order[before].name;
         }
-        DataBuffer der;
-        EXPECT_TRUE(search.findCertBySerialAndIssuer(serial, name.c_str(), der, log, false));
-        EXPECT_EQ(bytesOf(der), pkitest::certificateDer(m_work.File(name + ".crt")));
     }
+    // Another issuer of the same serial is another certificate.
+    makeCert("c9", {"-subj", "/CN=c9", "-set_serial", "100"});
     Logger log;
-    DataBuffer der;
-    EXPECT_FALSE(search.findCertBySerialAndIssuer("99", "nobody", der, log, true));
+    bool inaccessible = false;
+    CertificateId other = idOf("c9");
+    EXPECT_TRUE(search(stores, other, false, true, inaccessible, log, true).empty());
     EXPECT_NE(logText(log).find("No match found in ROOT local-machine certificate store."), std::string::npos);
 }
 
-TEST_F(SystemStores, TheFirstMatchDecidesEvenWithoutAKey) {
+TEST_F(SystemStores, AKeylessCopyDoesNotHideOneWithAKey) {
     // In MY current-user without a key, in MY local-machine with one.
     makeCert("both", {"-subj", "/CN=both", "-set_serial", "0x42"});
     put("both", kUser, "MY");
     std::string want = addWithKey("both", kMachine, "MY", "both-box", platform::CRYPT_MACHINE_KEYSET, true);
-    SystemCerts search;
+    SystemCerts stores;
     struct Case {
         bool needKey;
         bool verbose;
-        bool found;
-    } cases[] = {{true, true, false}, {true, false, false}, {false, true, true}, {false, false, true}};
+        std::size_t found;
+    } cases[] = {{true, true, 1}, {true, false, 1}, {false, true, 2}, {false, false, 2}};
     for (const auto& c : cases) {
         SCOPED_TRACE(std::string(c.needKey ? "need key" : "no key needed") + (c.verbose ? ", verbose" : ""));
         Logger log;
         bool inaccessible = true;
-        std::unique_ptr<Certificate> found(
-            search.searchStoresBySerialAndIssuer("42", "both", c.needKey, false, inaccessible, log, c.verbose));
-        EXPECT_EQ(found != nullptr, c.found);
+        std::vector<std::unique_ptr<Certificate>> found;
+        stores.searchStoresById(idOf("both"), c.needKey, false, inaccessible, found, log, c.verbose);
+        ASSERT_EQ(found.size(), c.found);
         std::string text = logText(log);
         EXPECT_EQ(text.find(systemcerts_msg::kNoKeyAvailable) != std::string::npos, c.needKey);
         EXPECT_EQ(text.find("SearchRegistryCertificateStores") != std::string::npos, c.verbose);
-        EXPECT_EQ(text.find("Found match in") != std::string::npos, c.verbose && c.found);
-        if (found) {
-            EXPECT_FALSE(found->hasStoredPrivateKey());
+        EXPECT_EQ(text.find("Found match in MY local-machine") != std::string::npos, c.verbose);
+        EXPECT_EQ(text.find("Found match in MY current-user") != std::string::npos, c.verbose && !c.needKey);
+        // The copy with the key comes last, and only it has one.
+        EXPECT_TRUE(found.back()->hasStoredPrivateKey());
+        if (c.found == 2) {
+            EXPECT_FALSE(found.front()->hasStoredPrivateKey());
         }
     }
-    DataBuffer key;
-    bool inaccessible = false;
     Logger log;
-    EXPECT_FALSE(search.findPrivateKeyBySerialAndIssuer("42", "both", key, nullptr, inaccessible, log, false));
-    // Without the key-less copy the machine's answers.
-    std::filesystem::remove_all(platform::CertStoreFolder(platform::CERT_STORE_PROV_SYSTEM_W, kUser, "MY"));
-    SystemCerts fresh;
-    DataBuffer cert;
-    ASSERT_TRUE(fresh.findPrivateKeyBySerialAndIssuer("42", "both", key, &cert, inaccessible, log, true))
-        << logText(log);
+    bool inaccessible = false;
+    std::vector<std::unique_ptr<Certificate>> found;
+    stores.searchStoresById(idOf("both"), true, false, inaccessible, found, log, true);
+    ASSERT_EQ(found.size(), 1u);
+    DataBuffer key, cert;
+    ASSERT_TRUE(stores.privateKeyOf(*found[0], key, &cert, inaccessible, log)) << logText(log);
     EXPECT_EQ(bytesOf(key), want);
     EXPECT_EQ(bytesOf(cert), pkitest::certificateDer(m_work.File("both.crt")));
 }
@@ -171,13 +196,15 @@ TEST_F(SystemStores, PrivateKeysBySubjectKeyIdAndLockedKeys) {
     EXPECT_TRUE(inaccessible);
     EXPECT_EQ(key.getSize(), 0u);
     EXPECT_NE(logText(log).find(systemcerts_msg::kNoKeyAccessible), std::string::npos);
-    EXPECT_FALSE(search.findPrivateKeyBySerialAndIssuer("52", "locked", key, &cert, inaccessible, log, false));
-    // Skipping key access finds the certificate and says the key is out of reach.
-    std::unique_ptr<Certificate> skipped(
-        search.searchStoresBySerialAndIssuer("52", "locked", true, true, inaccessible, log, false));
-    ASSERT_TRUE(skipped);
+    std::vector<std::unique_ptr<Certificate>> found;
+    search.searchStoresById(idOf("locked"), true, false, inaccessible, found, log, false);
+    EXPECT_TRUE(found.empty());
     EXPECT_TRUE(inaccessible);
-    EXPECT_FALSE(skipped->hasStoredPrivateKey());
+    // Skipping key access finds the certificate and says the key is out of reach.
+    search.searchStoresById(idOf("locked"), true, true, inaccessible, found, log, false);
+    ASSERT_EQ(found.size(), 1u);
+    EXPECT_TRUE(inaccessible);
+    EXPECT_FALSE(found[0]->hasStoredPrivateKey());
 }
 
 } // namespace
