@@ -480,7 +480,8 @@ bool CGRVDlgBkupRstr::RunRestore(const QByteArray& password) {
     platform::PartFile::RemoveLeftovers(part.Target());
     platform::KillPoint("leftovers-removed");
     if (const int error = ReplaceJournal(part)) {
-        ShowError(error == EBUSY                ? kRestoreTargetUnsettled
+        ShowError(error == kJournalInUse        ? kRestoreTargetInUse
+                  : error == EBUSY              ? kRestoreTargetUnsettled
                   : platform::IsDiskFull(error) ? kRestoreDiskFull
                                                 : kRestoreCannotWrite,
                   kBackupErrorTitle);

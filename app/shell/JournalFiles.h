@@ -3,6 +3,7 @@
 // archive made from what SQLite reads, and a restored journal put in the
 // place of the one there together with the side files SQLite keeps beside
 // it. Every file is written through platform::PartFile.
+#include <cerrno>
 #include <functional>
 #include <string>
 
@@ -40,7 +41,9 @@ JournalTarget CheckJournalTarget(const std::string& target);
 // written in), then the restored journal, on the disk, takes the name in one
 // rename: at every moment one whole journal stands there, the old or the
 // restored one. 0, else the errno (EBUSY: side files SQLite could not
-// settle), with the old journal at its name.
+// settle; kJournalInUse: another program holds or has the old journal open,
+// as CheckJournalTarget finds), with the old journal at its name.
+constexpr int kJournalInUse = ETXTBSY;
 int ReplaceJournal(platform::PartFile& part);
 
 // The copy of the journal at journal that an earlier version's restore set
