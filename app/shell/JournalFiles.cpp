@@ -279,4 +279,13 @@ std::string FindSetAsideJournal(const std::string& journal) {
     return newest;
 }
 
+std::vector<std::string> SetAsideSideFiles(const std::string& aside) {
+    std::vector<std::string> sides;
+    for (const char* suffix : {kRollbackJournal, kWriteAheadLog}) {
+        if (HoldsBytes(aside + suffix))
+            sides.push_back(aside + suffix);
+    }
+    return sides;
+}
+
 } // namespace grv

@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <functional>
 #include <string>
+#include <vector>
 
 namespace platform {
 class PartFile;
@@ -50,5 +51,9 @@ int ReplaceJournal(platform::PartFile& part);
 // aside ("<name>.part-XXXXXX.old", the newest) and never put back, when the
 // journal itself is missing; else empty.
 std::string FindSetAsideJournal(const std::string& journal);
+// The files SQLite kept beside the set-aside copy at aside that it would
+// still act on (a -journal to roll back, a -wal of entries), set aside with
+// it: renamed back without them, the copy is half-saved or misses entries.
+std::vector<std::string> SetAsideSideFiles(const std::string& aside);
 
 } // namespace grv
