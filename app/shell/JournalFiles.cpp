@@ -24,6 +24,7 @@ namespace {
 // The files SQLite keeps beside a journal, by what it adds to its name.
 constexpr const char* kRollbackJournal = "-journal";
 constexpr const char* kWriteAheadLog = "-wal";
+// The first is the longest.
 constexpr const char* kSideFileSuffixes[] = {kRollbackJournal, kWriteAheadLog, "-shm"};
 // What a rollback journal SQLite would play back into its database starts
 // with; a finished one is empty or has these bytes zeroed.
@@ -203,6 +204,10 @@ JournalTarget CheckJournalTarget(const std::string& target) {
     const std::string journal = platform::FollowLinks(target.c_str());
     if (HeldByAnother(journal))
         return JournalTarget::InUse;
+    const std::size_t slash = journal.rfind('/');
+    const std::string folder = slash == std::string::npos ? std::string() : journal.substr(0, slash + 1);
+    if (journal.size() - folder.size() + std::strlen(kRollbackJournal) > platform::LongestName(folder))
+        return JournalTarget::NameTooLong;
     for (const char* suffix : kSideFileSuffixes) {
         struct stat st;
         if (::lstat((journal + suffix).c_str(), &st) == 0 && S_ISDIR(st.st_mode))
