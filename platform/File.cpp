@@ -376,6 +376,11 @@ int WriteRefusal(const std::string& path) {
     return ::faccessat(AT_FDCWD, path.c_str(), W_OK, AT_EACCESS) == 0 ? 0 : errno;
 }
 
+std::size_t LongestName(const std::string& folder) {
+    const long max = ::pathconf(folder.empty() ? "." : folder.c_str(), _PC_NAME_MAX);
+    return max > 0 ? static_cast<std::size_t>(max) : NAME_MAX;
+}
+
 bool MayFollowLink(const std::string& path) {
     // A world-writable folder with the sticky bit: where any account may
     // plant a name, but not remove another's.

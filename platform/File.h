@@ -101,6 +101,8 @@ mode_t NewFileMode();
 // read-only (no owner write bit, which binds root too) or the kernel would
 // refuse this process a write; 0 when it may, or when nothing is there.
 int WriteRefusal(const std::string& path);
+// The longest name, in bytes, the folder holds (the current one when empty).
+std::size_t LongestName(const std::string& folder);
 // Whether a write failed for want of room (a full disk or quota).
 bool IsDiskFull(int error);
 // Moves from over to, replacing to only when it is a regular file (links are

@@ -52,12 +52,6 @@ bool IsUniqueChar(char c) {
     return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9');
 }
 
-// The longest name the folder holds, in bytes.
-std::size_t NameMax(const std::string& folder) {
-    const long max = ::pathconf(folder.empty() ? "." : folder.c_str(), _PC_NAME_MAX);
-    return max > 0 ? static_cast<std::size_t>(max) : NAME_MAX;
-}
-
 // The target's name as its part files carry it: cut, at a character's
 // start, so that a part and any side file SQLite adds to it fit the folder.
 std::string PartStem(const std::string& name, std::size_t nameMax) {
@@ -72,7 +66,7 @@ std::string PartStem(const std::string& name, std::size_t nameMax) {
 }
 
 bool MatchesPart(const Split& target, const std::string& entry) {
-    const std::string prefix = kPartLead + PartStem(target.name, NameMax(target.folder)) + kPartTag;
+    const std::string prefix = kPartLead + PartStem(target.name, LongestName(target.folder)) + kPartTag;
     if (entry.size() < prefix.size() + kUniqueLength || entry.compare(0, prefix.size(), prefix) != 0)
         return false;
     for (std::size_t i = prefix.size(); i < prefix.size() + kUniqueLength; ++i) {
@@ -170,7 +164,7 @@ int PartFile::Open(const std::string& path, mode_t limit, bool inPlace) {
     if (exists && st.st_nlink > 1)
         return EMLINK;
     const Split where = SplitPath(m_target);
-    const std::size_t nameMax = NameMax(where.folder);
+    const std::size_t nameMax = LongestName(where.folder);
     if (where.name.size() > nameMax)
         return ENAMETOOLONG;
     const std::string pattern = where.folder + kPartLead + PartStem(where.name, nameMax) + kPartTag + kUniquePattern;
@@ -247,7 +241,7 @@ void PartFile::RemoveLeftovers(const std::string& target) {
     DIR* dir = ::opendir(where.folder.empty() ? "." : where.folder.c_str());
     if (!dir)
         return;
-    const std::string prefix = kPartLead + PartStem(where.name, NameMax(where.folder)) + kPartTag;
+    const std::string prefix = kPartLead + PartStem(where.name, LongestName(where.folder)) + kPartTag;
     const uid_t me = ::geteuid();
     while (const dirent* entry = ::readdir(dir)) {
         const std::string name = entry->d_name;

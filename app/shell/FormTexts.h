@@ -56,5 +56,9 @@ inline constexpr char kDbOpenFailed[] = "We were unable to open the Database.\nE
 inline constexpr char kJournalSetAside[] =
     "The database %1 is missing. A restore that was stopped midway left it as %2: nothing has been deleted. "
     "To use it again, rename that file to the database's name and open it from the File Menu.";
+inline constexpr char kJournalSetAsideWithSides[] =
+    "The database %1 is missing. A restore that was stopped midway left it as %2, and what was not yet saved "
+    "into it as %3: nothing has been deleted. To use it again, rename each of these files to the database's "
+    "name followed by what follows \".old\" in its own name, and open it from the File Menu.";
 
 } // namespace grv

@@ -389,9 +389,17 @@ void CGRVDlg::OnInitDialog() {
     if (!lastFile.isEmpty() && !lastPath.isEmpty()) {
         const std::string last = QFile::encodeName(lastPath + QLatin1Char('/') + lastFile).toStdString();
         const std::string aside = FindSetAsideJournal(last);
-        if (!aside.empty())
-            m_strStartFailure = QString::fromLatin1(kJournalSetAside)
-                                    .arg(QFile::decodeName(last.c_str()), QFile::decodeName(aside.c_str()));
+        if (!aside.empty()) {
+            const QString journal = QFile::decodeName(last.c_str()), copy = QFile::decodeName(aside.c_str());
+            // Its hot -journal or its -wal goes back with it, or it is
+            // half-saved or misses entries.
+            QStringList sides;
+            for (const std::string& side : SetAsideSideFiles(aside))
+                sides << QFile::decodeName(side.c_str());
+            m_strStartFailure = sides.isEmpty() ? QString::fromLatin1(kJournalSetAside).arg(journal, copy)
+                                                : QString::fromLatin1(kJournalSetAsideWithSides)
+                                                      .arg(journal, copy, sides.join(QLatin1String(", ")));
+        }
     }
     AddTrayIcon();
     FillTypeList(m_ctlTypeList);

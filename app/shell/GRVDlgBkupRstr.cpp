@@ -435,7 +435,10 @@ bool CGRVDlgBkupRstr::RunRestore(const QByteArray& password) {
     const JournalTarget state =
         IsOpenJournal(target) ? JournalTarget::Free : CheckJournalTarget(QFile::encodeName(target).toStdString());
     if (state != JournalTarget::Free) {
-        ShowError(state == JournalTarget::InUse ? kRestoreTargetInUse : kRestoreTargetBlocked, kBackupErrorTitle);
+        ShowError(state == JournalTarget::InUse         ? kRestoreTargetInUse
+                  : state == JournalTarget::NameTooLong ? kRestoreNameTooLong
+                                                        : kRestoreTargetBlocked,
+                  kBackupErrorTitle);
         return false;
     }
 
@@ -480,7 +483,8 @@ bool CGRVDlgBkupRstr::RunRestore(const QByteArray& password) {
     platform::PartFile::RemoveLeftovers(part.Target());
     platform::KillPoint("leftovers-removed");
     if (const int error = ReplaceJournal(part)) {
-        ShowError(error == EBUSY                ? kRestoreTargetUnsettled
+        ShowError(error == kJournalInUse        ? kRestoreTargetInUse
+                  : error == EBUSY              ? kRestoreTargetUnsettled
                   : platform::IsDiskFull(error) ? kRestoreDiskFull
                                                 : kRestoreCannotWrite,
                   kBackupErrorTitle);

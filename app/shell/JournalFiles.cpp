@@ -24,6 +24,7 @@ namespace {
 // The files SQLite keeps beside a journal, by what it adds to its name.
 constexpr const char* kRollbackJournal = "-journal";
 constexpr const char* kWriteAheadLog = "-wal";
+// The first is the longest.
 constexpr const char* kSideFileSuffixes[] = {kRollbackJournal, kWriteAheadLog, "-shm"};
 // What a rollback journal SQLite would play back into its database starts
 // with; a finished one is empty or has these bytes zeroed.
@@ -116,6 +117,13 @@ bool OpenInAnotherProcess(const std::string& path) {
     return found;
 }
 
+// Whether another program holds the journal at path through SQLite, or has
+// it open at all.
+bool HeldByAnother(const std::string& path) {
+    return LockedByAnother(path, kDbLockStart, kDbLockLength) ||
+           LockedByAnother(path + "-shm", kShmLockStart, kShmLockLength) || OpenInAnotherProcess(path);
+}
+
 // The archive written from image, the journal's file or its copy.
 BackupOutcome WriteArchive(const std::string& archive, const std::string& image, const std::string& nameInArchive,
                            const std::string& password, mode_t readers) {
@@ -194,9 +202,12 @@ BackupOutcome WriteJournalBackup(const std::string& journal, const std::string& 
 
 JournalTarget CheckJournalTarget(const std::string& target) {
     const std::string journal = platform::FollowLinks(target.c_str());
-    if (LockedByAnother(journal, kDbLockStart, kDbLockLength) ||
-        LockedByAnother(journal + "-shm", kShmLockStart, kShmLockLength) || OpenInAnotherProcess(journal))
+    if (HeldByAnother(journal))
         return JournalTarget::InUse;
+    const std::size_t slash = journal.rfind('/');
+    const std::string folder = slash == std::string::npos ? std::string() : journal.substr(0, slash + 1);
+    if (journal.size() - folder.size() + std::strlen(kRollbackJournal) > platform::LongestName(folder))
+        return JournalTarget::NameTooLong;
     for (const char* suffix : kSideFileSuffixes) {
         struct stat st;
         if (::lstat((journal + suffix).c_str(), &st) == 0 && S_ISDIR(st.st_mode))
@@ -207,7 +218,16 @@ JournalTarget CheckJournalTarget(const std::string& target) {
 
 int ReplaceJournal(platform::PartFile& part) {
     const std::string target = part.Target();
+    // On the disk first, so that the last look at who holds the old journal
+    // comes right before the rename.
+    if (::fsync(part.Fd()) != 0 && errno != EINVAL && errno != EROFS)
+        return errno;
     if (Exists(target)) {
+        // Another program may have opened it since it was first asked, while
+        // the user was: its side files are its own, and what it writes after
+        // the rename would go to a file no name leads to.
+        if (HeldByAnother(target))
+            return kJournalInUse;
         // SQLite settles what a program that stopped left beside the old
         // journal, so that the old journal is whole by itself until the
         // restored one takes its name in one step; side files SQLite would
@@ -218,6 +238,8 @@ int ReplaceJournal(platform::PartFile& part) {
                 return EBUSY;
         }
         platform::KillPoint("sides-settled");
+        if (HeldByAnother(target))
+            return kJournalInUse;
         // What is left of them now means nothing to SQLite, and would to the
         // restored journal.
         for (const char* suffix : kSideFileSuffixes) {
@@ -225,6 +247,8 @@ int ReplaceJournal(platform::PartFile& part) {
                 return errno;
         }
         platform::KillPoint("sides-removed");
+        if (HeldByAnother(target))
+            return kJournalInUse;
     }
     return part.Commit();
 }
@@ -258,6 +282,15 @@ std::string FindSetAsideJournal(const std::string& journal) {
     }
     ::closedir(dir);
     return newest;
+}
+
+std::vector<std::string> SetAsideSideFiles(const std::string& aside) {
+    std::vector<std::string> sides;
+    for (const char* suffix : {kRollbackJournal, kWriteAheadLog}) {
+        if (HoldsBytes(aside + suffix))
+            sides.push_back(aside + suffix);
+    }
+    return sides;
 }
 
 } // namespace grv

@@ -3,8 +3,10 @@
 // archive made from what SQLite reads, and a restored journal put in the
 // place of the one there together with the side files SQLite keeps beside
 // it. Every file is written through platform::PartFile.
+#include <cerrno>
 #include <functional>
 #include <string>
+#include <vector>
 
 namespace platform {
 class PartFile;
@@ -26,11 +28,12 @@ BackupOutcome WriteJournalBackup(const std::string& journal, const std::string& 
                                  const std::string& nameInArchive, const std::string& password,
                                  const std::function<bool()>& replace);
 
-enum class JournalTarget { Free, InUse, Blocked };
+enum class JournalTarget { Free, InUse, Blocked, NameTooLong };
 // Whether the journal at target (links followed) may be replaced now: InUse
 // while another program holds it through SQLite or has it open (another
 // window on it included), Blocked when a folder stands where SQLite keeps
-// one of its side files.
+// one of its side files, NameTooLong when its folder cannot hold their
+// names (SQLite could read such a journal but never write it).
 JournalTarget CheckJournalTarget(const std::string& target);
 
 // Puts the journal written in part in the place of part.Target(), with none
@@ -40,12 +43,18 @@ JournalTarget CheckJournalTarget(const std::string& target);
 // written in), then the restored journal, on the disk, takes the name in one
 // rename: at every moment one whole journal stands there, the old or the
 // restored one. 0, else the errno (EBUSY: side files SQLite could not
-// settle), with the old journal at its name.
+// settle; kJournalInUse: another program holds or has the old journal open,
+// as CheckJournalTarget finds), with the old journal at its name.
+constexpr int kJournalInUse = ETXTBSY;
 int ReplaceJournal(platform::PartFile& part);
 
 // The copy of the journal at journal that an earlier version's restore set
 // aside ("<name>.part-XXXXXX.old", the newest) and never put back, when the
 // journal itself is missing; else empty.
 std::string FindSetAsideJournal(const std::string& journal);
+// The files SQLite kept beside the set-aside copy at aside that it would
+// still act on (a -journal to roll back, a -wal of entries), set aside with
+// it: renamed back without them, the copy is half-saved or misses entries.
+std::vector<std::string> SetAsideSideFiles(const std::string& aside);
 
 } // namespace grv

@@ -23,10 +23,12 @@
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
+#include <cstring>
 #include <deque>
 #include <functional>
 #include <initializer_list>
 #include <map>
+#include <utility>
 
 #include "ShellTestSupport.h"
 #include "app/reports/EntryPrintout.h"
@@ -1365,12 +1367,31 @@ std::map<QString, QByteArray> FolderContents(const QString& folder) {
 // pain.grv: a hot -journal of a save it never finished, a -wal holding
 // committed entries, a -shm alone, or nothing; a folder where a side file
 // goes; a program that keeps the journal open in WAL mode, or in rollback
-// mode (as a second window does: it holds no lock between transactions).
+// mode (as a second window does: it holds no lock between transactions),
+// from before the restore or from while the user is asked about replacing.
 struct SideFileCase {
     const char* name;
     const char* script; // python3, the journal's path in sys.argv[1]
     const char* held;   // what the sqlite3 shell that keeps the journal open meanwhile ran first
     const char* refusal;
+    bool whileAsked = false;
+};
+
+// Answers as the scripted prompter does, once act has run at the first
+// question: what another program does while the user reads it.
+class ActingPrompter : public platform::ui::Prompter {
+public:
+    ActingPrompter(std::shared_ptr<platform::ui::Prompter> answers, std::function<void()> act)
+        : m_answers(std::move(answers)), m_act(std::move(act)) {}
+    Answer Ask(QWidget* parent, const platform::ui::Prompt& prompt) override {
+        if (prompt.buttons == platform::ui::Buttons::YesNo && m_act)
+            std::exchange(m_act, nullptr)();
+        return m_answers->Ask(parent, prompt);
+    }
+
+private:
+    std::shared_ptr<platform::ui::Prompter> m_answers;
+    std::function<void()> m_act;
 };
 
 void PrintTo(const SideFileCase& c, std::ostream* os) {
@@ -1382,8 +1403,11 @@ class RestoreSideFilesTest : public BackupRestoreTest, public ::testing::WithPar
 // A restore renamed the backup over the journal and left its side files: a
 // hot -journal was rolled into the restored journal at its next opening (a
 // malformed image, or rows of the replaced journal), a -wal's entries were
-// merged into it. What opens afterwards is the backup, as the sqlite3 shell
-// reads it, or the restore is refused and every file stays byte for byte.
+// merged into it. A journal another program opened while the user was
+// asked was replaced under it: what that program wrote next went to a file
+// no name leads to. What opens afterwards is the backup, as the sqlite3
+// shell reads it, or the restore is refused, every file stays byte for
+// byte and what the holder writes next is in the journal.
 // Parts a stopped restore left are removed by the next one.
 TEST_P(RestoreSideFilesTest, WhatOpensAfterwardsIsTheBackupOrNothingIsTouched) {
     const SideFileCase c = GetParam();
@@ -1398,13 +1422,17 @@ TEST_P(RestoreSideFilesTest, WhatOpensAfterwardsIsTheBackupOrNothingIsTouched) {
     ASSERT_TRUE(WriteBytes(Path(".pain.grv.part-Kil1ed-journal"), "a stopped restore's"));
     ASSERT_TRUE(WriteBytes(Path("pain.grv.part-Copy01 of my journal.grv"), "the user's own"));
     QProcess other;
-    if (c.held) {
+    auto hold = [&] {
         other.start("sqlite3", {Path("pain.grv")});
         ASSERT_TRUE(other.waitForStarted());
         other.write(QByteArray(c.held) + "; SELECT count(*) FROM entry; SELECT 'held';\n");
         while (!other.readAllStandardOutput().contains("held"))
             ASSERT_TRUE(other.waitForReadyRead(5000));
-    }
+    };
+    if (c.held && !c.whileAsked)
+        hold();
+    const platform::ui::ScopedSeams asking(
+        {c.whileAsked ? std::make_shared<ActingPrompter>(prompter, hold) : nullptr, nullptr, nullptr, nullptr});
     const auto before = FolderContents(tmp.path());
     const QString query =
         QStringLiteral("PRAGMA integrity_check; SELECT count(*), group_concat(sbj || ':' || cpl, ',') FROM entry;");
@@ -1418,18 +1446,38 @@ TEST_P(RestoreSideFilesTest, WhatOpensAfterwardsIsTheBackupOrNothingIsTouched) {
     prompter->Queue(Answer::Yes);
     const bool restoredIt = Restore(win, Fixture("zip-deflated.grz"), Path("pain.grv"), "right");
     auto after = FolderContents(tmp.path());
+    // What the held shell writes afterwards reaches the journal at the name.
+    if (c.held)
+        other.write("INSERT INTO entry(ts, sbj, cpl) VALUES ('2026-05-01 09:00:00', 'Held', 1);\n");
     other.closeWriteChannel();
     other.waitForFinished();
     if (c.refusal) {
         EXPECT_FALSE(restoredIt);
-        EXPECT_EQ(prompter->Texts(), std::vector<QString>{Text(c.refusal)}) << "refused before the question";
+        std::vector<QString> told{Text(c.refusal)};
+        if (c.whileAsked)
+            told.insert(told.begin(), Replace("pain.grv"));
+        EXPECT_EQ(prompter->Texts(), told);
         auto was = before;
-        // The held shell's own -shm may change under it; nothing else may.
-        if (c.held) {
-            after.erase(QStringLiteral("pain.grv-shm"));
-            was.erase(QStringLiteral("pain.grv-shm"));
+        // The held shell's own -shm may change under it; one that came while
+        // the user was asked made its -wal and -shm, and the answer let the
+        // stopped restore's parts go. Nothing else may change.
+        for (const char* own :
+             {"pain.grv-shm", "pain.grv-wal", ".pain.grv.part-Kil1ed", ".pain.grv.part-Kil1ed-journal"}) {
+            if (c.held && (c.whileAsked || std::strcmp(own, "pain.grv-shm") == 0)) {
+                after.erase(QString::fromLatin1(own));
+                was.erase(QString::fromLatin1(own));
+            }
         }
         EXPECT_TRUE(after == was);
+        if (!c.held)
+            return;
+        QByteArray held;
+        EXPECT_EQ(RunProgram("sqlite3",
+                             {Path("pain.grv"), "PRAGMA integrity_check; SELECT count(*) FROM entry WHERE "
+                                                "sbj = 'Held';"},
+                             &held),
+                  0);
+        EXPECT_EQ(held, "ok\n1\n");
         return;
     }
     EXPECT_TRUE(restoredIt);
@@ -1458,19 +1506,23 @@ constexpr char kWalFrames[] =
     "    c.execute(\"INSERT INTO entry(ts, sbj, cpl) VALUES ('2026-04-01 09:00:00', 'Stale', 9)\")\n"
     "assert os.path.getsize(sys.argv[1] + '-wal') > 0\n"
     "os._exit(0)\n";
+constexpr char kWalMode[] = "import sqlite3, sys\n"
+                            "sqlite3.connect(sys.argv[1]).execute('PRAGMA journal_mode=WAL').fetchall()\n";
 constexpr char kShmAlone[] = "import sys\nopen(sys.argv[1] + '-shm', 'wb').write(bytes(32768))\n";
 constexpr char kNothing[] = "pass\n";
 constexpr char kFolder[] = "import os, sys\nos.mkdir(sys.argv[1] + '-journal')\n";
 
 INSTANTIATE_TEST_SUITE_P(
     SideFiles, RestoreSideFilesTest,
-    ::testing::Values(SideFileCase{"HotJournal", kCrashedSave, nullptr, nullptr},
-                      SideFileCase{"WalWithFrames", kWalFrames, nullptr, nullptr},
-                      SideFileCase{"ShmAlone", kShmAlone, nullptr, nullptr},
-                      SideFileCase{"None", kNothing, nullptr, nullptr},
-                      SideFileCase{"FolderForTheJournalFile", kFolder, nullptr, kRestoreTargetBlocked},
-                      SideFileCase{"OpenInAnotherProgram", kNothing, "PRAGMA journal_mode=WAL", kRestoreTargetInUse},
-                      SideFileCase{"OpenInAnotherWindow", kNothing, "PRAGMA journal_mode", kRestoreTargetInUse}),
+    ::testing::Values(
+        SideFileCase{"HotJournal", kCrashedSave, nullptr, nullptr},
+        SideFileCase{"WalWithFrames", kWalFrames, nullptr, nullptr},
+        SideFileCase{"ShmAlone", kShmAlone, nullptr, nullptr}, SideFileCase{"None", kNothing, nullptr, nullptr},
+        SideFileCase{"FolderForTheJournalFile", kFolder, nullptr, kRestoreTargetBlocked},
+        SideFileCase{"OpenInAnotherProgram", kNothing, "PRAGMA journal_mode=WAL", kRestoreTargetInUse},
+        SideFileCase{"OpenInAnotherWindow", kNothing, "PRAGMA journal_mode", kRestoreTargetInUse},
+        SideFileCase{"OpenedInAnotherProgramWhileAsked", kWalMode, "PRAGMA journal_mode", kRestoreTargetInUse, true},
+        SideFileCase{"OpenedInAnotherWindowWhileAsked", kNothing, "PRAGMA journal_mode", kRestoreTargetInUse, true}),
     [](const auto& info) { return std::string(info.param.name); });
 
 // --- Who may read what a backup, a restore and an export write -------------
@@ -1609,7 +1661,7 @@ std::string ModeAt(const std::string& path) {
 // The rows of tests/data/shell/writers.txt with or without a private device.
 void WriterTableTest::RunTable(bool devices) {
     const auto rows = grvtest::ReadTable(GRV_TEST_DATA_DIR "/shell/writers.txt", " | ");
-    ASSERT_EQ(rows.size(), 44u);
+    ASSERT_EQ(rows.size(), 45u);
     int n = 0;
     for (const auto& row : rows) {
         const std::string &writer = row[0], &kindName = row[1], &afterwards = row[2];
@@ -1621,9 +1673,11 @@ void WriterTableTest::RunTable(bool devices) {
             if (kindName == grvtest::TargetKindName(static_cast<grvtest::TargetKind>(k)))
                 kind = static_cast<grvtest::TargetKind>(k);
         }
-        const bool longName = kindName.find("250-byte") != std::string::npos;
+        const std::size_t bytes = kindName.find("-byte name");
+        const bool longName = bytes != std::string::npos;
         std::string name = "out" + std::to_string(n++) + "." + writer;
-        name = longName ? name + std::string(250 - name.size(), 'n') : name;
+        if (longName)
+            name += std::string(std::stoul(kindName.substr(kindName.rfind(' ', bytes) + 1)) - name.size(), 'n');
         grvtest::WriteTarget target(tmp.path().toStdString(), name, kind, "an older file");
         ASSERT_EQ(target.Error(), 0);
         const std::string before = target.Describe();

@@ -137,21 +137,81 @@ TEST_F(DamagedJournalTest, DamagedJournalIsRefusedAndRowsActOnTheJournalOpen) {
 }
 
 // A restore of an earlier version that was killed midway left the last
-// journal only as "<name>.part-XXXXXX.old": the next start opened an empty
-// window without a word, and the next restore deleted that copy. The start
-// names where it is, and the copy stays, whole, as sqlite3 reads it.
-TEST_F(DamagedJournalTest, JournalAnEarlierRestoreSetAsideIsNamedAtStart) {
-    const QString aside = SeedJournal("pain.grv.part-Kil1ed.old", 3);
-    const QString entries = Sql(aside, "SELECT group_concat(sbj) FROM entry");
+// journal only as "<name>.part-XXXXXX.old", and what another program had
+// not yet saved into it as that name with -journal or -wal after it: the
+// next start opened an empty window without a word, and the next restore
+// deleted the copy. The start names where each file is, and the journal
+// they make again, renamed as told, is whole as sqlite3 reads it, with the
+// entries it had before it was set aside.
+struct SetAsideCase {
+    const char* name;
+    const char* script; // python3, the journal's path in sys.argv[1]
+    const char* sides;  // the endings of the side files the start names with it
+};
+
+void PrintTo(const SetAsideCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
+class SetAsideTest : public DamagedJournalTest, public ::testing::WithParamInterface<SetAsideCase> {};
+
+TEST_P(SetAsideTest, JournalAnEarlierRestoreSetAsideIsNamedAtStartWithWhatItNeeds) {
+    const SetAsideCase c = GetParam();
+    const QString journal = SeedJournal("pain.grv", 3);
+    ASSERT_EQ(RunProgram("/usr/bin/python3", {"-c", c.script, journal}), 0);
+    const QString read = QStringLiteral("PRAGMA integrity_check; SELECT group_concat(sbj) FROM entry;");
+    grvtest::QtTempDir judge;
+    for (const QString ending : {"", "-journal", "-wal"})
+        QFile::copy(journal + ending, judge.filePath("pain.grv" + ending));
+    const QString entries = Sql(judge.filePath("pain.grv"), read);
+    ASSERT_TRUE(entries.startsWith("ok\n")) << entries.toStdString();
+    const QString aside = PathOf("pain.grv.part-Kil1ed.old");
+    for (const QString ending : {"", "-journal", "-wal", "-shm"}) {
+        if (QFileInfo::exists(journal + ending)) {
+            ASSERT_TRUE(QFile::rename(journal + ending, aside + ending));
+        }
+    }
     WriteProfileString(kSectionMru, kLastFile, "pain.grv");
     WriteProfileString(kSectionMru, kLastPath, dir.path());
     CGRVDlg next;
     ShowAndSettle(next);
     EXPECT_EQ(next.Db().IsOpen(), 0);
-    EXPECT_EQ(Told(), std::vector<QString>{QString::fromLatin1(kJournalSetAside).arg(PathOf("pain.grv"), aside)});
-    EXPECT_EQ(Sql(aside, "SELECT group_concat(sbj) FROM entry"), entries);
-    EXPECT_EQ(entries, "Entry 1,Entry 2,Entry 3");
+    const QStringList endings = QString::fromLatin1(c.sides).split(' ', Qt::SkipEmptyParts);
+    QStringList sides;
+    for (const QString& ending : endings)
+        sides << aside + ending;
+    EXPECT_EQ(Told(),
+              std::vector<QString>{endings.isEmpty() ? QString::fromLatin1(kJournalSetAside).arg(journal, aside)
+                                                     : QString::fromLatin1(kJournalSetAsideWithSides)
+                                                           .arg(journal, aside, sides.join(QLatin1String(", ")))});
+    // What the user is told to do.
+    for (const QString& ending : QStringList{""} + endings)
+        ASSERT_TRUE(QFile::rename(aside + ending, journal + ending));
+    EXPECT_EQ(Sql(journal, read), entries);
 }
+
+constexpr char kAlone[] = "pass\n";
+// A save another program never finished: its -journal is hot.
+constexpr char kHalfSaved[] = "import os, sqlite3, sys\n"
+                              "c = sqlite3.connect(sys.argv[1], isolation_level=None)\n"
+                              "c.execute('PRAGMA cache_size=2')\n"
+                              "c.execute('BEGIN')\n"
+                              "c.execute(\"UPDATE entry SET entry = hex(randomblob(1900)), sbj = 'Half saved'\")\n"
+                              "os._exit(0)\n";
+// Entries another program saved into the -wal and no checkpoint wrote in.
+constexpr char kInTheWal[] =
+    "import os, sqlite3, sys\n"
+    "c = sqlite3.connect(sys.argv[1], isolation_level=None)\n"
+    "c.execute('PRAGMA journal_mode=WAL')\n"
+    "c.execute('PRAGMA wal_autocheckpoint=0')\n"
+    "c.execute(\"INSERT INTO entry(ts, sbj, cpl) VALUES ('2026-04-01 09:00:00', 'Only in the wal', 9)\")\n"
+    "os._exit(0)\n";
+
+INSTANTIATE_TEST_SUITE_P(LeftBehind, SetAsideTest,
+                         ::testing::Values(SetAsideCase{"Alone", kAlone, ""},
+                                           SetAsideCase{"WithAHotJournal", kHalfSaved, "-journal"},
+                                           SetAsideCase{"WithAWal", kInTheWal, "-wal"}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 // The journal is damaged under the open window: the next filling of each
 // list says so and leaves it empty.
