@@ -773,7 +773,9 @@ open(sys.argv[2] + "/named.key", "wb").write(key.private_bytes(serialization.Enc
 // argv[3] "certs" puts the certificates of the DER files after it there in
 // that order; "padserial" writes the signer's serial with a needless leading
 // zero octet; "printable" its issuer's UTF8Strings as PrintableStrings;
-// "segkeyid" its key identifier in two segments.
+// "uppercase" its issuer's values in capitals; "version" its version the one
+// of the other form of signer (3 beside an issuer and serial, 1 beside a key
+// identifier); "segkeyid" its key identifier in two segments.
 constexpr const char* kRewriteSigned = R"PY(
 import sys
 def parse(data, at=0):
@@ -803,6 +805,12 @@ elif sys.argv[3] == "printable":
     for rdn in signer[1][1][0][1]:
         for value in rdn[1]:
             value[1][1][0] = 0x13 if value[1][1][0] == 0x0C else value[1][1][0]
+elif sys.argv[3] == "uppercase":
+    for rdn in signer[1][1][0][1]:
+        for value in rdn[1]:
+            value[1][1][1] = value[1][1][1].upper()
+elif sys.argv[3] == "version":
+    signer[0][1] = b"\x03" if signer[1][0] == 0x30 else b"\x01"
 else:
     key = signer[1][1]
     signer[1] = [0xA0, [[0x04, key[:4]], [0x04, key[4:]]]]
@@ -823,7 +831,8 @@ open(sys.argv[2], "wb").write(encode(root))
 // before its own, issued by "O=Evil" or by its own issuer's name (openssl
 // takes the first of those and is given the signer's own to find it
 // first); a serial with a needless leading zero octet, one whose top bit
-// needs a zero octet. `openssl cms -verify` judges each, and names the
+// needs a zero octet; an issuer written in capitals; a version that tells
+// the other form of signer. `openssl cms -verify` judges each, and names the
 // signers that verified. What a signature covers must stand as DER here:
 // openssl takes a certificate written otherwise.
 TEST_F(Pkcs7Messages, BerSignedMessagesGetOpensslsVerdict) {
@@ -847,7 +856,10 @@ TEST_F(Pkcs7Messages, BerSignedMessagesGetOpensslsVerdict) {
         kPrintableIssuer,
         kKeyIdInSegments,
         kTopBitSerial,
-        kNegativeSerial
+        kNegativeSerial,
+        kUpperCaseIssuer,
+        kOtherVersionIssuer,
+        kOtherVersionKeyId
     };
     struct Case {
         bool stream;
@@ -887,6 +899,11 @@ TEST_F(Pkcs7Messages, BerSignedMessagesGetOpensslsVerdict) {
         {false, "as signed", kKeyIdInSegments, true, true},
         {false, "as signed", kTopBitSerial, true, true},
         {false, "as signed", kNegativeSerial, true, true},
+        // As the string type above: openssl's canonical form ignores case.
+        {false, "as signed", kUpperCaseIssuer, true, false},
+        // The signer is read by its form, not by the version beside it.
+        {false, "as signed", kOtherVersionIssuer, true, true},
+        {false, "as signed", kOtherVersionKeyId, true, true},
     };
     makeProbes();
     makeCert("topbit", {"-subj", "/O=Real/CN=Top Bit", "-set_serial", "0x8F00AA"});
@@ -926,7 +943,7 @@ TEST_F(Pkcs7Messages, BerSignedMessagesGetOpensslsVerdict) {
             args.push_back("-stream");
         if (c.change == kTimeStamp)
             args.insert(args.end(), {"-econtent_type", "1.2.840.113549.1.9.16.1.4"});
-        if (c.change == kKeyIdSigner || c.change == kKeyIdInSegments)
+        if (c.change == kKeyIdSigner || c.change == kKeyIdInSegments || c.change == kOtherVersionKeyId)
             args.push_back("-keyid");
         openssl(args);
         if (c.change == kSecondSigner || c.change == kBrokenSecondSigner || c.change == kUncertifiedSecondSigner) {
@@ -945,11 +962,13 @@ TEST_F(Pkcs7Messages, BerSignedMessagesGetOpensslsVerdict) {
             carried = {"decoy", "probe"};
         else if (c.change == kSameIssuerOtherKeyFirst)
             carried = {"twin", "probe"};
-        const char* rewriting = !carried.empty()               ? "certs"
-                                : c.change == kPaddedSerial    ? "padserial"
-                                : c.change == kPrintableIssuer ? "printable"
-                                : c.change == kKeyIdInSegments ? "segkeyid"
-                                                               : nullptr;
+        const char* rewriting = !carried.empty()                                                    ? "certs"
+                                : c.change == kPaddedSerial                                         ? "padserial"
+                                : c.change == kPrintableIssuer                                      ? "printable"
+                                : c.change == kKeyIdInSegments                                      ? "segkeyid"
+                                : c.change == kUpperCaseIssuer                                      ? "uppercase"
+                                : c.change == kOtherVersionIssuer || c.change == kOtherVersionKeyId ? "version"
+                                                                                                    : nullptr;
         if (rewriting) {
             std::vector<std::string> rewrite{"/usr/bin/python3",       "-c",
                                              kRewriteSigned,           m_work.File("signed.p7"),
