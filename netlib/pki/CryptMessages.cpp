@@ -111,8 +111,6 @@ bool decryptWithStores(Pkcs7& p7, const CRYPT_DECRYPT_MESSAGE_PARA& para, DataBu
     Pkcs7_EnvelopedData* envelope = p7.envelopedData();
     for (int r = 0; r < envelope->recipientInfos.getCount(); ++r) {
         const auto* info = static_cast<const RecipientInfo*>(envelope->recipientInfos.elementAt(r));
-        if (info->id.byKeyId)
-            continue;
         for (DWORD s = 0; s < para.cCertStore; ++s) {
             // Every certificate that bears the recipient's name, until one opens.
             for (platform::PCCERT_CONTEXT c = nextInStore(para.rghCertStore[s], info->id, nullptr); c;

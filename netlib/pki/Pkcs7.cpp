@@ -280,13 +280,14 @@ bool Pkcs7::readRecipientIds(const DataBuffer& der, LogBase& log) {
     if (recipients && recipients->tagClass == asn::kClassContext)
         recipients = enveloped->getChild(kEnvelopedRecipientsIndex + 1);
     ExtPtrArray& infos = m_envelopedData->recipientInfos;
-    if (!recipients || recipients->getNumChildren() != infos.getCount()) {
+    if (!recipients) {
         log.logError(pkcs7_msg::kUnreadableRecipient);
         return false;
     }
     for (int i = 0; i < infos.getCount(); ++i) {
         auto* info = static_cast<RecipientInfo*>(infos.elementAt(i));
-        const Asn1* node = recipients->getChild(i);
+        // By its place: recipients of other kinds are not among the infos.
+        const Asn1* node = recipients->getChild(info->position);
         if (!readCertificateId(node ? node->getChild(kRecipientIdIndex) : nullptr, info->id)) {
             log.logError(pkcs7_msg::kUnreadableRecipient);
             return false;

@@ -173,8 +173,15 @@ bool Pkcs7_EnvelopedData::loadXml(ClsXml& xml, const ExtPtrArray* extList, LogBa
     for (int i = 0; i < set->getNumChildren(); ++i) {
         LogContext recipientCtx(log, "RecipientInfo");
         std::unique_ptr<ClsXml> node(set->getChild(i));
+        // A key transport is the one untagged choice; openssl too passes the
+        // others by when it opens with a certificate's key.
+        if (node->tagEquals("contextSpecific")) {
+            log.logInfo(enveloped_msg::kOtherRecipientKind);
+            continue;
+        }
         bool ok = false;
         auto recipient = std::make_unique<RecipientInfo>(*node, extList, log, verbose, ok);
+        recipient->position = i;
         if (ok)
             recipientInfos.appendPtr(recipient.release());
         all = all && ok;
@@ -231,14 +238,17 @@ bool Pkcs7_EnvelopedData::UnEnvelope3(SystemCerts& systemCerts, DataBuffer& out,
     certDerOut.clear();
     // Recipients named by key identifiers that no certificate carries (a
     // store's certificate may lack the extension): the first key to be had
-    // is tried for the first recipient.
+    // is tried for each of them, as openssl tries a key given alone.
     DataBuffer privateKeyDer;
     bool inaccessible = false;
     if (identifierOnly && systemCerts.findFirstPrivateKey(privateKeyDer, &certDerOut, inaccessible, log)) {
         log.logInfo(enveloped_msg::kNoSubjectKeyIdMatch);
         log.logInfo(enveloped_msg::kFirstAvailableCert);
-        bool ok =
-            openWith(*static_cast<const RecipientInfo*>(recipientInfos.elementAt(0)), privateKeyDer, out, log, verbose);
+        bool ok = false;
+        for (int i = 0; !ok && i < recipientInfos.getCount(); ++i) {
+            const auto* r = static_cast<const RecipientInfo*>(recipientInfos.elementAt(i));
+            ok = r->id.byKeyId && openWith(*r, privateKeyDer, out, log, verbose);
+        }
         privateKeyDer.secureClear();
         if (ok)
             return true;

@@ -32,6 +32,7 @@ constexpr const char* kBuildFailed = "Failed to build PKCS7 enveloped.";
 constexpr const char* kRecipientFailed = "Failed to build RecipientInfo ASN.1";
 constexpr const char* kEncryptFailed = "Symmetric encryption of data failed.";
 constexpr const char* kWrongFinalBlockLength = "Wrong final block length: a block cipher's content is empty.";
+constexpr const char* kOtherRecipientKind = "Passing over a recipient that is not named by a certificate.";
 } // namespace enveloped_msg
 
 class IssuerAndSerialNumber {
@@ -62,6 +63,8 @@ public:
     StringBuffer subjectKeyIdentifier;
     AlgorithmIdentifier keyEncryptionAlgorithm;
     DataBuffer encryptedKey;
+    // Its place among all the message's recipient infos, other kinds too.
+    int position = 0;
 };
 
 class Pkcs7_EnvelopedData {
@@ -83,6 +86,8 @@ public:
     bool decryptContent(const DataBuffer& contentKey, DataBuffer& out, LogBase& log, bool verbose);
     void logRecipientInfos(LogBase& log);
 
+    // The key-transport recipients alone: those of another kind (key
+    // agreement, a shared key, a password) no certificate's key opens.
     ExtPtrArray recipientInfos;
     // The content type the EncryptedContentInfo names (dotted), as found.
     StringBuffer contentType;

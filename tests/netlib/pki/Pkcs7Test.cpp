@@ -21,6 +21,7 @@
 #include "netlib/pki/Asn1.h"
 #include "netlib/pki/Certificate.h"
 #include "netlib/pki/CertificateFields.h"
+#include "netlib/pki/MsMessages.h"
 #include "netlib/pki/Pkcs7.h"
 #include "netlib/pki/Pkcs7EncryptedData.h"
 #include "netlib/pki/Pkcs7EnvelopedData.h"
@@ -404,13 +405,19 @@ TEST_F(Pkcs7Messages, OpensslEnvelopesOpenWithAGivenKeyOrFromTheStores) {
 }
 
 TEST_F(Pkcs7Messages, RecipientsNamedByKeyIdentifier) {
-    // openssl cms -keyid names alice by her subject key identifier.
+    // openssl cms -keyid names alice (after bob, or alone) by her subject key
+    // identifier; a store's certificate without one falls back on its key,
+    // tried for every recipient as `openssl cms -decrypt -inkey` tries it.
     std::string envelope = openssl({"cms", "-encrypt", "-keyid", "-aes128", "-binary", "-outform", "DER", "-in",
                                     m_work.File("message.txt"), crt("alice")});
+    const std::string afterBob = openssl({"cms", "-encrypt", "-keyid", "-aes128", "-binary", "-outform", "DER", "-in",
+                                          m_work.File("message.txt"), crt("bob"), crt("alice")});
     struct Case {
+        const std::string& envelope;
         const char* stored;
         bool fallback;
-    } cases[] = {{"alice", false}, {"noski", true}};
+    } cases[] = {
+        {envelope, "alice", false}, {envelope, "noski", true}, {afterBob, "alice", false}, {afterBob, "noski", true}};
     // The same key under a certificate without the extension.
     openssl({"req", "-x509", "-new", "-key", key("alice"), "-subj", "/CN=alice again", "-addext",
              "subjectKeyIdentifier=none", "-addext", "authorityKeyIdentifier=none", "-set_serial", "0x77", "-out",
@@ -422,14 +429,18 @@ TEST_F(Pkcs7Messages, RecipientsNamedByKeyIdentifier) {
         grvtest::TempDir user("user" + std::to_string(n++));
         setenv("XDG_DATA_HOME", user.Path().c_str(), 1);
         addWithKey(c.stored, platform::CERT_SYSTEM_STORE_CURRENT_USER, "MY", "box", 0, true);
+        ASSERT_TRUE(grvtest::WriteFile(m_work.File("envelope.p7"), c.envelope));
+        const grvtest::RunResult judged = runOpenssl({"cms", "-decrypt", "-binary", "-inform", "DER", "-in",
+                                                      m_work.File("envelope.p7"), "-inkey", key(c.stored)});
+        EXPECT_EQ(judged.out, m_message) << judged.err;
         Pkcs7 p7;
         Logger log;
-        ASSERT_TRUE(p7.loadPkcs7Der(*bufferOf(envelope), nullptr, log, true)) << logText(log);
+        ASSERT_TRUE(p7.loadPkcs7Der(*bufferOf(c.envelope), nullptr, log, true)) << logText(log);
         SystemCerts stores;
         DataBuffer plain, certDer;
         bool keyLocated = true;
-        EXPECT_TRUE(p7.openContent(stores, plain, certDer, keyLocated, log, true)) << logText(log);
-        EXPECT_EQ(bytesOf(plain), m_message);
+        EXPECT_EQ(p7.openContent(stores, plain, certDer, keyLocated, log, true), judged.Ok()) << logText(log);
+        EXPECT_EQ(bytesOf(plain), judged.out);
         EXPECT_EQ(bytesOf(certDer), pkitest::certificateDer(crt(c.stored)));
         EXPECT_EQ(logText(log).find(enveloped_msg::kFirstAvailableCert) != std::string::npos, c.fallback);
         setenv("XDG_DATA_HOME", m_user.Path().c_str(), 1);
@@ -448,21 +459,34 @@ TEST_F(Pkcs7Messages, RecipientsNamedByKeyIdentifier) {
 // A recipient is the certificate its whole issuer name and serial (or its
 // key identifier) name: envelopes `openssl cms -encrypt` made for probe,
 // alone, after a decoy of its serial and common name, or by key identifier,
-// opened with a certificate and key given or from the stores, beside
-// `openssl cms -decrypt -recip` with the same certificate and key.
+// or beside a recipient of another kind (a shared key, a password, an EC
+// key agreement), opened with a certificate and key given or from the stores
+// (by the library and by the message calls), beside `openssl cms -decrypt
+// -recip` with the same certificate and key.
 TEST_F(Pkcs7Messages, RecipientsAreTheCertificatesTheirWholeNameNames) {
     makeProbes();
+    openssl({"req", "-x509", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:P-256", "-nodes", "-keyout", key("ec"),
+             "-subj", "/CN=agreeing", "-days", "30", "-out", crt("ec")});
+    const std::vector<std::string> sharedKey{"-secretkey", "000102030405060708090a0b0c0d0e0f", "-secretkeyid", "0102"};
+    const std::vector<std::string> password{"-pwri_password", "a password"};
+    const std::vector<std::string> agreeing{"-recip", crt("ec")};
+    const std::vector<std::string> none;
     struct Case {
         std::vector<std::string> recipients;
         bool keyId;
+        const std::vector<std::string>& other;
         const char* holder;
         bool fromStores;
         bool opens;
     } cases[] = {
-        {{"probe"}, false, "probe", false, true},          {{"probe"}, false, "probe", true, true},
-        {{"probe"}, false, "probe-evil", false, false},    {{"probe"}, false, "probe-evil", true, false},
-        {{"decoy", "probe"}, false, "probe", false, true}, {{"decoy", "probe"}, false, "probe", true, true},
-        {{"probe"}, true, "probe", false, true},
+        {{"probe"}, false, none, "probe", false, true},          {{"probe"}, false, none, "probe", true, true},
+        {{"probe"}, false, none, "probe-evil", false, false},    {{"probe"}, false, none, "probe-evil", true, false},
+        {{"decoy", "probe"}, false, none, "probe", false, true}, {{"decoy", "probe"}, false, none, "probe", true, true},
+        {{"probe"}, true, none, "probe", false, true},           {{"probe"}, true, none, "probe", true, true},
+        {{"decoy", "probe"}, true, none, "probe", true, true},   {{"probe"}, false, sharedKey, "probe", false, true},
+        {{"probe"}, false, sharedKey, "probe", true, true},      {{"probe"}, true, password, "probe", false, true},
+        {{"probe"}, false, password, "probe", true, true},       {{"probe"}, false, agreeing, "probe", false, true},
+        {{"probe"}, true, agreeing, "probe", true, true},        {{}, false, sharedKey, "probe", true, false},
     };
     int n = 0;
     for (const auto& c : cases) {
@@ -472,7 +496,8 @@ TEST_F(Pkcs7Messages, RecipientsAreTheCertificatesTheirWholeNameNames) {
         if (c.keyId)
             args.push_back("-keyid");
         for (const std::string& who : c.recipients)
-            args.push_back(crt(who.c_str()));
+            args.insert(args.end(), {"-recip", crt(who.c_str())});
+        args.insert(args.end(), c.other.begin(), c.other.end());
         const std::string envelope = openssl(args);
         ASSERT_TRUE(grvtest::WriteFile(m_work.File("envelope.p7"), envelope));
         const grvtest::RunResult judged =
@@ -493,6 +518,13 @@ TEST_F(Pkcs7Messages, RecipientsAreTheCertificatesTheirWholeNameNames) {
             bool keyLocated = true;
             opened = p7.openContent(stores, out, certDer, keyLocated, log, true);
             EXPECT_EQ(bytesOf(certDer), opened ? pkitest::certificateDer(crt(c.holder)) : std::string());
+            // The message calls, from the same store.
+            DataBuffer called;
+            Certificate* recipient = nullptr;
+            Logger callLog;
+            EXPECT_EQ(msDecrypt1(*bufferOf(envelope), called, &recipient, callLog), judged.Ok()) << logText(callLog);
+            std::unique_ptr<Certificate> owned(recipient);
+            EXPECT_EQ(bytesOf(called), judged.Ok() ? m_message : std::string());
             setenv("XDG_DATA_HOME", m_user.Path().c_str(), 1);
         } else {
             opened = p7.unEnvelope(fields(c.holder), *bufferOf(keyDer(c.holder)), out, log, false);
@@ -741,7 +773,9 @@ open(sys.argv[2] + "/named.key", "wb").write(key.private_bytes(serialization.Enc
 // argv[3] "certs" puts the certificates of the DER files after it there in
 // that order; "padserial" writes the signer's serial with a needless leading
 // zero octet; "printable" its issuer's UTF8Strings as PrintableStrings;
-// "segkeyid" its key identifier in two segments.
+// "uppercase" its issuer's values in capitals; "version" its version the one
+// of the other form of signer (3 beside an issuer and serial, 1 beside a key
+// identifier); "segkeyid" its key identifier in two segments.
 constexpr const char* kRewriteSigned = R"PY(
 import sys
 def parse(data, at=0):
@@ -771,6 +805,12 @@ elif sys.argv[3] == "printable":
     for rdn in signer[1][1][0][1]:
         for value in rdn[1]:
             value[1][1][0] = 0x13 if value[1][1][0] == 0x0C else value[1][1][0]
+elif sys.argv[3] == "uppercase":
+    for rdn in signer[1][1][0][1]:
+        for value in rdn[1]:
+            value[1][1][1] = value[1][1][1].upper()
+elif sys.argv[3] == "version":
+    signer[0][1] = b"\x03" if signer[1][0] == 0x30 else b"\x01"
 else:
     key = signer[1][1]
     signer[1] = [0xA0, [[0x04, key[:4]], [0x04, key[4:]]]]
@@ -791,7 +831,8 @@ open(sys.argv[2], "wb").write(encode(root))
 // before its own, issued by "O=Evil" or by its own issuer's name (openssl
 // takes the first of those and is given the signer's own to find it
 // first); a serial with a needless leading zero octet, one whose top bit
-// needs a zero octet. `openssl cms -verify` judges each, and names the
+// needs a zero octet; an issuer written in capitals; a version that tells
+// the other form of signer. `openssl cms -verify` judges each, and names the
 // signers that verified. What a signature covers must stand as DER here:
 // openssl takes a certificate written otherwise.
 TEST_F(Pkcs7Messages, BerSignedMessagesGetOpensslsVerdict) {
@@ -815,7 +856,10 @@ TEST_F(Pkcs7Messages, BerSignedMessagesGetOpensslsVerdict) {
         kPrintableIssuer,
         kKeyIdInSegments,
         kTopBitSerial,
-        kNegativeSerial
+        kNegativeSerial,
+        kUpperCaseIssuer,
+        kOtherVersionIssuer,
+        kOtherVersionKeyId
     };
     struct Case {
         bool stream;
@@ -855,6 +899,11 @@ TEST_F(Pkcs7Messages, BerSignedMessagesGetOpensslsVerdict) {
         {false, "as signed", kKeyIdInSegments, true, true},
         {false, "as signed", kTopBitSerial, true, true},
         {false, "as signed", kNegativeSerial, true, true},
+        // As the string type above: openssl's canonical form ignores case.
+        {false, "as signed", kUpperCaseIssuer, true, false},
+        // The signer is read by its form, not by the version beside it.
+        {false, "as signed", kOtherVersionIssuer, true, true},
+        {false, "as signed", kOtherVersionKeyId, true, true},
     };
     makeProbes();
     makeCert("topbit", {"-subj", "/O=Real/CN=Top Bit", "-set_serial", "0x8F00AA"});
@@ -894,7 +943,7 @@ TEST_F(Pkcs7Messages, BerSignedMessagesGetOpensslsVerdict) {
             args.push_back("-stream");
         if (c.change == kTimeStamp)
             args.insert(args.end(), {"-econtent_type", "1.2.840.113549.1.9.16.1.4"});
-        if (c.change == kKeyIdSigner || c.change == kKeyIdInSegments)
+        if (c.change == kKeyIdSigner || c.change == kKeyIdInSegments || c.change == kOtherVersionKeyId)
             args.push_back("-keyid");
         openssl(args);
         if (c.change == kSecondSigner || c.change == kBrokenSecondSigner || c.change == kUncertifiedSecondSigner) {
@@ -913,11 +962,13 @@ TEST_F(Pkcs7Messages, BerSignedMessagesGetOpensslsVerdict) {
             carried = {"decoy", "probe"};
         else if (c.change == kSameIssuerOtherKeyFirst)
             carried = {"twin", "probe"};
-        const char* rewriting = !carried.empty()               ? "certs"
-                                : c.change == kPaddedSerial    ? "padserial"
-                                : c.change == kPrintableIssuer ? "printable"
-                                : c.change == kKeyIdInSegments ? "segkeyid"
-                                                               : nullptr;
+        const char* rewriting = !carried.empty()                                                    ? "certs"
+                                : c.change == kPaddedSerial                                         ? "padserial"
+                                : c.change == kPrintableIssuer                                      ? "printable"
+                                : c.change == kKeyIdInSegments                                      ? "segkeyid"
+                                : c.change == kUpperCaseIssuer                                      ? "uppercase"
+                                : c.change == kOtherVersionIssuer || c.change == kOtherVersionKeyId ? "version"
+                                                                                                    : nullptr;
         if (rewriting) {
             std::vector<std::string> rewrite{"/usr/bin/python3",       "-c",
                                              kRewriteSigned,           m_work.File("signed.p7"),
