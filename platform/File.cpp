@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -49,6 +50,35 @@ DWORD pathError(int err, const std::string& path) {
 }
 
 // Windows answers an empty path with "path not found".
+// Where the kernel keeps a file's access ACL (the named users and groups,
+// and the mask the group bits then stand for).
+constexpr const char* kAccessAclAttribute = "system.posix_acl_access";
+
+// Gives fd's file the access ACL of the file at model, or none when model
+// has none (a file made in a folder with a default ACL takes one).
+bool CopyAccessAcl(int fd, const std::string& model) {
+    std::vector<char> acl;
+    for (;;) {
+        const ssize_t size = ::getxattr(model.c_str(), kAccessAclAttribute, nullptr, 0);
+        if (size < 0 && (errno == ENODATA || errno == ENOTSUP))
+            break;
+        if (size < 0)
+            return false;
+        acl.resize(static_cast<std::size_t>(size));
+        const ssize_t got = ::getxattr(model.c_str(), kAccessAclAttribute, acl.data(), acl.size());
+        if (got >= 0) {
+            acl.resize(static_cast<std::size_t>(got));
+            break;
+        }
+        // It grew in between: asked again.
+        if (errno != ERANGE)
+            return false;
+    }
+    if (acl.empty())
+        return ::fremovexattr(fd, kAccessAclAttribute) == 0 || errno == ENODATA || errno == ENOTSUP;
+    return ::fsetxattr(fd, kAccessAclAttribute, acl.data(), acl.size(), 0) == 0;
+}
+
 bool refusedEmpty(const char* path) {
     if (path && *path)
         return false;
@@ -448,7 +478,8 @@ BOOL CopyPermissions(HANDLE h, const char* model, mode_t limit) {
         return FALSE;
     const int fd = static_cast<int>(h);
     struct stat st;
-    if (::stat(NormalizeSeparators(model).c_str(), &st) != 0) {
+    const std::string path = NormalizeSeparators(model);
+    if (::stat(path.c_str(), &st) != 0) {
         if (errno != ENOENT)
             return fail(errno);
         // No model: the bits a new file gets from open().
@@ -456,6 +487,11 @@ BOOL CopyPermissions(HANDLE h, const char* model, mode_t limit) {
     }
     // Only the superuser may give a file away; others keep it as theirs.
     if (::fchown(fd, st.st_uid, st.st_gid) != 0 && errno != EPERM)
+        return fail(errno);
+    // Without its ACL the group bits (the ACL's mask) would go to the owning
+    // group, which the ACL may have shut out, and the named users would lose
+    // theirs. The mode then caps the mask by limit, and so every named entry.
+    if (!CopyAccessAcl(fd, path))
         return fail(errno);
     if (::fchmod(fd, st.st_mode & 07777 & limit) != 0)
         return fail(errno);

@@ -88,9 +88,9 @@ bool MayFollowLink(const std::string& path);
 std::string FollowLinks(const char* path);
 // Cuts a regular file at the handle's position.
 BOOL SetEndOfFile(HANDLE h);
-// Gives the handle's file the permission bits (and, where allowed, the
-// owner) of the file at model; with no file there, those open() gives a new
-// one. No bit outside limit is given.
+// Gives the handle's file the permission bits and access ACL (and, where
+// allowed, the owner) of the file at model; with no file there, those open()
+// gives a new one. No bit outside limit is given, to a named user either.
 BOOL CopyPermissions(HANDLE h, const char* model, mode_t limit = 07777);
 // The process's umask, read without changing it (077 where the kernel does
 // not say).

@@ -8,8 +8,8 @@
 // process may not write (as open() judges), one with other names (hard
 // links) and a link the kernel would not follow are refused, not replaced.
 //
-// One permission rule: the new file keeps the mode (and, where the process
-// may give it, the owner) of the file it replaces; a file that did not exist
+// One permission rule: the new file keeps the mode and the ACL (and, where
+// the process may give it, the owner) of the file it replaces; a file that did not exist
 // gets what open() gives under the umask. Either way no bit outside the
 // writer's limit: a copy of private data is no more readable than its source.
 #include <sys/types.h>

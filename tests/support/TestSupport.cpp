@@ -12,9 +12,11 @@
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 #include <sys/wait.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 #include <zlib.h>
 
+#include <algorithm>
 #include <array>
 #include <cerrno>
 #include <climits>
@@ -141,6 +143,7 @@ const char* TargetKindName(TargetKind kind) {
     case TargetKind::HardLink: return "file with a second name";
     case TargetKind::FifoNoReader: return "FIFO nobody reads";
     case TargetKind::FifoReaderLeaves: return "FIFO whose reader leaves";
+    case TargetKind::AclFile: return "file with an ACL";
     }
     return "?";
 }
@@ -151,7 +154,75 @@ namespace {
 constexpr unsigned kNullMajor = 1;
 constexpr unsigned kNullMinor = 3;
 
+// The kernel's form of an access ACL: a version, then entries of a tag, the
+// permission bits and an id (none for the tags that name no one).
+constexpr const char* kAccessAclAttribute = "system.posix_acl_access";
+constexpr std::uint32_t kAclVersion = 2;
+constexpr std::uint32_t kAclNoId = 0xFFFFFFFF;
+constexpr std::uint16_t kAclUserObj = 0x01, kAclUser = 0x02, kAclGroupObj = 0x04, kAclGroup = 0x08, kAclMask = 0x10,
+                        kAclOther = 0x20;
+constexpr std::uint16_t kAclRead = 4, kAclWrite = 2, kAclExecute = 1, kAclNothing = 0;
+constexpr std::uint16_t kAclReadWrite = kAclRead | kAclWrite;
+struct AclTag {
+    std::uint16_t tag;
+    const char* name;
+    bool named;
+};
+constexpr AclTag kAclTags[] = {{kAclUserObj, "u", false}, {kAclUser, "u", true},  {kAclGroupObj, "g", false},
+                               {kAclGroup, "g", true},    {kAclMask, "m", false}, {kAclOther, "o", false}};
+constexpr std::size_t kAclHeaderSize = 4;
+constexpr std::size_t kAclEntrySize = 8;
+
+// owner rw-, nobody rw-, the owning group ---, mask rw-, others ---.
+bool SetAclTargetAcl(const std::string& path) {
+    const std::uint32_t entries[][3] = {{kAclUserObj, kAclReadWrite, kAclNoId},
+                                        {kAclUser, kAclReadWrite, kAclNamedUser},
+                                        {kAclGroupObj, kAclNothing, kAclNoId},
+                                        {kAclMask, kAclReadWrite, kAclNoId},
+                                        {kAclOther, kAclNothing, kAclNoId}};
+    std::string value(kAclHeaderSize, '\0');
+    const auto put = [&value](std::size_t at, std::uint32_t v, std::size_t bytes) {
+        for (std::size_t i = 0; i < bytes; ++i)
+            value[at + i] = static_cast<char>((v >> (8 * i)) & 0xFF);
+    };
+    put(0, kAclVersion, 4);
+    for (const auto& e : entries) {
+        const std::size_t at = value.size();
+        value.resize(at + kAclEntrySize);
+        put(at, e[0], 2);
+        put(at + 2, e[1], 2);
+        put(at + 4, e[2], 4);
+    }
+    return ::setxattr(path.c_str(), kAccessAclAttribute, value.data(), value.size(), 0) == 0;
+}
+
 } // namespace
+
+std::string AccessAcl(const std::string& path) {
+    char value[512];
+    const ssize_t size = ::getxattr(path.c_str(), kAccessAclAttribute, value, sizeof value);
+    if (size < static_cast<ssize_t>(kAclHeaderSize))
+        return {};
+    const auto get = [&value](std::size_t at, std::size_t bytes) {
+        std::uint32_t v = 0;
+        for (std::size_t i = 0; i < bytes; ++i)
+            v |= static_cast<std::uint32_t>(static_cast<unsigned char>(value[at + i])) << (8 * i);
+        return v;
+    };
+    std::string text;
+    for (std::size_t at = kAclHeaderSize; at + kAclEntrySize <= static_cast<std::size_t>(size); at += kAclEntrySize) {
+        const std::uint32_t tag = get(at, 2), perm = get(at + 2, 2), id = get(at + 4, 4);
+        const auto known =
+            std::find_if(std::begin(kAclTags), std::end(kAclTags), [tag](const AclTag& t) { return t.tag == tag; });
+        text += text.empty() ? "" : ",";
+        text += known == std::end(kAclTags) ? "?" : known->name;
+        text += ":" + (known != std::end(kAclTags) && known->named ? std::to_string(id) : std::string()) + ":";
+        text += perm & kAclRead ? 'r' : '-';
+        text += perm & kAclWrite ? 'w' : '-';
+        text += perm & kAclExecute ? 'x' : '-';
+    }
+    return text;
+}
 
 WriteTarget::WriteTarget(const std::string& folder, const std::string& name, TargetKind kind, const std::string& old)
     : m_path(folder + "/" + name) {
@@ -213,6 +284,12 @@ WriteTarget::WriteTarget(const std::string& folder, const std::string& name, Tar
         }
         break;
     }
+    case TargetKind::AclFile:
+        if (!WriteFile(m_path, old) || ::chmod(m_path.c_str(), 0600) != 0)
+            failed("write");
+        else if (!SetAclTargetAcl(m_path))
+            failed("setxattr");
+        break;
     case TargetKind::PrivateDevice: {
         // Made, opened and written as the code under test will: a folder
         // mounted nodev lets mknod pass and refuses the open.

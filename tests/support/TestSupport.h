@@ -61,7 +61,8 @@ enum class TargetKind {
     ReadOnly,
     HardLink,
     FifoNoReader,
-    FifoReaderLeaves
+    FifoReaderLeaves,
+    AclFile
 };
 const char* TargetKindName(TargetKind kind);
 
@@ -73,7 +74,9 @@ const char* TargetKindName(TargetKind kind);
 // a regular file made read-only (0444), one with a second name (name +
 // ".target", a hard link), a FIFO nobody reads, or one whose reader leaves
 // as soon as the first bytes come (its pipe holds one page, so a writer of
-// more meets the broken pipe).
+// more meets the broken pipe); a regular file whose access ACL (see
+// AccessAcl) lets nobody (kAclNamedUser) read and write it and shuts its
+// owning group out, its mode 0660 the ACL's.
 class WriteTarget {
 public:
     WriteTarget(const std::string& folder, const std::string& name, TargetKind kind, const std::string& old);
@@ -109,6 +112,12 @@ std::string TempRoot();
 std::string SharedTempRoot();
 // Removes a folder tree, making read-only parts writable first.
 void RemoveTree(const std::string& path);
+
+// The named user of the AclFile target's ACL.
+inline constexpr unsigned kAclNamedUser = 65534;
+// The access ACL of the file at path, as "u::rw-,u:65534:rw-,g::---,m::rw-,
+// o::---"; empty when it has none.
+std::string AccessAcl(const std::string& path);
 
 std::string ReadFile(const std::string& path);
 Bytes ReadBytes(const std::string& path);

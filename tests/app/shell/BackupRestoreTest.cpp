@@ -1655,13 +1655,14 @@ std::string ModeAt(const std::string& path) {
         return "-";
     char octal[8];
     std::snprintf(octal, sizeof octal, "%o", static_cast<unsigned>(st.st_mode & 07777));
-    return octal;
+    const std::string acl = grvtest::AccessAcl(path);
+    return acl.empty() ? octal : octal + (" acl " + acl);
 }
 
 // The rows of tests/data/shell/writers.txt with or without a private device.
 void WriterTableTest::RunTable(bool devices) {
     const auto rows = grvtest::ReadTable(GRV_TEST_DATA_DIR "/shell/writers.txt", " | ");
-    ASSERT_EQ(rows.size(), 45u);
+    ASSERT_EQ(rows.size(), 49u);
     int n = 0;
     for (const auto& row : rows) {
         const std::string &writer = row[0], &kindName = row[1], &afterwards = row[2];
@@ -1669,7 +1670,7 @@ void WriterTableTest::RunTable(bool devices) {
             continue;
         SCOPED_TRACE(writer + " onto " + kindName);
         grvtest::TargetKind kind = grvtest::TargetKind::Absent;
-        for (int k = 0; k <= static_cast<int>(grvtest::TargetKind::FifoReaderLeaves); ++k) {
+        for (int k = 0; k <= static_cast<int>(grvtest::TargetKind::AclFile); ++k) {
             if (kindName == grvtest::TargetKindName(static_cast<grvtest::TargetKind>(k)))
                 kind = static_cast<grvtest::TargetKind>(k);
         }

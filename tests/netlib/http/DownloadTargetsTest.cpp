@@ -110,7 +110,8 @@ std::string Expected(Road road, bool found, TargetKind kind) {
     case TargetKind::ReadOnly:
     case TargetKind::HardLink:
     case TargetKind::FifoNoReader:
-    case TargetKind::FifoReaderLeaves: break; // no rows of this table
+    case TargetKind::FifoReaderLeaves:
+    case TargetKind::AclFile: break; // no rows of this table
     }
     return "?";
 }
@@ -338,6 +339,8 @@ constexpr const char* kCacheName = "http://cache.test/page";
 // A file-size limit this far past the older bytes: room for a small
 // document, not for the new content.
 constexpr std::size_t kSizeLimitRoom = 4096;
+// The mode of the file-acl target: its ACL's mask stands for the group.
+constexpr mode_t kAclTargetMode = 0660;
 // How many times each of two writers writes the same file at once.
 constexpr int kRunsEach = 20;
 
@@ -455,9 +458,15 @@ public:
                 EXPECT_TRUE(m_reader->Ok());
             }
         }
-        if (kind == "device") {
-            m_device = std::make_unique<grvtest::WriteTarget>(folder, name, grvtest::TargetKind::PrivateDevice, old);
+        if (kind == "device" || kind == "file-acl") {
+            m_device = std::make_unique<grvtest::WriteTarget>(
+                folder, name, kind == "device" ? grvtest::TargetKind::PrivateDevice : grvtest::TargetKind::AclFile,
+                old);
             EXPECT_EQ(m_device->Error(), 0);
+        }
+        if (kind == "file-acl") {
+            m_mode = kAclTargetMode;
+            m_acl = grvtest::AccessAcl(m_path);
         }
     }
     ~Target() {
@@ -470,7 +479,7 @@ public:
 
     const std::string& Path() const { return m_path; }
 
-    // new, old (bytes and mode as before, or still nothing), fifo-all,
+    // new, old (bytes, mode and ACL as before, or still nothing), fifo-all,
     // fifo-nothing, fifo (a part came, or the reader left), device,
     // cut-short (neither), or what else stands there; and what else the
     // folder holds.
@@ -506,7 +515,7 @@ private:
         if (!S_ISREG(st.st_mode))
             return "something else";
         const std::string bytes = grvtest::ReadFile(landing);
-        const bool modeKept = m_mode == 0 || (st.st_mode & 07777) == m_mode;
+        const bool modeKept = (m_mode == 0 || (st.st_mode & 07777) == m_mode) && grvtest::AccessAcl(landing) == m_acl;
         if (bytes == fresh && modeKept)
             return "new";
         if (bytes == m_old && modeKept && m_kind != "absent")
@@ -519,6 +528,8 @@ private:
     std::string m_kind;
     std::string m_old;
     mode_t m_mode = 0;
+    // The access ACL, kept with the mode.
+    std::string m_acl;
     bool m_mounted = false;
     std::unique_ptr<FifoReader> m_reader;
     std::unique_ptr<grvtest::WriteTarget> m_device;
@@ -705,7 +716,8 @@ protected:
     // What stands at a target of kind once a writer wrote made into it: an
     // appending one adds to the older bytes of a regular file.
     static std::string Wanted(const std::string& kind, bool appends, const std::string& old, const std::string& made) {
-        if (!appends || (kind != "file-0600" && kind != "link" && kind != "size-limit" && kind != "two-writers"))
+        if (!appends || (kind != "file-0600" && kind != "file-acl" && kind != "link" && kind != "size-limit" &&
+                         kind != "two-writers"))
             return made;
         std::string want = old;
         for (int i = 0; i < (kind == "two-writers" ? 2 * kRunsEach : 1); ++i)
@@ -716,7 +728,7 @@ protected:
     // Runs the table's rows whose target is one of kinds.
     void RunRows(const std::set<std::string>& kinds) {
         const auto rows = grvtest::ReadTable(std::string(GRV_TEST_DATA_DIR) + "/http/file-writers.txt", " | ");
-        ASSERT_EQ(rows.size(), 137u);
+        ASSERT_EQ(rows.size(), 150u);
         const std::vector<Writer> writers = Writers();
         // What each writer makes of an absent path, for those whose bytes
         // are their own format.
@@ -780,7 +792,7 @@ protected:
 // once, a reader that leaves is a failure the process outlives, and a file
 // its owner made read-only is not written.
 TEST_F(FileWriters, EveryWriterLeavesEveryTargetAsTheRuleSays) {
-    RunRows({"absent", "file-0600", "file-0444", "link", "fifo-reader", "fifo-none", "fifo-leaves"});
+    RunRows({"absent", "file-0600", "file-0444", "file-acl", "link", "fifo-reader", "fifo-none", "fifo-leaves"});
 }
 
 TEST_F(FileWriters, EveryWriterIntoAPrivateDeviceLeavesItADevice) {
