@@ -49,7 +49,6 @@ DWORD pathError(int err, const std::string& path) {
     return WinErrorFromErrno(err);
 }
 
-// Windows answers an empty path with "path not found".
 // Where the kernel keeps a file's access ACL (the named users and groups,
 // and the mask the group bits then stand for).
 constexpr const char* kAccessAclAttribute = "system.posix_acl_access";
@@ -79,6 +78,7 @@ bool CopyAccessAcl(int fd, const std::string& model) {
     return ::fsetxattr(fd, kAccessAclAttribute, acl.data(), acl.size(), 0) == 0;
 }
 
+// Windows answers an empty path with "path not found".
 bool refusedEmpty(const char* path) {
     if (path && *path)
         return false;

@@ -12,6 +12,7 @@ needs_table=(
   '*OntoAFullDisk*|can_mount_tmpfs|their full disk is a small tmpfs they mount'
   '*.JournalMadeReadOnlyWhileOpenSaysItCannotBeWritten|can_make_immutable|they make an open journal immutable with chattr +i and need the file system to refuse writes through its open descriptor (tmpfs lets them through)'
   '*PrivateDevice*|can_make_device|they make a character device of their own with mknod and write into it'
+  '*WithAnAcl*|can_keep_acl|they give a file an access ACL naming another user, which the file system must keep'
 )
 nobody_id=65534
 
@@ -62,6 +63,22 @@ can_make_device() {
   mknod "$dir/device" c 1 3 2>/dev/null && { printf x >"$dir/device"; } 2>/dev/null
   ok=$?
   rm -rf "$dir"
+  return $ok
+}
+# The ACL the tests give (owner rw-, nobody rw-, group ---, mask rw-,
+# others ---), in the kernel's form.
+can_keep_acl() {
+  local file ok
+  file=$(mktemp) || return 1
+  python3 -c '
+import os, struct, sys
+none = 0xFFFFFFFF
+entries = ((0x01, 6, none), (0x02, 6, int(sys.argv[2])), (0x04, 0, none), (0x10, 6, none), (0x20, 0, none))
+os.setxattr(sys.argv[1], "system.posix_acl_access",
+            struct.pack("<I", 2) + b"".join(struct.pack("<HHI", *e) for e in entries))
+' "$file" "$nobody_id" 2>/dev/null
+  ok=$?
+  rm -f "$file"
   return $ok
 }
 

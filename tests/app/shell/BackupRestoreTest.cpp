@@ -1645,7 +1645,8 @@ protected:
         return printtest::PdfInfo(judged, "Pages") == "1";
     }
     static std::string Csv() { return std::string(20000, 'r') + "\r\n"; }
-    void RunTable(bool devices);
+    // The rows whose target is of the kind named, or those of no kind named.
+    void RunTable(const char* only);
     grvtest::QtTempDir judge;
 };
 
@@ -1659,14 +1660,16 @@ std::string ModeAt(const std::string& path) {
     return acl.empty() ? octal : octal + (" acl " + acl);
 }
 
-// The rows of tests/data/shell/writers.txt with or without a private device.
-void WriterTableTest::RunTable(bool devices) {
+// The rows of tests/data/shell/writers.txt onto one kind of target, or onto
+// every kind a runner may make (nullptr).
+void WriterTableTest::RunTable(const char* only) {
     const auto rows = grvtest::ReadTable(GRV_TEST_DATA_DIR "/shell/writers.txt", " | ");
     ASSERT_EQ(rows.size(), 49u);
     int n = 0;
     for (const auto& row : rows) {
         const std::string &writer = row[0], &kindName = row[1], &afterwards = row[2];
-        if ((kindName == "private device") != devices)
+        const bool apart = kindName == "private device" || kindName == "file with an ACL";
+        if (only ? kindName != only : apart)
             continue;
         SCOPED_TRACE(writer + " onto " + kindName);
         grvtest::TargetKind kind = grvtest::TargetKind::Absent;
@@ -1714,13 +1717,20 @@ void WriterTableTest::RunTable(bool devices) {
 TEST_F(WriterTableTest, EveryWriterLeavesEveryTargetWholeOrAsItWas) {
     const mode_t saved = ::umask(022);
     ASSERT_NO_FATAL_FAILURE(MakeSources());
-    RunTable(false);
+    RunTable(nullptr);
     ::umask(saved);
 }
 
 TEST_F(WriterTableTest, EveryWriterIntoAPrivateDevice) {
     ASSERT_NO_FATAL_FAILURE(MakeSources());
-    RunTable(true);
+    RunTable("private device");
+}
+
+TEST_F(WriterTableTest, EveryWriterOntoAFileWithAnAcl) {
+    const mode_t saved = ::umask(022);
+    ASSERT_NO_FATAL_FAILURE(MakeSources());
+    RunTable("file with an ACL");
+    ::umask(saved);
 }
 
 // --- A restore killed at every step -----------------------------------------
