@@ -135,8 +135,7 @@ bool readWholeFile(const std::string& path, std::vector<BYTE>& out) {
 // leaves the older one as it was.
 bool writeWholeFile(const std::string& path, const BYTE* data, std::size_t n) {
     PartFile file;
-    return file.Open(path, kOwnerOnlyFile, false) == 0 && ::fchmod(file.Fd(), kOwnerOnlyFile) == 0 &&
-           WriteQuietly(file.Fd(), data, n) == 0 && file.Commit() == 0;
+    return file.Open(path, kOwnerOnlyFile, false) == 0 && WriteQuietly(file.Fd(), data, n) == 0 && file.Commit() == 0;
 }
 
 // A PRIVATEKEYBLOB of an RSA key: header, "RSA2" key header, then modulus,

@@ -12,6 +12,7 @@
 #include <climits>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 
 #include "platform/File.h"
 #include "platform/QuietWrite.h"
@@ -29,10 +30,9 @@ constexpr const char* kUniquePattern = "XXXXXX";
 constexpr std::size_t kUniqueLength = 6;
 // A part a cleanup took between its making and its lock is made again.
 constexpr int kPartAttempts = 8;
-// What SQLite adds to the name of a database it keeps side files for (a
-// journal copied through SQLite into a part file), the longest first.
-constexpr const char* kSqliteSideSuffixes[] = {"-journal", "-wal", "-shm"};
-constexpr std::size_t kLongestSideSuffix = 8;
+// A part may be a journal copied through SQLite, which keeps side files
+// beside it.
+constexpr std::size_t kLongestSideSuffix = std::char_traits<char>::length(kDatabaseSideSuffixes[0]);
 // The environment variable the kill tests name a step in.
 constexpr const char* kKillAtVariable = "GRV_KILL_AT";
 
@@ -65,8 +65,13 @@ std::string PartStem(const std::string& name, std::size_t nameMax) {
     return name.substr(0, keep);
 }
 
-bool MatchesPart(const Split& target, const std::string& entry) {
-    const std::string prefix = kPartLead + PartStem(target.name, LongestName(target.folder)) + kPartTag;
+// What the part names of a target of that name start with, in a folder
+// that holds names of nameMax bytes.
+std::string PartPrefix(const std::string& name, std::size_t nameMax) {
+    return kPartLead + PartStem(name, nameMax) + kPartTag;
+}
+
+bool MatchesPart(const std::string& prefix, const std::string& entry) {
     if (entry.size() < prefix.size() + kUniqueLength || entry.compare(0, prefix.size(), prefix) != 0)
         return false;
     for (std::size_t i = prefix.size(); i < prefix.size() + kUniqueLength; ++i) {
@@ -76,7 +81,7 @@ bool MatchesPart(const Split& target, const std::string& entry) {
     const std::string tail = entry.substr(prefix.size() + kUniqueLength);
     if (tail.empty())
         return true;
-    for (const char* suffix : kSqliteSideSuffixes) {
+    for (const char* suffix : kDatabaseSideSuffixes) {
         if (tail == suffix)
             return true;
     }
@@ -167,7 +172,7 @@ int PartFile::Open(const std::string& path, mode_t limit, bool inPlace) {
     const std::size_t nameMax = LongestName(where.folder);
     if (where.name.size() > nameMax)
         return ENAMETOOLONG;
-    const std::string pattern = where.folder + kPartLead + PartStem(where.name, nameMax) + kPartTag + kUniquePattern;
+    const std::string pattern = where.folder + PartPrefix(where.name, nameMax) + kUniquePattern;
     // Locked before anything is written, so a cleanup passes it by; one that
     // took it between its making and its lock leaves it nameless.
     for (int attempt = 0; attempt < kPartAttempts; ++attempt) {
@@ -233,7 +238,8 @@ void PartFile::Discard() {
 }
 
 bool PartFile::IsPartName(const std::string& target, const std::string& entryName) {
-    return MatchesPart(SplitPath(target), entryName);
+    const Split where = SplitPath(target);
+    return MatchesPart(PartPrefix(where.name, LongestName(where.folder)), entryName);
 }
 
 void PartFile::RemoveLeftovers(const std::string& target) {
@@ -241,11 +247,11 @@ void PartFile::RemoveLeftovers(const std::string& target) {
     DIR* dir = ::opendir(where.folder.empty() ? "." : where.folder.c_str());
     if (!dir)
         return;
-    const std::string prefix = kPartLead + PartStem(where.name, LongestName(where.folder)) + kPartTag;
+    const std::string prefix = PartPrefix(where.name, LongestName(where.folder));
     const uid_t me = ::geteuid();
     while (const dirent* entry = ::readdir(dir)) {
         const std::string name = entry->d_name;
-        if (!MatchesPart(where, name))
+        if (!MatchesPart(prefix, name))
             continue;
         const std::string path = where.folder + name;
         struct stat st;

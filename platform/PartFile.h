@@ -24,6 +24,10 @@ namespace platform {
 // source cannot be read).
 mode_t ReadersOf(const std::string& source);
 
+// What SQLite adds to a database's name for the files it keeps beside it,
+// the longest first.
+inline constexpr const char* kDatabaseSideSuffixes[] = {"-journal", "-wal", "-shm"};
+
 class PartFile {
 public:
     PartFile() = default;

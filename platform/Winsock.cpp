@@ -69,6 +69,10 @@ int WSAGetLastError() {
     return static_cast<int>(GetLastError());
 }
 
+std::size_t Ipv6ZoneStart(std::string_view host) {
+    return host.find(':') == std::string_view::npos ? std::string_view::npos : host.find('%');
+}
+
 std::uint32_t InetAddr(const char* text) {
     return text == nullptr ? INADDR_NONE : inet_addr(text);
 }

@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "platform/WinTypes.h"
@@ -36,6 +37,10 @@ int WSAGetLastError();
 // inet_addr: the address in network byte order, INADDR_NONE (all ones) for
 // text it refuses.
 std::uint32_t InetAddr(const char* text);
+// Where an IPv6 literal's zone begins in a host ("fe80::1%eth0": at the
+// '%'); npos for a name or an IPv4 address, which have none. The zone names
+// an interface of this machine: no peer, Host field or certificate sees it.
+std::size_t Ipv6ZoneStart(std::string_view host);
 
 SOCKET SocketOpen(int family);
 void SocketClose(SOCKET s);

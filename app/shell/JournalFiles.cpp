@@ -21,11 +21,9 @@ namespace grv {
 
 namespace {
 
-// The files SQLite keeps beside a journal, by what it adds to its name.
-constexpr const char* kRollbackJournal = "-journal";
-constexpr const char* kWriteAheadLog = "-wal";
-// The first is the longest.
-constexpr const char* kSideFileSuffixes[] = {kRollbackJournal, kWriteAheadLog, "-shm"};
+// Two of the files SQLite keeps beside a journal, by what it adds to its name.
+constexpr const char* kRollbackJournal = platform::kDatabaseSideSuffixes[0];
+constexpr const char* kWriteAheadLog = platform::kDatabaseSideSuffixes[1];
 // What a rollback journal SQLite would play back into its database starts
 // with; a finished one is empty or has these bytes zeroed.
 constexpr unsigned char kHotJournalMagic[] = {0xd9, 0xd5, 0x05, 0xf9, 0x20, 0xa1, 0x63, 0xd7};
@@ -208,7 +206,7 @@ JournalTarget CheckJournalTarget(const std::string& target) {
     const std::string folder = slash == std::string::npos ? std::string() : journal.substr(0, slash + 1);
     if (journal.size() - folder.size() + std::strlen(kRollbackJournal) > platform::LongestName(folder))
         return JournalTarget::NameTooLong;
-    for (const char* suffix : kSideFileSuffixes) {
+    for (const char* suffix : platform::kDatabaseSideSuffixes) {
         struct stat st;
         if (::lstat((journal + suffix).c_str(), &st) == 0 && S_ISDIR(st.st_mode))
             return JournalTarget::Blocked;
@@ -242,7 +240,7 @@ int ReplaceJournal(platform::PartFile& part) {
             return kJournalInUse;
         // What is left of them now means nothing to SQLite, and would to the
         // restored journal.
-        for (const char* suffix : kSideFileSuffixes) {
+        for (const char* suffix : platform::kDatabaseSideSuffixes) {
             if (::unlink((target + suffix).c_str()) != 0 && errno != ENOENT)
                 return errno;
         }

@@ -101,18 +101,24 @@ bool RsaKey::getSshFingerprint(StringBuffer& out) const {
     blob.append(kKeyType, sizeof kKeyType);
     sshWriteMpint(e, blob);
     sshWriteMpint(n, blob);
+    sshKeyFingerprint("ssh-rsa", getModulusBitLen(), blob, out);
+    return true;
+}
+
+void sshKeyFingerprint(const char* keyType, unsigned int bits, const DataBuffer& blob, StringBuffer& out) {
     unsigned char digest[kMd5Size];
     Md5().digestDb(blob, digest);
-    char text[32];
-    std::snprintf(text, sizeof text, "ssh-rsa %u ", getModulusBitLen());
     StringBuffer result;
-    result.append(text);
+    result.append(keyType);
+    result.appendChar(' ');
+    result.appendUint32(bits);
+    result.appendChar(' ');
+    char text[4];
     for (int i = 0; i < kMd5Size; ++i) {
         std::snprintf(text, sizeof text, i == 0 ? "%02x" : ":%02x", digest[i]);
         result.append(text);
     }
     out.setString(result.getString());
-    return true;
 }
 
 bool rsaPrivateKeyWhole(const RsaKey& key, LogBase& log) {

@@ -52,6 +52,10 @@ public:
 // would sign or decrypt with part of a key, so its readers refuse it.
 bool rsaPrivateKeyWhole(const RsaKey& key, LogBase& log);
 
+// An SSH host key's fingerprint: its type, its bit count and a space, then
+// the MD5 of its public-key blob as lower-case hex pairs joined by ':'.
+void sshKeyFingerprint(const char* keyType, unsigned int bits, const DataBuffer& blob, StringBuffer& out);
+
 // which: kRsaPublic or kRsaPrivate. An input not below n is refused. Every
 // private result (a signature, a decryption) is raised to e again before it
 // is handed out, and refused (rsa_msg::kResultNotUndone) unless that gives

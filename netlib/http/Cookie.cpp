@@ -4,6 +4,7 @@
 
 #include <cstring>
 #include <new>
+#include <string_view>
 
 #include "netlib/core/ClsXml.h"
 #include "netlib/core/LogBase.h"
@@ -13,10 +14,18 @@
 #include "netlib/http/TessikUrl.h"
 #include "netlib/text/DateParser.h"
 #include "platform/WinTime.h"
+#include "platform/Winsock.h"
 
 namespace tessik {
 
 namespace {
+
+// A port never names another site; an IPv6 address (more than one ':')
+// keeps its colons.
+void dropPort(StringBuffer& host) {
+    if (std::strchr(host.getString(), ':') == std::strrchr(host.getString(), ':'))
+        host.chopAtFirstChar(':');
+}
 
 bool toUnixSeconds(const SysTimeValue& t, std::int64_t& seconds) {
     FileTimeValue ft;
@@ -59,16 +68,14 @@ void Cookie::clear() {
 
 void Cookie::setDomain(const char* domain) {
     m_domain.setString(domain);
-    if (std::strchr(m_domain.getString(), ':') == std::strrchr(m_domain.getString(), ':'))
-        m_domain.chopAtFirstChar(':');
+    dropPort(m_domain);
 }
 
 void Cookie::cookieHost(const char* host, StringBuffer& out) {
     out.setString(host != nullptr ? host : "");
-    if (std::strchr(out.getString(), ':') == std::strrchr(out.getString(), ':'))
-        out.chopAtFirstChar(':');
-    else
-        out.chopAtFirstChar('%');
+    dropPort(out);
+    if (const std::size_t zone = platform::Ipv6ZoneStart(out.getString()); zone != std::string_view::npos)
+        out.shorten(out.getSize() - static_cast<int>(zone));
     while (out.lastChar() == '.')
         out.shorten(1);
     out.toLowerCaseAscii();

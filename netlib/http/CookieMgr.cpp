@@ -110,6 +110,28 @@ void cookiePairName(const TreeNode& pair, StringBuffer& out) {
 
 CookieMgr::~CookieMgr() = default;
 
+namespace {
+
+// The text of the document for domain in memory: under its key, else under
+// the key an older version gave it.
+bool lookupDocument(const HashMap& memory, const char* domain, const StringBuffer& key, StringBuffer& text) {
+    StringBuffer older;
+    return memory.lookupString(key.getString(), text) ||
+           (CookieMgr::getCookieHashKey(domain, older, true) && memory.lookupString(older.getString(), text));
+}
+
+// The file the document for domain is read from: its own while it stands,
+// else the one an older version named, where that stands.
+void documentToRead(const char* cookieDir, const char* domain, const StringBuffer& path, StringBuffer& out) {
+    out.setSb(path);
+    StringBuffer older;
+    if (!fileExistsUtf8(path.getString(), nullptr) && CookieMgr::getCookieFilePath(cookieDir, domain, older, true) &&
+        fileExistsUtf8(older.getString(), nullptr))
+        out.setSb(older);
+}
+
+} // namespace
+
 bool CookieMgr::getCookieHashKey(const char* domain, StringBuffer& out, bool legacy) {
     out.clear();
     StringBuffer d(domain != nullptr ? domain : "");
@@ -162,22 +184,18 @@ bool CookieMgr::GetDomainCookiesXml(const char* cookieDir, HashMap* memory, cons
         }
         log.logData("HashKey", key.getString());
         StringBuffer text;
-        if (!memory->lookupString(key.getString(), text) &&
-            !(getCookieHashKey(domain, key, true) && memory->lookupString(key.getString(), text))) {
+        if (!lookupDocument(*memory, domain, key, text)) {
             log.logError(cookie_msg::kNoCookiesYet);
             return false;
         }
         return xml.LoadXml(text.getString(), false);
     }
-    StringBuffer path;
-    if (!getCookieFilePath(cookieDir, domain, path)) {
+    StringBuffer named, path;
+    if (!getCookieFilePath(cookieDir, domain, named)) {
         log.logError(cookie_msg::kNoFilename);
         return false;
     }
-    StringBuffer older;
-    if (!fileExistsUtf8(path.getString(), nullptr) && getCookieFilePath(cookieDir, domain, older, true) &&
-        fileExistsUtf8(older.getString(), nullptr))
-        path.setSb(older);
+    documentToRead(cookieDir, domain, named, path);
     if (!fileExistsUtf8(path.getString(), nullptr)) {
         log.logError(cookie_msg::kNoFile);
         log.logData("CookieFilename", path.getString());
@@ -260,10 +278,8 @@ bool CookieMgr::openForSaving(const char* cookieDir, HashMap* memory, const char
             return false;
         }
         log.logData("HashKey", where.getString());
-        StringBuffer text, older;
-        loaded = (memory->lookupString(where.getString(), text) ||
-                  (getCookieHashKey(domain, older, true) && memory->lookupString(older.getString(), text))) &&
-                 xml.LoadXml(text.getString(), false);
+        StringBuffer text;
+        loaded = lookupDocument(*memory, domain, where, text) && xml.LoadXml(text.getString(), false);
     } else {
         if (!getCookieFilePath(cookieDir, domain, where)) {
             log.logError(cookie_msg::kNoFilename);
@@ -273,9 +289,8 @@ bool CookieMgr::openForSaving(const char* cookieDir, HashMap* memory, const char
         // A new document starts from what an older version filed for the
         // host. A file that cannot be read is replaced: its cookies were
         // lost already.
-        StringBuffer from(where);
-        if (!fileExistsUtf8(from.getString(), nullptr) && !getCookieFilePath(cookieDir, domain, from, true))
-            from.setSb(where);
+        StringBuffer from;
+        documentToRead(cookieDir, domain, where, from);
         LogNull quiet;
         loaded = fileExistsUtf8(from.getString(), nullptr) && xml.loadFromFile(from.getString(), quiet, false);
     }

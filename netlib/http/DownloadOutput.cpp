@@ -102,7 +102,7 @@ std::uint32_t DownloadOutput::writeBytes64(const void* data, std::uint64_t size,
     if (!http_status::fetched(status))
         return count;
     std::int64_t offset = 0;
-    Output* sink = sinkFor(m_answer.getStatusCode(), offset, log);
+    Output* sink = sinkFor(status, offset, log);
     if (sink == nullptr || (sink->getPosition64() != offset && !sink->seekTo(offset, log)))
         return 0;
     const std::uint32_t written = sink->writeBytes64(data, size, count, monitor, log);

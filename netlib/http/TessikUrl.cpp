@@ -9,6 +9,7 @@
 #include "netlib/core/Utf.h"
 #include "netlib/text/UrlCoding.h"
 #include "netlib/transport/WinsockLoader.h"
+#include "platform/Winsock.h"
 
 namespace tessik {
 
@@ -428,8 +429,8 @@ bool TessikUrl::isBareHost(const char* host) {
 }
 
 const char* TessikUrl::zoneOf(const char* host) {
-    const char* percent = host != nullptr && std::strchr(host, ':') != nullptr ? std::strchr(host, '%') : nullptr;
-    return percent != nullptr ? percent + 1 : "";
+    const std::size_t zone = host != nullptr ? platform::Ipv6ZoneStart(host) : std::string_view::npos;
+    return zone != std::string_view::npos ? host + zone + 1 : "";
 }
 
 } // namespace tessik

@@ -15,6 +15,7 @@
 #include "netlib/pki/MsCertificate.h"
 #include "netlib/pki/PkiConstants.h"
 #include "platform/WinTime.h"
+#include "platform/Winsock.h"
 
 namespace tessik {
 
@@ -266,6 +267,17 @@ bool certificateHasId(const CertificateFields& cert, const CertificateId& id) {
     return !id.serial.empty() && cert.serial == id.serial && !id.issuer.empty() && nameAsDer(cert.issuer) == id.issuer;
 }
 
+platform::PCCERT_CONTEXT nextCertificateWithId(platform::HCERTSTORE store, const CertificateId& id,
+                                               platform::PCCERT_CONTEXT from) {
+    for (platform::PCCERT_CONTEXT c = platform::CertEnumCertificatesInStore(store, from); c;
+         c = platform::CertEnumCertificatesInStore(store, c)) {
+        std::unique_ptr<CertificateFields> fields = readCertificateFields(c);
+        if (fields && certificateHasId(*fields, id))
+            return c;
+    }
+    return nullptr;
+}
+
 namespace {
 
 // A name of the certificate against a host name, both lower case.
@@ -332,8 +344,7 @@ bool certificateNamesHost(const CertificateFields& cert, const std::string& host
         host = host.substr(1, host.size() - 2);
     // An IPv6 literal's zone names an interface of this machine: the
     // certificate names the address alone.
-    if (host.find(':') != std::string::npos)
-        host = host.substr(0, host.find('%'));
+    host = host.substr(0, platform::Ipv6ZoneStart(host));
     host = asciiLowered(host);
     unsigned char address[16] = {};
     std::size_t addressSize = 0;

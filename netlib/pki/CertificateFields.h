@@ -158,4 +158,9 @@ bool readCertificateId(const Asn1* node, CertificateId& out);
 // Whether the certificate is the one named: its whole issuer Name (as DER,
 // lengths aside) and its serial's value, or its subjectKeyIdentifier.
 bool certificateHasId(const CertificateFields& cert, const CertificateId& id);
+// The next certificate of the store after `from` (which the enumeration
+// frees) that the id names, as the store's enumeration hands it on; null at
+// the end.
+platform::PCCERT_CONTEXT nextCertificateWithId(platform::HCERTSTORE store, const CertificateId& id,
+                                               platform::PCCERT_CONTEXT from);
 } // namespace tessik

@@ -72,19 +72,6 @@ bool recipientId(const RecipientInfo& recipient, std::string& issuer, std::strin
     return true;
 }
 
-// The next certificate of the store, after `from` (freed), that the id names;
-// null at the end.
-platform::PCCERT_CONTEXT nextInStore(platform::HCERTSTORE store, const CertificateId& id,
-                                     platform::PCCERT_CONTEXT from) {
-    for (platform::PCCERT_CONTEXT c = platform::CertEnumCertificatesInStore(store, from); c;
-         c = platform::CertEnumCertificatesInStore(store, c)) {
-        std::unique_ptr<CertificateFields> fields = readCertificateFields(c);
-        if (fields && certificateHasId(*fields, id))
-            return c;
-    }
-    return nullptr;
-}
-
 // The PKCS#1 DER of the provider's key, exportable or not.
 bool providerKeyDer(platform::HCRYPTPROV prov, DWORD keySpec, DataBuffer& der) {
     platform::HCRYPTKEY key = 0;
@@ -113,8 +100,8 @@ bool decryptWithStores(Pkcs7& p7, const CRYPT_DECRYPT_MESSAGE_PARA& para, DataBu
         const auto* info = static_cast<const RecipientInfo*>(envelope->recipientInfos.elementAt(r));
         for (DWORD s = 0; s < para.cCertStore; ++s) {
             // Every certificate that bears the recipient's name, until one opens.
-            for (platform::PCCERT_CONTEXT c = nextInStore(para.rghCertStore[s], info->id, nullptr); c;
-                 c = nextInStore(para.rghCertStore[s], info->id, c)) {
+            for (platform::PCCERT_CONTEXT c = nextCertificateWithId(para.rghCertStore[s], info->id, nullptr); c;
+                 c = nextCertificateWithId(para.rghCertStore[s], info->id, c)) {
                 platform::PCCERT_CONTEXT cert = platform::CertDuplicateCertificateContext(c);
                 platform::HCRYPTPROV prov = 0;
                 DWORD keySpec = 0;
@@ -443,7 +430,7 @@ platform::PCCERT_CONTEXT CertGetSubjectCertificateFromStore(platform::HCERTSTORE
     id.serial = serial;
     id.issuer =
         nameAsDer(std::string_view(reinterpret_cast<const char*>(certId->Issuer.pbData), certId->Issuer.cbData));
-    platform::PCCERT_CONTEXT found = nextInStore(store, id, nullptr);
+    platform::PCCERT_CONTEXT found = nextCertificateWithId(store, id, nullptr);
     if (found) {
         platform::PCCERT_CONTEXT kept = platform::CertDuplicateCertificateContext(found);
         platform::CertFreeCertificateContext(found);

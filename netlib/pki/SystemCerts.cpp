@@ -71,11 +71,8 @@ void SystemCerts::searchStoresById(const CertificateId& id, bool needPrivateKey,
         if (!store)
             continue;
         bool matched = false;
-        for (platform::PCCERT_CONTEXT c = platform::CertEnumCertificatesInStore(store->handle(), nullptr); c;
-             c = platform::CertEnumCertificatesInStore(store->handle(), c)) {
-            std::unique_ptr<CertificateFields> fields = readCertificateFields(c);
-            if (!fields || !certificateHasId(*fields, id))
-                continue;
+        for (platform::PCCERT_CONTEXT c = nextCertificateWithId(store->handle(), id, nullptr); c;
+             c = nextCertificateWithId(store->handle(), id, c)) {
             matched = true;
             auto match = std::make_unique<MsCertificate>(c, quiet, true);
             bool usable = !needPrivateKey;

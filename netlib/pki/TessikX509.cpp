@@ -159,14 +159,6 @@ std::string utf8OfUniversalString(std::string_view utf32be) {
     return std::string(reinterpret_cast<const char*>(utf8.getData()), utf8.getSize());
 }
 
-void appendBmpStringText(const DataBuffer& utf16be, XString& out) {
-    const std::string utf8 =
-        utf8OfBmpString(std::string_view(reinterpret_cast<const char*>(utf16be.getData()), utf16be.getSize()));
-    StringBuffer escaped;
-    appendStringValue(utf8.data(), utf8.size(), escaped);
-    out.appendUtf8Bytes(escaped.getString(), static_cast<unsigned int>(escaped.getSize()));
-}
-
 bool appendNameValueText(const TreeNode* value, XString& out) {
     if (isElement(value, "universal") && value->hasAttrWithValue("constructed", "0")) {
         appendUniversalText(value, out);

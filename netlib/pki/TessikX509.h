@@ -77,9 +77,6 @@ private:
 // tree: ", " between values, "NAME=" with names on, values holding ','
 // quoted. False, logged, when the RDN does not have the shape of one.
 bool appendRdnText(const TreeNode* rdn, bool withNames, XString& out, LogBase& log);
-// Appends the characters of a BMPString's content (UTF-16 big-endian), a
-// NUL as \00 and a backslash doubled, as every name text has them.
-void appendBmpStringText(const DataBuffer& utf16be, XString& out);
 // Appends the text of a name attribute's value element, read by its string
 // type as the certificate's own name queries read it; false, nothing
 // appended, for an element that holds no string.

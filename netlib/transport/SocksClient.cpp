@@ -1,12 +1,14 @@
 // SOCKS settings, messages, and the SOCKS 4 and 5 connects of TessikSocket.
 #include <cstdio>
 #include <cstring>
+#include <string_view>
 
 #include "netlib/transport/ClsSocksClient.h"
 #include "netlib/transport/HostnameResolve.h"
 #include "netlib/transport/TessikSocket.h"
 #include "netlib/transport/WinsockLoader.h"
 #include "platform/ByteOrder.h"
+#include "platform/Winsock.h"
 
 namespace tessik {
 namespace {
@@ -230,8 +232,8 @@ bool TessikSocket::socks5Connect(const char* targetHost, int targetPort, const c
     target.trimWhitespace();
     // An IPv6 literal's zone names an interface of this machine, not of the
     // proxy's: the proxy is given the address alone.
-    if (target.containsChar(':'))
-        target.chopAtFirstChar('%');
+    if (const std::size_t zone = platform::Ipv6ZoneStart(target.getString()); zone != std::string_view::npos)
+        target.shorten(target.getSize() - static_cast<int>(zone));
     if (target.getSize() == 0) {
         log.logError("No target hostname for SOCKS5 connection.");
         return false;

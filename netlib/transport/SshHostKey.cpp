@@ -1,9 +1,8 @@
 #include "netlib/transport/SshHostKey.h"
 
-#include <cstdio>
 #include <cstring>
 
-#include "netlib/core/Md5.h"
+#include "netlib/crypto/Rsa.h"
 #include "netlib/crypto/Sha1.h"
 #include "netlib/pki/RsaDer.h"
 #include "netlib/transport/SshConstants.h"
@@ -16,7 +15,6 @@ namespace {
 constexpr const char* kRsaName = "ssh-rsa";
 constexpr const char* kDssName = "ssh-dss";
 constexpr unsigned int kSha1Size = 20;
-constexpr unsigned int kMd5Size = 16;
 constexpr unsigned char kSignBit = 0x80;
 
 enum HostKeyFail { kFailCheckRan = 3, kFailDigest = 4, kFailBlob = 10, kFailNameLength = 11, kFailName = 12 };
@@ -42,21 +40,6 @@ bool readKeyType(const DataBuffer& blob, unsigned int& idx, const char* name) {
     LogNull quiet;
     return sshReadString(blob, idx, type, quiet) && type.getSize() == std::strlen(name) &&
            std::memcmp(type.getData(), name, type.getSize()) == 0;
-}
-
-void fingerprintOf(const char* name, int bits, const DataBuffer& blob, StringBuffer& out) {
-    out.clear();
-    out.append(name);
-    out.appendChar(' ');
-    out.appendInt(bits);
-    out.appendChar(' ');
-    unsigned char digest[kMd5Size];
-    Md5().digestDb(blob, digest);
-    char text[4];
-    for (unsigned int i = 0; i < kMd5Size; ++i) {
-        std::snprintf(text, sizeof text, i == 0 ? "%02x" : ":%02x", digest[i]);
-        out.append(text);
-    }
 }
 
 } // namespace
@@ -93,11 +76,11 @@ bool parseDssHostKey(const DataBuffer& blob, DssKey& key, LogBase& log, bool ver
 }
 
 void rsaFingerprint(const RsaKey& key, const DataBuffer& blob, StringBuffer& out) {
-    fingerprintOf(kRsaName, static_cast<int>(key.getModulusBitLen()), blob, out);
+    sshKeyFingerprint(kRsaName, key.getModulusBitLen(), blob, out);
 }
 
 void dssFingerprint(const DssKey& key, const DataBuffer& blob, StringBuffer& out) {
-    fingerprintOf(kDssName, mp_count_bits(key.p.get()), blob, out);
+    sshKeyFingerprint(kDssName, static_cast<unsigned int>(mp_count_bits(key.p.get())), blob, out);
 }
 
 bool verifyRsaSignature(const RsaKey& key, const unsigned char* sig, unsigned int sigLength, const unsigned char* data,

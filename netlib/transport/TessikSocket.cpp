@@ -11,11 +11,13 @@
 #include <cstring>
 #include <new>
 #include <string>
+#include <string_view>
 
 #include "netlib/transport/HostnameResolve.h"
 #include "netlib/transport/WinsockLoader.h"
 #include "platform/Ticks.h"
 #include "platform/WinErr.h"
+#include "platform/Winsock.h"
 
 namespace tessik {
 namespace {
@@ -26,12 +28,11 @@ namespace {
 // interface here.
 bool takeZone(StringBuffer& name, unsigned int& scope) {
     scope = 0;
-    const char* text = name.getString();
-    const char* percent = std::strchr(text, '%');
-    if (percent == nullptr || std::strchr(text, ':') == nullptr) {
+    const std::size_t at = platform::Ipv6ZoneStart(name.getString());
+    if (at == std::string_view::npos) {
         return true;
     }
-    const std::string zone(percent + 1);
+    const std::string zone(name.getString() + at + 1);
     if (!zone.empty() && zone.find_first_not_of("0123456789") == std::string::npos) {
         scope = static_cast<unsigned int>(std::strtoul(zone.c_str(), nullptr, 10));
     } else {
