@@ -121,6 +121,35 @@ TEST_F(LoopbackPeerTest, SocksPeersRelayWithUsernameMethod) {
     EXPECT_EQ(peers.CapturedRequests(target, 3).size(), 3u);
 }
 
+// Each proxy asked for "localhost" reaches the server on 127.0.0.1 alone,
+// whatever the machine's hosts file lists first (scripts/test runs this
+// once more with Debian's, where it is ::1).
+TEST_F(LoopbackPeerTest, EveryProxyTakesLocalhostToTheLoopback) {
+    const int target = peers.StartCaptureServer();
+    const std::string url = "http://localhost:" + std::to_string(target) + "/";
+    const std::string credentials = Credentials() + "@";
+    const struct {
+        const char* name;
+        std::string proxy;
+        bool tunnel;
+    } rows[] = {
+        {"squid", "http://" + credentials + "127.0.0.1:" + std::to_string(peers.StartSquid()), false},
+        {"squid, tunnelled", "http://" + credentials + "127.0.0.1:" + std::to_string(peers.StartSquid()), true},
+        {"tinyproxy", "http://" + credentials + "127.0.0.1:" + std::to_string(peers.StartTinyproxy()), false},
+        {"microsocks", "socks5h://127.0.0.1:" + std::to_string(peers.StartMicrosocks(false)), false},
+        {"dante",
+         "socks5h://" + peers.DanteUser() + ":" + kPeerPassword + "@127.0.0.1:" + std::to_string(peers.StartDante()),
+         false},
+    };
+    for (const auto& row : rows) {
+        std::vector<std::string> args = {"-x", row.proxy, url};
+        if (row.tunnel)
+            args.insert(args.begin(), "-p");
+        const RunResult got = Curl(args);
+        EXPECT_EQ(got.out, "ok") << row.name << ": " << got.err;
+    }
+}
+
 TEST_F(LoopbackPeerTest, OpensslServerSpeaksTls10) {
     int port = peers.StartOpensslServer();
     RunResult tls = RunPeer({"openssl", "s_client", "-connect", "127.0.0.1:" + std::to_string(port), "-tls1", "-cipher",

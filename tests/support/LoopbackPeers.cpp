@@ -49,6 +49,7 @@ constexpr const char* kProcessGroupFile = "peer.pgid";
 // The account names dante looks up through nss_wrapper: they need not exist.
 constexpr const char* kDanteRunner = "grvpeers";
 constexpr const char* kDanteUnprivileged = "nobody";
+constexpr const char* kNssWrapperPreload = "LD_PRELOAD=libnss_wrapper.so";
 
 std::string PeerScript(const std::string& name) {
     return std::string(GRV_SOURCE_DIR) + "/tests/peers/" + name;
@@ -454,6 +455,24 @@ std::string LoopbackPeers::HtpasswdFile() {
     return path;
 }
 
+// The proxies look a name a test gives them up here, not in the machine's
+// hosts file: "localhost" is 127.0.0.1, where every peer listens, even where
+// the machine's file (Debian's own) gives ::1 first.
+std::string LoopbackPeers::LoopbackHostsFile() {
+    std::string path = m_folder + "/hosts";
+    if (!FileExists(path)) {
+        WriteConfig(m_folder, "hosts", "127.0.0.1 localhost\n");
+        chmod(path.c_str(), kReadableByServices);
+    }
+    return path;
+}
+
+// For the peers that resolve through the C library: nss_wrapper hands them
+// that file.
+std::vector<std::string> LoopbackPeers::LoopbackHostsEnv() {
+    return {kNssWrapperPreload, "NSS_WRAPPER_HOSTS=" + LoopbackHostsFile()};
+}
+
 void LoopbackPeers::Launch(Running peer, const std::vector<std::string>& argv, const std::vector<std::string>& env) {
     peer.log = peer.folder + "/output.log";
     std::vector<std::string> envText;
@@ -835,6 +854,7 @@ int LoopbackPeers::StartSquid(int sslPort) {
                                        "coredump_dir " + dir,
                                        "netdb_filename none",
                                        "pinger_enable off",
+                                       "hosts_file " + LoopbackHostsFile(),
                                        "shutdown_lifetime 0 seconds",
                                        "auth_param basic program /usr/lib/squid/basic_ncsa_auth " + HtpasswdFile(),
                                        "auth_param basic realm Gorvane proxy",
@@ -868,7 +888,7 @@ int LoopbackPeers::StartTinyproxy() {
                                        "Allow 127.0.0.1",
                                        std::string("BasicAuth ") + kPeerUser + " " + kPeerPassword,
                                    }));
-    Launch(peer, {"/usr/bin/tinyproxy", "-d", "-c", conf});
+    Launch(peer, {"/usr/bin/tinyproxy", "-d", "-c", conf}, LoopbackHostsEnv());
     return peer.ports[0];
 }
 
@@ -878,7 +898,7 @@ int LoopbackPeers::StartMicrosocks(bool requireCredentials) {
     if (requireCredentials) {
         argv.insert(argv.end(), {"-u", kPeerUser, "-P", kPeerPassword});
     }
-    Launch(peer, argv);
+    Launch(peer, argv, LoopbackHostsEnv());
     return peer.ports[0];
 }
 
@@ -933,9 +953,10 @@ int LoopbackPeers::StartDante() {
                                         std::string(kDanteUnprivileged) + ":x:" + std::to_string(kNobodyId) + ":",
                                     }));
     std::string shadow = WriteConfig(dir, "shadow", std::string(kPeerUser) + ":" + hash.out + ":19000:0:99999:7:::\n");
-    Launch(peer, {"/usr/sbin/danted", "-f", conf, "-p", dir + "/sockd.pid", "-N", "1"},
-           {"LD_PRELOAD=libnss_wrapper.so", "NSS_WRAPPER_PASSWD=" + passwd, "NSS_WRAPPER_GROUP=" + group,
-            "NSS_WRAPPER_SHADOW=" + shadow});
+    std::vector<std::string> env = LoopbackHostsEnv();
+    env.insert(env.end(),
+               {"NSS_WRAPPER_PASSWD=" + passwd, "NSS_WRAPPER_GROUP=" + group, "NSS_WRAPPER_SHADOW=" + shadow});
+    Launch(peer, {"/usr/sbin/danted", "-f", conf, "-p", dir + "/sockd.pid", "-N", "1"}, env);
     return peer.ports[0];
 }
 

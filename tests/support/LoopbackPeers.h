@@ -195,6 +195,8 @@ private:
     std::string WriteConfig(const std::string& folder, const std::string& name, const std::string& text);
     void MakeClientKey(SshPeer* peer);
     std::string HtpasswdFile();
+    std::string LoopbackHostsFile();
+    std::vector<std::string> LoopbackHostsEnv();
 
     std::string m_folder;
     std::vector<Running> m_running;
