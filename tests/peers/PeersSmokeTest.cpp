@@ -127,18 +127,18 @@ TEST_F(LoopbackPeerTest, SocksPeersRelayWithUsernameMethod) {
 TEST_F(LoopbackPeerTest, EveryProxyTakesLocalhostToTheLoopback) {
     const int target = peers.StartCaptureServer();
     const std::string url = "http://localhost:" + std::to_string(target) + "/";
-    const std::string credentials = Credentials() + "@";
+    const std::string squid = "http://" + Credentials() + "@127.0.0.1:" + std::to_string(peers.StartSquid());
+    const int dante = peers.StartDante();
     const struct {
         const char* name;
         std::string proxy;
         bool tunnel;
     } rows[] = {
-        {"squid", "http://" + credentials + "127.0.0.1:" + std::to_string(peers.StartSquid()), false},
-        {"squid, tunnelled", "http://" + credentials + "127.0.0.1:" + std::to_string(peers.StartSquid()), true},
-        {"tinyproxy", "http://" + credentials + "127.0.0.1:" + std::to_string(peers.StartTinyproxy()), false},
+        {"squid", squid, false},
+        {"squid, tunnelled", squid, true},
+        {"tinyproxy", "http://" + Credentials() + "@127.0.0.1:" + std::to_string(peers.StartTinyproxy()), false},
         {"microsocks", "socks5h://127.0.0.1:" + std::to_string(peers.StartMicrosocks(false)), false},
-        {"dante",
-         "socks5h://" + peers.DanteUser() + ":" + kPeerPassword + "@127.0.0.1:" + std::to_string(peers.StartDante()),
+        {"dante", "socks5h://" + peers.DanteUser() + ":" + kPeerPassword + "@127.0.0.1:" + std::to_string(dante),
          false},
     };
     for (const auto& row : rows) {
