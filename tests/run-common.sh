@@ -92,7 +92,7 @@ hosts_file_why='their second run binds the hosts file Debian installs over /etc/
 
 # The hosts file as Debian's installer writes it.
 write_stock_hosts() {
-  printf '%s\n' '127.0.0.1	localhost' "127.0.1.1	$(hostname)" '' \
+  printf '%s\n' '127.0.0.1	localhost' "127.0.1.1	$(uname -n)" '' \
     '# The following lines are desirable for IPv6 capable hosts' \
     '::1     localhost ip6-localhost ip6-loopback' 'ff02::1 ip6-allnodes' 'ff02::2 ip6-allrouters' >"$1"
 }
