@@ -33,12 +33,14 @@ std::int64_t nowUnixSeconds() {
 
 // Whether a Secure cookie of one of the cookie's names is kept where the
 // cookie would stand in for it: domains that reach one another, and the
-// cookie's path within the kept one's.
-bool shadowsSecureCookie(const CookieJar& jar, const Cookie& cookie) {
+// cookie's path within the kept one's. One that has expired by now is kept
+// no more, and shields nothing.
+bool shadowsSecureCookie(const CookieJar& jar, const Cookie& cookie, std::int64_t now) {
     const char* path = cookie.getPath().getSize() != 0 ? cookie.getPath().getString() : "/";
     for (int i = 0; i < jar.getCount(); ++i) {
         const Cookie* kept = jar.getCookie(i);
-        if (kept == nullptr || !kept->isSecure() || !kept->domainsOverlap(cookie) || !kept->pathMatches(path))
+        if (kept == nullptr || !kept->isSecure() || kept->isExpired(now) || !kept->domainsOverlap(cookie) ||
+            !kept->pathMatches(path))
             continue;
         for (int a = 0; a < kept->getNumPairs(); ++a)
             for (int b = 0; b < cookie.getNumPairs(); ++b) {
@@ -125,7 +127,7 @@ bool HttpClient::storeSetCookies(const HttpResponseHeader& header, HttpControl& 
             log.logData("Domain", cookie->getDomain().getString());
             continue;
         }
-        if (!secureChannel && (cookie->isSecure() || (kept != nullptr && shadowsSecureCookie(*kept, *cookie)))) {
+        if (!secureChannel && (cookie->isSecure() || (kept != nullptr && shadowsSecureCookie(*kept, *cookie, now)))) {
             log.logError(kMsgSecureFromPlain);
             continue;
         }
