@@ -27,6 +27,12 @@ constexpr const char* kMsgSecureFromPlain =
     "A plain answer sets a Secure cookie, or one of the name of a Secure cookie kept for its domain and path: the "
     "cookie is dropped.";
 
+constexpr const char* kMsgPrefixBroken =
+    "A __Secure- cookie without Secure, or a __Host- cookie without Secure, with a Domain or with a Path other than "
+    "\"/\": the cookie is dropped.";
+constexpr const char* kSecurePrefix = "__Secure-";
+constexpr const char* kHostPrefix = "__Host-";
+
 std::int64_t nowUnixSeconds() {
     return platform::CurrentUnixTimeMs() / kMsPerSecond;
 }
@@ -52,6 +58,25 @@ bool shadowsSecureCookie(const CookieJar& jar, const Cookie& cookie, std::int64_
             }
     }
     return false;
+}
+
+// The promises a name's prefix makes (RFC 6265bis section 4.1.3), read as
+// curl reads them, in any case: a __Secure- cookie is Secure; a __Host-
+// cookie is Secure, names no Domain (its host's alone) and has the Path
+// "/". Judged on the cookie as the answer set it, before scopeTo.
+bool keepsPrefixPromises(const Cookie& cookie) {
+    StringBuffer domain(cookie.getDomain());
+    domain.trimWhitespace();
+    for (int i = 0; i < cookie.getNumPairs(); ++i) {
+        StringBuffer name;
+        cookie.getPairName(i, name);
+        if (name.beginsWithNoCase(kSecurePrefix) && !cookie.isSecure())
+            return false;
+        if (name.beginsWithNoCase(kHostPrefix) &&
+            (!cookie.isSecure() || domain.getSize() != 0 || !cookie.getPath().equals("/")))
+            return false;
+    }
+    return true;
 }
 
 } // namespace
@@ -120,6 +145,10 @@ bool HttpClient::storeSetCookies(const HttpResponseHeader& header, HttpControl& 
         auto* cookie = static_cast<Cookie*>(cookies.elementAt(i));
         if (!cookie->pairsSendable()) {
             log.logError(kMsgCookieControlByte);
+            continue;
+        }
+        if (!keepsPrefixPromises(*cookie)) {
+            log.logError(kMsgPrefixBroken);
             continue;
         }
         if (!cookie->scopeTo(setter)) {

@@ -97,6 +97,10 @@ const Step kScript[] = {
     {"www.shop.test", "/", false, "q=\"a b\"; until=1"},
     {"www.shop.test", nullptr, false, "", 300},
     {"www.shop.test", "/", false, "q=\"a b\""},
+    // A __Host- name promises "Path=/" written out, as RFC 6265bis and
+    // browsers read it (curl takes the path the URL defaults to instead).
+    {"www.shop.test", nullptr, true, "Set-Cookie: __Host-p=1; Secure\r\nSet-Cookie: __Host-q=1; Secure; Path=/x\r\n"},
+    {"www.shop.test", "/x", true, "sec=t; q=\"a b\""},
     // Every cookie of a name goes, the one of the longer path first.
     {"www.shop.test", nullptr, false, "Set-Cookie: dup=outer; Path=/x\r\nSet-Cookie: dup=inner; Path=/x/y\r\n"},
     {"www.shop.test", "/x/y/z", false, "dup=inner; dup=outer; q=\"a b\""},
