@@ -260,7 +260,7 @@ struct S3Names {
 };
 
 // S3_DownloadFile directly or as a background task, or S3_DownloadBytes
-// (its "file" is the bytes it returned).
+// and S3_ListBucketObjects (their "file" is what they returned).
 bool S3Road(ClsHttp& http, const std::string& road, int port, const std::string& local, const std::string& bytesTo) {
     http.setS3ServiceHost((std::string(kS3Service) + ":" + std::to_string(port)).c_str());
     http.setS3Keys("AKIDEXAMPLE", "secret");
@@ -273,6 +273,11 @@ bool S3Road(ClsHttp& http, const std::string& road, int port, const std::string&
         return http.S3_DownloadBytes(bucket, object, bytes, nullptr, http.getLog()) &&
                grvtest::WriteFile(bytesTo,
                                   std::string(reinterpret_cast<const char*>(bytes.getData()), bytes.getSize()));
+    }
+    if (road == "s3-list") {
+        XString listing;
+        return http.S3_ListBucketObjects(bucket, listing, nullptr, http.getLog()) &&
+               grvtest::WriteFile(bytesTo, listing.getUtf8());
     }
     if (road == "s3")
         return http.S3_DownloadFile(bucket, object, path, nullptr, http.getLog());
@@ -295,7 +300,7 @@ bool S3Road(ClsHttp& http, const std::string& road, int port, const std::string&
 // QuickGetStr by the same rule. Each row beside curl's exit status and file.
 TEST_F(DownloadTargets, DownloadsSucceedOnlyWhenTheFileHoldsWhatTheServerSent) {
     const auto rows = grvtest::ReadTable(std::string(GRV_TEST_DATA_DIR) + "/http/download-outcomes.txt", " | ");
-    ASSERT_EQ(rows.size(), 93u);
+    ASSERT_EQ(rows.size(), 96u);
     const S3Names names;
     grvtest::TempDir dir;
     for (const std::vector<std::string>& row : rows) {
@@ -307,7 +312,7 @@ TEST_F(DownloadTargets, DownloadsSucceedOnlyWhenTheFileHoldsWhatTheServerSent) {
             script.push_back(Answer(answer));
         const Road road = row[0] == "resume" ? Road::Resume : row[0] == "append" ? Road::Append : Road::Download;
         // The text road hands back the body: "file" is what it returned.
-        const bool quick = row[0] == "quick" || row[0] == "s3-bytes";
+        const bool quick = row[0] == "quick" || row[0] == "s3-bytes" || row[0] == "s3-list";
         const bool s3 = row[0].starts_with("s3");
         const bool follow = row[1] == "on";
         const std::string ours = dir.File("ours"), judged = dir.File("curl");
