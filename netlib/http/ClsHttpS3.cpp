@@ -195,9 +195,11 @@ bool ClsHttp::s3Get(XString& bucket, XString& object, DataBuffer* outBytes, XStr
     s3Sign("GET", nullptr, "", resource.getString(), log);
     XString target;
     target.setFromUtf8(url.getString());
-    const bool ok = localPath != nullptr ? Download(target, *localPath, true, progress, log)
-                                         : QuickGet(target, *outBytes, true, progress, log);
-    return ok && statusOf(*this) == http_status::kOk;
+    // Both roads judge the answer by the fetch rule before the caller's file
+    // or bytes are touched; a second test here would fail a call whose file
+    // was already replaced.
+    return localPath != nullptr ? Download(target, *localPath, true, progress, log)
+                                : QuickGet(target, *outBytes, true, progress, log);
 }
 
 bool ClsHttp::s3Put(XString& bucket, XString& object, XString& contentType, DataBuffer& body, ProgressEvent* progress,
@@ -259,7 +261,7 @@ bool ClsHttp::S3_ListBucketObjects(XString& bucket, XString& out, ProgressEvent*
     target.setFromUtf8(url.getString());
     const bool ok = HttpGet(target, out, true, progress, log);
     log.logData("responseBody", out.getUtf8());
-    return frame.finish(ok && statusOf(*this) == http_status::kOk);
+    return frame.finish(ok);
 }
 
 bool ClsHttp::S3_DownloadBytes(XString& bucket, XString& object, DataBuffer& out, ProgressEvent* progress,

@@ -1,5 +1,8 @@
 #include "netlib/http/CookieJar.h"
 
+#include <algorithm>
+#include <vector>
+
 #include "netlib/core/HashMap.h"
 #include "netlib/core/StringBuffer.h"
 #include "netlib/http/Cookie.h"
@@ -8,6 +11,14 @@ namespace tessik {
 
 namespace {
 constexpr std::uint32_t kNameSetBuckets = 400;
+// Between domain, path and name in a cookie's identity: no byte a name,
+// domain or path that is sent may hold.
+constexpr char kIdentitySeparator = '\n';
+
+// A cookie without a path is one of "/".
+int pathLength(const Cookie& cookie) {
+    return cookie.getPath().getSize() != 0 ? cookie.getPath().getSize() : 1;
+}
 } // namespace
 
 CookieJar::CookieJar() {
@@ -30,24 +41,39 @@ Cookie* CookieJar::getCookie(int index) const {
 void CookieJar::buildCookieHeaderValue(const char* domain, const char* path, bool secureChannel,
                                        std::int64_t nowUnixSeconds, StringBuffer& out, LogBase&) const {
     out.clear();
+    std::vector<const Cookie*> sent;
+    for (int i = 0; i < m_cookies.getCount(); ++i) {
+        const Cookie* cookie = getCookie(i);
+        if (cookie != nullptr && cookie->matchesRequest(domain, path, secureChannel) &&
+            !cookie->isExpired(nowUnixSeconds))
+            sent.push_back(cookie);
+    }
+    // Longer paths first (RFC 6265 section 5.4); of one length, the host's
+    // own before its domain's, so a value a version that filed every cookie
+    // under the domain kept there never stands before the host's; then
+    // document order, which is the order they were set in.
+    std::stable_sort(sent.begin(), sent.end(), [](const Cookie* a, const Cookie* b) {
+        if (pathLength(*a) != pathLength(*b))
+            return pathLength(*a) > pathLength(*b);
+        return a->isHostOnly() && !b->isHostOnly();
+    });
     HashMap written(kNameSetBuckets);
     bool first = true;
-    // The host's own cookies before its domain's: a name stored for the
-    // domain by a version that kept every cookie there must not hide the
-    // value the host has set since.
-    for (int i = 0; i < 2 * m_cookies.getCount(); ++i) {
-        const bool hostPass = i < m_cookies.getCount();
-        const Cookie* cookie = getCookie(i % m_cookies.getCount());
-        if (cookie == nullptr || cookie->isHostOnly() != hostPass ||
-            !cookie->matchesRequest(domain, path, secureChannel) || cookie->isExpired(nowUnixSeconds))
-            continue;
+    for (const Cookie* cookie : sent) {
         for (int k = 0; k < cookie->getNumPairs(); ++k) {
             StringBuffer name;
             StringBuffer value;
             cookie->getPairName(k, name);
             cookie->getPairValue(k, value);
-            // A folder written before such cookies were refused may hold one.
-            if (written.containsKey(name.getString()) || !Cookie::isSendableText(name) ||
+            // A cookie is its name, domain and path: an edited document may
+            // hold one twice. A folder written before such cookies were
+            // refused may hold names and values that cannot go out.
+            StringBuffer identity(cookie->getDomain());
+            identity.appendChar(kIdentitySeparator);
+            identity.appendSb(cookie->getPath());
+            identity.appendChar(kIdentitySeparator);
+            identity.appendSb(name);
+            if (written.containsKey(identity.getString()) || !Cookie::isSendableText(name) ||
                 !Cookie::isSendableText(value))
                 continue;
             if (!first)
@@ -62,7 +88,7 @@ void CookieJar::buildCookieHeaderValue(const char* domain, const char* path, boo
                 out.appendChar('=');
                 out.appendSb(value);
             }
-            written.addKey(name.getString());
+            written.addKey(identity.getString());
         }
     }
 }

@@ -23,11 +23,10 @@ public:
     int getCount() const { return m_cookies.getCount(); }
     Cookie* getCookie(int index) const;
 
-    // "a=1; b=2" of the cookies that go with the request (secure ones only
-    // over TLS, none that has expired by nowUnixSeconds); the first pair of
-    // a name wins, in document order among the host's own cookies, then
-    // among its domain's, and a value holding a space is sent in double
-    // quotes.
+    // "a=1; b=2" of every cookie that goes with the request (secure ones
+    // only over TLS, none that has expired by nowUnixSeconds), longer paths
+    // first, of one path the host's own before its domain's, else in
+    // document order; a value holding a space is sent in double quotes.
     void buildCookieHeaderValue(const char* domain, const char* path, bool secureChannel, std::int64_t nowUnixSeconds,
                                 StringBuffer& out, LogBase& log) const;
 

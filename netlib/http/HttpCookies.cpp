@@ -27,18 +27,26 @@ constexpr const char* kMsgSecureFromPlain =
     "A plain answer sets a Secure cookie, or one of the name of a Secure cookie kept for its domain and path: the "
     "cookie is dropped.";
 
+constexpr const char* kMsgPrefixBroken =
+    "A __Secure- cookie without Secure, or a __Host- cookie without Secure, with a Domain or with a Path other than "
+    "\"/\": the cookie is dropped.";
+constexpr const char* kSecurePrefix = "__Secure-";
+constexpr const char* kHostPrefix = "__Host-";
+
 std::int64_t nowUnixSeconds() {
     return platform::CurrentUnixTimeMs() / kMsPerSecond;
 }
 
 // Whether a Secure cookie of one of the cookie's names is kept where the
 // cookie would stand in for it: domains that reach one another, and the
-// cookie's path within the kept one's.
-bool shadowsSecureCookie(const CookieJar& jar, const Cookie& cookie) {
+// cookie's path within the kept one's. One that has expired by now is kept
+// no more, and shields nothing.
+bool shadowsSecureCookie(const CookieJar& jar, const Cookie& cookie, std::int64_t now) {
     const char* path = cookie.getPath().getSize() != 0 ? cookie.getPath().getString() : "/";
     for (int i = 0; i < jar.getCount(); ++i) {
         const Cookie* kept = jar.getCookie(i);
-        if (kept == nullptr || !kept->isSecure() || !kept->domainsOverlap(cookie) || !kept->pathMatches(path))
+        if (kept == nullptr || !kept->isSecure() || kept->isExpired(now) || !kept->domainsOverlap(cookie) ||
+            !kept->pathMatches(path))
             continue;
         for (int a = 0; a < kept->getNumPairs(); ++a)
             for (int b = 0; b < cookie.getNumPairs(); ++b) {
@@ -50,6 +58,25 @@ bool shadowsSecureCookie(const CookieJar& jar, const Cookie& cookie) {
             }
     }
     return false;
+}
+
+// The promises a name's prefix makes (RFC 6265bis section 4.1.3), read as
+// curl reads them, in any case: a __Secure- cookie is Secure; a __Host-
+// cookie is Secure, names no Domain (its host's alone) and has the Path
+// "/". Judged on the cookie as the answer set it, before scopeTo.
+bool keepsPrefixPromises(const Cookie& cookie) {
+    StringBuffer domain(cookie.getDomain());
+    domain.trimWhitespace();
+    for (int i = 0; i < cookie.getNumPairs(); ++i) {
+        StringBuffer name;
+        cookie.getPairName(i, name);
+        if (name.beginsWithNoCase(kSecurePrefix) && !cookie.isSecure())
+            return false;
+        if (name.beginsWithNoCase(kHostPrefix) &&
+            (!cookie.isSecure() || domain.getSize() != 0 || !cookie.getPath().equals("/")))
+            return false;
+    }
+    return true;
 }
 
 } // namespace
@@ -120,12 +147,16 @@ bool HttpClient::storeSetCookies(const HttpResponseHeader& header, HttpControl& 
             log.logError(kMsgCookieControlByte);
             continue;
         }
+        if (!keepsPrefixPromises(*cookie)) {
+            log.logError(kMsgPrefixBroken);
+            continue;
+        }
         if (!cookie->scopeTo(setter)) {
             log.logError(kMsgCookieDomainRefused);
             log.logData("Domain", cookie->getDomain().getString());
             continue;
         }
-        if (!secureChannel && (cookie->isSecure() || (kept != nullptr && shadowsSecureCookie(*kept, *cookie)))) {
+        if (!secureChannel && (cookie->isSecure() || (kept != nullptr && shadowsSecureCookie(*kept, *cookie, now)))) {
             log.logError(kMsgSecureFromPlain);
             continue;
         }

@@ -89,6 +89,10 @@ bool HttpClient::checkSendable(const char* url, const HttpControl& options, LogB
         log.logError(url_msg::kBadHostName);
         return false;
     }
+    if (url != nullptr && !TessikUrl::hasPort(url)) {
+        log.logError(url_msg::kBadPort);
+        return false;
+    }
     // Every option a road writes into a head, whichever road this is.
     const StringBuffer* fields[] = {&options.UserAgent,     &options.Referer,        &options.Accept,
                                     &options.AcceptCharset, &options.AcceptLanguage, &options.ConnectionHeader};

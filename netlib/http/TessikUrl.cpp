@@ -70,20 +70,30 @@ void cleanHostText(StringBuffer& host) {
     host.trimWhitespace();
 }
 
-// The decimal number at the start of text; false when there is none or it
-// is no port number.
+// The whole text a port of 1-65535 in decimal digits (leading zeros
+// allowed, as curl reads them); else false and port as it was.
 bool readPort(std::string_view text, int& port) {
     int value = 0;
-    std::size_t i = 0;
-    for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) {
-        value = value * 10 + (text[i] - '0');
+    for (const char c : text) {
+        if (c < '0' || c > '9')
+            return false;
+        value = value * 10 + (c - '0');
         if (value > kMaxPort)
             return false;
     }
-    if (i == 0)
+    if (value == 0)
         return false;
     port = value;
     return true;
+}
+
+// What follows a URL's host: nothing, or ':' and a port, which may be empty
+// (the scheme's own). Anything else, a port past 65535 or junk after the
+// digits, names no port curl would connect to.
+bool readPortPart(std::string_view rest, int& port) {
+    if (rest.empty() || rest == ":")
+        return true;
+    return rest.front() == ':' && readPort(rest.substr(1), port);
 }
 
 void assign(StringBuffer& out, std::string_view text) {
@@ -146,9 +156,9 @@ void assignIpv6(StringBuffer& out, std::string_view address, std::string_view zo
 }
 
 // The URL's parts as written: the host neither cleaned nor lower-cased.
-// False only for a null URL.
+// False only for a null URL; portRead false for a port that is none.
 bool crackRaw(const char* url, StringBuffer& host, int& port, StringBuffer& user, StringBuffer& password,
-              StringBuffer& path, StringBuffer& query, StringBuffer& fragment, bool& ipv6) {
+              StringBuffer& path, StringBuffer& query, StringBuffer& fragment, bool& ipv6, bool& portRead) {
     host.clear();
     user.clear();
     password.clear();
@@ -156,6 +166,7 @@ bool crackRaw(const char* url, StringBuffer& host, int& port, StringBuffer& user
     query.clear();
     fragment.clear();
     port = kHttpPort;
+    portRead = true;
     if (!url)
         return false;
 
@@ -203,13 +214,13 @@ bool crackRaw(const char* url, StringBuffer& host, int& port, StringBuffer& user
         if (close == std::string_view::npos)
             close = hostPort.size();
         assign(host, hostPort.substr(1, close - 1));
-        if (close + 1 < hostPort.size() && hostPort[close + 1] == ':')
-            readPort(hostPort.substr(close + 2), port);
+        if (close < hostPort.size())
+            portRead = readPortPart(hostPort.substr(close + 1), port);
     } else if (driveLetter) {
         // "c:/dir": no host; the path starts at the slash.
     } else if (colon != std::string_view::npos) {
         assign(host, hostPort.substr(0, colon));
-        readPort(hostPort.substr(colon + 1), port);
+        portRead = readPortPart(hostPort.substr(colon), port);
     } else {
         assign(host, hostPort);
     }
@@ -245,8 +256,15 @@ TessikUrl::~TessikUrl() = default;
 bool TessikUrl::crackUrl(const char* url, StringBuffer& host, int& port, StringBuffer& user, StringBuffer& password,
                          StringBuffer& path, StringBuffer& query, StringBuffer& fragment) {
     bool ipv6 = false;
-    if (!crackRaw(url, host, port, user, password, path, query, fragment, ipv6))
+    bool portRead = true;
+    if (!crackRaw(url, host, port, user, password, path, query, fragment, ipv6, portRead))
         return false;
+    // A host without its port is no place to go: every road refuses an
+    // empty host.
+    if (!portRead) {
+        host.clear();
+        return false;
+    }
     // ASCII letters only: a UTF-8 host keeps its other bytes as they are.
     host.toLowerCaseAscii();
     std::string_view address, zone;
@@ -380,7 +398,8 @@ bool TessikUrl::hasHostName(const char* url) {
     StringBuffer host, user, password, path, query, fragment;
     int port = 0;
     bool ipv6 = false;
-    if (!crackRaw(url, host, port, user, password, path, query, fragment, ipv6))
+    bool portRead = true;
+    if (!crackRaw(url, host, port, user, password, path, query, fragment, ipv6, portRead))
         return true;
     const std::string_view h(host.getString(), static_cast<std::size_t>(host.getSize()));
     std::string_view address, zone;
@@ -389,14 +408,31 @@ bool TessikUrl::hasHostName(const char* url) {
     return h.empty() || isNameText(h);
 }
 
+bool TessikUrl::hasPort(const char* url) {
+    StringBuffer host, user, password, path, query, fragment;
+    int port = 0;
+    bool ipv6 = false;
+    bool portRead = true;
+    crackRaw(url, host, port, user, password, path, query, fragment, ipv6, portRead);
+    return portRead;
+}
+
 bool TessikUrl::readHostPort(const char* text, StringBuffer& host, int& port) {
     host.clear();
     port = 0;
     const std::string_view t(text != nullptr ? text : "");
     std::string_view rest;
+    std::string_view address, zone;
+    // Two colons or more and no brackets: an IPv6 literal alone, which takes
+    // no port (the caller's port argument is the one).
+    if (!t.starts_with('[') && t.find(':') != t.rfind(':')) {
+        if (!readIpv6Literal(t, address, zone))
+            return false;
+        assignIpv6(host, address, zone);
+        return true;
+    }
     if (t.starts_with('[')) {
         const std::size_t close = t.find(']');
-        std::string_view address, zone;
         if (close == std::string_view::npos || !readIpv6Literal(t.substr(1, close - 1), address, zone))
             return false;
         assignIpv6(host, address, zone);
@@ -412,13 +448,10 @@ bool TessikUrl::readHostPort(const char* text, StringBuffer& host, int& port) {
     }
     if (rest.empty())
         return true;
-    int value = 0;
-    const bool digits = rest.size() > 1 && rest.find_first_not_of("0123456789", 1) == std::string_view::npos;
-    if (rest.front() != ':' || !digits || !readPort(rest.substr(1), value) || value == 0) {
+    if (rest.front() != ':' || !readPort(rest.substr(1), port)) {
         host.clear();
         return false;
     }
-    port = value;
     return true;
 }
 

@@ -17,7 +17,9 @@ public:
     // host, else 443 for https and 80 otherwise. The host comes out with its
     // ASCII letters in lower case and an IPv6 literal without its brackets;
     // the path is "/" when the URL has none, and a "c:" right after file:///
-    // (or with no scheme) is a drive, not a host. False only for a null URL.
+    // (or with no scheme) is a drive, not a host. False for a null URL, and
+    // with the host empty for one whose port is not 1-65535 in decimal
+    // digits alone (an empty port is the scheme's).
     static bool crackUrl(const char* url, StringBuffer& host, int& port, StringBuffer& user, StringBuffer& password,
                          StringBuffer& path, StringBuffer& query, StringBuffer& fragment);
     static bool crackUrlHostOnly(const char* url, StringBuffer& host);
@@ -49,9 +51,14 @@ public:
     // zone after it ("%25" or '%', then an interface's name or number)
     // allowed. An empty host passes: the roads refuse it themselves.
     static bool hasHostName(const char* url);
+    // The URL names no port, an empty one, or 1-65535 in decimal digits
+    // alone: junk after the digits or a port past 65535 is refused, as curl
+    // refuses it.
+    static bool hasPort(const char* url);
     // The one reading of a host a caller names without a URL: a name, an
     // IPv4 address or a bracketed IPv6 literal (with a zone as above), each
-    // alone or with ':' and a port of 1-65535, and nothing else. host comes
+    // alone or with ':' and a port of 1-65535, or an IPv6 literal without
+    // brackets and port, and nothing else. host comes
     // out as crackUrl gives one (lower-case, an IPv6 literal bare, its zone
     // after '%'); port is 0 when the text names none.
     static bool readHostPort(const char* text, StringBuffer& host, int& port);
@@ -87,6 +94,8 @@ inline constexpr const char* kBadDomain =
 inline constexpr const char* kBadHostName =
     "The URL's host is no host name (it holds a space, a quote, '<', '>', '%' or another byte a host cannot hold): "
     "refused, nothing was sent.";
+inline constexpr const char* kBadPort =
+    "The URL's port is not 1-65535 in decimal digits alone: refused, nothing was sent.";
 inline constexpr const char* kVerbNotToken =
     "The request's verb is not an HTTP token (letters, digits and !#$%&'*+-.^_`|~): refused, nothing was sent.";
 inline constexpr const char* kBadHttpVersion =

@@ -13,6 +13,7 @@
 #include "netlib/http/ClsHttp.h"
 #include "netlib/http/PublicSuffix.h"
 #include "netlib/text/TextServices.h"
+#include "platform/WinTime.h"
 #include "platform/Winsock.h"
 #include "tests/support/LoopbackPeers.h"
 #include "tests/support/TestSupport.h"
@@ -23,6 +24,7 @@ namespace {
 
 // Between the answers of a row that sets cookies more than once.
 constexpr std::string_view kStep = " >> ";
+constexpr std::int64_t kMsPerSecond = 1000;
 
 // A row as the judges print it: setter, Set-Cookie value, getter, path, the
 // peer the row excuses, curl's verdict, python's.
@@ -51,10 +53,21 @@ std::vector<ScopeRow> scopeRows(const std::string& printed) {
 // it one; the policy is RFC 6265's (no cookie without Domain for the host's
 // subdomains, no Domain like co.uk).
 constexpr const char* kScopeJudges = R"PY(
-import email.message, http.cookiejar, http.server, socket, ssl, subprocess, sys, threading, urllib.parse
-import urllib.request
+import email.message, http.cookiejar, http.server, os, socket, ssl, subprocess, sys, tempfile, threading, time
+import urllib.parse, urllib.request
 rows = [([c.strip() for c in l.split('|')] + [''])[:5] for l in open(sys.argv[1]) if l.strip() and l[0] != '#']
 steps = lambda row: list(zip(row[0].split(' >> '), row[1].split(' >> ')))
+# "+N host": the answer comes N seconds after the one before.
+def later(setter):
+    wait, _, host = setter.partition(' ')
+    return (int(wait[1:]), host) if setter[0] == '+' else (0, setter)
+class Clock:
+    skew = 0
+    def __getattr__(self, name):
+        return getattr(time, name)
+    def time(self):
+        return time.time() + Clock.skew
+http.cookiejar.time = Clock()
 tls = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
 tls.load_cert_chain(sys.argv[2], sys.argv[3])
 class Handler(http.server.BaseHTTPRequestHandler):
@@ -85,7 +98,7 @@ server6 = Server6(('::1', port), Handler)
 for s in (server, server6):
     threading.Thread(target=s.serve_forever, daemon=True).start()
 def url(host, path):
-    scheme, _, name = host.rpartition('://')
+    scheme, _, name = later(host)[1].rpartition('://')
     return '%s://%s:%d%s' % (scheme or 'http', name, port, path)
 class Answer:
     def __init__(self, value):
@@ -94,16 +107,35 @@ class Answer:
     def info(self):
         return self.head
 Policy = http.cookiejar.DefaultCookiePolicy
+kept = os.path.join(tempfile.mkdtemp(), 'jar')
 for i, row in enumerate(rows):
-    setters = [(url(host, '/?set=%d.%d' % (i, n)), value) for n, (host, value) in enumerate(steps(row))]
+    setters = [(later(host)[0], url(host, '/?set=%d.%d' % (i, n)), value) for n, (host, value) in enumerate(steps(row))]
     getter = url(row[2], row[3])
-    names = {h.rpartition('://')[2] for h in row[0].split(' >> ') + [row[2]]}
+    names = {later(h)[1].rpartition('://')[2] for h in row[0].split(' >> ') + [row[2]]}
     resolve = sum([['--resolve', '%s:%d:127.0.0.1' % (h, port)] for h in names if h[0] != '['], [])
-    fetches = sum([[u, '-o', '/dev/null'] for u, _ in setters], [])
-    curl = subprocess.run(['curl', '-s', '-b', '', '--cacert', sys.argv[2]] + resolve + fetches + [getter],
-                          capture_output=True, check=True).stdout.decode()
+    # One curl for the answers that come at once; one that waits keeps its
+    # cookies in a file for the next.
+    runs = [[]]
+    for wait, u, _ in setters:
+        if wait:
+            runs.append([wait])
+        runs[-1] += [u, '-o', '/dev/null']
+    runs[-1].append(getter)
+    curl, store = '', ['-b', '']
+    if os.path.exists(kept):
+        os.remove(kept)
+    for run in runs:
+        if run and isinstance(run[0], int):
+            time.sleep(run.pop(0))
+        if len(runs) > 1:
+            store += ['-c', kept]
+        curl = subprocess.run(['curl', '-s'] + store + ['--cacert', sys.argv[2]] + resolve + run,
+                              capture_output=True, check=True).stdout.decode()
+        store = ['-b', kept]
     jar = http.cookiejar.CookieJar(Policy(strict_domain=True, strict_ns_domain=Policy.DomainStrictNonDomain))
-    for u, value in setters:
+    Clock.skew = 0
+    for wait, u, value in setters:
+        Clock.skew += wait
         jar.extract_cookies(Answer(value), urllib.request.Request(u))
     asked = urllib.request.Request(getter)
     jar.add_cookie_header(asked)
@@ -124,13 +156,25 @@ std::string rowHost(const std::string& named) {
     return scheme == std::string::npos ? named : named.substr(scheme + 3);
 }
 
-// A row's answers in the order they come: each setter with its Set-Cookie.
-std::vector<std::pair<std::string, std::string>> rowSteps(const ScopeRow& row) {
-    std::vector<std::pair<std::string, std::string>> steps;
+struct ScopeStep {
+    std::string setter, setCookie;
+    int secondsLater = 0;
+};
+
+// A row's answers in the order they come: each setter with its Set-Cookie,
+// "+N host" coming N seconds after the answer before.
+std::vector<ScopeStep> rowSteps(const ScopeRow& row) {
+    std::vector<ScopeStep> steps;
     std::size_t h = 0, c = 0;
     while (true) {
         const std::size_t he = row.setter.find(kStep, h), ce = row.setCookie.find(kStep, c);
-        steps.emplace_back(row.setter.substr(h, he - h), row.setCookie.substr(c, ce - c));
+        ScopeStep step{row.setter.substr(h, he - h), row.setCookie.substr(c, ce - c)};
+        if (step.setter.starts_with('+')) {
+            const std::size_t space = step.setter.find(' ');
+            step.secondsLater = std::stoi(step.setter.substr(1, space - 1));
+            step.setter.erase(0, space + 1);
+        }
+        steps.push_back(step);
         if (he == std::string::npos || ce == std::string::npos)
             return steps;
         h = he + kStep.size();
@@ -144,8 +188,8 @@ std::vector<std::string> ourVerdicts(grvtest::LoopbackPeers& peers, const std::v
                                      const std::string& cookieDir) {
     std::vector<std::string> responses;
     for (const ScopeRow& row : rows) {
-        for (const auto& step : rowSteps(row))
-            responses.push_back("HTTP/1.1 200 OK\r\nSet-Cookie: " + step.second + "\r\nContent-Length: 2\r\n\r\nok");
+        for (const ScopeStep& step : rowSteps(row))
+            responses.push_back("HTTP/1.1 200 OK\r\nSet-Cookie: " + step.setCookie + "\r\nContent-Length: 2\r\n\r\nok");
         responses.push_back("HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nok");
     }
     const int port = peers.StartCaptureServer(responses, true, true);
@@ -156,16 +200,22 @@ std::vector<std::string> ourVerdicts(grvtest::LoopbackPeers& peers, const std::v
         http.options().UseIEProxy = 0;
         const std::string store = cookieDir == "memory" ? cookieDir : cookieDir + "/" + std::to_string(i);
         http.options().CookieDir.setString(store.c_str());
-        std::vector<std::string> urls;
-        for (const auto& step : rowSteps(rows[i]))
-            urls.push_back(rowUrl(step.first, port, "/"));
-        urls.push_back(rowUrl(rows[i].getter, port, rows[i].path));
-        for (const std::string& url : urls) {
+        // The clock stands still through the row, and moves on where an
+        // answer comes later.
+        std::int64_t now = platform::CurrentUnixTimeMs();
+        std::vector<std::pair<std::string, int>> urls;
+        for (const ScopeStep& step : rowSteps(rows[i]))
+            urls.emplace_back(rowUrl(step.setter, port, "/"), step.secondsLater);
+        urls.emplace_back(rowUrl(rows[i].getter, port, rows[i].path), 0);
+        for (const auto& [url, secondsLater] : urls) {
+            now += secondsLater * kMsPerSecond;
+            platform::SetClockOverrideForTest(now);
             XString x, reply;
             x.setFromUtf8(url.c_str());
             LogNull log;
             http.QuickGetStr(x, reply, false, nullptr, log);
         }
+        platform::SetClockOverrideForTest(0);
         asked += urls.size();
         const std::vector<std::string> seen = peers.CapturedRequests(port, asked);
         const std::string sent = seen.size() == asked ? seen.back() : "";
@@ -199,8 +249,8 @@ TEST(CookieScope, EachCookieGoesWhereCurlAndPythonSendIt) {
     const std::vector<std::string> files = ourVerdicts(peers, rows, dir.Path());
     // Without a list every name counts as one many owners share: a cookie
     // goes back to the host that set it alone, and a Domain wider than that
-    // host drops it (a row whose every answer comes from elsewhere or names
-    // a wider Domain sends nothing; the others as the judges).
+    // host drops it (the pair such an answer set is missing from what the
+    // judges sent; nothing left, nothing is sent).
     public_suffix::useListForTest(dir.File("no-list").c_str());
     const std::vector<std::string> noList = ourVerdicts(peers, rows, "memory");
     public_suffix::useListForTest(nullptr);
@@ -213,16 +263,20 @@ TEST(CookieScope, EachCookieGoesWhereCurlAndPythonSendIt) {
         if (row.excused.empty()) {
             EXPECT_EQ(row.curl, row.python) << "the peers part on " << row.setter << " " << row.setCookie;
         }
-        bool own = false;
-        for (const auto& [setter, setCookie] : rowSteps(row)) {
+        std::string withoutList = "; " + judged + ";";
+        for (const auto& [setter, setCookie, secondsLater] : rowSteps(row)) {
             const std::string host = rowHost(setter);
-            own = own || (rowHost(row.getter) == host && (setCookie.find("Domain=") == std::string::npos ||
-                                                          setCookie.find("Domain=" + host) != std::string::npos));
+            const bool own = rowHost(row.getter) == host && (setCookie.find("Domain=") == std::string::npos ||
+                                                             setCookie.find("Domain=" + host) != std::string::npos);
+            const std::string pair = " " + setCookie.substr(0, setCookie.find(';')) + ";";
+            if (const std::size_t at = withoutList.find(pair); !own && at != std::string::npos)
+                withoutList.erase(at, pair.size());
         }
+        withoutList = withoutList.size() > 3 ? withoutList.substr(2, withoutList.size() - 3) : "-";
         const std::string head = row.setter + " [" + row.setCookie + "] " + row.getter + row.path + " (curl " +
                                  row.curl + ", python " + row.python + "): ";
         got += head + memory[i] + " " + files[i] + " no list " + noList[i] + "\n";
-        want += head + judged + " " + judged + " no list " + (own ? judged : "-") + "\n";
+        want += head + judged + " " + judged + " no list " + withoutList + "\n";
     }
     EXPECT_EQ(got, want);
 }

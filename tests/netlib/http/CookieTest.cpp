@@ -59,7 +59,8 @@ const Step kScript[] = {
     // goes to every host under it. /app matches at a '/' only.
     {"api.shop.test", "/app/x", false, "all=1"},
     {"www.shop.test", "/application", false, "sid=1; all=1"},
-    {"www.shop.test", "/app/x", false, "sid=1; theme=dark; all=1"},
+    // Longer paths first.
+    {"www.shop.test", "/app/x", false, "theme=dark; sid=1; all=1"},
     {"SHOP.TEST", "/", false, "all=1"},
     {"other.test", "/", false, ""},
     {"api.shop.test", nullptr, false, "Set-Cookie: all=; Path=/; Domain=shop.test; Max-Age=0\r\n"},
@@ -96,16 +97,20 @@ const Step kScript[] = {
     {"www.shop.test", "/", false, "q=\"a b\"; until=1"},
     {"www.shop.test", nullptr, false, "", 300},
     {"www.shop.test", "/", false, "q=\"a b\""},
-    // The first pair of a name in document order wins.
+    // A __Host- name promises "Path=/" written out, as RFC 6265bis and
+    // browsers read it (curl takes the path the URL defaults to instead).
+    {"www.shop.test", nullptr, true, "Set-Cookie: __Host-p=1; Secure\r\nSet-Cookie: __Host-q=1; Secure; Path=/x\r\n"},
+    {"www.shop.test", "/x", true, "sec=t; q=\"a b\""},
+    // Every cookie of a name goes, the one of the longer path first.
     {"www.shop.test", nullptr, false, "Set-Cookie: dup=outer; Path=/x\r\nSet-Cookie: dup=inner; Path=/x/y\r\n"},
-    {"www.shop.test", "/x/y/z", false, "q=\"a b\"; dup=outer"},
+    {"www.shop.test", "/x/y/z", false, "dup=inner; dup=outer; q=\"a b\""},
     // Names XML cannot take as tags come back as they were set.
     {"www.shop.test", nullptr, false, "Set-Cookie: 1P_JAR=2024-01; Path=/odd\r\nSet-Cookie: a:b=c; Path=/odd\r\n"},
     {"www.shop.test", nullptr, false, "Set-Cookie: $v=1; Path=/odd\r\nSet-Cookie: my name=x; Path=/odd\r\n"},
-    {"www.shop.test", "/odd", false, "q=\"a b\"; 1P_JAR=2024-01; a:b=c; $v=1; my name=x"},
+    {"www.shop.test", "/odd", false, "1P_JAR=2024-01; a:b=c; $v=1; my name=x; q=\"a b\""},
     // Replaced, not added.
     {"www.shop.test", nullptr, false, "Set-Cookie: 1P_JAR=2024-02; Path=/odd\r\n"},
-    {"www.shop.test", "/odd", false, "q=\"a b\"; 1P_JAR=2024-02; a:b=c; $v=1; my name=x"},
+    {"www.shop.test", "/odd", false, "1P_JAR=2024-02; a:b=c; $v=1; my name=x; q=\"a b\""},
     // An address shares its cookies with no other address.
     {"127.0.0.1", nullptr, false, "Set-Cookie: ip=1; Path=/\r\n"},
     {"127.0.0.1", "/", false, "ip=1"},
@@ -275,11 +280,13 @@ TEST_F(Cookies, StoredDocumentsTheEngineReads) {
          "<d>x&#10;y</d><A1 name=\"e&#13;f\">1</A1><t>a&#9;b</t></cookie></cookies>",
          "AddingCookie", "b=2; t=a\tb"},
         // Kept for the base domain when cookies without Domain were, then
-        // set again by the host: the host's own value goes.
+        // set again by the host: the host's own value goes first. Stored in
+        // one element twice by an edit: once.
         {"a name of the domain and of the host",
          "<cookies><cookie key=\".shop.test,/\"><sid>old</sid><all>1</all></cookie>"
-         "<cookie key=\"www.shop.test,/\"><sid>new</sid></cookie></cookies>",
-         "AddingCookie", "sid=new; all=1"},
+         "<cookie key=\"www.shop.test,/\"><sid>new</sid></cookie>"
+         "<cookie key=\".shop.test,/\" v=\"1\"><sid>older</sid></cookie></cookies>",
+         "AddingCookie", "sid=new; sid=old; all=1"},
         {"another host's own and a domain's without its dot",
          "<cookies><cookie key=\"api.shop.test,/\"><a>1</a></cookie><cookie key=\"shop.test,/\"><b>2</b></cookie>"
          "<cookie key=\".api.shop.test,/\"><c>3</c></cookie><cookie key=\".test,/\"><d>4</d></cookie></cookies>",
