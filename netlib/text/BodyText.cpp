@@ -24,8 +24,6 @@ constexpr const char* kHtmlType = "text/html";
 constexpr std::string_view kXmlSubtype = "xml";
 constexpr std::string_view kXmlSuffix = "+xml";
 constexpr int kCodePageUtf8 = 65001;
-constexpr int kCodePageUtf16Le = 1200;
-constexpr int kCodePageUtf16Be = 1201;
 constexpr std::uint16_t kReplacementChar = 0xFFFD;
 // x-user-defined reads the bytes 0x80-0xFF as U+F780-U+F7FF.
 constexpr std::uint16_t kUserDefinedBase = 0xF780;
@@ -97,14 +95,9 @@ void decodeWeb(const char* encoding, const unsigned char* p, unsigned int n, Dat
         }
         return;
     }
-    const int page = static_cast<int>(webEncodingCodePage(encoding));
-    // A 16-bit text cut short ends in U+FFFD, not in nothing.
-    const bool cut = (page == kCodePageUtf16Le || page == kCodePageUtf16Be) && n % 2 != 0;
     EncodingConvert conv;
     std::uint64_t replaced = 0;
-    conv.decodeToUtf8(page, p, cut ? n - 1 : n, out, replaced);
-    if (cut)
-        out.appendCharUtf8(kReplacementChar);
+    conv.decodeToUtf8(static_cast<int>(webEncodingCodePage(encoding)), p, n, out, replaced);
 }
 
 } // namespace
@@ -140,11 +133,11 @@ void bodyTextUtf8(const char* contentType, const char* headerCharset, const Data
     utf8.clear();
     const BodyMediaKind kind = bodyMediaKind(contentType);
     if (kind == BodyMediaKind::Xml) {
+        // Decoded once, straight from the body.
         StringBuffer charset;
-        xmlBytesCharset(body, charset, headerCharset);
+        const bool read = decodeXmlBytes(body.getData(), body.getSize(), utf8, &log, headerCharset, &charset);
         log.logData("charset", charset.getString());
-        utf8.appendDb(body);
-        if (!prepareXmlBytes(utf8, &log, headerCharset)) {
+        if (!read) {
             // Still the text, in the charset found, as far as it reads.
             utf8.clear();
             EncodingConvert conv;

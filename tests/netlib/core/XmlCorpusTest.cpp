@@ -105,8 +105,9 @@ TEST(XmlCorpus, ZeroByteFailsTheLoadAsTheReferencesDo) {
         {std::string("<r>a\0b</r>", 10), xml_msg::kZeroByte},
         {std::string("<r a=\"x\0y\"><s/></r>", 19), xml_msg::kZeroByte},
         {std::string("<?xml version=\"1.0\" encoding=\"iso-8859-1\"?><r>\0</r>", 51), xml_msg::kZeroByte},
-        // UTF-16 with the character U+0000.
-        {std::string("\xFF\xFE<\0r\0>\0\0\0<\0/\0r\0>\0", 18), xml_msg::kUndecodable},
+        // UTF-16 with the character U+0000, in either byte order.
+        {std::string("\xFF\xFE<\0r\0>\0\0\0<\0/\0r\0>\0", 18), xml_msg::kZeroByte},
+        {std::string("\xFE\xFF\0<\0r\0>\0\0\0<\0/\0r\0>", 18), xml_msg::kZeroByte},
     };
     for (const auto& c : cases) {
         const std::string path = dir.File("nul.xml");
