@@ -219,6 +219,9 @@ std::uint64_t appendUtf16AsUtf8Replacing(const unsigned char* p, unsigned int n,
         }
         putUtf8(s, kReplacementChar);
         ++replaced;
+        // A lead surrogate and an odd byte that end the text are one error.
+        if (u <= kLeadLast && i + 1 == units && n % 2 != 0)
+            return replaced;
     }
     if (n % 2 != 0) {
         putUtf8(s, kReplacementChar);

@@ -26,6 +26,7 @@
 import codecs
 import email.message
 import os
+import re
 import sys
 
 import lxml.etree as E
@@ -78,85 +79,6 @@ def web_text(type_, body):
     return decode(body[mark:], enc)
 
 
-def jis0208(lead, trail):
-    # Index jis0208 by the Shift_JIS code of its row and cell, as the
-    # Standard's own Shift_JIS decoder reads it (python's cp932 is the table).
-    row, cell = lead - 0x21, trail - 0x21
-    first = row // 2 + (0x81 if row < 62 else 0xC1)
-    second = cell + (0x40 if row % 2 == 0 else 0x9F)
-    if row % 2 == 0 and second >= 0x7F:
-        second += 1
-    if 0x54 <= row <= 0x5D:
-        # Rows 85 to 94 of the index hold nothing but NEC's IBM extensions
-        # (rows 89 to 92), which cp932 keeps under other codes.
-        if not 0x58 <= row <= 0x5B:
-            return None
-    try:
-        text = bytes([first, second]).decode("cp932")
-    except UnicodeDecodeError:
-        return None
-    return text if len(text) == 1 and not "\ue000" <= text <= "\uf8ff" else None
-
-
-def iso2022jp(data):
-    # The Encoding Standard's ISO-2022-JP decoder, step for step.
-    out, state, output_state, lead, flag, i = [], "ascii", "ascii", 0, False, 0
-    while True:
-        byte = data[i] if i < len(data) else None
-        i += 1
-        if state in ("ascii", "roman", "katakana", "lead") and byte in (0x1B, None):
-            if byte is None:
-                break
-            state = "escape start"
-        elif state in ("ascii", "roman"):
-            flag = False
-            if byte <= 0x7F and byte not in (0x0E, 0x0F):
-                out.append({0x5C: "\xa5", 0x7E: "\u203e"}.get(byte, chr(byte)) if state == "roman" else chr(byte))
-            else:
-                out.append("\ufffd")
-        elif state == "katakana":
-            flag = False
-            out.append(chr(0xFF61 - 0x21 + byte) if 0x21 <= byte <= 0x5F else "\ufffd")
-        elif state == "lead":
-            flag = False
-            if 0x21 <= byte <= 0x7E:
-                lead, state = byte, "trail"
-            else:
-                out.append("\ufffd")
-        elif state == "trail":
-            if byte == 0x1B:
-                state = "escape start"
-                out.append("\ufffd")
-            elif byte is None:
-                state = "lead"
-                i -= 1
-                out.append("\ufffd")
-            else:
-                state = "lead"
-                code = jis0208(lead, byte) if 0x21 <= byte <= 0x7E else None
-                out.append(code or "\ufffd")
-        elif state == "escape start":
-            if byte in (0x24, 0x28):
-                lead, state = byte, "escape"
-            else:
-                i -= 1
-                flag, state = False, output_state
-                out.append("\ufffd")
-        else:
-            new = {(0x28, 0x42): "ascii", (0x28, 0x4A): "roman", (0x28, 0x49): "katakana",
-                   (0x24, 0x40): "lead", (0x24, 0x42): "lead"}.get((lead, byte))
-            if new:
-                state = output_state = new
-                if flag:
-                    out.append("\ufffd")
-                flag = True
-            else:
-                i -= 2
-                flag, state = False, output_state
-                out.append("\ufffd")
-    return "".join(out)
-
-
 def decode(body, enc):
     if enc == "replacement":
         text = "\ufffd" if body else ""
@@ -173,6 +95,11 @@ def xml_tree(data, charset=None):
         return E.tostring(E.fromstring(data, parser), encoding="unicode")
     except (E.XMLSyntaxError, ValueError, LookupError) as e:
         return "refused: %s" % e
+
+
+def declared(body):
+    found = re.match(rb"<\?xml[^>]*encoding=[\"']([^\"']*)", body)
+    return found.group(1).decode("latin-1") if found else None
 
 
 def is_xml(type_):
@@ -210,6 +137,10 @@ def judge():
             _, charset = media(type_)
             marked = body[:2] in (b"\xfe\xff", b"\xff\xfe") or body[:3] == b"\xef\xbb\xbf"
             want, got = xml_tree(body, None if marked else charset), xml_tree(ours, "utf-8")
+            if want.startswith("refused") and not marked and lookup(charset or declared(body)) == "iso-2022-jp":
+                # libxml2's iconv refuses what the Standard's decoder reads
+                # with U+FFFD; libxml2 judges the tree of that text.
+                want = xml_tree(iso2022jp(body).encode("utf-8"), "utf-8")
         if want != got:
             bad += 1
             print(repr(type_), body[:60], kind, "want", repr(want)[:120], "got", repr(got)[:120])
@@ -231,6 +162,7 @@ elif sys.argv[1] == "labels":
 else:
     # The prescan's judge, tests/data/text/meta_charset.py.
     sys.path.insert(0, sys.argv[2])
+    from iso2022jp_standard import decode as iso2022jp
     from meta_charset import browsers
 
     judge()
