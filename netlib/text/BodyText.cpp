@@ -21,8 +21,12 @@ constexpr const char* kDefaultWebEncoding = "windows-1252";
 constexpr const char* kReplacement = "replacement";
 constexpr const char* kUserDefined = "x-user-defined";
 constexpr const char* kHtmlType = "text/html";
-constexpr std::string_view kXmlSubtype = "xml";
+constexpr std::string_view kTextXml = "text/xml";
+constexpr std::string_view kApplicationXml = "application/xml";
 constexpr std::string_view kXmlSuffix = "+xml";
+constexpr std::string_view kJsonType = "application/json";
+constexpr std::string_view kJsonSuffix = "+json";
+constexpr const char* kJsonEncoding = "utf-8";
 constexpr int kCodePageUtf8 = 65001;
 constexpr std::uint16_t kReplacementChar = 0xFFFD;
 // x-user-defined reads the bytes 0x80-0xFF as U+F780-U+F7FF.
@@ -43,6 +47,10 @@ constexpr WebMark kWebMarks[] = {
 
 bool isHttpSpace(char c) {
     return c == ' ' || c == '\t' || c == '\r' || c == '\n';
+}
+
+bool hasSuffix(std::string_view subtype, std::string_view suffix) {
+    return subtype.size() > suffix.size() && subtype.substr(subtype.size() - suffix.size()) == suffix;
 }
 
 bool isTokenChar(char c) {
@@ -68,6 +76,9 @@ const char* bodyWebEncoding(const char* contentType, const char* headerCharset, 
         }
     if (const char* labelled = webEncodingName(headerCharset); decodable(labelled))
         return labelled;
+    // JSON is UTF-8 (RFC 8259) where nothing says otherwise.
+    if (kind == BodyMediaKind::Json)
+        return kJsonEncoding;
     if (kind == BodyMediaKind::Html) {
         StringBuffer found;
         HtmlHelp::getCharsetFromBytes(body.getData(), body.getSize(), found);
@@ -122,9 +133,11 @@ BodyMediaKind bodyMediaKind(const char* contentType) {
     const std::string_view subtype = std::string_view(lower).substr(slash + 1);
     if (lower == kHtmlType)
         return BodyMediaKind::Html;
-    if (subtype == kXmlSubtype ||
-        (subtype.size() > kXmlSuffix.size() && subtype.substr(subtype.size() - kXmlSuffix.size()) == kXmlSuffix))
+    // RFC 7303 names text/xml and application/xml, and the +xml suffix.
+    if (lower == kTextXml || lower == kApplicationXml || hasSuffix(subtype, kXmlSuffix))
         return BodyMediaKind::Xml;
+    if (lower == kJsonType || hasSuffix(subtype, kJsonSuffix))
+        return BodyMediaKind::Json;
     return BodyMediaKind::Other;
 }
 

@@ -13,13 +13,14 @@
 #                                     prints each that differs, then
 #                                     "mismatches N"
 # The media type and its charset as python's email package parses them.
-# XML types (".../xml", "...+xml") as RFC 7303 reads them: libxml2 (lxml)
-# given the charset where no byte-order mark stands first; the trees are
-# compared. Every other type as browsers read it (the WHATWG Encoding
-# Standard): a UTF-8 or UTF-16 mark, else the charset's label, else for
-# text/html html5lib's prescan (with the HTML standard's XML-declaration
-# steps, meta_charset.py), else windows-1252; decoded by python's codecs
-# (webencodings), a replacement label's body as one U+FFFD, a zero byte as
+# XML types (text/xml, application/xml, "+xml") as RFC 7303 reads them:
+# libxml2 (lxml) given the charset where no byte-order mark stands first;
+# the trees are compared. Every other type as browsers read it (the WHATWG
+# Encoding Standard): a UTF-8 or UTF-16 mark, else the charset's label,
+# else for text/html html5lib's prescan (with the HTML standard's
+# XML-declaration steps, meta_charset.py), else UTF-8 for JSON and
+# windows-1252 for the rest; decoded by python's codecs (webencodings), a
+# replacement label's body as one U+FFFD, a zero byte as
 # a blank. Labels are html5lib's table (webencodings) as the Encoding
 # Standard has revised it since: the ISO-2022-KR, HZ and ISO-2022-CN labels
 # now name the replacement encoding, and a few labels were added.
@@ -71,7 +72,9 @@ def web_encoding(type_, body):
     enc = lookup(charset)
     if (enc is None or enc in NO_TABLE) and essence == "text/html":
         enc = lookup(browsers(body))
-    return (enc if enc not in (None, *NO_TABLE) else "windows-1252"), 0
+    # JSON is UTF-8 (RFC 8259; the Fetch standard reads it so).
+    fallback = "utf-8" if essence == "application/json" or essence.endswith("+json") else "windows-1252"
+    return (enc if enc not in (None, *NO_TABLE) else fallback), 0
 
 
 def web_text(type_, body):
@@ -103,8 +106,9 @@ def declared(body):
 
 
 def is_xml(type_):
+    # The types RFC 7303 names.
     essence, _ = media(type_)
-    return essence.endswith("/xml") or essence.endswith("+xml")
+    return essence in ("text/xml", "application/xml") or essence.endswith("+xml")
 
 
 def rows(path):
