@@ -184,6 +184,9 @@ TEST(XmlCorpus, DeclaredCharsetIsReadWholeOrTheLoadSaysWhatWasReplaced) {
          "a\xEF\xBF\xBD"
          "b\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD"},
         {"<?xml version=\"1.0\" encoding=\"shift_jis\"?><r>\x82\xA0\x85\x40</r>", "\xE3\x81\x82\xEF\xBF\xBD@"},
+        // ISO-2022-KR: a stray escape, a code cut by a shift, an 8-bit byte.
+        {"\x1b$)C<?xml version=\"1.0\" encoding=\"iso-2022-kr\"?><r>a\x1bNb\x0e\x30\x0f\x84</r>",
+         "a\xEF\xBF\xBDNb\xEF\xBF\xBD\xEF\xBF\xBD"},
     };
     for (const auto& d : damaged) {
         SCOPED_TRACE(d.bytes);
