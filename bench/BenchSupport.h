@@ -3,6 +3,8 @@
 // side-by-side figures printed at its end, each side timed in turn.
 #include <benchmark/benchmark.h>
 #include <malloc.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
@@ -149,6 +151,31 @@ void printBySize(const std::string& what, const std::size_t (&megabytes)[N], con
     }
     std::printf("  spread %4.1f %%\n", high > 0 ? 100.0 * (high - low) / high : 0.0);
     std::fflush(stdout);
+}
+
+// The figure `measure` gives (a long), worked out in a child process of its
+// own, so that a resident peak is the work's and not what the parent holds
+// or has freed; -1 when the child fails.
+template <class Measure>
+long inChild(Measure&& measure) {
+    int fds[2];
+    if (pipe(fds) != 0)
+        return -1;
+    const pid_t child = fork();
+    if (child == 0) {
+        close(fds[0]);
+        const long figure = measure();
+        const ssize_t written = write(fds[1], &figure, sizeof figure);
+        _exit(written == sizeof figure ? 0 : 1);
+    }
+    close(fds[1]);
+    long figure = -1;
+    const bool read = child > 0 && ::read(fds[0], &figure, sizeof figure) == sizeof figure;
+    close(fds[0]);
+    int status = 0;
+    if (child > 0)
+        waitpid(child, &status, 0);
+    return read ? figure : -1;
 }
 
 } // namespace benchsupport

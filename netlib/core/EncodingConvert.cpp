@@ -191,20 +191,23 @@ bool EncodingConvert::decodeToUtf8(int page, const void* bytes, unsigned int cou
     const unsigned char* p = bytePtr(bytes);
     if (!p || count == 0)
         return true;
-    if (page == 65001) {
-        replaced = appendUtf8Replacing(p, count, out);
-        return true;
+    switch (page) {
+    case 65001: replaced = appendUtf8Replacing(p, count, out); return true;
+    case 1200:
+    case 1201: replaced = appendUtf16AsUtf8Replacing(p, count, page == 1201, out); return true;
+    case 65005:
+    case 65006: replaced = appendUtf32AsUtf8Replacing(p, count, page == 65006, out); return true;
+    default: break;
     }
     const CodePageEngine* e = g_engine.load();
-    DataBuffer utf8;
+    if (e && e->codePageToUtf8Replacing && e->codePageToUtf8Replacing(page, p, count, out, replaced))
+        return true;
+    // Pages without a replacing decoder (UTF-7): what their converter lets
+    // through, as well-formed UTF-8.
     DataBuffer utf16;
-    if (e && e->codePageToUtf16Replacing && e->codePageToUtf16Replacing(page, p, count, utf16, replaced)) {
-        tessik::utf16ToUtf8(utf16.getData(), utf16.getSize(), utf8);
-    } else if (!convert(page, 65001, p, count, utf8)) {
+    if (!convert(page, 1200, p, count, utf16))
         return false;
-    }
-    // What a codec let through that UTF-8 cannot carry (a lone surrogate of UTF-16).
-    replaced += appendUtf8Replacing(utf8.getData(), utf8.getSize(), out);
+    replaced += appendUtf16AsUtf8Replacing(utf16.getData(), utf16.getSize(), false, out);
     return t_droppedInput == m_tallyAtStart;
 }
 

@@ -39,10 +39,11 @@ struct CodePageEngine {
     // the result the conversion through UTF-16 would give; -1 for a pair it
     // does not convert that way.
     int (*convertDirect)(int fromPage, int toPage, const unsigned char* bytes, unsigned int count, DataBuffer& out);
-    // A table page's bytes to UTF-16LE with U+FFFD for each byte the page
-    // does not map, counted in `replaced`; false for a page without tables.
-    bool (*codePageToUtf16Replacing)(int page, const unsigned char* bytes, unsigned int count, DataBuffer& out,
-                                     std::uint64_t& replaced);
+    // A page's bytes as UTF-8, decoded as the Encoding Standard does: U+FFFD
+    // for what the page does not map, counted in `replaced`, the unit 0
+    // kept; false for a page it has no such decoder for.
+    bool (*codePageToUtf8Replacing)(int page, const unsigned char* bytes, unsigned int count, DataBuffer& out,
+                                    std::uint64_t& replaced);
 };
 
 class EncodingConvert {
@@ -65,11 +66,12 @@ public:
     bool codePageToUtf16(int page, const void* bytes, unsigned int count, DataBuffer& out);
     bool utf16ToCodePage(int page, const void* bytes, unsigned int count, DataBuffer& out);
 
-    // A page's text as well-formed UTF-8 with nothing lost unseen: bytes a
-    // table page does not map, and bytes that are not well-formed UTF-8,
-    // each become U+FFFD, counted in `replaced`. False when the page cannot
-    // be read or input was dropped all the same (getDroppedCount(): pages
-    // without a replacing decoder, the unit 0).
+    // A page's text as well-formed UTF-8 with nothing lost unseen: what the
+    // page does not map and what is not well-formed in it (a lone surrogate,
+    // an odd last byte of UTF-16) each become U+FFFD, counted in `replaced`;
+    // the unit 0 stays. False when the page cannot be read or input was
+    // dropped all the same (getDroppedCount(): pages without a replacing
+    // decoder).
     bool decodeToUtf8(int page, const void* bytes, unsigned int count, DataBuffer& out, std::uint64_t& replaced);
 
     static bool utf8ToUtf16(const void* bytes, unsigned int count, DataBuffer& out);

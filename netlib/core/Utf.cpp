@@ -186,6 +186,69 @@ std::uint64_t appendUtf8Replacing(const unsigned char* p, unsigned int n, DataBu
     return replaced;
 }
 
+namespace {
+
+constexpr std::uint32_t kReplacementChar = 0xFFFD;
+constexpr std::uint32_t kLeadFirst = 0xD800, kLeadLast = 0xDBFF, kTrailFirst = 0xDC00, kTrailLast = 0xDFFF;
+constexpr std::uint32_t kMaxScalar = 0x10FFFF;
+
+std::uint32_t loadUnit16(const unsigned char* p, bool bigEndian) {
+    return bigEndian ? platform::LoadBe16(p) : platform::LoadLe16(p);
+}
+
+} // namespace
+
+std::uint64_t appendUtf16AsUtf8Replacing(const unsigned char* p, unsigned int n, bool bigEndian, DataBuffer& out) {
+    std::uint64_t replaced = 0;
+    const unsigned int units = n / 2;
+    out.ensureCapacity(out.getSize() + units + units / 2 + 4);
+    Stager s(out);
+    for (unsigned int i = 0; i < units; ++i) {
+        const std::uint32_t u = loadUnit16(p + 2 * i, bigEndian);
+        if (u < kLeadFirst || u > kTrailLast) {
+            putUtf8(s, u);
+            continue;
+        }
+        if (u <= kLeadLast && i + 1 < units) {
+            const std::uint32_t lo = loadUnit16(p + 2 * i + 2, bigEndian);
+            if (lo >= kTrailFirst && lo <= kTrailLast) {
+                putUtf8(s, 0x10000 + ((u - kLeadFirst) << 10) + (lo - kTrailFirst));
+                ++i;
+                continue;
+            }
+        }
+        putUtf8(s, kReplacementChar);
+        ++replaced;
+        // A lead surrogate and an odd byte that end the text are one error.
+        if (u <= kLeadLast && i + 1 == units && n % 2 != 0)
+            return replaced;
+    }
+    if (n % 2 != 0) {
+        putUtf8(s, kReplacementChar);
+        ++replaced;
+    }
+    return replaced;
+}
+
+std::uint64_t appendUtf32AsUtf8Replacing(const unsigned char* p, unsigned int n, bool bigEndian, DataBuffer& out) {
+    std::uint64_t replaced = 0;
+    Stager s(out);
+    for (unsigned int i = 0; i + 4 <= n; i += 4) {
+        const std::uint32_t v = bigEndian ? platform::LoadBe32(p + i) : platform::LoadLe32(p + i);
+        if (v > kMaxScalar || (v >= kLeadFirst && v <= kTrailLast)) {
+            putUtf8(s, kReplacementChar);
+            ++replaced;
+        } else {
+            putUtf8(s, v);
+        }
+    }
+    if (n % 4 != 0) {
+        putUtf8(s, kReplacementChar);
+        ++replaced;
+    }
+    return replaced;
+}
+
 bool utf8ToUtf16(const unsigned char* bytes, unsigned int count, DataBuffer& out) {
     if (!bytes || count == 0)
         return true;

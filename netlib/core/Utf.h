@@ -19,6 +19,13 @@ int utf8ScalarAt(const unsigned char* p, unsigned int n, std::uint32_t& cp);
 // character (as utf8ScalarAt has them) replaced by U+FFFD; the count of
 // bytes replaced.
 std::uint64_t appendUtf8Replacing(const unsigned char* p, unsigned int n, DataBuffer& out);
+// Appends UTF-16 (either byte order) as UTF-8 the way the Encoding
+// Standard decodes it: the unit 0 kept, a lone surrogate and an odd last
+// byte each U+FFFD; the count of replacements.
+std::uint64_t appendUtf16AsUtf8Replacing(const unsigned char* p, unsigned int n, bool bigEndian, DataBuffer& out);
+// The same for UTF-32: a value that is no scalar value and a cut last unit
+// each U+FFFD.
+std::uint64_t appendUtf32AsUtf8Replacing(const unsigned char* p, unsigned int n, bool bigEndian, DataBuffer& out);
 // One UTF-16 unit from a sequence of at most 3 bytes: bytes used, -1 when
 // ill-formed (4-byte leads included), -2 when truncated.
 // Inline: the converters call it for every character.

@@ -1010,27 +1010,31 @@ void xmlBytesCharset(const DataBuffer& bytes, StringBuffer& out, const char* out
     out.setString(detectEncoding(bytes.getData(), bytes.getSize(), outside).charset.getString());
 }
 
-bool prepareXmlBytes(DataBuffer& bytes, LogBase* log, const char* outside) {
+bool decodeXmlBytes(const unsigned char* p, unsigned int n, DataBuffer& out, LogBase* log, const char* outside,
+                    StringBuffer* charset) {
     LogNull silent;
     LogBase& lg = log ? *log : silent;
-    const unsigned int n = bytes.getSize();
+    out.clear();
+    const ByteEncoding enc = detectEncoding(p, n, outside);
+    if (charset)
+        charset->setString(enc.charset.getString());
     if (n == 0)
         return false;
-    const unsigned char* p = bytes.getData();
-    const ByteEncoding enc = detectEncoding(p, n, outside);
     if (enc.refusal) {
         lg.logError(enc.refusal);
         return false;
     }
     const unsigned int mark = enc.mark;
-    if (!isWideCodePage(enc.page) && std::memchr(p + mark, 0, n - mark)) {
+    EncodingConvert conv;
+    std::uint64_t replaced = 0;
+    const bool decoded = conv.decodeToUtf8(enc.page, p + mark, n - mark, out, replaced);
+    // U+0000, in whatever bytes it came, is no character of XML.
+    if (std::memchr(out.getData(), 0, out.getSize())) {
+        out.clear();
         lg.logError(xml_msg::kZeroByte);
         return false;
     }
-    EncodingConvert conv;
-    DataBuffer out;
-    std::uint64_t replaced = 0;
-    if (!conv.decodeToUtf8(enc.page, p + mark, n - mark, out, replaced)) {
+    if (!decoded) {
         lg.logError(xml_msg::kUndecodable);
         lg.logData("charset", enc.charset.getString());
         lg.logDataInt64("numBytesDropped", static_cast<std::int64_t>(conv.getDroppedCount()));
@@ -1041,6 +1045,13 @@ bool prepareXmlBytes(DataBuffer& bytes, LogBase* log, const char* outside) {
         lg.logData("charset", enc.charset.getString());
         lg.logDataInt64("numBytesReplaced", static_cast<std::int64_t>(replaced));
     }
+    return true;
+}
+
+bool prepareXmlBytes(DataBuffer& bytes, LogBase* log, const char* outside) {
+    DataBuffer out;
+    if (!decodeXmlBytes(bytes.getData(), bytes.getSize(), out, log, outside))
+        return false;
     bytes.takeFrom(out);
     return true;
 }

@@ -43,11 +43,15 @@ bool parseXmlFile(const char* path, LogBase* log, ProgressMonitor* progress, Tre
 // the one the XML declaration standing at the start names, else UTF-8;
 // the text becomes UTF-8 and a mark is dropped. Bytes that are not text in
 // the charset become U+FFFD and the log says so. False, with the reason
-// logged, for no bytes, a zero byte in 8-bit text, an EBCDIC text whose
+// logged, for no bytes, a U+0000 in the text, an EBCDIC text whose
 // declaration names no EBCDIC page, an escape sequence at the start that
 // is not the designator of the charset declared, or text a charset without
 // replacement could not read whole.
 bool prepareXmlBytes(DataBuffer& bytes, LogBase* log = nullptr, const char* outside = nullptr);
+// The same reading of bytes the caller keeps, into `out` (cleared first),
+// and the charset it took them in (as xmlBytesCharset names it).
+bool decodeXmlBytes(const unsigned char* bytes, unsigned int count, DataBuffer& out, LogBase* log = nullptr,
+                    const char* outside = nullptr, tessik::StringBuffer* charset = nullptr);
 // The charset prepareXmlBytes reads the bytes in, by name ("utf-8" for
 // bytes it refuses).
 void xmlBytesCharset(const DataBuffer& bytes, tessik::StringBuffer& out, const char* outside = nullptr);

@@ -327,6 +327,12 @@ bool HttpConnPool::quickGetText(const char* url, HttpControl& options, XString& 
         return result.responseHeader.getStatusCode() != 0;
     DataBuffer utf8;
     responseBodyText(result.responseHeader, body, utf8, log);
+    {
+        // The body goes before its text is copied: at most two of the three
+        // are held at once.
+        DataBuffer spent;
+        spent.takeFrom(body);
+    }
     utf8.appendChar(0);
     text.appendUtf8(reinterpret_cast<const char*>(utf8.getData()));
     return true;

@@ -21,11 +21,13 @@ constexpr const char* kDefaultWebEncoding = "windows-1252";
 constexpr const char* kReplacement = "replacement";
 constexpr const char* kUserDefined = "x-user-defined";
 constexpr const char* kHtmlType = "text/html";
-constexpr std::string_view kXmlSubtype = "xml";
+constexpr std::string_view kTextXml = "text/xml";
+constexpr std::string_view kApplicationXml = "application/xml";
 constexpr std::string_view kXmlSuffix = "+xml";
+constexpr std::string_view kJsonType = "application/json";
+constexpr std::string_view kJsonSuffix = "+json";
+constexpr const char* kJsonEncoding = "utf-8";
 constexpr int kCodePageUtf8 = 65001;
-constexpr int kCodePageUtf16Le = 1200;
-constexpr int kCodePageUtf16Be = 1201;
 constexpr std::uint16_t kReplacementChar = 0xFFFD;
 // x-user-defined reads the bytes 0x80-0xFF as U+F780-U+F7FF.
 constexpr std::uint16_t kUserDefinedBase = 0xF780;
@@ -45,6 +47,10 @@ constexpr WebMark kWebMarks[] = {
 
 bool isHttpSpace(char c) {
     return c == ' ' || c == '\t' || c == '\r' || c == '\n';
+}
+
+bool hasSuffix(std::string_view subtype, std::string_view suffix) {
+    return subtype.size() > suffix.size() && subtype.substr(subtype.size() - suffix.size()) == suffix;
 }
 
 bool isTokenChar(char c) {
@@ -70,6 +76,9 @@ const char* bodyWebEncoding(const char* contentType, const char* headerCharset, 
         }
     if (const char* labelled = webEncodingName(headerCharset); decodable(labelled))
         return labelled;
+    // JSON is UTF-8 (RFC 8259) where nothing says otherwise.
+    if (kind == BodyMediaKind::Json)
+        return kJsonEncoding;
     if (kind == BodyMediaKind::Html) {
         StringBuffer found;
         HtmlHelp::getCharsetFromBytes(body.getData(), body.getSize(), found);
@@ -97,14 +106,9 @@ void decodeWeb(const char* encoding, const unsigned char* p, unsigned int n, Dat
         }
         return;
     }
-    const int page = static_cast<int>(webEncodingCodePage(encoding));
-    // A 16-bit text cut short ends in U+FFFD, not in nothing.
-    const bool cut = (page == kCodePageUtf16Le || page == kCodePageUtf16Be) && n % 2 != 0;
     EncodingConvert conv;
     std::uint64_t replaced = 0;
-    conv.decodeToUtf8(page, p, cut ? n - 1 : n, out, replaced);
-    if (cut)
-        out.appendCharUtf8(kReplacementChar);
+    conv.decodeToUtf8(static_cast<int>(webEncodingCodePage(encoding)), p, n, out, replaced);
 }
 
 } // namespace
@@ -129,9 +133,11 @@ BodyMediaKind bodyMediaKind(const char* contentType) {
     const std::string_view subtype = std::string_view(lower).substr(slash + 1);
     if (lower == kHtmlType)
         return BodyMediaKind::Html;
-    if (subtype == kXmlSubtype ||
-        (subtype.size() > kXmlSuffix.size() && subtype.substr(subtype.size() - kXmlSuffix.size()) == kXmlSuffix))
+    // RFC 7303 names text/xml and application/xml, and the +xml suffix.
+    if (lower == kTextXml || lower == kApplicationXml || hasSuffix(subtype, kXmlSuffix))
         return BodyMediaKind::Xml;
+    if (lower == kJsonType || hasSuffix(subtype, kJsonSuffix))
+        return BodyMediaKind::Json;
     return BodyMediaKind::Other;
 }
 
@@ -140,11 +146,11 @@ void bodyTextUtf8(const char* contentType, const char* headerCharset, const Data
     utf8.clear();
     const BodyMediaKind kind = bodyMediaKind(contentType);
     if (kind == BodyMediaKind::Xml) {
+        // Decoded once, straight from the body.
         StringBuffer charset;
-        xmlBytesCharset(body, charset, headerCharset);
+        const bool read = decodeXmlBytes(body.getData(), body.getSize(), utf8, &log, headerCharset, &charset);
         log.logData("charset", charset.getString());
-        utf8.appendDb(body);
-        if (!prepareXmlBytes(utf8, &log, headerCharset)) {
+        if (!read) {
             // Still the text, in the charset found, as far as it reads.
             utf8.clear();
             EncodingConvert conv;

@@ -1,19 +1,21 @@
 #pragma once
 // A body received over HTTP as text. Its media type decides how its charset
-// is found: an XML type (".../xml", "...+xml") by its byte-order mark, then
+// is found: an XML type (RFC 7303's) by its byte-order mark, then
 // the Content-Type's charset, then the document's own (RFC 7303); anything
 // else by its byte-order mark, then the Content-Type's charset and, for
 // text/html, the browsers' prescan, each label read as browsers read it
-// (the WHATWG Encoding Standard), else windows-1252.
+// (the WHATWG Encoding Standard), else UTF-8 for JSON, windows-1252 for
+// the rest.
 namespace tessik {
 
 class DataBuffer;
 class LogBase;
 
-enum class BodyMediaKind { Html, Xml, Other };
+enum class BodyMediaKind { Html, Xml, Json, Other };
 
 // By the type/subtype before the first ';' (white space around it and the
-// letters' case aside), never by the parameters.
+// letters' case aside), never by the parameters: XML as RFC 7303 names it
+// (text/xml, application/xml, "+xml"), JSON (application/json, "+json").
 BodyMediaKind bodyMediaKind(const char* contentType);
 
 // The encoding a body of any but an XML type is read in (a name

@@ -4,6 +4,7 @@
 
 #include "netlib/core/DataBuffer.h"
 #include "netlib/core/EncodingConvert.h"
+#include "netlib/core/Utf.h"
 #include "netlib/text/ByteStaging.h"
 #include "netlib/text/CharsetNames.h"
 #include "netlib/text/CodePageTables.h"
@@ -159,17 +160,27 @@ int charsetName(const char* name) {
     return static_cast<int>(charsetNameToCodePage(name));
 }
 
-const CodePageEngine kEngine = {tablePageToUtf16,
-                                utf16ToTablePage,
-                                charsetName,
-                                supportsPage,
-                                frontEnd,
-                                backEndPage,
-                                backEnd,
-                                utf7ToUtf16,
-                                utf16ToUtf7,
-                                convertDirect,
-                                tablePageToUtf16Replacing};
+constexpr int kIso2022JpFirst = 50220, kIso2022JpLast = 50222, kIso2022Kr = 50225;
+
+// The replacing decoders: the ISO-2022 forms as their own state machines,
+// the table pages in one pass where their direct tables allow.
+bool pageToUtf8Replacing(int page, const unsigned char* p, unsigned int n, DataBuffer& out, std::uint64_t& replaced) {
+    DataBuffer utf16;
+    if (page >= kIso2022JpFirst && page <= kIso2022JpLast)
+        iso2022JpToUtf16Replacing(p, n, utf16, replaced);
+    else if (page == kIso2022Kr)
+        iso2022KrToUtf16Replacing(p, n, utf16, replaced);
+    else if (decodeDirectToUtf8Replacing(page, p, n, out, replaced))
+        return true;
+    else if (!tablePageToUtf16Replacing(page, p, n, utf16, replaced))
+        return false;
+    replaced += appendUtf16AsUtf8Replacing(utf16.getData(), utf16.getSize(), false, out);
+    return true;
+}
+
+const CodePageEngine kEngine = {tablePageToUtf16,   utf16ToTablePage, charsetName, supportsPage, frontEnd,
+                                backEndPage,        backEnd,          utf7ToUtf16, utf16ToUtf7,  convertDirect,
+                                pageToUtf8Replacing};
 
 } // namespace
 

@@ -157,9 +157,14 @@ void decodePage(const DirectDecodeTable& t, bool asciiWords, const unsigned char
     }
 }
 
-// One round of page bytes to UTF-8 through the table's UTF-8 forms, as the
-// road through UTF-16 writes them (the unit 0 dropped); from p[i] to at
-// least p[stop], a two- or three-byte code may end up to two bytes beyond.
+constexpr unsigned char kReplacementUtf8[] = {0xEF, 0xBF, 0xBD};
+
+// One round of page bytes to UTF-8 through the table's UTF-8 forms, from
+// p[i] to at least p[stop] (a two- or three-byte code may end up to two
+// bytes beyond). As the road through UTF-16 writes them, the unit 0 and
+// unmapped bytes dropped and counted in `dropped`; or, Replacing, the unit
+// 0 kept and each unmapped byte U+FFFD, counted there.
+template <bool Replacing>
 unsigned char* pageToUtf8(const DirectDecodeTable& t, const unsigned char* p, unsigned n, unsigned& i, unsigned stop,
                           unsigned char* w, std::uint64_t& dropped) {
     using T = DirectDecodeTable;
@@ -192,16 +197,33 @@ unsigned char* pageToUtf8(const DirectDecodeTable& t, const unsigned char* p, un
             ++i;
             if (!e) {
                 ++dropped;
+                if constexpr (Replacing) {
+                    std::memcpy(w, kReplacementUtf8, sizeof kReplacementUtf8);
+                    w += sizeof kReplacementUtf8;
+                }
                 continue;
             }
         }
         // All four bytes stored, the length decides how many count.
         std::memcpy(w, &e, sizeof e);
         w += (e >> T::kUtf8LengthShift) & 3u;
-        if (e & T::kUtf8ZeroUnit)
-            dropped += 2;
+        if (e & T::kUtf8ZeroUnit) {
+            if constexpr (Replacing)
+                *w++ = 0;
+            else
+                dropped += 2;
+        }
     }
     return w;
+}
+
+// The direct table a page decodes to UTF-8 through, or null.
+const DirectDecodeTable* utf8DecodeTable(int page) {
+    if (page == kGb18030Page || !isTablePage(page))
+        return nullptr;
+    const DirectDecodeTable* dec = directDecodeTable(page);
+    // A surrogate unit would pair with its neighbour in UTF-8.
+    return dec && dec->usable && !dec->yieldsSurrogates ? dec : nullptr;
 }
 
 // Runs the rounds: `decode` consumes input from i up to a stop into the sink.
@@ -250,12 +272,11 @@ int convertDirect(int from, int to, const unsigned char* p, unsigned int n, Data
         });
     }
     if (to == kUtf8Page) {
-        // A surrogate unit would pair with its neighbour in UTF-8.
-        if (dec->yieldsSurrogates)
+        if (!utf8DecodeTable(from))
             return -1;
         Utf8Writer sink{nullptr};
         run(n, kUtf8PerByte, sink, out, [&](unsigned& i, unsigned stop, std::uint64_t& dropped) {
-            sink.w = pageToUtf8(*dec, p, n, i, stop, sink.w, dropped);
+            sink.w = pageToUtf8<false>(*dec, p, n, i, stop, sink.w, dropped);
         });
         return 1;
     }
@@ -264,6 +285,22 @@ int convertDirect(int from, int to, const unsigned char* p, unsigned int n, Data
     return run(n, kCodePerByte, sink, out, [&](unsigned& i, unsigned stop, std::uint64_t& dropped) {
         decodePage(*dec, words, p, n, i, stop, sink, dropped);
     });
+}
+
+bool decodeDirectToUtf8Replacing(int page, const unsigned char* p, unsigned int n, DataBuffer& out,
+                                 std::uint64_t& replaced) {
+    const DirectDecodeTable* dec = utf8DecodeTable(page);
+    if (!dec)
+        return false;
+    DirectOut o(out);
+    unsigned i = 0;
+    while (i < n) {
+        const unsigned round = std::min(n - i, kRound);
+        if (!o.reserve(static_cast<std::uint64_t>(round) * kUtf8PerByte + kRoundSlack))
+            return false;
+        o.m_w = pageToUtf8<true>(*dec, p, n, i, i + round, o.m_w, replaced);
+    }
+    return true;
 }
 
 } // namespace tessik

@@ -3,6 +3,7 @@
 #include "netlib/core/DataBuffer.h"
 #include "netlib/text/ByteStaging.h"
 #include "netlib/text/CodePageTables.h"
+#include "netlib/text/HashConvert.h"
 
 namespace tessik {
 namespace {
@@ -10,6 +11,25 @@ namespace {
 constexpr unsigned char ESC = 0x1B, SO = 0x0E, SI = 0x0F;
 
 using Staging = ByteStaging<200>;
+
+constexpr unsigned char kLineFeed = 0x0A, kCarriageReturn = 0x0D;
+// The bytes of a two-byte set's codes, and of the katakana set.
+constexpr unsigned char kCodeFirst = 0x21, kCodeLast = 0x7E, kKatakanaLast = 0x5F;
+constexpr unsigned int kKatakanaBase = 0xFF61;
+constexpr unsigned char kYenByte = 0x5C, kOverlineByte = 0x7E;
+constexpr unsigned int kYenSign = 0xA5, kOverline = 0x203E;
+constexpr int kShiftJisPage = 932, kUhcPage = 949;
+
+// A two-byte code of a table page as its character, else U+FFFD.
+void putPair(const HashConvert& table, unsigned char a, unsigned char b, Staging& out, UnmappedInput unmapped) {
+    const unsigned char key[2] = {a, b};
+    unsigned int length = 0;
+    const unsigned char* v = table.find(key, 2, length);
+    if (v)
+        out.put(v, length);
+    else
+        unmapped.take(out, 2);
+}
 
 // Page 932 codes of the full-width forms of half-width katakana A1-DF.
 const unsigned short kFullWidthKatakana[63] = {
@@ -28,6 +48,23 @@ void shiftJisToJis(unsigned char lead, unsigned char trail, unsigned char& j1, u
         j2 = static_cast<unsigned char>(trail - 0x20);
     else
         j2 = static_cast<unsigned char>(trail - 0x7E);
+}
+
+// A JIS row and cell as a page 932 code; rows 0x79 to 0x7C are IBM's
+// extensions, which page 932 holds elsewhere.
+void jisToShiftJis(const unsigned char* extension, unsigned char j1, unsigned char j2, unsigned char& s1,
+                   unsigned char& s2) {
+    const unsigned int index = (j1 - 0x79u) * 94u + ((j2 - 0x21u) & 0xFFu);
+    if (j1 >= 0x79 && j1 <= 0x7C && index < 503 && (extension[2 * index] || extension[2 * index + 1])) {
+        s1 = extension[2 * index];
+        s2 = extension[2 * index + 1];
+        return;
+    }
+    s1 = static_cast<unsigned char>(((j1 + 1) >> 1) + (j1 < 0x5F ? 0x70 : 0xB0));
+    if (j1 & 1)
+        s2 = static_cast<unsigned char>(j2 <= 0x5F ? j2 + 0x1F : j2 + 0x20);
+    else
+        s2 = static_cast<unsigned char>(j2 + 0x7E);
 }
 
 class KanjiWriter {
@@ -158,18 +195,8 @@ void Japanese::iso2022JpToShiftJis(const unsigned char* p, unsigned int n, DataB
         } else {
             if (i + 1 >= n)
                 return;
-            unsigned char j1 = c, j2 = p[++i];
-            unsigned int index = (j1 - 0x79u) * 94u + ((j2 - 0x21u) & 0xFFu);
-            if (j1 >= 0x79 && j1 <= 0x7C && index < 503 && (extension[2 * index] || extension[2 * index + 1])) {
-                out.put(extension[2 * index], extension[2 * index + 1]);
-                continue;
-            }
-            unsigned char s1 = static_cast<unsigned char>(((j1 + 1) >> 1) + (j1 < 0x5F ? 0x70 : 0xB0));
-            unsigned char s2;
-            if (j1 & 1)
-                s2 = static_cast<unsigned char>(j2 <= 0x5F ? j2 + 0x1F : j2 + 0x20);
-            else
-                s2 = static_cast<unsigned char>(j2 + 0x7E);
+            unsigned char s1, s2;
+            jisToShiftJis(extension, c, p[++i], s1, s2);
             out.put(s1, s2);
         }
     }
@@ -285,6 +312,145 @@ unsigned int Japanese::halfWidthKatakanaToFullWidth(const unsigned char* followi
         return markLength;
     }
     return 0;
+}
+
+void iso2022JpToUtf16Replacing(const unsigned char* p, unsigned int n, DataBuffer& outBuffer, std::uint64_t& replaced) {
+    const HashConvert* table = multiByteToUnicodeTable(kShiftJisPage);
+    if (!p || !n || !table)
+        return;
+    const unsigned char* extension = jisExtensionTable();
+    Staging out(outBuffer);
+    const UnmappedInput unmapped{&replaced};
+    enum class Set { Ascii, Roman, Katakana, Kanji };
+    Set set = Set::Ascii;
+    // Set when the last thing read was an escape sequence: two in a row
+    // are an error, so that nothing can hide between them.
+    bool escaped = false;
+    unsigned int i = 0;
+    while (i < n) {
+        const unsigned char c = p[i];
+        if (c == ESC) {
+            const unsigned char a = i + 1 < n ? p[i + 1] : 0;
+            const unsigned char b = i + 2 < n ? p[i + 2] : 0;
+            Set next = set;
+            bool known = true;
+            if (a == '(' && b == 'B')
+                next = Set::Ascii;
+            else if (a == '(' && b == 'J')
+                next = Set::Roman;
+            else if (a == '(' && b == 'I')
+                next = Set::Katakana;
+            else if (a == '$' && (b == '@' || b == 'B'))
+                next = Set::Kanji;
+            else
+                known = false;
+            if (!known) {
+                // Only the escape byte is the error; what follows is read
+                // in the set in force.
+                unmapped.take(out, 1);
+                escaped = false;
+                ++i;
+                continue;
+            }
+            if (escaped)
+                unmapped.take(out, 3);
+            escaped = true;
+            set = next;
+            i += 3;
+            continue;
+        }
+        escaped = false;
+        switch (set) {
+        case Set::Ascii:
+        case Set::Roman:
+            if (c >= 0x80 || c == SO || c == SI)
+                unmapped.take(out, 1);
+            else if (set == Set::Roman && c == kYenByte)
+                out.putUnit(kYenSign);
+            else if (set == Set::Roman && c == kOverlineByte)
+                out.putUnit(kOverline);
+            else
+                out.putUnit(c);
+            ++i;
+            break;
+        case Set::Katakana:
+            if (c >= kCodeFirst && c <= kKatakanaLast)
+                out.putUnit(kKatakanaBase + c - kCodeFirst);
+            else
+                unmapped.take(out, 1);
+            ++i;
+            break;
+        case Set::Kanji: {
+            if (c < kCodeFirst || c > kCodeLast) {
+                unmapped.take(out, 1);
+                ++i;
+                break;
+            }
+            // A lead byte at the end or before an escape is one error; with
+            // a byte no code has after it, the two are.
+            if (i + 1 >= n || p[i + 1] == ESC) {
+                unmapped.take(out, 1);
+                ++i;
+                break;
+            }
+            if (p[i + 1] < kCodeFirst || p[i + 1] > kCodeLast) {
+                unmapped.take(out, 2);
+                i += 2;
+                break;
+            }
+            unsigned char s1, s2;
+            jisToShiftJis(extension, c, p[i + 1], s1, s2);
+            putPair(*table, s1, s2, out, unmapped);
+            i += 2;
+            break;
+        }
+        }
+    }
+}
+
+void iso2022KrToUtf16Replacing(const unsigned char* p, unsigned int n, DataBuffer& outBuffer, std::uint64_t& replaced) {
+    const HashConvert* table = multiByteToUnicodeTable(kUhcPage);
+    if (!p || !n || !table)
+        return;
+    Staging out(outBuffer);
+    const UnmappedInput unmapped{&replaced};
+    constexpr unsigned int kDesignator = 4;
+    bool doubleByte = false;
+    unsigned int i = 0;
+    while (i < n) {
+        const unsigned char c = p[i];
+        if (c == ESC) {
+            if (n - i >= kDesignator && p[i + 1] == '$' && p[i + 2] == ')' && p[i + 3] == 'C') {
+                i += kDesignator;
+            } else {
+                unmapped.take(out, 1);
+                ++i;
+            }
+            continue;
+        }
+        if (c == SO || c == SI) {
+            doubleByte = c == SO;
+            ++i;
+            continue;
+        }
+        if (c == kLineFeed || c == kCarriageReturn)
+            doubleByte = false;
+        if (c >= 0x80) {
+            unmapped.take(out, 1);
+            ++i;
+        } else if (!doubleByte) {
+            out.putUnit(c);
+            ++i;
+        } else if (c < kCodeFirst || c > kCodeLast || i + 1 >= n || p[i + 1] < kCodeFirst || p[i + 1] > kCodeLast) {
+            // A byte no code has, or a code cut short: only this byte.
+            unmapped.take(out, 1);
+            ++i;
+        } else {
+            putPair(*table, static_cast<unsigned char>(c | 0x80), static_cast<unsigned char>(p[i + 1] | 0x80), out,
+                    unmapped);
+            i += 2;
+        }
+    }
 }
 
 } // namespace tessik

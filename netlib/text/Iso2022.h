@@ -3,9 +3,24 @@
 // pages they are converted through: ISO-2022-KR and page 949, ISO-2022-JP and
 // page 932. Malformed input is handled, never reported; output is appended.
 
+#include <cstdint>
+
 namespace tessik {
 
 class DataBuffer;
+
+// ISO-2022-JP to UTF-16LE as the Encoding Standard decodes it: an escape
+// sequence it does not have, a byte its current set lacks (a line feed in a
+// two-byte run, an 8-bit byte) and a two-byte code without a character each
+// give U+FFFD, counted in `replaced`, and no byte after them is swallowed.
+void iso2022JpToUtf16Replacing(const unsigned char* bytes, unsigned int count, DataBuffer& out,
+                               std::uint64_t& replaced);
+// ISO-2022-KR (RFC 1557) to UTF-16LE the same way: the designator is
+// skipped wherever it stands, a line end returns to ASCII, and any other
+// escape, an 8-bit byte and a two-byte code without a character each give
+// U+FFFD.
+void iso2022KrToUtf16Replacing(const unsigned char* bytes, unsigned int count, DataBuffer& out,
+                               std::uint64_t& replaced);
 
 class Korean {
 public:

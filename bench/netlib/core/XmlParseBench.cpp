@@ -6,8 +6,6 @@
 #include <benchmark/benchmark.h>
 #include <libxml/parser.h>
 #include <sys/resource.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <cstdio>
 #include <random>
@@ -68,27 +66,13 @@ long maxResidentKb() {
 // child fails.
 template <class Parse>
 double peakMegabytes(const std::string& doc, Parse parse) {
-    int fds[2];
-    if (pipe(fds) != 0)
-        return -1;
-    const pid_t child = fork();
-    if (child == 0) {
-        close(fds[0]);
+    const long grown = benchsupport::inChild([&] {
         const StringBuffer text(doc.c_str());
         const long before = maxResidentKb();
         parse(doc, text);
-        const long grown = maxResidentKb() - before;
-        const ssize_t written = write(fds[1], &grown, sizeof grown);
-        _exit(written == sizeof grown ? 0 : 1);
-    }
-    close(fds[1]);
-    long grown = -1;
-    const bool read = child > 0 && ::read(fds[0], &grown, sizeof grown) == sizeof grown;
-    close(fds[0]);
-    int status = 0;
-    if (child > 0)
-        waitpid(child, &status, 0);
-    return read ? grown / 1000.0 : -1;
+        return maxResidentKb() - before;
+    });
+    return grown >= 0 ? grown / 1000.0 : -1;
 }
 
 void BM_ParseXml(benchmark::State& state) {

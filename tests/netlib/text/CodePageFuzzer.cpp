@@ -6,6 +6,7 @@
 
 #include "netlib/core/DataBuffer.h"
 #include "netlib/core/EncodingConvert.h"
+#include "netlib/core/Utf.h"
 #include "netlib/text/Iso2022.h"
 #include "netlib/text/TextServices.h"
 
@@ -37,6 +38,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     k.iso2022KrToEucKr(text, n, c);
     k.eucKrToIso2022Kr(text, n, d);
     if (a.getSize() > 2u * n || b.getSize() > 8u * n + 6 || c.getSize() > n || d.getSize() > 3u * n + 4)
+        std::abort();
+    // The readers' decoder: well-formed UTF-8, at most one U+FFFD a byte.
+    DataBuffer text8, check;
+    std::uint64_t replaced = 0;
+    ec.decodeToUtf8(from, text, n, text8, replaced);
+    if (text8.getSize() > 3u * n + 3 || appendUtf8Replacing(text8.getData(), text8.getSize(), check) != 0)
         std::abort();
     return 0;
 }
