@@ -835,7 +835,7 @@ open(sys.argv[2], "wb").write(encode(root))
 // changed; a second signer added (sound, with its signature broken, or
 // without its certificate); content of a time-stamp token's type; a signer
 // whose issuer is named in a T61String, BMPString or UniversalString, found
-// by that name read by its type; a signer named by its key identifier; a
+// by that name, its common name read by its type; a signer named by its key identifier; a
 // detached signature, of the message or of nothing, given no content; a
 // signer "CN=Probe CA, O=Real" with only a certificate of its serial and key
 // issued by "O=Evil", or with one of its serial and another key listed
@@ -851,6 +851,7 @@ open(sys.argv[2], "wb").write(encode(root))
 // signers that verified. What a signature covers must stand as DER here:
 // openssl takes a certificate written otherwise.
 TEST_F(Pkcs7Messages, BerSignedMessagesGetOpensslsVerdict) {
+    const char* const kNamedIssuerRead = "issuerCN: named signer";
     enum Change {
         kNone,
         kTamperedTime,
@@ -903,9 +904,9 @@ TEST_F(Pkcs7Messages, BerSignedMessagesGetOpensslsVerdict) {
         {false, "as signed", kUncertifiedSecondSigner, false, false},
         {false, "as signed", kTimeStamp, true, true},
         {true, "uncovered", kTimeStamp, true, true},
-        {false, "as signed", kT61Issuer, true, true},
-        {false, "as signed", kBmpIssuer, true, true},
-        {true, "as signed", kUniversalIssuer, true, true},
+        {false, "as signed", kT61Issuer, true, true, kNamedIssuerRead},
+        {false, "as signed", kBmpIssuer, true, true, kNamedIssuerRead},
+        {true, "as signed", kUniversalIssuer, true, true, kNamedIssuerRead},
         {false, "as signed", kKeyIdSigner, true, true},
         {true, "as signed", kKeyIdSigner, true, true},
         {false, "as signed", kDetached, false, false},
