@@ -780,7 +780,7 @@ open(sys.argv[2] + "/named.key", "wb").write(key.private_bytes(serialization.Enc
 // identifier); "segkeyid" its key identifier in two segments; "key" the
 // RSA key of the certificate it carries (its signature left as it was) odd
 // numbers of argv[4] bits for n and argv[5] bits for e, or e equal to n
-// when argv[5] is "n".
+// when argv[5] is "n", and the signer's signature a number of n's length.
 constexpr const char* kRewriteSigned = R"PY(
 import random, sys
 def parse(data, at=0):
@@ -822,6 +822,7 @@ elif sys.argv[3] == "key":
     e = n if sys.argv[5] == "n" else odd(int(sys.argv[5]))
     number = lambda x: [0x02, x.to_bytes(x.bit_length() // 8 + 1, "big")]
     signed[3][1][0][1][0][1][6][1][1][1] = b"\0" + encode([0x30, [number(n), number(e)]])
+    signer[-1][1] = (n >> 1).to_bytes((n.bit_length() + 7) // 8, "big")
 else:
     key = signer[1][1]
     signer[1] = [0xA0, [[0x04, key[:4]], [0x04, key[4:]]]]
