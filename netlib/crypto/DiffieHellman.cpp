@@ -160,6 +160,29 @@ void DiffieHellman::clear() {
     }
 }
 
+bool dsaNumbersBounded(const DsaKey& key, LogBase& log) {
+    const auto pBits = static_cast<std::uint32_t>(mp_count_bits(key.p));
+    const auto qBits = static_cast<std::uint32_t>(mp_count_bits(key.q));
+    const char* refusal = pBits > kDsaMaxPrimeBits      ? dsa_msg::kPrimeTooLarge
+                          : qBits > kDsaMaxSubprimeBits ? dsa_msg::kSubprimeTooLarge
+                                                        : nullptr;
+    if (refusal == nullptr)
+        return true;
+    log.logError(refusal);
+    log.logDataLong("pBits", static_cast<int>(pBits));
+    log.logDataLong("qBits", static_cast<int>(qBits));
+    return false;
+}
+
+bool dhPrimeBounded(const std::uint32_t* p, LogBase& log) {
+    const std::uint32_t bits = p == nullptr ? 0 : wordBignumBitLength(p);
+    if (bits <= kDhMaxPrimeBits)
+        return true;
+    log.logError(dh_msg::kPrimeTooLarge);
+    log.logDataLong("pBits", static_cast<int>(bits));
+    return false;
+}
+
 bool dsaVerifySignature(const mp_int* r, const mp_int* s, const unsigned char* hash, std::uint32_t hashLength,
                         const DsaKey& key, bool& valid, LogBase& log) {
     valid = false;
@@ -167,6 +190,9 @@ bool dsaVerifySignature(const mp_int* r, const mp_int* s, const unsigned char* h
         log.logError("null hash input in DSA verify");
         return false;
     }
+    // A key its reader refused, or one built by hand, is never used.
+    if (!dsaNumbersBounded(key, log))
+        return false;
     if (mp_iszero(r) || mp_iszero(s) || mp_isneg(r) || mp_isneg(s) || mp_cmp(r, key.q) != MP_LT ||
         mp_cmp(s, key.q) != MP_LT) {
         log.logError("Invalid r/s in DSA signature validation");

@@ -56,6 +56,28 @@ public:
     MpInt y;
 };
 
+// openssl's bounds on the numbers of a DSA key and a Diffie-Hellman group:
+// larger ones would hold a verification or an exchange for minutes, so each
+// reader refuses them before any arithmetic.
+inline constexpr std::uint32_t kDsaMaxPrimeBits = 10000;
+inline constexpr std::uint32_t kDsaMaxSubprimeBits = 512;
+inline constexpr std::uint32_t kDhMaxPrimeBits = kDsaMaxPrimeBits;
+
+namespace dsa_msg {
+constexpr const char* kPrimeTooLarge = "The DSA prime p is larger than 10000 bits.";
+constexpr const char* kSubprimeTooLarge = "The DSA prime q is larger than 512 bits.";
+} // namespace dsa_msg
+
+namespace dh_msg {
+constexpr const char* kPrimeTooLarge = "The Diffie-Hellman prime is larger than 10000 bits.";
+} // namespace dh_msg
+
+// Whether p and q are within the bounds above; a refusal logs which bound
+// failed.
+bool dsaNumbersBounded(const DsaKey& key, LogBase& log);
+// Whether a group's prime is of at most kDhMaxPrimeBits.
+bool dhPrimeBounded(const std::uint32_t* p, LogBase& log);
+
 // False for bad input; true when the check ran, with valid telling whether
 // (r, s) signs hash.
 bool dsaVerifySignature(const mp_int* r, const mp_int* s, const unsigned char* hash, std::uint32_t hashLength,

@@ -20,6 +20,9 @@ constexpr int kMd5Size = 16;
 // The exponentiation after the key checks.
 bool exptmodChecked(const unsigned char* input, std::uint32_t inputLength, int which, const RsaKey& key,
                     bool zeroExtend, DataBuffer& out, LogBase& log) {
+    // A key its reader refused, or one built by hand, is never used.
+    if (!rsaPublicNumbersBounded(key, log))
+        return false;
     MpInt x;
     if (input != nullptr && inputLength != 0 && !x.setBytes(input, inputLength)) {
         log.logError("Invalid RSA input value");
@@ -119,6 +122,24 @@ void sshKeyFingerprint(const char* keyType, unsigned int bits, const DataBuffer&
         result.append(text);
     }
     out.setString(result.getString());
+}
+
+bool rsaPublicNumbersBounded(const RsaKey& key, LogBase& log) {
+    const auto nBits = static_cast<std::uint32_t>(mp_count_bits(key.n));
+    const auto eBits = static_cast<std::uint32_t>(mp_count_bits(key.e));
+    const char* refusal = nullptr;
+    if (nBits > kRsaMaxModulusBits)
+        refusal = rsa_msg::kModulusTooLarge;
+    else if (mp_cmp_mag(key.e, key.n) != MP_LT)
+        refusal = rsa_msg::kExponentNotBelowModulus;
+    else if (nBits > kRsaSmallModulusBits && eBits > kRsaMaxLargeModulusExponentBits)
+        refusal = rsa_msg::kExponentTooLarge;
+    if (refusal == nullptr)
+        return true;
+    log.logError(refusal);
+    log.logDataLong("modulusBits", static_cast<int>(nBits));
+    log.logDataLong("exponentBits", static_cast<int>(eBits));
+    return false;
 }
 
 bool rsaPrivateKeyWhole(const RsaKey& key, LogBase& log) {

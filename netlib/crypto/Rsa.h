@@ -5,6 +5,7 @@
 #include <cstdint>
 
 #include "netlib/crypto/MpInt.h"
+#include "platform/CryptProv.h"
 
 namespace tessik {
 
@@ -17,11 +18,20 @@ constexpr int kRsaPrivate = 1;
 constexpr int kRsaPaddingV15 = 1;
 constexpr int kRsaPaddingOaep = 2;
 
+// openssl's bounds on the public numbers: the cost of one operation grows
+// with the cube of their size, so larger ones are refused before any.
+inline constexpr std::uint32_t kRsaMaxModulusBits = platform::kMaxRsaKeyBits;
+inline constexpr std::uint32_t kRsaSmallModulusBits = 3072;
+inline constexpr std::uint32_t kRsaMaxLargeModulusExponentBits = 64;
+
 namespace rsa_msg {
 constexpr const char* kMultiPrime = "The RSA private key has more than two primes, which are not supported.";
 constexpr const char* kNotWhole = "The parts of the RSA private key do not make one key.";
 constexpr const char* kResultNotUndone =
     "The RSA private key's result is not undone by its public key: a prime of the key is not prime.";
+constexpr const char* kModulusTooLarge = "The RSA modulus is larger than 16384 bits.";
+constexpr const char* kExponentNotBelowModulus = "The RSA public exponent is not below the modulus.";
+constexpr const char* kExponentTooLarge = "The RSA public exponent is over 64 bits beside a modulus over 3072 bits.";
 } // namespace rsa_msg
 
 class RsaKey {
@@ -47,6 +57,12 @@ public:
     MpInt dQ;
 };
 
+// Whether n and e are within openssl's bounds (kRsaMaxModulusBits, e below
+// n, e of at most kRsaMaxLargeModulusExponentBits beside a modulus over
+// kRsaSmallModulusBits); every reader of a key asks before anything is
+// computed with it, and a refusal logs which bound failed.
+bool rsaPublicNumbersBounded(const RsaKey& key, LogBase& log);
+
 // Whether the two primes make the modulus and the exponents and coefficient
 // the private operation runs on belong to them and to e: a key that fails
 // would sign or decrypt with part of a key, so its readers refuse it.
@@ -56,7 +72,8 @@ bool rsaPrivateKeyWhole(const RsaKey& key, LogBase& log);
 // the MD5 of its public-key blob as lower-case hex pairs joined by ':'.
 void sshKeyFingerprint(const char* keyType, unsigned int bits, const DataBuffer& blob, StringBuffer& out);
 
-// which: kRsaPublic or kRsaPrivate. An input not below n is refused. Every
+// which: kRsaPublic or kRsaPrivate. A key out of bounds
+// (rsaPublicNumbersBounded) and an input not below n are refused. Every
 // private result (a signature, a decryption) is raised to e again before it
 // is handed out, and refused (rsa_msg::kResultNotUndone) unless that gives
 // the input back.

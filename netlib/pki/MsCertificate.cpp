@@ -443,24 +443,12 @@ void readNameConstraints(const Asn1* value, NameConstraintFacts& out) {
     }
 }
 
-// A name value as UTF-8 by its string type: BMPString and UniversalString
-// decoded, UTF-8 and the single-byte types openssl reads as text as they
-// stand. Any other type (an OCTET STRING, a VisibleString, a context tag)
-// is no text here: false.
+// A name value as UTF-8 by its string type; any other type (an OCTET
+// STRING, a VisibleString, a context tag) is no text here: false.
 bool nameValueText(const Asn1& value, std::string& out) {
     std::string bytes;
-    if (value.tagClass != asn::kClassUniversal || !joinedContent(&value, bytes))
-        return false;
-    switch (value.tag) {
-    case asn::kTagUtf8String:
-    case asn::kTagNumericString:
-    case asn::kTagPrintableString:
-    case asn::kTagT61String:
-    case asn::kTagIa5String: out = bytes; return true;
-    case asn::kTagBmpString: out = utf8OfBmpString(bytes); return true;
-    case asn::kTagUniversalString: out = utf8OfUniversalString(bytes); return true;
-    default: return false;
-    }
+    return value.tagClass == asn::kClassUniversal && joinedContent(&value, bytes) &&
+           nameStringText(value.tag, bytes, out);
 }
 
 void readCommonNames(const Asn1* subject, CertificateExtensionFacts& out) {

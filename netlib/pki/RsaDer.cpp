@@ -133,7 +133,7 @@ bool rsaPrivateKeyFromAsn1(const DataBuffer& der, RsaKey& key, LogBase& log) {
             ok = false;
         }
     }
-    return ok && rsaPrivateKeyWhole(key, log);
+    return ok && rsaPublicNumbersBounded(key, log) && rsaPrivateKeyWhole(key, log);
 }
 
 bool rsaPublicKeyFromAsn1(const DataBuffer& der, RsaKey& key, LogBase& log) {
@@ -152,7 +152,7 @@ bool rsaPublicKeyFromAsn1(const DataBuffer& der, RsaKey& key, LogBase& log) {
         log.logError("Failed to get RSA exponent from ASN.1");
         ok = false;
     }
-    return ok;
+    return ok && rsaPublicNumbersBounded(key, log);
 }
 
 bool rsaDecryptWithDerKey(const DataBuffer& privateKeyDer, const DataBuffer& input, DataBuffer& out, LogBase& log,

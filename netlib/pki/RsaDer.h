@@ -9,6 +9,8 @@ class DataBuffer;
 class LogBase;
 class RsaKey;
 
+// Both readers refuse a key whose n and e are out of bounds
+// (rsaPublicNumbersBounded) before anything is computed with it.
 // RSAPrivateKey: key type private, all eight integers.
 bool rsaPrivateKeyFromAsn1(const DataBuffer& der, RsaKey& key, LogBase& log);
 // RSAPublicKey: key type public, n and e.

@@ -30,22 +30,43 @@ constexpr const char* kBagFirstCertPath = "contextSpecific|sequence|contextSpeci
 constexpr const char* kValueEndings[] = {"|..|printable|*", "|..|utf8|*", "|..|ia5|*", "|..|t61|*", "|..|universal|*"};
 constexpr const char* kUniversalEnding = "|..|universal|*";
 
-// The text of a string type without an element of its own: BMPString is
-// UTF-16 and UniversalString UTF-32, both big-endian; the others (numeric,
-// visible, general ...) are single bytes.
-void appendUniversalText(const TreeNode* value, XString& out) {
+// The string types derToXml writes as elements of their own, already read
+// as text (escaped as every name text is).
+struct NamedString {
+    const char* element;
+    std::uint32_t tag;
+};
+constexpr NamedString kNamedStrings[] = {{"printable", asn::kTagPrintableString},
+                                         {"utf8", asn::kTagUtf8String},
+                                         {"ia5", asn::kTagIa5String},
+                                         {"t61", asn::kTagT61String}};
+
+// The tag and the content as written of a string without an element of
+// its own.
+std::uint32_t universalContent(const TreeNode* value, std::string& raw) {
     DataBuffer bytes;
     ContentCoding::decodeBase64(value->getContent(), static_cast<unsigned int>(value->getContentSize()), bytes);
+    raw.assign(reinterpret_cast<const char*>(bytes.getData()), bytes.getSize());
     StringBuffer tagText;
     value->getAttrValue("tag", tagText);
-    auto tag = static_cast<std::uint32_t>(tagText.intValue());
-    const std::string_view raw(reinterpret_cast<const char*>(bytes.getData()), bytes.getSize());
-    const std::string text = tag == asn::kTagBmpString         ? utf8OfBmpString(raw)
-                             : tag == asn::kTagUniversalString ? utf8OfUniversalString(raw)
-                                                               : platform::Utf8OrCp1252ToUtf8(raw);
+    return static_cast<std::uint32_t>(tagText.intValue());
+}
+
+void appendEscaped(const std::string& text, XString& out) {
     StringBuffer escaped;
     appendStringValue(text.data(), text.size(), escaped);
     out.appendUtf8Bytes(escaped.getString(), static_cast<unsigned int>(escaped.getSize()));
+}
+
+// A whole name's text shows every value: one of a type no name value is
+// read as (VisibleString, GeneralString ...) as single bytes, as openssl
+// shows the ones it knows.
+void appendUniversalText(const TreeNode* value, XString& out) {
+    std::string raw, text;
+    const std::uint32_t tag = universalContent(value, raw);
+    if (!nameStringText(tag, raw, text))
+        text = platform::Utf8OrCp1252ToUtf8(raw);
+    appendEscaped(text, out);
 }
 
 bool isElement(const TreeNode* n, const char* name) {
@@ -159,14 +180,32 @@ std::string utf8OfUniversalString(std::string_view utf32be) {
     return std::string(reinterpret_cast<const char*>(utf8.getData()), utf8.getSize());
 }
 
+bool nameStringText(std::uint32_t tag, std::string_view content, std::string& out) {
+    switch (tag) {
+    case asn::kTagUtf8String:
+    case asn::kTagNumericString:
+    case asn::kTagPrintableString:
+    case asn::kTagT61String:
+    case asn::kTagIa5String: out = platform::Utf8OrCp1252ToUtf8(content); return true;
+    case asn::kTagBmpString: out = utf8OfBmpString(content); return true;
+    case asn::kTagUniversalString: out = utf8OfUniversalString(content); return true;
+    default: return false;
+    }
+}
+
 bool appendNameValueText(const TreeNode* value, XString& out) {
+    std::string text;
     if (isElement(value, "universal") && value->hasAttrWithValue("constructed", "0")) {
-        appendUniversalText(value, out);
+        std::string raw;
+        const std::uint32_t tag = universalContent(value, raw);
+        if (!nameStringText(tag, raw, text))
+            return false;
+        appendEscaped(text, out);
         return true;
     }
-    for (const char* name : {"printable", "utf8", "ia5", "t61"})
-        if (isElement(value, name)) {
-            out.appendUtf8(value->getContent());
+    for (const NamedString& named : kNamedStrings)
+        if (isElement(value, named.element) && nameStringText(named.tag, value->getContent(), text)) {
+            out.appendUtf8(text.c_str());
             return true;
         }
     return false;

@@ -77,9 +77,15 @@ private:
 // tree: ", " between values, "NAME=" with names on, values holding ','
 // quoted. False, logged, when the RDN does not have the shape of one.
 bool appendRdnText(const TreeNode* rdn, bool withNames, XString& out, LogBase& log);
+// The text of a name attribute's value, the one list of the string types
+// read as text: its content as written (segments joined) read by its
+// universal tag, a BMPString as UTF-16, a UniversalString as UTF-32,
+// UTF8String and the single-byte types openssl reads as text as UTF-8, else
+// cp1252. False for any other type (an OCTET STRING, a VisibleString ...).
+bool nameStringText(std::uint32_t tag, std::string_view content, std::string& out);
 // Appends the text of a name attribute's value element, read by its string
-// type as the certificate's own name queries read it; false, nothing
-// appended, for an element that holds no string.
+// type through nameStringText, escaped; false, nothing appended, for an
+// element that holds no string of those types.
 bool appendNameValueText(const TreeNode* value, XString& out);
 // The content of a BMPString (UTF-16 big-endian) and of a UniversalString
 // (UTF-32 big-endian) as UTF-8, a NUL kept as a NUL.

@@ -44,10 +44,10 @@ bool readKeyType(const DataBuffer& blob, unsigned int& idx, const char* name) {
 
 } // namespace
 
-bool parseRsaHostKey(const DataBuffer& blob, RsaKey& key) {
+bool parseRsaHostKey(const DataBuffer& blob, RsaKey& key, LogBase& log) {
     unsigned int idx = 0;
     if (!readKeyType(blob, idx, kRsaName) || !readNumber(blob, idx, key.e) || !readNumber(blob, idx, key.n) ||
-        idx != blob.getSize())
+        idx != blob.getSize() || !rsaPublicNumbersBounded(key, log))
         return false;
     key.keyType = kRsaPublic;
     // The true bit count: a byte count rounded off would be wrong for every
@@ -72,7 +72,7 @@ bool parseDssHostKey(const DataBuffer& blob, DssKey& key, LogBase& log, bool ver
         log.logError("Failed to get DSS key component values.");
         return false;
     }
-    return true;
+    return dsaNumbersBounded(key, log);
 }
 
 void rsaFingerprint(const RsaKey& key, const DataBuffer& blob, StringBuffer& out) {

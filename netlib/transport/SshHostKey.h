@@ -18,9 +18,10 @@ using DssKey = DsaKey;
 // A host key blob read whole, as the negotiated algorithm's: its type
 // string exactly "ssh-rsa" (e, n) or "ssh-dss" (p, q, g, y), each number a
 // non-negative mpint without a needless leading zero, and nothing after
-// the last. The RSA modulus length is n's bit count, at least
+// the last, every number within the bounds of its key kind (logged when
+// not). The RSA modulus length is n's bit count, at least
 // kSshMinRsaHostKeyBits.
-bool parseRsaHostKey(const DataBuffer& blob, RsaKey& key);
+bool parseRsaHostKey(const DataBuffer& blob, RsaKey& key, LogBase& log);
 bool parseDssHostKey(const DataBuffer& blob, DssKey& key, LogBase& log, bool verbose);
 bool verifyRsaSignature(const RsaKey& key, const unsigned char* sig, unsigned int sigLength, const unsigned char* data,
                         unsigned int dataLength, LogBase& log);

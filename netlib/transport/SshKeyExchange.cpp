@@ -330,8 +330,8 @@ bool SshKeyExchange::takeGroup(const DataBuffer& payload, LogBase& log) {
     wordBignumSetBit(pMinusOne, 0, false);
     static const unsigned char kOne = 1;
     WordBignum one = wordBignumFromBytes(&kOne, 1);
-    const bool acceptable = pBits >= kSshMinGroupBits && pBits <= kSshMaxGroupBits && (p[1] & 1u) != 0 &&
-                            wordBignumCompare(g, one) > 0 && wordBignumCompare(g, pMinusOne) < 0;
+    const bool acceptable = dhPrimeBounded(p, log) && pBits >= kSshMinGroupBits && pBits <= kSshMaxGroupBits &&
+                            (p[1] & 1u) != 0 && wordBignumCompare(g, one) > 0 && wordBignumCompare(g, pMinusOne) < 0;
     wordBignumFree(pMinusOne);
     wordBignumFree(one);
     if (!acceptable) {
@@ -437,7 +437,7 @@ bool SshKeyExchange::verifyHostKey(LogBase& log, bool verbose) {
     hostKeyFingerprint.clear();
     if (hostKeyAlg == kSshHostKeyRsa) {
         RsaKey key;
-        if (!parseRsaHostKey(hostKeyBlob, key)) {
+        if (!parseRsaHostKey(hostKeyBlob, key, log)) {
             log.logError("Failed to parse RSA host key");
             return false;
         }

@@ -21,6 +21,9 @@ the root down to the leaf, each link an object with
              or a list of them, one after the other
   "outeralg": "sha512": the signature made with SHA-512 and the outer
              algorithm saying so, while the signed part says SHA-256
+  "pubkey":  [n bits, e bits]: the certificate's RSA key odd numbers of
+             those sizes, while the link still signs with its own key
+             (optional)
 An "oid" is dotted, or "hex:" and its content octets as written (any
 encoding, DER or not).
 Chain i goes to OUT/i/: link j as c<j>.pem with its key in c<j>.key (c0
@@ -33,6 +36,7 @@ import datetime
 import ipaddress
 import json
 import os
+import random
 import sys
 
 from cryptography import x509
@@ -176,6 +180,7 @@ def main():
         folder = os.path.join(out, str(i))
         os.makedirs(folder, exist_ok=True)
         untrusted = b""
+        shown = [keys[0].public_key()]
         for j, link in enumerate(links):
             oids = Oids()
             subject = x509.Name([x509.NameAttribute(NameOID.COMMON_NAME, "chain %d link %d" % (i, j))])
@@ -187,11 +192,16 @@ def main():
             key, issuer_key = keys[j], keys[max(j - 1, 0)]
             signer = keys[5] if link.get("badsig") else issuer_key
             start, end = WINDOWS[link.get("time", "ok")]
+            public = key.public_key()
+            if link.get("pubkey"):
+                odd = [1 << (bits - 1) | random.getrandbits(bits - 1) | 1 for bits in link["pubkey"]]
+                public = rsa.RSAPublicNumbers(odd[1], odd[0]).public_key()
+            shown = shown[:j] + [public]
             builder = (x509.CertificateBuilder().subject_name(subject).issuer_name(issuer)
-                       .public_key(key.public_key()).serial_number(1000 * i + j + 1)
+                       .public_key(public).serial_number(1000 * i + j + 1)
                        .not_valid_before(start).not_valid_after(end)
-                       .add_extension(x509.SubjectKeyIdentifier.from_public_key(key.public_key()), critical=False)
-                       .add_extension(x509.AuthorityKeyIdentifier.from_issuer_public_key(issuer_key.public_key()),
+                       .add_extension(x509.SubjectKeyIdentifier.from_public_key(public), critical=False)
+                       .add_extension(x509.AuthorityKeyIdentifier.from_issuer_public_key(shown[max(j - 1, 0)]),
                                       critical=False))
             bc = link.get("bc", "ca")
             if bc != "none":

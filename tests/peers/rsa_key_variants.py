@@ -7,20 +7,25 @@ KEY.dp-dq-swapped.der ...), and KEY.composite-q.der: a key of three primes
 written as two, q times a third prime r, its exponents and coefficient made
 to fit p and q r, so that it passes every check of its parts against each
 other and only a primality test, or a signature checked before it is handed
-out, finds it.
+out, finds it. Keys whose public numbers are odd numbers each just inside or
+outside a bound: n of 16,385 bits, e of a million bits beside n of 16,384,
+e of 64 and 65 bits beside n of 4,096, e equal to n.
 """
-import math, sys
+import math, random, sys
 from cryptography.hazmat.primitives import serialization
 from cryptography.hazmat.primitives.asymmetric import rsa
 path = sys.argv[1]
 k = serialization.load_pem_private_key(open(path, "rb").read(), None).private_numbers()
 def tlv(tag, b):
-    n = len(b)
-    return bytes([tag]) + (bytes([n]) if n < 128 else bytes([0x82]) + n.to_bytes(2, "big")) + b
+    n, width = len(b), (len(b).bit_length() + 7) // 8
+    return bytes([tag]) + (bytes([n]) if n < 128 else bytes([0x80 | width]) + n.to_bytes(width, "big")) + b
+def odd(bits): return 1 << (bits - 1) | random.getrandbits(bits - 1) | 1
 whole = dict(n=k.public_numbers.n, e=k.public_numbers.e, d=k.d, p=k.p, q=k.q, dp=k.dmp1, dq=k.dmq1, qinv=k.iqmp)
 changes = {"whole": {}, "dp-dq-swapped": dict(dp=k.dmq1, dq=k.dmp1), "qinv-one": dict(qinv=1),
            "p-q-swapped": dict(p=k.q, q=k.p), "n-plus-two": dict(n=whole["n"] + 2), "d-plus-two": dict(d=k.d + 2),
-           "e-one": dict(e=1, d=1, dp=1, dq=1)}
+           "e-one": dict(e=1, d=1, dp=1, dq=1), "n-16385-bits": dict(n=odd(16385)),
+           "e-million-bits": dict(n=odd(16384), e=odd(1000000)), "e-64-bits": dict(n=odd(4096), e=odd(64)),
+           "e-65-bits": dict(n=odd(4096), e=odd(65)), "e-is-n": dict(e=k.public_numbers.n)}
 e = k.public_numbers.e
 while True:
     r = rsa.generate_private_key(public_exponent=e, key_size=512).private_numbers().p

@@ -500,10 +500,11 @@ protected:
 // lengths and times; OIDs past 2^32 or padded with 0x80 in extensions and
 // names; name constraints; extended key usages; unknown critical and
 // repeated extensions; a signature algorithm outside the signed part that
-// differs from the one inside. The root is in the user's ROOT store, the
-// links between in an additional store as a TLS server sends them; `openssl
-// verify -purpose sslserver -CAfile root -untrusted links`, with the host
-// where a row names one, judges each.
+// differs from the one inside; an intermediate whose key is out of bounds.
+// The root is in the user's ROOT store, the links between in an additional
+// store as a TLS server sends them; `openssl verify -purpose sslserver
+// -CAfile root -untrusted links`, with the host where a row names one,
+// judges each.
 TEST_F(ServerChains, AreJudgedAsOpensslJudgesThem) {
     const Link ca, leaf{"notca"}, notCa{"notca"}, noBc{"none"}, noBcSigns{"none", -1, "sign"};
     const Link signs{"ca", -1, "sign"}, noSign{"ca", -1, "nosign"};
@@ -627,6 +628,8 @@ TEST_F(ServerChains, AreJudgedAsOpensslJudgesThem) {
         {"leaf key usage key encipherment", {ca, usages(leaf, R"("keyEncipherment","cRLSign")")}, true},
         {"leaf key usage key agreement", {ca, usages(leaf, R"("keyAgreement")")}, true},
         {"intermediate key usage certificate signing only", {ca, usages(ca, R"("keyCertSign")"), leaf}, true},
+        {"intermediate key of a 16,385-bit modulus", {ca, withCa(R"(,"pubkey":[16385,17])"), leaf}, false},
+        {"intermediate key of a 65-bit exponent", {ca, withCa(R"(,"pubkey":[4096,65])"), leaf}, false},
     };
     std::vector<std::vector<Link>> chains;
     for (const Case& c : cases)

@@ -7,6 +7,7 @@
 
 #include <filesystem>
 #include <functional>
+#include <map>
 #include <memory>
 #include <random>
 #include <string>
@@ -17,6 +18,7 @@
 #include "netlib/core/XString.h"
 #include "netlib/crypto/CryptoServices.h"
 #include "netlib/crypto/HashAlgorithms.h"
+#include "netlib/crypto/Rsa.h"
 #include "netlib/crypto/SymmetricCipher.h"
 #include "netlib/pki/Asn1.h"
 #include "netlib/pki/Certificate.h"
@@ -775,9 +777,12 @@ open(sys.argv[2] + "/named.key", "wb").write(key.private_bytes(serialization.Enc
 // zero octet; "printable" its issuer's UTF8Strings as PrintableStrings;
 // "uppercase" its issuer's values in capitals; "version" its version the one
 // of the other form of signer (3 beside an issuer and serial, 1 beside a key
-// identifier); "segkeyid" its key identifier in two segments.
+// identifier); "segkeyid" its key identifier in two segments; "key" the
+// RSA key of the certificate it carries (its signature left as it was) odd
+// numbers of argv[4] bits for n and argv[5] bits for e, or e equal to n
+// when argv[5] is "n", and the signer's signature a number of n's length.
 constexpr const char* kRewriteSigned = R"PY(
-import sys
+import random, sys
 def parse(data, at=0):
     tag, first = data[at], data[at + 1]
     count = first & 0x7F if first > 0x80 else 0
@@ -811,6 +816,13 @@ elif sys.argv[3] == "uppercase":
             value[1][1][1] = value[1][1][1].upper()
 elif sys.argv[3] == "version":
     signer[0][1] = b"\x03" if signer[1][0] == 0x30 else b"\x01"
+elif sys.argv[3] == "key":
+    odd = lambda bits: 1 << (bits - 1) | random.getrandbits(bits - 1) | 1
+    n = odd(int(sys.argv[4]))
+    e = n if sys.argv[5] == "n" else odd(int(sys.argv[5]))
+    number = lambda x: [0x02, x.to_bytes(x.bit_length() // 8 + 1, "big")]
+    signed[3][1][0][1][0][1][6][1][1][1] = b"\0" + encode([0x30, [number(n), number(e)]])
+    signer[-1][1] = (n >> 1).to_bytes((n.bit_length() + 7) // 8, "big")
 else:
     key = signer[1][1]
     signer[1] = [0xA0, [[0x04, key[:4]], [0x04, key[4:]]]]
@@ -824,7 +836,7 @@ open(sys.argv[2], "wb").write(encode(root))
 // changed; a second signer added (sound, with its signature broken, or
 // without its certificate); content of a time-stamp token's type; a signer
 // whose issuer is named in a T61String, BMPString or UniversalString, found
-// by that name read by its type; a signer named by its key identifier; a
+// by that name, its common name read by its type; a signer named by its key identifier; a
 // detached signature, of the message or of nothing, given no content; a
 // signer "CN=Probe CA, O=Real" with only a certificate of its serial and key
 // issued by "O=Evil", or with one of its serial and another key listed
@@ -832,10 +844,15 @@ open(sys.argv[2], "wb").write(encode(root))
 // takes the first of those and is given the signer's own to find it
 // first); a serial with a needless leading zero octet, one whose top bit
 // needs a zero octet; an issuer written in capitals; a version that tells
-// the other form of signer. `openssl cms -verify` judges each, and names the
+// the other form of signer; a signer's certificate whose RSA numbers are
+// each just inside or outside a bound (n of 16,385 bits, e of a million
+// bits, e of 64 and 65 bits beside n of 4,096, e equal to n), refused before
+// any arithmetic, its bound in the log. `openssl cms -verify` judges each,
+// and names the
 // signers that verified. What a signature covers must stand as DER here:
 // openssl takes a certificate written otherwise.
 TEST_F(Pkcs7Messages, BerSignedMessagesGetOpensslsVerdict) {
+    const char* const kNamedIssuerRead = "issuerCN: named signer";
     enum Change {
         kNone,
         kTamperedTime,
@@ -859,7 +876,12 @@ TEST_F(Pkcs7Messages, BerSignedMessagesGetOpensslsVerdict) {
         kNegativeSerial,
         kUpperCaseIssuer,
         kOtherVersionIssuer,
-        kOtherVersionKeyId
+        kOtherVersionKeyId,
+        kModulusTooLarge,
+        kExponentOfAMillionBits,
+        kExponentOf64Bits,
+        kExponentOf65Bits,
+        kExponentIsModulus
     };
     struct Case {
         bool stream;
@@ -867,6 +889,7 @@ TEST_F(Pkcs7Messages, BerSignedMessagesGetOpensslsVerdict) {
         Change change;
         bool opensslVerifies;
         bool verifies;
+        const char* logged = nullptr; // a refusal the log must hold
     } cases[] = {
         {false, "as signed", kNone, true, true},
         {true, "as signed", kNone, true, true},
@@ -882,9 +905,9 @@ TEST_F(Pkcs7Messages, BerSignedMessagesGetOpensslsVerdict) {
         {false, "as signed", kUncertifiedSecondSigner, false, false},
         {false, "as signed", kTimeStamp, true, true},
         {true, "uncovered", kTimeStamp, true, true},
-        {false, "as signed", kT61Issuer, true, true},
-        {false, "as signed", kBmpIssuer, true, true},
-        {true, "as signed", kUniversalIssuer, true, true},
+        {false, "as signed", kT61Issuer, true, true, kNamedIssuerRead},
+        {false, "as signed", kBmpIssuer, true, true, kNamedIssuerRead},
+        {true, "as signed", kUniversalIssuer, true, true, kNamedIssuerRead},
         {false, "as signed", kKeyIdSigner, true, true},
         {true, "as signed", kKeyIdSigner, true, true},
         {false, "as signed", kDetached, false, false},
@@ -904,7 +927,20 @@ TEST_F(Pkcs7Messages, BerSignedMessagesGetOpensslsVerdict) {
         // The signer is read by its form, not by the version beside it.
         {false, "as signed", kOtherVersionIssuer, true, true},
         {false, "as signed", kOtherVersionKeyId, true, true},
+        {false, "as signed", kModulusTooLarge, false, false, rsa_msg::kModulusTooLarge},
+        {false, "as signed", kExponentOfAMillionBits, false, false, rsa_msg::kExponentNotBelowModulus},
+        // Inside the bounds, the made-up key is used, and fails the signature.
+        {false, "as signed", kExponentOf64Bits, false, false, signeddata_msg::kSignatureMismatch},
+        {false, "as signed", kExponentOf65Bits, false, false, rsa_msg::kExponentTooLarge},
+        {false, "as signed", kExponentIsModulus, false, false, rsa_msg::kExponentNotBelowModulus},
     };
+    // The bits of n and of e written into the certificate, by row.
+    const std::map<Change, std::pair<const char*, const char*>> keyNumbers = {
+        {kModulusTooLarge, {"16385", "17"}},
+        {kExponentOfAMillionBits, {"16384", "1000000"}},
+        {kExponentOf64Bits, {"4096", "64"}},
+        {kExponentOf65Bits, {"4096", "65"}},
+        {kExponentIsModulus, {"2048", "n"}}};
     makeProbes();
     makeCert("topbit", {"-subj", "/O=Real/CN=Top Bit", "-set_serial", "0x8F00AA"});
     makeCert("negative", {"-subj", "/O=Real/CN=Negative", "-set_serial", "-5"});
@@ -969,12 +1005,17 @@ TEST_F(Pkcs7Messages, BerSignedMessagesGetOpensslsVerdict) {
                                 : c.change == kUpperCaseIssuer                                      ? "uppercase"
                                 : c.change == kOtherVersionIssuer || c.change == kOtherVersionKeyId ? "version"
                                                                                                     : nullptr;
+        const auto numbers = keyNumbers.find(c.change);
+        if (numbers != keyNumbers.end())
+            rewriting = "key";
         if (rewriting) {
             std::vector<std::string> rewrite{"/usr/bin/python3",       "-c",
                                              kRewriteSigned,           m_work.File("signed.p7"),
                                              m_work.File("signed.p7"), rewriting};
             for (const std::string& who : carried)
                 rewrite.push_back(m_work.File(who + ".der"));
+            if (numbers != keyNumbers.end())
+                rewrite.insert(rewrite.end(), {numbers->second.first, numbers->second.second});
             const grvtest::RunResult rewritten = grvtest::RunProgram(rewrite);
             ASSERT_TRUE(rewritten.Ok()) << rewritten.err;
         }
@@ -1010,6 +1051,9 @@ TEST_F(Pkcs7Messages, BerSignedMessagesGetOpensslsVerdict) {
         DataBuffer out;
         std::vector<std::string> signers, opensslSigners;
         EXPECT_EQ(open(message, out, log, &signers), c.verifies) << logText(log);
+        if (c.logged) {
+            EXPECT_NE(logText(log).find(c.logged), std::string::npos) << logText(log);
+        }
         EXPECT_EQ(bytesOf(out), c.verifies ? judged.out : std::string());
         // Only signers that verified, the ones openssl names.
         platform::PemCertificatesToDer(grvtest::ReadFile(m_work.File("signers.pem")), opensslSigners);

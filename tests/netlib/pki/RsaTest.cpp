@@ -227,8 +227,10 @@ const std::string kVariants = std::string(GRV_SOURCE_DIR) + "/tests/peers/rsa_ke
 // every other key is refused when it is read, saying why, on the road of
 // the key itself and on the PKCS#7 road that reads it from DER, or, when
 // its parts fit together but a prime is none, by its first signature or
-// decryption, which its public key does not undo. Every signature a key
-// makes verifies in openssl under the key's public half.
+// decryption, which its public key does not undo; a key whose n or e is out
+// of openssl's bounds is refused before any arithmetic, as openssl refuses
+// to encrypt under it. Every signature a key makes verifies in openssl under
+// the key's public half.
 TEST(RsaKeys, AreUsedWholeOrRefusedOnLoad) {
     grvtest::TempDir dir("keys");
     const std::string two = dir.File("two.pem"), three = dir.File("three.pem");
@@ -257,6 +259,15 @@ TEST(RsaKeys, AreUsedWholeOrRefusedOnLoad) {
         // the key still signs and decrypts as the unchanged one does.
         {two, "d-plus-two", nullptr},
         {two, "composite-q", tessik::rsa_msg::kResultNotUndone, true},
+        {two, "n-16385-bits", tessik::rsa_msg::kModulusTooLarge},
+        {two, "e-million-bits", tessik::rsa_msg::kExponentNotBelowModulus},
+        {two, "e-64-bits", tessik::rsa_msg::kNotWhole},
+        {two, "e-65-bits", tessik::rsa_msg::kExponentTooLarge},
+        {two, "e-is-n", tessik::rsa_msg::kExponentNotBelowModulus},
+    };
+    const auto outOfBounds = [](const char* refusal) {
+        return refusal == tessik::rsa_msg::kModulusTooLarge || refusal == tessik::rsa_msg::kExponentNotBelowModulus ||
+               refusal == tessik::rsa_msg::kExponentTooLarge;
     };
     const std::string message = "whole keys only";
     grvtest::RunOptions fed;
@@ -268,6 +279,7 @@ TEST(RsaKeys, AreUsedWholeOrRefusedOnLoad) {
             grvtest::RunProgram({"openssl", "rsa", "-inform", "DER", "-in", der, "-pubout", "-out", publicPem}).Ok());
         OpensslKey::Buffer sealed;
         sealed.append(grvtest::RunProgram({"openssl", "pkeyutl", "-encrypt", "-pubin", "-inkey", publicPem}, fed).out);
+        EXPECT_EQ(sealed.getSize() == 0, outOfBounds(c.refusal));
         const grvtest::RunResult check =
             grvtest::RunProgram({"openssl", "pkey", "-check", "-noout", "-inform", "DER", "-in", der});
         EXPECT_EQ(check.Ok() && check.out == "Key is valid\n", c.variant == "whole") << check.out << check.err;

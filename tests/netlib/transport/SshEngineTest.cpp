@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <map>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -462,19 +463,41 @@ TEST(SshKeyExchangeEngine, RefusesGuessableSecretsAndWeakGroups) {
     log.getLogText(text);
     EXPECT_NE(std::string(text.getString()).find(kSshMsgSharedSecretFailed), std::string::npos);
     EXPECT_NE(std::string(text.getString()).find(kSshMsgBadGroup), std::string::npos);
+    // A prime of 10,001 bits, beyond any group's bound.
+    DataBuffer huge;
+    huge.appendChar(kSshMsgKexDhGexGroup);
+    Bytes odd = RandomBytes(1251, 6);
+    odd[0] = 0x01;
+    odd.back() |= 1;
+    sshAppendBytesString(huge, odd.data(), static_cast<unsigned int>(odd.size()));
+    sshAppendBytesString(huge, "\x02", 1);
+    Logger hugeLog;
+    EXPECT_FALSE(gex.takeGroup(huge, hugeLog));
+    text.clear();
+    hugeLog.getLogText(text);
+    EXPECT_NE(std::string(text.getString()).find(dh_msg::kPrimeTooLarge), std::string::npos) << text.getString();
 }
 
 // argv: an RSA and a DSA public key file ssh-keygen wrote. One line out per
 // blob: the algorithm negotiated, the blob in base64, and "strict" where
 // ssh-keygen reads what is not the key's one encoding (a type string with a
 // NUL after it, a number with a needless leading zero), which is refused
-// here, or "-". The RSA key's blob is sent as it is, named as the other
-// algorithm, with bytes after it, under another type string, a negative or
-// a padded number, or cut short, or with a modulus a byte shorter than
-// 1024 bits; the DSA key's as it is, named RSA, or with a byte after it.
+// here, the bound a number breaks (refused here before any arithmetic,
+// whether ssh-keygen reads it or not), or "-". The RSA key's blob is sent as
+// it is, named as the other algorithm, with bytes after it, under another
+// type string, a negative or a padded number, or cut short, or with a
+// modulus a byte shorter than 1024 bits; the DSA key's as it is, named RSA,
+// or with a byte after it. Keys of odd numbers each just inside and just
+// outside a bound: n of 16,384 and 16,385 bits, e of a million bits, e of 64
+// and 65 bits beside n of 4,096, e equal to n; DSA p of 10,000 and 10,001
+// bits, q of 512 and 513.
 constexpr const char* kHostKeyBlobs = R"PY(
-import base64, struct, sys
+import base64, random, struct, sys
 def s(b): return struct.pack(">I", len(b)) + b
+def mp(x): return s(x.to_bytes(x.bit_length() // 8 + 1, "big"))
+def odd(bits): return 1 << (bits - 1) | random.getrandbits(bits - 1) | 1
+def rsa_of(e, n): return s(b"ssh-rsa") + mp(e) + mp(n)
+def dsa_of(p, q): return s(b"ssh-dss") + mp(p) + mp(q) + mp(2) + mp(3)
 def blob(path): return base64.b64decode(open(path).read().split()[1])
 rsa, dsa = blob(sys.argv[1]), blob(sys.argv[2])
 e, n = rsa[11:15 + struct.unpack(">I", rsa[11:15])[0]], rsa[15 + struct.unpack(">I", rsa[11:15])[0]:]
@@ -484,10 +507,22 @@ rows = [("ssh-rsa", rsa, "-"), ("ssh-dss", rsa, "-"), ("ssh-rsa", rsa + b"\0", "
         ("ssh-rsa", s(b"ssh-rsa") + e + s(b"\0" + n[4:]), "strict"), ("ssh-rsa", rsa[:-1], "-"),
         ("ssh-dss", dsa, "-"), ("ssh-rsa", dsa, "-"), ("ssh-dss", dsa + b"x", "-"),
         ("ssh-rsa", s(b"ssh-rsa") + e + s((short := int.from_bytes(n[4:], "big") >> 8).to_bytes(
-            short.bit_length() // 8 + 1, "big")), "-")]
+            short.bit_length() // 8 + 1, "big")), "-"),
+        ("ssh-rsa", rsa_of(65537, odd(16384)), "-"), ("ssh-rsa", rsa_of(65537, odd(16385)), "modulus"),
+        ("ssh-rsa", rsa_of(odd(1000000), odd(16384)), "e-below-n"), ("ssh-rsa", rsa_of(odd(64), odd(4096)), "-"),
+        ("ssh-rsa", rsa_of(odd(65), odd(4096)), "e-size"), ("ssh-rsa", rsa_of(big := odd(2048), big), "e-below-n"),
+        ("ssh-dss", dsa_of(odd(10000), odd(160)), "-"), ("ssh-dss", dsa_of(odd(10001), odd(160)), "dsa-p"),
+        ("ssh-dss", dsa_of(odd(2048), odd(512)), "-"), ("ssh-dss", dsa_of(odd(2048), odd(513)), "dsa-q")]
 for alg, b, strict in rows:
     print(alg, base64.b64encode(b).decode(), strict)
 )PY";
+
+// What the log says of a number out of its bound, by the row's name of it.
+const std::map<std::string, const char*> kBoundRefusals = {{"modulus", rsa_msg::kModulusTooLarge},
+                                                           {"e-below-n", rsa_msg::kExponentNotBelowModulus},
+                                                           {"e-size", rsa_msg::kExponentTooLarge},
+                                                           {"dsa-p", dsa_msg::kPrimeTooLarge},
+                                                           {"dsa-q", dsa_msg::kSubprimeTooLarge}};
 
 // Host key blobs read as the negotiated algorithm's, whole: what ssh-keygen
 // reads from a public key line naming that algorithm is read here, but for
@@ -523,7 +558,7 @@ TEST(SshHostKeys, BlobsAreReadAndFingerprintedAsSshKeygenReadsThem) {
         bool ok = false;
         if (algorithm == "ssh-rsa") {
             RsaKey key;
-            ok = parseRsaHostKey(blob, key);
+            ok = parseRsaHostKey(blob, key, log);
             rsaFingerprint(key, blob, ours);
         } else {
             DssKey key;
@@ -531,6 +566,11 @@ TEST(SshHostKeys, BlobsAreReadAndFingerprintedAsSshKeygenReadsThem) {
             dssFingerprint(key, blob, ours);
         }
         EXPECT_EQ(ok, judged.Ok() && strict == "-") << judged.err;
+        if (const auto bound = kBoundRefusals.find(strict); bound != kBoundRefusals.end()) {
+            StringBuffer text;
+            log.getLogText(text);
+            EXPECT_NE(std::string(text.getString()).find(bound->second), std::string::npos) << text.getString();
+        }
         read += ok;
         parted += judged.Ok() && !ok;
         if (!ok || !judged.Ok())
@@ -540,8 +580,8 @@ TEST(SshHostKeys, BlobsAreReadAndFingerprintedAsSshKeygenReadsThem) {
         EXPECT_EQ(std::string(ours.getString()), algorithm + " " + judged.out.substr(0, judged.out.find(' ')) + " " +
                                                      judged.out.substr(md5, judged.out.find(' ', md5) - md5));
     }
-    EXPECT_EQ(read, 7);
-    EXPECT_EQ(parted, 3);
+    EXPECT_EQ(read, 11);
+    EXPECT_EQ(parted, 7);
 }
 
 TEST(SshHostKeys, DssSignaturesBareOrWrappedAndNothingElse) {

@@ -71,7 +71,7 @@ void parseAll(const DataBuffer& payload) {
     SshKeyExchange kex;
     kex.processServerKexinit(payload, log);
     RsaKey rsa;
-    parseRsaHostKey(payload, rsa);
+    parseRsaHostKey(payload, rsa, log);
     DssKey dss;
     parseDssHostKey(payload, dss, log, false);
 }

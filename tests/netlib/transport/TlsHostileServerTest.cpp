@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "netlib/core/Logger.h"
+#include "netlib/crypto/Rsa.h"
 #include "netlib/transport/SChannelTessik.h"
 #include "tests/netlib/transport/ScriptPeer.h"
 #include "tests/netlib/transport/TlsTestSupport.h"
@@ -75,6 +76,41 @@ Bytes Join(Bytes a, const Bytes& b) {
     return a;
 }
 
+// A self-signed certificate for 127.0.0.1 whose RSA key is odd numbers of
+// argv[1] bits for n and argv[2] bits for e (its signature no signature),
+// as hex DER.
+constexpr const char* kOutOfBoundsKeyCertificate = R"PY(
+import random, sys
+def tlv(tag, body):
+    n, width = len(body), (len(body).bit_length() + 7) // 8
+    return bytes([tag]) + (bytes([n]) if n < 0x80 else bytes([0x80 | width]) + n.to_bytes(width, "big")) + body
+def number(x): return tlv(0x02, x.to_bytes(x.bit_length() // 8 + 1, "big"))
+def odd(bits): return 1 << (bits - 1) | random.getrandbits(bits - 1) | 1
+def algorithm(oid): return tlv(0x30, tlv(0x06, bytes.fromhex(oid)) + b"\x05\x00")
+name = tlv(0x30, tlv(0x31, tlv(0x30, tlv(0x06, b"\x55\x04\x03") + tlv(0x0C, b"127.0.0.1"))))
+validity = tlv(0x30, tlv(0x17, b"250101000000Z") + tlv(0x17, b"491231000000Z"))
+key = tlv(0x30, number(odd(int(sys.argv[1]))) + number(odd(int(sys.argv[2]))))
+spki = tlv(0x30, algorithm("2a864886f70d010101") + tlv(0x03, b"\0" + key))
+signature = algorithm("2a864886f70d01010b")
+tbs = tlv(0x30, tlv(0xA0, number(2)) + number(9) + signature + name + validity + name + spki)
+print(tlv(0x30, tbs + signature + tlv(0x03, b"\0" + bytes(128))).hex())
+)PY";
+
+// The server's whole first flight: a ServerHello, one certificate, done.
+Bytes CertificateFlight(const Bytes& certificate) {
+    auto length = [](std::size_t n) { return Bytes{std::uint8_t(n >> 16), std::uint8_t(n >> 8), std::uint8_t(n)}; };
+    Bytes message = Join(Join({std::uint8_t(kTlsCertificate)}, length(certificate.size() + 6)),
+                         Join(length(certificate.size() + 3), Join(length(certificate.size()), certificate)));
+    return Record(22, 3, 1, Join(Join(ServerHello(3, 1, kTlsRsaAes128Sha), message), {kTlsServerHelloDone, 0, 0, 0}));
+}
+
+Bytes OutOfBoundsKeyCertificate(const char* nBits, const char* eBits) {
+    const grvtest::RunResult made =
+        grvtest::RunProgram({"/usr/bin/python3", "-c", kOutOfBoundsKeyCertificate, nBits, eBits});
+    EXPECT_TRUE(made.Ok()) << made.err;
+    return FromHex(made.out);
+}
+
 struct Outcome {
     bool established = false;
     std::string log;
@@ -116,7 +152,7 @@ TEST(TlsHostileServer, RefusedAtTheFirstFlightWithTheRightAlert) {
         const char* version;
         Bytes flight;
         const char* said;       // in our log
-        std::uint32_t alert;    // the last alert, fatal
+        std::uint32_t alert;    // the last alert, fatal; 0: none
         const char* transcript; // the server's, whole
     };
     const Case cases[] = {
@@ -152,6 +188,12 @@ TEST(TlsHostileServer, RefusedAtTheFirstFlightWithTheRightAlert) {
         // The server's own fatal alert is the one that ended it.
         {"server's handshake_failure", "tls1", Record(21, 3, 1, {2, 40}), tlsmsg::kClosingOnFatal, 40,
          "hello 3.1\nclosed\n"},
+        // A certificate's key out of bounds is refused before any arithmetic,
+        // the connection closed without an alert.
+        {"certificate key of a 16,385-bit modulus", "tls1", CertificateFlight(OutOfBoundsKeyCertificate("16385", "17")),
+         rsa_msg::kModulusTooLarge, 0, "hello 3.1\nclosed\n"},
+        {"certificate key of a 65-bit exponent", "tls1", CertificateFlight(OutOfBoundsKeyCertificate("4096", "65")),
+         rsa_msg::kExponentTooLarge, 0, "hello 3.1\nclosed\n"},
     };
     for (const Case& c : cases) {
         const Outcome run = Connect(c.flight, c.version);
@@ -159,7 +201,7 @@ TEST(TlsHostileServer, RefusedAtTheFirstFlightWithTheRightAlert) {
         EXPECT_NE(run.log.find(c.said), std::string::npos) << c.name << "\n" << run.log;
         EXPECT_EQ(run.server, c.transcript) << c.name << "\n" << run.log;
         EXPECT_EQ(run.failureReason, unsigned(kSChannelFailHandshake)) << c.name;
-        EXPECT_EQ(run.alertLevel, unsigned(kTlsAlertFatal)) << c.name;
+        EXPECT_EQ(run.alertLevel, c.alert == 0 ? 0u : unsigned(kTlsAlertFatal)) << c.name;
         EXPECT_EQ(run.alertDescription, c.alert) << c.name;
         EXPECT_FALSE(run.connected) << c.name;
         EXPECT_LT(run.seconds, 5.0) << c.name << ": refused at once, not after the read time-out";
