@@ -30,8 +30,8 @@ constexpr char kFileDiskFull[] =
 constexpr char kUnknownReason[] = "reason unknown";
 // A report or print named as (or linked to) the journal it is made from.
 constexpr char kOntoItsJournal[] =
-    "\"%1\" is the journal the document is made from, which writing there would replace. Please choose another "
-    "file.";
+    "\"%1\" is the journal this document is made from: writing the document there would replace the journal. "
+    "Please choose another file.";
 
 } // namespace print_texts
 
