@@ -130,10 +130,12 @@ bool runFileInto(OutputFile& output, bool encrypt, int selector, int keyBits, co
             ok = false;
             break;
         }
-        buffer.secureClear();
     }
-    chunks[0].secureClear();
-    chunks[1].secureClear();
+    // Whatever of the input either held, wiped once.
+    for (DataBuffer& chunk : chunks) {
+        chunk.setSize(kFileBufferCapacity);
+        chunk.secureClear();
+    }
     return ok;
 }
 
