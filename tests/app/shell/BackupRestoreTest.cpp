@@ -1587,6 +1587,9 @@ TEST_F(BackupRestoreTest, WritersKeepAPrivateFilePrivate) {
 
 // --- Every writer of a file the user names, over every kind of target -------
 
+// Where root made the team folder's files a writer run as nobody writes.
+constexpr char kTeamFolderVariable[] = "GRV_TEAM_FOLDER";
+
 // The application's writers, each on the road the user's command takes,
 // from the private journal pain.grv (and its backup pain.grz) the fixture
 // WriterTable makes.
@@ -1668,13 +1671,14 @@ std::string ModeAt(const std::string& path) {
 // names hold only, or onto every kind a runner may make (nullptr).
 void WriterTableTest::RunTable(const char* only) {
     const auto rows = grvtest::ReadTable(GRV_TEST_DATA_DIR "/shell/writers.txt", " | ");
-    ASSERT_EQ(rows.size(), 67u);
+    ASSERT_EQ(rows.size(), 75u);
     int n = 0;
     for (const auto& row : rows) {
         const std::string &writer = row[0], &kindName = row[1], &afterwards = row[2];
         const bool apart = kindName == "private device" || kindName == "file with an ACL" ||
                            kindName.find("planted") != std::string::npos ||
-                           kindName.find("default ACL") != std::string::npos;
+                           kindName.find("default ACL") != std::string::npos ||
+                           kindName.find("team folder") != std::string::npos;
         if (only ? kindName.find(only) == std::string::npos : apart)
             continue;
         SCOPED_TRACE(writer + " onto " + kindName);
@@ -1692,7 +1696,11 @@ void WriterTableTest::RunTable(const char* only) {
         ASSERT_EQ(target.Error(), 0);
         // The open journal the writers read from, by its name or a link.
         const bool journal = kindName.find("the journal") != std::string::npos;
-        const std::string named = !journal                           ? target.Path()
+        // Or a file root made in the team folder it names.
+        const char* team = std::getenv(kTeamFolderVariable);
+        const std::string named = kindName.find("team folder") != std::string::npos
+                                      ? std::string(team ? team : "") + "/" + name
+                                  : !journal                         ? target.Path()
                                   : kindName == "the journal itself" ? Path("pain.grv").toStdString()
                                                                      : Path("journal-link").toStdString();
         if (kindName == "link to the journal" && !QFileInfo(Path("journal-link")).isSymLink()) {
@@ -1750,6 +1758,41 @@ TEST_F(WriterTableTest, EveryWriterOntoAFileWithAnAcl) {
     ::umask(saved);
 }
 
+// The tests that need nobody: only a superuser runs them (tests/run-common.sh).
+using AsNobody = WriterTableTest;
+
+// Another account's file in a folder a team shares (root's, of the group
+// nogroup the writer is in), and the writer's own file of a group it is
+// not in (root): a replace can give neither file its owner and group back,
+// so it is refused, and the file keeps its bytes, mode, owner and group.
+// python's open(path, 'wb') writes both in place, where a stopped write
+// leaves them cut short. Root makes the files, nobody writes them.
+TEST_F(AsNobody, EveryWriterLeavesAFileWhoseOwnerOrGroupItCannotKeep) {
+    if (::geteuid() == 0) {
+        grvtest::TempDir team("grv-team", grvtest::SharedTempRoot());
+        ASSERT_EQ(::chown(team.Path().c_str(), 0, grvtest::kNobodyId), 0);
+        ASSERT_EQ(::chmod(team.Path().c_str(), 0775), 0);
+        const auto rows = grvtest::ReadTable(GRV_TEST_DATA_DIR "/shell/writers.txt", " | ");
+        int n = 0;
+        for (const auto& row : rows) {
+            if (row[1].find("team folder") == std::string::npos)
+                continue;
+            const std::string file = team.File("out" + std::to_string(n++) + "." + row[0]);
+            ASSERT_TRUE(grvtest::WriteFile(file, "an older file"));
+            const bool others = row[1].find("another account") != std::string::npos;
+            ASSERT_EQ(::chown(file.c_str(), others ? 0 : grvtest::kNobodyId, others ? grvtest::kNobodyId : 0), 0);
+            ASSERT_EQ(::chmod(file.c_str(), 0664), 0);
+        }
+        ASSERT_GT(n, 0);
+        EXPECT_TRUE(RerunAsNobodyInHomeOfItsOwn({std::string(kTeamFolderVariable) + "=" + team.Path()}));
+        return;
+    }
+    const mode_t saved = ::umask(022);
+    ASSERT_NO_FATAL_FAILURE(MakeSources());
+    RunTable("team folder");
+    ::umask(saved);
+}
+
 // What open() gives a new file there, within the journal's limit.
 TEST_F(WriterTableTest, EveryWriterOfANewFileInAFolderWithAnAcl) {
     const mode_t saved = ::umask(022);
@@ -1759,8 +1802,6 @@ TEST_F(WriterTableTest, EveryWriterOfANewFileInAFolderWithAnAcl) {
 }
 
 // Needs a planter: nobody (tests/run-common.sh).
-using AsNobody = WriterTableTest;
-
 TEST_F(AsNobody, EveryWriterLeavesWhatAnotherAccountPlantedInASharedFolder) {
     ASSERT_NO_FATAL_FAILURE(MakeSources());
     RunTable("another account planted");
