@@ -1,6 +1,7 @@
 #include "platform/File.h"
 
 #include <fcntl.h>
+#include <poll.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/xattr.h>
@@ -397,7 +398,23 @@ bool IsRegularHandle(HANDLE h) {
     return h >= 0 && ::fstat(static_cast<int>(h), &st) == 0 && S_ISREG(st.st_mode);
 }
 
+bool WaitForWriter(HANDLE h) {
+    struct stat st;
+    if (h < 0 || ::fstat(static_cast<int>(h), &st) != 0 || !S_ISFIFO(st.st_mode))
+        return true;
+    // A FIFO opened for reading with no writer yet polls readable only once
+    // one has written, or hung up after coming.
+    pollfd wait = {static_cast<int>(h), POLLIN, 0};
+    int ready;
+    while ((ready = ::poll(&wait, 1, -1)) < 0 && errno == EINTR) {
+    }
+    return ready > 0;
+}
+
 int WriteRefusal(const std::string& path) {
+    // Where a write through path lands, or the link it stops at.
+    if (!MayUseInSharedFolder(FollowLinks(path.c_str())))
+        return EACCES;
     struct stat st;
     if (::stat(path.c_str(), &st) != 0)
         return 0;
@@ -411,16 +428,24 @@ std::size_t LongestName(const std::string& folder) {
     return max > 0 ? static_cast<std::size_t>(max) : NAME_MAX;
 }
 
-bool MayFollowLink(const std::string& path) {
-    // A world-writable folder with the sticky bit: where any account may
-    // plant a name, but not remove another's.
-    constexpr mode_t kSharedFolder = S_ISVTX | S_IWOTH;
-    struct stat link, folder;
-    if (::lstat(path.c_str(), &link) != 0 || !S_ISLNK(link.st_mode) || link.st_uid == ::geteuid())
+bool MayUseInSharedFolder(const std::string& path) {
+    // A sticky folder others may write: where any of them may plant a name,
+    // but not remove another's. The kernel's strictest rules count a folder
+    // only its group may write too.
+    constexpr mode_t kOthersWrite = S_IWOTH | S_IWGRP;
+    struct stat target, folder;
+    if (::lstat(path.c_str(), &target) != 0 || target.st_uid == ::geteuid())
         return true;
     if (::stat(parentOf(path).c_str(), &folder) != 0)
         return false;
-    return (folder.st_mode & kSharedFolder) != kSharedFolder || folder.st_uid == link.st_uid;
+    const bool shared = (folder.st_mode & S_ISVTX) != 0 && (folder.st_mode & kOthersWrite) != 0;
+    return !shared || folder.st_uid == target.st_uid;
+}
+
+bool IsSameFile(const std::string& a, const std::string& b) {
+    struct stat sa, sb;
+    return !a.empty() && !b.empty() && ::stat(a.c_str(), &sa) == 0 && ::stat(b.c_str(), &sb) == 0 &&
+           sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
 }
 
 std::string FollowLinks(const char* path) {
@@ -428,7 +453,7 @@ std::string FollowLinks(const char* path) {
     constexpr int kMaxLinkHops = 40;
     std::string p = NormalizeSeparators(path ? path : "");
     std::vector<char> target(PATH_MAX);
-    for (int hop = 0; hop < kMaxLinkHops && !p.empty() && MayFollowLink(p); ++hop) {
+    for (int hop = 0; hop < kMaxLinkHops && !p.empty() && MayUseInSharedFolder(p); ++hop) {
         const ssize_t n = ::readlink(p.c_str(), target.data(), target.size() - 1);
         if (n <= 0)
             break;
@@ -485,8 +510,9 @@ BOOL CopyPermissions(HANDLE h, const char* model, mode_t limit) {
         // No model: the bits a new file gets from open().
         return ::fchmod(fd, NewFileMode() & limit) == 0 ? TRUE : fail(errno);
     }
-    // Only the superuser may give a file away; others keep it as theirs.
-    if (::fchown(fd, st.st_uid, st.st_gid) != 0 && errno != EPERM)
+    // A copy that cannot take the file's owner and group would give the file
+    // away: it fails (EPERM), and nothing replaces the file.
+    if (::fchown(fd, st.st_uid, st.st_gid) != 0)
         return fail(errno);
     // Without its ACL the group bits (the ACL's mask) would go to the owning
     // group, which the ACL may have shut out, and the named users would lose

@@ -75,22 +75,31 @@ enum class PathKind { Absent, Regular, Directory, Other };
 PathKind GetPathKind(const char* path);
 // Whether the handle is open on a regular file (not a device or a pipe).
 bool IsRegularHandle(HANDLE h);
-// Whether the kernel's rule for links in shared folders lets this process
-// follow the link at path, whatever fs.protected_symlinks says on this
-// machine: not a link in a sticky world-writable folder (/tmp) that is owned
-// by neither the process's user nor the folder's owner. True for no link.
-bool MayFollowLink(const std::string& path);
+// Waits, as every reader of a FIFO does, until the FIFO the handle reads
+// (opened without waiting, see CreateFile) has had a writer: until then a
+// read finds an end of file that is not the input's. At once for anything
+// else. False when the wait failed.
+bool WaitForWriter(HANDLE h);
+// Whether the kernel's rules for shared folders, at their strictest and read
+// together (fs.protected_symlinks, _fifos and _regular), let this process
+// follow or write what stands at path, whatever the sysctls say on this
+// machine and whoever the process is, root included: not a link, FIFO,
+// regular file or device in a sticky folder others may write (/tmp) that is
+// owned by neither the process's user nor the folder's owner. True when
+// nothing stands there.
+bool MayUseInSharedFolder(const std::string& path);
 // Where a write through path lands: the symbolic links of its last part
 // followed, relative ones from the link's folder (also to a target that does
-// not exist yet); the path itself when it is no link. A link MayFollowLink
-// refuses (or one past the kernel's 40 hops) is where it stops: the answer
+// not exist yet); the path itself when it is no link. A link
+// MayUseInSharedFolder refuses (or one past the kernel's 40 hops) is where it stops: the answer
 // is then still a link, which no writer may replace or write through.
 std::string FollowLinks(const char* path);
 // Cuts a regular file at the handle's position.
 BOOL SetEndOfFile(HANDLE h);
-// Gives the handle's file the permission bits and access ACL (and, where
-// allowed, the owner) of the file at model; with no file there, those open()
-// gives a new one. No bit outside limit is given, to a named user either.
+// Gives the handle's file the owner, group, permission bits and access ACL
+// of the file at model (failing, EPERM, where the process may not give it
+// that owner or group); with no file there, the bits open() gives a new one
+// under the umask. No bit outside limit is given, to a named user either.
 BOOL CopyPermissions(HANDLE h, const char* model, mode_t limit = 07777);
 // The process's umask, read without changing it (077 where the kernel does
 // not say).
@@ -98,9 +107,14 @@ mode_t CurrentUmask();
 // The permission bits open() gives a new file asked for 0666.
 mode_t NewFileMode();
 // Why the existing file at path may not be written: EACCES when it is
-// read-only (no owner write bit, which binds root too) or the kernel would
-// refuse this process a write; 0 when it may, or when nothing is there.
+// read-only (no owner write bit, which binds root too), the kernel would
+// refuse this process a write, or another account planted it (or a link on
+// the way) in a shared folder (MayUseInSharedFolder); 0 when it may, or
+// when nothing is there.
 int WriteRefusal(const std::string& path);
+// Whether a and b name one file, links followed; false when either is not
+// there.
+bool IsSameFile(const std::string& a, const std::string& b);
 // The longest name, in bytes, the folder holds (the current one when empty).
 std::size_t LongestName(const std::string& folder);
 // Whether a write failed for want of room (a full disk or quota).

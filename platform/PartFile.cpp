@@ -10,10 +10,12 @@
 #include <algorithm>
 #include <cerrno>
 #include <climits>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <string>
 
+#include "platform/CryptProv.h"
 #include "platform/File.h"
 #include "platform/QuietWrite.h"
 
@@ -25,14 +27,25 @@ namespace {
 // user gives by its leading dot and exact shape.
 constexpr const char* kPartLead = ".";
 constexpr const char* kPartTag = ".part-";
-// mkostemp's unique part, and the characters it draws them from.
-constexpr const char* kUniquePattern = "XXXXXX";
+// A part's unique tail: six letters or digits, drawn at random.
 constexpr std::size_t kUniqueLength = 6;
+constexpr const char kUniqueChars[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+// How many unique tails are tried before a folder counts as full of parts.
+constexpr int kNameAttempts = 100;
+// A part replacing a file stays its writer's alone until its commit gives
+// it the file's permissions.
+constexpr mode_t kPrivatePart = 0600;
+// What open() asks for a new file, before the umask or a default ACL.
+constexpr mode_t kNewFileRequest = 0666;
 // A part a cleanup took between its making and its lock is made again.
 constexpr int kPartAttempts = 8;
 // A part may be a journal copied through SQLite, which keeps side files
 // beside it.
 constexpr std::size_t kLongestSideSuffix = std::char_traits<char>::length(kDatabaseSideSuffixes[0]);
+// The reasons RefusalReason gives.
+constexpr const char* kPlantedText = "another account put it in a folder others share, where it is not written";
+constexpr const char* kGivenAwayText = "it belongs to another account or group, and replacing it would give it away";
+constexpr const char* kOtherNamesText = "it has other names (hard links), which replacing it would part it from";
 // The environment variable the kill tests name a step in.
 constexpr const char* kKillAtVariable = "GRV_KILL_AT";
 
@@ -113,6 +126,39 @@ void RemoveUnlessHeld(const std::string& part, const std::string& file) {
     ::close(fd);
 }
 
+// Makes a part named prefix and a random tail, as open(O_CREAT | O_EXCL)
+// makes a file asked for mode: the umask or the folder's default ACL then
+// give it what open() gives any new file there. Its descriptor, else -1
+// with errno set.
+int MakePart(const std::string& prefix, mode_t mode, std::string& part) {
+    for (int attempt = 0; attempt < kNameAttempts; ++attempt) {
+        std::uint8_t random[kUniqueLength];
+        if (!SystemRandomBytes(random, sizeof random))
+            return -1;
+        part = prefix;
+        for (const std::uint8_t byte : random)
+            part += kUniqueChars[byte % (sizeof kUniqueChars - 1)];
+        const int fd = ::open(part.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode);
+        if (fd >= 0 || errno != EEXIST)
+            return fd;
+    }
+    errno = EEXIST;
+    return -1;
+}
+
+// Whether the part at fd may take the owner and group of the file it will
+// replace (target): a replace that cannot would give that file away. The
+// part stays its writer's until then, so that a cleanup of the writer's own
+// parts still knows it.
+bool MayKeepOwner(int fd, const struct stat& target) {
+    struct stat own;
+    if (::fstat(fd, &own) != 0)
+        return false;
+    if (own.st_uid == target.st_uid && own.st_gid == target.st_gid)
+        return true;
+    return ::fchown(fd, target.st_uid, target.st_gid) == 0 && ::fchown(fd, own.st_uid, own.st_gid) == 0;
+}
+
 // A rename is on the disk once its folder is.
 void SyncFolderOf(const std::string& path) {
     const Split where = SplitPath(path);
@@ -132,6 +178,14 @@ mode_t ReadersOf(const std::string& source) {
     return 07700 | (st.st_mode & 0077);
 }
 
+const char* RefusalReason(int error, const std::string& path) {
+    if (error == EACCES && !MayUseInSharedFolder(FollowLinks(path.c_str())))
+        return kPlantedText;
+    if (error == EPERM)
+        return kGivenAwayText;
+    return error == EMLINK ? kOtherNamesText : nullptr;
+}
+
 void KillPoint(const char* step) {
     const char* at = std::getenv(kKillAtVariable);
     if (at && std::strcmp(at, step) == 0)
@@ -148,8 +202,12 @@ int PartFile::Open(const std::string& path, mode_t limit, bool inPlace) {
     m_target = FollowLinks(path.c_str());
     struct stat st;
     const bool exists = ::lstat(m_target.c_str(), &st) == 0;
+    // Whatever its kind, what another account planted in a shared folder is
+    // neither written nor replaced (nor followed, for a link).
+    if (exists && !MayUseInSharedFolder(m_target))
+        return EACCES;
     if (exists && S_ISLNK(st.st_mode))
-        return MayFollowLink(m_target) ? ELOOP : EACCES;
+        return ELOOP;
     if (exists && S_ISDIR(st.st_mode))
         return EISDIR;
     if (exists && !S_ISREG(st.st_mode)) {
@@ -172,17 +230,23 @@ int PartFile::Open(const std::string& path, mode_t limit, bool inPlace) {
     const std::size_t nameMax = LongestName(where.folder);
     if (where.name.size() > nameMax)
         return ENAMETOOLONG;
-    const std::string pattern = where.folder + PartPrefix(where.name, nameMax) + kUniquePattern;
+    const std::string prefix = where.folder + PartPrefix(where.name, nameMax);
     // Locked before anything is written, so a cleanup passes it by; one that
     // took it between its making and its lock leaves it nameless.
     for (int attempt = 0; attempt < kPartAttempts; ++attempt) {
-        std::string part = pattern;
-        const int fd = ::mkostemp(part.data(), O_CLOEXEC);
+        std::string part;
+        const int fd = MakePart(prefix, exists ? kPrivatePart : kNewFileRequest & limit, part);
         if (fd < 0)
             return errno;
         if (::flock(fd, LOCK_EX) == 0 && StillNamed(fd, part)) {
+            if (exists && !MayKeepOwner(fd, st)) {
+                ::unlink(part.c_str());
+                ::close(fd);
+                return EPERM;
+            }
             m_fd = fd;
             m_part = part;
+            m_created = !exists;
             KillPoint("part-opened");
             return 0;
         }
@@ -201,8 +265,11 @@ int PartFile::Commit() {
     int error = 0;
     if (!m_part.empty()) {
         // Given only now: until then the part stays its writer's to read,
-        // so that a cleanup can tell it is held whatever mode it gets.
-        if (!CopyPermissions(m_fd, m_target.c_str(), m_limit))
+        // so that a cleanup can tell it is held whatever mode it gets. A new
+        // file has had what open() gives since it was made.
+        struct stat now;
+        const bool stillNew = m_created && ::lstat(m_target.c_str(), &now) != 0 && errno == ENOENT;
+        if (!stillNew && !CopyPermissions(m_fd, m_target.c_str(), m_limit))
             error = errno ? errno : EACCES;
         // The data is on the disk before the name points at it.
         if (error == 0 && ::fsync(m_fd) != 0 && errno != EINVAL && errno != EROFS)
@@ -229,6 +296,7 @@ int PartFile::Commit() {
 }
 
 void PartFile::Discard() {
+    m_created = false;
     if (!m_part.empty())
         ::unlink(m_part.c_str());
     m_part.clear();

@@ -3,15 +3,19 @@
 // replaces, as a hidden part file (see IsPartName), and renamed over it only
 // once complete and on the disk, so a failure or a kill leaves the old file
 // as it was. A symbolic link is followed where the kernel would follow it (a
-// dangling one to the file it names; see MayFollowLink), and a device or a
-// FIFO is written as it stands, never replaced or removed. A file the
-// process may not write (as open() judges), one with other names (hard
-// links) and a link the kernel would not follow are refused, not replaced.
+// dangling one to the file it names), and a device or a FIFO is written as
+// it stands, never replaced or removed. Refused, not written: whatever
+// another account planted in a shared folder (MayUseInSharedFolder, for
+// every kind of target and for root too), a file the process may not write
+// (as open() judges), one with other names (hard links), and one whose
+// owner or group the process could not give the new file: the rename would
+// give it away, and writing it in place would leave it cut short by a kill.
 //
-// One permission rule: the new file keeps the mode and the ACL (and, where
-// the process may give it, the owner) of the file it replaces; a file that did not exist
-// gets what open() gives under the umask. Either way no bit outside the
-// writer's limit: a copy of private data is no more readable than its source.
+// One permission rule: the new file keeps the owner, group, mode and ACL of
+// the file it replaces; a file that did not exist is made as open(O_CREAT)
+// makes it there (the umask, or the folder's default ACL). Either way no bit
+// outside the writer's limit: a copy of private data is no more readable
+// than its source.
 #include <sys/types.h>
 
 #include <cstddef>
@@ -28,6 +32,11 @@ mode_t ReadersOf(const std::string& source);
 // the longest first.
 inline constexpr const char* kDatabaseSideSuffixes[] = {"-journal", "-wal", "-shm"};
 
+// Why Open refused path with error, in words for the user, where the
+// system's own text would not say (planted in a shared folder, an owner or
+// group that cannot be kept, other names); null otherwise.
+const char* RefusalReason(int error, const std::string& path);
+
 class PartFile {
 public:
     PartFile() = default;
@@ -37,9 +46,10 @@ public:
 
     // Opens for writing where path lands. 0, else an errno: EISDIR for a
     // folder, ENODEV for a device or a FIFO when inPlace is false, ENXIO for
-    // a FIFO nobody reads, EACCES for a file the process may not write or a
-    // link the kernel would not follow, EMLINK for a file with other names,
-    // ENAMETOOLONG for a name the folder cannot hold.
+    // a FIFO nobody reads, EACCES for a file the process may not write or
+    // what another account planted in a shared folder, EMLINK for a file
+    // with other names, EPERM for one whose owner or group could not be
+    // kept, ENAMETOOLONG for a name the folder cannot hold.
     int Open(const std::string& path, mode_t limit = 07777, bool inPlace = true);
     int Fd() const { return m_fd; }
     // Where path lands, its links followed.
@@ -74,6 +84,8 @@ private:
     mode_t m_limit = 07777;
     std::string m_target;
     std::string m_part;
+    // The target was absent: the part has open()'s permissions already.
+    bool m_created = false;
 };
 
 // For the tests that kill a writer between its file steps: ends the process

@@ -47,7 +47,7 @@ QString CEntryPrintout::DocumentName() const {
 }
 
 int CEntryPrintout::Print(QPrinter& printer, QString* failure) {
-    PrintJob job(&printer, reports::ReadersOfJournal(m_pDb));
+    PrintJob job(&printer, reports::ReadersOfJournal(m_pDb), reports::JournalOf(m_pDb));
     PrintInfo info;
     const int printed = RunPrintJob(
         job, DocumentName(), info, [this](DeviceContext* dc, PrintInfo* i) { OnBeginPrinting(dc, i); },

@@ -22,8 +22,10 @@
 #include "app/reports/GraphObject.h"
 #include "app/reports/ReportExport.h"
 #include "app/reports/ReportQueries.h"
+#include "app/reports/print/PrintJob.h"
 #include "app/store/JournalDb.h"
 #include "platform/File.h"
+#include "platform/PartFile.h"
 #include "platform/ui/Seams.h"
 
 using namespace reports;
@@ -492,12 +494,16 @@ void CGRVDlgReports::OnBnClickedExport() {
                                                           platform::ui::Icon::Warning, platform::ui::Answer::No))
             return;
     }
-    const int error = WriteReportFile(QFile::encodeName(path).toStdString(),
-                                      FormatReportCsv(m_nReportType, m_detailRows), ReadersOfJournal(m_pDb));
+    const std::string target = QFile::encodeName(path).toStdString();
+    const int error = WriteReportFile(target, FormatReportCsv(m_nReportType, m_detailRows), ReadersOfJournal(m_pDb),
+                                      JournalOf(m_pDb));
     if (error != 0) {
-        const QString why = platform::IsDiskFull(error)
-                                ? kExportDiskFullMessage.arg(path)
-                                : kWriteFailedMessage.arg(path, FromStored(std::strerror(error)));
+        const char* refused = platform::RefusalReason(error, target);
+        const QString why = platform::IsDiskFull(error) ? kExportDiskFullMessage.arg(path)
+                            : error == kOntoItsJournal
+                                ? QString::fromLatin1(print_texts::kOntoItsJournal).arg(path)
+                                : kWriteFailedMessage.arg(path, refused ? QString::fromLatin1(refused)
+                                                                        : FromStored(std::strerror(error)));
         prompter.Tell(this, why, kWriteFailedTitle, platform::ui::Icon::Error);
         return;
     }

@@ -29,7 +29,7 @@ void CGRVDlgReports::OnBnClickedPrint() {
     if (!platform::ui::GetPrinterChooser().Choose(this, printer, request))
         return;
     UseSmallestMargins(&printer);
-    PrintJob job(&printer, ReadersOfJournal(m_pDb));
+    PrintJob job(&printer, ReadersOfJournal(m_pDb), JournalOf(m_pDb));
     PrintInfo info;
     const int printed = RunPrintJob(
         job, m_strReportType, info, [this](DeviceContext* dc, PrintInfo* i) { BeginPrinting(dc, i); },

@@ -4,6 +4,7 @@
 
 #include "app/reports/ReportQueries.h"
 #include "app/store/JournalDb.h"
+#include "platform/File.h"
 #include "platform/PartFile.h"
 
 namespace reports {
@@ -51,7 +52,9 @@ std::string FormatReportCsv(int kind, const ReportRows& rows) {
     return out;
 }
 
-int WriteReportFile(const std::string& path, const std::string& bytes, mode_t readers) {
+int WriteReportFile(const std::string& path, const std::string& bytes, mode_t readers, const std::string& source) {
+    if (platform::IsSameFile(path, source))
+        return kOntoItsJournal;
     // What an export onto this name that was stopped left goes first.
     platform::PartFile::RemoveLeftovers(path);
     platform::PartFile file;
@@ -64,6 +67,10 @@ int WriteReportFile(const std::string& path, const std::string& bytes, mode_t re
 mode_t ReadersOfJournal(const CJournalDb* db) {
     constexpr mode_t kAnyReaders = 07777;
     return db && db->IsOpen() ? platform::ReadersOf(db->GetFullPath()) : kAnyReaders;
+}
+
+std::string JournalOf(const CJournalDb* db) {
+    return db && db->IsOpen() ? db->GetFullPath() : std::string();
 }
 
 } // namespace reports

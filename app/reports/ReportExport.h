@@ -4,6 +4,7 @@
 // every line ended by CR LF. Qt-free.
 #include <sys/types.h>
 
+#include <cerrno>
 #include <string>
 
 #include "app/store/JournalTypes.h"
@@ -20,13 +21,22 @@ std::string QuoteCsvField(const std::string& text);
 // row has exactly the fields the heading names.
 std::string FormatReportCsv(int kind, const ReportRows& rows);
 
+// What WriteReportFile answers for a path that is (or links to) the
+// journal the report is made from: that journal is in use as its source.
+inline constexpr int kOntoItsJournal = ETXTBSY;
+
 // Writes the bytes as the file at path, as platform::PartFile writes, no
-// more readable than readers allows: 0, or the system's error number (ENOSPC
-// for a full disk).
-int WriteReportFile(const std::string& path, const std::string& bytes, mode_t readers = 07777);
+// more readable than readers allows, and never over source, the journal the
+// report is made from: 0, or the system's error number (ENOSPC for a full
+// disk, kOntoItsJournal).
+int WriteReportFile(const std::string& path, const std::string& bytes, mode_t readers = 07777,
+                    const std::string& source = {});
 
 // The permission bits a report or a print of the journal open in db may
 // have at most: they hold the same health data (platform::ReadersOf).
 mode_t ReadersOfJournal(const CJournalDb* db);
+// The path of the journal open in db, which a report or print is never
+// written over; empty with none open.
+std::string JournalOf(const CJournalDb* db);
 
 } // namespace reports

@@ -47,6 +47,13 @@ inline constexpr char kNoFileSelectedTitle[] = "GRV - Backup - No File Selected"
 inline constexpr char kBackupFailed[] =
     "It appears there was a problem creating the backup. Please check your information and try "
     "again.";
+// %1 why the place was refused (platform::RefusalReason).
+inline constexpr char kBackupRefused[] =
+    "It appears the backup cannot be written where you chose: %1. Nothing was written. Please choose another "
+    "place.";
+inline constexpr char kRestoreRefused[] =
+    "It appears the restored database cannot be written where you chose: %1. Nothing was restored. Please "
+    "choose another place.";
 inline constexpr char kBackupDiskFull[] =
     "It appears the disk where the backup was to be written is full, so no backup was made. Please make room "
     "there or choose another place, and try again.";

@@ -51,15 +51,7 @@ void SplitPath(const QString& path, QString& folder, QString& fileName) {
 }
 
 bool IsSameFile(const QString& a, const QString& b) {
-    struct stat sa {
-    }, sb{};
-    if (a.isEmpty() || b.isEmpty())
-        return false;
-    if (::stat(QFile::encodeName(a).constData(), &sa) != 0)
-        return false;
-    if (::stat(QFile::encodeName(b).constData(), &sb) != 0)
-        return false;
-    return sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
+    return platform::IsSameFile(QFile::encodeName(a).toStdString(), QFile::encodeName(b).toStdString());
 }
 
 } // namespace grv
@@ -296,6 +288,16 @@ void CGRVDlgBkupRstr::ShowError(const char* text, const char* title) {
     GetPrompter().Tell(this, QString::fromLatin1(text), QString::fromLatin1(title));
 }
 
+void CGRVDlgBkupRstr::ShowRefusal(const char* text, const char* plain, int error, const std::string& path) {
+    const char* why = platform::RefusalReason(error, path);
+    if (!why) {
+        ShowError(plain, kBackupErrorTitle);
+        return;
+    }
+    GetPrompter().Tell(this, QString::fromLatin1(text).arg(QString::fromLatin1(why)),
+                       QString::fromLatin1(kBackupErrorTitle));
+}
+
 void CGRVDlgBkupRstr::OnBackupRestore() {
     // What the edits show is what runs, typed or browsed.
     OnKillFocusSource();
@@ -331,15 +333,17 @@ bool CGRVDlgBkupRstr::RunBackup(const QByteArray& password) {
     // named as the file a link there leads to.
     const std::string archive = QFile::encodeName(target).toStdString();
     const QString landing = QFile::decodeName(platform::FollowLinks(archive.c_str()).c_str());
-    const BackupOutcome outcome =
-        WriteJournalBackup(QFile::encodeName(source).toStdString(), archive, m_strSourceFile.toUtf8().toStdString(),
-                           password.toStdString(), [&] { return ConfirmReplace(landing); });
+    int refusal = 0;
+    const BackupOutcome outcome = WriteJournalBackup(
+        QFile::encodeName(source).toStdString(), archive, m_strSourceFile.toUtf8().toStdString(),
+        password.toStdString(), [&] { return ConfirmReplace(landing); }, &refusal);
     switch (outcome) {
     case BackupOutcome::Done: return true;
     case BackupOutcome::Declined: return false;
     case BackupOutcome::Busy: ShowError(kBackupJournalBusy, kBackupErrorTitle); return false;
     case BackupOutcome::Damaged: ShowError(kBackupJournalDamaged, kBackupErrorTitle); return false;
     case BackupOutcome::DiskFull: ShowError(kBackupDiskFull, kBackupErrorTitle); return false;
+    case BackupOutcome::Refused: ShowRefusal(kBackupRefused, kBackupFailed, refusal, archive); return false;
     case BackupOutcome::Failed: break;
     }
     ShowError(kBackupFailed, kBackupErrorTitle);
@@ -449,9 +453,9 @@ bool CGRVDlgBkupRstr::RunRestore(const QByteArray& password) {
     // journal it replaces.
     CreatedFolders folders(QFileInfo(target).absolutePath());
     platform::PartFile part;
-    if (part.Open(QFile::encodeName(target).toStdString(), platform::ReadersOf(QFile::encodeName(source).toStdString()),
-                  false) != 0) {
-        ShowError(kRestoreCannotWrite, kBackupErrorTitle);
+    const std::string restored = QFile::encodeName(target).toStdString();
+    if (const int error = part.Open(restored, platform::ReadersOf(QFile::encodeName(source).toStdString()), false)) {
+        ShowRefusal(kRestoreRefused, kRestoreCannotWrite, error, restored);
         return false;
     }
     if (const char* failure = ExtractJournal(zip, count, part)) {

@@ -4,6 +4,7 @@
 #include <QDialog>
 #include <QString>
 #include <functional>
+#include <string>
 
 class CJournalDb;
 struct ZipHandle;
@@ -88,6 +89,9 @@ private:
     bool RunBackup(const QByteArray& password);
     bool RunRestore(const QByteArray& password);
     void ShowError(const char* text, const char* title);
+    // text with why PartFile refused path (error) in place of %1; plain
+    // where no reason is known.
+    void ShowRefusal(const char* text, const char* plain, int error, const std::string& path);
     QString SourcePath() const;
     QString TargetPath() const;
     bool IsOpenJournal(const QString& path) const;

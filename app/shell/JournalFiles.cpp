@@ -122,13 +122,24 @@ bool HeldByAnother(const std::string& path) {
            LockedByAnother(path + "-shm", kShmLockStart, kShmLockLength) || OpenInAnotherProcess(path);
 }
 
+// What a part file that could not be opened at path makes of a backup.
+BackupOutcome OpenFailure(int error, const std::string& path, int* refusal) {
+    if (platform::IsDiskFull(error))
+        return BackupOutcome::DiskFull;
+    if (!platform::RefusalReason(error, path))
+        return BackupOutcome::Failed;
+    if (refusal)
+        *refusal = error;
+    return BackupOutcome::Refused;
+}
+
 // The archive written from image, the journal's file or its copy.
 BackupOutcome WriteArchive(const std::string& archive, const std::string& image, const std::string& nameInArchive,
-                           const std::string& password, mode_t readers) {
+                           const std::string& password, mode_t readers, int* refusal) {
     platform::PartFile out;
     const int opened = out.Open(archive, readers);
     if (opened != 0)
-        return platform::IsDiskFull(opened) ? BackupOutcome::DiskFull : BackupOutcome::Failed;
+        return OpenFailure(opened, archive, refusal);
     int fd = out.Fd();
     // A FIFO whose reader leaves fails the backup, as any write error does.
     const platform::WriteSignalsAsErrors quiet;
@@ -154,7 +165,7 @@ BackupOutcome WriteArchive(const std::string& archive, const std::string& image,
 
 BackupOutcome WriteJournalBackup(const std::string& journal, const std::string& archive,
                                  const std::string& nameInArchive, const std::string& password,
-                                 const std::function<bool()>& replace) {
+                                 const std::function<bool()>& replace, int* refusal) {
     struct stat source;
     if (::stat(journal.c_str(), &source) != 0 || !S_ISREG(source.st_mode))
         return BackupOutcome::Failed;
@@ -170,7 +181,7 @@ BackupOutcome WriteJournalBackup(const std::string& journal, const std::string& 
     platform::PartFile copy;
     const int made = copy.Open(special ? platform::GetTempPath() + name : landing, platform::ReadersOf(journal), false);
     if (made != 0)
-        return platform::IsDiskFull(made) ? BackupOutcome::DiskFull : BackupOutcome::Failed;
+        return OpenFailure(made, archive, refusal);
 
     BackupOutcome outcome = BackupOutcome::Failed;
     const auto read = CJournalDb::WithDatabaseImage(journal, copy.Path(), [&](const std::string& image) {
@@ -186,7 +197,7 @@ BackupOutcome WriteJournalBackup(const std::string& journal, const std::string& 
         }
         // What a backup onto this archive that was stopped left goes now.
         platform::PartFile::RemoveLeftovers(landing);
-        outcome = WriteArchive(archive, image, nameInArchive, password, platform::ReadersOf(journal));
+        outcome = WriteArchive(archive, image, nameInArchive, password, platform::ReadersOf(journal), refusal);
     });
     switch (read) {
     case CJournalDb::ImageResult::Ok: return outcome;

@@ -14,7 +14,7 @@ class PartFile;
 
 namespace grv {
 
-enum class BackupOutcome { Done, Declined, Busy, Damaged, DiskFull, Failed };
+enum class BackupOutcome { Done, Declined, Busy, Damaged, DiskFull, Refused, Failed };
 
 // Writes the journal at journal, as SQLite reads it, into a zip archive at
 // archive (a link followed, a device or a FIFO written as it stands, a file
@@ -24,9 +24,11 @@ enum class BackupOutcome { Done, Declined, Busy, Damaged, DiskFull, Failed };
 // read, before a file at archive is replaced; it is never asked about a
 // device or a FIFO. Memory stays bounded whatever the journal's size; a
 // journal in WAL mode is copied through SQLite beside the archive first.
+// Refused: the archive's place is one platform::PartFile refuses for a
+// reason platform::RefusalReason tells, from the errno left in *refusal.
 BackupOutcome WriteJournalBackup(const std::string& journal, const std::string& archive,
                                  const std::string& nameInArchive, const std::string& password,
-                                 const std::function<bool()>& replace);
+                                 const std::function<bool()>& replace, int* refusal = nullptr);
 
 enum class JournalTarget { Free, InUse, Blocked, NameTooLong };
 // Whether the journal at target (links followed) may be replaced now: InUse

@@ -38,6 +38,8 @@ bool FileWriter::fail(int error, LogBase* log) {
         log->logError(filesys_msg::kNobodyReadsPipe);
     else if (error == EPIPE)
         log->logError(filesys_msg::kPipeReaderLeft);
+    else if (const char* why = platform::RefusalReason(error, m_path))
+        log->logError(why);
     log->logData("filename", m_path.c_str());
     log->logWindowsError(platform::GetLastError());
     return false;
@@ -57,7 +59,7 @@ bool FileWriter::open(const char* utf8Path, Mode mode, LogBase* log) {
     if (existed && S_ISDIR(st.st_mode))
         return fail(EISDIR, log);
     if (const int refusal = existed ? platform::WriteRefusal(m_path) : 0) {
-        if (log)
+        if (log && platform::MayUseInSharedFolder(platform::FollowLinks(m_path.c_str())))
             log->logError(filesys_msg::kReadOnlyFile);
         return fail(refusal, log);
     }
@@ -79,7 +81,7 @@ bool FileWriter::open(const char* utf8Path, Mode mode, LogBase* log) {
     // that it can be read back.
     const int access = (!existed || S_ISREG(st.st_mode) ? O_RDWR : O_WRONLY) | (m_shared ? O_APPEND : 0);
     m_fd = ::open(target.c_str(), access | O_CREAT | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC, 0666);
-    if (m_fd < 0 && errno == ELOOP && !platform::MayFollowLink(target))
+    if (m_fd < 0 && errno == ELOOP && !platform::MayUseInSharedFolder(target))
         errno = EACCES;
     m_regular = m_fd >= 0 && ::fstat(m_fd, &st) == 0 && S_ISREG(st.st_mode);
     if (m_fd >= 0 && !m_regular && (access & O_ACCMODE) == O_RDWR) {

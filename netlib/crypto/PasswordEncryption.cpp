@@ -11,7 +11,6 @@
 #include "netlib/crypto/TwoFish.h"
 #include "netlib/streams/DataSource.h"
 #include "netlib/streams/OutputFile.h"
-#include "netlib/streams/TsFileInfo.h"
 
 namespace tessik {
 
@@ -76,55 +75,67 @@ bool runFileInto(OutputFile& output, bool encrypt, int selector, int keyBits, co
         log.logDataLong("selector", selector);
         return false;
     }
-    tsFileInfo info;
-    if (!info.loadFileInfo(inPath, &log))
-        return false;
+    // Opened once, and read a chunk ahead to tell the last one: a FIFO has
+    // no size to ask beforehand.
     std::unique_ptr<FileDataSource> source(FileDataSource::openForRead(inPath, &log));
     if (!source)
         return false;
     if (!output.createFile(outPath, log))
         return false;
     PasswordCipher cipher(selector, keyBits, password);
-    DataBuffer buffer;
-    if (!buffer.ensureCapacity(kFileBufferCapacity))
+    // The chunk being run and the one read after it, in turn.
+    DataBuffer chunks[2];
+    if (!chunks[0].ensureCapacity(kFileBufferCapacity) || !chunks[1].ensureCapacity(kFileBufferCapacity))
         return false;
-    std::uint64_t remaining = info.size;
-    bool last = remaining <= kFileChunkSize;
-    bool first = true;
-    bool ok = true;
-    while (ok && !source->endOfStream()) {
+    const auto readInto = [&](DataBuffer& into) {
         std::uint32_t n = 0;
-        buffer.clear();
-        if (!source->readChunk(buffer.getData(), kFileChunkSize, &n, &log))
+        into.clear();
+        if (!source->endOfStream() && !source->readChunk(into.getData(), kFileChunkSize, &n, &log))
             return false;
-        if (n == 0)
-            break;
-        buffer.setSize(n);
+        into.setSize(n);
+        return true;
+    };
+    int at = 0;
+    bool ok = readInto(chunks[at]);
+    for (bool first = true; ok && chunks[at].getSize() != 0; first = false, at = 1 - at) {
+        DataBuffer& buffer = chunks[at];
+        DataBuffer& ahead = chunks[1 - at];
+        const std::uint32_t n = buffer.getSize();
         if (monitor) {
             bool abort = false;
             monitor->consumeProgressUint32(n, &abort);
             if (abort) {
                 log.logError("Aborted by application");
-                return false;
+                ok = false;
+                break;
             }
         }
-        remaining -= std::min<std::uint64_t>(n, remaining);
+        if (!readInto(ahead)) {
+            ok = false;
+            break;
+        }
+        const bool last = ahead.getSize() == 0;
         std::unique_ptr<DataBuffer> out(first && last ? cipher.whole(encrypt, buffer, log)
                                                       : cipher.chunk(encrypt,
                                                                      first  ? PasswordCipher::kFirst
                                                                      : last ? PasswordCipher::kLast
                                                                             : PasswordCipher::kNext,
                                                                      buffer, log));
-        if (!out)
-            return false;
+        if (!out) {
+            ok = false;
+            break;
+        }
         if (out->getSize() && output.writeBytesNoProgress(out->getData(), out->getSize(), 1, log) != 1) {
             log.logError("Failed to write output file.");
-            return false;
+            ok = false;
+            break;
         }
-        last = last || remaining <= kFileChunkSize;
-        first = false;
     }
-    buffer.secureClear();
+    // Whatever of the input either held, wiped once.
+    for (DataBuffer& chunk : chunks) {
+        chunk.setSize(kFileBufferCapacity);
+        chunk.secureClear();
+    }
     return ok;
 }
 

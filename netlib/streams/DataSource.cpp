@@ -9,6 +9,7 @@
 #include "netlib/core/XString.h"
 #include "netlib/streams/StreamConstants.h"
 #include "platform/ByteOrder.h"
+#include "platform/File.h"
 #include "platform/Ticks.h"
 
 namespace tessik {
@@ -273,6 +274,11 @@ FileDataSource* FileDataSource::openForRead(const char* utf8Path, LogBase* log) 
     TessikHandle* handle = openFileForReadPtr(path, errorKind, log);
     if (!handle)
         return nullptr;
+    // An input is read to its end: a FIFO's starts once its writer came.
+    if (!platform::WaitForWriter(handle->getHandle())) {
+        delete handle;
+        return nullptr;
+    }
     FileDataSource* source = new (std::nothrow) FileDataSource();
     if (!source) {
         delete handle;

@@ -144,6 +144,9 @@ const char* TargetKindName(TargetKind kind) {
     case TargetKind::FifoNoReader: return "FIFO nobody reads";
     case TargetKind::FifoReaderLeaves: return "FIFO whose reader leaves";
     case TargetKind::AclFile: return "file with an ACL";
+    case TargetKind::PlantedFifo: return "FIFO another account planted";
+    case TargetKind::PlantedFile: return "file another account planted";
+    case TargetKind::UnderDefaultAcl: return "absent, under a default ACL";
     }
     return "?";
 }
@@ -173,8 +176,15 @@ constexpr AclTag kAclTags[] = {{kAclUserObj, "u", false}, {kAclUser, "u", true},
 constexpr std::size_t kAclHeaderSize = 4;
 constexpr std::size_t kAclEntrySize = 8;
 
-// owner rw-, nobody rw-, the owning group ---, mask rw-, others ---.
-bool SetAclTargetAcl(const std::string& path) {
+// Where a folder's default ACL is kept: what a file made in it takes.
+constexpr const char* kDefaultAclAttribute = "system.posix_acl_default";
+// A sticky folder anyone may write, as /tmp is; a planted file's mode.
+constexpr mode_t kSharedFolderMode = 01777;
+constexpr mode_t kPlantedFileMode = 0644;
+
+// owner rw-, nobody rw-, the owning group ---, mask rw-, others ---; as the
+// access ACL of path, or as its default one.
+bool SetAclTargetAcl(const std::string& path, const char* attribute = kAccessAclAttribute) {
     const std::uint32_t entries[][3] = {{kAclUserObj, kAclReadWrite, kAclNoId},
                                         {kAclUser, kAclReadWrite, kAclNamedUser},
                                         {kAclGroupObj, kAclNothing, kAclNoId},
@@ -193,7 +203,7 @@ bool SetAclTargetAcl(const std::string& path) {
         put(at + 2, e[1], 2);
         put(at + 4, e[2], 4);
     }
-    return ::setxattr(path.c_str(), kAccessAclAttribute, value.data(), value.size(), 0) == 0;
+    return ::setxattr(path.c_str(), attribute, value.data(), value.size(), 0) == 0;
 }
 
 } // namespace
@@ -224,8 +234,27 @@ std::string AccessAcl(const std::string& path) {
     return text;
 }
 
+namespace {
+
+// The folder a target of kind stands in, made inside folder where the kind
+// needs one of its own.
+std::string FolderFor(const std::string& folder, TargetKind kind) {
+    const bool planted = kind == TargetKind::PlantedFifo || kind == TargetKind::PlantedFile;
+    if (!planted && kind != TargetKind::UnderDefaultAcl)
+        return folder;
+    const std::string own = folder + (planted ? "/shared" : "/acl");
+    ::mkdir(own.c_str(), 0700);
+    if (planted)
+        ::chmod(own.c_str(), kSharedFolderMode);
+    else
+        SetAclTargetAcl(own, kDefaultAclAttribute);
+    return own;
+}
+
+} // namespace
+
 WriteTarget::WriteTarget(const std::string& folder, const std::string& name, TargetKind kind, const std::string& old)
-    : m_path(folder + "/" + name) {
+    : m_path(FolderFor(folder, kind) + "/" + name) {
     const char* step = nullptr;
     const auto failed = [&](const char* what) {
         step = what;
@@ -284,6 +313,21 @@ WriteTarget::WriteTarget(const std::string& folder, const std::string& name, Tar
         }
         break;
     }
+    case TargetKind::PlantedFifo:
+        if (::mkfifo(m_path.c_str(), 0600) != 0 || ::chown(m_path.c_str(), kNobodyId, kNobodyId) != 0)
+            failed("mkfifo");
+        else if ((m_reader = ::open(m_path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC)) < 0)
+            failed("open");
+        break;
+    case TargetKind::PlantedFile:
+        if (!WriteFile(m_path, old) || ::chmod(m_path.c_str(), kPlantedFileMode) != 0 ||
+            ::chown(m_path.c_str(), kNobodyId, kNobodyId) != 0)
+            failed("write");
+        break;
+    case TargetKind::UnderDefaultAcl:
+        if (::getxattr(m_path.substr(0, m_path.rfind('/')).c_str(), kDefaultAclAttribute, nullptr, 0) <= 0)
+            failed("setxattr");
+        break;
     case TargetKind::AclFile:
         if (!WriteFile(m_path, old) || ::chmod(m_path.c_str(), 0600) != 0)
             failed("write");

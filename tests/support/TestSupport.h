@@ -62,7 +62,10 @@ enum class TargetKind {
     HardLink,
     FifoNoReader,
     FifoReaderLeaves,
-    AclFile
+    AclFile,
+    PlantedFifo,
+    PlantedFile,
+    UnderDefaultAcl
 };
 const char* TargetKindName(TargetKind kind);
 
@@ -76,7 +79,11 @@ const char* TargetKindName(TargetKind kind);
 // as soon as the first bytes come (its pipe holds one page, so a writer of
 // more meets the broken pipe); a regular file whose access ACL (see
 // AccessAcl) lets nobody (kAclNamedUser) read and write it and shuts its
-// owning group out, its mode 0660 the ACL's.
+// owning group out, its mode 0660 the ACL's. Planted ones stand in a
+// sticky folder anyone may write (folder/shared, 01777, the test user's),
+// put there by nobody (kNobodyId): a FIFO with a reader as above, or a file
+// holding `old`, mode 0644. The one under a default ACL is nothing yet, in
+// a folder (folder/acl) whose default ACL is the AclFile target's.
 class WriteTarget {
 public:
     WriteTarget(const std::string& folder, const std::string& name, TargetKind kind, const std::string& old);
@@ -92,10 +99,10 @@ public:
     // "link(<target>)-><what the target is>", "fifo:<bytes read so far>",
     // "device(1,3)", or "other".
     std::string Describe();
-
-private:
+    // The same of another path (what this target's FIFO read, for one).
     std::string DescribePath(const std::string& path);
 
+private:
     std::string m_path;
     int m_reader = -1;
     std::string m_read;

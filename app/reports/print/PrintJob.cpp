@@ -11,6 +11,7 @@
 #include <cerrno>
 #include <cstring>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "platform/File.h"
@@ -66,12 +67,15 @@ QString FileFailure(const QString& path, int error) {
         return QString::fromLatin1(kNotFinished);
     if (platform::IsDiskFull(error))
         return QString::fromLatin1(kFileDiskFull).arg(path);
-    return QString::fromLatin1(kFileNotWritable).arg(path, QString::fromLocal8Bit(std::strerror(error)));
+    const char* refused = platform::RefusalReason(error, QFile::encodeName(path).toStdString());
+    return QString::fromLatin1(kFileNotWritable)
+        .arg(path, refused ? QString::fromLatin1(refused) : QString::fromLocal8Bit(std::strerror(error)));
 }
 
 } // namespace
 
-PrintJob::PrintJob(QPrinter* printer, mode_t readers) : m_printer(printer), m_readers(readers) {}
+PrintJob::PrintJob(QPrinter* printer, mode_t readers, std::string source)
+    : m_printer(printer), m_readers(readers), m_source(std::move(source)) {}
 
 PrintJob::~PrintJob() {
     if (m_painter.isActive())
@@ -99,6 +103,11 @@ int PrintJob::StartDoc(const QString& docName) {
 
 bool PrintJob::StartSpool() {
     m_path = m_printer->outputFileName();
+    if (platform::IsSameFile(QFile::encodeName(m_path).toStdString(), m_source)) {
+        m_failure = QString::fromLatin1(print_texts::kOntoItsJournal).arg(m_path);
+        m_path.clear();
+        return false;
+    }
     // What a print onto this name that was stopped left goes first.
     platform::PartFile::RemoveLeftovers(QFile::encodeName(m_path).toStdString());
     int error = m_output.Open(QFile::encodeName(m_path).toStdString(), m_readers);

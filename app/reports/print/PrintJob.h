@@ -6,6 +6,7 @@
 #include <QString>
 #include <functional>
 #include <memory>
+#include <string>
 
 #include "app/reports/print/DeviceContext.h"
 #include "platform/PartFile.h"
@@ -27,13 +28,18 @@ constexpr char kFileDiskFull[] =
     "The disk where \"%1\" was to be written is full. Please make room there or choose another place, and try "
     "again.";
 constexpr char kUnknownReason[] = "reason unknown";
+// A report or print named as (or linked to) the journal it is made from.
+constexpr char kOntoItsJournal[] =
+    "\"%1\" is the journal this document is made from: writing the document there would replace the journal. "
+    "Please choose another file.";
 
 } // namespace print_texts
 
 class PrintJob {
 public:
-    // A file printed to is no more readable than readers allows.
-    explicit PrintJob(QPrinter* printer, mode_t readers = 07777);
+    // A file printed to is no more readable than readers allows, and is
+    // never source, the journal printed from.
+    explicit PrintJob(QPrinter* printer, mode_t readers = 07777, std::string source = {});
     ~PrintJob(); // aborts a document that was not ended
     PrintJob(const PrintJob&) = delete;
     PrintJob& operator=(const PrintJob&) = delete;
@@ -66,6 +72,7 @@ private:
 
     QPrinter* m_printer;
     mode_t m_readers;
+    std::string m_source;
     QPainter m_painter;
     std::unique_ptr<DeviceContext> m_dc;
     int m_pagesStarted = 0;

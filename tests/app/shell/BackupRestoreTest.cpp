@@ -1587,6 +1587,9 @@ TEST_F(BackupRestoreTest, WritersKeepAPrivateFilePrivate) {
 
 // --- Every writer of a file the user names, over every kind of target -------
 
+// Where root made the team folder's files a writer run as nobody writes.
+constexpr char kTeamFolderVariable[] = "GRV_TEAM_FOLDER";
+
 // The application's writers, each on the road the user's command takes,
 // from the private journal pain.grv (and its backup pain.grz) the fixture
 // WriterTable makes.
@@ -1628,7 +1631,7 @@ protected:
             return Restore(win, Path("pain.grz"), path, "right");
         if (writer == "export")
             return reports::WriteReportFile(QFile::encodeName(path).toStdString(), Csv(),
-                                            reports::ReadersOfJournal(&db)) == 0;
+                                            reports::ReadersOfJournal(&db), reports::JournalOf(&db)) == 0;
         EXPECT_EQ(writer, "print");
         return CEntryPrintout(&db, entry, "1 March 2026", "08:00").Print(printer) == 1;
     }
@@ -1657,23 +1660,30 @@ std::string ModeAt(const std::string& path) {
     char octal[8];
     std::snprintf(octal, sizeof octal, "%o", static_cast<unsigned>(st.st_mode & 07777));
     const std::string acl = grvtest::AccessAcl(path);
-    return acl.empty() ? octal : octal + (" acl " + acl);
+    // The owner and group, where they are not the writer's.
+    const std::string owner = st.st_uid == ::geteuid() && st.st_gid == ::getegid()
+                                  ? std::string()
+                                  : " owner " + std::to_string(st.st_uid) + ":" + std::to_string(st.st_gid);
+    return (acl.empty() ? octal : octal + (" acl " + acl)) + owner;
 }
 
-// The rows of tests/data/shell/writers.txt onto one kind of target, or onto
-// every kind a runner may make (nullptr).
+// The rows of tests/data/shell/writers.txt onto the kinds of target whose
+// names hold only, or onto every kind a runner may make (nullptr).
 void WriterTableTest::RunTable(const char* only) {
     const auto rows = grvtest::ReadTable(GRV_TEST_DATA_DIR "/shell/writers.txt", " | ");
-    ASSERT_EQ(rows.size(), 49u);
+    ASSERT_EQ(rows.size(), 75u);
     int n = 0;
     for (const auto& row : rows) {
         const std::string &writer = row[0], &kindName = row[1], &afterwards = row[2];
-        const bool apart = kindName == "private device" || kindName == "file with an ACL";
-        if (only ? kindName != only : apart)
+        const bool apart = kindName == "private device" || kindName == "file with an ACL" ||
+                           kindName.find("planted") != std::string::npos ||
+                           kindName.find("default ACL") != std::string::npos ||
+                           kindName.find("team folder") != std::string::npos;
+        if (only ? kindName.find(only) == std::string::npos : apart)
             continue;
         SCOPED_TRACE(writer + " onto " + kindName);
         grvtest::TargetKind kind = grvtest::TargetKind::Absent;
-        for (int k = 0; k <= static_cast<int>(grvtest::TargetKind::AclFile); ++k) {
+        for (int k = 0; k <= static_cast<int>(grvtest::TargetKind::UnderDefaultAcl); ++k) {
             if (kindName == grvtest::TargetKindName(static_cast<grvtest::TargetKind>(k)))
                 kind = static_cast<grvtest::TargetKind>(k);
         }
@@ -1684,18 +1694,32 @@ void WriterTableTest::RunTable(const char* only) {
             name += std::string(std::stoul(kindName.substr(kindName.rfind(' ', bytes) + 1)) - name.size(), 'n');
         grvtest::WriteTarget target(tmp.path().toStdString(), name, kind, "an older file");
         ASSERT_EQ(target.Error(), 0);
-        const std::string before = target.Describe();
+        // The open journal the writers read from, by its name or a link.
+        const bool journal = kindName.find("the journal") != std::string::npos;
+        // Or a file root made in the team folder it names.
+        const char* team = std::getenv(kTeamFolderVariable);
+        const std::string named = kindName.find("team folder") != std::string::npos
+                                      ? std::string(team ? team : "") + "/" + name
+                                  : !journal                         ? target.Path()
+                                  : kindName == "the journal itself" ? Path("pain.grv").toStdString()
+                                                                     : Path("journal-link").toStdString();
+        if (kindName == "link to the journal" && !QFileInfo(Path("journal-link")).isSymLink()) {
+            ASSERT_EQ(::symlink("pain.grv", named.c_str()), 0);
+        }
+        const std::string before = target.DescribePath(named);
         // What a stopped writer left beside the file the name leads to, and
         // a file of the user's that only looks like it.
         const bool link = kind == grvtest::TargetKind::Link || kind == grvtest::TargetKind::DanglingLink;
-        const QString stopped = Path(QString::fromStdString("." + name + (link ? ".target" : "") + ".part-Kil1ed"));
-        const QString users = Path(QString::fromStdString(name + ".part-backup"));
+        const QString beside = QFileInfo(QString::fromStdString(named)).absolutePath() + "/";
+        const QString stopped = beside + QString::fromStdString("." + name + (link ? ".target" : "") + ".part-Kil1ed");
+        const QString users = beside + QString::fromStdString(name + ".part-backup");
         ASSERT_TRUE(longName || (WriteBytes(stopped, "left") && WriteBytes(users, "the user's")));
-        const bool said = Write(writer, QString::fromStdString(target.Path()));
+        const bool said = Write(writer, QString::fromStdString(named));
         EXPECT_TRUE(longName || Bytes(users) == "the user's");
         EXPECT_FALSE(said && QFile::exists(stopped));
         QFile::remove(stopped);
-        const std::string after = target.Describe();
+        QFile::remove(users);
+        const std::string after = target.DescribePath(named);
         const bool replaced = afterwards == "new";
         EXPECT_EQ(said, row[3] == "yes");
         if (afterwards == "device") {
@@ -1709,8 +1733,9 @@ void WriterTableTest::RunTable(const char* only) {
             EXPECT_EQ(after.substr(0, at), link ? "link(" + name + ".target)->" : "");
             EXPECT_TRUE(IsWholeOutput(writer, after.substr(at + 5)));
         }
-        EXPECT_EQ(ModeAt(target.Path()), row[4]);
+        EXPECT_EQ(ModeAt(named), row[4]);
         EXPECT_TRUE(Leftovers().isEmpty());
+        EXPECT_TRUE(QDir(beside).entryList({QStringLiteral(".*.part-*")}, QDir::Files | QDir::Hidden).isEmpty());
     }
 }
 
@@ -1731,6 +1756,55 @@ TEST_F(WriterTableTest, EveryWriterOntoAFileWithAnAcl) {
     ASSERT_NO_FATAL_FAILURE(MakeSources());
     RunTable("file with an ACL");
     ::umask(saved);
+}
+
+// The tests that need nobody: only a superuser runs them (tests/run-common.sh).
+using AsNobody = WriterTableTest;
+
+// Another account's file in a folder a team shares (root's, of the group
+// nogroup the writer is in), and the writer's own file of a group it is
+// not in (root): a replace can give neither file its owner and group back,
+// so it is refused, and the file keeps its bytes, mode, owner and group.
+// python's open(path, 'wb') writes both in place, where a stopped write
+// leaves them cut short. Root makes the files, nobody writes them.
+TEST_F(AsNobody, EveryWriterLeavesAFileWhoseOwnerOrGroupItCannotKeep) {
+    if (::geteuid() == 0) {
+        grvtest::TempDir team("grv-team", grvtest::SharedTempRoot());
+        ASSERT_EQ(::chown(team.Path().c_str(), 0, grvtest::kNobodyId), 0);
+        ASSERT_EQ(::chmod(team.Path().c_str(), 0775), 0);
+        const auto rows = grvtest::ReadTable(GRV_TEST_DATA_DIR "/shell/writers.txt", " | ");
+        int n = 0;
+        for (const auto& row : rows) {
+            if (row[1].find("team folder") == std::string::npos)
+                continue;
+            const std::string file = team.File("out" + std::to_string(n++) + "." + row[0]);
+            ASSERT_TRUE(grvtest::WriteFile(file, "an older file"));
+            const bool others = row[1].find("another account") != std::string::npos;
+            ASSERT_EQ(::chown(file.c_str(), others ? 0 : grvtest::kNobodyId, others ? grvtest::kNobodyId : 0), 0);
+            ASSERT_EQ(::chmod(file.c_str(), 0664), 0);
+        }
+        ASSERT_GT(n, 0);
+        EXPECT_TRUE(RerunAsNobodyInHomeOfItsOwn({std::string(kTeamFolderVariable) + "=" + team.Path()}));
+        return;
+    }
+    const mode_t saved = ::umask(022);
+    ASSERT_NO_FATAL_FAILURE(MakeSources());
+    RunTable("team folder");
+    ::umask(saved);
+}
+
+// What open() gives a new file there, within the journal's limit.
+TEST_F(WriterTableTest, EveryWriterOfANewFileInAFolderWithAnAcl) {
+    const mode_t saved = ::umask(022);
+    ASSERT_NO_FATAL_FAILURE(MakeSources());
+    RunTable("absent, under a default ACL");
+    ::umask(saved);
+}
+
+// Needs a planter: nobody (tests/run-common.sh).
+TEST_F(AsNobody, EveryWriterLeavesWhatAnotherAccountPlantedInASharedFolder) {
+    ASSERT_NO_FATAL_FAILURE(MakeSources());
+    RunTable("another account planted");
 }
 
 // --- A restore killed at every step -----------------------------------------
@@ -1813,7 +1887,6 @@ TEST_F(BackupRestoreTest, KilledRestoreLeavesAWholeJournalAndARerunCompletes) {
 // restore, export and print replaced what they named, and a dangling one
 // made a file where it pointed (tests/data/shell/links.txt). The planter is
 // nobody, so only a superuser runs this (tests/run-common.sh).
-using AsNobody = WriterTableTest;
 
 TEST_F(AsNobody, LinksAreFollowedOnlyWhereTheKernelWouldFollowThem) {
     ASSERT_NO_FATAL_FAILURE(MakeSources());

@@ -4,6 +4,7 @@
 // judged whole; with GRV_SHELL_SCREENSHOTS set, the picture is also saved
 // there as a PNG (docs/screenshots holds the ones in the repository).
 #include <QApplication>
+#include <QDateTimeEdit>
 #include <QDir>
 #include <QFile>
 #include <QLineEdit>
@@ -14,6 +15,8 @@
 #include <functional>
 
 #include "ShellTestSupport.h"
+#include "app/reports/GRVDlgReports.h"
+#include "app/reports/print/PrintJob.h"
 #include "app/shell/BackupTexts.h"
 #include "app/shell/FormTexts.h"
 #include "app/shell/GRVDlg.h"
@@ -123,6 +126,31 @@ TEST_F(MessageScreenshotTest, DamagedJournalRefusal) {
     EXPECT_EQ(texts, QStringList{QString::fromLatin1(kDbOpenFailed).arg(reason)});
     EXPECT_FALSE(picture.isNull());
     Save("damaged-journal.png");
+}
+
+// An export typed as the open journal's own name: refused with its reason,
+// the journal as it was (Qt's question about replacing an existing file was
+// the only word, and the journal became the report).
+TEST_F(MessageScreenshotTest, ExportOntoTheOpenJournalRefusal) {
+    ASSERT_TRUE(QFile::copy(QStringLiteral(GRV_TEST_DATA_DIR "/shell/journal.grv"), Path("pain.grv")));
+    QFile::setPermissions(Path("pain.grv"), QFile::ReadOwner | QFile::WriteOwner);
+    const std::string journal = grvtest::ReadFile(Path("pain.grv").toStdString());
+    CGRVDlg win;
+    files->Queue(Path("pain.grv"));
+    ASSERT_TRUE(win.OnCommand(ID_DATABASE_OPEN));
+    CGRVDlgReports reports;
+    reports.m_pDb = &win.Db();
+    reports.resize(kWindowSize);
+    reports.show();
+    reports.FromPicker()->setDateTime(QDateTime(QDate(2026, 3, 1), QTime(0, 0)));
+    reports.ToPicker()->setDateTime(QDateTime(QDate(2026, 3, 31), QTime(0, 0)));
+    ASSERT_TRUE(reports.RunReport());
+    WatchBoxes([&] { return &reports; });
+    files->Queue(Path("pain.grv"));
+    reports.OnBnClickedExport();
+    EXPECT_EQ(texts, QStringList{QString::fromLatin1(print_texts::kOntoItsJournal).arg(Path("pain.grv"))});
+    EXPECT_TRUE(grvtest::ReadFile(Path("pain.grv").toStdString()) == journal);
+    Save("export-onto-journal.png");
 }
 
 } // namespace

@@ -13,13 +13,13 @@ int RunProgram(const QString& program, const QStringList& args, QByteArray* out,
     return run.status;
 }
 
-bool RerunAsNobodyInHomeOfItsOwn() {
+bool RerunAsNobodyInHomeOfItsOwn(const std::vector<std::string>& extra) {
     if (::geteuid() != 0)
         return false;
     // The runner's private home is closed to other users.
     grvtest::TempDir root("grv-nobody", grvtest::SharedTempRoot());
     EXPECT_EQ(::chmod(root.Path().c_str(), 0755), 0);
-    std::vector<std::string> env;
+    std::vector<std::string> env = extra;
     const std::pair<const char*, const char*> places[] = {{"HOME", "home"},           {"XDG_CONFIG_HOME", "config"},
                                                           {"XDG_DATA_HOME", "data"},  {"XDG_CACHE_HOME", "cache"},
                                                           {"XDG_RUNTIME_DIR", "run"}, {"TMPDIR", "tmp"}};

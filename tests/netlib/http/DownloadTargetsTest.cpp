@@ -112,7 +112,10 @@ std::string Expected(Road road, bool found, TargetKind kind) {
     case TargetKind::HardLink:
     case TargetKind::FifoNoReader:
     case TargetKind::FifoReaderLeaves:
-    case TargetKind::AclFile: break; // no rows of this table
+    case TargetKind::AclFile:
+    case TargetKind::PlantedFifo:
+    case TargetKind::PlantedFile:
+    case TargetKind::UnderDefaultAcl: break; // no rows of this table
     }
     return "?";
 }
@@ -479,7 +482,7 @@ private:
 class Target {
 public:
     Target(const std::string& folder, const std::string& name, const std::string& kind, const std::string& old)
-        : m_folder(folder), m_path(folder + "/" + name), m_kind(kind), m_old(old) {
+        : m_folder(FolderOf(folder, kind)), m_path(m_folder + "/" + name), m_kind(kind), m_old(old) {
         std::filesystem::create_directories(folder);
         if (kind == "full-disk") {
             m_mounted = grvtest::RunProgram({"mount", "-t", "tmpfs", "-o", kFullDiskSize, "tmpfs", folder}).Ok();
@@ -520,6 +523,32 @@ public:
             m_mode = kAclTargetMode;
             m_acl = grvtest::AccessAcl(m_path);
         }
+        if (kind == "planted-fifo") {
+            EXPECT_EQ(::mkfifo(m_path.c_str(), 0600), 0);
+            EXPECT_EQ(::chown(m_path.c_str(), grvtest::kNobodyId, grvtest::kNobodyId), 0);
+            m_reader = std::make_unique<FifoReader>(m_path, false);
+        }
+        if (kind == "planted-file" || kind == "new-under-acl") {
+            m_device = std::make_unique<grvtest::WriteTarget>(
+                folder, name,
+                kind == "planted-file" ? grvtest::TargetKind::PlantedFile : grvtest::TargetKind::UnderDefaultAcl, old);
+            EXPECT_EQ(m_device->Error(), 0);
+        }
+        // What python's open() makes there, as this process's user.
+        if (kind == "new-under-acl") {
+            const std::string probe = m_folder + "/python-made";
+            EXPECT_TRUE(grvtest::Python("import sys; open(sys.argv[1], 'wb').close()", {probe}).Ok());
+            struct stat st;
+            EXPECT_EQ(::stat(probe.c_str(), &st), 0);
+            m_mode = st.st_mode & 07777;
+            m_acl = grvtest::AccessAcl(probe);
+            ::unlink(probe.c_str());
+        }
+        struct stat st;
+        if (::stat(m_path.c_str(), &st) == 0 && S_ISREG(st.st_mode)) {
+            m_uid = st.st_uid;
+            m_gid = st.st_gid;
+        }
     }
     ~Target() {
         m_reader.reset();
@@ -545,11 +574,23 @@ public:
         return verdict;
     }
 
+    const std::string& Folder() const { return m_folder; }
+
 private:
+    // Where a target of kind stands: a sticky folder anyone may write for
+    // what another account planted, one with a default ACL, else folder.
+    static std::string FolderOf(const std::string& folder, const std::string& kind) {
+        if (kind == "planted-fifo") {
+            std::filesystem::create_directories(folder + "/shared");
+            EXPECT_EQ(::chmod((folder + "/shared").c_str(), 01777), 0);
+        }
+        return kind.starts_with("planted-") ? folder + "/shared" : kind == "new-under-acl" ? folder + "/acl" : folder;
+    }
+
     std::string JudgePath(const std::string& fresh) {
         struct stat st;
         if (::lstat(m_path.c_str(), &st) != 0)
-            return m_kind == "absent" ? "old" : "gone";
+            return m_kind == "absent" || m_kind == "new-under-acl" ? "old" : "gone";
         std::string landing = m_path;
         if (S_ISLNK(st.st_mode)) {
             if (m_kind != "link")
@@ -567,7 +608,12 @@ private:
         if (!S_ISREG(st.st_mode))
             return "something else";
         const std::string bytes = grvtest::ReadFile(landing);
-        const bool modeKept = (m_mode == 0 || (st.st_mode & 07777) == m_mode) && grvtest::AccessAcl(landing) == m_acl;
+        // A file that was there keeps its owner and group; a new one is the
+        // writer's, as open() makes it.
+        const bool ownerKept = m_uid == kNoOwner ? st.st_uid == ::geteuid() && st.st_gid == ::getegid()
+                                                 : st.st_uid == m_uid && st.st_gid == m_gid;
+        const bool modeKept =
+            (m_mode == 0 || (st.st_mode & 07777) == m_mode) && grvtest::AccessAcl(landing) == m_acl && ownerKept;
         if (bytes == fresh && modeKept)
             return "new";
         if (bytes == m_old && modeKept && m_kind != "absent")
@@ -580,6 +626,9 @@ private:
     std::string m_kind;
     std::string m_old;
     mode_t m_mode = 0;
+    static constexpr uid_t kNoOwner = static_cast<uid_t>(-1);
+    uid_t m_uid = kNoOwner;
+    gid_t m_gid = static_cast<gid_t>(-1);
     // The access ACL, kept with the mode.
     std::string m_acl;
     bool m_mounted = false;
@@ -780,7 +829,7 @@ protected:
     // Runs the table's rows whose target is one of kinds.
     void RunRows(const std::set<std::string>& kinds) {
         const auto rows = grvtest::ReadTable(std::string(GRV_TEST_DATA_DIR) + "/http/file-writers.txt", " | ");
-        ASSERT_EQ(rows.size(), 150u);
+        ASSERT_EQ(rows.size(), 189u);
         const std::vector<Writer> writers = Writers();
         // What each writer makes of an absent path, for those whose bytes
         // are their own format.
@@ -812,7 +861,7 @@ protected:
             std::string ours;
             {
                 Target target(folder, NameIn(*writer, folder), row[1], old);
-                const auto run = [&] { return writer->run(folder, target.Path()); };
+                const auto run = [&] { return writer->run(target.Folder(), target.Path()); };
                 // A writer that lets SIGXFSZ through ends the test.
                 std::optional<grvtest::FileSizeLimit> limit;
                 if (row[1] == "size-limit")
@@ -854,6 +903,21 @@ TEST_F(FileWriters, EveryWriterIntoAPrivateDeviceLeavesItADevice) {
 // Apart from the rest: not every file system keeps an ACL.
 TEST_F(FileWriters, EveryWriterOntoAFileWithAnAclKeepsIt) {
     RunRows({"file-acl"});
+}
+
+// A new file under a folder's default ACL is what python's open() makes
+// there: not one bit more for others.
+TEST_F(FileWriters, EveryWriterOfANewFileInAFolderWithAnAclMakesItAsOpenDoes) {
+    RunRows({"new-under-acl"});
+}
+
+// Whatever another account put in a sticky folder anyone may write is not
+// written, whatever this machine's sysctls say: the rows are judged by what
+// stands there afterwards (owner, mode and bytes), not beside python, whose
+// open() follows those sysctls. Needs a planter: nobody.
+using AsNobody = FileWriters;
+TEST_F(AsNobody, EveryWriterLeavesWhatAnotherAccountPlantedInASharedFolder) {
+    RunRows({"planted-fifo", "planted-file"});
 }
 
 TEST_F(FileWriters, EveryWriterOntoAFullDiskKeepsTheOlderFile) {
