@@ -28,6 +28,11 @@ mode_t ReadersOf(const std::string& source);
 // the longest first.
 inline constexpr const char* kDatabaseSideSuffixes[] = {"-journal", "-wal", "-shm"};
 
+// Whether a commit puts the file on the disk before it takes the name. A
+// file that is not the user's data (a cookie document, a cache file) is only
+// renamed: a kill still leaves it whole, old or new, and it costs no syncs.
+enum class Durability { Synced, Unsynced };
+
 class PartFile {
 public:
     PartFile() = default;
@@ -41,6 +46,8 @@ public:
     // link the kernel would not follow, EMLINK for a file with other names,
     // ENAMETOOLONG for a name the folder cannot hold.
     int Open(const std::string& path, mode_t limit = 07777, bool inPlace = true);
+    // Synced unless set otherwise; kept from one Open to the next.
+    void SetDurability(Durability durability) { m_durability = durability; }
     int Fd() const { return m_fd; }
     // Where path lands, its links followed.
     const std::string& Target() const { return m_target; }
@@ -72,12 +79,16 @@ public:
 private:
     int m_fd = -1;
     mode_t m_limit = 07777;
+    Durability m_durability = Durability::Synced;
     std::string m_target;
     std::string m_part;
 };
 
-// For the tests that kill a writer between its file steps: ends the process
-// at once, as kill -9 would, when the environment's GRV_KILL_AT names step.
+// For the tests that kill a writer between its file steps: a writer passing
+// step calls the hook a test installed (none by default, so no other program
+// ever stops there or reads anything to decide it).
+using KillHook = void (*)(const char* step);
+void SetKillHook(KillHook hook);
 void KillPoint(const char* step);
 
 } // namespace platform

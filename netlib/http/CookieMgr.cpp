@@ -410,7 +410,8 @@ bool CookieMgr::SaveCookie(const char* cookieDir, HashMap* memory, const char* d
     }
     StringBuffer work;
     ensureParentDirectory(where.getString(), work, nullptr);
-    if (!xml.saveToFile(where.getString(), log)) {
+    // A cookie document is no user's data: not worth a sync per Set-Cookie.
+    if (!xml.saveToFile(where.getString(), log, platform::Durability::Unsynced)) {
         log.logError(cookie_msg::kSaveFailed);
         log.logData("CookieFilename", where.getString());
         return false;
