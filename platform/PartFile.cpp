@@ -1,22 +1,21 @@
 #include "platform/PartFile.h"
 
-#include <dirent.h>
 #include <fcntl.h>
-#include <signal.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <climits>
 #include <cstdint>
-#include <cstdlib>
 #include <cstring>
 #include <string>
 
 #include "platform/CryptProv.h"
 #include "platform/File.h"
+#include "platform/FolderIndex.h"
 #include "platform/QuietWrite.h"
 
 namespace platform {
@@ -46,8 +45,6 @@ constexpr std::size_t kLongestSideSuffix = std::char_traits<char>::length(kDatab
 constexpr const char* kPlantedText = "another account put it in a folder others share, where it is not written";
 constexpr const char* kGivenAwayText = "it belongs to another account or group, and replacing it would give it away";
 constexpr const char* kOtherNamesText = "it has other names (hard links), which replacing it would part it from";
-// The environment variable the kill tests name a step in.
-constexpr const char* kKillAtVariable = "GRV_KILL_AT";
 
 struct Split {
     std::string folder; // with its trailing separator, empty for the current one
@@ -159,6 +156,21 @@ bool MayKeepOwner(int fd, const struct stat& target) {
     return ::fchown(fd, target.st_uid, target.st_gid) == 0 && ::fchown(fd, own.st_uid, own.st_gid) == 0;
 }
 
+// Whether a name in a folder may be a part file of some target there.
+bool LooksLikePart(const std::string& name) {
+    return name.compare(0, std::strlen(kPartLead), kPartLead) == 0 && name.find(kPartTag) != std::string::npos;
+}
+
+// Every part name the process has seen, by folder: a cleanup looks up its
+// target's, never reading the whole folder again.
+FolderIndex& PartNames() {
+    static FolderIndex names(LooksLikePart);
+    return names;
+}
+
+// The step a test has a writer end at, when one installed it.
+std::atomic<KillHook> g_killHook{nullptr};
+
 // A rename is on the disk once its folder is.
 void SyncFolderOf(const std::string& path) {
     const Split where = SplitPath(path);
@@ -186,10 +198,13 @@ const char* RefusalReason(int error, const std::string& path) {
     return error == EMLINK ? kOtherNamesText : nullptr;
 }
 
+void SetKillHook(KillHook hook) {
+    g_killHook.store(hook);
+}
+
 void KillPoint(const char* step) {
-    const char* at = std::getenv(kKillAtVariable);
-    if (at && std::strcmp(at, step) == 0)
-        ::kill(::getpid(), SIGKILL);
+    if (const KillHook hook = g_killHook.load())
+        hook(step);
 }
 
 PartFile::~PartFile() {
@@ -272,7 +287,7 @@ int PartFile::Commit() {
         if (!stillNew && !CopyPermissions(m_fd, m_target.c_str(), m_limit))
             error = errno ? errno : EACCES;
         // The data is on the disk before the name points at it.
-        if (error == 0 && ::fsync(m_fd) != 0 && errno != EINVAL && errno != EROFS)
+        if (error == 0 && m_durability == Durability::Synced && ::fsync(m_fd) != 0 && errno != EINVAL && errno != EROFS)
             error = errno;
         KillPoint("part-synced");
         struct stat st;
@@ -287,7 +302,8 @@ int PartFile::Commit() {
         }
         m_part.clear();
         KillPoint("part-renamed");
-        SyncFolderOf(m_target);
+        if (m_durability == Durability::Synced)
+            SyncFolderOf(m_target);
     }
     if (::close(m_fd) != 0)
         error = errno;
@@ -312,13 +328,9 @@ bool PartFile::IsPartName(const std::string& target, const std::string& entryNam
 
 void PartFile::RemoveLeftovers(const std::string& target) {
     const Split where = SplitPath(FollowLinks(target.c_str()));
-    DIR* dir = ::opendir(where.folder.empty() ? "." : where.folder.c_str());
-    if (!dir)
-        return;
     const std::string prefix = PartPrefix(where.name, LongestName(where.folder));
     const uid_t me = ::geteuid();
-    while (const dirent* entry = ::readdir(dir)) {
-        const std::string name = entry->d_name;
+    for (const std::string& name : PartNames().NamesStartingWith(where.folder, prefix)) {
         if (!MatchesPart(prefix, name))
             continue;
         const std::string path = where.folder + name;
@@ -328,7 +340,6 @@ void PartFile::RemoveLeftovers(const std::string& target) {
         // A side file goes with its part, once nobody holds that.
         RemoveUnlessHeld(where.folder + name.substr(0, prefix.size() + kUniqueLength), path);
     }
-    ::closedir(dir);
 }
 
 } // namespace platform

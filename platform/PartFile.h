@@ -37,6 +37,11 @@ inline constexpr const char* kDatabaseSideSuffixes[] = {"-journal", "-wal", "-sh
 // group that cannot be kept, other names); null otherwise.
 const char* RefusalReason(int error, const std::string& path);
 
+// Whether a commit puts the file on the disk before it takes the name. A
+// file that is not the user's data (a cookie document, a cache file) is only
+// renamed: a kill still leaves it whole, old or new, and it costs no syncs.
+enum class Durability { Synced, Unsynced };
+
 class PartFile {
 public:
     PartFile() = default;
@@ -51,6 +56,8 @@ public:
     // with other names, EPERM for one whose owner or group could not be
     // kept, ENAMETOOLONG for a name the folder cannot hold.
     int Open(const std::string& path, mode_t limit = 07777, bool inPlace = true);
+    // Synced unless set otherwise; kept from one Open to the next.
+    void SetDurability(Durability durability) { m_durability = durability; }
     int Fd() const { return m_fd; }
     // Where path lands, its links followed.
     const std::string& Target() const { return m_target; }
@@ -82,14 +89,18 @@ public:
 private:
     int m_fd = -1;
     mode_t m_limit = 07777;
+    Durability m_durability = Durability::Synced;
     std::string m_target;
     std::string m_part;
     // The target was absent: the part has open()'s permissions already.
     bool m_created = false;
 };
 
-// For the tests that kill a writer between its file steps: ends the process
-// at once, as kill -9 would, when the environment's GRV_KILL_AT names step.
+// For the tests that kill a writer between its file steps: a writer passing
+// step calls the hook a test installed (none by default, so no other program
+// ever stops there or reads anything to decide it).
+using KillHook = void (*)(const char* step);
+void SetKillHook(KillHook hook);
 void KillPoint(const char* step);
 
 } // namespace platform

@@ -37,6 +37,8 @@ public:
     // False (the reason logged, the errno in error()) when the path cannot
     // be written; nothing is then made or changed.
     bool open(const char* utf8Path, Mode mode, LogBase* log);
+    // How a replace is committed (see platform::Durability); set before open.
+    void setDurability(platform::Durability durability) { m_part.SetDurability(durability); }
     bool isOpen() const { return fd() >= 0; }
     int fd() const { return m_part.Fd() >= 0 ? m_part.Fd() : m_fd; }
     // Whether the bytes go into a regular file (which can seek and be read

@@ -258,7 +258,8 @@ bool ClsCache2::SaveToCache2(const char* name, const SysTimeValue& expiry, const
     CacheFileLock lock(path, m_useFileLocks, m_log);
     if (!lock.held())
         return false;
-    return writeFileWithHeaderAnsi(path.getString(), h, headerLength, data.getData(), data.getSize(), &log);
+    return writeFileWithHeaderAnsi(path.getString(), h, headerLength, data.getData(), data.getSize(), &log,
+                                   platform::Durability::Unsynced);
 }
 
 bool ClsCache2::fetchEntry(const char* name, DataBuffer& data, LogBase& log) {

@@ -376,9 +376,16 @@ void CookieMgr::storePair(TreeNode& root, const StringBuffer& key, const Cookie&
 
 bool CookieMgr::SaveCookie(const char* cookieDir, HashMap* memory, const char* domain, const Cookie& cookie,
                            std::int64_t nowUnixSeconds, LogBase& log, ProgressMonitor* pm) {
+    return SaveCookies(cookieDir, memory, domain, {&cookie}, nowUnixSeconds, log, pm);
+}
+
+bool CookieMgr::SaveCookies(const char* cookieDir, HashMap* memory, const char* domain,
+                            const std::vector<const Cookie*>& cookies, std::int64_t nowUnixSeconds, LogBase& log,
+                            ProgressMonitor* pm) {
     StringBuffer host;
     Cookie::cookieHost(domain, host);
-    cookie.reportSaving(cookieDir, pm);
+    for (const Cookie* cookie : cookies)
+        cookie->reportSaving(cookieDir, pm);
     LogContext ctx(log, "SaveCookie");
     log.logData("CookieDir", cookieDir != nullptr ? cookieDir : "");
     log.logData("Domain", host.getString());
@@ -387,19 +394,21 @@ bool CookieMgr::SaveCookie(const char* cookieDir, HashMap* memory, const char* d
     if (!openForSaving(cookieDir, memory, host.getString(), xml, where, log))
         return false;
     TreeNode* root = xml.getCurrentNode();
-    StringBuffer key(cookie.getDomain());
-    key.appendChar(',');
-    key.appendSb(cookie.getPath());
     dropExpired(*root, nowUnixSeconds);
-    const bool expired = cookie.isExpired(nowUnixSeconds);
-    for (int i = 0; i < cookie.getNumPairs(); ++i) {
-        StringBuffer name, value;
-        cookie.getPairName(i, name);
-        cookie.getPairValue(i, value);
-        if (expired)
-            removeName(*root, key, name.getString(), nullptr);
-        else
-            storePair(*root, key, cookie, name.getString(), value.getString());
+    for (const Cookie* cookie : cookies) {
+        StringBuffer key(cookie->getDomain());
+        key.appendChar(',');
+        key.appendSb(cookie->getPath());
+        const bool expired = cookie->isExpired(nowUnixSeconds);
+        for (int i = 0; i < cookie->getNumPairs(); ++i) {
+            StringBuffer name, value;
+            cookie->getPairName(i, name);
+            cookie->getPairValue(i, value);
+            if (expired)
+                removeName(*root, key, name.getString(), nullptr);
+            else
+                storePair(*root, key, *cookie, name.getString(), value.getString());
+        }
     }
     if (isMemoryMode(cookieDir, memory)) {
         memory->remove(where.getString());
@@ -410,7 +419,8 @@ bool CookieMgr::SaveCookie(const char* cookieDir, HashMap* memory, const char* d
     }
     StringBuffer work;
     ensureParentDirectory(where.getString(), work, nullptr);
-    if (!xml.saveToFile(where.getString(), log)) {
+    // A cookie document is no user's data: not worth a sync per Set-Cookie.
+    if (!xml.saveToFile(where.getString(), log, platform::Durability::Unsynced)) {
         log.logError(cookie_msg::kSaveFailed);
         log.logData("CookieFilename", where.getString());
         return false;

@@ -23,6 +23,7 @@
 // A pair's element is named after the cookie; a name XML cannot take as it
 // stands gets the XML service's mended form and keeps itself in "name".
 #include <cstdint>
+#include <vector>
 
 #include "netlib/core/StringBuffer.h"
 
@@ -80,6 +81,11 @@ public:
     // Stored cookies whose Expires date has passed are dropped.
     bool SaveCookie(const char* cookieDir, HashMap* memory, const char* domain, const Cookie& cookie,
                     std::int64_t nowUnixSeconds, LogBase& log, ProgressMonitor* pm);
+    // As SaveCookie for each cookie in turn (one answer's), the document
+    // written once.
+    bool SaveCookies(const char* cookieDir, HashMap* memory, const char* domain,
+                     const std::vector<const Cookie*>& cookies, std::int64_t nowUnixSeconds, LogBase& log,
+                     ProgressMonitor* pm);
 
 private:
     // The domain's document in xml, or a new one with the root "cookies";

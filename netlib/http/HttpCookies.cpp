@@ -141,6 +141,8 @@ bool HttpClient::storeSetCookies(const HttpResponseHeader& header, HttpControl& 
         kept.reset(store.LoadCookieJar(options.CookieDir.getString(), &options.stringTable, setter.getString(), nullptr,
                                        quiet));
     }
+    // One answer's cookies all go to the setter's document: written once.
+    std::vector<const Cookie*> accepted;
     for (int i = 0; i < cookies.getCount(); ++i) {
         auto* cookie = static_cast<Cookie*>(cookies.elementAt(i));
         if (!cookie->pairsSendable()) {
@@ -162,9 +164,11 @@ bool HttpClient::storeSetCookies(const HttpResponseHeader& header, HttpControl& 
         }
         cookie->fixExpiry(now);
         cookie->logCookie(log);
-        store.SaveCookie(options.CookieDir.getString(), &options.stringTable, setter.getString(), *cookie, now, log,
-                         pm);
+        accepted.push_back(cookie);
     }
+    if (!accepted.empty())
+        store.SaveCookies(options.CookieDir.getString(), &options.stringTable, setter.getString(), accepted, now, log,
+                          pm);
     return true;
 }
 

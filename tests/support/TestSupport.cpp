@@ -1,5 +1,6 @@
 #include "tests/support/TestSupport.h"
 
+#include "platform/PartFile.h"
 #include "platform/WinTime.h"
 
 #include <gtest/gtest.h>
@@ -671,6 +672,14 @@ ScopedClock::~ScopedClock() {
 void ScopedClock::Advance(std::int64_t seconds) {
     m_unixMs += seconds * 1000;
     platform::SetClockOverrideForTest(m_unixMs);
+}
+
+void InstallKillAt() {
+    platform::SetKillHook([](const char* step) {
+        const char* at = std::getenv(kKillAtVariable);
+        if (at != nullptr && std::strcmp(at, step) == 0)
+            ::kill(::getpid(), SIGKILL);
+    });
 }
 
 FileSizeLimit::FileSizeLimit(std::uint64_t limit, bool signalIgnored) {

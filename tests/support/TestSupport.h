@@ -244,6 +244,12 @@ constexpr unsigned kNobodyId = 65534;
 // body runs.
 bool RerunCurrentTestAsNobody(const std::vector<std::string>& env = {}, const std::string& workDir = {});
 
+// The environment variable a test kills its child writer through, and the
+// hook that child installs: it ends at once, as kill -9 would, at the step
+// the variable names.
+inline constexpr const char* kKillAtVariable = "GRV_KILL_AT";
+void InstallKillAt();
+
 // A journal-sized SQLite database at path (3000 entry rows), built by the
 // sqlite3 shell; path, or "" when the shell failed.
 std::string MakeJournalDatabase(const std::string& path);

@@ -1819,10 +1819,11 @@ constexpr char kKillTargetVariable[] = "GRV_KILL_TARGET";
 // itself at the row's step.
 TEST_F(BackupRestoreTest, KilledRestoreLeavesAWholeJournalAndARerunCompletes) {
     if (const char* journal = std::getenv(kKillTargetVariable)) {
+        grvtest::InstallKillAt();
         CGRVDlg win;
         prompter->Queue(Answer::Yes);
         Restore(win, Fixture("zip-deflated.grz"), QString::fromUtf8(journal), "right");
-        ADD_FAILURE() << "the restore was not killed at " << std::getenv("GRV_KILL_AT");
+        ADD_FAILURE() << "the restore was not killed at " << std::getenv(grvtest::kKillAtVariable);
         return;
     }
     const QString query =
@@ -1865,7 +1866,8 @@ TEST_F(BackupRestoreTest, KilledRestoreLeavesAWholeJournalAndARerunCompletes) {
 
         grvtest::RunOptions options;
         options.mergeStderr = true;
-        options.env = {"GRV_KILL_AT=" + row[1], std::string(kKillTargetVariable) + "=" + journal.toStdString()};
+        options.env = {std::string(grvtest::kKillAtVariable) + "=" + row[1],
+                       std::string(kKillTargetVariable) + "=" + journal.toStdString()};
         const grvtest::RunResult child = grvtest::RunProgram(
             {exe, "--gtest_filter=BackupRestoreTest.KilledRestoreLeavesAWholeJournalAndARerunCompletes"}, options);
         EXPECT_EQ(child.signal, SIGKILL) << child.out;

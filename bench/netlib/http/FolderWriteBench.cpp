@@ -1,0 +1,179 @@
+// What a file written whole costs beside libcurl writing the same bytes,
+// both from one nginx on loopback, turns taken in alternation:
+//  - 1,000 downloads of 4 KiB into an empty folder and into one of 20,000
+//    files, on a tmpfs where there is one, so that the figure is the
+//    writer's work and not the disk's syncs, which libcurl does not make
+//    (goal: within 1.5x of libcurl's time, i.e. a ratio of at least 0.67,
+//    and the same time per download in either folder);
+//  - a cookie session of 200 sites saved to a folder, beside libcurl with
+//    its cookie jar (goal: a ratio of at least 1.0).
+// Ratios are ours over libcurl's rate: above 1, ours is faster.
+#include <curl/curl.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <string>
+
+#include "bench/BenchSupport.h"
+#include "netlib/core/DataBuffer.h"
+#include "netlib/core/Logger.h"
+#include "netlib/core/XString.h"
+#include "netlib/http/ClsHttp.h"
+#include "netlib/http/HttpClient.h"
+#include "netlib/http/HttpConnPool.h"
+#include "netlib/text/TextServices.h"
+#include "platform/Winsock.h"
+#include "tests/support/LoopbackPeers.h"
+
+using namespace tessik;
+
+namespace {
+
+constexpr int kTurns = 5;
+constexpr std::size_t kBodyBytes = 4096;
+constexpr int kDownloads = 1000;
+constexpr int kCrowd = 20000;
+constexpr int kSites = 200;
+
+using Curl = std::unique_ptr<CURL, void (*)(CURL*)>;
+
+std::size_t discard(char*, std::size_t size, std::size_t n, void*) {
+    return size * n;
+}
+
+// Seconds one call of work takes.
+template <class Work>
+double secondsOf(Work&& work) {
+    const auto start = std::chrono::steady_clock::now();
+    work();
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+}
+
+constexpr const char* kMemoryFolder = "/dev/shm";
+
+// An empty folder, or one of count files, under base.
+std::string freshFolder(const std::string& base, const std::string& name, int count) {
+    const std::string folder = base + "/" + name;
+    std::filesystem::remove_all(folder);
+    std::filesystem::create_directories(folder);
+    for (int i = 0; i < count; ++i)
+        std::ofstream(folder + "/crowd" + std::to_string(i) + ".txt") << i;
+    return folder;
+}
+
+void printRates(const std::string& what, const benchsupport::Beside& b, const char* unit) {
+    std::printf("%-50s ours %8.0f %s  libcurl %8.0f %s  ratio %5.2fx\n", what.c_str(), b.ours, unit, b.theirs, unit,
+                b.ratio);
+    std::fflush(stdout);
+}
+
+} // namespace
+
+int main() {
+    installTextServices();
+    curl_global_init(CURL_GLOBAL_ALL);
+    grvtest::LoopbackPeers peers;
+    grvtest::NginxOptions options;
+    options.serverLines = {"location = /cookie { add_header Set-Cookie \"id=$host; Path=/; Max-Age=86400\";",
+                           "  add_header Set-Cookie \"theme=dark; Path=/\"; return 200 \"ok\\n\"; }"};
+    const grvtest::NginxPeer nginx = peers.StartNginx(options);
+    std::ofstream(nginx.docRoot + "/4k.bin", std::ios::binary) << std::string(kBodyBytes, 'd');
+    const std::string plain = "http://127.0.0.1:" + std::to_string(nginx.httpPort);
+    const bool smoke = benchsupport::smokeRun();
+    const int downloads = smoke ? 5 : kDownloads;
+    bool allOk = true;
+
+    // ---- Downloads into an empty folder and into a crowded one.
+    const std::string url = plain + "/4k.bin";
+    const std::string memory =
+        std::filesystem::is_directory(kMemoryFolder) ? kMemoryFolder : benchsupport::tempPath(".");
+    double perDownload[2] = {0, 0};
+    int slot = 0;
+    for (int crowd : {0, smoke ? 50 : kCrowd}) {
+        const std::string folder = freshFolder(memory, "grv-folder-bench-" + std::to_string(::getpid()), crowd);
+        ClsHttp http;
+        http.options().UseIEProxy = 0;
+        XString source;
+        source.setFromUtf8(url.c_str());
+        auto ours = [&] {
+            for (int i = 0; i < downloads; ++i) {
+                XString to;
+                to.setFromUtf8((folder + "/ours" + std::to_string(i) + ".bin").c_str());
+                allOk = http.Download(source, to, false, nullptr, http.getLog()) && allOk;
+            }
+        };
+        Curl curl(curl_easy_init(), curl_easy_cleanup);
+        curl_easy_setopt(curl.get(), CURLOPT_URL, url.c_str());
+        // Asked as ours asks, gzip accepted, and unpacked as ours unpacks it.
+        curl_easy_setopt(curl.get(), CURLOPT_ACCEPT_ENCODING, "");
+        auto theirs = [&] {
+            for (int i = 0; i < downloads; ++i) {
+                std::FILE* file = std::fopen((folder + "/curl" + std::to_string(i) + ".bin").c_str(), "wb");
+                curl_easy_setopt(curl.get(), CURLOPT_WRITEDATA, file);
+                long status = 0;
+                allOk = file != nullptr && curl_easy_perform(curl.get()) == CURLE_OK &&
+                        curl_easy_getinfo(curl.get(), CURLINFO_RESPONSE_CODE, &status) == CURLE_OK && status == 200 &&
+                        allOk;
+                if (file != nullptr)
+                    allOk = std::fclose(file) == 0 && allOk;
+            }
+        };
+        const benchsupport::Beside b = benchsupport::medianBeside(
+            [&] { return downloads / secondsOf(ours); }, [&] { return downloads / secondsOf(theirs); }, kTurns);
+        printRates("1,000 downloads of 4 KiB, folder of " + std::to_string(crowd) + " files", b, "dl/s");
+        perDownload[slot++] = b.ours > 0 ? 1000.0 / b.ours : 0;
+        allOk = allOk && b.ours > 0 && b.theirs > 0;
+        std::filesystem::remove_all(folder);
+    }
+    std::printf("%-50s %.3f ms empty, %.3f ms crowded\n", "  ours per download", perDownload[0], perDownload[1]);
+
+    // ---- A cookie session of 200 sites, each its own base domain, all this
+    // machine.
+    platform::SetResolverHook([](const std::string&) { return std::string("127.0.0.1"); });
+    const int sites = smoke ? 3 : kSites;
+    auto siteUrl = [&](int n) {
+        return "http://site" + std::to_string(n) + ".test:" + std::to_string(nginx.httpPort) + "/cookie";
+    };
+    auto oursSession = [&] {
+        const std::string folder = freshFolder(benchsupport::tempPath("."), "grv-cookie-bench-ours", 0);
+        ClsHttp http;
+        http.options().UseIEProxy = 0;
+        http.options().CookieDir.setString(folder.c_str());
+        http.options().SaveCookies = 1;
+        for (int n = 0; n < sites; ++n) {
+            Logger log;
+            HttpResult result;
+            DataBuffer body;
+            allOk = http.pool().quickRequest(siteUrl(n).c_str(), http.options(), body, result, log, nullptr, false) &&
+                    allOk;
+        }
+    };
+    auto theirsSession = [&] {
+        const std::string folder = freshFolder(benchsupport::tempPath("."), "grv-cookie-bench-curl", 0);
+        Curl curl(curl_easy_init(), curl_easy_cleanup);
+        curl_slist* toLoopback = curl_slist_append(nullptr, "::127.0.0.1:");
+        curl_easy_setopt(curl.get(), CURLOPT_CONNECT_TO, toLoopback);
+        curl_easy_setopt(curl.get(), CURLOPT_WRITEFUNCTION, discard);
+        curl_easy_setopt(curl.get(), CURLOPT_COOKIEFILE, "");
+        curl_easy_setopt(curl.get(), CURLOPT_COOKIEJAR, (folder + "/cookies.txt").c_str());
+        for (int n = 0; n < sites; ++n) {
+            curl_easy_setopt(curl.get(), CURLOPT_URL, siteUrl(n).c_str());
+            allOk = curl_easy_perform(curl.get()) == CURLE_OK && allOk;
+        }
+        curl.reset(); // writes the jar
+        curl_slist_free_all(toLoopback);
+    };
+    const benchsupport::Beside b = benchsupport::medianBeside([&] { return sites / secondsOf(oursSession); },
+                                                              [&] { return sites / secondsOf(theirsSession); }, kTurns);
+    printRates("cookie session of 200 sites saved to a folder", b, "req/s");
+    allOk = allOk && b.ours > 0 && b.theirs > 0;
+    std::filesystem::remove_all(benchsupport::tempPath("grv-cookie-bench-ours"));
+    std::filesystem::remove_all(benchsupport::tempPath("grv-cookie-bench-curl"));
+    platform::SetResolverHook({});
+    curl_global_cleanup();
+    return allOk ? 0 : 1;
+}

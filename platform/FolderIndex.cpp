@@ -1,0 +1,137 @@
+#include "platform/FolderIndex.h"
+
+#include <dirent.h>
+#include <sys/inotify.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+
+namespace platform {
+
+namespace {
+
+// The changes that add a name to a folder or take one away.
+constexpr std::uint32_t kNameChanges = IN_CREATE | IN_MOVED_TO | IN_DELETE | IN_MOVED_FROM | IN_ONLYDIR;
+// Folders watched at once; the least used one makes room for another.
+constexpr std::size_t kMostFolders = 64;
+// Room for a few dozen notices per read.
+constexpr std::size_t kNoticeBuffer = 16 * 1024;
+
+} // namespace
+
+FolderIndex::~FolderIndex() {
+    if (m_fd >= 0)
+        ::close(m_fd);
+}
+
+bool FolderIndex::Ready() {
+    const pid_t me = ::getpid();
+    if (m_fd >= 0 && m_owner == me)
+        return true;
+    // A forked child would share its parent's notices, each taken by the one
+    // reading first: it starts over with its own.
+    if (m_fd >= 0)
+        ::close(m_fd);
+    m_folders.clear();
+    m_byWatch.clear();
+    m_owner = me;
+    m_fd = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+    return m_fd >= 0;
+}
+
+void FolderIndex::Forget(std::map<Key, Watched>::iterator at) {
+    ::inotify_rm_watch(m_fd, at->second.wd);
+    m_byWatch.erase(at->second.wd);
+    m_folders.erase(at);
+}
+
+void FolderIndex::Drain() {
+    alignas(inotify_event) char buffer[kNoticeBuffer];
+    for (;;) {
+        const ssize_t got = ::read(m_fd, buffer, sizeof buffer);
+        if (got <= 0)
+            return;
+        for (ssize_t at = 0; at < got;) {
+            const auto* notice = reinterpret_cast<const inotify_event*>(buffer + at);
+            at += static_cast<ssize_t>(sizeof(inotify_event) + notice->len);
+            if (notice->mask & IN_Q_OVERFLOW) {
+                // Notices were lost: every folder is read again when asked.
+                while (!m_folders.empty())
+                    Forget(m_folders.begin());
+                continue;
+            }
+            const auto watch = m_byWatch.find(notice->wd);
+            if (watch == m_byWatch.end())
+                continue;
+            const auto folder = m_folders.find(watch->second);
+            if (notice->mask & IN_IGNORED) {
+                // The folder is gone (or its file system): nothing to unwatch.
+                m_byWatch.erase(watch);
+                if (folder != m_folders.end())
+                    m_folders.erase(folder);
+                continue;
+            }
+            if (folder == m_folders.end() || notice->len == 0)
+                continue;
+            const std::string name = notice->name;
+            if (notice->mask & (IN_CREATE | IN_MOVED_TO)) {
+                if (m_keep(name))
+                    folder->second.names.insert(name);
+            } else {
+                folder->second.names.erase(name);
+            }
+        }
+    }
+}
+
+void FolderIndex::ReadFolder(const std::string& folder, std::set<std::string>& into) const {
+    DIR* dir = ::opendir(folder.c_str());
+    if (!dir)
+        return;
+    while (const dirent* entry = ::readdir(dir)) {
+        if (m_keep(entry->d_name))
+            into.insert(entry->d_name);
+    }
+    ::closedir(dir);
+}
+
+std::vector<std::string> FolderIndex::NamesStartingWith(const std::string& folder, const std::string& prefix) {
+    const std::string path = folder.empty() ? "." : folder;
+    std::lock_guard<std::mutex> lock(m_mutex);
+    std::set<std::string> read;
+    const std::set<std::string>* names = nullptr;
+    struct stat st;
+    if (Ready() && ::stat(path.c_str(), &st) == 0) {
+        Drain();
+        const Key key{st.st_dev, st.st_ino};
+        auto at = m_folders.find(key);
+        if (at == m_folders.end()) {
+            if (m_folders.size() >= kMostFolders) {
+                Forget(std::min_element(m_folders.begin(), m_folders.end(),
+                                        [](const auto& a, const auto& b) { return a.second.used < b.second.used; }));
+            }
+            const int wd = ::inotify_add_watch(m_fd, path.c_str(), kNameChanges);
+            if (wd >= 0 && m_byWatch.count(wd) == 0) {
+                at = m_folders.emplace(key, Watched{wd, 0, {}}).first;
+                m_byWatch.emplace(wd, key);
+                // Read once watched, so that no name made meanwhile is missed.
+                ReadFolder(path, at->second.names);
+            }
+        }
+        if (at != m_folders.end()) {
+            at->second.used = ++m_clock;
+            names = &at->second.names;
+        }
+    }
+    if (names == nullptr) {
+        ReadFolder(path, read);
+        names = &read;
+    }
+    std::vector<std::string> found;
+    for (auto it = names->lower_bound(prefix); it != names->end() && it->compare(0, prefix.size(), prefix) == 0; ++it)
+        found.push_back(*it);
+    return found;
+}
+
+} // namespace platform
