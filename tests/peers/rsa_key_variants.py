@@ -9,9 +9,8 @@ to fit p and q r, so that it passes every check of its parts against each
 other and only a primality test, or a signature checked before it is handed
 out, finds it.
 """
-import math, sys
+import math, subprocess, sys
 from cryptography.hazmat.primitives import serialization
-from cryptography.hazmat.primitives.asymmetric import rsa
 path = sys.argv[1]
 k = serialization.load_pem_private_key(open(path, "rb").read(), None).private_numbers()
 def tlv(tag, b):
@@ -22,9 +21,12 @@ changes = {"whole": {}, "dp-dq-swapped": dict(dp=k.dmq1, dq=k.dmp1), "qinv-one":
            "p-q-swapped": dict(p=k.q, q=k.p), "n-plus-two": dict(n=whole["n"] + 2), "d-plus-two": dict(d=k.d + 2),
            "e-one": dict(e=1, d=1, dp=1, dq=1)}
 e = k.public_numbers.e
+# A 256-bit prime from openssl: python's cryptography makes no key as small
+# as 512 bits from version 43 on.
 while True:
-    r = rsa.generate_private_key(public_exponent=e, key_size=512).private_numbers().p
-    if math.gcd(e, k.q * r - 1) == 1:
+    r = int(subprocess.run(["openssl", "prime", "-generate", "-bits", "256"], capture_output=True, check=True,
+                           text=True).stdout)
+    if math.gcd(e, r - 1) == 1 and math.gcd(e, k.q * r - 1) == 1:
         break
 qr, d = k.q * r, pow(e, -1, math.lcm(k.p - 1, k.q - 1, r - 1))
 changes["composite-q"] = dict(n=k.p * qr, d=d, q=qr, dp=d % (k.p - 1), dq=pow(e, -1, qr - 1), qinv=pow(qr, -1, k.p))
