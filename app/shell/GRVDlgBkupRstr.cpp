@@ -51,8 +51,7 @@ void SplitPath(const QString& path, QString& folder, QString& fileName) {
 }
 
 bool IsSameFile(const QString& a, const QString& b) {
-    struct stat sa {
-    }, sb{};
+    struct stat sa{}, sb{};
     if (a.isEmpty() || b.isEmpty())
         return false;
     if (::stat(QFile::encodeName(a).constData(), &sa) != 0)
