@@ -105,7 +105,7 @@ def xml_tree(data, charset=None):
         text = data.decode(charset)
     except (LookupError, UnicodeError) as e:
         return "refused: %s" % e
-    text = re.sub(r"""^(<\?xml[^>]*?\bencoding\s*=\s*)(["'])[^"']*\2""", r"\1\2UTF-8\2", text, count=1)
+    text = re.sub(r"""^(\ufeff?<\?xml[^>]*?\bencoding\s*=\s*)(["'])[^"']*\2""", r"\1\2UTF-8\2", text, count=1)
     return xml_tree(text.encode("utf-8"), "utf-8")
 
 

@@ -12,7 +12,7 @@ import sys
 
 import lxml.etree as E
 
-DECLARED = re.compile(r"""^(<\?xml[^>]*?\bencoding\s*=\s*)(["'])[^"']*\2""")
+DECLARED = re.compile(r"""^(\ufeff?<\?xml[^>]*?\bencoding\s*=\s*)(["'])[^"']*\2""")
 
 
 def decoded(data, codec):
