@@ -70,7 +70,7 @@ std::int64_t FileTimeToUnix(ZipFileTime fileTime) {
 }
 
 struct timespec ToTimespec(ZipFileTime fileTime) {
-    struct timespec ts {};
+    struct timespec ts{};
     if (fileTime.low == 0 && fileTime.high == 0)
         ts.tv_nsec = UTIME_OMIT;
     else

@@ -231,7 +231,7 @@ void ZipWriter::sourceTimesNow() {
 }
 
 ZipResult ZipWriter::sourceInfoFromFd(int fd) {
-    struct statx sx {};
+    struct statx sx{};
     if (::statx(fd, "", AT_EMPTY_PATH, STATX_BASIC_STATS | STATX_BTIME, &sx) != 0)
         return ZipResult::CannotOpen;
     if (S_ISDIR(sx.stx_mode))

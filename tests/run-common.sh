@@ -13,6 +13,8 @@ needs_table=(
   '*.JournalMadeReadOnlyWhileOpenSaysItCannotBeWritten|can_make_immutable|they make an open journal immutable with chattr +i and need the file system to refuse writes through its open descriptor (tmpfs lets them through)'
   '*PrivateDevice*|can_make_device|they make a character device of their own with mknod and write into it'
   '*WithAnAcl*|can_keep_acl|they give a file an access ACL naming another user, which the file system must keep'
+  '*Dante*|has_dante|they relay through the SOCKS server dante, to be installed (Debian 13 has none)'
+  '*OpenSshDsa*|openssh_knows_dsa|they ask OpenSSH about DSA keys, which OpenSSH 10 (Debian 13) no longer knows'
 )
 nobody_id=65534
 
@@ -64,6 +66,13 @@ can_make_device() {
   ok=$?
   rm -rf "$dir"
   return $ok
+}
+# The program tests/support/LoopbackPeers.cpp starts.
+has_dante() {
+  [ -x /usr/sbin/danted ]
+}
+openssh_knows_dsa() {
+  ssh -Q key 2>/dev/null | grep -qx ssh-dss
 }
 # The ACL the tests give (owner rw-, nobody rw-, group ---, mask rw-,
 # others ---), in the kernel's form.

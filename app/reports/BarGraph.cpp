@@ -51,8 +51,7 @@ void C2DBarGraph::Draw(QImage& surface) const {
         return;
     const SeriesLayout l = Layout();
     DrawAxisNumbers(p, m_plot, l, MaxValue(), m_axisFont, m_crText);
-    DrawGroups(
-        p, l, [](int, int) { return Show::Full; }, [](int) { return true; });
+    DrawGroups(p, l, [](int, int) { return Show::Full; }, [](int) { return true; });
 }
 
 void C2DBarGraph::DrawAnimated(QPainter& p, const QImage& surface) const {
@@ -74,19 +73,13 @@ void C2DBarGraph::DrawAnimated(QPainter& p, const QImage& surface) const {
     };
     auto all = [](int) { return true; };
     switch (m_nAnimKind) {
-    case kBarGrowAll:
-        DrawGroups(
-            p, l, [](int, int) { return Show::Grown; }, all);
-        break;
+    case kBarGrowAll: DrawGroups(p, l, [](int, int) { return Show::Grown; }, all); break;
     case kBarGrowSegments:
         DrawGroups(
             p, l, [&](int k, int) { return stage(k, m_nSegmentsShown); },
             [&](int k) { return k <= m_nSegmentsShown + 1; });
         break;
-    case kBarGrowSeries:
-        DrawGroups(
-            p, l, [&](int, int j) { return stage(j, m_nSeriesShown); }, all);
-        break;
+    case kBarGrowSeries: DrawGroups(p, l, [&](int, int j) { return stage(j, m_nSeriesShown); }, all); break;
     case kBarFadeSegments: {
         const int done = m_nHighlightSegment;
         DrawGroups(
@@ -100,8 +93,7 @@ void C2DBarGraph::DrawAnimated(QPainter& p, const QImage& surface) const {
     }
     case kBarFadeSeries: {
         const int done = m_nHighlightSeries;
-        DrawGroups(
-            p, l, [&](int, int j) { return j <= done ? Show::Full : Show::Hidden; }, all);
+        DrawGroups(p, l, [&](int, int j) { return j <= done ? Show::Full : Show::Hidden; }, all);
         FadeIn(p, surface, m_plot, m_nAnimPercent, [&](QPainter& fp) {
             DrawGroups(
                 fp, l, [&](int, int j) { return j == done + 1 ? Show::Full : Show::Hidden; },

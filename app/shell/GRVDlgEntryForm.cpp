@@ -214,7 +214,7 @@ int CGRVDlg::SaveFormEntry() {
     const struct {
         QLineEdit* edit;
         const char* name;
-        int CEntry::*field;
+        int CEntry::* field;
     } levels[] = {{m_ctlWorstPain, kPainNameWorst, &CEntry::wpl},
                   {m_ctlAveragePain, kPainNameAverage, &CEntry::apl},
                   {m_ctlLowestPain, kPainNameLowest, &CEntry::lpl},

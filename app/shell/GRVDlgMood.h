@@ -41,8 +41,8 @@ public slots:
 private:
     struct Row {
         const char* label;
-        int CGRVDlgMood::*scale;
-        int CEntryMood::*field;
+        int CGRVDlgMood::* scale;
+        int CEntryMood::* field;
     };
     static const Row kRowTable[kRows];
 

@@ -49,8 +49,8 @@ private:
     struct Row {
         const char* label;
         int sliderId;
-        int CGRVDlgSideEffect::*scale;
-        int CEntrySideEff::*field;
+        int CGRVDlgSideEffect::* scale;
+        int CEntrySideEff::* field;
     };
     static const Row kRowTable[kRows];
 

@@ -43,7 +43,7 @@ constexpr off_t kShmLockLength = 9;
 // Whether the file system holding path has no room left for another block,
 // as after a write that failed because the disk is full.
 bool NoRoomLeft(const std::string& path) {
-    struct statvfs fs {};
+    struct statvfs fs{};
     if (::statvfs(path.c_str(), &fs) != 0)
         return false;
     return fs.f_bavail == 0 || fs.f_bfree == 0;
@@ -54,7 +54,7 @@ bool LockedByAnother(const std::string& path, off_t start, off_t length) {
     const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0)
         return false;
-    struct flock probe {};
+    struct flock probe{};
     probe.l_type = F_WRLCK;
     probe.l_whence = SEEK_SET;
     probe.l_start = start;
@@ -272,7 +272,7 @@ std::string FindSetAsideJournal(const std::string& journal) {
     if (!dir)
         return {};
     std::string newest;
-    struct timespec newestTime {};
+    struct timespec newestTime{};
     while (const dirent* entry = ::readdir(dir)) {
         const std::string name = entry->d_name;
         const std::size_t end = std::strlen(kAsideSuffix);

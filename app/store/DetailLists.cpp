@@ -56,9 +56,8 @@ bool CJournalDb::FillDetailList(ListRows& rows, int type, int entryId) {
         m_lastError = SqlFormat(kErrStep, SQLITE_MISUSE, sqlite3_errstr(SQLITE_MISUSE));
         return true;
     }
-    return ListQuery(sql, rows, [type](const Statement& st) {
-        return ListRow{{st.Text(0), DetailLabel(type, st)}, std::nullopt};
-    });
+    return ListQuery(
+        sql, rows, [type](const Statement& st) { return ListRow{{st.Text(0), DetailLabel(type, st)}, std::nullopt}; });
 }
 
 std::string CJournalDb::FormatTimestamp(const JournalDateTime& when) {

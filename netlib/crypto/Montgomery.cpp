@@ -380,7 +380,7 @@ void selectEntry(Limb* out, const Limb* table, std::size_t entries, std::size_t 
 // Words kept 64-byte aligned, wiped when they go.
 class Words {
 public:
-    explicit Words(std::size_t n) : m_n(n), m_p(new (std::align_val_t{kAlign}) Limb[n]()) {}
+    explicit Words(std::size_t n) : m_n(n), m_p(new(std::align_val_t{kAlign}) Limb[n]()) {}
     ~Words() {
         secureWipe(m_p, m_n * sizeof(Limb));
         ::operator delete[](m_p, std::align_val_t{kAlign});

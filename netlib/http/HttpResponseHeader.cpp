@@ -346,8 +346,8 @@ void responseBodyText(const HttpResponseHeader& header, const DataBuffer& body, 
 }
 
 HttpResult::HttpResult()
-    : redirectPending(0), redirectFailed(0), cacheState(0), driverCount(0), fromCache(0),
-      connectionFailed(0), spareFlags{0, 0}, exchangeFlags{0, 0, 0, 0} {}
+    : redirectPending(0), redirectFailed(0), cacheState(0), driverCount(0), fromCache(0), connectionFailed(0),
+      spareFlags{0, 0}, exchangeFlags{0, 0, 0, 0} {}
 
 HttpResult::~HttpResult() = default;
 

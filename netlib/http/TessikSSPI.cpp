@@ -4,7 +4,7 @@
 
 namespace tessik {
 
-TessikSSPI::TessikSSPI() : m_sspi(new (std::nothrow) MsSspi) {}
+TessikSSPI::TessikSSPI() : m_sspi(new(std::nothrow) MsSspi) {}
 
 TessikSSPI::~TessikSSPI() {
     delete m_sspi;

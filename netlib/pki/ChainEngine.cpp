@@ -351,7 +351,7 @@ constexpr StoreSource kStoreSources[] = {
 // A file's identity and stamps as stat gives them (links followed, as the
 // stores read them); -1 with errno when it cannot be had.
 void appendFileStamp(const std::string& path, std::string& out, std::int64_t& newest) {
-    struct stat st {};
+    struct stat st{};
     out += path;
     out += '\0';
     if (::stat(path.c_str(), &st) != 0) {

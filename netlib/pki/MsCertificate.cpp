@@ -539,7 +539,7 @@ void MsCertificate::parseExtensions() {
     m_hasExtKeyUsage = facts.hasExtendedKeyUsage;
     static const struct {
         const char* oid;
-        bool MsCertificate::*flag;
+        bool MsCertificate::* flag;
     } kUsages[] = {
         {kOidServerAuth, &MsCertificate::m_serverAuth},        {"1.3.6.1.5.5.7.3.2", &MsCertificate::m_clientAuth},
         {"1.3.6.1.5.5.7.3.3", &MsCertificate::m_codeSigning},  {"1.3.6.1.5.5.7.3.4", &MsCertificate::m_emailProtection},

@@ -29,7 +29,7 @@ const char* zlibHeaderFault(unsigned char cmf, unsigned char flg) {
 
 } // namespace
 
-TessikDeflate::TessikDeflate() : m_level(kDefaultLevel), m_work(new (std::nothrow) unsigned char[kWorkSize]) {}
+TessikDeflate::TessikDeflate() : m_level(kDefaultLevel), m_work(new(std::nothrow) unsigned char[kWorkSize]) {}
 
 TessikDeflate::~TessikDeflate() = default;
 

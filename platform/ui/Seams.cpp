@@ -18,7 +18,7 @@ Seams& Current() {
 }
 
 template <typename T>
-std::shared_ptr<T> Get(std::shared_ptr<T> Seams::*member) {
+std::shared_ptr<T> Get(std::shared_ptr<T> Seams::* member) {
     std::lock_guard lock(SeamsMutex());
     return Current().*member;
 }

@@ -105,20 +105,28 @@ TEST_F(LoopbackPeerTest, ProxiesNeedBasicAuthAndTunnel) {
     EXPECT_EQ(seen[1].substr(0, 16), "GET /tunnel HTTP");
 }
 
+std::string SocksVia(const std::string& scheme, const std::string& user, int port) {
+    return scheme + "://" + user + "127.0.0.1:" + std::to_string(port);
+}
+
 TEST_F(LoopbackPeerTest, SocksPeersRelayWithUsernameMethod) {
     int target = peers.StartCaptureServer();
     int microsocks = peers.StartMicrosocks();
-    int dante = peers.StartDante();
-    auto via = [](const std::string& scheme, const std::string& user, int port) {
-        return scheme + "://" + user + "127.0.0.1:" + std::to_string(port);
-    };
     std::string withPassword = std::string(":") + kPeerPassword + "@";
-    EXPECT_EQ(Curl({"-x", via("socks5", kPeerUser + withPassword, microsocks), Url(target, "/")}).out, "ok");
-    EXPECT_NE(Curl({"-x", via("socks5", "", microsocks), Url(target, "/")}).status, 0);
-    EXPECT_EQ(Curl({"-x", via("socks5", peers.DanteUser() + withPassword, dante), Url(target, "/")}).out, "ok");
-    EXPECT_NE(Curl({"-x", via("socks5", peers.DanteUser() + ":wrong@", dante), Url(target, "/")}).status, 0);
-    EXPECT_EQ(Curl({"-x", via("socks4", "", dante), Url(target, "/")}).out, "ok");
-    EXPECT_EQ(peers.CapturedRequests(target, 3).size(), 3u);
+    EXPECT_EQ(Curl({"-x", SocksVia("socks5", kPeerUser + withPassword, microsocks), Url(target, "/")}).out, "ok");
+    EXPECT_NE(Curl({"-x", SocksVia("socks5", "", microsocks), Url(target, "/")}).status, 0);
+    EXPECT_EQ(peers.CapturedRequests(target, 1).size(), 1u);
+}
+
+// A peer of its own: a release without dante leaves this test out.
+TEST_F(LoopbackPeerTest, DanteRelaysWithUsernameMethod) {
+    int target = peers.StartCaptureServer();
+    int dante = peers.StartDante();
+    std::string withPassword = std::string(":") + kPeerPassword + "@";
+    EXPECT_EQ(Curl({"-x", SocksVia("socks5", peers.DanteUser() + withPassword, dante), Url(target, "/")}).out, "ok");
+    EXPECT_NE(Curl({"-x", SocksVia("socks5", peers.DanteUser() + ":wrong@", dante), Url(target, "/")}).status, 0);
+    EXPECT_EQ(Curl({"-x", SocksVia("socks4", "", dante), Url(target, "/")}).out, "ok");
+    EXPECT_EQ(peers.CapturedRequests(target, 2).size(), 2u);
 }
 
 // Each proxy asked for "localhost" reaches the server on 127.0.0.1 alone,

@@ -11,9 +11,8 @@ out, finds it. Keys whose public numbers are odd numbers each just inside or
 outside a bound: n of 16,385 bits, e of a million bits beside n of 16,384,
 e of 64 and 65 bits beside n of 4,096, e equal to n.
 """
-import math, random, sys
+import math, random, subprocess, sys
 from cryptography.hazmat.primitives import serialization
-from cryptography.hazmat.primitives.asymmetric import rsa
 path = sys.argv[1]
 k = serialization.load_pem_private_key(open(path, "rb").read(), None).private_numbers()
 def tlv(tag, b):
@@ -27,9 +26,12 @@ changes = {"whole": {}, "dp-dq-swapped": dict(dp=k.dmq1, dq=k.dmp1), "qinv-one":
            "e-million-bits": dict(n=odd(16384), e=odd(1000000)), "e-64-bits": dict(n=odd(4096), e=odd(64)),
            "e-65-bits": dict(n=odd(4096), e=odd(65)), "e-is-n": dict(e=k.public_numbers.n)}
 e = k.public_numbers.e
+# A 256-bit prime from openssl: python's cryptography makes no key as small
+# as 512 bits from version 43 on.
 while True:
-    r = rsa.generate_private_key(public_exponent=e, key_size=512).private_numbers().p
-    if math.gcd(e, k.q * r - 1) == 1:
+    r = int(subprocess.run(["openssl", "prime", "-generate", "-bits", "256"], capture_output=True, check=True,
+                           text=True).stdout)
+    if math.gcd(e, r - 1) == 1 and math.gcd(e, k.q * r - 1) == 1:
         break
 qr, d = k.q * r, pow(e, -1, math.lcm(k.p - 1, k.q - 1, r - 1))
 changes["composite-q"] = dict(n=k.p * qr, d=d, q=qr, dp=d % (k.p - 1), dq=pow(e, -1, qr - 1), qinv=pow(qr, -1, k.p))

@@ -40,7 +40,7 @@ std::string NameOf(const std::string& path) {
 
 // The permission bits at path in octal, as stat -c %a gives them.
 std::string ModeOf(const std::string& path) {
-    struct stat st {};
+    struct stat st{};
     if (::stat(path.c_str(), &st) != 0)
         return "none";
     char octal[8];
@@ -176,7 +176,7 @@ TEST(PlatformUmask, ReadingItNeverWidensAnotherThreadsNewFiles) {
     for (int i = 0; i < kFiles; ++i) {
         const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
         ASSERT_GE(fd, 0);
-        struct stat st {};
+        struct stat st{};
         ::fstat(fd, &st);
         widened += (st.st_mode & 022) != 0;
         ::close(fd);

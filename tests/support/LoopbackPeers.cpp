@@ -1003,7 +1003,7 @@ void LoopbackPeers::MakeClientKey(SshPeer* peer) {
     }
 }
 
-SshPeer LoopbackPeers::StartSshd(const std::vector<std::string>& options) {
+SshPeer LoopbackPeers::StartSshd(const std::vector<std::string>& options, SshdHostKeys hostKeys) {
     // sshd runs as whoever runs the test and then lets only that user in.
     const passwd* self = getpwuid(geteuid());
     if (self == nullptr) {
@@ -1018,25 +1018,27 @@ SshPeer LoopbackPeers::StartSshd(const std::vector<std::string>& options) {
         mkdir("/run/sshd", kReachableByServices);
     }
     Run({"ssh-keygen", "-q", "-t", "rsa", "-b", "2048", "-N", "", "-f", dir + "/host_rsa"});
-    Run({"ssh-keygen", "-q", "-t", "dsa", "-N", "", "-f", dir + "/host_dsa"});
-    std::string conf =
-        WriteConfig(dir, "sshd_config",
-                    Join({
-                        "ListenAddress 127.0.0.1:" + std::to_string(result.port),
-                        "HostKey " + dir + "/host_rsa",
-                        "HostKey " + dir + "/host_dsa",
-                        "HostKeyAlgorithms ssh-rsa,ssh-dss",
-                        "KexAlgorithms diffie-hellman-group14-sha1,diffie-hellman-group1-sha1",
-                        "Ciphers aes256-cbc,aes128-cbc,3des-cbc",
-                        "MACs hmac-sha1,hmac-md5",
-                        "UsePAM no",
-                        "PidFile " + dir + "/sshd.pid",
-                        "AuthorizedKeysFile " + result.clientKey + ".pub " + result.rsaClientKey + ".pub",
-                        // The key lives in the shared temporary tree, not in a home folder.
-                        "StrictModes no",
-                        "PermitRootLogin prohibit-password",
-                        "PasswordAuthentication no",
-                    }));
+    std::vector<std::string> lines = {"ListenAddress 127.0.0.1:" + std::to_string(result.port),
+                                      "HostKey " + dir + "/host_rsa"};
+    if (hostKeys == SshdHostKeys::RsaAndDsa) {
+        Run({"ssh-keygen", "-q", "-t", "dsa", "-N", "", "-f", dir + "/host_dsa"});
+        lines.insert(lines.end(), {"HostKey " + dir + "/host_dsa", "HostKeyAlgorithms ssh-rsa,ssh-dss"});
+    } else {
+        lines.push_back("HostKeyAlgorithms ssh-rsa");
+    }
+    lines.insert(lines.end(), {
+                                  "KexAlgorithms diffie-hellman-group14-sha1,diffie-hellman-group1-sha1",
+                                  "Ciphers aes256-cbc,aes128-cbc,3des-cbc",
+                                  "MACs hmac-sha1,hmac-md5",
+                                  "UsePAM no",
+                                  "PidFile " + dir + "/sshd.pid",
+                                  "AuthorizedKeysFile " + result.clientKey + ".pub " + result.rsaClientKey + ".pub",
+                                  // The key lives in the shared temporary tree, not in a home folder.
+                                  "StrictModes no",
+                                  "PermitRootLogin prohibit-password",
+                                  "PasswordAuthentication no",
+                              });
+    const std::string conf = WriteConfig(dir, "sshd_config", Join(lines));
     std::vector<std::string> argv = {"/usr/sbin/sshd", "-D", "-e", "-f", conf};
     for (const std::string& option : options) {
         argv.push_back("-o");

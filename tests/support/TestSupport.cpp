@@ -473,8 +473,7 @@ RunResult RunProgram(const std::vector<std::string>& argv, const RunOptions& opt
         ::fcntl(in.fd[1], F_SETFL, O_NONBLOCK);
 
     // A child that stops reading must not stall us with a full pipe.
-    struct sigaction ignore {
-    }, old{};
+    struct sigaction ignore{}, old{};
     ignore.sa_handler = SIG_IGN;
     ::sigaction(SIGPIPE, &ignore, &old);
 

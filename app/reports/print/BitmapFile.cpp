@@ -206,7 +206,7 @@ Error ReadBitmapFile(const std::string& path, std::vector<std::uint8_t>& bytes) 
     std::unique_ptr<FILE, int (*)(FILE*)> file(std::fopen(path.c_str(), "rb"), &std::fclose);
     if (!file)
         return Error::CannotOpen;
-    struct stat st {};
+    struct stat st{};
     if (fstat(fileno(file.get()), &st) != 0 || !S_ISREG(st.st_mode))
         return Error::CannotOpen;
     if (static_cast<std::uint64_t>(st.st_size) > kMaxFileBytes)

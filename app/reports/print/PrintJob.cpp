@@ -32,7 +32,7 @@ QString SpoolName(int fd) {
 // 0 when the spool holds a whole PDF; EFBIG when Qt's writes met the file
 // size limit; -1 when it was cut short for a reason Qt keeps to itself.
 int SpoolError(int fd) {
-    struct stat st {};
+    struct stat st{};
     if (::fstat(fd, &st) != 0)
         return errno;
     char tail[kPdfTailBytes];
@@ -40,7 +40,7 @@ int SpoolError(int fd) {
     const ssize_t n = ::pread(fd, tail, sizeof tail, from);
     if (n > 0 && std::string_view(tail, static_cast<size_t>(n)).find(kPdfEnd) != std::string_view::npos)
         return 0;
-    struct rlimit limit {};
+    struct rlimit limit{};
     if (::getrlimit(RLIMIT_FSIZE, &limit) == 0 && limit.rlim_cur != RLIM_INFINITY &&
         static_cast<rlim_t>(st.st_size) >= limit.rlim_cur)
         return EFBIG;

@@ -249,30 +249,12 @@ int main(int argc, char** argv) {
     std::vector<Row> rows = {
         row("AES-128-CBC", aes(128, EVP_aes_128_cbc())),
         row("AES-256-CBC", aes(256, EVP_aes_256_cbc())),
-        row("3DES-CBC",
-            [](bool e) {
-                return Side{oursTripleDes(e), nullptr, openssl(EVP_des_ede3_cbc(), e)};
-            }),
-        row("RC2-CBC",
-            [](bool e) {
-                return Side{oursRc2(e), nullptr, opensslLegacy("RC2-CBC", e)};
-            }),
-        row("RC4",
-            [](bool e) {
-                return Side{oursRc4(e), nullptr, opensslLegacy("RC4", e)};
-            }),
-        row("BF-CBC",
-            [](bool e) {
-                return Side{oursBlowfish2(e), nullptr, opensslLegacy("BF-CBC", e)};
-            }),
-        row("Blowfish-ECB",
-            [](bool e) {
-                return Side{oursBlowfish(e), nullptr, nullptr};
-            }),
-        row("Twofish-CBC",
-            [](bool e) {
-                return Side{oursTwofish(e), nullptr, nullptr};
-            }),
+        row("3DES-CBC", [](bool e) { return Side{oursTripleDes(e), nullptr, openssl(EVP_des_ede3_cbc(), e)}; }),
+        row("RC2-CBC", [](bool e) { return Side{oursRc2(e), nullptr, opensslLegacy("RC2-CBC", e)}; }),
+        row("RC4", [](bool e) { return Side{oursRc4(e), nullptr, opensslLegacy("RC4", e)}; }),
+        row("BF-CBC", [](bool e) { return Side{oursBlowfish2(e), nullptr, opensslLegacy("BF-CBC", e)}; }),
+        row("Blowfish-ECB", [](bool e) { return Side{oursBlowfish(e), nullptr, nullptr}; }),
+        row("Twofish-CBC", [](bool e) { return Side{oursTwofish(e), nullptr, nullptr}; }),
     };
     for (const Row& r : rows)
         for (const auto& [direction, side] : {std::pair{"Encrypt", &r.encrypt}, {"Decrypt", &r.decrypt}}) {

@@ -140,8 +140,7 @@ int main(int argc, char** argv) {
             std::printf("%s: iconv disagrees on the output size\n", c.name);
             return 1;
         }
-        benchsupport::printBeside(
-            c.name, in.size(), [&] { convertOurs(c, in); }, "iconv", [&] { peer.convert(in); });
+        benchsupport::printBeside(c.name, in.size(), [&] { convertOurs(c, in); }, "iconv", [&] { peer.convert(in); });
     }
 
     std::printf("\nThe engine's speed by input size, into a new buffer each time (MB/s; the spread should stay\n"

@@ -1654,7 +1654,7 @@ protected:
 };
 
 std::string ModeAt(const std::string& path) {
-    struct stat st {};
+    struct stat st{};
     if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode))
         return "-";
     char octal[8];

@@ -210,7 +210,7 @@ std::string Hex(const std::string& bytes) {
 template <typename Record>
 struct TextField {
     const char* column;
-    std::string Record::*field;
+    std::string Record::* field;
 };
 
 class HostileTextTest : public EntryStoreTest {
@@ -267,7 +267,7 @@ TEST_F(HostileTextTest, TypedTextsRoundTripExactlyThroughEveryRecordKind) {
 TEST_F(EntryStoreTest, PainLevelsOutsideZeroToTenAreRefusedUnwritten) {
     struct Level {
         const char* name;
-        int CEntry::*field;
+        int CEntry::* field;
     };
     const Level levels[] = {
         {"worst", &CEntry::wpl}, {"average", &CEntry::apl}, {"lowest", &CEntry::lpl}, {"current", &CEntry::cpl}};

@@ -93,11 +93,25 @@ def decode(body, enc):
 
 
 def xml_tree(data, charset=None):
-    parser = E.XMLParser(no_network=True, load_dtd=False, resolve_entities=False, encoding=charset)
     try:
+        parser = E.XMLParser(no_network=True, load_dtd=False, resolve_entities=False, encoding=charset)
         return E.tostring(E.fromstring(data, parser), encoding="unicode")
-    except (E.XMLSyntaxError, ValueError, LookupError) as e:
+    except LookupError:
+        pass
+    except E.XMLSyntaxError as e:
+        if charset in (None, "utf-8") or "Unsupported encoding" not in str(e):
+            return "refused: %s" % e
+    except ValueError as e:
         return "refused: %s" % e
+    # A charset libxml2 knows only through ICU (Debian 12's libxml2 has it,
+    # Debian 13's has not) is read by python's codec of that name, and the
+    # text given to libxml2 as UTF-8, its declaration naming UTF-8.
+    try:
+        text = data.decode(charset)
+    except (LookupError, UnicodeError) as e:
+        return "refused: %s" % e
+    text = re.sub(r"""^(\ufeff?<\?xml[^>]*?\bencoding\s*=\s*)(["'])[^"']*\2""", r"\1\2UTF-8\2", text, count=1)
+    return xml_tree(text.encode("utf-8"), "utf-8")
 
 
 def declared(body):

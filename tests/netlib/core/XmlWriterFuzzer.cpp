@@ -33,13 +33,22 @@ constexpr std::size_t kMaxInput = 1 << 18;
     std::abort();
 }
 
+// Expat 2.9 deprecates the line number call for its 64-bit one, which
+// earlier releases (Debian 12 has 2.5) lack.
+unsigned long long expatLine(XML_Parser p) {
+#if XML_MAJOR_VERSION > 2 || (XML_MAJOR_VERSION == 2 && XML_MINOR_VERSION >= 9)
+    return XML_GetCurrentLineNumber64(p);
+#else
+    return XML_GetCurrentLineNumber(p);
+#endif
+}
+
 // The writer's text is UTF-8 whatever charset its declaration names.
 void expectWellFormed(const StringBuffer& text) {
     XML_Parser p = XML_ParserCreate("UTF-8");
     const bool ok = XML_Parse(p, text.getString(), text.getSize(), 1) == XML_STATUS_OK;
     if (!ok)
-        std::fprintf(stderr, "expat: %s at line %lu\n", XML_ErrorString(XML_GetErrorCode(p)),
-                     static_cast<unsigned long>(XML_GetCurrentLineNumber(p)));
+        std::fprintf(stderr, "expat: %s at line %llu\n", XML_ErrorString(XML_GetErrorCode(p)), expatLine(p));
     XML_ParserFree(p);
     if (!ok)
         fail("written text is not well-formed", text);

@@ -179,13 +179,16 @@ void loadKey(const std::map<std::string, std::string>& fields, tessik::RsaKey& k
     }
 }
 
-// Python's cryptography (its own RSA key, its PKCS#1 v1.5 decryption) is the
-// judge: crafted blocks, each padding fault among them, are encrypted raw and
-// both sides decrypt them; openssl encrypts an empty message. Every refusal
-// logs the one same error line.
+// Python's cryptography makes the RSA key and openssl's PKCS#1 v1.5
+// decryption is the judge: crafted blocks, each padding fault among them, are
+// encrypted raw and both sides decrypt them; openssl encrypts an empty
+// message. Every refusal logs the one same error line. From OpenSSL 3.2 on a
+// padding fault decrypts by default to a random plaintext (implicit
+// rejection, which python's cryptography 43 takes up): the judge turns it off
+// there, so that it reports the fault as 3.0 does.
 const char* const kRsaPeer = R"(
-import sys
-from cryptography.hazmat.primitives.asymmetric import rsa, padding
+import subprocess, sys
+from cryptography.hazmat.primitives.asymmetric import rsa
 from cryptography.hazmat.primitives import serialization
 if sys.argv[1] == 'new':
     k = rsa.generate_private_key(public_exponent=65537, key_size=1024)
@@ -198,15 +201,16 @@ if sys.argv[1] == 'new':
         h = format(v, 'x')
         print(('0' if len(h) % 2 else '') + h)
 else:
-    k = serialization.load_pem_private_key(open(sys.argv[2], 'rb').read(), None)
+    judge = ['openssl', 'pkeyutl', '-decrypt', '-inkey', sys.argv[2], '-pkeyopt', 'rsa_padding_mode:pkcs1']
+    version = subprocess.run(['openssl', 'version'], capture_output=True, text=True, check=True).stdout.split()[1]
+    if tuple(int(part) for part in version.split('.')[:2]) >= (3, 2):
+        judge += ['-pkeyopt', 'rsa_pkcs1_implicit_rejection:0']
     for c in sys.argv[3:]:
-        try:
-            print('ok:' + k.decrypt(bytes.fromhex(c), padding.PKCS1v15()).hex())
-        except ValueError:
-            print('refused')
+        r = subprocess.run(judge, input=bytes.fromhex(c), capture_output=True)
+        print('ok:' + r.stdout.hex() if r.returncode == 0 else 'refused')
 )";
 
-TEST(RsaDecryption, V15PaddingFaultsAgreeWithPythonAndFailAlike) {
+TEST(RsaDecryption, V15PaddingFaultsAgreeWithOpensslAndFailAlike) {
     grvtest::TempDir dir;
     const std::string privPem = dir.File("key.pem"), pubPem = dir.File("pub.pem");
     auto made = grvtest::Python(kRsaPeer, {"new", privPem, pubPem});
@@ -281,15 +285,15 @@ TEST(RsaDecryption, V15PaddingFaultsAgreeWithPythonAndFailAlike) {
     }
     EXPECT_EQ(accepted, 3) << "the well-formed block and both empty messages";
     EXPECT_EQ(refusals.size(), 1u) << "one refusal text for every padding fault";
-    // No ciphertext at all, or one byte short, as python refuses them.
+    // No ciphertext at all, or one byte short, as openssl refuses them.
     const std::string shortOne = unhex(ciphertexts[0]).substr(1);
     for (const std::string& c : {std::string(), shortOne}) {
         LineLog log;
         DataBuffer plain;
         EXPECT_FALSE(tessik::rsaDecryptPadded(u(c), len(c), nullptr, 0, tessik::kHashSha1, tessik::kRsaPaddingV15, key,
                                               tessik::kRsaPrivate, plain, false, log));
-        auto python = grvtest::Python(kRsaPeer, {"decrypt", privPem, hex(c)});
-        EXPECT_EQ(python.out, "refused\n");
+        auto judgedShort = grvtest::Python(kRsaPeer, {"decrypt", privPem, hex(c)});
+        EXPECT_EQ(judgedShort.out, "refused\n") << judgedShort.err;
     }
 }
 

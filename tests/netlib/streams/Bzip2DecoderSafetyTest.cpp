@@ -65,11 +65,7 @@ TEST(Bzip2HandMade, FieldErrors) {
              b.symbols.push_back(3);
          },
          bz2::kSelectorRange},
-        {"oversubscribed code",
-         [](BlockSpec& b) {
-             b.lengths = {{1, 1, 1}, {1, 2, 2}};
-         },
-         bz2::kBadCode},
+        {"oversubscribed code", [](BlockSpec& b) { b.lengths = {{1, 1, 1}, {1, 2, 2}}; }, bz2::kBadCode},
     };
     for (const Case& c : cases) {
         BlockSpec b = blockForA();

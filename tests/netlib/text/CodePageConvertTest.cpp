@@ -577,7 +577,9 @@ Outcome throughUtf16(int from, int to, const Bytes& in) {
 // count of the road through UTF-16, across the boundaries of its rounds.
 TEST_F(Engine, OnePassMatchesTheRoadThroughUtf16) {
     const int pages[] = {932, 936, 949, 950, 1361, 10001, 51932, 51936, 51949, 1252, 1251, 437, 37, 10004, 28596};
-    const struct { int from, to; } crossings[] = {{932, 51932}, {936, 950}, {1252, 437}, {37, 1252}, {949, 1361}};
+    const struct {
+        int from, to;
+    } crossings[] = {{932, 51932}, {936, 950}, {1252, 437}, {37, 1252}, {949, 1361}};
     std::vector<std::pair<int, int>> pairs;
     for (int page : pages) {
         pairs.push_back({65001, page});

@@ -183,6 +183,7 @@ Bytes fromHex(const std::string& h) {
 struct Reference {
     std::map<Bytes, unsigned> decode;
     std::map<unsigned, std::string> encode;
+    std::set<unsigned> unjudged; // code points the source writes differently from release to release
 };
 
 // Runs the reference dumper once for all pages.
@@ -211,6 +212,8 @@ const std::map<int, Reference>& references(std::vector<std::string>& skipped) {
                 } else if (cur && kind == "E") {
                     ls >> b;
                     cur->encode[static_cast<unsigned>(std::stoul(a, nullptr, 16))] = b;
+                } else if (cur && kind == "U") {
+                    cur->unjudged.insert(static_cast<unsigned>(std::stoul(a, nullptr, 16)));
                 }
             }
         }
@@ -302,7 +305,7 @@ TEST(CodePageTables, EveryPageMatchesItsReference) {
         // Encoding: every BMP code point.
         int encodeMismatches = 0, longer = 0;
         for (unsigned cp = 1; cp < 0x10000; ++cp) {
-            if (cp >= 0xD800 && cp <= 0xDFFF)
+            if ((cp >= 0xD800 && cp <= 0xDFFF) || ref.unjudged.count(cp))
                 continue;
             unsigned char unit[2];
             platform::StoreLe16(unit, static_cast<std::uint16_t>(cp));

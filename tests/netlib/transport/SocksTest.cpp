@@ -200,6 +200,28 @@ protected:
         return bytesOf(response);
     }
 
+    struct ProxyCase {
+        const char* name;
+        int version;
+        int port;
+        std::string user;
+        std::string password;
+    };
+
+    // Each case fetches the page; the username method is chosen only with a password.
+    void GetThroughEach(const std::vector<ProxyCase>& cases) {
+        for (const ProxyCase& c : cases) {
+            SCOPED_TRACE(c.name);
+            Logger log;
+            LoggedSocket2 ls;
+            std::string response = Get(c.version, c.port, c.user, c.password, log, ls);
+            EXPECT_EQ(response.substr(0, 9), "HTTP/1.1 ") << logText(log);
+            EXPECT_EQ(Body(response), expectedBody);
+            const bool asked = logText(log).find("selected username/password") != std::string::npos;
+            EXPECT_EQ(asked, !c.password.empty());
+        }
+    }
+
     static std::string Body(const std::string& response) {
         std::size_t end = response.find("\r\n\r\n");
         return end == std::string::npos ? response : response.substr(end + 4);
@@ -212,31 +234,20 @@ protected:
 TEST_F(SocksPeers, GetThroughEveryProxyReturnsThePage) {
     const int microsocks = peers.StartMicrosocks();
     const int microsocksOpen = peers.StartMicrosocks(false);
-    const int dante = peers.StartDante();
-    struct Case {
-        const char* name;
-        int version;
-        int port;
-        std::string user;
-        std::string password;
-    };
-    const Case cases[] = {
+    GetThroughEach({
         {"microsocks with credentials", 5, microsocks, grvtest::kPeerUser, grvtest::kPeerPassword},
         {"microsocks without", 5, microsocksOpen, "", ""},
+    });
+}
+
+// A peer of its own: a release without dante leaves this test out.
+TEST_F(SocksPeers, GetThroughDanteReturnsThePage) {
+    const int dante = peers.StartDante();
+    GetThroughEach({
         {"dante SOCKS4", 4, dante, "", ""},
         {"dante SOCKS5 username", 5, dante, peers.DanteUser(), grvtest::kPeerPassword},
         {"dante SOCKS5 without", 5, dante, "", ""},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
-        Logger log;
-        LoggedSocket2 ls;
-        std::string response = Get(c.version, c.port, c.user, c.password, log, ls);
-        EXPECT_EQ(response.substr(0, 9), "HTTP/1.1 ") << logText(log);
-        EXPECT_EQ(Body(response), expectedBody);
-        const bool asked = logText(log).find("selected username/password") != std::string::npos;
-        EXPECT_EQ(asked, !c.password.empty());
-    }
+    });
 }
 
 TEST_F(SocksPeers, DanteRefusalsGiveTheirCodes) {

@@ -252,7 +252,7 @@ int PrintOnePage(PrintJob& job, bool abort) {
 }
 
 std::string ModeOf(const std::string& path) {
-    struct stat st {};
+    struct stat st{};
     return ::stat(path.c_str(), &st) == 0 ? std::to_string(st.st_mode & 07777) : "none";
 }
 

@@ -2,13 +2,31 @@
 # prints one line a file, "ok" after writing what it read as UTF-8 beside
 # it (NAME.libxml2.xml, for xml_dump.py), or "refused" and libxml2's
 # message. With --codec CODEC first, each file is instead decoded by
-# python's codec of that name and the text given to libxml2 as UTF-8
-# (for a layout libxml2 does not take itself); a CODEC that is the path of
-# a python file is that file's decode(bytes).
+# python's codec of that name (or by iconv, for iconv:CHARSET; or, for a
+# CODEC that is the path of a python file, by that file's decode(bytes)) and
+# the text given to libxml2 as UTF-8, its declaration naming UTF-8 (for a
+# layout or a name libxml2 does not take itself: a libxml2 that knows no
+# such name refuses the text whatever it is told).
 import importlib.util
+import re
+import subprocess
 import sys
 
 import lxml.etree as E
+
+DECLARED = re.compile(r"""^(\ufeff?<\?xml[^>]*?\bencoding\s*=\s*)(["'])[^"']*\2""")
+
+
+def decoded(data, codec, decoder):
+    if decoder:
+        text = decoder(data)
+    elif codec.startswith("iconv:"):
+        text = subprocess.run(["iconv", "-f", codec[len("iconv:"):], "-t", "UTF-8"], input=data,
+                              capture_output=True, check=True).stdout.decode("utf-8")
+    else:
+        text = data.decode(codec)
+    return DECLARED.sub(lambda m: m.group(1) + m.group(2) + "UTF-8" + m.group(2), text, count=1).encode("utf-8")
+
 
 args = sys.argv[1:]
 codec = None
@@ -25,9 +43,9 @@ for path in args:
     parser = E.XMLParser(resolve_entities=False, no_network=True, load_dtd=False, encoding="utf-8" if codec else None)
     try:
         if codec:
-            data = (decoder(data) if decoder else data.decode(codec)).encode("utf-8")
+            data = decoded(data, codec, decoder)
         tree = E.fromstring(data, parser).getroottree()
-    except (E.XMLSyntaxError, ValueError, LookupError, UnicodeError) as e:
+    except (E.XMLSyntaxError, ValueError, LookupError, UnicodeError, subprocess.CalledProcessError) as e:
         print("refused", str(e).replace("\n", " "))
         continue
     open(path + ".libxml2.xml", "wb").write(E.tostring(tree, encoding="utf-8", xml_declaration=True))
