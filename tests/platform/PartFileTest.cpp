@@ -52,7 +52,7 @@ std::string ModeOf(const std::string& path) {
 // read bit is lent for the read and taken back, since only root reads
 // through a mode.
 std::string ReadWriteOnly(const std::string& path) {
-    struct stat st {};
+    struct stat st{};
     if (::stat(path.c_str(), &st) != 0 || ::chmod(path.c_str(), (st.st_mode & 07777) | S_IRUSR) != 0)
         return "unreadable";
     std::string bytes = grvtest::ReadFile(path);
