@@ -41,6 +41,8 @@ bool exptmodChecked(const unsigned char* input, std::uint32_t inputLength, int w
             log.logError(rsa_msg::kNotWhole);
             return false;
         }
+        if (!rsaPrivatePartsReduced(key, log))
+            return false;
         MpInt m1, m2, h;
         if (montgomeryExptmodPair(x, key.dP, key.p, x, key.dQ, key.q, m1, m2) != MP_OKAY) {
             log.logError("Modular exponentiation (1) failed");
@@ -142,7 +144,18 @@ bool rsaPublicNumbersBounded(const RsaKey& key, LogBase& log) {
     return false;
 }
 
+bool rsaPrivatePartsReduced(const RsaKey& key, LogBase& log) {
+    const bool reduced = mp_cmp_mag(key.p, key.n) == MP_LT && mp_cmp_mag(key.q, key.n) == MP_LT &&
+                         mp_cmp_mag(key.dP, key.p) == MP_LT && mp_cmp_mag(key.dQ, key.q) == MP_LT &&
+                         mp_cmp_mag(key.qInv, key.p) == MP_LT;
+    if (!reduced)
+        log.logError(rsa_msg::kPartNotReduced);
+    return reduced;
+}
+
 bool rsaPrivateKeyWhole(const RsaKey& key, LogBase& log) {
+    if (!rsaPrivatePartsReduced(key, log))
+        return false;
     MpInt product, pLess1, qLess1, one;
     auto isOne = [&](const mp_int* a, const mp_int* b, const mp_int* modulus) {
         return mp_mulmod(a, b, modulus, one) == MP_OKAY && mp_cmp_d(one, 1) == MP_EQ;

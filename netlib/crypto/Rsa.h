@@ -32,6 +32,9 @@ constexpr const char* kResultNotUndone =
 constexpr const char* kModulusTooLarge = "The RSA modulus is larger than 16384 bits.";
 constexpr const char* kExponentNotBelowModulus = "The RSA public exponent is not below the modulus.";
 constexpr const char* kExponentTooLarge = "The RSA public exponent is over 64 bits beside a modulus over 3072 bits.";
+constexpr const char* kPartNotReduced =
+    "A part of the RSA private key is not below the number it is reduced by: a prime below n, a prime exponent or the "
+    "coefficient below its prime.";
 } // namespace rsa_msg
 
 class RsaKey {
@@ -62,6 +65,12 @@ public:
 // kRsaSmallModulusBits); every reader of a key asks before anything is
 // computed with it, and a refusal logs which bound failed.
 bool rsaPublicNumbersBounded(const RsaKey& key, LogBase& log);
+
+// Whether p and q are below n, dP below p, dQ below q and qInv below p,
+// compared before anything is computed with them: openssl refuses a part
+// that is not reduced, and a prime exponent of a million bits would hold
+// every signature for minutes. A refusal is logged.
+bool rsaPrivatePartsReduced(const RsaKey& key, LogBase& log);
 
 // Whether the two primes make the modulus and the exponents and coefficient
 // the private operation runs on belong to them and to e: a key that fails

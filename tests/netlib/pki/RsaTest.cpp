@@ -264,6 +264,9 @@ TEST(RsaKeys, AreUsedWholeOrRefusedOnLoad) {
         {two, "e-64-bits", tessik::rsa_msg::kNotWhole},
         {two, "e-65-bits", tessik::rsa_msg::kExponentTooLarge},
         {two, "e-is-n", tessik::rsa_msg::kExponentNotBelowModulus},
+        {two, "dp-unreduced", tessik::rsa_msg::kPartNotReduced},
+        {two, "dq-unreduced", tessik::rsa_msg::kPartNotReduced},
+        {two, "qinv-unreduced", tessik::rsa_msg::kPartNotReduced},
     };
     const auto outOfBounds = [](const char* refusal) {
         return refusal == tessik::rsa_msg::kModulusTooLarge || refusal == tessik::rsa_msg::kExponentNotBelowModulus ||
