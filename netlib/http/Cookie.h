@@ -32,6 +32,9 @@ public:
     static void cookieHost(const char* host, StringBuffer& out);
     const StringBuffer& getPath() const { return m_path; }
     void setPath(const char* path) { m_path.setString(path); }
+    // The path the cookie is kept, matched and told apart by: one set
+    // without a Path is one of "/", the same cookie as one set with it.
+    const char* scopePath() const { return m_path.getSize() != 0 ? m_path.getString() : "/"; }
     const StringBuffer& getExpire() const { return m_expire; }
     void setExpire(const char* expire) { m_expire.setString(expire); }
     std::int32_t getVersion() const { return m_version; }

@@ -17,10 +17,16 @@ namespace tessik {
 
 namespace {
 
-// Readers take any child of the root for a cookie, whatever its tag.
+// Readers take any child of the root for a cookie, whatever its tag. An
+// element an older version keyed "domain," holds cookies set without a
+// Path, which are of "/".
 bool hasKey(const TreeNode& element, const StringBuffer& key) {
     StringBuffer value;
-    return element.getAttrValue("key", value) && value.equals(key.getString());
+    if (!element.getAttrValue("key", value))
+        return false;
+    if (value.lastChar() == ',' && std::strchr(value.getString(), ',') == value.getString() + value.getSize() - 1)
+        value.appendChar('/');
+    return value.equals(key.getString());
 }
 
 // The attributes a cookie element gives all its names.
@@ -389,7 +395,7 @@ bool CookieMgr::SaveCookie(const char* cookieDir, HashMap* memory, const char* d
     TreeNode* root = xml.getCurrentNode();
     StringBuffer key(cookie.getDomain());
     key.appendChar(',');
-    key.appendSb(cookie.getPath());
+    key.append(cookie.scopePath());
     dropExpired(*root, nowUnixSeconds);
     const bool expired = cookie.isExpired(nowUnixSeconds);
     for (int i = 0; i < cookie.getNumPairs(); ++i) {
