@@ -49,8 +49,8 @@ public:
     int getNumPairs() const { return m_pairs.getCount(); }
     bool getPairName(int index, StringBuffer& out) const;
     bool getPairValue(int index, StringBuffer& out) const;
-    // Replaces the value of the first pair of that name (any case), else
-    // appends a pair.
+    // Replaces the value of the first pair of that name (names differing in
+    // case are two cookies, RFC 6265 section 5.3), else appends a pair.
     void setNameValue(const char* name, const char* value);
     // A name or value holding a control byte other than TAB is never kept
     // or sent: it would end the Cookie line early or break it for a strict

@@ -349,15 +349,15 @@ void CookieMgr::storePair(TreeNode& root, const StringBuffer& key, const Cookie&
     if (holder != nullptr && CookieAttributes::of(*holder) == attributes) {
         TreeNode* kept = findPair(*holder, name);
         kept->setContent(value);
-        // The reader lets the last pair of a name (ignoring case) win: an
-        // edited element may hold more than one.
+        // The reader lets the last pair of a name win: an edited element may
+        // hold more than one.
         for (int i = holder->getNumChildren() - 1; i >= 0; --i) {
             TreeNode* pair = holder->getChild(i);
             StringBuffer pairName;
             if (pair == nullptr || pair == kept)
                 continue;
             cookiePairName(*pair, pairName);
-            if (pairName.equalsNoCase(name))
+            if (pairName.equals(name))
                 delete pair;
         }
         removeName(root, key, name, holder);
