@@ -51,6 +51,16 @@ bool notFetched(bool answered, const HttpResult& result, LogBase& log) {
     return true;
 }
 
+// The quick roads ask for no range: a 206 is the resource only when it
+// begins at its first byte, as a download's file judges it.
+bool partNotWhole(bool answered, const HttpResult& result, LogBase& log) {
+    if (!answered || result.responseHeader.getStatusCode() != http_status::kPartialContent ||
+        result.responseHeader.contentRangeBeginsAt(0))
+        return false;
+    log.logError(http_msg::kPartNotWhole);
+    return true;
+}
+
 bool beginsWithHttps(const StringBuffer& url) {
     return url.beginsWithNoCase("https");
 }
@@ -203,7 +213,7 @@ bool ClsHttp::quickGetRun(const char* name, XString& url, DataBuffer& out, bool 
     m_options.HttpMethod.setString("GET");
     const bool ok =
         m_pool.quickRequest(frame.url(), m_options, out, m_lastResult, log, frame.monitor(), m_verboseLogging);
-    return frame.finish(ok && !notFetched(ok, m_lastResult, log));
+    return frame.finish(ok && !notFetched(ok, m_lastResult, log) && !partNotWhole(ok, m_lastResult, log));
 }
 
 bool ClsHttp::QuickGet(XString& url, DataBuffer& out, bool nested, ProgressEvent* progress, LogBase& log) {
@@ -225,7 +235,7 @@ bool ClsHttp::quickTextRun(const char* name, const char* verb, bool keepVerb, XS
         log.logDataLong("VerboseLogging", m_verboseLogging ? 1 : 0);
         log.logDataLong("NumUtf8Bytes", out.getSizeUtf8());
     }
-    return frame.finish(ok && !notFetched(ok, m_lastResult, log));
+    return frame.finish(ok && !notFetched(ok, m_lastResult, log) && !partNotWhole(ok, m_lastResult, log));
 }
 
 bool ClsHttp::QuickGetStr(XString& url, XString& out, bool nested, ProgressEvent* progress, LogBase& log) {

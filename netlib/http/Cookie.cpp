@@ -104,7 +104,7 @@ void Cookie::setNameValue(const char* name, const char* value) {
         return;
     for (int i = 0; i < m_pairs.getCount(); ++i) {
         auto* pair = static_cast<StringPair*>(m_pairs.elementAt(i));
-        if (pair && pair->getKeyBuf()->equalsNoCase(name)) {
+        if (pair && pair->getKeyBuf()->equals(name)) {
             pair->getValueBuf()->setString(value ? value : "");
             return;
         }

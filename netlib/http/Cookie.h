@@ -32,6 +32,9 @@ public:
     static void cookieHost(const char* host, StringBuffer& out);
     const StringBuffer& getPath() const { return m_path; }
     void setPath(const char* path) { m_path.setString(path); }
+    // The path the cookie is kept, matched and told apart by: one set
+    // without a Path is one of "/", the same cookie as one set with it.
+    const char* scopePath() const { return m_path.getSize() != 0 ? m_path.getString() : "/"; }
     const StringBuffer& getExpire() const { return m_expire; }
     void setExpire(const char* expire) { m_expire.setString(expire); }
     std::int32_t getVersion() const { return m_version; }
@@ -46,8 +49,8 @@ public:
     int getNumPairs() const { return m_pairs.getCount(); }
     bool getPairName(int index, StringBuffer& out) const;
     bool getPairValue(int index, StringBuffer& out) const;
-    // Replaces the value of the first pair of that name (any case), else
-    // appends a pair.
+    // Replaces the value of the first pair of that name (names differing in
+    // case are two cookies, RFC 6265 section 5.3), else appends a pair.
     void setNameValue(const char* name, const char* value);
     // A name or value holding a control byte other than TAB is never kept
     // or sent: it would end the Cookie line early or break it for a strict

@@ -1,6 +1,7 @@
 #include "netlib/http/CookieJar.h"
 
 #include <algorithm>
+#include <cstring>
 #include <vector>
 
 #include "netlib/core/HashMap.h"
@@ -15,9 +16,8 @@ constexpr std::uint32_t kNameSetBuckets = 400;
 // domain or path that is sent may hold.
 constexpr char kIdentitySeparator = '\n';
 
-// A cookie without a path is one of "/".
-int pathLength(const Cookie& cookie) {
-    return cookie.getPath().getSize() != 0 ? cookie.getPath().getSize() : 1;
+std::size_t pathLength(const Cookie& cookie) {
+    return std::strlen(cookie.scopePath());
 }
 } // namespace
 
@@ -70,7 +70,7 @@ void CookieJar::buildCookieHeaderValue(const char* domain, const char* path, boo
             // refused may hold names and values that cannot go out.
             StringBuffer identity(cookie->getDomain());
             identity.appendChar(kIdentitySeparator);
-            identity.appendSb(cookie->getPath());
+            identity.append(cookie->scopePath());
             identity.appendChar(kIdentitySeparator);
             identity.appendSb(name);
             if (written.containsKey(identity.getString()) || !Cookie::isSendableText(name) ||

@@ -17,10 +17,16 @@ namespace tessik {
 
 namespace {
 
-// Readers take any child of the root for a cookie, whatever its tag.
+// Readers take any child of the root for a cookie, whatever its tag. An
+// element an older version keyed "domain," holds cookies set without a
+// Path, which are of "/".
 bool hasKey(const TreeNode& element, const StringBuffer& key) {
     StringBuffer value;
-    return element.getAttrValue("key", value) && value.equals(key.getString());
+    if (!element.getAttrValue("key", value))
+        return false;
+    if (value.lastChar() == ',' && std::strchr(value.getString(), ',') == value.getString() + value.getSize() - 1)
+        value.appendChar('/');
+    return value.equals(key.getString());
 }
 
 // The attributes a cookie element gives all its names.
@@ -343,15 +349,15 @@ void CookieMgr::storePair(TreeNode& root, const StringBuffer& key, const Cookie&
     if (holder != nullptr && CookieAttributes::of(*holder) == attributes) {
         TreeNode* kept = findPair(*holder, name);
         kept->setContent(value);
-        // The reader lets the last pair of a name (ignoring case) win: an
-        // edited element may hold more than one.
+        // The reader lets the last pair of a name win: an edited element may
+        // hold more than one.
         for (int i = holder->getNumChildren() - 1; i >= 0; --i) {
             TreeNode* pair = holder->getChild(i);
             StringBuffer pairName;
             if (pair == nullptr || pair == kept)
                 continue;
             cookiePairName(*pair, pairName);
-            if (pairName.equalsNoCase(name))
+            if (pairName.equals(name))
                 delete pair;
         }
         removeName(root, key, name, holder);
@@ -398,7 +404,7 @@ bool CookieMgr::SaveCookies(const char* cookieDir, HashMap* memory, const char* 
     for (const Cookie* cookie : cookies) {
         StringBuffer key(cookie->getDomain());
         key.appendChar(',');
-        key.appendSb(cookie->getPath());
+        key.append(cookie->scopePath());
         const bool expired = cookie->isExpired(nowUnixSeconds);
         for (int i = 0; i < cookie->getNumPairs(); ++i) {
             StringBuffer name, value;

@@ -1,8 +1,6 @@
 #include "netlib/http/DownloadOutput.h"
 
-#include <charconv>
 #include <cstdint>
-#include <cstring>
 
 #include "netlib/core/FileSys.h"
 #include "netlib/core/LogBase.h"
@@ -10,29 +8,6 @@
 #include "netlib/http/HttpResponseHeader.h"
 
 namespace tessik {
-
-namespace {
-
-// Whether the answer's Content-Range ("bytes FIRST-LAST/LENGTH", RFC 9110
-// section 14.4) begins at first.
-bool rangeBeginsAt(const HttpResponseHeader& answer, std::int64_t first) {
-    StringBuffer range;
-    if (!answer.getField("Content-Range", range))
-        return false;
-    range.trimWhitespace();
-    constexpr const char* kUnit = "bytes ";
-    if (!range.beginsWithNoCase(kUnit))
-        return false;
-    const char* p = range.getString() + std::strlen(kUnit);
-    const char* end = range.getString() + range.getSize();
-    while (*p == ' ')
-        ++p;
-    std::int64_t value = 0;
-    const std::from_chars_result read = std::from_chars(p, end, value);
-    return *p != '-' && read.ec == std::errc() && read.ptr != end && *read.ptr == '-' && value == first;
-}
-
-} // namespace
 
 DownloadOutput::DownloadOutput(const char* utf8Path, bool append, bool resume, const HttpResponseHeader& answer)
     : m_path(utf8Path != nullptr ? utf8Path : ""), m_append(append || resume), m_resume(resume), m_answer(answer) {}
@@ -62,7 +37,7 @@ bool DownloadOutput::prepare(LogBase& log) {
 Output* DownloadOutput::sinkFor(std::uint32_t status, std::int64_t& offset, LogBase& log) {
     // Part of another stretch of the file, or of no known one, is not what
     // the file lacks.
-    if (status == http_status::kPartialContent && !rangeBeginsAt(m_answer, m_rangeFrom)) {
+    if (status == http_status::kPartialContent && !m_answer.contentRangeBeginsAt(m_rangeFrom)) {
         log.logError(http_msg::kDownloadRangeMismatch);
         return nullptr;
     }

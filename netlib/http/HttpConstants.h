@@ -60,6 +60,9 @@ constexpr const char* kBodyBeforeStatus =
     "Body bytes came before their answer's status was known: nothing is written, the call fails.";
 constexpr const char* kDownloadRangeMismatch =
     "A 206 answer whose Content-Range does not begin where the requested range does: the file is left as it was.";
+constexpr const char* kPartNotWhole =
+    "A 206 answer to a request for the whole resource whose Content-Range does not begin at its first byte: the part "
+    "is not the resource, the call fails.";
 } // namespace http_msg
 
 } // namespace tessik

@@ -42,7 +42,7 @@ std::int64_t nowUnixSeconds() {
 // cookie's path within the kept one's. One that has expired by now is kept
 // no more, and shields nothing.
 bool shadowsSecureCookie(const CookieJar& jar, const Cookie& cookie, std::int64_t now) {
-    const char* path = cookie.getPath().getSize() != 0 ? cookie.getPath().getString() : "/";
+    const char* path = cookie.scopePath();
     for (int i = 0; i < jar.getCount(); ++i) {
         const Cookie* kept = jar.getCookie(i);
         if (kept == nullptr || !kept->isSecure() || kept->isExpired(now) || !kept->domainsOverlap(cookie) ||

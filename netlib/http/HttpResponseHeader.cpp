@@ -1,5 +1,6 @@
 #include "netlib/http/HttpResponseHeader.h"
 
+#include <charconv>
 #include <cstdint>
 #include <cstring>
 #include <initializer_list>
@@ -214,6 +215,23 @@ const MimeHeader& HttpResponseHeader::getFields() const {
                                  static_cast<std::uint32_t>(m_rawFields.getSize()), quiet);
     }
     return m_fields;
+}
+
+bool HttpResponseHeader::contentRangeBeginsAt(std::int64_t first) const {
+    StringBuffer range;
+    if (!getField("Content-Range", range))
+        return false;
+    range.trimWhitespace();
+    constexpr const char* kUnit = "bytes ";
+    if (!range.beginsWithNoCase(kUnit))
+        return false;
+    const char* p = range.getString() + std::strlen(kUnit);
+    const char* end = range.getString() + range.getSize();
+    while (*p == ' ')
+        ++p;
+    std::int64_t value = 0;
+    const std::from_chars_result read = std::from_chars(p, end, value);
+    return *p != '-' && read.ec == std::errc() && read.ptr != end && *read.ptr == '-' && value == first;
 }
 
 bool HttpResponseHeader::rawField(const char* name, const char*& value, std::size_t& size, bool& answered) const {

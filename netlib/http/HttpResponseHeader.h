@@ -48,6 +48,10 @@ public:
     // Present and not a non-negative decimal number (after optional blanks;
     // repeats, in one field or several, must agree), or folded.
     bool contentLengthInvalid() const { return m_contentLengthInvalid != 0; }
+    // Whether a Content-Range field ("bytes FIRST-LAST/LENGTH", RFC 9110
+    // section 14.4) begins at first: a 206 without one is part of nothing
+    // known.
+    bool contentRangeBeginsAt(std::int64_t first) const;
     // The fields are taken apart when first asked for; a plain head's
     // single fields are read straight from its lines until then.
     const MimeHeader& getFields() const;
