@@ -11,6 +11,7 @@
 #include "netlib/text/Gb18030.h"
 #include "netlib/text/HashConvert.h"
 #include "netlib/text/Iso2022.h"
+#include "netlib/text/NamedRepertoire.h"
 #include "netlib/text/Utf7.h"
 #include "platform/ByteOrder.h"
 
@@ -169,7 +170,9 @@ const CodePageEngine kEngine = {tablePageToUtf16,
                                 utf7ToUtf16,
                                 utf16ToUtf7,
                                 convertDirect,
-                                tablePageToUtf16Replacing};
+                                tablePageToUtf16Replacing,
+                                convertUtf8Exactly,
+                                bytesWithinNamedCharset};
 
 } // namespace
 
