@@ -26,6 +26,7 @@ struct AliasPage {
 constexpr auto kGb2312 = NameRepertoire::Gb2312;
 constexpr auto kJisX0208 = NameRepertoire::JisX0208;
 constexpr auto kKsX1001 = NameRepertoire::KsX1001;
+constexpr auto kBig5 = NameRepertoire::Big5;
 constexpr auto kTis620 = NameRepertoire::Tis620;
 constexpr auto kIso8859 = NameRepertoire::Iso8859;
 constexpr auto kBeyond = NameRepertoire::Beyond;
@@ -186,7 +187,7 @@ constexpr AliasPage kAliases[] = {
     {"asmo-449", 709},
     {"asmo-449+", 709},
     {"asmo-708", 708},
-    {"big5", 950},
+    {"big5", 950, kBig5},
     {"big5-hkscs", 950},
     {"ccsid00858", 858},
     {"ccsid00924", 20924},
@@ -201,7 +202,7 @@ constexpr AliasPage kAliases[] = {
     {"ccsid01148", 1148},
     {"ccsid01149", 1149},
     {"chinese", 936, kGb2312},
-    {"cn-big5", 950},
+    {"cn-big5", 950, kBig5},
     {"cn-gb", 936, kGb2312},
     {"cp00858", 858},
     {"cp00924", 20924},
@@ -272,7 +273,7 @@ constexpr AliasPage kAliases[] = {
     {"cp949", 949},
     {"cp950", 950},
     {"csascii", 20127},
-    {"csbig5", 950},
+    {"csbig5", 950, kBig5},
     {"cseuckr", 51949},
     {"cseucpkdfmtjapanese", 51932, kJisX0208},
     {"csgb2312", 936, kGb2312},
@@ -310,7 +311,7 @@ constexpr AliasPage kAliases[] = {
     {"csisolatingreek", 28597},
     {"csisolatinhebrew", 28598},
     {"cskoi8r", 20866},
-    {"csksc56011987", 949},
+    {"csksc56011987", 949, kKsX1001},
     {"cspc8codepage437", 437},
     {"csshiftjis", 932, kJisX0208},
     {"csunicode11utf7", 65000},
@@ -472,7 +473,7 @@ constexpr AliasPage kAliases[] = {
     {"iso-ir-138", 28598},
     {"iso-ir-144", 28595},
     {"iso-ir-148", 28599},
-    {"iso-ir-149", 949},
+    {"iso-ir-149", 949, kKsX1001},
     {"iso-ir-58", 936, kGb2312},
     {"iso-ir-6", 20127},
     {"iso2022jp", 50220, kJisX0208},
@@ -509,13 +510,13 @@ constexpr AliasPage kAliases[] = {
     {"koi8-ru", 21866},
     {"koi8-u", 21866},
     {"koi8r", 20866},
-    {"korean", 949},
-    {"ks-c-5601", 949},
-    {"ks-c-5601-1987", 949},
-    {"ks-c-5601-1989", 949},
-    {"ks-c5601", 949},
-    {"ksc-5601", 949},
-    {"ksc5601", 949},
+    {"korean", 949, kKsX1001},
+    {"ks-c-5601", 949, kKsX1001},
+    {"ks-c-5601-1987", 949, kKsX1001},
+    {"ks-c-5601-1989", 949, kKsX1001},
+    {"ks-c5601", 949, kKsX1001},
+    {"ksc-5601", 949, kKsX1001},
+    {"ksc5601", 949, kKsX1001},
     {"l1", 28591},
     {"l2", 28592},
     {"l3", 28593},
@@ -656,7 +657,7 @@ constexpr AliasPage kAliases[] = {
     {"x-unicode-2-0-utf-7", 65000},
     {"x-unicode-2-0-utf-8", 65001},
     {"x-user-defined", 50000},
-    {"x-x-big5", 950},
+    {"x-x-big5", 950, kBig5},
 };
 
 // The Encoding Standard's encodings, by the names it gives them, each with

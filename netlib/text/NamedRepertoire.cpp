@@ -12,6 +12,7 @@ namespace {
 constexpr int kPageShiftJis = 932;
 constexpr int kPageGbk = 936;
 constexpr int kPageUhc = 949;
+constexpr int kPageBig5 = 950;
 constexpr int kPageEucJp = 51932;
 constexpr int kPageEucCn = 51936;
 constexpr int kPageEucKr = 51949;
@@ -55,6 +56,16 @@ bool jisX0208Cell(unsigned row, unsigned cell) {
             return false;
     return true;
 }
+
+// Page 950 codes beyond Big5 (the euro, ETEN's box drawing) and those
+// Big5's readers take as other characters (U+2027 where they read U+2022).
+struct CodeRange {
+    unsigned first, last;
+};
+constexpr CodeRange kBig5Otherwise[] = {{0xA145, 0xA145}, {0xA14E, 0xA14E}, {0xA1C2, 0xA1C2}, {0xA1E3, 0xA1E3},
+                                        {0xA1F2, 0xA1F3}, {0xA241, 0xA242}, {0xA244, 0xA244}, {0xA246, 0xA247},
+                                        {0xA3E1, 0xA3E1}, {0xF9D6, 0xF9FE}};
+constexpr unsigned char kBig5FirstLead = 0x81;
 
 bool jisX0212Row(unsigned row) {
     return row == 2 || row == 6 || row == 7 || (row >= 9 && row <= 11) || (row >= 16 && row <= 77);
@@ -159,6 +170,34 @@ bool gb2312Within(const unsigned char* p, unsigned int n) {
     return true;
 }
 
+bool big5Within(const unsigned char* p, unsigned int n) {
+    for (unsigned int i = 0; i < n; ++i) {
+        if (p[i] < kHighBit)
+            continue;
+        if (p[i] < kBig5FirstLead || i + 1 >= n)
+            return false;
+        const unsigned code = (static_cast<unsigned>(p[i]) << 8) | p[i + 1];
+        for (const CodeRange& r : kBig5Otherwise)
+            if (code >= r.first && code <= r.last)
+                return false;
+        ++i;
+    }
+    return true;
+}
+
+// KS X 1001 in EUC form, of page 949's codes.
+bool eucKrWithin(const unsigned char* p, unsigned int n) {
+    for (unsigned int i = 0; i < n; ++i) {
+        const unsigned char b = p[i];
+        if (b < kHighBit)
+            continue;
+        if (!inRange(b, kEucFirst, kEucLast) || i + 1 >= n || !samePair(kPageEucKr, kPageUhc, b, p[i + 1]))
+            return false;
+        ++i;
+    }
+    return true;
+}
+
 // ISO-2022-KR: ASCII, and KS X 1001 between shift-out and shift-in.
 bool iso2022KrWithin(const unsigned char* p, unsigned int n) {
     bool shifted = false;
@@ -207,7 +246,8 @@ bool bytesWithinNamedCharset(const char* name, const unsigned char* bytes, unsig
     case NameRepertoire::Page: return true;
     case NameRepertoire::Gb2312: return page == kPageGbk && gb2312Within(bytes, count);
     case NameRepertoire::JisX0208: return jisWithin(page, bytes, count);
-    case NameRepertoire::KsX1001: return iso2022KrWithin(bytes, count);
+    case NameRepertoire::KsX1001: return page == kPageUhc ? eucKrWithin(bytes, count) : iso2022KrWithin(bytes, count);
+    case NameRepertoire::Big5: return page == kPageBig5 && big5Within(bytes, count);
     case NameRepertoire::Tis620: return noByteIn(bytes, count, kHighBit, kTis620Last);
     case NameRepertoire::Iso8859: return noByteIn(bytes, count, kHighBit, kC1Last);
     case NameRepertoire::Beyond: return false;

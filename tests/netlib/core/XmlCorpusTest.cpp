@@ -623,7 +623,7 @@ std::vector<std::string> agreedSamples(const std::vector<std::string>& names, co
     for (const std::string& name : names) {
         const int page = EncodingConvert::charsetToCodePage(name.c_str());
         const auto standard = standardFor.find(name);
-        rows += standard == standardFor.end() ? name : standard->second;
+        rows += standard == standardFor.end() ? name : standard->second + " " + name;
         for (std::size_t i = 0, len; i < sample.size(); i += len) {
             const auto lead = static_cast<unsigned char>(sample[i]);
             len = lead < 0x80 ? 1 : lead < 0xE0 ? 2 : lead < 0xF0 ? 3 : 4;
