@@ -57,18 +57,27 @@ bool jisX0208Cell(unsigned row, unsigned cell) {
     return true;
 }
 
-// Page 950 codes beyond Big5 (the euro, ETEN's box drawing) and those
-// Big5's readers take as other characters (U+2027 where they read U+2022).
+// Page 950 codes beyond Big5 (the euro, ETEN's kana, Cyrillic and box
+// drawing, which iconv reads as private use) and those Big5's readers take
+// as other characters (U+2027 where they read U+2022).
 struct CodeRange {
     unsigned first, last;
 };
 constexpr CodeRange kBig5Otherwise[] = {{0xA145, 0xA145}, {0xA14E, 0xA14E}, {0xA1C2, 0xA1C2}, {0xA1E3, 0xA1E3},
                                         {0xA1F2, 0xA1F3}, {0xA241, 0xA242}, {0xA244, 0xA244}, {0xA246, 0xA247},
-                                        {0xA3E1, 0xA3E1}, {0xF9D6, 0xF9FE}};
+                                        {0xA3E1, 0xA3E1}, {0xC6A1, 0xC8FE}, {0xF9D6, 0xF9FE}};
 constexpr unsigned char kBig5FirstLead = 0x81;
 
-bool jisX0212Row(unsigned row) {
-    return row == 2 || row == 6 || row == 7 || (row >= 9 && row <= 11) || (row >= 16 && row <= 77);
+// JIS X 0212's cell the vendor's EUC-JP reads as U+FFE4 and its readers as U+00A6.
+constexpr Cell kJisX0212CellsReadOtherwise[] = {{2, 35}};
+
+bool jisX0212Cell(unsigned row, unsigned cell) {
+    if (!(row == 2 || row == 6 || row == 7 || (row >= 9 && row <= 11) || (row >= 16 && row <= 77)))
+        return false;
+    for (const Cell& c : kJisX0212CellsReadOtherwise)
+        if (c.row == row && c.cell == cell)
+            return false;
+    return true;
 }
 
 bool inRange(unsigned char b, unsigned char first, unsigned char last) {
@@ -102,7 +111,7 @@ bool eucJpWithin(const unsigned char* p, unsigned int n) {
             if (i + 1 >= n || !inRange(p[++i], kKanaFirst, kKanaLast))
                 return false;
         } else if (b == kSingleShift3) {
-            if (i + 2 >= n || !jisX0212Row(p[i + 1] - 0xA0u))
+            if (i + 2 >= n || !jisX0212Cell(p[i + 1] - 0xA0u, p[i + 2] - 0xA0u))
                 return false;
             i += 2;
         } else if (!inRange(b, kEucFirst, kEucLast) || i + 1 >= n ||
@@ -185,13 +194,17 @@ bool big5Within(const unsigned char* p, unsigned int n) {
     return true;
 }
 
-// KS X 1001 in EUC form, of page 949's codes.
+// KS X 1001 in EUC form, of page 949's codes. EUC-KR's readers take the
+// Hangul filler as the start of an eight-byte composed syllable.
+constexpr unsigned char kHangulFiller[] = {0xA4, 0xD4};
+
 bool eucKrWithin(const unsigned char* p, unsigned int n) {
     for (unsigned int i = 0; i < n; ++i) {
         const unsigned char b = p[i];
         if (b < kHighBit)
             continue;
-        if (!inRange(b, kEucFirst, kEucLast) || i + 1 >= n || !samePair(kPageEucKr, kPageUhc, b, p[i + 1]))
+        if (!inRange(b, kEucFirst, kEucLast) || i + 1 >= n || !samePair(kPageEucKr, kPageUhc, b, p[i + 1]) ||
+            (b == kHangulFiller[0] && p[i + 1] == kHangulFiller[1]))
             return false;
         ++i;
     }
@@ -209,10 +222,13 @@ bool iso2022KrWithin(const unsigned char* p, unsigned int n) {
             shifted = b == kShiftOut;
             continue;
         }
-        if (!shifted || !inRange(b, kSet94First, kSet94Last))
+        if (!shifted)
             continue;
-        if (i + 1 >= n || !samePair(kPageEucKr, kPageUhc, static_cast<unsigned char>(b | kHighBit),
-                                    static_cast<unsigned char>(p[i + 1] | kHighBit)))
+        // A shifted run holds pairs only: a control byte there is what is
+        // left of a UHC code.
+        if (!inRange(b, kSet94First, kSet94Last) || i + 1 >= n || !inRange(p[i + 1], kSet94First, kSet94Last) ||
+            !samePair(kPageEucKr, kPageUhc, static_cast<unsigned char>(b | kHighBit),
+                      static_cast<unsigned char>(p[i + 1] | kHighBit)))
             return false;
         ++i;
     }
