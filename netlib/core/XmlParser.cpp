@@ -950,8 +950,9 @@ ByteEncoding detectEncoding(const unsigned char* p, unsigned int n, const char* 
     }
     // A label the library has no decoder for is passed over as an unknown
     // one is: the bytes still tell what they can.
-    const int labelled = outside ? EncodingConvert::charsetToCodePage(outside) : 0;
-    if (labelled != 0 && EncodingConvert::isSupportedPage(labelled)) {
+    const int labelled =
+        outside && EncodingConvert::decodesCharsetName(outside) ? EncodingConvert::charsetToCodePage(outside) : 0;
+    if (labelled != 0) {
         // A 16-bit label takes the byte order the text shows.
         const bool sixteen = labelled == kCodePageUtf16Le || labelled == kCodePageUtf16Be;
         e.page = sixteen && wide && (wide->page == kCodePageUtf16Le || wide->page == kCodePageUtf16Be) ? wide->page
