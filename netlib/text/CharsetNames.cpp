@@ -27,6 +27,7 @@ constexpr auto kGb2312 = NameRepertoire::Gb2312;
 constexpr auto kJisX0208 = NameRepertoire::JisX0208;
 constexpr auto kKsX1001 = NameRepertoire::KsX1001;
 constexpr auto kBig5 = NameRepertoire::Big5;
+constexpr auto kBig5Hkscs = NameRepertoire::Big5Hkscs;
 constexpr auto kTis620 = NameRepertoire::Tis620;
 constexpr auto kIso8859 = NameRepertoire::Iso8859;
 constexpr auto kBeyond = NameRepertoire::Beyond;
@@ -188,7 +189,7 @@ constexpr AliasPage kAliases[] = {
     {"asmo-449+", 709},
     {"asmo-708", 708},
     {"big5", 950, kBig5},
-    {"big5-hkscs", 950},
+    {"big5-hkscs", 950, kBig5Hkscs},
     {"ccsid00858", 858},
     {"ccsid00924", 20924},
     {"ccsid01140", 1140},

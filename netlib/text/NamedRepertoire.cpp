@@ -1,6 +1,7 @@
 #include "netlib/text/NamedRepertoire.h"
 
 #include <cstring>
+#include <iterator>
 
 #include "netlib/text/CharsetNames.h"
 #include "netlib/text/CodePageTables.h"
@@ -66,6 +67,10 @@ struct CodeRange {
 constexpr CodeRange kBig5Otherwise[] = {{0xA145, 0xA145}, {0xA14E, 0xA14E}, {0xA1C2, 0xA1C2}, {0xA1E3, 0xA1E3},
                                         {0xA1F2, 0xA1F3}, {0xA241, 0xA242}, {0xA244, 0xA244}, {0xA246, 0xA247},
                                         {0xA3E1, 0xA3E1}, {0xC6A1, 0xC8FE}, {0xF9D6, 0xF9FE}};
+// Big5 codes HKSCS's readers take otherwise: iconv refuses these, which
+// python reads as page 950 does.
+constexpr CodeRange kBig5HkscsOtherwise[] = {
+    {0xA15A, 0xA15A}, {0xA1C3, 0xA1C3}, {0xA1C5, 0xA1C5}, {0xA1FE, 0xA1FE}, {0xA240, 0xA240}};
 constexpr unsigned char kBig5FirstLead = 0x81;
 
 // JIS X 0212's cell the vendor's EUC-JP reads as U+FFE4 and its readers as U+00A6.
@@ -179,16 +184,23 @@ bool gb2312Within(const unsigned char* p, unsigned int n) {
     return true;
 }
 
-bool big5Within(const unsigned char* p, unsigned int n) {
+bool inAny(unsigned code, const CodeRange* first, const CodeRange* last) {
+    for (const CodeRange* r = first; r != last; ++r)
+        if (code >= r->first && code <= r->last)
+            return true;
+    return false;
+}
+
+bool big5Within(const unsigned char* p, unsigned int n, bool hkscs) {
     for (unsigned int i = 0; i < n; ++i) {
         if (p[i] < kHighBit)
             continue;
         if (p[i] < kBig5FirstLead || i + 1 >= n)
             return false;
         const unsigned code = (static_cast<unsigned>(p[i]) << 8) | p[i + 1];
-        for (const CodeRange& r : kBig5Otherwise)
-            if (code >= r.first && code <= r.last)
-                return false;
+        if (inAny(code, std::begin(kBig5Otherwise), std::end(kBig5Otherwise)) ||
+            (hkscs && inAny(code, std::begin(kBig5HkscsOtherwise), std::end(kBig5HkscsOtherwise))))
+            return false;
         ++i;
     }
     return true;
@@ -263,7 +275,8 @@ bool bytesWithinNamedCharset(const char* name, const unsigned char* bytes, unsig
     case NameRepertoire::Gb2312: return page == kPageGbk && gb2312Within(bytes, count);
     case NameRepertoire::JisX0208: return jisWithin(page, bytes, count);
     case NameRepertoire::KsX1001: return page == kPageUhc ? eucKrWithin(bytes, count) : iso2022KrWithin(bytes, count);
-    case NameRepertoire::Big5: return page == kPageBig5 && big5Within(bytes, count);
+    case NameRepertoire::Big5: return page == kPageBig5 && big5Within(bytes, count, false);
+    case NameRepertoire::Big5Hkscs: return page == kPageBig5 && big5Within(bytes, count, true);
     case NameRepertoire::Tis620: return noByteIn(bytes, count, kHighBit, kTis620Last);
     case NameRepertoire::Iso8859: return noByteIn(bytes, count, kHighBit, kC1Last);
     case NameRepertoire::Beyond: return false;
