@@ -5,6 +5,7 @@
 
 #include "netlib/text/CharsetNames.h"
 #include "netlib/text/CodePageTables.h"
+#include "netlib/text/DirectTables.h"
 #include "netlib/text/HashConvert.h"
 
 namespace tessik {
@@ -158,26 +159,50 @@ bool iso2022JpWithin(const unsigned char* p, unsigned int n) {
     return true;
 }
 
-// The pair reads the same in the standard's page as in the vendor's.
-bool samePair(int standardPage, int vendorPage, unsigned char lead, unsigned char trail) {
-    const HashConvert* standard = multiByteToUnicodeTable(standardPage);
-    const HashConvert* vendor = multiByteToUnicodeTable(vendorPage);
-    if (!standard || !vendor)
-        return false;
-    const unsigned char key[2] = {lead, trail};
-    unsigned int standardLength = 0, vendorLength = 0;
-    const unsigned char* s = standard->find(key, 2, standardLength);
-    const unsigned char* v = vendor->find(key, 2, vendorLength);
-    return s && v && standardLength == vendorLength && std::memcmp(s, v, standardLength) == 0;
-}
+// Whether a pair reads the same in the standard's page as in the vendor's:
+// one array read apiece where both pages have direct tables, so that the
+// check costs what the save's own conversion does.
+class SamePairs {
+public:
+    SamePairs(int standardPage, int vendorPage) : m_standardPage(standardPage), m_vendorPage(vendorPage) {
+        const DirectDecodeTable* s = directDecodeTable(standardPage);
+        const DirectDecodeTable* v = directDecodeTable(vendorPage);
+        if (s && v && s->usable && v->usable && !s->pairs.empty() && !v->pairs.empty()) {
+            m_standard = s;
+            m_vendor = v;
+        }
+    }
+
+    bool operator()(unsigned char lead, unsigned char trail) const {
+        if (m_standard) {
+            const unsigned i = (static_cast<unsigned>(lead) << 8) | trail;
+            return m_standard->pairs[i] != DirectDecodeTable::kNone && m_standard->pairs[i] == m_vendor->pairs[i];
+        }
+        const HashConvert* standard = multiByteToUnicodeTable(m_standardPage);
+        const HashConvert* vendor = multiByteToUnicodeTable(m_vendorPage);
+        if (!standard || !vendor)
+            return false;
+        const unsigned char key[2] = {lead, trail};
+        unsigned int standardLength = 0, vendorLength = 0;
+        const unsigned char* s = standard->find(key, 2, standardLength);
+        const unsigned char* v = vendor->find(key, 2, vendorLength);
+        return s && v && standardLength == vendorLength && std::memcmp(s, v, standardLength) == 0;
+    }
+
+private:
+    int m_standardPage, m_vendorPage;
+    const DirectDecodeTable* m_standard = nullptr;
+    const DirectDecodeTable* m_vendor = nullptr;
+};
 
 bool gb2312Within(const unsigned char* p, unsigned int n) {
+    const SamePairs samePair(kPageEucCn, kPageGbk);
     for (unsigned int i = 0; i < n; ++i) {
         const unsigned char b = p[i];
         if (b < kHighBit)
             continue;
         if (!inRange(b, kEucFirst, kGb2312LastLead) || i + 1 >= n || !inRange(p[i + 1], kEucFirst, kEucLast) ||
-            !samePair(kPageEucCn, kPageGbk, b, p[i + 1]))
+            !samePair(b, p[i + 1]))
             return false;
         ++i;
     }
@@ -211,11 +236,12 @@ bool big5Within(const unsigned char* p, unsigned int n, bool hkscs) {
 constexpr unsigned char kHangulFiller[] = {0xA4, 0xD4};
 
 bool eucKrWithin(const unsigned char* p, unsigned int n) {
+    const SamePairs samePair(kPageEucKr, kPageUhc);
     for (unsigned int i = 0; i < n; ++i) {
         const unsigned char b = p[i];
         if (b < kHighBit)
             continue;
-        if (!inRange(b, kEucFirst, kEucLast) || i + 1 >= n || !samePair(kPageEucKr, kPageUhc, b, p[i + 1]) ||
+        if (!inRange(b, kEucFirst, kEucLast) || i + 1 >= n || !samePair(b, p[i + 1]) ||
             (b == kHangulFiller[0] && p[i + 1] == kHangulFiller[1]))
             return false;
         ++i;
@@ -225,6 +251,7 @@ bool eucKrWithin(const unsigned char* p, unsigned int n) {
 
 // ISO-2022-KR: ASCII, and KS X 1001 between shift-out and shift-in.
 bool iso2022KrWithin(const unsigned char* p, unsigned int n) {
+    const SamePairs samePair(kPageEucKr, kPageUhc);
     bool shifted = false;
     for (unsigned int i = 0; i < n; ++i) {
         const unsigned char b = p[i];
@@ -239,8 +266,7 @@ bool iso2022KrWithin(const unsigned char* p, unsigned int n) {
         // A shifted run holds pairs only: a control byte there is what is
         // left of a UHC code.
         if (!inRange(b, kSet94First, kSet94Last) || i + 1 >= n || !inRange(p[i + 1], kSet94First, kSet94Last) ||
-            !samePair(kPageEucKr, kPageUhc, static_cast<unsigned char>(b | kHighBit),
-                      static_cast<unsigned char>(p[i + 1] | kHighBit)))
+            !samePair(static_cast<unsigned char>(b | kHighBit), static_cast<unsigned char>(p[i + 1] | kHighBit)))
             return false;
         ++i;
     }
