@@ -99,6 +99,18 @@ int EncodingConvert::charsetToCodePage(const char* name) {
     return e->charsetNameToCodePage(name);
 }
 
+bool EncodingConvert::decodesCharsetName(const char* name) {
+    const int page = charsetToCodePage(name);
+    return page != 0 && isSupportedPage(page) && withinNamedCharset(name, nullptr, 0);
+}
+
+bool EncodingConvert::withinNamedCharset(const char* name, const void* bytes, unsigned int count) {
+    const CodePageEngine* e = g_engine.load();
+    if (!name || !e || !e->bytesWithinNamedCharset)
+        return true;
+    return e->bytesWithinNamedCharset(name, bytePtr(bytes), bytes ? count : 0);
+}
+
 bool EncodingConvert::utf8ToUtf16(const void* bytes, unsigned int count, DataBuffer& out) {
     return tessik::utf8ToUtf16(bytePtr(bytes), count, out);
 }
@@ -209,6 +221,31 @@ bool EncodingConvert::decodeToUtf8(int page, const void* bytes, unsigned int cou
         return false;
     replaced += appendUtf16AsUtf8Replacing(utf16.getData(), utf16.getSize(), false, out);
     return t_droppedInput == m_tallyAtStart;
+}
+
+int EncodingConvert::encodeUtf8Exactly(int page, const void* utf8, unsigned int count, DataBuffer& out) {
+    DropTally tally(*this);
+    m_fromCodePage = 65001;
+    m_toCodePage = page;
+    const unsigned char* p = bytePtr(utf8);
+    switch (page) {
+    case 1200:
+    case 1201:
+    case 65005:
+    case 65006:
+        // Every well-formed character has its one form; one that is not
+        // well-formed is dropped, and so refused.
+        return convert(65001, page, p, count, out) && t_droppedInput == m_tallyAtStart ? 1 : 0;
+    default: {
+        const CodePageEngine* e = g_engine.load();
+        if (page == 65001 || !e || !e->convertUtf8Exactly)
+            return -1;
+        if (!p || count == 0)
+            return isSupportedPage(page) ? 1 : -1;
+        const int done = e->convertUtf8Exactly(page, p, count, out);
+        return done == 1 && t_droppedInput != m_tallyAtStart ? 0 : done;
+    }
+    }
 }
 
 bool EncodingConvert::convertFromAnsi(int to, const void* bytes, unsigned int count, DataBuffer& out) {

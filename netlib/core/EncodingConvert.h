@@ -44,6 +44,12 @@ struct CodePageEngine {
     // kept; false for a page it has no such decoder for.
     bool (*codePageToUtf8Replacing)(int page, const unsigned char* bytes, unsigned int count, DataBuffer& out,
                                     std::uint64_t& replaced);
+    // UTF-8 to a page, every character as a code that reads back as it:
+    // 1, 0 when one has none, -1 for a page not converted this way.
+    int (*convertUtf8Exactly)(int toPage, const unsigned char* utf8, unsigned int count, DataBuffer& out);
+    // Whether bytes written under a charset name hold only the codes of the
+    // standard it names (gb2312's of page 936, shift_jis's of 932).
+    bool (*bytesWithinNamedCharset)(const char* name, const unsigned char* bytes, unsigned int count);
 };
 
 class EncodingConvert {
@@ -73,6 +79,12 @@ public:
     // dropped all the same (getDroppedCount(): pages without a replacing
     // decoder).
     bool decodeToUtf8(int page, const void* bytes, unsigned int count, DataBuffer& out, std::uint64_t& replaced);
+    // UTF-8 text to a page with nothing that would read back otherwise: 1
+    // when every character was written as a code the page reads back as
+    // it, 0 when one could not be (the output then unfinished), -1 when
+    // the page is not written this way (nothing appended): UTF-8 itself,
+    // the pages converted through a transform.
+    int encodeUtf8Exactly(int page, const void* utf8, unsigned int count, DataBuffer& out);
 
     static bool utf8ToUtf16(const void* bytes, unsigned int count, DataBuffer& out);
     static bool utf16ToUtf8(const void* bytes, unsigned int count, DataBuffer& out);
@@ -89,6 +101,14 @@ public:
     static void installEngine(const CodePageEngine* engine);
     static int charsetToCodePage(const char* name);
     static bool isSupportedPage(int page);
+    // Whether text in the charset a name stands for is read here: a known
+    // name of a page with a decoder, and not a name of more than that page
+    // decodes (ISO-2022-JP-2).
+    static bool decodesCharsetName(const char* name);
+    // Whether bytes written under a name, in the page it maps to, hold only
+    // what the standard it names has: "gb2312" no GBK code, "shift_jis" no
+    // NEC row 13. True for a name that is its page's own.
+    static bool withinNamedCharset(const char* name, const void* bytes, unsigned int count);
 
 private:
     class DropTally;

@@ -932,9 +932,9 @@ void readDesignated(const unsigned char* p, unsigned int n, ByteEncoding& e) {
 // document came labelled with (a Content-Type's, as RFC 7303 reads it),
 // else the byte pattern of a 16- or 32-bit or an EBCDIC encoding, an
 // ISO-2022-KR designator, or the declaration standing at the start, else
-// UTF-8. A declared encoding nobody knows reads as UTF-8, and so does a
-// 16- or 32-bit one: a declaration read as 8-bit text shows that the text
-// is not in it.
+// UTF-8. A declared encoding the library has no decoder for is refused, as
+// libxml2 refuses it; a 16- or 32-bit one reads as UTF-8: a declaration
+// read as 8-bit text shows that the text is not in it.
 ByteEncoding detectEncoding(const unsigned char* p, unsigned int n, const char* outside) {
     ByteEncoding e;
     const Signature* wide = wideSignature(p, n);
@@ -950,8 +950,9 @@ ByteEncoding detectEncoding(const unsigned char* p, unsigned int n, const char* 
     }
     // A label the library has no decoder for is passed over as an unknown
     // one is: the bytes still tell what they can.
-    const int labelled = outside ? EncodingConvert::charsetToCodePage(outside) : 0;
-    if (labelled != 0 && EncodingConvert::isSupportedPage(labelled)) {
+    const int labelled =
+        outside && EncodingConvert::decodesCharsetName(outside) ? EncodingConvert::charsetToCodePage(outside) : 0;
+    if (labelled != 0) {
         // A 16-bit label takes the byte order the text shows.
         const bool sixteen = labelled == kCodePageUtf16Le || labelled == kCodePageUtf16Be;
         e.page = sixteen && wide && (wide->page == kCodePageUtf16Le || wide->page == kCodePageUtf16Be) ? wide->page
@@ -976,10 +977,16 @@ ByteEncoding detectEncoding(const unsigned char* p, unsigned int n, const char* 
     if (!declaredXmlEncoding(reinterpret_cast<const char*>(p), n, declared))
         return e;
     const int page = EncodingConvert::charsetToCodePage(declared.getString());
-    if (page != 0 && !isWideCodePage(page)) {
-        e.page = page;
-        e.charset.setString(declared.getString());
+    if (isWideCodePage(page))
+        return e;
+    // Read as UTF-8, the shift bytes of such a charset (HZ's "~{", an
+    // ISO-2022 escape) would leave its two-byte text to be read as markup.
+    if (!EncodingConvert::decodesCharsetName(declared.getString())) {
+        e.refusal = xml_msg::kUnknownCharset;
+        return e;
     }
+    e.page = page;
+    e.charset.setString(declared.getString());
     return e;
 }
 
@@ -1069,14 +1076,32 @@ bool encodeXmlText(const char* utf8, unsigned int n, const char* charset, bool m
     const bool ownBytes = page != 0 && declaresInOwnBytes(page);
     if (page != 0 && !ownBytes && xmlprolog::readDeclaration(utf8, static_cast<int>(n), decl))
         head = static_cast<unsigned int>(decl.length);
-    if (const Signature* mark = markWide ? byteOrderMark(page) : nullptr)
+    const Signature* mark = markWide ? byteOrderMark(page) : nullptr;
+    if (mark)
         out.append(mark->bytes, mark->mark);
+    const unsigned int start = out.getSize();
     EncodingConvert conv;
-    if (page == 0 || !out.append(utf8, head) || !conv.convert(kCodePageUtf8, page, utf8 + head, n - head, out) ||
-        conv.getDroppedCount() > 0) {
+    // Written exactly (every character as a code that reads back as it),
+    // the bytes read back as the text once a reader finds the page. Pages
+    // written so have no shifts: their declaration is the same bytes
+    // converted as kept in ASCII.
+    const int exact = page == 0 ? -1 : conv.encodeUtf8Exactly(page, utf8, n, out);
+    if (exact == 0 ||
+        (exact < 0 && (page == 0 || !out.append(utf8, head) ||
+                       !conv.convert(kCodePageUtf8, page, utf8 + head, n - head, out) || conv.getDroppedCount() > 0))) {
         log.logError(xml_msg::kSaveConversionFailed);
         log.logData("encoding", charset);
         return false;
+    }
+    if (!EncodingConvert::withinNamedCharset(charset, out.getData() + start, out.getSize() - start)) {
+        log.logError(xml_msg::kBeyondNamedCharset);
+        log.logData("encoding", charset);
+        return false;
+    }
+    if (exact > 0) {
+        const ByteEncoding found = detectEncoding(out.getData(), out.getSize(), nullptr);
+        if (!found.refusal && found.page == page && found.mark == (mark ? mark->mark : 0))
+            return true;
     }
     // What a reader would take from the bytes must be the text itself.
     DataBuffer back;

@@ -26,6 +26,9 @@ constexpr const char* kEscapeAtStart =
     "The XML starts with an escape sequence that is not the designator of the charset it declares.";
 constexpr const char* kSaveConversionFailed = "Failed to convert the XML to the declared encoding.";
 constexpr const char* kNotReadBack = "The XML in its declared encoding would not read back as the same text.";
+constexpr const char* kUnknownCharset = "The XML declares a charset the library has no decoder for.";
+constexpr const char* kBeyondNamedCharset =
+    "The XML holds characters that the charset it declares does not have, only a vendor's extension of it.";
 } // namespace xml_msg
 
 // Parses from the engine's cursor. False only for a null outRoot; otherwise
@@ -43,10 +46,11 @@ bool parseXmlFile(const char* path, LogBase* log, ProgressMonitor* progress, Tre
 // the one the XML declaration standing at the start names, else UTF-8;
 // the text becomes UTF-8 and a mark is dropped. Bytes that are not text in
 // the charset become U+FFFD and the log says so. False, with the reason
-// logged, for no bytes, a U+0000 in the text, an EBCDIC text whose
-// declaration names no EBCDIC page, an escape sequence at the start that
-// is not the designator of the charset declared, or text a charset without
-// replacement could not read whole.
+// logged, for no bytes, a U+0000 in the text, a declared charset the
+// library has no decoder for, an EBCDIC text whose declaration names no
+// EBCDIC page, an escape sequence at the start that is not the designator
+// of the charset declared, or text a charset without replacement could not
+// read whole.
 bool prepareXmlBytes(DataBuffer& bytes, LogBase* log = nullptr, const char* outside = nullptr);
 // The same reading of bytes the caller keeps, into `out` (cleared first),
 // and the charset it took them in (as xmlBytesCharset names it).
@@ -60,8 +64,9 @@ void xmlBytesCharset(const DataBuffer& bytes, tessik::StringBuffer& out, const c
 // ASCII before anything UTF-7 or ISO-2022 shifts into, while 16-, 32-bit
 // and EBCDIC pages write it in their own bytes (with markWide, after a
 // byte-order mark). False, with the reason logged, for a charset the
-// library does not write, a character it has no bytes for, or bytes that
-// would not read back as the same text.
+// library does not write, a character it has no bytes for, one only a
+// vendor's extension of the charset named has (GBK's under "gb2312"), or
+// bytes that would not read back as the same text.
 bool encodeXmlText(const char* utf8, unsigned int n, const char* charset, bool markWide, DataBuffer& out, LogBase& log);
 // The document's UTF-8 text with a declaration naming the charset given:
 // the text itself where its declaration names that charset's page already

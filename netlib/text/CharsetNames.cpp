@@ -20,7 +20,17 @@ struct PageName {
 struct AliasPage {
     const char* name;
     std::uint32_t page;
+    NameRepertoire repertoire = NameRepertoire::Page;
 };
+
+constexpr auto kGb2312 = NameRepertoire::Gb2312;
+constexpr auto kJisX0208 = NameRepertoire::JisX0208;
+constexpr auto kKsX1001 = NameRepertoire::KsX1001;
+constexpr auto kBig5 = NameRepertoire::Big5;
+constexpr auto kBig5Hkscs = NameRepertoire::Big5Hkscs;
+constexpr auto kTis620 = NameRepertoire::Tis620;
+constexpr auto kIso8859 = NameRepertoire::Iso8859;
+constexpr auto kBeyond = NameRepertoire::Beyond;
 
 // One canonical name per page, in page order.
 constexpr PageName kCanonicalNames[] = {
@@ -168,7 +178,8 @@ constexpr PageName kCanonicalNames[] = {
 
 // Lower-case, hyphens for underscores, in byte order for binary search; with
 // the short spellings iconv-based XML readers take for the same pages
-// ("cp1252", "l1", "iso8859-1").
+// ("cp1252", "l1", "iso8859-1", "windows-31j"). A name of a standard that
+// its page extends, or of more than its page decodes, says so.
 constexpr AliasPage kAliases[] = {
     {"ansi-x3.4-1968", 20127},
     {"ansi-x3.4-1986", 20127},
@@ -177,8 +188,8 @@ constexpr AliasPage kAliases[] = {
     {"asmo-449", 709},
     {"asmo-449+", 709},
     {"asmo-708", 708},
-    {"big5", 950},
-    {"big5-hkscs", 950},
+    {"big5", 950, kBig5},
+    {"big5-hkscs", 950, kBig5Hkscs},
     {"ccsid00858", 858},
     {"ccsid00924", 20924},
     {"ccsid01140", 1140},
@@ -191,9 +202,9 @@ constexpr AliasPage kAliases[] = {
     {"ccsid01147", 1147},
     {"ccsid01148", 1148},
     {"ccsid01149", 1149},
-    {"chinese", 936},
-    {"cn-big5", 950},
-    {"cn-gb", 936},
+    {"chinese", 936, kGb2312},
+    {"cn-big5", 950, kBig5},
+    {"cn-gb", 936, kGb2312},
     {"cp00858", 858},
     {"cp00924", 20924},
     {"cp01140", 1140},
@@ -218,6 +229,7 @@ constexpr AliasPage kAliases[] = {
     {"cp1256", 1256},
     {"cp1257", 1257},
     {"cp1258", 1258},
+    {"cp1361", 1361},
     {"cp273", 20273},
     {"cp278", 20278},
     {"cp280", 20280},
@@ -248,20 +260,25 @@ constexpr AliasPage kAliases[] = {
     {"cp869", 869},
     {"cp870", 870},
     {"cp871", 20871},
+    {"cp874", 874},
     {"cp875", 875},
     {"cp880", 20880},
     {"cp905", 20905},
     {"cp930", 50930},
+    {"cp932", 932},
     {"cp933", 50933},
     {"cp935", 50935},
+    {"cp936", 936},
     {"cp937", 50937},
     {"cp939", 50939},
+    {"cp949", 949},
+    {"cp950", 950},
     {"csascii", 20127},
-    {"csbig5", 950},
+    {"csbig5", 950, kBig5},
     {"cseuckr", 51949},
-    {"cseucpkdfmtjapanese", 51932},
-    {"csgb2312", 936},
-    {"csgb231280", 936},
+    {"cseucpkdfmtjapanese", 51932, kJisX0208},
+    {"csgb2312", 936, kGb2312},
+    {"csgb231280", 936, kGb2312},
     {"csibm037", 37},
     {"csibm1026", 1026},
     {"csibm273", 20273},
@@ -281,9 +298,9 @@ constexpr AliasPage kAliases[] = {
     {"csibm880", 20880},
     {"csibm905", 20905},
     {"csibmthai", 20838},
-    {"csiso2022jp", 50220},
-    {"csiso2022kr", 50225},
-    {"csiso58gb231280", 936},
+    {"csiso2022jp", 50220, kJisX0208},
+    {"csiso2022kr", 50225, kKsX1001},
+    {"csiso58gb231280", 936, kGb2312},
     {"csisolatin1", 28591},
     {"csisolatin2", 28592},
     {"csisolatin3", 28593},
@@ -295,9 +312,9 @@ constexpr AliasPage kAliases[] = {
     {"csisolatingreek", 28597},
     {"csisolatinhebrew", 28598},
     {"cskoi8r", 20866},
-    {"csksc56011987", 949},
+    {"csksc56011987", 949, kKsX1001},
     {"cspc8codepage437", 437},
-    {"csshiftjis", 932},
+    {"csshiftjis", 932, kJisX0208},
     {"csunicode11utf7", 65000},
     {"cswindows31j", 932},
     {"cyrillic", 28595},
@@ -345,14 +362,19 @@ constexpr AliasPage kAliases[] = {
     {"ecma-118", 28597},
     {"elot-928", 28597},
     {"euc-cn", 51936},
-    {"euc-jp", 51932},
+    {"euc-jp", 51932, kJisX0208},
+    {"euc-jp-ms", 51932},
     {"euc-kr", 51949},
     {"euc-tw", 51950},
-    {"gb-2312-80", 936},
+    {"euccn", 51936},
+    {"eucjp", 51932, kJisX0208},
+    {"eucjp-ms", 51932},
+    {"euckr", 51949},
+    {"gb-2312-80", 936, kGb2312},
     {"gb18030", 54936},
     {"gb18030-2000", 54936},
-    {"gb2312", 936},
-    {"gb2312-80", 936},
+    {"gb2312", 936, kGb2312},
+    {"gb2312-80", 936, kGb2312},
     {"gbk", 936},
     {"german", 20106},
     {"greek", 28597},
@@ -410,18 +432,18 @@ constexpr AliasPage kAliases[] = {
     {"ibm905", 20905},
     {"irv", 20105},
     {"iso-10646-ucs-2", 1200},
-    {"iso-2022-jp", 50220},
-    {"iso-2022-jp-1", 50221},
-    {"iso-2022-jp-2", 50222},
-    {"iso-2022-jpeuc", 51932},
-    {"iso-2022-kr", 50225},
-    {"iso-2022-kr-7", 50225},
-    {"iso-2022-kr-7bit", 50225},
+    {"iso-2022-jp", 50220, kJisX0208},
+    {"iso-2022-jp-1", 50221, kBeyond},
+    {"iso-2022-jp-2", 50222, kBeyond},
+    {"iso-2022-jpeuc", 51932, kJisX0208},
+    {"iso-2022-kr", 50225, kKsX1001},
+    {"iso-2022-kr-7", 50225, kKsX1001},
+    {"iso-2022-kr-7bit", 50225, kKsX1001},
     {"iso-2022-kr-8", 51949},
     {"iso-2022-kr-8bit", 51949},
     {"iso-646.irv:1991", 20127},
     {"iso-8859-1", 28591},
-    {"iso-8859-11", 874},
+    {"iso-8859-11", 874, kIso8859},
     {"iso-8859-13", 28603},
     {"iso-8859-15", 28605},
     {"iso-8859-1:1987", 28591},
@@ -452,12 +474,14 @@ constexpr AliasPage kAliases[] = {
     {"iso-ir-138", 28598},
     {"iso-ir-144", 28595},
     {"iso-ir-148", 28599},
-    {"iso-ir-149", 949},
-    {"iso-ir-58", 936},
+    {"iso-ir-149", 949, kKsX1001},
+    {"iso-ir-58", 936, kGb2312},
     {"iso-ir-6", 20127},
+    {"iso2022jp", 50220, kJisX0208},
+    {"iso2022kr", 50225, kKsX1001},
     {"iso646-us", 20127},
     {"iso8859-1", 28591},
-    {"iso8859-11", 874},
+    {"iso8859-11", 874, kIso8859},
     {"iso8859-13", 28603},
     {"iso8859-15", 28605},
     {"iso8859-2", 28592},
@@ -469,7 +493,7 @@ constexpr AliasPage kAliases[] = {
     {"iso8859-8", 28598},
     {"iso8859-9", 28599},
     {"iso88591", 28591},
-    {"iso885911", 874},
+    {"iso885911", 874, kIso8859},
     {"iso885913", 28603},
     {"iso885915", 28605},
     {"iso88592", 28592},
@@ -487,13 +511,13 @@ constexpr AliasPage kAliases[] = {
     {"koi8-ru", 21866},
     {"koi8-u", 21866},
     {"koi8r", 20866},
-    {"korean", 949},
-    {"ks-c-5601", 949},
-    {"ks-c-5601-1987", 949},
-    {"ks-c-5601-1989", 949},
-    {"ks-c5601", 949},
-    {"ksc-5601", 949},
-    {"ksc5601", 949},
+    {"korean", 949, kKsX1001},
+    {"ks-c-5601", 949, kKsX1001},
+    {"ks-c-5601-1987", 949, kKsX1001},
+    {"ks-c-5601-1989", 949, kKsX1001},
+    {"ks-c5601", 949, kKsX1001},
+    {"ksc-5601", 949, kKsX1001},
+    {"ksc5601", 949, kKsX1001},
     {"l1", 28591},
     {"l2", 28592},
     {"l3", 28593},
@@ -526,16 +550,27 @@ constexpr AliasPage kAliases[] = {
     {"mackorean", 10003},
     {"macroman", 10000},
     {"macturkish", 10081},
-    {"ms-kanji", 932},
+    {"ms-ansi", 1252},
+    {"ms-arab", 1256},
+    {"ms-cyrl", 1251},
+    {"ms-ee", 1250},
+    {"ms-greek", 1253},
+    {"ms-hebr", 1255},
+    {"ms-kanji", 932, kJisX0208},
+    {"ms-turk", 1254},
+    {"ms932", 932},
+    {"ms936", 936},
     {"norwegian", 20108},
     {"ns-4551-1", 20108},
     {"sen-850200-b", 20107},
-    {"shift-jis", 932},
-    {"sjis", 932},
+    {"shift-jis", 932, kJisX0208},
+    {"sjis", 932, kJisX0208},
     {"swedish", 20107},
-    {"tis-620", 874},
+    {"tis-620", 874, kTis620},
+    {"tis620", 874, kTis620},
     {"ucs-2", 1200},
     {"ucs2", 1200},
+    {"uhc", 949},
     {"unicode", 1200},
     {"unicode-1-1-utf-7", 65000},
     {"unicode-1-1-utf-8", 65001},
@@ -553,6 +588,7 @@ constexpr AliasPage kAliases[] = {
     {"utf16", 1200},
     {"utf8", 65001},
     {"visual", 28598},
+    {"winbaltrim", 1257},
     {"windows-1250", 1250},
     {"windows-1251", 1251},
     {"windows-1252", 1252},
@@ -562,7 +598,9 @@ constexpr AliasPage kAliases[] = {
     {"windows-1256", 1256},
     {"windows-1257", 1257},
     {"windows-1258", 1258},
+    {"windows-31j", 932},
     {"windows-874", 874},
+    {"windows-936", 936},
     {"x-ansi", 1252},
     {"x-chinese-cns", 20000},
     {"x-chinese-eten", 20002},
@@ -580,9 +618,9 @@ constexpr AliasPage kAliases[] = {
     {"x-cp50227", 50227},
     {"x-ebcdic-japaneseanduscanada", 50931},
     {"x-ebcdic-koreanextended", 20833},
-    {"x-euc", 51932},
+    {"x-euc", 51932, kJisX0208},
     {"x-euc-cn", 51936},
-    {"x-euc-jp", 51932},
+    {"x-euc-jp", 51932, kJisX0208},
     {"x-europa", 29001},
     {"x-ia5", 20105},
     {"x-ia5-german", 20106},
@@ -614,13 +652,13 @@ constexpr AliasPage kAliases[] = {
     {"x-mac-turkish", 10081},
     {"x-mac-ukrainian", 10017},
     {"x-ms-cp932", 932},
-    {"x-sjis", 932},
+    {"x-sjis", 932, kJisX0208},
     {"x-unicode-1-1-utf-7", 65000},
     {"x-unicode-1-1-utf-8", 65001},
     {"x-unicode-2-0-utf-7", 65000},
     {"x-unicode-2-0-utf-8", 65001},
     {"x-user-defined", 50000},
-    {"x-x-big5", 950},
+    {"x-x-big5", 950, kBig5},
 };
 
 // The Encoding Standard's encodings, by the names it gives them, each with
@@ -906,23 +944,41 @@ bool codePageToCharsetName(std::uint32_t codePage, StringBuffer& out) {
     return true;
 }
 
-std::uint32_t charsetNameToCodePage(const char* name) {
+namespace {
+
+// The row of a name, or null; "ansi" gives a row of the process ANSI page.
+const AliasPage* aliasRow(const char* name, AliasPage& ansi) {
     if (!name)
-        return 0;
+        return nullptr;
     StringBuffer work(name);
     work.trimWhitespace();
     work.toLowerCase();
     work.replaceChar('_', '-');
     if (work.getSize() < kShortestName)
-        return 0;
+        return nullptr;
     const char* key = work.getString();
-    if (std::strcmp(key, kAnsiName) == 0)
-        return platform::GetACP();
-
+    if (std::strcmp(key, kAnsiName) == 0) {
+        ansi = {kAnsiName, platform::GetACP()};
+        return &ansi;
+    }
     const auto* end = std::end(kAliases);
     const auto* it = std::lower_bound(std::begin(kAliases), end, key,
                                       [](const AliasPage& row, const char* k) { return std::strcmp(row.name, k) < 0; });
-    return (it != end && std::strcmp(it->name, key) == 0) ? it->page : 0;
+    return (it != end && std::strcmp(it->name, key) == 0) ? it : nullptr;
+}
+
+} // namespace
+
+std::uint32_t charsetNameToCodePage(const char* name) {
+    AliasPage ansi;
+    const AliasPage* row = aliasRow(name, ansi);
+    return row ? row->page : 0;
+}
+
+NameRepertoire charsetNameRepertoire(const char* name) {
+    AliasPage ansi;
+    const AliasPage* row = aliasRow(name, ansi);
+    return row ? row->repertoire : NameRepertoire::Page;
 }
 
 bool isKnownCharset(const char* name) {

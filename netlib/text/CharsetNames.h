@@ -19,6 +19,22 @@ std::uint32_t charsetNameToCodePage(const char* name);
 
 bool isKnownCharset(const char* name);
 
+// What readers of a name take, beside what the page it maps to holds.
+enum class NameRepertoire : std::uint8_t {
+    Page,      // the page's own
+    Gb2312,    // GB 2312, which page 936 extends
+    JisX0208,  // JIS X 0208 (and X 0212 behind EUC-JP's SS3), which pages 932 and 51932 extend
+    KsX1001,   // KS X 1001, which page 949 (that ISO-2022-KR is written through) extends
+    Big5,      // Big5, which page 950 extends (the euro, ETEN's box drawing)
+    Big5Hkscs, // Big5-HKSCS: Big5's codes its readers take as Big5's
+    Tis620,    // TIS-620, which page 874 extends
+    Iso8859,   // an ISO 8859 part, which a Windows page extends in 0x80-0x9F
+    Beyond,    // more than the page decodes (ISO-2022-JP-2's other sets): no text is in it here
+};
+// The repertoire of a name as charsetNameToCodePage reads it; Page for an
+// unknown one.
+NameRepertoire charsetNameRepertoire(const char* name);
+
 // The canonical name of a page, or nullptr.
 const char* canonicalCharsetName(std::uint32_t codePage);
 

@@ -12,6 +12,7 @@
 #include "netlib/text/Gb18030.h"
 #include "netlib/text/HashConvert.h"
 #include "netlib/text/Iso2022.h"
+#include "netlib/text/NamedRepertoire.h"
 #include "netlib/text/Utf7.h"
 #include "platform/ByteOrder.h"
 
@@ -178,9 +179,19 @@ bool pageToUtf8Replacing(int page, const unsigned char* p, unsigned int n, DataB
     return true;
 }
 
-const CodePageEngine kEngine = {tablePageToUtf16,   utf16ToTablePage, charsetName, supportsPage, frontEnd,
-                                backEndPage,        backEnd,          utf7ToUtf16, utf16ToUtf7,  convertDirect,
-                                pageToUtf8Replacing};
+const CodePageEngine kEngine = {tablePageToUtf16,
+                                utf16ToTablePage,
+                                charsetName,
+                                supportsPage,
+                                frontEnd,
+                                backEndPage,
+                                backEnd,
+                                utf7ToUtf16,
+                                utf16ToUtf7,
+                                convertDirect,
+                                pageToUtf8Replacing,
+                                convertUtf8Exactly,
+                                bytesWithinNamedCharset};
 
 } // namespace
 

@@ -288,6 +288,7 @@ const DirectEncodeTable* directEncodeTable(int page) {
     return once(g_directEncode[i], [&] {
         auto direct = std::make_unique<DirectEncodeTable>();
         buildDirectEncode(*fromUnicodeTable(page), *direct);
+        markOneWayCodes(*directDecodeTable(page), *direct);
         return direct;
     });
 }

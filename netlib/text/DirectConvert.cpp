@@ -92,6 +92,8 @@ struct Utf8Writer {
 struct PageSink {
     const DirectEncodeTable& table;
     unsigned char* w;
+    // Codes carrying any of these bits are refused as a missing one is.
+    std::uint32_t refusedBits = 0;
     std::uint64_t dropped = 0;
     bool ok = true;
 
@@ -101,7 +103,7 @@ struct PageSink {
     }
     void unit(std::uint16_t u) {
         const std::uint32_t code = table.codes[u];
-        if (code == 0) {
+        if (code == 0 || (code & refusedBits) != 0) {
             dropped += 2;
             ok = false;
             return;
@@ -301,6 +303,25 @@ bool decodeDirectToUtf8Replacing(int page, const unsigned char* p, unsigned int 
         o.m_w = pageToUtf8<true>(*dec, p, n, i, i + round, o.m_w, replaced);
     }
     return true;
+}
+
+int convertUtf8Exactly(int to, const unsigned char* p, unsigned int n, DataBuffer& out) {
+    if (to == kGb18030Page || isArabicPage(to) || !isTablePage(to))
+        return -1;
+    const DirectEncodeTable* enc = directEncodeTable(to);
+    const DirectDecodeTable* dec = directDecodeTable(to);
+    if (!enc || !enc->usable || !enc->oneWayMarked || !dec || !dec->usable)
+        return -1;
+    PageSink sink{*enc, nullptr};
+    sink.refusedBits = DirectEncodeTable::kOneWay;
+    // ASCII words skip the lookup only where both directions leave ASCII as it is.
+    const bool words = enc->asciiTransparent && dec->asciiTransparent;
+    return run(n, kCodePerByte, sink, out,
+               [&](unsigned& i, unsigned stop, std::uint64_t& dropped) {
+                   decodeUtf8Units(p, n, i, stop, words, sink, dropped);
+               })
+               ? 1
+               : 0;
 }
 
 } // namespace tessik

@@ -175,4 +175,28 @@ void buildDirectEncode(const HashConvert& table, DirectEncodeTable& t) {
             t.asciiTransparent = false;
 }
 
+// A code is read back as it is written when the decoder, at its first byte,
+// takes exactly its bytes as that unit: a one-byte code whose byte could
+// start a longer one depends on what follows, so it counts as one-way.
+void markOneWayCodes(const DirectDecodeTable& d, DirectEncodeTable& t) {
+    if (!d.usable || !t.usable)
+        return;
+    const bool hasTriples = !d.triples.empty();
+    for (unsigned u = 0; u < kUnitValues; ++u) {
+        const std::uint32_t code = t.codes[u];
+        if (code == 0)
+            continue;
+        const unsigned length = (code >> DirectEncodeTable::kLengthShift) & 3u;
+        const unsigned first = code & 0xFFu;
+        bool back = false;
+        if (length == 1)
+            back = d.single[first] == u && !d.leadsPair[first] && !(hasTriples && first == d.tripleLead);
+        else if (length == 2 && !d.pairs.empty())
+            back = d.pairs[(first << 8) | ((code >> 8) & 0xFFu)] == u;
+        if (!back)
+            t.codes[u] = code | DirectEncodeTable::kOneWay;
+    }
+    t.oneWayMarked = true;
+}
+
 } // namespace tessik

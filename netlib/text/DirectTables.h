@@ -49,15 +49,23 @@ struct DirectEncodeTable {
     // (0 to 2) at kLengthShift and its bytes from the low byte up.
     static constexpr std::uint32_t kPresent = 0x80000000u;
     static constexpr int kLengthShift = 24;
+    // Beside kPresent: the page's decoder reads the code back as another
+    // character (or, for a byte that may lead a longer code, may).
+    static constexpr std::uint32_t kOneWay = 0x40000000u;
 
     std::vector<std::uint32_t> codes;
     bool usable = false;
     // Units 0x00 to 0x7F become the one byte of the same value.
     bool asciiTransparent = false;
+    // The codes carry kOneWay where it holds (the page's decoding table fits
+    // the direct form).
+    bool oneWayMarked = false;
 };
 
 void buildDirectDecode(const UnicodeLookup& lookup, DirectDecodeTable& target);
 void buildDirectDecode(const HashConvert& toUnicode, DirectDecodeTable& target);
 void buildDirectEncode(const HashConvert& fromUnicode, DirectEncodeTable& target);
+// Marks the codes the page's own decoding reads back as another character.
+void markOneWayCodes(const DirectDecodeTable& decode, DirectEncodeTable& target);
 
 } // namespace tessik

@@ -4,7 +4,9 @@
 # C library's iconv (which libxml2 reads through) reads from their bytes by
 # that name, every one where iconv knows no such name: the characters a
 # name means the same by here and there, so that a reader's disagreement is
-# about the file, not about a wider table.
+# about the file, not about a wider table. A name may come after the
+# standard it names ("GB2312 chinese", "python:big5 big5"), which must read
+# the character too: iconv by its name, or python's codec.
 import ctypes
 import ctypes.util
 import sys
@@ -35,8 +37,27 @@ def convert(data, to, frm):
         libc.iconv_close(cd)
 
 
+def python_reads(written, codec):
+    try:
+        return written.decode(codec).encode("utf-8")
+    except UnicodeError:
+        return None
+
+
+def reads(written, judge):
+    """What a judge reads from bytes: iconv by a charset name, or python's
+    codec for "python:CODEC"; True where iconv knows no such name."""
+    if judge.startswith("python:"):
+        return python_reads(written, judge[len("python:") :])
+    if convert(b"a", judge, "UTF-8") is None:
+        return True
+    return convert(written, "UTF-8", judge)
+
+
+# A line's first field is the name, or "STANDARD NAME": a name of a standard
+# its page extends, whose characters the standard's judge must read too.
 for line in sys.stdin:
-    name, *pairs = line.rstrip("\n").split("\t")
+    first, *pairs = line.rstrip("\n").split("\t")
+    judges = first.split(" ")
     pairs = [[bytes.fromhex(x) for x in pair.split(":")] for pair in pairs]
-    known = convert(b"a", name, "UTF-8") is not None
-    print("".join(c.hex() for c, written in pairs if not known or convert(written, "UTF-8", name) == c))
+    print("".join(c.hex() for c, written in pairs if all(reads(written, j) in (True, c) for j in judges)))
