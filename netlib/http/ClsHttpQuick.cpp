@@ -14,6 +14,7 @@
 #include "netlib/http/ClsHttp.h"
 #include "netlib/http/HttpClient.h"
 #include "netlib/http/HttpConstants.h"
+#include "netlib/http/HttpResponseHeader.h"
 #include "netlib/http/TessikUrl.h"
 #include "netlib/streams/Gzip.h"
 #include "netlib/text/ContentCoding.h"
@@ -474,9 +475,9 @@ bool ClsHttp::sendBody(const char* verb, XString& url, DataBuffer& bytes, XStrin
                           m_verboseLogging);
     if (!ok)
         return false;
-    StringBuffer charset;
-    m_lastResult.responseHeader.getCharset(charset);
-    bytesToText(reply, charset.getString(), out);
+    DataBuffer utf8;
+    responseBodyText(m_lastResult.responseHeader, reply, utf8, log);
+    out.setFromUtf8Bytes(reinterpret_cast<const char*>(utf8.getData()), utf8.getSize());
     return true;
 }
 
