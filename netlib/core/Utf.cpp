@@ -162,6 +162,39 @@ int utf8ScalarAt(const unsigned char* p, unsigned int n, std::uint32_t& cp) {
     return len;
 }
 
+namespace {
+
+// The bytes one error of the Encoding Standard's UTF-8 decoder takes where
+// no character starts at p: a lead and the continuation bytes that could
+// still have made one (the second byte's range narrowed after E0, ED, F0
+// and F4), so that a cut character is one U+FFFD, not one a byte.
+unsigned int utf8ErrorLength(const unsigned char* p, unsigned int n) {
+    const unsigned char lead = p[0];
+    unsigned int needed = 0;
+    unsigned char low = 0x80, high = 0xBF;
+    if (lead >= 0xC2 && lead <= 0xDF) {
+        needed = 1;
+    } else if (lead >= 0xE0 && lead <= 0xEF) {
+        needed = 2;
+        low = lead == 0xE0 ? 0xA0 : 0x80;
+        high = lead == 0xED ? 0x9F : 0xBF;
+    } else if (lead >= 0xF0 && lead <= 0xF4) {
+        needed = 3;
+        low = lead == 0xF0 ? 0x90 : 0x80;
+        high = lead == 0xF4 ? 0x8F : 0xBF;
+    }
+    unsigned int used = 1;
+    while (needed > 0 && used < n && p[used] >= low && p[used] <= high) {
+        ++used;
+        --needed;
+        low = 0x80;
+        high = 0xBF;
+    }
+    return used;
+}
+
+} // namespace
+
 std::uint64_t appendUtf8Replacing(const unsigned char* p, unsigned int n, DataBuffer& out) {
     static constexpr unsigned char kReplacement[] = {0xEF, 0xBF, 0xBD};
     std::uint64_t replaced = 0;
@@ -180,7 +213,8 @@ std::uint64_t appendUtf8Replacing(const unsigned char* p, unsigned int n, DataBu
         out.append(p + from, i - from);
         out.append(kReplacement, sizeof kReplacement);
         ++replaced;
-        from = ++i;
+        i += utf8ErrorLength(p + i, n - i);
+        from = i;
     }
     out.append(p + from, n - from);
     return replaced;

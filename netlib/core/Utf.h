@@ -15,9 +15,10 @@ bool isLegalUtf8(const unsigned char* p, int length);
 // and its code point; 0 when the bytes do not start one (overlong forms,
 // encoded surrogates and values past U+10FFFF included).
 int utf8ScalarAt(const unsigned char* p, unsigned int n, std::uint32_t& cp);
-// Appends the bytes with each one that is not part of a well-formed UTF-8
-// character (as utf8ScalarAt has them) replaced by U+FFFD; the count of
-// bytes replaced.
+// Appends the bytes with what is not a well-formed UTF-8 character (as
+// utf8ScalarAt has them) replaced by U+FFFD, one for each error of the
+// Encoding Standard's decoder (a cut character is one); the count of
+// U+FFFD written.
 std::uint64_t appendUtf8Replacing(const unsigned char* p, unsigned int n, DataBuffer& out);
 // Appends UTF-16 (either byte order) as UTF-8 the way the Encoding
 // Standard decodes it: the unit 0 kept, a lone surrogate and an odd last

@@ -235,9 +235,10 @@ private:
     // would move the request to another host, or an object name holding a
     // control byte.
     bool s3Target(XString& bucket, XString* object, StringBuffer& resource, StringBuffer& url, LogBase& log);
-    // Bytes in a named charset as text; without a charset, UTF-8 when they
-    // are that, else Windows-1252.
-    static void bytesToText(const DataBuffer& bytes, const char* charset, XString& out);
+    // Bytes in a named charset as text, read as a body is
+    // (namedCharsetTextUtf8); without a charset, UTF-8 when they are that,
+    // else Windows-1252. False (logged) for a charset without a decoder.
+    static bool bytesToText(const DataBuffer& bytes, const char* charset, XString& out, LogBase& log);
 
     void dispatchBackgroundTask();
 

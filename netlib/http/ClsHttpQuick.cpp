@@ -6,7 +6,6 @@
 #include <string_view>
 
 #include "netlib/core/ClsXml.h"
-#include "netlib/core/EncodingConvert.h"
 #include "netlib/core/Md5.h"
 #include "netlib/core/XmlParser.h"
 #include "netlib/core/XmlProlog.h"
@@ -14,8 +13,10 @@
 #include "netlib/http/ClsHttp.h"
 #include "netlib/http/HttpClient.h"
 #include "netlib/http/HttpConstants.h"
+#include "netlib/http/HttpResponseHeader.h"
 #include "netlib/http/TessikUrl.h"
 #include "netlib/streams/Gzip.h"
+#include "netlib/text/BodyText.h"
 #include "netlib/text/ContentCoding.h"
 #include "netlib/text/TsCharset.h"
 #include "platform/Cp1252Text.h"
@@ -26,7 +27,6 @@ namespace tessik {
 namespace {
 
 constexpr int kPlainPort = 80;
-constexpr int kCodePageUtf8 = 65001;
 constexpr const char* kDefaultXmlCharset = "utf-8";
 
 namespace quick_msg {
@@ -152,24 +152,21 @@ private:
     std::unique_ptr<ProgressMonitor> m_monitor;
 };
 
-void ClsHttp::bytesToText(const DataBuffer& bytes, const char* charset, XString& out) {
+bool ClsHttp::bytesToText(const DataBuffer& bytes, const char* charset, XString& out, LogBase& log) {
     out.clear();
-    const std::string_view raw(reinterpret_cast<const char*>(bytes.getData()), bytes.getSize());
-    if (charset == nullptr || *charset == '\0') {
-        const std::string text = platform::Utf8OrCp1252ToUtf8(raw);
-        out.setFromUtf8Bytes(text.data(), static_cast<unsigned int>(text.size()));
-        return;
-    }
-    _tsCharset cs;
-    cs.setByName(charset);
-    if (cs.getCodePage() == kCodePageUtf8 || cs.getCodePage() == 0) {
-        out.setFromUtf8Bytes(raw.data(), static_cast<unsigned int>(raw.size()));
-        return;
-    }
     DataBuffer utf8;
-    EncodingConvert convert;
-    convert.convert(cs.getCodePage(), kCodePageUtf8, bytes.getData(), bytes.getSize(), utf8);
+    if (charset == nullptr || *charset == '\0') {
+        const std::string text = platform::Utf8OrCp1252ToUtf8(
+            std::string_view(reinterpret_cast<const char*>(bytes.getData()), bytes.getSize()));
+        utf8.append(text.data(), static_cast<unsigned int>(text.size()));
+        utf8.replaceChar(0, ' ');
+    } else if (!namedCharsetTextUtf8(charset, bytes, utf8)) {
+        log.logError(http_msg::kNoDecoderForCharset);
+        log.logData("charset", charset);
+        return false;
+    }
     out.setFromUtf8Bytes(reinterpret_cast<const char*>(utf8.getData()), utf8.getSize());
+    return true;
 }
 
 // ---- Fetches
@@ -484,9 +481,9 @@ bool ClsHttp::sendBody(const char* verb, XString& url, DataBuffer& bytes, XStrin
                           m_verboseLogging);
     if (!ok)
         return false;
-    StringBuffer charset;
-    m_lastResult.responseHeader.getCharset(charset);
-    bytesToText(reply, charset.getString(), out);
+    DataBuffer utf8;
+    responseBodyText(m_lastResult.responseHeader, reply, utf8, log);
+    out.setFromUtf8Bytes(reinterpret_cast<const char*>(utf8.getData()), utf8.getSize());
     return true;
 }
 

@@ -276,10 +276,10 @@ bool ClsHttp::S3_DownloadString(XString& bucket, XString& object, XString& chars
     log.logData("charset", charset.getUtf8());
     out.clear();
     DataBuffer bytes;
-    const bool ok = s3Get(bucket, object, &bytes, nullptr, progress, log);
+    bool ok = s3Get(bucket, object, &bytes, nullptr, progress, log);
     if (ok) {
         log.logDataLong("numContentBytes", static_cast<int>(bytes.getSize()));
-        bytesToText(bytes, charset.getUtf8(), out);
+        ok = bytesToText(bytes, charset.getUtf8(), out, log);
         log.logDataLong("numChars", out.getNumChars());
     }
     return frame.finish(ok);

@@ -49,6 +49,8 @@ constexpr int kResultRingSize = 10;
 
 namespace http_msg {
 constexpr const char* kFormContentType = "application/x-www-form-urlencoded";
+constexpr const char* kNoDecoderForCharset =
+    "The library has no decoder for the charset named, or it could not read every byte: no text is given.";
 constexpr const char* kDownloadPathNotAFile = "The local path of a download is empty or a folder.";
 constexpr const char* kDownloadSeekBeforeStart = "A download never writes over the bytes that were there before it.";
 constexpr const char* kDownloadNotUnzipped = "The local path is not a regular file: the gzip body is kept as it came.";

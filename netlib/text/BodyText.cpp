@@ -12,6 +12,7 @@
 #include "netlib/core/XmlParser.h"
 #include "netlib/text/CharsetNames.h"
 #include "netlib/text/HtmlHelp.h"
+#include "netlib/text/TsCharset.h"
 
 namespace tessik {
 
@@ -166,6 +167,24 @@ void bodyTextUtf8(const char* contentType, const char* headerCharset, const Data
         decodeWeb(encoding, body.getData() + mark, body.getSize() - mark, utf8);
     }
     utf8.replaceChar(0, ' ');
+}
+
+bool namedCharsetTextUtf8(const char* charset, const DataBuffer& bytes, DataBuffer& utf8) {
+    // The name read as the library's writers read a caller's ("ansi" too),
+    // so that text written in a charset reads back in it.
+    _tsCharset named;
+    named.setByName(charset);
+    const int page = named.getCodePage();
+    utf8.clear();
+    EncodingConvert conv;
+    std::uint64_t replaced = 0;
+    if (page == 0 || !EncodingConvert::isSupportedPage(page) ||
+        !conv.decodeToUtf8(page, bytes.getData(), bytes.getSize(), utf8, replaced)) {
+        utf8.clear();
+        return false;
+    }
+    utf8.replaceChar(0, ' ');
+    return true;
 }
 
 } // namespace tessik

@@ -30,4 +30,10 @@ const char* bodyWebEncoding(const char* contentType, const char* headerCharset, 
 void bodyTextUtf8(const char* contentType, const char* headerCharset, const DataBuffer& body, DataBuffer& utf8,
                   LogBase& log);
 
+// Bytes in a charset the caller names (a name of the library's own table,
+// as its writers take it) as UTF-8, read as a body is: U+FFFD for what the
+// charset does not map, a zero byte as a blank. False, with utf8 empty,
+// for a name without a decoder or bytes the decoder could not account for.
+bool namedCharsetTextUtf8(const char* charset, const DataBuffer& bytes, DataBuffer& utf8);
+
 } // namespace tessik

@@ -21,6 +21,9 @@ namespace {
 
 using Staging = ByteStaging<512>;
 
+constexpr int kShiftJisPage = 932;
+constexpr unsigned int kC1First = 0x80, kC1Last = 0x9F, kPrivateUseFirst = 0xE000, kPrivateUseLast = 0xF8FF;
+
 bool singleByteToUtf16(const UnicodeLookup& lookup, const unsigned char* p, unsigned int n, DataBuffer& out,
                        UnmappedInput unmapped) {
     Staging s(out);
@@ -40,7 +43,7 @@ bool singleByteToUtf16(const UnicodeLookup& lookup, const unsigned char* p, unsi
     return ok;
 }
 
-bool multiByteToUtf16(const HashConvert& table, const unsigned char* p, unsigned int n, DataBuffer& out,
+bool multiByteToUtf16(int page, const HashConvert& table, const unsigned char* p, unsigned int n, DataBuffer& out,
                       UnmappedInput unmapped) {
     Staging s(out);
     bool ok = true;
@@ -66,6 +69,11 @@ bool multiByteToUtf16(const HashConvert& table, const unsigned char* p, unsigned
             continue;
         }
         v = table.find(&c, 1, length);
+        // Read as the Standard reads it only where replacing: the lossy
+        // conversion keeps the page's own mapping.
+        if (v && unmapped.replaced && length == 2 &&
+            !isStandardLoneByte(page, c, static_cast<unsigned int>(v[0] | (v[1] << 8))))
+            v = nullptr;
         if (v)
             s.put(v, length);
         else
@@ -195,6 +203,16 @@ const CodePageEngine kEngine = {tablePageToUtf16,
 
 } // namespace
 
+bool isStandardLoneByte(int page, unsigned char c, unsigned int unit) {
+    if (c < kC1First || !isMultiByteTablePage(page))
+        return true;
+    if (unit >= kPrivateUseFirst && unit <= kPrivateUseLast)
+        return false;
+    if (unit >= kC1First && unit <= kC1Last)
+        return page == kShiftJisPage && c == kC1First && unit == kC1First;
+    return true;
+}
+
 void installCodePageEngine() {
     EncodingConvert::installEngine(&kEngine);
 }
@@ -243,7 +261,7 @@ bool decodeTablePage(int page, const unsigned char* p, unsigned int n, DataBuffe
             return true;
         if (page == kGb18030Page)
             return gb18030ToUtf16(*multiByteToUnicodeTable(page), p, n, out, unmapped);
-        return multiByteToUtf16(*multiByteToUnicodeTable(page), p, n, out, unmapped);
+        return multiByteToUtf16(page, *multiByteToUnicodeTable(page), p, n, out, unmapped);
     }
     return false;
 }

@@ -32,6 +32,14 @@ const HashConvert* multiByteToUnicodeTable(int page);
 const DirectDecodeTable* directDecodeTable(int page);
 const DirectEncodeTable* directEncodeTable(int page);
 
+// Whether the Encoding Standard's decoders (and python's codecs) read a
+// byte standing alone as the character `unit` a page's table gives it. A
+// multi-byte page's tables give some lone bytes from 0x80 a private-use
+// character or a C1 control (page 932's A0 and FD-FF, 936's FF, the EUC
+// pages' 80-9F) that those decoders take as errors; Shift_JIS keeps 0x80 as
+// U+0080.
+bool isStandardLoneByte(int page, unsigned char c, unsigned int unit);
+
 // The 503 page 932 codes (2 bytes each) of ISO-2022-JP rows 0x79 to 0x7C.
 const unsigned char* jisExtensionTable();
 

@@ -167,8 +167,8 @@ constexpr unsigned char kReplacementUtf8[] = {0xEF, 0xBF, 0xBD};
 // unmapped bytes dropped and counted in `dropped`; or, Replacing, the unit
 // 0 kept and each unmapped byte U+FFFD, counted there.
 template <bool Replacing>
-unsigned char* pageToUtf8(const DirectDecodeTable& t, const unsigned char* p, unsigned n, unsigned& i, unsigned stop,
-                          unsigned char* w, std::uint64_t& dropped) {
+unsigned char* pageToUtf8(const DirectDecodeTable& t, const std::uint32_t* singles, const unsigned char* p, unsigned n,
+                          unsigned& i, unsigned stop, unsigned char* w, std::uint64_t& dropped) {
     using T = DirectDecodeTable;
     // Bytes that lead no pair find 0 there, so the byte alone decides.
     const std::uint32_t* pairs = t.pairsUtf8.empty() ? nullptr : t.pairsUtf8.data();
@@ -195,7 +195,7 @@ unsigned char* pageToUtf8(const DirectDecodeTable& t, const unsigned char* p, un
         } else if (triples && c == t.tripleLead && i + 2 < n && (e = triples[(p[i + 1] << 8) | p[i + 2]]) != 0) {
             i += 3;
         } else {
-            e = t.singleUtf8[c];
+            e = singles[c];
             ++i;
             if (!e) {
                 ++dropped;
@@ -278,7 +278,7 @@ int convertDirect(int from, int to, const unsigned char* p, unsigned int n, Data
             return -1;
         Utf8Writer sink{nullptr};
         run(n, kUtf8PerByte, sink, out, [&](unsigned& i, unsigned stop, std::uint64_t& dropped) {
-            sink.w = pageToUtf8<false>(*dec, p, n, i, stop, sink.w, dropped);
+            sink.w = pageToUtf8<false>(*dec, dec->singleUtf8, p, n, i, stop, sink.w, dropped);
         });
         return 1;
     }
@@ -294,13 +294,18 @@ bool decodeDirectToUtf8Replacing(int page, const unsigned char* p, unsigned int 
     const DirectDecodeTable* dec = utf8DecodeTable(page);
     if (!dec)
         return false;
+    // Lone bytes as the Standard's decoders read them (the lossy road keeps
+    // the page's own).
+    std::uint32_t singles[256];
+    for (unsigned c = 0; c < 256; ++c)
+        singles[c] = isStandardLoneByte(page, static_cast<unsigned char>(c), dec->single[c]) ? dec->singleUtf8[c] : 0;
     DirectOut o(out);
     unsigned i = 0;
     while (i < n) {
         const unsigned round = std::min(n - i, kRound);
         if (!o.reserve(static_cast<std::uint64_t>(round) * kUtf8PerByte + kRoundSlack))
             return false;
-        o.m_w = pageToUtf8<true>(*dec, p, n, i, i + round, o.m_w, replaced);
+        o.m_w = pageToUtf8<true>(*dec, singles, p, n, i, i + round, o.m_w, replaced);
     }
     return true;
 }

@@ -154,13 +154,15 @@ std::string fromHex(const std::string& hex) {
 
 // Bodies served with media types that carry parameters, byte-order marks
 // under every kind of header, and every label of the browsers' table and
-// of the library's own, read by QuickGetStr, BodyStr and (XML types)
-// XmlRpc, judged by html5lib with the browsers' label table and by libxml2
-// (body_charset.py). The media type was found by substring, so parameters
-// made a body HTML or XML (a UTF-7 declaration then read "+ADw-" as "<");
-// labels were read by the library's own table ("iso-8859-1" as Latin-1,
-// "utf-7" and EBCDIC honoured, "iso-2022-kr" decoded); a mark lost to the
-// header; and x-user-defined read two ways.
+// of the library's own, read by QuickGetStr, BodyStr, PostBinary's reply
+// and (XML types) XmlRpc, judged by html5lib with the browsers' label table
+// and by libxml2 (body_charset.py). The media type was found by substring,
+// so parameters made a body HTML or XML (a UTF-7 declaration then read
+// "+ADw-" as "<"); labels were read by the library's own table
+// ("iso-8859-1" as Latin-1, "utf-7" and EBCDIC honoured, "iso-2022-kr"
+// decoded); a mark lost to the header; x-user-defined read two ways; and
+// PostBinary's reply was read by its charset alone through the lossy
+// conversion (no mark, no <meta>, escapes and zero bytes swallowed).
 TEST_F(BodyCharset, BodiesReadAsBrowsersAndXmlReadersReadThem) {
     grvtest::TempDir dir("bodies");
     const std::string data = std::string(GRV_TEST_DATA_DIR);
@@ -184,6 +186,12 @@ TEST_F(BodyCharset, BodiesReadAsBrowsersAndXmlReadersReadThem) {
         std::unique_ptr<ClsHttpResponse> response(http.QuickGetObj(url, false, nullptr, log()));
         ASSERT_NE(response, nullptr) << logText();
         response->BodyStr(out);
+        verdicts += kind + " " + body + " text " + grvtest::ToHex(out.getUtf8()) + "\n";
+        DataBuffer posted;
+        XString postedType;
+        ASSERT_TRUE(http.PostBinary(url, posted, X(postedType, "application/octet-stream"), false, false, out, false,
+                                    nullptr, log()))
+            << logText();
         verdicts += kind + " " + body + " text " + grvtest::ToHex(out.getUtf8()) + "\n";
         if (kind != "-" && bodyMediaKind(fromHex(kind).c_str()) == BodyMediaKind::Xml) {
             ASSERT_TRUE(http.XmlRpc(url, X(call, "<methodCall/>"), out, false, nullptr, log())) << logText();

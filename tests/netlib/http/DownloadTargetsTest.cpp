@@ -210,9 +210,24 @@ TEST_F(DownloadTargets, FailureBeforeTheBodyLeavesThePathAsItWas) {
 
 namespace {
 
+// The table's "\xHH" escapes as the bytes they stand for.
+std::string Unescaped(const std::string& text) {
+    std::string out;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (text.compare(i, 2, "\\x") == 0 && i + 4 <= text.size()) {
+            out.push_back(static_cast<char>(std::stoi(text.substr(i + 2, 2), nullptr, 16)));
+            i += 3;
+        } else {
+            out.push_back(text[i]);
+        }
+    }
+    return out;
+}
+
 // An answer of the outcome table: "STATUS Name=value ... body=text", '_'
-// standing for a space; "103,200 ..." sends a 103 head before the 200;
-// "cut=N" leaves the body N bytes short of its Content-Length and closes.
+// standing for a space and "\xHH" for a byte; "103,200 ..." sends a 103
+// head before the 200; "cut=N" leaves the body N bytes short of its
+// Content-Length and closes.
 std::string Answer(const std::string& row) {
     std::istringstream words(row);
     std::string status, word, fields, body, interim;
@@ -225,7 +240,7 @@ std::string Answer(const std::string& row) {
         std::string value = word.substr(eq + 1);
         std::replace(value.begin(), value.end(), '_', ' ');
         if (word.compare(0, eq, "body") == 0)
-            body = value;
+            body = Unescaped(value);
         else if (word.compare(0, eq, "cut") == 0)
             cut = std::stoul(value);
         else
@@ -250,6 +265,24 @@ std::string CurlVerdict(const std::string& column, int status) {
     return column;
 }
 
+// The peer's reading of bytes in a charset named by args[1]: python's codec
+// of that name, ISO-2022-JP by the Encoding Standard's decoder (args[0]
+// holds it), U+FFFD for what does not decode, a zero byte as a blank;
+// "refused" for a name python has no codec for.
+constexpr const char* kScriptNamedCharset = R"PY(
+import codecs, sys
+sys.path.insert(0, sys.argv[1])
+from iso2022jp_standard import decode as iso2022jp
+data = sys.stdin.buffer.read()
+try:
+    codec = codecs.lookup(sys.argv[2])
+except LookupError:
+    print("refused", end="")
+    sys.exit(0)
+text = iso2022jp(data) if codec.name == "iso2022_jp" else codecs.decode(data, codec.name, "replace")
+sys.stdout.buffer.write(text.replace("\0", " ").encode("utf-8"))
+)PY";
+
 // The file's bytes, "-" when there is none.
 std::string Holding(const std::string& path) {
     if (!grvtest::FileExists(path))
@@ -273,9 +306,11 @@ struct S3Names {
     S3Names& operator=(const S3Names&) = delete;
 };
 
-// S3_DownloadFile directly or as a background task, or S3_DownloadBytes
-// and S3_ListBucketObjects (their "file" is what they returned).
-bool S3Road(ClsHttp& http, const std::string& road, int port, const std::string& local, const std::string& bytesTo) {
+// S3_DownloadFile directly or as a background task, or S3_DownloadBytes,
+// S3_ListBucketObjects and S3_DownloadString under charset (their "file" is
+// what they returned).
+bool S3Road(ClsHttp& http, const std::string& road, int port, const std::string& local, const std::string& bytesTo,
+            const std::string& charset) {
     http.setS3ServiceHost((std::string(kS3Service) + ":" + std::to_string(port)).c_str());
     http.setS3Keys("AKIDEXAMPLE", "secret");
     XString bucket, object, path;
@@ -287,6 +322,11 @@ bool S3Road(ClsHttp& http, const std::string& road, int port, const std::string&
         return http.S3_DownloadBytes(bucket, object, bytes, nullptr, http.getLog()) &&
                grvtest::WriteFile(bytesTo,
                                   std::string(reinterpret_cast<const char*>(bytes.getData()), bytes.getSize()));
+    }
+    if (road == "s3-string") {
+        XString name, text;
+        return http.S3_DownloadString(bucket, object, X(name, charset), text, nullptr, http.getLog()) &&
+               grvtest::WriteFile(bytesTo, text.getUtf8());
     }
     if (road == "s3-list") {
         XString listing;
@@ -311,10 +351,12 @@ bool S3Road(ClsHttp& http, const std::string& road, int port, const std::string&
 // a 101, any other 1xx, 3xx, 4xx or 5xx as the last answer and a body cut
 // short fail the call, and an answer kept in either cache (fetched first by
 // QuickGetStr, the server gone before the download) is written as it came;
-// QuickGetStr by the same rule. Each row beside curl's exit status and file.
+// QuickGetStr by the same rule, and S3_DownloadString, whose text is what
+// python's codec of the charset it names reads from curl's bytes. Each row
+// beside curl's exit status and file.
 TEST_F(DownloadTargets, DownloadsSucceedOnlyWhenTheFileHoldsWhatTheServerSent) {
     const auto rows = grvtest::ReadTable(std::string(GRV_TEST_DATA_DIR) + "/http/download-outcomes.txt", " | ");
-    ASSERT_EQ(rows.size(), 101u);
+    ASSERT_EQ(rows.size(), 116u);
     const S3Names names;
     grvtest::TempDir dir;
     for (const std::vector<std::string>& row : rows) {
@@ -325,8 +367,10 @@ TEST_F(DownloadTargets, DownloadsSucceedOnlyWhenTheFileHoldsWhatTheServerSent) {
         for (std::string answer; std::getline(answers, answer, ';');)
             script.push_back(Answer(answer));
         const Road road = row[0] == "resume" ? Road::Resume : row[0] == "append" ? Road::Append : Road::Download;
-        // The text road hands back the body: "file" is what it returned.
-        const bool quick = row[0] == "quick" || row[0] == "s3-bytes" || row[0] == "s3-list";
+        // The text roads hand back the body: "file" is what they returned;
+        // S3_DownloadString's "file before" is the charset it names.
+        const bool s3String = row[0] == "s3-string";
+        const bool quick = row[0] == "quick" || row[0] == "s3-bytes" || row[0] == "s3-list" || s3String;
         const bool s3 = row[0].starts_with("s3");
         const bool follow = row[1] == "on";
         const std::string ours = dir.File("ours"), judged = dir.File("curl");
@@ -336,7 +380,7 @@ TEST_F(DownloadTargets, DownloadsSucceedOnlyWhenTheFileHoldsWhatTheServerSent) {
             SCOPED_TRACE(row[0] + " " + row[1] + " " + row[2] + ": " + row[3] + (bucket ? " (bucket cache)" : ""));
             for (const std::string& path : {ours, judged}) {
                 std::filesystem::remove(path);
-                if (row[2] != "-") {
+                if (row[2] != "-" && !s3String) {
                     ASSERT_TRUE(grvtest::WriteFile(path, row[2]));
                 }
             }
@@ -358,7 +402,7 @@ TEST_F(DownloadTargets, DownloadsSucceedOnlyWhenTheFileHoldsWhatTheServerSent) {
             }
             XString u, path, text;
             const bool ok =
-                s3      ? S3Road(fresh, row[0], port, ours, ours)
+                s3      ? S3Road(fresh, row[0], port, ours, ours, row[2])
                 : quick ? fresh.QuickGetStr(X(u, url), text, false, nullptr, fresh.getLog()) &&
                               grvtest::WriteFile(ours, text.getUtf8())
                 : road == Road::Resume ? fresh.ResumeDownload(X(u, url), X(path, ours), false, nullptr, fresh.getLog())
@@ -382,6 +426,13 @@ TEST_F(DownloadTargets, DownloadsSucceedOnlyWhenTheFileHoldsWhatTheServerSent) {
         const grvtest::RunResult r = grvtest::RunProgram(curl);
         if (road == Road::Append) {
             ASSERT_TRUE(grvtest::WriteFile(judged, Holding(judged) + r.out));
+        } else if (s3String && r.status == 0) {
+            const grvtest::RunResult text =
+                grvtest::Python(kScriptNamedCharset, {std::string(GRV_TEST_DATA_DIR) + "/text", row[2]}, r.out);
+            ASSERT_EQ(text.status, 0) << text.err;
+            if (text.out != "refused") {
+                ASSERT_TRUE(grvtest::WriteFile(judged, text.out));
+            }
         } else if (quick && r.status == 0) {
             ASSERT_TRUE(grvtest::WriteFile(judged, r.out));
         }

@@ -411,9 +411,11 @@ TEST_F(Engine, DroppedInputIsCountedAsPythonCountsIt) {
 
 // The readers' decoder on generated input, each sample judged whole: the
 // Encoding Standard's ISO-2022-JP decoder (tests/data/text), python's
-// UTF-16 and single-byte codecs with U+FFFD for errors. Escapes the variant
-// lacks were swallowed with what followed, a line feed left a two-byte run,
-// 8-bit bytes, U+0000 and an odd last byte of UTF-16 vanished.
+// UTF-16, single-byte and multi-byte codecs with U+FFFD for errors. Escapes
+// the variant lacks were swallowed with what followed, a line feed left a
+// two-byte run, 8-bit bytes, U+0000 and an odd last byte of UTF-16
+// vanished; lone bytes of Shift_JIS, EUC-JP and GBK read as private-use
+// characters and C1 controls.
 TEST_F(Engine, ReadersDecodeGeneratedInputAsTheReferenceDoes) {
     std::mt19937 rng(108);
     struct Family {
@@ -427,6 +429,11 @@ TEST_F(Engine, ReadersDecodeGeneratedInputAsTheReferenceDoes) {
         {1201, "utf-16-be", {0x00, 0x00, 'a', 0xD8, 0xDC, 0xD0, 0x3C}},
         {1251, "cp1251", {0x00, 'a', 0x98, 0xC1, 0x80, '<'}},
         {20866, "koi8-r", {0x00, 'a', 0xC1, 0xFF, '<'}},
+        // Lone bytes the multi-byte pages' tables gave private-use
+        // characters or C1 controls.
+        {932, "shift_jis", {0x00, 'a', 0xA0, 0xB1, 0xFD, 0xFE, 0xFF, '<'}},
+        {51932, "euc_jp", {0x00, 'a', 0x81, 0x8D, 0x90, 0x9F, 0xFF, '<'}},
+        {936, "gbk", {0x00, 'a', 0xFF, '<'}},
     };
     struct Sample {
         const Family* family;
