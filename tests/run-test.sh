@@ -29,24 +29,35 @@ export UBSAN_OPTIONS="${UBSAN_OPTIONS:-halt_on_error=1:print_stacktrace=1}"
 # Each group of tests that needs an operation this runner cannot do
 # ($needs_table, run-common.sh) is left out and named, also into
 # $GRV_LEFT_OUT, which scripts/test prints at its end. A filter given by hand
-# is run as it is.
+# is run as it is; GRV_ONLY, a filter of scripts/test's, still leaves the
+# groups out, named once already by the run of every test.
 if [ -z "${GTEST_FILTER:-}" ]; then
+  only=${GRV_ONLY:-}
+  filter=
   case $(basename "$1") in
   *_tests)
-    filter=
+    names() {
+      "$@" --gtest_list_tests 2>/dev/null |
+        awk '/^[^ ]/ { suite = $1 } /^  / && $1 !~ /^DISABLED_/ { print suite $1 }'
+    }
     for row in "${needs_table[@]}"; do
       IFS='|' read -r pattern probe why <<<"$row"
       "$probe" && continue
       filter="$filter${filter:+:}$pattern"
-      left=$("$@" --gtest_list_tests --gtest_filter="$pattern" 2>/dev/null |
-        awk '/^[^ ]/ { suite = $1 } /^  / && $1 !~ /^DISABLED_/ { printf "%s%s%s", sep, suite, $1; sep = " " }')
+      left=$(names "$@" --gtest_filter="$pattern")
+      [ -z "$only" ] || left=$(grep -Fxf <(names "$@" --gtest_filter="$only") <<<"$left")
+      left=$(tr '\n' ' ' <<<"$left" | sed 's/ *$//')
       [ -n "$left" ] || continue
       echo "run-test: left out, as $why, which this runner cannot do: $left"
-      [ -n "${GRV_LEFT_OUT:-}" ] && echo "$(basename "$1"): $left ($why)" >>"$GRV_LEFT_OUT"
+      [ -n "${GRV_LEFT_OUT:-}" ] && [ -z "$only" ] && echo "$(basename "$1"): $left ($why)" >>"$GRV_LEFT_OUT"
     done
-    [ -n "$filter" ] && export GTEST_FILTER="-$filter"
     ;;
   esac
+  if [ -n "$filter" ]; then
+    export GTEST_FILTER="$only-$filter"
+  elif [ -n "$only" ]; then
+    export GTEST_FILTER=$only
+  fi
 fi
 
 run_stoppable "$@"

@@ -50,8 +50,21 @@ using platform::ui::FileMode;
 
 namespace {
 
+// Where a test rerun as nobody reads the shell fixtures: the source tree may
+// lie where nobody cannot go (a clone in /root), so root copies them for it.
+constexpr char kShellDataVariable[] = "GRV_SHELL_DATA";
+
+QString ShellData() {
+    const char* copy = std::getenv(kShellDataVariable);
+    return copy ? QString::fromUtf8(copy) : QStringLiteral(GRV_TEST_DATA_DIR "/shell");
+}
+
 QString Fixture(const char* name) {
-    return QStringLiteral(GRV_TEST_DATA_DIR "/shell/") + name;
+    return ShellData() + "/" + name;
+}
+
+std::string ShellTable(const char* name) {
+    return Fixture(name).toStdString();
 }
 
 QByteArray Bytes(const QString& path) {
@@ -1670,7 +1683,7 @@ std::string ModeAt(const std::string& path) {
 // The rows of tests/data/shell/writers.txt onto the kinds of target whose
 // names hold only, or onto every kind a runner may make (nullptr).
 void WriterTableTest::RunTable(const char* only) {
-    const auto rows = grvtest::ReadTable(GRV_TEST_DATA_DIR "/shell/writers.txt", " | ");
+    const auto rows = grvtest::ReadTable(ShellTable("writers.txt"), " | ");
     ASSERT_EQ(rows.size(), 75u);
     int n = 0;
     for (const auto& row : rows) {
@@ -1772,7 +1785,7 @@ TEST_F(AsNobody, EveryWriterLeavesAFileWhoseOwnerOrGroupItCannotKeep) {
         grvtest::TempDir team("grv-team", grvtest::SharedTempRoot());
         ASSERT_EQ(::chown(team.Path().c_str(), 0, grvtest::kNobodyId), 0);
         ASSERT_EQ(::chmod(team.Path().c_str(), 0775), 0);
-        const auto rows = grvtest::ReadTable(GRV_TEST_DATA_DIR "/shell/writers.txt", " | ");
+        const auto rows = grvtest::ReadTable(ShellTable("writers.txt"), " | ");
         int n = 0;
         for (const auto& row : rows) {
             if (row[1].find("team folder") == std::string::npos)
@@ -1784,7 +1797,15 @@ TEST_F(AsNobody, EveryWriterLeavesAFileWhoseOwnerOrGroupItCannotKeep) {
             ASSERT_EQ(::chmod(file.c_str(), 0664), 0);
         }
         ASSERT_GT(n, 0);
-        EXPECT_TRUE(RerunAsNobodyInHomeOfItsOwn({std::string(kTeamFolderVariable) + "=" + team.Path()}));
+        grvtest::TempDir data("grv-shell-data", grvtest::SharedTempRoot());
+        ASSERT_EQ(::chmod(data.Path().c_str(), 0755), 0);
+        for (const QFileInfo& fixture : QDir(ShellData()).entryInfoList(QDir::Files)) {
+            const QString copy = QString::fromStdString(data.File(fixture.fileName().toStdString()));
+            ASSERT_TRUE(QFile::copy(fixture.filePath(), copy)) << fixture.filePath().toStdString();
+            ASSERT_TRUE(QFile::setPermissions(copy, QFile::ReadOwner | QFile::ReadGroup | QFile::ReadOther));
+        }
+        EXPECT_TRUE(RerunAsNobodyInHomeOfItsOwn({std::string(kTeamFolderVariable) + "=" + team.Path(),
+                                                 std::string(kShellDataVariable) + "=" + data.Path()}));
         return;
     }
     const mode_t saved = ::umask(022);
@@ -1840,7 +1861,7 @@ TEST_F(BackupRestoreTest, KilledRestoreLeavesAWholeJournalAndARerunCompletes) {
     restored = read(judge.filePath("restored.grv"));
     char exe[PATH_MAX] = {};
     ASSERT_GT(::readlink("/proc/self/exe", exe, sizeof exe - 1), 0);
-    const auto rows = grvtest::ReadTable(GRV_TEST_DATA_DIR "/shell/restore-kills.txt", " | ");
+    const auto rows = grvtest::ReadTable(ShellTable("restore-kills.txt"), " | ");
     ASSERT_EQ(rows.size(), 14u);
     for (const auto& row : rows) {
         SCOPED_TRACE(row[0] + ", killed after " + row[1]);
@@ -1896,7 +1917,7 @@ TEST_F(AsNobody, LinksAreFollowedOnlyWhereTheKernelWouldFollowThem) {
     ASSERT_TRUE(QDir().mkpath(shared) && QDir().mkpath(private_));
     ASSERT_EQ(::chmod(QFile::encodeName(shared).constData(), 01777), 0);
     ASSERT_EQ(::chmod(QFile::encodeName(private_).constData(), 0700), 0);
-    const auto rows = grvtest::ReadTable(GRV_TEST_DATA_DIR "/shell/links.txt", " | ");
+    const auto rows = grvtest::ReadTable(ShellTable("links.txt"), " | ");
     ASSERT_EQ(rows.size(), 16u);
     int n = 0;
     for (const auto& row : rows) {

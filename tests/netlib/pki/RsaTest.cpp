@@ -241,6 +241,9 @@ TEST(RsaKeys, AreUsedWholeOrRefusedOnLoad) {
     ASSERT_TRUE(grvtest::RunProgram(
                     {"openssl", "rsa", "-in", three, "-traditional", "-outform", "DER", "-out", three + ".whole.der"})
                     .Ok());
+    ASSERT_TRUE(grvtest::RunProgram({"openssl", "rsa", "-in", three, "-RSAPublicKey_out", "-outform", "DER", "-out",
+                                     three + ".whole.public.der"})
+                    .Ok());
     const grvtest::RunResult made = grvtest::RunProgram({"/usr/bin/python3", kVariants, two});
     ASSERT_TRUE(made.Ok()) << made.err;
     struct Case {
@@ -278,8 +281,9 @@ TEST(RsaKeys, AreUsedWholeOrRefusedOnLoad) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.variant + " " + c.pem);
         const std::string der = c.pem + "." + c.variant + ".der", publicPem = der + ".public.pem";
-        ASSERT_TRUE(
-            grvtest::RunProgram({"openssl", "rsa", "-inform", "DER", "-in", der, "-pubout", "-out", publicPem}).Ok());
+        ASSERT_TRUE(grvtest::RunProgram({"openssl", "rsa", "-RSAPublicKey_in", "-inform", "DER", "-in",
+                                         c.pem + "." + c.variant + ".public.der", "-pubout", "-out", publicPem})
+                        .Ok());
         OpensslKey::Buffer sealed;
         sealed.append(grvtest::RunProgram({"openssl", "pkeyutl", "-encrypt", "-pubin", "-inkey", publicPem}, fed).out);
         EXPECT_EQ(sealed.getSize() == 0, outOfBounds(c.refusal));
