@@ -67,6 +67,14 @@ class Handler(http.server.SimpleHTTPRequestHandler):
             self.send_response(204)
             self.end_headers()
             return
+        if self.path == '/packed':
+            body = open(args[0] + '/page.gz', 'rb').read()
+            self.send_response(200)
+            self.send_header('Content-Encoding', 'gzip')
+            self.send_header('Content-Length', str(len(body)))
+            self.end_headers()
+            self.wfile.write(body)
+            return
         super().do_GET()
 srv = http.server.HTTPServer(('127.0.0.1', 0), functools.partial(Handler, directory=args[0]), bind_and_activate=False)
 srv.socket.close()
@@ -659,6 +667,7 @@ protected:
             {m_source.File("plain"), m_source.File("gzipped")});
         ASSERT_TRUE(gz.Ok()) << gz.err;
         m_gzipped = grvtest::ReadFile(m_source.File("gzipped"));
+        ASSERT_TRUE(grvtest::WriteFile(m_served.File("page.gz"), m_gzipped));
         m_server = std::make_unique<grvtest::ScriptPeer>(kScriptFileServer, std::vector<std::string>{m_served.Path()});
         m_url = "http://127.0.0.1:" + std::to_string(m_server->port) + "/page.txt";
     }
@@ -686,6 +695,12 @@ protected:
         return {
             {"download", false, download(Road::Download)},
             {"append", true, download(Road::Append)},
+            {"download-gzip", false,
+             [this](const std::string&, const std::string& path) {
+                 XString u, p;
+                 X(u, m_url.substr(0, m_url.rfind('/')) + "/packed");
+                 return Said(http.Download(u, X(p, path), false, nullptr, log()));
+             }},
             // python's server answers a range with the whole file, which
             // replaces the part there.
             {"resume", false, download(Road::Resume)},
@@ -829,7 +844,7 @@ protected:
     // Runs the table's rows whose target is one of kinds.
     void RunRows(const std::set<std::string>& kinds) {
         const auto rows = grvtest::ReadTable(std::string(GRV_TEST_DATA_DIR) + "/http/file-writers.txt", " | ");
-        ASSERT_EQ(rows.size(), 189u);
+        ASSERT_EQ(rows.size(), 199u);
         const std::vector<Writer> writers = Writers();
         // What each writer makes of an absent path, for those whose bytes
         // are their own format.
@@ -879,8 +894,8 @@ protected:
     }
 
     static constexpr const char* kOld = "old bytes\n";
-    inline static const std::set<std::string> kKnownBytes = {"download", "append", "resume", "whole-file",
-                                                             "append-file"};
+    inline static const std::set<std::string> kKnownBytes = {"download", "download-gzip", "append",
+                                                             "resume",   "whole-file",    "append-file"};
     std::string m_new, m_gzipped, m_url;
     grvtest::TempDir m_served, m_source, m_cases;
     std::unique_ptr<grvtest::ScriptPeer> m_server;
