@@ -30,6 +30,7 @@
 #include "netlib/core/FileSys.h"
 #include "netlib/core/LogBase.h"
 #include "netlib/core/Logger.h"
+#include "netlib/core/TessikHandle.h"
 #include "netlib/crypto/PasswordEncryption.h"
 #include "netlib/http/ClsCache2.h"
 #include "netlib/http/HttpCache.h"
@@ -410,7 +411,7 @@ constexpr int kRunsEach = 20;
 // The kinds of target that are a regular file holding older bytes.
 bool HoldsOlderBytes(const std::string& kind) {
     return kind == "file-0600" || kind == "file-0444" || kind == "link" || kind == "full-disk" ||
-           kind == "size-limit" || kind == "two-writers";
+           kind == "size-limit" || kind == "two-writers" || kind == "planted-link";
 }
 
 // Two threads run call kRunsEach times each, at once: what every call said,
@@ -496,14 +497,18 @@ public:
             m_mounted = grvtest::RunProgram({"mount", "-t", "tmpfs", "-o", kFullDiskSize, "tmpfs", folder}).Ok();
             EXPECT_TRUE(m_mounted) << "tests/run-common.sh runs this only where a tmpfs can be mounted";
         }
-        const std::string landing = kind == "link" ? m_path + ".target" : m_path;
+        const bool planted = kind == "planted-link" || kind == "planted-dangling-link";
+        const std::string landing = kind == "link" || planted ? m_path + ".target" : m_path;
         if (HoldsOlderBytes(kind)) {
             EXPECT_TRUE(grvtest::WriteFile(landing, old));
             m_mode = kind == "file-0444" ? 0444 : 0600;
             ::chmod(landing.c_str(), m_mode);
         }
-        if (kind == "link") {
+        if (kind == "link" || planted) {
             EXPECT_EQ(::symlink((name + ".target").c_str(), m_path.c_str()), 0);
+        }
+        if (planted) {
+            EXPECT_EQ(::lchown(m_path.c_str(), grvtest::kNobodyId, grvtest::kNobodyId), 0);
         }
         if (kind == "full-disk") {
             // Every block taken: not one more byte fits.
@@ -588,7 +593,7 @@ private:
     // Where a target of kind stands: a sticky folder anyone may write for
     // what another account planted, one with a default ACL, else folder.
     static std::string FolderOf(const std::string& folder, const std::string& kind) {
-        if (kind == "planted-fifo") {
+        if (kind.starts_with("planted-") && kind != "planted-file") {
             std::filesystem::create_directories(folder + "/shared");
             EXPECT_EQ(::chmod((folder + "/shared").c_str(), 01777), 0);
         }
@@ -601,11 +606,11 @@ private:
             return m_kind == "absent" || m_kind == "new-under-acl" ? "old" : "gone";
         std::string landing = m_path;
         if (S_ISLNK(st.st_mode)) {
-            if (m_kind != "link")
+            if (m_kind != "link" && m_kind != "planted-link" && m_kind != "planted-dangling-link")
                 return "a link";
             landing += ".target";
             if (::stat(landing.c_str(), &st) != 0)
-                return "a dangling link";
+                return m_kind == "planted-dangling-link" ? "old" : "a dangling link";
         }
         if (S_ISFIFO(st.st_mode)) {
             const std::string read = m_reader ? m_reader->Finish() : "";
@@ -767,6 +772,16 @@ protected:
                  XString p;
                  return Said(appendToFile(X(p, path), fresh.data(), fresh.size(), nullptr));
              }},
+            {"append-handle", true,
+             [fresh](const std::string&, const std::string& path) {
+                 XString p;
+                 TessikHandle handle;
+                 int kind = 0;
+                 std::uint64_t written = 0;
+                 return Said(openFileForAppend(handle, X(p, path), kind, nullptr) &&
+                             handle.writeBytes64(fresh.data(), fresh.size(), &written, nullptr) &&
+                             written == fresh.size());
+             }},
             {"session-log", true,
              [fresh](const std::string&, const std::string& path) {
                  Logger log;
@@ -844,7 +859,7 @@ protected:
     // Runs the table's rows whose target is one of kinds.
     void RunRows(const std::set<std::string>& kinds) {
         const auto rows = grvtest::ReadTable(std::string(GRV_TEST_DATA_DIR) + "/http/file-writers.txt", " | ");
-        ASSERT_EQ(rows.size(), 199u);
+        ASSERT_EQ(rows.size(), 234u);
         const std::vector<Writer> writers = Writers();
         // What each writer makes of an absent path, for those whose bytes
         // are their own format.
@@ -894,8 +909,8 @@ protected:
     }
 
     static constexpr const char* kOld = "old bytes\n";
-    inline static const std::set<std::string> kKnownBytes = {"download", "download-gzip", "append",
-                                                             "resume",   "whole-file",    "append-file"};
+    inline static const std::set<std::string> kKnownBytes = {"download",   "download-gzip", "append",       "resume",
+                                                             "whole-file", "append-file",   "append-handle"};
     std::string m_new, m_gzipped, m_url;
     grvtest::TempDir m_served, m_source, m_cases;
     std::unique_ptr<grvtest::ScriptPeer> m_server;
@@ -932,7 +947,7 @@ TEST_F(FileWriters, EveryWriterOfANewFileInAFolderWithAnAclMakesItAsOpenDoes) {
 // open() follows those sysctls. Needs a planter: nobody.
 using AsNobody = FileWriters;
 TEST_F(AsNobody, EveryWriterLeavesWhatAnotherAccountPlantedInASharedFolder) {
-    RunRows({"planted-fifo", "planted-file"});
+    RunRows({"planted-fifo", "planted-file", "planted-link", "planted-dangling-link"});
 }
 
 TEST_F(FileWriters, EveryWriterOntoAFullDiskKeepsTheOlderFile) {
