@@ -411,7 +411,7 @@ constexpr int kRunsEach = 20;
 // The kinds of target that are a regular file holding older bytes.
 bool HoldsOlderBytes(const std::string& kind) {
     return kind == "file-0600" || kind == "file-0444" || kind == "link" || kind == "full-disk" ||
-           kind == "size-limit" || kind == "two-writers" || kind == "planted-link";
+           kind == "size-limit" || kind == "two-writers" || kind == "planted-link" || kind == "hard-link";
 }
 
 // Two threads run call kRunsEach times each, at once: what every call said,
@@ -498,14 +498,18 @@ public:
             EXPECT_TRUE(m_mounted) << "tests/run-common.sh runs this only where a tmpfs can be mounted";
         }
         const bool planted = kind == "planted-link" || kind == "planted-dangling-link";
-        const std::string landing = kind == "link" || planted ? m_path + ".target" : m_path;
+        const bool linked = kind == "link" || kind == "dangling-link" || planted;
+        const std::string landing = linked ? m_path + ".target" : m_path;
         if (HoldsOlderBytes(kind)) {
             EXPECT_TRUE(grvtest::WriteFile(landing, old));
             m_mode = kind == "file-0444" ? 0444 : 0600;
             ::chmod(landing.c_str(), m_mode);
         }
-        if (kind == "link" || planted) {
+        if (linked) {
             EXPECT_EQ(::symlink((name + ".target").c_str(), m_path.c_str()), 0);
+        }
+        if (kind == "hard-link") {
+            EXPECT_EQ(::link(m_path.c_str(), (m_path + ".target").c_str()), 0);
         }
         if (planted) {
             EXPECT_EQ(::lchown(m_path.c_str(), grvtest::kNobodyId, grvtest::kNobodyId), 0);
@@ -606,11 +610,12 @@ private:
             return m_kind == "absent" || m_kind == "new-under-acl" ? "old" : "gone";
         std::string landing = m_path;
         if (S_ISLNK(st.st_mode)) {
-            if (m_kind != "link" && m_kind != "planted-link" && m_kind != "planted-dangling-link")
+            if (m_kind != "link" && m_kind != "dangling-link" && m_kind != "planted-link" &&
+                m_kind != "planted-dangling-link")
                 return "a link";
             landing += ".target";
             if (::stat(landing.c_str(), &st) != 0)
-                return m_kind == "planted-dangling-link" ? "old" : "a dangling link";
+                return m_kind.ends_with("dangling-link") ? "old" : "a dangling link";
         }
         if (S_ISFIFO(st.st_mode)) {
             const std::string read = m_reader ? m_reader->Finish() : "";
@@ -620,6 +625,9 @@ private:
             return "device";
         if (!S_ISREG(st.st_mode))
             return "something else";
+        // Both names still one file, whatever it holds.
+        if (m_kind == "hard-link" && st.st_nlink != 2)
+            return "parted from its other name";
         const std::string bytes = grvtest::ReadFile(landing);
         // A file that was there keeps its owner and group; a new one is the
         // writer's, as open() makes it.
@@ -848,7 +856,7 @@ protected:
     // appending one adds to the older bytes of a regular file.
     static std::string Wanted(const std::string& kind, bool appends, const std::string& old, const std::string& made) {
         if (!appends || (kind != "file-0600" && kind != "file-acl" && kind != "link" && kind != "size-limit" &&
-                         kind != "two-writers"))
+                         kind != "two-writers" && kind != "hard-link"))
             return made;
         std::string want = old;
         for (int i = 0; i < (kind == "two-writers" ? 2 * kRunsEach : 1); ++i)
@@ -859,7 +867,7 @@ protected:
     // Runs the table's rows whose target is one of kinds.
     void RunRows(const std::set<std::string>& kinds) {
         const auto rows = grvtest::ReadTable(std::string(GRV_TEST_DATA_DIR) + "/http/file-writers.txt", " | ");
-        ASSERT_EQ(rows.size(), 234u);
+        ASSERT_EQ(rows.size(), 264u);
         const std::vector<Writer> writers = Writers();
         // What each writer makes of an absent path, for those whose bytes
         // are their own format.
@@ -923,7 +931,8 @@ protected:
 // once, a reader that leaves is a failure the process outlives, and a file
 // its owner made read-only is not written.
 TEST_F(FileWriters, EveryWriterLeavesEveryTargetAsTheRuleSays) {
-    RunRows({"absent", "file-0600", "file-0444", "link", "fifo-reader", "fifo-none", "fifo-leaves"});
+    RunRows({"absent", "file-0600", "file-0444", "link", "dangling-link", "hard-link", "fifo-reader", "fifo-none",
+             "fifo-leaves"});
 }
 
 TEST_F(FileWriters, EveryWriterIntoAPrivateDeviceLeavesItADevice) {
