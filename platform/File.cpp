@@ -140,7 +140,11 @@ HANDLE CreateFile(const char* path, DWORD access, DWORD shareMode, DWORD disposi
     mode_t mode = (flagsAndAttributes & FILE_ATTRIBUTE_READONLY) ? 0444 : 0666;
     // Never waiting on a FIFO: a read opened so finds no writer at once
     // (end of file), a write finds nobody reading (ERROR_NOT_READY).
-    int fd = ::open(p.c_str(), flags | O_NONBLOCK, mode);
+    // A write lands where the kernel's strictest rule lets a link lead, as
+    // every other writer's does, whatever this machine's sysctls say.
+    const bool followed = wantWrite && disposition != CREATE_NEW;
+    int fd = followed ? OpenFollowed(FollowLinks(p.c_str()), flags | O_NONBLOCK, mode)
+                      : ::open(p.c_str(), flags | O_NONBLOCK, mode);
     if (fd >= 0)
         ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
     if (fd < 0) {
@@ -463,6 +467,13 @@ std::string FollowLinks(const char* path) {
         p = next;
     }
     return p;
+}
+
+int OpenFollowed(const std::string& target, int flags, mode_t mode) {
+    const int fd = ::open(target.c_str(), flags | O_NOFOLLOW, mode);
+    if (fd < 0 && errno == ELOOP && !MayUseInSharedFolder(target))
+        errno = EACCES;
+    return fd;
 }
 
 BOOL SetEndOfFile(HANDLE h) {

@@ -94,6 +94,10 @@ bool MayUseInSharedFolder(const std::string& path);
 // MayUseInSharedFolder refuses (or one past the kernel's 40 hops) is where it stops: the answer
 // is then still a link, which no writer may replace or write through.
 std::string FollowLinks(const char* path);
+// Opens target, FollowLinks' answer for a path, never through a link: one
+// it stopped at is refused, EACCES when it is planted in a shared folder.
+// The descriptor, else -1 with errno set.
+int OpenFollowed(const std::string& target, int flags, mode_t mode);
 // Cuts a regular file at the handle's position.
 BOOL SetEndOfFile(HANDLE h);
 // Gives the handle's file the owner, group, permission bits and access ACL

@@ -1,5 +1,6 @@
 #include "netlib/core/FileSys.h"
 
+#include <fcntl.h>
 #include <string>
 
 #include "netlib/core/ExtPtrArray.h"
@@ -486,9 +487,14 @@ TessikHandle* openFile(XString& path, bool read, bool write, bool exclusive, boo
         platform::SetLastError(err);
         return nullptr;
     }
-    // A pipe has no end to go to, and is no failure to report.
-    if (append)
+    // A pipe has no end to go to, and is no failure to report. Each write
+    // lands where the file then ends, so that appenders sharing it never
+    // write over one another's bytes.
+    if (append) {
+        const int fd = static_cast<int>(h->getHandle());
+        ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) | O_APPEND);
         h->seekToEnd(platform::IsRegularHandle(h->getHandle()) ? log : nullptr);
+    }
     return h;
 }
 

@@ -80,13 +80,11 @@ bool FileWriter::open(const char* utf8Path, Mode mode, LogBase* log) {
     // reading too, which would make it its own reader; a regular file is, so
     // that it can be read back.
     const int access = (!existed || S_ISREG(st.st_mode) ? O_RDWR : O_WRONLY) | (m_shared ? O_APPEND : 0);
-    m_fd = ::open(target.c_str(), access | O_CREAT | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC, 0666);
-    if (m_fd < 0 && errno == ELOOP && !platform::MayUseInSharedFolder(target))
-        errno = EACCES;
+    m_fd = platform::OpenFollowed(target, access | O_CREAT | O_NONBLOCK | O_CLOEXEC, 0666);
     m_regular = m_fd >= 0 && ::fstat(m_fd, &st) == 0 && S_ISREG(st.st_mode);
     if (m_fd >= 0 && !m_regular && (access & O_ACCMODE) == O_RDWR) {
         ::close(m_fd);
-        m_fd = ::open(target.c_str(), O_WRONLY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC);
+        m_fd = platform::OpenFollowed(target, O_WRONLY | O_NONBLOCK | O_CLOEXEC, 0);
     }
     if (m_fd < 0)
         return fail(errno, log);

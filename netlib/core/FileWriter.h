@@ -47,6 +47,9 @@ public:
     bool createdFile() const { return m_created; }
     // Where the bytes are until commit(): the part file, else the path.
     const std::string& writtenPath() const { return m_part.Path().empty() ? m_path : m_part.Path(); }
+    // Whether the bytes go beside the path, which keeps its old content
+    // until commit().
+    bool writesBeside() const { return !m_part.Path().empty(); }
     // The size an appended file had when opened (0 for anything else).
     std::int64_t startSize() const { return m_start; }
     // Writes at the descriptor's position. *written (when given) is what went

@@ -122,6 +122,14 @@ bool DownloadOutput::complete(LogBase& log) {
            ((file.getPosition64() == offset || file.seekTo(offset, log)) && file.truncateAtPosition(log));
 }
 
+Output* DownloadOutput::rewriteBeside(LogBase& log) {
+    OutputFile& file = written();
+    if (!file.isRegularFile() || !file.writesBeside() || !file.resetOutput(log))
+        return nullptr;
+    m_position = 0;
+    return &file;
+}
+
 const std::string& DownloadOutput::writtenPath() const {
     return written().writtenPath();
 }

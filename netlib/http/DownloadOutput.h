@@ -50,6 +50,11 @@ public:
     const std::string& writtenPath() const;
     // Reads the download back from its start (a regular file only).
     bool readBack(TessikHandle& into, LogBase& log) { return written().readBack(into, log); }
+    // The file itself, emptied, to be written anew before commit(); null
+    // unless it is a regular file beside the path, so that the path still
+    // holds its old content meanwhile.
+    Output* rewriteBeside(LogBase& log);
+    bool writesBeside() const { return written().writesBeside(); }
     bool commit(LogBase& log);
     // Leaves the path as it was before the call: a new content goes, and
     // what an append added is cut off.

@@ -192,6 +192,9 @@ namespace {
 constexpr int kPlainPort = 80;
 constexpr unsigned char kGzipId1 = 0x1F;
 constexpr unsigned char kGzipId2 = 0x8B;
+// A whole gzip download up to this size is un-gzipped from memory into its
+// own part file, sparing a second part.
+constexpr std::int64_t kPackedHeldBytes = 1 << 20;
 
 // Copies the next `count` bytes of source to out.
 bool copyBytes(DataSource& source, std::int64_t count, Output& out, LogBase& log) {
@@ -230,18 +233,44 @@ bool gzipAt(DataSource& source, std::int64_t from, LogBase& log) {
 // Puts at target the bytes of source before `from`, then the content of
 // the gzip data there, of at most maxSize bytes (0: no limit). The target is
 // left as it was unless all of it was read.
+// Writes the content of the gzip data in source to out, at most maxSize
+// bytes of it (0: no limit).
+bool unGzipCapped(DataSource& in, Output& out, std::uint64_t maxSize, LogBase& log) {
+    CappedOutput capped(out, maxSize);
+    if (Gzip::unGzipSource(in, capped, log))
+        return true;
+    if (capped.limitHit())
+        log.logError(http_body::kMsgDecodedTooLarge);
+    return false;
+}
+
 bool unGzipFileFrom(DataSource& source, const char* target, std::int64_t from, std::uint64_t maxSize, LogBase& log) {
     return rewriteFile(
-        source, target, from,
-        [&](DataSource& in, Output& out) {
-            CappedOutput capped(out, maxSize);
-            if (Gzip::unGzipSource(in, capped, log))
-                return true;
-            if (capped.limitHit())
-                log.logError(http_body::kMsgDecodedTooLarge);
-            return false;
-        },
-        log);
+        source, target, from, [&](DataSource& in, Output& out) { return unGzipCapped(in, out, maxSize, log); }, log);
+}
+
+// Un-gzips a whole download that waits beside its path into that same part
+// file: its packed bytes are read into memory, the part emptied and written
+// anew. False with packed empty when it was not read (too big to hold, or
+// its read failed), the part then as it was; false otherwise when it failed.
+bool unGzipBeside(DownloadOutput& file, DataSource& written, TessikHandle& reader, std::uint64_t maxSize,
+                  DataBuffer& packed, LogBase& log) {
+    const std::int64_t size = file.bytesInFile();
+    if (size > kPackedHeldBytes || !file.isRegularFile())
+        return false;
+    OutputDataBuffer held(&packed);
+    if (!written.seekAbsolute64(0, &log) || !copyBytes(written, size, held, log)) {
+        packed.clear();
+        return false;
+    }
+    // The reader shares the part's lock, which would outlive the commit.
+    reader.close();
+    Output* out = file.rewriteBeside(log);
+    if (out == nullptr)
+        return false;
+    MemoryDataSource source;
+    source.setData(packed.getData(), packed.getSize(), false);
+    return unGzipCapped(source, *out, maxSize, log) && file.commit(log);
 }
 
 bool endsWithNoCase(const StringBuffer& text, const char* tail) {
@@ -429,7 +458,14 @@ bool HttpConnPool::download(const char* url, HttpControl& options, const char* l
     // Only what this call wrote is un-gzipped: an appended file keeps its
     // earlier bytes as they were. The content takes the path's place whole,
     // or the path stays as it was before the call.
-    ok = unGzipFileFrom(written, localPath, from, options.MaxResponseSize, log);
+    DataBuffer packed;
+    if (from == 0 && file.writesBeside()) {
+        ok = unGzipBeside(file, written, handle, options.MaxResponseSize, packed, log);
+        if (!ok && packed.getSize() == 0)
+            ok = unGzipFileFrom(written, localPath, from, options.MaxResponseSize, log);
+    } else {
+        ok = unGzipFileFrom(written, localPath, from, options.MaxResponseSize, log);
+    }
     file.discard();
     if (ok && !resume) {
         bool sized = false;

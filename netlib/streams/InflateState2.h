@@ -38,8 +38,10 @@ constexpr int kTooFarBack = 51;
 class InflateState2 {
 public:
     static constexpr int kWindowSize = 32768;
-    // The source driver reads this much at a time.
-    static constexpr std::uint32_t kSourceChunk = 4000000;
+    // The source driver reads this much at a time: enough that reads cost
+    // little beside the decoding, small enough that a short body does not
+    // map and fault a large buffer on every inflate.
+    static constexpr std::uint32_t kSourceChunk = 256 * 1024;
     // The chunk driver's look-ahead for whole buffers.
     static constexpr std::uint32_t kBufferLookahead = 4096;
 

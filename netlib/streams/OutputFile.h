@@ -52,6 +52,7 @@ public:
     bool isRegularFile() const { return m_file.isRegular(); }
     // Where the bytes are until commit().
     const std::string& writtenPath() const { return m_file.writtenPath(); }
+    bool writesBeside() const { return m_file.writesBeside(); }
     // A handle of its own that reads a regular file's bytes from the start,
     // also before commit(); nothing may be written after.
     bool readBack(TessikHandle& into, LogBase& log);

@@ -30,6 +30,7 @@
 #include "netlib/core/FileSys.h"
 #include "netlib/core/LogBase.h"
 #include "netlib/core/Logger.h"
+#include "netlib/core/TessikHandle.h"
 #include "netlib/crypto/PasswordEncryption.h"
 #include "netlib/http/ClsCache2.h"
 #include "netlib/http/HttpCache.h"
@@ -66,6 +67,14 @@ class Handler(http.server.SimpleHTTPRequestHandler):
             self.server.done = True
             self.send_response(204)
             self.end_headers()
+            return
+        if self.path == '/packed':
+            body = open(args[0] + '/page.gz', 'rb').read()
+            self.send_response(200)
+            self.send_header('Content-Encoding', 'gzip')
+            self.send_header('Content-Length', str(len(body)))
+            self.end_headers()
+            self.wfile.write(body)
             return
         super().do_GET()
 srv = http.server.HTTPServer(('127.0.0.1', 0), functools.partial(Handler, directory=args[0]), bind_and_activate=False)
@@ -464,7 +473,7 @@ constexpr int kRunsEach = 20;
 // The kinds of target that are a regular file holding older bytes.
 bool HoldsOlderBytes(const std::string& kind) {
     return kind == "file-0600" || kind == "file-0444" || kind == "link" || kind == "full-disk" ||
-           kind == "size-limit" || kind == "two-writers";
+           kind == "size-limit" || kind == "two-writers" || kind == "planted-link" || kind == "hard-link";
 }
 
 // Two threads run call kRunsEach times each, at once: what every call said,
@@ -550,14 +559,22 @@ public:
             m_mounted = grvtest::RunProgram({"mount", "-t", "tmpfs", "-o", kFullDiskSize, "tmpfs", folder}).Ok();
             EXPECT_TRUE(m_mounted) << "tests/run-common.sh runs this only where a tmpfs can be mounted";
         }
-        const std::string landing = kind == "link" ? m_path + ".target" : m_path;
+        const bool planted = kind == "planted-link" || kind == "planted-dangling-link";
+        const bool linked = kind == "link" || kind == "dangling-link" || planted;
+        const std::string landing = linked ? m_path + ".target" : m_path;
         if (HoldsOlderBytes(kind)) {
             EXPECT_TRUE(grvtest::WriteFile(landing, old));
             m_mode = kind == "file-0444" ? 0444 : 0600;
             ::chmod(landing.c_str(), m_mode);
         }
-        if (kind == "link") {
+        if (linked) {
             EXPECT_EQ(::symlink((name + ".target").c_str(), m_path.c_str()), 0);
+        }
+        if (kind == "hard-link") {
+            EXPECT_EQ(::link(m_path.c_str(), (m_path + ".target").c_str()), 0);
+        }
+        if (planted) {
+            EXPECT_EQ(::lchown(m_path.c_str(), grvtest::kNobodyId, grvtest::kNobodyId), 0);
         }
         if (kind == "full-disk") {
             // Every block taken: not one more byte fits.
@@ -642,7 +659,7 @@ private:
     // Where a target of kind stands: a sticky folder anyone may write for
     // what another account planted, one with a default ACL, else folder.
     static std::string FolderOf(const std::string& folder, const std::string& kind) {
-        if (kind == "planted-fifo") {
+        if (kind.starts_with("planted-") && kind != "planted-file") {
             std::filesystem::create_directories(folder + "/shared");
             EXPECT_EQ(::chmod((folder + "/shared").c_str(), 01777), 0);
         }
@@ -655,11 +672,12 @@ private:
             return m_kind == "absent" || m_kind == "new-under-acl" ? "old" : "gone";
         std::string landing = m_path;
         if (S_ISLNK(st.st_mode)) {
-            if (m_kind != "link")
+            if (m_kind != "link" && m_kind != "dangling-link" && m_kind != "planted-link" &&
+                m_kind != "planted-dangling-link")
                 return "a link";
             landing += ".target";
             if (::stat(landing.c_str(), &st) != 0)
-                return "a dangling link";
+                return m_kind.ends_with("dangling-link") ? "old" : "a dangling link";
         }
         if (S_ISFIFO(st.st_mode)) {
             const std::string read = m_reader ? m_reader->Finish() : "";
@@ -669,6 +687,9 @@ private:
             return "device";
         if (!S_ISREG(st.st_mode))
             return "something else";
+        // Both names still one file, whatever it holds.
+        if (m_kind == "hard-link" && st.st_nlink != 2)
+            return "parted from its other name";
         const std::string bytes = grvtest::ReadFile(landing);
         // A file that was there keeps its owner and group; a new one is the
         // writer's, as open() makes it.
@@ -721,6 +742,7 @@ protected:
             {m_source.File("plain"), m_source.File("gzipped")});
         ASSERT_TRUE(gz.Ok()) << gz.err;
         m_gzipped = grvtest::ReadFile(m_source.File("gzipped"));
+        ASSERT_TRUE(grvtest::WriteFile(m_served.File("page.gz"), m_gzipped));
         m_server = std::make_unique<grvtest::ScriptPeer>(kScriptFileServer, std::vector<std::string>{m_served.Path()});
         m_url = "http://127.0.0.1:" + std::to_string(m_server->port) + "/page.txt";
     }
@@ -748,6 +770,12 @@ protected:
         return {
             {"download", false, download(Road::Download)},
             {"append", true, download(Road::Append)},
+            {"download-gzip", false,
+             [this](const std::string&, const std::string& path) {
+                 XString u, p;
+                 X(u, m_url.substr(0, m_url.rfind('/')) + "/packed");
+                 return Said(http.Download(u, X(p, path), false, nullptr, log()));
+             }},
             // python's server answers a range with the whole file, which
             // replaces the part there.
             {"resume", false, download(Road::Resume)},
@@ -813,6 +841,16 @@ protected:
              [fresh](const std::string&, const std::string& path) {
                  XString p;
                  return Said(appendToFile(X(p, path), fresh.data(), fresh.size(), nullptr));
+             }},
+            {"append-handle", true,
+             [fresh](const std::string&, const std::string& path) {
+                 XString p;
+                 TessikHandle handle;
+                 int kind = 0;
+                 std::uint64_t written = 0;
+                 return Said(openFileForAppend(handle, X(p, path), kind, nullptr) &&
+                             handle.writeBytes64(fresh.data(), fresh.size(), &written, nullptr) &&
+                             written == fresh.size());
              }},
             {"session-log", true,
              [fresh](const std::string&, const std::string& path) {
@@ -880,7 +918,7 @@ protected:
     // appending one adds to the older bytes of a regular file.
     static std::string Wanted(const std::string& kind, bool appends, const std::string& old, const std::string& made) {
         if (!appends || (kind != "file-0600" && kind != "file-acl" && kind != "link" && kind != "size-limit" &&
-                         kind != "two-writers"))
+                         kind != "two-writers" && kind != "hard-link"))
             return made;
         std::string want = old;
         for (int i = 0; i < (kind == "two-writers" ? 2 * kRunsEach : 1); ++i)
@@ -891,7 +929,7 @@ protected:
     // Runs the table's rows whose target is one of kinds.
     void RunRows(const std::set<std::string>& kinds) {
         const auto rows = grvtest::ReadTable(std::string(GRV_TEST_DATA_DIR) + "/http/file-writers.txt", " | ");
-        ASSERT_EQ(rows.size(), 189u);
+        ASSERT_EQ(rows.size(), 266u);
         const std::vector<Writer> writers = Writers();
         // What each writer makes of an absent path, for those whose bytes
         // are their own format.
@@ -941,8 +979,8 @@ protected:
     }
 
     static constexpr const char* kOld = "old bytes\n";
-    inline static const std::set<std::string> kKnownBytes = {"download", "append", "resume", "whole-file",
-                                                             "append-file"};
+    inline static const std::set<std::string> kKnownBytes = {"download",   "download-gzip", "append",       "resume",
+                                                             "whole-file", "append-file",   "append-handle"};
     std::string m_new, m_gzipped, m_url;
     grvtest::TempDir m_served, m_source, m_cases;
     std::unique_ptr<grvtest::ScriptPeer> m_server;
@@ -955,7 +993,8 @@ protected:
 // once, a reader that leaves is a failure the process outlives, and a file
 // its owner made read-only is not written.
 TEST_F(FileWriters, EveryWriterLeavesEveryTargetAsTheRuleSays) {
-    RunRows({"absent", "file-0600", "file-0444", "link", "fifo-reader", "fifo-none", "fifo-leaves"});
+    RunRows({"absent", "file-0600", "file-0444", "link", "dangling-link", "hard-link", "fifo-reader", "fifo-none",
+             "fifo-leaves"});
 }
 
 TEST_F(FileWriters, EveryWriterIntoAPrivateDeviceLeavesItADevice) {
@@ -979,7 +1018,7 @@ TEST_F(FileWriters, EveryWriterOfANewFileInAFolderWithAnAclMakesItAsOpenDoes) {
 // open() follows those sysctls. Needs a planter: nobody.
 using AsNobody = FileWriters;
 TEST_F(AsNobody, EveryWriterLeavesWhatAnotherAccountPlantedInASharedFolder) {
-    RunRows({"planted-fifo", "planted-file"});
+    RunRows({"planted-fifo", "planted-file", "planted-link", "planted-dangling-link"});
 }
 
 TEST_F(FileWriters, EveryWriterOntoAFullDiskKeepsTheOlderFile) {
