@@ -127,13 +127,19 @@ bool lookupDocument(const HashMap& memory, const char* domain, const StringBuffe
 }
 
 // The file the document for domain is read from: its own while it stands,
-// else the one an older version named, where that stands.
-void documentToRead(const char* cookieDir, const char* domain, const StringBuffer& path, StringBuffer& out) {
+// else the one an older version named, where that stands. Whether the one
+// chosen stands, each name looked up once: most hosts' older name is their
+// own.
+bool documentToRead(const char* cookieDir, const char* domain, const StringBuffer& path, StringBuffer& out) {
     out.setSb(path);
+    if (fileExistsUtf8(path.getString(), nullptr))
+        return true;
     StringBuffer older;
-    if (!fileExistsUtf8(path.getString(), nullptr) && CookieMgr::getCookieFilePath(cookieDir, domain, older, true) &&
-        fileExistsUtf8(older.getString(), nullptr))
-        out.setSb(older);
+    if (!CookieMgr::getCookieFilePath(cookieDir, domain, older, true) || older.equals(path.getString()) ||
+        !fileExistsUtf8(older.getString(), nullptr))
+        return false;
+    out.setSb(older);
+    return true;
 }
 
 } // namespace
@@ -201,8 +207,7 @@ bool CookieMgr::GetDomainCookiesXml(const char* cookieDir, HashMap* memory, cons
         log.logError(cookie_msg::kNoFilename);
         return false;
     }
-    documentToRead(cookieDir, domain, named, path);
-    if (!fileExistsUtf8(path.getString(), nullptr)) {
+    if (!documentToRead(cookieDir, domain, named, path)) {
         log.logError(cookie_msg::kNoFile);
         log.logData("CookieFilename", path.getString());
         return false;
@@ -296,9 +301,8 @@ bool CookieMgr::openForSaving(const char* cookieDir, HashMap* memory, const char
         // host. A file that cannot be read is replaced: its cookies were
         // lost already.
         StringBuffer from;
-        documentToRead(cookieDir, domain, where, from);
         LogNull quiet;
-        loaded = fileExistsUtf8(from.getString(), nullptr) && xml.loadFromFile(from.getString(), quiet, false);
+        loaded = documentToRead(cookieDir, domain, where, from) && xml.loadFromFile(from.getString(), quiet, false);
     }
     if (!loaded) {
         xml.clear();

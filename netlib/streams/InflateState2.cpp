@@ -3,6 +3,7 @@
 #include <bit>
 #include <cstring>
 #include <new>
+#include <utility>
 
 #include "netlib/streams/StreamConstants.h"
 #include "platform/ByteOrder.h"
@@ -283,13 +284,52 @@ InflateState2::InflateState2()
     beginStream();
 }
 
-InflateState2::~InflateState2() = default;
+namespace {
+
+// The window and tables the thread's last inflater left. A short body's
+// inflate would otherwise take 160 KiB fresh from the kernel and fault its
+// pages in each time, costing more than the body's decoding; one inflater
+// inside another allocates its own, and one that outlives its thread's
+// spare (destroyed as the thread ends) frees its own.
+thread_local bool t_spareGone = false;
+
+struct SpareBuffers {
+    std::unique_ptr<unsigned char[]> window;
+    std::unique_ptr<InflateState2::Tables> tables;
+    ~SpareBuffers() { t_spareGone = true; }
+};
+
+SpareBuffers* spareBuffers() {
+    thread_local SpareBuffers spare;
+    return t_spareGone ? nullptr : &spare;
+}
+
+} // namespace
+
+InflateState2::~InflateState2() {
+    SpareBuffers* spare = spareBuffers();
+    if (spare == nullptr)
+        return;
+    if (!spare->window)
+        spare->window = std::move(m_window);
+    if (!spare->tables)
+        spare->tables = std::move(m_tables);
+}
 
 bool InflateState2::allocate() {
+    SpareBuffers* spare = spareBuffers();
     if (!m_window)
-        m_window.reset(new (std::nothrow) unsigned char[kWindowBytes]);
-    if (!m_tables)
-        m_tables.reset(new (std::nothrow) Tables);
+        m_window = spare != nullptr && spare->window
+                       ? std::move(spare->window)
+                       : std::unique_ptr<unsigned char[]>(new (std::nothrow) unsigned char[kWindowBytes]);
+    if (!m_tables) {
+        m_tables = spare != nullptr && spare->tables ? std::move(spare->tables)
+                                                     : std::unique_ptr<Tables>(new (std::nothrow) Tables);
+        if (m_tables) {
+            m_tables->litTable = nullptr;
+            m_tables->distTable = nullptr;
+        }
+    }
     return m_window && m_tables;
 }
 
