@@ -7,8 +7,8 @@
 # the text given to libxml2 as UTF-8, its declaration naming UTF-8 (for a
 # layout or a name libxml2 does not take itself: a libxml2 that knows no
 # such name refuses the text whatever it is told).
-import importlib.util
 import re
+import runpy
 import subprocess
 import sys
 
@@ -32,12 +32,7 @@ args = sys.argv[1:]
 codec = None
 if args[:1] == ["--codec"]:
     codec, args = args[1], args[2:]
-decoder = None
-if codec and codec.endswith(".py"):
-    spec = importlib.util.spec_from_file_location("decoder", codec)
-    module = importlib.util.module_from_spec(spec)
-    spec.loader.exec_module(module)
-    decoder = module.decode
+decoder = runpy.run_path(codec)["decode"] if codec and codec.endswith(".py") else None
 for path in args:
     data = open(path, "rb").read()
     parser = E.XMLParser(resolve_entities=False, no_network=True, load_dtd=False, encoding="utf-8" if codec else None)
