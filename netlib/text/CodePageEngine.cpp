@@ -21,7 +21,6 @@ namespace {
 
 using Staging = ByteStaging<512>;
 
-constexpr int kShiftJisPage = 932;
 constexpr unsigned int kC1First = 0x80, kC1Last = 0x9F, kPrivateUseFirst = 0xE000, kPrivateUseLast = 0xF8FF;
 
 bool singleByteToUtf16(const UnicodeLookup& lookup, const unsigned char* p, unsigned int n, DataBuffer& out,
@@ -144,15 +143,15 @@ int frontEnd(int page, const unsigned char* p, unsigned int n, DataBuffer& out) 
 }
 
 int backEndPage(int page) {
-    if (page >= 50220 && page <= 50222)
-        return 932;
-    if (page == 50225)
-        return 949;
+    if (page >= kIso2022JpFirstPage && page <= kIso2022JpLastPage)
+        return kShiftJisPage;
+    if (page == kIso2022KrPage)
+        return kUhcPage;
     return 0;
 }
 
 void backEnd(int page, const unsigned char* p, unsigned int n, DataBuffer& out) {
-    if (page == 50225) {
+    if (page == kIso2022KrPage) {
         Korean k;
         k.eucKrToIso2022Kr(p, n, out);
     } else {
@@ -169,15 +168,13 @@ int charsetName(const char* name) {
     return static_cast<int>(charsetNameToCodePage(name));
 }
 
-constexpr int kIso2022JpFirst = 50220, kIso2022JpLast = 50222, kIso2022Kr = 50225;
-
 // The replacing decoders: the ISO-2022 forms as their own state machines,
 // the table pages in one pass where their direct tables allow.
 bool pageToUtf8Replacing(int page, const unsigned char* p, unsigned int n, DataBuffer& out, std::uint64_t& replaced) {
     DataBuffer utf16;
-    if (page >= kIso2022JpFirst && page <= kIso2022JpLast)
+    if (page >= kIso2022JpFirstPage && page <= kIso2022JpLastPage)
         iso2022JpToUtf16Replacing(p, n, utf16, replaced);
-    else if (page == kIso2022Kr)
+    else if (page == kIso2022KrPage)
         iso2022KrToUtf16Replacing(p, n, utf16, replaced);
     else if (decodeDirectToUtf8Replacing(page, p, n, out, replaced))
         return true;

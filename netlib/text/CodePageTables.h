@@ -13,6 +13,17 @@ class UnicodeLookup;
 
 // GB18030: its four-byte codes are computed, not stored.
 constexpr int kGb18030Page = 54936;
+// The pages the multi-byte and ISO-2022 forms are read and judged by.
+constexpr int kShiftJisPage = 932;
+constexpr int kGbkPage = 936;
+constexpr int kUhcPage = 949;
+constexpr int kBig5Page = 950;
+constexpr int kEucJpPage = 51932;
+constexpr int kEucCnPage = 51936;
+constexpr int kEucKrPage = 51949;
+constexpr int kIso2022JpFirstPage = 50220;
+constexpr int kIso2022JpLastPage = 50222;
+constexpr int kIso2022KrPage = 50225;
 
 enum class TableDirection { ToUnicode, FromUnicode };
 

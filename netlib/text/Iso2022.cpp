@@ -18,7 +18,6 @@ constexpr unsigned char kCodeFirst = 0x21, kCodeLast = 0x7E, kKatakanaLast = 0x5
 constexpr unsigned int kKatakanaBase = 0xFF61;
 constexpr unsigned char kYenByte = 0x5C, kOverlineByte = 0x7E;
 constexpr unsigned int kYenSign = 0xA5, kOverline = 0x203E;
-constexpr int kShiftJisPage = 932, kUhcPage = 949;
 
 // A two-byte code of a table page as its character, else U+FFFD.
 void putPair(const HashConvert& table, unsigned char a, unsigned char b, Staging& out, UnmappedInput unmapped) {

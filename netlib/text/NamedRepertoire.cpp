@@ -11,16 +11,6 @@
 namespace tessik {
 namespace {
 
-constexpr int kPageShiftJis = 932;
-constexpr int kPageGbk = 936;
-constexpr int kPageUhc = 949;
-constexpr int kPageBig5 = 950;
-constexpr int kPageEucJp = 51932;
-constexpr int kPageEucCn = 51936;
-constexpr int kPageEucKr = 51949;
-constexpr int kPageIso2022JpFirst = 50220;
-constexpr int kPageIso2022JpLast = 50222;
-
 constexpr unsigned char kEscape = 0x1B;
 constexpr unsigned char kShiftOut = 0x0E;
 constexpr unsigned char kShiftIn = 0x0F;
@@ -196,7 +186,7 @@ private:
 };
 
 bool gb2312Within(const unsigned char* p, unsigned int n) {
-    const SamePairs samePair(kPageEucCn, kPageGbk);
+    const SamePairs samePair(kEucCnPage, kGbkPage);
     for (unsigned int i = 0; i < n; ++i) {
         const unsigned char b = p[i];
         if (b < kHighBit)
@@ -236,7 +226,7 @@ bool big5Within(const unsigned char* p, unsigned int n, bool hkscs) {
 constexpr unsigned char kHangulFiller[] = {0xA4, 0xD4};
 
 bool eucKrWithin(const unsigned char* p, unsigned int n) {
-    const SamePairs samePair(kPageEucKr, kPageUhc);
+    const SamePairs samePair(kEucKrPage, kUhcPage);
     for (unsigned int i = 0; i < n; ++i) {
         const unsigned char b = p[i];
         if (b < kHighBit)
@@ -251,7 +241,7 @@ bool eucKrWithin(const unsigned char* p, unsigned int n) {
 
 // ISO-2022-KR: ASCII, and KS X 1001 between shift-out and shift-in.
 bool iso2022KrWithin(const unsigned char* p, unsigned int n) {
-    const SamePairs samePair(kPageEucKr, kPageUhc);
+    const SamePairs samePair(kEucKrPage, kUhcPage);
     bool shifted = false;
     for (unsigned int i = 0; i < n; ++i) {
         const unsigned char b = p[i];
@@ -281,11 +271,11 @@ bool noByteIn(const unsigned char* p, unsigned int n, unsigned char first, unsig
 }
 
 bool jisWithin(int page, const unsigned char* p, unsigned int n) {
-    if (page == kPageShiftJis)
+    if (page == kShiftJisPage)
         return shiftJisWithin(p, n);
-    if (page == kPageEucJp)
+    if (page == kEucJpPage)
         return eucJpWithin(p, n);
-    if (page >= kPageIso2022JpFirst && page <= kPageIso2022JpLast)
+    if (page >= kIso2022JpFirstPage && page <= kIso2022JpLastPage)
         return iso2022JpWithin(p, n);
     return false;
 }
@@ -298,11 +288,11 @@ bool bytesWithinNamedCharset(const char* name, const unsigned char* bytes, unsig
         count = 0;
     switch (charsetNameRepertoire(name)) {
     case NameRepertoire::Page: return true;
-    case NameRepertoire::Gb2312: return page == kPageGbk && gb2312Within(bytes, count);
+    case NameRepertoire::Gb2312: return page == kGbkPage && gb2312Within(bytes, count);
     case NameRepertoire::JisX0208: return jisWithin(page, bytes, count);
-    case NameRepertoire::KsX1001: return page == kPageUhc ? eucKrWithin(bytes, count) : iso2022KrWithin(bytes, count);
-    case NameRepertoire::Big5: return page == kPageBig5 && big5Within(bytes, count, false);
-    case NameRepertoire::Big5Hkscs: return page == kPageBig5 && big5Within(bytes, count, true);
+    case NameRepertoire::KsX1001: return page == kUhcPage ? eucKrWithin(bytes, count) : iso2022KrWithin(bytes, count);
+    case NameRepertoire::Big5: return page == kBig5Page && big5Within(bytes, count, false);
+    case NameRepertoire::Big5Hkscs: return page == kBig5Page && big5Within(bytes, count, true);
     case NameRepertoire::Tis620: return noByteIn(bytes, count, kHighBit, kTis620Last);
     case NameRepertoire::Iso8859: return noByteIn(bytes, count, kHighBit, kC1Last);
     case NameRepertoire::Beyond: return false;
