@@ -51,7 +51,8 @@ void CookieJar::buildCookieHeaderValue(const char* domain, const char* path, boo
     // Longer paths first (RFC 6265 section 5.4); of one length, the host's
     // own before its domain's, so a value a version that filed every cookie
     // under the domain kept there never stands before the host's; then
-    // document order, which is the order they were set in.
+    // document order (a stored document groups cookies by their attributes,
+    // so that is not always the order they were set in).
     std::stable_sort(sent.begin(), sent.end(), [](const Cookie* a, const Cookie* b) {
         if (pathLength(*a) != pathLength(*b))
             return pathLength(*a) > pathLength(*b);
