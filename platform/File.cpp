@@ -456,12 +456,14 @@ std::string FollowLinks(const char* path) {
     // The kernel's own bound on links followed in one lookup.
     constexpr int kMaxLinkHops = 40;
     std::string p = NormalizeSeparators(path ? path : "");
-    std::vector<char> target(PATH_MAX);
-    for (int hop = 0; hop < kMaxLinkHops && !p.empty() && MayUseInSharedFolder(p); ++hop) {
-        const ssize_t n = ::readlink(p.c_str(), target.data(), target.size() - 1);
-        if (n <= 0)
+    char target[PATH_MAX];
+    for (int hop = 0; hop < kMaxLinkHops && !p.empty(); ++hop) {
+        // Asked first, as most names are no link; whose link it is counts
+        // before it is followed.
+        const ssize_t n = ::readlink(p.c_str(), target, sizeof target - 1);
+        if (n <= 0 || !MayUseInSharedFolder(p))
             break;
-        std::string next(target.data(), static_cast<std::size_t>(n));
+        std::string next(target, static_cast<std::size_t>(n));
         if (next[0] != '/')
             next = parentOf(p) + "/" + next;
         p = next;

@@ -282,20 +282,26 @@ int PartFile::Commit() {
         // Given only now: until then the part stays its writer's to read,
         // so that a cleanup can tell it is held whatever mode it gets. A new
         // file has had what open() gives since it was made.
-        struct stat now;
-        const bool stillNew = m_created && ::lstat(m_target.c_str(), &now) != 0 && errno == ENOENT;
+        struct stat st;
+        bool standing = ::lstat(m_target.c_str(), &st) == 0;
+        const bool stillNew = m_created && !standing && errno == ENOENT;
         if (!stillNew && !CopyPermissions(m_fd, m_target.c_str(), m_limit))
             error = errno ? errno : EACCES;
         // The data is on the disk before the name points at it.
-        if (error == 0 && m_durability == Durability::Synced && ::fsync(m_fd) != 0 && errno != EINVAL && errno != EROFS)
+        const bool synced = m_durability == Durability::Synced;
+        if (error == 0 && synced && ::fsync(m_fd) != 0 && errno != EINVAL && errno != EROFS)
             error = errno;
         KillPoint("part-synced");
-        struct stat st;
-        if (error == 0 && ::lstat(m_target.c_str(), &st) == 0 && S_ISREG(st.st_mode) && st.st_nlink > 1)
+        // Looked at again after a sync, which gives time for a link to be made.
+        if (synced)
+            standing = ::lstat(m_target.c_str(), &st) == 0;
+        if (error == 0 && standing && !S_ISREG(st.st_mode))
+            error = EACCES;
+        if (error == 0 && standing && st.st_nlink > 1)
             error = EMLINK;
         // Renamed while still held, so no cleanup takes it in between.
-        if (error == 0)
-            error = RenameOverRegularFile(m_part, m_target);
+        if (error == 0 && ::rename(m_part.c_str(), m_target.c_str()) != 0)
+            error = errno;
         if (error != 0) {
             Discard();
             return error;

@@ -31,11 +31,12 @@ WriteSignalsAsErrors::WriteSignalsAsErrors() {
 WriteSignalsAsErrors::~WriteSignalsAsErrors() {
     // Such a write raises its signal at the writing thread: taken away here
     // unless one was already waiting when the scope began.
-    for (const int raised : {SIGPIPE, SIGXFSZ}) {
-        sigset_t pending;
+    sigset_t pending;
+    sigemptyset(&pending);
+    if (::sigpending(&pending) != 0)
         sigemptyset(&pending);
-        if (sigismember(&m_wasPending, raised) == 1 || ::sigpending(&pending) != 0 ||
-            sigismember(&pending, raised) != 1)
+    for (const int raised : {SIGPIPE, SIGXFSZ}) {
+        if (sigismember(&m_wasPending, raised) == 1 || sigismember(&pending, raised) != 1)
             continue;
         sigset_t one;
         sigemptyset(&one);

@@ -1,6 +1,9 @@
 #include "netlib/core/FileSys.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
+
+#include <cerrno>
 #include <string>
 
 #include "netlib/core/ExtPtrArray.h"
@@ -118,6 +121,13 @@ TessikHandle* createFileFor(XString& path, DWORD access, DWORD share, DWORD disp
 bool fileExistsImpl(XString& path, LogBase* log) {
     if (path.getSizeUtf8() == 0)
         return false;
+    // Which of the two kinds of "not found" it is matters only to a log:
+    // not asked of the parent folder otherwise.
+    if (log == nullptr) {
+        struct stat st;
+        return ::stat(pathOf(path).c_str(), &st) == 0 ||
+               (errno != ENOENT && !isNotFound(platform::WinErrorFromErrno(errno)));
+    }
     DWORD attrs = 0, err = 0;
     if (GetAttributes(path, attrs, err, nullptr))
         return true;
