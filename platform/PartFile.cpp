@@ -283,8 +283,7 @@ int PartFile::Commit() {
         // so that a cleanup can tell it is held whatever mode it gets. A new
         // file has had what open() gives since it was made.
         struct stat st;
-        bool standing = ::lstat(m_target.c_str(), &st) == 0;
-        const bool stillNew = m_created && !standing && errno == ENOENT;
+        const bool stillNew = m_created && ::lstat(m_target.c_str(), &st) != 0 && errno == ENOENT;
         if (!stillNew && !CopyPermissions(m_fd, m_target.c_str(), m_limit))
             error = errno ? errno : EACCES;
         // The data is on the disk before the name points at it.
@@ -292,9 +291,9 @@ int PartFile::Commit() {
         if (error == 0 && synced && ::fsync(m_fd) != 0 && errno != EINVAL && errno != EROFS)
             error = errno;
         KillPoint("part-synced");
-        // Looked at again after a sync, which gives time for a link to be made.
-        if (synced)
-            standing = ::lstat(m_target.c_str(), &st) == 0;
+        // Looked at last, just before the rename, synced or not: a second
+        // name or a link made since the part was opened is not renamed over.
+        const bool standing = ::lstat(m_target.c_str(), &st) == 0;
         if (error == 0 && standing && !S_ISREG(st.st_mode))
             error = EACCES;
         if (error == 0 && standing && st.st_nlink > 1)

@@ -38,6 +38,7 @@
 #include "netlib/http/HttpControl.h"
 #include "netlib/http/HttpResponseHeader.h"
 #include "netlib/streams/Gzip.h"
+#include "platform/PartFile.h"
 #include "platform/Winsock.h"
 
 #include "tests/netlib/http/ComponentTestSupport.h"
@@ -473,7 +474,16 @@ constexpr int kRunsEach = 20;
 // The kinds of target that are a regular file holding older bytes.
 bool HoldsOlderBytes(const std::string& kind) {
     return kind == "file-0600" || kind == "file-0444" || kind == "link" || kind == "full-disk" ||
-           kind == "size-limit" || kind == "two-writers" || kind == "planted-link" || kind == "hard-link";
+           kind == "size-limit" || kind == "two-writers" || kind == "planted-link" || kind == "hard-link" ||
+           kind == "named-again";
+}
+
+// The file a writer's step before its rename gives a second name.
+std::string g_nameAgain;
+
+void NameAgainBeforeRename(const char* step) {
+    if (std::strcmp(step, "part-synced") == 0)
+        ::link(g_nameAgain.c_str(), (g_nameAgain + ".target").c_str());
 }
 
 // Two threads run call kRunsEach times each, at once: what every call said,
@@ -573,6 +583,10 @@ public:
         if (kind == "hard-link") {
             EXPECT_EQ(::link(m_path.c_str(), (m_path + ".target").c_str()), 0);
         }
+        if (kind == "named-again") {
+            g_nameAgain = m_path;
+            platform::SetKillHook(NameAgainBeforeRename);
+        }
         if (planted) {
             EXPECT_EQ(::lchown(m_path.c_str(), grvtest::kNobodyId, grvtest::kNobodyId), 0);
         }
@@ -630,6 +644,8 @@ public:
         }
     }
     ~Target() {
+        if (m_kind == "named-again")
+            platform::SetKillHook(nullptr);
         m_reader.reset();
         if (m_mounted)
             grvtest::RunProgram({"umount", m_folder});
@@ -688,7 +704,9 @@ private:
         if (!S_ISREG(st.st_mode))
             return "something else";
         // Both names still one file, whatever it holds.
-        if (m_kind == "hard-link" && st.st_nlink != 2)
+        const bool named =
+            m_kind == "hard-link" || (m_kind == "named-again" && grvtest::FileExists(landing + ".target"));
+        if (named && st.st_nlink != 2)
             return "parted from its other name";
         const std::string bytes = grvtest::ReadFile(landing);
         // A file that was there keeps its owner and group; a new one is the
@@ -918,7 +936,7 @@ protected:
     // appending one adds to the older bytes of a regular file.
     static std::string Wanted(const std::string& kind, bool appends, const std::string& old, const std::string& made) {
         if (!appends || (kind != "file-0600" && kind != "file-acl" && kind != "link" && kind != "size-limit" &&
-                         kind != "two-writers" && kind != "hard-link"))
+                         kind != "two-writers" && kind != "hard-link" && kind != "named-again"))
             return made;
         std::string want = old;
         for (int i = 0; i < (kind == "two-writers" ? 2 * kRunsEach : 1); ++i)
@@ -929,7 +947,7 @@ protected:
     // Runs the table's rows whose target is one of kinds.
     void RunRows(const std::set<std::string>& kinds) {
         const auto rows = grvtest::ReadTable(std::string(GRV_TEST_DATA_DIR) + "/http/file-writers.txt", " | ");
-        ASSERT_EQ(rows.size(), 266u);
+        ASSERT_EQ(rows.size(), 281u);
         const std::vector<Writer> writers = Writers();
         // What each writer makes of an absent path, for those whose bytes
         // are their own format.
@@ -993,8 +1011,8 @@ protected:
 // once, a reader that leaves is a failure the process outlives, and a file
 // its owner made read-only is not written.
 TEST_F(FileWriters, EveryWriterLeavesEveryTargetAsTheRuleSays) {
-    RunRows({"absent", "file-0600", "file-0444", "link", "dangling-link", "hard-link", "fifo-reader", "fifo-none",
-             "fifo-leaves"});
+    RunRows({"absent", "file-0600", "file-0444", "link", "dangling-link", "hard-link", "named-again", "fifo-reader",
+             "fifo-none", "fifo-leaves"});
 }
 
 TEST_F(FileWriters, EveryWriterIntoAPrivateDeviceLeavesItADevice) {
