@@ -45,6 +45,8 @@ constexpr std::size_t kLongestSideSuffix = std::char_traits<char>::length(kDatab
 constexpr const char* kPlantedText = "another account put it in a folder others share, where it is not written";
 constexpr const char* kGivenAwayText = "it belongs to another account or group, and replacing it would give it away";
 constexpr const char* kOtherNamesText = "it has other names (hard links), which replacing it would part it from";
+constexpr const char* kNoNewNamesText =
+    "its folder lets you change it but not add a file beside it, which replacing it safely needs";
 
 struct Split {
     std::string folder; // with its trailing separator, empty for the current one
@@ -181,6 +183,16 @@ void SyncFolderOf(const std::string& path) {
     ::close(fd);
 }
 
+// Whether the regular file at target may be written, in a folder that
+// takes no new name from this user: a part cannot be made beside it.
+bool TakesNoNewNames(const std::string& target) {
+    struct stat st;
+    const std::string folder = SplitPath(target).folder;
+    return ::lstat(target.c_str(), &st) == 0 && S_ISREG(st.st_mode) &&
+           ::faccessat(AT_FDCWD, target.c_str(), W_OK, AT_EACCESS) == 0 &&
+           ::faccessat(AT_FDCWD, folder.empty() ? "." : folder.c_str(), W_OK | X_OK, AT_EACCESS) != 0;
+}
+
 } // namespace
 
 mode_t ReadersOf(const std::string& source) {
@@ -191,8 +203,11 @@ mode_t ReadersOf(const std::string& source) {
 }
 
 const char* RefusalReason(int error, const std::string& path) {
-    if (error == EACCES && !MayUseInSharedFolder(FollowLinks(path.c_str())))
+    const std::string target = error == EACCES ? FollowLinks(path.c_str()) : std::string();
+    if (error == EACCES && !MayUseInSharedFolder(target))
         return kPlantedText;
+    if (error == EACCES && TakesNoNewNames(target))
+        return kNoNewNamesText;
     if (error == EPERM)
         return kGivenAwayText;
     return error == EMLINK ? kOtherNamesText : nullptr;

@@ -34,7 +34,8 @@ inline constexpr const char* kDatabaseSideSuffixes[] = {"-journal", "-wal", "-sh
 
 // Why Open refused path with error, in words for the user, where the
 // system's own text would not say (planted in a shared folder, an owner or
-// group that cannot be kept, other names); null otherwise.
+// group that cannot be kept, other names, a folder that takes no new file
+// beside one the user may write); null otherwise.
 const char* RefusalReason(int error, const std::string& path);
 
 // Whether a commit puts the file on the disk before it takes the name. A

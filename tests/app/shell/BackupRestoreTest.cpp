@@ -1684,7 +1684,7 @@ std::string ModeAt(const std::string& path) {
 // names hold only, or onto every kind a runner may make (nullptr).
 void WriterTableTest::RunTable(const char* only) {
     const auto rows = grvtest::ReadTable(ShellTable("writers.txt"), " | ");
-    ASSERT_EQ(rows.size(), 75u);
+    ASSERT_EQ(rows.size(), 79u);
     int n = 0;
     for (const auto& row : rows) {
         const std::string &writer = row[0], &kindName = row[1], &afterwards = row[2];
@@ -1711,8 +1711,9 @@ void WriterTableTest::RunTable(const char* only) {
         const bool journal = kindName.find("the journal") != std::string::npos;
         // Or a file root made in the team folder it names.
         const char* team = std::getenv(kTeamFolderVariable);
+        const bool closed = kindName.find("takes no new file") != std::string::npos;
         const std::string named = kindName.find("team folder") != std::string::npos
-                                      ? std::string(team ? team : "") + "/" + name
+                                      ? std::string(team ? team : "") + (closed ? "/closed/" : "/") + name
                                   : !journal                         ? target.Path()
                                   : kindName == "the journal itself" ? Path("pain.grv").toStdString()
                                                                      : Path("journal-link").toStdString();
@@ -1726,9 +1727,17 @@ void WriterTableTest::RunTable(const char* only) {
         const QString beside = QFileInfo(QString::fromStdString(named)).absolutePath() + "/";
         const QString stopped = beside + QString::fromStdString("." + name + (link ? ".target" : "") + ".part-Kil1ed");
         const QString users = beside + QString::fromStdString(name + ".part-backup");
-        ASSERT_TRUE(longName || (WriteBytes(stopped, "left") && WriteBytes(users, "the user's")));
+        // None can be made in a folder that takes no new file.
+        const bool plants = !longName && !closed;
+        ASSERT_TRUE(!plants || (WriteBytes(stopped, "left") && WriteBytes(users, "the user's")));
         const bool said = Write(writer, QString::fromStdString(named));
-        EXPECT_TRUE(longName || Bytes(users) == "the user's");
+        // The refusal says why, where the system's own text would not.
+        if (closed && (writer == "backup" || writer == "restore")) {
+            const std::vector<QString> told = prompter->Texts();
+            EXPECT_TRUE(std::any_of(told.begin(), told.end(),
+                                    [](const QString& t) { return t.contains("not add a file beside it"); }));
+        }
+        EXPECT_TRUE(!plants || Bytes(users) == "the user's");
         EXPECT_FALSE(said && QFile::exists(stopped));
         QFile::remove(stopped);
         QFile::remove(users);
@@ -1785,12 +1794,23 @@ TEST_F(AsNobody, EveryWriterLeavesAFileWhoseOwnerOrGroupItCannotKeep) {
         grvtest::TempDir team("grv-team", grvtest::SharedTempRoot());
         ASSERT_EQ(::chown(team.Path().c_str(), 0, grvtest::kNobodyId), 0);
         ASSERT_EQ(::chmod(team.Path().c_str(), 0775), 0);
+        // Root's own folder in it, where nobody may write its file but add none.
+        const std::string closed = team.File("closed");
+        ASSERT_EQ(::mkdir(closed.c_str(), 0755), 0);
         const auto rows = grvtest::ReadTable(ShellTable("writers.txt"), " | ");
         int n = 0;
         for (const auto& row : rows) {
             if (row[1].find("team folder") == std::string::npos)
                 continue;
-            const std::string file = team.File("out" + std::to_string(n++) + "." + row[0]);
+            const std::string name = "out" + std::to_string(n++) + "." + row[0];
+            if (row[1].find("takes no new file") != std::string::npos) {
+                const std::string file = closed + "/" + name;
+                ASSERT_TRUE(grvtest::WriteFile(file, "an older file"));
+                ASSERT_EQ(::chown(file.c_str(), grvtest::kNobodyId, grvtest::kNobodyId), 0);
+                ASSERT_EQ(::chmod(file.c_str(), 0644), 0);
+                continue;
+            }
+            const std::string file = team.File(name);
             ASSERT_TRUE(grvtest::WriteFile(file, "an older file"));
             const bool others = row[1].find("another account") != std::string::npos;
             ASSERT_EQ(::chown(file.c_str(), others ? 0 : grvtest::kNobodyId, others ? grvtest::kNobodyId : 0), 0);
