@@ -19,14 +19,19 @@ namespace {
 
 // Readers take any child of the root for a cookie, whatever its tag. An
 // element an older version keyed "domain," holds cookies set without a
-// Path, which are of "/".
+// Path, which are of "/": the key every reader and writer goes by.
+bool readKey(const TreeNode& element, StringBuffer& key) {
+    key.clear();
+    if (!element.getAttrValue("key", key))
+        return false;
+    if (key.lastChar() == ',' && std::strchr(key.getString(), ',') == key.getString() + key.getSize() - 1)
+        key.appendChar('/');
+    return true;
+}
+
 bool hasKey(const TreeNode& element, const StringBuffer& key) {
     StringBuffer value;
-    if (!element.getAttrValue("key", value))
-        return false;
-    if (value.lastChar() == ',' && std::strchr(value.getString(), ',') == value.getString() + value.getSize() - 1)
-        value.appendChar('/');
-    return value.equals(key.getString());
+    return readKey(element, value) && value.equals(key.getString());
 }
 
 // The attributes a cookie element gives all its names.
@@ -238,7 +243,7 @@ CookieJar* CookieMgr::LoadCookieJar(const char* cookieDir, HashMap* memory, cons
         if (element == nullptr)
             continue;
         StringBuffer key, expire, flag;
-        element->getAttrValue("key", key);
+        readKey(*element, key);
         const char* comma = std::strchr(key.getString(), ',');
         if (comma == nullptr || comma == key.getString())
             continue;

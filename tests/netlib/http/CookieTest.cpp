@@ -503,6 +503,8 @@ def read(raw):
         if ',' not in key or key.index(',') == 0:
             continue
         domain, path = key.split(',', 1)
+        # An older version's "domain," key holds cookies of "/".
+        path = path or '/'
         v = re.match(r'[-+]?\d*', c.get('v', '').strip()).group()
         head = [domain.split(':')[0], path, c.get('expire', ''), str(int(v) if v.strip('+-') else 0),
                 '1' if c.get('secure') == 'yes' else '0']
