@@ -539,8 +539,13 @@ BOOL CopyPermissions(HANDLE h, const char* model, mode_t limit) {
 
 int RenameOverRegularFile(const std::string& from, const std::string& to) {
     struct stat st;
-    if (::lstat(to.c_str(), &st) == 0 && !S_ISREG(st.st_mode))
-        return EACCES;
+    if (::lstat(to.c_str(), &st) == 0) {
+        if (!S_ISREG(st.st_mode))
+            return EACCES;
+        // The rename would part the file from its other names.
+        if (st.st_nlink > 1)
+            return EMLINK;
+    }
     return ::rename(from.c_str(), to.c_str()) == 0 ? 0 : errno;
 }
 

@@ -123,12 +123,13 @@ bool IsSameFile(const std::string& a, const std::string& b);
 std::size_t LongestName(const std::string& folder);
 // Whether a write failed for want of room (a full disk or quota).
 bool IsDiskFull(int error);
-// Moves from over to, replacing to only when it is a regular file (links are
-// not followed: give FollowLinks' answer); anything else there refuses with
-// ERROR_ACCESS_DENIED and both stay.
+// Moves from over to, replacing to only when it is a regular file of one
+// name (links are not followed: give FollowLinks' answer); anything else
+// there refuses with ERROR_ACCESS_DENIED, a file with other names with
+// EMLINK's error, and both stay.
 BOOL ReplaceRegularFile(const char* from, const char* to);
 // The same with the paths as they stand: 0, else the errno (EACCES for
-// anything but a regular file at to).
+// anything but a regular file at to, EMLINK for one with other names).
 int RenameOverRegularFile(const std::string& from, const std::string& to);
 
 // The absolute path with "." and ".." resolved and repeated separators

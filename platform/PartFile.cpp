@@ -306,23 +306,18 @@ int PartFile::Commit() {
         if (error == 0 && synced && ::fsync(m_fd) != 0 && errno != EINVAL && errno != EROFS)
             error = errno;
         KillPoint("part-synced");
-        // Looked at last, just before the rename, synced or not: a second
-        // name or a link made since the part was opened is not renamed over.
-        const bool standing = ::lstat(m_target.c_str(), &st) == 0;
-        if (error == 0 && standing && !S_ISREG(st.st_mode))
-            error = EACCES;
-        if (error == 0 && standing && st.st_nlink > 1)
-            error = EMLINK;
-        // Renamed while still held, so no cleanup takes it in between.
-        if (error == 0 && ::rename(m_part.c_str(), m_target.c_str()) != 0)
-            error = errno;
+        // Renamed while still held, so no cleanup takes it in between; the
+        // target judged just before, synced or not, so that a second name or
+        // a link made since the part was opened is not renamed over.
+        if (error == 0)
+            error = RenameOverRegularFile(m_part, m_target);
         if (error != 0) {
             Discard();
             return error;
         }
         m_part.clear();
         KillPoint("part-renamed");
-        if (m_durability == Durability::Synced)
+        if (synced)
             SyncFolderOf(m_target);
     }
     if (::close(m_fd) != 0)

@@ -32,7 +32,6 @@ WriteSignalsAsErrors::~WriteSignalsAsErrors() {
     // Such a write raises its signal at the writing thread: taken away here
     // unless one was already waiting when the scope began.
     sigset_t pending;
-    sigemptyset(&pending);
     if (::sigpending(&pending) != 0)
         sigemptyset(&pending);
     for (const int raised : {SIGPIPE, SIGXFSZ}) {

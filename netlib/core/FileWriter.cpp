@@ -65,25 +65,24 @@ bool FileWriter::open(const char* utf8Path, Mode mode, LogBase* log) {
         return fail(refusal, log);
     };
     m_created = !existed;
-    // A regular file is judged by its part below, as a write would judge it.
-    if (const int refusal = existed && !S_ISREG(st.st_mode) ? platform::WriteRefusal(m_path) : 0)
+    const bool replace = mode == Mode::Replace || mode == Mode::ReplaceRegular;
+    // A regular file a replace meets is judged by its part, as a write would
+    // judge it: asked here only to word a refusal.
+    const bool judgedByPart = replace && existed && S_ISREG(st.st_mode);
+    if (const int refusal = existed && !judgedByPart ? platform::WriteRefusal(m_path) : 0)
         return refused(refusal);
-    if (mode == Mode::Replace || mode == Mode::ReplaceRegular) {
+    if (replace) {
         // What a writer killed midway left beside the file.
         platform::PartFile::RemoveLeftovers(m_path);
-        // The part judges the file as a write would; asked again only to
-        // word a refusal.
         const int error = m_part.Open(m_path, 07777, mode == Mode::Replace);
         if (error == 0) {
             m_regular = !m_part.InPlace();
             return true;
         }
-        if (const int refusal = existed ? platform::WriteRefusal(m_path) : 0)
+        if (const int refusal = judgedByPart ? platform::WriteRefusal(m_path) : 0)
             return refused(refusal);
         return fail(error, log);
     }
-    if (const int refusal = existed && S_ISREG(st.st_mode) ? platform::WriteRefusal(m_path) : 0)
-        return refused(refusal);
     // Links are followed where the kernel would follow them, as a replace
     // follows them, whatever this machine's sysctl says.
     const std::string target = platform::FollowLinks(m_path.c_str());
