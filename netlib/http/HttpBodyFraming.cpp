@@ -64,10 +64,29 @@ namespace {
 
 enum class Coding { kGzip, kDeflate };
 
+// Calls each(item) for the trimmed items of a comma-separated list.
+template <typename Each>
+bool forEachListItem(const StringBuffer& value, Each each) {
+    const std::string list = value.getString();
+    for (std::size_t start = 0; start <= list.size();) {
+        std::size_t end = list.find(',', start);
+        if (end == std::string::npos)
+            end = list.size();
+        StringBuffer item(list.substr(start, end - start).c_str());
+        item.trimWhitespace();
+        start = end + 1;
+        if (!each(item))
+            return false;
+    }
+    return true;
+}
+
 // The codings the answer's Content-Encoding fields name, in the order they
-// were applied; false (with the reason) for one the library does not undo.
-bool readCodings(const HttpResponseHeader& header, std::vector<Coding>& codings, LogBase& log) {
+// were applied; false (with the reason, and the coding in `unknown`) for one
+// the library does not undo.
+bool readCodings(const HttpResponseHeader& header, std::vector<Coding>& codings, StringBuffer& unknown, LogBase& log) {
     codings.clear();
+    unknown.clear();
     if (!header.hasField(kContentEncoding))
         return true;
     const MimeHeader& fields = header.getFields();
@@ -75,28 +94,50 @@ bool readCodings(const HttpResponseHeader& header, std::vector<Coding>& codings,
         StringBuffer name, value;
         if (!fields.getNameAt(i, name) || !name.equalsNoCase(kContentEncoding) || !fields.getValueAt(i, value))
             continue;
-        const std::string list = value.getString();
-        for (std::size_t start = 0; start <= list.size();) {
-            std::size_t end = list.find(',', start);
-            if (end == std::string::npos)
-                end = list.size();
-            StringBuffer coding(list.substr(start, end - start).c_str());
-            coding.trimWhitespace();
-            start = end + 1;
+        const bool known = forEachListItem(value, [&](const StringBuffer& coding) {
             if (coding.getSize() == 0 || coding.equalsNoCase("identity"))
-                continue;
+                return true;
             if (coding.equalsNoCase("gzip") || coding.equalsNoCase("x-gzip")) {
                 codings.push_back(Coding::kGzip);
             } else if (coding.equalsNoCase("deflate")) {
                 codings.push_back(Coding::kDeflate);
             } else {
-                log.logError(http_body::kMsgUnknownCoding);
-                log.logData("contentEncoding", coding.getString());
+                unknown.setSb(coding);
                 return false;
             }
+            return true;
+        });
+        if (!known) {
+            log.logError(http_body::kMsgUnknownCoding);
+            log.logData("contentEncoding", unknown.getString());
+            return false;
         }
     }
     return true;
+}
+
+bool readCodings(const HttpResponseHeader& header, std::vector<Coding>& codings, LogBase& log) {
+    StringBuffer unknown;
+    return readCodings(header, codings, unknown, log);
+}
+
+// Whether an Accept-Encoding value names the coding with a weight above 0.
+bool acceptsCoding(const StringBuffer& accepted, const StringBuffer& coding) {
+    return !forEachListItem(accepted, [&](const StringBuffer& item) {
+        const std::string text = item.getString();
+        const std::size_t semicolon = text.find(';');
+        StringBuffer name(text.substr(0, semicolon).c_str());
+        name.trimWhitespace();
+        if (!name.equalsNoCase(coding.getString()))
+            return true;
+        if (semicolon == std::string::npos)
+            return false;
+        // "q=0", "q=0.0" and the like refuse it.
+        std::string weight = text.substr(semicolon + 1);
+        std::erase(weight, ' ');
+        return weight.size() > 2 && (weight[0] == 'q' || weight[0] == 'Q') && weight[1] == '=' && weight[2] == '0' &&
+               weight.find_first_not_of("0.", 2) == std::string::npos;
+    });
 }
 
 } // namespace
@@ -105,6 +146,56 @@ bool hasContentCoding(const HttpResponseHeader& header) {
     std::vector<Coding> codings;
     LogNull quiet;
     return !readCodings(header, codings, quiet) || !codings.empty();
+}
+
+bool codingAskedByCaller(const HttpResponseHeader& header, const StringBuffer& requestHead) {
+    std::vector<Coding> codings;
+    StringBuffer unknown;
+    LogNull quiet;
+    if (readCodings(header, codings, unknown, quiet))
+        return false;
+    const std::string head = requestHead.getString();
+    for (std::size_t start = 0; start < head.size();) {
+        std::size_t end = head.find('\n', start);
+        if (end == std::string::npos)
+            end = head.size();
+        const std::string line = head.substr(start, end - start);
+        start = end + 1;
+        const std::size_t colon = line.find(':');
+        StringBuffer name(line.substr(0, colon).c_str());
+        if (colon == std::string::npos || !name.equalsNoCase("Accept-Encoding"))
+            continue;
+        if (acceptsCoding(StringBuffer(line.substr(colon + 1).c_str()), unknown))
+            return true;
+    }
+    return false;
+}
+
+void storedHead(const HttpResponseHeader& header, StringBuffer& out, LogBase& log) {
+    out.clear();
+    StringBuffer full;
+    header.getFullHeader(full, "utf-8", log, false);
+    std::vector<Coding> codings;
+    LogNull quiet;
+    if (!readCodings(header, codings, quiet) || codings.empty()) {
+        out.setSb(full);
+        return;
+    }
+    const std::string head = full.getString();
+    bool dropping = false;
+    for (std::size_t start = 0; start < head.size();) {
+        std::size_t end = head.find('\n', start);
+        end = end == std::string::npos ? head.size() : end + 1;
+        const std::string line = head.substr(start, end - start);
+        start = end;
+        const bool folded = line[0] == ' ' || line[0] == '\t';
+        if (!folded) {
+            StringBuffer name(line.substr(0, line.find(':')).c_str());
+            dropping = line.find(':') != std::string::npos && name.equalsNoCase(kContentEncoding);
+        }
+        if (!dropping)
+            out.append(line.c_str());
+    }
 }
 
 bool codedAsGzipOnly(const HttpResponseHeader& header) {

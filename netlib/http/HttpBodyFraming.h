@@ -14,6 +14,7 @@ class DataSource;
 class HttpResponseHeader;
 class LogBase;
 class ProgressMonitor;
+class StringBuffer;
 
 namespace http_body {
 // A size line or a trailer line longer than this is not HTTP.
@@ -56,6 +57,14 @@ bool checkBodyLength(const BodyFraming& framing, std::uint64_t maxSize, LogBase&
 
 // Whether an answer names a content coding other than identity.
 bool hasContentCoding(const HttpResponseHeader& header);
+// Whether the answer names a coding the library does not undo that the
+// request, as sent, asked for in its Accept-Encoding: the library asks for
+// gzip alone, so it is the caller's own, who takes the body as it came.
+bool codingAskedByCaller(const HttpResponseHeader& header, const StringBuffer& requestHead);
+// The head an answer is kept under in a cache: its body is kept with the
+// codings undone, so the Content-Encoding naming them goes (an entry that
+// names one was kept as it came, before bodies were unpacked whole).
+void storedHead(const HttpResponseHeader& header, StringBuffer& out, LogBase& log);
 // Whether its one coding is gzip: a file named as a gzip file keeps it.
 bool codedAsGzipOnly(const HttpResponseHeader& header);
 // The one rule for a coded body, on every road: the content of the `size`
