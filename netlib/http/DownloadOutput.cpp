@@ -4,6 +4,7 @@
 
 #include "netlib/core/FileSys.h"
 #include "netlib/core/LogBase.h"
+#include "netlib/http/HttpBodyFraming.h"
 #include "netlib/http/HttpConstants.h"
 #include "netlib/http/HttpResponseHeader.h"
 
@@ -57,6 +58,8 @@ Output* DownloadOutput::sinkFor(std::uint32_t status, std::int64_t& offset, LogB
             return nullptr;
     }
     offset = m_position;
+    if (!m_direct.isRegularFile() && hasContentCoding(m_answer))
+        return &m_heldOut;
     return &m_direct;
 }
 
@@ -134,7 +137,21 @@ const std::string& DownloadOutput::writtenPath() const {
     return written().writtenPath();
 }
 
+bool DownloadOutput::sendHeld(const std::function<bool(DataSource&, Output&)>& unpack) {
+    MemoryDataSource source;
+    source.setData(m_held.getData(), m_held.getSize(), false);
+    const bool sent = unpack(source, m_direct);
+    m_held.clear();
+    return sent;
+}
+
 bool DownloadOutput::commit(LogBase& log) {
+    if (m_held.getSize() != 0) {
+        const bool sent = m_direct.writeDb(m_held, nullptr, log);
+        m_held.clear();
+        if (!sent)
+            return false;
+    }
     if (!m_whole)
         return m_direct.commit(log);
     m_direct.close();
@@ -142,6 +159,7 @@ bool DownloadOutput::commit(LogBase& log) {
 }
 
 void DownloadOutput::discard() {
+    m_held.clear();
     m_replacement.close();
     m_direct.close();
 }

@@ -3,11 +3,14 @@
 // of a successful (2xx) answer begins, so an error answer, a redirect or a
 // failure before the first body byte leaves it as it was. A download goes
 // beside the file and replaces it only once it is all there (a device or a
-// FIFO is written as it stands); appending never cuts what was there; a
+// FIFO is written as it stands, a coded body once it is unpacked); appending never cuts what was there; a
 // whole answer to a resume goes beside the file too.
 #include <cstdint>
+#include <functional>
 #include <string>
 
+#include "netlib/core/DataBuffer.h"
+#include "netlib/streams/DataSource.h"
 #include "netlib/streams/Output.h"
 #include "netlib/streams/OutputFile.h"
 
@@ -55,6 +58,10 @@ public:
     // holds its old content meanwhile.
     Output* rewriteBeside(LogBase& log);
     bool writesBeside() const { return written().writesBeside(); }
+    // A coded body bound for a device or a FIFO, which cannot be read back,
+    // waits in memory: `unpack` writes it on. commit() writes on what still
+    // waits as it is.
+    bool sendHeld(const std::function<bool(DataSource&, Output&)>& unpack);
     bool commit(LogBase& log);
     // Leaves the path as it was before the call: a new content goes, and
     // what an append added is cut off.
@@ -85,6 +92,8 @@ private:
     bool m_directOpen = false;
     OutputFile m_direct;
     OutputFile m_replacement;
+    DataBuffer m_held;
+    OutputDataBuffer m_heldOut{&m_held};
 
     OutputFile& written() { return m_whole ? m_replacement : m_direct; }
     const OutputFile& written() const { return m_whole ? m_replacement : m_direct; }

@@ -1,15 +1,23 @@
 #include "netlib/http/HttpBodyFraming.h"
 
+#include <string>
+#include <vector>
+
 #include "netlib/core/CStringUtil.h"
 #include "netlib/core/LogBase.h"
 #include "netlib/core/Progress.h"
 #include "netlib/http/HttpConstants.h"
 #include "netlib/http/HttpResponseHeader.h"
+#include "netlib/http/MimeHeader.h"
 #include "netlib/streams/DataSource.h"
 #include "netlib/streams/Gzip.h"
 #include "netlib/streams/Output.h"
 
 namespace tessik {
+
+namespace {
+constexpr const char* kContentEncoding = "Content-Encoding";
+} // namespace
 
 BodyFraming decideBodyFraming(const HttpResponseHeader& header, bool headRequest) {
     BodyFraming f;
@@ -52,35 +60,198 @@ bool checkBodyLength(const BodyFraming& framing, std::uint64_t maxSize, LogBase&
     return false;
 }
 
-bool gunzipResponseBody(const HttpResponseHeader& header, DataBuffer& body, std::uint64_t maxSize, LogBase& log,
-                        ProgressMonitor* pm) {
-    constexpr unsigned char kId1 = 0x1F;
-    constexpr unsigned char kId2 = 0x8B;
-    if (body.getSize() <= http_body::kGzipHeaderSize || body.getData()[0] != kId1 || body.getData()[1] != kId2)
+namespace {
+
+enum class Coding { kGzip, kDeflate };
+
+// Calls each(item) for the trimmed items of a comma-separated list.
+template <typename Each>
+bool forEachListItem(const StringBuffer& value, Each each) {
+    const std::string list = value.getString();
+    for (std::size_t start = 0; start <= list.size();) {
+        std::size_t end = list.find(',', start);
+        if (end == std::string::npos)
+            end = list.size();
+        StringBuffer item(list.substr(start, end - start).c_str());
+        item.trimWhitespace();
+        start = end + 1;
+        if (!each(item))
+            return false;
+    }
+    return true;
+}
+
+// The codings the answer's Content-Encoding fields name, in the order they
+// were applied; false (with the reason, and the coding in `unknown`) for one
+// the library does not undo.
+bool readCodings(const HttpResponseHeader& header, std::vector<Coding>& codings, StringBuffer& unknown, LogBase& log) {
+    codings.clear();
+    unknown.clear();
+    if (!header.hasField(kContentEncoding))
         return true;
-    StringBuffer coding;
-    header.getField("content-encoding", coding);
-    coding.trimWhitespace();
-    if (!coding.equalsNoCase("gzip"))
+    const MimeHeader& fields = header.getFields();
+    for (int i = 0; i < fields.getCount(); ++i) {
+        StringBuffer name, value;
+        if (!fields.getNameAt(i, name) || !name.equalsNoCase(kContentEncoding) || !fields.getValueAt(i, value))
+            continue;
+        const bool known = forEachListItem(value, [&](const StringBuffer& coding) {
+            if (coding.getSize() == 0 || coding.equalsNoCase("identity"))
+                return true;
+            if (coding.equalsNoCase("gzip") || coding.equalsNoCase("x-gzip")) {
+                codings.push_back(Coding::kGzip);
+            } else if (coding.equalsNoCase("deflate")) {
+                codings.push_back(Coding::kDeflate);
+            } else {
+                unknown.setSb(coding);
+                return false;
+            }
+            return true;
+        });
+        if (!known) {
+            log.logError(http_body::kMsgUnknownCoding);
+            log.logData("contentEncoding", unknown.getString());
+            return false;
+        }
+    }
+    return true;
+}
+
+bool readCodings(const HttpResponseHeader& header, std::vector<Coding>& codings, LogBase& log) {
+    StringBuffer unknown;
+    return readCodings(header, codings, unknown, log);
+}
+
+// Whether an Accept-Encoding value names the coding with a weight above 0.
+bool acceptsCoding(const StringBuffer& accepted, const StringBuffer& coding) {
+    return !forEachListItem(accepted, [&](const StringBuffer& item) {
+        const std::string text = item.getString();
+        const std::size_t semicolon = text.find(';');
+        StringBuffer name(text.substr(0, semicolon).c_str());
+        name.trimWhitespace();
+        if (!name.equalsNoCase(coding.getString()))
+            return true;
+        if (semicolon == std::string::npos)
+            return false;
+        // "q=0", "q=0.0" and the like refuse it.
+        std::string weight = text.substr(semicolon + 1);
+        std::erase(weight, ' ');
+        return weight.size() > 2 && (weight[0] == 'q' || weight[0] == 'Q') && weight[1] == '=' && weight[2] == '0' &&
+               weight.find_first_not_of("0.", 2) == std::string::npos;
+    });
+}
+
+} // namespace
+
+bool hasContentCoding(const HttpResponseHeader& header) {
+    std::vector<Coding> codings;
+    LogNull quiet;
+    return !readCodings(header, codings, quiet) || !codings.empty();
+}
+
+bool codingAskedByCaller(const HttpResponseHeader& header, const StringBuffer& requestHead) {
+    std::vector<Coding> codings;
+    StringBuffer unknown;
+    LogNull quiet;
+    if (readCodings(header, codings, unknown, quiet))
+        return false;
+    const std::string head = requestHead.getString();
+    for (std::size_t start = 0; start < head.size();) {
+        std::size_t end = head.find('\n', start);
+        if (end == std::string::npos)
+            end = head.size();
+        const std::string line = head.substr(start, end - start);
+        start = end + 1;
+        const std::size_t colon = line.find(':');
+        StringBuffer name(line.substr(0, colon).c_str());
+        if (colon == std::string::npos || !name.equalsNoCase("Accept-Encoding"))
+            continue;
+        if (acceptsCoding(StringBuffer(line.substr(colon + 1).c_str()), unknown))
+            return true;
+    }
+    return false;
+}
+
+void storedHead(const HttpResponseHeader& header, StringBuffer& out, LogBase& log) {
+    out.clear();
+    StringBuffer full;
+    header.getFullHeader(full, "utf-8", log, false);
+    std::vector<Coding> codings;
+    LogNull quiet;
+    if (!readCodings(header, codings, quiet) || codings.empty()) {
+        out.setSb(full);
+        return;
+    }
+    const std::string head = full.getString();
+    bool dropping = false;
+    for (std::size_t start = 0; start < head.size();) {
+        std::size_t end = head.find('\n', start);
+        end = end == std::string::npos ? head.size() : end + 1;
+        const std::string line = head.substr(start, end - start);
+        start = end;
+        const bool folded = line[0] == ' ' || line[0] == '\t';
+        if (!folded) {
+            StringBuffer name(line.substr(0, line.find(':')).c_str());
+            dropping = line.find(':') != std::string::npos && name.equalsNoCase(kContentEncoding);
+        }
+        if (!dropping)
+            out.append(line.c_str());
+    }
+}
+
+bool codedAsGzipOnly(const HttpResponseHeader& header) {
+    std::vector<Coding> codings;
+    LogNull quiet;
+    return readCodings(header, codings, quiet) && codings.size() == 1 && codings[0] == Coding::kGzip;
+}
+
+bool undoContentCodings(const HttpResponseHeader& header, DataSource& in, std::uint64_t size, Output& out,
+                        std::uint64_t maxSize, LogBase& log) {
+    std::vector<Coding> codings;
+    if (!readCodings(header, codings, log))
+        return false;
+    if (size == 0 || codings.empty())
+        return true;
+    // A coding under the outer one is unpacked into memory, each within
+    // the same limit as the content.
+    DataBuffer held;
+    MemoryDataSource heldSource;
+    DataSource* from = &in;
+    for (std::size_t i = codings.size(); i-- > 0;) {
+        DataBuffer next;
+        OutputDataBuffer nextSink(&next);
+        CappedOutput capped(i == 0 ? out : nextSink, maxSize);
+        const bool undone = codings[i] == Coding::kDeflate ? Gzip::unDeflateSource(*from, capped, log)
+                                                           : Gzip::unGzipSource(*from, capped, log);
+        if (!undone) {
+            log.logError(capped.limitHit() ? http_body::kMsgDecodedTooLarge : http_body::kMsgCodingNotUndone);
+            if (capped.limitHit())
+                log.logDataInt64("maxContentLength", static_cast<std::int64_t>(maxSize));
+            return false;
+        }
+        if (i != 0) {
+            held.takeFrom(next);
+            heldSource.setData(held.getData(), held.getSize(), false);
+            from = &heldSource;
+        }
+    }
+    return true;
+}
+
+bool undoContentCodings(const HttpResponseHeader& header, DataBuffer& body, std::uint64_t maxSize, LogBase& log,
+                        ProgressMonitor* pm) {
+    if (body.getSize() == 0 || !hasContentCoding(header))
         return true;
     if (pm != nullptr)
         pm->progressInfo("HttpInfo", "UnGzipping response data");
-    // Inflated straight into a capped buffer: a small bomb never gets to
+    // Unpacked straight into a capped buffer: a small bomb never gets to
     // allocate what it unpacks to.
     MemoryDataSource source;
     source.setData(body.getData(), body.getSize(), false);
     DataBuffer plain;
     OutputDataBuffer sink(&plain);
-    CappedOutput out(sink, maxSize);
-    if (!Gzip::unGzipSource(source, out, log)) {
-        if (out.limitHit()) {
-            log.logError(http_body::kMsgDecodedTooLarge);
-            log.logDataInt64("maxContentLength", static_cast<std::int64_t>(maxSize));
-            body.clear();
-            return false;
-        }
-        log.logError(http_body::kMsgUngzipFailed);
-        return true;
+    if (!undoContentCodings(header, source, body.getSize(), sink, maxSize, log)) {
+        body.clear();
+        return false;
     }
     if (pm != nullptr)
         pm->progressInfoInt64("UnGzippedLength", static_cast<std::int64_t>(plain.getSize()));

@@ -10,9 +10,11 @@
 namespace tessik {
 
 class DataBuffer;
+class DataSource;
 class HttpResponseHeader;
 class LogBase;
 class ProgressMonitor;
+class StringBuffer;
 
 namespace http_body {
 // A size line or a trailer line longer than this is not HTTP.
@@ -25,10 +27,9 @@ inline constexpr const char* kMsgTooLarge = "Chunked response is too large.";
 inline constexpr const char* kMsgBadChunk = "Invalid chunk framing in response body.";
 inline constexpr const char* kMsgLengthTooLarge = "Content length more than the maximum allowed.";
 inline constexpr const char* kMsgResponseTooLarge = "Response is too large.";
-inline constexpr const char* kMsgUngzipFailed = "Failed to ungzip response data.";
+inline constexpr const char* kMsgCodingNotUndone = "The response body is not whole in its content coding.";
+inline constexpr const char* kMsgUnknownCoding = "The response has a content coding the library does not undo.";
 inline constexpr const char* kMsgDecodedTooLarge = "Decompressed response is larger than the maximum allowed.";
-// A gzip member is longer than its 10-byte header.
-inline constexpr unsigned int kGzipHeaderSize = 10;
 } // namespace http_body
 
 struct BodyFraming {
@@ -54,11 +55,29 @@ BodyFraming decideBodyFraming(const HttpResponseHeader& header, bool headRequest
 // False (with the log line) when a known length passes maxSize (0: none).
 bool checkBodyLength(const BodyFraming& framing, std::uint64_t maxSize, LogBase& log);
 
-// A body of more than 10 bytes that begins 1F 8B under "Content-Encoding:
-// gzip" is replaced by its content; when it is no sound gzip member it stays
-// compressed, which is not a failure of the request. False only when the
-// content would pass maxSize (0: no limit), which is: the body is emptied.
-bool gunzipResponseBody(const HttpResponseHeader& header, DataBuffer& body, std::uint64_t maxSize, LogBase& log,
+// Whether an answer names a content coding other than identity.
+bool hasContentCoding(const HttpResponseHeader& header);
+// Whether the answer names a coding the library does not undo that the
+// request, as sent, asked for in its Accept-Encoding: the library asks for
+// gzip alone, so it is the caller's own, who takes the body as it came.
+bool codingAskedByCaller(const HttpResponseHeader& header, const StringBuffer& requestHead);
+// The head an answer is kept under in a cache: its body is kept with the
+// codings undone, so the Content-Encoding naming them goes (an entry that
+// names one was kept as it came, before bodies were unpacked whole).
+void storedHead(const HttpResponseHeader& header, StringBuffer& out, LogBase& log);
+// Whether its one coding is gzip: a file named as a gzip file keeps it.
+bool codedAsGzipOnly(const HttpResponseHeader& header);
+// The one rule for a coded body, on every road: the content of the `size`
+// bytes of body read from `in`, each coding its Content-Encoding names
+// undone (gzip or x-gzip, deflate, identity; the last applied first), goes
+// to out, at most maxSize bytes of it (0: no limit). An empty body is
+// nothing to undo. False, with the reason, for any other coding and for a
+// body not whole in its coding (bad data, CRC or length, cut short, bytes
+// after it): such a body is not the resource.
+bool undoContentCodings(const HttpResponseHeader& header, DataSource& in, std::uint64_t size, Output& out,
+                        std::uint64_t maxSize, LogBase& log);
+// The same in memory: the body is replaced by its content, or emptied.
+bool undoContentCodings(const HttpResponseHeader& header, DataBuffer& body, std::uint64_t maxSize, LogBase& log,
                         ProgressMonitor* pm);
 
 // Passes writes on to another Output until they would take it past a

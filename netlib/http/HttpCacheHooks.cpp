@@ -7,6 +7,7 @@
 #include "netlib/core/LogBase.h"
 #include "netlib/core/Progress.h"
 #include "netlib/http/CacheConstants.h"
+#include "netlib/http/HttpBodyFraming.h"
 #include "netlib/http/HttpCache.h"
 #include "netlib/http/HttpClient.h"
 #include "netlib/http/HttpConstants.h"
@@ -100,8 +101,17 @@ void HttpClient::lookupHttpCache(const char* url, int depth, HttpControl& option
         result.cacheState = 0;
         return;
     }
+    // An entry kept before bodies were kept unpacked names its codings:
+    // undone as on the wire, or it answers nothing.
+    DataBuffer content;
+    const bool coded = hasContentCoding(head);
+    if (coded && (!content.appendDb(entry->data()) ||
+                  !undoContentCodings(head, content, options.MaxResponseSize, log, nullptr))) {
+        result.cacheState = 0;
+        return;
+    }
     result.responseHeader.copyFrom(head);
-    if (!entry->writeDataTo(out, log)) {
+    if (coded ? content.getSize() != 0 && !out.writeDb(content, nullptr, log) : !entry->writeDataTo(out, log)) {
         result.responseHeader.clear();
         result.cacheState = 0;
         return;
@@ -139,7 +149,7 @@ void HttpClient::storeInBucketCache(HttpControl& options, HttpResult& result, co
         return;
     }
     StringBuffer headerText;
-    result.responseHeader.getFullHeader(headerText, "utf-8", log, false);
+    storedHead(result.responseHeader, headerText, log);
     storeBucketEntry(url, options, headerText, body, false, log);
 }
 

@@ -15,7 +15,6 @@
 #include "netlib/http/HttpConstants.h"
 #include "netlib/http/TessikUrl.h"
 #include "netlib/streams/DataSource.h"
-#include "netlib/streams/Gzip.h"
 #include "netlib/streams/OutputFile.h"
 #include "netlib/streams/StreamConstants.h"
 
@@ -190,9 +189,7 @@ private:
 namespace {
 
 constexpr int kPlainPort = 80;
-constexpr unsigned char kGzipId1 = 0x1F;
-constexpr unsigned char kGzipId2 = 0x8B;
-// A whole gzip download up to this size is un-gzipped from memory into its
+// A whole coded download up to this size is unpacked from memory into its
 // own part file, sparing a second part.
 constexpr std::int64_t kPackedHeldBytes = 1 << 20;
 
@@ -222,39 +219,13 @@ bool rewriteFile(DataSource& source, const char* target, std::int64_t keep,
            copyBytes(source, keep, replacement, log) && rest(source, replacement) && replacement.commit(log);
 }
 
-// Whether a gzip member starts at `from` in the source.
-bool gzipAt(DataSource& source, std::int64_t from, LogBase& log) {
-    unsigned char start[http_pool::kGzipPeekBytes] = {};
-    std::uint32_t got = 0;
-    return source.seekAbsolute64(from, &log) && source.readChunk(start, sizeof start, &got, &log) && got >= 2 &&
-           start[0] == kGzipId1 && start[1] == kGzipId2;
-}
-
-// Puts at target the bytes of source before `from`, then the content of
-// the gzip data there, of at most maxSize bytes (0: no limit). The target is
-// left as it was unless all of it was read.
-// Writes the content of the gzip data in source to out, at most maxSize
-// bytes of it (0: no limit).
-bool unGzipCapped(DataSource& in, Output& out, std::uint64_t maxSize, LogBase& log) {
-    CappedOutput capped(out, maxSize);
-    if (Gzip::unGzipSource(in, capped, log))
-        return true;
-    if (capped.limitHit())
-        log.logError(http_body::kMsgDecodedTooLarge);
-    return false;
-}
-
-bool unGzipFileFrom(DataSource& source, const char* target, std::int64_t from, std::uint64_t maxSize, LogBase& log) {
-    return rewriteFile(
-        source, target, from, [&](DataSource& in, Output& out) { return unGzipCapped(in, out, maxSize, log); }, log);
-}
-
-// Un-gzips a whole download that waits beside its path into that same part
-// file: its packed bytes are read into memory, the part emptied and written
-// anew. False with packed empty when it was not read (too big to hold, or
-// its read failed), the part then as it was; false otherwise when it failed.
-bool unGzipBeside(DownloadOutput& file, DataSource& written, TessikHandle& reader, std::uint64_t maxSize,
-                  DataBuffer& packed, LogBase& log) {
+// Unpacks a whole coded download that waits beside its path into that same
+// part file: its packed bytes are read into memory, the part emptied and
+// written anew. False with packed empty when it was not read (too big to
+// hold, or its read failed), the part then as it was; false otherwise when
+// it failed.
+bool unpackBeside(DownloadOutput& file, DataSource& written, TessikHandle& reader,
+                  const std::function<bool(DataSource&, Output&)>& unpack, DataBuffer& packed, LogBase& log) {
     const std::int64_t size = file.bytesInFile();
     if (size > kPackedHeldBytes || !file.isRegularFile())
         return false;
@@ -270,7 +241,7 @@ bool unGzipBeside(DownloadOutput& file, DataSource& written, TessikHandle& reade
         return false;
     MemoryDataSource source;
     source.setData(packed.getData(), packed.getSize(), false);
-    return unGzipCapped(source, *out, maxSize, log) && file.commit(log);
+    return unpack(source, *out) && file.commit(log);
 }
 
 bool endsWithNoCase(const StringBuffer& text, const char* tail) {
@@ -433,18 +404,26 @@ bool HttpConnPool::download(const char* url, HttpControl& options, const char* l
         return false;
     }
     log.logDataInt64(resume ? "numBytesDownloaded" : "DownloadNumBytes", file.bytesInFile());
-    StringBuffer coding;
-    result.responseHeader.getField("content-encoding", coding);
+    // What came is the content already (from a cache, or with no coding to
+    // undo), or a gzip file named as one.
     StringBuffer path(localPath);
-    if (!coding.equalsNoCase("gzip") || endsWithNoCase(path, ".gz") || endsWithNoCase(path, ".tgz"))
+    if (!result.bodyCoded ||
+        (codedAsGzipOnly(result.responseHeader) && (endsWithNoCase(path, ".gz") || endsWithNoCase(path, ".tgz"))))
         return file.commit(log);
-    // A device or a pipe cannot be read back: it keeps what came.
-    if (!file.isRegularFile()) {
-        log.logInfo(http_msg::kDownloadNotUnzipped);
-        return file.commit(log);
-    }
     // A whole answer to a resume replaces what was there.
     const std::int64_t from = file.replacedWhole() ? 0 : appendedAt;
+    const auto packedSize = static_cast<std::uint64_t>(file.bytesInFile() - from);
+    const auto unpack = [&](DataSource& in, Output& out) {
+        return undoContentCodings(result.responseHeader, in, packedSize, out, options.MaxResponseSize, log);
+    };
+    log.logInfo(resume ? "Downloaded compressed data." : "Download was compressed.  Decompressing...");
+    // A device or a pipe cannot be read back: its body waited in memory.
+    if (!file.isRegularFile()) {
+        ok = file.sendHeld(unpack) && file.commit(log);
+        if (!ok)
+            file.discard();
+        return ok;
+    }
     TessikHandle handle;
     FileDataSource written;
     written.setHandle(&handle);
@@ -452,19 +431,16 @@ bool HttpConnPool::download(const char* url, HttpControl& options, const char* l
         file.discard();
         return false;
     }
-    if (!gzipAt(written, from, log))
-        return file.commit(log);
-    log.logInfo(resume ? "Downloaded gzip compressed data." : "Download was compressed.  Decompressing...");
-    // Only what this call wrote is un-gzipped: an appended file keeps its
+    // Only what this call wrote is unpacked: an appended file keeps its
     // earlier bytes as they were. The content takes the path's place whole,
     // or the path stays as it was before the call.
     DataBuffer packed;
     if (from == 0 && file.writesBeside()) {
-        ok = unGzipBeside(file, written, handle, options.MaxResponseSize, packed, log);
+        ok = unpackBeside(file, written, handle, unpack, packed, log);
         if (!ok && packed.getSize() == 0)
-            ok = unGzipFileFrom(written, localPath, from, options.MaxResponseSize, log);
+            ok = rewriteFile(written, localPath, from, unpack, log);
     } else {
-        ok = unGzipFileFrom(written, localPath, from, options.MaxResponseSize, log);
+        ok = rewriteFile(written, localPath, from, unpack, log);
     }
     file.discard();
     if (ok && !resume) {

@@ -24,7 +24,6 @@ class ProgressMonitor;
 namespace http_pool {
 inline constexpr int kMaxConnections = 10;
 inline constexpr int kDefaultPort = 80;
-inline constexpr int kGzipPeekBytes = 10;
 } // namespace http_pool
 
 class HttpConnPool : public TessikObject {
@@ -42,7 +41,7 @@ public:
     // The quick drivers take a URL (trimmed, spaces sent as %20). Login and
     // password written in it serve that call only: the options' own are put
     // back afterwards, and the URL goes out without them.
-    // GET into a buffer (the body un-gzipped when it says gzip).
+    // GET into a buffer (its content codings undone, or the call fails).
     bool quickRequest(const char* url, HttpControl& options, DataBuffer& out, HttpResult& result, LogBase& log,
                       ProgressMonitor* pm, bool verbose);
     // GET of a text: the body converted to UTF-8 from its declared charset
@@ -51,8 +50,9 @@ public:
     bool quickGetText(const char* url, HttpControl& options, XString& text, HttpResult& result, LogBase& log,
                       ProgressMonitor* pm, bool verbose);
     // GET into a local file, created anew or appended to; a failed download
-    // or an error status leaves no file that was not there before. A gzip
-    // answer is un-gzipped in place unless the name ends in .gz or .tgz.
+    // or an error status leaves no file that was not there before. A coded
+    // answer is unpacked in place (a gzip one kept when the name ends in .gz
+    // or .tgz); one that cannot be is a failure that leaves the file as it was.
     bool downloadToFile(const char* url, HttpControl& options, const char* localPath, bool append, HttpResult& result,
                         LogBase& log, ProgressMonitor* pm, bool verbose);
     // GET of the rest of a partial local file, from its size on.

@@ -53,7 +53,6 @@ constexpr const char* kNoDecoderForCharset =
     "The library has no decoder for the charset named, or it could not read every byte: no text is given.";
 constexpr const char* kDownloadPathNotAFile = "The local path of a download is empty or a folder.";
 constexpr const char* kDownloadSeekBeforeStart = "A download never writes over the bytes that were there before it.";
-constexpr const char* kDownloadNotUnzipped = "The local path is not a regular file: the gzip body is kept as it came.";
 constexpr const char* kRedirectNotFollowed =
     "The answer is a redirect that was not followed: the resource was not fetched, the call fails with its status.";
 constexpr const char* kNotFetched =

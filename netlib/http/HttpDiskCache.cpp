@@ -5,6 +5,7 @@
 
 #include "netlib/core/LogBase.h"
 #include "netlib/http/CacheConstants.h"
+#include "netlib/http/HttpBodyFraming.h"
 #include "netlib/http/HttpClient.h"
 #include "netlib/http/HttpConstants.h"
 #include "netlib/http/HttpControl.h"
@@ -167,10 +168,22 @@ void HttpClient::lookupCache(const char* url, HttpControl& options, Output& out,
     // A file could not give the copy back after a 304: ask for it whole.
     if (stale && out.getDataBuffer() == nullptr)
         return;
+    // An entry kept before bodies were kept unpacked names its codings:
+    // undone as on the wire, or it answers nothing.
+    const unsigned char* content = data.getData() + headEnd;
+    std::uint32_t contentSize = size - headEnd;
+    DataBuffer unpacked;
+    if (hasContentCoding(head)) {
+        if (!unpacked.append(content, contentSize) ||
+            !undoContentCodings(head, unpacked, options.MaxResponseSize, log, nullptr))
+            return;
+        content = unpacked.getData();
+        contentSize = unpacked.getSize();
+    }
     // The head is the answer's before its body goes out: an output judges
     // the body by it.
     result.responseHeader.copyFrom(head);
-    if (size > headEnd && out.writeBytes(data.getData() + headEnd, size - headEnd, 1, nullptr, log) != 1) {
+    if (contentSize != 0 && out.writeBytes(content, contentSize, 1, nullptr, log) != 1) {
         result.responseHeader.clear();
         return;
     }
@@ -262,7 +275,7 @@ void HttpClient::updateCacheFromResponse(HttpControl& options, HttpResult& resul
 
     // The head is kept in UTF-8, the form it is read back in.
     StringBuffer headText;
-    header.getFullHeader(headText, "utf-8", log, false);
+    storedHead(header, headText, log);
     DataBuffer data;
     unsigned char bodyAt[4];
     platform::StoreLe32(bodyAt, kCachedHeadOffset + static_cast<std::uint32_t>(headText.getSize()));

@@ -652,10 +652,19 @@ bool HttpClient::readResponseTo(HttpControl& options, bool tls, bool head, bool 
         log.logError(http_conn::kMsgTrailingData);
         closeNumbered("Closing connection to HTTP server. (12)", log);
     }
-    // Memory bodies are un-gzipped here; a file keeps what came.
+    // A body in memory is unpacked here, a file's by its road; the body of
+    // a redirect the GET road is about to follow is nobody's, and one in a
+    // coding the caller asked for goes as it came.
     DataBuffer* held = body.getDataBuffer();
-    if (held != nullptr && !gunzipResponseBody(header, *held, options.MaxResponseSize, log, pm))
+    const bool asCame = codingAskedByCaller(header, result.requestHeaderText);
+    result.bodyCoded = held == nullptr && !asCame && hasContentCoding(header) ? 1 : 0;
+    const bool get = options.HttpMethod.getSize() == 0 || options.HttpMethod.equalsNoCase("GET");
+    const bool followed = get && options.FollowRedirects && redirectFollowed(status, options);
+    if (held != nullptr && !followed && !asCame &&
+        !undoContentCodings(header, *held, options.MaxResponseSize, log, pm)) {
+        closeNumbered("Closing connection to HTTP server. (15)", log);
         return false;
+    }
     if (closeAfter) {
         if (pm != nullptr)
             pm->progressInfo("HttpInfo", "Connection:close header is present");

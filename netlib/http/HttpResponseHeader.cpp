@@ -365,7 +365,7 @@ void responseBodyText(const HttpResponseHeader& header, const DataBuffer& body, 
 
 HttpResult::HttpResult()
     : redirectPending(0), redirectFailed(0), cacheState(0), driverCount(0), fromCache(0), connectionFailed(0),
-      spareFlags{0, 0}, exchangeFlags{0, 0, 0, 0} {}
+      bodyCoded(0), spareFlags{0, 0}, exchangeFlags{0, 0, 0, 0} {}
 
 HttpResult::~HttpResult() = default;
 
@@ -384,6 +384,7 @@ void HttpResult::clearForRetry() {
     redirectFailed = 0;
     fromCache = 0;
     connectionFailed = 0;
+    bodyCoded = 0;
 }
 
 void HttpResult::copyFrom(const HttpResult& other) {
@@ -394,6 +395,7 @@ void HttpResult::copyFrom(const HttpResult& other) {
     driverCount = other.driverCount;
     fromCache = other.fromCache;
     connectionFailed = other.connectionFailed;
+    bodyCoded = other.bodyCoded;
     std::memcpy(spareFlags, other.spareFlags, sizeof spareFlags);
     responseHeader.copyFrom(other.responseHeader);
     keptText.setSb(other.keptText);

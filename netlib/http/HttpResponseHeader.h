@@ -116,6 +116,9 @@ public:
     std::uint32_t driverCount;
     std::uint8_t fromCache;
     std::uint8_t connectionFailed;
+    // The body was handed to its output still in the answer's content
+    // codings (a file's road undoes them); a cache's copy never is.
+    std::uint8_t bodyCoded;
     std::uint8_t spareFlags[2];
     HttpResponseHeader responseHeader;
     StringBuffer keptText;

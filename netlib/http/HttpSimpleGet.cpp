@@ -66,6 +66,7 @@ bool HttpClient::simpleHttpRequest(const char* url, int depth, bool ownConnectio
     result.driverCount = 0;
     result.fromCache = 0;
     result.connectionFailed = 0;
+    result.bodyCoded = 0;
     StringBuffer urlText(url);
     if (urlText.containsSubstringNoCase("about:blank")) {
         log.logInfo("Skipping about:blank");

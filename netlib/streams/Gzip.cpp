@@ -12,6 +12,7 @@
 #include "netlib/streams/PipelineHelp.h"
 #include "netlib/streams/StreamConstants.h"
 #include "netlib/streams/ZipPipeline.h"
+#include "platform/Adler32.h"
 #include "platform/ByteOrder.h"
 
 namespace tessik {
@@ -34,6 +35,19 @@ constexpr int kCallerSource = 18923;
 // What the inflater read past the deflate data is within its last buffer.
 constexpr std::size_t kTailKept = InflateState2::kSourceChunk;
 constexpr std::uint32_t kZeroScanBlock = 4096;
+// The zlib header (RFC 1950): deflate, a window of at most 32 KiB, a check
+// making it a multiple of 31, and a preset dictionary nobody sent.
+constexpr std::uint32_t kZlibHeaderSize = 2;
+constexpr unsigned char kZlibMethodMask = 0x0F;
+constexpr unsigned int kZlibInfoShift = 4;
+constexpr unsigned int kZlibMaxInfo = 7;
+constexpr unsigned int kZlibCheckDivisor = 31;
+constexpr unsigned char kZlibFlagDict = 0x20;
+constexpr std::uint32_t kAdlerSize = 4;
+// Raw deflate data may be followed by this many bytes of anything, as the
+// other readers of the HTTP deflate coding allow (a lost zlib header leaves
+// its checksum there).
+constexpr std::uint32_t kRawDeflateSlack = 4;
 
 void putLe32(DataBuffer& out, std::uint32_t v) {
     unsigned char b[4];
@@ -87,28 +101,37 @@ private:
     std::string m_tail;
 };
 
-// Counts what reaches the output.
+// Counts what reaches the output, and sums it as RFC 1950 does when asked.
 class CountingOutput : public Output {
 public:
-    explicit CountingOutput(Output& inner) : m_inner(inner) {}
+    explicit CountingOutput(Output& inner, bool sum = false) : m_inner(inner), m_sum(sum) {}
     std::uint32_t writeBytes(const void* data, std::uint32_t size, std::uint32_t count, ProgressMonitor* monitor,
                              LogBase& log) override {
         const std::uint32_t n = m_inner.writeBytes(data, size, count, monitor, log);
-        m_bytes += static_cast<std::uint64_t>(size) * n;
+        passed(data, static_cast<std::uint64_t>(size) * n);
         return n;
     }
     std::uint32_t writeBytes64(const void* data, std::uint64_t size, std::uint32_t count, ProgressMonitor* monitor,
                                LogBase& log) override {
         const std::uint32_t n = m_inner.writeBytes64(data, size, count, monitor, log);
-        m_bytes += size * n;
+        passed(data, size * n);
         return n;
     }
     bool isHalted() override { return m_inner.isHalted(); }
     std::uint64_t bytes() const { return m_bytes; }
+    std::uint32_t adler() const { return m_adler; }
 
 private:
+    void passed(const void* data, std::uint64_t n) {
+        if (m_sum)
+            m_adler = platform::Adler32(m_adler, data, static_cast<std::size_t>(n));
+        m_bytes += n;
+    }
+
     Output& m_inner;
+    bool m_sum;
     std::uint64_t m_bytes = 0;
+    std::uint32_t m_adler = platform::kAdler32Start;
 };
 
 bool readExactly(DataSource& source, unsigned char* buffer, std::uint32_t n, LogBase& log) {
@@ -149,11 +172,12 @@ public:
         return m_inner.readChunk(buffer, size, bytesRead, log);
     }
     bool endOfStream() override { return m_at >= m_pending.size() && m_inner.endOfStream(); }
-    // The bytes are read again, before anything not read yet.
-    void giveBack(const std::string& bytes) {
+    // The bytes are read again, before anything not read yet; the reads
+    // after them are short unless they go back before any data.
+    void giveBack(const std::string& bytes, bool shortReads = true) {
         m_pending = bytes + m_pending.substr(m_at);
         m_at = 0;
-        m_given = true;
+        m_given = m_given || shortReads;
     }
 
 private:
@@ -272,6 +296,33 @@ std::uint32_t memberDataStart(const unsigned char* p, std::uint32_t size, LogBas
     return at;
 }
 
+// Inflates the deflate data at the front of `in` into out. What the
+// inflater read past the data is given back, to be read again: a trailer,
+// then whatever follows.
+bool inflateFront(MemberSource& in, Output& out, std::uint32_t& crc, LogBase& log) {
+    TailSource tail(in);
+    ZipPipeline pipe;
+    pipe.setDeflateLevel(Gzip::kLevel);
+    pipe.setSourceDataSource(&tail);
+    pipe.setSourceCompressed(true);
+    pipe.setDestCompressed(false);
+    pipe.setOutput(&out);
+    if (!pipe.run(&crc, log, kCallerSource, false))
+        return false;
+    const std::uint32_t leftOver = pipe.getBytesLeftOver();
+    if (leftOver > tail.tail().size()) {
+        log.logError(gzip_msg::kNoTrailer);
+        return false;
+    }
+    in.giveBack(tail.tail().substr(tail.tail().size() - leftOver));
+    return true;
+}
+
+bool isZlibHeader(const unsigned char* h) {
+    return (h[0] & kZlibMethodMask) == kMethodDeflate && (h[0] >> kZlibInfoShift) <= kZlibMaxInfo &&
+           ((static_cast<unsigned int>(h[0]) << 8) | h[1]) % kZlibCheckDivisor == 0;
+}
+
 // What follows a member: the end, zero bytes of padding (both fine), or
 // another member.
 enum class AfterMember { kEnd, kMember, kGarbage };
@@ -339,25 +390,10 @@ bool Gzip::unGzipSource(DataSource& source, Output& out, LogBase& log) {
     while (true) {
         if (!readMemberHeader(in, log))
             return false;
-        TailSource tail(in);
         CountingOutput counted(out);
-        ZipPipeline pipe;
-        pipe.setDeflateLevel(kLevel);
-        pipe.setSourceDataSource(&tail);
-        pipe.setSourceCompressed(true);
-        pipe.setDestCompressed(false);
-        pipe.setOutput(&counted);
         std::uint32_t crc = 0;
-        if (!pipe.run(&crc, log, kCallerSource, false))
+        if (!inflateFront(in, counted, crc, log))
             return false;
-        // What the inflater read past the data is read again: the trailer,
-        // then whatever follows the member.
-        const std::uint32_t leftOver = pipe.getBytesLeftOver();
-        if (leftOver > tail.tail().size()) {
-            log.logError(gzip_msg::kNoTrailer);
-            return false;
-        }
-        in.giveBack(tail.tail().substr(tail.tail().size() - leftOver));
         unsigned char trailer[kTrailerSize];
         if (!readExactly(in, trailer, kTrailerSize, log)) {
             log.logError(gzip_msg::kNoTrailer);
@@ -377,6 +413,39 @@ bool Gzip::unGzipSource(DataSource& source, Output& out, LogBase& log) {
         }
         return true;
     }
+}
+
+bool Gzip::unDeflateSource(DataSource& source, Output& out, LogBase& log) {
+    MemberSource in(source);
+    unsigned char head[kZlibHeaderSize];
+    const std::uint32_t got = readUpTo(in, head, kZlibHeaderSize, log);
+    const bool zlib = got == kZlibHeaderSize && isZlibHeader(head);
+    if (zlib && (head[1] & kZlibFlagDict) != 0) {
+        log.logError(gzip_msg::kZlibDictionary);
+        return false;
+    }
+    if (!zlib)
+        in.giveBack(std::string(reinterpret_cast<const char*>(head), got), false);
+    CountingOutput counted(out, zlib);
+    std::uint32_t crc = 0;
+    if (!inflateFront(in, counted, crc, log))
+        return false;
+    unsigned char rest[kRawDeflateSlack + 1];
+    if (zlib) {
+        if (!readExactly(in, rest, kAdlerSize, log)) {
+            log.logError(gzip_msg::kNoTrailer);
+            return false;
+        }
+        if (platform::LoadBe32(rest) != counted.adler()) {
+            log.logError(gzip_msg::kAdlerMismatch);
+            return false;
+        }
+    }
+    if (readUpTo(in, rest, zlib ? 1 : sizeof rest, log) > (zlib ? 0 : kRawDeflateSlack)) {
+        log.logError(gzip_msg::kAfterDeflate);
+        return false;
+    }
+    return true;
 }
 
 bool Gzip::inflateSourceToOutput(DataSource& source, Output& out, LogBase& log) {

@@ -1,8 +1,8 @@
 #pragma once
 // Gzip members (RFC 1952) for the HTTP layer: bodies sent with the gzip
-// content coding are un-gzipped in memory or from a stream, cached files in
-// place, and request bodies compressed. The deflate work runs through the zip
-// entry pipeline.
+// content coding (and the deflate one) are unpacked in memory or from a
+// stream, cached files in place, and request bodies compressed. The deflate
+// work runs through the zip entry pipeline.
 #include <cstdint>
 
 #include "netlib/core/DataBuffer.h"
@@ -22,6 +22,9 @@ constexpr const char* kCrcMismatch = "Gzip CRC-32 does not match the data";
 constexpr const char* kSizeMismatch = "Gzip ISIZE does not match the data";
 constexpr const char* kNoFileName = "Failed to read original filename";
 constexpr const char* kTrailingGarbage = "Bytes after the last gzip member are not a gzip member";
+constexpr const char* kAdlerMismatch = "Zlib Adler-32 does not match the data";
+constexpr const char* kAfterDeflate = "Bytes follow the deflate data";
+constexpr const char* kZlibDictionary = "Zlib data asks for a preset dictionary";
 } // namespace gzip_msg
 
 class Gzip {
@@ -37,6 +40,11 @@ public:
     // the last member are padding; any other bytes there fail the whole.
     static bool unGzipMemory(const DataBuffer& gz, DataBuffer& out, LogBase& log);
     static bool unGzipSource(DataSource& source, Output& out, LogBase& log);
+    // The HTTP deflate coding: zlib data (RFC 1950) with its Adler-32
+    // checked and nothing after it or, when the first two bytes are no zlib
+    // header, raw deflate data followed by at most four bytes, as the other
+    // readers of that coding take it.
+    static bool unDeflateSource(DataSource& source, Output& out, LogBase& log);
     static bool inflateSourceToOutput(DataSource& source, Output& out, LogBase& log);
     // Raw deflate data at level 6, no gzip framing.
     static bool deflateSourceToOutput(DataSource& source, Output& out, std::uint64_t* inputBytes);

@@ -55,7 +55,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     if (decoded.getSize() > kMaxBody || decoder.bodySize() != decoded.getSize())
         std::abort();
-    tessik::gunzipResponseBody(header, decoded, kMaxBody, log, nullptr);
+    tessik::undoContentCodings(header, decoded, kMaxBody, log, nullptr);
     if (decoded.getSize() > kMaxBody)
         std::abort();
     return 0;
