@@ -49,7 +49,7 @@ if [ -z "${GTEST_FILTER:-}" ]; then
       left=$(tr '\n' ' ' <<<"$left" | sed 's/ *$//')
       [ -n "$left" ] || continue
       echo "run-test: left out, as $why, which this runner cannot do: $left"
-      [ -n "${GRV_LEFT_OUT:-}" ] && [ -z "$only" ] && echo "$(basename "$1"): $left ($why)" >>"$GRV_LEFT_OUT"
+      [ -n "${GRV_LEFT_OUT:-}" ] && [ -z "$only" ] && echo "$(basename "$1"), as $why: $left" >>"$GRV_LEFT_OUT"
     done
     ;;
   esac

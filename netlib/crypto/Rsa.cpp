@@ -84,7 +84,7 @@ bool exptmodChecked(const unsigned char* input, std::uint32_t inputLength, int w
     DataBuffer bytes;
     mpToUnsignedBin(m, bytes);
     if (zeroExtend && bytes.getSize() != 0 && inputLength == k && bytes.getSize() < inputLength) {
-        log.logInfo("Zero-extending to match modulus byte length");
+        log.logInfo(rsa_msg::kZeroExtended);
         out.appendCharRepeated(0, inputLength - bytes.getSize());
     }
     out.append(bytes.getData(), bytes.getSize());

@@ -35,6 +35,8 @@ constexpr const char* kExponentTooLarge = "The RSA public exponent is over 64 bi
 constexpr const char* kPartNotReduced =
     "A part of the RSA private key is not below the number it is reduced by: a prime below n, a prime exponent or the "
     "coefficient below its prime.";
+// Logged for a result with a leading zero byte: one in 128 to 256 results.
+constexpr const char* kZeroExtended = "Zero-extending to match modulus byte length";
 } // namespace rsa_msg
 
 class RsaKey {

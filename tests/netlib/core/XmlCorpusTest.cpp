@@ -687,6 +687,22 @@ std::vector<std::string> libxml2Trees(const std::vector<std::string>& files, con
     return trees;
 }
 
+// libxml2's verdict on a FILE saved under NAME, where libxml2's own reading
+// gave TREE, held only to what its builds with ICU (Debian 12's) and
+// without (Debian 13's) answer alike: a name the table gives a codec for is
+// judged by that codec's text instead, one libxml2 knows through ICU alone
+// may be refused, and one it does not know must be.
+void expectLibxml2Reads(const SavedCharsetTable& table, const std::string& name, const std::string& file,
+                        const std::string& tree, const std::string& saved) {
+    const auto codec = table.codecFor.find(name);
+    if (codec != table.codecFor.end())
+        EXPECT_EQ(libxml2Trees({file}, codec->second).at(0), saved);
+    else if (table.knownThroughIcuAlone.count(name))
+        EXPECT_TRUE(tree == "refused" || tree == saved) << tree;
+    else
+        EXPECT_EQ(tree, table.unknownToLibxml2.count(name) ? "refused" : saved);
+}
+
 } // namespace
 
 // Every character of the Basic Multilingual Plane that SaveXml takes under
@@ -695,8 +711,9 @@ std::vector<std::string> libxml2Trees(const std::vector<std::string>& files, con
 // so no rule lets a vendor's code through and none reads otherwise.
 TEST(XmlCorpus, EveryCharacterSavedUnderAStandardsNameReadsBackByItsCodec) {
     grvtest::TempDir dir("xmlstandards");
+    const SavedCharsetTable table = savedCharsetTable();
     std::set<std::pair<std::string, std::string>> standards;
-    for (const auto& [name, codec, text] : savedCharsetTable().extensions)
+    for (const auto& [name, codec, text] : table.extensions)
         standards.insert({name, codec});
     ASSERT_GE(standards.size(), 15u);
     for (const auto& [name, codec] : standards) {
@@ -728,7 +745,7 @@ TEST(XmlCorpus, EveryCharacterSavedUnderAStandardsNameReadsBackByItsCodec) {
         ASSERT_TRUE(xml.SaveXml(file.c_str())) << lastError(xml);
         const std::string tree = xmltest::Dump(xml.getCurrentNode());
         EXPECT_EQ(libxml2Trees({file}, codec).at(0), tree);
-        EXPECT_EQ(libxml2Trees({file}).at(0), tree);
+        expectLibxml2Reads(table, name, file, libxml2Trees({file}).at(0), tree);
     }
 }
 
@@ -781,13 +798,7 @@ TEST(XmlCorpus, EverySavedCharsetReadsBackAsTheTreeSaved) {
     ASSERT_EQ(trees.size(), files.size());
     for (std::size_t i = 0; i < files.size(); ++i) {
         SCOPED_TRACE(savedNames[i]);
-        const auto codec = table.codecFor.find(savedNames[i]);
-        if (codec != table.codecFor.end())
-            EXPECT_EQ(libxml2Trees({files[i]}, codec->second).at(0), saved[i]);
-        else if (table.knownThroughIcuAlone.count(savedNames[i]))
-            EXPECT_TRUE(trees[i] == "refused" || trees[i] == saved[i]) << trees[i];
-        else
-            EXPECT_EQ(trees[i], table.unknownToLibxml2.count(savedNames[i]) ? "refused" : saved[i]);
+        expectLibxml2Reads(table, savedNames[i], files[i], trees[i], saved[i]);
     }
 
     for (const auto& [declared, charset, judge] : table.byIconv) {
@@ -817,7 +828,7 @@ TEST(XmlCorpus, EverySavedCharsetReadsBackAsTheTreeSaved) {
             continue;
         }
         const std::string tree = xmltest::Dump(xml.getCurrentNode());
-        EXPECT_EQ(libxml2Trees({file}).at(0), tree);
+        expectLibxml2Reads(table, name, file, libxml2Trees({file}).at(0), tree);
         EXPECT_EQ(libxml2Trees({file}, codec).at(0), tree);
     }
     for (const auto& [bytes, judge] : table.foreign) {

@@ -8,6 +8,7 @@
 #include <chrono>
 #include <filesystem>
 #include <functional>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -501,7 +502,10 @@ t.join()
 }
 
 // A download's log has as many lines for 2 MB as for 16 KB: nothing is
-// logged per record unless the log is verbose, so memory stays flat.
+// logged per record unless the log is verbose, so memory stays flat. The
+// handshake's RSA encryption of the pre-master secret logs one line more
+// when its random padding gives a result with a leading zero byte (one
+// handshake in 128 to 256, whatever the size), so that line is not counted.
 TEST_F(SChannelPeerTest, ADownloadsLogDoesNotGrowWithItsSize) {
     grvtest::OpensslServerOptions options;
     options.extraArgs = {"-WWW"};
@@ -515,8 +519,11 @@ TEST_F(SChannelPeerTest, ADownloadsLogDoesNotGrowWithItsSize) {
         ASSERT_TRUE(ch.Send("GET /" + name + " HTTP/1.0\r\n\r\n"));
         const std::string page = ch.Receive(size + 1000);
         ASSERT_GT(page.size(), size) << ch.Log();
-        const std::string log = ch.Log();
-        lines.push_back(std::size_t(std::count(log.begin(), log.end(), '\n')));
+        std::istringstream log(ch.Log());
+        std::size_t counted = 0;
+        for (std::string line; std::getline(log, line);)
+            counted += line.find(rsa_msg::kZeroExtended) == std::string::npos;
+        lines.push_back(counted);
     }
     EXPECT_EQ(lines[0], lines[1]);
 }
