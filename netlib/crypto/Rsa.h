@@ -88,6 +88,10 @@ void sshKeyFingerprint(const char* keyType, unsigned int bits, const DataBuffer&
 // the input back.
 bool rsaExptmod(const unsigned char* input, std::uint32_t inputLength, int which, const RsaKey& key, bool zeroExtend,
                 DataBuffer& out, LogBase& log);
+// How many exponentiations rsaExptmod has been asked for on this thread, of
+// one kind (kRsaPublic or kRsaPrivate): the count the bounds on the checks
+// one message or chain may take are judged by.
+std::uint64_t rsaExptmodCount(int which);
 // padding kRsaPaddingOaep uses hashId and label; anything else is v1.5 type 2.
 bool rsaEncryptPadded(const unsigned char* input, std::uint32_t inputLength, const unsigned char* label,
                       std::uint32_t labelLength, int hashId, int padding, const RsaKey& key, int which, DataBuffer& out,

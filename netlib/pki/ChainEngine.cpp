@@ -296,6 +296,41 @@ DWORD judgeUsage(const std::vector<const ChainCert*>& path, const CERT_CHAIN_PAR
     return status;
 }
 
+// Whether a candidate could stand as the next issuer of the path by what
+// costs no signature: a CA as judgeIssuers takes one at the top, within
+// the path length it allows, with a key of the kind the signature needs.
+bool fitsAsIssuer(const std::vector<const ChainCert*>& path, const ChainCert& candidate) {
+    if (caKind(candidate) == kNotCa || candidate.keyOid != alg_oid::kRsaEncryption)
+        return false;
+    long belowNotSelfIssued = 0;
+    for (std::size_t i = 1; i < path.size(); ++i)
+        belowNotSelfIssued += path[i]->selfIssued() ? 0 : 1;
+    return path.size() < 2 || candidate.facts.pathLength < 0 || belowNotSelfIssued <= candidate.facts.pathLength;
+}
+
+// The candidates named as the issuer of the path's top, best first: the one
+// its authority key identifier names, then one valid at the time, then one
+// fit to issue, then a trusted one; ties keep the candidates' order.
+std::vector<const ChainCert*> rankIssuers(const std::vector<const ChainCert*>& path,
+                                          const std::vector<const ChainCert*>& candidates,
+                                          const std::unordered_set<std::string>& inPath, std::int64_t now) {
+    const ChainCert& current = *path.back();
+    std::vector<std::pair<int, const ChainCert*>> scored;
+    for (const ChainCert* candidate : candidates) {
+        if (candidate->subject != current.issuer || inPath.count(candidate->der))
+            continue;
+        const bool keyIdMatch = !current.authorityKeyId.empty() && current.authorityKeyId == candidate->subjectKeyId;
+        scored.emplace_back((keyIdMatch ? 8 : 0) + (candidate->validAt(now) ? 4 : 0) +
+                                (fitsAsIssuer(path, *candidate) ? 2 : 0) + (candidate->trusted ? 1 : 0),
+                            candidate);
+    }
+    std::stable_sort(scored.begin(), scored.end(), [](const auto& a, const auto& b) { return a.first > b.first; });
+    std::vector<const ChainCert*> ranked;
+    for (const auto& entry : scored)
+        ranked.push_back(entry.second);
+    return ranked;
+}
+
 } // namespace
 
 namespace {
@@ -504,7 +539,19 @@ BOOL CertGetCertificateChain(HCERTCHAINENGINE engine, platform::PCCERT_CONTEXT c
         std::vector<const ChainCert*> path{end.get()};
         std::unordered_set<std::string> inPath{end->der};
         bool reachedRoot = false;
-        while (true) {
+        int failuresLeft = kMaxFailedSignatureChecks;
+        // A signature that fails spends one of the chain's failures; none
+        // left, the chain is refused rather than searched further.
+        auto check = [&](const ChainCert& child, const ChainCert& issuer, SignatureCheck& result) {
+            if (failuresLeft == 0)
+                return false;
+            result = verifyLink(child, issuer);
+            if (result != SignatureCheck::Valid)
+                --failuresLeft;
+            return true;
+        };
+        bool exhausted = false;
+        while (!exhausted) {
             const ChainCert& current = *path.back();
             SignatureCheck self = SignatureCheck::Unsupported;
             if (current.selfIssued()) {
@@ -512,7 +559,10 @@ BOOL CertGetCertificateChain(HCERTCHAINENGINE engine, platform::PCCERT_CONTEXT c
                     reachedRoot = true;
                     break;
                 }
-                self = verifyLink(current, current);
+                if (!check(current, current, self)) {
+                    exhausted = true;
+                    break;
+                }
                 if (self == SignatureCheck::Valid) {
                     reachedRoot = true;
                     break;
@@ -522,22 +572,27 @@ BOOL CertGetCertificateChain(HCERTCHAINENGINE engine, platform::PCCERT_CONTEXT c
                 status |= CERT_TRUST_IS_PARTIAL_CHAIN;
                 break;
             }
-            const ChainCert* best = nullptr;
+            const std::vector<const ChainCert*> ranked = rankIssuers(path, candidates, inPath, now);
+            // The first whose key verifies; none does, the first of all, as
+            // a link whose signature fails.
+            const ChainCert* best = ranked.empty() ? nullptr : ranked.front();
             SignatureCheck bestCheck = SignatureCheck::Unsupported;
-            int bestScore = -1;
-            for (const ChainCert* candidate : candidates) {
-                if (candidate->subject != current.issuer || inPath.count(candidate->der))
-                    continue;
-                SignatureCheck check = verifyLink(current, *candidate);
-                bool keyIdMatch = !current.authorityKeyId.empty() && current.authorityKeyId == candidate->subjectKeyId;
-                int score = (check == SignatureCheck::Valid ? 8 : 0) + (keyIdMatch ? 4 : 0) +
-                            (candidate->validAt(now) ? 2 : 0) + (candidate->trusted ? 1 : 0);
-                if (score > bestScore) {
-                    best = candidate;
-                    bestCheck = check;
-                    bestScore = score;
+            for (std::size_t k = 0; k < ranked.size(); ++k) {
+                SignatureCheck result = SignatureCheck::Unsupported;
+                if (!check(current, *ranked[k], result)) {
+                    exhausted = true;
+                    break;
+                }
+                if (k == 0)
+                    bestCheck = result;
+                if (result == SignatureCheck::Valid) {
+                    best = ranked[k];
+                    bestCheck = result;
+                    break;
                 }
             }
+            if (exhausted)
+                break;
             if (!best) {
                 if (current.selfIssued()) {
                     // Its own issuer, but its signature does not hold.
@@ -556,6 +611,10 @@ BOOL CertGetCertificateChain(HCERTCHAINENGINE engine, platform::PCCERT_CONTEXT c
                 logUnsupported(current, log);
             path.push_back(best);
             inPath.insert(best->der);
+        }
+        if (exhausted) {
+            status |= CERT_TRUST_IS_NOT_SIGNATURE_VALID | CERT_TRUST_IS_PARTIAL_CHAIN;
+            logFailure(log, chain_msg::kSignatureChecksExhausted, path.size() - 1);
         }
         if (reachedRoot && !path.back()->trusted)
             status |= CERT_TRUST_IS_UNTRUSTED_ROOT;
