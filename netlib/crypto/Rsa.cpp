@@ -132,6 +132,8 @@ bool rsaPublicNumbersBounded(const RsaKey& key, LogBase& log) {
     const char* refusal = nullptr;
     if (nBits > kRsaMaxModulusBits)
         refusal = rsa_msg::kModulusTooLarge;
+    else if (!mp_isodd(key.n))
+        refusal = rsa_msg::kModulusEven;
     else if (mp_cmp_mag(key.e, key.n) != MP_LT)
         refusal = rsa_msg::kExponentNotBelowModulus;
     else if (nBits > kRsaSmallModulusBits && eBits > kRsaMaxLargeModulusExponentBits)

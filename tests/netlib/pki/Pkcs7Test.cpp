@@ -473,6 +473,7 @@ TEST_F(Pkcs7Messages, RecipientsNamedByKeyIdentifier) {
 // RSA key of the certificate it carries (its signature left as it was) odd
 // numbers of argv[4] bits for n and argv[5] bits for e, or e equal to n
 // when argv[5] is "n", and the signer's signature a number of n's length;
+// "negative" its n written without the zero octet its top bit needs;
 // "many" argv[4] certificates of the signer's issuer and serial, keys of
 // odd numbers of 3,072 bits for n and 3,070 for e, before its own, and
 // argv[5] copies of the signer, their signatures "broken" or "sound" as
@@ -522,6 +523,11 @@ elif sys.argv[3] == "key":
     e = n if sys.argv[5] == "n" else odd(int(sys.argv[5]))
     signed[3][1][0][1][0][1][6][1][1][1] = b"\0" + encode([0x30, [number(n), number(e)]])
     signer[-1][1] = (n >> 1).to_bytes((n.bit_length() + 7) // 8, "big")
+elif sys.argv[3] == "negative":
+    bits = signed[3][1][0][1][0][1][6][1][1]
+    key = parse(bits[1][1:])[0]
+    key[1][0][1] = key[1][0][1].lstrip(b"\0")
+    bits[1] = b"\0" + encode(key)
 elif sys.argv[3] == "many":
     impostors = []
     for k in range(int(sys.argv[4])):
@@ -906,7 +912,8 @@ open(sys.argv[2] + "/named.key", "wb").write(key.private_bytes(serialization.Enc
 // the other form of signer; a signer's certificate whose RSA numbers are
 // each just inside or outside a bound (n of 16,385 bits, e of a million
 // bits, e of 64 and 65 bits beside n of 4,096, e equal to n), refused before
-// any arithmetic, its bound in the log. `openssl cms -verify` judges each,
+// any arithmetic, its bound in the log, or whose n is written as a negative
+// INTEGER. `openssl cms -verify` judges each,
 // and names the
 // signers that verified. What a signature covers must stand as DER here:
 // openssl takes a certificate written otherwise.
@@ -943,7 +950,8 @@ TEST_F(Pkcs7Messages, BerSignedMessagesGetOpensslsVerdict) {
         kExponentIsModulus,
         kThirtyCertificatesThirtySigners,
         kSixHundredCertificates,
-        kSixHundredBrokenSigners
+        kSixHundredBrokenSigners,
+        kNegativeModulus
     };
     struct Case {
         bool stream;
@@ -1002,6 +1010,9 @@ TEST_F(Pkcs7Messages, BerSignedMessagesGetOpensslsVerdict) {
         {false, "as signed", kThirtyCertificatesThirtySigners, false, false, signeddata_msg::kSignatureMismatch},
         {false, "as signed", kSixHundredCertificates, false, false, signeddata_msg::kSignatureMismatch},
         {false, "as signed", kSixHundredBrokenSigners, false, false, signeddata_msg::kSignatureMismatch},
+        // openssl reads the magnitude of a modulus written as a negative
+        // INTEGER; no modulus is negative, and here it is refused.
+        {false, "as signed", kNegativeModulus, true, false, rsa_msg::kNegativeNumber},
     };
     // The certificates before the signer's own, the copies of the signer,
     // and whether their signatures are broken, by row.
@@ -1090,6 +1101,8 @@ TEST_F(Pkcs7Messages, BerSignedMessagesGetOpensslsVerdict) {
         const auto copies = many.find(c.change);
         if (copies != many.end())
             rewriting = "many";
+        if (c.change == kNegativeModulus)
+            rewriting = "negative";
         if (rewriting) {
             std::vector<std::string> rewrite{"/usr/bin/python3",       "-c",
                                              kRewriteSigned,           m_work.File("signed.p7"),
