@@ -98,10 +98,10 @@ bool decryptWithStores(Pkcs7& p7, const CRYPT_DECRYPT_MESSAGE_PARA& para, DataBu
     Pkcs7_EnvelopedData* envelope = p7.envelopedData();
     using Held = std::shared_ptr<const platform::CERT_CONTEXT>;
     Held opened;
-    auto find = [&](const RecipientInfo& info, std::vector<EnvelopeKey>& keys) {
+    auto find = [&](std::vector<EnvelopeKey>& keys) {
         for (DWORD s = 0; s < para.cCertStore; ++s)
-            for (platform::PCCERT_CONTEXT c = nextCertificateWithId(para.rghCertStore[s], info.id, nullptr); c;
-                 c = nextCertificateWithId(para.rghCertStore[s], info.id, c)) {
+            for (platform::PCCERT_CONTEXT c = platform::CertEnumCertificatesInStore(para.rghCertStore[s], nullptr); c;
+                 c = platform::CertEnumCertificatesInStore(para.rghCertStore[s], c)) {
                 Held cert(platform::CertDuplicateCertificateContext(c), platform::CertFreeCertificateContext);
                 keys.push_back({std::string(reinterpret_cast<const char*>(c->pbCertEncoded), c->cbCertEncoded),
                                 [&opened, cert](DataBuffer& keyDer) {

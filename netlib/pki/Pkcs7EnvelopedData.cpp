@@ -1,5 +1,6 @@
 #include "netlib/pki/Pkcs7EnvelopedData.h"
 
+#include <algorithm>
 #include <cstring>
 #include <memory>
 #include <string>
@@ -219,47 +220,37 @@ const RecipientInfo* Pkcs7_EnvelopedData::recipientFor(const CertificateFields& 
     return nullptr;
 }
 
-namespace {
-
-// One text per identifier: recipients that name the same certificate are
-// searched for once.
-std::string idText(const CertificateId& id) {
-    return (id.byKeyId ? "k" + id.keyId : "i" + id.issuer) + '\0' + id.serial;
-}
-
-} // namespace
-
 bool Pkcs7_EnvelopedData::openWithFoundKeys(const EnvelopeKeyFinder& find, DataBuffer& out, std::string& certDerOut,
                                             int& keysLeft, LogBase& log, bool verbose) {
     certDerOut.clear();
-    std::unordered_set<std::string> searched, tried;
-    for (int i = 0; i < recipientInfos.getCount(); ++i) {
-        const auto* r = static_cast<const RecipientInfo*>(recipientInfos.elementAt(i));
-        if (!searched.insert(idText(r->id)).second)
+    std::vector<EnvelopeKey> found;
+    find(found);
+    // Each certificate once, beside the recipient info it opens.
+    std::unordered_set<std::string> seen;
+    std::vector<std::pair<const RecipientInfo*, EnvelopeKey*>> ranked;
+    for (EnvelopeKey& candidate : found) {
+        if (!seen.insert(candidate.certDer).second)
             continue;
-        std::vector<EnvelopeKey> found;
-        find(*r, found);
-        for (EnvelopeKey& candidate : found) {
-            if (!tried.insert(candidate.certDer).second)
-                continue;
-            std::unique_ptr<CertificateFields> fields = readCertificateFields(candidate.certDer);
-            const RecipientInfo* opens = fields ? recipientFor(*fields) : nullptr;
-            if (!opens)
-                continue;
-            if (keysLeft == 0) {
-                log.logError(enveloped_msg::kTooManyKeys);
-                return false;
-            }
-            DataBuffer privateKeyDer;
-            if (!candidate.privateKey(privateKeyDer))
-                continue;
-            --keysLeft;
-            const bool ok = openWith(*opens, privateKeyDer, out, log, verbose);
-            privateKeyDer.secureClear();
-            if (ok) {
-                certDerOut = candidate.certDer;
-                return true;
-            }
+        std::unique_ptr<CertificateFields> fields = readCertificateFields(candidate.certDer);
+        if (const RecipientInfo* opens = fields ? recipientFor(*fields) : nullptr)
+            ranked.emplace_back(opens, &candidate);
+    }
+    std::stable_sort(ranked.begin(), ranked.end(),
+                     [](const auto& a, const auto& b) { return a.first->position < b.first->position; });
+    for (const auto& [opens, candidate] : ranked) {
+        if (keysLeft == 0) {
+            log.logError(enveloped_msg::kTooManyKeys);
+            return false;
+        }
+        DataBuffer privateKeyDer;
+        if (!candidate->privateKey(privateKeyDer))
+            continue;
+        --keysLeft;
+        const bool ok = openWith(*opens, privateKeyDer, out, log, verbose);
+        privateKeyDer.secureClear();
+        if (ok) {
+            certDerOut = candidate->certDer;
+            return true;
         }
     }
     return false;
@@ -270,11 +261,9 @@ bool Pkcs7_EnvelopedData::UnEnvelope3(SystemCerts& systemCerts, DataBuffer& out,
     LogContext ctx(log, "UnEnvelope3");
     keyLocated = false;
     certDerOut.clear();
-    auto find = [&](const RecipientInfo& r, std::vector<EnvelopeKey>& keys) {
+    auto find = [&](std::vector<EnvelopeKey>& keys) {
         std::vector<std::unique_ptr<Certificate>> found;
-        bool inaccessible = false;
-        systemCerts.searchStoresById(r.id, true, false, inaccessible, found, log, verbose);
-        keyLocated = keyLocated || inaccessible;
+        systemCerts.certificatesWithKeys(found, log);
         for (std::unique_ptr<Certificate>& cert : found) {
             DataBuffer der;
             if (!cert->getDer(der, log))

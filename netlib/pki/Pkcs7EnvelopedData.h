@@ -77,7 +77,7 @@ struct EnvelopeKey {
     std::string certDer;
     std::function<bool(DataBuffer& keyDer)> privateKey;
 };
-using EnvelopeKeyFinder = std::function<void(const RecipientInfo& recipient, std::vector<EnvelopeKey>& out)>;
+using EnvelopeKeyFinder = std::function<void(std::vector<EnvelopeKey>& out)>;
 
 // Private operations one envelope may ask for when its keys are searched
 // for rather than given.
@@ -100,12 +100,12 @@ public:
     // The recipient info a certificate opens: the first that names it, as
     // `openssl cms -decrypt -recip` takes it; null for none.
     const RecipientInfo* recipientFor(const CertificateFields& cert) const;
-    // Opened with keys found for its recipients: find gives, for each
-    // identifier the recipient infos hold, the certificates that bear it
-    // and the way to their keys. Each certificate opens only
-    // recipientFor(it), once, and each key used spends one of keysLeft
-    // (kMaxEnvelopeKeyTries for one message). certDerOut: the certificate
-    // that opened it.
+    // Opened with keys found: find gives the certificates that may open it
+    // and the way to their keys, read once whatever the number of
+    // recipients. Each certificate opens only recipientFor(it), those of
+    // earlier recipient infos first, and each key used spends one of
+    // keysLeft (kMaxEnvelopeKeyTries for one message). certDerOut: the
+    // certificate that opened it.
     bool openWithFoundKeys(const EnvelopeKeyFinder& find, DataBuffer& out, std::string& certDerOut, int& keysLeft,
                            LogBase& log, bool verbose);
     bool openWith(const RecipientInfo& recipient, const DataBuffer& privateKeyDer, DataBuffer& out, LogBase& log,

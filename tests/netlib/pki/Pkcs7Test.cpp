@@ -479,7 +479,7 @@ TEST_F(Pkcs7Messages, RecipientsNamedByKeyIdentifier) {
 // argv[5] copies of the signer, their signatures "broken" or "sound" as
 // argv[6] says. Or an EnvelopedData of one recipient: "recipients" argv[4]
 // recipient infos of it, those before the last with their encrypted keys
-// "broken" or "sound" as argv[5] says.
+// "broken" or "sound", or naming "others" by serial, as argv[5] says.
 constexpr const char* kRewriteSigned = R"PY(
 import copy, random, sys
 def odd(bits): return 1 << (bits - 1) | random.getrandbits(bits - 1) | 1
@@ -539,9 +539,11 @@ elif sys.argv[3] == "many":
     signed[-1][1] = [[0x30, copy.deepcopy(signer)] for k in range(int(sys.argv[5]))]
 elif sys.argv[3] == "recipients":
     copies = [copy.deepcopy(signed[1][1][0]) for k in range(int(sys.argv[4]) - 1)]
-    for info in copies:
+    for k, info in enumerate(copies):
         if sys.argv[5] == "broken":
             info[1][-1][1] = flip(info[1][-1][1])
+        elif sys.argv[5] == "others":
+            info[1][1][1][1][1] = (0x10000 + k).to_bytes(3, "big")
     signed[1][1] = copies + signed[1][1]
 else:
     key = signer[1][1]
@@ -556,7 +558,8 @@ open(sys.argv[2], "wb").write(encode(root))
 // key agreement), opened with a certificate and key given or from the stores
 // (by the library and by the message calls), beside `openssl cms -decrypt
 // -recip` with the same certificate and key; and 1,500 recipient infos
-// naming it, only the first opened, with a key given or found.
+// naming it, only the first opened, or naming others before it, with a key
+// given or found.
 TEST_F(Pkcs7Messages, RecipientsAreTheCertificatesTheirWholeNameNames) {
     makeProbes();
     openssl({"req", "-x509", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:P-256", "-nodes", "-keyout", key("ec"),
@@ -596,6 +599,8 @@ TEST_F(Pkcs7Messages, RecipientsAreTheCertificatesTheirWholeNameNames) {
         {{"probe"}, false, none, "probe", true, true, "1500", "sound"},
         {{"probe"}, false, none, "probe", false, false, "1500", "broken"},
         {{"probe"}, false, none, "probe", true, false, "1500", "broken"},
+        {{"probe"}, false, none, "probe", false, true, "1500", "others"},
+        {{"probe"}, false, none, "probe", true, true, "1500", "others"},
     };
     int n = 0;
     for (const auto& c : cases) {
