@@ -394,6 +394,7 @@ bool Pkcs7_SignedData::verifySignature(DataSource& source, const ExtPtrArray& ce
             messageCerts.push_back(
                 readCertificateFields(std::string_view(reinterpret_cast<const char*>(der->getData()), der->getSize())));
     }
+    std::map<std::string, std::string> signerCertsById;
     bool verified = signerInfos.getCount() != 0;
     for (int i = 0; verified && i < signerInfos.getCount(); ++i) {
         auto* signer = static_cast<SignerInfo*>(signerInfos.elementAt(i));
@@ -427,9 +428,19 @@ bool Pkcs7_SignedData::verifySignature(DataSource& source, const ExtPtrArray& ce
             log.logData("oid", sigOid);
             break;
         }
-        std::string certDer;
-        if (!Pkcs7_SignedData_findSignerCert(certificates, messageCerts, signer->id, systemCerts, certDer, log,
-                                             verbose)) {
+        // Signers of one identifier are looked for once: copies of a signer
+        // would otherwise search the stores again each.
+        const CertificateId& id = signer->id;
+        const std::string idText = (id.byKeyId ? "k" + id.keyId : "i" + id.issuer) + '\0' + id.serial;
+        auto known = signerCertsById.find(idText);
+        if (known == signerCertsById.end()) {
+            std::string found;
+            if (!Pkcs7_SignedData_findSignerCert(certificates, messageCerts, id, systemCerts, found, log, verbose))
+                found.clear();
+            known = signerCertsById.emplace(idText, std::move(found)).first;
+        }
+        const std::string& certDer = known->second;
+        if (certDer.empty()) {
             log.logError(signeddata_msg::kNoMatchingCert);
             break;
         }
