@@ -308,27 +308,28 @@ bool fitsAsIssuer(const std::vector<const ChainCert*>& path, const ChainCert& ca
     return path.size() < 2 || candidate.facts.pathLength < 0 || belowNotSelfIssued <= candidate.facts.pathLength;
 }
 
-// The candidates named as the issuer of the path's top, best first: the one
-// its authority key identifier names, then one valid at the time, then one
-// fit to issue, then a trusted one; ties keep the candidates' order.
-std::vector<const ChainCert*> rankIssuers(const std::vector<const ChainCert*>& path,
-                                          const std::vector<const ChainCert*>& candidates,
-                                          const std::unordered_set<std::string>& inPath, std::int64_t now) {
+// The issuer of the path's top among the candidates of its name, by what
+// costs no signature: the one its authority key identifier names, then one
+// valid at the time, then one fit to issue, then a trusted one; ties go to
+// the first.
+const ChainCert* chooseIssuer(const std::vector<const ChainCert*>& path,
+                              const std::vector<const ChainCert*>& candidates,
+                              const std::unordered_set<std::string>& inPath, std::int64_t now) {
     const ChainCert& current = *path.back();
-    std::vector<std::pair<int, const ChainCert*>> scored;
+    const ChainCert* best = nullptr;
+    int bestScore = -1;
     for (const ChainCert* candidate : candidates) {
         if (candidate->subject != current.issuer || inPath.count(candidate->der))
             continue;
         const bool keyIdMatch = !current.authorityKeyId.empty() && current.authorityKeyId == candidate->subjectKeyId;
-        scored.emplace_back((keyIdMatch ? 8 : 0) + (candidate->validAt(now) ? 4 : 0) +
-                                (fitsAsIssuer(path, *candidate) ? 2 : 0) + (candidate->trusted ? 1 : 0),
-                            candidate);
+        const int score = (keyIdMatch ? 8 : 0) + (candidate->validAt(now) ? 4 : 0) +
+                          (fitsAsIssuer(path, *candidate) ? 2 : 0) + (candidate->trusted ? 1 : 0);
+        if (score > bestScore) {
+            best = candidate;
+            bestScore = score;
+        }
     }
-    std::stable_sort(scored.begin(), scored.end(), [](const auto& a, const auto& b) { return a.first > b.first; });
-    std::vector<const ChainCert*> ranked;
-    for (const auto& entry : scored)
-        ranked.push_back(entry.second);
-    return ranked;
+    return best;
 }
 
 } // namespace
@@ -539,19 +540,7 @@ BOOL CertGetCertificateChain(HCERTCHAINENGINE engine, platform::PCCERT_CONTEXT c
         std::vector<const ChainCert*> path{end.get()};
         std::unordered_set<std::string> inPath{end->der};
         bool reachedRoot = false;
-        int failuresLeft = kMaxFailedSignatureChecks;
-        // A signature that fails spends one of the chain's failures; none
-        // left, the chain is refused rather than searched further.
-        auto check = [&](const ChainCert& child, const ChainCert& issuer, SignatureCheck& result) {
-            if (failuresLeft == 0)
-                return false;
-            result = verifyLink(child, issuer);
-            if (result != SignatureCheck::Valid)
-                --failuresLeft;
-            return true;
-        };
-        bool exhausted = false;
-        while (!exhausted) {
+        while (true) {
             const ChainCert& current = *path.back();
             SignatureCheck self = SignatureCheck::Unsupported;
             if (current.selfIssued()) {
@@ -559,10 +548,7 @@ BOOL CertGetCertificateChain(HCERTCHAINENGINE engine, platform::PCCERT_CONTEXT c
                     reachedRoot = true;
                     break;
                 }
-                if (!check(current, current, self)) {
-                    exhausted = true;
-                    break;
-                }
+                self = verifyLink(current, current);
                 if (self == SignatureCheck::Valid) {
                     reachedRoot = true;
                     break;
@@ -572,27 +558,9 @@ BOOL CertGetCertificateChain(HCERTCHAINENGINE engine, platform::PCCERT_CONTEXT c
                 status |= CERT_TRUST_IS_PARTIAL_CHAIN;
                 break;
             }
-            const std::vector<const ChainCert*> ranked = rankIssuers(path, candidates, inPath, now);
-            // The first whose key verifies; none does, the first of all, as
-            // a link whose signature fails.
-            const ChainCert* best = ranked.empty() ? nullptr : ranked.front();
-            SignatureCheck bestCheck = SignatureCheck::Unsupported;
-            for (std::size_t k = 0; k < ranked.size(); ++k) {
-                SignatureCheck result = SignatureCheck::Unsupported;
-                if (!check(current, *ranked[k], result)) {
-                    exhausted = true;
-                    break;
-                }
-                if (k == 0)
-                    bestCheck = result;
-                if (result == SignatureCheck::Valid) {
-                    best = ranked[k];
-                    bestCheck = result;
-                    break;
-                }
-            }
-            if (exhausted)
-                break;
+            // Only the issuer chosen is checked, as openssl does: another of
+            // its name whose key happens to verify is no path openssl takes.
+            const ChainCert* best = chooseIssuer(path, candidates, inPath, now);
             if (!best) {
                 if (current.selfIssued()) {
                     // Its own issuer, but its signature does not hold.
@@ -605,16 +573,13 @@ BOOL CertGetCertificateChain(HCERTCHAINENGINE engine, platform::PCCERT_CONTEXT c
                 }
                 break;
             }
+            const SignatureCheck bestCheck = verifyLink(current, *best);
             if (bestCheck != SignatureCheck::Valid)
                 status |= CERT_TRUST_IS_NOT_SIGNATURE_VALID;
             if (bestCheck == SignatureCheck::Unsupported)
                 logUnsupported(current, log);
             path.push_back(best);
             inPath.insert(best->der);
-        }
-        if (exhausted) {
-            status |= CERT_TRUST_IS_NOT_SIGNATURE_VALID | CERT_TRUST_IS_PARTIAL_CHAIN;
-            logFailure(log, chain_msg::kSignatureChecksExhausted, path.size() - 1);
         }
         if (reachedRoot && !path.back()->trusted)
             status |= CERT_TRUST_IS_UNTRUSTED_ROOT;

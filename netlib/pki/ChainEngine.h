@@ -4,16 +4,16 @@
 // certificates of the stores a path is built from: the trusted roots (the
 // user's and the machine's ROOT stores, the latter with the system CA
 // bundle) and the others (CA, MY and AddressBook, user and machine). A path
-// goes by names, issuer to subject. The issuers of one name are ranked by
-// what costs no signature (the one the authority key identifier names, then
-// one valid at the time, then one fit to issue by its CA flag, key usage,
-// path length and key type, then a trusted one) and their signatures
-// checked in that order: the first whose key verifies is taken, else the
-// first of all as a bad signature. One chain takes at most
-// kMaxSignatureChecks checks (kMaxFailedSignatureChecks). The certificates of an additional store
-// (those a TLS server sent with its own) are candidates too, never
-// trusted. RSA signatures with PKCS#1 v1.5 padding are verified; any other
-// algorithm counts as a bad signature and says so in the log.
+// goes by names, issuer to subject. Of the issuers of one name one is
+// chosen by what costs no signature (the one the authority key identifier
+// names, then one valid at the time, then one fit to issue by its CA flag,
+// key usage, path length and key type, then a trusted one) and only its
+// signature checked, as openssl checks only the issuer it chose: one chain
+// takes at most kMaxSignatureChecks checks. The certificates of an
+// additional store (those a TLS server sent with its own) are candidates
+// too, never trusted. RSA signatures with PKCS#1 v1.5 padding are
+// verified; any other algorithm counts as a bad signature and says so in
+// the log.
 //
 // Every issuer on the path must be a CA as openssl judges one: a key usage,
 // when present, allows certificate signing; basic constraints say cA;
@@ -92,13 +92,9 @@ constexpr int kStoresSettledAfterMs = 1000;
 
 // Paths longer than this are cut and reported partial.
 constexpr int kMaxChainLength = 16;
-// Signatures that may fail while one chain is built: openssl checks only
-// the issuer it chose, this engine tries the next of one name too, for a
-// few. A chain that meets one more is refused, its signature not valid and
-// its path partial. So one chain takes at most kMaxSignatureChecks checks,
-// a self-signed top's own counted.
-constexpr int kMaxFailedSignatureChecks = 8;
-constexpr int kMaxSignatureChecks = kMaxChainLength + kMaxFailedSignatureChecks;
+// At each level of a path, a self-issued certificate's own signature and
+// its issuer's.
+constexpr int kMaxSignatureChecks = 2 * kMaxChainLength;
 
 namespace chain_msg {
 constexpr const char* kUnsupportedSignature =
@@ -117,8 +113,6 @@ constexpr const char* kUnsupportedNameConstraint = "A name constraint of a form 
 constexpr const char* kNotPermittedName = "A name lies outside the names its issuer's constraints permit.";
 constexpr const char* kExcludedName = "A name lies inside names its issuer's constraints exclude.";
 constexpr const char* kUsageNotAllowed = "An extended key usage does not allow the requested usage.";
-constexpr const char* kSignatureChecksExhausted =
-    "The chain takes more signature checks than allowed: too many issuers of one name fail.";
 constexpr const char* kKeyUsageNotForServer = "The certificate's key usage allows no TLS key exchange.";
 } // namespace chain_msg
 
