@@ -296,22 +296,12 @@ DWORD judgeUsage(const std::vector<const ChainCert*>& path, const CERT_CHAIN_PAR
     return status;
 }
 
-// Whether a candidate could stand as the next issuer of the path by what
-// costs no signature: a CA as judgeIssuers takes one at the top, within
-// the path length it allows, with a key of the kind the signature needs.
-bool fitsAsIssuer(const std::vector<const ChainCert*>& path, const ChainCert& candidate) {
-    if (caKind(candidate) == kNotCa || candidate.keyOid != alg_oid::kRsaEncryption)
-        return false;
-    long belowNotSelfIssued = 0;
-    for (std::size_t i = 1; i < path.size(); ++i)
-        belowNotSelfIssued += path[i]->selfIssued() ? 0 : 1;
-    return path.size() < 2 || candidate.facts.pathLength < 0 || belowNotSelfIssued <= candidate.facts.pathLength;
-}
-
 // The issuer of the path's top among the candidates of its name, by what
 // costs no signature: the one its authority key identifier names, then one
-// valid at the time, then one fit to issue, then a trusted one; ties go to
-// the first.
+// valid at the time, then one with a key of the kind the signature needs,
+// then a trusted one; ties go to the first. Whether it may issue is judged
+// on the path, not here: openssl too takes an issuer that is no CA, and
+// refuses the path.
 const ChainCert* chooseIssuer(const std::vector<const ChainCert*>& path,
                               const std::vector<const ChainCert*>& candidates,
                               const std::unordered_set<std::string>& inPath, std::int64_t now) {
@@ -323,7 +313,7 @@ const ChainCert* chooseIssuer(const std::vector<const ChainCert*>& path,
             continue;
         const bool keyIdMatch = !current.authorityKeyId.empty() && current.authorityKeyId == candidate->subjectKeyId;
         const int score = (keyIdMatch ? 8 : 0) + (candidate->validAt(now) ? 4 : 0) +
-                          (fitsAsIssuer(path, *candidate) ? 2 : 0) + (candidate->trusted ? 1 : 0);
+                          (candidate->keyOid == alg_oid::kRsaEncryption ? 2 : 0) + (candidate->trusted ? 1 : 0);
         if (score > bestScore) {
             best = candidate;
             bestScore = score;

@@ -6,8 +6,8 @@
 // bundle) and the others (CA, MY and AddressBook, user and machine). A path
 // goes by names, issuer to subject. Of the issuers of one name one is
 // chosen by what costs no signature (the one the authority key identifier
-// names, then one valid at the time, then one fit to issue by its CA flag,
-// key usage, path length and key type, then a trusted one) and only its
+// names, then one valid at the time, then one with a key of the kind the
+// signature needs, then a trusted one) and only its
 // signature checked, as openssl checks only the issuer it chose: one chain
 // takes at most kMaxSignatureChecks checks. The certificates of an
 // additional store (those a TLS server sent with its own) are candidates

@@ -27,7 +27,8 @@ the root down to the leaf, each link an object with
   "impostors": a number: as many more certificates of the link's subject,
              issuer and key identifier, each with a key of odd numbers of
              3,072 bits for n and 3,070 for e and signed by another key,
-             go before it in untrusted.pem (optional)
+             go before it in untrusted.pem (optional); "impostorbc":
+             "notca" makes them no CA
 An "oid" is dotted, or "hex:" and its content octets as written (any
 encoding, DER or not).
 Chain i goes to OUT/i/: link j as c<j>.pem with its key in c<j>.key (c0
@@ -238,7 +239,8 @@ def main():
                             .public_key(rsa.RSAPublicNumbers(odd[1], odd[0]).public_key())
                             .serial_number(1000000 * (i + 1) + k).not_valid_before(start).not_valid_after(end)
                             .add_extension(x509.SubjectKeyIdentifier.from_public_key(public), critical=False)
-                            .add_extension(x509.BasicConstraints(ca=True, path_length=None), critical=True))
+                            .add_extension(x509.BasicConstraints(ca=link.get("impostorbc") != "notca", path_length=None),
+                                           critical=True))
                 untrusted += pem_of(impostor.sign(keys[5], hashes.SHA256()).public_bytes(serialization.Encoding.DER))
             with open(os.path.join(folder, "c%d.pem" % j), "wb") as f:
                 f.write(pem)

@@ -641,6 +641,9 @@ TEST_F(ServerChains, AreJudgedAsOpensslJudgesThem) {
         // name and key identifier, keys dear to check: openssl takes the
         // first and fails its signature, however few.
         {"one impostor of the leaf's issuer", {ca, withCa(R"(,"impostors":1)"), leaf}, false},
+        {"an impostor of the leaf's issuer that is no CA",
+         {ca, withCa(R"(,"impostors":1,"impostorbc":"notca")"), leaf},
+         false},
         {"7 impostors of the leaf's issuer", {ca, withCa(R"(,"impostors":7)"), leaf}, false},
         {"20 impostors of the leaf's issuer", {ca, withCa(R"(,"impostors":20)"), leaf}, false},
         {"100 impostors of the leaf's issuer", {ca, withCa(R"(,"impostors":100)"), leaf}, false},
