@@ -296,24 +296,27 @@ DWORD judgeUsage(const std::vector<const ChainCert*>& path, const CERT_CHAIN_PAR
     return status;
 }
 
-// The issuer of the path's top among the candidates of its name, by what
-// costs no signature: the one its authority key identifier names, then one
-// valid at the time, then one with a key of the kind the signature needs,
-// then a trusted one; ties go to the first. Whether it may issue is judged
-// on the path, not here: openssl too takes an issuer that is no CA, and
+// The issuer of the path's top among the candidates of its name, as openssl
+// chooses one without a signature: none whose key identifier differs from
+// the one the authority key identifier names, nor whose key is of another
+// kind than the signature needs; of the others a trusted one first, then
+// one valid at the time, then the first. Whether it may issue is judged on
+// the path, not here: openssl too takes an issuer that is no CA, and
 // refuses the path.
-const ChainCert* chooseIssuer(const std::vector<const ChainCert*>& path,
-                              const std::vector<const ChainCert*>& candidates,
+const ChainCert* chooseIssuer(const ChainCert& current, const std::vector<const ChainCert*>& candidates,
                               const std::unordered_set<std::string>& inPath, std::int64_t now) {
-    const ChainCert& current = *path.back();
+    const bool rsaSigned = hashIdOfRsaSignatureOid(current.signatureOid.c_str()) != 0;
     const ChainCert* best = nullptr;
     int bestScore = -1;
     for (const ChainCert* candidate : candidates) {
         if (candidate->subject != current.issuer || inPath.count(candidate->der))
             continue;
-        const bool keyIdMatch = !current.authorityKeyId.empty() && current.authorityKeyId == candidate->subjectKeyId;
-        const int score = (keyIdMatch ? 8 : 0) + (candidate->validAt(now) ? 4 : 0) +
-                          (candidate->keyOid == alg_oid::kRsaEncryption ? 2 : 0) + (candidate->trusted ? 1 : 0);
+        if (!current.authorityKeyId.empty() && !candidate->subjectKeyId.empty() &&
+            current.authorityKeyId != candidate->subjectKeyId)
+            continue;
+        if (rsaSigned && candidate->keyOid != alg_oid::kRsaEncryption)
+            continue;
+        const int score = (candidate->trusted ? 2 : 0) + (candidate->validAt(now) ? 1 : 0);
         if (score > bestScore) {
             best = candidate;
             bestScore = score;
@@ -550,7 +553,7 @@ BOOL CertGetCertificateChain(HCERTCHAINENGINE engine, platform::PCCERT_CONTEXT c
             }
             // Only the issuer chosen is checked, as openssl does: another of
             // its name whose key happens to verify is no path openssl takes.
-            const ChainCert* best = chooseIssuer(path, candidates, inPath, now);
+            const ChainCert* best = chooseIssuer(current, candidates, inPath, now);
             if (!best) {
                 if (current.selfIssued()) {
                     // Its own issuer, but its signature does not hold.

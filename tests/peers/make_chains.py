@@ -28,7 +28,8 @@ the root down to the leaf, each link an object with
              issuer and key identifier, each with a key of odd numbers of
              3,072 bits for n and 3,070 for e and signed by another key,
              go before it in untrusted.pem (optional); "impostorbc":
-             "notca" makes them no CA
+             "notca" makes them no CA, "impostorski": false leaves out
+             their key identifier
 An "oid" is dotted, or "hex:" and its content octets as written (any
 encoding, DER or not).
 Chain i goes to OUT/i/: link j as c<j>.pem with its key in c<j>.key (c0
@@ -238,9 +239,10 @@ def main():
                 impostor = (x509.CertificateBuilder().subject_name(subject).issuer_name(issuer)
                             .public_key(rsa.RSAPublicNumbers(odd[1], odd[0]).public_key())
                             .serial_number(1000000 * (i + 1) + k).not_valid_before(start).not_valid_after(end)
-                            .add_extension(x509.SubjectKeyIdentifier.from_public_key(public), critical=False)
                             .add_extension(x509.BasicConstraints(ca=link.get("impostorbc") != "notca", path_length=None),
                                            critical=True))
+                if link.get("impostorski", True):
+                    impostor = impostor.add_extension(x509.SubjectKeyIdentifier.from_public_key(public), critical=False)
                 untrusted += pem_of(impostor.sign(keys[5], hashes.SHA256()).public_bytes(serialization.Encoding.DER))
             with open(os.path.join(folder, "c%d.pem" % j), "wb") as f:
                 f.write(pem)
