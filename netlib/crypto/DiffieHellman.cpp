@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <initializer_list>
+#include <iterator>
 
 #include "netlib/core/DataBuffer.h"
 #include "netlib/core/LogBase.h"
@@ -163,9 +164,12 @@ void DiffieHellman::clear() {
 bool dsaNumbersBounded(const DsaKey& key, LogBase& log) {
     const auto pBits = static_cast<std::uint32_t>(mp_count_bits(key.p));
     const auto qBits = static_cast<std::uint32_t>(mp_count_bits(key.q));
-    const char* refusal = pBits > kDsaMaxPrimeBits      ? dsa_msg::kPrimeTooLarge
-                          : qBits > kDsaMaxSubprimeBits ? dsa_msg::kSubprimeTooLarge
-                                                        : nullptr;
+    const bool qSized =
+        std::find(std::begin(kDsaSubprimeBits), std::end(kDsaSubprimeBits), qBits) != std::end(kDsaSubprimeBits);
+    const char* refusal = pBits > kDsaMaxPrimeBits ? dsa_msg::kPrimeTooLarge
+                          : !qSized                ? dsa_msg::kSubprimeSize
+                          : !mp_isodd(key.p)       ? dsa_msg::kPrimeEven
+                                                   : nullptr;
     if (refusal == nullptr)
         return true;
     log.logError(refusal);

@@ -58,22 +58,24 @@ public:
 
 // openssl's bounds on the numbers of a DSA key and a Diffie-Hellman group:
 // larger ones would hold a verification or an exchange for minutes, so each
-// reader refuses them before any arithmetic.
+// reader refuses them before any arithmetic. openssl's DSA verification
+// takes a q of these sizes only (FIPS 186-3) and an odd p.
 inline constexpr std::uint32_t kDsaMaxPrimeBits = 10000;
-inline constexpr std::uint32_t kDsaMaxSubprimeBits = 512;
+inline constexpr std::uint32_t kDsaSubprimeBits[] = {160, 224, 256};
 inline constexpr std::uint32_t kDhMaxPrimeBits = kDsaMaxPrimeBits;
 
 namespace dsa_msg {
 constexpr const char* kPrimeTooLarge = "The DSA prime p is larger than 10000 bits.";
-constexpr const char* kSubprimeTooLarge = "The DSA prime q is larger than 512 bits.";
+constexpr const char* kPrimeEven = "The DSA prime p is even.";
+constexpr const char* kSubprimeSize = "The DSA prime q is not of 160, 224 or 256 bits.";
 } // namespace dsa_msg
 
 namespace dh_msg {
 constexpr const char* kPrimeTooLarge = "The Diffie-Hellman prime is larger than 10000 bits.";
 } // namespace dh_msg
 
-// Whether p and q are within the bounds above; a refusal logs which bound
-// failed.
+// Whether p and q are within the bounds above and p is odd; a refusal logs
+// which bound failed.
 bool dsaNumbersBounded(const DsaKey& key, LogBase& log);
 // Whether a group's prime is of at most kDhMaxPrimeBits.
 bool dhPrimeBounded(const std::uint32_t* p, LogBase& log);

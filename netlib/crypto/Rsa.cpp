@@ -132,6 +132,8 @@ bool rsaPublicNumbersBounded(const RsaKey& key, LogBase& log) {
     const char* refusal = nullptr;
     if (nBits > kRsaMaxModulusBits)
         refusal = rsa_msg::kModulusTooLarge;
+    else if (!mp_isodd(key.n))
+        refusal = rsa_msg::kModulusEven;
     else if (mp_cmp_mag(key.e, key.n) != MP_LT)
         refusal = rsa_msg::kExponentNotBelowModulus;
     else if (nBits > kRsaSmallModulusBits && eBits > kRsaMaxLargeModulusExponentBits)
@@ -170,6 +172,14 @@ bool rsaPrivateKeyWhole(const RsaKey& key, LogBase& log) {
     return whole;
 }
 
+namespace {
+thread_local std::uint64_t exptmodCounts[2] = {0, 0};
+} // namespace
+
+std::uint64_t rsaExptmodCount(int which) {
+    return which == kRsaPrivate ? exptmodCounts[kRsaPrivate] : exptmodCounts[kRsaPublic];
+}
+
 bool rsaExptmod(const unsigned char* input, std::uint32_t inputLength, int which, const RsaKey& key, bool zeroExtend,
                 DataBuffer& out, LogBase& log) {
     if (which == kRsaPrivate && key.keyType != kRsaPrivate) {
@@ -180,6 +190,7 @@ bool rsaExptmod(const unsigned char* input, std::uint32_t inputLength, int which
         log.logError("Invalid public/private key choice");
         return false;
     }
+    ++exptmodCounts[which];
     return exptmodChecked(input, inputLength, which, key, zeroExtend, out, log);
 }
 

@@ -30,6 +30,8 @@ constexpr const char* kNotWhole = "The parts of the RSA private key do not make 
 constexpr const char* kResultNotUndone =
     "The RSA private key's result is not undone by its public key: a prime of the key is not prime.";
 constexpr const char* kModulusTooLarge = "The RSA modulus is larger than 16384 bits.";
+constexpr const char* kModulusEven = "The RSA modulus is even.";
+constexpr const char* kNegativeNumber = "An RSA public number is written as a negative INTEGER.";
 constexpr const char* kExponentNotBelowModulus = "The RSA public exponent is not below the modulus.";
 constexpr const char* kExponentTooLarge = "The RSA public exponent is over 64 bits beside a modulus over 3072 bits.";
 constexpr const char* kPartNotReduced =
@@ -62,8 +64,9 @@ public:
     MpInt dQ;
 };
 
-// Whether n and e are within openssl's bounds (kRsaMaxModulusBits, e below
-// n, e of at most kRsaMaxLargeModulusExponentBits beside a modulus over
+// Whether n and e are within openssl's bounds (kRsaMaxModulusBits, n odd, as
+// openssl's arithmetic needs it, e below n, e of at most
+// kRsaMaxLargeModulusExponentBits beside a modulus over
 // kRsaSmallModulusBits); every reader of a key asks before anything is
 // computed with it, and a refusal logs which bound failed.
 bool rsaPublicNumbersBounded(const RsaKey& key, LogBase& log);
@@ -90,6 +93,10 @@ void sshKeyFingerprint(const char* keyType, unsigned int bits, const DataBuffer&
 // the input back.
 bool rsaExptmod(const unsigned char* input, std::uint32_t inputLength, int which, const RsaKey& key, bool zeroExtend,
                 DataBuffer& out, LogBase& log);
+// How many exponentiations rsaExptmod has been asked for on this thread, of
+// one kind (kRsaPublic or kRsaPrivate): the count the bounds on the checks
+// one message or chain may take are judged by.
+std::uint64_t rsaExptmodCount(int which);
 // padding kRsaPaddingOaep uses hashId and label; anything else is v1.5 type 2.
 bool rsaEncryptPadded(const unsigned char* input, std::uint32_t inputLength, const unsigned char* label,
                       std::uint32_t labelLength, int hashId, int padding, const RsaKey& key, int which, DataBuffer& out,

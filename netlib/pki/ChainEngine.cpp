@@ -296,6 +296,35 @@ DWORD judgeUsage(const std::vector<const ChainCert*>& path, const CERT_CHAIN_PAR
     return status;
 }
 
+// The issuer of the path's top among the candidates of its name, as openssl
+// chooses one without a signature: none whose key identifier differs from
+// the one the authority key identifier names, nor whose key is of another
+// kind than the signature needs; of the others a trusted one first, then
+// one valid at the time, then the first. Whether it may issue is judged on
+// the path, not here: openssl too takes an issuer that is no CA, and
+// refuses the path.
+const ChainCert* chooseIssuer(const ChainCert& current, const std::vector<const ChainCert*>& candidates,
+                              const std::unordered_set<std::string>& inPath, std::int64_t now) {
+    const bool rsaSigned = hashIdOfRsaSignatureOid(current.signatureOid.c_str()) != 0;
+    const ChainCert* best = nullptr;
+    int bestScore = -1;
+    for (const ChainCert* candidate : candidates) {
+        if (candidate->subject != current.issuer || inPath.count(candidate->der))
+            continue;
+        if (!current.authorityKeyId.empty() && !candidate->subjectKeyId.empty() &&
+            current.authorityKeyId != candidate->subjectKeyId)
+            continue;
+        if (rsaSigned && candidate->keyOid != alg_oid::kRsaEncryption)
+            continue;
+        const int score = (candidate->trusted ? 2 : 0) + (candidate->validAt(now) ? 1 : 0);
+        if (score > bestScore) {
+            best = candidate;
+            bestScore = score;
+        }
+    }
+    return best;
+}
+
 } // namespace
 
 namespace {
@@ -522,22 +551,9 @@ BOOL CertGetCertificateChain(HCERTCHAINENGINE engine, platform::PCCERT_CONTEXT c
                 status |= CERT_TRUST_IS_PARTIAL_CHAIN;
                 break;
             }
-            const ChainCert* best = nullptr;
-            SignatureCheck bestCheck = SignatureCheck::Unsupported;
-            int bestScore = -1;
-            for (const ChainCert* candidate : candidates) {
-                if (candidate->subject != current.issuer || inPath.count(candidate->der))
-                    continue;
-                SignatureCheck check = verifyLink(current, *candidate);
-                bool keyIdMatch = !current.authorityKeyId.empty() && current.authorityKeyId == candidate->subjectKeyId;
-                int score = (check == SignatureCheck::Valid ? 8 : 0) + (keyIdMatch ? 4 : 0) +
-                            (candidate->validAt(now) ? 2 : 0) + (candidate->trusted ? 1 : 0);
-                if (score > bestScore) {
-                    best = candidate;
-                    bestCheck = check;
-                    bestScore = score;
-                }
-            }
+            // Only the issuer chosen is checked, as openssl does: another of
+            // its name whose key happens to verify is no path openssl takes.
+            const ChainCert* best = chooseIssuer(current, candidates, inPath, now);
             if (!best) {
                 if (current.selfIssued()) {
                     // Its own issuer, but its signature does not hold.
@@ -550,6 +566,7 @@ BOOL CertGetCertificateChain(HCERTCHAINENGINE engine, platform::PCCERT_CONTEXT c
                 }
                 break;
             }
+            const SignatureCheck bestCheck = verifyLink(current, *best);
             if (bestCheck != SignatureCheck::Valid)
                 status |= CERT_TRUST_IS_NOT_SIGNATURE_VALID;
             if (bestCheck == SignatureCheck::Unsupported)

@@ -4,9 +4,13 @@
 // certificates of the stores a path is built from: the trusted roots (the
 // user's and the machine's ROOT stores, the latter with the system CA
 // bundle) and the others (CA, MY and AddressBook, user and machine). A path
-// goes by names, issuer to subject, with the issuer whose key verifies the
-// signature preferred, then the one the authority key identifier names,
-// then one valid at the time, then a trusted one; the certificates of an
+// goes by names, issuer to subject. Of the issuers of one name one is
+// chosen as openssl chooses one, by what costs no signature (neither a key
+// identifier other than the authority key identifier names nor a key of
+// another kind than the signature needs; a trusted one first, then one
+// valid at the time, then the first) and only its signature checked, as
+// openssl checks only the issuer it chose: one chain takes at most
+// kMaxSignatureChecks checks. The certificates of an
 // additional store (those a TLS server sent with its own) are candidates
 // too, never trusted. RSA signatures with PKCS#1 v1.5 padding are
 // verified; any other algorithm counts as a bad signature and says so in
@@ -89,6 +93,9 @@ constexpr int kStoresSettledAfterMs = 1000;
 
 // Paths longer than this are cut and reported partial.
 constexpr int kMaxChainLength = 16;
+// At each level of a path, a self-issued certificate's own signature and
+// its issuer's.
+constexpr int kMaxSignatureChecks = 2 * kMaxChainLength;
 
 namespace chain_msg {
 constexpr const char* kUnsupportedSignature =

@@ -96,35 +96,38 @@ bool openFor(Pkcs7& p7, const RecipientInfo& recipient, const DataBuffer& keyDer
 bool decryptWithStores(Pkcs7& p7, const CRYPT_DECRYPT_MESSAGE_PARA& para, DataBuffer& out,
                        platform::PCCERT_CONTEXT* recipient) {
     Pkcs7_EnvelopedData* envelope = p7.envelopedData();
-    for (int r = 0; r < envelope->recipientInfos.getCount(); ++r) {
-        const auto* info = static_cast<const RecipientInfo*>(envelope->recipientInfos.elementAt(r));
-        for (DWORD s = 0; s < para.cCertStore; ++s) {
-            // Every certificate that bears the recipient's name, until one opens.
-            for (platform::PCCERT_CONTEXT c = nextCertificateWithId(para.rghCertStore[s], info->id, nullptr); c;
-                 c = nextCertificateWithId(para.rghCertStore[s], info->id, c)) {
-                platform::PCCERT_CONTEXT cert = platform::CertDuplicateCertificateContext(c);
-                platform::HCRYPTPROV prov = 0;
-                DWORD keySpec = 0;
-                BOOL mustFree = FALSE;
-                DataBuffer keyDer;
-                bool ok = platform::CryptAcquireCertificatePrivateKey(cert, 0, nullptr, &prov, &keySpec, &mustFree) &&
-                          providerKeyDer(prov, keySpec, keyDer) && openFor(p7, *info, keyDer, out);
-                keyDer.secureClear();
-                if (prov)
-                    platform::CryptReleaseContext(prov, 0);
-                if (ok && recipient)
-                    *recipient = cert;
-                else
-                    platform::CertFreeCertificateContext(cert);
-                if (ok) {
-                    platform::CertFreeCertificateContext(c);
-                    return true;
-                }
+    using Held = std::shared_ptr<const platform::CERT_CONTEXT>;
+    Held opened;
+    auto find = [&](std::vector<EnvelopeKey>& keys) {
+        for (DWORD s = 0; s < para.cCertStore; ++s)
+            for (platform::PCCERT_CONTEXT c = platform::CertEnumCertificatesInStore(para.rghCertStore[s], nullptr); c;
+                 c = platform::CertEnumCertificatesInStore(para.rghCertStore[s], c)) {
+                Held cert(platform::CertDuplicateCertificateContext(c), platform::CertFreeCertificateContext);
+                keys.push_back({std::string(reinterpret_cast<const char*>(c->pbCertEncoded), c->cbCertEncoded),
+                                [&opened, cert](DataBuffer& keyDer) {
+                                    platform::HCRYPTPROV prov = 0;
+                                    DWORD keySpec = 0;
+                                    BOOL mustFree = FALSE;
+                                    const bool got = platform::CryptAcquireCertificatePrivateKey(
+                                                         cert.get(), 0, nullptr, &prov, &keySpec, &mustFree) &&
+                                                     providerKeyDer(prov, keySpec, keyDer);
+                                    if (prov)
+                                        platform::CryptReleaseContext(prov, 0);
+                                    opened = cert;
+                                    return got;
+                                }});
             }
-        }
+    };
+    std::string certDer;
+    LogNull quiet;
+    int keysLeft = kMaxEnvelopeKeyTries;
+    if (!envelope || !envelope->openWithFoundKeys(find, out, certDer, keysLeft, quiet, false)) {
+        platform::SetLastError(CRYPT_E_RECIPIENT_NOT_FOUND);
+        return false;
     }
-    platform::SetLastError(CRYPT_E_RECIPIENT_NOT_FOUND);
-    return false;
+    if (recipient)
+        *recipient = platform::CertDuplicateCertificateContext(opened.get());
+    return true;
 }
 
 // The crypt component's cipher id and key bits for a content algorithm.

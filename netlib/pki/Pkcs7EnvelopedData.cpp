@@ -1,7 +1,10 @@
 #include "netlib/pki/Pkcs7EnvelopedData.h"
 
+#include <algorithm>
 #include <cstring>
 #include <memory>
+#include <string>
+#include <unordered_set>
 #include <vector>
 
 #include "netlib/core/ClsXml.h"
@@ -208,46 +211,99 @@ bool Pkcs7_EnvelopedData::openWith(const RecipientInfo& recipient, const DataBuf
     return ok;
 }
 
+const RecipientInfo* Pkcs7_EnvelopedData::recipientFor(const CertificateFields& cert) const {
+    for (int i = 0; i < recipientInfos.getCount(); ++i) {
+        const auto* r = static_cast<const RecipientInfo*>(recipientInfos.elementAt(i));
+        if (certificateHasId(cert, r->id))
+            return r;
+    }
+    return nullptr;
+}
+
+bool Pkcs7_EnvelopedData::openWithFoundKeys(const EnvelopeKeyFinder& find, DataBuffer& out, std::string& certDerOut,
+                                            int& keysLeft, LogBase& log, bool verbose) {
+    certDerOut.clear();
+    std::vector<EnvelopeKey> found;
+    find(found);
+    // Each certificate once, beside the recipient info it opens.
+    std::unordered_set<std::string> seen;
+    std::vector<std::pair<const RecipientInfo*, EnvelopeKey*>> ranked;
+    for (EnvelopeKey& candidate : found) {
+        if (!seen.insert(candidate.certDer).second)
+            continue;
+        std::unique_ptr<CertificateFields> fields = readCertificateFields(candidate.certDer);
+        if (const RecipientInfo* opens = fields ? recipientFor(*fields) : nullptr)
+            ranked.emplace_back(opens, &candidate);
+    }
+    std::stable_sort(ranked.begin(), ranked.end(),
+                     [](const auto& a, const auto& b) { return a.first->position < b.first->position; });
+    for (const auto& [opens, candidate] : ranked) {
+        if (keysLeft == 0) {
+            log.logError(enveloped_msg::kTooManyKeys);
+            return false;
+        }
+        DataBuffer privateKeyDer;
+        if (!candidate->privateKey(privateKeyDer))
+            continue;
+        --keysLeft;
+        const bool ok = openWith(*opens, privateKeyDer, out, log, verbose);
+        privateKeyDer.secureClear();
+        if (ok) {
+            certDerOut = candidate->certDer;
+            return true;
+        }
+    }
+    return false;
+}
+
 bool Pkcs7_EnvelopedData::UnEnvelope3(SystemCerts& systemCerts, DataBuffer& out, DataBuffer& certDerOut,
                                       bool& keyLocated, LogBase& log, bool verbose) {
     LogContext ctx(log, "UnEnvelope3");
     keyLocated = false;
-    // Every recipient, under every certificate of the stores that bears its
-    // name and has a key, until one opens.
-    bool identifierOnly = false;
-    for (int i = 0; i < recipientInfos.getCount(); ++i) {
-        const auto* r = static_cast<const RecipientInfo*>(recipientInfos.elementAt(i));
-        identifierOnly = identifierOnly || r->id.byKeyId;
-        std::vector<std::unique_ptr<Certificate>> found;
-        bool inaccessible = false;
-        systemCerts.searchStoresById(r->id, true, false, inaccessible, found, log, verbose);
-        keyLocated = keyLocated || inaccessible;
-        for (const auto& cert : found) {
-            DataBuffer privateKeyDer;
-            inaccessible = false;
-            bool ok = systemCerts.privateKeyOf(*cert, privateKeyDer, &certDerOut, inaccessible, log) &&
-                      openWith(*r, privateKeyDer, out, log, verbose);
-            privateKeyDer.secureClear();
-            keyLocated = keyLocated || inaccessible;
-            if (ok) {
-                keyLocated = false;
-                return true;
-            }
-        }
-    }
     certDerOut.clear();
+    auto find = [&](std::vector<EnvelopeKey>& keys) {
+        std::vector<std::unique_ptr<Certificate>> found;
+        systemCerts.certificatesWithKeys(found, log);
+        for (std::unique_ptr<Certificate>& cert : found) {
+            DataBuffer der;
+            if (!cert->getDer(der, log))
+                continue;
+            std::shared_ptr<Certificate> held(std::move(cert));
+            keys.push_back({std::string(reinterpret_cast<const char*>(der.getData()), der.getSize()),
+                            [&, held](DataBuffer& keyDer) {
+                                bool denied = false;
+                                const bool got = systemCerts.privateKeyOf(*held, keyDer, nullptr, denied, log);
+                                keyLocated = keyLocated || denied;
+                                return got;
+                            }});
+        }
+    };
+    std::string opened;
+    int keysLeft = kMaxEnvelopeKeyTries;
+    if (openWithFoundKeys(find, out, opened, keysLeft, log, verbose)) {
+        keyLocated = false;
+        certDerOut.append(opened.data(), static_cast<unsigned int>(opened.size()));
+        return true;
+    }
     // Recipients named by key identifiers that no certificate carries (a
     // store's certificate may lack the extension): the first key to be had
-    // is tried for each of them, as openssl tries a key given alone.
+    // is tried for each of them, as openssl tries a key given alone, while
+    // the keys the message may ask for last.
+    bool identifierOnly = false;
+    for (int i = 0; !identifierOnly && i < recipientInfos.getCount(); ++i)
+        identifierOnly = static_cast<const RecipientInfo*>(recipientInfos.elementAt(i))->id.byKeyId;
     DataBuffer privateKeyDer;
     bool inaccessible = false;
     if (identifierOnly && systemCerts.findFirstPrivateKey(privateKeyDer, &certDerOut, inaccessible, log)) {
         log.logInfo(enveloped_msg::kNoSubjectKeyIdMatch);
         log.logInfo(enveloped_msg::kFirstAvailableCert);
         bool ok = false;
-        for (int i = 0; !ok && i < recipientInfos.getCount(); ++i) {
+        for (int i = 0; !ok && keysLeft > 0 && i < recipientInfos.getCount(); ++i) {
             const auto* r = static_cast<const RecipientInfo*>(recipientInfos.elementAt(i));
-            ok = r->id.byKeyId && openWith(*r, privateKeyDer, out, log, verbose);
+            if (!r->id.byKeyId)
+                continue;
+            --keysLeft;
+            ok = openWith(*r, privateKeyDer, out, log, verbose);
         }
         privateKeyDer.secureClear();
         if (ok)
@@ -263,19 +319,13 @@ bool Pkcs7_EnvelopedData::UnEnvelope3(SystemCerts& systemCerts, DataBuffer& out,
 bool Pkcs7_EnvelopedData::UnEnvelope2(const CertificateFields& recipient, const DataBuffer& privateKeyDer,
                                       DataBuffer& out, LogBase& log, bool verbose) {
     LogContext ctx(log, "UnEnvelope2");
-    bool named = false;
-    for (int i = 0; i < recipientInfos.getCount(); ++i) {
-        const auto* r = static_cast<const RecipientInfo*>(recipientInfos.elementAt(i));
-        if (!certificateHasId(recipient, r->id))
-            continue;
-        log.logInfo("Found matching RecipientInfo");
-        named = true;
-        if (openWith(*r, privateKeyDer, out, log, verbose))
-            return true;
-    }
-    if (!named)
+    const RecipientInfo* r = recipientFor(recipient);
+    if (!r) {
         log.logError(enveloped_msg::kNoMatchingRecipient);
-    return false;
+        return false;
+    }
+    log.logInfo("Found matching RecipientInfo");
+    return openWith(*r, privateKeyDer, out, log, verbose);
 }
 
 bool Pkcs7_EnvelopedData::decryptContent(const DataBuffer& contentKey, DataBuffer& out, LogBase& log, bool verbose) {

@@ -1,6 +1,10 @@
 #pragma once
 // A PKCS#7 EnvelopedData with RSA key transport: read, opened with a
 // recipient's private key, and written for a list of recipient certificates.
+#include <functional>
+#include <string>
+#include <vector>
+
 #include "netlib/core/DataBuffer.h"
 #include "netlib/core/ExtPtrArray.h"
 #include "netlib/core/StringBuffer.h"
@@ -32,6 +36,7 @@ constexpr const char* kBuildFailed = "Failed to build PKCS7 enveloped.";
 constexpr const char* kRecipientFailed = "Failed to build RecipientInfo ASN.1";
 constexpr const char* kEncryptFailed = "Symmetric encryption of data failed.";
 constexpr const char* kWrongFinalBlockLength = "Wrong final block length: a block cipher's content is empty.";
+constexpr const char* kTooManyKeys = "The envelope names more of the keys found than are tried for one message.";
 constexpr const char* kOtherRecipientKind = "Passing over a recipient that is not named by a certificate.";
 } // namespace enveloped_msg
 
@@ -67,6 +72,17 @@ public:
     int position = 0;
 };
 
+// A certificate that may open an envelope, and the way to its private key.
+struct EnvelopeKey {
+    std::string certDer;
+    std::function<bool(DataBuffer& keyDer)> privateKey;
+};
+using EnvelopeKeyFinder = std::function<void(std::vector<EnvelopeKey>& out)>;
+
+// Private operations one envelope may ask for when its keys are searched
+// for rather than given.
+constexpr int kMaxEnvelopeKeyTries = 4;
+
 class Pkcs7_EnvelopedData {
 public:
     Pkcs7_EnvelopedData();
@@ -75,12 +91,23 @@ public:
     Pkcs7_EnvelopedData& operator=(const Pkcs7_EnvelopedData&) = delete;
 
     bool loadXml(ClsXml& xml, const ExtPtrArray* extList, LogBase& log, bool verbose);
+    // Opened with the keys of the stores' certificates (openWithFoundKeys).
     bool UnEnvelope3(SystemCerts& systemCerts, DataBuffer& out, DataBuffer& certDerOut, bool& keyLocated, LogBase& log,
                      bool verbose);
-    // Opened with the key of the certificate given, for each recipient info
-    // that names it until one opens.
+    // Opened with the key of the certificate given, at recipientFor(it).
     bool UnEnvelope2(const CertificateFields& recipient, const DataBuffer& privateKeyDer, DataBuffer& out, LogBase& log,
                      bool verbose);
+    // The recipient info a certificate opens: the first that names it, as
+    // `openssl cms -decrypt -recip` takes it; null for none.
+    const RecipientInfo* recipientFor(const CertificateFields& cert) const;
+    // Opened with keys found: find gives the certificates that may open it
+    // and the way to their keys, read once whatever the number of
+    // recipients. Each certificate opens only recipientFor(it), those of
+    // earlier recipient infos first, and each key used spends one of
+    // keysLeft (kMaxEnvelopeKeyTries for one message). certDerOut: the
+    // certificate that opened it.
+    bool openWithFoundKeys(const EnvelopeKeyFinder& find, DataBuffer& out, std::string& certDerOut, int& keysLeft,
+                           LogBase& log, bool verbose);
     bool openWith(const RecipientInfo& recipient, const DataBuffer& privateKeyDer, DataBuffer& out, LogBase& log,
                   bool verbose);
     bool decryptContent(const DataBuffer& contentKey, DataBuffer& out, LogBase& log, bool verbose);

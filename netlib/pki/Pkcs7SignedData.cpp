@@ -384,10 +384,19 @@ bool Pkcs7_SignedData::verifySignature(DataSource& source, const ExtPtrArray& ce
         return false;
     }
 
-    // As openssl judges a message: every signer must verify, and only those
-    // that did are handed back.
+    // As openssl judges a message: every signer must verify, each under the
+    // first certificate that bears its identifier, and the first that does
+    // not ends the judgement; only those that did are handed back.
+    std::vector<std::unique_ptr<CertificateFields>> messageCerts;
+    for (int i = 0; i < certificates.getCount(); ++i) {
+        const auto* der = static_cast<const DataBuffer*>(certificates.elementAt(i));
+        if (der && der->getSize() != 0)
+            messageCerts.push_back(
+                readCertificateFields(std::string_view(reinterpret_cast<const char*>(der->getData()), der->getSize())));
+    }
+    std::map<std::string, std::string> signerCertsById;
     bool verified = signerInfos.getCount() != 0;
-    for (int i = 0; i < signerInfos.getCount(); ++i) {
+    for (int i = 0; verified && i < signerInfos.getCount(); ++i) {
         auto* signer = static_cast<SignerInfo*>(signerInfos.elementAt(i));
         // By the signer's place in the message.
         const auto* aaDer = static_cast<const DataBuffer*>(authAttrDers.elementAt(signer->position));
@@ -395,35 +404,45 @@ bool Pkcs7_SignedData::verifySignature(DataSource& source, const ExtPtrArray& ce
         char name[32];
         std::snprintf(name, sizeof name, "Signer_%d", i);
         LogContext signerCtx(log, name);
+        verified = false;
         // Attributes without a message digest bind nothing to the content;
         // without a content type they do not say what was signed.
         if (hasAttributes && signer->messageDigest.getSize() == 0) {
             log.logError(signeddata_msg::kEmptyMessageDigest);
-            verified = false;
-            continue;
+            break;
         }
         if (hasAttributes && signer->contentType.getSizeUtf8() == 0) {
             log.logError(signeddata_msg::kNoContentType);
-            verified = false;
-            continue;
+            break;
         }
         if (!signer->idRead) {
             log.logError(signeddata_msg::kUnreadableSigner);
-            verified = false;
-            continue;
+            break;
         }
         log.logData("issuerCN", signer->issuerCN.getUtf8());
         log.logData("serialNum", signer->serialNumber.getUtf8());
-        std::vector<std::string> candidates;
-        Pkcs7_SignedData_findSignerCerts(certificates, signer->id, systemCerts, candidates, log, verbose);
-        if (candidates.empty())
-            log.logError(signeddata_msg::kNoMatchingCert);
         const int hashId = hashIdOfDigestOid(signer->digestAlgorithmOid.getUtf8());
         const char* sigOid = signer->digestEncryptionAlgorithmOid.getUtf8();
-        const bool rsa = std::strcmp(sigOid, alg_oid::kRsaEncryption) == 0 || hashIdOfRsaSignatureOid(sigOid) != 0;
-        if (!rsa) {
+        if (std::strcmp(sigOid, alg_oid::kRsaEncryption) != 0 && hashIdOfRsaSignatureOid(sigOid) == 0) {
             log.logError(signeddata_msg::kUnsupportedSignature);
             log.logData("oid", sigOid);
+            break;
+        }
+        // Signers of one identifier are looked for once: copies of a signer
+        // would otherwise search the stores again each.
+        const CertificateId& id = signer->id;
+        const std::string idText = (id.byKeyId ? "k" + id.keyId : "i" + id.issuer) + '\0' + id.serial;
+        auto known = signerCertsById.find(idText);
+        if (known == signerCertsById.end()) {
+            std::string found;
+            if (!Pkcs7_SignedData_findSignerCert(certificates, messageCerts, id, systemCerts, found, log, verbose))
+                found.clear();
+            known = signerCertsById.emplace(idText, std::move(found)).first;
+        }
+        const std::string& certDer = known->second;
+        if (certDer.empty()) {
+            log.logError(signeddata_msg::kNoMatchingCert);
+            break;
         }
         DataBuffer expected;
         auto time = std::make_unique<StringBuffer>();
@@ -433,33 +452,27 @@ bool Pkcs7_SignedData::verifySignature(DataSource& source, const ExtPtrArray& ce
         } else {
             expected.appendDb(digests[hashId]);
         }
-        // Under each certificate that bears the signer's name, until one holds.
-        bool ok = false;
-        for (std::size_t c = 0; rsa && !ok && c < candidates.size(); ++c) {
-            auto cert = std::make_unique<TessikX509>();
-            DataBuffer der, keyDer;
-            der.append(candidates[c].data(), static_cast<unsigned int>(candidates[c].size()));
-            RsaKey key;
-            if (!cert->loadFromDer(der, log, false) || !cert->getPublicKeyDer(keyDer, log) ||
-                !rsaPublicKeyFromAsn1(keyDer, key, log)) {
-                log.logInfo("Failed to get public key..");
-                continue;
-            }
-            log.logData("digestOid", signer->digestAlgorithmOid.getUtf8());
-            ok = rsaVerifyDigestInfo(signer->encryptedDigest.getData(), signer->encryptedDigest.getSize(),
-                                     digestOidOfHashId(hashId), expected.getData(), expected.getSize(), key, log);
-            if (ok) {
-                if (hasAttributes)
-                    log.logInfo(signeddata_msg::kAttributesMatch);
-                signerCerts.appendPtr(cert.release());
-                signingTimes.appendPtr(time.release());
-            }
+        auto cert = std::make_unique<TessikX509>();
+        DataBuffer der, keyDer;
+        der.append(certDer.data(), static_cast<unsigned int>(certDer.size()));
+        RsaKey key;
+        if (!cert->loadFromDer(der, log, false) || !cert->getPublicKeyDer(keyDer, log) ||
+            !rsaPublicKeyFromAsn1(keyDer, key, log)) {
+            log.logInfo("Failed to get public key..");
+            break;
         }
-        if (!ok && rsa && !candidates.empty()) {
+        log.logData("digestOid", signer->digestAlgorithmOid.getUtf8());
+        verified = rsaVerifyDigestInfo(signer->encryptedDigest.getData(), signer->encryptedDigest.getSize(),
+                                       digestOidOfHashId(hashId), expected.getData(), expected.getSize(), key, log);
+        if (!verified) {
             log.logError(signeddata_msg::kSignatureMismatch);
             log.logDataHex("expectedDigest", expected.getData(), expected.getSize());
+            break;
         }
-        verified = verified && ok;
+        if (hasAttributes)
+            log.logInfo(signeddata_msg::kAttributesMatch);
+        signerCerts.appendPtr(cert.release());
+        signingTimes.appendPtr(time.release());
     }
     if (!verified) {
         signerCerts.removeAllObjects();
@@ -472,35 +485,38 @@ bool Pkcs7_SignedData::verifySignature(DataSource& source, const ExtPtrArray& ce
     return verified;
 }
 
-void Pkcs7_SignedData_findSignerCerts(const ExtPtrArray& certificates, const CertificateId& id,
-                                      SystemCerts* systemCerts, std::vector<std::string>& out, LogBase& log,
-                                      bool verbose) {
+bool Pkcs7_SignedData_findSignerCert(const ExtPtrArray& certificates,
+                                     const std::vector<std::unique_ptr<CertificateFields>>& read,
+                                     const CertificateId& id, SystemCerts* systemCerts, std::string& out, LogBase& log,
+                                     bool verbose) {
     LogContext ctx(log, "Pkcs7_SignedData_findSignerCert");
     out.clear();
     if (verbose)
         log.logDataLong("numPkcs7Certs", certificates.getCount());
+    std::size_t k = 0;
     for (int i = 0; i < certificates.getCount(); ++i) {
         const auto* der = static_cast<const DataBuffer*>(certificates.elementAt(i));
         if (!der || der->getSize() == 0)
             continue;
-        std::string bytes(reinterpret_cast<const char*>(der->getData()), der->getSize());
-        std::unique_ptr<CertificateFields> fields = readCertificateFields(bytes);
+        const CertificateFields* fields = k < read.size() ? read[k].get() : nullptr;
+        ++k;
         if (fields && certificateHasId(*fields, id)) {
             if (verbose)
                 log.logInfo("Found matching certificate in PKCS7");
-            out.push_back(std::move(bytes));
+            out.assign(reinterpret_cast<const char*>(der->getData()), der->getSize());
+            return true;
         }
     }
     if (!systemCerts)
-        return;
+        return false;
     std::vector<std::unique_ptr<Certificate>> found;
     bool inaccessible = false;
     systemCerts->searchStoresById(id, false, true, inaccessible, found, log, verbose);
-    for (const auto& cert : found) {
-        DataBuffer der;
-        if (cert->getDer(der, log))
-            out.emplace_back(reinterpret_cast<const char*>(der.getData()), der.getSize());
-    }
+    DataBuffer der;
+    if (found.empty() || !found.front()->getDer(der, log))
+        return false;
+    out.assign(reinterpret_cast<const char*>(der.getData()), der.getSize());
+    return true;
 }
 
 void extractSigningTime(const DataBuffer& authAttrDer, StringBuffer& timeOut) {

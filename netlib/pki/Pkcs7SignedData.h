@@ -5,6 +5,7 @@
 // message digest is the content's, and its RSA signature is the PKCS#1 v1.5
 // block of a DigestInfo of its own digest algorithm over its authenticated
 // attributes (over the content when it has none).
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -99,11 +100,13 @@ public:
     ExtPtrArray signingTimes;
 };
 
-// The certificates (DER) the id names among the message's, then in the
-// system stores, in that order: a signer is tried under each.
-void Pkcs7_SignedData_findSignerCerts(const ExtPtrArray& certificates, const CertificateId& id,
-                                      SystemCerts* systemCerts, std::vector<std::string>& out, LogBase& log,
-                                      bool verbose);
+// The first certificate (DER) the id names among the message's (read: the
+// fields of those that are not empty, in order), else in the system stores:
+// the one a signer is verified under, as openssl takes it.
+bool Pkcs7_SignedData_findSignerCert(const ExtPtrArray& certificates,
+                                     const std::vector<std::unique_ptr<CertificateFields>>& read,
+                                     const CertificateId& id, SystemCerts* systemCerts, std::string& out, LogBase& log,
+                                     bool verbose);
 // The UTCTime text of the signing-time attribute, or empty.
 void extractSigningTime(const DataBuffer& authAttrDer, StringBuffer& timeOut);
 

@@ -24,6 +24,7 @@ constexpr int kPrivateKeyChildren = 9;
 constexpr mp_digit kMultiPrimeVersion = 1;
 constexpr int kPublicKeyChildren = 2;
 constexpr int kBlockTypeSign = 1;
+constexpr unsigned char kSignBit = 0x80;
 
 // The unsigned value of an INTEGER child.
 bool getMpInt(const Asn1* node, MpInt& out) {
@@ -142,6 +143,17 @@ bool rsaPublicKeyFromAsn1(const DataBuffer& der, RsaKey& key, LogBase& log) {
                        "Invalid ASN.1 for RSA Public Key..", log);
     if (!root)
         return false;
+    // A modulus or exponent is positive (RFC 8017); openssl reads the
+    // magnitude of a negative one, which no sound encoder writes.
+    for (int child = 0; child < kPublicKeyChildren; ++child) {
+        DataBuffer content;
+        if (const Asn1* node = root->getChild(child))
+            node->getContent(content);
+        if (content.getSize() != 0 && (content.getData()[0] & kSignBit) != 0) {
+            log.logError(rsa_msg::kNegativeNumber);
+            return false;
+        }
+    }
     key.keyType = kRsaPublic;
     bool ok = true;
     if (!getMpInt(root->getChild(0), key.n)) {

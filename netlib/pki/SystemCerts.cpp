@@ -139,12 +139,15 @@ bool SystemCerts::findPrivateKeyBySubjectKeyId(const char* subjectKeyId, DataBuf
     return found && privateKeyOf(*found, keyDer, certDer, keyInaccessible, log);
 }
 
-bool SystemCerts::findFirstPrivateKey(DataBuffer& keyDer, DataBuffer* certDer, bool& keyInaccessible, LogBase& log) {
-    keyInaccessible = false;
-    keyDer.clear();
+namespace {
+
+// Each certificate of the stores with a private key, in store order, until
+// take says it has enough.
+template <typename Open, typename Take>
+void eachCertificateWithKey(Open open, Take take) {
     LogNull quiet;
-    for (int i = 0; i < kStoreCount; ++i) {
-        CertificateStore* store = storeAt(i, log);
+    for (int i = 0; i < SystemCerts::kStoreCount; ++i) {
+        CertificateStore* store = open(i);
         if (!store)
             continue;
         for (platform::PCCERT_CONTEXT c = platform::CertEnumCertificatesInStore(store->handle(), nullptr); c;
@@ -152,12 +155,35 @@ bool SystemCerts::findFirstPrivateKey(DataBuffer& keyDer, DataBuffer* certDer, b
             auto candidate = std::make_unique<MsCertificate>(c, quiet, true);
             if (!candidate->hasPrivateKey(quiet))
                 continue;
-            platform::CertFreeCertificateContext(c);
             std::unique_ptr<Certificate> found(Certificate::createFromMsCertificate(candidate.release(), false, quiet));
-            return found && privateKeyOf(*found, keyDer, certDer, keyInaccessible, log);
+            if (found && !take(std::move(found))) {
+                platform::CertFreeCertificateContext(c);
+                return;
+            }
         }
     }
-    return false;
+}
+
+} // namespace
+
+void SystemCerts::certificatesWithKeys(std::vector<std::unique_ptr<Certificate>>& out, LogBase& log) {
+    eachCertificateWithKey([&](int i) { return storeAt(i, log); },
+                           [&](std::unique_ptr<Certificate> found) {
+                               out.push_back(std::move(found));
+                               return true;
+                           });
+}
+
+bool SystemCerts::findFirstPrivateKey(DataBuffer& keyDer, DataBuffer* certDer, bool& keyInaccessible, LogBase& log) {
+    keyInaccessible = false;
+    keyDer.clear();
+    std::unique_ptr<Certificate> first;
+    eachCertificateWithKey([&](int i) { return storeAt(i, log); },
+                           [&](std::unique_ptr<Certificate> found) {
+                               first = std::move(found);
+                               return false;
+                           });
+    return first && privateKeyOf(*first, keyDer, certDer, keyInaccessible, log);
 }
 
 } // namespace tessik

@@ -43,6 +43,10 @@ public:
                                       bool& keyInaccessible, LogBase& log, bool verbose);
     // The private key (and the DER) of a certificate found.
     bool privateKeyOf(Certificate& found, DataBuffer& keyDer, DataBuffer* certDer, bool& keyInaccessible, LogBase& log);
+    // Every certificate of the stores that has a private key, in store
+    // order (the caller owns them): read once, however many recipients a
+    // message names.
+    void certificatesWithKeys(std::vector<std::unique_ptr<Certificate>>& out, LogBase& log);
     // The first certificate, in store order, whose private key can be had:
     // the last resort of a recipient named only by a key identifier that no
     // certificate carries.

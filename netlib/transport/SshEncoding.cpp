@@ -166,6 +166,13 @@ bool sshReadMpint(const DataBuffer& in, unsigned int& idx, WordBignum* out, LogB
     DataBuffer bytes;
     if (!sshReadString(in, idx, bytes, log))
         return false;
+    // Two's complement (RFC 4251): a top bit set is a negative number, which
+    // no prime, generator or public value is; OpenSSH refuses one too.
+    constexpr unsigned char kSignBit = 0x80;
+    if (bytes.getSize() != 0 && (bytes.getData()[0] & kSignBit) != 0) {
+        log.logError(kSshMsgNegativeMpint);
+        return false;
+    }
     static const unsigned char kZero = 0;
     *out = bytes.getSize() ? wordBignumFromBytes(bytes.getData(), bytes.getSize()) : wordBignumFromBytes(&kZero, 1);
     return true;

@@ -27,7 +27,7 @@ bool sshReadShortString(const DataBuffer& in, unsigned int& idx, StringBuffer& o
 // Appends to out; at most 99000000 bytes.
 bool sshReadString(const DataBuffer& in, unsigned int& idx, DataBuffer& out, LogBase& log);
 bool sshReadUtf8String(const DataBuffer& in, unsigned int& idx, XString& out);
-// A new word bignum owned by the caller.
+// A new word bignum owned by the caller; a negative mpint is refused.
 bool sshReadMpint(const DataBuffer& in, unsigned int& idx, WordBignum* out, LogBase& log);
 
 // A log context opened only when verbose, closed when the scope ends.

@@ -72,7 +72,14 @@ bool parseDssHostKey(const DataBuffer& blob, DssKey& key, LogBase& log, bool ver
         log.logError("Failed to get DSS key component values.");
         return false;
     }
-    return dsaNumbersBounded(key, log);
+    if (!dsaNumbersBounded(key, log))
+        return false;
+    if (mp_count_bits(key.q) != static_cast<int>(kSshDssSubprimeBits)) {
+        log.logError(kSshMsgDssSubprime);
+        log.logDataLong("qBits", mp_count_bits(key.q));
+        return false;
+    }
+    return true;
 }
 
 void rsaFingerprint(const RsaKey& key, const DataBuffer& blob, StringBuffer& out) {

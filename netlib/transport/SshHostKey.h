@@ -20,7 +20,7 @@ using DssKey = DsaKey;
 // non-negative mpint without a needless leading zero, and nothing after
 // the last, every number within the bounds of its key kind (logged when
 // not). The RSA modulus length is n's bit count, at least
-// kSshMinRsaHostKeyBits.
+// kSshMinRsaHostKeyBits; a DSS q is of kSshDssSubprimeBits.
 bool parseRsaHostKey(const DataBuffer& blob, RsaKey& key, LogBase& log);
 bool parseDssHostKey(const DataBuffer& blob, DssKey& key, LogBase& log, bool verbose);
 bool verifyRsaSignature(const RsaKey& key, const unsigned char* sig, unsigned int sigLength, const unsigned char* data,

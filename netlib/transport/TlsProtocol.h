@@ -33,6 +33,8 @@ constexpr const char* kReadFailed4 = "Failed to read incoming handshake messages
 constexpr const char* kExpectedServerHello = "Expected ServerHello but did not receive it.";
 constexpr const char* kVersionNotOffered = "ServerHello names a protocol version the client did not offer.";
 constexpr const char* kSuiteNotOffered = "ServerHello names a cipher suite the client did not offer.";
+constexpr const char* kUnexpectedServerKeyExchange =
+    "A ServerKeyExchange where the key exchange is RSA, which has none.";
 constexpr const char* kCompressionNotOffered = "ServerHello names a compression method the client did not offer.";
 constexpr const char* kUnsupportedSuite = "Unsupported cipher suite.";
 constexpr const char* kDerivedKeysFailed = "Failed to derive keys.";

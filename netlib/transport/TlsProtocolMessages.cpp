@@ -93,8 +93,10 @@ int TlsProtocol::processHandshakeMessage(std::uint32_t type, const unsigned char
         message = new TlsHandshakeMessage(type);
         break;
     case kTlsServerKeyExchange:
-        // Only RSA key exchange is offered: nothing to do with one.
-        return 1;
+        // Only RSA key exchange is offered, which sends none.
+        log.logError(tlsmsg::kUnexpectedServerKeyExchange);
+        noteBadInput(kTlsAlertUnexpectedMessage);
+        return -1;
     case kTlsClientHello: message = parseClientHello(body, n, log); break;
     case kTlsServerHello:
         message = parseServerHello(body, n, log);

@@ -24,6 +24,12 @@ the root down to the leaf, each link an object with
   "pubkey":  [n bits, e bits]: the certificate's RSA key odd numbers of
              those sizes, while the link still signs with its own key
              (optional)
+  "impostors": a number: as many more certificates of the link's subject,
+             issuer and key identifier, each with a key of odd numbers of
+             3,072 bits for n and 3,070 for e and signed by another key,
+             go before it in untrusted.pem (optional); "impostorbc":
+             "notca" makes them no CA, "impostorski": false leaves out
+             their key identifier
 An "oid" is dotted, or "hex:" and its content octets as written (any
 encoding, DER or not).
 Chain i goes to OUT/i/: link j as c<j>.pem with its key in c<j>.key (c0
@@ -76,6 +82,9 @@ def alt_name(entry):
 EKUS = {"serverAuth": x509.ExtendedKeyUsageOID.SERVER_AUTH, "clientAuth": x509.ExtendedKeyUsageOID.CLIENT_AUTH,
         "any": x509.ExtendedKeyUsageOID.ANY_EXTENDED_KEY_USAGE}
 SHA512_WITH_RSA = bytes.fromhex("300d06092a864886f70d01010d0500")
+# An impostor's n and e in bits: within openssl's bounds, each check as
+# dear as a private operation.
+IMPOSTOR_KEY = (3072, 3070)
 
 
 def subtree(entry):
@@ -225,6 +234,16 @@ def main():
                     x509.UnrecognizedExtension(oids.get(ext["oid"], True), bytes.fromhex(ext["value"])),
                     critical=ext.get("critical", False))
             pem = pem_of(finish(builder.sign(signer, hashes.SHA256()), link, oids, signer))
+            for k in range(link.get("impostors", 0)):
+                odd = [1 << (bits - 1) | random.getrandbits(bits - 1) | 1 for bits in IMPOSTOR_KEY]
+                impostor = (x509.CertificateBuilder().subject_name(subject).issuer_name(issuer)
+                            .public_key(rsa.RSAPublicNumbers(odd[1], odd[0]).public_key())
+                            .serial_number(1000000 * (i + 1) + k).not_valid_before(start).not_valid_after(end)
+                            .add_extension(x509.BasicConstraints(ca=link.get("impostorbc") != "notca", path_length=None),
+                                           critical=True))
+                if link.get("impostorski", True):
+                    impostor = impostor.add_extension(x509.SubjectKeyIdentifier.from_public_key(public), critical=False)
+                untrusted += pem_of(impostor.sign(keys[5], hashes.SHA256()).public_bytes(serialization.Encoding.DER))
             with open(os.path.join(folder, "c%d.pem" % j), "wb") as f:
                 f.write(pem)
             with open(os.path.join(folder, "c%d.key" % j), "wb") as f:

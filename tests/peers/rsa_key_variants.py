@@ -9,7 +9,7 @@ to fit p and q r, so that it passes every check of its parts against each
 other and only a primality test, or a signature checked before it is handed
 out, finds it. Keys whose public numbers are odd numbers each just inside or
 outside a bound: n of 16,385 bits, e of a million bits beside n of 16,384,
-e of 64 and 65 bits beside n of 4,096, e equal to n. Keys whose prime
+e of 64 and 65 bits beside n of 4,096, e equal to n, n even. Keys whose prime
 exponents or coefficient fit the primes but are not reduced by them: dp
 and dq plus a million-bit multiple of p - 1 and q - 1, qinv plus p. Beside
 each, KEY.NAME.public.der: its n and e as a PKCS#1 public key, which openssl
@@ -30,7 +30,7 @@ changes = {"whole": {}, "dp-dq-swapped": dict(dp=k.dmq1 % k.p, dq=k.dmp1 % k.q),
            "p-q-swapped": dict(p=k.q, q=k.p, dp=k.dmp1 % k.q, dq=k.dmq1 % k.p, qinv=k.iqmp % k.q), "n-plus-two": dict(n=whole["n"] + 2), "d-plus-two": dict(d=k.d + 2),
            "e-one": dict(e=1, d=1, dp=1, dq=1), "n-16385-bits": dict(n=odd(16385)),
            "e-million-bits": dict(n=odd(16384), e=odd(1000000)), "e-64-bits": dict(n=odd(4096), e=odd(64)),
-           "e-65-bits": dict(n=odd(4096), e=odd(65)), "e-is-n": dict(e=k.public_numbers.n),
+           "e-65-bits": dict(n=odd(4096), e=odd(65)), "e-is-n": dict(e=k.public_numbers.n), "n-even": dict(n=k.public_numbers.n - 1),
            "dp-unreduced": dict(dp=k.dmp1 + (k.p - 1 << 1000000)), "dq-unreduced": dict(dq=k.dmq1 + (k.q - 1 << 1000000)),
            "qinv-unreduced": dict(qinv=k.iqmp + k.p)}
 e = k.public_numbers.e

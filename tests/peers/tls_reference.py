@@ -197,7 +197,9 @@ def parse_message(t, body, lines):
     if t in (0, 14):
         lines.append('HelloRequest' if t == 0 else 'ServerHelloDone')
     elif t == 12:
-        pass
+        # Every offered suite is an RSA key exchange, which has no
+        # ServerKeyExchange: openssl answers one with unexpected_message.
+        raise Bad()
     elif t == 2:
         if len(body) < 35:
             raise Bad()

@@ -4,7 +4,8 @@
 // 2^32, outside name constraints, for other key purposes, with a key usage
 // that allows no key exchange, with an unknown
 // critical or a repeated extension, signed under another algorithm than
-// they name; a chain of three, a wildcard, an IP address, and the controls
+// they name, sent after 20, 100 or 180 certificates of their issuer's name
+// badly signed; a chain of three, a wildcard, an IP address, and the controls
 // of those faults), directly, through squid's CONNECT and over SOCKS5. The test's CA is in the
 // user's ROOT store; every refusal fails the request with reason 105 and a
 // log line naming the check, and with verification turned off every server
@@ -303,6 +304,26 @@ protected:
              "127.0.0.1",
              schannel_msg::kBadSignature,
              true},
+            // Sent before the leaf's issuer: badly signed certificates of its
+            // name and key identifier, keys dear to check.
+            {"20 impostors of the leaf's issuer",
+             {kCa, Ca(R"(,"impostors":20)"), Leaf(kLocal)},
+             true,
+             "127.0.0.1",
+             schannel_msg::kBadSignature,
+             false},
+            {"100 impostors of the leaf's issuer",
+             {kCa, Ca(R"(,"impostors":100)"), Leaf(kLocal)},
+             true,
+             "127.0.0.1",
+             schannel_msg::kBadSignature,
+             false},
+            {"180 impostors of the leaf's issuer",
+             {kCa, Ca(R"(,"impostors":180)"), Leaf(kLocal)},
+             true,
+             "127.0.0.1",
+             schannel_msg::kBadSignature,
+             false},
         };
     }
 

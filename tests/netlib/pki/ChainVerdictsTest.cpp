@@ -25,6 +25,7 @@
 #include "netlib/core/Logger.h"
 #include "netlib/core/XString.h"
 #include "netlib/crypto/HashAlgorithms.h"
+#include "netlib/crypto/Rsa.h"
 #include "netlib/pki/Certificate.h"
 #include "netlib/pki/CertificateFields.h"
 #include "netlib/pki/ChainEngine.h"
@@ -472,14 +473,16 @@ protected:
         const std::string rootFile =
             place(pkitest::certificateDer(dir + "c0.pem"), platform::CERT_SYSTEM_STORE_CURRENT_USER, "ROOT");
         const std::vector<std::string> sent = pemDers(dir + "untrusted.pem"), leaf = pemDers(leafPem);
-        EXPECT_EQ(sent.size(), links - 2);
+        EXPECT_GE(sent.size(), links - 2);
         EXPECT_EQ(leaf.size(), 1u);
         char serverAuth[] = "1.3.6.1.5.5.7.3.1";
         char* usages[] = {serverAuth};
         CERT_CHAIN_PARA para{sizeof(CERT_CHAIN_PARA), {USAGE_MATCH_TYPE_AND, {1, usages}}};
         Logger log;
         DWORD elements = 0;
+        const std::uint64_t checksBefore = rsaExptmodCount(kRsaPublic);
         const DWORD status = leaf.empty() ? ~DWORD(0) : chainStatus(leaf[0], sent, elements, log, &para);
+        EXPECT_LE(rsaExptmodCount(kRsaPublic) - checksBefore, std::uint64_t(kMaxSignatureChecks));
         bool named = true;
         if (!host.empty() && !leaf.empty()) {
             platform::PCCERT_CONTEXT context = platform::CertCreateCertificateContext(
@@ -634,6 +637,20 @@ TEST_F(ServerChains, AreJudgedAsOpensslJudgesThem) {
         {"intermediate key usage certificate signing only", {ca, usages(ca, R"("keyCertSign")"), leaf}, true},
         {"intermediate key of a 16,385-bit modulus", {ca, withCa(R"(,"pubkey":[16385,17])"), leaf}, false},
         {"intermediate key of a 65-bit exponent", {ca, withCa(R"(,"pubkey":[4096,65])"), leaf}, false},
+        // Sent before the leaf's issuer, badly signed certificates of its
+        // name and key identifier, keys dear to check: openssl takes the
+        // first and fails its signature, however few.
+        {"one impostor of the leaf's issuer", {ca, withCa(R"(,"impostors":1)"), leaf}, false},
+        {"an impostor of the leaf's issuer that is no CA",
+         {ca, withCa(R"(,"impostors":1,"impostorbc":"notca")"), leaf},
+         false},
+        {"an impostor of the leaf's issuer without key identifier",
+         {ca, withCa(R"(,"impostors":1,"impostorski":false)"), leaf},
+         false},
+        {"7 impostors of the leaf's issuer", {ca, withCa(R"(,"impostors":7)"), leaf}, false},
+        {"20 impostors of the leaf's issuer", {ca, withCa(R"(,"impostors":20)"), leaf}, false},
+        {"100 impostors of the leaf's issuer", {ca, withCa(R"(,"impostors":100)"), leaf}, false},
+        {"180 impostors of the leaf's issuer", {ca, withCa(R"(,"impostors":180)"), leaf}, false},
     };
     std::vector<std::vector<Link>> chains;
     for (const Case& c : cases)

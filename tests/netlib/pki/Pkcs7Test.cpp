@@ -409,7 +409,7 @@ TEST_F(Pkcs7Messages, OpensslEnvelopesOpenWithAGivenKeyOrFromTheStores) {
 TEST_F(Pkcs7Messages, RecipientsNamedByKeyIdentifier) {
     // openssl cms -keyid names alice (after bob, or alone) by her subject key
     // identifier; a store's certificate without one falls back on its key,
-    // tried for every recipient.
+    // tried for each recipient, a few at most.
     std::string envelope = openssl({"cms", "-encrypt", "-keyid", "-aes128", "-binary", "-outform", "DER", "-in",
                                     m_work.File("message.txt"), crt("alice")});
     const std::string afterBob = openssl({"cms", "-encrypt", "-keyid", "-aes128", "-binary", "-outform", "DER", "-in",
@@ -463,13 +463,103 @@ TEST_F(Pkcs7Messages, RecipientsNamedByKeyIdentifier) {
     EXPECT_NE(logText(log).find(enveloped_msg::kNoKeyFound), std::string::npos);
 }
 
+// argv[1] in, argv[2] out, a SignedData of one signer with certificates:
+// argv[3] "certs" puts the certificates of the DER files after it there in
+// that order; "padserial" writes the signer's serial with a needless leading
+// zero octet; "printable" its issuer's UTF8Strings as PrintableStrings;
+// "uppercase" its issuer's values in capitals; "version" its version the one
+// of the other form of signer (3 beside an issuer and serial, 1 beside a key
+// identifier); "segkeyid" its key identifier in two segments; "key" the
+// RSA key of the certificate it carries (its signature left as it was) odd
+// numbers of argv[4] bits for n and argv[5] bits for e, or e equal to n
+// when argv[5] is "n", and the signer's signature a number of n's length;
+// "negative" its n written without the zero octet its top bit needs;
+// "many" argv[4] certificates of the signer's issuer and serial, keys of
+// odd numbers of 3,072 bits for n and 3,070 for e, before its own, and
+// argv[5] copies of the signer, their signatures "broken" or "sound" as
+// argv[6] says. Or an EnvelopedData of one recipient: "recipients" argv[4]
+// recipient infos of it, those before the last with their encrypted keys
+// "broken" or "sound", or naming "others" by serial, as argv[5] says.
+constexpr const char* kRewriteSigned = R"PY(
+import copy, random, sys
+def odd(bits): return 1 << (bits - 1) | random.getrandbits(bits - 1) | 1
+def number(x): return [0x02, x.to_bytes(x.bit_length() // 8 + 1, "big")]
+def flip(octets): return octets[:-1] + bytes([octets[-1] ^ 1])
+def parse(data, at=0):
+    tag, first = data[at], data[at + 1]
+    count = first & 0x7F if first > 0x80 else 0
+    size = first if first < 0x80 else int.from_bytes(data[at + 2:at + 2 + count], "big")
+    at += 2 + count
+    if not tag & 0x20:
+        return [tag, data[at:at + size]], at + size
+    kids, end = [], at + size
+    while at < end:
+        kid, at = parse(data, at)
+        kids.append(kid)
+    return [tag, kids], at
+def encode(node):
+    body = node[1] if isinstance(node[1], bytes) else b"".join(encode(k) for k in node[1])
+    n, width = len(body), (len(body).bit_length() + 7) // 8
+    return bytes([node[0]]) + (bytes([n]) if n < 0x80 else bytes([0x80 | width]) + n.to_bytes(width, "big")) + body
+root = parse(open(sys.argv[1], "rb").read())[0]
+signed = root[1][1][1][0][1]
+signer = signed[-1][1][0][1]
+if sys.argv[3] == "certs":
+    signed[3] = [0xA0, [parse(open(f, "rb").read())[0] for f in sys.argv[4:]]]
+elif sys.argv[3] == "padserial":
+    signer[1][1][1][1] = b"\0" + signer[1][1][1][1]
+elif sys.argv[3] == "printable":
+    for rdn in signer[1][1][0][1]:
+        for value in rdn[1]:
+            value[1][1][0] = 0x13 if value[1][1][0] == 0x0C else value[1][1][0]
+elif sys.argv[3] == "uppercase":
+    for rdn in signer[1][1][0][1]:
+        for value in rdn[1]:
+            value[1][1][1] = value[1][1][1].upper()
+elif sys.argv[3] == "version":
+    signer[0][1] = b"\x03" if signer[1][0] == 0x30 else b"\x01"
+elif sys.argv[3] == "key":
+    n = odd(int(sys.argv[4]))
+    e = n if sys.argv[5] == "n" else odd(int(sys.argv[5]))
+    signed[3][1][0][1][0][1][6][1][1][1] = b"\0" + encode([0x30, [number(n), number(e)]])
+    signer[-1][1] = (n >> 1).to_bytes((n.bit_length() + 7) // 8, "big")
+elif sys.argv[3] == "negative":
+    bits = signed[3][1][0][1][0][1][6][1][1]
+    key = parse(bits[1][1:])[0]
+    key[1][0][1] = key[1][0][1].lstrip(b"\0")
+    bits[1] = b"\0" + encode(key)
+elif sys.argv[3] == "many":
+    impostors = []
+    for k in range(int(sys.argv[4])):
+        impostors.append(copy.deepcopy(signed[3][1][0]))
+        impostors[-1][1][0][1][6][1][1][1] = b"\0" + encode([0x30, [number(odd(3072)), number(odd(3070))]])
+    signed[3][1] = impostors + signed[3][1]
+    if sys.argv[6] == "broken":
+        signer[-1][1] = flip(signer[-1][1])
+    signed[-1][1] = [[0x30, copy.deepcopy(signer)] for k in range(int(sys.argv[5]))]
+elif sys.argv[3] == "recipients":
+    copies = [copy.deepcopy(signed[1][1][0]) for k in range(int(sys.argv[4]) - 1)]
+    for k, info in enumerate(copies):
+        if sys.argv[5] == "broken":
+            info[1][-1][1] = flip(info[1][-1][1])
+        elif sys.argv[5] == "others":
+            info[1][1][1][1][1] = (0x10000 + k).to_bytes(3, "big")
+    signed[1][1] = copies + signed[1][1]
+else:
+    key = signer[1][1]
+    signer[1] = [0xA0, [[0x04, key[:4]], [0x04, key[4:]]]]
+open(sys.argv[2], "wb").write(encode(root))
+)PY";
+
 // A recipient is the certificate its whole issuer name and serial (or its
 // key identifier) name: envelopes `openssl cms -encrypt` made for probe,
 // alone, after a decoy of its serial and common name, or by key identifier,
 // or beside a recipient of another kind (a shared key, a password, an EC
 // key agreement), opened with a certificate and key given or from the stores
 // (by the library and by the message calls), beside `openssl cms -decrypt
-// -recip` with the same certificate and key.
+// -recip` with the same certificate and key; and 1,500 recipient infos
+// naming it, only the first opened, or naming others before it, with a key
+// given or found.
 TEST_F(Pkcs7Messages, RecipientsAreTheCertificatesTheirWholeNameNames) {
     makeProbes();
     openssl({"req", "-x509", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:P-256", "-nodes", "-keyout", key("ec"),
@@ -485,15 +575,32 @@ TEST_F(Pkcs7Messages, RecipientsAreTheCertificatesTheirWholeNameNames) {
         const char* holder;
         bool fromStores;
         bool opens;
+        const char* copies = nullptr; // recipient infos of the first recipient
+        const char* before = "";      // the encrypted keys before its last
     } cases[] = {
-        {{"probe"}, false, none, "probe", false, true},          {{"probe"}, false, none, "probe", true, true},
-        {{"probe"}, false, none, "probe-evil", false, false},    {{"probe"}, false, none, "probe-evil", true, false},
-        {{"decoy", "probe"}, false, none, "probe", false, true}, {{"decoy", "probe"}, false, none, "probe", true, true},
-        {{"probe"}, true, none, "probe", false, true},           {{"probe"}, true, none, "probe", true, true},
-        {{"decoy", "probe"}, true, none, "probe", true, true},   {{"probe"}, false, sharedKey, "probe", false, true},
-        {{"probe"}, false, sharedKey, "probe", true, true},      {{"probe"}, true, password, "probe", false, true},
-        {{"probe"}, false, password, "probe", true, true},       {{"probe"}, false, agreeing, "probe", false, true},
-        {{"probe"}, true, agreeing, "probe", true, true},        {{}, false, sharedKey, "probe", true, false},
+        {{"probe"}, false, none, "probe", false, true},
+        {{"probe"}, false, none, "probe", true, true},
+        {{"probe"}, false, none, "probe-evil", false, false},
+        {{"probe"}, false, none, "probe-evil", true, false},
+        {{"decoy", "probe"}, false, none, "probe", false, true},
+        {{"decoy", "probe"}, false, none, "probe", true, true},
+        {{"probe"}, true, none, "probe", false, true},
+        {{"probe"}, true, none, "probe", true, true},
+        {{"decoy", "probe"}, true, none, "probe", true, true},
+        {{"probe"}, false, sharedKey, "probe", false, true},
+        {{"probe"}, false, sharedKey, "probe", true, true},
+        {{"probe"}, true, password, "probe", false, true},
+        {{"probe"}, false, password, "probe", true, true},
+        {{"probe"}, false, agreeing, "probe", false, true},
+        {{"probe"}, true, agreeing, "probe", true, true},
+        {{}, false, sharedKey, "probe", true, false},
+        // Only the first recipient info that names the certificate is opened.
+        {{"probe"}, false, none, "probe", false, true, "1500", "sound"},
+        {{"probe"}, false, none, "probe", true, true, "1500", "sound"},
+        {{"probe"}, false, none, "probe", false, false, "1500", "broken"},
+        {{"probe"}, false, none, "probe", true, false, "1500", "broken"},
+        {{"probe"}, false, none, "probe", false, true, "1500", "others"},
+        {{"probe"}, false, none, "probe", true, true, "1500", "others"},
     };
     int n = 0;
     for (const auto& c : cases) {
@@ -505,8 +612,15 @@ TEST_F(Pkcs7Messages, RecipientsAreTheCertificatesTheirWholeNameNames) {
         for (const std::string& who : c.recipients)
             args.insert(args.end(), {"-recip", crt(who.c_str())});
         args.insert(args.end(), c.other.begin(), c.other.end());
-        const std::string envelope = openssl(args);
+        std::string envelope = openssl(args);
         ASSERT_TRUE(grvtest::WriteFile(m_work.File("envelope.p7"), envelope));
+        if (c.copies) {
+            const grvtest::RunResult copied =
+                grvtest::RunProgram({"/usr/bin/python3", "-c", kRewriteSigned, m_work.File("envelope.p7"),
+                                     m_work.File("envelope.p7"), "recipients", c.copies, c.before});
+            ASSERT_TRUE(copied.Ok()) << copied.err;
+            envelope = grvtest::ReadFile(m_work.File("envelope.p7"));
+        }
         const grvtest::RunResult judged =
             runOpenssl({"cms", "-decrypt", "-binary", "-inform", "DER", "-in", m_work.File("envelope.p7"), "-recip",
                         crt(c.holder), "-inkey", key(c.holder)});
@@ -523,18 +637,25 @@ TEST_F(Pkcs7Messages, RecipientsAreTheCertificatesTheirWholeNameNames) {
             SystemCerts stores;
             DataBuffer certDer;
             bool keyLocated = true;
+            std::uint64_t keysBefore = rsaExptmodCount(kRsaPrivate);
             opened = p7.openContent(stores, out, certDer, keyLocated, log, true);
+            EXPECT_LE(rsaExptmodCount(kRsaPrivate) - keysBefore, std::uint64_t(kMaxEnvelopeKeyTries));
             EXPECT_EQ(bytesOf(certDer), opened ? pkitest::certificateDer(crt(c.holder)) : std::string());
             // The message calls, from the same store.
             DataBuffer called;
             Certificate* recipient = nullptr;
             Logger callLog;
+            keysBefore = rsaExptmodCount(kRsaPrivate);
             EXPECT_EQ(msDecrypt1(*bufferOf(envelope), called, &recipient, callLog), judged.Ok()) << logText(callLog);
+            // The size asked first, then the content: two openings.
+            EXPECT_LE(rsaExptmodCount(kRsaPrivate) - keysBefore, std::uint64_t(2 * kMaxEnvelopeKeyTries));
             std::unique_ptr<Certificate> owned(recipient);
             EXPECT_EQ(bytesOf(called), judged.Ok() ? m_message : std::string());
             setenv("XDG_DATA_HOME", m_user.Path().c_str(), 1);
         } else {
+            const std::uint64_t keysBefore = rsaExptmodCount(kRsaPrivate);
             opened = p7.unEnvelope(fields(c.holder), *bufferOf(keyDer(c.holder)), out, log, false);
+            EXPECT_LE(rsaExptmodCount(kRsaPrivate) - keysBefore, 1u);
         }
         EXPECT_EQ(opened, judged.Ok()) << logText(log);
         EXPECT_EQ(bytesOf(out), judged.Ok() ? m_message : std::string());
@@ -776,64 +897,6 @@ open(sys.argv[2] + "/named.key", "wb").write(key.private_bytes(serialization.Enc
     serialization.PrivateFormat.TraditionalOpenSSL, serialization.NoEncryption()))
 )PY";
 
-// argv[1] in, argv[2] out, a SignedData of one signer with certificates:
-// argv[3] "certs" puts the certificates of the DER files after it there in
-// that order; "padserial" writes the signer's serial with a needless leading
-// zero octet; "printable" its issuer's UTF8Strings as PrintableStrings;
-// "uppercase" its issuer's values in capitals; "version" its version the one
-// of the other form of signer (3 beside an issuer and serial, 1 beside a key
-// identifier); "segkeyid" its key identifier in two segments; "key" the
-// RSA key of the certificate it carries (its signature left as it was) odd
-// numbers of argv[4] bits for n and argv[5] bits for e, or e equal to n
-// when argv[5] is "n", and the signer's signature a number of n's length.
-constexpr const char* kRewriteSigned = R"PY(
-import random, sys
-def parse(data, at=0):
-    tag, first = data[at], data[at + 1]
-    count = first & 0x7F if first > 0x80 else 0
-    size = first if first < 0x80 else int.from_bytes(data[at + 2:at + 2 + count], "big")
-    at += 2 + count
-    if not tag & 0x20:
-        return [tag, data[at:at + size]], at + size
-    kids, end = [], at + size
-    while at < end:
-        kid, at = parse(data, at)
-        kids.append(kid)
-    return [tag, kids], at
-def encode(node):
-    body = node[1] if isinstance(node[1], bytes) else b"".join(encode(k) for k in node[1])
-    n, width = len(body), (len(body).bit_length() + 7) // 8
-    return bytes([node[0]]) + (bytes([n]) if n < 0x80 else bytes([0x80 | width]) + n.to_bytes(width, "big")) + body
-root = parse(open(sys.argv[1], "rb").read())[0]
-signed = root[1][1][1][0][1]
-signer = signed[-1][1][0][1]
-if sys.argv[3] == "certs":
-    signed[3] = [0xA0, [parse(open(f, "rb").read())[0] for f in sys.argv[4:]]]
-elif sys.argv[3] == "padserial":
-    signer[1][1][1][1] = b"\0" + signer[1][1][1][1]
-elif sys.argv[3] == "printable":
-    for rdn in signer[1][1][0][1]:
-        for value in rdn[1]:
-            value[1][1][0] = 0x13 if value[1][1][0] == 0x0C else value[1][1][0]
-elif sys.argv[3] == "uppercase":
-    for rdn in signer[1][1][0][1]:
-        for value in rdn[1]:
-            value[1][1][1] = value[1][1][1].upper()
-elif sys.argv[3] == "version":
-    signer[0][1] = b"\x03" if signer[1][0] == 0x30 else b"\x01"
-elif sys.argv[3] == "key":
-    odd = lambda bits: 1 << (bits - 1) | random.getrandbits(bits - 1) | 1
-    n = odd(int(sys.argv[4]))
-    e = n if sys.argv[5] == "n" else odd(int(sys.argv[5]))
-    number = lambda x: [0x02, x.to_bytes(x.bit_length() // 8 + 1, "big")]
-    signed[3][1][0][1][0][1][6][1][1][1] = b"\0" + encode([0x30, [number(n), number(e)]])
-    signer[-1][1] = (n >> 1).to_bytes((n.bit_length() + 7) // 8, "big")
-else:
-    key = signer[1][1]
-    signer[1] = [0xA0, [[0x04, key[:4]], [0x04, key[4:]]]]
-open(sys.argv[2], "wb").write(encode(root))
-)PY";
-
 // Signed messages in BER: `openssl cms -sign`'s DER and its streamed form
 // (indefinite lengths), each also with lengths written longer than they need
 // around what the signatures cover, in the signed attributes, in the
@@ -845,14 +908,17 @@ open(sys.argv[2], "wb").write(encode(root))
 // detached signature, of the message or of nothing, given no content; a
 // signer "CN=Probe CA, O=Real" with only a certificate of its serial and key
 // issued by "O=Evil", or with one of its serial and another key listed
-// before its own, issued by "O=Evil" or by its own issuer's name (openssl
-// takes the first of those and is given the signer's own to find it
-// first); a serial with a needless leading zero octet, one whose top bit
+// before its own, issued by "O=Evil" or by its own issuer's name (the
+// first of those is the one checked, as openssl takes it); 30 or 600
+// certificates of the signer's issuer and serial, keys dear to check,
+// before its own, and 30 copies of the signer, or 600 of it badly signed,
+// each signer checked once at most; a serial with a needless leading zero octet, one whose top bit
 // needs a zero octet; an issuer written in capitals; a version that tells
 // the other form of signer; a signer's certificate whose RSA numbers are
 // each just inside or outside a bound (n of 16,385 bits, e of a million
 // bits, e of 64 and 65 bits beside n of 4,096, e equal to n), refused before
-// any arithmetic, its bound in the log. `openssl cms -verify` judges each,
+// any arithmetic, its bound in the log, or whose n is written as a negative
+// INTEGER. `openssl cms -verify` judges each,
 // and names the
 // signers that verified. What a signature covers must stand as DER here:
 // openssl takes a certificate written otherwise.
@@ -886,7 +952,11 @@ TEST_F(Pkcs7Messages, BerSignedMessagesGetOpensslsVerdict) {
         kExponentOfAMillionBits,
         kExponentOf64Bits,
         kExponentOf65Bits,
-        kExponentIsModulus
+        kExponentIsModulus,
+        kThirtyCertificatesThirtySigners,
+        kSixHundredCertificates,
+        kSixHundredBrokenSigners,
+        kNegativeModulus
     };
     struct Case {
         bool stream;
@@ -919,7 +989,9 @@ TEST_F(Pkcs7Messages, BerSignedMessagesGetOpensslsVerdict) {
         {false, "as signed", kDetachedEmpty, false, false},
         {false, "as signed", kOnlyAnotherIssuersCertificate, false, false},
         {false, "as signed", kAnotherIssuersKeyFirst, true, true},
-        {false, "as signed", kSameIssuerOtherKeyFirst, true, true},
+        // The first certificate of the signer's issuer and serial is the one
+        // checked, as openssl takes it.
+        {false, "as signed", kSameIssuerOtherKeyFirst, false, false, signeddata_msg::kSignatureMismatch},
         {false, "as signed", kPaddedSerial, false, false},
         // Names are compared as DER: openssl's canonical form makes the
         // UTF8String and the PrintableString of the same text one name.
@@ -938,7 +1010,25 @@ TEST_F(Pkcs7Messages, BerSignedMessagesGetOpensslsVerdict) {
         {false, "as signed", kExponentOf64Bits, false, false, signeddata_msg::kSignatureMismatch},
         {false, "as signed", kExponentOf65Bits, false, false, rsa_msg::kExponentTooLarge},
         {false, "as signed", kExponentIsModulus, false, false, rsa_msg::kExponentNotBelowModulus},
+        // Certificates of the signer's issuer and serial before its own: the
+        // first is the one checked, and the first signer that fails ends it.
+        {false, "as signed", kThirtyCertificatesThirtySigners, false, false, signeddata_msg::kSignatureMismatch},
+        {false, "as signed", kSixHundredCertificates, false, false, signeddata_msg::kSignatureMismatch},
+        {false, "as signed", kSixHundredBrokenSigners, false, false, signeddata_msg::kSignatureMismatch},
+        // openssl reads the magnitude of a modulus written as a negative
+        // INTEGER; no modulus is negative, and here it is refused.
+        {false, "as signed", kNegativeModulus, true, false, rsa_msg::kNegativeNumber},
     };
+    // The certificates before the signer's own, the copies of the signer,
+    // and whether their signatures are broken, by row.
+    struct Many {
+        const char* certificates;
+        const char* signers;
+        const char* signatures;
+    };
+    const std::map<Change, Many> many = {{kThirtyCertificatesThirtySigners, {"30", "30", "sound"}},
+                                         {kSixHundredCertificates, {"600", "1", "sound"}},
+                                         {kSixHundredBrokenSigners, {"0", "600", "broken"}}};
     // The bits of n and of e written into the certificate, by row.
     const std::map<Change, std::pair<const char*, const char*>> keyNumbers = {
         {kModulusTooLarge, {"16385", "17"}},
@@ -1013,6 +1103,11 @@ TEST_F(Pkcs7Messages, BerSignedMessagesGetOpensslsVerdict) {
         const auto numbers = keyNumbers.find(c.change);
         if (numbers != keyNumbers.end())
             rewriting = "key";
+        const auto copies = many.find(c.change);
+        if (copies != many.end())
+            rewriting = "many";
+        if (c.change == kNegativeModulus)
+            rewriting = "negative";
         if (rewriting) {
             std::vector<std::string> rewrite{"/usr/bin/python3",       "-c",
                                              kRewriteSigned,           m_work.File("signed.p7"),
@@ -1021,6 +1116,9 @@ TEST_F(Pkcs7Messages, BerSignedMessagesGetOpensslsVerdict) {
                 rewrite.push_back(m_work.File(who + ".der"));
             if (numbers != keyNumbers.end())
                 rewrite.insert(rewrite.end(), {numbers->second.first, numbers->second.second});
+            if (copies != many.end())
+                rewrite.insert(rewrite.end(),
+                               {copies->second.certificates, copies->second.signers, copies->second.signatures});
             const grvtest::RunResult rewritten = grvtest::RunProgram(rewrite);
             ASSERT_TRUE(rewritten.Ok()) << rewritten.err;
         }
@@ -1048,14 +1146,16 @@ TEST_F(Pkcs7Messages, BerSignedMessagesGetOpensslsVerdict) {
                                         "-inform",   "DER",
                                         "-in",       m_work.File("signed.p7"),
                                         "-signer",   m_work.File("signers.pem")};
-        if (c.change == kSameIssuerOtherKeyFirst)
-            verify.insert(verify.end(), {"-certfile", crt("probe")});
         const grvtest::RunResult judged = runOpenssl(verify);
         EXPECT_EQ(judged.Ok(), c.opensslVerifies) << judged.err;
         Logger log;
         DataBuffer out;
         std::vector<std::string> signers, opensslSigners;
+        const std::uint64_t checksBefore = rsaExptmodCount(kRsaPublic);
         EXPECT_EQ(open(message, out, log, &signers), c.verifies) << logText(log);
+        // One check for each signer that verified; a refused message stops
+        // at its first signer, or at a broken second after a sound one.
+        EXPECT_LE(rsaExptmodCount(kRsaPublic) - checksBefore, c.verifies ? signers.size() : 2u);
         if (c.logged) {
             EXPECT_NE(logText(log).find(c.logged), std::string::npos) << logText(log);
         }

@@ -228,8 +228,8 @@ const std::string kVariants = std::string(GRV_SOURCE_DIR) + "/tests/peers/rsa_ke
 // the key itself and on the PKCS#7 road that reads it from DER, or, when
 // its parts fit together but a prime is none, by its first signature or
 // decryption, which its public key does not undo; a key whose n or e is out
-// of openssl's bounds is refused before any arithmetic, as openssl refuses
-// to encrypt under it. Every signature a key makes verifies in openssl under
+// of openssl's bounds, or whose n is even, is refused before any
+// arithmetic, as openssl refuses to encrypt under it. Every signature a key makes verifies in openssl under
 // the key's public half.
 TEST(RsaKeys, AreUsedWholeOrRefusedOnLoad) {
     grvtest::TempDir dir("keys");
@@ -267,13 +267,14 @@ TEST(RsaKeys, AreUsedWholeOrRefusedOnLoad) {
         {two, "e-64-bits", tessik::rsa_msg::kNotWhole},
         {two, "e-65-bits", tessik::rsa_msg::kExponentTooLarge},
         {two, "e-is-n", tessik::rsa_msg::kExponentNotBelowModulus},
+        {two, "n-even", tessik::rsa_msg::kModulusEven},
         {two, "dp-unreduced", tessik::rsa_msg::kPartNotReduced},
         {two, "dq-unreduced", tessik::rsa_msg::kPartNotReduced},
         {two, "qinv-unreduced", tessik::rsa_msg::kPartNotReduced},
     };
     const auto outOfBounds = [](const char* refusal) {
         return refusal == tessik::rsa_msg::kModulusTooLarge || refusal == tessik::rsa_msg::kExponentNotBelowModulus ||
-               refusal == tessik::rsa_msg::kExponentTooLarge;
+               refusal == tessik::rsa_msg::kExponentTooLarge || refusal == tessik::rsa_msg::kModulusEven;
     };
     const std::string message = "whole keys only";
     grvtest::RunOptions fed;

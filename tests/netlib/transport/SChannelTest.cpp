@@ -187,7 +187,13 @@ TEST(SChannelReferenceServer, HandshakesAndTheFaultsOfServers) {
         {"SSL 3.0", {"ssl3"}, "ssl30", true, nullptr, "handshake 3.0 0035"},
         {"SSL 3.0 offered, answered with it", {}, "ssl30", true, nullptr, "client offers 3.0"},
         {"Certificate sent twice: the second counts", {"dup-cert"}, "tls1", true, nullptr, "client finished ok"},
-        {"ServerKeyExchange is passed over", {"key-exchange"}, "tls1", true, nullptr, "client finished ok"},
+        // RSA key exchange has none: refused at once with unexpected_message.
+        {"ServerKeyExchange",
+         {"key-exchange"},
+         "tls1",
+         false,
+         tlsmsg::kUnexpectedServerKeyExchange,
+         "alert 020a\nclosed"},
         {"wrong server Finished", {"bad-finished"}, "tls1", false, tlsmsg::kInvalidVerifyData, nullptr},
         {"ServerHelloDone for the Finished", {"done-for-finished"}, "tls1", false, tlsmsg::kExpectedFinished, nullptr},
         // Refused at the ServerHello with illegal_parameter, before any key exchange.

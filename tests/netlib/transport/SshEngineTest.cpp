@@ -451,31 +451,38 @@ TEST(SshKeyExchangeEngine, RefusesGuessableSecretsAndWeakGroups) {
     SshKeyExchange gex;
     ASSERT_TRUE(gex.processServerKexinit(ServerKexInit({"diffie-hellman-group-exchange-sha1"}), log));
     ASSERT_TRUE(gex.beginDiffieHellman(log));
-    DataBuffer group;
-    group.appendChar(kSshMsgKexDhGexGroup);
+    // A group of each prime, refused, and what the log says.
+    auto refused = [&gex](const Bytes& prime, Logger& groupLog) {
+        DataBuffer group;
+        group.appendChar(kSshMsgKexDhGexGroup);
+        sshAppendBytesString(group, prime.data(), static_cast<unsigned int>(prime.size()));
+        sshAppendBytesString(group, "\x02", 1);
+        EXPECT_FALSE(gex.takeGroup(group, groupLog));
+        StringBuffer text;
+        groupLog.getLogText(text);
+        return std::string(text.getString());
+    };
     Bytes small = RandomBytes(64, 5);
     small[0] |= 0x40;
     small[63] |= 1;
-    sshAppendBytesString(group, small.data(), 64);
-    sshAppendBytesString(group, "\x02", 1);
-    EXPECT_FALSE(gex.takeGroup(group, log));
-    StringBuffer text;
-    log.getLogText(text);
-    EXPECT_NE(std::string(text.getString()).find(kSshMsgSharedSecretFailed), std::string::npos);
-    EXPECT_NE(std::string(text.getString()).find(kSshMsgBadGroup), std::string::npos);
+    const std::string smallText = refused(small, log);
+    EXPECT_NE(smallText.find(kSshMsgSharedSecretFailed), std::string::npos);
+    EXPECT_NE(smallText.find(kSshMsgBadGroup), std::string::npos);
+    // An odd prime of 2,048 bits written as a negative mpint (no zero octet
+    // before its top bit), which OpenSSH's reader refuses too.
+    Bytes top = RandomBytes(256, 7);
+    top[0] |= 0x80;
+    top[255] |= 1;
+    Logger negativeLog;
+    const std::string negativeText = refused(top, negativeLog);
+    EXPECT_NE(negativeText.find(kSshMsgNegativeMpint), std::string::npos) << negativeText;
     // A prime of 10,001 bits, beyond any group's bound.
-    DataBuffer huge;
-    huge.appendChar(kSshMsgKexDhGexGroup);
     Bytes odd = RandomBytes(1251, 6);
     odd[0] = 0x01;
     odd.back() |= 1;
-    sshAppendBytesString(huge, odd.data(), static_cast<unsigned int>(odd.size()));
-    sshAppendBytesString(huge, "\x02", 1);
     Logger hugeLog;
-    EXPECT_FALSE(gex.takeGroup(huge, hugeLog));
-    text.clear();
-    hugeLog.getLogText(text);
-    EXPECT_NE(std::string(text.getString()).find(dh_msg::kPrimeTooLarge), std::string::npos) << text.getString();
+    const std::string hugeText = refused(odd, hugeLog);
+    EXPECT_NE(hugeText.find(dh_msg::kPrimeTooLarge), std::string::npos) << hugeText;
 }
 
 // argv: "rsa" or "dsa" and a public key file of that kind ssh-keygen wrote.
@@ -490,7 +497,9 @@ TEST(SshKeyExchangeEngine, RefusesGuessableSecretsAndWeakGroups) {
 // or with a byte after it. Keys of odd numbers each just inside and just
 // outside a bound: n of 16,384 and 16,385 bits, e of a million bits, e of 64
 // and 65 bits beside n of 4,096, e equal to n; DSA p of 10,000 and 10,001
-// bits, q of 512 and 513.
+// bits, q of 256 (openssl's verification takes it, OpenSSH's 40-byte
+// signature not), 512 and 513 bits, an even p (openssl's verification takes
+// q of 160, 224 or 256 bits and an odd p only).
 constexpr const char* kHostKeyBlobs = R"PY(
 import base64, random, struct, sys
 def s(b): return struct.pack(">I", len(b)) + b
@@ -516,17 +525,18 @@ else:
     dsa = key
     rows = [("ssh-dss", dsa, "-"), ("ssh-rsa", dsa, "-"), ("ssh-dss", dsa + b"x", "-"),
             ("ssh-dss", dsa_of(odd(10000), odd(160)), "-"), ("ssh-dss", dsa_of(odd(10001), odd(160)), "dsa-p"),
-            ("ssh-dss", dsa_of(odd(2048), odd(512)), "-"), ("ssh-dss", dsa_of(odd(2048), odd(513)), "dsa-q")]
+            ("ssh-dss", dsa_of(odd(2048), odd(256)), "ssh-q"), ("ssh-dss", dsa_of(odd(2048), odd(512)), "dsa-q"),
+            ("ssh-dss", dsa_of(odd(2048), odd(513)), "dsa-q"), ("ssh-dss", dsa_of(odd(2048) ^ 1, odd(160)), "dsa-even")]
 for alg, b, strict in rows:
     print(alg, base64.b64encode(b).decode(), strict)
 )PY";
 
 // What the log says of a number out of its bound, by the row's name of it.
-const std::map<std::string, const char*> kBoundRefusals = {{"modulus", rsa_msg::kModulusTooLarge},
-                                                           {"e-below-n", rsa_msg::kExponentNotBelowModulus},
-                                                           {"e-size", rsa_msg::kExponentTooLarge},
-                                                           {"dsa-p", dsa_msg::kPrimeTooLarge},
-                                                           {"dsa-q", dsa_msg::kSubprimeTooLarge}};
+const std::map<std::string, const char*> kBoundRefusals = {
+    {"modulus", rsa_msg::kModulusTooLarge}, {"e-below-n", rsa_msg::kExponentNotBelowModulus},
+    {"e-size", rsa_msg::kExponentTooLarge}, {"dsa-p", dsa_msg::kPrimeTooLarge},
+    {"dsa-q", dsa_msg::kSubprimeSize},      {"dsa-even", dsa_msg::kPrimeEven},
+    {"ssh-q", kSshMsgDssSubprime}};
 
 // The rows kHostKeyBlobs makes of a key file, after the given ones.
 void AddHostKeyBlobs(std::vector<std::string>& rows, const char* kind, const std::string& publicKeyFile) {
@@ -613,8 +623,8 @@ TEST(SshHostKeys, OpenSshDsaBlobsAreReadAndFingerprintedAsSshKeygenReadsThem) {
     std::vector<std::string> rows;
     AddHostKeyBlobs(rows, "dsa", dir.File("dsa.pub"));
     const BlobVerdicts verdicts = JudgeHostKeyBlobs(dir, rows);
-    EXPECT_EQ(verdicts.read, 3);
-    EXPECT_EQ(verdicts.parted, 2);
+    EXPECT_EQ(verdicts.read, 2);
+    EXPECT_EQ(verdicts.parted, 5);
 }
 
 TEST(SshHostKeys, DssSignaturesBareOrWrappedAndNothingElse) {

@@ -185,6 +185,10 @@ TEST(TlsHostileServer, RefusedAtTheFirstFlightWithTheRightAlert) {
         // The length is 16 bits: 0x8010 is not 0x0010.
         {"record announcing 32784 bytes", "tls1", Join({22, 3, 1, 0x80, 0x10}, Bytes(16, 0)), tlsmsg::kRecordTooLong,
          kTlsAlertRecordOverflow, "hello 3.1\nalert 0216\nclosed\n"},
+        // RSA key exchange has no ServerKeyExchange.
+        {"ServerKeyExchange in an RSA key exchange", "tls1",
+         Record(22, 3, 1, Join(ServerHello(3, 1, kTlsRsaAes128Sha), {kTlsServerKeyExchange, 0, 0, 4, 0, 1, 2, 3})),
+         tlsmsg::kUnexpectedServerKeyExchange, kTlsAlertUnexpectedMessage, "hello 3.1\nalert 020a\nclosed\n"},
         // The server's own fatal alert is the one that ended it.
         {"server's handshake_failure", "tls1", Record(21, 3, 1, {2, 40}), tlsmsg::kClosingOnFatal, 40,
          "hello 3.1\nclosed\n"},

@@ -238,8 +238,8 @@ TEST(TlsHandshakeMessages, PeerInputMeetsTheMessageRules) {
          "Certificate 0 \nheld \nok\n"},
         {"two messages in one record", Concat({Message(2, ServerHelloBody()), Message(14, {})}), nullptr,
          serverHello + "ServerHelloDone\nheld \nok\n"},
-        {"ServerKeyExchange is discarded", Concat({Message(12, {1, 2, 3}), Message(14, {})}), nullptr,
-         "ServerHelloDone\nheld \nok\n"},
+        {"ServerKeyExchange is refused", Concat({Message(12, {1, 2, 3}), Message(14, {})}),
+         tlsmsg::kUnexpectedServerKeyExchange, "held \nerror\n"},
         {"HelloRequest is queued", Message(0, {}), nullptr, "HelloRequest\nheld \nok\n"},
         {"empty Certificate body", Message(11, {}), tlsmsg::kEmptyMessage, "held \nerror\n"},
         {"unknown message type", Message(99, {1}), tlsmsg::kInvalidHandshakeCode, "held \nerror\n"},
@@ -260,7 +260,9 @@ TEST(TlsHandshakeMessages, PeerInputMeetsTheMessageRules) {
         }
         EXPECT_EQ(p.pendingAlert(),
                   ok ? -1
-                     : int(c.text == tlsmsg::kInvalidHandshakeCode ? kTlsAlertUnexpectedMessage : kTlsAlertDecodeError))
+                     : int(c.text == tlsmsg::kInvalidHandshakeCode || c.text == tlsmsg::kUnexpectedServerKeyExchange
+                               ? kTlsAlertUnexpectedMessage
+                               : kTlsAlertDecodeError))
             << c.name;
     }
 }
