@@ -142,7 +142,7 @@ protected:
             if (s.path == nullptr) {
                 HttpResponseHeader head;
                 head.parse(("HTTP/1.1 200 OK\r\n" + s.text + "\r\n").c_str(), log);
-                HttpClient::storeSetCookies(head, options, s.host, s.tls, now, log, nullptr);
+                HttpClient::storeSetCookies(head, options, s.host, "/", s.tls, now, log, nullptr);
                 continue;
             }
             StringBuffer header;
@@ -325,7 +325,7 @@ TEST_F(Cookies, StoredDocumentsTheEngineReads) {
         Logger log;
         HttpResponseHeader head;
         head.parse("HTTP/1.1 200 OK\r\nSet-Cookie: a=new; Path=/; Domain=shop.test\r\n\r\n", log);
-        HttpClient::storeSetCookies(head, options, "www.shop.test", false, kNow, log, nullptr);
+        HttpClient::storeSetCookies(head, options, "www.shop.test", "/", false, kNow, log, nullptr);
         StringBuffer header;
         HttpClient client;
         client.addCookiesHeader(options, "www.shop.test", "/", false, header, log, nullptr);
@@ -336,7 +336,7 @@ TEST_F(Cookies, StoredDocumentsTheEngineReads) {
     Logger log;
     HttpResponseHeader head;
     head.parse("HTTP/1.1 200 OK\r\nSet-Cookie: a=1\r\n\r\n", log);
-    EXPECT_FALSE(HttpClient::storeSetCookies(head, none, "www.shop.test", false, kNow, log, nullptr));
+    EXPECT_FALSE(HttpClient::storeSetCookies(head, none, "www.shop.test", "/", false, kNow, log, nullptr));
     StringBuffer header;
     HttpClient client;
     client.addCookiesHeader(none, "www.shop.test", "/", false, header, log, nullptr);

@@ -812,7 +812,7 @@ protected:
                  Logger log;
                  head.parse("HTTP/1.1 200 OK\r\nSet-Cookie: a=b; Domain=shop.test; Path=/\r\n\r\n", log);
                  // What it returns says whether the answer set cookies.
-                 HttpClient::storeSetCookies(head, options, "www.shop.test", false, 0, log, nullptr);
+                 HttpClient::storeSetCookies(head, options, "www.shop.test", "/", false, 0, log, nullptr);
                  return std::string("-");
              }},
             {"cache-entry", false,
