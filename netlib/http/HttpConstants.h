@@ -58,6 +58,8 @@ constexpr const char* kRedirectNotFollowed =
     "The answer is a redirect that was not followed: the resource was not fetched, the call fails with its status.";
 constexpr const char* kNotFetched =
     "The final answer is no 2xx: the resource was not fetched, the call fails with its status.";
+constexpr const char* kNotWritten =
+    "The final answer is no 2xx: the object was not stored or deleted, the call fails with its status.";
 constexpr const char* kBodyBeforeStatus =
     "Body bytes came before their answer's status was known: nothing is written, the call fails.";
 constexpr const char* kDownloadRangeMismatch =
