@@ -193,12 +193,13 @@ bool HttpClient::httpConnect(HttpControl& options, const char* host, int port, b
         }
         StringBuffer proxyHost;
         std::uint32_t proxyPort = http_opt::kDefaultProxyPort;
-        options.getProxy(tls ? "https://" : "http://", proxyHost, proxyPort, log, 0);
-        bool ok;
-        if (proxyHost.getSize() == 0) {
+        // A proxy setting that cannot be read fails the connect: nothing
+        // goes direct in its place.
+        bool ok = options.getProxy(tls ? "https://" : "http://", proxyHost, proxyPort, log, 0);
+        if (ok && proxyHost.getSize() == 0) {
             ok = tls ? connectSChannel(m_conn.tlsChannel(), host, port, options, log, pm)
                      : connectSocket(sock, host, port, options, log, pm);
-        } else {
+        } else if (ok) {
             log.logData("proxyDomain", proxyHost.getString());
             log.logDataLong("proxyPort", static_cast<int>(proxyPort));
             ok = tls ? proxySslConnect(proxyHost.getString(), static_cast<int>(proxyPort), host, port, &m_conn, options,

@@ -1,5 +1,6 @@
 // What a copy of the options takes (client certificates judged by openssl),
-// and the proxy chosen from the options or from the environment.
+// and the proxy chosen from the options or from the environment (read as
+// curl reads http_proxy).
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -9,6 +10,7 @@
 
 #include "netlib/core/ExtPtrArray.h"
 #include "netlib/core/Logger.h"
+#include "netlib/http/ClsHttp.h"
 #include "netlib/http/HttpClient.h"
 #include "netlib/http/HttpControl.h"
 #include "netlib/http/HttpRequest.h"
@@ -233,6 +235,61 @@ TEST(HttpControl, ProxyComesFromOptionsOrEnvironment) {
     }
     unsetenv("http_proxy");
     unsetenv("HTTPS_PROXY");
+}
+
+// http_proxy values, "P" the port of a peer listening on 127.0.0.1 and ::1
+// and "Q" that port past 65535: each is used or refused as curl uses or
+// refuses it, and a refused one sends nothing, to the proxy or direct.
+TEST(HttpControl, SystemProxyIsReadAsCurlReadsIt) {
+    installTextServices();
+    const char* const values[] = {
+        "127.0.0.1:P",   "http://127.0.0.1:P/", "http://u:p@127.0.0.1:P", "127.0.0.1:Px", "127.0.0.1:Q", "127.0.0.1:",
+        "127.0.0.1: P",  "127.0.0.1:-P",        "http://[::1]:P",         "[::1]:P",      "[::1]:Px",    "[::1]:Q",
+        "http://[::1:P",
+    };
+    for (const char* v : {"http_proxy", "HTTP_PROXY", "https_proxy", "HTTPS_PROXY", "no_proxy", "NO_PROXY"})
+        unsetenv(v);
+    grvtest::LoopbackPeers peers;
+    const int port = peers.StartCaptureServer({}, true);
+    constexpr int kPortsPast = 65536;
+    // What curl says of a proxy it cannot read: it could not resolve it.
+    constexpr int kCurlProxyUnresolved = 5;
+    constexpr const char* kUrl = "http://origin.invalid/x";
+    std::size_t seen = 0;
+    // Whether the peer was asked for the URL since the last look.
+    const auto asked = [&] {
+        const std::vector<std::string> got = peers.CapturedRequests(port);
+        const bool more = got.size() > seen && got.back().starts_with(std::string("GET ") + kUrl + " ");
+        seen = got.size();
+        return more;
+    };
+    std::string ours, curl;
+    for (const std::string value : values) {
+        std::string proxy;
+        for (const char c : value)
+            proxy += c == 'P' ? std::to_string(port) : c == 'Q' ? std::to_string(port + kPortsPast) : std::string(1, c);
+        setenv("http_proxy", proxy.c_str(), 1);
+        ClsHttp http;
+        http.options().UseIEProxy = 1;
+        XString url, text, why;
+        url.setFromUtf8(kUrl);
+        const bool ok = http.QuickGetStr(url, text, false, nullptr, http.getLog());
+        http.getLastErrorText(why, false);
+        const bool refused = std::string(why.getUtf8()).find(http_opt::kMsgProxySettingRefused) != std::string::npos;
+        ours += value + std::string(": ") +
+                (ok && asked()         ? "used"
+                 : refused && !asked() ? "refused"
+                                       : "failed") +
+                "\n";
+        const grvtest::RunResult r = grvtest::RunProgram({"curl", "-s", "-o", "/dev/null", kUrl});
+        curl += value + std::string(": ") +
+                (r.status == 0 && asked()                       ? "used"
+                 : r.status == kCurlProxyUnresolved && !asked() ? "refused"
+                                                                : "failed " + std::to_string(r.status)) +
+                "\n";
+    }
+    unsetenv("http_proxy");
+    EXPECT_EQ(ours, curl);
 }
 
 TEST(HttpControl, UnreadableSystemSettingsAreLoggedAndGoDirect) {
