@@ -199,8 +199,9 @@ bool ClsHttp::downloadRun(const char* name, XString& url, XString& localPath, bo
                      : m_pool.downloadToFile(frame.url(), m_options, localPath.getUtf8(), append, m_lastResult, log,
                                              frame.monitor(), m_verboseLogging);
     // A redirect not followed fetched nothing of the URL, as an error
-    // answer did not: the file is not what the caller asked for.
-    if (notFetched(ok, m_lastResult, log))
+    // answer did not: the file is not what the caller asked for, unless a
+    // resume found it whole already.
+    if (!m_lastResult.alreadyWhole && notFetched(ok, m_lastResult, log))
         ok = false;
     log.logDataLong("totalElapsedMs", static_cast<int>(platform::GetTickCount() - start));
     log.logDataInt64("ContentLength", m_lastResult.responseHeader.getContentLength());

@@ -52,6 +52,9 @@ public:
     // section 14.4) begins at first: a 206 without one is part of nothing
     // known.
     bool contentRangeBeginsAt(std::int64_t first) const;
+    // Whether a Content-Range field is "bytes */LENGTH" of that length: a
+    // 416's word that the resource has length bytes.
+    bool contentRangeUnsatisfiedOf(std::int64_t length) const;
     // The fields are taken apart when first asked for; a plain head's
     // single fields are read straight from its lines until then.
     const MimeHeader& getFields() const;
@@ -116,6 +119,8 @@ public:
     std::uint32_t driverCount;
     std::uint8_t fromCache;
     std::uint8_t connectionFailed;
+    // A resume found the file whole already: a 416 named its length.
+    std::uint8_t alreadyWhole;
     std::uint8_t spareFlags[2];
     HttpResponseHeader responseHeader;
     StringBuffer keptText;
