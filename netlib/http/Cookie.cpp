@@ -164,7 +164,9 @@ bool Cookie::scopeTo(const StringBuffer& host, const char* requestPath) {
         m_domain.setString(".");
         m_domain.appendSb(domain);
     }
-    if (m_path.getSize() == 0)
+    // A Path that is empty or does not begin with '/' names no path either
+    // (RFC 6265 section 5.2.4).
+    if (!m_path.beginsWith("/"))
         defaultPath(requestPath, m_path);
     return true;
 }

@@ -66,8 +66,9 @@ public:
     // The cookie as the host set it in answer to a request for
     // requestPath: without a Domain it is the host's alone, its domain the
     // bare host; one the Domain attribute scopes gets '.' and that domain.
-    // Without a Path it takes the request's default-path (RFC 6265 section
-    // 5.1.4), so a name, domain and path tell it apart from every other.
+    // Without a Path (or with one that is empty or does not begin with '/')
+    // it takes the request's default-path (RFC 6265 section 5.1.4), so a
+    // name, domain and path tell it apart from every other.
     // False for a cookie refused.
     bool scopeTo(const StringBuffer& host, const char* requestPath);
     // The directory of a request's path: up to, not including, its last
