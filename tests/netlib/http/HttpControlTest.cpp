@@ -237,23 +237,48 @@ TEST(HttpControl, ProxyComesFromOptionsOrEnvironment) {
     unsetenv("HTTPS_PROXY");
 }
 
-// http_proxy values, "P" the port of a peer listening on 127.0.0.1 and ::1
-// and "Q" that port past 65535: each is used or refused as curl uses or
-// refuses it, and a refused one sends nothing, to the proxy or direct.
+// http_proxy values ("NAME=value ..." sets those variables instead), "P"
+// the port of a peer listening on 127.0.0.1 and ::1 and "Q" that port past
+// 65535: each is used, refused or passed over for a direct request as curl
+// does, and a refused one sends nothing, to the proxy or direct. A proxy
+// of another scheme is refused, where curl speaks TLS or SOCKS to it:
+// nothing goes to it in plain.
 TEST(HttpControl, SystemProxyIsReadAsCurlReadsIt) {
     installTextServices();
     const char* const values[] = {
-        "127.0.0.1:P",   "http://127.0.0.1:P/", "http://u:p@127.0.0.1:P", "127.0.0.1:Px", "127.0.0.1:Q", "127.0.0.1:",
-        "127.0.0.1: P",  "127.0.0.1:-P",        "http://[::1]:P",         "[::1]:P",      "[::1]:Px",    "[::1]:Q",
+        "127.0.0.1:P",
+        "http://127.0.0.1:P/",
+        "http://u:p@127.0.0.1:P",
+        "127.0.0.1:Px",
+        "127.0.0.1:Q",
+        "127.0.0.1:",
+        "127.0.0.1: P",
+        "127.0.0.1:-P",
+        "http://[::1]:P",
+        "[::1]:P",
+        "[::1]:Px",
+        "[::1]:Q",
         "http://[::1:P",
+        "HTTP_PROXY=127.0.0.1:P",
+        "http_proxy= HTTP_PROXY=127.0.0.1:P",
+        "https://127.0.0.1:P",
+        "HTTPS://127.0.0.1:P",
+        "socks5h://127.0.0.1:P",
+        "HTTP://127.0.0.1:P",
+
+        "http://[::1%25lo]:P",
+        "http://127.0.0.1:P/x",
     };
     for (const char* v : {"http_proxy", "HTTP_PROXY", "https_proxy", "HTTPS_PROXY", "no_proxy", "NO_PROXY"})
         unsetenv(v);
     grvtest::LoopbackPeers peers;
     const int port = peers.StartCaptureServer({}, true);
     constexpr int kPortsPast = 65536;
-    // What curl says of a proxy it cannot read: it could not resolve it.
-    constexpr int kCurlProxyUnresolved = 5;
+    // What curl says when it went direct: the origin's name is unknown. Any
+    // other failure with nothing sent to the peer in plain is a refusal (a
+    // proxy it cannot read, or one it speaks TLS or SOCKS to).
+    constexpr int kCurlOriginUnresolved = 6;
+    constexpr const char* kCurlSeconds = "5";
     constexpr const char* kUrl = "http://origin.invalid/x";
     std::size_t seen = 0;
     // Whether the peer was asked for the URL since the last look.
@@ -266,26 +291,48 @@ TEST(HttpControl, SystemProxyIsReadAsCurlReadsIt) {
     std::string ours, curl;
     for (const std::string value : values) {
         std::string proxy;
-        for (const char c : value)
-            proxy += c == 'P' ? std::to_string(port) : c == 'Q' ? std::to_string(port + kPortsPast) : std::string(1, c);
-        setenv("http_proxy", proxy.c_str(), 1);
+        for (const char c : value) {
+            const bool spot = !proxy.empty() && std::string_view(":- ").find(proxy.back()) != std::string_view::npos;
+            proxy += spot && c == 'P'   ? std::to_string(port)
+                     : spot && c == 'Q' ? std::to_string(port + kPortsPast)
+                                        : std::string(1, c);
+        }
+        // "NAME=value": the variables set, each up to the next space;
+        // else http_proxy is.
+        for (const char* v : {"http_proxy", "HTTP_PROXY"})
+            unsetenv(v);
+        if (proxy.starts_with("http_proxy=") || proxy.starts_with("HTTP_PROXY=")) {
+            for (std::size_t at = 0; at < proxy.size();) {
+                const std::size_t end = std::min(proxy.find(' ', at), proxy.size());
+                const std::size_t eq = proxy.find('=', at);
+                setenv(proxy.substr(at, eq - at).c_str(), proxy.substr(eq + 1, end - eq - 1).c_str(), 1);
+                at = end + 1;
+            }
+        } else {
+            setenv("http_proxy", proxy.c_str(), 1);
+        }
         ClsHttp http;
         http.options().UseIEProxy = 1;
         XString url, text, why;
         url.setFromUtf8(kUrl);
         const bool ok = http.QuickGetStr(url, text, false, nullptr, http.getLog());
         http.getLastErrorText(why, false);
-        const bool refused = std::string(why.getUtf8()).find(http_opt::kMsgProxySettingRefused) != std::string::npos;
+        const std::string said = why.getUtf8();
+        const bool refused = said.find(http_opt::kMsgProxySettingRefused) != std::string::npos;
+        const bool sent = asked();
         ours += value + std::string(": ") +
-                (ok && asked()         ? "used"
-                 : refused && !asked() ? "refused"
-                                       : "failed") +
+                (ok && sent                                                      ? "used"
+                 : refused && !sent                                              ? "refused"
+                 : !ok && !sent && said.find("proxyDomain") == std::string::npos ? "went direct"
+                                                                                 : "failed") +
                 "\n";
-        const grvtest::RunResult r = grvtest::RunProgram({"curl", "-s", "-o", "/dev/null", kUrl});
+        const grvtest::RunResult r = grvtest::RunProgram({"curl", "-s", "-m", kCurlSeconds, "-o", "/dev/null", kUrl});
+        const bool curlSent = asked();
         curl += value + std::string(": ") +
-                (r.status == 0 && asked()                       ? "used"
-                 : r.status == kCurlProxyUnresolved && !asked() ? "refused"
-                                                                : "failed " + std::to_string(r.status)) +
+                (r.status == 0 && curlSent                        ? "used"
+                 : r.status == kCurlOriginUnresolved && !curlSent ? "went direct"
+                 : r.status != 0 && !curlSent                     ? "refused"
+                                                                  : "failed " + std::to_string(r.status)) +
                 "\n";
     }
     unsetenv("http_proxy");
