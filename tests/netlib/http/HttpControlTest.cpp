@@ -268,6 +268,8 @@ TEST(HttpControl, SystemProxyIsReadAsCurlReadsIt) {
 
         "http://[::1%25lo]:P",
         "http://127.0.0.1:P/x",
+        "kept 127.0.0.1:Px",
+        "kept https://127.0.0.1:P",
     };
     for (const char* v : {"http_proxy", "HTTP_PROXY", "https_proxy", "HTTPS_PROXY", "no_proxy", "NO_PROXY"})
         unsetenv(v);
@@ -280,13 +282,15 @@ TEST(HttpControl, SystemProxyIsReadAsCurlReadsIt) {
     constexpr int kCurlOriginUnresolved = 6;
     constexpr const char* kCurlSeconds = "5";
     constexpr const char* kUrl = "http://origin.invalid/x";
+    constexpr std::string_view kKept = "kept ";
     std::size_t seen = 0;
-    // Whether the peer was asked for the URL since the last look.
+    // How the peer was asked for the URL since the last look: as a proxy,
+    // as the origin, or not at all.
     const auto asked = [&] {
         const std::vector<std::string> got = peers.CapturedRequests(port);
-        const bool more = got.size() > seen && got.back().starts_with(std::string("GET ") + kUrl + " ");
+        const std::string line = got.size() > seen ? got.back().substr(0, got.back().find(' ', 4)) : "";
         seen = got.size();
-        return more;
+        return line.starts_with("GET http://") ? "proxy" : line == "GET /x" ? "origin" : "";
     };
     std::string ours, curl;
     for (const std::string value : values) {
@@ -297,10 +301,24 @@ TEST(HttpControl, SystemProxyIsReadAsCurlReadsIt) {
                      : spot && c == 'Q' ? std::to_string(port + kPortsPast)
                                         : std::string(1, c);
         }
-        // "NAME=value": the variables set, each up to the next space;
-        // else http_proxy is.
+        // "kept ...": the peer is asked first as the origin, directly, then
+        // through the value on the connection that request left open.
+        const bool kept = proxy.starts_with(kKept);
+        if (kept)
+            proxy.erase(0, kKept.size());
+        const std::string target = kept ? "http://127.0.0.1:" + std::to_string(port) + "/x" : kUrl;
+        ClsHttp http;
+        XString url, text, why;
+        url.setFromUtf8(target.c_str());
         for (const char* v : {"http_proxy", "HTTP_PROXY"})
             unsetenv(v);
+        if (kept) {
+            http.options().UseIEProxy = 0;
+            http.QuickGetStr(url, text, false, nullptr, http.getLog());
+            asked();
+        }
+        // "NAME=value": the variables set, each up to the next space;
+        // else http_proxy is.
         if (proxy.starts_with("http_proxy=") || proxy.starts_with("HTTP_PROXY=")) {
             for (std::size_t at = 0; at < proxy.size();) {
                 const std::size_t end = std::min(proxy.find(' ', at), proxy.size());
@@ -311,28 +329,26 @@ TEST(HttpControl, SystemProxyIsReadAsCurlReadsIt) {
         } else {
             setenv("http_proxy", proxy.c_str(), 1);
         }
-        ClsHttp http;
         http.options().UseIEProxy = 1;
-        XString url, text, why;
-        url.setFromUtf8(kUrl);
         const bool ok = http.QuickGetStr(url, text, false, nullptr, http.getLog());
         http.getLastErrorText(why, false);
         const std::string said = why.getUtf8();
         const bool refused = said.find(http_opt::kMsgProxySettingRefused) != std::string::npos;
-        const bool sent = asked();
+        const std::string sent = asked();
+        const bool direct = sent == "origin" || (sent.empty() && said.find("proxyDomain") == std::string::npos);
         ours += value + std::string(": ") +
-                (ok && sent                                                      ? "used"
-                 : refused && !sent                                              ? "refused"
-                 : !ok && !sent && said.find("proxyDomain") == std::string::npos ? "went direct"
-                                                                                 : "failed") +
+                (ok && sent == "proxy"     ? "used"
+                 : refused && sent.empty() ? "refused"
+                 : direct                  ? "went direct"
+                                           : "failed") +
                 "\n";
-        const grvtest::RunResult r = grvtest::RunProgram({"curl", "-s", "-m", kCurlSeconds, "-o", "/dev/null", kUrl});
-        const bool curlSent = asked();
+        const grvtest::RunResult r = grvtest::RunProgram({"curl", "-s", "-m", kCurlSeconds, "-o", "/dev/null", target});
+        const std::string curlSent = asked();
         curl += value + std::string(": ") +
-                (r.status == 0 && curlSent                        ? "used"
-                 : r.status == kCurlOriginUnresolved && !curlSent ? "went direct"
-                 : r.status != 0 && !curlSent                     ? "refused"
-                                                                  : "failed " + std::to_string(r.status)) +
+                (r.status == 0 && curlSent == "proxy"                                              ? "used"
+                 : curlSent == "origin" || (r.status == kCurlOriginUnresolved && curlSent.empty()) ? "went direct"
+                 : r.status != 0 && curlSent.empty()                                               ? "refused"
+                                                     : "failed " + std::to_string(r.status)) +
                 "\n";
     }
     unsetenv("http_proxy");
