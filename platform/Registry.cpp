@@ -6,6 +6,7 @@
 #include <map>
 #include <mutex>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "platform/WinErr.h"
@@ -79,19 +80,27 @@ bool resolve(Store& s, HKEY key, const char* subKey, std::string& out) {
     return true;
 }
 
-const char* envEither(const char* lowerName, const char* upperName) {
-    const char* v = std::getenv(lowerName);
-    if (!v || !*v)
-        v = std::getenv(upperName);
+// A proxy set without a value names none.
+const char* envValue(const char* name) {
+    const char* v = std::getenv(name);
     return (v && *v) ? v : nullptr;
 }
 
-// "http://user:pw@host:3128/" → "host:3128".
+const char* envEither(const char* lowerName, const char* upperName) {
+    const char* v = envValue(lowerName);
+    return v ? v : envValue(upperName);
+}
+
+// "http://user:pw@host:3128/" → "host:3128". A proxy of another scheme
+// (https://, socks5://) is not one the requests can be sent to in plain
+// HTTP: its scheme stays, so the reader of the value refuses it.
 std::string hostPort(const char* url) {
     std::string s = url;
-    std::string::size_type scheme = s.find("://");
-    if (scheme != std::string::npos)
-        s.erase(0, scheme + 3);
+    constexpr std::string_view kPlain = "http://";
+    if (lower(s.substr(0, kPlain.size())) == kPlain)
+        s.erase(0, kPlain.size());
+    else if (s.find("://") != std::string::npos)
+        return s;
     std::string::size_type slash = s.find('/');
     if (slash != std::string::npos)
         s.erase(slash);
@@ -137,7 +146,9 @@ Value textValue(const std::string& text) {
 
 // The proxy values of the Internet Settings key; false for other names.
 bool proxyValue(const std::string& name, Value& out) {
-    const char* http = envEither("http_proxy", "HTTP_PROXY");
+    // Only the lower-case name for plain HTTP: in a CGI program HTTP_PROXY
+    // is the client's "Proxy:" request field.
+    const char* http = envValue("http_proxy");
     const char* https = envEither("https_proxy", "HTTPS_PROXY");
     if (name == "proxyenable") {
         DWORD on = (http || https) ? 1 : 0;

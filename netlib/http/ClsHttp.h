@@ -221,6 +221,12 @@ private:
     bool xmlRequest(const char* url, XString& xml, const char* charset, bool put, ClsHttpRequest& request,
                     RequestTarget& target, LogBase& log);
 
+    // An answer came, and it is no 2xx: the resource was not fetched (a
+    // redirect not followed fetched nothing either), or a write (an
+    // object's PUT, a DELETE) was not done. Logged with its status.
+    static bool notFetched(bool answered, const HttpResult& result, LogBase& log);
+    static bool notWritten(bool answered, const HttpResult& result, LogBase& log);
+
     // Object storage: the signed GET, PUT and DELETE.
     bool s3Get(XString& bucket, XString& object, DataBuffer* outBytes, XString* localPath, ProgressEvent* progress,
                LogBase& log);

@@ -39,18 +39,6 @@ constexpr const char* kXmlCharsetUnnamed = "The charset to send the XML in is no
 constexpr const char* kGzipFailed = "Failed to gzip the request body.";
 } // namespace quick_msg
 
-// An answer came, and it is no 2xx: the resource was not fetched.
-bool notFetched(bool answered, const HttpResult& result, LogBase& log) {
-    const std::uint32_t status = result.responseHeader.getStatusCode();
-    if (!answered || http_status::fetched(status))
-        return false;
-    log.logError(status >= http_status::kRedirectFirst && status < http_status::kClientErrorFirst
-                     ? http_msg::kRedirectNotFollowed
-                     : http_msg::kNotFetched);
-    log.logDataLong("statusCode", static_cast<int>(status));
-    return true;
-}
-
 // The quick roads ask for no range: a 206 is the resource only when it
 // begins at its first byte, as a download's file judges it.
 bool partNotWhole(bool answered, const HttpResult& result, LogBase& log) {
@@ -73,6 +61,33 @@ void xmlCharset(XString& xml, StringBuffer& out) {
 }
 
 } // namespace
+
+namespace {
+
+// An answer came, and it is no 2xx: the call fails, logged with why.
+bool failsTheRule(bool answered, const HttpResult& result, const char* why, LogBase& log) {
+    const std::uint32_t status = result.responseHeader.getStatusCode();
+    if (!answered || http_status::fetched(status))
+        return false;
+    log.logError(why);
+    log.logDataLong("statusCode", static_cast<int>(status));
+    return true;
+}
+
+} // namespace
+
+bool ClsHttp::notFetched(bool answered, const HttpResult& result, LogBase& log) {
+    const std::uint32_t status = result.responseHeader.getStatusCode();
+    return failsTheRule(answered, result,
+                        status >= http_status::kRedirectFirst && status < http_status::kClientErrorFirst
+                            ? http_msg::kRedirectNotFollowed
+                            : http_msg::kNotFetched,
+                        log);
+}
+
+bool ClsHttp::notWritten(bool answered, const HttpResult& result, LogBase& log) {
+    return failsTheRule(answered, result, http_msg::kNotWritten, log);
+}
 
 // The frame every method of the table shares: the lock, the method's log
 // context (unless the caller's is open), a progress monitor over the
@@ -184,8 +199,9 @@ bool ClsHttp::downloadRun(const char* name, XString& url, XString& localPath, bo
                      : m_pool.downloadToFile(frame.url(), m_options, localPath.getUtf8(), append, m_lastResult, log,
                                              frame.monitor(), m_verboseLogging);
     // A redirect not followed fetched nothing of the URL, as an error
-    // answer did not: the file is not what the caller asked for.
-    if (notFetched(ok, m_lastResult, log))
+    // answer did not: the file is not what the caller asked for, unless a
+    // resume found it whole already.
+    if (!m_lastResult.alreadyWhole && notFetched(ok, m_lastResult, log))
         ok = false;
     log.logDataLong("totalElapsedMs", static_cast<int>(platform::GetTickCount() - start));
     log.logDataInt64("ContentLength", m_lastResult.responseHeader.getContentLength());

@@ -49,10 +49,6 @@ bool isBucketName(const StringBuffer& name) {
     return true;
 }
 
-std::uint32_t statusOf(ClsHttp& http) {
-    return http.lastResult().responseHeader.getStatusCode();
-}
-
 // The frame of an object-storage method: the component's lock, the method's
 // context with the names it works on, and the closing line.
 class S3Frame {
@@ -214,7 +210,7 @@ bool ClsHttp::s3Put(XString& bucket, XString& object, XString& contentType, Data
     target.setFromUtf8(url.getString());
     const bool ok = PutBinary(target, body, contentType, false, false, reply, true, progress, log);
     log.logData("responseBody", reply.getUtf8());
-    return ok && statusOf(*this) == http_status::kOk;
+    return ok && !notWritten(ok, m_lastResult, log);
 }
 
 bool ClsHttp::s3Delete(XString& bucket, XString* object, ProgressEvent* progress, LogBase& log) {
@@ -230,8 +226,7 @@ bool ClsHttp::s3Delete(XString& bucket, XString* object, ProgressEvent* progress
     m_lastResult.responseHeader.getFullHeader(head, "utf-8", log, false);
     log.logData("responseHeader", head.getString());
     log.logData("responseBody", reply.getUtf8());
-    // A DELETE answered with anything but 204 did not delete.
-    return ok && statusOf(*this) == http_status::kNoContent;
+    return ok && !notWritten(ok, m_lastResult, log);
 }
 
 // ---- The public methods

@@ -138,7 +138,18 @@ Cookie::Scope Cookie::judgeDomain(const char* host, const char* domain) {
     return Scope::Domain;
 }
 
-bool Cookie::scopeTo(const StringBuffer& host) {
+void Cookie::defaultPath(const char* requestPath, StringBuffer& out) {
+    const std::string_view path(requestPath != nullptr ? requestPath : "");
+    const std::string_view bare = path.substr(0, path.find('?'));
+    const std::size_t last = bare.rfind('/');
+    out.setString("/");
+    if (!bare.starts_with('/') || last == 0 || last == std::string_view::npos)
+        return;
+    out.clear();
+    out.appendBytes(bare.data(), static_cast<int>(last));
+}
+
+bool Cookie::scopeTo(const StringBuffer& host, const char* requestPath) {
     StringBuffer domain(m_domain);
     domain.trimWhitespace();
     if (domain.beginsWith("."))
@@ -153,6 +164,10 @@ bool Cookie::scopeTo(const StringBuffer& host) {
         m_domain.setString(".");
         m_domain.appendSb(domain);
     }
+    // A Path that is empty or does not begin with '/' names no path either
+    // (RFC 6265 section 5.2.4).
+    if (!m_path.beginsWith("/"))
+        defaultPath(requestPath, m_path);
     return true;
 }
 

@@ -32,9 +32,6 @@ public:
     static void cookieHost(const char* host, StringBuffer& out);
     const StringBuffer& getPath() const { return m_path; }
     void setPath(const char* path) { m_path.setString(path); }
-    // The path the cookie is kept, matched and told apart by: one set
-    // without a Path is one of "/", the same cookie as one set with it.
-    const char* scopePath() const { return m_path.getSize() != 0 ? m_path.getString() : "/"; }
     const StringBuffer& getExpire() const { return m_expire; }
     void setExpire(const char* expire) { m_expire.setString(expire); }
     std::int32_t getVersion() const { return m_version; }
@@ -66,10 +63,18 @@ public:
     // registrable domain is the domain's; anything else is refused.
     enum class Scope { Refused, HostOnly, Domain };
     static Scope judgeDomain(const char* host, const char* domain);
-    // The cookie as the host set it: without a Domain it is the host's
-    // alone, its domain the bare host; one the Domain attribute scopes
-    // gets '.' and that domain. False for a cookie refused.
-    bool scopeTo(const StringBuffer& host);
+    // The cookie as the host set it in answer to a request for
+    // requestPath: without a Domain it is the host's alone, its domain the
+    // bare host; one the Domain attribute scopes gets '.' and that domain.
+    // Without a Path (or with one that is empty or does not begin with '/')
+    // it takes the request's default-path (RFC 6265 section 5.1.4), so a
+    // name, domain and path tell it apart from every other.
+    // False for a cookie refused.
+    bool scopeTo(const StringBuffer& host, const char* requestPath);
+    // The directory of a request's path: up to, not including, its last
+    // '/'; "/" for a path with no '/' after its first byte or that does not
+    // begin with one. A query is no part of the path.
+    static void defaultPath(const char* requestPath, StringBuffer& out);
 
     // Whether it goes with a request for host and path: a domain without
     // a leading '.' is that host's alone; '.' and a domain take every host

@@ -1,7 +1,6 @@
 #include "netlib/http/CookieJar.h"
 
 #include <algorithm>
-#include <cstring>
 #include <vector>
 
 #include "netlib/core/HashMap.h"
@@ -16,8 +15,8 @@ constexpr std::uint32_t kNameSetBuckets = 400;
 // domain or path that is sent may hold.
 constexpr char kIdentitySeparator = '\n';
 
-std::size_t pathLength(const Cookie& cookie) {
-    return std::strlen(cookie.scopePath());
+int pathLength(const Cookie& cookie) {
+    return cookie.getPath().getSize();
 }
 } // namespace
 
@@ -71,7 +70,7 @@ void CookieJar::buildCookieHeaderValue(const char* domain, const char* path, boo
             // refused may hold names and values that cannot go out.
             StringBuffer identity(cookie->getDomain());
             identity.appendChar(kIdentitySeparator);
-            identity.append(cookie->scopePath());
+            identity.appendSb(cookie->getPath());
             identity.appendChar(kIdentitySeparator);
             identity.appendSb(name);
             if (written.containsKey(identity.getString()) || !Cookie::isSendableText(name) ||

@@ -19,7 +19,8 @@ namespace {
 
 // Readers take any child of the root for a cookie, whatever its tag. An
 // element an older version keyed "domain," holds cookies set without a
-// Path, which are of "/": the key every reader and writer goes by.
+// Path, which it sent to every path: they are of "/", the key every reader
+// and writer goes by.
 bool readKey(const TreeNode& element, StringBuffer& key) {
     key.clear();
     if (!element.getAttrValue("key", key))
@@ -413,7 +414,7 @@ bool CookieMgr::SaveCookies(const char* cookieDir, HashMap* memory, const char* 
     for (const Cookie* cookie : cookies) {
         StringBuffer key(cookie->getDomain());
         key.appendChar(',');
-        key.append(cookie->scopePath());
+        key.appendSb(cookie->getPath());
         const bool expired = cookie->isExpired(nowUnixSeconds);
         for (int i = 0; i < cookie->getNumPairs(); ++i) {
             StringBuffer name, value;

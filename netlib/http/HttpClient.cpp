@@ -179,6 +179,14 @@ bool HttpClient::httpConnect(HttpControl& options, const char* host, int port, b
         log.logInfo(http_conn::kMsgUnverifiedConnection);
         dropSocket();
     }
+    StringBuffer proxyHost;
+    std::uint32_t proxyPort = http_opt::kDefaultProxyPort;
+    // A proxy setting that cannot be read fails the connect, and a kept-alive
+    // connection is no way round it: nothing goes direct in its place.
+    if (!options.getProxy(tls ? "https://" : "http://", proxyHost, proxyPort, log, 0)) {
+        log.logError("Failed to connect.");
+        return false;
+    }
     if (!isConnected(tls)) {
         TessikSocket& sock = m_conn.socket();
         if (!tls) {
@@ -191,9 +199,6 @@ bool HttpClient::httpConnect(HttpControl& options, const char* host, int port, b
             m_conn.tlsChannel()->setConnectTimeoutSec(options.ConnectTimeoutSec);
             m_conn.tlsChannel()->setReadTimeoutSec(options.ReadTimeoutSec);
         }
-        StringBuffer proxyHost;
-        std::uint32_t proxyPort = http_opt::kDefaultProxyPort;
-        options.getProxy(tls ? "https://" : "http://", proxyHost, proxyPort, log, 0);
         bool ok;
         if (proxyHost.getSize() == 0) {
             ok = tls ? connectSChannel(m_conn.tlsChannel(), host, port, options, log, pm)

@@ -306,17 +306,20 @@ public:
 
     // Appends the Cookie line of the stored cookies that go with a request
     // for domain and path (secure ones only over TLS), when CookieDir is set
-    // and SendCookies is on.
+    // and SendCookies is on. Every road calls it for each request it sends,
+    // so it keeps the path the answer's cookies are set from.
     void addCookiesHeader(HttpControl& options, const char* domain, const char* path, bool secureChannel,
                           StringBuffer& header, LogBase& log, ProgressMonitor* pm);
     // Stores the cookies the response sets for the connection's host, when
     // CookieDir is set and SaveCookies is on; whether there were any.
     bool saveResponseCookies(HttpResult& result, HttpControl& options, LogBase& log, ProgressMonitor* pm);
-    // The same for a response from host received at now (Unix seconds),
-    // over TLS or not: a plain answer neither sets a Secure cookie nor one
-    // that would stand in for a Secure cookie kept (RFC 6265bis 5.7).
+    // The same for a response from host to a request for requestPath,
+    // received at now (Unix seconds), over TLS or not: a plain answer
+    // neither sets a Secure cookie nor one that would stand in for a Secure
+    // cookie kept (RFC 6265bis 5.7).
     static bool storeSetCookies(const HttpResponseHeader& header, HttpControl& options, const char* host,
-                                bool secureChannel, std::int64_t now, LogBase& log, ProgressMonitor* pm);
+                                const char* requestPath, bool secureChannel, std::int64_t now, LogBase& log,
+                                ProgressMonitor* pm);
 
     // The response caches' hooks on the GET road: the ".dat" ClsCache2 of
     // the options or, with useBucketCache, their ".caf" HttpCache. Only a
@@ -493,6 +496,9 @@ private:
     bool m_headLostAtOnce;
     // The last response read set cookies.
     bool m_cookiesSet;
+    // The path of the request whose answer is read: a cookie it sets
+    // without a Path is scoped to its directory.
+    StringBuffer m_cookiePath;
     // The GET road takes an HTML page without a status line as a 200.
     bool m_acceptHeadless;
     // The last head read had no status line: what came, for the log.

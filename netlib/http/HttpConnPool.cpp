@@ -389,6 +389,15 @@ bool HttpConnPool::download(const char* url, HttpControl& options, const char* l
     }
     options.ResumePoint = savedResumePoint;
     const std::uint32_t status = result.responseHeader.getStatusCode();
+    // A resume of a file already whole asks for a range past its end: the
+    // 416 that names the file's length says it has the resource.
+    if (ok && resume && appendedAt != 0 && status == http_status::kRangeNotSatisfiable &&
+        result.responseHeader.contentRangeUnsatisfiedOf(appendedAt)) {
+        log.logInfo(http_msg::kResumeAlreadyWhole);
+        result.alreadyWhole = 1;
+        file.discard();
+        return true;
+    }
     // Only a successful answer's body is the download: anything else leaves
     // the path as it was before the call, but for what a resume received
     // before the transfer broke, which the next resume goes on from.

@@ -25,6 +25,7 @@ inline constexpr std::uint32_t kUnauthorized = 401;
 inline constexpr std::uint32_t kForbidden = 403;
 inline constexpr std::uint32_t kMethodNotAllowed = 405;
 inline constexpr std::uint32_t kProxyAuthRequired = 407;
+inline constexpr std::uint32_t kRangeNotSatisfiable = 416;
 inline constexpr std::uint32_t kServerError = 500;
 inline constexpr std::uint32_t kUnavailable = 503;
 
@@ -57,6 +58,10 @@ constexpr const char* kRedirectNotFollowed =
     "The answer is a redirect that was not followed: the resource was not fetched, the call fails with its status.";
 constexpr const char* kNotFetched =
     "The final answer is no 2xx: the resource was not fetched, the call fails with its status.";
+constexpr const char* kResumeAlreadyWhole =
+    "The server has no bytes past the file's end and names its length as the file's: the file is whole already.";
+constexpr const char* kNotWritten =
+    "The final answer is no 2xx: the object was not stored or deleted, the call fails with its status.";
 constexpr const char* kBodyBeforeStatus =
     "Body bytes came before their answer's status was known: nothing is written, the call fails.";
 constexpr const char* kDownloadRangeMismatch =

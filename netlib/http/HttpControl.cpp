@@ -1,12 +1,12 @@
 #include "netlib/http/HttpControl.h"
 
-#include <cstdlib>
 #include <cstring>
 #include <vector>
 
 #include "netlib/core/CStringUtil.h"
 #include "netlib/core/LogBase.h"
 #include "netlib/core/RegistryPath.h"
+#include "netlib/http/TessikUrl.h"
 #include "netlib/pki/Certificate.h"
 
 namespace tessik {
@@ -128,17 +128,17 @@ void HttpControl::logOptions(LogBase& log) {
     log.leaveContext();
 }
 
-void HttpControl::getProxy(const char* scheme, StringBuffer& host, std::uint32_t& port, LogBase& log, int callerTag) {
+bool HttpControl::getProxy(const char* scheme, StringBuffer& host, std::uint32_t& port, LogBase& log, int callerTag) {
     host.clear();
     if (ProxyDomain.getSize() > 0) {
         host.setSb(ProxyDomain);
         port = ProxyPort;
-        return;
+        return true;
     }
     // No system proxy asked for: nothing to look up (and no buffer to make).
     if (!UseIEProxy) {
         port = ProxyPort;
-        return;
+        return true;
     }
     const char* word = (scheme && asciiCompareNoCase(scheme, "https", 5) == 0) ? "https" : "http";
     bool enabled = false;
@@ -149,25 +149,19 @@ void HttpControl::getProxy(const char* scheme, StringBuffer& host, std::uint32_t
         log.logDataLong("IE_ProxyEnabled", enabled ? 1 : 0);
     }
     if (enabled && text.getSize() > 0) {
-        const char* s = text.getString();
-        const char* colon = std::strchr(s, ':');
-        port = kDefaultProxyPort;
-        if (!colon) {
-            host.setSb(text);
-            return;
+        int named = 0;
+        if (!TessikUrl::readHostPort(text.getString(), host, named)) {
+            log.logError(kMsgProxySettingRefused);
+            log.logData("proxy", text.getString());
+            port = kDefaultProxyPort;
+            return false;
         }
-        const char* digits = colon + 1;
-        if (*digits >= '0' && *digits <= '9') {
-            char* end = nullptr;
-            unsigned long n = std::strtoul(digits, &end, 10);
-            if (n <= UINT32_MAX)
-                port = static_cast<std::uint32_t>(n);
-        }
-        host.appendBytes(s, static_cast<int>(colon - s));
-        return;
+        port = named != 0 ? static_cast<std::uint32_t>(named) : kDefaultProxyPort;
+        return true;
     }
     host.setSb(ProxyDomain);
     port = ProxyPort;
+    return true;
 }
 
 bool getSystemProxyServer(const char* schemeWord, StringBuffer& out, bool& enabled, LogBase& log) {

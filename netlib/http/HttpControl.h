@@ -38,6 +38,9 @@ inline constexpr const char* kMsgProxyServerUnread =
     "Failed to read registry: CURRENT_USER/Software/Microsoft/Windows/CurrentVersion/Internet Settings/ProxyServer";
 inline constexpr const char* kMsgProxyEnableUnread =
     "Failed to read registry: CURRENT_USER/Software/Microsoft/Windows/CurrentVersion/Internet Settings/ProxyEnable";
+inline constexpr const char* kMsgProxySettingRefused =
+    "The system proxy setting is no host, [IPv6] address or either with ':' and a port of 1-65535: refused, nothing "
+    "was sent.";
 } // namespace http_opt
 
 class HttpControl : public ClsSocksClient {
@@ -50,8 +53,11 @@ public:
     void copyFrom(const HttpControl& other);
     void logOptions(LogBase& log);
     // Host and port of the proxy for a request over `scheme` ("http://" or
-    // "https://"); an empty host means none.
-    void getProxy(const char* scheme, StringBuffer& host, std::uint32_t& port, LogBase& log, int callerTag);
+    // "https://"); an empty host means none. The system's setting is read
+    // as a caller's host is (TessikUrl::readHostPort): one it cannot read
+    // gives no proxy and false (logged), and no request may go direct in
+    // its place, as curl sends none.
+    bool getProxy(const char* scheme, StringBuffer& host, std::uint32_t& port, LogBase& log, int callerTag);
 
     CacheControl cacheControl;
     // The ".caf" bucket cache instead of the ".dat" one; a copy never uses it.

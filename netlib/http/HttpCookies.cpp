@@ -42,7 +42,7 @@ std::int64_t nowUnixSeconds() {
 // cookie's path within the kept one's. One that has expired by now is kept
 // no more, and shields nothing.
 bool shadowsSecureCookie(const CookieJar& jar, const Cookie& cookie, std::int64_t now) {
-    const char* path = cookie.scopePath();
+    const char* path = cookie.getPath().getString();
     for (int i = 0; i < jar.getCount(); ++i) {
         const Cookie* kept = jar.getCookie(i);
         if (kept == nullptr || !kept->isSecure() || kept->isExpired(now) || !kept->domainsOverlap(cookie) ||
@@ -83,6 +83,7 @@ bool keepsPrefixPromises(const Cookie& cookie) {
 
 void HttpClient::addCookiesHeader(HttpControl& options, const char* domain, const char* path, bool secureChannel,
                                   StringBuffer& header, LogBase& log, ProgressMonitor* pm) {
+    m_cookiePath.setString(path != nullptr ? path : "/");
     if (options.CookieDir.getSize() == 0 || !options.SendCookies) {
         log.logInfo("Not auto-adding cookies.");
         return;
@@ -118,11 +119,13 @@ bool HttpClient::saveResponseCookies(HttpResult& result, HttpControl& options, L
     // The clock is read only when cookies may be kept.
     if (options.CookieDir.getSize() == 0 || !options.SaveCookies)
         return false;
-    return storeSetCookies(result.responseHeader, options, m_host.getString(), m_requestTls, nowUnixSeconds(), log, pm);
+    return storeSetCookies(result.responseHeader, options, m_host.getString(), m_cookiePath.getString(), m_requestTls,
+                           nowUnixSeconds(), log, pm);
 }
 
 bool HttpClient::storeSetCookies(const HttpResponseHeader& header, HttpControl& options, const char* host,
-                                 bool secureChannel, std::int64_t now, LogBase& log, ProgressMonitor* pm) {
+                                 const char* requestPath, bool secureChannel, std::int64_t now, LogBase& log,
+                                 ProgressMonitor* pm) {
     if (options.CookieDir.getSize() == 0 || !options.SaveCookies ||
         !(header.hasField("Set-Cookie") || header.hasField("Set-Cookie2")))
         return false;
@@ -153,7 +156,7 @@ bool HttpClient::storeSetCookies(const HttpResponseHeader& header, HttpControl& 
             log.logError(kMsgPrefixBroken);
             continue;
         }
-        if (!cookie->scopeTo(setter)) {
+        if (!cookie->scopeTo(setter, requestPath)) {
             log.logError(kMsgCookieDomainRefused);
             log.logData("Domain", cookie->getDomain().getString());
             continue;

@@ -358,14 +358,10 @@ bool HttpClient::sendRequestObject(HttpControl& options, bool tls, HttpRequest& 
         proxyField.added = true;
     }
     StringBuffer extraLines;
-    if (options.CookieDir.getSize() != 0 && options.SendCookies) {
-        StringBuffer cookiePath;
-        request.getPath(cookiePath);
-        cookiePath.chopAtFirstChar('?');
-        addCookiesHeader(options, m_host.getString(), cookiePath.getString(), tls, extraLines, log, pm);
-    } else {
-        addCookiesHeader(options, m_host.getString(), nullptr, tls, extraLines, log, pm);
-    }
+    StringBuffer cookiePath;
+    request.getPath(cookiePath);
+    cookiePath.chopAtFirstChar('?');
+    addCookiesHeader(options, m_host.getString(), cookiePath.getString(), tls, extraLines, log, pm);
 
     // The absolute form is for a plain request to the proxy itself; inside
     // a CONNECT tunnel the request goes to the origin, in origin form.

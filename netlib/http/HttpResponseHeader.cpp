@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <cstring>
 #include <initializer_list>
+#include <string_view>
 
 #include "netlib/core/CStringUtil.h"
 #include "netlib/core/LogBase.h"
@@ -217,21 +218,48 @@ const MimeHeader& HttpResponseHeader::getFields() const {
     return m_fields;
 }
 
-bool HttpResponseHeader::contentRangeBeginsAt(std::int64_t first) const {
-    StringBuffer range;
-    if (!getField("Content-Range", range))
-        return false;
+namespace {
+
+// What follows the unit of a Content-Range in bytes ("bytes 0-3/8" gives
+// "0-3/8"), null for none; end is where the field's value ends.
+const char* byteRangeOf(const HttpResponseHeader& header, StringBuffer& range, const char*& end) {
+    if (!header.getField("Content-Range", range))
+        return nullptr;
     range.trimWhitespace();
     constexpr const char* kUnit = "bytes ";
     if (!range.beginsWithNoCase(kUnit))
-        return false;
+        return nullptr;
     const char* p = range.getString() + std::strlen(kUnit);
-    const char* end = range.getString() + range.getSize();
+    end = range.getString() + range.getSize();
     while (*p == ' ')
         ++p;
+    return p;
+}
+
+} // namespace
+
+bool HttpResponseHeader::contentRangeBeginsAt(std::int64_t first) const {
+    StringBuffer range;
+    const char* end = nullptr;
+    const char* p = byteRangeOf(*this, range, end);
+    if (p == nullptr)
+        return false;
     std::int64_t value = 0;
     const std::from_chars_result read = std::from_chars(p, end, value);
     return *p != '-' && read.ec == std::errc() && read.ptr != end && *read.ptr == '-' && value == first;
+}
+
+bool HttpResponseHeader::contentRangeUnsatisfiedOf(std::int64_t length) const {
+    StringBuffer range;
+    const char* end = nullptr;
+    const char* p = byteRangeOf(*this, range, end);
+    constexpr std::string_view kUnsatisfied = "*/";
+    if (p == nullptr || !std::string_view(p, static_cast<std::size_t>(end - p)).starts_with(kUnsatisfied))
+        return false;
+    p += kUnsatisfied.size();
+    std::int64_t value = 0;
+    const std::from_chars_result read = std::from_chars(p, end, value);
+    return *p != '-' && read.ec == std::errc() && read.ptr == end && value == length;
 }
 
 bool HttpResponseHeader::rawField(const char* name, const char*& value, std::size_t& size, bool& answered) const {
@@ -365,7 +393,7 @@ void responseBodyText(const HttpResponseHeader& header, const DataBuffer& body, 
 
 HttpResult::HttpResult()
     : redirectPending(0), redirectFailed(0), cacheState(0), driverCount(0), fromCache(0), connectionFailed(0),
-      bodyCoded(0), spareFlags{0, 0}, exchangeFlags{0, 0, 0, 0} {}
+      bodyCoded(0), alreadyWhole(0), spareFlags{0, 0}, exchangeFlags{0, 0, 0, 0} {}
 
 HttpResult::~HttpResult() = default;
 
@@ -385,6 +413,7 @@ void HttpResult::clearForRetry() {
     fromCache = 0;
     connectionFailed = 0;
     bodyCoded = 0;
+    alreadyWhole = 0;
 }
 
 void HttpResult::copyFrom(const HttpResult& other) {
@@ -396,6 +425,7 @@ void HttpResult::copyFrom(const HttpResult& other) {
     fromCache = other.fromCache;
     connectionFailed = other.connectionFailed;
     bodyCoded = other.bodyCoded;
+    alreadyWhole = other.alreadyWhole;
     std::memcpy(spareFlags, other.spareFlags, sizeof spareFlags);
     responseHeader.copyFrom(other.responseHeader);
     keptText.setSb(other.keptText);

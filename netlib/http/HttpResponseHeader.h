@@ -52,6 +52,9 @@ public:
     // section 14.4) begins at first: a 206 without one is part of nothing
     // known.
     bool contentRangeBeginsAt(std::int64_t first) const;
+    // Whether a Content-Range field is "bytes */LENGTH" of that length: a
+    // 416's word that the resource has length bytes.
+    bool contentRangeUnsatisfiedOf(std::int64_t length) const;
     // The fields are taken apart when first asked for; a plain head's
     // single fields are read straight from its lines until then.
     const MimeHeader& getFields() const;
@@ -119,6 +122,8 @@ public:
     // The body was handed to its output still in the answer's content
     // codings (a file's road undoes them); a cache's copy never is.
     std::uint8_t bodyCoded;
+    // A resume found the file whole already: a 416 named its length.
+    std::uint8_t alreadyWhole;
     std::uint8_t spareFlags[2];
     HttpResponseHeader responseHeader;
     StringBuffer keptText;

@@ -147,7 +147,9 @@ bool HttpClient::simpleHttpRequest(const char* url, int depth, bool ownConnectio
     } else {
         StringBuffer proxyHost;
         std::uint32_t proxyPort = http_opt::kDefaultProxyPort;
-        options.getProxy(tls ? "https://" : "http://", proxyHost, proxyPort, log, http_opt::kPoolCallerTag);
+        // A setting that cannot be read is refused, and logged, by the connect.
+        LogNull quiet;
+        options.getProxy(tls ? "https://" : "http://", proxyHost, proxyPort, quiet, http_opt::kPoolCallerTag);
         log.logInfo(proxyHost.getSize() == 0 ? "Connecting to web server..." : "Connecting to proxy...");
     }
     const std::uint32_t connectStart = platform::GetTickCount();

@@ -57,8 +57,8 @@ TEST_F(ProxyEnv, SettingsFollowTheEnvironment) {
     } cases[] = {
         {nullptr, nullptr, nullptr, 0, "<2>", "<2>"},
         {"http://proxy.lan:3128/", nullptr, nullptr, 1, "http=proxy.lan:3128", "<2>"},
-        {"http://u:pw@p:8080", "https://sp:443", "localhost,.example.com, 10.0.0.1", 1, "http=p:8080;https=sp:443",
-         "localhost;*.example.com;10.0.0.1"},
+        {"http://u:pw@p:8080", "https://sp:443", "localhost,.example.com, 10.0.0.1", 1,
+         "http=p:8080;https=https://sp:443", "localhost;*.example.com;10.0.0.1"},
         {nullptr, "sp:8443", "*", 1, "https=sp:8443", "*"},
     };
     for (const auto& c : cases) {

@@ -97,9 +97,14 @@ port = server.server_address[1]
 server6 = Server6(('::1', port), Handler)
 for s in (server, server6):
     threading.Thread(target=s.serve_forever, daemon=True).start()
+# "https://host/page": the scheme, the host and the page a setter answers from.
+def place(named):
+    scheme, _, rest = later(named)[1].rpartition('://')
+    name, slash, page = rest.partition('/')
+    return scheme or 'http', name, slash + page
 def url(host, path):
-    scheme, _, name = later(host)[1].rpartition('://')
-    return '%s://%s:%d%s' % (scheme or 'http', name, port, path)
+    scheme, name, page = place(host)
+    return '%s://%s:%d%s' % (scheme, name, port, page or path)
 class Answer:
     def __init__(self, value):
         self.head = email.message.Message()
@@ -109,9 +114,12 @@ class Answer:
 Policy = http.cookiejar.DefaultCookiePolicy
 kept = os.path.join(tempfile.mkdtemp(), 'jar')
 for i, row in enumerate(rows):
-    setters = [(later(host)[0], url(host, '/?set=%d.%d' % (i, n)), value) for n, (host, value) in enumerate(steps(row))]
+    setters = []
+    for n, (host, value) in enumerate(steps(row)):
+        page = url(host, '/')
+        setters.append((later(host)[0], page + ('&' if '?' in page else '?') + 'set=%d.%d' % (i, n), value))
     getter = url(row[2], row[3])
-    names = {later(h)[1].rpartition('://')[2] for h in row[0].split(' >> ') + [row[2]]}
+    names = {place(h)[1] for h in row[0].split(' >> ') + [row[2]]}
     resolve = sum([['--resolve', '%s:%d:127.0.0.1' % (h, port)] for h in names if h[0] != '['], [])
     # A curl for each request, the cookies kept in a file between them: one
     # curl 8.14 carries an http URL over the TLS connection an https URL to
@@ -141,14 +149,20 @@ server6.shutdown()
 )PY";
 
 // A host as a row names it, asked over https with "https://" before it,
-// else over http.
+// else over http; a setter's page after it ("a.test/shop/cart") is the
+// one that answers, else path.
 std::string rowUrl(const std::string& named, int port, const std::string& path) {
-    return (named.find("://") == std::string::npos ? "http://" + named : named) + ":" + std::to_string(port) + path;
+    const std::size_t scheme = named.find("://");
+    const std::size_t page = named.find('/', scheme == std::string::npos ? 0 : scheme + 3);
+    const std::string site = named.substr(0, page);
+    return (scheme == std::string::npos ? "http://" + site : site) + ":" + std::to_string(port) +
+           (page == std::string::npos ? path : named.substr(page));
 }
 
 std::string rowHost(const std::string& named) {
     const std::size_t scheme = named.find("://");
-    return scheme == std::string::npos ? named : named.substr(scheme + 3);
+    const std::string rest = scheme == std::string::npos ? named : named.substr(scheme + 3);
+    return rest.substr(0, rest.find('/'));
 }
 
 struct ScopeStep {

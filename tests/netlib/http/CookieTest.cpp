@@ -142,7 +142,7 @@ protected:
             if (s.path == nullptr) {
                 HttpResponseHeader head;
                 head.parse(("HTTP/1.1 200 OK\r\n" + s.text + "\r\n").c_str(), log);
-                HttpClient::storeSetCookies(head, options, s.host, s.tls, now, log, nullptr);
+                HttpClient::storeSetCookies(head, options, s.host, "/", s.tls, now, log, nullptr);
                 continue;
             }
             StringBuffer header;
@@ -325,7 +325,7 @@ TEST_F(Cookies, StoredDocumentsTheEngineReads) {
         Logger log;
         HttpResponseHeader head;
         head.parse("HTTP/1.1 200 OK\r\nSet-Cookie: a=new; Path=/; Domain=shop.test\r\n\r\n", log);
-        HttpClient::storeSetCookies(head, options, "www.shop.test", false, kNow, log, nullptr);
+        HttpClient::storeSetCookies(head, options, "www.shop.test", "/", false, kNow, log, nullptr);
         StringBuffer header;
         HttpClient client;
         client.addCookiesHeader(options, "www.shop.test", "/", false, header, log, nullptr);
@@ -336,7 +336,7 @@ TEST_F(Cookies, StoredDocumentsTheEngineReads) {
     Logger log;
     HttpResponseHeader head;
     head.parse("HTTP/1.1 200 OK\r\nSet-Cookie: a=1\r\n\r\n", log);
-    EXPECT_FALSE(HttpClient::storeSetCookies(head, none, "www.shop.test", false, kNow, log, nullptr));
+    EXPECT_FALSE(HttpClient::storeSetCookies(head, none, "www.shop.test", "/", false, kNow, log, nullptr));
     StringBuffer header;
     HttpClient client;
     client.addCookiesHeader(none, "www.shop.test", "/", false, header, log, nullptr);
@@ -666,6 +666,62 @@ TEST(CookieControlBytes, HostileSetCookieLinesAreNeverStoredOrSent) {
                  : lf  ? "Cookie: clean=1; a=b"
                        : "Cookie: clean=1") +
                 "\n";
+    }
+    EXPECT_EQ(got, want);
+}
+
+// A cookie set without Path takes the folder of the page that set it on
+// every road that sends a request (the GET road, a request object, a body
+// sent through the exchange, a MIME post), as the scope table's curl and
+// python take it on the GET road: sent below /shop, not to the root.
+TEST(CookieRoads, ACookieWithoutPathIsScopedToItsPageOnEveryRoad) {
+    installTextServices();
+    grvtest::LoopbackPeers peers;
+    const std::string sets = "HTTP/1.1 200 OK\r\nSet-Cookie: sid=1\r\nContent-Length: 2\r\n\r\nok";
+    const std::string plain = "HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nok";
+    const char* const roads[] = {"get", "request", "post", "mime"};
+    std::vector<std::string> responses;
+    for (std::size_t i = 0; i < std::size(roads); ++i)
+        responses.insert(responses.end(), {sets, plain, plain});
+    const int port = peers.StartCaptureServer(responses);
+    const std::string base = "http://127.0.0.1:" + std::to_string(port);
+    std::string got, want;
+    std::size_t asked = 0;
+    for (const std::string road : roads) {
+        ClsHttp http;
+        http.options().UseIEProxy = 0;
+        http.options().CookieDir.setString("memory");
+        XString url, out, type, mime;
+        url.setFromUtf8((base + "/shop/cart").c_str());
+        DataBuffer body;
+        body.append("x", 1);
+        type.setFromUtf8("text/plain");
+        if (road == "get") {
+            http.QuickGetStr(url, out, false, nullptr, http.getLog());
+        } else if (road == "request") {
+            ClsHttpRequest request;
+            request.setPath("/shop/cart?next=/a/b");
+            std::unique_ptr<ClsHttpResponse>(http.SynchronousRequest("127.0.0.1", port, false, request, nullptr));
+        } else if (road == "post") {
+            http.PostBinary(url, body, type, false, false, out, false, nullptr, http.getLog());
+        } else {
+            mime.setFromUtf8("Content-Type: text/plain\r\n\r\nx");
+            std::unique_ptr<ClsHttpResponse>(http.PostMime(url, mime, false, nullptr, http.getLog()));
+        }
+        for (const char* path : {"/shop/x", "/"}) {
+            url.setFromUtf8((base + path).c_str());
+            http.QuickGetStr(url, out, false, nullptr, http.getLog());
+        }
+        asked += 3;
+        const std::vector<std::string> seen = peers.CapturedRequests(port, asked);
+        ASSERT_EQ(seen.size(), asked) << road;
+        for (std::size_t k = asked - 2; k < asked; ++k) {
+            const std::size_t at = seen[k].find("\r\nCookie: ");
+            got += road + " " + seen[k].substr(0, seen[k].find(" HTTP/")) + ": " +
+                   (at == std::string::npos ? "-" : seen[k].substr(at + 10, seen[k].find("\r\n", at + 2) - at - 10)) +
+                   "\n";
+        }
+        want += road + " GET /shop/x: sid=1\n" + road + " GET /: -\n";
     }
     EXPECT_EQ(got, want);
 }

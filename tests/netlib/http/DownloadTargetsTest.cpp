@@ -350,17 +350,65 @@ struct S3Names {
     S3Names& operator=(const S3Names&) = delete;
 };
 
+// What the object-storage writes send, and the file S3_UploadFile sends it from.
+constexpr const char* kS3Upload = "page";
+
+// A write of the object or bucket: "s3-upload-" S3_UploadBytes,
+// S3_UploadString and S3_UploadFile, and the last run as a background task;
+// "s3-delete" S3_DeleteObject, "s3-delete-bucket" S3_DeleteBucket and
+// "s3-delete-background" the first run as a background task.
+bool S3Write(ClsHttp& http, const std::string& road, XString& bucket, XString& object, const std::string& upload) {
+    XString type, charset, text, path;
+    X(type, "text/plain");
+    X(path, upload);
+    const auto background = [&](BgMethod method, const char* name, bool withBody) {
+        return http.queueBackgroundTask(method, name,
+                                        [&](ClsBgTask& t) {
+                                            t.pushStringArg(bucket);
+                                            t.pushStringArg(object);
+                                            if (withBody) {
+                                                t.pushStringArg(type);
+                                                t.pushStringArg(path);
+                                            }
+                                        }) &&
+               http.waitForBackgroundTask(kTaskLimitMs) && http.backgroundTaskResult();
+    };
+    if (road == "s3-upload-bytes") {
+        DataBuffer bytes;
+        bytes.append(kS3Upload, static_cast<unsigned int>(std::strlen(kS3Upload)));
+        return http.S3_UploadBytes(bucket, object, type, bytes, nullptr, http.getLog());
+    }
+    if (road == "s3-upload-string")
+        return http.S3_UploadString(bucket, object, type, X(charset, "utf-8"), X(text, kS3Upload), nullptr,
+                                    http.getLog());
+    if (road == "s3-upload-file")
+        return http.S3_UploadFile(bucket, object, type, path, nullptr, http.getLog());
+    if (road == "s3-upload-background")
+        return background(BgMethod::S3UploadFile, "S3_UploadFile", true);
+    if (road == "s3-delete")
+        return http.S3_DeleteObject(bucket, object, nullptr, http.getLog());
+    if (road == "s3-delete-bucket")
+        return http.S3_DeleteBucket(bucket, nullptr, http.getLog());
+    return background(BgMethod::S3DeleteObject, "S3_DeleteObject", false);
+}
+
+bool IsS3Write(const std::string& road) {
+    return road.starts_with("s3-upload") || road.starts_with("s3-delete");
+}
+
 // S3_DownloadFile directly or as a background task, or S3_DownloadBytes,
 // S3_ListBucketObjects and S3_DownloadString under charset (their "file" is
-// what they returned).
+// what they returned), or a write (S3Write) sending the file upload.
 bool S3Road(ClsHttp& http, const std::string& road, int port, const std::string& local, const std::string& bytesTo,
-            const std::string& charset) {
+            const std::string& charset, const std::string& upload) {
     http.setS3ServiceHost((std::string(kS3Service) + ":" + std::to_string(port)).c_str());
     http.setS3Keys("AKIDEXAMPLE", "secret");
     XString bucket, object, path;
     X(bucket, kS3Bucket);
     X(object, "page");
     X(path, local);
+    if (IsS3Write(road))
+        return S3Write(http, road, bucket, object, upload);
     if (road == "s3-bytes") {
         DataBuffer bytes;
         return http.S3_DownloadBytes(bucket, object, bytes, nullptr, http.getLog()) &&
@@ -440,9 +488,11 @@ const std::map<std::string, std::vector<std::string>> kCurlVerbs = {
 // beside curl's exit status and file.
 TEST_F(DownloadTargets, DownloadsSucceedOnlyWhenTheFileHoldsWhatTheServerSent) {
     const auto rows = grvtest::ReadTable(std::string(GRV_TEST_DATA_DIR) + "/http/download-outcomes.txt", " | ");
-    ASSERT_EQ(rows.size(), 276u);
+    ASSERT_EQ(rows.size(), 316u);
     const S3Names names;
     grvtest::TempDir dir;
+    const std::string upload = dir.File("upload");
+    ASSERT_TRUE(grvtest::WriteFile(upload, kS3Upload));
     for (const std::vector<std::string>& row : rows) {
         ASSERT_EQ(row.size(), 6u);
         // "asked=CODINGS " first: the caller sends its own Accept-Encoding,
@@ -465,7 +515,7 @@ TEST_F(DownloadTargets, DownloadsSucceedOnlyWhenTheFileHoldsWhatTheServerSent) {
         const bool s3String = row[0] == "s3-string";
         const bool s3 = row[0].starts_with("s3");
         const bool memory = !s3 && road == Road::Download && row[0] != "download";
-        const bool quick = memory || (s3 && row[0] != "s3" && row[0] != "s3-background");
+        const bool quick = memory || (s3 && row[0] != "s3" && row[0] != "s3-background" && !IsS3Write(row[0]));
         const bool follow = row[1] == "on";
         const std::string ours = dir.File("ours"), judged = dir.File("curl");
         for (const bool bucket : {false, true}) {
@@ -503,7 +553,7 @@ TEST_F(DownloadTargets, DownloadsSucceedOnlyWhenTheFileHoldsWhatTheServerSent) {
                 fresh.options().extraHeaders.setField("Accept-Encoding", asked.c_str());
             XString u, path, text;
             const bool ok =
-                s3                     ? S3Road(fresh, row[0], port, ours, ours, row[2])
+                s3                     ? S3Road(fresh, row[0], port, ours, ours, row[2], upload)
                 : memory               ? MemoryRoad(fresh, row[0], url, ours)
                 : road == Road::Resume ? fresh.ResumeDownload(X(u, url), X(path, ours), false, nullptr, fresh.getLog())
                 : road == Road::Append ? fresh.DownloadAppend(X(u, url), X(path, ours), false, nullptr, fresh.getLog())
@@ -527,7 +577,13 @@ TEST_F(DownloadTargets, DownloadsSucceedOnlyWhenTheFileHoldsWhatTheServerSent) {
             curl.push_back("-L");
         if (road == Road::Resume)
             curl.insert(curl.end(), {"-C", "-"});
-        if (road != Road::Append && !quick)
+        if (IsS3Write(row[0]))
+            curl.insert(curl.end(), {"-o", "/dev/null"});
+        if (row[0].starts_with("s3-upload"))
+            curl.insert(curl.end(), {"-T", upload});
+        if (row[0].starts_with("s3-delete"))
+            curl.insert(curl.end(), {"-X", "DELETE"});
+        if (road != Road::Append && !quick && !IsS3Write(row[0]))
             curl.insert(curl.end(), {"-o", judged});
         const grvtest::RunResult r = grvtest::RunProgram(curl);
         if (road == Road::Append) {
@@ -908,7 +964,7 @@ protected:
                  Logger log;
                  head.parse("HTTP/1.1 200 OK\r\nSet-Cookie: a=b; Domain=shop.test; Path=/\r\n\r\n", log);
                  // What it returns says whether the answer set cookies.
-                 HttpClient::storeSetCookies(head, options, "www.shop.test", false, 0, log, nullptr);
+                 HttpClient::storeSetCookies(head, options, "www.shop.test", "/", false, 0, log, nullptr);
                  return std::string("-");
              }},
             {"cache-entry", false,

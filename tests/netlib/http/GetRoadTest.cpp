@@ -366,7 +366,7 @@ TEST_F(GetRoad, TheThreeGetFormsGoOutAsWritten) {
         Logger log;
         HttpResponseHeader head;
         head.parse("HTTP/1.1 200 OK\r\nSet-Cookie: c=1; Path=/\r\n\r\n", log);
-        HttpClient::storeSetCookies(head, options, "127.0.0.1", false, 0, log, nullptr);
+        HttpClient::storeSetCookies(head, options, "127.0.0.1", "/", false, 0, log, nullptr);
         HttpResult result;
         DataBuffer body;
         HttpClient client;

@@ -1,5 +1,6 @@
 // What a copy of the options takes (client certificates judged by openssl),
-// and the proxy chosen from the options or from the environment.
+// and the proxy chosen from the options or from the environment (read as
+// curl reads http_proxy).
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -9,6 +10,7 @@
 
 #include "netlib/core/ExtPtrArray.h"
 #include "netlib/core/Logger.h"
+#include "netlib/http/ClsHttp.h"
 #include "netlib/http/HttpClient.h"
 #include "netlib/http/HttpControl.h"
 #include "netlib/http/HttpRequest.h"
@@ -233,6 +235,124 @@ TEST(HttpControl, ProxyComesFromOptionsOrEnvironment) {
     }
     unsetenv("http_proxy");
     unsetenv("HTTPS_PROXY");
+}
+
+// http_proxy values ("NAME=value ..." sets those variables instead), "P"
+// the port of a peer listening on 127.0.0.1 and ::1 and "Q" that port past
+// 65535: each is used, refused or passed over for a direct request as curl
+// does, and a refused one sends nothing, to the proxy or direct. A proxy
+// of another scheme is refused, where curl speaks TLS or SOCKS to it:
+// nothing goes to it in plain.
+TEST(HttpControl, SystemProxyIsReadAsCurlReadsIt) {
+    installTextServices();
+    const char* const values[] = {
+        "127.0.0.1:P",
+        "http://127.0.0.1:P/",
+        "http://u:p@127.0.0.1:P",
+        "127.0.0.1:Px",
+        "127.0.0.1:Q",
+        "127.0.0.1:",
+        "127.0.0.1: P",
+        "127.0.0.1:-P",
+        "http://[::1]:P",
+        "[::1]:P",
+        "[::1]:Px",
+        "[::1]:Q",
+        "http://[::1:P",
+        "HTTP_PROXY=127.0.0.1:P",
+        "http_proxy= HTTP_PROXY=127.0.0.1:P",
+        "https://127.0.0.1:P",
+        "HTTPS://127.0.0.1:P",
+        "socks5h://127.0.0.1:P",
+        "HTTP://127.0.0.1:P",
+
+        "http://[::1%25lo]:P",
+        "http://127.0.0.1:P/x",
+        "kept 127.0.0.1:Px",
+        "kept https://127.0.0.1:P",
+    };
+    for (const char* v : {"http_proxy", "HTTP_PROXY", "https_proxy", "HTTPS_PROXY", "no_proxy", "NO_PROXY"})
+        unsetenv(v);
+    grvtest::LoopbackPeers peers;
+    const int port = peers.StartCaptureServer({}, true);
+    constexpr int kPortsPast = 65536;
+    // What curl says when it went direct: the origin's name is unknown. Any
+    // other failure with nothing sent to the peer in plain is a refusal (a
+    // proxy it cannot read, or one it speaks TLS or SOCKS to).
+    constexpr int kCurlOriginUnresolved = 6;
+    constexpr const char* kCurlSeconds = "5";
+    constexpr const char* kUrl = "http://origin.invalid/x";
+    constexpr std::string_view kKept = "kept ";
+    std::size_t seen = 0;
+    // How the peer was asked for the URL since the last look: as a proxy,
+    // as the origin, or not at all.
+    const auto asked = [&] {
+        const std::vector<std::string> got = peers.CapturedRequests(port);
+        const std::string line = got.size() > seen ? got.back().substr(0, got.back().find(' ', 4)) : "";
+        seen = got.size();
+        return line.starts_with("GET http://") ? "proxy" : line == "GET /x" ? "origin" : "";
+    };
+    std::string ours, curl;
+    for (const std::string value : values) {
+        std::string proxy;
+        for (const char c : value) {
+            const bool spot = !proxy.empty() && std::string_view(":- ").find(proxy.back()) != std::string_view::npos;
+            proxy += spot && c == 'P'   ? std::to_string(port)
+                     : spot && c == 'Q' ? std::to_string(port + kPortsPast)
+                                        : std::string(1, c);
+        }
+        // "kept ...": the peer is asked first as the origin, directly, then
+        // through the value on the connection that request left open.
+        const bool kept = proxy.starts_with(kKept);
+        if (kept)
+            proxy.erase(0, kKept.size());
+        const std::string target = kept ? "http://127.0.0.1:" + std::to_string(port) + "/x" : kUrl;
+        ClsHttp http;
+        XString url, text, why;
+        url.setFromUtf8(target.c_str());
+        for (const char* v : {"http_proxy", "HTTP_PROXY"})
+            unsetenv(v);
+        if (kept) {
+            http.options().UseIEProxy = 0;
+            http.QuickGetStr(url, text, false, nullptr, http.getLog());
+            asked();
+        }
+        // "NAME=value": the variables set, each up to the next space;
+        // else http_proxy is.
+        if (proxy.starts_with("http_proxy=") || proxy.starts_with("HTTP_PROXY=")) {
+            for (std::size_t at = 0; at < proxy.size();) {
+                const std::size_t end = std::min(proxy.find(' ', at), proxy.size());
+                const std::size_t eq = proxy.find('=', at);
+                setenv(proxy.substr(at, eq - at).c_str(), proxy.substr(eq + 1, end - eq - 1).c_str(), 1);
+                at = end + 1;
+            }
+        } else {
+            setenv("http_proxy", proxy.c_str(), 1);
+        }
+        http.options().UseIEProxy = 1;
+        const bool ok = http.QuickGetStr(url, text, false, nullptr, http.getLog());
+        http.getLastErrorText(why, false);
+        const std::string said = why.getUtf8();
+        const bool refused = said.find(http_opt::kMsgProxySettingRefused) != std::string::npos;
+        const std::string sent = asked();
+        const bool direct = sent == "origin" || (sent.empty() && said.find("proxyDomain") == std::string::npos);
+        ours += value + std::string(": ") +
+                (ok && sent == "proxy"     ? "used"
+                 : refused && sent.empty() ? "refused"
+                 : direct                  ? "went direct"
+                                           : "failed") +
+                "\n";
+        const grvtest::RunResult r = grvtest::RunProgram({"curl", "-s", "-m", kCurlSeconds, "-o", "/dev/null", target});
+        const std::string curlSent = asked();
+        curl += value + std::string(": ") +
+                (r.status == 0 && curlSent == "proxy"                                              ? "used"
+                 : curlSent == "origin" || (r.status == kCurlOriginUnresolved && curlSent.empty()) ? "went direct"
+                 : r.status != 0 && curlSent.empty()                                               ? "refused"
+                                                     : "failed " + std::to_string(r.status)) +
+                "\n";
+    }
+    unsetenv("http_proxy");
+    EXPECT_EQ(ours, curl);
 }
 
 TEST(HttpControl, UnreadableSystemSettingsAreLoggedAndGoDirect) {
