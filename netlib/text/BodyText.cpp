@@ -175,10 +175,14 @@ bool namedCharsetTextUtf8(const char* charset, const DataBuffer& bytes, DataBuff
     _tsCharset named;
     named.setByName(charset);
     const int page = named.getCodePage();
+    // Every name but the machine's own pages' ("ansi", "oem", which only the
+    // writers read) is one the library must decode whole: ISO-2022-JP-2 is
+    // more than the page it maps to reads.
+    const bool machinePage = page != 0 && EncodingConvert::charsetToCodePage(charset) == 0;
     utf8.clear();
     EncodingConvert conv;
     std::uint64_t replaced = 0;
-    if (page == 0 || !EncodingConvert::isSupportedPage(page) ||
+    if (page == 0 || (!machinePage && !EncodingConvert::decodesCharsetName(charset)) ||
         !conv.decodeToUtf8(page, bytes.getData(), bytes.getSize(), utf8, replaced)) {
         utf8.clear();
         return false;
