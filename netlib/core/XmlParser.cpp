@@ -1,6 +1,5 @@
 #include "netlib/core/XmlParser.h"
 
-#include <algorithm>
 #include <cstring>
 #include <string>
 #include <string_view>
@@ -942,8 +941,8 @@ bool isShiftingPage(int page) {
 }
 
 // Bytes no XML text holds, which only an ISO-2022 text not yet decoded has.
-bool isShiftByte(unsigned char c) {
-    return c == kEscape || c == kShiftOut || c == kShiftIn;
+bool holdsShiftByte(const unsigned char* p, unsigned int n) {
+    return std::memchr(p, kEscape, n) || std::memchr(p, kShiftOut, n) || std::memchr(p, kShiftIn, n);
 }
 
 // The page family a byte-order mark's declaration may name.
@@ -955,7 +954,8 @@ int markFamily(int page) {
     }
 }
 
-// A declaration after a byte-order mark, read in the mark's encoding. One
+// A declaration after a byte-order mark (or after none, where the first
+// bytes show a 16- or 32-bit encoding), read in the mark's encoding. One
 // naming the mark's encoding, or none, leaves the mark to decide; one
 // naming a charset the library cannot decode whole is refused. After a
 // UTF-8 mark, a charset that reads the declaration's ASCII as ASCII is
@@ -1000,13 +1000,17 @@ void readMarkedDeclaration(const unsigned char* p, unsigned int n, ByteEncoding&
 // pattern of a 16- or 32-bit or an EBCDIC encoding, an ISO-2022-KR
 // designator, or the declaration standing at the start, else UTF-8. A
 // declared encoding the library has no decoder for is refused, as libxml2
-// refuses it; a 16- or 32-bit one reads as UTF-8: a declaration read as
-// 8-bit text shows that the text is not in it.
+// refuses it, and so is an 8-bit one in 16- or 32-bit text, as expat
+// refuses it; a 16- or 32-bit one in 8-bit text reads as UTF-8: a
+// declaration read as 8-bit text shows that the text is not in it.
 ByteEncoding ownEncoding(const unsigned char* p, unsigned int n, const Signature* wide) {
     ByteEncoding e;
     if (wide) {
         e.page = wide->page;
         e.charset.setString(wide->charset);
+        // Its declaration is held to the width the first bytes show, as
+        // a mark's is.
+        readMarkedDeclaration(p, n, e);
         return e;
     }
     if (n >= sizeof(kEbcdicSignature) && std::memcmp(p, kEbcdicSignature, sizeof(kEbcdicSignature)) == 0) {
@@ -1065,7 +1069,7 @@ ByteEncoding detectEncoding(const unsigned char* p, unsigned int n, const char* 
         return own;
     const int label = EncodingConvert::charsetToCodePage(outside);
     if (!isShiftingPage(label) &&
-        ((isShiftingPage(own.page) && std::any_of(p, p + n, isShiftByte)) || own.refusal == xml_msg::kEscapeAtStart)) {
+        ((isShiftingPage(own.page) && holdsShiftByte(p, n)) || own.refusal == xml_msg::kEscapeAtStart)) {
         e.refusal = xml_msg::kLabelAgainstShifts;
         return e;
     }
@@ -1129,6 +1133,15 @@ bool decodeXmlBytes(const unsigned char* p, unsigned int n, DataBuffer& out, Log
         lg.logError(xml_msg::kZeroByte);
         return false;
     }
+    // An escape, SO or SI left in the text is the shift of a charset it was
+    // not read in (a mark or label against ISO-2022 text, or one read twice),
+    // and the two-byte text after it would be taken for markup. No XML text
+    // holds them, as libxml2 and expat refuse them; the text stays.
+    if (holdsShiftByte(out.getData(), out.getSize())) {
+        lg.logError(xml_msg::kShiftBytes);
+        lg.logData("charset", enc.charset.getString());
+        return false;
+    }
     if (replaced > 0) {
         lg.logError(xml_msg::kReplacedBytes);
         lg.logData("charset", enc.charset.getString());
@@ -1141,7 +1154,7 @@ bool prepareXmlText(StringBuffer& text, LogBase* log) {
     const auto* p = reinterpret_cast<const unsigned char*>(text.getString());
     const unsigned int n = text.getSize();
     const ByteEncoding enc = detectEncoding(p, n, nullptr);
-    if ((!enc.refusal && !isShiftingPage(enc.page)) || !std::any_of(p, p + n, isShiftByte))
+    if ((!enc.refusal && !isShiftingPage(enc.page)) || !holdsShiftByte(p, n))
         return true;
     DataBuffer out;
     if (!decodeXmlBytes(p, n, out, log))

@@ -19,6 +19,8 @@ constexpr const char* kClosingTagError = "Error in closing tag";
 constexpr const char* kErrorTag = "error_tag";
 constexpr const char* kZeroByte = "The XML holds a zero byte, which XML does not allow.";
 constexpr const char* kUndecodable = "The XML's bytes are not all text in its charset.";
+constexpr const char* kShiftBytes =
+    "The XML holds an escape, SO or SI, which no XML text holds: shifted text not read in its charset.";
 constexpr const char* kReplacedBytes = "Bytes that are not text in the XML's charset were read as U+FFFD.";
 constexpr const char* kEbcdicUnnamed =
     "The XML is in EBCDIC, but its declaration names no EBCDIC charset that reads it.";
@@ -28,7 +30,8 @@ constexpr const char* kSaveConversionFailed = "Failed to convert the XML to the 
 constexpr const char* kNotReadBack = "The XML in its declared encoding would not read back as the same text.";
 constexpr const char* kUnknownCharset = "The XML declares a charset the library has no decoder for.";
 constexpr const char* kUnknownLabel = "The XML came labelled with a charset the library has no decoder for.";
-constexpr const char* kMarkDisagrees = "The XML declares another encoding than its byte-order mark shows.";
+constexpr const char* kMarkDisagrees =
+    "The XML declares another encoding than its byte-order mark or its first bytes show.";
 constexpr const char* kLabelAgainstShifts =
     "The XML shifts into two-byte text as ISO-2022 does, but came labelled with a charset that has no shifts.";
 constexpr const char* kBeyondNamedCharset =
@@ -50,16 +53,18 @@ bool parseXmlFile(const char* path, LogBase* log, ProgressMonitor* progress, Tre
 // standing at the start names, else UTF-8; the text becomes UTF-8 and a
 // mark is dropped. Bytes that are not text in the charset become U+FFFD
 // and the log says so. False, with the reason logged, for no bytes, a
-// U+0000 in the text, a label or declaration naming a charset the library
-// cannot decode whole, a mark before a declaration naming another
-// encoding, a label without shifts on a declared ISO-2022 text, an EBCDIC
+// U+0000 or an escape, SO or SI in the text, a label or declaration naming a charset the library
+// cannot decode whole, a mark (or 16- or 32-bit first bytes) before a
+// declaration naming another encoding, a label without shifts on a declared ISO-2022 text, an EBCDIC
 // text whose declaration names no EBCDIC page, or an escape sequence at the
 // start that is not the designator of the charset declared.
 bool prepareXmlBytes(DataBuffer& bytes, LogBase* log = nullptr, const char* outside = nullptr);
 // A document handed over as UTF-8 text is left as it stands, unless it
 // holds the shifts of an ISO-2022 text (escape, SO, SI, which no XML text
-// holds): those are bytes not yet read, read then as a file's are. False,
-// with the reason logged, where a file's bytes would be refused.
+// holds) and declares an ISO-2022 charset or one without a decoder: those
+// are bytes not yet read, read then as a file's are. False, with the reason logged, where a
+// file's bytes would be refused. Text that holds them otherwise is the
+// caller's (an ASN.1 string's escapes) and left as it stands.
 bool prepareXmlText(tessik::StringBuffer& text, LogBase* log);
 // The same reading of bytes the caller keeps, into `out` (cleared first;
 // the text read, when only a zero byte refused it), and the charset it took
