@@ -940,6 +940,26 @@ bool isShiftingPage(int page) {
     return (page >= kCodePageIso2022JpFirst && page <= kCodePageIso2022JpLast) || page == kCodePageIso2022Kr;
 }
 
+// The ISO-2022 form a page reads: ISO-2022-JP's variants share their
+// escapes, ISO-2022-KR shifts by SO and SI; 0 for any other page.
+int shiftFamily(int page) {
+    if (page >= kCodePageIso2022JpFirst && page <= kCodePageIso2022JpLast)
+        return kCodePageIso2022JpFirst;
+    return page == kCodePageIso2022Kr ? kCodePageIso2022Kr : 0;
+}
+
+// The ISO-2022 form a document's own bytes show: its declaration's, or
+// that of the escape it starts with.
+int shiftsShown(const unsigned char* p, unsigned int n, const ByteEncoding& own) {
+    if (isShiftingPage(own.page))
+        return shiftFamily(own.page);
+    if (own.refusal != xml_msg::kEscapeAtStart)
+        return 0;
+    constexpr unsigned int kHeader = sizeof(kIso2022KrHeader);
+    return n >= kHeader && std::memcmp(p, kIso2022KrHeader, kHeader) == 0 ? kCodePageIso2022Kr
+                                                                          : kCodePageIso2022JpFirst;
+}
+
 // Bytes no XML text holds, which only an ISO-2022 text not yet decoded has.
 bool holdsShiftByte(const unsigned char* p, unsigned int n) {
     return std::memchr(p, kEscape, n) || std::memchr(p, kShiftOut, n) || std::memchr(p, kShiftIn, n);
@@ -1043,8 +1063,9 @@ ByteEncoding ownEncoding(const unsigned char* p, unsigned int n, const Signature
 // the document came labelled with (a Content-Type's), else what its own
 // bytes show. A name the library cannot decode whole refuses the document
 // whichever names it, the label or the declaration; so does a label
-// without shifts on a declared ISO-2022 text that holds its shifts (or
-// starts with an escape), which it would read as markup.
+// without those shifts (another charset, or the other ISO-2022 form) on a
+// declared ISO-2022 text that holds its shifts (or starts with an
+// escape), which it would read as markup.
 ByteEncoding detectEncoding(const unsigned char* p, unsigned int n, const char* outside) {
     ByteEncoding e;
     const bool labelled = outside && *outside;
@@ -1068,8 +1089,8 @@ ByteEncoding detectEncoding(const unsigned char* p, unsigned int n, const char* 
     if (!labelled || own.refusal == xml_msg::kUnknownCharset)
         return own;
     const int label = EncodingConvert::charsetToCodePage(outside);
-    if (!isShiftingPage(label) &&
-        ((isShiftingPage(own.page) && holdsShiftByte(p, n)) || own.refusal == xml_msg::kEscapeAtStart)) {
+    const int shown = shiftsShown(p, n, own);
+    if (shown != 0 && shiftFamily(label) != shown && holdsShiftByte(p, n)) {
         e.refusal = xml_msg::kLabelAgainstShifts;
         return e;
     }

@@ -33,7 +33,8 @@ constexpr const char* kUnknownLabel = "The XML came labelled with a charset the 
 constexpr const char* kMarkDisagrees =
     "The XML declares another encoding than its byte-order mark or its first bytes show.";
 constexpr const char* kLabelAgainstShifts =
-    "The XML shifts into two-byte text as ISO-2022 does, but came labelled with a charset that has no shifts.";
+    "The XML shifts into two-byte text as an ISO-2022 form does, but came labelled with a charset without those "
+    "shifts.";
 constexpr const char* kBeyondNamedCharset =
     "The XML holds characters that the charset it declares does not have, only a vendor's extension of it.";
 } // namespace xml_msg
@@ -53,11 +54,12 @@ bool parseXmlFile(const char* path, LogBase* log, ProgressMonitor* progress, Tre
 // standing at the start names, else UTF-8; the text becomes UTF-8 and a
 // mark is dropped. Bytes that are not text in the charset become U+FFFD
 // and the log says so. False, with the reason logged, for no bytes, a
-// U+0000 or an escape, SO or SI in the text, a label or declaration naming a charset the library
-// cannot decode whole, a mark (or 16- or 32-bit first bytes) before a
-// declaration naming another encoding, a label without shifts on a declared ISO-2022 text, an EBCDIC
-// text whose declaration names no EBCDIC page, or an escape sequence at the
-// start that is not the designator of the charset declared.
+// U+0000 or an escape, SO or SI in the text, a label or declaration naming
+// a charset the library cannot decode whole, a mark (or 16- or 32-bit first
+// bytes) before a declaration naming another encoding, a label without its
+// shifts on a declared ISO-2022 text, an EBCDIC text whose declaration
+// names no EBCDIC page, or an escape sequence at the start that is not the
+// designator of the charset declared.
 bool prepareXmlBytes(DataBuffer& bytes, LogBase* log = nullptr, const char* outside = nullptr);
 // A document handed over as UTF-8 text is left as it stands, unless it
 // holds the shifts of an ISO-2022 text (escape, SO, SI, which no XML text

@@ -149,7 +149,9 @@ def xml_encoding(type_, body):
 def xml_refused(type_, body):
     # RFC 7303 and XML 1.0 4.3.3: a name the library cannot read whole,
     # whichever names it; a mark against its declaration as expat refuses
-    # it; a label without shifts on a declared ISO-2022 text holding them.
+    # it; a label without its shifts (another charset, or the other
+    # ISO-2022 form, as libxml2's iconv refuses it) on a declared ISO-2022
+    # text holding them.
     mark, label, decl = xml_encoding(type_, body)
     if any(codec(n) in BEYOND | {"unknown"} for n in (label, decl)):
         return True
@@ -162,8 +164,17 @@ def xml_refused(type_, body):
         except ValueError:
             pass
         return False
-    return bool(label and codec(label) not in SHIFTING and SHIFT_BYTES.search(body)
-                and (codec(decl) in SHIFTING or body[:1] == b"\x1b"))
+    return bool(label and SHIFT_BYTES.search(body) and shifts_shown(body, decl) not in (None, codec(label)))
+
+
+def shifts_shown(body, decl):
+    # The ISO-2022 form a document shows: its declaration's, or that of the
+    # escape it starts with (ISO-2022-KR's designator, else ISO-2022-JP's).
+    if codec(decl) in SHIFTING:
+        return codec(decl)
+    if body[:1] == b"\x1b":
+        return "iso2022_kr" if body[:4] == b"\x1b$)C" else "iso2022_jp"
+    return None
 
 
 def iso2022kr(body):
