@@ -140,7 +140,8 @@ bool ClsXml::LoadXml(const char* text, bool trimContent) {
     enterMethod("LoadXml");
     StringBuffer sb(text ? text : "");
     TreeNode* root = nullptr;
-    parseXmlText(sb, &m_log, nullptr, &root, trimContent);
+    if (prepareXmlText(sb, &m_log))
+        parseXmlText(sb, &m_log, nullptr, &root, trimContent);
     if (root)
         adoptRoot(root);
     m_log.leaveContext();

@@ -212,15 +212,9 @@ bool EncodingConvert::decodeToUtf8(int page, const void* bytes, unsigned int cou
     default: break;
     }
     const CodePageEngine* e = g_engine.load();
-    if (e && e->codePageToUtf8Replacing && e->codePageToUtf8Replacing(page, p, count, out, replaced))
-        return true;
-    // Pages without a replacing decoder (UTF-7): what their converter lets
-    // through, as well-formed UTF-8.
-    DataBuffer utf16;
-    if (!convert(page, 1200, p, count, utf16))
-        return false;
-    replaced += appendUtf16AsUtf8Replacing(utf16.getData(), utf16.getSize(), false, out);
-    return t_droppedInput == m_tallyAtStart;
+    // Every page read here has a replacing decoder: the lossy converters,
+    // which drop what they cannot map, never see bytes read as text.
+    return e && e->codePageToUtf8Replacing && e->codePageToUtf8Replacing(page, p, count, out, replaced);
 }
 
 int EncodingConvert::encodeUtf8Exactly(int page, const void* utf8, unsigned int count, DataBuffer& out) {

@@ -32,7 +32,8 @@ struct CodePageEngine {
     // and the transform from it.
     int (*backEndPage)(int page);
     void (*backEnd)(int page, const unsigned char* bytes, unsigned int count, DataBuffer& out);
-    // UTF-7 (65000) through UTF-16LE.
+    // UTF-7 (65000) through UTF-16LE, for conversions the caller asks for;
+    // text from outside is read by codePageToUtf8Replacing.
     bool (*utf7ToUtf16)(const DataBuffer& in, DataBuffer& out);
     bool (*utf16ToUtf7)(const DataBuffer& in, DataBuffer& out);
     // One pass between two pages other than UTF-16 (UTF-8 included), with
@@ -75,9 +76,8 @@ public:
     // A page's text as well-formed UTF-8 with nothing lost unseen: what the
     // page does not map and what is not well-formed in it (a lone surrogate,
     // an odd last byte of UTF-16) each become U+FFFD, counted in `replaced`;
-    // the unit 0 stays. False when the page cannot be read or input was
-    // dropped all the same (getDroppedCount(): pages without a replacing
-    // decoder).
+    // the unit 0 stays. False, with nothing appended, for a page without
+    // such a decoder.
     bool decodeToUtf8(int page, const void* bytes, unsigned int count, DataBuffer& out, std::uint64_t& replaced);
     // UTF-8 text to a page with nothing that would read back otherwise: 1
     // when every character was written as a code the page reads back as

@@ -877,7 +877,13 @@ constexpr unsigned int kMaxEbcdicDeclaration = 512;
 // saves and iconv write before the declaration.
 constexpr unsigned char kIso2022KrHeader[] = {0x1B, '$', ')', 'C'};
 constexpr unsigned char kEscape = 0x1B;
+constexpr unsigned char kShiftOut = 0x0E;
+constexpr unsigned char kShiftIn = 0x0F;
 constexpr int kCodePageIso2022Kr = 50225;
+constexpr int kCodePageIso2022JpFirst = 50220;
+constexpr int kCodePageIso2022JpLast = 50222;
+// How far into a marked document its declaration is looked for.
+constexpr unsigned int kMaxDeclarationBytes = 1024;
 
 bool decodesAs(int page, const unsigned char* p, unsigned int n, DataBuffer& out) {
     EncodingConvert conv;
@@ -928,41 +934,103 @@ void readDesignated(const unsigned char* p, unsigned int n, ByteEncoding& e) {
     e.charset.setString(declared.getSize() > 0 ? declared.getString() : "iso-2022-kr");
 }
 
-// What a document's bytes are in: a byte-order mark, else the charset the
-// document came labelled with (a Content-Type's, as RFC 7303 reads it),
-// else the byte pattern of a 16- or 32-bit or an EBCDIC encoding, an
-// ISO-2022-KR designator, or the declaration standing at the start, else
-// UTF-8. A declared encoding the library has no decoder for is refused, as
-// libxml2 refuses it; a 16- or 32-bit one reads as UTF-8: a declaration
-// read as 8-bit text shows that the text is not in it.
-ByteEncoding detectEncoding(const unsigned char* p, unsigned int n, const char* outside) {
+// Pages whose two-byte text is ASCII bytes between shifts: read as any
+// other charset, that text would be taken for markup.
+bool isShiftingPage(int page) {
+    return (page >= kCodePageIso2022JpFirst && page <= kCodePageIso2022JpLast) || page == kCodePageIso2022Kr;
+}
+
+// The ISO-2022 form a page reads: ISO-2022-JP's variants share their
+// escapes, ISO-2022-KR shifts by SO and SI; 0 for any other page.
+int shiftFamily(int page) {
+    if (page >= kCodePageIso2022JpFirst && page <= kCodePageIso2022JpLast)
+        return kCodePageIso2022JpFirst;
+    return page == kCodePageIso2022Kr ? kCodePageIso2022Kr : 0;
+}
+
+// The ISO-2022 form a document's own bytes show: its declaration's, or
+// that of the escape it starts with.
+int shiftsShown(const unsigned char* p, unsigned int n, const ByteEncoding& own) {
+    if (isShiftingPage(own.page))
+        return shiftFamily(own.page);
+    if (own.refusal != xml_msg::kEscapeAtStart)
+        return 0;
+    constexpr unsigned int kHeader = sizeof(kIso2022KrHeader);
+    return n >= kHeader && std::memcmp(p, kIso2022KrHeader, kHeader) == 0 ? kCodePageIso2022Kr
+                                                                          : kCodePageIso2022JpFirst;
+}
+
+// Bytes no XML text holds, which only an ISO-2022 text not yet decoded has.
+bool holdsShiftByte(const unsigned char* p, unsigned int n) {
+    return std::memchr(p, kEscape, n) || std::memchr(p, kShiftOut, n) || std::memchr(p, kShiftIn, n);
+}
+
+// The page family a byte-order mark's declaration may name.
+int markFamily(int page) {
+    switch (page) {
+    case kCodePageUtf16Be: return kCodePageUtf16Le;
+    case kCodePageUtf32Be: return kCodePageUtf32Le;
+    default: return page;
+    }
+}
+
+// A declaration after a byte-order mark (or after none, where the first
+// bytes show a 16- or 32-bit encoding), read in the mark's encoding. One
+// naming the mark's encoding, or none, leaves the mark to decide; one
+// naming a charset the library cannot decode whole is refused. After a
+// UTF-8 mark, a charset that reads the declaration's ASCII as ASCII is
+// followed, as libxml2 and expat follow it: its shifts, if it has any, are
+// then read as shifts. Any other (a 16- or 32-bit encoding against another
+// mark, EBCDIC) is refused, as expat refuses it (XML 1.0, 4.3.3).
+void readMarkedDeclaration(const unsigned char* p, unsigned int n, ByteEncoding& e) {
+    const unsigned int window = n - e.mark < kMaxDeclarationBytes ? n - e.mark : kMaxDeclarationBytes;
+    DataBuffer head;
+    if (e.page == kCodePageUtf8) {
+        head.append(p + e.mark, window);
+    } else {
+        EncodingConvert conv;
+        std::uint64_t replaced = 0;
+        conv.decodeToUtf8(e.page, p + e.mark, window, head, replaced);
+    }
+    xmlprolog::Declaration decl;
+    if (!xmlprolog::readDeclaration(reinterpret_cast<const char*>(head.getData()), static_cast<int>(head.getSize()),
+                                    decl) ||
+        decl.encoding.empty())
+        return;
+    const std::string declared(decl.encoding);
+    const int page = EncodingConvert::charsetToCodePage(declared.c_str());
+    if (!EncodingConvert::decodesCharsetName(declared.c_str())) {
+        e.refusal = xml_msg::kUnknownCharset;
+        return;
+    }
+    if (markFamily(page) == markFamily(e.page))
+        return;
+    DataBuffer own;
+    if (e.page == kCodePageUtf8 && !isWideCodePage(page) &&
+        decodesAs(page, head.getData(), static_cast<unsigned int>(decl.length), own) &&
+        own.equalsBytes(head.getData(), static_cast<unsigned int>(decl.length))) {
+        e.page = page;
+        e.charset.setString(declared.c_str());
+        return;
+    }
+    e.refusal = xml_msg::kMarkDisagrees;
+}
+
+// What the document's own bytes show, with no mark and no label: the byte
+// pattern of a 16- or 32-bit or an EBCDIC encoding, an ISO-2022-KR
+// designator, or the declaration standing at the start, else UTF-8. A
+// declared encoding the library has no decoder for is refused, as libxml2
+// refuses it, and so is an 8-bit one in 16- or 32-bit text, as expat
+// refuses it; a 16- or 32-bit one in 8-bit text reads as UTF-8: a
+// declaration read as 8-bit text shows that the text is not in it.
+ByteEncoding ownEncoding(const unsigned char* p, unsigned int n, const Signature* wide) {
     ByteEncoding e;
-    const Signature* wide = wideSignature(p, n);
-    if (wide && wide->mark > 0) {
-        e.page = wide->page;
-        e.mark = wide->mark;
-        e.charset.setString(wide->charset);
-        return e;
-    }
-    if (startsWithUtf8Mark(p, n)) {
-        e.mark = kUtf8MarkLen;
-        return e;
-    }
-    // A label the library has no decoder for is passed over as an unknown
-    // one is: the bytes still tell what they can.
-    const int labelled =
-        outside && EncodingConvert::decodesCharsetName(outside) ? EncodingConvert::charsetToCodePage(outside) : 0;
-    if (labelled != 0) {
-        // A 16-bit label takes the byte order the text shows.
-        const bool sixteen = labelled == kCodePageUtf16Le || labelled == kCodePageUtf16Be;
-        e.page = sixteen && wide && (wide->page == kCodePageUtf16Le || wide->page == kCodePageUtf16Be) ? wide->page
-                                                                                                       : labelled;
-        e.charset.setString(outside);
-        return e;
-    }
     if (wide) {
         e.page = wide->page;
         e.charset.setString(wide->charset);
+        // Its declaration is held to the width the first bytes show, as
+        // a mark's is.
+        readMarkedDeclaration(p, n, e);
         return e;
     }
     if (n >= sizeof(kEbcdicSignature) && std::memcmp(p, kEbcdicSignature, sizeof(kEbcdicSignature)) == 0) {
@@ -990,6 +1058,49 @@ ByteEncoding detectEncoding(const unsigned char* p, unsigned int n, const char* 
     return e;
 }
 
+// The one reading of an XML document's bytes (RFC 7303, XML 1.0 appendix
+// F): a byte-order mark (and the declaration after it), else the charset
+// the document came labelled with (a Content-Type's), else what its own
+// bytes show. A name the library cannot decode whole refuses the document
+// whichever names it, the label or the declaration; so does a label
+// without those shifts (another charset, or the other ISO-2022 form) on a
+// declared ISO-2022 text that holds its shifts (or starts with an
+// escape), which it would read as markup.
+ByteEncoding detectEncoding(const unsigned char* p, unsigned int n, const char* outside) {
+    ByteEncoding e;
+    const bool labelled = outside && *outside;
+    if (labelled && !EncodingConvert::decodesCharsetName(outside)) {
+        e.refusal = xml_msg::kUnknownLabel;
+        return e;
+    }
+    const Signature* wide = wideSignature(p, n);
+    if ((wide && wide->mark > 0) || startsWithUtf8Mark(p, n)) {
+        if (wide && wide->mark > 0) {
+            e.page = wide->page;
+            e.mark = wide->mark;
+            e.charset.setString(wide->charset);
+        } else {
+            e.mark = kUtf8MarkLen;
+        }
+        readMarkedDeclaration(p, n, e);
+        return e;
+    }
+    ByteEncoding own = ownEncoding(p, n, wide);
+    if (!labelled || own.refusal == xml_msg::kUnknownCharset)
+        return own;
+    const int label = EncodingConvert::charsetToCodePage(outside);
+    const int shown = shiftsShown(p, n, own);
+    if (shown != 0 && shiftFamily(label) != shown && holdsShiftByte(p, n)) {
+        e.refusal = xml_msg::kLabelAgainstShifts;
+        return e;
+    }
+    // A 16-bit label takes the byte order the text shows.
+    const bool sixteen = label == kCodePageUtf16Le || label == kCodePageUtf16Be;
+    e.page = sixteen && wide && (wide->page == kCodePageUtf16Le || wide->page == kCodePageUtf16Be) ? wide->page : label;
+    e.charset.setString(outside);
+    return e;
+}
+
 // Whether a page writes the declaration in its own bytes, where readers
 // look for it by them: 16- and 32-bit pages, and EBCDIC ones.
 bool declaresInOwnBytes(int page) {
@@ -1013,10 +1124,6 @@ bool declaredXmlEncoding(const char* text, unsigned int n, StringBuffer& out) {
     return true;
 }
 
-void xmlBytesCharset(const DataBuffer& bytes, StringBuffer& out, const char* outside) {
-    out.setString(detectEncoding(bytes.getData(), bytes.getSize(), outside).charset.getString());
-}
-
 bool decodeXmlBytes(const unsigned char* p, unsigned int n, DataBuffer& out, LogBase* log, const char* outside,
                     StringBuffer* charset) {
     LogNull silent;
@@ -1024,7 +1131,7 @@ bool decodeXmlBytes(const unsigned char* p, unsigned int n, DataBuffer& out, Log
     out.clear();
     const ByteEncoding enc = detectEncoding(p, n, outside);
     if (charset)
-        charset->setString(enc.charset.getString());
+        charset->setString(enc.refusal ? "" : enc.charset.getString());
     if (n == 0)
         return false;
     if (enc.refusal) {
@@ -1035,16 +1142,25 @@ bool decodeXmlBytes(const unsigned char* p, unsigned int n, DataBuffer& out, Log
     EncodingConvert conv;
     std::uint64_t replaced = 0;
     const bool decoded = conv.decodeToUtf8(enc.page, p + mark, n - mark, out, replaced);
-    // U+0000, in whatever bytes it came, is no character of XML.
-    if (std::memchr(out.getData(), 0, out.getSize())) {
+    if (!decoded) {
         out.clear();
+        lg.logError(xml_msg::kUndecodable);
+        lg.logData("charset", enc.charset.getString());
+        return false;
+    }
+    // U+0000, in whatever bytes it came, is no character of XML: the text
+    // stays for a reader of text.
+    if (std::memchr(out.getData(), 0, out.getSize())) {
         lg.logError(xml_msg::kZeroByte);
         return false;
     }
-    if (!decoded) {
-        lg.logError(xml_msg::kUndecodable);
+    // An escape, SO or SI left in the text is the shift of a charset it was
+    // not read in (a mark or label against ISO-2022 text, or one read twice),
+    // and the two-byte text after it would be taken for markup. No XML text
+    // holds them, as libxml2 and expat refuse them; the text stays.
+    if (holdsShiftByte(out.getData(), out.getSize())) {
+        lg.logError(xml_msg::kShiftBytes);
         lg.logData("charset", enc.charset.getString());
-        lg.logDataInt64("numBytesDropped", static_cast<std::int64_t>(conv.getDroppedCount()));
         return false;
     }
     if (replaced > 0) {
@@ -1052,6 +1168,20 @@ bool decodeXmlBytes(const unsigned char* p, unsigned int n, DataBuffer& out, Log
         lg.logData("charset", enc.charset.getString());
         lg.logDataInt64("numBytesReplaced", static_cast<std::int64_t>(replaced));
     }
+    return true;
+}
+
+bool prepareXmlText(StringBuffer& text, LogBase* log) {
+    const auto* p = reinterpret_cast<const unsigned char*>(text.getString());
+    const unsigned int n = text.getSize();
+    const ByteEncoding enc = detectEncoding(p, n, nullptr);
+    if ((!enc.refusal && !isShiftingPage(enc.page)) || !holdsShiftByte(p, n))
+        return true;
+    DataBuffer out;
+    if (!decodeXmlBytes(p, n, out, log))
+        return false;
+    text.clear();
+    text.appendDb(out);
     return true;
 }
 

@@ -19,6 +19,8 @@ constexpr const char* kClosingTagError = "Error in closing tag";
 constexpr const char* kErrorTag = "error_tag";
 constexpr const char* kZeroByte = "The XML holds a zero byte, which XML does not allow.";
 constexpr const char* kUndecodable = "The XML's bytes are not all text in its charset.";
+constexpr const char* kShiftBytes =
+    "The XML holds an escape, SO or SI, which no XML text holds: shifted text not read in its charset.";
 constexpr const char* kReplacedBytes = "Bytes that are not text in the XML's charset were read as U+FFFD.";
 constexpr const char* kEbcdicUnnamed =
     "The XML is in EBCDIC, but its declaration names no EBCDIC charset that reads it.";
@@ -27,6 +29,12 @@ constexpr const char* kEscapeAtStart =
 constexpr const char* kSaveConversionFailed = "Failed to convert the XML to the declared encoding.";
 constexpr const char* kNotReadBack = "The XML in its declared encoding would not read back as the same text.";
 constexpr const char* kUnknownCharset = "The XML declares a charset the library has no decoder for.";
+constexpr const char* kUnknownLabel = "The XML came labelled with a charset the library has no decoder for.";
+constexpr const char* kMarkDisagrees =
+    "The XML declares another encoding than its byte-order mark or its first bytes show.";
+constexpr const char* kLabelAgainstShifts =
+    "The XML shifts into two-byte text as an ISO-2022 form does, but came labelled with a charset without those "
+    "shifts.";
 constexpr const char* kBeyondNamedCharset =
     "The XML holds characters that the charset it declares does not have, only a vendor's extension of it.";
 } // namespace xml_msg
@@ -40,25 +48,32 @@ bool parseXmlText(const tessik::StringBuffer& text, LogBase* log, ProgressMonito
 // Loads, converts to UTF-8, parses; a declared UTF-16 encoding becomes utf-8.
 bool parseXmlFile(const char* path, LogBase* log, ProgressMonitor* progress, TreeNode** outRoot, bool trimContent);
 // The encoding is the byte-order mark's, else the charset the bytes came
-// labelled with (outside, as a Content-Type's charset; ignored when null,
-// unknown or one the library cannot decode), else the one the byte pattern
-// of a 16-, 32-bit or EBCDIC text or an ISO-2022-KR designator shows, else
-// the one the XML declaration standing at the start names, else UTF-8;
-// the text becomes UTF-8 and a mark is dropped. Bytes that are not text in
-// the charset become U+FFFD and the log says so. False, with the reason
-// logged, for no bytes, a U+0000 in the text, a declared charset the
-// library has no decoder for, an EBCDIC text whose declaration names no
-// EBCDIC page, an escape sequence at the start that is not the designator
-// of the charset declared, or text a charset without replacement could not
-// read whole.
+// labelled with (outside, as a Content-Type's charset; ignored when null or
+// empty), else the one the byte pattern of a 16-, 32-bit or EBCDIC text or
+// an ISO-2022-KR designator shows, else the one the XML declaration
+// standing at the start names, else UTF-8; the text becomes UTF-8 and a
+// mark is dropped. Bytes that are not text in the charset become U+FFFD
+// and the log says so. False, with the reason logged, for no bytes, a
+// U+0000 or an escape, SO or SI in the text, a label or declaration naming
+// a charset the library cannot decode whole, a mark (or 16- or 32-bit first
+// bytes) before a declaration naming another encoding, a label without its
+// shifts on a declared ISO-2022 text, an EBCDIC text whose declaration
+// names no EBCDIC page, or an escape sequence at the start that is not the
+// designator of the charset declared.
 bool prepareXmlBytes(DataBuffer& bytes, LogBase* log = nullptr, const char* outside = nullptr);
-// The same reading of bytes the caller keeps, into `out` (cleared first),
-// and the charset it took them in (as xmlBytesCharset names it).
+// A document handed over as UTF-8 text is left as it stands, unless it
+// holds the shifts of an ISO-2022 text (escape, SO, SI, which no XML text
+// holds) and declares an ISO-2022 charset or one without a decoder: those
+// are bytes not yet read, read then as a file's are. False, with the reason logged, where a
+// file's bytes would be refused. Text that holds them otherwise is the
+// caller's (an ASN.1 string's escapes) and left as it stands.
+bool prepareXmlText(tessik::StringBuffer& text, LogBase* log);
+// The same reading of bytes the caller keeps, into `out` (cleared first;
+// the text read, when only a zero byte refused it), and the charset it took
+// them in by name, empty when no charset reads them (a refused label,
+// declaration or mark).
 bool decodeXmlBytes(const unsigned char* bytes, unsigned int count, DataBuffer& out, LogBase* log = nullptr,
                     const char* outside = nullptr, tessik::StringBuffer* charset = nullptr);
-// The charset prepareXmlBytes reads the bytes in, by name ("utf-8" for
-// bytes it refuses).
-void xmlBytesCharset(const DataBuffer& bytes, tessik::StringBuffer& out, const char* outside = nullptr);
 // A document's UTF-8 text as the bytes of the charset named, laid out so
 // that prepareXmlBytes finds the charset again: a declaration stays in
 // ASCII before anything UTF-7 or ISO-2022 shifts into, while 16-, 32-bit

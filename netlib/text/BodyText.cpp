@@ -28,7 +28,6 @@ constexpr std::string_view kXmlSuffix = "+xml";
 constexpr std::string_view kJsonType = "application/json";
 constexpr std::string_view kJsonSuffix = "+json";
 constexpr const char* kJsonEncoding = "utf-8";
-constexpr int kCodePageUtf8 = 65001;
 constexpr std::uint16_t kReplacementChar = 0xFFFD;
 // x-user-defined reads the bytes 0x80-0xFF as U+F780-U+F7FF.
 constexpr std::uint16_t kUserDefinedBase = 0xF780;
@@ -147,19 +146,17 @@ void bodyTextUtf8(const char* contentType, const char* headerCharset, const Data
     utf8.clear();
     const BodyMediaKind kind = bodyMediaKind(contentType);
     if (kind == BodyMediaKind::Xml) {
-        // Decoded once, straight from the body.
+        // Decoded once, straight from the body. Refused for a zero byte, it
+        // is still the text; refused for its charset, no charset reads it
+        // and the body is one error, as a label browsers have no decoder
+        // for gives: read as another, its shifted text would show as markup.
         StringBuffer charset;
-        const bool read = decodeXmlBytes(body.getData(), body.getSize(), utf8, &log, headerCharset, &charset);
-        log.logData("charset", charset.getString());
-        if (!read) {
-            // Still the text, in the charset found, as far as it reads.
+        if (!decodeXmlBytes(body.getData(), body.getSize(), utf8, &log, headerCharset, &charset) &&
+            charset.getSize() == 0) {
             utf8.clear();
-            EncodingConvert conv;
-            std::uint64_t replaced = 0;
-            const int page = EncodingConvert::charsetToCodePage(charset.getString());
-            const bool decodable = page != 0 && EncodingConvert::isSupportedPage(page);
-            conv.decodeToUtf8(decodable ? page : kCodePageUtf8, body.getData(), body.getSize(), utf8, replaced);
+            decodeWeb(kReplacement, body.getData(), body.getSize(), utf8);
         }
+        log.logData("charset", charset.getString());
     } else {
         unsigned int mark = 0;
         const char* encoding = bodyWebEncoding(contentType, headerCharset, body, mark);
@@ -175,10 +172,14 @@ bool namedCharsetTextUtf8(const char* charset, const DataBuffer& bytes, DataBuff
     _tsCharset named;
     named.setByName(charset);
     const int page = named.getCodePage();
+    // Every name but the machine's own pages' ("ansi", "oem", which only the
+    // writers read) is one the library must decode whole: ISO-2022-JP-2 is
+    // more than the page it maps to reads.
+    const bool machinePage = page != 0 && EncodingConvert::charsetToCodePage(charset) == 0;
     utf8.clear();
     EncodingConvert conv;
     std::uint64_t replaced = 0;
-    if (page == 0 || !EncodingConvert::isSupportedPage(page) ||
+    if (page == 0 || (!machinePage && !EncodingConvert::decodesCharsetName(charset)) ||
         !conv.decodeToUtf8(page, bytes.getData(), bytes.getSize(), utf8, replaced)) {
         utf8.clear();
         return false;

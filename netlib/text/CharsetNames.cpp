@@ -583,6 +583,7 @@ constexpr AliasPage kAliases[] = {
     {"utf-16le", 1200},
     {"utf-32", 65005},
     {"utf-32be", 65006},
+    {"utf-32le", 65005},
     {"utf-7", 65000},
     {"utf-8", 65001},
     {"utf16", 1200},

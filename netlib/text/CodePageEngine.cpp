@@ -168,11 +168,13 @@ int charsetName(const char* name) {
     return static_cast<int>(charsetNameToCodePage(name));
 }
 
-// The replacing decoders: the ISO-2022 forms as their own state machines,
-// the table pages in one pass where their direct tables allow.
+// The replacing decoders: UTF-7 and the ISO-2022 forms as their own state
+// machines, the table pages in one pass where their direct tables allow.
 bool pageToUtf8Replacing(int page, const unsigned char* p, unsigned int n, DataBuffer& out, std::uint64_t& replaced) {
     DataBuffer utf16;
-    if (page >= kIso2022JpFirstPage && page <= kIso2022JpLastPage)
+    if (page == kUtf7Page)
+        utf7ToUtf16Replacing(p, n, utf16, replaced);
+    else if (page >= kIso2022JpFirstPage && page <= kIso2022JpLastPage)
         iso2022JpToUtf16Replacing(p, n, utf16, replaced);
     else if (page == kIso2022KrPage)
         iso2022KrToUtf16Replacing(p, n, utf16, replaced);

@@ -24,6 +24,7 @@ constexpr int kEucKrPage = 51949;
 constexpr int kIso2022JpFirstPage = 50220;
 constexpr int kIso2022JpLastPage = 50222;
 constexpr int kIso2022KrPage = 50225;
+constexpr int kUtf7Page = 65000;
 
 enum class TableDirection { ToUnicode, FromUnicode };
 

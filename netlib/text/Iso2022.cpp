@@ -12,7 +12,6 @@ constexpr unsigned char ESC = 0x1B, SO = 0x0E, SI = 0x0F;
 
 using Staging = ByteStaging<200>;
 
-constexpr unsigned char kLineFeed = 0x0A, kCarriageReturn = 0x0D;
 // The bytes of a two-byte set's codes, and of the katakana set.
 constexpr unsigned char kCodeFirst = 0x21, kCodeLast = 0x7E, kKatakanaLast = 0x5F;
 constexpr unsigned int kKatakanaBase = 0xFF61;
@@ -432,8 +431,9 @@ void iso2022KrToUtf16Replacing(const unsigned char* p, unsigned int n, DataBuffe
             ++i;
             continue;
         }
-        if (c == kLineFeed || c == kCarriageReturn)
-            doubleByte = false;
+        // A CR or LF inside a two-byte run is an error that leaves the run
+        // on, as ISO-2022-JP's is: ending the run there would read the
+        // rest of its text as ASCII, markup included.
         if (c >= 0x80) {
             unmapped.take(out, 1);
             ++i;

@@ -16,9 +16,9 @@ class DataBuffer;
 void iso2022JpToUtf16Replacing(const unsigned char* bytes, unsigned int count, DataBuffer& out,
                                std::uint64_t& replaced);
 // ISO-2022-KR (RFC 1557) to UTF-16LE the same way: the designator is
-// skipped wherever it stands, a line end returns to ASCII, and any other
-// escape, an 8-bit byte and a two-byte code without a character each give
-// U+FFFD.
+// skipped wherever it stands, and any other escape, an 8-bit byte, a line
+// end inside a two-byte run (which stays on) and a two-byte code without a
+// character each give U+FFFD.
 void iso2022KrToUtf16Replacing(const unsigned char* bytes, unsigned int count, DataBuffer& out,
                                std::uint64_t& replaced);
 

@@ -147,4 +147,97 @@ bool utf7ToUtf16(const DataBuffer& in, DataBuffer& out) {
     return ok;
 }
 
+namespace {
+
+constexpr unsigned int kUnitBits = 16;
+constexpr unsigned int kBase64Bits = 6;
+constexpr unsigned char kAsciiEnd = 0x80;
+
+bool isHighSurrogate(unsigned int u) {
+    return u >= 0xD800 && u <= 0xDBFF;
+}
+
+bool isLowSurrogate(unsigned int u) {
+    return u >= 0xDC00 && u <= 0xDFFF;
+}
+
+} // namespace
+
+void utf7ToUtf16Replacing(const unsigned char* p, unsigned int n, DataBuffer& outBuffer, std::uint64_t& replaced) {
+    const Utf7Tables& t = initUtf7Tables();
+    ByteStaging<1024> out(outBuffer);
+    const UnmappedInput unmapped{&replaced};
+    const auto base64 = [&t](unsigned char c) { return c < kAsciiEnd && t.value[c] >= 0; };
+    bool inShift = false;
+    std::uint32_t bits = 0;
+    unsigned int bitCount = 0;
+    unsigned int surrogate = 0;
+    unsigned int i = 0;
+    while (i < n) {
+        const unsigned char c = p[i];
+        if (inShift && base64(c)) {
+            bits = (bits << kBase64Bits) | static_cast<std::uint32_t>(t.value[c]);
+            bitCount += kBase64Bits;
+            ++i;
+            if (bitCount < kUnitBits)
+                continue;
+            bitCount -= kUnitBits;
+            const unsigned int unit = (bits >> bitCount) & 0xFFFF;
+            bits &= (1u << bitCount) - 1;
+            if (surrogate != 0) {
+                out.putUnit(surrogate);
+                const bool pair = isLowSurrogate(unit);
+                surrogate = 0;
+                if (pair) {
+                    out.putUnit(unit);
+                    continue;
+                }
+            }
+            if (isHighSurrogate(unit))
+                surrogate = unit;
+            else
+                out.putUnit(unit);
+            continue;
+        }
+        if (inShift) {
+            // The byte that ends a run; a character cut short or bits left
+            // set take it into their one error.
+            inShift = false;
+            if (bitCount >= kBase64Bits || (bitCount > 0 && bits != 0)) {
+                unmapped.take(out, 1);
+                ++i;
+                continue;
+            }
+            if (surrogate != 0 && c < kAsciiEnd && c != '+')
+                out.putUnit(surrogate);
+            surrogate = 0;
+            if (c == '-')
+                ++i;
+            continue;
+        }
+        ++i;
+        if (c == '+') {
+            if (i < n && p[i] == '-') {
+                out.putUnit('+');
+                ++i;
+            } else if (i < n && !base64(p[i])) {
+                // "+" before a byte no run begins with: one error, both bytes.
+                unmapped.take(out, 2);
+                ++i;
+            } else {
+                inShift = true;
+                bits = 0;
+                bitCount = 0;
+                surrogate = 0;
+            }
+        } else if (c < kAsciiEnd) {
+            out.putUnit(c);
+        } else {
+            unmapped.take(out, 1);
+        }
+    }
+    if (inShift && (surrogate != 0 || bitCount >= kBase64Bits || (bitCount > 0 && bits != 0)))
+        unmapped.take(out, 1);
+}
+
 } // namespace tessik

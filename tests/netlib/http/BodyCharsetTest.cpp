@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "netlib/core/ClsXml.h"
 #include "netlib/core/DataBuffer.h"
 #include "netlib/core/EncodingConvert.h"
 #include "netlib/core/LogBase.h"
@@ -155,8 +156,11 @@ std::string fromHex(const std::string& hex) {
 // Bodies served with media types that carry parameters, byte-order marks
 // under every kind of header, and every label of the browsers' table and
 // of the library's own, read by QuickGetStr, BodyStr, PostBinary's reply
-// and (XML types) XmlRpc, judged by html5lib with the browsers' label table
-// and by libxml2 (body_charset.py). The media type was found by substring,
+// and (XML types) XmlRpc and, where no charset labels them, LoadXmlFile,
+// judged by html5lib with the browsers' label table and by libxml2, expat
+// and python's codecs (body_charset.py). An XML label or declaration
+// without a decoder (HZ, ISO-2022-JP-2) was passed over or lost to a
+// byte-order mark, and the shifted text read as UTF-8 became elements. The media type was found by substring,
 // so parameters made a body HTML or XML (a UTF-7 declaration then read
 // "+ADw-" as "<"); labels were read by the library's own table
 // ("iso-8859-1" as Latin-1, "utf-7" and EBCDIC honoured, "iso-2022-kr"
@@ -194,8 +198,17 @@ TEST_F(BodyCharset, BodiesReadAsBrowsersAndXmlReadersReadThem) {
             << logText();
         verdicts += kind + " " + body + " text " + grvtest::ToHex(out.getUtf8()) + "\n";
         if (kind != "-" && bodyMediaKind(fromHex(kind).c_str()) == BodyMediaKind::Xml) {
-            ASSERT_TRUE(http.XmlRpc(url, X(call, "<methodCall/>"), out, false, nullptr, log())) << logText();
+            // A reply refused is none: nothing, which the judge reads so.
+            if (!http.XmlRpc(url, X(call, "<methodCall/>"), out, false, nullptr, log()))
+                out.clear();
             verdicts += kind + " " + body + " xml " + grvtest::ToHex(out.getUtf8()) + "\n";
+            // The same bytes as a file, where no label stands.
+            const std::string file = dir.File("row.xml");
+            ClsXml xml;
+            if (fromHex(kind).find("charset") == std::string::npos && grvtest::WriteFile(file, fromHex(body)))
+                verdicts +=
+                    kind + " " + body + " xml " +
+                    grvtest::ToHex(xml.LoadXmlFile(file.c_str(), false) && xml.getXml(out) ? out.getUtf8() : "") + "\n";
         }
     }
     XString url, out;

@@ -15,6 +15,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     tessik::utf7ToUtf16(in, units);
     if (units.getSize() % 2 != 0 || units.getSize() > 2 * size)
         std::abort();
+    // The replacing reader gives at most a unit per byte, whole units only.
+    DataBuffer replacing;
+    std::uint64_t replaced = 0;
+    tessik::utf7ToUtf16Replacing(data, static_cast<unsigned int>(size), replacing, replaced);
+    if (replacing.getSize() % 2 != 0 || replacing.getSize() > 2 * size || replaced > size)
+        std::abort();
 
     // Decoded units come back unchanged through our own encoder, except a
     // leading U+FEFF, which the encoder drops.
