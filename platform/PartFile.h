@@ -31,6 +31,10 @@ mode_t ReadersOf(const std::string& source);
 // What SQLite adds to a database's name for the files it keeps beside it,
 // the longest first.
 inline constexpr const char* kDatabaseSideSuffixes[] = {"-journal", "-wal", "-shm"};
+// Whether a write to path would land on the database at database or on one
+// of the side files SQLite keeps beside it, there yet or not (links
+// followed); false when database is empty.
+bool IsDatabaseOrSideFile(const std::string& path, const std::string& database);
 
 // Why Open refused path with error, in words for the user, where the
 // system's own text would not say (planted in a shared folder, an owner or
@@ -72,7 +76,13 @@ public:
     // only closed): its permissions given, its data synced to the disk, then
     // renamed over the target in one step. 0, else an errno; the target is
     // then as it was.
+    // A name another account took in a shared folder since the open fails
+    // it as Open would have (EACCES), and the part goes.
     int Commit();
+    // Why what stands at Target() now may not be renamed over, by the rule
+    // Open judged it by (EACCES for anything but a regular file); 0 when it
+    // may, or when nothing stands there.
+    int Refusal() const;
     // Closes and removes the part file; the target is left alone.
     void Discard();
 
@@ -88,6 +98,9 @@ public:
     static void RemoveLeftovers(const std::string& target);
 
 private:
+    // Gives the part its permissions, syncs it and renames it to the target.
+    int PutInPlace();
+
     int m_fd = -1;
     mode_t m_limit = 07777;
     Durability m_durability = Durability::Synced;

@@ -231,6 +231,10 @@ int ReplaceJournal(platform::PartFile& part) {
     // comes right before the rename.
     if (::fsync(part.Fd()) != 0 && errno != EINVAL && errno != EROFS)
         return errno;
+    // What stands there now is judged by the rule the part was opened by
+    // before SQLite is let near it: another account may have taken the name.
+    if (const int refusal = part.Refusal())
+        return refusal;
     if (Exists(target)) {
         // Another program may have opened it since it was first asked, while
         // the user was: its side files are its own, and what it writes after
