@@ -127,6 +127,9 @@ mode_t NewFileMode();
 // the way) in a shared folder (MayUseInSharedFolder); 0 when it may, or
 // when nothing is there.
 int WriteRefusal(const std::string& path);
+// The part of that rule asked of what stat found at path (st), once the
+// shared-folder rule was asked: read-only, or refused a write by the kernel.
+int WriteRefusalOf(const std::string& path, const struct stat& st);
 // Whether a and b name one file, links followed; false when either is not
 // there.
 bool IsSameFile(const std::string& a, const std::string& b);

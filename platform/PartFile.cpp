@@ -210,7 +210,7 @@ int Judge(const std::string& target, const struct stat& st) {
         return EISDIR;
     if (!S_ISREG(st.st_mode))
         return ENODEV;
-    if (const int refusal = WriteRefusal(target))
+    if (const int refusal = WriteRefusalOf(target, st))
         return refusal;
     return st.st_nlink > 1 ? EMLINK : 0;
 }
