@@ -130,16 +130,34 @@ bool ReachedWithoutLinks(const std::string& folder) {
     return true;
 }
 
+// The kernel's own bound on links followed in one lookup.
+constexpr int kMaxLinkHops = 40;
+
 // The first folder on the way to path (not its last part) that is a link
-// MayUseInSharedFolder refuses; empty when there is none.
-std::string RefusedFolderLink(const std::string& path) {
-    if (ReachedWithoutLinks(parentOf(path)))
-        return {};
-    for (std::size_t slash = path.find('/', 1); slash != std::string::npos; slash = path.find('/', slash + 1)) {
-        const std::string folder = path.substr(0, slash);
+// MayUseInSharedFolder refuses, the way on from each link the user may
+// follow judged too; empty when there is none.
+std::string RefusedFolderLink(std::string path) {
+    char target[PATH_MAX];
+    for (int hop = 0; hop < kMaxLinkHops; ++hop) {
+        if (ReachedWithoutLinks(parentOf(path)))
+            return {};
+        std::size_t slash = path.find('/', 1);
         struct stat st;
-        if (::lstat(folder.c_str(), &st) == 0 && S_ISLNK(st.st_mode) && !MayUseInSharedFolder(folder))
+        while (slash != std::string::npos && !(::lstat(path.substr(0, slash).c_str(), &st) == 0 && S_ISLNK(st.st_mode)))
+            slash = path.find('/', slash + 1);
+        if (slash == std::string::npos)
+            return {};
+        const std::string folder = path.substr(0, slash);
+        if (!MayUseInSharedFolder(folder))
             return folder;
+        // A link the user may follow can lead through one planted further on.
+        const ssize_t n = ::readlink(folder.c_str(), target, sizeof target - 1);
+        if (n <= 0)
+            return {};
+        std::string next(target, static_cast<std::size_t>(n));
+        if (next[0] != '/')
+            next = parentOf(folder) + "/" + next;
+        path = next + path.substr(slash);
     }
     return {};
 }
@@ -504,8 +522,6 @@ bool IsSameFile(const std::string& a, const std::string& b) {
 }
 
 std::string FollowLinks(const char* path) {
-    // The kernel's own bound on links followed in one lookup.
-    constexpr int kMaxLinkHops = 40;
     std::string p = NormalizeSeparators(path ? path : "");
     char target[PATH_MAX];
     for (int hop = 0; hop < kMaxLinkHops && !p.empty(); ++hop) {

@@ -314,6 +314,8 @@ int PartFile::Open(const std::string& path, mode_t limit, bool inPlace) {
             m_fd = fd;
             m_part = part;
             m_created = !exists;
+            m_foundDevice = exists ? st.st_dev : 0;
+            m_foundInode = exists ? st.st_ino : 0;
             KillPoint("part-opened");
             return 0;
         }
@@ -328,7 +330,18 @@ int PartFile::Write(const void* data, std::size_t size) {
 
 int PartFile::Refusal() const {
     struct stat st;
-    return ::lstat(m_target.c_str(), &st) == 0 ? RenameRefusal(m_target, st) : 0;
+    return ::lstat(m_target.c_str(), &st) == 0 ? CommitRefusal(st) : 0;
+}
+
+int PartFile::CommitRefusal(const struct stat& st) const {
+    // Another account's file that is not the one Open found took the name
+    // while the part was written, in whatever folder: open() would have
+    // held the name from the start, so it is neither given the bytes nor
+    // replaced.
+    const bool found = m_foundInode != 0 && st.st_dev == m_foundDevice && st.st_ino == m_foundInode;
+    if (!found && st.st_uid != ::geteuid())
+        return EACCES;
+    return RenameRefusal(m_target, st);
 }
 
 int PartFile::Commit() {
@@ -360,7 +373,7 @@ int PartFile::PutInPlace() {
     for (int attempt = 0; attempt < kCommitAttempts; ++attempt) {
         struct stat judged;
         const bool wasPresent = ::lstat(m_target.c_str(), &judged) == 0;
-        if (const int refusal = wasPresent ? RenameRefusal(m_target, judged) : 0)
+        if (const int refusal = wasPresent ? CommitRefusal(judged) : 0)
             return refusal;
         // Given only now: until then the part stays its writer's to read,
         // so that a cleanup can tell it is held whatever mode it gets. A new
@@ -378,7 +391,7 @@ int PartFile::PutInPlace() {
         // between.
         struct stat st;
         const bool present = ::lstat(m_target.c_str(), &st) == 0;
-        if (const int refusal = present ? RenameRefusal(m_target, st) : 0)
+        if (const int refusal = present ? CommitRefusal(st) : 0)
             return refusal;
         if (!SameAsJudged(present, st, wasPresent, judged))
             continue;
@@ -391,6 +404,7 @@ int PartFile::PutInPlace() {
 
 void PartFile::Discard() {
     m_created = false;
+    m_foundInode = 0;
     if (!m_part.empty())
         ::unlink(m_part.c_str());
     m_part.clear();

@@ -16,6 +16,7 @@
 // makes it there (the umask, or the folder's default ACL). Either way no bit
 // outside the writer's limit: a copy of private data is no more readable
 // than its source.
+#include <sys/stat.h>
 #include <sys/types.h>
 
 #include <cstddef>
@@ -100,6 +101,8 @@ public:
 private:
     // Gives the part its permissions, syncs it and renames it to the target.
     int PutInPlace();
+    // Why a commit may not rename over what lstat found at the target (st).
+    int CommitRefusal(const struct stat& st) const;
 
     int m_fd = -1;
     mode_t m_limit = 07777;
@@ -108,6 +111,9 @@ private:
     std::string m_part;
     // The target was absent: the part has open()'s permissions already.
     bool m_created = false;
+    // The file Open found at the target, when there was one.
+    dev_t m_foundDevice = 0;
+    ino_t m_foundInode = 0;
 };
 
 // For the tests that kill a writer between its file steps: a writer passing

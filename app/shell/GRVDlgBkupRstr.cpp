@@ -444,6 +444,7 @@ bool CGRVDlgBkupRstr::RunRestore(const QByteArray& password) {
     if (state != JournalTarget::Free) {
         ShowError(state == JournalTarget::InUse         ? kRestoreTargetInUse
                   : state == JournalTarget::NameTooLong ? kRestoreNameTooLong
+                  : state == JournalTarget::SideFile    ? kRestoreOntoSideFile
                                                         : kRestoreTargetBlocked,
                   kBackupErrorTitle);
         return false;

@@ -8,6 +8,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <string_view>
 #include <vector>
 
 #include "app/store/JournalDb.h"
@@ -213,6 +214,16 @@ JournalTarget CheckJournalTarget(const std::string& target) {
     const std::string journal = platform::FollowLinks(target.c_str());
     if (HeldByAnother(journal))
         return JournalTarget::InUse;
+    // SQLite takes such a file for that database's own, and an entry still
+    // in its write-ahead log would go with it.
+    for (const std::string_view suffix : platform::kDatabaseSideSuffixes) {
+        struct stat st;
+        const std::string database =
+            journal.ends_with(suffix) ? journal.substr(0, journal.size() - suffix.size()) : std::string();
+        if (!database.empty() && ::stat(database.c_str(), &st) == 0 && S_ISREG(st.st_mode) &&
+            platform::IsDatabaseOrSideFile(journal, database))
+            return JournalTarget::SideFile;
+    }
     const std::size_t slash = journal.rfind('/');
     const std::string folder = slash == std::string::npos ? std::string() : journal.substr(0, slash + 1);
     if (journal.size() - folder.size() + std::strlen(kRollbackJournal) > platform::LongestName(folder))

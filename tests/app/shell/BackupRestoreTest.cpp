@@ -1695,6 +1695,7 @@ void CopyFixturesFor(const grvtest::TempDir& data) {
 // just after the writer's open, or just before its rename.
 constexpr char kTaken[] = "a name ";
 constexpr char kTakenBeforeRename[] = "before the rename";
+constexpr char kNotSticky[] = "not sticky";
 // A side file SQLite keeps beside the journal: its name is the journal's
 // and what follows this.
 constexpr char kSideFile[] = "the journal's ";
@@ -1706,7 +1707,7 @@ constexpr mode_t kSetIdsMode = 06755;
 // names hold only, or onto every kind a runner may make (nullptr).
 void WriterTableTest::RunTable(const char* only) {
     const auto rows = grvtest::ReadTable(ShellTable("writers.txt"), " | ");
-    ASSERT_EQ(rows.size(), 105u);
+    ASSERT_EQ(rows.size(), 114u);
     int n = 0;
     for (const auto& row : rows) {
         const std::string &writer = row[0], &kindName = row[1], &afterwards = row[2];
@@ -1737,11 +1738,14 @@ void WriterTableTest::RunTable(const char* only) {
         const bool closed = kindName.find("takes no new file") != std::string::npos;
         // Or nothing yet, in a sticky folder anyone may write, until another
         // account takes the name while the writer writes.
+        // Or in a folder anyone may write that is not sticky.
         const bool taken = kindName.find(kTaken) != std::string::npos;
-        const std::string shared = Path("shared").toStdString();
-        if (taken && !QFileInfo::exists(Path("shared"))) {
-            ASSERT_EQ(::mkdir(shared.c_str(), 01777), 0);
-            ASSERT_EQ(::chmod(shared.c_str(), 01777), 0);
+        const bool sticky = kindName.find(kNotSticky) == std::string::npos;
+        const QString sharedName = sticky ? "shared" : "open";
+        const std::string shared = Path(sharedName).toStdString();
+        if (taken && !QFileInfo::exists(Path(sharedName))) {
+            ASSERT_EQ(::mkdir(shared.c_str(), sticky ? 01777 : 0777), 0);
+            ASSERT_EQ(::chmod(shared.c_str(), sticky ? 01777 : 0777), 0);
         }
         const std::string named = kindName.find("team folder") != std::string::npos
                                       ? std::string(team ? team : "") + (closed ? "/closed/" : "/") + name
@@ -2017,7 +2021,7 @@ TEST_F(AsNobody, LinksAreFollowedOnlyWhereTheKernelWouldFollowThem) {
     ASSERT_EQ(::chmod(QFile::encodeName(shared).constData(), 01777), 0);
     ASSERT_EQ(::chmod(QFile::encodeName(private_).constData(), 0700), 0);
     const auto rows = grvtest::ReadTable(ShellTable("links.txt"), " | ");
-    ASSERT_EQ(rows.size(), 24u);
+    ASSERT_EQ(rows.size(), 28u);
     int n = 0;
     for (const auto& row : rows) {
         SCOPED_TRACE(row[0] + " through " + row[1]);
@@ -2036,10 +2040,16 @@ TEST_F(AsNobody, LinksAreFollowedOnlyWhereTheKernelWouldFollowThem) {
         ASSERT_EQ(
             ::symlink(QFile::encodeName(onTheWay ? folder : named).constData(), QFile::encodeName(link).constData()),
             0);
-        if (row[1].find("the user's own") == std::string::npos) {
+        // Or the user's own link, in its private folder, to the planted one.
+        const bool through = row[1].find("through one planted") != std::string::npos;
+        const QString own = private_ + "/own" + QString::fromStdString(number);
+        ASSERT_TRUE(!through ||
+                    ::symlink(QFile::encodeName(link).constData(), QFile::encodeName(own).constData()) == 0);
+        if (row[1].find("the user's own") == std::string::npos || through) {
             ASSERT_EQ(::lchown(QFile::encodeName(link).constData(), grvtest::kNobodyId, grvtest::kNobodyId), 0);
         }
-        const bool said = Write(row[0], onTheWay ? link + "/report" : link);
+        const QString written = through ? own : link;
+        const bool said = Write(row[0], onTheWay ? written + "/report" : written);
         EXPECT_TRUE(QFileInfo(link).isSymLink());
         if (row[2] == "untouched") {
             EXPECT_FALSE(said);
