@@ -395,7 +395,13 @@ int PartFile::PutInPlace() {
             return refusal;
         if (!SameAsJudged(present, st, wasPresent, judged))
             continue;
+        // A folder of the way swapped since the open would have the rename
+        // take another file than the part for the written one.
+        if (!StillNamed(m_fd, m_part))
+            return ENOENT;
         const int renamed = RenameFile(m_part, m_target, present);
+        if (renamed == 0 && !StillNamed(m_fd, m_target))
+            return ENOENT;
         if (renamed != EEXIST || present)
             return renamed;
     }

@@ -43,6 +43,7 @@
 #include "app/store/JournalDb.h"
 #include "archive/ZipArchive.h"
 #include "platform/ByteOrder.h"
+#include "platform/PartFile.h"
 #include "tests/app/reports/print/PrintTestSupport.h"
 
 using namespace grv;
@@ -1703,11 +1704,38 @@ constexpr char kSideFile[] = "the journal's ";
 constexpr char kSetIds[] = "setuid";
 constexpr mode_t kSetIdsMode = 06755;
 
+// Or the folder it is written in moved away by another account just before
+// the rename, and its own put in its place, holding a file of the part's
+// name (what the writer's part is called is found in the folder).
+constexpr char kSwapped[] = "swapping its folder";
+std::string g_swappedName;
+
+void SwapFolder(const char* step) {
+    const QFileInfo named(QString::fromStdString(g_swappedName));
+    const QString folder = named.absolutePath();
+    QStringList parts =
+        QDir(folder).entryList({"." + named.fileName() + ".part-*"}, QDir::Files | QDir::Hidden | QDir::System);
+    parts.removeAll("." + named.fileName() + ".part-Kil1ed");
+    if (std::strcmp(step, "part-synced") != 0 || g_swappedName.empty() || parts.isEmpty())
+        return;
+    g_swappedName.clear();
+    const std::string theirs = folder.toStdString();
+    EXPECT_EQ(::rename(theirs.c_str(), (theirs + ".old").c_str()), 0);
+    EXPECT_EQ(::mkdir(theirs.c_str(), 0755), 0);
+    // A backup's copy of the journal has a part of that name too.
+    for (const QString& part : parts) {
+        const std::string planted = theirs + "/" + part.toStdString();
+        EXPECT_TRUE(grvtest::WriteFile(planted, grvtest::kTakersBytes));
+        EXPECT_EQ(::chown(planted.c_str(), grvtest::kNobodyId, grvtest::kNobodyId), 0);
+    }
+    EXPECT_EQ(::chown(theirs.c_str(), grvtest::kNobodyId, grvtest::kNobodyId), 0);
+}
+
 // The rows of tests/data/shell/writers.txt onto the kinds of target whose
 // names hold only, or onto every kind a runner may make (nullptr).
 void WriterTableTest::RunTable(const char* only) {
     const auto rows = grvtest::ReadTable(ShellTable("writers.txt"), " | ");
-    ASSERT_EQ(rows.size(), 114u);
+    ASSERT_EQ(rows.size(), 118u);
     int n = 0;
     for (const auto& row : rows) {
         const std::string &writer = row[0], &kindName = row[1], &afterwards = row[2];
@@ -1747,8 +1775,12 @@ void WriterTableTest::RunTable(const char* only) {
             ASSERT_EQ(::mkdir(shared.c_str(), sticky ? 01777 : 0777), 0);
             ASSERT_EQ(::chmod(shared.c_str(), sticky ? 01777 : 0777), 0);
         }
+        const bool swapped = kindName.find(kSwapped) != std::string::npos;
+        const std::string in = shared + "/in" + std::to_string(n);
+        ASSERT_TRUE(!swapped || ::mkdir(in.c_str(), 0755) == 0);
         const std::string named = kindName.find("team folder") != std::string::npos
                                       ? std::string(team ? team : "") + (closed ? "/closed/" : "/") + name
+                                  : swapped                          ? in + "/" + name
                                   : taken                            ? shared + "/" + name
                                   : !journal                         ? target.Path()
                                   : kindName == "the journal itself" ? Path("pain.grv").toStdString()
@@ -1771,14 +1803,19 @@ void WriterTableTest::RunTable(const char* only) {
         const QString stopped = beside + QString::fromStdString("." + name + (link ? ".target" : "") + ".part-Kil1ed");
         const QString users = beside + QString::fromStdString(name + ".part-backup");
         // None can be made in a folder that takes no new file.
-        const bool plants = !longName && !closed;
+        const bool plants = !longName && !closed && !swapped;
         ASSERT_TRUE(!plants || (WriteBytes(stopped, "left") && WriteBytes(users, "the user's")));
         std::optional<grvtest::NameTaker> taker;
-        if (taken)
+        g_swappedName = swapped ? named : std::string();
+        if (swapped)
+            platform::SetKillHook(SwapFolder);
+        else if (taken)
             taker.emplace(named,
                           kindName.find(kTakenBeforeRename) != std::string::npos ? "part-synced" : "part-opened");
         const bool said = Write(writer, QString::fromStdString(named));
         taker.reset();
+        if (swapped)
+            platform::SetKillHook(nullptr);
         // The refusal says why, where the system's own text would not.
         if (closed && (writer == "backup" || writer == "restore")) {
             const std::vector<QString> told = prompter->Texts();
