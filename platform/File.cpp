@@ -1,9 +1,12 @@
 #include "platform/File.h"
 
 #include <fcntl.h>
+#include <linux/capability.h>
+#include <linux/openat2.h>
 #include <poll.h>
 #include <sys/file.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <sys/xattr.h>
 #include <unistd.h>
 
@@ -95,6 +98,88 @@ BOOL failPath(int err, const std::string& path) {
 FILETIME fromTimespec(std::int64_t sec, std::uint32_t nsec) {
     const INT64 ticks = UnixTimeToFileTimeTicks(sec, nsec);
     return FileTimeFromTicks(ticks < 0 ? 0 : ticks);
+}
+
+// Whether a file owned by owner, standing at path, is one the kernel's
+// rules for shared folders let this process follow or write (see
+// MayUseInSharedFolder).
+bool MayUseOwnedBy(uid_t owner, const std::string& path) {
+    // A sticky folder others may write: where any of them may plant a name,
+    // but not remove another's. The kernel's strictest rules count a folder
+    // only its group may write too.
+    constexpr mode_t kOthersWrite = S_IWOTH | S_IWGRP;
+    if (owner == ::geteuid())
+        return true;
+    struct stat folder;
+    if (::stat(parentOf(path).c_str(), &folder) != 0)
+        return false;
+    const bool shared = (folder.st_mode & S_ISVTX) != 0 && (folder.st_mode & kOthersWrite) != 0;
+    return !shared || folder.st_uid == owner;
+}
+
+// Whether the folder at path is reached through no link at all: the
+// kernel's one answer spares a look at each folder of the way.
+bool ReachedWithoutLinks(const std::string& folder) {
+    open_how how{};
+    how.flags = O_PATH | O_DIRECTORY | O_CLOEXEC;
+    how.resolve = RESOLVE_NO_SYMLINKS;
+    const long fd = ::syscall(SYS_openat2, AT_FDCWD, folder.c_str(), &how, sizeof how);
+    if (fd < 0)
+        return false;
+    ::close(static_cast<int>(fd));
+    return true;
+}
+
+// The kernel's own bound on links followed in one lookup.
+constexpr int kMaxLinkHops = 40;
+
+// The first folder on the way to path (not its last part) that is a link
+// MayUseInSharedFolder refuses, the way on from each link the user may
+// follow judged too; empty when there is none.
+std::string RefusedFolderLink(std::string path) {
+    char target[PATH_MAX];
+    for (int hop = 0; hop < kMaxLinkHops; ++hop) {
+        if (ReachedWithoutLinks(parentOf(path)))
+            return {};
+        std::size_t slash = path.find('/', 1);
+        struct stat st;
+        while (slash != std::string::npos && !(::lstat(path.substr(0, slash).c_str(), &st) == 0 && S_ISLNK(st.st_mode)))
+            slash = path.find('/', slash + 1);
+        if (slash == std::string::npos)
+            return {};
+        const std::string folder = path.substr(0, slash);
+        if (!MayUseInSharedFolder(folder))
+            return folder;
+        // A link the user may follow can lead through one planted further on.
+        const ssize_t n = ::readlink(folder.c_str(), target, sizeof target - 1);
+        if (n <= 0)
+            return {};
+        std::string next(target, static_cast<std::size_t>(n));
+        if (next[0] != '/')
+            next = parentOf(folder) + "/" + next;
+        path = next + path.substr(slash);
+    }
+    return {};
+}
+
+// Whether the process holds CAP_FSETID, which keeps the setuid and setgid
+// bits of a file it writes.
+bool KeepsSetIds() {
+    __user_cap_header_struct header{_LINUX_CAPABILITY_VERSION_3, 0};
+    __user_cap_data_struct data[_LINUX_CAPABILITY_U32S_3] = {};
+    constexpr unsigned kBitsPerWord = 32;
+    return ::syscall(SYS_capget, &header, data) == 0 &&
+           (data[CAP_FSETID / kBitsPerWord].effective & (1u << (CAP_FSETID % kBitsPerWord))) != 0;
+}
+
+// What a write by this process takes from a file of mode, as the kernel
+// takes it: the setuid bit, and the setgid bit where the group may execute
+// (without that it marks a lock, not an identity).
+mode_t TakenByWrite(mode_t mode) {
+    if (KeepsSetIds())
+        return 0;
+    const mode_t setgid = (mode & (S_ISGID | S_IXGRP)) == (S_ISGID | S_IXGRP) ? S_ISGID : 0;
+    return S_ISUID | setgid;
 }
 
 } // namespace
@@ -326,30 +411,14 @@ BOOL MoveFile(const char* from, const char* to) {
         SetLastError(ERROR_PATH_NOT_FOUND);
         return FALSE;
     }
-    std::string a = NormalizeSeparators(from);
-    std::string b = NormalizeSeparators(to);
-    if (::renameat2(AT_FDCWD, a.c_str(), AT_FDCWD, b.c_str(), RENAME_NOREPLACE) == 0)
+    const std::string a = NormalizeSeparators(from);
+    const std::string b = NormalizeSeparators(to);
+    const int err = RenameFile(a, b, false);
+    if (err == 0)
         return TRUE;
-    int err = errno;
     if (err == EEXIST) {
         SetLastError(ERROR_ALREADY_EXISTS);
         return FALSE;
-    }
-    if (err == EINVAL) {
-        // A file system without the no-replace flag: link and unlink keep the
-        // target safe the same way.
-        if (::link(a.c_str(), b.c_str()) == 0) {
-            if (::unlink(a.c_str()) == 0)
-                return TRUE;
-            int e = errno;
-            ::unlink(b.c_str());
-            return fail(e);
-        }
-        err = errno;
-        if (err == EEXIST) {
-            SetLastError(ERROR_ALREADY_EXISTS);
-            return FALSE;
-        }
     }
     return failPath(err, err == ENOENT && ::access(a.c_str(), F_OK) == 0 ? b : a);
 }
@@ -420,8 +489,10 @@ int WriteRefusal(const std::string& path) {
     if (!MayUseInSharedFolder(FollowLinks(path.c_str())))
         return EACCES;
     struct stat st;
-    if (::stat(path.c_str(), &st) != 0)
-        return 0;
+    return ::stat(path.c_str(), &st) == 0 ? WriteRefusalOf(path, st) : 0;
+}
+
+int WriteRefusalOf(const std::string& path, const struct stat& st) {
     if ((st.st_mode & S_IWUSR) == 0)
         return EACCES;
     return ::faccessat(AT_FDCWD, path.c_str(), W_OK, AT_EACCESS) == 0 ? 0 : errno;
@@ -433,17 +504,15 @@ std::size_t LongestName(const std::string& folder) {
 }
 
 bool MayUseInSharedFolder(const std::string& path) {
-    // A sticky folder others may write: where any of them may plant a name,
-    // but not remove another's. The kernel's strictest rules count a folder
-    // only its group may write too.
-    constexpr mode_t kOthersWrite = S_IWOTH | S_IWGRP;
-    struct stat target, folder;
-    if (::lstat(path.c_str(), &target) != 0 || target.st_uid == ::geteuid())
-        return true;
-    if (::stat(parentOf(path).c_str(), &folder) != 0)
-        return false;
-    const bool shared = (folder.st_mode & S_ISVTX) != 0 && (folder.st_mode & kOthersWrite) != 0;
-    return !shared || folder.st_uid == target.st_uid;
+    struct stat target;
+    return ::lstat(path.c_str(), &target) != 0 || MayUseOwnedBy(target.st_uid, path);
+}
+
+int OpenedRefusal(int fd, const std::string& path) {
+    struct stat opened;
+    if (::fstat(fd, &opened) != 0)
+        return errno;
+    return MayUseOwnedBy(opened.st_uid, path) ? 0 : EACCES;
 }
 
 bool IsSameFile(const std::string& a, const std::string& b) {
@@ -453,11 +522,13 @@ bool IsSameFile(const std::string& a, const std::string& b) {
 }
 
 std::string FollowLinks(const char* path) {
-    // The kernel's own bound on links followed in one lookup.
-    constexpr int kMaxLinkHops = 40;
     std::string p = NormalizeSeparators(path ? path : "");
     char target[PATH_MAX];
     for (int hop = 0; hop < kMaxLinkHops && !p.empty(); ++hop) {
+        // A folder's link on the way is followed by the kernel as a last
+        // part's would be, so refused alike.
+        if (std::string refused = RefusedFolderLink(p); !refused.empty())
+            return refused;
         // Asked first, as most names are no link; whose link it is counts
         // before it is followed.
         const ssize_t n = ::readlink(p.c_str(), target, sizeof target - 1);
@@ -475,6 +546,13 @@ int OpenFollowed(const std::string& target, int flags, mode_t mode) {
     const int fd = ::open(target.c_str(), flags | O_NOFOLLOW, mode);
     if (fd < 0 && errno == ELOOP && !MayUseInSharedFolder(target))
         errno = EACCES;
+    // What stood there a moment before is not what counts: another account
+    // may have planted the name since it was looked at.
+    if (const int refusal = fd >= 0 ? OpenedRefusal(fd, target) : 0) {
+        ::close(fd);
+        errno = refusal;
+        return -1;
+    }
     return fd;
 }
 
@@ -511,56 +589,44 @@ bool IsDiskFull(int error) {
     return error == ENOSPC || error == EDQUOT;
 }
 
-BOOL CopyPermissions(HANDLE h, const char* model, mode_t limit) {
+BOOL CopyPermissions(HANDLE h, const char* model, const struct stat* judged, mode_t limit) {
     if (refusedEmpty(model))
         return FALSE;
     const int fd = static_cast<int>(h);
-    struct stat st;
-    const std::string path = NormalizeSeparators(model);
-    if (::stat(path.c_str(), &st) != 0) {
-        if (errno != ENOENT)
-            return fail(errno);
-        // No model: the bits a new file gets from open().
+    // No model: the bits a new file gets from open().
+    if (!judged)
         return ::fchmod(fd, NewFileMode() & limit) == 0 ? TRUE : fail(errno);
-    }
     // A copy that cannot take the file's owner and group would give the file
     // away: it fails (EPERM), and nothing replaces the file.
-    if (::fchown(fd, st.st_uid, st.st_gid) != 0)
+    if (::fchown(fd, judged->st_uid, judged->st_gid) != 0)
         return fail(errno);
     // Without its ACL the group bits (the ACL's mask) would go to the owning
     // group, which the ACL may have shut out, and the named users would lose
     // theirs. The mode then caps the mask by limit, and so every named entry.
-    if (!CopyAccessAcl(fd, path))
+    if (!CopyAccessAcl(fd, NormalizeSeparators(model)))
         return fail(errno);
-    if (::fchmod(fd, st.st_mode & 07777 & limit) != 0)
+    const mode_t mode = judged->st_mode & 07777;
+    if (::fchmod(fd, mode & limit & ~TakenByWrite(mode)) != 0)
         return fail(errno);
     return TRUE;
 }
 
-int RenameOverRegularFile(const std::string& from, const std::string& to) {
-    struct stat st;
-    if (::lstat(to.c_str(), &st) == 0) {
-        if (!S_ISREG(st.st_mode))
-            return EACCES;
-        // The rename would part the file from its other names.
-        if (st.st_nlink > 1)
-            return EMLINK;
-    }
-    return ::rename(from.c_str(), to.c_str()) == 0 ? 0 : errno;
-}
-
-BOOL ReplaceRegularFile(const char* from, const char* to) {
-    if (!from || !*from || !to || !*to) {
-        SetLastError(ERROR_PATH_NOT_FOUND);
-        return FALSE;
-    }
-    const std::string b = NormalizeSeparators(to);
-    const int error = RenameOverRegularFile(NormalizeSeparators(from), b);
-    if (error == EACCES) {
-        SetLastError(ERROR_ACCESS_DENIED);
-        return FALSE;
-    }
-    return error == 0 ? TRUE : failPath(error, b);
+int RenameFile(const std::string& from, const std::string& to, bool replace) {
+    if (replace)
+        return ::rename(from.c_str(), to.c_str()) == 0 ? 0 : errno;
+    if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0)
+        return 0;
+    if (errno != EINVAL)
+        return errno;
+    // A file system without the no-replace flag: a link and an unlink keep
+    // what stands at to the same way.
+    if (::link(from.c_str(), to.c_str()) != 0)
+        return errno;
+    if (::unlink(from.c_str()) == 0)
+        return 0;
+    const int error = errno;
+    ::unlink(to.c_str());
+    return error;
 }
 
 std::string GetCurrentDirectory() {

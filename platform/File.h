@@ -2,6 +2,7 @@
 // Files and directories in the shape of the Win32 calls the library is
 // written against, over POSIX. Paths are UTF-8 with '\' taken as '/'.
 // Failures set the thread's last error to the Windows code.
+#include <sys/stat.h>
 #include <sys/types.h>
 
 #include <string>
@@ -91,20 +92,30 @@ bool MayUseInSharedFolder(const std::string& path);
 // Where a write through path lands: the symbolic links of its last part
 // followed, relative ones from the link's folder (also to a target that does
 // not exist yet); the path itself when it is no link. A link
-// MayUseInSharedFolder refuses (or one past the kernel's 40 hops) is where it stops: the answer
-// is then still a link, which no writer may replace or write through.
+// MayUseInSharedFolder refuses (or one past the kernel's 40 hops) is where
+// it stops, a folder's on the way too: the answer is then still a link,
+// which no writer may replace or write through.
 std::string FollowLinks(const char* path);
 // Opens target, FollowLinks' answer for a path, never through a link: one
-// it stopped at is refused, EACCES when it is planted in a shared folder.
-// The descriptor, else -1 with errno set.
+// it stopped at is refused, EACCES when it is planted in a shared folder;
+// so is what the open found there when the rule refuses it as a write
+// target (OpenedRefusal). The descriptor, else -1 with errno set.
 int OpenFollowed(const std::string& target, int flags, mode_t mode);
+// Why the file open at fd, found at path, may not be written: EACCES when
+// another account planted it in a shared folder (MayUseInSharedFolder's
+// rule, asked of what was opened, not of what stood at the name before) or
+// it is read-only; 0 otherwise.
+int OpenedRefusal(int fd, const std::string& path);
 // Cuts a regular file at the handle's position.
 BOOL SetEndOfFile(HANDLE h);
 // Gives the handle's file the owner, group, permission bits and access ACL
-// of the file at model (failing, EPERM, where the process may not give it
-// that owner or group); with no file there, the bits open() gives a new one
-// under the umask. No bit outside limit is given, to a named user either.
-BOOL CopyPermissions(HANDLE h, const char* model, mode_t limit = 07777);
+// of the file at model, which lstat found as judged (failing, EPERM, where
+// the process may not give it that owner or group); with judged null (no
+// file there), the bits open() gives a new one under the umask. Only what
+// judged says is given, never what a second look at the name would find.
+// No bit outside limit is given, to a named user either; the setuid and
+// setgid bits go as a write by this process would take them away.
+BOOL CopyPermissions(HANDLE h, const char* model, const struct stat* judged, mode_t limit = 07777);
 // The process's umask, read without changing it (077 where the kernel does
 // not say).
 mode_t CurrentUmask();
@@ -116,6 +127,9 @@ mode_t NewFileMode();
 // the way) in a shared folder (MayUseInSharedFolder); 0 when it may, or
 // when nothing is there.
 int WriteRefusal(const std::string& path);
+// The part of that rule asked of what stat found at path (st), once the
+// shared-folder rule was asked: read-only, or refused a write by the kernel.
+int WriteRefusalOf(const std::string& path, const struct stat& st);
 // Whether a and b name one file, links followed; false when either is not
 // there.
 bool IsSameFile(const std::string& a, const std::string& b);
@@ -123,14 +137,9 @@ bool IsSameFile(const std::string& a, const std::string& b);
 std::size_t LongestName(const std::string& folder);
 // Whether a write failed for want of room (a full disk or quota).
 bool IsDiskFull(int error);
-// Moves from over to, replacing to only when it is a regular file of one
-// name (links are not followed: give FollowLinks' answer); anything else
-// there refuses with ERROR_ACCESS_DENIED, a file with other names with
-// EMLINK's error, and both stay.
-BOOL ReplaceRegularFile(const char* from, const char* to);
-// The same with the paths as they stand: 0, else the errno (EACCES for
-// anything but a regular file at to, EMLINK for one with other names).
-int RenameOverRegularFile(const std::string& from, const std::string& to);
+// Renames from to to: over what stands there when replace is true, else
+// only where nothing does (EEXIST). 0, else the errno.
+int RenameFile(const std::string& from, const std::string& to, bool replace);
 
 // The absolute path with "." and ".." resolved and repeated separators
 // collapsed; empty (and the last error set) when the current directory is

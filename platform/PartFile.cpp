@@ -38,6 +38,8 @@ constexpr mode_t kPrivatePart = 0600;
 constexpr mode_t kNewFileRequest = 0666;
 // A part a cleanup took between its making and its lock is made again.
 constexpr int kPartAttempts = 8;
+// How often a commit looks at its target again when it changed in between.
+constexpr int kCommitAttempts = 8;
 // A part may be a journal copied through SQLite, which keeps side files
 // beside it.
 constexpr std::size_t kLongestSideSuffix = std::char_traits<char>::length(kDatabaseSideSuffixes[0]);
@@ -193,6 +195,38 @@ bool TakesNoNewNames(const std::string& target) {
            ::faccessat(AT_FDCWD, folder.empty() ? "." : folder.c_str(), W_OK | X_OK, AT_EACCESS) != 0;
 }
 
+// Why what lstat found at target (st) may not be replaced by a part: EACCES
+// for what another account planted in a shared folder (whatever its kind,
+// nor followed, for a link) or a file the process may not write (as open()
+// judges), ELOOP for a link, EISDIR for a folder, ENODEV for a device or a
+// FIFO, EMLINK for a file with other names, which the rename would part it
+// from; 0 when it may.
+int Judge(const std::string& target, const struct stat& st) {
+    if (!MayUseInSharedFolder(target))
+        return EACCES;
+    if (S_ISLNK(st.st_mode))
+        return ELOOP;
+    if (S_ISDIR(st.st_mode))
+        return EISDIR;
+    if (!S_ISREG(st.st_mode))
+        return ENODEV;
+    if (const int refusal = WriteRefusalOf(target, st))
+        return refusal;
+    return st.st_nlink > 1 ? EMLINK : 0;
+}
+
+// Why a commit may not rename over what lstat found at target (st): Judge's
+// reasons, anything but a regular file being EACCES.
+int RenameRefusal(const std::string& target, const struct stat& st) {
+    const int refusal = Judge(target, st);
+    return refusal == ELOOP || refusal == EISDIR || refusal == ENODEV ? EACCES : refusal;
+}
+
+// The same file, or still none: what a commit judged is what it renames over.
+bool SameAsJudged(bool present, const struct stat& st, bool wasPresent, const struct stat& judged) {
+    return present == wasPresent && (!present || (st.st_dev == judged.st_dev && st.st_ino == judged.st_ino));
+}
+
 } // namespace
 
 mode_t ReadersOf(const std::string& source) {
@@ -200,6 +234,23 @@ mode_t ReadersOf(const std::string& source) {
     if (::stat(source.c_str(), &st) != 0)
         return 07777;
     return 07700 | (st.st_mode & 0077);
+}
+
+bool IsDatabaseOrSideFile(const std::string& path, const std::string& database) {
+    if (database.empty())
+        return false;
+    if (IsSameFile(path, database))
+        return true;
+    const Split at = SplitPath(FollowLinks(path.c_str()));
+    const Split side = SplitPath(FollowLinks(database.c_str()));
+    if (at.name.compare(0, side.name.size(), side.name) != 0 ||
+        !IsSameFile(at.folder.empty() ? "." : at.folder, side.folder.empty() ? "." : side.folder))
+        return false;
+    for (const char* suffix : kDatabaseSideSuffixes) {
+        if (at.name == side.name + suffix)
+            return true;
+    }
+    return false;
 }
 
 const char* RefusalReason(int error, const std::string& path) {
@@ -232,17 +283,9 @@ int PartFile::Open(const std::string& path, mode_t limit, bool inPlace) {
     m_target = FollowLinks(path.c_str());
     struct stat st;
     const bool exists = ::lstat(m_target.c_str(), &st) == 0;
-    // Whatever its kind, what another account planted in a shared folder is
-    // neither written nor replaced (nor followed, for a link).
-    if (exists && !MayUseInSharedFolder(m_target))
-        return EACCES;
-    if (exists && S_ISLNK(st.st_mode))
-        return ELOOP;
-    if (exists && S_ISDIR(st.st_mode))
-        return EISDIR;
-    if (exists && !S_ISREG(st.st_mode)) {
-        if (!inPlace)
-            return ENODEV;
+    if (const int refusal = exists ? Judge(m_target, st) : 0) {
+        if (refusal != ENODEV || !inPlace)
+            return refusal;
         // Not blocking on a FIFO nobody reads: that would hang for good.
         m_fd = ::open(m_target.c_str(), O_WRONLY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC);
         if (m_fd < 0)
@@ -250,12 +293,6 @@ int PartFile::Open(const std::string& path, mode_t limit, bool inPlace) {
         ::fcntl(m_fd, F_SETFL, ::fcntl(m_fd, F_GETFL) & ~O_NONBLOCK);
         return 0;
     }
-    // What open() refuses is not replaced either; and a file with other
-    // names would be parted from them by the rename.
-    if (const int refusal = exists ? WriteRefusal(m_target) : 0)
-        return refusal;
-    if (exists && st.st_nlink > 1)
-        return EMLINK;
     const Split where = SplitPath(m_target);
     const std::size_t nameMax = LongestName(where.folder);
     if (where.name.size() > nameMax)
@@ -277,6 +314,8 @@ int PartFile::Open(const std::string& path, mode_t limit, bool inPlace) {
             m_fd = fd;
             m_part = part;
             m_created = !exists;
+            m_foundDevice = exists ? st.st_dev : 0;
+            m_foundInode = exists ? st.st_ino : 0;
             KillPoint("part-opened");
             return 0;
         }
@@ -289,35 +328,35 @@ int PartFile::Write(const void* data, std::size_t size) {
     return WriteQuietly(m_fd, data, size);
 }
 
+int PartFile::Refusal() const {
+    struct stat st;
+    return ::lstat(m_target.c_str(), &st) == 0 ? CommitRefusal(st) : 0;
+}
+
+int PartFile::CommitRefusal(const struct stat& st) const {
+    // Another account's file that is not the one Open found took the name
+    // while the part was written, in whatever folder: open() would have
+    // held the name from the start, so it is neither given the bytes nor
+    // replaced.
+    const bool found = m_foundInode != 0 && st.st_dev == m_foundDevice && st.st_ino == m_foundInode;
+    if (!found && st.st_uid != ::geteuid())
+        return EACCES;
+    return RenameRefusal(m_target, st);
+}
+
 int PartFile::Commit() {
     if (m_fd < 0)
         return EBADF;
     int error = 0;
     if (!m_part.empty()) {
-        // Given only now: until then the part stays its writer's to read,
-        // so that a cleanup can tell it is held whatever mode it gets. A new
-        // file has had what open() gives since it was made.
-        struct stat st;
-        const bool stillNew = m_created && ::lstat(m_target.c_str(), &st) != 0 && errno == ENOENT;
-        if (!stillNew && !CopyPermissions(m_fd, m_target.c_str(), m_limit))
-            error = errno ? errno : EACCES;
-        // The data is on the disk before the name points at it.
-        const bool synced = m_durability == Durability::Synced;
-        if (error == 0 && synced && ::fsync(m_fd) != 0 && errno != EINVAL && errno != EROFS)
-            error = errno;
-        KillPoint("part-synced");
-        // Renamed while still held, so no cleanup takes it in between; the
-        // target judged just before, synced or not, so that a second name or
-        // a link made since the part was opened is not renamed over.
-        if (error == 0)
-            error = RenameOverRegularFile(m_part, m_target);
+        error = PutInPlace();
         if (error != 0) {
             Discard();
             return error;
         }
         m_part.clear();
         KillPoint("part-renamed");
-        if (synced)
+        if (m_durability == Durability::Synced)
             SyncFolderOf(m_target);
     }
     if (::close(m_fd) != 0)
@@ -326,8 +365,52 @@ int PartFile::Commit() {
     return error;
 }
 
+int PartFile::PutInPlace() {
+    // What stands at the name is judged as Open judged it, at each look: a
+    // name another account took while the part was written is neither
+    // given the part's bytes nor renamed over. Looked at again when it
+    // changed between the looks.
+    for (int attempt = 0; attempt < kCommitAttempts; ++attempt) {
+        struct stat judged;
+        const bool wasPresent = ::lstat(m_target.c_str(), &judged) == 0;
+        if (const int refusal = wasPresent ? CommitRefusal(judged) : 0)
+            return refusal;
+        // Given only now: until then the part stays its writer's to read,
+        // so that a cleanup can tell it is held whatever mode it gets. A new
+        // file has had what open() gives since it was made.
+        if ((wasPresent || !m_created) &&
+            !CopyPermissions(m_fd, m_target.c_str(), wasPresent ? &judged : nullptr, m_limit))
+            return errno ? errno : EACCES;
+        // The data is on the disk before the name points at it.
+        if (m_durability == Durability::Synced && ::fsync(m_fd) != 0 && errno != EINVAL && errno != EROFS)
+            return errno;
+        KillPoint("part-synced");
+        // Judged again just before the rename, synced or not, so that a
+        // second name, a link or another account's file made since is not
+        // renamed over. Renamed while still held, so no cleanup takes it in
+        // between.
+        struct stat st;
+        const bool present = ::lstat(m_target.c_str(), &st) == 0;
+        if (const int refusal = present ? CommitRefusal(st) : 0)
+            return refusal;
+        if (!SameAsJudged(present, st, wasPresent, judged))
+            continue;
+        // A folder of the way swapped since the open would have the rename
+        // take another file than the part for the written one.
+        if (!StillNamed(m_fd, m_part))
+            return ENOENT;
+        const int renamed = RenameFile(m_part, m_target, present);
+        if (renamed == 0 && !StillNamed(m_fd, m_target))
+            return ENOENT;
+        if (renamed != EEXIST || present)
+            return renamed;
+    }
+    return EAGAIN;
+}
+
 void PartFile::Discard() {
     m_created = false;
+    m_foundInode = 0;
     if (!m_part.empty())
         ::unlink(m_part.c_str());
     m_part.clear();

@@ -16,6 +16,7 @@
 // makes it there (the umask, or the folder's default ACL). Either way no bit
 // outside the writer's limit: a copy of private data is no more readable
 // than its source.
+#include <sys/stat.h>
 #include <sys/types.h>
 
 #include <cstddef>
@@ -31,6 +32,10 @@ mode_t ReadersOf(const std::string& source);
 // What SQLite adds to a database's name for the files it keeps beside it,
 // the longest first.
 inline constexpr const char* kDatabaseSideSuffixes[] = {"-journal", "-wal", "-shm"};
+// Whether a write to path would land on the database at database or on one
+// of the side files SQLite keeps beside it, there yet or not (links
+// followed); false when database is empty.
+bool IsDatabaseOrSideFile(const std::string& path, const std::string& database);
 
 // Why Open refused path with error, in words for the user, where the
 // system's own text would not say (planted in a shared folder, an owner or
@@ -72,7 +77,13 @@ public:
     // only closed): its permissions given, its data synced to the disk, then
     // renamed over the target in one step. 0, else an errno; the target is
     // then as it was.
+    // A name another account took in a shared folder since the open fails
+    // it as Open would have (EACCES), and the part goes.
     int Commit();
+    // Why what stands at Target() now may not be renamed over, by the rule
+    // Open judged it by (EACCES for anything but a regular file); 0 when it
+    // may, or when nothing stands there.
+    int Refusal() const;
     // Closes and removes the part file; the target is left alone.
     void Discard();
 
@@ -88,6 +99,11 @@ public:
     static void RemoveLeftovers(const std::string& target);
 
 private:
+    // Gives the part its permissions, syncs it and renames it to the target.
+    int PutInPlace();
+    // Why a commit may not rename over what lstat found at the target (st).
+    int CommitRefusal(const struct stat& st) const;
+
     int m_fd = -1;
     mode_t m_limit = 07777;
     Durability m_durability = Durability::Synced;
@@ -95,6 +111,9 @@ private:
     std::string m_part;
     // The target was absent: the part has open()'s permissions already.
     bool m_created = false;
+    // The file Open found at the target, when there was one.
+    dev_t m_foundDevice = 0;
+    ino_t m_foundInode = 0;
 };
 
 // For the tests that kill a writer between its file steps: a writer passing

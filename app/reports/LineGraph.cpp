@@ -12,11 +12,21 @@ using namespace charts;
 namespace {
 
 constexpr int kLinePenWidth = 3;
+// A series of one point has no line to show it: a dot, wider than a line.
+constexpr int kPointRadius = kLinePenWidth + 1;
 
 void DrawPiece(QPainter& p, Point from, Point to, COLORREF colour) {
     p.save();
     p.setPen(QPen(ToQColor(colour), kLinePenWidth));
     DrawLine(p, from, to);
+    p.restore();
+}
+
+void DrawDot(QPainter& p, Point at, COLORREF colour) {
+    p.save();
+    p.setPen(Qt::NoPen);
+    p.setBrush(ToQColor(colour));
+    p.drawEllipse(QPoint(at.x, at.y), kPointRadius, kPointRadius);
     p.restore();
 }
 
@@ -30,6 +40,8 @@ SeriesLayout C2DLineGraph::Layout() const {
 
 void C2DLineGraph::DrawSeries(QPainter& p, const SeriesLayout& l, const Series& series) const {
     const double most = MaxValue();
+    if (m_nSegments == 1)
+        DrawDot(p, LinePoint(l, 1, series.values[0], most), series.colour);
     for (int k = 1; k < m_nSegments; ++k) {
         DrawPiece(p, LinePoint(l, k, series.values[k - 1], most), LinePoint(l, k + 1, series.values[k], most),
                   series.colour);
@@ -64,7 +76,7 @@ void C2DLineGraph::Draw(QImage& surface) {
     const bool tracing = m_bAnimOn == 1;
     if (tracing && m_nAnimKind != kLineTraceAll && m_nAnimKind != kLineTraceSeries)
         return;
-    if (m_nSegments < 2 || m_nSeries < 1)
+    if (m_nSegments < 1 || m_nSeries < 1)
         return;
     const SeriesLayout l = Layout();
     DrawAxisNumbers(p, m_plot, l, MaxValue(), m_axisFont, m_crText);
@@ -82,7 +94,8 @@ void C2DLineGraph::Draw(QImage& surface) {
     } else {
         DrawSegmentLabels(p, l, centres, [](int) { return true; });
     }
-    if (!tracing) {
+    // One point is not traced: there is no line to it.
+    if (!tracing || m_nSegments == 1) {
         for (const Series& series : SeriesList())
             DrawSeries(p, l, series);
         return;

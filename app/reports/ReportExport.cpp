@@ -53,7 +53,7 @@ std::string FormatReportCsv(int kind, const ReportRows& rows) {
 }
 
 int WriteReportFile(const std::string& path, const std::string& bytes, mode_t readers, const std::string& source) {
-    if (platform::IsSameFile(path, source))
+    if (platform::IsDatabaseOrSideFile(path, source))
         return kOntoItsJournal;
     // What an export onto this name that was stopped left goes first.
     platform::PartFile::RemoveLeftovers(path);

@@ -96,6 +96,9 @@ inline constexpr char kRestoreTargetBlocked[] =
     "It appears a folder stands beside the database where the backup was to be restored, in the place of a "
     "file the database needs (its name ends in -journal, -wal or -shm), so nothing was restored. Please move "
     "that folder away and try again.";
+inline constexpr char kRestoreOntoSideFile[] =
+    "It appears the name chosen for the restored database is that of a file another database beside it keeps "
+    "for itself (its name ends in -journal, -wal or -shm), so nothing was restored. Please choose another name.";
 inline constexpr char kRestoreNameTooLong[] =
     "It appears the name chosen for the restored database is too long to leave room for the files the "
     "database keeps beside it, so nothing was restored. Please choose a shorter name.";

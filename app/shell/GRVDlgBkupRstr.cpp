@@ -318,12 +318,15 @@ bool CGRVDlgBkupRstr::RunBackup(const QByteArray& password) {
         ShowError(kBackupFailed, kBackupErrorTitle);
         return false;
     }
-    // The archive replaces its target, so it must never land on the journal.
-    if (IsSameFile(source, target)) {
+    // The archive replaces its target, so it must never land on the journal,
+    // nor on a side file SQLite keeps beside it.
+    if (platform::IsDatabaseOrSideFile(QFile::encodeName(target).toStdString(),
+                                       QFile::encodeName(source).toStdString())) {
         ShowError(kSameFile, kBackupErrorTitle);
         return false;
     }
-    if (IsOpenJournal(target)) {
+    if (m_pDb && m_pDb->IsOpen() &&
+        platform::IsDatabaseOrSideFile(QFile::encodeName(target).toStdString(), m_pDb->GetFullPath())) {
         ShowError(kTargetIsOpenJournal, kBackupErrorTitle);
         return false;
     }
@@ -441,6 +444,7 @@ bool CGRVDlgBkupRstr::RunRestore(const QByteArray& password) {
     if (state != JournalTarget::Free) {
         ShowError(state == JournalTarget::InUse         ? kRestoreTargetInUse
                   : state == JournalTarget::NameTooLong ? kRestoreNameTooLong
+                  : state == JournalTarget::SideFile    ? kRestoreOntoSideFile
                                                         : kRestoreTargetBlocked,
                   kBackupErrorTitle);
         return false;
@@ -487,11 +491,13 @@ bool CGRVDlgBkupRstr::RunRestore(const QByteArray& password) {
     platform::PartFile::RemoveLeftovers(part.Target());
     platform::KillPoint("leftovers-removed");
     if (const int error = ReplaceJournal(part)) {
-        ShowError(error == kJournalInUse        ? kRestoreTargetInUse
-                  : error == EBUSY              ? kRestoreTargetUnsettled
-                  : platform::IsDiskFull(error) ? kRestoreDiskFull
-                                                : kRestoreCannotWrite,
-                  kBackupErrorTitle);
+        if (error == kJournalInUse || error == EBUSY || platform::IsDiskFull(error))
+            ShowError(error == kJournalInUse ? kRestoreTargetInUse
+                      : error == EBUSY       ? kRestoreTargetUnsettled
+                                             : kRestoreDiskFull,
+                      kBackupErrorTitle);
+        else
+            ShowRefusal(kRestoreRefused, kRestoreCannotWrite, error, restored);
         return false;
     }
     folders.Keep();

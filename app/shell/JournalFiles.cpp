@@ -8,6 +8,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <string_view>
 #include <vector>
 
 #include "app/store/JournalDb.h"
@@ -213,6 +214,16 @@ JournalTarget CheckJournalTarget(const std::string& target) {
     const std::string journal = platform::FollowLinks(target.c_str());
     if (HeldByAnother(journal))
         return JournalTarget::InUse;
+    // SQLite takes such a file for that database's own, and an entry still
+    // in its write-ahead log would go with it.
+    for (const std::string_view suffix : platform::kDatabaseSideSuffixes) {
+        struct stat st;
+        const std::string database =
+            journal.ends_with(suffix) ? journal.substr(0, journal.size() - suffix.size()) : std::string();
+        if (!database.empty() && ::stat(database.c_str(), &st) == 0 && S_ISREG(st.st_mode) &&
+            platform::IsDatabaseOrSideFile(journal, database))
+            return JournalTarget::SideFile;
+    }
     const std::size_t slash = journal.rfind('/');
     const std::string folder = slash == std::string::npos ? std::string() : journal.substr(0, slash + 1);
     if (journal.size() - folder.size() + std::strlen(kRollbackJournal) > platform::LongestName(folder))
@@ -231,6 +242,10 @@ int ReplaceJournal(platform::PartFile& part) {
     // comes right before the rename.
     if (::fsync(part.Fd()) != 0 && errno != EINVAL && errno != EROFS)
         return errno;
+    // What stands there now is judged by the rule the part was opened by
+    // before SQLite is let near it: another account may have taken the name.
+    if (const int refusal = part.Refusal())
+        return refusal;
     if (Exists(target)) {
         // Another program may have opened it since it was first asked, while
         // the user was: its side files are its own, and what it writes after

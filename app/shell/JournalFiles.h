@@ -30,12 +30,13 @@ BackupOutcome WriteJournalBackup(const std::string& journal, const std::string& 
                                  const std::string& nameInArchive, const std::string& password,
                                  const std::function<bool()>& replace, int* refusal = nullptr);
 
-enum class JournalTarget { Free, InUse, Blocked, NameTooLong };
+enum class JournalTarget { Free, InUse, Blocked, NameTooLong, SideFile };
 // Whether the journal at target (links followed) may be replaced now: InUse
 // while another program holds it through SQLite or has it open (another
 // window on it included), Blocked when a folder stands where SQLite keeps
 // one of its side files, NameTooLong when its folder cannot hold their
-// names (SQLite could read such a journal but never write it).
+// names (SQLite could read such a journal but never write it), SideFile
+// when it is named as a side file of a database that stands beside it.
 JournalTarget CheckJournalTarget(const std::string& target);
 
 // Puts the journal written in part in the place of part.Target(), with none

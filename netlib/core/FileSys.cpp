@@ -269,16 +269,6 @@ void followLinksUtf8(const char* path, StringBuffer& out) {
     out.setString(platform::FollowLinks(path).c_str());
 }
 
-bool replaceRegularFileUtf8(const char* from, const char* to, LogBase* log) {
-    if (platform::ReplaceRegularFile(from, to))
-        return true;
-    if (log) {
-        log->logLastError();
-        log->logData("replacedPath", to ? to : "");
-    }
-    return false;
-}
-
 bool renameFile(XString& from, XString& to, LogBase* log) {
     return moveFile(from, to, log);
 }

@@ -67,9 +67,6 @@ bool moveFile(XString& from, XString& to, LogBase* log);
 // lands on.
 platform::PathKind pathKindUtf8(const char* path);
 void followLinksUtf8(const char* path, tessik::StringBuffer& out);
-// Moves from over to when to is a regular file or absent; a device, a pipe,
-// a folder or a link at to refuses and stays.
-bool replaceRegularFileUtf8(const char* from, const char* to, LogBase* log);
 bool renameFile(XString& from, XString& to, LogBase* log);
 
 // Directories

@@ -673,6 +673,80 @@ void ScopedClock::Advance(std::int64_t seconds) {
     platform::SetClockOverrideForTest(m_unixMs);
 }
 
+bool RerunAsNobodyInHomeOfItsOwn(const std::vector<std::string>& extra) {
+    if (::geteuid() != 0)
+        return false;
+    TempDir root("grv-nobody", SharedTempRoot());
+    EXPECT_EQ(::chmod(root.Path().c_str(), 0755), 0);
+    std::vector<std::string> env = extra;
+    const std::pair<const char*, const char*> places[] = {{"HOME", "home"},
+                                                          {"XDG_CONFIG_HOME", "config"},
+                                                          {"XDG_DATA_HOME", "data"},
+                                                          {"XDG_CACHE_HOME", "cache"},
+                                                          {"XDG_RUNTIME_DIR", "run"},
+                                                          {"TMPDIR", "tmp"},
+                                                          {"GRV_SHARED_TMP", "shared"}};
+    for (const auto& [name, folder] : places) {
+        const std::string path = root.File(folder);
+        // The shared one is for the peers' service accounts to read.
+        EXPECT_EQ(::mkdir(path.c_str(), std::string(folder) == "shared" ? 0755 : 0700), 0) << path;
+        EXPECT_EQ(::chown(path.c_str(), kNobodyId, kNobodyId), 0) << path;
+        env.push_back(std::string(name) + "=" + path);
+    }
+    return RerunCurrentTestAsNobody(env, root.Path());
+}
+
+namespace {
+
+// The name another account takes, and how many of root's files a run as
+// nobody took it with so far.
+std::string g_takenName;
+const char* g_takenAt = "";
+int g_takersUsed = 0;
+constexpr mode_t kTakersMode = 0666;
+
+void TakeName(const char* step) {
+    if (std::strcmp(step, g_takenAt) != 0 || g_takenName.empty())
+        return;
+    const std::string name = g_takenName;
+    g_takenName.clear();
+    if (::geteuid() != 0) {
+        const char* stock = std::getenv(kTakersStockVariable);
+        const std::string file = std::string(stock ? stock : "") + "/" + std::to_string(g_takersUsed++);
+        EXPECT_EQ(::renameat2(AT_FDCWD, file.c_str(), AT_FDCWD, name.c_str(), RENAME_NOREPLACE), 0) << name;
+        return;
+    }
+    const int fd = ::open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, kTakersMode);
+    EXPECT_GE(fd, 0) << name;
+    const std::size_t size = std::strlen(kTakersBytes);
+    EXPECT_TRUE(fd >= 0 && ::write(fd, kTakersBytes, size) == static_cast<ssize_t>(size) &&
+                ::fchown(fd, kNobodyId, kNobodyId) == 0 && ::fchmod(fd, kTakersMode) == 0);
+    ::close(fd);
+}
+
+} // namespace
+
+std::string MakeTakersStock(const std::string& folder, int count) {
+    EXPECT_EQ(::chmod(folder.c_str(), 0777), 0);
+    for (int i = 0; i < count; ++i) {
+        const std::string file = folder + "/" + std::to_string(i);
+        EXPECT_TRUE(WriteFile(file, kTakersBytes));
+        EXPECT_EQ(::chmod(file.c_str(), kTakersMode), 0);
+    }
+    return std::string(kTakersStockVariable) + "=" + folder;
+}
+
+NameTaker::NameTaker(const std::string& name, const char* step) {
+    g_takenName = name;
+    g_takenAt = step;
+    platform::SetKillHook(TakeName);
+}
+
+NameTaker::~NameTaker() {
+    platform::SetKillHook(nullptr);
+    g_takenName.clear();
+}
+
 void InstallKillAt() {
     platform::SetKillHook([](const char* step) {
         const char* at = std::getenv(kKillAtVariable);

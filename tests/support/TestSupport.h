@@ -243,6 +243,31 @@ constexpr unsigned kNobodyId = 65534;
 // In that child, and when not root to begin with, returns false and the
 // body runs.
 bool RerunCurrentTestAsNobody(const std::vector<std::string>& env = {}, const std::string& workDir = {});
+// The same, in a home and temporary folders (HOME, XDG_*, TMPDIR,
+// GRV_SHARED_TMP) of nobody's own: the runner's are closed to other users.
+bool RerunAsNobodyInHomeOfItsOwn(const std::vector<std::string>& env = {});
+
+// Another account takes a name while a write to it runs: at a step of the
+// part's (platform::KillPoint: just after its open, or just before its
+// rename; its name tells a watcher which name to take), a file of that
+// account's holding kTakersBytes, mode 0666, appears at the name, made only
+// if the name is free, as that account could. The account
+// is nobody for root; for nobody it is root, whose files the root that
+// reran the test made beforehand (MakeTakersStock, named by
+// kTakersStockVariable in the run's environment).
+inline constexpr const char* kTakersBytes = "another account's bytes\n";
+inline constexpr const char* kTakersStockVariable = "GRV_TAKERS_STOCK";
+// Made by root: count such files of its own, in folder (which nobody may
+// write, but which is not sticky, so nobody may move them out); the
+// environment entry that names them to the rerun.
+std::string MakeTakersStock(const std::string& folder, int count);
+class NameTaker {
+public:
+    NameTaker(const std::string& name, const char* step);
+    ~NameTaker();
+    NameTaker(const NameTaker&) = delete;
+    NameTaker& operator=(const NameTaker&) = delete;
+};
 
 // The environment variable a test kills its child writer through, and the
 // hook that child installs: it ends at once, as kill -9 would, at the step

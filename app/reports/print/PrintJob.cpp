@@ -103,7 +103,7 @@ int PrintJob::StartDoc(const QString& docName) {
 
 bool PrintJob::StartSpool() {
     m_path = m_printer->outputFileName();
-    if (platform::IsSameFile(QFile::encodeName(m_path).toStdString(), m_source)) {
+    if (platform::IsDatabaseOrSideFile(QFile::encodeName(m_path).toStdString(), m_source)) {
         m_failure = QString::fromLatin1(print_texts::kOntoItsJournal).arg(m_path);
         m_path.clear();
         return false;

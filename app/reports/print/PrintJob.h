@@ -28,7 +28,8 @@ constexpr char kFileDiskFull[] =
     "The disk where \"%1\" was to be written is full. Please make room there or choose another place, and try "
     "again.";
 constexpr char kUnknownReason[] = "reason unknown";
-// A report or print named as (or linked to) the journal it is made from.
+// A report or print named as (or linked to) the journal it is made from, or
+// one of the side files SQLite keeps beside it.
 constexpr char kOntoItsJournal[] =
     "\"%1\" is the journal this document is made from: writing the document there would replace the journal. "
     "Please choose another file.";

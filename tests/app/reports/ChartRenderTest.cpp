@@ -174,19 +174,34 @@ TEST(LineRender, ReportWindowShowsEachSeriesAlongItsLine) {
                  {GetChartColor(3), GetChartColor(5)});
 }
 
-TEST(LineRender, OneSegmentDrawsOnlyTheAxes) {
+// A series of one point (a month's entries over a quarter) was drawn as
+// bare axes, with no scale: a line needs two points. It is a dot at its
+// value's height, over its label, on the scale of its value.
+TEST(LineRender, OneSegmentDrawsItsPointOnItsScale) {
     auto w = MakeReportWindow(kLineGraph);
     w->Add2DLineGraphSegment("Only");
     w->Add2DLineGraphSeries("S", GetChartColor(3));
     w->Set2DLineGraphValue(1, 1, 5);
     w->ComposeFrame();
     const QImage& image = w->DrawSurface();
-    int coloured = 0;
-    for (int y = 103; y < 250; ++y) {
-        for (int x = 36; x < 510; ++x)
-            coloured += PixelAt(image, x, y) == Colour(GetChartColor(3));
+    const C2DLineGraph& graph = *w->LineGraph();
+    const SeriesLayout l = graph.Layout();
+    const Point at = LinePoint(l, 1, 5, 5);
+    const QRect dot = InkBounds(image, QRect(36, 103, 474, 147), Colour(GetChartColor(3)));
+    ASSERT_FALSE(dot.isEmpty());
+    EXPECT_NEAR(dot.center().x(), at.x, 1);
+    EXPECT_NEAR(dot.center().y(), at.y, 1);
+    EXPECT_LE(dot.width(), 10);
+    // 5 at the top of the scale, 0 at its foot.
+    const AxisNumbers numbers = AxisNumberLayout(graph.Plot(), l, 5);
+    const int cell = QFontMetrics(graph.AxisFont()).height();
+    const int left = Axes(graph.Plot()).origin.x - 2;
+    for (const auto& [text, top] : {std::pair{"5", numbers.yMax}, std::pair{"0", numbers.yZero}}) {
+        EXPECT_EQ(InkMismatch(image, QRect(0, top, left, cell), QColor(Qt::white), graph.AxisFont(), numbers.x, top,
+                              TextAlign::RightTop, QString::fromLatin1(text)),
+                  0)
+            << text;
     }
-    EXPECT_EQ(coloured, 0);
     EXPECT_EQ(PixelAt(image, 112, 200), kBlack);
 }
 

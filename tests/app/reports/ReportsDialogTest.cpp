@@ -583,18 +583,28 @@ TEST_F(ReportsDialogTest, ChartsDrawTheListedValuesOnTheirScaleAndNameTheirPoint
         "FROM entry WHERE sbj LIKE 'w_';");
     const QDateTime from(QDate(2026, 5, 4), QTime(12, 0));
     const QDateTime to(QDate(2026, 5, 24), QTime(12, 0));
+    // Over 70 days or more a month is one point: one month's entries over
+    // 91 days made one, which the line graph drew as bare axes.
+    const QDateTime quarterFrom(QDate(2026, 4, 1), QTime(12, 0));
+    const QDateTime quarterTo(quarterFrom.date().addDays(91), QTime(12, 0));
     const struct {
         int kind;
         int nameColumn; // -1: labelled by time
-    } cases[] = {{kPainVsTime, -1}, {kPainVsActions, 6}, {kPainVsMedications, 6}};
+        QDateTime from, to;
+        size_t points;
+    } cases[] = {{kPainVsTime, -1, from, to, 3},
+                 {kPainVsActions, 6, from, to, 3},
+                 {kPainVsMedications, 6, from, to, 3},
+                 {kPainVsTime, -1, quarterFrom, quarterTo, 1}};
     for (const auto& c : cases) {
-        SCOPED_TRACE(KindInfo(c.kind).comboText);
+        SCOPED_TRACE(KindInfo(c.kind).comboText + std::string(" over ") + std::to_string(c.from.daysTo(c.to)) +
+                     " days");
         ChooseKind(c.kind);
-        SetRange(from, to);
+        SetRange(c.from, c.to);
         m_dlg->findChild<QPushButton*>("1032")->click();
         ASSERT_TRUE(m_prompter->Prompts().empty());
         const ReportRows rows = CliRows(m_dlg->m_strSummarySql, m_dlg->m_nSummaryCols);
-        ASSERT_EQ(rows.size(), 3u);
+        ASSERT_EQ(rows.size(), c.points);
         double most = 0;
         for (const ReportRow& row : rows) {
             for (int k = 1; k <= 4; ++k)

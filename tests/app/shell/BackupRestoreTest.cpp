@@ -28,6 +28,7 @@
 #include <functional>
 #include <initializer_list>
 #include <map>
+#include <optional>
 #include <utility>
 
 #include "ShellTestSupport.h"
@@ -42,6 +43,7 @@
 #include "app/store/JournalDb.h"
 #include "archive/ZipArchive.h"
 #include "platform/ByteOrder.h"
+#include "platform/PartFile.h"
 #include "tests/app/reports/print/PrintTestSupport.h"
 
 using namespace grv;
@@ -1680,18 +1682,68 @@ std::string ModeAt(const std::string& path) {
     return (acl.empty() ? octal : octal + (" acl " + acl)) + owner;
 }
 
+// Where nobody reads the shell fixtures in a rerun: root copies them there.
+void CopyFixturesFor(const grvtest::TempDir& data) {
+    ASSERT_EQ(::chmod(data.Path().c_str(), 0755), 0);
+    for (const QFileInfo& fixture : QDir(ShellData()).entryInfoList(QDir::Files)) {
+        const QString copy = QString::fromStdString(data.File(fixture.fileName().toStdString()));
+        ASSERT_TRUE(QFile::copy(fixture.filePath(), copy)) << fixture.filePath().toStdString();
+        ASSERT_TRUE(QFile::setPermissions(copy, QFile::ReadOwner | QFile::ReadGroup | QFile::ReadOther));
+    }
+}
+
+// A target that is nothing yet, until another account takes its name:
+// just after the writer's open, or just before its rename.
+constexpr char kTaken[] = "a name ";
+constexpr char kTakenBeforeRename[] = "before the rename";
+constexpr char kNotSticky[] = "not sticky";
+// A side file SQLite keeps beside the journal: its name is the journal's
+// and what follows this.
+constexpr char kSideFile[] = "the journal's ";
+// The writer's own file, setuid and setgid, its group allowed to run it.
+constexpr char kSetIds[] = "setuid";
+constexpr mode_t kSetIdsMode = 06755;
+
+// Or the folder it is written in moved away by another account just before
+// the rename, and its own put in its place, holding a file of the part's
+// name (what the writer's part is called is found in the folder).
+constexpr char kSwapped[] = "swapping its folder";
+std::string g_swappedName;
+
+void SwapFolder(const char* step) {
+    const QFileInfo named(QString::fromStdString(g_swappedName));
+    const QString folder = named.absolutePath();
+    QStringList parts =
+        QDir(folder).entryList({"." + named.fileName() + ".part-*"}, QDir::Files | QDir::Hidden | QDir::System);
+    parts.removeAll("." + named.fileName() + ".part-Kil1ed");
+    if (std::strcmp(step, "part-synced") != 0 || g_swappedName.empty() || parts.isEmpty())
+        return;
+    g_swappedName.clear();
+    const std::string theirs = folder.toStdString();
+    EXPECT_EQ(::rename(theirs.c_str(), (theirs + ".old").c_str()), 0);
+    EXPECT_EQ(::mkdir(theirs.c_str(), 0755), 0);
+    // A backup's copy of the journal has a part of that name too.
+    for (const QString& part : parts) {
+        const std::string planted = theirs + "/" + part.toStdString();
+        EXPECT_TRUE(grvtest::WriteFile(planted, grvtest::kTakersBytes));
+        EXPECT_EQ(::chown(planted.c_str(), grvtest::kNobodyId, grvtest::kNobodyId), 0);
+    }
+    EXPECT_EQ(::chown(theirs.c_str(), grvtest::kNobodyId, grvtest::kNobodyId), 0);
+}
+
 // The rows of tests/data/shell/writers.txt onto the kinds of target whose
 // names hold only, or onto every kind a runner may make (nullptr).
 void WriterTableTest::RunTable(const char* only) {
     const auto rows = grvtest::ReadTable(ShellTable("writers.txt"), " | ");
-    ASSERT_EQ(rows.size(), 79u);
+    ASSERT_EQ(rows.size(), 118u);
     int n = 0;
     for (const auto& row : rows) {
         const std::string &writer = row[0], &kindName = row[1], &afterwards = row[2];
         const bool apart = kindName == "private device" || kindName == "file with an ACL" ||
                            kindName.find("planted") != std::string::npos ||
                            kindName.find("default ACL") != std::string::npos ||
-                           kindName.find("team folder") != std::string::npos;
+                           kindName.find("team folder") != std::string::npos ||
+                           kindName.find(kTaken) != std::string::npos || kindName.find(kSetIds) != std::string::npos;
         if (only ? kindName.find(only) == std::string::npos : apart)
             continue;
         SCOPED_TRACE(writer + " onto " + kindName);
@@ -1712,11 +1764,34 @@ void WriterTableTest::RunTable(const char* only) {
         // Or a file root made in the team folder it names.
         const char* team = std::getenv(kTeamFolderVariable);
         const bool closed = kindName.find("takes no new file") != std::string::npos;
+        // Or nothing yet, in a sticky folder anyone may write, until another
+        // account takes the name while the writer writes.
+        // Or in a folder anyone may write that is not sticky.
+        const bool taken = kindName.find(kTaken) != std::string::npos;
+        const bool sticky = kindName.find(kNotSticky) == std::string::npos;
+        const QString sharedName = sticky ? "shared" : "open";
+        const std::string shared = Path(sharedName).toStdString();
+        if (taken && !QFileInfo::exists(Path(sharedName))) {
+            ASSERT_EQ(::mkdir(shared.c_str(), sticky ? 01777 : 0777), 0);
+            ASSERT_EQ(::chmod(shared.c_str(), sticky ? 01777 : 0777), 0);
+        }
+        const bool swapped = kindName.find(kSwapped) != std::string::npos;
+        const std::string in = shared + "/in" + std::to_string(n);
+        ASSERT_TRUE(!swapped || ::mkdir(in.c_str(), 0755) == 0);
         const std::string named = kindName.find("team folder") != std::string::npos
                                       ? std::string(team ? team : "") + (closed ? "/closed/" : "/") + name
+                                  : swapped                          ? in + "/" + name
+                                  : taken                            ? shared + "/" + name
                                   : !journal                         ? target.Path()
                                   : kindName == "the journal itself" ? Path("pain.grv").toStdString()
-                                                                     : Path("journal-link").toStdString();
+                                  : kindName.starts_with(kSideFile)
+                                      ? Path("pain.grv").toStdString() + kindName.substr(std::strlen(kSideFile))
+                                      : Path("journal-link").toStdString();
+        // The writer's own file with the bits a write takes away.
+        if (kindName.find(kSetIds) != std::string::npos) {
+            ASSERT_TRUE(grvtest::WriteFile(named, "an older file"));
+            ASSERT_EQ(::chmod(named.c_str(), kSetIdsMode), 0);
+        }
         if (kindName == "link to the journal" && !QFileInfo(Path("journal-link")).isSymLink()) {
             ASSERT_EQ(::symlink("pain.grv", named.c_str()), 0);
         }
@@ -1728,9 +1803,19 @@ void WriterTableTest::RunTable(const char* only) {
         const QString stopped = beside + QString::fromStdString("." + name + (link ? ".target" : "") + ".part-Kil1ed");
         const QString users = beside + QString::fromStdString(name + ".part-backup");
         // None can be made in a folder that takes no new file.
-        const bool plants = !longName && !closed;
+        const bool plants = !longName && !closed && !swapped;
         ASSERT_TRUE(!plants || (WriteBytes(stopped, "left") && WriteBytes(users, "the user's")));
+        std::optional<grvtest::NameTaker> taker;
+        g_swappedName = swapped ? named : std::string();
+        if (swapped)
+            platform::SetKillHook(SwapFolder);
+        else if (taken)
+            taker.emplace(named,
+                          kindName.find(kTakenBeforeRename) != std::string::npos ? "part-synced" : "part-opened");
         const bool said = Write(writer, QString::fromStdString(named));
+        taker.reset();
+        if (swapped)
+            platform::SetKillHook(nullptr);
         // The refusal says why, where the system's own text would not.
         if (closed && (writer == "backup" || writer == "restore")) {
             const std::vector<QString> told = prompter->Texts();
@@ -1746,6 +1831,8 @@ void WriterTableTest::RunTable(const char* only) {
         EXPECT_EQ(said, row[3] == "yes");
         if (afterwards == "device") {
             EXPECT_EQ(after, "device(1,3)");
+        } else if (afterwards == "theirs") {
+            EXPECT_EQ(after, std::string("file:") + grvtest::kTakersBytes);
         } else if (!replaced) {
             EXPECT_TRUE(after == before) << after.substr(0, 80);
         } else {
@@ -1818,12 +1905,7 @@ TEST_F(AsNobody, EveryWriterLeavesAFileWhoseOwnerOrGroupItCannotKeep) {
         }
         ASSERT_GT(n, 0);
         grvtest::TempDir data("grv-shell-data", grvtest::SharedTempRoot());
-        ASSERT_EQ(::chmod(data.Path().c_str(), 0755), 0);
-        for (const QFileInfo& fixture : QDir(ShellData()).entryInfoList(QDir::Files)) {
-            const QString copy = QString::fromStdString(data.File(fixture.fileName().toStdString()));
-            ASSERT_TRUE(QFile::copy(fixture.filePath(), copy)) << fixture.filePath().toStdString();
-            ASSERT_TRUE(QFile::setPermissions(copy, QFile::ReadOwner | QFile::ReadGroup | QFile::ReadOther));
-        }
+        ASSERT_NO_FATAL_FAILURE(CopyFixturesFor(data));
         EXPECT_TRUE(RerunAsNobodyInHomeOfItsOwn({std::string(kTeamFolderVariable) + "=" + team.Path(),
                                                  std::string(kShellDataVariable) + "=" + data.Path()}));
         return;
@@ -1840,6 +1922,44 @@ TEST_F(WriterTableTest, EveryWriterOfANewFileInAFolderWithAnAcl) {
     ASSERT_NO_FATAL_FAILURE(MakeSources());
     RunTable("absent, under a default ACL");
     ::umask(saved);
+}
+
+// A write by an ordinary user takes the setuid and setgid bits from a file
+// (a cp or python's open() onto it): a replace of the writer's own file so
+// leaves the new content without them. Nobody writes.
+TEST_F(AsNobody, EveryWriterReplacingASetuidFileDropsItsSetuidAndSetgidBits) {
+    if (::geteuid() == 0) {
+        grvtest::TempDir data("grv-shell-data", grvtest::SharedTempRoot());
+        ASSERT_NO_FATAL_FAILURE(CopyFixturesFor(data));
+        EXPECT_TRUE(RerunAsNobodyInHomeOfItsOwn({std::string(kShellDataVariable) + "=" + data.Path()}));
+        return;
+    }
+    const mode_t saved = ::umask(022);
+    ASSERT_NO_FATAL_FAILURE(MakeSources());
+    RunTable(kSetIds);
+    ::umask(saved);
+}
+
+// Another account takes the name, in a sticky folder anyone may write,
+// while the writer writes: its file is left as it made it, and the
+// writer's output goes with its part. Root writes (nobody takes the name),
+// then nobody writes (root takes it).
+TEST_F(AsNobody, EveryWriterLeavesANameAnotherAccountTookWhileItWrote) {
+    const mode_t saved = ::umask(022);
+    ASSERT_NO_FATAL_FAILURE(MakeSources());
+    const bool root = ::geteuid() == 0;
+    RunTable(root ? "name nobody takes" : "name root takes");
+    ::umask(saved);
+    if (!root)
+        return;
+    grvtest::TempDir stock("grv-takers", grvtest::SharedTempRoot());
+    const auto rows = grvtest::ReadTable(ShellTable("writers.txt"), " | ");
+    const auto taken = std::count_if(
+        rows.begin(), rows.end(), [](const auto& row) { return row[1].find("name root takes") != std::string::npos; });
+    grvtest::TempDir data("grv-shell-data", grvtest::SharedTempRoot());
+    ASSERT_NO_FATAL_FAILURE(CopyFixturesFor(data));
+    EXPECT_TRUE(RerunAsNobodyInHomeOfItsOwn({grvtest::MakeTakersStock(stock.Path(), static_cast<int>(taken)),
+                                             std::string(kShellDataVariable) + "=" + data.Path()}));
 }
 
 // Needs a planter: nobody (tests/run-common.sh).
@@ -1938,23 +2058,35 @@ TEST_F(AsNobody, LinksAreFollowedOnlyWhereTheKernelWouldFollowThem) {
     ASSERT_EQ(::chmod(QFile::encodeName(shared).constData(), 01777), 0);
     ASSERT_EQ(::chmod(QFile::encodeName(private_).constData(), 0700), 0);
     const auto rows = grvtest::ReadTable(ShellTable("links.txt"), " | ");
-    ASSERT_EQ(rows.size(), 16u);
+    ASSERT_EQ(rows.size(), 28u);
     int n = 0;
     for (const auto& row : rows) {
         SCOPED_TRACE(row[0] + " through " + row[1]);
         const std::string number = std::to_string(n++);
-        const QString named = Path(QString::fromStdString("named" + number));
+        // A link to a folder, on the way to the file written in it.
+        const bool onTheWay = row[1].find("on the way") != std::string::npos;
+        const QString folder = Path(QString::fromStdString("folder" + number));
+        ASSERT_TRUE(!onTheWay || QDir().mkpath(folder));
+        const QString named = onTheWay ? folder + "/report" : Path(QString::fromStdString("named" + number));
         const bool dangling = row[1] == "planted, to nothing";
         if (!dangling) {
             ASSERT_TRUE(WriteBytes(named, "the user's own file"));
         }
         const QString link = (row[1].find("private") != std::string::npos ? private_ : shared) + "/link" +
                              QString::fromStdString(number);
-        ASSERT_EQ(::symlink(QFile::encodeName(named).constData(), QFile::encodeName(link).constData()), 0);
-        if (row[1].find("the user's own") == std::string::npos) {
+        ASSERT_EQ(
+            ::symlink(QFile::encodeName(onTheWay ? folder : named).constData(), QFile::encodeName(link).constData()),
+            0);
+        // Or the user's own link, in its private folder, to the planted one.
+        const bool through = row[1].find("through one planted") != std::string::npos;
+        const QString own = private_ + "/own" + QString::fromStdString(number);
+        ASSERT_TRUE(!through ||
+                    ::symlink(QFile::encodeName(link).constData(), QFile::encodeName(own).constData()) == 0);
+        if (row[1].find("the user's own") == std::string::npos || through) {
             ASSERT_EQ(::lchown(QFile::encodeName(link).constData(), grvtest::kNobodyId, grvtest::kNobodyId), 0);
         }
-        const bool said = Write(row[0], link);
+        const QString written = through ? own : link;
+        const bool said = Write(row[0], onTheWay ? written + "/report" : written);
         EXPECT_TRUE(QFileInfo(link).isSymLink());
         if (row[2] == "untouched") {
             EXPECT_FALSE(said);

@@ -47,9 +47,4 @@ protected:
 int RunProgram(const QString& program, const QStringList& args, QByteArray* out = nullptr,
                const QByteArray& input = {});
 
-// For window tests that need a journal the kernel refuses to write (file
-// modes do not bind the superuser): as root, runs the current test again as
-// nobody, in a home and temporary folder of its own, and returns true (the
-// caller returns). In that run, or when not root, returns false. env is
-// added to the run's environment.
-bool RerunAsNobodyInHomeOfItsOwn(const std::vector<std::string>& env = {});
+using grvtest::RerunAsNobodyInHomeOfItsOwn;

@@ -622,6 +622,15 @@ constexpr std::size_t kSizeLimitRoom = 4096;
 constexpr mode_t kAclTargetMode = 0660;
 // How many times each of two writers writes the same file at once.
 constexpr int kRunsEach = 20;
+// Absent in a sticky folder anyone may write, until another account takes
+// the name while the writer writes (grvtest::NameTaker): just after the
+// writer's open, or just before its rename.
+constexpr const char* kTakenAfterOpen = "taken-after-open";
+constexpr const char* kTakenBeforeRename = "taken-before-rename";
+bool IsTaken(const std::string& kind) {
+    return kind == kTakenAfterOpen || kind == kTakenBeforeRename;
+}
+constexpr mode_t kTakersMode = 0666;
 
 // The kinds of target that are a regular file holding older bytes.
 bool HoldsOlderBytes(const std::string& kind) {
@@ -739,6 +748,9 @@ public:
             g_nameAgain = m_path;
             platform::SetKillHook(NameAgainBeforeRename);
         }
+        if (IsTaken(kind))
+            m_taker =
+                std::make_unique<grvtest::NameTaker>(m_path, kind == kTakenAfterOpen ? "part-opened" : "part-synced");
         if (planted) {
             EXPECT_EQ(::lchown(m_path.c_str(), grvtest::kNobodyId, grvtest::kNobodyId), 0);
         }
@@ -827,17 +839,18 @@ private:
     // Where a target of kind stands: a sticky folder anyone may write for
     // what another account planted, one with a default ACL, else folder.
     static std::string FolderOf(const std::string& folder, const std::string& kind) {
-        if (kind.starts_with("planted-") && kind != "planted-file") {
+        const bool shared = kind.starts_with("planted-") || IsTaken(kind);
+        if (shared && kind != "planted-file") {
             std::filesystem::create_directories(folder + "/shared");
             EXPECT_EQ(::chmod((folder + "/shared").c_str(), 01777), 0);
         }
-        return kind.starts_with("planted-") ? folder + "/shared" : kind == "new-under-acl" ? folder + "/acl" : folder;
+        return shared ? folder + "/shared" : kind == "new-under-acl" ? folder + "/acl" : folder;
     }
 
     std::string JudgePath(const std::string& fresh) {
         struct stat st;
         if (::lstat(m_path.c_str(), &st) != 0)
-            return m_kind == "absent" || m_kind == "new-under-acl" ? "old" : "gone";
+            return m_kind == "absent" || m_kind == "new-under-acl" || IsTaken(m_kind) ? "old" : "gone";
         std::string landing = m_path;
         if (S_ISLNK(st.st_mode)) {
             if (m_kind != "link" && m_kind != "dangling-link" && m_kind != "planted-link" &&
@@ -861,6 +874,10 @@ private:
         if (named && st.st_nlink != 2)
             return "parted from its other name";
         const std::string bytes = grvtest::ReadFile(landing);
+        // The other account's file as it made it: its owner's, read by whom
+        // it chose, holding its bytes alone.
+        if (bytes == grvtest::kTakersBytes && st.st_uid != ::geteuid() && (st.st_mode & 07777) == kTakersMode)
+            return "theirs";
         // A file that was there keeps its owner and group; a new one is the
         // writer's, as open() makes it.
         const bool ownerKept = m_uid == kNoOwner ? st.st_uid == ::geteuid() && st.st_gid == ::getegid()
@@ -871,6 +888,9 @@ private:
             return "new";
         if (bytes == m_old && modeKept && m_kind != "absent")
             return "old";
+        // The writer's bytes, but another account's file.
+        if (bytes == fresh && !ownerKept)
+            return "given away";
         return "cut-short";
     }
 
@@ -887,6 +907,7 @@ private:
     bool m_mounted = false;
     std::unique_ptr<FifoReader> m_reader;
     std::unique_ptr<grvtest::WriteTarget> m_device;
+    std::unique_ptr<grvtest::NameTaker> m_taker;
 };
 
 // A writer of the table: the name it writes in its folder, whether it adds
@@ -1066,18 +1087,31 @@ protected:
             const int runs = kind == "two-writers" ? kRunsEach : 1;
             const grvtest::RunResult r = grvtest::RunProgram(
                 {"/usr/bin/python3", "-c",
-                 "import resource, sys, threading\n"
+                 "import os, resource, sys, threading\n"
                  "path, mode, data, limit, runs = sys.argv[1], sys.argv[2], open(sys.argv[3], 'rb').read(), "
                  "int(sys.argv[4]), int(sys.argv[5])\n"
+                 "take_name = sys.argv[6] == 'take'\n"
                  "if limit: resource.setrlimit(resource.RLIMIT_FSIZE, (limit, "
                  "resource.getrlimit(resource.RLIMIT_FSIZE)[1]))\n"
+                 "def take():\n"
+                 "    if os.fork() == 0:\n"
+                 "        os.geteuid() == 0 and os.setuid(65534)\n"
+                 "        try: os.close(os.open(path, os.O_WRONLY | os.O_CREAT | os.O_EXCL, 0o666))\n"
+                 "        except OSError: os._exit(0)\n"
+                 "        os._exit(1)\n"
+                 "    os.wait()\n"
                  "def run():\n"
-                 "    for _ in range(runs): open(path, mode).write(data)\n"
+                 "    for _ in range(runs):\n"
+                 "        f = open(path, mode)\n"
+                 "        take_name and take()\n"
+                 "        f.write(data)\n"
+                 "        f.close()\n"
                  "others = [threading.Thread(target=run) for _ in range(runs > 1)]\n"
                  "[t.start() for t in others]\n"
                  "run()\n"
                  "[t.join() for t in others]\n",
-                 target.Path(), appends ? "ab" : "wb", m_source.File("plain"), limit, std::to_string(runs)},
+                 target.Path(), appends ? "ab" : "wb", m_source.File("plain"), limit, std::to_string(runs),
+                 IsTaken(kind) ? "take" : "-"},
                 options);
             m_python[key] = r.timedOut ? "blocks" : target.Judge(Wanted(kind, appends, kOld, m_new));
         }
@@ -1099,7 +1133,7 @@ protected:
     // Runs the table's rows whose target is one of kinds.
     void RunRows(const std::set<std::string>& kinds) {
         const auto rows = grvtest::ReadTable(std::string(GRV_TEST_DATA_DIR) + "/http/file-writers.txt", " | ");
-        ASSERT_EQ(rows.size(), 285u);
+        ASSERT_EQ(rows.size(), 315u);
         const std::vector<Writer> writers = Writers();
         // What each writer makes of an absent path, for those whose bytes
         // are their own format.
@@ -1189,6 +1223,24 @@ TEST_F(FileWriters, EveryWriterOfANewFileInAFolderWithAnAclMakesItAsOpenDoes) {
 using AsNobody = FileWriters;
 TEST_F(AsNobody, EveryWriterLeavesWhatAnotherAccountPlantedInASharedFolder) {
     RunRows({"planted-fifo", "planted-file", "planted-link", "planted-dangling-link"});
+}
+
+// Another account takes the name in a sticky folder anyone may write while
+// the write runs, after its open: a writer that did not take the name with
+// its open fails and leaves that account's file as it made it (owner, mode,
+// bytes), and its own bytes go with its part, never to that account; one
+// that did (an append) is like python's open(), which takes the name with
+// its first byte, so that the other account's create fails. As root, the
+// other account nobody; then as nobody, the other account root.
+TEST_F(AsNobody, EveryWriterLeavesANameAnotherAccountTookWhileItWrote) {
+    RunRows({kTakenAfterOpen, kTakenBeforeRename});
+    if (::geteuid() != 0)
+        return;
+    const auto rows = grvtest::ReadTable(std::string(GRV_TEST_DATA_DIR) + "/http/file-writers.txt", " | ");
+    const auto taken = std::count_if(rows.begin(), rows.end(), [](const auto& row) { return IsTaken(row[1]); });
+    grvtest::TempDir stock("grv-takers", grvtest::SharedTempRoot());
+    EXPECT_TRUE(
+        grvtest::RerunAsNobodyInHomeOfItsOwn({grvtest::MakeTakersStock(stock.Path(), static_cast<int>(taken))}));
 }
 
 TEST_F(FileWriters, EveryWriterOntoAFullDiskKeepsTheOlderFile) {
