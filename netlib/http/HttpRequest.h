@@ -36,6 +36,8 @@ inline constexpr int kBoundaryPairs = 12;
 // Shorter text values are logged whole, longer ones by their size.
 inline constexpr unsigned int kMaxLoggedValue = 1024;
 inline constexpr int kVerboseDashes = 45;
+inline constexpr const char* kMsgBodyFileNotRegular =
+    "The request body file is not a regular file: its length must be sent before it.";
 } // namespace http_req
 
 // Media type for a file name's extension; "application/octet-stream" when
@@ -53,7 +55,7 @@ public:
 
     // Size of the file still to stream, else of the data; ok false when the
     // file's size cannot be read.
-    std::uint64_t getDataSize(bool& ok);
+    std::uint64_t getDataSize(bool& ok, LogBase& log);
     // Replaces the data by the streamed file's contents; false when it cannot
     // be read. The stream flag is cleared either way.
     bool loadStreamedFile(LogBase& log);
