@@ -441,8 +441,7 @@ bool CookieMgr::SaveCookies(const char* cookieDir, HashMap* memory, const char* 
     }
     StringBuffer work;
     ensureParentDirectory(where.getString(), work, nullptr);
-    // A cookie document is no user's data: not worth a sync per Set-Cookie.
-    if (!xml.saveToFile(where.getString(), log, platform::Durability::Unsynced)) {
+    if (!xml.saveToFile(where.getString(), log)) {
         log.logError(cookie_msg::kSaveFailed);
         log.logData("CookieFilename", where.getString());
         return false;
