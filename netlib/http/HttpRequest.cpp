@@ -349,7 +349,7 @@ std::uint64_t HttpRequestItem::getDataSize(bool& ok, LogBase& log) {
     // Only a regular file can be sized before it is sent; anything else (a
     // FIFO) is read to its end first and sent from memory.
     if (stream && filePath.getSizeUtf8() != 0 &&
-        platform::GetPathKind(filePath.getUtf8()) != platform::PathKind::Regular) {
+        platform::GetPathKind(filePath.getUtf8()) == platform::PathKind::Other) {
         ok = loadStreamedFile(log);
         return data.getSize();
     }
@@ -1092,7 +1092,7 @@ bool HttpRequest::generateRequest(DataBuffer& out, StringBuffer& headerText, con
         } else if (m_bodyFilePath.getSizeUtf8() != 0) {
             // Its length goes before it, so only a regular file can be sent:
             // a FIFO's would be 0, and its bytes would follow unannounced.
-            if (platform::GetPathKind(m_bodyFilePath.getUtf8()) != platform::PathKind::Regular) {
+            if (platform::GetPathKind(m_bodyFilePath.getUtf8()) == platform::PathKind::Other) {
                 log.logError(http_req::kMsgBodyFileNotRegular);
                 log.logData("filePath", m_bodyFilePath.getUtf8());
                 out.appendSb(text);

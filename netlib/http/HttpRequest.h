@@ -37,7 +37,7 @@ inline constexpr int kBoundaryPairs = 12;
 inline constexpr unsigned int kMaxLoggedValue = 1024;
 inline constexpr int kVerboseDashes = 45;
 inline constexpr const char* kMsgBodyFileNotRegular =
-    "The request body file is not a regular file: its length must be sent before it.";
+    "The request body file is a FIFO or a device: its length must be sent before it.";
 } // namespace http_req
 
 // Media type for a file name's extension; "application/octet-stream" when
