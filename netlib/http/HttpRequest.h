@@ -38,6 +38,8 @@ inline constexpr unsigned int kMaxLoggedValue = 1024;
 inline constexpr int kVerboseDashes = 45;
 inline constexpr const char* kMsgBodyFileNotRegular =
     "The request body file is a FIFO or a device: its length must be sent before it.";
+inline constexpr const char* kMsgBodyFileChanged =
+    "The request body file changed size while it was sent: the body is not the one its length announced.";
 } // namespace http_req
 
 // Media type for a file name's extension; "application/octet-stream" when

@@ -4,10 +4,13 @@
 // what nginx stored, and python's gzip for the packed bodies.
 #include <gtest/gtest.h>
 
+#include <fstream>
 #include <memory>
 #include <string>
+#include <utility>
 
 #include "netlib/core/DataBuffer.h"
+#include "netlib/core/Progress.h"
 #include "netlib/core/XString.h"
 #include "netlib/http/ClsHttp.h"
 #include "netlib/http/HttpRequest.h"
@@ -89,6 +92,39 @@ TEST_F(UploadBody, BodiesFromMemoryAndFilesArriveWhole) {
         EXPECT_EQ(response->getResult().responseHeader.getStatusCode(), 201u);
         EXPECT_TRUE(Stored(name) == std::string(bytes.begin(), bytes.end()));
     }
+}
+
+// Grows the body file by a kilobyte once the request's head, its length in
+// it, is made.
+class GrowAfterTheHead : public ProgressEvent {
+public:
+    explicit GrowAfterTheHead(std::string path) : m_path(std::move(path)) {}
+    void ProgressInfo(const char* name, const char* /*value*/) override {
+        if (std::string(name) == "RequestHeader")
+            std::ofstream(m_path, std::ios::binary | std::ios::app) << std::string(1024, 'g');
+    }
+
+private:
+    std::string m_path;
+};
+
+// A body file that grows between its length and its bytes: exactly the
+// length said goes out and the call fails, where the extra bytes followed
+// the body for the server to read as a next request, and the call said 201.
+TEST_F(UploadBody, ABodyFileThatGrowsWhileSentFailsTheCall) {
+    grvtest::TempDir dir;
+    const grvtest::Bytes bytes = grvtest::RandomBytes(300001, 9);
+    const std::string path = dir.File("body.bin");
+    ASSERT_TRUE(grvtest::WriteFile(path, bytes));
+    ClsHttpRequest request;
+    request.setPutVerb();
+    request.setPath("/dav/grown.bin");
+    request.request().setBodyFilePath(path.c_str());
+    GrowAfterTheHead grow(path);
+    std::unique_ptr<ClsHttpResponse> response(
+        http.SynchronousRequest("127.0.0.1", nginx.httpPort, false, request, &grow));
+    EXPECT_EQ(response, nullptr);
+    EXPECT_NE(logText().find(http_req::kMsgBodyFileChanged), std::string::npos) << logText();
 }
 
 // A request lends the caller's bytes; a body set on it later, or read back
