@@ -1,6 +1,5 @@
 // The exchange on an open connection: the send step, the response head and
 // body readers and the follow-up decisions, with the attempt loop over them.
-#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 
@@ -42,46 +41,6 @@ bool isHeadlessHtml(const DataBuffer& received) {
     start.appendBytes(reinterpret_cast<const char*>(received.getData()), static_cast<int>(n));
     return start.beginsWith("<!---") || start.containsSubstringNoCase("<html");
 }
-
-// A body file as its length was said before it: exactly that many bytes go
-// out. A file that ends sooner, or still has bytes after them (it shrank or
-// grew since it was sized), fails the request, rather than send another body
-// than the one announced, or bytes a server would read as a next request.
-class AnnouncedBody : public DataSource {
-public:
-    AnnouncedBody(DataSource& file, std::uint64_t length) : m_file(file), m_left(length) {}
-
-    bool readChunk(void* buffer, std::uint32_t size, std::uint32_t* bytesRead, LogBase* log) override {
-        *bytesRead = 0;
-        if (m_left == 0)
-            return true;
-        std::uint32_t got = 0;
-        if (!m_file.readChunk(buffer, static_cast<std::uint32_t>(std::min<std::uint64_t>(size, m_left)), &got, log))
-            return false;
-        if (got == 0)
-            return changed(log);
-        m_left -= got;
-        *bytesRead = got;
-        return true;
-    }
-    bool endOfStream() override { return m_left == 0; }
-    // Whether the file ended where its length said.
-    bool endedThere(LogBase* log) {
-        unsigned char extra = 0;
-        std::uint32_t got = 0;
-        return m_file.readChunk(&extra, 1, &got, log) && (got == 0 || changed(log));
-    }
-
-private:
-    static bool changed(LogBase* log) {
-        if (log)
-            log->logError(http_req::kMsgBodyFileChanged);
-        return false;
-    }
-
-    DataSource& m_file;
-    std::uint64_t m_left;
-};
 
 // The Content-Length the request's head said.
 std::uint64_t announcedLength(const HttpRequest& request) {
@@ -542,7 +501,10 @@ bool HttpClient::sendRequestObject(HttpControl& options, bool tls, HttpRequest& 
             ok = false;
         } else {
             m_conn.socket().setReadTimeoutMs(options.ReadTimeoutSec * http_conn::kMsPerSec);
-            AnnouncedBody body(*src, announcedLength(request));
+            // A file that grew or shrank since it was sized fails, rather
+            // than send another body than the one announced, or bytes a
+            // server would read as a next request.
+            ExactLengthSource body(*src, announcedLength(request), http_req::kMsgBodyFileChanged);
             ok = m_conn.SendOnSocketFromSource(body, options.SendBufferSize, options.HeartbeatMs,
                                                options.ReadTimeoutSec * http_conn::kMsPerSec, log, pm, nullptr, false,
                                                nullptr, nullptr, nullptr) &&

@@ -355,7 +355,8 @@ std::uint64_t HttpRequestItem::getDataSize(bool& ok, LogBase& log) {
     }
     if (stream && filePath.getSizeUtf8() != 0) {
         const std::int64_t size = getFileSize64Utf8(filePath.getUtf8(), nullptr, ok);
-        return ok && size >= 0 ? static_cast<std::uint64_t>(size) : 0;
+        m_sizedAs = ok && size >= 0 ? static_cast<std::uint64_t>(size) : 0;
+        return m_sizedAs;
     }
     return data.getSize();
 }
@@ -378,10 +379,10 @@ bool HttpRequestItem::writeData(Output& out, LogBase& log, ProgressMonitor* pm, 
             log.logData("filename", filePath.getUtf8());
             return false;
         }
-        const std::int64_t size = src->getFileSize64(&log);
-        if (size > 0)
-            counter += static_cast<std::uint64_t>(size);
-        const bool ok = src->copyToOutput(out, pm, &log);
+        // The size the multipart length was summed from, and no other.
+        counter += m_sizedAs;
+        ExactLengthSource sized(*src, m_sizedAs, http_req::kMsgBodyFileChanged);
+        const bool ok = sized.copyToOutput(out, pm, &log) && sized.endedThere(&log);
         delete src;
         if (!ok)
             log.logError("Failed to copy file data to output.");

@@ -39,7 +39,7 @@ inline constexpr int kVerboseDashes = 45;
 inline constexpr const char* kMsgBodyFileNotRegular =
     "The request body file is a FIFO or a device: its length must be sent before it.";
 inline constexpr const char* kMsgBodyFileChanged =
-    "The request body file changed size while it was sent: the body is not the one its length announced.";
+    "A file of the request's body changed size while it was sent: the body is not the one its length announced.";
 } // namespace http_req
 
 // Media type for a file name's extension; "application/octet-stream" when
@@ -56,7 +56,8 @@ public:
     ~HttpRequestItem() override;
 
     // Size of the file still to stream, else of the data; ok false when the
-    // file's size cannot be read.
+    // file's size cannot be read. writeData then sends the file only when it
+    // is still of that size.
     std::uint64_t getDataSize(bool& ok, LogBase& log);
     // Replaces the data by the streamed file's contents; false when it cannot
     // be read. The stream flag is cleared either way.
@@ -72,6 +73,9 @@ public:
     bool stream;
     XString filePath;
     bool strUtf8;
+
+private:
+    std::uint64_t m_sizedAs = 0;
 };
 
 class HttpRequestData {

@@ -12,10 +12,12 @@
 #include "netlib/core/ClsXml.h"
 #include "netlib/core/DataBuffer.h"
 #include "netlib/core/LogBase.h"
+#include "netlib/core/Progress.h"
 #include "netlib/core/StringBuffer.h"
 #include "netlib/http/HttpRequest.h"
 #include "netlib/streams/Output.h"
 #include "netlib/text/TextServices.h"
+#include "tests/netlib/http/ComponentTestSupport.h"
 #include "tests/support/TestSupport.h"
 
 using namespace tessik;
@@ -330,6 +332,34 @@ TEST_F(RequestModel, AFifoFileIsReadToItsEndOrRefusedWhicheverComesFirst) {
     StringBuffer headerText;
     LogNull log;
     EXPECT_FALSE(put.generateRequest(out, headerText, nullptr, nullptr, nullptr, log));
+}
+
+// A form's file that grows between the length summed and its bytes: the
+// length said is what goes out, and the write fails, where the file went
+// out whole, past the Content-Length.
+TEST_F(RequestModel, AFormFileThatGrowsWhileSentFailsTheWrite) {
+    grvtest::TempDir dir;
+    const std::string path = dir.File("scan.bin");
+    ASSERT_TRUE(grvtest::WriteFile(path, grvtest::RandomBytes(70001, 3)));
+    HttpRequest req;
+    auto* file = new HttpRequestItem;
+    file->name.setFromUtf8("f");
+    file->filePath.setFromUtf8(path.c_str());
+    file->stream = true;
+    req.reqData().addItem(file);
+    DataBuffer sink;
+    OutputDataBuffer out(&sink);
+    StringBuffer head, headerText, boundary;
+    head.append("POST /upload HTTP/1.1\r\nHost: 127.0.0.1\r\n");
+    generateBoundary(boundary);
+    grvtest::GrowFileAt grow(path, "UploadFilename");
+    ProgressMonitor monitor(&grow, 0);
+    LogNull log;
+    EXPECT_FALSE(
+        req.reqData().streamMultipart(boundary.getString(), "utf-8", out, head, headerText, log, &monitor, false));
+    const std::string sent = str(sink);
+    const std::size_t body = sent.find("\r\n\r\n") + 4;
+    EXPECT_LE(sent.size() - body, std::stoull(sent.substr(sent.find("Content-Length: ") + 16)));
 }
 
 TEST_F(RequestModel, XmlFormRestoresTheRequest) {

@@ -4,13 +4,10 @@
 // what nginx stored, and python's gzip for the packed bodies.
 #include <gtest/gtest.h>
 
-#include <fstream>
 #include <memory>
 #include <string>
-#include <utility>
 
 #include "netlib/core/DataBuffer.h"
-#include "netlib/core/Progress.h"
 #include "netlib/core/XString.h"
 #include "netlib/http/ClsHttp.h"
 #include "netlib/http/HttpRequest.h"
@@ -94,20 +91,6 @@ TEST_F(UploadBody, BodiesFromMemoryAndFilesArriveWhole) {
     }
 }
 
-// Grows the body file by a kilobyte once the request's head, its length in
-// it, is made.
-class GrowAfterTheHead : public ProgressEvent {
-public:
-    explicit GrowAfterTheHead(std::string path) : m_path(std::move(path)) {}
-    void ProgressInfo(const char* name, const char* /*value*/) override {
-        if (std::string(name) == "RequestHeader")
-            std::ofstream(m_path, std::ios::binary | std::ios::app) << std::string(1024, 'g');
-    }
-
-private:
-    std::string m_path;
-};
-
 // A body file that grows between its length and its bytes: exactly the
 // length said goes out and the call fails, where the extra bytes followed
 // the body for the server to read as a next request, and the call said 201.
@@ -120,7 +103,7 @@ TEST_F(UploadBody, ABodyFileThatGrowsWhileSentFailsTheCall) {
     request.setPutVerb();
     request.setPath("/dav/grown.bin");
     request.request().setBodyFilePath(path.c_str());
-    GrowAfterTheHead grow(path);
+    grvtest::GrowFileAt grow(path, "RequestHeader");
     std::unique_ptr<ClsHttpResponse> response(
         http.SynchronousRequest("127.0.0.1", nginx.httpPort, false, request, &grow));
     EXPECT_EQ(response, nullptr);
