@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <fstream>
 
 namespace platform {
 
@@ -13,10 +14,26 @@ namespace {
 
 // The changes that add a name to a folder or take one away.
 constexpr std::uint32_t kNameChanges = IN_CREATE | IN_MOVED_TO | IN_DELETE | IN_MOVED_FROM | IN_ONLYDIR;
-// Folders watched at once; the least used one makes room for another.
-constexpr std::size_t kMostFolders = 64;
+// Folders watched at once. A watch is kept for the run, never traded for
+// another: a program writing into more folders in turn would then read a
+// folder at every write. Each costs the kernel about a kilobyte, and comes
+// from the user's own count, of which other programs (file managers,
+// editors) keep at least three quarters.
+constexpr std::size_t kMostFolders = 8192;
+constexpr std::size_t kShareOfWatches = 4;
+constexpr const char* kWatchLimitFile = "/proc/sys/fs/inotify/max_user_watches";
 // Room for a few dozen notices per read.
 constexpr std::size_t kNoticeBuffer = 16 * 1024;
+
+// How many folders this process watches at most.
+std::size_t MostFolders() {
+    static const std::size_t most = [] {
+        std::size_t watches = 0;
+        std::ifstream(kWatchLimitFile) >> watches;
+        return watches > 0 ? std::min(kMostFolders, watches / kShareOfWatches) : kMostFolders;
+    }();
+    return most;
+}
 
 } // namespace
 
@@ -106,23 +123,19 @@ std::vector<std::string> FolderIndex::NamesStartingWith(const std::string& folde
         Drain();
         const Key key{st.st_dev, st.st_ino};
         auto at = m_folders.find(key);
-        if (at == m_folders.end()) {
-            if (m_folders.size() >= kMostFolders) {
-                Forget(std::min_element(m_folders.begin(), m_folders.end(),
-                                        [](const auto& a, const auto& b) { return a.second.used < b.second.used; }));
-            }
+        // Past the limit, or with no watch left, the folder is read at each
+        // question, as where no notice can be had.
+        if (at == m_folders.end() && m_folders.size() < MostFolders()) {
             const int wd = ::inotify_add_watch(m_fd, path.c_str(), kNameChanges);
             if (wd >= 0 && m_byWatch.count(wd) == 0) {
-                at = m_folders.emplace(key, Watched{wd, 0, {}}).first;
+                at = m_folders.emplace(key, Watched{wd, {}}).first;
                 m_byWatch.emplace(wd, key);
                 // Read once watched, so that no name made meanwhile is missed.
                 ReadFolder(path, at->second.names);
             }
         }
-        if (at != m_folders.end()) {
-            at->second.used = ++m_clock;
+        if (at != m_folders.end())
             names = &at->second.names;
-        }
     }
     if (names == nullptr) {
         ReadFolder(path, read);

@@ -2,8 +2,8 @@
 // The names of a folder that pass one filter, read once per run and then
 // kept up to date from the kernel's change notices (inotify), so that asking
 // for them again costs what changed since, never the folder's size. Where no
-// notice can be had (no inotify left, more folders than it keeps), the folder
-// is read at each question, as before. Changes a notice never reports (made
+// notice can be had (no inotify or watch left, more folders than it keeps:
+// thousands), the folder is read at each question, as before. Changes a notice never reports (made
 // on another machine sharing a network folder) are seen at the next run.
 #include <sys/types.h>
 
@@ -32,7 +32,6 @@ private:
     using Key = std::pair<dev_t, ino_t>;
     struct Watched {
         int wd = -1;
-        unsigned long long used = 0;
         std::set<std::string> names;
     };
 
@@ -45,7 +44,6 @@ private:
     std::mutex m_mutex;
     int m_fd = -1;
     pid_t m_owner = 0;
-    unsigned long long m_clock = 0;
     std::map<Key, Watched> m_folders;
     std::map<int, Key> m_byWatch;
 };

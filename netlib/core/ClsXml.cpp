@@ -204,7 +204,7 @@ bool ClsXml::loadFromFile(const char* path, LogBase& log, bool trimContent) {
     return true;
 }
 
-bool ClsXml::saveToFile(const char* path, LogBase& log, platform::Durability durability) {
+bool ClsXml::saveToFile(const char* path, LogBase& log) {
     TreeNode* node = live();
     if (!node)
         return false;
@@ -222,15 +222,14 @@ bool ClsXml::saveToFile(const char* path, LogBase& log, platform::Durability dur
         return false;
     }
     if (encoding.equalsNoCase("utf-8"))
-        return writeWholeFileUtf8(p.getString(), xml.getString(), static_cast<std::uint64_t>(xml.getSize()), &log,
-                                  durability);
+        return writeWholeFileUtf8(p.getString(), xml.getString(), static_cast<std::uint64_t>(xml.getSize()), &log);
     // A text that cannot be written in its declared charset, or would not
     // read back as itself, is not written at all.
     DataBuffer converted;
     if (!encodeXmlText(xml.getString(), static_cast<unsigned int>(xml.getSize()), encoding.getString(), false,
                        converted, log))
         return false;
-    return writeWholeFileUtf8(p.getString(), converted.getData(), converted.getSize(), &log, durability);
+    return writeWholeFileUtf8(p.getString(), converted.getData(), converted.getSize(), &log);
 }
 
 // ---------------------------------------------------------------- path queries

@@ -4,7 +4,6 @@
 // the last of them lets go. Path queries ("a|b[1]|/T/c|*") navigate it.
 #include "netlib/core/ClsBase.h"
 #include "netlib/core/TessikCritSec.h"
-#include "platform/PartFile.h"
 
 namespace tessik {
 
@@ -101,7 +100,7 @@ public:
 
     bool resolvePath(const char* path, XString& out, LogBase& log);
     bool loadFromFile(const char* path, LogBase& log, bool trimContent);
-    bool saveToFile(const char* path, LogBase& log, platform::Durability durability = platform::Durability::Synced);
+    bool saveToFile(const char* path, LogBase& log);
 
     TreeNode* getCurrentNode() const { return m_node; }
 

@@ -10,6 +10,7 @@ namespace tessik {
 class LogBase;
 class XString;
 class StringBuffer;
+class TessikHandle;
 
 class DataBuffer : public TessikObject {
 public:
@@ -88,11 +89,15 @@ public:
     void encodeToSb(const char* encodingName, tessik::StringBuffer& out) const;
     bool decodeCharsetToX(const char* charsetName, XString& out) const;
 
-    // Loading files (each first releases the current contents)
+    // Loading files (each first releases the current contents), each read
+    // from its one descriptor to its end: a FIFO once its writer came, a
+    // file that changes meanwhile as it then is.
     bool loadFileUtf8(const char* path, LogBase* log);
     bool loadFileAnsi(const char* path, LogBase* log);
     bool loadFileWide(const std::uint16_t* path, LogBase* log);
     bool loadFileWithHeader(const char* path, DataBuffer& header, unsigned int maxHeaderSize, LogBase* log);
+    // The same from a handle opened on utf8Path, from where it stands.
+    bool loadOpenedFile(TessikHandle& handle, const char* utf8Path, LogBase* log);
 
     // Set while the buffer lives; the destructor clears it.
     static constexpr std::uint8_t kAliveMarker = 0xDB;

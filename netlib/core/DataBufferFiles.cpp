@@ -1,4 +1,6 @@
-// Loading whole files into a byte buffer, through the library's file handle.
+// Loading whole files into a byte buffer, through the library's file handle,
+// each read from its one descriptor to its end.
+#include <algorithm>
 #include <cstring>
 
 #include "netlib/core/DataBuffer.h"
@@ -7,6 +9,7 @@
 #include "netlib/core/TessikHandle.h"
 #include "netlib/core/XString.h"
 #include "platform/ByteOrder.h"
+#include "platform/File.h"
 
 namespace tessik {
 
@@ -39,47 +42,64 @@ bool readFully(TessikHandle& h, unsigned char* dst, std::uint64_t count, std::ui
     return true;
 }
 
-// Sizes a buffer for the file and reads it; the wide and ANSI forms differ
-// only in what they log.
-bool loadOpened(DataBuffer& db, TessikHandle& h, XString& path, bool wideForm, LogBase* log) {
-    std::int64_t size = h.getFileSize64(log);
-    if (size < 0)
-        return false;
-    if (size == 0)
-        return true;
-    if (static_cast<std::uint64_t>(size) > kMax32 - 4) {
-        logErr(log, "Out of memory for data buffer");
-        if (log)
-            log->logDataInt64("fileSize", size);
+// Room asked for at a time while the end is not yet in sight; and the zero
+// bytes kept after what was read, for readers that look one past the end.
+constexpr std::uint32_t kReadStep = 64 * 1024;
+constexpr std::uint32_t kTrailingZeros = 4;
+
+void logReadFailure(XString& path, bool wideForm, LogBase* log) {
+    if (!log)
+        return;
+    if (wideForm) {
+        log->logLastError();
+        return;
+    }
+    logStr(log, "filename", path.getUtf8());
+    XString cwd;
+    getCurrentDirectory(cwd);
+    logStr(log, "current_dir", cwd.getUtf8());
+}
+
+// The one reader of a named file: from the descriptor it was opened on to its
+// end, appended to db. A FIFO is read once its writer came, and a file that
+// grows or shrinks meanwhile is read as it then is: the size asked first only
+// sizes the first allocation, never the read.
+bool readToEnd(DataBuffer& db, TessikHandle& h, XString& path, bool wideForm, LogBase* log) {
+    if (!platform::WaitForWriter(h.getHandle())) {
+        logErr(log, "Failed to wait for the writer of a FIFO");
+        logStr(log, "filename", path.getUtf8());
         return false;
     }
-    std::uint32_t n = static_cast<std::uint32_t>(size);
-    if (!db.ensureCapacity(n + 4)) {
-        logErr(log, wideForm ? "Out of memory when loading Unicode file into data buffer." : "Out of memory");
-        if (log)
-            log->logDataInt64("fileSize", size);
-        return false;
-    }
-    std::memset(db.getData(), 0, n + 4);
-    std::uint64_t got = 0;
-    if (!readFully(h, db.getData(), n, got, log)) {
-        if (wideForm) {
-            if (log)
-                log->logLastError();
-        } else {
-            logStr(log, "filename", path.getUtf8());
-            XString cwd;
-            getCurrentDirectory(cwd);
-            logStr(log, "current_dir", cwd.getUtf8());
+    const bool sized = platform::IsRegularHandle(h.getHandle());
+    const std::int64_t size = sized ? h.getFileSize64(nullptr) : 0;
+    const std::uint64_t expected = size > 0 ? static_cast<std::uint64_t>(size) : 0;
+    for (;;) {
+        const std::uint64_t have = db.getSize();
+        if (db.getCapacity() < have + 1 + kTrailingZeros) {
+            // One byte past the expected end, so that the read which finds
+            // the end needs no more room; past it, as much again as was read.
+            const std::uint64_t step =
+                sized && expected >= have ? expected - have + 1 : std::max<std::uint64_t>(have, kReadStep);
+            const std::uint64_t wanted = std::min(have + step + kTrailingZeros, kMax32);
+            if (wanted < have + 1 + kTrailingZeros || !db.ensureCapacity(static_cast<std::uint32_t>(wanted))) {
+                logErr(log, wideForm ? "Out of memory when loading Unicode file into data buffer." : "Out of memory");
+                if (log)
+                    log->logDataInt64("fileSize", static_cast<std::int64_t>(have));
+                return false;
+            }
         }
-        return false;
+        const std::uint32_t room = db.getCapacity() - static_cast<std::uint32_t>(have) - kTrailingZeros;
+        std::uint32_t got = 0;
+        bool eof = false;
+        if (!h.readBytes(db.getData() + have, room, &got, &eof, log)) {
+            logReadFailure(path, wideForm, log);
+            return false;
+        }
+        db.setSize(static_cast<std::uint32_t>(have + got));
+        if (got == 0)
+            break;
     }
-    db.setSize(static_cast<std::uint32_t>(got));
-    if (got != n) {
-        if (!wideForm)
-            logErr(log, "Failed to read the entire file");
-        return false;
-    }
+    std::memset(db.getData() + db.getSize(), 0, kTrailingZeros);
     return true;
 }
 
@@ -88,7 +108,7 @@ bool loadPath(DataBuffer& db, XString& path, bool wideForm, LogBase* log) {
     int kind = 0;
     if (!openFileForRead(h, path, kind, log))
         return false;
-    return loadOpened(db, h, path, wideForm, log);
+    return readToEnd(db, h, path, wideForm, log);
 }
 
 } // namespace
@@ -100,6 +120,14 @@ bool DataBuffer::loadFileUtf8(const char* path, LogBase* log) {
     if (p.isAnsiExact())
         return loadFileAnsi(p.getAnsi(), log);
     return loadFileWide(p.getUtf16(), log);
+}
+
+bool DataBuffer::loadOpenedFile(TessikHandle& handle, const char* utf8Path, LogBase* log) {
+    check("loadOpenedFile");
+    release();
+    XString p;
+    p.setFromUtf8(utf8Path ? utf8Path : "");
+    return readToEnd(*this, handle, p, false, log);
 }
 
 bool DataBuffer::loadFileAnsi(const char* path, LogBase* log) {
@@ -134,19 +162,16 @@ bool DataBuffer::loadFileWithHeader(const char* path, DataBuffer& header, unsign
     int kind = 0;
     if (!openFileForRead(h, p, kind, log))
         return false;
-    std::int64_t fileSize = h.getFileSize64(log);
-    if (fileSize < 0)
+    unsigned char nBytes[4];
+    std::uint64_t got = 0;
+    if (!readFully(h, nBytes, 4, got, log))
         return false;
-    if (fileSize < 4) {
+    if (got != 4) {
         // Nothing usable: an error, not an empty success.
         logErr(log, "File is empty or too small");
         header.clear();
         return false;
     }
-    unsigned char nBytes[4];
-    std::uint64_t got = 0;
-    if (!readFully(h, nBytes, 4, got, log) || got != 4)
-        return false;
     std::uint32_t n = platform::LoadLe32(nBytes);
     if (n < 5 || n > maxHeaderSize) {
         logErr(log, "Invalid header size");
@@ -167,26 +192,7 @@ bool DataBuffer::loadFileWithHeader(const char* path, DataBuffer& header, unsign
     header.clear();
     if (!header.appendDb(hdr))
         return false;
-    std::uint64_t bodySize = fileSize > n ? static_cast<std::uint64_t>(fileSize) - n : 0;
-    if (bodySize > kMax32 - 4) {
-        logErr(log, "Out of memory reading file after header");
-        return false;
-    }
-    if (!ensureCapacity(static_cast<std::uint32_t>(bodySize + 4))) {
-        logErr(log, "Out of memory reading file after header");
-        return false;
-    }
-    std::memset(m_data, 0, bodySize + 4);
-    if (!readFully(h, m_data, bodySize, got, log)) {
-        logStr(log, "filename", path);
-        return false;
-    }
-    m_size = static_cast<std::uint32_t>(got);
-    if (got != bodySize) {
-        logErr(log, "Failed to read the entire file");
-        return false;
-    }
-    return true;
+    return readToEnd(*this, h, p, false, log);
 }
 
 } // namespace tessik

@@ -580,12 +580,10 @@ std::uint32_t getFileSize32Utf8(const char* path, LogBase* log, bool& ok) {
     return static_cast<std::uint32_t>(size);
 }
 
-bool writeWholeFile(XString& path, const void* bytes, std::uint64_t count, LogBase* log,
-                    platform::Durability durability) {
+bool writeWholeFile(XString& path, const void* bytes, std::uint64_t count, LogBase* log) {
     if (path.getSizeUtf8() == 0)
         return false;
     FileWriter file;
-    file.setDurability(durability);
     if (!file.open(path.getUtf8(), FileWriter::Mode::Replace, log)) {
         logStr(log, "filename", path.getUtf8());
         logErr(log, filesys_msg::kWriteFailedCreate);
@@ -599,11 +597,10 @@ bool writeWholeFile(XString& path, const void* bytes, std::uint64_t count, LogBa
     return file.commit(log);
 }
 
-bool writeWholeFileUtf8(const char* path, const void* bytes, std::uint64_t count, LogBase* log,
-                        platform::Durability durability) {
+bool writeWholeFileUtf8(const char* path, const void* bytes, std::uint64_t count, LogBase* log) {
     XString p;
     p.setFromUtf8(path);
-    return writeWholeFile(p, bytes, count, log, durability);
+    return writeWholeFile(p, bytes, count, log);
 }
 
 bool writeWholeFileAnsi(const char* path, const void* bytes, std::uint64_t count, LogBase* log) {
@@ -627,11 +624,10 @@ bool appendToFile(XString& path, const void* bytes, std::uint64_t count, LogBase
 }
 
 bool writeWholeFileWithHeader(XString& path, const void* header, std::uint32_t headerCount, const void* data,
-                              std::uint64_t dataCount, LogBase* log, platform::Durability durability) {
+                              std::uint64_t dataCount, LogBase* log) {
     if (path.getSizeUtf8() == 0)
         return false;
     FileWriter file;
-    file.setDurability(durability);
     if (!file.open(path.getUtf8(), FileWriter::Mode::Replace, log))
         return false;
     if (header && headerCount && !file.write(header, headerCount, nullptr, log)) {
@@ -646,10 +642,10 @@ bool writeWholeFileWithHeader(XString& path, const void* header, std::uint32_t h
 }
 
 bool writeFileWithHeaderAnsi(const char* path, const void* header, std::uint32_t headerCount, const void* data,
-                             std::uint64_t dataCount, LogBase* log, platform::Durability durability) {
+                             std::uint64_t dataCount, LogBase* log) {
     XString p;
     p.setFromAnsi(path);
-    return writeWholeFileWithHeader(p, header, headerCount, data, dataCount, log, durability);
+    return writeWholeFileWithHeader(p, header, headerCount, data, dataCount, log);
 }
 
 // ---------------------------------------------------------------- temporary names

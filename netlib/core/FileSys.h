@@ -6,7 +6,6 @@
 #include <string>
 
 #include "platform/File.h"
-#include "platform/PartFile.h"
 #include "platform/WinTypes.h"
 
 namespace tessik {
@@ -107,20 +106,15 @@ bool openExistingForUpdate(TessikHandle& handle, const char* utf8Path, LogBase* 
 std::int64_t getFileSize64(XString& path, LogBase* log, bool& ok);
 std::int64_t getFileSize64Utf8(const char* path, LogBase* log, bool& ok);
 std::uint32_t getFileSize32Utf8(const char* path, LogBase* log, bool& ok);
-// A file that is not the user's data (a cookie document, a cache file) is
-// written Unsynced.
-bool writeWholeFile(XString& path, const void* bytes, std::uint64_t count, LogBase* log,
-                    platform::Durability durability = platform::Durability::Synced);
-bool writeWholeFileUtf8(const char* path, const void* bytes, std::uint64_t count, LogBase* log,
-                        platform::Durability durability = platform::Durability::Synced);
+// Replaced as FileWriter replaces: whole, old or new, after a kill.
+bool writeWholeFile(XString& path, const void* bytes, std::uint64_t count, LogBase* log);
+bool writeWholeFileUtf8(const char* path, const void* bytes, std::uint64_t count, LogBase* log);
 bool writeWholeFileAnsi(const char* path, const void* bytes, std::uint64_t count, LogBase* log);
 bool appendToFile(XString& path, const void* bytes, std::uint64_t count, LogBase* log);
 bool writeWholeFileWithHeader(XString& path, const void* header, std::uint32_t headerCount, const void* data,
-                              std::uint64_t dataCount, LogBase* log,
-                              platform::Durability durability = platform::Durability::Synced);
+                              std::uint64_t dataCount, LogBase* log);
 bool writeFileWithHeaderAnsi(const char* path, const void* header, std::uint32_t headerCount, const void* data,
-                             std::uint64_t dataCount, LogBase* log,
-                             platform::Durability durability = platform::Durability::Synced);
+                             std::uint64_t dataCount, LogBase* log);
 
 // Temporary names. The name returned is already created (empty, private to
 // the user), so no other process can take it between choosing and opening.

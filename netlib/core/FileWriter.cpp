@@ -74,6 +74,7 @@ bool FileWriter::open(const char* utf8Path, Mode mode, LogBase* log) {
     if (replace) {
         // What a writer killed midway left beside the file.
         platform::PartFile::RemoveLeftovers(m_path);
+        m_part.SetDurability(platform::Durability::Unsynced);
         const int error = m_part.Open(m_path, 07777, mode == Mode::Replace);
         if (error == 0) {
             m_regular = !m_part.InPlace();

@@ -1,7 +1,10 @@
 #pragma once
 // The one way the library writes a file the caller names. A new content goes
 // beside the file (platform::PartFile's part names, links followed) and takes
-// its place on commit(), so a failure leaves the old file as it was; a device
+// its place on commit(), so a failure leaves the old file as it was. It is
+// renamed, not synced, as other programs' writers of a user's file do: a
+// kill leaves the old file or the new one whole, a power cut may lose the
+// last writes (only the application's journal pays the syncs); a device
 // or a FIFO is written as it stands; an append adds at the end and a failure
 // cuts the file back to where it ended. Either way a FIFO nobody reads fails
 // at once, a reader that leaves is a failure (never a signal that ends the
@@ -37,8 +40,6 @@ public:
     // False (the reason logged, the errno in error()) when the path cannot
     // be written; nothing is then made or changed.
     bool open(const char* utf8Path, Mode mode, LogBase* log);
-    // How a replace is committed (see platform::Durability); set before open.
-    void setDurability(platform::Durability durability) { m_part.SetDurability(durability); }
     bool isOpen() const { return fd() >= 0; }
     int fd() const { return m_part.Fd() >= 0 ? m_part.Fd() : m_fd; }
     // Whether the bytes go into a regular file (which can seek and be read

@@ -258,8 +258,7 @@ bool ClsCache2::SaveToCache2(const char* name, const SysTimeValue& expiry, const
     CacheFileLock lock(path, m_useFileLocks, m_log);
     if (!lock.held())
         return false;
-    return writeFileWithHeaderAnsi(path.getString(), h, headerLength, data.getData(), data.getSize(), &log,
-                                   platform::Durability::Unsynced);
+    return writeFileWithHeaderAnsi(path.getString(), h, headerLength, data.getData(), data.getSize(), &log);
 }
 
 bool ClsCache2::fetchEntry(const char* name, DataBuffer& data, LogBase& log) {

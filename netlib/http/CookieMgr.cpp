@@ -132,17 +132,24 @@ bool lookupDocument(const HashMap& memory, const char* domain, const StringBuffe
            (CookieMgr::getCookieHashKey(domain, older, true) && memory.lookupString(older.getString(), text));
 }
 
+// Whether a cookie document stands at path: a regular file. Whatever else
+// stands there (a FIFO, a device) holds none, and is never read, which
+// would wait for a writer that may never come.
+bool documentStands(const char* path) {
+    return pathKindUtf8(path) == platform::PathKind::Regular;
+}
+
 // The file the document for domain is read from: its own while it stands,
 // else the one an older version named, where that stands. Whether the one
 // chosen stands, each name looked up once: most hosts' older name is their
 // own.
 bool documentToRead(const char* cookieDir, const char* domain, const StringBuffer& path, StringBuffer& out) {
     out.setSb(path);
-    if (fileExistsUtf8(path.getString(), nullptr))
+    if (documentStands(path.getString()))
         return true;
     StringBuffer older;
     if (!CookieMgr::getCookieFilePath(cookieDir, domain, older, true) || older.equals(path.getString()) ||
-        !fileExistsUtf8(older.getString(), nullptr))
+        !documentStands(older.getString()))
         return false;
     out.setSb(older);
     return true;
@@ -435,8 +442,7 @@ bool CookieMgr::SaveCookies(const char* cookieDir, HashMap* memory, const char* 
     }
     StringBuffer work;
     ensureParentDirectory(where.getString(), work, nullptr);
-    // A cookie document is no user's data: not worth a sync per Set-Cookie.
-    if (!xml.saveToFile(where.getString(), log, platform::Durability::Unsynced)) {
+    if (!xml.saveToFile(where.getString(), log)) {
         log.logError(cookie_msg::kSaveFailed);
         log.logData("CookieFilename", where.getString());
         return false;

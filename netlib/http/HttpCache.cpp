@@ -393,7 +393,7 @@ bool CacheFile::writeEntry(const char* path, CacheEntry& entry, LogBase& log, bo
         platform::StoreLe32(head + kCafDirHead, kCafFirstEntry);
         platform::StoreLe32(head + kCafDirHead + 4, entry.keyCrc());
         return bucket.append(head, kCafFirstEntry) && bucket.appendDb(record) &&
-               writeWholeFileUtf8(path, bucket.getData(), bucket.getSize(), &log, platform::Durability::Unsynced);
+               writeWholeFileUtf8(path, bucket.getData(), bucket.getSize(), &log);
     }
     if (!file.seekToEnd(nullptr))
         return false;

@@ -1,5 +1,6 @@
 // The exchange on an open connection: the send step, the response head and
 // body readers and the follow-up decisions, with the attempt loop over them.
+#include <cstdlib>
 #include <cstring>
 
 #include "netlib/core/CStringUtil.h"
@@ -13,6 +14,7 @@
 #include "netlib/http/HttpRequest.h"
 #include "netlib/http/HttpResponseHeader.h"
 #include "netlib/http/TessikUrl.h"
+#include "netlib/streams/DataSource.h"
 #include "netlib/text/ContentCoding.h"
 #include "netlib/transport/TessikSocket.h"
 
@@ -38,6 +40,12 @@ bool isHeadlessHtml(const DataBuffer& received) {
     StringBuffer start;
     start.appendBytes(reinterpret_cast<const char*>(received.getData()), static_cast<int>(n));
     return start.beginsWith("<!---") || start.containsSubstringNoCase("<html");
+}
+
+// The Content-Length the request's head said.
+std::uint64_t announcedLength(const HttpRequest& request) {
+    StringBuffer text;
+    return request.getHeader("Content-Length", text) ? std::strtoull(text.getString(), nullptr, 10) : 0;
 }
 
 void logBodyStart(const DataBuffer& body, LogBase& log) {
@@ -489,10 +497,14 @@ bool HttpClient::sendRequestObject(HttpControl& options, bool tls, HttpRequest& 
             ok = false;
         } else {
             m_conn.socket().setReadTimeoutMs(options.ReadTimeoutSec * http_conn::kMsPerSec);
-            ok = m_conn.SendOnSocketFromSource(*src, options.SendBufferSize, options.HeartbeatMs,
+            // A file that grew or shrank since it was sized fails, rather
+            // than send another body than the one announced, or bytes a
+            // server would read as a next request.
+            ExactLengthSource body(*src, announcedLength(request), http_req::kMsgBodyFileChanged);
+            ok = m_conn.SendOnSocketFromSource(body, options.SendBufferSize, options.HeartbeatMs,
                                                options.ReadTimeoutSec * http_conn::kMsPerSec, log, pm, nullptr, false,
                                                nullptr, nullptr, nullptr) &&
-                 ok;
+                 body.endedThere(&log) && ok;
             delete src;
         }
     }

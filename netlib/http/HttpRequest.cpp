@@ -19,6 +19,7 @@
 #include "netlib/streams/Output.h"
 #include "netlib/text/UrlCoding.h"
 #include "platform/CodePage.h"
+#include "platform/File.h"
 
 namespace tessik {
 
@@ -343,11 +344,19 @@ bool fieldsMalformed(const MimeHeader& header) {
 HttpRequestItem::HttpRequestItem() : stream(false), strUtf8(false) {}
 HttpRequestItem::~HttpRequestItem() = default;
 
-std::uint64_t HttpRequestItem::getDataSize(bool& ok) {
+std::uint64_t HttpRequestItem::getDataSize(bool& ok, LogBase& log) {
     ok = true;
+    // Only a regular file can be sized before it is sent; anything else (a
+    // FIFO) is read to its end first and sent from memory.
+    if (stream && filePath.getSizeUtf8() != 0 &&
+        platform::GetPathKind(filePath.getUtf8()) == platform::PathKind::Other) {
+        ok = loadStreamedFile(log);
+        return data.getSize();
+    }
     if (stream && filePath.getSizeUtf8() != 0) {
         const std::int64_t size = getFileSize64Utf8(filePath.getUtf8(), nullptr, ok);
-        return ok && size >= 0 ? static_cast<std::uint64_t>(size) : 0;
+        m_sizedAs = ok && size >= 0 ? static_cast<std::uint64_t>(size) : 0;
+        return m_sizedAs;
     }
     return data.getSize();
 }
@@ -370,10 +379,10 @@ bool HttpRequestItem::writeData(Output& out, LogBase& log, ProgressMonitor* pm, 
             log.logData("filename", filePath.getUtf8());
             return false;
         }
-        const std::int64_t size = src->getFileSize64(&log);
-        if (size > 0)
-            counter += static_cast<std::uint64_t>(size);
-        const bool ok = src->copyToOutput(out, pm, &log);
+        // The size the multipart length was summed from, and no other.
+        counter += m_sizedAs;
+        ExactLengthSource sized(*src, m_sizedAs, http_req::kMsgBodyFileChanged);
+        const bool ok = sized.copyToOutput(out, pm, &log) && sized.endedThere(&log);
         delete src;
         if (!ok)
             log.logError("Failed to copy file data to output.");
@@ -551,7 +560,7 @@ std::uint64_t HttpRequestData::computeMultipartSize(const char* boundary, const 
             total += text.getSize();
         } else {
             bool ok = false;
-            const std::uint64_t n = item->getDataSize(ok);
+            const std::uint64_t n = item->getDataSize(ok, log);
             if (!ok)
                 return 0;
             total += n;
@@ -1082,6 +1091,14 @@ bool HttpRequest::generateRequest(DataBuffer& out, StringBuffer& headerText, con
         if (m_altBody.getSize() != 0) {
             length = m_altBody.getSize();
         } else if (m_bodyFilePath.getSizeUtf8() != 0) {
+            // Its length goes before it, so only a regular file can be sent:
+            // a FIFO's would be 0, and its bytes would follow unannounced.
+            if (platform::GetPathKind(m_bodyFilePath.getUtf8()) == platform::PathKind::Other) {
+                log.logError(http_req::kMsgBodyFileNotRegular);
+                log.logData("filePath", m_bodyFilePath.getUtf8());
+                out.appendSb(text);
+                return false;
+            }
             bool ok = false;
             const std::int64_t size = getFileSize64Utf8(m_bodyFilePath.getUtf8(), &log, ok);
             if (!ok || size < 0) {

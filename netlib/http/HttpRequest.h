@@ -36,6 +36,10 @@ inline constexpr int kBoundaryPairs = 12;
 // Shorter text values are logged whole, longer ones by their size.
 inline constexpr unsigned int kMaxLoggedValue = 1024;
 inline constexpr int kVerboseDashes = 45;
+inline constexpr const char* kMsgBodyFileNotRegular =
+    "The request body file is a FIFO or a device: its length must be sent before it.";
+inline constexpr const char* kMsgBodyFileChanged =
+    "A file of the request's body changed size while it was sent: the body is not the one its length announced.";
 } // namespace http_req
 
 // Media type for a file name's extension; "application/octet-stream" when
@@ -52,8 +56,9 @@ public:
     ~HttpRequestItem() override;
 
     // Size of the file still to stream, else of the data; ok false when the
-    // file's size cannot be read.
-    std::uint64_t getDataSize(bool& ok);
+    // file's size cannot be read. writeData then sends the file only when it
+    // is still of that size.
+    std::uint64_t getDataSize(bool& ok, LogBase& log);
     // Replaces the data by the streamed file's contents; false when it cannot
     // be read. The stream flag is cleared either way.
     bool loadStreamedFile(LogBase& log);
@@ -68,6 +73,9 @@ public:
     bool stream;
     XString filePath;
     bool strUtf8;
+
+private:
+    std::uint64_t m_sizedAs = 0;
 };
 
 class HttpRequestData {

@@ -4,7 +4,6 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "netlib/core/FileSys.h"
 #include "netlib/core/LogBase.h"
 #include "netlib/core/WinUtil.h"
 #include "netlib/pki/ClsNtlm.h"
@@ -106,10 +105,9 @@ std::unique_ptr<SecurityPackage> makeNtlmPackage() {
 }
 
 bool findNtlmUserFileEntry(const char* path, const char* user, Identity& out, LogBase& log) {
-    bool ok = false;
-    const std::int64_t size = getFileSize64Utf8(path, nullptr, ok);
     DataBuffer content;
-    if (!ok || size < 0 || size > kMaxUserFileSize || !content.loadFileUtf8(path, nullptr)) {
+    if (!content.loadFileUtf8(path, nullptr) || content.getSize() > kMaxUserFileSize) {
+        content.secureClear();
         log.logError(kMsgUserFileUnreadable);
         log.logData("path", path);
         return false;

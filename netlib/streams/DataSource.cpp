@@ -251,6 +251,34 @@ bool MemoryDataSource::skipBytes64(std::uint64_t count, ProgressMonitor*, LogBas
     return seekRelative64(static_cast<std::int64_t>(count), log);
 }
 
+// ---------------------------------------------------------------- ExactLengthSource
+
+bool ExactLengthSource::readChunk(void* buffer, std::uint32_t size, std::uint32_t* bytesRead, LogBase* log) {
+    *bytesRead = 0;
+    if (m_left == 0)
+        return true;
+    std::uint32_t got = 0;
+    if (!m_source.readChunk(buffer, static_cast<std::uint32_t>(std::min<std::uint64_t>(size, m_left)), &got, log))
+        return false;
+    if (got == 0)
+        return changed(log);
+    m_left -= got;
+    *bytesRead = got;
+    return true;
+}
+
+bool ExactLengthSource::endedThere(LogBase* log) {
+    unsigned char extra = 0;
+    std::uint32_t got = 0;
+    return m_source.readChunk(&extra, 1, &got, log) && (got == 0 || changed(log));
+}
+
+bool ExactLengthSource::changed(LogBase* log) const {
+    if (log)
+        log->logError(m_changed);
+    return false;
+}
+
 // ---------------------------------------------------------------- FileDataSource
 
 FileDataSource::FileDataSource() : m_owned(false), m_handle(nullptr) {}

@@ -93,6 +93,27 @@ private:
     std::uint64_t m_position;
 };
 
+// Exactly length bytes of another source, as a length said before them
+// promised: a source that ends sooner fails the read that meets its end,
+// and endedThere says whether nothing came after them. changed is logged
+// either way.
+class ExactLengthSource : public DataSource {
+public:
+    ExactLengthSource(DataSource& source, std::uint64_t length, const char* changed)
+        : m_source(source), m_left(length), m_changed(changed) {}
+
+    bool readChunk(void* buffer, std::uint32_t size, std::uint32_t* bytesRead, LogBase* log) override;
+    bool endOfStream() override { return m_left == 0; }
+    bool endedThere(LogBase* log);
+
+private:
+    bool changed(LogBase* log) const;
+
+    DataSource& m_source;
+    std::uint64_t m_left;
+    const char* m_changed;
+};
+
 // Over a TessikHandle. At the end of the data it lets go of the handle
 // (deleting it when owned) and cannot be rewound.
 class FileDataSource : public DataSource {

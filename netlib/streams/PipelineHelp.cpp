@@ -1,9 +1,11 @@
 #include "netlib/streams/PipelineHelp.h"
 
 #include "netlib/core/FileSys.h"
+#include "netlib/core/XString.h"
 #include "netlib/streams/DeflateProcessor.h"
 #include "netlib/streams/InflateState2.h"
 #include "netlib/streams/StreamConstants.h"
+#include "platform/File.h"
 
 namespace tessik {
 
@@ -260,23 +262,30 @@ bool PipelineHelp::inflateFileToOutput(const char* utf8Path, Output& out, std::u
     FileDataSink sink;
     intoOutput(inflater, sink, out);
 
-    bool sized = false;
-    std::int64_t size = getFileSize64Utf8(utf8Path, nullptr, sized);
+    // Opened once: a large regular file is inflated as it is read, anything
+    // else read whole first, a FIFO to its end.
+    XString path;
+    path.setFromUtf8(utf8Path);
+    TessikHandle handle;
+    int errorKind = 0;
+    if (!openFileForRead(handle, path, errorKind, &log))
+        return false;
+    const bool streamed =
+        platform::IsRegularHandle(handle.getHandle()) && handle.getFileSize64(nullptr) > kInflateInMemoryLimit;
     bool ok = false;
-    FileDataSource* streamed =
-        sized && size > kInflateInMemoryLimit ? FileDataSource::openForRead(utf8Path, &log) : nullptr;
     if (streamed) {
-        watch(*streamed);
+        FileDataSource source;
+        source.setHandle(&handle);
+        watch(source);
         std::uint32_t leftOver = 0;
-        ok = inflater.inflator(streamed, &leftOver, log, verbose);
+        ok = inflater.inflator(&source, &leftOver, log, verbose);
         if (m_monitor && m_monitor->isAborted()) {
             log.logError(stream_msg::kInflateAborted);
             ok = false;
         }
-        delete streamed;
     } else {
         DataBuffer whole;
-        if (!whole.loadFileUtf8(utf8Path, &log))
+        if (!whole.loadOpenedFile(handle, utf8Path, &log))
             return false;
         ok = inflater.inflateDataB(whole.getData(), whole.getSize(), log, verbose);
     }

@@ -1,6 +1,7 @@
 #include "tests/support/TestSupport.h"
 
 #include "platform/PartFile.h"
+#include "platform/QuietWrite.h"
 #include "platform/WinTime.h"
 
 #include <gtest/gtest.h>
@@ -745,6 +746,37 @@ NameTaker::NameTaker(const std::string& name, const char* step) {
 NameTaker::~NameTaker() {
     platform::SetKillHook(nullptr);
     g_takenName.clear();
+}
+
+void FeedFifo(const std::string& fifo, const std::string& data, bool writerFirst, const std::function<void()>& read) {
+    constexpr auto kGiveUp = std::chrono::seconds(10);
+    constexpr auto kRetry = std::chrono::milliseconds(5);
+    std::thread writer([&] {
+        if (!writerFirst)
+            std::this_thread::sleep_for(kFifoHeadStart);
+        const auto until = std::chrono::steady_clock::now() + kGiveUp;
+        int fd;
+        while ((fd = ::open(fifo.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC)) < 0 && errno == ENXIO &&
+               std::chrono::steady_clock::now() < until)
+            std::this_thread::sleep_for(kRetry);
+        if (fd < 0)
+            return;
+        ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+        // A reader that leaves is a failed write, never a signal.
+        platform::WriteQuietly(fd, data.data(), data.size());
+        ::close(fd);
+    });
+    if (writerFirst)
+        std::this_thread::sleep_for(kFifoHeadStart);
+    read();
+    writer.join();
+}
+
+std::string PythonReadOfFifo(const std::string& fifo, const std::string& data, bool writerFirst) {
+    RunResult python;
+    FeedFifo(fifo, data, writerFirst,
+             [&] { python = Python("import sys; sys.stdout.buffer.write(open(sys.argv[1], 'rb').read())", {fifo}); });
+    return python.Ok() ? python.out : "python failed: " + python.err;
 }
 
 void InstallKillAt() {

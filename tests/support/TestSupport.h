@@ -4,6 +4,7 @@
 // file fixtures several suites build from.
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <thread>
@@ -192,6 +193,14 @@ RunResult RunPeer(const std::vector<std::string>& argv, const std::string& input
 RunResult SqliteCli(const std::string& file, const std::string& sql);
 // /usr/bin/python3 -c script args...
 RunResult Python(const std::string& script, const std::vector<std::string>& args = {}, const std::string& input = {});
+
+// Runs read, a reader of the FIFO at fifo, while another thread writes data
+// into it and closes it: the writer there kFifoHeadStart before read starts,
+// or as long after. A writer nobody comes to gives up after ten seconds.
+inline constexpr std::chrono::milliseconds kFifoHeadStart{200};
+void FeedFifo(const std::string& fifo, const std::string& data, bool writerFirst, const std::function<void()>& read);
+// What python's read() of the FIFO gets, fed so.
+std::string PythonReadOfFifo(const std::string& fifo, const std::string& data, bool writerFirst);
 
 // Deterministic filler: random bytes, and text that reads like a journal.
 Bytes RandomBytes(std::size_t size, std::uint32_t seed);

@@ -1,15 +1,12 @@
 #include <gtest/gtest.h>
 
-#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <chrono>
 #include <filesystem>
 #include <memory>
 #include <random>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "CryptoTestSupport.h"
@@ -19,7 +16,6 @@
 #include "netlib/crypto/PasswordEncryption.h"
 #include "netlib/crypto/SymmetricCipher.h"
 #include "netlib/crypto/TwoFish.h"
-#include "platform/QuietWrite.h"
 #include "tests/support/TestSupport.h"
 
 using namespace tessik;
@@ -134,23 +130,6 @@ TEST(PasswordFiles, ChunkedFilesEqualOnePaddingAndRoundTrip) {
     }
 }
 
-// Writes data into the FIFO once a reader opens it; gives up after
-// kGiveUp, and a reader that leaves is a failed write, never a signal.
-void Produce(const std::string& fifo, const std::string& data) {
-    constexpr auto kGiveUp = std::chrono::seconds(10);
-    constexpr auto kRetry = std::chrono::milliseconds(5);
-    const auto until = std::chrono::steady_clock::now() + kGiveUp;
-    int fd;
-    while ((fd = ::open(fifo.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC)) < 0 && errno == ENXIO &&
-           std::chrono::steady_clock::now() < until)
-        std::this_thread::sleep_for(kRetry);
-    if (fd < 0)
-        return;
-    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
-    platform::WriteQuietly(fd, data.data(), data.size());
-    ::close(fd);
-}
-
 // A FIFO as the input, its producer there before the call or after it: the
 // call waits for its writer and reads it to its end, as python's read of
 // the same FIFO does; what it makes is openssl's encryption of what python
@@ -158,40 +137,23 @@ void Produce(const std::string& fifo, const std::string& data) {
 TEST(PasswordFiles, AFifoInputIsReadToItsEndWhicheverComesFirst) {
     grvtest::TempDir dir;
     std::mt19937 rng(4096);
-    constexpr auto kHeadStart = std::chrono::milliseconds(200);
     const std::string fifo = dir.File("in"), enc = dir.File("enc"), dec = dir.File("dec");
     ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
     for (const std::size_t n : {5u, 800001u}) {
         const std::string data = cryptotest::randomBytes(rng, n);
         for (const bool producerFirst : {true, false}) {
             SCOPED_TRACE(std::to_string(n) + (producerFirst ? " bytes, producer first" : " bytes, call first"));
-            const auto produce = [&] {
-                return std::thread([&] {
-                    if (!producerFirst)
-                        std::this_thread::sleep_for(kHeadStart);
-                    Produce(fifo, data);
-                });
-            };
-            std::thread producer = produce();
-            if (producerFirst)
-                std::this_thread::sleep_for(kHeadStart);
-            const grvtest::RunResult python =
-                grvtest::Python("import sys; sys.stdout.buffer.write(open(sys.argv[1], 'rb').read())", {fifo});
-            producer.join();
-            ASSERT_TRUE(python.Ok()) << python.err;
-            EXPECT_TRUE(python.out == data);
-
-            producer = produce();
-            if (producerFirst)
-                std::this_thread::sleep_for(kHeadStart);
+            const std::string python = grvtest::PythonReadOfFifo(fifo, data, producerFirst);
+            EXPECT_TRUE(python == data);
             LogNull log;
-            const bool ok =
-                encryptFileWithPassword(kPasswordAes, 256, kPassword, fifo.c_str(), enc.c_str(), nullptr, log);
-            producer.join();
+            bool ok = false;
+            grvtest::FeedFifo(fifo, data, producerFirst, [&] {
+                ok = encryptFileWithPassword(kPasswordAes, 256, kPassword, fifo.c_str(), enc.c_str(), nullptr, log);
+            });
             EXPECT_TRUE(ok);
-            EXPECT_TRUE(grvtest::ReadFile(enc) == once(kPasswordAes, 256, python.out));
+            EXPECT_TRUE(grvtest::ReadFile(enc) == once(kPasswordAes, 256, python));
             ASSERT_TRUE(decryptFileWithPassword(kPasswordAes, 256, kPassword, enc.c_str(), dec.c_str(), nullptr, log));
-            EXPECT_TRUE(grvtest::ReadFile(dec) == python.out);
+            EXPECT_TRUE(grvtest::ReadFile(dec) == python);
         }
     }
 }

@@ -2,9 +2,12 @@
 // What the tests of the HTTP component's URL, object-storage and background
 // methods share: a component talking to loopback peers, its log as text, and
 // short ways to fill its text and byte arguments.
+#include <fstream>
 #include <string>
+#include <utility>
 
 #include "netlib/core/DataBuffer.h"
+#include "netlib/core/Progress.h"
 #include "netlib/core/XString.h"
 #include "netlib/http/ClsHttp.h"
 #include "netlib/text/TextServices.h"
@@ -18,6 +21,22 @@ inline tessik::XString& X(tessik::XString& holder, const std::string& utf8) {
     holder.setFromUtf8(utf8.c_str());
     return holder;
 }
+
+// Grows the file at path by a kilobyte when the call reports the named
+// step (a request's head made, with its length in it; a form's file about
+// to be sent).
+class GrowFileAt : public tessik::ProgressEvent {
+public:
+    GrowFileAt(std::string path, std::string step) : m_path(std::move(path)), m_step(std::move(step)) {}
+    void ProgressInfo(const char* name, const char* /*value*/) override {
+        if (m_step == name)
+            std::ofstream(m_path, std::ios::binary | std::ios::app) << std::string(1024, 'g');
+    }
+
+private:
+    std::string m_path;
+    std::string m_step;
+};
 
 inline void SetBytes(tessik::DataBuffer& db, const std::string& bytes) {
     db.clear();

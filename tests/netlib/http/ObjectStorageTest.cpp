@@ -4,11 +4,14 @@
 // s3rver, reached as "<bucket>.s3.amazonaws.com" through the resolver hook.
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <fstream>
 #include <map>
 #include <string>
 #include <vector>
 
+#include "netlib/core/ClsXml.h"
 #include "platform/Winsock.h"
 #include "tests/netlib/http/ComponentTestSupport.h"
 #include "tests/support/LoopbackPeers.h"
@@ -264,6 +267,51 @@ TEST_F(ObjectStorage, SigningFieldsServeTheirOneRequest) {
         EXPECT_EQ(plain.find(gone), std::string::npos) << gone << " in\n" << plain;
     EXPECT_NE(plain.find("\r\nHost: 127.0.0.1:" + std::to_string(port) + "\r\n"), std::string::npos) << plain;
     EXPECT_NE(plain.find("\r\nX-Journal: kept\r\n"), std::string::npos) << plain;
+}
+
+// A FIFO given to S3_UploadFile and to LoadXmlFile, its writer there first or
+// the call first: the object holds what python's read() of the same FIFO
+// got (an empty one went up as a success), and the tree loaded is the one
+// python's parser reads from it.
+TEST_F(ObjectStorage, AFifoIsUploadedAndLoadedToItsEndWhicheverComesFirst) {
+    const int port = peers.StartS3rver(false);
+    UseService(port, grvtest::kS3AccessKey, grvtest::kS3SecretKey);
+    grvtest::TempDir dir;
+    const std::string fifo = dir.File("in.xml"), saved = dir.File("saved.xml");
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    const grvtest::Bytes filler = grvtest::TextLike(300001, 5);
+    const std::string data = "<journal><entry pain=\"7\">" + std::string(filler.begin(), filler.end()) +
+                             "</entry><entry pain=\"2\"/></journal>";
+    XString bucket, object, type, path;
+    X(bucket, grvtest::kS3Bucket);
+    for (const bool writerFirst : {true, false}) {
+        SCOPED_TRACE(writerFirst ? "writer first" : "call first");
+        const std::string python = grvtest::PythonReadOfFifo(fifo, data, writerFirst);
+        ASSERT_TRUE(python == data);
+        bool ok = false;
+        grvtest::FeedFifo(fifo, data, writerFirst, [&] {
+            ok = http.S3_UploadFile(bucket, X(object, "fifo.xml"), X(type, "text/xml"), X(path, fifo), nullptr, log());
+        });
+        EXPECT_TRUE(ok) << logText();
+        DataBuffer back;
+        ASSERT_TRUE(http.S3_DownloadBytes(bucket, X(object, "fifo.xml"), back, nullptr, log())) << logText();
+        EXPECT_TRUE(authtest::text(back) == python) << back.getSize() << " bytes uploaded";
+
+        ClsXml xml;
+        grvtest::FeedFifo(fifo, data, writerFirst, [&] { ok = xml.LoadXmlFile(fifo.c_str(), false); });
+        ASSERT_TRUE(ok);
+        ASSERT_TRUE(xml.SaveXml(saved.c_str()));
+        // Elements, attributes and text alike; the indentation a save adds
+        // between elements aside.
+        const grvtest::RunResult same =
+            grvtest::Python("import sys, xml.etree.ElementTree as ET\n"
+                            "def tree(root):\n"
+                            "    return [(e.tag, e.attrib, (e.text or '').strip() and e.text) for e in root.iter()]\n"
+                            "print(tree(ET.parse(sys.argv[1]).getroot()) == "
+                            "tree(ET.fromstring(sys.stdin.buffer.read())))",
+                            {saved}, python);
+        EXPECT_EQ(same.out, "True\n") << same.err;
+    }
 }
 
 TEST_F(ObjectStorage, BucketAndObjectCycleAgainstS3rver) {

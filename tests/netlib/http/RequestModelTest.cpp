@@ -4,16 +4,20 @@
 // email parser.
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <string>
 #include <vector>
 
 #include "netlib/core/ClsXml.h"
 #include "netlib/core/DataBuffer.h"
 #include "netlib/core/LogBase.h"
+#include "netlib/core/Progress.h"
 #include "netlib/core/StringBuffer.h"
 #include "netlib/http/HttpRequest.h"
 #include "netlib/streams/Output.h"
 #include "netlib/text/TextServices.h"
+#include "tests/netlib/http/ComponentTestSupport.h"
 #include "tests/support/TestSupport.h"
 
 using namespace tessik;
@@ -269,6 +273,93 @@ TEST_F(RequestModel, MultipartBodiesParseWithPythonEmail) {
     const grvtest::RunResult judged2 = grvtest::Python(kMultipartJudge, {}, str(sink));
     EXPECT_EQ(judged2.out + judged2.err, expectedParts(streamedParts));
     EXPECT_EQ(str(sink).rfind(headerText.getString(), 0), 0u);
+}
+
+// A file item that is a FIFO, its writer there first or the request first:
+// read to its end, as python's read() of it is, in memory and streamed, and
+// the Content-Length said is the body's. A body file that is a FIFO cannot
+// say its length before it: the request is refused, never sent empty.
+TEST_F(RequestModel, AFifoFileIsReadToItsEndOrRefusedWhicheverComesFirst) {
+    grvtest::TempDir dir;
+    const std::string fifo = dir.File("in.bin");
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    const grvtest::Bytes bytes = grvtest::RandomBytes(200001, 11);
+    const std::string data(bytes.begin(), bytes.end());
+    for (const bool writerFirst : {true, false}) {
+        for (const bool streamed : {false, true}) {
+            SCOPED_TRACE(std::string(streamed ? "streamed, " : "in memory, ") +
+                         (writerFirst ? "writer first" : "request first"));
+            const std::string python = grvtest::PythonReadOfFifo(fifo, data, writerFirst);
+            ASSERT_TRUE(python == data);
+            HttpRequest req;
+            req.setVerb("POST");
+            req.setPath("/upload");
+            req.setHeader("Content-Type", "multipart/form-data");
+            req.setHeader("Host", "127.0.0.1");
+            auto* file = new HttpRequestItem;
+            file->name.setFromUtf8("f");
+            file->filePath.setFromUtf8(fifo.c_str());
+            file->stream = true;
+            req.reqData().addItem(file);
+            std::string sent;
+            grvtest::FeedFifo(fifo, data, writerFirst, [&] {
+                if (!streamed) {
+                    sent = render(req);
+                    return;
+                }
+                DataBuffer sink;
+                OutputDataBuffer out(&sink);
+                StringBuffer head, headerText, boundary;
+                LogNull log;
+                head.append("POST /upload HTTP/1.1\r\nHost: 127.0.0.1\r\n");
+                generateBoundary(boundary);
+                EXPECT_TRUE(req.reqData().streamMultipart(boundary.getString(), "utf-8", out, head, headerText, log,
+                                                          nullptr, false));
+                sent = str(sink);
+            });
+            const grvtest::RunResult judged = grvtest::Python(kMultipartJudge, {}, sent);
+            EXPECT_EQ(judged.err, "");
+            const std::string payload = "|" + grvtest::ToHex(python) + "\n";
+            EXPECT_TRUE(judged.out.size() > payload.size() &&
+                        judged.out.compare(judged.out.size() - payload.size(), payload.size(), payload) == 0)
+                << judged.out.substr(0, 200);
+        }
+    }
+    HttpRequest put;
+    put.setVerb("PUT");
+    put.setBodyFilePath(fifo.c_str());
+    DataBuffer out;
+    StringBuffer headerText;
+    LogNull log;
+    EXPECT_FALSE(put.generateRequest(out, headerText, nullptr, nullptr, nullptr, log));
+}
+
+// A form's file that grows between the length summed and its bytes: the
+// length said is what goes out, and the write fails, where the file went
+// out whole, past the Content-Length.
+TEST_F(RequestModel, AFormFileThatGrowsWhileSentFailsTheWrite) {
+    grvtest::TempDir dir;
+    const std::string path = dir.File("scan.bin");
+    ASSERT_TRUE(grvtest::WriteFile(path, grvtest::RandomBytes(70001, 3)));
+    HttpRequest req;
+    auto* file = new HttpRequestItem;
+    file->name.setFromUtf8("f");
+    file->filePath.setFromUtf8(path.c_str());
+    file->stream = true;
+    req.reqData().addItem(file);
+    DataBuffer sink;
+    OutputDataBuffer out(&sink);
+    StringBuffer head, headerText, boundary;
+    head.append("POST /upload HTTP/1.1\r\nHost: 127.0.0.1\r\n");
+    generateBoundary(boundary);
+    grvtest::GrowFileAt grow(path, "UploadFilename");
+    ProgressMonitor monitor(&grow, 0);
+    LogNull log;
+    EXPECT_FALSE(
+        req.reqData().streamMultipart(boundary.getString(), "utf-8", out, head, headerText, log, &monitor, false));
+    const std::string sent = str(sink);
+    const std::size_t body = sent.find("\r\n\r\n") + 4;
+    EXPECT_LE(sent.size() - body, std::stoull(sent.substr(sent.find("Content-Length: ") + 16)));
 }
 
 TEST_F(RequestModel, XmlFormRestoresTheRequest) {

@@ -91,6 +91,25 @@ TEST_F(UploadBody, BodiesFromMemoryAndFilesArriveWhole) {
     }
 }
 
+// A body file that grows between its length and its bytes: exactly the
+// length said goes out and the call fails, where the extra bytes followed
+// the body for the server to read as a next request, and the call said 201.
+TEST_F(UploadBody, ABodyFileThatGrowsWhileSentFailsTheCall) {
+    grvtest::TempDir dir;
+    const grvtest::Bytes bytes = grvtest::RandomBytes(300001, 9);
+    const std::string path = dir.File("body.bin");
+    ASSERT_TRUE(grvtest::WriteFile(path, bytes));
+    ClsHttpRequest request;
+    request.setPutVerb();
+    request.setPath("/dav/grown.bin");
+    request.request().setBodyFilePath(path.c_str());
+    grvtest::GrowFileAt grow(path, "RequestHeader");
+    std::unique_ptr<ClsHttpResponse> response(
+        http.SynchronousRequest("127.0.0.1", nginx.httpPort, false, request, &grow));
+    EXPECT_EQ(response, nullptr);
+    EXPECT_NE(logText().find(http_req::kMsgBodyFileChanged), std::string::npos) << logText();
+}
+
 // A request lends the caller's bytes; a body set on it later, or read back
 // from its saved form, is its own and leaves the caller's bytes alone.
 TEST(BorrowedBody, ABodySetLaterLeavesTheCallersBytesAlone) {
