@@ -46,6 +46,7 @@ bool readFully(TessikHandle& h, unsigned char* dst, std::uint64_t count, std::ui
 // bytes kept after what was read, for readers that look one past the end.
 constexpr std::uint32_t kReadStep = 64 * 1024;
 constexpr std::uint32_t kTrailingZeros = 4;
+constexpr const char* kWriterWaitFailed = "Failed to wait for the writer of a FIFO";
 
 void logReadFailure(XString& path, bool wideForm, LogBase* log) {
     if (!log)
@@ -66,7 +67,7 @@ void logReadFailure(XString& path, bool wideForm, LogBase* log) {
 // sizes the first allocation, never the read.
 bool readToEnd(DataBuffer& db, TessikHandle& h, XString& path, bool wideForm, LogBase* log) {
     if (!platform::WaitForWriter(h.getHandle())) {
-        logErr(log, "Failed to wait for the writer of a FIFO");
+        logErr(log, kWriterWaitFailed);
         logStr(log, "filename", path.getUtf8());
         return false;
     }
@@ -162,6 +163,12 @@ bool DataBuffer::loadFileWithHeader(const char* path, DataBuffer& header, unsign
     int kind = 0;
     if (!openFileForRead(h, p, kind, log))
         return false;
+    // The header is read before the rest: a FIFO's writer must have come.
+    if (!platform::WaitForWriter(h.getHandle())) {
+        logErr(log, kWriterWaitFailed);
+        logStr(log, "filename", path);
+        return false;
+    }
     unsigned char nBytes[4];
     std::uint64_t got = 0;
     if (!readFully(h, nBytes, 4, got, log))

@@ -281,6 +281,10 @@ bool HttpClient::runAttempts(HttpControl& options, const char* domain, int port,
                         log.logInfo(http_conn::kMsgNotResent);
                     result.connectionFailed = 0;
                 }
+                // A request cut short (a body file that changed, a failed
+                // write) leaves the server reading its rest, or an answer
+                // to it unread: the next request must not follow it here.
+                closeNumbered("Closing connection to HTTP server. (15)", log);
                 return false;
             }
             ok = readEarlyResponse(m_receivedDuringSend, body, options, result, log, pm, retry);

@@ -2,6 +2,8 @@
 // What the tests of the HTTP component's URL, object-storage and background
 // methods share: a component talking to loopback peers, its log as text, and
 // short ways to fill its text and byte arguments.
+#include <cstdint>
+#include <filesystem>
 #include <fstream>
 #include <string>
 #include <utility>
@@ -22,20 +24,27 @@ inline tessik::XString& X(tessik::XString& holder, const std::string& utf8) {
     return holder;
 }
 
-// Grows the file at path by a kilobyte when the call reports the named
-// step (a request's head made, with its length in it; a form's file about
-// to be sent).
+// Grows the file at path by a kilobyte (or shrinks it by -by bytes) when the
+// call reports the named step (a request's head made, with its length in
+// it; a form's file about to be sent).
 class GrowFileAt : public tessik::ProgressEvent {
 public:
-    GrowFileAt(std::string path, std::string step) : m_path(std::move(path)), m_step(std::move(step)) {}
+    GrowFileAt(std::string path, std::string step, std::int64_t by = 1024)
+        : m_path(std::move(path)), m_step(std::move(step)), m_by(by) {}
     void ProgressInfo(const char* name, const char* /*value*/) override {
-        if (m_step == name)
-            std::ofstream(m_path, std::ios::binary | std::ios::app) << std::string(1024, 'g');
+        if (m_step != name)
+            return;
+        if (m_by >= 0)
+            std::ofstream(m_path, std::ios::binary | std::ios::app) << std::string(static_cast<std::size_t>(m_by), 'g');
+        else
+            std::filesystem::resize_file(m_path,
+                                         std::filesystem::file_size(m_path) - static_cast<std::uintmax_t>(-m_by));
     }
 
 private:
     std::string m_path;
     std::string m_step;
+    std::int64_t m_by;
 };
 
 inline void SetBytes(tessik::DataBuffer& db, const std::string& bytes) {

@@ -91,23 +91,49 @@ TEST_F(UploadBody, BodiesFromMemoryAndFilesArriveWhole) {
     }
 }
 
-// A body file that grows between its length and its bytes: exactly the
-// length said goes out and the call fails, where the extra bytes followed
-// the body for the server to read as a next request, and the call said 201.
+// A body file or a form's file that grows or shrinks between its length
+// and its bytes: never more than the length said goes out and the call
+// fails, where the extra bytes followed the body for the server to read as
+// a next request, and the call said 201. The connection is not used again:
+// the next request went out on it, completing the cut body (16 bytes short)
+// or behind it, and took the 201 answered to it as its own.
 TEST_F(UploadBody, ABodyFileThatGrowsWhileSentFailsTheCall) {
     grvtest::TempDir dir;
     const grvtest::Bytes bytes = grvtest::RandomBytes(300001, 9);
     const std::string path = dir.File("body.bin");
-    ASSERT_TRUE(grvtest::WriteFile(path, bytes));
-    ClsHttpRequest request;
-    request.setPutVerb();
-    request.setPath("/dav/grown.bin");
-    request.request().setBodyFilePath(path.c_str());
-    grvtest::GrowFileAt grow(path, "RequestHeader");
-    std::unique_ptr<ClsHttpResponse> response(
-        http.SynchronousRequest("127.0.0.1", nginx.httpPort, false, request, &grow));
-    EXPECT_EQ(response, nullptr);
-    EXPECT_NE(logText().find(http_req::kMsgBodyFileChanged), std::string::npos) << logText();
+    ASSERT_TRUE(grvtest::WriteFile(nginx.docRoot + "/dav/after.txt", std::string("after")));
+    for (const bool form : {false, true}) {
+        for (const std::int64_t by : {1024, -16}) {
+            SCOPED_TRACE(std::string(form ? "form file, " : "body file, ") + std::to_string(by));
+            ASSERT_TRUE(grvtest::WriteFile(path, bytes));
+            ClsHttpRequest request;
+            request.setPutVerb();
+            request.setPath("/dav/grown.bin");
+            if (form) {
+                request.request().setHeader("Content-Type", "multipart/form-data");
+                auto* item = new HttpRequestItem;
+                item->name.setFromUtf8("scan");
+                item->filePath.setFromUtf8(path.c_str());
+                item->stream = true;
+                request.request().reqData().addItem(item);
+            } else {
+                request.request().setBodyFilePath(path.c_str());
+            }
+            grvtest::GrowFileAt grow(path, form ? "UploadFilename" : "RequestHeader", by);
+            std::unique_ptr<ClsHttpResponse> response(
+                http.SynchronousRequest("127.0.0.1", nginx.httpPort, false, request, &grow));
+            EXPECT_EQ(response, nullptr);
+            EXPECT_NE(logText().find(http_req::kMsgBodyFileChanged), std::string::npos) << logText();
+            ClsHttpRequest get;
+            get.setPath("/dav/after.txt");
+            std::unique_ptr<ClsHttpResponse> next(
+                http.SynchronousRequest("127.0.0.1", nginx.httpPort, false, get, nullptr));
+            ASSERT_NE(next, nullptr) << logText();
+            EXPECT_EQ(next->getResult().responseHeader.getStatusCode(), 200u);
+            EXPECT_EQ(std::string(reinterpret_cast<const char*>(next->getBody().getData()), next->getBody().getSize()),
+                      "after");
+        }
+    }
 }
 
 // A request lends the caller's bytes; a body set on it later, or read back
