@@ -10,6 +10,7 @@
 #include "netlib/http/Cookie.h"
 #include "netlib/http/MimeConstants.h"
 #include "netlib/http/MimeField.h"
+#include "netlib/text/BodyText.h"
 #include "netlib/text/CharsetNames.h"
 #include "platform/CodePage.h"
 #include "platform/Cp1252Text.h"
@@ -335,7 +336,7 @@ void MimeHeader::detectCodePage(const char* wholeText, StringBuffer& head, LogBa
         if (holdsIso2022JpEscape(head)) {
             log.logInfo("Detected iso-2022-jp in 7bit header.");
             m_codePage = mime::kCodePageUtf8;
-            head.convertEncoding(static_cast<int>(mime::kCodePageIso2022JpRead), static_cast<int>(mime::kCodePageUtf8));
+            pageTextToUtf8(static_cast<int>(mime::kCodePageIso2022JpRead), head);
         }
     } else {
         log.logInfo("Header contains 8bit chars");
@@ -414,11 +415,11 @@ bool MimeHeader::addParsedField(const StringBuffer& text, bool last, LogBase& lo
         return false;
     }
     StringBuffer line(text);
-    if (!line.is7bit(0) && m_codePage != mime::kCodePageUtf8) {
+    if (!line.is7bit(0)) {
+        // UTF-8 too, so that no ill-formed byte is handed on.
         if (verbose)
             log.logInfo("Converting header field to utf-8");
-        const std::uint32_t from = m_codePage == 0 ? platform::GetACP() : m_codePage;
-        line.convertEncoding(static_cast<int>(from), static_cast<int>(mime::kCodePageUtf8));
+        pageTextToUtf8(static_cast<int>(m_codePage == 0 ? platform::GetACP() : m_codePage), line);
     }
     if (verbose)
         log.logData("unfoldedHeaderField", line.getString());

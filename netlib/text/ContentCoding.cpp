@@ -11,7 +11,7 @@
 #include "netlib/core/EncodingConvert.h"
 #include "netlib/core/Memory.h"
 #include "netlib/core/StringBuffer.h"
-#include "netlib/text/CharsetNames.h"
+#include "netlib/text/BodyText.h"
 #include "platform/ByteOrder.h"
 
 namespace tessik {
@@ -189,33 +189,13 @@ char* encodeQ(const void* bytes, unsigned int n, bool commas, unsigned int* leng
     return data;
 }
 
-// Bytes of the named charset to UTF-8. A charset nobody knows, or bytes its
-// converter cannot take, are read as Latin-1: every byte maps, and the
-// output stays UTF-8.
-void appendAsUtf8(const char* charset, const unsigned char* bytes, unsigned int n, DataBuffer& out) {
-    if (sameNoCase(charset, "utf-8")) {
-        out.append(bytes, n);
-        return;
-    }
-    const std::uint32_t page = isKnownCharset(charset) ? charsetNameToCodePage(charset) : 0;
-    if (page == 65001) {
-        out.append(bytes, n);
-        return;
-    }
-    if (page != 0) {
-        DataBuffer converted;
-        EncodingConvert conv;
-        if (conv.convert(static_cast<int>(page), 65001, bytes, n, converted) && converted.getSize() > 0) {
-            out.appendDb(converted);
-            return;
-        }
-    }
-    DataBuffer utf16;
-    for (unsigned int i = 0; i < n; ++i) {
-        const unsigned char unit[2] = {bytes[i], 0};
-        utf16.append(unit, 2);
-    }
-    EncodingConvert::utf16ToUtf8(utf16.getData(), utf16.getSize(), out);
+// A word's bytes as UTF-8, by the decoder a body's text goes through: U+FFFD
+// for what its charset does not map, a zero byte as a blank. False for a
+// charset the library does not decode whole, whose word stays as written.
+bool appendWordAsUtf8(const StringBuffer& charset, const unsigned char* bytes, unsigned int n, DataBuffer& out) {
+    if (!EncodingConvert::decodesCharsetName(charset.getString()))
+        return false;
+    return pageTextUtf8(EncodingConvert::charsetToCodePage(charset.getString()), bytes, n, out);
 }
 
 enum class WordsMode { Raw, Utf8, ProtectCommas };
@@ -273,27 +253,32 @@ void decodeWords(const StringBuffer& text, WordsMode mode, DataBuffer& out, bool
                 decoded = reinterpret_cast<unsigned char*>(
                     ContentCoding::decodeQPtr(s + encFrom, static_cast<int>(encTo - encFrom), &decodedLen));
         }
+        DataBuffer word;
+        bool read = true;
         if (decoded && decodedLen) {
-            if (mode == WordsMode::Raw) {
-                out.append(decoded, decodedLen);
-            } else if (mode == WordsMode::Utf8) {
-                appendAsUtf8(charset.getString(), decoded, decodedLen, out);
-            } else {
-                DataBuffer word;
-                appendAsUtf8(charset.getString(), decoded, decodedLen, word);
-                for (unsigned int i = 0; i < word.getSize(); ++i) {
-                    if (word.getData()[i] == ',') {
-                        out.append("_COMMA_", 7);
-                        *commaReplaced = true;
-                    } else {
-                        out.append(word.getData() + i, 1);
-                    }
-                }
-            }
+            if (mode == WordsMode::Raw)
+                word.append(decoded, decodedLen);
+            else
+                read = appendWordAsUtf8(charset, decoded, decodedLen, word);
         }
         memFree(decoded);
+        if (!read) {
+            // Text like any other, blanks after it included.
+            out.append(s + start, encTo + 2 - start);
+        } else if (mode == WordsMode::ProtectCommas) {
+            for (unsigned int i = 0; i < word.getSize(); ++i) {
+                if (word.getData()[i] == ',') {
+                    out.append("_COMMA_", 7);
+                    *commaReplaced = true;
+                } else {
+                    out.append(word.getData() + i, 1);
+                }
+            }
+        } else {
+            out.appendDb(word);
+        }
         pos = textFrom = encTo + 2;
-        afterWord = true;
+        afterWord = read;
     }
     out.append(s + textFrom, n - textFrom);
 }
