@@ -209,7 +209,9 @@ void MimeField::rebuildAddressList(bool commasProtected) {
         auto* a = static_cast<Rfc822Address*>(list.elementAt(i));
         StringBuffer name;
         StringBuffer address;
-        a->getName(name);
+        // Its words were decoded once already: text they held that looks
+        // like a word is text.
+        a->getNameAsParsed(name);
         a->getAddress(address);
         if (commasProtected)
             name.replaceAll(mime::kProtectedComma, ",");
