@@ -56,6 +56,20 @@ std::uint32_t encodedWordPage(const StringBuffer& head, const char* marker) {
     return charsetNameToCodePage(name.getString());
 }
 
+// Whether a page reads printable ASCII as itself. A head's names, colons
+// and blanks are ASCII whatever charset its words name, so a page that reads
+// them otherwise (UTF-16, UTF-7, EBCDIC) is no page for the head's own bytes.
+bool readsAsciiAsAscii(std::uint32_t page) {
+    constexpr unsigned char kFirst = 0x20, kLast = 0x7E;
+    if (page == 0 || page == mime::kCodePageUtf8)
+        return true;
+    unsigned char ascii[kLast - kFirst + 1];
+    for (unsigned int c = kFirst; c <= kLast; ++c)
+        ascii[c - kFirst] = static_cast<unsigned char>(c);
+    DataBuffer text;
+    return pageTextUtf8(static_cast<int>(page), ascii, sizeof ascii, text) && text.equalsBytes(ascii, sizeof ascii);
+}
+
 bool holdsIso2022JpEscape(const StringBuffer& head) {
     return head.containsSubstring("\x1b$B") || head.containsSubstring("\x1b(B");
 }
@@ -419,7 +433,8 @@ bool MimeHeader::addParsedField(const StringBuffer& text, bool last, LogBase& lo
         // UTF-8 too, so that no ill-formed byte is handed on.
         if (verbose)
             log.logInfo("Converting header field to utf-8");
-        pageTextToUtf8(static_cast<int>(m_codePage == 0 ? platform::GetACP() : m_codePage), line);
+        const std::uint32_t page = m_codePage != 0 && readsAsciiAsAscii(m_codePage) ? m_codePage : platform::GetACP();
+        pageTextToUtf8(static_cast<int>(page), line);
     }
     if (verbose)
         log.logData("unfoldedHeaderField", line.getString());

@@ -470,8 +470,8 @@ for line in open(sys.argv[1], encoding='ascii'):
     elif judge.startswith('raw '):
         got = text(raw, judge[4:])
     else:
-        got = ''.join(p.decode('ascii') if c is None and isinstance(p, bytes) else p if c is None else text(p, c)
-                      for p, c in email.header.decode_header(raw.decode('ascii')))
+        got = ''.join(p.decode('raw-unicode-escape') if c is None and isinstance(p, bytes) else p if c is None
+                      else text(p, c) for p, c in email.header.decode_header(raw.decode('utf-8', 'replace')))
     print(name, raw.hex(), got.replace('\0', ' ').encode('utf-8').hex())
 )",
                                         {data + "/http/header-words.txt", data + "/text"});
