@@ -56,11 +56,12 @@ std::uint32_t encodedWordPage(const StringBuffer& head, const char* marker) {
     return charsetNameToCodePage(name.getString());
 }
 
-// Whether a page reads printable ASCII as itself. A head's names, colons
+// Whether a page reads every 7-bit byte as itself. A head's names, colons
 // and blanks are ASCII whatever charset its words name, so a page that reads
-// them otherwise (UTF-16, UTF-7, EBCDIC) is no page for the head's own bytes.
+// them otherwise (UTF-16, UTF-7, EBCDIC), or that takes ESC, SO and SI as
+// shifts (ISO-2022), is no page for the head's own bytes.
 bool readsAsciiAsAscii(std::uint32_t page) {
-    constexpr unsigned char kFirst = 0x20, kLast = 0x7E;
+    constexpr unsigned char kFirst = 0x01, kLast = 0x7F;
     if (page == 0 || page == mime::kCodePageUtf8)
         return true;
     unsigned char ascii[kLast - kFirst + 1];
