@@ -204,14 +204,47 @@ bool isFoldingSpace(char c) {
     return c == ' ' || c == '\t' || c == '\r' || c == '\n';
 }
 
+// Decoded text handed to the output, commas protected where asked.
+void emitWord(const DataBuffer& word, WordsMode mode, DataBuffer& out, bool* commaReplaced) {
+    if (mode != WordsMode::ProtectCommas) {
+        out.appendDb(word);
+        return;
+    }
+    for (unsigned int i = 0; i < word.getSize(); ++i) {
+        if (word.getData()[i] == ',') {
+            out.append("_COMMA_", 7);
+            *commaReplaced = true;
+        } else {
+            out.append(word.getData() + i, 1);
+        }
+    }
+}
+
 // Scans for "=?charset?X?text?=" words. A "=?" that starts no well-formed
-// word is kept as text and scanning goes on after it.
+// word is kept as text and scanning goes on after it. Adjacent words in one
+// charset are decoded as one run of bytes, as mail readers do: a sender may
+// split a character, or an ISO-2022 shift, between them.
 void decodeWords(const StringBuffer& text, WordsMode mode, DataBuffer& out, bool* commaReplaced) {
     const char* s = text.getString();
     const unsigned int n = static_cast<unsigned int>(text.getSize());
     unsigned int pos = 0;
     unsigned int textFrom = 0; // start of text not yet copied
     bool afterWord = false;    // the last thing written was a decoded word
+    // The run of adjacent words not yet decoded: their charset, bytes and span.
+    StringBuffer runCharset;
+    DataBuffer run;
+    unsigned int runFrom = 0, runTo = 0;
+    auto flush = [&]() {
+        if (runTo == runFrom)
+            return;
+        DataBuffer word;
+        if (run.getSize() == 0 || appendWordAsUtf8(runCharset, run.getData(), run.getSize(), word))
+            emitWord(word, mode, out, commaReplaced);
+        else
+            out.append(s + runFrom, runTo - runFrom);
+        run.clear();
+        runFrom = runTo = 0;
+    };
     while (pos + 1 < n) {
         const char* hit = static_cast<const char*>(memmem(s + pos, n - pos, "=?", 2));
         if (!hit)
@@ -237,8 +270,6 @@ void decodeWords(const StringBuffer& text, WordsMode mode, DataBuffer& out, bool
         bool gapIsFolding = afterWord;
         for (unsigned int i = textFrom; gapIsFolding && i < start; ++i)
             gapIsFolding = isFoldingSpace(s[i]);
-        if (!gapIsFolding)
-            out.append(s + textFrom, start - textFrom);
 
         StringBuffer charset(s + csFrom, letterAt - 1 - csFrom, 0);
         if (charset.equalsNoCase("8bit"))
@@ -253,33 +284,32 @@ void decodeWords(const StringBuffer& text, WordsMode mode, DataBuffer& out, bool
                 decoded = reinterpret_cast<unsigned char*>(
                     ContentCoding::decodeQPtr(s + encFrom, static_cast<int>(encTo - encFrom), &decodedLen));
         }
-        DataBuffer word;
-        bool read = true;
-        if (decoded && decodedLen) {
-            if (mode == WordsMode::Raw)
-                word.append(decoded, decodedLen);
-            else
-                read = appendWordAsUtf8(charset, decoded, decodedLen, word);
+        const bool read = mode == WordsMode::Raw || EncodingConvert::decodesCharsetName(charset.getString());
+        if (!(read && gapIsFolding && runTo != runFrom && runCharset.equalsNoCase(charset.getString()))) {
+            flush();
+            if (!gapIsFolding)
+                out.append(s + textFrom, start - textFrom);
+            runCharset.setSb(charset);
+            runFrom = start;
         }
+        if (decoded && decodedLen)
+            run.append(decoded, decodedLen);
         memFree(decoded);
-        if (!read) {
+        runTo = encTo + 2;
+        if (mode == WordsMode::Raw) {
+            out.appendDb(run);
+            run.clear();
+            runFrom = runTo;
+        } else if (!read) {
             // Text like any other, blanks after it included.
-            out.append(s + start, encTo + 2 - start);
-        } else if (mode == WordsMode::ProtectCommas) {
-            for (unsigned int i = 0; i < word.getSize(); ++i) {
-                if (word.getData()[i] == ',') {
-                    out.append("_COMMA_", 7);
-                    *commaReplaced = true;
-                } else {
-                    out.append(word.getData() + i, 1);
-                }
-            }
-        } else {
-            out.appendDb(word);
+            out.append(s + start, runTo - start);
+            run.clear();
+            runFrom = runTo;
         }
         pos = textFrom = encTo + 2;
         afterWord = read;
     }
+    flush();
     out.append(s + textFrom, n - textFrom);
 }
 
