@@ -277,7 +277,7 @@ TEST_F(BodyCharset, SentXmlSaysWhatItsBytesAre) {
         values.push_back(sent ? value : "");
     }
     ASSERT_GT(row, 290);
-    EXPECT_EQ(refusedAsRowsSay, 28);
+    EXPECT_EQ(refusedAsRowsSay, 34);
     const std::vector<std::string> seen = peers.CapturedRequests(port);
     std::string pairs;
     std::size_t sentCount = 0;
