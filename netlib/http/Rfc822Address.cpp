@@ -3,7 +3,6 @@
 #include <cstring>
 #include <new>
 
-#include "netlib/core/DataBuffer.h"
 #include "netlib/core/ExtPtrArray.h"
 #include "netlib/text/BodyText.h"
 #include "netlib/text/ContentCoding.h"
@@ -105,12 +104,6 @@ void Rfc822Address::parseMailbox(const StringBuffer& text) {
     }
     name.trimWhitespace();
     m_name.setSb(name);
-    if (m_name.containsSubstring("?8bit?")) {
-        DataBuffer raw;
-        ContentCoding::decodeEncodedWordsRaw(m_name, raw);
-        m_name.clear();
-        m_name.appendDb(raw);
-    }
     // A raw ISO-2022-JP name reads back in UTF-8, as an encoded word would.
     if (m_name.containsSubstring(kIso2022JpEscape))
         pageTextToUtf8(kCodePageIso2022Jp, m_name);
