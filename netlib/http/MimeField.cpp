@@ -176,7 +176,10 @@ bool MimeField::parse(const char* line, LogBase& log, bool verbose) {
     // Before the list is rebuilt, so ';'-separated lists split as well.
     if (nameIsOneOf(m_name, {"to", "cc", "bcc"}))
         m_value.replaceChar(';', ',');
-    if (holdsEncodedWord(m_value)) {
+    // A cookie is the server's token, sent back as it came (curl and
+    // http.client keep it so): text in it that looks like a word is not one.
+    const bool cookie = nameIsOneOf(m_name, {"set-cookie", "set-cookie2"});
+    if (!cookie && holdsEncodedWord(m_value)) {
         if (isAddressField(m_name)) {
             bool replaced = false;
             ContentCoding::decodeEncodedWordsProtectCommas(m_value, replaced);
