@@ -29,6 +29,8 @@ namespace cls_msg {
 constexpr const char* kSuccess = "Success.";
 constexpr const char* kFailed = "Failed.";
 constexpr const char* kConversionFailed = "Character encoding conversion failed.";
+constexpr const char* kBeyondNamedCharset =
+    "The text holds characters that the charset named does not have, only a vendor's extension of it.";
 constexpr const char* kCharsetHint = "Set the Charset property equal to an appropriate charset "
                                      "(see the list of charset names in the library's documentation)";
 } // namespace cls_msg
@@ -58,6 +60,11 @@ public:
     // failClosesMethod the method's context on log is closed as failed.
     bool convertToCharset(const _tsCharset& charset, XString& text, DataBuffer& out, bool withBom, bool addCharsetHint,
                           bool failClosesMethod, LogBase& log);
+    // The text to send under a charset name a caller gives, as
+    // convertToCharset writes it; under a standard's name (gb2312,
+    // shift_jis) it fails where the bytes hold a code only the vendor's
+    // page the name maps to has, as a save under that name does.
+    bool convertToNamedCharset(const char* name, XString& text, DataBuffer& out, bool addCharsetHint, LogBase& log);
 
     bool isAlive() const { return m_magic == kClsBaseMagic; }
     Logger& getLog() { return m_log; }

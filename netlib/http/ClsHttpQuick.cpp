@@ -18,7 +18,6 @@
 #include "netlib/streams/Gzip.h"
 #include "netlib/text/BodyText.h"
 #include "netlib/text/ContentCoding.h"
-#include "netlib/text/TsCharset.h"
 #include "platform/Cp1252Text.h"
 #include "platform/Ticks.h"
 
@@ -524,10 +523,8 @@ bool ClsHttp::PutBinary(XString& url, DataBuffer& bytes, XString& contentType, b
 bool ClsHttp::PutText(XString& url, XString& text, XString& charset, XString& contentType, bool md5, bool gzip,
                       XString& out, bool nested, ProgressEvent* progress, LogBase& log) {
     CallFrame frame(*this, "PutText", url, nested, true, progress, log);
-    _tsCharset cs;
-    cs.setByName(charset.getUtf8());
     DataBuffer bytes;
-    if (!convertToCharset(cs, text, bytes, false, true, false, log))
+    if (!convertToNamedCharset(charset.getUtf8(), text, bytes, true, log))
         return frame.finish(false);
     XString target;
     target.setFromUtf8(frame.url());

@@ -5,7 +5,6 @@
 #include "netlib/core/ClsXml.h"
 #include "netlib/http/HttpConstants.h"
 #include "netlib/http/TessikUrl.h"
-#include "netlib/text/TsCharset.h"
 
 namespace tessik {
 
@@ -93,10 +92,8 @@ bool ClsHttpRequest::LoadBodyFromBytes(const DataBuffer& bytes) {
 }
 
 bool ClsHttpRequest::loadBodyFromString(XString& text, const char* charset, LogBase& log) {
-    _tsCharset cs;
-    cs.setByName(charset);
     DataBuffer bytes;
-    if (!convertToCharset(cs, text, bytes, false, false, false, log))
+    if (!convertToNamedCharset(charset, text, bytes, false, log))
         return false;
     m_request.setAltBody(bytes);
     return true;

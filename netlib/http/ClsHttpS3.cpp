@@ -10,7 +10,6 @@
 #include "netlib/http/TessikUrl.h"
 #include "netlib/text/ContentCoding.h"
 #include "netlib/text/DateParser.h"
-#include "netlib/text/TsCharset.h"
 #include "netlib/text/UrlCoding.h"
 
 namespace tessik {
@@ -300,10 +299,8 @@ bool ClsHttp::S3_UploadString(XString& bucket, XString& object, XString& content
     S3Frame frame(*this, "S3_UploadString", log, &bucket, &object);
     log.logData("contentType", contentType.getUtf8());
     log.logData("charset", charset.getUtf8());
-    _tsCharset cs;
-    cs.setByName(charset.getUtf8());
     DataBuffer bytes;
-    if (!convertToCharset(cs, text, bytes, false, true, false, log))
+    if (!convertToNamedCharset(charset.getUtf8(), text, bytes, true, log))
         return frame.finish(false);
     log.logDataLong("numBytesToUpload", static_cast<int>(bytes.getSize()));
     return frame.finish(s3Put(bucket, object, contentType, bytes, progress, log));

@@ -29,6 +29,13 @@ bool holdsEncodedWord(const StringBuffer& text) {
     return text.containsSubstringNoCase("?Q?") || text.containsSubstringNoCase("?B?");
 }
 
+// Fields the client acts on, sent back or followed as they came (curl and
+// http.client keep them so): text in them that looks like a word is not one.
+bool isProtocolToken(const StringBuffer& name) {
+    return nameIsOneOf(name, {"set-cookie", "set-cookie2", "location", "www-authenticate", "proxy-authenticate",
+                              "authentication-info", "proxy-authentication-info", "etag"});
+}
+
 bool isAddressField(const StringBuffer& name) {
     return nameIsOneOf(name, {"to", "cc", "bcc", "from"});
 }
@@ -176,7 +183,7 @@ bool MimeField::parse(const char* line, LogBase& log, bool verbose) {
     // Before the list is rebuilt, so ';'-separated lists split as well.
     if (nameIsOneOf(m_name, {"to", "cc", "bcc"}))
         m_value.replaceChar(';', ',');
-    if (holdsEncodedWord(m_value)) {
+    if (!isProtocolToken(m_name) && holdsEncodedWord(m_value)) {
         if (isAddressField(m_name)) {
             bool replaced = false;
             ContentCoding::decodeEncodedWordsProtectCommas(m_value, replaced);
@@ -209,7 +216,9 @@ void MimeField::rebuildAddressList(bool commasProtected) {
         auto* a = static_cast<Rfc822Address*>(list.elementAt(i));
         StringBuffer name;
         StringBuffer address;
-        a->getName(name);
+        // Its words were decoded once already: text they held that looks
+        // like a word is text.
+        a->getNameAsParsed(name);
         a->getAddress(address);
         if (commasProtected)
             name.replaceAll(mime::kProtectedComma, ",");

@@ -10,6 +10,7 @@
 #include "netlib/http/Cookie.h"
 #include "netlib/http/MimeConstants.h"
 #include "netlib/http/MimeField.h"
+#include "netlib/text/BodyText.h"
 #include "netlib/text/CharsetNames.h"
 #include "platform/CodePage.h"
 #include "platform/Cp1252Text.h"
@@ -53,6 +54,21 @@ std::uint32_t encodedWordPage(const StringBuffer& head, const char* marker) {
     StringBuffer name;
     name.appendBytes(open + 2, static_cast<int>(end - open - 2));
     return charsetNameToCodePage(name.getString());
+}
+
+// Whether a page reads every 7-bit byte as itself. A head's names, colons
+// and blanks are ASCII whatever charset its words name, so a page that reads
+// them otherwise (UTF-16, UTF-7, EBCDIC), or that takes ESC, SO and SI as
+// shifts (ISO-2022), is no page for the head's own bytes.
+bool readsAsciiAsAscii(std::uint32_t page) {
+    constexpr unsigned char kFirst = 0x01, kLast = 0x7F;
+    if (page == 0 || page == mime::kCodePageUtf8)
+        return true;
+    unsigned char ascii[kLast - kFirst + 1];
+    for (unsigned int c = kFirst; c <= kLast; ++c)
+        ascii[c - kFirst] = static_cast<unsigned char>(c);
+    DataBuffer text;
+    return pageTextUtf8(static_cast<int>(page), ascii, sizeof ascii, text) && text.equalsBytes(ascii, sizeof ascii);
 }
 
 bool holdsIso2022JpEscape(const StringBuffer& head) {
@@ -335,7 +351,7 @@ void MimeHeader::detectCodePage(const char* wholeText, StringBuffer& head, LogBa
         if (holdsIso2022JpEscape(head)) {
             log.logInfo("Detected iso-2022-jp in 7bit header.");
             m_codePage = mime::kCodePageUtf8;
-            head.convertEncoding(static_cast<int>(mime::kCodePageIso2022JpRead), static_cast<int>(mime::kCodePageUtf8));
+            pageTextToUtf8(static_cast<int>(mime::kCodePageIso2022JpRead), head);
         }
     } else {
         log.logInfo("Header contains 8bit chars");
@@ -414,11 +430,12 @@ bool MimeHeader::addParsedField(const StringBuffer& text, bool last, LogBase& lo
         return false;
     }
     StringBuffer line(text);
-    if (!line.is7bit(0) && m_codePage != mime::kCodePageUtf8) {
+    if (!line.is7bit(0)) {
+        // UTF-8 too, so that no ill-formed byte is handed on.
         if (verbose)
             log.logInfo("Converting header field to utf-8");
-        const std::uint32_t from = m_codePage == 0 ? platform::GetACP() : m_codePage;
-        line.convertEncoding(static_cast<int>(from), static_cast<int>(mime::kCodePageUtf8));
+        const std::uint32_t page = m_codePage != 0 && readsAsciiAsAscii(m_codePage) ? m_codePage : platform::GetACP();
+        pageTextToUtf8(static_cast<int>(page), line);
     }
     if (verbose)
         log.logData("unfoldedHeaderField", line.getString());

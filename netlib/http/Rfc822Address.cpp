@@ -3,8 +3,8 @@
 #include <cstring>
 #include <new>
 
-#include "netlib/core/DataBuffer.h"
 #include "netlib/core/ExtPtrArray.h"
+#include "netlib/text/BodyText.h"
 #include "netlib/text/ContentCoding.h"
 
 namespace tessik {
@@ -13,7 +13,6 @@ namespace {
 
 constexpr const char* kIso2022JpEscape = "\x1b$B";
 constexpr int kCodePageIso2022Jp = 50220;
-constexpr int kCodePageUtf8 = 65001;
 
 bool hasX400Part(const StringBuffer& text) {
     return text.containsSubstring("C=") || text.containsSubstring("O=") || text.containsSubstring("CN=") ||
@@ -105,15 +104,9 @@ void Rfc822Address::parseMailbox(const StringBuffer& text) {
     }
     name.trimWhitespace();
     m_name.setSb(name);
-    if (m_name.containsSubstring("?8bit?")) {
-        DataBuffer raw;
-        ContentCoding::decodeEncodedWordsRaw(m_name, raw);
-        m_name.clear();
-        m_name.appendDb(raw);
-    }
     // A raw ISO-2022-JP name reads back in UTF-8, as an encoded word would.
     if (m_name.containsSubstring(kIso2022JpEscape))
-        m_name.convertEncoding(kCodePageIso2022Jp, kCodePageUtf8);
+        pageTextToUtf8(kCodePageIso2022Jp, m_name);
     m_address.removeChar(' ');
 }
 

@@ -25,6 +25,8 @@ public:
     bool isValid() const { return m_valid != 0; }
     // The display name, encoded words decoded to UTF-8.
     void getName(StringBuffer& out) const;
+    // The display name as the list held it, encoded words as they stand.
+    void getNameAsParsed(StringBuffer& out) const { out.appendSb(m_name); }
     void getAddress(StringBuffer& out) const { out.appendSb(m_address); }
 
 private:

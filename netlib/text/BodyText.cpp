@@ -188,4 +188,26 @@ bool namedCharsetTextUtf8(const char* charset, const DataBuffer& bytes, DataBuff
     return true;
 }
 
+bool pageTextUtf8(int page, const unsigned char* bytes, unsigned int count, DataBuffer& utf8) {
+    if (page == 0 || !EncodingConvert::isSupportedPage(page))
+        return false;
+    DataBuffer text;
+    EncodingConvert conv;
+    std::uint64_t replaced = 0;
+    if (!conv.decodeToUtf8(page, bytes, count, text, replaced))
+        return false;
+    text.replaceChar(0, ' ');
+    return utf8.appendDb(text);
+}
+
+void pageTextToUtf8(int page, StringBuffer& text) {
+    DataBuffer utf8;
+    const auto* bytes = reinterpret_cast<const unsigned char*>(text.getString());
+    const auto n = static_cast<unsigned int>(text.getSize());
+    if (!pageTextUtf8(page, bytes, n, utf8))
+        pageTextUtf8(kCodePageUtf8, bytes, n, utf8);
+    text.clear();
+    text.appendDb(utf8);
+}
+
 } // namespace tessik

@@ -10,6 +10,7 @@ namespace tessik {
 
 class DataBuffer;
 class LogBase;
+class StringBuffer;
 
 enum class BodyMediaKind { Html, Xml, Json, Other };
 
@@ -36,5 +37,14 @@ void bodyTextUtf8(const char* contentType, const char* headerCharset, const Data
 // charset does not map, a zero byte as a blank. False, with utf8 empty,
 // for a name the library does not decode whole (decodesCharsetName).
 bool namedCharsetTextUtf8(const char* charset, const DataBuffer& bytes, DataBuffer& utf8);
+
+// Bytes of a code page appended as UTF-8, read as a body is (U+FFFD for
+// what the page does not map, a zero byte as a blank). False, with nothing
+// appended, for a page without a decoder or bytes the decoder could not
+// account for.
+bool pageTextUtf8(int page, const unsigned char* bytes, unsigned int count, DataBuffer& utf8);
+// A page's text made UTF-8 in place, as pageTextUtf8 reads it; as UTF-8
+// (U+FFFD for what is not well-formed) where the page has no decoder.
+void pageTextToUtf8(int page, StringBuffer& text);
 
 } // namespace tessik

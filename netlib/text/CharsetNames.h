@@ -24,7 +24,7 @@ enum class NameRepertoire : std::uint8_t {
     Page,      // the page's own
     Gb2312,    // GB 2312, which page 936 extends
     JisX0208,  // JIS X 0208 (and X 0212 behind EUC-JP's SS3), which pages 932 and 51932 extend
-    KsX1001,   // KS X 1001, which page 949 (that ISO-2022-KR is written through) extends
+    KsX1001,   // KS X 1001, which page 949 (that ISO-2022-KR is written through) and 51949 (with C1) extend
     Big5,      // Big5, which page 950 extends (the euro, ETEN's box drawing)
     Big5Hkscs, // Big5-HKSCS: Big5's codes its readers take as Big5's
     Tis620,    // TIS-620, which page 874 extends

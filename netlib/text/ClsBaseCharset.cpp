@@ -1,6 +1,8 @@
 // The component base's conversion into a named charset. It lives with the
 // charset holder it reads, above the core where the rest of the base is.
 #include "netlib/core/ClsBase.h"
+#include "netlib/core/DataBuffer.h"
+#include "netlib/core/EncodingConvert.h"
 #include "netlib/text/TsCharset.h"
 
 namespace tessik {
@@ -35,6 +37,19 @@ bool ClsBase::convertToCharset(const _tsCharset& charset, XString& text, DataBuf
         logSuccessOrFailed(false, log);
         log.leaveContext();
     }
+    return false;
+}
+
+bool ClsBase::convertToNamedCharset(const char* name, XString& text, DataBuffer& out, bool addCharsetHint,
+                                    LogBase& log) {
+    _tsCharset charset;
+    charset.setByName(name);
+    if (!convertToCharset(charset, text, out, false, addCharsetHint, false, log))
+        return false;
+    if (EncodingConvert::withinNamedCharset(name, out.getData(), out.getSize()))
+        return true;
+    log.logError(cls_msg::kBeyondNamedCharset);
+    log.logData("Charset", name);
     return false;
 }
 

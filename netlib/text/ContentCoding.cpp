@@ -11,7 +11,7 @@
 #include "netlib/core/EncodingConvert.h"
 #include "netlib/core/Memory.h"
 #include "netlib/core/StringBuffer.h"
-#include "netlib/text/CharsetNames.h"
+#include "netlib/text/BodyText.h"
 #include "platform/ByteOrder.h"
 
 namespace tessik {
@@ -189,33 +189,13 @@ char* encodeQ(const void* bytes, unsigned int n, bool commas, unsigned int* leng
     return data;
 }
 
-// Bytes of the named charset to UTF-8. A charset nobody knows, or bytes its
-// converter cannot take, are read as Latin-1: every byte maps, and the
-// output stays UTF-8.
-void appendAsUtf8(const char* charset, const unsigned char* bytes, unsigned int n, DataBuffer& out) {
-    if (sameNoCase(charset, "utf-8")) {
-        out.append(bytes, n);
-        return;
-    }
-    const std::uint32_t page = isKnownCharset(charset) ? charsetNameToCodePage(charset) : 0;
-    if (page == 65001) {
-        out.append(bytes, n);
-        return;
-    }
-    if (page != 0) {
-        DataBuffer converted;
-        EncodingConvert conv;
-        if (conv.convert(static_cast<int>(page), 65001, bytes, n, converted) && converted.getSize() > 0) {
-            out.appendDb(converted);
-            return;
-        }
-    }
-    DataBuffer utf16;
-    for (unsigned int i = 0; i < n; ++i) {
-        const unsigned char unit[2] = {bytes[i], 0};
-        utf16.append(unit, 2);
-    }
-    EncodingConvert::utf16ToUtf8(utf16.getData(), utf16.getSize(), out);
+// A word's bytes as UTF-8, by the decoder a body's text goes through: U+FFFD
+// for what its charset does not map, a zero byte as a blank. False for a
+// charset the library does not decode whole, whose word stays as written.
+bool appendWordAsUtf8(const StringBuffer& charset, const unsigned char* bytes, unsigned int n, DataBuffer& out) {
+    if (!EncodingConvert::decodesCharsetName(charset.getString()))
+        return false;
+    return pageTextUtf8(EncodingConvert::charsetToCodePage(charset.getString()), bytes, n, out);
 }
 
 enum class WordsMode { Raw, Utf8, ProtectCommas };
@@ -224,14 +204,47 @@ bool isFoldingSpace(char c) {
     return c == ' ' || c == '\t' || c == '\r' || c == '\n';
 }
 
+// Decoded text handed to the output, commas protected where asked.
+void emitWord(const DataBuffer& word, WordsMode mode, DataBuffer& out, bool* commaReplaced) {
+    if (mode != WordsMode::ProtectCommas) {
+        out.appendDb(word);
+        return;
+    }
+    for (unsigned int i = 0; i < word.getSize(); ++i) {
+        if (word.getData()[i] == ',') {
+            out.append("_COMMA_", 7);
+            *commaReplaced = true;
+        } else {
+            out.append(word.getData() + i, 1);
+        }
+    }
+}
+
 // Scans for "=?charset?X?text?=" words. A "=?" that starts no well-formed
-// word is kept as text and scanning goes on after it.
+// word is kept as text and scanning goes on after it. Adjacent words in one
+// charset are decoded as one run of bytes, as mail readers do: a sender may
+// split a character, or an ISO-2022 shift, between them.
 void decodeWords(const StringBuffer& text, WordsMode mode, DataBuffer& out, bool* commaReplaced) {
     const char* s = text.getString();
     const unsigned int n = static_cast<unsigned int>(text.getSize());
     unsigned int pos = 0;
     unsigned int textFrom = 0; // start of text not yet copied
     bool afterWord = false;    // the last thing written was a decoded word
+    // The run of adjacent words not yet decoded: their charset, bytes and span.
+    StringBuffer runCharset;
+    DataBuffer run;
+    unsigned int runFrom = 0, runTo = 0;
+    auto flush = [&]() {
+        if (runTo == runFrom)
+            return;
+        DataBuffer word;
+        if (run.getSize() == 0 || appendWordAsUtf8(runCharset, run.getData(), run.getSize(), word))
+            emitWord(word, mode, out, commaReplaced);
+        else
+            out.append(s + runFrom, runTo - runFrom);
+        run.clear();
+        runFrom = runTo = 0;
+    };
     while (pos + 1 < n) {
         const char* hit = static_cast<const char*>(memmem(s + pos, n - pos, "=?", 2));
         if (!hit)
@@ -257,8 +270,6 @@ void decodeWords(const StringBuffer& text, WordsMode mode, DataBuffer& out, bool
         bool gapIsFolding = afterWord;
         for (unsigned int i = textFrom; gapIsFolding && i < start; ++i)
             gapIsFolding = isFoldingSpace(s[i]);
-        if (!gapIsFolding)
-            out.append(s + textFrom, start - textFrom);
 
         StringBuffer charset(s + csFrom, letterAt - 1 - csFrom, 0);
         if (charset.equalsNoCase("8bit"))
@@ -273,28 +284,32 @@ void decodeWords(const StringBuffer& text, WordsMode mode, DataBuffer& out, bool
                 decoded = reinterpret_cast<unsigned char*>(
                     ContentCoding::decodeQPtr(s + encFrom, static_cast<int>(encTo - encFrom), &decodedLen));
         }
-        if (decoded && decodedLen) {
-            if (mode == WordsMode::Raw) {
-                out.append(decoded, decodedLen);
-            } else if (mode == WordsMode::Utf8) {
-                appendAsUtf8(charset.getString(), decoded, decodedLen, out);
-            } else {
-                DataBuffer word;
-                appendAsUtf8(charset.getString(), decoded, decodedLen, word);
-                for (unsigned int i = 0; i < word.getSize(); ++i) {
-                    if (word.getData()[i] == ',') {
-                        out.append("_COMMA_", 7);
-                        *commaReplaced = true;
-                    } else {
-                        out.append(word.getData() + i, 1);
-                    }
-                }
-            }
+        const bool read = mode == WordsMode::Raw || EncodingConvert::decodesCharsetName(charset.getString());
+        if (!(read && gapIsFolding && runTo != runFrom && runCharset.equalsNoCase(charset.getString()))) {
+            flush();
+            if (!gapIsFolding)
+                out.append(s + textFrom, start - textFrom);
+            runCharset.setSb(charset);
+            runFrom = start;
         }
+        if (decoded && decodedLen)
+            run.append(decoded, decodedLen);
         memFree(decoded);
+        runTo = encTo + 2;
+        if (mode == WordsMode::Raw) {
+            out.appendDb(run);
+            run.clear();
+            runFrom = runTo;
+        } else if (!read) {
+            // Text like any other, blanks after it included.
+            out.append(s + start, runTo - start);
+            run.clear();
+            runFrom = runTo;
+        }
         pos = textFrom = encTo + 2;
-        afterWord = true;
+        afterWord = read;
     }
+    flush();
     out.append(s + textFrom, n - textFrom);
 }
 

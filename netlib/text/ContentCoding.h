@@ -68,7 +68,10 @@ public:
 
     static void encodeBEncodedWord(const void* bytes, unsigned int n, const char* charset, StringBuffer& out);
 
-    // Encoded words decoded in place into UTF-8 (kind set to 2).
+    // Encoded words decoded in place into UTF-8 (kind set to 2), as a body's
+    // text is decoded: U+FFFD for bytes the charset does not map, a zero
+    // byte as a blank; a word in a charset the library does not decode
+    // whole stays as written.
     static void decodeEncodedWordsToUtf8(StringBuffer& text);
     // Encoded words decoded to their own charset's bytes, appended.
     static void decodeEncodedWordsRaw(const StringBuffer& text, DataBuffer& out);

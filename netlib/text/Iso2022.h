@@ -37,6 +37,9 @@ public:
     static constexpr int kFormEucJp = 4;
 
     virtual ~Japanese();
+    // Lossy (what it does not read is dropped): the conversion front end
+    // for text a caller converts. The library's readers of text from outside
+    // (response heads, encoded words, bodies) use the replacing decoder.
     void iso2022JpToShiftJis(const unsigned char* bytes, unsigned int count, DataBuffer& out);
     void shiftJisToIso2022Jp(const unsigned char* bytes, unsigned int count, DataBuffer& out);
     // `first` holds the letter (0xA1-0xDF) on entry and the page 932 lead

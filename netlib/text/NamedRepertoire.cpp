@@ -290,7 +290,9 @@ bool bytesWithinNamedCharset(const char* name, const unsigned char* bytes, unsig
     case NameRepertoire::Page: return true;
     case NameRepertoire::Gb2312: return page == kGbkPage && gb2312Within(bytes, count);
     case NameRepertoire::JisX0208: return jisWithin(page, bytes, count);
-    case NameRepertoire::KsX1001: return page == kUhcPage ? eucKrWithin(bytes, count) : iso2022KrWithin(bytes, count);
+    case NameRepertoire::KsX1001:
+        // EUC-KR's own page maps 0x80-0x9F to C1 controls, which its readers refuse.
+        return page == kUhcPage || page == kEucKrPage ? eucKrWithin(bytes, count) : iso2022KrWithin(bytes, count);
     case NameRepertoire::Big5: return page == kBig5Page && big5Within(bytes, count, false);
     case NameRepertoire::Big5Hkscs: return page == kBig5Page && big5Within(bytes, count, true);
     case NameRepertoire::Tis620: return noByteIn(bytes, count, kHighBit, kTis620Last);

@@ -582,6 +582,13 @@ std::string ToHex(std::string_view data) {
     return ToHex(reinterpret_cast<const unsigned char*>(data.data()), data.size());
 }
 
+std::string FromHex(std::string_view hex) {
+    std::string out;
+    for (std::size_t i = 0; i + 1 < hex.size(); i += 2)
+        out.push_back(static_cast<char>(std::stoi(std::string(hex.substr(i, 2)), nullptr, 16)));
+    return out;
+}
+
 bool InflateRaw(const Bytes& compressed, Bytes* out) {
     constexpr int kRawWindowBits = -15;
     out->clear();

@@ -207,6 +207,8 @@ Bytes RandomBytes(std::size_t size, std::uint32_t seed);
 Bytes TextLike(std::size_t size, std::uint32_t seed);
 std::string ToHex(const unsigned char* data, std::size_t size);
 std::string ToHex(std::string_view data);
+// Pairs of hexadecimal digits back to their bytes.
+std::string FromHex(std::string_view hex);
 
 // Inflates raw deflate data (window bits -15); false when zlib refuses it or
 // the stream does not end exactly where the data does.

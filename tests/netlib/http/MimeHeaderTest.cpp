@@ -3,12 +3,15 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <filesystem>
+#include <sstream>
 #include <string>
 #include <vector>
 
 #include "netlib/core/ExtPtrArray.h"
 #include "netlib/core/LogBase.h"
+#include "netlib/core/XString.h"
 #include "netlib/http/Cookie.h"
 #include "netlib/http/HttpResponseHeader.h"
 #include "netlib/http/MimeField.h"
@@ -16,6 +19,7 @@
 #include "netlib/http/PairTable.h"
 #include "netlib/http/Rfc822Address.h"
 #include "netlib/text/TextServices.h"
+#include "platform/Cp1252Text.h"
 #include "tests/support/TestSupport.h"
 
 using namespace tessik;
@@ -438,4 +442,94 @@ TEST_F(MimeTest, FieldsReadStraightFromTheLinesAgreeWithTheReader) {
         EXPECT_TRUE(lazy.getField(f.name, value)) << f.name;
         EXPECT_STREQ(value.getString(), f.value) << f.name;
     }
+}
+
+// Header values holding encoded words and raw ISO-2022-JP (header-words.txt),
+// looked up as getHeaderField looks them up, beside python's reading of
+// each row: a byte a charset lacks is U+FFFD, a zero byte a blank, a word
+// in a charset the library does not decode whole stays as written.
+// <scr ESC $ A ipt> and <scr NUL ipt> in a word, or raw after an escape of
+// ISO-2022-JP, came back as <script>.
+TEST_F(MimeTest, HeaderWordsReadAsTheirCharsetsDecodersReadThem) {
+    const std::string data = std::string(GRV_TEST_DATA_DIR);
+    const auto judged = grvtest::Python(R"(
+import codecs, email.header, sys
+sys.path.insert(0, sys.argv[2])
+from iso2022jp_standard import decode as iso2022jp
+def text(data, charset):
+    if codecs.lookup(charset).name == 'iso2022_jp':
+        return iso2022jp(data)
+    return data.decode(charset, 'replace')
+for line in open(sys.argv[1], encoding='ascii'):
+    if line.startswith('#') or not line.strip():
+        continue
+    name, value, judge = line.rstrip('\n').split('\t')
+    raw = codecs.decode(value, 'unicode_escape').encode('latin-1')
+    if judge == 'as-written':
+        got = raw.decode('ascii')
+    elif judge.startswith('raw '):
+        got = text(raw, judge[4:])
+    else:
+        got = ''.join(p.decode('raw-unicode-escape') if c is None and isinstance(p, bytes) else p if c is None
+                      else text(p, c) for p, c in email.header.decode_header(raw.decode('utf-8', 'replace')))
+    print(name, raw.hex(), got.replace('\0', ' ').encode('utf-8').hex())
+)",
+                                        {data + "/http/header-words.txt", data + "/text"});
+    ASSERT_TRUE(judged.Ok()) << judged.err;
+    std::istringstream rows(judged.out);
+    int count = 0;
+    for (std::string name, raw, expected; rows >> name >> raw >> expected; ++count) {
+        const std::string value = grvtest::FromHex(raw);
+        HttpResponseHeader head;
+        head.parse(("HTTP/1.1 200 OK\r\n" + name + ": " + value + "\r\n\r\n").c_str(), log);
+        StringBuffer field;
+        ASSERT_TRUE(head.getField(name.c_str(), field)) << value;
+        XString out;
+        out.setFromUtf8(field.getString());
+        EXPECT_EQ(grvtest::ToHex(out.getUtf8()), expected) << value << " read as " << out.getUtf8();
+    }
+    EXPECT_GT(count, 30);
+}
+
+// A word of every page holding each byte alone: never ill-formed UTF-8,
+// never cut at a zero byte, and <script> only where python's codec of the
+// name reads it so too (ISO-2022-KR's shifts).
+TEST_F(MimeTest, WordsOfEveryPageKeepWhatTheyCannotDecode) {
+    std::istringstream lists(grvtest::ReadFile(std::string(GRV_TEST_DATA_DIR) + "/text/charsets.txt"));
+    int pages = 0;
+    std::string script;
+    for (std::string kind, page, name; lists >> kind >> page >> name;) {
+        if (kind != "page")
+            continue;
+        ++pages;
+        for (int b = 0; b < 256; ++b) {
+            char hex[4];
+            std::snprintf(hex, sizeof hex, "%02X", b);
+            const std::string word = "=?" + name + "?Q?<scr=" + hex + "ipt>?=";
+            HttpResponseHeader head;
+            head.parse(("HTTP/1.1 200 OK\r\nX-Word: " + word + "\r\n\r\n").c_str(), log);
+            StringBuffer field;
+            ASSERT_TRUE(head.getField("X-Word", field));
+            const std::string value = field.getString();
+            if (value == "<script>")
+                script += name + " " + hex + "\n";
+            EXPECT_TRUE(platform::IsValidUtf8(value)) << word;
+            EXPECT_EQ(value.size(), static_cast<std::size_t>(field.getSize())) << word;
+        }
+    }
+    EXPECT_GT(pages, 100);
+    const auto judged = grvtest::Python(R"(
+import sys
+for line in sys.stdin:
+    name, byte = line.split()
+    try:
+        text = (b'<scr' + bytes.fromhex(byte) + b'ipt>').decode(name, 'replace')
+    except LookupError:
+        text = 'unknown to python'
+    if text != '<script>':
+        print(name, byte, repr(text))
+)",
+                                        {}, script);
+    ASSERT_TRUE(judged.Ok()) << judged.err;
+    EXPECT_EQ(judged.out, "");
 }
