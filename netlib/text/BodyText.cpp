@@ -13,6 +13,7 @@
 #include "netlib/text/CharsetNames.h"
 #include "netlib/text/HtmlHelp.h"
 #include "netlib/text/TsCharset.h"
+#include "platform/CodePage.h"
 
 namespace tessik {
 
@@ -205,7 +206,7 @@ void pageTextToUtf8(int page, StringBuffer& text) {
     const auto* bytes = reinterpret_cast<const unsigned char*>(text.getString());
     const auto n = static_cast<unsigned int>(text.getSize());
     if (!pageTextUtf8(page, bytes, n, utf8))
-        pageTextUtf8(kCodePageUtf8, bytes, n, utf8);
+        pageTextUtf8(static_cast<int>(platform::kCodePageUtf8), bytes, n, utf8);
     text.clear();
     text.appendDb(utf8);
 }
