@@ -632,6 +632,16 @@ bool IsTaken(const std::string& kind) {
 }
 constexpr mode_t kTakersMode = 0666;
 
+// The writers table. Nobody, run again from a clone it may not enter (one
+// under /root), reads the copy root leaves it in the shared folder.
+constexpr char kWritersTableVariable[] = "GRV_WRITERS_TABLE";
+constexpr mode_t kSharedTableMode = 0644;
+
+std::string WritersTable() {
+    const char* copy = std::getenv(kWritersTableVariable);
+    return copy != nullptr ? copy : std::string(GRV_TEST_DATA_DIR) + "/http/file-writers.txt";
+}
+
 // The kinds of target that are a regular file holding older bytes.
 bool HoldsOlderBytes(const std::string& kind) {
     return kind == "file-0600" || kind == "file-0444" || kind == "link" || kind == "full-disk" ||
@@ -1132,7 +1142,7 @@ protected:
 
     // Runs the table's rows whose target is one of kinds.
     void RunRows(const std::set<std::string>& kinds) {
-        const auto rows = grvtest::ReadTable(std::string(GRV_TEST_DATA_DIR) + "/http/file-writers.txt", " | ");
+        const auto rows = grvtest::ReadTable(WritersTable(), " | ");
         ASSERT_EQ(rows.size(), 315u);
         const std::vector<Writer> writers = Writers();
         // What each writer makes of an absent path, for those whose bytes
@@ -1236,11 +1246,14 @@ TEST_F(AsNobody, EveryWriterLeavesANameAnotherAccountTookWhileItWrote) {
     RunRows({kTakenAfterOpen, kTakenBeforeRename});
     if (::geteuid() != 0)
         return;
-    const auto rows = grvtest::ReadTable(std::string(GRV_TEST_DATA_DIR) + "/http/file-writers.txt", " | ");
+    const auto rows = grvtest::ReadTable(WritersTable(), " | ");
     const auto taken = std::count_if(rows.begin(), rows.end(), [](const auto& row) { return IsTaken(row[1]); });
     grvtest::TempDir stock("grv-takers", grvtest::SharedTempRoot());
-    EXPECT_TRUE(
-        grvtest::RerunAsNobodyInHomeOfItsOwn({grvtest::MakeTakersStock(stock.Path(), static_cast<int>(taken))}));
+    const std::string takers = grvtest::MakeTakersStock(stock.Path(), static_cast<int>(taken));
+    const std::string table = stock.File("file-writers.txt");
+    std::filesystem::copy_file(WritersTable(), table);
+    ASSERT_EQ(::chmod(table.c_str(), kSharedTableMode), 0);
+    EXPECT_TRUE(grvtest::RerunAsNobodyInHomeOfItsOwn({takers, std::string(kWritersTableVariable) + "=" + table}));
 }
 
 TEST_F(FileWriters, EveryWriterOntoAFullDiskKeepsTheOlderFile) {
