@@ -43,9 +43,10 @@ bool IsDatabaseOrSideFile(const std::string& path, const std::string& database);
 // beside one the user may write); null otherwise.
 const char* RefusalReason(int error, const std::string& path);
 
-// Whether a commit puts the file on the disk before it takes the name. A
-// file that is not the user's data (a cookie document, a cache file) is only
-// renamed: a kill still leaves it whole, old or new, and it costs no syncs.
+// Whether a commit puts the file on the disk before it takes the name. The
+// library's writers (tessik::FileWriter) only rename, as other programs'
+// writers of a user's file do: a kill still leaves it whole, old or new, and
+// it costs no syncs; the application's own files are synced.
 enum class Durability { Synced, Unsynced };
 
 class PartFile {

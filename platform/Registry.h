@@ -2,7 +2,8 @@
 // The registry calls the library makes, over a small in-process store. The
 // system's proxy settings are not stored: the Internet Settings key answers
 // ProxyEnable, ProxyServer and ProxyOverride from the http_proxy,
-// https_proxy and no_proxy environment variables (either case) at each query.
+// https_proxy and no_proxy environment variables at each query (the last two
+// in either case; HTTP_PROXY is no proxy setting).
 #include <cstdint>
 
 #include "platform/WinTypes.h"

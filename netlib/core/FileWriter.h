@@ -4,7 +4,7 @@
 // its place on commit(), so a failure leaves the old file as it was. It is
 // renamed, not synced, as other programs' writers of a user's file do: a
 // kill leaves the old file or the new one whole, a power cut may lose the
-// last writes (only the application's journal pays the syncs); a device
+// last writes (only the application's own files pay the syncs); a device
 // or a FIFO is written as it stands; an append adds at the end and a failure
 // cuts the file back to where it ended. Either way a FIFO nobody reads fails
 // at once, a reader that leaves is a failure (never a signal that ends the

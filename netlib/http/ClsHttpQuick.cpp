@@ -59,10 +59,6 @@ void xmlCharset(XString& xml, StringBuffer& out) {
         out.setString(kDefaultXmlCharset);
 }
 
-} // namespace
-
-namespace {
-
 // An answer came, and it is no 2xx: the call fails, logged with why.
 bool failsTheRule(bool answered, const HttpResult& result, const char* why, LogBase& log) {
     const std::uint32_t status = result.responseHeader.getStatusCode();

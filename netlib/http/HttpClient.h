@@ -297,8 +297,8 @@ public:
                        LogBase& log, bool& retry, bool logDetails);
     bool readEarlyResponse(const DataBuffer& received, DataBuffer& body, HttpControl& options, HttpResult& result,
                            LogBase& log, ProgressMonitor* pm, bool& retry);
-    // The same with the body going to any Output; a memory output's body is
-    // un-gzipped as well.
+    // The same with the body going to any Output; a memory output's body has
+    // its content codings undone as well.
     bool readResponseTo(HttpControl& options, bool tls, bool head, bool discardBody, HttpResult& result, Output& body,
                         LogBase& log, ProgressMonitor* pm, bool logDetails);
     bool readResponseBody(HttpControl& options, HttpResult& result, const BodyFraming& framing, Output& body,

@@ -11,6 +11,7 @@
 #include "netlib/streams/OutputFile.h"
 #include "netlib/streams/PipelineHelp.h"
 #include "netlib/streams/StreamConstants.h"
+#include "netlib/streams/TessikDeflate.h"
 #include "netlib/streams/ZipPipeline.h"
 #include "platform/Adler32.h"
 #include "platform/ByteOrder.h"
@@ -35,13 +36,9 @@ constexpr int kCallerSource = 18923;
 // What the inflater read past the deflate data is within its last buffer.
 constexpr std::size_t kTailKept = InflateState2::kSourceChunk;
 constexpr std::uint32_t kZeroScanBlock = 4096;
-// The zlib header (RFC 1950): deflate, a window of at most 32 KiB, a check
-// making it a multiple of 31, and a preset dictionary nobody sent.
+// The zlib header (RFC 1950), sound as zlibHeaderFault judges it, and a
+// preset dictionary nobody sent.
 constexpr std::uint32_t kZlibHeaderSize = 2;
-constexpr unsigned char kZlibMethodMask = 0x0F;
-constexpr unsigned int kZlibInfoShift = 4;
-constexpr unsigned int kZlibMaxInfo = 7;
-constexpr unsigned int kZlibCheckDivisor = 31;
 constexpr unsigned char kZlibFlagDict = 0x20;
 constexpr std::uint32_t kAdlerSize = 4;
 // Raw deflate data may be followed by this many bytes of anything, as the
@@ -318,11 +315,6 @@ bool inflateFront(MemberSource& in, Output& out, std::uint32_t& crc, LogBase& lo
     return true;
 }
 
-bool isZlibHeader(const unsigned char* h) {
-    return (h[0] & kZlibMethodMask) == kMethodDeflate && (h[0] >> kZlibInfoShift) <= kZlibMaxInfo &&
-           ((static_cast<unsigned int>(h[0]) << 8) | h[1]) % kZlibCheckDivisor == 0;
-}
-
 // What follows a member: the end, zero bytes of padding (both fine), or
 // another member.
 enum class AfterMember { kEnd, kMember, kGarbage };
@@ -419,7 +411,7 @@ bool Gzip::unDeflateSource(DataSource& source, Output& out, LogBase& log) {
     MemberSource in(source);
     unsigned char head[kZlibHeaderSize];
     const std::uint32_t got = readUpTo(in, head, kZlibHeaderSize, log);
-    const bool zlib = got == kZlibHeaderSize && isZlibHeader(head);
+    const bool zlib = got == kZlibHeaderSize && zlibHeaderFault(head[0], head[1]) == nullptr;
     if (zlib && (head[1] & kZlibFlagDict) != 0) {
         log.logError(gzip_msg::kZlibDictionary);
         return false;

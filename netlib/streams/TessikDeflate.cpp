@@ -14,20 +14,23 @@ constexpr std::uint32_t kZlibHeaderSize = 2;
 constexpr std::uint32_t kDictIdSize = 4;
 constexpr unsigned char kDictFlag = 0x20;
 constexpr unsigned char kMethodDeflate = 8;
+constexpr unsigned char kMethodMask = 0x0F;
+constexpr unsigned int kWindowInfoShift = 4;
 constexpr unsigned int kMaxWindowInfo = 7; // a 32 KiB window
+// The two bytes, read as one big-endian number, are a multiple of this.
+constexpr unsigned int kCheckDivisor = 31;
 
-// The header's faults in zlib's words and order; null for a sound header.
+} // namespace
+
 const char* zlibHeaderFault(unsigned char cmf, unsigned char flg) {
-    if ((cmf * 256u + flg) % 31 != 0)
+    if ((cmf * 256u + flg) % kCheckDivisor != 0)
         return "incorrect header check";
-    if ((cmf & 0x0F) != kMethodDeflate)
+    if ((cmf & kMethodMask) != kMethodDeflate)
         return "unknown compression method";
-    if ((cmf >> 4) > kMaxWindowInfo)
+    if ((cmf >> kWindowInfoShift) > kMaxWindowInfo)
         return "invalid window size";
     return nullptr;
 }
-
-} // namespace
 
 TessikDeflate::TessikDeflate() : m_level(kDefaultLevel), m_work(new(std::nothrow) unsigned char[kWorkSize]) {}
 

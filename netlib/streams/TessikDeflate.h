@@ -14,6 +14,10 @@
 
 namespace tessik {
 
+// The faults of a zlib header (RFC 1950) in zlib's words and order: its
+// check, its method, its window; null for a sound header.
+const char* zlibHeaderFault(unsigned char cmf, unsigned char flg);
+
 class TessikDeflate {
 public:
     static constexpr int kDefaultLevel = 6;

@@ -144,13 +144,6 @@ while True:
     c.close()
 )PY";
 
-std::string fromHex(const std::string& hex) {
-    std::string out;
-    for (std::size_t i = 0; i + 1 < hex.size(); i += 2)
-        out.push_back(static_cast<char>(std::stoi(hex.substr(i, 2), nullptr, 16)));
-    return out;
-}
-
 } // namespace
 
 // Bodies served with media types that carry parameters, byte-order marks
@@ -182,7 +175,7 @@ TEST_F(BodyCharset, BodiesReadAsBrowsersAndXmlReadersReadThem) {
     std::istringstream served(rows.out);
     int count = 0;
     for (std::string kind, body; served >> kind >> body; ++count) {
-        SCOPED_TRACE(fromHex(kind) + " " + fromHex(body));
+        SCOPED_TRACE(grvtest::FromHex(kind) + " " + grvtest::FromHex(body));
         XString url, out, call;
         X(url, base + std::to_string(count));
         ASSERT_TRUE(http.QuickGetStr(url, out, false, nullptr, log())) << logText();
@@ -197,7 +190,7 @@ TEST_F(BodyCharset, BodiesReadAsBrowsersAndXmlReadersReadThem) {
                                     nullptr, log()))
             << logText();
         verdicts += kind + " " + body + " text " + grvtest::ToHex(out.getUtf8()) + "\n";
-        if (kind != "-" && bodyMediaKind(fromHex(kind).c_str()) == BodyMediaKind::Xml) {
+        if (kind != "-" && bodyMediaKind(grvtest::FromHex(kind).c_str()) == BodyMediaKind::Xml) {
             // A reply refused is none: nothing, which the judge reads so.
             if (!http.XmlRpc(url, X(call, "<methodCall/>"), out, false, nullptr, log()))
                 out.clear();
@@ -205,7 +198,8 @@ TEST_F(BodyCharset, BodiesReadAsBrowsersAndXmlReadersReadThem) {
             // The same bytes as a file, where no label stands.
             const std::string file = dir.File("row.xml");
             ClsXml xml;
-            if (fromHex(kind).find("charset") == std::string::npos && grvtest::WriteFile(file, fromHex(body)))
+            if (grvtest::FromHex(kind).find("charset") == std::string::npos &&
+                grvtest::WriteFile(file, grvtest::FromHex(body)))
                 verdicts +=
                     kind + " " + body + " xml " +
                     grvtest::ToHex(xml.LoadXmlFile(file.c_str(), false) && xml.getXml(out) ? out.getUtf8() : "") + "\n";
@@ -219,7 +213,7 @@ TEST_F(BodyCharset, BodiesReadAsBrowsersAndXmlReadersReadThem) {
     std::istringstream labelled(labels.out);
     int labelRows = 0;
     for (std::string kind, body; labelled >> kind >> body; ++labelRows) {
-        const std::string type = fromHex(kind), bytes = fromHex(body);
+        const std::string type = grvtest::FromHex(kind), bytes = grvtest::FromHex(body);
         StringBuffer charset;
         MimeHeader head;
         DataBuffer in;
@@ -256,7 +250,7 @@ TEST_F(BodyCharset, SentXmlSaysWhatItsBytesAre) {
     std::istringstream in(rows.out);
     int row = 0, refusedAsRowsSay = 0;
     for (std::string method, charset, value, outcome; in >> method >> charset >> value >> outcome; ++row) {
-        const std::string name = charset == "-" ? "" : fromHex(charset);
+        const std::string name = charset == "-" ? "" : grvtest::FromHex(charset);
         // A page without the accent carries the value's ASCII part alone.
         DataBuffer accent;
         EncodingConvert conv;
@@ -264,8 +258,8 @@ TEST_F(BodyCharset, SentXmlSaysWhatItsBytesAre) {
             (!conv.convertToCharsetName(65001, name.c_str(), "\xc3\xa9", 2, accent) || conv.getDroppedCount() > 0))
             value = grvtest::ToHex("pain");
         const std::string string = "<methodCall><methodName>m</methodName><params><param><value><string>" +
-                                   fromHex(value) + "</string></value></param></params></methodCall>";
-        SCOPED_TRACE(method + " " + name + " " + fromHex(value));
+                                   grvtest::FromHex(value) + "</string></value></param></params></methodCall>";
+        SCOPED_TRACE(method + " " + name + " " + grvtest::FromHex(value));
         XString url, text, out, cs;
         X(url, base + std::to_string(row));
         bool sent = false;
