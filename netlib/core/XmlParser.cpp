@@ -962,7 +962,7 @@ int shiftsShown(const unsigned char* p, unsigned int n, const ByteEncoding& own)
 
 // Bytes no XML text holds, which only an ISO-2022 text not yet decoded has.
 bool holdsShiftByte(const unsigned char* p, unsigned int n) {
-    return std::memchr(p, kEscape, n) || std::memchr(p, kShiftOut, n) || std::memchr(p, kShiftIn, n);
+    return n != 0 && (std::memchr(p, kEscape, n) || std::memchr(p, kShiftOut, n) || std::memchr(p, kShiftIn, n));
 }
 
 // The page family a byte-order mark's declaration may name.
@@ -1150,7 +1150,7 @@ bool decodeXmlBytes(const unsigned char* p, unsigned int n, DataBuffer& out, Log
     }
     // U+0000, in whatever bytes it came, is no character of XML: the text
     // stays for a reader of text.
-    if (std::memchr(out.getData(), 0, out.getSize())) {
+    if (out.getSize() != 0 && std::memchr(out.getData(), 0, out.getSize())) {
         lg.logError(xml_msg::kZeroByte);
         return false;
     }
