@@ -109,6 +109,14 @@ bool StillNamed(int fd, const std::string& path) {
            opened.st_ino == named.st_ino;
 }
 
+// Whether fd's file lost its last name: renamed into place, then replaced by
+// a later writer of the same name. A file a swapped folder kept from the
+// rename still has its name there.
+bool ReplacedSince(int fd) {
+    struct stat st;
+    return ::fstat(fd, &st) == 0 && st.st_nlink == 0;
+}
+
 // Removes file, a leftover of the part file at part, unless a writer holds
 // that part (its lock is taken as soon as it is made and kept until it is
 // renamed or removed). The part's lock is held while removing, so a writer
@@ -400,7 +408,7 @@ int PartFile::PutInPlace() {
         if (!StillNamed(m_fd, m_part))
             return ENOENT;
         const int renamed = RenameFile(m_part, m_target, present);
-        if (renamed == 0 && !StillNamed(m_fd, m_target))
+        if (renamed == 0 && !StillNamed(m_fd, m_target) && !ReplacedSince(m_fd))
             return ENOENT;
         if (renamed != EEXIST || present)
             return renamed;
