@@ -65,8 +65,9 @@ constexpr int kSpreadCrowd = 2000;
 constexpr int kSites = 200;
 // The most folders the library watches at once.
 constexpr int kWatchedFolders = 8192;
-// Room for 20,000 files and the downloads, with an ext4's own share.
-constexpr const char* kExt4ImageSize = "1G";
+// Room for 80 folders of 2,000 files and the downloads, each file an inode.
+constexpr const char* kExt4ImageSize = "2G";
+constexpr const char* kExt4Inodes = "400000";
 
 using Curl = std::unique_ptr<CURL, void (*)(CURL*)>;
 
@@ -136,8 +137,8 @@ struct Row {
 // Each row's downloads by ours and by libcurl into folders under base, in
 // turns; the time per download of ours is printed for the rows together.
 // False when a download failed.
-bool DownloadRows(const std::string& url, const std::string& base, const std::string& where,
-                  const std::vector<Row>& rows) {
+bool DownloadRowsOrThrow(const std::string& url, const std::string& base, const std::string& where,
+                         const std::vector<Row>& rows) {
     bool allOk = true;
     Curl curl(curl_easy_init(), curl_easy_cleanup);
     curl_easy_setopt(curl.get(), CURLOPT_URL, url.c_str());
@@ -189,6 +190,18 @@ bool DownloadRows(const std::string& url, const std::string& base, const std::st
     return allOk;
 }
 
+// The same, a folder that cannot be made (a full disk) being a failed row
+// rather than an end that leaves a mounted image behind.
+bool DownloadRows(const std::string& url, const std::string& base, const std::string& where,
+                  const std::vector<Row>& rows) {
+    try {
+        return DownloadRowsOrThrow(url, base, where, rows);
+    } catch (const std::filesystem::filesystem_error& e) {
+        std::printf("%s: %s\n", where.c_str(), e.what());
+        return false;
+    }
+}
+
 // Runs work in a child process of its own, so that what it does to the
 // process (the inotify instances it holds, the folders it watches) stays
 // there. False when it failed.
@@ -238,7 +251,7 @@ void MountExt4(const std::string& base, Ext4& fs) {
     const std::string at = base + "/ext4";
     grvtest::RunResult made = grvtest::RunPeer({"truncate", "-s", kExt4ImageSize, fs.image});
     if (made.Ok())
-        made = grvtest::RunPeer({"mkfs.ext4", "-q", "-F", "-O", "has_journal", fs.image});
+        made = grvtest::RunPeer({"mkfs.ext4", "-q", "-F", "-O", "has_journal", "-N", kExt4Inodes, fs.image});
     if (made.Ok() && ::mkdir(at.c_str(), 0700) == 0) {
         made = grvtest::RunPeer({"mount", "-o", "loop", fs.image, at});
         if (made.Ok())
