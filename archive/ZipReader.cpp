@@ -156,8 +156,11 @@ ZipResult ZipReader::open(const void* source, std::uint64_t length, int kind) {
         return r;
     if (kind == kZipInputHandle && !src->seekable())
         return ZipResult::SeekImpossible;
-    core_ = ZipArchiveCore::open(std::move(src));
-    return core_ ? ZipResult::Ok : ZipResult::CannotOpen;
+    int error = kCoreOk;
+    core_ = ZipArchiveCore::open(std::move(src), &error);
+    if (core_)
+        return ZipResult::Ok;
+    return error == kCoreOverlap ? ZipResult::Corrupt : ZipResult::CannotOpen;
 }
 
 ZipResult ZipReader::close() {

@@ -402,7 +402,9 @@ bool CGRVDlgBkupRstr::RunRestore(const QByteArray& password) {
     ZipHandle* zip =
         source.isEmpty() ? nullptr : OpenZipArchive(QFile::encodeName(source).constData(), password.constData());
     if (!zip) {
-        ShowError(kRestoreCannotOpen, kBackupErrorTitle);
+        // Entries that overlap are a damaged backup, not a file of another kind.
+        const bool damaged = !source.isEmpty() && LastZipReaderResult() == ZipResult::Corrupt;
+        ShowError(damaged ? kRestoreDamaged : kRestoreCannotOpen, kBackupErrorTitle);
         return false;
     }
     // The reader handle is closed on every road out.

@@ -15,6 +15,7 @@
 
 #include "archive/ZipTime.h"
 #include "archive/ZipWriter.h"
+#include "platform/Crc32.h"
 #include "tests/archive/ArchiveTestSupport.h"
 
 namespace {
@@ -334,6 +335,7 @@ ZipHandle* OpenMemory(const Bytes& zip, const char* password = nullptr) {
 }
 
 TEST(ZipReader, ResultCodeTable) {
+    constexpr ZipResult Ok = ZipResult::Ok, Corrupt = ZipResult::Corrupt, DecompressError = ZipResult::DecompressError;
     const Bytes data = grvtest::TextLike(3000, 1);
     Bytes zip = OwnArchive({{"a.txt", data}, {"b.txt", data}});
 
@@ -382,33 +384,77 @@ TEST(ZipReader, ResultCodeTable) {
     EXPECT_EQ(CloseZipReader(reader), ZipResult::Ok);
     EXPECT_EQ(LastZipReaderResult(), ZipResult::Ok);
 
-    // Damaged local headers: 0x700 when they disagree, 0x800 when the extra
-    // field runs past the end.
+    // Damaged and overlapping entries, each judged by python's zipfile
+    // (reading every entry) and `unzip -t` (its exit status) as well: 0x700
+    // when the local header disagrees with the central record, the whole
+    // archive refused at open when entries overlap, and a deflate stream
+    // that runs past its size fails its extraction.
     auto layout = archive_test::ParseArchive(zip);
     const std::size_t second = layout.entries[1].localOffset;
-    struct Damage {
-        const char* what;
+    const std::size_t secondCentral = layout.directoryOffset + 46 + 5 + layout.entries[0].extra.size();
+    const std::uint32_t cutCrc = platform::Crc32(0, data.data(), 1000);
+    struct Patch {
         std::size_t at;
         std::uint32_t value;
         int width;
-        ZipResult expected;
+    };
+    struct Damage {
+        const char* what;
+        std::vector<Patch> patches;
+        const char* rewrite; // overlap_zip.py's mode, on the first entry alone
+        ZipResult opened, listed, extracted;
+        bool pythonRefuses;
+        int unzipStatus;
     } damage[] = {
-        {"signature", second, 0x04034B51, 4, ZipResult::Corrupt},
-        {"method", second + 8, 0, 2, ZipResult::Corrupt},
-        {"crc", second + 14, 1, 4, ZipResult::Corrupt},
-        {"size", second + 22, 1, 4, ZipResult::Corrupt},
-        {"name length", second + 26, 4, 2, ZipResult::Corrupt},
-        {"extra length", second + 28, 0xFFFF, 2, ZipResult::ReadError},
+        {"signature", {{second, 0x04034B51, 4}}, nullptr, Ok, Corrupt, Corrupt, true, 2},
+        {"method", {{second + 8, 0, 2}}, nullptr, Ok, Corrupt, Corrupt, false, 2},
+        {"crc", {{second + 14, 1, 4}}, nullptr, Ok, Corrupt, Corrupt, false, 2},
+        {"size", {{second + 22, 1, 4}}, nullptr, Ok, Corrupt, Corrupt, false, 0},
+        {"name length", {{second + 26, 4, 2}}, nullptr, Ok, Corrupt, Corrupt, true, 2},
+        {"differing central and local names", {{second + 30, 'c', 1}}, nullptr, Ok, Corrupt, Corrupt, true, 1},
+        {"extra field reaching into the directory", {{second + 28, 0xFFFF, 2}}, nullptr, Corrupt, Ok, Ok, true, 12},
+        {"two central records on one local header", {{secondCentral + 42, 0, 4}}, nullptr, Corrupt, Ok, Ok, true, 12},
+        {"one local header, two entries of its name", {}, "full", Corrupt, Ok, Ok, true, 12},
+        {"quoting the next local header in a stored block", {}, "quoted", Corrupt, Ok, Ok, true, 12},
+        {"deflate stream running past its size",
+         {{second + 14, cutCrc, 4},
+          {second + 22, 1000, 4},
+          {secondCentral + 16, cutCrc, 4},
+          {secondCentral + 24, 1000, 4}},
+         nullptr,
+         Ok,
+         Ok,
+         DecompressError,
+         false,
+         2},
     };
     for (const auto& d : damage) {
-        Bytes bad = zip;
-        PutLe(bad, d.at, d.value, d.width);
-        ZipHandle* h = OpenMemory(bad);
-        ASSERT_NE(h, nullptr) << d.what;
-        EXPECT_EQ(GetZipArchiveEntry(h, 0, &rec), ZipResult::Ok) << d.what;
-        EXPECT_EQ(GetZipArchiveEntry(h, 1, &rec), d.expected) << d.what;
-        EXPECT_EQ(ExtractZipEntryToFile(h, 1, (dir.File("y")).c_str()), d.expected) << d.what;
-        EXPECT_FALSE(grvtest::FileExists(dir.File("y"))) << d.what;
+        SCOPED_TRACE(d.what);
+        Bytes bad = d.rewrite ? OwnArchive({{"a.txt", data}}) : zip;
+        for (const Patch& p : d.patches)
+            PutLe(bad, p.at, p.value, p.width);
+        const std::string path = dir.File("damaged.zip");
+        ASSERT_TRUE(grvtest::WriteFile(path, bad));
+        if (d.rewrite) {
+            const std::string script = std::string(GRV_SOURCE_DIR) + "/tests/peers/overlap_zip.py";
+            ASSERT_EQ(RunPeer({"/usr/bin/python3", script, d.rewrite, path, path}).status, 0);
+        }
+        const auto python = grvtest::Python("import sys, zipfile\n"
+                                            "z = zipfile.ZipFile(sys.argv[1])\n"
+                                            "for i in z.infolist(): z.read(i)\n",
+                                            {path});
+        EXPECT_EQ(!python.Ok(), d.pythonRefuses) << python.err;
+        EXPECT_EQ(RunPeer({"unzip", "-tqq", path}).status, d.unzipStatus);
+
+        ZipHandle* h = OpenZipArchive(path.c_str(), nullptr);
+        EXPECT_EQ(LastZipReaderResult(), d.opened);
+        ASSERT_EQ(h != nullptr, d.opened == Ok);
+        if (!h)
+            continue;
+        EXPECT_EQ(GetZipArchiveEntry(h, 0, &rec), ZipResult::Ok);
+        EXPECT_EQ(GetZipArchiveEntry(h, 1, &rec), d.listed);
+        EXPECT_EQ(ExtractZipEntryToFile(h, 1, (dir.File("y")).c_str()), d.extracted);
+        EXPECT_FALSE(grvtest::FileExists(dir.File("y")));
         CloseZipReader(h);
     }
 

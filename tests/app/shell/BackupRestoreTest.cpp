@@ -796,8 +796,8 @@ INSTANTIATE_TEST_SUITE_P(Folders, ChooserStartTest,
                                            StartCase{"Home", false, false}),
                          [](const auto& info) { return std::string(info.param.name); });
 
-// Archives with folder entries, a flipped directory bit, damage and a NUL in
-// a name: a restore writes the journal or says why not, and never leaves a
+// Archives with folder entries, a flipped directory bit, damage, a NUL in a
+// name and entries that overlap: a restore writes the journal or says why not, and never leaves a
 // folder where the journal should be.
 class FolderArchiveTest : public BackupRestoreTest, public ::testing::WithParamInterface<const char*> {
 protected:
@@ -818,8 +818,9 @@ protected:
     }
     static qsizetype CentralHeader(const QByteArray& b) { return Le32(b, b.size() - 22 + 16); }
 
+    static bool Restores(const QString& kind) { return kind == "ZipR" || kind == "Flipped"; }
     static QString Outcome(const QString& kind) {
-        if (kind == "ZipR" || kind == "Flipped")
+        if (Restores(kind))
             return Text(kOperationComplete);
         if (kind == "FoldersOnly")
             return Text(kRestoreEmpty);
@@ -838,6 +839,14 @@ protected:
             return Path("r.grz");
         }
         const QString zip = OwnBackup("own.grz", kind == "NulName" ? "journal.grv_" : "journal.grv");
+        if (kind == "FullOverlap" || kind == "QuotedOverlap") {
+            // Read whole, each overlapped entry would inflate the journal once more.
+            const QString mode = kind == "FullOverlap" ? "full" : "quoted";
+            EXPECT_EQ(RunProgram("/usr/bin/python3",
+                                 {QStringLiteral(GRV_SOURCE_DIR "/tests/peers/overlap_zip.py"), mode, zip, zip}),
+                      0);
+            return zip;
+        }
         Patch(zip, [&](QByteArray& b) {
             const qsizetype central = CentralHeader(b);
             if (kind == "NulName") {
@@ -857,7 +866,7 @@ TEST_P(FolderArchiveTest, RestoreWritesTheJournalOrSaysWhy) {
     const QString kind = QString::fromLatin1(GetParam());
     CGRVDlg win;
     const QString archive = Make(kind);
-    const bool good = kind == "ZipR" || kind == "Flipped";
+    const bool good = Restores(kind);
     EXPECT_EQ(Restore(win, archive, Path("restored.grv"), "wrong"), good);
     EXPECT_EQ(prompter->Texts().at(0), Outcome(kind));
     const QFileInfo restored(Path("restored.grv"));
@@ -870,8 +879,8 @@ TEST_P(FolderArchiveTest, RestoreWritesTheJournalOrSaysWhy) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Archives, FolderArchiveTest,
-                         ::testing::Values("ZipR", "FoldersOnly", "Flipped", "FlippedDamaged", "NulName",
-                                           "WrongPassword"));
+                         ::testing::Values("ZipR", "FoldersOnly", "Flipped", "FlippedDamaged", "NulName", "FullOverlap",
+                                           "QuotedOverlap", "WrongPassword"));
 
 // The journal that is open stays open and untouched when the restore fails.
 class FailingArchiveTest : public FolderArchiveTest {};
@@ -891,7 +900,8 @@ TEST_P(FailingArchiveTest, FailedRestoreOntoTheOpenJournalLeavesItOpenAndUntouch
 }
 
 INSTANTIATE_TEST_SUITE_P(Archives, FailingArchiveTest,
-                         ::testing::Values("FoldersOnly", "FlippedDamaged", "NulName", "WrongPassword"));
+                         ::testing::Values("FoldersOnly", "FlippedDamaged", "NulName", "FullOverlap", "QuotedOverlap",
+                                           "WrongPassword"));
 
 // Peers show the name as it was written, not as DOS code-page mojibake.
 TEST_F(BackupRestoreTest, BackupOfNonAsciiJournalNameIsFlaggedUtf8) {
@@ -1282,21 +1292,26 @@ protected:
         const char* script = "import sys, zipfile\n"
                              "with zipfile.ZipFile(sys.argv[1], 'w', zipfile.ZIP_DEFLATED) as z:\n"
                              "    z.writestr(sys.argv[2], open(sys.argv[3], 'rb').read())\n";
-        const bool dotDot = kind == "DotDot";
-        if (!dotDot) {
+        const bool overlapped = kind == "Overlapped";
+        if (!overlapped) {
             EXPECT_TRUE(WriteBytes(Path("notes.txt"), QByteArray("Dear diary, my knee hurts.\n").repeated(40)));
         }
-        EXPECT_EQ(RunProgram("/usr/bin/python3", {"-c", script, zip, dotDot ? "../x" : "pain.grv",
-                                                  dotDot ? Fixture("journal.grv") : Path("notes.txt")}),
+        EXPECT_EQ(RunProgram("/usr/bin/python3",
+                             {"-c", script, zip, "pain.grv", overlapped ? Fixture("journal.grv") : Path("notes.txt")}),
                   0);
+        if (overlapped) {
+            EXPECT_EQ(RunProgram("/usr/bin/python3",
+                                 {QStringLiteral(GRV_SOURCE_DIR "/tests/peers/overlap_zip.py"), "quoted", zip, zip}),
+                      0);
+        }
         return zip;
     }
 };
 
-// A wrong password, an AES archive, an archive holding no journal and one
-// whose only entry is "../x" had the user confirm the loss of the open
-// journal's newer entries before being refused, and the wrong password's
-// message was covered by a progress window. Each is refused first, in a
+// A wrong password, an AES archive and an archive holding no journal had the
+// user confirm the loss of the open journal's newer entries before being
+// refused, and the wrong password's message was covered by a progress
+// window. Each is refused first, as a backup whose entries overlap is, in a
 // real message box: nothing is asked, no progress shows, and the journal
 // stays open and byte for byte as it was.
 TEST_P(RefusedRestoreTest, RefusedBeforeTheReplaceQuestionWithNoProgressWindow) {
@@ -1347,7 +1362,7 @@ INSTANTIATE_TEST_SUITE_P(Archives, RefusedRestoreTest,
                          ::testing::Values(RefusedCase{"WrongPassword", kWrongPassword},
                                            RefusedCase{"Aes", kRestoreUnreadableEncryption},
                                            RefusedCase{"NoJournal", kRestoreNoJournal},
-                                           RefusedCase{"DotDot", kRestoreDamaged}),
+                                           RefusedCase{"Overlapped", kRestoreDamaged}),
                          [](const auto& info) { return std::string(info.param.name); });
 
 // A restore onto a full disk said the database could not be written where
