@@ -208,17 +208,36 @@ int ZipArchiveCore::mapEntries(std::uint64_t sourceSize) {
     }
     std::stable_sort(order.begin(), order.end(),
                      [&](std::uint32_t a, std::uint32_t b) { return spans_[a].offset < spans_[b].offset; });
+    // Their local headers in that order, through the same window: a run of
+    // small entries costs one read, and no byte is read twice.
+    windowStart = 0;
+    windowLength = 0;
+    bool windowRead = false;
     for (std::size_t k = 0; k < order.size(); ++k) {
         ZipEntrySpan& span = spans_[order[k]];
         if (k + 1 < order.size() && spans_[order[k + 1]].offset == span.offset)
             return kCoreOverlap;
         span.limit = k + 1 < order.size() ? std::min<std::uint64_t>(spans_[order[k + 1]].offset, directoryOffset_)
                                           : directoryOffset_;
+        const std::uint64_t at = span.offset + bytesBefore_;
+        if (compressed[order[k]] == kZip64Marker || at + kZipLocalHeaderSize > sourceSize)
+            continue;
+        if (at + kZipLocalHeaderSize > windowStart + windowLength) {
+            std::uint64_t end = at + kZipLocalHeaderSize;
+            for (std::size_t j = k + 1; j < order.size(); ++j) {
+                const std::uint64_t next = spans_[order[j]].offset + bytesBefore_ + kZipLocalHeaderSize;
+                if (next > at + kDirectoryWindow || next > sourceSize)
+                    break;
+                end = next;
+            }
+            windowStart = at;
+            windowLength = static_cast<std::size_t>(end - at);
+            windowRead = readAt(windowStart, window.data(), windowLength) == kCoreOk;
+        }
         // A header that can't be read, or is no local header, fails the
         // entry when it is listed; its span still bounds it then.
-        std::uint8_t h[kZipLocalHeaderSize];
-        if (compressed[order[k]] == kZip64Marker || readAt(span.offset + bytesBefore_, h, sizeof h) != kCoreOk ||
-            platform::LoadLe32(h) != kZipLocalHeaderSignature)
+        const std::uint8_t* h = window.data() + (at - windowStart);
+        if (!windowRead || platform::LoadLe32(h) != kZipLocalHeaderSignature)
             continue;
         if (LocalDataEnd(span.offset, h, compressed[order[k]]) > span.limit)
             return kCoreOverlap;
@@ -280,10 +299,12 @@ int ZipArchiveCore::checkLocalHeader(ZipLocalHeaderInfo* info) {
     if (static_cast<std::size_t>(currentNumber_) >= spans_.size() ||
         spans_[currentNumber_].offset != c.localHeaderOffset)
         return kCoreBadZip;
-    std::uint8_t h[kZipLocalHeaderSize];
-    int rc = readAt(c.localHeaderOffset + bytesBefore_, h, sizeof h);
+    // The header and the name as long as the central record says, in one read.
+    std::vector<std::uint8_t> local(kZipLocalHeaderSize + c.nameLength);
+    int rc = readAt(c.localHeaderOffset + bytesBefore_, local.data(), local.size());
     if (rc != kCoreOk)
         return rc;
+    const std::uint8_t* h = local.data();
     if (platform::LoadLe32(h) != kZipLocalHeaderSignature)
         return kCoreBadZip;
     std::uint16_t flags = platform::LoadLe16(h + 6);
@@ -301,10 +322,8 @@ int ZipArchiveCore::checkLocalHeader(ZipLocalHeaderInfo* info) {
     if (nameLength != c.nameLength)
         return kCoreBadZip;
     // One entry, one name: which of two a peer writes out is its own choice.
-    std::string localName(nameLength, '\0');
-    if (nameLength > 0 && source_->read(localName.data(), nameLength, 1) != 1)
-        return kCoreIo;
-    if (localName != currentName_)
+    if (currentName_.compare(0, std::string::npos, reinterpret_cast<const char*>(h + kZipLocalHeaderSize),
+                             nameLength) != 0)
         return kCoreBadZip;
     if (LocalDataEnd(c.localHeaderOffset, h, c.compressedSize) > spans_[currentNumber_].limit)
         return kCoreBadZip;
