@@ -397,8 +397,9 @@ int ZipArchiveCore::fillInput(ZipEntryStream& s) {
 }
 
 int ZipArchiveCore::finishInflate(ZipEntryStream& s, bool ended) {
-    // Every byte announced was delivered: the stream must end here, with no
-    // byte more to give, and its end must be the end of the entry's data.
+    // Every byte announced was delivered: the stream must end here, within
+    // the entry's data, with no byte more to give. Bytes of the data after
+    // its end are passed over, as unzip and python's zipfile pass over them.
     std::uint8_t past;
     while (!ended) {
         int rc = fillInput(s);
@@ -414,7 +415,7 @@ int ZipArchiveCore::finishInflate(ZipEntryStream& s, bool ended) {
         ended = rc == Z_STREAM_END;
     }
     s.finished = true;
-    return s.zs.avail_in == 0 && s.compressedLeft == 0 ? kCoreOk : Z_DATA_ERROR;
+    return kCoreOk;
 }
 
 long ZipArchiveCore::readCurrentEntry(std::uint8_t* buffer, std::size_t length, bool* end) {
@@ -464,7 +465,7 @@ long ZipArchiveCore::readCurrentEntry(std::uint8_t* buffer, std::size_t length, 
         if (rc == Z_STREAM_END && s.uncompressedLeft > 0)
             return Z_DATA_ERROR;
         if (rc == Z_STREAM_END || s.uncompressedLeft == 0) {
-            // One that runs on past it, or ends before its data does, too.
+            // One that runs on past it, or never ends, too.
             int finished = finishInflate(s, rc == Z_STREAM_END);
             if (finished != kCoreOk)
                 return finished;

@@ -103,8 +103,8 @@ private:
     // spans, or kCoreOverlap.
     int mapEntries(std::uint64_t sourceSize);
     int fillInput(ZipEntryStream& s);
-    // kCoreOk once the deflate stream ended exactly at the end of the
-    // entry's data without giving a byte more; `ended` when inflate said so.
+    // kCoreOk once the deflate stream ended within the entry's data without
+    // giving a byte more; `ended` when inflate said so.
     int finishInflate(ZipEntryStream& s, bool ended);
 
     std::unique_ptr<ZipByteSource> source_;

@@ -1,6 +1,7 @@
 #!/usr/bin/python3
 """Rewrites a zip archive's first entry into the two forms of overlapped
-archive that inflate one stream once per entry.
+archive that inflate one stream once per entry, or the whole archive into
+their near miss, which overlaps nowhere.
 
 overlap_zip.py full IN OUT
     A second central record on the first entry's local header, under the
@@ -23,6 +24,8 @@ CENTRAL_SIZE = 46
 END_SIZE = 22
 STORED_BLOCK_HEADER = 5
 QUOTING_NAME = b"quoting.grv"
+PAD = b"\0\0\0\0"
+ENCRYPTED_OR_DESCRIPTOR = 0x9
 
 
 def first_entry(zip_bytes):
@@ -73,10 +76,36 @@ def quoted(zip_bytes):
     return body + directory + end_record(2, directory, len(body))
 
 
+def padded(zip_bytes):
+    end = zip_bytes.rindex(struct.pack("<I", END))
+    count = struct.unpack_from("<H", zip_bytes, end + 10)[0]
+    at = struct.unpack_from("<I", zip_bytes, end + 16)[0]
+    body, directory = b"", b""
+    for _ in range(count):
+        n, x, c = struct.unpack_from("<HHH", zip_bytes, at + 28)
+        central = bytearray(zip_bytes[at : at + CENTRAL_SIZE + n + x + c])
+        at += len(central)
+        flags, method = struct.unpack_from("<HH", central, 8)
+        if flags & ENCRYPTED_OR_DESCRIPTOR:
+            sys.exit("no entry may be encrypted or have a data descriptor")
+        offset, size = struct.unpack_from("<I", central, 42)[0], struct.unpack_from("<I", central, 20)[0]
+        ln, lx = struct.unpack_from("<HH", zip_bytes, offset + 26)
+        header = bytearray(zip_bytes[offset : offset + LOCAL_SIZE + ln + lx])
+        data = zip_bytes[offset + len(header) : offset + len(header) + size]
+        if method == 8:
+            data += PAD
+            struct.pack_into("<I", header, 18, len(data))
+            struct.pack_into("<I", central, 20, len(data))
+        struct.pack_into("<I", central, 42, len(body))
+        body += header + data
+        directory += central
+    return body + directory + end_record(count, directory, len(body))
+
+
 def main():
     mode, source, target = sys.argv[1:4]
     zip_bytes = open(source, "rb").read()
-    out = {"full": full, "quoted": quoted}[mode](zip_bytes)
+    out = {"full": full, "quoted": quoted, "padded": padded}[mode](zip_bytes)
     open(target, "wb").write(out)
 
 

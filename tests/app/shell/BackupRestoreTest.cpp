@@ -797,9 +797,10 @@ INSTANTIATE_TEST_SUITE_P(Folders, ChooserStartTest,
                          [](const auto& info) { return std::string(info.param.name); });
 
 // Archives with folder entries, a flipped directory bit, damage, a NUL in a
-// name, names that would reach outside or name no file, and entries that
-// overlap: a restore writes the journal or says why not, and never leaves a
-// folder where the journal should be.
+// name, names that would reach outside or name no file, entries that
+// overlap and deflate data padded inside its size: a restore writes the
+// journal or says why not, and never leaves a folder where the journal
+// should be.
 class FolderArchiveTest : public BackupRestoreTest, public ::testing::WithParamInterface<const char*> {
 protected:
     // Our own backup of the fixture journal under the given name, unencrypted.
@@ -820,7 +821,7 @@ protected:
     static qsizetype CentralHeader(const QByteArray& b) { return Le32(b, b.size() - 22 + 16); }
 
     static bool Restores(const QString& kind) {
-        return kind == "ZipR" || kind == "Flipped" || kind == "NulName" || kind == "TrickyNames";
+        return kind == "ZipR" || kind == "Flipped" || kind == "NulName" || kind == "TrickyNames" || kind == "Padded";
     }
     static QString Outcome(const QString& kind) {
         if (Restores(kind))
@@ -855,9 +856,10 @@ protected:
             return Path("tricky.grz");
         }
         const QString zip = OwnBackup("own.grz", kind == "NulName" ? "journal.grv_" : "journal.grv");
-        if (kind == "FullOverlap" || kind == "QuotedOverlap") {
-            // Read whole, each overlapped entry would inflate the journal once more.
-            const QString mode = kind == "FullOverlap" ? "full" : "quoted";
+        if (kind == "FullOverlap" || kind == "QuotedOverlap" || kind == "Padded") {
+            // Read whole, each overlapped entry would inflate the journal once
+            // more; bytes after the journal's deflate data overlap nothing.
+            const QString mode = kind == "FullOverlap" ? "full" : kind == "QuotedOverlap" ? "quoted" : "padded";
             EXPECT_EQ(RunProgram("/usr/bin/python3",
                                  {QStringLiteral(GRV_SOURCE_DIR "/tests/peers/overlap_zip.py"), mode, zip, zip}),
                       0);
@@ -896,7 +898,7 @@ TEST_P(FolderArchiveTest, RestoreWritesTheJournalOrSaysWhy) {
 
 INSTANTIATE_TEST_SUITE_P(Archives, FolderArchiveTest,
                          ::testing::Values("ZipR", "FoldersOnly", "Flipped", "FlippedDamaged", "NulName", "TrickyNames",
-                                           "FullOverlap", "QuotedOverlap", "WrongPassword"));
+                                           "FullOverlap", "QuotedOverlap", "Padded", "WrongPassword"));
 
 // The journal that is open stays open and untouched when the restore fails.
 class FailingArchiveTest : public FolderArchiveTest {};
