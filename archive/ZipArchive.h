@@ -29,6 +29,12 @@ enum class ZipResult : std::uint32_t {
     UnsupportedEncryption = 0x6000000,
     // The disk the entry was being extracted onto is full.
     DiskFull = 0x7000000,
+    // The entry's name gives no file name: nothing is left of it once
+    // cleaned, it is longer than a record holds, or it is flagged UTF-8 and
+    // is not. The record is filled but for the name; the entry extracts to a
+    // target the caller names, and one that names targets after entries
+    // passes over it, as unzip does.
+    NameUnusable = 0x8000000,
 };
 
 constexpr std::uint32_t ZipResultValue(ZipResult r) {

@@ -69,10 +69,9 @@ ZipResult OpenFailure(int rc) {
 
 } // namespace
 
-bool CleanEntryName(const std::string& stored, std::string* cleaned) {
-    // A NUL would cut the name short wherever it is used as a C string.
-    if (stored.find('\0') != std::string::npos)
-        return false;
+std::string CleanEntryName(const std::string& whole) {
+    // What follows a NUL is no part of the name: a C string ends there.
+    const std::string stored = whole.substr(0, whole.find('\0'));
     // The old rules first: they decide what a listing has always shown.
     std::size_t start = 0;
     for (bool changed = true; changed && start < stored.size();) {
@@ -95,7 +94,7 @@ bool CleanEntryName(const std::string& stored, std::string* cleaned) {
             }
         }
     }
-    // Then parts: "." and empty ones go, ".." refuses the name.
+    // Then parts: empty, "." and ".." ones go, as python's zipfile drops them.
     std::string out;
     std::size_t i = start;
     while (i < stored.size()) {
@@ -103,9 +102,7 @@ bool CleanEntryName(const std::string& stored, std::string* cleaned) {
         while (j < stored.size() && !IsSeparator(stored[j]))
             ++j;
         std::string_view part(stored.data() + i, j - i);
-        if (part == "..")
-            return false;
-        if (!part.empty() && part != ".") {
+        if (!part.empty() && part != "." && part != "..") {
             if (!out.empty())
                 out += '/';
             out.append(part);
@@ -114,8 +111,7 @@ bool CleanEntryName(const std::string& stored, std::string* cleaned) {
     }
     if (!out.empty() && IsSeparator(stored.back()))
         out += '/';
-    *cleaned = out;
-    return true;
+    return out;
 }
 
 std::uint32_t EntryAttributes(std::uint16_t versionMadeBy, std::uint32_t externalAttributes) {
@@ -156,8 +152,11 @@ ZipResult ZipReader::open(const void* source, std::uint64_t length, int kind) {
         return r;
     if (kind == kZipInputHandle && !src->seekable())
         return ZipResult::SeekImpossible;
-    core_ = ZipArchiveCore::open(std::move(src));
-    return core_ ? ZipResult::Ok : ZipResult::CannotOpen;
+    int error = kCoreOk;
+    core_ = ZipArchiveCore::open(std::move(src), &error);
+    if (core_)
+        return ZipResult::Ok;
+    return error == kCoreOverlap ? ZipResult::Corrupt : ZipResult::CannotOpen;
 }
 
 ZipResult ZipReader::close() {
@@ -190,7 +189,7 @@ ZipResult ZipReader::getEntry(int index, ZipEntryInfo* record) {
     closeOpenEntry();
     if (index == lastIndex_ && index != -1) {
         *record = last_;
-        return ZipResult::Ok;
+        return lastResult_;
     }
     if (index == -1) {
         *record = ZipEntryInfo{};
@@ -219,23 +218,24 @@ ZipResult ZipReader::getEntry(int index, ZipEntryInfo* record) {
 
     // Flagged names are UTF-8 and must be; others are what older writers
     // (this one among them) left: UTF-8, else the Windows code page.
-    if (c.flags & kZipFlagUtf8) {
-        if (!platform::IsValidUtf8(stored))
-            return ZipResult::BadArguments;
-    } else {
+    bool named = true;
+    if (c.flags & kZipFlagUtf8)
+        named = platform::IsValidUtf8(stored);
+    else
         stored = platform::Utf8OrCp1252ToUtf8(stored);
-    }
-    std::string name;
-    if (stored.size() >= kZipMaxPath || !CleanEntryName(stored, &name) || name.empty() || name.size() >= kZipMaxPath)
-        return ZipResult::BadArguments;
+    const std::string name = named ? CleanEntryName(stored) : std::string();
+    // A name that gives no file name leaves the entry itself readable.
+    named = !name.empty() && name.size() < kZipMaxPath;
+    const std::string_view kept(stored.data(), std::min(stored.size(), stored.find('\0')));
 
     ZipEntryInfo info{};
     info.index = index;
-    std::memcpy(info.name, name.c_str(), name.size() + 1);
+    if (named)
+        std::memcpy(info.name, name.c_str(), name.size() + 1);
     // A folder is a name ending in '/', as every peer judges it: a stray
     // directory bit must not turn a file's data into an empty folder unread.
     info.attributes = EntryAttributes(c.versionMadeBy, c.externalAttributes) & ~kZipAttrDirectory;
-    if (name.back() == '/')
+    if (!kept.empty() && IsSeparator(kept.back()))
         info.attributes |= kZipAttrDirectory;
     info.compressedSize = c.compressedSize;
     info.uncompressedSize = c.uncompressedSize;
@@ -269,8 +269,9 @@ ZipResult ZipReader::getEntry(int index, ZipEntryInfo* record) {
 
     last_ = info;
     lastIndex_ = index;
+    lastResult_ = named ? ZipResult::Ok : ZipResult::NameUnusable;
     *record = info;
-    return ZipResult::Ok;
+    return lastResult_;
 }
 
 std::string ZipReader::resolve(const std::string& path) const {
@@ -296,7 +297,7 @@ ZipResult ZipReader::extract(int index, const void* target, std::uint64_t length
     // extracted either.
     ZipEntryInfo record;
     ZipResult listed = getEntry(index, &record);
-    if (listed != ZipResult::Ok)
+    if (listed != ZipResult::Ok && listed != ZipResult::NameUnusable)
         return listed;
     const bool folder = (record.attributes & kZipAttrDirectory) != 0;
 

@@ -15,11 +15,12 @@ namespace archive {
 // Extraction targets: a pointer to an int descriptor, a path, a memory block.
 enum ZipTargetKind : int { kZipTargetHandle = 1, kZipTargetFileName = 2, kZipTargetMemory = 3 };
 
-// Cleans a stored name for listing: drive letters, leading separators and
-// everything up to a "/../" are dropped (the old rules), then "." parts go
-// and '\' becomes '/'. False when a ".." part is left, as such a name could
-// reach outside the folder it is extracted into, or when it holds a NUL.
-bool CleanEntryName(const std::string& stored, std::string* cleaned);
+// Cleans a stored name for listing: it ends at a NUL, as in python's zipfile
+// and unzip; drive letters, leading separators and everything up to a
+// "/../" are dropped (the old rules), then empty, "." and ".." parts go, so
+// that no name reaches outside the folder it is extracted into, and '\'
+// becomes '/'. What is left may be empty.
+std::string CleanEntryName(const std::string& stored);
 
 // Windows attribute bits from the central record's host and attributes.
 std::uint32_t EntryAttributes(std::uint16_t versionMadeBy, std::uint32_t externalAttributes);
@@ -51,6 +52,7 @@ private:
     int openIndex_ = -1;
     ZipEntryInfo last_{};
     int lastIndex_ = -1;
+    ZipResult lastResult_ = ZipResult::Ok;
     std::string password_;
     bool hasPassword_ = false;
     std::vector<std::uint8_t> buffer_;

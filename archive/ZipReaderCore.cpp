@@ -19,6 +19,10 @@ constexpr std::size_t kEndSearchChunk = 1028;
 // An end record may carry a comment of up to 65,535 bytes behind it.
 constexpr std::uint64_t kEndSearchLimit = 0xFFFF + kZipEndRecordSize;
 constexpr std::size_t kInputBufferSize = 16384;
+// The central directory is walked at open through a window of this size.
+constexpr std::size_t kDirectoryWindow = 65536;
+// A size or offset that says the real one is in a Zip64 field.
+constexpr std::uint32_t kZip64Marker = 0xFFFFFFFFu;
 
 } // namespace
 
@@ -28,6 +32,7 @@ public:
     z_stream zs{};
     bool inflateReady = false;
     bool raw = false;
+    bool finished = false;      // the deflate stream's end was checked
     std::uint64_t position = 0; // of the next compressed byte, relative
     std::uint64_t compressedLeft = 0;
     std::uint64_t uncompressedLeft = 0;
@@ -56,11 +61,13 @@ int ZipArchiveCore::readAt(std::uint64_t position, void* buffer, std::size_t len
 
 namespace {
 
-// The end record nearest the end of the source, or false.
-bool FindEndRecord(ZipByteSource& source, std::uint64_t* position) {
+// The end record nearest the end of the source, and the source's size from
+// its base offset, or false.
+bool FindEndRecord(ZipByteSource& source, std::uint64_t* position, std::uint64_t* sourceSize) {
     if (source.seek(0, kZipSeekEnd) != 0)
         return false;
-    std::uint64_t size = source.tell();
+    const std::uint64_t size = source.tell();
+    *sourceSize = size;
     std::uint64_t limit = std::min(size, kEndSearchLimit);
     std::uint8_t buf[kEndSearchChunk];
     std::uint64_t back = 4;
@@ -80,11 +87,38 @@ bool FindEndRecord(ZipByteSource& source, std::uint64_t* position) {
     return false;
 }
 
+void ParseCentralRecord(const std::uint8_t* h, ZipCentralRecord& r) {
+    r.versionMadeBy = platform::LoadLe16(h + 4);
+    r.versionNeeded = platform::LoadLe16(h + 6);
+    r.flags = platform::LoadLe16(h + 8);
+    r.method = platform::LoadLe16(h + 10);
+    r.dosDateTime = platform::LoadLe32(h + 12);
+    r.crc = platform::LoadLe32(h + 16);
+    r.compressedSize = platform::LoadLe32(h + 20);
+    r.uncompressedSize = platform::LoadLe32(h + 24);
+    r.nameLength = platform::LoadLe16(h + 28);
+    r.extraLength = platform::LoadLe16(h + 30);
+    r.commentLength = platform::LoadLe16(h + 32);
+    r.diskNumberStart = platform::LoadLe16(h + 34);
+    r.internalAttributes = platform::LoadLe16(h + 36);
+    r.externalAttributes = platform::LoadLe32(h + 38);
+    r.localHeaderOffset = platform::LoadLe32(h + 42);
+}
+
+// Where the data of the entry whose local header h stands at offset ends.
+std::uint64_t LocalDataEnd(std::uint32_t offset, const std::uint8_t* h, std::uint32_t compressedSize) {
+    return static_cast<std::uint64_t>(offset) + kZipLocalHeaderSize + platform::LoadLe16(h + 26) +
+           platform::LoadLe16(h + 28) + compressedSize;
+}
+
 } // namespace
 
-std::unique_ptr<ZipArchiveCore> ZipArchiveCore::open(std::unique_ptr<ZipByteSource> source) {
+std::unique_ptr<ZipArchiveCore> ZipArchiveCore::open(std::unique_ptr<ZipByteSource> source, int* error) {
+    if (error)
+        *error = kCoreBadZip;
     std::uint64_t endPos = 0;
-    if (!FindEndRecord(*source, &endPos))
+    std::uint64_t sourceSize = 0;
+    if (!FindEndRecord(*source, &endPos, &sourceSize))
         return nullptr;
     std::unique_ptr<ZipArchiveCore> core(new (std::nothrow) ZipArchiveCore(std::move(source)));
     if (!core)
@@ -117,13 +151,98 @@ std::unique_ptr<ZipArchiveCore> ZipArchiveCore::open(std::unique_ptr<ZipByteSour
     if (absoluteEnd < directoryEnd)
         return nullptr;
     core->bytesBefore_ = absoluteEnd - directoryEnd;
+    const std::uint64_t absoluteSize = sourceSize + core->source_->baseOffset();
     core->source_->clearBaseOffset();
     core->entryCount_ = entriesTotal;
     core->directoryOffset_ = directoryOffset;
     core->directorySize_ = directorySize;
     if (entriesTotal > 0 && core->goToFirstEntry() != kCoreOk)
         return nullptr;
+    if (core->mapEntries(absoluteSize) != kCoreOk) {
+        if (error)
+            *error = kCoreOverlap;
+        return nullptr;
+    }
+    if (error)
+        *error = kCoreOk;
     return core;
+}
+
+int ZipArchiveCore::mapEntries(std::uint64_t sourceSize) {
+    // The fixed part of each record, read through one window. The walk stops
+    // where a record can't be read: the entries from there on can't be
+    // reached by listing either, and have no span.
+    std::vector<std::uint8_t> window(kDirectoryWindow);
+    std::uint64_t windowStart = 0;
+    std::size_t windowLength = 0;
+    std::vector<std::uint32_t> compressed;
+    spans_.reserve(entryCount_);
+    compressed.reserve(entryCount_);
+    std::uint64_t position = directoryOffset_ + bytesBefore_;
+    for (int i = 0; i < entryCount_; ++i) {
+        if (position < windowStart || position + kZipCentralHeaderSize > windowStart + windowLength) {
+            if (position >= sourceSize)
+                break;
+            windowStart = position;
+            windowLength = static_cast<std::size_t>(std::min<std::uint64_t>(kDirectoryWindow, sourceSize - position));
+            if (readAt(windowStart, window.data(), windowLength) != kCoreOk || windowLength < kZipCentralHeaderSize)
+                break;
+        }
+        const std::uint8_t* h = window.data() + (position - windowStart);
+        if (platform::LoadLe32(h) != kZipCentralHeaderSignature)
+            break;
+        ZipCentralRecord r;
+        ParseCentralRecord(h, r);
+        spans_.push_back({r.localHeaderOffset, 0});
+        compressed.push_back(r.compressedSize);
+        position += kZipCentralHeaderSize + r.nameLength + r.extraLength + r.commentLength;
+    }
+
+    // In order of their local headers; those whose offset is in a Zip64
+    // field are never read here, and keep a span that holds nothing.
+    std::vector<std::uint32_t> order;
+    order.reserve(spans_.size());
+    for (std::uint32_t i = 0; i < spans_.size(); ++i) {
+        if (spans_[i].offset != kZip64Marker)
+            order.push_back(i);
+    }
+    std::stable_sort(order.begin(), order.end(),
+                     [&](std::uint32_t a, std::uint32_t b) { return spans_[a].offset < spans_[b].offset; });
+    // Their local headers in that order, through the same window: a run of
+    // small entries costs one read, and no byte is read twice.
+    windowStart = 0;
+    windowLength = 0;
+    bool windowRead = false;
+    for (std::size_t k = 0; k < order.size(); ++k) {
+        ZipEntrySpan& span = spans_[order[k]];
+        if (k + 1 < order.size() && spans_[order[k + 1]].offset == span.offset)
+            return kCoreOverlap;
+        span.limit = k + 1 < order.size() ? std::min<std::uint64_t>(spans_[order[k + 1]].offset, directoryOffset_)
+                                          : directoryOffset_;
+        const std::uint64_t at = span.offset + bytesBefore_;
+        if (compressed[order[k]] == kZip64Marker || at + kZipLocalHeaderSize > sourceSize)
+            continue;
+        if (at + kZipLocalHeaderSize > windowStart + windowLength) {
+            std::uint64_t end = at + kZipLocalHeaderSize;
+            for (std::size_t j = k + 1; j < order.size(); ++j) {
+                const std::uint64_t next = spans_[order[j]].offset + bytesBefore_ + kZipLocalHeaderSize;
+                if (next > at + kDirectoryWindow || next > sourceSize)
+                    break;
+                end = next;
+            }
+            windowStart = at;
+            windowLength = static_cast<std::size_t>(end - at);
+            windowRead = readAt(windowStart, window.data(), windowLength) == kCoreOk;
+        }
+        // A header that can't be read, or is no local header, fails the
+        // entry when it is listed; its span still bounds it then.
+        const std::uint8_t* h = window.data() + (at - windowStart);
+        if (!windowRead || platform::LoadLe32(h) != kZipLocalHeaderSignature)
+            continue;
+        if (LocalDataEnd(span.offset, h, compressed[order[k]]) > span.limit)
+            return kCoreOverlap;
+    }
+    return kCoreOk;
 }
 
 int ZipArchiveCore::readCentralRecord() {
@@ -134,21 +253,7 @@ int ZipArchiveCore::readCentralRecord() {
     if (platform::LoadLe32(h) != kZipCentralHeaderSignature)
         return kCoreBadZip;
     ZipCentralRecord& r = current_;
-    r.versionMadeBy = platform::LoadLe16(h + 4);
-    r.versionNeeded = platform::LoadLe16(h + 6);
-    r.flags = platform::LoadLe16(h + 8);
-    r.method = platform::LoadLe16(h + 10);
-    r.dosDateTime = platform::LoadLe32(h + 12);
-    r.crc = platform::LoadLe32(h + 16);
-    r.compressedSize = platform::LoadLe32(h + 20);
-    r.uncompressedSize = platform::LoadLe32(h + 24);
-    r.nameLength = platform::LoadLe16(h + 28);
-    r.extraLength = platform::LoadLe16(h + 30);
-    r.commentLength = platform::LoadLe16(h + 32);
-    r.diskNumberStart = platform::LoadLe16(h + 34);
-    r.internalAttributes = platform::LoadLe16(h + 36);
-    r.externalAttributes = platform::LoadLe32(h + 38);
-    r.localHeaderOffset = platform::LoadLe32(h + 42);
+    ParseCentralRecord(h, r);
     currentName_.assign(r.nameLength, '\0');
     if (r.nameLength > 0 && source_->read(currentName_.data(), r.nameLength, 1) != 1)
         return kCoreIo;
@@ -188,12 +293,18 @@ int ZipArchiveCore::checkLocalHeader(ZipLocalHeaderInfo* info) {
         return kCoreBadParameter;
     const ZipCentralRecord& c = current_;
     // Zip64 sizes and offsets live in extra fields this reader does not read.
-    if (c.compressedSize == 0xFFFFFFFFu || c.uncompressedSize == 0xFFFFFFFFu || c.localHeaderOffset == 0xFFFFFFFFu)
+    if (c.compressedSize == kZip64Marker || c.uncompressedSize == kZip64Marker || c.localHeaderOffset == kZip64Marker)
         return kCoreBadZip;
-    std::uint8_t h[kZipLocalHeaderSize];
-    int rc = readAt(c.localHeaderOffset + bytesBefore_, h, sizeof h);
+    // The record must still say what it said at open, where its span was set.
+    if (static_cast<std::size_t>(currentNumber_) >= spans_.size() ||
+        spans_[currentNumber_].offset != c.localHeaderOffset)
+        return kCoreBadZip;
+    // The header and the name as long as the central record says, in one read.
+    std::vector<std::uint8_t> local(kZipLocalHeaderSize + c.nameLength);
+    int rc = readAt(c.localHeaderOffset + bytesBefore_, local.data(), local.size());
     if (rc != kCoreOk)
         return rc;
+    const std::uint8_t* h = local.data();
     if (platform::LoadLe32(h) != kZipLocalHeaderSignature)
         return kCoreBadZip;
     std::uint16_t flags = platform::LoadLe16(h + 6);
@@ -209,6 +320,12 @@ int ZipArchiveCore::checkLocalHeader(ZipLocalHeaderInfo* info) {
     std::uint16_t nameLength = platform::LoadLe16(h + 26);
     std::uint16_t extraLength = platform::LoadLe16(h + 28);
     if (nameLength != c.nameLength)
+        return kCoreBadZip;
+    // One entry, one name: which of two a peer writes out is its own choice.
+    if (currentName_.compare(0, std::string::npos, reinterpret_cast<const char*>(h + kZipLocalHeaderSize),
+                             nameLength) != 0)
+        return kCoreBadZip;
+    if (LocalDataEnd(c.localHeaderOffset, h, c.compressedSize) > spans_[currentNumber_].limit)
         return kCoreBadZip;
     if (info) {
         info->extraPosition = static_cast<std::uint64_t>(c.localHeaderOffset) + kZipLocalHeaderSize + nameLength;
@@ -263,6 +380,44 @@ int ZipArchiveCore::openCurrentEntry(const char* password) {
     return kCoreOk;
 }
 
+int ZipArchiveCore::fillInput(ZipEntryStream& s) {
+    if (s.zs.avail_in != 0 || s.compressedLeft == 0)
+        return kCoreOk;
+    std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(kInputBufferSize, s.compressedLeft));
+    int rc = readAt(s.position + bytesBefore_, s.input, n);
+    if (rc != kCoreOk)
+        return rc;
+    if (s.encrypted)
+        zipDecodeBuffer(s.keys, s.input, n);
+    s.position += n;
+    s.compressedLeft -= n;
+    s.zs.next_in = s.input;
+    s.zs.avail_in = static_cast<uInt>(n);
+    return kCoreOk;
+}
+
+int ZipArchiveCore::finishInflate(ZipEntryStream& s, bool ended) {
+    // Every byte announced was delivered: the stream must end here, within
+    // the entry's data, with no byte more to give. Bytes of the data after
+    // its end are passed over, as unzip and python's zipfile pass over them.
+    std::uint8_t past;
+    while (!ended) {
+        int rc = fillInput(s);
+        if (rc != kCoreOk)
+            return rc;
+        s.zs.next_out = &past;
+        s.zs.avail_out = sizeof past;
+        rc = inflate(&s.zs, Z_SYNC_FLUSH);
+        if (s.zs.avail_out == 0 || (rc != Z_OK && rc != Z_STREAM_END && rc != Z_BUF_ERROR))
+            return Z_DATA_ERROR;
+        if (rc == Z_BUF_ERROR && s.zs.avail_in == 0 && s.compressedLeft == 0)
+            return Z_DATA_ERROR; // the data ends inside the stream
+        ended = rc == Z_STREAM_END;
+    }
+    s.finished = true;
+    return kCoreOk;
+}
+
 long ZipArchiveCore::readCurrentEntry(std::uint8_t* buffer, std::size_t length, bool* end) {
     *end = false;
     if (!stream_)
@@ -271,24 +426,20 @@ long ZipArchiveCore::readCurrentEntry(std::uint8_t* buffer, std::size_t length, 
     if (length == 0)
         return 0;
     if (s.uncompressedLeft == 0) {
+        if (!s.raw && !s.finished) {
+            int rc = finishInflate(s, false);
+            if (rc != kCoreOk)
+                return rc;
+        }
         *end = true;
         return 0;
     }
     const std::size_t space = static_cast<std::size_t>(std::min<std::uint64_t>(length, s.uncompressedLeft));
     std::size_t delivered = 0;
     while (delivered < space) {
-        if (s.zs.avail_in == 0 && s.compressedLeft > 0) {
-            std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(kInputBufferSize, s.compressedLeft));
-            int rc = readAt(s.position + bytesBefore_, s.input, n);
-            if (rc != kCoreOk)
-                return rc;
-            if (s.encrypted)
-                zipDecodeBuffer(s.keys, s.input, n);
-            s.position += n;
-            s.compressedLeft -= n;
-            s.zs.next_in = s.input;
-            s.zs.avail_in = static_cast<uInt>(n);
-        }
+        int filled = fillInput(s);
+        if (filled != kCoreOk)
+            return filled;
         if (s.raw) {
             if (s.zs.avail_in == 0)
                 return static_cast<long>(delivered); // data ends early
@@ -314,6 +465,10 @@ long ZipArchiveCore::readCurrentEntry(std::uint8_t* buffer, std::size_t length, 
         if (rc == Z_STREAM_END && s.uncompressedLeft > 0)
             return Z_DATA_ERROR;
         if (rc == Z_STREAM_END || s.uncompressedLeft == 0) {
+            // One that runs on past it, or never ends, too.
+            int finished = finishInflate(s, rc == Z_STREAM_END);
+            if (finished != kCoreOk)
+                return finished;
             *end = true;
             return static_cast<long>(delivered);
         }

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "archive/ZipByteSource.h"
 
@@ -22,6 +23,10 @@ enum ZipCoreError : int {
     kCoreCrcMismatch = -105,
     kCoreWrongPassword = -106,
     kCoreUnsupportedEncryption = -107, // AES: read neither as stored nor deflated
+    // Two entries share a local header, or one's header, name, extra field
+    // and data reach past the next one's local header or into the central
+    // directory: its data would be read again as another entry's.
+    kCoreOverlap = -108,
 };
 
 struct ZipCentralRecord {
@@ -48,12 +53,21 @@ struct ZipLocalHeaderInfo {
     std::uint32_t nameAndExtraLength = 0;
 };
 
+// Where an entry's local header stands, as the central directory said at
+// open, and where its data must end: at the next entry's local header or at
+// the central directory, whichever comes first.
+struct ZipEntrySpan {
+    std::uint32_t offset = 0;
+    std::uint64_t limit = 0;
+};
+
 class ZipEntryStream;
 
 class ZipArchiveCore {
 public:
-    // Null when no valid end record and central directory are found.
-    static std::unique_ptr<ZipArchiveCore> open(std::unique_ptr<ZipByteSource> source);
+    // Null when no valid end record and central directory are found (error
+    // kCoreBadZip), or when entries overlap (kCoreOverlap).
+    static std::unique_ptr<ZipArchiveCore> open(std::unique_ptr<ZipByteSource> source, int* error = nullptr);
     ~ZipArchiveCore();
     ZipArchiveCore(const ZipArchiveCore&) = delete;
     ZipArchiveCore& operator=(const ZipArchiveCore&) = delete;
@@ -67,6 +81,9 @@ public:
     int goToNextEntry();
     // The current central record and its whole stored name.
     int getCurrentEntryInfo(ZipCentralRecord* record, std::string* name) const;
+    // The local header must agree with the central record (method, sizes
+    // unless a descriptor follows, the name byte for byte) and its data end
+    // within the entry's span.
     int checkLocalHeader(ZipLocalHeaderInfo* info);
 
     // Opens the current entry; an encrypted one has its header checked here,
@@ -82,6 +99,13 @@ private:
     explicit ZipArchiveCore(std::unique_ptr<ZipByteSource> source);
     int readCentralRecord();
     int readAt(std::uint64_t position, void* buffer, std::size_t length);
+    // Every central record, once, in order of their local headers: the
+    // spans, or kCoreOverlap.
+    int mapEntries(std::uint64_t sourceSize);
+    int fillInput(ZipEntryStream& s);
+    // kCoreOk once the deflate stream ended within the entry's data without
+    // giving a byte more; `ended` when inflate said so.
+    int finishInflate(ZipEntryStream& s, bool ended);
 
     std::unique_ptr<ZipByteSource> source_;
     std::uint16_t entryCount_ = 0;
@@ -94,6 +118,8 @@ private:
     ZipCentralRecord current_;
     std::string currentName_;
     std::unique_ptr<ZipEntryStream> stream_;
+    // By entry number, as far as the central directory could be walked.
+    std::vector<ZipEntrySpan> spans_;
 };
 
 } // namespace archive

@@ -372,8 +372,10 @@ const char* CGRVDlgBkupRstr::ExtractJournal(ZipHandle* zip, int count, platform:
         // Painting, not input: a second press of Restore must not start a
         // restore inside this one before the progress blocks the dialog.
         QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+        // The restore names the journal itself: an entry's own name, even
+        // one that names no file, is never used.
         const ZipResult listed = GetZipArchiveEntry(zip, i, &record);
-        if (listed != ZipResult::Ok)
+        if (listed != ZipResult::Ok && listed != ZipResult::NameUnusable)
             return listed == ZipResult::UnsupportedEncryption ? kRestoreUnreadableEncryption : kRestoreDamaged;
         if (record.attributes & kZipAttrDirectory)
             continue;
@@ -402,7 +404,9 @@ bool CGRVDlgBkupRstr::RunRestore(const QByteArray& password) {
     ZipHandle* zip =
         source.isEmpty() ? nullptr : OpenZipArchive(QFile::encodeName(source).constData(), password.constData());
     if (!zip) {
-        ShowError(kRestoreCannotOpen, kBackupErrorTitle);
+        // Entries that overlap are a damaged backup, not a file of another kind.
+        const bool damaged = !source.isEmpty() && LastZipReaderResult() == ZipResult::Corrupt;
+        ShowError(damaged ? kRestoreDamaged : kRestoreCannotOpen, kBackupErrorTitle);
         return false;
     }
     // The reader handle is closed on every road out.

@@ -40,11 +40,6 @@ constexpr std::uint32_t kZeroScanBlock = 4096;
 // preset dictionary nobody sent.
 constexpr std::uint32_t kZlibHeaderSize = 2;
 constexpr unsigned char kZlibFlagDict = 0x20;
-constexpr std::uint32_t kAdlerSize = 4;
-// Raw deflate data may be followed by this many bytes of anything, as the
-// other readers of the HTTP deflate coding allow (a lost zlib header leaves
-// its checksum there).
-constexpr std::uint32_t kRawDeflateSlack = 4;
 
 void putLe32(DataBuffer& out, std::uint32_t v) {
     unsigned char b[4];
@@ -422,33 +417,14 @@ bool Gzip::unDeflateSource(DataSource& source, Output& out, LogBase& log) {
     std::uint32_t crc = 0;
     if (!inflateFront(in, counted, crc, log))
         return false;
-    unsigned char rest[kRawDeflateSlack + 1];
-    if (zlib) {
-        if (!readExactly(in, rest, kAdlerSize, log)) {
-            log.logError(gzip_msg::kNoTrailer);
-            return false;
-        }
-        if (platform::LoadBe32(rest) != counted.adler()) {
-            log.logError(gzip_msg::kAdlerMismatch);
-            return false;
-        }
-    }
-    if (readUpTo(in, rest, zlib ? 1 : sizeof rest, log) > (zlib ? 0 : kRawDeflateSlack)) {
-        log.logError(gzip_msg::kAfterDeflate);
+    unsigned char rest[kDeflateTailLook];
+    const std::uint32_t tail = readUpTo(in, rest, kDeflateTailLook, log);
+    const std::uint32_t adler = counted.adler();
+    if (const char* fault = deflateTailFault(rest, tail, zlib ? &adler : nullptr)) {
+        log.logError(fault);
         return false;
     }
     return true;
-}
-
-bool Gzip::inflateSourceToOutput(DataSource& source, Output& out, LogBase& log) {
-    ZipPipeline pipe;
-    pipe.setDeflateLevel(kLevel);
-    pipe.setSourceDataSource(&source);
-    pipe.setSourceCompressed(true);
-    pipe.setDestCompressed(false);
-    pipe.setOutput(&out);
-    std::uint32_t crc = 0;
-    return pipe.run(&crc, log, kCallerSource, false);
 }
 
 bool Gzip::deflateSourceToOutput(DataSource& source, Output& out, std::uint64_t* inputBytes) {

@@ -45,7 +45,6 @@ public:
     // header, raw deflate data followed by at most four bytes, as the other
     // readers of that coding take it.
     static bool unDeflateSource(DataSource& source, Output& out, LogBase& log);
-    static bool inflateSourceToOutput(DataSource& source, Output& out, LogBase& log);
     // Raw deflate data at level 6, no gzip framing.
     static bool deflateSourceToOutput(DataSource& source, Output& out, std::uint64_t* inputBytes);
     static bool deflateMemory(const DataBuffer& in, DataBuffer& out);

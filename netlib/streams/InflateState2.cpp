@@ -1060,6 +1060,13 @@ int InflateState2::inflateChunk(const unsigned char* data, std::uint32_t size, b
     return 1;
 }
 
+std::uint32_t InflateState2::bytesAfterStream(const unsigned char** at) const {
+    const std::uint32_t partial = m_queue.bitOffset() != 0 ? 1 : 0;
+    const std::uint32_t queued = m_queue.bytesQueued();
+    *at = m_queue.front() + partial;
+    return queued > partial ? queued - partial : 0;
+}
+
 int InflateState2::inflateBytes(const unsigned char* data, std::uint32_t size, bool final, Output& out, bool& finished,
                                 LogBase& log, int& code, std::uint32_t lookahead) {
     return inflateChunk(data, size, final, out, finished, log, code, lookahead);

@@ -82,6 +82,10 @@ public:
                      LogBase& log, int& code, std::uint32_t lookahead);
 
     int state() const { return m_state; }
+    // Once the chunk driver decoded the final block: the whole bytes it was
+    // given behind it, and where they start (the rest of the byte the block
+    // ended in is padding).
+    std::uint32_t bytesAfterStream(const unsigned char** at) const;
 
     struct Tables; // decode tables of the block being decoded
 

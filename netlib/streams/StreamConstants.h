@@ -69,8 +69,6 @@ constexpr const char* kSinkWriteFailed = "Sink write failed.";
 // Zlib framing.
 constexpr const char* kDeflateNotInitialized = "Deflate not initialized.";
 constexpr const char* kDeflateAborted2 = "Deflate aborted by application (2)";
-constexpr const char* kZlibTooShort = "Not enough data for beginning Zlib decompression.";
-constexpr const char* kZlibTooShortDict = "Not enough data for beginning Zlib decompression with dict.";
 constexpr const char* kDeflatedEndedEarly = "Deflated data ended prematurely.";
 } // namespace stream_msg
 

@@ -2,7 +2,10 @@
 
 #include <new>
 
+#include "netlib/streams/Gzip.h"
+#include "netlib/streams/InflateState2.h"
 #include "netlib/streams/StreamConstants.h"
+#include "platform/ByteOrder.h"
 
 namespace tessik {
 
@@ -11,14 +14,16 @@ namespace {
 // Deflate, 32 KiB window, default level, no dictionary; check bits valid.
 constexpr unsigned char kZlibHeader[2] = {0x78, 0x9C};
 constexpr std::uint32_t kZlibHeaderSize = 2;
-constexpr std::uint32_t kDictIdSize = 4;
-constexpr unsigned char kDictFlag = 0x20;
 constexpr unsigned char kMethodDeflate = 8;
 constexpr unsigned char kMethodMask = 0x0F;
 constexpr unsigned int kWindowInfoShift = 4;
 constexpr unsigned int kMaxWindowInfo = 7; // a 32 KiB window
 // The two bytes, read as one big-endian number, are a multiple of this.
 constexpr unsigned int kCheckDivisor = 31;
+constexpr std::uint32_t kAdlerSize = 4;
+// Raw deflate data may be followed by this many bytes of anything.
+constexpr std::uint32_t kRawDeflateSlack = 4;
+static_assert(kDeflateTailLook > kRawDeflateSlack && kDeflateTailLook > kAdlerSize);
 
 } // namespace
 
@@ -30,6 +35,16 @@ const char* zlibHeaderFault(unsigned char cmf, unsigned char flg) {
     if ((cmf >> kWindowInfoShift) > kMaxWindowInfo)
         return "invalid window size";
     return nullptr;
+}
+
+const char* deflateTailFault(const unsigned char* after, std::uint32_t n, const std::uint32_t* adler) {
+    if (!adler)
+        return n > kRawDeflateSlack ? gzip_msg::kAfterDeflate : nullptr;
+    if (n < kAdlerSize)
+        return gzip_msg::kNoTrailer;
+    if (platform::LoadBe32(after) != *adler)
+        return gzip_msg::kAdlerMismatch;
+    return n > kAdlerSize ? gzip_msg::kAfterDeflate : nullptr;
 }
 
 TessikDeflate::TessikDeflate() : m_level(kDefaultLevel), m_work(new(std::nothrow) unsigned char[kWorkSize]) {}
@@ -72,55 +87,6 @@ bool TessikDeflate::compressChunk(const DataBuffer& in, DataBuffer& out, LogBase
     return true;
 }
 
-bool TessikDeflate::inflateFrom(const unsigned char* data, std::uint32_t size, DataBuffer& out, LogBase& log,
-                                bool needFinalBlock) {
-    m_inflate.reset(new (std::nothrow) InflateState2());
-    if (!m_inflate)
-        return false;
-    m_inflate->reset(InflateState2::kWindowSize);
-    OutputDataBuffer output(&out);
-    bool finished = false;
-    int code = 0;
-    if (m_inflate->inflateBytes(data, size, false, output, finished, log, code, 0) != 1) {
-        log.logDataLong("deflateError", code);
-        return false;
-    }
-    // Stopping between blocks is a flushed chunk of a stream that goes on;
-    // inside a block, a cut one. A whole stream must reach its final block.
-    if (code == inflate_code::kChunkMidBlock || (needFinalBlock && !finished)) {
-        log.logError(stream_msg::kDeflatedEndedEarly);
-        return false;
-    }
-    return true;
-}
-
-bool TessikDeflate::zlibDecompress(const DataBuffer& in, DataBuffer& out, LogBase& log) {
-    std::uint32_t size = in.getSize();
-    if (size < kZlibHeaderSize) {
-        log.logError(stream_msg::kZlibTooShort);
-        return false;
-    }
-    if (const char* fault = zlibHeaderFault(in.getData()[0], in.getData()[1])) {
-        log.logError(fault);
-        return false;
-    }
-    std::uint32_t skip = kZlibHeaderSize;
-    if (in.getData()[1] & kDictFlag) {
-        if (size < kZlibHeaderSize + kDictIdSize) {
-            log.logError(stream_msg::kZlibTooShortDict);
-            return false;
-        }
-        skip += kDictIdSize;
-    }
-    return inflateFrom(in.getData() + skip, size - skip, out, log, false);
-}
-
-bool TessikDeflate::inflateRaw(const DataBuffer& in, DataBuffer& out, LogBase& log) {
-    if (in.getSize() == 0)
-        return true;
-    return inflateFrom(in.getData(), in.getSize(), out, log, true);
-}
-
 bool TessikDeflate::inflateFromSource(const DataBuffer& in, DataBuffer& out, LogBase& log) {
     InflateState2 inflater;
     inflater.reset(InflateState2::kWindowSize);
@@ -133,6 +99,12 @@ bool TessikDeflate::inflateFromSource(const DataBuffer& in, DataBuffer& out, Log
     }
     if (!finished) {
         log.logError(stream_msg::kDeflatedEndedEarly);
+        return false;
+    }
+    const unsigned char* after = nullptr;
+    const std::uint32_t left = inflater.bytesAfterStream(&after);
+    if (const char* fault = deflateTailFault(after, left < kDeflateTailLook ? left : kDeflateTailLook, nullptr)) {
+        log.logError(fault);
         return false;
     }
     return true;

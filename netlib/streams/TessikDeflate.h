@@ -1,15 +1,14 @@
 #pragma once
 // Zlib-framed data (RFC 1950) in DataBuffers: the outgoing side writes the
 // 78 9C header and then flushed chunks of one continuing stream, never a
-// checksum trailer or a final block; the incoming side decodes a whole
-// buffer with a fresh inflater each time.
+// checksum trailer or a final block; the incoming side decodes a whole raw
+// deflate stream with a fresh inflater each time.
 #include <cstdint>
 #include <memory>
 
 #include "netlib/core/DataBuffer.h"
 #include "netlib/core/LogBase.h"
 #include "netlib/core/Progress.h"
-#include "netlib/streams/InflateState2.h"
 #include "netlib/streams/ZeeStream.h"
 
 namespace tessik {
@@ -17,6 +16,15 @@ namespace tessik {
 // The faults of a zlib header (RFC 1950) in zlib's words and order: its
 // check, its method, its window; null for a sound header.
 const char* zlibHeaderFault(unsigned char cmf, unsigned char flg);
+
+// What may follow the deflate data of a whole stream, one rule for every
+// reader of one: after zlib data its Adler-32 (`adler`, when given) and
+// nothing more; after raw deflate data at most four bytes of anything, as
+// the readers of the HTTP deflate coding take it (a lost zlib header leaves
+// its checksum there). `after` holds the first n bytes that follow; more
+// than kDeflateTailLook are never needed. Null when they are sound.
+constexpr std::uint32_t kDeflateTailLook = 5;
+const char* deflateTailFault(const unsigned char* after, std::uint32_t n, const std::uint32_t* adler);
 
 class TessikDeflate {
 public:
@@ -33,23 +41,13 @@ public:
     // Compresses the whole input as one chunk ending on a full flush and
     // appends it, however much output that makes.
     bool compressChunk(const DataBuffer& in, DataBuffer& out, LogBase& log, ProgressMonitor* monitor);
-    // One zlib-framed buffer, a flushed chunk of a stream that goes on (as
-    // beginCompress and compressChunk write them). The header is checked as
-    // zlib checks it; a dictionary id is skipped, the checksum trailer is not
-    // read; decoding may stop between blocks, not inside one.
-    bool zlibDecompress(const DataBuffer& in, DataBuffer& out, LogBase& log);
-    // A whole raw deflate stream: it must reach its final block. Empty input
-    // is nothing to decode.
-    bool inflateRaw(const DataBuffer& in, DataBuffer& out, LogBase& log);
-    // Raw deflate data that must end with its final block.
+    // Raw deflate data that must end with its final block, followed by no
+    // more than deflateTailFault allows.
     static bool inflateFromSource(const DataBuffer& in, DataBuffer& out, LogBase& log);
 
 private:
-    bool inflateFrom(const unsigned char* data, std::uint32_t size, DataBuffer& out, LogBase& log, bool needFinalBlock);
-
     int m_level;
     std::unique_ptr<ZeeStream> m_stream;
-    std::unique_ptr<InflateState2> m_inflate;
     std::unique_ptr<unsigned char[]> m_work;
 };
 

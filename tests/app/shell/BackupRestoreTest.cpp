@@ -796,9 +796,11 @@ INSTANTIATE_TEST_SUITE_P(Folders, ChooserStartTest,
                                            StartCase{"Home", false, false}),
                          [](const auto& info) { return std::string(info.param.name); });
 
-// Archives with folder entries, a flipped directory bit, damage and a NUL in
-// a name: a restore writes the journal or says why not, and never leaves a
-// folder where the journal should be.
+// Archives with folder entries, a flipped directory bit, damage, a NUL in a
+// name, names that would reach outside or name no file, entries that
+// overlap and deflate data padded inside its size: a restore writes the
+// journal or says why not, and never leaves a folder where the journal
+// should be.
 class FolderArchiveTest : public BackupRestoreTest, public ::testing::WithParamInterface<const char*> {
 protected:
     // Our own backup of the fixture journal under the given name, unencrypted.
@@ -818,8 +820,11 @@ protected:
     }
     static qsizetype CentralHeader(const QByteArray& b) { return Le32(b, b.size() - 22 + 16); }
 
+    static bool Restores(const QString& kind) {
+        return kind == "ZipR" || kind == "Flipped" || kind == "NulName" || kind == "TrickyNames" || kind == "Padded";
+    }
     static QString Outcome(const QString& kind) {
-        if (kind == "ZipR" || kind == "Flipped")
+        if (Restores(kind))
             return Text(kOperationComplete);
         if (kind == "FoldersOnly")
             return Text(kRestoreEmpty);
@@ -837,7 +842,29 @@ protected:
             EXPECT_EQ(RunProgram("zip", {"-q", "-r", Path("r.grz"), folder}), 0);
             return Path("r.grz");
         }
+        if (kind == "TrickyNames") {
+            // Names unzip and python clean or pass over, each on a note, and
+            // the journal last.
+            const char* script = "import sys, zipfile\n"
+                                 "with zipfile.ZipFile(sys.argv[1], 'w', zipfile.ZIP_DEFLATED) as z:\n"
+                                 "    for n in ['../x', 'x/..', 'a' + chr(0) + 'b', 'L' * 300, '..']:\n"
+                                 "        i = zipfile.ZipInfo('n', (2026, 3, 1, 0, 0, 0))\n"
+                                 "        i.filename = n\n"
+                                 "        z.writestr(i, 'Dear diary, my knee hurts.')\n"
+                                 "    z.write(sys.argv[2], 'journal.grv')\n";
+            EXPECT_EQ(RunProgram("/usr/bin/python3", {"-c", script, Path("tricky.grz"), Fixture("journal.grv")}), 0);
+            return Path("tricky.grz");
+        }
         const QString zip = OwnBackup("own.grz", kind == "NulName" ? "journal.grv_" : "journal.grv");
+        if (kind == "FullOverlap" || kind == "QuotedOverlap" || kind == "Padded") {
+            // Read whole, each overlapped entry would inflate the journal once
+            // more; bytes after the journal's deflate data overlap nothing.
+            const QString mode = kind == "FullOverlap" ? "full" : kind == "QuotedOverlap" ? "quoted" : "padded";
+            EXPECT_EQ(RunProgram("/usr/bin/python3",
+                                 {QStringLiteral(GRV_SOURCE_DIR "/tests/peers/overlap_zip.py"), mode, zip, zip}),
+                      0);
+            return zip;
+        }
         Patch(zip, [&](QByteArray& b) {
             const qsizetype central = CentralHeader(b);
             if (kind == "NulName") {
@@ -857,7 +884,7 @@ TEST_P(FolderArchiveTest, RestoreWritesTheJournalOrSaysWhy) {
     const QString kind = QString::fromLatin1(GetParam());
     CGRVDlg win;
     const QString archive = Make(kind);
-    const bool good = kind == "ZipR" || kind == "Flipped";
+    const bool good = Restores(kind);
     EXPECT_EQ(Restore(win, archive, Path("restored.grv"), "wrong"), good);
     EXPECT_EQ(prompter->Texts().at(0), Outcome(kind));
     const QFileInfo restored(Path("restored.grv"));
@@ -870,8 +897,8 @@ TEST_P(FolderArchiveTest, RestoreWritesTheJournalOrSaysWhy) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Archives, FolderArchiveTest,
-                         ::testing::Values("ZipR", "FoldersOnly", "Flipped", "FlippedDamaged", "NulName",
-                                           "WrongPassword"));
+                         ::testing::Values("ZipR", "FoldersOnly", "Flipped", "FlippedDamaged", "NulName", "TrickyNames",
+                                           "FullOverlap", "QuotedOverlap", "Padded", "WrongPassword"));
 
 // The journal that is open stays open and untouched when the restore fails.
 class FailingArchiveTest : public FolderArchiveTest {};
@@ -891,7 +918,8 @@ TEST_P(FailingArchiveTest, FailedRestoreOntoTheOpenJournalLeavesItOpenAndUntouch
 }
 
 INSTANTIATE_TEST_SUITE_P(Archives, FailingArchiveTest,
-                         ::testing::Values("FoldersOnly", "FlippedDamaged", "NulName", "WrongPassword"));
+                         ::testing::Values("FoldersOnly", "FlippedDamaged", "FullOverlap", "QuotedOverlap",
+                                           "WrongPassword"));
 
 // Peers show the name as it was written, not as DOS code-page mojibake.
 TEST_F(BackupRestoreTest, BackupOfNonAsciiJournalNameIsFlaggedUtf8) {
@@ -1282,21 +1310,26 @@ protected:
         const char* script = "import sys, zipfile\n"
                              "with zipfile.ZipFile(sys.argv[1], 'w', zipfile.ZIP_DEFLATED) as z:\n"
                              "    z.writestr(sys.argv[2], open(sys.argv[3], 'rb').read())\n";
-        const bool dotDot = kind == "DotDot";
-        if (!dotDot) {
+        const bool overlapped = kind == "Overlapped";
+        if (!overlapped) {
             EXPECT_TRUE(WriteBytes(Path("notes.txt"), QByteArray("Dear diary, my knee hurts.\n").repeated(40)));
         }
-        EXPECT_EQ(RunProgram("/usr/bin/python3", {"-c", script, zip, dotDot ? "../x" : "pain.grv",
-                                                  dotDot ? Fixture("journal.grv") : Path("notes.txt")}),
+        EXPECT_EQ(RunProgram("/usr/bin/python3",
+                             {"-c", script, zip, "pain.grv", overlapped ? Fixture("journal.grv") : Path("notes.txt")}),
                   0);
+        if (overlapped) {
+            EXPECT_EQ(RunProgram("/usr/bin/python3",
+                                 {QStringLiteral(GRV_SOURCE_DIR "/tests/peers/overlap_zip.py"), "quoted", zip, zip}),
+                      0);
+        }
         return zip;
     }
 };
 
-// A wrong password, an AES archive, an archive holding no journal and one
-// whose only entry is "../x" had the user confirm the loss of the open
-// journal's newer entries before being refused, and the wrong password's
-// message was covered by a progress window. Each is refused first, in a
+// A wrong password, an AES archive and an archive holding no journal had the
+// user confirm the loss of the open journal's newer entries before being
+// refused, and the wrong password's message was covered by a progress
+// window. Each is refused first, as a backup whose entries overlap is, in a
 // real message box: nothing is asked, no progress shows, and the journal
 // stays open and byte for byte as it was.
 TEST_P(RefusedRestoreTest, RefusedBeforeTheReplaceQuestionWithNoProgressWindow) {
@@ -1347,7 +1380,7 @@ INSTANTIATE_TEST_SUITE_P(Archives, RefusedRestoreTest,
                          ::testing::Values(RefusedCase{"WrongPassword", kWrongPassword},
                                            RefusedCase{"Aes", kRestoreUnreadableEncryption},
                                            RefusedCase{"NoJournal", kRestoreNoJournal},
-                                           RefusedCase{"DotDot", kRestoreDamaged}),
+                                           RefusedCase{"Overlapped", kRestoreDamaged}),
                          [](const auto& info) { return std::string(info.param.name); });
 
 // A restore onto a full disk said the database could not be written where
