@@ -200,11 +200,6 @@ TEST_F(NtlmExchange, WrongPasswordOnTheRequestRoadEndsWithThe401) {
     EXPECT_EQ(status, 401u);
 }
 
-// The NTLMv2 CHALLENGE of MS-NLMP 4.2.4, Base64.
-constexpr const char* kChallenge =
-    "TlRMTVNTUAACAAAADAAMADgAAAAzgoriASNFZ4mrze8AAAAAAAAAACQAJABEAAAABgBwFwAAAA9TAGUAcgB2"
-    "AGUAcgACAAwARABvAG0AYQBpAG4AAQAMAFMAZQByAHYAZQByAAAAAAA=";
-
 TEST_F(NtlmExchange, PostToAServerWithoutAuthenticationRunsOnce) {
     const int port = peers.StartCaptureServer();
     options.NTLMAuth = 1;
@@ -234,8 +229,8 @@ TEST_F(NtlmExchange, PostToAServerWithoutAuthenticationRunsOnce) {
 
 TEST_F(NtlmExchange, ScriptedAnswersToTheLegs) {
     const std::string offer = canned("401 Unauthorized", "WWW-Authenticate: NTLM\r\n", "");
-    const std::string challenge =
-        canned("401 Unauthorized", std::string("WWW-Authenticate:   NTLM    ") + kChallenge + "  \r\n", "");
+    const std::string challenge = canned(
+        "401 Unauthorized", std::string("WWW-Authenticate:   NTLM    ") + authtest::kNtlmChallenge + "  \r\n", "");
     struct Case {
         const char* name;
         bool ntlmAuth;
