@@ -202,6 +202,9 @@ HttpControl::~HttpControl() {
 
 void HttpControl::copyFrom(HttpControl& other) {
     m_cookieTable = &other.cookieTable();
+    // The way to the server with the proxy settings: a leg of a handshake
+    // made on the copy goes where the request went, on its connection.
+    copySocksSettings(other);
     UseIEProxy = other.UseIEProxy;
     ProxyPort = other.ProxyPort;
     ProxyDomain.setSb(other.ProxyDomain);
