@@ -111,6 +111,20 @@ std::size_t readAddress(const std::string& text, unsigned char address[kIpv6Size
     return 0;
 }
 
+// The host's address as the resolver reads the name: an IPv4 address in
+// any of inet_aton's forms ("127.1", "0x7f.0.0.1", "2130706433") is the one
+// connected to, as curl reads a URL's host; 0 for a name.
+std::size_t readHostAddress(const std::string& text, unsigned char address[kIpv6Size]) {
+    const std::size_t size = readAddress(text, address);
+    if (size != 0 || text.empty() || text.find_first_not_of("0123456789abcdefABCDEFxX.") != std::string::npos)
+        return size;
+    in_addr in{};
+    if (inet_aton(text.c_str(), &in) == 0)
+        return 0;
+    std::memcpy(address, &in, kIpv4Size);
+    return kIpv4Size;
+}
+
 // Whether the first bits of both addresses are the same.
 bool sameNetwork(const unsigned char* a, const unsigned char* b, int bits) {
     const int whole = bits / kBitsPerByte;
@@ -167,7 +181,7 @@ bool noProxyNames(const char* host, const char* list) {
         name = name.substr(1, name.size() - 2);
     unsigned char address[kIpv6Size] = {};
     // An IPv6 address's zone names an interface of this machine, not the host.
-    const std::size_t size = readAddress(name.substr(0, platform::Ipv6ZoneStart(name)), address);
+    const std::size_t size = readHostAddress(name.substr(0, platform::Ipv6ZoneStart(name)), address);
     if (size == 0 && name.ends_with('.'))
         name.pop_back();
     const auto blank = [](char c) { return c == ' ' || c == '\t'; };

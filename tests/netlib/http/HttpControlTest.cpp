@@ -328,6 +328,12 @@ TEST(HttpControl, SystemProxyIsReadAsCurlReadsIt) {
         "to localhost http_proxy=127.0.0.1:P no_proxy=127.0.0.1",
         "to [::1] http_proxy=127.0.0.1:P no_proxy=::1",
         "to [::1] http_proxy=127.0.0.1:P no_proxy=[::1]",
+        // An address in another of the forms the resolver reads is the
+        // address it connects to; an entry is read in its usual form only.
+        "to 127.1 http_proxy=127.0.0.1:P no_proxy=127.0.0.1",
+        "to 2130706433 http_proxy=127.0.0.1:P no_proxy=127.0.0.0/8",
+        "to 0x7f.0.0.1 http_proxy=127.0.0.1:P no_proxy=127.0.0.1",
+        "to 127.1 http_proxy=127.0.0.1:P no_proxy=127.1",
         // A connection kept through a proxy is not the origin's.
         "then direct 127.0.0.1:P",
         "then direct http://u:p@127.0.0.1:P",
