@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <filesystem>
 #include <memory>
 #include <sstream>
 #include <string>
@@ -440,7 +441,9 @@ print('requests without their own cookie: %d, cookies missing at the end: %d' % 
 
 // Components on threads of one process share one cookie folder: each
 // request carries the cookie its component's last answer set, and none of
-// the stored cookies is lost, as with python's jars.
+// the stored cookies is lost, as with python's jars; so too when the
+// components name the folder in different ways (a trailing "/", a "//" or
+// "./" inside, a link to it).
 TEST(CookieScope, ComponentsOnThreadsLoseNoCookieOfTheirFolder) {
     installTextServices();
     constexpr int kThreads = 8;
@@ -448,47 +451,62 @@ TEST(CookieScope, ComponentsOnThreadsLoseNoCookieOfTheirFolder) {
     grvtest::ScriptPeer server(kSharedFolderServer);
     grvtest::TempDir dir;
     const std::string base = "http://127.0.0.1:" + std::to_string(server.port) + "/";
-    std::atomic<int> bare{0};
-    std::vector<std::thread> workers;
-    for (int t = 0; t < kThreads; ++t) {
-        workers.emplace_back([&, t] {
-            ClsHttp http;
-            http.options().UseIEProxy = 0;
-            http.options().CookieDir.setString(dir.Path().c_str());
-            for (int k = 0; k < kEach; ++k) {
-                XString url, sent;
-                url.setFromUtf8((base + "?set=c" + std::to_string(t) + "_" + std::to_string(k)).c_str());
-                LogNull log;
-                http.QuickGetStr(url, sent, false, nullptr, log);
-                const std::string own = "c" + std::to_string(t) + "_" + std::to_string(k - 1) + "=1";
-                const std::string cookies = "; " + std::string(sent.getUtf8()) + ";";
-                if (k != 0 && cookies.find("; " + own + ";") == std::string::npos)
-                    ++bare;
-            }
-        });
+    std::string counts;
+    for (const bool named : {false, true}) {
+        const std::string folder = dir.File(named ? "named" : "one");
+        std::filesystem::create_directories(folder);
+        std::vector<std::string> names = {folder};
+        if (named) {
+            std::filesystem::create_directory_symlink(folder, folder + "-link");
+            names = {folder, folder + "/", dir.Path() + "//named/./", folder + "-link"};
+        }
+        std::atomic<int> bare{0};
+        std::vector<std::thread> workers;
+        for (int t = 0; t < kThreads; ++t) {
+            workers.emplace_back([&, t] {
+                ClsHttp http;
+                http.options().UseIEProxy = 0;
+                http.options().CookieDir.setString(names[t % names.size()].c_str());
+                for (int k = 0; k < kEach; ++k) {
+                    XString url, sent;
+                    url.setFromUtf8((base + "?set=c" + std::to_string(t) + "_" + std::to_string(k)).c_str());
+                    LogNull log;
+                    http.QuickGetStr(url, sent, false, nullptr, log);
+                    const std::string own = "c" + std::to_string(t) + "_" + std::to_string(k - 1) + "=1";
+                    const std::string cookies = "; " + std::string(sent.getUtf8()) + ";";
+                    if (k != 0 && cookies.find("; " + own + ";") == std::string::npos)
+                        ++bare;
+                }
+            });
+        }
+        for (std::thread& w : workers)
+            w.join();
+        // What a component of the folder sends afterwards: every cookie stored.
+        ClsHttp after;
+        after.options().UseIEProxy = 0;
+        after.options().CookieDir.setString(folder.c_str());
+        XString url, sent;
+        url.setFromUtf8(base.c_str());
+        LogNull log;
+        EXPECT_TRUE(after.QuickGetStr(url, sent, false, nullptr, log));
+        const std::string cookies = "; " + std::string(sent.getUtf8()) + ";";
+        int missing = 0;
+        for (int t = 0; t < kThreads; ++t)
+            for (int k = 0; k < kEach; ++k)
+                missing +=
+                    cookies.find("; c" + std::to_string(t) + "_" + std::to_string(k) + "=1;") == std::string::npos;
+        counts += "requests without their own cookie: " + std::to_string(bare.load()) +
+                  ", cookies missing at the end: " + std::to_string(missing) + "\n";
     }
-    for (std::thread& w : workers)
-        w.join();
-    // What a component of the folder sends afterwards: every cookie stored.
-    ClsHttp after;
-    after.options().UseIEProxy = 0;
-    after.options().CookieDir.setString(dir.Path().c_str());
-    XString url, sent;
-    url.setFromUtf8(base.c_str());
-    LogNull log;
-    EXPECT_TRUE(after.QuickGetStr(url, sent, false, nullptr, log));
-    const std::string cookies = "; " + std::string(sent.getUtf8()) + ";";
-    int missing = 0;
-    for (int t = 0; t < kThreads; ++t)
-        for (int k = 0; k < kEach; ++k)
-            missing += cookies.find("; c" + std::to_string(t) + "_" + std::to_string(k) + "=1;") == std::string::npos;
     const grvtest::RunResult jars =
         grvtest::Python(kJarsJudge, {std::to_string(server.port), std::to_string(kThreads), std::to_string(kEach)});
+    ClsHttp last;
+    last.options().UseIEProxy = 0;
+    XString url, sent;
     url.setFromUtf8((base + "quit").c_str());
-    after.QuickGetStr(url, sent, false, nullptr, log);
+    LogNull log;
+    last.QuickGetStr(url, sent, false, nullptr, log);
     server.Finish();
     ASSERT_TRUE(jars.Ok()) << jars.err;
-    EXPECT_EQ("requests without their own cookie: " + std::to_string(bare.load()) +
-                  ", cookies missing at the end: " + std::to_string(missing) + "\n",
-              jars.out);
+    EXPECT_EQ(counts, jars.out + jars.out);
 }
