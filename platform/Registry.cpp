@@ -95,7 +95,8 @@ const char* envEither(const char* lowerName, const char* upperName) {
 // for the reader, a ';' or '=' escaped so the list keeps its entries. A
 // proxy of another scheme (https://, socks5://) is not one the requests can
 // be sent to in plain HTTP: its scheme stays, so the reader of the value
-// refuses it.
+// refuses it. So does a value whose host part, which ends at a path, a query
+// or a fragment, is empty ("http://", "//host"): a proxy set is never none.
 std::string hostPort(const char* url) {
     std::string s = url;
     constexpr std::string_view kPlain = "http://";
@@ -103,9 +104,11 @@ std::string hostPort(const char* url) {
         s.erase(0, kPlain.size());
     else if (s.find("://") != std::string::npos)
         return s;
-    std::string::size_type slash = s.find('/');
-    if (slash != std::string::npos)
-        s.erase(slash);
+    const std::string::size_type end = s.find_first_of("/?#");
+    if (s.empty() || end == 0)
+        s = url;
+    else if (end != std::string::npos)
+        s.erase(end);
     std::string out;
     for (const char c : s)
         out += c == ';' ? std::string("%3B") : c == '=' ? std::string("%3D") : std::string(1, c);

@@ -273,6 +273,13 @@ TEST(HttpControl, SystemProxyIsReadAsCurlReadsIt) {
 
         "http://[::1%25lo]:P",
         "http://127.0.0.1:P/x",
+        "127.0.0.1:P?q",
+        "http://u:p@127.0.0.1:P?x@y#z",
+        "127.0.0.1:P#f",
+        "http://",
+        "http:///",
+        "//127.0.0.1:P",
+        "/",
         "kept 127.0.0.1:Px",
         "kept https://127.0.0.1:P",
         // No port, and a bare IPv6 address.
