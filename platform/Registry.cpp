@@ -91,9 +91,12 @@ const char* envEither(const char* lowerName, const char* upperName) {
     return v ? v : envValue(upperName);
 }
 
-// "http://user:pw@host:3128/" → "host:3128". A proxy of another scheme
-// (https://, socks5://) is not one the requests can be sent to in plain
-// HTTP: its scheme stays, so the reader of the value refuses it.
+// "http://user:pw@host:3128/" → "user:pw@host:3128": the credentials stay
+// for the reader, a ';' or '=' escaped so the list keeps its entries. A
+// proxy of another scheme (https://, socks5://) is not one the requests can
+// be sent to in plain HTTP: its scheme stays, so the reader of the value
+// refuses it. So does a value whose host part, which ends at a path, a query
+// or a fragment, is empty ("http://", "//host"): a proxy set is never none.
 std::string hostPort(const char* url) {
     std::string s = url;
     constexpr std::string_view kPlain = "http://";
@@ -101,38 +104,14 @@ std::string hostPort(const char* url) {
         s.erase(0, kPlain.size());
     else if (s.find("://") != std::string::npos)
         return s;
-    std::string::size_type slash = s.find('/');
-    if (slash != std::string::npos)
-        s.erase(slash);
-    std::string::size_type at = s.rfind('@');
-    if (at != std::string::npos)
-        s.erase(0, at + 1);
-    return s;
-}
-
-// "localhost,.example.com, 10.0.0.1" → "localhost;*.example.com;10.0.0.1".
-std::string overrideList(const char* noProxy) {
+    const std::string::size_type end = s.find_first_of("/?#");
+    if (s.empty() || end == 0)
+        s = url;
+    else if (end != std::string::npos)
+        s.erase(end);
     std::string out;
-    std::string s = noProxy;
-    std::string::size_type i = 0;
-    while (i <= s.size()) {
-        std::string::size_type j = s.find(',', i);
-        if (j == std::string::npos)
-            j = s.size();
-        std::string item = s.substr(i, j - i);
-        while (!item.empty() && std::isspace(static_cast<unsigned char>(item.front())))
-            item.erase(0, 1);
-        while (!item.empty() && std::isspace(static_cast<unsigned char>(item.back())))
-            item.pop_back();
-        if (!item.empty()) {
-            if (item.front() == '.')
-                item.insert(0, "*");
-            if (!out.empty())
-                out += ';';
-            out += item;
-        }
-        i = j + 1;
-    }
+    for (const char c : s)
+        out += c == ';' ? std::string("%3B") : c == '=' ? std::string("%3D") : std::string(1, c);
     return out;
 }
 
@@ -147,9 +126,13 @@ Value textValue(const std::string& text) {
 // The proxy values of the Internet Settings key; false for other names.
 bool proxyValue(const std::string& name, Value& out) {
     // Only the lower-case name for plain HTTP: in a CGI program HTTP_PROXY
-    // is the client's "Proxy:" request field.
+    // is the client's "Proxy:" request field. all_proxy serves a scheme
+    // that has none of its own.
+    const char* all = envEither("all_proxy", "ALL_PROXY");
     const char* http = envValue("http_proxy");
     const char* https = envEither("https_proxy", "HTTPS_PROXY");
+    http = http != nullptr ? http : all;
+    https = https != nullptr ? https : all;
     if (name == "proxyenable") {
         DWORD on = (http || https) ? 1 : 0;
         out.type = REG_DWORD;
@@ -171,7 +154,7 @@ bool proxyValue(const std::string& name, Value& out) {
         const char* no = envEither("no_proxy", "NO_PROXY");
         if (!no)
             return false;
-        out = textValue(overrideList(no));
+        out = textValue(no);
         return true;
     }
     return false;

@@ -2,8 +2,10 @@
 // The registry calls the library makes, over a small in-process store. The
 // system's proxy settings are not stored: the Internet Settings key answers
 // ProxyEnable, ProxyServer and ProxyOverride from the http_proxy,
-// https_proxy and no_proxy environment variables at each query (the last two
-// in either case; HTTP_PROXY is no proxy setting).
+// https_proxy, all_proxy and no_proxy environment variables at each query
+// (the last three in either case; HTTP_PROXY is no proxy setting).
+// ProxyServer keeps the user information of a proxy's URL, and
+// ProxyOverride is no_proxy as it stands: their reader applies curl's rules.
 #include <cstdint>
 
 #include "platform/WinTypes.h"

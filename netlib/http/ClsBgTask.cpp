@@ -13,8 +13,13 @@ ClsBgTask::ClsBgTask() : m_busy(false), m_finished(true), m_taskResult(false), m
 
 ClsBgTask::~ClsBgTask() = default;
 
+bool ClsBgTask::taskBusy() const {
+    std::lock_guard<std::mutex> state(m_stateLock);
+    return m_busy;
+}
+
 bool ClsBgTask::checkNotBusy(LogBase& log) {
-    if (!m_busy)
+    if (!taskBusy())
         return true;
     log.logError(bg_msg::kBusy);
     log.leaveContext();
@@ -22,8 +27,11 @@ bool ClsBgTask::checkNotBusy(LogBase& log) {
 }
 
 void ClsBgTask::beginQueue() {
-    m_busy = true;
-    m_finished = false;
+    {
+        std::lock_guard<std::mutex> state(m_stateLock);
+        m_busy = true;
+        m_finished = false;
+    }
     clearArgs();
 }
 

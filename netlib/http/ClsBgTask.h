@@ -2,8 +2,12 @@
 // The state of an HTTP component's background call: one method of the
 // component queued with its arguments, run on a thread of its own with its
 // own log and event recorder, and its results kept for later collection.
-// The component's lock guards every field; the task thread holds it from its
-// start to its end.
+// The component's lock guards the arguments and the method number; the task
+// thread holds it from its start to its end. The task's status and results
+// have a lock of their own, never held while the task waits on the network,
+// so that every status call and wait answers within its limit.
+#include <condition_variable>
+#include <mutex>
 #include <thread>
 
 #include "netlib/core/DataBuffer.h"
@@ -50,7 +54,12 @@ public:
 protected:
     // Queued: busy, not finished, no arguments yet.
     void beginQueue();
+    // A task is queued or running.
+    bool taskBusy() const;
 
+    // Guards busy, finished and the results; announces the task's end.
+    mutable std::mutex m_stateLock;
+    std::condition_variable m_stateChanged;
     bool m_busy;
     bool m_finished;
     bool m_taskResult;

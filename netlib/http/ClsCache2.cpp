@@ -3,6 +3,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstring>
+#include <filesystem>
 #include <mutex>
 #include <set>
 #include <string>
@@ -101,11 +102,29 @@ void CacheControl::copyFrom(const CacheControl& other) {
     lmFactor = other.lmFactor;
 }
 
-CacheFileLock::CacheFileLock(const StringBuffer& path, bool take, LogBase& log)
-    : m_path(path), m_taken(false), m_held(true) {
+namespace {
+
+// One file named two ways (through "//" or "./", a link to its folder, a
+// path relative to the working folder) is held by one name: the one it
+// resolves to, as far as it stands.
+void lockName(const StringBuffer& path, StringBuffer& out) {
+    std::error_code failed;
+    std::filesystem::path resolved = std::filesystem::absolute(path.getString(), failed);
+    if (!failed)
+        resolved = std::filesystem::weakly_canonical(resolved, failed);
+    if (failed || resolved.empty())
+        out.setSb(path);
+    else
+        out.setString(resolved.c_str());
+}
+
+} // namespace
+
+CacheFileLock::CacheFileLock(const StringBuffer& path, bool take, LogBase& log) : m_taken(false), m_held(true) {
     if (!take)
         return;
-    m_taken = FileLockTable::instance().lock(path.getString());
+    lockName(path, m_path);
+    m_taken = FileLockTable::instance().lock(m_path.getString());
     m_held = m_taken;
     if (!m_held) {
         log.logError(cache_msg::kFileLocked);

@@ -60,8 +60,9 @@ public:
 };
 
 // Holds one cache file against the other threads of the process for a
-// scope. A thread that finds the file held waits (without holding any lock)
-// for about five seconds, then gives up with "Cache file locked.".
+// scope, by the name its path resolves to. A thread that finds the file held
+// waits (without holding any lock) for about five seconds, then gives up
+// with "Cache file locked.".
 class CacheFileLock {
 public:
     // With take false nothing is held and held() is true.

@@ -46,7 +46,7 @@ ClsHttpResponse* ClsHttp::SynchronousRequest(const char* domain, int port, bool 
                                              ProgressEvent* progress) {
     {
         CritSecExitor lock(*this);
-        if (m_busy) {
+        if (taskBusy()) {
             enterMethod("SynchronousRequest");
             checkNotBusy(m_log);
             return nullptr;

@@ -173,7 +173,9 @@ public:
     // The thread procedure: runs the queued method with the task log.
     static int backgroundThreadProc(ClsHttp* component);
     void setUseBackgroundThread(bool on);
-    // Each reader takes the lock, so it waits while a task runs.
+    // The readers take the task's state lock only, never the component's:
+    // they answer at once while a task runs (its results are those of the
+    // last task that ended, cleared when the next one starts).
     bool backgroundTaskBusy();
     bool backgroundTaskFinished();
     bool backgroundTaskResult();
@@ -182,7 +184,7 @@ public:
     void backgroundTaskLog(XString& out);
     // Waits until no task is queued or running; false when timeoutMs passed.
     bool waitForBackgroundTask(unsigned int timeoutMs);
-    // Replaces (and deletes) the last response; under the lock.
+    // Replaces (and deletes) the last response; under the state lock.
     void setLastResponse(ClsHttpResponse* response);
     // The response a background task delivered, now the caller's; null
     // when there is none.
@@ -246,7 +248,10 @@ private:
     // else Windows-1252. False (logged) for a charset without a decoder.
     static bool bytesToText(const DataBuffer& bytes, const char* charset, XString& out, LogBase& log);
 
-    void dispatchBackgroundTask();
+    // Runs the queued method; its results go to the out arguments.
+    void dispatchBackgroundTask(bool& result, XString& text, DataBuffer& bytes);
+    // The task's end: its results kept, busy off, the waiters woken.
+    void endBackgroundTask(bool result, XString& text, DataBuffer& bytes);
 
     HttpControl m_options;
     HttpConnPool m_pool;

@@ -9,14 +9,10 @@
 
 namespace tessik {
 
-namespace {
-constexpr auto kWaitSlice = std::chrono::milliseconds(5);
-} // namespace
-
 bool ClsHttp::queueBackgroundTask(BgMethod method, const char* methodName,
                                   const std::function<void(ClsBgTask&)>& push) {
     CritSecExitor lock(*this);
-    if (m_busy) {
+    if (taskBusy()) {
         enterMethod(methodName);
         checkNotBusy(m_log);
         return false;
@@ -40,8 +36,9 @@ bool ClsHttp::startBackgroundTask(const char* methodName) {
         started = false;
     }
     if (!started) {
-        m_busy = false;
-        m_finished = true;
+        XString noText;
+        DataBuffer noBytes;
+        endBackgroundTask(false, noText, noBytes);
         enterMethod(methodName);
         m_log.logError(bg_msg::kNoThread);
         m_log.leaveContext();
@@ -57,16 +54,36 @@ int ClsHttp::backgroundThreadProc(ClsHttp* component) {
     if (component == nullptr || !component->isAlive())
         return 0;
     CritSecExitor lock(*component);
-    component->m_taskResult = false;
-    component->m_stringResult.clear();
-    component->m_bytesResult.clear();
-    component->dispatchBackgroundTask();
-    component->m_busy = false;
-    component->m_finished = true;
+    {
+        std::lock_guard<std::mutex> state(component->m_stateLock);
+        component->m_taskResult = false;
+        component->m_stringResult.clear();
+        component->m_bytesResult.clear();
+    }
+    // The worker writes into its own results, which the readers never see
+    // half made.
+    bool result = false;
+    XString text;
+    DataBuffer bytes;
+    component->dispatchBackgroundTask(result, text, bytes);
+    component->endBackgroundTask(result, text, bytes);
     return 0;
 }
 
-void ClsHttp::dispatchBackgroundTask() {
+void ClsHttp::endBackgroundTask(bool result, XString& text, DataBuffer& bytes) {
+    {
+        std::lock_guard<std::mutex> state(m_stateLock);
+        m_taskResult = result;
+        m_stringResult.copyFromX(text);
+        m_bytesResult.clear();
+        m_bytesResult.appendDb(bytes);
+        m_busy = false;
+        m_finished = true;
+    }
+    m_stateChanged.notify_all();
+}
+
+void ClsHttp::dispatchBackgroundTask(bool& result, XString& stringResult, DataBuffer& bytesResult) {
     LogBase& log = m_taskLog;
     // Arguments by queue position; a missing one ends the task as failed.
     auto text = [this](int i) { return getStringArg(i); };
@@ -78,8 +95,8 @@ void ClsHttp::dispatchBackgroundTask() {
         return true;
     };
     // A worker that returns a response: it becomes the last response.
-    auto deliver = [this](ClsHttpResponse* response) {
-        m_taskResult = response != nullptr;
+    auto deliver = [this, &result](ClsHttpResponse* response) {
+        result = response != nullptr;
         if (response != nullptr)
             setLastResponse(response);
     };
@@ -95,7 +112,6 @@ void ClsHttp::dispatchBackgroundTask() {
     XString* a1 = text(1);
     XString* a2 = text(2);
     XString* a3 = text(3);
-    bool& result = m_taskResult;
     switch (static_cast<BgMethod>(m_methodNumber)) {
     case BgMethod::Download:
         if (all({a0, a1}))
@@ -103,7 +119,7 @@ void ClsHttp::dispatchBackgroundTask() {
         break;
     case BgMethod::QuickGetStr:
         if (all({a0}))
-            result = QuickGetStr(*a0, m_stringResult, false, nullptr, log);
+            result = QuickGetStr(*a0, stringResult, false, nullptr, log);
         break;
     case BgMethod::DownloadAppend:
         if (all({a0, a1}))
@@ -119,8 +135,8 @@ void ClsHttp::dispatchBackgroundTask() {
         if (!all({a0, data, a2, getArg(3), getArg(4)}))
             break;
         const bool put = static_cast<BgMethod>(m_methodNumber) == BgMethod::PutBinary;
-        result = put ? PutBinary(*a0, *data, *a2, getBoolArg(3), getBoolArg(4), m_stringResult, false, nullptr, log)
-                     : PostBinary(*a0, *data, *a2, getBoolArg(3), getBoolArg(4), m_stringResult, false, nullptr, log);
+        result = put ? PutBinary(*a0, *data, *a2, getBoolArg(3), getBoolArg(4), stringResult, false, nullptr, log)
+                     : PostBinary(*a0, *data, *a2, getBoolArg(3), getBoolArg(4), stringResult, false, nullptr, log);
         break;
     }
     case BgMethod::PostUrlEncoded:
@@ -136,16 +152,16 @@ void ClsHttp::dispatchBackgroundTask() {
         break;
     case BgMethod::PutText:
         if (all({a0, a1, a2, a3, getArg(4), getArg(5)}))
-            result = PutText(*a0, *a1, *a2, *a3, getBoolArg(4), getBoolArg(5), m_stringResult, false, nullptr, log);
+            result = PutText(*a0, *a1, *a2, *a3, getBoolArg(4), getBoolArg(5), stringResult, false, nullptr, log);
         break;
     // The reply of the body-less PUT and DELETE is kept as the string result.
     case BgMethod::QuickDeleteStr:
         if (all({a0}))
-            result = QuickDeleteStr(*a0, m_stringResult, false, nullptr, log);
+            result = QuickDeleteStr(*a0, stringResult, false, nullptr, log);
         break;
     case BgMethod::QuickGet:
         if (all({a0}))
-            result = QuickGet(*a0, m_bytesResult, false, nullptr, log);
+            result = QuickGet(*a0, bytesResult, false, nullptr, log);
         break;
     case BgMethod::QuickGetObj:
         if (all({a0}))
@@ -153,7 +169,7 @@ void ClsHttp::dispatchBackgroundTask() {
         break;
     case BgMethod::QuickPutStr:
         if (all({a0}))
-            result = QuickPutStr(*a0, m_stringResult, false, nullptr, log);
+            result = QuickPutStr(*a0, stringResult, false, nullptr, log);
         break;
     case BgMethod::ResumeDownload:
         if (all({a0, a1}))
@@ -168,11 +184,11 @@ void ClsHttp::dispatchBackgroundTask() {
         break;
     case BgMethod::XmlRpc:
         if (all({a0, a1}))
-            result = XmlRpc(*a0, *a1, m_stringResult, false, nullptr, log);
+            result = XmlRpc(*a0, *a1, stringResult, false, nullptr, log);
         break;
     case BgMethod::XmlRpcPut:
         if (all({a0, a1}))
-            result = XmlRpcPut(*a0, *a1, m_stringResult, false, nullptr, log);
+            result = XmlRpcPut(*a0, *a1, stringResult, false, nullptr, log);
         break;
     case BgMethod::PostMime:
         if (all({a0, a1}))
@@ -188,7 +204,7 @@ void ClsHttp::dispatchBackgroundTask() {
         break;
     case BgMethod::S3DownloadBytes:
         if (all({a0, a1}))
-            result = S3_DownloadBytes(*a0, *a1, m_bytesResult, nullptr, log);
+            result = S3_DownloadBytes(*a0, *a1, bytesResult, nullptr, log);
         break;
     case BgMethod::S3DownloadFile:
         if (all({a0, a1, a2}))
@@ -196,13 +212,13 @@ void ClsHttp::dispatchBackgroundTask() {
         break;
     case BgMethod::S3DownloadString:
         if (all({a0, a1, a2}))
-            result = S3_DownloadString(*a0, *a1, *a2, m_stringResult, nullptr, log);
+            result = S3_DownloadString(*a0, *a1, *a2, stringResult, nullptr, log);
         break;
     case BgMethod::S3ListBucketObjects:
         if (all({a0}))
-            result = S3_ListBucketObjects(*a0, m_stringResult, nullptr, log);
+            result = S3_ListBucketObjects(*a0, stringResult, nullptr, log);
         break;
-    case BgMethod::S3ListBuckets: result = S3_ListBuckets(m_stringResult, nullptr, log); break;
+    case BgMethod::S3ListBuckets: result = S3_ListBuckets(stringResult, nullptr, log); break;
     case BgMethod::S3UploadBytes: {
         DataBuffer* data = bytes(3);
         if (all({a0, a1, a2, data}))
@@ -229,50 +245,45 @@ void ClsHttp::setUseBackgroundThread(bool on) {
 }
 
 bool ClsHttp::backgroundTaskBusy() {
-    CritSecExitor lock(*this);
-    return m_busy;
+    return taskBusy();
 }
 
 bool ClsHttp::backgroundTaskFinished() {
-    CritSecExitor lock(*this);
+    std::lock_guard<std::mutex> state(m_stateLock);
     return m_finished;
 }
 
 bool ClsHttp::backgroundTaskResult() {
-    CritSecExitor lock(*this);
+    std::lock_guard<std::mutex> state(m_stateLock);
     return m_taskResult;
 }
 
 void ClsHttp::backgroundStringResult(XString& out) {
-    CritSecExitor lock(*this);
+    std::lock_guard<std::mutex> state(m_stateLock);
     out.copyFromX(m_stringResult);
 }
 
 void ClsHttp::backgroundBytesResult(DataBuffer& out) {
-    CritSecExitor lock(*this);
+    std::lock_guard<std::mutex> state(m_stateLock);
     out.clear();
     out.appendDb(m_bytesResult);
 }
 
 void ClsHttp::backgroundTaskLog(XString& out) {
-    CritSecExitor lock(*this);
+    // The log has a lock of its own, which the task holds only while it
+    // writes a line.
     StringBuffer text;
     m_taskLog.getLogText(text);
     out.setFromUtf8(text.getString());
 }
 
 bool ClsHttp::waitForBackgroundTask(unsigned int timeoutMs) {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-    while (backgroundTaskBusy()) {
-        if (std::chrono::steady_clock::now() >= deadline)
-            return false;
-        std::this_thread::sleep_for(kWaitSlice);
-    }
-    return true;
+    std::unique_lock<std::mutex> state(m_stateLock);
+    return m_stateChanged.wait_for(state, std::chrono::milliseconds(timeoutMs), [this] { return !m_busy; });
 }
 
 void ClsHttp::setLastResponse(ClsHttpResponse* response) {
-    CritSecExitor lock(*this);
+    std::lock_guard<std::mutex> state(m_stateLock);
     if (response == m_lastResponse)
         return;
     delete m_lastResponse;
@@ -280,7 +291,7 @@ void ClsHttp::setLastResponse(ClsHttpResponse* response) {
 }
 
 ClsHttpResponse* ClsHttp::takeLastResponse() {
-    CritSecExitor lock(*this);
+    std::lock_guard<std::mutex> state(m_stateLock);
     ClsHttpResponse* response = m_lastResponse;
     m_lastResponse = nullptr;
     return response;

@@ -243,6 +243,10 @@ bool ClsHttp::quickTextRun(const char* name, const char* verb, bool keepVerb, XS
         log.logDataLong("VerboseLogging", m_verboseLogging ? 1 : 0);
         log.logDataLong("NumUtf8Bytes", out.getSizeUtf8());
     }
+    // A DELETE or a PUT fetches nothing: any 2xx is its success, as a
+    // write's is.
+    if (std::string_view(verb) == "DELETE" || std::string_view(verb) == "PUT")
+        return frame.finish(ok && !notWritten(ok, m_lastResult, log));
     return frame.finish(ok && !notFetched(ok, m_lastResult, log) && !partNotWhole(ok, m_lastResult, log));
 }
 

@@ -8,6 +8,7 @@
 #include "netlib/core/HashMap.h"
 #include "netlib/core/LogBase.h"
 #include "netlib/core/TreeNode.h"
+#include "netlib/http/ClsCache2.h"
 #include "netlib/http/Cookie.h"
 #include "netlib/http/CookieJar.h"
 #include "netlib/http/PublicSuffix.h"
@@ -220,6 +221,11 @@ bool CookieMgr::GetDomainCookiesXml(const char* cookieDir, HashMap* memory, cons
         log.logError(cookie_msg::kNoFilename);
         return false;
     }
+    // Not while another component of the process writes it (SaveCookies),
+    // whose open keeps this one out.
+    CacheFileLock hold(named, true, log);
+    if (!hold.held())
+        return false;
     if (!documentToRead(cookieDir, domain, named, path)) {
         log.logError(cookie_msg::kNoFile);
         log.logData("CookieFilename", path.getString());
@@ -412,6 +418,19 @@ bool CookieMgr::SaveCookies(const char* cookieDir, HashMap* memory, const char* 
     LogContext ctx(log, "SaveCookie");
     log.logData("CookieDir", cookieDir != nullptr ? cookieDir : "");
     log.logData("Domain", host.getString());
+    // The document's read, change and write hold its file against the other
+    // components of the process sharing the folder, or a cookie one of them
+    // stores meanwhile is lost: the lock the cache files are held by.
+    const bool inMemory = isMemoryMode(cookieDir, memory);
+    StringBuffer file;
+    if (!inMemory && !getCookieFilePath(cookieDir, host.getString(), file)) {
+        log.logError(cookie_msg::kNoFilename);
+        log.logData("CookieDomain", host.getString());
+        return false;
+    }
+    CacheFileLock hold(file, !inMemory, log);
+    if (!hold.held())
+        return false;
     ClsXml xml;
     StringBuffer where;
     if (!openForSaving(cookieDir, memory, host.getString(), xml, where, log))
@@ -433,7 +452,7 @@ bool CookieMgr::SaveCookies(const char* cookieDir, HashMap* memory, const char* 
                 storePair(*root, key, *cookie, name.getString(), value.getString());
         }
     }
-    if (isMemoryMode(cookieDir, memory)) {
+    if (inMemory) {
         memory->remove(where.getString());
         StringBuffer text;
         xml.getXmlSb(text);

@@ -514,14 +514,16 @@ bool HttpClient::exchangePacketRequest(DataBuffer& token, DataBuffer& reply, Log
     leg.mimeHeader().copyFrom(request.mimeHeader());
     for (const char* bodyField : {"Expect", "Transfer-Encoding"})
         leg.removeHeader(bodyField);
-    StringBuffer extra(m_ntlmText1);
+    // Each leg carries the cookies the store holds now, an earlier leg's
+    // answer's among them.
+    StringBuffer extra;
+    addCookiesHeader(options, m_host.getString(), path.getString(), m_exchangeTls, extra, log, nullptr);
     if (!leg.isHead() && !m_exchangeMethod.equalsNoCase("GET"))
         extra.append("Content-Length: 0\r\n");
     DataBuffer wire;
     const bool generated =
         leg.generateRequest(wire, result.requestHeaderText, extra.getSize() != 0 ? extra.getString() : nullptr,
                             m_ntlmText2.getSize() != 0 ? m_ntlmText2.getString() : nullptr, authValue.getString(), log);
-    m_ntlmText1.clear();
     m_ntlmText2.clear();
     if (!generated) {
         log.logError("Failed to generate request for initial authorization request.");

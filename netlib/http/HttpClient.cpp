@@ -4,6 +4,7 @@
 
 #include "netlib/core/LogBase.h"
 #include "netlib/core/Progress.h"
+#include "netlib/crypto/Sha2.h"
 #include "netlib/http/HttpControl.h"
 #include "netlib/transport/TessikSocket.h"
 
@@ -179,13 +180,20 @@ bool HttpClient::httpConnect(HttpControl& options, const char* host, int port, b
         log.logInfo(http_conn::kMsgUnverifiedConnection);
         dropSocket();
     }
-    StringBuffer proxyHost;
-    std::uint32_t proxyPort = http_opt::kDefaultProxyPort;
+    ProxySetting proxy;
     // A proxy setting that cannot be read fails the connect, and a kept-alive
     // connection is no way round it: nothing goes direct in its place.
-    if (!options.getProxy(tls ? "https://" : "http://", proxyHost, proxyPort, log, 0)) {
+    if (!options.getProxy(tls ? "https://" : "http://", m_host.getString(), proxy, log, 0)) {
         log.logError("Failed to connect.");
         return false;
+    }
+    // A connection opened another way (direct, through another proxy or
+    // with other credentials) is not this request's.
+    StringBuffer route;
+    connectionRoute(options, proxy, route);
+    if (isConnected(tls) && !route.equals(m_route.getString())) {
+        log.logInfo(http_conn::kMsgOtherRoute);
+        dropSocket();
     }
     if (!isConnected(tls)) {
         TessikSocket& sock = m_conn.socket();
@@ -200,15 +208,14 @@ bool HttpClient::httpConnect(HttpControl& options, const char* host, int port, b
             m_conn.tlsChannel()->setReadTimeoutSec(options.ReadTimeoutSec);
         }
         bool ok;
-        if (proxyHost.getSize() == 0) {
+        if (proxy.none()) {
             ok = tls ? connectSChannel(m_conn.tlsChannel(), host, port, options, log, pm)
                      : connectSocket(sock, host, port, options, log, pm);
         } else {
-            log.logData("proxyDomain", proxyHost.getString());
-            log.logDataLong("proxyPort", static_cast<int>(proxyPort));
-            ok = tls ? proxySslConnect(proxyHost.getString(), static_cast<int>(proxyPort), host, port, &m_conn, options,
-                                       pm, log)
-                     : connectSocket(sock, proxyHost.getString(), static_cast<int>(proxyPort), options, log, pm);
+            log.logData("proxyDomain", proxy.host.getString());
+            log.logDataLong("proxyPort", static_cast<int>(proxy.port));
+            ok = tls ? proxySslConnect(proxy, host, port, &m_conn, options, pm, log)
+                     : connectSocket(sock, proxy.host.getString(), static_cast<int>(proxy.port), options, log, pm);
         }
         if (!ok) {
             if (!tls) {
@@ -225,6 +232,7 @@ bool HttpClient::httpConnect(HttpControl& options, const char* host, int port, b
             return false;
         }
         newlyConnected = true;
+        m_route.setSb(route);
     }
     if (!isConnected(tls)) {
         log.logError("Socket not connected for HTTP request");
@@ -233,6 +241,51 @@ bool HttpClient::httpConnect(HttpControl& options, const char* host, int port, b
     m_reused = !newlyConnected;
     log.logInfo("Connected");
     return true;
+}
+
+void HttpClient::connectionRoute(HttpControl& options, ProxySetting& proxy, StringBuffer& route) {
+    route.clear();
+    const int socks = options.getSocksVersion();
+    if (proxy.none() && socks != kSocks4Version && socks != kSocks5Version)
+        return;
+    // The credentials only as a digest: the route is kept beside the
+    // connection.
+    StringBuffer secrets;
+    if (!proxy.none()) {
+        route.append("proxy ");
+        appendHostField(proxy.host, route);
+        route.appendChar(':');
+        route.appendUint32(proxy.port);
+        if (proxy.hasCredentials) {
+            secrets.append(proxy.login.getUtf8());
+            secrets.appendChar(':');
+            secrets.append(proxy.password.getUtf8());
+        }
+    }
+    if (socks == kSocks4Version || socks == kSocks5Version) {
+        StringBuffer socksHost, socksUser, socksPassword;
+        options.getSocksHostname(socksHost);
+        options.getSocksUsername(socksUser);
+        options.getSocksPassword(socksPassword);
+        route.append(" socks");
+        route.appendInt(socks);
+        route.appendChar(' ');
+        route.appendSb(socksHost);
+        route.appendChar(':');
+        route.appendInt(options.getSocksPort());
+        secrets.appendChar('\n');
+        secrets.appendSb(socksUser);
+        secrets.appendChar(':');
+        secrets.appendSb(socksPassword);
+        socksPassword.secureClear();
+    }
+    if (secrets.getSize() != 0) {
+        DataBuffer digest;
+        Sha2::digestSha256(secrets.getString(), static_cast<std::uint32_t>(secrets.getSize()), digest);
+        route.append(" with ");
+        route.appendHex(digest.getData(), static_cast<int>(digest.getSize()));
+        secrets.secureClear();
+    }
 }
 
 void HttpClient::closeConnection(HttpControl& options, ProgressMonitor* pm, LogBase& log) {

@@ -22,6 +22,7 @@ class HttpControl;
 class HttpRequest;
 class HttpResponseHeader;
 class HttpResult;
+struct ProxySetting;
 class LogBase;
 class ProgressMonitor;
 class SChannelTessik;
@@ -65,6 +66,8 @@ inline constexpr const char* kMsgHeadTooLong = "Response header is too long.";
 inline constexpr std::uint64_t kMaxBodyReserve = 16 * 1024 * 1024;
 inline constexpr const char* kMsgTrailingData = "Unexpected data after the response body.";
 inline constexpr const char* kMsgStaleConnection = "The server closed the kept-alive connection; opening a new one.";
+inline constexpr const char* kMsgOtherRoute =
+    "The kept-alive connection was opened through another proxy setting; opening a new one.";
 inline constexpr const char* kMsgTooManyInterim = "Too many interim responses.";
 inline constexpr const char* kMsgUnaskedSwitch =
     "The server answered 101 Switching Protocols, which no request of this library asks for: no answer came, the "
@@ -181,8 +184,8 @@ public:
     // https through an HTTP proxy: a new connection to the proxy, CONNECT to
     // host:port (with the proxy's Basic credentials), and the TLS handshake
     // through the tunnel, all on socket.
-    bool proxySslConnect(const char* proxyHost, int proxyPort, const char* host, int port, LoggedSocket2* socket,
-                         HttpControl& options, ProgressMonitor* pm, LogBase& log);
+    bool proxySslConnect(ProxySetting& proxy, const char* host, int port, LoggedSocket2* socket, HttpControl& options,
+                         ProgressMonitor* pm, LogBase& log);
     // After a 407 that asks for NTLM: the handshake on a CONNECT to
     // host:port through the options' proxy, on this connection, which then
     // carries the request again; false unless the proxy answered 200.
@@ -279,13 +282,20 @@ public:
     void buildRequestLine(const GetTarget& target, HttpControl& options, StringBuffer& out);
     void appendExtraHeaderFields(HttpControl& options, StringBuffer& out, bool& hasContentType, LogBase& log);
 
-    // Basic lines for the server (UTF-8) and for a proxy (ANSI), when the
-    // options hold both halves of the credentials.
+    // Basic lines for the server (UTF-8), when the options hold both halves
+    // of the credentials, and for the proxy (ANSI), when it has credentials.
     void addBasicAuthHeader(HttpControl& options, StringBuffer& header, LogBase& log, ProgressMonitor* pm);
-    void addProxyBasicAuthHeader(HttpControl& options, StringBuffer& header, LogBase& log, ProgressMonitor* pm);
-    // "Basic ..." for the proxy when the options hold both halves and ask
+    void addProxyBasicAuthHeader(HttpControl& options, ProxySetting& proxy, StringBuffer& header, LogBase& log,
+                                 ProgressMonitor* pm);
+    // "Basic ..." for the proxy when it has credentials and the options ask
     // for Basic; ANSI or UTF-8 bytes.
-    bool proxyBasicCredentials(HttpControl& options, bool ansi, StringBuffer& value, LogBase& log, ProgressMonitor* pm);
+    bool proxyBasicCredentials(HttpControl& options, ProxySetting& proxy, bool ansi, StringBuffer& value, LogBase& log,
+                               ProgressMonitor* pm);
+    // The way a connection reaches its server under the options for a
+    // request through proxy: empty when direct, else the proxy (and SOCKS
+    // server) with a digest of the credentials they take. A connection is
+    // only reused for the way it was opened by.
+    static void connectionRoute(HttpControl& options, ProxySetting& proxy, StringBuffer& route);
     // After a 401: the Digest answer into the options' digestAuthHeader;
     // prepared tells whether it was made.
     bool prepareDigestAuth(HttpControl& options, HttpResult& result, LogBase& log, ProgressMonitor* pm, bool& prepared);
@@ -365,6 +375,7 @@ public:
 
     const StringBuffer& recordedHost() const { return m_host; }
     std::uint32_t recordedPort() const { return m_port; }
+    const StringBuffer& recordedRoute() const { return m_route; }
     LoggedSocket2& connection() { return m_conn; }
     DataBuffer& receivedDuringSend() { return m_receivedDuringSend; }
 
@@ -465,14 +476,14 @@ private:
 
     StringBuffer m_host;
     std::uint32_t m_port;
+    // connectionRoute of the open connection.
+    StringBuffer m_route;
     LoggedSocket2 m_conn;
     std::uint32_t m_sendBufferSize;
     StringBuffer m_packageName;
     StringBuffer m_exchangeMethod;
     StringBuffer m_exchangeUrl;
-    // Extra header lines and absolute-URL prefix kept for the request's
-    // authentication leg.
-    StringBuffer m_ntlmText1;
+    // The absolute-URL prefix kept for the request's authentication leg.
     StringBuffer m_ntlmText2;
     // Set only while a handshake runs; a request selects the request legs.
     HttpControl* m_exchangeOptions;

@@ -37,24 +37,27 @@ HttpClient* HttpConnPool::clientAt(int index) const {
     return dynamic_cast<HttpClient*>(m_clients.elementAt(index));
 }
 
-HttpClient* HttpConnPool::findOrCreateClient(const char* domain, int port, HttpControl& options, LogBase& /*log*/) {
-    StringBuffer proxyHost;
-    std::uint32_t proxyPort = 0;
+HttpClient* HttpConnPool::findOrCreateClient(const char* domain, int port, bool tls, HttpControl& options,
+                                             LogBase& /*log*/) {
+    // A kept connection serves the origin it was opened to, by the way it
+    // was opened (direct, or through the same proxy with the same
+    // credentials).
+    ProxySetting proxy;
     LogNull quiet;
-    options.getProxy("http://", proxyHost, proxyPort, quiet, http_opt::kPoolCallerTag);
-    const char* wantHost = domain != nullptr ? domain : "";
-    std::uint32_t wantPort = static_cast<std::uint32_t>(port);
-    if (proxyHost.getSize() != 0) {
-        wantHost = proxyHost.getString();
-        wantPort = proxyPort;
-    }
+    StringBuffer wantHost;
+    HttpClient::normalizeHost(domain, wantHost);
+    options.getProxy(tls ? "https://" : "http://", wantHost.getString(), proxy, quiet, http_opt::kPoolCallerTag);
+    StringBuffer route;
+    HttpClient::connectionRoute(options, proxy, route);
+    const auto wantPort = static_cast<std::uint32_t>(port);
     for (int i = 0; i < m_clients.getCount();) {
         HttpClient* c = clientAt(i);
         if (c == nullptr) {
             delete m_clients.removeAt(i);
             continue;
         }
-        if (c->recordedPort() == wantPort && c->recordedHost().equalsNoCase(wantHost)) {
+        if (c->recordedPort() == wantPort && c->recordedHost().equalsNoCaseSb(wantHost) &&
+            c->recordedRoute().equals(route.getString())) {
             if (m_maxConnections != 0) {
                 m_clients.removeAt(i);
                 m_clients.appendPtr(c);
@@ -113,7 +116,7 @@ bool HttpConnPool::synchronousRequest(HttpControl& options, const char* domain, 
         return false;
     if (port == 0)
         port = http_pool::kDefaultPort;
-    HttpClient* client = findOrCreateClient(domain, port, options, log);
+    HttpClient* client = findOrCreateClient(domain, port, tls, options, log);
     if (client == nullptr)
         return false;
     prepareClient(*client);
@@ -280,7 +283,7 @@ HttpClient* HttpConnPool::quickClient(const char* url, HttpControl& options, Cal
         written.secureClear();
         password.secureClear();
     }
-    HttpClient* client = findOrCreateClient(host.getString(), port, options, log);
+    HttpClient* client = findOrCreateClient(host.getString(), port, cleanUrl.beginsWithNoCase("https:"), options, log);
     if (client != nullptr)
         prepareClient(*client);
     return client;

@@ -33,8 +33,10 @@ public:
     HttpConnPool(const HttpConnPool&) = delete;
     HttpConnPool& operator=(const HttpConnPool&) = delete;
 
-    // Null only when no connection object can be had.
-    HttpClient* findOrCreateClient(const char* domain, int port, HttpControl& options, LogBase& log);
+    // The kept client of the origin whose connection was opened by the way
+    // the options now give (see HttpClient::connectionRoute), else a new
+    // one; null only when no connection object can be had.
+    HttpClient* findOrCreateClient(const char* domain, int port, bool tls, HttpControl& options, LogBase& log);
     bool synchronousRequest(HttpControl& options, const char* domain, int port, bool tls, HttpRequest& request,
                             HttpResult& result, DataBuffer& body, LogBase& log, ProgressMonitor* pm, bool logDetails);
 

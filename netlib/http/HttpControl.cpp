@@ -1,6 +1,12 @@
 #include "netlib/http/HttpControl.h"
 
+#include <arpa/inet.h>
+
+#include <algorithm>
+#include <climits>
 #include <cstring>
+#include <string>
+#include <string_view>
 #include <vector>
 
 #include "netlib/core/CStringUtil.h"
@@ -8,15 +14,190 @@
 #include "netlib/core/RegistryPath.h"
 #include "netlib/http/TessikUrl.h"
 #include "netlib/pki/Certificate.h"
+#include "platform/Winsock.h"
 
 namespace tessik {
 
 using namespace http_opt;
 
+ProxySetting::~ProxySetting() {
+    password.secureClear();
+}
+
 namespace {
 // Not among the types the registry stand-in stores, but read all the same.
 constexpr DWORD kRegExpandSz = 2;
+constexpr int kHexRadix = 16;
+constexpr int kEscapeLength = 3;
+constexpr unsigned char kLastControl = 0x20;
+constexpr unsigned char kDelete = 0x7f;
+constexpr std::size_t kIpv4Size = 4;
+constexpr std::size_t kIpv6Size = 16;
+constexpr int kBitsPerByte = 8;
+constexpr int kDecimal = 10;
+
+// A URL's percent escapes undone; a '%' that starts none stays, as curl
+// keeps it. False when the text decodes to a control byte, which no
+// credential holds.
+bool percentDecoded(std::string_view text, std::string& out) {
+    out.clear();
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        char c = text[i];
+        if (c == '%' && text.size() - i >= kEscapeLength && asciiHexValue(text[i + 1]) >= 0 &&
+            asciiHexValue(text[i + 2]) >= 0) {
+            c = static_cast<char>(asciiHexValue(text[i + 1]) * kHexRadix + asciiHexValue(text[i + 2]));
+            i += 2;
+        }
+        const auto byte = static_cast<unsigned char>(c);
+        if (byte < kLastControl || byte == kDelete)
+            return false;
+        out.push_back(c);
+    }
+    return true;
+}
+
+// "user:password@host:port" as http_proxy names it (the stand-in of the
+// system settings keeps the URL's user information): the host and port
+// read as a caller's are, except that an IPv6 address must stand in
+// brackets and no port means 1080; the credentials percent-decoded, the
+// password after the first ':'. False, with nothing filled in, for text
+// curl refuses.
+bool readSystemProxy(const char* text, ProxySetting& proxy) {
+    const std::string_view t(text);
+    // A scheme the stand-in left is not plain HTTP.
+    if (t.find("://") != std::string_view::npos)
+        return false;
+    const std::size_t at = t.find('@');
+    const std::string_view server = at == std::string_view::npos ? t : t.substr(at + 1);
+    // One '@' ends the user information; the host holds none, nor do the
+    // credentials hold a blank.
+    if (server.find('@') != std::string_view::npos)
+        return false;
+    if (at != std::string_view::npos) {
+        for (const char c : t.substr(0, at))
+            if (static_cast<unsigned char>(c) <= kLastControl || static_cast<unsigned char>(c) == kDelete)
+                return false;
+    }
+    // A bare IPv6 address: which of its colons would start a port?
+    if (!server.starts_with('[') && server.find(':') != server.rfind(':'))
+        return false;
+    int port = 0;
+    if (!TessikUrl::readHostPort(std::string(server).c_str(), proxy.host, port))
+        return false;
+    proxy.port = port != 0 ? static_cast<std::uint32_t>(port) : http_opt::kSystemProxyDefaultPort;
+    if (at == std::string_view::npos)
+        return true;
+    const std::string_view info = t.substr(0, at);
+    const std::size_t colon = info.find(':');
+    std::string login, password;
+    if (!percentDecoded(info.substr(0, colon), login) ||
+        (colon != std::string_view::npos && !percentDecoded(info.substr(colon + 1), password))) {
+        proxy.host.clear();
+        return false;
+    }
+    proxy.login.setFromUtf8(login.c_str());
+    proxy.password.setFromUtf8(password.c_str());
+    std::fill(password.begin(), password.end(), '\0');
+    proxy.hasCredentials = true;
+    return true;
+}
+
+// An address and its size in bytes (4 or 16), or 0 for a name.
+std::size_t readAddress(const std::string& text, unsigned char address[kIpv6Size]) {
+    if (inet_pton(AF_INET, text.c_str(), address) == 1)
+        return kIpv4Size;
+    if (inet_pton(AF_INET6, text.c_str(), address) == 1)
+        return kIpv6Size;
+    return 0;
+}
+
+// The host's address as the resolver reads the name: an IPv4 address in
+// any of inet_aton's forms ("127.1", "0x7f.0.0.1", "2130706433") is the one
+// connected to, as curl reads a URL's host; 0 for a name.
+std::size_t readHostAddress(const std::string& text, unsigned char address[kIpv6Size]) {
+    const std::size_t size = readAddress(text, address);
+    if (size != 0 || text.empty() || text.find_first_not_of("0123456789abcdefABCDEFxX.") != std::string::npos)
+        return size;
+    in_addr in{};
+    if (inet_aton(text.c_str(), &in) == 0)
+        return 0;
+    std::memcpy(address, &in, kIpv4Size);
+    return kIpv4Size;
+}
+
+// Whether the first bits of both addresses are the same.
+bool sameNetwork(const unsigned char* a, const unsigned char* b, int bits) {
+    const int whole = bits / kBitsPerByte;
+    if (std::memcmp(a, b, static_cast<std::size_t>(whole)) != 0)
+        return false;
+    const int rest = bits % kBitsPerByte;
+    if (rest == 0)
+        return true;
+    const auto mask = static_cast<unsigned char>(UCHAR_MAX << (kBitsPerByte - rest));
+    return (a[whole] & mask) == (b[whole] & mask);
+}
+
+bool entryNamesAddress(std::string_view entry, const unsigned char* host, std::size_t size) {
+    const std::size_t slash = entry.find('/');
+    const int most = static_cast<int>(size) * kBitsPerByte;
+    int bits = most;
+    if (slash != std::string_view::npos) {
+        // The digits after the slash, as curl reads them; none, or 0,
+        // counts the whole address.
+        int n = 0;
+        for (std::size_t i = slash + 1; i < entry.size() && entry[i] >= '0' && entry[i] <= '9' && n <= most; ++i)
+            n = n * kDecimal + (entry[i] - '0');
+        if (n > most)
+            return false;
+        bits = n == 0 ? most : n;
+    }
+    unsigned char address[kIpv6Size] = {};
+    return readAddress(std::string(entry.substr(0, slash)), address) == size && sameNetwork(address, host, bits);
+}
+
+bool entryNamesHost(std::string_view entry, std::string_view name) {
+    if (entry.ends_with('.'))
+        entry.remove_suffix(1);
+    if (entry.starts_with('.'))
+        entry.remove_prefix(1);
+    if (entry.empty() || entry.size() > name.size())
+        return false;
+    const std::string_view tail = name.substr(name.size() - entry.size());
+    if (asciiCompareNoCase(tail.data(), entry.data(), static_cast<unsigned long>(entry.size())) != 0)
+        return false;
+    return entry.size() == name.size() || name[name.size() - entry.size() - 1] == '.';
+}
+
 } // namespace
+
+bool noProxyNames(const char* host, const char* list) {
+    if (host == nullptr || *host == '\0' || list == nullptr)
+        return false;
+    const std::string_view entries(list);
+    if (entries == "*")
+        return true;
+    std::string name(host);
+    if (name.size() > 2 && name.front() == '[' && name.back() == ']')
+        name = name.substr(1, name.size() - 2);
+    unsigned char address[kIpv6Size] = {};
+    // An IPv6 address's zone names an interface of this machine, not the host.
+    const std::size_t size = readHostAddress(name.substr(0, platform::Ipv6ZoneStart(name)), address);
+    if (size == 0 && name.ends_with('.'))
+        name.pop_back();
+    const auto blank = [](char c) { return c == ' ' || c == '\t'; };
+    for (std::size_t i = 0; i < entries.size();) {
+        while (i < entries.size() && (blank(entries[i]) || entries[i] == ','))
+            ++i;
+        std::size_t end = i;
+        while (end < entries.size() && !blank(entries[end]) && entries[end] != ',')
+            ++end;
+        const std::string_view entry = entries.substr(i, end - i);
+        if (!entry.empty() && (size != 0 ? entryNamesAddress(entry, address, size) : entryNamesHost(entry, name)))
+            return true;
+        i = end;
+    }
+    return false;
+}
 
 HttpControl::HttpControl()
     : useBucketCache(0), UseIEProxy(0), ProxyPort(kDefaultProxyPort), clientCerts(nullptr),
@@ -27,13 +208,17 @@ HttpControl::HttpControl()
       AllowGzip(1), ProxyPartialUrl(0), NTLMAuth(0), NegotiateAuth(0), DigestAuth(0), SslProtocol(kDefaultSslProtocol),
       AcceptAnyServerCert(0), SendCookies(1), SaveCookies(1), MaxUrlLen(kDefaultMaxUrlLen), MaxResponseSize(0),
       ConnectTimeoutSec(kDefaultConnectTimeoutSec), ReadTimeoutSec(kDefaultReadTimeoutSec), HeartbeatMs(0),
-      SendBufferSize(kDefaultSendBufferSize), FollowRedirects(1), requestTextOnly(0) {}
+      SendBufferSize(kDefaultSendBufferSize), FollowRedirects(1), requestTextOnly(0), m_cookieTable(nullptr) {}
 
 HttpControl::~HttpControl() {
     delete clientCerts;
 }
 
-void HttpControl::copyFrom(const HttpControl& other) {
+void HttpControl::copyFrom(HttpControl& other) {
+    m_cookieTable = &other.cookieTable();
+    // The way to the server with the proxy settings: a leg of a handshake
+    // made on the copy goes where the request went, on its connection.
+    copySocksSettings(other);
     UseIEProxy = other.UseIEProxy;
     ProxyPort = other.ProxyPort;
     ProxyDomain.setSb(other.ProxyDomain);
@@ -128,39 +313,53 @@ void HttpControl::logOptions(LogBase& log) {
     log.leaveContext();
 }
 
-bool HttpControl::getProxy(const char* scheme, StringBuffer& host, std::uint32_t& port, LogBase& log, int callerTag) {
-    host.clear();
-    if (ProxyDomain.getSize() > 0) {
-        host.setSb(ProxyDomain);
-        port = ProxyPort;
-        return true;
-    }
-    // No system proxy asked for: nothing to look up (and no buffer to make).
-    if (!UseIEProxy) {
-        port = ProxyPort;
-        return true;
-    }
-    const char* word = (scheme && asciiCompareNoCase(scheme, "https", 5) == 0) ? "https" : "http";
-    bool enabled = false;
-    StringBuffer text;
-    getSystemProxyServer(word, text, enabled, log);
-    if (text.getSize() > 0 && callerTag != kPoolCallerTag) {
-        log.logData("IE_Proxy", text.getString());
-        log.logDataLong("IE_ProxyEnabled", enabled ? 1 : 0);
-    }
-    if (enabled && text.getSize() > 0) {
-        int named = 0;
-        if (!TessikUrl::readHostPort(text.getString(), host, named)) {
+bool HttpControl::getProxy(const char* scheme, const char* target, ProxySetting& proxy, LogBase& log, int callerTag) {
+    proxy.host.clear();
+    proxy.port = ProxyPort;
+    proxy.hasCredentials = false;
+    proxy.login.clear();
+    proxy.password.secureClear();
+    if (ProxyDomain.getSize() == 0) {
+        // No system proxy asked for: nothing to look up (and no buffer to make).
+        if (!UseIEProxy)
+            return true;
+        const char* word = (scheme && asciiCompareNoCase(scheme, "https", 5) == 0) ? "https" : "http";
+        bool enabled = false;
+        StringBuffer text;
+        getSystemProxyServer(word, text, enabled, log);
+        if (text.getSize() > 0 && callerTag != kPoolCallerTag) {
+            // The credentials in it are not for the log.
+            const char* at = std::strchr(text.getString(), '@');
+            log.logData("IE_Proxy", at != nullptr ? at + 1 : text.getString());
+            log.logDataLong("IE_ProxyEnabled", enabled ? 1 : 0);
+        }
+        if (!enabled || text.getSize() == 0)
+            return true;
+        StringBuffer bypass;
+        if (target != nullptr &&
+            getCurrentUserRegistryString(kInternetSettingsPath, "ProxyOverride", bypass, nullptr) &&
+            noProxyNames(target, bypass.getString()))
+            return true;
+        const bool read = readSystemProxy(text.getString(), proxy);
+        text.secureClear();
+        if (!read) {
             log.logError(kMsgProxySettingRefused);
-            log.logData("proxy", text.getString());
-            port = kDefaultProxyPort;
+            proxy.host.clear();
+            proxy.port = kDefaultProxyPort;
+            proxy.login.clear();
+            proxy.password.secureClear();
+            proxy.hasCredentials = false;
             return false;
         }
-        port = named != 0 ? static_cast<std::uint32_t>(named) : kDefaultProxyPort;
-        return true;
+    } else {
+        proxy.host.setSb(ProxyDomain);
     }
-    host.setSb(ProxyDomain);
-    port = ProxyPort;
+    // The options' own credentials go before any the setting names.
+    if (ProxyLogin.getSizeUtf8() != 0 && ProxyPassword.getSizeUtf8() != 0) {
+        proxy.login.copyFromX(ProxyLogin);
+        proxy.password.copyFromX(ProxyPassword);
+        proxy.hasCredentials = true;
+    }
     return true;
 }
 

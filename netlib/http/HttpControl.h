@@ -17,6 +17,24 @@ namespace tessik {
 
 class LogBase;
 
+// The proxy a request goes through: none (an empty host), or its host and
+// port with the credentials it is given (the options' own, else those the
+// system setting writes in its URL).
+struct ProxySetting {
+    ProxySetting() = default;
+    ~ProxySetting();
+    ProxySetting(const ProxySetting&) = delete;
+    ProxySetting& operator=(const ProxySetting&) = delete;
+
+    bool none() const { return host.getSize() == 0; }
+
+    StringBuffer host;
+    std::uint32_t port = 0;
+    bool hasCredentials = false;
+    XString login;
+    XString password;
+};
+
 namespace http_opt {
 inline constexpr const char* kDefaultUserAgent = "Tessik/1.0.0 (+https://www.tessik.example/useragent.html)";
 inline constexpr const char* kDefaultAccept = "*/*";
@@ -25,6 +43,8 @@ inline constexpr const char* kDefaultAcceptCharset = "ISO-8859-1,utf-8;q=0.7,*;q
 inline constexpr const char* kDefaultAcceptLanguage = "en-us,en;q=0.5";
 inline constexpr const char* kDefaultSslProtocol = "default";
 inline constexpr std::uint32_t kDefaultProxyPort = 80;
+// A system proxy named without a port is asked there, as curl asks it.
+inline constexpr std::uint32_t kSystemProxyDefaultPort = 1080;
 inline constexpr std::uint32_t kDefaultRetryWaitMs = 2000;
 inline constexpr std::uint32_t kDefaultMaxUrlLen = 2000;
 inline constexpr std::uint32_t kDefaultConnectTimeoutSec = 10;
@@ -50,14 +70,20 @@ public:
     HttpControl(const HttpControl&) = delete;
     HttpControl& operator=(const HttpControl&) = delete;
 
-    void copyFrom(const HttpControl& other);
+    // A copy keeps its cookies in memory in the other's table, not one of
+    // its own: a side request made on it sends and keeps them as the other
+    // would. The other must outlive the copy.
+    void copyFrom(HttpControl& other);
     void logOptions(LogBase& log);
-    // Host and port of the proxy for a request over `scheme` ("http://" or
-    // "https://"); an empty host means none. The system's setting is read
-    // as a caller's host is (TessikUrl::readHostPort): one it cannot read
-    // gives no proxy and false (logged), and no request may go direct in
-    // its place, as curl sends none.
-    bool getProxy(const char* scheme, StringBuffer& host, std::uint32_t& port, LogBase& log, int callerTag);
+    // The proxy for a request to target (its bare host) over `scheme`
+    // ("http://" or "https://"); an empty host means none. The system's
+    // setting is read as curl reads its variables: no proxy for a target
+    // its no_proxy list names, the host as a caller's host is read
+    // (TessikUrl::readHostPort, an IPv6 address in brackets), port 1080
+    // when it names none, and the credentials of its URL percent-decoded.
+    // One it cannot read gives no proxy and false (logged), and no request
+    // may go direct in its place, as curl sends none.
+    bool getProxy(const char* scheme, const char* target, ProxySetting& proxy, LogBase& log, int callerTag);
 
     CacheControl cacheControl;
     // The ".caf" bucket cache instead of the ".dat" one; a copy never uses it.
@@ -71,6 +97,9 @@ public:
     // Client certificates (XCert entries, owned); null until given or copied.
     ExtPtrArray* clientCerts;
     HashMap stringTable;
+    // The table cookies in memory live in: the string table, or a copy's
+    // original's.
+    HashMap& cookieTable() { return m_cookieTable != nullptr ? *m_cookieTable : stringTable; }
     StringBuffer bindAddress;
     std::uint8_t AllowCookieResponseCaching;
     std::uint32_t UnavailableRetryCount;
@@ -121,8 +150,17 @@ public:
     StringBuffer RequiredContentType;
     std::uint8_t requestTextOnly;
     StringBuffer requestText;
+
+private:
+    HashMap* m_cookieTable;
 };
 
+// Whether a no_proxy list names host (a bare name or address), by curl's
+// rules: "*" alone names every host; else each entry (split at commas and
+// blanks) names a host and the names under it, a leading and a trailing dot
+// aside, or an address and, with "/bits", its network. An entry with a port
+// names nothing.
+bool noProxyNames(const char* host, const char* list);
 // The current user's proxy for "http" or "https"; `enabled` tells whether
 // the system has it switched on. False when the settings cannot be read.
 bool getSystemProxyServer(const char* schemeWord, StringBuffer& out, bool& enabled, LogBase& log);

@@ -96,7 +96,7 @@ void HttpClient::addCookiesHeader(HttpControl& options, const char* domain, cons
     log.logData("CookiePath", path != nullptr ? path : "");
     CookieMgr store;
     CookieJar* jar =
-        store.LoadCookieJar(options.CookieDir.getString(), &options.stringTable, host.getString(), path, log);
+        store.LoadCookieJar(options.CookieDir.getString(), &options.cookieTable(), host.getString(), path, log);
     if (jar == nullptr) {
         log.logInfo("No cookie jar found.");
         return;
@@ -141,8 +141,8 @@ bool HttpClient::storeSetCookies(const HttpResponseHeader& header, HttpControl& 
     std::unique_ptr<CookieJar> kept;
     if (!secureChannel) {
         LogNull quiet;
-        kept.reset(store.LoadCookieJar(options.CookieDir.getString(), &options.stringTable, setter.getString(), nullptr,
-                                       quiet));
+        kept.reset(store.LoadCookieJar(options.CookieDir.getString(), &options.cookieTable(), setter.getString(),
+                                       nullptr, quiet));
     }
     // One answer's cookies all go to the setter's document: written once.
     std::vector<const Cookie*> accepted;
@@ -170,7 +170,7 @@ bool HttpClient::storeSetCookies(const HttpResponseHeader& header, HttpControl& 
         accepted.push_back(cookie);
     }
     if (!accepted.empty())
-        store.SaveCookies(options.CookieDir.getString(), &options.stringTable, setter.getString(), accepted, now, log,
+        store.SaveCookies(options.CookieDir.getString(), &options.cookieTable(), setter.getString(), accepted, now, log,
                           pm);
     return true;
 }

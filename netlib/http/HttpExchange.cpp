@@ -350,9 +350,8 @@ bool HttpClient::sendRequestObject(HttpControl& options, bool tls, HttpRequest& 
         }
         request.setHeader("Host", host.getString());
     }
-    StringBuffer proxyHost;
-    std::uint32_t proxyPort = http_opt::kDefaultProxyPort;
-    options.getProxy(tls ? "https://" : "http://", proxyHost, proxyPort, log, 0);
+    ProxySetting proxy;
+    options.getProxy(tls ? "https://" : "http://", m_host.getString(), proxy, log, 0);
     // The proxy's credentials are for a proxy only: inside a tunnel the
     // request goes to the origin, and the CONNECT carried them.
     // Nor do they stay in the caller's request for a later run without one.
@@ -365,7 +364,7 @@ bool HttpClient::sendRequestObject(HttpControl& options, bool tls, HttpRequest& 
         }
     } proxyField{request};
     StringBuffer proxyCredentials;
-    if (!tls && proxyHost.getSize() != 0 && proxyBasicCredentials(options, false, proxyCredentials, log, pm)) {
+    if (!tls && proxyBasicCredentials(options, proxy, false, proxyCredentials, log, pm)) {
         request.setHeader("Proxy-Authorization", proxyCredentials.getString());
         proxyField.added = true;
     }
@@ -373,12 +372,11 @@ bool HttpClient::sendRequestObject(HttpControl& options, bool tls, HttpRequest& 
     StringBuffer cookiePath;
     request.getPath(cookiePath);
     cookiePath.chopAtFirstChar('?');
-    addCookiesHeader(options, m_host.getString(), cookiePath.getString(), tls, extraLines, log, pm);
 
     // The absolute form is for a plain request to the proxy itself; inside
     // a CONNECT tunnel the request goes to the origin, in origin form.
     StringBuffer prefix;
-    if (proxyHost.getSize() != 0 && !tls) {
+    if (!proxy.none() && !tls) {
         prefix.append("http://");
         appendHostField(m_host, prefix);
         if (m_port != kPlainPort) {
@@ -386,24 +384,26 @@ bool HttpClient::sendRequestObject(HttpControl& options, bool tls, HttpRequest& 
             prefix.appendUint32(m_port);
         }
     }
+    StringBuffer token;
+    const bool ntlm = options.NTLMAuth != 0;
     if (options.NTLMAuth || options.NegotiateAuth) {
-        const bool ntlm = options.NTLMAuth != 0;
-        m_ntlmText1.setSb(extraLines);
         m_ntlmText2.clear();
         if (!options.ProxyPartialUrl)
             m_ntlmText2.setSb(prefix);
-        StringBuffer token;
         if (!(ntlm ? ntlmRequest(options, tls, request, log, pm, token, logDetails)
                    : negotiateRequest(options, tls, request, log, pm, token, logDetails)))
             return false;
-        // No token: the server let the authentication leg through.
-        if (token.getSize() != 0) {
-            extraLines.append("Authorization: ");
-            extraLines.append(ntlm ? http_auth::kPackageNtlm : http_auth::kPackageNegotiate);
-            extraLines.appendChar(' ');
-            extraLines.appendSb(token);
-            extraLines.append("\r\n");
-        }
+    }
+    // After the handshake, whose answers may have set cookies: the request
+    // carries what the store holds now.
+    addCookiesHeader(options, m_host.getString(), cookiePath.getString(), tls, extraLines, log, pm);
+    // No token: the server let the authentication leg through.
+    if (token.getSize() != 0) {
+        extraLines.append("Authorization: ");
+        extraLines.append(ntlm ? http_auth::kPackageNtlm : http_auth::kPackageNegotiate);
+        extraLines.appendChar(' ');
+        extraLines.appendSb(token);
+        extraLines.append("\r\n");
     }
     if (options.Login.getSizeUtf8() != 0 && options.Password.getSizeUtf8() != 0) {
         if (!options.NTLMAuth && !options.NegotiateAuth && !options.DigestAuth &&
@@ -432,7 +432,7 @@ bool HttpClient::sendRequestObject(HttpControl& options, bool tls, HttpRequest& 
                                                      prefix.getSize() != 0 ? prefix.getString() : nullptr, *this,
                                                      result.requestHeaderText, log, pm, logDetails);
         if (!ok) {
-            if (proxyHost.getSize() == 0) {
+            if (proxy.none()) {
                 log.logError("Failed to send upload to output");
                 closeAfterSendFailure(log);
             } else {
@@ -846,11 +846,10 @@ bool HttpClient::afterResponse(HttpResult& result, DataBuffer& body, HttpControl
         status = result.responseHeader.getStatusCode();
     }
     if (status == http_status::kMethodNotAllowed) {
-        StringBuffer proxyHost;
-        std::uint32_t proxyPort = 0;
+        ProxySetting proxy;
         LogNull quiet;
-        options.getProxy(tls ? "https://" : "http://", proxyHost, proxyPort, quiet, http_opt::kPoolCallerTag);
-        if (proxyHost.getSize() != 0)
+        options.getProxy(tls ? "https://" : "http://", m_host.getString(), proxy, quiet, http_opt::kPoolCallerTag);
+        if (!proxy.none())
             log.logError("Proxy Server does not support the HTTP method being attempted");
         return true;
     }

@@ -176,36 +176,35 @@ void HttpClient::addBasicAuthHeader(HttpControl& options, StringBuffer& header, 
     line(header, "Authorization: ", value.getString());
 }
 
-bool HttpClient::proxyBasicCredentials(HttpControl& options, bool ansi, StringBuffer& value, LogBase& log,
-                                       ProgressMonitor* pm) {
-    if (options.ProxyLogin.getSizeUtf8() == 0 || options.ProxyPassword.getSizeUtf8() == 0 ||
+bool HttpClient::proxyBasicCredentials(HttpControl& options, ProxySetting& proxy, bool ansi, StringBuffer& value,
+                                       LogBase& log, ProgressMonitor* pm) {
+    if (proxy.none() || !proxy.hasCredentials ||
         (options.ProxyAuthMethod.getSize() != 0 && !options.ProxyAuthMethod.equalsNoCase("basic")))
         return false;
     log.logInfo("Adding Basic Proxy Authentication Header");
-    log.logData("login", options.ProxyLogin.getUtf8());
+    log.logData("login", proxy.login.getUtf8());
     if (pm != nullptr)
         pm->progressInfo("HttpAuth", "Adding Proxy Authentication Header");
-    basicCredentials(options.ProxyLogin, options.ProxyPassword, ansi, value);
+    basicCredentials(proxy.login, proxy.password, ansi, value);
     return true;
 }
 
-void HttpClient::addProxyBasicAuthHeader(HttpControl& options, StringBuffer& header, LogBase& log,
+void HttpClient::addProxyBasicAuthHeader(HttpControl& options, ProxySetting& proxy, StringBuffer& header, LogBase& log,
                                          ProgressMonitor* pm) {
     StringBuffer value;
-    if (proxyBasicCredentials(options, true, value, log, pm))
+    if (proxyBasicCredentials(options, proxy, true, value, log, pm))
         line(header, "Proxy-Authorization: ", value.getString());
 }
 
 void HttpClient::buildRequestLine(const GetTarget& target, HttpControl& options, StringBuffer& out) {
-    StringBuffer proxyHost;
-    std::uint32_t proxyPort = http_opt::kDefaultProxyPort;
+    ProxySetting proxy;
     LogNull quiet;
     const bool tls = StringBuffer(target.url).beginsWithNoCase("https:");
-    options.getProxy(tls ? "https://" : "http://", proxyHost, proxyPort, quiet, http_opt::kPoolCallerTag);
+    options.getProxy(tls ? "https://" : "http://", target.host, proxy, quiet, http_opt::kPoolCallerTag);
     StringBuffer written;
     // Absolute form to a proxy, from the host read (no user information, no
     // zone); origin form inside a CONNECT tunnel.
-    if (proxyHost.getSize() != 0 && !options.ProxyPartialUrl && !tls) {
+    if (!proxy.none() && !options.ProxyPartialUrl && !tls) {
         written.append("http://");
         HttpClient::appendHostField(StringBuffer(target.host), written);
         if (target.port != kPlainPort) {
@@ -255,13 +254,11 @@ void HttpClient::appendCredentialLines(const GetTarget& target, HttpControl& opt
     addBasicAuthHeader(options, out, log, pm);
     // Only to a proxy, and not inside a tunnel: its CONNECT carried them,
     // and the origin is no place for the proxy's credentials.
-    StringBuffer proxyHost;
-    std::uint32_t proxyPort = http_opt::kDefaultProxyPort;
+    ProxySetting proxy;
     LogNull quiet;
     if (!tls)
-        options.getProxy("http://", proxyHost, proxyPort, quiet, http_opt::kPoolCallerTag);
-    if (proxyHost.getSize() != 0)
-        addProxyBasicAuthHeader(options, out, log, pm);
+        options.getProxy("http://", target.host, proxy, quiet, http_opt::kPoolCallerTag);
+    addProxyBasicAuthHeader(options, proxy, out, log, pm);
 }
 
 bool HttpClient::BuildGetRequest(const GetTarget& target, HttpControl& options, const char* extraHeaderText,

@@ -89,12 +89,11 @@ bool HttpClient::sendMimePost(HttpControl& options, bool tls, const char* url, c
         authLine.trimWhitespace();
     }
 
-    StringBuffer proxyHost;
-    std::uint32_t proxyPort = http_opt::kDefaultProxyPort;
-    options.getProxy(tls ? "https://" : "http://", proxyHost, proxyPort, log, 0);
+    ProxySetting proxy;
+    options.getProxy(tls ? "https://" : "http://", host.getString(), proxy, log, 0);
     StringBuffer head("POST ");
     // Absolute form to a proxy; origin form inside a CONNECT tunnel.
-    if (proxyHost.getSize() != 0 && !options.ProxyPartialUrl && !tls) {
+    if (!proxy.none() && !options.ProxyPartialUrl && !tls) {
         head.append("http://");
         appendHostField(host, head);
         if (port != kPlainPort) {

@@ -139,10 +139,12 @@ void noteProxyInSecondaryLog(HttpControl& options, const char* context, const ch
 
 } // namespace
 
-bool HttpClient::proxySslConnect(const char* proxyHost, int proxyPort, const char* host, int port,
-                                 LoggedSocket2* socket, HttpControl& options, ProgressMonitor* pm, LogBase& log) {
+bool HttpClient::proxySslConnect(ProxySetting& proxy, const char* host, int port, LoggedSocket2* socket,
+                                 HttpControl& options, ProgressMonitor* pm, LogBase& log) {
     if (socket == nullptr)
         return false;
+    const char* proxyHost = proxy.host.getString();
+    const int proxyPort = static_cast<int>(proxy.port);
     noteProxyInSecondaryLog(options, "proxySslConnect", proxyHost, proxyPort);
     socket->closeSocket();
     TessikSocket& plain = socket->socket();
@@ -158,7 +160,7 @@ bool HttpClient::proxySslConnect(const char* proxyHost, int proxyPort, const cha
     request.appendChar(':');
     request.appendInt(port);
     request.append(" HTTP/1.1\r\nUser-Agent: Tessik/2.0\r\nProxy-Connection: keep-alive\r\n");
-    addProxyBasicAuthHeader(options, request, log, pm);
+    addProxyBasicAuthHeader(options, proxy, request, log, pm);
     request.append("Host: ");
     appendTarget(host, request);
     request.append("\r\n\r\n");
@@ -172,10 +174,10 @@ bool HttpClient::proxySslConnect(const char* proxyHost, int proxyPort, const cha
         // A proxy login names its domain as a server login does.
         XString user;
         XString domain;
-        splitLoginText(options.ProxyLogin.getUtf8(), user, domain);
+        splitLoginText(proxy.login.getUtf8(), user, domain);
         StringBuffer second;
         if (!proxyConnectNtlm(proxyHost, proxyPort, host, port, domain.getUtf8(), user.getUtf8(),
-                              options.ProxyPassword.getUtf8(), socket, second, options, pm, log)) {
+                              proxy.password.getUtf8(), socket, second, options, pm, log)) {
             log.logError(http_tunnel::kMsgNtlmFailed);
             return false;
         }
@@ -194,15 +196,14 @@ bool HttpClient::proxySslConnect(const char* proxyHost, int proxyPort, const cha
 }
 
 bool HttpClient::answerProxyNtlm(HttpControl& options, const char* host, int port, ProgressMonitor* pm, LogBase& log) {
-    StringBuffer proxyHost;
-    std::uint32_t proxyPort = http_opt::kDefaultProxyPort;
-    options.getProxy("http://", proxyHost, proxyPort, log, http_opt::kPoolCallerTag);
+    ProxySetting proxy;
+    options.getProxy("http://", host, proxy, log, http_opt::kPoolCallerTag);
     XString user;
     XString domain;
-    splitLoginText(options.ProxyLogin.getUtf8(), user, domain);
+    splitLoginText(proxy.login.getUtf8(), user, domain);
     StringBuffer answer;
-    if (!proxyConnectNtlm(proxyHost.getString(), static_cast<int>(proxyPort), host, port, domain.getUtf8(),
-                          user.getUtf8(), options.ProxyPassword.getUtf8(), nullptr, answer, options, pm, log))
+    if (!proxyConnectNtlm(proxy.host.getString(), static_cast<int>(proxy.port), host, port, domain.getUtf8(),
+                          user.getUtf8(), proxy.password.getUtf8(), nullptr, answer, options, pm, log))
         return false;
     if (connectAccepted(answer, log))
         return true;

@@ -1172,10 +1172,9 @@ bool HttpRequest::sendMultipartRequest(const char* host, HttpControl& options, c
     StringBuffer sent;
     TessikUrl::appendRequestTarget(m_path, sent);
     if (target.beginsWithNoCase("http:") || target.beginsWithNoCase("https:")) {
-        StringBuffer proxyHost;
-        std::uint32_t proxyPort = 0;
-        options.getProxy(target.beginsWithNoCase("https:") ? "https://" : "http://", proxyHost, proxyPort, log, 0);
-        if (proxyHost.getSize() != 0 && !options.ProxyPartialUrl)
+        ProxySetting proxy;
+        options.getProxy(target.beginsWithNoCase("https:") ? "https://" : "http://", host, proxy, log, 0);
+        if (!proxy.none() && !options.ProxyPartialUrl)
             sent.setSb(target);
     }
     options.digestUri.setSb(sent);

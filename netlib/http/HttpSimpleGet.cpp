@@ -145,12 +145,11 @@ bool HttpClient::simpleHttpRequest(const char* url, int depth, bool ownConnectio
     if (isConnected(tls)) {
         log.logInfo("Using existing connection to web server...");
     } else {
-        StringBuffer proxyHost;
-        std::uint32_t proxyPort = http_opt::kDefaultProxyPort;
+        ProxySetting proxy;
         // A setting that cannot be read is refused, and logged, by the connect.
         LogNull quiet;
-        options.getProxy(tls ? "https://" : "http://", proxyHost, proxyPort, quiet, http_opt::kPoolCallerTag);
-        log.logInfo(proxyHost.getSize() == 0 ? "Connecting to web server..." : "Connecting to proxy...");
+        options.getProxy(tls ? "https://" : "http://", bareHost.getString(), proxy, quiet, http_opt::kPoolCallerTag);
+        log.logInfo(proxy.none() ? "Connecting to web server..." : "Connecting to proxy...");
     }
     const std::uint32_t connectStart = platform::GetTickCount();
     bool fresh = false;

@@ -45,6 +45,14 @@ void progressTarget(ProgressMonitor* pm, const char* event, const StringBuffer& 
 ClsSocksClient::ClsSocksClient() : m_socksPort(kDefaultSocksPort), m_socksVersion(0) {}
 ClsSocksClient::~ClsSocksClient() = default;
 
+void ClsSocksClient::copySocksSettings(const ClsSocksClient& other) {
+    m_socksPort = other.m_socksPort;
+    m_socksVersion = other.m_socksVersion;
+    m_socksUsername.copyFromX(other.m_socksUsername);
+    m_socksPassword.copyFromX(other.m_socksPassword);
+    m_socksHostname.copyFromX(other.m_socksHostname);
+}
+
 void ClsSocksClient::getSocksUsername(StringBuffer& out) {
     out.setString(m_socksUsername.getAnsi());
 }

@@ -42,8 +42,8 @@ protected:
         EXPECT_EQ(type, REG_DWORD);
         return v;
     }
-    static constexpr const char* kNames[] = {"http_proxy",  "HTTP_PROXY", "https_proxy",
-                                             "HTTPS_PROXY", "no_proxy",   "NO_PROXY"};
+    static constexpr const char* kNames[] = {"http_proxy", "HTTP_PROXY", "https_proxy", "HTTPS_PROXY",
+                                             "all_proxy",  "ALL_PROXY",  "no_proxy",    "NO_PROXY"};
 };
 
 TEST_F(ProxyEnv, SettingsFollowTheEnvironment) {
@@ -58,7 +58,8 @@ TEST_F(ProxyEnv, SettingsFollowTheEnvironment) {
         {nullptr, nullptr, nullptr, 0, "<2>", "<2>"},
         {"http://proxy.lan:3128/", nullptr, nullptr, 1, "http=proxy.lan:3128", "<2>"},
         {"http://u:pw@p:8080", "https://sp:443", "localhost,.example.com, 10.0.0.1", 1,
-         "http=p:8080;https=https://sp:443", "localhost;*.example.com;10.0.0.1"},
+         "http=u:pw@p:8080;https=https://sp:443", "localhost,.example.com, 10.0.0.1"},
+        {"http://u;a=b:p;https=x@p:8080/", nullptr, nullptr, 1, "http=u%3Ba%3Db:p%3Bhttps%3Dx@p:8080", "<2>"},
         {nullptr, "sp:8443", "*", 1, "https=sp:8443", "*"},
     };
     for (const auto& c : cases) {

@@ -24,6 +24,11 @@ inline std::string text(const tessik::DataBuffer& b) {
     return std::string(reinterpret_cast<const char*>(b.getData()), b.getSize());
 }
 
+// The NTLMv2 CHALLENGE of MS-NLMP 4.2.4, Base64.
+inline constexpr const char* kNtlmChallenge =
+    "TlRMTVNTUAACAAAADAAMADgAAAAzgoriASNFZ4mrze8AAAAAAAAAACQAJABEAAAABgBwFwAAAA9TAGUAcgB2"
+    "AGUAcgACAAwARABvAG0AYQBpAG4AAQAMAFMAZQByAHYAZQByAAAAAAA=";
+
 // A whole response with a Content-Length.
 inline std::string canned(const char* status, const std::string& fields, const std::string& body) {
     return std::string("HTTP/1.1 ") + status + "\r\n" + fields + "Content-Length: " + std::to_string(body.size()) +

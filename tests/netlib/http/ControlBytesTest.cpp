@@ -14,6 +14,8 @@
 #include <strings.h>
 
 #include <algorithm>
+#include <chrono>
+#include <functional>
 #include <map>
 #include <memory>
 #include <string>
@@ -33,6 +35,7 @@
 #include "netlib/text/TextServices.h"
 #include "platform/Winsock.h"
 #include "tests/netlib/http/AuthTestSupport.h"
+#include "tests/netlib/transport/ScriptPeer.h"
 #include "tests/support/LoopbackPeers.h"
 #include "tests/support/TestSupport.h"
 
@@ -1185,6 +1188,62 @@ std::string WithoutBoundary(std::string request) {
     return request;
 }
 
+// The "slow" row: a background GET of an answer that comes a byte a second.
+// The wait with its limit and every status call return by the clock while
+// the task runs on, where a task holding the component's lock held them all
+// until its end; the task then delivers the whole answer.
+void SlowAnswerLeavesTheStatusCallsFree(const std::vector<std::string>& row) {
+    using Clock = std::chrono::steady_clock;
+    const unsigned int limitMs = static_cast<unsigned int>(std::stoul(row[1]));
+    const int seconds = std::stoi(row[2]);
+    // Well past the limit, well short of the task.
+    constexpr auto kBound = std::chrono::seconds(2);
+    grvtest::ScriptPeer slow(R"PY(
+s = listen()
+c, a = s.accept()
+recv_head(c)
+n = int(args[0])
+c.sendall(b'HTTP/1.1 200 OK\r\nContent-Length: %d\r\n\r\n' % n)
+for i in range(n):
+    time.sleep(1)
+    c.sendall(bytes([ord('a') + i]))
+c.close()
+)PY",
+                             {row[2]});
+    ClsHttp http;
+    http.options().UseIEProxy = 0;
+    http.setUseBackgroundThread(true);
+    ClsHttpRequest request;
+    request.setPath("/a");
+    const auto queued = Clock::now();
+    EXPECT_EQ(http.SynchronousRequest("127.0.0.1", slow.port, false, request, nullptr), nullptr);
+    const auto timed = [&](const char* what, const std::function<void()>& call) {
+        const auto start = Clock::now();
+        call();
+        EXPECT_LT(Clock::now() - start, kBound) << what;
+    };
+    timed("wait", [&] { EXPECT_FALSE(http.waitForBackgroundTask(limitMs)); });
+    timed("busy", [&] { EXPECT_TRUE(http.backgroundTaskBusy()); });
+    timed("finished", [&] { EXPECT_FALSE(http.backgroundTaskFinished()); });
+    timed("result", [&] { EXPECT_FALSE(http.backgroundTaskResult()); });
+    timed("log", [&] {
+        XString log;
+        http.backgroundTaskLog(log);
+    });
+    timed("text", [&] {
+        XString text;
+        http.backgroundStringResult(text);
+    });
+    ASSERT_TRUE(http.waitForBackgroundTask(kTaskLimitMs));
+    EXPECT_GE(Clock::now() - queued, std::chrono::seconds(seconds - 1));
+    EXPECT_TRUE(http.backgroundTaskResult());
+    std::unique_ptr<ClsHttpResponse> response(http.takeLastResponse());
+    ASSERT_NE(response, nullptr);
+    EXPECT_EQ(authtest::text(response->getBody()), std::string("abcdefghij").substr(0, seconds));
+    EXPECT_EQ(row[3], "sent");
+    slow.Finish();
+}
+
 } // namespace
 
 // A request on the background thread travels as its XML form: it must send
@@ -1193,11 +1252,15 @@ std::string WithoutBoundary(std::string request) {
 TEST_F(FieldRefusals, BackgroundRoadSendsWhatTheDirectRoadSends) {
     const int port = peers.StartCaptureServer();
     const auto rows = grvtest::ReadTable(std::string(GRV_TEST_DATA_DIR) + "/http/background-requests.txt", " | ");
-    ASSERT_EQ(rows.size(), 40u);
+    ASSERT_EQ(rows.size(), 41u);
     std::size_t captured = 0;
     for (const std::vector<std::string>& row : rows) {
         ASSERT_EQ(row.size(), 4u);
         SCOPED_TRACE(row[0] + " " + row[1] + " " + row[2]);
+        if (row[0] == "slow") {
+            SlowAnswerLeavesTheStatusCallsFree(row);
+            continue;
+        }
         std::string seen[2], why[2];
         for (FieldRoad road : {FieldRoad::kComponent, FieldRoad::kBackgroundComponent}) {
             const int i = road == FieldRoad::kComponent ? 0 : 1;

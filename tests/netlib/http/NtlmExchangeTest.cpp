@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -21,6 +22,7 @@
 #include "netlib/streams/Output.h"
 #include "netlib/text/TextServices.h"
 #include "tests/netlib/http/AuthTestSupport.h"
+#include "tests/netlib/transport/ScriptPeer.h"
 #include "tests/support/LoopbackPeers.h"
 #include "tests/support/TestSupport.h"
 
@@ -31,6 +33,38 @@ namespace {
 using authtest::canned;
 using authtest::logText;
 using authtest::text;
+
+// A SOCKS5 server (no authentication) that alone knows the name asked for:
+// it takes args[1] connections, relays each to 127.0.0.1 port args[0], and
+// prints the names it was asked for.
+constexpr const char* kSocksRelay = R"PY(
+import select, struct, threading
+s = listen()
+def relay(c):
+    greeting = recv_exact(c, 2)
+    recv_exact(c, greeting[1])
+    c.sendall(b'\x05\x00')
+    head = recv_exact(c, 4)
+    name = recv_exact(c, recv_exact(c, 1)[0]).decode() if head[3] == 3 else socket.inet_ntoa(recv_exact(c, 4))
+    port = struct.unpack('>H', recv_exact(c, 2))[0]
+    print('CONNECT %s:%d' % (name, port), flush=True)
+    u = socket.create_connection(('127.0.0.1', int(args[0])))
+    c.sendall(b'\x05\x00\x00\x01\x7f\x00\x00\x01\x00\x00')
+    while True:
+        ready = select.select([c, u], [], [], 20)[0]
+        data = ready and ready[0].recv(65536)
+        if not data:
+            break
+        (u if ready[0] is c else c).sendall(data)
+    c.close()
+    u.close()
+workers = []
+for i in range(int(args[1])):
+    workers.append(threading.Thread(target=relay, args=(s.accept()[0],)))
+    workers[-1].start()
+for w in workers:
+    w.join()
+)PY";
 
 class NtlmExchange : public grvtest::LoopbackPeerTest {
 protected:
@@ -151,40 +185,61 @@ TEST_F(NtlmExchange, RequestRoadOverTlsReachesApache) {
     }
 }
 
+// The last case goes through a SOCKS5 relay that alone knows the origin's
+// name: every leg of the handshake goes the way its request went, on its
+// one connection.
 TEST_F(NtlmExchange, GetRoadReachesApache) {
     const grvtest::ApachePeer apache = startApache();
-    const std::string url = "http://127.0.0.1:" + std::to_string(apache.port) + "/ntlm/";
     struct Case {
         const char* name;
         const char* login;
         const char* password;
         bool ok;
         const char* line;
+        bool socks;
     };
     const Case cases[] = {
-        {"own messages", "GRVTEST/grvuser", grvtest::kPeerPassword, true, "NtlmChallenge2"},
-        {"security package, default credentials", "", "", true, "NtlmLogin: default"},
-        {"wrong password", "GRVTEST/grvuser", "wrong", false, "SendFinalResponseStatus: 401"},
+        {"own messages", "GRVTEST/grvuser", grvtest::kPeerPassword, true, "NtlmChallenge2", false},
+        {"security package, default credentials", "", "", true, "NtlmLogin: default", false},
+        {"wrong password", "GRVTEST/grvuser", "wrong", false, "SendFinalResponseStatus: 401", false},
+        {"own messages through SOCKS", "GRVTEST/grvuser", grvtest::kPeerPassword, true, "NtlmChallenge2", true},
     };
     useDefaultCredentials();
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
+        constexpr int kRelayed = 1;
+        std::unique_ptr<grvtest::ScriptPeer> relay;
+        if (c.socks) {
+            relay = std::make_unique<grvtest::ScriptPeer>(
+                kSocksRelay, std::vector<std::string>{std::to_string(apache.port), std::to_string(kRelayed)});
+            options.setSocksVersion(kSocks5Version);
+            options.setSocksHostname("127.0.0.1");
+            options.setSocksPort(relay->port);
+        }
+        const std::string url = std::string("http://") + (c.socks ? "origin.invalid" : "127.0.0.1") + ":" +
+                                std::to_string(apache.port) + "/ntlm/";
         options.NTLMAuth = 1;
         options.Login.setFromUtf8(c.login);
         options.Password.setFromUtf8(c.password);
-        HttpConnPool pool;
-        DataBuffer got;
-        HttpResult result;
-        Logger log;
-        EXPECT_EQ(pool.quickRequest(url.c_str(), options, got, result, log, nullptr, false), c.ok) << logText(log);
-        EXPECT_NE(logText(log).find(c.line), std::string::npos) << logText(log);
-        if (c.ok) {
-            EXPECT_EQ(result.responseHeader.getStatusCode(), 200u);
-            EXPECT_EQ(text(got), "ntlm-ok\n");
+        {
+            HttpConnPool pool;
+            DataBuffer got;
+            HttpResult result;
+            Logger log;
+            EXPECT_EQ(pool.quickRequest(url.c_str(), options, got, result, log, nullptr, false), c.ok) << logText(log);
+            EXPECT_NE(logText(log).find(c.line), std::string::npos) << logText(log);
+            if (c.ok) {
+                EXPECT_EQ(result.responseHeader.getStatusCode(), 200u);
+                EXPECT_EQ(text(got), "ntlm-ok\n");
+            }
         }
         // The stand-in "default" credentials do not stay behind.
         EXPECT_STREQ(options.Login.getUtf8(), c.login);
         EXPECT_STREQ(options.Password.getUtf8(), c.password);
+        if (c.socks) {
+            EXPECT_EQ(relay->Finish(), "CONNECT origin.invalid:" + std::to_string(apache.port) + "\n");
+            options.setSocksVersion(0);
+        }
     }
 }
 
@@ -199,11 +254,6 @@ TEST_F(NtlmExchange, WrongPasswordOnTheRequestRoadEndsWithThe401) {
     EXPECT_TRUE(request("GET", apache.port, "/ntlm/", body, status, log)) << logText(log);
     EXPECT_EQ(status, 401u);
 }
-
-// The NTLMv2 CHALLENGE of MS-NLMP 4.2.4, Base64.
-constexpr const char* kChallenge =
-    "TlRMTVNTUAACAAAADAAMADgAAAAzgoriASNFZ4mrze8AAAAAAAAAACQAJABEAAAABgBwFwAAAA9TAGUAcgB2"
-    "AGUAcgACAAwARABvAG0AYQBpAG4AAQAMAFMAZQByAHYAZQByAAAAAAA=";
 
 TEST_F(NtlmExchange, PostToAServerWithoutAuthenticationRunsOnce) {
     const int port = peers.StartCaptureServer();
@@ -234,8 +284,8 @@ TEST_F(NtlmExchange, PostToAServerWithoutAuthenticationRunsOnce) {
 
 TEST_F(NtlmExchange, ScriptedAnswersToTheLegs) {
     const std::string offer = canned("401 Unauthorized", "WWW-Authenticate: NTLM\r\n", "");
-    const std::string challenge =
-        canned("401 Unauthorized", std::string("WWW-Authenticate:   NTLM    ") + kChallenge + "  \r\n", "");
+    const std::string challenge = canned(
+        "401 Unauthorized", std::string("WWW-Authenticate:   NTLM    ") + authtest::kNtlmChallenge + "  \r\n", "");
     struct Case {
         const char* name;
         bool ntlmAuth;
