@@ -68,10 +68,14 @@ bool prepareXmlBytes(DataBuffer& bytes, LogBase* log = nullptr, const char* outs
 // file's bytes would be refused. Text that holds them otherwise is the
 // caller's (an ASN.1 string's escapes) and left as it stands.
 bool prepareXmlText(tessik::StringBuffer& text, LogBase* log);
-// The same reading of bytes the caller keeps, into `out` (cleared first;
-// the text read, when only a zero byte refused it), and the charset it took
-// them in by name, empty when no charset reads them (a refused label,
-// declaration or mark).
+// The same reading of bytes the caller keeps, into `out` (cleared first),
+// and the charset it took them in by name. Refused as XML, `out` is still
+// their text where something reads them: the text when only a zero byte
+// or a shift refused it, else the text of the mark, a label with a decoder
+// or the width of 16- or 32-bit first bytes (a mark against its
+// declaration, a declaration or label without a decoder); the charset is
+// empty when nothing reads them (a label without a decoder and no mark, an
+// 8-bit declaration without one).
 bool decodeXmlBytes(const unsigned char* bytes, unsigned int count, DataBuffer& out, LogBase* log = nullptr,
                     const char* outside = nullptr, tessik::StringBuffer* charset = nullptr);
 // A document's UTF-8 text as the bytes of the charset named, laid out so

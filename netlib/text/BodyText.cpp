@@ -147,10 +147,11 @@ void bodyTextUtf8(const char* contentType, const char* headerCharset, const Data
     utf8.clear();
     const BodyMediaKind kind = bodyMediaKind(contentType);
     if (kind == BodyMediaKind::Xml) {
-        // Decoded once, straight from the body. Refused for a zero byte, it
-        // is still the text; refused for its charset, no charset reads it
-        // and the body is one error, as a label browsers have no decoder
-        // for gives: read as another, its shifted text would show as markup.
+        // Decoded once, straight from the body. Refused as XML, it is still
+        // the text of what reads it (its mark, a label with a decoder, the
+        // width of its first bytes); where nothing does, the body is one
+        // error, as a label browsers have no decoder for gives: read as
+        // another charset, its shifted text would show as markup.
         StringBuffer charset;
         if (!decodeXmlBytes(body.getData(), body.getSize(), utf8, &log, headerCharset, &charset) &&
             charset.getSize() == 0) {
