@@ -1213,7 +1213,15 @@ bool prepareXmlText(StringBuffer& text, LogBase* log) {
     const auto* p = reinterpret_cast<const unsigned char*>(text.getString());
     const unsigned int n = text.getSize();
     const ByteEncoding enc = detectEncoding(p, n, nullptr);
-    if ((!enc.refusal && !isShiftingPage(enc.page)) || !holdsShiftByte(p, n))
+    if (enc.refusal) {
+        // A charset without a decoder, or a mark against its declaration:
+        // refused as the same bytes in a file are, its shifted text never
+        // read as markup.
+        if (log)
+            log->logError(enc.refusal);
+        return false;
+    }
+    if (!isShiftingPage(enc.page) || !holdsShiftByte(p, n))
         return true;
     DataBuffer out;
     if (!decodeXmlBytes(p, n, out, log))

@@ -63,10 +63,11 @@ bool parseXmlFile(const char* path, LogBase* log, ProgressMonitor* progress, Tre
 bool prepareXmlBytes(DataBuffer& bytes, LogBase* log = nullptr, const char* outside = nullptr);
 // A document handed over as UTF-8 text is left as it stands, unless it
 // holds the shifts of an ISO-2022 text (escape, SO, SI, which no XML text
-// holds) and declares an ISO-2022 charset or one without a decoder: those
-// are bytes not yet read, read then as a file's are. False, with the reason logged, where a
-// file's bytes would be refused. Text that holds them otherwise is the
-// caller's (an ASN.1 string's escapes) and left as it stands.
+// holds) and declares an ISO-2022 charset: those are bytes not yet read,
+// read then as a file's are. False, with the reason logged, where a file's
+// bytes would be refused (a declaration without a decoder, a mark against
+// its declaration). Text that holds shifts otherwise is the caller's (an
+// ASN.1 string's escapes) and left as it stands.
 bool prepareXmlText(tessik::StringBuffer& text, LogBase* log);
 // The same reading of bytes the caller keeps, into `out` (cleared first),
 // and the charset it took them in by name. Refused as XML, `out` is still
