@@ -6,6 +6,7 @@
 
 #include <memory>
 
+#include "netlib/core/ClsBase.h"
 #include "netlib/core/ClsXml.h"
 #include "netlib/core/EncodingConvert.h"
 #include "netlib/core/FileSys.h"
@@ -17,6 +18,7 @@
 #include "netlib/http/TessikUrl.h"
 #include "netlib/streams/DataSource.h"
 #include "netlib/streams/Output.h"
+#include "netlib/text/TsCharset.h"
 #include "netlib/text/UrlCoding.h"
 #include "platform/CodePage.h"
 #include "platform/File.h"
@@ -789,6 +791,13 @@ bool HttpRequest::checkSendable(LogBase& log) const {
         log.logError(url_msg::kVerbNotToken);
         return false;
     }
+    // Under a name the library does not know, the text would go as UTF-8
+    // under a name that says otherwise, where SaveXml refuses the name.
+    if (sendsTextInCharset() && !_tsCharset().setByName(m_charset.getString())) {
+        log.logError(cls_msg::kUnknownCharset);
+        log.logData("Charset", m_charset.getString());
+        return false;
+    }
     bool version = m_httpVersion.getSize() != 0;
     for (int i = 0; i < m_httpVersion.getSize(); ++i)
         version = version && (std::isdigit(static_cast<unsigned char>(m_httpVersion.charAt(i))) != 0 ||
@@ -892,6 +901,15 @@ bool HttpRequest::isMultipartFormData() const {
         if (f->nameEquals("Content-Type"))
             return f->getValueSb().containsSubstringNoCase(http_req::kMultipartFormData);
     }
+    return false;
+}
+
+bool HttpRequest::sendsTextInCharset() const {
+    if (!isMultipartFormData())
+        return m_reqData.getCount() != 0 && m_altBody.getSize() == 0 && m_bodyFilePath.getSizeUtf8() == 0;
+    for (int i = 0; i < m_reqData.getCount(); ++i)
+        if (const HttpRequestItem* item = m_reqData.getItem(i); item != nullptr && item->strUtf8)
+            return true;
     return false;
 }
 

@@ -155,6 +155,9 @@ public:
     bool hasHeader(const char* name) const;
     void removeHeader(const char* name);
     bool isMultipartFormData() const;
+    // Text goes out in the request's charset: parameters in the target or
+    // the body, or a multipart body's text values.
+    bool sendsTextInCharset() const;
     void getPathWithQuery(StringBuffer& out) const;
     void appendMimeHeader(StringBuffer& out, bool forBody, LogBase& log);
     void logRequest(LogBase& log) const;
@@ -168,8 +171,9 @@ public:
     void markBadField() { m_badField = true; }
     // False, the reason logged, when the path holds a control byte, a header
     // field (a part's head of a multipart body too) is malformed, a
-    // URL or field given to it was bad, the verb is no token or the version
-    // is not digits and dots.
+    // URL or field given to it was bad, the verb is no token, the version
+    // is not digits and dots, or text goes out in a charset the library
+    // does not know.
     bool checkSendable(LogBase& log) const;
 
     // The whole request: start line, header block, blank line and body (not

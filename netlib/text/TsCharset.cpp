@@ -34,27 +34,29 @@ void _tsCharset::setByCodePage(int codePage) {
     m_codePage = codePage;
 }
 
-void _tsCharset::setByName(const char* name) {
+bool _tsCharset::setByName(const char* name) {
     if (!name)
-        return;
+        return true;
     if (std::strcmp(name, "default") == 0 || std::strcmp(name, "x-user-defined") == 0) {
         clear();
-        return;
+        return true;
     }
     tessik::StringBuffer n(name);
     if (n.equalsNoCase("ansi")) {
         setByCodePage(static_cast<int>(platform::GetACP()));
-        return;
+        return true;
     }
     if (n.equalsNoCase("oem")) {
         setByCodePage(static_cast<int>(platform::GetOEMCP()));
-        return;
+        return true;
     }
     if (tessik::isKnownCharset(name)) {
         setByCodePage(static_cast<int>(tessik::charsetNameToCodePage(name)));
-        return;
+        return true;
     }
     clear();
+    n.trimWhitespace();
+    return n.getSize() == 0;
 }
 
 // The text value's conversions to a charset live here, beside the holder,

@@ -20,8 +20,9 @@ public:
     void setByCodePage(int codePage);
     // "default" and "x-user-defined" (exact spelling) clear, "ansi" and "oem"
     // (any case) take the process pages, a known name its page and canonical
-    // name; anything else clears. A null name changes nothing.
-    void setByName(const char* name);
+    // name; anything else clears. A null name changes nothing. False for a
+    // name the library does not know (a blank one names the default).
+    bool setByName(const char* name);
 
 private:
     tessik::StringBuffer m_name;

@@ -11,10 +11,12 @@
 # else what it read. The body is read as RFC 7303 has it: a byte-order
 # mark first, then the Content-Type's charset (decoded by python's codec
 # and the text given to expat), then the document's own declaration
-# (expat's reading of the bytes).
+# (expat's reading of the bytes). A form's value is read by python's
+# urllib in the Content-Type's charset first.
 import codecs
 import email.message
 import sys
+import urllib.parse
 import xml.parsers.expat
 
 
@@ -27,7 +29,9 @@ def value_of(request):
     charset = fields.get_param("charset") if fields.get("Content-Type") else None
     marked = body[:3] == b"\xef\xbb\xbf" or body[:2] in (b"\xff\xfe", b"\xfe\xff")
     data = body
-    if body[:4] in (b"\xff\xfe\x00\x00", b"\x00\x00\xfe\xff"):
+    if fields.get_content_type() == "application/x-www-form-urlencoded":
+        data = urllib.parse.parse_qs(body.decode("ascii"), encoding=codecs.lookup(charset).name, errors="strict")["v"][0]
+    elif body[:4] in (b"\xff\xfe\x00\x00", b"\x00\x00\xfe\xff"):
         # expat has no UTF-32: python's codec reads it by its mark.
         data = body.decode("utf-32")
     elif charset and not marked:
