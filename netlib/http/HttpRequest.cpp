@@ -216,18 +216,20 @@ bool loadFieldsXml(ClsXml& node, MimeHeader& header) {
     return true;
 }
 
-bool isUtf8Name(const char* charset) {
-    return charset == nullptr || StringBuffer(charset).equalsNoCase("utf-8");
-}
-
-// UTF-8 bytes in the named charset; unchanged for utf-8 or an unknown name.
+// UTF-8 bytes in the named charset, the name read as every other road that
+// sends text reads a caller's ("oem" the OEM page, "default" UTF-8);
+// unchanged for the default. A name no text can be written in is refused
+// before this (checkSendable).
 void toCharset(const unsigned char* bytes, unsigned int n, const char* charset, DataBuffer& out) {
-    if (isUtf8Name(charset) || EncodingConvert::charsetToCodePage(charset) == 0) {
+    _tsCharset named;
+    named.setByName(charset);
+    const int page = named.getCodePage();
+    if (page == 0 || page == static_cast<int>(platform::kCodePageUtf8)) {
         out.append(bytes, n);
         return;
     }
     EncodingConvert conv;
-    conv.convertToCharsetName(static_cast<int>(platform::kCodePageUtf8), charset, bytes, n, out);
+    conv.convert(static_cast<int>(platform::kCodePageUtf8), page, bytes, n, out);
 }
 
 // Text values of a multipart body: to ANSI for an empty or "ansi" charset,
@@ -791,8 +793,9 @@ bool HttpRequest::checkSendable(LogBase& log) const {
         log.logError(url_msg::kVerbNotToken);
         return false;
     }
-    // Under a name the library does not know, the text would go as UTF-8
-    // under a name that says otherwise, where SaveXml refuses the name.
+    // Under a name the library does not write text in, the text would go
+    // as UTF-8 (or as nothing) under a name that says otherwise, where
+    // PutText and SaveXml refuse the name.
     if (sendsTextInCharset() && !_tsCharset().setByName(m_charset.getString())) {
         log.logError(cls_msg::kUnknownCharset);
         log.logData("Charset", m_charset.getString());
@@ -905,6 +908,9 @@ bool HttpRequest::isMultipartFormData() const {
 }
 
 bool HttpRequest::sendsTextInCharset() const {
+    // A GET's parameters go in its target, whatever its body.
+    if (m_verb.equalsNoCase("GET") && m_reqData.getCount() != 0)
+        return true;
     if (!isMultipartFormData())
         return m_reqData.getCount() != 0 && m_altBody.getSize() == 0 && m_bodyFilePath.getSizeUtf8() == 0;
     for (int i = 0; i < m_reqData.getCount(); ++i)

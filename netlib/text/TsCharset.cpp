@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "netlib/core/EncodingConvert.h"
 #include "netlib/core/XString.h"
 #include "netlib/text/CharsetNames.h"
 #include "platform/CodePage.h"
@@ -52,7 +53,10 @@ bool _tsCharset::setByName(const char* name) {
     }
     if (tessik::isKnownCharset(name)) {
         setByCodePage(static_cast<int>(tessik::charsetNameToCodePage(name)));
-        return true;
+        // A name whose page the library has no table for (EUC-TW, the ISCII
+        // pages), or that names more than its page reads (ISO-2022-JP-2), is
+        // none it writes in: the text would go as UTF-8, or as nothing.
+        return m_codePage != 0 && EncodingConvert::decodesCharsetName(name);
     }
     clear();
     n.trimWhitespace();
