@@ -321,7 +321,7 @@ TEST_F(BodyCharset, SentXmlSaysWhatItsBytesAre) {
         charsets.push_back(charset);
     }
     ASSERT_GT(row, 290);
-    EXPECT_EQ(refusedAsRowsSay, 47);
+    EXPECT_EQ(refusedAsRowsSay, 50);
     const std::vector<std::string> seen = peers.CapturedRequests(port);
     std::string pairs;
     std::size_t sentCount = 0;
