@@ -978,13 +978,14 @@ bool isSixteenBit(int page) {
     return page == kCodePageUtf16Le || page == kCodePageUtf16Be;
 }
 
-// 16-bit names that leave the byte order to the mark or the first bytes,
-// as libxml2 reads them; every other 16-bit name says its order ("ucs-2"
-// and "unicode" little-endian, as libxml2 reads them too).
-bool leavesByteOrder(const std::string& name) {
-    StringBuffer key(name.c_str());
+// 16- and 32-bit names that leave the byte order to the mark or the first
+// bytes, as libxml2 and python's codecs read them; every other one says its
+// order ("ucs-2" and "unicode" little-endian, as libxml2 reads them too).
+bool leavesByteOrder(const char* name) {
+    StringBuffer key(name);
+    key.trimWhitespace();
     key.replaceChar('_', '-');
-    for (const char* open : {"utf-16", "utf16", "ucs2", "iso-10646-ucs-2"})
+    for (const char* open : {"utf-16", "utf16", "ucs2", "iso-10646-ucs-2", "utf-32", "utf32"})
         if (key.equalsNoCase(open))
             return true;
     return false;
@@ -1024,7 +1025,7 @@ void readMarkedDeclaration(const unsigned char* p, unsigned int n, ByteEncoding&
         return;
     }
     if (isSixteenBit(page) && isSixteenBit(e.page)) {
-        if (page != e.page && !leavesByteOrder(declared))
+        if (page != e.page && !leavesByteOrder(declared.c_str()))
             e.refusal = xml_msg::kMarkDisagrees;
         return;
     }
@@ -1150,6 +1151,19 @@ bool declaresInOwnBytes(int page) {
 }
 
 } // namespace
+
+int pageByMark(const char* name, int page, const unsigned char* p, unsigned int n, unsigned int& mark) {
+    mark = 0;
+    if (!name || !leavesByteOrder(name))
+        return page;
+    for (const Signature& s : kSignatures)
+        if (s.mark > 0 && n >= s.mark && std::memcmp(p, s.bytes, s.mark) == 0 &&
+            (isSixteenBit(page) ? isSixteenBit(s.page) : markFamily(page) == markFamily(s.page))) {
+            mark = s.mark;
+            return s.page;
+        }
+    return page;
+}
 
 bool declaredXmlEncoding(const char* text, unsigned int n, StringBuffer& out) {
     out.clear();

@@ -93,6 +93,10 @@ bool encodeXmlText(const char* utf8, unsigned int n, const char* charset, bool m
 // (or, for UTF-8, none), else the declaration's version and standalone
 // kept under the new encoding, or a declaration put first.
 void declareXmlEncoding(const char* utf8, unsigned int n, const char* charset, tessik::StringBuffer& out);
+// Under a 16- or 32-bit name that leaves the byte order open ("utf-16",
+// "utf-32"), the page of the byte-order mark of that width the bytes start
+// with, its length in mark; else page as given, and mark 0.
+int pageByMark(const char* name, int page, const unsigned char* bytes, unsigned int count, unsigned int& mark);
 // The encoding named by the XML declaration standing at text[0] (read by
 // its grammar); false, with out empty, when none stands there or it names
 // none. Every road that takes an encoding from a document reads it here.

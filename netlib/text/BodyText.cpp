@@ -173,7 +173,10 @@ bool namedCharsetTextUtf8(const char* charset, const DataBuffer& bytes, DataBuff
     // so that text written in a charset reads back in it.
     _tsCharset named;
     named.setByName(charset);
-    const int page = named.getCodePage();
+    // "utf-16" and "utf-32" leave the byte order to a mark, which python's
+    // codecs of those names follow and drop.
+    unsigned int mark = 0;
+    const int page = pageByMark(charset, named.getCodePage(), bytes.getData(), bytes.getSize(), mark);
     // Every name but the machine's own pages' ("ansi", "oem", which only the
     // writers read) is one the library must decode whole: ISO-2022-JP-2 is
     // more than the page it maps to reads.
@@ -182,7 +185,7 @@ bool namedCharsetTextUtf8(const char* charset, const DataBuffer& bytes, DataBuff
     EncodingConvert conv;
     std::uint64_t replaced = 0;
     if (page == 0 || (!machinePage && !EncodingConvert::decodesCharsetName(charset)) ||
-        !conv.decodeToUtf8(page, bytes.getData(), bytes.getSize(), utf8, replaced)) {
+        !conv.decodeToUtf8(page, bytes.getData() + mark, bytes.getSize() - mark, utf8, replaced)) {
         utf8.clear();
         return false;
     }

@@ -36,8 +36,9 @@ void bodyTextUtf8(const char* contentType, const char* headerCharset, const Data
 
 // Bytes in a charset the caller names (a name of the library's own table,
 // as its writers take it) as UTF-8, read as a body is: U+FFFD for what the
-// charset does not map, a zero byte as a blank. False, with utf8 empty,
-// for a name the library does not decode whole (decodesCharsetName).
+// charset does not map, a zero byte as a blank; under "utf-16" or "utf-32"
+// a byte-order mark decides the byte order and is dropped. False, with utf8
+// empty, for a name the library does not decode whole (decodesCharsetName).
 bool namedCharsetTextUtf8(const char* charset, const DataBuffer& bytes, DataBuffer& utf8);
 
 // Bytes of a code page appended as UTF-8, read as a body is (U+FFFD for
