@@ -31,6 +31,7 @@ constexpr const char* kFailed = "Failed.";
 constexpr const char* kConversionFailed = "Character encoding conversion failed.";
 constexpr const char* kBeyondNamedCharset =
     "The text holds characters that the charset named does not have, only a vendor's extension of it.";
+constexpr const char* kUnknownCharset = "The charset named is not one the library writes text in.";
 constexpr const char* kCharsetHint = "Set the Charset property equal to an appropriate charset "
                                      "(see the list of charset names in the library's documentation)";
 } // namespace cls_msg
@@ -63,7 +64,9 @@ public:
     // The text to send under a charset name a caller gives, as
     // convertToCharset writes it; under a standard's name (gb2312,
     // shift_jis) it fails where the bytes hold a code only the vendor's
-    // page the name maps to has, as a save under that name does.
+    // page the name maps to has, as a save under that name does, and under
+    // a name the library does not write text in (unknown, or without a
+    // table: EUC-TW) it fails, as SaveXml does.
     bool convertToNamedCharset(const char* name, XString& text, DataBuffer& out, bool addCharsetHint, LogBase& log);
 
     bool isAlive() const { return m_magic == kClsBaseMagic; }

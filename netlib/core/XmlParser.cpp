@@ -862,8 +862,12 @@ struct ByteEncoding {
     // Bytes of a byte-order mark, dropped before decoding.
     unsigned int mark = 0;
     StringBuffer charset{"utf-8"};
-    // Why the bytes are not read as XML at all, or null.
+    // Why the bytes are not read as XML at all, or null. Refused, they are
+    // still text in the page above where a mark, the width of the first
+    // bytes or a label reads them, for a reader of text.
     const char* refusal = nullptr;
+    // Refused, and nothing reads the bytes: no page above applies.
+    bool unread = false;
 };
 
 // XML 1.0, appendix F: "<?xm" in EBCDIC, whose declaration (in the
@@ -967,21 +971,38 @@ bool holdsShiftByte(const unsigned char* p, unsigned int n) {
 
 // The page family a byte-order mark's declaration may name.
 int markFamily(int page) {
-    switch (page) {
-    case kCodePageUtf16Be: return kCodePageUtf16Le;
-    case kCodePageUtf32Be: return kCodePageUtf32Le;
-    default: return page;
-    }
+    return page == kCodePageUtf32Be ? kCodePageUtf32Le : page;
+}
+
+bool isSixteenBit(int page) {
+    return page == kCodePageUtf16Le || page == kCodePageUtf16Be;
+}
+
+// 16- and 32-bit names that leave the byte order to the mark or the first
+// bytes, as libxml2 and python's codecs read them; every other one says its
+// order ("ucs-2" and "unicode" little-endian, as libxml2 reads them too).
+bool leavesByteOrder(const char* name) {
+    StringBuffer key(name);
+    key.trimWhitespace();
+    key.replaceChar('_', '-');
+    for (const char* open : {"utf-16", "utf16", "ucs2", "iso-10646-ucs-2", "utf-32", "utf32"})
+        if (key.equalsNoCase(open))
+            return true;
+    return false;
 }
 
 // A declaration after a byte-order mark (or after none, where the first
 // bytes show a 16- or 32-bit encoding), read in the mark's encoding. One
 // naming the mark's encoding, or none, leaves the mark to decide; one
-// naming a charset the library cannot decode whole is refused. After a
-// UTF-8 mark, a charset that reads the declaration's ASCII as ASCII is
-// followed, as libxml2 and expat follow it: its shifts, if it has any, are
-// then read as shifts. Any other (a 16- or 32-bit encoding against another
-// mark, EBCDIC) is refused, as expat refuses it (XML 1.0, 4.3.3).
+// naming a charset the library cannot decode whole is refused. A 16-bit
+// name of the other byte order than the mark's ("utf-16be" after FF FE)
+// is refused, as libxml2 and expat refuse it; one that names no order
+// ("utf-16") takes the mark's. After a UTF-8 mark, a charset that reads
+// the declaration's ASCII as ASCII is followed, as libxml2 and expat
+// follow it: its shifts, if it has any, are then read as shifts. Any
+// other (a 16- or 32-bit encoding against another mark, EBCDIC) is
+// refused, as expat refuses it (XML 1.0, 4.3.3). Refused, the bytes stay
+// the mark's text for a reader of text.
 void readMarkedDeclaration(const unsigned char* p, unsigned int n, ByteEncoding& e) {
     const unsigned int window = n - e.mark < kMaxDeclarationBytes ? n - e.mark : kMaxDeclarationBytes;
     DataBuffer head;
@@ -1001,6 +1022,11 @@ void readMarkedDeclaration(const unsigned char* p, unsigned int n, ByteEncoding&
     const int page = EncodingConvert::charsetToCodePage(declared.c_str());
     if (!EncodingConvert::decodesCharsetName(declared.c_str())) {
         e.refusal = xml_msg::kUnknownCharset;
+        return;
+    }
+    if (isSixteenBit(page) && isSixteenBit(e.page)) {
+        if (page != e.page && !leavesByteOrder(declared.c_str()))
+            e.refusal = xml_msg::kMarkDisagrees;
         return;
     }
     if (markFamily(page) == markFamily(e.page))
@@ -1023,6 +1049,8 @@ void readMarkedDeclaration(const unsigned char* p, unsigned int n, ByteEncoding&
 // refuses it, and so is an 8-bit one in 16- or 32-bit text, as expat
 // refuses it; a 16- or 32-bit one in 8-bit text reads as UTF-8: a
 // declaration read as 8-bit text shows that the text is not in it.
+// Refused, 16- or 32-bit text is still text of its width; nothing reads
+// any other.
 ByteEncoding ownEncoding(const unsigned char* p, unsigned int n, const Signature* wide) {
     ByteEncoding e;
     if (wide) {
@@ -1035,10 +1063,12 @@ ByteEncoding ownEncoding(const unsigned char* p, unsigned int n, const Signature
     }
     if (n >= sizeof(kEbcdicSignature) && std::memcmp(p, kEbcdicSignature, sizeof(kEbcdicSignature)) == 0) {
         readEbcdic(p, n, e);
+        e.unread = e.refusal != nullptr;
         return e;
     }
     if (n > 0 && p[0] == kEscape) {
         readDesignated(p, n, e);
+        e.unread = e.refusal != nullptr;
         return e;
     }
     StringBuffer declared;
@@ -1051,6 +1081,7 @@ ByteEncoding ownEncoding(const unsigned char* p, unsigned int n, const Signature
     // ISO-2022 escape) would leave its two-byte text to be read as markup.
     if (!EncodingConvert::decodesCharsetName(declared.getString())) {
         e.refusal = xml_msg::kUnknownCharset;
+        e.unread = true;
         return e;
     }
     e.page = page;
@@ -1065,16 +1096,16 @@ ByteEncoding ownEncoding(const unsigned char* p, unsigned int n, const Signature
 // whichever names it, the label or the declaration; so does a label
 // without those shifts (another charset, or the other ISO-2022 form) on a
 // declared ISO-2022 text that holds its shifts (or starts with an
-// escape), which it would read as markup.
+// escape), which it would read as markup. A refusal is the XML reader's
+// alone: the mark, else a label with a decoder, else the width of 16- or
+// 32-bit first bytes still reads the bytes as text (RFC 7303, the Encoding
+// Standard's mark sniff); a label without one leaves nothing but the mark.
 ByteEncoding detectEncoding(const unsigned char* p, unsigned int n, const char* outside) {
     ByteEncoding e;
     const bool labelled = outside && *outside;
-    if (labelled && !EncodingConvert::decodesCharsetName(outside)) {
-        e.refusal = xml_msg::kUnknownLabel;
-        return e;
-    }
     const Signature* wide = wideSignature(p, n);
-    if ((wide && wide->mark > 0) || startsWithUtf8Mark(p, n)) {
+    const bool marked = (wide && wide->mark > 0) || startsWithUtf8Mark(p, n);
+    if (marked) {
         if (wide && wide->mark > 0) {
             e.page = wide->page;
             e.mark = wide->mark;
@@ -1082,22 +1113,28 @@ ByteEncoding detectEncoding(const unsigned char* p, unsigned int n, const char* 
         } else {
             e.mark = kUtf8MarkLen;
         }
+    }
+    if (labelled && !EncodingConvert::decodesCharsetName(outside)) {
+        e.refusal = xml_msg::kUnknownLabel;
+        e.unread = !marked;
+        return e;
+    }
+    if (marked) {
         readMarkedDeclaration(p, n, e);
         return e;
     }
     ByteEncoding own = ownEncoding(p, n, wide);
-    if (!labelled || own.refusal == xml_msg::kUnknownCharset)
+    if (!labelled)
         return own;
     const int label = EncodingConvert::charsetToCodePage(outside);
-    const int shown = shiftsShown(p, n, own);
-    if (shown != 0 && shiftFamily(label) != shown && holdsShiftByte(p, n)) {
-        e.refusal = xml_msg::kLabelAgainstShifts;
-        return e;
-    }
     // A 16-bit label takes the byte order the text shows.
-    const bool sixteen = label == kCodePageUtf16Le || label == kCodePageUtf16Be;
-    e.page = sixteen && wide && (wide->page == kCodePageUtf16Le || wide->page == kCodePageUtf16Be) ? wide->page : label;
+    e.page = isSixteenBit(label) && wide && isSixteenBit(wide->page) ? wide->page : label;
     e.charset.setString(outside);
+    const int shown = shiftsShown(p, n, own);
+    if (own.refusal == xml_msg::kUnknownCharset)
+        e.refusal = own.refusal;
+    else if (shown != 0 && shiftFamily(label) != shown && holdsShiftByte(p, n))
+        e.refusal = xml_msg::kLabelAgainstShifts;
     return e;
 }
 
@@ -1115,6 +1152,19 @@ bool declaresInOwnBytes(int page) {
 
 } // namespace
 
+int pageByMark(const char* name, int page, const unsigned char* p, unsigned int n, unsigned int& mark) {
+    mark = 0;
+    if (!name || !leavesByteOrder(name))
+        return page;
+    for (const Signature& s : kSignatures)
+        if (s.mark > 0 && n >= s.mark && std::memcmp(p, s.bytes, s.mark) == 0 &&
+            (isSixteenBit(page) ? isSixteenBit(s.page) : markFamily(page) == markFamily(s.page))) {
+            mark = s.mark;
+            return s.page;
+        }
+    return page;
+}
+
 bool declaredXmlEncoding(const char* text, unsigned int n, StringBuffer& out) {
     out.clear();
     xmlprolog::Declaration decl;
@@ -1131,16 +1181,18 @@ bool decodeXmlBytes(const unsigned char* p, unsigned int n, DataBuffer& out, Log
     out.clear();
     const ByteEncoding enc = detectEncoding(p, n, outside);
     if (charset)
-        charset->setString(enc.refusal ? "" : enc.charset.getString());
+        charset->setString(enc.unread ? "" : enc.charset.getString());
     if (n == 0)
         return false;
-    if (enc.refusal) {
-        lg.logError(enc.refusal);
-        return false;
-    }
     const unsigned int mark = enc.mark;
     EncodingConvert conv;
     std::uint64_t replaced = 0;
+    if (enc.refusal) {
+        lg.logError(enc.refusal);
+        if (!enc.unread && !conv.decodeToUtf8(enc.page, p + mark, n - mark, out, replaced))
+            out.clear();
+        return false;
+    }
     const bool decoded = conv.decodeToUtf8(enc.page, p + mark, n - mark, out, replaced);
     if (!decoded) {
         out.clear();
@@ -1175,7 +1227,15 @@ bool prepareXmlText(StringBuffer& text, LogBase* log) {
     const auto* p = reinterpret_cast<const unsigned char*>(text.getString());
     const unsigned int n = text.getSize();
     const ByteEncoding enc = detectEncoding(p, n, nullptr);
-    if ((!enc.refusal && !isShiftingPage(enc.page)) || !holdsShiftByte(p, n))
+    if (enc.refusal) {
+        // A charset without a decoder, or a mark against its declaration:
+        // refused as the same bytes in a file are, its shifted text never
+        // read as markup.
+        if (log)
+            log->logError(enc.refusal);
+        return false;
+    }
+    if (!isShiftingPage(enc.page) || !holdsShiftByte(p, n))
         return true;
     DataBuffer out;
     if (!decodeXmlBytes(p, n, out, log))

@@ -63,15 +63,20 @@ bool parseXmlFile(const char* path, LogBase* log, ProgressMonitor* progress, Tre
 bool prepareXmlBytes(DataBuffer& bytes, LogBase* log = nullptr, const char* outside = nullptr);
 // A document handed over as UTF-8 text is left as it stands, unless it
 // holds the shifts of an ISO-2022 text (escape, SO, SI, which no XML text
-// holds) and declares an ISO-2022 charset or one without a decoder: those
-// are bytes not yet read, read then as a file's are. False, with the reason logged, where a
-// file's bytes would be refused. Text that holds them otherwise is the
-// caller's (an ASN.1 string's escapes) and left as it stands.
+// holds) and declares an ISO-2022 charset: those are bytes not yet read,
+// read then as a file's are. False, with the reason logged, where a file's
+// bytes would be refused (a declaration without a decoder, a mark against
+// its declaration). Text that holds shifts otherwise is the caller's (an
+// ASN.1 string's escapes) and left as it stands.
 bool prepareXmlText(tessik::StringBuffer& text, LogBase* log);
-// The same reading of bytes the caller keeps, into `out` (cleared first;
-// the text read, when only a zero byte refused it), and the charset it took
-// them in by name, empty when no charset reads them (a refused label,
-// declaration or mark).
+// The same reading of bytes the caller keeps, into `out` (cleared first),
+// and the charset it took them in by name. Refused as XML, `out` is still
+// their text where something reads them: the text when only a zero byte
+// or a shift refused it, else the text of the mark, a label with a decoder
+// or the width of 16- or 32-bit first bytes (a mark against its
+// declaration, a declaration or label without a decoder); the charset is
+// empty when nothing reads them (a label without a decoder and no mark, an
+// 8-bit declaration without one).
 bool decodeXmlBytes(const unsigned char* bytes, unsigned int count, DataBuffer& out, LogBase* log = nullptr,
                     const char* outside = nullptr, tessik::StringBuffer* charset = nullptr);
 // A document's UTF-8 text as the bytes of the charset named, laid out so
@@ -88,6 +93,10 @@ bool encodeXmlText(const char* utf8, unsigned int n, const char* charset, bool m
 // (or, for UTF-8, none), else the declaration's version and standalone
 // kept under the new encoding, or a declaration put first.
 void declareXmlEncoding(const char* utf8, unsigned int n, const char* charset, tessik::StringBuffer& out);
+// Under a 16- or 32-bit name that leaves the byte order open ("utf-16",
+// "utf-32"), the page of the byte-order mark of that width the bytes start
+// with, its length in mark; else page as given, and mark 0.
+int pageByMark(const char* name, int page, const unsigned char* bytes, unsigned int count, unsigned int& mark);
 // The encoding named by the XML declaration standing at text[0] (read by
 // its grammar); false, with out empty, when none stands there or it names
 // none. Every road that takes an encoding from a document reads it here.

@@ -6,6 +6,7 @@
 
 #include <memory>
 
+#include "netlib/core/ClsBase.h"
 #include "netlib/core/ClsXml.h"
 #include "netlib/core/EncodingConvert.h"
 #include "netlib/core/FileSys.h"
@@ -17,6 +18,7 @@
 #include "netlib/http/TessikUrl.h"
 #include "netlib/streams/DataSource.h"
 #include "netlib/streams/Output.h"
+#include "netlib/text/TsCharset.h"
 #include "netlib/text/UrlCoding.h"
 #include "platform/CodePage.h"
 #include "platform/File.h"
@@ -214,30 +216,42 @@ bool loadFieldsXml(ClsXml& node, MimeHeader& header) {
     return true;
 }
 
-bool isUtf8Name(const char* charset) {
-    return charset == nullptr || StringBuffer(charset).equalsNoCase("utf-8");
+// The page a request's charset names, read as every other road that sends
+// text reads a caller's name ("oem" the OEM page, "default" UTF-8); 0 for
+// the default. A name no text can be written in is refused before any
+// text is written (checkSendable).
+int requestPage(const char* charset) {
+    _tsCharset named;
+    named.setByName(charset);
+    return named.getCodePage();
 }
 
-// UTF-8 bytes in the named charset; unchanged for utf-8 or an unknown name.
-void toCharset(const unsigned char* bytes, unsigned int n, const char* charset, DataBuffer& out) {
-    if (isUtf8Name(charset) || EncodingConvert::charsetToCodePage(charset) == 0) {
-        out.append(bytes, n);
-        return;
-    }
+// The page of a multipart body's text values: ANSI for an empty or "ansi"
+// charset (normalized), else the named one.
+int multipartPage(const StringBuffer& charset) {
+    if (charset.getSize() == 0 || charset.equals("ansi"))
+        return static_cast<int>(platform::GetACP());
+    return requestPage(charset.getString());
+}
+
+bool keepsUtf8(int page) {
+    return page == 0 || page == static_cast<int>(platform::kCodePageUtf8);
+}
+
+// UTF-8 bytes in a page; false where a character has no code there.
+bool toPage(int page, const unsigned char* bytes, unsigned int n, DataBuffer& out) {
+    if (keepsUtf8(page))
+        return out.append(bytes, n);
     EncodingConvert conv;
-    conv.convertToCharsetName(static_cast<int>(platform::kCodePageUtf8), charset, bytes, n, out);
+    return conv.convert(static_cast<int>(platform::kCodePageUtf8), page, bytes, n, out) && conv.getDroppedCount() == 0;
 }
 
-// Text values of a multipart body: to ANSI for an empty or "ansi" charset,
-// else to the named one.
+void toCharset(const unsigned char* bytes, unsigned int n, const char* charset, DataBuffer& out) {
+    toPage(requestPage(charset), bytes, n, out);
+}
+
 void multipartText(const DataBuffer& data, const StringBuffer& charset, DataBuffer& out) {
-    if (charset.getSize() == 0 || charset.equals("ansi")) {
-        EncodingConvert conv;
-        conv.convert(static_cast<int>(platform::kCodePageUtf8), static_cast<int>(platform::GetACP()), data.getData(),
-                     data.getSize(), out);
-        return;
-    }
-    toCharset(data.getData(), data.getSize(), charset.getString(), out);
+    toPage(multipartPage(charset), data.getData(), data.getSize(), out);
 }
 
 void normalizedCharset(const char* charset, StringBuffer& out) {
@@ -501,6 +515,30 @@ void HttpRequestData::joinParams(StringBuffer& out, const char* charset, bool en
             out.appendDb(value);
         }
     }
+}
+
+bool HttpRequestData::textFitsCharset(const char* charset, bool pairs, bool multipart) const {
+    StringBuffer cs;
+    normalizedCharset(charset, cs);
+    const int pairPage = requestPage(charset);
+    const int partPage = multipartPage(cs);
+    auto fits = [](int page, const unsigned char* bytes, unsigned int n) {
+        DataBuffer scratch;
+        return keepsUtf8(page) || toPage(page, bytes, n, scratch);
+    };
+    for (int i = 0; i < getCount(); ++i) {
+        HttpRequestItem* item = getItem(i);
+        if (item == nullptr)
+            continue;
+        const StringBuffer& name = item->name.getUtf8Sb();
+        if (pairs && (!fits(pairPage, reinterpret_cast<const unsigned char*>(name.getString()),
+                            static_cast<unsigned int>(name.getSize())) ||
+                      !fits(pairPage, item->data.getData(), item->data.getSize())))
+            return false;
+        if (multipart && item->strUtf8 && !fits(partPage, item->data.getData(), item->data.getSize()))
+            return false;
+    }
+    return true;
 }
 
 void HttpRequestData::urlEncodeParams(StringBuffer& out, const char* charset) const {
@@ -789,6 +827,23 @@ bool HttpRequest::checkSendable(LogBase& log) const {
         log.logError(url_msg::kVerbNotToken);
         return false;
     }
+    // Under a name the library does not write text in, the text would go
+    // as UTF-8 (or as nothing) under a name that says otherwise, where
+    // PutText and SaveXml refuse the name.
+    if (sendsTextInCharset() && !_tsCharset().setByName(m_charset.getString())) {
+        log.logError(cls_msg::kUnknownCharset);
+        log.logData("Charset", m_charset.getString());
+        return false;
+    }
+    // A character the charset has no code for would be dropped from the
+    // value, where PutText refuses it.
+    const bool multipart = isMultipartFormData();
+    const bool pairs = m_verb.equalsNoCase("GET") || (!multipart && sendsTextInCharset());
+    if (!m_reqData.textFitsCharset(m_charset.getString(), pairs, multipart)) {
+        log.logError(cls_msg::kConversionFailed);
+        log.logData("Charset", m_charset.getString());
+        return false;
+    }
     bool version = m_httpVersion.getSize() != 0;
     for (int i = 0; i < m_httpVersion.getSize(); ++i)
         version = version && (std::isdigit(static_cast<unsigned char>(m_httpVersion.charAt(i))) != 0 ||
@@ -892,6 +947,18 @@ bool HttpRequest::isMultipartFormData() const {
         if (f->nameEquals("Content-Type"))
             return f->getValueSb().containsSubstringNoCase(http_req::kMultipartFormData);
     }
+    return false;
+}
+
+bool HttpRequest::sendsTextInCharset() const {
+    // A GET's parameters go in its target, whatever its body.
+    if (m_verb.equalsNoCase("GET") && m_reqData.getCount() != 0)
+        return true;
+    if (!isMultipartFormData())
+        return m_reqData.getCount() != 0 && m_altBody.getSize() == 0 && m_bodyFilePath.getSizeUtf8() == 0;
+    for (int i = 0; i < m_reqData.getCount(); ++i)
+        if (const HttpRequestItem* item = m_reqData.getItem(i); item != nullptr && item->strUtf8)
+            return true;
     return false;
 }
 

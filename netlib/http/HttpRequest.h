@@ -92,6 +92,10 @@ public:
     HttpRequestItem* getItem(int index) const { return static_cast<HttpRequestItem*>(m_items.elementAt(index)); }
     void removeAll();
 
+    // Whether every character of the names and values (pairs) and of the
+    // multipart text values goes into the charset, as the writers below
+    // write it.
+    bool textFitsCharset(const char* charset, bool pairs, bool multipart) const;
     // name=value pairs joined by '&'; names and values URL-encoded.
     void urlEncodeParams(StringBuffer& out, const char* charset) const;
     // The same pairs with no encoding at all.
@@ -155,6 +159,9 @@ public:
     bool hasHeader(const char* name) const;
     void removeHeader(const char* name);
     bool isMultipartFormData() const;
+    // Text goes out in the request's charset: parameters in the target or
+    // the body, or a multipart body's text values.
+    bool sendsTextInCharset() const;
     void getPathWithQuery(StringBuffer& out) const;
     void appendMimeHeader(StringBuffer& out, bool forBody, LogBase& log);
     void logRequest(LogBase& log) const;
@@ -168,8 +175,9 @@ public:
     void markBadField() { m_badField = true; }
     // False, the reason logged, when the path holds a control byte, a header
     // field (a part's head of a multipart body too) is malformed, a
-    // URL or field given to it was bad, the verb is no token or the version
-    // is not digits and dots.
+    // URL or field given to it was bad, the verb is no token, the version
+    // is not digits and dots, or text goes out in a charset the library
+    // does not write or that has no code for one of its characters.
     bool checkSendable(LogBase& log) const;
 
     // The whole request: start line, header block, blank line and body (not

@@ -147,10 +147,11 @@ void bodyTextUtf8(const char* contentType, const char* headerCharset, const Data
     utf8.clear();
     const BodyMediaKind kind = bodyMediaKind(contentType);
     if (kind == BodyMediaKind::Xml) {
-        // Decoded once, straight from the body. Refused for a zero byte, it
-        // is still the text; refused for its charset, no charset reads it
-        // and the body is one error, as a label browsers have no decoder
-        // for gives: read as another, its shifted text would show as markup.
+        // Decoded once, straight from the body. Refused as XML, it is still
+        // the text of what reads it (its mark, a label with a decoder, the
+        // width of its first bytes); where nothing does, the body is one
+        // error, as a label browsers have no decoder for gives: read as
+        // another charset, its shifted text would show as markup.
         StringBuffer charset;
         if (!decodeXmlBytes(body.getData(), body.getSize(), utf8, &log, headerCharset, &charset) &&
             charset.getSize() == 0) {
@@ -172,7 +173,10 @@ bool namedCharsetTextUtf8(const char* charset, const DataBuffer& bytes, DataBuff
     // so that text written in a charset reads back in it.
     _tsCharset named;
     named.setByName(charset);
-    const int page = named.getCodePage();
+    // "utf-16" and "utf-32" leave the byte order to a mark, which python's
+    // codecs of those names follow and drop.
+    unsigned int mark = 0;
+    const int page = pageByMark(charset, named.getCodePage(), bytes.getData(), bytes.getSize(), mark);
     // Every name but the machine's own pages' ("ansi", "oem", which only the
     // writers read) is one the library must decode whole: ISO-2022-JP-2 is
     // more than the page it maps to reads.
@@ -181,7 +185,7 @@ bool namedCharsetTextUtf8(const char* charset, const DataBuffer& bytes, DataBuff
     EncodingConvert conv;
     std::uint64_t replaced = 0;
     if (page == 0 || (!machinePage && !EncodingConvert::decodesCharsetName(charset)) ||
-        !conv.decodeToUtf8(page, bytes.getData(), bytes.getSize(), utf8, replaced)) {
+        !conv.decodeToUtf8(page, bytes.getData() + mark, bytes.getSize() - mark, utf8, replaced)) {
         utf8.clear();
         return false;
     }

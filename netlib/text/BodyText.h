@@ -26,16 +26,19 @@ const char* bodyWebEncoding(const char* contentType, const char* headerCharset, 
                             unsigned int& mark);
 
 // The body's text as UTF-8, without its byte-order mark; bytes its charset
-// does not map read as U+FFFD and a zero byte as a blank; an XML body no
-// charset reads (prepareXmlBytes refuses its label, mark or declaration) is
-// one U+FFFD. The charset found is logged ("charset").
+// does not map read as U+FFFD and a zero byte as a blank. An XML body the
+// XML reader refuses is still read by its mark, a label with a decoder or
+// the width of its first bytes; one nothing reads (a label or an 8-bit
+// declaration without a decoder, and no mark) is one U+FFFD. The charset
+// found is logged ("charset").
 void bodyTextUtf8(const char* contentType, const char* headerCharset, const DataBuffer& body, DataBuffer& utf8,
                   LogBase& log);
 
 // Bytes in a charset the caller names (a name of the library's own table,
 // as its writers take it) as UTF-8, read as a body is: U+FFFD for what the
-// charset does not map, a zero byte as a blank. False, with utf8 empty,
-// for a name the library does not decode whole (decodesCharsetName).
+// charset does not map, a zero byte as a blank; under "utf-16" or "utf-32"
+// a byte-order mark decides the byte order and is dropped. False, with utf8
+// empty, for a name the library does not decode whole (decodesCharsetName).
 bool namedCharsetTextUtf8(const char* charset, const DataBuffer& bytes, DataBuffer& utf8);
 
 // Bytes of a code page appended as UTF-8, read as a body is (U+FFFD for

@@ -178,7 +178,7 @@ constexpr PageName kCanonicalNames[] = {
 
 // Lower-case, hyphens for underscores, in byte order for binary search; with
 // the short spellings iconv-based XML readers take for the same pages
-// ("cp1252", "l1", "iso8859-1", "windows-31j"). A name of a standard that
+// ("cp1252", "l1", "iso8859-1", "windows-31j", "ucs-2le", "csunicode"). A name of a standard that
 // its page extends, or of more than its page decodes, says so.
 constexpr AliasPage kAliases[] = {
     {"ansi-x3.4-1968", 20127},
@@ -315,6 +315,7 @@ constexpr AliasPage kAliases[] = {
     {"csksc56011987", 949, kKsX1001},
     {"cspc8codepage437", 437},
     {"csshiftjis", 932, kJisX0208},
+    {"csunicode", 1200},
     {"csunicode11utf7", 65000},
     {"cswindows31j", 932},
     {"cyrillic", 28595},
@@ -569,6 +570,8 @@ constexpr AliasPage kAliases[] = {
     {"tis-620", 874, kTis620},
     {"tis620", 874, kTis620},
     {"ucs-2", 1200},
+    {"ucs-2be", 1201},
+    {"ucs-2le", 1200},
     {"ucs2", 1200},
     {"uhc", 949},
     {"unicode", 1200},
@@ -576,6 +579,7 @@ constexpr AliasPage kAliases[] = {
     {"unicode-1-1-utf-8", 65001},
     {"unicode-2-0-utf-7", 65000},
     {"unicode-2-0-utf-8", 65001},
+    {"unicodebig", 1201},
     {"unicodefffe", 1201},
     {"us-ascii", 20127},
     {"utf-16", 1200},
@@ -587,6 +591,8 @@ constexpr AliasPage kAliases[] = {
     {"utf-7", 65000},
     {"utf-8", 65001},
     {"utf16", 1200},
+    {"utf16be", 1201},
+    {"utf16le", 1200},
     {"utf8", 65001},
     {"visual", 28598},
     {"winbaltrim", 1257},

@@ -43,7 +43,14 @@ bool ClsBase::convertToCharset(const _tsCharset& charset, XString& text, DataBuf
 bool ClsBase::convertToNamedCharset(const char* name, XString& text, DataBuffer& out, bool addCharsetHint,
                                     LogBase& log) {
     _tsCharset charset;
-    charset.setByName(name);
+    if (!charset.setByName(name)) {
+        // Sent as UTF-8, it would go out under a name that says otherwise.
+        log.logError(cls_msg::kUnknownCharset);
+        log.logData("Charset", name);
+        if (addCharsetHint)
+            log.logInfo(cls_msg::kCharsetHint);
+        return false;
+    }
     if (!convertToCharset(charset, text, out, false, addCharsetHint, false, log))
         return false;
     if (EncodingConvert::withinNamedCharset(name, out.getData(), out.getSize()))

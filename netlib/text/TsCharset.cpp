@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "netlib/core/EncodingConvert.h"
 #include "netlib/core/XString.h"
 #include "netlib/text/CharsetNames.h"
 #include "platform/CodePage.h"
@@ -34,27 +35,32 @@ void _tsCharset::setByCodePage(int codePage) {
     m_codePage = codePage;
 }
 
-void _tsCharset::setByName(const char* name) {
+bool _tsCharset::setByName(const char* name) {
     if (!name)
-        return;
+        return true;
     if (std::strcmp(name, "default") == 0 || std::strcmp(name, "x-user-defined") == 0) {
         clear();
-        return;
+        return true;
     }
     tessik::StringBuffer n(name);
     if (n.equalsNoCase("ansi")) {
         setByCodePage(static_cast<int>(platform::GetACP()));
-        return;
+        return true;
     }
     if (n.equalsNoCase("oem")) {
         setByCodePage(static_cast<int>(platform::GetOEMCP()));
-        return;
+        return true;
     }
     if (tessik::isKnownCharset(name)) {
         setByCodePage(static_cast<int>(tessik::charsetNameToCodePage(name)));
-        return;
+        // A name whose page the library has no table for (EUC-TW, the ISCII
+        // pages), or that names more than its page reads (ISO-2022-JP-2), is
+        // none it writes in: the text would go as UTF-8, or as nothing.
+        return m_codePage != 0 && EncodingConvert::decodesCharsetName(name);
     }
     clear();
+    n.trimWhitespace();
+    return n.getSize() == 0;
 }
 
 // The text value's conversions to a charset live here, beside the holder,

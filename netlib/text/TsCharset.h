@@ -20,8 +20,11 @@ public:
     void setByCodePage(int codePage);
     // "default" and "x-user-defined" (exact spelling) clear, "ansi" and "oem"
     // (any case) take the process pages, a known name its page and canonical
-    // name; anything else clears. A null name changes nothing.
-    void setByName(const char* name);
+    // name; anything else clears. A null name changes nothing. False for a
+    // name the library cannot write text in: one it does not know (a blank
+    // one names the default), or a known one whose page it has no table
+    // for or that names more than its page has.
+    bool setByName(const char* name);
 
 private:
     tessik::StringBuffer m_name;

@@ -26,6 +26,7 @@
 # now name the replacement encoding, and a few labels were added.
 import codecs
 import email.message
+import functools
 import os
 import re
 import sys
@@ -128,13 +129,27 @@ BEYOND = {"hz", "iso2022_jp_1", "iso2022_jp_2", "iso2022_jp_2004", "iso2022_jp_3
 SHIFTING = {"iso2022_jp", "iso2022_kr"}
 SHIFT_BYTES = re.compile(rb"[\x1b\x0e\x0f]")
 MARKS = ((b"\xef\xbb\xbf", "utf-8"), (b"\xfe\xff", "utf-16-be"), (b"\xff\xfe", "utf-16-le"))
+# 16-bit text without a mark, by its first "<" (XML 1.0, appendix F).
+WIDTHS = {b"<\x00": "utf-16-le", b"\x00<": "utf-16-be"}
 
 
+@functools.lru_cache(maxsize=None)
 def codec(name):
+    if not name:
+        return None
     try:
-        return codecs.lookup(name.strip()).name if name else None
+        return codecs.lookup(name.strip()).name
     except LookupError:
+        pass
+    # A 16-bit name python does not know ("csUnicode", "UCS-2LE"), as
+    # libxml2 reads a document that declares it: 16-bit text in one byte
+    # order or in either, where 8-bit text is refused (a name libxml2
+    # cannot switch to leaves both read as they began).
+    doc = '<?xml version="1.0" encoding="%s"?><r>%%s</r>' % re.sub("[\"'<>]", "", name)
+    read = [wide for wide in ("utf-16-le", "utf-16-be") if xml_tree((doc % "\u00e9").encode(wide)) == "<r>\u00e9</r>"]
+    if not read or not xml_tree((doc % "a").encode("ascii")).startswith("refused"):
         return "unknown"
+    return "utf-16" if len(read) == 2 else read[0]
 
 
 def xml_encoding(type_, body):
@@ -143,24 +158,45 @@ def xml_encoding(type_, body):
     for mark, enc in MARKS:
         if body.startswith(mark):
             return enc, charset or None, declared(body[len(mark):].decode(enc, "replace").encode("utf-8"))
+    if body[:2] in WIDTHS:
+        return None, charset or None, declared(body.decode(WIDTHS[body[:2]], "replace").encode("utf-8"))
     return None, charset or None, declared(body)
 
 
 def xml_refused(type_, body):
     # RFC 7303 and XML 1.0 4.3.3: a name the library cannot read whole,
     # whichever names it; a mark against its declaration as expat refuses
-    # it; a label without its shifts (another charset, or the other
-    # ISO-2022 form, as libxml2's iconv refuses it) on a declared ISO-2022
-    # text holding them.
+    # it; 16-bit text, marked or not, held to its declaration as expat
+    # holds it (another width, or the other byte order), or as libxml2
+    # holds it to a 16-bit name expat does not know; a label without its
+    # shifts (another charset, or the other ISO-2022 form, as libxml2's
+    # iconv refuses it) on a declared ISO-2022 text holding them.
     mark, label, decl = xml_encoding(type_, body)
     if any(codec(n) in BEYOND | {"unknown"} for n in (label, decl)):
         return True
+    wide = mark if mark != "utf-8" else None
+    if not mark:
+        wide = WIDTHS.get(body[:2])
+    if wide and decl:
+        if codec(decl) in ("utf-16", "utf-16-le", "utf-16-be"):
+            return codec(decl) not in ("utf-16", wide)
+        try:
+            expat.ParserCreate().Parse(body, True)
+        except expat.ExpatError:
+            return True
+        except (LookupError, ValueError):
+            # A charset expat has no decoder of its own for: libxml2's verdict.
+            return xml_tree(body).startswith("refused")
+        return False
     if mark and decl:
         parser = expat.ParserCreate()
         try:
             parser.Parse(body, True)
         except expat.ExpatError as e:
             return e.code == expat.errors.codes[expat.errors.XML_ERROR_INCORRECT_ENCODING]
+        except LookupError:
+            # A 16-bit name expat does not know: libxml2's verdict.
+            return xml_tree(body).startswith("refused")
         except ValueError:
             pass
         return False
@@ -179,14 +215,18 @@ def shifts_shown(body, decl):
 
 def iso2022kr(body):
     # python's codec, with a CR or LF inside a two-byte run an error that
-    # leaves the run on, as the Standard's ISO-2022-JP decoder has it (python
-    # passes a CR on and ends the run at a LF): each becomes SI, an 8-bit
-    # byte python reads as one error, SO.
+    # leaves the run on, and an escape other than the designator an error
+    # that swallows nothing after it, as the Standard's ISO-2022-JP decoder
+    # has them (python passes a CR on, ends the run at a LF and takes the
+    # escape's sequence into its error): each becomes an 8-bit byte python
+    # reads as one error, inside a run between SI and SO.
     out, shifted = bytearray(), False
-    for b in body:
+    for i, b in enumerate(body):
         if b in (0x0E, 0x0F):
             shifted = b == 0x0E
-        out += b"\x0f\x80\x0e" if shifted and b in (0x0A, 0x0D) else bytes([b])
+        stray = b == 0x1B and body[i:i + 4] != b"\x1b$)C"
+        error = b"\x0f\x80\x0e" if shifted else b"\x80"
+        out += error if stray or (shifted and b in (0x0A, 0x0D)) else bytes([b])
     return out.decode("iso2022_kr", "replace")
 
 
@@ -194,23 +234,35 @@ def xml_codec(type_, body):
     # 16-bit text without a mark shows itself by its first "<", ISO-2022-KR
     # by its designator (appendix F, and the designator older saves wrote).
     mark, label, decl = xml_encoding(type_, body)
-    pattern = {b"<\x00": "utf-16-le", b"\x00<": "utf-16-be", b"\x1b$": "iso-2022-kr"}.get(body[:2])
+    pattern = {**WIDTHS, b"\x1b$": "iso-2022-kr"}.get(body[:2])
     return codec(mark or label or pattern or decl or "utf-8")
 
 
-def xml_text(type_, body, blank=" "):
+def xml_text(type_, body, blank=" ", follow=True):
     # The text of an XML body in the encoding RFC 7303 gives it: a mark,
     # else the label, else the declaration, else UTF-8; U+FFFD for each
     # error (a lone surrogate UTF-7 leaves included), a zero byte a blank.
+    # A UTF-8 mark's declaration is followed where the document is read.
     mark, _, decl = xml_encoding(type_, body)
     name = xml_codec(type_, body)
-    if mark == "utf-8" and decl and codec(decl) != "utf-8":
+    if follow and mark == "utf-8" and decl and codec(decl) != "utf-8":
         name, body = codec(decl), body[3:]
     elif mark:
         body = body[len(next(m for m, e in MARKS if e == mark)):]
     text = (iso2022jp(body) if name == "iso2022_jp" else iso2022kr(body) if name == "iso2022_kr"
             else body.decode(name, "replace"))
     return re.sub("[\ud800-\udfff]", "\ufffd", text).replace("\0", blank)
+
+
+def refused_text(type_, body):
+    # Refused as XML, the bytes are still text where the mark, a label with
+    # a decoder or the width of 16-bit first bytes reads them (RFC 7303,
+    # the Encoding Standard's mark sniff); where nothing does, one error,
+    # as a label the Standard maps to its replacement encoding gives.
+    mark, label, _ = xml_encoding(type_, body)
+    if mark or (codec(label) if label else WIDTHS.get(body[:2])) not in (None, "unknown", *BEYOND):
+        return xml_text(type_, body, follow=False)
+    return "\ufffd" if body else ""
 
 
 def is_xml(type_):
@@ -240,9 +292,7 @@ def judge():
         elif kind == "text" and not is_xml(type_):
             want, got = web_text(type_, body), ours.decode("utf-8")
         elif kind == "text" and xml_refused(type_, body):
-            # No charset reads it: the body is one error, as a label the
-            # Standard maps to its replacement encoding gives.
-            want, got = "\ufffd", ours.decode("utf-8")
+            want, got = refused_text(type_, body), ours.decode("utf-8")
         elif kind == "xml" and xml_refused(type_, body):
             want, got = "refused", "refused" if not ours else xml_tree(ours, "utf-8")
         elif kind == "text" and is_xml(type_) and "\0" in xml_text(type_, body, "\0"):

@@ -5,20 +5,33 @@
 #                                    (both methods, the value "pain caf\xe9",
 #                                    "any": refused or sent), but the names
 #                                    the table says python reads otherwise
-#   sent_xml.py judge                reads "REQUEST-HEX VALUE-HEX" lines (a
-# request as the capturing peer received it, and the string value the call
-# carries) and prints "ok" where python's expat reads that value from it,
+#   sent_xml.py judge                reads "REQUEST-HEX VALUE-HEX CHARSET-HEX"
+# lines (a request as the capturing peer received it, the string value the
+# call carries and the charset it was sent in, "-" for none) and prints
+# "ok" where python's expat reads that value from it,
 # else what it read. The body is read as RFC 7303 has it: a byte-order
 # mark first, then the Content-Type's charset (decoded by python's codec
 # and the text given to expat), then the document's own declaration
-# (expat's reading of the bytes).
+# (expat's reading of the bytes). A form's value is read by python's
+# urllib in the Content-Type's charset first; a multipart form's, whose
+# parts name none, in the charset the request was given.
 import codecs
 import email.message
 import sys
+import urllib.parse
 import xml.parsers.expat
 
 
-def value_of(request):
+# The names a caller gives for this machine's own pages, which python's
+# codecs do not know: OEM is code page 437 here, ANSI UTF-8.
+MACHINE_PAGES = {"oem": "cp437", "ansi": "utf-8"}
+
+
+def lookup(charset):
+    return codecs.lookup(MACHINE_PAGES.get(charset.strip().lower(), charset))
+
+
+def value_of(request, asked):
     head, _, body = request.partition(b"\r\n\r\n")
     fields = email.message.Message()
     for line in head.split(b"\r\n")[1:]:
@@ -27,13 +40,20 @@ def value_of(request):
     charset = fields.get_param("charset") if fields.get("Content-Type") else None
     marked = body[:3] == b"\xef\xbb\xbf" or body[:2] in (b"\xff\xfe", b"\xfe\xff")
     data = body
-    if body[:4] in (b"\xff\xfe\x00\x00", b"\x00\x00\xfe\xff"):
+    if fields.get_content_type() == "application/x-www-form-urlencoded":
+        data = urllib.parse.parse_qs(body.decode("ascii"), encoding=lookup(charset).name, errors="strict")["v"][0]
+    elif fields.get_content_type() == "multipart/form-data":
+        # A part names no charset: its text is in the one the request was given.
+        parts = body.split(b"--" + fields.get_param("boundary").encode("latin-1"))
+        value = next(p for p in parts if b'name="v"' in p.partition(b"\r\n\r\n")[0]).partition(b"\r\n\r\n")[2]
+        data = value[: -len(b"\r\n")].decode(lookup(asked).name)
+    elif body[:4] in (b"\xff\xfe\x00\x00", b"\x00\x00\xfe\xff"):
         # expat has no UTF-32: python's codec reads it by its mark.
         data = body.decode("utf-32")
     elif charset and not marked:
-        if codecs.lookup(charset).name.startswith("utf-16"):
+        if lookup(charset).name.startswith("utf-16"):
             raise ValueError("UTF-16 without a byte-order mark (XML 1.0, 4.3.3)")
-        data = body.decode(codecs.lookup(charset).name)
+        data = body.decode(lookup(charset).name)
     texts, inside = [], []
     p = xml.parsers.expat.ParserCreate()
     p.StartElementHandler = lambda name, attrs: inside.append(name)
@@ -67,9 +87,9 @@ if sys.argv[1] == "rows":
         print(method, charset.encode("utf-8").hex() or "-", value.encode("utf-8").hex(), outcome)
     sys.exit()
 for line in sys.stdin:
-    request, value = (bytes.fromhex(x) for x in line.split())
+    request, value, asked = (bytes.fromhex(x) if x != "-" else b"" for x in line.split())
     try:
-        got = value_of(request)
+        got = value_of(request, asked.decode("utf-8"))
     except (xml.parsers.expat.ExpatError, LookupError, UnicodeError, ValueError) as e:
         got = "unread: %s" % e
     sent_as = request[request.find(b"Content-Type:") :].split(b"\r\n")[0].decode("latin-1")
