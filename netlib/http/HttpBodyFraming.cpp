@@ -17,6 +17,10 @@ namespace tessik {
 
 namespace {
 constexpr const char* kContentEncoding = "Content-Encoding";
+
+bool isRedirect(std::uint32_t status) {
+    return status >= http_status::kRedirectFirst && status < http_status::kClientErrorFirst;
+}
 } // namespace
 
 BodyFraming decideBodyFraming(const HttpResponseHeader& header, bool headRequest) {
@@ -34,6 +38,14 @@ BodyFraming decideBodyFraming(const HttpResponseHeader& header, bool headRequest
             f.kind = BodyFraming::kChunked;
             return f;
         }
+        // Any other coding, as sent, is one the library cannot undo: its
+        // body is not what was asked for, however long (curl refuses it
+        // too). A redirect's is not read, as one without framing.
+        if (te.getSize() != 0 && !te.equalsNoCase("identity")) {
+            f.closeAfter = true;
+            f.kind = isRedirect(status) ? BodyFraming::kSkip : BodyFraming::kBadCoding;
+            return f;
+        }
     }
     if (header.contentLengthInvalid()) {
         f.kind = BodyFraming::kRefused;
@@ -46,9 +58,7 @@ BodyFraming decideBodyFraming(const HttpResponseHeader& header, bool headRequest
         return f;
     }
     f.closeAfter = true;
-    f.kind = status >= http_status::kRedirectFirst && status < http_status::kClientErrorFirst
-                 ? BodyFraming::kSkip
-                 : BodyFraming::kUntilClose;
+    f.kind = isRedirect(status) ? BodyFraming::kSkip : BodyFraming::kUntilClose;
     return f;
 }
 

@@ -40,6 +40,7 @@ struct BodyFraming {
         kUntilClose = 3, // until the server closes the connection
         kSkip = 4,       // a body of unknown length nobody needs: not read
         kRefused = 5,    // framed by a Content-Length that is no number
+        kBadCoding = 6,  // a transfer coding other than chunked
     };
     Kind kind = kNone;
     std::uint64_t length = 0;
@@ -47,7 +48,8 @@ struct BodyFraming {
     bool closeAfter = false;
 };
 
-// HEAD, 1xx, 204 and 304 have no body; then chunked; then Content-Length
+// HEAD, 1xx, 204 and 304 have no body; then chunked (any other transfer
+// coding but identity is refused); then Content-Length
 // for any status (refused when it is no valid length); without framing, a
 // 3xx is skipped (and the connection closed) and every other status is read
 // until the server closes.

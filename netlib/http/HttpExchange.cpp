@@ -697,6 +697,10 @@ bool HttpClient::readResponseBody(HttpControl& options, HttpResult& result, cons
         log.logError(http_head::kMsgBadContentLength);
         closeNumbered("Closing connection to HTTP server. (14)", log);
         return false;
+    case BodyFraming::kBadCoding:
+        log.logError(http_head::kMsgUnknownTransferCoding);
+        closeNumbered("Closing connection to HTTP server. (14)", log);
+        return false;
     case BodyFraming::kLength:
         if (!checkBodyLength(framing, options.MaxResponseSize, log)) {
             // The body is still on the wire; the connection cannot be reused.

@@ -15,6 +15,7 @@ class LogBase;
 namespace http_head {
 inline constexpr const char* kMsgNulInHead = "Response header contains a NUL byte.";
 inline constexpr const char* kMsgBadContentLength = "Invalid Content-Length in response header.";
+inline constexpr const char* kMsgUnknownTransferCoding = "Unsupported Transfer-Encoding in response header.";
 // 19 digits always fit a signed 64-bit length.
 inline constexpr int kMaxLengthDigits = 18;
 inline constexpr int kStatusDigits = 3;

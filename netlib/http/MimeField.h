@@ -22,8 +22,10 @@ public:
     // Name, value and fold rule taken as they are: a field of a saved
     // request read back, already what the caller gave.
     void restore(const StringBuffer& name, const StringBuffer& value, bool noFold);
-    // False for a line without ':'.
-    bool parse(const char* line, LogBase& log, bool verbose);
+    // False for a line without ':'. A value is read in `shiftedPage` (a
+    // 7-bit head's ISO-2022-JP) where that is not 0, on its own: a shift it
+    // leaves open ends with it. Fields the client acts on are kept as sent.
+    bool parse(const char* line, LogBase& log, bool verbose, std::uint32_t shiftedPage = 0);
     MimeField* clone() const;
 
     bool nameEquals(const char* name) const;

@@ -77,7 +77,7 @@ bool holdsIso2022JpEscape(const StringBuffer& head) {
 
 } // namespace
 
-MimeHeader::MimeHeader() : m_codePage(0) {
+MimeHeader::MimeHeader() : m_codePage(0), m_shiftedValues(false) {
     m_fields.setOwnsObjects(true);
 }
 
@@ -88,6 +88,7 @@ MimeHeader::~MimeHeader() {
 void MimeHeader::clear() {
     m_fields.removeAllObjects();
     m_codePage = 0;
+    m_shiftedValues = false;
 }
 
 const MimeField* MimeHeader::getFieldAt(int index) const {
@@ -235,12 +236,6 @@ void MimeHeader::replaceField(const char* name, const char* value, bool atFront)
         delete f;
 }
 
-void MimeHeader::addFieldCopy(const MimeField& field) {
-    StringBuffer name(field.getName());
-    StringBuffer value(field.getValueSb());
-    setField(name.getString(), value.getString());
-}
-
 void MimeHeader::appendVerbatim(const StringBuffer& name, const StringBuffer& value, bool noFold) {
     auto* f = new (std::nothrow) MimeField();
     if (!f)
@@ -335,7 +330,7 @@ void MimeHeader::AssembleMimeHeader(StringBuffer& out, const char* skipPrefix, c
         log.leaveContext();
 }
 
-void MimeHeader::detectCodePage(const char* wholeText, StringBuffer& head, LogBase& log, bool verbose) {
+void MimeHeader::detectCodePage(const char* wholeText, const StringBuffer& head, LogBase& log, bool verbose) {
     // Encoded words need a '?': most heads have none to look for.
     const bool mayHoldWords = head.containsChar('?');
     if (mayHoldWords && head.containsSubstringNoCase("?Q?")) {
@@ -350,8 +345,11 @@ void MimeHeader::detectCodePage(const char* wholeText, StringBuffer& head, LogBa
         log.logInfo("Header is entirely 7-bit");
         if (holdsIso2022JpEscape(head)) {
             log.logInfo("Detected iso-2022-jp in 7bit header.");
+            // Each value is read on its own once the head is split into
+            // fields: the decoder stays shifted across a line end, and a
+            // shift one value leaves open would take every field after it.
             m_codePage = mime::kCodePageUtf8;
-            pageTextToUtf8(static_cast<int>(mime::kCodePageIso2022JpRead), head);
+            m_shiftedValues = true;
         }
     } else {
         log.logInfo("Header contains 8bit chars");
@@ -439,14 +437,22 @@ bool MimeHeader::addParsedField(const StringBuffer& text, bool last, LogBase& lo
     }
     if (verbose)
         log.logData("unfoldedHeaderField", line.getString());
-    if (!f->parse(line.getString(), log, verbose)) {
+    const std::uint32_t shifted = m_shiftedValues ? mime::kCodePageIso2022JpRead : 0;
+    if (!f->parse(line.getString(), log, verbose, shifted)) {
         delete f;
         return true;
     }
     if (f->nameEquals("content-type")) {
-        addFieldCopy(*f);
-        delete f;
-    } else if (!m_fields.appendPtr(f)) {
+        // The last one holds; a blank one leaves none.
+        removeField("content-type", true);
+        StringBuffer value(f->getValueSb());
+        value.trimWhitespace();
+        if (value.getSize() == 0) {
+            delete f;
+            return true;
+        }
+    }
+    if (!m_fields.appendPtr(f)) {
         delete f;
         log.logError(mime::kMsgOutOfMemoryField);
         return false;

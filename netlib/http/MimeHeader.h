@@ -43,7 +43,6 @@ public:
     // null or blank.
     void replaceField(const char* name, const char* value, bool atFront);
     void setField(const char* name, const char* value) { replaceField(name, value, false); }
-    void addFieldCopy(const MimeField& field);
     // Appended as it is: nothing decoded, unfolded, trimmed or merged.
     void appendVerbatim(const StringBuffer& name, const StringBuffer& value, bool noFold);
 
@@ -68,10 +67,12 @@ private:
     void renderingCharset(const char* charset, StringBuffer& out) const;
     void render(StringBuffer& out, const char* skipPrefix, const char* charset, bool contentOnly, bool http,
                 LogBase& log, bool verbose) const;
-    void detectCodePage(const char* wholeText, StringBuffer& head, LogBase& log, bool verbose);
+    void detectCodePage(const char* wholeText, const StringBuffer& head, LogBase& log, bool verbose);
     bool addParsedField(const StringBuffer& text, bool last, LogBase& log, bool verbose);
 
     std::uint32_t m_codePage;
+    // A 7-bit head holding an ISO-2022-JP escape: each value is read so.
+    bool m_shiftedValues;
     ExtPtrArray m_fields;
 };
 
