@@ -475,7 +475,8 @@ for line in open(sys.argv[1], encoding='ascii'):
         got = text(raw, judge[4:])
     else:
         got = ''.join(p.decode('raw-unicode-escape') if c is None and isinstance(p, bytes) else p if c is None
-                      else text(p, c) for p, c in email.header.decode_header(raw.decode('utf-8', 'replace')))
+                      else text(p, c.partition('*')[0])
+                      for p, c in email.header.decode_header(raw.decode('utf-8', 'replace')))
     print(name, raw.hex(), got.replace('\0', ' ').encode('utf-8').hex())
 )",
                                         {data + "/http/header-words.txt", data + "/text"});
