@@ -2,6 +2,7 @@
 
 #include <cstring>
 #include <new>
+#include <string>
 
 #include "netlib/core/CStringUtil.h"
 #include "netlib/core/DataBuffer.h"
@@ -69,6 +70,47 @@ bool readsAsciiAsAscii(std::uint32_t page) {
         ascii[c - kFirst] = static_cast<unsigned char>(c);
     DataBuffer text;
     return pageTextUtf8(static_cast<int>(page), ascii, sizeof ascii, text) && text.equalsBytes(ascii, sizeof ascii);
+}
+
+constexpr const char* kHeadDividers = ":;=?<>";
+
+// The head's dividers in a text, in order.
+std::string dividersOf(const StringBuffer& text) {
+    std::string found;
+    for (const char* p = text.getString(); (p = std::strpbrk(p, kHeadDividers)) != nullptr; ++p)
+        found.push_back(*p);
+    return found;
+}
+
+// A head's line in its page, made UTF-8. The bytes that divide a head
+// (':', ';', '=', '?', '<', '>') are ASCII whatever its page: where the
+// page took one into a character (johab's trail bytes begin at '1'), the
+// text on either side of each is read apart, a lead byte before one being
+// a byte the page cannot read.
+void headTextToUtf8(std::uint32_t page, StringBuffer& line) {
+    StringBuffer whole(line);
+    pageTextToUtf8(static_cast<int>(page), whole);
+    if (dividersOf(whole) == dividersOf(line)) {
+        line.setSb(whole);
+        return;
+    }
+    const char* s = line.getString();
+    const std::size_t n = static_cast<std::size_t>(line.getSize());
+    StringBuffer out;
+    StringBuffer run;
+    for (std::size_t from = 0; from < n;) {
+        std::size_t to = from;
+        while (to < n && std::strchr(kHeadDividers, s[to]) == nullptr)
+            ++to;
+        run.clear();
+        run.appendBytes(s + from, static_cast<int>(to - from));
+        pageTextToUtf8(static_cast<int>(page), run);
+        out.appendSb(run);
+        if (to < n)
+            out.appendChar(s[to]);
+        from = to + 1;
+    }
+    line.setSb(out);
 }
 
 bool holdsIso2022JpEscape(const StringBuffer& head) {
@@ -433,7 +475,7 @@ bool MimeHeader::addParsedField(const StringBuffer& text, bool last, LogBase& lo
         if (verbose)
             log.logInfo("Converting header field to utf-8");
         const std::uint32_t page = m_codePage != 0 && readsAsciiAsAscii(m_codePage) ? m_codePage : platform::GetACP();
-        pageTextToUtf8(static_cast<int>(page), line);
+        headTextToUtf8(page, line);
     }
     if (verbose)
         log.logData("unfoldedHeaderField", line.getString());
