@@ -600,7 +600,9 @@ bool HttpClient::readResponseTo(HttpControl& options, bool tls, bool head, bool 
         if (logDetails)
             log.logData("ResponseHeader", text.getString());
     }
-    const BodyFraming framing = decideBodyFraming(header, head);
+    // A redirect the call goes on to is not handed over: its body is nobody's.
+    const BodyFraming framing =
+        decideBodyFraming(header, head, options.FollowRedirects != 0 && redirectFollowed(status, options));
     if (discardBody) {
         if (framing.kind == BodyFraming::kNone || (framing.kind == BodyFraming::kLength && framing.length == 0)) {
             if (pm != nullptr)

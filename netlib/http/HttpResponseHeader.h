@@ -2,6 +2,8 @@
 // The parsed head of one HTTP response, and the bookkeeping of one
 // request/response exchange around it.
 #include <cstdint>
+#include <string>
+#include <vector>
 
 #include "netlib/core/DataBuffer.h"
 #include "netlib/core/StringBuffer.h"
@@ -61,6 +63,9 @@ public:
     const MimeHeader& getFields() const;
 
     bool getField(const char* name, StringBuffer& out) const;
+    // The values of every field of that name, in order: the one list
+    // repeated fields make (RFC 9110 section 5.3).
+    void getFieldValues(const char* name, std::vector<std::string>& out) const;
     bool hasField(const char* name) const;
     bool getFieldParam(const char* name, const char* paramName, StringBuffer& out) const;
     void getCharset(StringBuffer& out) const;

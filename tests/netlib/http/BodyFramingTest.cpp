@@ -107,6 +107,7 @@ TEST(BodyFraming, StatusAndFieldsDecideTheBody) {
         BodyFraming::Kind kind;
         std::uint64_t length;
         bool closeAfter;
+        bool followsRedirect = false;
     };
     const Case cases[] = {
         {"HTTP/1.1 200 OK\r\nContent-Length: 12\r\n", false, BodyFraming::kLength, 12, false},
@@ -120,7 +121,10 @@ TEST(BodyFraming, StatusAndFieldsDecideTheBody) {
         {"HTTP/1.1 200 OK\r\nTransfer-Encoding: gzip, chunked\r\n", false, BodyFraming::kBadCoding, 0, true},
         {"HTTP/1.1 200 OK\r\nTransfer-Encoding: =?us-ascii?Q?chunked?=\r\nContent-Length: 5\r\n", false,
          BodyFraming::kBadCoding, 0, true},
-        {"HTTP/1.1 302 Found\r\nTransfer-Encoding: x\r\nContent-Length: 5\r\n", false, BodyFraming::kSkip, 0, true},
+        {"HTTP/1.1 302 Found\r\nTransfer-Encoding: x\r\nContent-Length: 5\r\n", false, BodyFraming::kSkip, 0, true,
+         true},
+        {"HTTP/1.1 302 Found\r\nTransfer-Encoding: x\r\nContent-Length: 5\r\n", false, BodyFraming::kBadCoding, 0,
+         true},
         {"HTTP/1.1 200 OK\r\nTransfer-Encoding: identity\r\nContent-Length: 5\r\n", false, BodyFraming::kLength, 5,
          false},
         {"HTTP/1.1 500 Oops\r\n", false, BodyFraming::kUntilClose, 0, true},
@@ -133,7 +137,7 @@ TEST(BodyFraming, StatusAndFieldsDecideTheBody) {
         HttpResponseHeader header;
         LogNull log;
         header.parse((std::string(c.head) + "\r\n").c_str(), log);
-        const BodyFraming f = decideBodyFraming(header, c.headRequest);
+        const BodyFraming f = decideBodyFraming(header, c.headRequest, c.followsRedirect);
         EXPECT_EQ(f.kind, c.kind);
         EXPECT_EQ(f.length, c.length);
         EXPECT_EQ(f.closeAfter, c.closeAfter);
