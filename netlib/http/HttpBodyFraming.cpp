@@ -204,7 +204,7 @@ bool codingAskedByCaller(const HttpResponseHeader& header, const StringBuffer& r
 void storedHead(const HttpResponseHeader& header, StringBuffer& out, LogBase& log) {
     out.clear();
     StringBuffer full;
-    header.getFullHeader(full, "utf-8", log, false);
+    header.getKeptHead(full, log);
     std::vector<Coding> codings;
     LogNull quiet;
     if (!readCodings(header, codings, quiet) || codings.empty()) {

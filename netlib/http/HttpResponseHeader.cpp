@@ -13,6 +13,7 @@
 #include "netlib/http/HttpConstants.h"
 #include "netlib/http/MimeField.h"
 #include "netlib/text/BodyText.h"
+#include "platform/Cp1252Text.h"
 
 namespace tessik {
 
@@ -71,14 +72,15 @@ bool readLengthValue(const unsigned char* p, std::uint32_t n, std::int64_t& valu
 } // namespace
 
 HttpResponseHeader::HttpResponseHeader()
-    : m_statusCode(0), m_plainFields(false), m_fieldsBuilt(true), m_contentLength(0), m_hasContentLength(0),
-      m_contentLengthInvalid(0) {}
+    : m_statusCode(0), m_plainFields(false), m_utf8Fields(false), m_fieldsBuilt(true), m_contentLength(0),
+      m_hasContentLength(0), m_contentLengthInvalid(0) {}
 HttpResponseHeader::~HttpResponseHeader() = default;
 
 void HttpResponseHeader::clear() {
     m_fields.clear();
     m_rawFields.clear();
     m_plainFields = false;
+    m_utf8Fields = false;
     m_fieldsBuilt = true;
     m_statusText.clear();
     m_statusLine.clear();
@@ -94,6 +96,7 @@ void HttpResponseHeader::resetTo200() {
     m_fields.clear();
     m_rawFields.clear();
     m_plainFields = false;
+    m_utf8Fields = false;
     m_fieldsBuilt = true;
     m_contentLength = 0;
     m_hasContentLength = 0;
@@ -110,11 +113,20 @@ void HttpResponseHeader::copyFrom(const HttpResponseHeader& other) {
     m_fields.copyFrom(other.getFields());
     m_rawFields.setSb(other.m_rawFields);
     m_plainFields = other.m_plainFields;
+    m_utf8Fields = other.m_utf8Fields;
     m_fieldsBuilt = true;
 }
 
 bool HttpResponseHeader::parseBytes(const DataBuffer& bytes, LogBase& log) {
     return parseBytes(bytes.getData(), bytes.getSize(), log);
+}
+
+bool HttpResponseHeader::parseKeptHead(const unsigned char* data, std::uint32_t size, LogBase& log) {
+    const bool ok = parseBytes(data, size, log);
+    m_utf8Fields = ok && !m_plainFields &&
+                   platform::IsValidUtf8(
+                       std::string_view(m_rawFields.getString(), static_cast<std::size_t>(m_rawFields.getSize())));
+    return ok;
 }
 
 bool HttpResponseHeader::parse(const char* text, LogBase& log) {
@@ -215,7 +227,7 @@ const MimeHeader& HttpResponseHeader::getFields() const {
         m_fieldsBuilt = true;
         LogNull quiet;
         m_fields.parseHttpFields(reinterpret_cast<const unsigned char*>(m_rawFields.getString()),
-                                 static_cast<std::uint32_t>(m_rawFields.getSize()), quiet);
+                                 static_cast<std::uint32_t>(m_rawFields.getSize()), quiet, m_utf8Fields);
     }
     return m_fields;
 }
@@ -415,6 +427,13 @@ void HttpResponseHeader::getFullHeader(StringBuffer& out, const char* charset, L
     out.appendSb(m_statusLine);
     out.append("\r\n");
     getFields().AssembleMimeHeader(out, nullptr, charset, false, log, verbose);
+}
+
+void HttpResponseHeader::getKeptHead(StringBuffer& out, LogBase& log) const {
+    out.clear();
+    out.appendSb(m_statusLine);
+    out.append("\r\n");
+    getFields().AssembleKeptHead(out, log);
 }
 
 void HttpResponseHeader::getFieldsText(StringBuffer& out, const char* charset, LogBase& log, bool verbose) const {

@@ -36,6 +36,9 @@ public:
     // a NUL byte anywhere.
     bool parseBytes(const unsigned char* data, std::uint32_t size, LogBase& log);
     bool parseBytes(const DataBuffer& bytes, LogBase& log);
+    // A head a cache kept (getKeptHead): its fields, when they are UTF-8
+    // text, are read as such, not in a page found for their bytes.
+    bool parseKeptHead(const unsigned char* data, std::uint32_t size, LogBase& log);
     bool parse(const char* text, LogBase& log);
     void clear();
     void resetTo200();
@@ -78,6 +81,10 @@ public:
     void getSetCookies(ExtPtrArray& list, const char* domain) const { getFields().getSetCookies(list, domain); }
 
     void getFullHeader(StringBuffer& out, const char* charset, LogBase& log, bool verbose) const;
+    // The status line and the fields as a cache keeps them: those the client
+    // acts on as they came (MimeHeader::AssembleKeptHead), so that the
+    // cache's answer names what the server's did.
+    void getKeptHead(StringBuffer& out, LogBase& log) const;
     void getFieldsText(StringBuffer& out, const char* charset, LogBase& log, bool verbose) const;
     void getFieldsTextUtf8(StringBuffer& out, LogBase& log, bool verbose) const;
 
@@ -95,6 +102,8 @@ private:
     // MIME reader to decode.
     StringBuffer m_rawFields;
     bool m_plainFields;
+    // A kept head's fields, read as UTF-8 text.
+    bool m_utf8Fields;
     mutable bool m_fieldsBuilt;
     mutable MimeHeader m_fields;
     std::int64_t m_contentLength;

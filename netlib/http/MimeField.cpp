@@ -139,6 +139,10 @@ bool MimeField::nameEquals(const char* name) const {
     return name && m_name.equalsNoCase(name);
 }
 
+bool MimeField::keptAsSent() const {
+    return isKeptAsSent(m_name);
+}
+
 void MimeField::getNameAnsi(StringBuffer& out) const {
     StringBuffer s(m_name);
     s.utf8ToAnsi();

@@ -35,6 +35,9 @@ public:
     void getNameAnsi(StringBuffer& out) const;
     void getValueAnsi(StringBuffer& out) const;
     bool getNoFold() const { return m_noFold != 0; }
+    // A field the client acts on (frames, unpacks, caches by, sends back or
+    // follows): its value is kept as sent.
+    bool keptAsSent() const;
 
     // Appends "name: value" with the value encoded for `charset`.
     void render(StringBuffer& out, const char* charset, LogBase& log, bool verbose) const;

@@ -372,6 +372,22 @@ void MimeHeader::AssembleMimeHeader(StringBuffer& out, const char* skipPrefix, c
         log.leaveContext();
 }
 
+void MimeHeader::AssembleKeptHead(StringBuffer& out, LogBase& log) const {
+    for (int i = 0; i < getCount(); ++i) {
+        const MimeField* f = getFieldAt(i);
+        if (f->keptAsSent()) {
+            out.appendSb(f->getName());
+            out.append(": ");
+            out.appendSb(f->getValueSb());
+        } else {
+            f->render(out, mime::kCharsetUtf8, log, false);
+        }
+        out.append("\r\n");
+    }
+    while (out.getSize() >= 2 && out.lastChar() == '\n')
+        out.shorten(2);
+}
+
 void MimeHeader::detectCodePage(const char* wholeText, const StringBuffer& head, LogBase& log, bool verbose) {
     // Encoded words need a '?': most heads have none to look for.
     const bool mayHoldWords = head.containsChar('?');
@@ -535,7 +551,7 @@ bool MimeHeader::isPlainHttpHead(const unsigned char* data, std::uint32_t size) 
     return true;
 }
 
-void MimeHeader::parseHttpFields(const unsigned char* data, std::uint32_t size, LogBase& log) {
+void MimeHeader::parseHttpFields(const unsigned char* data, std::uint32_t size, LogBase& log, bool utf8Text) {
     clear();
     const bool whole = !isPlainHttpHead(data, size);
     // Each line ends in CR LF for the whole reader, which wants one kind.
@@ -561,11 +577,11 @@ void MimeHeader::parseHttpFields(const unsigned char* data, std::uint32_t size, 
     }
     if (whole) {
         text.append("\r\n");
-        ParseMimeHeader(text.getString(), log, false);
+        ParseMimeHeader(text.getString(), log, false, utf8Text);
     }
 }
 
-void MimeHeader::ParseMimeHeader(const char* text, LogBase& log, bool verbose) {
+void MimeHeader::ParseMimeHeader(const char* text, LogBase& log, bool verbose, bool utf8Text) {
     clear();
     if (!text)
         return;
@@ -592,7 +608,10 @@ void MimeHeader::ParseMimeHeader(const char* text, LogBase& log, bool verbose) {
         normaliseLineEnds(head);
         head.chopAtSubstring("\r\n\r\n", false);
     }
-    detectCodePage(text, head, log, verbose);
+    if (utf8Text)
+        m_codePage = mime::kCodePageUtf8;
+    else
+        detectCodePage(text, head, log, verbose);
 
     ExtPtrArray lines;
     lines.setOwnsObjects(true);
