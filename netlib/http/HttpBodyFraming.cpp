@@ -17,52 +17,10 @@ namespace tessik {
 
 namespace {
 constexpr const char* kContentEncoding = "Content-Encoding";
-} // namespace
 
-BodyFraming decideBodyFraming(const HttpResponseHeader& header, bool headRequest) {
-    BodyFraming f;
-    const std::uint32_t status = header.getStatusCode();
-    if (headRequest || status < http_status::kSuccessFirst || status == http_status::kNoContent ||
-        status == http_status::kNotModified)
-        return f;
-    // Most responses have none: looked for before any copy is made.
-    if (header.hasField("Transfer-Encoding")) {
-        StringBuffer te;
-        header.getField("Transfer-Encoding", te);
-        te.trimWhitespace();
-        if (te.getSize() != 0 && te.equalsNoCase("chunked")) {
-            f.kind = BodyFraming::kChunked;
-            return f;
-        }
-    }
-    if (header.contentLengthInvalid()) {
-        f.kind = BodyFraming::kRefused;
-        f.closeAfter = true;
-        return f;
-    }
-    if (header.hasContentLength()) {
-        f.kind = BodyFraming::kLength;
-        f.length = static_cast<std::uint64_t>(header.getContentLength());
-        return f;
-    }
-    f.closeAfter = true;
-    f.kind = status >= http_status::kRedirectFirst && status < http_status::kClientErrorFirst
-                 ? BodyFraming::kSkip
-                 : BodyFraming::kUntilClose;
-    return f;
+bool isRedirect(std::uint32_t status) {
+    return status >= http_status::kRedirectFirst && status < http_status::kClientErrorFirst;
 }
-
-bool checkBodyLength(const BodyFraming& framing, std::uint64_t maxSize, LogBase& log) {
-    if (framing.kind != BodyFraming::kLength || maxSize == 0 || framing.length <= maxSize)
-        return true;
-    log.logError(http_body::kMsgLengthTooLarge);
-    log.logDataInt64("maxContentLength", static_cast<std::int64_t>(maxSize));
-    return false;
-}
-
-namespace {
-
-enum class Coding { kGzip, kDeflate };
 
 // Calls each(item) for the trimmed items of a comma-separated list.
 template <typename Each>
@@ -80,6 +38,78 @@ bool forEachListItem(const StringBuffer& value, Each each) {
     }
     return true;
 }
+
+enum class TransferCodings { kNone, kChunked, kOther };
+
+// The Transfer-Encoding fields as one list (RFC 9110 section 5.3), as curl
+// reads them: empty members and identity name nothing, and chunked alone
+// frames the body; any other coding is one nobody here undoes.
+TransferCodings readTransferCodings(const HttpResponseHeader& header) {
+    std::vector<std::string> values;
+    header.getFieldValues("Transfer-Encoding", values);
+    bool chunked = false;
+    bool other = false;
+    for (const std::string& value : values) {
+        forEachListItem(StringBuffer(value.c_str()), [&](const StringBuffer& coding) {
+            if (coding.equalsNoCase("chunked"))
+                chunked = true;
+            else if (coding.getSize() != 0 && !coding.equalsNoCase("identity"))
+                other = true;
+            return true;
+        });
+    }
+    return other ? TransferCodings::kOther : chunked ? TransferCodings::kChunked : TransferCodings::kNone;
+}
+} // namespace
+
+BodyFraming decideBodyFraming(const HttpResponseHeader& header, bool headRequest, bool followsRedirect) {
+    BodyFraming f;
+    const std::uint32_t status = header.getStatusCode();
+    if (headRequest || status < http_status::kSuccessFirst || status == http_status::kNoContent ||
+        status == http_status::kNotModified)
+        return f;
+    // Most responses have none: looked for before the fields are taken apart.
+    const TransferCodings codings =
+        header.hasField("Transfer-Encoding") ? readTransferCodings(header) : TransferCodings::kNone;
+    if (codings == TransferCodings::kChunked) {
+        f.kind = BodyFraming::kChunked;
+        return f;
+    }
+    // Any other coding, as sent, is one the library cannot undo: its body
+    // is not what was asked for, however long (curl refuses it too). The
+    // body of a redirect that is followed is nobody's: not read, as one
+    // without framing.
+    if (codings == TransferCodings::kOther) {
+        f.closeAfter = true;
+        f.kind = followsRedirect && isRedirect(status) ? BodyFraming::kSkip : BodyFraming::kBadCoding;
+        return f;
+    }
+    if (header.contentLengthInvalid()) {
+        f.kind = BodyFraming::kRefused;
+        f.closeAfter = true;
+        return f;
+    }
+    if (header.hasContentLength()) {
+        f.kind = BodyFraming::kLength;
+        f.length = static_cast<std::uint64_t>(header.getContentLength());
+        return f;
+    }
+    f.closeAfter = true;
+    f.kind = isRedirect(status) ? BodyFraming::kSkip : BodyFraming::kUntilClose;
+    return f;
+}
+
+bool checkBodyLength(const BodyFraming& framing, std::uint64_t maxSize, LogBase& log) {
+    if (framing.kind != BodyFraming::kLength || maxSize == 0 || framing.length <= maxSize)
+        return true;
+    log.logError(http_body::kMsgLengthTooLarge);
+    log.logDataInt64("maxContentLength", static_cast<std::int64_t>(maxSize));
+    return false;
+}
+
+namespace {
+
+enum class Coding { kGzip, kDeflate };
 
 // The codings the answer's Content-Encoding fields name, in the order they
 // were applied; false (with the reason, and the coding in `unknown`) for one
@@ -174,7 +204,7 @@ bool codingAskedByCaller(const HttpResponseHeader& header, const StringBuffer& r
 void storedHead(const HttpResponseHeader& header, StringBuffer& out, LogBase& log) {
     out.clear();
     StringBuffer full;
-    header.getFullHeader(full, "utf-8", log, false);
+    header.getKeptHead(full, log);
     std::vector<Coding> codings;
     LogNull quiet;
     if (!readCodings(header, codings, quiet) || codings.empty()) {

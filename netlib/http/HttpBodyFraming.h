@@ -40,6 +40,7 @@ struct BodyFraming {
         kUntilClose = 3, // until the server closes the connection
         kSkip = 4,       // a body of unknown length nobody needs: not read
         kRefused = 5,    // framed by a Content-Length that is no number
+        kBadCoding = 6,  // a transfer coding other than chunked and identity
     };
     Kind kind = kNone;
     std::uint64_t length = 0;
@@ -47,11 +48,13 @@ struct BodyFraming {
     bool closeAfter = false;
 };
 
-// HEAD, 1xx, 204 and 304 have no body; then chunked; then Content-Length
-// for any status (refused when it is no valid length); without framing, a
-// 3xx is skipped (and the connection closed) and every other status is read
-// until the server closes.
-BodyFraming decideBodyFraming(const HttpResponseHeader& header, bool headRequest);
+// HEAD, 1xx, 204 and 304 have no body; then chunked (the Transfer-Encoding
+// fields naming chunked and nothing but identity besides; any other coding
+// is refused, unless the answer is a redirect the call follows, whose body
+// is skipped); then Content-Length for any status (refused when it is no
+// valid length); without framing, a 3xx is skipped (and the connection
+// closed) and every other status is read until the server closes.
+BodyFraming decideBodyFraming(const HttpResponseHeader& header, bool headRequest, bool followsRedirect = false);
 // False (with the log line) when a known length passes maxSize (0: none).
 bool checkBodyLength(const BodyFraming& framing, std::uint64_t maxSize, LogBase& log);
 

@@ -2,6 +2,7 @@
 // and store dispatchers, the bucket cache's store and failure record, the
 // is-cached test, the host bookkeeping after a connect, and the GET road's
 // use of all of them.
+#include <cstring>
 #include <memory>
 
 #include "netlib/core/LogBase.h"
@@ -97,7 +98,10 @@ void HttpClient::lookupHttpCache(const char* url, int depth, HttpControl& option
     const std::int64_t answerStart = out.getPosition64();
     // An entry whose head cannot be read answers nothing. The head is the
     // answer's before its body goes out: an output judges the body by it.
-    if (!head.parse(entry->headerText().getString(), log) || head.getStatusCode() == 0) {
+    const char* kept = entry->headerText().getString();
+    if (!head.parseKeptHead(reinterpret_cast<const unsigned char*>(kept), static_cast<std::uint32_t>(std::strlen(kept)),
+                            log) ||
+        head.getStatusCode() == 0) {
         result.cacheState = 0;
         return;
     }

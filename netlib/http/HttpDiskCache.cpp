@@ -159,7 +159,7 @@ void HttpClient::lookupCache(const char* url, HttpControl& options, Output& out,
     }
     const auto headEnd = static_cast<std::uint32_t>(bodyAt);
     HttpResponseHeader head;
-    if (!head.parseBytes(data.getData() + kCachedHeadOffset, headEnd - kCachedHeadOffset, log) ||
+    if (!head.parseKeptHead(data.getData() + kCachedHeadOffset, headEnd - kCachedHeadOffset, log) ||
         head.getStatusCode() == 0) {
         log.logError(cache_msg::kBadCachedHead);
         return;

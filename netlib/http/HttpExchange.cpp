@@ -600,7 +600,9 @@ bool HttpClient::readResponseTo(HttpControl& options, bool tls, bool head, bool 
         if (logDetails)
             log.logData("ResponseHeader", text.getString());
     }
-    const BodyFraming framing = decideBodyFraming(header, head);
+    // A redirect the call goes on to is not handed over: its body is nobody's.
+    const BodyFraming framing =
+        decideBodyFraming(header, head, options.FollowRedirects != 0 && redirectFollowed(status, options));
     if (discardBody) {
         if (framing.kind == BodyFraming::kNone || (framing.kind == BodyFraming::kLength && framing.length == 0)) {
             if (pm != nullptr)
@@ -695,6 +697,10 @@ bool HttpClient::readResponseBody(HttpControl& options, HttpResult& result, cons
     case BodyFraming::kNone: log.logInfo("No response body to fetch..."); return true;
     case BodyFraming::kRefused:
         log.logError(http_head::kMsgBadContentLength);
+        closeNumbered("Closing connection to HTTP server. (14)", log);
+        return false;
+    case BodyFraming::kBadCoding:
+        log.logError(http_head::kMsgUnknownTransferCoding);
         closeNumbered("Closing connection to HTTP server. (14)", log);
         return false;
     case BodyFraming::kLength:

@@ -73,15 +73,21 @@ void ntlmConnectRequest(const char* host, int port, const char* token, StringBuf
 }
 
 // Reads the body that follows an answer's head (chunked, or as long as its
-// Content-Length says), so the connection can carry the next exchange.
+// Content-Length says), framed as any answer's, so the connection can carry
+// the next exchange. A transfer coding nobody undoes leaves no way to find
+// the next answer; a body announced otherwise is not read.
 bool drainAuthBody(LoggedSocket2& socket, const DataBuffer& head, HttpControl& options, LogBase& log,
                    ProgressMonitor* pm) {
     HttpResponseHeader header;
     header.parseBytes(head, log);
     DataBuffer scratch;
     OutputDataBuffer sink(&scratch);
-    StringBuffer coding;
-    if (header.getField("Transfer-Encoding", coding) && coding.containsSubstringNoCase("chunked")) {
+    const BodyFraming framing = decideBodyFraming(header, false);
+    if (framing.kind == BodyFraming::kBadCoding) {
+        log.logError(http_head::kMsgUnknownTransferCoding);
+        return false;
+    }
+    if (framing.kind == BodyFraming::kChunked) {
         log.logInfo("Received chunked response to NTLM Type1 message.");
         ChunkedDecoder decoder(kMaxAuthBody);
         DataBuffer piece;
@@ -97,17 +103,16 @@ bool drainAuthBody(LoggedSocket2& socket, const DataBuffer& head, HttpControl& o
         }
         return true;
     }
-    const std::int64_t length = header.getContentLength();
-    if (length <= 0)
+    if (framing.kind != BodyFraming::kLength || framing.length == 0)
         return true;
-    if (static_cast<std::uint64_t>(length) > kMaxAuthBody) {
+    if (framing.length > kMaxAuthBody) {
         log.logError(http_body::kMsgLengthTooLarge);
         return false;
     }
     SocketReadParams params;
     params.heartbeatMs = options.HeartbeatMs;
     params.pm = pm;
-    if (!socket.readN(static_cast<unsigned int>(length), scratch, params, log)) {
+    if (!socket.readN(static_cast<unsigned int>(framing.length), scratch, params, log)) {
         log.logError(http_tunnel::kMsgReadFailed);
         return false;
     }

@@ -4,13 +4,16 @@
 #include <cstdint>
 #include <cstring>
 #include <initializer_list>
+#include <string>
 #include <string_view>
+#include <vector>
 
 #include "netlib/core/CStringUtil.h"
 #include "netlib/core/LogBase.h"
 #include "netlib/http/HttpConstants.h"
 #include "netlib/http/MimeField.h"
 #include "netlib/text/BodyText.h"
+#include "platform/Cp1252Text.h"
 
 namespace tessik {
 
@@ -69,14 +72,15 @@ bool readLengthValue(const unsigned char* p, std::uint32_t n, std::int64_t& valu
 } // namespace
 
 HttpResponseHeader::HttpResponseHeader()
-    : m_statusCode(0), m_plainFields(false), m_fieldsBuilt(true), m_contentLength(0), m_hasContentLength(0),
-      m_contentLengthInvalid(0) {}
+    : m_statusCode(0), m_plainFields(false), m_utf8Fields(false), m_fieldsBuilt(true), m_contentLength(0),
+      m_hasContentLength(0), m_contentLengthInvalid(0) {}
 HttpResponseHeader::~HttpResponseHeader() = default;
 
 void HttpResponseHeader::clear() {
     m_fields.clear();
     m_rawFields.clear();
     m_plainFields = false;
+    m_utf8Fields = false;
     m_fieldsBuilt = true;
     m_statusText.clear();
     m_statusLine.clear();
@@ -92,6 +96,7 @@ void HttpResponseHeader::resetTo200() {
     m_fields.clear();
     m_rawFields.clear();
     m_plainFields = false;
+    m_utf8Fields = false;
     m_fieldsBuilt = true;
     m_contentLength = 0;
     m_hasContentLength = 0;
@@ -108,11 +113,20 @@ void HttpResponseHeader::copyFrom(const HttpResponseHeader& other) {
     m_fields.copyFrom(other.getFields());
     m_rawFields.setSb(other.m_rawFields);
     m_plainFields = other.m_plainFields;
+    m_utf8Fields = other.m_utf8Fields;
     m_fieldsBuilt = true;
 }
 
 bool HttpResponseHeader::parseBytes(const DataBuffer& bytes, LogBase& log) {
     return parseBytes(bytes.getData(), bytes.getSize(), log);
+}
+
+bool HttpResponseHeader::parseKeptHead(const unsigned char* data, std::uint32_t size, LogBase& log) {
+    const bool ok = parseBytes(data, size, log);
+    m_utf8Fields = ok && !m_plainFields &&
+                   platform::IsValidUtf8(
+                       std::string_view(m_rawFields.getString(), static_cast<std::size_t>(m_rawFields.getSize())));
+    return ok;
 }
 
 bool HttpResponseHeader::parse(const char* text, LogBase& log) {
@@ -213,7 +227,7 @@ const MimeHeader& HttpResponseHeader::getFields() const {
         m_fieldsBuilt = true;
         LogNull quiet;
         m_fields.parseHttpFields(reinterpret_cast<const unsigned char*>(m_rawFields.getString()),
-                                 static_cast<std::uint32_t>(m_rawFields.getSize()), quiet);
+                                 static_cast<std::uint32_t>(m_rawFields.getSize()), quiet, m_utf8Fields);
     }
     return m_fields;
 }
@@ -262,25 +276,23 @@ bool HttpResponseHeader::contentRangeUnsatisfiedOf(std::int64_t length) const {
     return *p != '-' && read.ec == std::errc() && read.ptr == end && value == length;
 }
 
-bool HttpResponseHeader::rawField(const char* name, const char*& value, std::size_t& size, bool& answered) const {
-    answered = false;
-    if (m_fieldsBuilt || !m_plainFields || name == nullptr)
-        return false;
-    const std::size_t nameSize = std::strlen(name);
-    // Names whose values the MIME reader rewrites go through it.
+namespace {
+
+// Names whose values the MIME reader rewrites: never read from the raw lines.
+bool rewrittenByReader(const char* name, std::size_t nameSize) {
     for (const char* special : {"subject", "to", "cc", "bcc", "received", "dkim-signature", "domainkey-signature"})
         if (std::strlen(special) == nameSize && asciiCompareNoCase(name, special, nameSize) == 0)
-            return false;
-    answered = true;
-    // The reader finds no field by an empty name.
-    if (nameSize == 0)
-        return false;
-    const bool lastWins =
-        nameSize == sizeof "content-type" - 1 && asciiCompareNoCase(name, "content-type", nameSize) == 0;
-    bool found = false;
-    const char* text = m_rawFields.getString();
-    const char* end = text + m_rawFields.getSize();
-    // Trimmed as the reader trims: blanks and line-end bytes.
+            return true;
+    return false;
+}
+
+// Calls each(value, size) for every field of that name in a plain head's
+// lines, in order, the value trimmed as the reader trims it (blanks and
+// line-end bytes), until each returns false.
+template <typename Each>
+void forEachRawField(const StringBuffer& raw, const char* name, std::size_t nameSize, Each each) {
+    const char* text = raw.getString();
+    const char* end = text + raw.getSize();
     auto white = [](char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; };
     for (const char* line = text; line < end;) {
         const char* lf = static_cast<const char*>(std::memchr(line, '\n', static_cast<std::size_t>(end - line)));
@@ -311,15 +323,57 @@ bool HttpResponseHeader::rawField(const char* name, const char*& value, std::siz
                 ++v0;
             while (v1 > v0 && white(v1[-1]))
                 --v1;
-            value = v0;
-            size = static_cast<std::size_t>(v1 - v0);
-            found = true;
-            if (!lastWins)
-                return true;
+            if (!each(v0, static_cast<std::size_t>(v1 - v0)))
+                return;
         }
         line = next;
     }
+}
+
+} // namespace
+
+bool HttpResponseHeader::rawField(const char* name, const char*& value, std::size_t& size, bool& answered) const {
+    answered = false;
+    if (m_fieldsBuilt || !m_plainFields || name == nullptr)
+        return false;
+    const std::size_t nameSize = std::strlen(name);
+    // Names whose values the MIME reader rewrites go through it.
+    if (rewrittenByReader(name, nameSize))
+        return false;
+    answered = true;
+    // The reader finds no field by an empty name.
+    if (nameSize == 0)
+        return false;
+    const bool lastWins =
+        nameSize == sizeof "content-type" - 1 && asciiCompareNoCase(name, "content-type", nameSize) == 0;
+    bool found = false;
+    forEachRawField(m_rawFields, name, nameSize, [&](const char* v, std::size_t n) {
+        value = v;
+        size = n;
+        found = true;
+        return lastWins;
+    });
     return found;
+}
+
+void HttpResponseHeader::getFieldValues(const char* name, std::vector<std::string>& out) const {
+    out.clear();
+    if (name == nullptr || *name == '\0')
+        return;
+    const std::size_t nameSize = std::strlen(name);
+    if (!m_fieldsBuilt && m_plainFields && !rewrittenByReader(name, nameSize)) {
+        forEachRawField(m_rawFields, name, nameSize, [&](const char* v, std::size_t n) {
+            out.emplace_back(v, n);
+            return true;
+        });
+        return;
+    }
+    const MimeHeader& fields = getFields();
+    for (int i = 0; i < fields.getCount(); ++i) {
+        const MimeField* f = fields.getFieldAt(i);
+        if (f->nameEquals(name))
+            out.emplace_back(f->getValueSb().getString(), static_cast<std::size_t>(f->getValueSb().getSize()));
+    }
 }
 
 bool HttpResponseHeader::getField(const char* name, StringBuffer& out) const {
@@ -373,6 +427,13 @@ void HttpResponseHeader::getFullHeader(StringBuffer& out, const char* charset, L
     out.appendSb(m_statusLine);
     out.append("\r\n");
     getFields().AssembleMimeHeader(out, nullptr, charset, false, log, verbose);
+}
+
+void HttpResponseHeader::getKeptHead(StringBuffer& out, LogBase& log) const {
+    out.clear();
+    out.appendSb(m_statusLine);
+    out.append("\r\n");
+    getFields().AssembleKeptHead(out, log);
 }
 
 void HttpResponseHeader::getFieldsText(StringBuffer& out, const char* charset, LogBase& log, bool verbose) const {

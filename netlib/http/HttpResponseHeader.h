@@ -2,6 +2,8 @@
 // The parsed head of one HTTP response, and the bookkeeping of one
 // request/response exchange around it.
 #include <cstdint>
+#include <string>
+#include <vector>
 
 #include "netlib/core/DataBuffer.h"
 #include "netlib/core/StringBuffer.h"
@@ -15,6 +17,7 @@ class LogBase;
 namespace http_head {
 inline constexpr const char* kMsgNulInHead = "Response header contains a NUL byte.";
 inline constexpr const char* kMsgBadContentLength = "Invalid Content-Length in response header.";
+inline constexpr const char* kMsgUnknownTransferCoding = "Unsupported Transfer-Encoding in response header.";
 // 19 digits always fit a signed 64-bit length.
 inline constexpr int kMaxLengthDigits = 18;
 inline constexpr int kStatusDigits = 3;
@@ -33,6 +36,9 @@ public:
     // a NUL byte anywhere.
     bool parseBytes(const unsigned char* data, std::uint32_t size, LogBase& log);
     bool parseBytes(const DataBuffer& bytes, LogBase& log);
+    // A head a cache kept (getKeptHead): its fields, when they are UTF-8
+    // text, are read as such, not in a page found for their bytes.
+    bool parseKeptHead(const unsigned char* data, std::uint32_t size, LogBase& log);
     bool parse(const char* text, LogBase& log);
     void clear();
     void resetTo200();
@@ -60,6 +66,9 @@ public:
     const MimeHeader& getFields() const;
 
     bool getField(const char* name, StringBuffer& out) const;
+    // The values of every field of that name, in order: the one list
+    // repeated fields make (RFC 9110 section 5.3).
+    void getFieldValues(const char* name, std::vector<std::string>& out) const;
     bool hasField(const char* name) const;
     bool getFieldParam(const char* name, const char* paramName, StringBuffer& out) const;
     void getCharset(StringBuffer& out) const;
@@ -72,6 +81,10 @@ public:
     void getSetCookies(ExtPtrArray& list, const char* domain) const { getFields().getSetCookies(list, domain); }
 
     void getFullHeader(StringBuffer& out, const char* charset, LogBase& log, bool verbose) const;
+    // The status line and the fields as a cache keeps them: those the client
+    // acts on as they came (MimeHeader::AssembleKeptHead), so that the
+    // cache's answer names what the server's did.
+    void getKeptHead(StringBuffer& out, LogBase& log) const;
     void getFieldsText(StringBuffer& out, const char* charset, LogBase& log, bool verbose) const;
     void getFieldsTextUtf8(StringBuffer& out, LogBase& log, bool verbose) const;
 
@@ -89,6 +102,8 @@ private:
     // MIME reader to decode.
     StringBuffer m_rawFields;
     bool m_plainFields;
+    // A kept head's fields, read as UTF-8 text.
+    bool m_utf8Fields;
     mutable bool m_fieldsBuilt;
     mutable MimeHeader m_fields;
     std::int64_t m_contentLength;

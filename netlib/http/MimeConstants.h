@@ -40,6 +40,7 @@ inline constexpr int kMaxHeaderLines = 100000;
 inline constexpr int kSetCookiePrefixLength = 10;
 
 inline constexpr const char* kProtectedComma = "_COMMA_";
+inline constexpr const char* kCharsetUtf8 = "utf-8";
 
 inline constexpr const char* kMsgNoCrlf = "No CRLF's found in header.  Converting line endings to CRLF.";
 inline constexpr const char* kMsgNoDoubleCrlf = "No end-of-header double CRLF found.";

@@ -11,6 +11,7 @@
 #include "netlib/http/Cookie.h"
 #include "netlib/http/MimeConstants.h"
 #include "netlib/http/Rfc822Address.h"
+#include "netlib/text/BodyText.h"
 #include "netlib/text/CharsetNames.h"
 #include "netlib/text/ContentCoding.h"
 
@@ -29,11 +30,15 @@ bool holdsEncodedWord(const StringBuffer& text) {
     return text.containsSubstringNoCase("?Q?") || text.containsSubstringNoCase("?B?");
 }
 
-// Fields the client acts on, sent back or followed as they came (curl and
-// http.client keep them so): text in them that looks like a word is not one.
-bool isProtocolToken(const StringBuffer& name) {
+// Fields whose value the client acts on: it frames, unpacks and reads the
+// body by them, caches by them, sends them back or follows them. They are
+// kept as sent (curl, http.client and any proxy on the way read them so):
+// text in them that looks like a word or a shift is not one.
+bool isKeptAsSent(const StringBuffer& name) {
     return nameIsOneOf(name, {"set-cookie", "set-cookie2", "location", "www-authenticate", "proxy-authenticate",
-                              "authentication-info", "proxy-authentication-info", "etag"});
+                              "authentication-info", "proxy-authentication-info", "etag", "content-type",
+                              "content-encoding", "transfer-encoding", "content-length", "content-range",
+                              "cache-control", "expires", "last-modified", "vary", "pragma", "connection"});
 }
 
 bool isAddressField(const StringBuffer& name) {
@@ -134,6 +139,10 @@ bool MimeField::nameEquals(const char* name) const {
     return name && m_name.equalsNoCase(name);
 }
 
+bool MimeField::keptAsSent() const {
+    return isKeptAsSent(m_name);
+}
+
 void MimeField::getNameAnsi(StringBuffer& out) const {
     StringBuffer s(m_name);
     s.utf8ToAnsi();
@@ -162,7 +171,7 @@ void MimeField::restore(const StringBuffer& name, const StringBuffer& value, boo
     m_noFold = noFold ? 1 : 0;
 }
 
-bool MimeField::parse(const char* line, LogBase& log, bool verbose) {
+bool MimeField::parse(const char* line, LogBase& log, bool verbose, std::uint32_t shiftedPage) {
     m_name.clear();
     m_value.clear();
     if (!line)
@@ -180,10 +189,16 @@ bool MimeField::parse(const char* line, LogBase& log, bool verbose) {
         m_value.trimWhitespace();
     m_name.replaceAnyOfFiveChars(" <>\"'", '-');
 
+    const bool keptAsSent = isKeptAsSent(m_name);
+    if (shiftedPage != 0 && !keptAsSent) {
+        pageTextToUtf8(static_cast<int>(shiftedPage), m_value);
+        if (!m_name.equalsNoCase("subject"))
+            m_value.trimWhitespace();
+    }
     // Before the list is rebuilt, so ';'-separated lists split as well.
     if (nameIsOneOf(m_name, {"to", "cc", "bcc"}))
         m_value.replaceChar(';', ',');
-    if (!isProtocolToken(m_name) && holdsEncodedWord(m_value)) {
+    if (!keptAsSent && holdsEncodedWord(m_value)) {
         if (isAddressField(m_name)) {
             bool replaced = false;
             ContentCoding::decodeEncodedWordsProtectCommas(m_value, replaced);

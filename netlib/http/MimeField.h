@@ -22,8 +22,10 @@ public:
     // Name, value and fold rule taken as they are: a field of a saved
     // request read back, already what the caller gave.
     void restore(const StringBuffer& name, const StringBuffer& value, bool noFold);
-    // False for a line without ':'.
-    bool parse(const char* line, LogBase& log, bool verbose);
+    // False for a line without ':'. A value is read in `shiftedPage` (a
+    // 7-bit head's ISO-2022-JP) where that is not 0, on its own: a shift it
+    // leaves open ends with it. Fields the client acts on are kept as sent.
+    bool parse(const char* line, LogBase& log, bool verbose, std::uint32_t shiftedPage = 0);
     MimeField* clone() const;
 
     bool nameEquals(const char* name) const;
@@ -33,6 +35,9 @@ public:
     void getNameAnsi(StringBuffer& out) const;
     void getValueAnsi(StringBuffer& out) const;
     bool getNoFold() const { return m_noFold != 0; }
+    // A field the client acts on (frames, unpacks, caches by, sends back or
+    // follows): its value is kept as sent.
+    bool keptAsSent() const;
 
     // Appends "name: value" with the value encoded for `charset`.
     void render(StringBuffer& out, const char* charset, LogBase& log, bool verbose) const;

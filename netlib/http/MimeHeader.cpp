@@ -2,6 +2,7 @@
 
 #include <cstring>
 #include <new>
+#include <string>
 
 #include "netlib/core/CStringUtil.h"
 #include "netlib/core/DataBuffer.h"
@@ -71,13 +72,54 @@ bool readsAsciiAsAscii(std::uint32_t page) {
     return pageTextUtf8(static_cast<int>(page), ascii, sizeof ascii, text) && text.equalsBytes(ascii, sizeof ascii);
 }
 
+constexpr const char* kHeadDividers = ":;=?<>";
+
+// The head's dividers in a text, in order.
+std::string dividersOf(const StringBuffer& text) {
+    std::string found;
+    for (const char* p = text.getString(); (p = std::strpbrk(p, kHeadDividers)) != nullptr; ++p)
+        found.push_back(*p);
+    return found;
+}
+
+// A head's line in its page, made UTF-8. The bytes that divide a head
+// (':', ';', '=', '?', '<', '>') are ASCII whatever its page: where the
+// page took one into a character (johab's trail bytes begin at '1'), the
+// text on either side of each is read apart, a lead byte before one being
+// a byte the page cannot read.
+void headTextToUtf8(std::uint32_t page, StringBuffer& line) {
+    StringBuffer whole(line);
+    pageTextToUtf8(static_cast<int>(page), whole);
+    if (dividersOf(whole) == dividersOf(line)) {
+        line.setSb(whole);
+        return;
+    }
+    const char* s = line.getString();
+    const std::size_t n = static_cast<std::size_t>(line.getSize());
+    StringBuffer out;
+    StringBuffer run;
+    for (std::size_t from = 0; from < n;) {
+        std::size_t to = from;
+        while (to < n && std::strchr(kHeadDividers, s[to]) == nullptr)
+            ++to;
+        run.clear();
+        run.appendBytes(s + from, static_cast<int>(to - from));
+        pageTextToUtf8(static_cast<int>(page), run);
+        out.appendSb(run);
+        if (to < n)
+            out.appendChar(s[to]);
+        from = to + 1;
+    }
+    line.setSb(out);
+}
+
 bool holdsIso2022JpEscape(const StringBuffer& head) {
     return head.containsSubstring("\x1b$B") || head.containsSubstring("\x1b(B");
 }
 
 } // namespace
 
-MimeHeader::MimeHeader() : m_codePage(0) {
+MimeHeader::MimeHeader() : m_codePage(0), m_shiftedValues(false) {
     m_fields.setOwnsObjects(true);
 }
 
@@ -88,6 +130,7 @@ MimeHeader::~MimeHeader() {
 void MimeHeader::clear() {
     m_fields.removeAllObjects();
     m_codePage = 0;
+    m_shiftedValues = false;
 }
 
 const MimeField* MimeHeader::getFieldAt(int index) const {
@@ -235,12 +278,6 @@ void MimeHeader::replaceField(const char* name, const char* value, bool atFront)
         delete f;
 }
 
-void MimeHeader::addFieldCopy(const MimeField& field) {
-    StringBuffer name(field.getName());
-    StringBuffer value(field.getValueSb());
-    setField(name.getString(), value.getString());
-}
-
 void MimeHeader::appendVerbatim(const StringBuffer& name, const StringBuffer& value, bool noFold) {
     auto* f = new (std::nothrow) MimeField();
     if (!f)
@@ -335,7 +372,23 @@ void MimeHeader::AssembleMimeHeader(StringBuffer& out, const char* skipPrefix, c
         log.leaveContext();
 }
 
-void MimeHeader::detectCodePage(const char* wholeText, StringBuffer& head, LogBase& log, bool verbose) {
+void MimeHeader::AssembleKeptHead(StringBuffer& out, LogBase& log) const {
+    for (int i = 0; i < getCount(); ++i) {
+        const MimeField* f = getFieldAt(i);
+        if (f->keptAsSent()) {
+            out.appendSb(f->getName());
+            out.append(": ");
+            out.appendSb(f->getValueSb());
+        } else {
+            f->render(out, mime::kCharsetUtf8, log, false);
+        }
+        out.append("\r\n");
+    }
+    while (out.getSize() >= 2 && out.lastChar() == '\n')
+        out.shorten(2);
+}
+
+void MimeHeader::detectCodePage(const char* wholeText, const StringBuffer& head, LogBase& log, bool verbose) {
     // Encoded words need a '?': most heads have none to look for.
     const bool mayHoldWords = head.containsChar('?');
     if (mayHoldWords && head.containsSubstringNoCase("?Q?")) {
@@ -350,8 +403,11 @@ void MimeHeader::detectCodePage(const char* wholeText, StringBuffer& head, LogBa
         log.logInfo("Header is entirely 7-bit");
         if (holdsIso2022JpEscape(head)) {
             log.logInfo("Detected iso-2022-jp in 7bit header.");
+            // Each value is read on its own once the head is split into
+            // fields: the decoder stays shifted across a line end, and a
+            // shift one value leaves open would take every field after it.
             m_codePage = mime::kCodePageUtf8;
-            pageTextToUtf8(static_cast<int>(mime::kCodePageIso2022JpRead), head);
+            m_shiftedValues = true;
         }
     } else {
         log.logInfo("Header contains 8bit chars");
@@ -435,18 +491,26 @@ bool MimeHeader::addParsedField(const StringBuffer& text, bool last, LogBase& lo
         if (verbose)
             log.logInfo("Converting header field to utf-8");
         const std::uint32_t page = m_codePage != 0 && readsAsciiAsAscii(m_codePage) ? m_codePage : platform::GetACP();
-        pageTextToUtf8(static_cast<int>(page), line);
+        headTextToUtf8(page, line);
     }
     if (verbose)
         log.logData("unfoldedHeaderField", line.getString());
-    if (!f->parse(line.getString(), log, verbose)) {
+    const std::uint32_t shifted = m_shiftedValues ? mime::kCodePageIso2022JpRead : 0;
+    if (!f->parse(line.getString(), log, verbose, shifted)) {
         delete f;
         return true;
     }
     if (f->nameEquals("content-type")) {
-        addFieldCopy(*f);
-        delete f;
-    } else if (!m_fields.appendPtr(f)) {
+        // The last one holds; a blank one leaves none.
+        removeField("content-type", true);
+        StringBuffer value(f->getValueSb());
+        value.trimWhitespace();
+        if (value.getSize() == 0) {
+            delete f;
+            return true;
+        }
+    }
+    if (!m_fields.appendPtr(f)) {
         delete f;
         log.logError(mime::kMsgOutOfMemoryField);
         return false;
@@ -487,7 +551,7 @@ bool MimeHeader::isPlainHttpHead(const unsigned char* data, std::uint32_t size) 
     return true;
 }
 
-void MimeHeader::parseHttpFields(const unsigned char* data, std::uint32_t size, LogBase& log) {
+void MimeHeader::parseHttpFields(const unsigned char* data, std::uint32_t size, LogBase& log, bool utf8Text) {
     clear();
     const bool whole = !isPlainHttpHead(data, size);
     // Each line ends in CR LF for the whole reader, which wants one kind.
@@ -513,11 +577,11 @@ void MimeHeader::parseHttpFields(const unsigned char* data, std::uint32_t size, 
     }
     if (whole) {
         text.append("\r\n");
-        ParseMimeHeader(text.getString(), log, false);
+        ParseMimeHeader(text.getString(), log, false, utf8Text);
     }
 }
 
-void MimeHeader::ParseMimeHeader(const char* text, LogBase& log, bool verbose) {
+void MimeHeader::ParseMimeHeader(const char* text, LogBase& log, bool verbose, bool utf8Text) {
     clear();
     if (!text)
         return;
@@ -544,7 +608,10 @@ void MimeHeader::ParseMimeHeader(const char* text, LogBase& log, bool verbose) {
         normaliseLineEnds(head);
         head.chopAtSubstring("\r\n\r\n", false);
     }
-    detectCodePage(text, head, log, verbose);
+    if (utf8Text)
+        m_codePage = mime::kCodePageUtf8;
+    else
+        detectCodePage(text, head, log, verbose);
 
     ExtPtrArray lines;
     lines.setOwnsObjects(true);

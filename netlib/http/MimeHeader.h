@@ -43,7 +43,6 @@ public:
     // null or blank.
     void replaceField(const char* name, const char* value, bool atFront);
     void setField(const char* name, const char* value) { replaceField(name, value, false); }
-    void addFieldCopy(const MimeField& field);
     // Appended as it is: nothing decoded, unfolded, trimmed or merged.
     void appendVerbatim(const StringBuffer& name, const StringBuffer& value, bool noFold);
 
@@ -56,22 +55,30 @@ public:
     void getMimeHeaderHttp(StringBuffer& out, const char* charset, LogBase& log, bool verbose) const;
     void AssembleMimeHeader(StringBuffer& out, const char* skipPrefix, const char* charset, bool contentOnly,
                             LogBase& log, bool verbose) const;
-    void ParseMimeHeader(const char* text, LogBase& log, bool verbose);
+    // The fields as a cache keeps an answer's head: those the client acts on
+    // as they stand (words, shifts and 8-bit text and all, never folded),
+    // the others as AssembleMimeHeader renders them in UTF-8.
+    void AssembleKeptHead(StringBuffer& out, LogBase& log) const;
+    // With utf8Text the head is UTF-8 text (a kept head), read so rather
+    // than in a page found for it.
+    void ParseMimeHeader(const char* text, LogBase& log, bool verbose, bool utf8Text = false);
     // The field lines of an HTTP head (CR LF or LF ends, no blank line),
     // taken as ParseMimeHeader would take them. Heads with nothing for it to
     // decode (all 7-bit, no encoded word, escape or folded line) are read
     // line by line without its copies; the others go through it.
-    void parseHttpFields(const unsigned char* data, std::uint32_t size, LogBase& log);
+    void parseHttpFields(const unsigned char* data, std::uint32_t size, LogBase& log, bool utf8Text = false);
     static bool isPlainHttpHead(const unsigned char* data, std::uint32_t size);
 
 private:
     void renderingCharset(const char* charset, StringBuffer& out) const;
     void render(StringBuffer& out, const char* skipPrefix, const char* charset, bool contentOnly, bool http,
                 LogBase& log, bool verbose) const;
-    void detectCodePage(const char* wholeText, StringBuffer& head, LogBase& log, bool verbose);
+    void detectCodePage(const char* wholeText, const StringBuffer& head, LogBase& log, bool verbose);
     bool addParsedField(const StringBuffer& text, bool last, LogBase& log, bool verbose);
 
     std::uint32_t m_codePage;
+    // A 7-bit head holding an ISO-2022-JP escape: each value is read so.
+    bool m_shiftedValues;
     ExtPtrArray m_fields;
 };
 

@@ -254,7 +254,10 @@ void decodeWords(const StringBuffer& text, WordsMode mode, DataBuffer& out, bool
         const char* q1 = static_cast<const char*>(std::memchr(s + csFrom, '?', n - csFrom));
         unsigned int letterAt = q1 ? static_cast<unsigned int>(q1 - s) + 1 : n;
         const char* close = nullptr;
-        if (letterAt + 2 < n && s[letterAt + 1] == '?') {
+        // RFC 2047 section 2: B or Q, else no word at all.
+        const char letter = letterAt < n ? s[letterAt] : '\0';
+        const bool wordLetter = letter == 'B' || letter == 'b' || letter == 'Q' || letter == 'q';
+        if (wordLetter && letterAt + 2 < n && s[letterAt + 1] == '?') {
             close = static_cast<const char*>(memmem(s + letterAt + 2, n - letterAt - 2, "?=", 2));
             if (!close)
                 break; // no later word can close either
@@ -271,13 +274,12 @@ void decodeWords(const StringBuffer& text, WordsMode mode, DataBuffer& out, bool
         for (unsigned int i = textFrom; gapIsFolding && i < start; ++i)
             gapIsFolding = isFoldingSpace(s[i]);
 
-        StringBuffer charset(s + csFrom, letterAt - 1 - csFrom, 0);
-        if (charset.equalsNoCase("8bit"))
-            charset.setString("utf-8");
+        // A language after '*' (RFC 2231 section 5) names no charset.
+        const char* star = static_cast<const char*>(std::memchr(s + csFrom, '*', letterAt - 1 - csFrom));
+        StringBuffer charset(s + csFrom, static_cast<unsigned int>((star ? star - s : letterAt - 1) - csFrom), 0);
         unsigned int decodedLen = 0;
         unsigned char* decoded = nullptr;
         if (encTo > encFrom) {
-            char letter = s[letterAt];
             if (letter == 'B' || letter == 'b')
                 decoded = ContentCoding::decodeBase64Ptr(s + encFrom, encTo - encFrom, &decodedLen);
             else

@@ -107,6 +107,7 @@ TEST(BodyFraming, StatusAndFieldsDecideTheBody) {
         BodyFraming::Kind kind;
         std::uint64_t length;
         bool closeAfter;
+        bool followsRedirect = false;
     };
     const Case cases[] = {
         {"HTTP/1.1 200 OK\r\nContent-Length: 12\r\n", false, BodyFraming::kLength, 12, false},
@@ -116,6 +117,15 @@ TEST(BodyFraming, StatusAndFieldsDecideTheBody) {
         {"HTTP/1.1 304 Not Modified\r\nContent-Length: 99\r\n", false, BodyFraming::kNone, 0, false},
         {"HTTP/1.1 404 Not Found\r\nContent-Length: 0\r\n", false, BodyFraming::kLength, 0, false},
         {"HTTP/1.1 200 OK\r\nTransfer-Encoding: Chunked\r\nContent-Length: 5\r\n", false, BodyFraming::kChunked, 0,
+         false},
+        {"HTTP/1.1 200 OK\r\nTransfer-Encoding: gzip, chunked\r\n", false, BodyFraming::kBadCoding, 0, true},
+        {"HTTP/1.1 200 OK\r\nTransfer-Encoding: =?us-ascii?Q?chunked?=\r\nContent-Length: 5\r\n", false,
+         BodyFraming::kBadCoding, 0, true},
+        {"HTTP/1.1 302 Found\r\nTransfer-Encoding: x\r\nContent-Length: 5\r\n", false, BodyFraming::kSkip, 0, true,
+         true},
+        {"HTTP/1.1 302 Found\r\nTransfer-Encoding: x\r\nContent-Length: 5\r\n", false, BodyFraming::kBadCoding, 0,
+         true},
+        {"HTTP/1.1 200 OK\r\nTransfer-Encoding: identity\r\nContent-Length: 5\r\n", false, BodyFraming::kLength, 5,
          false},
         {"HTTP/1.1 500 Oops\r\n", false, BodyFraming::kUntilClose, 0, true},
         {"HTTP/1.1 200 OK\r\n", false, BodyFraming::kUntilClose, 0, true},
@@ -127,7 +137,7 @@ TEST(BodyFraming, StatusAndFieldsDecideTheBody) {
         HttpResponseHeader header;
         LogNull log;
         header.parse((std::string(c.head) + "\r\n").c_str(), log);
-        const BodyFraming f = decideBodyFraming(header, c.headRequest);
+        const BodyFraming f = decideBodyFraming(header, c.headRequest, c.followsRedirect);
         EXPECT_EQ(f.kind, c.kind);
         EXPECT_EQ(f.length, c.length);
         EXPECT_EQ(f.closeAfter, c.closeAfter);

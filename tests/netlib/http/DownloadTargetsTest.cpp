@@ -492,7 +492,7 @@ const std::map<std::string, std::vector<std::string>> kCurlVerbs = {{"post", {"-
 // beside curl's exit status and file.
 TEST_F(DownloadTargets, DownloadsSucceedOnlyWhenTheFileHoldsWhatTheServerSent) {
     const auto rows = grvtest::ReadTable(std::string(GRV_TEST_DATA_DIR) + "/http/download-outcomes.txt", " | ");
-    ASSERT_EQ(rows.size(), 343u);
+    ASSERT_EQ(rows.size(), 361u);
     const S3Names names;
     grvtest::TempDir dir;
     const std::string upload = dir.File("upload");
@@ -569,6 +569,7 @@ TEST_F(DownloadTargets, DownloadsSucceedOnlyWhenTheFileHoldsWhatTheServerSent) {
                 peers.Stop(port);
         }
 
+        SCOPED_TRACE(row[0] + " " + row[1] + " " + row[2] + ": " + row[3] + " (curl)");
         const int port = peers.StartCaptureServer(script);
         std::vector<std::string> curl = {"curl", "-sf", "http://127.0.0.1:" + std::to_string(port) + "/page"};
         if (asked.empty())

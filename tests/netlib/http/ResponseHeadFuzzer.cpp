@@ -53,7 +53,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         std::abort();
     for (bool headRequest : {false, true}) {
         const tessik::BodyFraming framing = tessik::decideBodyFraming(head, headRequest);
-        if (framing.kind < tessik::BodyFraming::kNone || framing.kind > tessik::BodyFraming::kRefused)
+        if (framing.kind < tessik::BodyFraming::kNone || framing.kind > tessik::BodyFraming::kBadCoding)
             std::abort();
     }
     tessik::ExtPtrArray cookies;

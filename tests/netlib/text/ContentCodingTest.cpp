@@ -431,7 +431,8 @@ TEST(EncodedWords, PlainTextStaysPlain) {
 
 TEST(EncodedWords, DecodeFormsAndCharsets) {
     EXPECT_EQ(wordsToUtf8("=?UTF-8?b?Y2Fmw6k=?="), "caf\xC3\xA9");
-    EXPECT_EQ(wordsToUtf8("=?8bit?q?x?="), "x");
+    // "8bit" names no charset: the word stays as written, as email.header keeps it.
+    EXPECT_EQ(wordsToUtf8("=?8bit?q?x?="), "=?8bit?q?x?=");
     EXPECT_EQ(wordsToUtf8("a =?utf-8?q?"
                           "?= b"),
               "a  b"); // empty word
