@@ -198,7 +198,7 @@ bool appendWordAsUtf8(const StringBuffer& charset, const unsigned char* bytes, u
     return pageTextUtf8(EncodingConvert::charsetToCodePage(charset.getString()), bytes, n, out);
 }
 
-enum class WordsMode { Raw, Utf8, ProtectCommas };
+enum class WordsMode { Utf8, ProtectCommas };
 
 bool isFoldingSpace(char c) {
     return c == ' ' || c == '\t' || c == '\r' || c == '\n';
@@ -286,7 +286,7 @@ void decodeWords(const StringBuffer& text, WordsMode mode, DataBuffer& out, bool
                 decoded = reinterpret_cast<unsigned char*>(
                     ContentCoding::decodeQPtr(s + encFrom, static_cast<int>(encTo - encFrom), &decodedLen));
         }
-        const bool read = mode == WordsMode::Raw || EncodingConvert::decodesCharsetName(charset.getString());
+        const bool read = EncodingConvert::decodesCharsetName(charset.getString());
         if (!(read && gapIsFolding && runTo != runFrom && runCharset.equalsNoCase(charset.getString()))) {
             flush();
             if (!gapIsFolding)
@@ -298,11 +298,7 @@ void decodeWords(const StringBuffer& text, WordsMode mode, DataBuffer& out, bool
             run.append(decoded, decodedLen);
         memFree(decoded);
         runTo = encTo + 2;
-        if (mode == WordsMode::Raw) {
-            out.appendDb(run);
-            run.clear();
-            runFrom = runTo;
-        } else if (!read) {
+        if (!read) {
             // Text like any other, blanks after it included.
             out.append(s + start, runTo - start);
             run.clear();
@@ -952,10 +948,6 @@ void ContentCoding::decodeEncodedWordsToUtf8(StringBuffer& text) {
     decodeWords(text, WordsMode::Utf8, out, nullptr);
     replaceWith(text, out);
     text.setStringKind(2);
-}
-
-void ContentCoding::decodeEncodedWordsRaw(const StringBuffer& text, DataBuffer& out) {
-    decodeWords(text, WordsMode::Raw, out, nullptr);
 }
 
 void ContentCoding::decodeEncodedWordsProtectCommas(StringBuffer& text, bool& replaced) {

@@ -73,8 +73,6 @@ public:
     // byte as a blank; a word in a charset the library does not decode
     // whole stays as written.
     static void decodeEncodedWordsToUtf8(StringBuffer& text);
-    // Encoded words decoded to their own charset's bytes, appended.
-    static void decodeEncodedWordsRaw(const StringBuffer& text, DataBuffer& out);
     // As decodeEncodedWordsToUtf8, with every ',' of a decoded word written
     // "_COMMA_"; `replaced` tells whether that happened.
     static void decodeEncodedWordsProtectCommas(StringBuffer& text, bool& replaced);

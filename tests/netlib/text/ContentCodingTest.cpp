@@ -100,6 +100,20 @@ std::string qDecoded(const std::string& text) {
     return std::string(reinterpret_cast<const char*>(p.get()), len);
 }
 
+// Latin-1 bytes as UTF-8, as python's codec reads them.
+std::string latin1AsUtf8(const std::string& bytes) {
+    std::string utf8;
+    for (const unsigned char c : bytes) {
+        if (c < 0x80) {
+            utf8 += static_cast<char>(c);
+        } else {
+            utf8 += static_cast<char>(0xC0 | (c >> 6));
+            utf8 += static_cast<char>(0x80 | (c & 0x3F));
+        }
+    }
+    return utf8;
+}
+
 std::string wordsToUtf8(const std::string& text) {
     StringBuffer sb;
     sb.appendBytes(text.data(), static_cast<int>(text.size()));
@@ -478,10 +492,7 @@ TEST(EncodedWords, OtherCharsetsConvertThroughTheEngine) {
     cc.encodeQEncodedWords(text.data(), static_cast<unsigned int>(text.size()), 28591, "iso-8859-1", words);
 
     EXPECT_NE(str(words).find("\r\n\t"), std::string::npos);
-    StringBuffer sb(str(words).c_str());
-    DataBuffer raw;
-    ContentCoding::decodeEncodedWordsRaw(sb, raw);
-    EXPECT_EQ(str(raw), text);
+    EXPECT_EQ(wordsToUtf8(str(words)), latin1AsUtf8(text));
     // A word in a charset nobody knows, or without a decoder, stays as
     // written; a byte its charset lacks is U+FFFD, as python's codec with
     // errors="replace" reads it, never dropped.
@@ -539,7 +550,7 @@ TEST(EncodedWordsPeers, CrossDecodeWithPythonEmailHeader) {
     for (std::size_t i = 0; i < texts.size(); ++i)
         EXPECT_EQ(wordsToUtf8(pyB[i]), texts[i]);
 
-    // Q words in another charset, taken back as that charset's bytes.
+    // Q words in another charset, read back as that charset.
     std::vector<Bytes> latin;
     for (int i = 0; i < 30; ++i)
         latin.push_back(texttest::randomText(rng, 1 + rng() % 90, "ab ?=_,.\xE9\xFC\t"));
@@ -547,10 +558,7 @@ TEST(EncodedWordsPeers, CrossDecodeWithPythonEmailHeader) {
         "out = email.header.Header(data.decode('latin-1'), 'iso-8859-1').encode().encode('ascii')", latin);
     ASSERT_EQ(pyQ.size(), latin.size());
     for (std::size_t i = 0; i < latin.size(); ++i) {
-        StringBuffer sb(pyQ[i].c_str());
-        DataBuffer raw;
-        ContentCoding::decodeEncodedWordsRaw(sb, raw);
-        EXPECT_EQ(str(raw), latin[i]) << pyQ[i];
+        EXPECT_EQ(wordsToUtf8(pyQ[i]), latin1AsUtf8(latin[i])) << pyQ[i];
     }
 }
 
