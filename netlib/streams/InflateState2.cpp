@@ -1060,6 +1060,12 @@ int InflateState2::inflateChunk(const unsigned char* data, std::uint32_t size, b
     return 1;
 }
 
+std::uint32_t InflateState2::bytesPastEnd(const unsigned char*& at) const {
+    const std::uint32_t partial = m_queue.bitOffset() != 0 ? 1 : 0;
+    at = m_queue.front() + partial;
+    return m_queue.bytesQueued() - partial;
+}
+
 int InflateState2::inflateBytes(const unsigned char* data, std::uint32_t size, bool final, Output& out, bool& finished,
                                 LogBase& log, int& code, std::uint32_t lookahead) {
     return inflateChunk(data, size, final, out, finished, log, code, lookahead);

@@ -82,6 +82,9 @@ public:
                      LogBase& log, int& code, std::uint32_t lookahead);
 
     int state() const { return m_state; }
+    // After the chunk driver finished: the bytes it had queued past the end
+    // of the deflate data (the rest of the last byte's bits is padding).
+    std::uint32_t bytesPastEnd(const unsigned char*& at) const;
 
     struct Tables; // decode tables of the block being decoded
 
