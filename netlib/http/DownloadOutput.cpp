@@ -159,8 +159,9 @@ bool DownloadOutput::complete(LogBase& log) {
     if (sink == nullptr)
         return false;
     OutputFile& file = written();
-    // An earlier answer may have run past where the last one ended.
-    return file.getSizeReached() <= offset ||
+    // An earlier answer may have run past where the last one ended; a
+    // device or a FIFO has nothing to cut (what went there is gone).
+    return !file.isRegularFile() || file.getSizeReached() <= offset ||
            ((file.getPosition64() == offset || file.seekTo(offset, log)) && file.truncateAtPosition(log));
 }
 
