@@ -474,7 +474,7 @@ bool MemoryRoad(ClsHttp& http, const std::string& road, const std::string& url, 
     X(u, url);
     DataBuffer bytes;
     bool ok = false;
-    if (road.starts_with("post-") || road.starts_with("sync")) {
+    if (road == "post-form" || road == "post-xml" || road.starts_with("sync")) {
         const std::unique_ptr<ClsHttpResponse> answer = ResponseRoad(http, road, url);
         ok = answer != nullptr;
         if (ok)
