@@ -203,7 +203,9 @@ ClsHttpResponse* ClsHttp::requestFollowRedirect(const char* host, int port, bool
         const OriginFieldsWithheld withheld(m_options, requested.getString(), target.getString(), log);
         ok = m_pool.quickRequest(target.getString(), m_options, *body, *into, log, &monitor, verbose);
     }
-    if (!useCallerBuffer && into->responseHeader.getStatusCode() == 0) {
+    // The page the redirect leads to is the answer: one that did not come
+    // whole (cut short, a coding not undone, a redirect refused) is none.
+    if (!ok) {
         delete response;
         return nullptr;
     }
