@@ -438,10 +438,15 @@ bool HttpConnPool::download(const char* url, HttpControl& options, const char* l
         return false;
     }
     // A gzip file's name keeps the member packed, once it is read through
-    // and found whole.
+    // and found whole: a resume's range continues the member the file
+    // begins, an append adds one of its own.
     if (file.keepsPacked()) {
+        const std::int64_t memberAt = resume ? 0 : from;
         Output nowhere;
-        ok = written.seekAbsolute64(from, &log) && unpack(written, nowhere);
+        ok = written.seekAbsolute64(memberAt, &log) &&
+             undoContentCodings(result.responseHeader, written,
+                                static_cast<std::uint64_t>(file.bytesInFile() - memberAt), nowhere,
+                                options.MaxResponseSize, log);
         // The reader shares the part's lock, which would outlive the commit.
         handle.close();
         ok = ok && file.commit(log);

@@ -545,7 +545,7 @@ const std::map<std::string, std::vector<std::string>> kCurlVerbs = {{"post", {"-
 // beside curl's exit status and file.
 TEST_F(DownloadTargets, DownloadsSucceedOnlyWhenTheFileHoldsWhatTheServerSent) {
     const auto rows = grvtest::ReadTable(std::string(GRV_TEST_DATA_DIR) + "/http/download-outcomes.txt", " | ");
-    ASSERT_EQ(rows.size(), 402u);
+    ASSERT_EQ(rows.size(), 406u);
     const S3Names names;
     grvtest::TempDir dir;
     const std::string upload = dir.File("upload");
@@ -567,19 +567,21 @@ TEST_F(DownloadTargets, DownloadsSucceedOnlyWhenTheFileHoldsWhatTheServerSent) {
         std::istringstream answers(cached ? answerText.substr(answerText.find(' ') + 1) : answerText);
         for (std::string answer; std::getline(answers, answer, ';');)
             script.push_back(Answer(answer));
-        const Road road = row[0] == "resume" ? Road::Resume : row[0] == "append" ? Road::Append : Road::Download;
+        // "download.EXT" and "resume.EXT" download into a name ending so.
+        const std::size_t dot = row[0].find('.');
+        const bool named = dot != std::string::npos;
+        const std::string roadName = row[0].substr(0, dot);
+        const Road road = roadName == "resume" ? Road::Resume : roadName == "append" ? Road::Append : Road::Download;
         // The text roads hand back the body: "file" is what they returned;
         // S3_DownloadString's "file before" is the charset it names.
-        // "download.EXT" downloads into a name ending so.
         const bool s3String = row[0] == "s3-string";
         const bool s3 = row[0].starts_with("s3");
-        const bool named = row[0].starts_with("download.");
         const bool memory = !s3 && road == Road::Download && row[0] != "download" && !named;
         const bool quick = memory || (s3 && row[0] != "s3" && row[0] != "s3-background" && !IsS3Write(row[0]));
         // "unfollowed": following is on, but the road does not follow this
         // answer (a request object follows a 302 alone); curl without -L.
         const bool follow = row[1] != "off";
-        const std::string suffix = named ? row[0].substr(std::strlen("download")) : "";
+        const std::string suffix = named ? row[0].substr(dot) : "";
         const std::string ours = dir.File("ours" + suffix), judged = dir.File("curl" + suffix);
         for (const bool bucket : {false, true}) {
             if ((bucket && !cached) || (!bucket && bucketOnly))
@@ -588,7 +590,7 @@ TEST_F(DownloadTargets, DownloadsSucceedOnlyWhenTheFileHoldsWhatTheServerSent) {
             for (const std::string& path : {ours, judged}) {
                 std::filesystem::remove(path);
                 if (row[2] != "-" && !s3String) {
-                    ASSERT_TRUE(grvtest::WriteFile(path, row[2]));
+                    ASSERT_TRUE(grvtest::WriteFile(path, Unescaped(row[2])));
                 }
             }
             ClsHttp fresh;
