@@ -266,10 +266,14 @@ bool ContentDecoder::finish(LogBase& log) {
 
 bool undoContentCodings(const HttpResponseHeader& header, DataSource& in, std::uint64_t size, Output& out,
                         std::uint64_t maxSize, LogBase& log) {
+    // An empty body is nothing to undo, whatever coding it names, as in
+    // memory and into a FIFO.
+    if (size == 0)
+        return true;
     std::vector<Coding> codings;
     if (!readCodings(header, codings, log))
         return false;
-    if (size == 0 || codings.empty())
+    if (codings.empty())
         return true;
     ContentDecoder decoder(header, out, maxSize, log);
     return in.copyToOutput(decoder, nullptr, &log) && decoder.finish(log);
