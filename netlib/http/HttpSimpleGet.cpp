@@ -63,6 +63,7 @@ bool HttpClient::simpleHttpRequest(const char* url, int depth, bool ownConnectio
     if (!checkSendable(url, options, log))
         return false;
     result.cacheState = 0;
+    result.redirectFailed = 0;
     result.driverCount = 0;
     result.fromCache = 0;
     result.connectionFailed = 0;
@@ -103,6 +104,10 @@ bool HttpClient::simpleHttpRequest(const char* url, int depth, bool ownConnectio
     // A bucket entry found while fetchFromCache is off answers nothing.
     if (result.cacheState == 1 && options.cacheControl.fetchFromCache) {
         if (!revalidate) {
+            // A kept redirect this road could not follow is no answer, as
+            // the same redirect from the server is none.
+            if (result.redirectFailed)
+                return false;
             if (pm != nullptr)
                 pm->progressInfo("HttpCacheHit", cache_msg::kCacheHitEvent);
             result.fromCache = 1;
