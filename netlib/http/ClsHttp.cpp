@@ -110,8 +110,18 @@ ClsHttpResponse* ClsHttp::requestFollowRedirect(const char* host, int port, bool
         return nullptr;
     }
     HttpResult& result = useCallerBuffer ? m_lastResult : response->getResult();
+    // The answer handed over has its codings undone (a 302 followed is
+    // not judged: nobody gets its body); one that cannot be fails the call.
+    DataBuffer& answerBody = useCallerBuffer ? *callerBody : response->getBody();
+    const auto handOver = [&]() -> ClsHttpResponse* {
+        if (HttpClient::undoHandedCodings(result, answerBody, 0, m_options.MaxResponseSize, log, nullptr))
+            return response;
+        ok = false;
+        delete response;
+        return nullptr;
+    };
     if (!m_options.FollowRedirects || result.responseHeader.getStatusCode() != http_status::kFound)
-        return response;
+        return handOver();
     ok = false;
     StringBuffer requested(ssl ? "https://" : "http://");
     HttpClient::appendHostForUrl(StringBuffer(host), requested);
@@ -128,7 +138,7 @@ ClsHttpResponse* ClsHttp::requestFollowRedirect(const char* host, int port, bool
     result.responseHeader.getField("Location", location);
     location.trimWhitespace();
     if (location.getSize() == 0)
-        return response;
+        return handOver();
     log.logInfo("Following redirect after POST response");
     log.logData("redirectUrl", location.getString());
     if (!HttpClient::checkRedirectScheme(location.getString(), log)) {
@@ -148,21 +158,21 @@ ClsHttpResponse* ClsHttp::requestFollowRedirect(const char* host, int port, bool
         log.logInfo(http_redirect::kMsgBodyVerbNotFollowed);
         log.logData("verb", redirectVerb.getString());
         ok = true;
-        return response;
+        return handOver();
     }
     StringBuffer target;
     HttpClient::resolveRedirectTarget(requested.getString(), location.getString(), target);
     if (target.getSize() == 0) {
         log.logError("Failed to construct new URL for redirect");
         log.logData("OriginalUrl", requested.getString());
-        return response;
+        return handOver();
     }
     if (progress != nullptr) {
         bool abort = false;
         progress->RedirectCheck(requested.getString(), target.getString(), &abort);
         if (abort) {
             log.logError("Aborted by application.");
-            return response;
+            return handOver();
         }
     }
     m_historian.clearEvents();
@@ -193,7 +203,9 @@ ClsHttpResponse* ClsHttp::requestFollowRedirect(const char* host, int port, bool
         const OriginFieldsWithheld withheld(m_options, requested.getString(), target.getString(), log);
         ok = m_pool.quickRequest(target.getString(), m_options, *body, *into, log, &monitor, verbose);
     }
-    if (!useCallerBuffer && into->responseHeader.getStatusCode() == 0) {
+    // The page the redirect leads to is the answer: one that did not come
+    // whole (cut short, a coding not undone, a redirect refused) is none.
+    if (!ok) {
         delete response;
         return nullptr;
     }
@@ -220,12 +232,12 @@ ClsHttpResponse* ClsHttp::fullRequest(const char* host, int port, bool ssl, ClsH
     ClsHttpResponse* response = nullptr;
     if (useCallerBuffer) {
         ok = m_pool.synchronousRequest(m_options, host, port, ssl, request.request(), m_lastResult, *callerBody, log,
-                                       &monitor, verbose);
+                                       &monitor, verbose, true);
     } else {
         response = new ClsHttpResponse;
         response->setDomain(host);
         ok = m_pool.synchronousRequest(m_options, host, port, ssl, request.request(), response->getResult(),
-                                       response->getBody(), log, &monitor, verbose);
+                                       response->getBody(), log, &monitor, verbose, true);
         if (ok) {
             m_lastResult.requestHeaderText.setSb(response->getResult().requestHeaderText);
         } else {

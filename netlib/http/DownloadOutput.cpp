@@ -1,7 +1,9 @@
 #include "netlib/http/DownloadOutput.h"
 
 #include <cstdint>
+#include <cstring>
 
+#include "netlib/core/CStringUtil.h"
 #include "netlib/core/FileSys.h"
 #include "netlib/core/LogBase.h"
 #include "netlib/http/HttpBodyFraming.h"
@@ -10,8 +12,10 @@
 
 namespace tessik {
 
-DownloadOutput::DownloadOutput(const char* utf8Path, bool append, bool resume, const HttpResponseHeader& answer)
-    : m_path(utf8Path != nullptr ? utf8Path : ""), m_append(append || resume), m_resume(resume), m_answer(answer) {}
+DownloadOutput::DownloadOutput(const char* utf8Path, bool append, bool resume, const HttpResult& answer,
+                               std::uint64_t maxSize)
+    : m_path(utf8Path != nullptr ? utf8Path : ""), m_append(append || resume), m_resume(resume), m_result(answer),
+      m_answer(answer.responseHeader), m_maxSize(maxSize) {}
 
 DownloadOutput::~DownloadOutput() = default;
 
@@ -58,9 +62,44 @@ Output* DownloadOutput::sinkFor(std::uint32_t status, std::int64_t& offset, LogB
             return nullptr;
     }
     offset = m_position;
-    if (!m_direct.isRegularFile() && hasContentCoding(m_answer))
-        return &m_heldOut;
+    if (!m_direct.isRegularFile() && m_result.bodyCoded)
+        return streamFor(log);
     return &m_direct;
+}
+
+Output* DownloadOutput::streamFor(LogBase& log) {
+    const bool keep = keepsPacked();
+    if (m_decoder == nullptr)
+        m_decoder = std::make_unique<ContentDecoder>(m_answer, keep ? m_nowhere : m_direct, m_maxSize, log);
+    if (keep)
+        return &m_checkedCopy;
+    return m_decoder.get();
+}
+
+std::uint32_t DownloadOutput::CheckedCopy::writeBytes64(const void* data, std::uint64_t size, std::uint32_t count,
+                                                        ProgressMonitor* monitor, LogBase& log) {
+    const std::uint32_t n = m_owner.m_direct.writeBytes64(data, size, count, monitor, log);
+    return n == count ? m_owner.m_decoder->writeBytes64(data, size, count, monitor, log) : 0;
+}
+
+std::int64_t DownloadOutput::CheckedCopy::getPosition64() {
+    return m_owner.m_direct.getPosition64();
+}
+
+bool DownloadOutput::keepsPacked() const {
+    const auto endsWith = [this](const char* tail) {
+        const auto n = static_cast<int>(std::strlen(tail));
+        return m_path.getSize() >= n &&
+               asciiCompareNoCase(m_path.getString() + m_path.getSize() - n, tail, static_cast<unsigned long>(n)) == 0;
+    };
+    return codedAsGzipOnly(m_answer) && (endsWith(".gz") || endsWith(".tgz"));
+}
+
+bool DownloadOutput::endStream(LogBase& log) {
+    // An empty body is nothing to undo.
+    if (m_decoder == nullptr || m_decoder->getPosition64() == 0)
+        return true;
+    return m_decoder->finish(log);
 }
 
 std::uint32_t DownloadOutput::writeBytes(const void* data, std::uint32_t size, std::uint32_t count,
@@ -120,8 +159,9 @@ bool DownloadOutput::complete(LogBase& log) {
     if (sink == nullptr)
         return false;
     OutputFile& file = written();
-    // An earlier answer may have run past where the last one ended.
-    return file.getSizeReached() <= offset ||
+    // An earlier answer may have run past where the last one ended; a
+    // device or a FIFO has nothing to cut (what went there is gone).
+    return !file.isRegularFile() || file.getSizeReached() <= offset ||
            ((file.getPosition64() == offset || file.seekTo(offset, log)) && file.truncateAtPosition(log));
 }
 
@@ -137,21 +177,7 @@ const std::string& DownloadOutput::writtenPath() const {
     return written().writtenPath();
 }
 
-bool DownloadOutput::sendHeld(const std::function<bool(DataSource&, Output&)>& unpack) {
-    MemoryDataSource source;
-    source.setData(m_held.getData(), m_held.getSize(), false);
-    const bool sent = unpack(source, m_direct);
-    m_held.clear();
-    return sent;
-}
-
 bool DownloadOutput::commit(LogBase& log) {
-    if (m_held.getSize() != 0) {
-        const bool sent = m_direct.writeDb(m_held, nullptr, log);
-        m_held.clear();
-        if (!sent)
-            return false;
-    }
     if (!m_whole)
         return m_direct.commit(log);
     m_direct.close();
@@ -159,7 +185,6 @@ bool DownloadOutput::commit(LogBase& log) {
 }
 
 void DownloadOutput::discard() {
-    m_held.clear();
     m_replacement.close();
     m_direct.close();
 }

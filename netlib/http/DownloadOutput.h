@@ -3,25 +3,27 @@
 // of a successful (2xx) answer begins, so an error answer, a redirect or a
 // failure before the first body byte leaves it as it was. A download goes
 // beside the file and replaces it only once it is all there (a device or a
-// FIFO is written as it stands, a coded body once it is unpacked); appending never cuts what was there; a
-// whole answer to a resume goes beside the file too.
+// FIFO is written as it stands, a coded body unpacked as it comes);
+// appending never cuts what was there; a whole answer to a resume goes
+// beside the file too.
 #include <cstdint>
-#include <functional>
+#include <memory>
 #include <string>
 
-#include "netlib/core/DataBuffer.h"
-#include "netlib/streams/DataSource.h"
 #include "netlib/streams/Output.h"
 #include "netlib/streams/OutputFile.h"
 
 namespace tessik {
 
+class ContentDecoder;
 class HttpResponseHeader;
+class HttpResult;
 
 class DownloadOutput : public Output {
 public:
-    // answer is the response header the GET fills in, read at each write.
-    DownloadOutput(const char* utf8Path, bool append, bool resume, const HttpResponseHeader& answer);
+    // answer is the result the GET fills in, read at each write; a coded
+    // body is unpacked to at most maxSize bytes (0: no limit).
+    DownloadOutput(const char* utf8Path, bool append, bool resume, const HttpResult& answer, std::uint64_t maxSize);
     ~DownloadOutput() override;
 
     // Looks at the path without changing it: false for a folder.
@@ -58,10 +60,15 @@ public:
     // holds its old content meanwhile.
     Output* rewriteBeside(LogBase& log);
     bool writesBeside() const { return written().writesBeside(); }
-    // A coded body bound for a device or a FIFO, which cannot be read back,
-    // waits in memory: `unpack` writes it on. commit() writes on what still
-    // waits as it is.
-    bool sendHeld(const std::function<bool(DataSource&, Output&)>& unpack);
+    // Whether the answer's coding stays on the file: a gzip body into a
+    // gzip file's name (.gz, .tgz), kept once it is read through and found
+    // whole.
+    bool keepsPacked() const;
+    // A device or a FIFO, which cannot be read back, takes a coded body as
+    // it comes, unpacked on the way or, kept packed, checked on the way:
+    // the verdict of that, once the body has ended; true when there was
+    // nothing to undo.
+    bool endStream(LogBase& log);
     bool commit(LogBase& log);
     // Leaves the path as it was before the call: a new content goes, and
     // what an append added is cut off.
@@ -79,10 +86,31 @@ public:
 private:
     Output* sinkFor(std::uint32_t status, std::int64_t& offset, LogBase& log);
 
+    // Writes the packed bytes on as they are, and through the check of their coding.
+    class CheckedCopy : public Output {
+    public:
+        explicit CheckedCopy(DownloadOutput& owner) : m_owner(owner) {}
+        std::uint32_t writeBytes64(const void* data, std::uint64_t size, std::uint32_t count, ProgressMonitor* monitor,
+                                   LogBase& log) override;
+        std::uint32_t writeBytes(const void* data, std::uint32_t size, std::uint32_t count, ProgressMonitor* monitor,
+                                 LogBase& log) override {
+            return writeBytes64(data, size, count, monitor, log);
+        }
+        std::int64_t getPosition64() override;
+
+    private:
+        DownloadOutput& m_owner;
+    };
+
+    // The output a device's or a FIFO's coded body goes through.
+    Output* streamFor(LogBase& log);
+
     StringBuffer m_path;
     bool m_append;
     bool m_resume;
+    const HttpResult& m_result;
     const HttpResponseHeader& m_answer;
+    std::uint64_t m_maxSize;
     bool m_existed = false;
     std::int64_t m_start = 0;
     std::int64_t m_rangeFrom = 0;
@@ -92,8 +120,10 @@ private:
     bool m_directOpen = false;
     OutputFile m_direct;
     OutputFile m_replacement;
-    DataBuffer m_held;
-    OutputDataBuffer m_heldOut{&m_held};
+    std::unique_ptr<ContentDecoder> m_decoder;
+    // What a check of a kept coding unpacks goes nowhere.
+    Output m_nowhere;
+    CheckedCopy m_checkedCopy{*this};
 
     OutputFile& written() { return m_whole ? m_replacement : m_direct; }
     const OutputFile& written() const { return m_whole ? m_replacement : m_direct; }

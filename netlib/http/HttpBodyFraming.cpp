@@ -1,5 +1,7 @@
 #include "netlib/http/HttpBodyFraming.h"
 
+#include <algorithm>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -125,7 +127,8 @@ bool readCodings(const HttpResponseHeader& header, std::vector<Coding>& codings,
         if (!fields.getNameAt(i, name) || !name.equalsNoCase(kContentEncoding) || !fields.getValueAt(i, value))
             continue;
         const bool known = forEachListItem(value, [&](const StringBuffer& coding) {
-            if (coding.getSize() == 0 || coding.equalsNoCase("identity"))
+            // "none" is no coding, as curl takes it.
+            if (coding.getSize() == 0 || coding.equalsNoCase("identity") || coding.equalsNoCase("none"))
                 return true;
             if (coding.equalsNoCase("gzip") || coding.equalsNoCase("x-gzip")) {
                 codings.push_back(Coding::kGzip);
@@ -201,13 +204,14 @@ bool codingAskedByCaller(const HttpResponseHeader& header, const StringBuffer& r
     return false;
 }
 
-void storedHead(const HttpResponseHeader& header, StringBuffer& out, LogBase& log) {
+void storedHead(const HttpResult& result, StringBuffer& out, LogBase& log) {
     out.clear();
+    const HttpResponseHeader& header = result.responseHeader;
     StringBuffer full;
     header.getKeptHead(full, log);
     std::vector<Coding> codings;
     LogNull quiet;
-    if (!readCodings(header, codings, quiet) || codings.empty()) {
+    if (result.bodyCoded || result.codingAsked || !readCodings(header, codings, quiet) || codings.empty()) {
         out.setSb(full);
         return;
     }
@@ -234,37 +238,75 @@ bool codedAsGzipOnly(const HttpResponseHeader& header) {
     return readCodings(header, codings, quiet) && codings.size() == 1 && codings[0] == Coding::kGzip;
 }
 
+ContentDecoder::ContentDecoder(const HttpResponseHeader& header, Output& out, std::uint64_t maxSize, LogBase& log)
+    : m_entry(&out) {
+    std::vector<Coding> codings;
+    m_known = readCodings(header, codings, log);
+    // The coding applied first is undone last, into out; each layer's
+    // output within the same limit as the content.
+    for (const Coding coding : codings) {
+        m_limits.push_back(std::make_unique<CappedOutput>(*m_entry, maxSize));
+        m_layers.push_back(std::make_unique<UnpackOutput>(coding == Coding::kDeflate ? UnpackOutput::Format::kDeflate
+                                                                                     : UnpackOutput::Format::kGzip,
+                                                          *m_limits.back()));
+        m_entry = m_layers.back().get();
+    }
+}
+
+ContentDecoder::~ContentDecoder() = default;
+
+bool ContentDecoder::failed(LogBase& log) {
+    if (!m_reported) {
+        m_reported = true;
+        const bool tooLarge =
+            std::any_of(m_limits.begin(), m_limits.end(), [](const auto& l) { return l->limitHit(); });
+        log.logError(tooLarge ? http_body::kMsgDecodedTooLarge : http_body::kMsgCodingNotUndone);
+    }
+    return false;
+}
+
+std::uint32_t ContentDecoder::writeBytes(const void* data, std::uint32_t size, std::uint32_t count,
+                                         ProgressMonitor* monitor, LogBase& log) {
+    return writeBytes64(data, size, count, monitor, log);
+}
+
+std::uint32_t ContentDecoder::writeBytes64(const void* data, std::uint64_t size, std::uint32_t count,
+                                           ProgressMonitor* monitor, LogBase& log) {
+    std::uint64_t bytes = 0;
+    if (!m_known || m_reported || !blockByteCount(size, count, bytes))
+        return 0;
+    const std::uint32_t n = m_entry->writeBytes64(data, size, count, monitor, log);
+    if (n != count) {
+        failed(log);
+        return 0;
+    }
+    m_taken += bytes;
+    return n;
+}
+
+bool ContentDecoder::finish(LogBase& log) {
+    if (!m_known || m_reported)
+        return false;
+    // The last coding applied is undone first: its end may still write on.
+    for (auto layer = m_layers.rbegin(); layer != m_layers.rend(); ++layer)
+        if (!(*layer)->finish(log))
+            return failed(log);
+    return true;
+}
+
 bool undoContentCodings(const HttpResponseHeader& header, DataSource& in, std::uint64_t size, Output& out,
                         std::uint64_t maxSize, LogBase& log) {
+    // An empty body is nothing to undo, whatever coding it names, as in
+    // memory and into a FIFO.
+    if (size == 0)
+        return true;
     std::vector<Coding> codings;
     if (!readCodings(header, codings, log))
         return false;
-    if (size == 0 || codings.empty())
+    if (codings.empty())
         return true;
-    // A coding under the outer one is unpacked into memory, each within
-    // the same limit as the content.
-    DataBuffer held;
-    MemoryDataSource heldSource;
-    DataSource* from = &in;
-    for (std::size_t i = codings.size(); i-- > 0;) {
-        DataBuffer next;
-        OutputDataBuffer nextSink(&next);
-        CappedOutput capped(i == 0 ? out : nextSink, maxSize);
-        const bool undone = codings[i] == Coding::kDeflate ? Gzip::unDeflateSource(*from, capped, log)
-                                                           : Gzip::unGzipSource(*from, capped, log);
-        if (!undone) {
-            log.logError(capped.limitHit() ? http_body::kMsgDecodedTooLarge : http_body::kMsgCodingNotUndone);
-            if (capped.limitHit())
-                log.logDataInt64("maxContentLength", static_cast<std::int64_t>(maxSize));
-            return false;
-        }
-        if (i != 0) {
-            held.takeFrom(next);
-            heldSource.setData(held.getData(), held.getSize(), false);
-            from = &heldSource;
-        }
-    }
-    return true;
+    ContentDecoder decoder(header, out, maxSize, log);
+    return in.copyToOutput(decoder, nullptr, &log) && decoder.finish(log);
 }
 
 bool undoContentCodings(const HttpResponseHeader& header, DataBuffer& body, std::uint64_t maxSize, LogBase& log,

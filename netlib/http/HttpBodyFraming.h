@@ -3,8 +3,11 @@
 // bodies that plain and TLS connections share: bytes go in as they arrive,
 // in pieces of any size, and the decoder says where the body ends.
 #include <cstdint>
+#include <memory>
+#include <vector>
 
 #include "netlib/core/StringBuffer.h"
+#include "netlib/streams/Gzip.h"
 #include "netlib/streams/Output.h"
 
 namespace tessik {
@@ -12,9 +15,11 @@ namespace tessik {
 class DataBuffer;
 class DataSource;
 class HttpResponseHeader;
+class HttpResult;
 class LogBase;
 class ProgressMonitor;
 class StringBuffer;
+class CappedOutput;
 
 namespace http_body {
 // A size line or a trailer line longer than this is not HTTP.
@@ -64,10 +69,12 @@ bool hasContentCoding(const HttpResponseHeader& header);
 // request, as sent, asked for in its Accept-Encoding: the library asks for
 // gzip alone, so it is the caller's own, who takes the body as it came.
 bool codingAskedByCaller(const HttpResponseHeader& header, const StringBuffer& requestHead);
-// The head an answer is kept under in a cache: its body is kept with the
-// codings undone, so the Content-Encoding naming them goes (an entry that
-// names one was kept as it came, before bodies were unpacked whole).
-void storedHead(const HttpResponseHeader& header, StringBuffer& out, LogBase& log);
+// The head an answer is kept under in a cache: the Content-Encoding goes
+// from the head of a body whose codings were undone, and stays on one kept
+// as it came (a redirect's the road followed, one in a coding the caller
+// asked for, one kept before bodies were unpacked whole): a cached body is
+// never under a head that misnames its coding.
+void storedHead(const HttpResult& result, StringBuffer& out, LogBase& log);
 // Whether its one coding is gzip: a file named as a gzip file keeps it.
 bool codedAsGzipOnly(const HttpResponseHeader& header);
 // The one rule for a coded body, on every road: the content of the `size`
@@ -79,6 +86,37 @@ bool codedAsGzipOnly(const HttpResponseHeader& header);
 // after it): such a body is not the resource.
 bool undoContentCodings(const HttpResponseHeader& header, DataSource& in, std::uint64_t size, Output& out,
                         std::uint64_t maxSize, LogBase& log);
+// The same rule as the body arrives: written to it, the body's codings are
+// undone on the way to out, and only the inflaters' windows are held, however
+// many codings are stacked. A write fails once the body is found not whole
+// or past the limit; finish(), after the last byte, gives the verdict (each
+// logged). With no coding the body passes to out as it is.
+class ContentDecoder : public Output {
+public:
+    ContentDecoder(const HttpResponseHeader& header, Output& out, std::uint64_t maxSize, LogBase& log);
+    ~ContentDecoder() override;
+
+    std::uint32_t writeBytes(const void* data, std::uint32_t size, std::uint32_t count, ProgressMonitor* monitor,
+                             LogBase& log) override;
+    std::uint32_t writeBytes64(const void* data, std::uint64_t size, std::uint32_t count, ProgressMonitor* monitor,
+                               LogBase& log) override;
+    // The body's bytes taken so far, as they came.
+    std::int64_t getPosition64() override { return static_cast<std::int64_t>(m_taken); }
+    bool isHalted() override { return !m_known || m_reported; }
+    bool finish(LogBase& log);
+
+private:
+    bool failed(LogBase& log);
+
+    // A coding named that the library does not undo takes nothing.
+    bool m_known = false;
+    bool m_reported = false;
+    std::uint64_t m_taken = 0;
+    std::vector<std::unique_ptr<CappedOutput>> m_limits;
+    std::vector<std::unique_ptr<UnpackOutput>> m_layers;
+    Output* m_entry;
+};
+
 // The same in memory: the body is replaced by its content, or emptied.
 bool undoContentCodings(const HttpResponseHeader& header, DataBuffer& body, std::uint64_t maxSize, LogBase& log,
                         ProgressMonitor* pm);

@@ -105,17 +105,21 @@ void HttpClient::lookupHttpCache(const char* url, int depth, HttpControl& option
         result.cacheState = 0;
         return;
     }
-    // An entry kept before bodies were kept unpacked names its codings:
-    // undone as on the wire, or it answers nothing.
+    // A redirect this road follows is not handed over: its body is not
+    // read. Any other entry that names codings (one kept before bodies were
+    // kept unpacked, or a redirect's body kept as it came) has them undone
+    // as on the wire, or it answers nothing.
+    const bool follows = options.FollowRedirects && redirectFollowed(head.getStatusCode(), options);
     DataBuffer content;
-    const bool coded = hasContentCoding(head);
+    const bool coded = !follows && hasContentCoding(head);
     if (coded && (!content.appendDb(entry->data()) ||
                   !undoContentCodings(head, content, options.MaxResponseSize, log, nullptr))) {
         result.cacheState = 0;
         return;
     }
     result.responseHeader.copyFrom(head);
-    if (coded ? content.getSize() != 0 && !out.writeDb(content, nullptr, log) : !entry->writeDataTo(out, log)) {
+    if (!follows &&
+        (coded ? content.getSize() != 0 && !out.writeDb(content, nullptr, log) : !entry->writeDataTo(out, log))) {
         result.responseHeader.clear();
         result.cacheState = 0;
         return;
@@ -153,7 +157,7 @@ void HttpClient::storeInBucketCache(HttpControl& options, HttpResult& result, co
         return;
     }
     StringBuffer headerText;
-    storedHead(result.responseHeader, headerText, log);
+    storedHead(result, headerText, log);
     storeBucketEntry(url, options, headerText, body, false, log);
 }
 

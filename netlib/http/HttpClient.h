@@ -301,14 +301,26 @@ public:
     bool prepareDigestAuth(HttpControl& options, HttpResult& result, LogBase& log, ProgressMonitor* pm, bool& prepared);
     bool sendRequestObject(HttpControl& options, bool tls, HttpRequest& request, HttpResult& result, LogBase& log,
                            ProgressMonitor* pm, bool logDetails);
+    // The body of the answer has its codings undone (undoHandedCodings),
+    // unless the road that reads it says it judges them itself.
     bool readResponse(HttpControl& options, bool tls, bool head, bool discardBody, HttpResult& result, DataBuffer& body,
                       LogBase& log, ProgressMonitor* pm, bool logDetails);
     bool afterResponse(HttpResult& result, DataBuffer& body, HttpControl& options, bool tls, ProgressMonitor* pm,
                        LogBase& log, bool& retry, bool logDetails);
+    // The one rule on the body a road hands over, held in memory from
+    // `from` on: the codings still on it (result.bodyCoded) are undone in
+    // place; false, the body emptied from there and the reason logged, when
+    // they cannot be. A body already undone, or in a coding the caller asked
+    // for, stays as it is.
+    static bool undoHandedCodings(HttpResult& result, DataBuffer& body, std::uint32_t from, std::uint64_t maxSize,
+                                  LogBase& log, ProgressMonitor* pm);
+    // While on, readResponse leaves the codings on what it reads: the road
+    // follows some answers, and judges the one it hands over itself.
+    void leaveCodingsToRoad(bool on) { m_codingsLeftToRoad = on; }
     bool readEarlyResponse(const DataBuffer& received, DataBuffer& body, HttpControl& options, HttpResult& result,
                            LogBase& log, ProgressMonitor* pm, bool& retry);
-    // The same with the body going to any Output; a memory output's body has
-    // its content codings undone as well.
+    // The same with the body going to any Output, as it came: the result
+    // says whether codings are still on it (bodyCoded).
     bool readResponseTo(HttpControl& options, bool tls, bool head, bool discardBody, HttpResult& result, Output& body,
                         LogBase& log, ProgressMonitor* pm, bool logDetails);
     bool readResponseBody(HttpControl& options, HttpResult& result, const BodyFraming& framing, Output& body,
@@ -507,6 +519,7 @@ private:
     bool m_headLostAtOnce;
     // The last response read set cookies.
     bool m_cookiesSet;
+    bool m_codingsLeftToRoad = false;
     // The path of the request whose answer is read: a cookie it sets
     // without a Path is scoped to its directory.
     StringBuffer m_cookiePath;

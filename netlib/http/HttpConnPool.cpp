@@ -101,7 +101,7 @@ void HttpConnPool::prepareClient(HttpClient& client) {
 
 bool HttpConnPool::synchronousRequest(HttpControl& options, const char* domain, int port, bool tls,
                                       HttpRequest& request, HttpResult& result, DataBuffer& body, LogBase& log,
-                                      ProgressMonitor* pm, bool logDetails) {
+                                      ProgressMonitor* pm, bool logDetails, bool roadJudgesCodings) {
     if (domain == nullptr) {
         log.logError("No domain");
         return false;
@@ -120,6 +120,11 @@ bool HttpConnPool::synchronousRequest(HttpControl& options, const char* domain, 
     if (client == nullptr)
         return false;
     prepareClient(*client);
+    struct CodingsScope {
+        HttpClient& client;
+        ~CodingsScope() { client.leaveCodingsToRoad(false); }
+    } codings{*client};
+    client->leaveCodingsToRoad(roadJudgesCodings);
     bool fresh = false;
     if (!client->httpConnect(options, domain, port, tls, log, pm, fresh))
         return false;
@@ -247,12 +252,6 @@ bool unpackBeside(DownloadOutput& file, DataSource& written, TessikHandle& reade
     return unpack(source, *out) && file.commit(log);
 }
 
-bool endsWithNoCase(const StringBuffer& text, const char* tail) {
-    const auto n = static_cast<int>(std::strlen(tail));
-    return text.getSize() >= n &&
-           asciiCompareNoCase(text.getString() + text.getSize() - n, tail, static_cast<unsigned long>(n)) == 0;
-}
-
 } // namespace
 
 HttpClient* HttpConnPool::quickClient(const char* url, HttpControl& options, CallCredentials& credentials,
@@ -358,7 +357,7 @@ bool HttpConnPool::download(const char* url, HttpControl& options, const char* l
     HttpClient* client = quickClient(url, options, credentials, target, log);
     if (client == nullptr)
         return false;
-    DownloadOutput file(localPath, append, resume, result.responseHeader);
+    DownloadOutput file(localPath, append, resume, result, options.MaxResponseSize);
     if (!file.prepare(log))
         return false;
     log.logDataLong("localFileAlreadyExists", file.pathExisted() ? 1 : 0);
@@ -416,11 +415,17 @@ bool HttpConnPool::download(const char* url, HttpControl& options, const char* l
         return false;
     }
     log.logDataInt64(resume ? "numBytesDownloaded" : "DownloadNumBytes", file.bytesInFile());
+    // A device or a pipe took the body as it came, its codings undone or
+    // checked on the way.
+    if (!file.isRegularFile()) {
+        ok = file.endStream(log) && file.commit(log);
+        if (!ok)
+            file.discard();
+        return ok;
+    }
     // What came is the content already (from a cache, or with no coding to
-    // undo), or a gzip file named as one.
-    StringBuffer path(localPath);
-    if (!result.bodyCoded ||
-        (codedAsGzipOnly(result.responseHeader) && (endsWithNoCase(path, ".gz") || endsWithNoCase(path, ".tgz"))))
+    // undo, or in a coding the caller asked for).
+    if (!result.bodyCoded)
         return file.commit(log);
     // A whole answer to a resume replaces what was there.
     const std::int64_t from = file.replacedWhole() ? 0 : appendedAt;
@@ -428,14 +433,6 @@ bool HttpConnPool::download(const char* url, HttpControl& options, const char* l
     const auto unpack = [&](DataSource& in, Output& out) {
         return undoContentCodings(result.responseHeader, in, packedSize, out, options.MaxResponseSize, log);
     };
-    log.logInfo(resume ? "Downloaded compressed data." : "Download was compressed.  Decompressing...");
-    // A device or a pipe cannot be read back: its body waited in memory.
-    if (!file.isRegularFile()) {
-        ok = file.sendHeld(unpack) && file.commit(log);
-        if (!ok)
-            file.discard();
-        return ok;
-    }
     TessikHandle handle;
     FileDataSource written;
     written.setHandle(&handle);
@@ -443,6 +440,24 @@ bool HttpConnPool::download(const char* url, HttpControl& options, const char* l
         file.discard();
         return false;
     }
+    // A gzip file's name keeps the member packed, once it is read through
+    // and found whole: a resume's range continues the member the file
+    // begins, an append adds one of its own.
+    if (file.keepsPacked()) {
+        const std::int64_t memberAt = resume ? 0 : from;
+        Output nowhere;
+        ok = written.seekAbsolute64(memberAt, &log) &&
+             undoContentCodings(result.responseHeader, written,
+                                static_cast<std::uint64_t>(file.bytesInFile() - memberAt), nowhere,
+                                options.MaxResponseSize, log);
+        // The reader shares the part's lock, which would outlive the commit.
+        handle.close();
+        ok = ok && file.commit(log);
+        if (!ok)
+            file.discard();
+        return ok;
+    }
+    log.logInfo(resume ? "Downloaded compressed data." : "Download was compressed.  Decompressing...");
     // Only what this call wrote is unpacked: an appended file keeps its
     // earlier bytes as they were. The content takes the path's place whole,
     // or the path stays as it was before the call.

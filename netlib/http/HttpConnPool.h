@@ -37,8 +37,12 @@ public:
     // the options now give (see HttpClient::connectionRoute), else a new
     // one; null only when no connection object can be had.
     HttpClient* findOrCreateClient(const char* domain, int port, bool tls, HttpControl& options, LogBase& log);
+    // The answer's body has its content codings undone, unless the caller
+    // follows some answers itself (roadJudgesCodings): it then undoes them
+    // on the answer it hands over (HttpClient::undoHandedCodings).
     bool synchronousRequest(HttpControl& options, const char* domain, int port, bool tls, HttpRequest& request,
-                            HttpResult& result, DataBuffer& body, LogBase& log, ProgressMonitor* pm, bool logDetails);
+                            HttpResult& result, DataBuffer& body, LogBase& log, ProgressMonitor* pm, bool logDetails,
+                            bool roadJudgesCodings = false);
 
     // The quick drivers take a URL (trimmed, spaces sent as %20). Login and
     // password written in it serve that call only: the options' own are put

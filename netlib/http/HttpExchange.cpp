@@ -522,7 +522,26 @@ bool HttpClient::sendRequestObject(HttpControl& options, bool tls, HttpRequest& 
 bool HttpClient::readResponse(HttpControl& options, bool tls, bool head, bool discardBody, HttpResult& result,
                               DataBuffer& body, LogBase& log, ProgressMonitor* pm, bool logDetails) {
     OutputDataBuffer sink(&body);
-    return readResponseTo(options, tls, head, discardBody, result, sink, log, pm, logDetails);
+    if (!readResponseTo(options, tls, head, discardBody, result, sink, log, pm, logDetails))
+        return false;
+    if (m_codingsLeftToRoad || undoHandedCodings(result, body, 0, options.MaxResponseSize, log, pm))
+        return true;
+    closeNumbered("Closing connection to HTTP server. (15)", log);
+    return false;
+}
+
+bool HttpClient::undoHandedCodings(HttpResult& result, DataBuffer& body, std::uint32_t from, std::uint64_t maxSize,
+                                   LogBase& log, ProgressMonitor* pm) {
+    if (!result.bodyCoded)
+        return true;
+    result.bodyCoded = 0;
+    if (from == 0)
+        return undoContentCodings(result.responseHeader, body, maxSize, log, pm);
+    DataBuffer content;
+    const bool undone = from <= body.getSize() && content.append(body.getData() + from, body.getSize() - from) &&
+                        undoContentCodings(result.responseHeader, content, maxSize, log, pm);
+    body.setSize(from < body.getSize() ? from : body.getSize());
+    return undone && body.appendDb(content);
 }
 
 bool HttpClient::readResponseTo(HttpControl& options, bool tls, bool head, bool discardBody, HttpResult& result,
@@ -531,6 +550,8 @@ bool HttpClient::readResponseTo(HttpControl& options, bool tls, bool head, bool 
         pm->progressInfo("HttpInfo", "Begin reading response");
     m_requestTls = tls;
     m_headLostAtOnce = false;
+    result.bodyCoded = 0;
+    result.codingAsked = 0;
     HttpResponseHeader& header = result.responseHeader;
     // Borrowed from the connection, so that a kept-alive one reads head
     // after head without allocating; a nested read finds it lent and uses
@@ -657,6 +678,11 @@ bool HttpClient::readResponseTo(HttpControl& options, bool tls, bool head, bool 
         pm->setTotalInt64(header.getContentLength());
         pm->progressInfoInt64("ResponseContentLength", header.getContentLength());
     }
+    // Known before the first byte of the body, for an output that streams
+    // it: whether its codings are still to be undone, by the road that
+    // hands it over, or it goes as it came, in a coding the caller asked for.
+    result.codingAsked = codingAskedByCaller(header, result.requestHeaderText) ? 1 : 0;
+    result.bodyCoded = !result.codingAsked && hasContentCoding(header) ? 1 : 0;
     if (headless && body.writeBytes(headBytes.getData(), headBytes.getSize(), 1, pm, log) != 1)
         return false;
     if (!readResponseBody(options, result, framing, body, log, pm))
@@ -665,19 +691,6 @@ bool HttpClient::readResponseTo(HttpControl& options, bool tls, bool head, bool 
         // Requests are not pipelined, so nothing may follow the body.
         log.logError(http_conn::kMsgTrailingData);
         closeNumbered("Closing connection to HTTP server. (12)", log);
-    }
-    // A body in memory is unpacked here, a file's by its road; the body of
-    // a redirect the GET road is about to follow is nobody's, and one in a
-    // coding the caller asked for goes as it came.
-    DataBuffer* held = body.getDataBuffer();
-    const bool asCame = codingAskedByCaller(header, result.requestHeaderText);
-    result.bodyCoded = held == nullptr && !asCame && hasContentCoding(header) ? 1 : 0;
-    const bool get = options.HttpMethod.getSize() == 0 || options.HttpMethod.equalsNoCase("GET");
-    const bool followed = get && options.FollowRedirects && redirectFollowed(status, options);
-    if (held != nullptr && !followed && !asCame &&
-        !undoContentCodings(header, *held, options.MaxResponseSize, log, pm)) {
-        closeNumbered("Closing connection to HTTP server. (15)", log);
-        return false;
     }
     if (closeAfter) {
         if (pm != nullptr)

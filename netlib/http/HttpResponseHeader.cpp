@@ -454,7 +454,7 @@ void responseBodyText(const HttpResponseHeader& header, const DataBuffer& body, 
 
 HttpResult::HttpResult()
     : redirectPending(0), redirectFailed(0), cacheState(0), driverCount(0), fromCache(0), connectionFailed(0),
-      bodyCoded(0), alreadyWhole(0), spareFlags{0, 0}, exchangeFlags{0, 0, 0, 0} {}
+      bodyCoded(0), codingAsked(0), alreadyWhole(0), spareFlags{0, 0}, exchangeFlags{0, 0, 0, 0} {}
 
 HttpResult::~HttpResult() = default;
 
@@ -474,6 +474,7 @@ void HttpResult::clearForRetry() {
     fromCache = 0;
     connectionFailed = 0;
     bodyCoded = 0;
+    codingAsked = 0;
     alreadyWhole = 0;
 }
 
@@ -486,6 +487,7 @@ void HttpResult::copyFrom(const HttpResult& other) {
     fromCache = other.fromCache;
     connectionFailed = other.connectionFailed;
     bodyCoded = other.bodyCoded;
+    codingAsked = other.codingAsked;
     alreadyWhole = other.alreadyWhole;
     std::memcpy(spareFlags, other.spareFlags, sizeof spareFlags);
     responseHeader.copyFrom(other.responseHeader);

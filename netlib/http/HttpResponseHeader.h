@@ -134,9 +134,12 @@ public:
     std::uint32_t driverCount;
     std::uint8_t fromCache;
     std::uint8_t connectionFailed;
-    // The body was handed to its output still in the answer's content
-    // codings (a file's road undoes them); a cache's copy never is.
+    // The body was read still in the answer's content codings, which the
+    // road undoes when it hands the answer over (a redirect it follows is
+    // not judged); a cache's copy never is.
     std::uint8_t bodyCoded;
+    // The body is in a coding the caller asked for itself: it goes as it came.
+    std::uint8_t codingAsked;
     // A resume found the file whole already: a 416 named its length.
     std::uint8_t alreadyWhole;
     std::uint8_t spareFlags[2];

@@ -63,10 +63,12 @@ bool HttpClient::simpleHttpRequest(const char* url, int depth, bool ownConnectio
     if (!checkSendable(url, options, log))
         return false;
     result.cacheState = 0;
+    result.redirectFailed = 0;
     result.driverCount = 0;
     result.fromCache = 0;
     result.connectionFailed = 0;
     result.bodyCoded = 0;
+    result.codingAsked = 0;
     StringBuffer urlText(url);
     if (urlText.containsSubstringNoCase("about:blank")) {
         log.logInfo("Skipping about:blank");
@@ -102,6 +104,10 @@ bool HttpClient::simpleHttpRequest(const char* url, int depth, bool ownConnectio
     // A bucket entry found while fetchFromCache is off answers nothing.
     if (result.cacheState == 1 && options.cacheControl.fetchFromCache) {
         if (!revalidate) {
+            // A kept redirect this road could not follow is no answer, as
+            // the same redirect from the server is none.
+            if (result.redirectFailed)
+                return false;
             if (pm != nullptr)
                 pm->progressInfo("HttpCacheHit", cache_msg::kCacheHitEvent);
             result.fromCache = 1;
@@ -245,8 +251,19 @@ bool HttpClient::simpleHttpRequest(const char* url, int depth, bool ownConnectio
     log.logDataLong("StatusCode", static_cast<int>(status));
     log.logData("StatusText", result.responseHeader.getStatusText().getString());
 
+    // A redirect this road follows is read and dropped; any other answer
+    // is the caller's, and a body in memory has its codings undone now (a
+    // file's road undoes them in the file).
+    const bool follows = options.FollowRedirects && redirectFollowed(status, options);
+    DataBuffer* held = out.getDataBuffer();
+    if (!follows && held != nullptr &&
+        !undoHandedCodings(result, *held, static_cast<std::uint32_t>(bodyStart), options.MaxResponseSize, log, pm)) {
+        log.logError(tls ? "Failed to fetch response data on SSL connection."
+                         : "Failed to fetch response data on non-SSL connection.");
+        recordFailedResponse(url, options, result.responseHeader, held, log);
+        return false;
+    }
     const bool updating = options.cacheControl.updateCache != 0;
-    const DataBuffer* held = out.getDataBuffer();
     if (m_cookiesSet && !options.AllowCookieResponseCaching) {
         if (updating)
             log.logInfo(cache_msg::kCookiesSet);

@@ -33,9 +33,11 @@ constexpr std::uint32_t kReserveSlack = 200;
 constexpr std::uint32_t kMaxReserve = 64u * 1024 * 1024;
 constexpr int kCallerDeflate = 18922;
 constexpr int kCallerSource = 18923;
-// What the inflater read past the deflate data is within its last buffer.
-constexpr std::size_t kTailKept = InflateState2::kSourceChunk;
-constexpr std::uint32_t kZeroScanBlock = 4096;
+// The first member is fed to the inflater in pieces this large, a later one
+// in short pieces, so that many small members cost time in proportion to
+// their size (what the inflater took past a member's end is taken again).
+constexpr std::uint32_t kFirstMemberPiece = 64 * 1024;
+constexpr std::uint32_t kLaterMemberPiece = 8192;
 // The zlib header (RFC 1950), sound as zlibHeaderFault judges it, and a
 // preset dictionary nobody sent.
 constexpr std::uint32_t kZlibHeaderSize = 2;
@@ -66,181 +68,6 @@ bool checkTrailer(std::uint32_t crc, std::uint64_t size, const unsigned char* tr
     }
     if (platform::LoadLe32(trailer + 4) != static_cast<std::uint32_t>(size)) {
         log.logError(gzip_msg::kSizeMismatch);
-        return false;
-    }
-    return true;
-}
-
-// Passes reads through and keeps the last bytes read, so the trailer the
-// inflater read past can be found again.
-class TailSource : public DataSource {
-public:
-    explicit TailSource(DataSource& inner) : m_inner(inner) {}
-    bool readChunk(void* buffer, std::uint32_t size, std::uint32_t* bytesRead, LogBase* log) override {
-        const bool ok = m_inner.readChunk(buffer, size, bytesRead, log);
-        if (*bytesRead) {
-            m_tail.append(static_cast<const char*>(buffer), *bytesRead);
-            if (m_tail.size() > 2 * kTailKept)
-                m_tail.erase(0, m_tail.size() - kTailKept);
-        }
-        return ok;
-    }
-    bool endOfStream() override { return m_inner.endOfStream(); }
-    const std::string& tail() const { return m_tail; }
-
-private:
-    DataSource& m_inner;
-    std::string m_tail;
-};
-
-// Counts what reaches the output, and sums it as RFC 1950 does when asked.
-class CountingOutput : public Output {
-public:
-    explicit CountingOutput(Output& inner, bool sum = false) : m_inner(inner), m_sum(sum) {}
-    std::uint32_t writeBytes(const void* data, std::uint32_t size, std::uint32_t count, ProgressMonitor* monitor,
-                             LogBase& log) override {
-        const std::uint32_t n = m_inner.writeBytes(data, size, count, monitor, log);
-        passed(data, static_cast<std::uint64_t>(size) * n);
-        return n;
-    }
-    std::uint32_t writeBytes64(const void* data, std::uint64_t size, std::uint32_t count, ProgressMonitor* monitor,
-                               LogBase& log) override {
-        const std::uint32_t n = m_inner.writeBytes64(data, size, count, monitor, log);
-        passed(data, size * n);
-        return n;
-    }
-    bool isHalted() override { return m_inner.isHalted(); }
-    std::uint64_t bytes() const { return m_bytes; }
-    std::uint32_t adler() const { return m_adler; }
-
-private:
-    void passed(const void* data, std::uint64_t n) {
-        if (m_sum)
-            m_adler = platform::Adler32(m_adler, data, static_cast<std::size_t>(n));
-        m_bytes += n;
-    }
-
-    Output& m_inner;
-    bool m_sum;
-    std::uint64_t m_bytes = 0;
-    std::uint32_t m_adler = platform::kAdler32Start;
-};
-
-bool readExactly(DataSource& source, unsigned char* buffer, std::uint32_t n, LogBase& log) {
-    std::uint32_t got = 0;
-    while (got < n) {
-        std::uint32_t r = 0;
-        if (!source.readChunk(buffer + got, n - got, &r, &log) || r == 0)
-            return false;
-        got += r;
-    }
-    return true;
-}
-
-bool skipZeroTerminated(DataSource& source, LogBase& log) {
-    unsigned char c = 1;
-    while (c != 0)
-        if (!readExactly(source, &c, 1, log))
-            return false;
-    return true;
-}
-
-// The source of a member after the first: what the inflater read past
-// the previous member is given back to be read first, and reads are kept
-// short, so that many small members cost time in proportion to their size.
-class MemberSource : public DataSource {
-public:
-    explicit MemberSource(DataSource& inner) : m_inner(inner) {}
-    bool readChunk(void* buffer, std::uint32_t size, std::uint32_t* bytesRead, LogBase* log) override {
-        if (m_given)
-            size = size < kMemberRead ? size : kMemberRead;
-        if (m_at < m_pending.size()) {
-            const std::size_t n = std::min<std::size_t>(size, m_pending.size() - m_at);
-            std::memcpy(buffer, m_pending.data() + m_at, n);
-            m_at += n;
-            *bytesRead = static_cast<std::uint32_t>(n);
-            return true;
-        }
-        return m_inner.readChunk(buffer, size, bytesRead, log);
-    }
-    bool endOfStream() override { return m_at >= m_pending.size() && m_inner.endOfStream(); }
-    // The bytes are read again, before anything not read yet; the reads
-    // after them are short unless they go back before any data.
-    void giveBack(const std::string& bytes, bool shortReads = true) {
-        m_pending = bytes + m_pending.substr(m_at);
-        m_at = 0;
-        m_given = m_given || shortReads;
-    }
-
-private:
-    // zlib's own gzip reader reads this much at a time.
-    static constexpr std::uint32_t kMemberRead = 8192;
-    DataSource& m_inner;
-    std::string m_pending;
-    std::size_t m_at = 0;
-    bool m_given = false;
-};
-
-// Reads until n bytes or the end of the source; the count read.
-std::uint32_t readUpTo(DataSource& source, unsigned char* buffer, std::uint32_t n, LogBase& log) {
-    std::uint32_t got = 0;
-    while (got < n) {
-        std::uint32_t r = 0;
-        if (!source.readChunk(buffer + got, n - got, &r, &log) || r == 0)
-            break;
-        got += r;
-    }
-    return got;
-}
-
-// Whether the bytes already read and the rest of the source are all zero
-// (padding, which gzip readers pass over).
-bool onlyZerosFollow(DataSource& source, const unsigned char* read, std::uint32_t n, LogBase& log) {
-    for (std::uint32_t i = 0; i < n; ++i)
-        if (read[i] != 0)
-            return false;
-    unsigned char block[kZeroScanBlock];
-    while (true) {
-        std::uint32_t r = 0;
-        if (!source.readChunk(block, sizeof block, &r, &log) || r == 0)
-            return true;
-        for (std::uint32_t i = 0; i < r; ++i)
-            if (block[i] != 0)
-                return false;
-    }
-}
-
-bool readMemberHeader(DataSource& source, LogBase& log) {
-    unsigned char h[Gzip::kHeaderSize];
-    if (!readExactly(source, h, Gzip::kHeaderSize, log)) {
-        log.logError("Failed to read 1st 10 bytes.");
-        return false;
-    }
-    if (!checkIdAndMethod(h, log))
-        return false;
-    unsigned char two[2];
-    if (h[3] & kFlagExtra) {
-        if (!readExactly(source, two, 2, log)) {
-            log.logError("Failed to read XLEN");
-            return false;
-        }
-        std::uint32_t xlen = static_cast<std::uint32_t>(two[0]) | static_cast<std::uint32_t>(two[1]) << 8;
-        std::string extra(xlen, '\0');
-        if (!readExactly(source, reinterpret_cast<unsigned char*>(extra.data()), xlen, log)) {
-            log.logError("Failed to read extra field");
-            return false;
-        }
-    }
-    if ((h[3] & kFlagName) && !skipZeroTerminated(source, log)) {
-        log.logError(gzip_msg::kNoFileName);
-        return false;
-    }
-    if ((h[3] & kFlagComment) && !skipZeroTerminated(source, log)) {
-        log.logError("Failed to read comment");
-        return false;
-    }
-    if ((h[3] & kFlagHeaderCrc) && !readExactly(source, two, 2, log)) {
-        log.logError("Failed to read CRC");
         return false;
     }
     return true;
@@ -286,28 +113,6 @@ std::uint32_t memberDataStart(const unsigned char* p, std::uint32_t size, LogBas
         at += 2;
     }
     return at;
-}
-
-// Inflates the deflate data at the front of `in` into out. What the
-// inflater read past the data is given back, to be read again: a trailer,
-// then whatever follows.
-bool inflateFront(MemberSource& in, Output& out, std::uint32_t& crc, LogBase& log) {
-    TailSource tail(in);
-    ZipPipeline pipe;
-    pipe.setDeflateLevel(Gzip::kLevel);
-    pipe.setSourceDataSource(&tail);
-    pipe.setSourceCompressed(true);
-    pipe.setDestCompressed(false);
-    pipe.setOutput(&out);
-    if (!pipe.run(&crc, log, kCallerSource, false))
-        return false;
-    const std::uint32_t leftOver = pipe.getBytesLeftOver();
-    if (leftOver > tail.tail().size()) {
-        log.logError(gzip_msg::kNoTrailer);
-        return false;
-    }
-    in.giveBack(tail.tail().substr(tail.tail().size() - leftOver));
-    return true;
 }
 
 // What follows a member: the end, zero bytes of padding (both fine), or
@@ -369,62 +174,22 @@ bool Gzip::unGzipMemory(const DataBuffer& gz, DataBuffer& out, LogBase& log) {
     }
 }
 
-// Every member in turn, their data concatenated into `out`; each member's
-// trailer is checked, and what follows the last one must be nothing or
-// zero bytes of padding.
+// Both read through the one unpacker a piece at a time.
+namespace {
+
+bool unpackSource(UnpackOutput::Format format, DataSource& source, Output& out, LogBase& log) {
+    UnpackOutput unpack(format, out);
+    return source.copyToOutput(unpack, nullptr, &log) && unpack.finish(log);
+}
+
+} // namespace
+
 bool Gzip::unGzipSource(DataSource& source, Output& out, LogBase& log) {
-    MemberSource in(source);
-    while (true) {
-        if (!readMemberHeader(in, log))
-            return false;
-        CountingOutput counted(out);
-        std::uint32_t crc = 0;
-        if (!inflateFront(in, counted, crc, log))
-            return false;
-        unsigned char trailer[kTrailerSize];
-        if (!readExactly(in, trailer, kTrailerSize, log)) {
-            log.logError(gzip_msg::kNoTrailer);
-            return false;
-        }
-        if (!checkTrailer(crc, counted.bytes(), trailer, log))
-            return false;
-        unsigned char next[2];
-        const std::uint32_t got = readUpTo(in, next, sizeof next, log);
-        if (got == sizeof next && next[0] == kId1 && next[1] == kId2) {
-            in.giveBack(std::string(reinterpret_cast<const char*>(next), sizeof next));
-            continue;
-        }
-        if (!onlyZerosFollow(in, next, got, log)) {
-            log.logError(gzip_msg::kTrailingGarbage);
-            return false;
-        }
-        return true;
-    }
+    return unpackSource(UnpackOutput::Format::kGzip, source, out, log);
 }
 
 bool Gzip::unDeflateSource(DataSource& source, Output& out, LogBase& log) {
-    MemberSource in(source);
-    unsigned char head[kZlibHeaderSize];
-    const std::uint32_t got = readUpTo(in, head, kZlibHeaderSize, log);
-    const bool zlib = got == kZlibHeaderSize && zlibHeaderFault(head[0], head[1]) == nullptr;
-    if (zlib && (head[1] & kZlibFlagDict) != 0) {
-        log.logError(gzip_msg::kZlibDictionary);
-        return false;
-    }
-    if (!zlib)
-        in.giveBack(std::string(reinterpret_cast<const char*>(head), got), false);
-    CountingOutput counted(out, zlib);
-    std::uint32_t crc = 0;
-    if (!inflateFront(in, counted, crc, log))
-        return false;
-    unsigned char rest[kDeflateTailLook];
-    const std::uint32_t tail = readUpTo(in, rest, kDeflateTailLook, log);
-    const std::uint32_t adler = counted.adler();
-    if (const char* fault = deflateTailFault(rest, tail, zlib ? &adler : nullptr)) {
-        log.logError(fault);
-        return false;
-    }
-    return true;
+    return unpackSource(UnpackOutput::Format::kDeflate, source, out, log);
 }
 
 bool Gzip::deflateSourceToOutput(DataSource& source, Output& out, std::uint64_t* inputBytes) {
@@ -496,6 +261,343 @@ bool Gzip::unGzipFile(const char* utf8Path, LogBase& log) {
         return false;
     }
     return true;
+}
+
+// ---------------------------------------------------------------- unpacker
+
+// What the inflater writes: counted, and checked by the member's CRC-32 or
+// the zlib stream's Adler-32 on its way to the output.
+class UnpackOutput::Checked : public Output {
+public:
+    explicit Checked(Output& inner) : m_inner(inner) {}
+    std::uint32_t writeBytes(const void* data, std::uint32_t size, std::uint32_t count, ProgressMonitor* monitor,
+                             LogBase& log) override {
+        return writeBytes64(data, size, count, monitor, log);
+    }
+    std::uint32_t writeBytes64(const void* data, std::uint64_t size, std::uint32_t count, ProgressMonitor* monitor,
+                               LogBase& log) override {
+        const std::uint32_t n = m_inner.writeBytes64(data, size, count, monitor, log);
+        std::uint64_t bytes = 0;
+        if (n != count || !blockByteCount(size, n, bytes))
+            return 0;
+        for (std::uint64_t at = 0; at < bytes;) {
+            const auto piece = static_cast<std::uint32_t>(bytes - at < UINT32_MAX ? bytes - at : UINT32_MAX);
+            const auto* p = static_cast<const unsigned char*>(data) + at;
+            if (m_sumCrc)
+                m_crc.moreData(p, piece);
+            if (m_sumAdler)
+                m_adler = platform::Adler32(m_adler, p, piece);
+            at += piece;
+        }
+        m_bytes += bytes;
+        return n;
+    }
+    bool isHalted() override { return m_inner.isHalted(); }
+    void restart(bool crc, bool adler) {
+        m_sumCrc = crc;
+        m_sumAdler = adler;
+        m_crc.beginStream();
+        m_adler = platform::kAdler32Start;
+        m_bytes = 0;
+    }
+    std::uint32_t crc() const { return m_crc.endStream(); }
+    std::uint32_t adler() const { return m_adler; }
+    std::uint64_t bytes() const { return m_bytes; }
+
+private:
+    Output& m_inner;
+    bool m_sumCrc = false;
+    bool m_sumAdler = false;
+    ZipCRC m_crc;
+    std::uint32_t m_adler = platform::kAdler32Start;
+    std::uint64_t m_bytes = 0;
+};
+
+UnpackOutput::UnpackOutput(Format format, Output& out)
+    : m_format(format), m_out(out), m_inflater(std::make_unique<InflateState2>()),
+      m_checked(std::make_unique<Checked>(out)) {}
+
+UnpackOutput::~UnpackOutput() = default;
+
+std::uint32_t UnpackOutput::writeBytes(const void* data, std::uint32_t size, std::uint32_t count,
+                                       ProgressMonitor* monitor, LogBase& log) {
+    return writeBytes64(data, size, count, monitor, log);
+}
+
+std::uint32_t UnpackOutput::writeBytes64(const void* data, std::uint64_t size, std::uint32_t count, ProgressMonitor*,
+                                         LogBase& log) {
+    std::uint64_t bytes = 0;
+    if (m_failed || !blockByteCount(size, count, bytes))
+        return 0;
+    m_taken += bytes;
+    return take(static_cast<const unsigned char*>(data), bytes, log) ? count : 0;
+}
+
+bool UnpackOutput::fail(LogBase& log, const char* reason) {
+    if (reason != nullptr)
+        log.logError(reason);
+    m_failed = true;
+    return false;
+}
+
+bool UnpackOutput::take(const unsigned char* p, std::uint64_t n, LogBase& log) {
+    while (!m_failed) {
+        // What the inflater took past a member's end comes before the rest.
+        if (!m_carry.empty()) {
+            std::string carried;
+            carried.swap(m_carry);
+            if (!take(reinterpret_cast<const unsigned char*>(carried.data()), carried.size(), log))
+                return false;
+            continue;
+        }
+        if (n == 0)
+            return true;
+        const std::uint64_t used = step(p, n, log);
+        p += used;
+        n -= used;
+    }
+    return false;
+}
+
+std::uint64_t UnpackOutput::step(const unsigned char* p, std::uint64_t n, LogBase& log) {
+    switch (m_stage) {
+    case Stage::kHead: return stepHead(p, n, log);
+    case Stage::kData: return stepData(p, n, log);
+    default: return stepAfterData(p, n, log);
+    }
+}
+
+void UnpackOutput::nextHeadPart() {
+    m_partSize = 0;
+    // The optional parts in their order, each there when its flag is set.
+    static constexpr struct {
+        HeadPart part;
+        unsigned char flag;
+    } kParts[] = {{HeadPart::kExtraLength, kFlagExtra},
+                  {HeadPart::kExtra, kFlagExtra},
+                  {HeadPart::kName, kFlagName},
+                  {HeadPart::kComment, kFlagComment},
+                  {HeadPart::kHeadCrc, kFlagHeaderCrc}};
+    bool past = m_headPart == HeadPart::kFixed;
+    for (const auto& next : kParts) {
+        if (past && (m_flags & next.flag) != 0) {
+            m_headPart = next.part;
+            return;
+        }
+        past = past || next.part == m_headPart;
+    }
+    startData();
+}
+
+void UnpackOutput::startData() {
+    m_stage = Stage::kData;
+    m_partSize = 0;
+    m_inflater->reset(InflateState2::kWindowSize);
+    m_checked->restart(m_format == Format::kGzip, m_zlib);
+}
+
+std::uint64_t UnpackOutput::stepHead(const unsigned char* p, std::uint64_t n, LogBase& log) {
+    // Gathers a part of `want` bytes; true once it is whole.
+    std::uint64_t used = 0;
+    const auto gather = [&](std::uint32_t want) {
+        const std::uint64_t take = std::min<std::uint64_t>(want - m_partSize, n);
+        std::memcpy(m_part + m_partSize, p, static_cast<std::size_t>(take));
+        m_partSize += static_cast<std::uint32_t>(take);
+        used = take;
+        return m_partSize == want;
+    };
+    if (m_format == Format::kDeflate) {
+        if (!gather(kZlibHeaderSize))
+            return used;
+        m_zlib = zlibHeaderFault(m_part[0], m_part[1]) == nullptr;
+        if (m_zlib && (m_part[1] & kZlibFlagDict) != 0) {
+            fail(log, gzip_msg::kZlibDictionary);
+            return used;
+        }
+        const std::string head(reinterpret_cast<const char*>(m_part), kZlibHeaderSize);
+        startData();
+        // Raw deflate data begins with the two bytes that were no zlib header.
+        if (!m_zlib)
+            m_carry = head;
+        return used;
+    }
+    switch (m_headPart) {
+    case HeadPart::kFixed:
+        if (!gather(Gzip::kHeaderSize))
+            return used;
+        if (!checkIdAndMethod(m_part, log)) {
+            fail(log, nullptr);
+            return used;
+        }
+        m_flags = m_part[3];
+        nextHeadPart();
+        return used;
+    case HeadPart::kExtraLength:
+        if (!gather(2))
+            return used;
+        m_skip = static_cast<std::uint32_t>(m_part[0]) | static_cast<std::uint32_t>(m_part[1]) << 8;
+        nextHeadPart();
+        if (m_skip == 0)
+            nextHeadPart();
+        return used;
+    case HeadPart::kExtra:
+        used = std::min<std::uint64_t>(m_skip, n);
+        m_skip -= static_cast<std::uint32_t>(used);
+        if (m_skip == 0)
+            nextHeadPart();
+        return used;
+    case HeadPart::kName:
+    case HeadPart::kComment: {
+        const void* end = std::memchr(p, 0, static_cast<std::size_t>(n));
+        if (end == nullptr)
+            return n;
+        nextHeadPart();
+        return static_cast<std::uint64_t>(static_cast<const unsigned char*>(end) - p) + 1;
+    }
+    case HeadPart::kHeadCrc:
+        if (gather(2))
+            nextHeadPart();
+        return used;
+    }
+    return used;
+}
+
+std::uint64_t UnpackOutput::stepData(const unsigned char* p, std::uint64_t n, LogBase& log) {
+    const std::uint32_t piece = m_members == 0 ? kFirstMemberPiece : kLaterMemberPiece;
+    const auto feed = static_cast<std::uint32_t>(n < piece ? n : piece);
+    bool finished = false;
+    int code = 0;
+    if (m_inflater->inflateChunk(p, feed, false, *m_checked, finished, log, code, 0) != 1) {
+        fail(log, stream_msg::kInflateFailed);
+        return feed;
+    }
+    if (!finished)
+        return feed;
+    // The bytes it took past the data's end are taken again, for the
+    // trailer and what follows it.
+    const unsigned char* past = nullptr;
+    const std::uint32_t rest = m_inflater->bytesAfterStream(&past);
+    m_stage = Stage::kTrailer;
+    m_partSize = 0;
+    if (rest <= feed)
+        return feed - rest;
+    m_carry.assign(reinterpret_cast<const char*>(past), rest - feed);
+    return 0;
+}
+
+std::uint64_t UnpackOutput::stepAfterData(const unsigned char* p, std::uint64_t n, LogBase& log) {
+    if (m_format == Format::kDeflate) {
+        // Judged by the one rule for what may follow deflate data, at the end
+        // or as soon as there is more than it ever needs to see.
+        const std::uint64_t take = std::min<std::uint64_t>(kDeflateTailLook - m_partSize, n);
+        std::memcpy(m_part + m_partSize, p, static_cast<std::size_t>(take));
+        m_partSize += static_cast<std::uint32_t>(take);
+        if (m_partSize == kDeflateTailLook) {
+            judgeDeflateTail(log);
+            return n;
+        }
+        return take;
+    }
+    switch (m_stage) {
+    case Stage::kTrailer: {
+        const std::uint64_t take = std::min<std::uint64_t>(Gzip::kTrailerSize - m_partSize, n);
+        std::memcpy(m_part + m_partSize, p, static_cast<std::size_t>(take));
+        m_partSize += static_cast<std::uint32_t>(take);
+        if (m_partSize == Gzip::kTrailerSize) {
+            if (!checkTrailer(m_checked->crc(), m_checked->bytes(), m_part, log))
+                fail(log, nullptr);
+            ++m_members;
+            m_stage = Stage::kNext;
+            m_partSize = 0;
+        }
+        return take;
+    }
+    case Stage::kNext:
+        // Another member, or zero bytes of padding to the end.
+        if (m_partSize == 0 && p[0] == 0) {
+            m_stage = Stage::kPadding;
+            return 0;
+        }
+        if (p[0] != (m_partSize == 0 ? kId1 : kId2)) {
+            fail(log, gzip_msg::kTrailingGarbage);
+            return n;
+        }
+        m_part[m_partSize++] = p[0];
+        if (m_partSize == 2) {
+            m_stage = Stage::kHead;
+            m_headPart = HeadPart::kFixed;
+        }
+        return 1;
+    default:
+        for (std::uint64_t i = 0; i < n; ++i) {
+            if (p[i] != 0) {
+                fail(log, gzip_msg::kTrailingGarbage);
+                break;
+            }
+        }
+        return n;
+    }
+}
+
+bool UnpackOutput::endOfDeflate(LogBase& log) {
+    bool finished = false;
+    int code = 0;
+    if (m_inflater->inflateChunk(nullptr, 0, true, *m_checked, finished, log, code, 0) != 1 || !finished)
+        return fail(log, stream_msg::kInflateFailed);
+    const unsigned char* past = nullptr;
+    const std::uint32_t rest = m_inflater->bytesAfterStream(&past);
+    const std::string after(reinterpret_cast<const char*>(past), rest);
+    m_stage = Stage::kTrailer;
+    m_partSize = 0;
+    return take(reinterpret_cast<const unsigned char*>(after.data()), after.size(), log);
+}
+
+bool UnpackOutput::judgeDeflateTail(LogBase& log) {
+    const std::uint32_t adler = m_checked->adler();
+    if (const char* fault = deflateTailFault(m_part, m_partSize, m_zlib ? &adler : nullptr))
+        return fail(log, fault);
+    return true;
+}
+
+bool UnpackOutput::finish(LogBase& log) {
+    while (!m_failed) {
+        switch (m_stage) {
+        case Stage::kHead:
+            if (m_format == Format::kDeflate) {
+                // Too short for a zlib header: raw data, if anything.
+                const std::string head(reinterpret_cast<const char*>(m_part), m_partSize);
+                startData();
+                m_carry = head;
+                if (!take(nullptr, 0, log))
+                    return false;
+                continue;
+            }
+            switch (m_headPart) {
+            case HeadPart::kFixed: return fail(log, "Failed to read 1st 10 bytes.");
+            case HeadPart::kExtraLength: return fail(log, "Failed to read XLEN");
+            case HeadPart::kExtra: return fail(log, "Failed to read extra field");
+            case HeadPart::kName: return fail(log, gzip_msg::kNoFileName);
+            case HeadPart::kComment: return fail(log, "Failed to read comment");
+            case HeadPart::kHeadCrc: return fail(log, "Failed to read CRC");
+            }
+            return false;
+        case Stage::kData:
+            if (!endOfDeflate(log))
+                return false;
+            continue;
+        case Stage::kTrailer:
+            if (m_format == Format::kDeflate)
+                return judgeDeflateTail(log);
+            return fail(log, gzip_msg::kNoTrailer);
+        case Stage::kNext:
+            // A lone first byte of a member's id is no member.
+            if (m_format == Format::kGzip && m_partSize != 0)
+                return fail(log, gzip_msg::kTrailingGarbage);
+            return true;
+        case Stage::kPadding: return true;
+        }
+    }
+    return false;
 }
 
 } // namespace tessik

@@ -4,10 +4,13 @@
 // stream, cached files in place, and request bodies compressed. The deflate
 // work runs through the zip entry pipeline.
 #include <cstdint>
+#include <memory>
+#include <string>
 
 #include "netlib/core/DataBuffer.h"
 #include "netlib/core/LogBase.h"
 #include "netlib/streams/DataSource.h"
+#include "netlib/streams/InflateState2.h"
 #include "netlib/streams/Output.h"
 
 namespace tessik {
@@ -53,6 +56,65 @@ public:
     // Replaces a gzip file by its content (every member); the file stays as
     // it was unless all of it was read and checked.
     static bool unGzipFile(const char* utf8Path, LogBase& log);
+};
+
+// Gzip data (every member, as unGzipSource reads it) or the HTTP deflate
+// coding (as unDeflateSource reads it) written in pieces of any size: the
+// content goes on to `out` as it is unpacked, and nothing is held but the
+// inflater's window and the few bytes of a head or trailer. A write fails
+// once the data is found broken or out refuses what it is given; finish(),
+// after the last piece, says whether all of it was whole.
+class UnpackOutput : public Output {
+public:
+    enum class Format { kGzip, kDeflate };
+
+    UnpackOutput(Format format, Output& out);
+    ~UnpackOutput() override;
+
+    std::uint32_t writeBytes(const void* data, std::uint32_t size, std::uint32_t count, ProgressMonitor* monitor,
+                             LogBase& log) override;
+    std::uint32_t writeBytes64(const void* data, std::uint64_t size, std::uint32_t count, ProgressMonitor* monitor,
+                               LogBase& log) override;
+    // The packed bytes taken so far.
+    std::int64_t getPosition64() override { return static_cast<std::int64_t>(m_taken); }
+    bool isHalted() override { return m_failed || m_out.isHalted(); }
+    bool finish(LogBase& log);
+
+private:
+    class Checked;
+    enum class Stage { kHead, kData, kTrailer, kNext, kPadding };
+    enum class HeadPart { kFixed, kExtraLength, kExtra, kName, kComment, kHeadCrc };
+
+    bool take(const unsigned char* p, std::uint64_t n, LogBase& log);
+    // Takes bytes from the front of p for the stage it is in; how many.
+    std::uint64_t step(const unsigned char* p, std::uint64_t n, LogBase& log);
+    std::uint64_t stepHead(const unsigned char* p, std::uint64_t n, LogBase& log);
+    std::uint64_t stepData(const unsigned char* p, std::uint64_t n, LogBase& log);
+    std::uint64_t stepAfterData(const unsigned char* p, std::uint64_t n, LogBase& log);
+    void nextHeadPart();
+    void startData();
+    bool endOfDeflate(LogBase& log);
+    // What followed the deflate data, gathered in m_part.
+    bool judgeDeflateTail(LogBase& log);
+    bool fail(LogBase& log, const char* reason);
+
+    Format m_format;
+    Output& m_out;
+    std::unique_ptr<InflateState2> m_inflater;
+    std::unique_ptr<Checked> m_checked;
+    Stage m_stage = Stage::kHead;
+    HeadPart m_headPart = HeadPart::kFixed;
+    // The bytes of a head or trailer part gathered so far.
+    unsigned char m_part[Gzip::kHeaderSize] = {};
+    std::uint32_t m_partSize = 0;
+    unsigned char m_flags = 0;
+    std::uint32_t m_skip = 0;
+    bool m_zlib = false;
+    std::uint32_t m_members = 0;
+    // Bytes the inflater took past the end of its data before this write.
+    std::string m_carry;
+    std::uint64_t m_taken = 0;
+    bool m_failed = false;
 };
 
 } // namespace tessik

@@ -268,6 +268,7 @@ std::string Answer(const std::string& row) {
 
 constexpr const char* kCached = "cached ";
 constexpr const char* kStored = "stored ";
+constexpr const char* kBucketFollowed = "bucket-followed ";
 constexpr const char* kAsked = "asked=";
 
 // Keeps an answer in the disk cache or the bucket cache as the library kept
@@ -435,6 +436,37 @@ bool S3Road(ClsHttp& http, const std::string& road, int port, const std::string&
     return queued && http.waitForBackgroundTask(kTaskLimitMs) && http.backgroundTaskResult();
 }
 
+// The request-object roads that hand back a response: PostUrlEncoded, PostXml,
+// and SynchronousRequest of a GET or a form POST, directly or run as a
+// background task. Null when the call failed.
+std::unique_ptr<ClsHttpResponse> ResponseRoad(ClsHttp& http, const std::string& road, const std::string& url) {
+    XString u, xml, charset;
+    X(u, url);
+    ClsHttpRequest request;
+    if (road == "post-form") {
+        request.AddParam("a", "1");
+        return std::unique_ptr<ClsHttpResponse>(http.PostUrlEncoded(u, request, false, nullptr, http.getLog()));
+    }
+    if (road == "post-xml")
+        return std::unique_ptr<ClsHttpResponse>(
+            http.PostXml(u, X(xml, "<a/>"), X(charset, "utf-8"), false, nullptr, http.getLog()));
+    request.setPath("/page");
+    if (road == "sync-post") {
+        request.UsePostUrlEncoded();
+        request.AddParam("a", "1");
+    }
+    const std::string port = url.substr(url.rfind(':') + 1, url.find('/', url.rfind(':')) - url.rfind(':') - 1);
+    if (road != "sync-background")
+        return std::unique_ptr<ClsHttpResponse>(
+            http.SynchronousRequest("127.0.0.1", std::stoi(port), false, request, nullptr));
+    http.setUseBackgroundThread(true);
+    http.SynchronousRequest("127.0.0.1", std::stoi(port), false, request, nullptr);
+    const bool ok = http.waitForBackgroundTask(kTaskLimitMs) && http.backgroundTaskResult();
+    http.setUseBackgroundThread(false);
+    std::unique_ptr<ClsHttpResponse> answer(http.takeLastResponse());
+    return ok ? std::move(answer) : nullptr;
+}
+
 // The roads that hand the body back in memory, by the row's name: what they
 // returned goes to `to`. curl asks with the same verb.
 bool MemoryRoad(ClsHttp& http, const std::string& road, const std::string& url, const std::string& to) {
@@ -442,7 +474,27 @@ bool MemoryRoad(ClsHttp& http, const std::string& road, const std::string& url, 
     X(u, url);
     DataBuffer bytes;
     bool ok = false;
-    if (road == "quick") {
+    if (road == "post-form" || road == "post-xml" || road.starts_with("sync")) {
+        const std::unique_ptr<ClsHttpResponse> answer = ResponseRoad(http, road, url);
+        ok = answer != nullptr;
+        if (ok)
+            bytes.appendDb(answer->getBody());
+    } else if (road == "post-background") {
+        XString type;
+        DataBuffer sent;
+        sent.append("x", 1);
+        X(type, "text/plain");
+        ok = http.queueBackgroundTask(BgMethod::PostBinary, "PostBinary",
+                                      [&](ClsBgTask& t) {
+                                          t.pushStringArg(u);
+                                          t.pushBytesArg(sent);
+                                          t.pushStringArg(type);
+                                          t.pushBoolArg(false);
+                                          t.pushBoolArg(false);
+                                      }) &&
+             http.waitForBackgroundTask(kTaskLimitMs) && http.backgroundTaskResult();
+        http.backgroundStringResult(text);
+    } else if (road == "quick") {
         ok = http.QuickGetStr(u, text, false, nullptr, http.getLog());
     } else if (road == "quick-bytes") {
         ok = http.QuickGet(u, bytes, false, nullptr, http.getLog());
@@ -474,6 +526,10 @@ bool MemoryRoad(ClsHttp& http, const std::string& road, const std::string& url, 
 }
 
 const std::map<std::string, std::vector<std::string>> kCurlVerbs = {{"post", {"--data-binary", "x"}},
+                                                                    {"post-background", {"--data-binary", "x"}},
+                                                                    {"post-form", {"-d", "a=1"}},
+                                                                    {"sync-post", {"-d", "a=1"}},
+                                                                    {"post-xml", {"--data-binary", "<a/>"}},
                                                                     {"put", {"-X", "PUT", "--data-binary", "x"}},
                                                                     {"delete", {"-X", "DELETE"}},
                                                                     {"quick-put", {"-X", "PUT"}}};
@@ -492,7 +548,7 @@ const std::map<std::string, std::vector<std::string>> kCurlVerbs = {{"post", {"-
 // beside curl's exit status and file.
 TEST_F(DownloadTargets, DownloadsSucceedOnlyWhenTheFileHoldsWhatTheServerSent) {
     const auto rows = grvtest::ReadTable(std::string(GRV_TEST_DATA_DIR) + "/http/download-outcomes.txt", " | ");
-    ASSERT_EQ(rows.size(), 361u);
+    ASSERT_EQ(rows.size(), 444u);
     const S3Names names;
     grvtest::TempDir dir;
     const std::string upload = dir.File("upload");
@@ -508,28 +564,36 @@ TEST_F(DownloadTargets, DownloadsSucceedOnlyWhenTheFileHoldsWhatTheServerSent) {
             answerText.erase(0, answerText.find(' ') + 1);
         }
         const bool stored = answerText.starts_with(kStored);
-        const bool cached = stored || answerText.starts_with(kCached);
+        const bool bucketOnly = answerText.starts_with(kBucketFollowed);
+        const bool cached = stored || bucketOnly || answerText.starts_with(kCached);
         std::vector<std::string> script;
-        std::istringstream answers(answerText.substr(cached ? std::strlen(kCached) : 0));
+        std::istringstream answers(cached ? answerText.substr(answerText.find(' ') + 1) : answerText);
         for (std::string answer; std::getline(answers, answer, ';');)
             script.push_back(Answer(answer));
-        const Road road = row[0] == "resume" ? Road::Resume : row[0] == "append" ? Road::Append : Road::Download;
+        // "download.EXT" and "resume.EXT" download into a name ending so.
+        const std::size_t dot = row[0].find('.');
+        const bool named = dot != std::string::npos;
+        const std::string roadName = row[0].substr(0, dot);
+        const Road road = roadName == "resume" ? Road::Resume : roadName == "append" ? Road::Append : Road::Download;
         // The text roads hand back the body: "file" is what they returned;
         // S3_DownloadString's "file before" is the charset it names.
         const bool s3String = row[0] == "s3-string";
         const bool s3 = row[0].starts_with("s3");
-        const bool memory = !s3 && road == Road::Download && row[0] != "download";
+        const bool memory = !s3 && road == Road::Download && row[0] != "download" && !named;
         const bool quick = memory || (s3 && row[0] != "s3" && row[0] != "s3-background" && !IsS3Write(row[0]));
-        const bool follow = row[1] == "on";
-        const std::string ours = dir.File("ours"), judged = dir.File("curl");
+        // "unfollowed": following is on, but the road does not follow this
+        // answer (a request object follows a 302 alone); curl without -L.
+        const bool follow = row[1] != "off";
+        const std::string suffix = named ? row[0].substr(dot) : "";
+        const std::string ours = dir.File("ours" + suffix), judged = dir.File("curl" + suffix);
         for (const bool bucket : {false, true}) {
-            if (bucket && !cached)
+            if ((bucket && !cached) || (!bucket && bucketOnly))
                 continue;
             SCOPED_TRACE(row[0] + " " + row[1] + " " + row[2] + ": " + row[3] + (bucket ? " (bucket cache)" : ""));
             for (const std::string& path : {ours, judged}) {
                 std::filesystem::remove(path);
                 if (row[2] != "-" && !s3String) {
-                    ASSERT_TRUE(grvtest::WriteFile(path, row[2]));
+                    ASSERT_TRUE(grvtest::WriteFile(path, Unescaped(row[2])));
                 }
             }
             ClsHttp fresh;
@@ -549,7 +613,10 @@ TEST_F(DownloadTargets, DownloadsSucceedOnlyWhenTheFileHoldsWhatTheServerSent) {
                 if (stored) {
                     ASSERT_TRUE(StoreAsBefore(fresh, bucket, url, script.front()));
                 } else {
+                    // "bucket-followed": fetched following its redirects.
+                    fresh.options().FollowRedirects = follow || bucketOnly ? 1 : 0;
                     fresh.QuickGetStr(X(u, url), text, false, nullptr, fresh.getLog());
+                    fresh.options().FollowRedirects = follow ? 1 : 0;
                 }
                 peers.Stop(port);
             }
@@ -564,7 +631,7 @@ TEST_F(DownloadTargets, DownloadsSucceedOnlyWhenTheFileHoldsWhatTheServerSent) {
                                        : fresh.Download(X(u, url), X(path, ours), false, nullptr, fresh.getLog());
             XString why;
             fresh.getLastErrorText(why, false);
-            EXPECT_EQ(std::string(ok ? "true " : "false ") + Holding(ours), row[4]) << why.getUtf8();
+            EXPECT_EQ(std::string(ok ? "true " : "false ") + Holding(ours), Unescaped(row[4])) << why.getUtf8();
             if (!cached)
                 peers.Stop(port);
         }
@@ -578,7 +645,7 @@ TEST_F(DownloadTargets, DownloadsSucceedOnlyWhenTheFileHoldsWhatTheServerSent) {
             curl.insert(curl.end(), {"-H", "Accept-Encoding: " + asked});
         if (kCurlVerbs.contains(row[0]))
             curl.insert(curl.end(), kCurlVerbs.at(row[0]).begin(), kCurlVerbs.at(row[0]).end());
-        if (follow)
+        if (row[1] == "on")
             curl.push_back("-L");
         if (road == Road::Resume)
             curl.insert(curl.end(), {"-C", "-"});
@@ -603,7 +670,7 @@ TEST_F(DownloadTargets, DownloadsSucceedOnlyWhenTheFileHoldsWhatTheServerSent) {
         } else if (quick && r.status == 0) {
             ASSERT_TRUE(grvtest::WriteFile(judged, r.out));
         }
-        EXPECT_EQ(std::to_string(r.status) + " " + Holding(judged), CurlVerdict(row[5], r.status)) << r.err;
+        EXPECT_EQ(std::to_string(r.status) + " " + Holding(judged), Unescaped(CurlVerdict(row[5], r.status))) << r.err;
         peers.Stop(port);
     }
 }
