@@ -621,6 +621,7 @@ bool NewFilePermissions(int folder, int made, const struct stat& madeStat, mode_
     // setgid), as open() gives it.
     out.uid = st.st_uid;
     out.gid = st.st_gid;
+    out.ownAcl = !out.acl.empty();
     constexpr mode_t kRequest = 0666;
     if (out.acl.empty()) {
         // Made for its owner alone, under the umask: the owner's bits are
@@ -645,9 +646,14 @@ bool NewFilePermissions(int folder, int made, const struct stat& madeStat, mode_
 int GivePermissions(int fd, const struct stat& own, const Permissions& given) {
     if ((own.st_uid != given.uid || own.st_gid != given.gid) && ::fchown(fd, given.uid, given.gid) != 0)
         return errno;
-    if (given.acl.empty() ? ::fremovexattr(fd, kAccessAclAttribute) != 0 && errno != ENODATA && errno != ENOTSUP
-                          : ::fsetxattr(fd, kAccessAclAttribute, given.acl.data(), given.acl.size(), 0) != 0)
+    // A file made without an ACL (given.ownAcl false) has none to take away.
+    if (given.acl.empty()
+            ? given.ownAcl && ::fremovexattr(fd, kAccessAclAttribute) != 0 && errno != ENODATA && errno != ENOTSUP
+            : ::fsetxattr(fd, kAccessAclAttribute, given.acl.data(), given.acl.size(), 0) != 0)
         return errno;
+    // The bits it has already are not given again; an ACL's mask is.
+    if (given.acl.empty() && (own.st_mode & 07777) == given.mode && own.st_uid == given.uid)
+        return 0;
     return ::fchmod(fd, given.mode) == 0 ? 0 : errno;
 }
 

@@ -119,6 +119,9 @@ struct Permissions {
     gid_t gid = 0;
     mode_t mode = 0;
     std::vector<char> acl;
+    // Whether the file they are given to may have an ACL of its own (made
+    // under a folder's default ACL) that acl's being empty takes away.
+    bool ownAcl = true;
 };
 // Those of the file at path that lstat found as found, for a copy no bit
 // of which goes outside limit (to a named user either): the setuid and

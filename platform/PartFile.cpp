@@ -269,7 +269,6 @@ PartFile::~PartFile() {
 
 int PartFile::Open(const std::string& path, mode_t limit, bool inPlace) {
     Discard();
-    m_limit = limit;
     m_target = FollowLinks(path.c_str());
     const Split where = SplitPath(m_target);
     // Everything from here on is done in the folder found now, whatever
@@ -479,18 +478,19 @@ bool PartFile::IsPartName(const std::string& target, const std::string& entryNam
 
 void PartFile::RemoveLeftovers(const std::string& target) {
     const Split where = SplitPath(FollowLinks(target.c_str()));
-    RemoveLeftoversIn(where.folder, PartPrefix(where.name, LongestName(where.folder)));
+    RemoveLeftoversIn(where.folder, PartPrefix(where.name, LongestName(where.folder)), std::string());
 }
 
 void PartFile::RemoveLeftovers() const {
     if (m_fd >= 0 && !m_prefix.empty())
-        RemoveLeftoversIn(m_folder, m_prefix);
+        RemoveLeftoversIn(m_folder, m_prefix, m_partName);
 }
 
-void PartFile::RemoveLeftoversIn(const std::string& folder, const std::string& prefix) {
+void PartFile::RemoveLeftoversIn(const std::string& folder, const std::string& prefix, const std::string& own) {
     const uid_t me = ::geteuid();
     for (const std::string& name : PartNames().NamesStartingWith(folder, prefix)) {
-        if (!MatchesPart(prefix, name))
+        // The caller's own part is held, and needs no look.
+        if (name == own || !MatchesPart(prefix, name))
             continue;
         const std::string path = folder + name;
         struct stat st;

@@ -125,7 +125,8 @@ public:
     void RemoveLeftovers() const;
 
 private:
-    static void RemoveLeftoversIn(const std::string& folder, const std::string& prefix);
+    // Those in folder whose names start with prefix, but for own.
+    static void RemoveLeftoversIn(const std::string& folder, const std::string& prefix, const std::string& own);
     // Syncs the part, renames it to the target and gives it its permissions.
     int PutInPlace();
     // Why a commit may not rename over what lstat found at the target (st).
@@ -134,7 +135,6 @@ private:
     bool FolderInPlace() const;
 
     int m_fd = -1;
-    mode_t m_limit = 07777;
     Durability m_durability = Durability::Synced;
     std::string m_target;
     std::string m_part;
