@@ -408,23 +408,6 @@ BOOL DeleteFile(const char* path) {
     return TRUE;
 }
 
-BOOL MoveFile(const char* from, const char* to) {
-    if (!from || !*from || !to || !*to) {
-        SetLastError(ERROR_PATH_NOT_FOUND);
-        return FALSE;
-    }
-    const std::string a = NormalizeSeparators(from);
-    const std::string b = NormalizeSeparators(to);
-    const int err = RenameFile(a, b, false);
-    if (err == 0)
-        return TRUE;
-    if (err == EEXIST) {
-        SetLastError(ERROR_ALREADY_EXISTS);
-        return FALSE;
-    }
-    return failPath(err, err == ENOENT && ::access(a.c_str(), F_OK) == 0 ? b : a);
-}
-
 BOOL CreateDirectory(const char* path) {
     if (refusedEmpty(path))
         return FALSE;

@@ -64,8 +64,6 @@ DWORD GetFileAttributes(const char* path);
 // Only the read-only bit changes anything.
 BOOL SetFileAttributes(const char* path, DWORD attributes);
 BOOL DeleteFile(const char* path);
-// Fails with ERROR_ALREADY_EXISTS when the target exists.
-BOOL MoveFile(const char* from, const char* to);
 BOOL CreateDirectory(const char* path);
 // Creates an empty file readable and writable by its owner only, refusing an
 // existing name and symbolic links (ERROR_FILE_EXISTS), so the name is ours

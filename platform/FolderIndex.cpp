@@ -119,13 +119,13 @@ std::vector<std::string> FolderIndex::NamesStartingWith(const std::string& folde
     std::set<std::string> read;
     const std::set<std::string>* names = nullptr;
     struct stat st;
-    if (Ready() && ::stat(path.c_str(), &st) == 0) {
-        Drain();
+    if (::stat(path.c_str(), &st) == 0) {
         const Key key{st.st_dev, st.st_ino};
+        const bool notices = Ready();
+        if (notices)
+            Drain();
         auto at = m_folders.find(key);
-        // Past the limit, or with no watch left, the folder is read at each
-        // question, as where no notice can be had.
-        if (at == m_folders.end() && m_folders.size() < MostFolders()) {
+        if (at == m_folders.end() && notices && m_folders.size() < MostFolders()) {
             const int wd = ::inotify_add_watch(m_fd, path.c_str(), kNameChanges);
             if (wd >= 0 && m_byWatch.count(wd) == 0) {
                 at = m_folders.emplace(key, Watched{wd, {}}).first;
@@ -134,8 +134,20 @@ std::vector<std::string> FolderIndex::NamesStartingWith(const std::string& folde
                 ReadFolder(path, at->second.names);
             }
         }
-        if (at != m_folders.end())
+        if (at != m_folders.end()) {
             names = &at->second.names;
+        } else {
+            // With no watch to be had (none left, or past the limit), the
+            // folder is read once for the run: a name made there since by
+            // another program is seen by the next run, as one made on another
+            // machine sharing the folder is.
+            auto unwatched = m_unwatched.find(key);
+            if (unwatched == m_unwatched.end()) {
+                unwatched = m_unwatched.emplace(key, std::set<std::string>()).first;
+                ReadFolder(path, unwatched->second);
+            }
+            names = &unwatched->second;
+        }
     }
     if (names == nullptr) {
         ReadFolder(path, read);

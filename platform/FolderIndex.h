@@ -2,9 +2,10 @@
 // The names of a folder that pass one filter, read once per run and then
 // kept up to date from the kernel's change notices (inotify), so that asking
 // for them again costs what changed since, never the folder's size. Where no
-// notice can be had (no inotify or watch left, more folders than it keeps:
-// thousands), the folder is read at each question, as before. Changes a notice never reports (made
-// on another machine sharing a network folder) are seen at the next run.
+// notice can be had (no inotify instance or watch left, more folders than it
+// keeps: thousands), the folder is read once for the run. Changes no notice
+// reports (made there since by another program with no watch, or on another
+// machine sharing a network folder) are seen at the next run.
 #include <sys/types.h>
 
 #include <map>
@@ -46,6 +47,8 @@ private:
     pid_t m_owner = 0;
     std::map<Key, Watched> m_folders;
     std::map<int, Key> m_byWatch;
+    // Folders read once, with no watch to keep them up to date.
+    std::map<Key, std::set<std::string>> m_unwatched;
 };
 
 } // namespace platform

@@ -115,10 +115,6 @@ bool EncodingConvert::utf8ToUtf16(const void* bytes, unsigned int count, DataBuf
     return tessik::utf8ToUtf16(bytePtr(bytes), count, out);
 }
 
-bool EncodingConvert::utf16ToUtf8(const void* bytes, unsigned int count, DataBuffer& out) {
-    return tessik::utf16ToUtf8(bytePtr(bytes), count, out);
-}
-
 bool EncodingConvert::codePageToUtf16(int page, const void* bytes, unsigned int count, DataBuffer& out) {
     DropTally tally(*this);
     if (!bytes || count == 0)

@@ -87,7 +87,6 @@ public:
     int encodeUtf8Exactly(int page, const void* utf8, unsigned int count, DataBuffer& out);
 
     static bool utf8ToUtf16(const void* bytes, unsigned int count, DataBuffer& out);
-    static bool utf16ToUtf8(const void* bytes, unsigned int count, DataBuffer& out);
 
     // Bytes of input the last conversion could not convert (skipped, or in
     // UTF-7 an 8-bit byte passed through as Latin-1), counted in the input of

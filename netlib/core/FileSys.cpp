@@ -250,27 +250,8 @@ bool deleteFileAnsi(const char* path, LogBase* log) {
     return deleteFile(p, log);
 }
 
-bool moveFile(XString& from, XString& to, LogBase* log) {
-    XString a, b;
-    toLongPathForm(from, a);
-    toLongPathForm(to, b);
-    if (platform::MoveFile(pathOf(a).c_str(), pathOf(b).c_str()))
-        return true;
-    if (log)
-        log->logLastError();
-    return false;
-}
-
 platform::PathKind pathKindUtf8(const char* path) {
     return platform::GetPathKind(path);
-}
-
-void followLinksUtf8(const char* path, StringBuffer& out) {
-    out.setString(platform::FollowLinks(path).c_str());
-}
-
-bool renameFile(XString& from, XString& to, LogBase* log) {
-    return moveFile(from, to, log);
 }
 
 // ---------------------------------------------------------------- directories
@@ -512,14 +493,6 @@ static bool moveInto(TessikHandle* opened, TessikHandle& handle) {
 
 bool openFileForRead(TessikHandle& handle, XString& path, int& errorKind, LogBase* log) {
     return moveInto(openFile(path, true, false, false, false, false, errorKind, log), handle);
-}
-
-bool openFileReadWrite(TessikHandle& handle, XString& path, bool exclusive, int& errorKind, LogBase* log) {
-    return moveInto(openFile(path, true, true, exclusive, false, false, errorKind, log), handle);
-}
-
-bool openFileForAppend(TessikHandle& handle, XString& path, int& errorKind, LogBase* log) {
-    return moveInto(openFile(path, true, true, false, false, true, errorKind, log), handle);
 }
 
 bool openExistingForUpdate(TessikHandle& handle, const char* utf8Path, LogBase* log) {

@@ -52,7 +52,7 @@ void getTempPath(XString& out);
 void toLongPathForm(XString& path, XString& out);
 void joinDirAndFileName(XString& dir, XString& fileName, XString& out);
 
-// Attributes, existence, deletion, moving
+// Attributes, existence, deletion
 bool GetAttributes(XString& path, DWORD& attributes, DWORD& winError, LogBase* log);
 bool fileExistsUtf8(const char* path, LogBase* log);
 bool fileExistsAnsi(const char* path, LogBase* log);
@@ -61,12 +61,8 @@ bool setFileAttributesSanitized(XString& path, DWORD attributes);
 bool deleteFile(XString& path, LogBase* log);
 bool deleteFileUtf8(const char* path, LogBase* log);
 bool deleteFileAnsi(const char* path, LogBase* log);
-bool moveFile(XString& from, XString& to, LogBase* log);
-// What a write through the path would meet (links followed), and the path it
-// lands on.
+// What a write through the path would meet (links followed).
 platform::PathKind pathKindUtf8(const char* path);
-void followLinksUtf8(const char* path, tessik::StringBuffer& out);
-bool renameFile(XString& from, XString& to, LogBase* log);
 
 // Directories
 bool createDirectory(XString& path, LogBase* log);
@@ -95,8 +91,6 @@ TessikHandle* openFile(XString& path, bool read, bool write, bool exclusive, boo
                        LogBase* log);
 TessikHandle* openFileForReadPtr(XString& path, int& errorKind, LogBase* log);
 bool openFileForRead(TessikHandle& handle, XString& path, int& errorKind, LogBase* log);
-bool openFileReadWrite(TessikHandle& handle, XString& path, bool exclusive, int& errorKind, LogBase* log);
-bool openFileForAppend(TessikHandle& handle, XString& path, int& errorKind, LogBase* log);
 // An existing regular file for reading and writing in place (C's "rb+"),
 // shared with other readers and writers: false, and nothing created, when
 // there is none (a device or a FIFO is none: it has no place to update).

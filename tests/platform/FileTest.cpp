@@ -135,16 +135,6 @@ TEST_F(PlatformFile, PositionsBeyondFourGiBOnASparseFile) {
     CloseHandle(h);
 }
 
-TEST_F(PlatformFile, MoveRefusesToReplace) {
-    std::string a = put("a.txt", "A"), b = put("b.txt", "B");
-    EXPECT_FALSE(MoveFile(a.c_str(), b.c_str()));
-    EXPECT_EQ(GetLastError(), ERROR_ALREADY_EXISTS);
-    EXPECT_TRUE(MoveFile(a.c_str(), (dir + "c.txt").c_str()));
-    EXPECT_EQ(GetFileAttributes(a.c_str()), INVALID_FILE_ATTRIBUTES);
-    EXPECT_FALSE(MoveFile(a.c_str(), (dir + "d.txt").c_str()));
-    EXPECT_EQ(GetLastError(), ERROR_FILE_NOT_FOUND);
-}
-
 TEST_F(PlatformFile, DeleteAndCreateDirectoryCodes) {
     EXPECT_FALSE(DeleteFile((dir + "gone").c_str()));
     EXPECT_EQ(GetLastError(), ERROR_FILE_NOT_FOUND);

@@ -6,6 +6,7 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -120,6 +121,44 @@ TEST(PartFileWrites, CleanupFollowsAFolderItReadOnce) {
             ::unlink((folder + "/" + row[0]).c_str());
         }
     }
+}
+
+// Where no watch can be had for a folder (here: past the most folders a
+// process watches), the folder is read once, not at every write: what
+// stopped writers left there goes all the same, and the rest of the table
+// stays. In a child process, so that the watches it fills do not
+// change what the other tests of this process see.
+TEST(PartFileWrites, CleanupOfAFolderWithNoWatchRemovesWhatWasLeft) {
+    constexpr int kMoreThanWatched = 8192;
+    grvtest::TempDir dir;
+    const auto rows = grvtest::ReadTable(GRV_TEST_DATA_DIR "/platform/leftovers.txt", " | ");
+    ASSERT_GT(rows.size(), 20u);
+    const pid_t child = ::fork();
+    if (child == 0) {
+        for (int i = 0; i < kMoreThanWatched; ++i) {
+            const std::string folder = dir.File(std::to_string(i));
+            if (::mkdir(folder.c_str(), 0700) != 0)
+                ::_exit(2);
+            PartFile::RemoveLeftovers(folder + "/journal.grv");
+        }
+        const std::string folder = dir.File("w");
+        int wrong = ::mkdir(folder.c_str(), 0700) != 0;
+        for (const auto& row : rows)
+            wrong += !grvtest::WriteFile(folder + "/" + row[0], "left");
+        PartFile::RemoveLeftovers(folder + "/journal.grv");
+        for (const auto& row : rows) {
+            const bool kept = grvtest::FileExists(folder + "/" + row[0]);
+            if (kept != (row[1] == "kept")) {
+                std::fprintf(stderr, "%s %s\n", row[0].c_str(), kept ? "kept" : "removed");
+                ++wrong;
+            }
+        }
+        ::_exit(wrong == 0 ? 0 : 1);
+    }
+    ASSERT_GT(child, 0);
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "status " << status;
 }
 
 // Every program linking the library read the kill seam's variable: one

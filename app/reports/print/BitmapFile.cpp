@@ -1,14 +1,17 @@
 #include "app/reports/print/BitmapFile.h"
 
+#include <algorithm>
 #include <cassert>
-#include <cstdio>
 #include <memory>
-#include <sys/stat.h>
 
 #include "platform/ByteOrder.h"
+#include "platform/File.h"
 
 namespace bitmap {
 namespace {
+
+// Bytes asked for at a time: inputs need not say their size (a FIFO).
+constexpr std::size_t kReadStep = 64 * 1024;
 
 std::uint32_t Rgb(std::uint8_t r, std::uint8_t g, std::uint8_t b) {
     return 0xff000000u | (static_cast<std::uint32_t>(r) << 16) | (static_cast<std::uint32_t>(g) << 8) | b;
@@ -203,19 +206,40 @@ void DecodeRow(const Layout& layout, const std::uint8_t* data, std::size_t size,
 
 Error ReadBitmapFile(const std::string& path, std::vector<std::uint8_t>& bytes) {
     bytes.clear();
-    std::unique_ptr<FILE, int (*)(FILE*)> file(std::fopen(path.c_str(), "rb"), &std::fclose);
-    if (!file)
+    // Opened without waiting and read to its end, as every other input is: a
+    // FIFO once its writer came, a file that changes meanwhile as it then is.
+    const platform::HANDLE h = platform::CreateFile(path.c_str(), platform::GENERIC_READ, platform::FILE_SHARE_READ,
+                                                    platform::OPEN_EXISTING, platform::FILE_ATTRIBUTE_NORMAL);
+    if (h == platform::INVALID_HANDLE_VALUE)
         return Error::CannotOpen;
-    struct stat st{};
-    if (fstat(fileno(file.get()), &st) != 0 || !S_ISREG(st.st_mode))
+    const std::unique_ptr<const platform::HANDLE, void (*)(const platform::HANDLE*)> closer(
+        &h, [](const platform::HANDLE* open) { platform::CloseHandle(*open); });
+    if (platform::IsRegularHandle(h)) {
+        DWORD high = 0;
+        const DWORD low = platform::GetFileSize(h, &high);
+        if (((static_cast<std::uint64_t>(high) << 32) | low) > kMaxFileBytes)
+            return Error::FileTooLarge;
+    }
+    if (!platform::WaitForWriter(h))
         return Error::CannotOpen;
-    if (static_cast<std::uint64_t>(st.st_size) > kMaxFileBytes)
-        return Error::FileTooLarge;
-    bytes.resize(static_cast<std::size_t>(st.st_size));
-    const std::size_t got = bytes.empty() ? 0 : std::fread(bytes.data(), 1, bytes.size(), file.get());
-    // A file that shrank while being read is judged on what was read.
-    bytes.resize(got);
-    return Error::None;
+    for (;;) {
+        const std::size_t have = bytes.size();
+        // One byte past the limit tells an input too large from one just at it.
+        const std::size_t room = std::min(kReadStep, kMaxFileBytes + 1 - have);
+        bytes.resize(have + room);
+        DWORD got = 0;
+        if (!platform::ReadFile(h, bytes.data() + have, static_cast<DWORD>(room), &got)) {
+            bytes.clear();
+            return Error::CannotOpen;
+        }
+        bytes.resize(have + got);
+        if (bytes.size() > kMaxFileBytes) {
+            bytes.clear();
+            return Error::FileTooLarge;
+        }
+        if (got == 0)
+            return Error::None;
+    }
 }
 
 } // namespace bitmap

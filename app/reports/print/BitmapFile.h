@@ -79,7 +79,8 @@ Error ReadBitmapHeader(const std::uint8_t* data, std::size_t size, Layout& out);
 // data/size must be the bytes ReadBitmapHeader accepted for this layout.
 void DecodeRow(const Layout& layout, const std::uint8_t* data, std::size_t size, std::uint32_t row, std::uint32_t* out);
 
-// Reads a whole file, refusing one larger than kMaxFileBytes before reading.
+// Reads a whole file (a FIFO once its writer came), refusing one larger than
+// kMaxFileBytes: a regular file before reading it.
 Error ReadBitmapFile(const std::string& path, std::vector<std::uint8_t>& bytes);
 
 } // namespace bitmap

@@ -170,7 +170,7 @@ TEST_F(AsNobody, TempNameInAFolderWithoutPermission) {
     ASSERT_TRUE(getTempFilenameInDir("t", (dir + "mine").c_str(), sb, nullptr));
 }
 
-TEST_F(AsNobody, DeletingAndMovingWithoutPermission) {
+TEST_F(AsNobody, DeletingWithoutPermission) {
     if (delegated())
         return;
     RecordingLog log;
@@ -179,9 +179,6 @@ TEST_F(AsNobody, DeletingAndMovingWithoutPermission) {
     EXPECT_EQ(log.data("WindowsError"), "Access is denied.");
     EXPECT_EQ(contents("locked/public.txt"), "public");
     EXPECT_TRUE(deleteFileUtf8((dir + "locked/none.txt").c_str(), nullptr));
-    XPath from(dir + "locked/public.txt"), to(dir + "mine/stolen.txt");
-    EXPECT_FALSE(moveFile(from, to, nullptr));
-    EXPECT_EQ(contents("locked/public.txt"), "public");
 }
 
 } // namespace

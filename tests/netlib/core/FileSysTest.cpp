@@ -233,13 +233,6 @@ TEST_F(FileTree, AppendAddsAtTheEnd) {
     ASSERT_TRUE(appendToFile(p, "one\n", 4, nullptr));
     ASSERT_TRUE(appendToFile(p, "two\n", 4, nullptr));
     EXPECT_EQ(get("log.txt"), "one\ntwo\n");
-    TessikHandle h;
-    int kind = -1;
-    ASSERT_TRUE(openFileForAppend(h, p, kind, nullptr));
-    EXPECT_EQ(h.getPosition64(nullptr), 8);
-    ASSERT_TRUE(h.writeBytes64("3", 1, nullptr, nullptr));
-    h.close();
-    EXPECT_EQ(get("log.txt"), "one\ntwo\n3");
 }
 
 // The whole-file write and the append into each kind of target: as open()
@@ -456,19 +449,6 @@ TEST_F(FileTree, ExistenceAndAttributes) {
     EXPECT_EQ(modeOf(path("e.txt")) & 0222, 0u);
     ASSERT_TRUE(setFileAttributesSanitized(e, platform::FILE_ATTRIBUTE_NORMAL));
     EXPECT_NE(modeOf(path("e.txt")) & S_IWUSR, 0u);
-}
-
-TEST_F(FileTree, MoveAndRename) {
-    put("m.txt", "move me");
-    put("taken.txt", "keep");
-    XPath from(path("m.txt")), to(path("moved.txt")), taken(path("taken.txt"));
-    RecordingLog log;
-    EXPECT_FALSE(moveFile(from, taken, &log));
-    EXPECT_NE(log.data("WindowsError"), "<none>");
-    EXPECT_EQ(get("taken.txt"), "keep");
-    ASSERT_TRUE(renameFile(from, to, nullptr));
-    EXPECT_EQ(get("moved.txt"), "move me");
-    EXPECT_FALSE(exists("m.txt"));
 }
 
 TEST_F(FileTree, DirectoryHandles) {

@@ -22,7 +22,10 @@ protected:
     void create(TessikHandle& h, const std::string& name) {
         XPath p(path(name));
         int kind = 0;
-        ASSERT_TRUE(openFileReadWrite(h, p, true, kind, nullptr));
+        TessikHandle* opened = openFile(p, true, true, true, false, false, kind, nullptr);
+        ASSERT_NE(opened, nullptr);
+        h.takeFrom(*opened);
+        delete opened;
     }
 };
 

@@ -1146,16 +1146,6 @@ protected:
                  XString p;
                  return Said(appendToFile(X(p, path), fresh.data(), fresh.size(), nullptr));
              }},
-            {"append-handle", true,
-             [fresh](const std::string&, const std::string& path) {
-                 XString p;
-                 TessikHandle handle;
-                 int kind = 0;
-                 std::uint64_t written = 0;
-                 return Said(openFileForAppend(handle, X(p, path), kind, nullptr) &&
-                             handle.writeBytes64(fresh.data(), fresh.size(), &written, nullptr) &&
-                             written == fresh.size());
-             }},
             {"session-log", true,
              [fresh](const std::string&, const std::string& path) {
                  Logger log;
@@ -1254,7 +1244,7 @@ protected:
     // Runs the table's rows whose target is one of kinds.
     void RunRows(const std::set<std::string>& kinds) {
         const auto rows = grvtest::ReadTable(WritersTable(), " | ");
-        ASSERT_EQ(rows.size(), 405u);
+        ASSERT_EQ(rows.size(), 386u);
         const std::vector<Writer> writers = Writers();
         // What each writer makes of an absent path, for those whose bytes
         // are their own format.
@@ -1321,8 +1311,8 @@ protected:
     }
 
     static constexpr const char* kOld = "old bytes\n";
-    inline static const std::set<std::string> kKnownBytes = {"download",   "download-gzip", "append",       "resume",
-                                                             "whole-file", "append-file",   "append-handle"};
+    inline static const std::set<std::string> kKnownBytes = {"download", "download-gzip", "append",
+                                                             "resume",   "whole-file",    "append-file"};
     std::string m_new, m_gzipped, m_url;
     grvtest::TempDir m_served, m_source, m_cases;
     std::unique_ptr<grvtest::ScriptPeer> m_server;

@@ -14,6 +14,7 @@
 #include "netlib/core/EncodingConvert.h"
 #include "netlib/core/Logger.h"
 #include "netlib/core/StringBuffer.h"
+#include "netlib/core/Utf.h"
 #include "netlib/core/XString.h"
 #include "netlib/text/CodePageEngine.h"
 #include "netlib/text/Iso2022.h"
@@ -571,7 +572,7 @@ Outcome throughUtf16(int from, int to, const Bytes& in) {
         for (unsigned i = 0; i + 1 < utf16.getSize(); i += 2)
             if (utf16.getData()[i] == 0 && utf16.getData()[i + 1] == 0)
                 o.dropped += 2;
-        EncodingConvert::utf16ToUtf8(utf16.getData(), utf16.getSize(), out);
+        tessik::utf16ToUtf8(utf16.getData(), utf16.getSize(), out);
     } else {
         o.result = second.utf16ToCodePage(to, utf16.getData(), utf16.getSize(), out);
         o.dropped += second.getDroppedCount();

@@ -6,11 +6,13 @@
 #include <QFile>
 #include <QImage>
 #include <cstring>
+#include <sys/stat.h>
 
 #include "PrintTestSupport.h"
 #include "app/reports/print/BitmapFile.h"
 #include "app/reports/print/Page.h"
 #include "app/reports/print/Printer.h"
+#include "tests/support/TestSupport.h"
 
 using namespace printtest;
 using bitmap::Error;
@@ -203,6 +205,35 @@ TEST(BitmapFile, MissingFolderOrFileIsNotRead) {
     std::vector<std::uint8_t> bytes;
     EXPECT_EQ(bitmap::ReadBitmapFile(TempPath("none.bmp").toStdString(), bytes), Error::CannotOpen);
     EXPECT_EQ(bitmap::ReadBitmapFile(TempPath("").toStdString(), bytes), Error::CannotOpen);
+}
+
+// A FIFO as the bitmap, its producer there before the call or after it:
+// read to its end as python's read() of the same FIFO reads it, and drawn as
+// the same bytes from a file are; one past the limit is refused, not held.
+TEST(BitmapFile, AFifoIsReadToItsEndWhicheverComesFirst) {
+    BmpShape s;
+    s.bits = 24;
+    s.width = 300;
+    s.height = 200; // 180,054 bytes: several reads
+    const std::vector<std::uint8_t> b = MakeBmp(s);
+    const std::string data(b.begin(), b.end());
+    const std::string fifo = TempPath("in.bmp").toStdString();
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    for (const bool producerFirst : {true, false}) {
+        SCOPED_TRACE(producerFirst ? "producer first" : "reader first");
+        EXPECT_EQ(grvtest::PythonReadOfFifo(fifo, data, producerFirst), data);
+        std::vector<std::uint8_t> bytes;
+        Error read = Error::CannotOpen;
+        grvtest::FeedFifo(fifo, data, producerFirst, [&] { read = bitmap::ReadBitmapFile(fifo, bytes); });
+        EXPECT_EQ(read, Error::None);
+        EXPECT_TRUE(bytes == b);
+    }
+    std::vector<std::uint8_t> bytes;
+    Error read = Error::None;
+    grvtest::FeedFifo(fifo, std::string(bitmap::kMaxFileBytes + 1, 'x'), true,
+                      [&] { read = bitmap::ReadBitmapFile(fifo, bytes); });
+    EXPECT_EQ(read, Error::FileTooLarge);
+    EXPECT_TRUE(bytes.empty());
 }
 
 // Files written by python's imaging library, in each mode it writes as BMP.
