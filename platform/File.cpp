@@ -710,6 +710,10 @@ std::string GetFullPathName(std::string_view path) {
     return out;
 }
 
+std::string DescriptorPath(int fd) {
+    return kDescriptorFolder + std::to_string(fd);
+}
+
 std::string GetTempPath() {
     const char* dir = std::getenv("TMPDIR");
     std::string out = (dir && *dir) ? NormalizeSeparators(dir) : std::string("/tmp");

@@ -170,5 +170,10 @@ std::string GetFullPathName(std::string_view path);
 std::string GetCurrentDirectory();
 // TMPDIR, else /tmp, with a trailing '/'.
 std::string GetTempPath();
+// What the kernel names the file open at fd by: a name that leads to that
+// file alone, whatever is done meanwhile to the path it was opened by, for
+// a library that opens files only by name.
+inline constexpr const char* kDescriptorFolder = "/proc/self/fd/";
+std::string DescriptorPath(int fd);
 
 } // namespace platform

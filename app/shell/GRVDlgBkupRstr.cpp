@@ -473,10 +473,11 @@ bool CGRVDlgBkupRstr::RunRestore(const QByteArray& password) {
     // with a side file another account put beside it. A folder moved away
     // meanwhile is what failed, not the backup.
     {
-        const QFileInfo partInfo(QFile::decodeName(part.Path().c_str()));
+        // Read by its descriptor: what stands at its path may be another's.
+        const std::string alone = platform::DescriptorPath(part.Fd());
         CJournalDb check;
-        check.SetFolder(QFile::encodeName(partInfo.absolutePath()).toStdString());
-        check.SetFileName(QFile::encodeName(partInfo.fileName()).toStdString());
+        check.SetFolder(alone.substr(0, alone.rfind('/')));
+        check.SetFileName(alone.substr(alone.rfind('/') + 1));
         const bool journal = check.CheckAlone();
         if (part.Refusal() == platform::kFolderMoved) {
             ShowRefusal(kRestoreRefused, kRestoreCannotWrite, platform::kFolderMoved, restored);

@@ -186,21 +186,26 @@ BackupOutcome WriteJournalBackup(const std::string& journal, const std::string& 
         return OpenFailure(made, archive, refusal);
 
     BackupOutcome outcome = BackupOutcome::Failed;
-    const auto read = CJournalDb::WithDatabaseImage(journal, copy.Path(), [&](const std::string& image) {
-        if (image != journal) {
-            // The entry is what the journal itself would give.
-            const struct timespec times[2] = {source.st_atim, source.st_mtim};
-            ::fchmod(copy.Fd(), source.st_mode & 07777);
-            ::futimens(copy.Fd(), times);
-        }
-        if (exists && !special && !replace()) {
-            outcome = BackupOutcome::Declined;
-            return;
-        }
-        // What a backup onto this archive that was stopped left goes now.
-        platform::PartFile::RemoveLeftovers(landing);
-        outcome = WriteArchive(archive, image, nameInArchive, password, platform::ReadersOf(journal), refusal);
-    });
+    // SQLite and the archive reach the copy by its descriptor: its folder may
+    // be one others write, where they could put their own file at its path.
+    const auto read =
+        CJournalDb::WithDatabaseImage(journal, platform::DescriptorPath(copy.Fd()), [&](const std::string& image) {
+            if (image != journal) {
+                // The entry is what the journal itself would give: its times, and
+                // its owner's bits, all of the mode an entry keeps. The copy stays
+                // its writer's alone meanwhile.
+                const struct timespec times[2] = {source.st_atim, source.st_mtim};
+                ::fchmod(copy.Fd(), source.st_mode & S_IRWXU);
+                ::futimens(copy.Fd(), times);
+            }
+            if (exists && !special && !replace()) {
+                outcome = BackupOutcome::Declined;
+                return;
+            }
+            // What a backup onto this archive that was stopped left goes now.
+            platform::PartFile::RemoveLeftovers(landing);
+            outcome = WriteArchive(archive, image, nameInArchive, password, platform::ReadersOf(journal), refusal);
+        });
     switch (read) {
     case CJournalDb::ImageResult::Ok: return outcome;
     case CJournalDb::ImageResult::Busy: return BackupOutcome::Busy;

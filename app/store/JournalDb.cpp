@@ -61,6 +61,19 @@ constexpr const char* kOwnSidesVfs = "grv-own-sides";
 // Room for a file of the file system beneath: the system's needs far less.
 constexpr int kFileRoom = 4096;
 
+// A name for a file open in this process (platform::DescriptorPath): kept
+// as it is, and followed, to that file alone. SQLite would follow it back
+// to a path another account may have changed since, and opens every file
+// with O_NOFOLLOW, which the kernel refuses such a name.
+bool IsDescriptorPath(const char* name) {
+    return std::strncmp(name, platform::kDescriptorFolder, std::strlen(platform::kDescriptorFolder)) == 0;
+}
+using OpenCall = int (*)(const char*, int, int);
+OpenCall g_systemOpen = nullptr;
+int OpenDescriptors(const char* name, int flags, int mode) {
+    return g_systemOpen(name, IsDescriptorPath(name) ? flags & ~O_NOFOLLOW : flags, mode);
+}
+
 sqlite3_vfs* Beneath() {
     sqlite3_vfs* current = sqlite3_vfs_find(nullptr);
     return current && std::strcmp(current->zName, kOwnSidesVfs) != 0 ? current : sqlite3_vfs_find("unix");
@@ -88,7 +101,10 @@ const char* OwnSidesVfs() {
     static sqlite3_vfs vfs{};
     static std::once_flag registered;
     std::call_once(registered, [] {
-        vfs = *sqlite3_vfs_find("unix");
+        sqlite3_vfs* unix = sqlite3_vfs_find("unix");
+        g_systemOpen = reinterpret_cast<OpenCall>(unix->xGetSystemCall(unix, "open"));
+        unix->xSetSystemCall(unix, "open", reinterpret_cast<sqlite3_syscall_ptr>(OpenDescriptors));
+        vfs = *unix;
         vfs.iVersion = 3;
         vfs.szOsFile = kFileRoom;
         vfs.zName = kOwnSidesVfs;
@@ -101,7 +117,13 @@ const char* OwnSidesVfs() {
             return Beneath()->xAccess(Beneath(), name, flags, out);
         };
         vfs.xFullPathname = [](sqlite3_vfs*, const char* name, int n, char* out) {
-            return Beneath()->xFullPathname(Beneath(), name, n, out);
+            const std::size_t length = std::strlen(name);
+            if (!IsDescriptorPath(name))
+                return Beneath()->xFullPathname(Beneath(), name, n, out);
+            if (length >= static_cast<std::size_t>(n))
+                return SQLITE_CANTOPEN;
+            std::memcpy(out, name, length + 1);
+            return SQLITE_OK;
         };
         vfs.xDlOpen = [](sqlite3_vfs*, const char* name) { return Beneath()->xDlOpen(Beneath(), name); };
         vfs.xDlError = [](sqlite3_vfs*, int n, char* out) { Beneath()->xDlError(Beneath(), n, out); };

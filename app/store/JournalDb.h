@@ -66,8 +66,9 @@ public:
     // SQLite reads it: the journal itself, held still by a read transaction,
     // when nothing of it waits in a -wal file; else (a journal in WAL mode)
     // a copy written through SQLite into copyPath, an empty file the caller
-    // made, its -wal's entries included and its header's schema cookie the
-    // journal's. Memory stays within SQLite's page caches, whatever the
+    // made (best named by its descriptor, platform::DescriptorPath, which
+    // leads to it whatever is done to its folder), its -wal's entries
+    // included and its header's schema cookie the journal's. Memory stays within SQLite's page caches, whatever the
     // journal's size; the journal is only read. Ok once use was called;
     // otherwise why not (Busy: another program held it locked past a wait;
     // Damaged: it is damaged, left unfinished, or no database).

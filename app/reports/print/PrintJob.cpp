@@ -26,7 +26,7 @@ constexpr size_t kCopyChunk = 64 * 1024;
 // Qt writes a document only to a file it opens by name: the spool's, in
 // memory, so that nothing reaches the path before the document is whole.
 QString SpoolName(int fd) {
-    return QStringLiteral("/proc/self/fd/%1").arg(fd);
+    return QString::fromStdString(platform::DescriptorPath(fd));
 }
 
 // 0 when the spool holds a whole PDF; EFBIG when Qt's writes met the file

@@ -1642,7 +1642,7 @@ protected:
             ~DefaultSigpipe() { std::signal(SIGPIPE, old); }
         } sigpipe;
         if (writer == "backup")
-            return RunDialog(win, ID_DATABASE_BACKUP, [&](CGRVDlgBkupRstr& d) { Run(d, Path("pain.grv"), path, ""); });
+            return RunDialog(win, ID_DATABASE_BACKUP, [&](CGRVDlgBkupRstr& d) { Run(d, Path(backedUp), path, ""); });
         if (writer == "restore")
             return Restore(win, Path("pain.grz"), path, "right");
         if (writer == "export")
@@ -1667,6 +1667,8 @@ protected:
     // The rows whose target is of the kind named, or those of no kind named.
     void RunTable(const char* only);
     grvtest::QtTempDir judge;
+    // The journal a backup is made of.
+    QString backedUp = "pain.grv";
 };
 
 std::string ModeAt(const std::string& path) {
@@ -1710,11 +1712,19 @@ constexpr mode_t kSetIdsMode = 06755;
 
 // Or the folder it is written in moved away by another account just before
 // the rename, and its own put in its place, holding a file of the part's
-// name (what the writer's part is called is found in the folder).
+// name (what the writer's part is called is found in the folder); or, for a
+// backup of a journal in WAL mode, as soon as the copy SQLite writes of it
+// is made there. What it planted keeps its bytes.
 constexpr char kSwapped[] = "swapping its folder";
+constexpr char kAsItIsCopied[] = "as a journal in WAL mode is copied";
 std::string g_swappedName;
+const char* g_swapStep = "part-synced";
+std::vector<std::string> g_swapPlants;
 // Whether the folder put in its place holds files of the parts' names.
 bool g_plantsParts = true;
+std::string PlantedBytes() {
+    return std::strcmp(g_swapStep, "part-opened") == 0 ? std::string() : grvtest::kTakersBytes;
+}
 
 void SwapFolder(const char* step) {
     const QFileInfo named(QString::fromStdString(g_swappedName));
@@ -1722,7 +1732,7 @@ void SwapFolder(const char* step) {
     QStringList parts =
         QDir(folder).entryList({"." + named.fileName() + ".part-*"}, QDir::Files | QDir::Hidden | QDir::System);
     parts.removeAll("." + named.fileName() + ".part-Kil1ed");
-    if (std::strcmp(step, "part-synced") != 0 || g_swappedName.empty() || parts.isEmpty())
+    if (std::strcmp(step, g_swapStep) != 0 || g_swappedName.empty() || parts.isEmpty())
         return;
     g_swappedName.clear();
     const std::string theirs = folder.toStdString();
@@ -1731,7 +1741,9 @@ void SwapFolder(const char* step) {
     // A backup's copy of the journal has a part of that name too.
     for (const QString& part : g_plantsParts ? parts : QStringList()) {
         const std::string planted = theirs + "/" + part.toStdString();
-        EXPECT_TRUE(grvtest::WriteFile(planted, grvtest::kTakersBytes));
+        g_swapPlants.push_back(planted);
+        // Empty where SQLite would take it for a database to write.
+        EXPECT_TRUE(grvtest::WriteFile(planted, PlantedBytes()));
         EXPECT_EQ(::chown(planted.c_str(), grvtest::kNobodyId, grvtest::kNobodyId), 0);
     }
     EXPECT_EQ(::chown(theirs.c_str(), grvtest::kNobodyId, grvtest::kNobodyId), 0);
@@ -1854,7 +1866,7 @@ std::string PythonReaders(const std::string& folder, const std::string& named, b
 // names hold only, or onto every kind a runner may make (nullptr).
 void WriterTableTest::RunTable(const char* only) {
     const auto rows = grvtest::ReadTable(ShellTable("writers.txt"), " | ");
-    ASSERT_EQ(rows.size(), 146u);
+    ASSERT_EQ(rows.size(), 147u);
     int n = 0;
     for (const auto& row : rows) {
         const std::string &writer = row[0], &kindName = row[1], &afterwards = row[2];
@@ -1924,7 +1936,9 @@ void WriterTableTest::RunTable(const char* only) {
                                   : kindName.starts_with(kSideFile)
                                       ? Path("pain.grv").toStdString() + kindName.substr(std::strlen(kSideFile))
                                       : Path("journal-link").toStdString();
-        if (kindName.starts_with(kOtherSideFile) && !QFileInfo::exists(Path("other.grv"))) {
+        const bool copied = kindName.find(kAsItIsCopied) != std::string::npos;
+        backedUp = copied ? "other.grv" : "pain.grv";
+        if ((copied || kindName.starts_with(kOtherSideFile)) && !QFileInfo::exists(Path("other.grv"))) {
             ASSERT_TRUE(QFile::copy(Fixture("journal.grv"), Path("other.grv")));
             ASSERT_TRUE(grvtest::Python(kWalFrames, {Path("other.grv").toStdString()}).Ok());
         }
@@ -1960,6 +1974,8 @@ void WriterTableTest::RunTable(const char* only) {
         ASSERT_TRUE(!leaves || (WriteBytes(stopped, "left") && WriteBytes(users, "the user's")));
         std::optional<grvtest::NameTaker> taker;
         g_swappedName = swapped ? named : std::string();
+        g_swapStep = copied ? "part-opened" : "part-synced";
+        g_swapPlants.clear();
         g_plantsParts = !moves;
         g_movedName = ownMoved ? named : std::string();
         g_plant = plants ? named : std::string();
@@ -1987,6 +2003,8 @@ void WriterTableTest::RunTable(const char* only) {
                                     [](const QString& t) { return t.contains("not add a file beside it"); }));
         }
         EXPECT_TRUE(!leaves || Bytes(users) == "the user's");
+        for (const std::string& planted : g_swapPlants)
+            EXPECT_TRUE(grvtest::ReadFile(planted) == PlantedBytes()) << planted << " holds another's bytes";
         EXPECT_FALSE(said && QFile::exists(stopped));
         QFile::remove(stopped);
         QFile::remove(users);
