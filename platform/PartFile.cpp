@@ -208,6 +208,26 @@ int Judge(int folderFd, const struct stat& folder, const std::string& name, cons
     return st.st_nlink > 1 ? EMLINK : 0;
 }
 
+// What every database SQLite writes starts with.
+constexpr char kDatabaseHeader[] = "SQLite format 3";
+
+// Whether SQLite takes the regular file at path (links followed) for a
+// database: one that starts as every database does, or an empty one, which
+// it takes for a new one. Another file beside a name is no database whose
+// side file that name could be.
+bool ReadsAsDatabase(const std::string& path) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    struct stat st;
+    char head[sizeof kDatabaseHeader] = {};
+    const bool database = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) &&
+                          (st.st_size == 0 || (::pread(fd, head, sizeof head, 0) == static_cast<ssize_t>(sizeof head) &&
+                                               std::memcmp(head, kDatabaseHeader, sizeof head) == 0));
+    ::close(fd);
+    return database;
+}
+
 } // namespace
 
 mode_t ReadersOf(const std::string& source) {
@@ -232,8 +252,7 @@ DatabaseTarget DatabaseTargetOf(const std::string& path, const std::string& data
         // stands beside it, which SQLite would take it for.
         if (!database.empty() && stem == own.name && IsSameFile(folder, own.folder.empty() ? "." : own.folder))
             return DatabaseTarget::SideFile;
-        struct stat st;
-        if (::stat((at.folder + stem).c_str(), &st) == 0 && S_ISREG(st.st_mode))
+        if (ReadsAsDatabase(at.folder + stem))
             return DatabaseTarget::SideFile;
     }
     return DatabaseTarget::None;

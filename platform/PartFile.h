@@ -41,8 +41,9 @@ inline constexpr const char* kDatabaseSideSuffixes[] = {"-journal", "-wal", "-sh
 // What a write to path (links followed) would land on that SQLite keeps for
 // a database: the database at database itself, one of the side files SQLite
 // keeps beside it (there yet or not), or a side file of any database that
-// stands beside path (a regular file of its name less the suffix), which
-// SQLite would take for that database's own. The one rule every writer of
+// stands beside path (a file of its name less the suffix that SQLite takes
+// for a database: one it wrote, or an empty one), which SQLite would take
+// for that database's own. The one rule every writer of
 // a file the user names asks; database may be empty.
 enum class DatabaseTarget { None, Database, SideFile };
 DatabaseTarget DatabaseTargetOf(const std::string& path, const std::string& database);

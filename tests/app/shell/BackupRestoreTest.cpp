@@ -1706,6 +1706,10 @@ constexpr char kSideFile[] = "the journal's ";
 // The same of another journal beside it (other.grv), in WAL mode with
 // entries in its -wal.
 constexpr char kOtherSideFile[] = "another journal's ";
+// The same beside a file that is no database (notes.txt), and beside an
+// empty one, which SQLite takes for a new database.
+constexpr char kTextSideFile[] = "a text file's ";
+constexpr char kEmptySideFile[] = "an empty file's ";
 // The writer's own file, setuid and setgid, its group allowed to run it.
 constexpr char kSetIds[] = "setuid";
 constexpr mode_t kSetIdsMode = 06755;
@@ -1866,7 +1870,7 @@ std::string PythonReaders(const std::string& folder, const std::string& named, b
 // names hold only, or onto every kind a runner may make (nullptr).
 void WriterTableTest::RunTable(const char* only) {
     const auto rows = grvtest::ReadTable(ShellTable("writers.txt"), " | ");
-    ASSERT_EQ(rows.size(), 147u);
+    ASSERT_EQ(rows.size(), 155u);
     int n = 0;
     for (const auto& row : rows) {
         const std::string &writer = row[0], &kindName = row[1], &afterwards = row[2];
@@ -1931,6 +1935,10 @@ void WriterTableTest::RunTable(const char* only) {
                                   : taken              ? shared + "/" + name
                                   : kindName.starts_with(kOtherSideFile)
                                       ? Path("other.grv").toStdString() + kindName.substr(std::strlen(kOtherSideFile))
+                                  : kindName.starts_with(kTextSideFile)
+                                      ? Path("notes.txt").toStdString() + kindName.substr(std::strlen(kTextSideFile))
+                                  : kindName.starts_with(kEmptySideFile)
+                                      ? Path("empty").toStdString() + kindName.substr(std::strlen(kEmptySideFile))
                                   : !journal                         ? target.Path()
                                   : kindName == "the journal itself" ? Path("pain.grv").toStdString()
                                   : kindName.starts_with(kSideFile)
@@ -1941,6 +1949,10 @@ void WriterTableTest::RunTable(const char* only) {
         if ((copied || kindName.starts_with(kOtherSideFile)) && !QFileInfo::exists(Path("other.grv"))) {
             ASSERT_TRUE(QFile::copy(Fixture("journal.grv"), Path("other.grv")));
             ASSERT_TRUE(grvtest::Python(kWalFrames, {Path("other.grv").toStdString()}).Ok());
+        }
+        if (kindName.starts_with(kTextSideFile) || kindName.starts_with(kEmptySideFile)) {
+            ASSERT_TRUE(WriteBytes(Path(kindName.starts_with(kTextSideFile) ? "notes.txt" : "empty"),
+                                   kindName.starts_with(kTextSideFile) ? "some notes\n" : ""));
         }
         // The writer's own file with the bits a write takes away.
         if (kindName.find(kSetIds) != std::string::npos) {
@@ -1970,7 +1982,7 @@ void WriterTableTest::RunTable(const char* only) {
         const QString stopped = beside + QString::fromStdString("." + name + (link ? ".target" : "") + ".part-Kil1ed");
         const QString users = beside + QString::fromStdString(name + ".part-backup");
         // None can be made in a folder that takes no new file.
-        const bool leaves = !longName && !closed && !swapped;
+        const bool leaves = !longName && !closed && !swapped && !kindName.starts_with(kTextSideFile);
         ASSERT_TRUE(!leaves || (WriteBytes(stopped, "left") && WriteBytes(users, "the user's")));
         std::optional<grvtest::NameTaker> taker;
         g_swappedName = swapped ? named : std::string();
