@@ -620,10 +620,20 @@ bool NewFilePermissions(int folder, int made, const struct stat& madeStat, mode_
         out.mode = NewFileMode() & limit;
         return true;
     }
-    const bool read = ::fstat(probe, &st) == 0 && ReadAccessAcl(probe, out.acl);
+    const bool read = ::fstat(probe, &st) == 0 && MadePermissions(probe, st, out);
     ::close(probe);
-    out.mode = st.st_mode & 07777;
+    out.ownAcl = true;
     return read;
+}
+
+bool MadePermissions(int made, const struct stat& madeStat, Permissions& out) {
+    out.uid = madeStat.st_uid;
+    out.gid = madeStat.st_gid;
+    out.mode = madeStat.st_mode & 07777;
+    if (!ReadAccessAcl(made, out.acl))
+        return false;
+    out.ownAcl = !out.acl.empty();
+    return true;
 }
 
 int GivePermissions(int fd, const struct stat& own, const Permissions& given) {

@@ -131,6 +131,10 @@ bool PermissionsOf(const std::string& path, const struct stat& found, mode_t lim
 // a file this process just made there for its owner alone, which fstat
 // found as madeStat.
 bool NewFilePermissions(int folder, int made, const struct stat& madeStat, mode_t limit, Permissions& out);
+// Those open(O_CREAT) gave made, a file this process just made as a new
+// file, asked for what the new file is to get, which fstat found as
+// madeStat.
+bool MadePermissions(int made, const struct stat& madeStat, Permissions& out);
 // Gives the file open at fd, which fstat found as own, the permissions: 0,
 // else the errno (EPERM where the process may not give it that owner or
 // group).

@@ -133,22 +133,66 @@ void RemoveUnlessHeld(const std::string& part, const std::string& file) {
     ::close(fd);
 }
 
+// A part name: prefix and a random tail. False, errno set, when no random
+// bytes could be had.
+bool DrawPartName(const std::string& prefix, std::string& part) {
+    std::uint8_t random[kUniqueLength];
+    if (!SystemRandomBytes(random, sizeof random))
+        return false;
+    part = prefix;
+    for (const std::uint8_t byte : random)
+        part += kUniqueChars[byte % (sizeof kUniqueChars - 1)];
+    return true;
+}
+
 // Makes a part named prefix and a random tail in the folder open at folder,
 // as open(O_CREAT | O_EXCL) makes a file asked for mode. Its descriptor,
 // else -1 with errno set.
 int MakePart(int folder, const std::string& prefix, mode_t mode, std::string& part) {
     for (int attempt = 0; attempt < kNameAttempts; ++attempt) {
-        std::uint8_t random[kUniqueLength];
-        if (!SystemRandomBytes(random, sizeof random))
+        if (!DrawPartName(prefix, part))
             return -1;
-        part = prefix;
-        for (const std::uint8_t byte : random)
-            part += kUniqueChars[byte % (sizeof kUniqueChars - 1)];
         const int fd = ::openat(folder, part.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode);
         if (fd >= 0 || errno != EEXIST)
             return fd;
     }
     errno = EAGAIN;
+    return -1;
+}
+
+// The part of a name that was free: made first with no name (O_TMPFILE),
+// asked for 0666 & limit as open(O_CREAT) asks, so that what the kernel
+// gives it there (the umask, or the folder's default ACL) is what the new
+// file is to get, read off it as it stands (made), with nothing else made
+// to ask nor the umask read. Nobody can open a file with no name; it is
+// made its writer's alone before it takes its part name. -1, errno set,
+// where the file system makes no such file or the kernel's name for it
+// cannot be linked: the caller then makes its part as for a replace.
+int MakeNewPart(int folder, const std::string& prefix, mode_t limit, std::string& part, Permissions& made) {
+    constexpr mode_t kRequest = 0666;
+    const int fd = ::openat(folder, ".", O_TMPFILE | O_RDWR | O_CLOEXEC, kRequest & limit);
+    if (fd < 0)
+        return -1;
+    // An ACL's named entries go with its mask, which the mode's group bits
+    // are.
+    struct stat st;
+    if (::fstat(fd, &st) != 0 || !MadePermissions(fd, st, made) ||
+        (((st.st_mode & ~kPrivatePart & 0777) != 0 || !made.acl.empty()) && ::fchmod(fd, kPrivatePart) != 0)) {
+        ::close(fd);
+        return -1;
+    }
+    const std::string unnamed = DescriptorPath(fd);
+    for (int attempt = 0; attempt < kNameAttempts; ++attempt) {
+        if (!DrawPartName(prefix, part))
+            break;
+        if (::linkat(AT_FDCWD, unnamed.c_str(), folder, part.c_str(), AT_SYMLINK_FOLLOW) == 0)
+            return fd;
+        if (errno != EEXIST)
+            break;
+    }
+    const int error = errno;
+    ::close(fd);
+    errno = error;
     return -1;
 }
 
@@ -342,7 +386,10 @@ int PartFile::Open(const std::string& path, mode_t limit, bool inPlace) {
     // took it between its making and its lock leaves it nameless.
     for (int attempt = 0; attempt < kPartAttempts; ++attempt) {
         std::string part;
-        const int fd = MakePart(folder, m_prefix, kPrivatePart, part);
+        int fd = exists ? -1 : MakeNewPart(folder, m_prefix, limit, part, m_permissions);
+        const bool settled = fd >= 0;
+        if (!settled)
+            fd = MakePart(folder, m_prefix, kPrivatePart, part);
         if (fd < 0) {
             const int error = errno;
             Discard();
@@ -351,8 +398,9 @@ int PartFile::Open(const std::string& path, mode_t limit, bool inPlace) {
         struct stat made, named;
         if (::flock(fd, LOCK_EX) == 0 && ::fstat(fd, &made) == 0 &&
             ::fstatat(folder, part.c_str(), &named, AT_SYMLINK_NOFOLLOW) == 0 && SameFile(made, named)) {
-            const int refusal = exists ? (MayKeepOwner(fd, made, st) ? 0 : EPERM)
-                                       : (NewFilePermissions(folder, fd, made, limit, m_permissions) ? 0 : errno);
+            const int refusal = exists    ? (MayKeepOwner(fd, made, st) ? 0 : EPERM)
+                                : settled ? 0
+                                          : (NewFilePermissions(folder, fd, made, limit, m_permissions) ? 0 : errno);
             if (refusal != 0) {
                 ::unlinkat(folder, part.c_str(), 0);
                 ::close(fd);

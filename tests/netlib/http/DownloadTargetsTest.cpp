@@ -647,6 +647,8 @@ bool IsMoving(const std::string& kind) {
 bool IsSwap(const std::string& kind) {
     return kind.starts_with("folder-swapped");
 }
+// Absent, in a folder whose default ACL names no one.
+constexpr const char* kUnderGroupAcl = "new-under-group-acl";
 // The writer's own file moved onto the name.
 constexpr const char* kPublicName = "public";
 constexpr const char* kPublicBytes = "the user's public bytes\n";
@@ -857,8 +859,19 @@ public:
                 kind == "planted-file" ? grvtest::TargetKind::PlantedFile : grvtest::TargetKind::UnderDefaultAcl, old);
             EXPECT_EQ(m_device->Error(), 0);
         }
+        // A default ACL that names no one and gives the owning group rw- and
+        // others r--: a new file's group bits are then the ACL's, whatever
+        // the umask takes away.
+        if (kind == kUnderGroupAcl) {
+            EXPECT_TRUE(grvtest::Python("import os, struct, sys\n"
+                                        "entries = ((0x01, 6), (0x04, 6), (0x20, 4))\n"
+                                        "os.setxattr(sys.argv[1], 'system.posix_acl_default', struct.pack('<I', 2) + "
+                                        "b''.join(struct.pack('<HHI', t, p, 0xFFFFFFFF) for t, p in entries))\n",
+                                        {m_folder})
+                            .Ok());
+        }
         // What python's open() makes there, as this process's user.
-        if (kind == "new-under-acl") {
+        if (kind == "new-under-acl" || kind == kUnderGroupAcl) {
             const std::string probe = m_folder + "/python-made";
             EXPECT_TRUE(grvtest::Python("import sys; open(sys.argv[1], 'wb').close()", {probe}).Ok());
             struct stat st;
@@ -931,6 +944,10 @@ private:
             std::filesystem::create_directories(folder + "/shared");
             EXPECT_EQ(::chmod((folder + "/shared").c_str(), 01777), 0);
         }
+        if (kind == kUnderGroupAcl) {
+            std::filesystem::create_directories(folder + "/group-acl");
+            return folder + "/group-acl";
+        }
         return shared ? folder + "/shared" : kind == "new-under-acl" ? folder + "/acl" : folder;
     }
 
@@ -961,7 +978,9 @@ private:
     std::string JudgePath(const std::string& fresh) {
         struct stat st;
         if (::lstat(m_path.c_str(), &st) != 0)
-            return m_kind == "absent" || m_kind == "new-under-acl" || IsTaken(m_kind) ? "old" : "gone";
+            return m_kind == "absent" || m_kind == "new-under-acl" || m_kind == kUnderGroupAcl || IsTaken(m_kind)
+                       ? "old"
+                       : "gone";
         std::string landing = m_path;
         if (S_ISLNK(st.st_mode)) {
             if (m_kind != "link" && m_kind != "dangling-link" && m_kind != "planted-link" &&
@@ -1244,7 +1263,7 @@ protected:
     // Runs the table's rows whose target is one of kinds.
     void RunRows(const std::set<std::string>& kinds) {
         const auto rows = grvtest::ReadTable(WritersTable(), " | ");
-        ASSERT_EQ(rows.size(), 386u);
+        ASSERT_EQ(rows.size(), 400u);
         const std::vector<Writer> writers = Writers();
         // What each writer makes of an absent path, for those whose bytes
         // are their own format.
@@ -1341,7 +1360,7 @@ TEST_F(FileWriters, EveryWriterOntoAFileWithAnAclKeepsIt) {
 // A new file under a folder's default ACL is what python's open() makes
 // there: not one bit more for others.
 TEST_F(FileWriters, EveryWriterOfANewFileInAFolderWithAnAclMakesItAsOpenDoes) {
-    RunRows({"new-under-acl"});
+    RunRows({"new-under-acl", kUnderGroupAcl});
 }
 
 // Whatever another account put in a sticky folder anyone may write is not
