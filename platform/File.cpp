@@ -57,29 +57,38 @@ DWORD pathError(int err, const std::string& path) {
 // and the mask the group bits then stand for).
 constexpr const char* kAccessAclAttribute = "system.posix_acl_access";
 
-// Gives fd's file the access ACL of the file at model, or none when model
-// has none (a file made in a folder with a default ACL takes one).
-bool CopyAccessAcl(int fd, const std::string& model) {
-    std::vector<char> acl;
+// An access ACL as get (getxattr's shape, without the name) reads it: empty
+// when there is none, or its file system keeps none.
+template <class Get>
+bool ReadAcl(Get get, std::vector<char>& acl) {
+    acl.clear();
     for (;;) {
-        const ssize_t size = ::getxattr(model.c_str(), kAccessAclAttribute, nullptr, 0);
+        const ssize_t size = get(nullptr, 0);
         if (size < 0 && (errno == ENODATA || errno == ENOTSUP))
-            break;
+            return true;
         if (size < 0)
             return false;
         acl.resize(static_cast<std::size_t>(size));
-        const ssize_t got = ::getxattr(model.c_str(), kAccessAclAttribute, acl.data(), acl.size());
+        const ssize_t got = get(acl.data(), acl.size());
         if (got >= 0) {
             acl.resize(static_cast<std::size_t>(got));
-            break;
+            return true;
         }
         // It grew in between: asked again.
         if (errno != ERANGE)
             return false;
     }
-    if (acl.empty())
-        return ::fremovexattr(fd, kAccessAclAttribute) == 0 || errno == ENODATA || errno == ENOTSUP;
-    return ::fsetxattr(fd, kAccessAclAttribute, acl.data(), acl.size(), 0) == 0;
+}
+
+// That of the file at path, not followed if it is a link.
+bool ReadAccessAcl(const std::string& path, std::vector<char>& acl) {
+    return ReadAcl(
+        [&](void* into, std::size_t size) { return ::lgetxattr(path.c_str(), kAccessAclAttribute, into, size); }, acl);
+}
+
+// That of the file open at fd.
+bool ReadAccessAcl(int fd, std::vector<char>& acl) {
+    return ReadAcl([&](void* into, std::size_t size) { return ::fgetxattr(fd, kAccessAclAttribute, into, size); }, acl);
 }
 
 // Windows answers an empty path with "path not found".
@@ -104,17 +113,10 @@ FILETIME fromTimespec(std::int64_t sec, std::uint32_t nsec) {
 // rules for shared folders let this process follow or write (see
 // MayUseInSharedFolder).
 bool MayUseOwnedBy(uid_t owner, const std::string& path) {
-    // A sticky folder others may write: where any of them may plant a name,
-    // but not remove another's. The kernel's strictest rules count a folder
-    // only its group may write too.
-    constexpr mode_t kOthersWrite = S_IWOTH | S_IWGRP;
+    struct stat folder;
     if (owner == ::geteuid())
         return true;
-    struct stat folder;
-    if (::stat(parentOf(path).c_str(), &folder) != 0)
-        return false;
-    const bool shared = (folder.st_mode & S_ISVTX) != 0 && (folder.st_mode & kOthersWrite) != 0;
-    return !shared || folder.st_uid == owner;
+    return ::stat(parentOf(path).c_str(), &folder) == 0 && MayUseInFolder(owner, folder);
 }
 
 // Whether the folder at path is reached through no link at all: the
@@ -472,13 +474,13 @@ int WriteRefusal(const std::string& path) {
     if (!MayUseInSharedFolder(FollowLinks(path.c_str())))
         return EACCES;
     struct stat st;
-    return ::stat(path.c_str(), &st) == 0 ? WriteRefusalOf(path, st) : 0;
+    return ::stat(path.c_str(), &st) == 0 ? WriteRefusalOf(AT_FDCWD, path, st) : 0;
 }
 
-int WriteRefusalOf(const std::string& path, const struct stat& st) {
+int WriteRefusalOf(int folder, const std::string& name, const struct stat& st) {
     if ((st.st_mode & S_IWUSR) == 0)
         return EACCES;
-    return ::faccessat(AT_FDCWD, path.c_str(), W_OK, AT_EACCESS) == 0 ? 0 : errno;
+    return ::faccessat(folder, name.c_str(), W_OK, AT_EACCESS) == 0 ? 0 : errno;
 }
 
 std::size_t LongestName(const std::string& folder) {
@@ -496,6 +498,17 @@ int OpenedRefusal(int fd, const std::string& path) {
     if (::fstat(fd, &opened) != 0)
         return errno;
     return MayUseOwnedBy(opened.st_uid, path) ? 0 : EACCES;
+}
+
+bool MayUseInFolder(uid_t owner, const struct stat& folder) {
+    // A sticky folder others may write: where any of them may plant a name,
+    // but not remove another's. The kernel's strictest rules count a folder
+    // only its group may write too.
+    constexpr mode_t kOthersWrite = S_IWOTH | S_IWGRP;
+    if (owner == ::geteuid())
+        return true;
+    const bool shared = (folder.st_mode & S_ISVTX) != 0 && (folder.st_mode & kOthersWrite) != 0;
+    return !shared || folder.st_uid == owner;
 }
 
 bool IsSameFile(const std::string& a, const std::string& b) {
@@ -572,43 +585,90 @@ bool IsDiskFull(int error) {
     return error == ENOSPC || error == EDQUOT;
 }
 
-BOOL CopyPermissions(HANDLE h, const char* model, const struct stat* judged, mode_t limit) {
-    if (refusedEmpty(model))
-        return FALSE;
-    const int fd = static_cast<int>(h);
-    // No model: the bits a new file gets from open().
-    if (!judged)
-        return ::fchmod(fd, NewFileMode() & limit) == 0 ? TRUE : fail(errno);
-    // A copy that cannot take the file's owner and group would give the file
-    // away: it fails (EPERM), and nothing replaces the file.
-    if (::fchown(fd, judged->st_uid, judged->st_gid) != 0)
-        return fail(errno);
+bool PermissionsOf(const std::string& path, const struct stat& found, mode_t limit, Permissions& out) {
+    out.uid = found.st_uid;
+    out.gid = found.st_gid;
+    const mode_t mode = found.st_mode & 07777;
+    out.mode = mode & limit & ~TakenByWrite(mode);
     // Without its ACL the group bits (the ACL's mask) would go to the owning
     // group, which the ACL may have shut out, and the named users would lose
     // theirs. The mode then caps the mask by limit, and so every named entry.
-    if (!CopyAccessAcl(fd, NormalizeSeparators(model)))
-        return fail(errno);
-    const mode_t mode = judged->st_mode & 07777;
-    if (::fchmod(fd, mode & limit & ~TakenByWrite(mode)) != 0)
-        return fail(errno);
-    return TRUE;
+    return ReadAccessAcl(path, out.acl);
+}
+
+bool NewFilePermissions(int folder, int made, const struct stat& madeStat, mode_t limit, Permissions& out) {
+    struct stat st = madeStat;
+    if (!ReadAccessAcl(made, out.acl))
+        return false;
+    // Its group is what the folder gives a new file (its own, where it is
+    // setgid), as open() gives it.
+    out.uid = st.st_uid;
+    out.gid = st.st_gid;
+    out.ownAcl = !out.acl.empty();
+    constexpr mode_t kRequest = 0666;
+    if (out.acl.empty()) {
+        // Made for its owner alone, under the umask: the owner's bits are
+        // what a new file's would be, and nothing else is left to ask.
+        constexpr mode_t kOthersBits = 0066;
+        out.mode = ((limit & kOthersBits) == 0 ? st.st_mode & 07777 : NewFileMode()) & limit;
+        return true;
+    }
+    // The folder's default ACL: what open() makes of it is asked of a file
+    // nobody can name, and so nobody can open.
+    const int probe = ::openat(folder, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, kRequest & limit);
+    if (probe < 0) {
+        out.mode = NewFileMode() & limit;
+        return true;
+    }
+    const bool read = ::fstat(probe, &st) == 0 && MadePermissions(probe, st, out);
+    ::close(probe);
+    out.ownAcl = true;
+    return read;
+}
+
+bool MadePermissions(int made, const struct stat& madeStat, Permissions& out) {
+    out.uid = madeStat.st_uid;
+    out.gid = madeStat.st_gid;
+    out.mode = madeStat.st_mode & 07777;
+    if (!ReadAccessAcl(made, out.acl))
+        return false;
+    out.ownAcl = !out.acl.empty();
+    return true;
+}
+
+int GivePermissions(int fd, const struct stat& own, const Permissions& given) {
+    if ((own.st_uid != given.uid || own.st_gid != given.gid) && ::fchown(fd, given.uid, given.gid) != 0)
+        return errno;
+    // A file made without an ACL (given.ownAcl false) has none to take away.
+    if (given.acl.empty()
+            ? given.ownAcl && ::fremovexattr(fd, kAccessAclAttribute) != 0 && errno != ENODATA && errno != ENOTSUP
+            : ::fsetxattr(fd, kAccessAclAttribute, given.acl.data(), given.acl.size(), 0) != 0)
+        return errno;
+    // The bits it has already are not given again; an ACL's mask is.
+    if (given.acl.empty() && (own.st_mode & 07777) == given.mode && own.st_uid == given.uid)
+        return 0;
+    return ::fchmod(fd, given.mode) == 0 ? 0 : errno;
 }
 
 int RenameFile(const std::string& from, const std::string& to, bool replace) {
+    return RenameFileIn(AT_FDCWD, from, to, replace);
+}
+
+int RenameFileIn(int folder, const std::string& from, const std::string& to, bool replace) {
     if (replace)
-        return ::rename(from.c_str(), to.c_str()) == 0 ? 0 : errno;
-    if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0)
+        return ::renameat(folder, from.c_str(), folder, to.c_str()) == 0 ? 0 : errno;
+    if (::renameat2(folder, from.c_str(), folder, to.c_str(), RENAME_NOREPLACE) == 0)
         return 0;
     if (errno != EINVAL)
         return errno;
     // A file system without the no-replace flag: a link and an unlink keep
     // what stands at to the same way.
-    if (::link(from.c_str(), to.c_str()) != 0)
+    if (::linkat(folder, from.c_str(), folder, to.c_str(), 0) != 0)
         return errno;
-    if (::unlink(from.c_str()) == 0)
+    if (::unlinkat(folder, from.c_str(), 0) == 0)
         return 0;
     const int error = errno;
-    ::unlink(to.c_str());
+    ::unlinkat(folder, to.c_str(), 0);
     return error;
 }
 
@@ -658,6 +718,10 @@ std::string GetFullPathName(std::string_view path) {
     if (out.empty() || p.back() == '/')
         out += "/";
     return out;
+}
+
+std::string DescriptorPath(int fd) {
+    return kDescriptorFolder + std::to_string(fd);
 }
 
 std::string GetTempPath() {

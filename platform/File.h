@@ -7,6 +7,7 @@
 
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "platform/WinTime.h"
 #include "platform/WinTypes.h"
@@ -99,21 +100,45 @@ std::string FollowLinks(const char* path);
 // so is what the open found there when the rule refuses it as a write
 // target (OpenedRefusal). The descriptor, else -1 with errno set.
 int OpenFollowed(const std::string& target, int flags, mode_t mode);
-// Why the file open at fd, found at path, may not be written: EACCES when
-// another account planted it in a shared folder (MayUseInSharedFolder's
-// rule, asked of what was opened, not of what stood at the name before) or
-// it is read-only; 0 otherwise.
+// Why the file open at fd, found at path, may not be written by the rule
+// for shared folders (MayUseInSharedFolder's, asked of what was opened, not
+// of what stood at the name before): EACCES when another account planted
+// it there; 0 otherwise. Its mode is not judged: a read-only file is
+// refused before it is opened (WriteRefusal).
 int OpenedRefusal(int fd, const std::string& path);
+// The same rule asked of a file of owner in the folder stat found as folder.
+bool MayUseInFolder(uid_t owner, const struct stat& folder);
 // Cuts a regular file at the handle's position.
 BOOL SetEndOfFile(HANDLE h);
-// Gives the handle's file the owner, group, permission bits and access ACL
-// of the file at model, which lstat found as judged (failing, EPERM, where
-// the process may not give it that owner or group); with judged null (no
-// file there), the bits open() gives a new one under the umask. Only what
-// judged says is given, never what a second look at the name would find.
-// No bit outside limit is given, to a named user either; the setuid and
-// setgid bits go as a write by this process would take them away.
-BOOL CopyPermissions(HANDLE h, const char* model, const struct stat* judged, mode_t limit = 07777);
+// What a writer gives the file that takes a name: its owner, group,
+// permission bits and access ACL (in the kernel's form; empty for none).
+struct Permissions {
+    uid_t uid = 0;
+    gid_t gid = 0;
+    mode_t mode = 0;
+    std::vector<char> acl;
+    // Whether the file they are given to may have an ACL of its own (made
+    // under a folder's default ACL) that acl's being empty takes away.
+    bool ownAcl = true;
+};
+// Those of the file at path that lstat found as found, for a copy no bit
+// of which goes outside limit (to a named user either): the setuid and
+// setgid bits go as a write by this process would take them away. False,
+// errno set, when its ACL cannot be read.
+bool PermissionsOf(const std::string& path, const struct stat& found, mode_t limit, Permissions& out);
+// Those open(O_CREAT) gives a new file asked for 0666 & limit in the folder
+// open at folder (the umask, or the folder's default ACL), told from made,
+// a file this process just made there for its owner alone, which fstat
+// found as madeStat.
+bool NewFilePermissions(int folder, int made, const struct stat& madeStat, mode_t limit, Permissions& out);
+// Those open(O_CREAT) gave made, a file this process just made as a new
+// file, asked for what the new file is to get, which fstat found as
+// madeStat.
+bool MadePermissions(int made, const struct stat& madeStat, Permissions& out);
+// Gives the file open at fd, which fstat found as own, the permissions: 0,
+// else the errno (EPERM where the process may not give it that owner or
+// group).
+int GivePermissions(int fd, const struct stat& own, const Permissions& given);
 // The process's umask, read without changing it (077 where the kernel does
 // not say).
 mode_t CurrentUmask();
@@ -125,9 +150,10 @@ mode_t NewFileMode();
 // the way) in a shared folder (MayUseInSharedFolder); 0 when it may, or
 // when nothing is there.
 int WriteRefusal(const std::string& path);
-// The part of that rule asked of what stat found at path (st), once the
-// shared-folder rule was asked: read-only, or refused a write by the kernel.
-int WriteRefusalOf(const std::string& path, const struct stat& st);
+// The part of that rule asked of what stat found at name in the folder open
+// at folder (AT_FDCWD: name is a path), once the shared-folder rule was
+// asked: read-only, or refused a write by the kernel.
+int WriteRefusalOf(int folder, const std::string& name, const struct stat& st);
 // Whether a and b name one file, links followed; false when either is not
 // there.
 bool IsSameFile(const std::string& a, const std::string& b);
@@ -138,6 +164,8 @@ bool IsDiskFull(int error);
 // Renames from to to: over what stands there when replace is true, else
 // only where nothing does (EEXIST). 0, else the errno.
 int RenameFile(const std::string& from, const std::string& to, bool replace);
+// The same with both names in the folder open at folder.
+int RenameFileIn(int folder, const std::string& from, const std::string& to, bool replace);
 
 // The absolute path with "." and ".." resolved and repeated separators
 // collapsed; empty (and the last error set) when the current directory is
@@ -146,5 +174,10 @@ std::string GetFullPathName(std::string_view path);
 std::string GetCurrentDirectory();
 // TMPDIR, else /tmp, with a trailing '/'.
 std::string GetTempPath();
+// What the kernel names the file open at fd by: a name that leads to that
+// file alone, whatever is done meanwhile to the path it was opened by, for
+// a library that opens files only by name.
+inline constexpr const char* kDescriptorFolder = "/proc/self/fd/";
+std::string DescriptorPath(int fd);
 
 } // namespace platform

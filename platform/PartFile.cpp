@@ -31,11 +31,9 @@ constexpr std::size_t kUniqueLength = 6;
 constexpr const char kUniqueChars[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
 // How many unique tails are tried before a folder counts as full of parts.
 constexpr int kNameAttempts = 100;
-// A part replacing a file stays its writer's alone until its commit gives
-// it the file's permissions.
+// A part stays its writer's alone until it has the name and its
+// permissions.
 constexpr mode_t kPrivatePart = 0600;
-// What open() asks for a new file, before the umask or a default ACL.
-constexpr mode_t kNewFileRequest = 0666;
 // A part a cleanup took between its making and its lock is made again.
 constexpr int kPartAttempts = 8;
 // How often a commit looks at its target again when it changed in between.
@@ -47,6 +45,10 @@ constexpr std::size_t kLongestSideSuffix = std::char_traits<char>::length(kDatab
 constexpr const char* kPlantedText = "another account put it in a folder others share, where it is not written";
 constexpr const char* kGivenAwayText = "it belongs to another account or group, and replacing it would give it away";
 constexpr const char* kOtherNamesText = "it has other names (hard links), which replacing it would part it from";
+constexpr const char* kNameTakenText =
+    "another account's file took its name while it was written, and was left as that account made it";
+constexpr const char* kFolderMovedText =
+    "its folder was moved away or replaced while it was written, so nothing was put there";
 constexpr const char* kNoNewNamesText =
     "its folder lets you change it but not add a file beside it, which replacing it safely needs";
 
@@ -109,12 +111,8 @@ bool StillNamed(int fd, const std::string& path) {
            opened.st_ino == named.st_ino;
 }
 
-// Whether fd's file lost its last name: renamed into place, then replaced by
-// a later writer of the same name. A file a swapped folder kept from the
-// rename still has its name there.
-bool ReplacedSince(int fd) {
-    struct stat st;
-    return ::fstat(fd, &st) == 0 && st.st_nlink == 0;
+bool SameFile(const struct stat& a, const struct stat& b) {
+    return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
 }
 
 // Removes file, a leftover of the part file at part, unless a writer holds
@@ -135,23 +133,66 @@ void RemoveUnlessHeld(const std::string& part, const std::string& file) {
     ::close(fd);
 }
 
-// Makes a part named prefix and a random tail, as open(O_CREAT | O_EXCL)
-// makes a file asked for mode: the umask or the folder's default ACL then
-// give it what open() gives any new file there. Its descriptor, else -1
-// with errno set.
-int MakePart(const std::string& prefix, mode_t mode, std::string& part) {
+// A part name: prefix and a random tail. False, errno set, when no random
+// bytes could be had.
+bool DrawPartName(const std::string& prefix, std::string& part) {
+    std::uint8_t random[kUniqueLength];
+    if (!SystemRandomBytes(random, sizeof random))
+        return false;
+    part = prefix;
+    for (const std::uint8_t byte : random)
+        part += kUniqueChars[byte % (sizeof kUniqueChars - 1)];
+    return true;
+}
+
+// Makes a part named prefix and a random tail in the folder open at folder,
+// as open(O_CREAT | O_EXCL) makes a file asked for mode. Its descriptor,
+// else -1 with errno set.
+int MakePart(int folder, const std::string& prefix, mode_t mode, std::string& part) {
     for (int attempt = 0; attempt < kNameAttempts; ++attempt) {
-        std::uint8_t random[kUniqueLength];
-        if (!SystemRandomBytes(random, sizeof random))
+        if (!DrawPartName(prefix, part))
             return -1;
-        part = prefix;
-        for (const std::uint8_t byte : random)
-            part += kUniqueChars[byte % (sizeof kUniqueChars - 1)];
-        const int fd = ::open(part.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode);
+        const int fd = ::openat(folder, part.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode);
         if (fd >= 0 || errno != EEXIST)
             return fd;
     }
-    errno = EEXIST;
+    errno = EAGAIN;
+    return -1;
+}
+
+// The part of a name that was free: made first with no name (O_TMPFILE),
+// asked for 0666 & limit as open(O_CREAT) asks, so that what the kernel
+// gives it there (the umask, or the folder's default ACL) is what the new
+// file is to get, read off it as it stands (made), with nothing else made
+// to ask nor the umask read. Nobody can open a file with no name; it is
+// made its writer's alone before it takes its part name. -1, errno set,
+// where the file system makes no such file or the kernel's name for it
+// cannot be linked: the caller then makes its part as for a replace.
+int MakeNewPart(int folder, const std::string& prefix, mode_t limit, std::string& part, Permissions& made) {
+    constexpr mode_t kRequest = 0666;
+    const int fd = ::openat(folder, ".", O_TMPFILE | O_RDWR | O_CLOEXEC, kRequest & limit);
+    if (fd < 0)
+        return -1;
+    // An ACL's named entries go with its mask, which the mode's group bits
+    // are.
+    struct stat st;
+    if (::fstat(fd, &st) != 0 || !MadePermissions(fd, st, made) ||
+        (((st.st_mode & ~kPrivatePart & 0777) != 0 || !made.acl.empty()) && ::fchmod(fd, kPrivatePart) != 0)) {
+        ::close(fd);
+        return -1;
+    }
+    const std::string unnamed = DescriptorPath(fd);
+    for (int attempt = 0; attempt < kNameAttempts; ++attempt) {
+        if (!DrawPartName(prefix, part))
+            break;
+        if (::linkat(AT_FDCWD, unnamed.c_str(), folder, part.c_str(), AT_SYMLINK_FOLLOW) == 0)
+            return fd;
+        if (errno != EEXIST)
+            break;
+    }
+    const int error = errno;
+    ::close(fd);
+    errno = error;
     return -1;
 }
 
@@ -159,10 +200,7 @@ int MakePart(const std::string& prefix, mode_t mode, std::string& part) {
 // replace (target): a replace that cannot would give that file away. The
 // part stays its writer's until then, so that a cleanup of the writer's own
 // parts still knows it.
-bool MayKeepOwner(int fd, const struct stat& target) {
-    struct stat own;
-    if (::fstat(fd, &own) != 0)
-        return false;
+bool MayKeepOwner(int fd, const struct stat& own, const struct stat& target) {
     if (own.st_uid == target.st_uid && own.st_gid == target.st_gid)
         return true;
     return ::fchown(fd, target.st_uid, target.st_gid) == 0 && ::fchown(fd, own.st_uid, own.st_gid) == 0;
@@ -183,16 +221,6 @@ FolderIndex& PartNames() {
 // The step a test has a writer end at, when one installed it.
 std::atomic<KillHook> g_killHook{nullptr};
 
-// A rename is on the disk once its folder is.
-void SyncFolderOf(const std::string& path) {
-    const Split where = SplitPath(path);
-    const int fd = ::open(where.folder.empty() ? "." : where.folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd < 0)
-        return;
-    ::fsync(fd);
-    ::close(fd);
-}
-
 // Whether the regular file at target may be written, in a folder that
 // takes no new name from this user: a part cannot be made beside it.
 bool TakesNoNewNames(const std::string& target) {
@@ -203,36 +231,45 @@ bool TakesNoNewNames(const std::string& target) {
            ::faccessat(AT_FDCWD, folder.empty() ? "." : folder.c_str(), W_OK | X_OK, AT_EACCESS) != 0;
 }
 
-// Why what lstat found at target (st) may not be replaced by a part: EACCES
-// for what another account planted in a shared folder (whatever its kind,
-// nor followed, for a link) or a file the process may not write (as open()
-// judges), ELOOP for a link, EISDIR for a folder, ENODEV for a device or a
-// FIFO, EMLINK for a file with other names, which the rename would part it
-// from; 0 when it may.
-int Judge(const std::string& target, const struct stat& st) {
-    if (!MayUseInSharedFolder(target))
+// Why what lstat found at name in a folder (stat found that as folder,
+// open at folderFd) may not be replaced by a part: EACCES for what another
+// account planted in a shared folder (whatever its kind, nor followed, for
+// a link) or a file the process may not write (as open() judges, and no
+// owner write bit, which binds root too), ELOOP for a link, EISDIR for a
+// folder, ENODEV for a device or a FIFO, EMLINK for a file with other
+// names, which the rename would part it from; 0 when it may.
+int Judge(int folderFd, const struct stat& folder, const std::string& name, const struct stat& st) {
+    if (!MayUseInFolder(st.st_uid, folder))
         return EACCES;
     if (S_ISLNK(st.st_mode))
         return ELOOP;
     if (S_ISDIR(st.st_mode))
         return EISDIR;
+    if (const int refusal = WriteRefusalOf(folderFd, name, st))
+        return refusal;
     if (!S_ISREG(st.st_mode))
         return ENODEV;
-    if (const int refusal = WriteRefusalOf(target, st))
-        return refusal;
     return st.st_nlink > 1 ? EMLINK : 0;
 }
 
-// Why a commit may not rename over what lstat found at target (st): Judge's
-// reasons, anything but a regular file being EACCES.
-int RenameRefusal(const std::string& target, const struct stat& st) {
-    const int refusal = Judge(target, st);
-    return refusal == ELOOP || refusal == EISDIR || refusal == ENODEV ? EACCES : refusal;
-}
+// What every database SQLite writes starts with.
+constexpr char kDatabaseHeader[] = "SQLite format 3";
 
-// The same file, or still none: what a commit judged is what it renames over.
-bool SameAsJudged(bool present, const struct stat& st, bool wasPresent, const struct stat& judged) {
-    return present == wasPresent && (!present || (st.st_dev == judged.st_dev && st.st_ino == judged.st_ino));
+// Whether SQLite takes the regular file at path (links followed) for a
+// database: one that starts as every database does, or an empty one, which
+// it takes for a new one. Another file beside a name is no database whose
+// side file that name could be.
+bool ReadsAsDatabase(const std::string& path) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    struct stat st;
+    char head[sizeof kDatabaseHeader] = {};
+    const bool database = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) &&
+                          (st.st_size == 0 || (::pread(fd, head, sizeof head, 0) == static_cast<ssize_t>(sizeof head) &&
+                                               std::memcmp(head, kDatabaseHeader, sizeof head) == 0));
+    ::close(fd);
+    return database;
 }
 
 } // namespace
@@ -244,24 +281,32 @@ mode_t ReadersOf(const std::string& source) {
     return 07700 | (st.st_mode & 0077);
 }
 
-bool IsDatabaseOrSideFile(const std::string& path, const std::string& database) {
-    if (database.empty())
-        return false;
-    if (IsSameFile(path, database))
-        return true;
+DatabaseTarget DatabaseTargetOf(const std::string& path, const std::string& database) {
+    if (!database.empty() && IsSameFile(path, database))
+        return DatabaseTarget::Database;
     const Split at = SplitPath(FollowLinks(path.c_str()));
-    const Split side = SplitPath(FollowLinks(database.c_str()));
-    if (at.name.compare(0, side.name.size(), side.name) != 0 ||
-        !IsSameFile(at.folder.empty() ? "." : at.folder, side.folder.empty() ? "." : side.folder))
-        return false;
+    const std::string folder = at.folder.empty() ? "." : at.folder;
+    const Split own = SplitPath(database.empty() ? std::string() : FollowLinks(database.c_str()));
     for (const char* suffix : kDatabaseSideSuffixes) {
-        if (at.name == side.name + suffix)
-            return true;
+        const std::size_t length = std::strlen(suffix);
+        if (at.name.size() <= length || at.name.compare(at.name.size() - length, length, suffix) != 0)
+            continue;
+        const std::string stem = at.name.substr(0, at.name.size() - length);
+        // The database's own, there yet or not; or one of any database that
+        // stands beside it, which SQLite would take it for.
+        if (!database.empty() && stem == own.name && IsSameFile(folder, own.folder.empty() ? "." : own.folder))
+            return DatabaseTarget::SideFile;
+        if (ReadsAsDatabase(at.folder + stem))
+            return DatabaseTarget::SideFile;
     }
-    return false;
+    return DatabaseTarget::None;
 }
 
 const char* RefusalReason(int error, const std::string& path) {
+    if (error == kFolderMoved)
+        return kFolderMovedText;
+    if (error == kNameTaken)
+        return kNameTakenText;
     const std::string target = error == EACCES ? FollowLinks(path.c_str()) : std::string();
     if (error == EACCES && !MayUseInSharedFolder(target))
         return kPlantedText;
@@ -287,40 +332,85 @@ PartFile::~PartFile() {
 
 int PartFile::Open(const std::string& path, mode_t limit, bool inPlace) {
     Discard();
-    m_limit = limit;
     m_target = FollowLinks(path.c_str());
+    const Split where = SplitPath(m_target);
+    // Everything from here on is done in the folder found now, whatever
+    // later takes its place at its path.
+    const int folder = ::open(where.folder.empty() ? "." : where.folder.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+    struct stat folderStat;
+    if (folder < 0 || ::fstat(folder, &folderStat) != 0) {
+        const int error = errno;
+        if (folder >= 0)
+            ::close(folder);
+        return error;
+    }
+    m_folderFd = folder;
+    m_folderStat = folderStat;
+    m_folder = where.folder;
+    m_name = where.name;
     struct stat st;
-    const bool exists = ::lstat(m_target.c_str(), &st) == 0;
-    if (const int refusal = exists ? Judge(m_target, st) : 0) {
-        if (refusal != ENODEV || !inPlace)
-            return refusal;
+    const bool exists = ::fstatat(folder, m_name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0;
+    const int refusal = exists ? Judge(folder, folderStat, m_name, st) : 0;
+    if (refusal != 0 && (refusal != ENODEV || !inPlace)) {
+        Discard();
+        return refusal;
+    }
+    const long longest = ::fpathconf(folder, _PC_NAME_MAX);
+    const std::size_t nameMax = longest > 0 ? static_cast<std::size_t>(longest) : NAME_MAX;
+    if (m_name.size() > nameMax) {
+        Discard();
+        return ENAMETOOLONG;
+    }
+    // What stopped writers left beside it is known by this (RemoveLeftovers).
+    m_prefix = PartPrefix(m_name, nameMax);
+    if (refusal == ENODEV) {
         // Not blocking on a FIFO nobody reads: that would hang for good.
-        m_fd = ::open(m_target.c_str(), O_WRONLY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC);
-        if (m_fd < 0)
-            return errno;
+        m_fd = ::openat(folder, m_name.c_str(), O_WRONLY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC);
+        if (m_fd < 0) {
+            const int error = errno;
+            Discard();
+            return error;
+        }
         ::fcntl(m_fd, F_SETFL, ::fcntl(m_fd, F_GETFL) & ~O_NONBLOCK);
         return 0;
     }
-    const Split where = SplitPath(m_target);
-    const std::size_t nameMax = LongestName(where.folder);
-    if (where.name.size() > nameMax)
-        return ENAMETOOLONG;
-    const std::string prefix = where.folder + PartPrefix(where.name, nameMax);
+    // What the new file gets is settled now, from what stands here now: the
+    // replaced file's owner, group, mode and ACL, or what open() gives a new
+    // one. The part itself stays its writer's alone until it has the name.
+    if (exists && !PermissionsOf(m_target, st, limit, m_permissions)) {
+        const int error = errno;
+        Discard();
+        return error;
+    }
     // Locked before anything is written, so a cleanup passes it by; one that
     // took it between its making and its lock leaves it nameless.
     for (int attempt = 0; attempt < kPartAttempts; ++attempt) {
         std::string part;
-        const int fd = MakePart(prefix, exists ? kPrivatePart : kNewFileRequest & limit, part);
-        if (fd < 0)
-            return errno;
-        if (::flock(fd, LOCK_EX) == 0 && StillNamed(fd, part)) {
-            if (exists && !MayKeepOwner(fd, st)) {
-                ::unlink(part.c_str());
+        int fd = exists ? -1 : MakeNewPart(folder, m_prefix, limit, part, m_permissions);
+        const bool settled = fd >= 0;
+        if (!settled)
+            fd = MakePart(folder, m_prefix, kPrivatePart, part);
+        if (fd < 0) {
+            const int error = errno;
+            Discard();
+            return error;
+        }
+        struct stat made, named;
+        if (::flock(fd, LOCK_EX) == 0 && ::fstat(fd, &made) == 0 &&
+            ::fstatat(folder, part.c_str(), &named, AT_SYMLINK_NOFOLLOW) == 0 && SameFile(made, named)) {
+            const int refusal = exists    ? (MayKeepOwner(fd, made, st) ? 0 : EPERM)
+                                : settled ? 0
+                                          : (NewFilePermissions(folder, fd, made, limit, m_permissions) ? 0 : errno);
+            if (refusal != 0) {
+                ::unlinkat(folder, part.c_str(), 0);
                 ::close(fd);
-                return EPERM;
+                Discard();
+                return refusal;
             }
             m_fd = fd;
-            m_part = part;
+            m_partName = part;
+            m_part = where.folder + part;
+            m_partStat = made;
             m_created = !exists;
             m_foundDevice = exists ? st.st_dev : 0;
             m_foundInode = exists ? st.st_ino : 0;
@@ -329,6 +419,7 @@ int PartFile::Open(const std::string& path, mode_t limit, bool inPlace) {
         }
         ::close(fd);
     }
+    Discard();
     return EAGAIN;
 }
 
@@ -338,7 +429,11 @@ int PartFile::Write(const void* data, std::size_t size) {
 
 int PartFile::Refusal() const {
     struct stat st;
-    return ::lstat(m_target.c_str(), &st) == 0 ? CommitRefusal(st) : 0;
+    if (m_folderFd < 0)
+        return 0;
+    if (!FolderInPlace())
+        return kFolderMoved;
+    return ::fstatat(m_folderFd, m_name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 ? CommitRefusal(st) : 0;
 }
 
 int PartFile::CommitRefusal(const struct stat& st) const {
@@ -348,8 +443,15 @@ int PartFile::CommitRefusal(const struct stat& st) const {
     // replaced.
     const bool found = m_foundInode != 0 && st.st_dev == m_foundDevice && st.st_ino == m_foundInode;
     if (!found && st.st_uid != ::geteuid())
-        return EACCES;
-    return RenameRefusal(m_target, st);
+        return kNameTaken;
+    // Anything but a regular file is not renamed over, for whatever reason.
+    const int refusal = Judge(m_folderFd, m_folderStat, m_name, st);
+    return refusal == ELOOP || refusal == EISDIR || refusal == ENODEV ? EACCES : refusal;
+}
+
+bool PartFile::FolderInPlace() const {
+    struct stat st;
+    return ::stat(m_folder.empty() ? "." : m_folder.c_str(), &st) == 0 && SameFile(st, m_folderStat);
 }
 
 int PartFile::Commit() {
@@ -363,55 +465,54 @@ int PartFile::Commit() {
             return error;
         }
         m_part.clear();
+        m_partName.clear();
         KillPoint("part-renamed");
-        if (m_durability == Durability::Synced)
-            SyncFolderOf(m_target);
+        // A rename is on the disk once its folder is.
+        if (m_durability == Durability::Synced) {
+            const int folder = ::openat(m_folderFd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+            if (folder >= 0) {
+                ::fsync(folder);
+                ::close(folder);
+            }
+        }
     }
     if (::close(m_fd) != 0)
         error = errno;
     m_fd = -1;
+    Discard();
     return error;
 }
 
 int PartFile::PutInPlace() {
-    // What stands at the name is judged as Open judged it, at each look: a
-    // name another account took while the part was written is neither
-    // given the part's bytes nor renamed over. Looked at again when it
-    // changed between the looks.
+    // The data is on the disk before the name points at it.
+    if (m_durability == Durability::Synced && ::fsync(m_fd) != 0 && errno != EINVAL && errno != EROFS)
+        return errno;
+    KillPoint("part-synced");
+    // What stands at the name is judged as Open judged it, just before the
+    // rename, synced or not: a second name, a link or another account's
+    // file made since is neither given the part's bytes nor renamed over.
+    // Looked at again when the name was taken between the look and the
+    // rename. Renamed while still held, so no cleanup takes it in between.
     for (int attempt = 0; attempt < kCommitAttempts; ++attempt) {
-        struct stat judged;
-        const bool wasPresent = ::lstat(m_target.c_str(), &judged) == 0;
-        if (const int refusal = wasPresent ? CommitRefusal(judged) : 0)
-            return refusal;
-        // Given only now: until then the part stays its writer's to read,
-        // so that a cleanup can tell it is held whatever mode it gets. A new
-        // file has had what open() gives since it was made.
-        if ((wasPresent || !m_created) &&
-            !CopyPermissions(m_fd, m_target.c_str(), wasPresent ? &judged : nullptr, m_limit))
-            return errno ? errno : EACCES;
-        // The data is on the disk before the name points at it.
-        if (m_durability == Durability::Synced && ::fsync(m_fd) != 0 && errno != EINVAL && errno != EROFS)
-            return errno;
-        KillPoint("part-synced");
-        // Judged again just before the rename, synced or not, so that a
-        // second name, a link or another account's file made since is not
-        // renamed over. Renamed while still held, so no cleanup takes it in
-        // between.
         struct stat st;
-        const bool present = ::lstat(m_target.c_str(), &st) == 0;
+        const bool present = ::fstatat(m_folderFd, m_name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0;
         if (const int refusal = present ? CommitRefusal(st) : 0)
             return refusal;
-        if (!SameAsJudged(present, st, wasPresent, judged))
+        // The part's name must still lead to the part, and the folder the
+        // open found must still stand at its path: moved away, it would take
+        // the content somewhere the caller did not name.
+        struct stat part;
+        if (::fstatat(m_folderFd, m_partName.c_str(), &part, AT_SYMLINK_NOFOLLOW) != 0 || !SameFile(part, m_partStat) ||
+            !FolderInPlace())
+            return kFolderMoved;
+        const int renamed = RenameFileIn(m_folderFd, m_partName, m_name, present);
+        if (renamed == EEXIST && !present)
             continue;
-        // A folder of the way swapped since the open would have the rename
-        // take another file than the part for the written one.
-        if (!StillNamed(m_fd, m_part))
-            return ENOENT;
-        const int renamed = RenameFile(m_part, m_target, present);
-        if (renamed == 0 && !StillNamed(m_fd, m_target) && !ReplacedSince(m_fd))
-            return ENOENT;
-        if (renamed != EEXIST || present)
+        if (renamed != 0)
             return renamed;
+        // Only now is anyone but the writer let in; a kill just before
+        // leaves the new file its writer's alone.
+        return GivePermissions(m_fd, m_partStat, m_permissions);
     }
     return EAGAIN;
 }
@@ -419,12 +520,22 @@ int PartFile::PutInPlace() {
 void PartFile::Discard() {
     m_created = false;
     m_foundInode = 0;
-    if (!m_part.empty())
-        ::unlink(m_part.c_str());
+    // Removed from the folder it was made in, and only while its name still
+    // leads to it.
+    struct stat part;
+    if (!m_partName.empty() && m_folderFd >= 0 &&
+        ::fstatat(m_folderFd, m_partName.c_str(), &part, AT_SYMLINK_NOFOLLOW) == 0 && SameFile(part, m_partStat))
+        ::unlinkat(m_folderFd, m_partName.c_str(), 0);
     m_part.clear();
+    m_partName.clear();
+    m_prefix.clear();
     if (m_fd >= 0)
         ::close(m_fd);
     m_fd = -1;
+    if (m_folderFd >= 0)
+        ::close(m_folderFd);
+    m_folderFd = -1;
+    m_permissions = {};
 }
 
 bool PartFile::IsPartName(const std::string& target, const std::string& entryName) {
@@ -434,17 +545,26 @@ bool PartFile::IsPartName(const std::string& target, const std::string& entryNam
 
 void PartFile::RemoveLeftovers(const std::string& target) {
     const Split where = SplitPath(FollowLinks(target.c_str()));
-    const std::string prefix = PartPrefix(where.name, LongestName(where.folder));
+    RemoveLeftoversIn(where.folder, PartPrefix(where.name, LongestName(where.folder)), std::string());
+}
+
+void PartFile::RemoveLeftovers() const {
+    if (m_fd >= 0 && !m_prefix.empty())
+        RemoveLeftoversIn(m_folder, m_prefix, m_partName);
+}
+
+void PartFile::RemoveLeftoversIn(const std::string& folder, const std::string& prefix, const std::string& own) {
     const uid_t me = ::geteuid();
-    for (const std::string& name : PartNames().NamesStartingWith(where.folder, prefix)) {
-        if (!MatchesPart(prefix, name))
+    for (const std::string& name : PartNames().NamesStartingWith(folder, prefix)) {
+        // The caller's own part is held, and needs no look.
+        if (name == own || !MatchesPart(prefix, name))
             continue;
-        const std::string path = where.folder + name;
+        const std::string path = folder + name;
         struct stat st;
         if (::lstat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_uid != me)
             continue;
         // A side file goes with its part, once nobody holds that.
-        RemoveUnlessHeld(where.folder + name.substr(0, prefix.size() + kUniqueLength), path);
+        RemoveUnlessHeld(folder + name.substr(0, prefix.size() + kUniqueLength), path);
     }
 }
 

@@ -12,15 +12,21 @@
 // give it away, and writing it in place would leave it cut short by a kill.
 //
 // One permission rule: the new file keeps the owner, group, mode and ACL of
-// the file it replaces; a file that did not exist is made as open(O_CREAT)
-// makes it there (the umask, or the folder's default ACL). Either way no bit
-// outside the writer's limit: a copy of private data is no more readable
-// than its source.
+// the file its open found; a file that did not exist then is made as
+// open(O_CREAT) makes it there (the umask, or the folder's default ACL).
+// Either way no bit outside the writer's limit: a copy of private data is
+// no more readable than its source. What stands at the name later lends it
+// nothing, and the part is its writer's alone until it has the name. The
+// commit works in the folder the open found, by its descriptor: a folder
+// moved or replaced since fails it, and the part goes from where it is.
 #include <sys/stat.h>
 #include <sys/types.h>
 
+#include <cerrno>
 #include <cstddef>
 #include <string>
+
+#include "platform/File.h"
 
 namespace platform {
 
@@ -32,15 +38,30 @@ mode_t ReadersOf(const std::string& source);
 // What SQLite adds to a database's name for the files it keeps beside it,
 // the longest first.
 inline constexpr const char* kDatabaseSideSuffixes[] = {"-journal", "-wal", "-shm"};
-// Whether a write to path would land on the database at database or on one
-// of the side files SQLite keeps beside it, there yet or not (links
-// followed); false when database is empty.
-bool IsDatabaseOrSideFile(const std::string& path, const std::string& database);
+// What a write to path (links followed) would land on that SQLite keeps for
+// a database: the database at database itself, one of the side files SQLite
+// keeps beside it (there yet or not), or a side file of any database that
+// stands beside path (a file of its name less the suffix that SQLite takes
+// for a database: one it wrote, or an empty one), which SQLite would take
+// for that database's own. The one rule every writer of
+// a file the user names asks; database may be empty.
+enum class DatabaseTarget { None, Database, SideFile };
+DatabaseTarget DatabaseTargetOf(const std::string& path, const std::string& database);
 
-// Why Open refused path with error, in words for the user, where the
-// system's own text would not say (planted in a shared folder, an owner or
-// group that cannot be kept, other names, a folder that takes no new file
-// beside one the user may write); null otherwise.
+// What a commit fails with when the folder its open found no longer stands
+// at its path (moved away, another put in its place), or the part's name
+// no longer leads to the part: nothing is put there, and the part goes.
+inline constexpr int kFolderMoved = ESTALE;
+// What a commit fails with when another account's file, not the one the
+// open found, took the name since: it is neither replaced nor given the
+// bytes.
+inline constexpr int kNameTaken = EEXIST;
+
+// Why Open or Commit refused path with error, in words for the user, where
+// the system's own text would not say (planted in a shared folder, an owner
+// or group that cannot be kept, other names, a folder that takes no new file
+// beside one the user may write, a folder moved while it was written); null
+// otherwise.
 const char* RefusalReason(int error, const std::string& path);
 
 // Whether a commit puts the file on the disk before it takes the name. The
@@ -75,16 +96,19 @@ public:
     // left: never a signal, see WriteQuietly).
     int Write(const void* data, std::size_t size);
     // Puts the written file in the target's place (a device or a FIFO is
-    // only closed): its permissions given, its data synced to the disk, then
-    // renamed over the target in one step. 0, else an errno; the target is
+    // only closed): its data synced to the disk, renamed over the target in
+    // one step, then given its permissions. 0, else an errno; the target is
     // then as it was.
-    // A name another account took in a shared folder since the open fails
-    // it as Open would have (EACCES), and the part goes.
+    // A name another account took since the open fails it (kNameTaken), a
+    // folder moved since fails it (kFolderMoved), and the part goes.
     int Commit();
     // Why what stands at Target() now may not be renamed over, by the rule
-    // Open judged it by (EACCES for anything but a regular file); 0 when it
-    // may, or when nothing stands there.
+    // Open judged it by (kNameTaken for another account's new file, EACCES
+    // for anything but a regular file, kFolderMoved when the folder moved);
+    // 0 when it may, or when nothing stands there.
     int Refusal() const;
+    // Whether nothing stood at the target when Open looked.
+    bool Created() const { return m_created; }
     // Closes and removes the part file; the target is left alone.
     void Discard();
 
@@ -98,19 +122,36 @@ public:
     // files and their side files that are the process user's and that no
     // running writer holds (nor any whose holder cannot be told).
     static void RemoveLeftovers(const std::string& target);
+    // The same beside the target of an open part, as its open found it.
+    void RemoveLeftovers() const;
 
 private:
-    // Gives the part its permissions, syncs it and renames it to the target.
+    // Those in folder whose names start with prefix, but for own.
+    static void RemoveLeftoversIn(const std::string& folder, const std::string& prefix, const std::string& own);
+    // Syncs the part, renames it to the target and gives it its permissions.
     int PutInPlace();
     // Why a commit may not rename over what lstat found at the target (st).
     int CommitRefusal(const struct stat& st) const;
+    // Whether the folder Open found still stands at its path.
+    bool FolderInPlace() const;
 
     int m_fd = -1;
-    mode_t m_limit = 07777;
     Durability m_durability = Durability::Synced;
     std::string m_target;
     std::string m_part;
-    // The target was absent: the part has open()'s permissions already.
+    // The folder Open found (its path, with its separator), open, as it was
+    // then; the target's and the part's names in it, and what part names
+    // there start with.
+    std::string m_folder;
+    int m_folderFd = -1;
+    struct stat m_folderStat{};
+    std::string m_name;
+    std::string m_partName;
+    std::string m_prefix;
+    // The part as it was made.
+    struct stat m_partStat{};
+    // What the target gets once renamed, settled by Open.
+    Permissions m_permissions;
     bool m_created = false;
     // The file Open found at the target, when there was one.
     dev_t m_foundDevice = 0;

@@ -500,8 +500,9 @@ void CGRVDlgReports::OnBnClickedExport() {
     if (error != 0) {
         const char* refused = platform::RefusalReason(error, target);
         const QString why = platform::IsDiskFull(error) ? kExportDiskFullMessage.arg(path)
-                            : error == kOntoItsJournal
-                                ? QString::fromLatin1(print_texts::kOntoItsJournal).arg(path)
+                            : error == kOntoItsJournal  ? QString::fromLatin1(print_texts::kOntoItsJournal).arg(path)
+                            : error == kOntoSideFile
+                                ? QString::fromLatin1(print_texts::kOntoSideFile).arg(path)
                                 : kWriteFailedMessage.arg(path, refused ? QString::fromLatin1(refused)
                                                                         : FromStored(std::strerror(error)));
         prompter.Tell(this, why, kWriteFailedTitle, platform::ui::Icon::Error);

@@ -53,12 +53,15 @@ std::string FormatReportCsv(int kind, const ReportRows& rows) {
 }
 
 int WriteReportFile(const std::string& path, const std::string& bytes, mode_t readers, const std::string& source) {
-    if (platform::IsDatabaseOrSideFile(path, source))
-        return kOntoItsJournal;
-    // What an export onto this name that was stopped left goes first.
-    platform::PartFile::RemoveLeftovers(path);
+    switch (platform::DatabaseTargetOf(path, source)) {
+    case platform::DatabaseTarget::Database: return kOntoItsJournal;
+    case platform::DatabaseTarget::SideFile: return kOntoSideFile;
+    case platform::DatabaseTarget::None: break;
+    }
     platform::PartFile file;
     int error = file.Open(path, readers);
+    // What an export onto this name that was stopped left goes too.
+    file.RemoveLeftovers();
     if (error == 0)
         error = file.Write(bytes.data(), bytes.size());
     return error != 0 ? error : file.Commit();

@@ -22,13 +22,15 @@ std::string QuoteCsvField(const std::string& text);
 std::string FormatReportCsv(int kind, const ReportRows& rows);
 
 // What WriteReportFile answers for a path that is (or links to) the
-// journal the report is made from, or a side file SQLite keeps beside it:
-// no system call's error number, so it means only that.
+// journal the report is made from, or a side file SQLite keeps beside a
+// database (platform::DatabaseTargetOf): no system call's error number, so
+// each means only that.
 inline constexpr int kOntoItsJournal = -1;
+inline constexpr int kOntoSideFile = -2;
 
 // Writes the bytes as the file at path, as platform::PartFile writes, no
 // more readable than readers allows, and never over source, the journal the
-// report is made from, nor its side files: 0, kOntoItsJournal, or the
+// report is made from, nor a side file: 0, kOntoItsJournal, kOntoSideFile, or the
 // system's error number (ENOSPC for a full disk).
 int WriteReportFile(const std::string& path, const std::string& bytes, mode_t readers = 07777,
                     const std::string& source = {});

@@ -99,6 +99,9 @@ inline constexpr char kRestoreTargetBlocked[] =
 inline constexpr char kRestoreOntoSideFile[] =
     "It appears the name chosen for the restored database is that of a file another database beside it keeps "
     "for itself (its name ends in -journal, -wal or -shm), so nothing was restored. Please choose another name.";
+inline constexpr char kRestoreForeignSideFile[] =
+    "It appears a file beside the chosen journal that SQLite would read into it (its name ends in -journal, -wal "
+    "or -shm) belongs to another account, so nothing was restored. Please choose a folder only you can write.";
 inline constexpr char kRestoreNameTooLong[] =
     "It appears the name chosen for the restored database is too long to leave room for the files the "
     "database keeps beside it, so nothing was restored. Please choose a shorter name.";
@@ -109,6 +112,9 @@ inline constexpr char kRestoreTargetUnsettled[] =
 inline constexpr char kSameFile[] =
     "It appears the source and the destination are the same file. Please choose another "
     "destination.";
+inline constexpr char kBackupOntoSideFile[] =
+    "It appears the destination is a file a database beside it keeps for itself (its name ends in -journal, -wal "
+    "or -shm). Please choose another destination.";
 inline constexpr char kTargetIsOpenJournal[] =
     "It appears the destination is the database that is open now. Please choose another "
     "destination.";

@@ -319,14 +319,15 @@ bool CGRVDlgBkupRstr::RunBackup(const QByteArray& password) {
         return false;
     }
     // The archive replaces its target, so it must never land on the journal,
-    // nor on a side file SQLite keeps beside it.
-    if (platform::IsDatabaseOrSideFile(QFile::encodeName(target).toStdString(),
-                                       QFile::encodeName(source).toStdString())) {
-        ShowError(kSameFile, kBackupErrorTitle);
+    // nor on a side file SQLite keeps beside any database.
+    const std::string named = QFile::encodeName(target).toStdString();
+    const platform::DatabaseTarget onto = platform::DatabaseTargetOf(named, QFile::encodeName(source).toStdString());
+    if (onto != platform::DatabaseTarget::None) {
+        ShowError(onto == platform::DatabaseTarget::Database ? kSameFile : kBackupOntoSideFile, kBackupErrorTitle);
         return false;
     }
     if (m_pDb && m_pDb->IsOpen() &&
-        platform::IsDatabaseOrSideFile(QFile::encodeName(target).toStdString(), m_pDb->GetFullPath())) {
+        platform::DatabaseTargetOf(named, m_pDb->GetFullPath()) == platform::DatabaseTarget::Database) {
         ShowError(kTargetIsOpenJournal, kBackupErrorTitle);
         return false;
     }
@@ -446,10 +447,11 @@ bool CGRVDlgBkupRstr::RunRestore(const QByteArray& password) {
     const JournalTarget state =
         IsOpenJournal(target) ? JournalTarget::Free : CheckJournalTarget(QFile::encodeName(target).toStdString());
     if (state != JournalTarget::Free) {
-        ShowError(state == JournalTarget::InUse         ? kRestoreTargetInUse
-                  : state == JournalTarget::NameTooLong ? kRestoreNameTooLong
-                  : state == JournalTarget::SideFile    ? kRestoreOntoSideFile
-                                                        : kRestoreTargetBlocked,
+        ShowError(state == JournalTarget::InUse          ? kRestoreTargetInUse
+                  : state == JournalTarget::NameTooLong  ? kRestoreNameTooLong
+                  : state == JournalTarget::SideFile     ? kRestoreOntoSideFile
+                  : state == JournalTarget::ForeignSides ? kRestoreForeignSideFile
+                                                         : kRestoreTargetBlocked,
                   kBackupErrorTitle);
         return false;
     }
@@ -471,14 +473,20 @@ bool CGRVDlgBkupRstr::RunRestore(const QByteArray& password) {
         return false;
     }
     // What the backup held must open as a journal, by the same check Open
-    // makes, before anything is replaced by it.
+    // makes, before anything is replaced by it: the part read alone, never
+    // with a side file another account put beside it. A folder moved away
+    // meanwhile is what failed, not the backup.
     {
-        const QFileInfo partInfo(QFile::decodeName(part.Path().c_str()));
+        // Read by its descriptor: what stands at its path may be another's.
+        const std::string alone = platform::DescriptorPath(part.Fd());
         CJournalDb check;
-        check.SetFolder(QFile::encodeName(partInfo.absolutePath()).toStdString());
-        check.SetFileName(QFile::encodeName(partInfo.fileName()).toStdString());
-        const bool journal = check.Open(0);
-        check.Close();
+        check.SetFolder(alone.substr(0, alone.rfind('/')));
+        check.SetFileName(alone.substr(alone.rfind('/') + 1));
+        const bool journal = check.CheckAlone();
+        if (part.Refusal() == platform::kFolderMoved) {
+            ShowRefusal(kRestoreRefused, kRestoreCannotWrite, platform::kFolderMoved, restored);
+            return false;
+        }
         if (!journal) {
             ShowError(kRestoreNoJournal, kBackupErrorTitle);
             return false;
@@ -492,7 +500,7 @@ bool CGRVDlgBkupRstr::RunRestore(const QByteArray& password) {
         return false;
     }
     // What an earlier restore that was stopped left here goes now.
-    platform::PartFile::RemoveLeftovers(part.Target());
+    part.RemoveLeftovers();
     platform::KillPoint("leftovers-removed");
     if (const int error = ReplaceJournal(part)) {
         if (error == kJournalInUse || error == EBUSY || platform::IsDiskFull(error))

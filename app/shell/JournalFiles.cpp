@@ -8,7 +8,6 @@
 
 #include <cerrno>
 #include <cstring>
-#include <string_view>
 #include <vector>
 
 #include "app/store/JournalDb.h"
@@ -123,7 +122,8 @@ bool HeldByAnother(const std::string& path) {
            LockedByAnother(path + "-shm", kShmLockStart, kShmLockLength) || OpenInAnotherProcess(path);
 }
 
-// What a part file that could not be opened at path makes of a backup.
+// What a part file that could not be opened or put in place at path makes
+// of a backup.
 BackupOutcome OpenFailure(int error, const std::string& path, int* refusal) {
     if (platform::IsDiskFull(error))
         return BackupOutcome::DiskFull;
@@ -159,7 +159,8 @@ BackupOutcome WriteArchive(const std::string& archive, const std::string& image,
     const int committed = out.Commit();
     if (committed == 0)
         return BackupOutcome::Done;
-    return platform::IsDiskFull(committed) || full ? BackupOutcome::DiskFull : BackupOutcome::Failed;
+    // A name another account took, or a folder moved, while it was written.
+    return full ? BackupOutcome::DiskFull : OpenFailure(committed, archive, refusal);
 }
 
 } // namespace
@@ -185,21 +186,26 @@ BackupOutcome WriteJournalBackup(const std::string& journal, const std::string& 
         return OpenFailure(made, archive, refusal);
 
     BackupOutcome outcome = BackupOutcome::Failed;
-    const auto read = CJournalDb::WithDatabaseImage(journal, copy.Path(), [&](const std::string& image) {
-        if (image != journal) {
-            // The entry is what the journal itself would give.
-            const struct timespec times[2] = {source.st_atim, source.st_mtim};
-            ::fchmod(copy.Fd(), source.st_mode & 07777);
-            ::futimens(copy.Fd(), times);
-        }
-        if (exists && !special && !replace()) {
-            outcome = BackupOutcome::Declined;
-            return;
-        }
-        // What a backup onto this archive that was stopped left goes now.
-        platform::PartFile::RemoveLeftovers(landing);
-        outcome = WriteArchive(archive, image, nameInArchive, password, platform::ReadersOf(journal), refusal);
-    });
+    // SQLite and the archive reach the copy by its descriptor: its folder may
+    // be one others write, where they could put their own file at its path.
+    const auto read =
+        CJournalDb::WithDatabaseImage(journal, platform::DescriptorPath(copy.Fd()), [&](const std::string& image) {
+            if (image != journal) {
+                // The entry is what the journal itself would give: its times, and
+                // its owner's bits, all of the mode an entry keeps. The copy stays
+                // its writer's alone meanwhile.
+                const struct timespec times[2] = {source.st_atim, source.st_mtim};
+                ::fchmod(copy.Fd(), source.st_mode & S_IRWXU);
+                ::futimens(copy.Fd(), times);
+            }
+            if (exists && !special && !replace()) {
+                outcome = BackupOutcome::Declined;
+                return;
+            }
+            // What a backup onto this archive that was stopped left goes now.
+            platform::PartFile::RemoveLeftovers(landing);
+            outcome = WriteArchive(archive, image, nameInArchive, password, platform::ReadersOf(journal), refusal);
+        });
     switch (read) {
     case CJournalDb::ImageResult::Ok: return outcome;
     case CJournalDb::ImageResult::Busy: return BackupOutcome::Busy;
@@ -216,14 +222,10 @@ JournalTarget CheckJournalTarget(const std::string& target) {
         return JournalTarget::InUse;
     // SQLite takes such a file for that database's own, and an entry still
     // in its write-ahead log would go with it.
-    for (const std::string_view suffix : platform::kDatabaseSideSuffixes) {
-        struct stat st;
-        const std::string database =
-            journal.ends_with(suffix) ? journal.substr(0, journal.size() - suffix.size()) : std::string();
-        if (!database.empty() && ::stat(database.c_str(), &st) == 0 && S_ISREG(st.st_mode) &&
-            platform::IsDatabaseOrSideFile(journal, database))
-            return JournalTarget::SideFile;
-    }
+    if (platform::DatabaseTargetOf(journal, std::string()) == platform::DatabaseTarget::SideFile)
+        return JournalTarget::SideFile;
+    if (!CJournalDb::ForeignSideFile(journal).empty())
+        return JournalTarget::ForeignSides;
     const std::size_t slash = journal.rfind('/');
     const std::string folder = slash == std::string::npos ? std::string() : journal.substr(0, slash + 1);
     if (journal.size() - folder.size() + std::strlen(kRollbackJournal) > platform::LongestName(folder))

@@ -30,13 +30,15 @@ BackupOutcome WriteJournalBackup(const std::string& journal, const std::string& 
                                  const std::string& nameInArchive, const std::string& password,
                                  const std::function<bool()>& replace, int* refusal = nullptr);
 
-enum class JournalTarget { Free, InUse, Blocked, NameTooLong, SideFile };
+enum class JournalTarget { Free, InUse, Blocked, NameTooLong, SideFile, ForeignSides };
 // Whether the journal at target (links followed) may be replaced now: InUse
 // while another program holds it through SQLite or has it open (another
 // window on it included), Blocked when a folder stands where SQLite keeps
 // one of its side files, NameTooLong when its folder cannot hold their
 // names (SQLite could read such a journal but never write it), SideFile
-// when it is named as a side file of a database that stands beside it.
+// when it is named as a side file of a database that stands beside it,
+// ForeignSides when another account's side file stands beside it
+// (CJournalDb::ForeignSideFile), which SQLite would take for its own.
 JournalTarget CheckJournalTarget(const std::string& target);
 
 // Puts the journal written in part in the place of part.Target(), with none

@@ -1,6 +1,7 @@
 #include "app/store/JournalDb.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -10,6 +11,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <iterator>
+#include <mutex>
 #include <utility>
 #include <vector>
 
@@ -21,6 +23,7 @@
 #include "platform/ByteOrder.h"
 #include "platform/Cp1252Text.h"
 #include "platform/File.h"
+#include "platform/PartFile.h"
 #include "platform/Paths.h"
 
 namespace {
@@ -29,6 +32,136 @@ constexpr int kOpenFlags = SQLITE_OPEN_READWRITE | SQLITE_OPEN_FULLMUTEX;
 constexpr int kCreateFlags = SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_FULLMUTEX;
 // How long a read of the whole database waits for another program's write.
 constexpr int kImageBusyMs = 2000;
+// How long a save waits for another window's or program's short write or
+// backup before it says the journal is locked (python's sqlite3 waits as
+// long).
+constexpr int kJournalBusyMs = 5000;
+
+// Whether what stands at path is a file of neither this process's user nor
+// owner, the journal's.
+bool IsForeign(const char* path, uid_t owner) {
+    struct stat st;
+    return ::lstat(path, &st) == 0 && st.st_uid != ::geteuid() && st.st_uid != owner;
+}
+
+// The owner of the journal at path; this process's user when it is not there.
+uid_t OwnerOf(const char* path) {
+    struct stat st;
+    return ::stat(path, &st) == 0 ? st.st_uid : ::geteuid();
+}
+
+// The file system every connection of the journal's goes through: the one
+// SQLite would use (the system's, or whatever a test put in its place), but
+// a rollback journal or a write-ahead log of another account's is never
+// opened: SQLite would play it back into the journal, or write the
+// journal's pages into it. Refused at each opening, since SQLite looks for
+// a hot journal at every read, not only when the journal opens. (SQLite
+// itself gives what it makes there, as root, the journal's owner.)
+constexpr const char* kOwnSidesVfs = "grv-own-sides";
+// Room for a file of the file system beneath: the system's needs far less.
+constexpr int kFileRoom = 4096;
+
+// A name for a file open in this process (platform::DescriptorPath): kept
+// as it is, and followed, to that file alone. SQLite would follow it back
+// to a path another account may have changed since, and opens every file
+// with O_NOFOLLOW, which the kernel refuses such a name.
+bool IsDescriptorPath(const char* name) {
+    return std::strncmp(name, platform::kDescriptorFolder, std::strlen(platform::kDescriptorFolder)) == 0;
+}
+using OpenCall = int (*)(const char*, int, int);
+OpenCall g_systemOpen = nullptr;
+int OpenDescriptors(const char* name, int flags, int mode) {
+    return g_systemOpen(name, IsDescriptorPath(name) ? flags & ~O_NOFOLLOW : flags, mode);
+}
+
+sqlite3_vfs* Beneath() {
+    sqlite3_vfs* current = sqlite3_vfs_find(nullptr);
+    return current && std::strcmp(current->zName, kOwnSidesVfs) != 0 ? current : sqlite3_vfs_find("unix");
+}
+
+int OpenOwnSides(sqlite3_vfs*, const char* name, sqlite3_file* file, int flags, int* outFlags) {
+    sqlite3_vfs* beneath = Beneath();
+    file->pMethods = nullptr;
+    const bool side = name && (flags & (SQLITE_OPEN_MAIN_JOURNAL | SQLITE_OPEN_WAL)) != 0;
+    const uid_t owner = side ? OwnerOf(sqlite3_filename_database(name)) : ::geteuid();
+    if (beneath->szOsFile > kFileRoom || (side && IsForeign(name, owner)))
+        return SQLITE_CANTOPEN;
+    const int opened = beneath->xOpen(beneath, name, file, flags, outFlags);
+    // One another account made in the moment between is closed unread.
+    if (opened == SQLITE_OK && side && IsForeign(name, owner)) {
+        file->pMethods->xClose(file);
+        file->pMethods = nullptr;
+        return SQLITE_CANTOPEN;
+    }
+    return opened;
+}
+
+// Registered once, beside the system's, for the journal's connections alone.
+const char* OwnSidesVfs() {
+    static sqlite3_vfs vfs{};
+    static std::once_flag registered;
+    std::call_once(registered, [] {
+        sqlite3_vfs* unix = sqlite3_vfs_find("unix");
+        g_systemOpen = reinterpret_cast<OpenCall>(unix->xGetSystemCall(unix, "open"));
+        unix->xSetSystemCall(unix, "open", reinterpret_cast<sqlite3_syscall_ptr>(OpenDescriptors));
+        vfs = *unix;
+        vfs.iVersion = 3;
+        vfs.szOsFile = kFileRoom;
+        vfs.zName = kOwnSidesVfs;
+        vfs.pAppData = nullptr;
+        vfs.xOpen = OpenOwnSides;
+        vfs.xDelete = [](sqlite3_vfs*, const char* name, int sync) {
+            return Beneath()->xDelete(Beneath(), name, sync);
+        };
+        vfs.xAccess = [](sqlite3_vfs*, const char* name, int flags, int* out) {
+            return Beneath()->xAccess(Beneath(), name, flags, out);
+        };
+        vfs.xFullPathname = [](sqlite3_vfs*, const char* name, int n, char* out) {
+            const std::size_t length = std::strlen(name);
+            if (!IsDescriptorPath(name))
+                return Beneath()->xFullPathname(Beneath(), name, n, out);
+            if (length >= static_cast<std::size_t>(n))
+                return SQLITE_CANTOPEN;
+            std::memcpy(out, name, length + 1);
+            return SQLITE_OK;
+        };
+        vfs.xDlOpen = [](sqlite3_vfs*, const char* name) { return Beneath()->xDlOpen(Beneath(), name); };
+        vfs.xDlError = [](sqlite3_vfs*, int n, char* out) { Beneath()->xDlError(Beneath(), n, out); };
+        vfs.xDlSym = [](sqlite3_vfs*, void* lib, const char* symbol) {
+            return Beneath()->xDlSym(Beneath(), lib, symbol);
+        };
+        vfs.xDlClose = [](sqlite3_vfs*, void* lib) { Beneath()->xDlClose(Beneath(), lib); };
+        vfs.xRandomness = [](sqlite3_vfs*, int n, char* out) { return Beneath()->xRandomness(Beneath(), n, out); };
+        vfs.xSleep = [](sqlite3_vfs*, int micros) { return Beneath()->xSleep(Beneath(), micros); };
+        vfs.xCurrentTime = [](sqlite3_vfs*, double* now) { return Beneath()->xCurrentTime(Beneath(), now); };
+        vfs.xGetLastError = [](sqlite3_vfs*, int n, char* out) { return Beneath()->xGetLastError(Beneath(), n, out); };
+        vfs.xCurrentTimeInt64 = [](sqlite3_vfs*, sqlite3_int64* now) {
+            return Beneath()->xCurrentTimeInt64(Beneath(), now);
+        };
+        vfs.xSetSystemCall = nullptr;
+        vfs.xGetSystemCall = nullptr;
+        vfs.xNextSystemCall = nullptr;
+        sqlite3_vfs_register(&vfs, 0);
+    });
+    return kOwnSidesVfs;
+}
+
+// The name SQLite opens path by as a file read-only and alone: no side file
+// beside it is looked for (immutable), its own bytes are what it reads.
+std::string AloneUri(const std::string& path) {
+    std::string uri = "file:";
+    for (const char c : path) {
+        if (c == '%' || c == '?' || c == '#') {
+            constexpr char kHex[] = "0123456789ABCDEF";
+            uri += '%';
+            uri += kHex[static_cast<unsigned char>(c) >> 4];
+            uri += kHex[static_cast<unsigned char>(c) & 0xF];
+        } else {
+            uri += c;
+        }
+    }
+    return uri + "?immutable=1";
+}
 
 constexpr const char* kResultCodeTexts[] = {
     nullptr,
@@ -251,7 +384,7 @@ CJournalDb::ImageResult CJournalDb::WithDatabaseImage(const std::string& path, c
             sqlite3_close_v2(a);
         }
     } closer{source, copy};
-    if (sqlite3_open_v2(path.c_str(), &source, SQLITE_OPEN_READONLY, nullptr) != SQLITE_OK)
+    if (sqlite3_open_v2(path.c_str(), &source, SQLITE_OPEN_READONLY, OwnSidesVfs()) != SQLITE_OK)
         return ImageResultOf(source);
     sqlite3_busy_timeout(source, kImageBusyMs);
     // One read transaction: the schema cookie and the pages are of one moment,
@@ -275,7 +408,7 @@ CJournalDb::ImageResult CJournalDb::WithDatabaseImage(const std::string& path, c
     }
     // The online backup reads through SQLite, so what is still in the -wal
     // is read as well; the copy keeps only a page cache's worth in memory.
-    if (sqlite3_open_v2(copyPath.c_str(), &copy, SQLITE_OPEN_READWRITE, nullptr) != SQLITE_OK ||
+    if (sqlite3_open_v2(copyPath.c_str(), &copy, SQLITE_OPEN_READWRITE, OwnSidesVfs()) != SQLITE_OK ||
         sqlite3_exec(copy, kImageCopySettings, nullptr, nullptr, nullptr) != SQLITE_OK)
         return ImageResultOf(copy);
     sqlite3_backup* backup = sqlite3_backup_init(copy, "main", source, "main");
@@ -299,7 +432,7 @@ CJournalDb::ImageResult CJournalDb::WithDatabaseImage(const std::string& path, c
 
 bool CJournalDb::SettleSideFiles(const std::string& path) {
     sqlite3* db = nullptr;
-    if (sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE, nullptr) != SQLITE_OK) {
+    if (sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE, OwnSidesVfs()) != SQLITE_OK) {
         sqlite3_close(db);
         return false;
     }
@@ -331,8 +464,16 @@ bool CJournalDb::Open(int create) {
         m_lastError += SqlFormat(kErrFatalCreate, path.c_str());
         return false;
     }
-    const int r = sqlite3_open_v2(path.c_str(), &m_db, kOpenFlags, nullptr);
-    if (r == SQLITE_OK && HoldsJournalTables() && ReadsWhole()) {
+    if (const std::string side = ForeignSideFile(path); !side.empty()) {
+        const std::string reason = SqlFormat(kReasonForeignSideFile, side.c_str());
+        m_lastError = SqlFormat(kErrCantReadJournal, path.c_str(), reason.c_str());
+        m_open = false;
+        return false;
+    }
+    const int r = sqlite3_open_v2(path.c_str(), &m_db, kOpenFlags, OwnSidesVfs());
+    if (r == SQLITE_OK)
+        sqlite3_busy_timeout(m_db, kJournalBusyMs);
+    if (r == SQLITE_OK && ChecksAsJournal()) {
         m_open = true;
         return true;
     }
@@ -345,6 +486,32 @@ bool CJournalDb::Open(int create) {
     ReleaseConnection();
     m_open = false;
     return false;
+}
+
+bool CJournalDb::CheckAlone() {
+    if (m_db)
+        Close();
+    const int r =
+        sqlite3_open_v2(AloneUri(GetFullPath()).c_str(), &m_db, SQLITE_OPEN_READONLY | SQLITE_OPEN_URI, OwnSidesVfs());
+    const bool journal = r == SQLITE_OK && ChecksAsJournal();
+    if (r != SQLITE_OK)
+        m_lastError = GetResultCodeText(r);
+    ReleaseConnection();
+    m_open = false;
+    return journal;
+}
+
+bool CJournalDb::ChecksAsJournal() {
+    return HoldsJournalTables() && ReadsWhole();
+}
+
+std::string CJournalDb::ForeignSideFile(const std::string& path) {
+    const uid_t owner = OwnerOf(path.c_str());
+    for (const char* suffix : platform::kDatabaseSideSuffixes) {
+        if (IsForeign((path + suffix).c_str(), owner))
+            return path + suffix;
+    }
+    return {};
 }
 
 bool CJournalDb::HoldsJournalTables() {
@@ -439,6 +606,10 @@ std::string CJournalDb::FailureReason(int code) const {
     const int systemError = m_db ? sqlite3_system_errno(m_db) : 0;
     const bool refused =
         systemError == EACCES || systemError == EPERM || systemError == EROFS || RefusesWrites(GetFullPath());
+    // Whatever SQLite made of it, a side file another account put there is
+    // why it could not go on.
+    if (const std::string side = ForeignSideFile(GetFullPath()); !side.empty())
+        return SqlFormat(kReasonForeignSideFile, side.c_str());
     switch (code & 0xff) {
     case SQLITE_READONLY:
     case SQLITE_PERM:
@@ -490,9 +661,10 @@ bool CJournalDb::CreateSchema() {
         ::unlink(path.c_str());
         return false;
     };
-    if (sqlite3_open_v2(path.c_str(), &m_db, kCreateFlags, nullptr) != SQLITE_OK) {
+    if (sqlite3_open_v2(path.c_str(), &m_db, kCreateFlags, OwnSidesVfs()) != SQLITE_OK) {
         return fail(SqlFormat(kErrCantCreateDb, path.c_str()));
     }
+    sqlite3_busy_timeout(m_db, kJournalBusyMs);
     for (const SchemaStatement& table : JournalSchemaStatements()) {
         if (Execute(table.sql) != SQLITE_OK) {
             return fail(SqlFormat(table.failure.c_str(), path.c_str()));

@@ -50,6 +50,11 @@ public:
     // so is a damaged one: SQLite's check of its pages and a read of every
     // record must pass. A refused file is left as it was.
     bool Open(int create);
+    // Checks the file at the full path as Open checks it, read as it stands
+    // alone: read-only, no side file beside it read or played back (what
+    // another account put beside a part is never taken for its own). The
+    // file is left closed, as it was.
+    bool CheckAlone();
     bool Close();
     // Whether the open file reads as a database at all: another kind of file
     // opens and then fails every statement.
@@ -61,8 +66,9 @@ public:
     // SQLite reads it: the journal itself, held still by a read transaction,
     // when nothing of it waits in a -wal file; else (a journal in WAL mode)
     // a copy written through SQLite into copyPath, an empty file the caller
-    // made, its -wal's entries included and its header's schema cookie the
-    // journal's. Memory stays within SQLite's page caches, whatever the
+    // made (best named by its descriptor, platform::DescriptorPath, which
+    // leads to it whatever is done to its folder), its -wal's entries
+    // included and its header's schema cookie the journal's. Memory stays within SQLite's page caches, whatever the
     // journal's size; the journal is only read. Ok once use was called;
     // otherwise why not (Busy: another program held it locked past a wait;
     // Damaged: it is damaged, left unfinished, or no database).
@@ -75,6 +81,14 @@ public:
     // -shm removed. False when SQLite could not (the file is then as SQLite
     // left it: a journal it could not read is not touched).
     static bool SettleSideFiles(const std::string& path);
+
+    // The first side file SQLite would open beside the journal at path
+    // (-journal, -wal, -shm) that belongs to neither this process's user nor
+    // the journal's owner: another account put it there, and SQLite would
+    // play it back or write into it. Empty when there is none. Every
+    // connection this class opens refuses such a -journal and -wal at each
+    // opening SQLite makes of them, not only at the journal's.
+    static std::string ForeignSideFile(const std::string& path);
 
     // The fixed text of an SQLite result code.
     static std::string GetResultCodeText(int code);
@@ -179,6 +193,9 @@ private:
     // Whether the file just opened holds every table and column a journal
     // has; otherwise sets the last error to what is missing.
     bool HoldsJournalTables();
+    // HoldsJournalTables and ReadsWhole, on a connection just opened; false
+    // with the last error set when the file is refused.
+    bool ChecksAsJournal();
     // Whether every page and every record of the journal just opened reads
     // back; otherwise sets the last error to a damaged journal file.
     bool ReadsWhole();

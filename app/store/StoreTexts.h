@@ -34,6 +34,12 @@ inline constexpr char kReasonDamaged[] =
     "the journal file is damaged. It cannot be repaired: open a backup instead (restore one with File, Database, "
     "Restore, then open it).";
 inline constexpr char kReasonNotOpen[] = "the journal is not open.";
+// A side file's path: another account's file beside the journal, where SQLite
+// would take it for the journal's own.
+inline constexpr char kReasonForeignSideFile[] =
+    "%s, a file SQLite keeps beside the journal, belongs to another account, which may have put it there to be "
+    "read into the journal; it was left as it is. Move the journal to a folder only you can write, or ask the "
+    "file's owner to remove it.";
 inline constexpr char kReasonOther[] = "the database answered \"%s\".";
 // Opening a file that is not a journal: the path, then what is wrong with it.
 inline constexpr char kErrNotJournal[] = "%s is not a Gorvane journal: %s.\n";

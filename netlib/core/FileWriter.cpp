@@ -54,36 +54,36 @@ bool FileWriter::open(const char* utf8Path, Mode mode, LogBase* log) {
     m_path = writePathUtf8(utf8Path);
     if (m_path.empty())
         return fail(ENOENT, log);
-    struct stat st;
-    const bool existed = ::stat(m_path.c_str(), &st) == 0;
-    if (existed && S_ISDIR(st.st_mode))
-        return fail(EISDIR, log);
     // Why a file that stands may not be written.
     auto refused = [&](int refusal) {
         if (log && platform::MayUseInSharedFolder(platform::FollowLinks(m_path.c_str())))
             log->logError(filesys_msg::kReadOnlyFile);
         return fail(refusal, log);
     };
-    m_created = !existed;
-    const bool replace = mode == Mode::Replace || mode == Mode::ReplaceRegular;
-    // A regular file a replace meets is judged by its part, as a write would
-    // judge it: asked here only to word a refusal.
-    const bool judgedByPart = replace && existed && S_ISREG(st.st_mode);
-    if (const int refusal = existed && !judgedByPart ? platform::WriteRefusal(m_path) : 0)
-        return refused(refusal);
-    if (replace) {
-        // What a writer killed midway left beside the file.
-        platform::PartFile::RemoveLeftovers(m_path);
+    if (mode == Mode::Replace || mode == Mode::ReplaceRegular) {
+        // The part judges what stands at the path as a write would judge it,
+        // a device or a FIFO written in place too; asked again here only to
+        // word a refusal.
         m_part.SetDurability(platform::Durability::Unsynced);
         const int error = m_part.Open(m_path, 07777, mode == Mode::Replace);
-        if (error == 0) {
-            m_regular = !m_part.InPlace();
-            return true;
+        if (error != 0) {
+            if (const int refusal = error == EACCES ? platform::WriteRefusal(m_path) : 0)
+                return refused(refusal);
+            return fail(error, log);
         }
-        if (const int refusal = judgedByPart ? platform::WriteRefusal(m_path) : 0)
-            return refused(refusal);
-        return fail(error, log);
+        m_created = m_part.Created();
+        m_regular = !m_part.InPlace();
+        // What a writer killed midway left beside the file.
+        m_part.RemoveLeftovers();
+        return true;
     }
+    struct stat st;
+    const bool existed = ::stat(m_path.c_str(), &st) == 0;
+    if (existed && S_ISDIR(st.st_mode))
+        return fail(EISDIR, log);
+    m_created = !existed;
+    if (const int refusal = existed ? platform::WriteRefusal(m_path) : 0)
+        return refused(refusal);
     // Links are followed where the kernel would follow them, as a replace
     // follows them, whatever this machine's sysctl says.
     const std::string target = platform::FollowLinks(m_path.c_str());

@@ -26,7 +26,7 @@ constexpr size_t kCopyChunk = 64 * 1024;
 // Qt writes a document only to a file it opens by name: the spool's, in
 // memory, so that nothing reaches the path before the document is whole.
 QString SpoolName(int fd) {
-    return QStringLiteral("/proc/self/fd/%1").arg(fd);
+    return QString::fromStdString(platform::DescriptorPath(fd));
 }
 
 // 0 when the spool holds a whole PDF; EFBIG when Qt's writes met the file
@@ -103,14 +103,17 @@ int PrintJob::StartDoc(const QString& docName) {
 
 bool PrintJob::StartSpool() {
     m_path = m_printer->outputFileName();
-    if (platform::IsDatabaseOrSideFile(QFile::encodeName(m_path).toStdString(), m_source)) {
-        m_failure = QString::fromLatin1(print_texts::kOntoItsJournal).arg(m_path);
+    const platform::DatabaseTarget onto = platform::DatabaseTargetOf(QFile::encodeName(m_path).toStdString(), m_source);
+    if (onto != platform::DatabaseTarget::None) {
+        m_failure = QString::fromLatin1(onto == platform::DatabaseTarget::Database ? print_texts::kOntoItsJournal
+                                                                                   : print_texts::kOntoSideFile)
+                        .arg(m_path);
         m_path.clear();
         return false;
     }
-    // What a print onto this name that was stopped left goes first.
-    platform::PartFile::RemoveLeftovers(QFile::encodeName(m_path).toStdString());
     int error = m_output.Open(QFile::encodeName(m_path).toStdString(), m_readers);
+    // What a print onto this name that was stopped left goes too.
+    m_output.RemoveLeftovers();
     if (error == 0 && (m_spool = ::memfd_create("print", MFD_CLOEXEC)) < 0)
         error = errno;
     if (error != 0) {

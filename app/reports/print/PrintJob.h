@@ -29,10 +29,13 @@ constexpr char kFileDiskFull[] =
     "again.";
 constexpr char kUnknownReason[] = "reason unknown";
 // A report or print named as (or linked to) the journal it is made from, or
-// one of the side files SQLite keeps beside it.
+// as one of the side files SQLite keeps beside a database.
 constexpr char kOntoItsJournal[] =
     "\"%1\" is the journal this document is made from: writing the document there would replace the journal. "
     "Please choose another file.";
+constexpr char kOntoSideFile[] =
+    "\"%1\" is a file a database beside it keeps for itself (its name ends in -journal, -wal or -shm): writing "
+    "the document there would damage that database. Please choose another file.";
 
 } // namespace print_texts
 

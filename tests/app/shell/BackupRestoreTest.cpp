@@ -17,6 +17,7 @@
 #include <QTimer>
 #include <sqlite3.h>
 
+#include <fcntl.h>
 #include <sys/stat.h>
 
 #include <algorithm>
@@ -1674,7 +1675,7 @@ protected:
             ~DefaultSigpipe() { std::signal(SIGPIPE, old); }
         } sigpipe;
         if (writer == "backup")
-            return RunDialog(win, ID_DATABASE_BACKUP, [&](CGRVDlgBkupRstr& d) { Run(d, Path("pain.grv"), path, ""); });
+            return RunDialog(win, ID_DATABASE_BACKUP, [&](CGRVDlgBkupRstr& d) { Run(d, Path(backedUp), path, ""); });
         if (writer == "restore")
             return Restore(win, Path("pain.grz"), path, "right");
         if (writer == "export")
@@ -1699,6 +1700,8 @@ protected:
     // The rows whose target is of the kind named, or those of no kind named.
     void RunTable(const char* only);
     grvtest::QtTempDir judge;
+    // The journal a backup is made of.
+    QString backedUp = "pain.grv";
 };
 
 std::string ModeAt(const std::string& path) {
@@ -1733,15 +1736,32 @@ constexpr char kNotSticky[] = "not sticky";
 // A side file SQLite keeps beside the journal: its name is the journal's
 // and what follows this.
 constexpr char kSideFile[] = "the journal's ";
+// The same of another journal beside it (other.grv), in WAL mode with
+// entries in its -wal.
+constexpr char kOtherSideFile[] = "another journal's ";
+// The same beside a file that is no database (notes.txt), and beside an
+// empty one, which SQLite takes for a new database.
+constexpr char kTextSideFile[] = "a text file's ";
+constexpr char kEmptySideFile[] = "an empty file's ";
 // The writer's own file, setuid and setgid, its group allowed to run it.
 constexpr char kSetIds[] = "setuid";
 constexpr mode_t kSetIdsMode = 06755;
 
 // Or the folder it is written in moved away by another account just before
 // the rename, and its own put in its place, holding a file of the part's
-// name (what the writer's part is called is found in the folder).
+// name (what the writer's part is called is found in the folder); or, for a
+// backup of a journal in WAL mode, as soon as the copy SQLite writes of it
+// is made there. What it planted keeps its bytes.
 constexpr char kSwapped[] = "swapping its folder";
+constexpr char kAsItIsCopied[] = "as a journal in WAL mode is copied";
 std::string g_swappedName;
+const char* g_swapStep = "part-synced";
+std::vector<std::string> g_swapPlants;
+// Whether the folder put in its place holds files of the parts' names.
+bool g_plantsParts = true;
+std::string PlantedBytes() {
+    return std::strcmp(g_swapStep, "part-opened") == 0 ? std::string() : grvtest::kTakersBytes;
+}
 
 void SwapFolder(const char* step) {
     const QFileInfo named(QString::fromStdString(g_swappedName));
@@ -1749,34 +1769,150 @@ void SwapFolder(const char* step) {
     QStringList parts =
         QDir(folder).entryList({"." + named.fileName() + ".part-*"}, QDir::Files | QDir::Hidden | QDir::System);
     parts.removeAll("." + named.fileName() + ".part-Kil1ed");
-    if (std::strcmp(step, "part-synced") != 0 || g_swappedName.empty() || parts.isEmpty())
+    if (std::strcmp(step, g_swapStep) != 0 || g_swappedName.empty() || parts.isEmpty())
         return;
     g_swappedName.clear();
     const std::string theirs = folder.toStdString();
     EXPECT_EQ(::rename(theirs.c_str(), (theirs + ".old").c_str()), 0);
     EXPECT_EQ(::mkdir(theirs.c_str(), 0755), 0);
     // A backup's copy of the journal has a part of that name too.
-    for (const QString& part : parts) {
+    for (const QString& part : g_plantsParts ? parts : QStringList()) {
         const std::string planted = theirs + "/" + part.toStdString();
-        EXPECT_TRUE(grvtest::WriteFile(planted, grvtest::kTakersBytes));
+        g_swapPlants.push_back(planted);
+        // Empty where SQLite would take it for a database to write.
+        EXPECT_TRUE(grvtest::WriteFile(planted, PlantedBytes()));
         EXPECT_EQ(::chown(planted.c_str(), grvtest::kNobodyId, grvtest::kNobodyId), 0);
     }
     EXPECT_EQ(::chown(theirs.c_str(), grvtest::kNobodyId, grvtest::kNobodyId), 0);
+}
+
+// Or, while it writes, a file of the writer's own moved onto the name just
+// before the rename ("public<n>" beside it, 0644), or its folder swapped
+// then as above (nothing planted), in a folder anyone may write that is not
+// sticky or one a group may write (nobody's, for root); and a -journal
+// planted beside the restore's part as soon as the part is made.
+constexpr char kWhileItWrites[] = "while it writes";
+constexpr char kGroupFolder[] = "a group's folder";
+constexpr char kOwnMoved[] = "moved onto the name";
+constexpr char kUnderUmask077[] = "umask 077";
+constexpr char kPlantsBesidePart[] = "plants beside the part";
+constexpr char kPublicBytes[] = "the user's public bytes";
+constexpr mode_t kPublicMode = 0644;
+constexpr mode_t kPrivateUmask = 077;
+// Root's planted -journals a run as nobody takes (its own cannot be root's).
+constexpr char kPlantsVariable[] = "GRV_PLANTS";
+std::string g_movedName;
+
+void MoveOwnFile(const char* step) {
+    if (std::strcmp(step, "part-synced") != 0 || g_movedName.empty())
+        return;
+    const std::string named = std::exchange(g_movedName, std::string());
+    const std::string folder = named.substr(0, named.rfind('/'));
+    EXPECT_EQ(::rename((folder + "/public" + named.substr(folder.size() + 1)).c_str(), named.c_str()), 0);
+}
+
+// A hot rollback journal of the fixture journal cut to one entry: played
+// back into a copy of the journal, it leaves that one entry (the sqlite3
+// shell's count).
+constexpr char kMakeHotJournal[] =
+    "import os, shutil, sqlite3, sys\n"
+    "x = sys.argv[3]\n"
+    "shutil.copy(sys.argv[1], x)\n"
+    "c = sqlite3.connect(x, isolation_level=None)\n"
+    "c.execute('DELETE FROM entry WHERE id <> (SELECT min(id) FROM entry)')\n"
+    "c.execute('VACUUM')\n"
+    "c.execute('PRAGMA synchronous=OFF')\n"
+    "c.execute('PRAGMA cache_size=1')\n"
+    "c.execute('BEGIN')\n"
+    "for (t,) in c.execute(\"SELECT name FROM sqlite_master WHERE type='table'\").fetchall():\n"
+    "    c.execute('DELETE FROM \"%s\"' % t)\n"
+    "c.execute('CREATE TABLE planted(a)')\n"
+    "shutil.copy(x + '-journal', sys.argv[2])\n"
+    "os._exit(0)\n";
+// The -journal to plant beside the part of the name g_plant, the file it is
+// copied from and its mode; taken from root's stock by nobody.
+std::string g_plant;
+std::string g_plantSource;
+mode_t g_plantMode = 0;
+int g_plantsUsed = 0;
+
+void PlantBesidePart(const char* step) {
+    if (std::strcmp(step, "part-opened") != 0 || g_plant.empty())
+        return;
+    const QFileInfo named(QString::fromStdString(std::exchange(g_plant, std::string())));
+    QStringList parts =
+        QDir(named.absolutePath()).entryList({"." + named.fileName() + ".part-*"}, QDir::Files | QDir::Hidden);
+    parts.removeAll("." + named.fileName() + ".part-Kil1ed");
+    ASSERT_EQ(parts.size(), 1);
+    const std::string side = named.absolutePath().toStdString() + "/" + parts[0].toStdString() + "-journal";
+    if (::geteuid() != 0) {
+        const char* stock = std::getenv(kPlantsVariable);
+        const std::string file = std::string(stock ? stock : "") + "/" + std::to_string(g_plantsUsed++);
+        EXPECT_EQ(::renameat2(AT_FDCWD, file.c_str(), AT_FDCWD, side.c_str(), RENAME_NOREPLACE), 0) << side;
+        return;
+    }
+    EXPECT_TRUE(QFile::copy(QString::fromStdString(g_plantSource), QString::fromStdString(side)));
+    EXPECT_EQ(::chown(side.c_str(), grvtest::kNobodyId, grvtest::kNobodyId), 0);
+    EXPECT_EQ(::chmod(side.c_str(), g_plantMode), 0);
+}
+
+// Who may read the writer's output afterwards in the files under folder
+// that concern the row (relevant): "private" when no file holding it
+// (holds) is open to another account by its mode, its owner or an ACL, or
+// none holds it; "others" when one is; a part of the writer's left there is
+// named.
+std::string Readers(const std::string& folder, const std::function<bool(const std::string&)>& holds,
+                    const std::function<bool(const std::string&)>& relevant) {
+    std::string readers = "private", left;
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(folder)) {
+        struct stat st;
+        const std::string path = entry.path().string();
+        if (!relevant(path) || ::lstat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode))
+            continue;
+        if (entry.path().filename().string().find(".part-") != std::string::npos && st.st_uid == ::geteuid())
+            left += " and a part";
+        if (!holds(grvtest::ReadFile(path)))
+            continue;
+        if ((st.st_mode & (S_IRGRP | S_IROTH)) != 0 || st.st_uid != ::geteuid() || !grvtest::AccessAcl(path).empty())
+            readers = "others";
+    }
+    return readers + left;
+}
+
+// python's open(path, 'wb') under the same move after its open: who may
+// read what it wrote afterwards, in folder.
+std::string PythonReaders(const std::string& folder, const std::string& named, bool swapsFolder) {
+    constexpr char kPythonBytes[] = "python's own bytes, written after the move";
+    const grvtest::RunResult r =
+        grvtest::Python("import os, sys\n"
+                        "path, swap = sys.argv[1], sys.argv[2] == 'swap'\n"
+                        "folder = os.path.dirname(path)\n"
+                        "f = open(path, 'wb')\n"
+                        "if swap: os.rename(folder, folder + '.old'); os.mkdir(folder)\n"
+                        "else: os.rename(os.path.join(folder, 'public' + os.path.basename(path)), path)\n"
+                        "f.write(sys.argv[3].encode())\n"
+                        "f.close()\n",
+                        {named, swapsFolder ? "swap" : "own", kPythonBytes});
+    EXPECT_TRUE(r.Ok()) << r.err;
+    return Readers(
+        folder, [&](const std::string& bytes) { return bytes.find(kPythonBytes) != std::string::npos; },
+        [](const std::string&) { return true; });
 }
 
 // The rows of tests/data/shell/writers.txt onto the kinds of target whose
 // names hold only, or onto every kind a runner may make (nullptr).
 void WriterTableTest::RunTable(const char* only) {
     const auto rows = grvtest::ReadTable(ShellTable("writers.txt"), " | ");
-    ASSERT_EQ(rows.size(), 118u);
+    ASSERT_EQ(rows.size(), 155u);
     int n = 0;
     for (const auto& row : rows) {
         const std::string &writer = row[0], &kindName = row[1], &afterwards = row[2];
-        const bool apart = kindName == "private device" || kindName == "file with an ACL" ||
-                           kindName.find("planted") != std::string::npos ||
-                           kindName.find("default ACL") != std::string::npos ||
-                           kindName.find("team folder") != std::string::npos ||
-                           kindName.find(kTaken) != std::string::npos || kindName.find(kSetIds) != std::string::npos;
+        const bool apart =
+            kindName == "private device" || kindName == "file with an ACL" ||
+            kindName.find("planted") != std::string::npos || kindName.find("default ACL") != std::string::npos ||
+            kindName.find("team folder") != std::string::npos || kindName.find(kTaken) != std::string::npos ||
+            kindName.find(kSetIds) != std::string::npos || kindName.find(kWhileItWrites) != std::string::npos ||
+            kindName.find(kPlantsBesidePart) != std::string::npos;
         if (only ? kindName.find(only) == std::string::npos : apart)
             continue;
         SCOPED_TRACE(writer + " onto " + kindName);
@@ -1808,22 +1944,65 @@ void WriterTableTest::RunTable(const char* only) {
             ASSERT_EQ(::mkdir(shared.c_str(), sticky ? 01777 : 0777), 0);
             ASSERT_EQ(::chmod(shared.c_str(), sticky ? 01777 : 0777), 0);
         }
-        const bool swapped = kindName.find(kSwapped) != std::string::npos;
-        const std::string in = shared + "/in" + std::to_string(n);
+        const bool moves = kindName.find(kWhileItWrites) != std::string::npos;
+        const bool ownMoved = moves && kindName.find(kOwnMoved) != std::string::npos;
+        const bool plants = kindName.find(kPlantsBesidePart) != std::string::npos;
+        // A folder others may write, not sticky: anyone's, or a group's.
+        const bool grouped = kindName.find(kGroupFolder) != std::string::npos;
+        const std::string open = Path(plants && !grouped ? "sticky" : grouped ? "group" : "open").toStdString();
+        if ((moves || plants) && !QFileInfo::exists(QString::fromStdString(open))) {
+            const mode_t folderMode = plants && !grouped ? 01777 : grouped ? 0775 : 0777;
+            ASSERT_EQ(::mkdir(open.c_str(), folderMode), 0);
+            ASSERT_EQ(::chmod(open.c_str(), folderMode), 0);
+            if (grouped && ::geteuid() == 0) {
+                ASSERT_EQ(::chown(open.c_str(), 0, grvtest::kNobodyId), 0);
+            }
+        }
+        const bool swapped = kindName.find(kSwapped) != std::string::npos || (moves && !ownMoved);
+        const std::string in = (moves ? open : shared) + "/in" + std::to_string(n);
         ASSERT_TRUE(!swapped || ::mkdir(in.c_str(), 0755) == 0);
         const std::string named = kindName.find("team folder") != std::string::npos
                                       ? std::string(team ? team : "") + (closed ? "/closed/" : "/") + name
-                                  : swapped                          ? in + "/" + name
-                                  : taken                            ? shared + "/" + name
+                                  : swapped            ? in + "/" + name
+                                  : ownMoved || plants ? open + "/" + name
+                                  : taken              ? shared + "/" + name
+                                  : kindName.starts_with(kOtherSideFile)
+                                      ? Path("other.grv").toStdString() + kindName.substr(std::strlen(kOtherSideFile))
+                                  : kindName.starts_with(kTextSideFile)
+                                      ? Path("notes.txt").toStdString() + kindName.substr(std::strlen(kTextSideFile))
+                                  : kindName.starts_with(kEmptySideFile)
+                                      ? Path("empty").toStdString() + kindName.substr(std::strlen(kEmptySideFile))
                                   : !journal                         ? target.Path()
                                   : kindName == "the journal itself" ? Path("pain.grv").toStdString()
                                   : kindName.starts_with(kSideFile)
                                       ? Path("pain.grv").toStdString() + kindName.substr(std::strlen(kSideFile))
                                       : Path("journal-link").toStdString();
+        const bool copied = kindName.find(kAsItIsCopied) != std::string::npos;
+        backedUp = copied ? "other.grv" : "pain.grv";
+        if ((copied || kindName.starts_with(kOtherSideFile)) && !QFileInfo::exists(Path("other.grv"))) {
+            ASSERT_TRUE(QFile::copy(Fixture("journal.grv"), Path("other.grv")));
+            ASSERT_TRUE(grvtest::Python(kWalFrames, {Path("other.grv").toStdString()}).Ok());
+        }
+        if (kindName.starts_with(kTextSideFile) || kindName.starts_with(kEmptySideFile)) {
+            ASSERT_TRUE(WriteBytes(Path(kindName.starts_with(kTextSideFile) ? "notes.txt" : "empty"),
+                                   kindName.starts_with(kTextSideFile) ? "some notes\n" : ""));
+        }
         // The writer's own file with the bits a write takes away.
         if (kindName.find(kSetIds) != std::string::npos) {
             ASSERT_TRUE(grvtest::WriteFile(named, "an older file"));
             ASSERT_EQ(::chmod(named.c_str(), kSetIdsMode), 0);
+        }
+        // The writer's private file another account moves files around, and
+        // the file of its own moved onto the name.
+        const bool under077 = kindName.find(kUnderUmask077) != std::string::npos;
+        if (moves && !under077) {
+            ASSERT_TRUE(grvtest::WriteFile(named, "an older file"));
+            ASSERT_EQ(::chmod(named.c_str(), 0600), 0);
+        }
+        const std::string publicFile = open + "/public" + name;
+        if (ownMoved) {
+            ASSERT_TRUE(grvtest::WriteFile(publicFile, kPublicBytes));
+            ASSERT_EQ(::chmod(publicFile.c_str(), kPublicMode), 0);
         }
         if (kindName == "link to the journal" && !QFileInfo(Path("journal-link")).isSymLink()) {
             ASSERT_EQ(::symlink("pain.grv", named.c_str()), 0);
@@ -1836,18 +2015,31 @@ void WriterTableTest::RunTable(const char* only) {
         const QString stopped = beside + QString::fromStdString("." + name + (link ? ".target" : "") + ".part-Kil1ed");
         const QString users = beside + QString::fromStdString(name + ".part-backup");
         // None can be made in a folder that takes no new file.
-        const bool plants = !longName && !closed && !swapped;
-        ASSERT_TRUE(!plants || (WriteBytes(stopped, "left") && WriteBytes(users, "the user's")));
+        const bool leaves = !longName && !closed && !swapped && !kindName.starts_with(kTextSideFile);
+        ASSERT_TRUE(!leaves || (WriteBytes(stopped, "left") && WriteBytes(users, "the user's")));
         std::optional<grvtest::NameTaker> taker;
         g_swappedName = swapped ? named : std::string();
+        g_swapStep = copied ? "part-opened" : "part-synced";
+        g_swapPlants.clear();
+        g_plantsParts = !moves;
+        g_movedName = ownMoved ? named : std::string();
+        g_plant = plants ? named : std::string();
+        g_plantMode = kindName.find("0644") != std::string::npos ? 0644 : 0666;
         if (swapped)
             platform::SetKillHook(SwapFolder);
+        else if (ownMoved)
+            platform::SetKillHook(MoveOwnFile);
+        else if (plants)
+            platform::SetKillHook(PlantBesidePart);
         else if (taken)
             taker.emplace(named,
                           kindName.find(kTakenBeforeRename) != std::string::npos ? "part-synced" : "part-opened");
+        const mode_t savedMask = under077 ? ::umask(kPrivateUmask) : 0;
         const bool said = Write(writer, QString::fromStdString(named));
+        if (under077)
+            ::umask(savedMask);
         taker.reset();
-        if (swapped)
+        if (swapped || ownMoved || plants)
             platform::SetKillHook(nullptr);
         // The refusal says why, where the system's own text would not.
         if (closed && (writer == "backup" || writer == "restore")) {
@@ -1855,7 +2047,9 @@ void WriterTableTest::RunTable(const char* only) {
             EXPECT_TRUE(std::any_of(told.begin(), told.end(),
                                     [](const QString& t) { return t.contains("not add a file beside it"); }));
         }
-        EXPECT_TRUE(!plants || Bytes(users) == "the user's");
+        EXPECT_TRUE(!leaves || Bytes(users) == "the user's");
+        for (const std::string& planted : g_swapPlants)
+            EXPECT_TRUE(grvtest::ReadFile(planted) == PlantedBytes()) << planted << " holds another's bytes";
         EXPECT_FALSE(said && QFile::exists(stopped));
         QFile::remove(stopped);
         QFile::remove(users);
@@ -1866,6 +2060,9 @@ void WriterTableTest::RunTable(const char* only) {
             EXPECT_EQ(after, "device(1,3)");
         } else if (afterwards == "theirs") {
             EXPECT_EQ(after, std::string("file:") + grvtest::kTakersBytes);
+        } else if (afterwards == "unread") {
+            // Nothing at the name in the folder put in its place.
+            EXPECT_EQ(after, "absent");
         } else if (!replaced) {
             EXPECT_TRUE(after == before) << after.substr(0, 80);
         } else {
@@ -1877,7 +2074,55 @@ void WriterTableTest::RunTable(const char* only) {
         }
         EXPECT_EQ(ModeAt(named), row[4]);
         EXPECT_TRUE(Leftovers().isEmpty());
-        EXPECT_TRUE(QDir(beside).entryList({QStringLiteral(".*.part-*")}, QDir::Files | QDir::Hidden).isEmpty());
+        // What the other account put there is its own to remove.
+        for (const QFileInfo& part :
+             QDir(beside).entryInfoList({QStringLiteral(".*.part-*")}, QDir::Files | QDir::Hidden | QDir::System)) {
+            EXPECT_NE(part.ownerId(), ::geteuid()) << part.fileName().toStdString();
+        }
+        if (moves) {
+            // Nobody else may read the new content anywhere, as nobody may
+            // read what python's open() wrote under the same move.
+            const auto holds = [&](const std::string& bytes) {
+                return bytes != "an older file" && bytes != kPublicBytes && bytes != grvtest::kTakersBytes &&
+                       IsWholeOutput(writer, bytes);
+            };
+            const auto relevant = [&](const std::string& path) {
+                return swapped ? path.starts_with(in + "/") || path.starts_with(in + ".old/")
+                               : path.find(name) != std::string::npos;
+            };
+            EXPECT_EQ(Readers(open, holds, relevant), "private");
+            // python's own folder there, its file and the user's other one.
+            const std::string python = open + "/python" + std::to_string(n);
+            ASSERT_EQ(::mkdir(python.c_str(), 0777), 0);
+            const std::string pythonNamed = (swapped ? python + "/in" : python) + "/" + name;
+            ASSERT_TRUE(!swapped || ::mkdir((python + "/in").c_str(), 0755) == 0);
+            if (!under077) {
+                ASSERT_TRUE(grvtest::WriteFile(pythonNamed, "an older file"));
+                ASSERT_EQ(::chmod(pythonNamed.c_str(), 0600), 0);
+            }
+            if (ownMoved) {
+                ASSERT_TRUE(grvtest::WriteFile(python + "/public" + name, kPublicBytes));
+                ASSERT_EQ(::chmod((python + "/public" + name).c_str(), kPublicMode), 0);
+            }
+            const mode_t pythonMask = under077 ? ::umask(kPrivateUmask) : 0;
+            EXPECT_EQ(PythonReaders(python, pythonNamed, !ownMoved), "private");
+            if (under077)
+                ::umask(pythonMask);
+        }
+        if (plants) {
+            // What the sqlite3 shell reads back is the backup's entries, as
+            // from the journal python's zipfile takes out of it.
+            const std::string extracted = open + "/python" + std::to_string(n) + ".grv";
+            ASSERT_TRUE(grvtest::Python("import sys, zipfile\n"
+                                        "z = zipfile.ZipFile(sys.argv[1])\n"
+                                        "open(sys.argv[2], 'wb').write(z.read(z.namelist()[0], pwd=b'right'))\n",
+                                        {Path("pain.grz").toStdString(), extracted})
+                            .Ok());
+            const grvtest::RunResult ours = grvtest::SqliteCli(named, "SELECT count(*) FROM entry;");
+            const grvtest::RunResult python = grvtest::SqliteCli(extracted, "SELECT count(*) FROM entry;");
+            EXPECT_EQ(ours.out, python.out);
+            EXPECT_EQ(python.out, "3\n");
+        }
     }
 }
 
@@ -1993,6 +2238,51 @@ TEST_F(AsNobody, EveryWriterLeavesANameAnotherAccountTookWhileItWrote) {
     ASSERT_NO_FATAL_FAILURE(CopyFixturesFor(data));
     EXPECT_TRUE(RerunAsNobodyInHomeOfItsOwn({grvtest::MakeTakersStock(stock.Path(), static_cast<int>(taken)),
                                              std::string(kShellDataVariable) + "=" + data.Path()}));
+}
+
+// Another account moves files while the writer writes, in a folder anyone
+// may write that is not sticky or in a group's folder: the writer's folder
+// moved away and another put in its place, or a file of the writer's own
+// (0644) moved onto the name. No one else may read the new content
+// afterwards, as no one may read what python's open(path, 'wb') wrote
+// under the same move: the write into a moved folder fails and leaves no
+// part, and the new content takes the mode its open found. And a -journal
+// planted beside the restore's part (0666 or 0644) as soon as it is made is
+// never read into the journal: the sqlite3 shell counts the backup's
+// entries, as in the journal python's zipfile takes out of it. Root writes
+// (nobody moves and plants, in a sticky folder), then nobody writes (root
+// does, in a group's folder).
+TEST_F(AsNobody, EveryWriterKeepsItsOutputFromWhomMovesFilesWhileItWrites) {
+    const bool root = ::geteuid() == 0;
+    const mode_t saved = ::umask(022);
+    ASSERT_NO_FATAL_FAILURE(MakeSources());
+    grvtest::TempDir work;
+    g_plantSource = work.File("plant");
+    if (root) {
+        ASSERT_TRUE(grvtest::Python(kMakeHotJournal,
+                                    {Fixture("journal.grv").toStdString(), g_plantSource, work.File("one-entry.grv")})
+                        .Ok());
+    }
+    RunTable(kWhileItWrites);
+    RunTable(root ? "nobody plants beside the part" : "root plants beside the part");
+    ::umask(saved);
+    if (!root)
+        return;
+    // Root's plants for nobody's run, one a row, in the rows' order.
+    grvtest::TempDir stock("grv-plants", grvtest::SharedTempRoot());
+    ASSERT_EQ(::chmod(stock.Path().c_str(), 0777), 0);
+    int n = 0;
+    for (const auto& row : grvtest::ReadTable(ShellTable("writers.txt"), " | ")) {
+        if (row[1].find("root plants beside the part") == std::string::npos)
+            continue;
+        const std::string plant = stock.File(std::to_string(n++));
+        ASSERT_TRUE(QFile::copy(QString::fromStdString(g_plantSource), QString::fromStdString(plant)));
+        ASSERT_EQ(::chmod(plant.c_str(), row[1].find("0644") != std::string::npos ? 0644 : 0666), 0);
+    }
+    grvtest::TempDir data("grv-shell-data", grvtest::SharedTempRoot());
+    ASSERT_NO_FATAL_FAILURE(CopyFixturesFor(data));
+    EXPECT_TRUE(RerunAsNobodyInHomeOfItsOwn(
+        {std::string(kPlantsVariable) + "=" + stock.Path(), std::string(kShellDataVariable) + "=" + data.Path()}));
 }
 
 // Needs a planter: nobody (tests/run-common.sh).

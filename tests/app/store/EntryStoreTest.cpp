@@ -12,6 +12,7 @@
 
 #include <functional>
 #include <string>
+#include <thread>
 #include <tuple>
 #include <vector>
 
@@ -22,6 +23,7 @@
 #include "app/store/StoreTexts.h"
 #include "platform/Cp1252Text.h"
 #include "tests/support/JournalFixture.h"
+#include "tests/support/TestSupport.h"
 
 namespace {
 
@@ -478,6 +480,44 @@ TEST_F(EntryStoreTest, RefusedSaveKeepsTheConnectionAndTheRecord) {
         EXPECT_EQ(m_db.SaveEntry(e), 1) << m_db.GetLastErrorText();
     }
     EXPECT_EQ(Cli("SELECT count(*) FROM entry;"), "4\n");
+}
+
+// Another program saving into the journal at the same time, each write
+// holding it a few milliseconds (python's sqlite3, which waits for the
+// other's lock as long by default): a save of ours waits for that short
+// write instead of failing, and every entry of both is there, as the
+// sqlite3 shell counts them.
+TEST_F(EntryStoreTest, SavesWaitForAnotherProgramsShortWrites) {
+    constexpr int kSavesEach = 150;
+    // How long each of the other program's writes holds the journal.
+    constexpr const char* kTheirWriteSeconds = "0.005";
+    grvtest::RunResult theirs;
+    std::thread other([&] {
+        theirs = grvtest::Python("import sqlite3, sys, time\n"
+                                 "c = sqlite3.connect(sys.argv[1], isolation_level=None)\n"
+                                 "for _ in range(int(sys.argv[2])):\n"
+                                 "    c.execute('BEGIN IMMEDIATE')\n"
+                                 "    c.execute(\"INSERT INTO entry(ts, sbj, cpl) VALUES ('2024-03-01 08:00:00', "
+                                 "'theirs', 1)\")\n"
+                                 "    time.sleep(float(sys.argv[3]))\n"
+                                 "    c.execute('COMMIT')\n",
+                                 {JournalPath(), std::to_string(kSavesEach), kTheirWriteSeconds});
+    });
+    // Ours start once theirs have.
+    const auto started = grvtest::WaitFor([&] { return Cli("SELECT count(*) FROM entry WHERE sbj = 'theirs';"); },
+                                          [](const std::string& count) { return count != "0\n"; });
+    EXPECT_TRUE(started.met);
+    int saved = 0;
+    for (int i = 0; i < kSavesEach; ++i) {
+        CEntry e = AtTime("2024-03-01 09:00:00");
+        e.sbj = "ours";
+        saved += m_db.SaveEntry(e);
+    }
+    other.join();
+    EXPECT_TRUE(theirs.Ok()) << theirs.err;
+    EXPECT_EQ(saved, kSavesEach) << m_db.GetLastErrorText();
+    EXPECT_EQ(Cli("SELECT count(*) FROM entry WHERE sbj IN ('ours', 'theirs');"),
+              std::to_string(2 * kSavesEach) + "\n");
 }
 
 // A file system that refuses every write with one system error, as a

@@ -699,10 +699,37 @@ constexpr int kRunsEach = 20;
 // writer's open, or just before its rename.
 constexpr const char* kTakenAfterOpen = "taken-after-open";
 constexpr const char* kTakenBeforeRename = "taken-before-rename";
+// The same before the rename in a folder anyone may write that is not sticky.
+constexpr const char* kTakenNotSticky = "taken-not-sticky";
 bool IsTaken(const std::string& kind) {
-    return kind == kTakenAfterOpen || kind == kTakenBeforeRename;
+    return kind == kTakenAfterOpen || kind == kTakenBeforeRename || kind == kTakenNotSticky;
 }
 constexpr mode_t kTakersMode = 0666;
+// Another account moves files while the writer writes, just before its
+// rename, in a folder anyone may write that is not sticky (or in a team
+// folder, -team: its group may write it): the target's folder moved away
+// and another put in its place, or a file of the writer's own (0644) moved
+// onto the name, over the writer's 0600 file, or where nothing stood under
+// umask 077 (-new). Judged by who may read the new content afterwards.
+constexpr const char* kMovingKinds[] = {"folder-swapped", "folder-swapped-team", "own-file-moved",
+                                        "own-file-moved-team", "own-file-moved-new"};
+bool IsMoving(const std::string& kind) {
+    return std::find(std::begin(kMovingKinds), std::end(kMovingKinds), kind) != std::end(kMovingKinds);
+}
+bool IsSwap(const std::string& kind) {
+    return kind.starts_with("folder-swapped");
+}
+// Absent, in a folder whose default ACL names no one.
+constexpr const char* kUnderGroupAcl = "new-under-group-acl";
+// The writer's own file moved onto the name.
+constexpr const char* kPublicName = "public";
+constexpr const char* kPublicBytes = "the user's public bytes\n";
+constexpr mode_t kPublicMode = 0644;
+constexpr mode_t kPrivateMask = 077;
+constexpr mode_t kOpenFolderMode = 0777;
+constexpr mode_t kTeamFolderMode = 0775;
+// How much of the new content marks a file as holding it.
+constexpr std::size_t kContentMark = 64;
 
 // The writers table. Nobody, run again from a clone it may not enter (one
 // under /root), reads the copy root leaves it in the shared folder.
@@ -718,7 +745,27 @@ std::string WritersTable() {
 bool HoldsOlderBytes(const std::string& kind) {
     return kind == "file-0600" || kind == "file-0444" || kind == "link" || kind == "full-disk" ||
            kind == "size-limit" || kind == "two-writers" || kind == "planted-link" || kind == "hard-link" ||
-           kind == "named-again";
+           kind == "named-again" || (IsMoving(kind) && kind != "own-file-moved-new");
+}
+
+// The target whose folder or name another account moves at the step before
+// the rename.
+std::string g_moved;
+
+void MoveBeforeRename(const char* step) {
+    if (std::strcmp(step, "part-synced") != 0 || g_moved.empty())
+        return;
+    const std::string path = std::exchange(g_moved, std::string());
+    const std::string folder = path.substr(0, path.rfind('/'));
+    if (std::filesystem::exists(folder + "/" + kPublicName)) {
+        EXPECT_EQ(::rename((folder + "/" + kPublicName).c_str(), path.c_str()), 0);
+        return;
+    }
+    EXPECT_EQ(::rename(folder.c_str(), (folder + ".moved").c_str()), 0);
+    EXPECT_EQ(::mkdir(folder.c_str(), kOpenFolderMode), 0);
+    if (::geteuid() == 0) {
+        EXPECT_EQ(::chown(folder.c_str(), grvtest::kNobodyId, grvtest::kNobodyId), 0);
+    }
 }
 
 // The file a writer's step before its rename gives a second name.
@@ -833,6 +880,17 @@ public:
         if (IsTaken(kind))
             m_taker =
                 std::make_unique<grvtest::NameTaker>(m_path, kind == kTakenAfterOpen ? "part-opened" : "part-synced");
+        if (IsMoving(kind)) {
+            if (!IsSwap(kind)) {
+                const std::string mine = m_folder + "/" + kPublicName;
+                EXPECT_TRUE(grvtest::WriteFile(mine, kPublicBytes));
+                EXPECT_EQ(::chmod(mine.c_str(), kPublicMode), 0);
+            }
+            if (kind == "own-file-moved-new")
+                m_umask = ::umask(kPrivateMask);
+            g_moved = m_path;
+            platform::SetKillHook(MoveBeforeRename);
+        }
         if (planted) {
             EXPECT_EQ(::lchown(m_path.c_str(), grvtest::kNobodyId, grvtest::kNobodyId), 0);
         }
@@ -873,8 +931,19 @@ public:
                 kind == "planted-file" ? grvtest::TargetKind::PlantedFile : grvtest::TargetKind::UnderDefaultAcl, old);
             EXPECT_EQ(m_device->Error(), 0);
         }
+        // A default ACL that names no one and gives the owning group rw- and
+        // others r--: a new file's group bits are then the ACL's, whatever
+        // the umask takes away.
+        if (kind == kUnderGroupAcl) {
+            EXPECT_TRUE(grvtest::Python("import os, struct, sys\n"
+                                        "entries = ((0x01, 6), (0x04, 6), (0x20, 4))\n"
+                                        "os.setxattr(sys.argv[1], 'system.posix_acl_default', struct.pack('<I', 2) + "
+                                        "b''.join(struct.pack('<HHI', t, p, 0xFFFFFFFF) for t, p in entries))\n",
+                                        {m_folder})
+                            .Ok());
+        }
         // What python's open() makes there, as this process's user.
-        if (kind == "new-under-acl") {
+        if (kind == "new-under-acl" || kind == kUnderGroupAcl) {
             const std::string probe = m_folder + "/python-made";
             EXPECT_TRUE(grvtest::Python("import sys; open(sys.argv[1], 'wb').close()", {probe}).Ok());
             struct stat st;
@@ -890,8 +959,11 @@ public:
         }
     }
     ~Target() {
-        if (m_kind == "named-again")
+        if (m_kind == "named-again" || IsMoving(m_kind))
             platform::SetKillHook(nullptr);
+        g_moved.clear();
+        if (m_umask != kNoUmask)
+            ::umask(m_umask);
         m_reader.reset();
         if (m_mounted)
             grvtest::RunProgram({"umount", m_folder});
@@ -906,6 +978,8 @@ public:
     // cut-short (neither), or what else stands there; and what else the
     // folder holds.
     std::string Judge(const std::string& fresh) {
+        if (IsMoving(m_kind))
+            return Readers(fresh);
         std::string verdict = JudgePath(fresh);
         for (const auto& entry : std::filesystem::directory_iterator(m_folder)) {
             const std::string name = entry.path().filename().string();
@@ -921,18 +995,64 @@ private:
     // Where a target of kind stands: a sticky folder anyone may write for
     // what another account planted, one with a default ACL, else folder.
     static std::string FolderOf(const std::string& folder, const std::string& kind) {
+        if (IsMoving(kind) || kind == kTakenNotSticky) {
+            // A folder anyone may write that is not sticky, or one the other
+            // account's group (nobody's, for root) may write; the target
+            // stands in a folder of its own in it where that folder moves.
+            const bool team = kind.ends_with("-team");
+            const std::string open = folder + (team ? "/team" : "/open");
+            std::filesystem::create_directories(open);
+            EXPECT_EQ(::chmod(open.c_str(), team ? kTeamFolderMode : kOpenFolderMode), 0);
+            if (team && ::geteuid() == 0) {
+                EXPECT_EQ(::chown(open.c_str(), 0, grvtest::kNobodyId), 0);
+            }
+            if (!IsSwap(kind))
+                return open;
+            std::filesystem::create_directories(open + "/in");
+            return open + "/in";
+        }
         const bool shared = kind.starts_with("planted-") || IsTaken(kind);
         if (shared && kind != "planted-file") {
             std::filesystem::create_directories(folder + "/shared");
             EXPECT_EQ(::chmod((folder + "/shared").c_str(), 01777), 0);
         }
+        if (kind == kUnderGroupAcl) {
+            std::filesystem::create_directories(folder + "/group-acl");
+            return folder + "/group-acl";
+        }
         return shared ? folder + "/shared" : kind == "new-under-acl" ? folder + "/acl" : folder;
+    }
+
+    // Who may read the new content afterwards, anywhere in the folder the
+    // moves were made in: "private" when no file holding it is open to
+    // another account (by its mode, its owner or an ACL), or none holds it;
+    // "others" when one is. A part left there is named.
+    std::string Readers(const std::string& fresh) {
+        const std::string mark = fresh.substr(0, kContentMark);
+        const std::string scanned = IsSwap(m_kind) ? m_folder.substr(0, m_folder.rfind('/')) : m_folder;
+        std::string readers = "private", left;
+        for (const auto& entry : std::filesystem::recursive_directory_iterator(scanned)) {
+            struct stat st;
+            const std::string path = entry.path().string();
+            if (::lstat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode))
+                continue;
+            if (entry.path().filename().string().find(".part-") != std::string::npos)
+                left += " and a part";
+            if (grvtest::ReadFile(path).find(mark) == std::string::npos)
+                continue;
+            constexpr mode_t kOthersRead = S_IRGRP | S_IROTH;
+            if ((st.st_mode & kOthersRead) != 0 || st.st_uid != ::geteuid() || !grvtest::AccessAcl(path).empty())
+                readers = "others";
+        }
+        return readers + left;
     }
 
     std::string JudgePath(const std::string& fresh) {
         struct stat st;
         if (::lstat(m_path.c_str(), &st) != 0)
-            return m_kind == "absent" || m_kind == "new-under-acl" || IsTaken(m_kind) ? "old" : "gone";
+            return m_kind == "absent" || m_kind == "new-under-acl" || m_kind == kUnderGroupAcl || IsTaken(m_kind)
+                       ? "old"
+                       : "gone";
         std::string landing = m_path;
         if (S_ISLNK(st.st_mode)) {
             if (m_kind != "link" && m_kind != "dangling-link" && m_kind != "planted-link" &&
@@ -987,6 +1107,8 @@ private:
     // The access ACL, kept with the mode.
     std::string m_acl;
     bool m_mounted = false;
+    static constexpr mode_t kNoUmask = static_cast<mode_t>(-1);
+    mode_t m_umask = kNoUmask;
     std::unique_ptr<FifoReader> m_reader;
     std::unique_ptr<grvtest::WriteTarget> m_device;
     std::unique_ptr<grvtest::NameTaker> m_taker;
@@ -1162,7 +1284,7 @@ protected:
                  "import os, resource, sys, threading\n"
                  "path, mode, data, limit, runs = sys.argv[1], sys.argv[2], open(sys.argv[3], 'rb').read(), "
                  "int(sys.argv[4]), int(sys.argv[5])\n"
-                 "take_name = sys.argv[6] == 'take'\n"
+                 "move = sys.argv[6]\n"
                  "if limit: resource.setrlimit(resource.RLIMIT_FSIZE, (limit, "
                  "resource.getrlimit(resource.RLIMIT_FSIZE)[1]))\n"
                  "def take():\n"
@@ -1172,10 +1294,15 @@ protected:
                  "        except OSError: os._exit(0)\n"
                  "        os._exit(1)\n"
                  "    os.wait()\n"
+                 "def moved():\n"
+                 "    folder = os.path.dirname(path)\n"
+                 "    if move == 'take': take()\n"
+                 "    if move == 'swap': os.rename(folder, folder + '.moved'); os.mkdir(folder)\n"
+                 "    if move == 'own': os.rename(os.path.join(folder, 'public'), path)\n"
                  "def run():\n"
                  "    for _ in range(runs):\n"
                  "        f = open(path, mode)\n"
-                 "        take_name and take()\n"
+                 "        moved()\n"
                  "        f.write(data)\n"
                  "        f.close()\n"
                  "others = [threading.Thread(target=run) for _ in range(runs > 1)]\n"
@@ -1183,7 +1310,10 @@ protected:
                  "run()\n"
                  "[t.join() for t in others]\n",
                  target.Path(), appends ? "ab" : "wb", m_source.File("plain"), limit, std::to_string(runs),
-                 IsTaken(kind) ? "take" : "-"},
+                 IsTaken(kind)    ? "take"
+                 : IsSwap(kind)   ? "swap"
+                 : IsMoving(kind) ? "own"
+                                  : "-"},
                 options);
             m_python[key] = r.timedOut ? "blocks" : target.Judge(Wanted(kind, appends, kOld, m_new));
         }
@@ -1205,7 +1335,7 @@ protected:
     // Runs the table's rows whose target is one of kinds.
     void RunRows(const std::set<std::string>& kinds) {
         const auto rows = grvtest::ReadTable(WritersTable(), " | ");
-        ASSERT_EQ(rows.size(), 302u);
+        ASSERT_EQ(rows.size(), 400u);
         const std::vector<Writer> writers = Writers();
         // What each writer makes of an absent path, for those whose bytes
         // are their own format.
@@ -1254,6 +1384,23 @@ protected:
         EXPECT_GT(run, 0);
     }
 
+    // The rows of kinds as this process's user; as root, then again as
+    // nobody, root's files (MakeTakersStock) taking the names for it.
+    void RunRowsThenAsNobody(const std::set<std::string>& kinds) {
+        RunRows(kinds);
+        if (::geteuid() != 0)
+            return;
+        const auto rows = grvtest::ReadTable(WritersTable(), " | ");
+        const auto taken = std::count_if(rows.begin(), rows.end(),
+                                         [&](const auto& row) { return IsTaken(row[1]) && kinds.count(row[1]) != 0; });
+        grvtest::TempDir stock("grv-takers", grvtest::SharedTempRoot());
+        const std::string takers = grvtest::MakeTakersStock(stock.Path(), static_cast<int>(taken));
+        const std::string table = stock.File("file-writers.txt");
+        std::filesystem::copy_file(WritersTable(), table);
+        ASSERT_EQ(::chmod(table.c_str(), kSharedTableMode), 0);
+        EXPECT_TRUE(grvtest::RerunAsNobodyInHomeOfItsOwn({takers, std::string(kWritersTableVariable) + "=" + table}));
+    }
+
     static constexpr const char* kOld = "old bytes\n";
     inline static const std::set<std::string> kKnownBytes = {"download", "download-gzip", "append",
                                                              "resume",   "whole-file",    "append-file"};
@@ -1285,7 +1432,7 @@ TEST_F(FileWriters, EveryWriterOntoAFileWithAnAclKeepsIt) {
 // A new file under a folder's default ACL is what python's open() makes
 // there: not one bit more for others.
 TEST_F(FileWriters, EveryWriterOfANewFileInAFolderWithAnAclMakesItAsOpenDoes) {
-    RunRows({"new-under-acl"});
+    RunRows({"new-under-acl", kUnderGroupAcl});
 }
 
 // Whatever another account put in a sticky folder anyone may write is not
@@ -1305,17 +1452,23 @@ TEST_F(AsNobody, EveryWriterLeavesWhatAnotherAccountPlantedInASharedFolder) {
 // its first byte, so that the other account's create fails. As root, the
 // other account nobody; then as nobody, the other account root.
 TEST_F(AsNobody, EveryWriterLeavesANameAnotherAccountTookWhileItWrote) {
-    RunRows({kTakenAfterOpen, kTakenBeforeRename});
-    if (::geteuid() != 0)
-        return;
-    const auto rows = grvtest::ReadTable(WritersTable(), " | ");
-    const auto taken = std::count_if(rows.begin(), rows.end(), [](const auto& row) { return IsTaken(row[1]); });
-    grvtest::TempDir stock("grv-takers", grvtest::SharedTempRoot());
-    const std::string takers = grvtest::MakeTakersStock(stock.Path(), static_cast<int>(taken));
-    const std::string table = stock.File("file-writers.txt");
-    std::filesystem::copy_file(WritersTable(), table);
-    ASSERT_EQ(::chmod(table.c_str(), kSharedTableMode), 0);
-    EXPECT_TRUE(grvtest::RerunAsNobodyInHomeOfItsOwn({takers, std::string(kWritersTableVariable) + "=" + table}));
+    RunRowsThenAsNobody({kTakenAfterOpen, kTakenBeforeRename});
+}
+
+// Another account moves files while the write runs, just before its rename,
+// in a folder anyone may write that is not sticky, or in a team folder:
+// its own file takes the name, the target's folder is moved away and
+// another put in its place, or a file of the writer's own (0644) is moved
+// onto the name. No writer gives another account the new content: its
+// file is left as it made it, the write into a moved folder fails and
+// leaves no part, and the new content takes the mode of what the open
+// found, never of what was moved there. python's open(path, 'wb') is
+// judged beside it under the same moves. As root, the other account
+// nobody; then as nobody, the other account root.
+TEST_F(AsNobody, EveryWriterKeepsTheNewContentFromWhomMovesFilesWhileItWrites) {
+    std::set<std::string> kinds(std::begin(kMovingKinds), std::end(kMovingKinds));
+    kinds.insert(kTakenNotSticky);
+    RunRowsThenAsNobody(kinds);
 }
 
 TEST_F(FileWriters, EveryWriterOntoAFullDiskKeepsTheOlderFile) {
