@@ -4,15 +4,17 @@
 // certificates of the stores a path is built from: the trusted roots (the
 // user's and the machine's ROOT stores, the latter with the system CA
 // bundle) and the others (CA, MY and AddressBook, user and machine). A path
-// goes by names, issuer to subject. Of the issuers of one name one is
-// chosen as openssl chooses one, by what costs no signature (neither a key
-// identifier other than the authority key identifier names nor a key of
-// another kind than the signature needs; a trusted one first, then one
-// valid at the time, then the first) and only its signature checked, as
-// openssl checks only the issuer it chose: one chain takes at most
-// kMaxSignatureChecks checks. The certificates of an
-// additional store (those a TLS server sent with its own) are candidates
-// too, never trusted. RSA signatures with PKCS#1 v1.5 padding are
+// goes by names, issuer to subject, compared as openssl compares them
+// (nameComparisonKey). Of the issuers of one name one is chosen as openssl
+// chooses one, by what costs no signature (none that a field of the
+// authority key identifier leaves out nor with a key of another kind than
+// the signature needs; a trusted one first, then one valid at the time,
+// then one the server sent before one of the other stores, then of two out
+// of time the later ending, then the first) and only its signature checked,
+// as openssl checks only the issuer it chose: one chain takes at most
+// kMaxSignatureChecks checks. The certificates of an additional store
+// (those a TLS server sent with its own) are candidates too, in their
+// order, never trusted. RSA signatures with PKCS#1 v1.5 padding are
 // verified; any other algorithm counts as a bad signature and says so in
 // the log.
 //

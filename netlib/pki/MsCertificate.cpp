@@ -244,17 +244,26 @@ void MsCertificate::getSubjectText(XString& out, LogBase& log) {
     nameBlobToText(m_context, true, out);
 }
 
+namespace {
+void readAuthorityKeyId(const Asn1* value, AuthorityKeyIdFields& out);
+} // namespace
+
 void MsCertificate::getKeyIdentifiers(platform::PCCERT_CONTEXT context, DataBuffer& subjectKeyId,
                                       DataBuffer& authorityKeyId) {
     std::unique_ptr<Asn1> cert = decodeContext(context);
     getKeyIdentifiers(cert.get(), subjectKeyId, authorityKeyId);
 }
 
-void MsCertificate::getKeyIdentifiers(const Asn1* cert, DataBuffer& subjectKeyId, DataBuffer& authorityKeyId) {
+void MsCertificate::getKeyIdentifiers(const Asn1* cert, DataBuffer& subjectKeyId, DataBuffer& authorityKeyId,
+                                      AuthorityKeyIdFields* authority) {
     subjectKeyId.clear();
     authorityKeyId.clear();
+    if (authority)
+        *authority = AuthorityKeyIdFields();
     for (const auto& ext : extensionsOf(cert)) {
         std::unique_ptr<Asn1> value = decodeValue(ext->value);
+        if (ext->oid == kOidAuthorityKeyId && authority)
+            readAuthorityKeyId(value.get(), *authority);
         if (!value)
             continue;
         if (ext->oid == kOidSubjectKeyId && value->tag == kTagOctetString) {
@@ -362,6 +371,47 @@ bool generalNameForm(const Asn1& name) {
     case kTagX400Address:
     case kTagEdiPartyName: return !name.primitive;
     default: return false;
+    }
+}
+
+// SEQUENCE { keyIdentifier [0], authorityCertIssuer [1] GeneralNames,
+// authorityCertSerialNumber [2] INTEGER }, each optional, in that order,
+// as openssl reads it: anything else, a GeneralName in a form its tag does
+// not allow, a Name it could not read, or a serial number not in its
+// shortest form, names no issuer.
+void readAuthorityKeyId(const Asn1* value, AuthorityKeyIdFields& out) {
+    constexpr std::uint32_t kSerialField = 2;
+    out = AuthorityKeyIdFields();
+    out.unreadable = !value || value->tagClass != 0 || value->tag != kTagSequence || value->primitive;
+    std::uint32_t nextField = kTagKeyIdentifier;
+    for (int i = 0; !out.unreadable && i < value->getNumChildren(); ++i) {
+        const Asn1* part = value->getChild(i);
+        std::string bytes;
+        if (part->tagClass != kClassContext || part->tag < nextField || part->tag > kSerialField) {
+            out.unreadable = true;
+        } else if (part->tag == kTagKeyIdentifier) {
+            out.unreadable = !joinedContent(part, bytes);
+            out.keyId = std::move(bytes);
+        } else if (part->tag == kSerialField) {
+            bytes = contentOf(part);
+            const bool padded = bytes.size() > 1 && ((bytes[0] == 0 && (bytes[1] & 0x80) == 0) ||
+                                                     (bytes[0] == '\xFF' && (bytes[1] & 0x80) != 0));
+            out.unreadable = !part->primitive || bytes.empty() || padded;
+            out.serial = std::move(bytes);
+        } else {
+            out.unreadable = part->primitive;
+            for (int n = 0; !out.unreadable && n < part->getNumChildren(); ++n) {
+                const Asn1* name = part->getChild(n);
+                out.unreadable = name->tagClass != kClassContext || !generalNameForm(*name);
+                DataBuffer der;
+                LogNull quiet;
+                if (!out.unreadable && name->tag == kTagDirectoryName && !out.issuerName) {
+                    out.unreadable = !name->getChild(0)->encodeDer(der, false, nullptr, quiet);
+                    out.issuerName = std::string(reinterpret_cast<const char*>(der.getData()), der.getSize());
+                }
+            }
+        }
+        nextField = part->tag + 1;
     }
 }
 

@@ -16,6 +16,7 @@ namespace tessik {
 
 class Asn1;
 class LogBase;
+struct AuthorityKeyIdFields;
 struct CertificateExtensionFacts;
 
 namespace mscert_msg {
@@ -71,8 +72,11 @@ public:
                                   DataBuffer& authorityKeyId);
     // Basic constraints, key usage, subjectAltName and the common names.
     static void getExtensionFacts(platform::PCCERT_CONTEXT context, CertificateExtensionFacts& out);
-    // The same from a certificate already decoded (null: nothing found).
-    static void getKeyIdentifiers(const Asn1* cert, DataBuffer& subjectKeyId, DataBuffer& authorityKeyId);
+    // The same from a certificate already decoded (null: nothing found);
+    // authority, when given, receives every field of the authority key
+    // identifier.
+    static void getKeyIdentifiers(const Asn1* cert, DataBuffer& subjectKeyId, DataBuffer& authorityKeyId,
+                                  AuthorityKeyIdFields* authority = nullptr);
     static void getExtensionFacts(const Asn1* cert, CertificateExtensionFacts& out);
 
     // The chain verdicts, worked out once by the chain engine and kept.
