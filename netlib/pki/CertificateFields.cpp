@@ -218,8 +218,7 @@ std::unique_ptr<CertificateFields> readCertificateFields(std::string_view der) {
     // One decoding serves both readings of the extensions.
     std::unique_ptr<Asn1> whole = decoded(cert->der);
     DataBuffer ski, aki;
-    MsCertificate::getKeyIdentifiers(whole.get(), ski, aki, &cert->authorityKeyId);
-    cert->subjectKeyId = bytesOf(ski);
+    MsCertificate::getKeyIdentifiers(whole.get(), ski, aki, cert.get());
     MsCertificate::getExtensionFacts(whole.get(), cert->facts);
     return cert;
 }
@@ -350,16 +349,18 @@ std::optional<std::string> valueKey(const Asn1& value) {
 
 std::optional<std::string> nameComparisonKey(std::string_view nameDer) {
     std::unique_ptr<Asn1> name = decoded(nameDer);
-    if (!name || name->tagClass != asn::kClassUniversal || name->tag != asn::kTagSequence || name->primitive)
+    ExtPtrArray holder;
+    holder.setOwnsObjects(true);
+    std::vector<const Asn1*> rdns, pairs;
+    if (!name || name->tagClass != asn::kClassUniversal || name->tag != asn::kTagSequence ||
+        !listItems(*name, holder, rdns))
         return std::nullopt;
     std::string key;
-    for (int i = 0; i < name->getNumChildren(); ++i) {
-        const Asn1* rdn = name->getChild(i);
-        if (rdn->tagClass != asn::kClassUniversal || rdn->tag != asn::kTagSet || rdn->primitive)
+    for (const Asn1* rdn : rdns) {
+        if (rdn->tagClass != asn::kClassUniversal || rdn->tag != asn::kTagSet || !listItems(*rdn, holder, pairs))
             return std::nullopt;
         std::vector<std::string> entries;
-        for (int j = 0; j < rdn->getNumChildren(); ++j) {
-            const Asn1* pair = rdn->getChild(j);
+        for (const Asn1* pair : pairs) {
             const Asn1* type = pair->getChild(0);
             const Asn1* value = pair->getChild(1);
             if (pair->tagClass != asn::kClassUniversal || pair->tag != asn::kTagSequence ||

@@ -110,7 +110,11 @@ struct CertificateFields {
     std::string signature;
     std::string keyOid;
     std::string key;
-    std::string subjectKeyId;
+    // Its content (segments joined) when the extension is there.
+    std::optional<std::string> subjectKeyId;
+    // A subject key identifier that is no OCTET STRING: openssl takes no
+    // certificate with one for an issuer.
+    bool subjectKeyIdUnreadable = false;
     AuthorityKeyIdFields authorityKeyId;
     // 1 to 3, as the certificate says (absent: 1).
     long version = 1;

@@ -334,7 +334,7 @@ bool authorityKeyIdAllows(const ChainCert& current, const ChainCert& candidate) 
     const AuthorityKeyIdFields& named = current.authorityKeyId;
     if (named.unreadable)
         return false;
-    if (named.keyId && !candidate.subjectKeyId.empty() && *named.keyId != candidate.subjectKeyId)
+    if (named.keyId && candidate.subjectKeyId && *named.keyId != *candidate.subjectKeyId)
         return false;
     if (named.serial && *named.serial != candidate.serial)
         return false;
@@ -359,7 +359,8 @@ bool ranksBefore(const Candidate& a, const Candidate& b, std::int64_t now) {
 
 // The issuer of the path's top among the candidates of its name, as openssl
 // chooses one without a signature: none that the authority key identifier
-// leaves out, nor whose key is of another kind than the signature needs;
+// leaves out, nor whose own subject key identifier cannot be read, nor
+// whose key is of another kind than the signature needs;
 // of the others the first by ranksBefore. Whether it may issue is judged on
 // the path, not here: openssl too takes an issuer that is no CA, and
 // refuses the path.
@@ -369,7 +370,7 @@ const ChainCert* chooseIssuer(const ChainCert& current, const std::vector<Candid
     const Candidate* best = nullptr;
     for (const Candidate& candidate : candidates) {
         const ChainCert& cert = *candidate.cert;
-        if (!sameName(cert.subjectName, current.issuerName) || inPath.count(cert.der))
+        if (!sameName(cert.subjectName, current.issuerName) || inPath.count(cert.der) || cert.subjectKeyIdUnreadable)
             continue;
         if (!authorityKeyIdAllows(current, cert))
             continue;

@@ -255,15 +255,24 @@ void MsCertificate::getKeyIdentifiers(platform::PCCERT_CONTEXT context, DataBuff
 }
 
 void MsCertificate::getKeyIdentifiers(const Asn1* cert, DataBuffer& subjectKeyId, DataBuffer& authorityKeyId,
-                                      AuthorityKeyIdFields* authority) {
+                                      CertificateFields* fields) {
     subjectKeyId.clear();
     authorityKeyId.clear();
-    if (authority)
-        *authority = AuthorityKeyIdFields();
+    if (fields) {
+        fields->authorityKeyId = AuthorityKeyIdFields();
+        fields->subjectKeyId.reset();
+        fields->subjectKeyIdUnreadable = false;
+    }
     for (const auto& ext : extensionsOf(cert)) {
         std::unique_ptr<Asn1> value = decodeValue(ext->value);
-        if (ext->oid == kOidAuthorityKeyId && authority)
-            readAuthorityKeyId(value.get(), *authority);
+        if (ext->oid == kOidAuthorityKeyId && fields)
+            readAuthorityKeyId(value.get(), fields->authorityKeyId);
+        std::string keyId;
+        if (ext->oid == kOidSubjectKeyId && fields) {
+            fields->subjectKeyIdUnreadable =
+                !value || value->tagClass != 0 || value->tag != kTagOctetString || !joinedContent(value.get(), keyId);
+            fields->subjectKeyId = std::move(keyId);
+        }
         if (!value)
             continue;
         if (ext->oid == kOidSubjectKeyId && value->tag == kTagOctetString) {
@@ -298,6 +307,27 @@ bool joinedContent(const Asn1* node, std::string& out, int depth) {
     for (int i = 0; i < node->getNumChildren(); ++i)
         if (!joinedContent(node->getChild(i), out, depth + 1))
             return false;
+    return true;
+}
+
+bool listItems(const Asn1& node, ExtPtrArray& holder, std::vector<const Asn1*>& out) {
+    out.clear();
+    if (node.primitive) {
+        DataBuffer content;
+        node.getContent(content);
+        std::uint32_t used = 0;
+        LogNull quiet;
+        const int first = holder.getCount();
+        if (content.getSize() != 0 &&
+            (!decodeBer(content.getData(), content.getSize(), holder, 0, true, used, nullptr, quiet) ||
+             used != content.getSize()))
+            return false;
+        for (int i = first; i < holder.getCount(); ++i)
+            out.push_back(static_cast<const Asn1*>(holder.elementAt(i)));
+        return true;
+    }
+    for (int i = 0; i < node.getNumChildren(); ++i)
+        out.push_back(node.getChild(i));
     return true;
 }
 
@@ -399,14 +429,22 @@ void readAuthorityKeyId(const Asn1* value, AuthorityKeyIdFields& out) {
             out.unreadable = !part->primitive || bytes.empty() || padded;
             out.serial = std::move(bytes);
         } else {
-            out.unreadable = part->primitive;
-            for (int n = 0; !out.unreadable && n < part->getNumChildren(); ++n) {
-                const Asn1* name = part->getChild(n);
-                out.unreadable = name->tagClass != kClassContext || !generalNameForm(*name);
+            ExtPtrArray holder;
+            holder.setOwnsObjects(true);
+            std::vector<const Asn1*> names;
+            out.unreadable = !listItems(*part, holder, names);
+            for (const Asn1* name : names) {
+                // A directory name's Name is read as the names are (written
+                // primitive too), the other forms as alternative names are.
+                const Asn1* dn = name->getNumChildren() == 1 ? name->getChild(0) : nullptr;
+                const bool directory = name->tag == kTagDirectoryName && !name->primitive && dn && dn->tagClass == 0 &&
+                                       dn->tag == kTagSequence;
+                out.unreadable = out.unreadable || name->tagClass != kClassContext ||
+                                 (name->tag == kTagDirectoryName ? !directory : !generalNameForm(*name));
                 DataBuffer der;
                 LogNull quiet;
-                if (!out.unreadable && name->tag == kTagDirectoryName && !out.issuerName) {
-                    out.unreadable = !name->getChild(0)->encodeDer(der, false, nullptr, quiet);
+                if (!out.unreadable && directory && !out.issuerName) {
+                    out.unreadable = !dn->encodeDer(der, false, nullptr, quiet);
                     out.issuerName = std::string(reinterpret_cast<const char*>(der.getData()), der.getSize());
                 }
             }

@@ -683,6 +683,9 @@ TEST_F(ServerChains, AreJudgedAsOpensslJudgesThem) {
         {"issuer named by issuer and serial, one of its serial from another issuer sent first",
          {ca, olderOtherIssuer, byIssuerAndSerial},
          true},
+        {"20 impostors without key identifier, the issuer named by issuer and serial",
+         {ca, withCa(R"(,"impostors":20,"impostorski":false)"), byIssuerAndSerial},
+         true},
         {"an older one in the user's CA store, the intermediate sent", {ca, olderApart, leaf}, true, "", "user"},
         {"an older one in the machine's CA store, the intermediate sent", {ca, olderApart, leaf}, true, "", "machine"},
         // Names compare as openssl compares them.
