@@ -147,7 +147,9 @@ protected:
         return failed ? authtest::logText(http.getLog()) : std::to_string(response->getStatusCode());
     }
 
-    void RunTable(const std::vector<Server>& servers, Route route) {
+    // curlJudges: curl fetches what is fetched directly and refuses what is
+    // refused (the common-name rows part from it on purpose).
+    void RunTable(const std::vector<Server>& servers, Route route, bool curlJudges = false) {
         MakeChains(servers);
         HttpControl& options = http.options();
         options.UseIEProxy = 0;
@@ -183,7 +185,7 @@ protected:
             http.options().AcceptAnyServerCert = 0;
             bool failed = false;
             std::string got = Get(s.host, port, failed);
-            if (route == Route::kDirect) {
+            if (curlJudges && route == Route::kDirect) {
                 EXPECT_EQ(CurlVerifies(i, s, port), s.refusal == nullptr);
             }
             if (s.refusal == nullptr) {
@@ -412,7 +414,7 @@ protected:
 } // namespace
 
 TEST_F(ServerCertificates, EachCheckRefusesItsServerDirectly) {
-    RunTable(Table(), Route::kDirect);
+    RunTable(Table(), Route::kDirect, true);
 }
 
 TEST_F(ServerCertificates, EachCheckRefusesItsServerThroughSquid) {

@@ -167,6 +167,13 @@ TEST_F(ChainVerdicts, PkitsPathsAgreeWithOpensslVerify) {
         {"ValidGeneralizedTimenotAfterDateTest8EE", kAll, {true, true, false}},
         {"InvalidNameChainingTest1EE", kAll, {true, false, false}},
         {"InvalidNameChainingOrderTest2EE", kAll, {true, false, false}},
+        // Issuer names that differ from their CA's subject only in case,
+        // spacing or string type.
+        {"ValidNameChainingWhitespaceTest3EE", kAll, {true, true, false}},
+        {"ValidNameChainingWhitespaceTest4EE", kAll, {true, true, false}},
+        {"ValidNameChainingCapitalizationTest5EE", kAll, {true, true, false}},
+        {"ValidRolloverfromPrintableStringtoUTF8StringTest10EE", kAll, {true, true, false}},
+        {"ValidUTF8StringCaseInsensitiveMatchTest11EE", kAll, {true, true, false}},
         {"ValidCertificatePathTest1EE", kWithoutGoodCa, {true, false, false}},
         {"ValidCertificatePathTest1EE", kAnchorUntrusted, {true, false, false}},
     };
