@@ -73,6 +73,12 @@ struct CertificateExtensionFacts {
     bool repeatedExtension = false;
     // A critical extension whose meaning is not judged here.
     bool unknownCritical = false;
+    // Basic constraints, key usage, extended key usage, subjectAltName, name
+    // constraints or a key identifier that cannot be read or is repeated, or
+    // a key usage that allows nothing: openssl reads these on every
+    // certificate, and takes one it cannot read for no one's issuer and
+    // finds no issuer for it.
+    bool extensionUnreadable = false;
     // extendedKeyUsage: the purposes as dotted OIDs (none when unreadable).
     bool hasExtendedKeyUsage = false;
     std::vector<std::string> extendedKeyUsages;

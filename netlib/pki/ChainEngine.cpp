@@ -57,6 +57,11 @@ struct ChainCert : CertificateFields {
     std::optional<std::string> authorityIssuerName;
 
     bool selfIssued() const { return sameName(subjectName, issuerName); }
+    // openssl takes a certificate with an extension it cannot read for no
+    // one's issuer, and finds no issuer for it.
+    bool extensionsReadable() const {
+        return !facts.extensionUnreadable && !subjectKeyIdUnreadable && !authorityKeyId.unreadable;
+    }
 };
 
 std::unique_ptr<ChainCert> readCertificate(platform::PCCERT_CONTEXT context) {
@@ -177,7 +182,7 @@ DWORD judgeEachCertificate(const std::vector<const ChainCert*>& path, LogBase* l
             status |= CERT_TRUST_INVALID_EXTENSION;
             logFailure(log, chain_msg::kRepeatedExtension, i);
         }
-        if (cert.facts.malformed) {
+        if (cert.facts.malformed || (!cert.extensionsReadable() && !cert.facts.repeatedExtension)) {
             status |= CERT_TRUST_INVALID_EXTENSION;
             logFailure(log, chain_msg::kUnreadableExtension, i);
         }
@@ -359,19 +364,29 @@ bool ranksBefore(const Candidate& a, const Candidate& b, std::int64_t now) {
 
 // The issuer of the path's top among the candidates of its name, as openssl
 // chooses one without a signature: none that the authority key identifier
-// leaves out, nor whose own subject key identifier cannot be read, nor
-// whose key is of another kind than the signature needs;
-// of the others the first by ranksBefore. Whether it may issue is judged on
+// leaves out, nor one with an extension openssl cannot read, nor whose key
+// is of another kind than the signature needs; of the others the first by
+// ranksBefore; none for a top with an extension openssl cannot read.
+// skippedUnreadable tells that one of the name was left out for an
+// extension openssl cannot read. Whether it may issue is judged on
 // the path, not here: openssl too takes an issuer that is no CA, and
 // refuses the path.
 const ChainCert* chooseIssuer(const ChainCert& current, const std::vector<Candidate>& candidates,
-                              const std::unordered_set<std::string>& inPath, std::int64_t now) {
+                              const std::unordered_set<std::string>& inPath, std::int64_t now,
+                              bool& skippedUnreadable) {
+    skippedUnreadable = false;
+    if (!current.extensionsReadable())
+        return nullptr;
     const bool rsaSigned = hashIdOfRsaSignatureOid(current.signatureOid.c_str()) != 0;
     const Candidate* best = nullptr;
     for (const Candidate& candidate : candidates) {
         const ChainCert& cert = *candidate.cert;
-        if (!sameName(cert.subjectName, current.issuerName) || inPath.count(cert.der) || cert.subjectKeyIdUnreadable)
+        if (!sameName(cert.subjectName, current.issuerName) || inPath.count(cert.der))
             continue;
+        if (!cert.extensionsReadable()) {
+            skippedUnreadable = true;
+            continue;
+        }
         if (!authorityKeyIdAllows(current, cert))
             continue;
         if (rsaSigned && cert.keyOid != alg_oid::kRsaEncryption)
@@ -641,7 +656,12 @@ BOOL CertGetCertificateChain(HCERTCHAINENGINE engine, platform::PCCERT_CONTEXT c
             }
             // Only the issuer chosen is checked, as openssl does: another of
             // its name whose key happens to verify is no path openssl takes.
-            const ChainCert* best = chooseIssuer(current, candidates, inPath, now);
+            bool skippedUnreadable = false;
+            const ChainCert* best = chooseIssuer(current, candidates, inPath, now, skippedUnreadable);
+            if (!best && skippedUnreadable) {
+                status |= CERT_TRUST_INVALID_EXTENSION;
+                logFailure(log, chain_msg::kUnreadableExtension, path.size());
+            }
             if (!best) {
                 if (current.selfIssued()) {
                     // Its own issuer, but its signature does not hold.

@@ -480,15 +480,20 @@ void readAltNames(const Asn1& value, CertificateExtensionFacts& out) {
     }
 }
 
-void readExtendedKeyUsage(const Asn1* value, CertificateExtensionFacts& out) {
+// False when the extension is no SEQUENCE OF OBJECT IDENTIFIER.
+bool readExtendedKeyUsage(const Asn1* value, CertificateExtensionFacts& out) {
     out.hasExtendedKeyUsage = true;
     if (!value || value->tagClass != 0 || value->tag != kTagSequence || value->primitive)
-        return;
+        return false;
+    bool readable = true;
     for (int i = 0; i < value->getNumChildren(); ++i) {
         StringBuffer oid;
-        if (value->getChild(i)->isOid() && value->getChild(i)->getOidString(oid))
+        if (value->getChild(i)->tagClass == 0 && value->getChild(i)->isOid() && value->getChild(i)->getOidString(oid))
             out.extendedKeyUsages.emplace_back(oid.getString());
+        else
+            readable = false;
     }
+    return readable;
 }
 
 // GeneralSubtrees of dNSName and iPAddress bases, each with neither a minimum
@@ -571,10 +576,18 @@ void MsCertificate::getExtensionFacts(const Asn1* cert, CertificateExtensionFact
     static const char* const kJudged[] = {kOidBasicConstraints, kOidKeyUsage,           kOidSubjectAltName,
                                           kOidExtKeyUsage,      kOidNameConstraints,    kOidSubjectKeyId,
                                           kOidAuthorityKeyId,   kOidCertificatePolicies};
+    // Those openssl reads on every certificate, a repeated one included.
+    static const char* const kReadByOpenssl[] = {kOidBasicConstraints, kOidKeyUsage,        kOidSubjectAltName,
+                                                 kOidExtKeyUsage,      kOidNameConstraints, kOidSubjectKeyId,
+                                                 kOidAuthorityKeyId};
     std::vector<std::string> seen;
     for (const auto& ext : extensionsOf(cert)) {
-        if (std::find(seen.begin(), seen.end(), ext->oid) != seen.end())
+        if (std::find(seen.begin(), seen.end(), ext->oid) != seen.end()) {
             out.repeatedExtension = true;
+            out.extensionUnreadable =
+                out.extensionUnreadable || std::any_of(std::begin(kReadByOpenssl), std::end(kReadByOpenssl),
+                                                       [&](const char* oid) { return ext->oid == oid; });
+        }
         seen.push_back(ext->oid);
         if (ext->critical &&
             std::none_of(std::begin(kJudged), std::end(kJudged), [&](const char* oid) { return ext->oid == oid; }))
@@ -596,11 +609,14 @@ void MsCertificate::getExtensionFacts(const Asn1* cert, CertificateExtensionFact
             else
                 out.malformed = true;
         } else if (ext->oid == kOidExtKeyUsage) {
-            readExtendedKeyUsage(value.get(), out);
+            out.extensionUnreadable = !readExtendedKeyUsage(value.get(), out) || out.extensionUnreadable;
         } else if (ext->oid == kOidNameConstraints) {
             readNameConstraints(value.get(), out.nameConstraints);
+            out.extensionUnreadable = out.extensionUnreadable || !value || value->tagClass != 0 ||
+                                      value->tag != kTagSequence || value->primitive;
         }
     }
+    out.extensionUnreadable = out.extensionUnreadable || out.malformed || (out.hasKeyUsage && out.keyUsage == 0);
 }
 
 void MsCertificate::parseNames(LogBase& log) {

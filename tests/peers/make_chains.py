@@ -38,7 +38,7 @@ the root down to the leaf, each link an object with
              without a key identifier, goes before it in untrusted.pem;
              "apart": the same goes to older.pem (optional); "oldername":
              "other" gives it the link's own serial number and another
-             issuer's name
+             issuer's name; "olderext": more extensions for it, as "ext"
   "issuerform": {"tag": n, "upper": bool, "space": text}: the link's issuer
              name written as its issuer's common name under that universal
              string tag, in capitals, each space in it and one at each end
@@ -292,6 +292,10 @@ def main():
                          .not_valid_before(start).not_valid_after(end)
                          .add_extension(issuer_akid, critical=False)
                          .add_extension(x509.BasicConstraints(ca=True, path_length=None), critical=True))
+                for ext in link.get("olderext", []):
+                    older = older.add_extension(x509.UnrecognizedExtension(x509.ObjectIdentifier(ext["oid"]),
+                                                                           bytes.fromhex(ext["value"])),
+                                                critical=ext.get("critical", False))
                 older = pem_of(older.sign(issuer_key, hashes.SHA256()).public_bytes(serialization.Encoding.DER))
                 if link["older"] == "sent":
                     untrusted += older

@@ -7,12 +7,13 @@
 // they name, sent after 20, 100 or 180 certificates of their issuer's name
 // badly signed; a chain of three, a wildcard, an IP address, a leaf naming
 // its issuer by issuer and serial or by a name written otherwise, an older
-// certificate of its issuer's name sent first or kept in a CA store, and the
-// controls of those faults), directly, through squid's CONNECT and over
-// SOCKS5. The test's CA is in the user's ROOT store; every refusal fails the
-// request with reason 105 and a log line naming the check, curl fetches
-// what is fetched directly and refuses what is refused, and with
-// verification turned off every server answers.
+// certificate of its issuer's name sent first or kept in a CA store, one
+// with an extension that cannot be read, and the controls of those
+// faults), directly, through squid's CONNECT and over SOCKS5. The test's CA
+// is in the user's ROOT store; every refusal fails the request with reason
+// 105 and a log line naming the check, curl fetches what is fetched
+// directly and refuses what is refused, and with verification turned off
+// every server answers.
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -402,6 +403,20 @@ protected:
              true,
              "127.0.0.1",
              nullptr,
+             true},
+            // openssl takes a certificate with an extension it cannot read
+            // for no one's issuer, and finds no issuer for one.
+            {"an older one with an extended key usage that cannot be read sent first",
+             {kCa, Ca(R"(,"older":"sent","olderext":[{"oid":"2.5.29.37","value":"06032b0601"}])"), Leaf(kLocal)},
+             true,
+             "127.0.0.1",
+             nullptr,
+             true},
+            {"leaf whose name constraints cannot be read",
+             {kCa, Leaf(kLocal, R"(,"ext":[{"oid":"2.5.29.30","critical":true,"value":"04020000"}])")},
+             true,
+             "127.0.0.1",
+             schannel_msg::kBadExtension,
              true},
         };
     }

@@ -464,11 +464,16 @@ protected:
     // sslserver -CAfile root -untrusted links` and by the engine with the
     // root in the user's ROOT store and the links sent along; an older
     // certificate written apart goes to the CA store named, where openssl,
-    // given the server's list, does not look.
-    ServerVerdict judge(std::size_t i, std::size_t links, const std::string& host, const char* olderIn = nullptr) {
+    // given the server's list, does not look. For any use: openssl without
+    // a purpose, and the certificate's own verdicts with the links in the
+    // user's CA store.
+    ServerVerdict judge(std::size_t i, std::size_t links, const std::string& host, const char* olderIn = nullptr,
+                        bool anyUse = false) {
         const std::string dir = m_work.File(std::to_string(i)) + "/";
         const std::string leafPem = dir + "c" + std::to_string(links - 1) + ".pem";
-        std::vector<std::string> args{"-purpose", "sslserver", "-CAfile", dir + "c0.pem"};
+        std::vector<std::string> args{"-CAfile", dir + "c0.pem"};
+        if (!anyUse)
+            args.insert(args.begin(), {"-purpose", "sslserver"});
         if (links > 2)
             args.insert(args.end(), {"-untrusted", dir + "untrusted.pem"});
         if (!host.empty())
@@ -490,6 +495,19 @@ protected:
         const std::vector<std::string> sent = pemDers(dir + "untrusted.pem"), leaf = pemDers(leafPem);
         EXPECT_GE(sent.size(), links - 2);
         EXPECT_EQ(leaf.size(), 1u);
+        if (anyUse) {
+            std::vector<std::string> placed;
+            for (const std::string& der : sent)
+                placed.push_back(place(der, platform::CERT_SYSTEM_STORE_CURRENT_USER, "CA"));
+            Logger log;
+            const Verdicts got = ourVerdicts(leaf.at(0), log);
+            v.ours = got == Verdicts{true, true, false};
+            v.why += logText(log);
+            for (const std::string& file : placed)
+                std::filesystem::remove(file);
+            std::filesystem::remove(rootFile);
+            return v;
+        }
         char serverAuth[] = "1.3.6.1.5.5.7.3.1";
         char* usages[] = {serverAuth};
         CERT_CHAIN_PARA para{sizeof(CERT_CHAIN_PARA), {USAGE_MATCH_TYPE_AND, {1, usages}}};
@@ -581,6 +599,8 @@ TEST_F(ServerChains, AreJudgedAsOpensslJudgesThem) {
     const Link olderOtherIssuer = withCa(R"(,"older":"sent","oldername":"other")");
     const Link byIssuerAndSerial = withLeaf(R"(,"akid":["issuer","serial"])");
     const Link byAllThree = withLeaf(R"(,"akid":["keyid","issuer","serial"])");
+    // An extended key usage that is an OID alone.
+    const char* kUnreadableEku = R"([{"oid":"2.5.29.37","value":"06032b0601"})";
     // The issuer's name under another string tag, case or spacing.
     auto issuerWritten = [](const Link& base, const char* form) {
         Link l = base;
@@ -593,6 +613,7 @@ TEST_F(ServerChains, AreJudgedAsOpensslJudgesThem) {
         bool trusted;                  // root to leaf all as they should be
         const char* host = "";         // when set, the leaf must name it too
         const char* olderIn = nullptr; // "user" or "machine": older.pem's CA store
+        bool anyUse = false;           // judged for no use: the certificate's own verdicts
     } cases[] = {
         {"root and leaf", {ca, leaf}, true},
         {"one intermediate", {ca, ca, leaf}, true},
@@ -704,6 +725,39 @@ TEST_F(ServerChains, AreJudgedAsOpensslJudgesThem) {
         {"root's name in capitals as a T61String", {ca, issuerWritten(ca, R"({"tag":20,"upper":true})"), leaf}, true},
         {"issuer name a NumericString", {ca, ca, issuerWritten(leaf, R"({"tag":18})")}, false},
         {"issuer name without its spaces", {ca, ca, issuerWritten(leaf, R"({"space":""})")}, false},
+        // openssl takes a certificate with an extension it cannot read for
+        // no one's issuer, and finds no issuer for one.
+        {"an older one with an extended key usage that cannot be read sent first",
+         {ca, withCa(std::string(R"(,"older":"sent","olderext":)") + kUnreadableEku + "]"), leaf},
+         true},
+        {"an older one whose key usage allows nothing sent first",
+         {ca, withCa(R"(,"older":"sent","olderext":[{"oid":"2.5.29.15","critical":true,"value":"03020700"}])"), leaf},
+         true},
+        {"an older one whose alternative names cannot be read sent first",
+         {ca, withCa(R"(,"older":"sent","olderext":[{"oid":"2.5.29.17","value":"04020000"}])"), leaf},
+         true},
+        {"an older one with an extended key usage that cannot be read in the user's CA store",
+         {ca, withCa(std::string(R"(,"older":"apart","olderext":)") + kUnreadableEku + "]"), leaf},
+         true,
+         "",
+         "user"},
+        {"leaf whose name constraints cannot be read",
+         {ca, withLeaf(R"(,"ext":[{"oid":"2.5.29.30","critical":true,"value":"04020000"}])")},
+         false},
+        {"leaf with an extended key usage that cannot be read, for any use",
+         {ca, withLeaf(std::string(R"(,"ext":)") + kUnreadableEku + "]")},
+         false,
+         "",
+         nullptr,
+         true},
+        {"intermediate with an extended key usage that cannot be read, for any use",
+         {ca, withCa(std::string(R"(,"ext":)") + kUnreadableEku + "]"), leaf},
+         false,
+         "",
+         nullptr,
+         true},
+        {"leaf whose key usage allows nothing, for any use", {ca, usages(leaf, "")}, false, "", nullptr, true},
+        {"one intermediate, for any use", {ca, ca, leaf}, true, "", nullptr, true},
     };
     std::vector<std::vector<Link>> chains;
     for (const Case& c : cases)
@@ -711,7 +765,7 @@ TEST_F(ServerChains, AreJudgedAsOpensslJudgesThem) {
     ASSERT_EQ(makeChains(chains, m_work.Path()), "");
     for (std::size_t i = 0; i < std::size(cases); ++i) {
         SCOPED_TRACE(cases[i].name);
-        const ServerVerdict v = judge(i, cases[i].links.size(), cases[i].host, cases[i].olderIn);
+        const ServerVerdict v = judge(i, cases[i].links.size(), cases[i].host, cases[i].olderIn, cases[i].anyUse);
         EXPECT_EQ(v.ours, v.openssl) << v.why;
         EXPECT_EQ(v.openssl, cases[i].trusted) << v.why;
     }
