@@ -321,6 +321,14 @@ bool valueUtf8(std::uint32_t tag, const std::string& content, std::string& out) 
     }
 }
 
+// The size each item of a decoded value was written in, depth first: with
+// its content and indefinite lengths they give back the bytes written.
+void appendWrittenSizes(const Asn1& node, std::string& key) {
+    appendKeyPart(key, std::to_string(node.encodedSize));
+    for (int i = 0; i < node.getNumChildren(); ++i)
+        appendWrittenSizes(*node.getChild(i), key);
+}
+
 // One attribute value's part of a name's key: its text, or its type and
 // content as written; no value for a type a name may not hold.
 std::optional<std::string> valueKey(const Asn1& value) {
@@ -328,11 +336,19 @@ std::optional<std::string> valueKey(const Asn1& value) {
         return std::nullopt;
     std::string key(1, static_cast<char>(value.tag));
     if (value.tag == asn::kTagSequence) {
+        // openssl compares such a value by the bytes written, length octets
+        // and all: as DER, or with the size each item took.
         DataBuffer der;
         LogNull quiet;
-        if (value.primitive || !value.encodeDer(der, false, nullptr, quiet))
+        if (value.primitive)
             return std::nullopt;
-        return key + bytesOf(der);
+        if (value.encodeDerAsWritten(der, quiet))
+            return key + bytesOf(der);
+        if (!value.encodeDer(der, true, nullptr, quiet))
+            return std::nullopt;
+        key += "w" + bytesOf(der);
+        appendWrittenSizes(value, key);
+        return key;
     }
     std::string content, text;
     if (!joinedContent(&value, content))

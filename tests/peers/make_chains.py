@@ -42,7 +42,9 @@ the root down to the leaf, each link an object with
   "issuerform": {"tag": n, "upper": bool, "space": text}: the link's issuer
              name written as its issuer's common name under that universal
              string tag, in capitals, each space in it and one at each end
-             replaced by the text given (optional)
+             replaced by the text given; or {"der": hex}: the common name's
+             value written as given, tag and all, to match an issuer whose
+             "name" holds one (optional)
 An "oid" is dotted, or "hex:" and its content octets as written (any
 encoding, DER or not).
 Chain i goes to OUT/i/: link j as c<j>.pem with its key in c<j>.key (c0
@@ -177,6 +179,8 @@ STRING_CODECS = {30: "utf-16-be", 28: "utf-32-be", 12: "utf-8"}
 def written_name(common_name, form):
     """The hex DER of a common name's value under another string tag, case
     and spacing."""
+    if "der" in form:
+        return form["der"]
     if form.get("upper"):
         common_name = common_name.upper()
     space = form.get("space", " ")

@@ -599,7 +599,9 @@ TEST_F(ServerChains, AreJudgedAsOpensslJudgesThem) {
     const Link olderOtherIssuer = withCa(R"(,"older":"sent","oldername":"other")");
     const Link byIssuerAndSerial = withLeaf(R"(,"akid":["issuer","serial"])");
     const Link byAllThree = withLeaf(R"(,"akid":["keyid","issuer","serial"])");
-    // An extended key usage that is an OID alone.
+    // A common name whose value is a SEQUENCE holding "x"; an extended key
+    // usage that is an OID alone.
+    const char* kSequenceName = R"(,"name":{"oid":"2.5.4.3","der":"30030c0178"})";
     const char* kUnreadableEku = R"([{"oid":"2.5.29.37","value":"06032b0601"})";
     // The issuer's name under another string tag, case or spacing.
     auto issuerWritten = [](const Link& base, const char* form) {
@@ -725,6 +727,19 @@ TEST_F(ServerChains, AreJudgedAsOpensslJudgesThem) {
         {"root's name in capitals as a T61String", {ca, issuerWritten(ca, R"({"tag":20,"upper":true})"), leaf}, true},
         {"issuer name a NumericString", {ca, ca, issuerWritten(leaf, R"({"tag":18})")}, false},
         {"issuer name without its spaces", {ca, ca, issuerWritten(leaf, R"({"space":""})")}, false},
+        // A value of another type is compared as written: a SEQUENCE in DER
+        // matches only itself, not the same written with an indefinite
+        // length, which matches only itself.
+        {"issuer name a SEQUENCE as its issuer's",
+         {ca, withCa(kSequenceName), issuerWritten(leaf, R"({"der":"30030c0178"})")},
+         true},
+        {"issuer name a SEQUENCE of indefinite length",
+         {ca, withCa(kSequenceName), issuerWritten(leaf, R"({"der":"30800c01780000"})")},
+         false},
+        {"issuer name a SEQUENCE of indefinite length as its issuer's",
+         {ca, withCa(R"(,"name":{"oid":"2.5.4.3","der":"30800c01780000"})"),
+          issuerWritten(leaf, R"({"der":"30800c01780000"})")},
+         true},
         // openssl takes a certificate with an extension it cannot read for
         // no one's issuer, and finds no issuer for one.
         {"an older one with an extended key usage that cannot be read sent first",
