@@ -12,8 +12,12 @@
 #include "netlib/core/LogBase.h"
 #include "netlib/core/StringBuffer.h"
 #include "netlib/pki/Asn1.h"
+#include "netlib/pki/AsnItem.h"
 #include "netlib/pki/MsCertificate.h"
 #include "netlib/pki/PkiConstants.h"
+#include "netlib/pki/TessikX509.h"
+#include "platform/ByteOrder.h"
+#include "platform/Cp1252Text.h"
 #include "platform/WinTime.h"
 #include "platform/Winsock.h"
 
@@ -214,9 +218,7 @@ std::unique_ptr<CertificateFields> readCertificateFields(std::string_view der) {
     // One decoding serves both readings of the extensions.
     std::unique_ptr<Asn1> whole = decoded(cert->der);
     DataBuffer ski, aki;
-    MsCertificate::getKeyIdentifiers(whole.get(), ski, aki);
-    cert->subjectKeyId = bytesOf(ski);
-    cert->authorityKeyId = bytesOf(aki);
+    MsCertificate::getKeyIdentifiers(whole.get(), ski, aki, cert.get());
     MsCertificate::getExtensionFacts(whole.get(), cert->facts);
     return cert;
 }
@@ -233,6 +235,175 @@ std::string nameDer(const Asn1& name) {
 }
 
 } // namespace
+
+namespace {
+
+// Universal tags of name values openssl keeps as written (a BIT STRING, a
+// NumericString and the types it reads without knowing them); any other
+// type not compared as text makes a name it cannot read.
+constexpr std::uint32_t kTagsKeptAsWritten[] = {asn::kTagBitString,     7, 8, 9, 11, 13, 14, 15,
+                                                asn::kTagNumericString, 29};
+constexpr std::uint32_t kFirstSurrogate = 0xD800, kLastSurrogate = 0xDFFF, kLastScalar = 0x10FFFF;
+
+bool nameSpace(char c) {
+    return c == ' ' || (c >= '\t' && c <= '\r');
+}
+
+// A part of a key, its length first, so that no two lists of parts join
+// into the same bytes.
+void appendKeyPart(std::string& key, std::string_view part) {
+    unsigned char size[4];
+    platform::StoreBe32(size, static_cast<std::uint32_t>(part.size()));
+    key.append(reinterpret_cast<const char*>(size), sizeof size);
+    key.append(part);
+}
+
+std::string comparedText(std::string_view utf8) {
+    std::string out;
+    std::size_t begin = 0, end = utf8.size();
+    while (begin < end && nameSpace(utf8[begin]))
+        ++begin;
+    while (end > begin && nameSpace(utf8[end - 1]))
+        --end;
+    bool inSpace = false;
+    for (std::size_t i = begin; i < end; ++i) {
+        if (nameSpace(utf8[i])) {
+            if (!inSpace)
+                out += ' ';
+            inSpace = true;
+        } else {
+            out += utf8[i];
+            inSpace = false;
+        }
+    }
+    return asciiLowered(std::move(out));
+}
+
+// A value of a string type openssl compares as text, as UTF-8; false for
+// another type or text it cannot convert (a lone or paired surrogate in a
+// BMPString, which it reads as UCS-2, a UniversalString value past
+// U+10FFFF).
+bool valueUtf8(std::uint32_t tag, const std::string& content, std::string& out) {
+    switch (tag) {
+    case asn::kTagUtf8String: out = content; return platform::IsValidUtf8(content);
+    case asn::kTagPrintableString:
+    case asn::kTagT61String:
+    case asn::kTagIa5String: {
+        // Latin-1: each byte the code point of its value.
+        std::vector<std::uint16_t> units;
+        units.reserve(content.size());
+        for (unsigned char b : content)
+            units.push_back(b);
+        out = utf8OfUnits(units.data(), static_cast<std::uint32_t>(units.size()));
+        return true;
+    }
+    case asn::kTagBmpString:
+        if (content.size() % 2 != 0)
+            return false;
+        for (std::size_t i = 0; i < content.size(); i += 2) {
+            const std::uint16_t unit = platform::LoadBe16(bytePtr(content) + i);
+            if (unit >= kFirstSurrogate && unit <= kLastSurrogate)
+                return false;
+        }
+        out = utf8OfBmpString(content);
+        return true;
+    case asn::kTagUniversalString:
+        if (content.size() % 4 != 0)
+            return false;
+        for (std::size_t i = 0; i < content.size(); i += 4) {
+            const std::uint32_t value = platform::LoadBe32(bytePtr(content) + i);
+            if (value > kLastScalar || (value >= kFirstSurrogate && value <= kLastSurrogate))
+                return false;
+        }
+        out = utf8OfUniversalString(content);
+        return true;
+    default: return false;
+    }
+}
+
+// The size each item of a decoded value was written in, depth first: with
+// its content and indefinite lengths they give back the bytes written.
+void appendWrittenSizes(const Asn1& node, std::string& key) {
+    appendKeyPart(key, std::to_string(node.encodedSize));
+    for (int i = 0; i < node.getNumChildren(); ++i)
+        appendWrittenSizes(*node.getChild(i), key);
+}
+
+// One attribute value's part of a name's key: its text, or its type and
+// content as written; no value for a type a name may not hold.
+std::optional<std::string> valueKey(const Asn1& value) {
+    if (value.tagClass != asn::kClassUniversal)
+        return std::nullopt;
+    std::string key(1, static_cast<char>(value.tag));
+    if (value.tag == asn::kTagSequence) {
+        // openssl compares such a value by the bytes written, length octets
+        // and all: as DER, or with the size each item took.
+        DataBuffer der;
+        LogNull quiet;
+        if (value.primitive)
+            return std::nullopt;
+        if (value.encodeDerAsWritten(der, quiet))
+            return key + bytesOf(der);
+        if (!value.encodeDer(der, true, nullptr, quiet))
+            return std::nullopt;
+        key += "w" + bytesOf(der);
+        appendWrittenSizes(value, key);
+        return key;
+    }
+    std::string content, text;
+    if (!joinedContent(&value, content))
+        return std::nullopt;
+    if (valueUtf8(value.tag, content, text))
+        return std::string("t") + comparedText(text);
+    if (std::find(std::begin(kTagsKeptAsWritten), std::end(kTagsKeptAsWritten), value.tag) !=
+        std::end(kTagsKeptAsWritten))
+        return key + content;
+    return std::nullopt;
+}
+
+} // namespace
+
+std::optional<std::string> nameComparisonKey(std::string_view nameDer) {
+    std::unique_ptr<Asn1> name = decoded(nameDer);
+    ExtPtrArray holder;
+    holder.setOwnsObjects(true);
+    std::vector<const Asn1*> rdns, pairs;
+    if (!name || name->tagClass != asn::kClassUniversal || name->tag != asn::kTagSequence ||
+        !listItems(*name, holder, rdns))
+        return std::nullopt;
+    std::string key;
+    for (const Asn1* rdn : rdns) {
+        if (rdn->tagClass != asn::kClassUniversal || rdn->tag != asn::kTagSet || !listItems(*rdn, holder, pairs))
+            return std::nullopt;
+        std::vector<std::string> entries;
+        for (const Asn1* pair : pairs) {
+            const Asn1* type = pair->getChild(0);
+            const Asn1* value = pair->getChild(1);
+            if (pair->tagClass != asn::kClassUniversal || pair->tag != asn::kTagSequence ||
+                pair->getNumChildren() != 2 || type->tagClass != asn::kClassUniversal || !type->isOid() ||
+                !type->primitive)
+                return std::nullopt;
+            std::optional<std::string> valuePart = valueKey(*value);
+            if (!valuePart)
+                return std::nullopt;
+            DataBuffer oid;
+            type->getContent(oid);
+            std::string entry;
+            appendKeyPart(entry, bytesOf(oid));
+            appendKeyPart(entry, *valuePart);
+            entries.push_back(std::move(entry));
+        }
+        // An RDN is a set; an empty one is no part of the name.
+        if (entries.empty())
+            continue;
+        std::sort(entries.begin(), entries.end());
+        std::string set;
+        for (const std::string& entry : entries)
+            appendKeyPart(set, entry);
+        appendKeyPart(key, set);
+    }
+    return key;
+}
 
 std::string nameAsDer(std::string_view encoded) {
     std::unique_ptr<Asn1> name = decoded(encoded);

@@ -4,6 +4,7 @@
 // names, serial number, signed part, signature, key, validity, key ids.
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -72,6 +73,12 @@ struct CertificateExtensionFacts {
     bool repeatedExtension = false;
     // A critical extension whose meaning is not judged here.
     bool unknownCritical = false;
+    // Basic constraints, key usage, extended key usage, subjectAltName, name
+    // constraints or a key identifier that cannot be read or is repeated, or
+    // a key usage that allows nothing: openssl reads these on every
+    // certificate, and takes one it cannot read for no one's issuer and
+    // finds no issuer for it.
+    bool extensionUnreadable = false;
     // extendedKeyUsage: the purposes as dotted OIDs (none when unreadable).
     bool hasExtendedKeyUsage = false;
     std::vector<std::string> extendedKeyUsages;
@@ -80,6 +87,19 @@ struct CertificateExtensionFacts {
     bool allowsKeyUsage(std::uint32_t bits) const { return !hasKeyUsage || (keyUsage & bits) != 0; }
     // Whether the extended key usage, when present, allows the purpose.
     bool allowsPurpose(const std::string& oid) const;
+};
+
+// What an authority key identifier names its certificate's issuer by, each
+// field only when written: the issuer's key identifier, the Name of the
+// issuer's own issuer (the first directory name of authorityCertIssuer, as
+// DER) and the issuer's serial number (content octets). An identifier that
+// openssl cannot read (another shape, a GeneralName or an INTEGER not in a
+// form it takes) names no issuer at all, as openssl then finds none.
+struct AuthorityKeyIdFields {
+    bool unreadable = false;
+    std::optional<std::string> keyId;
+    std::optional<std::string> issuerName;
+    std::optional<std::string> serial;
 };
 
 struct CertificateFields {
@@ -96,8 +116,12 @@ struct CertificateFields {
     std::string signature;
     std::string keyOid;
     std::string key;
-    std::string subjectKeyId;
-    std::string authorityKeyId;
+    // Its content (segments joined) when the extension is there.
+    std::optional<std::string> subjectKeyId;
+    // A subject key identifier that is no OCTET STRING: openssl takes no
+    // certificate with one for an issuer.
+    bool subjectKeyIdUnreadable = false;
+    AuthorityKeyIdFields authorityKeyId;
     // 1 to 3, as the certificate says (absent: 1).
     long version = 1;
     CertificateExtensionFacts facts;
@@ -105,7 +129,6 @@ struct CertificateFields {
     std::int64_t notBefore = 0;
     std::int64_t notAfter = 0;
 
-    bool selfIssued() const { return subject == issuer; }
     bool validAt(std::int64_t t) const { return timesRead && notBefore <= t && t <= notAfter; }
     bool notYetValidAt(std::int64_t t) const { return !timesRead || t < notBefore; }
 };
@@ -148,6 +171,16 @@ struct CertificateId {
     std::string serial;
     std::string keyId;
 };
+
+// A Name as openssl compares names on a chain (RFC 5280 section 7.1): each
+// value of a string type openssl reads as text taken as UTF-8 (the
+// single-byte types as Latin-1), its ASCII letters in lower case, white
+// space at its ends dropped and each run inside it one space; values of
+// other types as written; the values of one RDN in any order, and empty
+// RDNs none. Two names compare equal when their keys do. No value when
+// openssl could not read the name (text that does not convert, a value of
+// a type a name may not hold, another shape).
+std::optional<std::string> nameComparisonKey(std::string_view nameDer);
 
 // A Name as DER: lengths written longer than they need, or indefinite, do
 // not make another name. Empty when it cannot be read.

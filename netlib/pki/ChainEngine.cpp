@@ -7,8 +7,10 @@
 #include <cerrno>
 #include <chrono>
 #include <filesystem>
+#include <limits>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -39,9 +41,27 @@ constexpr std::int64_t kMsPerSecond = 1000;
 constexpr std::int64_t kNsPerMs = 1000 * 1000;
 constexpr std::int64_t kNsPerSecond = 1000 * kNsPerMs;
 
-// A certificate of the engine's pool, and whether a ROOT store holds it.
+// Two names openssl could read and compares equal.
+bool sameName(const std::optional<std::string>& a, const std::optional<std::string>& b) {
+    return a && b && *a == *b;
+}
+
+// A certificate of the engine's pool or of those a server sent, whether a
+// ROOT store holds it, and its names as they are compared on a path: the
+// subject, the issuer and the issuer's issuer its authority key identifier
+// names (no value for one openssl could not read).
 struct ChainCert : CertificateFields {
     bool trusted = false;
+    std::optional<std::string> subjectName;
+    std::optional<std::string> issuerName;
+    std::optional<std::string> authorityIssuerName;
+
+    bool selfIssued() const { return sameName(subjectName, issuerName); }
+    // openssl takes a certificate with an extension it cannot read for no
+    // one's issuer, and finds no issuer for it.
+    bool extensionsReadable() const {
+        return !facts.extensionUnreadable && !subjectKeyIdUnreadable && !authorityKeyId.unreadable;
+    }
 };
 
 std::unique_ptr<ChainCert> readCertificate(platform::PCCERT_CONTEXT context) {
@@ -50,6 +70,12 @@ std::unique_ptr<ChainCert> readCertificate(platform::PCCERT_CONTEXT context) {
         return nullptr;
     auto cert = std::make_unique<ChainCert>();
     static_cast<CertificateFields&>(*cert) = std::move(*fields);
+    cert->subjectName = nameComparisonKey(cert->subject);
+    cert->issuerName = nameComparisonKey(cert->issuer);
+    if (cert->authorityKeyId.issuerName) {
+        cert->authorityIssuerName = nameComparisonKey(*cert->authorityKeyId.issuerName);
+        cert->authorityKeyId.unreadable = cert->authorityKeyId.unreadable || !cert->authorityIssuerName;
+    }
     return cert;
 }
 
@@ -156,7 +182,7 @@ DWORD judgeEachCertificate(const std::vector<const ChainCert*>& path, LogBase* l
             status |= CERT_TRUST_INVALID_EXTENSION;
             logFailure(log, chain_msg::kRepeatedExtension, i);
         }
-        if (cert.facts.malformed) {
+        if (cert.facts.malformed || (!cert.extensionsReadable() && !cert.facts.repeatedExtension)) {
             status |= CERT_TRUST_INVALID_EXTENSION;
             logFailure(log, chain_msg::kUnreadableExtension, i);
         }
@@ -296,33 +322,79 @@ DWORD judgeUsage(const std::vector<const ChainCert*>& path, const CERT_CHAIN_PAR
     return status;
 }
 
+// Where a candidate issuer comes from: a ROOT store, the certificates the
+// server sent (openssl's untrusted ones) or the stores of other
+// certificates, which openssl does not read.
+enum class Source { kOtherStore = 0, kSent = 1, kTrusted = 2 };
+
+struct Candidate {
+    const ChainCert* cert;
+    Source source;
+};
+
+// Whether the authority key identifier leaves the candidate in, as openssl
+// judges it: each field it holds (key identifier against one the candidate
+// has, serial number, the issuer's issuer by name) must match.
+bool authorityKeyIdAllows(const ChainCert& current, const ChainCert& candidate) {
+    const AuthorityKeyIdFields& named = current.authorityKeyId;
+    if (named.unreadable)
+        return false;
+    if (named.keyId && candidate.subjectKeyId && *named.keyId != *candidate.subjectKeyId)
+        return false;
+    if (named.serial && *named.serial != candidate.serial)
+        return false;
+    return !named.issuerName || sameName(current.authorityIssuerName, candidate.issuerName);
+}
+
+// Whether a ranks before b: a trusted one first, then one valid at the
+// time, then one the server sent before one of the other stores, then, of
+// two out of time, the one that ends later; else the earlier of the list
+// stands.
+bool ranksBefore(const Candidate& a, const Candidate& b, std::int64_t now) {
+    const bool aTrusted = a.source == Source::kTrusted, bTrusted = b.source == Source::kTrusted;
+    if (aTrusted != bTrusted)
+        return aTrusted;
+    const bool aValid = a.cert->validAt(now), bValid = b.cert->validAt(now);
+    if (aValid != bValid)
+        return aValid;
+    if (a.source != b.source)
+        return a.source > b.source;
+    return !aValid && a.cert->timesRead && (!b.cert->timesRead || a.cert->notAfter > b.cert->notAfter);
+}
+
 // The issuer of the path's top among the candidates of its name, as openssl
-// chooses one without a signature: none whose key identifier differs from
-// the one the authority key identifier names, nor whose key is of another
-// kind than the signature needs; of the others a trusted one first, then
-// one valid at the time, then the first. Whether it may issue is judged on
+// chooses one without a signature: none that the authority key identifier
+// leaves out, nor one with an extension openssl cannot read, nor whose key
+// is of another kind than the signature needs; of the others the first by
+// ranksBefore; none for a top with an extension openssl cannot read.
+// skippedUnreadable tells that one of the name was left out for an
+// extension openssl cannot read. Whether it may issue is judged on
 // the path, not here: openssl too takes an issuer that is no CA, and
 // refuses the path.
-const ChainCert* chooseIssuer(const ChainCert& current, const std::vector<const ChainCert*>& candidates,
-                              const std::unordered_set<std::string>& inPath, std::int64_t now) {
+const ChainCert* chooseIssuer(const ChainCert& current, const std::vector<Candidate>& candidates,
+                              const std::unordered_set<std::string>& inPath, std::int64_t now,
+                              bool& skippedUnreadable) {
+    skippedUnreadable = false;
+    if (!current.extensionsReadable())
+        return nullptr;
     const bool rsaSigned = hashIdOfRsaSignatureOid(current.signatureOid.c_str()) != 0;
-    const ChainCert* best = nullptr;
-    int bestScore = -1;
-    for (const ChainCert* candidate : candidates) {
-        if (candidate->subject != current.issuer || inPath.count(candidate->der))
+    const Candidate* best = nullptr;
+    for (const Candidate& candidate : candidates) {
+        const ChainCert& cert = *candidate.cert;
+        if (!sameName(cert.subjectName, current.issuerName) || inPath.count(cert.der))
             continue;
-        if (!current.authorityKeyId.empty() && !candidate->subjectKeyId.empty() &&
-            current.authorityKeyId != candidate->subjectKeyId)
+        if (!cert.extensionsReadable()) {
+            skippedUnreadable = true;
             continue;
-        if (rsaSigned && candidate->keyOid != alg_oid::kRsaEncryption)
-            continue;
-        const int score = (candidate->trusted ? 2 : 0) + (candidate->validAt(now) ? 1 : 0);
-        if (score > bestScore) {
-            best = candidate;
-            bestScore = score;
         }
+        if (!authorityKeyIdAllows(current, cert))
+            continue;
+        if (rsaSigned && cert.keyOid != alg_oid::kRsaEncryption)
+            continue;
+        if (!best || ranksBefore(candidate, *best, now))
+            best = &candidate;
     }
-    return best;
+    return best ? best->cert : nullptr;
 }
 
 } // namespace
@@ -356,6 +428,21 @@ struct StorePool {
         }
         platform::CertCloseStore(store, 0);
     }
+
+    // Issuers that rank alike are taken in this order, which the
+    // certificates decide, never the folders' file names: the one that ends
+    // later first, then by their bytes.
+    void settleOrder() {
+        std::sort(certs.begin(), certs.end(), [](const auto& a, const auto& b) {
+            constexpr std::int64_t kNoEnd = std::numeric_limits<std::int64_t>::min();
+            const std::int64_t aEnd = a->timesRead ? a->notAfter : kNoEnd;
+            const std::int64_t bEnd = b->timesRead ? b->notAfter : kNoEnd;
+            return aEnd != bEnd ? aEnd > bEnd : a->der < b->der;
+        });
+        byDer.clear();
+        for (std::size_t i = 0; i < certs.size(); ++i)
+            byDer.emplace(certs[i]->der, i);
+    }
 };
 
 struct StoreSource {
@@ -365,7 +452,8 @@ struct StoreSource {
     bool trusted;
 };
 
-// In the order candidates have always been offered in: ties go to the first.
+// The stores the pool is read from; a certificate several hold is trusted
+// when one of them is a ROOT store.
 constexpr StoreSource kStoreSources[] = {
     {platform::CERT_STORE_PROV_SYSTEM_W, platform::CERT_SYSTEM_STORE_CURRENT_USER, "ROOT", true},
     {platform::CERT_STORE_PROV_SYSTEM_W, platform::CERT_SYSTEM_STORE_LOCAL_MACHINE, "ROOT", true},
@@ -459,6 +547,7 @@ std::shared_ptr<const StorePool> currentPool() {
     auto pool = std::make_shared<StorePool>();
     for (const StoreSource& source : kStoreSources)
         pool->addStore(source.provider, source.location, source.name, source.trusted);
+    pool->settleOrder();
     std::lock_guard<std::mutex> guard(cache.lock);
     cache.stamp = stamp.text;
     cache.settled = settled;
@@ -517,19 +606,33 @@ BOOL CertGetCertificateChain(HCERTCHAINENGINE engine, platform::PCCERT_CONTEXT c
         status = CERT_TRUST_IS_NOT_SIGNATURE_VALID | CERT_TRUST_IS_PARTIAL_CHAIN | CERT_TRUST_IS_NOT_TIME_VALID;
     } else {
         end->trusted = engine->isTrusted(*end);
-        std::vector<const ChainCert*> candidates;
-        for (const auto& cert : engine->stores->certs)
-            candidates.push_back(cert.get());
+        // The server's certificates in its order; one a store holds too is
+        // the store's, and counts as sent unless a ROOT store trusts it.
+        std::vector<Candidate> sentCandidates;
         std::vector<std::unique_ptr<ChainCert>> sent;
+        std::unordered_set<const ChainCert*> sentFromStores;
         for (platform::PCCERT_CONTEXT c =
                  additionalStore ? platform::CertEnumCertificatesInStore(additionalStore, nullptr) : nullptr;
              c; c = platform::CertEnumCertificatesInStore(additionalStore, c)) {
+            auto pooled = engine->stores->byDer.find(
+                std::string(reinterpret_cast<const char*>(c->pbCertEncoded), c->cbCertEncoded));
+            if (pooled != engine->stores->byDer.end()) {
+                const ChainCert* stored = engine->stores->certs[pooled->second].get();
+                if (!stored->trusted && sentFromStores.insert(stored).second)
+                    sentCandidates.push_back({stored, Source::kSent});
+                continue;
+            }
             std::unique_ptr<ChainCert> cert = readCertificate(c);
-            if (cert && !engine->stores->byDer.count(cert->der)) {
-                candidates.push_back(cert.get());
+            if (cert) {
+                sentCandidates.push_back({cert.get(), Source::kSent});
                 sent.push_back(std::move(cert));
             }
         }
+        std::vector<Candidate> candidates;
+        for (const auto& cert : engine->stores->certs)
+            if (!sentFromStores.count(cert.get()))
+                candidates.push_back({cert.get(), cert->trusted ? Source::kTrusted : Source::kOtherStore});
+        candidates.insert(candidates.end(), sentCandidates.begin(), sentCandidates.end());
         std::vector<const ChainCert*> path{end.get()};
         std::unordered_set<std::string> inPath{end->der};
         bool reachedRoot = false;
@@ -553,7 +656,12 @@ BOOL CertGetCertificateChain(HCERTCHAINENGINE engine, platform::PCCERT_CONTEXT c
             }
             // Only the issuer chosen is checked, as openssl does: another of
             // its name whose key happens to verify is no path openssl takes.
-            const ChainCert* best = chooseIssuer(current, candidates, inPath, now);
+            bool skippedUnreadable = false;
+            const ChainCert* best = chooseIssuer(current, candidates, inPath, now, skippedUnreadable);
+            if (!best && skippedUnreadable) {
+                status |= CERT_TRUST_INVALID_EXTENSION;
+                logFailure(log, chain_msg::kUnreadableExtension, path.size());
+            }
             if (!best) {
                 if (current.selfIssued()) {
                     // Its own issuer, but its signature does not hold.

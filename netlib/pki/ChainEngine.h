@@ -4,15 +4,18 @@
 // certificates of the stores a path is built from: the trusted roots (the
 // user's and the machine's ROOT stores, the latter with the system CA
 // bundle) and the others (CA, MY and AddressBook, user and machine). A path
-// goes by names, issuer to subject. Of the issuers of one name one is
-// chosen as openssl chooses one, by what costs no signature (neither a key
-// identifier other than the authority key identifier names nor a key of
-// another kind than the signature needs; a trusted one first, then one
-// valid at the time, then the first) and only its signature checked, as
-// openssl checks only the issuer it chose: one chain takes at most
-// kMaxSignatureChecks checks. The certificates of an
-// additional store (those a TLS server sent with its own) are candidates
-// too, never trusted. RSA signatures with PKCS#1 v1.5 padding are
+// goes by names, issuer to subject, compared as openssl compares them
+// (nameComparisonKey). Of the issuers of one name one is chosen as openssl
+// chooses one, by what costs no signature (none that a field of the
+// authority key identifier leaves out, nor with an extension openssl
+// cannot read, nor with a key of another kind than the signature needs;
+// none for a certificate with such an extension; a trusted one first, then
+// one valid at the time, then one the server sent before one of the other
+// stores, then of two out of time the later ending, then the first) and
+// only its signature checked, as openssl checks only the issuer it chose:
+// one chain takes at most kMaxSignatureChecks checks. The certificates of an additional store
+// (those a TLS server sent with its own) are candidates too, in their
+// order, never trusted. RSA signatures with PKCS#1 v1.5 padding are
 // verified; any other algorithm counts as a bad signature and says so in
 // the log.
 //
@@ -22,10 +25,11 @@
 // self-issued root or with a key usage that allows certificate signing; a
 // path length constraint bounds the CAs below it that are not
 // self-issued. Every certificate of the path must hold each extension at
-// most once, its basic constraints, key usage and alternative names in a
-// form that can be read, and no critical one this engine does not judge,
-// and must name in
-// its signed part the signature algorithm it is signed with. A CA's name
+// most once, its basic constraints, key usage, extended key usage,
+// alternative names, name constraints and key identifiers in a form that
+// can be read (a key usage allowing something), and no critical one this
+// engine does not judge, and must name in its signed part the signature
+// algorithm it is signed with. A CA's name
 // constraints on DNS names and IP addresses bind every certificate below it
 // that is not a self-issued CA, on the names claimedNames gives (the end
 // certificate's common names too, when it has no DNS alternative name, of
@@ -108,7 +112,8 @@ constexpr const char* kAlgorithmMismatch =
     "A certificate names another signature algorithm in its signed part than outside it.";
 constexpr const char* kRepeatedExtension = "A certificate holds the same extension twice.";
 constexpr const char* kUnreadableExtension =
-    "A certificate's basic constraints, key usage or alternative names cannot be read.";
+    "A certificate's basic constraints, key usage, extended key usage, alternative names, name constraints or "
+    "key identifiers cannot be read, or its key usage allows nothing.";
 constexpr const char* kUnknownCritical = "A certificate holds a critical extension that is not understood.";
 constexpr const char* kUnsupportedNameConstraint = "A name constraint of a form that cannot be judged.";
 constexpr const char* kNotPermittedName = "A name lies outside the names its issuer's constraints permit.";

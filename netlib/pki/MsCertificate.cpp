@@ -244,17 +244,35 @@ void MsCertificate::getSubjectText(XString& out, LogBase& log) {
     nameBlobToText(m_context, true, out);
 }
 
+namespace {
+void readAuthorityKeyId(const Asn1* value, AuthorityKeyIdFields& out);
+} // namespace
+
 void MsCertificate::getKeyIdentifiers(platform::PCCERT_CONTEXT context, DataBuffer& subjectKeyId,
                                       DataBuffer& authorityKeyId) {
     std::unique_ptr<Asn1> cert = decodeContext(context);
     getKeyIdentifiers(cert.get(), subjectKeyId, authorityKeyId);
 }
 
-void MsCertificate::getKeyIdentifiers(const Asn1* cert, DataBuffer& subjectKeyId, DataBuffer& authorityKeyId) {
+void MsCertificate::getKeyIdentifiers(const Asn1* cert, DataBuffer& subjectKeyId, DataBuffer& authorityKeyId,
+                                      CertificateFields* fields) {
     subjectKeyId.clear();
     authorityKeyId.clear();
+    if (fields) {
+        fields->authorityKeyId = AuthorityKeyIdFields();
+        fields->subjectKeyId.reset();
+        fields->subjectKeyIdUnreadable = false;
+    }
     for (const auto& ext : extensionsOf(cert)) {
         std::unique_ptr<Asn1> value = decodeValue(ext->value);
+        if (ext->oid == kOidAuthorityKeyId && fields)
+            readAuthorityKeyId(value.get(), fields->authorityKeyId);
+        std::string keyId;
+        if (ext->oid == kOidSubjectKeyId && fields) {
+            fields->subjectKeyIdUnreadable =
+                !value || value->tagClass != 0 || value->tag != kTagOctetString || !joinedContent(value.get(), keyId);
+            fields->subjectKeyId = std::move(keyId);
+        }
         if (!value)
             continue;
         if (ext->oid == kOidSubjectKeyId && value->tag == kTagOctetString) {
@@ -289,6 +307,27 @@ bool joinedContent(const Asn1* node, std::string& out, int depth) {
     for (int i = 0; i < node->getNumChildren(); ++i)
         if (!joinedContent(node->getChild(i), out, depth + 1))
             return false;
+    return true;
+}
+
+bool listItems(const Asn1& node, ExtPtrArray& holder, std::vector<const Asn1*>& out) {
+    out.clear();
+    if (node.primitive) {
+        DataBuffer content;
+        node.getContent(content);
+        std::uint32_t used = 0;
+        LogNull quiet;
+        const int first = holder.getCount();
+        if (content.getSize() != 0 &&
+            (!decodeBer(content.getData(), content.getSize(), holder, 0, true, used, nullptr, quiet) ||
+             used != content.getSize()))
+            return false;
+        for (int i = first; i < holder.getCount(); ++i)
+            out.push_back(static_cast<const Asn1*>(holder.elementAt(i)));
+        return true;
+    }
+    for (int i = 0; i < node.getNumChildren(); ++i)
+        out.push_back(node.getChild(i));
     return true;
 }
 
@@ -365,6 +404,55 @@ bool generalNameForm(const Asn1& name) {
     }
 }
 
+// SEQUENCE { keyIdentifier [0], authorityCertIssuer [1] GeneralNames,
+// authorityCertSerialNumber [2] INTEGER }, each optional, in that order,
+// as openssl reads it: anything else, a GeneralName in a form its tag does
+// not allow, a Name it could not read, or a serial number not in its
+// shortest form, names no issuer.
+void readAuthorityKeyId(const Asn1* value, AuthorityKeyIdFields& out) {
+    constexpr std::uint32_t kSerialField = 2;
+    out = AuthorityKeyIdFields();
+    out.unreadable = !value || value->tagClass != 0 || value->tag != kTagSequence || value->primitive;
+    std::uint32_t nextField = kTagKeyIdentifier;
+    for (int i = 0; !out.unreadable && i < value->getNumChildren(); ++i) {
+        const Asn1* part = value->getChild(i);
+        std::string bytes;
+        if (part->tagClass != kClassContext || part->tag < nextField || part->tag > kSerialField) {
+            out.unreadable = true;
+        } else if (part->tag == kTagKeyIdentifier) {
+            out.unreadable = !joinedContent(part, bytes);
+            out.keyId = std::move(bytes);
+        } else if (part->tag == kSerialField) {
+            bytes = contentOf(part);
+            const bool padded = bytes.size() > 1 && ((bytes[0] == 0 && (bytes[1] & 0x80) == 0) ||
+                                                     (bytes[0] == '\xFF' && (bytes[1] & 0x80) != 0));
+            out.unreadable = !part->primitive || bytes.empty() || padded;
+            out.serial = std::move(bytes);
+        } else {
+            ExtPtrArray holder;
+            holder.setOwnsObjects(true);
+            std::vector<const Asn1*> names;
+            out.unreadable = !listItems(*part, holder, names);
+            for (const Asn1* name : names) {
+                // A directory name's Name is read as the names are (written
+                // primitive too), the other forms as alternative names are.
+                const Asn1* dn = name->getNumChildren() == 1 ? name->getChild(0) : nullptr;
+                const bool directory = name->tag == kTagDirectoryName && !name->primitive && dn && dn->tagClass == 0 &&
+                                       dn->tag == kTagSequence;
+                out.unreadable = out.unreadable || name->tagClass != kClassContext ||
+                                 (name->tag == kTagDirectoryName ? !directory : !generalNameForm(*name));
+                DataBuffer der;
+                LogNull quiet;
+                if (!out.unreadable && directory && !out.issuerName) {
+                    out.unreadable = !dn->encodeDer(der, false, nullptr, quiet);
+                    out.issuerName = std::string(reinterpret_cast<const char*>(der.getData()), der.getSize());
+                }
+            }
+        }
+        nextField = part->tag + 1;
+    }
+}
+
 // GeneralNames: a name of another class or tag, or of a form its tag does
 // not allow, or a list of another shape, makes the extension unreadable, and
 // the certificate with it: its DNS names are not known, so neither may the
@@ -392,15 +480,20 @@ void readAltNames(const Asn1& value, CertificateExtensionFacts& out) {
     }
 }
 
-void readExtendedKeyUsage(const Asn1* value, CertificateExtensionFacts& out) {
+// False when the extension is no SEQUENCE OF OBJECT IDENTIFIER.
+bool readExtendedKeyUsage(const Asn1* value, CertificateExtensionFacts& out) {
     out.hasExtendedKeyUsage = true;
     if (!value || value->tagClass != 0 || value->tag != kTagSequence || value->primitive)
-        return;
+        return false;
+    bool readable = true;
     for (int i = 0; i < value->getNumChildren(); ++i) {
         StringBuffer oid;
-        if (value->getChild(i)->isOid() && value->getChild(i)->getOidString(oid))
+        if (value->getChild(i)->tagClass == 0 && value->getChild(i)->isOid() && value->getChild(i)->getOidString(oid))
             out.extendedKeyUsages.emplace_back(oid.getString());
+        else
+            readable = false;
     }
+    return readable;
 }
 
 // GeneralSubtrees of dNSName and iPAddress bases, each with neither a minimum
@@ -483,10 +576,18 @@ void MsCertificate::getExtensionFacts(const Asn1* cert, CertificateExtensionFact
     static const char* const kJudged[] = {kOidBasicConstraints, kOidKeyUsage,           kOidSubjectAltName,
                                           kOidExtKeyUsage,      kOidNameConstraints,    kOidSubjectKeyId,
                                           kOidAuthorityKeyId,   kOidCertificatePolicies};
+    // Those openssl reads on every certificate, a repeated one included.
+    static const char* const kReadByOpenssl[] = {kOidBasicConstraints, kOidKeyUsage,        kOidSubjectAltName,
+                                                 kOidExtKeyUsage,      kOidNameConstraints, kOidSubjectKeyId,
+                                                 kOidAuthorityKeyId};
     std::vector<std::string> seen;
     for (const auto& ext : extensionsOf(cert)) {
-        if (std::find(seen.begin(), seen.end(), ext->oid) != seen.end())
+        if (std::find(seen.begin(), seen.end(), ext->oid) != seen.end()) {
             out.repeatedExtension = true;
+            out.extensionUnreadable =
+                out.extensionUnreadable || std::any_of(std::begin(kReadByOpenssl), std::end(kReadByOpenssl),
+                                                       [&](const char* oid) { return ext->oid == oid; });
+        }
         seen.push_back(ext->oid);
         if (ext->critical &&
             std::none_of(std::begin(kJudged), std::end(kJudged), [&](const char* oid) { return ext->oid == oid; }))
@@ -508,11 +609,14 @@ void MsCertificate::getExtensionFacts(const Asn1* cert, CertificateExtensionFact
             else
                 out.malformed = true;
         } else if (ext->oid == kOidExtKeyUsage) {
-            readExtendedKeyUsage(value.get(), out);
+            out.extensionUnreadable = !readExtendedKeyUsage(value.get(), out) || out.extensionUnreadable;
         } else if (ext->oid == kOidNameConstraints) {
             readNameConstraints(value.get(), out.nameConstraints);
+            out.extensionUnreadable = out.extensionUnreadable || !value || value->tagClass != 0 ||
+                                      value->tag != kTagSequence || value->primitive;
         }
     }
+    out.extensionUnreadable = out.extensionUnreadable || out.malformed || (out.hasKeyUsage && out.keyUsage == 0);
 }
 
 void MsCertificate::parseNames(LogBase& log) {

@@ -5,6 +5,7 @@
 // name, the key-provider property, and its private key as PKCS#1 DER.
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "netlib/core/DataBuffer.h"
 #include "netlib/core/ExtPtrArray.h"
@@ -17,6 +18,7 @@ namespace tessik {
 class Asn1;
 class LogBase;
 struct CertificateExtensionFacts;
+struct CertificateFields;
 
 namespace mscert_msg {
 constexpr const char* kCreateFromBinary = "createFromBinary: ";
@@ -38,6 +40,10 @@ constexpr const char* kSkippingKeyAccess =
 // A string's content; written constructed (BER), its segments joined, as
 // openssl reads them. False for segments nested too deep.
 bool joinedContent(const Asn1* node, std::string& out, int depth = 0);
+// The items of a SEQUENCE OF or SET OF, as openssl reads one: written
+// primitive too, its content the items (holder keeps those decoded). False
+// for content that does not decode.
+bool listItems(const Asn1& node, ExtPtrArray& holder, std::vector<const Asn1*>& out);
 
 // Who asks for the key-provider information (logged as "calledFrom").
 enum KeyProvCaller : int {
@@ -71,8 +77,11 @@ public:
                                   DataBuffer& authorityKeyId);
     // Basic constraints, key usage, subjectAltName and the common names.
     static void getExtensionFacts(platform::PCCERT_CONTEXT context, CertificateExtensionFacts& out);
-    // The same from a certificate already decoded (null: nothing found).
-    static void getKeyIdentifiers(const Asn1* cert, DataBuffer& subjectKeyId, DataBuffer& authorityKeyId);
+    // The same from a certificate already decoded (null: nothing found);
+    // fields, when given, receives every field of the authority key
+    // identifier and whether the subject key identifier can be read.
+    static void getKeyIdentifiers(const Asn1* cert, DataBuffer& subjectKeyId, DataBuffer& authorityKeyId,
+                                  CertificateFields* fields = nullptr);
     static void getExtensionFacts(const Asn1* cert, CertificateExtensionFacts& out);
 
     // The chain verdicts, worked out once by the chain engine and kept.

@@ -30,6 +30,21 @@ the root down to the leaf, each link an object with
              go before it in untrusted.pem (optional); "impostorbc":
              "notca" makes them no CA, "impostorski": false leaves out
              their key identifier
+  "akid":    the fields of the authority key identifier: ["keyid"] (the
+             default), ["issuer", "serial"] (the issuer's issuer's name
+             and the issuer's serial number) or all three (optional)
+  "older":   "sent": an older certificate of the link's subject and issuer,
+             from the same issuer but with another key and serial number and
+             without a key identifier, goes before it in untrusted.pem;
+             "apart": the same goes to older.pem (optional); "oldername":
+             "other" gives it the link's own serial number and another
+             issuer's name; "olderext": more extensions for it, as "ext"
+  "issuerform": {"tag": n, "upper": bool, "space": text}: the link's issuer
+             name written as its issuer's common name under that universal
+             string tag, in capitals, each space in it and one at each end
+             replaced by the text given; or {"der": hex}: the common name's
+             value written as given, tag and all, to match an issuer whose
+             "name" holds one (optional)
 An "oid" is dotted, or "hex:" and its content octets as written (any
 encoding, DER or not).
 Chain i goes to OUT/i/: link j as c<j>.pem with its key in c<j>.key (c0
@@ -158,6 +173,23 @@ def oid_octets(text):
     return out
 
 
+STRING_CODECS = {30: "utf-16-be", 28: "utf-32-be", 12: "utf-8"}
+
+
+def written_name(common_name, form):
+    """The hex DER of a common name's value under another string tag, case
+    and spacing."""
+    if "der" in form:
+        return form["der"]
+    if form.get("upper"):
+        common_name = common_name.upper()
+    space = form.get("space", " ")
+    if space != " ":
+        common_name = space + common_name.replace(" ", space) + space
+    tag = form.get("tag", 12)
+    return tlv(tag, common_name.encode(STRING_CODECS.get(tag, "latin-1"))).hex()
+
+
 def pem_of(der):
     text = base64.b64encode(der).decode()
     lines = [text[k:k + 64] for k in range(0, len(text), 64)]
@@ -197,7 +229,11 @@ def main():
                 names = link["name"] if isinstance(link["name"], list) else [link["name"]]
                 subject = x509.Name([x509.NameAttribute(oids.get(n["oid"]), oids.value(n["der"]) if "der" in n
                                                         else n["value"]) for n in names])
-            issuer = x509.Name([x509.NameAttribute(NameOID.COMMON_NAME, "chain %d link %d" % (i, max(j - 1, 0)))])
+            issuer_cn = "chain %d link %d" % (i, max(j - 1, 0))
+            issuer = x509.Name([x509.NameAttribute(NameOID.COMMON_NAME, issuer_cn)])
+            if link.get("issuerform"):
+                issuer = x509.Name([x509.NameAttribute(NameOID.COMMON_NAME,
+                                                       oids.value(written_name(issuer_cn, link["issuerform"])))])
             key, issuer_key = keys[j], keys[max(j - 1, 0)]
             signer = keys[5] if link.get("badsig") else issuer_key
             start, end = WINDOWS[link.get("time", "ok")]
@@ -206,12 +242,18 @@ def main():
                 odd = [1 << (bits - 1) | random.getrandbits(bits - 1) | 1 for bits in link["pubkey"]]
                 public = rsa.RSAPublicNumbers(odd[1], odd[0]).public_key()
             shown = shown[:j] + [public]
+            akid = link.get("akid", ["keyid"])
+            issuer_akid = x509.AuthorityKeyIdentifier.from_issuer_public_key(shown[max(j - 1, 0)])
             builder = (x509.CertificateBuilder().subject_name(subject).issuer_name(issuer)
                        .public_key(public).serial_number(1000 * i + j + 1)
                        .not_valid_before(start).not_valid_after(end)
                        .add_extension(x509.SubjectKeyIdentifier.from_public_key(public), critical=False)
-                       .add_extension(x509.AuthorityKeyIdentifier.from_issuer_public_key(shown[max(j - 1, 0)]),
-                                      critical=False))
+                       .add_extension(x509.AuthorityKeyIdentifier(
+                           issuer_akid.key_identifier if "keyid" in akid else None,
+                           [x509.DirectoryName(x509.Name([x509.NameAttribute(
+                               NameOID.COMMON_NAME, "chain %d link %d" % (i, max(j - 2, 0)))]))]
+                           if "issuer" in akid else None,
+                           1000 * i + max(j - 1, 0) + 1 if "serial" in akid else None), critical=False))
             bc = link.get("bc", "ca")
             if bc != "none":
                 builder = builder.add_extension(
@@ -244,6 +286,26 @@ def main():
                 if link.get("impostorski", True):
                     impostor = impostor.add_extension(x509.SubjectKeyIdentifier.from_public_key(public), critical=False)
                 untrusted += pem_of(impostor.sign(keys[5], hashes.SHA256()).public_bytes(serialization.Encoding.DER))
+            if link.get("older"):
+                other = link.get("oldername") == "other"
+                older_issuer = x509.Name([x509.NameAttribute(NameOID.COMMON_NAME, issuer_cn + " before")]) \
+                    if other else issuer
+                older = (x509.CertificateBuilder().subject_name(subject).issuer_name(older_issuer)
+                         .public_key(keys[5].public_key())
+                         .serial_number(1000 * i + j + 1 if other else 1000000 * (i + 1) + 999)
+                         .not_valid_before(start).not_valid_after(end)
+                         .add_extension(issuer_akid, critical=False)
+                         .add_extension(x509.BasicConstraints(ca=True, path_length=None), critical=True))
+                for ext in link.get("olderext", []):
+                    older = older.add_extension(x509.UnrecognizedExtension(x509.ObjectIdentifier(ext["oid"]),
+                                                                           bytes.fromhex(ext["value"])),
+                                                critical=ext.get("critical", False))
+                older = pem_of(older.sign(issuer_key, hashes.SHA256()).public_bytes(serialization.Encoding.DER))
+                if link["older"] == "sent":
+                    untrusted += older
+                else:
+                    with open(os.path.join(folder, "older.pem"), "wb") as f:
+                        f.write(older)
             with open(os.path.join(folder, "c%d.pem" % j), "wb") as f:
                 f.write(pem)
             with open(os.path.join(folder, "c%d.key" % j), "wb") as f:

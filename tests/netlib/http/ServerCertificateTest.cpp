@@ -5,11 +5,15 @@
 // that allows no key exchange, with an unknown
 // critical or a repeated extension, signed under another algorithm than
 // they name, sent after 20, 100 or 180 certificates of their issuer's name
-// badly signed; a chain of three, a wildcard, an IP address, and the controls
-// of those faults), directly, through squid's CONNECT and over SOCKS5. The test's CA is in the
-// user's ROOT store; every refusal fails the request with reason 105 and a
-// log line naming the check, and with verification turned off every server
-// answers.
+// badly signed; a chain of three, a wildcard, an IP address, a leaf naming
+// its issuer by issuer and serial or by a name written otherwise, an older
+// certificate of its issuer's name sent first or kept in a CA store, one
+// with an extension that cannot be read, and the controls of those
+// faults), directly, through squid's CONNECT and over SOCKS5. The test's CA
+// is in the user's ROOT store; every refusal fails the request with reason
+// 105 and a log line naming the check, curl fetches what is fetched
+// directly and refuses what is refused, and with verification turned off
+// every server answers.
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -57,8 +61,9 @@ struct Server {
     std::vector<Link> chain;
     bool trustRoot;
     const char* host;
-    const char* refusal; // null: verified
-    bool viaProxies;     // proxies resolve names themselves: loopback names only
+    const char* refusal;           // null: verified
+    bool viaProxies;               // proxies resolve names themselves: loopback names only
+    const char* olderIn = nullptr; // "user" or "machine": the CA store that holds older.pem
 };
 
 enum class Route { kDirect, kSquid, kSocks };
@@ -119,6 +124,21 @@ protected:
         return peers.StartOpensslServer(options);
     }
 
+    // Whether curl fetches the server's page, trusting the chain's root
+    // when the row's store does (and the system's roots otherwise), at the
+    // server's ciphers, whose security level admits the chains' keys.
+    bool CurlVerifies(std::size_t i, const Server& s, int port) {
+        const std::string where = std::string(s.host) + ":" + std::to_string(port);
+        std::vector<std::string> argv{"curl",      "-s",
+                                      "-o",        "/dev/null",
+                                      "--ciphers", grvtest::kOpensslLegacyCiphers,
+                                      "--resolve", where + ":127.0.0.1"};
+        if (s.trustRoot)
+            argv.insert(argv.end(), {"--cacert", Folder(i) + "c0.pem"});
+        argv.push_back("https://" + where + "/");
+        return grvtest::RunProgram(argv).Ok();
+    }
+
     // GET / over https; "200" or the log of the failure.
     std::string Get(const char* host, int port, bool& failed) {
         ClsHttpRequest request;
@@ -128,7 +148,9 @@ protected:
         return failed ? authtest::logText(http.getLog()) : std::to_string(response->getStatusCode());
     }
 
-    void RunTable(const std::vector<Server>& servers, Route route) {
+    // curlJudges: curl fetches what is fetched directly and refuses what is
+    // refused (the common-name rows part from it on purpose).
+    void RunTable(const std::vector<Server>& servers, Route route, bool curlJudges = false) {
         MakeChains(servers);
         HttpControl& options = http.options();
         options.UseIEProxy = 0;
@@ -149,9 +171,24 @@ protected:
                 continue;
             SCOPED_TRACE(s.name);
             const int port = Serve(i, s);
+            std::string olderFile;
+            if (s.olderIn) {
+                const std::string store = platform::CertStoreFolder(platform::CERT_STORE_PROV_SYSTEM_W,
+                                                                    std::string(s.olderIn) == "machine"
+                                                                        ? platform::CERT_SYSTEM_STORE_LOCAL_MACHINE
+                                                                        : platform::CERT_SYSTEM_STORE_CURRENT_USER,
+                                                                    "CA");
+                std::filesystem::create_directories(store);
+                olderFile = store + "/older.pem";
+                std::filesystem::copy_file(Folder(i) + "older.pem", olderFile,
+                                           std::filesystem::copy_options::overwrite_existing);
+            }
             http.options().AcceptAnyServerCert = 0;
             bool failed = false;
             std::string got = Get(s.host, port, failed);
+            if (curlJudges && route == Route::kDirect) {
+                EXPECT_EQ(CurlVerifies(i, s, port), s.refusal == nullptr);
+            }
             if (s.refusal == nullptr) {
                 EXPECT_EQ(got, "200");
             } else {
@@ -165,6 +202,8 @@ protected:
             http.options().AcceptAnyServerCert = 1;
             EXPECT_EQ(Get(s.host, port, failed), "200") << "with verification off";
             peers.Stop(port);
+            if (!olderFile.empty())
+                std::filesystem::remove(olderFile);
         }
     }
 
@@ -324,6 +363,61 @@ protected:
              "127.0.0.1",
              schannel_msg::kBadSignature,
              false},
+            // An older certificate of the intermediate's name (another key
+            // and serial, no key identifier) sent before it or kept in a CA
+            // store: the fields the leaf names its issuer by pick.
+            {"issuer named by issuer and serial, an older one sent first",
+             {kCa, Ca(R"(,"older":"sent")"), Leaf(kLocal, R"(,"akid":["issuer","serial"])")},
+             true,
+             "127.0.0.1",
+             nullptr,
+             true},
+            {"issuer named by key id, issuer and serial, an older one sent first",
+             {kCa, Ca(R"(,"older":"sent")"), Leaf(kLocal, R"(,"akid":["keyid","issuer","serial"])")},
+             true,
+             "127.0.0.1",
+             nullptr,
+             true},
+            {"issuer named by key id only, an older one sent first",
+             {kCa, Ca(R"(,"older":"sent")"), Leaf(kLocal)},
+             true,
+             "127.0.0.1",
+             schannel_msg::kBadSignature,
+             true},
+            {"an older one in the user's CA store",
+             {kCa, Ca(R"(,"older":"apart")"), Leaf(kLocal)},
+             true,
+             "127.0.0.1",
+             nullptr,
+             true,
+             "user"},
+            {"an older one in the machine's CA store",
+             {kCa, Ca(R"(,"older":"apart")"), Leaf(kLocal)},
+             true,
+             "127.0.0.1",
+             nullptr,
+             true,
+             "machine"},
+            {"issuer name a PrintableString in capitals with spaces doubled",
+             {kCa, kCa, Leaf(kLocal, R"(,"issuerform":{"tag":19,"upper":true,"space":"  "})")},
+             true,
+             "127.0.0.1",
+             nullptr,
+             true},
+            // openssl takes a certificate with an extension it cannot read
+            // for no one's issuer, and finds no issuer for one.
+            {"an older one with an extended key usage that cannot be read sent first",
+             {kCa, Ca(R"(,"older":"sent","olderext":[{"oid":"2.5.29.37","value":"06032b0601"}])"), Leaf(kLocal)},
+             true,
+             "127.0.0.1",
+             nullptr,
+             true},
+            {"leaf whose name constraints cannot be read",
+             {kCa, Leaf(kLocal, R"(,"ext":[{"oid":"2.5.29.30","critical":true,"value":"04020000"}])")},
+             true,
+             "127.0.0.1",
+             schannel_msg::kBadExtension,
+             true},
         };
     }
 
@@ -335,7 +429,7 @@ protected:
 } // namespace
 
 TEST_F(ServerCertificates, EachCheckRefusesItsServerDirectly) {
-    RunTable(Table(), Route::kDirect);
+    RunTable(Table(), Route::kDirect, true);
 }
 
 TEST_F(ServerCertificates, EachCheckRefusesItsServerThroughSquid) {

@@ -167,6 +167,13 @@ TEST_F(ChainVerdicts, PkitsPathsAgreeWithOpensslVerify) {
         {"ValidGeneralizedTimenotAfterDateTest8EE", kAll, {true, true, false}},
         {"InvalidNameChainingTest1EE", kAll, {true, false, false}},
         {"InvalidNameChainingOrderTest2EE", kAll, {true, false, false}},
+        // Issuer names that differ from their CA's subject only in case,
+        // spacing or string type.
+        {"ValidNameChainingWhitespaceTest3EE", kAll, {true, true, false}},
+        {"ValidNameChainingWhitespaceTest4EE", kAll, {true, true, false}},
+        {"ValidNameChainingCapitalizationTest5EE", kAll, {true, true, false}},
+        {"ValidRolloverfromPrintableStringtoUTF8StringTest10EE", kAll, {true, true, false}},
+        {"ValidUTF8StringCaseInsensitiveMatchTest11EE", kAll, {true, true, false}},
         {"ValidCertificatePathTest1EE", kWithoutGoodCa, {true, false, false}},
         {"ValidCertificatePathTest1EE", kAnchorUntrusted, {true, false, false}},
     };
@@ -455,11 +462,18 @@ protected:
     // Chain i of makeChains, of links certificates, judged for a TLS server
     // (and the host, when there is one) by `openssl verify -purpose
     // sslserver -CAfile root -untrusted links` and by the engine with the
-    // root in the user's ROOT store and the links sent along.
-    ServerVerdict judge(std::size_t i, std::size_t links, const std::string& host) {
+    // root in the user's ROOT store and the links sent along; an older
+    // certificate written apart goes to the CA store named, where openssl,
+    // given the server's list, does not look. For any use: openssl without
+    // a purpose, and the certificate's own verdicts with the links in the
+    // user's CA store.
+    ServerVerdict judge(std::size_t i, std::size_t links, const std::string& host, const char* olderIn = nullptr,
+                        bool anyUse = false) {
         const std::string dir = m_work.File(std::to_string(i)) + "/";
         const std::string leafPem = dir + "c" + std::to_string(links - 1) + ".pem";
-        std::vector<std::string> args{"-purpose", "sslserver", "-CAfile", dir + "c0.pem"};
+        std::vector<std::string> args{"-CAfile", dir + "c0.pem"};
+        if (!anyUse)
+            args.insert(args.begin(), {"-purpose", "sslserver"});
         if (links > 2)
             args.insert(args.end(), {"-untrusted", dir + "untrusted.pem"});
         if (!host.empty())
@@ -472,9 +486,28 @@ protected:
 
         const std::string rootFile =
             place(pkitest::certificateDer(dir + "c0.pem"), platform::CERT_SYSTEM_STORE_CURRENT_USER, "ROOT");
+        std::string olderFile;
+        if (olderIn)
+            olderFile = place(pkitest::certificateDer(dir + "older.pem"),
+                              std::string(olderIn) == "machine" ? platform::CERT_SYSTEM_STORE_LOCAL_MACHINE
+                                                                : platform::CERT_SYSTEM_STORE_CURRENT_USER,
+                              "CA");
         const std::vector<std::string> sent = pemDers(dir + "untrusted.pem"), leaf = pemDers(leafPem);
         EXPECT_GE(sent.size(), links - 2);
         EXPECT_EQ(leaf.size(), 1u);
+        if (anyUse) {
+            std::vector<std::string> placed;
+            for (const std::string& der : sent)
+                placed.push_back(place(der, platform::CERT_SYSTEM_STORE_CURRENT_USER, "CA"));
+            Logger log;
+            const Verdicts got = ourVerdicts(leaf.at(0), log);
+            v.ours = got == Verdicts{true, true, false};
+            v.why += logText(log);
+            for (const std::string& file : placed)
+                std::filesystem::remove(file);
+            std::filesystem::remove(rootFile);
+            return v;
+        }
         char serverAuth[] = "1.3.6.1.5.5.7.3.1";
         char* usages[] = {serverAuth};
         CERT_CHAIN_PARA para{sizeof(CERT_CHAIN_PARA), {USAGE_MATCH_TYPE_AND, {1, usages}}};
@@ -491,12 +524,15 @@ protected:
             platform::CertFreeCertificateContext(context);
             named = fields && certificateNamesHost(*fields, host);
         }
-        EXPECT_EQ(elements, DWORD(links)) << logText(log);
+        // A leaf whose issuer is not found stands alone.
+        EXPECT_EQ(elements, DWORD(status & CERT_TRUST_IS_PARTIAL_CHAIN ? 1 : links)) << logText(log);
         v.ours = status == CERT_TRUST_NO_ERROR && named;
         std::ostringstream why;
         why << "status " << std::hex << status << " named " << named << "\n" << v.why << logText(log);
         v.why = why.str();
         std::filesystem::remove(rootFile);
+        if (!olderFile.empty())
+            std::filesystem::remove(olderFile);
         return v;
     }
 };
@@ -557,11 +593,29 @@ TEST_F(ServerChains, AreJudgedAsOpensslJudgesThem) {
         l.more = std::string(R"(,"ku":[)") + bits + "]";
         return l;
     };
+    // An older certificate of the intermediate's name, another key and
+    // serial number, no key identifier: sent before it, or in a CA store.
+    const Link olderSent = withCa(R"(,"older":"sent")"), olderApart = withCa(R"(,"older":"apart")");
+    const Link olderOtherIssuer = withCa(R"(,"older":"sent","oldername":"other")");
+    const Link byIssuerAndSerial = withLeaf(R"(,"akid":["issuer","serial"])");
+    const Link byAllThree = withLeaf(R"(,"akid":["keyid","issuer","serial"])");
+    // A common name whose value is a SEQUENCE holding "x"; an extended key
+    // usage that is an OID alone.
+    const char* kSequenceName = R"(,"name":{"oid":"2.5.4.3","der":"30030c0178"})";
+    const char* kUnreadableEku = R"([{"oid":"2.5.29.37","value":"06032b0601"})";
+    // The issuer's name under another string tag, case or spacing.
+    auto issuerWritten = [](const Link& base, const char* form) {
+        Link l = base;
+        l.more += std::string(R"(,"issuerform":)") + form;
+        return l;
+    };
     struct Case {
         const char* name;
         std::vector<Link> links;
-        bool trusted;          // root to leaf all as they should be
-        const char* host = ""; // when set, the leaf must name it too
+        bool trusted;                  // root to leaf all as they should be
+        const char* host = "";         // when set, the leaf must name it too
+        const char* olderIn = nullptr; // "user" or "machine": older.pem's CA store
+        bool anyUse = false;           // judged for no use: the certificate's own verdicts
     } cases[] = {
         {"root and leaf", {ca, leaf}, true},
         {"one intermediate", {ca, ca, leaf}, true},
@@ -651,6 +705,74 @@ TEST_F(ServerChains, AreJudgedAsOpensslJudgesThem) {
         {"20 impostors of the leaf's issuer", {ca, withCa(R"(,"impostors":20)"), leaf}, false},
         {"100 impostors of the leaf's issuer", {ca, withCa(R"(,"impostors":100)"), leaf}, false},
         {"180 impostors of the leaf's issuer", {ca, withCa(R"(,"impostors":180)"), leaf}, false},
+        // The authority key identifier names the issuer by every field it
+        // holds; one that differs in any leaves the candidate out.
+        {"issuer named by issuer and serial, an older one sent first", {ca, olderSent, byIssuerAndSerial}, true},
+        {"issuer named by key id, issuer and serial, an older one sent first", {ca, olderSent, byAllThree}, true},
+        {"issuer named by key id only, an older one sent first", {ca, olderSent, leaf}, false},
+        {"issuer named by issuer and serial, one of its serial from another issuer sent first",
+         {ca, olderOtherIssuer, byIssuerAndSerial},
+         true},
+        {"20 impostors without key identifier, the issuer named by issuer and serial",
+         {ca, withCa(R"(,"impostors":20,"impostorski":false)"), byIssuerAndSerial},
+         true},
+        {"an older one in the user's CA store, the intermediate sent", {ca, olderApart, leaf}, true, "", "user"},
+        {"an older one in the machine's CA store, the intermediate sent", {ca, olderApart, leaf}, true, "", "machine"},
+        // Names compare as openssl compares them.
+        {"issuer name a PrintableString", {ca, ca, issuerWritten(leaf, R"({"tag":19})")}, true},
+        {"issuer name a BMPString", {ca, ca, issuerWritten(leaf, R"({"tag":30})")}, true},
+        {"issuer name in capitals", {ca, ca, issuerWritten(leaf, R"({"upper":true})")}, true},
+        {"issuer name with spaces doubled and around it", {ca, ca, issuerWritten(leaf, R"({"space":"  "})")}, true},
+        {"issuer name with tabs for spaces", {ca, ca, issuerWritten(leaf, R"({"tag":22,"space":"\t"})")}, true},
+        {"root's name in capitals as a T61String", {ca, issuerWritten(ca, R"({"tag":20,"upper":true})"), leaf}, true},
+        {"issuer name a NumericString", {ca, ca, issuerWritten(leaf, R"({"tag":18})")}, false},
+        {"issuer name without its spaces", {ca, ca, issuerWritten(leaf, R"({"space":""})")}, false},
+        // A value of another type is compared as written: a SEQUENCE in DER
+        // matches only itself, not the same written with an indefinite
+        // length, which matches only itself.
+        {"issuer name a SEQUENCE as its issuer's",
+         {ca, withCa(kSequenceName), issuerWritten(leaf, R"({"der":"30030c0178"})")},
+         true},
+        {"issuer name a SEQUENCE of indefinite length",
+         {ca, withCa(kSequenceName), issuerWritten(leaf, R"({"der":"30800c01780000"})")},
+         false},
+        {"issuer name a SEQUENCE of indefinite length as its issuer's",
+         {ca, withCa(R"(,"name":{"oid":"2.5.4.3","der":"30800c01780000"})"),
+          issuerWritten(leaf, R"({"der":"30800c01780000"})")},
+         true},
+        // openssl takes a certificate with an extension it cannot read for
+        // no one's issuer, and finds no issuer for one.
+        {"an older one with an extended key usage that cannot be read sent first",
+         {ca, withCa(std::string(R"(,"older":"sent","olderext":)") + kUnreadableEku + "]"), leaf},
+         true},
+        {"an older one whose key usage allows nothing sent first",
+         {ca, withCa(R"(,"older":"sent","olderext":[{"oid":"2.5.29.15","critical":true,"value":"03020700"}])"), leaf},
+         true},
+        {"an older one whose alternative names cannot be read sent first",
+         {ca, withCa(R"(,"older":"sent","olderext":[{"oid":"2.5.29.17","value":"04020000"}])"), leaf},
+         true},
+        {"an older one with an extended key usage that cannot be read in the user's CA store",
+         {ca, withCa(std::string(R"(,"older":"apart","olderext":)") + kUnreadableEku + "]"), leaf},
+         true,
+         "",
+         "user"},
+        {"leaf whose name constraints cannot be read",
+         {ca, withLeaf(R"(,"ext":[{"oid":"2.5.29.30","critical":true,"value":"04020000"}])")},
+         false},
+        {"leaf with an extended key usage that cannot be read, for any use",
+         {ca, withLeaf(std::string(R"(,"ext":)") + kUnreadableEku + "]")},
+         false,
+         "",
+         nullptr,
+         true},
+        {"intermediate with an extended key usage that cannot be read, for any use",
+         {ca, withCa(std::string(R"(,"ext":)") + kUnreadableEku + "]"), leaf},
+         false,
+         "",
+         nullptr,
+         true},
+        {"leaf whose key usage allows nothing, for any use", {ca, usages(leaf, "")}, false, "", nullptr, true},
+        {"one intermediate, for any use", {ca, ca, leaf}, true, "", nullptr, true},
     };
     std::vector<std::vector<Link>> chains;
     for (const Case& c : cases)
@@ -658,7 +780,7 @@ TEST_F(ServerChains, AreJudgedAsOpensslJudgesThem) {
     ASSERT_EQ(makeChains(chains, m_work.Path()), "");
     for (std::size_t i = 0; i < std::size(cases); ++i) {
         SCOPED_TRACE(cases[i].name);
-        const ServerVerdict v = judge(i, cases[i].links.size(), cases[i].host);
+        const ServerVerdict v = judge(i, cases[i].links.size(), cases[i].host, cases[i].olderIn, cases[i].anyUse);
         EXPECT_EQ(v.ours, v.openssl) << v.why;
         EXPECT_EQ(v.openssl, cases[i].trusted) << v.why;
     }
