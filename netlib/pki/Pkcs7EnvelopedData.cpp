@@ -365,7 +365,12 @@ bool Pkcs7_EnvelopedData::decryptContent(const DataBuffer& contentKey, DataBuffe
         return false;
     }
     log.logDataLong("symmetricDecryptOutputSize", static_cast<int>(plain.getSize()));
-    out.appendDb(plain);
+    // Handed over rather than copied where the caller's buffer is empty, as
+    // it mostly is: a large content is then held once.
+    if (out.getSize() == 0)
+        out.takeFrom(plain);
+    else
+        out.appendDb(plain);
     plain.secureClear();
     return true;
 }

@@ -16,6 +16,7 @@
 #include "PkiTestSupport.h"
 #include "netlib/core/Logger.h"
 #include "netlib/core/XString.h"
+#include "netlib/crypto/ClsCrypt.h"
 #include "netlib/crypto/CryptoServices.h"
 #include "netlib/crypto/HashAlgorithms.h"
 #include "netlib/crypto/Rsa.h"
@@ -23,6 +24,7 @@
 #include "netlib/pki/Asn1.h"
 #include "netlib/pki/Certificate.h"
 #include "netlib/pki/CertificateFields.h"
+#include "netlib/pki/CryptPublicKey.h"
 #include "netlib/pki/MsMessages.h"
 #include "netlib/pki/Pkcs7.h"
 #include "netlib/pki/Pkcs7EncryptedData.h"
@@ -63,7 +65,7 @@ class Pkcs7Messages : public pkitest::PkiRoots {
 protected:
     void SetUp() override {
         PkiRoots::SetUp();
-        installCryptoServices();
+        installPkiServices();
         for (const char* who : {"alice", "bob"})
             makeCert(who, {"-subj", std::string("/O=Gorvane Test/CN=") + who, "-set_serial",
                            who[0] == 'a' ? "0x0A11CE" : "0xB0B0"});
@@ -545,6 +547,10 @@ elif sys.argv[3] == "recipients":
         elif sys.argv[5] == "others":
             info[1][1][1][1][1] = (0x10000 + k).to_bytes(3, "big")
     signed[1][1] = copies + signed[1][1]
+elif sys.argv[3] == "strangers":
+    stranger = [signer[0], copy.deepcopy(signer[1]), signer[2], signer[-2], [0x04, b"\0" * 4]]
+    stranger[1][1][1][1] = b"\x7e\xe1"
+    signed[-1][1] = [[0x30, stranger] for k in range(int(sys.argv[4]))]
 else:
     key = signer[1][1]
     signer[1] = [0xA0, [[0x04, key[:4]], [0x04, key[4:]]]]
@@ -956,7 +962,10 @@ TEST_F(Pkcs7Messages, BerSignedMessagesGetOpensslsVerdict) {
         kThirtyCertificatesThirtySigners,
         kSixHundredCertificates,
         kSixHundredBrokenSigners,
-        kNegativeModulus
+        kNegativeModulus,
+        kStrangers5000,
+        kStrangers20000,
+        kStrangers60000
     };
     struct Case {
         bool stream;
@@ -1018,7 +1027,14 @@ TEST_F(Pkcs7Messages, BerSignedMessagesGetOpensslsVerdict) {
         // openssl reads the magnitude of a modulus written as a negative
         // INTEGER; no modulus is negative, and here it is refused.
         {false, "as signed", kNegativeModulus, true, false, rsa_msg::kNegativeNumber},
+        // Minimal signers naming a certificate nobody has, thousands of them:
+        // the first refuses the message on every road that reads one.
+        {false, "as signed", kStrangers5000, false, false, signeddata_msg::kNoMatchingCert},
+        {false, "as signed", kStrangers20000, false, false, signeddata_msg::kNoMatchingCert},
+        {false, "as signed", kStrangers60000, false, false, signeddata_msg::kNoMatchingCert},
     };
+    const std::map<Change, const char*> strangers = {
+        {kStrangers5000, "5000"}, {kStrangers20000, "20000"}, {kStrangers60000, "60000"}};
     // The certificates before the signer's own, the copies of the signer,
     // and whether their signatures are broken, by row.
     struct Many {
@@ -1108,6 +1124,9 @@ TEST_F(Pkcs7Messages, BerSignedMessagesGetOpensslsVerdict) {
             rewriting = "many";
         if (c.change == kNegativeModulus)
             rewriting = "negative";
+        const auto count = strangers.find(c.change);
+        if (count != strangers.end())
+            rewriting = "strangers";
         if (rewriting) {
             std::vector<std::string> rewrite{"/usr/bin/python3",       "-c",
                                              kRewriteSigned,           m_work.File("signed.p7"),
@@ -1119,6 +1138,8 @@ TEST_F(Pkcs7Messages, BerSignedMessagesGetOpensslsVerdict) {
             if (copies != many.end())
                 rewrite.insert(rewrite.end(),
                                {copies->second.certificates, copies->second.signers, copies->second.signatures});
+            if (count != strangers.end())
+                rewrite.push_back(count->second);
             const grvtest::RunResult rewritten = grvtest::RunProgram(rewrite);
             ASSERT_TRUE(rewritten.Ok()) << rewritten.err;
         }
@@ -1166,6 +1187,17 @@ TEST_F(Pkcs7Messages, BerSignedMessagesGetOpensslsVerdict) {
             EXPECT_EQ(signers, opensslSigners);
         }
         EXPECT_EQ(signers.size(), c.verifies ? (c.change == kSecondSigner ? 2u : 1u) : 0u);
+        if (count == strangers.end())
+            continue;
+        // The other roads that read a message: the crypt component's public
+        // key decryption, and the message calls (whole and low-level).
+        ClsCrypt crypt;
+        crypt.setCryptAlgorithm("pki");
+        DataBuffer decrypted, called;
+        EXPECT_FALSE(crypt.Decrypt(*bufferOf(message), decrypted));
+        Logger callLog;
+        EXPECT_FALSE(msDecrypt1(*bufferOf(message), called, nullptr, callLog)) << logText(callLog);
+        EXPECT_EQ(rsaExptmodCount(kRsaPublic), checksBefore);
     }
 }
 
