@@ -3,6 +3,7 @@
 // side-by-side figures printed at its end, each side timed in turn.
 #include <benchmark/benchmark.h>
 #include <malloc.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -176,6 +177,33 @@ long inChild(Measure&& measure) {
     if (child > 0)
         waitpid(child, &status, 0);
     return read ? figure : -1;
+}
+
+inline long childrenPeakKb() {
+    rusage use{};
+    getrusage(RUSAGE_CHILDREN, &use);
+    return use.ru_maxrss;
+}
+
+inline long ownPeakKb() {
+    rusage use{};
+    getrusage(RUSAGE_SELF, &use);
+    return use.ru_maxrss;
+}
+
+// The peak resident memory one `work` adds, in MB (10^6 bytes), measured in
+// a child: the growth of its own peak (our side), or the peak of the
+// programs it waited for (a peer run as a program); -1 when the work failed.
+template <class Work>
+double childPeakMb(bool ofPrograms, Work&& work) {
+    constexpr double kKbPerMb = 1000.0;
+    const long peak = inChild([&]() -> long {
+        const long before = ownPeakKb();
+        if (!work())
+            return -1;
+        return ofPrograms ? childrenPeakKb() : ownPeakKb() - before;
+    });
+    return peak >= 0 ? static_cast<double>(peak) / kKbPerMb : -1;
 }
 
 } // namespace benchsupport
