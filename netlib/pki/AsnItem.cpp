@@ -352,8 +352,12 @@ bool decodeUtf8ToUtf16(const unsigned char* p, std::uint32_t n, std::uint16_t*& 
 
 namespace {
 
-// Subidentifiers of at most this many bytes hold at most 56 bits.
+// Subidentifiers of at most this many bytes hold at most 56 bits, written
+// in at most 17 digits and a dot.
 constexpr std::uint32_t kSmallSubidentifierBytes = 8;
+constexpr std::size_t kSmallArcChars = 18;
+// The text of an OID of up to 32 bytes is written on the stack.
+constexpr std::size_t kSmallOidRoom = 32 * kSmallArcChars + kSmallArcChars + 1;
 constexpr std::uint32_t kLimbBase = 1000000000;
 constexpr int kLimbDigits = 9;
 // First subidentifiers below this split as 0.x and 1.x; from it on, 2.(v-80).
@@ -399,8 +403,23 @@ bool appendOidText(const unsigned char* p, std::uint32_t n, StringBuffer& out) {
             start = i + 1;
         }
     if (n != 0 && longest <= kSmallSubidentifierBytes && !(p[n - 1] & 0x80)) {
-        std::string text;
-        text.reserve(static_cast<std::size_t>(n) * 3 + 2);
+        // At most 17 digits and a dot per subidentifier, one more arc for the
+        // first, and the terminator.
+        const std::size_t room = static_cast<std::size_t>(n) * kSmallArcChars + kSmallArcChars + 1;
+        char small[kSmallOidRoom];
+        std::vector<char> large(room > kSmallOidRoom ? room : 0);
+        char* const text = room > kSmallOidRoom ? large.data() : small;
+        char* at = text;
+        const auto put = [&at](std::uint64_t v) {
+            char digits[kSmallArcChars];
+            int k = 0;
+            do {
+                digits[k++] = static_cast<char>('0' + v % 10);
+                v /= 10;
+            } while (v);
+            while (k)
+                *at++ = digits[--k];
+        };
         std::uint64_t value = 0;
         bool first = true;
         for (std::uint32_t i = 0; i < n; ++i) {
@@ -411,17 +430,16 @@ bool appendOidText(const unsigned char* p, std::uint32_t n, StringBuffer& out) {
                 continue;
             if (first) {
                 const std::uint64_t arc = value < kFirstArcTwo ? value / kArcsPerFirst : 2;
-                text += std::to_string(arc);
-                text += '.';
+                put(arc);
                 value -= arc * kArcsPerFirst;
                 first = false;
-            } else {
-                text += '.';
             }
-            text += std::to_string(value);
+            *at++ = '.';
+            put(value);
             value = 0;
         }
-        out.append(text.c_str());
+        *at = '\0';
+        out.append(text);
         return true;
     }
     std::string text;

@@ -210,10 +210,12 @@ bool SignerInfo::load(const Asn1& node, LogBase& log, bool verbose) {
         StringBuffer hex;
         hex.appendHex(bytes.getData(), static_cast<int>(bytes.getSize()));
         serialNumber = hex.getString();
-        // The issuer's common name, for the log.
-        if (!appendCommonName(firstChildOf(sid, asn::kTagSequence), issuerCN))
-            log.logError("Warning: The IssuerCN is not present in the SignerInfo.");
+        // The issuer's common name is for the log: read here when asked
+        // for, else for the signers that are checked (a message may carry
+        // thousands).
         if (verbose) {
+            if (!appendCommonName(firstChildOf(sid, asn::kTagSequence), issuerCN))
+                log.logError("Warning: The IssuerCN is not present in the SignerInfo.");
             log.logData("serialNumber2", serialNumber.c_str());
             log.logData("issuerCN", issuerCN.c_str());
         }
@@ -376,13 +378,7 @@ bool Pkcs7_SignedData::verifySignature(DataSource& source, const ExtPtrArray& ce
     // certificate that bears its identifier, and a signer that cannot be
     // checked refuses the message before any later one is looked at, before
     // the content is digested and before any signature is checked.
-    std::vector<std::unique_ptr<CertificateFields>> messageCerts;
-    for (int i = 0; i < certificates.getCount(); ++i) {
-        const auto* der = static_cast<const DataBuffer*>(certificates.elementAt(i));
-        if (der && der->getSize() != 0)
-            messageCerts.push_back(
-                readCertificateFields(std::string_view(reinterpret_cast<const char*>(der->getData()), der->getSize())));
-    }
+    const MessageCertIndex messageCerts = indexMessageCerts(certificates);
     // Signers of one identifier are looked for once: copies of a signer
     // would otherwise search the stores again each.
     std::map<std::string, std::string> signerCertsById;
@@ -405,12 +401,12 @@ bool Pkcs7_SignedData::verifySignature(DataSource& source, const ExtPtrArray& ce
             refusal = signeddata_msg::kUnrecognizedDigest;
         const std::string* certDer = nullptr;
         if (!refusal) {
-            const CertificateId& id = signer->id;
-            const std::string idText = (id.byKeyId ? "k" + id.keyId : "i" + id.issuer) + '\0' + id.serial;
+            const std::string idText = certificateIdKey(signer->id);
             auto known = signerCertsById.find(idText);
             if (known == signerCertsById.end()) {
                 std::string found;
-                if (!Pkcs7_SignedData_findSignerCert(certificates, messageCerts, id, systemCerts, found, log, verbose))
+                if (idText.empty() ||
+                    !Pkcs7_SignedData_findSignerCert(messageCerts, signer->id, systemCerts, found, log, verbose))
                     found.clear();
                 known = signerCertsById.emplace(idText, std::move(found)).first;
             }
@@ -507,6 +503,13 @@ bool Pkcs7_SignedData::verifySignature(DataSource& source, const ExtPtrArray& ce
         std::snprintf(name, sizeof name, "Signer_%d", i);
         LogContext signerCtx(log, name);
         verified = false;
+        if (signer->issuerCN.empty() && !signer->id.byKeyId) {
+            LogNull quiet;
+            std::unique_ptr<Asn1> issuer(
+                decodeBerFirst(reinterpret_cast<const unsigned char*>(signer->id.issuer.data()),
+                               static_cast<std::uint32_t>(signer->id.issuer.size()), nullptr, quiet));
+            appendCommonName(issuer.get(), signer->issuerCN);
+        }
         log.logData("issuerCN", signer->issuerCN.c_str());
         log.logData("serialNum", signer->serialNumber.c_str());
         const int hashId = hashIdOfDigestOid(signer->digestAlgorithmOid.c_str());
@@ -552,27 +555,37 @@ bool Pkcs7_SignedData::verifySignature(DataSource& source, const ExtPtrArray& ce
     return verified;
 }
 
-bool Pkcs7_SignedData_findSignerCert(const ExtPtrArray& certificates,
-                                     const std::vector<std::unique_ptr<CertificateFields>>& read,
-                                     const CertificateId& id, SystemCerts* systemCerts, std::string& out, LogBase& log,
-                                     bool verbose) {
+MessageCertIndex indexMessageCerts(const ExtPtrArray& certificates) {
+    MessageCertIndex index;
+    for (int i = 0; i < certificates.getCount(); ++i) {
+        const auto* der = static_cast<const DataBuffer*>(certificates.elementAt(i));
+        std::unique_ptr<CertificateFields> fields =
+            der && der->getSize() != 0
+                ? readCertificateFields(std::string_view(reinterpret_cast<const char*>(der->getData()), der->getSize()))
+                : nullptr;
+        if (!fields)
+            continue;
+        std::string byIssuer, byKeyId;
+        certificateIdKeys(*fields, byIssuer, byKeyId);
+        for (const std::string* key : {&byIssuer, &byKeyId})
+            if (!key->empty())
+                index.emplace(*key, der);
+    }
+    return index;
+}
+
+bool Pkcs7_SignedData_findSignerCert(const MessageCertIndex& messageCerts, const CertificateId& id,
+                                     SystemCerts* systemCerts, std::string& out, LogBase& log, bool verbose) {
     LogContext ctx(log, "Pkcs7_SignedData_findSignerCert");
     out.clear();
     if (verbose)
-        log.logDataLong("numPkcs7Certs", certificates.getCount());
-    std::size_t k = 0;
-    for (int i = 0; i < certificates.getCount(); ++i) {
-        const auto* der = static_cast<const DataBuffer*>(certificates.elementAt(i));
-        if (!der || der->getSize() == 0)
-            continue;
-        const CertificateFields* fields = k < read.size() ? read[k].get() : nullptr;
-        ++k;
-        if (fields && certificateHasId(*fields, id)) {
-            if (verbose)
-                log.logInfo("Found matching certificate in PKCS7");
-            out.assign(reinterpret_cast<const char*>(der->getData()), der->getSize());
-            return true;
-        }
+        log.logDataLong("numPkcs7Certs", static_cast<int>(messageCerts.size()));
+    const auto inMessage = messageCerts.find(certificateIdKey(id));
+    if (inMessage != messageCerts.end()) {
+        if (verbose)
+            log.logInfo("Found matching certificate in PKCS7");
+        out.assign(reinterpret_cast<const char*>(inMessage->second->getData()), inMessage->second->getSize());
+        return true;
     }
     if (!systemCerts)
         return false;

@@ -7,6 +7,7 @@
 // attributes (over the content when it has none).
 #include <memory>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "netlib/core/DataBuffer.h"
@@ -101,13 +102,14 @@ public:
     ExtPtrArray signingTimes;
 };
 
-// The first certificate (DER) the id names among the message's (read: the
-// fields of those that are not empty, in order), else in the system stores:
-// the one a signer is verified under, as openssl takes it.
-bool Pkcs7_SignedData_findSignerCert(const ExtPtrArray& certificates,
-                                     const std::vector<std::unique_ptr<CertificateFields>>& read,
-                                     const CertificateId& id, SystemCerts* systemCerts, std::string& out, LogBase& log,
-                                     bool verbose);
+// The message's certificates (DER) by the keys they answer to
+// (certificateIdKeys), the first in message order for each.
+using MessageCertIndex = std::unordered_map<std::string, const DataBuffer*>;
+MessageCertIndex indexMessageCerts(const ExtPtrArray& certificates);
+// The first certificate (DER) the id names among the message's, else in the
+// system stores: the one a signer is verified under, as openssl takes it.
+bool Pkcs7_SignedData_findSignerCert(const MessageCertIndex& messageCerts, const CertificateId& id,
+                                     SystemCerts* systemCerts, std::string& out, LogBase& log, bool verbose);
 // The UTCTime text of the signing-time attribute, or empty.
 void extractSigningTime(const DataBuffer& authAttrDer, StringBuffer& timeOut);
 
