@@ -12,6 +12,7 @@
 #include <cstddef>
 #include <cstdio>
 #include <cstdlib>
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -204,6 +205,31 @@ double childPeakMb(bool ofPrograms, Work&& work) {
         return ofPrograms ? childrenPeakKb() : ownPeakKb() - before;
     });
     return peak >= 0 ? static_cast<double>(peak) / kKbPerMb : -1;
+}
+
+// A program's peak resident size, in KiB, as GNU time reports it (a child
+// forked from this larger process would count this one's pages); negative
+// when it failed. folder: where the report is written for a moment.
+inline double programPeakKib(const std::string& folder, std::vector<std::string> argv) {
+    const std::string report = folder + "/peak.txt";
+    argv.insert(argv.begin(), {"/usr/bin/time", "-o", report, "-f", "%M"});
+    const pid_t child = ::fork();
+    if (child == 0) {
+        std::vector<char*> args;
+        for (const std::string& a : argv)
+            args.push_back(const_cast<char*>(a.c_str()));
+        args.push_back(nullptr);
+        ::execv(args[0], args.data());
+        ::_exit(127);
+    }
+    int status = 0;
+    if (child < 0 || ::waitpid(child, &status, 0) != child || !WIFEXITED(status) || WEXITSTATUS(status) != 0)
+        return -1;
+    std::ifstream in(report);
+    double kib = -1;
+    in >> kib;
+    std::remove(report.c_str());
+    return kib;
 }
 
 } // namespace benchsupport
