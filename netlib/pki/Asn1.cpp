@@ -602,6 +602,12 @@ bool decodeBerLevel(const unsigned char* data, std::uint32_t length, ExtPtrArray
             if (h.indefinite)
                 span = used;
         } else if (deep) {
+            // The rendering's reader opens a level below every constructed
+            // item, an empty one too, and refuses it past the deepest.
+            if (asMessage && depth + 1 > kMaxNestingDepth) {
+                log.logError(asn_msg::kTooDeep);
+                return false;
+            }
             node->children = new (std::nothrow) ExtPtrArray();
             ok = node->children != nullptr;
         } else {

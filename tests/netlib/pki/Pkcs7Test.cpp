@@ -30,6 +30,7 @@
 #include "netlib/pki/Pkcs7EncryptedData.h"
 #include "netlib/pki/Pkcs7EnvelopedData.h"
 #include "netlib/pki/Pkcs7SignedData.h"
+#include "netlib/pki/PkiConstants.h"
 #include "netlib/pki/SystemCerts.h"
 #include "netlib/pki/TessikX509.h"
 #include "netlib/streams/DataSource.h"
@@ -479,9 +480,12 @@ TEST_F(Pkcs7Messages, RecipientsNamedByKeyIdentifier) {
 // "many" argv[4] certificates of the signer's issuer and serial, keys of
 // odd numbers of 3,072 bits for n and 3,070 for e, before its own, and
 // argv[5] copies of the signer, their signatures "broken" or "sound" as
-// argv[6] says. Or an EnvelopedData of one recipient: "recipients" argv[4]
-// recipient infos of it, those before the last with their encrypted keys
-// "broken" or "sound", or naming "others" by serial, as argv[5] says.
+// argv[6] says; "strangers" argv[4] signers naming a certificate nobody
+// has in place of its own; "deep" an unsigned attribute of the signer whose
+// value nests argv[4] empty SEQUENCEs. Or an EnvelopedData of one
+// recipient: "recipients" argv[4] recipient infos of it, those before the
+// last with their encrypted keys "broken" or "sound", or naming "others" by
+// serial, as argv[5] says.
 constexpr const char* kRewriteSigned = R"PY(
 import copy, random, sys
 def odd(bits): return 1 << (bits - 1) | random.getrandbits(bits - 1) | 1
@@ -547,6 +551,11 @@ elif sys.argv[3] == "recipients":
         elif sys.argv[5] == "others":
             info[1][1][1][1][1] = (0x10000 + k).to_bytes(3, "big")
     signed[1][1] = copies + signed[1][1]
+elif sys.argv[3] == "deep":
+    nest = [0x30, b""]
+    for k in range(int(sys.argv[4]) - 1):
+        nest = [0x30, [nest]]
+    signer.append([0xA1, [[0x30, [[0x06, b"\x2a\x03\x04"], [0x31, [nest]]]]]])
 elif sys.argv[3] == "strangers":
     stranger = [signer[0], copy.deepcopy(signer[1]), signer[2], signer[-2], [0x04, b"\0" * 4]]
     stranger[1][1][1][1] = b"\x7e\xe1"
@@ -924,8 +933,9 @@ open(sys.argv[2] + "/named.key", "wb").write(key.private_bytes(serialization.Enc
 // each just inside or outside a bound (n of 16,385 bits, e of a million
 // bits, e of 64 and 65 bits beside n of 4,096, e equal to n), refused before
 // any arithmetic, its bound in the log, or whose n is written as a negative
-// INTEGER. `openssl cms -verify` judges each,
-// and names the
+// INTEGER; thousands of signers naming a certificate nobody has; an
+// unsigned attribute nested to the deepest level a message is read to, and
+// one level past it. `openssl cms -verify` judges each, and names the
 // signers that verified. What a signature covers must stand as DER here:
 // openssl takes a certificate written otherwise.
 TEST_F(Pkcs7Messages, BerSignedMessagesGetOpensslsVerdict) {
@@ -965,7 +975,9 @@ TEST_F(Pkcs7Messages, BerSignedMessagesGetOpensslsVerdict) {
         kNegativeModulus,
         kStrangers5000,
         kStrangers20000,
-        kStrangers60000
+        kStrangers60000,
+        kNestedAttribute88,
+        kNestedAttribute89
     };
     struct Case {
         bool stream;
@@ -1032,6 +1044,11 @@ TEST_F(Pkcs7Messages, BerSignedMessagesGetOpensslsVerdict) {
         {false, "as signed", kStrangers5000, false, false, signeddata_msg::kNoMatchingCert},
         {false, "as signed", kStrangers20000, false, false, signeddata_msg::kNoMatchingCert},
         {false, "as signed", kStrangers60000, false, false, signeddata_msg::kNoMatchingCert},
+        // An unsigned attribute nesting empty SEQUENCEs down to the 96th
+        // level below the message, then to the 97th, which no reading of a
+        // message goes to (openssl reads the attribute's value whole).
+        {false, "as signed", kNestedAttribute88, true, true},
+        {false, "as signed", kNestedAttribute89, true, false, asn_msg::kTooDeep},
     };
     const std::map<Change, const char*> strangers = {
         {kStrangers5000, "5000"}, {kStrangers20000, "20000"}, {kStrangers60000, "60000"}};
@@ -1124,6 +1141,11 @@ TEST_F(Pkcs7Messages, BerSignedMessagesGetOpensslsVerdict) {
             rewriting = "many";
         if (c.change == kNegativeModulus)
             rewriting = "negative";
+        const char* rewriteArg = c.change == kNestedAttribute88   ? "88"
+                                 : c.change == kNestedAttribute89 ? "89"
+                                                                  : nullptr;
+        if (rewriteArg)
+            rewriting = "deep";
         const auto count = strangers.find(c.change);
         if (count != strangers.end())
             rewriting = "strangers";
@@ -1140,6 +1162,8 @@ TEST_F(Pkcs7Messages, BerSignedMessagesGetOpensslsVerdict) {
                                {copies->second.certificates, copies->second.signers, copies->second.signatures});
             if (count != strangers.end())
                 rewrite.push_back(count->second);
+            if (rewriteArg)
+                rewrite.push_back(rewriteArg);
             const grvtest::RunResult rewritten = grvtest::RunProgram(rewrite);
             ASSERT_TRUE(rewritten.Ok()) << rewritten.err;
         }
