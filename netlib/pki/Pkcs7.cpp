@@ -54,10 +54,19 @@ bool signedDataWithoutLists(Asn1& root, DataBuffer& out, LogBase& log) {
         return false;
     std::vector<std::pair<Asn1*, ExtPtrArray*>> emptied;
     const int n = signedData->getNumChildren();
+    // The loader takes the first constructed SET for the digest algorithms:
+    // when that is the signer infos, it is given them as before.
+    int firstSet = n;
+    for (int i = 0; i < n && firstSet == n; ++i) {
+        const Asn1* field = signedData->getChild(i);
+        if (field->tagClass == asn::kClassUniversal && field->tag == asn::kTagSet && !field->primitive)
+            firstSet = i;
+    }
     for (int i = kFirstListIndex; i < n; ++i) {
         Asn1* field = signedData->getChild(i);
-        const bool list = field->tagClass == asn::kClassContext ||
-                          (i == n - 1 && field->tagClass == asn::kClassUniversal && field->tag == asn::kTagSet);
+        const bool list =
+            field->tagClass == asn::kClassContext ||
+            (i == n - 1 && i != firstSet && field->tagClass == asn::kClassUniversal && field->tag == asn::kTagSet);
         if (!list || field->primitive || !field->children)
             continue;
         auto* none = new (std::nothrow) ExtPtrArray();

@@ -482,10 +482,11 @@ TEST_F(Pkcs7Messages, RecipientsNamedByKeyIdentifier) {
 // argv[5] copies of the signer, their signatures "broken" or "sound" as
 // argv[6] says; "strangers" argv[4] signers naming a certificate nobody
 // has in place of its own; "deep" an unsigned attribute of the signer whose
-// value nests argv[4] empty SEQUENCEs. Or an EnvelopedData of one
-// recipient: "recipients" argv[4] recipient infos of it, those before the
-// last with their encrypted keys "broken" or "sound", or naming "others" by
-// serial, as argv[5] says.
+// value nests argv[4] empty SEQUENCEs; "digests" its digest algorithms
+// written as a SEQUENCE or left out, as argv[4] ("sequence", "absent")
+// says. Or an EnvelopedData of one recipient: "recipients" argv[4]
+// recipient infos of it, those before the last with their encrypted keys
+// "broken" or "sound", or naming "others" by serial, as argv[5] says.
 constexpr const char* kRewriteSigned = R"PY(
 import copy, random, sys
 def odd(bits): return 1 << (bits - 1) | random.getrandbits(bits - 1) | 1
@@ -556,6 +557,11 @@ elif sys.argv[3] == "deep":
     for k in range(int(sys.argv[4]) - 1):
         nest = [0x30, [nest]]
     signer.append([0xA1, [[0x30, [[0x06, b"\x2a\x03\x04"], [0x31, [nest]]]]]])
+elif sys.argv[3] == "digests":
+    if sys.argv[4] == "absent":
+        del signed[1]
+    else:
+        signed[1][0] = 0x30
 elif sys.argv[3] == "strangers":
     stranger = [signer[0], copy.deepcopy(signer[1]), signer[2], signer[-2], [0x04, b"\0" * 4]]
     stranger[1][1][1][1] = b"\x7e\xe1"
@@ -919,25 +925,26 @@ open(sys.argv[2] + "/named.key", "wb").write(key.private_bytes(serialization.Enc
 // changed; a second signer added (sound, with its signature broken, or
 // without its certificate); content of a time-stamp token's type; a signer
 // whose issuer is named in a T61String, BMPString or UniversalString, found
-// by that name, its common name read by its type; a signer named by its key identifier; a
-// detached signature, of the message or of nothing, given no content; a
-// signer "CN=Probe CA, O=Real" with only a certificate of its serial and key
-// issued by "O=Evil", or with one of its serial and another key listed
+// by that name, its common name read by its type; a signer named by its key
+// identifier; a detached signature, of the message or of nothing, given no
+// content; a signer "CN=Probe CA, O=Real" with only a certificate of its serial
+// and key issued by "O=Evil", or with one of its serial and another key listed
 // before its own, issued by "O=Evil" or by its own issuer's name (the
 // first of those is the one checked, as openssl takes it); 30 or 600
 // certificates of the signer's issuer and serial, keys dear to check,
 // before its own, and 30 copies of the signer, or 600 of it badly signed,
-// each signer checked once at most; a serial with a needless leading zero octet, one whose top bit
-// needs a zero octet; an issuer written in capitals; a version that tells
-// the other form of signer; a signer's certificate whose RSA numbers are
-// each just inside or outside a bound (n of 16,385 bits, e of a million
-// bits, e of 64 and 65 bits beside n of 4,096, e equal to n), refused before
-// any arithmetic, its bound in the log, or whose n is written as a negative
-// INTEGER; thousands of signers naming a certificate nobody has; an
+// each signer checked once at most; a serial with a needless leading zero
+// octet, one whose top bit needs a zero octet; an issuer written in capitals; a
+// version that tells the other form of signer; a signer's certificate whose RSA
+// numbers are each just inside or outside a bound (n of 16,385 bits, e of a
+// million bits, e of 64 and 65 bits beside n of 4,096, e equal to n), refused
+// before any arithmetic, its bound in the log, or whose n is written as a
+// negative INTEGER; thousands of signers naming a certificate nobody has; an
 // unsigned attribute nested to the deepest level a message is read to, and
-// one level past it. `openssl cms -verify` judges each, and names the
-// signers that verified. What a signature covers must stand as DER here:
-// openssl takes a certificate written otherwise.
+// one level past it; digest algorithms in a SEQUENCE, or left out.
+// `openssl cms -verify` judges each, and names the signers that verified.
+// What a signature covers must stand as DER here: openssl takes a
+// certificate written otherwise.
 TEST_F(Pkcs7Messages, BerSignedMessagesGetOpensslsVerdict) {
     const char* const kNamedIssuerRead = "issuerCN: named signer";
     enum Change {
@@ -977,7 +984,9 @@ TEST_F(Pkcs7Messages, BerSignedMessagesGetOpensslsVerdict) {
         kStrangers20000,
         kStrangers60000,
         kNestedAttribute88,
-        kNestedAttribute89
+        kNestedAttribute89,
+        kDigestAlgorithmsInASequence,
+        kNoDigestAlgorithms
     };
     struct Case {
         bool stream;
@@ -1049,6 +1058,10 @@ TEST_F(Pkcs7Messages, BerSignedMessagesGetOpensslsVerdict) {
         // message goes to (openssl reads the attribute's value whole).
         {false, "as signed", kNestedAttribute88, true, true},
         {false, "as signed", kNestedAttribute89, true, false, asn_msg::kTooDeep},
+        // The digest algorithms are a SET, the first of the SignedData's:
+        // none is taken from the signer infos after them.
+        {false, "as signed", kDigestAlgorithmsInASequence, false, false},
+        {false, "as signed", kNoDigestAlgorithms, false, false},
     };
     const std::map<Change, const char*> strangers = {
         {kStrangers5000, "5000"}, {kStrangers20000, "20000"}, {kStrangers60000, "60000"}};
@@ -1141,11 +1154,13 @@ TEST_F(Pkcs7Messages, BerSignedMessagesGetOpensslsVerdict) {
             rewriting = "many";
         if (c.change == kNegativeModulus)
             rewriting = "negative";
-        const char* rewriteArg = c.change == kNestedAttribute88   ? "88"
-                                 : c.change == kNestedAttribute89 ? "89"
-                                                                  : nullptr;
+        const char* rewriteArg = c.change == kNestedAttribute88             ? "88"
+                                 : c.change == kNestedAttribute89           ? "89"
+                                 : c.change == kDigestAlgorithmsInASequence ? "sequence"
+                                 : c.change == kNoDigestAlgorithms          ? "absent"
+                                                                            : nullptr;
         if (rewriteArg)
-            rewriting = "deep";
+            rewriting = c.change <= kNestedAttribute89 ? "deep" : "digests";
         const auto count = strangers.find(c.change);
         if (count != strangers.end())
             rewriting = "strangers";
