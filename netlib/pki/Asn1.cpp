@@ -361,7 +361,7 @@ bool Asn1::getOidString(StringBuffer& out) const {
 
 void Asn1::getContent(DataBuffer& out) const {
     if (const unsigned char* p = contentBytes())
-        out.append(p, length);
+        out.getSize() == 0 ? out.appendExact(p, length) : out.append(p, length);
 }
 
 bool Asn1::contentEquals(const unsigned char* bytes, std::uint32_t n) const {
@@ -380,6 +380,8 @@ void Asn1::getUnsignedContent(DataBuffer& out) const {
 }
 
 bool Asn1::encodeDer(DataBuffer& out, bool allowIndefinite, StringBuffer* trace, LogBase& log) const {
+    if (out.getSize() == 0 && encodedSize)
+        out.ensureCapacity(encodedSize);
     unsigned char id = static_cast<unsigned char>((tagClass << 6) | (primitive ? 0 : kConstructedBit));
     if (tag < kHighTagNumber) {
         id |= static_cast<unsigned char>(tag);
@@ -420,6 +422,8 @@ bool Asn1::encodeDer(DataBuffer& out, bool allowIndefinite, StringBuffer* trace,
         return false;
 
     DataBuffer body;
+    if (encodedSize)
+        body.ensureCapacity(encodedSize);
     StringBuffer childTrace;
     bool ok = true;
     for (int i = 0; i < children->getCount(); ++i) {
