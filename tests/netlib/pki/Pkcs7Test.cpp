@@ -24,6 +24,7 @@
 #include "netlib/pki/Asn1.h"
 #include "netlib/pki/Certificate.h"
 #include "netlib/pki/CertificateFields.h"
+#include "netlib/pki/ClsCert.h"
 #include "netlib/pki/CryptPublicKey.h"
 #include "netlib/pki/MsMessages.h"
 #include "netlib/pki/Pkcs7.h"
@@ -98,14 +99,15 @@ protected:
     }
 
     // signers: the certificates of the signers that verified, as DER.
-    bool open(const std::string& der, DataBuffer& out, Logger& log, std::vector<std::string>* signers = nullptr) {
+    bool open(const std::string& der, DataBuffer& out, Logger& log, std::vector<std::string>* signers = nullptr,
+              bool verbose = true) {
         Pkcs7 p7;
-        if (!p7.loadPkcs7Der(*bufferOf(der), nullptr, log, true))
+        if (!p7.loadPkcs7Der(*bufferOf(der), nullptr, log, verbose))
             return false;
         SystemCerts stores;
         DataBuffer certDer;
         bool keyLocated = false;
-        const bool opened = p7.openContent(stores, out, certDer, keyLocated, log, true);
+        const bool opened = p7.openContent(stores, out, certDer, keyLocated, log, verbose);
         for (int i = 0; signers && p7.signedData() && i < p7.signedData()->signerCerts.getCount(); ++i) {
             DataBuffer signer;
             static_cast<const TessikX509*>(p7.signedData()->signerCerts.elementAt(i))->getDer(signer);
@@ -484,9 +486,10 @@ TEST_F(Pkcs7Messages, RecipientsNamedByKeyIdentifier) {
 // has in place of its own; "deep" an unsigned attribute of the signer whose
 // value nests argv[4] empty SEQUENCEs; "digests" its digest algorithms
 // written as a SEQUENCE or left out, as argv[4] ("sequence", "absent")
-// says. Or an EnvelopedData of one recipient: "recipients" argv[4]
-// recipient infos of it, those before the last with their encrypted keys
-// "broken" or "sound", or naming "others" by serial, as argv[5] says.
+// says; "swap" its signer infos in the other order. Or an EnvelopedData of
+// one recipient: "recipients" argv[4] recipient infos of it, those before
+// the last with their encrypted keys "broken" or "sound", or naming "others"
+// by serial, as argv[5] says.
 constexpr const char* kRewriteSigned = R"PY(
 import copy, random, sys
 def odd(bits): return 1 << (bits - 1) | random.getrandbits(bits - 1) | 1
@@ -562,6 +565,8 @@ elif sys.argv[3] == "digests":
         del signed[1]
     else:
         signed[1][0] = 0x30
+elif sys.argv[3] == "swap":
+    signed[-1][1].reverse()
 elif sys.argv[3] == "strangers":
     stranger = [signer[0], copy.deepcopy(signer[1]), signer[2], signer[-2], [0x04, b"\0" * 4]]
     stranger[1][1][1][1] = b"\x7e\xe1"
@@ -923,9 +928,10 @@ open(sys.argv[2] + "/named.key", "wb").write(key.private_bytes(serialization.Enc
 // around what the signatures cover, in the signed attributes, in the
 // signer's certificate, or everywhere, and one with a signed attribute then
 // changed; a second signer added (sound, with its signature broken, or
-// without its certificate); content of a time-stamp token's type; a signer
-// whose issuer is named in a T61String, BMPString or UniversalString, found
-// by that name, its common name read by its type; a signer named by its key
+// without its certificate, or so before the first); content of a
+// time-stamp token's type; a signer whose issuer is named in a T61String,
+// BMPString or UniversalString, found by that name, its common name read by
+// its type; a signer named by its key
 // identifier; a detached signature, of the message or of nothing, given no
 // content; a signer "CN=Probe CA, O=Real" with only a certificate of its serial
 // and key issued by "O=Evil", or with one of its serial and another key listed
@@ -986,7 +992,8 @@ TEST_F(Pkcs7Messages, BerSignedMessagesGetOpensslsVerdict) {
         kNestedAttribute88,
         kNestedAttribute89,
         kDigestAlgorithmsInASequence,
-        kNoDigestAlgorithms
+        kNoDigestAlgorithms,
+        kUncertifiedFirstSigner
     };
     struct Case {
         bool stream;
@@ -1062,6 +1069,9 @@ TEST_F(Pkcs7Messages, BerSignedMessagesGetOpensslsVerdict) {
         // none is taken from the signer infos after them.
         {false, "as signed", kDigestAlgorithmsInASequence, false, false},
         {false, "as signed", kNoDigestAlgorithms, false, false},
+        // The signer without its certificate before the one with it: refused
+        // at the first, before any signature is checked.
+        {false, "as signed", kUncertifiedFirstSigner, false, false, signeddata_msg::kNoMatchingCert},
     };
     const std::map<Change, const char*> strangers = {
         {kStrangers5000, "5000"}, {kStrangers20000, "20000"}, {kStrangers60000, "60000"}};
@@ -1123,11 +1133,12 @@ TEST_F(Pkcs7Messages, BerSignedMessagesGetOpensslsVerdict) {
         if (c.change == kKeyIdSigner || c.change == kKeyIdInSegments || c.change == kOtherVersionKeyId)
             args.push_back("-keyid");
         openssl(args);
-        if (c.change == kSecondSigner || c.change == kBrokenSecondSigner || c.change == kUncertifiedSecondSigner) {
+        const bool uncertified = c.change == kUncertifiedSecondSigner || c.change == kUncertifiedFirstSigner;
+        if (c.change == kSecondSigner || c.change == kBrokenSecondSigner || uncertified) {
             std::vector<std::string> resign{
                 "cms", "-resign", "-binary",  "-inform", "DER",      "-in",  m_work.File("signed.p7"), "-outform",
                 "DER", "-signer", crt("bob"), "-inkey",  key("bob"), "-out", m_work.File("signed.p7")};
-            if (c.change == kUncertifiedSecondSigner)
+            if (uncertified)
                 resign.push_back("-nocerts");
             openssl(resign);
         }
@@ -1154,6 +1165,8 @@ TEST_F(Pkcs7Messages, BerSignedMessagesGetOpensslsVerdict) {
             rewriting = "many";
         if (c.change == kNegativeModulus)
             rewriting = "negative";
+        if (c.change == kUncertifiedFirstSigner)
+            rewriting = "swap";
         const char* rewriteArg = c.change == kNestedAttribute88             ? "88"
                                  : c.change == kNestedAttribute89           ? "89"
                                  : c.change == kDigestAlgorithmsInASequence ? "sequence"
@@ -1212,7 +1225,8 @@ TEST_F(Pkcs7Messages, BerSignedMessagesGetOpensslsVerdict) {
         DataBuffer out;
         std::vector<std::string> signers, opensslSigners;
         const std::uint64_t checksBefore = rsaExptmodCount(kRsaPublic);
-        EXPECT_EQ(open(message, out, log, &signers), c.verifies) << logText(log);
+        // Thousands of signers are read without a verbose log.
+        EXPECT_EQ(open(message, out, log, &signers, count == strangers.end()), c.verifies) << logText(log);
         // One check for each signer that verified; a refused message stops
         // at its first signer, or at a broken second after a sound one.
         EXPECT_LE(rsaExptmodCount(kRsaPublic) - checksBefore, c.verifies ? signers.size() : 2u);
@@ -1226,14 +1240,30 @@ TEST_F(Pkcs7Messages, BerSignedMessagesGetOpensslsVerdict) {
             EXPECT_EQ(signers, opensslSigners);
         }
         EXPECT_EQ(signers.size(), c.verifies ? (c.change == kSecondSigner ? 2u : 1u) : 0u);
-        if (count == strangers.end())
+        // The other roads that read a message, each through the one reading
+        // of the library's verification (Pkcs7::loadPkcs7Der), are shown the
+        // fewest signers: the crypt component's public-key decryption, given
+        // a recipient's certificate and key or searching the stores, and the
+        // message calls (whole and low-level).
+        if (c.change != kStrangers5000)
             continue;
-        // The other roads that read a message: the crypt component's public
-        // key decryption, and the message calls (whole and low-level).
-        ClsCrypt crypt;
-        crypt.setCryptAlgorithm("pki");
-        DataBuffer decrypted, called;
-        EXPECT_FALSE(crypt.Decrypt(*bufferOf(message), decrypted));
+        for (const bool given : {false, true}) {
+            ClsCrypt crypt;
+            crypt.setCryptAlgorithm("pki");
+            if (given) {
+                const std::string certBytes = pkitest::certificateDer(crt("alice")), keyBytes = keyDer("alice");
+                LogNull quiet;
+                setCryptDecryptCertificate(
+                    crypt, new ClsCert(
+                               Certificate::createFromBytes(reinterpret_cast<const unsigned char*>(certBytes.data()),
+                                                            static_cast<std::uint32_t>(certBytes.size()), quiet, false),
+                               nullptr, false));
+                crypt.privateKey().append(keyBytes.data(), static_cast<unsigned int>(keyBytes.size()));
+            }
+            DataBuffer decrypted;
+            EXPECT_FALSE(crypt.Decrypt(*bufferOf(message), decrypted)) << given;
+        }
+        DataBuffer called;
         Logger callLog;
         EXPECT_FALSE(msDecrypt1(*bufferOf(message), called, nullptr, callLog)) << logText(callLog);
         EXPECT_EQ(rsaExptmodCount(kRsaPublic), checksBefore);
