@@ -670,7 +670,14 @@ void deleteItems(ExtPtrArray* list) {
 // character may straddle two segments; nested in another string's segments
 // the whole stays raw for that string to join.
 bool joinSegments(AsnItem& item, std::uint32_t tag, ExtPtrArray* children, bool nested, LogBase& log) {
+    // Joined in room of the whole's size (the segments lie within one
+    // input): a large content grown step by step was held twice at a step.
+    std::uint32_t total = 0;
+    for (int i = 0; children && i < children->getCount(); ++i)
+        if (auto* c = static_cast<AsnItem*>(children->elementAt(i)); c && c->getBytes())
+            total += c->length;
     DataBuffer joined;
+    joined.ensureCapacity(total);
     for (int i = 0; children && i < children->getCount(); ++i) {
         auto* c = static_cast<AsnItem*>(children->elementAt(i));
         if (c && c->getBytes())
@@ -819,7 +826,8 @@ bool decodeLevel(const unsigned char* data, std::uint32_t length, ExtPtrArray& l
             return false;
         if (segmentsOf) {
             // Judged once joined: a character may straddle two segments.
-            item->setPrimitive(h.tag, h.cls, p, h.length);
+            // Joined before the reading returns, a segment borrows its bytes.
+            item->borrowPrimitive(h.tag, h.cls, p, h.length);
         } else if (borrowLarge && h.length >= kExtOctetsMin && (h.cls != kClassUniversal || h.tag == kTagOctetString)) {
             item->borrowPrimitive(h.tag, h.cls, p, h.length);
             if (verbose)

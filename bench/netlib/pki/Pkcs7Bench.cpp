@@ -1,6 +1,7 @@
 // Large PKCS#7 messages read whole, beside `openssl cms` on the same files:
 // a 50 MB EnvelopedData opened with its recipient's key (the crypt
-// component's public-key decryption, against `cms -decrypt`) and a
+// component's public-key decryption, against `cms -decrypt`), a 50 MB
+// SignedData streamed (indefinite lengths, its content in segments) and a
 // SignedData carrying 16,000 certificates before its signer's, verified
 // (against `cms -verify -noverify`). MB/s of the message, and the peak
 // resident memory of one reading, each side a program of its own (ours is
@@ -162,8 +163,8 @@ int main(int argc, char** argv) {
     const std::string dir = benchsupport::tempPath("bench-pkcs7");
     const std::string key = dir + "/key.pem", cert = dir + "/cert.pem", certDer = dir + "/cert.der",
                       keyDer = dir + "/key.der", other = dir + "/other.der", data = dir + "/data.bin",
-                      enveloped = dir + "/enveloped.p7", signedOne = dir + "/signed1.p7",
-                      signedMany = dir + "/signed-many.p7", quiet = " 2>/dev/null";
+                      enveloped = dir + "/enveloped.p7", streamed = dir + "/streamed.p7",
+                      signedOne = dir + "/signed1.p7", signedMany = dir + "/signed-many.p7", quiet = " 2>/dev/null";
     const std::string newCert = "openssl req -x509 -newkey rsa:2048 -nodes -days 30 -subj ";
     if (!run("mkdir -p '" + dir + "'") ||
         !run(newCert + "/CN=recipient -keyout '" + key + "' -out '" + cert + "'" + quiet) ||
@@ -178,6 +179,8 @@ int main(int argc, char** argv) {
     if (!writeFile(data, content) ||
         !run("openssl cms -encrypt -aes128 -binary -outform DER -in '" + data + "' -out '" + enveloped + "' '" + cert +
              "'") ||
+        !run("openssl cms -sign -nodetach -stream -binary -outform DER -in '" + data + "' -signer '" + cert +
+             "' -inkey '" + key + "' -out '" + streamed + "'") ||
         !run("openssl cms -sign -nodetach -binary -outform DER -in '" + cert + "' -signer '" + cert + "' -inkey '" +
              key + "' -out '" + signedOne + "'") ||
         !addCertificates(signedOne, other, benchsupport::smokeRun() ? kSmokeCertificates : kCertificates, signedMany)) {
@@ -189,6 +192,9 @@ int main(int argc, char** argv) {
     if (!readFile(enveloped, size))
         return 1;
     const std::size_t envelopedBytes = size.getSize();
+    if (!readFile(streamed, size))
+        return 1;
+    const std::size_t streamedBytes = size.getSize();
     if (!readFile(signedMany, size))
         return 1;
     const std::size_t signedBytes = size.getSize();
@@ -199,6 +205,8 @@ int main(int argc, char** argv) {
         {"EnvelopedData 50 MB, decrypted", "envelope", enveloped, envelopedBytes,
          "openssl cms -decrypt -binary -inform DER -in '" + enveloped + "' -recip '" + cert + "' -inkey '" + key +
              "' -out /dev/null 2>/dev/null"},
+        {"SignedData 50 MB streamed, verified", "signed", streamed, streamedBytes,
+         "openssl cms -verify -noverify -binary -inform DER -in '" + streamed + "' -out /dev/null 2>/dev/null"},
         {"SignedData of 16,000 certificates, verified", "signed", signedMany, signedBytes,
          "openssl cms -verify -noverify -binary -inform DER -in '" + signedMany + "' -out /dev/null 2>/dev/null"}};
     const bool allOk =
