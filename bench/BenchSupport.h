@@ -3,6 +3,7 @@
 // side-by-side figures printed at its end, each side timed in turn.
 #include <benchmark/benchmark.h>
 #include <malloc.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -11,6 +12,7 @@
 #include <cstddef>
 #include <cstdio>
 #include <cstdlib>
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -176,6 +178,58 @@ long inChild(Measure&& measure) {
     if (child > 0)
         waitpid(child, &status, 0);
     return read ? figure : -1;
+}
+
+inline long childrenPeakKb() {
+    rusage use{};
+    getrusage(RUSAGE_CHILDREN, &use);
+    return use.ru_maxrss;
+}
+
+inline long ownPeakKb() {
+    rusage use{};
+    getrusage(RUSAGE_SELF, &use);
+    return use.ru_maxrss;
+}
+
+// The peak resident memory one `work` adds, in MB (10^6 bytes), measured in
+// a child: the growth of its own peak (our side), or the peak of the
+// programs it waited for (a peer run as a program); -1 when the work failed.
+template <class Work>
+double childPeakMb(bool ofPrograms, Work&& work) {
+    constexpr double kKbPerMb = 1000.0;
+    const long peak = inChild([&]() -> long {
+        const long before = ownPeakKb();
+        if (!work())
+            return -1;
+        return ofPrograms ? childrenPeakKb() : ownPeakKb() - before;
+    });
+    return peak >= 0 ? static_cast<double>(peak) / kKbPerMb : -1;
+}
+
+// A program's peak resident size, in KiB, as GNU time reports it (a child
+// forked from this larger process would count this one's pages); negative
+// when it failed. folder: where the report is written for a moment.
+inline double programPeakKib(const std::string& folder, std::vector<std::string> argv) {
+    const std::string report = folder + "/peak.txt";
+    argv.insert(argv.begin(), {"/usr/bin/time", "-o", report, "-f", "%M"});
+    const pid_t child = ::fork();
+    if (child == 0) {
+        std::vector<char*> args;
+        for (const std::string& a : argv)
+            args.push_back(const_cast<char*>(a.c_str()));
+        args.push_back(nullptr);
+        ::execv(args[0], args.data());
+        ::_exit(127);
+    }
+    int status = 0;
+    if (child < 0 || ::waitpid(child, &status, 0) != child || !WIFEXITED(status) || WEXITSTATUS(status) != 0)
+        return -1;
+    std::ifstream in(report);
+    double kib = -1;
+    in >> kib;
+    std::remove(report.c_str());
+    return kib;
 }
 
 } // namespace benchsupport

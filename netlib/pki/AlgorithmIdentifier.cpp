@@ -51,6 +51,15 @@ void decodeBase64(const char* text, DataBuffer& out) {
     ContentCoding::decodeBase64(text, static_cast<unsigned int>(std::strlen(text)), out);
 }
 
+// A message's values are held at their size: a buffer's first append takes
+// no room to grow, since thousands of signers each hold a few.
+void appendOctets(const unsigned char* bytes, unsigned int n, DataBuffer& out) {
+    if (out.getSize() == 0)
+        out.appendExact(bytes, n);
+    else
+        out.append(bytes, n);
+}
+
 int hexNumber(const char* text) {
     return static_cast<int>(std::strtol(text, nullptr, 16));
 }
@@ -240,12 +249,12 @@ bool getOctetsFromXml(ClsXml& element, const ExtPtrArray* extList, DataBuffer& o
         const auto* db = dynamic_cast<const DataBuffer*>(extList->elementAt(index));
         if (!db)
             return false;
-        out.appendDb(*db);
+        appendOctets(db->getData(), db->getSize(), out);
         return true;
     }
     DataBuffer decoded;
     decodeBase64(content, decoded);
-    out.appendDb(decoded);
+    appendOctets(decoded.getData(), decoded.getSize(), out);
     return true;
 }
 

@@ -120,6 +120,7 @@ void Asn1::clear() {
     delete content;
     deleteNodes(children);
     delete rawContent;
+    m_borrowed = nullptr;
     content = nullptr;
     children = nullptr;
     rawContent = nullptr;
@@ -140,8 +141,20 @@ bool Asn1::setContent(const unsigned char* bytes, std::uint32_t n) {
         std::memcpy(inlineContent, bytes, n);
         return true;
     }
+    delete content;
+    m_borrowed = nullptr;
     content = new (std::nothrow) DataBuffer();
-    return content && content->append(bytes, n);
+    return content && content->appendExact(bytes, n);
+}
+
+bool Asn1::borrowContent(const unsigned char* bytes, std::uint32_t n) {
+    if (n <= kInlineMax || !bytes)
+        return setContent(bytes, n);
+    length = n;
+    delete content;
+    content = nullptr;
+    m_borrowed = bytes;
+    return true;
 }
 
 const unsigned char* Asn1::contentBytes() const {
@@ -149,6 +162,8 @@ const unsigned char* Asn1::contentBytes() const {
         return nullptr;
     if (length <= kInlineMax)
         return inlineContent;
+    if (m_borrowed)
+        return m_borrowed;
     return content && content->getSize() == length ? content->getData() : nullptr;
 }
 
@@ -346,7 +361,12 @@ bool Asn1::getOidString(StringBuffer& out) const {
 
 void Asn1::getContent(DataBuffer& out) const {
     if (const unsigned char* p = contentBytes())
-        out.append(p, length);
+        out.getSize() == 0 ? out.appendExact(p, length) : out.append(p, length);
+}
+
+bool Asn1::contentEquals(const unsigned char* bytes, std::uint32_t n) const {
+    const unsigned char* p = contentBytes();
+    return primitive && length == n && (n == 0 || (p && std::memcmp(p, bytes, n) == 0));
 }
 
 void Asn1::getUnsignedContent(DataBuffer& out) const {
@@ -360,6 +380,8 @@ void Asn1::getUnsignedContent(DataBuffer& out) const {
 }
 
 bool Asn1::encodeDer(DataBuffer& out, bool allowIndefinite, StringBuffer* trace, LogBase& log) const {
+    if (out.getSize() == 0 && encodedSize)
+        out.ensureCapacity(encodedSize);
     unsigned char id = static_cast<unsigned char>((tagClass << 6) | (primitive ? 0 : kConstructedBit));
     if (tag < kHighTagNumber) {
         id |= static_cast<unsigned char>(tag);
@@ -378,6 +400,8 @@ bool Asn1::encodeDer(DataBuffer& out, bool allowIndefinite, StringBuffer* trace,
             return true;
         if (length <= kInlineMax)
             return out.append(inlineContent, length);
+        if (m_borrowed)
+            return out.append(m_borrowed, length);
         if (!content) {
             log.logError(asn_msg::kNoContent);
             return false;
@@ -398,6 +422,8 @@ bool Asn1::encodeDer(DataBuffer& out, bool allowIndefinite, StringBuffer* trace,
         return false;
 
     DataBuffer body;
+    if (encodedSize)
+        body.ensureCapacity(encodedSize);
     StringBuffer childTrace;
     bool ok = true;
     for (int i = 0; i < children->getCount(); ++i) {
@@ -455,11 +481,34 @@ bool Asn1::encodeDerAsWritten(DataBuffer& out, LogBase& log) const {
 
 namespace {
 
+bool oidWellFormed(const unsigned char* p, std::uint32_t n, LogBase& log) {
+    if (asnOidWellFormed(p, n))
+        return true;
+    log.logError(asn_msg::kBadOid);
+    return false;
+}
+
+// The content of a constructed string, its segments joined at any depth.
+void joinSegments(const Asn1& node, DataBuffer& out) {
+    for (int i = 0; i < node.getNumChildren(); ++i) {
+        const Asn1* segment = node.getChild(i);
+        if (segment->primitive)
+            segment->getContent(out);
+        else
+            joinSegments(*segment, out);
+    }
+}
+
 // One level of items into out. False (logged) when anything in the range or
 // below it is malformed; eoc tells that an end-of-contents pair closed the
-// level.
+// level. A message (asMessage) is read borrowing its bytes, and held to the
+// rules of the rendering's reader: OIDs whole and in shortest form, and
+// strings in segments (segmentsOf names the string type whose segments the
+// level holds, 0 for none) of OCTET STRINGs or their own type, judged once
+// joined.
 bool decodeBerLevel(const unsigned char* data, std::uint32_t length, ExtPtrArray& out, int maxItems, bool deep,
-                    std::uint32_t& consumed, bool& eoc, StringBuffer* trace, LogBase& log, int depth) {
+                    bool asMessage, std::uint32_t& consumed, bool& eoc, StringBuffer* trace, LogBase& log, int depth,
+                    std::uint32_t segmentsOf = 0) {
     consumed = 0;
     eoc = false;
     if (!data) {
@@ -496,6 +545,10 @@ bool decodeBerLevel(const unsigned char* data, std::uint32_t length, ExtPtrArray
         AsnHeader h;
         if (!readAsnHeader(p, remaining, h, log, AsnLengths::Ber))
             return false;
+        if (segmentsOf && (h.cls != kClassUniversal || (h.tag != kTagOctetString && h.tag != segmentsOf))) {
+            log.logError(asn_msg::kBadOctetSegment);
+            return false;
+        }
         if (h.indefinite && !h.constructed) {
             log.logError(asn_msg::kPrimitiveIndefinite);
             return false;
@@ -525,15 +578,25 @@ bool decodeBerLevel(const unsigned char* data, std::uint32_t length, ExtPtrArray
         std::uint32_t span = len;
         bool ok = true;
         if (node->primitive) {
-            ok = (h.cls != kClassUniversal || asnContentAllowed(h.tag, false, p, len, log)) && node->setContent(p, len);
+            ok = (h.cls != kClassUniversal || segmentsOf || asnContentAllowed(h.tag, false, p, len, log)) &&
+                 (!asMessage || segmentsOf || h.cls != kClassUniversal || h.tag != kTagOid ||
+                  oidWellFormed(p, len, log)) &&
+                 (asMessage ? node->borrowContent(p, len) : node->setContent(p, len));
         } else if (h.indefinite || (deep && len > 0)) {
             // Indefinite content is always walked: only its end-of-contents
             // pair tells where it stops.
             node->children = new (std::nothrow) ExtPtrArray();
             std::uint32_t used = 0;
             bool closed = false;
-            ok = node->children && decodeBerLevel(p, h.indefinite ? remaining : len, *node->children, 0, deep, used,
-                                                  closed, trace, log, depth + 1);
+            const bool segmented = asMessage && h.cls == kClassUniversal && isSegmentedString(h.tag);
+            const std::uint32_t childSegments = segmented ? (segmentsOf ? segmentsOf : h.tag) : 0;
+            ok = node->children && decodeBerLevel(p, h.indefinite ? remaining : len, *node->children, 0, deep,
+                                                  asMessage, used, closed, trace, log, depth + 1, childSegments);
+            if (ok && segmented && !segmentsOf) {
+                DataBuffer joined;
+                joinSegments(*node, joined);
+                ok = asnContentAllowed(h.tag, false, joined.getData(), joined.getSize(), log);
+            }
             if (ok && h.indefinite != closed) {
                 log.logError(h.indefinite ? asn_msg::kNoEoc : asn_msg::kEocInDefinite);
                 ok = false;
@@ -543,11 +606,17 @@ bool decodeBerLevel(const unsigned char* data, std::uint32_t length, ExtPtrArray
             if (h.indefinite)
                 span = used;
         } else if (deep) {
+            // The rendering's reader opens a level below every constructed
+            // item, an empty one too, and refuses it past the deepest.
+            if (asMessage && depth + 1 > kMaxNestingDepth) {
+                log.logError(asn_msg::kTooDeep);
+                return false;
+            }
             node->children = new (std::nothrow) ExtPtrArray();
             ok = node->children != nullptr;
         } else {
             node->rawContent = new (std::nothrow) DataBuffer();
-            ok = node->rawContent && node->rawContent->append(p, len);
+            ok = node->rawContent && node->rawContent->appendExact(p, len);
         }
         if (!ok)
             return false;
@@ -568,16 +637,29 @@ bool decodeBerLevel(const unsigned char* data, std::uint32_t length, ExtPtrArray
 bool decodeBer(const unsigned char* data, std::uint32_t length, ExtPtrArray& out, int maxItems, bool deep,
                std::uint32_t& consumed, StringBuffer* trace, LogBase& log) {
     bool eoc = false;
-    return decodeBerLevel(data, length, out, maxItems, deep, consumed, eoc, trace, log, 0);
+    return decodeBerLevel(data, length, out, maxItems, deep, false, consumed, eoc, trace, log, 0);
 }
 
-Asn1* decodeBerFirst(const unsigned char* data, std::uint32_t length, StringBuffer* trace, LogBase& log) {
+namespace {
+
+Asn1* decodeFirst(const unsigned char* data, std::uint32_t length, bool asMessage, StringBuffer* trace, LogBase& log) {
     ExtPtrArray list;
     std::uint32_t consumed = 0;
-    bool ok = decodeBer(data, length, list, 1, true, consumed, trace, log);
+    bool eoc = false;
+    bool ok = decodeBerLevel(data, length, list, 1, true, asMessage, consumed, eoc, trace, log, 0);
     Asn1* first = ok && list.getCount() > 0 ? static_cast<Asn1*>(list.removeAt(0)) : nullptr;
     list.removeAllObjects();
     return first;
+}
+
+} // namespace
+
+Asn1* decodeBerFirst(const unsigned char* data, std::uint32_t length, StringBuffer* trace, LogBase& log) {
+    return decodeFirst(data, length, false, trace, log);
+}
+
+Asn1* decodeBerFirstBorrowing(const unsigned char* data, std::uint32_t length, LogBase& log) {
+    return decodeFirst(data, length, true, nullptr, log);
 }
 
 // ---------------------------------------------------------------- from the XML rendering

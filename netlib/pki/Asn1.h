@@ -55,8 +55,12 @@ public:
     void getUnsignedContent(DataBuffer& out) const;
     // The content bytes of a primitive node.
     void getContent(DataBuffer& out) const;
+    // Whether a primitive node's content is exactly these bytes.
+    bool contentEquals(const unsigned char* bytes, std::uint32_t n) const;
     // Sets a primitive node's content and length (copied).
     bool setContent(const unsigned char* bytes, std::uint32_t n);
+    // The same, the bytes borrowed: they must outlive the node.
+    bool borrowContent(const unsigned char* bytes, std::uint32_t n);
     bool encodeDer(DataBuffer& out, bool allowIndefinite, StringBuffer* trace, LogBase& log) const;
     // The DER of a decoded item, false when the item was not written as DER
     // (a length in more octets than it needs, or an indefinite one): what a
@@ -79,6 +83,10 @@ public:
     DataBuffer* rawContent = nullptr;
 
 private:
+    // Content that stays where it was read (borrowContent), in place of
+    // content: a message's thousands of items hold no buffer each.
+    const unsigned char* m_borrowed = nullptr;
+
     static Asn1* newPrimitive(std::uint32_t tagNumber, const unsigned char* bytes, std::uint32_t n);
     static Asn1* newConstructed(std::uint32_t tagNumber, std::uint8_t cls);
     const unsigned char* contentBytes() const;
@@ -93,5 +101,11 @@ bool decodeBer(const unsigned char* data, std::uint32_t length, ExtPtrArray& out
                std::uint32_t& consumed, StringBuffer* trace, LogBase& log);
 // The first item with its subtree decoded (caller owns it), or null.
 Asn1* decodeBerFirst(const unsigned char* data, std::uint32_t length, StringBuffer* trace, LogBase& log);
+// The same for a message read whole: its contents borrowed from data rather
+// than copied (data must outlive the tree), and its items held to the rules
+// the ASN.1 XML rendering's reader holds them to (OIDs whole and in shortest
+// form, string segments of their string's type), so that what it reads the
+// rendering would read.
+Asn1* decodeBerFirstBorrowing(const unsigned char* data, std::uint32_t length, LogBase& log);
 
 } // namespace tessik

@@ -1,6 +1,8 @@
 #include "netlib/pki/AsnItem.h"
 
+#include <algorithm>
 #include <cstring>
+#include <memory>
 #include <new>
 #include <string>
 #include <vector>
@@ -36,16 +38,11 @@ constexpr std::uint32_t kSurrogateEnd = 0xE000;
 constexpr unsigned int kSurrogateBits = 10;
 constexpr std::uint32_t kSurrogateMask = 0x3FF;
 constexpr unsigned char kSeptetMore = 0x80;
+// Past this a subidentifier is refused rather than read (4096 bits).
+constexpr std::uint32_t kMaxSubidentifierBytes = 586;
 
 bool isSurrogate(std::uint32_t v) {
     return v >= kHighSurrogate && v < kSurrogateEnd;
-}
-
-// Types whose constructed form is segments of their content (X.690 8.23),
-// from OCTET STRING through the character strings and times.
-bool isSegmentedString(std::uint32_t tag) {
-    return tag == kTagOctetString || tag == kTagUtf8String || (tag >= kTagNumericString && tag <= kTagGeneralString) ||
-           tag == kTagUniversalString || tag == kTagBmpString;
 }
 
 bool isWellFormedUtf8(const unsigned char* p, std::uint32_t n) {
@@ -99,6 +96,26 @@ bool isMinimalInteger(const unsigned char* p, std::uint32_t n) {
 }
 
 } // namespace
+
+bool asnOidWellFormed(const unsigned char* p, std::uint32_t n) {
+    if (n == 0 || (p[n - 1] & kSeptetMore))
+        return false;
+    for (std::uint32_t start = 0, i = 0; i < n; ++i) {
+        if (i == start && p[i] == kSeptetMore)
+            return false;
+        if (p[i] & kSeptetMore)
+            continue;
+        if (i + 1 - start > kMaxSubidentifierBytes)
+            return false;
+        start = i + 1;
+    }
+    return true;
+}
+
+bool isSegmentedString(std::uint32_t tag) {
+    return tag == kTagOctetString || tag == kTagUtf8String || (tag >= kTagNumericString && tag <= kTagGeneralString) ||
+           tag == kTagUniversalString || tag == kTagBmpString;
+}
 
 bool asnContentAllowed(std::uint32_t tag, bool constructed, const unsigned char* p, std::uint32_t n, LogBase& log) {
     if (constructed) {
@@ -162,7 +179,9 @@ void AsnItem::clear() {
         delete m_children;
     }
     delete[] m_units;
-    delete[] m_bytes;
+    if (!m_bytesBorrowed)
+        delete[] m_bytes;
+    m_bytesBorrowed = false;
     m_children = nullptr;
     m_units = nullptr;
     m_bytes = nullptr;
@@ -266,6 +285,15 @@ void AsnItem::setPrimitive(std::uint32_t tagNumber, std::uint8_t cls, const unsi
     length = m_bytes ? n : 0;
 }
 
+void AsnItem::borrowPrimitive(std::uint32_t tagNumber, std::uint8_t cls, const unsigned char* bytes, std::uint32_t n) {
+    clear();
+    tag = tagNumber;
+    tagClass = cls;
+    m_bytes = const_cast<unsigned char*>(bytes);
+    m_bytesBorrowed = true;
+    length = bytes ? n : 0;
+}
+
 AsnItem* AsnItem::getSubItem(int index) const {
     if (!constructed || !m_children)
         return nullptr;
@@ -324,8 +352,12 @@ bool decodeUtf8ToUtf16(const unsigned char* p, std::uint32_t n, std::uint16_t*& 
 
 namespace {
 
-// Past this a subidentifier is refused rather than read (4096 bits).
-constexpr std::uint32_t kMaxSubidentifierBytes = 586;
+// Subidentifiers of at most this many bytes hold at most 56 bits, written
+// in at most 17 digits and a dot.
+constexpr std::uint32_t kSmallSubidentifierBytes = 8;
+constexpr std::size_t kSmallArcChars = 18;
+// The text of an OID of up to 32 bytes is written on the stack.
+constexpr std::size_t kSmallOidRoom = 32 * kSmallArcChars + kSmallArcChars + 1;
 constexpr std::uint32_t kLimbBase = 1000000000;
 constexpr int kLimbDigits = 9;
 // First subidentifiers below this split as 0.x and 1.x; from it on, 2.(v-80).
@@ -363,6 +395,53 @@ void appendLimbs(const std::vector<std::uint32_t>& limbs, std::string& out) {
 } // namespace
 
 bool appendOidText(const unsigned char* p, std::uint32_t n, StringBuffer& out) {
+    // Every arc of nearly every OID fits in 56 bits: read in one pass.
+    std::uint32_t longest = 0;
+    for (std::uint32_t start = 0, i = 0; i < n; ++i)
+        if (!(p[i] & 0x80)) {
+            longest = std::max(longest, i + 1 - start);
+            start = i + 1;
+        }
+    if (n != 0 && longest <= kSmallSubidentifierBytes && !(p[n - 1] & 0x80)) {
+        // At most 17 digits and a dot per subidentifier, one more arc for the
+        // first, and the terminator.
+        const std::size_t room = static_cast<std::size_t>(n) * kSmallArcChars + kSmallArcChars + 1;
+        char small[kSmallOidRoom];
+        std::vector<char> large(room > kSmallOidRoom ? room : 0);
+        char* const text = room > kSmallOidRoom ? large.data() : small;
+        char* at = text;
+        const auto put = [&at](std::uint64_t v) {
+            char digits[kSmallArcChars];
+            int k = 0;
+            do {
+                digits[k++] = static_cast<char>('0' + v % 10);
+                v /= 10;
+            } while (v);
+            while (k)
+                *at++ = digits[--k];
+        };
+        std::uint64_t value = 0;
+        bool first = true;
+        for (std::uint32_t i = 0; i < n; ++i) {
+            if (value == 0 && p[i] == 0x80)
+                return false;
+            value = value << 7 | (p[i] & 0x7F);
+            if (p[i] & 0x80)
+                continue;
+            if (first) {
+                const std::uint64_t arc = value < kFirstArcTwo ? value / kArcsPerFirst : 2;
+                put(arc);
+                value -= arc * kArcsPerFirst;
+                first = false;
+            }
+            *at++ = '.';
+            put(value);
+            value = 0;
+        }
+        *at = '\0';
+        out.append(text);
+        return true;
+    }
     std::string text;
     std::vector<std::uint32_t> limbs;
     for (std::uint32_t start = 0; start < n;) {
@@ -555,21 +634,15 @@ bool decodeUniversal(AsnItem& item, std::uint32_t tag, const unsigned char* p, s
         return true;
     }
     case kTagNull: item.setNull(); return true;
-    case kTagOid: {
-        // An unfinished last subidentifier would drop an arc unseen.
-        if (n > 0 && (p[n - 1] & 0x80)) {
-            log.logError(asn_msg::kBadOid);
-            return false;
-        }
-        // Only an exact reading of every arc keeps an unknown OID apart from a known one.
-        StringBuffer exact;
-        if (!appendOidText(p, n, exact)) {
+    case kTagOid:
+        // Whole and in shortest form: every arc reads exactly, and an
+        // unknown OID stays apart from a known one.
+        if (!asnOidWellFormed(p, n)) {
             log.logError(asn_msg::kBadOid);
             return false;
         }
         item.setOid(p, n);
         return true;
-    }
     case kTagUtf8String: {
         std::uint16_t* units = nullptr;
         std::uint32_t count = 0;
@@ -597,7 +670,14 @@ void deleteItems(ExtPtrArray* list) {
 // character may straddle two segments; nested in another string's segments
 // the whole stays raw for that string to join.
 bool joinSegments(AsnItem& item, std::uint32_t tag, ExtPtrArray* children, bool nested, LogBase& log) {
+    // Joined in room of the whole's size (the segments lie within one
+    // input): a large content grown step by step was held twice at a step.
+    std::uint32_t total = 0;
+    for (int i = 0; children && i < children->getCount(); ++i)
+        if (auto* c = static_cast<AsnItem*>(children->elementAt(i)); c && c->getBytes())
+            total += c->length;
     DataBuffer joined;
+    joined.ensureCapacity(total);
     for (int i = 0; children && i < children->getCount(); ++i) {
         auto* c = static_cast<AsnItem*>(children->elementAt(i));
         if (c && c->getBytes())
@@ -618,7 +698,8 @@ bool joinSegments(AsnItem& item, std::uint32_t tag, ExtPtrArray* children, bool 
 // that many items. segmentsOf names the string type whose segments the level
 // holds (0 for none): they are OCTET STRINGs or of that type, kept raw.
 bool decodeLevel(const unsigned char* data, std::uint32_t length, ExtPtrArray& list, std::uint32_t& consumed, bool& eoc,
-                 LogBase& log, bool verbose, AsnLengths rules, int depth, int maxItems, std::uint32_t segmentsOf = 0) {
+                 LogBase& log, bool verbose, AsnLengths rules, bool borrowLarge, int depth, int maxItems,
+                 std::uint32_t segmentsOf = 0) {
     consumed = 0;
     eoc = false;
     if (depth > kMaxNestingDepth) {
@@ -696,8 +777,8 @@ bool decodeLevel(const unsigned char* data, std::uint32_t length, ExtPtrArray& l
                 log.enterContext("DecodeAsnConstructed", true);
             auto* children = new (std::nothrow) ExtPtrArray();
             const std::uint32_t childSegments = segmented ? (segmentsOf ? segmentsOf : h.tag) : 0;
-            bool ok = children && decodeLevel(p, span, *children, used, closed, log, nestedVerbose, rules, depth + 1, 0,
-                                              childSegments);
+            bool ok = children && decodeLevel(p, span, *children, used, closed, log, nestedVerbose, rules, borrowLarge,
+                                              depth + 1, 0, childSegments);
             if (nestedVerbose)
                 log.leaveContext();
             if (ok && h.indefinite && !closed) {
@@ -745,7 +826,12 @@ bool decodeLevel(const unsigned char* data, std::uint32_t length, ExtPtrArray& l
             return false;
         if (segmentsOf) {
             // Judged once joined: a character may straddle two segments.
-            item->setPrimitive(h.tag, h.cls, p, h.length);
+            // Joined before the reading returns, a segment borrows its bytes.
+            item->borrowPrimitive(h.tag, h.cls, p, h.length);
+        } else if (borrowLarge && h.length >= kExtOctetsMin && (h.cls != kClassUniversal || h.tag == kTagOctetString)) {
+            item->borrowPrimitive(h.tag, h.cls, p, h.length);
+            if (verbose)
+                logPrimitiveVerbose(log, *item, p, h.length);
         } else if (h.cls == kClassUniversal) {
             item->tag = h.tag;
             if (!decodeUniversal(*item, h.tag, p, h.length, log)) {
@@ -768,7 +854,7 @@ bool decodeLevel(const unsigned char* data, std::uint32_t length, ExtPtrArray& l
 } // namespace
 
 ExtPtrArray* decodeAsnItems(const unsigned char* data, std::uint32_t length, std::uint32_t& consumed, LogBase& log,
-                            bool verbose, int maxItems, AsnLengths rules) {
+                            bool verbose, int maxItems, AsnLengths rules, bool borrowLargeOctets) {
     consumed = 0;
     if (!data || length == 0)
         return nullptr;
@@ -776,7 +862,7 @@ ExtPtrArray* decodeAsnItems(const unsigned char* data, std::uint32_t length, std
     if (!list)
         return nullptr;
     bool eoc = false;
-    if (!decodeLevel(data, length, *list, consumed, eoc, log, verbose, rules, 0, maxItems)) {
+    if (!decodeLevel(data, length, *list, consumed, eoc, log, verbose, rules, borrowLargeOctets, 0, maxItems)) {
         deleteItems(list);
         consumed = 0;
         return nullptr;
@@ -953,6 +1039,16 @@ bool AsnItem::elementOf(const char*& name, StringBuffer& text, bool& rawText) co
     }
 }
 
+int AsnItem::appendToExt(ExtPtrArray& ext) const {
+    auto entry = std::make_unique<DataBuffer>();
+    if (m_bytesBorrowed)
+        entry->borrowData(m_bytes, length);
+    else if (!entry->appendExact(m_bytes, length))
+        return -1;
+    const int index = ext.getCount();
+    return ext.appendPtr(entry.release()) ? index : -1;
+}
+
 void AsnItem::toXmlTagged(StringBuffer& out, ExtPtrArray* ext) const {
     const char* name = className(tagClass);
     out.appendChar('<');
@@ -967,12 +1063,19 @@ void AsnItem::toXmlTagged(StringBuffer& out, ExtPtrArray* ext) const {
         out.append(" />");
         return;
     }
-    out.appendChar('>');
+    const int index =
+        ext && !constructed && tagClass != kClassUniversal && length >= kExtOctetsMin ? appendToExt(*ext) : -1;
+    if (index >= 0) {
+        out.append(" src=\"ext\">");
+        out.appendInt(index);
+    } else {
+        out.appendChar('>');
+    }
     if (constructed) {
         for (int i = 0; i < m_children->getCount(); ++i)
             if (auto* c = static_cast<AsnItem*>(m_children->elementAt(i)))
                 c->toXml(out, ext);
-    } else {
+    } else if (index < 0) {
         appendBase64(m_bytes, length, out);
     }
     out.append("</");
@@ -989,16 +1092,15 @@ void AsnItem::toXml(StringBuffer& out, ExtPtrArray* ext) const {
         out.append("<bits n=\"0\" />");
         return;
     }
-    if (ext && tagClass == kClassUniversal && !constructed && tag == kTagOctetString && length >= kExtOctetsMin) {
-        auto* copy = new (std::nothrow) DataBuffer();
-        if (copy && copy->append(m_bytes, length)) {
-            out.append("<octets src=\"ext\">");
-            out.appendInt(ext->getCount());
-            out.append("</octets>");
-            ext->appendPtr(copy);
-            return;
-        }
-        delete copy;
+    const int index =
+        ext && tagClass == kClassUniversal && !constructed && tag == kTagOctetString && length >= kExtOctetsMin
+            ? appendToExt(*ext)
+            : -1;
+    if (index >= 0) {
+        out.append("<octets src=\"ext\">");
+        out.appendInt(index);
+        out.append("</octets>");
+        return;
     }
     const char* name = nullptr;
     StringBuffer text;
@@ -1061,13 +1163,15 @@ TreeNode* AsnItem::toTree(TreeNode* parent) const {
 
 namespace {
 
-ExtPtrArray* decodeForRendering(const DataBuffer& der, LogBase& log, bool verbose, AsnLengths rules) {
+ExtPtrArray* decodeForRendering(const DataBuffer& der, LogBase& log, bool verbose, AsnLengths rules,
+                                bool borrowLargeOctets) {
     if (der.getSize() == 0) {
         log.logError(asn_msg::kEmptyDer);
         return nullptr;
     }
     std::uint32_t consumed = 0;
-    ExtPtrArray* list = decodeAsnItems(der.getData(), der.getSize(), consumed, log, verbose, 0, rules);
+    ExtPtrArray* list =
+        decodeAsnItems(der.getData(), der.getSize(), consumed, log, verbose, 0, rules, borrowLargeOctets);
     if (list && list->getCount() == 0) {
         log.logError(asn_msg::kNoNodes);
         delete list;
@@ -1082,7 +1186,7 @@ bool derToXml(const DataBuffer& der, StringBuffer& out, ExtPtrArray* ext, LogBas
               AsnLengths rules) {
     out.clear();
     out.reserveExtra(static_cast<int>(der.getSize() * 2));
-    ExtPtrArray* list = decodeForRendering(der, log, verbose, rules);
+    ExtPtrArray* list = decodeForRendering(der, log, verbose, rules, ext != nullptr);
     if (!list)
         return false;
     bool wrap = list->getCount() > 1;
@@ -1097,7 +1201,7 @@ bool derToXml(const DataBuffer& der, StringBuffer& out, ExtPtrArray* ext, LogBas
 }
 
 TreeNode* derToTree(const DataBuffer& der, LogBase& log, bool verbose) {
-    ExtPtrArray* list = decodeForRendering(der, log, verbose, AsnLengths::Der);
+    ExtPtrArray* list = decodeForRendering(der, log, verbose, AsnLengths::Der, false);
     if (!list)
         return nullptr;
     TreeNode* root = nullptr;

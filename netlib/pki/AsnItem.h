@@ -45,6 +45,9 @@ public:
     void setSet(ExtPtrArray* list);
     void setConstructed(std::uint32_t tagNumber, std::uint8_t cls, ExtPtrArray* list);
     void setPrimitive(std::uint32_t tagNumber, std::uint8_t cls, const unsigned char* bytes, std::uint32_t n);
+    // A primitive item whose content stays where it was read: bytes must
+    // outlive the item.
+    void borrowPrimitive(std::uint32_t tagNumber, std::uint8_t cls, const unsigned char* bytes, std::uint32_t n);
 
     bool isUniversal(std::uint32_t tagNumber) const { return tagClass == 0 && tag == tagNumber; }
     // The child at index (still owned here); null for a primitive item.
@@ -57,8 +60,11 @@ public:
     const unsigned char* getBytes() const { return m_bytes; }
     ExtPtrArray* getChildren() const { return m_children; }
 
-    // Appends the XML rendering of the item and its subtree. With ext, octet
-    // strings of 257 bytes or more are appended there and referred to by index.
+    // Appends the XML rendering of the item and its subtree. With ext, the
+    // contents of 257 bytes or more of OCTET STRINGs and of primitive items
+    // of the other classes are appended there (borrowing what the item
+    // borrows) and referred to by index: the element's text is the index,
+    // and it carries src="ext".
     void toXml(StringBuffer& out, ExtPtrArray* ext) const;
     // Builds the element tree the rendering describes (texts unescaped, as a
     // parser would give them back) under parent, or as a new root when parent
@@ -73,11 +79,14 @@ public:
 private:
     void setBytesOf(std::uint32_t tagNumber, const unsigned char* bytes, std::uint32_t n);
     void toXmlTagged(StringBuffer& out, ExtPtrArray* ext) const;
+    // The index in ext of a new entry holding the content, or -1.
+    int appendToExt(ExtPtrArray& ext) const;
     // The element name and text of the rendering; false for items drawn by
     // toXmlTagged. rawText is true when the text needs no escaping.
     bool elementOf(const char*& name, StringBuffer& text, bool& rawText) const;
 
     bool m_bool = false;
+    bool m_bytesBorrowed = false;
     ExtPtrArray* m_children = nullptr;
     std::uint16_t* m_units = nullptr;
     unsigned char* m_bytes = nullptr;
@@ -94,13 +103,18 @@ enum class AsnLengths { Ber, Der };
 // the top ends the walk. maxItems > 0 stops after that many items, so
 // consumed then tells where they end. Lengths are held to DER's rules
 // unless BER's are asked for (PKCS#7); both read the indefinite length.
+// borrowLargeOctets: OCTET STRINGs of 257 bytes or more borrow data's bytes
+// (data must outlive the items).
 ExtPtrArray* decodeAsnItems(const unsigned char* data, std::uint32_t length, std::uint32_t& consumed, LogBase& log,
-                            bool verbose, int maxItems = 0, AsnLengths rules = AsnLengths::Der);
+                            bool verbose, int maxItems = 0, AsnLengths rules = AsnLengths::Der,
+                            bool borrowLargeOctets = false);
 // The first top-level item (caller owns it), or null when it does not decode;
 // what follows it is not read.
 AsnItem* DecodeAsn(const unsigned char* data, std::uint32_t length, LogBase& log, bool verbose);
 // DER bytes to ASN.1 XML; several top-level items are wrapped in one
 // sequence element. False for empty input or input that does not decode.
+// The entries ext receives borrow der's bytes: der must outlive them, so
+// that a message read whole is not held again in its parts.
 bool derToXml(const DataBuffer& der, StringBuffer& out, ExtPtrArray* ext, LogBase& log, bool verbose,
               AsnLengths rules = AsnLengths::Der);
 // The same decoding, built as an element tree (caller owns the root).
@@ -118,6 +132,16 @@ struct AsnHeader {
 // Reads the header at p (n >= 1 bytes, p[0] not 0); false, with the reason
 // logged, when it is cut short or malformed.
 bool readAsnHeader(const unsigned char* p, std::uint32_t n, AsnHeader& h, LogBase& log, AsnLengths rules);
+
+// An OID's content of whole subidentifiers, none with a leading 0x80 (not
+// in its shortest form, X.690 8.19.2) nor past 586 bytes: one the rendering
+// reads, every arc exactly.
+bool asnOidWellFormed(const unsigned char* p, std::uint32_t n);
+
+// Types whose constructed form is segments of their content (X.690 8.23),
+// from OCTET STRING through the character strings and times: each segment
+// is an OCTET STRING or of the string's own type.
+bool isSegmentedString(std::uint32_t tag);
 
 // Whether a universal item's content may stand (content null for a
 // constructed item), as X.690 has it for BER and DER alike; false (logged)

@@ -438,6 +438,20 @@ bool certificateHasId(const CertificateFields& cert, const CertificateId& id) {
     return !id.serial.empty() && cert.serial == id.serial && !id.issuer.empty() && nameAsDer(cert.issuer) == id.issuer;
 }
 
+// A Name's DER delimits itself: the issuer and the serial after it make
+// one key.
+std::string certificateIdKey(const CertificateId& id) {
+    if (id.byKeyId)
+        return id.keyId.empty() ? std::string() : "k" + id.keyId;
+    return id.serial.empty() || id.issuer.empty() ? std::string() : "i" + id.issuer + id.serial;
+}
+
+void certificateIdKeys(const CertificateFields& cert, std::string& byIssuer, std::string& byKeyId) {
+    const std::string issuer = cert.serial.empty() ? std::string() : nameAsDer(cert.issuer);
+    byIssuer = issuer.empty() ? std::string() : "i" + issuer + cert.serial;
+    byKeyId = cert.subjectKeyId.empty() ? std::string() : "k" + cert.subjectKeyId;
+}
+
 platform::PCCERT_CONTEXT nextCertificateWithId(platform::HCERTSTORE store, const CertificateId& id,
                                                platform::PCCERT_CONTEXT from) {
     for (platform::PCCERT_CONTEXT c = platform::CertEnumCertificatesInStore(store, from); c;

@@ -191,6 +191,13 @@ bool readCertificateId(const Asn1* node, CertificateId& out);
 // Whether the certificate is the one named: its whole issuer Name (as DER,
 // lengths aside) and its serial's value, or its subjectKeyIdentifier.
 bool certificateHasId(const CertificateFields& cert, const CertificateId& id);
+// Map keys, so that thousands of certificates or of names are matched
+// without a walk: the key of what an id names (empty when it names
+// nothing), and a certificate's two, by issuer and serial and by key
+// identifier (each empty when it has none). certificateHasId(cert, id)
+// holds exactly when the id's key is one of the certificate's.
+std::string certificateIdKey(const CertificateId& id);
+void certificateIdKeys(const CertificateFields& cert, std::string& byIssuer, std::string& byKeyId);
 // The next certificate of the store after `from` (which the enumeration
 // frees) that the id names, as the store's enumeration hands it on; null at
 // the end.

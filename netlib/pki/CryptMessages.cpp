@@ -197,8 +197,9 @@ BOOL CryptDecryptMessage(const CRYPT_DECRYPT_MESSAGE_PARA* para, const BYTE* blo
         return FALSE;
     }
     Pkcs7 p7;
+    // Read where it lies: the message is not held twice.
     DataBuffer der;
-    der.append(blob, blobLen);
+    der.borrowData(blob, blobLen);
     LogNull quiet;
     if (!p7.loadPkcs7Der(der, nullptr, quiet, false)) {
         platform::SetLastError(CRYPT_E_BAD_ENCODE);
@@ -320,6 +321,8 @@ BOOL CryptMsgUpdate(HCRYPTMSG msg, const BYTE* data, DWORD dataLen, BOOL final) 
         return FALSE;
     }
     msg->message = std::move(p7);
+    // The message holds what it read: the bytes are not kept beside it.
+    msg->bytes.reallocate(0);
     return TRUE;
 }
 

@@ -115,8 +115,6 @@ DataBuffer* decryptPkcs7(ClsCrypt& crypt, const DataBuffer& input, LogBase& log,
         log.logError(cryptpk_msg::kNotPkcs7);
         return nullptr;
     }
-    DataBuffer message;
-    message.appendDb(input);
     std::unique_ptr<Certificate> used;
     DataBuffer certDer;
     bool ok;
@@ -129,7 +127,7 @@ DataBuffer* decryptPkcs7(ClsCrypt& crypt, const DataBuffer& input, LogBase& log,
             out->clear();
             certDer.clear();
             Certificate* recipient = nullptr;
-            ok = msDecrypt1(message, *out, &recipient, log);
+            ok = msDecrypt1(input, *out, &recipient, log);
             used.reset(recipient);
         }
     } else {
@@ -146,7 +144,7 @@ DataBuffer* decryptPkcs7(ClsCrypt& crypt, const DataBuffer& input, LogBase& log,
         } else {
             log.logInfo(cryptpk_msg::kViaCryptoApi);
             Certificate* recipient = nullptr;
-            ok = msDecrypt1(message, *out, &recipient, log);
+            ok = msDecrypt1(input, *out, &recipient, log);
             used.reset(recipient);
         }
     }

@@ -33,7 +33,7 @@ constexpr DWORD kDecryptRoom = 32;
 constexpr DWORD kEncryptRoom = 4;
 
 // The message call: MY of the user and of the machine.
-bool messageLevel(DataBuffer& message, DataBuffer& plaintext, Certificate** recipient, LogBase& log) {
+bool messageLevel(const DataBuffer& message, DataBuffer& plaintext, Certificate** recipient, LogBase& log) {
     plaintext.clear();
     if (recipient)
         *recipient = nullptr;
@@ -92,7 +92,7 @@ bool messageLevel(DataBuffer& message, DataBuffer& plaintext, Certificate** reci
 
 } // namespace
 
-bool msDecryptLowLevel(DataBuffer& message, DataBuffer& plaintext, LogBase& log) {
+bool msDecryptLowLevel(const DataBuffer& message, DataBuffer& plaintext, LogBase& log) {
     plaintext.clear();
     HCRYPTMSG msg = CryptMsgOpenToDecode(kMsgEncoding, 0, 0, 0, nullptr, nullptr);
     if (!msg || !CryptMsgUpdate(msg, message.getData(), message.getSize(), TRUE)) {
@@ -199,7 +199,7 @@ bool msDecryptLowLevel(DataBuffer& message, DataBuffer& plaintext, LogBase& log)
     return ok;
 }
 
-bool msDecrypt1(DataBuffer& message, DataBuffer& plaintext, Certificate** recipient, LogBase& log) {
+bool msDecrypt1(const DataBuffer& message, DataBuffer& plaintext, Certificate** recipient, LogBase& log) {
     LogContext ctx(log, "msDecrypt1");
     if (messageLevel(message, plaintext, recipient, log))
         return true;

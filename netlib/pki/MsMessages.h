@@ -31,9 +31,9 @@ constexpr const char* kUnsupportedAlgorithm =
 // The plaintext of an enveloped message, through the message call, else
 // through the low-level message object; recipient (when given) receives the
 // certificate that decrypted, made by the message call.
-bool msDecrypt1(DataBuffer& message, DataBuffer& plaintext, Certificate** recipient, LogBase& log);
+bool msDecrypt1(const DataBuffer& message, DataBuffer& plaintext, Certificate** recipient, LogBase& log);
 // The low-level road alone (the second half of msDecrypt1).
-bool msDecryptLowLevel(DataBuffer& message, DataBuffer& plaintext, LogBase& log);
+bool msDecryptLowLevel(const DataBuffer& message, DataBuffer& plaintext, LogBase& log);
 // An enveloped message for the certificates (Certificate objects) under
 // the provider's first encryption algorithm.
 bool msEncrypt(CryptoSettings2& settings, const unsigned char* bytes, unsigned int length, ExtPtrArray& certificates,

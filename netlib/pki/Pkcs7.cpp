@@ -1,6 +1,9 @@
 #include "netlib/pki/Pkcs7.h"
 
 #include <cstring>
+#include <new>
+#include <utility>
+#include <vector>
 
 #include "netlib/core/ClsXml.h"
 #include "netlib/core/LogBase.h"
@@ -34,8 +37,50 @@ constexpr std::uint32_t kTagCertificates = 0;
 constexpr int kEnvelopedRecipientsIndex = 1;
 constexpr int kRecipientIdIndex = 1;
 
+constexpr int kFirstListIndex = 3;
+
 void logExtractError(LogBase& log, int code) {
     log.logDataLong("extractCertsFromSignedDataAsnError", code);
+}
+
+// The DER of a SignedData message without the content of its certificates,
+// CRLs and signer infos, which are read from the message's DER reading
+// alone; false for another message, or one without them.
+bool signedDataWithoutLists(Asn1& root, DataBuffer& out, LogBase& log) {
+    StringBuffer oid;
+    Asn1* wrapper = root.getChild(1);
+    Asn1* signedData = wrapper ? wrapper->getChild(0) : nullptr;
+    if (!root.getChild(0) || !root.getChild(0)->getOidString(oid) || !oid.equals(pkcs7_oid::kSignedData) || !signedData)
+        return false;
+    std::vector<std::pair<Asn1*, ExtPtrArray*>> emptied;
+    const int n = signedData->getNumChildren();
+    // The loader takes the first constructed SET for the digest algorithms:
+    // when that is the signer infos, it is given them as before.
+    int firstSet = n;
+    for (int i = 0; i < n && firstSet == n; ++i) {
+        const Asn1* field = signedData->getChild(i);
+        if (field->tagClass == asn::kClassUniversal && field->tag == asn::kTagSet && !field->primitive)
+            firstSet = i;
+    }
+    for (int i = kFirstListIndex; i < n; ++i) {
+        Asn1* field = signedData->getChild(i);
+        const bool list =
+            field->tagClass == asn::kClassContext ||
+            (i == n - 1 && i != firstSet && field->tagClass == asn::kClassUniversal && field->tag == asn::kTagSet);
+        if (!list || field->primitive || !field->children)
+            continue;
+        auto* none = new (std::nothrow) ExtPtrArray();
+        if (!none)
+            break;
+        emptied.emplace_back(field, field->children);
+        field->children = none;
+    }
+    const bool ok = !emptied.empty() && root.encodeDer(out, false, nullptr, log);
+    for (auto& [field, children] : emptied) {
+        delete field->children;
+        field->children = children;
+    }
+    return ok;
 }
 
 } // namespace
@@ -94,29 +139,44 @@ void Pkcs7::clear() {
 
 bool Pkcs7::loadPkcs7Der(const DataBuffer& der, const char* password, LogBase& log, bool verbose) {
     clear();
-    ExtPtrArray extList;
-    extList.setOwnsObjects(true);
-    StringBuffer text;
     DWORD start = platform::GetTickCount();
-    // PKCS#7 is BER; what a signature covers (the signed attributes, a
-    // certificate's signed part) must stand as DER (extractCertsFromSignedData).
-    if (!derToXml(der, text, &extList, log, verbose, AsnLengths::Ber)) {
-        log.logError(pkcs7_msg::kDecodeFailed);
-        return false;
-    }
-    log.logElapsedMs("DerParseTimeMs", start);
-    start = platform::GetTickCount();
-    bool ok = loadXml(text, &extList, true, password, log, verbose);
-    log.logElapsedMs("Pkcs7XmlLoadTimeMs", start);
-    extList.removeAllObjects();
-    if (m_contentType == kPkcs7Signed) {
+    // One reading of the message that borrows its bytes rather than holding
+    // them again: the exact DER of what the loaders need as written, and a
+    // SignedData's certificates and signer infos, which the rendering leaves
+    // out (a message may carry thousands).
+    LogNull quiet;
+    std::unique_ptr<Asn1> root(decodeBerFirstBorrowing(der.getData(), der.getSize(), quiet));
+    bool ok = false;
+    {
+        DataBuffer withoutLists;
+        // Bytes after the message are rendered as before, and refused there.
+        const bool pruned =
+            root && root->encodedSize == der.getSize() && signedDataWithoutLists(*root, withoutLists, quiet);
+        // Its entries borrow the rendered bytes.
+        ExtPtrArray extList;
+        extList.setOwnsObjects(true);
+        StringBuffer text;
+        // PKCS#7 is BER; what a signature covers (the signed attributes, a
+        // certificate's signed part) must stand as DER (extractCertsFromSignedData).
+        if (!derToXml(pruned ? withoutLists : der, text, &extList, log, verbose, AsnLengths::Ber)) {
+            log.logError(pkcs7_msg::kDecodeFailed);
+            return false;
+        }
+        log.logElapsedMs("DerParseTimeMs", start);
         start = platform::GetTickCount();
-        LogContext ctx(log, "ExtractCertsFromSignedData1");
-        extractCertsFromSignedData(der, log, verbose);
-        log.logElapsedMs("ExtractCertsTimeMs", start);
+        ok = loadXml(text, &extList, true, password, log, verbose);
+        log.logElapsedMs("Pkcs7XmlLoadTimeMs", start);
     }
+    if (m_contentType != kPkcs7Signed && m_contentType != kPkcs7Enveloped)
+        return ok;
+    if (!root) // Read again for the log to say why.
+        root.reset(decodeBerFirstBorrowing(der.getData(), der.getSize(), log));
     if (m_contentType == kPkcs7Enveloped)
-        ok = ok && readRecipientIds(der, log);
+        return ok && readRecipientIds(root.get(), log);
+    start = platform::GetTickCount();
+    LogContext ctx(log, "ExtractCertsFromSignedData1");
+    extractCertsFromSignedData(root.get(), log, verbose);
+    log.logElapsedMs("ExtractCertsTimeMs", start);
     return ok;
 }
 
@@ -168,9 +228,7 @@ bool Pkcs7::loadXml(StringBuffer& xmlText, const ExtPtrArray* extList, bool take
     return ok;
 }
 
-void Pkcs7::extractCertsFromSignedData(const DataBuffer& der, LogBase& log, bool verbose) {
-    (void)verbose;
-    std::unique_ptr<Asn1> root(decodeBerFirst(der.getData(), der.getSize(), nullptr, log));
+void Pkcs7::extractCertsFromSignedData(const Asn1* root, LogBase& log, bool verbose) {
     if (!root)
         return logExtractError(log, 1);
     if (!root->children)
@@ -194,7 +252,7 @@ void Pkcs7::extractCertsFromSignedData(const DataBuffer& der, LogBase& log, bool
         return logExtractError(log, 8);
     if (!signedData->children)
         return logExtractError(log, 9);
-    collectAuthAttrDers(signedData, log);
+    collectAuthAttrDers(signedData, log, verbose);
 
     // Only the [0] field holds certificates: CRLs ([1]) and signer infos
     // are never read as such.
@@ -216,7 +274,9 @@ void Pkcs7::extractCertsFromSignedData(const DataBuffer& der, LogBase& log, bool
         auto der1 = std::make_unique<DataBuffer>();
         if (!certs->getChild(i)->encodeDerAsWritten(*der1, log))
             continue;
-        {
+        // Each certificate's names are read for the log only when asked
+        // for: a message may carry thousands.
+        if (verbose) {
             LogContext certCtx(log, "certificate");
             TessikX509 x509;
             LogNull quiet;
@@ -232,20 +292,32 @@ void Pkcs7::extractCertsFromSignedData(const DataBuffer& der, LogBase& log, bool
         }
         if (der1->getSize() < kMinCertificateDer)
             continue;
+        der1->shrinkToFit();
         log.logInfo(pkcs7_msg::kAddingCert);
         m_certificates.appendPtr(der1.release());
     }
 }
 
-void Pkcs7::collectAuthAttrDers(const Asn1* signedData, LogBase& log) {
+void Pkcs7::collectAuthAttrDers(const Asn1* signedData, LogBase& log, bool verbose) {
     const Asn1* signers = signedData->getChild(signedData->getNumChildren() - 1);
     if (!signers || !signers->children)
         return;
+    if (m_signedData)
+        log.logDataLong("numSigners", signers->getNumChildren());
     for (int i = 0; i < signers->getNumChildren(); ++i) {
         const Asn1* signer = signers->getChild(i);
-        // Who signed, as the DER names it.
-        if (SignerInfo* info = m_signedData ? m_signedData->signerAt(i) : nullptr)
-            info->idRead = readCertificateId(signer->getChild(kSignerIdIndex), info->id);
+        if (m_signedData) {
+            LogContext signerCtx(log, "SignerInfo");
+            auto info = std::make_unique<SignerInfo>();
+            info->position = i;
+            if (info->load(*signer, log, verbose)) {
+                // Who signed, as the DER names it.
+                info->idRead = readCertificateId(signer->getChild(kSignerIdIndex), info->id);
+                m_signedData->signerInfos.appendPtr(info.release());
+            } else {
+                ++m_signedData->unreadableSigners;
+            }
+        }
         const Asn1* attrs =
             signer->getNumChildren() >= kMinSignerInfoFields ? signer->getChild(kAuthAttrsIndex) : nullptr;
         // Only the [0] IMPLICIT field holds authenticated attributes.
@@ -265,14 +337,14 @@ void Pkcs7::collectAuthAttrDers(const Asn1* signedData, LogBase& log) {
         auto der = std::make_unique<DataBuffer>();
         if (!retagged->encodeDerAsWritten(*der, log))
             der->clear();
+        der->shrinkToFit();
         retagged->tagClass = cls;
         retagged->tag = tag;
         m_authAttrDers.appendPtr(der.release());
     }
 }
 
-bool Pkcs7::readRecipientIds(const DataBuffer& der, LogBase& log) {
-    std::unique_ptr<Asn1> root(decodeBerFirst(der.getData(), der.getSize(), nullptr, log));
+bool Pkcs7::readRecipientIds(const Asn1* root, LogBase& log) {
     const Asn1* wrapper = root ? root->getChild(1) : nullptr;
     const Asn1* enveloped = wrapper ? wrapper->getChild(0) : nullptr;
     // version, [0] originatorInfo when present, then the recipient infos.

@@ -113,10 +113,12 @@ public:
     const ExtPtrArray& authAttrDers() const { return m_authAttrDers; }
 
 private:
-    void extractCertsFromSignedData(const DataBuffer& der, LogBase& log, bool verbose);
-    void collectAuthAttrDers(const Asn1* signedData, LogBase& log);
+    // root: the message read by decodeBerFirstBorrowing, or null.
+    void extractCertsFromSignedData(const Asn1* root, LogBase& log, bool verbose);
+    // Reads the signer infos too, into the SignedData.
+    void collectAuthAttrDers(const Asn1* signedData, LogBase& log, bool verbose);
     void appendEmptyAuthAttrDer();
-    bool readRecipientIds(const DataBuffer& der, LogBase& log);
+    bool readRecipientIds(const Asn1* root, LogBase& log);
 
     int m_contentType = kPkcs7None;
     std::unique_ptr<Pkcs7_Data> m_data;

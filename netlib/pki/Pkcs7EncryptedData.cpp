@@ -9,7 +9,6 @@
 #include "netlib/crypto/Pkcs12.h"
 #include "netlib/pki/AlgorithmIdentifier.h"
 #include "netlib/pki/Pkcs7.h"
-#include "netlib/text/ContentCoding.h"
 
 namespace tessik {
 
@@ -69,15 +68,15 @@ bool Pkcs7_EncryptedData::decryptFromXml(ClsXml& xml, const ExtPtrArray* extList
         return false;
     DataBuffer encrypted;
     std::unique_ptr<ClsXml> octets(xml.newRefToSelf());
-    XString text;
     if (octets->resolvePath("contextSpecific|sequence|sequence|contextSpecific|octets|$", unused, log)) {
         octets->navigateToParent();
         for (int i = 0; i < octets->getNumChildren(); ++i) {
             std::unique_ptr<ClsXml> part(octets->getChild(i));
             getOctetsFromXml(*part, extList, encrypted);
         }
-    } else if (xml.resolvePath("contextSpecific|sequence|sequence|contextSpecific|*", text, log)) {
-        ContentCoding::decodeBase64(text.getUtf8(), static_cast<unsigned int>(text.getSizeUtf8()), encrypted);
+    } else if (std::unique_ptr<ClsXml> tagged(xml.newRefToSelf());
+               tagged->resolvePath("contextSpecific|sequence|sequence|contextSpecific|$", unused, log)) {
+        getOctetsFromXml(*tagged, extList, encrypted);
     } else {
         log.logError(encrypteddata_msg::kNoContent);
         return false;

@@ -211,13 +211,31 @@ bool Pkcs7_EnvelopedData::openWith(const RecipientInfo& recipient, const DataBuf
     return ok;
 }
 
-const RecipientInfo* Pkcs7_EnvelopedData::recipientFor(const CertificateFields& cert) const {
+Pkcs7_EnvelopedData::RecipientIndex Pkcs7_EnvelopedData::indexRecipients() const {
+    RecipientIndex index;
     for (int i = 0; i < recipientInfos.getCount(); ++i) {
         const auto* r = static_cast<const RecipientInfo*>(recipientInfos.elementAt(i));
-        if (certificateHasId(cert, r->id))
-            return r;
+        const std::string key = certificateIdKey(r->id);
+        if (!key.empty())
+            index.emplace(key, r);
     }
-    return nullptr;
+    return index;
+}
+
+const RecipientInfo* Pkcs7_EnvelopedData::recipientIn(const RecipientIndex& index, const CertificateFields& cert) {
+    std::string byIssuer, byKeyId;
+    certificateIdKeys(cert, byIssuer, byKeyId);
+    const RecipientInfo* first = nullptr;
+    for (const std::string* key : {&byIssuer, &byKeyId}) {
+        const auto found = key->empty() ? index.end() : index.find(*key);
+        if (found != index.end() && (!first || found->second->position < first->position))
+            first = found->second;
+    }
+    return first;
+}
+
+const RecipientInfo* Pkcs7_EnvelopedData::recipientFor(const CertificateFields& cert) const {
+    return recipientIn(indexRecipients(), cert);
 }
 
 bool Pkcs7_EnvelopedData::openWithFoundKeys(const EnvelopeKeyFinder& find, DataBuffer& out, std::string& certDerOut,
@@ -228,11 +246,12 @@ bool Pkcs7_EnvelopedData::openWithFoundKeys(const EnvelopeKeyFinder& find, DataB
     // Each certificate once, beside the recipient info it opens.
     std::unordered_set<std::string> seen;
     std::vector<std::pair<const RecipientInfo*, EnvelopeKey*>> ranked;
+    const RecipientIndex recipients = indexRecipients();
     for (EnvelopeKey& candidate : found) {
         if (!seen.insert(candidate.certDer).second)
             continue;
         std::unique_ptr<CertificateFields> fields = readCertificateFields(candidate.certDer);
-        if (const RecipientInfo* opens = fields ? recipientFor(*fields) : nullptr)
+        if (const RecipientInfo* opens = fields ? recipientIn(recipients, *fields) : nullptr)
             ranked.emplace_back(opens, &candidate);
     }
     std::stable_sort(ranked.begin(), ranked.end(),
@@ -365,7 +384,12 @@ bool Pkcs7_EnvelopedData::decryptContent(const DataBuffer& contentKey, DataBuffe
         return false;
     }
     log.logDataLong("symmetricDecryptOutputSize", static_cast<int>(plain.getSize()));
-    out.appendDb(plain);
+    // Handed over rather than copied where the caller's buffer is empty, as
+    // it mostly is: a large content is then held once.
+    if (out.getSize() == 0)
+        out.takeFrom(plain);
+    else
+        out.appendDb(plain);
     plain.secureClear();
     return true;
 }

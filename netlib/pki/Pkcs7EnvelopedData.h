@@ -3,6 +3,7 @@
 // recipient's private key, and written for a list of recipient certificates.
 #include <functional>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "netlib/core/DataBuffer.h"
@@ -100,6 +101,11 @@ public:
     // The recipient info a certificate opens: the first that names it, as
     // `openssl cms -decrypt -recip` takes it; null for none.
     const RecipientInfo* recipientFor(const CertificateFields& cert) const;
+    // The recipient infos by the key of what each names (certificateIdKey),
+    // the first for each; the first of them a certificate opens.
+    using RecipientIndex = std::unordered_map<std::string, const RecipientInfo*>;
+    RecipientIndex indexRecipients() const;
+    static const RecipientInfo* recipientIn(const RecipientIndex& index, const CertificateFields& cert);
     // Opened with keys found: find gives the certificates that may open it
     // and the way to their keys, read once whatever the number of
     // recipients. Each certificate opens only recipientFor(it), those of

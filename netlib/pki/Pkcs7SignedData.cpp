@@ -16,9 +16,12 @@
 #include "netlib/crypto/Sha1.h"
 #include "netlib/crypto/Sha2.h"
 #include "netlib/pki/AlgorithmIdentifier.h"
+#include "netlib/pki/Asn1.h"
 #include "netlib/pki/AsnItem.h"
 #include "netlib/pki/Certificate.h"
+#include "netlib/pki/MsCertificate.h"
 #include "netlib/pki/Pkcs7.h"
+#include "netlib/pki/PkiConstants.h"
 #include "netlib/pki/RsaDer.h"
 #include "netlib/pki/SignatureAlgorithms.h"
 #include "netlib/pki/SystemCerts.h"
@@ -31,6 +34,17 @@ namespace {
 
 constexpr const char* kGostDigestOid = "1.2.643.2.2.9";
 constexpr const char* kSigningTimeOid = "1.2.840.113549.1.9.5";
+// The attributes and the name part read from a SignerInfo, as their OIDs
+// are written (1.2.840.113549.1.9.3, .4 and .5; 2.5.4.3), compared byte for
+// byte.
+struct OidBytes {
+    unsigned char bytes[9];
+    std::uint32_t size;
+};
+constexpr OidBytes kContentTypeOid = {{0x2A, 0x86, 0x48, 0x86, 0xF7, 0x0D, 0x01, 0x09, 0x03}, 9};
+constexpr OidBytes kMessageDigestOid = {{0x2A, 0x86, 0x48, 0x86, 0xF7, 0x0D, 0x01, 0x09, 0x04}, 9};
+constexpr OidBytes kSigningTimeOidBytes = {{0x2A, 0x86, 0x48, 0x86, 0xF7, 0x0D, 0x01, 0x09, 0x05}, 9};
+constexpr OidBytes kCommonNameOid = {{0x55, 0x04, 0x03}, 3};
 constexpr std::uint32_t kReadSize = 4096;
 constexpr std::uint32_t kReadBufferSize = 5000;
 // A SignerInfo's fields after its version.
@@ -96,88 +110,155 @@ private:
     std::unique_ptr<Sha2> m_sha2;
 };
 
-bool loadOctets(ClsXml& start, const char* path, const ExtPtrArray* extList, DataBuffer& out, LogBase& log) {
-    std::unique_ptr<ClsXml> ref(start.newRefToSelf());
-    XString unused;
-    if (!ref->resolvePath(path, unused, log))
+bool isUniversal(const Asn1& node, std::uint32_t tag) {
+    return node.tagClass == asn::kClassUniversal && node.tag == tag;
+}
+
+// The first child of that universal type, or null.
+const Asn1* firstChildOf(const Asn1* node, std::uint32_t tag) {
+    for (int i = 0; node && i < node->getNumChildren(); ++i)
+        if (isUniversal(*node->getChild(i), tag))
+            return node->getChild(i);
+    return nullptr;
+}
+
+bool oidOf(const Asn1* node, std::string& out) {
+    out.clear();
+    StringBuffer text;
+    if (!node || !node->getOidString(text))
         return false;
-    return getOctetsFromXml(*ref, extList, out);
+    out = text.getString();
+    return true;
+}
+
+// An OCTET STRING's content, its segments joined; held at its size.
+bool octetsOf(const Asn1* node, DataBuffer& out) {
+    std::string bytes;
+    if (!node || !joinedContent(node, bytes))
+        return false;
+    out.clear();
+    return out.appendExact(bytes.data(), static_cast<unsigned int>(bytes.size()));
+}
+
+bool isOid(const Asn1& node, const OidBytes& oid) {
+    return isUniversal(node, asn::kTagOid) && node.contentEquals(oid.bytes, oid.size);
+}
+
+// The values SET of the first attribute of that type, or null.
+const Asn1* attributeValues(const Asn1* attributes, const OidBytes& oid) {
+    for (int i = 0; attributes && i < attributes->getNumChildren(); ++i) {
+        const Asn1* attribute = attributes->getChild(i);
+        if (attribute->getNumChildren() >= 2 && isOid(*attribute->getChild(0), oid))
+            return firstChildOf(attribute, asn::kTagSet);
+    }
+    return nullptr;
+}
+
+// The first common name of a Name, as its certificate's own name queries
+// read it.
+bool appendCommonName(const Asn1* name, std::string& out) {
+    for (int i = 0; name && i < name->getNumChildren(); ++i) {
+        const Asn1* rdn = name->getChild(i);
+        for (int j = 0; j < rdn->getNumChildren(); ++j) {
+            const Asn1* attribute = rdn->getChild(j);
+            const Asn1* value = attribute->getChild(1);
+            if (!value || !attribute->getChild(0) || !isOid(*attribute->getChild(0), kCommonNameOid))
+                continue;
+            std::string raw, text;
+            if (value->tagClass != asn::kClassUniversal || !joinedContent(value, raw) ||
+                !nameStringText(value->tag, raw, text))
+                return false;
+            StringBuffer escaped;
+            appendStringValue(text.data(), text.size(), escaped);
+            out += escaped.getString();
+            return true;
+        }
+    }
+    return false;
 }
 
 } // namespace
 
 SignerInfo::~SignerInfo() = default;
 
-bool SignerInfo::loadXml(ClsXml& node, const ExtPtrArray* extList, LogBase& log, bool verbose) {
+bool SignerInfo::load(const Asn1& node, LogBase& log, bool verbose) {
     // By place: version, the signer's certificate (issuer and serial, or
     // [0] key identifier), digest algorithm, optional [0] authenticated
     // attributes, signature algorithm, signature.
-    std::unique_ptr<ClsXml> sid(node.getChild(kSignerIdField));
-    std::unique_ptr<ClsXml> digest(node.getChild(kSignerIdField + 1));
-    std::unique_ptr<ClsXml> attributes(node.getChild(kSignerIdField + 2));
-    if (attributes && !(attributes->tagEquals("contextSpecific") && attributes->getAttrValueInt("tag") == 0))
-        attributes.reset();
+    const Asn1* sid = node.getChild(kSignerIdField);
+    const Asn1* digest = node.getChild(kSignerIdField + 1);
+    const Asn1* attributes = node.getChild(kSignerIdField + 2);
+    if (attributes && !(attributes->tagClass == asn::kClassContext && attributes->tag == 0))
+        attributes = nullptr;
     const int afterAttributes = kSignerIdField + (attributes ? 3 : 2);
-    std::unique_ptr<ClsXml> signatureAlgorithm(node.getChild(afterAttributes));
-    std::unique_ptr<ClsXml> signature(node.getChild(afterAttributes + 1));
+    const Asn1* signatureAlgorithm = node.getChild(afterAttributes);
+    const Asn1* signature = node.getChild(afterAttributes + 1);
     if (!sid || !digest || !signatureAlgorithm || !signature) {
         log.logError("SignerInfo is incomplete.");
         return false;
     }
     issuerCN.clear();
     serialNumber.clear();
-    if (sid->tagEquals("sequence")) {
-        if (!sid->resolvePath("int|*", serialNumber, log)) {
+    if (isUniversal(*sid, asn::kTagSequence)) {
+        const Asn1* serial = firstChildOf(sid, asn::kTagInteger);
+        if (!serial) {
             log.logError("Failed to get signing certificate's serial number from SignerInfo.");
             return false;
         }
-        // The issuer's common name, for the log.
-        std::unique_ptr<ClsXml> value;
-        XString unused;
-        std::unique_ptr<ClsXml> attribute(sid->newRefToSelf());
-        if (attribute->resolvePath("sequence|/C/oid,2.5.4.3|..|$", unused, log))
-            value.reset(attribute->getChild(1));
-        if (!value || !appendNameValueText(value->getCurrentNode(), issuerCN))
-            log.logError("Warning: The IssuerCN is not present in the SignerInfo.");
+        DataBuffer bytes;
+        serial->getContent(bytes);
+        StringBuffer hex;
+        hex.appendHex(bytes.getData(), static_cast<int>(bytes.getSize()));
+        serialNumber = hex.getString();
+        // The issuer's common name is for the log: read here when asked
+        // for, else for the signers that are checked (a message may carry
+        // thousands).
         if (verbose) {
-            log.logData("serialNumber2", serialNumber.getUtf8());
-            log.logData("issuerCN", issuerCN.getUtf8());
+            if (!appendCommonName(firstChildOf(sid, asn::kTagSequence), issuerCN))
+                log.logError("Warning: The IssuerCN is not present in the SignerInfo.");
+            log.logData("serialNumber2", serialNumber.c_str());
+            log.logData("issuerCN", issuerCN.c_str());
         }
-    } else if (!sid->tagEquals("contextSpecific")) {
+    } else if (sid->tagClass != asn::kClassContext) {
         log.logError(signeddata_msg::kUnreadableSigner);
         return false;
     }
-    if (!digest->resolvePath("oid|*", digestAlgorithmOid, log)) {
+    if (!oidOf(firstChildOf(digest, asn::kTagOid), digestAlgorithmOid)) {
         log.logError("Failed to get digest algorithm identifier in SignerInfo");
         return false;
     }
     if (verbose)
-        log.logData("digestAlgorithmOid", digestAlgorithmOid.getUtf8());
+        log.logData("digestAlgorithmOid", digestAlgorithmOid.c_str());
     contentType.clear();
     messageDigest.clear();
     signingTime.clear();
-    if (attributes) {
-        if (std::unique_ptr<ClsXml>(attributes->newRefToSelf())
-                ->resolvePath("/C/oid,1.2.840.113549.1.9.3|..|set|oid|*", contentType, log))
-            log.logData("contentType", contentType.getUtf8());
-        if (loadOctets(*attributes, "/C/oid,1.2.840.113549.1.9.4|..|set|octets|$", extList, messageDigest, log))
-            log.logDataHex("messageDigestHex", messageDigest.getData(), messageDigest.getSize());
-        else
-            messageDigest.clear();
-        if (std::unique_ptr<ClsXml>(attributes->newRefToSelf())
-                ->resolvePath("/C/oid,1.2.840.113549.1.9.5|..|set|utctime|*", signingTime, log))
-            log.logData("signingTime", signingTime.getUtf8());
+    if (const Asn1* values = attributeValues(attributes, kContentTypeOid);
+        values && oidOf(firstChildOf(values, asn::kTagOid), contentType))
+        log.logData("contentType", contentType.c_str());
+    if (const Asn1* values = attributeValues(attributes, kMessageDigestOid);
+        values && octetsOf(firstChildOf(values, asn::kTagOctetString), messageDigest))
+        log.logDataHex("messageDigestHex", messageDigest.getData(), messageDigest.getSize());
+    else
+        messageDigest.clear();
+    std::string time;
+    if (const Asn1* values = attributeValues(attributes, kSigningTimeOidBytes);
+        values && firstChildOf(values, asn::kTagUtcTime) &&
+        joinedContent(firstChildOf(values, asn::kTagUtcTime), time)) {
+        StringBuffer text;
+        appendStringValue(time.data(), time.size(), text);
+        signingTime = text.getString();
+        log.logData("signingTime", signingTime.c_str());
     }
     if (messageDigest.getSize() == 0)
         log.logError("No SignerInfo message digest found.");
-    if (!signatureAlgorithm->resolvePath("oid|*", digestEncryptionAlgorithmOid, log)) {
+    if (!oidOf(firstChildOf(signatureAlgorithm, asn::kTagOid), digestEncryptionAlgorithmOid)) {
         log.logError("Failed to get digest encryption algorithm identifier in SignerInfo");
         return false;
     }
     if (verbose)
-        log.logData("digestEncryptionAlgorithmOid", digestEncryptionAlgorithmOid.getUtf8());
+        log.logData("digestEncryptionAlgorithmOid", digestEncryptionAlgorithmOid.c_str());
     encryptedDigest.clear();
-    if (!signature->tagEquals("octets") || !getOctetsFromXml(*signature, extList, encryptedDigest)) {
+    if (!isUniversal(*signature, asn::kTagOctetString) || !octetsOf(signature, encryptedDigest)) {
         log.logError("Failed to get encrypted digest bytes in SignerInfo");
         return false;
     }
@@ -258,32 +339,9 @@ bool Pkcs7_SignedData::loadXml(ClsXml& xml, const ExtPtrArray* extList, LogBase&
         log.logData("ContentInfoXml", text.getString());
         return false;
     }
-    std::unique_ptr<ClsXml> signers(sd->getChild(sd->getNumChildren() - 1));
-    if (!signers) {
-        log.logError("Failed to find XML path to SignedData");
-        return false;
-    }
-    log.logDataLong("numSigners", signers->getNumChildren());
-    for (int i = 0; i < signers->getNumChildren(); ++i) {
-        LogContext signerCtx(log, "SignerInfo");
-        std::unique_ptr<ClsXml> node(signers->getChild(i));
-        auto signer = std::make_unique<SignerInfo>();
-        signer->position = i;
-        if (node && signer->loadXml(*node, extList, log, verbose))
-            signerInfos.appendPtr(signer.release());
-        else
-            ++unreadableSigners;
-    }
+    // The signer infos, thousands at times, are read from the DER with the
+    // certificates (readSigners), not from the rendering.
     return true;
-}
-
-SignerInfo* Pkcs7_SignedData::signerAt(int position) const {
-    for (int i = 0; i < signerInfos.getCount(); ++i) {
-        auto* signer = static_cast<SignerInfo*>(signerInfos.elementAt(i));
-        if (signer->position == position)
-            return signer;
-    }
-    return nullptr;
 }
 
 bool Pkcs7_SignedData::verifyOpaque(DataBuffer& out, const ExtPtrArray& certificates, const ExtPtrArray& authAttrDers,
@@ -316,6 +374,61 @@ bool Pkcs7_SignedData::verifySignature(DataSource& source, const ExtPtrArray& ce
         return false;
     }
 
+    // As openssl judges a message: each signer is checked under the first
+    // certificate that bears its identifier, and a signer that cannot be
+    // checked refuses the message before any later one is looked at, before
+    // the content is digested and before any signature is checked.
+    const MessageCertIndex messageCerts = indexMessageCerts(certificates);
+    // Signers of one identifier are looked for once: copies of a signer
+    // would otherwise search the stores again each.
+    std::map<std::string, std::string> signerCertsById;
+    std::vector<const std::string*> certOfSigner;
+    for (int i = 0; i < signerInfos.getCount(); ++i) {
+        auto* signer = static_cast<SignerInfo*>(signerInfos.elementAt(i));
+        const auto* aaDer = static_cast<const DataBuffer*>(authAttrDers.elementAt(signer->position));
+        const bool hasAttributes = aaDer && aaDer->getSize();
+        // Attributes without a message digest bind nothing to the content;
+        // without a content type they do not say what was signed.
+        const char* refusal = hasAttributes && signer->messageDigest.getSize() == 0
+                                  ? signeddata_msg::kEmptyMessageDigest
+                              : hasAttributes && signer->contentType.size() == 0 ? signeddata_msg::kNoContentType
+                              : !signer->idRead                                  ? signeddata_msg::kUnreadableSigner
+                                                                                 : nullptr;
+        const char* sigOid = signer->digestEncryptionAlgorithmOid.c_str();
+        if (!refusal && std::strcmp(sigOid, alg_oid::kRsaEncryption) != 0 && hashIdOfRsaSignatureOid(sigOid) == 0)
+            refusal = signeddata_msg::kUnsupportedSignature;
+        if (!refusal && signer->messageDigest.getSize() != 0 && !hashIdOfDigestOid(signer->digestAlgorithmOid.c_str()))
+            refusal = signeddata_msg::kUnrecognizedDigest;
+        const std::string* certDer = nullptr;
+        if (!refusal) {
+            const std::string idText = certificateIdKey(signer->id);
+            auto known = signerCertsById.find(idText);
+            if (known == signerCertsById.end()) {
+                std::string found;
+                if (idText.empty() ||
+                    !Pkcs7_SignedData_findSignerCert(messageCerts, signer->id, systemCerts, found, log, verbose))
+                    found.clear();
+                known = signerCertsById.emplace(idText, std::move(found)).first;
+            }
+            certDer = &known->second;
+            if (certDer->empty())
+                refusal = signeddata_msg::kNoMatchingCert;
+        }
+        if (refusal) {
+            char name[32];
+            std::snprintf(name, sizeof name, "Signer_%d", i);
+            LogContext signerCtx(log, name);
+            log.logError(refusal);
+            if (refusal == signeddata_msg::kUnsupportedSignature)
+                log.logData("oid", sigOid);
+            else if (refusal == signeddata_msg::kUnrecognizedDigest)
+                log.logData("oid", signer->digestAlgorithmOid.c_str());
+            log.logError(signeddata_msg::kNotVerified);
+            return false;
+        }
+        certOfSigner.push_back(certDer);
+    }
+
     // Every digest the message lists, and every one a signer names, runs
     // once over the content.
     std::map<int, std::unique_ptr<RunningDigest>> running;
@@ -329,7 +442,7 @@ bool Pkcs7_SignedData::verifySignature(DataSource& source, const ExtPtrArray& ce
     for (int i = 0; i < digestAlgorithms.getCount(); ++i)
         start(static_cast<AlgorithmIdentifier*>(digestAlgorithms.elementAt(i))->oid.getString());
     for (int i = 0; i < signerInfos.getCount(); ++i)
-        start(static_cast<SignerInfo*>(signerInfos.elementAt(i))->digestAlgorithmOid.getUtf8());
+        start(static_cast<SignerInfo*>(signerInfos.elementAt(i))->digestAlgorithmOid.c_str());
     std::unique_ptr<unsigned char[]> buffer(new unsigned char[kReadBufferSize]);
     std::int64_t total = 0;
     while (!source.endOfStream()) {
@@ -353,25 +466,19 @@ bool Pkcs7_SignedData::verifySignature(DataSource& source, const ExtPtrArray& ce
         }
     }
 
-    // Every signer's message digest must be the content's.
+    // Every signer's message digest must be the content's before any
+    // signature is checked.
     log.logDataLong("numSigners", signerInfos.getCount());
     bool digestChecked = false;
     for (int i = 0; i < signerInfos.getCount(); ++i) {
         auto* signer = static_cast<SignerInfo*>(signerInfos.elementAt(i));
-        log.logData("signerDigestAlgOid", signer->digestAlgorithmOid.getUtf8());
-        log.logDataLong("messageDigestSize", static_cast<int>(signer->messageDigest.getSize()));
         if (signer->messageDigest.getSize() == 0) {
-            log.logError(signeddata_msg::kEmptyMessageDigest);
             digestChecked = true;
             continue;
         }
-        int id = hashIdOfDigestOid(signer->digestAlgorithmOid.getUtf8());
-        if (!id) {
-            log.logError(signeddata_msg::kUnrecognizedDigest);
-            log.logData("oid", signer->digestAlgorithmOid.getUtf8());
-            return false;
-        }
+        int id = hashIdOfDigestOid(signer->digestAlgorithmOid.c_str());
         if (!digests[id].equalsDb(signer->messageDigest)) {
+            log.logData("signerDigestAlgOid", signer->digestAlgorithmOid.c_str());
             if (id == kHashSha1)
                 log.logDataHex("computedHash", digests[id].getData(), digests[id].getSize());
             log.logError((std::string(digestLogName(id)) + " message digest does not match.").c_str());
@@ -384,17 +491,8 @@ bool Pkcs7_SignedData::verifySignature(DataSource& source, const ExtPtrArray& ce
         return false;
     }
 
-    // As openssl judges a message: every signer must verify, each under the
-    // first certificate that bears its identifier, and the first that does
-    // not ends the judgement; only those that did are handed back.
-    std::vector<std::unique_ptr<CertificateFields>> messageCerts;
-    for (int i = 0; i < certificates.getCount(); ++i) {
-        const auto* der = static_cast<const DataBuffer*>(certificates.elementAt(i));
-        if (der && der->getSize() != 0)
-            messageCerts.push_back(
-                readCertificateFields(std::string_view(reinterpret_cast<const char*>(der->getData()), der->getSize())));
-    }
-    std::map<std::string, std::string> signerCertsById;
+    // Every signer must verify, and the first that does not ends the
+    // judgement; only those that did are handed back.
     bool verified = signerInfos.getCount() != 0;
     for (int i = 0; verified && i < signerInfos.getCount(); ++i) {
         auto* signer = static_cast<SignerInfo*>(signerInfos.elementAt(i));
@@ -405,45 +503,17 @@ bool Pkcs7_SignedData::verifySignature(DataSource& source, const ExtPtrArray& ce
         std::snprintf(name, sizeof name, "Signer_%d", i);
         LogContext signerCtx(log, name);
         verified = false;
-        // Attributes without a message digest bind nothing to the content;
-        // without a content type they do not say what was signed.
-        if (hasAttributes && signer->messageDigest.getSize() == 0) {
-            log.logError(signeddata_msg::kEmptyMessageDigest);
-            break;
+        if (signer->issuerCN.empty() && !signer->id.byKeyId) {
+            LogNull quiet;
+            std::unique_ptr<Asn1> issuer(
+                decodeBerFirst(reinterpret_cast<const unsigned char*>(signer->id.issuer.data()),
+                               static_cast<std::uint32_t>(signer->id.issuer.size()), nullptr, quiet));
+            appendCommonName(issuer.get(), signer->issuerCN);
         }
-        if (hasAttributes && signer->contentType.getSizeUtf8() == 0) {
-            log.logError(signeddata_msg::kNoContentType);
-            break;
-        }
-        if (!signer->idRead) {
-            log.logError(signeddata_msg::kUnreadableSigner);
-            break;
-        }
-        log.logData("issuerCN", signer->issuerCN.getUtf8());
-        log.logData("serialNum", signer->serialNumber.getUtf8());
-        const int hashId = hashIdOfDigestOid(signer->digestAlgorithmOid.getUtf8());
-        const char* sigOid = signer->digestEncryptionAlgorithmOid.getUtf8();
-        if (std::strcmp(sigOid, alg_oid::kRsaEncryption) != 0 && hashIdOfRsaSignatureOid(sigOid) == 0) {
-            log.logError(signeddata_msg::kUnsupportedSignature);
-            log.logData("oid", sigOid);
-            break;
-        }
-        // Signers of one identifier are looked for once: copies of a signer
-        // would otherwise search the stores again each.
-        const CertificateId& id = signer->id;
-        const std::string idText = (id.byKeyId ? "k" + id.keyId : "i" + id.issuer) + '\0' + id.serial;
-        auto known = signerCertsById.find(idText);
-        if (known == signerCertsById.end()) {
-            std::string found;
-            if (!Pkcs7_SignedData_findSignerCert(certificates, messageCerts, id, systemCerts, found, log, verbose))
-                found.clear();
-            known = signerCertsById.emplace(idText, std::move(found)).first;
-        }
-        const std::string& certDer = known->second;
-        if (certDer.empty()) {
-            log.logError(signeddata_msg::kNoMatchingCert);
-            break;
-        }
+        log.logData("issuerCN", signer->issuerCN.c_str());
+        log.logData("serialNum", signer->serialNumber.c_str());
+        const int hashId = hashIdOfDigestOid(signer->digestAlgorithmOid.c_str());
+        const std::string& certDer = *certOfSigner[static_cast<std::size_t>(i)];
         DataBuffer expected;
         auto time = std::make_unique<StringBuffer>();
         if (hasAttributes) {
@@ -461,7 +531,7 @@ bool Pkcs7_SignedData::verifySignature(DataSource& source, const ExtPtrArray& ce
             log.logInfo("Failed to get public key..");
             break;
         }
-        log.logData("digestOid", signer->digestAlgorithmOid.getUtf8());
+        log.logData("digestOid", signer->digestAlgorithmOid.c_str());
         verified = rsaVerifyDigestInfo(signer->encryptedDigest.getData(), signer->encryptedDigest.getSize(),
                                        digestOidOfHashId(hashId), expected.getData(), expected.getSize(), key, log);
         if (!verified) {
@@ -485,27 +555,37 @@ bool Pkcs7_SignedData::verifySignature(DataSource& source, const ExtPtrArray& ce
     return verified;
 }
 
-bool Pkcs7_SignedData_findSignerCert(const ExtPtrArray& certificates,
-                                     const std::vector<std::unique_ptr<CertificateFields>>& read,
-                                     const CertificateId& id, SystemCerts* systemCerts, std::string& out, LogBase& log,
-                                     bool verbose) {
+MessageCertIndex indexMessageCerts(const ExtPtrArray& certificates) {
+    MessageCertIndex index;
+    for (int i = 0; i < certificates.getCount(); ++i) {
+        const auto* der = static_cast<const DataBuffer*>(certificates.elementAt(i));
+        std::unique_ptr<CertificateFields> fields =
+            der && der->getSize() != 0
+                ? readCertificateFields(std::string_view(reinterpret_cast<const char*>(der->getData()), der->getSize()))
+                : nullptr;
+        if (!fields)
+            continue;
+        std::string byIssuer, byKeyId;
+        certificateIdKeys(*fields, byIssuer, byKeyId);
+        for (const std::string* key : {&byIssuer, &byKeyId})
+            if (!key->empty())
+                index.emplace(*key, der);
+    }
+    return index;
+}
+
+bool Pkcs7_SignedData_findSignerCert(const MessageCertIndex& messageCerts, const CertificateId& id,
+                                     SystemCerts* systemCerts, std::string& out, LogBase& log, bool verbose) {
     LogContext ctx(log, "Pkcs7_SignedData_findSignerCert");
     out.clear();
     if (verbose)
-        log.logDataLong("numPkcs7Certs", certificates.getCount());
-    std::size_t k = 0;
-    for (int i = 0; i < certificates.getCount(); ++i) {
-        const auto* der = static_cast<const DataBuffer*>(certificates.elementAt(i));
-        if (!der || der->getSize() == 0)
-            continue;
-        const CertificateFields* fields = k < read.size() ? read[k].get() : nullptr;
-        ++k;
-        if (fields && certificateHasId(*fields, id)) {
-            if (verbose)
-                log.logInfo("Found matching certificate in PKCS7");
-            out.assign(reinterpret_cast<const char*>(der->getData()), der->getSize());
-            return true;
-        }
+        log.logDataLong("numPkcs7Certs", static_cast<int>(messageCerts.size()));
+    const auto inMessage = messageCerts.find(certificateIdKey(id));
+    if (inMessage != messageCerts.end()) {
+        if (verbose)
+            log.logInfo("Found matching certificate in PKCS7");
+        out.assign(reinterpret_cast<const char*>(inMessage->second->getData()), inMessage->second->getSize());
+        return true;
     }
     if (!systemCerts)
         return false;

@@ -7,16 +7,17 @@
 // attributes (over the content when it has none).
 #include <memory>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "netlib/core/DataBuffer.h"
 #include "netlib/core/ExtPtrArray.h"
 #include "netlib/core/TessikObject.h"
-#include "netlib/core/XString.h"
 #include "netlib/pki/CertificateFields.h"
 
 namespace tessik {
 
+class Asn1;
 class ClsXml;
 class DataSource;
 class LogBase;
@@ -48,20 +49,22 @@ public:
     SignerInfo() = default;
     ~SignerInfo() override;
 
-    bool loadXml(ClsXml& node, const ExtPtrArray* extList, LogBase& log, bool verbose);
+    // node: the SignerInfo as the message loader read it from the DER.
+    bool load(const Asn1& node, LogBase& log, bool verbose);
 
-    // The signer's certificate as the message names it (read from the DER
-    // by the message loader; idRead false until then, or when unreadable).
+    // The signer's certificate as the message names it (idRead false when
+    // unreadable).
     CertificateId id;
     bool idRead = false;
-    // For the log: the serial (hex) and the issuer's common name.
-    XString serialNumber;
-    XString issuerCN;
-    XString digestAlgorithmOid;
-    XString contentType;
-    XString signingTime;
+    // For the log: the serial (hex) and the issuer's common name. UTF-8
+    // text, held at its size: a message may carry thousands of signers.
+    std::string serialNumber;
+    std::string issuerCN;
+    std::string digestAlgorithmOid;
+    std::string contentType;
+    std::string signingTime;
     DataBuffer messageDigest;
-    XString digestEncryptionAlgorithmOid;
+    std::string digestEncryptionAlgorithmOid;
     DataBuffer encryptedDigest;
     // Its index among the message's signer infos.
     int position = 0;
@@ -74,14 +77,13 @@ public:
     Pkcs7_SignedData(const Pkcs7_SignedData&) = delete;
     Pkcs7_SignedData& operator=(const Pkcs7_SignedData&) = delete;
 
-    // xml: on the ContentInfo's root.
+    // xml: on the ContentInfo's root. The signer infos are read with the
+    // certificates, from the DER (Pkcs7::loadPkcs7Der).
     bool loadXml(ClsXml& xml, const ExtPtrArray* extList, LogBase& log, bool verbose);
     // out := the content, when every signer verifies over it; a detached
     // signature does not verify here, since there is no content.
     bool verifyOpaque(DataBuffer& out, const ExtPtrArray& certificates, const ExtPtrArray& authAttrDers,
                       SystemCerts* systemCerts, LogBase& log, bool verbose);
-    // The signer info at that place in the message, or null (unread).
-    SignerInfo* signerAt(int position) const;
     bool verifySignature(DataSource& source, const ExtPtrArray& certificates, const ExtPtrArray& authAttrDers,
                          SystemCerts* systemCerts, LogBase& log, bool verbose);
 
@@ -100,13 +102,14 @@ public:
     ExtPtrArray signingTimes;
 };
 
-// The first certificate (DER) the id names among the message's (read: the
-// fields of those that are not empty, in order), else in the system stores:
-// the one a signer is verified under, as openssl takes it.
-bool Pkcs7_SignedData_findSignerCert(const ExtPtrArray& certificates,
-                                     const std::vector<std::unique_ptr<CertificateFields>>& read,
-                                     const CertificateId& id, SystemCerts* systemCerts, std::string& out, LogBase& log,
-                                     bool verbose);
+// The message's certificates (DER) by the keys they answer to
+// (certificateIdKeys), the first in message order for each.
+using MessageCertIndex = std::unordered_map<std::string, const DataBuffer*>;
+MessageCertIndex indexMessageCerts(const ExtPtrArray& certificates);
+// The first certificate (DER) the id names among the message's, else in the
+// system stores: the one a signer is verified under, as openssl takes it.
+bool Pkcs7_SignedData_findSignerCert(const MessageCertIndex& messageCerts, const CertificateId& id,
+                                     SystemCerts* systemCerts, std::string& out, LogBase& log, bool verbose);
 // The UTCTime text of the signing-time attribute, or empty.
 void extractSigningTime(const DataBuffer& authAttrDer, StringBuffer& timeOut);
 

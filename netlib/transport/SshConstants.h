@@ -108,9 +108,6 @@ inline constexpr std::uint32_t kSshMinRsaHostKeyBits = 1024;
 inline constexpr std::uint32_t kSshDisconnectByApplication = 11;
 inline constexpr unsigned int kSshDssSignatureSize = 40;
 inline constexpr unsigned int kSshDssHalfSize = 20;
-// An ssh-dss signature holds r and s in 20 bytes each: OpenSSH takes a q of
-// 160 bits, no other.
-inline constexpr unsigned int kSshDssSubprimeBits = 8 * kSshDssHalfSize;
 inline constexpr unsigned int kSshWindowLowWater = 32768;
 inline constexpr unsigned int kSshMinMaxPacket = 1024;
 inline constexpr unsigned int kSshChannelOverhead = 64;
@@ -149,7 +146,6 @@ inline constexpr const char* kSshMsgInflateFailed = "Failed to decompress payloa
 inline constexpr const char* kSshMsgReadTimeout = "ReadTimeoutMs exceeded.";
 inline constexpr const char* kSshMsgSharedSecretFailed = "Failed to compute the shared secret.";
 inline constexpr const char* kSshMsgBadGroup = "Server sent an unacceptable Diffie-Hellman group.";
-inline constexpr const char* kSshMsgDssSubprime = "An ssh-dss host key's q is not of 160 bits.";
 inline constexpr const char* kSshMsgNegativeMpint = "A number the peer sent is a negative mpint.";
 inline constexpr const char* kSshMsgBadDssSignature = "DSS signature blob has the wrong size.";
 inline constexpr const char* kSshMsgNoKeyExchange = "Key exchange message without a key exchange in progress.";

@@ -20,7 +20,9 @@ using DssKey = DsaKey;
 // non-negative mpint without a needless leading zero, and nothing after
 // the last, every number within the bounds of its key kind (logged when
 // not). The RSA modulus length is n's bit count, at least
-// kSshMinRsaHostKeyBits; a DSS q is of kSshDssSubprimeBits.
+// kSshMinRsaHostKeyBits. A DSS q of 160, 224 or 256 bits is read, as
+// OpenSSH reads it; its signature is r and s in 20 bytes each, as OpenSSH
+// writes and reads one, so that a larger r or s is refused there.
 bool parseRsaHostKey(const DataBuffer& blob, RsaKey& key, LogBase& log);
 bool parseDssHostKey(const DataBuffer& blob, DssKey& key, LogBase& log, bool verbose);
 bool verifyRsaSignature(const RsaKey& key, const unsigned char* sig, unsigned int sigLength, const unsigned char* data,

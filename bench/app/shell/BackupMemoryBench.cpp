@@ -106,31 +106,6 @@ std::pair<double, double> OurPeak(const std::string& journal, const std::string&
     return {figures[0], figures[0] - figures[1]};
 }
 
-// A peer program's peak resident size, in KiB, as GNU time reports it (a
-// child forked from this larger process would count this one's pages);
-// negative when it failed.
-double PeerPeak(const std::string& folder, std::vector<std::string> argv) {
-    const std::string report = folder + "/peak.txt";
-    argv.insert(argv.begin(), {"/usr/bin/time", "-o", report, "-f", "%M"});
-    const pid_t child = ::fork();
-    if (child == 0) {
-        std::vector<char*> args;
-        for (const std::string& a : argv)
-            args.push_back(const_cast<char*>(a.c_str()));
-        args.push_back(nullptr);
-        ::execv(args[0], args.data());
-        ::_exit(127);
-    }
-    int status = 0;
-    if (child < 0 || ::waitpid(child, &status, 0) != child || !WIFEXITED(status) || WEXITSTATUS(status) != 0)
-        return -1;
-    std::ifstream in(report);
-    double kib = -1;
-    in >> kib;
-    std::remove(report.c_str());
-    return kib;
-}
-
 // One journal's line; false when the backup went over the ceiling or failed.
 bool MeasureJournal(const std::string& folder, const char* mode, bool wal) {
     const std::string name = std::string(mode) + ".grv";
@@ -141,8 +116,9 @@ bool MeasureJournal(const std::string& folder, const char* mode, bool wal) {
         return false;
     }
     const auto [peak, growth] = OurPeak(journal, folder + "/" + mode + ".grz");
-    const double shell = PeerPeak(folder, {"/usr/bin/sqlite3", journal, ".backup '" + folder + "/shell-copy.grv'"});
-    const double copy = PeerPeak(folder, {"/usr/bin/cp", journal, folder + "/cp-copy.grv"});
+    const double shell =
+        benchsupport::programPeakKib(folder, {"/usr/bin/sqlite3", journal, ".backup '" + folder + "/shell-copy.grv'"});
+    const double copy = benchsupport::programPeakKib(folder, {"/usr/bin/cp", journal, folder + "/cp-copy.grv"});
     sqlite3_close(keep);
     const double megabytes = static_cast<double>(kJournalBytes) / 1e6;
     std::printf("backup of a %3.0f MB journal, %-8s ours peak %7.1f MiB (backup +%6.1f MiB)  sqlite3 .backup %7.1f "

@@ -3,8 +3,6 @@
 // beside `curl | iconv` on the same body: MB/s of the whole fetch and the
 // peak resident memory one fetch adds, each side measured in a child process
 // of its own. Goal: within 1.1x of the previous commit, time and memory.
-#include <sys/resource.h>
-
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -21,7 +19,6 @@ using namespace tessik;
 namespace {
 
 constexpr std::size_t kBodyBytes = 30u * 1000 * 1000;
-constexpr double kKbPerMb = 1000.0;
 
 struct Body {
     const char* file;
@@ -41,32 +38,6 @@ std::string makeBody(bool utf8, std::size_t size) {
              " &amp; aching knee, " + accented + "</pain><note>walked 2 km</note></entry>\n";
     d += "</entries>\n";
     return d;
-}
-
-long childrenPeakKb() {
-    rusage use{};
-    getrusage(RUSAGE_CHILDREN, &use);
-    return use.ru_maxrss;
-}
-
-long ownPeakKb() {
-    rusage use{};
-    getrusage(RUSAGE_SELF, &use);
-    return use.ru_maxrss;
-}
-
-// The peak resident memory one `work` adds, in MB, measured in a child: the
-// growth of its own peak (our fetch), or the peak of the programs it waited
-// for (the peer's pipeline); -1 when the work failed.
-template <class Work>
-double childPeakMb(bool ofPrograms, Work&& work) {
-    const long peak = benchsupport::inChild([&]() -> long {
-        const long before = ownPeakKb();
-        if (!work())
-            return -1;
-        return ofPrograms ? childrenPeakKb() : ownPeakKb() - before;
-    });
-    return peak >= 0 ? static_cast<double>(peak) / kKbPerMb : -1;
 }
 
 } // namespace
@@ -99,8 +70,8 @@ int main() {
             return ok;
         };
         benchsupport::printBeside(std::string("QuickGetStr, ") + b.charset, body.size(), ours, "curl | iconv", theirs);
-        const double oursMb = childPeakMb(false, ours);
-        const double theirsMb = childPeakMb(true, theirs);
+        const double oursMb = benchsupport::childPeakMb(false, ours);
+        const double theirsMb = benchsupport::childPeakMb(true, theirs);
         std::printf("  peak memory one fetch adds: ours %.0f MB, curl | iconv %.0f MB (largest program)\n", oursMb,
                     theirsMb);
         allOk = allOk && oursMb >= 0 && theirsMb >= 0;

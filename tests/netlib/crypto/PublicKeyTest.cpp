@@ -385,6 +385,35 @@ TEST(RsaKeyEdges, InputRangeAndKeyChoice) {
         EXPECT_TRUE(log.has(c.error)) << log.all();
         EXPECT_EQ(out.getSize(), 0u);
     }
+    // Public operations of tiny keys at the arithmetic's edges, against
+    // python's pow: everything is 0 modulo 1, x^0 too.
+    const unsigned tiny[][3] = {{1, 0, 0}, {3, 0, 2}, {3, 2, 2}, {15, 0, 7}, {15, 13, 7}};
+    std::vector<std::string> ours, powArgs;
+    for (const auto& [tn, te, tx] : tiny) {
+        tessik::RsaKey small;
+        small.keyType = tessik::kRsaPublic;
+        const unsigned char nb = static_cast<unsigned char>(tn), eb = static_cast<unsigned char>(te),
+                            xb = static_cast<unsigned char>(tx);
+        ASSERT_TRUE(small.n.setBytes(&nb, 1) && small.e.setBytes(&eb, te ? 1 : 0));
+        LineLog log;
+        DataBuffer out;
+        ASSERT_TRUE(tessik::rsaExptmod(&xb, 1, tessik::kRsaPublic, small, false, out, log)) << log.all();
+        unsigned value = 0;
+        for (unsigned i = 0; i < out.getSize(); ++i)
+            value = value << 8 | out.getData()[i];
+        ours.push_back(std::to_string(value));
+        powArgs.insert(powArgs.end(), {std::to_string(tx), std::to_string(te), std::to_string(tn)});
+    }
+    const auto powed =
+        grvtest::Python("import sys\nv = list(map(int, sys.argv[1:]))\n"
+                        "print(' '.join(str(pow(v[i], v[i + 1], v[i + 2])) for i in range(0, len(v), 3)))",
+                        powArgs);
+    ASSERT_TRUE(powed.Ok()) << powed.err;
+    std::string joined;
+    for (const std::string& v : ours)
+        joined += (joined.empty() ? "" : " ") + v;
+    EXPECT_EQ(joined + "\n", powed.out);
+
     key.keyType = tessik::kRsaPublic;
     LineLog log;
     DataBuffer out;

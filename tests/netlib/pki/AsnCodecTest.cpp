@@ -132,23 +132,34 @@ TEST(AsnRendering, TreeHoldsWhatTheTextSays) {
     root->deleteTree();
 }
 
+// An OCTET STRING, or a primitive item of another class (an envelope's
+// [0] IMPLICIT content), of 257 bytes or more goes by reference to the
+// bytes it was read from.
 TEST(AsnRendering, LargeOctetsGoByReference) {
-    for (unsigned int size : {256u, 257u}) {
-        std::string der = "0482" + std::string(size == 256 ? "0100" : "0101") + std::string(size * 2, 'a');
-        ExtPtrArray ext;
-        ext.setOwnsObjects(true);
-        StringBuffer xml;
-        Logger log;
-        ASSERT_TRUE(derToXml(*fromHex(der), xml, &ext, log, false));
-        if (size == 257) {
-            EXPECT_STREQ(xml.getString(), "<octets src=\"ext\">0</octets>");
-            ASSERT_EQ(ext.getCount(), 1);
-            EXPECT_EQ(static_cast<DataBuffer*>(ext.elementAt(0))->getSize(), 257u);
-        } else {
-            EXPECT_EQ(ext.getCount(), 0);
-            EXPECT_TRUE(std::string(xml.getString()).rfind("<octets>qqqq", 0) == 0);
+    for (const char* tag : {"04", "80"})
+        for (unsigned int size : {256u, 257u}) {
+            SCOPED_TRACE(std::string(tag) + " " + std::to_string(size));
+            std::unique_ptr<DataBuffer> der =
+                fromHex(tag + std::string("82") + (size == 256 ? "0100" : "0101") + std::string(size * 2, 'a'));
+            ExtPtrArray ext;
+            ext.setOwnsObjects(true);
+            StringBuffer xml;
+            Logger log;
+            ASSERT_TRUE(derToXml(*der, xml, &ext, log, false));
+            const std::string element =
+                std::string(tag) == "04" ? "<octets" : "<contextSpecific tag=\"0\" constructed=\"0\"";
+            if (size == 257) {
+                EXPECT_EQ(xml.getString(),
+                          element + " src=\"ext\">0" + (tag[0] == '0' ? "</octets>" : "</contextSpecific>"));
+                ASSERT_EQ(ext.getCount(), 1);
+                const auto* entry = static_cast<DataBuffer*>(ext.elementAt(0));
+                EXPECT_EQ(entry->getData(), der->getData() + 4);
+                EXPECT_EQ(entry->getSize(), 257u);
+            } else {
+                EXPECT_EQ(ext.getCount(), 0);
+                EXPECT_TRUE(std::string(xml.getString()).rfind(element + ">qqqq", 0) == 0) << xml.getString();
+            }
         }
-    }
 }
 
 TEST(AsnRendering, EmptyInputAndDigestInfo) {

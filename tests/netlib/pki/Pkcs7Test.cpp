@@ -16,6 +16,7 @@
 #include "PkiTestSupport.h"
 #include "netlib/core/Logger.h"
 #include "netlib/core/XString.h"
+#include "netlib/crypto/ClsCrypt.h"
 #include "netlib/crypto/CryptoServices.h"
 #include "netlib/crypto/HashAlgorithms.h"
 #include "netlib/crypto/Rsa.h"
@@ -23,11 +24,14 @@
 #include "netlib/pki/Asn1.h"
 #include "netlib/pki/Certificate.h"
 #include "netlib/pki/CertificateFields.h"
+#include "netlib/pki/ClsCert.h"
+#include "netlib/pki/CryptPublicKey.h"
 #include "netlib/pki/MsMessages.h"
 #include "netlib/pki/Pkcs7.h"
 #include "netlib/pki/Pkcs7EncryptedData.h"
 #include "netlib/pki/Pkcs7EnvelopedData.h"
 #include "netlib/pki/Pkcs7SignedData.h"
+#include "netlib/pki/PkiConstants.h"
 #include "netlib/pki/SystemCerts.h"
 #include "netlib/pki/TessikX509.h"
 #include "netlib/streams/DataSource.h"
@@ -63,7 +67,7 @@ class Pkcs7Messages : public pkitest::PkiRoots {
 protected:
     void SetUp() override {
         PkiRoots::SetUp();
-        installCryptoServices();
+        installPkiServices();
         for (const char* who : {"alice", "bob"})
             makeCert(who, {"-subj", std::string("/O=Gorvane Test/CN=") + who, "-set_serial",
                            who[0] == 'a' ? "0x0A11CE" : "0xB0B0"});
@@ -95,14 +99,15 @@ protected:
     }
 
     // signers: the certificates of the signers that verified, as DER.
-    bool open(const std::string& der, DataBuffer& out, Logger& log, std::vector<std::string>* signers = nullptr) {
+    bool open(const std::string& der, DataBuffer& out, Logger& log, std::vector<std::string>* signers = nullptr,
+              bool verbose = true) {
         Pkcs7 p7;
-        if (!p7.loadPkcs7Der(*bufferOf(der), nullptr, log, true))
+        if (!p7.loadPkcs7Der(*bufferOf(der), nullptr, log, verbose))
             return false;
         SystemCerts stores;
         DataBuffer certDer;
         bool keyLocated = false;
-        const bool opened = p7.openContent(stores, out, certDer, keyLocated, log, true);
+        const bool opened = p7.openContent(stores, out, certDer, keyLocated, log, verbose);
         for (int i = 0; signers && p7.signedData() && i < p7.signedData()->signerCerts.getCount(); ++i) {
             DataBuffer signer;
             static_cast<const TessikX509*>(p7.signedData()->signerCerts.elementAt(i))->getDer(signer);
@@ -477,9 +482,14 @@ TEST_F(Pkcs7Messages, RecipientsNamedByKeyIdentifier) {
 // "many" argv[4] certificates of the signer's issuer and serial, keys of
 // odd numbers of 3,072 bits for n and 3,070 for e, before its own, and
 // argv[5] copies of the signer, their signatures "broken" or "sound" as
-// argv[6] says. Or an EnvelopedData of one recipient: "recipients" argv[4]
-// recipient infos of it, those before the last with their encrypted keys
-// "broken" or "sound", or naming "others" by serial, as argv[5] says.
+// argv[6] says; "strangers" argv[4] signers naming a certificate nobody
+// has in place of its own; "deep" an unsigned attribute of the signer whose
+// value nests argv[4] empty SEQUENCEs; "digests" its digest algorithms
+// written as a SEQUENCE or left out, as argv[4] ("sequence", "absent")
+// says; "swap" its signer infos in the other order. Or an EnvelopedData of
+// one recipient: "recipients" argv[4] recipient infos of it, those before
+// the last with their encrypted keys "broken" or "sound", or naming "others"
+// by serial, as argv[5] says.
 constexpr const char* kRewriteSigned = R"PY(
 import copy, random, sys
 def odd(bits): return 1 << (bits - 1) | random.getrandbits(bits - 1) | 1
@@ -545,6 +555,22 @@ elif sys.argv[3] == "recipients":
         elif sys.argv[5] == "others":
             info[1][1][1][1][1] = (0x10000 + k).to_bytes(3, "big")
     signed[1][1] = copies + signed[1][1]
+elif sys.argv[3] == "deep":
+    nest = [0x30, b""]
+    for k in range(int(sys.argv[4]) - 1):
+        nest = [0x30, [nest]]
+    signer.append([0xA1, [[0x30, [[0x06, b"\x2a\x03\x04"], [0x31, [nest]]]]]])
+elif sys.argv[3] == "digests":
+    if sys.argv[4] == "absent":
+        del signed[1]
+    else:
+        signed[1][0] = 0x30
+elif sys.argv[3] == "swap":
+    signed[-1][1].reverse()
+elif sys.argv[3] == "strangers":
+    stranger = [signer[0], copy.deepcopy(signer[1]), signer[2], signer[-2], [0x04, b"\0" * 4]]
+    stranger[1][1][1][1] = b"\x7e\xe1"
+    signed[-1][1] = [[0x30, stranger] for k in range(int(sys.argv[4]))]
 else:
     key = signer[1][1]
     signer[1] = [0xA0, [[0x04, key[:4]], [0x04, key[4:]]]]
@@ -902,26 +928,29 @@ open(sys.argv[2] + "/named.key", "wb").write(key.private_bytes(serialization.Enc
 // around what the signatures cover, in the signed attributes, in the
 // signer's certificate, or everywhere, and one with a signed attribute then
 // changed; a second signer added (sound, with its signature broken, or
-// without its certificate); content of a time-stamp token's type; a signer
-// whose issuer is named in a T61String, BMPString or UniversalString, found
-// by that name, its common name read by its type; a signer named by its key identifier; a
-// detached signature, of the message or of nothing, given no content; a
-// signer "CN=Probe CA, O=Real" with only a certificate of its serial and key
-// issued by "O=Evil", or with one of its serial and another key listed
+// without its certificate, or so before the first); content of a
+// time-stamp token's type; a signer whose issuer is named in a T61String,
+// BMPString or UniversalString, found by that name, its common name read by
+// its type; a signer named by its key
+// identifier; a detached signature, of the message or of nothing, given no
+// content; a signer "CN=Probe CA, O=Real" with only a certificate of its serial
+// and key issued by "O=Evil", or with one of its serial and another key listed
 // before its own, issued by "O=Evil" or by its own issuer's name (the
 // first of those is the one checked, as openssl takes it); 30 or 600
 // certificates of the signer's issuer and serial, keys dear to check,
 // before its own, and 30 copies of the signer, or 600 of it badly signed,
-// each signer checked once at most; a serial with a needless leading zero octet, one whose top bit
-// needs a zero octet; an issuer written in capitals; a version that tells
-// the other form of signer; a signer's certificate whose RSA numbers are
-// each just inside or outside a bound (n of 16,385 bits, e of a million
-// bits, e of 64 and 65 bits beside n of 4,096, e equal to n), refused before
-// any arithmetic, its bound in the log, or whose n is written as a negative
-// INTEGER. `openssl cms -verify` judges each,
-// and names the
-// signers that verified. What a signature covers must stand as DER here:
-// openssl takes a certificate written otherwise.
+// each signer checked once at most; a serial with a needless leading zero
+// octet, one whose top bit needs a zero octet; an issuer written in capitals; a
+// version that tells the other form of signer; a signer's certificate whose RSA
+// numbers are each just inside or outside a bound (n of 16,385 bits, e of a
+// million bits, e of 64 and 65 bits beside n of 4,096, e equal to n), refused
+// before any arithmetic, its bound in the log, or whose n is written as a
+// negative INTEGER; thousands of signers naming a certificate nobody has; an
+// unsigned attribute nested to the deepest level a message is read to, and
+// one level past it; digest algorithms in a SEQUENCE, or left out.
+// `openssl cms -verify` judges each, and names the signers that verified.
+// What a signature covers must stand as DER here: openssl takes a
+// certificate written otherwise.
 TEST_F(Pkcs7Messages, BerSignedMessagesGetOpensslsVerdict) {
     const char* const kNamedIssuerRead = "issuerCN: named signer";
     enum Change {
@@ -956,7 +985,15 @@ TEST_F(Pkcs7Messages, BerSignedMessagesGetOpensslsVerdict) {
         kThirtyCertificatesThirtySigners,
         kSixHundredCertificates,
         kSixHundredBrokenSigners,
-        kNegativeModulus
+        kNegativeModulus,
+        kStrangers5000,
+        kStrangers20000,
+        kStrangers60000,
+        kNestedAttribute88,
+        kNestedAttribute89,
+        kDigestAlgorithmsInASequence,
+        kNoDigestAlgorithms,
+        kUncertifiedFirstSigner
     };
     struct Case {
         bool stream;
@@ -1018,7 +1055,26 @@ TEST_F(Pkcs7Messages, BerSignedMessagesGetOpensslsVerdict) {
         // openssl reads the magnitude of a modulus written as a negative
         // INTEGER; no modulus is negative, and here it is refused.
         {false, "as signed", kNegativeModulus, true, false, rsa_msg::kNegativeNumber},
+        // Minimal signers naming a certificate nobody has, thousands of them:
+        // the first refuses the message on every road that reads one.
+        {false, "as signed", kStrangers5000, false, false, signeddata_msg::kNoMatchingCert},
+        {false, "as signed", kStrangers20000, false, false, signeddata_msg::kNoMatchingCert},
+        {false, "as signed", kStrangers60000, false, false, signeddata_msg::kNoMatchingCert},
+        // An unsigned attribute nesting empty SEQUENCEs down to the 96th
+        // level below the message, then to the 97th, which no reading of a
+        // message goes to (openssl reads the attribute's value whole).
+        {false, "as signed", kNestedAttribute88, true, true},
+        {false, "as signed", kNestedAttribute89, true, false, asn_msg::kTooDeep},
+        // The digest algorithms are a SET, the first of the SignedData's:
+        // none is taken from the signer infos after them.
+        {false, "as signed", kDigestAlgorithmsInASequence, false, false},
+        {false, "as signed", kNoDigestAlgorithms, false, false},
+        // The signer without its certificate before the one with it: refused
+        // at the first, before any signature is checked.
+        {false, "as signed", kUncertifiedFirstSigner, false, false, signeddata_msg::kNoMatchingCert},
     };
+    const std::map<Change, const char*> strangers = {
+        {kStrangers5000, "5000"}, {kStrangers20000, "20000"}, {kStrangers60000, "60000"}};
     // The certificates before the signer's own, the copies of the signer,
     // and whether their signatures are broken, by row.
     struct Many {
@@ -1077,11 +1133,12 @@ TEST_F(Pkcs7Messages, BerSignedMessagesGetOpensslsVerdict) {
         if (c.change == kKeyIdSigner || c.change == kKeyIdInSegments || c.change == kOtherVersionKeyId)
             args.push_back("-keyid");
         openssl(args);
-        if (c.change == kSecondSigner || c.change == kBrokenSecondSigner || c.change == kUncertifiedSecondSigner) {
+        const bool uncertified = c.change == kUncertifiedSecondSigner || c.change == kUncertifiedFirstSigner;
+        if (c.change == kSecondSigner || c.change == kBrokenSecondSigner || uncertified) {
             std::vector<std::string> resign{
                 "cms", "-resign", "-binary",  "-inform", "DER",      "-in",  m_work.File("signed.p7"), "-outform",
                 "DER", "-signer", crt("bob"), "-inkey",  key("bob"), "-out", m_work.File("signed.p7")};
-            if (c.change == kUncertifiedSecondSigner)
+            if (uncertified)
                 resign.push_back("-nocerts");
             openssl(resign);
         }
@@ -1108,6 +1165,18 @@ TEST_F(Pkcs7Messages, BerSignedMessagesGetOpensslsVerdict) {
             rewriting = "many";
         if (c.change == kNegativeModulus)
             rewriting = "negative";
+        if (c.change == kUncertifiedFirstSigner)
+            rewriting = "swap";
+        const char* rewriteArg = c.change == kNestedAttribute88             ? "88"
+                                 : c.change == kNestedAttribute89           ? "89"
+                                 : c.change == kDigestAlgorithmsInASequence ? "sequence"
+                                 : c.change == kNoDigestAlgorithms          ? "absent"
+                                                                            : nullptr;
+        if (rewriteArg)
+            rewriting = c.change <= kNestedAttribute89 ? "deep" : "digests";
+        const auto count = strangers.find(c.change);
+        if (count != strangers.end())
+            rewriting = "strangers";
         if (rewriting) {
             std::vector<std::string> rewrite{"/usr/bin/python3",       "-c",
                                              kRewriteSigned,           m_work.File("signed.p7"),
@@ -1119,6 +1188,10 @@ TEST_F(Pkcs7Messages, BerSignedMessagesGetOpensslsVerdict) {
             if (copies != many.end())
                 rewrite.insert(rewrite.end(),
                                {copies->second.certificates, copies->second.signers, copies->second.signatures});
+            if (count != strangers.end())
+                rewrite.push_back(count->second);
+            if (rewriteArg)
+                rewrite.push_back(rewriteArg);
             const grvtest::RunResult rewritten = grvtest::RunProgram(rewrite);
             ASSERT_TRUE(rewritten.Ok()) << rewritten.err;
         }
@@ -1152,7 +1225,8 @@ TEST_F(Pkcs7Messages, BerSignedMessagesGetOpensslsVerdict) {
         DataBuffer out;
         std::vector<std::string> signers, opensslSigners;
         const std::uint64_t checksBefore = rsaExptmodCount(kRsaPublic);
-        EXPECT_EQ(open(message, out, log, &signers), c.verifies) << logText(log);
+        // Thousands of signers are read without a verbose log.
+        EXPECT_EQ(open(message, out, log, &signers, count == strangers.end()), c.verifies) << logText(log);
         // One check for each signer that verified; a refused message stops
         // at its first signer, or at a broken second after a sound one.
         EXPECT_LE(rsaExptmodCount(kRsaPublic) - checksBefore, c.verifies ? signers.size() : 2u);
@@ -1166,6 +1240,33 @@ TEST_F(Pkcs7Messages, BerSignedMessagesGetOpensslsVerdict) {
             EXPECT_EQ(signers, opensslSigners);
         }
         EXPECT_EQ(signers.size(), c.verifies ? (c.change == kSecondSigner ? 2u : 1u) : 0u);
+        // The other roads that read a message, each through the one reading
+        // of the library's verification (Pkcs7::loadPkcs7Der), are shown the
+        // fewest signers: the crypt component's public-key decryption, given
+        // a recipient's certificate and key or searching the stores, and the
+        // message calls (whole and low-level).
+        if (c.change != kStrangers5000)
+            continue;
+        for (const bool given : {false, true}) {
+            ClsCrypt crypt;
+            crypt.setCryptAlgorithm("pki");
+            if (given) {
+                const std::string certBytes = pkitest::certificateDer(crt("alice")), keyBytes = keyDer("alice");
+                LogNull quiet;
+                setCryptDecryptCertificate(
+                    crypt, new ClsCert(
+                               Certificate::createFromBytes(reinterpret_cast<const unsigned char*>(certBytes.data()),
+                                                            static_cast<std::uint32_t>(certBytes.size()), quiet, false),
+                               nullptr, false));
+                crypt.privateKey().append(keyBytes.data(), static_cast<unsigned int>(keyBytes.size()));
+            }
+            DataBuffer decrypted;
+            EXPECT_FALSE(crypt.Decrypt(*bufferOf(message), decrypted)) << given;
+        }
+        DataBuffer called;
+        Logger callLog;
+        EXPECT_FALSE(msDecrypt1(*bufferOf(message), called, nullptr, callLog)) << logText(callLog);
+        EXPECT_EQ(rsaExptmodCount(kRsaPublic), checksBefore);
     }
 }
 

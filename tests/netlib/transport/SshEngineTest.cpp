@@ -497,9 +497,8 @@ TEST(SshKeyExchangeEngine, RefusesGuessableSecretsAndWeakGroups) {
 // or with a byte after it. Keys of odd numbers each just inside and just
 // outside a bound: n of 16,384 and 16,385 bits, e of a million bits, e of 64
 // and 65 bits beside n of 4,096, e equal to n; DSA p of 10,000 and 10,001
-// bits, q of 256 (openssl's verification takes it, OpenSSH's 40-byte
-// signature not), 512 and 513 bits, an even p (openssl's verification takes
-// q of 160, 224 or 256 bits and an odd p only).
+// bits, q of 224 and 256 (read by OpenSSH too), 512 and 513 bits, an even p
+// (openssl's verification takes q of 160, 224 or 256 bits and an odd p only).
 constexpr const char* kHostKeyBlobs = R"PY(
 import base64, random, struct, sys
 def s(b): return struct.pack(">I", len(b)) + b
@@ -525,7 +524,8 @@ else:
     dsa = key
     rows = [("ssh-dss", dsa, "-"), ("ssh-rsa", dsa, "-"), ("ssh-dss", dsa + b"x", "-"),
             ("ssh-dss", dsa_of(odd(10000), odd(160)), "-"), ("ssh-dss", dsa_of(odd(10001), odd(160)), "dsa-p"),
-            ("ssh-dss", dsa_of(odd(2048), odd(256)), "ssh-q"), ("ssh-dss", dsa_of(odd(2048), odd(512)), "dsa-q"),
+            ("ssh-dss", dsa_of(odd(2048), odd(224)), "-"), ("ssh-dss", dsa_of(odd(2048), odd(256)), "-"),
+            ("ssh-dss", dsa_of(odd(2048), odd(512)), "dsa-q"),
             ("ssh-dss", dsa_of(odd(2048), odd(513)), "dsa-q"), ("ssh-dss", dsa_of(odd(2048) ^ 1, odd(160)), "dsa-even")]
 for alg, b, strict in rows:
     print(alg, base64.b64encode(b).decode(), strict)
@@ -535,8 +535,7 @@ for alg, b, strict in rows:
 const std::map<std::string, const char*> kBoundRefusals = {
     {"modulus", rsa_msg::kModulusTooLarge}, {"e-below-n", rsa_msg::kExponentNotBelowModulus},
     {"e-size", rsa_msg::kExponentTooLarge}, {"dsa-p", dsa_msg::kPrimeTooLarge},
-    {"dsa-q", dsa_msg::kSubprimeSize},      {"dsa-even", dsa_msg::kPrimeEven},
-    {"ssh-q", kSshMsgDssSubprime}};
+    {"dsa-q", dsa_msg::kSubprimeSize},      {"dsa-even", dsa_msg::kPrimeEven}};
 
 // The rows kHostKeyBlobs makes of a key file, after the given ones.
 void AddHostKeyBlobs(std::vector<std::string>& rows, const char* kind, const std::string& publicKeyFile) {
@@ -623,12 +622,15 @@ TEST(SshHostKeys, OpenSshDsaBlobsAreReadAndFingerprintedAsSshKeygenReadsThem) {
     std::vector<std::string> rows;
     AddHostKeyBlobs(rows, "dsa", dir.File("dsa.pub"));
     const BlobVerdicts verdicts = JudgeHostKeyBlobs(dir, rows);
-    EXPECT_EQ(verdicts.read, 2);
-    EXPECT_EQ(verdicts.parted, 5);
+    EXPECT_EQ(verdicts.read, 4);
+    EXPECT_EQ(verdicts.parted, 4);
 }
 
+// A key of q of 256 bits is read, as OpenSSH reads it, and its signature in
+// r and s of 32 bytes each (paramiko's form) refused, as OpenSSH's client
+// refuses it ("invalid format").
 TEST(SshHostKeys, DssSignaturesBareOrWrappedAndNothingElse) {
-    // python's cryptography makes the key and signs H with SHA-1.
+    // python's cryptography makes the keys and signs H with SHA-1.
     RunResult r = Python(R"PY(
 import struct
 from cryptography.hazmat.primitives.asymmetric import dsa, utils
@@ -643,11 +645,18 @@ blob = s(b'ssh-dss') + mp(pn.parameter_numbers.p) + mp(pn.parameter_numbers.q) +
 r, sv = utils.decode_dss_signature(key.sign(b'exchange hash', hashes.SHA1()))
 rs = r.to_bytes(20, 'big') + sv.to_bytes(20, 'big')
 print(blob.hex()); print(rs.hex()); print((s(b'ssh-dss') + s(rs)).hex()); print((s(b'ssh-dss') + s(rs + b'\0')).hex())
+wide = dsa.generate_parameters(2048).generate_private_key()
+wn = wide.public_key().public_numbers()
+assert wn.parameter_numbers.q.bit_length() == 256
+print((s(b'ssh-dss') + mp(wn.parameter_numbers.p) + mp(wn.parameter_numbers.q) + mp(wn.parameter_numbers.g) +
+       mp(wn.y)).hex())
+r, sv = utils.decode_dss_signature(wide.sign(b'exchange hash', hashes.SHA1()))
+print((s(b'ssh-dss') + s(r.to_bytes(32, 'big') + sv.to_bytes(32, 'big'))).hex())
 )PY");
     std::vector<std::string> lines;
     for (std::size_t at = 0, nl; (nl = r.out.find('\n', at)) != std::string::npos; at = nl + 1)
         lines.push_back(r.out.substr(at, nl - at));
-    ASSERT_EQ(lines.size(), 4u) << r.err;
+    ASSERT_EQ(lines.size(), 6u) << r.err;
     DssKey key;
     Logger log;
     ASSERT_TRUE(parseDssHostKey(FromHex(lines[0]), key, log, false));
@@ -657,6 +666,10 @@ print(blob.hex()); print(rs.hex()); print((s(b'ssh-dss') + s(rs)).hex()); print(
         EXPECT_EQ(dssVerifySig(key, sig.getData(), sig.getSize(), h.getData(), h.getSize(), log, false), valid)
             << hex.size();
     }
+    DssKey wide;
+    ASSERT_TRUE(parseDssHostKey(FromHex(lines[4]), wide, log, false));
+    const Buf wideSig = FromHex(lines[5]);
+    EXPECT_FALSE(dssVerifySig(wide, wideSig.getData(), wideSig.getSize(), h.getData(), h.getSize(), log, false));
     StringBuffer text;
     log.getLogText(text);
     EXPECT_NE(std::string(text.getString()).find(kSshMsgBadDssSignature), std::string::npos);
