@@ -432,7 +432,7 @@ bool readCertificateId(const Asn1* node, CertificateId& out) {
 
 bool certificateHasId(const CertificateFields& cert, const CertificateId& id) {
     if (id.byKeyId)
-        return !id.keyId.empty() && cert.subjectKeyId == id.keyId;
+        return !id.keyId.empty() && !cert.subjectKeyIdUnreadable && cert.subjectKeyId == id.keyId;
     // The decoder takes an INTEGER only in its shortest form, so equal
     // values are equal octets.
     return !id.serial.empty() && cert.serial == id.serial && !id.issuer.empty() && nameAsDer(cert.issuer) == id.issuer;
@@ -449,7 +449,9 @@ std::string certificateIdKey(const CertificateId& id) {
 void certificateIdKeys(const CertificateFields& cert, std::string& byIssuer, std::string& byKeyId) {
     const std::string issuer = cert.serial.empty() ? std::string() : nameAsDer(cert.issuer);
     byIssuer = issuer.empty() ? std::string() : "i" + issuer + cert.serial;
-    byKeyId = cert.subjectKeyId.empty() ? std::string() : "k" + cert.subjectKeyId;
+    byKeyId = !cert.subjectKeyId || cert.subjectKeyId->empty() || cert.subjectKeyIdUnreadable
+                  ? std::string()
+                  : "k" + *cert.subjectKeyId;
 }
 
 platform::PCCERT_CONTEXT nextCertificateWithId(platform::HCERTSTORE store, const CertificateId& id,
