@@ -622,8 +622,10 @@ bool HttpClient::readResponseTo(HttpControl& options, bool tls, bool head, bool 
             log.logData("ResponseHeader", text.getString());
     }
     // A redirect the call goes on to is not handed over: its body is nobody's.
-    const BodyFraming framing =
-        decideBodyFraming(header, head, options.FollowRedirects != 0 && redirectFollowed(status, options));
+    // A road that follows answers itself goes on from a 302 alone, and
+    // hands over the others.
+    const bool goesOn = m_codingsLeftToRoad ? status == http_status::kFound : redirectFollowed(status, options);
+    const BodyFraming framing = decideBodyFraming(header, head, options.FollowRedirects != 0 && goesOn);
     if (discardBody) {
         if (framing.kind == BodyFraming::kNone || (framing.kind == BodyFraming::kLength && framing.length == 0)) {
             if (pm != nullptr)
