@@ -18,7 +18,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <stdexcept>
 #include <string>
 #include <thread>
@@ -73,15 +72,6 @@ std::string packed(const char* kind, std::size_t size) {
     if (!r.Ok())
         throw std::runtime_error("python: " + r.err);
     return r.out;
-}
-
-long peakRssKb() {
-    std::ifstream status("/proc/self/status");
-    for (std::string line; std::getline(status, line);) {
-        if (line.rfind("VmHWM:", 0) == 0)
-            return std::strtol(line.c_str() + 6, nullptr, 10);
-    }
-    return -1;
 }
 
 double cpuSeconds() {
@@ -155,7 +145,7 @@ int child(int argc, char** argv) {
         return 1;
     const std::string who = argv[1];
     const int rc = who == "--ours" ? downloadOurs(argv[2], argv[3], argv[4]) : downloadCurl(argv[2], argv[3], argv[4]);
-    std::printf("%ld %.3f\n", peakRssKb(), cpuSeconds());
+    std::printf("%ld %.3f\n", benchsupport::ownPeakKb(), cpuSeconds());
     return rc;
 }
 
