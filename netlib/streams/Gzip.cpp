@@ -32,7 +32,6 @@ constexpr std::uint32_t kReserveSlack = 200;
 // ISIZE only hints at the room to reserve; a hostile one must not allocate.
 constexpr std::uint32_t kMaxReserve = 64u * 1024 * 1024;
 constexpr int kCallerDeflate = 18922;
-constexpr int kCallerSource = 18923;
 // The first member is fed to the inflater in pieces this large, a later one
 // in short pieces, so that many small members cost time in proportion to
 // their size (what the inflater took past a member's end is taken again).
