@@ -100,6 +100,19 @@ ClsHttpResponse* ClsHttp::synchronousRequestImpl(const char* domain, int port, b
     return response;
 }
 
+bool ClsHttp::redirectVerbOf(ClsHttpRequest& request, StringBuffer& redirectVerb) const {
+    // The redirect is fetched by a request without a body: a verb that
+    // takes one is not followed (its 302 is the answer), POST turns into
+    // GET, as browsers and curl do.
+    StringBuffer verb;
+    request.request().getVerb(verb);
+    redirectVerb.setSb(m_options.RedirectVerb.getSize() != 0 ? m_options.RedirectVerb
+                       : verb.equalsNoCase("POST")           ? StringBuffer("GET")
+                                                             : verb);
+    const bool bodyless = !request.request().hasBody() && !request.request().verbTakesBody();
+    return verbWithoutBody(redirectVerb) || (redirectVerb.equalsSb(verb) && bodyless);
+}
+
 ClsHttpResponse* ClsHttp::requestFollowRedirect(const char* host, int port, bool ssl, ClsHttpRequest& request,
                                                 ProgressEvent* progress, bool useCallerBuffer, DataBuffer* callerBody,
                                                 bool& ok, LogBase& log, bool verbose) {
@@ -145,34 +158,30 @@ ClsHttpResponse* ClsHttp::requestFollowRedirect(const char* host, int port, bool
         delete response;
         return nullptr;
     }
-    // The redirect is fetched by a request without a body: a verb that
-    // takes one is not followed (its 302 is the answer), POST turns into
-    // GET, as browsers and curl do.
-    StringBuffer verb;
-    request.request().getVerb(verb);
-    StringBuffer redirectVerb(m_options.RedirectVerb.getSize() != 0 ? m_options.RedirectVerb
-                              : verb.equalsNoCase("POST")           ? StringBuffer("GET")
-                                                                    : verb);
-    const bool bodyless = !request.request().hasBody() && !request.request().verbTakesBody();
-    if (!verbWithoutBody(redirectVerb) && !(redirectVerb.equalsSb(verb) && bodyless)) {
+    StringBuffer redirectVerb;
+    if (!redirectVerbOf(request, redirectVerb)) {
         log.logInfo(http_redirect::kMsgBodyVerbNotFollowed);
         log.logData("verb", redirectVerb.getString());
         ok = true;
         return handOver();
     }
+    // The 302's body was not read, the call going on from it: one that
+    // cannot go on has no answer to hand over.
     StringBuffer target;
     HttpClient::resolveRedirectTarget(requested.getString(), location.getString(), target);
     if (target.getSize() == 0) {
         log.logError("Failed to construct new URL for redirect");
         log.logData("OriginalUrl", requested.getString());
-        return handOver();
+        delete response;
+        return nullptr;
     }
     if (progress != nullptr) {
         bool abort = false;
         progress->RedirectCheck(requested.getString(), target.getString(), &abort);
         if (abort) {
             log.logError("Aborted by application.");
-            return handOver();
+            delete response;
+            return nullptr;
         }
     }
     m_historian.clearEvents();
@@ -230,14 +239,16 @@ ClsHttpResponse* ClsHttp::fullRequest(const char* host, int port, bool ssl, ClsH
         m_options.logOptions(log);
     }
     ClsHttpResponse* response = nullptr;
+    StringBuffer redirectVerb;
+    const RoadFollows follows = redirectVerbOf(request, redirectVerb) ? RoadFollows::kFound : RoadFollows::kNothing;
     if (useCallerBuffer) {
         ok = m_pool.synchronousRequest(m_options, host, port, ssl, request.request(), m_lastResult, *callerBody, log,
-                                       &monitor, verbose, true);
+                                       &monitor, verbose, follows);
     } else {
         response = new ClsHttpResponse;
         response->setDomain(host);
         ok = m_pool.synchronousRequest(m_options, host, port, ssl, request.request(), response->getResult(),
-                                       response->getBody(), log, &monitor, verbose, true);
+                                       response->getBody(), log, &monitor, verbose, follows);
         if (ok) {
             m_lastResult.requestHeaderText.setSb(response->getResult().requestHeaderText);
         } else {

@@ -78,6 +78,9 @@ public:
     ClsHttpResponse* requestFollowRedirect(const char* host, int port, bool ssl, ClsHttpRequest& request,
                                            ProgressEvent* progress, bool useCallerBuffer, DataBuffer* callerBody,
                                            bool& ok, LogBase& log, bool verbose);
+    // Whether requestFollowRedirect follows a 302 of request, and by which
+    // verb (redirectVerb, also when it does not).
+    bool redirectVerbOf(ClsHttpRequest& request, StringBuffer& redirectVerb) const;
     ClsHttpResponse* fullRequest(const char* host, int port, bool ssl, ClsHttpRequest& request, ProgressEvent* progress,
                                  bool useCallerBuffer, DataBuffer* callerBody, bool& ok, LogBase& log, bool verbose);
 

@@ -116,6 +116,12 @@ inline constexpr const char* kHiddenPassword = "********";
 struct HandshakeWords;
 } // namespace http_auth
 
+// Who follows the redirects of a request: the connection, those
+// HttpClient::redirectFollowed names, or the road that sent it (a request
+// object's), which goes on from a 302 with a Location alone (kFound) or
+// from none.
+enum class RoadFollows { kConnection, kFound, kNothing };
+
 class HttpClient : public TessikObject, public Output, public PackageExchange {
 public:
     HttpClient();
@@ -254,6 +260,8 @@ public:
     // The redirects the GET road follows, answered or cached: a 301 or 302,
     // and a GET's 303, 307 or 308 (a 303 asks for a GET, the others keep it).
     static bool redirectFollowed(std::uint32_t status, const HttpControl& options);
+    // Whether the call goes on from this answer, by who follows it.
+    bool callGoesOn(const HttpResponseHeader& header, const HttpControl& options) const;
     // The traffic log file of this connection ("" for none).
     void setSessionLogFilename(const char* utf8Path);
 
@@ -314,9 +322,10 @@ public:
     // for, stays as it is.
     static bool undoHandedCodings(HttpResult& result, DataBuffer& body, std::uint32_t from, std::uint64_t maxSize,
                                   LogBase& log, ProgressMonitor* pm);
-    // While on, readResponse leaves the codings on what it reads: the road
-    // follows some answers, and judges the one it hands over itself.
-    void leaveCodingsToRoad(bool on) { m_codingsLeftToRoad = on; }
+    // Unless kConnection, readResponse leaves the codings on what it reads:
+    // the road follows what it names, and judges the answer it hands over
+    // itself.
+    void leaveFollowingToRoad(RoadFollows road) { m_road = road; }
     bool readEarlyResponse(const DataBuffer& received, DataBuffer& body, HttpControl& options, HttpResult& result,
                            LogBase& log, ProgressMonitor* pm, bool& retry);
     // The same with the body going to any Output, as it came: the result
@@ -519,7 +528,7 @@ private:
     bool m_headLostAtOnce;
     // The last response read set cookies.
     bool m_cookiesSet;
-    bool m_codingsLeftToRoad = false;
+    RoadFollows m_road = RoadFollows::kConnection;
     // The path of the request whose answer is read: a cookie it sets
     // without a Path is scoped to its directory.
     StringBuffer m_cookiePath;

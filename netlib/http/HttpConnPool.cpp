@@ -101,7 +101,7 @@ void HttpConnPool::prepareClient(HttpClient& client) {
 
 bool HttpConnPool::synchronousRequest(HttpControl& options, const char* domain, int port, bool tls,
                                       HttpRequest& request, HttpResult& result, DataBuffer& body, LogBase& log,
-                                      ProgressMonitor* pm, bool logDetails, bool roadJudgesCodings) {
+                                      ProgressMonitor* pm, bool logDetails, RoadFollows road) {
     if (domain == nullptr) {
         log.logError("No domain");
         return false;
@@ -122,9 +122,9 @@ bool HttpConnPool::synchronousRequest(HttpControl& options, const char* domain, 
     prepareClient(*client);
     struct CodingsScope {
         HttpClient& client;
-        ~CodingsScope() { client.leaveCodingsToRoad(false); }
+        ~CodingsScope() { client.leaveFollowingToRoad(RoadFollows::kConnection); }
     } codings{*client};
-    client->leaveCodingsToRoad(roadJudgesCodings);
+    client->leaveFollowingToRoad(road);
     bool fresh = false;
     if (!client->httpConnect(options, domain, port, tls, log, pm, fresh))
         return false;

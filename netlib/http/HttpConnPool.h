@@ -9,11 +9,11 @@
 #include "netlib/core/ExtPtrArray.h"
 #include "netlib/core/TessikObject.h"
 #include "netlib/core/XString.h"
+#include "netlib/http/HttpClient.h"
 
 namespace tessik {
 
 class CallCredentials;
-class HttpClient;
 class HttpControl;
 class Output;
 class HttpRequest;
@@ -38,11 +38,11 @@ public:
     // one; null only when no connection object can be had.
     HttpClient* findOrCreateClient(const char* domain, int port, bool tls, HttpControl& options, LogBase& log);
     // The answer's body has its content codings undone, unless the caller
-    // follows some answers itself (roadJudgesCodings): it then undoes them
-    // on the answer it hands over (HttpClient::undoHandedCodings).
+    // follows answers itself (road not kConnection): it then undoes them on
+    // the answer it hands over (HttpClient::undoHandedCodings).
     bool synchronousRequest(HttpControl& options, const char* domain, int port, bool tls, HttpRequest& request,
                             HttpResult& result, DataBuffer& body, LogBase& log, ProgressMonitor* pm, bool logDetails,
-                            bool roadJudgesCodings = false);
+                            RoadFollows road = RoadFollows::kConnection);
 
     // The quick drivers take a URL (trimmed, spaces sent as %20). Login and
     // password written in it serve that call only: the options' own are put

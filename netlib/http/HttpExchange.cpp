@@ -524,7 +524,7 @@ bool HttpClient::readResponse(HttpControl& options, bool tls, bool head, bool di
     OutputDataBuffer sink(&body);
     if (!readResponseTo(options, tls, head, discardBody, result, sink, log, pm, logDetails))
         return false;
-    if (m_codingsLeftToRoad || undoHandedCodings(result, body, 0, options.MaxResponseSize, log, pm))
+    if (m_road != RoadFollows::kConnection || undoHandedCodings(result, body, 0, options.MaxResponseSize, log, pm))
         return true;
     closeNumbered("Closing connection to HTTP server. (15)", log);
     return false;
@@ -622,10 +622,8 @@ bool HttpClient::readResponseTo(HttpControl& options, bool tls, bool head, bool 
             log.logData("ResponseHeader", text.getString());
     }
     // A redirect the call goes on to is not handed over: its body is nobody's.
-    // A road that follows answers itself goes on from a 302 alone, and
-    // hands over the others.
-    const bool goesOn = m_codingsLeftToRoad ? status == http_status::kFound : redirectFollowed(status, options);
-    const BodyFraming framing = decideBodyFraming(header, head, options.FollowRedirects != 0 && goesOn);
+    const BodyFraming framing =
+        decideBodyFraming(header, head, options.FollowRedirects != 0 && callGoesOn(header, options));
     if (discardBody) {
         if (framing.kind == BodyFraming::kNone || (framing.kind == BodyFraming::kLength && framing.length == 0)) {
             if (pm != nullptr)

@@ -38,6 +38,19 @@ bool HttpClient::redirectFollowed(std::uint32_t status, const HttpControl& optio
                    status == http_status::kPermanentRedirect);
 }
 
+bool HttpClient::callGoesOn(const HttpResponseHeader& header, const HttpControl& options) const {
+    const std::uint32_t status = header.getStatusCode();
+    switch (m_road) {
+    case RoadFollows::kConnection: return redirectFollowed(status, options);
+    case RoadFollows::kNothing: return false;
+    case RoadFollows::kFound: break;
+    }
+    StringBuffer location;
+    header.getField("Location", location);
+    location.trimWhitespace();
+    return status == http_status::kFound && location.getSize() != 0;
+}
+
 bool HttpClient::followRedirect(const char* url, int depth, HttpControl& options, Output& out, std::int64_t answerStart,
                                 HttpResult& result, LogBase& log, ProgressMonitor* pm, bool verbose) {
     if (depth >= kMaxRedirectDepth) {
