@@ -30,16 +30,6 @@ namespace {
 constexpr const char* kSuite = "AES128-SHA:@SECLEVEL=0";
 constexpr const char* kFileName = "large.bin";
 
-// The process's peak resident set, in kB (/proc's VmHWM).
-long peakRssKb() {
-    std::ifstream status("/proc/self/status");
-    for (std::string line; std::getline(status, line);) {
-        if (line.rfind("VmHWM:", 0) == 0)
-            return std::strtol(line.c_str() + 6, nullptr, 10);
-    }
-    return -1;
-}
-
 double seconds(const timeval& t) {
     constexpr double kMicro = 1e-6;
     return double(t.tv_sec) + double(t.tv_usec) * kMicro;
@@ -111,7 +101,7 @@ int child(int argc, char** argv) {
         rc = downloadCurl(argv[2], argv[3], argv[4]);
     rusage usage{};
     getrusage(RUSAGE_SELF, &usage);
-    std::printf("%ld %.3f %.3f\n", peakRssKb(), seconds(usage.ru_utime), seconds(usage.ru_stime));
+    std::printf("%ld %.3f %.3f\n", benchsupport::ownPeakKb(), seconds(usage.ru_utime), seconds(usage.ru_stime));
     return rc;
 }
 
