@@ -650,10 +650,6 @@ int GivePermissions(int fd, const struct stat& own, const Permissions& given) {
     return ::fchmod(fd, given.mode) == 0 ? 0 : errno;
 }
 
-int RenameFile(const std::string& from, const std::string& to, bool replace) {
-    return RenameFileIn(AT_FDCWD, from, to, replace);
-}
-
 int RenameFileIn(int folder, const std::string& from, const std::string& to, bool replace) {
     if (replace)
         return ::renameat(folder, from.c_str(), folder, to.c_str()) == 0 ? 0 : errno;

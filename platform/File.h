@@ -161,10 +161,9 @@ bool IsSameFile(const std::string& a, const std::string& b);
 std::size_t LongestName(const std::string& folder);
 // Whether a write failed for want of room (a full disk or quota).
 bool IsDiskFull(int error);
-// Renames from to to: over what stands there when replace is true, else
-// only where nothing does (EEXIST). 0, else the errno.
-int RenameFile(const std::string& from, const std::string& to, bool replace);
-// The same with both names in the folder open at folder.
+// Renames from to to, both names in the folder open at folder: over what
+// stands there when replace is true, else only where nothing does (EEXIST).
+// 0, else the errno.
 int RenameFileIn(int folder, const std::string& from, const std::string& to, bool replace);
 
 // The absolute path with "." and ".." resolved and repeated separators
