@@ -217,8 +217,8 @@ std::unique_ptr<CertificateFields> readCertificateFields(std::string_view der) {
                       parseAsnTime(validity->getChild(1), cert->notAfter);
     // One decoding serves both readings of the extensions.
     std::unique_ptr<Asn1> whole = decoded(cert->der);
-    DataBuffer ski, aki;
-    MsCertificate::getKeyIdentifiers(whole.get(), ski, aki, cert.get());
+    DataBuffer ski;
+    MsCertificate::getKeyIdentifiers(whole.get(), ski, cert.get());
     MsCertificate::getExtensionFacts(whole.get(), cert->facts);
     return cert;
 }
