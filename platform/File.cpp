@@ -596,34 +596,21 @@ bool PermissionsOf(const std::string& path, const struct stat& found, mode_t lim
     return ReadAccessAcl(path, out.acl);
 }
 
-bool NewFilePermissions(int folder, int made, const struct stat& madeStat, mode_t limit, Permissions& out) {
-    struct stat st = madeStat;
+bool NewFilePermissions(int made, const struct stat& madeStat, mode_t limit, Permissions& out) {
     if (!ReadAccessAcl(made, out.acl))
         return false;
     // Its group is what the folder gives a new file (its own, where it is
     // setgid), as open() gives it.
-    out.uid = st.st_uid;
-    out.gid = st.st_gid;
+    out.uid = madeStat.st_uid;
+    out.gid = madeStat.st_gid;
     out.ownAcl = !out.acl.empty();
-    constexpr mode_t kRequest = 0666;
-    if (out.acl.empty()) {
-        // Made for its owner alone, under the umask: the owner's bits are
-        // what a new file's would be, and nothing else is left to ask.
-        constexpr mode_t kOthersBits = 0066;
-        out.mode = ((limit & kOthersBits) == 0 ? st.st_mode & 07777 : NewFileMode()) & limit;
-        return true;
-    }
-    // The folder's default ACL: what open() makes of it is asked of a file
-    // nobody can name, and so nobody can open.
-    const int probe = ::openat(folder, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, kRequest & limit);
-    if (probe < 0) {
-        out.mode = NewFileMode() & limit;
-        return true;
-    }
-    const bool read = ::fstat(probe, &st) == 0 && MadePermissions(probe, st, out);
-    ::close(probe);
-    out.ownAcl = true;
-    return read;
+    // Made for its owner alone, under the umask: the owner's bits are what a
+    // new file's would be, and nothing else is left to ask. Any other bits
+    // are the umask's, with no file to ask of them.
+    constexpr mode_t kOthersBits = 0066;
+    const bool ownerAlone = out.acl.empty() && (limit & kOthersBits) == 0;
+    out.mode = (ownerAlone ? madeStat.st_mode & 07777 : NewFileMode()) & limit;
+    return true;
 }
 
 bool MadePermissions(int made, const struct stat& madeStat, Permissions& out) {
@@ -648,10 +635,6 @@ int GivePermissions(int fd, const struct stat& own, const Permissions& given) {
     if (given.acl.empty() && (own.st_mode & 07777) == given.mode && own.st_uid == given.uid)
         return 0;
     return ::fchmod(fd, given.mode) == 0 ? 0 : errno;
-}
-
-int RenameFile(const std::string& from, const std::string& to, bool replace) {
-    return RenameFileIn(AT_FDCWD, from, to, replace);
 }
 
 int RenameFileIn(int folder, const std::string& from, const std::string& to, bool replace) {

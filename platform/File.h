@@ -126,11 +126,12 @@ struct Permissions {
 // setgid bits go as a write by this process would take them away. False,
 // errno set, when its ACL cannot be read.
 bool PermissionsOf(const std::string& path, const struct stat& found, mode_t limit, Permissions& out);
-// Those open(O_CREAT) gives a new file asked for 0666 & limit in the folder
-// open at folder (the umask, or the folder's default ACL), told from made,
-// a file this process just made there for its owner alone, which fstat
-// found as madeStat.
-bool NewFilePermissions(int folder, int made, const struct stat& madeStat, mode_t limit, Permissions& out);
+// Those open(O_CREAT) gives a new file asked for 0666 & limit, told from
+// made, a file this process just made for its owner alone, which fstat
+// found as madeStat, and the umask: for a folder where no file without a
+// name can be made to ask (MadePermissions of one is the kernel's own
+// answer, a folder's default ACL counted).
+bool NewFilePermissions(int made, const struct stat& madeStat, mode_t limit, Permissions& out);
 // Those open(O_CREAT) gave made, a file this process just made as a new
 // file, asked for what the new file is to get, which fstat found as
 // madeStat.
@@ -161,10 +162,9 @@ bool IsSameFile(const std::string& a, const std::string& b);
 std::size_t LongestName(const std::string& folder);
 // Whether a write failed for want of room (a full disk or quota).
 bool IsDiskFull(int error);
-// Renames from to to: over what stands there when replace is true, else
-// only where nothing does (EEXIST). 0, else the errno.
-int RenameFile(const std::string& from, const std::string& to, bool replace);
-// The same with both names in the folder open at folder.
+// Renames from to to, both names in the folder open at folder: over what
+// stands there when replace is true, else only where nothing does (EEXIST).
+// 0, else the errno.
 int RenameFileIn(int folder, const std::string& from, const std::string& to, bool replace);
 
 // The absolute path with "." and ".." resolved and repeated separators

@@ -160,15 +160,14 @@ int MakePart(int folder, const std::string& prefix, mode_t mode, std::string& pa
     return -1;
 }
 
-// The part of a name that was free: made first with no name (O_TMPFILE),
+// The part of a name that was free, made first with no name (O_TMPFILE),
 // asked for 0666 & limit as open(O_CREAT) asks, so that what the kernel
 // gives it there (the umask, or the folder's default ACL) is what the new
 // file is to get, read off it as it stands (made), with nothing else made
 // to ask nor the umask read. Nobody can open a file with no name; it is
-// made its writer's alone before it takes its part name. -1, errno set,
-// where the file system makes no such file or the kernel's name for it
-// cannot be linked: the caller then makes its part as for a replace.
-int MakeNewPart(int folder, const std::string& prefix, mode_t limit, std::string& part, Permissions& made) {
+// made its writer's alone before it takes a name (NamePart). -1, errno
+// set, where the file system makes no such file.
+int MakeUnnamedPart(int folder, mode_t limit, Permissions& made) {
     constexpr mode_t kRequest = 0666;
     const int fd = ::openat(folder, ".", O_TMPFILE | O_RDWR | O_CLOEXEC, kRequest & limit);
     if (fd < 0)
@@ -181,6 +180,13 @@ int MakeNewPart(int folder, const std::string& prefix, mode_t limit, std::string
         ::close(fd);
         return -1;
     }
+    return fd;
+}
+
+// Links the unnamed part at fd under a part name in the folder open at
+// folder: fd, else -1, errno set and fd closed, where the kernel's name for
+// it cannot be linked.
+int NamePart(int fd, int folder, const std::string& prefix, std::string& part) {
     const std::string unnamed = DescriptorPath(fd);
     for (int attempt = 0; attempt < kNameAttempts; ++attempt) {
         if (!DrawPartName(prefix, part))
@@ -386,9 +392,12 @@ int PartFile::Open(const std::string& path, mode_t limit, bool inPlace) {
     // took it between its making and its lock leaves it nameless.
     for (int attempt = 0; attempt < kPartAttempts; ++attempt) {
         std::string part;
-        int fd = exists ? -1 : MakeNewPart(folder, m_prefix, limit, part, m_permissions);
-        const bool settled = fd >= 0;
-        if (!settled)
+        // A free name's permissions are settled by the unnamed part, named
+        // or not; one that cannot be named is made again as for a replace.
+        const int unnamed = exists ? -1 : MakeUnnamedPart(folder, limit, m_permissions);
+        const bool settled = unnamed >= 0;
+        int fd = settled ? NamePart(unnamed, folder, m_prefix, part) : -1;
+        if (fd < 0)
             fd = MakePart(folder, m_prefix, kPrivatePart, part);
         if (fd < 0) {
             const int error = errno;
@@ -400,7 +409,7 @@ int PartFile::Open(const std::string& path, mode_t limit, bool inPlace) {
             ::fstatat(folder, part.c_str(), &named, AT_SYMLINK_NOFOLLOW) == 0 && SameFile(made, named)) {
             const int refusal = exists    ? (MayKeepOwner(fd, made, st) ? 0 : EPERM)
                                 : settled ? 0
-                                          : (NewFilePermissions(folder, fd, made, limit, m_permissions) ? 0 : errno);
+                                          : (NewFilePermissions(fd, made, limit, m_permissions) ? 0 : errno);
             if (refusal != 0) {
                 ::unlinkat(folder, part.c_str(), 0);
                 ::close(fd);

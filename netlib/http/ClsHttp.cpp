@@ -133,7 +133,9 @@ ClsHttpResponse* ClsHttp::requestFollowRedirect(const char* host, int port, bool
         delete response;
         return nullptr;
     };
-    if (!m_options.FollowRedirects || result.responseHeader.getStatusCode() != http_status::kFound)
+    // Without a Location a 302 is the answer, on every road.
+    StringBuffer location;
+    if (!m_options.FollowRedirects || !HttpClient::foundWithLocation(result.responseHeader, location))
         return handOver();
     ok = false;
     StringBuffer requested(ssl ? "https://" : "http://");
@@ -147,11 +149,6 @@ ClsHttpResponse* ClsHttp::requestFollowRedirect(const char* host, int port, bool
     if (!path.beginsWith("/"))
         requested.appendChar('/');
     requested.appendSb(path);
-    StringBuffer location;
-    result.responseHeader.getField("Location", location);
-    location.trimWhitespace();
-    if (location.getSize() == 0)
-        return handOver();
     log.logInfo("Following redirect after POST response");
     log.logData("redirectUrl", location.getString());
     if (!HttpClient::checkRedirectScheme(location.getString(), log)) {

@@ -262,6 +262,9 @@ public:
     static bool redirectFollowed(std::uint32_t status, const HttpControl& options);
     // Whether the call goes on from this answer, by who follows it.
     bool callGoesOn(const HttpResponseHeader& header, const HttpControl& options) const;
+    // A 302 with a Location (trimmed into location): the one answer a
+    // request object's road goes on from.
+    static bool foundWithLocation(const HttpResponseHeader& header, StringBuffer& location);
     // The traffic log file of this connection ("" for none).
     void setSessionLogFilename(const char* utf8Path);
 

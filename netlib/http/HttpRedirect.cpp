@@ -46,9 +46,16 @@ bool HttpClient::callGoesOn(const HttpResponseHeader& header, const HttpControl&
     case RoadFollows::kFound: break;
     }
     StringBuffer location;
+    return foundWithLocation(header, location);
+}
+
+bool HttpClient::foundWithLocation(const HttpResponseHeader& header, StringBuffer& location) {
+    location.clear();
+    if (header.getStatusCode() != http_status::kFound)
+        return false;
     header.getField("Location", location);
     location.trimWhitespace();
-    return status == http_status::kFound && location.getSize() != 0;
+    return location.getSize() != 0;
 }
 
 bool HttpClient::followRedirect(const char* url, int depth, HttpControl& options, Output& out, std::int64_t answerStart,

@@ -134,11 +134,11 @@ Asn1* Certificate::getIssuerAsn1(LogBase& log) {
 bool Certificate::getSubjectKeyId(DataBuffer& out, LogBase& log) {
     (void)log;
     // Read where the stores and the chain engine read it.
-    DataBuffer der, authorityKeyId;
+    DataBuffer der;
     m_x509.getDer(der);
     LogNull quiet;
     std::unique_ptr<Asn1> cert(decodeBerFirst(der.getData(), der.getSize(), nullptr, quiet));
-    MsCertificate::getKeyIdentifiers(cert.get(), out, authorityKeyId);
+    MsCertificate::getKeyIdentifiers(cert.get(), out);
     return out.getSize() != 0;
 }
 

@@ -217,8 +217,8 @@ std::unique_ptr<CertificateFields> readCertificateFields(std::string_view der) {
                       parseAsnTime(validity->getChild(1), cert->notAfter);
     // One decoding serves both readings of the extensions.
     std::unique_ptr<Asn1> whole = decoded(cert->der);
-    DataBuffer ski, aki;
-    MsCertificate::getKeyIdentifiers(whole.get(), ski, aki, cert.get());
+    DataBuffer ski;
+    MsCertificate::getKeyIdentifiers(whole.get(), ski, cert.get());
     MsCertificate::getExtensionFacts(whole.get(), cert->facts);
     return cert;
 }
@@ -430,16 +430,9 @@ bool readCertificateId(const Asn1* node, CertificateId& out) {
     return !out.issuer.empty() && !out.serial.empty();
 }
 
-bool certificateHasId(const CertificateFields& cert, const CertificateId& id) {
-    if (id.byKeyId)
-        return !id.keyId.empty() && !cert.subjectKeyIdUnreadable && cert.subjectKeyId == id.keyId;
-    // The decoder takes an INTEGER only in its shortest form, so equal
-    // values are equal octets.
-    return !id.serial.empty() && cert.serial == id.serial && !id.issuer.empty() && nameAsDer(cert.issuer) == id.issuer;
-}
-
 // A Name's DER delimits itself: the issuer and the serial after it make
-// one key.
+// one key. The decoder takes an INTEGER only in its shortest form, so equal
+// values are equal octets.
 std::string certificateIdKey(const CertificateId& id) {
     if (id.byKeyId)
         return id.keyId.empty() ? std::string() : "k" + id.keyId;
@@ -452,6 +445,15 @@ void certificateIdKeys(const CertificateFields& cert, std::string& byIssuer, std
     byKeyId = !cert.subjectKeyId || cert.subjectKeyId->empty() || cert.subjectKeyIdUnreadable
                   ? std::string()
                   : "k" + *cert.subjectKeyId;
+}
+
+bool certificateHasId(const CertificateFields& cert, const CertificateId& id) {
+    const std::string wanted = certificateIdKey(id);
+    if (wanted.empty())
+        return false;
+    std::string byIssuer, byKeyId;
+    certificateIdKeys(cert, byIssuer, byKeyId);
+    return wanted == (id.byKeyId ? byKeyId : byIssuer);
 }
 
 platform::PCCERT_CONTEXT nextCertificateWithId(platform::HCERTSTORE store, const CertificateId& id,

@@ -172,10 +172,10 @@ MsCertificate* CertificateStore::findCertBySubjectKeyId(const char* subjectKeyId
     DataBuffer wanted;
     const char* text = subjectKeyId ? subjectKeyId : "";
     ContentCoding::decodeBase64(text, static_cast<unsigned int>(std::strlen(text)), wanted);
-    DataBuffer ski, aki;
+    DataBuffer ski;
     for (platform::PCCERT_CONTEXT c = platform::CertEnumCertificatesInStore(m_handle, nullptr); c;
          c = platform::CertEnumCertificatesInStore(m_handle, c)) {
-        MsCertificate::getKeyIdentifiers(c, ski, aki);
+        MsCertificate::getKeyIdentifiers(c, ski);
         if (ski.getSize() == wanted.getSize() && ski.equalsBytes(wanted.getData(), wanted.getSize())) {
             LogNull quiet;
             return new MsCertificate(c, quiet);

@@ -248,16 +248,13 @@ namespace {
 void readAuthorityKeyId(const Asn1* value, AuthorityKeyIdFields& out);
 } // namespace
 
-void MsCertificate::getKeyIdentifiers(platform::PCCERT_CONTEXT context, DataBuffer& subjectKeyId,
-                                      DataBuffer& authorityKeyId) {
+void MsCertificate::getKeyIdentifiers(platform::PCCERT_CONTEXT context, DataBuffer& subjectKeyId) {
     std::unique_ptr<Asn1> cert = decodeContext(context);
-    getKeyIdentifiers(cert.get(), subjectKeyId, authorityKeyId);
+    getKeyIdentifiers(cert.get(), subjectKeyId);
 }
 
-void MsCertificate::getKeyIdentifiers(const Asn1* cert, DataBuffer& subjectKeyId, DataBuffer& authorityKeyId,
-                                      CertificateFields* fields) {
+void MsCertificate::getKeyIdentifiers(const Asn1* cert, DataBuffer& subjectKeyId, CertificateFields* fields) {
     subjectKeyId.clear();
-    authorityKeyId.clear();
     if (fields) {
         fields->authorityKeyId = AuthorityKeyIdFields();
         fields->subjectKeyId.reset();
@@ -275,15 +272,8 @@ void MsCertificate::getKeyIdentifiers(const Asn1* cert, DataBuffer& subjectKeyId
         }
         if (!value)
             continue;
-        if (ext->oid == kOidSubjectKeyId && value->tag == kTagOctetString) {
+        if (ext->oid == kOidSubjectKeyId && value->tag == kTagOctetString)
             value->getContent(subjectKeyId);
-        } else if (ext->oid == kOidAuthorityKeyId) {
-            for (int i = 0; i < value->getNumChildren(); ++i) {
-                const Asn1* part = value->getChild(i);
-                if (part->tagClass == kClassContext && part->tag == kTagKeyIdentifier)
-                    part->getContent(authorityKeyId);
-            }
-        }
     }
 }
 

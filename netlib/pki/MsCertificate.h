@@ -73,15 +73,14 @@ public:
     static void nameBlobToText(platform::PCCERT_CONTEXT context, bool subject, XString& out);
     static void issuerNameText(platform::PCCERT_CONTEXT context, XString& out);
     void getSubjectText(XString& out, LogBase& log);
-    static void getKeyIdentifiers(platform::PCCERT_CONTEXT context, DataBuffer& subjectKeyId,
-                                  DataBuffer& authorityKeyId);
+    // The subject key identifier's content (empty when it has none).
+    static void getKeyIdentifiers(platform::PCCERT_CONTEXT context, DataBuffer& subjectKeyId);
     // Basic constraints, key usage, subjectAltName and the common names.
     static void getExtensionFacts(platform::PCCERT_CONTEXT context, CertificateExtensionFacts& out);
     // The same from a certificate already decoded (null: nothing found);
     // fields, when given, receives every field of the authority key
     // identifier and whether the subject key identifier can be read.
-    static void getKeyIdentifiers(const Asn1* cert, DataBuffer& subjectKeyId, DataBuffer& authorityKeyId,
-                                  CertificateFields* fields = nullptr);
+    static void getKeyIdentifiers(const Asn1* cert, DataBuffer& subjectKeyId, CertificateFields* fields = nullptr);
     static void getExtensionFacts(const Asn1* cert, CertificateExtensionFacts& out);
 
     // The chain verdicts, worked out once by the chain engine and kept.

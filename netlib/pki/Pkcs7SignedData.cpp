@@ -33,7 +33,6 @@ namespace tessik {
 namespace {
 
 constexpr const char* kGostDigestOid = "1.2.643.2.2.9";
-constexpr const char* kSigningTimeOid = "1.2.840.113549.1.9.5";
 // The attributes and the name part read from a SignerInfo, as their OIDs
 // are written (1.2.840.113549.1.9.3, .4 and .5; 2.5.4.3), compared byte for
 // byte.
@@ -43,7 +42,7 @@ struct OidBytes {
 };
 constexpr OidBytes kContentTypeOid = {{0x2A, 0x86, 0x48, 0x86, 0xF7, 0x0D, 0x01, 0x09, 0x03}, 9};
 constexpr OidBytes kMessageDigestOid = {{0x2A, 0x86, 0x48, 0x86, 0xF7, 0x0D, 0x01, 0x09, 0x04}, 9};
-constexpr OidBytes kSigningTimeOidBytes = {{0x2A, 0x86, 0x48, 0x86, 0xF7, 0x0D, 0x01, 0x09, 0x05}, 9};
+constexpr OidBytes kSigningTimeOid = {{0x2A, 0x86, 0x48, 0x86, 0xF7, 0x0D, 0x01, 0x09, 0x05}, 9};
 constexpr OidBytes kCommonNameOid = {{0x55, 0x04, 0x03}, 3};
 constexpr std::uint32_t kReadSize = 4096;
 constexpr std::uint32_t kReadBufferSize = 5000;
@@ -241,7 +240,7 @@ bool SignerInfo::load(const Asn1& node, LogBase& log, bool verbose) {
     else
         messageDigest.clear();
     std::string time;
-    if (const Asn1* values = attributeValues(attributes, kSigningTimeOidBytes);
+    if (const Asn1* values = attributeValues(attributes, kSigningTimeOid);
         values && firstChildOf(values, asn::kTagUtcTime) &&
         joinedContent(firstChildOf(values, asn::kTagUtcTime), time)) {
         StringBuffer text;
@@ -517,7 +516,8 @@ bool Pkcs7_SignedData::verifySignature(DataSource& source, const ExtPtrArray& ce
         DataBuffer expected;
         auto time = std::make_unique<StringBuffer>();
         if (hasAttributes) {
-            extractSigningTime(*aaDer, *time);
+            // The attributes were read with the signer (load).
+            time->append(signer->signingTime.c_str());
             hashBytes(aaDer->getData(), aaDer->getSize(), hashId, expected);
         } else {
             expected.appendDb(digests[hashId]);
@@ -597,24 +597,6 @@ bool Pkcs7_SignedData_findSignerCert(const MessageCertIndex& messageCerts, const
         return false;
     out.assign(reinterpret_cast<const char*>(der.getData()), der.getSize());
     return true;
-}
-
-void extractSigningTime(const DataBuffer& authAttrDer, StringBuffer& timeOut) {
-    timeOut.clear();
-    StringBuffer xml;
-    LogNull quiet;
-    if (!derToXml(authAttrDer, xml, nullptr, quiet, false))
-        return;
-    const std::string text = xml.getString();
-    std::size_t at = text.find(std::string("<oid>") + kSigningTimeOid + "</oid>");
-    if (at == std::string::npos)
-        return;
-    at = text.find("<utctime>", at);
-    if (at == std::string::npos)
-        return;
-    at += std::strlen("<utctime>");
-    std::size_t end = text.find('<', at);
-    timeOut.append(text.substr(at, end == std::string::npos ? std::string::npos : end - at).c_str());
 }
 
 } // namespace tessik

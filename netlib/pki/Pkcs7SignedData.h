@@ -110,7 +110,5 @@ MessageCertIndex indexMessageCerts(const ExtPtrArray& certificates);
 // system stores: the one a signer is verified under, as openssl takes it.
 bool Pkcs7_SignedData_findSignerCert(const MessageCertIndex& messageCerts, const CertificateId& id,
                                      SystemCerts* systemCerts, std::string& out, LogBase& log, bool verbose);
-// The UTCTime text of the signing-time attribute, or empty.
-void extractSigningTime(const DataBuffer& authAttrDer, StringBuffer& timeOut);
 
 } // namespace tessik

@@ -1067,11 +1067,6 @@ std::uint32_t InflateState2::bytesAfterStream(const unsigned char** at) const {
     return queued > partial ? queued - partial : 0;
 }
 
-int InflateState2::inflateBytes(const unsigned char* data, std::uint32_t size, bool final, Output& out, bool& finished,
-                                LogBase& log, int& code, std::uint32_t lookahead) {
-    return inflateChunk(data, size, final, out, finished, log, code, lookahead);
-}
-
 int InflateState2::inflateDataBuffer(const DataBuffer& in, bool final, Output& out, bool& finished, LogBase& log,
                                      int& code) {
     return inflateChunk(in.getData(), in.getSize(), final, out, finished, log, code, kBufferLookahead);

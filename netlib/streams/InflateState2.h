@@ -78,8 +78,6 @@ public:
     int inflateChunk(const unsigned char* data, std::uint32_t size, bool final, Output& out, bool& finished,
                      LogBase& log, int& code, std::uint32_t lookahead);
     int inflateDataBuffer(const DataBuffer& in, bool final, Output& out, bool& finished, LogBase& log, int& code);
-    int inflateBytes(const unsigned char* data, std::uint32_t size, bool final, Output& out, bool& finished,
-                     LogBase& log, int& code, std::uint32_t lookahead);
 
     int state() const { return m_state; }
     // Once the chunk driver decoded the final block: the whole bytes it was

@@ -184,31 +184,51 @@ constexpr const char* kDefaultAclAttribute = "system.posix_acl_default";
 constexpr mode_t kSharedFolderMode = 01777;
 constexpr mode_t kPlantedFileMode = 0644;
 
-// owner rw-, nobody rw-, the owning group ---, mask rw-, others ---; as the
-// access ACL of path, or as its default one.
-bool SetAclTargetAcl(const std::string& path, const char* attribute = kAccessAclAttribute) {
-    const std::uint32_t entries[][3] = {{kAclUserObj, kAclReadWrite, kAclNoId},
-                                        {kAclUser, kAclReadWrite, kAclNamedUser},
-                                        {kAclGroupObj, kAclNothing, kAclNoId},
-                                        {kAclMask, kAclReadWrite, kAclNoId},
-                                        {kAclOther, kAclNothing, kAclNoId}};
+// An entry of an ACL in the kernel's form.
+struct AclEntry {
+    std::uint16_t tag;
+    std::uint16_t perm;
+    std::uint32_t id;
+};
+
+// Sets the ACL of path kept at attribute to entries.
+template <std::size_t N>
+bool SetAcl(const std::string& path, const char* attribute, const AclEntry (&entries)[N]) {
     std::string value(kAclHeaderSize, '\0');
     const auto put = [&value](std::size_t at, std::uint32_t v, std::size_t bytes) {
         for (std::size_t i = 0; i < bytes; ++i)
             value[at + i] = static_cast<char>((v >> (8 * i)) & 0xFF);
     };
     put(0, kAclVersion, 4);
-    for (const auto& e : entries) {
+    for (const AclEntry& e : entries) {
         const std::size_t at = value.size();
         value.resize(at + kAclEntrySize);
-        put(at, e[0], 2);
-        put(at + 2, e[1], 2);
-        put(at + 4, e[2], 4);
+        put(at, e.tag, 2);
+        put(at + 2, e.perm, 2);
+        put(at + 4, e.id, 4);
     }
     return ::setxattr(path.c_str(), attribute, value.data(), value.size(), 0) == 0;
 }
 
+// owner rw-, nobody rw-, the owning group ---, mask rw-, others ---; as the
+// access ACL of path, or as its default one.
+bool SetAclTargetAcl(const std::string& path, const char* attribute = kAccessAclAttribute) {
+    const AclEntry entries[] = {{kAclUserObj, kAclReadWrite, kAclNoId},
+                                {kAclUser, kAclReadWrite, kAclNamedUser},
+                                {kAclGroupObj, kAclNothing, kAclNoId},
+                                {kAclMask, kAclReadWrite, kAclNoId},
+                                {kAclOther, kAclNothing, kAclNoId}};
+    return SetAcl(path, attribute, entries);
+}
+
 } // namespace
+
+bool SetGroupDefaultAcl(const std::string& folder) {
+    const AclEntry entries[] = {{kAclUserObj, kAclReadWrite, kAclNoId},
+                                {kAclGroupObj, kAclReadWrite, kAclNoId},
+                                {kAclOther, kAclRead, kAclNoId}};
+    return SetAcl(folder, kDefaultAclAttribute, entries);
+}
 
 std::string AccessAcl(const std::string& path) {
     char value[512];

@@ -123,6 +123,9 @@ void RemoveTree(const std::string& path);
 
 // The named user of the AclFile target's ACL.
 inline constexpr unsigned kAclNamedUser = 65534;
+// Gives folder a default ACL that names no one: the owning group rw-,
+// others r--, which a new file there takes for its mode, whatever the umask.
+bool SetGroupDefaultAcl(const std::string& folder);
 // The access ACL of the file at path, as "u::rw-,u:65534:rw-,g::---,m::rw-,
 // o::---"; empty when it has none.
 std::string AccessAcl(const std::string& path);

@@ -112,8 +112,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             continue;
         StringBuffer serial;
         MsCertificate::serialToHex(cert->context(), serial);
-        DataBuffer ski, aki;
-        MsCertificate::getKeyIdentifiers(cert->context(), ski, aki);
+        DataBuffer ski;
+        MsCertificate::getKeyIdentifiers(cert->context(), ski);
         std::vector<BYTE> modulus;
         DWORD exponent = 0;
         platform::CertificateRsaKey(cert->context()->pbCertEncoded, cert->context()->cbCertEncoded, modulus, exponent);
