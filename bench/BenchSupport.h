@@ -192,6 +192,21 @@ inline long ownPeakKb() {
     return use.ru_maxrss;
 }
 
+// A kB figure of /proc/self/status ("VmRSS", "VmHWM"); 0 where it has none.
+inline long statusKb(const char* field) {
+    const std::string want = std::string(field) + ":";
+    std::ifstream status("/proc/self/status");
+    for (std::string line; std::getline(status, line);)
+        if (line.compare(0, want.size(), want) == 0)
+            return std::strtol(line.c_str() + want.size(), nullptr, 10);
+    return 0;
+}
+
+// Starts the peak (VmHWM) over from the memory in use now (Linux 4.0 on).
+inline void resetPeak() {
+    std::ofstream("/proc/self/clear_refs") << "5";
+}
+
 // The peak resident memory one `work` adds, in MB (10^6 bytes), measured in
 // a child: the growth of its own peak (our side), or the peak of the
 // programs it waited for (a peer run as a program); -1 when the work failed.

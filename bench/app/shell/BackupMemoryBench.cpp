@@ -12,7 +12,6 @@
 
 #include <cstdio>
 #include <cstdlib>
-#include <fstream>
 #include <string>
 #include <vector>
 
@@ -28,18 +27,6 @@ constexpr double kCeilingMiB = 64;
 // The journal's size: 300 MB, or a tiny one in a smoke run.
 const std::size_t kJournalBytes = benchsupport::inputSize(300u << 20, 1u << 20);
 constexpr int kEntryBytes = 2000;
-
-// A field of /proc/self/status, in KiB.
-double StatusKiB(const char* field) {
-    std::ifstream status("/proc/self/status");
-    std::string line;
-    const std::string want = std::string(field) + ":";
-    while (std::getline(status, line)) {
-        if (line.compare(0, want.size(), want) == 0)
-            return std::atof(line.c_str() + want.size());
-    }
-    return 0;
-}
 
 bool Exec(sqlite3* db, const std::string& sql) {
     return sqlite3_exec(db, sql.c_str(), nullptr, nullptr, nullptr) == SQLITE_OK;
@@ -86,11 +73,11 @@ std::pair<double, double> OurPeak(const std::string& journal, const std::string&
     if (child == 0) {
         ::close(pipeFds[0]);
         // The high-water mark starts again from what the process holds now.
-        std::ofstream("/proc/self/clear_refs") << "5";
-        const double before = StatusKiB("VmRSS");
+        benchsupport::resetPeak();
+        const double before = static_cast<double>(benchsupport::statusKb("VmRSS"));
         const bool done = grv::WriteJournalBackup(journal, archive, "journal.grv", "", [] { return true; }) ==
                           grv::BackupOutcome::Done;
-        const double figures[2] = {done ? StatusKiB("VmHWM") : -1, before};
+        const double figures[2] = {done ? static_cast<double>(benchsupport::statusKb("VmHWM")) : -1, before};
         const ssize_t written = ::write(pipeFds[1], figures, sizeof figures);
         ::_exit(written == sizeof figures ? 0 : 1);
     }

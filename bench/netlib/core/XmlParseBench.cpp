@@ -9,7 +9,6 @@
 #include <fcntl.h>
 #include <libxml/parser.h>
 #include <libxml/tree.h>
-#include <sys/resource.h>
 
 #include <cstdio>
 #include <random>
@@ -96,12 +95,6 @@ void saveLibxml2(xmlDocPtr doc, const std::string& path) {
     }
 }
 
-long maxResidentKb() {
-    rusage use{};
-    getrusage(RUSAGE_SELF, &use);
-    return use.ru_maxrss;
-}
-
 // The growth of the peak resident size that one parse (and its freeing)
 // causes, in a child process with the document already built; -1 when the
 // child fails.
@@ -109,9 +102,9 @@ template <class Parse>
 double peakMegabytes(const std::string& doc, Parse parse) {
     const long grown = benchsupport::inChild([&] {
         const StringBuffer text(doc.c_str());
-        const long before = maxResidentKb();
+        const long before = benchsupport::ownPeakKb();
         parse(doc, text);
-        return maxResidentKb() - before;
+        return benchsupport::ownPeakKb() - before;
     });
     return grown >= 0 ? grown / 1000.0 : -1;
 }

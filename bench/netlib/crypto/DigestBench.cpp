@@ -129,24 +129,7 @@ constexpr unsigned char kHmacKey[] = "a key of thirty-two bytes, fixed";
 
 // The process's peak resident memory since the last reset, in MB (VmHWM).
 double peakMegabytes() {
-    std::FILE* f = std::fopen("/proc/self/status", "r");
-    if (!f)
-        return 0;
-    char line[256];
-    double kb = 0;
-    while (std::fgets(line, sizeof line, f))
-        if (std::sscanf(line, "VmHWM: %lf kB", &kb) == 1)
-            break;
-    std::fclose(f);
-    return kb / 1024.0;
-}
-
-// Starts the peak over from the memory in use now (Linux: clear_refs 5).
-void resetPeak() {
-    if (std::FILE* f = std::fopen("/proc/self/clear_refs", "w")) {
-        std::fputs("5", f);
-        std::fclose(f);
-    }
+    return static_cast<double>(benchsupport::statusKb("VmHWM")) / 1024.0;
 }
 
 void printHmac() {
@@ -167,7 +150,7 @@ void printHmac() {
             Hmac().doHmac(message.data(), static_cast<std::uint32_t>(size), kHmacKey, 32, h.id, mac);
             benchmark::DoNotOptimize(mac.getData());
         };
-        resetPeak();
+        benchsupport::resetPeak();
         const double before = peakMegabytes();
         ours();
         const double added = peakMegabytes() - before;

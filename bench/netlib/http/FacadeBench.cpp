@@ -62,23 +62,14 @@ bool curlOk(CURL* c) {
            status < 400;
 }
 
-// A kB figure of /proc/self/status.
-long statusKb(const char* field) {
-    std::ifstream status("/proc/self/status");
-    for (std::string line; std::getline(status, line);)
-        if (line.rfind(field, 0) == 0)
-            return std::strtol(line.c_str() + std::string(field).size(), nullptr, 10);
-    return 0;
-}
-
 // The peak resident memory one call of work adds, in MB: the high-water mark
 // is reset first (Linux 4.0 on), then read after it.
 template <class Work>
 double addedPeakMb(Work&& work) {
-    std::ofstream("/proc/self/clear_refs") << "5";
-    const long before = statusKb("VmRSS:");
+    benchsupport::resetPeak();
+    const long before = benchsupport::statusKb("VmRSS");
     work();
-    return static_cast<double>(statusKb("VmHWM:") - before) / 1024.0;
+    return static_cast<double>(benchsupport::statusKb("VmHWM") - before) / 1024.0;
 }
 
 // Requests per second of `one` over `count` requests; 0 when one failed.

@@ -8,7 +8,6 @@
 #include <sys/resource.h>
 
 #include <cstdio>
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <string>
