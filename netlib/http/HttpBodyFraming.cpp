@@ -204,11 +204,11 @@ bool codingAskedByCaller(const HttpResponseHeader& header, const StringBuffer& r
     return false;
 }
 
-void storedHead(const HttpResult& result, StringBuffer& out, LogBase& log) {
+void storedHead(const HttpResult& result, StringBuffer& out) {
     out.clear();
     const HttpResponseHeader& header = result.responseHeader;
     StringBuffer full;
-    header.getKeptHead(full, log);
+    header.getKeptHead(full);
     std::vector<Coding> codings;
     LogNull quiet;
     if (result.bodyCoded || result.codingAsked || !readCodings(header, codings, quiet) || codings.empty()) {

@@ -74,7 +74,7 @@ bool codingAskedByCaller(const HttpResponseHeader& header, const StringBuffer& r
 // as it came (a redirect's the road followed, one in a coding the caller
 // asked for, one kept before bodies were unpacked whole): a cached body is
 // never under a head that misnames its coding.
-void storedHead(const HttpResult& result, StringBuffer& out, LogBase& log);
+void storedHead(const HttpResult& result, StringBuffer& out);
 // Whether its one coding is gzip: a file named as a gzip file keeps it.
 bool codedAsGzipOnly(const HttpResponseHeader& header);
 // The one rule for a coded body, on every road: the content of the `size`

@@ -157,7 +157,7 @@ void HttpClient::storeInBucketCache(HttpControl& options, HttpResult& result, co
         return;
     }
     StringBuffer headerText;
-    storedHead(result, headerText, log);
+    storedHead(result, headerText);
     storeBucketEntry(url, options, headerText, body, false, log);
 }
 

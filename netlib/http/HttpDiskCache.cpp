@@ -275,7 +275,7 @@ void HttpClient::updateCacheFromResponse(HttpControl& options, HttpResult& resul
 
     // The head is kept in UTF-8, the form it is read back in.
     StringBuffer headText;
-    storedHead(result, headText, log);
+    storedHead(result, headText);
     DataBuffer data;
     unsigned char bodyAt[4];
     platform::StoreLe32(bodyAt, kCachedHeadOffset + static_cast<std::uint32_t>(headText.getSize()));

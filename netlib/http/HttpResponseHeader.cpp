@@ -429,11 +429,11 @@ void HttpResponseHeader::getFullHeader(StringBuffer& out, const char* charset, L
     getFields().AssembleMimeHeader(out, nullptr, charset, false, log, verbose);
 }
 
-void HttpResponseHeader::getKeptHead(StringBuffer& out, LogBase& log) const {
+void HttpResponseHeader::getKeptHead(StringBuffer& out) const {
     out.clear();
     out.appendSb(m_statusLine);
     out.append("\r\n");
-    getFields().AssembleKeptHead(out, log);
+    getFields().AssembleKeptHead(out);
 }
 
 void HttpResponseHeader::getFieldsText(StringBuffer& out, const char* charset, LogBase& log, bool verbose) const {

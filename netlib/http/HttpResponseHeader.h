@@ -81,10 +81,10 @@ public:
     void getSetCookies(ExtPtrArray& list, const char* domain) const { getFields().getSetCookies(list, domain); }
 
     void getFullHeader(StringBuffer& out, const char* charset, LogBase& log, bool verbose) const;
-    // The status line and the fields as a cache keeps them: those the client
-    // acts on as they came (MimeHeader::AssembleKeptHead), so that the
-    // cache's answer names what the server's did.
-    void getKeptHead(StringBuffer& out, LogBase& log) const;
+    // The status line and the fields as a cache keeps them: each as it was
+    // read (MimeHeader::AssembleKeptHead), so that the cache's answer names
+    // what the server's did.
+    void getKeptHead(StringBuffer& out) const;
     void getFieldsText(StringBuffer& out, const char* charset, LogBase& log, bool verbose) const;
     void getFieldsTextUtf8(StringBuffer& out, LogBase& log, bool verbose) const;
 

@@ -132,6 +132,7 @@ MimeField* MimeField::clone() const {
         return nullptr;
     f->m_name.setSb(m_name);
     f->m_value.setSb(m_value);
+    f->m_undecoded.setSb(m_undecoded);
     return f;
 }
 
@@ -141,6 +142,12 @@ bool MimeField::nameEquals(const char* name) const {
 
 bool MimeField::keptAsSent() const {
     return isKeptAsSent(m_name);
+}
+
+void MimeField::keptLine(StringBuffer& out) const {
+    out.appendSb(m_name);
+    out.append(": ");
+    out.appendSb(m_undecoded.getSize() != 0 ? m_undecoded : m_value);
 }
 
 void MimeField::getNameAnsi(StringBuffer& out) const {
@@ -158,6 +165,7 @@ void MimeField::getValueAnsi(StringBuffer& out) const {
 void MimeField::setNameValue(const char* name, const char* value) {
     m_name.setString(name);
     m_value.setString(value);
+    m_undecoded.clear();
     if (holdsEncodedWord(m_value))
         ContentCoding::decodeEncodedWordsToUtf8(m_value);
     removeFolds(m_value);
@@ -168,12 +176,14 @@ void MimeField::setNameValue(const char* name, const char* value) {
 void MimeField::restore(const StringBuffer& name, const StringBuffer& value, bool noFold) {
     m_name.setSb(name);
     m_value.setSb(value);
+    m_undecoded.clear();
     m_noFold = noFold ? 1 : 0;
 }
 
 bool MimeField::parse(const char* line, LogBase& log, bool verbose, std::uint32_t shiftedPage) {
     m_name.clear();
     m_value.clear();
+    m_undecoded.clear();
     if (!line)
         return false;
     const char* colon = std::strchr(line, ':');
@@ -199,6 +209,7 @@ bool MimeField::parse(const char* line, LogBase& log, bool verbose, std::uint32_
     if (nameIsOneOf(m_name, {"to", "cc", "bcc"}))
         m_value.replaceChar(';', ',');
     if (!keptAsSent && holdsEncodedWord(m_value)) {
+        m_undecoded.setSb(m_value);
         if (isAddressField(m_name)) {
             bool replaced = false;
             ContentCoding::decodeEncodedWordsProtectCommas(m_value, replaced);

@@ -38,6 +38,9 @@ public:
     // A field the client acts on (frames, unpacks, caches by, sends back or
     // follows): its value is kept as sent.
     bool keptAsSent() const;
+    // Appends "name: value" as the value was read, its words not yet
+    // decoded: a second reading of the line gives the field again.
+    void keptLine(StringBuffer& out) const;
 
     // Appends "name: value" with the value encoded for `charset`.
     void render(StringBuffer& out, const char* charset, LogBase& log, bool verbose) const;
@@ -59,6 +62,9 @@ private:
     std::uint8_t m_noFold;
     StringBuffer m_name;
     StringBuffer m_value;
+    // The value as read before its words were decoded; empty when it held
+    // none.
+    StringBuffer m_undecoded;
 };
 
 } // namespace tessik

@@ -119,7 +119,7 @@ bool holdsIso2022JpEscape(const StringBuffer& head) {
 
 } // namespace
 
-MimeHeader::MimeHeader() : m_codePage(0), m_shiftedValues(false) {
+MimeHeader::MimeHeader() : m_codePage(0), m_shiftedValues(false), m_parsedTypeAt(-1), m_parsedGaps(false) {
     m_fields.setOwnsObjects(true);
 }
 
@@ -131,6 +131,8 @@ void MimeHeader::clear() {
     m_fields.removeAllObjects();
     m_codePage = 0;
     m_shiftedValues = false;
+    m_parsedTypeAt = -1;
+    m_parsedGaps = false;
 }
 
 const MimeField* MimeHeader::getFieldAt(int index) const {
@@ -372,16 +374,9 @@ void MimeHeader::AssembleMimeHeader(StringBuffer& out, const char* skipPrefix, c
         log.leaveContext();
 }
 
-void MimeHeader::AssembleKeptHead(StringBuffer& out, LogBase& log) const {
+void MimeHeader::AssembleKeptHead(StringBuffer& out) const {
     for (int i = 0; i < getCount(); ++i) {
-        const MimeField* f = getFieldAt(i);
-        if (f->keptAsSent()) {
-            out.appendSb(f->getName());
-            out.append(": ");
-            out.appendSb(f->getValueSb());
-        } else {
-            f->render(out, mime::kCharsetUtf8, log, false);
-        }
+        getFieldAt(i)->keptLine(out);
         out.append("\r\n");
     }
     while (out.getSize() >= 2 && out.lastChar() == '\n')
@@ -501,21 +496,43 @@ bool MimeHeader::addParsedField(const StringBuffer& text, bool last, LogBase& lo
         return true;
     }
     if (f->nameEquals("content-type")) {
-        // The last one holds; a blank one leaves none.
-        removeField("content-type", true);
+        // The last one holds; a blank one leaves none. The one before is
+        // left a gap, closed once the head is read: removed at once, the
+        // fields after it would be moved along for each of many.
+        if (m_parsedTypeAt >= 0) {
+            delete m_fields.elementAt(m_parsedTypeAt);
+            m_fields.setAt(m_parsedTypeAt, nullptr);
+            m_parsedTypeAt = -1;
+            m_parsedGaps = true;
+        }
         StringBuffer value(f->getValueSb());
         value.trimWhitespace();
         if (value.getSize() == 0) {
             delete f;
             return true;
         }
+        m_parsedTypeAt = m_fields.getCount();
     }
     if (!m_fields.appendPtr(f)) {
         delete f;
+        m_parsedTypeAt = -1;
         log.logError(mime::kMsgOutOfMemoryField);
         return false;
     }
     return true;
+}
+
+void MimeHeader::endParse() {
+    m_parsedTypeAt = -1;
+    if (!m_parsedGaps)
+        return;
+    m_parsedGaps = false;
+    int kept = 0;
+    for (int i = 0; i < m_fields.getCount(); ++i)
+        if (TessikObject* f = m_fields.elementAt(i))
+            m_fields.setAt(kept++, f);
+    while (m_fields.getCount() > kept)
+        m_fields.popLast();
 }
 
 bool MimeHeader::isPlainHttpHead(const unsigned char* data, std::uint32_t size) {
@@ -572,9 +589,11 @@ void MimeHeader::parseHttpFields(const unsigned char* data, std::uint32_t size, 
             text.appendSb(line);
             text.append("\r\n");
         } else if (line.getSize() != 0 && !line.beginsWith("From ") && !addParsedField(line, at >= size, log, false)) {
+            endParse();
             return;
         }
     }
+    endParse();
     if (whole) {
         text.append("\r\n");
         ParseMimeHeader(text.getString(), log, false, utf8Text);
@@ -628,7 +647,15 @@ void MimeHeader::ParseMimeHeader(const char* text, LogBase& log, bool verbose, b
             const char* p = s;
             while (*p == ' ' || *p == '\t')
                 ++p;
-            pending.append(p[0] == '=' && p[1] == '?' ? p : s);
+            // A fold is one blank (RFC 9112 section 5.2); before a word it
+            // stands for all the blanks, which a word's own decoding drops
+            // between two words.
+            if (p[0] == '=' && p[1] == '?') {
+                pending.appendChar(' ');
+                pending.append(p);
+            } else {
+                pending.append(s);
+            }
             continue;
         }
         if (pending.getSize() > 0)
@@ -637,6 +664,7 @@ void MimeHeader::ParseMimeHeader(const char* text, LogBase& log, bool verbose, b
     }
     if (ok && pending.getSize() > 0)
         addParsedField(pending, true, log, verbose);
+    endParse();
     if (verbose)
         log.leaveContext();
 }

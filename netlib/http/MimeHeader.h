@@ -55,10 +55,10 @@ public:
     void getMimeHeaderHttp(StringBuffer& out, const char* charset, LogBase& log, bool verbose) const;
     void AssembleMimeHeader(StringBuffer& out, const char* skipPrefix, const char* charset, bool contentOnly,
                             LogBase& log, bool verbose) const;
-    // The fields as a cache keeps an answer's head: those the client acts on
-    // as they stand (words, shifts and 8-bit text and all, never folded),
-    // the others as AssembleMimeHeader renders them in UTF-8.
-    void AssembleKeptHead(StringBuffer& out, LogBase& log) const;
+    // The fields as a cache keeps an answer's head: each line as it was read
+    // (in UTF-8, unfolded, its words not decoded), so that the kept head,
+    // read as UTF-8, gives the fields the answer gave.
+    void AssembleKeptHead(StringBuffer& out) const;
     // With utf8Text the head is UTF-8 text (a kept head), read so rather
     // than in a page found for it.
     void ParseMimeHeader(const char* text, LogBase& log, bool verbose, bool utf8Text = false);
@@ -75,11 +75,17 @@ private:
                 LogBase& log, bool verbose) const;
     void detectCodePage(const char* wholeText, const StringBuffer& head, LogBase& log, bool verbose);
     bool addParsedField(const StringBuffer& text, bool last, LogBase& log, bool verbose);
+    // Closes the gaps the Content-Type fields a later one replaced left.
+    void endParse();
 
     std::uint32_t m_codePage;
     // A 7-bit head holding an ISO-2022-JP escape: each value is read so.
     bool m_shiftedValues;
     ExtPtrArray m_fields;
+    // While a head is read: where its Content-Type stands (-1 for none), and
+    // whether an earlier one left a gap, so that each is dropped once.
+    int m_parsedTypeAt;
+    bool m_parsedGaps;
 };
 
 } // namespace tessik
