@@ -1,7 +1,9 @@
 #include "netlib/core/EncodingConvert.h"
 
 #include <atomic>
+#include <string>
 
+#include "netlib/core/CStringUtil.h"
 #include "netlib/core/DataBuffer.h"
 #include "netlib/core/LogBase.h"
 #include "netlib/core/Utf.h"
@@ -32,6 +34,37 @@ void swapPairs(const unsigned char* p, unsigned int n, DataBuffer& out) {
     }
     if (fill)
         out.append(block, fill);
+}
+
+constexpr int kAsciiPage = 20127;
+constexpr unsigned char kFirstNonAscii = 0x80;
+constexpr unsigned char kReplacementUtf8[] = {0xEF, 0xBF, 0xBD};
+
+struct OwnName {
+    const char* name;
+    int page;
+};
+
+// The names of the encodings read here without the code-page engine, as
+// the engine's table has them.
+constexpr OwnName kOwnNames[] = {
+    {"ascii", kAsciiPage}, {"us-ascii", kAsciiPage}, {"utf-16", 1200},    {"utf-16be", 1201}, {"utf-16le", 1200},
+    {"utf-32", 65005},     {"utf-32be", 65006},      {"utf-32le", 65005}, {"utf-8", 65001},   {"utf16", 1200},
+    {"utf16be", 1201},     {"utf16le", 1200},        {"utf8", 65001},
+};
+
+// Blanks around it ignored, letters in lower case, '_' as '-'.
+int ownCharsetPage(const char* name) {
+    std::string n(name);
+    const std::size_t first = n.find_first_not_of(" \t\r\n");
+    const std::size_t last = n.find_last_not_of(" \t\r\n");
+    n = first == std::string::npos ? std::string() : n.substr(first, last - first + 1);
+    for (char& c : n)
+        c = c == '_' ? '-' : asciiToLower(c);
+    for (const OwnName& own : kOwnNames)
+        if (n == own.name)
+            return own.page;
+    return 0;
 }
 
 } // namespace
@@ -93,22 +126,33 @@ bool EncodingConvert::isSupportedPage(int page) {
 }
 
 int EncodingConvert::charsetToCodePage(const char* name) {
-    const CodePageEngine* e = g_engine.load();
-    if (!name || !e || !e->charsetNameToCodePage)
+    if (!name)
         return 0;
-    return e->charsetNameToCodePage(name);
+    const CodePageEngine* e = g_engine.load();
+    if (e && e->charsetNameToCodePage)
+        return e->charsetNameToCodePage(name);
+    return ownCharsetPage(name);
 }
 
 bool EncodingConvert::decodesCharsetName(const char* name) {
     const int page = charsetToCodePage(name);
-    return page != 0 && isSupportedPage(page) && withinNamedCharset(name, nullptr, 0);
+    const CodePageEngine* e = g_engine.load();
+    const bool whole = !e || !e->bytesWithinNamedCharset || e->bytesWithinNamedCharset(name, nullptr, 0);
+    return page != 0 && (isSupportedPage(page) || page == kAsciiPage) && whole;
+}
+
+bool EncodingConvert::writesCharsetName(const char* name) {
+    const int page = charsetToCodePage(name);
+    return page != 0 && isSupportedPage(page);
 }
 
 bool EncodingConvert::withinNamedCharset(const char* name, const void* bytes, unsigned int count) {
     const CodePageEngine* e = g_engine.load();
     if (!name || !e || !e->bytesWithinNamedCharset)
         return true;
-    return e->bytesWithinNamedCharset(name, bytePtr(bytes), bytes ? count : 0);
+    // Null bytes ask another question of the engine.
+    static constexpr unsigned char kNoBytes[1] = {0};
+    return e->bytesWithinNamedCharset(name, bytes && count ? bytePtr(bytes) : kNoBytes, bytes ? count : 0);
 }
 
 bool EncodingConvert::utf8ToUtf16(const void* bytes, unsigned int count, DataBuffer& out) {
@@ -210,7 +254,19 @@ bool EncodingConvert::decodeToUtf8(int page, const void* bytes, unsigned int cou
     const CodePageEngine* e = g_engine.load();
     // Every page read here has a replacing decoder: the lossy converters,
     // which drop what they cannot map, never see bytes read as text.
-    return e && e->codePageToUtf8Replacing && e->codePageToUtf8Replacing(page, p, count, out, replaced);
+    if (e && e->codePageToUtf8Replacing)
+        return e->codePageToUtf8Replacing(page, p, count, out, replaced);
+    if (page != kAsciiPage)
+        return false;
+    for (unsigned int i = 0; i < count; ++i) {
+        if (p[i] < kFirstNonAscii) {
+            out.appendChar(p[i]);
+        } else {
+            out.append(kReplacementUtf8, sizeof kReplacementUtf8);
+            ++replaced;
+        }
+    }
+    return true;
 }
 
 int EncodingConvert::encodeUtf8Exactly(int page, const void* utf8, unsigned int count, DataBuffer& out) {

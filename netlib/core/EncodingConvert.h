@@ -49,7 +49,9 @@ struct CodePageEngine {
     // 1, 0 when one has none, -1 for a page not converted this way.
     int (*convertUtf8Exactly)(int toPage, const unsigned char* utf8, unsigned int count, DataBuffer& out);
     // Whether bytes written under a charset name hold only the codes of the
-    // standard it names (gb2312's of page 936, shift_jis's of 932).
+    // standard it names (gb2312's of page 936, shift_jis's of 932, the
+    // ISO-2022-JP subset ISO-2022-JP-2 is written as); with null bytes,
+    // whether text under the name is read whole by its page.
     bool (*bytesWithinNamedCharset)(const char* name, const unsigned char* bytes, unsigned int count);
 };
 
@@ -98,12 +100,18 @@ public:
 
     // Set by the text layer at the library's start; a null engine removes it.
     static void installEngine(const CodePageEngine* engine);
+    // The engine's reading of a name; without it, the names of UTF-8,
+    // UTF-16, UTF-32 and US-ASCII, which are read here.
     static int charsetToCodePage(const char* name);
     static bool isSupportedPage(int page);
     // Whether text in the charset a name stands for is read here: a known
     // name of a page with a decoder, and not a name of more than that page
     // decodes (ISO-2022-JP-2).
     static bool decodesCharsetName(const char* name);
+    // Whether text is written under a name: a known name of a page with a
+    // converter, the bytes then held to what the name stands for
+    // (withinNamedCharset). ISO-2022-JP-2 is, as its ISO-2022-JP subset.
+    static bool writesCharsetName(const char* name);
     // Whether bytes written under a name, in the page it maps to, hold only
     // what the standard it names has: "gb2312" no GBK code, "shift_jis" no
     // NEC row 13. True for a name that is its page's own.

@@ -1293,9 +1293,16 @@ bool encodeXmlText(const char* utf8, unsigned int n, const char* charset, bool m
         if (!found.refusal && found.page == page && found.mark == (mark ? mark->mark : 0))
             return true;
     }
-    // What a reader would take from the bytes must be the text itself.
+    // What a reader would take from the bytes must be the text itself. A
+    // name written as its subset (ISO-2022-JP-2) is more than a reader here
+    // takes: its bytes are read in the page they were written in.
     DataBuffer back;
-    if (!back.appendDb(out) || !prepareXmlBytes(back, nullptr) || !back.equalsBytes(utf8, n)) {
+    std::uint64_t replaced = 0;
+    const bool read =
+        EncodingConvert::decodesCharsetName(charset)
+            ? back.appendDb(out) && prepareXmlBytes(back, nullptr)
+            : conv.decodeToUtf8(page, out.getData() + start, out.getSize() - start, back, replaced) && replaced == 0;
+    if (!read || !back.equalsBytes(utf8, n)) {
         log.logError(xml_msg::kNotReadBack);
         log.logData("encoding", charset);
         return false;

@@ -522,9 +522,12 @@ bool HttpRequestData::textFitsCharset(const char* charset, bool pairs, bool mult
     normalizedCharset(charset, cs);
     const int pairPage = requestPage(charset);
     const int partPage = multipartPage(cs);
-    auto fits = [](int page, const unsigned char* bytes, unsigned int n) {
+    // Held to what the name stands for, as every writer of text holds it
+    // (ISO-2022-JP-2 to its ISO-2022-JP subset).
+    auto fits = [charset](int page, const unsigned char* bytes, unsigned int n) {
         DataBuffer scratch;
-        return keepsUtf8(page) || toPage(page, bytes, n, scratch);
+        return keepsUtf8(page) || (toPage(page, bytes, n, scratch) &&
+                                   EncodingConvert::withinNamedCharset(charset, scratch.getData(), scratch.getSize()));
     };
     for (int i = 0; i < getCount(); ++i) {
         HttpRequestItem* item = getItem(i);

@@ -31,6 +31,7 @@ constexpr auto kBig5Hkscs = NameRepertoire::Big5Hkscs;
 constexpr auto kTis620 = NameRepertoire::Tis620;
 constexpr auto kIso8859 = NameRepertoire::Iso8859;
 constexpr auto kBeyond = NameRepertoire::Beyond;
+constexpr auto kUcs2 = NameRepertoire::Ucs2;
 
 // One canonical name per page, in page order.
 constexpr PageName kCanonicalNames[] = {
@@ -315,7 +316,7 @@ constexpr AliasPage kAliases[] = {
     {"csksc56011987", 949, kKsX1001},
     {"cspc8codepage437", 437},
     {"csshiftjis", 932, kJisX0208},
-    {"csunicode", 1200},
+    {"csunicode", 1200, kUcs2},
     {"csunicode11utf7", 65000},
     {"cswindows31j", 932},
     {"cyrillic", 28595},
@@ -432,7 +433,7 @@ constexpr AliasPage kAliases[] = {
     {"ibm880", 20880},
     {"ibm905", 20905},
     {"irv", 20105},
-    {"iso-10646-ucs-2", 1200},
+    {"iso-10646-ucs-2", 1200, kUcs2},
     {"iso-2022-jp", 50220, kJisX0208},
     {"iso-2022-jp-1", 50221, kBeyond},
     {"iso-2022-jp-2", 50222, kBeyond},
@@ -569,10 +570,10 @@ constexpr AliasPage kAliases[] = {
     {"swedish", 20107},
     {"tis-620", 874, kTis620},
     {"tis620", 874, kTis620},
-    {"ucs-2", 1200},
-    {"ucs-2be", 1201},
-    {"ucs-2le", 1200},
-    {"ucs2", 1200},
+    {"ucs-2", 1200, kUcs2},
+    {"ucs-2be", 1201, kUcs2},
+    {"ucs-2le", 1200, kUcs2},
+    {"ucs2", 1200, kUcs2},
     {"uhc", 949},
     {"unicode", 1200},
     {"unicode-1-1-utf-7", 65000},

@@ -29,7 +29,8 @@ enum class NameRepertoire : std::uint8_t {
     Big5Hkscs, // Big5-HKSCS: Big5's codes its readers take as Big5's
     Tis620,    // TIS-620, which page 874 extends
     Iso8859,   // an ISO 8859 part, which a Windows page extends in 0x80-0x9F
-    Beyond,    // more than the page decodes (ISO-2022-JP-2's other sets): no text is in it here
+    Ucs2,      // UCS-2, the Basic Multilingual Plane, which UTF-16 extends by its surrogate pairs
+    Beyond,    // more than the page decodes (ISO-2022-JP-2's other sets): written as ISO-2022-JP, never read
 };
 // The repertoire of a name as charsetNameToCodePage reads it; Page for an
 // unknown one.

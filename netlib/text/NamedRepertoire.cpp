@@ -30,6 +30,10 @@ constexpr unsigned char kGb2312LastLead = 0xF7;
 // TIS-620 leaves 0xA0 unassigned, as every ISO 8859 part leaves 0x80-0x9F.
 constexpr unsigned char kTis620Last = 0xA0;
 constexpr unsigned char kC1Last = 0x9F;
+// A UTF-16 unit's high byte that begins a surrogate (0xD800-0xDFFF).
+constexpr unsigned char kSurrogateMask = 0xF8;
+constexpr unsigned char kSurrogateBits = 0xD8;
+constexpr int kUtf16BePage = 1201;
 
 struct Cell {
     unsigned row, cell;
@@ -270,6 +274,15 @@ bool noByteIn(const unsigned char* p, unsigned int n, unsigned char first, unsig
     return true;
 }
 
+// No surrogate: UCS-2 has no character beyond the Basic Multilingual Plane.
+bool ucs2Within(int page, const unsigned char* p, unsigned int n) {
+    const unsigned int high = page == kUtf16BePage ? 0 : 1;
+    for (unsigned int i = 0; i + 1 < n; i += 2)
+        if ((p[i + high] & kSurrogateMask) == kSurrogateBits)
+            return false;
+    return true;
+}
+
 bool jisWithin(int page, const unsigned char* p, unsigned int n) {
     if (page == kShiftJisPage)
         return shiftJisWithin(p, n);
@@ -297,7 +310,11 @@ bool bytesWithinNamedCharset(const char* name, const unsigned char* bytes, unsig
     case NameRepertoire::Big5Hkscs: return page == kBig5Page && big5Within(bytes, count, true);
     case NameRepertoire::Tis620: return noByteIn(bytes, count, kHighBit, kTis620Last);
     case NameRepertoire::Iso8859: return noByteIn(bytes, count, kHighBit, kC1Last);
-    case NameRepertoire::Beyond: return false;
+    case NameRepertoire::Ucs2: return ucs2Within(page, bytes, count);
+    case NameRepertoire::Beyond:
+        // Written as its ISO-2022-JP subset, as python's codec writes that;
+        // asked of no bytes (whether it is read whole), it is not.
+        return bytes != nullptr && jisWithin(page, bytes, count);
     }
     return false;
 }

@@ -54,9 +54,9 @@ bool _tsCharset::setByName(const char* name) {
     if (tessik::isKnownCharset(name)) {
         setByCodePage(static_cast<int>(tessik::charsetNameToCodePage(name)));
         // A name whose page the library has no table for (EUC-TW, the ISCII
-        // pages), or that names more than its page reads (ISO-2022-JP-2), is
-        // none it writes in: the text would go as UTF-8, or as nothing.
-        return m_codePage != 0 && EncodingConvert::decodesCharsetName(name);
+        // pages) is none it writes in: the text would go as UTF-8, or as
+        // nothing.
+        return m_codePage != 0 && EncodingConvert::writesCharsetName(name);
     }
     clear();
     n.trimWhitespace();

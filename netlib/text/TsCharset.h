@@ -21,9 +21,9 @@ public:
     // "default" and "x-user-defined" (exact spelling) clear, "ansi" and "oem"
     // (any case) take the process pages, a known name its page and canonical
     // name; anything else clears. A null name changes nothing. False for a
-    // name the library cannot write text in: one it does not know (a blank
-    // one names the default), or a known one whose page it has no table
-    // for or that names more than its page has.
+    // name the library cannot write text in (EncodingConvert::
+    // writesCharsetName): one it does not know (a blank one names the
+    // default), or a known one whose page it has no table for.
     bool setByName(const char* name);
 
 private:

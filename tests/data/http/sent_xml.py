@@ -14,7 +14,7 @@
 # and the text given to expat), then the document's own declaration
 # (expat's reading of the bytes). A form's value is read by python's
 # urllib in the Content-Type's charset first; a multipart form's, whose
-# parts name none, in the charset the request was given.
+# parts name none, and a GET's query in the charset the request was given.
 import codecs
 import email.message
 import sys
@@ -40,7 +40,12 @@ def value_of(request, asked):
     charset = fields.get_param("charset") if fields.get("Content-Type") else None
     marked = body[:3] == b"\xef\xbb\xbf" or body[:2] in (b"\xff\xfe", b"\xfe\xff")
     data = body
-    if fields.get_content_type() == "application/x-www-form-urlencoded":
+    target = head.split(b"\r\n")[0].split(b" ")[1]
+    if head.startswith(b"GET ") and b"?" in target:
+        # A query names no charset: it is in the one the request was given.
+        query = target.partition(b"?")[2].decode("ascii")
+        data = urllib.parse.parse_qs(query, encoding=lookup(asked).name, errors="strict")["v"][0]
+    elif fields.get_content_type() == "application/x-www-form-urlencoded":
         data = urllib.parse.parse_qs(body.decode("ascii"), encoding=lookup(charset).name, errors="strict")["v"][0]
     elif fields.get_content_type() == "multipart/form-data":
         # A part names no charset: its text is in the one the request was given.

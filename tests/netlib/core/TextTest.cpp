@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "netlib/core/ClsXml.h"
 #include "netlib/core/DataBuffer.h"
 #include "netlib/core/EncodingConvert.h"
 #include "netlib/core/StringBuffer.h"
@@ -76,6 +77,44 @@ TEST(Utf, TablePageNeedsTheEngine) {
         EXPECT_TRUE(out.empty());
         EXPECT_FALSE(ok);
     }
+}
+
+// A program that installed nothing (these tests, where the core's own run)
+// reads documents in the encodings the core decodes itself, under the
+// names they declare, as expat reads them, and as it does with the engine:
+// each was refused as declaring "a charset the library has no decoder
+// for", "utf-8" too.
+TEST(Utf, DocumentsInTheCoresOwnEncodingsLoadWithoutTheEngine) {
+    const grvtest::TempDir dir;
+    const auto made = grvtest::Python(R"(
+import codecs, os, sys, xml.parsers.expat
+rows = [('utf-8', 'utf-8', 'caf\u00e9 \u65e5'), ('UTF-8', 'utf-8', '\U0001f600'), ('Utf-8', 'utf-8', 'a'),
+        ('us-ascii', 'ascii', 'pain'), ('ascii', 'ascii', 'x'), ('utf-16', 'utf-16', 'caf\u00e9'),
+        ('UTF-16', 'utf-16-be', '\u65e5'), ('utf-16le', 'utf-16-le', '<\u00e9>')]
+for i, (name, codec, text) in enumerate(rows):
+    doc = '<?xml version="1.0" encoding="%s"?><r>%s</r>' % (name, text.replace('<', '&lt;').replace('>', '&gt;'))
+    data = doc.encode(codec)
+    if codec == 'utf-16-be':
+        data = codecs.BOM_UTF16_BE + doc.encode(codec)
+    open(os.path.join(sys.argv[1], str(i)), 'wb').write(data)
+    got = []
+    p = xml.parsers.expat.ParserCreate()
+    p.CharacterDataHandler = got.append
+    p.Parse(data, True)
+    print(i, ''.join(got).encode('utf-8').hex())
+)",
+                                      {dir.Path()});
+    ASSERT_TRUE(made.Ok()) << made.err;
+    std::istringstream rows(made.out);
+    int count = 0;
+    for (std::string file, want; rows >> file >> want; ++count) {
+        ClsXml xml;
+        ASSERT_TRUE(xml.LoadXmlFile(dir.File(file).c_str(), false)) << file;
+        StringBuffer text;
+        xml.getContentSb(text);
+        EXPECT_EQ(grvtest::ToHex(text.getString()), want) << file;
+    }
+    EXPECT_EQ(count, 8);
 }
 
 TEST(Utf, LegalSequencesAndSingleUnits) {

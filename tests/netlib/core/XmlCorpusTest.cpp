@@ -750,9 +750,10 @@ TEST(XmlCorpus, EveryCharacterSavedUnderAStandardsNameReadsBackByItsCodec) {
 }
 
 // Every charset name SaveXml takes, a document in it saved and loaded back:
-// the library and libxml2 read the tree saved from the same file, or the
-// save writes nothing (a page the library does not write, or one whose
-// declaration no reader would find). An ISO-2022-KR save began with its
+// the library and libxml2 read the tree saved from the same file (libxml2
+// alone under a name written as its subset, ISO-2022-JP-2, which SaveXml
+// refused), or the save writes nothing (a page the library does not write,
+// or one whose declaration no reader would find). An ISO-2022-KR save began with its
 // designator and loaded as other markup, EBCDIC saves did not load at all,
 // and "CP1252" or "l1" loaded as UTF-8. Files written by iconv in the old
 // layout (designator first) and EBCDIC load as the text python and libxml2
@@ -797,7 +798,8 @@ TEST(XmlCorpus, EverySavedCharsetReadsBackAsTheTreeSaved) {
         if (!wrote)
             continue;
         saved.push_back(xmltest::Dump(xml.getCurrentNode()));
-        EXPECT_EQ(loadAndDump(file), saved.back());
+        // A name written as its subset (ISO-2022-JP-2) is not read here.
+        EXPECT_EQ(loadAndDump(file), decodes ? saved.back() : "<load failed>");
         files.push_back(file);
         savedNames.push_back(name);
     }
