@@ -322,7 +322,7 @@ TEST_F(BodyCharset, SentXmlSaysWhatItsBytesAre) {
         charsets.push_back(charset);
     }
     ASSERT_GT(row, 290);
-    EXPECT_EQ(refusedAsRowsSay, 57);
+    EXPECT_EQ(refusedAsRowsSay, 60);
     const std::vector<std::string> seen = peers.CapturedRequests(port);
     std::string pairs;
     std::size_t sentCount = 0;
