@@ -121,17 +121,11 @@ struct Permissions {
     // under a folder's default ACL) that acl's being empty takes away.
     bool ownAcl = true;
 };
-// Those of the file at path that lstat found as found, for a copy no bit
+// Those the file open at found (O_PATH will do) has now, for a copy no bit
 // of which goes outside limit (to a named user either): the setuid and
 // setgid bits go as a write by this process would take them away. False,
-// errno set, when its ACL cannot be read.
-bool PermissionsOf(const std::string& path, const struct stat& found, mode_t limit, Permissions& out);
-// Those open(O_CREAT) gives a new file asked for 0666 & limit, told from
-// made, a file this process just made for its owner alone, which fstat
-// found as madeStat, and the umask: for a folder where no file without a
-// name can be made to ask (MadePermissions of one is the kernel's own
-// answer, a folder's default ACL counted).
-bool NewFilePermissions(int made, const struct stat& madeStat, mode_t limit, Permissions& out);
+// errno set, when they cannot be read.
+bool PermissionsOf(int found, mode_t limit, Permissions& out);
 // Those open(O_CREAT) gave made, a file this process just made as a new
 // file, asked for what the new file is to get, which fstat found as
 // madeStat.
