@@ -513,6 +513,12 @@ bool MayUseInFolder(uid_t owner, const struct stat& folder) {
     return !shared || folder.st_uid == owner;
 }
 
+bool FolderOnlyYouWrite(const std::string& path) {
+    struct stat folder;
+    return ::stat(parentOf(path).c_str(), &folder) == 0 && folder.st_uid == ::geteuid() &&
+           (folder.st_mode & (S_IWOTH | S_IWGRP)) == 0;
+}
+
 bool IsSameFile(const std::string& a, const std::string& b) {
     struct stat sa, sb;
     return !a.empty() && !b.empty() && ::stat(a.c_str(), &sa) == 0 && ::stat(b.c_str(), &sb) == 0 &&

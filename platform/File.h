@@ -108,6 +108,10 @@ int OpenFollowed(const std::string& target, int flags, mode_t mode);
 int OpenedRefusal(int fd, const std::string& path);
 // The same rule asked of a file of owner in the folder stat found as folder.
 bool MayUseInFolder(uid_t owner, const struct stat& folder);
+// Whether the folder the file at path stands in is the process user's and
+// neither its group nor others may write it (an ACL's named entries go with
+// the group bits, its mask).
+bool FolderOnlyYouWrite(const std::string& path);
 // Cuts a regular file at the handle's position.
 BOOL SetEndOfFile(HANDLE h);
 // What a writer gives the file that takes a name: its owner, group,
