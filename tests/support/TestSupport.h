@@ -129,6 +129,9 @@ bool SetGroupDefaultAcl(const std::string& folder);
 // The access ACL of the file at path, as "u::rw-,u:65534:rw-,g::---,m::rw-,
 // o::---"; empty when it has none.
 std::string AccessAcl(const std::string& path);
+// Gives the file at path the access ACL text says, in AccessAcl's form, as
+// setfacl --set does (a minimal one is the mode alone).
+bool SetAccessAcl(const std::string& path, const std::string& text);
 
 std::string ReadFile(const std::string& path);
 Bytes ReadBytes(const std::string& path);
