@@ -796,6 +796,42 @@ std::string MakeTakersStock(const std::string& folder, int count) {
     return std::string(kTakersStockVariable) + "=" + folder;
 }
 
+void ChangeAsOwner(const std::string& path, const OwnersChange& change) {
+    if (std::strcmp(change.change, "chmod") == 0) {
+        EXPECT_EQ(::chmod(path.c_str(), static_cast<mode_t>(std::stoul(change.arg, nullptr, 8))), 0) << path;
+    } else if (std::strcmp(change.change, "chown") == 0) {
+        const auto id = static_cast<uid_t>(std::stoul(change.arg));
+        EXPECT_EQ(::chown(path.c_str(), id, id), 0) << path;
+    } else {
+        EXPECT_TRUE(SetAccessAcl(path, change.arg)) << path;
+    }
+}
+
+namespace {
+
+std::string g_ownersFile;
+const OwnersChange* g_ownersChange = nullptr;
+int g_ownersPart = 0;
+
+void ChangeOwnersFile(const char* step) {
+    if (std::strcmp(step, "part-opened") == 0 && g_ownersChange != nullptr && --g_ownersPart == 0)
+        ChangeAsOwner(g_ownersFile, *g_ownersChange);
+}
+
+} // namespace
+
+OwnerChangesAsItWrites::OwnerChangesAsItWrites(const std::string& path, const OwnersChange& change, int part) {
+    g_ownersFile = path;
+    g_ownersPart = part;
+    g_ownersChange = &change;
+    platform::SetKillHook(ChangeOwnersFile);
+}
+
+OwnerChangesAsItWrites::~OwnerChangesAsItWrites() {
+    platform::SetKillHook(nullptr);
+    g_ownersChange = nullptr;
+}
+
 NameTaker::NameTaker(const std::string& name, const char* step) {
     g_takenName = name;
     g_takenAt = step;

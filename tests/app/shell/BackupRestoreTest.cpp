@@ -1872,66 +1872,17 @@ bool IsOwnersRow(const std::string& kind) {
            kind.find(kNamingNobody) != std::string::npos;
 }
 
-// ACLs in python's hands, in AccessAcl's form, and the owner's change of a
-// row made by python's open(path, 'wb') on its own file: in place, between
-// two writes.
-constexpr char kPythonAcl[] =
-    "import os, signal, struct, sys\n"
-    "def acl(text):\n"
-    "    tags = {'u': (1, 2), 'g': (4, 8), 'm': (16, 16), 'o': (32, 32)}\n"
-    "    out = struct.pack('<I', 2)\n"
-    "    for e in text.split(','):\n"
-    "        t, i, p = e.split(':')\n"
-    "        perm = 4 * (p[0] == 'r') | 2 * (p[1] == 'w') | (p[2] == 'x')\n"
-    "        out += struct.pack('<HHI', tags[t][1 if i else 0], perm, int(i) if i else 0xFFFFFFFF)\n"
-    "    return out\n";
-constexpr char kPythonOwnersChange[] = "path, change, arg = sys.argv[1:4]\n"
-                                       "f = open(path, 'wb')\n"
-                                       "f.write(b'python wrote'); f.flush()\n"
-                                       "if change == 'chmod': os.chmod(path, int(arg, 8))\n"
-                                       "elif change == 'chown': os.chown(path, int(arg), int(arg))\n"
-                                       "else: os.setxattr(path, 'system.posix_acl_access', acl(arg))\n"
-                                       "f.write(b' the rest'); f.close()\n";
-// python's open(path, 'wb') killed at a writer's step: before the rename,
-// once it has written a part; after it, once it closed the file.
-constexpr char kPythonKilled[] = "path, whole = sys.argv[1], sys.argv[2] == 'whole'\n"
-                                 "f = open(path, 'wb')\n"
-                                 "f.write(b'python wrote'); f.flush()\n"
-                                 "if whole: f.write(b' the rest'); f.close()\n"
-                                 "os.kill(os.getpid(), signal.SIGKILL)\n";
-
-// The owner's change a row names: what is changed and how, as chmod,
-// chown or setfacl --set would.
-struct OwnersChange {
+// The owner's change a row names.
+struct RowsChange {
     const char* marker;
-    const char* change;
-    const char* arg;
+    grvtest::OwnersChange change;
 };
-constexpr OwnersChange kOwnersChanges[] = {
-    {"makes it 600", "chmod", "600"},
-    {"takes nobody out", "acl", "u::rw-,g::---,o::---"},
-    {"lets nobody read", "acl", "u::rw-,u:65534:r--,g::---,m::r--,o::---"},
-    {"gives it to nobody", "chown", "65534"},
+constexpr RowsChange kOwnersChanges[] = {
+    {"makes it 600", grvtest::kOwnerMakesItPrivate},
+    {"takes nobody out", grvtest::kOwnerTakesNobodyOut},
+    {"lets nobody read", grvtest::kOwnerLetsNobodyRead},
+    {"gives it to nobody", grvtest::kOwnerGivesItToNobody},
 };
-const OwnersChange* g_ownersChange = nullptr;
-std::string g_ownersFile;
-
-void ChangeAsOwner(const std::string& path, const OwnersChange& change) {
-    if (std::strcmp(change.change, "chmod") == 0) {
-        EXPECT_EQ(::chmod(path.c_str(), static_cast<mode_t>(std::stoul(change.arg, nullptr, 8))), 0);
-    } else if (std::strcmp(change.change, "chown") == 0) {
-        const auto id = static_cast<uid_t>(std::stoul(change.arg));
-        EXPECT_EQ(::chown(path.c_str(), id, id), 0);
-    } else {
-        EXPECT_TRUE(grvtest::SetAccessAcl(path, change.arg));
-    }
-}
-
-// As soon as each part is open: for a restore, before its question.
-void ChangeFoundFile(const char* step) {
-    if (std::strcmp(step, "part-opened") == 0 && g_ownersChange != nullptr)
-        ChangeAsOwner(g_ownersFile, *g_ownersChange);
-}
 
 // The ACL's entry for others, or the mode's bits for them, of a ModeAt.
 std::string OthersOf(const std::string& mode) {
@@ -2519,8 +2470,8 @@ void WriterTableTest::RunOwnersRows(const char* only) {
             const grvtest::RunResult child = grvtest::RunProgram(
                 {exe, "--gtest_filter=AsNobody.EveryWriterKilledAfterAnyStepLeavesTheFileWholeAndItsOwners"}, options);
             EXPECT_EQ(child.signal, SIGKILL) << child.out;
-            const grvtest::RunResult py =
-                grvtest::Python(std::string(kPythonAcl) + kPythonKilled, {python, renamed ? "whole" : "part"});
+            const grvtest::RunResult py = grvtest::Python(std::string(grvtest::kPythonAcl) + grvtest::kPythonKilled,
+                                                          {python, renamed ? "whole" : "part"});
             EXPECT_EQ(py.signal, SIGKILL) << py.err;
             // Whole, old or new, where python's open() leaves what it wrote
             // so far; both with the file's owner, group and mode.
@@ -2536,21 +2487,21 @@ void WriterTableTest::RunOwnersRows(const char* only) {
             EXPECT_TRUE(Leftovers().isEmpty()) << Leftovers().join(' ').toStdString();
             continue;
         }
-        const auto change =
-            std::find_if(std::begin(kOwnersChanges), std::end(kOwnersChanges),
-                         [&](const OwnersChange& c) { return kind.find(c.marker) != std::string::npos; });
-        ASSERT_NE(change, std::end(kOwnersChanges));
-        g_ownersChange = change;
-        g_ownersFile = named;
-        platform::SetKillHook(ChangeFoundFile);
-        const bool said = Write(writer, QString::fromStdString(named));
-        platform::SetKillHook(nullptr);
-        g_ownersChange = nullptr;
+        const auto listed = std::find_if(std::begin(kOwnersChanges), std::end(kOwnersChanges),
+                                         [&](const RowsChange& c) { return kind.find(c.marker) != std::string::npos; });
+        ASSERT_NE(listed, std::end(kOwnersChanges));
+        const grvtest::OwnersChange* change = &listed->change;
+        bool said = false;
+        {
+            // As soon as its part is open: for a restore, before its question.
+            const grvtest::OwnerChangesAsItWrites owner(named, *change, writer == "backup" ? 2 : 1);
+            said = Write(writer, QString::fromStdString(named));
+        }
         EXPECT_EQ(said, row[3] == "yes");
         EXPECT_TRUE(IsWholeOutput(writer, grvtest::ReadFile(named)));
         EXPECT_EQ(ModeAt(named), row[4]);
-        const grvtest::RunResult py =
-            grvtest::Python(std::string(kPythonAcl) + kPythonOwnersChange, {python, change->change, change->arg});
+        const grvtest::RunResult py = grvtest::Python(std::string(grvtest::kPythonAcl) + grvtest::kPythonOwnersChange,
+                                                      {python, change->change, change->arg});
         EXPECT_TRUE(py.Ok()) << py.err;
         EXPECT_EQ(ModeAt(python), row[4]);
         EXPECT_TRUE(Leftovers().isEmpty());
