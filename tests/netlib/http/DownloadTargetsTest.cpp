@@ -1155,6 +1155,9 @@ private:
         // The writer's bytes, but another account's file.
         if (bytes == fresh && !ownerKept)
             return "given away";
+        // The writer's bytes, but not the mode or ACL the file has.
+        if (bytes == fresh)
+            return "new, other permissions";
         return "cut-short";
     }
 
