@@ -102,7 +102,7 @@ inline constexpr char kRestoreOntoSideFile[] =
 inline constexpr char kRestoreForeignSideFile[] =
     "It appears a file beside the chosen journal that SQLite would read into it (its name ends in -journal, -wal "
     "or -shm) belongs to another account, so nothing was restored. Please choose a folder only you can write.";
-// The same where the chosen journal's folder is already one only the user
+// The same when the chosen journal's folder is already one only the user
 // writes.
 inline constexpr char kRestoreForeignSideFileInOwnFolder[] =
     "It appears a file beside the chosen journal that SQLite would read into it (its name ends in -journal, -wal "
