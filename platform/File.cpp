@@ -80,10 +80,12 @@ bool ReadAcl(Get get, std::vector<char>& acl) {
     }
 }
 
-// That of the file at path, not followed if it is a link.
+// That of the file at path, links followed: a descriptor's kernel name
+// leads to the file open there, also one opened only to be found (O_PATH),
+// which takes no call of its own.
 bool ReadAccessAcl(const std::string& path, std::vector<char>& acl) {
     return ReadAcl(
-        [&](void* into, std::size_t size) { return ::lgetxattr(path.c_str(), kAccessAclAttribute, into, size); }, acl);
+        [&](void* into, std::size_t size) { return ::getxattr(path.c_str(), kAccessAclAttribute, into, size); }, acl);
 }
 
 // That of the file open at fd.
@@ -511,6 +513,12 @@ bool MayUseInFolder(uid_t owner, const struct stat& folder) {
     return !shared || folder.st_uid == owner;
 }
 
+bool FolderOnlyYouWrite(const std::string& path) {
+    struct stat folder;
+    return ::stat(parentOf(path).c_str(), &folder) == 0 && folder.st_uid == ::geteuid() &&
+           (folder.st_mode & (S_IWOTH | S_IWGRP)) == 0;
+}
+
 bool IsSameFile(const std::string& a, const std::string& b) {
     struct stat sa, sb;
     return !a.empty() && !b.empty() && ::stat(a.c_str(), &sa) == 0 && ::stat(b.c_str(), &sb) == 0 &&
@@ -585,32 +593,18 @@ bool IsDiskFull(int error) {
     return error == ENOSPC || error == EDQUOT;
 }
 
-bool PermissionsOf(const std::string& path, const struct stat& found, mode_t limit, Permissions& out) {
-    out.uid = found.st_uid;
-    out.gid = found.st_gid;
-    const mode_t mode = found.st_mode & 07777;
+bool PermissionsOf(int found, mode_t limit, Permissions& out) {
+    struct stat st;
+    if (::fstat(found, &st) != 0)
+        return false;
+    out.uid = st.st_uid;
+    out.gid = st.st_gid;
+    const mode_t mode = st.st_mode & 07777;
     out.mode = mode & limit & ~TakenByWrite(mode);
     // Without its ACL the group bits (the ACL's mask) would go to the owning
     // group, which the ACL may have shut out, and the named users would lose
     // theirs. The mode then caps the mask by limit, and so every named entry.
-    return ReadAccessAcl(path, out.acl);
-}
-
-bool NewFilePermissions(int made, const struct stat& madeStat, mode_t limit, Permissions& out) {
-    if (!ReadAccessAcl(made, out.acl))
-        return false;
-    // Its group is what the folder gives a new file (its own, where it is
-    // setgid), as open() gives it.
-    out.uid = madeStat.st_uid;
-    out.gid = madeStat.st_gid;
-    out.ownAcl = !out.acl.empty();
-    // Made for its owner alone, under the umask: the owner's bits are what a
-    // new file's would be, and nothing else is left to ask. Any other bits
-    // are the umask's, with no file to ask of them.
-    constexpr mode_t kOthersBits = 0066;
-    const bool ownerAlone = out.acl.empty() && (limit & kOthersBits) == 0;
-    out.mode = (ownerAlone ? madeStat.st_mode & 07777 : NewFileMode()) & limit;
-    return true;
+    return ReadAccessAcl(DescriptorPath(found), out.acl);
 }
 
 bool MadePermissions(int made, const struct stat& madeStat, Permissions& out) {

@@ -108,6 +108,10 @@ int OpenFollowed(const std::string& target, int flags, mode_t mode);
 int OpenedRefusal(int fd, const std::string& path);
 // The same rule asked of a file of owner in the folder stat found as folder.
 bool MayUseInFolder(uid_t owner, const struct stat& folder);
+// Whether the folder the file at path stands in is the process user's and
+// neither its group nor others may write it (an ACL's named entries go with
+// the group bits, its mask).
+bool FolderOnlyYouWrite(const std::string& path);
 // Cuts a regular file at the handle's position.
 BOOL SetEndOfFile(HANDLE h);
 // What a writer gives the file that takes a name: its owner, group,
@@ -121,17 +125,11 @@ struct Permissions {
     // under a folder's default ACL) that acl's being empty takes away.
     bool ownAcl = true;
 };
-// Those of the file at path that lstat found as found, for a copy no bit
+// Those the file open at found (O_PATH will do) has now, for a copy no bit
 // of which goes outside limit (to a named user either): the setuid and
 // setgid bits go as a write by this process would take them away. False,
-// errno set, when its ACL cannot be read.
-bool PermissionsOf(const std::string& path, const struct stat& found, mode_t limit, Permissions& out);
-// Those open(O_CREAT) gives a new file asked for 0666 & limit, told from
-// made, a file this process just made for its owner alone, which fstat
-// found as madeStat, and the umask: for a folder where no file without a
-// name can be made to ask (MadePermissions of one is the kernel's own
-// answer, a folder's default ACL counted).
-bool NewFilePermissions(int made, const struct stat& madeStat, mode_t limit, Permissions& out);
+// errno set, when they cannot be read.
+bool PermissionsOf(int found, mode_t limit, Permissions& out);
 // Those open(O_CREAT) gave made, a file this process just made as a new
 // file, asked for what the new file is to get, which fstat found as
 // madeStat.

@@ -160,23 +160,27 @@ int MakePart(int folder, const std::string& prefix, mode_t mode, std::string& pa
     return -1;
 }
 
-// The part of a name that was free, made first with no name (O_TMPFILE),
-// asked for 0666 & limit as open(O_CREAT) asks, so that what the kernel
-// gives it there (the umask, or the folder's default ACL) is what the new
-// file is to get, read off it as it stands (made), with nothing else made
-// to ask nor the umask read. Nobody can open a file with no name; it is
-// made its writer's alone before it takes a name (NamePart). -1, errno
-// set, where the file system makes no such file.
-int MakeUnnamedPart(int folder, mode_t limit, Permissions& made) {
-    constexpr mode_t kRequest = 0666;
-    const int fd = ::openat(folder, ".", O_TMPFILE | O_RDWR | O_CLOEXEC, kRequest & limit);
-    if (fd < 0)
-        return -1;
-    // An ACL's named entries go with its mask, which the mode's group bits
-    // are.
+// Reads off the part at fd, just made as open(O_CREAT) makes a new file
+// there, what the kernel gave it (the umask, or the folder's default ACL):
+// what the new file is to get, with nothing else made to ask nor the umask
+// read. Then makes it its writer's alone, before anything is written to it.
+// An ACL's named entries go with its mask, which the mode's group bits are.
+bool TakeMadePermissions(int fd, Permissions& made) {
     struct stat st;
-    if (::fstat(fd, &st) != 0 || !MadePermissions(fd, st, made) ||
-        (((st.st_mode & ~kPrivatePart & 0777) != 0 || !made.acl.empty()) && ::fchmod(fd, kPrivatePart) != 0)) {
+    return ::fstat(fd, &st) == 0 && MadePermissions(fd, st, made) &&
+           (((st.st_mode & ~kPrivatePart & 0777) == 0 && made.acl.empty()) || ::fchmod(fd, kPrivatePart) == 0);
+}
+
+// What open(O_CREAT) asks for a new file, before the umask or a default ACL.
+constexpr mode_t kNewFileRequest = 0666;
+
+// The part of a name that was free, made first with no name (O_TMPFILE),
+// asked for what open(O_CREAT) asks, its permissions taken (made). Nobody
+// can open a file with no name. -1, errno set, where the file system makes
+// no such file.
+int MakeUnnamedPart(int folder, mode_t limit, Permissions& made) {
+    const int fd = ::openat(folder, ".", O_TMPFILE | O_RDWR | O_CLOEXEC, kNewFileRequest & limit);
+    if (fd >= 0 && !TakeMadePermissions(fd, made)) {
         ::close(fd);
         return -1;
     }
@@ -203,13 +207,16 @@ int NamePart(int fd, int folder, const std::string& prefix, std::string& part) {
 }
 
 // Whether the part at fd may take the owner and group of the file it will
-// replace (target): a replace that cannot would give that file away. The
-// part stays its writer's until then, so that a cleanup of the writer's own
-// parts still knows it.
+// replace (target): a replace that cannot would give that file away. Its
+// writer's again right after; one killed in between is left as the
+// target's owner's, which a cleanup beside that target takes too.
 bool MayKeepOwner(int fd, const struct stat& own, const struct stat& target) {
     if (own.st_uid == target.st_uid && own.st_gid == target.st_gid)
         return true;
-    return ::fchown(fd, target.st_uid, target.st_gid) == 0 && ::fchown(fd, own.st_uid, own.st_gid) == 0;
+    if (::fchown(fd, target.st_uid, target.st_gid) != 0)
+        return false;
+    KillPoint("owner-probed");
+    return ::fchown(fd, own.st_uid, own.st_gid) == 0;
 }
 
 // Whether a name in a folder may be a part file of some target there.
@@ -354,8 +361,16 @@ int PartFile::Open(const std::string& path, mode_t limit, bool inPlace) {
     m_folderStat = folderStat;
     m_folder = where.folder;
     m_name = where.name;
+    // The file found is held from now on, not its name: what it has when
+    // the part takes its place is what the part gets (PutInPlace).
     struct stat st;
-    const bool exists = ::fstatat(folder, m_name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0;
+    m_foundFd = ::openat(folder, m_name.c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC);
+    const bool exists = m_foundFd >= 0 && ::fstat(m_foundFd, &st) == 0;
+    if (!exists && errno != ENOENT) {
+        const int error = errno;
+        Discard();
+        return error;
+    }
     const int refusal = exists ? Judge(folder, folderStat, m_name, st) : 0;
     if (refusal != 0 && (refusal != ENODEV || !inPlace)) {
         Discard();
@@ -380,25 +395,27 @@ int PartFile::Open(const std::string& path, mode_t limit, bool inPlace) {
         ::fcntl(m_fd, F_SETFL, ::fcntl(m_fd, F_GETFL) & ~O_NONBLOCK);
         return 0;
     }
-    // What the new file gets is settled now, from what stands here now: the
-    // replaced file's owner, group, mode and ACL, or what open() gives a new
-    // one. The part itself stays its writer's alone until it has the name.
-    if (exists && !PermissionsOf(m_target, st, limit, m_permissions)) {
-        const int error = errno;
-        Discard();
-        return error;
-    }
+    m_limit = limit;
     // Locked before anything is written, so a cleanup passes it by; one that
     // took it between its making and its lock leaves it nameless.
     for (int attempt = 0; attempt < kPartAttempts; ++attempt) {
         std::string part;
-        // A free name's permissions are settled by the unnamed part, named
-        // or not; one that cannot be named is made again as for a replace.
+        // A free name gets what the kernel gives a new file there, whether
+        // the part is made with no name first or, where the file system makes
+        // none (or it cannot be named), by its part name as open(O_CREAT)
+        // would make it. The part stays its writer's alone until it is done.
         const int unnamed = exists ? -1 : MakeUnnamedPart(folder, limit, m_permissions);
-        const bool settled = unnamed >= 0;
-        int fd = settled ? NamePart(unnamed, folder, m_prefix, part) : -1;
+        int fd = unnamed >= 0 ? NamePart(unnamed, folder, m_prefix, part) : -1;
+        const bool byName = fd < 0 && !exists;
         if (fd < 0)
-            fd = MakePart(folder, m_prefix, kPrivatePart, part);
+            fd = MakePart(folder, m_prefix, exists ? kPrivatePart : kNewFileRequest & limit, part);
+        if (fd >= 0 && byName && !TakeMadePermissions(fd, m_permissions)) {
+            const int error = errno;
+            ::unlinkat(folder, part.c_str(), 0);
+            ::close(fd);
+            errno = error;
+            fd = -1;
+        }
         if (fd < 0) {
             const int error = errno;
             Discard();
@@ -407,14 +424,11 @@ int PartFile::Open(const std::string& path, mode_t limit, bool inPlace) {
         struct stat made, named;
         if (::flock(fd, LOCK_EX) == 0 && ::fstat(fd, &made) == 0 &&
             ::fstatat(folder, part.c_str(), &named, AT_SYMLINK_NOFOLLOW) == 0 && SameFile(made, named)) {
-            const int refusal = exists    ? (MayKeepOwner(fd, made, st) ? 0 : EPERM)
-                                : settled ? 0
-                                          : (NewFilePermissions(fd, made, limit, m_permissions) ? 0 : errno);
-            if (refusal != 0) {
+            if (exists && !MayKeepOwner(fd, made, st)) {
                 ::unlinkat(folder, part.c_str(), 0);
                 ::close(fd);
                 Discard();
-                return refusal;
+                return EPERM;
             }
             m_fd = fd;
             m_partName = part;
@@ -493,6 +507,17 @@ int PartFile::Commit() {
 }
 
 int PartFile::PutInPlace() {
+    // The part takes its final permissions before the name: read now from
+    // the file the open found, so that what its owner changed on it while
+    // the part was written stands; a new file's were the kernel's. One that
+    // cannot be given fails the write while the name still holds the old.
+    Permissions given = m_permissions;
+    struct stat own;
+    if ((m_foundFd >= 0 && !PermissionsOf(m_foundFd, m_limit, given)) || ::fstat(m_fd, &own) != 0)
+        return errno;
+    if (const int error = GivePermissions(m_fd, own, given))
+        return error;
+    KillPoint("permissions-given");
     // The data is on the disk before the name points at it.
     if (m_durability == Durability::Synced && ::fsync(m_fd) != 0 && errno != EINVAL && errno != EROFS)
         return errno;
@@ -515,13 +540,8 @@ int PartFile::PutInPlace() {
             !FolderInPlace())
             return kFolderMoved;
         const int renamed = RenameFileIn(m_folderFd, m_partName, m_name, present);
-        if (renamed == EEXIST && !present)
-            continue;
-        if (renamed != 0)
+        if (renamed != EEXIST || present)
             return renamed;
-        // Only now is anyone but the writer let in; a kill just before
-        // leaves the new file its writer's alone.
-        return GivePermissions(m_fd, m_partStat, m_permissions);
     }
     return EAGAIN;
 }
@@ -544,6 +564,9 @@ void PartFile::Discard() {
     if (m_folderFd >= 0)
         ::close(m_folderFd);
     m_folderFd = -1;
+    if (m_foundFd >= 0)
+        ::close(m_foundFd);
+    m_foundFd = -1;
     m_permissions = {};
 }
 
@@ -553,16 +576,22 @@ bool PartFile::IsPartName(const std::string& target, const std::string& entryNam
 }
 
 void PartFile::RemoveLeftovers(const std::string& target) {
-    const Split where = SplitPath(FollowLinks(target.c_str()));
-    RemoveLeftoversIn(where.folder, PartPrefix(where.name, LongestName(where.folder)), std::string());
+    const std::string landing = FollowLinks(target.c_str());
+    const Split where = SplitPath(landing);
+    struct stat st;
+    const uid_t lender = ::lstat(landing.c_str(), &st) == 0 ? st.st_uid : ::geteuid();
+    RemoveLeftoversIn(where.folder, PartPrefix(where.name, LongestName(where.folder)), std::string(), lender);
 }
 
 void PartFile::RemoveLeftovers() const {
+    struct stat st;
+    const uid_t lender = m_foundFd >= 0 && ::fstat(m_foundFd, &st) == 0 ? st.st_uid : ::geteuid();
     if (m_fd >= 0 && !m_prefix.empty())
-        RemoveLeftoversIn(m_folder, m_prefix, m_partName);
+        RemoveLeftoversIn(m_folder, m_prefix, m_partName, lender);
 }
 
-void PartFile::RemoveLeftoversIn(const std::string& folder, const std::string& prefix, const std::string& own) {
+void PartFile::RemoveLeftoversIn(const std::string& folder, const std::string& prefix, const std::string& own,
+                                 uid_t lender) {
     const uid_t me = ::geteuid();
     for (const std::string& name : PartNames().NamesStartingWith(folder, prefix)) {
         // The caller's own part is held, and needs no look.
@@ -570,7 +599,9 @@ void PartFile::RemoveLeftoversIn(const std::string& folder, const std::string& p
             continue;
         const std::string path = folder + name;
         struct stat st;
-        if (::lstat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_uid != me)
+        // A writer killed once its part took the target's owner left it that
+        // owner's.
+        if (::lstat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode) || (st.st_uid != me && st.st_uid != lender))
             continue;
         // A side file goes with its part, once nobody holds that.
         RemoveUnlessHeld(folder + name.substr(0, prefix.size() + kUniqueLength), path);

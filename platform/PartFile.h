@@ -11,14 +11,20 @@
 // owner or group the process could not give the new file: the rename would
 // give it away, and writing it in place would leave it cut short by a kill.
 //
-// One permission rule: the new file keeps the owner, group, mode and ACL of
-// the file its open found; a file that did not exist then is made as
-// open(O_CREAT) makes it there (the umask, or the folder's default ACL).
+// One permission rule: the new file gets the owner, group, mode and ACL the
+// file its open found has at the commit (held since the open, so what its
+// owner changed meanwhile stands); a file that did not exist then is made
+// as open(O_CREAT) makes it there (the umask, or the folder's default ACL,
+// read off the part as the kernel made it, with or without O_TMPFILE).
 // Either way no bit outside the writer's limit: a copy of private data is
 // no more readable than its source. What stands at the name later lends it
-// nothing, and the part is its writer's alone until it has the name. The
-// commit works in the folder the open found, by its descriptor: a folder
-// moved or replaced since fails it, and the part goes from where it is.
+// nothing. The part is its writer's alone while it is written and takes its
+// final permissions before the name, so the name holds the old file with
+// its own or the new content with its final ones at every moment; a
+// permission that cannot be given fails the write before anything is
+// replaced. The commit works in the folder the open found, by its
+// descriptor: a folder moved or replaced since fails it, and the part goes
+// from where it is.
 #include <sys/stat.h>
 #include <sys/types.h>
 
@@ -96,8 +102,8 @@ public:
     // left: never a signal, see WriteQuietly).
     int Write(const void* data, std::size_t size);
     // Puts the written file in the target's place (a device or a FIFO is
-    // only closed): its data synced to the disk, renamed over the target in
-    // one step, then given its permissions. 0, else an errno; the target is
+    // only closed): given its permissions, its data synced to the disk, then
+    // renamed over the target in one step. 0, else an errno; the target is
     // then as it was.
     // A name another account took since the open fails it (kNameTaken), a
     // folder moved since fails it (kFolderMoved), and the part goes.
@@ -119,16 +125,20 @@ public:
     // else is, whatever it looks like.
     static bool IsPartName(const std::string& target, const std::string& entryName);
     // Removes what writers that did not finish left beside target: its part
-    // files and their side files that are the process user's and that no
-    // running writer holds (nor any whose holder cannot be told).
+    // files and their side files that are the process user's or the
+    // target's owner's (a part given that owner before its writer was
+    // killed) and that no running writer holds (nor any whose holder cannot
+    // be told).
     static void RemoveLeftovers(const std::string& target);
     // The same beside the target of an open part, as its open found it.
     void RemoveLeftovers() const;
 
 private:
-    // Those in folder whose names start with prefix, but for own.
-    static void RemoveLeftoversIn(const std::string& folder, const std::string& prefix, const std::string& own);
-    // Syncs the part, renames it to the target and gives it its permissions.
+    // Those in folder whose names start with prefix, but for own, that are
+    // the process user's or lender's.
+    static void RemoveLeftoversIn(const std::string& folder, const std::string& prefix, const std::string& own,
+                                  uid_t lender);
+    // Gives the part its permissions, syncs it and renames it to the target.
     int PutInPlace();
     // Why a commit may not rename over what lstat found at the target (st).
     int CommitRefusal(const struct stat& st) const;
@@ -150,8 +160,11 @@ private:
     std::string m_prefix;
     // The part as it was made.
     struct stat m_partStat{};
-    // What the target gets once renamed, settled by Open.
+    // What a new file gets, settled by Open; and the file Open found,
+    // whose permissions a replace gives at the commit, within m_limit.
     Permissions m_permissions;
+    int m_foundFd = -1;
+    mode_t m_limit = 07777;
     bool m_created = false;
     // The file Open found at the target, when there was one.
     dev_t m_foundDevice = 0;
@@ -162,6 +175,10 @@ private:
 // step calls the hook a test installed (none by default, so no other program
 // ever stops there or reads anything to decide it).
 using KillHook = void (*)(const char* step);
+// The steps of a part's, in the order a replace passes them: its owner
+// tried on it, opened, given its permissions, synced, renamed.
+inline constexpr const char* kPartKillPoints[] = {"owner-probed", "part-opened", "permissions-given", "part-synced",
+                                                  "part-renamed"};
 void SetKillHook(KillHook hook);
 void KillPoint(const char* step);
 

@@ -13,6 +13,7 @@ needs_table=(
   '*.JournalMadeReadOnlyWhileOpenSaysItCannotBeWritten|can_make_immutable|they make an open journal immutable with chattr +i and need the file system to refuse writes through its open descriptor (tmpfs lets them through)'
   '*PrivateDevice*|can_make_device|they make a character device of their own with mknod and write into it'
   '*WithAnAcl*|can_keep_acl|they give a file an access ACL naming another user, which the file system must keep'
+  '*OnBindfs*|can_mount_bindfs|they write through a bindfs mount (FUSE), which makes no file without a name'
   '*Dante*|has_dante|they relay through the SOCKS server dante, to be installed (Debian 13 has none)'
   '*OpenSshDsa*|openssh_knows_dsa|they ask OpenSSH about DSA keys, which OpenSSH 10 (Debian 13) no longer knows'
 )
@@ -63,6 +64,17 @@ can_make_device() {
   # The node the tests make (/dev/null's numbers), opened and written as
   # they do: a folder mounted nodev lets mknod pass and refuses the open.
   mknod "$dir/device" c 1 3 2>/dev/null && { printf x >"$dir/device"; } 2>/dev/null
+  ok=$?
+  rm -rf "$dir"
+  return $ok
+}
+# A FUSE mount of a folder of its own, as the tests make one and undo it.
+can_mount_bindfs() {
+  local dir ok
+  dir=$(mktemp -d) || return 1
+  mkdir "$dir/from" "$dir/at" &&
+    bindfs "$dir/from" "$dir/at" 2>/dev/null &&
+    { fusermount3 -u "$dir/at" 2>/dev/null || fusermount -u "$dir/at" 2>/dev/null; }
   ok=$?
   rm -rf "$dir"
   return $ok

@@ -102,6 +102,12 @@ inline constexpr char kRestoreOntoSideFile[] =
 inline constexpr char kRestoreForeignSideFile[] =
     "It appears a file beside the chosen journal that SQLite would read into it (its name ends in -journal, -wal "
     "or -shm) belongs to another account, so nothing was restored. Please choose a folder only you can write.";
+// The same when the chosen journal's folder is already one only the user
+// writes.
+inline constexpr char kRestoreForeignSideFileInOwnFolder[] =
+    "It appears a file beside the chosen journal that SQLite would read into it (its name ends in -journal, -wal "
+    "or -shm) belongs to another account, so nothing was restored. Please ask the file's owner to remove it, or "
+    "choose another name.";
 inline constexpr char kRestoreNameTooLong[] =
     "It appears the name chosen for the restored database is too long to leave room for the files the "
     "database keeps beside it, so nothing was restored. Please choose a shorter name.";

@@ -447,11 +447,14 @@ bool CGRVDlgBkupRstr::RunRestore(const QByteArray& password) {
     const JournalTarget state =
         IsOpenJournal(target) ? JournalTarget::Free : CheckJournalTarget(QFile::encodeName(target).toStdString());
     if (state != JournalTarget::Free) {
-        ShowError(state == JournalTarget::InUse          ? kRestoreTargetInUse
-                  : state == JournalTarget::NameTooLong  ? kRestoreNameTooLong
-                  : state == JournalTarget::SideFile     ? kRestoreOntoSideFile
-                  : state == JournalTarget::ForeignSides ? kRestoreForeignSideFile
-                                                         : kRestoreTargetBlocked,
+        ShowError(state == JournalTarget::InUse         ? kRestoreTargetInUse
+                  : state == JournalTarget::NameTooLong ? kRestoreNameTooLong
+                  : state == JournalTarget::SideFile    ? kRestoreOntoSideFile
+                  : state == JournalTarget::ForeignSides
+                      ? (platform::FolderOnlyYouWrite(platform::FollowLinks(QFile::encodeName(target).constData()))
+                             ? kRestoreForeignSideFileInOwnFolder
+                             : kRestoreForeignSideFile)
+                      : kRestoreTargetBlocked,
                   kBackupErrorTitle);
         return false;
     }

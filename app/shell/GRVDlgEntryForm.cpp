@@ -326,6 +326,10 @@ void CGRVDlg::OnDateChange() {
 
 void CGRVDlg::OnDateKillFocus() {
     TakeFormIntoMembers();
-    if (m_db.IsOpen() && m_dtDate.date() > QDate::currentDate())
-        GetPrompter().Tell(this, QString::fromLatin1(kFutureDate), QString::fromLatin1(kTitleGorvane));
+    // A question deserves both answers; No takes the user back to the date,
+    // which is left as it is either way.
+    if (m_db.IsOpen() && m_dtDate.date() > QDate::currentDate() &&
+        !GetPrompter().AskYesNo(this, QString::fromLatin1(kFutureDate), QString::fromLatin1(kTitleGorvane),
+                                platform::ui::Icon::None))
+        m_ctlDate->setFocus();
 }

@@ -28,6 +28,13 @@
 
 namespace {
 
+// Why a journal with another account's side file beside it is not read: the
+// way out is a folder only the user writes, unless it is in one already.
+std::string ForeignSideReason(const std::string& journal, const std::string& side) {
+    return platform::FolderOnlyYouWrite(journal) ? SqlFormat(kReasonForeignSideFileInOwnFolder, side.c_str())
+                                                 : SqlFormat(kReasonForeignSideFile, side.c_str());
+}
+
 constexpr int kOpenFlags = SQLITE_OPEN_READWRITE | SQLITE_OPEN_FULLMUTEX;
 constexpr int kCreateFlags = SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_FULLMUTEX;
 // How long a read of the whole database waits for another program's write.
@@ -465,7 +472,7 @@ bool CJournalDb::Open(int create) {
         return false;
     }
     if (const std::string side = ForeignSideFile(path); !side.empty()) {
-        const std::string reason = SqlFormat(kReasonForeignSideFile, side.c_str());
+        const std::string reason = ForeignSideReason(path, side);
         m_lastError = SqlFormat(kErrCantReadJournal, path.c_str(), reason.c_str());
         m_open = false;
         return false;
@@ -609,7 +616,7 @@ std::string CJournalDb::FailureReason(int code) const {
     // Whatever SQLite made of it, a side file another account put there is
     // why it could not go on.
     if (const std::string side = ForeignSideFile(GetFullPath()); !side.empty())
-        return SqlFormat(kReasonForeignSideFile, side.c_str());
+        return ForeignSideReason(GetFullPath(), side);
     switch (code & 0xff) {
     case SQLITE_READONLY:
     case SQLITE_PERM:

@@ -40,6 +40,10 @@ inline constexpr char kReasonForeignSideFile[] =
     "%s, a file SQLite keeps beside the journal, belongs to another account, which may have put it there to be "
     "read into the journal; it was left as it is. Move the journal to a folder only you can write, or ask the "
     "file's owner to remove it.";
+// The same where the journal's folder is already one only the user writes.
+inline constexpr char kReasonForeignSideFileInOwnFolder[] =
+    "%s, a file SQLite keeps beside the journal, belongs to another account, which may have put it there to be "
+    "read into the journal; it was left as it is. Ask the file's owner to remove it.";
 inline constexpr char kReasonOther[] = "the database answered \"%s\".";
 // Opening a file that is not a journal: the path, then what is wrong with it.
 inline constexpr char kErrNotJournal[] = "%s is not a Gorvane journal: %s.\n";

@@ -230,6 +230,38 @@ bool SetGroupDefaultAcl(const std::string& folder) {
     return SetAcl(folder, kDefaultAclAttribute, entries);
 }
 
+bool SetAccessAcl(const std::string& path, const std::string& text) {
+    std::string value(kAclHeaderSize, '\0');
+    const auto put = [&value](std::size_t at, std::uint32_t v, std::size_t bytes) {
+        for (std::size_t i = 0; i < bytes; ++i)
+            value[at + i] = static_cast<char>((v >> (8 * i)) & 0xFF);
+    };
+    put(0, kAclVersion, 4);
+    std::size_t from = 0;
+    while (from < text.size()) {
+        const std::size_t end = std::min(text.find(',', from), text.size());
+        const std::string entry = text.substr(from, end - from);
+        from = end + 1;
+        const std::size_t colon = entry.find(':'), second = entry.rfind(':');
+        if (colon == std::string::npos || second == colon || entry.size() != second + 4)
+            return false;
+        const std::string name = entry.substr(0, colon), id = entry.substr(colon + 1, second - colon - 1);
+        const auto known = std::find_if(std::begin(kAclTags), std::end(kAclTags),
+                                        [&](const AclTag& t) { return name == t.name && t.named == !id.empty(); });
+        if (known == std::end(kAclTags))
+            return false;
+        const std::string perms = entry.substr(second + 1);
+        const std::size_t at = value.size();
+        value.resize(at + kAclEntrySize);
+        put(at, known->tag, 2);
+        put(at + 2,
+            (perms[0] == 'r' ? kAclRead : 0) | (perms[1] == 'w' ? kAclWrite : 0) | (perms[2] == 'x' ? kAclExecute : 0),
+            2);
+        put(at + 4, id.empty() ? kAclNoId : static_cast<std::uint32_t>(std::stoul(id)), 4);
+    }
+    return ::setxattr(path.c_str(), kAccessAclAttribute, value.data(), value.size(), 0) == 0;
+}
+
 std::string AccessAcl(const std::string& path) {
     char value[512];
     const ssize_t size = ::getxattr(path.c_str(), kAccessAclAttribute, value, sizeof value);
@@ -762,6 +794,42 @@ std::string MakeTakersStock(const std::string& folder, int count) {
         EXPECT_EQ(::chmod(file.c_str(), kTakersMode), 0);
     }
     return std::string(kTakersStockVariable) + "=" + folder;
+}
+
+void ChangeAsOwner(const std::string& path, const OwnersChange& change) {
+    if (std::strcmp(change.change, "chmod") == 0) {
+        EXPECT_EQ(::chmod(path.c_str(), static_cast<mode_t>(std::stoul(change.arg, nullptr, 8))), 0) << path;
+    } else if (std::strcmp(change.change, "chown") == 0) {
+        const auto id = static_cast<uid_t>(std::stoul(change.arg));
+        EXPECT_EQ(::chown(path.c_str(), id, id), 0) << path;
+    } else {
+        EXPECT_TRUE(SetAccessAcl(path, change.arg)) << path;
+    }
+}
+
+namespace {
+
+std::string g_ownersFile;
+const OwnersChange* g_ownersChange = nullptr;
+int g_ownersPart = 0;
+
+void ChangeOwnersFile(const char* step) {
+    if (std::strcmp(step, "part-opened") == 0 && g_ownersChange != nullptr && --g_ownersPart == 0)
+        ChangeAsOwner(g_ownersFile, *g_ownersChange);
+}
+
+} // namespace
+
+OwnerChangesAsItWrites::OwnerChangesAsItWrites(const std::string& path, const OwnersChange& change, int part) {
+    g_ownersFile = path;
+    g_ownersPart = part;
+    g_ownersChange = &change;
+    platform::SetKillHook(ChangeOwnersFile);
+}
+
+OwnerChangesAsItWrites::~OwnerChangesAsItWrites() {
+    platform::SetKillHook(nullptr);
+    g_ownersChange = nullptr;
 }
 
 NameTaker::NameTaker(const std::string& name, const char* step) {

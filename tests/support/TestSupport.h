@@ -129,6 +129,62 @@ bool SetGroupDefaultAcl(const std::string& folder);
 // The access ACL of the file at path, as "u::rw-,u:65534:rw-,g::---,m::rw-,
 // o::---"; empty when it has none.
 std::string AccessAcl(const std::string& path);
+// Gives the file at path the access ACL text says, in AccessAcl's form, as
+// setfacl --set does (a minimal one is the mode alone).
+bool SetAccessAcl(const std::string& path, const std::string& text);
+// A change the owner of a file makes to it: chmod (arg the mode, in
+// octal), chown (arg the id, for the owner and the group) or acl (as
+// setfacl --set, arg in AccessAcl's form).
+struct OwnersChange {
+    const char* change;
+    const char* arg;
+};
+inline constexpr OwnersChange kOwnerMakesItPrivate{"chmod", "600"};
+// Over the AclFile target's ACL, as setfacl -x u:65534 leaves it.
+inline constexpr OwnersChange kOwnerTakesNobodyOut{"acl", "u::rw-,g::---,o::---"};
+// Over a 0600 file, as setfacl -m u:65534:r leaves it.
+inline constexpr OwnersChange kOwnerLetsNobodyRead{"acl", "u::rw-,u:65534:r--,g::---,m::r--,o::---"};
+inline constexpr OwnersChange kOwnerGivesItToNobody{"chown", "65534"};
+void ChangeAsOwner(const std::string& path, const OwnersChange& change);
+// The owner makes change to the file at path as soon as the part-th part a
+// writer makes is open (platform::KillPoint "part-opened"; a backup opens a
+// copy of the journal's first), while this lives.
+class OwnerChangesAsItWrites {
+public:
+    OwnerChangesAsItWrites(const std::string& path, const OwnersChange& change, int part = 1);
+    ~OwnerChangesAsItWrites();
+    OwnerChangesAsItWrites(const OwnerChangesAsItWrites&) = delete;
+    OwnerChangesAsItWrites& operator=(const OwnerChangesAsItWrites&) = delete;
+};
+// python's open(path, 'wb') of its own file (argv[1]) with the owner's
+// change (argv[2], argv[3]) made in place between two writes.
+inline constexpr char kPythonOwnersChange[] = "path, change, arg = sys.argv[1:4]\n"
+                                              "f = open(path, 'wb')\n"
+                                              "f.write(b'python wrote'); f.flush()\n"
+                                              "if change == 'chmod': os.chmod(path, int(arg, 8))\n"
+                                              "elif change == 'chown': os.chown(path, int(arg), int(arg))\n"
+                                              "else: os.setxattr(path, 'system.posix_acl_access', acl(arg))\n"
+                                              "f.write(b' the rest'); f.close()\n";
+// python's open(path, 'wb') of its own file (argv[1]) killed (SIGKILL) at
+// a writer's step: before its rename once it wrote a part ("part" in
+// argv[2]), after it once it closed the file ("whole").
+inline constexpr char kPythonKilled[] = "path, whole = sys.argv[1], sys.argv[2] == 'whole'\n"
+                                        "f = open(path, 'wb')\n"
+                                        "f.write(b'python wrote'); f.flush()\n"
+                                        "if whole: f.write(b' the rest'); f.close()\n"
+                                        "os.kill(os.getpid(), signal.SIGKILL)\n";
+// python's own making of one (acl(text), in AccessAcl's form, the bytes the
+// kernel takes), with the modules the scripts that use it import.
+inline constexpr char kPythonAcl[] =
+    "import os, signal, struct, sys\n"
+    "def acl(text):\n"
+    "    tags = {'u': (1, 2), 'g': (4, 8), 'm': (16, 16), 'o': (32, 32)}\n"
+    "    out = struct.pack('<I', 2)\n"
+    "    for e in text.split(','):\n"
+    "        t, i, p = e.split(':')\n"
+    "        perm = 4 * (p[0] == 'r') | 2 * (p[1] == 'w') | (p[2] == 'x')\n"
+    "        out += struct.pack('<HHI', tags[t][1 if i else 0], perm, int(i) if i else 0xFFFFFFFF)\n"
+    "    return out\n";
 
 std::string ReadFile(const std::string& path);
 Bytes ReadBytes(const std::string& path);

@@ -1699,6 +1699,8 @@ protected:
     static std::string Csv() { return std::string(20000, 'r') + "\r\n"; }
     // The rows whose target is of the kind named, or those of no kind named.
     void RunTable(const char* only);
+    // The rows of its own kinds (IsOwnersRow) whose target names only.
+    void RunOwnersRows(const char* only);
     grvtest::QtTempDir judge;
     // The journal a backup is made of.
     QString backedUp = "pain.grv";
@@ -1856,6 +1858,38 @@ void PlantBesidePart(const char* step) {
     EXPECT_EQ(::chmod(side.c_str(), g_plantMode), 0);
 }
 
+// The owner changing its file as the writer writes, the writer killed after
+// a step, and a new name under a default ACL naming nobody: rows of their
+// own (RunOwnersRows).
+constexpr char kAsItWrites[] = "as it writes";
+constexpr char kKilledAfter[] = "the writer killed after ";
+constexpr char kNamingNobody[] = "new under a default ACL naming nobody";
+constexpr char kOnBindfs[] = "on a bindfs mount";
+constexpr char kKillWriterVariable[] = "GRV_KILL_WRITER";
+constexpr char kOlderBytes[] = "an older file";
+bool IsOwnersRow(const std::string& kind) {
+    return kind.find(kAsItWrites) != std::string::npos || kind.find(kKilledAfter) != std::string::npos ||
+           kind.find(kNamingNobody) != std::string::npos;
+}
+
+// The owner's change a row names.
+struct RowsChange {
+    const char* marker;
+    grvtest::OwnersChange change;
+};
+constexpr RowsChange kOwnersChanges[] = {
+    {"makes it 600", grvtest::kOwnerMakesItPrivate},
+    {"takes nobody out", grvtest::kOwnerTakesNobodyOut},
+    {"lets nobody read", grvtest::kOwnerLetsNobodyRead},
+    {"gives it to nobody", grvtest::kOwnerGivesItToNobody},
+};
+
+// The ACL's entry for others, or the mode's bits for them, of a ModeAt.
+std::string OthersOf(const std::string& mode) {
+    const std::size_t at = mode.find("o::");
+    return at == std::string::npos ? mode.substr(2, 1) : mode.substr(at, 6);
+}
+
 // Who may read the writer's output afterwards in the files under folder
 // that concern the row (relevant): "private" when no file holding it
 // (holds) is open to another account by its mode, its owner or an ACL, or
@@ -1903,7 +1937,7 @@ std::string PythonReaders(const std::string& folder, const std::string& named, b
 // names hold only, or onto every kind a runner may make (nullptr).
 void WriterTableTest::RunTable(const char* only) {
     const auto rows = grvtest::ReadTable(ShellTable("writers.txt"), " | ");
-    ASSERT_EQ(rows.size(), 155u);
+    ASSERT_EQ(rows.size(), 203u);
     int n = 0;
     for (const auto& row : rows) {
         const std::string &writer = row[0], &kindName = row[1], &afterwards = row[2];
@@ -1912,7 +1946,7 @@ void WriterTableTest::RunTable(const char* only) {
             kindName.find("planted") != std::string::npos || kindName.find("default ACL") != std::string::npos ||
             kindName.find("team folder") != std::string::npos || kindName.find(kTaken) != std::string::npos ||
             kindName.find(kSetIds) != std::string::npos || kindName.find(kWhileItWrites) != std::string::npos ||
-            kindName.find(kPlantsBesidePart) != std::string::npos;
+            kindName.find(kPlantsBesidePart) != std::string::npos || IsOwnersRow(kindName);
         if (only ? kindName.find(only) == std::string::npos : apart)
             continue;
         SCOPED_TRACE(writer + " onto " + kindName);
@@ -2199,6 +2233,7 @@ TEST_F(WriterTableTest, EveryWriterOfANewFileInAFolderWithAnAcl) {
     const mode_t saved = ::umask(022);
     ASSERT_NO_FATAL_FAILURE(MakeSources());
     RunTable("absent, under a default ACL");
+    RunOwnersRows(kNamingNobody);
     ::umask(saved);
 }
 
@@ -2365,6 +2400,155 @@ TEST_F(BackupRestoreTest, KilledRestoreLeavesAWholeJournalAndARerunCompletes) {
         const QStringList left = QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot);
         EXPECT_EQ(left, QStringList{"pain.grv"});
     }
+}
+
+// --- The owner's changes, kills and new names, beside python's open() -------
+
+void WriterTableTest::RunOwnersRows(const char* only) {
+    // So that the limit hides nothing, the journal and the backup are open
+    // to all.
+    ASSERT_TRUE(QFile::setPermissions(Path("pain.grv"),
+                                      QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup | QFile::ReadOther));
+    ASSERT_TRUE(QFile::setPermissions(Path("pain.grz"),
+                                      QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup | QFile::ReadOther));
+    char exe[PATH_MAX] = {};
+    ASSERT_GT(::readlink("/proc/self/exe", exe, sizeof exe - 1), 0);
+    int n = 0;
+    for (const auto& row : grvtest::ReadTable(ShellTable("writers.txt"), " | ")) {
+        const std::string &writer = row[0], &kind = row[1];
+        if (!IsOwnersRow(kind) || kind.find(only) == std::string::npos)
+            continue;
+        SCOPED_TRACE(writer + " onto " + kind);
+        const std::string name = "owners" + std::to_string(n++) + "." + writer;
+        if (kind.find(kNamingNobody) != std::string::npos) {
+            // A new name there, through a bindfs mount of the folder where
+            // the row says, beside python's open() of another.
+            grvtest::WriteTarget target(tmp.path().toStdString(), name, grvtest::TargetKind::UnderDefaultAcl, "");
+            const std::string folder = target.Path().substr(0, target.Path().rfind('/'));
+            const bool bound = kind.find(kOnBindfs) != std::string::npos;
+            if (bound != (std::string(only).find(kOnBindfs) != std::string::npos))
+                continue;
+            const std::string at = bound ? Path(QString::fromStdString("bind" + name)).toStdString() : folder;
+            ASSERT_TRUE(!bound || (::mkdir(at.c_str(), 0700) == 0 && grvtest::RunProgram({"bindfs", folder, at}).Ok()));
+            const std::string named = at + "/" + name, python = at + "/python-" + name;
+            EXPECT_EQ(Write(writer, QString::fromStdString(named)), row[3] == "yes");
+            EXPECT_TRUE(IsWholeOutput(writer, grvtest::ReadFile(named)));
+            EXPECT_EQ(ModeAt(named), row[4]);
+            const grvtest::RunResult py = grvtest::Python("import sys; open(sys.argv[1], 'wb').write(b'x')", {python});
+            EXPECT_TRUE(py.Ok()) << py.err;
+            EXPECT_EQ(OthersOf(ModeAt(named)), OthersOf(ModeAt(python))) << ModeAt(python);
+            EXPECT_TRUE(QDir(QString::fromStdString(folder))
+                            .entryList({QStringLiteral(".*.part-*")}, QDir::Files | QDir::Hidden)
+                            .isEmpty());
+            // Debian 12's FUSE unmounts with fusermount, 13's with fusermount3.
+            EXPECT_TRUE(!bound || grvtest::RunProgram({"fusermount3", "-u", at}).Ok() ||
+                        grvtest::RunProgram({"fusermount", "-u", at}).Ok());
+            continue;
+        }
+        const std::string named = Path(QString::fromStdString(name)).toStdString();
+        const std::string python = Path(QString::fromStdString("python-" + name)).toStdString();
+        const bool killed = kind.find(kKilledAfter) != std::string::npos;
+        const bool acl = kind.find("with an ACL") != std::string::npos;
+        for (const std::string& file : {named, python}) {
+            ASSERT_TRUE(grvtest::WriteFile(file, kOlderBytes));
+            ASSERT_EQ(::chmod(file.c_str(), killed                                     ? 0640
+                                            : acl                                      ? 0660
+                                            : kind.find(", 600,") != std::string::npos ? 0600
+                                                                                       : 0644),
+                      0);
+            ASSERT_TRUE(!acl || grvtest::SetAccessAcl(file, "u::rw-,u:65534:rw-,g::---,m::rw-,o::---"));
+            ASSERT_TRUE(!killed || ::chown(file.c_str(), grvtest::kNobodyId, grvtest::kNobodyId) == 0);
+        }
+        if (killed) {
+            const std::string step = kind.substr(kind.find(kKilledAfter) + std::strlen(kKilledAfter));
+            const bool renamed = step == "part-renamed";
+            grvtest::RunOptions options;
+            options.mergeStderr = true;
+            options.env = {std::string(grvtest::kKillAtVariable) + "=" + step,
+                           std::string(kKillTargetVariable) + "=" + named,
+                           std::string(kKillWriterVariable) + "=" + writer};
+            const grvtest::RunResult child = grvtest::RunProgram(
+                {exe, "--gtest_filter=AsNobody.EveryWriterKilledAfterAnyStepLeavesTheFileWholeAndItsOwners"}, options);
+            EXPECT_EQ(child.signal, SIGKILL) << child.out;
+            const grvtest::RunResult py = grvtest::Python(std::string(grvtest::kPythonAcl) + grvtest::kPythonKilled,
+                                                          {python, renamed ? "whole" : "part"});
+            EXPECT_EQ(py.signal, SIGKILL) << py.err;
+            // Whole, old or new, where python's open() leaves what it wrote
+            // so far; both with the file's owner, group and mode.
+            const std::string bytes = grvtest::ReadFile(named);
+            EXPECT_TRUE(row[2] == "old" ? bytes == kOlderBytes : IsWholeOutput(writer, bytes)) << bytes.substr(0, 40);
+            EXPECT_EQ(grvtest::ReadFile(python), renamed ? "python wrote the rest" : "python wrote");
+            EXPECT_EQ(ModeAt(named), row[4]);
+            EXPECT_EQ(ModeAt(python), row[4]);
+            // What the kill left goes with the next write.
+            EXPECT_TRUE(Write(writer, QString::fromStdString(named)));
+            EXPECT_TRUE(IsWholeOutput(writer, grvtest::ReadFile(named)));
+            EXPECT_EQ(ModeAt(named), row[4]);
+            EXPECT_TRUE(Leftovers().isEmpty()) << Leftovers().join(' ').toStdString();
+            continue;
+        }
+        const auto listed = std::find_if(std::begin(kOwnersChanges), std::end(kOwnersChanges),
+                                         [&](const RowsChange& c) { return kind.find(c.marker) != std::string::npos; });
+        ASSERT_NE(listed, std::end(kOwnersChanges));
+        const grvtest::OwnersChange* change = &listed->change;
+        bool said = false;
+        {
+            // As soon as its part is open: for a restore, before its question.
+            const grvtest::OwnerChangesAsItWrites owner(named, *change, writer == "backup" ? 2 : 1);
+            said = Write(writer, QString::fromStdString(named));
+        }
+        EXPECT_EQ(said, row[3] == "yes");
+        EXPECT_TRUE(IsWholeOutput(writer, grvtest::ReadFile(named)));
+        EXPECT_EQ(ModeAt(named), row[4]);
+        const grvtest::RunResult py = grvtest::Python(std::string(grvtest::kPythonAcl) + grvtest::kPythonOwnersChange,
+                                                      {python, change->change, change->arg});
+        EXPECT_TRUE(py.Ok()) << py.err;
+        EXPECT_EQ(ModeAt(python), row[4]);
+        EXPECT_TRUE(Leftovers().isEmpty());
+    }
+    EXPECT_GT(n, 0);
+}
+
+// The owner makes its file private, takes a reader out of its ACL or adds
+// one, or (root) gives it to another account while a writer replaces it:
+// the new content has what the owner left, as python's open(path, 'wb')
+// writing in place does, never what the file had at the open.
+TEST_F(AsNobody, EveryWriterKeepsWhatTheOwnerChangesAsItWritesWithAnAcl) {
+    const mode_t saved = ::umask(022);
+    ASSERT_NO_FATAL_FAILURE(MakeSources());
+    RunOwnersRows(kAsItWrites);
+    ::umask(saved);
+}
+
+// Root's writer killed (SIGKILL) right after each step it names, over
+// nobody's file: the name holds the old file or the new content whole,
+// nobody's with its mode, at every step; a later write leaves no part.
+TEST_F(AsNobody, EveryWriterKilledAfterAnyStepLeavesTheFileWholeAndItsOwners) {
+    const mode_t saved = ::umask(022);
+    ASSERT_NO_FATAL_FAILURE(MakeSources());
+    if (const char* target = std::getenv(kKillTargetVariable)) {
+        ASSERT_TRUE(QFile::setPermissions(Path("pain.grv"),
+                                          QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup | QFile::ReadOther));
+        ASSERT_TRUE(QFile::setPermissions(Path("pain.grz"),
+                                          QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup | QFile::ReadOther));
+        grvtest::InstallKillAt();
+        const char* writer = std::getenv(kKillWriterVariable);
+        Write(writer ? writer : "", QString::fromStdString(target));
+        ADD_FAILURE() << "the writer was not killed at " << std::getenv(grvtest::kKillAtVariable);
+        return;
+    }
+    RunOwnersRows(kKilledAfter);
+    ::umask(saved);
+}
+
+// A new name under a default ACL that names nobody and gives others
+// nothing, through a bindfs mount, where no file can be made without a
+// name: others get nothing, as from python's open() there and on ext4.
+TEST_F(WriterTableTest, EveryWriterOfANewFileInAFolderWithAnAclOnBindfs) {
+    const mode_t saved = ::umask(022);
+    ASSERT_NO_FATAL_FAILURE(MakeSources());
+    RunOwnersRows(kOnBindfs);
+    ::umask(saved);
 }
 
 // --- Links another account planted ------------------------------------------

@@ -311,7 +311,9 @@ TEST_F(EntryFormTest, FutureDateWarningComparesRealDates) {
         if (c.warns) {
             EXPECT_EQ(prompter->Prompts()[0].text, kFutureDate);
             EXPECT_EQ(prompter->Prompts()[0].title, kTitleGorvane);
+            EXPECT_EQ(prompter->Prompts()[0].buttons, platform::ui::Buttons::YesNo);
         }
+        EXPECT_EQ(date->date(), c.date);
     }
 }
 

@@ -7,7 +7,9 @@
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
+#include <limits.h>
 #include <poll.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -721,6 +723,41 @@ bool IsSwap(const std::string& kind) {
 }
 // Absent, in a folder whose default ACL names no one.
 constexpr const char* kUnderGroupAcl = "new-under-group-acl";
+// The new-under-acl folder written through a bindfs mount of it, where no
+// file can be made without a name.
+constexpr const char* kUnderAclOnBindfs = "new-under-acl-bindfs";
+// The owner changes its file as the writer writes, as soon as the part is
+// open: makes it 600 (from 644), takes nobody out of the file-acl target's
+// ACL, lets nobody read in one (over 600), or (root) gives it to nobody
+// (644). What it has afterwards, the new content is to have.
+struct OwnersRow {
+    const char* kind;
+    mode_t from;
+    grvtest::OwnersChange change;
+    mode_t mode;
+    const char* acl;
+};
+constexpr OwnersRow kOwnersRows[] = {
+    {"owner-chmod-600", 0644, grvtest::kOwnerMakesItPrivate, 0600, ""},
+    {"owner-acl-out", 0660, grvtest::kOwnerTakesNobodyOut, 0600, ""},
+    {"owner-acl-in", 0600, grvtest::kOwnerLetsNobodyRead, 0640, "u::rw-,u:65534:r--,g::---,m::r--,o::---"},
+    {"owner-chown", 0644, grvtest::kOwnerGivesItToNobody, 0644, ""},
+};
+const OwnersRow* OwnersRowOf(const std::string& kind) {
+    const auto row = std::find_if(std::begin(kOwnersRows), std::end(kOwnersRows),
+                                  [&](const OwnersRow& r) { return kind == r.kind; });
+    return row == std::end(kOwnersRows) ? nullptr : row;
+}
+// Nobody's file (640) the writer, root, is killed (SIGKILL) over right
+// after the step that follows this in the kind's name.
+constexpr const char* kKilledAfter = "killed-";
+constexpr mode_t kKilledFileMode = 0640;
+bool IsKilled(const std::string& kind) {
+    return kind.starts_with(kKilledAfter);
+}
+// Where the killed child writes, and with which writer.
+constexpr char kKillTargetVariable[] = "GRV_KILL_TARGET";
+constexpr char kKillWriterVariable[] = "GRV_KILL_WRITER";
 // The writer's own file moved onto the name.
 constexpr const char* kPublicName = "public";
 constexpr const char* kPublicBytes = "the user's public bytes\n";
@@ -745,7 +782,8 @@ std::string WritersTable() {
 bool HoldsOlderBytes(const std::string& kind) {
     return kind == "file-0600" || kind == "file-0444" || kind == "link" || kind == "full-disk" ||
            kind == "size-limit" || kind == "two-writers" || kind == "planted-link" || kind == "hard-link" ||
-           kind == "named-again" || (IsMoving(kind) && kind != "own-file-moved-new");
+           kind == "named-again" || (IsMoving(kind) && kind != "own-file-moved-new") || IsKilled(kind) ||
+           (OwnersRowOf(kind) != nullptr && kind != "owner-acl-out");
 }
 
 // The target whose folder or name another account moves at the step before
@@ -862,10 +900,14 @@ public:
         const bool planted = kind == "planted-link" || kind == "planted-dangling-link";
         const bool linked = kind == "link" || kind == "dangling-link" || planted;
         const std::string landing = linked ? m_path + ".target" : m_path;
+        const OwnersRow* owners = OwnersRowOf(kind);
         if (HoldsOlderBytes(kind)) {
             EXPECT_TRUE(grvtest::WriteFile(landing, old));
-            m_mode = kind == "file-0444" ? 0444 : 0600;
+            m_mode = kind == "file-0444" ? 0444 : IsKilled(kind) ? kKilledFileMode : owners ? owners->from : 0600;
             ::chmod(landing.c_str(), m_mode);
+        }
+        if (IsKilled(kind)) {
+            EXPECT_EQ(::chown(landing.c_str(), grvtest::kNobodyId, grvtest::kNobodyId), 0);
         }
         if (linked) {
             EXPECT_EQ(::symlink((name + ".target").c_str(), m_path.c_str()), 0);
@@ -910,7 +952,7 @@ public:
                 EXPECT_TRUE(m_reader->Ok());
             }
         }
-        if (kind == "device" || kind == "file-acl") {
+        if (kind == "device" || kind == "file-acl" || kind == "owner-acl-out") {
             m_device = std::make_unique<grvtest::WriteTarget>(
                 folder, name, kind == "device" ? grvtest::TargetKind::PrivateDevice : grvtest::TargetKind::AclFile,
                 old);
@@ -938,7 +980,7 @@ public:
             EXPECT_TRUE(grvtest::SetGroupDefaultAcl(m_folder));
         }
         // What python's open() makes there, as this process's user.
-        if (kind == "new-under-acl" || kind == kUnderGroupAcl) {
+        if (kind == "new-under-acl" || kind == kUnderGroupAcl || kind == kUnderAclOnBindfs) {
             const std::string probe = m_folder + "/python-made";
             EXPECT_TRUE(grvtest::Python("import sys; open(sys.argv[1], 'wb').close()", {probe}).Ok());
             struct stat st;
@@ -952,6 +994,14 @@ public:
             m_uid = st.st_uid;
             m_gid = st.st_gid;
         }
+        // What the owner leaves it, changed as the writer writes.
+        if (owners != nullptr) {
+            m_mode = owners->mode;
+            m_acl = owners->acl;
+            if (std::strcmp(owners->change.change, "chown") == 0)
+                m_uid = m_gid = grvtest::kNobodyId;
+            m_owner = std::make_unique<grvtest::OwnerChangesAsItWrites>(m_path, owners->change);
+        }
     }
     ~Target() {
         if (m_kind == "named-again" || IsMoving(m_kind))
@@ -960,8 +1010,13 @@ public:
         if (m_umask != kNoUmask)
             ::umask(m_umask);
         m_reader.reset();
+        m_owner.reset();
         if (m_mounted)
             grvtest::RunProgram({"umount", m_folder});
+        // Debian 12's FUSE unmounts with fusermount, 13's with fusermount3.
+        if (m_kind == kUnderAclOnBindfs && !grvtest::RunProgram({"fusermount3", "-u", m_folder}).Ok()) {
+            EXPECT_TRUE(grvtest::RunProgram({"fusermount", "-u", m_folder}).Ok());
+        }
     }
     Target(const Target&) = delete;
     Target& operator=(const Target&) = delete;
@@ -985,6 +1040,8 @@ public:
     }
 
     const std::string& Folder() const { return m_folder; }
+    // What stands at the name alone.
+    std::string JudgeName(const std::string& fresh) { return JudgePath(fresh); }
 
 private:
     // Where a target of kind stands: a sticky folder anyone may write for
@@ -1014,6 +1071,15 @@ private:
         if (kind == kUnderGroupAcl) {
             std::filesystem::create_directories(folder + "/group-acl");
             return folder + "/group-acl";
+        }
+        if (kind == kUnderAclOnBindfs) {
+            std::filesystem::create_directories(folder);
+            const grvtest::WriteTarget acl(folder, "t", grvtest::TargetKind::UnderDefaultAcl, "");
+            const std::string bound = folder + "/bound";
+            std::filesystem::create_directories(bound);
+            EXPECT_TRUE(grvtest::RunProgram({"bindfs", folder + "/acl", bound}).Ok())
+                << "tests/run-common.sh runs this only where bindfs can mount";
+            return bound;
         }
         return shared ? folder + "/shared" : kind == "new-under-acl" ? folder + "/acl" : folder;
     }
@@ -1045,7 +1111,8 @@ private:
     std::string JudgePath(const std::string& fresh) {
         struct stat st;
         if (::lstat(m_path.c_str(), &st) != 0)
-            return m_kind == "absent" || m_kind == "new-under-acl" || m_kind == kUnderGroupAcl || IsTaken(m_kind)
+            return m_kind == "absent" || m_kind == "new-under-acl" || m_kind == kUnderGroupAcl ||
+                           m_kind == kUnderAclOnBindfs || IsTaken(m_kind)
                        ? "old"
                        : "gone";
         std::string landing = m_path;
@@ -1088,6 +1155,9 @@ private:
         // The writer's bytes, but another account's file.
         if (bytes == fresh && !ownerKept)
             return "given away";
+        // The writer's bytes, but not the mode or ACL the file has.
+        if (bytes == fresh)
+            return "new, other permissions";
         return "cut-short";
     }
 
@@ -1107,6 +1177,7 @@ private:
     std::unique_ptr<FifoReader> m_reader;
     std::unique_ptr<grvtest::WriteTarget> m_device;
     std::unique_ptr<grvtest::NameTaker> m_taker;
+    std::unique_ptr<grvtest::OwnerChangesAsItWrites> m_owner;
 };
 
 // A writer of the table: the name it writes in its folder, whether it adds
@@ -1276,39 +1347,50 @@ protected:
             const int runs = kind == "two-writers" ? kRunsEach : 1;
             const grvtest::RunResult r = grvtest::RunProgram(
                 {"/usr/bin/python3", "-c",
-                 "import os, resource, sys, threading\n"
-                 "path, mode, data, limit, runs = sys.argv[1], sys.argv[2], open(sys.argv[3], 'rb').read(), "
-                 "int(sys.argv[4]), int(sys.argv[5])\n"
-                 "move = sys.argv[6]\n"
-                 "if limit: resource.setrlimit(resource.RLIMIT_FSIZE, (limit, "
-                 "resource.getrlimit(resource.RLIMIT_FSIZE)[1]))\n"
-                 "def take():\n"
-                 "    if os.fork() == 0:\n"
-                 "        os.geteuid() == 0 and os.setuid(65534)\n"
-                 "        try: os.close(os.open(path, os.O_WRONLY | os.O_CREAT | os.O_EXCL, 0o666))\n"
-                 "        except OSError: os._exit(0)\n"
-                 "        os._exit(1)\n"
-                 "    os.wait()\n"
-                 "def moved():\n"
-                 "    folder = os.path.dirname(path)\n"
-                 "    if move == 'take': take()\n"
-                 "    if move == 'swap': os.rename(folder, folder + '.moved'); os.mkdir(folder)\n"
-                 "    if move == 'own': os.rename(os.path.join(folder, 'public'), path)\n"
-                 "def run():\n"
-                 "    for _ in range(runs):\n"
-                 "        f = open(path, mode)\n"
-                 "        moved()\n"
-                 "        f.write(data)\n"
-                 "        f.close()\n"
-                 "others = [threading.Thread(target=run) for _ in range(runs > 1)]\n"
-                 "[t.start() for t in others]\n"
-                 "run()\n"
-                 "[t.join() for t in others]\n",
+                 std::string(grvtest::kPythonAcl) +
+                     "import resource, threading\n"
+                     "path, mode, data, limit, runs = sys.argv[1], sys.argv[2], open(sys.argv[3], 'rb').read(), "
+                     "int(sys.argv[4]), int(sys.argv[5])\n"
+                     "move = sys.argv[6]\n"
+                     "if limit: resource.setrlimit(resource.RLIMIT_FSIZE, (limit, "
+                     "resource.getrlimit(resource.RLIMIT_FSIZE)[1]))\n"
+                     "def take():\n"
+                     "    if os.fork() == 0:\n"
+                     "        os.geteuid() == 0 and os.setuid(65534)\n"
+                     "        try: os.close(os.open(path, os.O_WRONLY | os.O_CREAT | os.O_EXCL, 0o666))\n"
+                     "        except OSError: os._exit(0)\n"
+                     "        os._exit(1)\n"
+                     "    os.wait()\n"
+                     "def moved(f):\n"
+                     "    folder = os.path.dirname(path)\n"
+                     "    if move == 'take': take()\n"
+                     "    if move == 'swap': os.rename(folder, folder + '.moved'); os.mkdir(folder)\n"
+                     "    if move == 'own': os.rename(os.path.join(folder, 'public'), path)\n"
+                     "    how, _, arg = move.partition(' ')\n"
+                     "    if how == 'chmod': os.chmod(path, int(arg, 8))\n"
+                     "    if how == 'chown': os.chown(path, int(arg), int(arg))\n"
+                     "    if how == 'acl': os.setxattr(path, 'system.posix_acl_access', acl(arg))\n"
+                     "    if how == 'kill': f.write(data[:len(data) // 2] if arg == 'part' else data); f.flush()\n"
+                     "    if how == 'kill': os.kill(os.getpid(), signal.SIGKILL)\n"
+                     "def run():\n"
+                     "    for _ in range(runs):\n"
+                     "        f = open(path, mode)\n"
+                     "        moved(f)\n"
+                     "        f.write(data)\n"
+                     "        f.close()\n"
+                     "others = [threading.Thread(target=run) for _ in range(runs > 1)]\n"
+                     "[t.start() for t in others]\n"
+                     "run()\n"
+                     "[t.join() for t in others]\n",
                  target.Path(), appends ? "ab" : "wb", m_source.File("plain"), limit, std::to_string(runs),
                  IsTaken(kind)    ? "take"
                  : IsSwap(kind)   ? "swap"
                  : IsMoving(kind) ? "own"
-                                  : "-"},
+                 : OwnersRowOf(kind)
+                     ? std::string(OwnersRowOf(kind)->change.change) + " " + OwnersRowOf(kind)->change.arg
+                 : kind == "killed-part-renamed" ? "kill whole"
+                 : IsKilled(kind)                ? "kill part"
+                                                 : "-"},
                 options);
             m_python[key] = r.timedOut ? "blocks" : target.Judge(Wanted(kind, appends, kOld, m_new));
         }
@@ -1330,7 +1412,7 @@ protected:
     // Runs the table's rows whose target is one of kinds.
     void RunRows(const std::set<std::string>& kinds) {
         const auto rows = grvtest::ReadTable(WritersTable(), " | ");
-        ASSERT_EQ(rows.size(), 400u);
+        ASSERT_EQ(rows.size(), 420u);
         const std::vector<Writer> writers = Writers();
         // What each writer makes of an absent path, for those whose bytes
         // are their own format.
@@ -1367,7 +1449,12 @@ protected:
                 std::optional<grvtest::FileSizeLimit> limit;
                 if (row[1] == "size-limit")
                     limit.emplace(old.size() + kSizeLimitRoom, false);
-                ours = row[1] == "two-writers" ? TwoAtOnce(run) : run();
+                // Killed in a child at the step; then written again here.
+                if (IsKilled(row[1])) {
+                    ours = Killed(row[0], row[1], target.Path());
+                    ours += " " + target.JudgeName(made) + " then ";
+                }
+                ours += row[1] == "two-writers" ? TwoAtOnce(run) : run();
                 ours += " " + target.Judge(Wanted(row[1], writer->appends, old, made));
             }
             EXPECT_EQ(ours, row[2]) << logText();
@@ -1377,6 +1464,32 @@ protected:
             ++run;
         }
         EXPECT_GT(run, 0);
+    }
+
+    // The writer run in a child (this test) that kills itself (SIGKILL)
+    // right after the step kind names: "killed", else what the child said.
+    static std::string Killed(const std::string& writer, const std::string& kind, const std::string& path) {
+        char exe[PATH_MAX] = {};
+        EXPECT_GT(::readlink("/proc/self/exe", exe, sizeof exe - 1), 0);
+        grvtest::RunOptions options;
+        options.mergeStderr = true;
+        options.env = {std::string(grvtest::kKillAtVariable) + "=" + kind.substr(std::strlen(kKilledAfter)),
+                       std::string(kKillTargetVariable) + "=" + path, std::string(kKillWriterVariable) + "=" + writer};
+        const grvtest::RunResult child = grvtest::RunProgram(
+            {exe, "--gtest_filter=AsNobody.EveryWriterKilledAfterAnyStepLeavesTheFileWholeAndItsOwners"}, options);
+        return child.signal == SIGKILL ? "killed" : "not killed: " + child.out;
+    }
+
+    // In that child: the writer the parent named, onto its path.
+    void WriteUntilKilled() {
+        grvtest::InstallKillAt();
+        const std::string path = std::getenv(kKillTargetVariable);
+        const char* name = std::getenv(kKillWriterVariable);
+        for (const Writer& writer : Writers()) {
+            if (name != nullptr && writer.name == name)
+                writer.run(path.substr(0, path.rfind('/')), path);
+        }
+        ADD_FAILURE() << "the writer was not killed at " << std::getenv(grvtest::kKillAtVariable);
     }
 
     // The rows of kinds as this process's user; as root, then again as
@@ -1464,6 +1577,38 @@ TEST_F(AsNobody, EveryWriterKeepsTheNewContentFromWhomMovesFilesWhileItWrites) {
     std::set<std::string> kinds(std::begin(kMovingKinds), std::end(kMovingKinds));
     kinds.insert(kTakenNotSticky);
     RunRowsThenAsNobody(kinds);
+}
+
+// The owner makes its file private, takes a reader out of its ACL or lets
+// one in while the write runs: the new content has what the owner left, as
+// what python's open(path, 'wb') wrote in place under the same change.
+TEST_F(FileWriters, EveryWriterKeepsWhatTheOwnerChangesAsItWritesWithAnAcl) {
+    RunRows({"owner-chmod-600", "owner-acl-out", "owner-acl-in"});
+}
+
+// Root, the owner, gives the file to nobody while the write runs: the new
+// content is nobody's, as what python's open() wrote in place is.
+TEST_F(AsNobody, EveryWriterKeepsTheOwnerRootGaveTheFileAsItWrites) {
+    RunRows({"owner-chown"});
+}
+
+// Root's writer killed right after each step it names, over nobody's 640
+// file: the name holds the old file or the new content, nobody's with its
+// mode, where python's open() killed at the same place leaves it cut
+// short; the next write leaves no part beside it.
+TEST_F(AsNobody, EveryWriterKilledAfterAnyStepLeavesTheFileWholeAndItsOwners) {
+    if (std::getenv(kKillTargetVariable) != nullptr)
+        return WriteUntilKilled();
+    std::set<std::string> kinds;
+    for (const char* step : platform::kPartKillPoints)
+        kinds.insert(kKilledAfter + std::string(step));
+    RunRows(kinds);
+}
+
+// A new file under a default ACL, through a bindfs mount where no file can
+// be made without a name: what python's open() makes there.
+TEST_F(FileWriters, EveryWriterOfANewFileInAFolderWithAnAclOnBindfs) {
+    RunRows({kUnderAclOnBindfs});
 }
 
 TEST_F(FileWriters, EveryWriterOntoAFullDiskKeepsTheOlderFile) {
