@@ -69,8 +69,10 @@ Output* DownloadOutput::sinkFor(std::uint32_t status, std::int64_t& offset, LogB
 
 Output* DownloadOutput::streamFor(LogBase& log) {
     const bool keep = keepsPacked();
+    // A member kept packed is written as it came, which the limit already
+    // caps: the content it holds is only checked, never written.
     if (m_decoder == nullptr)
-        m_decoder = std::make_unique<ContentDecoder>(m_answer, keep ? m_nowhere : m_direct, m_maxSize, log);
+        m_decoder = std::make_unique<ContentDecoder>(m_answer, keep ? m_nowhere : m_direct, keep ? 0 : m_maxSize, log);
     if (keep)
         return &m_checkedCopy;
     return m_decoder.get();

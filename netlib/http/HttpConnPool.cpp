@@ -86,6 +86,18 @@ bool offersProxyNtlm(const HttpResult& result) {
            result.responseHeader.getFieldMatching("Proxy-Authenticate", "*NTLM*", offer);
 }
 
+// The road a call reads on, for the length of the call.
+class RoadScope {
+public:
+    RoadScope(HttpClient& client, RoadFollows road) : m_client(client) { m_client.leaveFollowingToRoad(road); }
+    ~RoadScope() { m_client.leaveFollowingToRoad(RoadFollows::kConnection); }
+    RoadScope(const RoadScope&) = delete;
+    RoadScope& operator=(const RoadScope&) = delete;
+
+private:
+    HttpClient& m_client;
+};
+
 // The host and port a quick driver's URL names.
 void urlHostPort(const char* url, StringBuffer& host, int& port) {
     StringBuffer login, password, path, query, fragment;
@@ -120,11 +132,7 @@ bool HttpConnPool::synchronousRequest(HttpControl& options, const char* domain, 
     if (client == nullptr)
         return false;
     prepareClient(*client);
-    struct CodingsScope {
-        HttpClient& client;
-        ~CodingsScope() { client.leaveFollowingToRoad(RoadFollows::kConnection); }
-    } codings{*client};
-    client->leaveFollowingToRoad(road);
+    const RoadScope codings(*client, road);
     bool fresh = false;
     if (!client->httpConnect(options, domain, port, tls, log, pm, fresh))
         return false;
@@ -442,14 +450,16 @@ bool HttpConnPool::download(const char* url, HttpControl& options, const char* l
     }
     // A gzip file's name keeps the member packed, once it is read through
     // and found whole: a resume's range continues the member the file
-    // begins, an append adds one of its own.
+    // begins, an append adds one of its own. The limit capped the member
+    // as written; what it unpacks to is never written, so has none.
     if (file.keepsPacked()) {
         const std::int64_t memberAt = resume ? 0 : from;
         Output nowhere;
+        constexpr std::uint64_t kContentUnlimited = 0;
         ok = written.seekAbsolute64(memberAt, &log) &&
              undoContentCodings(result.responseHeader, written,
-                                static_cast<std::uint64_t>(file.bytesInFile() - memberAt), nowhere,
-                                options.MaxResponseSize, log);
+                                static_cast<std::uint64_t>(file.bytesInFile() - memberAt), nowhere, kContentUnlimited,
+                                log);
         // The reader shares the part's lock, which would outlive the commit.
         handle.close();
         ok = ok && file.commit(log);
@@ -489,18 +499,24 @@ bool HttpConnPool::postMime(const char* url, HttpControl& options, const StringB
     int port = kPlainPort;
     TessikUrl::crackUrl(target.getString(), host, port, login, password, path, query, fragment);
     const bool tls = target.beginsWithNoCase("https");
+    // It follows no redirect: a 3xx is its answer, judged as any other.
+    const RoadScope following(*client, RoadFollows::kNothing);
     bool fresh = false;
     if (!client->httpConnect(options, host.getString(), port, tls, log, pm, fresh))
         return false;
     bool ok = client->postMimeAttempts(options, host.getString(), port, tls, target.getString(), mimeText, result, body,
                                        log, pm, logDetails);
-    if (!ok || !offersProxyNtlm(result))
+    if (ok && offersProxyNtlm(result)) {
+        if (!client->answerProxyNtlm(options, host.getString(), port, pm, log))
+            return false;
+        log.logInfo("Retrying POST MIME after proxy authentication...");
+        ok = client->postMimeAttempts(options, host.getString(), port, tls, target.getString(), mimeText, result, body,
+                                      log, pm, logDetails);
+    }
+    if (!ok || HttpClient::undoHandedCodings(result, body, 0, options.MaxResponseSize, log, pm))
         return ok;
-    if (!client->answerProxyNtlm(options, host.getString(), port, pm, log))
-        return false;
-    log.logInfo("Retrying POST MIME after proxy authentication...");
-    return client->postMimeAttempts(options, host.getString(), port, tls, target.getString(), mimeText, result, body,
-                                    log, pm, logDetails);
+    client->closeConnection(options, pm, log);
+    return false;
 }
 
 } // namespace tessik
