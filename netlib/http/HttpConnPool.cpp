@@ -27,7 +27,8 @@
 
 namespace tessik {
 
-HttpConnPool::HttpConnPool() : m_maxConnections(http_pool::kMaxConnections) {
+HttpConnPool::HttpConnPool()
+    : m_maxConnections(http_pool::kMaxConnections), m_decision(std::make_unique<ProxySetting>()) {
     m_clients.setOwnsObjects(true);
 }
 
@@ -38,18 +39,25 @@ HttpClient* HttpConnPool::clientAt(int index) const {
 }
 
 HttpClient* HttpConnPool::findOrCreateClient(const char* domain, int port, bool tls, HttpControl& options,
-                                             LogBase& /*log*/) {
+                                             LogBase& log) {
+    // The request's way is decided here, once, and goes with the client.
+    StringBuffer wantHost;
+    HttpClient::normalizeHost(domain, wantHost);
+    const bool read = options.getProxy(tls ? "https://" : "http://", wantHost.getString(), *m_decision, log, 0);
+    StringBuffer route;
+    HttpClient::connectionRoute(*m_decision, route);
+    HttpClient* chosen = pickClient(wantHost, static_cast<std::uint32_t>(port), route);
+    if (chosen != nullptr)
+        chosen->takeProxyDecision(wantHost, port, tls, m_decision, read, route);
+    // The secrets of the one handed back stay with no one.
+    m_decision->reset(0);
+    return chosen;
+}
+
+HttpClient* HttpConnPool::pickClient(const StringBuffer& wantHost, std::uint32_t wantPort, const StringBuffer& route) {
     // A kept connection serves the origin it was opened to, by the way it
     // was opened (direct, or through the same proxy with the same
     // credentials).
-    ProxySetting proxy;
-    LogNull quiet;
-    StringBuffer wantHost;
-    HttpClient::normalizeHost(domain, wantHost);
-    options.getProxy(tls ? "https://" : "http://", wantHost.getString(), proxy, quiet, http_opt::kPoolCallerTag);
-    StringBuffer route;
-    HttpClient::connectionRoute(options, proxy, route);
-    const auto wantPort = static_cast<std::uint32_t>(port);
     for (int i = 0; i < m_clients.getCount();) {
         HttpClient* c = clientAt(i);
         if (c == nullptr) {
