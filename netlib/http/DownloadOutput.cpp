@@ -191,7 +191,19 @@ void DownloadOutput::discard() {
     m_direct.close();
 }
 
+void DownloadOutput::discardFailed(LogBase& log) {
+    const bool made = m_append && !m_existed && m_direct.isOpen() && m_direct.createdFile() && isRegularFile();
+    discard();
+    if (made)
+        deleteFileUtf8(m_path.getString(), &log);
+}
+
 void DownloadOutput::keepWhatLanded(LogBase& log) {
+    // Nothing landed in a file the call made: nothing to go on from.
+    if (bytesInFile() == 0) {
+        discardFailed(log);
+        return;
+    }
     m_replacement.close();
     if (m_append && m_direct.isOpen())
         m_direct.commit(log);

@@ -423,11 +423,11 @@ bool HttpConnPool::download(const char* url, HttpControl& options, const char* l
         if (resume && !ok)
             file.keepWhatLanded(log);
         else
-            file.discard();
+            file.discardFailed(log);
         return ok;
     }
     if (!file.complete(log)) {
-        file.discard();
+        file.discardFailed(log);
         return false;
     }
     log.logDataInt64(resume ? "numBytesDownloaded" : "DownloadNumBytes", file.bytesInFile());
@@ -453,7 +453,7 @@ bool HttpConnPool::download(const char* url, HttpControl& options, const char* l
     FileDataSource written;
     written.setHandle(&handle);
     if (!file.readBack(handle, log)) {
-        file.discard();
+        file.discardFailed(log);
         return false;
     }
     // A gzip file's name keeps the member packed, once it is read through
@@ -472,7 +472,7 @@ bool HttpConnPool::download(const char* url, HttpControl& options, const char* l
         handle.close();
         ok = ok && file.commit(log);
         if (!ok)
-            file.discard();
+            file.discardFailed(log);
         return ok;
     }
     log.logInfo(resume ? "Downloaded compressed data." : "Download was compressed.  Decompressing...");
@@ -487,7 +487,10 @@ bool HttpConnPool::download(const char* url, HttpControl& options, const char* l
     } else {
         ok = rewriteFile(written, localPath, from, unpack, log);
     }
-    file.discard();
+    if (ok)
+        file.discard();
+    else
+        file.discardFailed(log);
     if (ok && !resume) {
         bool sized = false;
         log.logDataInt64("DecompressedFileSize", getFileSize64Utf8(localPath, &log, sized));

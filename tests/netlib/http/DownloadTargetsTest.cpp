@@ -640,7 +640,7 @@ const std::map<std::string, std::vector<std::string>> kCurlVerbs = {
 // beside curl's exit status and file.
 TEST_F(DownloadTargets, DownloadsSucceedOnlyWhenTheFileHoldsWhatTheServerSent) {
     const auto rows = grvtest::ReadTable(std::string(GRV_TEST_DATA_DIR) + "/http/download-outcomes.txt", " | ");
-    ASSERT_EQ(rows.size(), 471u);
+    ASSERT_EQ(rows.size(), 474u);
     const S3Names names;
     grvtest::TempDir dir;
     const std::string upload = dir.File("upload");
