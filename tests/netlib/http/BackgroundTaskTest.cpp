@@ -35,6 +35,14 @@ c.sendall(b'HTTP/1.1 200 OK\r\nContent-Length: 4\r\n\r\nlate')
 c.close()
 )PY";
 
+// That peer, with its files in a folder of its own.
+struct GatedPeer {
+    grvtest::TempDir dir;
+    std::string got = dir.File("got");
+    std::string gate = dir.File("gate");
+    grvtest::ScriptPeer peer{kGatedAnswer, {got, gate}};
+};
+
 class BackgroundTask : public grvtest::ComponentPeerTest {
 protected:
     std::string taskLog() {
@@ -188,10 +196,10 @@ TEST_F(BackgroundTask, ACallWhileATaskIsQueuedIsRefused) {
 // they would queue.
 TEST(BackgroundTaskLife, ACallWhileATaskRunsIsRefusedAtOnce) {
     installTextServices();
-    grvtest::TempDir dir;
-    const std::string got = dir.File("got");
-    const std::string gate = dir.File("gate");
-    grvtest::ScriptPeer slow(kGatedAnswer, {got, gate});
+    GatedPeer gated;
+    grvtest::ScriptPeer& slow = gated.peer;
+    const std::string& got = gated.got;
+    const std::string& gate = gated.gate;
     ClsHttp http;
     http.options().UseIEProxy = 0;
     http.setUseBackgroundThread(true);
@@ -214,10 +222,10 @@ TEST(BackgroundTaskLife, ACallWhileATaskRunsIsRefusedAtOnce) {
 
 TEST(BackgroundTaskLife, DestroyingAComponentWaitsForItsTask) {
     installTextServices();
-    grvtest::TempDir dir;
-    const std::string got = dir.File("got");
-    const std::string gate = dir.File("gate");
-    grvtest::ScriptPeer slow(kGatedAnswer, {got, gate});
+    GatedPeer gated;
+    grvtest::ScriptPeer& slow = gated.peer;
+    const std::string& got = gated.got;
+    const std::string& gate = gated.gate;
     auto http = std::make_unique<ClsHttp>();
     http->options().UseIEProxy = 0;
     http->setUseBackgroundThread(true);
