@@ -93,23 +93,29 @@ const char* envEither(const char* lowerName, const char* upperName) {
 
 // "http://user:pw@host:3128/" → "user:pw@host:3128": the credentials stay
 // for the reader, a ';' or '=' escaped so the list keeps its entries. A
-// proxy of another scheme (https://, socks5://) is not one the requests can
-// be sent to in plain HTTP: its scheme stays, so the reader of the value
-// refuses it. So does a value whose host part, which ends at a path, a query
-// or a fragment, is empty ("http://", "//host"): a proxy set is never none.
+// proxy of another scheme (socks5://, https://) keeps its scheme, for the
+// reader of the value to take or refuse. A value whose host part, which
+// ends at a path, a query or a fragment, is empty ("http://", "//host")
+// stays whole, and is refused: a proxy set is never none.
 std::string hostPort(const char* url) {
     std::string s = url;
+    std::string scheme;
     constexpr std::string_view kPlain = "http://";
-    if (lower(s.substr(0, kPlain.size())) == kPlain)
+    constexpr std::string_view kSchemeEnd = "://";
+    if (lower(s.substr(0, kPlain.size())) == kPlain) {
         s.erase(0, kPlain.size());
-    else if (s.find("://") != std::string::npos)
-        return s;
+    } else if (const std::string::size_type at = s.find(kSchemeEnd); at != std::string::npos) {
+        scheme = s.substr(0, at + kSchemeEnd.size());
+        s.erase(0, scheme.size());
+    }
     const std::string::size_type end = s.find_first_of("/?#");
-    if (s.empty() || end == 0)
+    if (s.empty() || end == 0) {
         s = url;
-    else if (end != std::string::npos)
+        scheme.clear();
+    } else if (end != std::string::npos) {
         s.erase(end);
-    std::string out;
+    }
+    std::string out = scheme;
     for (const char c : s)
         out += c == ';' ? std::string("%3B") : c == '=' ? std::string("%3D") : std::string(1, c);
     return out;

@@ -13,6 +13,8 @@ public:
     TessikCritSec& operator=(const TessikCritSec&) = delete;
 
     void enterCriticalSection() { m_mutex.lock(); }
+    // False, at once, while another thread holds it.
+    bool tryEnterCriticalSection() { return m_mutex.try_lock(); }
     void leaveCriticalSection() { m_mutex.unlock(); }
 
 private:

@@ -44,13 +44,12 @@ ClsHttp::~ClsHttp() {
 
 ClsHttpResponse* ClsHttp::SynchronousRequest(const char* domain, int port, bool ssl, ClsHttpRequest& request,
                                              ProgressEvent* progress) {
+    if (refusedWhileBusy("SynchronousRequest"))
+        return nullptr;
     {
         CritSecExitor lock(*this);
-        if (taskBusy()) {
-            enterMethod("SynchronousRequest");
-            checkNotBusy(m_log);
+        if (refusedWhileBusy("SynchronousRequest"))
             return nullptr;
-        }
         if (m_useThread) {
             XString domainText;
             domainText.setFromUtf8(domain != nullptr ? domain : "");

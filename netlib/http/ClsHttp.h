@@ -168,10 +168,15 @@ public:
     void addDefaultHeaders(ClsHttpRequest& request, const char* host);
 
     // ---- The background task (no operation of the application uses it).
-    // Under the lock: refused while a task is queued or running (false, the
-    // reason in the own log); otherwise the arguments are cleared, `push`
-    // queues the method's arguments in its order and the thread starts.
+    // Refused at once while a task is queued or running (false, see
+    // refusedWhileBusy); otherwise, under the lock, the arguments are
+    // cleared, `push` queues the method's arguments in its order and the
+    // thread starts.
     bool queueBackgroundTask(BgMethod method, const char* methodName, const std::function<void(ClsBgTask&)>& push);
+    // True, at once, while a task is queued or runs: the call is refused,
+    // not kept waiting for the task to let go of the component. The reason
+    // is logged only where the log is free (a queued task's is not yet).
+    bool refusedWhileBusy(const char* methodName);
     bool startBackgroundTask(const char* methodName);
     // The thread procedure: runs the queued method with the task log.
     static int backgroundThreadProc(ClsHttp* component);

@@ -9,14 +9,24 @@
 
 namespace tessik {
 
-bool ClsHttp::queueBackgroundTask(BgMethod method, const char* methodName,
-                                  const std::function<void(ClsBgTask&)>& push) {
-    CritSecExitor lock(*this);
-    if (taskBusy()) {
+bool ClsHttp::refusedWhileBusy(const char* methodName) {
+    if (!taskBusy())
+        return false;
+    if (tryEnterCriticalSection()) {
         enterMethod(methodName);
         checkNotBusy(m_log);
-        return false;
+        leaveCriticalSection();
     }
+    return true;
+}
+
+bool ClsHttp::queueBackgroundTask(BgMethod method, const char* methodName,
+                                  const std::function<void(ClsBgTask&)>& push) {
+    if (refusedWhileBusy(methodName))
+        return false;
+    CritSecExitor lock(*this);
+    if (refusedWhileBusy(methodName))
+        return false;
     beginQueue();
     push(*this);
     m_methodNumber = static_cast<int>(method);

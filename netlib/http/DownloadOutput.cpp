@@ -69,8 +69,10 @@ Output* DownloadOutput::sinkFor(std::uint32_t status, std::int64_t& offset, LogB
 
 Output* DownloadOutput::streamFor(LogBase& log) {
     const bool keep = keepsPacked();
+    // A member kept packed is written as it came, which the limit already
+    // caps: the content it holds is only checked, never written.
     if (m_decoder == nullptr)
-        m_decoder = std::make_unique<ContentDecoder>(m_answer, keep ? m_nowhere : m_direct, m_maxSize, log);
+        m_decoder = std::make_unique<ContentDecoder>(m_answer, keep ? m_nowhere : m_direct, keep ? 0 : m_maxSize, log);
     if (keep)
         return &m_checkedCopy;
     return m_decoder.get();
@@ -189,7 +191,19 @@ void DownloadOutput::discard() {
     m_direct.close();
 }
 
+void DownloadOutput::discardFailed(LogBase& log) {
+    const bool made = m_append && !m_existed && m_direct.isOpen() && m_direct.createdFile() && isRegularFile();
+    discard();
+    if (made)
+        deleteFileUtf8(m_path.getString(), &log);
+}
+
 void DownloadOutput::keepWhatLanded(LogBase& log) {
+    // Nothing landed in a file the call made: nothing to go on from.
+    if (bytesInFile() == 0) {
+        discardFailed(log);
+        return;
+    }
     m_replacement.close();
     if (m_append && m_direct.isOpen())
         m_direct.commit(log);

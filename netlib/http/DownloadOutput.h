@@ -73,6 +73,9 @@ public:
     // Leaves the path as it was before the call: a new content goes, and
     // what an append added is cut off.
     void discard();
+    // The same after a failed call: an append or a resume that made the
+    // file takes it away again, so a name that held none holds none.
+    void discardFailed(LogBase& log);
     // After a transfer broke: an append keeps what came.
     void keepWhatLanded(LogBase& log);
     // Whether the download goes into a regular file (which can be read

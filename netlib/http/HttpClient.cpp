@@ -6,6 +6,7 @@
 #include "netlib/core/Progress.h"
 #include "netlib/crypto/Sha2.h"
 #include "netlib/http/HttpControl.h"
+#include "netlib/transport/HostnameResolve.h"
 #include "netlib/transport/TessikSocket.h"
 
 namespace tessik {
@@ -42,7 +43,9 @@ HttpClient::HttpClient()
       m_exchangeBody(nullptr), m_exchangeResult(nullptr), m_exchangeRequest(nullptr), m_exchangeSettled(false),
       m_exchangeTls(false), m_requestTls(false), m_pendingScanned(0), m_reused(false), m_answerOnly(false),
       m_headLostAtOnce(false), m_cookiesSet(false), m_acceptHeadless(false), m_heartbeatMs(0),
-      m_readTimeoutSec(http_conn::kDefaultReadTimeoutSec) {}
+      m_readTimeoutSec(http_conn::kDefaultReadTimeoutSec) {
+    m_proxy = std::make_unique<ProxySetting>();
+}
 
 HttpClient::~HttpClient() {
     m_host.clear();
@@ -180,17 +183,16 @@ bool HttpClient::httpConnect(HttpControl& options, const char* host, int port, b
         log.logInfo(http_conn::kMsgUnverifiedConnection);
         dropSocket();
     }
-    ProxySetting proxy;
     // A proxy setting that cannot be read fails the connect, and a kept-alive
     // connection is no way round it: nothing goes direct in its place.
-    if (!options.getProxy(tls ? "https://" : "http://", m_host.getString(), proxy, log, 0)) {
+    if (!decideProxy(options, m_host.getString(), port, tls, log)) {
         log.logError("Failed to connect.");
         return false;
     }
+    ProxySetting& proxy = *m_proxy;
     // A connection opened another way (direct, through another proxy or
     // with other credentials) is not this request's.
-    StringBuffer route;
-    connectionRoute(options, proxy, route);
+    const StringBuffer& route = m_proxyRoute;
     if (isConnected(tls) && !route.equals(m_route.getString())) {
         log.logInfo(http_conn::kMsgOtherRoute);
         dropSocket();
@@ -209,13 +211,14 @@ bool HttpClient::httpConnect(HttpControl& options, const char* host, int port, b
         }
         bool ok;
         if (proxy.none()) {
-            ok = tls ? connectSChannel(m_conn.tlsChannel(), host, port, options, log, pm)
-                     : connectSocket(sock, host, port, options, log, pm);
+            ok = tls ? connectSChannel(m_conn.tlsChannel(), host, port, options, proxy, log, pm)
+                     : connectSocket(sock, host, port, options, proxy, log, pm);
         } else {
             log.logData("proxyDomain", proxy.host.getString());
             log.logDataLong("proxyPort", static_cast<int>(proxy.port));
             ok = tls ? proxySslConnect(proxy, host, port, &m_conn, options, pm, log)
-                     : connectSocket(sock, proxy.host.getString(), static_cast<int>(proxy.port), options, log, pm);
+                     : connectSocket(sock, proxy.host.getString(), static_cast<int>(proxy.port), options, proxy, log,
+                                     pm);
         }
         if (!ok) {
             if (!tls) {
@@ -243,10 +246,39 @@ bool HttpClient::httpConnect(HttpControl& options, const char* host, int port, b
     return true;
 }
 
-void HttpClient::connectionRoute(HttpControl& options, ProxySetting& proxy, StringBuffer& route) {
+bool HttpClient::decideProxy(HttpControl& options, const char* host, int port, bool tls, LogBase& log) {
+    const bool sameWay = m_proxyDecided && m_proxyTls == tls && m_proxyPort == static_cast<std::uint32_t>(port);
+    if (sameWay && host != nullptr && m_proxyHost.equals(host))
+        return m_proxyRead;
+    StringBuffer bare;
+    normalizeHost(host, bare);
+    if (sameWay && m_proxyHost.equals(bare.getString()))
+        return m_proxyRead;
+    m_proxyRead = options.getProxy(tls ? "https://" : "http://", bare.getString(), *m_proxy, log, 0);
+    m_proxyDecided = true;
+    m_proxyHost.setSb(bare);
+    m_proxyPort = static_cast<std::uint32_t>(port);
+    m_proxyTls = tls;
+    connectionRoute(*m_proxy, m_proxyRoute);
+    return m_proxyRead;
+}
+
+void HttpClient::takeProxyDecision(const StringBuffer& bareHost, int port, bool tls,
+                                   std::unique_ptr<ProxySetting>& decided, bool read, const StringBuffer& route) {
+    m_proxy.swap(decided);
+    m_proxyRead = read;
+    m_proxyDecided = true;
+    if (!m_proxyHost.equals(bareHost.getString()))
+        m_proxyHost.setSb(bareHost);
+    m_proxyPort = static_cast<std::uint32_t>(port);
+    m_proxyTls = tls;
+    if (!m_proxyRoute.equals(route.getString()))
+        m_proxyRoute.setSb(route);
+}
+
+void HttpClient::connectionRoute(ProxySetting& proxy, StringBuffer& route) {
     route.clear();
-    const int socks = options.getSocksVersion();
-    if (proxy.none() && socks != kSocks4Version && socks != kSocks5Version)
+    if (proxy.none() && !proxy.throughSocks())
         return;
     // The credentials only as a digest: the route is kept beside the
     // connection.
@@ -262,17 +294,17 @@ void HttpClient::connectionRoute(HttpControl& options, ProxySetting& proxy, Stri
             secrets.append(proxy.password.getUtf8());
         }
     }
-    if (socks == kSocks4Version || socks == kSocks5Version) {
+    if (proxy.throughSocks()) {
         StringBuffer socksHost, socksUser, socksPassword;
-        options.getSocksHostname(socksHost);
-        options.getSocksUsername(socksUser);
-        options.getSocksPassword(socksPassword);
+        proxy.socks.getSocksHostname(socksHost);
+        proxy.socks.getSocksUsername(socksUser);
+        proxy.socks.getSocksPassword(socksPassword);
         route.append(" socks");
-        route.appendInt(socks);
-        route.appendChar(' ');
+        route.appendInt(proxy.socks.getSocksVersion());
+        route.append(proxy.socksLooksUpHere ? " " : "h ");
         route.appendSb(socksHost);
         route.appendChar(':');
-        route.appendInt(options.getSocksPort());
+        route.appendInt(proxy.socks.getSocksPort());
         secrets.appendChar('\n');
         secrets.appendSb(socksUser);
         secrets.appendChar(':');
@@ -308,34 +340,44 @@ bool HttpClient::sendTlsCloseNotify(HttpControl& options, LogBase& log, Progress
 
 namespace {
 
-// Through SOCKS 4 or 5 when the options name one; false otherwise
+// Through SOCKS 4 or 5 when the request's way names one; false otherwise
 // (through = false) or when that connect fails.
-bool socksConnect(TessikSocket& socket, const char* host, int port, HttpControl& options, LogBase& log,
-                  ProgressMonitor* pm, bool& dnsFailed, bool& through) {
+bool socksConnect(TessikSocket& socket, const char* host, int port, HttpControl& options, ProxySetting& way,
+                  LogBase& log, ProgressMonitor* pm, bool& dnsFailed, bool& through) {
     const char* bindIp = options.bindAddress.getSize() != 0 ? options.bindAddress.getString() : nullptr;
     const unsigned int timeoutMs = options.ConnectTimeoutSec * http_conn::kMsPerSec;
     int reason = 0;
     through = true;
-    switch (options.getSocksVersion()) {
+    switch (way.socks.getSocksVersion()) {
     case kSocks4Version:
         return socket.socks4Connect(host, port, bindIp, options.HeartbeatMs, timeoutMs, log, &dnsFailed, pm, &reason,
-                                    options);
-    case kSocks5Version:
-        return socket.socks5Connect(host, port, bindIp, options.HeartbeatMs, timeoutMs, log, &dnsFailed, pm, &reason,
-                                    options);
+                                    way.socks);
+    case kSocks5Version: {
+        // socks5:// gives the proxy the address the name has here.
+        XString address;
+        if (way.socksLooksUpHere) {
+            bool aborted = false, timedOut = false;
+            if (!dnsLookupOrNumeric(host, options.HeartbeatMs, timeoutMs, log, pm, address, &aborted, &timedOut)) {
+                dnsFailed = true;
+                return false;
+            }
+        }
+        return socket.socks5Connect(way.socksLooksUpHere ? address.getUtf8() : host, port, bindIp, options.HeartbeatMs,
+                                    timeoutMs, log, &dnsFailed, pm, &reason, way.socks);
+    }
     default: through = false; return false;
     }
 }
 
 } // namespace
 
-bool connectSocket(TessikSocket& socket, const char* host, int port, HttpControl& options, LogBase& log,
-                   ProgressMonitor* pm) {
+bool connectSocket(TessikSocket& socket, const char* host, int port, HttpControl& options, ProxySetting& way,
+                   LogBase& log, ProgressMonitor* pm) {
     socket.setBindIp(options.bindAddress.getString());
     PercentPause pause(pm);
     bool dnsFailed = false;
     bool throughSocks = false;
-    bool ok = socksConnect(socket, host, port, options, log, pm, dnsFailed, throughSocks);
+    bool ok = socksConnect(socket, host, port, options, way, log, pm, dnsFailed, throughSocks);
     if (!throughSocks)
         ok = socket.connectSocket(host, port, options.HeartbeatMs, log, &dnsFailed, pm);
     if (dnsFailed)
@@ -357,14 +399,14 @@ void logTlsFailure(const SChannelTessik& channel, bool established, LogBase& log
         log.logDataLong(http_conn::kTlsFailReasonTag, static_cast<long>(channel.getFailureReason()));
 }
 
-bool connectSChannel(SChannelTessik* channel, const char* host, int port, HttpControl& options, LogBase& log,
-                     ProgressMonitor* pm) {
+bool connectSChannel(SChannelTessik* channel, const char* host, int port, HttpControl& options, ProxySetting& way,
+                     LogBase& log, ProgressMonitor* pm) {
     PercentPause pause(pm);
     const unsigned int timeoutMs = options.ConnectTimeoutSec * http_conn::kMsPerSec;
     bool dnsFailed = false;
     bool ok;
     prepareTlsChannel(*channel, host, port, options);
-    if (options.getSocksVersion() == kSocks4Version || options.getSocksVersion() == kSocks5Version) {
+    if (way.throughSocks()) {
         // TLS over a socket of its own that SOCKS has connected.
         LogNull quiet;
         channel->closeChannel(quiet);
@@ -373,7 +415,7 @@ bool connectSChannel(SChannelTessik* channel, const char* host, int port, HttpCo
         socket.setConnectTimeoutSec(options.ConnectTimeoutSec);
         socket.setReadTimeoutMs(HttpClient::readTimeoutMs(options));
         bool throughSocks = false;
-        ok = socksConnect(socket, host, port, options, log, pm, dnsFailed, throughSocks);
+        ok = socksConnect(socket, host, port, options, way, log, pm, dnsFailed, throughSocks);
         if (ok) {
             ok = channel->EstablishChannel2(socket, log, timeoutMs, options.HeartbeatMs, pm, options.clientCerts);
             logTlsFailure(*channel, ok, log);

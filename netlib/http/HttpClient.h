@@ -5,6 +5,7 @@
 // body source can stream a request body straight onto the wire.
 #include <cstdint>
 #include <functional>
+#include <memory>
 
 #include "netlib/core/DataBuffer.h"
 #include "netlib/core/StringBuffer.h"
@@ -187,6 +188,17 @@ public:
 
     bool httpConnect(HttpControl& options, const char* host, int port, bool tls, LogBase& log, ProgressMonitor* pm,
                      bool& newlyConnected);
+    // The way the request to host and port goes, read from the settings
+    // once (HttpControl::getProxy): the pool's decision where it chose the
+    // connection, else made at the first step that asks for this target.
+    // Every writer of the request, and a retry, reads it, never the
+    // settings. False, nothing to be sent, when the setting is unreadable.
+    bool decideProxy(HttpControl& options, const char* host, int port, bool tls, LogBase& log);
+    // The pool's decision for bareHost, port and tls takes the place of the
+    // client's; decided gets the room of the client's last one.
+    void takeProxyDecision(const StringBuffer& bareHost, int port, bool tls, std::unique_ptr<ProxySetting>& decided,
+                           bool read, const StringBuffer& route);
+    ProxySetting& requestProxy() { return *m_proxy; }
     // https through an HTTP proxy: a new connection to the proxy, CONNECT to
     // host:port (with the proxy's Basic credentials), and the TLS handshake
     // through the tunnel, all on socket.
@@ -302,11 +314,11 @@ public:
     // for Basic; ANSI or UTF-8 bytes.
     bool proxyBasicCredentials(HttpControl& options, ProxySetting& proxy, bool ansi, StringBuffer& value, LogBase& log,
                                ProgressMonitor* pm);
-    // The way a connection reaches its server under the options for a
-    // request through proxy: empty when direct, else the proxy (and SOCKS
-    // server) with a digest of the credentials they take. A connection is
-    // only reused for the way it was opened by.
-    static void connectionRoute(HttpControl& options, ProxySetting& proxy, StringBuffer& route);
+    // The way a connection reaches its server for a request going as proxy
+    // says: empty when direct, else the proxy (and SOCKS server) with a
+    // digest of the credentials they take. A connection is only reused for
+    // the way it was opened by.
+    static void connectionRoute(ProxySetting& proxy, StringBuffer& route);
     // After a 401: the Digest answer into the options' digestAuthHeader;
     // prepared tells whether it was made.
     bool prepareDigestAuth(HttpControl& options, HttpResult& result, LogBase& log, ProgressMonitor* pm, bool& prepared);
@@ -502,6 +514,14 @@ private:
     std::uint32_t m_port;
     // connectionRoute of the open connection.
     StringBuffer m_route;
+    // The current request's decision (decideProxy), its target and route.
+    std::unique_ptr<ProxySetting> m_proxy;
+    bool m_proxyDecided = false;
+    bool m_proxyRead = false;
+    StringBuffer m_proxyHost;
+    std::uint32_t m_proxyPort = 0;
+    bool m_proxyTls = false;
+    StringBuffer m_proxyRoute;
     LoggedSocket2 m_conn;
     std::uint32_t m_sendBufferSize;
     StringBuffer m_packageName;
@@ -546,9 +566,10 @@ private:
     std::uint32_t m_readTimeoutSec;
 };
 
-// Plain TCP connect, direct or through SOCKS 4 or 5 as the options say.
-bool connectSocket(TessikSocket& socket, const char* host, int port, HttpControl& options, LogBase& log,
-                   ProgressMonitor* pm);
+// Plain TCP connect, direct or through SOCKS 4 or 5 as the request's way
+// says.
+bool connectSocket(TessikSocket& socket, const char* host, int port, HttpControl& options, ProxySetting& way,
+                   LogBase& log, ProgressMonitor* pm);
 // The host and port the channel's server is, the protocol, and
 // verification unless the options turn it off.
 void prepareTlsChannel(SChannelTessik& channel, const char* host, int port, HttpControl& options);
@@ -556,8 +577,8 @@ void prepareTlsChannel(SChannelTessik& channel, const char* host, int port, Http
 // server's certificate was refused) under kTlsFailReasonTag.
 void logTlsFailure(const SChannelTessik& channel, bool established, LogBase& log);
 // TLS connect, directly or over a SOCKS 4 or 5 connection.
-bool connectSChannel(SChannelTessik* channel, const char* host, int port, HttpControl& options, LogBase& log,
-                     ProgressMonitor* pm);
+bool connectSChannel(SChannelTessik* channel, const char* host, int port, HttpControl& options, ProxySetting& way,
+                     LogBase& log, ProgressMonitor* pm);
 // Back to where an output stood: emptied when that was its start.
 bool rewindOutput(Output& out, std::int64_t start, LogBase& log);
 

@@ -27,7 +27,8 @@
 
 namespace tessik {
 
-HttpConnPool::HttpConnPool() : m_maxConnections(http_pool::kMaxConnections) {
+HttpConnPool::HttpConnPool()
+    : m_maxConnections(http_pool::kMaxConnections), m_decision(std::make_unique<ProxySetting>()) {
     m_clients.setOwnsObjects(true);
 }
 
@@ -38,18 +39,25 @@ HttpClient* HttpConnPool::clientAt(int index) const {
 }
 
 HttpClient* HttpConnPool::findOrCreateClient(const char* domain, int port, bool tls, HttpControl& options,
-                                             LogBase& /*log*/) {
+                                             LogBase& log) {
+    // The request's way is decided here, once, and goes with the client.
+    StringBuffer wantHost;
+    HttpClient::normalizeHost(domain, wantHost);
+    const bool read = options.getProxy(tls ? "https://" : "http://", wantHost.getString(), *m_decision, log, 0);
+    StringBuffer route;
+    HttpClient::connectionRoute(*m_decision, route);
+    HttpClient* chosen = pickClient(wantHost, static_cast<std::uint32_t>(port), route);
+    if (chosen != nullptr)
+        chosen->takeProxyDecision(wantHost, port, tls, m_decision, read, route);
+    // The secrets of the one handed back stay with no one.
+    m_decision->reset(0);
+    return chosen;
+}
+
+HttpClient* HttpConnPool::pickClient(const StringBuffer& wantHost, std::uint32_t wantPort, const StringBuffer& route) {
     // A kept connection serves the origin it was opened to, by the way it
     // was opened (direct, or through the same proxy with the same
     // credentials).
-    ProxySetting proxy;
-    LogNull quiet;
-    StringBuffer wantHost;
-    HttpClient::normalizeHost(domain, wantHost);
-    options.getProxy(tls ? "https://" : "http://", wantHost.getString(), proxy, quiet, http_opt::kPoolCallerTag);
-    StringBuffer route;
-    HttpClient::connectionRoute(options, proxy, route);
-    const auto wantPort = static_cast<std::uint32_t>(port);
     for (int i = 0; i < m_clients.getCount();) {
         HttpClient* c = clientAt(i);
         if (c == nullptr) {
@@ -86,6 +94,18 @@ bool offersProxyNtlm(const HttpResult& result) {
            result.responseHeader.getFieldMatching("Proxy-Authenticate", "*NTLM*", offer);
 }
 
+// The road a call reads on, for the length of the call.
+class RoadScope {
+public:
+    RoadScope(HttpClient& client, RoadFollows road) : m_client(client) { m_client.leaveFollowingToRoad(road); }
+    ~RoadScope() { m_client.leaveFollowingToRoad(RoadFollows::kConnection); }
+    RoadScope(const RoadScope&) = delete;
+    RoadScope& operator=(const RoadScope&) = delete;
+
+private:
+    HttpClient& m_client;
+};
+
 // The host and port a quick driver's URL names.
 void urlHostPort(const char* url, StringBuffer& host, int& port) {
     StringBuffer login, password, path, query, fragment;
@@ -120,11 +140,7 @@ bool HttpConnPool::synchronousRequest(HttpControl& options, const char* domain, 
     if (client == nullptr)
         return false;
     prepareClient(*client);
-    struct CodingsScope {
-        HttpClient& client;
-        ~CodingsScope() { client.leaveFollowingToRoad(RoadFollows::kConnection); }
-    } codings{*client};
-    client->leaveFollowingToRoad(road);
+    const RoadScope codings(*client, road);
     bool fresh = false;
     if (!client->httpConnect(options, domain, port, tls, log, pm, fresh))
         return false;
@@ -407,11 +423,11 @@ bool HttpConnPool::download(const char* url, HttpControl& options, const char* l
         if (resume && !ok)
             file.keepWhatLanded(log);
         else
-            file.discard();
+            file.discardFailed(log);
         return ok;
     }
     if (!file.complete(log)) {
-        file.discard();
+        file.discardFailed(log);
         return false;
     }
     log.logDataInt64(resume ? "numBytesDownloaded" : "DownloadNumBytes", file.bytesInFile());
@@ -437,24 +453,26 @@ bool HttpConnPool::download(const char* url, HttpControl& options, const char* l
     FileDataSource written;
     written.setHandle(&handle);
     if (!file.readBack(handle, log)) {
-        file.discard();
+        file.discardFailed(log);
         return false;
     }
     // A gzip file's name keeps the member packed, once it is read through
     // and found whole: a resume's range continues the member the file
-    // begins, an append adds one of its own.
+    // begins, an append adds one of its own. The limit capped the member
+    // as written; what it unpacks to is never written, so has none.
     if (file.keepsPacked()) {
         const std::int64_t memberAt = resume ? 0 : from;
         Output nowhere;
+        constexpr std::uint64_t kContentUnlimited = 0;
         ok = written.seekAbsolute64(memberAt, &log) &&
              undoContentCodings(result.responseHeader, written,
-                                static_cast<std::uint64_t>(file.bytesInFile() - memberAt), nowhere,
-                                options.MaxResponseSize, log);
+                                static_cast<std::uint64_t>(file.bytesInFile() - memberAt), nowhere, kContentUnlimited,
+                                log);
         // The reader shares the part's lock, which would outlive the commit.
         handle.close();
         ok = ok && file.commit(log);
         if (!ok)
-            file.discard();
+            file.discardFailed(log);
         return ok;
     }
     log.logInfo(resume ? "Downloaded compressed data." : "Download was compressed.  Decompressing...");
@@ -469,7 +487,10 @@ bool HttpConnPool::download(const char* url, HttpControl& options, const char* l
     } else {
         ok = rewriteFile(written, localPath, from, unpack, log);
     }
-    file.discard();
+    if (ok)
+        file.discard();
+    else
+        file.discardFailed(log);
     if (ok && !resume) {
         bool sized = false;
         log.logDataInt64("DecompressedFileSize", getFileSize64Utf8(localPath, &log, sized));
@@ -489,18 +510,24 @@ bool HttpConnPool::postMime(const char* url, HttpControl& options, const StringB
     int port = kPlainPort;
     TessikUrl::crackUrl(target.getString(), host, port, login, password, path, query, fragment);
     const bool tls = target.beginsWithNoCase("https");
+    // It follows no redirect: a 3xx is its answer, judged as any other.
+    const RoadScope following(*client, RoadFollows::kNothing);
     bool fresh = false;
     if (!client->httpConnect(options, host.getString(), port, tls, log, pm, fresh))
         return false;
     bool ok = client->postMimeAttempts(options, host.getString(), port, tls, target.getString(), mimeText, result, body,
                                        log, pm, logDetails);
-    if (!ok || !offersProxyNtlm(result))
+    if (ok && offersProxyNtlm(result)) {
+        if (!client->answerProxyNtlm(options, host.getString(), port, pm, log))
+            return false;
+        log.logInfo("Retrying POST MIME after proxy authentication...");
+        ok = client->postMimeAttempts(options, host.getString(), port, tls, target.getString(), mimeText, result, body,
+                                      log, pm, logDetails);
+    }
+    if (!ok || HttpClient::undoHandedCodings(result, body, 0, options.MaxResponseSize, log, pm))
         return ok;
-    if (!client->answerProxyNtlm(options, host.getString(), port, pm, log))
-        return false;
-    log.logInfo("Retrying POST MIME after proxy authentication...");
-    return client->postMimeAttempts(options, host.getString(), port, tls, target.getString(), mimeText, result, body,
-                                    log, pm, logDetails);
+    client->closeConnection(options, pm, log);
+    return false;
 }
 
 } // namespace tessik

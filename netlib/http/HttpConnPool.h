@@ -4,6 +4,7 @@
 // connection, connect it, run the request, and send once more on a fresh
 // connection when the kept-alive one had been dropped by the server.
 #include <cstdint>
+#include <memory>
 
 #include "netlib/core/DataBuffer.h"
 #include "netlib/core/ExtPtrArray.h"
@@ -35,7 +36,9 @@ public:
 
     // The kept client of the origin whose connection was opened by the way
     // the options now give (see HttpClient::connectionRoute), else a new
-    // one; null only when no connection object can be had.
+    // one; null only when no connection object can be had. That way is
+    // read from the settings here, once, and handed to the client for the
+    // request (HttpClient::decideProxy).
     HttpClient* findOrCreateClient(const char* domain, int port, bool tls, HttpControl& options, LogBase& log);
     // The answer's body has its content codings undone, unless the caller
     // follows answers itself (road not kConnection): it then undoes them on
@@ -74,6 +77,8 @@ public:
 
 private:
     void prepareClient(HttpClient& client);
+    // The kept client for the origin and route, else a new one.
+    HttpClient* pickClient(const StringBuffer& wantHost, std::uint32_t wantPort, const StringBuffer& route);
     // The connection for a quick driver's URL; null when the URL cannot be
     // read. cleanUrl gets the URL to request.
     HttpClient* quickClient(const char* url, HttpControl& options, CallCredentials& credentials, StringBuffer& cleanUrl,
@@ -85,6 +90,8 @@ private:
 
     int m_maxConnections;
     ExtPtrArray m_clients;
+    // Room for each request's decided way before it goes to its client.
+    std::unique_ptr<ProxySetting> m_decision;
     XString m_sessionLog;
 };
 

@@ -22,6 +22,18 @@ using namespace http_opt;
 
 ProxySetting::~ProxySetting() {
     password.secureClear();
+    socks.wipeSocksPassword();
+}
+
+void ProxySetting::reset(std::uint32_t defaultPort) {
+    host.clear();
+    port = defaultPort;
+    hasCredentials = false;
+    login.clear();
+    password.secureClear();
+    socks.setSocksVersion(0);
+    socks.wipeSocksPassword();
+    socksLooksUpHere = false;
 }
 
 namespace {
@@ -56,17 +68,41 @@ bool percentDecoded(std::string_view text, std::string& out) {
     return true;
 }
 
+// The SOCKS schemes a proxy setting may name, as curl takes them. Our
+// SOCKS 4 sends an address alone, so socks4a:// is looked up here too.
+struct SocksScheme {
+    std::string_view name;
+    int version;
+    bool looksUpHere;
+};
+constexpr SocksScheme kSocksSchemes[] = {
+    {"socks4", kSocks4Version, true},
+    {"socks4a", kSocks4Version, true},
+    {"socks5", kSocks5Version, true},
+    {"socks5h", kSocks5Version, false},
+};
+constexpr std::string_view kSchemeEnd = "://";
+
 // "user:password@host:port" as http_proxy names it (the stand-in of the
-// system settings keeps the URL's user information): the host and port
-// read as a caller's are, except that an IPv6 address must stand in
-// brackets and no port means 1080; the credentials percent-decoded, the
-// password after the first ':'. False, with nothing filled in, for text
-// curl refuses.
+// system settings keeps the URL's user information), or the same after a
+// SOCKS scheme: the host and port read as a caller's are, except that an
+// IPv6 address must stand in brackets and no port means 1080; the
+// credentials percent-decoded, the password after the first ':'. A SOCKS
+// value fills in the SOCKS settings alone. False, with nothing filled in,
+// for text curl refuses.
 bool readSystemProxy(const char* text, ProxySetting& proxy) {
-    const std::string_view t(text);
-    // A scheme the stand-in left is not plain HTTP.
-    if (t.find("://") != std::string_view::npos)
-        return false;
+    std::string_view t(text);
+    // Any scheme but SOCKS that the stand-in left is not plain HTTP.
+    const SocksScheme* socks = nullptr;
+    if (const std::size_t end = t.find(kSchemeEnd); end != std::string_view::npos) {
+        for (const SocksScheme& scheme : kSocksSchemes)
+            if (scheme.name.size() == end &&
+                asciiCompareNoCase(t.data(), scheme.name.data(), static_cast<unsigned long>(end)) == 0)
+                socks = &scheme;
+        if (socks == nullptr)
+            return false;
+        t.remove_prefix(end + kSchemeEnd.size());
+    }
     const std::size_t at = t.find('@');
     const std::string_view server = at == std::string_view::npos ? t : t.substr(at + 1);
     // One '@' ends the user information; the host holds none, nor do the
@@ -82,23 +118,33 @@ bool readSystemProxy(const char* text, ProxySetting& proxy) {
     if (!server.starts_with('[') && server.find(':') != server.rfind(':'))
         return false;
     int port = 0;
-    if (!TessikUrl::readHostPort(std::string(server).c_str(), proxy.host, port))
+    StringBuffer host;
+    if (!TessikUrl::readHostPort(std::string(server).c_str(), host, port))
         return false;
-    proxy.port = port != 0 ? static_cast<std::uint32_t>(port) : http_opt::kSystemProxyDefaultPort;
-    if (at == std::string_view::npos)
-        return true;
-    const std::string_view info = t.substr(0, at);
-    const std::size_t colon = info.find(':');
     std::string login, password;
-    if (!percentDecoded(info.substr(0, colon), login) ||
-        (colon != std::string_view::npos && !percentDecoded(info.substr(colon + 1), password))) {
-        proxy.host.clear();
-        return false;
+    if (at != std::string_view::npos) {
+        const std::string_view info = t.substr(0, at);
+        const std::size_t colon = info.find(':');
+        if (!percentDecoded(info.substr(0, colon), login) ||
+            (colon != std::string_view::npos && !percentDecoded(info.substr(colon + 1), password)))
+            return false;
     }
-    proxy.login.setFromUtf8(login.c_str());
-    proxy.password.setFromUtf8(password.c_str());
+    const auto portRead = port != 0 ? static_cast<std::uint32_t>(port) : http_opt::kSystemProxyDefaultPort;
+    if (socks != nullptr) {
+        proxy.socks.setSocksVersion(socks->version);
+        proxy.socks.setSocksHostname(host.getString());
+        proxy.socks.setSocksPort(static_cast<int>(portRead));
+        proxy.socks.setSocksUsername(login.c_str());
+        proxy.socks.setSocksPassword(password.c_str());
+        proxy.socksLooksUpHere = socks->looksUpHere;
+    } else {
+        proxy.host.setSb(host);
+        proxy.port = portRead;
+        proxy.hasCredentials = at != std::string_view::npos;
+        proxy.login.setFromUtf8(login.c_str());
+        proxy.password.setFromUtf8(password.c_str());
+    }
     std::fill(password.begin(), password.end(), '\0');
-    proxy.hasCredentials = true;
     return true;
 }
 
@@ -314,11 +360,8 @@ void HttpControl::logOptions(LogBase& log) {
 }
 
 bool HttpControl::getProxy(const char* scheme, const char* target, ProxySetting& proxy, LogBase& log, int callerTag) {
-    proxy.host.clear();
-    proxy.port = ProxyPort;
-    proxy.hasCredentials = false;
-    proxy.login.clear();
-    proxy.password.secureClear();
+    proxy.reset(ProxyPort);
+    proxy.socks.copySocksSettings(*this);
     if (ProxyDomain.getSize() == 0) {
         // No system proxy asked for: nothing to look up (and no buffer to make).
         if (!UseIEProxy)
@@ -340,17 +383,27 @@ bool HttpControl::getProxy(const char* scheme, const char* target, ProxySetting&
             getCurrentUserRegistryString(kInternetSettingsPath, "ProxyOverride", bypass, nullptr) &&
             noProxyNames(target, bypass.getString()))
             return true;
-        const bool read = readSystemProxy(text.getString(), proxy);
+        // The options' own SOCKS settings go before a system one.
+        ProxySetting system;
+        const bool read = readSystemProxy(text.getString(), system);
         text.secureClear();
         if (!read) {
             log.logError(kMsgProxySettingRefused);
-            proxy.host.clear();
-            proxy.port = kDefaultProxyPort;
-            proxy.login.clear();
-            proxy.password.secureClear();
-            proxy.hasCredentials = false;
+            proxy.reset(kDefaultProxyPort);
             return false;
         }
+        if (system.throughSocks()) {
+            if (!proxy.throughSocks()) {
+                proxy.socks.copySocksSettings(system.socks);
+                proxy.socksLooksUpHere = system.socksLooksUpHere;
+            }
+            return true;
+        }
+        proxy.host.setSb(system.host);
+        proxy.port = system.port;
+        proxy.hasCredentials = system.hasCredentials;
+        proxy.login.copyFromX(system.login);
+        proxy.password.copyFromX(system.password);
     } else {
         proxy.host.setSb(ProxyDomain);
     }

@@ -17,9 +17,10 @@ namespace tessik {
 
 class LogBase;
 
-// The proxy a request goes through: none (an empty host), or its host and
-// port with the credentials it is given (the options' own, else those the
-// system setting writes in its URL).
+// The way a request goes: through an HTTP proxy or none (an empty host),
+// its host and port with the credentials it is given (the options' own,
+// else those the system setting writes in its URL), and through SOCKS 4 or
+// 5 or not (the options' own SOCKS settings, else a system setting's).
 struct ProxySetting {
     ProxySetting() = default;
     ~ProxySetting();
@@ -27,12 +28,21 @@ struct ProxySetting {
     ProxySetting& operator=(const ProxySetting&) = delete;
 
     bool none() const { return host.getSize() == 0; }
+    bool throughSocks() const {
+        return socks.getSocksVersion() == kSocks4Version || socks.getSocksVersion() == kSocks5Version;
+    }
+    // None, the port the given one, the secrets wiped.
+    void reset(std::uint32_t defaultPort);
 
     StringBuffer host;
     std::uint32_t port = 0;
     bool hasCredentials = false;
     XString login;
     XString password;
+    ClsSocksClient socks;
+    // SOCKS 5 given the target's address looked up here (socks5://), not
+    // its name (socks5h://); SOCKS 4 is always given an address.
+    bool socksLooksUpHere = false;
 };
 
 namespace http_opt {
@@ -81,8 +91,11 @@ public:
     // its no_proxy list names, the host as a caller's host is read
     // (TessikUrl::readHostPort, an IPv6 address in brackets), port 1080
     // when it names none, and the credentials of its URL percent-decoded.
-    // One it cannot read gives no proxy and false (logged), and no request
-    // may go direct in its place, as curl sends none.
+    // A SOCKS one (socks4://, socks4a://, socks5://, socks5h://) is the
+    // request's SOCKS server unless the options name their own, and there
+    // is no HTTP proxy then. One it cannot read gives no proxy and false
+    // (logged), and no request may go direct in its place, as curl sends
+    // none.
     bool getProxy(const char* scheme, const char* target, ProxySetting& proxy, LogBase& log, int callerTag);
 
     CacheControl cacheControl;

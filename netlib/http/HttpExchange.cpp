@@ -350,8 +350,9 @@ bool HttpClient::sendRequestObject(HttpControl& options, bool tls, HttpRequest& 
         }
         request.setHeader("Host", host.getString());
     }
-    ProxySetting proxy;
-    options.getProxy(tls ? "https://" : "http://", m_host.getString(), proxy, log, 0);
+    if (!decideProxy(options, m_host.getString(), static_cast<int>(m_port), tls, log))
+        return false;
+    ProxySetting& proxy = *m_proxy;
     // The proxy's credentials are for a proxy only: inside a tunnel the
     // request goes to the origin, and the CONNECT carried them.
     // Nor do they stay in the caller's request for a later run without one.
@@ -865,10 +866,7 @@ bool HttpClient::afterResponse(HttpResult& result, DataBuffer& body, HttpControl
         status = result.responseHeader.getStatusCode();
     }
     if (status == http_status::kMethodNotAllowed) {
-        ProxySetting proxy;
-        LogNull quiet;
-        options.getProxy(tls ? "https://" : "http://", m_host.getString(), proxy, quiet, http_opt::kPoolCallerTag);
-        if (!proxy.none())
+        if (!m_proxy->none())
             log.logError("Proxy Server does not support the HTTP method being attempted");
         return true;
     }

@@ -197,10 +197,11 @@ void HttpClient::addProxyBasicAuthHeader(HttpControl& options, ProxySetting& pro
 }
 
 void HttpClient::buildRequestLine(const GetTarget& target, HttpControl& options, StringBuffer& out) {
-    ProxySetting proxy;
     LogNull quiet;
     const bool tls = StringBuffer(target.url).beginsWithNoCase("https:");
-    options.getProxy(tls ? "https://" : "http://", target.host, proxy, quiet, http_opt::kPoolCallerTag);
+    // An unreadable setting sends nothing: the connect refuses it.
+    decideProxy(options, target.host, target.port, tls, quiet);
+    ProxySetting& proxy = *m_proxy;
     StringBuffer written;
     // Absolute form to a proxy, from the host read (no user information, no
     // zone); origin form inside a CONNECT tunnel.
@@ -254,11 +255,10 @@ void HttpClient::appendCredentialLines(const GetTarget& target, HttpControl& opt
     addBasicAuthHeader(options, out, log, pm);
     // Only to a proxy, and not inside a tunnel: its CONNECT carried them,
     // and the origin is no place for the proxy's credentials.
-    ProxySetting proxy;
     LogNull quiet;
+    decideProxy(options, target.host, target.port, tls, quiet);
     if (!tls)
-        options.getProxy("http://", target.host, proxy, quiet, http_opt::kPoolCallerTag);
-    addProxyBasicAuthHeader(options, proxy, out, log, pm);
+        addProxyBasicAuthHeader(options, *m_proxy, out, log, pm);
 }
 
 bool HttpClient::BuildGetRequest(const GetTarget& target, HttpControl& options, const char* extraHeaderText,

@@ -89,8 +89,9 @@ bool HttpClient::sendMimePost(HttpControl& options, bool tls, const char* url, c
         authLine.trimWhitespace();
     }
 
-    ProxySetting proxy;
-    options.getProxy(tls ? "https://" : "http://", host.getString(), proxy, log, 0);
+    if (!decideProxy(options, host.getString(), port, tls, log))
+        return false;
+    ProxySetting& proxy = *m_proxy;
     StringBuffer head("POST ");
     // Absolute form to a proxy; origin form inside a CONNECT tunnel.
     if (!proxy.none() && !options.ProxyPartialUrl && !tls) {

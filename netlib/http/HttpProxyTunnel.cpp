@@ -155,7 +155,7 @@ bool HttpClient::proxySslConnect(ProxySetting& proxy, const char* host, int port
     TessikSocket& plain = socket->socket();
     plain.setConnectTimeoutSec(options.ConnectTimeoutSec);
     plain.setReadTimeoutMs(readTimeoutMs(options));
-    if (!connectSocket(plain, proxyHost, proxyPort, options, log, pm)) {
+    if (!connectSocket(plain, proxyHost, proxyPort, options, proxy, log, pm)) {
         log.logError(http_tunnel::kMsgProxyConnectFailed);
         return false;
     }
@@ -201,8 +201,7 @@ bool HttpClient::proxySslConnect(ProxySetting& proxy, const char* host, int port
 }
 
 bool HttpClient::answerProxyNtlm(HttpControl& options, const char* host, int port, ProgressMonitor* pm, LogBase& log) {
-    ProxySetting proxy;
-    options.getProxy("http://", host, proxy, log, http_opt::kPoolCallerTag);
+    ProxySetting& proxy = *m_proxy;
     XString user;
     XString domain;
     splitLoginText(proxy.login.getUtf8(), user, domain);
@@ -235,7 +234,7 @@ bool HttpClient::proxyConnectNtlm(const char* proxyHost, int proxyPort, const ch
         ntlm.setWorkstation(computer.getString());
 
     socket->closeSocket();
-    if (!connectSocket(socket->socket(), proxyHost, proxyPort, options, log, pm)) {
+    if (!connectSocket(socket->socket(), proxyHost, proxyPort, options, *m_proxy, log, pm)) {
         log.logError(http_tunnel::kMsgProxyConnectFailed2);
         return false;
     }

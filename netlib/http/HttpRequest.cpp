@@ -1241,12 +1241,9 @@ bool HttpRequest::sendMultipartRequest(const char* host, HttpControl& options, c
     log.logData("targetPathForUpload", target.getString());
     StringBuffer sent;
     TessikUrl::appendRequestTarget(m_path, sent);
-    if (target.beginsWithNoCase("http:") || target.beginsWithNoCase("https:")) {
-        ProxySetting proxy;
-        options.getProxy(target.beginsWithNoCase("https:") ? "https://" : "http://", host, proxy, log, 0);
-        if (!proxy.none() && !options.ProxyPartialUrl)
-            sent.setSb(target);
-    }
+    // A prefix is given for a request to a proxy alone.
+    if (pathPrefix != nullptr && *pathPrefix != '\0' && !options.ProxyPartialUrl)
+        sent.setSb(target);
     options.digestUri.setSb(sent);
     StringBuffer head;
     head.appendSb(m_verb);

@@ -151,11 +151,9 @@ bool HttpClient::simpleHttpRequest(const char* url, int depth, bool ownConnectio
     if (isConnected(tls)) {
         log.logInfo("Using existing connection to web server...");
     } else {
-        ProxySetting proxy;
-        // A setting that cannot be read is refused, and logged, by the connect.
-        LogNull quiet;
-        options.getProxy(tls ? "https://" : "http://", bareHost.getString(), proxy, quiet, http_opt::kPoolCallerTag);
-        log.logInfo(proxy.none() ? "Connecting to web server..." : "Connecting to proxy...");
+        // A setting that cannot be read is refused by the connect.
+        decideProxy(options, bareHost.getString(), port, tls, log);
+        log.logInfo(m_proxy->none() ? "Connecting to web server..." : "Connecting to proxy...");
     }
     const std::uint32_t connectStart = platform::GetTickCount();
     bool fresh = false;

@@ -52,6 +52,7 @@ public:
     void setSocksUsername(const char* utf8) { m_socksUsername.setFromUtf8(utf8); }
     void setSocksPassword(const char* utf8) { m_socksPassword.setFromUtf8(utf8); }
     void setSocksHostname(const char* utf8) { m_socksHostname.setFromUtf8(utf8); }
+    void wipeSocksPassword() { m_socksPassword.secureClear(); }
     // All of the other's settings: a copy reaches the servers the way it does.
     void copySocksSettings(const ClsSocksClient& other);
 

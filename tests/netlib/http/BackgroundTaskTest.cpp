@@ -20,6 +20,28 @@ namespace {
 using grvtest::X;
 
 constexpr unsigned int kTaskLimitMs = 30000;
+// Tells of the request by the file args[0], and answers only once the gate
+// file args[1] exists.
+constexpr const char* kGatedAnswer = R"PY(
+s = listen()
+c, a = s.accept()
+recv_head(c)
+open(args[0], 'w').close()
+for _ in range(2000):
+    if os.path.exists(args[1]):
+        break
+    time.sleep(0.01)
+c.sendall(b'HTTP/1.1 200 OK\r\nContent-Length: 4\r\n\r\nlate')
+c.close()
+)PY";
+
+// That peer, with its files in a folder of its own.
+struct GatedPeer {
+    grvtest::TempDir dir;
+    std::string got = dir.File("got");
+    std::string gate = dir.File("gate");
+    grvtest::ScriptPeer peer{kGatedAnswer, {got, gate}};
+};
 
 class BackgroundTask : public grvtest::ComponentPeerTest {
 protected:
@@ -168,25 +190,42 @@ TEST_F(BackgroundTask, ACallWhileATaskIsQueuedIsRefused) {
     ASSERT_NE(direct, nullptr) << logText();
 }
 
+// While a task runs (its server holds the answer back), a second task and
+// a queued SynchronousRequest are refused at once: were they kept waiting
+// for the component, the gate would open only once the server gave up, and
+// they would queue.
+TEST(BackgroundTaskLife, ACallWhileATaskRunsIsRefusedAtOnce) {
+    installTextServices();
+    GatedPeer gated;
+    grvtest::ScriptPeer& slow = gated.peer;
+    const std::string& got = gated.got;
+    const std::string& gate = gated.gate;
+    ClsHttp http;
+    http.options().UseIEProxy = 0;
+    http.setUseBackgroundThread(true);
+    ClsHttpRequest request;
+    EXPECT_EQ(http.SynchronousRequest("127.0.0.1", slow.port, false, request, nullptr), nullptr);
+    grvtest::WaitFor([&] { return grvtest::FileExists(got); }, [](bool seen) { return seen; });
+    XString url;
+    EXPECT_FALSE(http.queueBackgroundTask(BgMethod::QuickGet, "QuickGet",
+                                          [&](ClsBgTask& t) { t.pushStringArg(X(url, "http://127.0.0.1/")); }));
+    EXPECT_EQ(http.SynchronousRequest("127.0.0.1", slow.port, false, request, nullptr), nullptr);
+    EXPECT_TRUE(http.backgroundTaskBusy());
+    ASSERT_TRUE(grvtest::WriteFile(gate, ""));
+    ASSERT_TRUE(http.waitForBackgroundTask(kTaskLimitMs));
+    EXPECT_TRUE(http.backgroundTaskResult());
+    std::unique_ptr<ClsHttpResponse> response(http.takeLastResponse());
+    ASSERT_NE(response, nullptr);
+    EXPECT_EQ(authtest::text(response->getBody()), "late");
+    slow.Finish();
+}
+
 TEST(BackgroundTaskLife, DestroyingAComponentWaitsForItsTask) {
     installTextServices();
-    grvtest::TempDir dir;
-    const std::string got = dir.File("got");
-    const std::string gate = dir.File("gate");
-    // Answers only once the gate file exists.
-    grvtest::ScriptPeer slow(R"PY(
-s = listen()
-c, a = s.accept()
-recv_head(c)
-open(args[0], 'w').close()
-for _ in range(2000):
-    if os.path.exists(args[1]):
-        break
-    time.sleep(0.01)
-c.sendall(b'HTTP/1.1 200 OK\r\nContent-Length: 4\r\n\r\nlate')
-c.close()
-)PY",
-                             {got, gate});
+    GatedPeer gated;
+    grvtest::ScriptPeer& slow = gated.peer;
+    const std::string& got = gated.got;
+    const std::string& gate = gated.gate;
     auto http = std::make_unique<ClsHttp>();
     http->options().UseIEProxy = 0;
     http->setUseBackgroundThread(true);

@@ -226,6 +226,56 @@ TEST_F(DownloadTargets, FailureBeforeTheBodyLeavesThePathAsItWas) {
 
 namespace {
 
+constexpr auto kReaderPoll = std::chrono::milliseconds(10);
+
+// A reader of a FIFO on a thread of its own: it reads all that comes, or
+// leaves after its first byte.
+class FifoReader {
+public:
+    FifoReader(const std::string& path, bool leaves) : m_leaves(leaves) {
+        m_fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+        m_thread = std::thread([this] { Run(); });
+    }
+    ~FifoReader() { Finish(); }
+    FifoReader(const FifoReader&) = delete;
+    FifoReader& operator=(const FifoReader&) = delete;
+    bool Ok() const { return m_fd >= 0 || m_left; }
+    // Stops once nothing more comes: what it read.
+    const std::string& Finish() {
+        m_stop = true;
+        if (m_thread.joinable())
+            m_thread.join();
+        return m_read;
+    }
+
+private:
+    void Run() {
+        char chunk[4096];
+        while (m_fd >= 0) {
+            pollfd p = {m_fd, POLLIN, 0};
+            ::poll(&p, 1, static_cast<int>(kReaderPoll.count()));
+            const ssize_t n = ::read(m_fd, chunk, m_leaves ? 1 : sizeof chunk);
+            if (n > 0)
+                m_read.append(chunk, static_cast<std::size_t>(n));
+            if ((n > 0 && m_leaves) || (n <= 0 && m_stop)) {
+                ::close(m_fd);
+                m_fd = -1;
+                m_left = true;
+            } else if (n == 0) {
+                // No writer now: the end-of-file answer comes at once.
+                std::this_thread::sleep_for(kReaderPoll);
+            }
+        }
+    }
+
+    int m_fd = -1;
+    bool m_leaves;
+    std::atomic<bool> m_stop{false};
+    bool m_left = false;
+    std::string m_read;
+    std::thread m_thread;
+};
+
 // The table's "\xHH" escapes as the bytes they stand for.
 std::string Unescaped(const std::string& text) {
     std::string out;
@@ -238,6 +288,24 @@ std::string Unescaped(const std::string& text) {
         }
     }
     return out;
+}
+
+// "gzip-of=N" as python's gzip member of N zero bytes, made once each.
+std::string Expanded(const std::string& text) {
+    static std::map<std::string, std::string> members;
+    constexpr std::string_view kMember = "gzip-of=";
+    const std::size_t at = text.find(kMember);
+    if (at == std::string::npos)
+        return text;
+    const std::size_t end = text.find_first_not_of("0123456789", at + kMember.size());
+    const std::string count = text.substr(at + kMember.size(), end - at - kMember.size());
+    if (!members.contains(count)) {
+        const grvtest::RunResult r = grvtest::Python(
+            "import gzip, sys\nsys.stdout.buffer.write(gzip.compress(bytes(int(sys.argv[1])), mtime=0))", {count});
+        EXPECT_EQ(r.status, 0) << r.err;
+        members[count] = r.out;
+    }
+    return text.substr(0, at) + members[count] + (end == std::string::npos ? "" : text.substr(end));
 }
 
 // An answer of the outcome table: "STATUS Name=value ... body=text", '_'
@@ -256,7 +324,7 @@ std::string Answer(const std::string& row) {
         std::string value = word.substr(eq + 1);
         std::replace(value.begin(), value.end(), '_', ' ');
         if (word.compare(0, eq, "body") == 0)
-            body = Unescaped(value);
+            body = Expanded(Unescaped(value));
         else if (word.compare(0, eq, "cut") == 0)
             cut = std::stoul(value);
         else
@@ -272,6 +340,8 @@ constexpr const char* kCached = "cached ";
 constexpr const char* kStored = "stored ";
 constexpr const char* kBucketFollowed = "bucket-followed ";
 constexpr const char* kAsked = "asked=";
+constexpr const char* kLimit = "limit=";
+constexpr const char* kFifo = "fifo";
 
 // Keeps an answer in the disk cache or the bucket cache as the library kept
 // it before bodies were kept unpacked: its head whole, its body as it came.
@@ -330,8 +400,10 @@ text = iso2022jp(data) if codec.name == "iso2022_jp" else codecs.decode(data, co
 sys.stdout.buffer.write(text.replace("\0", " ").encode("utf-8"))
 )PY";
 
-// The file's bytes, "-" when there is none.
-std::string Holding(const std::string& path) {
+// The file's bytes, "-" when there is none; a FIFO's what its reader read.
+std::string Holding(const std::string& path, FifoReader* reader = nullptr) {
+    if (reader != nullptr)
+        return "fifo:" + reader->Finish();
     if (!grvtest::FileExists(path))
         return "-";
     const std::string bytes = grvtest::ReadFile(path);
@@ -496,6 +568,23 @@ bool MemoryRoad(ClsHttp& http, const std::string& road, const std::string& url, 
                                       }) &&
              http.waitForBackgroundTask(kTaskLimitMs) && http.backgroundTaskResult();
         http.backgroundStringResult(text);
+    } else if (road == "post-mime" || road == "post-mime-background") {
+        XString mime;
+        X(mime, "Content-Type: text/plain\r\n\r\nx");
+        std::unique_ptr<ClsHttpResponse> answer;
+        if (road == "post-mime") {
+            answer.reset(http.PostMime(u, mime, false, nullptr, http.getLog()));
+        } else if (http.queueBackgroundTask(BgMethod::PostMime, "PostMime",
+                                            [&](ClsBgTask& t) {
+                                                t.pushStringArg(u);
+                                                t.pushStringArg(mime);
+                                            }) &&
+                   http.waitForBackgroundTask(kTaskLimitMs) && http.backgroundTaskResult()) {
+            answer.reset(http.takeLastResponse());
+        }
+        ok = answer != nullptr;
+        if (ok)
+            bytes.appendDb(answer->getBody());
     } else if (road == "quick") {
         ok = http.QuickGetStr(u, text, false, nullptr, http.getLog());
     } else if (road == "quick-bytes") {
@@ -527,14 +616,17 @@ bool MemoryRoad(ClsHttp& http, const std::string& road, const std::string& url, 
     return ok && grvtest::WriteFile(to, got);
 }
 
-const std::map<std::string, std::vector<std::string>> kCurlVerbs = {{"post", {"--data-binary", "x"}},
-                                                                    {"post-background", {"--data-binary", "x"}},
-                                                                    {"post-form", {"-d", "a=1"}},
-                                                                    {"sync-post", {"-d", "a=1"}},
-                                                                    {"post-xml", {"--data-binary", "<a/>"}},
-                                                                    {"put", {"-X", "PUT", "--data-binary", "x"}},
-                                                                    {"delete", {"-X", "DELETE"}},
-                                                                    {"quick-put", {"-X", "PUT"}}};
+const std::map<std::string, std::vector<std::string>> kCurlVerbs = {
+    {"post", {"--data-binary", "x"}},
+    {"post-background", {"--data-binary", "x"}},
+    {"post-mime", {"-H", "Content-Type: text/plain", "--data-binary", "x"}},
+    {"post-mime-background", {"-H", "Content-Type: text/plain", "--data-binary", "x"}},
+    {"post-form", {"-d", "a=1"}},
+    {"sync-post", {"-d", "a=1"}},
+    {"post-xml", {"--data-binary", "<a/>"}},
+    {"put", {"-X", "PUT", "--data-binary", "x"}},
+    {"delete", {"-X", "DELETE"}},
+    {"quick-put", {"-X", "PUT"}}};
 
 } // namespace
 
@@ -550,7 +642,7 @@ const std::map<std::string, std::vector<std::string>> kCurlVerbs = {{"post", {"-
 // beside curl's exit status and file.
 TEST_F(DownloadTargets, DownloadsSucceedOnlyWhenTheFileHoldsWhatTheServerSent) {
     const auto rows = grvtest::ReadTable(std::string(GRV_TEST_DATA_DIR) + "/http/download-outcomes.txt", " | ");
-    ASSERT_EQ(rows.size(), 457u);
+    ASSERT_EQ(rows.size(), 474u);
     const S3Names names;
     grvtest::TempDir dir;
     const std::string upload = dir.File("upload");
@@ -563,6 +655,12 @@ TEST_F(DownloadTargets, DownloadsSucceedOnlyWhenTheFileHoldsWhatTheServerSent) {
         if (answerText.starts_with(kAsked)) {
             asked = answerText.substr(std::strlen(kAsked), answerText.find(' ') - std::strlen(kAsked));
             std::replace(asked.begin(), asked.end(), '_', ' ');
+            answerText.erase(0, answerText.find(' ') + 1);
+        }
+        // "limit=N " next: MaxResponseSize N, and curl --max-filesize N.
+        std::string limit;
+        if (answerText.starts_with(kLimit)) {
+            limit = answerText.substr(std::strlen(kLimit), answerText.find(' ') - std::strlen(kLimit));
             answerText.erase(0, answerText.find(' ') + 1);
         }
         const bool stored = answerText.starts_with(kStored);
@@ -594,7 +692,9 @@ TEST_F(DownloadTargets, DownloadsSucceedOnlyWhenTheFileHoldsWhatTheServerSent) {
             SCOPED_TRACE(row[0] + " " + row[1] + " " + row[2] + ": " + row[3] + (bucket ? " (bucket cache)" : ""));
             for (const std::string& path : {ours, judged}) {
                 std::filesystem::remove(path);
-                if (row[2] != "-" && !s3String) {
+                if (row[2] == kFifo) {
+                    ASSERT_EQ(::mkfifo(path.c_str(), 0600), 0);
+                } else if (row[2] != "-" && !s3String) {
                     ASSERT_TRUE(grvtest::WriteFile(path, Unescaped(row[2])));
                 }
             }
@@ -624,6 +724,9 @@ TEST_F(DownloadTargets, DownloadsSucceedOnlyWhenTheFileHoldsWhatTheServerSent) {
             }
             if (!asked.empty())
                 fresh.options().extraHeaders.setField("Accept-Encoding", asked.c_str());
+            if (!limit.empty())
+                fresh.options().MaxResponseSize = std::stoul(limit);
+            const std::unique_ptr<FifoReader> reader(row[2] == kFifo ? new FifoReader(ours, false) : nullptr);
             XString u, path, text;
             const bool ok =
                 s3                     ? S3Road(fresh, row[0], port, ours, ours, row[2], upload)
@@ -633,7 +736,8 @@ TEST_F(DownloadTargets, DownloadsSucceedOnlyWhenTheFileHoldsWhatTheServerSent) {
                                        : fresh.Download(X(u, url), X(path, ours), false, nullptr, fresh.getLog());
             XString why;
             fresh.getLastErrorText(why, false);
-            EXPECT_EQ(std::string(ok ? "true " : "false ") + Holding(ours), Unescaped(row[4])) << why.getUtf8();
+            EXPECT_EQ(std::string(ok ? "true " : "false ") + Holding(ours, reader.get()), Expanded(Unescaped(row[4])))
+                << why.getUtf8();
             if (!cached)
                 peers.Stop(port);
         }
@@ -641,7 +745,11 @@ TEST_F(DownloadTargets, DownloadsSucceedOnlyWhenTheFileHoldsWhatTheServerSent) {
         SCOPED_TRACE(row[0] + " " + row[1] + " " + row[2] + ": " + row[3] + " (curl)");
         const int port = peers.StartCaptureServer(script);
         std::vector<std::string> curl = {"curl", "-sf", "http://127.0.0.1:" + std::to_string(port) + "/page"};
-        if (asked.empty())
+        // Into a gzip file's name under a limit curl keeps the member as it
+        // came, unasked to unpack it, as the name keeps it here.
+        if (!limit.empty())
+            curl.insert(curl.end(), {"--max-filesize", limit});
+        if (asked.empty() && (limit.empty() || !named))
             curl.push_back("--compressed");
         else
             curl.insert(curl.end(), {"-H", "Accept-Encoding: " + asked});
@@ -659,6 +767,7 @@ TEST_F(DownloadTargets, DownloadsSucceedOnlyWhenTheFileHoldsWhatTheServerSent) {
             curl.insert(curl.end(), {"-X", "DELETE"});
         if (road != Road::Append && !quick && !IsS3Write(row[0]))
             curl.insert(curl.end(), {"-o", judged});
+        const std::unique_ptr<FifoReader> curlReader(row[2] == kFifo ? new FifoReader(judged, false) : nullptr);
         const grvtest::RunResult r = grvtest::RunProgram(curl);
         if (road == Road::Append) {
             ASSERT_TRUE(grvtest::WriteFile(judged, Holding(judged) + r.out));
@@ -672,7 +781,9 @@ TEST_F(DownloadTargets, DownloadsSucceedOnlyWhenTheFileHoldsWhatTheServerSent) {
         } else if (quick && r.status == 0) {
             ASSERT_TRUE(grvtest::WriteFile(judged, r.out));
         }
-        EXPECT_EQ(std::to_string(r.status) + " " + Holding(judged), Unescaped(CurlVerdict(row[5], r.status))) << r.err;
+        EXPECT_EQ(std::to_string(r.status) + " " + Holding(judged, curlReader.get()),
+                  Expanded(Unescaped(CurlVerdict(row[5], r.status))))
+            << r.err;
         peers.Stop(port);
     }
 }
@@ -685,7 +796,6 @@ namespace {
 // the writer mid-way; past the full disk's room.
 constexpr std::size_t kNewSize = 256 * 1024;
 constexpr const char* kFullDiskSize = "size=64k";
-constexpr auto kReaderPoll = std::chrono::milliseconds(10);
 // How long python's open() is given before it counts as waiting for good.
 constexpr auto kBlocksAfter = std::chrono::seconds(1);
 constexpr const char* kCacheName = "http://cache.test/page";
@@ -838,54 +948,6 @@ std::string NewContent() {
         text += "line " + std::to_string(i) + " of the new content\n";
     return text;
 }
-
-// A reader of a FIFO on a thread of its own: it reads all that comes, or
-// leaves after its first byte.
-class FifoReader {
-public:
-    FifoReader(const std::string& path, bool leaves) : m_leaves(leaves) {
-        m_fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-        m_thread = std::thread([this] { Run(); });
-    }
-    ~FifoReader() { Finish(); }
-    FifoReader(const FifoReader&) = delete;
-    FifoReader& operator=(const FifoReader&) = delete;
-    bool Ok() const { return m_fd >= 0 || m_left; }
-    // Stops once nothing more comes: what it read.
-    const std::string& Finish() {
-        m_stop = true;
-        if (m_thread.joinable())
-            m_thread.join();
-        return m_read;
-    }
-
-private:
-    void Run() {
-        char chunk[4096];
-        while (m_fd >= 0) {
-            pollfd p = {m_fd, POLLIN, 0};
-            ::poll(&p, 1, static_cast<int>(kReaderPoll.count()));
-            const ssize_t n = ::read(m_fd, chunk, m_leaves ? 1 : sizeof chunk);
-            if (n > 0)
-                m_read.append(chunk, static_cast<std::size_t>(n));
-            if ((n > 0 && m_leaves) || (n <= 0 && m_stop)) {
-                ::close(m_fd);
-                m_fd = -1;
-                m_left = true;
-            } else if (n == 0) {
-                // No writer now: the end-of-file answer comes at once.
-                std::this_thread::sleep_for(kReaderPoll);
-            }
-        }
-    }
-
-    int m_fd = -1;
-    bool m_leaves;
-    std::atomic<bool> m_stop{false};
-    bool m_left = false;
-    std::string m_read;
-    std::thread m_thread;
-};
 
 // One target of the table made at folder/name, and what stands there after.
 class Target {
