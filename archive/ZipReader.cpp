@@ -172,13 +172,7 @@ void ZipReader::closeOpenEntry() {
 }
 
 bool ZipReader::positionOn(int index) {
-    if (index < core_->currentEntryNumber() && core_->goToFirstEntry() != kCoreOk)
-        return false;
-    while (core_->currentEntryNumber() < index) {
-        if (core_->goToNextEntry() != kCoreOk)
-            return false;
-    }
-    return core_->currentEntryNumber() == index;
+    return core_->goToEntry(index) == kCoreOk;
 }
 
 ZipResult ZipReader::getEntry(int index, ZipEntryInfo* record) {

@@ -136,8 +136,10 @@ std::unique_ptr<ZipArchiveCore> ZipArchiveCore::open(std::unique_ptr<ZipByteSour
     if (entriesTotal != entriesHere || thisDisk != 0 || directoryDisk != 0)
         return nullptr;
 
-    // Zip64 is not read here: refuse it rather than misread its fields.
-    if (entriesTotal == 0xFFFF || directorySize == 0xFFFFFFFFu || directoryOffset == 0xFFFFFFFFu)
+    // Zip64 is not read here: refuse it rather than misread its fields. A
+    // count of 0xFFFF without a locator is 65,535 entries, as every reader
+    // (and our writer) takes it.
+    if (directorySize == 0xFFFFFFFFu || directoryOffset == 0xFFFFFFFFu)
         return nullptr;
     if (endPos >= kZip64LocatorSize) {
         std::uint8_t sig[4];
@@ -193,7 +195,7 @@ int ZipArchiveCore::mapEntries(std::uint64_t sourceSize) {
             break;
         ZipCentralRecord r;
         ParseCentralRecord(h, r);
-        spans_.push_back({r.localHeaderOffset, 0});
+        spans_.push_back({r.localHeaderOffset, 0, position - bytesBefore_});
         compressed.push_back(r.compressedSize);
         position += kZipCentralHeaderSize + r.nameLength + r.extraLength + r.commentLength;
     }
@@ -268,11 +270,13 @@ int ZipArchiveCore::goToFirstEntry() {
     return rc;
 }
 
-int ZipArchiveCore::goToNextEntry() {
-    if (!currentValid_ || currentNumber_ + 1 >= entryCount_)
+int ZipArchiveCore::goToEntry(int index) {
+    if (index < 0 || static_cast<std::size_t>(index) >= spans_.size())
         return kCoreEndOfList;
-    currentPosition_ += kZipCentralHeaderSize + current_.nameLength + current_.extraLength + current_.commentLength;
-    ++currentNumber_;
+    if (currentValid_ && index == currentNumber_)
+        return kCoreOk;
+    currentPosition_ = spans_[index].record;
+    currentNumber_ = index;
     int rc = readCentralRecord();
     currentValid_ = rc == kCoreOk;
     return rc;

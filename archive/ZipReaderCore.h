@@ -55,10 +55,12 @@ struct ZipLocalHeaderInfo {
 
 // Where an entry's local header stands, as the central directory said at
 // open, and where its data must end: at the next entry's local header or at
-// the central directory, whichever comes first.
+// the central directory, whichever comes first; and where its central
+// record stands (relative), so that an entry is reached by its number.
 struct ZipEntrySpan {
     std::uint32_t offset = 0;
     std::uint64_t limit = 0;
+    std::uint64_t record = 0;
 };
 
 class ZipEntryStream;
@@ -73,12 +75,13 @@ public:
     ZipArchiveCore& operator=(const ZipArchiveCore&) = delete;
 
     std::uint16_t entryCount() const { return entryCount_; }
-    int currentEntryNumber() const { return currentNumber_; }
     std::uint64_t bytesBefore() const { return bytesBefore_; }
     ZipByteSource& source() { return *source_; }
 
     int goToFirstEntry();
-    int goToNextEntry();
+    // The entry of that number, its record read where the open found it;
+    // kCoreEndOfList for one the open could not reach.
+    int goToEntry(int index);
     // The current central record and its whole stored name.
     int getCurrentEntryInfo(ZipCentralRecord* record, std::string* name) const;
     // The local header must agree with the central record (method, sizes

@@ -111,6 +111,21 @@ bool isName(const char* p, int n) {
     return true;
 }
 
+bool nonAsciiAreNameChars(const char* p, int n) {
+    for (int i = 0; i < n;) {
+        std::uint32_t c = static_cast<unsigned char>(p[i]);
+        if (c < kAsciiEnd) {
+            ++i;
+            continue;
+        }
+        const int len = utf8CharAt(p + i, n - i, c);
+        if (len == 0 || !isNameChar(c))
+            return false;
+        i += len;
+    }
+    return true;
+}
+
 void mendName(StringBuffer& name) {
     if (isName(name.getString(), name.getSize()))
         return;

@@ -27,6 +27,9 @@ bool isNameChar(std::uint32_t c);
 int utf8CharAt(const char* p, int n, std::uint32_t& cp);
 
 bool isName(const char* p, int n);
+// Whether every byte of 0x80 and above in the n bytes at p belongs to a
+// well-formed UTF-8 name character: mending such a name drops none of them.
+bool nonAsciiAreNameChars(const char* p, int n);
 // Keeps the name characters only, and puts "A" in front when what is left
 // starts with one a name cannot start with.
 void mendName(StringBuffer& name);

@@ -14,6 +14,7 @@
 #include "netlib/core/ParseEngine.h"
 #include "netlib/core/Progress.h"
 #include "netlib/core/TreeNode.h"
+#include "netlib/core/XmlChars.h"
 #include "netlib/core/XmlProlog.h"
 
 namespace tessik {
@@ -195,6 +196,7 @@ private:
     void readClosingTag();
     bool readStartTag();
     const char* readName(bool attribute, int& n);
+    bool nameKept(const char* name, int n);
     void readAttributes(TreeNode* node, bool& selfClosing);
     void appendAttrValue();
     void closeOpen();
@@ -229,6 +231,7 @@ private:
     std::vector<int> m_attrLengths;
     StringBuffer m_attrBytes;
     bool m_stop = false;
+    bool m_refused = false;
     // Where the tree is built; null (out of memory) builds it on the heap.
     NodeArena* m_arena;
 };
@@ -286,13 +289,15 @@ TreeNode* XmlReader::run() {
             break;
     }
 
-    if (!m_completed && m_open) {
+    if (!m_refused && !m_completed && m_open) {
         m_open = m_open->getRoot();
         while (m_open)
             closeOpen();
     }
     if (m_progress && total > 0)
         m_progress->endProgress(0);
+    if (m_refused)
+        return nullptr;
     TreeNode* root = m_completed;
     m_completed = nullptr;
     if (root) {
@@ -585,10 +590,23 @@ const char* XmlReader::readName(bool attribute, int& n) {
     return m_tag.getString();
 }
 
+// Mending a name may drop an ASCII byte, as the lenient rules have it, but
+// never a character above ASCII: a name holding one that is no name
+// character (or bytes that are not UTF-8) refuses the document, as expat
+// refuses it.
+bool XmlReader::nameKept(const char* name, int n) {
+    if (xmlchars::nonAsciiAreNameChars(name, n))
+        return true;
+    m_log.logError(xml_msg::kNotNameChar);
+    m_refused = true;
+    m_stop = true;
+    return false;
+}
+
 bool XmlReader::readStartTag() {
     int tagLength = 0;
     const char* tag = readName(false, tagLength);
-    if (atEnd())
+    if (!nameKept(tag, tagLength) || atEnd())
         return false;
     skipSpace();
     bool selfClosing = false;
@@ -601,6 +619,8 @@ bool XmlReader::readStartTag() {
         return false;
     m_open = node;
     readAttributes(node, selfClosing);
+    if (m_refused)
+        return false;
     if (cur() == '>')
         advance(1);
     if (selfClosing)
@@ -650,6 +670,8 @@ void XmlReader::readAttributes(TreeNode* node, bool& selfClosing) {
     while (cur() != '>' && !atEnd()) {
         int nameLength = 0;
         const char* name = readName(true, nameLength);
+        if (!nameKept(name, nameLength))
+            return;
         // Kept before the value is read: a mended name lives in scratch.
         const int nameAt = m_attrBytes.getSize();
         if (nameLength > 0)

@@ -7,9 +7,11 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstring>
 #include <filesystem>
 #include <map>
+#include <random>
 #include <sstream>
 #include <thread>
 
@@ -663,6 +665,75 @@ TEST(ZipReader, EndRecordEdges) {
     commented.insert(commented.end(), 0xFFFF, 'c');
     h = OpenMemory(commented);
     ASSERT_NE(h, nullptr);
+    CloseZipReader(h);
+}
+
+// As many entries as the writer writes (a count of 0xFFFF, no Zip64), listed
+// and then extracted by number last to first and shuffled: each entry's
+// name, size and data's CRC-32 as python's zipfile reads them, and unzip
+// lists them all. Each costs what it costs forward.
+TEST(ZipReader, EntriesByNumberInAnyOrder) {
+    constexpr int kEntries = 0xFFFF;
+    TempDir dir;
+    const std::string zip = dir.File("many.zip");
+    ZipHandle* w = CreateZipArchive(zip.c_str(), nullptr);
+    ASSERT_NE(w, nullptr);
+    for (int i = 0; i < kEntries; ++i) {
+        const std::string name = "d" + std::to_string(i % 7) + "/e" + std::to_string(i);
+        const std::string data(static_cast<std::size_t>(1 + i % 13), static_cast<char>('a' + i % 26));
+        ASSERT_EQ(addZipEntry(w, name.c_str(), data.data(), data.size(), archive::kZipSourceMemory), ZipResult::Ok);
+    }
+    EXPECT_EQ(addZipEntry(w, "one-too-many", "x", 1, archive::kZipSourceMemory), ZipResult::WriteError);
+    ASSERT_EQ(CloseZipWriter(w), ZipResult::Ok);
+
+    const auto python = grvtest::Python("import sys, zipfile, zlib\n"
+                                        "z = zipfile.ZipFile(sys.argv[1])\n"
+                                        "for i in z.infolist():\n"
+                                        "    d = z.read(i)\n"
+                                        "    print('%s %d %08x' % (i.filename, i.file_size, zlib.crc32(d)))\n",
+                                        {zip});
+    ASSERT_TRUE(python.Ok()) << python.err;
+    const auto unzip = RunPeer({"unzip", "-l", zip});
+    EXPECT_NE(unzip.out.find(" 65535 files"), std::string::npos) << unzip.out.substr(unzip.out.size() - 200);
+
+    ZipHandle* h = OpenZipArchive(zip.c_str(), nullptr);
+    ASSERT_NE(h, nullptr);
+    ZipEntryInfo rec;
+    ASSERT_EQ(GetZipArchiveEntry(h, -1, &rec), ZipResult::Ok);
+    ASSERT_EQ(rec.index, kEntries);
+    std::vector<int> backwards(kEntries);
+    for (int i = 0; i < kEntries; ++i)
+        backwards[static_cast<std::size_t>(i)] = kEntries - 1 - i;
+    std::vector<int> shuffled = backwards;
+    std::shuffle(shuffled.begin(), shuffled.end(), std::mt19937(1952));
+    // Extracted through a descriptor, the file target's road without its
+    // flush to disk for every entry.
+    const int fd = ::open(dir.File("x").c_str(), O_RDWR | O_CREAT | O_TRUNC, 0600);
+    ASSERT_GE(fd, 0);
+    for (const auto* order : {&backwards, &shuffled}) {
+        SCOPED_TRACE(order == &backwards ? "last to first" : "shuffled");
+        std::vector<std::string> listed(kEntries);
+        for (int i : *order) {
+            ASSERT_EQ(GetZipArchiveEntry(h, i, &rec), ZipResult::Ok) << i;
+            listed[static_cast<std::size_t>(i)] = std::string(rec.name) + " " + std::to_string(rec.uncompressedSize);
+        }
+        for (int i : *order) {
+            ASSERT_EQ(::ftruncate(fd, 0), 0);
+            ASSERT_EQ(::lseek(fd, 0, SEEK_SET), 0);
+            ASSERT_EQ(extractZipEntry(h, i, &fd, 0, archive::kZipTargetHandle), ZipResult::Ok) << i;
+            std::uint8_t data[16];
+            const ssize_t n = ::pread(fd, data, sizeof data, 0);
+            ASSERT_GE(n, 0);
+            char crc[16];
+            std::snprintf(crc, sizeof crc, " %08x\n", platform::Crc32(0, data, static_cast<std::size_t>(n)));
+            listed[static_cast<std::size_t>(i)] += crc;
+        }
+        std::string ours;
+        for (const std::string& line : listed)
+            ours += line;
+        EXPECT_EQ(ours, python.out);
+    }
+    ::close(fd);
     CloseZipReader(h);
 }
 

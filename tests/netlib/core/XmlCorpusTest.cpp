@@ -132,6 +132,73 @@ TEST(XmlCorpus, ZeroByteFailsTheLoadAsTheReferencesDo) {
     EXPECT_EQ(root, nullptr);
 }
 
+// A name holding a character above ASCII that is no name character (or
+// bytes that are not UTF-8, which a file's road reads as U+FFFD) refuses
+// the load on every road, a file's and a text's, as expat refuses the text
+// in UTF-8; nothing of a name is dropped.
+// Names of name characters are read as expat reads them. A row in
+// ISO-8859-1 is judged by expat's reading of the same text in UTF-8 and by
+// xmllint's of the file: expat's own table for 8-bit text takes U+00AA,
+// U+00B5 and U+00BA for name characters, which XML 1.0 does not.
+TEST(XmlCorpus, NameWithACharacterNoNameHoldsIsRefusedAsExpatRefusesIt) {
+    grvtest::TempDir dir("xmlnames");
+    const struct {
+        std::string text;
+        bool latin1;
+    } cases[] = {
+        {"<r a\xC2\xB5z=\"1\"/>", false},
+        {"<r\xC2\xB5 a=\"1\"/>", false},
+        {"<\xC2\xB5r/>", false},
+        {"<r \xC2\xB5z=\"1\"/>", false},
+        {"<r a\xC2\xAAz=\"1\"/>", false},
+        {"<r><s\xCA\xB0/></r>", false},
+        {"<r \xCA\xB0z=\"1\"/>", false},
+        {"<r a\xE2\x85\xA0=\"1\"/>", false},
+        {"<\xE2\x85\xA0/>", false},
+        {"<r a\xC3\x97z=\"1\"/>", false},
+        {"<r a\xFFz=\"1\"/>", false},
+        {"<r\xFF/>", false},
+        {"<r a\xC2\xB5z=\"1\"/>", true},
+        {"<r a\xC3\x97z=\"1\"/>", true},
+        {"<r\xC2\xBA/>", true},
+        // Names of name characters.
+        {"<r a\xC3\xA9z=\"1\"/>", true},
+        {"<r\xC2\xB7x a\xC2\xB7z=\"1\" \xC3\xA9=\"2\">t</r\xC2\xB7x>", false},
+        {"<\xE6\x97\xA5 a\xCC\x80=\"1\"/>", false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(xmltest::Escaped(c.text) + (c.latin1 ? " in ISO-8859-1" : ""));
+        const std::string utf8 = dir.File("name.xml");
+        ASSERT_TRUE(grvtest::WriteFile(utf8, c.text));
+        const std::string expat = xmltest::ExpatDumps({utf8}).at(0);
+        const bool refused = expat.rfind("ill-formed", 0) == 0;
+        std::string path = utf8;
+        if (c.latin1) {
+            path = dir.File("latin1.xml");
+            auto made = grvtest::Python("import sys\n"
+                                        "t = bytes.fromhex(sys.argv[2]).decode()\n"
+                                        "b = '<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?>' + t\n"
+                                        "open(sys.argv[1], 'wb').write(b.encode('latin-1'))",
+                                        {path, grvtest::ToHex(c.text)});
+            ASSERT_TRUE(made.Ok()) << made.err;
+            EXPECT_EQ(!grvtest::RunPeer({"xmllint", "--noout", path}).Ok(), refused);
+        }
+        ClsXml file;
+        ClsXml text;
+        const bool fileLoaded = file.LoadXmlFile(path.c_str(), false);
+        const bool textLoaded = text.LoadXml(c.text.c_str(), false);
+        EXPECT_EQ(fileLoaded, !refused) << expat;
+        EXPECT_EQ(textLoaded, !refused) << expat;
+        if (refused) {
+            EXPECT_NE(lastError(file).find(xml_msg::kNotNameChar), std::string::npos) << lastError(file);
+            EXPECT_NE(lastError(text).find(xml_msg::kNotNameChar), std::string::npos) << lastError(text);
+        } else if (fileLoaded && textLoaded) {
+            EXPECT_EQ(xmltest::Dump(file.getCurrentNode()), expat);
+            EXPECT_EQ(xmltest::Dump(text.getCurrentNode()), expat);
+        }
+    }
+}
+
 // Line ends in content and CDATA read as XML 1.0, 2.11 has them (a CR LF
 // pair and a lone CR as one LF, as attribute values already were), judged
 // by expat on the same file; a CR written as a reference stays a CR.

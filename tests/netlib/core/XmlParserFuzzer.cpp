@@ -216,10 +216,18 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         return 0;
     DataBuffer bytes;
     bytes.append(document.data(), static_cast<unsigned int>(document.size()));
+    if (!prepareXmlBytes(bytes))
+        differ(document, "(bytes)", "no tree read");
+    // Expat's table for 8- and 16-bit text takes U+00AA, U+00B5 and U+00BA
+    // for name characters, which its reading of UTF-8 and XML 1.0 do not:
+    // the same text in UTF-8 judges.
+    const std::string text(reinterpret_cast<const char*>(bytes.getData()), bytes.getSize());
+    ExpatRead asUtf8;
+    if (!readByExpat(text, asUtf8, "UTF-8"))
+        return 0;
     TreeNode* root = nullptr;
-    if (!prepareXmlBytes(bytes) ||
-        !parseXmlText(StringBuffer(reinterpret_cast<const char*>(bytes.getData()), bytes.getSize(), 0), nullptr,
-                      nullptr, &root, true) ||
+    if (!parseXmlText(StringBuffer(text.data(), static_cast<unsigned int>(text.size()), 0), nullptr, nullptr, &root,
+                      true) ||
         !root)
         differ(document, "(bytes)", "no tree read");
     compare(root, declared.root, "(bytes)", document);
