@@ -1,5 +1,6 @@
 #include "tests/support/TestSupport.h"
 
+#include "platform/CryptProv.h"
 #include "platform/PartFile.h"
 #include "platform/QuietWrite.h"
 #include "platform/WinTime.h"
@@ -27,6 +28,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <memory>
 #include <random>
 #include <sstream>
 #include <stdexcept>
@@ -831,5 +833,31 @@ FileSizeLimit::~FileSizeLimit() {
     ::setrlimit(RLIMIT_FSIZE, &r);
     ::signal(SIGXFSZ, m_oldHandler);
 }
+
+namespace {
+
+// The library keeps machine-wide certificate stores and key containers under
+// the machine crypto root; a test must never reach the machine's own, so
+// every test program runs with one inside its temporary folder. A fixture
+// that sets its own puts this one back when it ends.
+class MachineRootEnvironment : public ::testing::Environment {
+public:
+    void SetUp() override {
+        m_folder = std::make_unique<TempDir>("machine-crypto");
+        platform::SetMachineCryptoRoot(m_folder->Path());
+    }
+    void TearDown() override {
+        platform::SetMachineCryptoRoot("");
+        m_folder.reset();
+    }
+
+private:
+    std::unique_ptr<TempDir> m_folder;
+};
+
+[[maybe_unused]] ::testing::Environment* const kMachineRootEnvironment =
+    ::testing::AddGlobalTestEnvironment(new MachineRootEnvironment);
+
+} // namespace
 
 } // namespace grvtest
