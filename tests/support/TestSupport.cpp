@@ -28,7 +28,6 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
-#include <memory>
 #include <random>
 #include <sstream>
 #include <stdexcept>
@@ -838,21 +837,23 @@ namespace {
 
 // The library keeps machine-wide certificate stores and key containers under
 // the machine crypto root; a test must never reach the machine's own, so
-// every test program runs with one inside its temporary folder. A fixture
-// that sets its own puts this one back when it ends.
+// every test program runs with one inside its temporary folder. The library
+// makes it when a test first stores something there: a rerun as another
+// user, who may not write that folder, starts all the same. A fixture that
+// sets its own puts this one back when it ends.
 class MachineRootEnvironment : public ::testing::Environment {
 public:
     void SetUp() override {
-        m_folder = std::make_unique<TempDir>("machine-crypto");
-        platform::SetMachineCryptoRoot(m_folder->Path());
+        m_root = TempRoot() + "/machine-crypto." + std::to_string(::getpid());
+        platform::SetMachineCryptoRoot(m_root);
     }
     void TearDown() override {
         platform::SetMachineCryptoRoot("");
-        m_folder.reset();
+        RemoveTree(m_root);
     }
 
 private:
-    std::unique_ptr<TempDir> m_folder;
+    std::string m_root;
 };
 
 [[maybe_unused]] ::testing::Environment* const kMachineRootEnvironment =
