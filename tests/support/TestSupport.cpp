@@ -28,6 +28,8 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <map>
+#include <mutex>
 #include <random>
 #include <sstream>
 #include <stdexcept>
@@ -563,6 +565,35 @@ RunResult Python(const std::string& script, const std::vector<std::string>& args
     RunOptions options;
     options.input = input;
     return RunProgram(argv, options);
+}
+
+int ReleaseNumber(std::string_view text) {
+    const auto digit = [](char c) { return c >= '0' && c <= '9'; };
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (!digit(text[i]) || (i > 0 && digit(text[i - 1])))
+            continue;
+        std::size_t dot = i;
+        while (dot < text.size() && digit(text[dot]))
+            ++dot;
+        if (dot + 1 >= text.size() || text[dot] != '.' || !digit(text[dot + 1]))
+            continue;
+        std::size_t end = dot + 1;
+        while (end < text.size() && digit(text[end]))
+            ++end;
+        return std::stoi(std::string(text.substr(i, dot - i))) * 100 +
+               std::stoi(std::string(text.substr(dot + 1, end - dot - 1)));
+    }
+    return 0;
+}
+
+int PeerVersion(const std::string& program) {
+    static std::mutex lock;
+    static std::map<std::string, int> known;
+    std::lock_guard<std::mutex> guard(lock);
+    const auto it = known.find(program);
+    if (it != known.end())
+        return it->second;
+    return known[program] = ReleaseNumber(RunPeer({program, "--version"}).out);
 }
 
 Bytes RandomBytes(std::size_t size, std::uint32_t seed) {
