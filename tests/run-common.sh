@@ -10,7 +10,7 @@ needs_table=(
   'UnwritableJournalTest.*|is_bound_by_file_modes|the kernel must refuse their writes: a root runs them as nobody'
   'AsRoot.*|can_make_private_host_name|they make a private host name in a UTS namespace of their own'
   '*OntoAFullDisk*|can_mount_tmpfs|their full disk is a small tmpfs they mount'
-  '*.JournalMadeReadOnlyWhileOpenSaysItCannotBeWritten|can_make_immutable|they make an open journal immutable with chattr +i and need the file system to refuse writes through its open descriptor (tmpfs lets them through)'
+  '*.JournalMadeReadOnlyWhileOpenSaysItCannotBeWritten|can_make_immutable|they make an open journal immutable with chattr +i and need the file system to refuse writes through its open descriptor (tmpfs and btrfs let them through)'
   '*PrivateDevice*|can_make_device|they make a character device of their own with mknod and write into it'
   '*WithAnAcl*|can_keep_acl|they give a file an access ACL naming another user, which the file system must keep'
   '*OnBindfs*|can_mount_bindfs|they write through a bindfs mount (FUSE), which makes no file without a name'
@@ -45,7 +45,7 @@ can_mount_tmpfs() {
   return $ok
 }
 # What the test needs of it: a write through a descriptor opened before
-# chattr +i is refused (ext4 refuses it; tmpfs takes it).
+# chattr +i is refused (ext4 refuses it; tmpfs and btrfs take it).
 can_make_immutable() {
   local file fd ok=1
   file=$(mktemp) || return 1
@@ -165,4 +165,69 @@ remove_run_folder() {
   done
   chmod -R u+rwx "$1" 2>/dev/null
   rm -rf "$1"
+}
+
+# The read-only guard: scripts/test runs the tests in a mount namespace of
+# their own where every folder but the run's ($TMPDIR) is read-only, root's
+# run too, so that a test that writes anywhere else fails on every run.
+# The kernel's own (/dev, its /dev/shm among them, /proc, /sys) stay as
+# they are, /tmp is a tmpfs of the run's own, and the folders named in
+# GRV_WRITABLE (ctest's logs in the build) stay writable.
+make_read_only() {
+  local keep mount fd fds=() mounts=()
+  # Each kept folder a mount of its own, left writable below; one under
+  # /tmp is bound again into the new /tmp, through a descriptor opened
+  # before that hides it.
+  for keep in "$TMPDIR" ${GRV_WRITABLE:-}; do
+    mount --bind "$keep" "$keep" && exec {fd}<"$keep" || return 1
+    fds+=("$fd")
+  done
+  mount -t tmpfs -o mode=1777 tmpfs /tmp || return 1
+  for keep in "$TMPDIR" ${GRV_WRITABLE:-}; do
+    fd=${fds[0]}
+    fds=("${fds[@]:1}")
+    if [[ ! -d $keep ]]; then
+      mkdir -p "$keep" && mount --no-canonicalize --bind "/proc/self/fd/$fd" "$keep" || return 1
+    fi
+    exec {fd}<&-
+  done
+  # sshd runs a test's commands through the account's shell, which reads
+  # the account's start-up file: one that writes (a cache of its own) would
+  # fail them here, so the namespace sees an empty one.
+  local home
+  home=$(getent passwd "$(id -u)" | cut -d: -f6)
+  if [[ -n $home && -f $home/.bashrc ]]; then
+    : >"$TMPDIR/blank-bashrc" && mount --bind "$TMPDIR/blank-bashrc" "$home/.bashrc" || return 1
+  fi
+  # sshd wants its privilege separation folder, which Debian makes only at
+  # boot: where there is none, /run gets a layer holding one.
+  if [[ ! -d /run/sshd ]]; then
+    mkdir -p /tmp/.run-layer/upper/sshd /tmp/.run-layer/work &&
+      mount -t overlay overlay -o lowerdir=/run,upperdir=/tmp/.run-layer/upper,workdir=/tmp/.run-layer/work /run ||
+      return 1
+  fi
+  while read -r mount; do
+    mounts+=("$(printf '%b' "$mount")")
+  done < <(awk '{ print $5 }' /proc/self/mountinfo | sort -u)
+  for mount in "${mounts[@]}"; do
+    case $mount in
+    /dev | /dev/* | /proc | /proc/* | /sys | /sys/* | /tmp) continue ;;
+    esac
+    for keep in "$TMPDIR" ${GRV_WRITABLE:-}; do
+      [[ $mount == "$keep" || $mount == "$keep"/* ]] && continue 2
+    done
+    mount -o remount,bind,ro "$mount" 2>/dev/null || return 1
+  done
+  # A root that is no mount point (a chroot's) stays writable: no guard.
+  ! test -w / && ! test -w /var && ! test -w /etc
+}
+can_make_read_only() {
+  [ "$(id -u)" = 0 ] && run_read_only true 2>/dev/null
+}
+read_only_why='the guard makes every folder but the run'"'"'s read-only in a mount namespace of its own'
+# Runs a command, or a function of this file, under the guard.
+run_common_file=$(readlink -f "${BASH_SOURCE[0]}")
+run_read_only() {
+  unshare --mount --propagation private bash -c '. "$1" && shift && make_read_only && "$@"' bash \
+    "$run_common_file" "$@"
 }

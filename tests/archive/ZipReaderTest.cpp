@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <climits>
 #include <cstring>
 #include <filesystem>
 #include <map>
@@ -387,7 +388,9 @@ TEST(ZipReader, ResultCodeTable) {
     EXPECT_EQ(LastZipReaderResult(), ZipResult::Ok);
 
     // Damaged and overlapping entries, each judged by python's zipfile
-    // (reading every entry) and `unzip -t` (its exit status) as well: 0x700
+    // (reading every entry, or refusing before the release that reads them
+    // all: 3.13 only warns of one local header under two entries) and
+    // `unzip -t` (its exit status) as well: 0x700
     // when the local header disagrees with the central record, the whole
     // archive refused at open when entries overlap, and a deflate stream
     // that runs past its size fails its extraction; bytes inside an entry's
@@ -396,6 +399,9 @@ TEST(ZipReader, ResultCodeTable) {
     const std::size_t second = layout.entries[1].localOffset;
     const std::size_t secondCentral = layout.directoryOffset + 46 + 5 + layout.entries[0].extra.size();
     const std::uint32_t cutCrc = platform::Crc32(0, data.data(), 1000);
+    constexpr int kAlways = 0, kNever = INT_MAX, kPython313 = 313;
+    const int python3 = grvtest::PeerVersion("/usr/bin/python3");
+    ASSERT_NE(python3, 0);
     struct Patch {
         std::size_t at;
         std::uint32_t value;
@@ -406,19 +412,19 @@ TEST(ZipReader, ResultCodeTable) {
         std::vector<Patch> patches;
         const char* rewrite; // overlap_zip.py's mode
         ZipResult opened, listed, extracted;
-        bool pythonRefuses;
+        int pythonReadsFrom; // the first python release whose zipfile reads every entry
         int unzipStatus;
     } damage[] = {
-        {"signature", {{second, 0x04034B51, 4}}, nullptr, Ok, Corrupt, Corrupt, true, 2},
-        {"method", {{second + 8, 0, 2}}, nullptr, Ok, Corrupt, Corrupt, false, 2},
-        {"crc", {{second + 14, 1, 4}}, nullptr, Ok, Corrupt, Corrupt, false, 2},
-        {"size", {{second + 22, 1, 4}}, nullptr, Ok, Corrupt, Corrupt, false, 0},
-        {"name length", {{second + 26, 4, 2}}, nullptr, Ok, Corrupt, Corrupt, true, 2},
-        {"differing central and local names", {{second + 30, 'c', 1}}, nullptr, Ok, Corrupt, Corrupt, true, 1},
-        {"extra field reaching into the directory", {{second + 28, 0xFFFF, 2}}, nullptr, Corrupt, Ok, Ok, true, 12},
-        {"two central records on one local header", {{secondCentral + 42, 0, 4}}, nullptr, Corrupt, Ok, Ok, true, 12},
-        {"one local header, two entries of its name", {}, "full", Corrupt, Ok, Ok, true, 12},
-        {"quoting the next local header in a stored block", {}, "quoted", Corrupt, Ok, Ok, true, 12},
+        {"signature", {{second, 0x04034B51, 4}}, nullptr, Ok, Corrupt, Corrupt, kNever, 2},
+        {"method", {{second + 8, 0, 2}}, nullptr, Ok, Corrupt, Corrupt, kAlways, 2},
+        {"crc", {{second + 14, 1, 4}}, nullptr, Ok, Corrupt, Corrupt, kAlways, 2},
+        {"size", {{second + 22, 1, 4}}, nullptr, Ok, Corrupt, Corrupt, kAlways, 0},
+        {"name length", {{second + 26, 4, 2}}, nullptr, Ok, Corrupt, Corrupt, kNever, 2},
+        {"differing central and local names", {{second + 30, 'c', 1}}, nullptr, Ok, Corrupt, Corrupt, kNever, 1},
+        {"extra field reaching into the directory", {{second + 28, 0xFFFF, 2}}, nullptr, Corrupt, Ok, Ok, kNever, 12},
+        {"two central records on one local header", {{secondCentral + 42, 0, 4}}, nullptr, Corrupt, Ok, Ok, kNever, 12},
+        {"one local header, two entries of its name", {}, "full", Corrupt, Ok, Ok, kPython313, 12},
+        {"quoting the next local header in a stored block", {}, "quoted", Corrupt, Ok, Ok, kNever, 12},
         {"deflate stream running past its size",
          {{second + 14, cutCrc, 4},
           {second + 22, 1000, 4},
@@ -428,9 +434,9 @@ TEST(ZipReader, ResultCodeTable) {
          Ok,
          Ok,
          DecompressError,
-         false,
+         kAlways,
          2},
-        {"deflate data followed by bytes inside its size", {}, "padded", Ok, Ok, Ok, false, 0},
+        {"deflate data followed by bytes inside its size", {}, "padded", Ok, Ok, Ok, kAlways, 0},
     };
     for (const auto& d : damage) {
         SCOPED_TRACE(d.what);
@@ -447,7 +453,7 @@ TEST(ZipReader, ResultCodeTable) {
                                             "z = zipfile.ZipFile(sys.argv[1])\n"
                                             "for i in z.infolist(): z.read(i)\n",
                                             {path});
-        EXPECT_EQ(!python.Ok(), d.pythonRefuses) << python.err;
+        EXPECT_EQ(python.Ok(), python3 >= d.pythonReadsFrom) << python.err;
         EXPECT_EQ(RunPeer({"unzip", "-tqq", path}).status, d.unzipStatus);
 
         ZipHandle* h = OpenZipArchive(path.c_str(), nullptr);

@@ -43,11 +43,12 @@ protected:
     void SetUp() override {
         m_oldData = std::getenv("XDG_DATA_HOME") ? std::getenv("XDG_DATA_HOME") : "";
         setenv("XDG_DATA_HOME", m_user.Path().c_str(), 1);
+        m_oldMachine = MachineCryptoRoot();
         SetMachineCryptoRoot(m_machine.Path());
     }
     void TearDown() override {
         setenv("XDG_DATA_HOME", m_oldData.c_str(), 1);
-        SetMachineCryptoRoot("");
+        SetMachineCryptoRoot(m_oldMachine);
         EXPECT_EQ(CryptOpenContextCount(), 0);
         EXPECT_EQ(CryptOpenKeyCount(), 0);
         EXPECT_EQ(CertOpenContextCount(), 0);
@@ -59,6 +60,7 @@ protected:
         return openssl({"rsa", "-in", pem, "-outform", "MSBLOB"});
     }
     grvtest::TempDir m_user{"user"}, m_machine{"machine"}, m_work{"work"};
+    std::string m_oldMachine;
     std::string m_oldData;
 };
 

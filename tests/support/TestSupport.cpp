@@ -1,5 +1,6 @@
 #include "tests/support/TestSupport.h"
 
+#include "platform/CryptProv.h"
 #include "platform/PartFile.h"
 #include "platform/QuietWrite.h"
 #include "platform/WinTime.h"
@@ -27,6 +28,8 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <map>
+#include <mutex>
 #include <random>
 #include <sstream>
 #include <stdexcept>
@@ -596,6 +599,35 @@ RunResult Python(const std::string& script, const std::vector<std::string>& args
     return RunProgram(argv, options);
 }
 
+int ReleaseNumber(std::string_view text) {
+    const auto digit = [](char c) { return c >= '0' && c <= '9'; };
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (!digit(text[i]) || (i > 0 && digit(text[i - 1])))
+            continue;
+        std::size_t dot = i;
+        while (dot < text.size() && digit(text[dot]))
+            ++dot;
+        if (dot + 1 >= text.size() || text[dot] != '.' || !digit(text[dot + 1]))
+            continue;
+        std::size_t end = dot + 1;
+        while (end < text.size() && digit(text[end]))
+            ++end;
+        return std::stoi(std::string(text.substr(i, dot - i))) * 100 +
+               std::stoi(std::string(text.substr(dot + 1, end - dot - 1)));
+    }
+    return 0;
+}
+
+int PeerVersion(const std::string& program) {
+    static std::mutex lock;
+    static std::map<std::string, int> known;
+    std::lock_guard<std::mutex> guard(lock);
+    const auto it = known.find(program);
+    if (it != known.end())
+        return it->second;
+    return known[program] = ReleaseNumber(RunPeer({program, "--version"}).out);
+}
+
 Bytes RandomBytes(std::size_t size, std::uint32_t seed) {
     std::mt19937 rng(seed);
     Bytes b(size);
@@ -899,5 +931,33 @@ FileSizeLimit::~FileSizeLimit() {
     ::setrlimit(RLIMIT_FSIZE, &r);
     ::signal(SIGXFSZ, m_oldHandler);
 }
+
+namespace {
+
+// The library keeps machine-wide certificate stores and key containers under
+// the machine crypto root; a test must never reach the machine's own, so
+// every test program runs with one inside its temporary folder. The library
+// makes it when a test first stores something there: a rerun as another
+// user, who may not write that folder, starts all the same. A fixture that
+// sets its own puts this one back when it ends.
+class MachineRootEnvironment : public ::testing::Environment {
+public:
+    void SetUp() override {
+        m_root = TempRoot() + "/machine-crypto." + std::to_string(::getpid());
+        platform::SetMachineCryptoRoot(m_root);
+    }
+    void TearDown() override {
+        platform::SetMachineCryptoRoot("");
+        RemoveTree(m_root);
+    }
+
+private:
+    std::string m_root;
+};
+
+[[maybe_unused]] ::testing::Environment* const kMachineRootEnvironment =
+    ::testing::AddGlobalTestEnvironment(new MachineRootEnvironment);
+
+} // namespace
 
 } // namespace grvtest

@@ -253,6 +253,13 @@ RunResult SqliteCli(const std::string& file, const std::string& sql);
 // /usr/bin/python3 -c script args...
 RunResult Python(const std::string& script, const std::vector<std::string>& args = {}, const std::string& input = {});
 
+// The first "MAJOR.MINOR" in text as major * 100 + minor ("curl 8.14.1"
+// is 814), 0 where it holds none.
+int ReleaseNumber(std::string_view text);
+// A peer's release as its --version says it (python3 3.11 is 311), for the
+// rows its releases answer differently; asked once a program.
+int PeerVersion(const std::string& program);
+
 // Runs read, a reader of the FIFO at fifo, while another thread writes data
 // into it and closes it: the writer there kFifoHeadStart before read starts,
 // or as long after. A writer nobody comes to gives up after ten seconds.

@@ -372,14 +372,23 @@ bool StoreAsBefore(ClsHttp& http, bool bucket, const std::string& url, const std
 }
 
 // The curl column of a row, its status the one curl gave where the row
-// names one per curl release ("22,0 abcdef").
+// names one per curl release ("22,0 abcdef"); where the file differs too,
+// the column names the verdict of the releases from one on after the
+// older ones' ("0 page, from 8.0: 61 -").
+constexpr std::string_view kFromRelease = ", from ";
 std::string CurlVerdict(const std::string& column, int status) {
-    const std::size_t space = column.find(' ');
-    std::istringstream statuses(column.substr(0, space));
+    std::string verdict = column;
+    if (const std::size_t from = column.find(kFromRelease); from != std::string::npos) {
+        const std::size_t colon = column.find(": ", from);
+        const int release = grvtest::ReleaseNumber(column.substr(from, colon - from));
+        verdict = grvtest::PeerVersion("curl") >= release ? column.substr(colon + 2) : column.substr(0, from);
+    }
+    const std::size_t space = verdict.find(' ');
+    std::istringstream statuses(verdict.substr(0, space));
     for (std::string one; std::getline(statuses, one, ',');)
         if (one == std::to_string(status))
-            return one + column.substr(space);
-    return column;
+            return one + verdict.substr(space);
+    return verdict;
 }
 
 // The peer's reading of bytes in a charset named by args[1]: python's codec

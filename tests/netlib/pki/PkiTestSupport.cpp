@@ -83,11 +83,12 @@ std::string certificateDer(const std::string& path) {
 
 void PkiRoots::SetUp() {
     setenv("XDG_DATA_HOME", m_user.Path().c_str(), 1);
+    m_oldMachine = platform::MachineCryptoRoot();
     platform::SetMachineCryptoRoot(m_machine.Path());
 }
 
 void PkiRoots::TearDown() {
-    platform::SetMachineCryptoRoot("");
+    platform::SetMachineCryptoRoot(m_oldMachine);
     EXPECT_EQ(platform::CryptOpenContextCount(), 0);
     EXPECT_EQ(platform::CryptOpenKeyCount(), 0);
     EXPECT_EQ(platform::CertOpenContextCount(), 0);

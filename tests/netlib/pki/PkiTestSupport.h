@@ -52,6 +52,7 @@ protected:
                            DWORD keyFlags, bool exportable);
 
     grvtest::TempDir m_user{"user"}, m_machine{"machine"}, m_work{"work"};
+    std::string m_oldMachine;
 };
 
 } // namespace pkitest

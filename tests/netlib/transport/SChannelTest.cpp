@@ -683,10 +683,13 @@ c.close()
 // Server certificate checks over a machine ROOT store of the test's own.
 class SChannelVerification : public grvtest::LoopbackPeerTest {
 protected:
-    void SetUp() override { platform::SetMachineCryptoRoot(m_machine.Path()); }
+    void SetUp() override {
+        m_oldMachine = platform::MachineCryptoRoot();
+        platform::SetMachineCryptoRoot(m_machine.Path());
+    }
     void TearDown() override {
         platform::SetClockOverrideForTest(0);
-        platform::SetMachineCryptoRoot("");
+        platform::SetMachineCryptoRoot(m_oldMachine);
         platform::SetResolverHook({});
     }
     // The certificate in the machine ROOT store, named by its thumbprint.
@@ -707,6 +710,7 @@ protected:
         return peers.StartOpensslServer(options);
     }
     grvtest::TempDir m_machine{"machine"};
+    std::string m_oldMachine;
 };
 
 TEST_F(SChannelVerification, AChainUnderTheTestCaPassesOnceTheCaIsARoot) {
