@@ -41,6 +41,8 @@ constexpr std::uint32_t kTagEdiPartyName = 5;
 // Segments of a string nested deeper than this make it unreadable, as the
 // TLS peers refuse a certificate with them.
 constexpr int kMaxSegmentNesting = 5;
+// A BIT STRING's first content octet counts the unused bits of its last.
+constexpr unsigned char kMaxUnusedBits = 7;
 constexpr int kSubjectField = 4;
 // Path lengths beyond this are as good as none.
 constexpr long kMaxPathLength = 1L << 24;
@@ -361,7 +363,6 @@ void readBasicConstraints(const Asn1& value, CertificateExtensionFacts& out) {
 // unused bits up to 7 first, the bits after it (none is no fault), those
 // unused cleared; false for anything else, an empty content included.
 bool bitStringBits(const Asn1& value, std::string& bits) {
-    constexpr unsigned char kMaxUnusedBits = 7;
     std::string content;
     if (!joinedContent(&value, content) || content.empty() || static_cast<unsigned char>(content[0]) > kMaxUnusedBits)
         return false;
@@ -821,8 +822,15 @@ void MsCertificate::getExtensionFacts(const Asn1* cert, CertificateExtensionFact
         } else if (ext->oid == kOidCrlDistributionPoints) {
             out.extensionUnreadable = !crlDistributionPointsRead(value.get()) || out.extensionUnreadable;
         } else if (ext->oid == kOidNetscapeCertType) {
+            // openssl reads unused bits and no octet as no type at all,
+            // where the decoder refuses such a BIT STRING.
+            constexpr unsigned char kBareBitString[] = {kTagBitString, 1};
+            const unsigned char* raw = ext->value.getData();
+            const bool bare = ext->value.getSize() == sizeof kBareBitString + 1 &&
+                              std::memcmp(raw, kBareBitString, sizeof kBareBitString) == 0 &&
+                              raw[sizeof kBareBitString] <= kMaxUnusedBits;
             std::string bits;
-            out.extensionUnreadable = !value || !isBitString(*value, bits) || out.extensionUnreadable;
+            out.extensionUnreadable = (!bare && (!value || !isBitString(*value, bits))) || out.extensionUnreadable;
             out.hasNetscapeCertType = true;
             out.netscapeCertType = bits.empty() ? 0 : static_cast<unsigned char>(bits[0]);
         } else if (ext->oid == kOidProxyCertInfo) {
