@@ -612,13 +612,20 @@ bool derOf(const Asn1& node, std::string& out) {
     return true;
 }
 
-// GeneralNames (of any tag): each a GeneralName in a form its tag allows, a
+// A SEQUENCE OF's items as openssl reads them, written primitive too.
+bool sequenceOf(const Asn1* node, ExtPtrArray& holder, std::vector<const Asn1*>& items) {
+    return node && node->tagClass == 0 && node->tag == kTagSequence && listItems(*node, holder, items);
+}
+
+// GeneralNames (of any tag), written primitive too: each a GeneralName in a form its tag allows, a
 // directory name one whose values openssl can compare.
 bool generalNamesRead(const Asn1& names) {
-    if (names.primitive)
+    ExtPtrArray holder;
+    holder.setOwnsObjects(true);
+    std::vector<const Asn1*> items;
+    if (!listItems(names, holder, items))
         return false;
-    for (int i = 0; i < names.getNumChildren(); ++i) {
-        const Asn1* name = names.getChild(i);
+    for (const Asn1* name : items) {
         std::string der;
         if (name->tagClass != kClassContext || !generalNameForm(*name) ||
             (name->tag == kTagDirectoryName && (!derOf(*name->getChild(0), der) || !nameComparisonKey(der))))
@@ -630,13 +637,15 @@ bool generalNamesRead(const Asn1& names) {
 // nameRelativeToCRLIssuer: openssl joins it to the CRL issuer's name and
 // encodes the whole, which fails for a value it cannot compare.
 bool relativeNameReads(const Asn1& rdn) {
-    if (rdn.primitive)
+    ExtPtrArray holder;
+    holder.setOwnsObjects(true);
+    std::vector<const Asn1*> pairs;
+    if (!listItems(rdn, holder, pairs))
         return false;
     std::unique_ptr<Asn1> name(Asn1::newSequence());
     Asn1* set = Asn1::newSet();
     name->appendChild(set);
-    for (int i = 0; i < rdn.getNumChildren(); ++i) {
-        const Asn1* pair = rdn.getChild(i);
+    for (const Asn1* pair : pairs) {
         std::string der;
         if (!isUniversal(pair, kTagSequence) || pair->getNumChildren() != 2 || !isReadableOid(pair->getChild(0)) ||
             !derOf(*pair, der))
@@ -659,10 +668,12 @@ bool relativeNameReads(const Asn1& rdn) {
 bool crlDistributionPointsRead(const Asn1* value) {
     constexpr std::uint32_t kPointName = 0, kReasons = 1, kCrlIssuer = 2;
     constexpr std::uint32_t kFullName = 0, kRelativeName = 1;
-    if (!isUniversal(value, kTagSequence))
+    ExtPtrArray holder;
+    holder.setOwnsObjects(true);
+    std::vector<const Asn1*> points;
+    if (!sequenceOf(value, holder, points))
         return false;
-    for (int i = 0; i < value->getNumChildren(); ++i) {
-        const Asn1* point = value->getChild(i);
+    for (const Asn1* point : points) {
         if (!isUniversal(point, kTagSequence))
             return false;
         std::uint32_t next = kPointName;
@@ -724,10 +735,12 @@ bool isBitStringItem(const Asn1* node) {
 bool resourceChoiceReads(const Asn1* choice, bool (*item)(const Asn1*)) {
     if (isNull(choice))
         return true;
-    if (!isUniversal(choice, kTagSequence))
+    ExtPtrArray holder;
+    holder.setOwnsObjects(true);
+    std::vector<const Asn1*> entries;
+    if (!sequenceOf(choice, holder, entries))
         return false;
-    for (int j = 0; j < choice->getNumChildren(); ++j) {
-        const Asn1* entry = choice->getChild(j);
+    for (const Asn1* entry : entries) {
         const bool range = isUniversal(entry, kTagSequence) && entry->getNumChildren() == 2 &&
                            item(entry->getChild(0)) && item(entry->getChild(1));
         if (!range && !item(entry))
@@ -739,10 +752,12 @@ bool resourceChoiceReads(const Asn1* choice, bool (*item)(const Asn1*)) {
 // IPAddrBlocks ::= SEQUENCE OF SEQUENCE { addressFamily OCTET STRING,
 // choice of BIT STRING prefixes and ranges }.
 bool ipAddressBlocksRead(const Asn1* value) {
-    if (!isUniversal(value, kTagSequence))
+    ExtPtrArray holder;
+    holder.setOwnsObjects(true);
+    std::vector<const Asn1*> families;
+    if (!sequenceOf(value, holder, families))
         return false;
-    for (int i = 0; i < value->getNumChildren(); ++i) {
-        const Asn1* family = value->getChild(i);
+    for (const Asn1* family : families) {
         if (!isUniversal(family, kTagSequence) || family->getNumChildren() != 2 || family->getChild(0)->tagClass != 0 ||
             family->getChild(0)->tag != kTagOctetString || !resourceChoiceReads(family->getChild(1), isBitStringItem))
             return false;

@@ -833,6 +833,11 @@ TEST_F(ServerChains, AreJudgedAsOpensslJudgesThem) {
          {ca, withCa(R"(,"ext":[)" + ext("2.5.29.31", kUnjoinableCrlPoint) + "]"),
           issuerWritten(leaf, R"({"upper":true})")},
          false},
+        // openssl reads a SEQUENCE OF written primitive as its items.
+        {"intermediate with CRL distribution points written primitive, named in capitals",
+         {ca, withCa(R"(,"ext":[)" + ext("2.5.29.31", "10093007a005a003860178") + "]"),
+          issuerWritten(leaf, R"({"upper":true})")},
+         true},
         {"intermediate with CRL distribution points, named in capitals",
          {ca, withCa(R"(,"ext":[)" + ext("2.5.29.31", kCrlPoint) + "]"), issuerWritten(leaf, R"({"upper":true})")},
          true},
