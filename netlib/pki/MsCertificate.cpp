@@ -612,20 +612,27 @@ bool derOf(const Asn1& node, std::string& out) {
     return true;
 }
 
-// A SEQUENCE OF's items as openssl reads them, written primitive too.
-bool sequenceOf(const Asn1* node, ExtPtrArray& holder, std::vector<const Asn1*>& items) {
-    return node && node->tagClass == 0 && node->tag == kTagSequence && listItems(*node, holder, items);
-}
-
-// GeneralNames (of any tag), written primitive too: each a GeneralName in a form its tag allows, a
-// directory name one whose values openssl can compare.
-bool generalNamesRead(const Asn1& names) {
+// The items of a SEQUENCE OF or a SET OF as openssl reads them, written
+// primitive too; those read from a primitive one are held here.
+struct ListOf {
     ExtPtrArray holder;
-    holder.setOwnsObjects(true);
     std::vector<const Asn1*> items;
-    if (!listItems(names, holder, items))
+
+    ListOf() { holder.setOwnsObjects(true); }
+    bool read(const Asn1& node) { return listItems(node, holder, items); }
+    bool readSequence(const Asn1* node) {
+        return node && node->tagClass == 0 && node->tag == kTagSequence && read(*node);
+    }
+};
+
+// GeneralNames (of any tag), written primitive too: each a GeneralName in a
+// form its tag allows, a directory name one whose values openssl can
+// compare.
+bool generalNamesRead(const Asn1& list) {
+    ListOf names;
+    if (!names.read(list))
         return false;
-    for (const Asn1* name : items) {
+    for (const Asn1* name : names.items) {
         std::string der;
         if (name->tagClass != kClassContext || !generalNameForm(*name) ||
             (name->tag == kTagDirectoryName && (!derOf(*name->getChild(0), der) || !nameComparisonKey(der))))
@@ -637,15 +644,13 @@ bool generalNamesRead(const Asn1& names) {
 // nameRelativeToCRLIssuer: openssl joins it to the CRL issuer's name and
 // encodes the whole, which fails for a value it cannot compare.
 bool relativeNameReads(const Asn1& rdn) {
-    ExtPtrArray holder;
-    holder.setOwnsObjects(true);
-    std::vector<const Asn1*> pairs;
-    if (!listItems(rdn, holder, pairs))
+    ListOf pairs;
+    if (!pairs.read(rdn))
         return false;
     std::unique_ptr<Asn1> name(Asn1::newSequence());
     Asn1* set = Asn1::newSet();
     name->appendChild(set);
-    for (const Asn1* pair : pairs) {
+    for (const Asn1* pair : pairs.items) {
         std::string der;
         if (!isUniversal(pair, kTagSequence) || pair->getNumChildren() != 2 || !isReadableOid(pair->getChild(0)) ||
             !derOf(*pair, der))
@@ -668,12 +673,10 @@ bool relativeNameReads(const Asn1& rdn) {
 bool crlDistributionPointsRead(const Asn1* value) {
     constexpr std::uint32_t kPointName = 0, kReasons = 1, kCrlIssuer = 2;
     constexpr std::uint32_t kFullName = 0, kRelativeName = 1;
-    ExtPtrArray holder;
-    holder.setOwnsObjects(true);
-    std::vector<const Asn1*> points;
-    if (!sequenceOf(value, holder, points))
+    ListOf points;
+    if (!points.readSequence(value))
         return false;
-    for (const Asn1* point : points) {
+    for (const Asn1* point : points.items) {
         if (!isUniversal(point, kTagSequence))
             return false;
         std::uint32_t next = kPointName;
@@ -735,12 +738,10 @@ bool isBitStringItem(const Asn1* node) {
 bool resourceChoiceReads(const Asn1* choice, bool (*item)(const Asn1*)) {
     if (isNull(choice))
         return true;
-    ExtPtrArray holder;
-    holder.setOwnsObjects(true);
-    std::vector<const Asn1*> entries;
-    if (!sequenceOf(choice, holder, entries))
+    ListOf entries;
+    if (!entries.readSequence(choice))
         return false;
-    for (const Asn1* entry : entries) {
+    for (const Asn1* entry : entries.items) {
         const bool range = isUniversal(entry, kTagSequence) && entry->getNumChildren() == 2 &&
                            item(entry->getChild(0)) && item(entry->getChild(1));
         if (!range && !item(entry))
@@ -752,12 +753,10 @@ bool resourceChoiceReads(const Asn1* choice, bool (*item)(const Asn1*)) {
 // IPAddrBlocks ::= SEQUENCE OF SEQUENCE { addressFamily OCTET STRING,
 // choice of BIT STRING prefixes and ranges }.
 bool ipAddressBlocksRead(const Asn1* value) {
-    ExtPtrArray holder;
-    holder.setOwnsObjects(true);
-    std::vector<const Asn1*> families;
-    if (!sequenceOf(value, holder, families))
+    ListOf families;
+    if (!families.readSequence(value))
         return false;
-    for (const Asn1* family : families) {
+    for (const Asn1* family : families.items) {
         if (!isUniversal(family, kTagSequence) || family->getNumChildren() != 2 || family->getChild(0)->tagClass != 0 ||
             family->getChild(0)->tag != kTagOctetString || !resourceChoiceReads(family->getChild(1), isBitStringItem))
             return false;
