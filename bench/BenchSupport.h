@@ -222,12 +222,18 @@ double childPeakMb(bool ofPrograms, Work&& work) {
     return peak >= 0 ? static_cast<double>(peak) / kKbPerMb : -1;
 }
 
-// A program's peak resident size, in KiB, as GNU time reports it (a child
-// forked from this larger process would count this one's pages); negative
-// when it failed. folder: where the report is written for a moment.
-inline double programPeakKib(const std::string& folder, std::vector<std::string> argv) {
-    const std::string report = folder + "/peak.txt";
-    argv.insert(argv.begin(), {"/usr/bin/time", "-o", report, "-f", "%M"});
+// What a program used, as GNU time reports it: CPU seconds (user and
+// system) and peak resident size in KiB (a child forked from this larger
+// process would count this one's pages); both negative when it failed.
+// folder: where the report is written for a moment.
+struct ProgramUsage {
+    double cpuSeconds = -1;
+    double peakKib = -1;
+};
+
+inline ProgramUsage programUsage(const std::string& folder, std::vector<std::string> argv) {
+    const std::string report = folder + "/usage.txt";
+    argv.insert(argv.begin(), {"/usr/bin/time", "-o", report, "-f", "%U %S %M"});
     const pid_t child = ::fork();
     if (child == 0) {
         std::vector<char*> args;
@@ -239,12 +245,18 @@ inline double programPeakKib(const std::string& folder, std::vector<std::string>
     }
     int status = 0;
     if (child < 0 || ::waitpid(child, &status, 0) != child || !WIFEXITED(status) || WEXITSTATUS(status) != 0)
-        return -1;
+        return {};
     std::ifstream in(report);
-    double kib = -1;
-    in >> kib;
+    double user = -1, system = -1, kib = -1;
+    in >> user >> system >> kib;
     std::remove(report.c_str());
-    return kib;
+    if (!in || kib < 0)
+        return {};
+    return {user + system, kib};
+}
+
+inline double programPeakKib(const std::string& folder, std::vector<std::string> argv) {
+    return programUsage(folder, std::move(argv)).peakKib;
 }
 
 } // namespace benchsupport

@@ -592,7 +592,9 @@ bool decodeBerLevel(const unsigned char* data, std::uint32_t length, ExtPtrArray
             const std::uint32_t childSegments = segmented ? (segmentsOf ? segmentsOf : h.tag) : 0;
             ok = node->children && decodeBerLevel(p, h.indefinite ? remaining : len, *node->children, 0, deep,
                                                   asMessage, used, closed, trace, log, depth + 1, childSegments);
-            if (ok && segmented && !segmentsOf) {
+            // An OCTET STRING's content is not judged: a streamed message's
+            // content is not gathered again only to pass.
+            if (ok && segmented && !segmentsOf && isCheckedString(h.tag)) {
                 DataBuffer joined;
                 joinSegments(*node, joined);
                 ok = asnContentAllowed(h.tag, false, joined.getData(), joined.getSize(), log);

@@ -117,6 +117,10 @@ bool isSegmentedString(std::uint32_t tag) {
            tag == kTagUniversalString || tag == kTagBmpString;
 }
 
+bool isCheckedString(std::uint32_t tag) {
+    return tag == kTagUtf8String || tag == kTagBmpString || tag == kTagUniversalString;
+}
+
 bool asnContentAllowed(std::uint32_t tag, bool constructed, const unsigned char* p, std::uint32_t n, LogBase& log) {
     if (constructed) {
         const bool primitiveOnly = tag == kTagBoolean || tag == kTagInteger || tag == kTagNull || tag == kTagOid ||
@@ -692,6 +696,25 @@ bool joinSegments(AsnItem& item, std::uint32_t tag, ExtPtrArray* children, bool 
     return decodeUniversal(item, tag, joined.getData(), joined.getSize(), log);
 }
 
+// The items a rendering shows empty, found by where they start in the input.
+struct Skipping {
+    const unsigned char* base;
+    const std::vector<AsnSkipped>* items;
+    // Of the item last matched: its content and, when indefinite, its end.
+    mutable std::uint32_t contentSize = 0;
+
+    bool skips(const unsigned char* start, const AsnHeader& h, std::uint32_t room) const {
+        const auto offset = static_cast<std::uint32_t>(start - base);
+        for (const AsnSkipped& item : *items)
+            if (item.offset == offset && item.size >= h.size &&
+                (h.indefinite ? item.size - h.size <= room : item.size - h.size == room)) {
+                contentSize = item.size - h.size;
+                return true;
+            }
+        return false;
+    }
+};
+
 // One level of items into list. False (logged) when anything in the range or
 // below it is malformed: nothing of a broken encoding is kept. eoc tells that
 // an end-of-contents pair closed the level; maxItems > 0 stops the walk after
@@ -699,7 +722,7 @@ bool joinSegments(AsnItem& item, std::uint32_t tag, ExtPtrArray* children, bool 
 // holds (0 for none): they are OCTET STRINGs or of that type, kept raw.
 bool decodeLevel(const unsigned char* data, std::uint32_t length, ExtPtrArray& list, std::uint32_t& consumed, bool& eoc,
                  LogBase& log, bool verbose, AsnLengths rules, bool borrowLarge, int depth, int maxItems,
-                 std::uint32_t segmentsOf = 0) {
+                 const Skipping* skipping, std::uint32_t segmentsOf = 0) {
     consumed = 0;
     eoc = false;
     if (depth > kMaxNestingDepth) {
@@ -777,8 +800,14 @@ bool decodeLevel(const unsigned char* data, std::uint32_t length, ExtPtrArray& l
                 log.enterContext("DecodeAsnConstructed", true);
             auto* children = new (std::nothrow) ExtPtrArray();
             const std::uint32_t childSegments = segmented ? (segmentsOf ? segmentsOf : h.tag) : 0;
-            bool ok = children && decodeLevel(p, span, *children, used, closed, log, nestedVerbose, rules, borrowLarge,
-                                              depth + 1, 0, childSegments);
+            bool ok = children != nullptr;
+            if (ok && skipping && skipping->skips(p - h.size, h, span)) {
+                used = skipping->contentSize;
+                closed = h.indefinite;
+            } else {
+                ok = ok && decodeLevel(p, span, *children, used, closed, log, nestedVerbose, rules, borrowLarge,
+                                       depth + 1, 0, skipping, childSegments);
+            }
             if (nestedVerbose)
                 log.leaveContext();
             if (ok && h.indefinite && !closed) {
@@ -851,10 +880,9 @@ bool decodeLevel(const unsigned char* data, std::uint32_t length, ExtPtrArray& l
     return true;
 }
 
-} // namespace
-
-ExtPtrArray* decodeAsnItems(const unsigned char* data, std::uint32_t length, std::uint32_t& consumed, LogBase& log,
-                            bool verbose, int maxItems, AsnLengths rules, bool borrowLargeOctets) {
+ExtPtrArray* decodeItems(const unsigned char* data, std::uint32_t length, std::uint32_t& consumed, LogBase& log,
+                         bool verbose, int maxItems, AsnLengths rules, bool borrowLargeOctets,
+                         const Skipping* skipping) {
     consumed = 0;
     if (!data || length == 0)
         return nullptr;
@@ -862,12 +890,20 @@ ExtPtrArray* decodeAsnItems(const unsigned char* data, std::uint32_t length, std
     if (!list)
         return nullptr;
     bool eoc = false;
-    if (!decodeLevel(data, length, *list, consumed, eoc, log, verbose, rules, borrowLargeOctets, 0, maxItems)) {
+    if (!decodeLevel(data, length, *list, consumed, eoc, log, verbose, rules, borrowLargeOctets, 0, maxItems,
+                     skipping)) {
         deleteItems(list);
         consumed = 0;
         return nullptr;
     }
     return list;
+}
+
+} // namespace
+
+ExtPtrArray* decodeAsnItems(const unsigned char* data, std::uint32_t length, std::uint32_t& consumed, LogBase& log,
+                            bool verbose, int maxItems, AsnLengths rules, bool borrowLargeOctets) {
+    return decodeItems(data, length, consumed, log, verbose, maxItems, rules, borrowLargeOctets, nullptr);
 }
 
 AsnItem* DecodeAsn(const unsigned char* data, std::uint32_t length, LogBase& log, bool verbose) {
@@ -1164,14 +1200,15 @@ TreeNode* AsnItem::toTree(TreeNode* parent) const {
 namespace {
 
 ExtPtrArray* decodeForRendering(const DataBuffer& der, LogBase& log, bool verbose, AsnLengths rules,
-                                bool borrowLargeOctets) {
+                                bool borrowLargeOctets, const std::vector<AsnSkipped>* skipped = nullptr) {
     if (der.getSize() == 0) {
         log.logError(asn_msg::kEmptyDer);
         return nullptr;
     }
     std::uint32_t consumed = 0;
-    ExtPtrArray* list =
-        decodeAsnItems(der.getData(), der.getSize(), consumed, log, verbose, 0, rules, borrowLargeOctets);
+    Skipping skipping{der.getData(), skipped};
+    ExtPtrArray* list = decodeItems(der.getData(), der.getSize(), consumed, log, verbose, 0, rules, borrowLargeOctets,
+                                    skipped ? &skipping : nullptr);
     if (list && list->getCount() == 0) {
         log.logError(asn_msg::kNoNodes);
         delete list;
@@ -1182,11 +1219,14 @@ ExtPtrArray* decodeForRendering(const DataBuffer& der, LogBase& log, bool verbos
 
 } // namespace
 
-bool derToXml(const DataBuffer& der, StringBuffer& out, ExtPtrArray* ext, LogBase& log, bool verbose,
-              AsnLengths rules) {
+bool derToXml(const DataBuffer& der, StringBuffer& out, ExtPtrArray* ext, LogBase& log, bool verbose, AsnLengths rules,
+              const std::vector<AsnSkipped>* skipped) {
     out.clear();
-    out.reserveExtra(static_cast<int>(der.getSize() * 2));
-    ExtPtrArray* list = decodeForRendering(der, log, verbose, rules, ext != nullptr);
+    std::uint32_t shown = der.getSize();
+    for (std::size_t i = 0; skipped && i < skipped->size(); ++i)
+        shown -= std::min(shown, (*skipped)[i].size);
+    out.reserveExtra(static_cast<int>(shown * 2));
+    ExtPtrArray* list = decodeForRendering(der, log, verbose, rules, ext != nullptr, skipped);
     if (!list)
         return false;
     bool wrap = list->getCount() > 1;

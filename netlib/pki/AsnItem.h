@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "netlib/core/ExtPtrArray.h"
 #include "netlib/core/TessikObject.h"
@@ -115,8 +116,15 @@ AsnItem* DecodeAsn(const unsigned char* data, std::uint32_t length, LogBase& log
 // sequence element. False for empty input or input that does not decode.
 // The entries ext receives borrow der's bytes: der must outlive them, so
 // that a message read whole is not held again in its parts.
+// An item of der the rendering shows as an empty one of its tag (its
+// content read elsewhere): where it starts, and its size in all.
+struct AsnSkipped {
+    std::uint32_t offset;
+    std::uint32_t size;
+};
+// skipped (may be null): constructed items so shown, in der's order.
 bool derToXml(const DataBuffer& der, StringBuffer& out, ExtPtrArray* ext, LogBase& log, bool verbose,
-              AsnLengths rules = AsnLengths::Der);
+              AsnLengths rules = AsnLengths::Der, const std::vector<AsnSkipped>* skipped = nullptr);
 // The same decoding, built as an element tree (caller owns the root).
 TreeNode* derToTree(const DataBuffer& der, LogBase& log, bool verbose);
 
@@ -142,6 +150,9 @@ bool asnOidWellFormed(const unsigned char* p, std::uint32_t n);
 // from OCTET STRING through the character strings and times: each segment
 // is an OCTET STRING or of the string's own type.
 bool isSegmentedString(std::uint32_t tag);
+// Those of them whose content asnContentAllowed judges: only these need
+// their segments joined to be judged.
+bool isCheckedString(std::uint32_t tag);
 
 // Whether a universal item's content may stand (content null for a
 // constructed item), as X.690 has it for BER and DER alike; false (logged)

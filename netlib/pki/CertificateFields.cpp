@@ -11,6 +11,7 @@
 #include "netlib/core/ExtPtrArray.h"
 #include "netlib/core/LogBase.h"
 #include "netlib/core/StringBuffer.h"
+#include "netlib/crypto/CipherOids.h"
 #include "netlib/pki/Asn1.h"
 #include "netlib/pki/AsnItem.h"
 #include "netlib/pki/MsCertificate.h"
@@ -158,6 +159,22 @@ bool parseAsnTime(const Asn1* node, std::int64_t& out) {
     return true;
 }
 
+// RSAPublicKey ::= SEQUENCE { modulus INTEGER, publicExponent INTEGER }, as
+// openssl decodes it: the numbers' sizes and signs are judged when a
+// signature is checked, not here.
+bool rsaKeyReads(std::string_view key) {
+    std::unique_ptr<Asn1> node = decoded(key);
+    if (!node || node->tagClass != asn::kClassUniversal || node->tag != asn::kTagSequence || node->primitive ||
+        node->getNumChildren() != 2)
+        return false;
+    for (int i = 0; i < 2; ++i) {
+        const Asn1* number = node->getChild(i);
+        if (number->tagClass != asn::kClassUniversal || number->tag != asn::kTagInteger || !number->primitive)
+            return false;
+    }
+    return true;
+}
+
 } // namespace
 
 std::unique_ptr<CertificateFields> readCertificateFields(platform::PCCERT_CONTEXT context) {
@@ -212,6 +229,7 @@ std::unique_ptr<CertificateFields> readCertificateFields(std::string_view der) {
     StringBuffer oidText;
     keyOid->getOidString(oidText);
     cert->keyOid = oidText.getString();
+    cert->keyUnreadable = cert->keyOid == alg_oid::kRsaEncryption && !rsaKeyReads(cert->key);
     std::unique_ptr<Asn1> validity = decoded(tbs[at + kValidity]);
     cert->timesRead = validity && parseAsnTime(validity->getChild(0), cert->notBefore) &&
                       parseAsnTime(validity->getChild(1), cert->notAfter);
@@ -430,18 +448,31 @@ bool readCertificateId(const Asn1* node, CertificateId& out) {
     return !out.issuer.empty() && !out.serial.empty();
 }
 
-// A Name's DER delimits itself: the issuer and the serial after it make
-// one key. The decoder takes an INTEGER only in its shortest form, so equal
-// values are equal octets.
+namespace {
+
+// The issuer compared as the chain compares names, its key's length first
+// so that the serial after it cannot pass for a part of it. The decoder
+// takes an INTEGER only in its shortest form, so equal values are equal
+// octets. Empty for a name openssl could not read.
+std::string issuerSerialKey(std::string_view issuer, const std::string& serial) {
+    const std::optional<std::string> name = issuer.empty() || serial.empty() ? std::nullopt : nameComparisonKey(issuer);
+    if (!name)
+        return std::string();
+    std::string key = "i";
+    appendKeyPart(key, *name);
+    return key + serial;
+}
+
+} // namespace
+
 std::string certificateIdKey(const CertificateId& id) {
     if (id.byKeyId)
         return id.keyId.empty() ? std::string() : "k" + id.keyId;
-    return id.serial.empty() || id.issuer.empty() ? std::string() : "i" + id.issuer + id.serial;
+    return issuerSerialKey(id.issuer, id.serial);
 }
 
 void certificateIdKeys(const CertificateFields& cert, std::string& byIssuer, std::string& byKeyId) {
-    const std::string issuer = cert.serial.empty() ? std::string() : nameAsDer(cert.issuer);
-    byIssuer = issuer.empty() ? std::string() : "i" + issuer + cert.serial;
+    byIssuer = issuerSerialKey(cert.issuer, cert.serial);
     byKeyId = !cert.subjectKeyId || cert.subjectKeyId->empty() || cert.subjectKeyIdUnreadable
                   ? std::string()
                   : "k" + *cert.subjectKeyId;
@@ -500,6 +531,11 @@ bool commonNameClaimsHost(std::string_view name) {
 }
 
 } // namespace
+
+bool readableAsOpensslReads(const CertificateFields& cert, bool asIssuer) {
+    return !cert.facts.extensionUnreadable && !cert.subjectKeyIdUnreadable && !cert.authorityKeyId.unreadable &&
+           !(asIssuer && cert.keyUnreadable);
+}
 
 std::string asciiLowered(std::string text) {
     constexpr char kCaseBit = 'a' - 'A';

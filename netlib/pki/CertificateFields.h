@@ -42,6 +42,9 @@ constexpr std::uint32_t kKeyUsageCrlSign = 0x02;
 constexpr std::uint32_t kKeyUsageTlsServer =
     kKeyUsageDigitalSignature | kKeyUsageKeyEncipherment | kKeyUsageKeyAgreement;
 
+// The Netscape certificate type's bit for an SSL server.
+constexpr std::uint8_t kNetscapeSslServer = 0x40;
+
 constexpr const char* kOidServerAuth = "1.3.6.1.5.5.7.3.1";
 constexpr const char* kOidAnyExtendedKeyUsage = "2.5.29.37.0";
 
@@ -74,11 +77,17 @@ struct CertificateExtensionFacts {
     // A critical extension whose meaning is not judged here.
     bool unknownCritical = false;
     // Basic constraints, key usage, extended key usage, subjectAltName, name
-    // constraints or a key identifier that cannot be read or is repeated, or
-    // a key usage that allows nothing: openssl reads these on every
-    // certificate, and takes one it cannot read for no one's issuer and
-    // finds no issuer for it.
+    // constraints, a key identifier, CRL distribution points, the Netscape
+    // certificate type, proxyCertInfo or an RFC 3779 address or AS block
+    // that cannot be read or is repeated, or a key usage that allows nothing:
+    // openssl reads these on every certificate, and takes one it cannot read
+    // for no one's issuer and finds no issuer for it.
     bool extensionUnreadable = false;
+    // The Netscape certificate type's first octet, when present.
+    bool hasNetscapeCertType = false;
+    std::uint8_t netscapeCertType = 0;
+    // A proxyCertInfo: openssl allows no proxy certificate on a path.
+    bool proxyCertificate = false;
     // extendedKeyUsage: the purposes as dotted OIDs (none when unreadable).
     bool hasExtendedKeyUsage = false;
     std::vector<std::string> extendedKeyUsages;
@@ -121,6 +130,9 @@ struct CertificateFields {
     // A subject key identifier that is no OCTET STRING: openssl takes no
     // certificate with one for an issuer.
     bool subjectKeyIdUnreadable = false;
+    // An RSA key that is no SEQUENCE of two INTEGERs: openssl has no key for
+    // such a certificate, and takes it for no one's issuer.
+    bool keyUnreadable = false;
     AuthorityKeyIdFields authorityKeyId;
     // 1 to 3, as the certificate says (absent: 1).
     long version = 1;
@@ -132,6 +144,10 @@ struct CertificateFields {
     bool validAt(std::int64_t t) const { return timesRead && notBefore <= t && t <= notAfter; }
     bool notYetValidAt(std::int64_t t) const { return !timesRead || t < notBefore; }
 };
+
+// Whether openssl reads the certificate whole: every extension it reads on
+// every certificate and, for an issuer, its public key.
+bool readableAsOpensslReads(const CertificateFields& cert, bool asIssuer);
 
 // The names a certificate claims, the one reading of them that both the
 // host check and the name-constraint check make: its DNS subjectAltNames
@@ -188,8 +204,9 @@ std::string nameAsDer(std::string_view encoded);
 // Reads an IssuerAndSerialNumber, or a [0] subject key identifier (in
 // segments too); false for anything else.
 bool readCertificateId(const Asn1* node, CertificateId& out);
-// Whether the certificate is the one named: its whole issuer Name (as DER,
-// lengths aside) and its serial's value, or its subjectKeyIdentifier.
+// Whether the certificate is the one named: its issuer Name, compared as
+// names on a chain are (nameComparisonKey), and its serial's value, or its
+// subjectKeyIdentifier.
 bool certificateHasId(const CertificateFields& cert, const CertificateId& id);
 // Map keys, so that thousands of certificates or of names are matched
 // without a walk: the key of what an id names (empty when it names

@@ -57,11 +57,6 @@ struct ChainCert : CertificateFields {
     std::optional<std::string> authorityIssuerName;
 
     bool selfIssued() const { return sameName(subjectName, issuerName); }
-    // openssl takes a certificate with an extension it cannot read for no
-    // one's issuer, and finds no issuer for it.
-    bool extensionsReadable() const {
-        return !facts.extensionUnreadable && !subjectKeyIdUnreadable && !authorityKeyId.unreadable;
-    }
 };
 
 std::unique_ptr<ChainCert> readCertificate(platform::PCCERT_CONTEXT context) {
@@ -182,9 +177,13 @@ DWORD judgeEachCertificate(const std::vector<const ChainCert*>& path, LogBase* l
             status |= CERT_TRUST_INVALID_EXTENSION;
             logFailure(log, chain_msg::kRepeatedExtension, i);
         }
-        if (cert.facts.malformed || (!cert.extensionsReadable() && !cert.facts.repeatedExtension)) {
+        if (cert.facts.malformed || (!readableAsOpensslReads(cert, i > 0) && !cert.facts.repeatedExtension)) {
             status |= CERT_TRUST_INVALID_EXTENSION;
             logFailure(log, chain_msg::kUnreadableExtension, i);
+        }
+        if (cert.facts.proxyCertificate) {
+            status |= CERT_TRUST_INVALID_EXTENSION;
+            logFailure(log, chain_msg::kProxyCertificate, i);
         }
         if (cert.facts.unknownCritical) {
             status |= CERT_TRUST_HAS_NOT_SUPPORTED_CRITICAL_EXT;
@@ -319,6 +318,11 @@ DWORD judgeUsage(const std::vector<const ChainCert*>& path, const CERT_CHAIN_PAR
         status |= CERT_TRUST_IS_NOT_VALID_FOR_USAGE | kChainInfoKeyUsage;
         logFailure(log, chain_msg::kKeyUsageNotForServer, 0);
     }
+    const CertificateExtensionFacts& leaf = path.front()->facts;
+    if (forServer && leaf.hasNetscapeCertType && (leaf.netscapeCertType & kNetscapeSslServer) == 0) {
+        status |= CERT_TRUST_IS_NOT_VALID_FOR_USAGE | kChainInfoKeyUsage;
+        logFailure(log, chain_msg::kNetscapeTypeNotForServer, 0);
+    }
     return status;
 }
 
@@ -375,7 +379,7 @@ const ChainCert* chooseIssuer(const ChainCert& current, const std::vector<Candid
                               const std::unordered_set<std::string>& inPath, std::int64_t now,
                               bool& skippedUnreadable) {
     skippedUnreadable = false;
-    if (!current.extensionsReadable())
+    if (!readableAsOpensslReads(current, false))
         return nullptr;
     const bool rsaSigned = hashIdOfRsaSignatureOid(current.signatureOid.c_str()) != 0;
     const Candidate* best = nullptr;
@@ -383,7 +387,7 @@ const ChainCert* chooseIssuer(const ChainCert& current, const std::vector<Candid
         const ChainCert& cert = *candidate.cert;
         if (!sameName(cert.subjectName, current.issuerName) || inPath.count(cert.der))
             continue;
-        if (!cert.extensionsReadable()) {
+        if (!readableAsOpensslReads(cert, true)) {
             skippedUnreadable = true;
             continue;
         }

@@ -7,9 +7,10 @@
 // goes by names, issuer to subject, compared as openssl compares them
 // (nameComparisonKey). Of the issuers of one name one is chosen as openssl
 // chooses one, by what costs no signature (none that a field of the
-// authority key identifier leaves out, nor with an extension openssl
-// cannot read, nor with a key of another kind than the signature needs;
-// none for a certificate with such an extension; a trusted one first, then
+// authority key identifier leaves out, nor one openssl cannot read whole,
+// an extension or its key (readableAsOpensslReads), nor with a key of
+// another kind than the signature needs; none for a certificate with an
+// extension openssl cannot read; a trusted one first, then
 // one valid at the time, then one the server sent before one of the other
 // stores, then of two out of time the later ending, then the first) and
 // only its signature checked, as openssl checks only the issuer it chose:
@@ -25,11 +26,10 @@
 // self-issued root or with a key usage that allows certificate signing; a
 // path length constraint bounds the CAs below it that are not
 // self-issued. Every certificate of the path must hold each extension at
-// most once, its basic constraints, key usage, extended key usage,
-// alternative names, name constraints and key identifiers in a form that
-// can be read (a key usage allowing something), and no critical one this
-// engine does not judge, and must name in its signed part the signature
-// algorithm it is signed with. A CA's name
+// most once, those openssl reads on every certificate in a form it can read
+// (a key usage allowing something), no proxyCertInfo, and no critical one
+// this engine does not judge, and must name in its signed part the
+// signature algorithm it is signed with. A CA's name
 // constraints on DNS names and IP addresses bind every certificate below it
 // that is not a self-issued CA, on the names claimedNames gives (the end
 // certificate's common names too, when it has no DNS alternative name, of
@@ -37,8 +37,8 @@
 // name form cannot
 // be judged and fail the path. Requested usages are judged against the
 // extended key usage of every certificate that has one, and server
-// authentication against the end certificate's key usage, as openssl's
-// sslserver purpose does. Beyond that: no revocation or policies (a
+// authentication against the end certificate's key usage and Netscape
+// certificate type, as openssl's sslserver purpose does. Beyond that: no revocation or policies (a
 // critical policy constraints, inhibit-any-policy or policy mappings
 // extension is one not understood).
 #include <cstdint>
@@ -112,14 +112,17 @@ constexpr const char* kAlgorithmMismatch =
     "A certificate names another signature algorithm in its signed part than outside it.";
 constexpr const char* kRepeatedExtension = "A certificate holds the same extension twice.";
 constexpr const char* kUnreadableExtension =
-    "A certificate's basic constraints, key usage, extended key usage, alternative names, name constraints or "
-    "key identifiers cannot be read, or its key usage allows nothing.";
+    "A certificate's basic constraints, key usage, extended key usage, alternative names, name constraints, "
+    "key identifiers, CRL distribution points, Netscape type, proxyCertInfo, address or AS blocks, or its key "
+    "cannot be read, or its key usage allows nothing.";
 constexpr const char* kUnknownCritical = "A certificate holds a critical extension that is not understood.";
 constexpr const char* kUnsupportedNameConstraint = "A name constraint of a form that cannot be judged.";
 constexpr const char* kNotPermittedName = "A name lies outside the names its issuer's constraints permit.";
 constexpr const char* kExcludedName = "A name lies inside names its issuer's constraints exclude.";
 constexpr const char* kUsageNotAllowed = "An extended key usage does not allow the requested usage.";
 constexpr const char* kKeyUsageNotForServer = "The certificate's key usage allows no TLS key exchange.";
+constexpr const char* kNetscapeTypeNotForServer = "The certificate's Netscape type does not allow an SSL server.";
+constexpr const char* kProxyCertificate = "A proxy certificate is not allowed on a path.";
 } // namespace chain_msg
 
 struct CERT_CHAIN_ENGINE_CONFIG {

@@ -41,6 +41,8 @@ constexpr std::uint32_t kTagEdiPartyName = 5;
 // Segments of a string nested deeper than this make it unreadable, as the
 // TLS peers refuse a certificate with them.
 constexpr int kMaxSegmentNesting = 5;
+// A BIT STRING's first content octet counts the unused bits of its last.
+constexpr unsigned char kMaxUnusedBits = 7;
 constexpr int kSubjectField = 4;
 // Path lengths beyond this are as good as none.
 constexpr long kMaxPathLength = 1L << 24;
@@ -55,6 +57,12 @@ constexpr const char* kOidNameConstraints = "2.5.29.30";
 // With no policy asked for, any policy serves: a critical policies extension
 // changes no verdict.
 constexpr const char* kOidCertificatePolicies = "2.5.29.32";
+constexpr const char* kOidIssuerAltName = "2.5.29.18";
+constexpr const char* kOidCrlDistributionPoints = "2.5.29.31";
+constexpr const char* kOidNetscapeCertType = "2.16.840.1.113730.1.1";
+constexpr const char* kOidProxyCertInfo = "1.3.6.1.5.5.7.1.14";
+constexpr const char* kOidIpAddressBlocks = "1.3.6.1.5.5.7.1.7";
+constexpr const char* kOidAsIdentifiers = "1.3.6.1.5.5.7.1.8";
 constexpr const char* kOidCommonName = "2.5.4.3";
 
 // The decoded certificate of a context, or null.
@@ -264,16 +272,20 @@ void MsCertificate::getKeyIdentifiers(const Asn1* cert, DataBuffer& subjectKeyId
         std::unique_ptr<Asn1> value = decodeValue(ext->value);
         if (ext->oid == kOidAuthorityKeyId && fields)
             readAuthorityKeyId(value.get(), fields->authorityKeyId);
+        if (ext->oid != kOidSubjectKeyId)
+            continue;
+        // One reading for the stores, the chain and the signer lookup: an
+        // OCTET STRING, its segments joined.
         std::string keyId;
-        if (ext->oid == kOidSubjectKeyId && fields) {
-            fields->subjectKeyIdUnreadable =
-                !value || value->tagClass != 0 || value->tag != kTagOctetString || !joinedContent(value.get(), keyId);
+        const bool readable =
+            value && value->tagClass == 0 && value->tag == kTagOctetString && joinedContent(value.get(), keyId);
+        subjectKeyId.clear();
+        if (readable)
+            subjectKeyId.append(keyId.data(), static_cast<unsigned int>(keyId.size()));
+        if (fields) {
+            fields->subjectKeyIdUnreadable = !readable;
             fields->subjectKeyId = std::move(keyId);
         }
-        if (!value)
-            continue;
-        if (ext->oid == kOidSubjectKeyId && value->tag == kTagOctetString)
-            value->getContent(subjectKeyId);
     }
 }
 
@@ -347,17 +359,41 @@ void readBasicConstraints(const Asn1& value, CertificateExtensionFacts& out) {
     }
 }
 
+// A BIT STRING's content as openssl reads one, whatever its tag: a count of
+// unused bits up to 7 first, the bits after it (none is no fault), those
+// unused cleared; false for anything else, an empty content included.
+bool bitStringBits(const Asn1& value, std::string& bits) {
+    std::string content;
+    if (!joinedContent(&value, content) || content.empty() || static_cast<unsigned char>(content[0]) > kMaxUnusedBits)
+        return false;
+    bits = content.substr(1);
+    if (!bits.empty())
+        bits.back() = static_cast<char>(static_cast<unsigned char>(bits.back()) & (0xFF << content[0]));
+    return true;
+}
+
+bool isBitString(const Asn1& value, std::string& bits) {
+    return value.tagClass == 0 && value.tag == kTagBitString && bitStringBits(value, bits);
+}
+
+// An INTEGER as openssl reads one: primitive, not empty, in its shortest form.
+bool integerReads(const Asn1& node) {
+    const std::string bytes = contentOf(&node);
+    const bool padded = bytes.size() > 1 &&
+                        ((bytes[0] == 0 && (bytes[1] & 0x80) == 0) || (bytes[0] == '\xFF' && (bytes[1] & 0x80) != 0));
+    return node.primitive && !bytes.empty() && !padded;
+}
+
 void readKeyUsage(const Asn1& value, CertificateExtensionFacts& out) {
     out.hasKeyUsage = true;
-    std::string bits = contentOf(&value);
-    if (value.tag != kTagBitString || bits.empty()) {
+    std::string bits;
+    if (!isBitString(value, bits)) {
         out.malformed = true;
         return;
     }
-    // The first content byte counts the unused bits.
     constexpr unsigned int kOctetBits = 8;
-    for (std::size_t i = 1; i < bits.size() && i <= 2; ++i)
-        out.keyUsage |= std::uint32_t{static_cast<unsigned char>(bits[i])} << (kOctetBits * (i - 1));
+    for (std::size_t i = 0; i < bits.size() && i < 2; ++i)
+        out.keyUsage |= std::uint32_t{static_cast<unsigned char>(bits[i])} << (kOctetBits * i);
 }
 
 bool isUniversal(const Asn1* node, std::uint32_t tag) {
@@ -413,11 +449,8 @@ void readAuthorityKeyId(const Asn1* value, AuthorityKeyIdFields& out) {
             out.unreadable = !joinedContent(part, bytes);
             out.keyId = std::move(bytes);
         } else if (part->tag == kSerialField) {
-            bytes = contentOf(part);
-            const bool padded = bytes.size() > 1 && ((bytes[0] == 0 && (bytes[1] & 0x80) == 0) ||
-                                                     (bytes[0] == '\xFF' && (bytes[1] & 0x80) != 0));
-            out.unreadable = !part->primitive || bytes.empty() || padded;
-            out.serial = std::move(bytes);
+            out.unreadable = !integerReads(*part);
+            out.serial = contentOf(part);
         } else {
             ExtPtrArray holder;
             holder.setOwnsObjects(true);
@@ -553,6 +586,200 @@ void readCommonNames(const Asn1* subject, CertificateExtensionFacts& out) {
     }
 }
 
+bool isInteger(const Asn1* node) {
+    return node && node->tagClass == 0 && node->tag == kTagInteger && integerReads(*node);
+}
+
+// An OBJECT IDENTIFIER openssl decodes: no arc padded with 0x80, none cut off.
+bool isReadableOid(const Asn1* node) {
+    if (!node || node->tagClass != 0 || !node->isOid() || !node->primitive)
+        return false;
+    const std::string bytes = contentOf(node);
+    if (bytes.empty() || (bytes.back() & 0x80) != 0)
+        return false;
+    for (std::size_t i = 0; i < bytes.size(); ++i)
+        if (static_cast<unsigned char>(bytes[i]) == 0x80 && (i == 0 || (bytes[i - 1] & 0x80) == 0))
+            return false;
+    return true;
+}
+
+bool derOf(const Asn1& node, std::string& out) {
+    DataBuffer der;
+    LogNull quiet;
+    if (!node.encodeDer(der, false, nullptr, quiet))
+        return false;
+    out.assign(reinterpret_cast<const char*>(der.getData()), der.getSize());
+    return true;
+}
+
+// The items of a SEQUENCE OF or a SET OF as openssl reads them, written
+// primitive too; those read from a primitive one are held here.
+struct ListOf {
+    ExtPtrArray holder;
+    std::vector<const Asn1*> items;
+
+    ListOf() { holder.setOwnsObjects(true); }
+    bool read(const Asn1& node) { return listItems(node, holder, items); }
+    bool readSequence(const Asn1* node) {
+        return node && node->tagClass == 0 && node->tag == kTagSequence && read(*node);
+    }
+};
+
+// GeneralNames (of any tag), written primitive too: each a GeneralName in a
+// form its tag allows, a directory name one whose values openssl can
+// compare.
+bool generalNamesRead(const Asn1& list) {
+    ListOf names;
+    if (!names.read(list))
+        return false;
+    for (const Asn1* name : names.items) {
+        std::string der;
+        if (name->tagClass != kClassContext || !generalNameForm(*name) ||
+            (name->tag == kTagDirectoryName && (!derOf(*name->getChild(0), der) || !nameComparisonKey(der))))
+            return false;
+    }
+    return true;
+}
+
+// nameRelativeToCRLIssuer: openssl joins it to the CRL issuer's name and
+// encodes the whole, which fails for a value it cannot compare.
+bool relativeNameReads(const Asn1& rdn) {
+    ListOf pairs;
+    if (!pairs.read(rdn))
+        return false;
+    std::unique_ptr<Asn1> name(Asn1::newSequence());
+    Asn1* set = Asn1::newSet();
+    name->appendChild(set);
+    for (const Asn1* pair : pairs.items) {
+        std::string der;
+        if (!isUniversal(pair, kTagSequence) || pair->getNumChildren() != 2 || !isReadableOid(pair->getChild(0)) ||
+            !derOf(*pair, der))
+            return false;
+        DataBuffer bytes;
+        bytes.append(der.data(), static_cast<unsigned int>(der.size()));
+        std::unique_ptr<Asn1> copy = decodeValue(bytes);
+        if (!copy || !set->appendChild(copy.get()))
+            return false;
+        copy.release();
+    }
+    std::string der;
+    return derOf(*name, der) && nameComparisonKey(der).has_value();
+}
+
+// CRLDistributionPoints: a SEQUENCE OF DistributionPoint { [0]
+// DistributionPointName, [1] reasons, [2] cRLIssuer }, each optional and in
+// that order, with a point's name or a CRL issuer; a relative name joined to
+// the issuer's as openssl joins it.
+bool crlDistributionPointsRead(const Asn1* value) {
+    constexpr std::uint32_t kPointName = 0, kReasons = 1, kCrlIssuer = 2;
+    constexpr std::uint32_t kFullName = 0, kRelativeName = 1;
+    ListOf points;
+    if (!points.readSequence(value))
+        return false;
+    for (const Asn1* point : points.items) {
+        if (!isUniversal(point, kTagSequence))
+            return false;
+        std::uint32_t next = kPointName;
+        bool named = false;
+        for (int j = 0; j < point->getNumChildren(); ++j) {
+            const Asn1* part = point->getChild(j);
+            std::string bits;
+            if (part->tagClass != kClassContext || part->tag < next || part->tag > kCrlIssuer)
+                return false;
+            next = part->tag + 1;
+            if (part->tag == kPointName) {
+                const Asn1* choice = part->getNumChildren() == 1 && !part->primitive ? part->getChild(0) : nullptr;
+                if (!choice || choice->tagClass != kClassContext ||
+                    (choice->tag == kFullName ? !generalNamesRead(*choice)
+                                              : choice->tag != kRelativeName || !relativeNameReads(*choice)))
+                    return false;
+                named = true;
+            } else if (part->tag == kReasons) {
+                if (!bitStringBits(*part, bits))
+                    return false;
+            } else {
+                if (!generalNamesRead(*part))
+                    return false;
+                named = named || part->getNumChildren() > 0;
+            }
+        }
+        if (!named)
+            return false;
+    }
+    return true;
+}
+
+// ProxyCertInfo ::= SEQUENCE { pcPathLengthConstraint INTEGER OPTIONAL,
+// proxyPolicy SEQUENCE { policyLanguage OID, policy OCTET STRING OPTIONAL } }.
+bool proxyCertInfoReads(const Asn1* value) {
+    if (!isUniversal(value, kTagSequence) || value->getNumChildren() < 1 || value->getNumChildren() > 2)
+        return false;
+    const bool hasLength = value->getNumChildren() == 2;
+    const Asn1* policy = value->getChild(hasLength ? 1 : 0);
+    if ((hasLength && !isInteger(value->getChild(0))) || !isUniversal(policy, kTagSequence) ||
+        policy->getNumChildren() < 1 || policy->getNumChildren() > 2 || !isReadableOid(policy->getChild(0)))
+        return false;
+    const Asn1* text = policy->getChild(1);
+    return !text || (text->tagClass == 0 && text->tag == kTagOctetString);
+}
+
+bool isNull(const Asn1* node) {
+    constexpr std::uint32_t kTagNull = 5;
+    return node && node->tagClass == 0 && node->tag == kTagNull && node->primitive && contentOf(node).empty();
+}
+
+bool isBitStringItem(const Asn1* node) {
+    std::string bits;
+    return node && isBitString(*node, bits);
+}
+
+// An RFC 3779 choice: inherit NULL, or a SEQUENCE OF items or of SEQUENCE
+// { min, max } ranges of them.
+bool resourceChoiceReads(const Asn1* choice, bool (*item)(const Asn1*)) {
+    if (isNull(choice))
+        return true;
+    ListOf entries;
+    if (!entries.readSequence(choice))
+        return false;
+    for (const Asn1* entry : entries.items) {
+        const bool range = isUniversal(entry, kTagSequence) && entry->getNumChildren() == 2 &&
+                           item(entry->getChild(0)) && item(entry->getChild(1));
+        if (!range && !item(entry))
+            return false;
+    }
+    return true;
+}
+
+// IPAddrBlocks ::= SEQUENCE OF SEQUENCE { addressFamily OCTET STRING,
+// choice of BIT STRING prefixes and ranges }.
+bool ipAddressBlocksRead(const Asn1* value) {
+    ListOf families;
+    if (!families.readSequence(value))
+        return false;
+    for (const Asn1* family : families.items) {
+        if (!isUniversal(family, kTagSequence) || family->getNumChildren() != 2 || family->getChild(0)->tagClass != 0 ||
+            family->getChild(0)->tag != kTagOctetString || !resourceChoiceReads(family->getChild(1), isBitStringItem))
+            return false;
+    }
+    return true;
+}
+
+// ASIdentifiers ::= SEQUENCE { asnum [0], rdi [1] }, each optional and
+// explicit, a choice of INTEGER ids and ranges.
+bool asIdentifiersRead(const Asn1* value) {
+    if (!isUniversal(value, kTagSequence))
+        return false;
+    std::uint32_t next = 0;
+    for (int i = 0; i < value->getNumChildren(); ++i) {
+        const Asn1* part = value->getChild(i);
+        if (part->tagClass != kClassContext || part->primitive || part->tag < next || part->tag > 1 ||
+            part->getNumChildren() != 1 || !resourceChoiceReads(part->getChild(0), isInteger))
+            return false;
+        next = part->tag + 1;
+    }
+    return true;
+}
+
 } // namespace
 
 void MsCertificate::getExtensionFacts(platform::PCCERT_CONTEXT context, CertificateExtensionFacts& out) {
@@ -563,13 +790,15 @@ void MsCertificate::getExtensionFacts(platform::PCCERT_CONTEXT context, Certific
 void MsCertificate::getExtensionFacts(const Asn1* cert, CertificateExtensionFacts& out) {
     out = CertificateExtensionFacts();
     readCommonNames(tbsField(cert, kSubjectField), out);
-    static const char* const kJudged[] = {kOidBasicConstraints, kOidKeyUsage,           kOidSubjectAltName,
-                                          kOidExtKeyUsage,      kOidNameConstraints,    kOidSubjectKeyId,
-                                          kOidAuthorityKeyId,   kOidCertificatePolicies};
+    static const char* const kJudged[] = {
+        kOidBasicConstraints, kOidKeyUsage,       kOidSubjectAltName,      kOidExtKeyUsage,     kOidNameConstraints,
+        kOidSubjectKeyId,     kOidAuthorityKeyId, kOidCertificatePolicies, kOidNetscapeCertType};
     // Those openssl reads on every certificate, a repeated one included.
-    static const char* const kReadByOpenssl[] = {kOidBasicConstraints, kOidKeyUsage,        kOidSubjectAltName,
-                                                 kOidExtKeyUsage,      kOidNameConstraints, kOidSubjectKeyId,
-                                                 kOidAuthorityKeyId};
+    static const char* const kReadByOpenssl[] = {
+        kOidBasicConstraints, kOidKeyUsage,      kOidSubjectAltName,  kOidExtKeyUsage,
+        kOidNameConstraints,  kOidSubjectKeyId,  kOidAuthorityKeyId,  kOidCrlDistributionPoints,
+        kOidNetscapeCertType, kOidProxyCertInfo, kOidIpAddressBlocks, kOidAsIdentifiers};
+    bool proxy = false, altNames = false;
     std::vector<std::string> seen;
     for (const auto& ext : extensionsOf(cert)) {
         if (std::find(seen.begin(), seen.end(), ext->oid) != seen.end()) {
@@ -604,9 +833,35 @@ void MsCertificate::getExtensionFacts(const Asn1* cert, CertificateExtensionFact
             readNameConstraints(value.get(), out.nameConstraints);
             out.extensionUnreadable = out.extensionUnreadable || !value || value->tagClass != 0 ||
                                       value->tag != kTagSequence || value->primitive;
+        } else if (ext->oid == kOidCrlDistributionPoints) {
+            out.extensionUnreadable = !crlDistributionPointsRead(value.get()) || out.extensionUnreadable;
+        } else if (ext->oid == kOidNetscapeCertType) {
+            // openssl reads unused bits and no octet as no type at all,
+            // where the decoder refuses such a BIT STRING.
+            constexpr unsigned char kBareBitString[] = {kTagBitString, 1};
+            const unsigned char* raw = ext->value.getData();
+            const bool bare = ext->value.getSize() == sizeof kBareBitString + 1 &&
+                              std::memcmp(raw, kBareBitString, sizeof kBareBitString) == 0 &&
+                              raw[sizeof kBareBitString] <= kMaxUnusedBits;
+            std::string bits;
+            out.extensionUnreadable = (!bare && (!value || !isBitString(*value, bits))) || out.extensionUnreadable;
+            out.hasNetscapeCertType = true;
+            out.netscapeCertType = bits.empty() ? 0 : static_cast<unsigned char>(bits[0]);
+        } else if (ext->oid == kOidProxyCertInfo) {
+            out.extensionUnreadable = !proxyCertInfoReads(value.get()) || out.extensionUnreadable;
+            proxy = true;
+        } else if (ext->oid == kOidIpAddressBlocks) {
+            out.extensionUnreadable = !ipAddressBlocksRead(value.get()) || out.extensionUnreadable;
+        } else if (ext->oid == kOidAsIdentifiers) {
+            out.extensionUnreadable = !asIdentifiersRead(value.get()) || out.extensionUnreadable;
         }
+        altNames = altNames || ext->oid == kOidSubjectAltName || ext->oid == kOidIssuerAltName;
     }
-    out.extensionUnreadable = out.extensionUnreadable || out.malformed || (out.hasKeyUsage && out.keyUsage == 0);
+    // openssl takes a proxy certificate that is a CA or has alternative
+    // names for one it cannot read.
+    out.proxyCertificate = proxy;
+    out.extensionUnreadable = out.extensionUnreadable || out.malformed || (out.hasKeyUsage && out.keyUsage == 0) ||
+                              (proxy && (out.ca || altNames));
 }
 
 void MsCertificate::parseNames(LogBase& log) {

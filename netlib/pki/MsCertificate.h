@@ -73,7 +73,8 @@ public:
     static void nameBlobToText(platform::PCCERT_CONTEXT context, bool subject, XString& out);
     static void issuerNameText(platform::PCCERT_CONTEXT context, XString& out);
     void getSubjectText(XString& out, LogBase& log);
-    // The subject key identifier's content (empty when it has none).
+    // The subject key identifier's content, its segments joined (empty when
+    // it has none, or one that is no OCTET STRING).
     static void getKeyIdentifiers(platform::PCCERT_CONTEXT context, DataBuffer& subjectKeyId);
     // Basic constraints, key usage, subjectAltName and the common names.
     static void getExtensionFacts(platform::PCCERT_CONTEXT context, CertificateExtensionFacts& out);

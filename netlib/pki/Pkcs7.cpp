@@ -1,7 +1,6 @@
 #include "netlib/pki/Pkcs7.h"
 
 #include <cstring>
-#include <new>
 #include <utility>
 #include <vector>
 
@@ -43,16 +42,35 @@ void logExtractError(LogBase& log, int code) {
     log.logDataLong("extractCertsFromSignedDataAsnError", code);
 }
 
-// The DER of a SignedData message without the content of its certificates,
-// CRLs and signer infos, which are read from the message's DER reading
-// alone; false for another message, or one without them.
-bool signedDataWithoutLists(Asn1& root, DataBuffer& out, LogBase& log) {
+// Where a decoded constructed item's children start, after its identifier
+// and length octets: its size less theirs (and an end-of-contents pair).
+std::uint32_t headerSize(const Asn1& node) {
+    constexpr std::uint32_t kEndOfContents = 2;
+    std::uint32_t content = node.indefinite ? kEndOfContents : 0;
+    for (int i = 0; i < node.getNumChildren(); ++i)
+        content += node.getChild(i)->encodedSize;
+    return node.encodedSize - content;
+}
+
+std::uint32_t childOffset(const Asn1& node, std::uint32_t at, int index) {
+    at += headerSize(node);
+    for (int i = 0; i < index; ++i)
+        at += node.getChild(i)->encodedSize;
+    return at;
+}
+
+// Where a SignedData message holds its certificates, CRLs and signer infos,
+// which are read from the message's DER reading alone, so that its rendering
+// leaves them out; false for another message, or one without them.
+bool signedDataLists(const Asn1& root, std::vector<AsnSkipped>& out) {
+    out.clear();
     StringBuffer oid;
-    Asn1* wrapper = root.getChild(1);
-    Asn1* signedData = wrapper ? wrapper->getChild(0) : nullptr;
-    if (!root.getChild(0) || !root.getChild(0)->getOidString(oid) || !oid.equals(pkcs7_oid::kSignedData) || !signedData)
+    const Asn1* wrapper = root.getChild(1);
+    const Asn1* signedData = wrapper ? wrapper->getChild(0) : nullptr;
+    if (root.primitive || !root.getChild(0) || !root.getChild(0)->getOidString(oid) ||
+        !oid.equals(pkcs7_oid::kSignedData) || !signedData || wrapper->primitive || signedData->primitive)
         return false;
-    std::vector<std::pair<Asn1*, ExtPtrArray*>> emptied;
+    const std::uint32_t at = childOffset(*wrapper, childOffset(root, 0, 1), 0);
     const int n = signedData->getNumChildren();
     // The loader takes the first constructed SET for the digest algorithms:
     // when that is the signer infos, it is given them as before.
@@ -63,24 +81,14 @@ bool signedDataWithoutLists(Asn1& root, DataBuffer& out, LogBase& log) {
             firstSet = i;
     }
     for (int i = kFirstListIndex; i < n; ++i) {
-        Asn1* field = signedData->getChild(i);
+        const Asn1* field = signedData->getChild(i);
         const bool list =
             field->tagClass == asn::kClassContext ||
             (i == n - 1 && i != firstSet && field->tagClass == asn::kClassUniversal && field->tag == asn::kTagSet);
-        if (!list || field->primitive || !field->children)
-            continue;
-        auto* none = new (std::nothrow) ExtPtrArray();
-        if (!none)
-            break;
-        emptied.emplace_back(field, field->children);
-        field->children = none;
+        if (list && !field->primitive && field->children)
+            out.push_back({childOffset(*signedData, at, i), field->encodedSize});
     }
-    const bool ok = !emptied.empty() && root.encodeDer(out, false, nullptr, log);
-    for (auto& [field, children] : emptied) {
-        delete field->children;
-        field->children = children;
-    }
-    return ok;
+    return !out.empty();
 }
 
 } // namespace
@@ -142,23 +150,22 @@ bool Pkcs7::loadPkcs7Der(const DataBuffer& der, const char* password, LogBase& l
     DWORD start = platform::GetTickCount();
     // One reading of the message that borrows its bytes rather than holding
     // them again: the exact DER of what the loaders need as written, and a
-    // SignedData's certificates and signer infos, which the rendering leaves
-    // out (a message may carry thousands).
+    // SignedData's certificates and signer infos, which the rendering of the
+    // same bytes leaves out (a message may carry thousands).
     LogNull quiet;
     std::unique_ptr<Asn1> root(decodeBerFirstBorrowing(der.getData(), der.getSize(), quiet));
     bool ok = false;
     {
-        DataBuffer withoutLists;
+        std::vector<AsnSkipped> lists;
         // Bytes after the message are rendered as before, and refused there.
-        const bool pruned =
-            root && root->encodedSize == der.getSize() && signedDataWithoutLists(*root, withoutLists, quiet);
+        const bool pruned = root && root->encodedSize == der.getSize() && signedDataLists(*root, lists);
         // Its entries borrow the rendered bytes.
         ExtPtrArray extList;
         extList.setOwnsObjects(true);
         StringBuffer text;
         // PKCS#7 is BER; what a signature covers (the signed attributes, a
         // certificate's signed part) must stand as DER (extractCertsFromSignedData).
-        if (!derToXml(pruned ? withoutLists : der, text, &extList, log, verbose, AsnLengths::Ber)) {
+        if (!derToXml(der, text, &extList, log, verbose, AsnLengths::Ber, pruned ? &lists : nullptr)) {
             log.logError(pkcs7_msg::kDecodeFailed);
             return false;
         }

@@ -38,7 +38,10 @@ the root down to the leaf, each link an object with
              without a key identifier, goes before it in untrusted.pem;
              "apart": the same goes to older.pem (optional); "oldername":
              "other" gives it the link's own serial number and another
-             issuer's name; "olderext": more extensions for it, as "ext"
+             issuer's name; "olderext": more extensions for it, as "ext";
+             "olderform": its subject written as "issuerform" writes a
+             name; "olderkey": "set" (its RSA key's SEQUENCE tagged SET) or
+             "empty" (a BIT STRING of no bits) for a key that cannot be read
   "issuerform": {"tag": n, "upper": bool, "space": text}: the link's issuer
              name written as its issuer's common name under that universal
              string tag, in capitals, each space in it and one at each end
@@ -196,13 +199,27 @@ def pem_of(der):
     return ("-----BEGIN CERTIFICATE-----\n" + "\n".join(lines) + "\n-----END CERTIFICATE-----\n").encode()
 
 
-def finish(cert, link, oids, signer):
+def broken_key(tbs, cert, form):
+    """The signed part with the certificate's key written unreadable."""
+    spki = cert.public_key().public_bytes(serialization.Encoding.DER,
+                                          serialization.PublicFormat.SubjectPublicKeyInfo)
+    algorithm = spki[3:5 + spki[4]]
+    broken = {"set": spki.replace(b"\x00\x30\x81\x89", b"\x00\x31\x81\x89", 1),
+              "empty": tlv(0x30, algorithm + tlv(0x03, b"\x00"))}[form]
+    assert broken != spki and tbs.count(spki) == 1
+    header = 2 + (tbs[1] & 0x7F if tbs[1] & 0x80 else 0)
+    return tlv(0x30, tbs[header:].replace(spki, broken))
+
+
+def finish(cert, link, oids, signer, key_form=None):
     """The certificate's DER, its signed part changed and signed again where
     the link asks for what the builder does not write."""
     der = cert.public_bytes(serialization.Encoding.DER)
-    if not oids.swaps and not link.get("outeralg"):
+    if not oids.swaps and not link.get("outeralg") and not key_form:
         return der
     tbs = oids.apply(cert.tbs_certificate_bytes)
+    if key_form:
+        tbs = broken_key(tbs, cert, key_form)
     rest = der[der.index(cert.tbs_certificate_bytes) + len(cert.tbs_certificate_bytes):]
     algorithm = rest[:2 + rest[1]]
     digest = hashes.SHA256()
@@ -290,17 +307,23 @@ def main():
                 other = link.get("oldername") == "other"
                 older_issuer = x509.Name([x509.NameAttribute(NameOID.COMMON_NAME, issuer_cn + " before")]) \
                     if other else issuer
-                older = (x509.CertificateBuilder().subject_name(subject).issuer_name(older_issuer)
+                older_oids = Oids()
+                older_subject = subject
+                if link.get("olderform"):
+                    older_subject = x509.Name([x509.NameAttribute(NameOID.COMMON_NAME, older_oids.value(
+                        written_name("chain %d link %d" % (i, j), link["olderform"])))])
+                older = (x509.CertificateBuilder().subject_name(older_subject).issuer_name(older_issuer)
                          .public_key(keys[5].public_key())
                          .serial_number(1000 * i + j + 1 if other else 1000000 * (i + 1) + 999)
                          .not_valid_before(start).not_valid_after(end)
                          .add_extension(issuer_akid, critical=False)
                          .add_extension(x509.BasicConstraints(ca=True, path_length=None), critical=True))
                 for ext in link.get("olderext", []):
-                    older = older.add_extension(x509.UnrecognizedExtension(x509.ObjectIdentifier(ext["oid"]),
+                    older = older.add_extension(x509.UnrecognizedExtension(older_oids.get(ext["oid"], True),
                                                                            bytes.fromhex(ext["value"])),
                                                 critical=ext.get("critical", False))
-                older = pem_of(older.sign(issuer_key, hashes.SHA256()).public_bytes(serialization.Encoding.DER))
+                older = pem_of(finish(older.sign(issuer_key, hashes.SHA256()), {}, older_oids, issuer_key,
+                                      link.get("olderkey")))
                 if link["older"] == "sent":
                     untrusted += older
                 else:

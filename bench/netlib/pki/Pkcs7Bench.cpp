@@ -6,8 +6,13 @@
 // (against `cms -verify -noverify`). MB/s of the message, and the peak
 // resident memory of one reading, each side a program of its own (ours is
 // this benchmark run again for one reading) that reads the file itself, as
-// GNU time reports it.
-// Goal: memory near the message's size, time near openssl's.
+// GNU time reports it. Then SignedData of 50 MB and 150 MB, definite and
+// streamed, verified: the CPU time and peak memory of one reading by ours,
+// by openssl and, when GRV_BENCH_BEFORE names another build's bench_pkcs7,
+// by that build (it reads a message as this one does, given the same
+// arguments).
+// Goal: memory near the message's size, time near openssl's: verifying
+// within 1.3x openssl's CPU time, and never dearer than the build before.
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -116,6 +121,65 @@ bool readOurs(const std::string& kind, const std::string& path, const std::strin
            p7.openContent(stores, out, certOut, keyLocated, quiet, false);
 }
 
+// Medians of a few readings of one message, each a program of its own.
+benchsupport::ProgramUsage medianUsage(const std::string& dir, const std::vector<std::string>& argv) {
+    constexpr int kRuns = 3;
+    std::vector<double> cpu, peak;
+    for (int i = 0; i < (benchsupport::smokeRun() ? 1 : kRuns); ++i) {
+        const benchsupport::ProgramUsage used = benchsupport::programUsage(dir, argv);
+        if (used.peakKib < 0)
+            return {};
+        cpu.push_back(used.cpuSeconds);
+        peak.push_back(used.peakKib);
+    }
+    return {benchsupport::median(cpu), benchsupport::median(peak)};
+}
+
+// SignedData of each size, definite and streamed, verified by us, by the
+// build before (when named) and by openssl: CPU seconds and peak MB.
+bool compareBySize(const std::string& dir, const std::string& self, const std::string& cert, const std::string& key) {
+    constexpr std::size_t kSizesMb[] = {50, 150};
+    constexpr double kKibPerMb = 1000.0;
+    const char* before = std::getenv("GRV_BENCH_BEFORE");
+    const std::string data = dir + "/sized.bin", message = dir + "/sized.p7";
+    bool allOk = true;
+    for (const std::size_t mb : kSizesMb) {
+        DataBuffer content;
+        TessikRand::randomBytes(static_cast<int>(benchsupport::inputSize(mb * 1000 * 1000)), content);
+        if (!writeFile(data, content))
+            return false;
+        content.reallocate(0);
+        for (const bool streamed : {false, true}) {
+            if (!run("openssl cms -sign -nodetach -binary -outform DER -in '" + data + "' -signer '" + cert +
+                     "' -inkey '" + key + "' -out '" + message + "'" + (streamed ? " -stream" : "")))
+                return false;
+            const std::vector<std::string> reading{"signed", message, "-", "-"};
+            std::vector<std::string> oursArgs{self}, beforeArgs{before ? before : ""};
+            oursArgs.insert(oursArgs.end(), reading.begin(), reading.end());
+            beforeArgs.insert(beforeArgs.end(), reading.begin(), reading.end());
+            const benchsupport::ProgramUsage ours = medianUsage(dir, oursArgs);
+            const benchsupport::ProgramUsage earlier =
+                before ? medianUsage(dir, beforeArgs) : benchsupport::ProgramUsage{};
+            const benchsupport::ProgramUsage theirs =
+                medianUsage(dir, {"/bin/sh", "-c",
+                                  "openssl cms -verify -noverify -binary -inform DER -in '" + message +
+                                      "' -out /dev/null 2>/dev/null"});
+            char earlierText[64] = "before not named";
+            if (before)
+                std::snprintf(earlierText, sizeof earlierText, "before %.2f s, %.0f MB", earlier.cpuSeconds,
+                              earlier.peakKib / kKibPerMb);
+            std::printf("SignedData %3zu MB %-10s verified: ours %.2f s, %.0f MB; openssl cms %.2f s, %.0f MB "
+                        "(CPU ours/openssl %.2fx); %s\n",
+                        mb, streamed ? "streamed," : "definite,", ours.cpuSeconds, ours.peakKib / kKibPerMb,
+                        theirs.cpuSeconds, theirs.peakKib / kKibPerMb,
+                        theirs.cpuSeconds > 0 ? ours.cpuSeconds / theirs.cpuSeconds : 0.0, earlierText);
+            std::fflush(stdout);
+            allOk = allOk && ours.peakKib > 0 && theirs.peakKib > 0 && (!before || earlier.peakKib > 0);
+        }
+    }
+    return allOk;
+}
+
 // One message, read by us (in process, and as a program) and by openssl.
 struct Reading {
     const char* what;
@@ -209,8 +273,9 @@ int main(int argc, char** argv) {
          "openssl cms -verify -noverify -binary -inform DER -in '" + streamed + "' -out /dev/null 2>/dev/null"},
         {"SignedData of 16,000 certificates, verified", "signed", signedMany, signedBytes,
          "openssl cms -verify -noverify -binary -inform DER -in '" + signedMany + "' -out /dev/null 2>/dev/null"}};
-    const bool allOk =
-        compare(readings, dir, std::filesystem::read_symlink("/proc/self/exe").string(), certDer, keyDer);
+    const std::string self = std::filesystem::read_symlink("/proc/self/exe").string();
+    bool allOk = compare(readings, dir, self, certDer, keyDer);
+    allOk = compareBySize(dir, self, cert, key) && allOk;
     run("rm -rf '" + dir + "'");
     return allOk ? 0 : 1;
 }

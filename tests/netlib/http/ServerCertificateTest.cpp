@@ -53,6 +53,11 @@ const std::string kLocal = R"("DNS:localhost","IP:127.0.0.1")";
 Link Ca(const std::string& more) {
     return {R"({"bc":"ca","ku":"sign")" + more + "}"};
 }
+// An older certificate of the CA's name written in another form, sent
+// before it.
+Link Decoy(const char* form, const std::string& more) {
+    return Ca(std::string(R"(,"older":"sent","olderform":)") + form + more);
+}
 const std::string kUnknownCritical = R"(,"ext":[{"oid":"1.3.6.1.4.1.55555.1","value":"0500","critical":true}])";
 const std::string kUnknownNotCritical = R"(,"ext":[{"oid":"1.3.6.1.4.1.55555.1","value":"0500"}])";
 
@@ -418,6 +423,80 @@ protected:
              "127.0.0.1",
              schannel_msg::kBadExtension,
              true},
+            // An older one of the intermediate's name in another case or
+            // string type, sent first, with an extension or a key openssl
+            // cannot read: passed over.
+            {"an older one in capitals with CRL distribution points that cannot be read sent first",
+             {kCa, Decoy(R"({"upper":true})", R"(,"olderext":[{"oid":"2.5.29.31","value":"04020000"}])"), Leaf(kLocal)},
+             true,
+             "127.0.0.1",
+             nullptr,
+             false},
+            {"an older one as a PrintableString with CRL distribution points twice sent first",
+             {kCa,
+              Decoy(R"({"tag":19})", R"(,"olderext":[{"oid":"2.5.29.31","value":"30093007a005a003860178"},)"
+                                     R"({"oid":"2.5.29.31","value":"30093007a005a003860178"}])"),
+              Leaf(kLocal)},
+             true,
+             "127.0.0.1",
+             nullptr,
+             false},
+            {"an older one in capitals with a relative CRL point name that cannot be joined sent first",
+             {kCa,
+              Decoy(R"({"upper":true})",
+                    R"(,"olderext":[{"oid":"2.5.29.31","value":"3010300ea00ca10a300806035504030c01ff"}])"),
+              Leaf(kLocal)},
+             true,
+             "127.0.0.1",
+             nullptr,
+             false},
+            {"an older one as a BMPString with a Netscape type that cannot be read sent first",
+             {kCa, Decoy(R"({"tag":30})", R"(,"olderext":[{"oid":"2.16.840.1.113730.1.1","value":"03020800"}])"),
+              Leaf(kLocal)},
+             true,
+             "127.0.0.1",
+             nullptr,
+             false},
+            {"an older one in capitals with a proxyCertInfo that cannot be read sent first",
+             {kCa, Decoy(R"({"upper":true})", R"(,"olderext":[{"oid":"1.3.6.1.5.5.7.1.14","value":"04020000"}])"),
+              Leaf(kLocal)},
+             true,
+             "127.0.0.1",
+             nullptr,
+             false},
+            {"an older one in capitals with address blocks that cannot be read sent first",
+             {kCa, Decoy(R"({"upper":true})", R"(,"olderext":[{"oid":"1.3.6.1.5.5.7.1.7","value":"04020000"}])"),
+              Leaf(kLocal)},
+             true,
+             "127.0.0.1",
+             nullptr,
+             false},
+            {"an older one in capitals with AS identifiers that cannot be read sent first",
+             {kCa, Decoy(R"({"upper":true})", R"(,"olderext":[{"oid":"1.3.6.1.5.5.7.1.8","value":"04020000"}])"),
+              Leaf(kLocal)},
+             true,
+             "127.0.0.1",
+             nullptr,
+             false},
+            {"an older one in capitals whose RSA key is a SET sent first",
+             {kCa, Decoy(R"({"upper":true})", R"(,"olderkey":"set")"), Leaf(kLocal)},
+             true,
+             "127.0.0.1",
+             nullptr,
+             false},
+            {"intermediate with CRL distribution points that cannot be read, named in capitals",
+             {kCa, Ca(R"(,"ext":[{"oid":"2.5.29.31","value":"04020000"}])"),
+              Leaf(kLocal, R"(,"issuerform":{"upper":true})")},
+             true,
+             "127.0.0.1",
+             schannel_msg::kBadExtension,
+             false},
+            {"leaf whose Netscape type allows an SSL client only",
+             {kCa, Leaf(kLocal, R"(,"ext":[{"oid":"2.16.840.1.113730.1.1","value":"03020780"}])")},
+             true,
+             "127.0.0.1",
+             schannel_msg::kKeyNotForServers,
+             false},
         };
     }
 

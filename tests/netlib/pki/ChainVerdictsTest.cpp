@@ -609,6 +609,20 @@ TEST_F(ServerChains, AreJudgedAsOpensslJudgesThem) {
         l.more += std::string(R"(,"issuerform":)") + form;
         return l;
     };
+    auto ext = [](const char* oid, const char* value) {
+        return std::string(R"({"oid":")") + oid + R"(","value":")" + value + R"("})";
+    };
+    // An older certificate of the intermediate's subject written in another
+    // form, with more extensions.
+    auto decoy = [&](const char* form, const std::string& exts) {
+        return withCa(std::string(R"(,"older":"sent","olderform":)") + form + R"(,"olderext":[)" + exts + "]");
+    };
+    // An OCTET STRING where a SEQUENCE belongs; a point named by a URI; a
+    // point named relative to its CRL issuer by a UTF8String that is no
+    // UTF-8.
+    const char* kBadValue = "04020000";
+    const char* kCrlPoint = "30093007a005a003860178";
+    const char* kUnjoinableCrlPoint = "3010300ea00ca10a300806035504030c01ff";
     struct Case {
         const char* name;
         std::vector<Link> links;
@@ -772,6 +786,67 @@ TEST_F(ServerChains, AreJudgedAsOpensslJudgesThem) {
          nullptr,
          true},
         {"leaf whose key usage allows nothing, for any use", {ca, usages(leaf, "")}, false, "", nullptr, true},
+        // A certificate of the intermediate's name in another case or
+        // string type, another key and no key identifier, sent before it:
+        // openssl passes it over when it cannot read one of its extensions
+        // or its key, and takes it (and fails its signature) when it can.
+        {"an older one in capitals sent first", {ca, decoy(R"({"upper":true})", ""), leaf}, false},
+        {"an older one in capitals with CRL distribution points that cannot be read sent first",
+         {ca, decoy(R"({"upper":true})", ext("2.5.29.31", kBadValue)), leaf},
+         true},
+        {"an older one as a PrintableString with CRL distribution points twice sent first",
+         {ca, decoy(R"({"tag":19})", ext("2.5.29.31", kCrlPoint) + "," + ext("2.5.29.31", kCrlPoint)), leaf},
+         true},
+        {"an older one in capitals with a relative CRL point name that cannot be joined sent first",
+         {ca, decoy(R"({"upper":true})", ext("2.5.29.31", kUnjoinableCrlPoint)), leaf},
+         true},
+        {"an older one as a BMPString with a Netscape type of 8 unused bits sent first",
+         {ca, decoy(R"({"tag":30})", ext("2.16.840.1.113730.1.1", "03020800")), leaf},
+         true},
+        // Unused bits and no octet: no type, which openssl reads.
+        {"an older one in capitals with a Netscape type of no octet sent first",
+         {ca, decoy(R"({"upper":true})", ext("2.16.840.1.113730.1.1", "030107")), leaf},
+         false},
+        {"intermediate with a Netscape type of no octet, named in capitals",
+         {ca, withCa(R"(,"ext":[)" + ext("2.16.840.1.113730.1.1", "030107") + "]"),
+          issuerWritten(leaf, R"({"upper":true})")},
+         true},
+        {"an older one in capitals with a proxyCertInfo that cannot be read sent first",
+         {ca, decoy(R"({"upper":true})", ext("1.3.6.1.5.5.7.1.14", kBadValue)), leaf},
+         true},
+        {"an older one as a UTF8String in capitals with address blocks that cannot be read sent first",
+         {ca, decoy(R"({"tag":12,"upper":true})", ext("1.3.6.1.5.5.7.1.7", kBadValue)), leaf},
+         true},
+        {"an older one in capitals with AS identifiers that cannot be read sent first",
+         {ca, decoy(R"({"upper":true})", ext("1.3.6.1.5.5.7.1.8", kBadValue)), leaf},
+         true},
+        {"an older one in capitals whose RSA key is a SET sent first",
+         {ca, withCa(R"(,"older":"sent","olderform":{"upper":true},"olderkey":"set")"), leaf},
+         true},
+        {"an older one in capitals whose key is a BIT STRING of no bits sent first",
+         {ca, withCa(R"(,"older":"sent","olderform":{"upper":true},"olderkey":"empty")"), leaf},
+         true},
+        {"intermediate with CRL distribution points that cannot be read, named in capitals",
+         {ca, withCa(R"(,"ext":[)" + ext("2.5.29.31", kBadValue) + "]"), issuerWritten(leaf, R"({"upper":true})")},
+         false},
+        {"intermediate with a relative CRL point name that cannot be joined, named in capitals",
+         {ca, withCa(R"(,"ext":[)" + ext("2.5.29.31", kUnjoinableCrlPoint) + "]"),
+          issuerWritten(leaf, R"({"upper":true})")},
+         false},
+        // openssl reads a SEQUENCE OF written primitive as its items.
+        {"intermediate with CRL distribution points written primitive, named in capitals",
+         {ca, withCa(R"(,"ext":[)" + ext("2.5.29.31", "10093007a005a003860178") + "]"),
+          issuerWritten(leaf, R"({"upper":true})")},
+         true},
+        {"intermediate with CRL distribution points, named in capitals",
+         {ca, withCa(R"(,"ext":[)" + ext("2.5.29.31", kCrlPoint) + "]"), issuerWritten(leaf, R"({"upper":true})")},
+         true},
+        {"leaf whose Netscape type allows an SSL client only",
+         {ca, withLeaf(R"(,"ext":[)" + ext("2.16.840.1.113730.1.1", "03020780") + "]")},
+         false},
+        {"leaf whose Netscape type allows an SSL server",
+         {ca, withLeaf(R"(,"ext":[)" + ext("2.16.840.1.113730.1.1", "03020640") + "]")},
+         true},
         {"one intermediate, for any use", {ca, ca, leaf}, true, "", nullptr, true},
     };
     std::vector<std::vector<Link>> chains;

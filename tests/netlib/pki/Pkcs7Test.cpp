@@ -489,7 +489,8 @@ TEST_F(Pkcs7Messages, RecipientsNamedByKeyIdentifier) {
 // says; "swap" its signer infos in the other order. Or an EnvelopedData of
 // one recipient: "recipients" argv[4] recipient infos of it, those before
 // the last with their encrypted keys "broken" or "sound", or naming "others"
-// by serial, as argv[5] says.
+// by serial, as argv[5] says; or with argv[5] "uppercase" the issuer's
+// values of the last recipient info in capitals.
 constexpr const char* kRewriteSigned = R"PY(
 import copy, random, sys
 def odd(bits): return 1 << (bits - 1) | random.getrandbits(bits - 1) | 1
@@ -547,6 +548,10 @@ elif sys.argv[3] == "many":
     if sys.argv[6] == "broken":
         signer[-1][1] = flip(signer[-1][1])
     signed[-1][1] = [[0x30, copy.deepcopy(signer)] for k in range(int(sys.argv[5]))]
+elif sys.argv[3] == "recipients" and sys.argv[5] == "uppercase":
+    for rdn in signed[1][1][-1][1][1][1][0][1]:
+        for value in rdn[1]:
+            value[1][1][1] = value[1][1][1].upper()
 elif sys.argv[3] == "recipients":
     copies = [copy.deepcopy(signed[1][1][0]) for k in range(int(sys.argv[4]) - 1)]
     for k, info in enumerate(copies):
@@ -585,7 +590,7 @@ open(sys.argv[2], "wb").write(encode(root))
 // (by the library and by the message calls), beside `openssl cms -decrypt
 // -recip` with the same certificate and key; and 1,500 recipient infos
 // naming it, only the first opened, or naming others before it, with a key
-// given or found.
+// given or found; and its issuer named in capitals.
 TEST_F(Pkcs7Messages, RecipientsAreTheCertificatesTheirWholeNameNames) {
     makeProbes();
     openssl({"req", "-x509", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:P-256", "-nodes", "-keyout", key("ec"),
@@ -627,6 +632,10 @@ TEST_F(Pkcs7Messages, RecipientsAreTheCertificatesTheirWholeNameNames) {
         {{"probe"}, false, none, "probe", true, false, "1500", "broken"},
         {{"probe"}, false, none, "probe", false, true, "1500", "others"},
         {{"probe"}, false, none, "probe", true, true, "1500", "others"},
+        // Its issuer named in capitals: names compare as on a chain.
+        {{"probe"}, false, none, "probe", false, true, "1", "uppercase"},
+        {{"probe"}, false, none, "probe", true, true, "1", "uppercase"},
+        {{"decoy", "probe"}, false, none, "probe", true, true, "1", "uppercase"},
     };
     int n = 0;
     for (const auto& c : cases) {
@@ -1033,14 +1042,14 @@ TEST_F(Pkcs7Messages, BerSignedMessagesGetOpensslsVerdict) {
         // checked, as openssl takes it.
         {false, "as signed", kSameIssuerOtherKeyFirst, false, false, signeddata_msg::kSignatureMismatch},
         {false, "as signed", kPaddedSerial, false, false},
-        // Names are compared as DER: openssl's canonical form makes the
-        // UTF8String and the PrintableString of the same text one name.
-        {false, "as signed", kPrintableIssuer, true, false},
+        // Names are compared as on a chain: the UTF8String and the
+        // PrintableString of the same text are one name.
+        {false, "as signed", kPrintableIssuer, true, true},
         {false, "as signed", kKeyIdInSegments, true, true},
         {false, "as signed", kTopBitSerial, true, true},
         {false, "as signed", kNegativeSerial, true, true},
-        // As the string type above: openssl's canonical form ignores case.
-        {false, "as signed", kUpperCaseIssuer, true, false},
+        // As the string type above: the comparison ignores case.
+        {false, "as signed", kUpperCaseIssuer, true, true},
         // The signer is read by its form, not by the version beside it.
         {false, "as signed", kOtherVersionIssuer, true, true},
         {false, "as signed", kOtherVersionKeyId, true, true},
