@@ -167,8 +167,13 @@ int MakePart(int folder, const std::string& prefix, mode_t mode, std::string& pa
 // An ACL's named entries go with its mask, which the mode's group bits are.
 bool TakeMadePermissions(int fd, Permissions& made) {
     struct stat st;
-    return ::fstat(fd, &st) == 0 && MadePermissions(fd, st, made) &&
-           (((st.st_mode & ~kPrivatePart & 0777) == 0 && made.acl.empty()) || ::fchmod(fd, kPrivatePart) == 0);
+    if (::fstat(fd, &st) != 0 || !MadePermissions(fd, st, made))
+        return false;
+    if (((st.st_mode & ~kPrivatePart & 0777) == 0 && made.acl.empty()) || ::fchmod(fd, kPrivatePart) == 0)
+        return true;
+    // A file system that keeps modes of its own (a FAT stick) refuses the
+    // change: the part holds what the new file gets there anyway.
+    return errno == EPERM || errno == ENOTSUP;
 }
 
 // What open(O_CREAT) asks for a new file, before the umask or a default ACL.
@@ -325,7 +330,11 @@ const char* RefusalReason(int error, const std::string& path) {
         return kPlantedText;
     if (error == EACCES && TakesNoNewNames(target))
         return kNoNewNamesText;
-    if (error == EPERM)
+    // Only a file of another account or group can be given away; a new
+    // name refused so is the file system's own refusal.
+    struct stat st;
+    if (error == EPERM && ::lstat(FollowLinks(path.c_str()).c_str(), &st) == 0 &&
+        (st.st_uid != ::geteuid() || st.st_gid != ::getegid()))
         return kGivenAwayText;
     return error == EMLINK ? kOtherNamesText : nullptr;
 }
@@ -579,19 +588,19 @@ void PartFile::RemoveLeftovers(const std::string& target) {
     const std::string landing = FollowLinks(target.c_str());
     const Split where = SplitPath(landing);
     struct stat st;
-    const uid_t lender = ::lstat(landing.c_str(), &st) == 0 ? st.st_uid : ::geteuid();
-    RemoveLeftoversIn(where.folder, PartPrefix(where.name, LongestName(where.folder)), std::string(), lender);
+    RemoveLeftoversIn(where.folder, PartPrefix(where.name, LongestName(where.folder)), std::string(),
+                      ::lstat(landing.c_str(), &st) == 0 ? &st : nullptr);
 }
 
 void PartFile::RemoveLeftovers() const {
     struct stat st;
-    const uid_t lender = m_foundFd >= 0 && ::fstat(m_foundFd, &st) == 0 ? st.st_uid : ::geteuid();
+    const bool found = m_foundFd >= 0 && ::fstat(m_foundFd, &st) == 0;
     if (m_fd >= 0 && !m_prefix.empty())
-        RemoveLeftoversIn(m_folder, m_prefix, m_partName, lender);
+        RemoveLeftoversIn(m_folder, m_prefix, m_partName, found ? &st : nullptr);
 }
 
 void PartFile::RemoveLeftoversIn(const std::string& folder, const std::string& prefix, const std::string& own,
-                                 uid_t lender) {
+                                 const struct stat* target) {
     const uid_t me = ::geteuid();
     for (const std::string& name : PartNames().NamesStartingWith(folder, prefix)) {
         // The caller's own part is held, and needs no look.
@@ -599,9 +608,16 @@ void PartFile::RemoveLeftoversIn(const std::string& folder, const std::string& p
             continue;
         const std::string path = folder + name;
         struct stat st;
+        if (::lstat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode))
+            continue;
         // A writer killed once its part took the target's owner left it that
-        // owner's.
-        if (::lstat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode) || (st.st_uid != me && st.st_uid != lender))
+        // owner's: empty and private from the owner test, or as the target
+        // is from its permissions on. Any other file of that account's is
+        // its own.
+        const bool leftByWriter = target && st.st_uid == target->st_uid && st.st_nlink == 1 &&
+                                  ((st.st_size == 0 && (st.st_mode & 07777) == kPrivatePart) ||
+                                   (st.st_gid == target->st_gid && (st.st_mode & 07777) == (target->st_mode & 07777)));
+        if (st.st_uid != me && !leftByWriter)
             continue;
         // A side file goes with its part, once nobody holds that.
         RemoveUnlessHeld(folder + name.substr(0, prefix.size() + kUniqueLength), path);

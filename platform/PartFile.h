@@ -135,9 +135,10 @@ public:
 
 private:
     // Those in folder whose names start with prefix, but for own, that are
-    // the process user's or lender's.
+    // the process user's, or that a writer killed after its part took the
+    // owner of target (as it stands, or null) left.
     static void RemoveLeftoversIn(const std::string& folder, const std::string& prefix, const std::string& own,
-                                  uid_t lender);
+                                  const struct stat* target);
     // Gives the part its permissions, syncs it and renames it to the target.
     int PutInPlace();
     // Why a commit may not rename over what lstat found at the target (st).
@@ -154,12 +155,12 @@ private:
     // there start with.
     std::string m_folder;
     int m_folderFd = -1;
-    struct stat m_folderStat{};
+    struct stat m_folderStat {};
     std::string m_name;
     std::string m_partName;
     std::string m_prefix;
     // The part as it was made.
-    struct stat m_partStat{};
+    struct stat m_partStat {};
     // What a new file gets, settled by Open; and the file Open found,
     // whose permissions a replace gives at the commit, within m_limit.
     Permissions m_permissions;

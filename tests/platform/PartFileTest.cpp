@@ -90,6 +90,46 @@ TEST(PartFileWrites, CleanupRemovesExactlyWhatStoppedWritersLeft) {
     EXPECT_EQ(ReadWriteOnly(target), "new");
 }
 
+// Beside another account's target, a cleanup by root takes only what a
+// writer killed after its part took that owner left (empty and private from
+// the owner test, or as the target is from its permissions on); that
+// account's own files named like parts stay, a second name of one too.
+TEST(PartFileWrites, CleanupTakesOnlyWhatAWriterLeftAsTheTargetsOwner) {
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "only root makes files of another account";
+    constexpr uid_t kOther = 65534;
+    grvtest::TempDir dir;
+    const std::string target = dir.File("journal.grv");
+    ASSERT_TRUE(grvtest::WriteFile(target, "old"));
+    ASSERT_EQ(::chown(target.c_str(), kOther, kOther), 0);
+    ASSERT_EQ(::chmod(target.c_str(), 0640), 0);
+    struct Left {
+        const char* name;
+        const char* content;
+        mode_t mode;
+        bool secondName;
+        const char* after;
+    };
+    const Left rows[] = {
+        {".journal.grv.part-Ab12Cd", "", 0600, false, "removed"},
+        {".journal.grv.part-000000", "new", 0640, false, "removed"},
+        {".journal.grv.part-zzzzzz", "theirs", 0644, false, "kept"},
+        {".journal.grv.part-Zz09aa", "theirs", 0600, false, "kept"},
+        {".journal.grv.part-Zz09ab", "new", 0640, true, "kept"},
+    };
+    for (const Left& row : rows) {
+        const std::string path = dir.File(row.name);
+        ASSERT_TRUE(grvtest::WriteFile(path, row.content));
+        ASSERT_EQ(::chown(path.c_str(), kOther, kOther), 0);
+        ASSERT_EQ(::chmod(path.c_str(), row.mode), 0);
+        ASSERT_TRUE(!row.secondName || ::link(path.c_str(), dir.File("theirs.txt").c_str()) == 0);
+    }
+    PartFile::RemoveLeftovers(target);
+    for (const Left& row : rows)
+        EXPECT_EQ(grvtest::FileExists(dir.File(row.name)) ? "kept" : "removed", row.after) << row.name;
+    EXPECT_EQ(grvtest::ReadFile(dir.File("theirs.txt")), "new");
+}
+
 // A cleanup read the whole folder at every write (2.9 ms a write beside
 // 20,000 files). It now reads a folder once and follows it through the
 // kernel's notices: what a stopped writer left after that, made or renamed
