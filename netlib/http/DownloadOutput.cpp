@@ -9,6 +9,7 @@
 #include "netlib/http/HttpBodyFraming.h"
 #include "netlib/http/HttpConstants.h"
 #include "netlib/http/HttpResponseHeader.h"
+#include "platform/File.h"
 
 namespace tessik {
 
@@ -194,8 +195,9 @@ void DownloadOutput::discard() {
 void DownloadOutput::discardFailed(LogBase& log) {
     const bool made = m_append && !m_existed && m_direct.isOpen() && m_direct.createdFile() && isRegularFile();
     discard();
+    // The name may be the caller's link: the file made is where it leads.
     if (made)
-        deleteFileUtf8(m_path.getString(), &log);
+        deleteFileUtf8(platform::FollowLinks(m_path.getString()).c_str(), &log);
 }
 
 void DownloadOutput::keepWhatLanded(LogBase& log) {

@@ -1,5 +1,7 @@
 #include "netlib/http/HttpClient.h"
 
+#include <arpa/inet.h>
+
 #include <cstring>
 
 #include "netlib/core/LogBase.h"
@@ -353,17 +355,20 @@ bool socksConnect(TessikSocket& socket, const char* host, int port, HttpControl&
         return socket.socks4Connect(host, port, bindIp, options.HeartbeatMs, timeoutMs, log, &dnsFailed, pm, &reason,
                                     way.socks);
     case kSocks5Version: {
-        // socks5:// gives the proxy the address the name has here.
+        // socks5:// gives the proxy the address the name has here; an IPv6
+        // address is one already, which the IPv4 lookup would misread.
         XString address;
-        if (way.socksLooksUpHere) {
+        in6_addr literal;
+        const bool lookUp = way.socksLooksUpHere && ::inet_pton(AF_INET6, host, &literal) != 1;
+        if (lookUp) {
             bool aborted = false, timedOut = false;
             if (!dnsLookupOrNumeric(host, options.HeartbeatMs, timeoutMs, log, pm, address, &aborted, &timedOut)) {
                 dnsFailed = true;
                 return false;
             }
         }
-        return socket.socks5Connect(way.socksLooksUpHere ? address.getUtf8() : host, port, bindIp, options.HeartbeatMs,
-                                    timeoutMs, log, &dnsFailed, pm, &reason, way.socks);
+        return socket.socks5Connect(lookUp ? address.getUtf8() : host, port, bindIp, options.HeartbeatMs, timeoutMs,
+                                    log, &dnsFailed, pm, &reason, way.socks);
     }
     default: through = false; return false;
     }

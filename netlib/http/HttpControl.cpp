@@ -372,7 +372,7 @@ bool HttpControl::getProxy(const char* scheme, const char* target, ProxySetting&
         getSystemProxyServer(word, text, enabled, log);
         if (text.getSize() > 0 && callerTag != kPoolCallerTag) {
             // The credentials in it are not for the log.
-            const char* at = std::strchr(text.getString(), '@');
+            const char* at = std::strrchr(text.getString(), '@');
             log.logData("IE_Proxy", at != nullptr ? at + 1 : text.getString());
             log.logDataLong("IE_ProxyEnabled", enabled ? 1 : 0);
         }

@@ -111,6 +111,9 @@ bool HttpClient::sendMimePost(HttpControl& options, bool tls, const char* url, c
         head.appendSb(authLine);
         head.append("\r\n");
     }
+    // A tunnel's CONNECT carried the proxy's credentials; the origin gets none.
+    if (!tls)
+        addProxyBasicAuthHeader(options, proxy, head, log, pm);
     head.appendSb(cookieLines);
     // A MIME text seldom names the host, which HTTP/1.1 requires; when it
     // does, its Host is the one.
