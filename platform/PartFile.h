@@ -155,12 +155,12 @@ private:
     // there start with.
     std::string m_folder;
     int m_folderFd = -1;
-    struct stat m_folderStat {};
+    struct stat m_folderStat{};
     std::string m_name;
     std::string m_partName;
     std::string m_prefix;
     // The part as it was made.
-    struct stat m_partStat {};
+    struct stat m_partStat{};
     // What a new file gets, settled by Open; and the file Open found,
     // whose permissions a replace gives at the commit, within m_limit.
     Permissions m_permissions;
