@@ -156,14 +156,25 @@ stop_stoppable() {
 # Removes a folder a run wrote, after stopping the loopback peers still
 # running from it: each peer's folder names its process group (peer.pgid,
 # see tests/support/LoopbackPeers.cpp), and a test that crashed or was killed
-# at its time-out could not stop them. Meant for an EXIT trap: a stop that
-# comes meanwhile is ignored, so the clean-up always ends.
+# at its time-out could not stop them. A peer so killed leaves its shared
+# memory files in /dev/shm: its folder names how their names start
+# (peer.shm), a name with a random part of the run's own and no more than
+# letters and digits, so none of another's is touched. Meant for an EXIT
+# trap: a stop that comes meanwhile is ignored, and a step that fails (a
+# group already gone) stops no other under set -e, so the clean-up always
+# ends.
 remove_run_folder() {
   trap '' TERM INT HUP
   find "$1" -name peer.pgid -type f 2>/dev/null | while read -r file; do
-    kill -KILL -- "-$(cat "$file")" 2>/dev/null
+    kill -KILL -- "-$(cat "$file")" 2>/dev/null || true
   done
-  chmod -R u+rwx "$1" 2>/dev/null
+  find "$1" -name peer.shm -type f 2>/dev/null | while read -r file; do
+    start=$(cat "$file" 2>/dev/null) || continue
+    if [[ $start =~ ^[[:alnum:]]+-$ ]]; then
+      rm -f /dev/shm/"$start"*.shm
+    fi
+  done
+  chmod -R u+rwx "$1" 2>/dev/null || true
   rm -rf "$1"
 }
 

@@ -10,6 +10,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <filesystem>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -247,6 +248,48 @@ TEST(LoopbackPeers, NoPeerSurvivesItsOwner) {
     }
     EXPECT_FALSE(FileExists(folder));
     EXPECT_FALSE(LoopbackAccepts(port));
+}
+
+// A squid killed outright (a test past its time-out) leaves its shared memory
+// files in /dev/shm; the runners' clean-up (tests/run-common.sh) removes
+// them by the start of their names its folder gives, never by a start that
+// could name another's files.
+TEST(LoopbackPeers, KilledSquidsSharedMemoryGoesWithTheRunFolder) {
+    LoopbackPeers peers;
+    const std::string folder = peers.PeerFolder(peers.StartSquid());
+    const std::string start = ReadFile(folder + "/peer.shm");
+    auto left = [&] {
+        int files = 0;
+        for (const auto& entry : std::filesystem::directory_iterator("/dev/shm")) {
+            files += entry.path().filename().string().rfind(start, 0) == 0;
+        }
+        return files;
+    };
+    ASSERT_GT(left(), 0) << "squid made no shared memory named " << start;
+    ASSERT_EQ(kill(-std::stoi(ReadFile(folder + "/peer.pgid")), SIGKILL), 0);
+
+    struct Case {
+        const char* name;
+        std::string written;
+        bool removed;
+    } cases[] = {
+        {"a pattern", "grvsquid*-", false},
+        {"a path", "../shm/" + start, false},
+        {"no dash closing the name", start.substr(0, start.size() - 1), false},
+        {"nothing", "", false},
+        {"the squid's own", start, true},
+    };
+    int serial = 0;
+    for (const Case& c : cases) {
+        const std::string run = TempRoot() + "/run-" + std::to_string(++serial);
+        std::filesystem::create_directories(run + "/squid");
+        ASSERT_TRUE(WriteFile(run + "/squid/peer.shm", c.written));
+        const RunResult r = RunProgram({"bash", "-c", "set -euo pipefail; . \"$1\"; remove_run_folder \"$2\"", "bash",
+                                        std::string(GRV_SOURCE_DIR) + "/tests/run-common.sh", run});
+        EXPECT_TRUE(r.Ok()) << c.name << ": " << r.err;
+        EXPECT_FALSE(FileExists(run)) << c.name;
+        EXPECT_EQ(left() == 0, c.removed) << c.name;
+    }
 }
 
 // A peer program that is not installed is named with the package to install.

@@ -22,6 +22,7 @@
 #include <fstream>
 #include <map>
 #include <mutex>
+#include <random>
 #include <sstream>
 #include <stdexcept>
 #include <thread>
@@ -45,6 +46,10 @@ constexpr mode_t kReadableByServices = 0644;
 // Each peer's folder names its process group here, so that the runners
 // (tests/run-common.sh) stop the peers of a test that died before it could.
 constexpr const char* kProcessGroupFile = "peer.pgid";
+// A peer that keeps shared memory in /dev/shm names here the start of its
+// files' names, which it removes itself when stopped, not when killed: the
+// runners remove them after a test that died (tests/run-common.sh).
+constexpr const char* kSharedMemoryFile = "peer.shm";
 
 // The account names dante looks up through nss_wrapper: they need not exist.
 constexpr const char* kDanteRunner = "grvpeers";
@@ -867,10 +872,15 @@ int LoopbackPeers::StartSquid(int sslPort) {
         // Squid writes its logs as its service account.
         Run({"chown", "proxy", dir});
     }
-    // Squid names its shared memory after its service name, so two squids
-    // of the same name (two test processes, or two users) cannot both start.
-    const std::string service = "grvsquid" + std::to_string(peer.ports[0]);
-    Launch(peer, {"/usr/sbin/squid", "-N", "-n", service, "-f", conf});
+    // Squid names its shared memory files after its service name (32
+    // letters and digits at most), so two squids of the same name (two test
+    // processes, or two users) cannot both start; its random part proves
+    // the files of that name this test's.
+    std::random_device random;
+    std::ostringstream service;
+    service << "grvsquid" << peer.ports[0] << std::hex << random() << random();
+    WriteConfig(dir, kSharedMemoryFile, service.str() + "-");
+    Launch(peer, {"/usr/sbin/squid", "-N", "-n", service.str(), "-f", conf});
     return peer.ports[0];
 }
 
