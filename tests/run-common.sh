@@ -159,7 +159,8 @@ stop_stoppable() {
 # at its time-out could not stop them. A peer so killed leaves its shared
 # memory files in /dev/shm: its folder names how their names start
 # (peer.shm), a name with a random part of the run's own and no more than
-# letters and digits, so none of another's is touched. Meant for an EXIT
+# letters and digits, so none of another's is touched, and they go once its
+# group has ended. Meant for an EXIT
 # trap: a stop that comes meanwhile is ignored, and a step that fails (a
 # group already gone) stops no other under set -e, so the clean-up always
 # ends.
@@ -169,8 +170,13 @@ remove_run_folder() {
     kill -KILL -- "-$(cat "$file")" 2>/dev/null || true
   done
   find "$1" -name peer.shm -type f 2>/dev/null | while read -r file; do
-    start=$(cat "$file" 2>/dev/null) || continue
-    if [[ $start =~ ^[[:alnum:]]+-$ ]]; then
+    start=$(cat "$file" 2>/dev/null) && group=$(cat "${file%/*}/peer.pgid" 2>/dev/null) || continue
+    [[ $start =~ ^[[:alnum:]]+-$ && $group =~ ^[0-9]+$ ]] || continue
+    for _ in {1..50}; do
+      kill -0 -- "-$group" 2>/dev/null || break
+      sleep 0.1
+    done
+    if ! kill -0 -- "-$group" 2>/dev/null; then
       rm -f /dev/shm/"$start"*.shm
     fi
   done

@@ -256,7 +256,8 @@ TEST(LoopbackPeers, NoPeerSurvivesItsOwner) {
 // could name another's files.
 TEST(LoopbackPeers, KilledSquidsSharedMemoryGoesWithTheRunFolder) {
     LoopbackPeers peers;
-    const std::string folder = peers.PeerFolder(peers.StartSquid());
+    const int port = peers.StartSquid();
+    const std::string folder = peers.PeerFolder(port);
     const std::string start = ReadFile(folder + "/peer.shm");
     auto left = [&] {
         int files = 0;
@@ -266,24 +267,33 @@ TEST(LoopbackPeers, KilledSquidsSharedMemoryGoesWithTheRunFolder) {
         return files;
     };
     ASSERT_GT(left(), 0) << "squid made no shared memory named " << start;
-    ASSERT_EQ(kill(-std::stoi(ReadFile(folder + "/peer.pgid")), SIGKILL), 0);
+    // Killed outright, then reaped, as after a test that died: its group
+    // has ended, its folder stays.
+    const std::string group = ReadFile(folder + "/peer.pgid");
+    ASSERT_EQ(kill(-std::stoi(group), SIGKILL), 0);
+    peers.Stop(port);
 
     struct Case {
         const char* name;
         std::string written;
+        bool group; // its folder names the squid's process group, ended
         bool removed;
     } cases[] = {
-        {"a pattern", "grvsquid*-", false},
-        {"a path", "../shm/" + start, false},
-        {"no dash closing the name", start.substr(0, start.size() - 1), false},
-        {"nothing", "", false},
-        {"the squid's own", start, true},
+        {"a pattern", "grvsquid*-", true, false},
+        {"a path", "../shm/" + start, true, false},
+        {"no dash closing the name", start.substr(0, start.size() - 1), true, false},
+        {"nothing", "", true, false},
+        {"no group known to have ended", start, false, false},
+        {"the squid's own", start, true, true},
     };
     int serial = 0;
     for (const Case& c : cases) {
         const std::string run = TempRoot() + "/run-" + std::to_string(++serial);
         std::filesystem::create_directories(run + "/squid");
         ASSERT_TRUE(WriteFile(run + "/squid/peer.shm", c.written));
+        if (c.group) {
+            ASSERT_TRUE(WriteFile(run + "/squid/peer.pgid", group));
+        }
         const RunResult r = RunProgram({"bash", "-c", "set -euo pipefail; . \"$1\"; remove_run_folder \"$2\"", "bash",
                                         std::string(GRV_SOURCE_DIR) + "/tests/run-common.sh", run});
         EXPECT_TRUE(r.Ok()) << c.name << ": " << r.err;
