@@ -11,6 +11,7 @@
 #include <unistd.h>
 
 #include <filesystem>
+#include <map>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -299,6 +300,52 @@ TEST(LoopbackPeers, KilledSquidsSharedMemoryGoesWithTheRunFolder) {
         EXPECT_TRUE(r.Ok()) << c.name << ": " << r.err;
         EXPECT_FALSE(FileExists(run)) << c.name;
         EXPECT_EQ(left() == 0, c.removed) << c.name;
+    }
+}
+
+// The peers' packages are listed once (scripts/packages/): the machine
+// installs every one its release has, the Debian 13 stage's root every one
+// that some line does not mark as the machine's alone.
+TEST(PeerPackages, TheRootTakesWhatNoLineKeepsForTheMachine) {
+    struct Case {
+        const char* name;
+        std::map<std::string, std::string> files;
+        const char* list; // machine or root
+        const char* release;
+        int status;
+        std::string out;
+    } cases[] = {
+        {"a build tool", {{"base.txt", "cmake  [machine]\npython3\n"}}, "root", "13", 0, "python3\n"},
+        {"the machine takes it", {{"base.txt", "cmake  [machine]\npython3\n"}}, "machine", "12", 0, "cmake\npython3\n"},
+        {"a judge's elsewhere",
+         {{"a.txt", "libicu-dev [machine]\n"}, {"b.txt", "libicu-dev\n"}},
+         "root",
+         "13",
+         0,
+         "libicu-dev\n"},
+        {"several on a line, a mark in a comment",
+         {{"a.txt", "# [machine]\ncurl python3  # not [machine]\ngit [machine]  # why\n"}},
+         "root",
+         "13",
+         0,
+         "curl\npython3\n"},
+        {"gone from Debian 13", {{"a.txt", "dante-server [machine]\nzip\n"}}, "machine", "13", 0, "zip\n"},
+        {"gone from testing", {{"a.txt", "dante-server [machine]\nzip\n"}}, "machine", "", 0, "zip\n"},
+        {"still in Debian 12", {{"a.txt", "dante-server\nzip\n"}}, "machine", "12.9", 0, "dante-server\nzip\n"},
+        {"a mark misspelt", {{"a.txt", "cmake [machne]\nzip\n"}}, "root", "13", 1, ""},
+        {"a mark before a package", {{"a.txt", "[machine] cmake\n"}}, "machine", "13", 1, ""},
+    };
+    int serial = 0;
+    for (const Case& c : cases) {
+        const std::string dir = TempRoot() + "/lists-" + std::to_string(++serial);
+        std::filesystem::create_directories(dir + "/packages");
+        std::filesystem::create_symlink(std::string(GRV_SOURCE_DIR) + "/scripts/package-list", dir + "/package-list");
+        for (const auto& [name, text] : c.files) {
+            ASSERT_TRUE(WriteFile(dir + "/packages/" + name, text));
+        }
+        const RunResult r = RunProgram({dir + "/package-list", c.list, c.release});
+        EXPECT_EQ(r.status, c.status) << c.name << ": " << r.err;
+        EXPECT_EQ(r.out, c.out) << c.name;
     }
 }
 
