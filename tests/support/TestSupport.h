@@ -352,6 +352,12 @@ public:
 inline constexpr const char* kKillAtVariable = "GRV_KILL_AT";
 void InstallKillAt();
 
+// What a writer of target killed (SIGKILL) at step leaves beside it: a
+// child process opens a part for it, writes bytes and commits, and is
+// killed at step ("written": once the bytes are). The part's path, empty
+// when the child left none or was not killed.
+std::string LeaveKilledPart(const std::string& target, const std::string& bytes, const char* step = "written");
+
 // A journal-sized SQLite database at path (3000 entry rows), built by the
 // sqlite3 shell; path, or "" when the shell failed.
 std::string MakeJournalDatabase(const std::string& path);

@@ -289,7 +289,7 @@ TEST_F(BackupRestoreTest, FailedBackupKeepsOlderBackupAndLeavesNoPartialArchive)
         EXPECT_TRUE(Leftovers().isEmpty());
         // Corrected, the same dialog succeeds, and takes away what a backup
         // that was stopped left, and only that.
-        ASSERT_TRUE(WriteBytes(Path(".old.grz.part-Kil1ed"), "a stopped backup's"));
+        ASSERT_FALSE(grvtest::LeaveKilledPart(Path("old.grz").toStdString(), "a stopped backup's").empty());
         ASSERT_TRUE(WriteBytes(Path("old.grz.part-backup"), "the user's own"));
         Run(d, Path("pain.grv"), Path("old.grz"), "");
     });
@@ -1467,8 +1467,8 @@ TEST_P(RestoreSideFilesTest, WhatOpensAfterwardsIsTheBackupOrNothingIsTouched) {
                                                  "'Newer', hex(randomblob(2000)) FROM generate_series(1, 300);"}),
         0);
     ASSERT_EQ(RunProgram("/usr/bin/python3", {"-c", c.script, Path("pain.grv")}), 0);
-    ASSERT_TRUE(WriteBytes(Path(".pain.grv.part-Kil1ed"), QByteArray(100000, 'j')));
-    ASSERT_TRUE(WriteBytes(Path(".pain.grv.part-Kil1ed-journal"), "a stopped restore's"));
+    const std::string stopped = grvtest::LeaveKilledPart(Path("pain.grv").toStdString(), std::string(100000, 'j'));
+    ASSERT_FALSE(stopped.empty());
     ASSERT_TRUE(WriteBytes(Path("pain.grv.part-Copy01 of my journal.grv"), "the user's own"));
     QProcess other;
     auto hold = [&] {
@@ -1510,8 +1510,8 @@ TEST_P(RestoreSideFilesTest, WhatOpensAfterwardsIsTheBackupOrNothingIsTouched) {
         // The held shell's own -shm may change under it; one that came while
         // the user was asked made its -wal and -shm, and the answer let the
         // stopped restore's parts go. Nothing else may change.
-        for (const char* own :
-             {"pain.grv-shm", "pain.grv-wal", ".pain.grv.part-Kil1ed", ".pain.grv.part-Kil1ed-journal"}) {
+        const std::string part = stopped.substr(stopped.rfind('/') + 1);
+        for (const char* own : {"pain.grv-shm", "pain.grv-wal", part.c_str()}) {
             if (c.held && (c.whileAsked || std::strcmp(own, "pain.grv-shm") == 0)) {
                 after.erase(QString::fromLatin1(own));
                 was.erase(QString::fromLatin1(own));
@@ -1866,6 +1866,11 @@ constexpr char kKilledAfter[] = "the writer killed after ";
 constexpr char kNamingNobody[] = "new under a default ACL naming nobody";
 constexpr char kOnBindfs[] = "on a bindfs mount";
 constexpr char kKillWriterVariable[] = "GRV_KILL_WRITER";
+// The kill rows' target as it was: nobody's, 640.
+constexpr char kKilledOverMode[] = "640 owner 65534:65534";
+// Or written from the journal kept private, which narrows that to 600.
+constexpr char kFromPrivateJournal[] = "from a private journal";
+constexpr char kPrivateJournalVariable[] = "GRV_PRIVATE_JOURNAL";
 constexpr char kOlderBytes[] = "an older file";
 bool IsOwnersRow(const std::string& kind) {
     return kind.find(kAsItWrites) != std::string::npos || kind.find(kKilledAfter) != std::string::npos ||
@@ -1883,6 +1888,21 @@ constexpr RowsChange kOwnersChanges[] = {
     {"lets nobody read", grvtest::kOwnerLetsNobodyRead},
     {"gives it to nobody", grvtest::kOwnerGivesItToNobody},
 };
+
+// What the file at path grants beyond the final mode (the octal of a
+// ModeAt): the bits of its mode, and any ACL, which a final mode with no
+// ACL does not have; empty when nothing.
+std::string ReadableBeyond(const std::string& path, const std::string& final) {
+    struct stat st{};
+    if (::lstat(path.c_str(), &st) != 0)
+        return {};
+    const mode_t allowed = static_cast<mode_t>(std::stoul(final.substr(0, final.find(' ')), nullptr, 8));
+    const std::string acl = grvtest::AccessAcl(path);
+    std::string beyond = (st.st_mode & 0777 & ~allowed) != 0 ? ModeAt(path) : std::string();
+    if (!acl.empty() && final.find(" acl ") == std::string::npos)
+        beyond += " acl " + acl;
+    return beyond;
+}
 
 // The ACL's entry for others, or the mode's bits for them, of a ModeAt.
 std::string OthersOf(const std::string& mode) {
@@ -1937,7 +1957,7 @@ std::string PythonReaders(const std::string& folder, const std::string& named, b
 // names hold only, or onto every kind a runner may make (nullptr).
 void WriterTableTest::RunTable(const char* only) {
     const auto rows = grvtest::ReadTable(ShellTable("writers.txt"), " | ");
-    ASSERT_EQ(rows.size(), 203u);
+    ASSERT_EQ(rows.size(), 227u);
     int n = 0;
     for (const auto& row : rows) {
         const std::string &writer = row[0], &kindName = row[1], &afterwards = row[2];
@@ -2042,8 +2062,9 @@ void WriterTableTest::RunTable(const char* only) {
             ASSERT_EQ(::symlink("pain.grv", named.c_str()), 0);
         }
         const std::string before = target.DescribePath(named);
-        // What a stopped writer left beside the file the name leads to, and
-        // a file of the user's that only looks like it.
+        // Files of the user's beside the file the name leads to: one of a
+        // part's shape, one that only looks like it. Neither carries the
+        // mark of a writer that made it, so both stay.
         const bool link = kind == grvtest::TargetKind::Link || kind == grvtest::TargetKind::DanglingLink;
         const QString beside = QFileInfo(QString::fromStdString(named)).absolutePath() + "/";
         const QString stopped = beside + QString::fromStdString("." + name + (link ? ".target" : "") + ".part-Kil1ed");
@@ -2084,7 +2105,7 @@ void WriterTableTest::RunTable(const char* only) {
         EXPECT_TRUE(!leaves || Bytes(users) == "the user's");
         for (const std::string& planted : g_swapPlants)
             EXPECT_TRUE(grvtest::ReadFile(planted) == PlantedBytes()) << planted << " holds another's bytes";
-        EXPECT_FALSE(said && QFile::exists(stopped));
+        EXPECT_TRUE(!leaves || Bytes(stopped) == "left");
         QFile::remove(stopped);
         QFile::remove(users);
         const std::string after = target.DescribePath(named);
@@ -2462,11 +2483,26 @@ void WriterTableTest::RunOwnersRows(const char* only) {
         if (killed) {
             const std::string step = kind.substr(kind.find(kKilledAfter) + std::strlen(kKilledAfter));
             const bool renamed = step == "part-renamed";
+            // The journal private, so that the limit narrows nobody's 640.
+            const bool narrowed = kind.find(kFromPrivateJournal) != std::string::npos;
+            // nobody's own files of a part's shape, as a killed writer's part
+            // given its owner could be: of the target's mode, or empty and
+            // private.
+            const std::string beside = Path("").toStdString() + "." + name + ".part-";
+            const std::pair<std::string, mode_t> owners[] = {
+                {beside + "backup", 0640}, {beside + "before-journal", 0640}, {beside + "2025v1", 0600}};
+            for (const auto& [file, mode] : owners) {
+                ASSERT_TRUE(grvtest::WriteFile(file, mode == 0600 ? "" : "nobody's own"));
+                ASSERT_EQ(::chown(file.c_str(), grvtest::kNobodyId, grvtest::kNobodyId), 0);
+                ASSERT_EQ(::chmod(file.c_str(), mode), 0);
+            }
             grvtest::RunOptions options;
             options.mergeStderr = true;
             options.env = {std::string(grvtest::kKillAtVariable) + "=" + step,
                            std::string(kKillTargetVariable) + "=" + named,
                            std::string(kKillWriterVariable) + "=" + writer};
+            if (narrowed)
+                options.env.push_back(std::string(kPrivateJournalVariable) + "=1");
             const grvtest::RunResult child = grvtest::RunProgram(
                 {exe, "--gtest_filter=AsNobody.EveryWriterKilledAfterAnyStepLeavesTheFileWholeAndItsOwners"}, options);
             EXPECT_EQ(child.signal, SIGKILL) << child.out;
@@ -2474,16 +2510,36 @@ void WriterTableTest::RunOwnersRows(const char* only) {
                                                           {python, renamed ? "whole" : "part"});
             EXPECT_EQ(py.signal, SIGKILL) << py.err;
             // Whole, old or new, where python's open() leaves what it wrote
-            // so far; both with the file's owner, group and mode.
+            // so far; both with the file's owner, group and mode (the new
+            // content's final one).
             const std::string bytes = grvtest::ReadFile(named);
             EXPECT_TRUE(row[2] == "old" ? bytes == kOlderBytes : IsWholeOutput(writer, bytes)) << bytes.substr(0, 40);
             EXPECT_EQ(grvtest::ReadFile(python), renamed ? "python wrote the rest" : "python wrote");
-            EXPECT_EQ(ModeAt(named), row[4]);
-            EXPECT_EQ(ModeAt(python), row[4]);
-            // What the kill left goes with the next write.
+            EXPECT_EQ(ModeAt(named), row[2] == "old" ? kKilledOverMode : row[4]);
+            EXPECT_EQ(ModeAt(python), kKilledOverMode);
+            // What the kill left is no more readable than the new file.
+            for (const QString& left : Leftovers()) {
+                const std::string path = Path(left).toStdString();
+                if (std::none_of(std::begin(owners), std::end(owners),
+                                 [&](const auto& o) { return o.first == path; })) {
+                    EXPECT_EQ(ReadableBeyond(path, row[4]), "") << path;
+                }
+            }
+            // And goes with the next write; nobody's own files stay.
+            const auto privately = [&](QFileDevice::Permissions readers) {
+                for (const char* source : {"pain.grv", "pain.grz"})
+                    ASSERT_TRUE(QFile::setPermissions(Path(source), readers));
+            };
+            if (narrowed)
+                privately(QFile::ReadOwner | QFile::WriteOwner);
             EXPECT_TRUE(Write(writer, QString::fromStdString(named)));
+            privately(QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup | QFile::ReadOther);
             EXPECT_TRUE(IsWholeOutput(writer, grvtest::ReadFile(named)));
             EXPECT_EQ(ModeAt(named), row[4]);
+            for (const auto& [file, mode] : owners) {
+                EXPECT_EQ(grvtest::ReadFile(file), mode == 0600 ? "" : "nobody's own") << file;
+                EXPECT_EQ(::unlink(file.c_str()), 0) << file;
+            }
             EXPECT_TRUE(Leftovers().isEmpty()) << Leftovers().join(' ').toStdString();
             continue;
         }
@@ -2531,6 +2587,10 @@ TEST_F(AsNobody, EveryWriterKilledAfterAnyStepLeavesTheFileWholeAndItsOwners) {
                                           QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup | QFile::ReadOther));
         ASSERT_TRUE(QFile::setPermissions(Path("pain.grz"),
                                           QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup | QFile::ReadOther));
+        if (std::getenv(kPrivateJournalVariable)) {
+            for (const char* source : {"pain.grv", "pain.grz"})
+                ASSERT_TRUE(QFile::setPermissions(Path(source), QFile::ReadOwner | QFile::WriteOwner));
+        }
         grvtest::InstallKillAt();
         const char* writer = std::getenv(kKillWriterVariable);
         Write(writer ? writer : "", QString::fromStdString(target));
