@@ -14,6 +14,7 @@ needs_table=(
   '*PrivateDevice*|can_make_device|they make a character device of their own with mknod and write into it'
   '*WithAnAcl*|can_keep_acl|they give a file an access ACL naming another user, which the file system must keep'
   '*OnBindfs*|can_mount_bindfs|they write through a bindfs mount (FUSE), which makes no file without a name'
+  '*WithoutProc*|can_hide_proc|they write in a mount namespace of their own where an empty tmpfs hides /proc'
   '*Dante*|has_dante|they relay through the SOCKS server dante, to be installed (Debian 13 has none)'
   '*OpenSshDsa*|openssh_knows_dsa|they ask OpenSSH about DSA keys, which OpenSSH 10 (Debian 13) no longer knows'
 )
@@ -67,6 +68,10 @@ can_make_device() {
   ok=$?
   rm -rf "$dir"
   return $ok
+}
+# A mount namespace of its own, /proc hidden there as the tests hide it.
+can_hide_proc() {
+  unshare -m --propagation private sh -c 'mount -t tmpfs none /proc' 2>/dev/null
 }
 # A FUSE mount of a folder of its own, as the tests make one and undo it.
 can_mount_bindfs() {

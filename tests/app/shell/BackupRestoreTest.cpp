@@ -1872,9 +1872,33 @@ constexpr char kKilledOverMode[] = "640 owner 65534:65534";
 constexpr char kFromPrivateJournal[] = "from a private journal";
 constexpr char kPrivateJournalVariable[] = "GRV_PRIVATE_JOURNAL";
 constexpr char kOlderBytes[] = "an older file";
+// Or replaced in a mount namespace of its own where an empty folder hides
+// /proc, as in a chroot or a container without it.
+constexpr char kWithoutProc[] = "with no /proc mounted";
+constexpr char kWriteTargetVariable[] = "GRV_WRITE_TARGET";
 bool IsOwnersRow(const std::string& kind) {
     return kind.find(kAsItWrites) != std::string::npos || kind.find(kKilledAfter) != std::string::npos ||
-           kind.find(kNamingNobody) != std::string::npos;
+           kind.find(kNamingNobody) != std::string::npos || kind.find(kWithoutProc) != std::string::npos;
+}
+// argv that runs program where /proc is hidden: from its start, or, for a
+// program of ours, once it made the file kReadyVariable names (the
+// sanitizers read their options through /proc as it starts).
+constexpr char kReadyVariable[] = "GRV_READY_FILE";
+std::vector<std::string> WithoutProc(std::vector<std::string> program, bool ours) {
+    std::vector<std::string> argv = {
+        "unshare",
+        "-m",
+        "--propagation",
+        "private",
+        "sh",
+        "-c",
+        ours ? "\"$@\" & child=$!\n"
+               "while [ ! -e \"$GRV_READY_FILE\" ] && kill -0 $child 2>/dev/null; do sleep 0.05; done\n"
+               "mount -t tmpfs none /proc; wait $child"
+             : "mount -t tmpfs none /proc && exec \"$@\"",
+        "sh"};
+    argv.insert(argv.end(), program.begin(), program.end());
+    return argv;
 }
 
 // The owner's change a row names.
@@ -1957,7 +1981,7 @@ std::string PythonReaders(const std::string& folder, const std::string& named, b
 // names hold only, or onto every kind a runner may make (nullptr).
 void WriterTableTest::RunTable(const char* only) {
     const auto rows = grvtest::ReadTable(ShellTable("writers.txt"), " | ");
-    ASSERT_EQ(rows.size(), 227u);
+    ASSERT_EQ(rows.size(), 231u);
     int n = 0;
     for (const auto& row : rows) {
         const std::string &writer = row[0], &kindName = row[1], &afterwards = row[2];
@@ -2470,6 +2494,39 @@ void WriterTableTest::RunOwnersRows(const char* only) {
         const std::string python = Path(QString::fromStdString("python-" + name)).toStdString();
         const bool killed = kind.find(kKilledAfter) != std::string::npos;
         const bool acl = kind.find("with an ACL") != std::string::npos;
+        if (kind.find(kWithoutProc) != std::string::npos) {
+            for (const std::string& file : {named, python}) {
+                ASSERT_TRUE(grvtest::WriteFile(file, kOlderBytes));
+                ASSERT_EQ(::chmod(file.c_str(), 0660), 0);
+                ASSERT_TRUE(grvtest::SetAccessAcl(file, "u::rw-,u:65534:rw-,g::---,m::rw-,o::---"));
+            }
+            const std::string before = ModeAt(python);
+            grvtest::RunOptions options;
+            options.mergeStderr = true;
+            // Its leak check reads /proc as the process ends.
+            const char* sanitizer = std::getenv("ASAN_OPTIONS");
+            options.env = {std::string(kWriteTargetVariable) + "=" + named,
+                           std::string(kKillWriterVariable) + "=" + writer,
+                           std::string(kReadyVariable) + "=" + named + ".ready",
+                           "ASAN_OPTIONS=" + std::string(sanitizer ? sanitizer : "") + ":detect_leaks=0"};
+            const grvtest::RunResult child = grvtest::RunProgram(
+                WithoutProc({exe, "--gtest_filter=WriterTableTest.EveryWriterReplacesAFileWithAnAclWithoutProc"}, true),
+                options);
+            ::unlink((named + ".ready").c_str());
+            EXPECT_EQ(child.status == 0, row[3] == "yes")
+                << child.out.substr(child.out.size() > 3000 ? child.out.size() - 3000 : 0);
+            EXPECT_TRUE(IsWholeOutput(writer, grvtest::ReadFile(named)));
+            EXPECT_EQ(ModeAt(named), row[4]);
+            // python's open() writes there too, in place: its file keeps
+            // its mode and ACL.
+            const grvtest::RunResult py = grvtest::RunProgram(
+                WithoutProc({"python3", "-c", "import sys; open(sys.argv[1], 'wb').write(b'python')", python}, false));
+            EXPECT_TRUE(py.Ok()) << py.err;
+            EXPECT_EQ(grvtest::ReadFile(python), "python");
+            EXPECT_EQ(ModeAt(python), before);
+            EXPECT_TRUE(Leftovers().isEmpty()) << Leftovers().join(' ').toStdString();
+            continue;
+        }
         for (const std::string& file : {named, python}) {
             ASSERT_TRUE(grvtest::WriteFile(file, kOlderBytes));
             ASSERT_EQ(::chmod(file.c_str(), killed                                     ? 0640
@@ -2608,6 +2665,35 @@ TEST_F(WriterTableTest, EveryWriterOfANewFileInAFolderWithAnAclOnBindfs) {
     const mode_t saved = ::umask(022);
     ASSERT_NO_FATAL_FAILURE(MakeSources());
     RunOwnersRows(kOnBindfs);
+    ::umask(saved);
+}
+
+// Every writer over the user's file with an ACL where no /proc is mounted
+// (a chroot, a container, a build sandbox): replaced, its ACL read from the
+// file the open found, as with /proc; python's open() writes there too.
+// The writer runs in a child in a mount namespace of its own.
+TEST_F(WriterTableTest, EveryWriterReplacesAFileWithAnAclWithoutProc) {
+    const mode_t saved = ::umask(022);
+    ASSERT_NO_FATAL_FAILURE(MakeSources());
+    if (const char* target = std::getenv(kWriteTargetVariable)) {
+        const char* ready = std::getenv(kReadyVariable);
+        ASSERT_TRUE(ready && grvtest::WriteFile(ready, ""));
+        const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+        while (std::filesystem::exists("/proc/self") && std::chrono::steady_clock::now() < until)
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        ASSERT_FALSE(std::filesystem::exists("/proc/self")) << "/proc is still there";
+        for (const char* source : {"pain.grv", "pain.grz"}) {
+            ASSERT_TRUE(QFile::setPermissions(Path(source), QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup |
+                                                                QFile::ReadOther));
+        }
+        const char* writer = std::getenv(kKillWriterVariable);
+        const bool said = Write(writer ? writer : "", QString::fromStdString(target));
+        const std::vector<QString> told = prompter->Texts();
+        EXPECT_TRUE(said) << (told.empty() ? std::string() : told.back().toStdString());
+        ::umask(saved);
+        return;
+    }
+    RunOwnersRows(kWithoutProc);
     ::umask(saved);
 }
 
