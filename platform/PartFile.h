@@ -24,7 +24,13 @@
 // permission that cannot be given fails the write before anything is
 // replaced. The commit works in the folder the open found, by its
 // descriptor: a folder moved or replaced since fails it, and the part goes
-// from where it is.
+// from where it is. The limit is applied to the ACL as to the mode, and the
+// part's bits beyond its final ones go before its owner, group and ACL are
+// given, so it never grants a reader more than its final state. No /proc
+// is needed to replace: the found file's ACL is read through its
+// descriptor, or its name in that folder checked to lead to it. A part a
+// writer leaves behind (killed) is removed by a later write only by the
+// mark it carries (RemoveLeftovers).
 #include <sys/stat.h>
 #include <sys/types.h>
 

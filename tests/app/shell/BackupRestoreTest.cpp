@@ -1876,9 +1876,30 @@ constexpr char kOlderBytes[] = "an older file";
 // /proc, as in a chroot or a container without it.
 constexpr char kWithoutProc[] = "with no /proc mounted";
 constexpr char kWriteTargetVariable[] = "GRV_WRITE_TARGET";
+// Or written through a bindfs view of its folder while another writer (a
+// process of its own) writes it there directly and commits afterwards.
+constexpr char kBesideAnother[] = "while another writer writes it directly";
+constexpr char kAnothersBytes[] = "the other writer's bytes";
 bool IsOwnersRow(const std::string& kind) {
     return kind.find(kAsItWrites) != std::string::npos || kind.find(kKilledAfter) != std::string::npos ||
-           kind.find(kNamingNobody) != std::string::npos || kind.find(kWithoutProc) != std::string::npos;
+           kind.find(kNamingNobody) != std::string::npos || kind.find(kWithoutProc) != std::string::npos ||
+           kind.find(kBesideAnother) != std::string::npos;
+}
+
+// Another writer of target, in a child process: it opens a part, writes,
+// says so on ready, and commits once told on go; its exit status is 0 when
+// the commit succeeded.
+pid_t WriteBeside(const std::string& target, int ready, int go) {
+    const pid_t child = ::fork();
+    if (child != 0)
+        return child;
+    // Never destroyed: the child ends with _exit.
+    auto* part = new platform::PartFile;
+    char step = 'r';
+    if (part->Open(target) != 0 || part->Write(kAnothersBytes, std::strlen(kAnothersBytes)) != 0 ||
+        ::write(ready, &step, 1) != 1 || ::read(go, &step, 1) != 1)
+        ::_exit(2);
+    ::_exit(part->Commit() == 0 ? 0 : 1);
 }
 // argv that runs program where /proc is hidden: from its start, or, for a
 // program of ours, once it made the file kReadyVariable names (the
@@ -1981,7 +2002,7 @@ std::string PythonReaders(const std::string& folder, const std::string& named, b
 // names hold only, or onto every kind a runner may make (nullptr).
 void WriterTableTest::RunTable(const char* only) {
     const auto rows = grvtest::ReadTable(ShellTable("writers.txt"), " | ");
-    ASSERT_EQ(rows.size(), 231u);
+    ASSERT_EQ(rows.size(), 235u);
     int n = 0;
     for (const auto& row : rows) {
         const std::string &writer = row[0], &kindName = row[1], &afterwards = row[2];
@@ -2465,6 +2486,38 @@ void WriterTableTest::RunOwnersRows(const char* only) {
             continue;
         SCOPED_TRACE(writer + " onto " + kind);
         const std::string name = "owners" + std::to_string(n++) + "." + writer;
+        if (kind.find(kBesideAnother) != std::string::npos) {
+            const std::string folder = Path(QString::fromStdString("direct" + name)).toStdString();
+            const std::string view = Path(QString::fromStdString("view" + name)).toStdString();
+            ASSERT_EQ(::mkdir(folder.c_str(), 0700), 0);
+            ASSERT_EQ(::mkdir(view.c_str(), 0700), 0);
+            ASSERT_TRUE(grvtest::RunProgram({"bindfs", folder, view}).Ok());
+            ASSERT_TRUE(grvtest::WriteFile(folder + "/" + name, kOlderBytes));
+            ASSERT_EQ(::chmod((folder + "/" + name).c_str(), 0600), 0);
+            int ready[2], go[2];
+            ASSERT_EQ(::pipe(ready), 0);
+            ASSERT_EQ(::pipe(go), 0);
+            const pid_t other = WriteBeside(folder + "/" + name, ready[1], go[0]);
+            char step = 0;
+            EXPECT_EQ(::read(ready[0], &step, 1), 1);
+            EXPECT_EQ(Write(writer, QString::fromStdString(view + "/" + name)), row[3] == "yes");
+            EXPECT_TRUE(IsWholeOutput(writer, grvtest::ReadFile(folder + "/" + name)));
+            EXPECT_EQ(::write(go[1], &step, 1), 1);
+            int status = -1;
+            EXPECT_EQ(::waitpid(other, &status, 0), other);
+            EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "the other writer's commit failed";
+            for (const int fd : {ready[0], ready[1], go[0], go[1]})
+                ::close(fd);
+            // The later save at the name, with the file's mode.
+            EXPECT_EQ(grvtest::ReadFile(folder + "/" + name), row[2] == "later" ? kAnothersBytes : "");
+            EXPECT_EQ(ModeAt(folder + "/" + name), row[4]);
+            EXPECT_TRUE(grvtest::RunProgram({"fusermount3", "-u", view}).Ok() ||
+                        grvtest::RunProgram({"fusermount", "-u", view}).Ok());
+            EXPECT_TRUE(QDir(QString::fromStdString(folder))
+                            .entryList({QStringLiteral(".*.part-*")}, QDir::Files | QDir::Hidden)
+                            .isEmpty());
+            continue;
+        }
         if (kind.find(kNamingNobody) != std::string::npos) {
             // A new name there, through a bindfs mount of the folder where
             // the row says, beside python's open() of another.
