@@ -1880,10 +1880,28 @@ constexpr char kWriteTargetVariable[] = "GRV_WRITE_TARGET";
 // process of its own) writes it there directly and commits afterwards.
 constexpr char kBesideAnother[] = "while another writer writes it directly";
 constexpr char kAnothersBytes[] = "the other writer's bytes";
+// Or, from the journal kept private, over a file whose ACL lets nobody and
+// others read, replaced again and again while nobody reads every file of
+// its name in the folder as it appears.
+constexpr char kWatched[] = "watched by nobody";
+constexpr int kWatchedWrites = 20;
+constexpr char kWatcher[] = "import os, sys\n"
+                            "folder, name, stop = sys.argv[1:4]\n"
+                            "seen = opened = 0\n"
+                            "while not os.path.exists(stop):\n"
+                            "    for entry in os.listdir(folder):\n"
+                            "        if name not in entry: continue\n"
+                            "        try:\n"
+                            "            with open(os.path.join(folder, entry), 'rb') as f:\n"
+                            "                opened += 1\n"
+                            "                seen += sys.argv[4].encode() in f.read()\n"
+                            "        except OSError: pass\n"
+                            "        if opened == 1: print('started', flush=True)\n"
+                            "print(seen, 'read of', opened)\n";
 bool IsOwnersRow(const std::string& kind) {
     return kind.find(kAsItWrites) != std::string::npos || kind.find(kKilledAfter) != std::string::npos ||
            kind.find(kNamingNobody) != std::string::npos || kind.find(kWithoutProc) != std::string::npos ||
-           kind.find(kBesideAnother) != std::string::npos;
+           kind.find(kBesideAnother) != std::string::npos || kind.find(kWatched) != std::string::npos;
 }
 
 // Another writer of target, in a child process: it opens a part, writes,
@@ -2002,7 +2020,7 @@ std::string PythonReaders(const std::string& folder, const std::string& named, b
 // names hold only, or onto every kind a runner may make (nullptr).
 void WriterTableTest::RunTable(const char* only) {
     const auto rows = grvtest::ReadTable(ShellTable("writers.txt"), " | ");
-    ASSERT_EQ(rows.size(), 235u);
+    ASSERT_EQ(rows.size(), 236u);
     int n = 0;
     for (const auto& row : rows) {
         const std::string &writer = row[0], &kindName = row[1], &afterwards = row[2];
@@ -2486,6 +2504,43 @@ void WriterTableTest::RunOwnersRows(const char* only) {
             continue;
         SCOPED_TRACE(writer + " onto " + kind);
         const std::string name = "owners" + std::to_string(n++) + "." + writer;
+        if (kind.find(kWatched) != std::string::npos) {
+            grvtest::TempDir shared("grv-watched", grvtest::SharedTempRoot());
+            ASSERT_EQ(::chmod(shared.Path().c_str(), 0755), 0);
+            const std::string named = shared.File(name), stop = shared.File("stop");
+            for (const char* source : {"pain.grv", "pain.grz"})
+                ASSERT_TRUE(QFile::setPermissions(Path(source), QFile::ReadOwner | QFile::WriteOwner));
+            const auto readable = [&] {
+                return grvtest::WriteFile(named, kOlderBytes) && ::chmod(named.c_str(), 0644) == 0 &&
+                       grvtest::SetAccessAcl(named, "u::rw-,u:65534:r--,g::---,m::r--,o::r--");
+            };
+            ASSERT_TRUE(readable());
+            QProcess watcher;
+            watcher.start("setpriv", {"--reuid=65534", "--regid=65534", "--clear-groups", "/usr/bin/python3", "-c",
+                                      kWatcher, QString::fromStdString(shared.Path()), QString::fromStdString(name),
+                                      QString::fromStdString(stop), QString::fromStdString(Csv().substr(0, 64))});
+            ASSERT_TRUE(watcher.waitForStarted());
+            QByteArray told;
+            while (!told.contains("started\n") && watcher.waitForReadyRead(10000))
+                told += watcher.readAllStandardOutput();
+            EXPECT_TRUE(told.startsWith("started\n")) << "nobody never read the file";
+            for (int i = 0; i < kWatchedWrites; ++i) {
+                EXPECT_TRUE(i == 0 || readable());
+                EXPECT_EQ(Write(writer, QString::fromStdString(named)), row[3] == "yes");
+            }
+            ASSERT_TRUE(grvtest::WriteFile(stop, ""));
+            EXPECT_TRUE(watcher.waitForFinished(10000));
+            told += watcher.readAllStandardOutput();
+            EXPECT_TRUE(told.contains("\n0 read of "))
+                << told.toStdString() << watcher.readAllStandardError().toStdString();
+            EXPECT_TRUE(IsWholeOutput(writer, grvtest::ReadFile(named)));
+            EXPECT_EQ(ModeAt(named), row[4]);
+            for (const char* source : {"pain.grv", "pain.grz"}) {
+                ASSERT_TRUE(QFile::setPermissions(Path(source), QFile::ReadOwner | QFile::WriteOwner |
+                                                                    QFile::ReadGroup | QFile::ReadOther));
+            }
+            continue;
+        }
         if (kind.find(kBesideAnother) != std::string::npos) {
             const std::string folder = Path(QString::fromStdString("direct" + name)).toStdString();
             const std::string view = Path(QString::fromStdString("view" + name)).toStdString();
@@ -2718,6 +2773,17 @@ TEST_F(WriterTableTest, EveryWriterOfANewFileInAFolderWithAnAclOnBindfs) {
     const mode_t saved = ::umask(022);
     ASSERT_NO_FATAL_FAILURE(MakeSources());
     RunOwnersRows(kOnBindfs);
+    ::umask(saved);
+}
+
+// An export from a private journal over a file whose ACL lets nobody and
+// others read, replaced twenty times while nobody reads every file of its
+// name as it appears: nobody never reads any of the export (a part once
+// took that ACL before its mode was narrowed, and was read so).
+TEST_F(AsNobody, AnExportOverAFileWhoseAclLetsOthersReadIsReadByNoneOfThem) {
+    const mode_t saved = ::umask(022);
+    ASSERT_NO_FATAL_FAILURE(MakeSources());
+    RunOwnersRows(kWatched);
     ::umask(saved);
 }
 
