@@ -22,6 +22,7 @@
 #include <algorithm>
 #include <array>
 #include <cerrno>
+#include <chrono>
 #include <climits>
 #include <cstdlib>
 #include <cstring>
@@ -34,6 +35,7 @@
 #include <set>
 #include <sstream>
 #include <stdexcept>
+#include <thread>
 
 extern char** environ;
 
@@ -913,6 +915,34 @@ void InstallKillAt() {
         if (at != nullptr && std::strcmp(at, step) == 0)
             ::kill(::getpid(), SIGKILL);
     });
+}
+
+std::vector<std::string> WithoutProc(const std::vector<std::string>& program, bool ours) {
+    std::vector<std::string> argv = {
+        "unshare",
+        "-m",
+        "--propagation",
+        "private",
+        "sh",
+        "-c",
+        ours ? "\"$@\" & child=$!\n"
+               "while [ ! -e \"$GRV_READY_FILE\" ] && kill -0 $child 2>/dev/null; do sleep 0.05; done\n"
+               "mount -t tmpfs none /proc; wait $child"
+             : "mount -t tmpfs none /proc && exec \"$@\"",
+        "sh"};
+    argv.insert(argv.end(), program.begin(), program.end());
+    return argv;
+}
+
+bool AwaitProcHidden() {
+    constexpr auto kLongest = std::chrono::seconds(10);
+    const char* ready = std::getenv(kProcHiddenVariable);
+    if (ready == nullptr || !WriteFile(ready, ""))
+        return false;
+    const auto until = std::chrono::steady_clock::now() + kLongest;
+    while (std::filesystem::exists("/proc/self") && std::chrono::steady_clock::now() < until)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    return !std::filesystem::exists("/proc/self");
 }
 
 std::string LeaveKilledPart(const std::string& target, const std::string& bytes, const char* step) {

@@ -1919,27 +1919,6 @@ pid_t WriteBeside(const std::string& target, int ready, int go) {
         ::_exit(2);
     ::_exit(part->Commit() == 0 ? 0 : 1);
 }
-// argv that runs program where /proc is hidden: from its start, or, for a
-// program of ours, once it made the file kReadyVariable names (the
-// sanitizers read their options through /proc as it starts).
-constexpr char kReadyVariable[] = "GRV_READY_FILE";
-std::vector<std::string> WithoutProc(std::vector<std::string> program, bool ours) {
-    std::vector<std::string> argv = {
-        "unshare",
-        "-m",
-        "--propagation",
-        "private",
-        "sh",
-        "-c",
-        ours ? "\"$@\" & child=$!\n"
-               "while [ ! -e \"$GRV_READY_FILE\" ] && kill -0 $child 2>/dev/null; do sleep 0.05; done\n"
-               "mount -t tmpfs none /proc; wait $child"
-             : "mount -t tmpfs none /proc && exec \"$@\"",
-        "sh"};
-    argv.insert(argv.end(), program.begin(), program.end());
-    return argv;
-}
-
 // The owner's change a row names.
 struct RowsChange {
     const char* marker;
@@ -2615,10 +2594,11 @@ void WriterTableTest::RunOwnersRows(const char* only) {
             const char* sanitizer = std::getenv("ASAN_OPTIONS");
             options.env = {std::string(kWriteTargetVariable) + "=" + named,
                            std::string(kKillWriterVariable) + "=" + writer,
-                           std::string(kReadyVariable) + "=" + named + ".ready",
+                           std::string(grvtest::kProcHiddenVariable) + "=" + named + ".ready",
                            "ASAN_OPTIONS=" + std::string(sanitizer ? sanitizer : "") + ":detect_leaks=0"};
             const grvtest::RunResult child = grvtest::RunProgram(
-                WithoutProc({exe, "--gtest_filter=WriterTableTest.EveryWriterReplacesAFileWithAnAclWithoutProc"}, true),
+                grvtest::WithoutProc(
+                    {exe, "--gtest_filter=WriterTableTest.EveryWriterReplacesAFileWithAnAclWithoutProc"}, true),
                 options);
             ::unlink((named + ".ready").c_str());
             EXPECT_EQ(child.status == 0, row[3] == "yes")
@@ -2627,8 +2607,8 @@ void WriterTableTest::RunOwnersRows(const char* only) {
             EXPECT_EQ(ModeAt(named), row[4]);
             // python's open() writes there too, in place: its file keeps
             // its mode and ACL.
-            const grvtest::RunResult py = grvtest::RunProgram(
-                WithoutProc({"python3", "-c", "import sys; open(sys.argv[1], 'wb').write(b'python')", python}, false));
+            const grvtest::RunResult py = grvtest::RunProgram(grvtest::WithoutProc(
+                {"/usr/bin/python3", "-c", "import sys; open(sys.argv[1], 'wb').write(b'python')", python}, false));
             EXPECT_TRUE(py.Ok()) << py.err;
             EXPECT_EQ(grvtest::ReadFile(python), "python");
             EXPECT_EQ(ModeAt(python), before);
@@ -2795,12 +2775,7 @@ TEST_F(WriterTableTest, EveryWriterReplacesAFileWithAnAclWithoutProc) {
     const mode_t saved = ::umask(022);
     ASSERT_NO_FATAL_FAILURE(MakeSources());
     if (const char* target = std::getenv(kWriteTargetVariable)) {
-        const char* ready = std::getenv(kReadyVariable);
-        ASSERT_TRUE(ready && grvtest::WriteFile(ready, ""));
-        const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-        while (std::filesystem::exists("/proc/self") && std::chrono::steady_clock::now() < until)
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        ASSERT_FALSE(std::filesystem::exists("/proc/self")) << "/proc is still there";
+        ASSERT_TRUE(grvtest::AwaitProcHidden()) << "/proc is still there";
         for (const char* source : {"pain.grv", "pain.grz"}) {
             ASSERT_TRUE(QFile::setPermissions(Path(source), QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup |
                                                                 QFile::ReadOther));
