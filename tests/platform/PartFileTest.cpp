@@ -246,6 +246,39 @@ TEST(PartFileWrites, NoProgramStopsAtAKillStepItDidNotInstall) {
     EXPECT_EQ(grvtest::ReadFile(dir.File("f")), "whole");
 }
 
+// A part marks itself its writer's while it is a part, and only then: the
+// file it becomes carries no mark (python's os.listxattr lists none), new
+// or replacing one. A part another program removed before the commit fails
+// it with that said, not that the folder moved.
+std::string g_removedPart;
+TEST(PartFileWrites, TheMarkGoesWithThePartAndAPartRemovedIsSaidSo) {
+    grvtest::TempDir dir;
+    const std::string listed = "import os, sys; print(sorted(os.listxattr(sys.argv[1])))";
+    for (const bool replaces : {false, true}) {
+        const std::string target = dir.File(replaces ? "old" : "new");
+        ASSERT_TRUE(!replaces || grvtest::WriteFile(target, "old"));
+        PartFile file;
+        ASSERT_EQ(file.Open(target), 0);
+        EXPECT_NE(grvtest::Python(listed, {file.Path()}).out.find("user.gorvane.writer"), std::string::npos);
+        ASSERT_EQ(file.Write("whole", 5), 0);
+        ASSERT_EQ(file.Commit(), 0);
+        EXPECT_EQ(grvtest::Python(listed, {target}).out.find("user.gorvane.writer"), std::string::npos);
+    }
+    PartFile file;
+    ASSERT_EQ(file.Open(dir.File("old")), 0);
+    g_removedPart = file.Path();
+    platform::SetKillHook([](const char* step) {
+        if (std::string(step) == "part-synced")
+            ::unlink(g_removedPart.c_str());
+    });
+    const int committed = file.Commit();
+    platform::SetKillHook(nullptr);
+    EXPECT_EQ(committed, platform::kPartRemoved);
+    const char* said = platform::RefusalReason(committed, dir.File("old"));
+    EXPECT_TRUE(said && std::string(said).find("removed") != std::string::npos) << (said ? said : "nothing");
+    EXPECT_EQ(grvtest::ReadFile(dir.File("old")), "whole");
+}
+
 // A name up to what the folder holds is written whole; its parts' names
 // (cut, at a character's start) still fit, and are still its.
 TEST(PartFileWrites, NamesUpToTheFoldersLimitAreWritten) {
