@@ -53,6 +53,9 @@ constexpr const char* kNameTakenText =
     "another account's file took its name while it was written, and was left as that account made it";
 constexpr const char* kFolderMovedText =
     "its folder was moved away or replaced while it was written, so nothing was put there";
+constexpr const char* kFoundMovedText =
+    "the file it replaces was moved away while it was written, and with no /proc mounted its permissions could not "
+    "be read, so nothing was put there";
 constexpr const char* kPartRemovedText =
     "another program removed or replaced the file it was being written to, so nothing was put there";
 constexpr const char* kNoNewNamesText =
@@ -428,6 +431,8 @@ const char* RefusalReason(int error, const std::string& path) {
         return kFolderMovedText;
     if (error == kPartRemoved)
         return kPartRemovedText;
+    if (error == kFoundMoved)
+        return kFoundMovedText;
     if (error == kNameTaken)
         return kNameTakenText;
     const std::string target = error == EACCES ? FollowLinks(path.c_str()) : std::string();
@@ -638,7 +643,7 @@ int PartFile::PutInPlace() {
     Permissions given = m_permissions;
     struct stat own;
     if ((m_foundFd >= 0 && !PermissionsOf(m_foundFd, m_folder + m_name, m_limit, given)) || ::fstat(m_fd, &own) != 0)
-        return errno == ESTALE ? kFolderMoved : errno;
+        return errno == ESTALE ? kFoundMoved : errno;
     if (const int error = GivePermissions(m_fd, own, given))
         return error;
     KillPoint("permissions-given");

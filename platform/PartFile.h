@@ -67,6 +67,9 @@ inline constexpr int kFolderMoved = ESTALE;
 // What a commit fails with when the part is no longer at its name (another
 // program removed or replaced it): nothing is put at the target.
 inline constexpr int kPartRemoved = EIDRM;
+// What a commit fails with where no /proc is mounted, the file the open
+// found cannot be read, and it left its name: its ACL cannot be read.
+inline constexpr int kFoundMoved = EREMCHG;
 // What a commit fails with when another account's file, not the one the
 // open found, took the name since: it is neither replaced nor given the
 // bytes.

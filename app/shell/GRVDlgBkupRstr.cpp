@@ -481,7 +481,7 @@ bool CGRVDlgBkupRstr::RunRestore(const QByteArray& password) {
     // meanwhile is what failed, not the backup.
     {
         // Read by its descriptor: what stands at its path may be another's;
-        // where no /proc names that, a copy in a folder of the user's own.
+        // without /proc to name that, a copy in a private folder.
         std::string alone = platform::DescriptorPath(part.Fd());
         platform::PrivateFolder spare;
         if (!platform::DescriptorPathLeadsTo(part.Fd())) {

@@ -188,7 +188,7 @@ BackupOutcome WriteJournalBackup(const std::string& journal, const std::string& 
     BackupOutcome outcome = BackupOutcome::Failed;
     // SQLite and the archive reach the copy by its descriptor: its folder may
     // be one others write, where they could put their own file at its path.
-    // Where no /proc names it, the copy is made in a folder of the user's own.
+    // Without /proc to name it, the copy is made in a private folder.
     std::string imagePath = platform::DescriptorPath(copy.Fd());
     platform::PrivateFolder spare;
     int own = -1;

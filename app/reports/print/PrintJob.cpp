@@ -103,7 +103,7 @@ bool PrintJob::StartSpool() {
     if (error == 0 && (m_spool = ::memfd_create("print", MFD_CLOEXEC)) < 0)
         error = errno;
     QString spool = error == 0 ? SpoolName(m_spool) : QString();
-    // Where no /proc names it, a file in a folder of the user's own.
+    // Without /proc to name it, a file in a private folder.
     if (error == 0 && !platform::DescriptorPathLeadsTo(m_spool)) {
         ::close(m_spool);
         std::string named;
