@@ -1875,6 +1875,9 @@ constexpr char kOlderBytes[] = "an older file";
 // Or replaced in a mount namespace of its own where an empty folder hides
 // /proc, as in a chroot or a container without it.
 constexpr char kWithoutProc[] = "with no /proc mounted";
+// Or backed up from a journal in WAL mode.
+constexpr char kInWalMode[] = "from a journal in WAL mode";
+constexpr char kInWalModeVariable[] = "GRV_IN_WAL_MODE";
 constexpr char kWriteTargetVariable[] = "GRV_WRITE_TARGET";
 // Or written through a bindfs view of its folder while another writer (a
 // process of its own) writes it there directly and commits afterwards.
@@ -1999,7 +2002,7 @@ std::string PythonReaders(const std::string& folder, const std::string& named, b
 // names hold only, or onto every kind a runner may make (nullptr).
 void WriterTableTest::RunTable(const char* only) {
     const auto rows = grvtest::ReadTable(ShellTable("writers.txt"), " | ");
-    ASSERT_EQ(rows.size(), 236u);
+    ASSERT_EQ(rows.size(), 237u);
     int n = 0;
     for (const auto& row : rows) {
         const std::string &writer = row[0], &kindName = row[1], &afterwards = row[2];
@@ -2592,10 +2595,11 @@ void WriterTableTest::RunOwnersRows(const char* only) {
             options.mergeStderr = true;
             // Its leak check reads /proc as the process ends.
             const char* sanitizer = std::getenv("ASAN_OPTIONS");
-            options.env = {std::string(kWriteTargetVariable) + "=" + named,
-                           std::string(kKillWriterVariable) + "=" + writer,
-                           std::string(grvtest::kProcHiddenVariable) + "=" + named + ".ready",
-                           "ASAN_OPTIONS=" + std::string(sanitizer ? sanitizer : "") + ":detect_leaks=0"};
+            options.env = {
+                std::string(kWriteTargetVariable) + "=" + named, std::string(kKillWriterVariable) + "=" + writer,
+                std::string(kInWalModeVariable) + "=" + (kind.find(kInWalMode) != std::string::npos ? "1" : ""),
+                std::string(grvtest::kProcHiddenVariable) + "=" + named + ".ready",
+                "ASAN_OPTIONS=" + std::string(sanitizer ? sanitizer : "") + ":detect_leaks=0"};
             const grvtest::RunResult child = grvtest::RunProgram(
                 grvtest::WithoutProc(
                     {exe, "--gtest_filter=WriterTableTest.EveryWriterReplacesAFileWithAnAclWithoutProc"}, true),
@@ -2775,6 +2779,14 @@ TEST_F(WriterTableTest, EveryWriterReplacesAFileWithAnAclWithoutProc) {
     const mode_t saved = ::umask(022);
     ASSERT_NO_FATAL_FAILURE(MakeSources());
     if (const char* target = std::getenv(kWriteTargetVariable)) {
+        // A journal in WAL mode, entries in its -wal, is backed up from a copy.
+        if (const char* wal = std::getenv(kInWalModeVariable); wal && *wal) {
+            ASSERT_TRUE(QFile::copy(Fixture("journal.grv"), Path("other.grv")));
+            ASSERT_TRUE(grvtest::Python(kWalFrames, {Path("other.grv").toStdString()}).Ok());
+            ASSERT_TRUE(QFile::setPermissions(Path("other.grv"), QFile::ReadOwner | QFile::WriteOwner |
+                                                                     QFile::ReadGroup | QFile::ReadOther));
+            backedUp = "other.grv";
+        }
         ASSERT_TRUE(grvtest::AwaitProcHidden()) << "/proc is still there";
         for (const char* source : {"pain.grv", "pain.grz"}) {
             ASSERT_TRUE(QFile::setPermissions(Path(source), QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup |
