@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <sys/xattr.h>
 #include <unistd.h>
 
@@ -124,10 +125,11 @@ bool SameFile(const struct stat& a, const struct stat& b) {
     return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
 }
 
-// The mark a part carries from its making: the part itself (its device
-// and inode, so no copy of it matches), and its maker (the process, its
-// start on this boot, and the pid namespace the number is one of). A file
-// no writer made has none; one that moved to another inode matches none.
+// The mark a part carries from its making: the part itself (its device,
+// inode and birth, so no copy of it matches, not one that took its inode
+// number once it was gone), and its maker (the process, its start on this
+// boot, and the pid namespace the number is one of). A file no writer made
+// has none; one that moved to another inode matches none.
 constexpr const char* kMarkAttribute = "user.gorvane.writer";
 // Where the kernel tells what the mark holds of a process.
 constexpr const char* kBootIdFile = "/proc/sys/kernel/random/boot_id";
@@ -136,7 +138,7 @@ constexpr const char* kOwnProcess = "/proc/self";
 // /proc/<pid>/stat: the start time is the 22nd field, the 20th after the
 // name, which ends at the last ')'.
 constexpr int kStartFieldAfterName = 20;
-// Room for a mark: six numbers and two short kernel names.
+// Room for a mark: seven numbers and two short kernel names.
 constexpr std::size_t kMarkRoom = 256;
 
 struct Maker {
@@ -181,35 +183,48 @@ bool ThisSystem(std::string& boot, std::string& space) {
     return !space.empty();
 }
 
+// The device, inode and birth of the file open at fd, as a mark names
+// them; empty where the file system tells no birth (an inode number alone
+// is soon another file's).
+std::string IdentityOf(int fd) {
+    struct statx st;
+    if (::statx(fd, "", AT_EMPTY_PATH, STATX_INO | STATX_BTIME, &st) != 0 || !(st.stx_mask & STATX_BTIME))
+        return std::string();
+    return std::to_string(::makedev(st.stx_dev_major, st.stx_dev_minor)) + " " + std::to_string(st.stx_ino) + " " +
+           std::to_string(st.stx_btime.tv_sec) + "." + std::to_string(st.stx_btime.tv_nsec);
+}
+
 // Marks the part open at fd, just made, as this process's.
 void MarkPart(int fd) {
-    struct stat st;
     Maker me;
     me.pid = ::getpid();
-    if (::fstat(fd, &st) != 0 || !ThisSystem(me.boot, me.space) || !StartOf(me.pid, me.start))
+    const std::string identity = IdentityOf(fd);
+    if (identity.empty() || !ThisSystem(me.boot, me.space) || !StartOf(me.pid, me.start))
         return;
-    const std::string mark = std::to_string(st.st_dev) + " " + std::to_string(st.st_ino) + " " +
-                             std::to_string(me.pid) + " " + std::to_string(me.start) + " " + me.boot + " " + me.space;
+    const std::string mark =
+        identity + " " + std::to_string(me.pid) + " " + std::to_string(me.start) + " " + me.boot + " " + me.space;
     // A file system that keeps no such attribute leaves the part unmarked,
     // and so never taken by a cleanup.
     ::fsetxattr(fd, kMarkAttribute, mark.data(), mark.size(), XATTR_CREATE);
 }
 
-// Whether the regular file open at fd (fstat found it as st) carries a
-// writer's mark made for it, by a process that has provably ended: one of
-// this boot and namespace that no longer runs, or whose number another
-// process took since. Anything that cannot be told counts as running.
-bool MarkedByEndedWriter(int fd, const struct stat& st) {
+// Whether the regular file open at fd carries a writer's mark made for
+// it, by a process that has provably ended: one of this boot and namespace
+// that no longer runs, or whose number another process took since.
+// Anything that cannot be told counts as running.
+bool MarkedByEndedWriter(int fd) {
     char text[kMarkRoom];
     const ssize_t n = ::fgetxattr(fd, kMarkAttribute, text, sizeof text - 1);
     if (n <= 0)
         return false;
     std::istringstream mark(std::string(text, static_cast<std::size_t>(n)));
-    unsigned long long device = 0, inode = 0;
+    std::string device, inode, birth;
     Maker maker;
     std::string boot, space;
-    if (!(mark >> device >> inode >> maker.pid >> maker.start >> maker.boot >> maker.space) || device != st.st_dev ||
-        inode != st.st_ino || maker.pid <= 1 || !ThisSystem(boot, space) || boot != maker.boot || space != maker.space)
+    const std::string identity = IdentityOf(fd);
+    if (!(mark >> device >> inode >> birth >> maker.pid >> maker.start >> maker.boot >> maker.space) ||
+        identity.empty() || identity != device + " " + inode + " " + birth || maker.pid <= 1 ||
+        !ThisSystem(boot, space) || boot != maker.boot || space != maker.space)
         return false;
     if (::kill(static_cast<pid_t>(maker.pid), 0) != 0 && errno == ESRCH)
         return true;
@@ -229,7 +244,7 @@ void RemoveIfLeftover(const std::string& path, const struct stat& st) {
         return;
     struct stat opened;
     if (::fstat(fd, &opened) == 0 && SameFile(opened, st) && S_ISREG(opened.st_mode) && opened.st_nlink == 1 &&
-        ::flock(fd, LOCK_EX | LOCK_NB) == 0 && MarkedByEndedWriter(fd, opened) && StillNamed(fd, path))
+        ::flock(fd, LOCK_EX | LOCK_NB) == 0 && MarkedByEndedWriter(fd) && StillNamed(fd, path))
         ::unlink(path.c_str());
     ::close(fd);
 }

@@ -138,13 +138,14 @@ public:
     static bool IsPartName(const std::string& target, const std::string& entryName);
     // Removes what writers that did not finish left beside target: a part
     // file goes only when it carries the mark its writer set as it made
-    // it (holding that very file's device and inode, and the writer's
-    // process, its start, boot and pid namespace), and that writer has
+    // it (holding that very file's device, inode and birth, and the
+    // writer's process, its start, boot and pid namespace), and that writer has
     // provably ended: a process of this boot and namespace no longer
     // running, or whose number another took since. Nothing else goes,
     // whatever its name, owner or mode: a file of the part's shape that no
     // writer marked (a user's, a copy of a part, one made where the file
-    // system keeps no such mark, or where /proc does not tell), a part whose
+    // system keeps no such mark or tells no birth, or where /proc does not
+    // tell), a part whose
     // writer may still run (seen through any mount), a side file.
     static void RemoveLeftovers(const std::string& target);
     // The same beside the target of an open part, as its open found it.
