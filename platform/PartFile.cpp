@@ -12,6 +12,7 @@
 #include <cerrno>
 #include <climits>
 #include <cstdint>
+#include <cstdio>
 #include <cstring>
 #include <fstream>
 #include <sstream>
@@ -129,7 +130,10 @@ bool SameFile(const struct stat& a, const struct stat& b) {
 // inode and birth, so no copy of it matches, not one that took its inode
 // number once it was gone), and its maker (the process, its start on this
 // boot, and the pid namespace the number is one of). A file no writer made
-// has none; one that moved to another inode matches none.
+// has none; one that moved to another inode matches none. It holds the
+// process and its start as they are, the rest by a digest, so that it fits
+// in the inode where the file system keeps small attributes there (ext4):
+// one that takes a block of its own costs a write several times over.
 constexpr const char* kMarkAttribute = "user.gorvane.writer";
 // Where the kernel tells what the mark holds of a process.
 constexpr const char* kBootIdFile = "/proc/sys/kernel/random/boot_id";
@@ -138,14 +142,25 @@ constexpr const char* kOwnProcess = "/proc/self";
 // /proc/<pid>/stat: the start time is the 22nd field, the 20th after the
 // name, which ends at the last ')'.
 constexpr int kStartFieldAfterName = 20;
-// Room for a mark: seven numbers and two short kernel names.
+// Room for a mark, and for a kernel name of a namespace.
 constexpr std::size_t kMarkRoom = 256;
+// FNV-1a, 64 bits: the digest of what a mark does not hold as it is.
+constexpr std::uint64_t kDigestBasis = 14695981039346656037ull;
+constexpr std::uint64_t kDigestPrime = 1099511628211ull;
+
+std::string DigestOf(const std::string& text) {
+    std::uint64_t digest = kDigestBasis;
+    for (const char c : text)
+        digest = (digest ^ static_cast<unsigned char>(c)) * kDigestPrime;
+    char hex[2 * sizeof digest + 1];
+    std::snprintf(hex, sizeof hex, "%016llx", static_cast<unsigned long long>(digest));
+    return hex;
+}
 
 struct Maker {
     long long pid = 0;
     unsigned long long start = 0;
-    std::string boot;
-    std::string space;
+    std::string digest;
 };
 
 // When the process pid (in the namespace /proc shows) started, in clock
@@ -194,15 +209,22 @@ std::string IdentityOf(int fd) {
            std::to_string(st.stx_btime.tv_sec) + "." + std::to_string(st.stx_btime.tv_nsec);
 }
 
+// The digest of the file open at fd, of this boot and pid namespace, as
+// a mark holds it; empty where one of them cannot be told.
+std::string PlaceDigest(int fd) {
+    std::string boot, space;
+    const std::string identity = IdentityOf(fd);
+    return identity.empty() || !ThisSystem(boot, space) ? std::string() : DigestOf(identity + " " + boot + " " + space);
+}
+
 // Marks the part open at fd, just made, as this process's.
 void MarkPart(int fd) {
     Maker me;
     me.pid = ::getpid();
-    const std::string identity = IdentityOf(fd);
-    if (identity.empty() || !ThisSystem(me.boot, me.space) || !StartOf(me.pid, me.start))
+    me.digest = PlaceDigest(fd);
+    if (me.digest.empty() || !StartOf(me.pid, me.start))
         return;
-    const std::string mark =
-        identity + " " + std::to_string(me.pid) + " " + std::to_string(me.start) + " " + me.boot + " " + me.space;
+    const std::string mark = std::to_string(me.pid) + " " + std::to_string(me.start) + " " + me.digest;
     // A file system that keeps no such attribute leaves the part unmarked,
     // and so never taken by a cleanup.
     ::fsetxattr(fd, kMarkAttribute, mark.data(), mark.size(), XATTR_CREATE);
@@ -218,13 +240,8 @@ bool MarkedByEndedWriter(int fd) {
     if (n <= 0)
         return false;
     std::istringstream mark(std::string(text, static_cast<std::size_t>(n)));
-    std::string device, inode, birth;
     Maker maker;
-    std::string boot, space;
-    const std::string identity = IdentityOf(fd);
-    if (!(mark >> device >> inode >> birth >> maker.pid >> maker.start >> maker.boot >> maker.space) ||
-        identity.empty() || identity != device + " " + inode + " " + birth || maker.pid <= 1 ||
-        !ThisSystem(boot, space) || boot != maker.boot || space != maker.space)
+    if (!(mark >> maker.pid >> maker.start >> maker.digest) || maker.pid <= 1 || maker.digest != PlaceDigest(fd))
         return false;
     if (::kill(static_cast<pid_t>(maker.pid), 0) != 0 && errno == ESRCH)
         return true;
